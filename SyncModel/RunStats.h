@@ -1,0 +1,45 @@
+#pragma once
+
+#include "SyncModel/Support/Json.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelto {
+
+enum class FileSkipReason { tooLargeForFAT, caseCollision, typeConflict };
+template <>
+struct EnumNames<FileSkipReason> {
+    static constexpr std::array<std::string_view, 3> names{"tooLargeForFAT", "caseCollision", "typeConflict"};
+};
+
+// A file the run left alone, and why.
+struct SkippedFile {
+    std::string path;
+    FileSkipReason reason = FileSkipReason::tooLargeForFAT;
+    friend bool operator==(const SkippedFile&, const SkippedFile&) = default;
+};
+
+struct RunStats {
+    std::int64_t filesCopied = 0;
+    std::int64_t bytesCopied = 0;
+    std::int64_t filesArchived = 0;
+    std::vector<SkippedFile> skipped;
+    std::vector<std::string> errors;  // in the order they arose
+    friend bool operator==(const RunStats&, const RunStats&) = default;
+};
+
+template <>
+struct JsonCodec<SkippedFile> {
+    static Json encode(const SkippedFile& value);
+    static SkippedFile decode(const JsonIn& in);
+};
+
+template <>
+struct JsonCodec<RunStats> {
+    static Json encode(const RunStats& value);
+    static RunStats decode(const JsonIn& in);
+};
+
+}  // namespace kelto

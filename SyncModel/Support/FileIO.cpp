@@ -1,0 +1,118 @@
+#include "SyncModel/Support/FileIO.h"
+
+#include "SyncModel/Support/Uuid.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelto {
+
+namespace {
+std::string describe(const std::string& operation, const std::filesystem::path& path) {
+    return operation + " \"" + path.string() + "\"";
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+}  // namespace
+
+FileError::FileError(int errorNumber, std::string operation, std::filesystem::path path)
+    : std::system_error(errorNumber, std::generic_category(), describe(operation, path)),
+      operation_(std::move(operation)),
+      path_(std::move(path)) {}
+
+namespace FileIO {
+
+std::optional<std::string> readIfExists(const std::filesystem::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        throw FileError(errno, "Could not open", path);
+    }
+    std::string content;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        content.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw FileError(errno, "Could not read", path);
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return content;
+}
+
+void writeAtomically(const std::filesystem::path& path, std::string_view bytes) {
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::filesystem::path temporary =
+        folder / ("." + path.filename().string() + ".tmp-" + Uuid::random().lowerString().substr(0, 12));
+
+    // The mode of a new file follows the umask, as any other file the user makes.
+    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) throw FileError(errno, "Could not create", temporary);
+
+    auto fail = [&](const char* operation) {
+        const int saved = errno;
+        ::close(fd.release());
+        ::unlink(temporary.c_str());
+        throw FileError(saved, operation, temporary);
+    };
+
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd.get(), p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("Could not write");
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) fail("Could not flush");
+    if (::close(fd.release()) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.c_str());
+        throw FileError(saved, "Could not close", temporary);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.c_str());
+        throw FileError(saved, "Could not replace", path);
+    }
+    // Make the rename itself durable; a failure here leaves a complete file.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+void createDirectories(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) throw FileError(error.value(), "Could not create folder", path);
+}
+
+}  // namespace FileIO
+}  // namespace kelto

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace kelto {
+
+// A failed file-system call, with the operation and the path it concerned.
+class FileError : public std::system_error {
+public:
+    FileError(int errorNumber, std::string operation, std::filesystem::path path);
+    int errorNumber() const { return code().value(); }
+    const std::filesystem::path& path() const { return path_; }
+    const std::string& operation() const { return operation_; }
+
+private:
+    std::string operation_;
+    std::filesystem::path path_;
+};
+
+namespace FileIO {
+
+// The whole file, or nullopt when nothing exists at the path. Any other
+// failure (no permission, a folder in the file's place) throws FileError.
+std::optional<std::string> readIfExists(const std::filesystem::path& path);
+
+// Writes to a temporary file in the same folder, flushes it to disk and
+// renames it over the target, so readers see the whole old or whole new file.
+// The folder must exist. On failure the old file is untouched.
+void writeAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// Creates the folder and its missing parents; an existing folder is fine.
+void createDirectories(const std::filesystem::path& path);
+
+}  // namespace FileIO
+}  // namespace kelto
