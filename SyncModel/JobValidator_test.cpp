@@ -1,0 +1,205 @@
+#include "SyncModel/JobValidator.h"
+
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+using Issues = std::vector<ValidationIssue>;
+using Warnings = std::vector<ValidationWarning>;
+
+std::optional<std::string> keepPath(const std::string&) { return std::nullopt; }
+
+std::optional<std::string> realPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    if (!::realpath(path.c_str(), buffer)) return std::nullopt;
+    return std::string(buffer);
+}
+
+class JobValidatorTest : public ::testing::Test {
+protected:
+    test::TemporaryFolder temp;
+    std::string home = (temp / "home").string();
+    std::optional<std::string> savedHome;
+
+    void SetUp() override {
+        fs::create_directory(home);
+        if (const char* h = std::getenv("HOME")) savedHome = h;
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    void TearDown() override {
+        if (savedHome) ::setenv("HOME", savedHome->c_str(), 1);
+        else ::unsetenv("HOME");
+    }
+
+    static SyncJob job(std::string source, std::string destination, SyncMode mode = SyncMode::copy) {
+        SyncJob j = SyncJob::newJob("Job");
+        j.source.path = std::move(source);
+        j.destination.path = std::move(destination);
+        j.mode = mode;
+        return j;
+    }
+    static ValidationReport check(const SyncJob& j, const JobValidator::Resolve& resolve = keepPath) {
+        return JobValidator::validate(j, resolve);
+    }
+};
+
+TEST_F(JobValidatorTest, NameAndMissingPaths) {
+    SyncJob j = job("", "");
+    j.name = " \t\n\u00a0";
+    EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::emptyName, ValidationIssue::missingSource,
+                                       ValidationIssue::missingDestination}));
+    j = job(" ", "/dst");
+    j.name = "  Photos  ";
+    EXPECT_TRUE(check(j).errors.empty());  // a path of blanks is not missing
+}
+
+TEST_F(JobValidatorTest, SameAndNestedPaths) {
+    struct Case {
+        std::string source, destination;
+        Issues expected;
+    };
+    const Issues same{ValidationIssue::samePath}, nested{ValidationIssue::nested}, none{};
+    const std::string tmp = fs::temp_directory_path().lexically_normal().string();
+    for (const Case& c : std::vector<Case>{
+             {"/a/b", "/a/bc", none},
+             {"/a/b", "/a/b/c", nested},
+             {"/a/b/c", "/a/b", nested},
+             {"/a/b/", "/a/b", same},
+             {"/a//./b", "/a/x/../b", same},
+             {"/nowhere/a", "/", nested},
+             {"/nowhere", "/..", nested},
+             {"/nowhere/a/../../nowhere/a", "/nowhere/a", same},
+             {"~/x", home + "/x", same},
+             {"~", home, same},
+             {"/a/caf\u00e9", "/a/cafe\u0301", same},
+             {"/A/b", "/a/b", none},
+             {"/private" + tmp, tmp, same},
+             {"/private/no-such-kelto-folder", "/no-such-kelto-folder", none},
+         }) {
+        SCOPED_TRACE(c.source + " | " + c.destination);
+        EXPECT_EQ(check(job(c.source, c.destination)).errors, c.expected);
+    }
+}
+
+TEST_F(JobValidatorTest, ResolveSeesExpandedPathsAndFindsLinks) {
+    std::vector<std::string> asked;
+    check(job("~/src", "/dst"), [&](const std::string& path) {
+        asked.push_back(path);
+        return std::nullopt;
+    });
+    EXPECT_EQ(asked, (std::vector<std::string>{home + "/src", "/dst"}));
+
+    fs::create_directory(temp / "real");
+    fs::create_directory_symlink(temp / "real", temp / "link");
+    const SyncJob j = job((temp / "link").string(), (temp / "real").string());
+    EXPECT_TRUE(check(j).errors.empty());
+    EXPECT_EQ(check(j, realPath).errors, Issues{ValidationIssue::samePath});
+}
+
+TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
+    SyncJob j = job("/a", "/b", SyncMode::twoWay);
+    j.source.volume.isReadOnly = true;
+    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::twoWayReadOnly});
+    j.mode = SyncMode::copy;
+    EXPECT_TRUE(check(j).errors.empty());
+    j.destination.volume.isReadOnly = true;
+    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::destinationReadOnly});
+
+    j = job("/a", "/b");
+    for (auto days : {std::optional<std::int64_t>{}, std::optional<std::int64_t>{1}, std::optional<std::int64_t>{365}}) {
+        j.options.archiveRetentionDays = days;
+        EXPECT_TRUE(check(j).errors.empty());
+    }
+    for (std::int64_t days : {0, 366}) {
+        j.options.archiveRetentionDays = days;
+        j.options.archiveEnabled = false;  // checked all the same
+        EXPECT_EQ(check(j).errors, Issues{ValidationIssue::retentionOutOfRange});
+    }
+
+    j = job("/a", "/b");
+    j.triggers = {Trigger::every(5, IntervalUnit::minutes), Trigger::daily({9, 0}),
+                  Trigger::every(10, IntervalUnit::minutes)};
+    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::intervalBelowMinimum});
+    j.triggers = {Trigger::every(400, IntervalUnit::days), Trigger::every(5, IntervalUnit::minutes)};
+    EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::intervalTooLong, ValidationIssue::intervalBelowMinimum}));
+}
+
+TEST_F(JobValidatorTest, CloudFolders) {
+    const std::string cloud = home + "/Library/CloudStorage";
+    const Warnings warned{ValidationWarning::cloudFolder};
+    EXPECT_EQ(check(job(cloud, "/b")).warnings, warned);
+    EXPECT_EQ(check(job("/b", "~/Library/CloudStorage/Drive/x")).warnings, warned);
+    EXPECT_EQ(check(job("~/Library/Mobile Documents/com~app/x", "/b")).warnings, warned);
+    EXPECT_TRUE(check(job(cloud + "2", "/b")).warnings.empty());
+    EXPECT_TRUE(check(job(home + "/Library", "/b")).warnings.empty());
+    // Found through the resolved path alone.
+    EXPECT_EQ(check(job("/a", "/b"), [&](const std::string& p) { return p == "/b" ? cloud + "/x" : p; }).warnings,
+              warned);
+}
+
+TEST_F(JobValidatorTest, LibraryBundles) {
+    const Warnings warned{ValidationWarning::libraryBundle};
+    EXPECT_EQ(check(job("/Pictures/Family.PhotosLibrary", "/b")).warnings, warned);
+    EXPECT_EQ(check(job("/Pictures/Family.photoslibrary/originals", "/b")).warnings, warned);
+
+    const fs::path source = temp / "source";
+    fs::create_directories(source / "a" / "b" / "c" / "Edit.FCPBundle");
+    EXPECT_EQ(check(job(source.string(), "/b")).warnings, warned);
+    EXPECT_TRUE(check(job("/b", source.string())).warnings.empty());  // the destination is not probed
+
+    // Packages are not entered and links are not followed.
+    const fs::path other = temp / "other";
+    fs::create_directories(other / "Tool.app" / "Contents" / "Demo.fcpbundle");
+    fs::create_directory_symlink(source / "a", other / "linked");
+    std::ofstream(other / ".hidden") << "x";
+    EXPECT_TRUE(check(job(other.string(), "/b")).warnings.empty());
+    std::ofstream(other / ".hidden.photoslibrary") << "x";
+    EXPECT_EQ(check(job(other.string(), "/b")).warnings, warned);
+}
+
+TEST_F(JobValidatorTest, InternalVolumeUnderRemovableMountRoots) {
+    const Warnings warned{ValidationWarning::internalUnderVolumes};
+    for (const std::string path : {"/Volumes/Data/x", "/media/me/Disk/x", "/run/media/me/Disk"})
+        EXPECT_EQ(check(job(path, "/b")).warnings, warned) << path;
+    for (const std::string path : {"/Volumes", "/media", "/mediax/a", "/run/media"})
+        EXPECT_TRUE(check(job(path, "/b")).warnings.empty()) << path;
+    EXPECT_EQ(check(job("/b", "/media/me/Disk/x")).warnings, warned);
+
+    SyncJob removable = job("/Volumes/Data/x", "/media/me/Disk/x");
+    removable.source.volume.kind = VolumeKind::removable;
+    removable.destination.volume.kind = VolumeKind::removable;
+    EXPECT_TRUE(check(removable).warnings.empty());
+}
+
+TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
+    SyncJob j = job("~/Library/CloudStorage/Lib.photoslibrary", "/Volumes/Data/link", SyncMode::twoWay);
+    j.name = "\n";
+    j.destination.volume.isReadOnly = true;
+    j.destination.volume.caseSensitive = true;
+    j.options.archiveRetentionDays = 0;
+    j.triggers = {Trigger::every(5, IntervalUnit::minutes), Trigger::every(400, IntervalUnit::days),
+                  Trigger::every(1, IntervalUnit::minutes)};
+    const auto resolve = [&](const std::string& p) -> std::optional<std::string> {
+        if (p == "/Volumes/Data/link") return home + "/Library/CloudStorage/Lib.photoslibrary/Sub";
+        return std::nullopt;
+    };
+    const ValidationReport report = check(j, resolve);
+    EXPECT_EQ(report.errors,
+              (Issues{ValidationIssue::emptyName, ValidationIssue::nested, ValidationIssue::twoWayReadOnly,
+                      ValidationIssue::retentionOutOfRange, ValidationIssue::intervalBelowMinimum,
+                      ValidationIssue::intervalTooLong}));
+    EXPECT_EQ(report.warnings,
+              (Warnings{ValidationWarning::cloudFolder, ValidationWarning::caseSensitivityMismatch,
+                        ValidationWarning::libraryBundle, ValidationWarning::internalUnderVolumes}));
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,197 @@
+#include "SyncModel/RunHistoryStore.h"
+
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <thread>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+
+void put(const fs::path& file, const std::string& bytes = "log") { std::ofstream(file, std::ios::binary) << bytes; }
+
+class RunHistoryStoreTest : public ::testing::Test {
+protected:
+    test::TemporaryFolder temp;
+    fs::path logs = temp / "logs";
+    RunHistoryStore store{temp / "support" / "history", logs};
+    Uuid jobID = Uuid::random();
+
+    void SetUp() override { fs::create_directory(logs); }
+
+    // A record starting at `start`; a log name makes a log file in the log folder.
+    RunRecord record(double start, std::optional<std::string> logName = std::nullopt) {
+        RunRecord r;
+        r.id = Uuid::random();
+        r.jobID = jobID;
+        r.startedAt = Date{start};
+        r.endedAt = Date{start + 1};
+        r.outcome = RunOutcome::success();
+        if (logName) {
+            r.logPath = (logs / *logName).string();
+            put(*r.logPath);
+        }
+        return r;
+    }
+
+    RunRecord recordNaming(double start, std::string logPath) {
+        RunRecord r = record(start);
+        r.logPath = std::move(logPath);
+        return r;
+    }
+
+    std::vector<double> starts() {
+        std::vector<double> out;
+        for (const RunRecord& r : store.records(jobID)) out.push_back(r.startedAt.sinceReference);
+        return out;
+    }
+};
+
+TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingAndTheFirstAppendCreatesIt) {
+    EXPECT_TRUE(store.records(jobID).empty());
+    EXPECT_FALSE(fs::exists(temp / "support"));
+
+    const RunRecord first = record(10, "a.log");
+    store.append(first, 50);
+    const fs::path file = temp / "support" / "history" / (jobID.string() + ".json");
+    EXPECT_EQ(store.fileURL(jobID), file);
+    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(file)), std::vector{first});
+}
+
+TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
+    store.append(record(1, "shared.log"), 50);
+    store.append(record(2, "shared.log"), 50);
+    store.append(record(3, "gone.log"), 50);
+    for (int i = 50; i > 3; --i) store.append(record(i, std::to_string(i) + ".log"), 50);  // oldest last
+    fs::remove(logs / "gone.log");
+
+    store.append(record(51, "51.log"), 50);  // drops 1; 2 still names the shared log
+    EXPECT_TRUE(fs::exists(logs / "shared.log"));
+    store.append(record(52, "52.log"), 50);  // drops 2
+    EXPECT_FALSE(fs::exists(logs / "shared.log"));
+    EXPECT_NO_THROW(store.append(record(53, "53.log"), 50));  // drops 3, whose log is already gone
+
+    const std::vector<double> kept = starts();
+    ASSERT_EQ(kept.size(), 50u);
+    EXPECT_EQ(kept.front(), 53);
+    EXPECT_EQ(kept.back(), 4);
+    EXPECT_TRUE(std::is_sorted(kept.rbegin(), kept.rend()));
+    EXPECT_TRUE(fs::exists(logs / "4.log"));
+}
+
+TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrder) {
+    const RunRecord old = record(10, "old.log");
+    store.append(old, 40);
+    std::vector<RunRecord> expected;
+    for (int i = 0; i < 39; ++i) {
+        expected.push_back(record(i % 2 ? 20 : 30));
+        store.append(expected.back(), 40);
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const RunRecord& a, const RunRecord& b) { return a.startedAt > b.startedAt; });
+    expected.push_back(old);
+
+    // Full: a tie with the oldest goes after it and is itself dropped.
+    const RunRecord late = record(10, "late.log");
+    store.append(late, 40);
+    EXPECT_EQ(store.records(jobID), expected);
+    EXPECT_FALSE(fs::exists(*late.logPath));
+    EXPECT_TRUE(fs::exists(*old.logPath));
+}
+
+TEST_F(RunHistoryStoreTest, AFileInTheWrongOrderIsReadAndRewrittenNewestFirst) {
+    const std::vector<RunRecord> stored{record(10), record(30), record(20)};
+    fs::create_directories(store.directory);
+    FileIO::writeAtomically(store.fileURL(jobID), JsonText::encode(stored));
+    EXPECT_EQ(starts(), (std::vector<double>{30, 20, 10}));
+
+    store.append(record(25), 50);
+    std::vector<double> onDisk;
+    for (const RunRecord& r : JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(store.fileURL(jobID))))
+        onDisk.push_back(r.startedAt.sinceReference);
+    EXPECT_EQ(onDisk, (std::vector<double>{30, 25, 20, 10}));
+}
+
+TEST_F(RunHistoryStoreTest, ALimitOfZeroOrBelowKeepsNothing) {
+    for (std::int64_t limit : {0, -5}) {
+        const RunRecord stored = record(1, "stored.log"), added = record(2, "added.log");
+        store.append(stored, 50);
+        store.append(added, limit);
+        EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), "[]");
+        EXPECT_FALSE(fs::exists(*stored.logPath));
+        EXPECT_FALSE(fs::exists(*added.logPath));
+    }
+}
+
+TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
+    fs::create_directories(store.directory);
+    for (const std::string bytes : {"", "{not json", R"({"records":[]})", R"([{"id":1}])"}) {
+        SCOPED_TRACE(bytes);
+        put(store.fileURL(jobID), bytes);
+        const RunRecord added = record(5, "added.log");
+        EXPECT_THROW(store.append(added, 0), DecodingError);
+        EXPECT_THROW(store.records(jobID), DecodingError);
+        EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), bytes);
+        EXPECT_TRUE(fs::exists(*added.logPath));
+    }
+}
+
+// History files can be damaged or edited by hand: a dropped record may name
+// anything, and only files or links inside the log folder may go.
+TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
+    const fs::path home = temp / "home";
+    fs::create_directories(home / "Documents");
+    put(home / "Documents" / "thesis.txt");
+    put(home / "outside.log");
+    fs::create_directories(logs / "subfolder");
+    put(logs / "subfolder" / "inner.log");
+    fs::create_directory_symlink(home, logs / "linked");
+    fs::create_symlink(home / "outside.log", logs / "link.log");
+
+    for (const std::string& path :
+         {home.string(), (logs / "subfolder").string(), (home / "outside.log").string(),
+          (logs / ".." / "home" / "outside.log").string(), (logs / "linked" / "outside.log").string(),
+          (logs / "linked" / "Documents").string(), std::string("outside.log"), (logs / "link.log").string(),
+          (logs / "subfolder" / "inner.log").string()})
+        store.append(recordNaming(1, path), 100);
+    EXPECT_NO_THROW(store.append(record(2), 0));
+
+    EXPECT_TRUE(fs::exists(home / "Documents" / "thesis.txt"));
+    EXPECT_TRUE(fs::exists(home / "outside.log"));
+    EXPECT_TRUE(fs::is_directory(logs / "subfolder"));
+    EXPECT_TRUE(fs::is_symlink(logs / "linked"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(logs / "link.log")));  // the link itself went
+    EXPECT_FALSE(fs::exists(logs / "subfolder" / "inner.log"));
+}
+
+TEST_F(RunHistoryStoreTest, AFailedLogRemovalThrowsAfterTheHistoryIsWritten) {
+    fs::create_symlink("loop", logs / "loop");  // resolving it fails with ELOOP
+    store.append(recordNaming(1, (logs / "loop" / "x.log").string()), 50);
+    EXPECT_THROW(store.append(record(2), 0), FileError);
+    EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), "[]");
+}
+
+TEST_F(RunHistoryStoreTest, ConcurrentAppendsLoseNoRecord) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < 20; ++i) {
+                store.append(record(t * 100 + i), 1000);
+                store.records(jobID);
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    std::set<Uuid> ids;
+    for (const RunRecord& r : store.records(jobID)) ids.insert(r.id);
+    EXPECT_EQ(ids.size(), 160u);
+}
+
+}  // namespace
+}  // namespace kelto
