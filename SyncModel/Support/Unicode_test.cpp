@@ -1,0 +1,44 @@
+#include "SyncModel/Support/Unicode.h"
+
+#include "SyncModel/Support/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+const std::string fffd = "\xEF\xBF\xBD";
+
+TEST(Unicode, NfcComposesAndLeavesOtherTextAlone) {
+    EXPECT_EQ(Unicode::nfc("Cafe\u0301"), "Caf\u00e9");
+    EXPECT_EQ(Unicode::nfc("Caf\u00e9"), "Caf\u00e9");
+    EXPECT_EQ(Unicode::nfc("a\u0323\u0307"), "\u1ea1\u0307");  // marks reordered, then composed
+    EXPECT_EQ(Unicode::nfc("a\u0307\u0323"), "\u1ea1\u0307");
+    EXPECT_EQ(Unicode::nfc(std::string("plain\0ascii", 11)), std::string("plain\0ascii", 11));
+    EXPECT_EQ(Unicode::nfc("bad\xff" "e\u0301"), "bad\xff" "e\u0301");  // invalid UTF-8 has no normal form
+}
+
+TEST(Unicode, CanonicalEqualityIgnoresCompositionOnly) {
+    EXPECT_TRUE(Unicode::canonicallyEqual("Caf\u00e9", "Cafe\u0301"));
+    EXPECT_TRUE(Text::equal(std::string("\u00c5ngstr\u00f6m"), std::string("A\u030angstro\u0308m")));
+    EXPECT_FALSE(Unicode::canonicallyEqual("Caf\u00e9", "Cafe"));
+    EXPECT_FALSE(Unicode::canonicallyEqual("Caf\u00e9", "CAF\u00c9"));
+    EXPECT_FALSE(Unicode::canonicallyEqual("\ufb01", "fi"));  // compatibility, not canonical
+    EXPECT_FALSE(Unicode::canonicallyEqual("a\xff", "a\xfe"));
+}
+
+TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
+    EXPECT_EQ(Unicode::decodeLossy("caf\u00e9 \U0001F4C1"), "caf\u00e9 \U0001F4C1");
+    EXPECT_EQ(Unicode::decodeLossy("\x80\x80"), fffd + fffd);
+    EXPECT_EQ(Unicode::decodeLossy("\xE2\x82" "A"), fffd + "A");
+    EXPECT_EQ(Unicode::decodeLossy("\xF0\x80\x80"), fffd + fffd + fffd);  // overlong lead: each byte alone
+    EXPECT_EQ(Unicode::decodeLossy("\xF0\x9F\x93"), fffd);                 // truncated at the end
+    EXPECT_EQ(Unicode::decodeLossy("\xED\xA0\x80"), fffd + fffd + fffd);   // surrogate
+    EXPECT_EQ(Unicode::decodeLossy("\xC0\xAF" "x"), fffd + fffd + "x");
+    EXPECT_EQ(Unicode::decodeLossy("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // beyond U+10FFFF
+    EXPECT_EQ(Unicode::decodeLossy("a\xFF" "b\xC3\xA9"), "a" + fffd + "b\u00e9");
+    EXPECT_TRUE(Unicode::isValidUtf8(Unicode::decodeLossy("\xE0\x80\xF5\xC2")));
+}
+
+}  // namespace
+}  // namespace kelto
