@@ -67,8 +67,9 @@ std::optional<std::string> readIfExists(const std::filesystem::path& path) {
 
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes) {
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    const std::filesystem::path temporary =
-        folder / ("." + path.filename().string() + ".tmp-" + Uuid::random().lowerString().substr(0, 12));
+    std::string name = ".";
+    name.append(path.filename().string()).append(".tmp-").append(Uuid::random().lowerString(), 0, 12);
+    const std::filesystem::path temporary = folder / name;
 
     // The mode of a new file follows the umask, as any other file the user makes.
     FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
