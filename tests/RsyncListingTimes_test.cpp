@@ -110,17 +110,3 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         EXPECT_EQ(entries.at("est").mtime, secondPass) << appZone;
     }
 }
-
-TEST(RsyncListingTimes, TimesOutsideTheUsualRange) {
-    TemporaryFolder tmp;
-    // Before the epoch, a leap day, and past 2038.
-    const std::time_t times[] = {-86399, 951782400, 4102444799};
-    for (std::time_t t : times) createWithTime(tmp.path / std::to_string(t), t);
-    const auto entries = list(tmp.path, {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
-    for (std::time_t t : times) {
-        const auto name = std::to_string(t);
-        ASSERT_TRUE(entries.contains(name)) << name;
-        EXPECT_EQ(entries.at(name).mtime, t);
-        EXPECT_EQ(entries.at(name).mtime, modificationTime(tmp.path / name));
-    }
-}
