@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <string>
 
 namespace kelto {
 
@@ -17,18 +18,22 @@ public:
     Code code() const { return code_; }
     // The path that was rejected.
     const std::filesystem::path& path() const { return path_; }
-    // The error carries no text of its own: this is the generic description.
-    const char* what() const noexcept override;
+    // Names the path, so a failed start-up says what to repair.
+    const char* what() const noexcept override { return message_.c_str(); }
 
     friend bool operator==(const RsyncLocatorError& a, const RsyncLocatorError& b) {
         return a.code_ == b.code_ && a.path_ == b.path_;
     }
 
 private:
-    RsyncLocatorError(Code code, std::filesystem::path path) : code_(code), path_(std::move(path)) {}
+    RsyncLocatorError(Code code, std::filesystem::path path)
+        : code_(code),
+          path_(std::move(path)),
+          message_("The rsync executable is missing or cannot be run: " + path_.string()) {}
 
     Code code_;
     std::filesystem::path path_;
+    std::string message_;
 };
 
 }  // namespace kelto
