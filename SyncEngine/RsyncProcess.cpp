@@ -1,5 +1,7 @@
 #include "SyncEngine/RsyncProcess.h"
 
+#include "SyncModel/Support/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -34,24 +36,7 @@ constexpr auto coalesceDelay = std::chrono::milliseconds(2);
 // Without a pidfd the child's exit is noticed by polling this often.
 constexpr int exitPollMilliseconds = 20;
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);  // a failed close changes nothing for us
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
+using Fd = FileDescriptor;
 
 struct Pipe {
     Fd read, write;

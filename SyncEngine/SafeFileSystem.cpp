@@ -8,19 +8,6 @@
 
 namespace kelto::SafeFileSystem {
 
-Descriptor::~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 std::vector<std::string> split(std::string_view relativePath) {
     std::vector<std::string> pieces;
     std::size_t start = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncModel/Support/FileDescriptor.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -12,23 +14,7 @@
 // Functions return 0 or an errno value; callers decide what a failure means.
 namespace kelto::SafeFileSystem {
 
-// An open file descriptor, closed on destruction.
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor();
-    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Descriptor& operator=(Descriptor&& other) noexcept;
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
+using Descriptor = FileDescriptor;
 
 // The pieces of a relative path between its slashes, empty pieces kept.
 std::vector<std::string> split(std::string_view relativePath);

@@ -1,5 +1,6 @@
 #include "SyncModel/RunHistoryStore.h"
 
+#include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Unicode.h"
 
@@ -17,27 +18,7 @@ namespace kelto {
 
 namespace {
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            if (fd_ >= 0) ::close(fd_);
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using Descriptor = FileDescriptor;
 
 bool isAbsence(int error) { return error == ENOENT || error == ENOTDIR; }
 

@@ -1,5 +1,6 @@
 #include "SyncModel/Support/FileIO.h"
 
+#include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/Uuid.h"
 
 #include <cerrno>
@@ -15,24 +16,6 @@ std::string describe(const std::string& operation, const std::filesystem::path& 
     return operation + " \"" + path.string() + "\"";
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 }  // namespace
 
 FileError::FileError(int errorNumber, std::string operation, std::filesystem::path path)
