@@ -9,11 +9,6 @@
 
 using namespace kelto;
 
-TEST(RsyncLocator, BundledPathIsInsideHelpers) {
-    EXPECT_EQ(RsyncLocator::bundledPath("/opt/kelto-sync"), "/opt/kelto-sync/Contents/Helpers/rsync");
-    EXPECT_EQ(RsyncLocator::bundledPath("/opt/kelto-sync/"), "/opt/kelto-sync/Contents/Helpers/rsync");
-}
-
 TEST(RsyncLocator, RequiresAnExecutableFile) {
     char pattern[] = "/tmp/kelto-locator-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);

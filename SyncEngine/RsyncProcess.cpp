@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <deque>
 #include <optional>
+#include <thread>
 #include <utility>
 
 extern char** environ;
@@ -23,8 +24,13 @@ using SteadyClock = std::chrono::steady_clock;
 
 // Large reads keep the number of wake-ups per megabyte of listing low.
 constexpr std::size_t readSize = 256 * 1024;
-// Lets rsync run ahead of us while a handler is busy.
+// Lets rsync run ahead of us while we pause or a handler is busy.
 constexpr int pipeCapacity = 1024 * 1024;
+// rsync writes each listing line with its own write(); waking for every one
+// costs both sides more than the parsing. After a small read we pause so
+// that the next read takes many lines at once.
+constexpr std::size_t coalesceBelow = 64 * 1024;
+constexpr auto coalesceDelay = std::chrono::milliseconds(2);
 // Without a pidfd the child's exit is noticed by polling this often.
 constexpr int exitPollMilliseconds = 20;
 
@@ -237,10 +243,12 @@ RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
     };
 
     std::vector<char> buffer(readSize);
+    std::size_t bytesThisRound = 0;
     // Reads what is there; false at end of stream.
     auto drain = [&](Fd& fd, auto&& onChunk) {
         const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
         if (n > 0) {
+            bytesThisRound += static_cast<std::size_t>(n);
             onChunk(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
             return true;
         }
@@ -280,6 +288,7 @@ RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
         if (::poll(fds, count, timeout) < 0 && errno != EINTR)
             throw RsyncProcessError(RsyncProcessError::Code::waitFailed, errno, executable);
 
+        bytesThisRound = 0;
         auto ready = [&](int index) { return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)); };
 
         if (ready(wakeIndex)) {
@@ -298,6 +307,9 @@ RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
         if ((pidIndex < 0 || ready(pidIndex)) && !child.exited() && child.checkExited())
             giveUpAt = SteadyClock::now() + leftoverGrace;
 
+        if (bytesThisRound > 0 && bytesThisRound < coalesceBelow && !child.exited())
+            std::this_thread::sleep_for(coalesceDelay);
+
         now = SteadyClock::now();
         if (killAt && now >= *killAt) {
             child.signalGroup(SIGKILL);
@@ -306,8 +318,14 @@ RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
         if (giveUpAt && now >= *giveUpAt && (out.read.valid() || err.read.valid())) {
             // The child is gone but its pipes are still held: end the run.
             child.signalGroup(SIGKILL);
-            if (out.read.valid()) out.read.reset(), stdoutEnd();
-            if (err.read.valid()) err.read.reset(), stderrEnd();
+            if (out.read.valid()) {
+                out.read.reset();
+                stdoutEnd();
+            }
+            if (err.read.valid()) {
+                err.read.reset();
+                stderrEnd();
+            }
         }
     }
 

@@ -20,6 +20,7 @@ namespace kelto {
 // run() blocks the calling thread until the child has exited and both of its
 // output pipes are drained, and calls the handlers on that same thread, one
 // call at a time, in arrival order. A handler may request the stop itself.
+// Output that trickles in is read in batches, at most 2 ms late.
 //
 // The child gets the parent's environment with LC_ALL=C (fixed output
 // format) and TZ=UTC0 (listing times in UTC, as the parser reads them), its
