@@ -1,0 +1,78 @@
+#include "SyncEngine/ArchivePruner.h"
+
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/SafeFileSystem.h"
+#include "SyncModel/Support/FileIO.h"
+
+#include <date/tz.h>
+
+#include <cerrno>
+#include <cmath>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+using SafeFileSystem::Descriptor;
+
+std::optional<Date> ArchivePruner::cutOff(Date now, std::int64_t days, const ::date::time_zone& zone) {
+    using namespace std::chrono;
+    if (days == 0) return now;
+    // Well past any archive's age; beyond it the calendar arithmetic overflows.
+    constexpr std::int64_t limit = 3'000'000;
+    const double unix = now.unix();
+    if (days > limit || days < -limit || !std::isfinite(unix) || std::fabs(unix) > 1e14) return std::nullopt;
+
+    const double whole = std::floor(unix);
+    const ::date::sys_seconds instant{seconds{static_cast<std::int64_t>(whole)}};
+    const ::date::local_seconds local = zone.to_local(instant);
+    const ::date::local_seconds shifted = local - ::date::days{days};
+
+    const ::date::local_info info = zone.get_info(shifted);
+    seconds offset = info.first.offset;
+    // A wall time that occurs twice keeps the offset `now` has, when it can; a
+    // wall time skipped by a change moves forward by the gap, as clocks do.
+    if (info.result == ::date::local_info::ambiguous && info.second.offset == zone.get_info(instant).offset)
+        offset = info.second.offset;
+    const ::date::sys_seconds result{shifted.time_since_epoch() - offset};
+    return Date::fromUnix(static_cast<double>(result.time_since_epoch().count()) + (unix - whole));
+}
+
+std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::optional<std::int64_t> retentionDays,
+                                  Date now, const ::date::time_zone* zone) {
+    if (!retentionDays) return 0;
+    const ::date::time_zone& localZone = ArchiveRunID::zoneOrCurrent(zone);
+    const std::optional<Date> limit = cutOff(now, *retentionDays, localZone);
+    if (!limit) return 0;
+    if (!ArchiveDirectories::treeExists(root, jobID)) return 0;
+
+    const fs::path jobFolderPath = ArchiveDirectories::jobArchiveURL(root, jobID);
+    Descriptor rootFolder;
+    Descriptor jobFolder;
+    int error = SafeFileSystem::openRoot(root, rootFolder);
+    if (error == 0)
+        error = SafeFileSystem::openPath(rootFolder.get(),
+                                         {std::string(ArchiveDirectories::reservedName),
+                                          std::string(ArchiveDirectories::archiveName), jobID.string()},
+                                         jobFolder, false);
+    std::vector<std::string> names;
+    if (error == 0) error = SafeFileSystem::listNames(jobFolder.get(), names);
+    if (error != 0) throw FileError(error, "Could not list folder", jobFolderPath);
+
+    std::int64_t removed = 0;
+    for (const std::string& name : names) {
+        const std::optional<Date> date = ArchiveRunID::date(name, localZone);
+        if (!date || !(*date < *limit)) continue;
+        struct stat info {};
+        error = SafeFileSystem::statChild(jobFolder.get(), name, info);
+        if (error == ENOENT) continue;  // removed meanwhile, by another clean-up
+        if (error != 0) throw FileError(error, "Could not read", jobFolderPath / name);
+        if (!S_ISDIR(info.st_mode)) continue;
+        error = SafeFileSystem::removeTree(jobFolder.get(), name);
+        if (error != 0) throw FileError(error, "Could not remove", jobFolderPath / name);
+        ++removed;
+    }
+    return removed;
+}
+
+}  // namespace kelto

@@ -1,0 +1,150 @@
+#include "SyncEngine/PreflightSkips.h"
+
+#include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/Unicode.h"
+#include "SyncModel/Support/Uuid.h"
+
+#include <utf8proc.h>
+
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace kelto {
+
+namespace {
+
+void appendUtf8(std::string& out, utf8proc_int32_t codePoint) {
+    utf8proc_uint8_t buffer[4];
+    const auto n = utf8proc_encode_char(codePoint, buffer);
+    out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+}
+
+// The full default lower-case mapping, without locale or context: the simple
+// mapping plus U+0130, the one code point whose lower case is two.
+std::string lowercased(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    if (Unicode::isAscii(text) || !Unicode::isValidUtf8(text)) {
+        for (char c : text) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+        return out;
+    }
+    auto p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
+    while (left > 0) {
+        utf8proc_int32_t c = 0;
+        const utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
+        p += n;
+        left -= n;
+        if (c == 0x0130) {
+            appendUtf8(out, 0x0069);
+            appendUtf8(out, 0x0307);
+        } else {
+            appendUtf8(out, utf8proc_tolower(c));
+        }
+    }
+    return out;
+}
+
+// Names compare by canonical equivalence, so everything is kept in NFC.
+std::string keyOf(const std::string& spelling) { return Unicode::nfc(lowercased(spelling)); }
+
+// The prefixes a, a/b, a/b/c of a/b/c; empty components are dropped.
+std::vector<std::string> prefixes(std::string_view path) {
+    std::vector<std::string> out;
+    std::string current;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) {
+            if (!current.empty()) current.push_back('/');
+            current.append(path.substr(start, end - start));
+            out.push_back(current);
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+struct Spellings {
+    std::string first;
+    bool colliding = false;
+};
+
+}  // namespace
+
+std::vector<SkippedFile> PreflightSkips::evaluate(const std::vector<Candidate>& candidates,
+                                                  const FileSystemTraits& traits) {
+    // Keys of every prefix of every candidate, built once; a case-sensitive
+    // side needs none of this.
+    std::vector<std::vector<std::string>> keysOf;
+    std::unordered_set<std::string> collidingKeys;
+    if (!traits.caseSensitive) {
+        keysOf.reserve(candidates.size());
+        std::unordered_map<std::string, Spellings> byKey;
+        for (const Candidate& candidate : candidates) {
+            std::vector<std::string> keys;
+            for (std::string& prefix : prefixes(Unicode::nfc(candidate.path))) {
+                std::string key = keyOf(prefix);
+                const auto entry = byKey.find(key);
+                if (entry == byKey.end()) {
+                    byKey.emplace(key, Spellings{std::move(prefix), false});
+                } else if (!entry->second.colliding && entry->second.first != prefix) {
+                    entry->second.colliding = true;
+                    collidingKeys.insert(key);
+                }
+                keys.push_back(std::move(key));
+            }
+            keysOf.push_back(std::move(keys));
+        }
+    }
+
+    std::vector<SkippedFile> skipped;
+    std::unordered_set<std::string> seen;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const Candidate& candidate = candidates[i];
+        if (!seen.insert(Unicode::nfc(candidate.path)).second) continue;
+        if (traits.maxFileSize && *traits.maxFileSize < candidate.size) {
+            skipped.push_back(SkippedFile{candidate.path, FileSkipReason::tooLargeForFAT});
+            continue;
+        }
+        if (collidingKeys.empty()) continue;
+        for (const std::string& key : keysOf[i]) {
+            if (collidingKeys.count(key)) {
+                skipped.push_back(SkippedFile{candidate.path, FileSkipReason::caseCollision});
+                break;
+            }
+        }
+    }
+    return skipped;
+}
+
+std::string PreflightSkips::excludeFileContents(const std::vector<SkippedFile>& skipped) {
+    std::string out;
+    for (const SkippedFile& file : skipped) {
+        out.push_back('/');
+        // Without a wildcard rsync matches the pattern literally, backslashes
+        // included; with one, every special character must be escaped.
+        if (file.path.find_first_of("*?[") == std::string::npos) {
+            out += file.path;
+        } else {
+            for (char c : file.path) {
+                if (c == '\\' || c == '*' || c == '?' || c == '[' || c == ']') out.push_back('\\');
+                out.push_back(c);
+            }
+        }
+        out.push_back('\0');
+    }
+    return out;
+}
+
+void PreflightSkips::writeExcludeFile(const std::vector<SkippedFile>& skipped, const std::filesystem::path& path) {
+    FileIO::writeAtomically(path, excludeFileContents(skipped));
+}
+
+std::filesystem::path PreflightSkips::makeExcludeFilePath() {
+    return std::filesystem::temp_directory_path() / ("KeltoSync-excludes-" + Uuid::random().string());
+}
+
+}  // namespace kelto

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "SyncEngine/FileSystemTraits.h"
+#include "SyncModel/RunStats.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kelto {
+
+// Which entries the receiving volume cannot hold as they are (too large for
+// its file system, or names it cannot tell apart by case), and the rsync
+// exclude file that makes the transfer pass over them.
+struct PreflightSkips {
+    struct Candidate {
+        std::string path;       // relative to the transfer root, as rsync gave it
+        std::int64_t size = 0;  // 0 for folders
+    };
+
+    // Each path at most once, in order of first occurrence; size beats case.
+    static std::vector<SkippedFile> evaluate(const std::vector<Candidate>& candidates, const FileSystemTraits& traits);
+
+    // The bytes of the exclude file: per skipped path "/", the path (escaped
+    // when it holds a wildcard) and a NUL, for rsync's --from0.
+    static std::string excludeFileContents(const std::vector<SkippedFile>& skipped);
+
+    // Writes the exclude file atomically; throws FileError.
+    static void writeExcludeFile(const std::vector<SkippedFile>& skipped, const std::filesystem::path& path);
+
+    // A fresh name in the temporary folder; creates nothing.
+    static std::filesystem::path makeExcludeFilePath();
+};
+
+}  // namespace kelto

@@ -1,0 +1,70 @@
+#include "SyncEngine/PreflightSkips.h"
+
+#include "SyncEngine/TestSupport/TemporaryFolder.h"
+#include "SyncModel/Support/FileIO.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelto;
+using Skips = std::vector<SkippedFile>;
+
+namespace {
+
+Skips evaluate(const std::vector<PreflightSkips::Candidate>& candidates, bool caseSensitive = false,
+               std::optional<std::int64_t> maxFileSize = std::nullopt) {
+    FileSystemTraits traits;
+    traits.caseSensitive = caseSensitive;
+    traits.maxFileSize = maxFileSize;
+    return PreflightSkips::evaluate(candidates, traits);
+}
+
+SkippedFile collision(std::string path) { return {std::move(path), FileSkipReason::caseCollision}; }
+SkippedFile tooLarge(std::string path) { return {std::move(path), FileSkipReason::tooLargeForFAT}; }
+
+}  // namespace
+
+TEST(PreflightSkips, EverythingUnderEitherSpellingOfACollidingNameIsSkippedOnce) {
+    EXPECT_TRUE(evaluate({{"Docs", 0}, {"docs", 0}}, true).empty());
+    EXPECT_EQ(evaluate({{"Docs/", 0}, {"Docs/a.txt", 3}, {"other.txt", 1}, {"docs/b.txt", 4}}),
+              (Skips{collision("Docs/"), collision("Docs/a.txt"), collision("docs/b.txt")}));
+    // Only the third component differs; a repeated path is judged once.
+    EXPECT_EQ(evaluate({{"a/b/Note", 1}, {"a/b/c", 1}, {"a/b/note/x", 1}, {"a/b/Note", 9}, {"a//b/note/x", 1}}),
+              (Skips{collision("a/b/Note"), collision("a/b/note/x"), collision("a//b/note/x")}));
+}
+
+TEST(PreflightSkips, AccentsCompareByCanonicalEquivalence) {
+    const std::string composed = "caf\xC3\xA9";      // é as one code point
+    const std::string decomposed = "cafe\xCC\x81";  // e + combining acute
+    EXPECT_TRUE(evaluate({{composed, 1}, {decomposed + "/x", 1}}).empty());
+    EXPECT_EQ(evaluate({{composed, 9}, {decomposed, 9}}, false, 5), Skips{tooLarge(composed)});
+    EXPECT_EQ(evaluate({{composed, 1}, {"CAF\xC3\x89", 1}}).size(), 2u);
+    // İ lower-cases to i + combining dot, not to a plain i.
+    EXPECT_TRUE(evaluate({{"\xC4\xB0", 1}, {"i", 1}}).empty());
+    EXPECT_EQ(evaluate({{"\xC4\xB0", 1}, {"i\xCC\x87", 1}}).size(), 2u);
+}
+
+TEST(PreflightSkips, TheFatLimitIsInclusiveAndBeatsACollision) {
+    const std::int64_t fat = 4294967295;
+    EXPECT_EQ(evaluate({{"ok.bin", fat}, {"Big.bin", fat + 1}, {"big.bin", 1}, {"dir/", 0}}, false, fat),
+              (Skips{tooLarge("Big.bin"), collision("big.bin")}));
+}
+
+TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPath) {
+    const Skips skips{collision("a b/c.txt"), tooLarge("x[1].txt"), collision("back\\slash]"), collision("w*?[]\\")};
+    using namespace std::string_literals;
+    // Escaped only when a wildcard makes rsync read the pattern as one.
+    EXPECT_EQ(PreflightSkips::excludeFileContents(skips), "/a b/c.txt\0/x\\[1\\].txt\0/back\\slash]\0/w\\*\\?\\[\\]\\\\\0"s);
+
+    test::TemporaryFolder folder;
+    folder.write("excludes", "an older and longer file");
+    PreflightSkips::writeExcludeFile({collision("\xC3\xA9t\xC3\xA9")}, folder / "excludes");
+    EXPECT_EQ(test::readFile(folder / "excludes"), "/\xC3\xA9t\xC3\xA9\0"s);
+    PreflightSkips::writeExcludeFile({}, folder / "excludes");
+    EXPECT_EQ(test::readFile(folder / "excludes"), "");
+    EXPECT_THROW(PreflightSkips::writeExcludeFile(skips, folder / "missing/excludes"), FileError);
+
+    const auto name = PreflightSkips::makeExcludeFilePath();
+    EXPECT_EQ(name.parent_path(), std::filesystem::temp_directory_path());
+    EXPECT_EQ(name.filename().string().rfind("KeltoSync-excludes-", 0), 0u);
+    EXPECT_NE(name, PreflightSkips::makeExcludeFilePath());
+}
