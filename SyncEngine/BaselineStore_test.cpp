@@ -46,6 +46,12 @@ protected:
     fs::path file;
 };
 
+TEST(BaselineEntry, CodesKindAsItsWord) {
+    const BaselineEntry entry{EntryKind::symlink, 7, -3};
+    EXPECT_EQ(JsonText::encode(entry), R"({"kind":"symlink","size":7,"mtime":-3})");
+    EXPECT_EQ(JsonText::decode<BaselineEntry>(JsonText::encode(entry)), entry);
+}
+
 TEST_F(BaselineStoreTest, ReadOnlyOnAMissingFileReadsNothingAndCreatesNothing) {
     BaselineStore store(file, true);
     EXPECT_FALSE(store.load("X", std::nullopt));

@@ -47,7 +47,7 @@ public:
             Slot slot{bytes_.size(), static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(key.size()),
                       value};
             bytes_.append(text);
-            if (key != text) {
+            if (key.data() != text.data() && key != text) {
                 slot.keyLength |= separateKey;
                 bytes_.append(key);
             }

@@ -176,6 +176,7 @@ std::int64_t TwoWayEngine::fileCount(const SideListing& listing) {
 }
 
 bool TwoWayEngine::isPathOrAncestor(std::string_view path, const PathKeySet& set) {
+    if (set.empty()) return false;  // the usual case, asked once per baseline entry
     if (set.find(path) != set.end()) return true;
     if (path.empty()) return false;
     for (std::size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1))

@@ -29,6 +29,24 @@ Baseline baselineOf(const std::vector<SideEntry>& entries) {
 const std::string nfdE = "e\xCC\x81";  // e + combining acute
 const std::string nfcE = "\xC3\xA9";   // precomposed é
 
+TEST(SideListing, LaterSpellingOfAKeyWinsAndOrderedLookUpsFindEveryKey) {
+    SideListing::Builder builder;
+    builder.add(file("m" + nfcE, 1));
+    builder.add(file("b", 2));
+    builder.add(file("m" + nfdE, 3));  // same key, listed later
+    EXPECT_EQ(builder.size(), 3u);
+    const SideListing listing = std::move(builder).build();
+    ASSERT_EQ(listing.size(), 2u);
+    EXPECT_EQ(listing.find("m" + nfcE)->entry(), file("m" + nfdE, 3));
+    EXPECT_FALSE(listing.find("m" + nfdE));
+
+    std::size_t hint = 0;
+    EXPECT_EQ(listing.findFrom("a", hint), std::nullopt);
+    EXPECT_EQ(listing.findFrom("b", hint)->size, 2);
+    EXPECT_EQ(listing.findFrom("m" + nfcE, hint)->size, 3);
+    EXPECT_EQ(listing.findFrom("b", hint)->size, 2);  // out of order still works
+}
+
 TEST(TwoWayPlanner, WithoutBaselineOneSidedPathsAreCopiedAndEqualOnesLeftAlone) {
     const auto plan = TwoWayPlanner::plan(SideListing{file("new"), file("same", 5, 100), file("size", 5, 100)},
                                           SideListing{file("same", 5, 101), file("size", 6, 100)}, std::nullopt, 1);
