@@ -1,0 +1,201 @@
+#include "SyncEngine/BaselineStore.h"
+
+#include "SyncEngine/BaselineStoreError.h"
+#include "SyncEngine/CancellationError.h"
+#include "SyncModel/Support/FileIO.h"
+
+#include <sqlite3.h>
+
+#include <charconv>
+#include <string_view>
+#include <system_error>
+
+namespace kelto {
+
+namespace {
+
+constexpr const char* createEntries = "CREATE TABLE IF NOT EXISTS entries(key TEXT PRIMARY KEY, kind INT, size INT, mtime INT)";
+constexpr const char* createMeta = "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT)";
+constexpr int busyTimeoutMilliseconds = 5000;
+
+std::string sideValue(const std::optional<std::string>& identity) {
+    return identity ? "some:" + *identity : std::string("none");
+}
+
+// An optional sign and one or more ASCII digits, within 64 bits.
+std::optional<std::int64_t> decimal(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9') return std::nullopt;
+    // Parse with the sign so that the 64-bit minimum is accepted.
+    std::string digits = negative ? "-" + std::string(text) : std::string(text);
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+// SQLite sees an absolute path, never a "file:" text it would read as a URI.
+std::string databasePath(const std::filesystem::path& url) {
+    return std::filesystem::absolute(url).string();
+}
+
+}  // namespace
+
+BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) {
+    std::error_code ignored;
+    const bool exists = std::filesystem::exists(url, ignored);
+
+    std::string path;
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    if (readOnly && exists) {
+        path = databasePath(url);
+        flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX;
+    } else if (readOnly) {
+        path = ":memory:";
+    } else {
+        const auto absolute = std::filesystem::absolute(url);
+        FileIO::createDirectories(absolute.parent_path());
+        path = absolute.string();
+    }
+
+    if (db_.open(path, flags) != SQLITE_OK || !db_) {
+        const std::string message = db_ ? db_.errorMessage() : BaselineStoreError::cannotOpen;
+        db_.close();
+        throw BaselineStoreError(message);
+    }
+    db_.setBusyTimeout(busyTimeoutMilliseconds);
+    if (!(readOnly && exists)) {
+        execute(createEntries);
+        execute(createMeta);
+    }
+}
+
+void BaselineStore::fail() const { throw BaselineStoreError(db_.errorMessage()); }
+
+void BaselineStore::execute(const char* sql) {
+    if (db_.execute(sql) != SQLITE_OK) fail();
+}
+
+SqliteStatement BaselineStore::prepare(const char* sql) {
+    SqliteStatement statement;
+    if (db_.prepare(sql, statement) != SQLITE_OK) fail();
+    return statement;
+}
+
+void BaselineStore::rollback() noexcept { db_.execute("ROLLBACK"); }
+
+BaselineStore::Meta BaselineStore::readMeta() {
+    SqliteStatement select = prepare("SELECT key, value FROM meta");
+    Meta meta;
+    for (;;) {
+        const int rc = select.step();
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) fail();
+        // A NULL key or value (never written by the store) reads as absent.
+        if (select.columnIsNull(0) || select.columnIsNull(1)) continue;
+        meta.insert_or_assign(std::string(select.columnText(0)), std::string(select.columnText(1)));
+    }
+    return meta;
+}
+
+std::optional<Baseline> BaselineStore::load(const std::optional<std::string>& uuidA,
+                                            const std::optional<std::string>& uuidB) {
+    std::lock_guard guard(lock_);
+    execute("BEGIN");
+    try {
+        const Meta meta = readMeta();
+        const auto storedA = meta.find("uuidA");
+        const auto storedB = meta.find("uuidB");
+        if (storedA == meta.end() || storedA->second != sideValue(uuidA) || storedB == meta.end() ||
+            storedB->second != sideValue(uuidB)) {
+            execute("COMMIT");
+            return std::nullopt;
+        }
+
+        SqliteStatement select = prepare("SELECT key, kind, size, mtime FROM entries");
+        Baseline::Builder builder;
+        for (;;) {
+            const int rc = select.step();
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) fail();
+            // Read the kind whole: a 32-bit read would turn 2^32 + 1 into a valid 1.
+            if (sqlite3_column_type(select.get(), 1) != SQLITE_INTEGER) throw BaselineStoreError(BaselineStoreError::invalidKind);
+            const std::int64_t kind = select.columnInt64(1);
+            if (kind < 0 || kind > 3) throw BaselineStoreError(BaselineStoreError::invalidKind);
+            if (select.columnIsNull(0) || select.columnIsNull(2) || select.columnIsNull(3))
+                throw BaselineStoreError(BaselineStoreError::invalidEntry);
+            builder.add(select.columnText(0),
+                        BaselineEntry{static_cast<EntryKind>(kind), select.columnInt64(2), select.columnInt64(3)});
+        }
+        execute("COMMIT");
+        return std::move(builder).build();
+    } catch (...) {
+        rollback();
+        throw;
+    }
+}
+
+void BaselineStore::save(const Baseline& entries, const std::optional<std::string>& uuidA,
+                         const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop) {
+    std::lock_guard guard(lock_);
+    execute("BEGIN IMMEDIATE");
+    try {
+        execute("DELETE FROM entries");
+        SqliteStatement insert = prepare("INSERT INTO entries(key, kind, size, mtime) VALUES (?, ?, ?, ?)");
+        for (const Baseline::Ref item : entries) {
+            if (stop.stop_requested()) throw CancellationError();
+            insert.reset();
+            insert.clearBindings();
+            // The key lives in `entries` until after the step: no copy needed.
+            if (insert.bindStaticText(1, item.key) != SQLITE_OK ||
+                insert.bindInt64(2, static_cast<std::int64_t>(item.entry.kind)) != SQLITE_OK ||
+                insert.bindInt64(3, item.entry.size) != SQLITE_OK || insert.bindInt64(4, item.entry.mtime) != SQLITE_OK)
+                fail();
+            const int rc = insert.step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
+        }
+
+        execute("DELETE FROM meta");
+        SqliteStatement insertMeta = prepare("INSERT INTO meta(key, value) VALUES (?, ?)");
+        const std::pair<const char*, std::string> rows[] = {
+            {"uuidA", sideValue(uuidA)},
+            {"uuidB", sideValue(uuidB)},
+            {"countA", std::to_string(counts.a)},
+            {"countB", std::to_string(counts.b)},
+        };
+        for (const auto& [key, value] : rows) {
+            insertMeta.reset();
+            insertMeta.clearBindings();
+            if (insertMeta.bindTransientText(1, key) != SQLITE_OK || insertMeta.bindTransientText(2, value) != SQLITE_OK)
+                fail();
+            const int rc = insertMeta.step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
+        }
+
+        if (stop.stop_requested()) throw CancellationError();
+        execute("COMMIT");
+    } catch (...) {
+        rollback();
+        throw;
+    }
+}
+
+std::optional<SideCounts> BaselineStore::sideCounts() {
+    std::lock_guard guard(lock_);
+    const Meta meta = readMeta();
+    const auto a = meta.find("countA");
+    const auto b = meta.find("countB");
+    if (a == meta.end() || b == meta.end()) return std::nullopt;
+    const auto countA = decimal(a->second);
+    const auto countB = decimal(b->second);
+    if (!countA || !countB) return std::nullopt;
+    return SideCounts{*countA, *countB};
+}
+
+}  // namespace kelto

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "SyncEngine/Baseline.h"
+#include "SyncEngine/SideCounts.h"
+#include "SyncEngine/SqliteDatabase.h"
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+namespace kelto {
+
+// One job's two-way baseline in its own SQLite file, with the identities of
+// the two sides it was taken on and their file counts. One connection for
+// the store's life; every operation holds the store's lock throughout.
+class BaselineStore {
+public:
+    // Read-only on a missing file opens an empty in-memory database, so the
+    // baseline reads as absent and nothing is created on disk. Read-write
+    // creates the parent folder (FileError), the file and the tables.
+    BaselineStore(const std::filesystem::path& url, bool readOnly);
+    BaselineStore(const BaselineStore&) = delete;
+    BaselineStore& operator=(const BaselineStore&) = delete;
+
+    // The stored baseline, or nullopt when none was saved for these two side
+    // identities (absent identities are "none").
+    std::optional<Baseline> load(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB);
+
+    // Replaces the whole content in one transaction. Stopping `stop` before the
+    // commit throws CancellationError and leaves the previous content whole.
+    void save(const Baseline& entries, const std::optional<std::string>& uuidA,
+              const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop = {});
+
+    // The stored file counts, or nullopt when absent or not decimal integers.
+    std::optional<SideCounts> sideCounts();
+
+private:
+    using Meta = std::map<std::string, std::string, std::less<>>;
+
+    [[noreturn]] void fail() const;
+    void execute(const char* sql);
+    SqliteStatement prepare(const char* sql);
+    Meta readMeta();
+    void rollback() noexcept;
+
+    std::mutex lock_;
+    SqliteDatabase db_;
+};
+
+}  // namespace kelto

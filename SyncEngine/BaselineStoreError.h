@@ -1,0 +1,21 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kelto {
+
+// A failure of the baseline database: SQLite's message at the moment of the
+// failure, or one of the store's fixed texts.
+class BaselineStoreError : public std::runtime_error {
+public:
+    explicit BaselineStoreError(const std::string& message) : std::runtime_error(message) {}
+    std::string message() const { return what(); }
+
+    static constexpr const char* cannotOpen = "Cannot open baseline";
+    static constexpr const char* invalidKind = "Invalid baseline kind";
+    // A row with a NULL key, size or time in a damaged file.
+    static constexpr const char* invalidEntry = "Invalid baseline entry";
+};
+
+}  // namespace kelto

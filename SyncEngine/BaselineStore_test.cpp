@@ -1,0 +1,177 @@
+#include "SyncEngine/BaselineStore.h"
+
+#include "SyncEngine/BaselineStoreError.h"
+#include "SyncEngine/CancellationError.h"
+#include "SyncModel/Support/FileIO.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stop_token>
+#include <unistd.h>
+
+using namespace kelto;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BaselineStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("kelto-baseline-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root);
+        file = root / "state" / "JOB.sqlite";
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    // Writes straight into the file, as a damaged or foreign database would.
+    void sql(const std::string& text) {
+        SqliteDatabase db;
+        ASSERT_EQ(db.open(file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
+        ASSERT_EQ(db.execute(text.c_str()), SQLITE_OK) << db.errorMessage();
+    }
+
+    static Baseline sample() {
+        return Baseline{{"a.txt", {EntryKind::file, 10, 100}},
+                        {"d", {EntryKind::directory, 0, 5}},
+                        {"d/link", {EntryKind::symlink, 7, -3}},
+                        {"d/\xC3\xA9", {EntryKind::other, INT64_MAX, INT64_MIN}}};
+    }
+
+    fs::path root;
+    fs::path file;
+};
+
+TEST(BaselineEntry, CodesKindAsItsWord) {
+    const BaselineEntry entry{EntryKind::symlink, 7, -3};
+    EXPECT_EQ(JsonText::encode(entry), R"({"kind":"symlink","size":7,"mtime":-3})");
+    EXPECT_EQ(JsonText::decode<BaselineEntry>(JsonText::encode(entry)), entry);
+}
+
+TEST_F(BaselineStoreTest, ReadOnlyOnAMissingFileReadsNothingAndCreatesNothing) {
+    BaselineStore store(file, true);
+    EXPECT_FALSE(store.load("X", std::nullopt));
+    EXPECT_FALSE(store.load(std::nullopt, std::nullopt));
+    EXPECT_FALSE(store.sideCounts());
+    EXPECT_FALSE(fs::exists(root / "state"));
+}
+
+TEST_F(BaselineStoreTest, SavedBaselineLoadsOnlyForTheSameSideIdentities) {
+    {
+        BaselineStore store(file, false);
+        EXPECT_TRUE(fs::exists(file));
+        EXPECT_FALSE(store.load("X", std::nullopt));  // never saved
+        store.save(sample(), "X", std::nullopt, SideCounts{3, -2});
+        EXPECT_EQ(store.load("X", std::nullopt), sample());
+        EXPECT_FALSE(store.load("Y", std::nullopt));
+        EXPECT_FALSE(store.load("X", "X"));
+        EXPECT_FALSE(store.load(std::nullopt, std::nullopt));
+        // "some:" plus the text is compared whole: an empty identity is not "none".
+        EXPECT_FALSE(store.load(std::string(), std::nullopt));
+        EXPECT_EQ(store.sideCounts(), (SideCounts{3, -2}));
+    }
+    BaselineStore reader(file, true);
+    EXPECT_EQ(reader.load("X", std::nullopt), sample());
+    EXPECT_EQ(reader.sideCounts(), (SideCounts{3, -2}));
+}
+
+TEST_F(BaselineStoreTest, SaveReplacesEverythingAndAnEmptySaveStillWritesMeta) {
+    BaselineStore store(file, false);
+    store.save(sample(), "X", "Y", SideCounts{1, 2});
+    store.save(Baseline{}, std::nullopt, "Y", SideCounts{0, 7});
+    EXPECT_FALSE(store.load("X", "Y"));
+    ASSERT_TRUE(store.load(std::nullopt, "Y"));
+    EXPECT_TRUE(store.load(std::nullopt, "Y")->empty());
+    EXPECT_EQ(store.sideCounts(), (SideCounts{0, 7}));
+}
+
+TEST_F(BaselineStoreTest, CancelledSaveKeepsThePreviousBaselineWhole) {
+    BaselineStore store(file, false);
+    store.save(sample(), "X", "Y", SideCounts{3, 1});
+
+    std::stop_source stop;
+    stop.request_stop();
+    // Stopped before the first entry, and (with no entries) before the commit.
+    EXPECT_THROW(store.save(Baseline{{"other", {}}}, "Z", "Z", SideCounts{9, 9}, stop.get_token()), CancellationError);
+    EXPECT_THROW(store.save(Baseline{}, "Z", "Z", SideCounts{9, 9}, stop.get_token()), CancellationError);
+
+    EXPECT_EQ(store.load("X", "Y"), sample());
+    EXPECT_EQ(store.sideCounts(), (SideCounts{3, 1}));
+}
+
+TEST_F(BaselineStoreTest, StoredKindOutsideTheFourCasesFailsAndRollsBack) {
+    {
+        BaselineStore store(file, false);
+        store.save(sample(), "X", std::nullopt, SideCounts{});
+    }
+    for (const char* kind : {"4", "-1", "4294967297", "'file'", "NULL"}) {
+        sql(std::string("DELETE FROM entries WHERE key = 'bad'; INSERT INTO entries VALUES('bad', ") + kind + ", 1, 1)");
+        BaselineStore store(file, false);
+        try {
+            store.load("X", std::nullopt);
+            ADD_FAILURE() << "kind " << kind << " was accepted";
+        } catch (const BaselineStoreError& error) {
+            EXPECT_EQ(error.message(), "Invalid baseline kind") << kind;
+        }
+        // The read transaction was rolled back: the same connection can write.
+        EXPECT_NO_THROW(store.save(Baseline{}, "X", std::nullopt, SideCounts{}));
+    }
+}
+
+TEST_F(BaselineStoreTest, DamagedRowsFailInAnOrderlyWay) {
+    { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
+    sql("INSERT INTO entries VALUES(NULL, 0, 1, 1)");
+    BaselineStore store(file, false);
+    EXPECT_THROW(store.load("X", std::nullopt), BaselineStoreError);
+
+    // A NULL meta value reads as missing.
+    sql("UPDATE meta SET value = NULL WHERE key = 'countB'");
+    EXPECT_FALSE(store.sideCounts());
+}
+
+TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {
+    { BaselineStore store(file, false); store.save(Baseline{}, std::nullopt, std::nullopt, SideCounts{1, 2}); }
+    const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
+        {"12x", std::nullopt}, {"", std::nullopt}, {"+", std::nullopt}, {" 5", std::nullopt},
+        {"9223372036854775808", std::nullopt}, {"+12", 12}, {"-9223372036854775808", INT64_MIN}, {"007", 7}};
+    for (const auto& [text, expected] : cases) {
+        sql(std::string("UPDATE meta SET value = '") + text + "' WHERE key = 'countA'");
+        BaselineStore store(file, true);
+        const auto counts = store.sideCounts();
+        if (expected) {
+            ASSERT_TRUE(counts) << text;
+            EXPECT_EQ(counts->a, *expected);
+            EXPECT_EQ(counts->b, 2);
+        } else {
+            EXPECT_FALSE(counts) << text;
+        }
+    }
+    sql("DELETE FROM meta WHERE key = 'countB'");
+    EXPECT_FALSE(BaselineStore(file, true).sideCounts());
+}
+
+TEST_F(BaselineStoreTest, ReadOnlyStoreOnAFileWithoutTablesFailsWithSqlitesMessage) {
+    fs::create_directories(file.parent_path());
+    sql("CREATE TABLE unrelated(x)");
+    BaselineStore store(file, true);
+    try {
+        store.load(std::nullopt, std::nullopt);
+        ADD_FAILURE();
+    } catch (const BaselineStoreError& error) {
+        EXPECT_EQ(error.message(), "no such table: meta");
+    }
+}
+
+TEST_F(BaselineStoreTest, OpenFailuresCarryAMessage) {
+    fs::create_directories(file);  // a folder where the database should be
+    EXPECT_THROW(BaselineStore(file, false), BaselineStoreError);
+    fs::remove(file);
+    std::ofstream(root / "blocker") << "x";
+    EXPECT_THROW(BaselineStore(root / "blocker" / "JOB.sqlite", false), FileError);
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelto {
+
+// Why the two-way engine refused to plan or run.
+class TwoWayEngineError : public std::runtime_error {
+public:
+    enum class Code { endpointMissing, unsafePath, scanFailed, unsupportedMode, nestedEndpoints, readOnlyEndpoint, invalidRunID };
+
+    static TwoWayEngineError endpointMissing(std::filesystem::path folder);
+    static TwoWayEngineError unsafePath(std::string path);
+    static TwoWayEngineError scanFailed(std::int32_t exitCode, std::vector<std::string> stderrTail);
+    static TwoWayEngineError unsupportedMode();
+    static TwoWayEngineError nestedEndpoints();
+    static TwoWayEngineError readOnlyEndpoint();
+    static TwoWayEngineError invalidRunID();
+
+    Code code() const { return code_; }
+    const std::filesystem::path& folder() const { return folder_; }  // endpointMissing
+    const std::string& path() const { return path_; }                // unsafePath
+    std::int32_t exitCode() const { return exitCode_; }              // scanFailed
+    const std::vector<std::string>& stderrTail() const { return stderrTail_; }  // scanFailed
+
+    friend bool operator==(const TwoWayEngineError& x, const TwoWayEngineError& y) {
+        return x.code_ == y.code_ && x.folder_ == y.folder_ && x.path_ == y.path_ && x.exitCode_ == y.exitCode_ &&
+               x.stderrTail_ == y.stderrTail_;
+    }
+
+private:
+    TwoWayEngineError(Code code, const std::string& description) : std::runtime_error(description), code_(code) {}
+
+    Code code_;
+    std::filesystem::path folder_;
+    std::string path_;
+    std::int32_t exitCode_ = 0;
+    std::vector<std::string> stderrTail_;
+};
+
+}  // namespace kelto

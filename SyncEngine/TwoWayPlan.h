@@ -1,0 +1,30 @@
+#pragma once
+
+#include "SyncEngine/SideListing.h"
+#include "SyncEngine/TwoWayConflict.h"
+#include "SyncModel/RunStats.h"
+
+#include <string>
+#include <vector>
+
+namespace kelto {
+
+// What a two-way run will do. Paths are each side's own spelling; the
+// deletion-entry maps hold, by key, the exact entry judged unchanged for every
+// path to archive or remove, so the run can confirm it before acting.
+struct TwoWayPlan {
+    std::vector<std::string> copyAtoB;       // side A paths to copy to B (files and folders)
+    std::vector<std::string> copyBtoA;       // side B paths to copy to A
+    std::vector<std::string> archiveOnA;     // non-folders deleted on B, unchanged on A
+    std::vector<std::string> archiveOnB;
+    std::vector<std::string> removeDirsOnA;  // folders deleted on B, deeper first
+    std::vector<std::string> removeDirsOnB;
+    std::vector<TwoWayConflict> conflicts;
+    std::vector<SkippedFile> skipped;        // filled by the preflight, not the planner
+    SideListing deletionEntriesA;
+    SideListing deletionEntriesB;
+
+    friend bool operator==(const TwoWayPlan&, const TwoWayPlan&) = default;
+};
+
+}  // namespace kelto

@@ -1,0 +1,357 @@
+#include "SyncEngine/TwoWayPlanner.h"
+
+#include "SyncEngine/TwoWayEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+using namespace kelto;
+using Strings = std::vector<std::string>;
+using R = TwoWayConflict::Resolution;
+
+namespace {
+
+SideEntry file(std::string path, std::int64_t size = 1, std::int64_t mtime = 100) {
+    return {std::move(path), EntryKind::file, size, mtime};
+}
+SideEntry dir(std::string path, std::int64_t mtime = 100) { return {std::move(path), EntryKind::directory, 0, mtime}; }
+SideEntry link(std::string path) { return {std::move(path), EntryKind::symlink, 4, 100}; }
+
+Baseline baselineOf(const std::vector<SideEntry>& entries) {
+    Baseline::Builder builder;
+    for (const auto& e : entries) builder.add(TwoWayPlanner::key(e.actualPath), {e.kind, e.size, e.mtime});
+    return std::move(builder).build();
+}
+
+const std::string nfdE = "e\xCC\x81";  // e + combining acute
+const std::string nfcE = "\xC3\xA9";   // precomposed é
+
+TEST(SideListing, LaterSpellingOfAKeyWinsAndOrderedLookUpsFindEveryKey) {
+    SideListing::Builder builder;
+    builder.add(file("m" + nfcE, 1));
+    builder.add(file("b", 2));
+    builder.add(file("m" + nfdE, 3));  // same key, listed later
+    EXPECT_EQ(builder.size(), 3u);
+    const SideListing listing = std::move(builder).build();
+    ASSERT_EQ(listing.size(), 2u);
+    EXPECT_EQ(listing.find("m" + nfcE)->entry(), file("m" + nfdE, 3));
+    EXPECT_FALSE(listing.find("m" + nfdE));
+
+    std::size_t hint = 0;
+    EXPECT_EQ(listing.findFrom("a", hint), std::nullopt);
+    EXPECT_EQ(listing.findFrom("b", hint)->size, 2);
+    EXPECT_EQ(listing.findFrom("m" + nfcE, hint)->size, 3);
+    EXPECT_EQ(listing.findFrom("b", hint)->size, 2);  // out of order still works
+}
+
+TEST(TwoWayPlanner, WithoutBaselineOneSidedPathsAreCopiedAndEqualOnesLeftAlone) {
+    const auto plan = TwoWayPlanner::plan(SideListing{file("new"), file("same", 5, 100), file("size", 5, 100)},
+                                          SideListing{file("same", 5, 101), file("size", 6, 100)}, std::nullopt, 1);
+    EXPECT_EQ(plan.copyAtoB, (Strings{"new", "size"}));
+    EXPECT_TRUE(plan.copyBtoA.empty());
+    EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"size", R::aWins}}));
+    EXPECT_TRUE(plan.archiveOnA.empty() && plan.archiveOnB.empty());
+}
+
+TEST(TwoWayPlanner, DeletionOnOneSideIsCarriedOverOnlyForAnUnchangedEntry) {
+    const SideListing a{file("kept", 5, 100), file("edited", 6, 100), file("only-baseline-gone", 1, 1)};
+    const auto base = baselineOf({file("kept", 5, 100), file("edited", 5, 100), file("gone-both", 1, 1)});
+    const auto plan = TwoWayPlanner::plan(a, SideListing{}, base, 0);
+    EXPECT_EQ(plan.archiveOnA, (Strings{"kept"}));
+    EXPECT_EQ(plan.copyAtoB, (Strings{"edited", "only-baseline-gone"}));
+    EXPECT_EQ(plan.deletionEntriesA, (SideListing{file("kept", 5, 100)}));
+    EXPECT_TRUE(plan.deletionEntriesB.empty());
+}
+
+TEST(TwoWayPlanner, FolderRemovalsComeDeeperFirstWithTheirEntries) {
+    const std::vector<SideEntry> folders{dir("a"), dir("a/b"), dir("a/b/c"), dir("x"), dir("x/y"), dir("a-b")};
+    const auto plan = TwoWayPlanner::plan(SideListing{}, SideListing(folders), baselineOf(folders), 0);
+    EXPECT_EQ(plan.removeDirsOnB, (Strings{"a/b/c", "a/b", "x/y", "a", "a-b", "x"}));
+    EXPECT_EQ(plan.deletionEntriesB, SideListing(folders));
+    EXPECT_TRUE(TwoWayPlanner::deeperFirst("a/b", "x/y"));
+    EXPECT_TRUE(TwoWayPlanner::deeperFirst("z/z", "a"));
+    EXPECT_FALSE(TwoWayPlanner::deeperFirst("a", "a"));
+}
+
+TEST(TwoWayPlanner, TypeClashIsReportedAndEverythingBeneathItDropped) {
+    // "x" is a folder on A and a file on B; "x-y" and "x.z" sort between "x" and
+    // "x/…" and must not hide the clash from the later descendants.
+    const SideListing a{dir("x"), file("x/in"), dir("x/sub"), file("x/sub/deep"), file("x-y", 2), dir("x-y/q"),
+                        link("l")};
+    const SideListing b{file("x"), file("x-y", 3), dir("l"), file("l/under"), file("x.z")};
+    const auto base = baselineOf({file("x/in"), file("x-y", 1)});
+    const auto plan = TwoWayPlanner::plan(a, b, base, 0);
+    EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"l", R::skippedTypeClash},
+                                                             {"x", R::skippedTypeClash},
+                                                             {"x-y", R::aWins}}));
+    EXPECT_EQ(plan.copyAtoB, (Strings{"x-y", "x-y/q"}));
+    EXPECT_EQ(plan.copyBtoA, (Strings{"x.z"}));
+    EXPECT_TRUE(plan.archiveOnA.empty() && plan.deletionEntriesA.empty());
+
+    const SyncPlan view = TwoWayEngine::makeSyncPlan(plan, a, b);
+    EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"l", FileSkipReason::typeConflict},
+                                                       {"x", FileSkipReason::typeConflict}}));
+    EXPECT_EQ(view.conflicts, (Strings{"l", "x", "x-y"}));
+}
+
+TEST(TwoWayPlanner, FileAgainstSymlinkGoesThroughTheChangeRules) {
+    const auto plan = TwoWayPlanner::plan(SideListing{file("p", 4, 100)}, SideListing{link("p")},
+                                          baselineOf({file("p", 4, 100)}), 0);
+    EXPECT_EQ(plan.copyBtoA, (Strings{"p"}));
+    EXPECT_TRUE(plan.conflicts.empty());
+}
+
+TEST(TwoWayPlanner, BothChangedBWinsOnlyWhenNewerByMoreThanTheWindow) {
+    const auto base = baselineOf({file("f", 1, 0)});
+    auto winner = [&](std::int64_t aTime, std::int64_t bTime, std::int64_t window) {
+        const auto plan = TwoWayPlanner::plan(SideListing{file("f", 2, aTime)}, SideListing{file("f", 3, bTime)}, base,
+                                              window);
+        return plan.conflicts.at(0).resolution;
+    };
+    EXPECT_EQ(winner(100, 102, 2), R::aWins);   // exactly the window
+    EXPECT_EQ(winner(100, 103, 2), R::bWins);
+    EXPECT_EQ(winner(100, 100, 0), R::aWins);   // equal times
+    EXPECT_EQ(winner(100, 101, -5), R::bWins);  // a negative window is 0
+    EXPECT_EQ(winner(100, 50, 0), R::aWins);
+    // Extreme times neither overflow nor flip the result.
+    EXPECT_EQ(winner(INT64_MIN, INT64_MAX, 1), R::bWins);
+    EXPECT_EQ(winner(INT64_MAX, INT64_MIN, 1), R::aWins);
+}
+
+TEST(TwoWayPlanner, TimesWithinTheWindowOfTheBaselineButNotOfEachOtherDoNothing) {
+    const auto plan = TwoWayPlanner::plan(SideListing{file("f", 1, 101)}, SideListing{file("f", 1, 99)},
+                                          baselineOf({file("f", 1, 100)}), 1);
+    EXPECT_EQ(plan, TwoWayPlan{});
+}
+
+TEST(TwoWayPlanner, DecomposedAndPrecomposedSpellingsMeetUnderOneKey) {
+    const std::string aPath = "caf" + nfdE + "/m" + nfdE;
+    const std::string bPath = "caf" + nfcE + "/m" + nfcE;
+    const SideListing a{dir("caf" + nfdE), file(aPath, 5, 200)};
+    const SideListing b{dir("caf" + nfcE), file(bPath, 4, 100)};
+    EXPECT_EQ(a.at(1).key, bPath);
+    const auto plan = TwoWayPlanner::plan(a, b, baselineOf({file(bPath, 4, 100)}), 0);
+    EXPECT_EQ(plan.copyAtoB, (Strings{aPath}));  // A's spelling
+    EXPECT_TRUE(plan.conflicts.empty());
+
+    const auto bWins = TwoWayPlanner::plan(a, SideListing{dir("caf" + nfcE), file(bPath, 3, 300)},
+                                           baselineOf({file(bPath, 4, 100)}), 0);
+    EXPECT_EQ(bWins.conflicts, (std::vector<TwoWayConflict>{{bPath, R::bWins}}));
+}
+
+TEST(TwoWayPlanner, OutputListsFollowTheNormalisedOrder) {
+    // "é" decomposed is "e" + U+0301, which sorts before "f" by bytes but the
+    // list must follow the normalised form (U+00E9, after "z").
+    const auto plan = TwoWayPlanner::plan(SideListing{file(nfdE), file("f"), file("z")}, SideListing{}, std::nullopt, 0);
+    EXPECT_EQ(plan.copyAtoB, (Strings{"f", "z", nfdE}));
+}
+
+TEST(TwoWayPlanner, SyncPlanShowsFileCopiesWithTheVersionsTheyReplace) {
+    const SideListing a{dir("new-folder"), file("new-folder/f", 10), file("over", 20, 300), file("gone", 1)};
+    const SideListing b{file("over", 21, 100), file("del-b", 7), dir("d")};
+    const auto base = baselineOf({file("over", 21, 100), file("del-b", 7), dir("d"), file("gone", 1), dir("x")});
+    TwoWayPlan plan = TwoWayPlanner::plan(a, b, base, 0);
+    EXPECT_EQ(plan.copyAtoB, (Strings{"new-folder", "new-folder/f", "over"}));
+    EXPECT_EQ(plan.archiveOnA, (Strings{"gone"}));
+    EXPECT_EQ(plan.archiveOnB, (Strings{"del-b"}));
+    EXPECT_EQ(plan.removeDirsOnB, (Strings{"d"}));
+
+    plan.skipped = {{"big", FileSkipReason::tooLargeForFAT}};
+    const SyncPlan view = TwoWayEngine::makeSyncPlan(plan, a, b);
+    EXPECT_EQ(view.copies, (std::vector<PlannedCopy>{{"new-folder/f", 10, Side::b}, {"over", 20, Side::b}}));
+    EXPECT_EQ(view.archives, (std::vector<PlannedArchive>{{"over", Side::b}, {"gone", Side::a}, {"del-b", Side::b}}));
+    EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"big", FileSkipReason::tooLargeForFAT}}));
+    EXPECT_EQ(view.entryCountA, 3);
+    EXPECT_EQ(view.entryCountB, 2);
+    EXPECT_EQ(view.deletionCount, 0);
+}
+
+// ---- Property: random baselines and random changes on both sides ----
+
+struct Node {
+    EntryKind kind;
+    std::int64_t size;
+    std::int64_t mtime;
+};
+using Tree = std::map<std::string, Node>;  // ASCII paths: key == path
+
+void removeSubtree(Tree& tree, const std::string& path) {
+    tree.erase(path);
+    for (auto it = tree.lower_bound(path + "/"); it != tree.end() && it->first.rfind(path + "/", 0) == 0;)
+        it = tree.erase(it);
+}
+
+class World {
+public:
+    explicit World(unsigned seed) : rng_(seed) {
+        for (const char* top : {"a", "b", "c", "d"}) {
+            pool_.push_back(top);
+            for (const char* mid : {"x", "y", "z"}) {
+                pool_.push_back(std::string(top) + "/" + mid);
+                for (const char* low : {"1", "2"}) pool_.push_back(std::string(top) + "/" + mid + "/" + low);
+            }
+        }
+    }
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+    Node randomNode() {
+        const int k = pick(10);
+        const EntryKind kind = k < 5 ? EntryKind::file : k < 8 ? EntryKind::directory : k < 9 ? EntryKind::symlink : EntryKind::other;
+        return {kind, kind == EntryKind::directory ? 0 : pick(3), 100 + pick(6)};
+    }
+
+    void create(Tree& tree, const std::string& path) {
+        for (std::size_t s = path.find('/'); s != std::string::npos; s = path.find('/', s + 1)) {
+            const std::string parent = path.substr(0, s);
+            auto it = tree.find(parent);
+            if (it == tree.end()) tree[parent] = {EntryKind::directory, 0, 100};
+            else if (it->second.kind != EntryKind::directory) return;
+        }
+        removeSubtree(tree, path);
+        tree[path] = randomNode();
+    }
+
+    Tree randomTree() {
+        Tree tree;
+        for (int n = pick(12); n > 0; --n) create(tree, pool_[static_cast<std::size_t>(pick(static_cast<int>(pool_.size())))]);
+        return tree;
+    }
+
+    void mutate(Tree& tree) {
+        for (int n = pick(6); n > 0; --n) {
+            const std::string& path = pool_[static_cast<std::size_t>(pick(static_cast<int>(pool_.size())))];
+            auto it = tree.find(path);
+            if (it == tree.end()) {
+                create(tree, path);
+            } else if (const int op = pick(4); op == 0) {
+                removeSubtree(tree, path);
+            } else if (op == 1) {
+                removeSubtree(tree, path);
+                create(tree, path);
+            } else if (it->second.kind != EntryKind::directory) {
+                it->second.mtime += pick(5) - 2;  // often within a window
+                if (pick(2)) it->second.size = pick(3);
+            }
+        }
+    }
+
+private:
+    std::mt19937 rng_;
+    std::vector<std::string> pool_;
+};
+
+SideListing listingOf(const Tree& tree) {
+    SideListing::Builder builder;
+    for (const auto& [path, n] : tree) builder.add(path, n.kind, n.size, n.mtime);
+    return std::move(builder).build();
+}
+
+bool sameVersion(const Node& x, const Node& y, std::int64_t w) {
+    if (x.kind != y.kind) return false;
+    return x.kind == EntryKind::directory || (x.size == y.size && std::llabs(x.mtime - y.mtime) <= w);
+}
+
+// What a run does with a plan, on in-memory sides.
+void copyOver(const std::vector<std::string>& paths, const Tree& from, Tree& to) {
+    for (const auto& p : paths) {
+        for (std::size_t s = p.find('/'); s != std::string::npos; s = p.find('/', s + 1)) {
+            const std::string parent = p.substr(0, s);
+            if (!to.count(parent)) to[parent] = from.at(parent);  // rsync makes the implied folders
+            ASSERT_EQ(to.at(parent).kind, EntryKind::directory) << p;
+        }
+        to[p] = from.at(p);
+    }
+}
+
+void removeFolders(const std::vector<std::string>& paths, Tree& tree) {
+    for (const auto& p : paths) {
+        auto next = tree.upper_bound(p);
+        const bool empty = next == tree.end() || next->first.rfind(p + "/", 0) != 0;
+        if (empty) tree.erase(p);  // a folder that still holds something stays
+    }
+}
+
+TEST(TwoWayPlannerProperty, NeverDropsANewerVersionAndBringsBothSidesInStep) {
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        World world(seed);
+        const std::int64_t w = world.pick(3);
+        const bool haveBaseline = world.pick(5) != 0;
+        const Tree base = haveBaseline ? world.randomTree() : Tree{};
+        Tree a = base, b = base;
+        world.mutate(a);
+        world.mutate(b);
+        std::optional<Baseline> baseline;
+        if (haveBaseline) {
+            Baseline::Builder builder;
+            for (const auto& [path, n] : base) builder.add(path, {n.kind, n.size, n.mtime});
+            baseline = std::move(builder).build();
+        }
+
+        const TwoWayPlan plan = TwoWayPlanner::plan(listingOf(a), listingOf(b), baseline, w);
+
+        // Deletions only ever take the baseline's own version.
+        auto checkDeletions = [&](const std::vector<std::string>& paths, const Tree& side) {
+            for (const auto& p : paths) {
+                ASSERT_TRUE(base.count(p)) << p;
+                EXPECT_TRUE(sameVersion(side.at(p), base.at(p), w)) << p;
+            }
+        };
+        checkDeletions(plan.archiveOnA, a);
+        checkDeletions(plan.removeDirsOnA, a);
+        checkDeletions(plan.archiveOnB, b);
+        checkDeletions(plan.removeDirsOnB, b);
+
+        // A version changed since the baseline is only replaced as a reported conflict.
+        std::set<std::string> conflicted;
+        for (const auto& c : plan.conflicts) conflicted.insert(c.path);
+        auto checkReplacements = [&](const std::vector<std::string>& paths, const Tree& target) {
+            for (const auto& p : paths) {
+                auto it = target.find(p);
+                if (it == target.end() || it->second.kind == EntryKind::directory) continue;
+                const bool changed = !base.count(p) || !sameVersion(it->second, base.at(p), w);
+                if (changed) {
+                    EXPECT_TRUE(conflicted.count(p)) << p;
+                }
+            }
+        };
+        checkReplacements(plan.copyAtoB, b);
+        checkReplacements(plan.copyBtoA, a);
+
+        // Apply: copies, then archives, then folder removals deeper first.
+        Tree finalA = a, finalB = b;
+        copyOver(plan.copyAtoB, a, finalB);
+        copyOver(plan.copyBtoA, b, finalA);
+        for (const auto& p : plan.archiveOnA) finalA.erase(p);
+        for (const auto& p : plan.archiveOnB) finalB.erase(p);
+        removeFolders(plan.removeDirsOnA, finalA);
+        removeFolders(plan.removeDirsOnB, finalB);
+
+        std::vector<std::string> clashes;
+        for (const auto& c : plan.conflicts)
+            if (c.resolution == R::skippedTypeClash) clashes.push_back(c.path);
+        auto underClash = [&](const std::string& p) {
+            for (const auto& c : clashes)
+                if (p == c || p.rfind(c + "/", 0) == 0) return true;
+            return false;
+        };
+        std::set<std::string> keys;
+        for (const auto& [p, n] : finalA) keys.insert(p);
+        for (const auto& [p, n] : finalB) keys.insert(p);
+        for (const auto& p : keys) {
+            if (underClash(p)) continue;
+            ASSERT_TRUE(finalA.count(p) && finalB.count(p)) << p << " is on one side only";
+            const Node& x = finalA.at(p);
+            const Node& y = finalB.at(p);
+            // Two versions each within the window of the baseline are in step too.
+            const bool bothAsBaseline = base.count(p) && sameVersion(x, base.at(p), w) && sameVersion(y, base.at(p), w);
+            EXPECT_TRUE(sameVersion(x, y, w) || bothAsBaseline) << p;
+        }
+    }
+}
+
+}  // namespace
