@@ -301,8 +301,10 @@ RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
             killAt.reset();
         }
         if (giveUpAt && now >= *giveUpAt && (out.read.valid() || err.read.valid())) {
-            // The child is gone but its pipes are still held: end the run.
+            // The child is gone but its pipes are still held: end the run, and
+            // say so, since output may have been lost.
             child.signalGroup(SIGKILL);
+            stderrLine("Output abandoned: a process left behind by rsync still held its output open");
             if (out.read.valid()) {
                 out.read.reset();
                 stdoutEnd();

@@ -1,5 +1,7 @@
 #include "SyncModel/RunOutcome.h"
 
+#include "SyncModel/Support/Unicode.h"
+
 namespace kelto {
 
 bool operator==(const RunOutcome& a, const RunOutcome& b) {
@@ -16,7 +18,7 @@ Json JsonCodec<RunOutcome>::encode(const RunOutcome& outcome) {
     Json payload = Json::object();
     switch (outcome.kind) {
         case RunOutcome::Case::failed:
-        case RunOutcome::Case::needsReview: payload["_0"] = outcome.message; break;
+        case RunOutcome::Case::needsReview: payload["_0"] = Unicode::decodeLossy(outcome.message); break;
         case RunOutcome::Case::skipped: payload["_0"] = encodeEnum(outcome.skipReason); break;
         default: break;
     }

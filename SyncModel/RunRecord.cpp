@@ -1,5 +1,7 @@
 #include "SyncModel/RunRecord.h"
 
+#include "SyncModel/Support/Unicode.h"
+
 namespace kelto {
 
 Json JsonCodec<RunRecord>::encode(const RunRecord& r) {
@@ -11,7 +13,7 @@ Json JsonCodec<RunRecord>::encode(const RunRecord& r) {
     out["endedAt"] = encodeDate(r.endedAt);
     out["outcome"] = JsonCodec<RunOutcome>::encode(r.outcome);
     out["stats"] = JsonCodec<RunStats>::encode(r.stats);
-    if (r.logPath) out["logPath"] = *r.logPath;
+    if (r.logPath) out["logPath"] = Unicode::decodeLossy(*r.logPath);
     return out;
 }
 

@@ -36,6 +36,17 @@ TEST(RunRecordJson, RoundTripsWithExactDates) {
 
 }
 
+TEST(RunRecordJson, NamesThatAreNotUtf8StillEncodeWithReplacementCharacters) {
+    RunRecord record = sampleRecord();
+    record.outcome = RunOutcome::failed("rsync: \"bad\xFFname\" failed");
+    record.stats.skipped = {{"bad\xFF\xFEname", FileSkipReason::tooLargeForFAT}};
+    record.stats.errors = {"cannot delete \"x\x80\""};
+    const RunRecord back = JsonText::decode<RunRecord>(JsonText::encode(record));
+    EXPECT_EQ(back.stats.skipped.at(0).path, "bad\uFFFD\uFFFDname");
+    EXPECT_EQ(back.stats.errors.at(0), "cannot delete \"x\uFFFD\"");
+    EXPECT_EQ(back.outcome, RunOutcome::failed("rsync: \"bad\uFFFDname\" failed"));
+}
+
 TEST(RunRecordJson, LogPathIsOptionalAndNullMeansAbsent) {
     RunRecord record = sampleRecord();
     record.logPath.reset();

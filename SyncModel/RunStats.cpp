@@ -1,10 +1,14 @@
 #include "SyncModel/RunStats.h"
 
+#include "SyncModel/Support/Unicode.h"
+
 namespace kelto {
 
 Json JsonCodec<SkippedFile>::encode(const SkippedFile& s) {
     Json out = Json::object();
-    out["path"] = s.path;
+    // Paths come from the file system and may hold bytes that are not UTF-8;
+    // a record must always be storable, so those show as U+FFFD.
+    out["path"] = Unicode::decodeLossy(s.path);
     out["reason"] = encodeEnum(s.reason);
     return out;
 }
@@ -20,7 +24,7 @@ Json JsonCodec<RunStats>::encode(const RunStats& s) {
     out["filesArchived"] = s.filesArchived;
     out["skipped"] = JsonCodec<std::vector<SkippedFile>>::encode(s.skipped);
     Json errors = Json::array();
-    for (const std::string& e : s.errors) errors.push_back(e);
+    for (const std::string& e : s.errors) errors.push_back(Unicode::decodeLossy(e));
     out["errors"] = std::move(errors);
     return out;
 }
