@@ -1,0 +1,28 @@
+#pragma once
+
+#include "SyncEngine/FileSystemTraits.h"
+#include "SyncEngine/RsyncOperation.h"
+#include "SyncModel/FilterSet.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kelto {
+
+// Everything an engine decides about one rsync run; RsyncArguments::build
+// turns it into the command line.
+struct RsyncInvocation {
+    RsyncOperation operation;
+    bool dryRun = false;
+    std::filesystem::path source;
+    std::optional<std::filesystem::path> destination;  // ignored by a listing
+    FileSystemTraits traits;                           // steers the options; the destination's for one-way runs
+    FilterSet filters;
+    std::optional<std::string> backupDirectory;  // relative to the destination folder
+    std::optional<std::filesystem::path> extraExcludeFile;  // NUL-separated patterns
+    std::optional<std::int64_t> maximumDeletions;           // mirror only
+};
+
+}  // namespace kelto

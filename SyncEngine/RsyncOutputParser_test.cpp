@@ -1,0 +1,241 @@
+#include "SyncEngine/RsyncOutputParser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+using namespace kelto;
+
+namespace {
+
+const std::string kFFFD = "\xEF\xBF\xBD";
+
+std::optional<RsyncEvent> transferEvent(std::string_view line) {
+    return RsyncOutputParser(RsyncOutputParser::Mode::transfer).event(line);
+}
+std::optional<RsyncEvent> listingEvent(std::string_view line) {
+    return RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event(line);
+}
+
+ItemizedChange item(std::string_view line) {
+    auto e = transferEvent(line);
+    if (!e || !e->asItem()) {
+        ADD_FAILURE() << "not an item: " << line;
+        return {};
+    }
+    return *e->asItem();
+}
+
+bool isDiagnostic(const std::optional<RsyncEvent>& e, std::string_view line) {
+    return e && e->asDiagnostic() && *e->asDiagnostic() == line;
+}
+
+ListEntry entry(std::string_view line) {
+    auto e = listingEvent(line);
+    if (!e || !e->asListEntry()) {
+        ADD_FAILURE() << "not a listing entry: " << line;
+        return {};
+    }
+    return *e->asListEntry();
+}
+
+RsyncProgressSample sample(std::string_view line) {
+    auto e = transferEvent(line);
+    if (!e || !e->asProgress()) {
+        ADD_FAILURE() << "not progress: " << line;
+        return {};
+    }
+    return *e->asProgress();
+}
+
+constexpr std::int64_t kNov14 = 1700000000;  // 2023-11-14 22:13:20 UTC
+
+}  // namespace
+
+// --- itemised changes -------------------------------------------------------
+
+TEST(RsyncItemizedChange, NamesAreTakenWhole) {
+    EXPECT_EQ(item(">f+++++++++ 1234 1234 my dir/a -> b.txt"), (ItemizedChange{">f+++++++++", 1234, "my dir/a -> b.txt"}));
+    EXPECT_EQ(item("cd+++++++++ 4096 0 Photos/"), (ItemizedChange{"cd+++++++++", 4096, "Photos/"}));
+    EXPECT_EQ(item(".d          4096 0 ./"), (ItemizedChange{".d         ", 4096, "./"}));
+    EXPECT_EQ(item("cL+++++++++ 11 0 link -> odd"), (ItemizedChange{"cL+++++++++", 11, "link -> odd"}));
+    EXPECT_EQ(item("hf+++++++++ 5 0 "), (ItemizedChange{"hf+++++++++", 5, ""}));
+    EXPECT_EQ(item(">f.st...... 3 0   two leading spaces"), (ItemizedChange{">f.st......", 3, "  two leading spaces"}));
+}
+
+TEST(RsyncItemizedChange, Deletions) {
+    EXPECT_EQ(item("*deleting   0 0 old dir/gone.txt"), (ItemizedChange{"*deleting  ", 0, "old dir/gone.txt"}));
+    EXPECT_EQ(item("*deleting   17 0 f"), (ItemizedChange{"*deleting  ", 17, "f"}));
+    EXPECT_EQ(item("*deleting   old dir/two words"), (ItemizedChange{"*deleting  ", 0, "old dir/two words"}));
+    // One number is not the field pair: the whole remainder is the name.
+    EXPECT_EQ(item("*deleting   12 name"), (ItemizedChange{"*deleting  ", 0, "12 name"}));
+    EXPECT_EQ(item("*deleting   x\\#377y"), (ItemizedChange{"*deleting  ", 0, "x\xFFy"}));
+}
+
+TEST(RsyncItemizedChange, LinesThatAreNotItems) {
+    for (std::string_view line : {
+             ">f+++++++++ 1,234 1234 a",   // thousands separator
+             ">f+++++++++ 12 a",           // transferred-bytes field missing
+             ">f+++++++++ 12",             // no fields at all
+             ">f+++++++++  12 0 a",        // two spaces before the length
+             ">f+++++++++ 12  0 a",        // two spaces between the numbers
+             "*f+++++++++ 12 0 a",         // "*" without the deletion prefix
+             "*deleting  x",               // deletion prefix with two spaces only
+             ">x+++++++++ 12 0 a",         // second character not a type
+             "<f+++++++++x12 0 a",         // no space after the code
+             "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec",
+             ">f++++++++\xC3\xA9 1 0 a",  // a code of more than 11 bytes
+             ">f+++++++++ 99999999999999999999 0 a",
+         })
+        EXPECT_TRUE(isDiagnostic(transferEvent(line), line)) << line;
+    EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
+}
+
+// --- progress ---------------------------------------------------------------
+
+TEST(RsyncProgress, WithAndWithoutCounters) {
+    EXPECT_EQ(sample("      3000019  99%    2.79GB/s    0:00:00 (xfr#8, to-chk=0/13)"),
+              (RsyncProgressSample{3000019, 99, 2.79 * (1 << 30), 0}));
+    EXPECT_EQ(sample("        2129920  70%  999.51kB/s    0:00:00  "),
+              (RsyncProgressSample{2129920, 70, 999.51 * 1024, std::nullopt}));
+    EXPECT_EQ(sample("12 130% 5B/s 123:45:06 (xfr#1,   to-chk=17/40)").percent, 130);
+    EXPECT_EQ(sample("12 130% 5B/s 123:45:06 (xfr#1,   to-chk=17/40)").toCheckRemaining, 17);
+}
+
+TEST(RsyncProgress, EveryRateUnit) {
+    const std::pair<const char*, double> rates[] = {
+        {"7B/s", 7},
+        {"7b/s", 7},
+        {"1.5kB/s", 1.5 * 1024},
+        {"1.5KB/s", 1.5 * 1024},
+        {"2MB/s", 2.0 * (1 << 20)},
+        {"2Gb/s", 2.0 * (1 << 30)},
+        {"3TB/s", 3.0 * (std::int64_t{1} << 40)},
+        {"3PB/s", 3.0 * (std::int64_t{1} << 50)},
+        {"0.25EB/s", 0.25 * static_cast<double>(std::uint64_t{1} << 60)},
+    };
+    for (const auto& [text, value] : rates) {
+        EXPECT_EQ(RsyncOutputParser::rate(text), value) << text;
+        EXPECT_EQ(sample(std::string("1 1% ") + text + " 0:00:01").bytesPerSecond, value) << text;
+    }
+    for (const char* text : {"1mB/s", "1.kB/s", ".5kB/s", "1kB/sec", "1kiB/s", "1 kB/s", "kB/s", "1,5kB/s", "1kB"})
+        EXPECT_FALSE(RsyncOutputParser::rate(text)) << text;
+    // A rate that does not read still leaves a sample.
+    EXPECT_EQ(sample("100 5% ??? 0:00:01"), (RsyncProgressSample{100, 5, std::nullopt, std::nullopt}));
+}
+
+TEST(RsyncProgress, LinesThatAreNotProgress) {
+    for (std::string_view line : {
+             "  1,234,567  12%  1.00MB/s  0:00:01",     // thousands separators
+             "1234 12% 1.00MB/s 0:0:01",                // minutes not two digits
+             "1234 12% 1.00MB/s 0:00:011",
+             "1234 12 1.00MB/s 0:00:01",                // no percent sign
+             "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)",  // incremental counter
+             "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x",
+             "99999999999999999999 12% 1.00MB/s 0:00:01",
+         })
+        EXPECT_TRUE(isDiagnostic(transferEvent(line), line)) << line;
+}
+
+// --- listing ----------------------------------------------------------------
+
+TEST(RsyncListing, KindsSizesAndTimes) {
+    EXPECT_EQ(entry("-rw-r--r--           2 2023/11/14 22:13:20 plain.txt"),
+              (ListEntry{EntryKind::file, 2, kNov14, "plain.txt"}));
+    EXPECT_EQ(entry("drwxr-xr-x\t4096\t2023/11/14 22:13:20 dir one"),
+              (ListEntry{EntryKind::directory, 4096, kNov14, "dir one"}));
+    EXPECT_EQ(entry("prw-r--r--  0 2023/11/14 22:13:20 fifo").kind, EntryKind::other);
+    EXPECT_EQ(entry("crwsrwsrwT  0 2023/11/14 22:13:20 dev").kind, EntryKind::other);
+    EXPECT_EQ(entry("-rw-r--r-- 1 1969/12/31 23:59:59 old").mtime, -1);
+    EXPECT_EQ(entry("-rw-r--r-- 1 2024/02/29 00:00:00 leap").mtime, 1709164800);
+    EXPECT_EQ(entry("-rw-r--r-- 1 2106/02/07 06:28:16 far").mtime, 4294967296);
+    EXPECT_FALSE(listingEvent("drwxr-xr-x        4096 2023/11/14 22:13:20 ."));
+}
+
+TEST(RsyncListing, NamesKeepLeadingSpacesAndArrows) {
+    EXPECT_EQ(entry("-rw-r--r--  2 2023/11/14 22:13:20   lead").path, "  lead");
+    EXPECT_EQ(entry("-rw-r--r--  2 2023/11/14 22:13:20 a -> b").path, "a -> b");
+    EXPECT_EQ(entry("lrwxrwxrwx 11 2023/11/14 22:13:20 link -> odd -> target file"),
+              (ListEntry{EntryKind::symlink, 11, kNov14, "link -> odd"}));
+    EXPECT_EQ(entry("lrwxrwxrwx  1 2023/11/14 22:13:20  ->  -> x").path, " -> ");
+    for (std::string_view line : {"lrwxrwxrwx 12 2023/11/14 22:13:20 link -> odd -> target file",
+                                  "lrwxrwxrwx 10 2023/11/14 22:13:20 link -> odd -> target file",
+                                  "lrwxrwxrwx  3 2023/11/14 22:13:20 ab",
+                                  "lrwxrwxrwx  0 2023/11/14 22:13:20 abcd"})
+        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
+}
+
+TEST(RsyncListing, EscapedAndInvalidBytes) {
+    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 caf\\#303\\#251").path, "caf\xC3\xA9");
+    // An escaped byte that is not UTF-8 comes back as that byte, as the file system holds it.
+    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 bad\\#377\\#376name").path, "bad\xFF\xFEname");
+    // The target's length counts its raw bytes, so the split needs them unreplaced.
+    EXPECT_EQ(entry("lrwxrwxrwx 4 2023/11/14 22:13:20 lnk2 -> tgt\\#351").path, "lnk2");
+    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 back\\#134#101slash").path, "back\\#101slash");
+    // Text that is no escape stays literal.
+    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 a\\#400b\\#12").path, "a\\#400b\\#12");
+    // Invalid bytes that reach the line raw were already replaced by the line buffer.
+    RsyncOutputParser parser(RsyncOutputParser::Mode::listOnly);
+    auto events = parser.feed("-rw-r--r-- 1 2023/11/14 22:13:20 x\xFFy\n");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].asListEntry()->path, "x" + kFFFD + "y");
+}
+
+TEST(RsyncListing, LinesThatAreNotEntries) {
+    for (std::string_view line : {
+             "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year",
+             "-rw-r--r-- 1 2023/13/01 00:00:00 month",
+             "-rw-r--r-- 1 2023/11/31 00:00:00 day",
+             "-rw-r--r-- 1 2023/11/14 24:00:00 hour",
+             "-rw-r--r-- 1 2023/11/14 23:60:00 minute",
+             "-rw-r--r-- 1 2023/11/14 23:59:60 second",
+             "-rw-r--r-- 1 0000/01/01 00:00:00 year",
+             "-rw-r--r-- 1 23/11/14 22:13:20 short year",
+             "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators",
+             "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date",
+             "-rw-r--r-- 1 2023/11/14 22:13:20",   // no space before the name
+             "-rw-r--r--1 2023/11/14 22:13:20 x",  // no space after the permissions
+             "-rw-r--r-x- 1 2023/11/14 22:13:20 x",
+             "xrw-r--r-- 1 2023/11/14 22:13:20 x",
+             "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x",
+             "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)",
+         })
+        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
+    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 ").path, "");
+}
+
+// --- modes and streaming ----------------------------------------------------
+
+TEST(RsyncOutputParserModes, EachModeKnowsOnlyItsGrammars) {
+    const std::string listing = "-rw-r--r-- 1 2023/11/14 22:13:20 x";
+    const std::string itemised = ">f+++++++++ 1 0 x";
+    const std::string progress = "1 1% 1B/s 0:00:01";
+    EXPECT_TRUE(isDiagnostic(transferEvent(listing), listing));
+    EXPECT_TRUE(isDiagnostic(listingEvent(itemised), itemised));
+    EXPECT_TRUE(isDiagnostic(listingEvent(progress), progress));
+    EXPECT_TRUE(isDiagnostic(listingEvent("*deleting   x"), "*deleting   x"));
+}
+
+TEST(RsyncOutputParserModes, StreamsAcrossChunks) {
+    const std::string stream =
+        "\r  1 1% 1B/s 0:00:01\r  2 2% 2B/s 0:00:02\r\n>f+++++++++ 2 2 caf\xC3\xA9\\#303\\#251\nskipping x\n*deleting   y";
+    // Every cut: inside a line, a character, an escape, and between CR and LF.
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
+        std::vector<RsyncEvent> events = parser.feed(std::string_view(stream).substr(0, cut));
+        parser.feed(std::string_view(stream).substr(cut), [&](RsyncEvent&& e) { events.push_back(std::move(e)); });
+        ASSERT_EQ(events.size(), 4u) << cut;
+        EXPECT_EQ(events[0].asProgress()->bytes, 1);
+        EXPECT_EQ(events[1].asProgress()->bytes, 2);
+        EXPECT_EQ(*events[2].asItem(), (ItemizedChange{">f+++++++++", 2, "caf\xC3\xA9\xC3\xA9"})) << cut;
+        EXPECT_EQ(*events[3].asDiagnostic(), "skipping x");
+        auto last = parser.finish();
+        ASSERT_EQ(last.size(), 1u);
+        EXPECT_EQ(*last[0].asItem(), (ItemizedChange{"*deleting  ", 0, "y"}));
+        EXPECT_TRUE(parser.finish().empty());
+    }
+
+    RsyncOutputParser ended(RsyncOutputParser::Mode::listOnly);
+    EXPECT_TRUE(ended.feed("drwxr-xr-x 1 2023/11/14 22:13:20 .\n").empty());
+    EXPECT_TRUE(ended.finish().empty());
+}

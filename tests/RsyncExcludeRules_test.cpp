@@ -1,0 +1,122 @@
+// User exclude patterns against the real rsync: none of them may clear the
+// rule list (which would expose the reserved folder to a mirror's deletions)
+// or turn into an include.
+
+#include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/RsyncOutputParser.h"
+#include "tests/RealRsync.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+using namespace kelto;
+using namespace kelto::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+void write(const fs::path& file, std::string_view text = "x") {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+RsyncInvocation mirror(const fs::path& source, const fs::path& destination, std::vector<std::string> patterns) {
+    VolumeIdentity ext4;
+    ext4.fileSystem = "ext4";
+    RsyncInvocation i;
+    i.operation = RsyncOperation::mirror();
+    i.source = source;
+    i.destination = destination;
+    i.traits = FileSystemTraits::forVolume(ext4);
+    i.filters.patterns = std::move(patterns);
+    return i;
+}
+
+// The same arguments with the patterns passed as bare --exclude values.
+std::vector<std::string> withBarePatterns(std::vector<std::string> args) {
+    for (auto& a : args)
+        if (a.starts_with("--exclude=- ")) a = "--exclude=" + a.substr(12);
+    return args;
+}
+
+std::vector<ItemizedChange> items(const std::string& output) {
+    RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
+    std::vector<ItemizedChange> out;
+    auto keep = [&](RsyncEvent&& e) {
+        if (auto* i = e.asItem()) out.push_back(*i);
+    };
+    parser.feed(output, keep);
+    parser.finish(keep);
+    return out;
+}
+
+bool touches(const std::vector<ItemizedChange>& changes, std::string_view prefix) {
+    return std::any_of(changes.begin(), changes.end(), [&](const auto& c) { return c.path.starts_with(prefix); });
+}
+
+}  // namespace
+
+TEST(RsyncExcludeRules, BangPatternCannotExposeTheArchive) {
+    TemporaryFolder tmp;
+    const fs::path src = tmp.path / "src", dst = tmp.path / "dst";
+    write(src / "a");
+    write(src / "!");
+    const fs::path archived = dst / ".KeltoSync/Archive/JOB/2026-01-01_000000-0000abcd/old.txt";
+    write(archived, "precious");
+
+    auto invocation = mirror(src, dst, {"!"});
+    invocation.dryRun = true;
+    const auto args = RsyncArguments::build(invocation);
+
+    // As a bare --exclude, "!" clears every rule and the archive is deleted.
+    const auto bare = runRealRsync(withBarePatterns(args));
+    ASSERT_EQ(bare.code, 0) << bare.err;
+    ASSERT_TRUE(touches(items(bare.out), ".KeltoSync/")) << bare.out;
+
+    const auto dry = runRealRsync(args);
+    ASSERT_EQ(dry.code, 0) << dry.err;
+    EXPECT_FALSE(touches(items(dry.out), ".KeltoSync/")) << dry.out;
+
+    invocation.dryRun = false;
+    const auto real = runRealRsync(RsyncArguments::build(invocation));
+    ASSERT_EQ(real.code, 0) << real.err;
+    EXPECT_TRUE(fs::exists(archived));
+    EXPECT_TRUE(fs::exists(dst / "a"));
+    EXPECT_FALSE(fs::exists(dst / "!"));  // the pattern is a literal name
+}
+
+TEST(RsyncExcludeRules, PlusPatternCannotInclude) {
+    TemporaryFolder tmp;
+    const fs::path src = tmp.path / "src", dst = tmp.path / "dst";
+    for (const char* name : {"x", "+ x", "y", "Icon\r"}) write(src / name);
+
+    auto invocation = mirror(src, dst, {"+ x", "x"});
+    invocation.filters.useDefaultExcludes = true;
+    const auto args = RsyncArguments::build(invocation);
+
+    invocation.dryRun = true;
+    const auto bare = runRealRsync(withBarePatterns(RsyncArguments::build(invocation)));
+    ASSERT_EQ(bare.code, 0) << bare.err;
+    ASSERT_TRUE(touches(items(bare.out), "x")) << "a bare \"+ x\" includes x:\n" << bare.out;
+
+    const auto real = runRealRsync(args);
+    ASSERT_EQ(real.code, 0) << real.err;
+    EXPECT_TRUE(fs::exists(dst / "y"));
+    EXPECT_FALSE(fs::exists(dst / "x"));
+    EXPECT_FALSE(fs::exists(dst / "+ x"));
+    EXPECT_FALSE(fs::exists(dst / "Icon\r"));
+}
+
+TEST(RsyncExcludeRules, OddPatternsAreAcceptedLiterally) {
+    TemporaryFolder tmp;
+    const fs::path src = tmp.path / "src", dst = tmp.path / "dst";
+    for (const char* name : {" lead", "trail ", "- dash", "keep"}) write(src / name);
+    const auto args = RsyncArguments::build(mirror(src, dst, {" lead", "trail ", "- dash", ""}));
+    const auto run = runRealRsync(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::vector<std::string> copied;
+    for (const auto& e : fs::directory_iterator(dst)) copied.push_back(e.path().filename());
+    EXPECT_EQ(copied, std::vector<std::string>{"keep"});
+}

@@ -1,0 +1,112 @@
+// Listing times must be the files' real instants, whatever this machine's
+// time zone is or was: rsync runs with TZ=UTC0 and the parser reads UTC.
+
+#include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/RsyncOutputParser.h"
+#include "tests/RealRsync.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fstream>
+#include <map>
+
+using namespace kelto;
+using namespace kelto::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets this process's TZ for the test's lifetime.
+struct ZoneScope {
+    std::optional<std::string> saved;
+    explicit ZoneScope(const char* zone) {
+        if (const char* old = std::getenv("TZ")) saved = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneScope() {
+        if (saved) setenv("TZ", saved->c_str(), 1);
+        else unsetenv("TZ");
+        tzset();
+    }
+};
+
+std::time_t localTime(int y, int mo, int d, int h, int mi, int dst) {
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_isdst = dst;
+    return std::mktime(&tm);
+}
+
+void createWithTime(const fs::path& file, std::time_t t) {
+    std::ofstream(file) << "x";
+    const timespec times[2] = {{t, 0}, {t, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+}
+
+std::map<std::string, ListEntry> list(const fs::path& folder, std::map<std::string, std::string> env) {
+    VolumeIdentity ext4;
+    ext4.fileSystem = "ext4";
+    RsyncInvocation i;
+    i.operation = RsyncOperation::listOnly();
+    i.source = folder;
+    i.traits = FileSystemTraits::forVolume(ext4);
+    const auto run = runRealRsync(RsyncArguments::build(i), std::move(env));
+    EXPECT_EQ(run.code, 0) << run.err;
+    RsyncOutputParser parser(RsyncOutputParser::Mode::listOnly);
+    std::map<std::string, ListEntry> entries;
+    auto keep = [&](RsyncEvent&& e) {
+        if (auto* l = e.asListEntry()) entries[l->path] = *l;
+    };
+    parser.feed(run.out, keep);
+    parser.finish(keep);
+    return entries;
+}
+
+std::int64_t modificationTime(const fs::path& file) {
+    struct stat st {};
+    EXPECT_EQ(lstat(file.c_str(), &st), 0);
+    return st.st_mtime;
+}
+
+}  // namespace
+
+TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
+    TemporaryFolder tmp;
+    std::time_t firstPass, secondPass;
+    {
+        ZoneScope zone("America/New_York");
+        // 01:30 on 2026-11-01 happens twice in New York: EDT, then EST.
+        firstPass = localTime(2026, 11, 1, 1, 30, 1);
+        secondPass = localTime(2026, 11, 1, 1, 30, 0);
+        ASSERT_EQ(secondPass - firstPass, 3600);
+        createWithTime(tmp.path / "edt", firstPass);
+        createWithTime(tmp.path / "est", secondPass);
+
+        // In local time rsync prints both the same way: the text cannot tell them apart.
+        const auto local = runRealRsync({"--list-only", "--recursive", (tmp.path / "").string()},
+                                        {{"LC_ALL", "C"}, {"TZ", "America/New_York"}});
+        ASSERT_EQ(local.code, 0) << local.err;
+        std::size_t pos = 0, ambiguous = 0;
+        while ((pos = local.out.find("2026/11/01 01:30:00", pos)) != std::string::npos) ++ambiguous, ++pos;
+        ASSERT_EQ(ambiguous, 2u) << local.out;
+    }
+
+    // Whatever zone the app itself runs in, each entry has the file's own time.
+    for (const char* appZone : {"America/New_York", "Asia/Kolkata", "UTC0"}) {
+        ZoneScope zone(appZone);
+        const auto entries = list(tmp.path, {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
+        ASSERT_TRUE(entries.contains("edt") && entries.contains("est")) << appZone;
+        EXPECT_EQ(entries.at("edt").mtime, modificationTime(tmp.path / "edt")) << appZone;
+        EXPECT_EQ(entries.at("est").mtime, modificationTime(tmp.path / "est")) << appZone;
+        EXPECT_EQ(entries.at("edt").mtime, firstPass) << appZone;
+        EXPECT_EQ(entries.at("est").mtime, secondPass) << appZone;
+    }
+}

@@ -1,0 +1,346 @@
+#include "SyncEngine/ExitClass.h"
+#include "SyncEngine/RsyncLocator.h"
+#include "SyncEngine/RsyncProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+using namespace kelto;
+using Mode = RsyncOutputParser::Mode;
+using namespace std::chrono_literals;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/kelto-process-XXXXXX";
+        if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
+        path_ = pattern;
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::filesystem::path writeScript(const std::filesystem::path& dir, const std::string& name, const std::string& body) {
+    const auto path = dir / name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Everything one run delivered.
+struct Capture {
+    std::vector<std::string> raw;
+    std::vector<RsyncEvent> events;
+
+    RsyncProcess::RawLineHandler rawHandler() {
+        return [this](std::string_view line) { raw.emplace_back(line); };
+    }
+    RsyncProcess::EventHandler eventHandler() {
+        return [this](RsyncEvent&& event) { events.push_back(std::move(event)); };
+    }
+    std::vector<std::string> diagnostics() const {
+        std::vector<std::string> result;
+        for (const auto& e : events)
+            if (auto d = e.asDiagnostic()) result.push_back(*d);
+        return result;
+    }
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Names each pipe the shell holds besides its standard output and error.
+const char* const listForeignPipes =
+    "find /proc/$$/fd -mindepth 1 -lname 'pipe:*' ! -name 0 ! -name 1 ! -name 2 -printf 'foreign pipe %f\\n'";
+
+bool isGoneOrZombie(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    if (!stat) return true;
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    return close != std::string::npos && text.compare(close + 2, 1, "Z") == 0;
+}
+
+}  // namespace
+
+// --- Starting -------------------------------------------------------------
+
+TEST(RsyncProcess, StoppedTokenNeverStartsTheChild) {
+    TempDir dir;
+    const auto marker = dir.path() / "ran";
+    const RsyncProcess process{writeScript(dir.path(), "touch.sh", "touch '" + marker.string() + "'")};
+    std::stop_source source;
+    source.request_stop();
+    Capture capture;
+
+    const auto exit = process.run({}, Mode::transfer, source.get_token(), capture.rawHandler(), capture.eventHandler());
+    EXPECT_EQ(exit, RsyncExit(20, {}));
+    EXPECT_EQ(exitClass(exit), ExitClass::cancelled);
+    EXPECT_TRUE(capture.raw.empty() && capture.events.empty());
+    EXPECT_FALSE(std::filesystem::exists(marker));
+
+    // Not even a missing executable is noticed.
+    const RsyncProcess missing{dir.path() / "missing"};
+    EXPECT_EQ(missing.run({}, Mode::transfer, source.get_token(), nullptr, capture.eventHandler()).code, 20);
+}
+
+TEST(RsyncProcess, LaunchFailureThrowsWithoutEvents) {
+    TempDir dir;
+    const auto plain = dir.path() / "plain";
+    std::ofstream(plain) << "not a program\n";
+    Capture capture;
+    for (const auto& [path, error] : {std::pair{dir.path() / "missing", ENOENT}, std::pair{plain, EACCES}}) {
+        try {
+            RsyncProcess{path}.run({}, Mode::transfer, {}, capture.rawHandler(), capture.eventHandler());
+            ADD_FAILURE() << path << " started";
+        } catch (const RsyncProcessError& e) {
+            EXPECT_EQ(e.code(), RsyncProcessError::Code::launchFailed);
+            EXPECT_EQ(e.errorNumber(), error) << path;
+            EXPECT_EQ(e.executable(), path);
+        }
+    }
+    EXPECT_TRUE(capture.raw.empty() && capture.events.empty());
+}
+
+TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
+    TempDir dir;
+    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::setenv("KELTO_PROBE", "kept", 1);
+    // What an application might have done: ignore SIGPIPE, block SIGTERM and
+    // leave a descriptor open across exec.
+    const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
+    sigset_t term, oldMask;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &term, &oldMask);
+    const int leaked = ::open("/dev/null", O_RDONLY);  // no O_CLOEXEC on purpose
+
+    const auto script = writeScript(dir.path(), "env.sh",
+                                    "echo \"LC_ALL=$LC_ALL TZ=$TZ KELTO_PROBE=$KELTO_PROBE\"\n"
+                                    "grep -E '^Sig(Blk|Ign)' /proc/self/status\n"
+                                    "[ -e /proc/$$/fd/" + std::to_string(leaked) + " ] && echo leaked\n"
+                                    "exit 0");
+    Capture capture;
+    const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
+
+    ::close(leaked);
+    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    ::signal(SIGPIPE, oldPipe);
+    ::unsetenv("LC_ALL");
+    ::unsetenv("TZ");
+    ::unsetenv("KELTO_PROBE");
+
+    EXPECT_EQ(exit.code, 0);
+    const auto lines = capture.diagnostics();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "LC_ALL=C TZ=UTC0 KELTO_PROBE=kept");
+    EXPECT_EQ(lines[1], "SigBlk:\t0000000000000000");
+    // glibc's spawn ignores its own two internal signals; ours must be clear.
+    ASSERT_EQ(lines[2].rfind("SigIgn:\t", 0), 0u);
+    const auto ignored = std::stoull(lines[2].substr(8), nullptr, 16);
+    EXPECT_EQ(ignored & ((1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1))), 0u) << lines[2];
+}
+
+// --- Output ---------------------------------------------------------------
+
+TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
+    TempDir dir;
+    const auto script = writeScript(dir.path(), "list.sh",
+                                    "printf 'drwxr-xr-x 4096 2024/01/02 03:04:05 .\\n'\n"
+                                    "printf 'oops' >&2\n"
+                                    "printf -- '-rw-r--r-- 12 2024/01/02 03:04:05 a file'");
+    Capture capture;
+    const auto exit = RsyncProcess{script}.run({}, Mode::listOnly, {}, capture.rawHandler(), capture.eventHandler());
+
+    EXPECT_EQ(exit, RsyncExit(0, {"oops"}));
+    auto raw = capture.raw;
+    std::sort(raw.begin(), raw.end());
+    EXPECT_EQ(raw, (std::vector<std::string>{"-rw-r--r-- 12 2024/01/02 03:04:05 a file",
+                                             "drwxr-xr-x 4096 2024/01/02 03:04:05 .", "oops"}));
+    ASSERT_EQ(capture.events.size(), 2u);  // "." is dropped
+    const auto* entry = capture.events[0].asListEntry() ? capture.events[0].asListEntry() : capture.events[1].asListEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(*entry, (ListEntry{EntryKind::file, 12, 1704164645, "a file"}));
+    EXPECT_EQ(capture.diagnostics(), std::vector<std::string>{"oops"});
+}
+
+TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
+    TempDir dir;
+    const auto script = writeScript(dir.path(), "errors.sh",
+                                    "echo '>f+++++++++ 5 5 new file'\n"
+                                    "i=1; while [ $i -le 60 ]; do\n"
+                                    "  if [ $i -eq 55 ]; then echo \"rsync: write failed on \\\"/b/x\\\": No space left on "
+                                    "device (28)\" >&2; else echo \"error $i\" >&2; fi\n"
+                                    "  i=$((i+1)); done\n"
+                                    "exit 12");
+    Capture capture;
+    const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
+
+    EXPECT_EQ(exit.code, 12);
+    EXPECT_EQ(capture.diagnostics().size(), 60u);
+    ASSERT_EQ(exit.stderrTail.size(), 50u);
+    EXPECT_EQ(exit.stderrTail.front(), "error 11");
+    EXPECT_EQ(exit.stderrTail.back(), "error 60");
+    EXPECT_EQ(exitClass(exit), ExitClass::noSpace);
+    ASSERT_NE(capture.events.front().asItem(), nullptr);  // stdout parsed without a raw handler
+    EXPECT_EQ(capture.events.front().asItem()->path, "new file");
+}
+
+// --- Stopping ---------------------------------------------------------------
+
+TEST(RsyncProcess, StopEndsTheRealRsyncPromptly) {
+    TempDir dir;
+    for (int d = 0; d < 10; ++d) {
+        const auto sub = dir.path() / ("d" + std::to_string(d));
+        std::filesystem::create_directory(sub);
+        for (int f = 0; f < 300; ++f) std::ofstream(sub / std::to_string(f));
+    }
+    const RsyncProcess process{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
+    std::stop_source source;
+    int entries = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const auto exit = process.run({"--list-only", "--recursive", "--no-human-readable", dir.path().string() + "/"},
+                                  Mode::listOnly, source.get_token(), nullptr, [&](RsyncEvent&& e) {
+                                      if (e.asListEntry() && ++entries == 1) source.request_stop();
+                                  });
+    EXPECT_EQ(exit.code, 20);
+    EXPECT_LT(secondsSince(start), 2.0);
+}
+
+TEST(RsyncProcess, ChildIgnoringSigtermIsKilledFiveSecondsLater) {
+    TempDir dir;
+    const auto script = writeScript(dir.path(), "stubborn.sh",
+                                    "trap '' TERM\n"
+                                    "echo 'still here' >&2\n"
+                                    "echo ready\n"
+                                    "while :; do sleep 1; done");
+    std::stop_source source;
+    const auto start = std::chrono::steady_clock::now();
+    const auto exit = RsyncProcess{script}.run({}, Mode::transfer, source.get_token(), nullptr, [&](RsyncEvent&& e) {
+        if (auto d = e.asDiagnostic(); d && *d == "ready") source.request_stop();
+    });
+    const double elapsed = secondsSince(start);
+    EXPECT_EQ(exit, RsyncExit(20, {"still here"}));
+    EXPECT_GE(elapsed, 4.9);
+    EXPECT_LT(elapsed, 8.0);
+}
+
+TEST(RsyncProcess, HandlerErrorKillsTheChildAndPropagates) {
+    TempDir dir;
+    const auto script = writeScript(dir.path(), "pid.sh", "echo $$\nexec sleep 30");
+    pid_t pid = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr,
+                                          [&](RsyncEvent&& e) {
+                                              pid = std::stoi(*e.asDiagnostic());
+                                              throw std::logic_error("engine failed");
+                                          }),
+                 std::logic_error);
+    EXPECT_LT(secondsSince(start), 2.0);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(isGoneOrZombie(pid));
+}
+
+// --- Leftover processes and concurrent runs -------------------------------
+
+TEST(RsyncProcess, WaitsForLateOutputFromWhatTheChildLeftBehind) {
+    TempDir dir;
+    const auto script = writeScript(dir.path(), "late.sh", "(sleep 0.5; echo late) &\necho early\nexit 3");
+    Capture capture;
+    const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
+    EXPECT_EQ(exit.code, 3);
+    EXPECT_EQ(capture.diagnostics(), (std::vector<std::string>{"early", "late"}));
+}
+
+TEST(RsyncProcess, PipesHeldForeverStillEndTheRunAfterTheGrace) {
+    // One holder stays in the child's process group, one escapes it.
+    TempDir dir;
+    const auto inGroup = dir.path() / "in-group";
+    const auto escaped = dir.path() / "escaped";
+    const auto script = writeScript(dir.path(), "hold.sh",
+                                    "sh -c 'echo $$ > " + inGroup.string() + "; exec sleep 60' &\n"
+                                    "setsid sh -c 'echo $$ > " + escaped.string() + "; exec sleep 60' &\n"
+                                    "while [ ! -s " + inGroup.string() + " ] || [ ! -s " + escaped.string() + " ]; do "
+                                    "sleep 0.05; done\n"
+                                    "echo done; exit 0");
+    Capture capture;
+    const auto start = std::chrono::steady_clock::now();
+    const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
+    const double elapsed = secondsSince(start);
+
+    const pid_t escapedPid = std::stoi(readFile(escaped));
+    const bool escapedAlive = !isGoneOrZombie(escapedPid);
+    ::kill(escapedPid, SIGKILL);
+
+    EXPECT_EQ(exit.code, 0);  // not a cancellation: the child's own status
+    EXPECT_EQ(capture.diagnostics(), std::vector<std::string>{"done"});
+    EXPECT_GE(elapsed, 1.9);
+    EXPECT_LT(elapsed, 4.0);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(isGoneOrZombie(std::stoi(readFile(inGroup))));
+    EXPECT_TRUE(escapedAlive);  // out of our reach; only its pipe was let go
+}
+
+TEST(RsyncProcess, ConcurrentRunsHoldNoneOfEachOthersPipes) {
+    TempDir dir;
+    const auto slow = writeScript(dir.path(), "slow.sh", std::string("echo slow\nsleep 1\n") + listForeignPipes);
+    const auto quick = writeScript(dir.path(), "quick.sh", std::string("echo quick\n") + listForeignPipes);
+
+    std::promise<void> slowStarted;
+    auto slowRun = std::async(std::launch::async, [&] {
+        Capture capture;
+        RsyncProcess{slow}.run({}, Mode::transfer, {}, nullptr, [&](RsyncEvent&& e) {
+            if (capture.events.empty()) slowStarted.set_value();
+            capture.eventHandler()(std::move(e));
+        });
+        return capture.diagnostics();
+    });
+    slowStarted.get_future().wait();
+
+    Capture quickCapture;
+    const auto start = std::chrono::steady_clock::now();
+    RsyncProcess{quick}.run({}, Mode::transfer, {}, nullptr, quickCapture.eventHandler());
+    EXPECT_LT(secondsSince(start), 0.8);  // did not wait for the slow child
+    EXPECT_EQ(quickCapture.diagnostics(), std::vector<std::string>{"quick"});
+    EXPECT_EQ(slowRun.get(), std::vector<std::string>{"slow"});
+}
+
+// --- The real rsync -----------------------------------------------------------
+
+TEST(RsyncProcess, RealRsyncFailureComesBackAsStatusAndTail) {
+    TempDir dir;
+    const RsyncProcess process{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
+    Capture capture;
+    const auto exit = process.run({"--list-only", "--recursive", (dir.path() / "absent/").string()}, Mode::listOnly, {},
+                                  nullptr, capture.eventHandler());
+    EXPECT_EQ(exitClass(exit), ExitClass::partial) << exit.code;
+    ASSERT_FALSE(exit.stderrTail.empty());
+    EXPECT_NE(exit.stderrTail.front().find("No such file or directory"), std::string::npos) << exit.stderrTail.front();
+    EXPECT_EQ(capture.diagnostics(), exit.stderrTail);
+}
