@@ -67,7 +67,8 @@ TEST_F(JobValidatorTest, SameAndNestedPaths) {
         Issues expected;
     };
     const Issues same{ValidationIssue::samePath}, nested{ValidationIssue::nested}, none{};
-    const std::string tmp = fs::temp_directory_path().lexically_normal().string();
+    // A small folder that exists: the source is walked for library bundles.
+    const std::string tmp = temp.path().lexically_normal().string();
     for (const Case& c : std::vector<Case>{
              {"/a/b", "/a/bc", none},
              {"/a/b", "/a/b/c", nested},
