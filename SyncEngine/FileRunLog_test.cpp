@@ -1,0 +1,49 @@
+#include "SyncEngine/FileRunLog.h"
+
+#include "SyncEngine/OneWayEngineError.h"
+#include "SyncEngine/TestSupport/TemporaryFolder.h"
+#include "SyncModel/Support/FileIO.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelto;
+
+TEST(FileRunLog, AppendsLinesWithLineFeeds) {
+    test::TemporaryFolder tmp;
+    const auto path = tmp / "run.log";
+    {
+        FileRunLog log(path);
+        log.writeLine("first");
+        log.close();
+    }
+    FileRunLog log(path);
+    log.writeLine("second \xE2\x80\x94 line");
+    log.writeLine("");
+    log.flush();
+    EXPECT_EQ(test::readFile(path), "first\nsecond \xE2\x80\x94 line\n\n");
+}
+
+TEST(FileRunLog, WriteFailuresThrow) {
+    FileRunLog full("/dev/full");
+    full.writeLine("x");  // held back
+    try {
+        full.flush();
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), ENOSPC);
+    }
+    // A large batch goes out on its own, and fails there.
+    FileRunLog again("/dev/full");
+    EXPECT_THROW(again.writeLine(std::string(FileRunLog::bufferLimit, 'x')), FileError);
+    EXPECT_THROW(FileRunLog("/nonexistent-folder/run.log"), FileError);
+}
+
+TEST(OneWayEngineError, DescribesEachCase) {
+    EXPECT_STREQ(OneWayEngineError::endpointMissing("/x/y").what(),
+                 "The folder \"/x/y\" does not exist or is not a folder.");
+    EXPECT_STREQ(OneWayEngineError::scanFailed(23, {"one", "rsync error: code 23"}).what(),
+                 "rsync could not compare the folders (exit code 23): rsync error: code 23");
+    EXPECT_STREQ(OneWayEngineError::scanFailed(20, {}).what(), "Comparing the folders was cancelled.");
+    EXPECT_EQ(OneWayEngineError::scanFailed(23, {"a"}), OneWayEngineError::scanFailed(23, {"a"}));
+    EXPECT_FALSE(OneWayEngineError::scanFailed(23, {"a"}) == OneWayEngineError::scanFailed(23, {"b"}));
+}

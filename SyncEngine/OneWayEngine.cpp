@@ -1,0 +1,441 @@
+#include "SyncEngine/OneWayEngine.h"
+
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/PreflightSkips.h"
+#include "SyncEngine/ProgressAggregator.h"
+#include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/SafeFileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <unordered_set>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double distantPast = -std::numeric_limits<double>::infinity();
+
+// Line classes of rsync's itemised output.
+bool isDeletion(const ItemizedChange& c) { return c.code.starts_with("*deleting"); }
+bool isDirectory(const ItemizedChange& c) {
+    return isDeletion(c) ? c.path.ends_with('/') : c.code.size() >= 2 && c.code[1] == 'd';
+}
+bool isRoot(const ItemizedChange& c) { return c.path == "."; }
+bool isNew(const ItemizedChange& c) {
+    if (isDeletion(c)) return false;
+    for (std::size_t i = 2; i < c.code.size(); ++i)
+        if (c.code[i] != '+') return false;
+    return true;
+}
+bool isReceivedFile(const ItemizedChange& c) { return c.code.starts_with(">f"); }
+bool isChangedLink(const ItemizedChange& c) { return c.code.starts_with("cL"); }
+
+std::string withoutTrailingSlash(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    return std::string(path);
+}
+
+SyncProgress phaseReport(SyncPhase phase, std::int64_t scannedItems = 0) {
+    SyncProgress p;
+    p.phase = phase;
+    p.scannedItems = scannedItems;
+    return p;
+}
+
+void report(const OneWayEngine::ProgressHandler* onProgress, const SyncProgress& progress) {
+    if (onProgress && *onProgress) (*onProgress)(progress);
+}
+
+// The lines of one dry run, with throttled reports of the scan.
+class ScanState {
+public:
+    ScanState(const Clock& clock, const OneWayEngine::ProgressHandler* onProgress)
+        : clock_(clock), onProgress_(onProgress) {}
+
+    void append(ItemizedChange&& item) {
+        std::optional<SyncProgress> progress;
+        {
+            std::lock_guard guard(lock_);
+            items_.push_back(std::move(item));
+            const double now = clock_.monotonicSeconds();
+            if (onProgress_ && now - lastEmission_ >= OneWayEngine::reportInterval) {
+                lastEmission_ = now;
+                progress = phaseReport(SyncPhase::scanning, static_cast<std::int64_t>(items_.size()));
+                progress->currentPath = items_.back().path;
+            }
+        }
+        if (progress) report(onProgress_, *progress);
+    }
+
+    std::vector<ItemizedChange> collectedItems() {
+        std::vector<ItemizedChange> items;
+        {
+            std::lock_guard guard(lock_);
+            items = std::move(items_);
+        }
+        report(onProgress_, phaseReport(SyncPhase::scanning, static_cast<std::int64_t>(items.size())));
+        return items;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<ItemizedChange> items_;
+    double lastEmission_ = distantPast;
+    const Clock& clock_;
+    const OneWayEngine::ProgressHandler* onProgress_;
+};
+
+// The accounting, log writing and throttled reports of one transfer.
+class TransferState {
+public:
+    TransferState(const SyncPlan& plan, RunLogSink& log, const Clock& clock)
+        : log_(log), clock_(clock), aggregator_(totalBytes(plan), static_cast<std::int64_t>(plan.copies.size())),
+          bytesTotal_(totalBytes(plan)) {
+        stats_.skipped = plan.skipped;
+    }
+
+    SyncProgress firstReport() {
+        std::lock_guard guard(lock_);
+        return aggregator_.update(0, clock_.monotonicSeconds());
+    }
+
+    void writeLine(std::string_view line) {
+        std::lock_guard guard(lock_);
+        if (logError_) return;
+        try {
+            log_.writeLine(line);
+        } catch (...) {
+            logError_ = std::current_exception();
+        }
+    }
+
+    std::optional<SyncProgress> record(const RsyncEvent& event) {
+        std::lock_guard guard(lock_);
+        if (const RsyncProgressSample* sample = event.asProgress()) {
+            progressBytes_ = std::max(progressBytes_, sample->bytes);
+        } else if (const ItemizedChange* item = event.asItem(); item && isReceivedFile(*item)) {
+            ++stats_.filesCopied;
+            stats_.bytesCopied += item->size;
+            aggregator_.recordFile(item->path);
+        } else {
+            return std::nullopt;
+        }
+        const double now = clock_.monotonicSeconds();
+        if (now - lastEmission_ < OneWayEngine::reportInterval) return std::nullopt;
+        lastEmission_ = now;
+        flushLog();  // keeps the log readable while the run lasts
+        return aggregator_.update(progressBytes_, now);
+    }
+
+    // The statistics and the final transfer report; throws the log's error.
+    std::pair<RunStats, SyncProgress> finish(std::int32_t code, const std::vector<std::string>& stderrTail) {
+        std::lock_guard guard(lock_);
+        flushLog();
+        if (logError_) std::rethrow_exception(logError_);
+        stats_.errors = stderrTail;
+        const bool complete = code == 0 || code == 24;
+        SyncProgress last = aggregator_.update(complete ? bytesTotal_ : progressBytes_, clock_.monotonicSeconds());
+        return {stats_, std::move(last)};
+    }
+
+private:
+    static std::int64_t totalBytes(const SyncPlan& plan) {
+        std::int64_t total = 0;
+        for (const PlannedCopy& copy : plan.copies) total += copy.size;
+        return total;
+    }
+
+    void flushLog() {
+        if (logError_) return;
+        try {
+            log_.flush();
+        } catch (...) {
+            logError_ = std::current_exception();
+        }
+    }
+
+    std::mutex lock_;
+    RunLogSink& log_;
+    const Clock& clock_;
+    ProgressAggregator aggregator_;
+    RunStats stats_;
+    std::exception_ptr logError_;
+    double lastEmission_ = distantPast;
+    std::int64_t progressBytes_ = 0;
+    std::int64_t bytesTotal_ = 0;
+};
+
+// The exclude file of one rsync run, removed when the call that made it ends.
+class ExcludeFile {
+public:
+    ExcludeFile() : path_(PreflightSkips::makeExcludeFilePath()) {}
+    ~ExcludeFile() {
+        std::error_code ignored;  // also when nothing was ever written
+        fs::remove(path_, ignored);
+    }
+    ExcludeFile(const ExcludeFile&) = delete;
+    ExcludeFile& operator=(const ExcludeFile&) = delete;
+
+    void write(const std::vector<SkippedFile>& skipped) { PreflightSkips::writeExcludeFile(skipped, path_); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+RsyncInvocation invocationFor(const SyncJob& job, bool mirror, bool dryRun, const fs::path& source,
+                              const fs::path& destination, const FileSystemTraits& traits) {
+    RsyncInvocation invocation;
+    invocation.operation = mirror ? RsyncOperation::mirror() : RsyncOperation::copy();
+    invocation.dryRun = dryRun;
+    invocation.source = source;
+    invocation.destination = destination;
+    invocation.traits = traits;
+    invocation.filters = job.filters;
+    return invocation;
+}
+
+// Which "new" lines replace an entry of another kind on B: rsync itemises a
+// folder that takes a file's place, or a link that takes a file's, as new,
+// yet B's old entry goes. Folders of B that will not exist as real folders
+// are remembered, so nothing below them is looked up (nor through a link).
+std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, const fs::path& destination) {
+    std::vector<bool> result(lines.size(), false);
+    SafeFileSystem::Descriptor root;
+    if (SafeFileSystem::openRoot(destination, root) != 0) return result;
+    std::unordered_set<std::string> absentFolders;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const ItemizedChange& line = lines[i];
+        if (!isNew(line) || isRoot(line) || line.path == "./") continue;
+        const std::string path = withoutTrailingSlash(line.path);
+        const std::size_t slash = path.rfind('/');
+        bool absent = slash != std::string::npos && absentFolders.contains(path.substr(0, slash));
+        if (!absent) {
+            struct stat info {};
+            if (::fstatat(root.get(), path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                absent = true;
+            } else if (!S_ISDIR(info.st_mode)) {
+                result[i] = true;
+                absent = true;
+            }
+        }
+        if (absent && isDirectory(line)) absentFolders.insert(path);
+    }
+    return result;
+}
+
+// Whether the transfer's exclude file keeps rsync away from the path.
+bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>& skipped) {
+    const std::string whole = withoutTrailingSlash(path);
+    for (std::size_t slash = whole.find('/'); slash != std::string::npos; slash = whole.find('/', slash + 1))
+        if (skipped.contains(whole.substr(0, slash))) return true;
+    return skipped.contains(whole);
+}
+
+}  // namespace
+
+void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
+    if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
+    for (const fs::path& folder : {source, destination}) {
+        std::error_code error;
+        if (!fs::is_directory(folder, error)) throw OneWayEngineError::endpointMissing(folder);
+    }
+
+    std::error_code error;
+    const fs::path a = fs::canonical(source, error);
+    if (error) throw OneWayEngineError::endpointMissing(source);
+    const fs::path b = fs::canonical(destination, error);
+    if (error) throw OneWayEngineError::endpointMissing(destination);
+    auto inside = [](const std::string& inner, const std::string& outer) {
+        return inner.starts_with(outer.ends_with('/') ? outer : outer + "/");
+    };
+    if (a == b || inside(a.native(), b.native()) || inside(b.native(), a.native()))
+        throw OneWayEngineError::nestedEndpoints();
+
+    // The same folder can also sit at two paths (a bind mount): compare the
+    // folders themselves along each path.
+    struct stat infoA {}, infoB {};
+    if (::stat(a.c_str(), &infoA) == 0 && ::stat(b.c_str(), &infoB) == 0) {
+        auto liesWithin = [](fs::path inner, const struct stat& outer) {
+            for (;;) {
+                struct stat info {};
+                if (::stat(inner.c_str(), &info) == 0 && info.st_dev == outer.st_dev && info.st_ino == outer.st_ino)
+                    return true;
+                if (inner == inner.root_path() || inner.empty()) return false;
+                inner = inner.parent_path();
+            }
+        };
+        if (liesWithin(a, infoB) || liesWithin(b, infoA)) throw OneWayEngineError::nestedEndpoints();
+    }
+
+    if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
+}
+
+RsyncExit OneWayEngine::runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
+                                 const RsyncProcess::RawLineHandler& onRawLine,
+                                 const RsyncProcess::EventHandler& onEvent) const {
+    const auto start = std::chrono::steady_clock::now();
+    RsyncExit exit = process.run(arguments, RsyncOutputParser::Mode::transfer, stop, onRawLine, onEvent);
+    if (onRsyncRunTimed)
+        onRsyncRunTimed(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    return exit;
+}
+
+std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::path& source, const fs::path& destination,
+                                               const FileSystemTraits& traits, const fs::path* excludeFile,
+                                               std::stop_token stop, const ProgressHandler* onProgress) const {
+    // Always a mirror, also for copy jobs: the deletion lines show what only B holds.
+    RsyncInvocation invocation = invocationFor(job, true, true, source, destination, traits);
+    if (excludeFile) invocation.extraExcludeFile = *excludeFile;
+
+    ScanState state(*clock, onProgress);
+    const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
+        if (ItemizedChange* item = event.asItem()) state.append(std::move(*item));
+    });
+    if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
+    if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncProcess::cancelledCode, exit.stderrTail);
+    return state.collectedItems();
+}
+
+SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
+                                     const std::vector<ItemizedChange>* finalScan, SyncMode mode,
+                                     std::vector<SkippedFile> skipped, const fs::path& destination) {
+    const std::vector<ItemizedChange>& final = finalScan ? *finalScan : first;
+    const bool mirror = mode == SyncMode::mirror;
+    const std::vector<bool> replacedInFirst = replacesOtherKind(first, destination);
+    const std::vector<bool> replacedInFinal = finalScan ? replacesOtherKind(final, destination) : replacedInFirst;
+
+    SyncPlan plan;
+    for (std::size_t i = 0; i < final.size(); ++i) {
+        const ItemizedChange& line = final[i];
+        if (isReceivedFile(line)) plan.copies.push_back(PlannedCopy{line.path, line.size, Side::b});
+        if (replacedInFinal[i]) {
+            // B's entry goes whatever the job's mode; a copy job replaces it too.
+            plan.archives.push_back(PlannedArchive{withoutTrailingSlash(line.path), Side::b});
+        } else if (!isDirectory(line) && !isRoot(line) &&
+                   ((isDeletion(line) && mirror) || (!isNew(line) && (isReceivedFile(line) || isChangedLink(line))))) {
+            plan.archives.push_back(PlannedArchive{line.path, Side::b});
+        }
+        if (mirror && isDeletion(line)) ++plan.deletionCount;
+    }
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        const ItemizedChange& line = first[i];
+        if (replacedInFirst[i]) ++plan.entryCountB;
+        if (isDirectory(line) || isRoot(line)) continue;
+        if (!isDeletion(line)) ++plan.entryCountA;
+        if ((isDeletion(line) || !isNew(line)) && !replacedInFirst[i]) ++plan.entryCountB;
+    }
+    plan.skipped = std::move(skipped);
+    return plan;
+}
+
+SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs::path& destination,
+                            const FileSystemTraits& traits, std::stop_token stop,
+                            const ProgressHandler& onProgress) const {
+    checkEndpoints(job, source, destination);
+    report(&onProgress, phaseReport(SyncPhase::scanning));
+
+    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, &onProgress);
+
+    std::vector<PreflightSkips::Candidate> candidates;
+    candidates.reserve(first.size());
+    for (const ItemizedChange& line : first) {
+        if (isDeletion(line) || line.path == "." || line.path == "./") continue;
+        candidates.push_back({line.path, isDirectory(line) ? 0 : line.size});
+    }
+    std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
+
+    std::optional<std::vector<ItemizedChange>> second;
+    if (!skipped.empty()) {
+        ExcludeFile excludes;
+        excludes.write(skipped);
+        second = scan(job, source, destination, traits, &excludes.path(), stop, &onProgress);
+    }
+
+    SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
+    report(&onProgress, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
+    return result;
+}
+
+std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
+                                                 const fs::path& destination, const FileSystemTraits& traits,
+                                                 const std::string& runID, RunLogSink& log, std::stop_token stop,
+                                                 const ProgressHandler& onProgress) const {
+    checkEndpoints(job, source, destination);
+    if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
+    ArchiveDirectories::prepareTree(destination, job.id, runID);
+
+    const bool mirror = job.mode == SyncMode::mirror;
+    const bool archiving = job.options.archiveEnabled;
+
+    if (mirror) {
+        const std::vector<ItemizedChange> fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
+        std::int64_t freshCount = 0;
+        for (const ItemizedChange& line : fresh)
+            if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
+        auto refuse = [](std::string_view line) {
+            RunStats stats;
+            stats.errors = {std::string(line)};
+            return std::pair{stats, RsyncExit(replanCode, {std::string(line)})};
+        };
+        if (freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) return refuse(sourceEmptyLine);
+
+        // Without the archive a deletion is final: delete only what the plan
+        // listed (what the exclude file keeps rsync away from stays anyway).
+        if (!archiving) {
+            std::unordered_set<std::string> planned, skipped;
+            for (const PlannedArchive& archive : plan.archives) planned.insert(archive.path);
+            for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
+            for (const ItemizedChange& line : fresh)
+                if (isDeletion(line) && !isDirectory(line) && !planned.contains(line.path) &&
+                    !isUnderSkipped(line.path, skipped))
+                    return refuse(deletionsChangedLine);
+        }
+    }
+
+    ExcludeFile excludes;
+    if (!plan.skipped.empty()) excludes.write(plan.skipped);
+
+    RsyncInvocation invocation = invocationFor(job, mirror, false, source, destination, traits);
+    if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
+    if (!plan.skipped.empty()) invocation.extraExcludeFile = excludes.path();
+    if (mirror) invocation.maximumDeletions = plan.deletionCount;
+
+    TransferState state(plan, log, *clock);
+    report(&onProgress, state.firstReport());
+
+    const RsyncExit exit = runRsync(
+        RsyncArguments::build(invocation), stop, [&](std::string_view line) { state.writeLine(line); },
+        [&](RsyncEvent&& event) {
+            if (auto progress = state.record(event)) report(&onProgress, *progress);
+        });
+
+    auto [stats, last] = state.finish(exit.code, exit.stderrTail);
+    report(&onProgress, last);
+    report(&onProgress, phaseReport(SyncPhase::archiving));
+    report(&onProgress, phaseReport(SyncPhase::finalizing));
+
+    if (invocation.backupDirectory) {
+        SafeFileSystem::Descriptor root;
+        if (SafeFileSystem::openRoot(destination, root) == 0) {
+            for (const PlannedArchive& archive : plan.archives) {
+                const std::string archived = *invocation.backupDirectory + "/" + archive.path;
+                struct stat info {};
+                if (::fstatat(root.get(), archived.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) ++stats.filesArchived;
+            }
+        }
+    }
+    return {std::move(stats), exit};
+}
+
+}  // namespace kelto

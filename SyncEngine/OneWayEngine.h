@@ -1,0 +1,95 @@
+#pragma once
+
+#include "SyncEngine/FileSystemTraits.h"
+#include "SyncEngine/OneWayEngineError.h"
+#include "SyncEngine/RsyncEvent.h"
+#include "SyncEngine/RsyncExit.h"
+#include "SyncEngine/RsyncProcess.h"
+#include "SyncEngine/RunLogSink.h"
+#include "SyncEngine/SyncPlan.h"
+#include "SyncEngine/SyncProgress.h"
+#include "SyncModel/RunStats.h"
+#include "SyncModel/SyncJob.h"
+#include "SyncModel/Support/Clock.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kelto {
+
+// Plans and runs mirror and copy jobs. Side A (the source) is never changed;
+// B (the destination) receives new and changed files and, for mirror jobs,
+// loses what A lacks. rsync does the comparing and copying: a plan is one
+// dry run, or two when the preflight skips something; a run is one transfer,
+// preceded for mirror jobs by a fresh dry run that catches a source emptied
+// since planning. With the job's archive on, rsync moves every replaced or
+// deleted file of B into the run folder of B's archive.
+//
+// Both calls block the calling thread and report progress on it, never under
+// a lock: at most one report every 0.1 s while rsync runs, plus one at each
+// phase boundary. A stop request stops the rsync child (SIGTERM, SIGKILL 5 s
+// later): a stopped dry run throws scanFailed with code 20, a stopped
+// transfer returns its statistics with exit code 20.
+struct OneWayEngine {
+    using ProgressHandler = std::function<void(const SyncProgress&)>;
+
+    static constexpr double reportInterval = 0.1;
+    // The engine's own exit code when the run must be planned again.
+    static constexpr std::int32_t replanCode = 25;
+    static constexpr std::string_view sourceEmptyLine = "Source is empty — review and run again";
+    static constexpr std::string_view deletionsChangedLine = "Files to delete changed since planning — review and run again";
+
+    explicit OneWayEngine(RsyncProcess process) : process(std::move(process)) {}
+
+    RsyncProcess process;
+    const Clock* clock = &SystemClock::shared();  // for the report throttles
+    // Told the wall time in seconds of each rsync child run; for measurements.
+    std::function<void(double seconds)> onRsyncRunTimed;
+
+    // The plan for the job on these folders; copies and archives target B.
+    // Throws OneWayEngineError, the exclude file's FileError, or
+    // RsyncProcessError when rsync cannot be started.
+    SyncPlan plan(const SyncJob& job, const std::filesystem::path& source, const std::filesystem::path& destination,
+                  const FileSystemTraits& traits, std::stop_token stop = {},
+                  const ProgressHandler& onProgress = nullptr) const;
+
+    // Carries out a plan just made by plan() for the same job and folders.
+    // Every line rsync writes during the transfer goes to `log`. Returns the
+    // statistics and the transfer's exit unjudged; code 25 also when the
+    // engine itself refused to transfer (see stats.errors). Throws what plan()
+    // throws, ArchiveDirectoriesError or FileError from preparing the archive
+    // folders, and the log's first write error, which ends the run once the
+    // transfer is over.
+    std::pair<RunStats, RsyncExit> run(const SyncJob& job, const SyncPlan& plan, const std::filesystem::path& source,
+                                       const std::filesystem::path& destination, const FileSystemTraits& traits,
+                                       const std::string& runID, RunLogSink& log, std::stop_token stop = {},
+                                       const ProgressHandler& onProgress = nullptr) const;
+
+    // The first failing check: two-way mode, a missing folder, nested
+    // folders, a read-only destination volume.
+    static void checkEndpoints(const SyncJob& job, const std::filesystem::path& source,
+                               const std::filesystem::path& destination);
+
+    // Builds a plan from the first dry run's lines (entry counts) and the
+    // final one's (copies, archives, deletions). B is looked at only where
+    // rsync calls an entry new: an entry of another kind there is replaced.
+    static SyncPlan planFromScans(const std::vector<ItemizedChange>& first, const std::vector<ItemizedChange>* final,
+                                  SyncMode mode, std::vector<SkippedFile> skipped,
+                                  const std::filesystem::path& destination);
+
+private:
+    std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
+                                     const std::filesystem::path& destination, const FileSystemTraits& traits,
+                                     const std::filesystem::path* excludeFile, std::stop_token stop,
+                                     const ProgressHandler* onProgress) const;
+    RsyncExit runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
+                       const RsyncProcess::RawLineHandler& onRawLine, const RsyncProcess::EventHandler& onEvent) const;
+};
+
+}  // namespace kelto

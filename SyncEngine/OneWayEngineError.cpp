@@ -1,0 +1,56 @@
+#include "SyncEngine/OneWayEngineError.h"
+
+#include "SyncEngine/RsyncProcess.h"
+
+namespace kelto {
+
+namespace {
+
+std::string describe(OneWayEngineError::Code code, const std::filesystem::path& path, std::int32_t exitCode,
+                     const std::vector<std::string>& tail) {
+    using Code = OneWayEngineError::Code;
+    switch (code) {
+    case Code::endpointMissing:
+        return "The folder \"" + path.string() + "\" does not exist or is not a folder.";
+    case Code::scanFailed: {
+        if (exitCode == RsyncProcess::cancelledCode) return "Comparing the folders was cancelled.";
+        std::string text = "rsync could not compare the folders (exit code " + std::to_string(exitCode) + ")";
+        // The last line usually names the cause; earlier ones are in the tail.
+        return tail.empty() ? text + "." : text + ": " + tail.back();
+    }
+    case Code::unsupportedMode:
+        return "A two-way job cannot be run as a mirror or copy.";
+    case Code::nestedEndpoints:
+        return "The source and destination are the same folder, or one lies inside the other.";
+    case Code::readOnlyDestination:
+        return "The destination volume is read-only.";
+    case Code::invalidRunID:
+        return "The run identifier is not a valid run folder name.";
+    }
+    return "The sync could not be carried out.";
+}
+
+}  // namespace
+
+OneWayEngineError::OneWayEngineError(Code code, std::filesystem::path path, std::int32_t exitCode,
+                                     std::vector<std::string> stderrTail)
+    : std::runtime_error(describe(code, path, exitCode, stderrTail)),
+      code_(code),
+      path_(std::move(path)),
+      exitCode_(exitCode),
+      stderrTail_(std::move(stderrTail)) {}
+
+OneWayEngineError OneWayEngineError::endpointMissing(std::filesystem::path path) {
+    return OneWayEngineError(Code::endpointMissing, std::move(path), 0, {});
+}
+OneWayEngineError OneWayEngineError::scanFailed(std::int32_t exitCode, std::vector<std::string> stderrTail) {
+    return OneWayEngineError(Code::scanFailed, {}, exitCode, std::move(stderrTail));
+}
+OneWayEngineError OneWayEngineError::unsupportedMode() { return OneWayEngineError(Code::unsupportedMode, {}, 0, {}); }
+OneWayEngineError OneWayEngineError::nestedEndpoints() { return OneWayEngineError(Code::nestedEndpoints, {}, 0, {}); }
+OneWayEngineError OneWayEngineError::readOnlyDestination() {
+    return OneWayEngineError(Code::readOnlyDestination, {}, 0, {});
+}
+OneWayEngineError OneWayEngineError::invalidRunID() { return OneWayEngineError(Code::invalidRunID, {}, 0, {}); }
+
+}  // namespace kelto

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "SyncModel/Support/Json.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelto {
+
+// Why the one-way engine could not plan or run a job. An rsync exit of the
+// transfer itself is never one of these: it comes back with the statistics.
+class OneWayEngineError : public std::runtime_error {
+public:
+    enum class Code {
+        endpointMissing,      // path(): the source or destination is not an existing folder
+        scanFailed,           // exitCode(), stderrTail(): a dry run ended with a code other than 0 and 24
+        unsupportedMode,      // a two-way job
+        nestedEndpoints,      // the same folder, or one inside the other
+        readOnlyDestination,  // the job's stored destination volume is read-only
+        invalidRunID,         // not a well-formed run folder name
+    };
+
+    static OneWayEngineError endpointMissing(std::filesystem::path path);
+    static OneWayEngineError scanFailed(std::int32_t exitCode, std::vector<std::string> stderrTail);
+    static OneWayEngineError unsupportedMode();
+    static OneWayEngineError nestedEndpoints();
+    static OneWayEngineError readOnlyDestination();
+    static OneWayEngineError invalidRunID();
+
+    Code code() const { return code_; }
+    const std::filesystem::path& path() const { return path_; }
+    std::int32_t exitCode() const { return exitCode_; }
+    const std::vector<std::string>& stderrTail() const { return stderrTail_; }
+
+    // Same case and the same payload.
+    friend bool operator==(const OneWayEngineError& a, const OneWayEngineError& b) {
+        return a.code_ == b.code_ && a.path_ == b.path_ && a.exitCode_ == b.exitCode_ &&
+               a.stderrTail_ == b.stderrTail_;
+    }
+
+private:
+    OneWayEngineError(Code code, std::filesystem::path path, std::int32_t exitCode,
+                      std::vector<std::string> stderrTail);
+
+    Code code_;
+    std::filesystem::path path_;
+    std::int32_t exitCode_ = 0;
+    std::vector<std::string> stderrTail_;
+};
+
+template <>
+struct EnumNames<OneWayEngineError::Code> {
+    static constexpr std::array<std::string_view, 6> names{"endpointMissing", "scanFailed",         "unsupportedMode",
+                                                           "nestedEndpoints", "readOnlyDestination", "invalidRunID"};
+};
+
+}  // namespace kelto

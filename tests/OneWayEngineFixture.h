@@ -1,0 +1,121 @@
+#pragma once
+
+// Two real folders, a job on them and an engine running the bundled rsync.
+
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/OneWayEngine.h"
+#include "SyncEngine/RsyncLocator.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+namespace kelto::test {
+
+namespace fs = std::filesystem;
+
+// Keeps the lines in memory; fails from the given line on, as a full disk would.
+struct MemoryLog final : RunLogSink {
+    std::vector<std::string> lines;
+    std::size_t failFrom = SIZE_MAX;
+    void writeLine(std::string_view line) override {
+        if (lines.size() >= failFrom) throw FileError(ENOSPC, "Could not write the run log", "memory");
+        lines.emplace_back(line);
+    }
+    void flush() override {}
+};
+
+inline std::string contents(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline std::vector<std::string> sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// Writes a file with a fixed old time, so equal content means unchanged.
+inline void put(const fs::path& file, std::string_view content = "x") {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+}
+
+// A report with only a phase and a count.
+inline SyncProgress phaseOnly(SyncPhase phase, std::int64_t scannedItems = 0) {
+    SyncProgress p;
+    p.phase = phase;
+    p.scannedItems = scannedItems;
+    return p;
+}
+
+class OneWayEngineTest : public ::testing::Test {
+protected:
+    TemporaryFolder tmp;
+    fs::path src = tmp / "src";
+    fs::path dst = tmp / "dst";
+    SyncJob job;
+    FileSystemTraits traits;
+    OneWayEngine engine{RsyncProcess{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}};
+    MemoryLog log;
+
+    void SetUp() override {
+        fs::create_directories(src);
+        fs::create_directories(dst);
+        job.id = Uuid::random();
+        job.mode = SyncMode::mirror;
+        VolumeIdentity ext4;
+        ext4.fileSystem = "ext4";
+        ext4.caseSensitive = true;
+        traits = FileSystemTraits::forVolume(ext4);
+    }
+
+    SyncPlan plan(std::vector<SyncProgress>* reports = nullptr) {
+        return engine.plan(job, src, dst, traits, {}, [reports](const SyncProgress& p) {
+            if (reports) reports->push_back(p);
+        });
+    }
+
+    std::string runID = ArchiveRunID::make(SystemClock::shared().now());
+    fs::path runFolder() const { return dst / ArchiveDirectories::runFolderRelativePath(job.id, runID); }
+
+    std::pair<RunStats, RsyncExit> run(const SyncPlan& p, std::stop_token stop = {},
+                                       const OneWayEngine::ProgressHandler& onProgress = nullptr) {
+        return engine.run(job, p, src, dst, traits, runID, log, stop, onProgress);
+    }
+
+    static std::vector<std::string> copyPaths(const SyncPlan& p) {
+        std::vector<std::string> out;
+        for (const auto& c : p.copies) out.push_back(c.path);
+        return sorted(out);
+    }
+    static std::vector<std::string> archivePaths(const SyncPlan& p) {
+        std::vector<std::string> out;
+        for (const auto& a : p.archives) out.push_back(a.path);
+        return sorted(out);
+    }
+};
+
+// A stand-in rsync: a shell script that ignores its arguments.
+inline fs::path fakeRsync(const fs::path& folder, const std::string& body) {
+    const fs::path script = folder / "fake-rsync";
+    std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+    return script;
+}
+
+}  // namespace kelto::test

@@ -1,0 +1,187 @@
+// Plans of mirror and copy jobs from the real rsync's dry runs, the checks
+// before anything runs, and dry-run exits from a stand-in rsync.
+
+#include "tests/OneWayEngineFixture.h"
+
+#include "SyncEngine/RsyncProcessError.h"
+
+using namespace kelto;
+using namespace kelto::test;
+
+namespace {
+
+void sampleTrees(const fs::path& src, const fs::path& dst) {
+    put(src / "new.txt", "new");
+    put(src / "changed.txt", "new content");
+    put(src / "same.txt", "same");
+    put(src / "dir/sub.txt", "s");
+    fs::create_symlink("target", src / "link");
+    put(dst / "changed.txt", "old");
+    put(dst / "same.txt", "same");
+    put(dst / "gone.txt", "g");
+    put(dst / "olddir/x.txt", "x");
+}
+
+bool isClosingCount(const SyncProgress& p) {
+    return p.phase == SyncPhase::scanning && p.scannedItems > 0 && !p.currentPath;
+}
+
+}  // namespace
+
+TEST_F(OneWayEngineTest, MirrorPlanCountsCopiesArchivesAndDeletions) {
+    sampleTrees(src, dst);
+    const SyncPlan p = plan();
+    EXPECT_EQ(copyPaths(p), (std::vector<std::string>{"changed.txt", "dir/sub.txt", "new.txt"}));
+    EXPECT_EQ(archivePaths(p), (std::vector<std::string>{"changed.txt", "gone.txt", "olddir/x.txt"}));
+    EXPECT_EQ(p.deletionCount, 3);  // gone.txt, olddir/x.txt and olddir/ itself
+    EXPECT_EQ(p.entryCountA, 5);    // folders never count; the link does
+    EXPECT_EQ(p.entryCountB, 4);
+    EXPECT_TRUE(p.skipped.empty());
+    const auto changed = std::find_if(p.copies.begin(), p.copies.end(), [](auto& c) { return c.path == "changed.txt"; });
+    EXPECT_EQ(changed->size, 11);
+}
+
+TEST_F(OneWayEngineTest, CopyPlanNeverArchivesADeletion) {
+    sampleTrees(src, dst);
+    job.mode = SyncMode::copy;
+    const SyncPlan p = plan();
+    EXPECT_EQ(archivePaths(p), std::vector<std::string>{"changed.txt"});
+    EXPECT_EQ(p.deletionCount, 0);
+    EXPECT_EQ(p.entryCountB, 4);  // what only B holds still counts
+    EXPECT_EQ(copyPaths(p).size(), 3u);
+}
+
+TEST_F(OneWayEngineTest, EmptyFoldersPlanNothing) {
+    std::vector<SyncProgress> reports;
+    EXPECT_EQ(plan(&reports), SyncPlan{});
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), phaseOnly(SyncPhase::scanning));
+    EXPECT_EQ(reports.back().phase, SyncPhase::planning);
+}
+
+// Skipped names holding wildcards must exclude themselves only: rsync reads
+// the exclude file with its pattern rules.
+TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
+    const fs::path tmpdir = tmp / "tmpdir";
+    fs::create_directories(tmpdir);
+    struct ScopedTmpdir {
+        std::optional<std::string> old;
+        explicit ScopedTmpdir(const fs::path& dir) {
+            if (const char* v = std::getenv("TMPDIR")) old = v;
+            ::setenv("TMPDIR", dir.c_str(), 1);
+        }
+        ~ScopedTmpdir() { old ? ::setenv("TMPDIR", old->c_str(), 1) : ::unsetenv("TMPDIR"); }
+    } scopedTmpdir(tmpdir);
+
+    const std::string big(200, 'b');
+    for (const char* name : {"big*", "[ab]", "q?x", "w\\*"}) put(src / name, big);
+    for (const char* name : {"big-small", "a", "qzx", "w\\x", "Docs/a.txt", "docs/b.txt", "other.txt"})
+        put(src / name, "s");
+    traits.maxFileSize = 100;
+    traits.caseSensitive = false;
+    job.options.archiveEnabled = true;
+
+    std::vector<SyncProgress> reports;
+    const SyncPlan p = plan(&reports);
+    EXPECT_EQ(std::count_if(reports.begin(), reports.end(), isClosingCount), 2);
+    EXPECT_EQ(reports.back().scannedItems, 14);  // the first dry run's lines
+    EXPECT_EQ(copyPaths(p), (std::vector<std::string>{"a", "big-small", "other.txt", "qzx", "w\\x"}));
+    EXPECT_EQ(p.skipped.size(), 8u);  // four too large, Docs/ and docs/ with what they hold
+    EXPECT_EQ(p.entryCountA, 11);     // skipped entries still count
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
+    std::vector<std::string> copied;
+    for (const auto& e : fs::directory_iterator(dst))
+        if (e.path().filename() != ".KeltoSync") copied.push_back(e.path().filename());
+    EXPECT_EQ(sorted(copied), copyPaths(p));
+    EXPECT_EQ(stats.skipped, p.skipped);
+    EXPECT_TRUE(fs::is_empty(tmpdir)) << "exclude files are removed";
+}
+
+TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
+    engine.process.executable = tmp / "no-such-rsync";
+    auto codeOf = [&](const fs::path& from, const fs::path& to) {
+        try {
+            engine.plan(job, from, to, traits);
+        } catch (const OneWayEngineError& e) {
+            return std::string(enumName(e.code()));
+        } catch (const RsyncProcessError&) {
+            return std::string("ran rsync");
+        }
+        return std::string("planned");
+    };
+    put(tmp / "file");
+    fs::create_directories(tmp / "x/a/b");
+    fs::create_directories(tmp / "x/ab");
+    fs::create_directory_symlink(tmp / "x/a", tmp / "alias");
+
+    EXPECT_EQ(codeOf(tmp / "missing", dst), "endpointMissing");
+    EXPECT_EQ(codeOf(src, tmp / "file"), "endpointMissing");
+    EXPECT_EQ(codeOf(tmp / "x/a", tmp / "x/ab"), "ran rsync");
+    EXPECT_EQ(codeOf(tmp / "x/a", tmp / "x/a/b"), "nestedEndpoints");
+    EXPECT_EQ(codeOf(tmp / "x/a/b", tmp / "x/a/"), "nestedEndpoints");
+    EXPECT_EQ(codeOf(tmp / "alias", tmp / "x/a"), "nestedEndpoints");
+    job.destination.volume.isReadOnly = true;
+    EXPECT_EQ(codeOf(src, dst), "readOnlyDestination");
+    job.mode = SyncMode::twoWay;
+    EXPECT_EQ(codeOf(tmp / "missing", dst), "unsupportedMode");
+
+    job.mode = SyncMode::mirror;
+    job.destination.volume.isReadOnly = false;
+    runID = "2025-03-07_141503-0A1B2C3D";
+    try {
+        run(SyncPlan{});
+        FAIL();
+    } catch (const OneWayEngineError& e) {
+        EXPECT_EQ(e, OneWayEngineError::invalidRunID());
+    }
+    EXPECT_FALSE(fs::exists(dst / ".KeltoSync"));
+}
+
+TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
+    // 24: files vanished while scanning, which still plans.
+    engine.process.executable = fakeRsync(tmp.path(), R"(printf '>f+++++++++ 3 0 kept\n.d          0 0 ./\n'
+echo 'file has vanished: "/src/gone"' >&2
+exit 24)");
+    EXPECT_EQ(copyPaths(plan()), std::vector<std::string>{"kept"});
+
+    engine.process.executable = fakeRsync(tmp.path(), R"(echo '>f+++++++++ 3 0 kept'
+echo 'rsync: [sender] send_files failed to open "x": Permission denied (13)' >&2
+echo 'rsync error: some files/attrs were not transferred (code 23)' >&2
+exit 23)");
+    try {
+        plan();
+        FAIL();
+    } catch (const OneWayEngineError& e) {
+        EXPECT_EQ(e.code(), OneWayEngineError::Code::scanFailed);
+        EXPECT_EQ(e.exitCode(), 23);
+        EXPECT_EQ(e.stderrTail().size(), 2u);
+        EXPECT_NE(std::string(e.what()).find("not transferred (code 23)"), std::string::npos);
+    }
+
+    std::stop_source stop;
+    stop.request_stop();
+    try {
+        engine.plan(job, src, dst, traits, stop.get_token());
+        FAIL();
+    } catch (const OneWayEngineError& e) {
+        EXPECT_EQ(e, OneWayEngineError::scanFailed(20, {}));
+    }
+}
+
+// With time standing still only the first line of a scan is reported.
+TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
+    ManualClock clock;
+    engine.clock = &clock;
+    engine.process.executable =
+        fakeRsync(tmp.path(), "i=0; while [ $i -lt 300 ]; do echo \">f+++++++++ 1 0 f$i\"; i=$((i+1)); done");
+    std::vector<SyncProgress> reports;
+    plan(&reports);
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[0], phaseOnly(SyncPhase::scanning));
+    EXPECT_EQ(reports[1].currentPath, "f0");
+    EXPECT_EQ(reports[1].scannedItems, 1);
+    EXPECT_EQ(reports[2], phaseOnly(SyncPhase::scanning, 300));
+    EXPECT_EQ(reports[3], phaseOnly(SyncPhase::planning, 300));
+}

@@ -1,0 +1,222 @@
+// Runs of mirror and copy jobs through the real rsync: the archive, the
+// refusals before a transfer, cancellation, the run log and awkward names.
+
+#include "tests/OneWayEngineFixture.h"
+
+#include <thread>
+
+using namespace kelto;
+using namespace kelto::test;
+
+namespace {
+
+// Every item below the folder, the reserved folder left out, links not followed.
+std::vector<std::string> tree(const fs::path& root) {
+    std::vector<std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename() == ".KeltoSync") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        out.push_back(fs::relative(it->path(), root).native() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
+    }
+    return sorted(out);
+}
+
+}  // namespace
+
+TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
+    job.options.archiveEnabled = true;
+    put(src / "changed.txt", "new content");
+    put(src / "dir/new.txt", "n");
+    put(dst / "changed.txt", "old");
+    put(dst / "gone.txt", "g");
+    put(dst / "olddir/x.txt", "x");
+
+    std::vector<SyncProgress> reports;
+    const auto [stats, exit] = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(contents(runFolder() / "changed.txt"), "old");
+    EXPECT_EQ(contents(runFolder() / "gone.txt"), "g");
+    EXPECT_EQ(contents(runFolder() / "olddir/x.txt"), "x");
+    EXPECT_EQ(stats.filesArchived, 3);
+    EXPECT_EQ(stats.filesCopied, 2);
+    EXPECT_EQ(stats.bytesCopied, 12);
+    EXPECT_TRUE(stats.errors.empty());
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
+        return l.starts_with(">f+++++++++ 1 ") && l.ends_with(" dir/new.txt");
+    }));
+
+    ASSERT_GE(reports.size(), 4u);
+    EXPECT_EQ(reports.front().phase, SyncPhase::transferring);
+    EXPECT_EQ(reports.front().bytesDone, 0);
+    const SyncProgress& last = reports[reports.size() - 3];
+    EXPECT_EQ(last.bytesDone, 12);
+    EXPECT_EQ(last.filesDone, 2);
+    EXPECT_EQ(reports[reports.size() - 2], phaseOnly(SyncPhase::archiving));
+    EXPECT_EQ(reports.back(), phaseOnly(SyncPhase::finalizing));
+
+    // The next run keeps the first run's archive and starts its own.
+    const fs::path firstRunFolder = runFolder();
+    put(src / "changed.txt", "newer content");
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const auto second = run(plan());
+    EXPECT_EQ(second.first.filesArchived, 1);
+    EXPECT_EQ(contents(runFolder() / "changed.txt"), "new content");
+    EXPECT_EQ(contents(firstRunFolder / "changed.txt"), "old");
+}
+
+TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndTheRunFolderStillExists) {
+    put(src / "a.txt", "new");
+    put(dst / "a.txt", "old");
+    put(dst / "gone.txt", "g");
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(tree(dst), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(stats.filesArchived, 0);
+    EXPECT_TRUE(fs::is_directory(runFolder()));
+    EXPECT_TRUE(fs::is_empty(runFolder()));
+}
+
+TEST_F(OneWayEngineTest, CopyRunKeepsWhatOnlyTheDestinationHolds) {
+    job.mode = SyncMode::copy;
+    job.options.archiveEnabled = true;
+    put(src / "a.txt", "newer");
+    put(dst / "a.txt", "old");
+    put(dst / "only-here.txt", "keep");
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(contents(dst / "only-here.txt"), "keep");
+    EXPECT_EQ(contents(runFolder() / "a.txt"), "old");
+    EXPECT_EQ(stats.filesArchived, 1);
+}
+
+// rsync itemises a folder or link that takes a file's place as new; the file
+// still goes, so the plan lists it and the archive keeps it.
+TEST_F(OneWayEngineTest, EntryReplacedByAnotherKindIsPlannedAndArchived) {
+    for (SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        job.options.archiveEnabled = true;
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        put(src / "d/in.txt", "in");
+        fs::create_symlink("target", src / "l");
+        put(dst / "d", "was a file");
+        put(dst / "l", "was a file too");
+
+        const SyncPlan p = plan();
+        EXPECT_EQ(archivePaths(p), (std::vector<std::string>{"d", "l"}));
+        EXPECT_EQ(p.entryCountB, 2);
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit.code, 0);
+        EXPECT_EQ(contents(runFolder() / "d"), "was a file");
+        EXPECT_EQ(contents(runFolder() / "l"), "was a file too");
+        EXPECT_EQ(stats.filesArchived, 2);
+        EXPECT_TRUE(fs::is_symlink(dst / "l"));
+    }
+}
+
+TEST_F(OneWayEngineTest, SourceEmptiedSincePlanningStopsAMirror) {
+    put(src / "a.txt", "a");
+    put(dst / "a.txt", "a");
+    put(dst / "b.txt", "b");
+    const SyncPlan p = plan();
+    fs::remove(src / "a.txt");
+
+    const auto [stats, exit] = run(p);
+    const std::vector<std::string> line{std::string(OneWayEngine::sourceEmptyLine)};
+    EXPECT_EQ(line.front(), "Source is empty — review and run again");
+    EXPECT_EQ(exit, RsyncExit(25, line));
+    EXPECT_EQ(stats.errors, line);
+    EXPECT_EQ(stats.filesCopied + stats.filesArchived, 0);
+    EXPECT_EQ(tree(dst), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_TRUE(fs::is_directory(runFolder()));
+    EXPECT_TRUE(log.lines.empty());
+
+    job.mode = SyncMode::copy;  // a copy deletes nothing, so it goes on
+    EXPECT_EQ(run(p).second.code, 0);
+}
+
+// Without the archive a deletion is final, so a mirror deletes only what
+// its plan listed.
+TEST_F(OneWayEngineTest, UnplannedDeletionStopsAMirrorWithoutArchive) {
+    put(src / "a.txt", "a");
+    put(dst / "old.txt", "o");
+    const SyncPlan p = plan();
+    // As many deletions as planned, so the deletion bound alone would not stop it.
+    fs::remove(dst / "old.txt");
+    put(dst / "late.txt", "arrived after planning");
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(25, {std::string(OneWayEngine::deletionsChangedLine)}));
+    EXPECT_EQ(tree(dst), std::vector<std::string>{"late.txt"});
+
+    job.options.archiveEnabled = true;  // with it nothing is lost: the run goes on
+    EXPECT_EQ(run(p).second.code, 0);
+    EXPECT_EQ(contents(runFolder() / "late.txt"), "arrived after planning");
+}
+
+// rsync writes into a temporary ".big.XXXXXX" beside the file and renames
+// it at the end; the stop comes once that file has grown.
+TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
+    {
+        std::ofstream big(src / "big", std::ios::binary);
+        const std::string block(1 << 20, 'n');
+        for (int i = 0; i < 128; ++i) big << block;
+    }
+    put(dst / "big", "old");
+    const SyncPlan p = plan();
+
+    std::stop_source stop;
+    std::jthread watcher([&](std::stop_token done) {
+        while (!done.stop_requested() && !stop.stop_requested()) {
+            std::error_code ignored;
+            for (const auto& e : fs::directory_iterator(dst, ignored))
+                if (e.path().filename().native().starts_with(".big.") && e.file_size(ignored) > 0) stop.request_stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const auto [stats, exit] = run(p, stop.get_token());
+    watcher.request_stop();
+    EXPECT_EQ(exit.code, 20);
+    EXPECT_EQ(stats.filesCopied, 0);
+    EXPECT_TRUE(contents(dst / "big") == "old") << "the old file was replaced";
+    EXPECT_EQ(tree(dst), std::vector<std::string>{"big"});
+}
+
+TEST_F(OneWayEngineTest, FailedLogWriteEndsTheRunAfterTheTransfer) {
+    put(src / "a.txt");
+    put(src / "b.txt");
+    log.failFrom = 1;
+    const SyncPlan p = plan();
+    EXPECT_THROW(run(p), FileError);
+    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(log.lines.size(), 1u);
+}
+
+TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
+    job.options.archiveEnabled = true;
+    const std::vector<std::string> names{"with space.txt", "arrow -> target", "new\nline", "-dash", "--delete",
+                                         "ünïcødé", "bad\xff\xfe bytes", "tab\there", "back\\slash", "star*"};
+    for (const auto& n : names) {
+        put(src / n, "new " + n);
+        put(dst / n, "old");
+        put(dst / ("gone " + n), "gone");
+    }
+    const SyncPlan p = plan();
+    EXPECT_EQ(copyPaths(p), sorted(names));
+    EXPECT_EQ(p.archives.size(), 2 * names.size());
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
+    EXPECT_EQ(tree(dst), tree(src));
+    for (const auto& n : names) {
+        EXPECT_EQ(contents(dst / n), "new " + n);
+        EXPECT_EQ(contents(runFolder() / n), "old");
+        EXPECT_EQ(contents(runFolder() / ("gone " + n)), "gone");
+    }
+    EXPECT_EQ(stats.filesArchived, static_cast<std::int64_t>(2 * names.size()));
+}
