@@ -4,6 +4,7 @@
 // running the bundled rsync.
 
 #include "SyncEngine/BaselineStore.h"
+#include "SyncEngine/CancellationError.h"
 #include "SyncEngine/TwoWayEngine.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "tests/OneWayEngineFixture.h"
