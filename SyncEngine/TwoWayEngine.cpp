@@ -246,8 +246,21 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const std
                                                    const std::optional<std::string>& uuidB, std::stop_token stop,
                                                    const ProgressHandler& onProgress) const {
     checkEndpoints(job, a, b);
-    const auto [sideA, sideB] = listBoth(job, a, b, traitsA, traitsB, stop, onProgress);
-    const std::optional<Baseline> base = baseline.load(uuidA, uuidB);
+    // The baseline is read while rsync lists; a listing failure still comes first.
+    std::optional<Baseline> base;
+    std::exception_ptr loadError;
+    SideListing sideA, sideB;
+    {
+        std::jthread loader([&] {
+            try {
+                base = baseline.load(uuidA, uuidB);
+            } catch (...) {
+                loadError = std::current_exception();
+            }
+        });
+        std::tie(sideA, sideB) = listBoth(job, a, b, traitsA, traitsB, stop, onProgress);
+    }
+    if (loadError) std::rethrow_exception(loadError);
     TwoWayPlan twoWay =
         TwoWayPlanner::plan(sideA, sideB, base, std::max(traitsA.modifyWindow, traitsB.modifyWindow));
     applyPreflightSkips(twoWay, sideA, sideB, traitsA, traitsB);

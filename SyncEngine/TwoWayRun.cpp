@@ -16,6 +16,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <thread>
 #include <system_error>
 
 namespace kelto {
@@ -98,6 +101,42 @@ private:
     fs::path path_;
 };
 
+EntryKind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return EntryKind::file;
+    if (S_ISDIR(mode)) return EntryKind::directory;
+    if (S_ISLNK(mode)) return EntryKind::symlink;
+    return EntryKind::other;
+}
+
+// lstat of relative paths under one root without following a link on the
+// way, keeping the last folder open: paths come grouped by folder.
+class SideStat {
+public:
+    explicit SideStat(const fs::path& root) : rootError_(SafeFileSystem::openRoot(root, root_)) {}
+
+    // 0, ENOENT when nothing is there, or another errno.
+    int stat(std::string_view path, struct stat& info) {
+        if (rootError_ != 0) return rootError_;
+        const std::size_t slash = path.rfind('/');
+        const std::string_view parent = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+        const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
+        if (!known_ || parent != parentPath_) {
+            parentPath_.assign(parent);
+            known_ = true;
+            parentError_ = parent.empty() ? 0 : SafeFileSystem::openPath(root_.get(), SafeFileSystem::split(parent), folder_, false);
+        }
+        if (parentError_ != 0) return parentError_ == ENOTDIR ? ENOENT : parentError_;  // a non-folder on the way
+        return SafeFileSystem::statChild(parent.empty() ? root_.get() : folder_.get(), name, info);
+    }
+
+private:
+    SafeFileSystem::Descriptor root_, folder_;
+    int rootError_;
+    std::string parentPath_;
+    bool known_ = false;
+    int parentError_ = 0;
+};
+
 bool agree(const SideListing::Ref& a, const SideListing::Ref& b, std::uint64_t window) {
     if (a.kind != b.kind) return false;
     if (a.kind == EntryKind::directory) return true;
@@ -146,8 +185,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     if (!ArchiveRunID::date(runID_)) throw TwoWayEngineError::invalidRunID();
     checkPlannedPaths();
     prepareTrees();
-    if (std::optional<Baseline> loaded = baseline_.load(uuidA_, uuidB_)) old_ = std::move(*loaded);
-    std::tie(listingA_, listingB_) = engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+    loadBaselineAndList();
     if (job_.options.archiveEnabled) backupDirectory_ = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
 
     runPlan_ = TwoWayEngine::makeSyncPlan(plan_, listingA_, listingB_);
@@ -162,10 +200,12 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // A copy goes ahead only while a plan made now would make it too: a
     // destination changed since planning (a newer version, say) is never
     // overwritten on the strength of the older plan.
-    const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, old_, window_);
     PathKeySet freshAtoB, freshBtoA;
-    for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(keyOf(path));
-    for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(keyOf(path));
+    if (listed_) {
+        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, old_, window_);
+        for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(keyOf(path));
+        for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(keyOf(path));
+    }
 
     const Direction directions[] = {{plan_.copyAtoB, a_, b_, traitsB_, listingB_, freshAtoB, renamesA_, renamesB_},
                                     {plan_.copyBtoA, b_, a_, traitsA_, listingA_, freshBtoA, renamesB_, renamesA_}};
@@ -175,6 +215,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // Deletions, each re-checked against the entry the plan judged.
     if (stop_.stop_requested()) return finish(cancelledCode);
     report(phaseOnly(SyncPhase::archiving));
+    for (const auto* list : {&plan_.archiveOnA, &plan_.removeDirsOnA, &plan_.archiveOnB, &plan_.removeDirsOnB})
+        touched_.insert(touched_.end(), list->begin(), list->end());
     const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, a_, renamesA_);
     const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, b_, renamesB_);
     deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, a_, renamesA_);
@@ -186,7 +228,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // The new baseline, from what both sides now hold.
     if (stop_.stop_requested()) return finish(cancelledCode);
     report(phaseOnly(SyncPhase::finalizing));
-    const auto [finalA, finalB] = engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+    const auto [finalA, finalB] = finalListings();
     for (const std::string& path : plan_.removeDirsOnA)
         if (finalA.contains(keyOf(renamesA_.apply(path)))) unsettle(path);
     for (const std::string& path : plan_.removeDirsOnB)
@@ -209,6 +251,63 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         return finish(cancelledCode);
     }
     return finish(accumulated_.code);
+}
+
+void TwoWayRun::loadBaselineAndList() {
+    // The listings give the copies their sizes and the destination its
+    // spellings; without copies they would serve nothing.
+    listed_ = !plan_.copyAtoB.empty() || !plan_.copyBtoA.empty();
+    std::optional<Baseline> loaded;
+    std::exception_ptr loadError, listError;
+    {
+        std::jthread loader([&] {
+            try {
+                loaded = baseline_.load(uuidA_, uuidB_);
+            } catch (...) {
+                loadError = std::current_exception();
+            }
+        });
+        try {
+            if (listed_) std::tie(listingA_, listingB_) = engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+        } catch (...) {
+            listError = std::current_exception();
+        }
+    }
+    if (loadError) std::rethrow_exception(loadError);  // the store is read first
+    if (listError) std::rethrow_exception(listError);
+    if (loaded) old_ = std::move(*loaded);
+}
+
+std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
+    if (!listed_) return engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+    // Only the entries this run wrote, moved or removed can differ from the
+    // listings made just before the transfers: those are read again, the rest
+    // is taken as then listed. An untouched entry changed by someone else
+    // since then is thus recorded as it was when both sides last agreed, and
+    // the next run sees the change against it.
+    return {reread(listingA_, a_, renamesA_), reread(listingB_, b_, renamesB_)};
+}
+
+SideListing TwoWayRun::reread(const SideListing& before, const fs::path& root, const Renames& renames) {
+    PathKeySet keys;
+    keys.reserve(touched_.size());
+    SideListing::Builder builder;
+    builder.reserve(before.size() + touched_.size(), 0);
+    SideStat disk(root);
+    for (const std::string& acted : touched_) {
+        const std::string path = renames.apply(acted);
+        if (!keys.insert(keyOf(path)).second) continue;
+        struct stat info {};
+        const int error = disk.stat(path, info);
+        if (error == 0)
+            builder.add(path, kindOf(info.st_mode), static_cast<std::int64_t>(info.st_size),
+                        static_cast<std::int64_t>(info.st_mtim.tv_sec));
+        else if (error != ENOENT)
+            unsettle(path);  // not known either way: the old entry stays
+    }
+    for (const SideListing::Ref entry : before)
+        if (!keys.contains(entry.key)) builder.add(entry);
+    return std::move(builder).build();
 }
 
 void TwoWayRun::checkPlannedPaths() const {
@@ -237,6 +336,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     if (stop_.stop_requested()) return Next::finish;
     const std::vector<std::string> paths = transferList(direction);
     if (paths.empty()) return Next::goOn;
+    touched_.insert(touched_.end(), paths.begin(), paths.end());  // as rsync is given them
 
     ListFile list;
     list.write(paths);
@@ -381,7 +481,7 @@ void TwoWayRun::removeFolders(const std::vector<std::string>& folders, const fs:
     // gone already) is a failure of the run, not a quiet leftover.
     for (const FileError& error : ArchiveMover::removeEmptyDirectories(folders, root, stop_)) {
         const std::string& where = error.path().native();
-        const std::string prefix = root.native() + "/";
+        const std::string prefix = (root / "").native();
         const std::string relative = where.starts_with(prefix) ? where.substr(prefix.size()) : where;
         if (relative != where) unsettle(relative);
         fail(std::string(archiveLine) + relative);

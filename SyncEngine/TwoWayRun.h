@@ -63,6 +63,9 @@ private:
     };
     enum class Next { goOn, finish };
 
+    void loadBaselineAndList();
+    std::pair<SideListing, SideListing> finalListings();
+    SideListing reread(const SideListing& before, const std::filesystem::path& root, const Renames& renames);
     void checkPlannedPaths() const;
     void prepareTrees() const;
     Next transfer(const Direction& direction);
@@ -103,6 +106,8 @@ private:
     SideListing listingA_, listingB_;
     SyncPlan runPlan_;
     Renames renamesA_, renamesB_;
+    bool listed_ = false;                         // listingA_ and listingB_ hold the listings before the transfers
+    std::vector<std::string> touched_;  // paths the run acted on, on either side
     std::unique_ptr<TwoWayTransferState> state_;
 };
 

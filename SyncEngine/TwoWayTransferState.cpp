@@ -62,8 +62,8 @@ void TwoWayTransferState::startDirection(PathKeySet expectedKeys, const std::str
     completed.clear();
     reported.clear();
     directionBytes = 0;
-    source = sourceFolder + "/";
-    destination = destinationFolder + "/";
+    source = sourceFolder.ends_with('/') ? sourceFolder : sourceFolder + "/";
+    destination = destinationFolder.ends_with('/') ? destinationFolder : destinationFolder + "/";
 }
 
 std::optional<SyncProgress> TwoWayTransferState::recordProgress(const RsyncProgressSample& sample, double now) {

@@ -203,6 +203,9 @@ TEST_F(TwoWayEngineTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSou
     EXPECT_EQ(namesIn(b / nfc), (std::set<std::string>{"from-a.txt", "from-b.txt"}));
     EXPECT_EQ(tree(archiveOf(b)), (std::map<std::string, std::string>{{nfc + ".txt", "B's"}}));
 
+    const auto stored = storedBaseline();
+    for (const std::string& key : {nfc, nfc + ".txt", nfc + "/from-a.txt", nfc + "/from-b.txt"})
+        EXPECT_TRUE(stored->find(key)) << key;
     const auto [again, againTwoWay] = plan();
     EXPECT_TRUE(again.copies.empty() && again.archives.empty() && againTwoWay.removeDirsOnA.empty());
 }
