@@ -330,10 +330,10 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
     }
     for (std::size_t i = 0; i < first.size(); ++i) {
         const ItemizedChange& line = first[i];
-        if (replacedInFirst[i]) ++plan.entryCountB;
+        if (replacedInFirst[i]) ++plan.entryCountB;  // B's entry, whatever A's is
         if (isDirectory(line) || isRoot(line)) continue;
         if (!isDeletion(line)) ++plan.entryCountA;
-        if ((isDeletion(line) || !isNew(line)) && !replacedInFirst[i]) ++plan.entryCountB;
+        if (isDeletion(line) || !isNew(line)) ++plan.entryCountB;
     }
     plan.skipped = std::move(skipped);
     return plan;
@@ -343,9 +343,10 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
                             const FileSystemTraits& traits, std::stop_token stop,
                             const ProgressHandler& onProgress) const {
     checkEndpoints(job, source, destination);
-    report(&onProgress, phaseReport(SyncPhase::scanning));
+    const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
+    report(reports, phaseReport(SyncPhase::scanning));
 
-    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, &onProgress);
+    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports);
 
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(first.size());
@@ -359,11 +360,11 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     if (!skipped.empty()) {
         ExcludeFile excludes;
         excludes.write(skipped);
-        second = scan(job, source, destination, traits, &excludes.path(), stop, &onProgress);
+        second = scan(job, source, destination, traits, &excludes.path(), stop, reports);
     }
 
     SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
-    report(&onProgress, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
+    report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     return result;
 }
 
