@@ -107,18 +107,32 @@ def snapshot(side):
     return out
 
 
-def timed(command, env=None, ok=(0,)):
-    """Wall seconds and the peak resident size (MiB) of the process tree's largest process."""
+def measured(command, env=None):
+    """Runs the command; wall seconds, peak resident MiB and its standard output.
+
+    The peak is GNU time's (the largest process of the tree), which starts
+    from a small process; without /usr/bin/time it is wait4's, which for a
+    process started from this one can include this one's peak.
+    """
+    report = os.path.join(os.environ.get("TMPDIR", "/tmp"), "two-way-bench-time-%d" % os.getpid())
+    timer = shutil.which("time", path="/usr/bin")
+    wrapped = [timer, "-f", "%M", "-o", report] + command if timer else command
     start = time.monotonic()
-    process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out, err = process.communicate()
+    process = subprocess.Popen(wrapped, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
     seconds = time.monotonic() - start
-    if process.returncode not in ok:
-        sys.exit("%s failed (%d):\n%s\n%s" % (command[0], process.returncode, out.decode()[-2000:], err.decode()[-2000:]))
-    # RUSAGE_CHILDREN only grows; take the value right after each run.
-    import resource
-    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
-    return seconds, peak, out.decode(errors="replace")
+    out, err = process.stdout.read().decode(errors="replace"), process.stderr.read().decode(errors="replace")
+    process.stdout.close()
+    process.stderr.close()
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        sys.exit("%s failed (%d):\n%s\n%s" % (command[0], code, out[-2000:], err[-3000:]))
+    peak = usage.ru_maxrss / 1024
+    if timer:
+        with open(report) as f:
+            peak = int(f.read().split()[-1]) / 1024
+        os.remove(report)
+    return seconds, peak, out
 
 
 def run_kelto(runner, root, _step):
@@ -126,10 +140,11 @@ def run_kelto(runner, root, _step):
     command = [runner, "--mode", "twoWay", "--archive", "on", "--force",
                os.path.join(root, "a"), os.path.join(root, "b"),
                os.path.join(root, "support"), os.path.join(root, "logs")]
-    seconds, _, out = timed(command)
+    seconds, _, out = measured(command)
     result = json.loads(out)
     if result.get("exit", {}).get("code") != 0:
         sys.exit("kelto-run-job: " + out[-2000:])
+    # The engine's own peak; its rsync children are separate processes.
     return seconds, result["memory"]["peakKiB"] / 1024, result
 
 
@@ -138,7 +153,7 @@ def run_unison(_runner, root, _step):
     os.makedirs(env["UNISON"], exist_ok=True)
     command = ["unison", os.path.join(root, "a"), os.path.join(root, "b"),
                "-batch", "-prefer", "newer", "-auto", "-times", "-silent"]
-    return peak_of(command, env)
+    return measured(command, env)
 
 
 def run_rclone(_runner, root, step):
@@ -148,21 +163,7 @@ def run_rclone(_runner, root, step):
                "--workdir", os.path.join(root, "home", "bisync")]
     if step == "initial":
         command.append("--resync")
-    return peak_of(command, env)
-
-
-def peak_of(command, env):
-    """The command under wait4, for its own peak memory."""
-    start = time.monotonic()
-    process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(process.pid, 0)
-    seconds = time.monotonic() - start
-    err = process.stderr.read().decode(errors="replace")
-    process.stderr.close()
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        sys.exit("%s failed (%d):\n%s" % (command[0], code, err[-3000:]))
-    return seconds, usage.ru_maxrss / 1024, None
+    return measured(command, env)
 
 
 def main():
