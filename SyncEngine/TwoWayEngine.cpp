@@ -1,16 +1,28 @@
 #include "SyncEngine/TwoWayEngine.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/CancellationError.h"
+#include "SyncEngine/PreflightSkips.h"
+#include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/SafeFileSystem.h"
 #include "SyncEngine/TwoWayEngineError.h"
+#include "SyncEngine/TwoWayListState.h"
+#include "SyncEngine/TwoWayPlanner.h"
+#include "SyncEngine/TwoWayRun.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Unicode.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace kelto {
@@ -98,7 +110,219 @@ bool matchesDisk(std::string_view actualPath, EntryKind kind, std::int64_t size,
     return onDisk == EntryKind::directory || static_cast<std::int64_t>(info.st_size) == size;
 }
 
+// Runs rsync's listing of `root` into the state; the caller finishes it.
+void runListing(const RsyncProcess& process, const SyncJob& job, const std::filesystem::path& root,
+                const FileSystemTraits& traits, std::stop_token stop, TwoWayListState& state) {
+    RsyncInvocation invocation;
+    invocation.operation = RsyncOperation::listOnly();
+    invocation.source = root;
+    invocation.traits = traits;
+    invocation.filters = job.filters;
+    const RsyncExit exit = process.run(
+        RsyncArguments::build(invocation), RsyncOutputParser::Mode::listOnly, stop, nullptr, [&](RsyncEvent&& event) {
+            std::optional<SyncProgress> report;
+            {
+                std::lock_guard guard(state.lock);
+                if (ListEntry* entry = event.asListEntry())
+                    report = state.record(std::move(*entry));
+                else if (const std::string* line = event.asDiagnostic())
+                    state.recordOtherLine(*line);
+            }
+            if (report) state.onProgress(*report);
+        });
+    if (stop.stop_requested()) throw CancellationError();
+    if (exit.code != 0 && exit.code != 24) throw TwoWayEngineError::scanFailed(exit.code, exit.stderrTail);
+    std::optional<std::string> unreadable;
+    {
+        std::lock_guard guard(state.lock);
+        unreadable = state.unreadableLine;
+    }
+    if (unreadable) {
+        // A dropped entry would read as deleted on this side.
+        std::vector<std::string> tail = exit.stderrTail;
+        tail.push_back("Unreadable listing line: " + *unreadable);
+        throw TwoWayEngineError::scanFailed(TwoWayEngine::unreadableListingCode, RsyncExit(0, std::move(tail)).stderrTail);
+    }
+}
+
+void report(const TwoWayEngine::ProgressHandler& onProgress, const SyncProgress& progress) {
+    if (onProgress) onProgress(progress);
+}
+
+std::string resolved(const std::filesystem::path& folder) {
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (!real) throw TwoWayEngineError::endpointMissing(folder);
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
+bool isInside(const std::string& inner, const std::string& outer) {
+    const std::string prefix = outer.ends_with('/') ? outer : outer + "/";
+    return inner.starts_with(prefix);
+}
+
+PathKeySet keysOf(const std::vector<std::string>& paths) {
+    PathKeySet keys;
+    keys.reserve(paths.size());
+    std::string storage;
+    for (const std::string& path : paths) keys.emplace(keyOf(path, storage));
+    return keys;
+}
+
+void dropSkipped(std::vector<std::string>& paths, const std::vector<SkippedFile>& skipped) {
+    if (skipped.empty()) return;
+    std::vector<std::string> skippedPaths;
+    for (const SkippedFile& file : skipped) skippedPaths.push_back(file.path);
+    const PathKeySet keys = keysOf(skippedPaths);
+    std::string storage;
+    std::erase_if(paths, [&](const std::string& path) { return keys.contains(keyOf(path, storage)); });
+}
+
 }  // namespace
+
+void TwoWayEngine::checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b) {
+    if (job.mode != SyncMode::twoWay) throw TwoWayEngineError::unsupportedMode();
+    for (const std::filesystem::path* folder : {&a, &b}) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(*folder, error)) throw TwoWayEngineError::endpointMissing(*folder);
+    }
+    const std::string pa = resolved(a), pb = resolved(b);
+    if (pa == pb || isInside(pa, pb) || isInside(pb, pa)) throw TwoWayEngineError::nestedEndpoints();
+    if (job.source.volume.isReadOnly || job.destination.volume.isReadOnly) throw TwoWayEngineError::readOnlyEndpoint();
+}
+
+SideListing TwoWayEngine::list(const SyncJob& job, const std::filesystem::path& root, const FileSystemTraits& traits,
+                               std::int64_t offset, std::stop_token stop, const ProgressHandler& onProgress) const {
+    if (stop.stop_requested()) throw CancellationError();
+    TwoWayListState state(offset, onProgress, *clock);
+    report(onProgress, TwoWayListState::scanningReport(std::nullopt, offset));
+    runListing(process, job, root, traits, stop, state);
+    return state.finish();
+}
+
+std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, const std::filesystem::path& a,
+                                                           const std::filesystem::path& b,
+                                                           const FileSystemTraits& traitsA,
+                                                           const FileSystemTraits& traitsB, std::stop_token stop,
+                                                           const ProgressHandler& onProgress) const {
+    if (stop.stop_requested()) throw CancellationError();
+    TwoWayListState stateA(0, onProgress, *clock);
+    TwoWayListState stateB(0, onProgress, *clock);
+    stateB.reporting = false;  // B's reports wait until A's listing has ended
+
+    std::exception_ptr errorB;
+    // Destroyed (stopped and joined) on every way out, before the states.
+    std::jthread sideB([&](std::stop_token stopB) {
+        try {
+            runListing(process, job, b, traitsB, stopB, stateB);
+        } catch (...) {
+            errorB = std::current_exception();
+        }
+    });
+    std::stop_callback forward(stop, [&sideB] { sideB.request_stop(); });
+
+    report(onProgress, TwoWayListState::scanningReport(std::nullopt, 0));
+    runListing(process, job, a, traitsA, stop, stateA);
+    SideListing sideA = stateA.finish();
+
+    const auto countA = static_cast<std::int64_t>(sideA.size());
+    report(onProgress, TwoWayListState::scanningReport(std::nullopt, countA));
+    {
+        std::lock_guard guard(stateB.lock);
+        stateB.offset = countA;
+        stateB.reporting = true;
+    }
+    sideB.join();
+    if (errorB) std::rethrow_exception(errorB);
+    if (stop.stop_requested()) throw CancellationError();
+    return {std::move(sideA), stateB.finish()};
+}
+
+std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const std::filesystem::path& a,
+                                                   const std::filesystem::path& b, const FileSystemTraits& traitsA,
+                                                   const FileSystemTraits& traitsB, BaselineStore& baseline,
+                                                   const std::optional<std::string>& uuidA,
+                                                   const std::optional<std::string>& uuidB, std::stop_token stop,
+                                                   const ProgressHandler& onProgress) const {
+    checkEndpoints(job, a, b);
+    // The baseline is read while rsync lists; a listing failure still comes first.
+    std::optional<Baseline> base;
+    std::exception_ptr loadError;
+    SideListing sideA, sideB;
+    {
+        std::jthread loader([&] {
+            try {
+                base = baseline.load(uuidA, uuidB);
+            } catch (...) {
+                loadError = std::current_exception();
+            }
+        });
+        std::tie(sideA, sideB) = listBoth(job, a, b, traitsA, traitsB, stop, onProgress);
+    }
+    if (loadError) std::rethrow_exception(loadError);
+    TwoWayPlan twoWay =
+        TwoWayPlanner::plan(sideA, sideB, base, std::max(traitsA.modifyWindow, traitsB.modifyWindow));
+    applyPreflightSkips(twoWay, sideA, sideB, traitsA, traitsB);
+    SyncPlan syncPlan = makeSyncPlan(twoWay, sideA, sideB);
+
+    SyncProgress planning;
+    planning.phase = SyncPhase::planning;
+    planning.scannedItems = static_cast<std::int64_t>(sideA.size() + sideB.size());
+    report(onProgress, planning);
+    return {std::move(syncPlan), std::move(twoWay)};
+}
+
+std::pair<RunStats, RsyncExit> TwoWayEngine::run(const SyncJob& job, const TwoWayPlan& plan,
+                                                 const std::filesystem::path& a, const std::filesystem::path& b,
+                                                 const FileSystemTraits& traitsA, const FileSystemTraits& traitsB,
+                                                 BaselineStore& baseline, const std::optional<std::string>& uuidA,
+                                                 const std::optional<std::string>& uuidB, const std::string& runID,
+                                                 RunLogSink& log, std::stop_token stop,
+                                                 const ProgressHandler& onProgress) const {
+    return TwoWayRun(*this, job, plan, a, b, traitsA, traitsB, baseline, uuidA, uuidB, runID, log, std::move(stop),
+                     onProgress)
+        .perform();
+}
+
+void TwoWayEngine::applyPreflightSkips(TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB,
+                                       const FileSystemTraits& traitsA, const FileSystemTraits& traitsB) {
+    auto keep = [](std::vector<SkippedFile> candidates, const std::vector<std::string>& copies) {
+        if (candidates.empty()) return candidates;
+        const PathKeySet planned = keysOf(copies);
+        std::string storage;
+        std::erase_if(candidates, [&](const SkippedFile& file) { return !planned.contains(keyOf(file.path, storage)); });
+        return candidates;
+    };
+    std::vector<SkippedFile> toB, toA;
+    if (!plan.copyAtoB.empty()) toB = keep(preflightCandidates(sideA, sideB, traitsB), plan.copyAtoB);
+    if (!plan.copyBtoA.empty()) toA = keep(preflightCandidates(sideB, sideA, traitsA), plan.copyBtoA);
+    dropSkipped(plan.copyAtoB, toB);
+    dropSkipped(plan.copyBtoA, toA);
+
+    std::vector<SkippedFile> skipped = std::move(toA);
+    skipped.insert(skipped.end(), toB.begin(), toB.end());
+    std::unordered_set<std::string_view> seen;
+    std::vector<SkippedFile> unique;
+    for (const SkippedFile& file : skipped)
+        if (seen.insert(file.path).second) unique.push_back(file);
+    std::stable_sort(unique.begin(), unique.end(), [](const SkippedFile& x, const SkippedFile& y) {
+        return TwoWayPlanner::key(x.path) < TwoWayPlanner::key(y.path);
+    });
+    plan.skipped = std::move(unique);
+}
+
+std::vector<SkippedFile> TwoWayEngine::preflightCandidates(const SideListing& source, const SideListing& destination,
+                                                           const FileSystemTraits& destinationTraits) {
+    // Such a volume takes every size and tells every spelling apart.
+    if (destinationTraits.caseSensitive && !destinationTraits.maxFileSize) return {};
+    std::vector<PreflightSkips::Candidate> candidates;
+    candidates.reserve(source.size() + destination.size());
+    for (const SideListing* listing : {&source, &destination})
+        for (const SideListing::Ref entry : *listing)
+            candidates.push_back({std::string(entry.actualPath), entry.kind == EntryKind::directory ? 0 : entry.size});
+    return PreflightSkips::evaluate(candidates, destinationTraits);
+}
 
 SyncPlan TwoWayEngine::makeSyncPlan(const TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB) {
     SyncPlan out;

@@ -1,18 +1,99 @@
 #pragma once
 
+#include "SyncEngine/BaselineStore.h"
+#include "SyncEngine/FileSystemTraits.h"
 #include "SyncEngine/PathKeySet.h"
+#include "SyncEngine/RsyncExit.h"
+#include "SyncEngine/RsyncProcess.h"
+#include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/SyncPlan.h"
+#include "SyncEngine/SyncProgress.h"
 #include "SyncEngine/TwoWayPlan.h"
+#include "SyncModel/RunStats.h"
+#include "SyncModel/SyncJob.h"
+#include "SyncModel/Support/Clock.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kelto {
 
-// The two-way engine's pure helpers and its file checks before acting.
+// Carries out two-way jobs: lists both folders with rsync, plans against the
+// job's baseline, copies both ways with explicit file lists, carries
+// deletions over (re-checked just before), and rewrites the baseline from
+// what both sides then agree on.
+//
+// The calls block the calling thread. Side B is listed on a thread of its own
+// while side A is listed on the caller's, so both rsync children run at once;
+// progress still arrives in the order of a listing of A followed by one of B,
+// one report at a time and never under a lock. A stop request stops the rsync
+// children (SIGTERM, SIGKILL 5 s later).
 struct TwoWayEngine {
+    using ProgressHandler = std::function<void(const SyncProgress&)>;
+
+    static constexpr double reportInterval = 0.1;
+    // scanFailed's code when rsync ended well but printed an entry line that
+    // cannot be read: the listing is incomplete, so nothing may be planned.
+    static constexpr std::int32_t unreadableListingCode = 12;
+
+    RsyncProcess process;
+    const Clock* clock = &SystemClock::shared();  // for the report throttles
+
+    // Lists both folders, loads the baseline recorded for the two side
+    // identities and plans. Writes nothing. Throws TwoWayEngineError,
+    // CancellationError, RsyncProcessError or BaselineStoreError.
+    std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const std::filesystem::path& a,
+                                         const std::filesystem::path& b, const FileSystemTraits& traitsA,
+                                         const FileSystemTraits& traitsB, BaselineStore& baseline,
+                                         const std::optional<std::string>& uuidA,
+                                         const std::optional<std::string>& uuidB, std::stop_token stop = {},
+                                         const ProgressHandler& onProgress = nullptr) const;
+
+    // Carries out a plan made by plan() for the same job and folders. Returns
+    // the statistics and one exit combining every rsync run and every local
+    // failure (code 23 for those). Only a run that gets through both
+    // directions and the deletions uncancelled rewrites the baseline. Throws
+    // what plan() throws, TwoWayEngineError (invalidRunID, unsafePath),
+    // ArchiveDirectoriesError or FileError, and the log's first write error.
+    std::pair<RunStats, RsyncExit> run(const SyncJob& job, const TwoWayPlan& plan, const std::filesystem::path& a,
+                                       const std::filesystem::path& b, const FileSystemTraits& traitsA,
+                                       const FileSystemTraits& traitsB, BaselineStore& baseline,
+                                       const std::optional<std::string>& uuidA,
+                                       const std::optional<std::string>& uuidB, const std::string& runID,
+                                       RunLogSink& log, std::stop_token stop = {},
+                                       const ProgressHandler& onProgress = nullptr) const;
+
+    // The first failing check: not two-way, a missing folder, nested
+    // folders, a read-only volume recorded for either side.
+    static void checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b);
+
+    // One folder as rsync lists it (the job's filters applied, the reserved
+    // folder left out), by key. Reports count on from `offset`.
+    SideListing list(const SyncJob& job, const std::filesystem::path& root, const FileSystemTraits& traits,
+                     std::int64_t offset, std::stop_token stop = {}, const ProgressHandler& onProgress = nullptr) const;
+
+    // Both folders at once; reports as list() of A with offset 0 followed by
+    // list() of B with A's count as offset. A's failure wins over B's.
+    std::pair<SideListing, SideListing> listBoth(const SyncJob& job, const std::filesystem::path& a,
+                                                 const std::filesystem::path& b, const FileSystemTraits& traitsA,
+                                                 const FileSystemTraits& traitsB, std::stop_token stop = {},
+                                                 const ProgressHandler& onProgress = nullptr) const;
+
+    // Takes out of each direction's copies what the receiving volume cannot
+    // hold, and lists them in the plan's `skipped`.
+    static void applyPreflightSkips(TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB,
+                                    const FileSystemTraits& traitsA, const FileSystemTraits& traitsB);
+    static std::vector<SkippedFile> preflightCandidates(const SideListing& source, const SideListing& destination,
+                                                        const FileSystemTraits& destinationTraits);
+
     // The user-facing view of a two-way plan, for the safety guard and the preview.
     static SyncPlan makeSyncPlan(const TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB);
 

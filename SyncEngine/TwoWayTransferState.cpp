@@ -1,8 +1,10 @@
 #include "SyncEngine/TwoWayTransferState.h"
 
-#include <cerrno>
+#include "SyncEngine/RsyncOutputParser.h"
+#include "SyncModel/Support/Unicode.h"
+
+#include <algorithm>
 #include <limits>
-#include <unistd.h>
 
 namespace kelto {
 
@@ -17,16 +19,18 @@ std::int64_t totalSize(const SyncPlan& plan) {
     return sum;
 }
 
-std::filesystem::path descriptorPath(int fd) {
-    std::error_code error;
-    auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
-    return error ? std::filesystem::path("run log") : path;
+std::int64_t saturatingSum(std::int64_t x, std::int64_t y) {
+    std::int64_t sum;
+    if (__builtin_add_overflow(x, y, &sum)) return y > 0 ? std::numeric_limits<std::int64_t>::max() : 0;
+    return sum;
 }
+
+std::string keyOf(std::string_view path) { return Unicode::isAscii(path) ? std::string(path) : Unicode::nfc(path); }
 
 }  // namespace
 
-TwoWayTransferState::TwoWayTransferState(const SyncPlan& plan, int logDescriptor, ProgressHandler onProgress)
-    : handle(logDescriptor),
+TwoWayTransferState::TwoWayTransferState(const SyncPlan& plan, RunLogSink& log, ProgressHandler onProgress)
+    : handle(log),
       onProgress(std::move(onProgress)),
       aggregator(totalSize(plan), static_cast<std::int64_t>(plan.copies.size())),
       lastEmission(-std::numeric_limits<double>::infinity()),
@@ -36,20 +40,86 @@ TwoWayTransferState::TwoWayTransferState(const SyncPlan& plan, int logDescriptor
 
 void TwoWayTransferState::writeLogLine(std::string_view line) {
     if (logError) return;
-    std::string bytes;
-    bytes.reserve(line.size() + 1);
-    bytes.append(line);
-    bytes.push_back('\n');
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(handle, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            logError.emplace(errno, "Could not write the run log", descriptorPath(handle));
-            return;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
+    try {
+        handle.writeLine(line);
+    } catch (...) {
+        logError = std::current_exception();
     }
+}
+
+void TwoWayTransferState::flushLog() {
+    if (logError) return;
+    try {
+        handle.flush();
+    } catch (...) {
+        logError = std::current_exception();
+    }
+}
+
+void TwoWayTransferState::startDirection(PathKeySet expectedKeys, const std::string& sourceFolder,
+                                         const std::string& destinationFolder) {
+    expected = std::move(expectedKeys);
+    completed.clear();
+    reported.clear();
+    directionBytes = 0;
+    source = sourceFolder.ends_with('/') ? sourceFolder : sourceFolder + "/";
+    destination = destinationFolder.ends_with('/') ? destinationFolder : destinationFolder + "/";
+}
+
+std::optional<SyncProgress> TwoWayTransferState::recordProgress(const RsyncProgressSample& sample, double now) {
+    directionBytes = std::max(directionBytes, sample.bytes);
+    return throttled(now);
+}
+
+std::optional<SyncProgress> TwoWayTransferState::recordItem(const ItemizedChange& item, double now) {
+    std::string_view path = item.path;
+    if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);  // rsync marks folders so
+    completed.insert(keyOf(path));
+    if (item.code.starts_with(">f") || item.code.starts_with("cL")) {
+        ++stats.filesCopied;
+        stats.bytesCopied = saturatingSum(stats.bytesCopied, item.size);
+        aggregator.recordFile(item.path);
+    }
+    return throttled(now);
+}
+
+void TwoWayTransferState::recordDiagnostic(std::string_view line) {
+    // Every second piece between double quotes is a path, escaped by rsync
+    // like every name it prints (a last piece without its closing quote too).
+    std::size_t start = line.find('"');
+    while (start != std::string_view::npos) {
+        const std::size_t close = line.find('"', start + 1);
+        const std::string_view quoted =
+            line.substr(start + 1, close == std::string_view::npos ? std::string_view::npos : close - start - 1);
+        const std::string path = RsyncOutputParser::unescapeName(quoted);
+        std::string_view relative = path;
+        if (!source.empty() && relative.starts_with(source))
+            relative.remove_prefix(source.size());
+        else if (!destination.empty() && relative.starts_with(destination))
+            relative.remove_prefix(destination.size());
+        if (relative.starts_with("./")) relative.remove_prefix(2);
+        reported.insert(keyOf(relative));
+        if (close == std::string_view::npos) break;
+        start = line.find('"', close + 1);
+    }
+}
+
+PathKeySet TwoWayTransferState::endDirection(std::int32_t code) {
+    completedBytes = saturatingSum(completedBytes, directionBytes);
+    directionBytes = 0;
+    PathKeySet unconfirmed = std::move(reported);
+    reported.clear();
+    if (code != 0)
+        for (const std::string& key : expected)
+            if (!completed.contains(key)) unconfirmed.insert(key);
+    return unconfirmed;
+}
+
+std::optional<SyncProgress> TwoWayTransferState::throttled(double now) {
+    if (now - lastEmission < reportInterval) return std::nullopt;
+    lastEmission = now;
+    flushLog();  // keeps the log readable while the run lasts
+    return aggregator.update(saturatingSum(completedBytes, directionBytes), now);
 }
 
 }  // namespace kelto

@@ -2,12 +2,14 @@
 
 #include "SyncEngine/PathKeySet.h"
 #include "SyncEngine/ProgressAggregator.h"
+#include "SyncEngine/RsyncEvent.h"
+#include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
 #include "SyncModel/RunStats.h"
-#include "SyncModel/Support/FileIO.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -17,28 +19,45 @@
 namespace kelto {
 
 // What the rsync callbacks of a two-way run's transfers share with the run.
-// Every field but `lock` is read and written only with `lock` held; progress
-// is reported after releasing it.
+// Every field but `lock` is read and written only with `lock` held, and so
+// is every member function; progress is reported after releasing it.
 class TwoWayTransferState {
 public:
     using ProgressHandler = std::function<void(const SyncProgress&)>;
 
-    // `plan` is the run-time SyncPlan (copies of both directions);
-    // `logDescriptor` the run log, opened and closed by the caller.
-    TwoWayTransferState(const SyncPlan& plan, int logDescriptor, ProgressHandler onProgress);
+    static constexpr double reportInterval = 0.1;
+
+    // `plan` is the run-time SyncPlan (copies of both directions); `log` the
+    // run log, opened and closed by the caller.
+    TwoWayTransferState(const SyncPlan& plan, RunLogSink& log, ProgressHandler onProgress);
     TwoWayTransferState(const TwoWayTransferState&) = delete;
     TwoWayTransferState& operator=(const TwoWayTransferState&) = delete;
 
-    // Writes the line and a line feed unless an earlier write failed; the
-    // first failure is kept in `logError` and later lines are dropped.
+    // Writes the line unless an earlier write failed; the first failure is
+    // kept in `logError` and later lines are dropped.
     void writeLogLine(std::string_view line);
+    // Hands the log's held-back lines to its file; a failure counts as above.
+    void flushLog();
+
+    // A new direction: the keys handed to rsync and the two folders.
+    void startDirection(PathKeySet expectedKeys, const std::string& sourceFolder, const std::string& destinationFolder);
+
+    // rsync's running byte count, an itemised item, a diagnostic. The first
+    // two return a report when one is due at `now`.
+    std::optional<SyncProgress> recordProgress(const RsyncProgressSample& sample, double now);
+    std::optional<SyncProgress> recordItem(const ItemizedChange& item, double now);
+    void recordDiagnostic(std::string_view line);
+
+    // Ends the direction: adds its bytes to the finished ones and returns the
+    // keys whose outcome rsync did not confirm with code `code`.
+    PathKeySet endDirection(std::int32_t code);
 
     std::mutex lock;
-    int handle;
+    RunLogSink& handle;
     ProgressHandler onProgress;
     ProgressAggregator aggregator;
     RunStats stats;
-    std::optional<FileError> logError;
+    std::exception_ptr logError;
     double lastEmission;  // monotonic seconds; minus infinity so the first report goes at once
     std::int64_t directionBytes = 0;
     std::int64_t completedBytes = 0;
@@ -48,6 +67,9 @@ public:
     std::string source;       // the current direction's source folder and "/"
     std::string destination;  // the current direction's destination folder and "/"
     std::int64_t total;       // total size of the copies, not clamped
+
+private:
+    std::optional<SyncProgress> throttled(double now);
 };
 
 }  // namespace kelto

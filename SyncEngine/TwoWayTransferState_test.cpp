@@ -1,21 +1,40 @@
 #include "SyncEngine/TwoWayTransferState.h"
 
+#include "SyncModel/Support/FileIO.h"
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace kelto;
 
 namespace {
 
+struct MemoryLog final : RunLogSink {
+    std::vector<std::string> lines;
+    std::size_t failFrom = SIZE_MAX;
+    void writeLine(std::string_view line) override {
+        if (lines.size() >= failFrom) throw FileError(ENOSPC, "Could not write the run log", "memory");
+        lines.emplace_back(line);
+    }
+    void flush() override {}
+};
+
+int errorNumberOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const FileError& e) {
+        return e.errorNumber();
+    }
+}
+
 TEST(TwoWayTransferState, StartsFromThePlansCopiesAndSkippedFiles) {
+    MemoryLog log;
     SyncPlan plan;
     plan.copies = {{"a", 10, Side::b}, {"b", 20, Side::a}};
     plan.skipped = {{"x", FileSkipReason::typeConflict}};
-    TwoWayTransferState state(plan, -1, nullptr);
+    TwoWayTransferState state(plan, log, nullptr);
     EXPECT_EQ(state.aggregator.bytesTotal, 30);
     EXPECT_EQ(state.aggregator.filesTotal, 2);
     EXPECT_EQ(state.total, 30);
@@ -25,33 +44,69 @@ TEST(TwoWayTransferState, StartsFromThePlansCopiesAndSkippedFiles) {
     // A negative total is kept as it is but never reaches the aggregator;
     // absurd sizes saturate instead of wrapping.
     plan.copies = {{"a", -50, Side::b}, {"b", 20, Side::a}};
-    EXPECT_EQ(TwoWayTransferState(plan, -1, nullptr).aggregator.bytesTotal, 0);
-    EXPECT_EQ(TwoWayTransferState(plan, -1, nullptr).total, -30);
+    EXPECT_EQ(TwoWayTransferState(plan, log, nullptr).aggregator.bytesTotal, 0);
+    EXPECT_EQ(TwoWayTransferState(plan, log, nullptr).total, -30);
     plan.copies = {{"a", INT64_MAX, Side::b}, {"b", 1, Side::a}};
-    EXPECT_EQ(TwoWayTransferState(plan, -1, nullptr).total, INT64_MAX);
+    EXPECT_EQ(TwoWayTransferState(plan, log, nullptr).total, INT64_MAX);
 }
 
 TEST(TwoWayTransferState, LogKeepsTheFirstWriteFailureAndDropsLaterLines) {
-    int pipeEnds[2];
-    ASSERT_EQ(::pipe(pipeEnds), 0);
-    TwoWayTransferState state(SyncPlan{}, pipeEnds[1], nullptr);
-    state.writeLogLine("first");
+    MemoryLog log;
+    log.failFrom = 1;
+    TwoWayTransferState state(SyncPlan{}, log, nullptr);
     state.writeLogLine("Could not archive or remove: caf\xC3\xA9");
-    char buffer[128] = {};
-    const auto n = ::read(pipeEnds[0], buffer, sizeof buffer);
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "first\nCould not archive or remove: caf\xC3\xA9\n");
     EXPECT_FALSE(state.logError);
-
-    ::close(pipeEnds[0]);  // the reader is gone: the next write fails with EPIPE
-    signal(SIGPIPE, SIG_IGN);
     state.writeLogLine("lost");
     ASSERT_TRUE(state.logError);
-    EXPECT_EQ(state.logError->errorNumber(), EPIPE);
-    ::close(pipeEnds[1]);
-    state.handle = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    EXPECT_EQ(errorNumberOf(state.logError), ENOSPC);
+    log.failFrom = SIZE_MAX;
     state.writeLogLine("dropped");  // nothing more is attempted
-    EXPECT_EQ(state.logError->errorNumber(), EPIPE);
-    ::close(state.handle);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"Could not archive or remove: caf\xC3\xA9"});
+}
+
+TEST(TwoWayTransferState, QuotedPathsInDiagnosticsAreUnescapedBeforeKeying) {
+    MemoryLog log;
+    TwoWayTransferState state(SyncPlan{}, log, nullptr);
+    state.startDirection({"caf\xC3\xA9.txt", "dir/plain", "tab\tname"}, "/src", "/dst");
+    // rsync escapes non-ASCII and control bytes in every name it prints; the
+    // decomposed spelling keys to the precomposed one.
+    state.recordDiagnostic("rsync: [sender] send_files failed to open \"/src/cafe\\#314\\#201.txt\": Permission denied (13)");
+    state.recordDiagnostic("rsync: [receiver] mkstemp \"/dst/./dir/plain\" failed");
+    state.recordDiagnostic("rsync: link_stat \"tab\\#011name\" failed");
+    state.recordDiagnostic("no quotes here");
+    state.recordDiagnostic("unterminated \"/src/last");
+    EXPECT_EQ(state.reported, (PathKeySet{"caf\xC3\xA9.txt", "dir/plain", "tab\tname", "last"}));
+
+    // With code 0 only the reported keys are unconfirmed; with another code
+    // every expected key rsync did not itemise joins them.
+    state.recordItem({">f+++++++++", 4, "dir/plain"}, 0);
+    PathKeySet unconfirmed = state.endDirection(23);
+    EXPECT_EQ(unconfirmed, (PathKeySet{"caf\xC3\xA9.txt", "dir/plain", "tab\tname", "last"}));
+    state.startDirection({"a", "b"}, "/dst", "/src");
+    state.recordItem({">f+++++++++", 1, "a"}, 0);
+    EXPECT_EQ(state.endDirection(23), PathKeySet{"b"});
+    state.startDirection({"a", "b"}, "/dst", "/src");
+    EXPECT_TRUE(state.endDirection(0).empty());
+}
+
+TEST(TwoWayTransferState, CountsReceivedFilesAndLinksButNotFolders) {
+    MemoryLog log;
+    SyncPlan plan;
+    plan.copies = {{"e", 0, Side::b}, {"f", 5, Side::b}};
+    TwoWayTransferState state(plan, log, nullptr);
+    state.startDirection({"d", "d/e", "l"}, "/src", "/dst");
+    EXPECT_TRUE(state.recordItem({"cd+++++++++", 0, "d/"}, 10.0));  // the first report goes at once
+    EXPECT_FALSE(state.recordItem({">f+++++++++", 0, "d/e"}, 10.05));
+    EXPECT_FALSE(state.recordItem({"cL+++++++++", 1, "l"}, 10.06));
+    EXPECT_FALSE(state.recordItem({".d..t......", 0, "d/"}, 10.07));
+    EXPECT_EQ(state.stats.filesCopied, 2);
+    EXPECT_EQ(state.stats.bytesCopied, 1);
+    EXPECT_EQ(state.completed, (PathKeySet{"d", "d/e", "l"}));  // a folder's final "/" dropped
+
+    const auto progress = state.recordProgress({5, 100, std::nullopt, std::nullopt}, 10.2);
+    ASSERT_TRUE(progress);
+    EXPECT_EQ(progress->bytesDone, 5);
+    EXPECT_EQ(progress->filesDone, 2);
 }
 
 }  // namespace

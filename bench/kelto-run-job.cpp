@@ -14,7 +14,8 @@
 //     --print-rsync-args          print the arguments of the job's transfer, one a line, and stop
 //
 // The job is kept in SUPPORT_FOLDER/jobs.json, found again by its two folders,
-// so that later runs share its id and archive. The run log goes to
+// so that later runs share its id and archive; a two-way job's baseline is
+// SUPPORT_FOLDER/state/<job UUID>.sqlite. The run log goes to
 // LOG_FOLDER/<job UUID>/<run id>.log. Exit status: 0 when planned (and run),
 // 1 when the guard stopped the run, 2 on an error.
 
@@ -26,6 +27,8 @@
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncEngine/SafetyGuard.h"
+#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/TwoWayEngineError.h"
 #include "SyncModel/JobStore.h"
 #include "SyncModel/Support/FileIO.h"
 
@@ -156,6 +159,78 @@ void print(const Json& out) {
     std::cout << out.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
 }
 
+std::int64_t freeBytes(const fs::path& folder) {
+    struct statvfs space {};
+    if (::statvfs(folder.c_str(), &space) != 0) return -1;
+    return static_cast<std::int64_t>(space.f_bavail) * static_cast<std::int64_t>(space.f_frsize);
+}
+
+// Plans and runs a two-way job the way the coordinator does: the baseline
+// store of the job, the guard with the counts stored with the baseline, and
+// the run on the plan just made.
+Json runTwoWay(const Options& o, const SyncJob& job) {
+    const fs::path& a = o.folders[0];
+    const fs::path& b = o.folders[1];
+    const FileSystemTraits traitsA = FileSystemTraits::forVolume(job.source.volume);
+    const FileSystemTraits traitsB = FileSystemTraits::forVolume(job.destination.volume);
+    const std::optional<std::string>& uuidA = job.source.volume.uuid;
+    const std::optional<std::string>& uuidB = job.destination.volume.uuid;
+    TwoWayEngine engine{RsyncProcess{o.rsync ? *o.rsync : RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}};
+
+    Json out;
+    out["job"] = job.id.string();
+    out["mode"] = std::string(enumName(job.mode));
+    out["archive"] = job.options.archiveEnabled;
+
+    const fs::path baselinePath = o.folders[2] / "state" / (job.id.string() + ".sqlite");
+    BaselineStore baseline(baselinePath, o.planOnly);
+    const auto planStart = std::chrono::steady_clock::now();
+    const auto [plan, twoWay] = engine.plan(job, a, b, traitsA, traitsB, baseline, uuidA, uuidB);
+    const double planSeconds = seconds(std::chrono::steady_clock::now() - planStart);
+    std::int64_t bytesToCopy = 0;
+    for (const PlannedCopy& c : plan.copies) bytesToCopy += c.size;
+    out["plan"] = {{"copies", plan.copies.size()},       {"bytesToCopy", bytesToCopy},
+                   {"archives", plan.archives.size()},   {"skipped", plan.skipped.size()},
+                   {"conflicts", plan.conflicts},        {"entryCountA", plan.entryCountA},
+                   {"entryCountB", plan.entryCountB},    {"copyAtoB", twoWay.copyAtoB.size()},
+                   {"copyBtoA", twoWay.copyBtoA.size()}, {"archiveOnA", twoWay.archiveOnA.size()},
+                   {"archiveOnB", twoWay.archiveOnB.size()}, {"removeDirsOnA", twoWay.removeDirsOnA.size()},
+                   {"removeDirsOnB", twoWay.removeDirsOnB.size()}};
+
+    std::map<Side, std::int64_t> freeSpace;
+    if (const std::int64_t free = freeBytes(a); free >= 0) freeSpace[Side::a] = free;
+    if (const std::int64_t free = freeBytes(b); free >= 0) freeSpace[Side::b] = free;
+    const GuardVerdict verdict = SafetyGuard::evaluate(plan, job.mode, job.options, baseline.sideCounts(), freeSpace);
+    out["verdict"] = verdictJson(verdict);
+    const bool allowed = verdict.kind == GuardVerdict::Case::proceed ||
+                         (o.force && verdict.kind == GuardVerdict::Case::needsConfirmation);
+    out["ran"] = !o.planOnly && allowed;
+
+    double runSeconds = 0;
+    if (!o.planOnly && allowed) {
+        const std::string runID = ArchiveRunID::make(SystemClock::shared().now());
+        const fs::path logFolder = o.folders[3] / job.id.string();
+        FileIO::createDirectories(logFolder);
+        FileRunLog log(logFolder / (runID + ".log"));
+        const auto runStart = std::chrono::steady_clock::now();
+        const auto [stats, exit] =
+            engine.run(job, twoWay, a, b, traitsA, traitsB, baseline, uuidA, uuidB, runID, log);
+        runSeconds = seconds(std::chrono::steady_clock::now() - runStart);
+        log.close();
+        out["runID"] = runID;
+        out["log"] = log.path().native();
+        out["outcome"] = std::string(enumName(exitClass(exit)));
+        out["exit"] = {{"code", exit.code}, {"stderrTail", exit.stderrTail}};
+        out["stats"] = JsonCodec<RunStats>::encode(stats);
+    }
+
+    rusage self{};
+    ::getrusage(RUSAGE_SELF, &self);
+    out["timing"] = {{"planSeconds", planSeconds}, {"runSeconds", runSeconds}};
+    out["memory"] = {{"peakKiB", self.ru_maxrss}};
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,6 +254,12 @@ int main(int argc, char** argv) {
                     job.id, ArchiveRunID::make(SystemClock::shared().now()));
             for (const std::string& argument : RsyncArguments::build(invocation)) std::cout << argument << '\n';
             return 0;
+        }
+
+        if (job.mode == SyncMode::twoWay) {
+            out = runTwoWay(o, job);
+            print(out);
+            return out.contains("ran") && !out["ran"].get<bool>() && !o.planOnly ? 1 : 0;
         }
 
         OneWayEngine engine(RsyncProcess{o.rsync ? *o.rsync : RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)});
@@ -244,6 +325,10 @@ int main(int argc, char** argv) {
         out["memory"] = {{"peakKiB", self.ru_maxrss}};
         print(out);
         return (o.planOnly || allowed) ? 0 : 1;
+    } catch (const TwoWayEngineError& e) {
+        out["error"] = {{"type", "TwoWayEngineError"}, {"code", static_cast<int>(e.code())}, {"message", e.what()}};
+        if (e.code() == TwoWayEngineError::Code::scanFailed)
+            out["error"]["exit"] = {{"code", e.exitCode()}, {"stderrTail", e.stderrTail()}};
     } catch (const OneWayEngineError& e) {
         out["error"] = {{"type", "OneWayEngineError"}, {"code", std::string(enumName(e.code()))}, {"message", e.what()}};
     } catch (const std::exception& e) {

@@ -1,0 +1,593 @@
+#include "SyncEngine/TwoWayRun.h"
+
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/ArchiveMover.h"
+#include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/CancellationError.h"
+#include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/SafeFileSystem.h"
+#include "SyncEngine/TwoWayEngineError.h"
+#include "SyncEngine/TwoWayPlanner.h"
+#include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/Unicode.h"
+#include "SyncModel/Support/Uuid.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <thread>
+#include <system_error>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int32_t cancelledCode = RsyncProcess::cancelledCode;
+constexpr std::string_view alignLine = "Could not align destination spelling: ";
+constexpr std::string_view deferredLine = "Deletion candidate changed; deferred: ";
+constexpr std::string_view copyDeferredLine = "Copy candidate changed; deferred: ";
+constexpr std::string_view archiveLine = "Could not archive or remove: ";
+
+std::string keyOf(std::string_view path) { return Unicode::isAscii(path) ? std::string(path) : Unicode::nfc(path); }
+
+SyncProgress phaseOnly(SyncPhase phase) {
+    SyncProgress progress;
+    progress.phase = phase;
+    return progress;
+}
+
+std::string describe(const std::exception& error) {
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error)) return system->code().message();
+    return error.what();
+}
+
+// The judgement of the folders on the way is the same for every path in one
+// folder, and the plan's lists come grouped by folder.
+class SafePathCheck {
+public:
+    explicit SafePathCheck(const fs::path& root) : root_(root) {}
+
+    bool operator()(std::string_view path) {
+        const std::size_t slash = path.rfind('/');
+        const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+        if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string_view::npos) return false;
+        if (slash == std::string_view::npos || slash == 0) return ArchiveDirectories::isSafeRelativePath(path, root_, false);
+        const std::string_view parent = path.substr(0, slash);
+        if (known_ && parent == parent_) return verdict_;
+        verdict_ = ArchiveDirectories::isSafeRelativePath(path, root_, false);
+        parent_.assign(parent);
+        known_ = true;
+        return verdict_;
+    }
+
+private:
+    const fs::path& root_;
+    std::string parent_;
+    bool verdict_ = false;
+    bool known_ = false;
+};
+
+// The NUL-separated list of one direction's paths, removed when the
+// direction's rsync has ended, whatever happened.
+class ListFile {
+public:
+    ListFile() : path_(fs::temp_directory_path() / ("KeltoSync-files-" + Uuid::random().string())) {}
+    ~ListFile() {
+        std::error_code ignored;
+        fs::remove(path_, ignored);
+    }
+    ListFile(const ListFile&) = delete;
+    ListFile& operator=(const ListFile&) = delete;
+
+    void write(const std::vector<std::string>& paths) {
+        std::string bytes;
+        std::size_t size = 0;
+        for (const std::string& path : paths) size += path.size() + 1;
+        bytes.reserve(size);
+        for (const std::string& path : paths) {
+            bytes += path;
+            bytes.push_back('\0');
+        }
+        FileIO::writeAtomically(path_, bytes);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+EntryKind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return EntryKind::file;
+    if (S_ISDIR(mode)) return EntryKind::directory;
+    if (S_ISLNK(mode)) return EntryKind::symlink;
+    return EntryKind::other;
+}
+
+// lstat of relative paths under one root without following a link on the
+// way, keeping the last folder open: paths come grouped by folder.
+class SideStat {
+public:
+    explicit SideStat(const fs::path& root) : rootError_(SafeFileSystem::openRoot(root, root_)) {}
+
+    // 0, ENOENT when nothing is there, or another errno.
+    int stat(std::string_view path, struct stat& info) {
+        if (rootError_ != 0) return rootError_;
+        const std::size_t slash = path.rfind('/');
+        const std::string_view parent = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+        const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
+        if (!known_ || parent != parentPath_) {
+            parentPath_.assign(parent);
+            known_ = true;
+            parentError_ = parent.empty() ? 0 : SafeFileSystem::openPath(root_.get(), SafeFileSystem::split(parent), folder_, false);
+        }
+        if (parentError_ != 0) return parentError_ == ENOTDIR ? ENOENT : parentError_;  // a non-folder on the way
+        return SafeFileSystem::statChild(parent.empty() ? root_.get() : folder_.get(), name, info);
+    }
+
+private:
+    SafeFileSystem::Descriptor root_, folder_;
+    int rootError_;
+    std::string parentPath_;
+    bool known_ = false;
+    int parentError_ = 0;
+};
+
+bool agree(const SideListing::Ref& a, const SideListing::Ref& b, std::uint64_t window) {
+    if (a.kind != b.kind) return false;
+    if (a.kind == EntryKind::directory) return true;
+    const auto ua = static_cast<std::uint64_t>(a.mtime), ub = static_cast<std::uint64_t>(b.mtime);
+    return a.size == b.size && (a.mtime >= b.mtime ? ua - ub : ub - ua) <= window;
+}
+
+}  // namespace
+
+TwoWayRun::TwoWayRun(const TwoWayEngine& engine, const SyncJob& job, const TwoWayPlan& plan, const fs::path& a,
+                     const fs::path& b, const FileSystemTraits& traitsA, const FileSystemTraits& traitsB,
+                     BaselineStore& baseline, const std::optional<std::string>& uuidA,
+                     const std::optional<std::string>& uuidB, const std::string& runID, RunLogSink& log,
+                     std::stop_token stop, const TwoWayEngine::ProgressHandler& onProgress)
+    : engine_(engine),
+      job_(job),
+      plan_(plan),
+      a_(a),
+      b_(b),
+      traitsA_(traitsA),
+      traitsB_(traitsB),
+      baseline_(baseline),
+      uuidA_(uuidA),
+      uuidB_(uuidB),
+      runID_(runID),
+      log_(log),
+      stop_(std::move(stop)),
+      onProgress_(onProgress),
+      window_(std::max<std::int64_t>({traitsA.modifyWindow, traitsB.modifyWindow, 0})) {}
+
+void TwoWayRun::combine(RsyncExit& accumulated, std::int32_t code, const std::vector<std::string>& lines) {
+    std::int32_t result = accumulated.code;
+    if (code == 24) {
+        if (result == 0) result = 24;
+    } else if (code != 0) {
+        result = code;
+    }
+    std::vector<std::string> tail = std::move(accumulated.stderrTail);
+    tail.insert(tail.end(), lines.begin(), lines.end());
+    accumulated = RsyncExit(result, std::move(tail));
+}
+
+std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
+    // Preparation: nothing on disk changes before the reserved trees.
+    TwoWayEngine::checkEndpoints(job_, a_, b_);
+    if (!ArchiveRunID::date(runID_)) throw TwoWayEngineError::invalidRunID();
+    checkPlannedPaths();
+    prepareTrees();
+    loadBaselineAndList();
+    if (job_.options.archiveEnabled) backupDirectory_ = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
+
+    runPlan_ = TwoWayEngine::makeSyncPlan(plan_, listingA_, listingB_);
+    state_ = std::make_unique<TwoWayTransferState>(runPlan_, log_, onProgress_);
+    {
+        std::unique_lock guard(state_->lock);
+        const SyncProgress first = state_->aggregator.update(0, engine_.clock->monotonicSeconds());
+        guard.unlock();
+        report(first);
+    }
+
+    // A copy goes ahead only while a plan made now would make it too: a
+    // destination changed since planning (a newer version, say) is never
+    // overwritten on the strength of the older plan.
+    PathKeySet freshAtoB, freshBtoA;
+    if (listed_) {
+        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, old_, window_);
+        for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(keyOf(path));
+        for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(keyOf(path));
+    }
+
+    const Direction directions[] = {{plan_.copyAtoB, a_, b_, traitsB_, listingB_, freshAtoB, renamesA_, renamesB_},
+                                    {plan_.copyBtoA, b_, a_, traitsA_, listingA_, freshBtoA, renamesB_, renamesA_}};
+    for (const Direction& direction : directions)
+        if (transfer(direction) == Next::finish) return finish(stop_.stop_requested() ? cancelledCode : accumulated_.code);
+
+    // Deletions, each re-checked against the entry the plan judged.
+    if (stop_.stop_requested()) return finish(cancelledCode);
+    report(phaseOnly(SyncPhase::archiving));
+    for (const auto* list : {&plan_.archiveOnA, &plan_.removeDirsOnA, &plan_.archiveOnB, &plan_.removeDirsOnB})
+        touched_.insert(touched_.end(), list->begin(), list->end());
+    const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, a_, renamesA_);
+    const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, b_, renamesB_);
+    deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, a_, renamesA_);
+    deleteOnSide(plan_.archiveOnB, plan_.deletionEntriesB, b_, renamesB_);
+    removeFolders(foldersA, a_);
+    removeFolders(foldersB, b_);
+    countArchived();
+
+    // The new baseline, from what both sides now hold.
+    if (stop_.stop_requested()) return finish(cancelledCode);
+    report(phaseOnly(SyncPhase::finalizing));
+    const auto [finalA, finalB] = finalListings();
+    for (const std::string& path : plan_.removeDirsOnA)
+        if (finalA.contains(keyOf(renamesA_.apply(path)))) unsettle(path);
+    for (const std::string& path : plan_.removeDirsOnB)
+        if (finalB.contains(keyOf(renamesB_.apply(path)))) unsettle(path);
+    for (const SkippedFile& file : plan_.skipped) unsettle(file.path);
+    for (const TwoWayConflict& conflict : plan_.conflicts)
+        if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) unsettle(conflict.path);
+    const Baseline next = newBaseline(finalA, finalB, old_, unsettled_, window_);
+
+    if (stop_.stop_requested()) return finish(cancelledCode);
+    {
+        std::lock_guard guard(state_->lock);
+        state_->flushLog();
+        if (state_->logError) std::rethrow_exception(state_->logError);
+    }
+    try {
+        baseline_.save(next, uuidA_, uuidB_, SideCounts{TwoWayEngine::fileCount(finalA), TwoWayEngine::fileCount(finalB)},
+                       stop_);
+    } catch (const CancellationError&) {
+        return finish(cancelledCode);
+    }
+    return finish(accumulated_.code);
+}
+
+void TwoWayRun::loadBaselineAndList() {
+    // The listings give the copies their sizes and the destination its
+    // spellings; without copies they would serve nothing.
+    listed_ = !plan_.copyAtoB.empty() || !plan_.copyBtoA.empty();
+    std::optional<Baseline> loaded;
+    std::exception_ptr loadError, listError;
+    {
+        std::jthread loader([&] {
+            try {
+                loaded = baseline_.load(uuidA_, uuidB_);
+            } catch (...) {
+                loadError = std::current_exception();
+            }
+        });
+        try {
+            if (listed_) std::tie(listingA_, listingB_) = engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+        } catch (...) {
+            listError = std::current_exception();
+        }
+    }
+    if (loadError) std::rethrow_exception(loadError);  // the store is read first
+    if (listError) std::rethrow_exception(listError);
+    if (loaded) old_ = std::move(*loaded);
+}
+
+std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
+    if (!listed_) return engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+    // Only the entries this run wrote, moved or removed can differ from the
+    // listings made just before the transfers: those are read again, the rest
+    // is taken as then listed. An untouched entry changed by someone else
+    // since then is thus recorded as it was when both sides last agreed, and
+    // the next run sees the change against it.
+    return {reread(listingA_, a_, renamesA_), reread(listingB_, b_, renamesB_)};
+}
+
+SideListing TwoWayRun::reread(const SideListing& before, const fs::path& root, const Renames& renames) {
+    PathKeySet keys;
+    keys.reserve(touched_.size());
+    SideListing::Builder builder;
+    builder.reserve(before.size() + touched_.size(), 0);
+    SideStat disk(root);
+    for (const std::string& acted : touched_) {
+        const std::string path = renames.apply(acted);
+        if (!keys.insert(keyOf(path)).second) continue;
+        struct stat info {};
+        const int error = disk.stat(path, info);
+        if (error == 0)
+            builder.add(path, kindOf(info.st_mode), static_cast<std::int64_t>(info.st_size),
+                        static_cast<std::int64_t>(info.st_mtim.tv_sec));
+        else if (error != ENOENT)
+            unsettle(path);  // not known either way: the old entry stays
+    }
+    for (const SideListing::Ref entry : before)
+        if (!keys.contains(entry.key)) builder.add(entry);
+    return std::move(builder).build();
+}
+
+void TwoWayRun::checkPlannedPaths() const {
+    auto check = [](const std::vector<std::string>& paths, SafePathCheck& safe) {
+        for (const std::string& path : paths)
+            if (!safe(path)) throw TwoWayEngineError::unsafePath(path);
+    };
+    SafePathCheck onA(a_), onB(b_);
+    check(plan_.copyAtoB, onA);
+    check(plan_.copyBtoA, onB);
+    check(plan_.archiveOnA, onA);
+    check(plan_.removeDirsOnA, onA);
+    check(plan_.archiveOnB, onB);
+    check(plan_.removeDirsOnB, onB);
+}
+
+void TwoWayRun::prepareTrees() const {
+    if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty())
+        ArchiveDirectories::prepareTree(a_, job_.id, runID_);
+    if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty())
+        ArchiveDirectories::prepareTree(b_, job_.id, runID_);
+}
+
+TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
+    if (direction.paths.empty()) return Next::goOn;
+    if (stop_.stop_requested()) return Next::finish;
+    const std::vector<std::string> paths = transferList(direction);
+    if (paths.empty()) return Next::goOn;
+    touched_.insert(touched_.end(), paths.begin(), paths.end());  // as rsync is given them
+
+    ListFile list;
+    list.write(paths);
+    {
+        PathKeySet expected;
+        expected.reserve(paths.size());
+        for (const std::string& path : paths) expected.insert(keyOf(path));
+        std::lock_guard guard(state_->lock);
+        state_->startDirection(std::move(expected), direction.source.native(), direction.destination.native());
+    }
+
+    RsyncInvocation invocation;
+    invocation.operation = RsyncOperation::filesFrom(list.path());
+    invocation.source = direction.source;
+    invocation.destination = direction.destination;
+    invocation.traits = direction.destinationTraits;
+    invocation.filters = job_.filters;
+    invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
+
+    const Clock& clock = *engine_.clock;
+    TwoWayTransferState& state = *state_;
+    const RsyncExit exit = engine_.process.run(
+        RsyncArguments::build(invocation), RsyncOutputParser::Mode::transfer, stop_,
+        [&state](std::string_view line) {
+            std::lock_guard guard(state.lock);
+            state.writeLogLine(line);
+        },
+        [&](RsyncEvent&& event) {
+            std::optional<SyncProgress> progress;
+            {
+                std::lock_guard guard(state.lock);
+                if (const RsyncProgressSample* sample = event.asProgress())
+                    progress = state.recordProgress(*sample, clock.monotonicSeconds());
+                else if (const ItemizedChange* item = event.asItem())
+                    progress = state.recordItem(*item, clock.monotonicSeconds());
+                else if (const std::string* line = event.asDiagnostic())
+                    state.recordDiagnostic(*line);
+            }
+            if (progress) report(*progress);
+        });
+
+    PathKeySet unconfirmed;
+    {
+        std::lock_guard guard(state_->lock);
+        unconfirmed = state_->endDirection(exit.code);
+    }
+    unsettled_.merge(unconfirmed);
+    combine(accumulated_, exit.code, exit.stderrTail);
+    if (stop_.stop_requested() || exit.code == cancelledCode) return Next::finish;
+    return exit.code == 0 || exit.code == 23 || exit.code == 24 ? Next::goOn : Next::finish;
+}
+
+std::vector<std::string> TwoWayRun::transferList(const Direction& direction) {
+    std::vector<std::string> paths;
+    paths.reserve(direction.paths.size());
+    for (const std::string& planned : direction.paths) {
+        // Spelled as the source now spells it, after the other direction's alignment.
+        const std::string path = direction.sourceRenames.apply(planned);
+        if (!direction.stillPlanned.contains(keyOf(planned))) {
+            unsettle(path);
+            fail(std::string(copyDeferredLine) + path);
+            continue;
+        }
+        try {
+            alignDestination(direction, path);
+            paths.push_back(path);
+        } catch (const std::exception& error) {
+            unsettle(path);
+            fail(std::string(alignLine) + path + ": " + describe(error));
+        }
+    }
+    return paths;
+}
+
+void TwoWayRun::alignDestination(const Direction& direction, std::string_view path) {
+    const SideListing& there = direction.destinationListing;
+    if (there.empty()) return;
+    if (const auto entry = there.find(keyOf(path))) {
+        const std::string actual = direction.destinationRenames.apply(entry->actualPath);
+        TwoWayEngine::alignSpelling(path, actual, direction.destination);
+        if (actual != path) direction.destinationRenames.add(actual, path);
+        return;
+    }
+    // A new item inside a folder the destination spells otherwise: without
+    // renaming that folder first, rsync would make a second one beside it.
+    for (std::size_t slash = path.rfind('/'); slash != std::string_view::npos && slash > 0;
+         slash = path.rfind('/', slash - 1)) {
+        const std::string_view folder = path.substr(0, slash);
+        if (const auto entry = there.find(keyOf(folder))) {
+            const std::string actual = direction.destinationRenames.apply(entry->actualPath);
+            if (actual != folder) {
+                TwoWayEngine::alignSpelling(folder, actual, direction.destination);
+                direction.destinationRenames.add(actual, folder);
+            }
+            return;
+        }
+    }
+}
+
+std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& paths, const SideListing& entries,
+                                            const fs::path& root, const Renames& renames) {
+    std::vector<std::string> kept;
+    for (const std::string& planned : paths) {
+        const std::string path = renames.apply(planned);
+        const auto entry = entries.find(keyOf(planned));
+        if (entry && TwoWayEngine::isUnchanged(SideEntry{path, entry->kind, entry->size, entry->mtime}, root)) {
+            kept.push_back(path);
+        } else {
+            unsettle(path);
+            fail(std::string(deferredLine) + path);
+        }
+    }
+    return kept;
+}
+
+void TwoWayRun::deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries, const fs::path& root,
+                             const Renames& renames) {
+    std::vector<std::string> failed;
+    for (const std::string& path : paths) {
+        if (stop_.stop_requested()) break;  // what is left stays for the next run
+        const std::vector<std::string> kept = recheck({path}, entries, root, renames);
+        if (kept.empty()) continue;
+        const std::vector<std::string> notDone =
+            ArchiveMover::archive(kept, root, job_.id, runID_, job_.options.archiveEnabled, stop_);
+        failed.insert(failed.end(), notDone.begin(), notDone.end());
+    }
+    if (failed.empty()) return;
+    std::vector<std::string> lines;
+    {
+        std::lock_guard guard(state_->lock);
+        for (const std::string& path : failed) {
+            lines.push_back(std::string(archiveLine) + path);
+            state_->writeLogLine(lines.back());
+        }
+    }
+    for (const std::string& path : failed) unsettle(path);
+    combine(accumulated_, 23, lines);
+}
+
+void TwoWayRun::removeFolders(const std::vector<std::string>& folders, const fs::path& root) {
+    // A folder that stays for any reason but holding something (or being
+    // gone already) is a failure of the run, not a quiet leftover.
+    for (const FileError& error : ArchiveMover::removeEmptyDirectories(folders, root, stop_)) {
+        const std::string& where = error.path().native();
+        const std::string prefix = (root / "").native();
+        const std::string relative = where.starts_with(prefix) ? where.substr(prefix.size()) : where;
+        if (relative != where) unsettle(relative);
+        fail(std::string(archiveLine) + relative);
+    }
+}
+
+void TwoWayRun::countArchived() {
+    if (!backupDirectory_) return;
+    std::int64_t count = 0;
+    SafeFileSystem::Descriptor rootA, rootB;
+    const bool openA = SafeFileSystem::openRoot(a_, rootA) == 0;
+    const bool openB = SafeFileSystem::openRoot(b_, rootB) == 0;
+    for (const PlannedArchive& archive : runPlan_.archives) {
+        const bool onA = archive.on == Side::a;
+        if (!(onA ? openA : openB)) continue;
+        // A copy's old version is archived under the path as transferred,
+        // a deletion under the path as then spelled on its side.
+        const std::string path = renamesB_.apply(renamesA_.apply(archive.path));
+        const std::string archived = *backupDirectory_ + "/" + path;
+        struct stat info {};
+        if (::fstatat((onA ? rootA : rootB).get(), archived.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) ++count;
+    }
+    std::lock_guard guard(state_->lock);
+    state_->stats.filesArchived = count;
+}
+
+void TwoWayRun::Renames::add(std::string_view from, std::string_view to) {
+    records_.emplace_back(SafeFileSystem::split(from), SafeFileSystem::split(to));
+}
+
+std::string TwoWayRun::Renames::apply(std::string_view path) const {
+    if (records_.empty()) return std::string(path);
+    std::vector<std::string> parts = SafeFileSystem::split(path);
+    for (const auto& [from, to] : records_) {
+        // The leading components this record's item shared with the path
+        // were renamed with it.
+        std::size_t shared = 0;
+        while (shared < parts.size() && shared < from.size() && shared < to.size() && parts[shared] == from[shared])
+            ++shared;
+        for (std::size_t i = 0; i < shared; ++i) parts[i] = to[i];
+    }
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += '/';
+        out += parts[i];
+    }
+    return out;
+}
+
+void TwoWayRun::unsettle(std::string_view path) { unsettled_.insert(keyOf(path)); }
+
+void TwoWayRun::fail(const std::string& line) {
+    {
+        std::lock_guard guard(state_->lock);
+        state_->writeLogLine(line);
+    }
+    combine(accumulated_, 23, {line});
+}
+
+void TwoWayRun::report(const SyncProgress& progress) const {
+    if (onProgress_) onProgress_(progress);
+}
+
+std::pair<RunStats, RsyncExit> TwoWayRun::finish(std::int32_t code) {
+    std::unique_lock guard(state_->lock);
+    state_->flushLog();
+    if (state_->logError) std::rethrow_exception(state_->logError);
+    state_->stats.errors = accumulated_.stderrTail;
+    const std::int64_t done = code == 0 || code == 24 ? state_->total : state_->completedBytes + state_->directionBytes;
+    const SyncProgress last = state_->aggregator.update(done, engine_.clock->monotonicSeconds());
+    RunStats stats = state_->stats;
+    guard.unlock();
+    report(last);
+    return {std::move(stats), RsyncExit(code, accumulated_.stderrTail)};
+}
+
+Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
+                                const PathKeySet& unsettled, std::int64_t modifyWindow) {
+    const std::uint64_t window = modifyWindow < 0 ? 0 : static_cast<std::uint64_t>(modifyWindow);
+    Baseline::Builder builder;
+    const std::size_t nA = finalA.size(), nB = finalB.size(), nL = old.size();
+    builder.reserve(std::min(nA, nB) + (unsettled.empty() ? 0 : nL), 0);
+    std::size_t i = 0, j = 0, k = 0;
+    while (i < nA || j < nB || k < nL) {
+        std::string_view key;
+        bool haveKey = false;
+        auto consider = [&](std::string_view candidate) {
+            if (!haveKey || candidate < key) key = candidate;
+            haveKey = true;
+        };
+        if (i < nA) consider(finalA.at(i).key);
+        if (j < nB) consider(finalB.at(j).key);
+        if (k < nL) consider(old.at(k).key);
+
+        std::optional<SideListing::Ref> a, b;
+        const BaselineEntry* before = nullptr;
+        if (i < nA && finalA.at(i).key == key) a = finalA.at(i++);
+        if (j < nB && finalB.at(j).key == key) b = finalB.at(j++);
+        if (k < nL && old.at(k).key == key) before = &old.at(k++).entry;
+
+        if (before && TwoWayEngine::isPathOrAncestor(key, unsettled))
+            builder.add(key, *before);
+        else if (a && b && agree(*a, *b, window))
+            builder.add(key, BaselineEntry{a->kind, a->size, a->mtime});
+    }
+    return std::move(builder).build();
+}
+
+}  // namespace kelto

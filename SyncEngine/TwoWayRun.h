@@ -1,0 +1,114 @@
+#pragma once
+
+#include "SyncEngine/Baseline.h"
+#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/TwoWayTransferState.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kelto {
+
+// One two-way run (TwoWayEngine::run): the values it keeps from start to
+// end, and its steps. Used once.
+class TwoWayRun {
+public:
+    TwoWayRun(const TwoWayEngine& engine, const SyncJob& job, const TwoWayPlan& plan, const std::filesystem::path& a,
+              const std::filesystem::path& b, const FileSystemTraits& traitsA, const FileSystemTraits& traitsB,
+              BaselineStore& baseline, const std::optional<std::string>& uuidA,
+              const std::optional<std::string>& uuidB, const std::string& runID, RunLogSink& log,
+              std::stop_token stop, const TwoWayEngine::ProgressHandler& onProgress);
+
+    std::pair<RunStats, RsyncExit> perform();
+
+    // Adds one contribution to an accumulated exit: 24 only turns a 0 into
+    // 24, any other non-zero code replaces the code; the lines are appended
+    // and the last 50 kept.
+    static void combine(RsyncExit& accumulated, std::int32_t code, const std::vector<std::string>& lines);
+
+    // The new baseline: the entries on which both final listings agree, with
+    // the old entry kept for every unsettled key and everything below one.
+    static Baseline newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
+                                const PathKeySet& unsettled, std::int64_t modifyWindow);
+
+    // The renames the spelling alignment made on one side, so that later
+    // steps name items as they are now spelled there.
+    class Renames {
+    public:
+        void add(std::string_view from, std::string_view to);
+        std::string apply(std::string_view path) const;
+        bool empty() const { return records_.empty(); }
+
+    private:
+        std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> records_;
+    };
+
+private:
+    struct Direction {
+        const std::vector<std::string>& paths;
+        const std::filesystem::path& source;
+        const std::filesystem::path& destination;
+        const FileSystemTraits& destinationTraits;
+        const SideListing& destinationListing;
+        const PathKeySet& stillPlanned;  // keys a plan made from the fresh listings copies this way
+        const Renames& sourceRenames;
+        Renames& destinationRenames;
+    };
+    enum class Next { goOn, finish };
+
+    void loadBaselineAndList();
+    std::pair<SideListing, SideListing> finalListings();
+    SideListing reread(const SideListing& before, const std::filesystem::path& root, const Renames& renames);
+    void checkPlannedPaths() const;
+    void prepareTrees() const;
+    Next transfer(const Direction& direction);
+    std::vector<std::string> transferList(const Direction& direction);
+    void alignDestination(const Direction& direction, std::string_view path);
+    std::vector<std::string> recheck(const std::vector<std::string>& paths, const SideListing& entries,
+                                     const std::filesystem::path& root, const Renames& renames);
+    void deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries,
+                      const std::filesystem::path& root, const Renames& renames);
+    void removeFolders(const std::vector<std::string>& folders, const std::filesystem::path& root);
+    void countArchived();
+    void unsettle(std::string_view path);
+    // A local failure: the line goes to the log and (23, line) to the exit.
+    void fail(const std::string& line);
+    void report(const SyncProgress& progress) const;
+    std::pair<RunStats, RsyncExit> finish(std::int32_t code);
+
+    const TwoWayEngine& engine_;
+    const SyncJob& job_;
+    const TwoWayPlan& plan_;
+    const std::filesystem::path& a_;
+    const std::filesystem::path& b_;
+    const FileSystemTraits& traitsA_;
+    const FileSystemTraits& traitsB_;
+    BaselineStore& baseline_;
+    const std::optional<std::string>& uuidA_;
+    const std::optional<std::string>& uuidB_;
+    const std::string& runID_;
+    RunLogSink& log_;
+    std::stop_token stop_;
+    const TwoWayEngine::ProgressHandler& onProgress_;
+
+    std::int64_t window_;
+    RsyncExit accumulated_;
+    PathKeySet unsettled_;
+    std::optional<std::string> backupDirectory_;
+    Baseline old_;
+    SideListing listingA_, listingB_;
+    SyncPlan runPlan_;
+    Renames renamesA_, renamesB_;
+    bool listed_ = false;                         // listingA_ and listingB_ hold the listings before the transfers
+    std::vector<std::string> touched_;  // paths the run acted on, on either side
+    std::unique_ptr<TwoWayTransferState> state_;
+};
+
+}  // namespace kelto

@@ -1,0 +1,70 @@
+#include "SyncEngine/TwoWayRun.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelto;
+
+namespace {
+
+TEST(TwoWayRun, ExitContributionsCombineWithoutUndoingAFailure) {
+    RsyncExit exit;
+    TwoWayRun::combine(exit, 24, {"vanished"});
+    EXPECT_EQ(exit, RsyncExit(24, {"vanished"}));
+    TwoWayRun::combine(exit, 0, {});
+    EXPECT_EQ(exit.code, 24);
+    TwoWayRun::combine(exit, 23, {"local"});
+    TwoWayRun::combine(exit, 24, {});
+    TwoWayRun::combine(exit, 0, {});
+    EXPECT_EQ(exit, RsyncExit(23, {"vanished", "local"}));
+    TwoWayRun::combine(exit, 20, {});
+    EXPECT_EQ(exit.code, 20);
+
+    std::vector<std::string> many;
+    for (int i = 0; i < 60; ++i) many.push_back(std::to_string(i));
+    TwoWayRun::combine(exit, 23, many);
+    EXPECT_EQ(exit.stderrTail.size(), 50u);
+    EXPECT_EQ(exit.stderrTail.front(), "10");
+}
+
+TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
+    const SideListing a{{"d", EntryKind::directory, 4096, 5},
+                        {"d/x", EntryKind::file, 2, 50},
+                        {"same", EntryKind::file, 1, 10},
+                        {"window", EntryKind::file, 1, 10},
+                        {"kind", EntryKind::file, 1, 10},
+                        {"only-a", EntryKind::file, 1, 10}};
+    const SideListing b{{"d", EntryKind::directory, 64, 9},
+                        {"d/x", EntryKind::file, 2, 50},
+                        {"same", EntryKind::file, 1, 10},
+                        {"window", EntryKind::file, 1, 12},
+                        {"kind", EntryKind::symlink, 1, 10}};
+    const Baseline old{{"d/x", {EntryKind::file, 1, 1}}, {"gone", {EntryKind::file, 7, 7}}, {"d/old", {EntryKind::file, 3, 3}}};
+
+    const Baseline settled = TwoWayRun::newBaseline(a, b, old, {}, 1);
+    EXPECT_EQ(settled, (Baseline{{"d", {EntryKind::directory, 4096, 5}},
+                                 {"d/x", {EntryKind::file, 2, 50}},
+                                 {"same", {EntryKind::file, 1, 10}}}));
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, old, {}, 2).size(), 4u);  // "window" agrees within 2 s
+
+    // An unsettled folder keeps the old entries of everything below it,
+    // replacing agreeing ones; keys it does not cover are settled as usual.
+    const Baseline unsettled = TwoWayRun::newBaseline(a, b, old, {"d", "gone"}, 1);
+    EXPECT_EQ(unsettled, (Baseline{{"d", {EntryKind::directory, 4096, 5}},
+                                   {"d/old", {EntryKind::file, 3, 3}},
+                                   {"d/x", {EntryKind::file, 1, 1}},
+                                   {"gone", {EntryKind::file, 7, 7}},
+                                   {"same", {EntryKind::file, 1, 10}}}));
+}
+
+TEST(TwoWayRun, RenamesRespellTheLeadingComponentsTheyShare) {
+    TwoWayRun::Renames renames;
+    EXPECT_EQ(renames.apply("docs/x"), "docs/x");
+    renames.add("docs/photo.JPG", "Docs/Photo.jpg");
+    EXPECT_EQ(renames.apply("docs/photo.JPG"), "Docs/Photo.jpg");
+    EXPECT_EQ(renames.apply("docs/other"), "Docs/other");
+    EXPECT_EQ(renames.apply("docsx/photo.JPG"), "docsx/photo.JPG");
+    EXPECT_EQ(renames.apply("docs"), "Docs");
+    EXPECT_EQ(renames.apply("Docs/other"), "Docs/other");
+}
+
+}  // namespace

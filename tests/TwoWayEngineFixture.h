@@ -1,0 +1,130 @@
+#pragma once
+
+// Two real folders, a two-way job on them, its baseline store and an engine
+// running the bundled rsync.
+
+#include "SyncEngine/BaselineStore.h"
+#include "SyncEngine/CancellationError.h"
+#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/TwoWayEngineError.h"
+#include "tests/OneWayEngineFixture.h"
+
+#include <dirent.h>
+
+#include <map>
+#include <set>
+
+namespace kelto::test {
+
+// Every entry under a folder (the reserved folder left out), by relative
+// path: "dir/" for a folder, "-> target" for a link, else the content.
+inline std::map<std::string, std::string> tree(const fs::path& root, bool withReserved = false) {
+    std::map<std::string, std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string relative = it->path().lexically_relative(root).native();
+        if (!withReserved && relative.starts_with(".KeltoSync")) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_symlink())
+            out[relative] = "-> " + fs::read_symlink(it->path()).native();
+        else if (it->is_directory())
+            out[relative] = "dir/";
+        else
+            out[relative] = contents(it->path());
+    }
+    return out;
+}
+
+// Writes a file with the given content and modification time.
+inline void putAt(const fs::path& file, std::string_view content, std::int64_t mtime) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+    const timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    ::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Names as stored in a folder, with no look-up a volume could fold.
+inline std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().native());
+    return names;
+}
+
+// The temporary folder's transfer lists.
+inline std::vector<std::string> listFiles() {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+        if (entry.path().filename().native().starts_with("KeltoSync-files-")) out.push_back(entry.path());
+    return out;
+}
+
+class TwoWayEngineTest : public ::testing::Test {
+protected:
+    TemporaryFolder tmp;
+    fs::path a = tmp / "a";
+    fs::path b = tmp / "b";
+    fs::path baselineFile = tmp / "state" / "job.sqlite";
+    SyncJob job;
+    FileSystemTraits traits;
+    fs::path realRsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
+    TwoWayEngine engine{RsyncProcess{realRsync}};
+    MemoryLog log;
+    std::optional<std::string> uuidA = "A-UUID", uuidB = "B-UUID";
+    std::string runID = ArchiveRunID::make(SystemClock::shared().now());
+
+    void SetUp() override {
+        fs::create_directories(a);
+        fs::create_directories(b);
+        job.id = Uuid::random();
+        job.mode = SyncMode::twoWay;
+        job.options.archiveEnabled = true;
+        VolumeIdentity ext4;
+        ext4.fileSystem = "ext4";
+        ext4.caseSensitive = true;
+        traits = FileSystemTraits::forVolume(ext4);
+    }
+
+    std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr) {
+        BaselineStore store(baselineFile, false);
+        return engine.plan(job, a, b, traits, traits, store, uuidA, uuidB, {}, [reports](const SyncProgress& p) {
+            if (reports) reports->push_back(p);
+        });
+    }
+
+    std::pair<RunStats, RsyncExit> run(const TwoWayPlan& p, std::stop_token stop = {},
+                                       std::vector<SyncProgress>* reports = nullptr) {
+        BaselineStore store(baselineFile, false);
+        return engine.run(job, p, a, b, traits, traits, store, uuidA, uuidB, runID, log, stop,
+                          [reports](const SyncProgress& progress) {
+                              if (reports) reports->push_back(progress);
+                          });
+    }
+
+    // A plan and a run; each sync gets a fresh run identifier.
+    std::pair<RunStats, RsyncExit> sync() {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        return run(plan().second);
+    }
+
+    std::optional<Baseline> storedBaseline() {
+        BaselineStore store(baselineFile, true);
+        return store.load(uuidA, uuidB);
+    }
+
+    fs::path archiveOf(const fs::path& root) const {
+        return root / ArchiveDirectories::runFolderRelativePath(job.id, runID);
+    }
+
+    // A stand-in rsync that lists with the real one and runs `transfers`
+    // for the n-th transfer (from 1); $REAL is the real rsync.
+    fs::path fakeRsyncFor(const std::string& transfers) {
+        return fakeRsync(tmp.path(), "REAL='" + realRsync.native() + "'\nCOUNT='" + (tmp / "count").native() +
+                                         "'\nfor arg in \"$@\"; do [ \"$arg\" = --list-only ] && exec \"$REAL\" \"$@\"; "
+                                         "done\nn=$(($(cat \"$COUNT\" 2>/dev/null || echo 0) + 1))\necho $n > "
+                                         "\"$COUNT\"\n" +
+                                         transfers);
+    }
+};
+
+}  // namespace kelto::test
