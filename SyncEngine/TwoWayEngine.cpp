@@ -11,6 +11,7 @@
 #include "SyncEngine/TwoWayRun.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Unicode.h"
+#include "SyncModel/Support/Uuid.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -80,6 +81,26 @@ std::filesystem::path under(const std::filesystem::path& root, std::string_view 
 
 [[noreturn]] void failRename(int error, const std::filesystem::path& path) {
     throw FileError(error > 0 ? error : EIO, "Could not rename", path);
+}
+
+// Renames one item to another spelling of the same name. Linux treats a
+// rename between two names of one item as done without doing anything, so a
+// case-only change on a case-folding volume is checked in the folder's listing
+// and, when it did not take, made through a temporary name.
+void renameSameItem(int folder, const std::string& oldName, const std::string& newName,
+                    const std::filesystem::path& from) {
+    if (::renameat(folder, oldName.c_str(), folder, newName.c_str()) != 0) failRename(errno, from);
+    std::vector<std::string> names;
+    if (const int error = SafeFileSystem::listNames(folder, names)) failRename(error, from);
+    if (std::find(names.begin(), names.end(), newName) != names.end()) return;
+
+    const std::string temporary = ".kelto-rename-" + Uuid::random().lowerString();
+    if (const int error = SafeFileSystem::moveWithoutReplacing(folder, oldName, folder, temporary))
+        failRename(error, from);
+    if (const int error = SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, newName)) {
+        SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, oldName);  // best effort: put it back
+        failRename(error, from);
+    }
 }
 
 EntryKind kindOf(mode_t mode) {
@@ -377,7 +398,7 @@ void TwoWayEngine::alignSpelling(std::string_view desired, std::string_view actu
             // One item under both spellings (a volume that ignores case or
             // normalisation): a plain rename changes the stored spelling.
             if (oldInfo.st_dev != newInfo.st_dev || oldInfo.st_ino != newInfo.st_ino) failRename(EEXIST, from);
-            if (::renameat(parent.get(), oldName.c_str(), parent.get(), want[i].c_str()) != 0) failRename(errno, from);
+            renameSameItem(parent.get(), oldName, want[i], from);
         } else if (const int error = SafeFileSystem::moveWithoutReplacing(parent.get(), oldName, parent.get(), want[i])) {
             failRename(error, from);
         }
