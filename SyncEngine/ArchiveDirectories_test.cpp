@@ -1,7 +1,7 @@
 #include "SyncEngine/ArchiveDirectories.h"
 
 #include "SyncEngine/ArchiveDirectoriesError.h"
-#include "SyncEngine/TestSupport/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 #include "SyncModel/Support/FileIO.h"
 
 #include <date/tz.h>

@@ -1,7 +1,7 @@
 #include "SyncEngine/ArchivePruner.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
-#include "SyncEngine/TestSupport/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <date/tz.h>
 #include <gtest/gtest.h>

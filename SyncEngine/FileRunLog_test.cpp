@@ -1,7 +1,7 @@
 #include "SyncEngine/FileRunLog.h"
 
 #include "SyncEngine/OneWayEngineError.h"
-#include "SyncEngine/TestSupport/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 #include "SyncModel/Support/FileIO.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "SyncEngine/PreflightSkips.h"
 
-#include "SyncEngine/TestSupport/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 #include "SyncModel/Support/FileIO.h"
 
 #include <gtest/gtest.h>

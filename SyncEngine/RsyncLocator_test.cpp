@@ -1,18 +1,17 @@
 #include "SyncEngine/RsyncLocator.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <fstream>
 
 using namespace kelto;
 
 TEST(RsyncLocator, RequiresAnExecutableFile) {
-    char pattern[] = "/tmp/kelto-locator-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::filesystem::path root = pattern;
+    const test::TemporaryFolder folder;
+    const std::filesystem::path& root = folder.path();
     const auto rsync = RsyncLocator::bundledPath(root);
 
     auto rejects = [&] {
@@ -33,5 +32,4 @@ TEST(RsyncLocator, RequiresAnExecutableFile) {
     EXPECT_TRUE(rejects());  // not executable
     ::chmod(rsync.c_str(), 0755);
     EXPECT_EQ(RsyncLocator::requireExecutable(root), rsync);
-    std::filesystem::remove_all(root);
 }

@@ -1,6 +1,6 @@
 #include "SyncEngine/SafeFileSystem.h"
 
-#include "SyncEngine/TestSupport/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

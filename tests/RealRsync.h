@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TemporaryFolder.h"
+
 extern char** environ;
 
 namespace kelto::testing {
@@ -81,20 +83,6 @@ inline RsyncOutput runRealRsync(const std::vector<std::string>& args,
     return result;
 }
 
-// A fresh folder under the temporary folder, removed with the object.
-struct TemporaryFolder {
-    std::filesystem::path path;
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelto-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-        path = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-};
+using test::TemporaryFolder;
 
 }  // namespace kelto::testing

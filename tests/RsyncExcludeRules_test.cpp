@@ -60,7 +60,7 @@ bool touches(const std::vector<ItemizedChange>& changes, std::string_view prefix
 
 TEST(RsyncExcludeRules, BangPatternCannotExposeTheArchive) {
     TemporaryFolder tmp;
-    const fs::path src = tmp.path / "src", dst = tmp.path / "dst";
+    const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
     write(src / "a");
     write(src / "!");
     const fs::path archived = dst / ".KeltoSync/Archive/JOB/2026-01-01_000000-0000abcd/old.txt";
@@ -89,7 +89,7 @@ TEST(RsyncExcludeRules, BangPatternCannotExposeTheArchive) {
 
 TEST(RsyncExcludeRules, PlusPatternCannotInclude) {
     TemporaryFolder tmp;
-    const fs::path src = tmp.path / "src", dst = tmp.path / "dst";
+    const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
     for (const char* name : {"x", "+ x", "y", "Icon\r"}) write(src / name);
 
     auto invocation = mirror(src, dst, {"+ x", "x"});
@@ -111,7 +111,7 @@ TEST(RsyncExcludeRules, PlusPatternCannotInclude) {
 
 TEST(RsyncExcludeRules, OddPatternsAreAcceptedLiterally) {
     TemporaryFolder tmp;
-    const fs::path src = tmp.path / "src", dst = tmp.path / "dst";
+    const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
     for (const char* name : {" lead", "trail ", "- dash", "keep"}) write(src / name);
     const auto args = RsyncArguments::build(mirror(src, dst, {" lead", "trail ", "- dash", ""}));
     const auto run = runRealRsync(args);

@@ -87,11 +87,11 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         firstPass = localTime(2026, 11, 1, 1, 30, 1);
         secondPass = localTime(2026, 11, 1, 1, 30, 0);
         ASSERT_EQ(secondPass - firstPass, 3600);
-        createWithTime(tmp.path / "edt", firstPass);
-        createWithTime(tmp.path / "est", secondPass);
+        createWithTime(tmp.path() / "edt", firstPass);
+        createWithTime(tmp.path() / "est", secondPass);
 
         // In local time rsync prints both the same way: the text cannot tell them apart.
-        const auto local = runRealRsync({"--list-only", "--recursive", (tmp.path / "").string()},
+        const auto local = runRealRsync({"--list-only", "--recursive", (tmp.path() / "").string()},
                                         {{"LC_ALL", "C"}, {"TZ", "America/New_York"}});
         ASSERT_EQ(local.code, 0) << local.err;
         std::size_t pos = 0, ambiguous = 0;
@@ -102,10 +102,10 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
     // Whatever zone the app itself runs in, each entry has the file's own time.
     for (const char* appZone : {"America/New_York", "Asia/Kolkata", "UTC0"}) {
         ZoneScope zone(appZone);
-        const auto entries = list(tmp.path, {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
+        const auto entries = list(tmp.path(), {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
         ASSERT_TRUE(entries.contains("edt") && entries.contains("est")) << appZone;
-        EXPECT_EQ(entries.at("edt").mtime, modificationTime(tmp.path / "edt")) << appZone;
-        EXPECT_EQ(entries.at("est").mtime, modificationTime(tmp.path / "est")) << appZone;
+        EXPECT_EQ(entries.at("edt").mtime, modificationTime(tmp.path() / "edt")) << appZone;
+        EXPECT_EQ(entries.at("est").mtime, modificationTime(tmp.path() / "est")) << appZone;
         EXPECT_EQ(entries.at("edt").mtime, firstPass) << appZone;
         EXPECT_EQ(entries.at("est").mtime, secondPass) << appZone;
     }

@@ -1,6 +1,7 @@
 #include "SyncEngine/ExitClass.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncEngine/RsyncProcess.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,19 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/kelto-process-XXXXXX";
-        if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = test::TemporaryFolder;
 
 std::filesystem::path writeScript(const std::filesystem::path& dir, const std::string& name, const std::string& body) {
     const auto path = dir / name;
@@ -44,12 +33,7 @@ std::filesystem::path writeScript(const std::filesystem::path& dir, const std::s
     return path;
 }
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readFile;
 
 // Everything one run delivered.
 struct Capture {
