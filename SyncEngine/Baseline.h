@@ -34,28 +34,7 @@ public:
         Table::Builder table_;
     };
 
-    class iterator {
-    public:
-        using difference_type = std::ptrdiff_t;
-        using value_type = Ref;
-        iterator() = default;
-        iterator(const Baseline* baseline, std::size_t index) : baseline_(baseline), index_(index) {}
-        Ref operator*() const { return baseline_->at(index_); }
-        iterator& operator++() {
-            ++index_;
-            return *this;
-        }
-        iterator operator++(int) {
-            iterator old = *this;
-            ++index_;
-            return old;
-        }
-        friend bool operator==(const iterator& x, const iterator& y) { return x.index_ == y.index_; }
-
-    private:
-        const Baseline* baseline_ = nullptr;
-        std::size_t index_ = 0;
-    };
+    using iterator = IndexIterator<Baseline, Ref>;
 
     Baseline() = default;
     Baseline(std::initializer_list<std::pair<std::string, BaselineEntry>> entries) {

@@ -10,6 +10,31 @@
 
 namespace kelto {
 
+// Walks a container that hands out its elements by index through at().
+template <class Container, class Value>
+class IndexIterator {
+public:
+    using difference_type = std::ptrdiff_t;
+    using value_type = Value;
+    IndexIterator() = default;
+    IndexIterator(const Container* container, std::size_t index) : container_(container), index_(index) {}
+    Value operator*() const { return container_->at(index_); }
+    IndexIterator& operator++() {
+        ++index_;
+        return *this;
+    }
+    IndexIterator operator++(int) {
+        IndexIterator old = *this;
+        ++index_;
+        return old;
+    }
+    friend bool operator==(const IndexIterator& x, const IndexIterator& y) { return x.index_ == y.index_; }
+
+private:
+    const Container* container_ = nullptr;
+    std::size_t index_ = 0;
+};
+
 // Entries keyed by a path key and sorted by the key's bytes, with every text
 // in one shared buffer: a million entries cost a handful of allocations, and
 // two tables can be walked side by side in key order. Each entry keeps a text
@@ -71,28 +96,7 @@ public:
         std::vector<Slot> slots_;
     };
 
-    class iterator {
-    public:
-        using difference_type = std::ptrdiff_t;
-        using value_type = Item;
-        iterator() = default;
-        iterator(const PathTable* table, std::size_t index) : table_(table), index_(index) {}
-        Item operator*() const { return table_->at(index_); }
-        iterator& operator++() {
-            ++index_;
-            return *this;
-        }
-        iterator operator++(int) {
-            iterator old = *this;
-            ++index_;
-            return old;
-        }
-        friend bool operator==(const iterator& x, const iterator& y) { return x.index_ == y.index_; }
-
-    private:
-        const PathTable* table_ = nullptr;
-        std::size_t index_ = 0;
-    };
+    using iterator = IndexIterator<PathTable, Item>;
 
     std::size_t size() const { return slots_.size(); }
     bool empty() const { return slots_.empty(); }

@@ -54,28 +54,7 @@ public:
         Table::Builder table_;
     };
 
-    class iterator {
-    public:
-        using difference_type = std::ptrdiff_t;
-        using value_type = Ref;
-        iterator() = default;
-        iterator(const SideListing* listing, std::size_t index) : listing_(listing), index_(index) {}
-        Ref operator*() const { return listing_->at(index_); }
-        iterator& operator++() {
-            ++index_;
-            return *this;
-        }
-        iterator operator++(int) {
-            iterator old = *this;
-            ++index_;
-            return old;
-        }
-        friend bool operator==(const iterator& x, const iterator& y) { return x.index_ == y.index_; }
-
-    private:
-        const SideListing* listing_ = nullptr;
-        std::size_t index_ = 0;
-    };
+    using iterator = IndexIterator<SideListing, Ref>;
 
     SideListing() = default;
     SideListing(std::initializer_list<SideEntry> entries);
