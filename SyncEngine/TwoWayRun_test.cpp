@@ -6,26 +6,6 @@ using namespace kelto;
 
 namespace {
 
-TEST(TwoWayRun, ExitContributionsCombineWithoutUndoingAFailure) {
-    RsyncExit exit;
-    TwoWayRun::combine(exit, 24, {"vanished"});
-    EXPECT_EQ(exit, RsyncExit(24, {"vanished"}));
-    TwoWayRun::combine(exit, 0, {});
-    EXPECT_EQ(exit.code, 24);
-    TwoWayRun::combine(exit, 23, {"local"});
-    TwoWayRun::combine(exit, 24, {});
-    TwoWayRun::combine(exit, 0, {});
-    EXPECT_EQ(exit, RsyncExit(23, {"vanished", "local"}));
-    TwoWayRun::combine(exit, 20, {});
-    EXPECT_EQ(exit.code, 20);
-
-    std::vector<std::string> many;
-    for (int i = 0; i < 60; ++i) many.push_back(std::to_string(i));
-    TwoWayRun::combine(exit, 23, many);
-    EXPECT_EQ(exit.stderrTail.size(), 50u);
-    EXPECT_EQ(exit.stderrTail.front(), "10");
-}
-
 TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
     const SideListing a{{"d", EntryKind::directory, 4096, 5},
                         {"d/x", EntryKind::file, 2, 50},

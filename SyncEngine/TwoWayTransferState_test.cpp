@@ -89,24 +89,4 @@ TEST(TwoWayTransferState, QuotedPathsInDiagnosticsAreUnescapedBeforeKeying) {
     EXPECT_TRUE(state.endDirection(0).empty());
 }
 
-TEST(TwoWayTransferState, CountsReceivedFilesAndLinksButNotFolders) {
-    MemoryLog log;
-    SyncPlan plan;
-    plan.copies = {{"e", 0, Side::b}, {"f", 5, Side::b}};
-    TwoWayTransferState state(plan, log, nullptr);
-    state.startDirection({"d", "d/e", "l"}, "/src", "/dst");
-    EXPECT_TRUE(state.recordItem({"cd+++++++++", 0, "d/"}, 10.0));  // the first report goes at once
-    EXPECT_FALSE(state.recordItem({">f+++++++++", 0, "d/e"}, 10.05));
-    EXPECT_FALSE(state.recordItem({"cL+++++++++", 1, "l"}, 10.06));
-    EXPECT_FALSE(state.recordItem({".d..t......", 0, "d/"}, 10.07));
-    EXPECT_EQ(state.stats.filesCopied, 2);
-    EXPECT_EQ(state.stats.bytesCopied, 1);
-    EXPECT_EQ(state.completed, (PathKeySet{"d", "d/e", "l"}));  // a folder's final "/" dropped
-
-    const auto progress = state.recordProgress({5, 100, std::nullopt, std::nullopt}, 10.2);
-    ASSERT_TRUE(progress);
-    EXPECT_EQ(progress->bytesDone, 5);
-    EXPECT_EQ(progress->filesDone, 2);
-}
-
 }  // namespace

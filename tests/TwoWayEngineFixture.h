@@ -1,6 +1,6 @@
 #pragma once
 
-// Two real folders, a two-way job on them, its baseline store and an engine
+// Two real folders, a two-way job on them, its baseline file and an engine
 // running the bundled rsync.
 
 #include "SyncEngine/BaselineStore.h"
@@ -9,34 +9,30 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "tests/OneWayEngineFixture.h"
 
-#include <dirent.h>
-
 #include <map>
 #include <set>
 
 namespace kelto::test {
 
-// Every entry under a folder (the reserved folder left out), by relative
-// path: "dir/" for a folder, "-> target" for a link, else the content.
-inline std::map<std::string, std::string> tree(const fs::path& root, bool withReserved = false) {
+constexpr std::int64_t t0 = 1'600'000'000;
+
+// Every entry below a folder but the reserved one: "dir/" for a folder,
+// "-> target" for a link, else the content.
+inline std::map<std::string, std::string> tree(const fs::path& root) {
     std::map<std::string, std::string> out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         const std::string relative = it->path().lexically_relative(root).native();
-        if (!withReserved && relative.starts_with(".KeltoSync")) {
+        if (relative.starts_with(".KeltoSync")) {
             it.disable_recursion_pending();
-            continue;
+        } else {
+            out[relative] = it->is_symlink()     ? "-> " + fs::read_symlink(it->path()).native()
+                            : it->is_directory() ? "dir/"
+                                                 : contents(it->path());
         }
-        if (it->is_symlink())
-            out[relative] = "-> " + fs::read_symlink(it->path()).native();
-        else if (it->is_directory())
-            out[relative] = "dir/";
-        else
-            out[relative] = contents(it->path());
     }
     return out;
 }
 
-// Writes a file with the given content and modification time.
 inline void putAt(const fs::path& file, std::string_view content, std::int64_t mtime) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
@@ -44,27 +40,17 @@ inline void putAt(const fs::path& file, std::string_view content, std::int64_t m
     ::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-// Names as stored in a folder, with no look-up a volume could fold.
+// Names as stored, with no look-up a volume could fold.
 inline std::set<std::string> namesIn(const fs::path& folder) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().native());
     return names;
 }
 
-// The temporary folder's transfer lists.
-inline std::vector<std::string> listFiles() {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
-        if (entry.path().filename().native().starts_with("KeltoSync-files-")) out.push_back(entry.path());
-    return out;
-}
-
 class TwoWayEngineTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
-    fs::path a = tmp / "a";
-    fs::path b = tmp / "b";
-    fs::path baselineFile = tmp / "state" / "job.sqlite";
+    fs::path a = tmp / "a", b = tmp / "b", baselineFile = tmp / "state" / "job.sqlite";
     SyncJob job;
     FileSystemTraits traits;
     fs::path realRsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
@@ -85,11 +71,13 @@ protected:
         traits = FileSystemTraits::forVolume(ext4);
     }
 
-    std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr) {
+    std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr,
+                                         const FileSystemTraits* traitsB = nullptr) {
         BaselineStore store(baselineFile, false);
-        return engine.plan(job, a, b, traits, traits, store, uuidA, uuidB, {}, [reports](const SyncProgress& p) {
-            if (reports) reports->push_back(p);
-        });
+        return engine.plan(job, a, b, traits, traitsB ? *traitsB : traits, store, uuidA, uuidB, {},
+                           [reports](const SyncProgress& p) {
+                               if (reports) reports->push_back(p);
+                           });
     }
 
     std::pair<RunStats, RsyncExit> run(const TwoWayPlan& p, std::stop_token stop = {},
@@ -101,23 +89,29 @@ protected:
                           });
     }
 
-    // A plan and a run; each sync gets a fresh run identifier.
+    // A plan and a run under a fresh run identifier.
     std::pair<RunStats, RsyncExit> sync() {
         runID = ArchiveRunID::make(SystemClock::shared().now());
         return run(plan().second);
     }
 
-    std::optional<Baseline> storedBaseline() {
-        BaselineStore store(baselineFile, true);
-        return store.load(uuidA, uuidB);
+    // The same files on both sides, synchronised once.
+    void startInStep(std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            putAt(a / name, "old", t0);
+            putAt(b / name, "old", t0);
+        }
+        ASSERT_EQ(sync().second.code, 0);
     }
+
+    std::optional<Baseline> storedBaseline() { return BaselineStore(baselineFile, true).load(uuidA, uuidB); }
 
     fs::path archiveOf(const fs::path& root) const {
         return root / ArchiveDirectories::runFolderRelativePath(job.id, runID);
     }
 
-    // A stand-in rsync that lists with the real one and runs `transfers`
-    // for the n-th transfer (from 1); $REAL is the real rsync.
+    // A stand-in rsync that lists with the real one ($REAL) and runs
+    // `transfers` with $n the number of the transfer, from 1.
     fs::path fakeRsyncFor(const std::string& transfers) {
         return fakeRsync(tmp.path(), "REAL='" + realRsync.native() + "'\nCOUNT='" + (tmp / "count").native() +
                                          "'\nfor arg in \"$@\"; do [ \"$arg\" = --list-only ] && exec \"$REAL\" \"$@\"; "
