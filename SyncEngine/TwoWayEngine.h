@@ -57,12 +57,17 @@ struct TwoWayEngine {
                                          const std::optional<std::string>& uuidB, std::stop_token stop = {},
                                          const ProgressHandler& onProgress = nullptr) const;
 
-    // Carries out a plan made by plan() for the same job and folders. Returns
-    // the statistics and one exit combining every rsync run and every local
-    // failure (code 23 for those). Only a run that gets through both
-    // directions and the deletions uncancelled rewrites the baseline. Throws
-    // what plan() throws, TwoWayEngineError (invalidRunID, unsafePath),
-    // ArchiveDirectoriesError or FileError, and the log's first write error.
+    // Carries out a plan made by plan() for the same job and folders: lists
+    // both sides again when there is anything to copy, copies A to B, then B
+    // to A, each with one rsync on an explicit file list, archives or removes
+    // what was deleted on the other side once re-checked, and rewrites the
+    // baseline from what both sides then agree on (only the entries the run
+    // acted on are read again for it). Returns the statistics and one exit
+    // combining every rsync run and every local failure (code 23 for those).
+    // Only a run that gets through both directions and the deletions
+    // uncancelled rewrites the baseline. Throws what plan() throws,
+    // TwoWayEngineError (invalidRunID, unsafePath), ArchiveDirectoriesError
+    // or FileError, and the log's first write error.
     std::pair<RunStats, RsyncExit> run(const SyncJob& job, const TwoWayPlan& plan, const std::filesystem::path& a,
                                        const std::filesystem::path& b, const FileSystemTraits& traitsA,
                                        const FileSystemTraits& traitsB, BaselineStore& baseline,

@@ -236,7 +236,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     for (const SkippedFile& file : plan_.skipped) unsettle(file.path);
     for (const TwoWayConflict& conflict : plan_.conflicts)
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) unsettle(conflict.path);
-    const Baseline next = newBaseline(finalA, finalB, old_, unsettled_, window_);
+    static const Baseline none;
+    const Baseline next = newBaseline(finalA, finalB, old_ ? *old_ : none, unsettled_, window_);
 
     if (stop_.stop_requested()) return finish(cancelledCode);
     {
@@ -275,7 +276,7 @@ void TwoWayRun::loadBaselineAndList() {
     }
     if (loadError) std::rethrow_exception(loadError);  // the store is read first
     if (listError) std::rethrow_exception(listError);
-    if (loaded) old_ = std::move(*loaded);
+    old_ = std::move(loaded);  // absent reads as empty
 }
 
 std::pair<SideListing, SideListing> TwoWayRun::finalListings() {

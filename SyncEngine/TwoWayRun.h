@@ -102,7 +102,7 @@ private:
     RsyncExit accumulated_;
     PathKeySet unsettled_;
     std::optional<std::string> backupDirectory_;
-    Baseline old_;
+    std::optional<Baseline> old_;
     SideListing listingA_, listingB_;
     SyncPlan runPlan_;
     Renames renamesA_, renamesB_;
