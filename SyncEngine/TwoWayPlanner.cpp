@@ -1,5 +1,7 @@
 #include "SyncEngine/TwoWayPlanner.h"
 
+#include "SyncEngine/KeyedMerge.h"
+
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
@@ -75,25 +77,12 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
     ClashSet clashes;
     SideListing::Builder deletionsA, deletionsB;
 
-    const std::size_t nA = sideA.size(), nB = sideB.size(), nL = base.size();
-    std::size_t i = 0, j = 0, k = 0;
-    while (i < nA || j < nB || k < nL) {
-        // The smallest key at the three heads; every table is sorted by key.
-        std::string_view key;
-        bool haveKey = false;
-        auto consider = [&](std::string_view candidate) {
-            if (!haveKey || candidate < key) key = candidate;
-            haveKey = true;
-        };
-        if (i < nA) consider(sideA.at(i).key);
-        if (j < nB) consider(sideB.at(j).key);
-        if (k < nL) consider(base.at(k).key);
-
-        std::optional<Ref> a, b;
-        const BaselineEntry* bl = nullptr;
-        if (i < nA && sideA.at(i).key == key) a = sideA.at(i++);
-        if (j < nB && sideB.at(j).key == key) b = sideB.at(j++);
-        if (k < nL && base.at(k).key == key) bl = &base.at(k++).entry;
+    KeyedMerge merge(sideA, sideB, base);
+    while (merge.next()) {
+        const std::string_view key = merge.key;
+        const std::optional<Ref> a = merge.a();
+        const std::optional<Ref> b = merge.b();
+        const BaselineEntry* bl = merge.base;
 
         if (clashes.hasAncestorOf(key)) continue;
         if (!a && !b) continue;

@@ -4,6 +4,7 @@
 #include "SyncEngine/ArchiveMover.h"
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncEngine/CancellationError.h"
+#include "SyncEngine/KeyedMerge.h"
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/SafeFileSystem.h"
 #include "SyncEngine/TwoWayEngineError.h"
@@ -565,23 +566,12 @@ Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& fi
     Baseline::Builder builder;
     const std::size_t nA = finalA.size(), nB = finalB.size(), nL = old.size();
     builder.reserve(std::min(nA, nB) + (unsettled.empty() ? 0 : nL), 0);
-    std::size_t i = 0, j = 0, k = 0;
-    while (i < nA || j < nB || k < nL) {
-        std::string_view key;
-        bool haveKey = false;
-        auto consider = [&](std::string_view candidate) {
-            if (!haveKey || candidate < key) key = candidate;
-            haveKey = true;
-        };
-        if (i < nA) consider(finalA.at(i).key);
-        if (j < nB) consider(finalB.at(j).key);
-        if (k < nL) consider(old.at(k).key);
-
-        std::optional<SideListing::Ref> a, b;
-        const BaselineEntry* before = nullptr;
-        if (i < nA && finalA.at(i).key == key) a = finalA.at(i++);
-        if (j < nB && finalB.at(j).key == key) b = finalB.at(j++);
-        if (k < nL && old.at(k).key == key) before = &old.at(k++).entry;
+    KeyedMerge merge(finalA, finalB, old);
+    while (merge.next()) {
+        const std::string_view key = merge.key;
+        const std::optional<SideListing::Ref> a = merge.a();
+        const std::optional<SideListing::Ref> b = merge.b();
+        const BaselineEntry* before = merge.base;
 
         if (before && TwoWayEngine::isPathOrAncestor(key, unsettled))
             builder.add(key, *before);

@@ -1,4 +1,5 @@
 #include "SyncEngine/TwoWayTransferState.h"
+#include "tests/support/MemoryLog.h"
 
 #include "SyncModel/Support/FileIO.h"
 
@@ -11,15 +12,7 @@ using namespace kelto;
 
 namespace {
 
-struct MemoryLog final : RunLogSink {
-    std::vector<std::string> lines;
-    std::size_t failFrom = SIZE_MAX;
-    void writeLine(std::string_view line) override {
-        if (lines.size() >= failFrom) throw FileError(ENOSPC, "Could not write the run log", "memory");
-        lines.emplace_back(line);
-    }
-    void flush() override {}
-};
+using test::MemoryLog;
 
 int errorNumberOf(const std::exception_ptr& error) {
     try {

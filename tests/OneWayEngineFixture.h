@@ -7,6 +7,7 @@
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/MemoryLog.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -24,16 +25,7 @@ namespace kelto::test {
 
 namespace fs = std::filesystem;
 
-// Keeps the lines in memory; fails from the given line on, as a full disk would.
-struct MemoryLog final : RunLogSink {
-    std::vector<std::string> lines;
-    std::size_t failFrom = SIZE_MAX;
-    void writeLine(std::string_view line) override {
-        if (lines.size() >= failFrom) throw FileError(ENOSPC, "Could not write the run log", "memory");
-        lines.emplace_back(line);
-    }
-    void flush() override {}
-};
+using test::MemoryLog;
 
 inline std::string contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
