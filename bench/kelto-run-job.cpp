@@ -168,6 +168,27 @@ std::int64_t freeBytes(const fs::path& folder) {
 // Plans and runs a two-way job the way the coordinator does: the baseline
 // store of the job, the guard with the counts stored with the baseline, and
 // the run on the plan just made.
+// Runs the job once with a fresh run identifier and its own log file, and
+// adds the run's identifier, log, outcome and statistics to `out`. Returns the
+// run's wall time in seconds.
+template <class Run>
+double runAndReport(const Options& o, const SyncJob& job, Json& out, Run&& run) {
+    const std::string runID = ArchiveRunID::make(SystemClock::shared().now());
+    const fs::path logFolder = o.folders[3] / job.id.string();
+    FileIO::createDirectories(logFolder);
+    FileRunLog log(logFolder / (runID + ".log"));
+    const auto runStart = std::chrono::steady_clock::now();
+    const auto [stats, exit] = run(runID, log);
+    const double runSeconds = seconds(std::chrono::steady_clock::now() - runStart);
+    log.close();
+    out["runID"] = runID;
+    out["log"] = log.path().native();
+    out["outcome"] = std::string(enumName(exitClass(exit)));
+    out["exit"] = {{"code", exit.code}, {"stderrTail", exit.stderrTail}};
+    out["stats"] = JsonCodec<RunStats>::encode(stats);
+    return runSeconds;
+}
+
 Json runTwoWay(const Options& o, const SyncJob& job) {
     const fs::path& a = o.folders[0];
     const fs::path& b = o.folders[1];
@@ -207,22 +228,10 @@ Json runTwoWay(const Options& o, const SyncJob& job) {
     out["ran"] = !o.planOnly && allowed;
 
     double runSeconds = 0;
-    if (!o.planOnly && allowed) {
-        const std::string runID = ArchiveRunID::make(SystemClock::shared().now());
-        const fs::path logFolder = o.folders[3] / job.id.string();
-        FileIO::createDirectories(logFolder);
-        FileRunLog log(logFolder / (runID + ".log"));
-        const auto runStart = std::chrono::steady_clock::now();
-        const auto [stats, exit] =
-            engine.run(job, twoWay, a, b, traitsA, traitsB, baseline, uuidA, uuidB, runID, log);
-        runSeconds = seconds(std::chrono::steady_clock::now() - runStart);
-        log.close();
-        out["runID"] = runID;
-        out["log"] = log.path().native();
-        out["outcome"] = std::string(enumName(exitClass(exit)));
-        out["exit"] = {{"code", exit.code}, {"stderrTail", exit.stderrTail}};
-        out["stats"] = JsonCodec<RunStats>::encode(stats);
-    }
+    if (!o.planOnly && allowed)
+        runSeconds = runAndReport(o, job, out, [&](const std::string& runID, FileRunLog& log) {
+            return engine.run(job, twoWay, a, b, traitsA, traitsB, baseline, uuidA, uuidB, runID, log);
+        });
 
     rusage self{};
     ::getrusage(RUSAGE_SELF, &self);
@@ -295,23 +304,10 @@ int main(int argc, char** argv) {
                              (o.force && verdict.kind == GuardVerdict::Case::needsConfirmation);
         double runSeconds = 0;
         out["ran"] = !o.planOnly && allowed;
-        if (!o.planOnly && allowed) {
-            const std::string runID = ArchiveRunID::make(SystemClock::shared().now());
-            const fs::path logFolder = o.folders[3] / job.id.string();
-            FileIO::createDirectories(logFolder);
-            FileRunLog log(logFolder / (runID + ".log"));
-
-            const auto runStart = std::chrono::steady_clock::now();
-            const auto [stats, exit] = engine.run(job, plan, source, destination, traits, runID, log);
-            runSeconds = seconds(std::chrono::steady_clock::now() - runStart);
-            log.close();
-
-            out["runID"] = runID;
-            out["log"] = log.path().native();
-            out["outcome"] = std::string(enumName(exitClass(exit)));
-            out["exit"] = {{"code", exit.code}, {"stderrTail", exit.stderrTail}};
-            out["stats"] = JsonCodec<RunStats>::encode(stats);
-        }
+        if (!o.planOnly && allowed)
+            runSeconds = runAndReport(o, job, out, [&](const std::string& runID, FileRunLog& log) {
+                return engine.run(job, plan, source, destination, traits, runID, log);
+            });
 
         rusage self{};
         ::getrusage(RUSAGE_SELF, &self);
