@@ -55,6 +55,7 @@ void ArchiveDirectories::prepareTree(const fs::path& root, const Uuid& jobID, co
     const Descriptor reservedFolder = prepareFolder(rootFolder.get(), std::string(reservedName), reserved);
     const Descriptor archive = prepareFolder(reservedFolder.get(), std::string(archiveName), reserved / archiveName);
     prepareFolder(reservedFolder.get(), std::string(partialName), reserved / partialName);
+    prepareFolder(reservedFolder.get(), std::string(temporaryName), reserved / temporaryName);
     const Descriptor job = prepareFolder(archive.get(), jobID.string(), reserved / archiveName / jobID.string());
     prepareFolder(job.get(), runID, reserved / archiveName / jobID.string() / runID);
 }
