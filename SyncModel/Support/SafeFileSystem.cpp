@@ -105,7 +105,8 @@ bool removeTreeAt(int directory, const std::string& name, const fs::path& path, 
     bool removed = true;
     if (const int error = listNamesAt(folder.get(), names); error != 0)
         removed = failure.note(error, "Could not read folder", path);
-    for (const std::string& child : names) removed = removeTreeAt(folder.get(), child, path / child, failure) && removed;
+    for (const std::string& child : names)
+        removed = removeTreeAt(folder.get(), child, path / child, failure) && removed;
     if (!removed) return false;
     if (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
         return failure.note(errno, "Could not remove", path);

@@ -94,8 +94,6 @@ public:
     // nullopt when nothing is there, or a non-folder stands on the way.
     std::optional<struct stat> stat(std::string_view relativePath);
 
-    const Folder& root() const { return root_; }
-
 private:
     Folder root_;
     std::string parentPath_;
