@@ -4,12 +4,12 @@
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/SafeFileSystem.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayListState.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/TwoWayRun.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 #include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
 
@@ -87,19 +87,22 @@ std::filesystem::path under(const std::filesystem::path& root, std::string_view 
 // rename between two names of one item as done without doing anything, so a
 // case-only change on a case-folding volume is checked in the folder's listing
 // and, when it did not take, made through a temporary name.
-void renameSameItem(int folder, const std::string& oldName, const std::string& newName,
+void renameSameItem(const SafeFileSystem::Folder& folder, const std::string& oldName, const std::string& newName,
                     const std::filesystem::path& from) {
-    if (::renameat(folder, oldName.c_str(), folder, newName.c_str()) != 0) failRename(errno, from);
-    std::vector<std::string> names;
-    if (const int error = SafeFileSystem::listNames(folder, names)) failRename(error, from);
+    if (::renameat(folder.get(), oldName.c_str(), folder.get(), newName.c_str()) != 0) failRename(errno, from);
+    const std::vector<std::string> names = SafeFileSystem::listNames(folder);
     if (std::find(names.begin(), names.end(), newName) != names.end()) return;
 
     const std::string temporary = ".kelto-rename-" + Uuid::random().lowerString();
-    if (const int error = SafeFileSystem::moveWithoutReplacing(folder, oldName, folder, temporary))
-        failRename(error, from);
-    if (const int error = SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, newName)) {
-        SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, oldName);  // best effort: put it back
-        failRename(error, from);
+    SafeFileSystem::moveWithoutReplacing(folder, oldName, folder, temporary);
+    try {
+        SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, newName);
+    } catch (const FileError&) {
+        try {
+            SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, oldName);  // best effort: put it back
+        } catch (const FileError&) {
+        }
+        throw;
     }
 }
 
@@ -115,9 +118,15 @@ bool statBelow(const std::filesystem::path& root, std::string_view relative, str
     std::vector<std::string> parts = SafeFileSystem::split(relative);
     const std::string name = parts.back();
     parts.pop_back();
-    SafeFileSystem::Descriptor top, parent;
-    return SafeFileSystem::openRoot(root, top) == 0 && SafeFileSystem::openPath(top.get(), parts, parent, false) == 0 &&
-           SafeFileSystem::statChild(parent.get(), name, info) == 0;
+    try {
+        const std::optional<SafeFileSystem::Folder> top = SafeFileSystem::openRoot(root);
+        const std::optional<SafeFileSystem::Folder> parent = top ? SafeFileSystem::openPath(*top, parts) : std::nullopt;
+        const std::optional<struct stat> found = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+        if (found) info = *found;
+        return found.has_value();
+    } catch (const FileError&) {
+        return false;
+    }
 }
 
 bool matchesDisk(std::string_view actualPath, EntryKind kind, std::int64_t size, std::int64_t mtime,
@@ -383,24 +392,23 @@ void TwoWayEngine::alignSpelling(std::string_view desired, std::string_view actu
         // without following a link, so a folder swapped for a link meanwhile
         // is refused rather than walked through.
         const std::filesystem::path from = under(root, oldPath);
-        SafeFileSystem::Descriptor top, parent;
-        if (const int error = SafeFileSystem::openRoot(root, top)) failRename(error, from);
+        const std::optional<SafeFileSystem::Folder> top = SafeFileSystem::openRoot(root);
+        if (!top) failRename(ENOENT, from);
         const std::vector<std::string> folders(have.begin(), have.begin() + static_cast<std::ptrdiff_t>(i));
-        if (const int error = SafeFileSystem::openPath(top.get(), folders, parent, false))
-            failRename(error == ENOENT ? EEXIST : error, from);  // gone under both spellings
+        const std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*top, folders);
+        if (!parent) failRename(EEXIST, from);  // gone under both spellings
 
-        struct stat oldInfo {}, newInfo {};
-        const bool oldExists = SafeFileSystem::statChild(parent.get(), oldName, oldInfo) == 0;
-        const bool newExists = SafeFileSystem::statChild(parent.get(), want[i], newInfo) == 0;
-        if (!oldExists && newExists) continue;  // already spelled as wanted
-        if (!oldExists) failRename(EEXIST, from);
-        if (newExists) {
+        const std::optional<struct stat> oldInfo = SafeFileSystem::statChild(*parent, oldName);
+        const std::optional<struct stat> newInfo = SafeFileSystem::statChild(*parent, want[i]);
+        if (!oldInfo && newInfo) continue;  // already spelled as wanted
+        if (!oldInfo) failRename(EEXIST, from);
+        if (newInfo) {
             // One item under both spellings (a volume that ignores case or
             // normalisation): a plain rename changes the stored spelling.
-            if (oldInfo.st_dev != newInfo.st_dev || oldInfo.st_ino != newInfo.st_ino) failRename(EEXIST, from);
-            renameSameItem(parent.get(), oldName, want[i], from);
-        } else if (const int error = SafeFileSystem::moveWithoutReplacing(parent.get(), oldName, parent.get(), want[i])) {
-            failRename(error, from);
+            if (oldInfo->st_dev != newInfo->st_dev || oldInfo->st_ino != newInfo->st_ino) failRename(EEXIST, from);
+            renameSameItem(*parent, oldName, want[i], from);
+        } else {
+            SafeFileSystem::moveWithoutReplacing(*parent, oldName, *parent, want[i]);
         }
     }
 }

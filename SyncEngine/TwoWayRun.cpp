@@ -6,11 +6,11 @@
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/KeyedMerge.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/SafeFileSystem.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 #include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
 
@@ -114,29 +114,33 @@ EntryKind kindOf(mode_t mode) {
 // way, keeping the last folder open: paths come grouped by folder.
 class SideStat {
 public:
-    explicit SideStat(const fs::path& root) : rootError_(SafeFileSystem::openRoot(root, root_)) {}
-
-    // 0, ENOENT when nothing is there, or another errno.
-    int stat(std::string_view path, struct stat& info) {
-        if (rootError_ != 0) return rootError_;
-        const std::size_t slash = path.rfind('/');
-        const std::string_view parent = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
-        const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-        if (!known_ || parent != parentPath_) {
-            parentPath_.assign(parent);
-            known_ = true;
-            parentError_ = parent.empty() ? 0 : SafeFileSystem::openPath(root_.get(), SafeFileSystem::split(parent), folder_, false);
+    explicit SideStat(const fs::path& root) {
+        try {
+            if (std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(root))
+                lookup_.emplace(std::move(*folder));
+            else
+                rootError_ = ENOENT;
+        } catch (const FileError& error) {
+            rootError_ = error.errorNumber();
         }
-        if (parentError_ != 0) return parentError_ == ENOTDIR ? ENOENT : parentError_;  // a non-folder on the way
-        return SafeFileSystem::statChild(parent.empty() ? root_.get() : folder_.get(), name, info);
+    }
+
+    // 0, ENOENT when nothing is there (or a non-folder on the way), or another errno.
+    int stat(std::string_view path, struct stat& info) {
+        if (!lookup_) return rootError_;
+        try {
+            const std::optional<struct stat> found = lookup_->stat(path);
+            if (!found) return ENOENT;
+            info = *found;
+            return 0;
+        } catch (const FileError& error) {
+            return error.errorNumber();
+        }
     }
 
 private:
-    SafeFileSystem::Descriptor root_, folder_;
-    int rootError_;
-    std::string parentPath_;
-    bool known_ = false;
-    int parentError_ = 0;
+    std::optional<SafeFileSystem::PathLookup> lookup_;
+    int rootError_ = 0;
 };
 
 bool agree(const SideListing::Ref& a, const SideListing::Ref& b, std::uint64_t window) {
@@ -463,12 +467,12 @@ std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& path
 
 void TwoWayRun::deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries, const fs::path& root,
                              const Renames& renames) {
-    std::vector<std::string> failed;
+    std::vector<ArchiveMover::Failure> failed;
     for (const std::string& path : paths) {
         if (stop_.stop_requested()) break;  // what is left stays for the next run
         const std::vector<std::string> kept = recheck({path}, entries, root, renames);
         if (kept.empty()) continue;
-        const std::vector<std::string> notDone =
+        const std::vector<ArchiveMover::Failure> notDone =
             ArchiveMover::archive(kept, root, job_.id, runID_, job_.options.archiveEnabled, stop_);
         failed.insert(failed.end(), notDone.begin(), notDone.end());
     }
@@ -476,12 +480,12 @@ void TwoWayRun::deleteOnSide(const std::vector<std::string>& paths, const SideLi
     std::vector<std::string> lines;
     {
         std::lock_guard guard(state_->lock);
-        for (const std::string& path : failed) {
-            lines.push_back(std::string(archiveLine) + path);
+        for (const ArchiveMover::Failure& failure : failed) {
+            lines.push_back(std::string(archiveLine) + failure.path + ": " + failure.reason.reason());
             state_->writeLogLine(lines.back());
         }
     }
-    for (const std::string& path : failed) unsettle(path);
+    for (const ArchiveMover::Failure& failure : failed) unsettle(failure.path);
     combine(accumulated_, 23, lines);
 }
 
@@ -493,25 +497,30 @@ void TwoWayRun::removeFolders(const std::vector<std::string>& folders, const fs:
         const std::string prefix = (root / "").native();
         const std::string relative = where.starts_with(prefix) ? where.substr(prefix.size()) : where;
         if (relative != where) unsettle(relative);
-        fail(std::string(archiveLine) + relative);
+        fail(std::string(archiveLine) + relative + ": " + error.reason());
     }
 }
 
 void TwoWayRun::countArchived() {
     if (!backupDirectory_) return;
     std::int64_t count = 0;
-    SafeFileSystem::Descriptor rootA, rootB;
-    const bool openA = SafeFileSystem::openRoot(a_, rootA) == 0;
-    const bool openB = SafeFileSystem::openRoot(b_, rootB) == 0;
+    const auto open = [](const fs::path& root) -> std::optional<SafeFileSystem::Folder> {
+        try {
+            return SafeFileSystem::openRoot(root);
+        } catch (const FileError&) {
+            return std::nullopt;
+        }
+    };
+    const std::optional<SafeFileSystem::Folder> rootA = open(a_), rootB = open(b_);
     for (const PlannedArchive& archive : runPlan_.archives) {
         const bool onA = archive.on == Side::a;
-        if (!(onA ? openA : openB)) continue;
+        if (!(onA ? rootA : rootB)) continue;
         // A copy's old version is archived under the path as transferred,
         // a deletion under the path as then spelled on its side.
         const std::string path = renamesB_.apply(renamesA_.apply(archive.path));
         const std::string archived = *backupDirectory_ + "/" + path;
         struct stat info {};
-        if (::fstatat((onA ? rootA : rootB).get(), archived.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) ++count;
+        if (::fstatat((onA ? rootA : rootB)->get(), archived.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) ++count;
     }
     std::lock_guard guard(state_->lock);
     state_->stats.filesArchived = count;

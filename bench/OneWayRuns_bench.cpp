@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     try {
         bool quick = false;
         fs::path root = "/tmp/kelto-oneway-bench";
-        fs::path runner = fs::read_symlink("/proc/self/exe").parent_path() / "kelto-run-job";
+        fs::path runner = KELTO_RUN_JOB;
         for (int i = 1; i < argc; ++i) {
             const std::string a = argv[i];
             if (a == "--quick") quick = true;

@@ -15,7 +15,7 @@ every step's wall time and the tool's peak memory, then the medians and the
 ratios of kelto's median times to the others'. unison and rclone are
 installed with apt-get when missing.
 
-  two-way-sync-bench.py --runner BUILD/bench/kelto-run-job [--sizes 10000,100000] [--repeat 3] [--work DIR]
+  two-way-sync-bench.py --runner BUILD/tools/kelto-run-job/kelto-run-job [--sizes 10000,100000] [--repeat 3] [--work DIR]
 """
 
 import argparse

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "SyncModel/SyncMode.h"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace kelto {
+
+// What the command line says about one side's volume; absent values are
+// found out (file system) or left as before (no identity, case sensitivity
+// by file system).
+struct RunJobSideOptions {
+    std::optional<std::string> volumeUuid;
+    std::optional<std::string> fileSystem;
+    std::optional<bool> caseSensitive;
+};
+
+// The command line of kelto-run-job.
+struct RunJobOptions {
+    SyncMode mode = SyncMode::mirror;
+    bool archive = true;
+    bool planOnly = false;
+    bool force = false;
+    bool printArguments = false;
+    bool listPlan = false;
+    RunJobSideOptions a;  // the source
+    RunJobSideOptions b;  // the destination
+    std::optional<std::filesystem::path> rsync;
+    std::filesystem::path source;
+    std::filesystem::path destination;
+    std::filesystem::path supportFolder;
+    std::filesystem::path logFolder;
+
+    static constexpr const char* usage =
+        "usage: kelto-run-job [options] SOURCE DESTINATION SUPPORT_FOLDER LOG_FOLDER\n"
+        "  --mode mirror|copy|twoWay      the job's mode (default mirror)\n"
+        "  --archive on|off               the job's archive (default on)\n"
+        "  --plan-only                    plan and judge, run nothing\n"
+        "  --force                        run even when the guard asks for confirmation\n"
+        "  --list-plan                    add the plan's copies, archives, skipped files and conflicts\n"
+        "  --volume-a UUID, --volume-b UUID\n"
+        "                                 the volume identity of a side (default none)\n"
+        "  --fs-type-a NAME, --fs-type-b NAME\n"
+        "                                 a side's file system (default: as the kernel reports it)\n"
+        "  --fs-type NAME                 the same as --fs-type-b\n"
+        "  --case-sensitive-a yes|no, --case-sensitive-b yes|no\n"
+        "                                 a side's case sensitivity, over what its file system implies\n"
+        "  --rsync PATH                   the rsync to run (default: the build's bundled one)\n"
+        "  --print-rsync-args             print the arguments of the job's transfer, one a line, and stop\n";
+
+    // Folders come back absolute and normalised. Throws std::invalid_argument
+    // naming the problem.
+    static RunJobOptions parse(int argc, const char* const* argv);
+};
+
+}  // namespace kelto

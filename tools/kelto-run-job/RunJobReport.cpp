@@ -1,0 +1,109 @@
+#include "tools/kelto-run-job/RunJobReport.h"
+
+#include "SyncEngine/OneWayEngineError.h"
+#include "SyncEngine/TwoWayEngineError.h"
+
+#include <iostream>
+
+namespace kelto {
+
+namespace {
+
+std::string_view codeName(TwoWayEngineError::Code code) {
+    using Code = TwoWayEngineError::Code;
+    switch (code) {
+        case Code::endpointMissing: return "endpointMissing";
+        case Code::unsafePath: return "unsafePath";
+        case Code::scanFailed: return "scanFailed";
+        case Code::unsupportedMode: return "unsupportedMode";
+        case Code::nestedEndpoints: return "nestedEndpoints";
+        case Code::readOnlyEndpoint: return "readOnlyEndpoint";
+        case Code::invalidRunID: return "invalidRunID";
+    }
+    return "unknown";
+}
+
+}  // namespace
+
+Json RunJobReport::verdict(const GuardVerdict& v) {
+    Json out{{"case", std::string(enumName(v.kind))}};
+    if (v.kind == GuardVerdict::Case::needsConfirmation) out["message"] = v.message;
+    if (v.kind == GuardVerdict::Case::abort) out["reason"] = std::string(enumName(v.reason));
+    return out;
+}
+
+Json RunJobReport::guardInput(const std::optional<SideCounts>& previousCounts,
+                              const std::map<Side, std::int64_t>& freeSpace) {
+    Json out = Json::object();
+    if (previousCounts) out["previousCounts"] = JsonCodec<SideCounts>::encode(*previousCounts);
+    Json free = Json::object();
+    for (const auto& [side, bytes] : freeSpace) free[std::string(enumName(side))] = bytes;
+    out["freeSpace"] = free;
+    return out;
+}
+
+Json RunJobReport::planCounts(const SyncPlan& plan, const TwoWayPlan* twoWay) {
+    std::int64_t bytesToCopy = 0;
+    for (const PlannedCopy& c : plan.copies) bytesToCopy += c.size;
+    Json out{{"copies", plan.copies.size()},         {"bytesToCopy", bytesToCopy},
+             {"archives", plan.archives.size()},     {"skipped", plan.skipped.size()},
+             {"conflicts", plan.conflicts.size()},   {"deletionCount", plan.deletionCount},
+             {"entryCountA", plan.entryCountA},      {"entryCountB", plan.entryCountB}};
+    if (twoWay) {
+        out["copyAtoB"] = twoWay->copyAtoB.size();
+        out["copyBtoA"] = twoWay->copyBtoA.size();
+        out["archiveOnA"] = twoWay->archiveOnA.size();
+        out["archiveOnB"] = twoWay->archiveOnB.size();
+        out["removeDirsOnA"] = twoWay->removeDirsOnA.size();
+        out["removeDirsOnB"] = twoWay->removeDirsOnB.size();
+    }
+    return out;
+}
+
+Json RunJobReport::planLists(const SyncPlan& plan, const TwoWayPlan* twoWay) {
+    Json copies = Json::array();
+    for (const PlannedCopy& c : plan.copies)
+        copies.push_back({{"path", c.path}, {"size", c.size}, {"to", std::string(enumName(c.to))}});
+    Json archives = Json::array();
+    for (const PlannedArchive& a : plan.archives)
+        archives.push_back({{"path", a.path}, {"on", std::string(enumName(a.on))}});
+    Json skipped = Json::array();
+    for (const SkippedFile& s : plan.skipped)
+        skipped.push_back({{"path", s.path}, {"reason", std::string(enumName(s.reason))}});
+    Json conflicts = Json::array();
+    if (twoWay)
+        for (const TwoWayConflict& c : twoWay->conflicts)
+            conflicts.push_back({{"path", c.path}, {"resolution", std::string(enumName(c.resolution))}});
+    return Json{{"copies", std::move(copies)},
+                {"archives", std::move(archives)},
+                {"skipped", std::move(skipped)},
+                {"conflicts", std::move(conflicts)}};
+}
+
+Json RunJobReport::exit(std::int32_t code, const std::vector<std::string>& stderrTail) {
+    return Json{{"code", code}, {"stderrTail", stderrTail}};
+}
+
+Json RunJobReport::error(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const TwoWayEngineError& e) {
+        Json out{{"type", "TwoWayEngineError"}, {"code", std::string(codeName(e.code()))}, {"message", e.what()}};
+        if (e.code() == TwoWayEngineError::Code::scanFailed) out["exit"] = exit(e.exitCode(), e.stderrTail());
+        return out;
+    } catch (const OneWayEngineError& e) {
+        Json out{{"type", "OneWayEngineError"}, {"code", std::string(enumName(e.code()))}, {"message", e.what()}};
+        if (e.code() == OneWayEngineError::Code::scanFailed) out["exit"] = exit(e.exitCode(), e.stderrTail());
+        return out;
+    } catch (const std::exception& e) {
+        return Json{{"type", "error"}, {"message", e.what()}};
+    } catch (...) {
+        return Json{{"type", "error"}, {"message", "unknown failure"}};
+    }
+}
+
+void RunJobReport::print(const Json& out) {
+    std::cout << out.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
+}
+
+}  // namespace kelto
