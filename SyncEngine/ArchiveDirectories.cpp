@@ -48,6 +48,7 @@ void ArchiveDirectories::prepareTree(const fs::path& root, const Uuid& jobID, co
     const Folder reservedFolder = prepareFolder(*rootFolder, std::string(reservedName));
     const Folder archive = prepareFolder(reservedFolder, std::string(archiveName));
     prepareFolder(reservedFolder, std::string(partialName));
+    prepareFolder(reservedFolder, std::string(temporaryName));
     const Folder job = prepareFolder(archive, jobID.string());
     prepareFolder(job, runID);
 }

@@ -15,11 +15,13 @@ namespace kelto {
 // The reserved folder at the root R of every synchronised folder:
 //   .KeltoSync/Archive/<job UUID>/<run identifier>/<path>  archived items
 //   .KeltoSync/Partial                                   rsync's partial transfers
+//   .KeltoSync/Temporary                                 rsync's files in the making
 // Nothing here follows a symbolic link below R.
 struct ArchiveDirectories {
     static constexpr std::string_view reservedName = ".KeltoSync";
     static constexpr std::string_view archiveName = "Archive";
     static constexpr std::string_view partialName = "Partial";
+    static constexpr std::string_view temporaryName = "Temporary";
 
     // ".KeltoSync/Archive/<job UUID>/<run identifier>", relative to R.
     static std::string runFolderRelativePath(const Uuid& jobID, std::string_view runID);
@@ -27,7 +29,7 @@ struct ArchiveDirectories {
     // R/.KeltoSync/Archive/<job UUID>; touches nothing.
     static std::filesystem::path jobArchiveURL(const std::filesystem::path& root, const Uuid& jobID);
 
-    // Makes .KeltoSync, its Archive and Partial folders, the job archive
+    // Makes .KeltoSync, its Archive, Partial and Temporary folders, the job archive
     // folder and the run folder exist, in that order; folders made before a
     // failure stay. Throws ArchiveDirectoriesError (invalidFileName) for a run
     // identifier that does not parse, before touching the disk, or for a

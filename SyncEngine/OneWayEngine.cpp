@@ -5,6 +5,7 @@
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/TransferScratch.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <sys/stat.h>
@@ -394,9 +395,12 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     checkEndpoints(job, source, destination);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     ArchiveDirectories::prepareTree(destination, job.id, runID);
+    TransferScratch::clearTemporaries(destination);
 
     const bool mirror = job.mode == SyncMode::mirror;
     const bool archiving = job.options.archiveEnabled;
+    std::vector<std::string> received;  // the files rsync will write, as last seen
+    for (const PlannedCopy& copy : plan.copies) received.push_back(copy.path);
 
     if (mirror) {
         const std::vector<ItemizedChange> fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
@@ -409,6 +413,9 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
             return std::pair{stats, RsyncExit(replanCode, {std::string(line)})};
         };
         if (freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) return refuse(sourceEmptyLine);
+        received.clear();
+        for (const ItemizedChange& line : fresh)
+            if (isReceivedFile(line)) received.push_back(line.path);
 
         // Without the archive a deletion is final: delete only what the plan
         // listed (what the exclude file keeps rsync away from stays anyway).
@@ -430,6 +437,8 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
     if (!plan.skipped.empty()) invocation.extraExcludeFile = excludes.path();
     if (mirror) invocation.maximumDeletions = plan.deletionCount;
+    invocation.partialDirectory = TransferScratch::partialFolder(destination);
+    invocation.temporaryDirectory = TransferScratch::temporaryFolderFor(destination, received);
 
     TransferState state(plan, log, *clock);
     report(&onProgress, state.firstReport());

@@ -29,9 +29,13 @@ std::vector<std::string> RsyncArguments::build(const RsyncInvocation& invocation
         "--out-format=%i %l %b %n",
         "--info=progress2",
         "--no-inc-recursive",
-        "--partial-dir=.KeltoSync/Partial",
-        "--exclude=/.KeltoSync/",
     };
+    // A partial folder relative to each file's folder would be made beside
+    // the user's files, and costs rsync a lookup per file: one absolute
+    // folder inside the reserved folder serves instead.
+    if (invocation.partialDirectory) args.push_back("--partial-dir=" + invocation.partialDirectory->native());
+    if (invocation.temporaryDirectory) args.push_back("--temp-dir=" + invocation.temporaryDirectory->native());
+    args.push_back("--exclude=/.KeltoSync/");
     args.push_back("--modify-window=" + std::to_string(traits.modifyWindow));
     args.push_back(traits.isNetwork ? "--timeout=120" : "--timeout=0");
     args.push_back(traits.preservesPermissions ? "--perms" : "--no-perms");

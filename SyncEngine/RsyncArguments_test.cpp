@@ -41,7 +41,7 @@ const std::vector<std::string> kFixed{
     "--links",          "--times",           "--no-owner",
     "--no-group",       "--no-human-readable", "--itemize-changes",
     "--out-format=%i %l %b %n", "--info=progress2", "--no-inc-recursive",
-    "--partial-dir=.KeltoSync/Partial", "--exclude=/.KeltoSync/"};
+    "--exclude=/.KeltoSync/"};
 
 std::vector<std::string> withFixed(std::vector<std::string> tail) {
     std::vector<std::string> all = kFixed;
@@ -55,6 +55,21 @@ TEST(RsyncArgumentsTraits, NativeLinuxMirrorIsTheWholeContract) {
     EXPECT_EQ(RsyncArguments::build(invocation(RsyncOperation::mirror())),
               withFixed({"--modify-window=0", "--timeout=0", "--perms", "-X", "--recursive", "--delete",
                          "--delete-delay", "/home/a/Photos/", "/media/b/Backup/"}));
+}
+
+TEST(RsyncArgumentsTraits, ScratchFoldersComeBeforeTheReservedExclusionOnlyWhenGiven) {
+    RsyncInvocation transfer = invocation(RsyncOperation::filesFrom("/tmp/l"));
+    transfer.partialDirectory = "/media/b/Backup/.KeltoSync/Partial";
+    transfer.temporaryDirectory = "/media/b/Backup/.KeltoSync/Temporary";
+    const auto args = RsyncArguments::build(transfer);
+    EXPECT_EQ(indexOf(args, "--partial-dir=/media/b/Backup/.KeltoSync/Partial"), 9);
+    EXPECT_EQ(indexOf(args, "--temp-dir=/media/b/Backup/.KeltoSync/Temporary"), 10);
+    EXPECT_EQ(indexOf(args, "--exclude=/.KeltoSync/"), 11);
+
+    for (const auto& arg : RsyncArguments::build(invocation(RsyncOperation::mirror()))) {
+        EXPECT_FALSE(arg.starts_with("--partial-dir")) << arg;
+        EXPECT_FALSE(arg.starts_with("--temp-dir")) << arg;
+    }
 }
 
 TEST(RsyncArgumentsTraits, ForeignAndNetworkVolumes) {

@@ -23,6 +23,10 @@ struct RsyncInvocation {
     std::optional<std::string> backupDirectory;  // relative to the destination folder
     std::optional<std::filesystem::path> extraExcludeFile;  // NUL-separated patterns
     std::optional<std::int64_t> maximumDeletions;           // mirror only
+    // Absolute folders inside the destination's reserved folder; transfers
+    // only, since neither changes what a dry run or a listing prints.
+    std::optional<std::filesystem::path> partialDirectory;
+    std::optional<std::filesystem::path> temporaryDirectory;
 };
 
 }  // namespace kelto

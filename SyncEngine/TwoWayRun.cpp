@@ -6,6 +6,7 @@
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/KeyedMerge.h"
 #include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncModel/Support/FileIO.h"
@@ -331,10 +332,14 @@ void TwoWayRun::checkPlannedPaths() const {
 }
 
 void TwoWayRun::prepareTrees() const {
-    if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty())
+    if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty()) {
         ArchiveDirectories::prepareTree(a_, job_.id, runID_);
-    if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty())
+        TransferScratch::clearTemporaries(a_);
+    }
+    if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty()) {
         ArchiveDirectories::prepareTree(b_, job_.id, runID_);
+        TransferScratch::clearTemporaries(b_);
+    }
 }
 
 TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
@@ -361,6 +366,8 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.traits = direction.destinationTraits;
     invocation.filters = job_.filters;
     invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
+    invocation.partialDirectory = TransferScratch::partialFolder(direction.destination);
+    invocation.temporaryDirectory = TransferScratch::temporaryFolderFor(direction.destination, paths);
 
     const Clock& clock = *engine_.clock;
     TwoWayTransferState& state = *state_;

@@ -174,8 +174,9 @@ TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     std::jthread watcher([&](std::stop_token done) {
         while (!done.stop_requested() && !stop.stop_requested()) {
             std::error_code ignored;
-            for (const auto& e : fs::directory_iterator(dst, ignored))
-                if (e.path().filename().native().starts_with(".big.") && e.file_size(ignored) > 0) stop.request_stop();
+            // rsync writes the new version in the reserved folder first.
+            for (const auto& e : fs::directory_iterator(dst / ".KeltoSync/Temporary", ignored))
+                if (e.path().filename().native().starts_with("big.") && e.file_size(ignored) > 0) stop.request_stop();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });

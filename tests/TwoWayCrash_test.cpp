@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -131,6 +132,42 @@ TEST_F(TwoWayCrashTest, KillingTheRunnerAtAnyMomentLosesNoVersion) {
             EXPECT_TRUE(kept(path, content)) << "trial " << trial << " lost " << path << ": " << content.substr(0, 20);
     }
     EXPECT_GT(interrupted, 5);  // most kills land inside a run
+}
+
+TEST_F(TwoWayCrashTest, AHardKillMidTransferLeavesNoTemporaryAmongTheFiles) {
+    if (!runJob) GTEST_SKIP() << "kelto-run-job is not built";
+    putAt(a / "small", "small", t0);
+    fs::create_directories(b);
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    {
+        fs::create_directories(a / "sub");
+        std::ofstream big(a / "sub" / "big", std::ios::binary);
+        const std::string block(1 << 20, 'b');
+        for (int i = 0; i < 256; ++i) big << block;
+    }
+
+    // Killed, rsync included, as soon as it has begun writing the new file.
+    const fs::path temporaries = b / ".KeltoSync" / "Temporary";
+    const pid_t pid = start();
+    bool writing = false;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         !writing && std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(std::chrono::microseconds(200))) {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(temporaries, ignored))
+            writing = writing || entry.path().filename().native().starts_with("big.");
+    }
+    ::kill(pid, SIGKILL);
+    killLeftovers();
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(writing) << "the transfer never began: " << contents(out);
+    ASSERT_FALSE(fs::is_empty(temporaries)) << "nothing left to clear";
+    for (const auto& [path, content] : tree(b)) EXPECT_TRUE(path == "small" || path == "sub") << path;
+
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    EXPECT_TRUE(tree(a) == tree(b));
+    EXPECT_EQ(tree(a).size(), 3u) << "a temporary crossed over";
+    EXPECT_TRUE(fs::is_empty(temporaries)) << "the stale temporary stayed";
 }
 
 }  // namespace

@@ -1,0 +1,156 @@
+// Where rsync keeps unfinished files, against the real rsync: dry runs print
+// the same with and without the scratch folders, and the temporary folder is
+// given only when rsync can rename out of it.
+
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/TransferScratch.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/RealRsync.h"
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace kelto;
+using namespace kelto::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+void write(const fs::path& file, std::string_view text = "x", std::int64_t mtime = 1'600'000'000) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+    const struct utimbuf times {mtime, mtime};
+    ::utime(file.c_str(), &times);
+}
+
+RsyncInvocation invocation(RsyncOperation operation, const fs::path& source, const fs::path& destination) {
+    VolumeIdentity ext4;
+    ext4.fileSystem = "ext4";
+    RsyncInvocation i;
+    i.operation = std::move(operation);
+    i.source = source;
+    i.destination = destination;
+    i.traits = FileSystemTraits::forVolume(ext4);
+    return i;
+}
+
+// A tmpfs over a folder for the test's lifetime; root only.
+class Mount {
+public:
+    explicit Mount(const fs::path& at) : at_(at) {
+        fs::create_directories(at);
+        mounted_ = ::mount("kelto-test", at.c_str(), "tmpfs", 0, "size=16m") == 0;
+    }
+    ~Mount() {
+        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+class TransferScratchTest : public ::testing::Test {
+protected:
+    TemporaryFolder tmp;
+    fs::path src = tmp / "src", dst = tmp / "dst";
+};
+
+}  // namespace
+
+TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolders) {
+    write(src / "changed", "new content");
+    write(src / "sub/new", "fresh");
+    write(src / "same");
+    write(dst / "changed", "old");
+    write(dst / "same");
+    write(dst / "gone");
+    // Leftovers of an interrupted transfer, under the names rsync gives them.
+    write(TransferScratch::partialFolder(dst) / "changed", "new c");
+    write(TransferScratch::partialFolder(dst) / "new", "fr");
+    write(TransferScratch::temporaryFolder(dst) / "changed.Ab12Cd", "n");
+
+    for (RsyncOperation operation : {RsyncOperation::mirror(), RsyncOperation::copy()}) {
+        RsyncInvocation plain = invocation(operation, src, dst);
+        plain.dryRun = true;
+        RsyncInvocation scratch = plain;
+        scratch.partialDirectory = TransferScratch::partialFolder(dst);
+        scratch.temporaryDirectory = TransferScratch::temporaryFolder(dst);
+        const RsyncOutput without = runRealRsync(RsyncArguments::build(plain));
+        const RsyncOutput with = runRealRsync(RsyncArguments::build(scratch));
+        ASSERT_EQ(without.code, 0) << without.err;
+        ASSERT_EQ(with.code, 0) << with.err;
+        EXPECT_NE(without.out.find("changed"), std::string::npos);
+        EXPECT_EQ(without.out, with.out);
+    }
+
+    RsyncInvocation listing = invocation(RsyncOperation::listOnly(), dst, {});
+    listing.destination.reset();
+    RsyncInvocation listingWith = listing;
+    listingWith.partialDirectory = TransferScratch::partialFolder(dst);
+    EXPECT_EQ(runRealRsync(RsyncArguments::build(listing)).out, runRealRsync(RsyncArguments::build(listingWith)).out);
+}
+
+TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) {
+    write(src / "a/b/deep", "deep");
+    write(src / "top", "top");
+    write(dst / "top", "old top");
+    ArchiveDirectories::prepareTree(dst, Uuid::random(), "2025-03-07_141503-0a1b2c3d");
+    RsyncInvocation transfer = invocation(RsyncOperation::mirror(), src, dst);
+    transfer.partialDirectory = TransferScratch::partialFolder(dst);
+    transfer.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"a/b/deep", "top"});
+    ASSERT_EQ(transfer.temporaryDirectory, TransferScratch::temporaryFolder(dst));
+
+    const RsyncOutput result = runRealRsync(RsyncArguments::build(transfer));
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(test::readFile(dst / "a/b/deep"), "deep");
+    EXPECT_EQ(test::readFile(dst / "top"), "top");
+    EXPECT_TRUE(fs::is_empty(TransferScratch::temporaryFolder(dst)));
+    EXPECT_TRUE(fs::is_empty(TransferScratch::partialFolder(dst)));
+}
+
+TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
+    write(dst / "here/file");
+    fs::create_directories(TransferScratch::temporaryFolder(dst));
+    const Mount mount(dst / "elsewhere");
+    if (!mount.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    fs::create_directories(dst / "elsewhere/inner");
+
+    EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"top", "here/file", "here/new/deeper/file"}),
+              TransferScratch::temporaryFolder(dst));
+    EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"here/file", "elsewhere/inner/file"}), std::nullopt);
+    // A folder the transfer makes lands on its nearest existing ancestor's mount.
+    EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"elsewhere/new/file"}), std::nullopt);
+    EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"elsewhere"}), TransferScratch::temporaryFolder(dst));
+
+    // And rsync, given no temporary folder, still renames within that mount.
+    write(src / "elsewhere/inner/file", "newer");
+    write(dst / "elsewhere/inner/file", "old");
+    RsyncInvocation transfer = invocation(RsyncOperation::copy(), src, dst);
+    transfer.partialDirectory = TransferScratch::partialFolder(dst);
+    transfer.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"elsewhere/inner/file"});
+    const RsyncOutput result = runRealRsync(RsyncArguments::build(transfer));
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(test::readFile(dst / "elsewhere/inner/file"), "newer");
+}
+
+TEST_F(TransferScratchTest, ClearingRemovesLeftoversWithoutFollowingLinks) {
+    fs::create_directories(dst);
+    EXPECT_NO_THROW(TransferScratch::clearTemporaries(dst));
+
+    const fs::path temporaries = TransferScratch::temporaryFolder(dst);
+    write(temporaries / "big.a1B2c3", "half");
+    write(tmp / "outside/keep", "keep");
+    fs::create_directory_symlink(tmp / "outside", temporaries / "link");
+    fs::create_directories(temporaries / "folder/inner");
+    TransferScratch::clearTemporaries(dst);
+    EXPECT_TRUE(fs::is_empty(temporaries));
+    EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
+}
