@@ -26,6 +26,7 @@
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncLocator.h"
+#include "SyncEngine/RsyncProcess.h"
 #include "SyncEngine/SafetyGuard.h"
 #include "SyncEngine/TwoWayEngine.h"
 #include "SyncEngine/TwoWayEngineError.h"
@@ -196,7 +197,8 @@ Json runTwoWay(const Options& o, const SyncJob& job) {
     const FileSystemTraits traitsB = FileSystemTraits::forVolume(job.destination.volume);
     const std::optional<std::string>& uuidA = job.source.volume.uuid;
     const std::optional<std::string>& uuidB = job.destination.volume.uuid;
-    TwoWayEngine engine{RsyncProcess{o.rsync ? *o.rsync : RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}};
+    const RsyncProcess rsync(o.rsync ? *o.rsync : RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR));
+    TwoWayEngine engine(rsync);
 
     Json out;
     out["job"] = job.id.string();
@@ -271,7 +273,8 @@ int main(int argc, char** argv) {
             return out.contains("ran") && !out["ran"].get<bool>() && !o.planOnly ? 1 : 0;
         }
 
-        OneWayEngine engine(RsyncProcess{o.rsync ? *o.rsync : RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)});
+        const RsyncProcess rsync(o.rsync ? *o.rsync : RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR));
+        OneWayEngine engine(rsync);
         double rsyncSeconds = 0;
         int rsyncRuns = 0;
         engine.onRsyncRunTimed = [&](double s) {

@@ -6,6 +6,7 @@
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/RsyncLocator.h"
+#include "SyncEngine/RsyncProcess.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/MemoryLog.h"
 #include "tests/support/TemporaryFolder.h"
@@ -62,7 +63,8 @@ protected:
     fs::path dst = tmp / "dst";
     SyncJob job;
     FileSystemTraits traits;
-    OneWayEngine engine{RsyncProcess{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}};
+    RsyncProcess process{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
+    OneWayEngine engine{process};
     MemoryLog log;
 
     void SetUp() override {

@@ -100,7 +100,7 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
 }
 
 TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
-    engine.process.executable = tmp / "no-such-rsync";
+    process.executable = tmp / "no-such-rsync";
     auto codeOf = [&](const fs::path& from, const fs::path& to) {
         try {
             engine.plan(job, from, to, traits);
@@ -141,12 +141,12 @@ TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
 
 TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
     // 24: files vanished while scanning, which still plans.
-    engine.process.executable = fakeRsync(tmp.path(), R"(printf '>f+++++++++ 3 0 kept\n.d          0 0 ./\n'
+    process.executable = fakeRsync(tmp.path(), R"(printf '>f+++++++++ 3 0 kept\n.d          0 0 ./\n'
 echo 'file has vanished: "/src/gone"' >&2
 exit 24)");
     EXPECT_EQ(copyPaths(plan()), std::vector<std::string>{"kept"});
 
-    engine.process.executable = fakeRsync(tmp.path(), R"(echo '>f+++++++++ 3 0 kept'
+    process.executable = fakeRsync(tmp.path(), R"(echo '>f+++++++++ 3 0 kept'
 echo 'rsync: [sender] send_files failed to open "x": Permission denied (13)' >&2
 echo 'rsync error: some files/attrs were not transferred (code 23)' >&2
 exit 23)");
@@ -174,7 +174,7 @@ exit 23)");
 TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     ManualClock clock;
     engine.clock = &clock;
-    engine.process.executable =
+    process.executable =
         fakeRsync(tmp.path(), "i=0; while [ $i -lt 300 ]; do echo \">f+++++++++ 1 0 f$i\"; i=$((i+1)); done");
     std::vector<SyncProgress> reports;
     plan(&reports);

@@ -14,7 +14,7 @@ protected:
     // x changed on A, y changed on B, z deleted on B: a copy each way and a
     // deletion on A.
     TwoWayPlan prepare() {
-        engine.process.executable = realRsync;
+        process.executable = realRsync;
         startInStep({"x", "y", "z"});
         putAt(a / "x", "new x", t0 + 10);
         putAt(b / "y", "new y", t0 + 10);
@@ -34,7 +34,7 @@ std::string transfers(const std::vector<std::pair<bool, int>>& steps, const std:
 
 TEST_F(TwoWayExitTest, APartialDirectionKeepsTheOldEntriesOfWhatItDidNotConfirm) {
     const TwoWayPlan twoWay = prepare();
-    engine.process.executable = fakeRsyncFor(transfers({{false, 23}, {true, 0}}));
+    process.executable = fakeRsyncFor(transfers({{false, 23}, {true, 0}}));
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(23, {"rsync error 1", "rsync error 2"}));
     EXPECT_EQ(stats.errors, exit.stderrTail);
@@ -52,7 +52,7 @@ TEST_F(TwoWayExitTest, VanishedFilesShowOnlyWhenNothingWorseHappened) {
         fs::create_directories(a);
         fs::create_directories(b);
         const TwoWayPlan twoWay = prepare();
-        engine.process.executable = fakeRsyncFor(transfers(steps));
+        process.executable = fakeRsyncFor(transfers(steps));
         EXPECT_EQ(run(twoWay).second.code, expected) << steps[0].second << " then " << steps[1].second;
         EXPECT_EQ(tree(a), tree(b));
     }
@@ -61,7 +61,7 @@ TEST_F(TwoWayExitTest, VanishedFilesShowOnlyWhenNothingWorseHappened) {
 TEST_F(TwoWayExitTest, AnotherCodeStopsTheOtherDirectionTheDeletionsAndTheBaseline) {
     const TwoWayPlan twoWay = prepare();
     const std::string before = contents(baselineFile);
-    engine.process.executable = fakeRsyncFor(transfers({{false, 11}, {true, 0}}));
+    process.executable = fakeRsyncFor(transfers({{false, 11}, {true, 0}}));
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(11, {"rsync error 1"}));
     EXPECT_EQ(stats.errors, exit.stderrTail);
@@ -72,7 +72,7 @@ TEST_F(TwoWayExitTest, AnotherCodeStopsTheOtherDirectionTheDeletionsAndTheBaseli
 
 TEST_F(TwoWayExitTest, OnlyTheLastFiftyErrorLinesAreKept) {
     const TwoWayPlan twoWay = prepare();
-    engine.process.executable =
+    process.executable =
         fakeRsyncFor(transfers({{false, 23}, {true, 0}}, "for i in $(seq 1 60); do echo \"line $i\" >&2; done; "));
     const auto [stats, exit] = run(twoWay);
     ASSERT_EQ(exit.stderrTail.size(), 50u);
@@ -85,7 +85,7 @@ TEST_F(TwoWayExitTest, CancellingWhileBToARunsEndsWithTwentyAndKeepsTheBaseline)
     const TwoWayPlan twoWay = prepare();
     const std::string before = contents(baselineFile);
     const fs::path started = tmp / "started", listNamed = tmp / "list-file";
-    engine.process.executable = fakeRsyncFor(
+    process.executable = fakeRsyncFor(
         "case $n in\n1) exec \"$REAL\" \"$@\";;\n2) for arg in \"$@\"; do case \"$arg\" in --files-from=*) echo -n "
         "\"${arg#--files-from=}\" > '" + listNamed.native() + "';; esac; done; touch '" + started.native() +
         "'; sleep 30;;\nesac\n");

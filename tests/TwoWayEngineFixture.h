@@ -54,7 +54,8 @@ protected:
     SyncJob job;
     FileSystemTraits traits;
     fs::path realRsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
-    TwoWayEngine engine{RsyncProcess{realRsync}};
+    RsyncProcess process{realRsync};
+    TwoWayEngine engine{process};
     MemoryLog log;
     std::optional<std::string> uuidA = "A-UUID", uuidB = "B-UUID";
     std::string runID = ArchiveRunID::make(SystemClock::shared().now());

@@ -27,7 +27,7 @@ TEST_F(TwoWayEngineTest, ReportsCountSideBOnFromSideAInOrder) {
 
 TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
     // rsync prints a year outside four digits as it is.
-    engine.process.executable = fakeRsync(tmp.path(),
+    process.executable = fakeRsync(tmp.path(),
                                           "echo '-rw-r--r--           3 2020/01/01 00:00:00 good'\n"
                                           "echo '-rw-r--r--           3  385/07/25 07:06:40 old'");
     try {
@@ -60,7 +60,7 @@ TEST_F(TwoWayEngineTest, AFileDatedBeforeTheYear1000OnOneSideIsNeverDeletedOnThe
 }
 
 TEST_F(TwoWayEngineTest, CancellingWhileListingFailsWithTheCancellationError) {
-    engine.process.executable = fakeRsync(tmp.path(), "sleep 30");
+    process.executable = fakeRsync(tmp.path(), "sleep 30");
     std::stop_source stop;
     std::jthread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
