@@ -302,10 +302,10 @@ void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, co
 }
 
 RsyncExit OneWayEngine::runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
-                                 const RsyncProcess::RawLineHandler& onRawLine,
-                                 const RsyncProcess::EventHandler& onEvent) const {
+                                 const RsyncRunner::RawLineHandler& onRawLine,
+                                 const RsyncRunner::EventHandler& onEvent) const {
     const auto start = std::chrono::steady_clock::now();
-    RsyncExit exit = process.run(arguments, RsyncOutputParser::Mode::transfer, stop, onRawLine, onEvent);
+    RsyncExit exit = runner.run(arguments, RsyncOutputParser::Mode::transfer, stop, onRawLine, onEvent);
     if (onRsyncRunTimed)
         onRsyncRunTimed(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return exit;
@@ -323,7 +323,7 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
         if (ItemizedChange* item = event.asItem()) state.append(std::move(*item));
     });
     if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
-    if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncProcess::cancelledCode, exit.stderrTail);
+    if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
     return state.collectedItems();
 }
 

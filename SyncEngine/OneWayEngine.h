@@ -4,7 +4,7 @@
 #include "SyncEngine/OneWayEngineError.h"
 #include "SyncEngine/RsyncEvent.h"
 #include "SyncEngine/RsyncExit.h"
-#include "SyncEngine/RsyncProcess.h"
+#include "SyncEngine/RsyncRunner.h"
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
@@ -45,9 +45,10 @@ struct OneWayEngine {
     static constexpr std::string_view sourceEmptyLine = "Source is empty — review and run again";
     static constexpr std::string_view deletionsChangedLine = "Files to delete changed since planning — review and run again";
 
-    explicit OneWayEngine(RsyncProcess process) : process(std::move(process)) {}
+    // The runner must outlive the engine.
+    explicit OneWayEngine(const RsyncRunner& runner) : runner(runner) {}
 
-    RsyncProcess process;
+    const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
     // Told the wall time in seconds of each rsync child run; for measurements.
     std::function<void(double seconds)> onRsyncRunTimed;
@@ -89,7 +90,7 @@ private:
                                      const std::filesystem::path* excludeFile, std::stop_token stop,
                                      const ProgressHandler* onProgress) const;
     RsyncExit runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
-                       const RsyncProcess::RawLineHandler& onRawLine, const RsyncProcess::EventHandler& onEvent) const;
+                       const RsyncRunner::RawLineHandler& onRawLine, const RsyncRunner::EventHandler& onEvent) const;
 };
 
 }  // namespace kelto

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <optional>
@@ -178,6 +179,200 @@ int millisecondsUntil(SteadyClock::time_point deadline, SteadyClock::time_point 
     return static_cast<int>(std::min<long long>(ms, 60'000));
 }
 
+// Turns a stop request into a readable wake-up descriptor for poll().
+struct WakeOnStop {
+    int fd;
+    void operator()() const noexcept {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(fd, &one, sizeof one);
+    }
+};
+
+// What one round waits for: the descriptors still of interest, where each
+// sits in the poll set (-1 when left out), and how long to wait.
+struct PollSet {
+    pollfd fds[4];
+    nfds_t count = 0;
+    int out = -1, err = -1, pid = -1, wake = -1;
+    int timeout = -1;  // milliseconds; -1 for no limit
+
+    int add(bool wanted, int fd) {
+        if (!wanted) return -1;
+        fds[count] = {fd, POLLIN, 0};
+        return static_cast<int>(count++);
+    }
+    void limit(int milliseconds) { timeout = timeout < 0 ? milliseconds : std::min(timeout, milliseconds); }
+    bool ready(int index) const { return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)); }
+};
+
+// One child run, from launch to reaping. Each round of perform() watches the
+// pipes, the child and the stop; drains what is readable into the handlers;
+// cancels on a stop (SIGTERM, then SIGKILL after killDelay); notices the
+// exit; and abandons pipes that something left behind still holds once the
+// grace after the exit is over.
+class ProcessRun {
+public:
+    enum class Stream { out, err };
+
+    ProcessRun(const std::filesystem::path& executable, RsyncOutputParser::Mode mode,
+               const RsyncRunner::RawLineHandler& onRawLine, const RsyncRunner::EventHandler& onEvent)
+        : executable_(executable), onRawLine_(onRawLine), onEvent_(onEvent), parser_(mode) {}
+
+    ProcessRun(const ProcessRun&) = delete;
+    ProcessRun& operator=(const ProcessRun&) = delete;
+
+    // Starts the child; from then on a stop of the token reaches it.
+    void launch(const std::vector<std::string>& arguments, std::stop_token stop) {
+        out_ = makePipe(executable_);
+        err_ = makePipe(executable_);
+        wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!wake_.valid()) throw RsyncProcessError(RsyncProcessError::Code::launchFailed, errno, executable_);
+
+        child_.emplace(spawn(executable_, arguments, out_.write.get(), err_.write.get()));
+        out_.write.reset();
+        err_.write.reset();
+        onStop_.emplace(std::move(stop), WakeOnStop{wake_.get()});
+    }
+
+    // Runs rounds until the child has exited and both pipes are closed, then reaps it.
+    RsyncExit perform() {
+        while (out_.read.valid() || err_.read.valid() || !child_->exited()) {
+            PollSet set = watch();
+            if (::poll(set.fds, set.count, set.timeout) < 0 && errno != EINTR)
+                throw RsyncProcessError(RsyncProcessError::Code::waitFailed, errno, executable_);
+
+            bytesThisRound_ = 0;
+            if (set.ready(set.wake)) cancel();
+            if (set.ready(set.out)) drain(Stream::out);
+            if (set.ready(set.err)) drain(Stream::err);
+            if (set.pid < 0 || set.ready(set.pid)) noticeExit();
+
+            if (bytesThisRound_ > 0 && bytesThisRound_ < coalesceBelow && !child_->exited())
+                std::this_thread::sleep_for(coalesceDelay);
+
+            const auto now = SteadyClock::now();
+            if (killAt_ && now >= *killAt_) killOverdue();
+            if (giveUpAt_ && now >= *giveUpAt_ && (out_.read.valid() || err_.read.valid())) abandonLeftovers();
+        }
+        return reap();
+    }
+
+private:
+    // Watching: the open pipes, the child's exit (by pidfd, or by polling
+    // every exitPollMilliseconds without one), the stop until it came, and
+    // the nearest deadline.
+    PollSet watch() const {
+        PollSet set;
+        set.out = set.add(out_.read.valid(), out_.read.get());
+        set.err = set.add(err_.read.valid(), err_.read.get());
+        set.pid = set.add(!child_->exited() && child_->hasPidfd(), child_->pidfd());
+        set.wake = set.add(!cancelled_, wake_.get());
+
+        const auto now = SteadyClock::now();
+        for (const auto& deadline : {killAt_, giveUpAt_})
+            if (deadline) set.limit(millisecondsUntil(*deadline, now));
+        if (!child_->exited() && !child_->hasPidfd()) set.limit(exitPollMilliseconds);
+        return set;
+    }
+
+    // Draining: reads what the pipe holds into the handlers; at the end of
+    // the stream (or an error, which ends it just as well) closes it.
+    void drain(Stream stream) {
+        Fd& fd = stream == Stream::out ? out_.read : err_.read;
+        const ssize_t n = ::read(fd.get(), buffer_.data(), buffer_.size());
+        if (n > 0) {
+            bytesThisRound_ += static_cast<std::size_t>(n);
+            const std::string_view chunk(buffer_.data(), static_cast<std::size_t>(n));
+            if (stream == Stream::out)
+                stdoutChunk(chunk);
+            else
+                stderrLines_.append(chunk, [this](std::string_view line) { stderrLine(line); });
+            return;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        endStream(stream);
+    }
+
+    void endStream(Stream stream) {
+        if (stream == Stream::out) {
+            out_.read.reset();
+            if (onRawLine_)
+                if (auto line = rawStdout_.flush()) onRawLine_(*line);
+            parser_.finish(onEvent_);
+        } else {
+            err_.read.reset();
+            if (auto line = stderrLines_.flush()) stderrLine(*line);
+        }
+    }
+
+    void stdoutChunk(std::string_view chunk) {
+        if (onRawLine_) rawStdout_.append(chunk, [this](std::string_view line) { onRawLine_(line); });
+        parser_.feed(chunk, onEvent_);
+    }
+
+    void stderrLine(std::string_view line) {
+        if (onRawLine_) onRawLine_(line);
+        if (tail_.size() == RsyncExit::tailLimit) tail_.pop_front();
+        tail_.emplace_back(line);
+        onEvent_(RsyncEvent::diagnostic(std::string(line)));
+    }
+
+    // Cancelling: SIGTERM at once, SIGKILL when killDelay has passed.
+    void cancel() {
+        cancelled_ = true;
+        child_->signalGroup(SIGTERM);
+        killAt_ = SteadyClock::now() + RsyncProcess::killDelay;
+    }
+
+    void killOverdue() {
+        child_->signalGroup(SIGKILL);
+        killAt_.reset();
+    }
+
+    // The exit, noticed without reaping, starts the grace for leftovers.
+    void noticeExit() {
+        if (!child_->exited() && child_->checkExited()) giveUpAt_ = SteadyClock::now() + RsyncProcess::leftoverGrace;
+    }
+
+    // The child is gone but its pipes are still held: end the run, and say
+    // so, since output may have been lost.
+    void abandonLeftovers() {
+        child_->signalGroup(SIGKILL);
+        stderrLine("Output abandoned: a process left behind by rsync still held its output open");
+        if (out_.read.valid()) endStream(Stream::out);
+        if (err_.read.valid()) endStream(Stream::err);
+    }
+
+    RsyncExit reap() {
+        const std::int32_t status = child_->reap();
+        return RsyncExit(cancelled_ ? RsyncRunner::cancelledCode : status,
+                         std::vector<std::string>(tail_.begin(), tail_.end()));
+    }
+
+    const std::filesystem::path& executable_;
+    const RsyncRunner::RawLineHandler& onRawLine_;
+    const RsyncRunner::EventHandler& onEvent_;
+
+    // Destroyed in reverse: the stop callback first (its destructor waits for
+    // a running callback, so the descriptor outlives every write to it), then
+    // the child (killed and reaped unless reaped already), then the descriptors.
+    Pipe out_, err_;
+    Fd wake_;
+    std::optional<Child> child_;
+    std::optional<std::stop_callback<WakeOnStop>> onStop_;
+
+    RsyncOutputParser parser_;
+    RsyncLineBuffer rawStdout_;  // stdout cut into raw lines, only with a raw-line handler
+    RsyncLineBuffer stderrLines_;
+    std::deque<std::string> tail_;
+    std::vector<char> buffer_ = std::vector<char>(readSize);
+    std::size_t bytesThisRound_ = 0;
+
+    bool cancelled_ = false;
+    std::optional<SteadyClock::time_point> killAt_;
+    std::optional<SteadyClock::time_point> giveUpAt_;
+};
+
 }  // namespace
 
 RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
@@ -186,138 +381,9 @@ RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
                             const RawLineHandler& onRawLine,
                             const EventHandler& onEvent) const {
     if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
-
-    Pipe out = makePipe(executable);
-    Pipe err = makePipe(executable);
-    Fd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake.valid()) throw RsyncProcessError(RsyncProcessError::Code::launchFailed, errno, executable);
-
-    Child child(spawn(executable, arguments, out.write.get(), err.write.get()));
-    out.write.reset();
-    err.write.reset();
-
-    // Declared after `wake`: its destructor waits for a running callback, so
-    // the descriptor outlives every write to it.
-    std::stop_callback onStop(stop, [fd = wake.get()] {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(fd, &one, sizeof one);
-    });
-
-    RsyncOutputParser parser(mode);
-    RsyncLineBuffer rawStdout;
-    RsyncLineBuffer stderrLines;
-    std::deque<std::string> tail;
-    auto sink = [&](RsyncEvent&& event) { onEvent(std::move(event)); };
-    auto stderrLine = [&](std::string_view line) {
-        if (onRawLine) onRawLine(line);
-        if (tail.size() == RsyncExit::tailLimit) tail.pop_front();
-        tail.emplace_back(line);
-        onEvent(RsyncEvent::diagnostic(std::string(line)));
-    };
-    auto stdoutChunk = [&](std::string_view chunk) {
-        if (onRawLine) rawStdout.append(chunk, [&](std::string_view line) { onRawLine(line); });
-        parser.feed(chunk, sink);
-    };
-    auto stdoutEnd = [&] {
-        if (onRawLine)
-            if (auto line = rawStdout.flush()) onRawLine(*line);
-        parser.finish(sink);
-    };
-    auto stderrEnd = [&] {
-        if (auto line = stderrLines.flush()) stderrLine(*line);
-    };
-
-    std::vector<char> buffer(readSize);
-    std::size_t bytesThisRound = 0;
-    // Reads what is there; false at end of stream.
-    auto drain = [&](Fd& fd, auto&& onChunk) {
-        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-        if (n > 0) {
-            bytesThisRound += static_cast<std::size_t>(n);
-            onChunk(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-            return true;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-        return false;  // end of stream, or an error that ends it just as well
-    };
-
-    bool cancelled = false;
-    std::optional<SteadyClock::time_point> killAt;
-    std::optional<SteadyClock::time_point> giveUpAt;
-
-    while (out.read.valid() || err.read.valid() || !child.exited()) {
-        pollfd fds[4];
-        nfds_t count = 0;
-        auto watch = [&](bool wanted, int fd) {
-            if (!wanted) return -1;
-            fds[count] = {fd, POLLIN, 0};
-            return static_cast<int>(count++);
-        };
-        const int outIndex = watch(out.read.valid(), out.read.get());
-        const int errIndex = watch(err.read.valid(), err.read.get());
-        const int pidIndex = watch(!child.exited() && child.hasPidfd(), child.pidfd());
-        const int wakeIndex = watch(!cancelled, wake.get());
-
-        auto now = SteadyClock::now();
-        int timeout = -1;
-        auto until = [&](std::optional<SteadyClock::time_point> deadline) {
-            if (!deadline) return;
-            const int ms = millisecondsUntil(*deadline, now);
-            timeout = timeout < 0 ? ms : std::min(timeout, ms);
-        };
-        until(killAt);
-        until(giveUpAt);
-        if (!child.exited() && !child.hasPidfd())
-            timeout = timeout < 0 ? exitPollMilliseconds : std::min(timeout, exitPollMilliseconds);
-
-        if (::poll(fds, count, timeout) < 0 && errno != EINTR)
-            throw RsyncProcessError(RsyncProcessError::Code::waitFailed, errno, executable);
-
-        bytesThisRound = 0;
-        auto ready = [&](int index) { return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)); };
-
-        if (ready(wakeIndex)) {
-            cancelled = true;
-            child.signalGroup(SIGTERM);
-            killAt = SteadyClock::now() + killDelay;
-        }
-        if (ready(outIndex) && !drain(out.read, stdoutChunk)) {
-            out.read.reset();
-            stdoutEnd();
-        }
-        if (ready(errIndex) && !drain(err.read, [&](std::string_view chunk) { stderrLines.append(chunk, stderrLine); })) {
-            err.read.reset();
-            stderrEnd();
-        }
-        if ((pidIndex < 0 || ready(pidIndex)) && !child.exited() && child.checkExited())
-            giveUpAt = SteadyClock::now() + leftoverGrace;
-
-        if (bytesThisRound > 0 && bytesThisRound < coalesceBelow && !child.exited())
-            std::this_thread::sleep_for(coalesceDelay);
-
-        now = SteadyClock::now();
-        if (killAt && now >= *killAt) {
-            child.signalGroup(SIGKILL);
-            killAt.reset();
-        }
-        if (giveUpAt && now >= *giveUpAt && (out.read.valid() || err.read.valid())) {
-            // The child is gone but its pipes are still held: end the run, and
-            // say so, since output may have been lost.
-            child.signalGroup(SIGKILL);
-            stderrLine("Output abandoned: a process left behind by rsync still held its output open");
-            if (out.read.valid()) {
-                out.read.reset();
-                stdoutEnd();
-            }
-            if (err.read.valid()) {
-                err.read.reset();
-                stderrEnd();
-            }
-        }
-    }
-
-    const std::int32_t status = child.reap();
-    return RsyncExit(cancelled ? cancelledCode : status, std::vector<std::string>(tail.begin(), tail.end()));
+    ProcessRun run(executable, mode, onRawLine, onEvent);
+    run.launch(arguments, std::move(stop));
+    return run.perform();
 }
 
 }  // namespace kelto

@@ -141,14 +141,14 @@ bool matchesDisk(std::string_view actualPath, EntryKind kind, std::int64_t size,
 }
 
 // Runs rsync's listing of `root` into the state; the caller finishes it.
-void runListing(const RsyncProcess& process, const SyncJob& job, const std::filesystem::path& root,
+void runListing(const RsyncRunner& runner, const SyncJob& job, const std::filesystem::path& root,
                 const FileSystemTraits& traits, std::stop_token stop, TwoWayListState& state) {
     RsyncInvocation invocation;
     invocation.operation = RsyncOperation::listOnly();
     invocation.source = root;
     invocation.traits = traits;
     invocation.filters = job.filters;
-    const RsyncExit exit = process.run(
+    const RsyncExit exit = runner.run(
         RsyncArguments::build(invocation), RsyncOutputParser::Mode::listOnly, stop, nullptr, [&](RsyncEvent&& event) {
             std::optional<SyncProgress> report;
             {
@@ -227,7 +227,7 @@ SideListing TwoWayEngine::list(const SyncJob& job, const std::filesystem::path& 
     if (stop.stop_requested()) throw CancellationError();
     TwoWayListState state(offset, onProgress, *clock);
     report(onProgress, TwoWayListState::scanningReport(std::nullopt, offset));
-    runListing(process, job, root, traits, stop, state);
+    runListing(runner, job, root, traits, stop, state);
     return state.finish();
 }
 
@@ -245,7 +245,7 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
     // Destroyed (stopped and joined) on every way out, before the states.
     std::jthread sideB([&](std::stop_token stopB) {
         try {
-            runListing(process, job, b, traitsB, stopB, stateB);
+            runListing(runner, job, b, traitsB, stopB, stateB);
         } catch (...) {
             errorB = std::current_exception();
         }
@@ -253,7 +253,7 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
     std::stop_callback forward(stop, [&sideB] { sideB.request_stop(); });
 
     report(onProgress, TwoWayListState::scanningReport(std::nullopt, 0));
-    runListing(process, job, a, traitsA, stop, stateA);
+    runListing(runner, job, a, traitsA, stop, stateA);
     SideListing sideA = stateA.finish();
 
     const auto countA = static_cast<std::int64_t>(sideA.size());

@@ -4,7 +4,7 @@
 #include "SyncEngine/FileSystemTraits.h"
 #include "SyncEngine/PathKeySet.h"
 #include "SyncEngine/RsyncExit.h"
-#include "SyncEngine/RsyncProcess.h"
+#include "SyncEngine/RsyncRunner.h"
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/SyncPlan.h"
@@ -44,7 +44,10 @@ struct TwoWayEngine {
     // cannot be read: the listing is incomplete, so nothing may be planned.
     static constexpr std::int32_t unreadableListingCode = 12;
 
-    RsyncProcess process;
+    // The runner must outlive the engine.
+    explicit TwoWayEngine(const RsyncRunner& runner) : runner(runner) {}
+
+    const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
 
     // Lists both folders, loads the baseline recorded for the two side

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::int32_t cancelledCode = RsyncProcess::cancelledCode;
+constexpr std::int32_t cancelledCode = RsyncRunner::cancelledCode;
 constexpr std::string_view alignLine = "Could not align destination spelling: ";
 constexpr std::string_view deferredLine = "Deletion candidate changed; deferred: ";
 constexpr std::string_view copyDeferredLine = "Copy candidate changed; deferred: ";
@@ -371,7 +371,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
 
     const Clock& clock = *engine_.clock;
     TwoWayTransferState& state = *state_;
-    const RsyncExit exit = engine_.process.run(
+    const RsyncExit exit = engine_.runner.run(
         RsyncArguments::build(invocation), RsyncOutputParser::Mode::transfer, stop_,
         [&state](std::string_view line) {
             std::lock_guard guard(state.lock);

@@ -16,6 +16,14 @@ namespace {
 
 using Pairs = std::set<std::pair<std::string, std::string>>;
 
+// An executable script standing in for rsync.
+fs::path fakeRsync(const fs::path& folder, const std::string& body) {
+    const fs::path script = folder / "fake-rsync";
+    std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+    return script;
+}
+
 struct ToolResult {
     int status = -1;
     Json out;

@@ -1,13 +1,17 @@
 #pragma once
 
-// Two real folders, a job on them and an engine running the bundled rsync.
+// Two real folders, a job on them and an engine running the bundled rsync,
+// or the runs a test scripts.
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/RsyncLocator.h"
+#include "SyncEngine/RsyncProcess.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/MemoryLog.h"
+#include "tests/support/RsyncLines.h"
+#include "tests/support/ScriptedRsyncRunner.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +66,9 @@ protected:
     fs::path dst = tmp / "dst";
     SyncJob job;
     FileSystemTraits traits;
-    OneWayEngine engine{RsyncProcess{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}};
+    RsyncProcess process{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
+    ScriptedRsyncRunner script{process};  // calls no scripted step takes run `process`
+    OneWayEngine engine{script};
     MemoryLog log;
 
     void SetUp() override {
@@ -75,6 +81,8 @@ protected:
         ext4.caseSensitive = true;
         traits = FileSystemTraits::forVolume(ext4);
     }
+
+    void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
 
     SyncPlan plan(std::vector<SyncProgress>* reports = nullptr) {
         return engine.plan(job, src, dst, traits, {}, [reports](const SyncProgress& p) {
@@ -101,13 +109,5 @@ protected:
         return sorted(out);
     }
 };
-
-// A stand-in rsync: a shell script that ignores its arguments.
-inline fs::path fakeRsync(const fs::path& folder, const std::string& body) {
-    const fs::path script = folder / "fake-rsync";
-    std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
-    fs::permissions(script, fs::perms::owner_all);
-    return script;
-}
 
 }  // namespace kelto::test

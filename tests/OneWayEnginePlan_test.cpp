@@ -1,5 +1,5 @@
 // Plans of mirror and copy jobs from the real rsync's dry runs, the checks
-// before anything runs, and dry-run exits from a stand-in rsync.
+// before anything runs, and dry-run exits from scripted runs.
 
 #include "tests/OneWayEngineFixture.h"
 
@@ -100,7 +100,7 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
 }
 
 TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
-    engine.process.executable = tmp / "no-such-rsync";
+    process.executable = tmp / "no-such-rsync";
     auto codeOf = [&](const fs::path& from, const fs::path& to) {
         try {
             engine.plan(job, from, to, traits);
@@ -141,15 +141,17 @@ TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
 
 TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
     // 24: files vanished while scanning, which still plans.
-    engine.process.executable = fakeRsync(tmp.path(), R"(printf '>f+++++++++ 3 0 kept\n.d          0 0 ./\n'
-echo 'file has vanished: "/src/gone"' >&2
-exit 24)");
+    script.expect(ScriptedRsyncRunner::dryRun())
+        .out(">f+++++++++ 3 0 kept\n.d          0 0 ./\n")
+        .err("file has vanished: \"/src/gone\"\n")
+        .exit(24);
     EXPECT_EQ(copyPaths(plan()), std::vector<std::string>{"kept"});
 
-    engine.process.executable = fakeRsync(tmp.path(), R"(echo '>f+++++++++ 3 0 kept'
-echo 'rsync: [sender] send_files failed to open "x": Permission denied (13)' >&2
-echo 'rsync error: some files/attrs were not transferred (code 23)' >&2
-exit 23)");
+    script.expect(ScriptedRsyncRunner::dryRun())
+        .out(">f+++++++++ 3 0 kept\n")
+        .err("rsync: [sender] send_files failed to open \"x\": Permission denied (13)\n"
+             "rsync error: some files/attrs were not transferred (code 23)\n")
+        .exit(23);
     try {
         plan();
         FAIL();
@@ -174,8 +176,9 @@ exit 23)");
 TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     ManualClock clock;
     engine.clock = &clock;
-    engine.process.executable =
-        fakeRsync(tmp.path(), "i=0; while [ $i -lt 300 ]; do echo \">f+++++++++ 1 0 f$i\"; i=$((i+1)); done");
+    std::string lines;
+    for (int i = 0; i < 300; ++i) lines += RsyncLines::itemized(">f+++++++++", 1, "f" + std::to_string(i));
+    script.expect(ScriptedRsyncRunner::dryRun()).out(lines);
     std::vector<SyncProgress> reports;
     plan(&reports);
     ASSERT_EQ(reports.size(), 4u);

@@ -159,6 +159,51 @@ TEST_F(OneWayEngineTest, UnplannedDeletionStopsAMirrorWithoutArchive) {
     EXPECT_EQ(contents(runFolder() / "late.txt"), "arrived after planning");
 }
 
+// rsync goes on past a file it cannot read (23) or that vanished (24) and
+// says so at the end; the run reports what it did copy.
+TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
+    using Script = ScriptedRsyncRunner;
+    const std::string planned = RsyncLines::itemized(">f+++++++++", 5, "a.txt") +
+                                RsyncLines::itemized(">f+++++++++", 7, "b.txt");
+    const std::string copiedA = RsyncLines::itemized(">f+++++++++", 5, "a.txt");
+    struct Case {
+        SyncMode mode;
+        std::int32_t code;
+        std::string line;
+        std::int64_t lastBytesDone;  // a vanished file counts as done
+    };
+    for (const Case& c : {Case{SyncMode::mirror, 23, "rsync: [sender] send_files failed to open \"b.txt\": "
+                                                     "Permission denied (13)", 5},
+                          Case{SyncMode::copy, 24, "file has vanished: \"b.txt\"", 12}}) {
+        SCOPED_TRACE(c.code);
+        job.mode = c.mode;
+        log.lines.clear();
+        script.expect(Script::dryRun()).out(planned);  // the plan
+        if (c.mode == SyncMode::mirror) script.expect(Script::dryRun()).out(planned);  // the run's fresh look
+        script.expect(Script::transfer())
+            .out(copiedA + RsyncLines::progress(5, 41))
+            .err(c.line + "\n")
+            .exit(c.code);
+
+        std::vector<SyncProgress> reports;
+        const auto [stats, exit] = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
+        EXPECT_EQ(exit, RsyncExit(c.code, {c.line}));
+        EXPECT_EQ(stats.errors, exit.stderrTail);
+        EXPECT_EQ(stats.filesCopied, 1);
+        EXPECT_EQ(stats.bytesCopied, 5);
+        ASSERT_GE(reports.size(), 3u);
+        EXPECT_EQ(reports[reports.size() - 3].bytesDone, c.lastBytesDone);
+        EXPECT_EQ(reports[reports.size() - 3].filesDone, 1);
+        EXPECT_EQ(log.lines.front(), copiedA.substr(0, copiedA.size() - 1));
+        EXPECT_EQ(log.lines.back(), c.line);
+
+        const auto transfer = script.calls().back();
+        EXPECT_EQ(transfer.option("--max-delete"), c.mode == SyncMode::mirror ? std::optional<std::string>("0")
+                                                                               : std::nullopt);
+        EXPECT_EQ(transfer.arguments.back(), dst.native() + "/");
+    }
+}
+
 // rsync writes into a temporary ".big.XXXXXX" beside the file and renames
 // it at the end; the stop comes once that file has grown.
 TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {

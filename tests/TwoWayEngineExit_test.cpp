@@ -1,40 +1,47 @@
 // How a two-way run combines rsync's exit codes, stops early and trims its
-// error lines, with stand-in rsync scripts for codes the real one will not give.
+// error lines. The listings and some transfers are the real rsync's; the
+// failing transfers are scripted.
 
 #include "tests/TwoWayEngineFixture.h"
 
-#include <chrono>
-#include <thread>
-
 namespace kelto::test {
 namespace {
+
+using Script = ScriptedRsyncRunner;
 
 class TwoWayExitTest : public TwoWayEngineTest {
 protected:
     // x changed on A, y changed on B, z deleted on B: a copy each way and a
     // deletion on A.
     TwoWayPlan prepare() {
-        engine.process.executable = realRsync;
         startInStep({"x", "y", "z"});
         putAt(a / "x", "new x", t0 + 10);
         putAt(b / "y", "new y", t0 + 10);
         fs::remove(b / "z");
         return plan().second;
     }
-};
 
-// The n-th transfer: with `real` the real rsync runs first; then the code.
-std::string transfers(const std::vector<std::pair<bool, int>>& steps, const std::string& extra = "") {
-    std::string script = "case $n in\n";
-    for (std::size_t i = 0; i < steps.size(); ++i)
-        script += std::to_string(i + 1) + ") " + (steps[i].first ? "\"$REAL\" \"$@\" || exit $?; " : "") + extra +
-                  "echo \"rsync error $n\" >&2; exit " + std::to_string(steps[i].second) + ";;\n";
-    return script + "esac\n";
-}
+    // The n-th transfer: with `real` the real rsync runs first; then
+    // `extra`, "rsync error n" and the code.
+    void scriptTransfers(const std::vector<std::pair<bool, int>>& steps, const std::string& extra = "") {
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            Script::Step& step = script.expect(Script::transfer());
+            if (steps[i].first) step.passThrough();
+            step.err(extra + "rsync error " + std::to_string(i + 1) + "\n").exit(steps[i].second);
+        }
+    }
+
+    std::size_t transferCount() const {
+        const auto calls = script.calls();
+        return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [](const Script::Call& call) {
+            return Script::transfer()(call.arguments);
+        }));
+    }
+};
 
 TEST_F(TwoWayExitTest, APartialDirectionKeepsTheOldEntriesOfWhatItDidNotConfirm) {
     const TwoWayPlan twoWay = prepare();
-    engine.process.executable = fakeRsyncFor(transfers({{false, 23}, {true, 0}}));
+    scriptTransfers({{false, 23}, {true, 0}});
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(23, {"rsync error 1", "rsync error 2"}));
     EXPECT_EQ(stats.errors, exit.stderrTail);
@@ -45,14 +52,37 @@ TEST_F(TwoWayExitTest, APartialDirectionKeepsTheOldEntriesOfWhatItDidNotConfirm)
     EXPECT_EQ(storedBaseline()->find("y")->size, 5);
 }
 
+// rsync copies what it can and ends with 23: only what it itemised is confirmed.
+TEST_F(TwoWayExitTest, ADirectionEndingPartWayConfirmsOnlyWhatRsyncItemised) {
+    startInStep({"x", "w"});
+    putAt(a / "x", "new x", t0 + 10);
+    putAt(a / "w", "new w", t0 + 10);
+    const TwoWayPlan twoWay = plan().second;
+    ASSERT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"w", "x"}));
+    const std::string failed = "rsync: [sender] send_files failed to open \"" + (a / "w").native() +
+                               "\": Permission denied (13)";
+    script.expect(Script::transferTo(b))
+        .out(RsyncLines::itemized(">f.st......", 5, "x"))
+        .then([&] { putAt(b / "x", "new x", t0 + 10); })  // what rsync wrote
+        .err(failed + "\n")
+        .exit(23);
+
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit, RsyncExit(23, {failed}));
+    EXPECT_EQ(stats.filesCopied, 1);
+    EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 5, t0 + 10}));
+    EXPECT_EQ(*storedBaseline()->find("w"), (BaselineEntry{EntryKind::file, 3, t0}));  // tried again next time
+    EXPECT_EQ(plan().second.copyAtoB, std::vector<std::string>{"w"});
+}
+
 TEST_F(TwoWayExitTest, VanishedFilesShowOnlyWhenNothingWorseHappened) {
     for (const auto& [steps, expected] : std::vector<std::pair<std::vector<std::pair<bool, int>>, int>>{
              {{{true, 24}, {true, 0}}, 24}, {{{true, 23}, {true, 24}}, 23}, {{{true, 24}, {true, 23}}, 23}}) {
-        for (const fs::path& folder : {a, b, baselineFile.parent_path(), tmp / "count"}) fs::remove_all(folder);
+        for (const fs::path& folder : {a, b, baselineFile.parent_path()}) fs::remove_all(folder);
         fs::create_directories(a);
         fs::create_directories(b);
         const TwoWayPlan twoWay = prepare();
-        engine.process.executable = fakeRsyncFor(transfers(steps));
+        scriptTransfers(steps);
         EXPECT_EQ(run(twoWay).second.code, expected) << steps[0].second << " then " << steps[1].second;
         EXPECT_EQ(tree(a), tree(b));
     }
@@ -61,19 +91,20 @@ TEST_F(TwoWayExitTest, VanishedFilesShowOnlyWhenNothingWorseHappened) {
 TEST_F(TwoWayExitTest, AnotherCodeStopsTheOtherDirectionTheDeletionsAndTheBaseline) {
     const TwoWayPlan twoWay = prepare();
     const std::string before = contents(baselineFile);
-    engine.process.executable = fakeRsyncFor(transfers({{false, 11}, {true, 0}}));
+    scriptTransfers({{false, 11}});
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(11, {"rsync error 1"}));
     EXPECT_EQ(stats.errors, exit.stderrTail);
-    EXPECT_EQ(contents(tmp / "count"), "1\n");
+    EXPECT_EQ(transferCount(), 1u);
     EXPECT_TRUE(fs::exists(a / "z"));
     EXPECT_EQ(contents(baselineFile), before);
 }
 
 TEST_F(TwoWayExitTest, OnlyTheLastFiftyErrorLinesAreKept) {
     const TwoWayPlan twoWay = prepare();
-    engine.process.executable =
-        fakeRsyncFor(transfers({{false, 23}, {true, 0}}, "for i in $(seq 1 60); do echo \"line $i\" >&2; done; "));
+    std::string lines;
+    for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\n";
+    scriptTransfers({{false, 23}, {true, 0}}, lines);
     const auto [stats, exit] = run(twoWay);
     ASSERT_EQ(exit.stderrTail.size(), 50u);
     EXPECT_EQ(exit.stderrTail.front(), "line 12");
@@ -84,25 +115,40 @@ TEST_F(TwoWayExitTest, OnlyTheLastFiftyErrorLinesAreKept) {
 TEST_F(TwoWayExitTest, CancellingWhileBToARunsEndsWithTwentyAndKeepsTheBaseline) {
     const TwoWayPlan twoWay = prepare();
     const std::string before = contents(baselineFile);
-    const fs::path started = tmp / "started", listNamed = tmp / "list-file";
-    engine.process.executable = fakeRsyncFor(
-        "case $n in\n1) exec \"$REAL\" \"$@\";;\n2) for arg in \"$@\"; do case \"$arg\" in --files-from=*) echo -n "
-        "\"${arg#--files-from=}\" > '" + listNamed.native() + "';; esac; done; touch '" + started.native() +
-        "'; sleep 30;;\nesac\n");
     std::stop_source stop;
-    std::jthread canceller([&] {
-        for (int i = 0; i < 500 && !fs::exists(started); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        stop.request_stop();
-    });
+    std::string listNamed;
+    script.expect(Script::transferTo(b)).passThrough();
+    script.expect(Script::transferTo(a))
+        .then([&] {
+            listNamed = script.calls().back().option("--files-from").value_or("");
+            EXPECT_TRUE(fs::exists(listNamed));
+        })
+        .stopAt(stop)
+        .waitForStop();  // still running when the stop comes
     std::vector<SyncProgress> reports;
     const auto [stats, exit] = run(twoWay, stop.get_token(), &reports);
     EXPECT_EQ(exit.code, 20);
     EXPECT_EQ(contents(b / "x"), "new x");  // A to B had finished; nothing after it happened
     EXPECT_TRUE(fs::exists(a / "z"));
     EXPECT_EQ(contents(baselineFile), before);
-    EXPECT_NE(contents(listNamed).find("KeltoSync-files-"), std::string::npos);
-    EXPECT_FALSE(fs::exists(contents(listNamed)));
+    EXPECT_NE(listNamed.find("KeltoSync-files-"), std::string::npos);
+    EXPECT_FALSE(fs::exists(listNamed));
     for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
+}
+
+TEST_F(TwoWayExitTest, AStopBetweenTheDirectionsEndsWithTwentyBeforeBToAStarts) {
+    const TwoWayPlan twoWay = prepare();
+    const std::string before = contents(baselineFile);
+    std::stop_source stop;
+    script.expect(Script::transferTo(b)).passThrough().stopAt(stop);  // the stop comes as A to B ends
+    const auto [stats, exit] = run(twoWay, stop.get_token());
+    EXPECT_EQ(exit, RsyncExit(20, {}));
+    EXPECT_EQ(stats.filesCopied, 1);
+    EXPECT_EQ(contents(b / "x"), "new x");
+    EXPECT_EQ(contents(a / "y"), "old");  // B to A never started
+    EXPECT_EQ(transferCount(), 1u);
+    EXPECT_TRUE(fs::exists(a / "z"));
+    EXPECT_EQ(contents(baselineFile), before);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 // Two real folders, a two-way job on them, its baseline file and an engine
-// running the bundled rsync.
+// running the bundled rsync, or the runs a test scripts.
 
 #include "SyncEngine/BaselineStore.h"
 #include "SyncEngine/CancellationError.h"
@@ -54,7 +54,9 @@ protected:
     SyncJob job;
     FileSystemTraits traits;
     fs::path realRsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
-    TwoWayEngine engine{RsyncProcess{realRsync}};
+    RsyncProcess process{realRsync};
+    ScriptedRsyncRunner script{process};  // calls no scripted step takes run `process`
+    TwoWayEngine engine{script};
     MemoryLog log;
     std::optional<std::string> uuidA = "A-UUID", uuidB = "B-UUID";
     std::string runID = ArchiveRunID::make(SystemClock::shared().now());
@@ -70,6 +72,8 @@ protected:
         ext4.caseSensitive = true;
         traits = FileSystemTraits::forVolume(ext4);
     }
+
+    void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
 
     std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr,
                                          const FileSystemTraits* traitsB = nullptr) {
@@ -108,16 +112,6 @@ protected:
 
     fs::path archiveOf(const fs::path& root) const {
         return root / ArchiveDirectories::runFolderRelativePath(job.id, runID);
-    }
-
-    // A stand-in rsync that lists with the real one ($REAL) and runs
-    // `transfers` with $n the number of the transfer, from 1.
-    fs::path fakeRsyncFor(const std::string& transfers) {
-        return fakeRsync(tmp.path(), "REAL='" + realRsync.native() + "'\nCOUNT='" + (tmp / "count").native() +
-                                         "'\nfor arg in \"$@\"; do [ \"$arg\" = --list-only ] && exec \"$REAL\" \"$@\"; "
-                                         "done\nn=$(($(cat \"$COUNT\" 2>/dev/null || echo 0) + 1))\necho $n > "
-                                         "\"$COUNT\"\n" +
-                                         transfers);
     }
 };
 

@@ -1,10 +1,10 @@
 // Two-way planning on real folders: both sides listed at once, the reports,
-// the listing failures, the receiving volume's limits.
+// the listing failures (scripted), the receiving volume's limits.
 
 #include "tests/TwoWayEngineFixture.h"
 
 #include <chrono>
-#include <thread>
+#include <latch>
 
 namespace kelto::test {
 namespace {
@@ -27,17 +27,21 @@ TEST_F(TwoWayEngineTest, ReportsCountSideBOnFromSideAInOrder) {
 
 TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
     // rsync prints a year outside four digits as it is.
-    engine.process.executable = fakeRsync(tmp.path(),
-                                          "echo '-rw-r--r--           3 2020/01/01 00:00:00 good'\n"
-                                          "echo '-rw-r--r--           3  385/07/25 07:06:40 old'");
-    try {
-        plan();
-        FAIL() << "planned without the unreadable entry";
-    } catch (const TwoWayEngineError& error) {
-        EXPECT_EQ(error.code(), TwoWayEngineError::Code::scanFailed);
-        EXPECT_EQ(error.exitCode(), TwoWayEngine::unreadableListingCode);
-        EXPECT_EQ(error.stderrTail(),
-                  std::vector<std::string>{"Unreadable listing line: -rw-r--r--           3  385/07/25 07:06:40 old"});
+    const std::string good = RsyncLines::listed(EntryKind::file, 3, 1'577'836'800, "good");
+    const std::string unreadable = "-rw-r--r--           3  385/07/25 07:06:40 old";
+    ASSERT_EQ(good, "-rw-r--r--           3 2020/01/01 00:00:00 good\n");
+    for (const fs::path* side : {&a, &b}) {
+        SCOPED_TRACE(side->native());
+        script.expect(ScriptedRsyncRunner::listing(*side)).out(good + unreadable + "\n");
+        script.expect(ScriptedRsyncRunner::listing(*side == a ? b : a)).out(good);
+        try {
+            plan();
+            FAIL() << "planned without the unreadable entry";
+        } catch (const TwoWayEngineError& error) {
+            EXPECT_EQ(error.code(), TwoWayEngineError::Code::scanFailed);
+            EXPECT_EQ(error.exitCode(), TwoWayEngine::unreadableListingCode);
+            EXPECT_EQ(error.stderrTail(), std::vector<std::string>{"Unreadable listing line: " + unreadable});
+        }
     }
 }
 
@@ -60,16 +64,14 @@ TEST_F(TwoWayEngineTest, AFileDatedBeforeTheYear1000OnOneSideIsNeverDeletedOnThe
 }
 
 TEST_F(TwoWayEngineTest, CancellingWhileListingFailsWithTheCancellationError) {
-    engine.process.executable = fakeRsync(tmp.path(), "sleep 30");
     std::stop_source stop;
-    std::jthread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        stop.request_stop();
-    });
+    std::latch bListing(1);
+    script.expect(ScriptedRsyncRunner::listing(b)).then([&] { bListing.count_down(); }).waitForStop();
+    script.expect(ScriptedRsyncRunner::listing(a)).then([&] { bListing.wait(); }).stopAt(stop).waitForStop();
     BaselineStore store(baselineFile, false);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_THROW(engine.plan(job, a, b, traits, traits, store, uuidA, uuidB, stop.get_token()), CancellationError);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));  // both children stopped
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));  // both runs stopped
 }
 
 TEST_F(TwoWayEngineTest, AFileTheReceivingVolumeCannotHoldIsSkippedOnce) {

@@ -3,7 +3,7 @@
 namespace kelto {
 
 RunJobEngines::RunJobEngines(std::filesystem::path rsync)
-    : oneWay_(RsyncProcess{rsync}), twoWay_{RsyncProcess{std::move(rsync)}} {}
+    : rsync_(std::move(rsync)), oneWay_(rsync_), twoWay_(rsync_) {}
 
 void RunJobEngines::onOneWayRsyncRunTimed(std::function<void(double seconds)> handler) {
     oneWay_.onRsyncRunTimed = std::move(handler);

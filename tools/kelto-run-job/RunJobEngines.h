@@ -46,6 +46,7 @@ public:
                                              RunLogSink& log) const;
 
 private:
+    RsyncProcess rsync_;
     OneWayEngine oneWay_;
     TwoWayEngine twoWay_;
 };

@@ -1,0 +1,47 @@
+#include "tests/support/RsyncLines.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace kelto::test {
+
+std::string RsyncLines::listed(EntryKind kind, std::int64_t size, std::int64_t mtime, std::string_view name,
+                               std::string_view linkTarget) {
+    const char* mode = kind == EntryKind::file        ? "-rw-r--r--"
+                       : kind == EntryKind::directory ? "drwxr-xr-x"
+                       : kind == EntryKind::symlink   ? "lrwxrwxrwx"
+                                                      : "prw-r--r--";
+    const std::time_t time = static_cast<std::time_t>(mtime);
+    std::tm utc{};
+    ::gmtime_r(&time, &utc);
+    char fields[96];
+    std::snprintf(fields, sizeof fields, "%s %11" PRId64 " %4d/%02d/%02d %02d:%02d:%02d ", mode, size,
+                  utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    std::string line = fields;
+    line += name;
+    if (kind == EntryKind::symlink) (line += " -> ") += linkTarget;
+    return line + "\n";
+}
+
+std::string RsyncLines::itemized(std::string_view code, std::int64_t size, std::string_view name) {
+    return std::string(code) + " " + std::to_string(size) + " 0 " + std::string(name) + "\n";
+}
+
+std::string RsyncLines::progress(std::int64_t bytes, int percent) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%15" PRId64 " %3d%%    0.00kB/s    0:00:00\r", bytes, percent);
+    return line;
+}
+
+std::string RsyncLines::captured(std::string_view name) {
+    const std::string path = std::string(KELTO_TEST_DATA_DIR) + "/rsync/" + std::string(name);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("no captured rsync output at " + path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace kelto::test

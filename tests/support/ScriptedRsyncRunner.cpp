@@ -1,0 +1,214 @@
+#include "tests/support/ScriptedRsyncRunner.h"
+
+#include "SyncEngine/RsyncLineBuffer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <stdexcept>
+#include <utility>
+
+namespace kelto::test {
+
+namespace {
+
+bool has(const std::vector<std::string>& arguments, std::string_view argument) {
+    return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
+}
+
+// How RsyncArguments names a folder operand: its contents, with a final "/".
+std::string operand(const std::filesystem::path& folder) {
+    std::string text = folder.native();
+    if (text.empty() || text.back() != '/') text += '/';
+    return text;
+}
+
+// The output side of one replayed run, delivered as the real runner does.
+class Delivery {
+public:
+    Delivery(RsyncOutputParser::Mode mode, const RsyncRunner::RawLineHandler& onRawLine,
+             const RsyncRunner::EventHandler& onEvent)
+        : parser_(mode), onRawLine_(onRawLine), onEvent_(onEvent) {}
+
+    void stdoutChunk(std::string_view chunk) {
+        if (onRawLine_) rawStdout_.append(chunk, [this](std::string_view line) { onRawLine_(line); });
+        parser_.feed(chunk, onEvent_);
+    }
+
+    void stderrChunk(std::string_view chunk) {
+        stderrLines_.append(chunk, [this](std::string_view line) { stderrLine(line); });
+    }
+
+    void addTail(const std::vector<std::string>& lines) { tail_.insert(tail_.end(), lines.begin(), lines.end()); }
+
+    // The end of both streams: their unterminated last lines.
+    RsyncExit finish(std::int32_t code) {
+        if (onRawLine_)
+            if (auto line = rawStdout_.flush()) onRawLine_(*line);
+        parser_.finish(onEvent_);
+        if (auto line = stderrLines_.flush()) stderrLine(*line);
+        return RsyncExit(code, std::move(tail_));  // keeps the last 50
+    }
+
+private:
+    void stderrLine(std::string_view line) {
+        if (onRawLine_) onRawLine_(line);
+        tail_.emplace_back(line);
+        onEvent_(RsyncEvent::diagnostic(std::string(line)));
+    }
+
+    RsyncOutputParser parser_;
+    RsyncLineBuffer rawStdout_;
+    RsyncLineBuffer stderrLines_;
+    std::vector<std::string> tail_;
+    const RsyncRunner::RawLineHandler& onRawLine_;
+    const RsyncRunner::EventHandler& onEvent_;
+};
+
+void waitForStop(std::stop_token stop) {
+    std::mutex mutex;
+    std::condition_variable_any stopped;
+    std::unique_lock guard(mutex);
+    stopped.wait_for(guard, stop, std::chrono::seconds(30), [] { return false; });
+}
+
+}  // namespace
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::out(std::string bytes) {
+    actions_.push_back({Action::Kind::out, std::move(bytes), nullptr});
+    return *this;
+}
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::err(std::string bytes) {
+    actions_.push_back({Action::Kind::err, std::move(bytes), nullptr});
+    return *this;
+}
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::then(std::function<void()> hook) {
+    actions_.push_back({Action::Kind::hook, {}, std::move(hook)});
+    return *this;
+}
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::stopAt(std::stop_source source) {
+    return then([source]() mutable { source.request_stop(); });
+}
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::waitForStop() {
+    actions_.push_back({Action::Kind::waitForStop, {}, nullptr});
+    return *this;
+}
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::passThrough() {
+    actions_.push_back({Action::Kind::passThrough, {}, nullptr});
+    return *this;
+}
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::exit(std::int32_t code) {
+    code_ = code;
+    return *this;
+}
+
+std::optional<std::string> ScriptedRsyncRunner::Call::option(std::string_view name) const {
+    const std::string prefix = std::string(name) + "=";
+    for (const std::string& argument : arguments)
+        if (argument.starts_with(prefix)) return argument.substr(prefix.size());
+    return std::nullopt;
+}
+
+ScriptedRsyncRunner::Step& ScriptedRsyncRunner::expect(Matcher matches) {
+    std::lock_guard guard(lock_);
+    Step& step = steps_.emplace_back();
+    step.matches_ = std::move(matches);
+    return step;
+}
+
+std::vector<ScriptedRsyncRunner::Call> ScriptedRsyncRunner::calls() const {
+    std::lock_guard guard(lock_);
+    return calls_;
+}
+
+std::size_t ScriptedRsyncRunner::unusedSteps() const {
+    std::lock_guard guard(lock_);
+    return static_cast<std::size_t>(std::count_if(steps_.begin(), steps_.end(), [](const Step& s) { return !s.taken_; }));
+}
+
+RsyncExit ScriptedRsyncRunner::run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode,
+                                   std::stop_token stop, const RawLineHandler& onRawLine,
+                                   const EventHandler& onEvent) const {
+    if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
+    const Step* step = nullptr;
+    {
+        std::lock_guard guard(lock_);
+        calls_.push_back({arguments, mode});
+        for (Step& candidate : steps_) {
+            if (candidate.taken_ || (candidate.matches_ && !candidate.matches_(arguments))) continue;
+            candidate.taken_ = true;
+            step = &candidate;
+            break;
+        }
+    }
+    if (step) return replay(*step, arguments, mode, std::move(stop), onRawLine, onEvent);
+    if (fallback_) return fallback_->run(arguments, mode, std::move(stop), onRawLine, onEvent);
+    std::string line = "unscripted rsync call:";
+    for (const std::string& argument : arguments) line += " " + argument;
+    throw std::logic_error(line);
+}
+
+RsyncExit ScriptedRsyncRunner::replay(const Step& step, const std::vector<std::string>& arguments,
+                                      RsyncOutputParser::Mode mode, std::stop_token stop,
+                                      const RawLineHandler& onRawLine, const EventHandler& onEvent) const {
+    Delivery delivery(mode, onRawLine, onEvent);
+    for (const Step::Action& action : step.actions_) {
+        if (stop.stop_requested()) return delivery.finish(cancelledCode);
+        switch (action.kind) {
+            case Step::Action::Kind::out:
+                delivery.stdoutChunk(action.bytes);
+                break;
+            case Step::Action::Kind::err:
+                delivery.stderrChunk(action.bytes);
+                break;
+            case Step::Action::Kind::hook:
+                action.hook();
+                break;
+            case Step::Action::Kind::waitForStop:
+                waitForStop(stop);
+                break;
+            case Step::Action::Kind::passThrough: {
+                if (!fallback_) throw std::logic_error("passThrough() without a fallback runner");
+                const RsyncExit exit = fallback_->run(arguments, mode, stop, onRawLine, onEvent);
+                delivery.addTail(exit.stderrTail);
+                if (exit.code != 0) return delivery.finish(exit.code);
+                break;
+            }
+        }
+    }
+    return delivery.finish(step.code_);
+}
+
+ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::listing(const std::filesystem::path& root) {
+    return [root = operand(root)](const std::vector<std::string>& arguments) {
+        return has(arguments, "--list-only") && !arguments.empty() && arguments.back() == root;
+    };
+}
+
+ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::listing() {
+    return [](const std::vector<std::string>& arguments) { return has(arguments, "--list-only"); };
+}
+
+ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::dryRun() {
+    return [](const std::vector<std::string>& arguments) { return has(arguments, "--dry-run"); };
+}
+
+ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::transfer() {
+    return [](const std::vector<std::string>& arguments) {
+        return !has(arguments, "--list-only") && !has(arguments, "--dry-run");
+    };
+}
+
+ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::transferTo(const std::filesystem::path& destination) {
+    return [destination = operand(destination)](const std::vector<std::string>& arguments) {
+        return transfer()(arguments) && !arguments.empty() && arguments.back() == destination;
+    };
+}
+
+}  // namespace kelto::test

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "SyncEngine/RsyncRunner.h"
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelto::test {
+
+// An RsyncRunner that replays scripted runs instead of starting rsync.
+//
+// Each call takes the first step not yet taken whose matcher accepts the
+// call's arguments (steps without one accept any call), in the order they
+// were added; a call no step takes goes to the fallback runner, or throws
+// std::logic_error without one. A step's actions run in order on the
+// calling thread: standard output goes through an RsyncOutputParser of the
+// call's mode and standard error becomes raw lines, diagnostics and the
+// result's tail, exactly as the real runner delivers them.
+//
+// Stopping: a token stopped on entry returns code 20 and takes no step,
+// like the real runner. A stop seen before an action ends the replay there
+// (the rest is never delivered, lines already begun are) with code 20. A
+// stop requested by the last action leaves the step's exit code: rsync had
+// ended by then.
+//
+// The steps must be added before the runs that take them start; run() may
+// be called from several threads at once.
+class ScriptedRsyncRunner final : public RsyncRunner {
+public:
+    using Matcher = std::function<bool(const std::vector<std::string>& arguments)>;
+
+    // One scripted rsync run.
+    class Step {
+    public:
+        // Bytes written to standard output or standard error, as one chunk.
+        Step& out(std::string bytes);
+        Step& err(std::string bytes);
+        // Calls the hook at this point of the replay, on the calling thread.
+        Step& then(std::function<void()> hook);
+        // Requests a stop on the source at this point.
+        Step& stopAt(std::stop_source source);
+        // Blocks until the run's token is stopped; goes on after 30 s so a
+        // stop that never comes fails the test rather than hanging it.
+        Step& waitForStop();
+        // The fallback runner performs the call at this point; when it ends
+        // with a code other than 0 the step ends with that code.
+        Step& passThrough();
+        // The code the run ends with when nothing stops it; 0 unless set.
+        Step& exit(std::int32_t code);
+
+    private:
+        friend class ScriptedRsyncRunner;
+        struct Action {
+            enum class Kind { out, err, hook, waitForStop, passThrough } kind;
+            std::string bytes;
+            std::function<void()> hook;
+        };
+
+        Matcher matches_;
+        std::vector<Action> actions_;
+        std::int32_t code_ = 0;
+        bool taken_ = false;
+    };
+
+    // One call as the runner received it.
+    struct Call {
+        std::vector<std::string> arguments;
+        RsyncOutputParser::Mode mode;
+
+        // The text after "name=" of the first such argument.
+        std::optional<std::string> option(std::string_view name) const;
+    };
+
+    ScriptedRsyncRunner() = default;
+    // Calls no step takes go to `fallback`, which must outlive this runner.
+    explicit ScriptedRsyncRunner(const RsyncRunner& fallback) : fallback_(&fallback) {}
+
+    // Adds a step for a later call that `matches` accepts; any call without it.
+    Step& expect(Matcher matches = nullptr);
+
+    // Every call that got past the stop check on entry, in arrival order.
+    std::vector<Call> calls() const;
+    // Steps no call has taken yet.
+    std::size_t unusedSteps() const;
+
+    RsyncExit run(const std::vector<std::string>& arguments,
+                  RsyncOutputParser::Mode mode,
+                  std::stop_token stop,
+                  const RawLineHandler& onRawLine,
+                  const EventHandler& onEvent) const override;
+
+    // Matchers. A listing of the folder, or of any folder; a dry run; a
+    // transfer (neither of those), or one into the folder.
+    static Matcher listing(const std::filesystem::path& root);
+    static Matcher listing();
+    static Matcher dryRun();
+    static Matcher transfer();
+    static Matcher transferTo(const std::filesystem::path& destination);
+
+private:
+    RsyncExit replay(const Step& step, const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode,
+                     std::stop_token stop, const RawLineHandler& onRawLine, const EventHandler& onEvent) const;
+
+    const RsyncRunner* fallback_ = nullptr;
+    mutable std::mutex lock_;
+    mutable std::deque<Step> steps_;  // a deque: expect() hands out references
+    mutable std::vector<Call> calls_;
+};
+
+}  // namespace kelto::test
