@@ -2,6 +2,7 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/EndpointCheck.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
@@ -246,38 +247,10 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
 
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
-    for (const fs::path& folder : {source, destination}) {
-        std::error_code error;
-        if (!fs::is_directory(folder, error)) throw OneWayEngineError::endpointMissing(folder);
-    }
-
-    std::error_code error;
-    const fs::path a = fs::canonical(source, error);
-    if (error) throw OneWayEngineError::endpointMissing(source);
-    const fs::path b = fs::canonical(destination, error);
-    if (error) throw OneWayEngineError::endpointMissing(destination);
-    auto inside = [](const std::string& inner, const std::string& outer) {
-        return inner.starts_with(outer.ends_with('/') ? outer : outer + "/");
-    };
-    if (a == b || inside(a.native(), b.native()) || inside(b.native(), a.native()))
+    if (const auto fault = EndpointCheck::firstFault(source, destination)) {
+        if (fault->kind == EndpointCheck::Fault::Case::missing) throw OneWayEngineError::endpointMissing(fault->folder);
         throw OneWayEngineError::nestedEndpoints();
-
-    // The same folder can also sit at two paths (a bind mount): compare the
-    // folders themselves along each path.
-    struct stat infoA {}, infoB {};
-    if (::stat(a.c_str(), &infoA) == 0 && ::stat(b.c_str(), &infoB) == 0) {
-        auto liesWithin = [](fs::path inner, const struct stat& outer) {
-            for (;;) {
-                struct stat info {};
-                if (::stat(inner.c_str(), &info) == 0 && info.st_dev == outer.st_dev && info.st_ino == outer.st_ino)
-                    return true;
-                if (inner == inner.root_path() || inner.empty()) return false;
-                inner = inner.parent_path();
-            }
-        };
-        if (liesWithin(a, infoB) || liesWithin(b, infoA)) throw OneWayEngineError::nestedEndpoints();
     }
-
     if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
 }
 

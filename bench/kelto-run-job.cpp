@@ -190,12 +190,8 @@ double runAndReport(const Options& o, const SyncJob& job, Json& out, Run&& run) 
 }
 
 Json runTwoWay(const Options& o, const SyncJob& job) {
-    const fs::path& a = o.folders[0];
-    const fs::path& b = o.folders[1];
-    const FileSystemTraits traitsA = FileSystemTraits::forVolume(job.source.volume);
-    const FileSystemTraits traitsB = FileSystemTraits::forVolume(job.destination.volume);
-    const std::optional<std::string>& uuidA = job.source.volume.uuid;
-    const std::optional<std::string>& uuidB = job.destination.volume.uuid;
+    const TwoWaySide a{o.folders[0], FileSystemTraits::forVolume(job.source.volume), job.source.volume.uuid};
+    const TwoWaySide b{o.folders[1], FileSystemTraits::forVolume(job.destination.volume), job.destination.volume.uuid};
     TwoWayEngine engine{RsyncProcess{o.rsync ? *o.rsync : RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}};
 
     Json out;
@@ -206,7 +202,7 @@ Json runTwoWay(const Options& o, const SyncJob& job) {
     const fs::path baselinePath = o.folders[2] / "state" / (job.id.string() + ".sqlite");
     BaselineStore baseline(baselinePath, o.planOnly);
     const auto planStart = std::chrono::steady_clock::now();
-    const auto [plan, twoWay] = engine.plan(job, a, b, traitsA, traitsB, baseline, uuidA, uuidB);
+    const auto [plan, twoWay] = engine.plan(job, a, b, baseline);
     const double planSeconds = seconds(std::chrono::steady_clock::now() - planStart);
     std::int64_t bytesToCopy = 0;
     for (const PlannedCopy& c : plan.copies) bytesToCopy += c.size;
@@ -219,8 +215,8 @@ Json runTwoWay(const Options& o, const SyncJob& job) {
                    {"removeDirsOnB", twoWay.removeDirsOnB.size()}};
 
     std::map<Side, std::int64_t> freeSpace;
-    if (const std::int64_t free = freeBytes(a); free >= 0) freeSpace[Side::a] = free;
-    if (const std::int64_t free = freeBytes(b); free >= 0) freeSpace[Side::b] = free;
+    if (const std::int64_t free = freeBytes(a.root); free >= 0) freeSpace[Side::a] = free;
+    if (const std::int64_t free = freeBytes(b.root); free >= 0) freeSpace[Side::b] = free;
     const GuardVerdict verdict = SafetyGuard::evaluate(plan, job.mode, job.options, baseline.sideCounts(), freeSpace);
     out["verdict"] = verdictJson(verdict);
     const bool allowed = verdict.kind == GuardVerdict::Case::proceed ||
@@ -230,7 +226,7 @@ Json runTwoWay(const Options& o, const SyncJob& job) {
     double runSeconds = 0;
     if (!o.planOnly && allowed)
         runSeconds = runAndReport(o, job, out, [&](const std::string& runID, FileRunLog& log) {
-            return engine.run(job, twoWay, a, b, traitsA, traitsB, baseline, uuidA, uuidB, runID, log);
+            return engine.run(job, twoWay, a, b, baseline, runID, log);
         });
 
     rusage self{};
