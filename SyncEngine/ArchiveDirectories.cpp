@@ -2,33 +2,28 @@
 
 #include "SyncEngine/ArchiveDirectoriesError.h"
 #include "SyncEngine/ArchiveRunID.h"
-#include "SyncEngine/SafeFileSystem.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <cerrno>
 
 namespace kelto {
 
 namespace fs = std::filesystem;
-using SafeFileSystem::Descriptor;
+using SafeFileSystem::Folder;
 
 namespace {
 
 // Opens, or makes and opens, one folder of the layout.
-Descriptor prepareFolder(int parent, const std::string& name, const fs::path& fullPath) {
-    struct stat info {};
-    if (SafeFileSystem::statChild(parent, name, info) == 0) {
-        if (!S_ISDIR(info.st_mode))
-            throw ArchiveDirectoriesError(ArchiveDirectoriesError::Code::invalidFileName, fullPath);
-    } else if (::mkdirat(parent, name.c_str(), 0777) != 0) {
-        throw FileError(errno, "Could not create folder", fullPath);
+Folder prepareFolder(const Folder& parent, const std::string& name) {
+    try {
+        return SafeFileSystem::ensureFolder(parent, name);
+    } catch (const FileError& error) {
+        // A link or a file stands where the folder belongs.
+        if (error.errorNumber() == ENOTDIR)
+            throw ArchiveDirectoriesError(ArchiveDirectoriesError::Code::invalidFileName, error.path());
+        throw;
     }
-    Descriptor folder;
-    const int error = SafeFileSystem::openChild(parent, name, folder);
-    // Swapped for a link or a file since the check above.
-    if (error == ENOTDIR) throw ArchiveDirectoriesError(ArchiveDirectoriesError::Code::invalidFileName, fullPath);
-    if (error != 0) throw FileError(error, "Could not open folder", fullPath);
-    return folder;
 }
 
 }  // namespace
@@ -46,25 +41,25 @@ void ArchiveDirectories::prepareTree(const fs::path& root, const Uuid& jobID, co
     if (!ArchiveRunID::date(runID, ArchiveRunID::zoneOrCurrent(zone)))
         throw ArchiveDirectoriesError(ArchiveDirectoriesError::Code::invalidFileName, runID);
 
-    const fs::path reserved = root / reservedName;
-    Descriptor rootFolder;
+    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
     // Without R there is nothing to make .KeltoSync in; report it as that failure.
-    if (const int error = SafeFileSystem::openRoot(root, rootFolder); error != 0)
-        throw FileError(error, "Could not create folder", reserved);
+    if (!rootFolder) throw FileError(ENOENT, "Could not create folder", root / reservedName);
 
-    const Descriptor reservedFolder = prepareFolder(rootFolder.get(), std::string(reservedName), reserved);
-    const Descriptor archive = prepareFolder(reservedFolder.get(), std::string(archiveName), reserved / archiveName);
-    prepareFolder(reservedFolder.get(), std::string(partialName), reserved / partialName);
-    const Descriptor job = prepareFolder(archive.get(), jobID.string(), reserved / archiveName / jobID.string());
-    prepareFolder(job.get(), runID, reserved / archiveName / jobID.string() / runID);
+    const Folder reservedFolder = prepareFolder(*rootFolder, std::string(reservedName));
+    const Folder archive = prepareFolder(reservedFolder, std::string(archiveName));
+    prepareFolder(reservedFolder, std::string(partialName));
+    const Folder job = prepareFolder(archive, jobID.string());
+    prepareFolder(job, runID);
 }
 
 bool ArchiveDirectories::treeExists(const fs::path& root, const Uuid& jobID) {
-    Descriptor folder;
-    if (SafeFileSystem::openRoot(root, folder) != 0) return false;
-    Descriptor job;
-    return SafeFileSystem::openPath(folder.get(), {std::string(reservedName), std::string(archiveName), jobID.string()},
-                                    job, false) == 0;
+    try {
+        const std::optional<Folder> folder = SafeFileSystem::openRoot(root);
+        return folder && SafeFileSystem::openPath(*folder, {std::string(reservedName), std::string(archiveName),
+                                                            jobID.string()});
+    } catch (const FileError&) {
+        return false;
+    }
 }
 
 bool ArchiveDirectories::isSafeRelativePath(std::string_view path, const fs::path& root, bool allowReserved) {
@@ -74,18 +69,17 @@ bool ArchiveDirectories::isSafeRelativePath(std::string_view path, const fs::pat
         if (piece.empty() || piece == "." || piece == "..") return false;
     if (!allowReserved && pieces.front() == reservedName) return false;
 
-    Descriptor current;
     // What cannot be read cannot lead elsewhere; only what exists is judged.
-    if (SafeFileSystem::openRoot(root, current) != 0) return true;
-    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-        struct stat info {};
-        if (SafeFileSystem::statChild(current.get(), pieces[i], info) != 0) return true;
-        if (!S_ISDIR(info.st_mode)) return false;
-        Descriptor next;
-        const int error = SafeFileSystem::openChild(current.get(), pieces[i], next);
-        if (error == ENOTDIR) return false;
-        if (error != 0) return true;
-        current = std::move(next);
+    try {
+        std::optional<Folder> current = SafeFileSystem::openRoot(root);
+        for (std::size_t i = 0; current && i + 1 < pieces.size(); ++i) {
+            const std::optional<struct stat> info = SafeFileSystem::statChild(*current, pieces[i]);
+            if (!info) return true;
+            if (!S_ISDIR(info->st_mode)) return false;
+            current = SafeFileSystem::openChild(*current, pieces[i]);
+            if (!current) return false;  // swapped for a link or a file since
+        }
+    } catch (const FileError&) {
     }
     return true;
 }

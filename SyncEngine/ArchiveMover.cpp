@@ -2,17 +2,15 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
-#include "SyncEngine/SafeFileSystem.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kelto {
 
 namespace fs = std::filesystem;
-using SafeFileSystem::Descriptor;
+using SafeFileSystem::Folder;
 
 namespace {
 
@@ -24,66 +22,71 @@ bool validRunID(const std::string& runID, const ::date::time_zone* zone) {
     }
 }
 
-enum class Outcome { done, gone, failed };
-
-Outcome takeOut(const std::string& path, int rootFolder, const fs::path& root, const std::string& runFolder,
-                bool archiveEnabled) {
+// Takes one item out; an item already gone is done. Throws FileError.
+void takeOut(const std::string& path, const Folder& root, const std::string& runFolder, bool archiveEnabled) {
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     const std::string name = pieces.back();
     pieces.pop_back();
+    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+    if (!parent || !SafeFileSystem::statChild(*parent, name)) return;
 
-    Descriptor parent;
-    int error = SafeFileSystem::openPath(rootFolder, pieces, parent, false);
-    if (error == ENOENT) return Outcome::gone;
-    if (error != 0) return Outcome::failed;
-    struct stat info {};
-    error = SafeFileSystem::statChild(parent.get(), name, info);
-    if (error == ENOENT) return Outcome::gone;
-    if (error != 0) return Outcome::failed;
-
-    if (!archiveEnabled) return SafeFileSystem::removeTree(parent.get(), name) == 0 ? Outcome::done : Outcome::failed;
-
-    const std::string destination = runFolder + "/" + path;
-    if (!ArchiveDirectories::isSafeRelativePath(destination, root, true)) return Outcome::failed;
-    std::vector<std::string> destinationPieces = SafeFileSystem::split(destination);
-    destinationPieces.pop_back();
-    Descriptor destinationParent;
-    if (SafeFileSystem::openPath(rootFolder, destinationPieces, destinationParent, true) != 0) return Outcome::failed;
-    return SafeFileSystem::moveWithoutReplacing(parent.get(), name, destinationParent.get(), name) == 0
-               ? Outcome::done
-               : Outcome::failed;
+    if (!archiveEnabled) return SafeFileSystem::removeTree(*parent, name);
+    // Made without following a link: a link in the reserved folder's place
+    // fails here (ENOTDIR) rather than leading the item elsewhere.
+    std::vector<std::string> destination = SafeFileSystem::split(runFolder + "/" + path);
+    destination.pop_back();
+    SafeFileSystem::moveWithoutReplacing(*parent, name, SafeFileSystem::ensurePath(root, destination), name);
 }
 
 }  // namespace
 
-std::vector<std::string> ArchiveMover::archive(const std::vector<std::string>& paths, const fs::path& root,
-                                               const Uuid& jobID, const std::string& runID, bool archiveEnabled,
-                                               std::stop_token stop, const ::date::time_zone* zone) {
+std::vector<ArchiveMover::Failure> ArchiveMover::archive(const std::vector<std::string>& paths, const fs::path& root,
+                                                         const Uuid& jobID, const std::string& runID,
+                                                         bool archiveEnabled, std::stop_token stop,
+                                                         const ::date::time_zone* zone) {
     return archive(paths, root, jobID, runID, archiveEnabled, [&stop] { return stop.stop_requested(); }, zone);
 }
 
-std::vector<std::string> ArchiveMover::archive(const std::vector<std::string>& paths, const fs::path& root,
-                                               const Uuid& jobID, const std::string& runID, bool archiveEnabled,
-                                               const std::function<bool()>& cancelled, const ::date::time_zone* zone) {
-    if (paths.empty()) return {};
-    if (!validRunID(runID, zone)) return paths;
+std::vector<ArchiveMover::Failure> ArchiveMover::archive(const std::vector<std::string>& paths, const fs::path& root,
+                                                         const Uuid& jobID, const std::string& runID,
+                                                         bool archiveEnabled, const std::function<bool()>& cancelled,
+                                                         const ::date::time_zone* zone) {
+    std::vector<Failure> failures;
+    const auto refuse = [&](const std::string& path, int error) {
+        failures.push_back({path, FileError(error, "Could not archive", root / path)});
+    };
+    if (paths.empty()) return failures;
+    if (!validRunID(runID, zone)) {
+        for (const std::string& path : paths) refuse(path, EINVAL);
+        return failures;
+    }
 
-    std::vector<std::string> notDone;
-    Descriptor rootFolder;
-    const int rootError = SafeFileSystem::openRoot(root, rootFolder);
+    std::optional<Folder> rootFolder;
+    std::optional<FileError> rootError;
+    try {
+        rootFolder = SafeFileSystem::openRoot(root);
+    } catch (const FileError& error) {
+        rootError = error;
+    }
     const std::string runFolder = ArchiveDirectories::runFolderRelativePath(jobID, runID);
     bool stopped = false;
     for (const std::string& path : paths) {
         stopped = stopped || cancelled();
-        if (stopped || !ArchiveDirectories::isSafeRelativePath(path, root, false)) {
-            notDone.push_back(path);
-            continue;
+        if (stopped) {
+            refuse(path, ECANCELED);
+        } else if (!ArchiveDirectories::isSafeRelativePath(path, root, false)) {
+            refuse(path, EINVAL);
+        } else if (rootError) {
+            failures.push_back({path, *rootError});
+        } else if (rootFolder) {  // nothing under a missing root
+            try {
+                takeOut(path, *rootFolder, runFolder, archiveEnabled);
+            } catch (const FileError& error) {
+                failures.push_back({path, error});
+            }
         }
-        if (rootError == ENOENT) continue;  // nothing under a missing root
-        if (rootError != 0 || takeOut(path, rootFolder.get(), root, runFolder, archiveEnabled) == Outcome::failed)
-            notDone.push_back(path);
     }
-    return notDone;
+    return failures;
 }
 
 std::vector<FileError> ArchiveMover::removeEmptyDirectories(const std::vector<std::string>& paths,
@@ -100,32 +103,32 @@ std::vector<FileError> ArchiveMover::removeEmptyDirectories(const std::vector<st
     });
 
     std::vector<FileError> failures;
-    Descriptor rootFolder;
-    int rootError = -1;  // opened on first use: an empty list touches nothing
+    std::optional<Folder> rootFolder;
+    bool rootOpened = false;  // opened on first use: an empty list touches nothing
     for (const std::string& path : ordered) {
         if (cancelled()) break;
         if (!ArchiveDirectories::isSafeRelativePath(path, root, false)) continue;
-        if (rootError < 0) rootError = SafeFileSystem::openRoot(root, rootFolder);
-        if (rootError == ENOENT) break;
-        if (rootError != 0) {
-            failures.emplace_back(rootError, "Could not open folder", root);
-            break;
+        if (!rootOpened) {
+            rootOpened = true;
+            try {
+                rootFolder = SafeFileSystem::openRoot(root);
+            } catch (const FileError& error) {
+                failures.push_back(error);
+            }
         }
+        if (!rootFolder) break;
 
         std::vector<std::string> pieces = SafeFileSystem::split(path);
         const std::string name = pieces.back();
         pieces.pop_back();
-        Descriptor parent;
-        int error = SafeFileSystem::openPath(rootFolder.get(), pieces, parent, false);
-        if (error == 0 && ::unlinkat(parent.get(), name.c_str(), AT_REMOVEDIR) != 0) error = errno;
-        switch (error) {
-        case 0:
-        case ENOTEMPTY:
-        case EEXIST:   // "not empty" on some file systems
-        case ENOENT:   // already gone
-        case ENOTDIR:  // a file or link stands there, or on the way: the folder is gone
-            break;
-        default: failures.emplace_back(error, "Could not remove folder", root / path);
+        // A folder that holds something, is gone, or has a file or link in
+        // its place or on the way is left alone.
+        try {
+            if (const std::optional<Folder> parent = SafeFileSystem::openPath(*rootFolder, pieces))
+                SafeFileSystem::removeEmptyFolder(*parent, name);
+        } catch (const FileError& error) {
+            // The folder stays, whichever step failed; the run reports that folder.
+            failures.emplace_back(error.errorNumber(), "Could not remove folder", *rootFolder / path);
         }
     }
     return failures;

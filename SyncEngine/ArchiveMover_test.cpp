@@ -12,13 +12,20 @@
 
 using namespace kelto;
 namespace fs = std::filesystem;
-using Paths = std::vector<std::string>;
+// Each path not archived or removed, with the error number of its reason.
+using Failures = std::vector<std::pair<std::string, int>>;
 
 namespace {
 
 const Uuid job = *Uuid::parse("0A1B2C3D-0000-4000-8000-00000000ABCD");
 const std::string runID = "2025-03-07_141503-0a1b2c3d";
 const ::date::time_zone* utc() { return ::date::locate_zone("UTC"); }
+
+Failures summary(const std::vector<ArchiveMover::Failure>& failures) {
+    Failures out;
+    for (const ArchiveMover::Failure& failure : failures) out.emplace_back(failure.path, failure.reason.errorNumber());
+    return out;
+}
 
 class ArchiveMoverTest : public ::testing::Test {
 protected:
@@ -27,8 +34,8 @@ protected:
     fs::path archived(const std::string& path) const {
         return folder / (ArchiveDirectories::runFolderRelativePath(job, runID) + "/" + path);
     }
-    Paths archive(const Paths& paths, bool enabled = true, const std::string& id = runID) {
-        return ArchiveMover::archive(paths, folder.path(), job, id, enabled, std::stop_token{}, utc());
+    Failures archive(const std::vector<std::string>& paths, bool enabled = true, const std::string& id = runID) {
+        return summary(ArchiveMover::archive(paths, folder.path(), job, id, enabled, std::stop_token{}, utc()));
     }
 };
 
@@ -48,14 +55,19 @@ bool setImmutable(const fs::path& path, bool on) {
 TEST_F(ArchiveMoverTest, ArchivingMovesItemsToTheirPathInTheRunFolderAndNeverReplaces) {
     folder.write("docs/a.txt", "first");
     folder.write("dir/inner", "one");
-    EXPECT_EQ(archive({"docs/a.txt", "dir", "gone.txt"}), Paths{});
+    EXPECT_EQ(archive({"docs/a.txt", "dir", "gone.txt"}), Failures{});
     EXPECT_EQ(test::readFile(archived("docs/a.txt")), "first");
     EXPECT_EQ(test::readFile(archived("dir/inner")), "one");
     EXPECT_FALSE(fs::exists(folder / "docs/a.txt"));
 
     folder.write("docs/a.txt", "second");
     fs::create_directory(folder / "dir");
-    EXPECT_EQ(archive({"docs/a.txt", "dir"}), (Paths{"docs/a.txt", "dir"}));
+    const std::vector<ArchiveMover::Failure> refused =
+        ArchiveMover::archive({"docs/a.txt", "dir"}, folder.path(), job, runID, true, std::stop_token{}, utc());
+    EXPECT_EQ(summary(refused), (Failures{{"docs/a.txt", EEXIST}, {"dir", EEXIST}}));
+    ASSERT_FALSE(refused.empty());
+    EXPECT_EQ(refused[0].reason.operation(), "Could not rename");
+    EXPECT_EQ(refused[0].reason.path(), folder / "docs/a.txt");
     EXPECT_EQ(test::readFile(archived("docs/a.txt")), "first");
     EXPECT_EQ(test::readFile(archived("dir/inner")), "one");
     EXPECT_EQ(test::readFile(folder / "docs/a.txt"), "second");
@@ -66,8 +78,8 @@ TEST_F(ArchiveMoverTest, WithTheArchiveOffItemsAreDeletedAndLinksStayLinks) {
     elsewhere.write("target/file", "keep");
     fs::create_directory_symlink(elsewhere / "target", folder / "link");
     fs::create_directory_symlink(elsewhere / "target", folder / "link2");
-    EXPECT_EQ(archive({"tree", "link"}, false), Paths{});
-    EXPECT_EQ(archive({"link2"}), Paths{});
+    EXPECT_EQ(archive({"tree", "link"}, false), Failures{});
+    EXPECT_EQ(archive({"link2"}), Failures{});
     EXPECT_FALSE(fs::exists(folder / "tree"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder / "link")));
     EXPECT_TRUE(fs::is_symlink(archived("link2")));
@@ -79,9 +91,9 @@ TEST_F(ArchiveMoverTest, UnsafePathsAndBadRunIdentifiersAreReturnedUntouched) {
     fs::create_directory_symlink(elsewhere.path(), folder / "linked");
     folder.write(".KeltoSync/x");
     folder.write("b.txt");
-    const Paths unsafe{".KeltoSync/x", "a/../b.txt", "linked/inside.txt"};
-    EXPECT_EQ(archive(unsafe, false), unsafe);
-    EXPECT_EQ(archive({"b.txt"}, true, "2025-03-07_141503"), Paths{"b.txt"});
+    EXPECT_EQ(archive({".KeltoSync/x", "a/../b.txt", "linked/inside.txt"}, false),
+              (Failures{{".KeltoSync/x", EINVAL}, {"a/../b.txt", EINVAL}, {"linked/inside.txt", EINVAL}}));
+    EXPECT_EQ(archive({"b.txt"}, true, "2025-03-07_141503"), (Failures{{"b.txt", EINVAL}}));
     EXPECT_TRUE(fs::exists(elsewhere / "inside.txt"));
     EXPECT_TRUE(fs::exists(folder / ".KeltoSync/x"));
     EXPECT_TRUE(fs::exists(folder / "b.txt"));
@@ -90,7 +102,7 @@ TEST_F(ArchiveMoverTest, UnsafePathsAndBadRunIdentifiersAreReturnedUntouched) {
 TEST_F(ArchiveMoverTest, AReservedFolderThatIsALinkIsNotWrittenThrough) {
     fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync");
     folder.write("a.txt");
-    EXPECT_EQ(archive({"a.txt"}), Paths{"a.txt"});
+    EXPECT_EQ(archive({"a.txt"}), (Failures{{"a.txt", ENOTDIR}}));
     EXPECT_TRUE(fs::exists(folder / "a.txt"));
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
@@ -98,14 +110,16 @@ TEST_F(ArchiveMoverTest, AReservedFolderThatIsALinkIsNotWrittenThrough) {
 TEST_F(ArchiveMoverTest, CancellationBetweenItemsLeavesTheRestUntouched) {
     for (const char* name : {"1", "2", "3"}) folder.write(name);
     int asked = 0;
-    EXPECT_EQ(ArchiveMover::archive({"1", "2", "3"}, folder.path(), job, runID, true, [&] { return ++asked > 1; }, utc()),
-              (Paths{"2", "3"}));
+    EXPECT_EQ(summary(ArchiveMover::archive({"1", "2", "3"}, folder.path(), job, runID, true,
+                                            [&] { return ++asked > 1; }, utc())),
+              (Failures{{"2", ECANCELED}, {"3", ECANCELED}}));
     EXPECT_TRUE(fs::exists(archived("1")));
     EXPECT_TRUE(fs::exists(folder / "2"));
 
     std::stop_source source;
     source.request_stop();
-    EXPECT_EQ(ArchiveMover::archive({"2"}, folder.path(), job, runID, false, source.get_token(), utc()), Paths{"2"});
+    EXPECT_EQ(summary(ArchiveMover::archive({"2"}, folder.path(), job, runID, false, source.get_token(), utc())),
+              (Failures{{"2", ECANCELED}}));
     EXPECT_TRUE(fs::exists(folder / "2"));
 }
 
@@ -126,11 +140,11 @@ TEST_F(ArchiveMoverTest, FailuresOtherThanNotEmptyOrGoneAreReported) {
     if (!setImmutable(folder / "locked", true))
         GTEST_SKIP() << "cannot set the immutable attribute on this file system, so no removal can be made to fail";
     const std::vector<FileError> failures = ArchiveMover::removeEmptyDirectories({"locked/empty"}, folder.path());
-    const Paths notMoved = archive({"locked/file"});
+    const Failures notMoved = archive({"locked/file"});
     setImmutable(folder / "locked", false);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].errorNumber(), EPERM);
     EXPECT_EQ(failures[0].path(), folder / "locked/empty");
-    EXPECT_EQ(notMoved, Paths{"locked/file"});
+    EXPECT_EQ(notMoved, (Failures{{"locked/file", EPERM}}));
     EXPECT_TRUE(fs::exists(folder / "locked/file"));
 }

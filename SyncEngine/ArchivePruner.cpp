@@ -2,18 +2,17 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
-#include "SyncEngine/SafeFileSystem.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <date/tz.h>
 
-#include <cerrno>
 #include <cmath>
 
 namespace kelto {
 
 namespace fs = std::filesystem;
-using SafeFileSystem::Descriptor;
+using SafeFileSystem::Folder;
 
 std::optional<Date> ArchivePruner::cutOff(Date now, std::int64_t days, const ::date::time_zone& zone) {
     using namespace std::chrono;
@@ -46,30 +45,21 @@ std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::
     if (!limit) return 0;
     if (!ArchiveDirectories::treeExists(root, jobID)) return 0;
 
-    const fs::path jobFolderPath = ArchiveDirectories::jobArchiveURL(root, jobID);
-    Descriptor rootFolder;
-    Descriptor jobFolder;
-    int error = SafeFileSystem::openRoot(root, rootFolder);
-    if (error == 0)
-        error = SafeFileSystem::openPath(rootFolder.get(),
-                                         {std::string(ArchiveDirectories::reservedName),
-                                          std::string(ArchiveDirectories::archiveName), jobID.string()},
-                                         jobFolder, false);
-    std::vector<std::string> names;
-    if (error == 0) error = SafeFileSystem::listNames(jobFolder.get(), names);
-    if (error != 0) throw FileError(error, "Could not list folder", jobFolderPath);
+    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+    const std::optional<Folder> jobFolder =
+        rootFolder ? SafeFileSystem::openPath(*rootFolder, {std::string(ArchiveDirectories::reservedName),
+                                                            std::string(ArchiveDirectories::archiveName),
+                                                            jobID.string()})
+                   : std::nullopt;
+    if (!jobFolder) return 0;  // removed meanwhile
 
     std::int64_t removed = 0;
-    for (const std::string& name : names) {
+    for (const std::string& name : SafeFileSystem::listNames(*jobFolder)) {
         const std::optional<Date> date = ArchiveRunID::date(name, localZone);
         if (!date || !(*date < *limit)) continue;
-        struct stat info {};
-        error = SafeFileSystem::statChild(jobFolder.get(), name, info);
-        if (error == ENOENT) continue;  // removed meanwhile, by another clean-up
-        if (error != 0) throw FileError(error, "Could not read", jobFolderPath / name);
-        if (!S_ISDIR(info.st_mode)) continue;
-        error = SafeFileSystem::removeTree(jobFolder.get(), name);
-        if (error != 0) throw FileError(error, "Could not remove", jobFolderPath / name);
+        const std::optional<struct stat> info = SafeFileSystem::statChild(*jobFolder, name);
+        if (!info || !S_ISDIR(info->st_mode)) continue;  // gone meanwhile, by another clean-up, or not a run folder
+        SafeFileSystem::removeTree(*jobFolder, name);
         ++removed;
     }
     return removed;

@@ -6,9 +6,8 @@
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/SafeFileSystem.h"
+#include "SyncEngine/SideStat.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -206,14 +205,22 @@ RsyncInvocation invocationFor(const SyncJob& job, bool mirror, bool dryRun, cons
     return invocation;
 }
 
+// What cannot be looked at is taken as absent.
+std::optional<struct stat> statOrAbsent(SideStat& disk, std::string_view path) {
+    try {
+        return disk.stat(path);
+    } catch (const FileError&) {
+        return std::nullopt;
+    }
+}
+
 // Which "new" lines replace an entry of another kind on B: rsync itemises a
 // folder that takes a file's place, or a link that takes a file's, as new,
 // yet B's old entry goes. Folders of B that will not exist as real folders
 // are remembered, so nothing below them is looked up (nor through a link).
 std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, const fs::path& destination) {
     std::vector<bool> result(lines.size(), false);
-    SafeFileSystem::Descriptor root;
-    if (SafeFileSystem::openRoot(destination, root) != 0) return result;
+    SideStat disk(destination);
     std::unordered_set<std::string> absentFolders;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const ItemizedChange& line = lines[i];
@@ -222,10 +229,10 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
         const std::size_t slash = path.rfind('/');
         bool absent = slash != std::string::npos && absentFolders.contains(path.substr(0, slash));
         if (!absent) {
-            struct stat info {};
-            if (::fstatat(root.get(), path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            const std::optional<struct stat> info = statOrAbsent(disk, path);
+            if (!info) {
                 absent = true;
-            } else if (!S_ISDIR(info.st_mode)) {
+            } else if (!S_ISDIR(info->st_mode)) {
                 result[i] = true;
                 absent = true;
             }
@@ -400,14 +407,9 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     report(&onProgress, phaseReport(SyncPhase::finalizing));
 
     if (invocation.backupDirectory) {
-        SafeFileSystem::Descriptor root;
-        if (SafeFileSystem::openRoot(destination, root) == 0) {
-            for (const PlannedArchive& archive : plan.archives) {
-                const std::string archived = *invocation.backupDirectory + "/" + archive.path;
-                struct stat info {};
-                if (::fstatat(root.get(), archived.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) ++stats.filesArchived;
-            }
-        }
+        SideStat disk(destination);
+        for (const PlannedArchive& archive : plan.archives)
+            if (statOrAbsent(disk, *invocation.backupDirectory + "/" + archive.path)) ++stats.filesArchived;
     }
     return {std::move(stats), exit};
 }

@@ -1,24 +1,20 @@
 #include "SyncEngine/SideStat.h"
 
-#include <cerrno>
-
 namespace kelto {
 
-SideStat::SideStat(const std::filesystem::path& root) : rootError_(SafeFileSystem::openRoot(root, root_)) {}
-
-int SideStat::stat(std::string_view relativePath, struct stat& info) {
-    if (rootError_ != 0) return rootError_;
-    const std::size_t slash = relativePath.rfind('/');
-    const std::string_view parent = slash == std::string_view::npos ? std::string_view() : relativePath.substr(0, slash);
-    const std::string name(slash == std::string_view::npos ? relativePath : relativePath.substr(slash + 1));
-    if (!known_ || parent != parentPath_) {
-        parentPath_.assign(parent);
-        known_ = true;
-        parentError_ =
-            parent.empty() ? 0 : SafeFileSystem::openPath(root_.get(), SafeFileSystem::split(parent), folder_, false);
+SideStat::SideStat(const std::filesystem::path& root) {
+    try {
+        if (std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(root))
+            lookup_.emplace(std::move(*folder));
+    } catch (const FileError& error) {
+        rootError_ = error;
     }
-    if (parentError_ != 0) return parentError_ == ENOTDIR ? ENOENT : parentError_;
-    return SafeFileSystem::statChild(parent.empty() ? root_.get() : folder_.get(), name, info);
+}
+
+std::optional<struct stat> SideStat::stat(std::string_view relativePath) {
+    if (rootError_) throw *rootError_;
+    if (!lookup_) return std::nullopt;
+    return lookup_->stat(relativePath);
 }
 
 EntryKind SideStat::kindOf(mode_t mode) {

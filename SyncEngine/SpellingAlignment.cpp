@@ -1,16 +1,13 @@
 #include "SyncEngine/SpellingAlignment.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
-#include "SyncEngine/SafeFileSystem.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncModel/Support/FileIO.h"
-#include "SyncModel/Support/Uuid.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace kelto {
@@ -46,27 +43,7 @@ std::filesystem::path under(const std::filesystem::path& root, std::string_view 
 }
 
 [[noreturn]] void failRename(int error, const std::filesystem::path& path) {
-    throw FileError(error > 0 ? error : EIO, "Could not rename", path);
-}
-
-// Renames one item to another spelling of the same name. Linux treats a
-// rename between two names of one item as done without doing anything, so a
-// case-only change on a case-folding volume is checked in the folder's listing
-// and, when it did not take, made through a temporary name.
-void renameSameItem(int folder, const std::string& oldName, const std::string& newName,
-                    const std::filesystem::path& from) {
-    if (::renameat(folder, oldName.c_str(), folder, newName.c_str()) != 0) failRename(errno, from);
-    std::vector<std::string> names;
-    if (const int error = SafeFileSystem::listNames(folder, names)) failRename(error, from);
-    if (std::find(names.begin(), names.end(), newName) != names.end()) return;
-
-    const std::string temporary = ".kelto-rename-" + Uuid::random().lowerString();
-    if (const int error = SafeFileSystem::moveWithoutReplacing(folder, oldName, folder, temporary))
-        failRename(error, from);
-    if (const int error = SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, newName)) {
-        SafeFileSystem::moveWithoutReplacing(folder, temporary, folder, oldName);  // best effort: put it back
-        failRename(error, from);
-    }
+    throw FileError(error, "Could not rename", path);
 }
 
 }  // namespace
@@ -89,26 +66,19 @@ void SpellingAlignment::align(std::string_view desired, std::string_view actual,
         // Both names are looked at and renamed inside their folder, reached
         // without following a link, so a folder swapped for a link meanwhile
         // is refused rather than walked through.
-        const std::filesystem::path from = under(root, oldPath);
-        SafeFileSystem::Descriptor top, parent;
-        if (const int error = SafeFileSystem::openRoot(root, top)) failRename(error, from);
+        const std::optional<SafeFileSystem::Folder> top = SafeFileSystem::openRoot(root);
+        if (!top) failRename(ENOENT, under(root, oldPath));
         const std::vector<std::string> folders(have.begin(), have.begin() + static_cast<std::ptrdiff_t>(i));
-        if (const int error = SafeFileSystem::openPath(top.get(), folders, parent, false))
-            failRename(error == ENOENT ? EEXIST : error, from);  // gone under both spellings
+        const std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*top, folders);
+        if (!parent) failRename(EEXIST, under(root, oldPath));  // gone under both spellings
 
-        struct stat oldInfo {}, newInfo {};
-        const bool oldExists = SafeFileSystem::statChild(parent.get(), oldName, oldInfo) == 0;
-        const bool newExists = SafeFileSystem::statChild(parent.get(), want[i], newInfo) == 0;
-        if (!oldExists && newExists) continue;  // already spelled as wanted
-        if (!oldExists) failRename(EEXIST, from);
-        if (newExists) {
-            // One item under both spellings (a volume that ignores case or
-            // normalisation): a plain rename changes the stored spelling.
-            if (oldInfo.st_dev != newInfo.st_dev || oldInfo.st_ino != newInfo.st_ino) failRename(EEXIST, from);
-            renameSameItem(parent.get(), oldName, want[i], from);
-        } else if (const int error = SafeFileSystem::moveWithoutReplacing(parent.get(), oldName, parent.get(), want[i])) {
-            failRename(error, from);
+        if (!SafeFileSystem::statChild(*parent, oldName)) {
+            if (SafeFileSystem::statChild(*parent, want[i])) continue;  // already spelled as wanted
+            failRename(EEXIST, under(root, oldPath));
         }
+        // A new name already taken must reach this same item (a volume that
+        // ignores case or normalisation): another item is never replaced.
+        SafeFileSystem::changeSpelling(*parent, oldName, want[i]);
     }
 }
 

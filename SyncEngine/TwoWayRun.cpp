@@ -7,19 +7,18 @@
 #include "SyncEngine/KeyedMerge.h"
 #include "SyncEngine/PathKey.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/SafeFileSystem.h"
 #include "SyncEngine/SideStat.h"
 #include "SyncEngine/SpellingAlignment.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/UnchangedCheck.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 #include "SyncModel/Support/Uuid.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -257,13 +256,13 @@ SideListing TwoWayRun::reread(const SideListing& before, const fs::path& root, c
     for (const std::string& acted : touched_) {
         const std::string path = renames.apply(acted);
         if (!keys.insert(PathKey::of(path)).second) continue;
-        struct stat info {};
-        const int error = disk.stat(path, info);
-        if (error == 0)
-            builder.add(path, SideStat::kindOf(info.st_mode), static_cast<std::int64_t>(info.st_size),
-                        static_cast<std::int64_t>(info.st_mtim.tv_sec));
-        else if (error != ENOENT)
+        try {
+            if (const std::optional<struct stat> info = disk.stat(path))
+                builder.add(path, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
+                            static_cast<std::int64_t>(info->st_mtim.tv_sec));
+        } catch (const FileError&) {
             unsettle(path);  // not known either way: the old entry stays
+        }
     }
     for (const SideListing::Ref entry : before)
         if (!keys.contains(entry.key)) builder.add(entry);
@@ -414,12 +413,12 @@ std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& path
 
 void TwoWayRun::deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries, const fs::path& root,
                              const Renames& renames) {
-    std::vector<std::string> failed;
+    std::vector<ArchiveMover::Failure> failed;
     for (const std::string& path : paths) {
         if (stop_.stop_requested()) break;  // what is left stays for the next run
         const std::vector<std::string> kept = recheck({path}, entries, root, renames);
         if (kept.empty()) continue;
-        const std::vector<std::string> notDone =
+        const std::vector<ArchiveMover::Failure> notDone =
             ArchiveMover::archive(kept, root, job_.id, runID_, job_.options.archiveEnabled, stop_);
         failed.insert(failed.end(), notDone.begin(), notDone.end());
     }
@@ -427,12 +426,12 @@ void TwoWayRun::deleteOnSide(const std::vector<std::string>& paths, const SideLi
     std::vector<std::string> lines;
     {
         std::lock_guard guard(state_->lock);
-        for (const std::string& path : failed) {
-            lines.push_back(std::string(archiveLine) + path);
+        for (const ArchiveMover::Failure& failure : failed) {
+            lines.push_back(std::string(archiveLine) + failure.path + ": " + failure.reason.reason());
             state_->writeLogLine(lines.back());
         }
     }
-    for (const std::string& path : failed) unsettle(path);
+    for (const ArchiveMover::Failure& failure : failed) unsettle(failure.path);
     combine(accumulated_, 23, lines);
 }
 
@@ -444,7 +443,7 @@ void TwoWayRun::removeFolders(const std::vector<std::string>& folders, const fs:
         const std::string prefix = (root / "").native();
         const std::string relative = where.starts_with(prefix) ? where.substr(prefix.size()) : where;
         if (relative != where) unsettle(relative);
-        fail(std::string(archiveLine) + relative);
+        fail(std::string(archiveLine) + relative + ": " + error.reason());
     }
 }
 
@@ -456,8 +455,11 @@ void TwoWayRun::countArchived() {
         // A copy's old version is archived under the path as transferred,
         // a deletion under the path as then spelled on its side.
         const std::string path = renamesB_.apply(renamesA_.apply(archive.path));
-        struct stat info {};
-        if ((archive.on == Side::a ? diskA : diskB).stat(*backupDirectory_ + "/" + path, info) == 0) ++count;
+        try {
+            if ((archive.on == Side::a ? diskA : diskB).stat(*backupDirectory_ + "/" + path)) ++count;
+        } catch (const FileError&) {
+            // not there to count
+        }
     }
     std::lock_guard guard(state_->lock);
     state_->stats.filesArchived = count;

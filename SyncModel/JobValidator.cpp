@@ -1,5 +1,6 @@
 #include "SyncModel/JobValidator.h"
 
+#include "SyncModel/Support/SafeFileSystem.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <linux/magic.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -52,9 +52,14 @@ bool contains(const std::array<std::string_view, N>& table, const std::string& w
 // Kernel file systems hold nothing of the user's: without this, a source of
 // "/" would have the walk wander through every process and device.
 bool isKernelFileSystem(const fs::path& folder) {
-    struct statfs info {};
-    if (::statfs(folder.c_str(), &info) != 0) return false;
-    switch (static_cast<std::uint32_t>(info.f_type)) {
+    std::optional<std::int64_t> type;
+    try {
+        type = SafeFileSystem::fileSystemType(folder);
+    } catch (const FileError&) {
+        return false;  // not known to be one
+    }
+    if (!type) return false;
+    switch (static_cast<std::uint32_t>(*type)) {
         case PROC_SUPER_MAGIC:
         case SYSFS_MAGIC:
         case DEVPTS_SUPER_MAGIC:

@@ -1,24 +1,20 @@
 #include "SyncModel/RunHistoryStore.h"
 
-#include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace kelto {
 
 namespace {
-
-using Descriptor = FileDescriptor;
 
 bool isAbsence(int error) { return error == ENOENT || error == ENOTDIR; }
 
@@ -115,7 +111,7 @@ void RunHistoryStore::append(const RunRecord& record, std::int64_t keepingLast) 
 // log folder; anything else (a folder, a path elsewhere) is left alone.
 void RunHistoryStore::removeLog(const std::string& logPath, const std::filesystem::path& logRoot) const {
     const std::filesystem::path path(logPath);
-    const std::filesystem::path name = path.filename();
+    const std::string name = path.filename().native();
     if (!path.is_absolute() || name.empty() || name == "." || name == "..") return;
 
     const std::optional<std::filesystem::path> parent = realPath(path.parent_path());
@@ -125,31 +121,17 @@ void RunHistoryStore::removeLog(const std::string& logPath, const std::filesyste
 
     // Walk down from the log folder without following links, so a folder
     // swapped for a link after the check above cannot lead the removal out.
-    Descriptor folder(::open(logRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0) {
-        if (isAbsence(errno)) return;
-        throw FileError(errno, "Could not open folder", logRoot);
-    }
-    for (const std::filesystem::path& component : *below) {
-        Descriptor next(::openat(folder.get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next.get() < 0) {
-            if (isAbsence(errno) || errno == ELOOP) return;  // gone, or no longer a real folder
-            throw FileError(errno, "Could not open folder", path.parent_path());
-        }
-        folder = std::move(next);
-    }
+    const std::optional<SafeFileSystem::Folder> root = SafeFileSystem::openRoot(logRoot);
+    if (!root) return;
+    const std::vector<std::string> folders =
+        below->empty() ? std::vector<std::string>() : SafeFileSystem::split(below->native());
+    const std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openPath(*root, folders);
+    if (!folder) return;  // gone, or no longer a real folder
 
-    struct stat info {};
-    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (isAbsence(errno)) return;
-        throw FileError(errno, "Could not inspect", path);
-    }
+    const std::optional<struct stat> info = SafeFileSystem::statChild(*folder, name);
     // A link is removed itself, never its target.
-    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) return;
-    if (::unlinkat(folder.get(), name.c_str(), 0) != 0) {
-        if (isAbsence(errno)) return;
-        throw FileError(errno, "Could not remove", path);
-    }
+    if (!info || (!S_ISREG(info->st_mode) && !S_ISLNK(info->st_mode))) return;
+    SafeFileSystem::removeFile(*folder, name);
 }
 
 }  // namespace kelto

@@ -2,6 +2,7 @@
 
 #include "tests/TwoWayEngineFixture.h"
 
+#include <cstring>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 
@@ -172,6 +173,23 @@ bool makeImmutable(const fs::path& folder, bool on) {
     return done;
 }
 
+// Locks a folder's entries against removal: the error number a removal then
+// meets, or 0 where no lock can be set here.
+int lockEntries(const fs::path& folder) {
+    if (makeImmutable(folder, true)) return EPERM;
+    if (::geteuid() != 0 && ::chmod(folder.c_str(), 0555) == 0) return EACCES;
+    return 0;
+}
+
+void unlockEntries(const fs::path& folder) {
+    makeImmutable(folder, false);
+    ::chmod(folder.c_str(), 0755);
+}
+
+std::string failureLine(const std::string& path, int reason) {
+    return "Could not archive or remove: " + path + ": " + std::strerror(reason);
+}
+
 TEST_F(TwoWayEngineTest, AFolderThatCannotBeRemovedMakesThePartialOutcome) {
     fs::create_directories(a / "parent" / "gone");
     fs::create_directories(b / "parent" / "gone");
@@ -180,16 +198,33 @@ TEST_F(TwoWayEngineTest, AFolderThatCannotBeRemovedMakesThePartialOutcome) {
     const auto [syncPlan, twoWay] = plan();
     ASSERT_EQ(twoWay.removeDirsOnB, std::vector<std::string>{"parent/gone"});
 
-    bool locked = makeImmutable(b / "parent", true);
-    if (!locked && ::geteuid() != 0) locked = ::chmod((b / "parent").c_str(), 0555) == 0;
-    if (!locked) GTEST_SKIP() << "cannot make a folder unremovable here";
+    const int reason = lockEntries(b / "parent");
+    if (reason == 0) GTEST_SKIP() << "cannot make a folder unremovable here";
     const auto [stats, exit] = run(twoWay);
-    makeImmutable(b / "parent", false);
-    ::chmod((b / "parent").c_str(), 0755);
+    unlockEntries(b / "parent");
 
-    EXPECT_EQ(exit, RsyncExit(23, {"Could not archive or remove: parent/gone"}));
-    EXPECT_TRUE(logged(log, "Could not archive or remove: parent/gone"));
+    EXPECT_EQ(exit, RsyncExit(23, {failureLine("parent/gone", reason)}));
+    EXPECT_TRUE(logged(log, failureLine("parent/gone", reason)));
     EXPECT_TRUE(storedBaseline()->find("parent/gone"));  // so the next run tries again
+}
+
+TEST_F(TwoWayEngineTest, AFileThatCannotBeArchivedIsReportedWithItsReason) {
+    putAt(a / "parent" / "file.txt", "x", t0);
+    putAt(b / "parent" / "file.txt", "x", t0);
+    ASSERT_EQ(sync().second.code, 0);
+    fs::remove(a / "parent" / "file.txt");
+    const auto [syncPlan, twoWay] = plan();
+    ASSERT_EQ(twoWay.archiveOnB, std::vector<std::string>{"parent/file.txt"});
+
+    const int reason = lockEntries(b / "parent");
+    if (reason == 0) GTEST_SKIP() << "cannot make a folder unremovable here";
+    const auto [stats, exit] = run(twoWay);
+    unlockEntries(b / "parent");
+
+    EXPECT_EQ(exit, RsyncExit(23, {failureLine("parent/file.txt", reason)}));
+    EXPECT_TRUE(logged(log, failureLine("parent/file.txt", reason)));
+    EXPECT_TRUE(fs::exists(b / "parent" / "file.txt"));
+    EXPECT_TRUE(storedBaseline()->find("parent/file.txt"));
 }
 
 }  // namespace

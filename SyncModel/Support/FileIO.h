@@ -15,6 +15,8 @@ public:
     int errorNumber() const { return code().value(); }
     const std::filesystem::path& path() const { return path_; }
     const std::string& operation() const { return operation_; }
+    // The error number's message alone, without the operation and the path.
+    std::string reason() const { return code().message(); }
 
 private:
     std::string operation_;

@@ -1,0 +1,332 @@
+#include "SyncModel/Support/SafeFileSystem.h"
+
+#include "SyncModel/Support/Uuid.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+namespace kelto::SafeFileSystem {
+
+namespace fs = std::filesystem;
+
+fs::path Folder::operator/(std::string_view name) const {
+    // Joined as text: a name that is not a plain name must not replace the path.
+    std::string whole = path.native();
+    if (!whole.empty() && whole.back() != '/') whole += '/';
+    whole += name;
+    return whole;
+}
+
+std::vector<std::string> split(std::string_view relativePath) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = relativePath.find('/', start);
+        if (end == std::string_view::npos) {
+            pieces.emplace_back(relativePath.substr(start));
+            return pieces;
+        }
+        pieces.emplace_back(relativePath.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+namespace {
+
+bool isPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool isAbsence(int error) { return error == ENOENT || error == ENOTDIR; }
+
+void requirePlainName(const Folder& parent, const std::string& name, const char* operation) {
+    if (!isPlainName(name)) throw FileError(EINVAL, operation, parent / name);
+}
+
+// O_PATH: walking needs search permission on a folder, not read permission.
+constexpr int walkFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// The calls below answer 0 or an errno value, so that the recursive removal
+// and the fallback move can decide on the number before anything is thrown.
+
+int openChildAt(int directory, const std::string& name, FileDescriptor& out) {
+    const int fd = ::openat(directory, name.c_str(), walkFlags);
+    if (fd < 0) return errno == ELOOP ? ENOTDIR : errno;  // a link where a folder should be
+    out = FileDescriptor(fd);
+    return 0;
+}
+
+int listNamesAt(int directory, std::vector<std::string>& out) {
+    const int fd = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    DIR* stream = ::fdopendir(fd);
+    if (stream == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") out.push_back(name);
+    }
+    ::closedir(stream);
+    return error;
+}
+
+// The first failure of a removal that goes on past failures.
+struct FirstFailure {
+    std::optional<FileError> error;
+    bool note(int number, const char* operation, const fs::path& path) {
+        if (!error) error.emplace(number, operation, path);
+        return false;
+    }
+};
+
+// Whether `name` is gone from `directory`.
+bool removeTreeAt(int directory, const std::string& name, const fs::path& path, FirstFailure& failure) {
+    if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+    // Linux answers EISDIR for a folder; anything else is a real failure.
+    if (errno != EISDIR) return failure.note(errno, "Could not remove", path);
+
+    FileDescriptor folder;
+    const int openError = openChildAt(directory, name, folder);
+    if (openError == ENOENT) return true;
+    if (openError != 0) return failure.note(openError, "Could not open folder", path);
+    std::vector<std::string> names;
+    bool removed = true;
+    if (const int error = listNamesAt(folder.get(), names); error != 0)
+        removed = failure.note(error, "Could not read folder", path);
+    for (const std::string& child : names)
+        removed = removeTreeAt(folder.get(), child, path / child, failure) && removed;
+    if (!removed) return false;
+    if (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        return failure.note(errno, "Could not remove", path);
+    return true;
+}
+
+int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
+    struct stat source {};
+    if (::fstatat(fromDirectory, fromName.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+
+    if (S_ISDIR(source.st_mode)) {
+        // mkdir fails with EEXIST when the name is taken, so the empty folder
+        // made here is ours; rename may replace only an empty folder, so if
+        // anything was put into it meanwhile the rename fails (ENOTEMPTY)
+        // instead of replacing it.
+        if (::mkdirat(toDirectory, toName.c_str(), 0700) != 0) return errno;
+        if (::renameat(fromDirectory, fromName.c_str(), toDirectory, toName.c_str()) != 0) {
+            const int error = errno;
+            ::unlinkat(toDirectory, toName.c_str(), AT_REMOVEDIR);
+            return error;
+        }
+        return 0;
+    }
+
+    // link(2) fails with EEXIST when the name is taken and links a symbolic
+    // link as itself. Without hard links (EPERM, ENOTSUP) the move fails:
+    // no remaining way is free of a window in which it could replace.
+    if (::linkat(fromDirectory, fromName.c_str(), toDirectory, toName.c_str(), 0) != 0) return errno;
+    struct stat now {};
+    struct stat linked {};
+    const bool same = ::fstatat(fromDirectory, fromName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      ::fstatat(toDirectory, toName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      now.st_dev == linked.st_dev && now.st_ino == linked.st_ino;
+    if (!same) {
+        // The source name was replaced after the link: do not unlink someone else's file.
+        ::unlinkat(toDirectory, toName.c_str(), 0);
+        return EBUSY;
+    }
+    if (::unlinkat(fromDirectory, fromName.c_str(), 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toDirectory, toName.c_str(), 0);
+        return error;
+    }
+    return 0;
+}
+
+void requirePlainNames(const Folder& from, const std::string& fromName, const std::string& toName) {
+    requirePlainName(from, fromName, "Could not rename");
+    if (!isPlainName(toName)) throw FileError(EINVAL, "Could not rename", from / fromName);
+}
+
+}  // namespace
+
+std::optional<Folder> openRoot(const fs::path& root) {
+    const int fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (isAbsence(error)) return std::nullopt;
+        throw FileError(error, "Could not open folder", root);
+    }
+    return Folder{FileDescriptor(fd), root};
+}
+
+std::optional<Folder> openChild(const Folder& parent, const std::string& name) {
+    requirePlainName(parent, name, "Could not open folder");
+    FileDescriptor fd;
+    const int error = openChildAt(parent.get(), name, fd);
+    if (isAbsence(error)) return std::nullopt;
+    if (error != 0) throw FileError(error, "Could not open folder", parent / name);
+    return Folder{std::move(fd), parent / name};
+}
+
+std::optional<Folder> openPath(const Folder& start, const std::vector<std::string>& components) {
+    if (components.empty()) {
+        const int fd = ::openat(start.get(), ".", walkFlags);
+        if (fd < 0) {
+            const int error = errno;
+            throw FileError(error, "Could not open folder", start.path);
+        }
+        return Folder{FileDescriptor(fd), start.path};
+    }
+    std::optional<Folder> current = openChild(start, components.front());
+    for (std::size_t i = 1; current && i < components.size(); ++i) current = openChild(*current, components[i]);
+    return current;
+}
+
+Folder ensureFolder(const Folder& parent, const std::string& name) {
+    if (std::optional<Folder> existing = openChild(parent, name)) return std::move(*existing);
+    // Another process may make it meanwhile; opening it then is still right.
+    if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+        const int error = errno;
+        throw FileError(error, "Could not create folder", parent / name);
+    }
+    if (std::optional<Folder> made = openChild(parent, name)) return std::move(*made);
+    throw FileError(ENOTDIR, "Could not create folder", parent / name);  // a link or a file stands there
+}
+
+Folder ensurePath(const Folder& start, const std::vector<std::string>& components) {
+    if (components.empty()) return *openPath(start, components);
+    Folder current = ensureFolder(start, components.front());
+    for (std::size_t i = 1; i < components.size(); ++i) current = ensureFolder(current, components[i]);
+    return current;
+}
+
+std::optional<struct stat> statChild(const Folder& parent, const std::string& name) {
+    requirePlainName(parent, name, "Could not inspect");
+    struct stat info {};
+    if (::fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return info;
+    const int error = errno;
+    if (isAbsence(error)) return std::nullopt;
+    throw FileError(error, "Could not inspect", parent / name);
+}
+
+std::vector<std::string> listNames(const Folder& folder) {
+    std::vector<std::string> names;
+    if (const int error = listNamesAt(folder.get(), names); error != 0)
+        throw FileError(error, "Could not read folder", folder.path);
+    return names;
+}
+
+void removeTree(const Folder& parent, const std::string& name) {
+    requirePlainName(parent, name, "Could not remove");
+    FirstFailure failure;
+    if (!removeTreeAt(parent.get(), name, parent / name, failure)) throw *failure.error;
+}
+
+bool removeFile(const Folder& parent, const std::string& name) {
+    requirePlainName(parent, name, "Could not remove");
+    if (::unlinkat(parent.get(), name.c_str(), 0) == 0) return true;
+    const int error = errno;
+    if (isAbsence(error)) return false;
+    throw FileError(error, "Could not remove", parent / name);
+}
+
+bool removeEmptyFolder(const Folder& parent, const std::string& name) {
+    requirePlainName(parent, name, "Could not remove folder");
+    if (::unlinkat(parent.get(), name.c_str(), AT_REMOVEDIR) == 0) return true;
+    switch (const int error = errno) {
+    case ENOTEMPTY:
+    case EEXIST:  // "not empty" on some file systems
+    case ENOENT:
+    case ENOTDIR: return false;
+    default: throw FileError(error, "Could not remove folder", parent / name);
+    }
+}
+
+void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
+                          const std::string& toName) {
+    requirePlainNames(from, fromName, toName);
+    if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), RENAME_NOREPLACE) == 0) return;
+    // EINVAL: the file system does not support the flag (NFS, many FUSE file
+    // systems). A plain rename would silently replace; claim the name first.
+    int error = errno;
+    if (error == EINVAL) error = moveByClaiming(from.get(), fromName, to.get(), toName);
+    if (error != 0)
+        throw FileError(error, "Could not rename", from / fromName);
+}
+
+void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,
+                               const std::string& toName) {
+    requirePlainNames(from, fromName, toName);
+    if (const int error = moveByClaiming(from.get(), fromName, to.get(), toName); error != 0)
+        throw FileError(error, "Could not rename", from / fromName);
+}
+
+void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName) {
+    requirePlainNames(folder, oldName, newName);
+    const std::optional<struct stat> item = statChild(folder, oldName);
+    if (!item) throw FileError(ENOENT, "Could not rename", folder / oldName);
+    const std::optional<struct stat> there = statChild(folder, newName);
+    if (!there) {
+        moveWithoutReplacing(folder, oldName, folder, newName);
+        return;
+    }
+    if (there->st_dev != item->st_dev || there->st_ino != item->st_ino)
+        throw FileError(EEXIST, "Could not rename", folder / oldName);
+
+    // Linux takes a rename between two names of one item as done without
+    // doing anything, so whether the stored name changed is read back, and
+    // where it did not the change goes through a temporary name.
+    if (::renameat(folder.get(), oldName.c_str(), folder.get(), newName.c_str()) != 0)
+        throw FileError(errno, "Could not rename", folder / oldName);
+    const std::vector<std::string> names = listNames(folder);
+    if (std::find(names.begin(), names.end(), newName) != names.end()) return;
+    const std::string temporary = ".kelto-rename-" + Uuid::random().lowerString();
+    moveWithoutReplacing(folder, oldName, folder, temporary);
+    try {
+        moveWithoutReplacing(folder, temporary, folder, newName);
+    } catch (const FileError&) {
+        try {
+            moveWithoutReplacing(folder, temporary, folder, oldName);  // best effort: put it back
+        } catch (const FileError&) {
+        }
+        throw;
+    }
+}
+
+std::optional<std::int64_t> fileSystemType(const fs::path& path) {
+    struct statfs info {};
+    if (::statfs(path.c_str(), &info) == 0) return static_cast<std::int64_t>(info.f_type);
+    const int error = errno;
+    if (isAbsence(error)) return std::nullopt;
+    throw FileError(error, "Could not read file system", path);
+}
+
+std::optional<struct stat> PathLookup::stat(std::string_view relativePath) {
+    const std::size_t slash = relativePath.rfind('/');
+    if (slash == std::string_view::npos) return statChild(root_, std::string(relativePath));
+    const std::string_view parent = relativePath.substr(0, slash);
+    if (!known_ || parent != parentPath_) {
+        known_ = false;  // stays so when opening throws
+        parent_ = openPath(root_, split(parent));
+        parentPath_.assign(parent);
+        known_ = true;
+    }
+    if (!parent_) return std::nullopt;
+    return statChild(*parent_, std::string(relativePath.substr(slash + 1)));
+}
+
+}  // namespace kelto::SafeFileSystem

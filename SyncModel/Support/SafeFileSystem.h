@@ -1,0 +1,110 @@
+#pragma once
+
+#include "SyncModel/Support/FileDescriptor.h"
+#include "SyncModel/Support/FileIO.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+// File operations inside a synchronised folder that never follow a symbolic
+// link below the root: every folder on the way is opened with O_NOFOLLOW and
+// every action is taken relative to the descriptor of its parent folder.
+//
+// Absence is an answer, not a failure: nothing at the name (ENOENT), or a
+// non-folder (a symbolic link included) where a folder is needed on the way
+// (ENOTDIR), gives nullopt or false. Every other failure throws FileError
+// with the operation and the full path concerned. A name that is empty, ".",
+// ".." or holds a slash throws FileError (EINVAL).
+namespace kelto::SafeFileSystem {
+
+// An open folder and the full path it was reached by, for messages.
+struct Folder {
+    FileDescriptor descriptor;
+    std::filesystem::path path;
+
+    int get() const { return descriptor.get(); }
+    // The full path of `name` inside this folder.
+    std::filesystem::path operator/(std::string_view name) const;
+};
+
+// The pieces of a relative path between its slashes, empty pieces kept.
+std::vector<std::string> split(std::string_view relativePath);
+
+// Opens the root folder itself. A link there is followed: the user chose it.
+std::optional<Folder> openRoot(const std::filesystem::path& root);
+
+// Opens the folder `name` inside `parent`; nullopt when nothing is there or it
+// is not a real folder (a symbolic link, a file).
+std::optional<Folder> openChild(const Folder& parent, const std::string& name);
+
+// Opens the folder reached from `start` through `components`, one at a time;
+// no components open `start` again.
+std::optional<Folder> openPath(const Folder& start, const std::vector<std::string>& components);
+
+// Opens `name` inside `parent`, making it first when missing (default
+// permissions). Anything else standing there throws FileError (ENOTDIR).
+Folder ensureFolder(const Folder& parent, const std::string& name);
+
+// ensureFolder for each of `components` in turn.
+Folder ensurePath(const Folder& start, const std::vector<std::string>& components);
+
+// lstat of `name` inside `parent`.
+std::optional<struct stat> statChild(const Folder& parent, const std::string& name);
+
+// The names inside a folder, "." and ".." left out.
+std::vector<std::string> listNames(const Folder& folder);
+
+// Removes `name` inside `parent`: a link as a link, a folder with all it
+// holds. Goes on past a failure and throws the first one; ENOENT anywhere
+// counts as done.
+void removeTree(const Folder& parent, const std::string& name);
+
+// Removes a file or a link, never a folder (EISDIR). False when nothing is there.
+bool removeFile(const Folder& parent, const std::string& name);
+
+// Removes `name` when it is an empty folder. False when it holds something,
+// is gone, or is not a folder.
+bool removeEmptyFolder(const Folder& parent, const std::string& name);
+
+// Moves an item without ever replacing what is at the destination (EEXIST).
+void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
+                          const std::string& toName);
+
+// The way moveWithoutReplacing takes where the file system refuses
+// RENAME_NOREPLACE; exposed so that it can be tested on any file system.
+void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,
+                               const std::string& toName);
+
+// Renames `oldName` inside `folder` to another spelling of it, as on a volume
+// that ignores case or normalisation, where both names may reach the one
+// item. Never replaces a different item at `newName` (EEXIST); nothing at
+// `oldName` throws ENOENT.
+void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName);
+
+// The type (statfs magic number) of the file system holding `path`, which
+// may be reached through links; nullopt when nothing is there.
+std::optional<std::int64_t> fileSystemType(const std::filesystem::path& path);
+
+// lstat of paths relative to one root, their folders walked without
+// following a link. The last parent folder stays open: paths come grouped
+// by folder, and a stat per item must stay cheap.
+class PathLookup {
+public:
+    explicit PathLookup(Folder root) : root_(std::move(root)) {}
+
+    // nullopt when nothing is there, or a non-folder stands on the way.
+    std::optional<struct stat> stat(std::string_view relativePath);
+
+private:
+    Folder root_;
+    std::string parentPath_;
+    std::optional<Folder> parent_;  // nullopt: the parent is absent
+    bool known_ = false;
+};
+
+}  // namespace kelto::SafeFileSystem

@@ -1,0 +1,171 @@
+#include "SyncModel/Support/SafeFileSystem.h"
+
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <unistd.h>
+
+using namespace kelto;
+namespace fs = std::filesystem;
+namespace sfs = SafeFileSystem;
+
+namespace {
+
+sfs::Folder openRoot(const test::TemporaryFolder& folder) {
+    std::optional<sfs::Folder> root = sfs::openRoot(folder.path());
+    if (!root) throw std::runtime_error("no temporary folder");
+    return std::move(*root);
+}
+
+// The FileError an action throws; its error number is 0 when it throws none.
+FileError failureOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const FileError& error) {
+        return error;
+    }
+    return FileError(0, "", "");
+}
+
+void expectFailure(const FileError& error, int number, const std::string& operation, const fs::path& path) {
+    EXPECT_EQ(error.errorNumber(), number) << error.what();
+    EXPECT_EQ(error.operation(), operation);
+    EXPECT_EQ(error.path(), path);
+    const std::string what = error.what();
+    EXPECT_NE(what.find(operation), std::string::npos) << what;
+    EXPECT_NE(what.find(path.string()), std::string::npos) << what;
+    EXPECT_NE(what.find(std::strerror(number)), std::string::npos) << what;
+}
+
+}  // namespace
+
+// Hot paths ask about many items that may be missing: no exception for that.
+TEST(SafeFileSystem, AbsenceAndNonFoldersOnTheWayAnswerWithoutThrowing) {
+    test::TemporaryFolder folder;
+    test::TemporaryFolder elsewhere;
+    folder.write("dir/file");
+    elsewhere.write("inside");
+    fs::create_directory_symlink(elsewhere.path(), folder / "link");
+    const sfs::Folder root = openRoot(folder);
+
+    EXPECT_FALSE(sfs::openRoot(folder / "missing"));
+    EXPECT_FALSE(sfs::statChild(root, "missing"));
+    EXPECT_FALSE(sfs::openChild(root, "link"));  // never followed
+    EXPECT_FALSE(sfs::openPath(root, {"dir", "file"}));
+    EXPECT_FALSE(sfs::openPath(root, {"missing", "deeper"}));
+    EXPECT_FALSE(sfs::removeFile(root, "missing"));
+    EXPECT_FALSE(sfs::removeEmptyFolder(root, "dir"));
+    EXPECT_NO_THROW(sfs::removeTree(root, "missing"));
+    EXPECT_FALSE(sfs::fileSystemType(folder / "missing"));
+    EXPECT_TRUE(sfs::fileSystemType(folder.path()));
+
+    sfs::PathLookup lookup(openRoot(folder));
+    ASSERT_TRUE(lookup.stat("dir/file"));
+    EXPECT_TRUE(S_ISREG(lookup.stat("dir/file")->st_mode));
+    EXPECT_TRUE(S_ISLNK(lookup.stat("link")->st_mode));
+    EXPECT_FALSE(lookup.stat("link/inside"));
+    EXPECT_FALSE(lookup.stat("dir/file/below"));
+    EXPECT_FALSE(lookup.stat("dir/missing"));
+    EXPECT_FALSE(lookup.stat("missing/x"));
+}
+
+TEST(SafeFileSystem, FailuresNameTheOperationTheFullPathAndTheErrorNumber) {
+    test::TemporaryFolder folder;
+    test::TemporaryFolder elsewhere;
+    folder.write("file");
+    folder.write("taken", "old");
+    folder.write("sub/x");
+    fs::create_directory_symlink(elsewhere.path(), folder / "link");
+    const sfs::Folder root = openRoot(folder);
+
+    expectFailure(failureOf([&] { sfs::ensurePath(root, {"link", "archive"}); }), ENOTDIR, "Could not create folder",
+                  folder / "link");
+    expectFailure(failureOf([&] { sfs::ensureFolder(root, "file"); }), ENOTDIR, "Could not create folder",
+                  folder / "file");
+    expectFailure(failureOf([&] { sfs::moveWithoutReplacing(root, "file", root, "taken"); }), EEXIST,
+                  "Could not rename", folder / "file");
+    expectFailure(failureOf([&] { sfs::statChild(root, ".."); }), EINVAL, "Could not inspect", folder / "..");
+    expectFailure(failureOf([&] { sfs::PathLookup(openRoot(folder)).stat("sub/.."); }), EINVAL, "Could not inspect",
+                  folder / "sub/..");
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_EQ(test::readFile(folder / "taken"), "old");
+}
+
+TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions deny nothing";
+    test::TemporaryFolder folder;
+    folder.write("closed/inner/file");
+    folder.write("tree/kept/file");
+    folder.write("tree/other/file");
+    fs::create_directories(folder / "unreadable");
+    fs::permissions(folder / "closed", fs::perms::none);
+    fs::permissions(folder / "unreadable", fs::perms::owner_write | fs::perms::owner_exec);
+    fs::permissions(folder / "tree/kept", fs::perms::owner_read | fs::perms::owner_exec);
+    const sfs::Folder root = openRoot(folder);
+
+    const FileError walk = failureOf([&] { sfs::openPath(root, {"closed", "inner"}); });
+    const FileError lookup = failureOf([&] { sfs::PathLookup(openRoot(folder)).stat("closed/inner/file"); });
+    const FileError listing = failureOf([&] { sfs::listNames(*sfs::openChild(root, "unreadable")); });
+    const FileError removal = failureOf([&] { sfs::removeTree(root, "tree"); });
+    const bool otherRemoved = !fs::exists(folder / "tree/other");
+    fs::permissions(folder / "closed", fs::perms::owner_all);
+    fs::permissions(folder / "unreadable", fs::perms::owner_all);
+    fs::permissions(folder / "tree/kept", fs::perms::owner_all);
+
+    expectFailure(walk, EACCES, "Could not open folder", folder / "closed/inner");
+    expectFailure(lookup, EACCES, "Could not open folder", folder / "closed/inner");
+    expectFailure(listing, EACCES, "Could not read folder", folder / "unreadable");
+    expectFailure(removal, EACCES, "Could not remove", folder / "tree/kept/file");
+    EXPECT_TRUE(otherRemoved);
+    EXPECT_TRUE(fs::exists(folder / "tree/kept/file"));
+}
+
+// The way taken where RENAME_NOREPLACE is refused must keep its promise too.
+TEST(SafeFileSystem, ClaimingTheDestinationMovesButNeverReplaces) {
+    test::TemporaryFolder folder;
+    const sfs::Folder root = openRoot(folder);
+    const auto move = [&](const char* from, const char* to) {
+        return failureOf([&] { sfs::moveByClaimingDestination(root, from, root, to); }).errorNumber();
+    };
+    folder.write("file", "new");
+    folder.write("taken", "old");
+    folder.write("dir/inner", "in");
+    fs::create_directory(folder / "emptyTaken");
+    fs::create_symlink("nowhere", folder / "link");
+
+    EXPECT_EQ(move("file", "taken"), EEXIST);
+    EXPECT_EQ(move("dir", "emptyTaken"), EEXIST);
+    EXPECT_EQ(move("dir", "taken"), EEXIST);
+    EXPECT_EQ(test::readFile(folder / "taken"), "old");
+
+    EXPECT_EQ(move("file", "file2"), 0);
+    EXPECT_EQ(move("dir", "dir2"), 0);
+    EXPECT_EQ(move("link", "link2"), 0);
+    EXPECT_EQ(test::readFile(folder / "file2"), "new");
+    EXPECT_EQ(test::readFile(folder / "dir2/inner"), "in");
+    EXPECT_EQ(fs::read_symlink(folder / "link2"), "nowhere");
+    for (const char* gone : {"file", "dir", "link"}) EXPECT_FALSE(fs::exists(fs::symlink_status(folder / gone)));
+}
+
+TEST(SafeFileSystem, ChangingASpellingNeverReplacesAnotherItem) {
+    test::TemporaryFolder folder;
+    const sfs::Folder root = openRoot(folder);
+    const auto respell = [&](const char* from, const char* to) {
+        return failureOf([&] { sfs::changeSpelling(root, from, to); }).errorNumber();
+    };
+    folder.write("photo.JPG", "photo");
+    folder.write("a", "lower");
+    folder.write("A", "upper");
+
+    EXPECT_EQ(respell("photo.JPG", "Photo.jpg"), 0);
+    EXPECT_EQ(test::readFile(folder / "Photo.jpg"), "photo");
+    EXPECT_FALSE(fs::exists(folder / "photo.JPG"));
+
+    EXPECT_EQ(respell("a", "A"), EEXIST);
+    EXPECT_EQ(test::readFile(folder / "a"), "lower");
+    EXPECT_EQ(test::readFile(folder / "A"), "upper");
+    EXPECT_EQ(respell("gone", "Gone"), ENOENT);
+}
