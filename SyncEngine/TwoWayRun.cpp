@@ -304,7 +304,8 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
         expected.reserve(paths.size());
         for (const std::string& path : paths) expected.insert(PathKey::of(path));
         std::lock_guard guard(state_->lock);
-        state_->startDirection(std::move(expected), direction.source.root.native(), direction.destination.root.native());
+        state_->startDirection(std::move(expected), direction.source.root.native(),
+                               direction.destination.root.native());
     }
 
     RsyncInvocation invocation;

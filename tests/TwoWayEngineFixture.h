@@ -73,7 +73,9 @@ protected:
 
     // The two sides as the fields now say.
     TwoWaySide sideA() const { return {a, traits, uuidA}; }
-    TwoWaySide sideB(const FileSystemTraits* traitsB = nullptr) const { return {b, traitsB ? *traitsB : traits, uuidB}; }
+    TwoWaySide sideB(const FileSystemTraits* traitsB = nullptr) const {
+        return {b, traitsB ? *traitsB : traits, uuidB};
+    }
 
     std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr,
                                          const FileSystemTraits* traitsB = nullptr) {
