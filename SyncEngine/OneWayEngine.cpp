@@ -2,11 +2,12 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/EndpointCheck.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/SideStat.h"
 #include "SyncEngine/TransferScratch.h"
-#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <sys/stat.h>
 
@@ -205,19 +206,8 @@ RsyncInvocation invocationFor(const SyncJob& job, bool mirror, bool dryRun, cons
     return invocation;
 }
 
-// Looks below the folder without following a link; none when the folder
-// cannot be opened.
-std::optional<SafeFileSystem::PathLookup> lookupBelow(const fs::path& folder) {
-    try {
-        if (std::optional<SafeFileSystem::Folder> root = SafeFileSystem::openRoot(folder))
-            return SafeFileSystem::PathLookup(std::move(*root));
-    } catch (const FileError&) {
-    }
-    return std::nullopt;
-}
-
 // What cannot be looked at is taken as absent.
-std::optional<struct stat> statOrAbsent(SafeFileSystem::PathLookup& disk, std::string_view path) {
+std::optional<struct stat> statOrAbsent(SideStat& disk, std::string_view path) {
     try {
         return disk.stat(path);
     } catch (const FileError&) {
@@ -231,8 +221,7 @@ std::optional<struct stat> statOrAbsent(SafeFileSystem::PathLookup& disk, std::s
 // are remembered, so nothing below them is looked up (nor through a link).
 std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, const fs::path& destination) {
     std::vector<bool> result(lines.size(), false);
-    std::optional<SafeFileSystem::PathLookup> disk = lookupBelow(destination);
-    if (!disk) return result;
+    SideStat disk(destination);
     std::unordered_set<std::string> absentFolders;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const ItemizedChange& line = lines[i];
@@ -241,7 +230,7 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
         const std::size_t slash = path.rfind('/');
         bool absent = slash != std::string::npos && absentFolders.contains(path.substr(0, slash));
         if (!absent) {
-            const std::optional<struct stat> info = statOrAbsent(*disk, path);
+            const std::optional<struct stat> info = statOrAbsent(disk, path);
             if (!info) {
                 absent = true;
             } else if (!S_ISDIR(info->st_mode)) {
@@ -266,38 +255,10 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
 
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
-    for (const fs::path& folder : {source, destination}) {
-        std::error_code error;
-        if (!fs::is_directory(folder, error)) throw OneWayEngineError::endpointMissing(folder);
-    }
-
-    std::error_code error;
-    const fs::path a = fs::canonical(source, error);
-    if (error) throw OneWayEngineError::endpointMissing(source);
-    const fs::path b = fs::canonical(destination, error);
-    if (error) throw OneWayEngineError::endpointMissing(destination);
-    auto inside = [](const std::string& inner, const std::string& outer) {
-        return inner.starts_with(outer.ends_with('/') ? outer : outer + "/");
-    };
-    if (a == b || inside(a.native(), b.native()) || inside(b.native(), a.native()))
+    if (const auto fault = EndpointCheck::firstFault(source, destination)) {
+        if (fault->kind == EndpointCheck::Fault::Case::missing) throw OneWayEngineError::endpointMissing(fault->folder);
         throw OneWayEngineError::nestedEndpoints();
-
-    // The same folder can also sit at two paths (a bind mount): compare the
-    // folders themselves along each path.
-    struct stat infoA {}, infoB {};
-    if (::stat(a.c_str(), &infoA) == 0 && ::stat(b.c_str(), &infoB) == 0) {
-        auto liesWithin = [](fs::path inner, const struct stat& outer) {
-            for (;;) {
-                struct stat info {};
-                if (::stat(inner.c_str(), &info) == 0 && info.st_dev == outer.st_dev && info.st_ino == outer.st_ino)
-                    return true;
-                if (inner == inner.root_path() || inner.empty()) return false;
-                inner = inner.parent_path();
-            }
-        };
-        if (liesWithin(a, infoB) || liesWithin(b, infoA)) throw OneWayEngineError::nestedEndpoints();
     }
-
     if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
 }
 
@@ -455,9 +416,9 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     report(&onProgress, phaseReport(SyncPhase::finalizing));
 
     if (invocation.backupDirectory) {
-        if (std::optional<SafeFileSystem::PathLookup> disk = lookupBelow(destination))
-            for (const PlannedArchive& archive : plan.archives)
-                if (statOrAbsent(*disk, *invocation.backupDirectory + "/" + archive.path)) ++stats.filesArchived;
+        SideStat disk(destination);
+        for (const PlannedArchive& archive : plan.archives)
+            if (statOrAbsent(disk, *invocation.backupDirectory + "/" + archive.path)) ++stats.filesArchived;
     }
     return {std::move(stats), exit};
 }

@@ -1,5 +1,6 @@
 #include "SyncEngine/PreflightSkips.h"
 
+#include "SyncEngine/PathKey.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
@@ -85,7 +86,7 @@ std::vector<SkippedFile> PreflightSkips::evaluate(const std::vector<Candidate>& 
         std::unordered_map<std::string, Spellings> byKey;
         for (const Candidate& candidate : candidates) {
             std::vector<std::string> keys;
-            for (std::string& prefix : prefixes(Unicode::nfc(candidate.path))) {
+            for (std::string& prefix : prefixes(PathKey::of(candidate.path))) {
                 std::string key = keyOf(prefix);
                 const auto entry = byKey.find(key);
                 if (entry == byKey.end()) {
@@ -104,7 +105,7 @@ std::vector<SkippedFile> PreflightSkips::evaluate(const std::vector<Candidate>& 
     std::unordered_set<std::string> seen;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const Candidate& candidate = candidates[i];
-        if (!seen.insert(Unicode::nfc(candidate.path)).second) continue;
+        if (!seen.insert(PathKey::of(candidate.path)).second) continue;
         if (traits.maxFileSize && *traits.maxFileSize < candidate.size) {
             skipped.push_back(SkippedFile{candidate.path, FileSkipReason::tooLargeForFAT});
             continue;

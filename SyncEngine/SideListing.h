@@ -62,6 +62,8 @@ public:
 
     std::size_t size() const { return table_.size(); }
     bool empty() const { return table_.empty(); }
+    // Entries that are not folders.
+    std::int64_t fileCount() const;
     iterator begin() const { return iterator(this, 0); }
     iterator end() const { return iterator(this, size()); }
     Ref at(std::size_t index) const {

@@ -2,7 +2,6 @@
 
 #include "SyncEngine/BaselineStore.h"
 #include "SyncEngine/FileSystemTraits.h"
-#include "SyncEngine/PathKeySet.h"
 #include "SyncEngine/RsyncExit.h"
 #include "SyncEngine/RsyncRunner.h"
 #include "SyncEngine/RunLogSink.h"
@@ -10,6 +9,7 @@
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
 #include "SyncEngine/TwoWayPlan.h"
+#include "SyncEngine/TwoWaySide.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/SyncJob.h"
 #include "SyncModel/Support/Clock.h"
@@ -17,10 +17,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <stop_token>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,14 +48,11 @@ struct TwoWayEngine {
     const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
 
-    // Lists both folders, loads the baseline recorded for the two side
+    // Lists both folders, loads the baseline recorded for the two volume
     // identities and plans. Writes nothing. Throws TwoWayEngineError,
     // CancellationError, RsyncProcessError or BaselineStoreError.
-    std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const std::filesystem::path& a,
-                                         const std::filesystem::path& b, const FileSystemTraits& traitsA,
-                                         const FileSystemTraits& traitsB, BaselineStore& baseline,
-                                         const std::optional<std::string>& uuidA,
-                                         const std::optional<std::string>& uuidB, std::stop_token stop = {},
+    std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,
+                                         BaselineStore& baseline, std::stop_token stop = {},
                                          const ProgressHandler& onProgress = nullptr) const;
 
     // Carries out a plan made by plan() for the same job and folders: lists
@@ -71,11 +66,8 @@ struct TwoWayEngine {
     // uncancelled rewrites the baseline. Throws what plan() throws,
     // TwoWayEngineError (invalidRunID, unsafePath), ArchiveDirectoriesError
     // or FileError, and the log's first write error.
-    std::pair<RunStats, RsyncExit> run(const SyncJob& job, const TwoWayPlan& plan, const std::filesystem::path& a,
-                                       const std::filesystem::path& b, const FileSystemTraits& traitsA,
-                                       const FileSystemTraits& traitsB, BaselineStore& baseline,
-                                       const std::optional<std::string>& uuidA,
-                                       const std::optional<std::string>& uuidB, const std::string& runID,
+    std::pair<RunStats, RsyncExit> run(const SyncJob& job, const TwoWayPlan& plan, const TwoWaySide& sideA,
+                                       const TwoWaySide& sideB, BaselineStore& baseline, const std::string& runID,
                                        RunLogSink& log, std::stop_token stop = {},
                                        const ProgressHandler& onProgress = nullptr) const;
 
@@ -85,14 +77,13 @@ struct TwoWayEngine {
 
     // One folder as rsync lists it (the job's filters applied, the reserved
     // folder left out), by key. Reports count on from `offset`.
-    SideListing list(const SyncJob& job, const std::filesystem::path& root, const FileSystemTraits& traits,
-                     std::int64_t offset, std::stop_token stop = {}, const ProgressHandler& onProgress = nullptr) const;
+    SideListing list(const SyncJob& job, const TwoWaySide& side, std::int64_t offset, std::stop_token stop = {},
+                     const ProgressHandler& onProgress = nullptr) const;
 
     // Both folders at once; reports as list() of A with offset 0 followed by
     // list() of B with A's count as offset. A's failure wins over B's.
-    std::pair<SideListing, SideListing> listBoth(const SyncJob& job, const std::filesystem::path& a,
-                                                 const std::filesystem::path& b, const FileSystemTraits& traitsA,
-                                                 const FileSystemTraits& traitsB, std::stop_token stop = {},
+    std::pair<SideListing, SideListing> listBoth(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,
+                                                 std::stop_token stop = {},
                                                  const ProgressHandler& onProgress = nullptr) const;
 
     // Takes out of each direction's copies what the receiving volume cannot
@@ -101,27 +92,6 @@ struct TwoWayEngine {
                                     const FileSystemTraits& traitsA, const FileSystemTraits& traitsB);
     static std::vector<SkippedFile> preflightCandidates(const SideListing& source, const SideListing& destination,
                                                         const FileSystemTraits& destinationTraits);
-
-    // The user-facing view of a two-way plan, for the safety guard and the preview.
-    static SyncPlan makeSyncPlan(const TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB);
-
-    // Renames the item found as `actual` under `root`, component by component,
-    // until its bytes spell `desired`. Never replaces another item: an existing
-    // different item at the new spelling, or nothing under either spelling,
-    // fails with EEXIST. Throws TwoWayEngineError (unsafePath) or FileError;
-    // components renamed before a failure stay renamed.
-    static void alignSpelling(std::string_view desired, std::string_view actual, const std::filesystem::path& root);
-
-    // Whether the item under `root` still has the entry's kind, whole-second
-    // modification time and (except a folder) size. Any failure reads as a change.
-    static bool isUnchanged(const SideEntry& entry, const std::filesystem::path& root);
-    static bool isUnchanged(const SideListing::Ref& entry, const std::filesystem::path& root);
-
-    // Entries that are not folders.
-    static std::int64_t fileCount(const SideListing& listing);
-
-    // Whether the path or one of its ancestor folders is in the set.
-    static bool isPathOrAncestor(std::string_view path, const PathKeySet& set);
 };
 
 }  // namespace kelto

@@ -1,7 +1,7 @@
 #include "SyncEngine/TwoWayPlanner.h"
 
 #include "SyncEngine/KeyedMerge.h"
-
+#include "SyncEngine/PathKey.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
@@ -56,15 +56,27 @@ void sortDeeperFirst(std::vector<std::string>& paths) {
                      [](const std::string& x, const std::string& y) { return slashes(x) > slashes(y); });
 }
 
-}  // namespace
+void addDirection(SyncPlan& out, const std::vector<std::string>& paths, const SideListing& source,
+                  const SideListing& receiving, Side to) {
+    std::string storage;
+    std::size_t sourceHint = 0, receivingHint = 0;  // the plan's lists come in key order
+    for (const std::string& path : paths) {
+        const std::string_view key = PathKey::of(path, storage);
+        const auto from = source.findFrom(key, sourceHint);
+        if (!from || from->kind == EntryKind::directory) continue;  // folders are made by the transfer, not shown
+        out.copies.push_back(PlannedCopy{path, from->size, to});
+        const auto replaced = receiving.findFrom(key, receivingHint);
+        if (replaced && replaced->kind != EntryKind::directory) out.archives.push_back(PlannedArchive{path, to});
+    }
+}
 
-std::string TwoWayPlanner::key(std::string_view path) { return Unicode::nfc(path); }
+}  // namespace
 
 bool TwoWayPlanner::deeperFirst(std::string_view x, std::string_view y) {
     const std::size_t dx = slashes(x), dy = slashes(y);
     if (dx != dy) return dx > dy;
     if (Unicode::isAscii(x) && Unicode::isAscii(y)) return x < y;
-    return key(x) < key(y);
+    return PathKey::of(x) < PathKey::of(y);
 }
 
 TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& sideB,
@@ -139,6 +151,25 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
     plan.deletionEntriesA = std::move(deletionsA).build();
     plan.deletionEntriesB = std::move(deletionsB).build();
     return plan;
+}
+
+SyncPlan TwoWayPlanner::makeSyncPlan(const TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB) {
+    SyncPlan out;
+    addDirection(out, plan.copyAtoB, sideA, sideB, Side::b);
+    addDirection(out, plan.copyBtoA, sideB, sideA, Side::a);
+    for (const std::string& path : plan.archiveOnA) out.archives.push_back(PlannedArchive{path, Side::a});
+    for (const std::string& path : plan.archiveOnB) out.archives.push_back(PlannedArchive{path, Side::b});
+
+    out.skipped = plan.skipped;
+    for (const TwoWayConflict& conflict : plan.conflicts) {
+        if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash)
+            out.skipped.push_back(SkippedFile{conflict.path, FileSkipReason::typeConflict});
+        out.conflicts.push_back(conflict.path);
+    }
+    out.entryCountA = sideA.fileCount();
+    out.entryCountB = sideB.fileCount();
+    out.deletionCount = 0;
+    return out;
 }
 
 }  // namespace kelto

@@ -2,6 +2,7 @@
 
 #include "SyncEngine/Baseline.h"
 #include "SyncEngine/SideListing.h"
+#include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/TwoWayPlan.h"
 
 #include <cstdint>
@@ -19,8 +20,11 @@ struct TwoWayPlanner {
     static TwoWayPlan plan(const SideListing& sideA, const SideListing& sideB, const std::optional<Baseline>& baseline,
                            std::int64_t modifyWindow);
 
-    // The path in Normalization Form C: the key of every listing, baseline and set.
-    static std::string key(std::string_view path);
+    // The user-facing view of a two-way plan, for the safety guard and the
+    // preview: the copies of files (folders are made by the transfer) with
+    // the receiving side's replaced files as archives, the deletions, the
+    // skipped files and conflicts, and each side's file count.
+    static SyncPlan makeSyncPlan(const TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB);
 
     // Order of the folder-removal lists: more "/" first, then ascending text,
     // so a folder always comes before its parent.

@@ -1,6 +1,6 @@
 #include "SyncEngine/TwoWayPlanner.h"
 
-#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/PathKey.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ SideEntry link(std::string path) { return {std::move(path), EntryKind::symlink, 
 
 Baseline baselineOf(const std::vector<SideEntry>& entries) {
     Baseline::Builder builder;
-    for (const auto& e : entries) builder.add(TwoWayPlanner::key(e.actualPath), {e.kind, e.size, e.mtime});
+    for (const auto& e : entries) builder.add(PathKey::of(e.actualPath), {e.kind, e.size, e.mtime});
     return std::move(builder).build();
 }
 
@@ -45,6 +45,13 @@ TEST(SideListing, LaterSpellingOfAKeyWinsAndOrderedLookUpsFindEveryKey) {
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);
     EXPECT_EQ(listing.findFrom("m" + nfcE, hint)->size, 3);
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);  // out of order still works
+}
+
+TEST(SideListing, FileCountLeavesOutFolders) {
+    std::vector<SideEntry> entries{{"l", EntryKind::symlink, 0, 0}};
+    for (const char* name : {"a", "b", "c"}) entries.push_back({name, EntryKind::directory, 0, 0});
+    for (const char* name : {"1", "2", "3", "4", "5"}) entries.push_back({name, EntryKind::file, 0, 0});
+    EXPECT_EQ(SideListing(entries).fileCount(), 6);
 }
 
 TEST(TwoWayPlanner, WithoutBaselineOneSidedPathsAreCopiedAndEqualOnesLeftAlone) {
@@ -91,7 +98,7 @@ TEST(TwoWayPlanner, TypeClashIsReportedAndEverythingBeneathItDropped) {
     EXPECT_EQ(plan.copyBtoA, (Strings{"x.z"}));
     EXPECT_TRUE(plan.archiveOnA.empty() && plan.deletionEntriesA.empty());
 
-    const SyncPlan view = TwoWayEngine::makeSyncPlan(plan, a, b);
+    const SyncPlan view = TwoWayPlanner::makeSyncPlan(plan, a, b);
     EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"l", FileSkipReason::typeConflict},
                                                        {"x", FileSkipReason::typeConflict}}));
     EXPECT_EQ(view.conflicts, (Strings{"l", "x", "x-y"}));
@@ -160,7 +167,7 @@ TEST(TwoWayPlanner, SyncPlanShowsFileCopiesWithTheVersionsTheyReplace) {
     EXPECT_EQ(plan.removeDirsOnB, (Strings{"d"}));
 
     plan.skipped = {{"big", FileSkipReason::tooLargeForFAT}};
-    const SyncPlan view = TwoWayEngine::makeSyncPlan(plan, a, b);
+    const SyncPlan view = TwoWayPlanner::makeSyncPlan(plan, a, b);
     EXPECT_EQ(view.copies, (std::vector<PlannedCopy>{{"new-folder/f", 10, Side::b}, {"over", 20, Side::b}}));
     EXPECT_EQ(view.archives, (std::vector<PlannedArchive>{{"over", Side::b}, {"gone", Side::a}, {"del-b", Side::b}}));
     EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"big", FileSkipReason::tooLargeForFAT}}));

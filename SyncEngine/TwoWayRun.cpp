@@ -5,23 +5,24 @@
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/KeyedMerge.h"
+#include "SyncEngine/PathKey.h"
 #include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/SideStat.h"
+#include "SyncEngine/SpellingAlignment.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
+#include "SyncEngine/UnchangedCheck.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
-#include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
-#include <thread>
 #include <system_error>
+#include <thread>
 
 namespace kelto {
 
@@ -34,8 +35,6 @@ constexpr std::string_view alignLine = "Could not align destination spelling: ";
 constexpr std::string_view deferredLine = "Deletion candidate changed; deferred: ";
 constexpr std::string_view copyDeferredLine = "Copy candidate changed; deferred: ";
 constexpr std::string_view archiveLine = "Could not archive or remove: ";
-
-std::string keyOf(std::string_view path) { return Unicode::isAscii(path) ? std::string(path) : Unicode::nfc(path); }
 
 SyncProgress phaseOnly(SyncPhase phase) {
     SyncProgress progress;
@@ -103,46 +102,6 @@ private:
     fs::path path_;
 };
 
-EntryKind kindOf(mode_t mode) {
-    if (S_ISREG(mode)) return EntryKind::file;
-    if (S_ISDIR(mode)) return EntryKind::directory;
-    if (S_ISLNK(mode)) return EntryKind::symlink;
-    return EntryKind::other;
-}
-
-// lstat of relative paths under one root without following a link on the
-// way, keeping the last folder open: paths come grouped by folder.
-class SideStat {
-public:
-    explicit SideStat(const fs::path& root) {
-        try {
-            if (std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(root))
-                lookup_.emplace(std::move(*folder));
-            else
-                rootError_ = ENOENT;
-        } catch (const FileError& error) {
-            rootError_ = error.errorNumber();
-        }
-    }
-
-    // 0, ENOENT when nothing is there (or a non-folder on the way), or another errno.
-    int stat(std::string_view path, struct stat& info) {
-        if (!lookup_) return rootError_;
-        try {
-            const std::optional<struct stat> found = lookup_->stat(path);
-            if (!found) return ENOENT;
-            info = *found;
-            return 0;
-        } catch (const FileError& error) {
-            return error.errorNumber();
-        }
-    }
-
-private:
-    std::optional<SafeFileSystem::PathLookup> lookup_;
-    int rootError_ = 0;
-};
-
 bool agree(const SideListing::Ref& a, const SideListing::Ref& b, std::uint64_t window) {
     if (a.kind != b.kind) return false;
     if (a.kind == EntryKind::directory) return true;
@@ -152,26 +111,22 @@ bool agree(const SideListing::Ref& a, const SideListing::Ref& b, std::uint64_t w
 
 }  // namespace
 
-TwoWayRun::TwoWayRun(const TwoWayEngine& engine, const SyncJob& job, const TwoWayPlan& plan, const fs::path& a,
-                     const fs::path& b, const FileSystemTraits& traitsA, const FileSystemTraits& traitsB,
-                     BaselineStore& baseline, const std::optional<std::string>& uuidA,
-                     const std::optional<std::string>& uuidB, const std::string& runID, RunLogSink& log,
-                     std::stop_token stop, const TwoWayEngine::ProgressHandler& onProgress)
-    : engine_(engine),
+TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
+                     const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
+                     const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress)
+    : runner_(runner),
+      clock_(clock),
+      listBoth_(std::move(listBoth)),
       job_(job),
       plan_(plan),
       a_(a),
       b_(b),
-      traitsA_(traitsA),
-      traitsB_(traitsB),
       baseline_(baseline),
-      uuidA_(uuidA),
-      uuidB_(uuidB),
       runID_(runID),
       log_(log),
       stop_(std::move(stop)),
       onProgress_(onProgress),
-      window_(std::max<std::int64_t>({traitsA.modifyWindow, traitsB.modifyWindow, 0})) {}
+      window_(std::max<std::int64_t>({a.traits.modifyWindow, b.traits.modifyWindow, 0})) {}
 
 void TwoWayRun::combine(RsyncExit& accumulated, std::int32_t code, const std::vector<std::string>& lines) {
     std::int32_t result = accumulated.code;
@@ -187,18 +142,17 @@ void TwoWayRun::combine(RsyncExit& accumulated, std::int32_t code, const std::ve
 
 std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // Preparation: nothing on disk changes before the reserved trees.
-    TwoWayEngine::checkEndpoints(job_, a_, b_);
     if (!ArchiveRunID::date(runID_)) throw TwoWayEngineError::invalidRunID();
     checkPlannedPaths();
     prepareTrees();
     loadBaselineAndList();
     if (job_.options.archiveEnabled) backupDirectory_ = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
 
-    runPlan_ = TwoWayEngine::makeSyncPlan(plan_, listingA_, listingB_);
+    runPlan_ = TwoWayPlanner::makeSyncPlan(plan_, listingA_, listingB_);
     state_ = std::make_unique<TwoWayTransferState>(runPlan_, log_, onProgress_);
     {
         std::unique_lock guard(state_->lock);
-        const SyncProgress first = state_->aggregator.update(0, engine_.clock->monotonicSeconds());
+        const SyncProgress first = state_->aggregator.update(0, clock_.monotonicSeconds());
         guard.unlock();
         report(first);
     }
@@ -209,12 +163,12 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     PathKeySet freshAtoB, freshBtoA;
     if (listed_) {
         const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, old_, window_);
-        for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(keyOf(path));
-        for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(keyOf(path));
+        for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(PathKey::of(path));
+        for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(PathKey::of(path));
     }
 
-    const Direction directions[] = {{plan_.copyAtoB, a_, b_, traitsB_, listingB_, freshAtoB, renamesA_, renamesB_},
-                                    {plan_.copyBtoA, b_, a_, traitsA_, listingA_, freshBtoA, renamesB_, renamesA_}};
+    const Direction directions[] = {{plan_.copyAtoB, a_, b_, listingB_, freshAtoB, renamesA_, renamesB_},
+                                    {plan_.copyBtoA, b_, a_, listingA_, freshBtoA, renamesB_, renamesA_}};
     for (const Direction& direction : directions)
         if (transfer(direction) == Next::finish) return finish(stop_.stop_requested() ? cancelledCode : accumulated_.code);
 
@@ -223,12 +177,12 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     report(phaseOnly(SyncPhase::archiving));
     for (const auto* list : {&plan_.archiveOnA, &plan_.removeDirsOnA, &plan_.archiveOnB, &plan_.removeDirsOnB})
         touched_.insert(touched_.end(), list->begin(), list->end());
-    const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, a_, renamesA_);
-    const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, b_, renamesB_);
-    deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, a_, renamesA_);
-    deleteOnSide(plan_.archiveOnB, plan_.deletionEntriesB, b_, renamesB_);
-    removeFolders(foldersA, a_);
-    removeFolders(foldersB, b_);
+    const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, a_.root, renamesA_);
+    const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, b_.root, renamesB_);
+    deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, a_.root, renamesA_);
+    deleteOnSide(plan_.archiveOnB, plan_.deletionEntriesB, b_.root, renamesB_);
+    removeFolders(foldersA, a_.root);
+    removeFolders(foldersB, b_.root);
     countArchived();
 
     // The new baseline, from what both sides now hold.
@@ -236,9 +190,9 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     report(phaseOnly(SyncPhase::finalizing));
     const auto [finalA, finalB] = finalListings();
     for (const std::string& path : plan_.removeDirsOnA)
-        if (finalA.contains(keyOf(renamesA_.apply(path)))) unsettle(path);
+        if (finalA.contains(PathKey::of(renamesA_.apply(path)))) unsettle(path);
     for (const std::string& path : plan_.removeDirsOnB)
-        if (finalB.contains(keyOf(renamesB_.apply(path)))) unsettle(path);
+        if (finalB.contains(PathKey::of(renamesB_.apply(path)))) unsettle(path);
     for (const SkippedFile& file : plan_.skipped) unsettle(file.path);
     for (const TwoWayConflict& conflict : plan_.conflicts)
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) unsettle(conflict.path);
@@ -252,8 +206,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         if (state_->logError) std::rethrow_exception(state_->logError);
     }
     try {
-        baseline_.save(next, uuidA_, uuidB_, SideCounts{TwoWayEngine::fileCount(finalA), TwoWayEngine::fileCount(finalB)},
-                       stop_);
+        baseline_.save(next, a_.volumeUUID, b_.volumeUUID, SideCounts{finalA.fileCount(), finalB.fileCount()}, stop_);
     } catch (const CancellationError&) {
         return finish(cancelledCode);
     }
@@ -269,13 +222,13 @@ void TwoWayRun::loadBaselineAndList() {
     {
         std::jthread loader([&] {
             try {
-                loaded = baseline_.load(uuidA_, uuidB_);
+                loaded = baseline_.load(a_.volumeUUID, b_.volumeUUID);
             } catch (...) {
                 loadError = std::current_exception();
             }
         });
         try {
-            if (listed_) std::tie(listingA_, listingB_) = engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+            if (listed_) std::tie(listingA_, listingB_) = listBoth_(stop_);
         } catch (...) {
             listError = std::current_exception();
         }
@@ -286,13 +239,13 @@ void TwoWayRun::loadBaselineAndList() {
 }
 
 std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
-    if (!listed_) return engine_.listBoth(job_, a_, b_, traitsA_, traitsB_, stop_, nullptr);
+    if (!listed_) return listBoth_(stop_);
     // Only the entries this run wrote, moved or removed can differ from the
     // listings made just before the transfers: those are read again, the rest
     // is taken as then listed. An untouched entry changed by someone else
     // since then is thus recorded as it was when both sides last agreed, and
     // the next run sees the change against it.
-    return {reread(listingA_, a_, renamesA_), reread(listingB_, b_, renamesB_)};
+    return {reread(listingA_, a_.root, renamesA_), reread(listingB_, b_.root, renamesB_)};
 }
 
 SideListing TwoWayRun::reread(const SideListing& before, const fs::path& root, const Renames& renames) {
@@ -303,14 +256,14 @@ SideListing TwoWayRun::reread(const SideListing& before, const fs::path& root, c
     SideStat disk(root);
     for (const std::string& acted : touched_) {
         const std::string path = renames.apply(acted);
-        if (!keys.insert(keyOf(path)).second) continue;
-        struct stat info {};
-        const int error = disk.stat(path, info);
-        if (error == 0)
-            builder.add(path, kindOf(info.st_mode), static_cast<std::int64_t>(info.st_size),
-                        static_cast<std::int64_t>(info.st_mtim.tv_sec));
-        else if (error != ENOENT)
+        if (!keys.insert(PathKey::of(path)).second) continue;
+        try {
+            if (const std::optional<struct stat> info = disk.stat(path))
+                builder.add(path, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
+                            static_cast<std::int64_t>(info->st_mtim.tv_sec));
+        } catch (const FileError&) {
             unsettle(path);  // not known either way: the old entry stays
+        }
     }
     for (const SideListing::Ref entry : before)
         if (!keys.contains(entry.key)) builder.add(entry);
@@ -322,7 +275,7 @@ void TwoWayRun::checkPlannedPaths() const {
         for (const std::string& path : paths)
             if (!safe(path)) throw TwoWayEngineError::unsafePath(path);
     };
-    SafePathCheck onA(a_), onB(b_);
+    SafePathCheck onA(a_.root), onB(b_.root);
     check(plan_.copyAtoB, onA);
     check(plan_.copyBtoA, onB);
     check(plan_.archiveOnA, onA);
@@ -333,12 +286,12 @@ void TwoWayRun::checkPlannedPaths() const {
 
 void TwoWayRun::prepareTrees() const {
     if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty()) {
-        ArchiveDirectories::prepareTree(a_, job_.id, runID_);
-        TransferScratch::clearTemporaries(a_);
+        ArchiveDirectories::prepareTree(a_.root, job_.id, runID_);
+        TransferScratch::clearTemporaries(a_.root);
     }
     if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty()) {
-        ArchiveDirectories::prepareTree(b_, job_.id, runID_);
-        TransferScratch::clearTemporaries(b_);
+        ArchiveDirectories::prepareTree(b_.root, job_.id, runID_);
+        TransferScratch::clearTemporaries(b_.root);
     }
 }
 
@@ -354,24 +307,25 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     {
         PathKeySet expected;
         expected.reserve(paths.size());
-        for (const std::string& path : paths) expected.insert(keyOf(path));
+        for (const std::string& path : paths) expected.insert(PathKey::of(path));
         std::lock_guard guard(state_->lock);
-        state_->startDirection(std::move(expected), direction.source.native(), direction.destination.native());
+        state_->startDirection(std::move(expected), direction.source.root.native(),
+                               direction.destination.root.native());
     }
 
     RsyncInvocation invocation;
     invocation.operation = RsyncOperation::filesFrom(list.path());
-    invocation.source = direction.source;
-    invocation.destination = direction.destination;
-    invocation.traits = direction.destinationTraits;
+    invocation.source = direction.source.root;
+    invocation.destination = direction.destination.root;
+    invocation.traits = direction.destination.traits;
     invocation.filters = job_.filters;
     invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
-    invocation.partialDirectory = TransferScratch::partialFolder(direction.destination);
-    invocation.temporaryDirectory = TransferScratch::temporaryFolderFor(direction.destination, paths);
+    invocation.partialDirectory = TransferScratch::partialFolder(direction.destination.root);
+    invocation.temporaryDirectory = TransferScratch::temporaryFolderFor(direction.destination.root, paths);
 
-    const Clock& clock = *engine_.clock;
+    const Clock& clock = clock_;
     TwoWayTransferState& state = *state_;
-    const RsyncExit exit = engine_.runner.run(
+    const RsyncExit exit = runner_.run(
         RsyncArguments::build(invocation), RsyncOutputParser::Mode::transfer, stop_,
         [&state](std::string_view line) {
             std::lock_guard guard(state.lock);
@@ -408,7 +362,7 @@ std::vector<std::string> TwoWayRun::transferList(const Direction& direction) {
     for (const std::string& planned : direction.paths) {
         // Spelled as the source now spells it, after the other direction's alignment.
         const std::string path = direction.sourceRenames.apply(planned);
-        if (!direction.stillPlanned.contains(keyOf(planned))) {
+        if (!direction.stillPlanned.contains(PathKey::of(planned))) {
             unsettle(path);
             fail(std::string(copyDeferredLine) + path);
             continue;
@@ -427,9 +381,9 @@ std::vector<std::string> TwoWayRun::transferList(const Direction& direction) {
 void TwoWayRun::alignDestination(const Direction& direction, std::string_view path) {
     const SideListing& there = direction.destinationListing;
     if (there.empty()) return;
-    if (const auto entry = there.find(keyOf(path))) {
+    if (const auto entry = there.find(PathKey::of(path))) {
         const std::string actual = direction.destinationRenames.apply(entry->actualPath);
-        TwoWayEngine::alignSpelling(path, actual, direction.destination);
+        SpellingAlignment::align(path, actual, direction.destination.root);
         if (actual != path) direction.destinationRenames.add(actual, path);
         return;
     }
@@ -438,10 +392,10 @@ void TwoWayRun::alignDestination(const Direction& direction, std::string_view pa
     for (std::size_t slash = path.rfind('/'); slash != std::string_view::npos && slash > 0;
          slash = path.rfind('/', slash - 1)) {
         const std::string_view folder = path.substr(0, slash);
-        if (const auto entry = there.find(keyOf(folder))) {
+        if (const auto entry = there.find(PathKey::of(folder))) {
             const std::string actual = direction.destinationRenames.apply(entry->actualPath);
             if (actual != folder) {
-                TwoWayEngine::alignSpelling(folder, actual, direction.destination);
+                SpellingAlignment::align(folder, actual, direction.destination.root);
                 direction.destinationRenames.add(actual, folder);
             }
             return;
@@ -454,8 +408,8 @@ std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& path
     std::vector<std::string> kept;
     for (const std::string& planned : paths) {
         const std::string path = renames.apply(planned);
-        const auto entry = entries.find(keyOf(planned));
-        if (entry && TwoWayEngine::isUnchanged(SideEntry{path, entry->kind, entry->size, entry->mtime}, root)) {
+        const auto entry = entries.find(PathKey::of(planned));
+        if (entry && UnchangedCheck::isUnchanged(SideEntry{path, entry->kind, entry->size, entry->mtime}, root)) {
             kept.push_back(path);
         } else {
             unsettle(path);
@@ -504,23 +458,16 @@ void TwoWayRun::removeFolders(const std::vector<std::string>& folders, const fs:
 void TwoWayRun::countArchived() {
     if (!backupDirectory_) return;
     std::int64_t count = 0;
-    const auto open = [](const fs::path& root) -> std::optional<SafeFileSystem::Folder> {
-        try {
-            return SafeFileSystem::openRoot(root);
-        } catch (const FileError&) {
-            return std::nullopt;
-        }
-    };
-    const std::optional<SafeFileSystem::Folder> rootA = open(a_), rootB = open(b_);
+    SideStat diskA(a_.root), diskB(b_.root);
     for (const PlannedArchive& archive : runPlan_.archives) {
-        const bool onA = archive.on == Side::a;
-        if (!(onA ? rootA : rootB)) continue;
         // A copy's old version is archived under the path as transferred,
         // a deletion under the path as then spelled on its side.
         const std::string path = renamesB_.apply(renamesA_.apply(archive.path));
-        const std::string archived = *backupDirectory_ + "/" + path;
-        struct stat info {};
-        if (::fstatat((onA ? rootA : rootB)->get(), archived.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) ++count;
+        try {
+            if ((archive.on == Side::a ? diskA : diskB).stat(*backupDirectory_ + "/" + path)) ++count;
+        } catch (const FileError&) {
+            // not there to count
+        }
     }
     std::lock_guard guard(state_->lock);
     state_->stats.filesArchived = count;
@@ -549,7 +496,7 @@ std::string TwoWayRun::Renames::apply(std::string_view path) const {
     return out;
 }
 
-void TwoWayRun::unsettle(std::string_view path) { unsettled_.insert(keyOf(path)); }
+void TwoWayRun::unsettle(std::string_view path) { unsettled_.insert(PathKey::of(path)); }
 
 void TwoWayRun::fail(const std::string& line) {
     {
@@ -569,7 +516,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::finish(std::int32_t code) {
     if (state_->logError) std::rethrow_exception(state_->logError);
     state_->stats.errors = accumulated_.stderrTail;
     const std::int64_t done = code == 0 || code == 24 ? state_->total : state_->completedBytes + state_->directionBytes;
-    const SyncProgress last = state_->aggregator.update(done, engine_.clock->monotonicSeconds());
+    const SyncProgress last = state_->aggregator.update(done, clock_.monotonicSeconds());
     RunStats stats = state_->stats;
     guard.unlock();
     report(last);
@@ -589,7 +536,7 @@ Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& fi
         const std::optional<SideListing::Ref> b = merge.b();
         const BaselineEntry* before = merge.base;
 
-        if (before && TwoWayEngine::isPathOrAncestor(key, unsettled))
+        if (before && PathKey::isPathOrAncestor(key, unsettled))
             builder.add(key, *before);
         else if (a && b && agree(*a, *b, window))
             builder.add(key, BaselineEntry{a->kind, a->size, a->mtime});

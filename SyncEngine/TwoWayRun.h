@@ -1,11 +1,24 @@
 #pragma once
 
 #include "SyncEngine/Baseline.h"
-#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/BaselineStore.h"
+#include "SyncEngine/PathKeySet.h"
+#include "SyncEngine/RsyncExit.h"
+#include "SyncEngine/RsyncRunner.h"
+#include "SyncEngine/RunLogSink.h"
+#include "SyncEngine/SideListing.h"
+#include "SyncEngine/SyncPlan.h"
+#include "SyncEngine/SyncProgress.h"
+#include "SyncEngine/TwoWayPlan.h"
+#include "SyncEngine/TwoWaySide.h"
 #include "SyncEngine/TwoWayTransferState.h"
+#include "SyncModel/RunStats.h"
+#include "SyncModel/SyncJob.h"
+#include "SyncModel/Support/Clock.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -17,14 +30,16 @@
 namespace kelto {
 
 // One two-way run (TwoWayEngine::run): the values it keeps from start to
-// end, and its steps. Used once.
+// end, and its steps. Used once, on folders the engine has checked.
 class TwoWayRun {
 public:
-    TwoWayRun(const TwoWayEngine& engine, const SyncJob& job, const TwoWayPlan& plan, const std::filesystem::path& a,
-              const std::filesystem::path& b, const FileSystemTraits& traitsA, const FileSystemTraits& traitsB,
-              BaselineStore& baseline, const std::optional<std::string>& uuidA,
-              const std::optional<std::string>& uuidB, const std::string& runID, RunLogSink& log,
-              std::stop_token stop, const TwoWayEngine::ProgressHandler& onProgress);
+    using ProgressHandler = std::function<void(const SyncProgress&)>;
+    // Both sides listed afresh as the engine lists them, without reports.
+    using Lister = std::function<std::pair<SideListing, SideListing>(std::stop_token)>;
+
+    TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
+              const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
+              const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress);
 
     std::pair<RunStats, RsyncExit> perform();
 
@@ -53,9 +68,8 @@ public:
 private:
     struct Direction {
         const std::vector<std::string>& paths;
-        const std::filesystem::path& source;
-        const std::filesystem::path& destination;
-        const FileSystemTraits& destinationTraits;
+        const TwoWaySide& source;
+        const TwoWaySide& destination;
         const SideListing& destinationListing;
         const PathKeySet& stillPlanned;  // keys a plan made from the fresh listings copies this way
         const Renames& sourceRenames;
@@ -83,20 +97,18 @@ private:
     void report(const SyncProgress& progress) const;
     std::pair<RunStats, RsyncExit> finish(std::int32_t code);
 
-    const TwoWayEngine& engine_;
+    const RsyncRunner& runner_;
+    const Clock& clock_;
+    Lister listBoth_;
     const SyncJob& job_;
     const TwoWayPlan& plan_;
-    const std::filesystem::path& a_;
-    const std::filesystem::path& b_;
-    const FileSystemTraits& traitsA_;
-    const FileSystemTraits& traitsB_;
+    const TwoWaySide& a_;
+    const TwoWaySide& b_;
     BaselineStore& baseline_;
-    const std::optional<std::string>& uuidA_;
-    const std::optional<std::string>& uuidB_;
     const std::string& runID_;
     RunLogSink& log_;
     std::stop_token stop_;
-    const TwoWayEngine::ProgressHandler& onProgress_;
+    const ProgressHandler& onProgress_;
 
     std::int64_t window_;
     RsyncExit accumulated_;

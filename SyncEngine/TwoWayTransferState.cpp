@@ -1,7 +1,7 @@
 #include "SyncEngine/TwoWayTransferState.h"
 
+#include "SyncEngine/PathKey.h"
 #include "SyncEngine/RsyncOutputParser.h"
-#include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
 #include <limits>
@@ -24,8 +24,6 @@ std::int64_t saturatingSum(std::int64_t x, std::int64_t y) {
     if (__builtin_add_overflow(x, y, &sum)) return y > 0 ? std::numeric_limits<std::int64_t>::max() : 0;
     return sum;
 }
-
-std::string keyOf(std::string_view path) { return Unicode::isAscii(path) ? std::string(path) : Unicode::nfc(path); }
 
 }  // namespace
 
@@ -74,7 +72,7 @@ std::optional<SyncProgress> TwoWayTransferState::recordProgress(const RsyncProgr
 std::optional<SyncProgress> TwoWayTransferState::recordItem(const ItemizedChange& item, double now) {
     std::string_view path = item.path;
     if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);  // rsync marks folders so
-    completed.insert(keyOf(path));
+    completed.insert(PathKey::of(path));
     if (item.code.starts_with(">f") || item.code.starts_with("cL")) {
         ++stats.filesCopied;
         stats.bytesCopied = saturatingSum(stats.bytesCopied, item.size);
@@ -98,7 +96,7 @@ void TwoWayTransferState::recordDiagnostic(std::string_view line) {
         else if (!destination.empty() && relative.starts_with(destination))
             relative.remove_prefix(destination.size());
         if (relative.starts_with("./")) relative.remove_prefix(2);
-        reported.insert(keyOf(relative));
+        reported.insert(PathKey::of(relative));
         if (close == std::string_view::npos) break;
         start = line.find('"', close + 1);
     }

@@ -4,7 +4,7 @@
 // memory. Usage: TwoWayPlannerBench [entries per side]
 #include "BenchSupport.h"
 
-#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/PathKey.h"
 #include "SyncEngine/TwoWayPlanner.h"
 
 #include <cstdlib>
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     SideListing sideB = listingOf(b);
     Baseline::Builder baselineBuilder;
     for (const Item& item : base)
-        baselineBuilder.add(TwoWayPlanner::key(item.path), BaselineEntry{item.kind, item.size, item.mtime});
+        baselineBuilder.add(PathKey::of(item.path), BaselineEntry{item.kind, item.size, item.mtime});
     const Baseline baseline = std::move(baselineBuilder).build();
     const long tablesKiB = statusKiB("VmRSS") - rssBeforeListings;
     std::optional<Baseline> maybeBaseline(baseline);
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
         (1024.0 * 1024.0);
 
     start = std::chrono::steady_clock::now();
-    const SyncPlan view = TwoWayEngine::makeSyncPlan(plan, sideA, sideB);
+    const SyncPlan view = TwoWayPlanner::makeSyncPlan(plan, sideA, sideB);
     const double viewSeconds = secondsSince(start);
 
     // A first sync onto an empty side: every entry becomes a copy.
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
         std::printf("TwoWayPlanner::plan peak memory: unavailable (clear_refs refused)\n");
     std::printf("heap held by the resulting plan: %.1f MiB\n", planHeapMiB);
     std::printf("first sync onto an empty side, no baseline: %.3f s for %zu copies\n", firstSeconds, first.copyAtoB.size());
-    std::printf("TwoWayEngine::makeSyncPlan: %.3f s (%zu copies, %zu archives)\n", viewSeconds, view.copies.size(),
+    std::printf("TwoWayPlanner::makeSyncPlan: %.3f s (%zu copies, %zu archives)\n", viewSeconds, view.copies.size(),
                 view.archives.size());
     return 0;
 }

@@ -75,10 +75,16 @@ protected:
 
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
 
+    // The two sides as the fields now say.
+    TwoWaySide sideA() const { return {a, traits, uuidA}; }
+    TwoWaySide sideB(const FileSystemTraits* traitsB = nullptr) const {
+        return {b, traitsB ? *traitsB : traits, uuidB};
+    }
+
     std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr,
                                          const FileSystemTraits* traitsB = nullptr) {
         BaselineStore store(baselineFile, false);
-        return engine.plan(job, a, b, traits, traitsB ? *traitsB : traits, store, uuidA, uuidB, {},
+        return engine.plan(job, sideA(), sideB(traitsB), store, {},
                            [reports](const SyncProgress& p) {
                                if (reports) reports->push_back(p);
                            });
@@ -87,7 +93,7 @@ protected:
     std::pair<RunStats, RsyncExit> run(const TwoWayPlan& p, std::stop_token stop = {},
                                        std::vector<SyncProgress>* reports = nullptr) {
         BaselineStore store(baselineFile, false);
-        return engine.run(job, p, a, b, traits, traits, store, uuidA, uuidB, runID, log, stop,
+        return engine.run(job, p, sideA(), sideB(), store, runID, log, stop,
                           [reports](const SyncProgress& progress) {
                               if (reports) reports->push_back(progress);
                           });

@@ -70,7 +70,7 @@ TEST_F(TwoWayEngineTest, CancellingWhileListingFailsWithTheCancellationError) {
     script.expect(ScriptedRsyncRunner::listing(a)).then([&] { bListing.wait(); }).stopAt(stop).waitForStop();
     BaselineStore store(baselineFile, false);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(engine.plan(job, a, b, traits, traits, store, uuidA, uuidB, stop.get_token()), CancellationError);
+    EXPECT_THROW(engine.plan(job, sideA(), sideB(), store, stop.get_token()), CancellationError);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));  // both runs stopped
 }
 

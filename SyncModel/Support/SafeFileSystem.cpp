@@ -1,5 +1,8 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include "SyncModel/Support/Uuid.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -270,6 +273,38 @@ void moveByClaimingDestination(const Folder& from, const std::string& fromName, 
     requirePlainNames(from, fromName, toName);
     if (const int error = moveByClaiming(from.get(), fromName, to.get(), toName); error != 0)
         throw FileError(error, "Could not rename", from / fromName);
+}
+
+void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName) {
+    requirePlainNames(folder, oldName, newName);
+    const std::optional<struct stat> item = statChild(folder, oldName);
+    if (!item) throw FileError(ENOENT, "Could not rename", folder / oldName);
+    const std::optional<struct stat> there = statChild(folder, newName);
+    if (!there) {
+        moveWithoutReplacing(folder, oldName, folder, newName);
+        return;
+    }
+    if (there->st_dev != item->st_dev || there->st_ino != item->st_ino)
+        throw FileError(EEXIST, "Could not rename", folder / oldName);
+
+    // Linux takes a rename between two names of one item as done without
+    // doing anything, so whether the stored name changed is read back, and
+    // where it did not the change goes through a temporary name.
+    if (::renameat(folder.get(), oldName.c_str(), folder.get(), newName.c_str()) != 0)
+        throw FileError(errno, "Could not rename", folder / oldName);
+    const std::vector<std::string> names = listNames(folder);
+    if (std::find(names.begin(), names.end(), newName) != names.end()) return;
+    const std::string temporary = ".kelto-rename-" + Uuid::random().lowerString();
+    moveWithoutReplacing(folder, oldName, folder, temporary);
+    try {
+        moveWithoutReplacing(folder, temporary, folder, newName);
+    } catch (const FileError&) {
+        try {
+            moveWithoutReplacing(folder, temporary, folder, oldName);  // best effort: put it back
+        } catch (const FileError&) {
+        }
+        throw;
+    }
 }
 
 std::optional<std::int64_t> fileSystemType(const fs::path& path) {

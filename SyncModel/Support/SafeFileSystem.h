@@ -80,6 +80,12 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,
                                const std::string& toName);
 
+// Renames `oldName` inside `folder` to another spelling of it, as on a volume
+// that ignores case or normalisation, where both names may reach the one
+// item. Never replaces a different item at `newName` (EEXIST); nothing at
+// `oldName` throws ENOENT.
+void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName);
+
 // The type (statfs magic number) of the file system holding `path`, which
 // may be reached through links; nullopt when nothing is there.
 std::optional<std::int64_t> fileSystemType(const std::filesystem::path& path);

@@ -149,3 +149,23 @@ TEST(SafeFileSystem, ClaimingTheDestinationMovesButNeverReplaces) {
     EXPECT_EQ(fs::read_symlink(folder / "link2"), "nowhere");
     for (const char* gone : {"file", "dir", "link"}) EXPECT_FALSE(fs::exists(fs::symlink_status(folder / gone)));
 }
+
+TEST(SafeFileSystem, ChangingASpellingNeverReplacesAnotherItem) {
+    test::TemporaryFolder folder;
+    const sfs::Folder root = openRoot(folder);
+    const auto respell = [&](const char* from, const char* to) {
+        return failureOf([&] { sfs::changeSpelling(root, from, to); }).errorNumber();
+    };
+    folder.write("photo.JPG", "photo");
+    folder.write("a", "lower");
+    folder.write("A", "upper");
+
+    EXPECT_EQ(respell("photo.JPG", "Photo.jpg"), 0);
+    EXPECT_EQ(test::readFile(folder / "Photo.jpg"), "photo");
+    EXPECT_FALSE(fs::exists(folder / "photo.JPG"));
+
+    EXPECT_EQ(respell("a", "A"), EEXIST);
+    EXPECT_EQ(test::readFile(folder / "a"), "lower");
+    EXPECT_EQ(test::readFile(folder / "A"), "upper");
+    EXPECT_EQ(respell("gone", "Gone"), ENOENT);
+}

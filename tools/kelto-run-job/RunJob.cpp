@@ -39,10 +39,10 @@ std::string fileSystemName(const fs::path& folder) {
     return found == names.end() ? "unknown" : found->second;
 }
 
-Endpoint endpointFor(const fs::path& folder, const RunJobSideOptions& options) {
+Endpoint endpointFor(const fs::path& folder, const TwoWaySideOptions& options) {
     Endpoint e;
     e.path = folder.native();
-    e.volume.uuid = options.volumeUuid;
+    e.volume.uuid = options.volumeUUID;
     e.volume.fileSystem = options.fileSystem.value_or(fileSystemName(folder));
     e.volume.caseSensitive =
         options.caseSensitive.value_or(e.volume.fileSystem != "vfat" && e.volume.fileSystem != "exfat");
@@ -129,14 +129,14 @@ SyncJob RunJob::storedJob(const RunJobOptions& o) {
     return *found;
 }
 
-RunJobSide RunJob::side(const fs::path& root, const Endpoint& endpoint, const RunJobSideOptions& options) {
-    RunJobSide side{root, FileSystemTraits::forVolume(endpoint.volume), endpoint.volume.uuid};
+TwoWaySide RunJob::side(const fs::path& root, const Endpoint& endpoint, const TwoWaySideOptions& options) {
+    TwoWaySide side{root, FileSystemTraits::forVolume(endpoint.volume), endpoint.volume.uuid};
     // FAT names fold whatever the volume says; the command line may still say otherwise.
     if (options.caseSensitive) side.traits.caseSensitive = *options.caseSensitive;
     return side;
 }
 
-void RunJob::printRsyncArguments(const SyncJob& job, const RunJobSide& a, const RunJobSide& b) {
+void RunJob::printRsyncArguments(const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b) {
     RsyncInvocation invocation;
     invocation.operation = job.mode == SyncMode::copy ? RsyncOperation::copy() : RsyncOperation::mirror();
     invocation.source = a.root;
@@ -149,7 +149,7 @@ void RunJob::printRsyncArguments(const SyncJob& job, const RunJobSide& a, const 
     for (const std::string& argument : RsyncArguments::build(invocation)) std::cout << argument << '\n';
 }
 
-Json RunJob::oneWay(const RunJobOptions& o, const SyncJob& job, const RunJobSide& a, const RunJobSide& b) {
+Json RunJob::oneWay(const RunJobOptions& o, const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b) {
     RunJobEngines engines(rsyncFor(o));
     double rsyncSeconds = 0;
     int rsyncRuns = 0;
@@ -187,7 +187,7 @@ Json RunJob::oneWay(const RunJobOptions& o, const SyncJob& job, const RunJobSide
     return out;
 }
 
-Json RunJob::twoWay(const RunJobOptions& o, const SyncJob& job, const RunJobSide& a, const RunJobSide& b) {
+Json RunJob::twoWay(const RunJobOptions& o, const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b) {
     RunJobEngines engines(rsyncFor(o));
     Json out = header(job);
 
@@ -201,7 +201,7 @@ Json RunJob::twoWay(const RunJobOptions& o, const SyncJob& job, const RunJobSide
     // The stored counts belong to the volumes the baseline was taken on: they
     // say nothing about other volumes now at the same folders.
     std::optional<SideCounts> previousCounts;
-    if (baseline.load(a.volumeUuid, b.volumeUuid)) previousCounts = baseline.sideCounts();
+    if (baseline.load(a.volumeUUID, b.volumeUUID)) previousCounts = baseline.sideCounts();
     std::map<Side, std::int64_t> freeSpace;
     if (const auto free = freeBytes(a.root)) freeSpace[Side::a] = *free;
     if (const auto free = freeBytes(b.root)) freeSpace[Side::b] = *free;

@@ -18,15 +18,15 @@ struct RunJob {
 
     // A side as the engines are given it: its traits from the stored
     // volume, the command line's case sensitivity over them.
-    static RunJobSide side(const std::filesystem::path& root, const Endpoint& endpoint,
-                           const RunJobSideOptions& options);
+    static TwoWaySide side(const std::filesystem::path& root, const Endpoint& endpoint,
+                           const TwoWaySideOptions& options);
 
     // The arguments of the job's transfer, one a line.
-    static void printRsyncArguments(const SyncJob& job, const RunJobSide& a, const RunJobSide& b);
+    static void printRsyncArguments(const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b);
 
     // The report of a plan (and run) of a mirror or copy job, or of a two-way job.
-    static Json oneWay(const RunJobOptions& options, const SyncJob& job, const RunJobSide& a, const RunJobSide& b);
-    static Json twoWay(const RunJobOptions& options, const SyncJob& job, const RunJobSide& a, const RunJobSide& b);
+    static Json oneWay(const RunJobOptions& options, const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b);
+    static Json twoWay(const RunJobOptions& options, const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b);
 };
 
 }  // namespace kelto

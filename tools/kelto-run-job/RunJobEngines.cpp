@@ -10,27 +10,26 @@ void RunJobEngines::onOneWayRsyncRunTimed(std::function<void(double seconds)> ha
 }
 
 // A one-way engine only looks at the destination's file system.
-SyncPlan RunJobEngines::planOneWay(const SyncJob& job, const RunJobSide& a, const RunJobSide& b) const {
+SyncPlan RunJobEngines::planOneWay(const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b) const {
     return oneWay_.plan(job, a.root, b.root, b.traits);
 }
 
-std::pair<RunStats, RsyncExit> RunJobEngines::runOneWay(const SyncJob& job, const SyncPlan& plan, const RunJobSide& a,
-                                                        const RunJobSide& b, const std::string& runID,
+std::pair<RunStats, RsyncExit> RunJobEngines::runOneWay(const SyncJob& job, const SyncPlan& plan, const TwoWaySide& a,
+                                                        const TwoWaySide& b, const std::string& runID,
                                                         RunLogSink& log) const {
     return oneWay_.run(job, plan, a.root, b.root, b.traits, runID, log);
 }
 
-std::pair<SyncPlan, TwoWayPlan> RunJobEngines::planTwoWay(const SyncJob& job, const RunJobSide& a, const RunJobSide& b,
+std::pair<SyncPlan, TwoWayPlan> RunJobEngines::planTwoWay(const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b,
                                                           BaselineStore& baseline) const {
-    return twoWay_.plan(job, a.root, b.root, a.traits, b.traits, baseline, a.volumeUuid, b.volumeUuid);
+    return twoWay_.plan(job, a, b, baseline);
 }
 
 std::pair<RunStats, RsyncExit> RunJobEngines::runTwoWay(const SyncJob& job, const TwoWayPlan& plan,
-                                                        const RunJobSide& a, const RunJobSide& b,
+                                                        const TwoWaySide& a, const TwoWaySide& b,
                                                         BaselineStore& baseline, const std::string& runID,
                                                         RunLogSink& log) const {
-    return twoWay_.run(job, plan, a.root, b.root, a.traits, b.traits, baseline, a.volumeUuid, b.volumeUuid, runID,
-                       log);
+    return twoWay_.run(job, plan, a, b, baseline, runID, log);
 }
 
 }  // namespace kelto

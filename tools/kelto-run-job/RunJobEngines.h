@@ -8,6 +8,7 @@
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/TwoWaySide.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/SyncJob.h"
 
@@ -19,13 +20,6 @@
 
 namespace kelto {
 
-// One folder of the job as the engines are given it.
-struct RunJobSide {
-    std::filesystem::path root;
-    FileSystemTraits traits;
-    std::optional<std::string> volumeUuid;
-};
-
 // The driver's only calls into the engines, so that a change of their
 // signatures is met here alone.
 class RunJobEngines {
@@ -35,14 +29,14 @@ public:
     // Told the wall time in seconds of each rsync child run of the one-way engine.
     void onOneWayRsyncRunTimed(std::function<void(double seconds)> handler);
 
-    SyncPlan planOneWay(const SyncJob& job, const RunJobSide& a, const RunJobSide& b) const;
-    std::pair<RunStats, RsyncExit> runOneWay(const SyncJob& job, const SyncPlan& plan, const RunJobSide& a,
-                                             const RunJobSide& b, const std::string& runID, RunLogSink& log) const;
+    SyncPlan planOneWay(const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b) const;
+    std::pair<RunStats, RsyncExit> runOneWay(const SyncJob& job, const SyncPlan& plan, const TwoWaySide& a,
+                                             const TwoWaySide& b, const std::string& runID, RunLogSink& log) const;
 
-    std::pair<SyncPlan, TwoWayPlan> planTwoWay(const SyncJob& job, const RunJobSide& a, const RunJobSide& b,
+    std::pair<SyncPlan, TwoWayPlan> planTwoWay(const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b,
                                                BaselineStore& baseline) const;
-    std::pair<RunStats, RsyncExit> runTwoWay(const SyncJob& job, const TwoWayPlan& plan, const RunJobSide& a,
-                                             const RunJobSide& b, BaselineStore& baseline, const std::string& runID,
+    std::pair<RunStats, RsyncExit> runTwoWay(const SyncJob& job, const TwoWayPlan& plan, const TwoWaySide& a,
+                                             const TwoWaySide& b, BaselineStore& baseline, const std::string& runID,
                                              RunLogSink& log) const;
 
 private:

@@ -39,9 +39,9 @@ RunJobOptions RunJobOptions::parse(int argc, const char* const* argv) {
         } else if (option == "--list-plan") {
             o.listPlan = true;
         } else if (option == "--volume-a") {
-            o.a.volumeUuid = value();
+            o.a.volumeUUID = value();
         } else if (option == "--volume-b") {
-            o.b.volumeUuid = value();
+            o.b.volumeUUID = value();
         } else if (option == "--fs-type-a") {
             o.a.fileSystem = value();
         } else if (option == "--fs-type-b" || option == "--fs-type") {

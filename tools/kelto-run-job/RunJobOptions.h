@@ -12,8 +12,8 @@ namespace kelto {
 // What the command line says about one side's volume; absent values are
 // found out (file system) or left as before (no identity, case sensitivity
 // by file system).
-struct RunJobSideOptions {
-    std::optional<std::string> volumeUuid;
+struct TwoWaySideOptions {
+    std::optional<std::string> volumeUUID;
     std::optional<std::string> fileSystem;
     std::optional<bool> caseSensitive;
 };
@@ -26,8 +26,8 @@ struct RunJobOptions {
     bool force = false;
     bool printArguments = false;
     bool listPlan = false;
-    RunJobSideOptions a;  // the source
-    RunJobSideOptions b;  // the destination
+    TwoWaySideOptions a;  // the source
+    TwoWaySideOptions b;  // the destination
     std::optional<std::filesystem::path> rsync;
     std::filesystem::path source;
     std::filesystem::path destination;

@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
 
     try {
         const SyncJob job = RunJob::storedJob(options);
-        const RunJobSide a = RunJob::side(options.source, job.source, options.a);
-        const RunJobSide b = RunJob::side(options.destination, job.destination, options.b);
+        const TwoWaySide a = RunJob::side(options.source, job.source, options.a);
+        const TwoWaySide b = RunJob::side(options.destination, job.destination, options.b);
         if (options.printArguments) {
             RunJob::printRsyncArguments(job, a, b);
             return 0;

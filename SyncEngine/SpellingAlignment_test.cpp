@@ -1,4 +1,4 @@
-#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/SpellingAlignment.h"
 
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncModel/Support/FileIO.h"
@@ -24,15 +24,10 @@ const std::string nfcE = "\xC3\xA9";
 
 fs::path uniqueFolder(const std::string& tag) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return fs::temp_directory_path() / ("kelto-twoway-" + std::to_string(::getpid()) + "-" + info->name() + tag);
+    return fs::temp_directory_path() / ("kelto-align-" + std::to_string(::getpid()) + "-" + info->name() + tag);
 }
 
 void write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-void setMtime(const fs::path& path, std::int64_t seconds) {
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
 
 // Names exactly as stored: readdir, never a look-up that a volume could fold.
 std::set<std::string> namesIn(const fs::path& folder) {
@@ -43,14 +38,14 @@ std::set<std::string> namesIn(const fs::path& folder) {
 
 int alignErrno(std::string_view desired, std::string_view actual, const fs::path& root) {
     try {
-        TwoWayEngine::alignSpelling(desired, actual, root);
+        SpellingAlignment::align(desired, actual, root);
         return 0;
     } catch (const FileError& error) {
         return error.errorNumber();
     }
 }
 
-class TwoWayEngineFiles : public ::testing::Test {
+class SpellingAlignmentTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root = uniqueFolder("");
@@ -61,23 +56,23 @@ protected:
     fs::path root;
 };
 
-TEST_F(TwoWayEngineFiles, AlignmentRenamesEachComponentToTheDesiredBytes) {
+TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytes) {
     fs::create_directories(root / ("caf" + nfdE) / "Sub");
     write(root / ("caf" + nfdE) / "Sub" / "photo.JPG", "x");
 
     const std::string desired = "caf" + nfcE + "/sub/Photo.jpg";
-    TwoWayEngine::alignSpelling(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
+    SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
     EXPECT_EQ(namesIn(root), (std::set<std::string>{"caf" + nfcE}));
     EXPECT_EQ(namesIn(root / ("caf" + nfcE)), (std::set<std::string>{"sub"}));
     EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), (std::set<std::string>{"Photo.jpg"}));
 
     // Done already: every component is found under its wanted spelling.
-    TwoWayEngine::alignSpelling(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
-    TwoWayEngine::alignSpelling("caf" + nfcE + "//sub/Photo.jpg", desired, root);
+    SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
+    SpellingAlignment::align("caf" + nfcE + "//sub/Photo.jpg", desired, root);
     EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), (std::set<std::string>{"Photo.jpg"}));
 }
 
-TEST_F(TwoWayEngineFiles, AlignmentNeverReplacesAnotherItem) {
+TEST_F(SpellingAlignmentTest, NeverReplacesAnotherItem) {
     fs::create_directories(root / "Docs");
     fs::create_directories(root / "docs");
     write(root / "docs" / "photo.JPG", "x");
@@ -89,10 +84,10 @@ TEST_F(TwoWayEngineFiles, AlignmentNeverReplacesAnotherItem) {
     EXPECT_EQ(alignErrno("Nothing", "nothing", root), EEXIST);
 }
 
-TEST_F(TwoWayEngineFiles, AlignmentRefusesUnsafePaths) {
+TEST_F(SpellingAlignmentTest, RefusesUnsafePaths) {
     auto unsafePath = [&](std::string_view desired, std::string_view actual) -> std::string {
         try {
-            TwoWayEngine::alignSpelling(desired, actual, root);
+            SpellingAlignment::align(desired, actual, root);
         } catch (const TwoWayEngineError& error) {
             EXPECT_EQ(error.code(), TwoWayEngineError::Code::unsafePath);
             return error.path();
@@ -115,62 +110,12 @@ TEST_F(TwoWayEngineFiles, AlignmentRefusesUnsafePaths) {
     fs::remove_all(elsewhere);
 }
 
-TEST_F(TwoWayEngineFiles, AlignmentRenamesALinkItselfNotItsTarget) {
+TEST_F(SpellingAlignmentTest, RenamesALinkItselfNotItsTarget) {
     write(root / "target", "t");
     fs::create_symlink("target", root / "lnk");
-    TwoWayEngine::alignSpelling("LNK", "lnk", root);
+    SpellingAlignment::align("LNK", "lnk", root);
     EXPECT_EQ(namesIn(root), (std::set<std::string>{"LNK", "target"}));
     EXPECT_TRUE(fs::is_symlink(root / "LNK"));
-}
-
-TEST_F(TwoWayEngineFiles, UnchangedCheckComparesKindTimeAndSizeWithoutFollowingLinks) {
-    write(root / "f", "12345");
-    setMtime(root / "f", 1000);
-    fs::create_directories(root / "d");
-    setMtime(root / "d", 2000);
-    fs::create_symlink("f", root / "l");
-    setMtime(root / "l", 3000);
-
-    const SideEntry file{"f", EntryKind::file, 5, 1000};
-    const SideEntry folder{"d", EntryKind::directory, 4096, 2000};
-    const SideEntry link{"l", EntryKind::symlink, 1, 3000};
-    EXPECT_TRUE(TwoWayEngine::isUnchanged(file, root));
-    EXPECT_TRUE(TwoWayEngine::isUnchanged(SideEntry{"d", EntryKind::directory, 1, 2000}, root));  // size ignored
-    EXPECT_TRUE(TwoWayEngine::isUnchanged(link, root));
-
-    EXPECT_FALSE(TwoWayEngine::isUnchanged(SideEntry{"f", EntryKind::file, 5, 1001}, root));
-    EXPECT_FALSE(TwoWayEngine::isUnchanged(SideEntry{"f", EntryKind::file, 6, 1000}, root));
-    EXPECT_FALSE(TwoWayEngine::isUnchanged(SideEntry{"l", EntryKind::file, 5, 1000}, root));  // the link, not its target
-    EXPECT_FALSE(TwoWayEngine::isUnchanged(SideEntry{"missing", EntryKind::file, 5, 1000}, root));
-    EXPECT_FALSE(TwoWayEngine::isUnchanged(SideEntry{"../f", EntryKind::file, 5, 1000}, root));
-
-    // The same entry seen through a symbolic-link folder is refused.
-    fs::create_directory_symlink(root / "d", root / "dl");
-    write(root / "d" / "g", "1");
-    setMtime(root / "d" / "g", 5);
-    EXPECT_TRUE(TwoWayEngine::isUnchanged(SideEntry{"d/g", EntryKind::file, 1, 5}, root));
-    EXPECT_FALSE(TwoWayEngine::isUnchanged(SideEntry{"dl/g", EntryKind::file, 1, 5}, root));
-
-    // A file that became a folder.
-    fs::remove(root / "f");
-    fs::create_directories(root / "f");
-    setMtime(root / "f", 1000);
-    EXPECT_FALSE(TwoWayEngine::isUnchanged(file, root));
-}
-
-TEST(TwoWayEngine, FileCountLeavesOutFolders) {
-    std::vector<SideEntry> entries{{"l", EntryKind::symlink, 0, 0}};
-    for (const char* name : {"a", "b", "c"}) entries.push_back({name, EntryKind::directory, 0, 0});
-    for (const char* name : {"1", "2", "3", "4", "5"}) entries.push_back({name, EntryKind::file, 0, 0});
-    EXPECT_EQ(TwoWayEngine::fileCount(SideListing(entries)), 6);
-}
-
-TEST(TwoWayEngine, PathOrAncestorMatchesWholeComponentsOnly) {
-    EXPECT_TRUE(TwoWayEngine::isPathOrAncestor("a/b/c", PathKeySet{"a"}));
-    EXPECT_TRUE(TwoWayEngine::isPathOrAncestor("a/b/c", PathKeySet{"a/b"}));
-    EXPECT_TRUE(TwoWayEngine::isPathOrAncestor("a/b/c", PathKeySet{"a/b/c"}));
-    EXPECT_FALSE(TwoWayEngine::isPathOrAncestor("a/b/c", PathKeySet{"a/bc", "b", "a/b/c/d"}));
-    EXPECT_FALSE(TwoWayEngine::isPathOrAncestor("", PathKeySet{"a"}));
 }
 
 // ---- A volume that ignores case ----
@@ -225,14 +170,14 @@ private:
     std::string reason_;
 };
 
-TEST(TwoWayEngineCaseInsensitive, AlignmentRenamesTheOneItemToTheWantedCase) {
+TEST(SpellingAlignmentCaseInsensitive, RenamesTheOneItemToTheWantedCase) {
     CaseInsensitiveVolume volume;
     if (volume.folder().empty()) GTEST_SKIP() << volume.reason();
     const fs::path& root = volume.folder();
     fs::create_directories(root / "docs");
     write(root / "docs" / "photo.JPG", "x");
 
-    TwoWayEngine::alignSpelling("Docs/Photo.jpg", "docs/photo.JPG", root);
+    SpellingAlignment::align("Docs/Photo.jpg", "docs/photo.JPG", root);
     EXPECT_EQ(namesIn(root), (std::set<std::string>{"Docs"}));
     EXPECT_EQ(namesIn(root / "Docs"), (std::set<std::string>{"Photo.jpg"}));
     std::ifstream in(root / "Docs" / "Photo.jpg");

@@ -1,0 +1,52 @@
+#include "SyncEngine/EndpointCheck.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isInside(const std::string& inner, const std::string& outer) {
+    return inner.starts_with(outer.ends_with('/') ? outer : outer + "/");
+}
+
+// Whether the folder `outer` is `inner` or one of its ancestors, compared as
+// items rather than paths.
+bool liesWithin(fs::path inner, const struct stat& outer) {
+    for (;;) {
+        struct stat info {};
+        if (::stat(inner.c_str(), &info) == 0 && info.st_dev == outer.st_dev && info.st_ino == outer.st_ino)
+            return true;
+        if (inner == inner.root_path() || inner.empty()) return false;
+        inner = inner.parent_path();
+    }
+}
+
+}  // namespace
+
+std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a, const fs::path& b) {
+    for (const fs::path* folder : {&a, &b}) {
+        std::error_code error;
+        if (!fs::is_directory(*folder, error)) return Fault{Fault::Case::missing, *folder};
+    }
+    std::error_code error;
+    const fs::path pa = fs::canonical(a, error);
+    if (error) return Fault{Fault::Case::missing, a};
+    const fs::path pb = fs::canonical(b, error);
+    if (error) return Fault{Fault::Case::missing, b};
+    if (pa == pb || isInside(pa.native(), pb.native()) || isInside(pb.native(), pa.native()))
+        return Fault{Fault::Case::nested, {}};
+
+    // The same folder can also sit at two paths (a bind mount), which no
+    // resolving of links shows.
+    struct stat infoA {}, infoB {};
+    if (::stat(pa.c_str(), &infoA) == 0 && ::stat(pb.c_str(), &infoB) == 0 &&
+        (liesWithin(pa, infoB) || liesWithin(pb, infoA)))
+        return Fault{Fault::Case::nested, {}};
+    return std::nullopt;
+}
+
+}  // namespace kelto

@@ -1,0 +1,144 @@
+#include "SyncEngine/EndpointCheck.h"
+
+#include "SyncEngine/OneWayEngine.h"
+#include "SyncEngine/TwoWayEngine.h"
+#include "SyncEngine/TwoWayEngineError.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace kelto;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Each check's verdict in the same words: "ok", "nested", "missing <path>",
+// or the engine's other case.
+std::string sharedVerdict(const fs::path& a, const fs::path& b) {
+    const auto fault = EndpointCheck::firstFault(a, b);
+    if (!fault) return "ok";
+    return fault->kind == EndpointCheck::Fault::Case::nested ? "nested" : "missing " + fault->folder.native();
+}
+
+std::string oneWayVerdict(const SyncJob& job, const fs::path& a, const fs::path& b) {
+    try {
+        OneWayEngine::checkEndpoints(job, a, b);
+        return "ok";
+    } catch (const OneWayEngineError& error) {
+        if (error.code() == OneWayEngineError::Code::nestedEndpoints) return "nested";
+        if (error.code() == OneWayEngineError::Code::endpointMissing) return "missing " + error.path().native();
+        return std::string(enumName(error.code()));
+    }
+}
+
+std::string twoWayVerdict(const SyncJob& job, const fs::path& a, const fs::path& b) {
+    try {
+        TwoWayEngine::checkEndpoints(job, a, b);
+        return "ok";
+    } catch (const TwoWayEngineError& error) {
+        switch (error.code()) {
+        case TwoWayEngineError::Code::nestedEndpoints: return "nested";
+        case TwoWayEngineError::Code::endpointMissing: return "missing " + error.folder().native();
+        case TwoWayEngineError::Code::unsupportedMode: return "unsupportedMode";
+        case TwoWayEngineError::Code::readOnlyEndpoint: return "readOnlyEndpoint";
+        default: return error.what();
+        }
+    }
+}
+
+class EndpointCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(tmp / "x/a/b");
+        fs::create_directories(tmp / "x/ab");
+        oneWay.mode = SyncMode::mirror;
+        twoWay.mode = SyncMode::twoWay;
+    }
+
+    // The shared check and both engines agree, and say `expected`.
+    void expectVerdict(const fs::path& a, const fs::path& b, const std::string& expected) {
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        EXPECT_EQ(sharedVerdict(a, b), expected);
+        EXPECT_EQ(oneWayVerdict(oneWay, a, b), expected);
+        EXPECT_EQ(twoWayVerdict(twoWay, a, b), expected);
+    }
+
+    test::TemporaryFolder tmp;
+    SyncJob oneWay, twoWay;
+};
+
+TEST_F(EndpointCheckTest, FoldersNestedByPathAreRefusedByBothEngines) {
+    fs::create_directory_symlink(tmp / "x/a", tmp / "alias");
+
+    expectVerdict(tmp / "x/a", tmp / "x/ab", "ok");  // a sibling whose name merely begins the same
+    expectVerdict(tmp / "x/a", tmp / "x/a", "nested");
+    expectVerdict(tmp / "x/a", tmp / "x/a/b", "nested");
+    expectVerdict(tmp / "x/a/b", tmp / "x/a/", "nested");
+    expectVerdict(tmp / "alias", tmp / "x/a", "nested");
+    expectVerdict(tmp / "x/a", tmp / "alias/b", "nested");
+}
+
+TEST_F(EndpointCheckTest, AMissingFolderIsNamedAsGivenSideAFirst) {
+    tmp.write("file");
+    fs::create_directory_symlink(tmp / "gone", tmp / "dangling");
+
+    expectVerdict(tmp / "missing", tmp / "x/a", "missing " + (tmp / "missing").native());
+    expectVerdict(tmp / "x/a", tmp / "file", "missing " + (tmp / "file").native());
+    expectVerdict(tmp / "x/a", tmp / "dangling", "missing " + (tmp / "dangling").native());
+    expectVerdict(tmp / "one", tmp / "other", "missing " + (tmp / "one").native());
+}
+
+TEST_F(EndpointCheckTest, TwoWayRulesComeAroundTheSharedCheckInOrder) {
+    // The mode first, before any folder is looked at.
+    EXPECT_EQ(twoWayVerdict(oneWay, tmp / "missing", tmp / "x/a"), "unsupportedMode");
+    // Nesting before a read-only volume; either side's read-only volume refused.
+    twoWay.destination.volume.isReadOnly = true;
+    EXPECT_EQ(twoWayVerdict(twoWay, tmp / "x/a", tmp / "x/a/b"), "nested");
+    EXPECT_EQ(twoWayVerdict(twoWay, tmp / "x/a", tmp / "x/ab"), "readOnlyEndpoint");
+    twoWay.destination.volume.isReadOnly = false;
+    twoWay.source.volume.isReadOnly = true;
+    EXPECT_EQ(twoWayVerdict(twoWay, tmp / "x/a", tmp / "x/ab"), "readOnlyEndpoint");
+    // A one-way job only minds its destination.
+    oneWay.source.volume.isReadOnly = true;
+    EXPECT_EQ(oneWayVerdict(oneWay, tmp / "x/a", tmp / "x/ab"), "ok");
+}
+
+// The folder x/a reached a second time at m, through a bind mount: no link
+// to resolve, so only comparing the folders themselves shows the nesting.
+class BindMountTest : public EndpointCheckTest {
+protected:
+    void SetUp() override {
+        EndpointCheckTest::SetUp();
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
+        fs::create_directories(tmp / "x/a/sub");
+        fs::create_directories(tmp / "x/other");
+        fs::create_directories(tmp / "m");
+        if (::mount((tmp / "x/a").c_str(), (tmp / "m").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+        mounted = true;
+    }
+    void TearDown() override {
+        // Detached before the temporary folder goes, so its removal never
+        // walks into x/a a second time.
+        if (mounted) ::umount2((tmp / "m").c_str(), MNT_DETACH);
+    }
+
+    bool mounted = false;
+};
+
+TEST_F(BindMountTest, AFolderNestedThroughABindMountIsRefusedByBothEngines) {
+    ASSERT_EQ(fs::canonical(tmp / "m/sub"), tmp / "m/sub");  // no link on the way
+
+    expectVerdict(tmp / "m", tmp / "x/a", "nested");  // one folder at two paths
+    expectVerdict(tmp / "x/a", tmp / "m/sub", "nested");
+    expectVerdict(tmp / "m/sub", tmp / "x/a", "nested");
+    expectVerdict(tmp / "x/a/sub", tmp / "m", "nested");
+    expectVerdict(tmp / "m/sub", tmp / "x/other", "ok");
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+#include "SyncEngine/SideStat.h"
+
+namespace kelto {
+
+SideStat::SideStat(const std::filesystem::path& root) {
+    try {
+        if (std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(root))
+            lookup_.emplace(std::move(*folder));
+    } catch (const FileError& error) {
+        rootError_ = error;
+    }
+}
+
+std::optional<struct stat> SideStat::stat(std::string_view relativePath) {
+    if (rootError_) throw *rootError_;
+    if (!lookup_) return std::nullopt;
+    return lookup_->stat(relativePath);
+}
+
+EntryKind SideStat::kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return EntryKind::file;
+    if (S_ISDIR(mode)) return EntryKind::directory;
+    if (S_ISLNK(mode)) return EntryKind::symlink;
+    return EntryKind::other;
+}
+
+}  // namespace kelto
