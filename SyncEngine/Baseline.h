@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SyncEngine/BaselineEntry.h"
-#include "SyncEngine/PathTable.h"
+#include "SyncEngine/internal/PathTable.h"
 
 #include <cstddef>
 #include <initializer_list>

@@ -2,7 +2,7 @@
 
 #include "SyncEngine/Baseline.h"
 #include "SyncEngine/SideCounts.h"
-#include "SyncEngine/SqliteDatabase.h"
+#include "SyncEngine/internal/SqliteDatabase.h"
 
 #include <filesystem>
 #include <map>

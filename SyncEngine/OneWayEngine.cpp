@@ -2,11 +2,11 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
-#include "SyncEngine/EndpointCheck.h"
+#include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/SideStat.h"
+#include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/TransferScratch.h"
 
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SyncEngine/PathKeySet.h"
+#include "SyncEngine/internal/PathKeySet.h"
 
 #include <string>
 #include <string_view>

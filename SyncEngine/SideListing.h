@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SyncEngine/PathTable.h"
+#include "SyncEngine/internal/PathTable.h"
 #include "SyncEngine/SideEntry.h"
 
 #include <cstddef>

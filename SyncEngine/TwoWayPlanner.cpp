@@ -1,6 +1,6 @@
 #include "SyncEngine/TwoWayPlanner.h"
 
-#include "SyncEngine/KeyedMerge.h"
+#include "SyncEngine/internal/KeyedMerge.h"
 #include "SyncEngine/PathKey.h"
 #include "SyncModel/Support/Unicode.h"
 

@@ -1,7 +1,7 @@
 #include "SyncEngine/UnchangedCheck.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
-#include "SyncEngine/SideStat.h"
+#include "SyncEngine/internal/SideStat.h"
 
 namespace kelto {
 

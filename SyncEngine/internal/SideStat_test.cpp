@@ -1,4 +1,4 @@
-#include "SyncEngine/SideStat.h"
+#include "SyncEngine/internal/SideStat.h"
 
 #include "tests/support/TemporaryFolder.h"
 

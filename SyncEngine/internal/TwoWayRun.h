@@ -2,7 +2,7 @@
 
 #include "SyncEngine/Baseline.h"
 #include "SyncEngine/BaselineStore.h"
-#include "SyncEngine/PathKeySet.h"
+#include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/RsyncExit.h"
 #include "SyncEngine/RsyncRunner.h"
 #include "SyncEngine/RunLogSink.h"
@@ -11,7 +11,7 @@
 #include "SyncEngine/SyncProgress.h"
 #include "SyncEngine/TwoWayPlan.h"
 #include "SyncEngine/TwoWaySide.h"
-#include "SyncEngine/TwoWayTransferState.h"
+#include "SyncEngine/internal/TwoWayTransferState.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/SyncJob.h"
 #include "SyncModel/Support/Clock.h"

@@ -1,4 +1,4 @@
-#include "SyncEngine/SqliteDatabase.h"
+#include "SyncEngine/internal/SqliteDatabase.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "SyncEngine/EndpointCheck.h"
+#include "SyncEngine/internal/EndpointCheck.h"
 
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/TwoWayEngine.h"

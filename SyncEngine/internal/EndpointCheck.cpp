@@ -1,4 +1,4 @@
-#include "SyncEngine/EndpointCheck.h"
+#include "SyncEngine/internal/EndpointCheck.h"
 
 #include <string>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "SyncEngine/TwoWayListState.h"
+#include "SyncEngine/internal/TwoWayListState.h"
 
 #include <limits>
 

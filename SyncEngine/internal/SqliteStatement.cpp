@@ -1,4 +1,4 @@
-#include "SyncEngine/SqliteStatement.h"
+#include "SyncEngine/internal/SqliteStatement.h"
 
 #include <sqlite3.h>
 

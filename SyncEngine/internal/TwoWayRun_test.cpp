@@ -1,4 +1,4 @@
-#include "SyncEngine/TwoWayRun.h"
+#include "SyncEngine/internal/TwoWayRun.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "SyncEngine/TwoWayTransferState.h"
+#include "SyncEngine/internal/TwoWayTransferState.h"
 
 #include "SyncEngine/PathKey.h"
 #include "SyncEngine/RsyncOutputParser.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SyncEngine/PathKeySet.h"
+#include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncEvent.h"
 #include "SyncEngine/RunLogSink.h"

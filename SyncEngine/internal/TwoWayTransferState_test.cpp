@@ -1,4 +1,4 @@
-#include "SyncEngine/TwoWayTransferState.h"
+#include "SyncEngine/internal/TwoWayTransferState.h"
 #include "tests/support/MemoryLog.h"
 
 #include "SyncModel/Support/FileIO.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SyncEngine/SqliteStatement.h"
+#include "SyncEngine/internal/SqliteStatement.h"
 
 #include <string>
 
