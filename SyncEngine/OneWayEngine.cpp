@@ -398,8 +398,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
     if (!plan.skipped.empty()) invocation.extraExcludeFile = excludes.path();
     if (mirror) invocation.maximumDeletions = plan.deletionCount;
-    invocation.partialDirectory = TransferScratch::partialFolder(destination);
-    invocation.temporaryDirectory = TransferScratch::temporaryFolderFor(destination, received);
+    TransferScratch::assign(invocation, destination, received);
 
     TransferState state(plan, log, *clock);
     report(&onProgress, state.firstReport());

@@ -23,8 +23,10 @@ struct RsyncInvocation {
     std::optional<std::string> backupDirectory;  // relative to the destination folder
     std::optional<std::filesystem::path> extraExcludeFile;  // NUL-separated patterns
     std::optional<std::int64_t> maximumDeletions;           // mirror only
-    // Absolute folders inside the destination's reserved folder; transfers
-    // only, since neither changes what a dry run or a listing prints.
+    // Folders inside the destination's reserved folder, for transfers only:
+    // neither changes what a dry run or a listing prints. The partial folder
+    // is absolute (rsync takes a relative one as one beside each file's
+    // folder); the temporary folder may be relative to the destination.
     std::optional<std::filesystem::path> partialDirectory;
     std::optional<std::filesystem::path> temporaryDirectory;
 };

@@ -38,6 +38,16 @@ fs::path TransferScratch::temporaryFolder(const fs::path& root) {
     return fs::absolute(root) / ArchiveDirectories::reservedName / ArchiveDirectories::temporaryName;
 }
 
+fs::path TransferScratch::temporaryRelativePath() {
+    return fs::path(ArchiveDirectories::reservedName) / ArchiveDirectories::temporaryName;
+}
+
+void TransferScratch::assign(RsyncInvocation& transfer, const fs::path& root, const std::vector<std::string>& paths) {
+    if (paths.empty()) return;
+    transfer.partialDirectory = partialFolder(root);
+    transfer.temporaryDirectory = temporaryFolderFor(root, paths);
+}
+
 void TransferScratch::clearTemporaries(const fs::path& root) {
     const std::optional<SafeFileSystem::Folder> rootFolder = SafeFileSystem::openRoot(root);
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
@@ -74,7 +84,7 @@ std::optional<fs::path> TransferScratch::temporaryFolderFor(const fs::path& root
                 break;
             }
         }
-        return temporaryFolder(root);
+        return temporaryRelativePath();
     } catch (const FileError&) {
         return std::nullopt;  // not examined: taken for another mount
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncEngine/RsyncInvocation.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,8 +24,18 @@ struct TransferScratch {
     // FileError.
     static void clearTemporaries(const std::filesystem::path& root);
 
-    // The temporary folder for a transfer that writes the files at `paths`
-    // (relative to R), when the folder of every one of them lies on the
+    // Gives a transfer into R that writes the files at `paths` (relative to
+    // R) its partial and temporary folders; a transfer that writes no file
+    // gets neither, since each costs rsync a lookup per file it compares.
+    static void assign(RsyncInvocation& transfer, const std::filesystem::path& root,
+                       const std::vector<std::string>& paths);
+
+    // The temporary folder as rsync is given it, relative to R (rsync walks
+    // every piece of it for each file, so the shorter the better).
+    static std::filesystem::path temporaryRelativePath();
+
+    // The temporary folder, relative to R, for a transfer that writes the
+    // files at `paths`, when the folder of every one of them lies on the
     // reserved folder's mount; nullopt otherwise. Across mounts rsync cannot
     // rename a finished temporary into place: it copies it over the old file,
     // and a run stopped then leaves that file cut short. Never throws: what

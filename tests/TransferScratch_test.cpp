@@ -82,7 +82,7 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
         plain.dryRun = true;
         RsyncInvocation scratch = plain;
         scratch.partialDirectory = TransferScratch::partialFolder(dst);
-        scratch.temporaryDirectory = TransferScratch::temporaryFolder(dst);
+        scratch.temporaryDirectory = TransferScratch::temporaryRelativePath();
         const RsyncOutput without = runRealRsync(RsyncArguments::build(plain));
         const RsyncOutput with = runRealRsync(RsyncArguments::build(scratch));
         ASSERT_EQ(without.code, 0) << without.err;
@@ -98,6 +98,17 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
     EXPECT_EQ(runRealRsync(RsyncArguments::build(listing)).out, runRealRsync(RsyncArguments::build(listingWith)).out);
 }
 
+TEST_F(TransferScratchTest, OnlyATransferThatWritesFilesGetsScratchFolders) {
+    fs::create_directories(TransferScratch::temporaryFolder(dst));
+    RsyncInvocation transfer = invocation(RsyncOperation::mirror(), src, dst);
+    TransferScratch::assign(transfer, dst, {});
+    EXPECT_FALSE(transfer.partialDirectory || transfer.temporaryDirectory);
+    TransferScratch::assign(transfer, dst, {"file"});
+    ASSERT_TRUE(transfer.partialDirectory.has_value());
+    EXPECT_TRUE(transfer.partialDirectory->is_absolute());
+    EXPECT_EQ(transfer.temporaryDirectory, TransferScratch::temporaryRelativePath());
+}
+
 TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) {
     write(src / "a/b/deep", "deep");
     write(src / "top", "top");
@@ -106,7 +117,7 @@ TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) 
     RsyncInvocation transfer = invocation(RsyncOperation::mirror(), src, dst);
     transfer.partialDirectory = TransferScratch::partialFolder(dst);
     transfer.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"a/b/deep", "top"});
-    ASSERT_EQ(transfer.temporaryDirectory, TransferScratch::temporaryFolder(dst));
+    ASSERT_EQ(transfer.temporaryDirectory, TransferScratch::temporaryRelativePath());
 
     const RsyncOutput result = runRealRsync(RsyncArguments::build(transfer));
     ASSERT_EQ(result.code, 0) << result.err;
@@ -124,11 +135,11 @@ TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
     fs::create_directories(dst / "elsewhere/inner");
 
     EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"top", "here/file", "here/new/deeper/file"}),
-              TransferScratch::temporaryFolder(dst));
+              TransferScratch::temporaryRelativePath());
     EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"here/file", "elsewhere/inner/file"}), std::nullopt);
     // A folder the transfer makes lands on its nearest existing ancestor's mount.
     EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"elsewhere/new/file"}), std::nullopt);
-    EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"elsewhere"}), TransferScratch::temporaryFolder(dst));
+    EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"elsewhere"}), TransferScratch::temporaryRelativePath());
 
     // And rsync, given no temporary folder, still renames within that mount.
     write(src / "elsewhere/inner/file", "newer");

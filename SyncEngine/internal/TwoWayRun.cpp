@@ -320,8 +320,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.traits = direction.destination.traits;
     invocation.filters = job_.filters;
     invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
-    invocation.partialDirectory = TransferScratch::partialFolder(direction.destination.root);
-    invocation.temporaryDirectory = TransferScratch::temporaryFolderFor(direction.destination.root, paths);
+    TransferScratch::assign(invocation, direction.destination.root, paths);
 
     const Clock& clock = clock_;
     TwoWayTransferState& state = *state_;
