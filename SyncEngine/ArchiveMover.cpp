@@ -27,8 +27,18 @@ void takeOut(const std::string& path, const Folder& root, const std::string& run
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     const std::string name = pieces.back();
     pieces.pop_back();
-    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
-    if (!parent || !SafeFileSystem::statChild(*parent, name)) return;
+    // Gone is done; a file or link standing where a folder on the way was is
+    // not: the item may still exist elsewhere, so it stays unsettled.
+    std::optional<Folder> parent = SafeFileSystem::openPath(root, {});
+    for (const std::string& piece : pieces) {
+        std::optional<Folder> next = SafeFileSystem::openChild(*parent, piece);
+        if (!next) {
+            if (SafeFileSystem::statChild(*parent, piece)) throw FileError(ENOTDIR, "Could not open folder", *parent / piece);
+            return;
+        }
+        parent = std::move(next);
+    }
+    if (!SafeFileSystem::statChild(*parent, name)) return;
 
     if (!archiveEnabled) return SafeFileSystem::removeTree(*parent, name);
     // Made without following a link: a link in the reserved folder's place

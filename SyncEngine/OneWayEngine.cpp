@@ -356,11 +356,13 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     checkEndpoints(job, source, destination);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     ArchiveDirectories::prepareTree(destination, job.id, runID);
-    TransferScratch::clearTemporaries(destination);
+    const TransferScratch::Claim scratch = TransferScratch::claim(destination);
 
     const bool mirror = job.mode == SyncMode::mirror;
     const bool archiving = job.options.archiveEnabled;
-    std::vector<std::string> received;  // the files rsync will write, as last seen
+    // The files rsync will write, as last seen: a copy job's plan may be
+    // older than files that have appeared since.
+    std::vector<std::string> received;
     for (const PlannedCopy& copy : plan.copies) received.push_back(copy.path);
 
     if (mirror) {
@@ -398,9 +400,11 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
     if (!plan.skipped.empty()) invocation.extraExcludeFile = excludes.path();
     if (mirror) invocation.maximumDeletions = plan.deletionCount;
-    TransferScratch::assign(invocation, destination, received);
+    TransferScratch::assign(invocation, destination, received, mirror);
 
     TransferState state(plan, log, *clock);
+    for (const FileError& leftover : scratch.leftovers())
+        state.writeLine(std::string(TransferScratch::leftoverLine) + leftover.what());
     report(&onProgress, state.firstReport());
 
     const RsyncExit exit = runRsync(

@@ -1,6 +1,6 @@
 #include "SyncEngine/OneWayEngineError.h"
 
-#include "SyncEngine/RsyncProcess.h"
+#include "SyncEngine/RsyncRunner.h"
 
 namespace kelto {
 
@@ -13,7 +13,7 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
     case Code::endpointMissing:
         return "The folder \"" + path.string() + "\" does not exist or is not a folder.";
     case Code::scanFailed: {
-        if (exitCode == RsyncProcess::cancelledCode) return "Comparing the folders was cancelled.";
+        if (exitCode == RsyncRunner::cancelledCode) return "Comparing the folders was cancelled.";
         std::string text = "rsync could not compare the folders (exit code " + std::to_string(exitCode) + ")";
         // The last line usually names the cause; earlier ones are in the tail.
         return tail.empty() ? text + "." : text + ": " + tail.back();

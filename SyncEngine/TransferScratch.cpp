@@ -1,11 +1,12 @@
 #include "SyncEngine/TransferScratch.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
-#include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -18,13 +19,39 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The mount a folder belongs to; nullopt when it cannot be told.
-std::optional<std::uint64_t> mountOf(int directory, const char* relative) {
+// A folder's mount and file system: a rename succeeds only between folders
+// with the same (a bind mount or a btrfs subvolume breaks it either way).
+struct Placement {
+    std::uint64_t mount = 0;
+    dev_t device = 0;
+    bool operator==(const Placement&) const = default;
+};
+
+// nullopt when it cannot be told, also on kernels that do not name mounts.
+std::optional<Placement> placementOf(int directory, const std::string& relative) {
     struct statx info {};
-    if (::statx(directory, relative, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MNT_ID, &info) != 0)
+    if (::statx(directory, relative.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MNT_ID,
+                &info) != 0)
         return std::nullopt;
     if (!(info.stx_mask & STATX_MNT_ID)) return std::nullopt;
-    return info.stx_mnt_id;
+    return Placement{info.stx_mnt_id, makedev(info.stx_dev_major, info.stx_dev_minor)};
+}
+
+// The nearest folder that exists at `path` or above it (relative to the
+// lookup's root; "" for the root itself): where a folder rsync makes lands.
+std::string nearestExistingFolder(SafeFileSystem::PathLookup& lookup, std::string path) {
+    while (!path.empty()) {
+        const std::optional<struct stat> info = lookup.stat(path);
+        if (info && S_ISDIR(info->st_mode)) return path;
+        const std::size_t slash = path.rfind('/');
+        path = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+    return path;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 }  // namespace
@@ -34,27 +61,48 @@ fs::path TransferScratch::partialFolder(const fs::path& root) {
     return fs::absolute(root) / ArchiveDirectories::reservedName / ArchiveDirectories::partialName;
 }
 
-fs::path TransferScratch::temporaryFolder(const fs::path& root) {
-    return fs::absolute(root) / ArchiveDirectories::reservedName / ArchiveDirectories::temporaryName;
-}
-
+// Relative: rsync walks every piece of it for each file it writes.
 fs::path TransferScratch::temporaryRelativePath() {
     return fs::path(ArchiveDirectories::reservedName) / ArchiveDirectories::temporaryName;
 }
 
-void TransferScratch::assign(RsyncInvocation& transfer, const fs::path& root, const std::vector<std::string>& paths) {
-    if (paths.empty()) return;
-    transfer.partialDirectory = partialFolder(root);
-    transfer.temporaryDirectory = temporaryFolderFor(root, paths);
-}
-
-void TransferScratch::clearTemporaries(const fs::path& root) {
+TransferScratch::Claim TransferScratch::claim(const fs::path& root) {
     const std::optional<SafeFileSystem::Folder> rootFolder = SafeFileSystem::openRoot(root);
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
-    const std::optional<SafeFileSystem::Folder> temporaries = SafeFileSystem::openPath(
+    std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openPath(
         *rootFolder, {std::string(ArchiveDirectories::reservedName), std::string(ArchiveDirectories::temporaryName)});
-    if (!temporaries) return;
-    for (const std::string& name : SafeFileSystem::listNames(*temporaries)) SafeFileSystem::removeTree(*temporaries, name);
+    if (!folder) throw FileError(ENOENT, "Could not open folder", root / temporaryRelativePath());
+
+    Claim claim;
+    // flock needs a descriptor opened for more than a path.
+    claim.folder_.reset(::openat(folder->get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!claim.folder_.valid()) {
+        const int error = errno;
+        throw FileError(error, "Could not open folder", folder->path);
+    }
+    // Only a run that finds nobody else here may clear: another run's
+    // temporaries are files in the making.
+    if (::flock(claim.folder_.get(), LOCK_EX | LOCK_NB) == 0) {
+        for (const std::string& name : SafeFileSystem::listNames(*folder)) {
+            try {
+                SafeFileSystem::removeTree(*folder, name);
+            } catch (const FileError& error) {
+                claim.leftovers_.push_back(error);
+            }
+        }
+    }
+    if (::flock(claim.folder_.get(), LOCK_SH) != 0) {
+        const int error = errno;
+        throw FileError(error, "Could not lock folder", folder->path);
+    }
+    return claim;
+}
+
+void TransferScratch::assign(RsyncInvocation& transfer, const fs::path& root, const std::vector<std::string>& paths,
+                             bool listComplete) {
+    if (paths.empty() && listComplete) return;
+    transfer.partialDirectory = partialFolder(root);
+    transfer.temporaryDirectory = temporaryFolderFor(root, paths);
 }
 
 std::optional<fs::path> TransferScratch::temporaryFolderFor(const fs::path& root, const std::vector<std::string>& paths) {
@@ -62,31 +110,23 @@ std::optional<fs::path> TransferScratch::temporaryFolderFor(const fs::path& root
         std::optional<SafeFileSystem::Folder> rootFolder = SafeFileSystem::openRoot(root);
         if (!rootFolder) return std::nullopt;
         const int rootDescriptor = rootFolder->get();
-        const std::string reserved = std::string(ArchiveDirectories::reservedName) + "/" +
-                                     std::string(ArchiveDirectories::temporaryName);
-        const std::optional<std::uint64_t> scratchMount = mountOf(rootDescriptor, reserved.c_str());
-        if (!scratchMount || mountOf(rootDescriptor, ".") != scratchMount) return std::nullopt;
+        const std::optional<Placement> scratch = placementOf(rootDescriptor, temporaryRelativePath().native());
+        if (!scratch || placementOf(rootDescriptor, ".") != scratch) return std::nullopt;
 
-        // Folders found on the scratch mount; the lists come grouped by folder,
-        // and a folder rsync makes lands on its nearest existing ancestor's mount.
+        // The lists come grouped by folder: each folder is judged once.
         SafeFileSystem::PathLookup lookup(std::move(*rootFolder));
-        std::unordered_set<std::string> onScratchMount;
+        std::unordered_set<std::string> judged{""};
         for (const std::string& path : paths) {
-            std::string folder = path;
-            for (;;) {
-                const std::size_t slash = folder.rfind('/');
-                folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
-                if (folder.empty() || onScratchMount.contains(folder)) break;
-                const std::optional<struct stat> info = lookup.stat(folder);
-                if (!info || !S_ISDIR(info->st_mode)) continue;  // made by the transfer, or replaced
-                if (mountOf(rootDescriptor, folder.c_str()) != scratchMount) return std::nullopt;
-                onScratchMount.insert(folder);
-                break;
-            }
+            const std::string parent = parentOf(path);
+            if (judged.contains(parent)) continue;
+            const std::string folder = nearestExistingFolder(lookup, parent);
+            if (!judged.contains(folder) && placementOf(rootDescriptor, folder) != scratch) return std::nullopt;
+            judged.insert(folder);
+            judged.insert(parent);
         }
         return temporaryRelativePath();
     } catch (const FileError&) {
-        return std::nullopt;  // not examined: taken for another mount
+        return std::nullopt;
     }
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "SyncEngine/RsyncInvocation.h"
+#include "SyncModel/Support/FileDescriptor.h"
+#include "SyncModel/Support/FileIO.h"
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelto {
@@ -14,32 +17,53 @@ namespace kelto {
 // R/.KeltoSync/Temporary, both inside the reserved folder that every listing
 // and transfer excludes. So a run killed hard leaves nothing among the
 // user's files that a later run could take for one of them.
+//
+// The partial folder is one flat folder: an interrupted "a/x" can only serve
+// as the basis of another "x", which rsync verifies and then discards.
 struct TransferScratch {
+    // The run log's line for each leftover a claim could not remove.
+    static constexpr std::string_view leftoverLine = "Could not clear a leftover of an earlier run: ";
+
+    // A run's hold on R's temporary folder: a shared lock on the folder,
+    // which dies with the process however it ends. Movable, not copyable.
+    class Claim {
+    public:
+        Claim() = default;
+        // What was left but could not be removed; it stays in the reserved
+        // folder, where no run sees it, until a later claim removes it.
+        const std::vector<FileError>& leftovers() const { return leftovers_; }
+
+    private:
+        friend struct TransferScratch;
+        FileDescriptor folder_;
+        std::vector<FileError> leftovers_;
+    };
+
     static std::filesystem::path partialFolder(const std::filesystem::path& root);
-    static std::filesystem::path temporaryFolder(const std::filesystem::path& root);
-
-    // Removes what the temporary folder holds: files of runs that ended
-    // before rsync could clean up. Nothing there is ever a finished file.
-    // Links are removed, never followed. A missing folder is fine. Throws
-    // FileError.
-    static void clearTemporaries(const std::filesystem::path& root);
-
-    // Gives a transfer into R that writes the files at `paths` (relative to
-    // R) its partial and temporary folders; a transfer that writes no file
-    // gets neither, since each costs rsync a lookup per file it compares.
-    static void assign(RsyncInvocation& transfer, const std::filesystem::path& root,
-                       const std::vector<std::string>& paths);
-
-    // The temporary folder as rsync is given it, relative to R (rsync walks
-    // every piece of it for each file, so the shorter the better).
     static std::filesystem::path temporaryRelativePath();
 
-    // The temporary folder, relative to R, for a transfer that writes the
-    // files at `paths`, when the folder of every one of them lies on the
-    // reserved folder's mount; nullopt otherwise. Across mounts rsync cannot
-    // rename a finished temporary into place: it copies it over the old file,
-    // and a run stopped then leaves that file cut short. Never throws: what
-    // cannot be examined counts as another mount.
+    // Claims R's temporary folder (made ready with the reserved tree) for one
+    // run. A run that finds no other run holding it removes what is there:
+    // files of runs that ended before rsync could clean up, never a finished
+    // file. Links are removed, never followed. Throws FileError when the
+    // folder cannot be opened.
+    static Claim claim(const std::filesystem::path& root);
+
+    // Gives a transfer into R that writes the files at `paths` (relative to
+    // R) its partial and temporary folders. A transfer known to write no
+    // file gets neither, since each costs rsync a lookup per file it
+    // compares; one that may also write files found since the list was made
+    // (`listComplete` false) always gets them.
+    static void assign(RsyncInvocation& transfer, const std::filesystem::path& root,
+                       const std::vector<std::string>& paths, bool listComplete = true);
+
+    // The temporary folder, relative to R as rsync is given it, for a
+    // transfer that writes the files at `paths`, when the folder of every
+    // one of them lies on the temporary folder's mount and file system;
+    // nullopt otherwise. Across them rsync cannot rename a finished
+    // temporary into place: it copies it over the old file, and a run
+    // stopped then leaves that file cut short. Never throws: what cannot be
+    // examined counts as elsewhere.
     static std::optional<std::filesystem::path> temporaryFolderFor(const std::filesystem::path& root,
                                                                    const std::vector<std::string>& paths);
 };

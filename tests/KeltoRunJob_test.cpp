@@ -16,13 +16,6 @@ namespace {
 
 using Pairs = std::set<std::pair<std::string, std::string>>;
 
-// An executable script standing in for rsync.
-fs::path fakeRsync(const fs::path& folder, const std::string& body) {
-    const fs::path script = folder / "fake-rsync";
-    std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
-    fs::permissions(script, fs::perms::owner_all);
-    return script;
-}
 
 struct ToolResult {
     int status = -1;
@@ -159,7 +152,7 @@ TEST_F(KeltoRunJobTest, TwoWaySideOptionsApplyToTheReceivingSide) {
 TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
     putAt(a / "file", "x", t0);
     for (const auto& [mode, code] : {std::pair{"mirror", 23}, std::pair{"twoWay", 12}}) {
-        const fs::path rsync = fakeRsync(tmp.path(), "echo 'rsync: first complaint' >&2\n"
+        const fs::path rsync = tmp.script("fake-rsync", "echo 'rsync: first complaint' >&2\n"
                                                      "echo 'rsync error: gave up (code " +
                                                          std::to_string(code) + ")' >&2\nexit " + std::to_string(code));
         const auto [status, out] = run({"--mode", mode, "--rsync", rsync});

@@ -204,8 +204,8 @@ TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
     }
 }
 
-// rsync writes into a temporary ".big.XXXXXX" beside the file and renames
-// it at the end; the stop comes once that file has grown.
+// rsync writes into a temporary "big.XXXXXX" in the reserved folder and
+// renames it at the end; the stop comes once that file has grown.
 TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     {
         std::ofstream big(src / "big", std::ios::binary);

@@ -26,13 +26,6 @@ namespace {
 
 using TempDir = test::TemporaryFolder;
 
-std::filesystem::path writeScript(const std::filesystem::path& dir, const std::string& name, const std::string& body) {
-    const auto path = dir / name;
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    return path;
-}
-
 using test::readFile;
 
 // Everything one run delivered.
@@ -77,7 +70,7 @@ bool isGoneOrZombie(pid_t pid) {
 TEST(RsyncProcess, StoppedTokenNeverStartsTheChild) {
     TempDir dir;
     const auto marker = dir.path() / "ran";
-    const RsyncProcess process{writeScript(dir.path(), "touch.sh", "touch '" + marker.string() + "'")};
+    const RsyncProcess process{dir.script("touch.sh", "touch '" + marker.string() + "'")};
     std::stop_source source;
     source.request_stop();
     Capture capture;
@@ -125,7 +118,7 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     ::pthread_sigmask(SIG_BLOCK, &term, &oldMask);
     const int leaked = ::open("/dev/null", O_RDONLY);  // no O_CLOEXEC on purpose
 
-    const auto script = writeScript(dir.path(), "env.sh",
+    const auto script = dir.script("env.sh",
                                     "echo \"LC_ALL=$LC_ALL TZ=$TZ KELTO_PROBE=$KELTO_PROBE\"\n"
                                     "grep -E '^Sig(Blk|Ign)' /proc/self/status\n"
                                     "[ -e /proc/$$/fd/" + std::to_string(leaked) + " ] && echo leaked\n"
@@ -155,7 +148,7 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
 
 TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
     TempDir dir;
-    const auto script = writeScript(dir.path(), "list.sh",
+    const auto script = dir.script("list.sh",
                                     "printf 'drwxr-xr-x 4096 2024/01/02 03:04:05 .\\n'\n"
                                     "printf 'oops' >&2\n"
                                     "printf -- '-rw-r--r-- 12 2024/01/02 03:04:05 a file'");
@@ -176,7 +169,7 @@ TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
 
 TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
     TempDir dir;
-    const auto script = writeScript(dir.path(), "errors.sh",
+    const auto script = dir.script("errors.sh",
                                     "echo '>f+++++++++ 5 5 new file'\n"
                                     "i=1; while [ $i -le 60 ]; do\n"
                                     "  if [ $i -eq 55 ]; then echo \"rsync: write failed on \\\"/b/x\\\": No space left on "
@@ -219,7 +212,7 @@ TEST(RsyncProcess, StopEndsTheRealRsyncPromptly) {
 
 TEST(RsyncProcess, ChildIgnoringSigtermIsKilledFiveSecondsLater) {
     TempDir dir;
-    const auto script = writeScript(dir.path(), "stubborn.sh",
+    const auto script = dir.script("stubborn.sh",
                                     "trap '' TERM\n"
                                     "echo 'still here' >&2\n"
                                     "echo ready\n"
@@ -237,7 +230,7 @@ TEST(RsyncProcess, ChildIgnoringSigtermIsKilledFiveSecondsLater) {
 
 TEST(RsyncProcess, HandlerErrorKillsTheChildAndPropagates) {
     TempDir dir;
-    const auto script = writeScript(dir.path(), "pid.sh", "echo $$\nexec sleep 30");
+    const auto script = dir.script("pid.sh", "echo $$\nexec sleep 30");
     pid_t pid = 0;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr,
@@ -255,7 +248,7 @@ TEST(RsyncProcess, HandlerErrorKillsTheChildAndPropagates) {
 
 TEST(RsyncProcess, WaitsForLateOutputFromWhatTheChildLeftBehind) {
     TempDir dir;
-    const auto script = writeScript(dir.path(), "late.sh", "(sleep 0.5; echo late) &\necho early\nexit 3");
+    const auto script = dir.script("late.sh", "(sleep 0.5; echo late) &\necho early\nexit 3");
     Capture capture;
     const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
     EXPECT_EQ(exit.code, 3);
@@ -267,7 +260,7 @@ TEST(RsyncProcess, PipesHeldForeverStillEndTheRunAfterTheGrace) {
     TempDir dir;
     const auto inGroup = dir.path() / "in-group";
     const auto escaped = dir.path() / "escaped";
-    const auto script = writeScript(dir.path(), "hold.sh",
+    const auto script = dir.script("hold.sh",
                                     "sh -c 'echo $$ > " + inGroup.string() + "; exec sleep 60' &\n"
                                     "setsid sh -c 'echo $$ > " + escaped.string() + "; exec sleep 60' &\n"
                                     "while [ ! -s " + inGroup.string() + " ] || [ ! -s " + escaped.string() + " ]; do "
@@ -297,8 +290,8 @@ TEST(RsyncProcess, PipesHeldForeverStillEndTheRunAfterTheGrace) {
 
 TEST(RsyncProcess, ConcurrentRunsHoldNoneOfEachOthersPipes) {
     TempDir dir;
-    const auto slow = writeScript(dir.path(), "slow.sh", std::string("echo slow\nsleep 1\n") + listForeignPipes);
-    const auto quick = writeScript(dir.path(), "quick.sh", std::string("echo quick\n") + listForeignPipes);
+    const auto slow = dir.script("slow.sh", std::string("echo slow\nsleep 1\n") + listForeignPipes);
+    const auto quick = dir.script("quick.sh", std::string("echo quick\n") + listForeignPipes);
 
     std::promise<void> slowStarted;
     auto slowRun = std::async(std::launch::async, [&] {

@@ -44,10 +44,7 @@ struct Delivered {
 };
 
 RsyncProcess shellScript(const TemporaryFolder& tmp, const std::string& body) {
-    const auto path = tmp / "script.sh";
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    return RsyncProcess(path);
+    return RsyncProcess(tmp.script("script.sh", body));
 }
 
 std::vector<std::string> listingOf(const std::filesystem::path& root) {

@@ -57,6 +57,8 @@ private:
     bool mounted_ = false;
 };
 
+fs::path temporaries(const fs::path& root) { return root / TransferScratch::temporaryRelativePath(); }
+
 class TransferScratchTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
@@ -75,7 +77,7 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
     // Leftovers of an interrupted transfer, under the names rsync gives them.
     write(TransferScratch::partialFolder(dst) / "changed", "new c");
     write(TransferScratch::partialFolder(dst) / "new", "fr");
-    write(TransferScratch::temporaryFolder(dst) / "changed.Ab12Cd", "n");
+    write(temporaries(dst) / "changed.Ab12Cd", "n");
 
     for (RsyncOperation operation : {RsyncOperation::mirror(), RsyncOperation::copy()}) {
         RsyncInvocation plain = invocation(operation, src, dst);
@@ -99,7 +101,7 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
 }
 
 TEST_F(TransferScratchTest, OnlyATransferThatWritesFilesGetsScratchFolders) {
-    fs::create_directories(TransferScratch::temporaryFolder(dst));
+    fs::create_directories(temporaries(dst));
     RsyncInvocation transfer = invocation(RsyncOperation::mirror(), src, dst);
     TransferScratch::assign(transfer, dst, {});
     EXPECT_FALSE(transfer.partialDirectory || transfer.temporaryDirectory);
@@ -123,13 +125,13 @@ TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) 
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(test::readFile(dst / "a/b/deep"), "deep");
     EXPECT_EQ(test::readFile(dst / "top"), "top");
-    EXPECT_TRUE(fs::is_empty(TransferScratch::temporaryFolder(dst)));
+    EXPECT_TRUE(fs::is_empty(temporaries(dst)));
     EXPECT_TRUE(fs::is_empty(TransferScratch::partialFolder(dst)));
 }
 
 TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
     write(dst / "here/file");
-    fs::create_directories(TransferScratch::temporaryFolder(dst));
+    fs::create_directories(temporaries(dst));
     const Mount mount(dst / "elsewhere");
     if (!mount.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
     fs::create_directories(dst / "elsewhere/inner");
@@ -152,16 +154,26 @@ TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
     EXPECT_EQ(test::readFile(dst / "elsewhere/inner/file"), "newer");
 }
 
-TEST_F(TransferScratchTest, ClearingRemovesLeftoversWithoutFollowingLinks) {
-    fs::create_directories(dst);
-    EXPECT_NO_THROW(TransferScratch::clearTemporaries(dst));
-
-    const fs::path temporaries = TransferScratch::temporaryFolder(dst);
-    write(temporaries / "big.a1B2c3", "half");
+TEST_F(TransferScratchTest, AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolder) {
+    fs::create_directories(temporaries(dst));
+    write(temporaries(dst) / "big.a1B2c3", "half");
     write(tmp / "outside/keep", "keep");
-    fs::create_directory_symlink(tmp / "outside", temporaries / "link");
-    fs::create_directories(temporaries / "folder/inner");
-    TransferScratch::clearTemporaries(dst);
-    EXPECT_TRUE(fs::is_empty(temporaries));
-    EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
+    fs::create_directory_symlink(tmp / "outside", temporaries(dst) / "link");
+    fs::create_directories(temporaries(dst) / "folder/inner");
+    {
+        const TransferScratch::Claim first = TransferScratch::claim(dst);
+        EXPECT_TRUE(first.leftovers().empty());
+        EXPECT_TRUE(fs::is_empty(temporaries(dst)));
+        EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
+
+        // Another run's files in the making stay while it holds its claim.
+        write(temporaries(dst) / "inflight.Xy12Zq", "writing");
+        const TransferScratch::Claim second = TransferScratch::claim(dst);
+        EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
+    }
+    const TransferScratch::Claim later = TransferScratch::claim(dst);
+    EXPECT_TRUE(fs::is_empty(temporaries(dst)));
+
+    fs::remove_all(dst / ".KeltoSync");
+    EXPECT_THROW(TransferScratch::claim(dst), FileError);  // the reserved tree is made first
 }

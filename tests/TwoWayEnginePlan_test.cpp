@@ -32,8 +32,9 @@ TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
     ASSERT_EQ(good, "-rw-r--r--           3 2020/01/01 00:00:00 good\n");
     for (const fs::path* side : {&a, &b}) {
         SCOPED_TRACE(side->native());
+        // The other side lists for real: a scripted step it skipped, stopped
+        // by the failure first, would be taken by the next round.
         script.expect(ScriptedRsyncRunner::listing(*side)).out(good + unreadable + "\n");
-        script.expect(ScriptedRsyncRunner::listing(*side == a ? b : a)).out(good);
         try {
             plan();
             FAIL() << "planned without the unreadable entry";

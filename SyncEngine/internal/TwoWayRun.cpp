@@ -152,6 +152,9 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     state_ = std::make_unique<TwoWayTransferState>(runPlan_, log_, onProgress_);
     {
         std::unique_lock guard(state_->lock);
+        for (const TransferScratch::Claim* scratch : {&scratchA_, &scratchB_})
+            for (const FileError& leftover : scratch->leftovers())
+                state_->writeLogLine(std::string(TransferScratch::leftoverLine) + leftover.what());
         const SyncProgress first = state_->aggregator.update(0, clock_.monotonicSeconds());
         guard.unlock();
         report(first);
@@ -284,14 +287,14 @@ void TwoWayRun::checkPlannedPaths() const {
     check(plan_.removeDirsOnB, onB);
 }
 
-void TwoWayRun::prepareTrees() const {
+void TwoWayRun::prepareTrees() {
     if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty()) {
         ArchiveDirectories::prepareTree(a_.root, job_.id, runID_);
-        TransferScratch::clearTemporaries(a_.root);
+        scratchA_ = TransferScratch::claim(a_.root);
     }
     if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty()) {
         ArchiveDirectories::prepareTree(b_.root, job_.id, runID_);
-        TransferScratch::clearTemporaries(b_.root);
+        scratchB_ = TransferScratch::claim(b_.root);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "SyncEngine/SyncProgress.h"
 #include "SyncEngine/TwoWayPlan.h"
 #include "SyncEngine/TwoWaySide.h"
+#include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/internal/TwoWayTransferState.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/SyncJob.h"
@@ -81,7 +82,7 @@ private:
     std::pair<SideListing, SideListing> finalListings();
     SideListing reread(const SideListing& before, const std::filesystem::path& root, const Renames& renames);
     void checkPlannedPaths() const;
-    void prepareTrees() const;
+    void prepareTrees();
     Next transfer(const Direction& direction);
     std::vector<std::string> transferList(const Direction& direction);
     void alignDestination(const Direction& direction, std::string_view path);
@@ -118,8 +119,9 @@ private:
     SideListing listingA_, listingB_;
     SyncPlan runPlan_;
     Renames renamesA_, renamesB_;
-    bool listed_ = false;                         // listingA_ and listingB_ hold the listings before the transfers
+    bool listed_ = false;               // listingA_ and listingB_ hold the listings before the transfers
     std::vector<std::string> touched_;  // paths the run acted on, on either side
+    TransferScratch::Claim scratchA_, scratchB_;
     std::unique_ptr<TwoWayTransferState> state_;
 };
 

@@ -187,6 +187,7 @@ std::optional<Folder> openPath(const Folder& start, const std::vector<std::strin
         const int fd = ::openat(start.get(), ".", walkFlags);
         if (fd < 0) {
             const int error = errno;
+            if (error == ENOENT || error == ENOTDIR) return std::nullopt;
             throw FileError(error, "Could not open folder", start.path);
         }
         return Folder{FileDescriptor(fd), start.path};
@@ -208,7 +209,10 @@ Folder ensureFolder(const Folder& parent, const std::string& name) {
 }
 
 Folder ensurePath(const Folder& start, const std::vector<std::string>& components) {
-    if (components.empty()) return *openPath(start, components);
+    if (components.empty()) {
+        if (std::optional<Folder> again = openPath(start, components)) return std::move(*again);
+        throw FileError(ENOENT, "Could not open folder", start.path);
+    }
     Folder current = ensureFolder(start, components.front());
     for (std::size_t i = 1; i < components.size(); ++i) current = ensureFolder(current, components[i]);
     return current;
@@ -290,8 +294,10 @@ void changeSpelling(const Folder& folder, const std::string& oldName, const std:
     // Linux takes a rename between two names of one item as done without
     // doing anything, so whether the stored name changed is read back, and
     // where it did not the change goes through a temporary name.
-    if (::renameat(folder.get(), oldName.c_str(), folder.get(), newName.c_str()) != 0)
-        throw FileError(errno, "Could not rename", folder / oldName);
+    if (::renameat(folder.get(), oldName.c_str(), folder.get(), newName.c_str()) != 0) {
+        const int error = errno;
+        throw FileError(error, "Could not rename", folder / oldName);
+    }
     const std::vector<std::string> names = listNames(folder);
     if (std::find(names.begin(), names.end(), newName) != names.end()) return;
     const std::string temporary = ".kelto-rename-" + Uuid::random().lowerString();

@@ -34,6 +34,14 @@ public:
         std::ofstream(path_ / relative, std::ios::binary) << content;
     }
 
+    // Writes an executable shell script here, e.g. one standing in for rsync.
+    std::filesystem::path script(const std::string& name, const std::string& body) const {
+        const std::filesystem::path file = path_ / name;
+        std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+        return file;
+    }
+
 private:
     std::filesystem::path path_;
 };
