@@ -165,6 +165,26 @@ TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
     }
 }
 
+// A mirror runs rsync three times (the plan's dry run, the fresh one before
+// the transfer, the transfer), a copy twice; each run's time is reported.
+TEST_F(KeltoRunJobTest, OneWayTimingListsEachRsyncRun) {
+    putAt(a / "file", "x", t0);
+    for (const auto& [mode, runs] : {std::pair{"mirror", 3}, std::pair{"copy", 2}}) {
+        const auto [status, out] = run({"--mode", mode, "--archive", "off"});
+        SCOPED_TRACE(out.dump());
+        ASSERT_EQ(status, 0);
+        const Json& timing = out.at("timing");
+        ASSERT_EQ(timing.at("rsyncPassSeconds").size(), static_cast<std::size_t>(runs));
+        EXPECT_EQ(timing.at("rsyncRuns"), runs);
+        double sum = 0;
+        for (const Json& seconds : timing.at("rsyncPassSeconds")) {
+            EXPECT_GT(seconds.get<double>(), 0.0);
+            sum += seconds.get<double>();
+        }
+        EXPECT_NEAR(sum, timing.at("rsyncSeconds").get<double>(), 1e-9);
+    }
+}
+
 // The counts stored with a baseline reach the guard only for the volumes the
 // baseline was taken on: another disk at the same folder is not "emptied".
 TEST_F(KeltoRunJobTest, TheGuardGetsPreviousCountsOnlyForTheBaselinesVolumes) {

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <iostream>
 #include <map>
+#include <vector>
 
 namespace kelto {
 
@@ -151,12 +152,9 @@ void RunJob::printRsyncArguments(const SyncJob& job, const TwoWaySide& a, const 
 
 Json RunJob::oneWay(const RunJobOptions& o, const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b) {
     RunJobEngines engines(rsyncFor(o));
-    double rsyncSeconds = 0;
-    int rsyncRuns = 0;
-    engines.onOneWayRsyncRunTimed([&](double s) {
-        rsyncSeconds += s;
-        ++rsyncRuns;
-    });
+    // Each rsync run's wall time, in the order the engine started them.
+    std::vector<double> passSeconds;
+    engines.onOneWayRsyncRunTimed([&](double s) { passSeconds.push_back(s); });
 
     Json out = header(job);
     const auto planStart = std::chrono::steady_clock::now();
@@ -176,10 +174,13 @@ Json RunJob::oneWay(const RunJobOptions& o, const SyncJob& job, const TwoWaySide
             return engines.runOneWay(job, plan, a, b, runID, log);
         });
 
+    double rsyncSeconds = 0;
+    for (const double s : passSeconds) rsyncSeconds += s;
     out["timing"] = {{"planSeconds", planSeconds},
                      {"runSeconds", runSeconds},
                      {"rsyncSeconds", rsyncSeconds},
-                     {"rsyncRuns", rsyncRuns},
+                     {"rsyncRuns", passSeconds.size()},
+                     {"rsyncPassSeconds", passSeconds},
                      {"engineToRsync", rsyncSeconds > 0 ? (planSeconds + runSeconds) / rsyncSeconds : 0.0}};
     // rsync's own peaks are not here: a child spawned from this process
     // starts with this process's peak, so getrusage cannot tell them.

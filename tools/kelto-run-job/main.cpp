@@ -1,7 +1,7 @@
 // Plans and runs one job on two folders through the engines the application
 // uses, and prints one JSON object: the plan's counts (and with --list-plan
 // its lists), the safety guard's input and verdict, the outcome, the
-// statistics, the engine's times and the time its rsync children took, and
+// statistics, the engine's times and those of each of its rsync children, and
 // its peak memory; or the error that stopped it. A tool for measuring and
 // black-box testing, not part of the product.
 //
