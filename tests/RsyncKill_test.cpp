@@ -1,0 +1,392 @@
+// Kills one process of kelto-run-job's rsync while a transfer is under way,
+// in each mode, then runs the job again. A local rsync is a chain of three
+// processes below the driver: the sender it spawned, the generator the sender
+// forks and the receiver the generator forks; each is killed in turn. The
+// killed run must not pass for a success, the next one must finish the work,
+// and no side may hold a file cut short or a stray temporary, nor lose a
+// version it held before.
+
+#include "SyncModel/Support/FileDescriptor.h"
+#include "tests/TwoWayEngineFixture.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+extern char** environ;
+
+namespace kelto::test {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr const char* runJob = KELTO_RUN_JOB;
+constexpr int largeMiB = 16;  // three of these keep a transfer going long enough to be caught
+
+// The process of rsync's chain to kill, by its depth below the driver.
+enum class Victim { sender, generator, receiver };
+
+struct Trial {
+    std::string mode;  // as kelto-run-job takes it
+    bool intoA;        // two-way only: killed while B's changes go to A, after A's went to B
+    Victim victim;
+};
+
+std::string trialName(const Trial& t) {
+    static const char* victims[] = {"Sender", "Generator", "Receiver"};
+    return t.mode + (t.mode == "twoWay" ? (t.intoA ? "_BtoA_" : "_AtoB_") : "_") +
+           victims[static_cast<int>(t.victim)];
+}
+
+void PrintTo(const Trial& t, std::ostream* out) { *out << trialName(t); }
+
+// Each file as its size and a hash of its content ("dir/" for a folder),
+// keyed by path, outside the reserved folder: the large files are too large
+// to hold.
+using Digests = std::map<std::string, std::string>;
+using Versions = std::set<std::pair<std::string, std::string>>;
+
+std::string digest(const fs::path& file) {
+    std::string content(fs::file_size(file), '\0');
+    std::ifstream(file, std::ios::binary).read(content.data(), static_cast<std::streamsize>(content.size()));
+    return std::to_string(content.size()) + "#" + std::to_string(std::hash<std::string_view>{}(content));
+}
+
+Digests digests(const fs::path& root) {
+    Digests out;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string relative = it->path().lexically_relative(root).native();
+        if (relative.starts_with(".KeltoSync")) {
+            it.disable_recursion_pending();
+        } else {
+            out[relative] = it->is_symlink() ? "-> " + fs::read_symlink(it->path()).native()
+                            : it->is_directory() ? "dir/"
+                                                 : digest(it->path());
+        }
+    }
+    return out;
+}
+
+// Everything below a folder, the reserved folder included, with sizes: what
+// a failure shows.
+std::string listing(const fs::path& root) {
+    std::string out;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator(); ++it) {
+        out += "  " + it->path().lexically_relative(root).native();
+        out += it->is_directory() ? "/" : " " + std::to_string(it->file_size());
+        out += '\n';
+    }
+    return out;
+}
+
+// A file of `mebibytes` whose content the tag makes its own.
+void putLarge(const fs::path& file, const std::string& tag, int mebibytes, std::int64_t mtime) {
+    fs::create_directories(file.parent_path());
+    std::string block(1 << 20, '.');
+    block.replace(0, tag.size(), tag);
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        for (int i = 0; i < mebibytes; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+    const timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+}
+
+void putSmall(const fs::path& root, const std::string& path, const std::string& version, std::int64_t mtime) {
+    putAt(root / path, path + " " + version + std::string(path.size() * 37 % 1500, '-'), mtime);
+}
+
+// The live rsync children of a process, over all its threads.
+std::vector<pid_t> rsyncChildren(pid_t parent) {
+    std::vector<pid_t> out;
+    std::error_code ec;
+    for (fs::directory_iterator task("/proc/" + std::to_string(parent) + "/task", ec), end; !ec && task != end;
+         task.increment(ec)) {
+        std::ifstream children(task->path() / "children");
+        for (pid_t child; children >> child;) {
+            // "pid (name) state ...": the name may hold anything, so the state follows the last ')'.
+            const std::string stat = contents("/proc/" + std::to_string(child) + "/stat");
+            const std::size_t open = stat.find('('), close = stat.rfind(')');
+            if (open == std::string::npos || close == std::string::npos || close + 2 >= stat.size()) continue;
+            if (stat.substr(open + 1, close - open - 1) == "rsync" && stat[close + 2] != 'Z') out.push_back(child);
+        }
+    }
+    return out;
+}
+
+// The driver's rsync chain, top first, as far as it now goes.
+std::vector<pid_t> rsyncChain(pid_t driver) {
+    std::vector<pid_t> chain;
+    for (pid_t parent = driver; chain.size() < 3;) {
+        const std::vector<pid_t> children = rsyncChildren(parent);
+        if (children.size() != 1) break;
+        chain.push_back(parent = children.front());
+    }
+    return chain;
+}
+
+bool hasEnded(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// The exit status of a child, or nullopt when it has not ended in time.
+std::optional<int> waitFor(pid_t pid, std::chrono::milliseconds limit) {
+    const FileDescriptor exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    pollfd watch{exited.get(), POLLIN, 0};
+    if (!exited.valid() || ::poll(&watch, 1, static_cast<int>(limit.count())) != 1) return std::nullopt;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+std::string describeStatus(int status) {
+    if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
+class RsyncKillTest : public ::testing::TestWithParam<Trial> {
+protected:
+    TemporaryFolder tmp;
+    fs::path a = tmp / "a", b = tmp / "b", out = tmp / "out.json";
+    const Trial& trial = GetParam();
+    const bool twoWay = trial.mode == "twoWay";
+
+    // The driver, with its temporary files in a folder of the test.
+    pid_t start() const {
+        fs::create_directories(tmp / "tmp");
+        std::vector<std::string> args{runJob, "--mode", trial.mode, "--force", a, b, tmp / "support", tmp / "logs"};
+        std::vector<std::string> env{"TMPDIR=" + (tmp / "tmp").native()};
+        for (char** e = environ; *e; ++e)
+            if (!std::string_view(*e).starts_with("TMPDIR=")) env.emplace_back(*e);
+        std::vector<char*> argv, envp;
+        for (auto& s : args) argv.push_back(s.data());
+        for (auto& s : env) envp.push_back(s.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, runJob, &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start the runner");
+        return pid;
+    }
+
+    static bool succeeded(const std::string& report) {
+        return report.find("\"outcome\":\"success\"") != std::string::npos;
+    }
+
+    // A run left alone; false when it fails or hangs.
+    bool runToSuccess() {
+        const pid_t pid = start();
+        if (!waitFor(pid, 60s)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            killLeftovers();
+            return false;
+        }
+        return succeeded(contents(out));
+    }
+
+    // The processes still running with this test's folders on their command line.
+    std::vector<pid_t> leftovers() const {
+        std::vector<pid_t> found;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string pid = entry.path().filename();
+            if (pid.find_first_not_of("0123456789") == std::string::npos &&
+                contents(entry.path() / "cmdline").find(tmp.path().native()) != std::string::npos)
+                found.push_back(std::stoi(pid));
+        }
+        return found;
+    }
+
+    // Whether what the driver left behind ends by itself within the limit.
+    bool leftoversEnd(std::chrono::milliseconds limit) const {
+        for (const auto until = SteadyClock::now() + limit; !leftovers().empty(); std::this_thread::sleep_for(5ms))
+            if (SteadyClock::now() >= until) return false;
+        return true;
+    }
+
+    void killLeftovers() const {
+        for (std::vector<pid_t> found = leftovers(); !found.empty(); found = leftovers()) {
+            for (pid_t pid : found) ::kill(pid, SIGKILL);
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+    // Starts the driver and kills the victim as soon as rsync writes into
+    // `temporaries` a temporary of a file named `trigger` and a digit; returns
+    // the driver and the victim, nullopt when no transfer was caught.
+    std::pair<pid_t, std::optional<pid_t>> startAndKill(const fs::path& temporaries, const std::string& trigger) {
+        const pid_t driver = start();
+        for (const auto until = SteadyClock::now() + 30s; SteadyClock::now() < until && !hasEnded(driver);
+             std::this_thread::sleep_for(200us)) {
+            bool writing = false;
+            std::error_code ec;
+            for (fs::directory_iterator it(temporaries, ec), end; !ec && it != end; it.increment(ec)) {
+                // rsync names a temporary after its file: the name, a dot and six characters.
+                const std::string name = it->path().filename();
+                writing = writing || (name.starts_with(trigger) && name.size() == trigger.size() + 8 &&
+                                      std::isdigit(static_cast<unsigned char>(name[trigger.size()])));
+            }
+            if (!writing) continue;
+            const std::vector<pid_t> chain = rsyncChain(driver);
+            if (chain.size() < 3) continue;
+            const pid_t victim = chain[static_cast<std::size_t>(trial.victim)];
+            if (::kill(victim, SIGKILL) == 0) return {driver, victim};
+        }
+        return {driver, std::nullopt};
+    }
+
+    // What the first run puts in step: small files in folders, two larger ones.
+    void seed() {
+        for (int d = 0; d < 10; ++d)
+            for (int f = 0; f < 20; ++f)
+                putSmall(a, "docs/d" + std::to_string(d) + "/f" + std::to_string(f), "v0", t0);
+        putLarge(a / "media" / "old0", "old0 v0", 8, t0);
+        putLarge(a / "media" / "old1", "old1 v0", 8, t0);
+        fs::create_directories(b);
+    }
+
+    // Edits, deletions and new files on A, large new ones among them; on B
+    // for a two-way job the same and one conflict, else edits A's versions
+    // will replace and files only B holds.
+    void change() {
+        const std::int64_t tA = t0 + 100, tB = t0 + 200;
+        for (int i = 0; i < 3; ++i)
+            putLarge(a / "media" / ("new" + std::to_string(i)), "new" + std::to_string(i) + " vA", largeMiB, tA);
+        putLarge(a / "media" / "old0", "old0 vA", 8, tA);
+        for (int f = 0; f < 10; ++f) putSmall(a, "docs/d0/f" + std::to_string(f), "vA", tA);
+        for (int f = 0; f < 5; ++f) fs::remove(a / "docs" / "d1" / ("f" + std::to_string(f)));
+        for (int f = 0; f < 20; ++f) putSmall(a, "docs/d9/newA" + std::to_string(f), "vA", tA);
+        if (twoWay) {
+            for (int i = 0; i < 3; ++i)
+                putLarge(b / "media" / ("fromB" + std::to_string(i)), "fromB" + std::to_string(i) + " vB", largeMiB, tB);
+            putLarge(b / "media" / "old1", "old1 vB", 8, tB);
+            for (int f = 0; f < 10; ++f) putSmall(b, "docs/d2/f" + std::to_string(f), "vB", tB);
+            for (int f = 0; f < 5; ++f) fs::remove(b / "docs" / "d3" / ("f" + std::to_string(f)));
+            for (int f = 0; f < 20; ++f) putSmall(b, "docs/d8/newB" + std::to_string(f), "vB", tB);
+            putSmall(a, "docs/d4/f0", "conflict vA", tA);
+            putSmall(b, "docs/d4/f0", "conflict, B's later vB", tB);
+        } else {
+            for (int f = 0; f < 5; ++f) putSmall(b, "docs/d2/f" + std::to_string(f), "vB", tB);
+            for (int f = 0; f < 5; ++f) putSmall(b, "docs/onlyB/x" + std::to_string(f), "vB", tB);
+        }
+    }
+
+    // The versions each side holds and those its run archives keep.
+    Versions keptVersions() const {
+        Versions kept;
+        for (const fs::path& side : {a, b}) {
+            std::vector<fs::path> places{side};
+            std::error_code ignored;
+            for (fs::directory_iterator job(side / ".KeltoSync" / "Archive", ignored), end; job != end; ++job)
+                for (const auto& run : fs::directory_iterator(*job)) places.push_back(run.path());
+            for (const fs::path& place : places) {
+                const Digests found = digests(place);
+                kept.insert(found.begin(), found.end());
+            }
+        }
+        return kept;
+    }
+
+    // Each side holds only versions that some side held before the run:
+    // nothing cut short, no stray temporary.
+    static void expectOnly(const Versions& versions, const Digests& sideA, const Digests& sideB, const char* when) {
+        for (const auto& [side, held] : {std::pair{"a", &sideA}, std::pair{"b", &sideB}})
+            for (const auto& [path, version] : *held)
+                EXPECT_TRUE(versions.contains({path, version}))
+                    << when << ": " << side << " holds " << path << " (" << version << ") that no side held before";
+    }
+
+    std::string report(const std::string& killedRun) const {
+        return "\nkilled run: " + killedRun + "\nnext run: " + contents(out) + "\na:\n" + listing(a) + "b:\n" +
+               listing(b);
+    }
+};
+
+TEST_P(RsyncKillTest, AKilledRsyncFailsTheRunAndTheNextRunCompletesIt) {
+    if (!runJob) GTEST_SKIP() << "kelto-run-job is not built";
+    seed();
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    change();
+    const Digests beforeA = digests(a), beforeB = digests(b);
+    Versions versions;
+    for (const Digests* side : {&beforeA, &beforeB}) versions.insert(side->begin(), side->end());
+
+    // Caught while a large new file goes over (more follow it).
+    const fs::path into = trial.intoA ? a : b;
+    const auto [driver, victim] = startAndKill(into / ".KeltoSync" / "Temporary", trial.intoA ? "fromB" : "new");
+    const std::optional<int> status = waitFor(driver, 30s);
+    if (!status) {
+        ::kill(driver, SIGKILL);
+        ::waitpid(driver, nullptr, 0);
+        killLeftovers();
+        FAIL() << "the driver did not end after its rsync was killed" << report("");
+    }
+    const std::string killedRun = contents(out);
+    ASSERT_TRUE(victim) << "no transfer was caught under way: " << describeStatus(*status) << " " << killedRun;
+    EXPECT_TRUE(leftoversEnd(5s)) << "rsync processes outlived the driver";
+    killLeftovers();
+
+    EXPECT_FALSE(succeeded(killedRun)) << "the killed run passed for a success (" << describeStatus(*status) << ")"
+                                       << report(killedRun);
+    expectOnly(versions, digests(a), digests(b), "after the killed run");
+
+    ASSERT_TRUE(runToSuccess()) << report(killedRun);
+    const Digests afterA = digests(a), afterB = digests(b);
+    if (!twoWay) {
+        EXPECT_TRUE(afterA == beforeA) << "the source changed" << report(killedRun);
+    }
+    if (trial.mode == "copy") {
+        for (const auto& [path, version] : afterA) {
+            const auto found = afterB.find(path);
+            EXPECT_TRUE(found != afterB.end() && found->second == version) << path << " is not as on A";
+        }
+    } else {
+        EXPECT_TRUE(afterA == afterB) << "the sides differ" << report(killedRun);
+    }
+    expectOnly(versions, afterA, afterB, "after the next run");
+    const Versions kept = keptVersions();
+    int lost = 0;
+    for (const auto& [path, version] : versions)
+        if (version != "dir/" && !kept.contains({path, version})) {
+            ADD_FAILURE() << "lost " << path << " (" << version << ")";
+            ++lost;
+        }
+    EXPECT_EQ(lost, 0) << report(killedRun);
+    for (const fs::path& side : {a, b})
+        for (const char* scratch : {"Temporary", "Partial"})
+            EXPECT_TRUE(!fs::exists(side / ".KeltoSync" / scratch) || fs::is_empty(side / ".KeltoSync" / scratch))
+                << "an unfinished file stayed in " << side.filename() << "/.KeltoSync/" << scratch << report(killedRun);
+}
+
+std::vector<Trial> trials() {
+    std::vector<Trial> out;
+    for (Victim victim : {Victim::sender, Victim::generator, Victim::receiver}) {
+        out.push_back({"twoWay", false, victim});
+        out.push_back({"twoWay", true, victim});
+        out.push_back({"mirror", false, victim});
+        out.push_back({"copy", false, victim});
+    }
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachModeAndDepth, RsyncKillTest, ::testing::ValuesIn(trials()),
+                         [](const ::testing::TestParamInfo<Trial>& info) { return trialName(info.param); });
+
+}  // namespace
+}  // namespace kelto::test
