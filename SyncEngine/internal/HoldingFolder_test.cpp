@@ -117,14 +117,6 @@ TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
     EXPECT_EQ(tree(held()), (std::vector<std::string>{"filed/", "filed/b.txt", "linked/", "linked/a.txt"}));
 }
 
-TEST_F(HoldingFolderTest, SettleWithNothingHeldTouchesNothing) {
-    EXPECT_FALSE(HoldingFolder::settle(root(), runID, {}).hasItems());
-    EXPECT_TRUE(fs::is_empty(root()));
-    HoldingFolder::prepare(root(), runID);
-    EXPECT_FALSE(HoldingFolder::settle(root(), runID, {}).hasItems());
-    EXPECT_FALSE(fs::exists(held()));
-}
-
 // What runs left unsettled goes back where its place is free; the rest
 // stays, and only emptied folders are removed.
 TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
