@@ -49,6 +49,7 @@ void ArchiveDirectories::prepareTree(const fs::path& root, const Uuid& jobID, co
     const Folder archive = prepareFolder(reservedFolder, std::string(archiveName));
     prepareFolder(reservedFolder, std::string(partialName));
     prepareFolder(reservedFolder, std::string(temporaryName));
+    prepareFolder(reservedFolder, std::string(holdingName));
     const Folder job = prepareFolder(archive, jobID.string());
     prepareFolder(job, runID);
 }

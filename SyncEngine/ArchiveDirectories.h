@@ -16,12 +16,15 @@ namespace kelto {
 //   .KeltoSync/Archive/<job UUID>/<run identifier>/<path>  archived items
 //   .KeltoSync/Partial                                   rsync's partial transfers
 //   .KeltoSync/Temporary                                 rsync's files in the making
+//   .KeltoSync/Holding/<run identifier>/<path>           what a mirror without archive took
+//                                                        and has not settled (HoldingFolder)
 // Nothing here follows a symbolic link below R.
 struct ArchiveDirectories {
     static constexpr std::string_view reservedName = ".KeltoSync";
     static constexpr std::string_view archiveName = "Archive";
     static constexpr std::string_view partialName = "Partial";
     static constexpr std::string_view temporaryName = "Temporary";
+    static constexpr std::string_view holdingName = "Holding";
 
     // ".KeltoSync/Archive/<job UUID>/<run identifier>", relative to R.
     static std::string runFolderRelativePath(const Uuid& jobID, std::string_view runID);
@@ -29,12 +32,12 @@ struct ArchiveDirectories {
     // R/.KeltoSync/Archive/<job UUID>; touches nothing.
     static std::filesystem::path jobArchiveURL(const std::filesystem::path& root, const Uuid& jobID);
 
-    // Makes .KeltoSync, its Archive, Partial and Temporary folders, the job archive
-    // folder and the run folder exist, in that order; folders made before a
-    // failure stay. Throws ArchiveDirectoriesError (invalidFileName) for a run
-    // identifier that does not parse, before touching the disk, or for a
-    // layout item that is not a real folder (a symbolic link included), and
-    // FileError when a folder cannot be made.
+    // Makes .KeltoSync, its Archive, Partial, Temporary and Holding folders,
+    // the job archive folder and the run folder exist, in that order; folders
+    // made before a failure stay. Throws ArchiveDirectoriesError
+    // (invalidFileName) for a run identifier that does not parse, before
+    // touching the disk, or for a layout item that is not a real folder (a
+    // symbolic link included), and FileError when a folder cannot be made.
     static void prepareTree(const std::filesystem::path& root, const Uuid& jobID, const std::string& runID,
                             const ::date::time_zone* zone = nullptr);
 

@@ -32,6 +32,7 @@ protected:
 TEST_F(ArchiveDirectoriesTest, PrepareTreeMakesTheLayoutAndCanRunAgain) {
     prepare();
     EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Partial"));
+    EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
     EXPECT_TRUE(fs::is_directory(folder / (".KeltoSync/Archive/0A1B2C3D-0000-4000-8000-00000000ABCD/" + runID)));
     EXPECT_TRUE(ArchiveDirectories::treeExists(root(), job));
     folder.write(ArchiveDirectories::runFolderRelativePath(job, runID) + "/kept");

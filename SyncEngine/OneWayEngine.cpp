@@ -3,6 +3,7 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncEngine/internal/EndpointCheck.h"
+#include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
@@ -11,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <limits>
@@ -251,6 +253,24 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
     return skipped.contains(whole);
 }
 
+// One line for each item a holding folder gave back or still holds.
+void describe(const HoldingFolder::Settlement& settlement, std::string_view putBack, std::string_view kept,
+              std::vector<std::string>& lines) {
+    for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
+    for (const HoldingFolder::Kept& item : settlement.kept) {
+        const std::string reason = item.reason.errorNumber() == EEXIST ? "its place is taken" : item.reason.what();
+        std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
+        if (!item.path.empty()) line += ": " + item.path;
+        lines.push_back(std::move(line));
+    }
+}
+
+void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    for (const std::string& line : lines) log.writeLine(line);
+    log.flush();
+}
+
 }  // namespace
 
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
@@ -357,9 +377,20 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     ArchiveDirectories::prepareTree(destination, job.id, runID);
     const TransferScratch::Claim scratch = TransferScratch::claim(destination);
+    // What runs that never settled still hold goes back before anything is
+    // compared; not while another run may be working here.
+    std::vector<std::string> notes;
+    if (scratch.alone())
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination))
+            describe(settlement, "Put back from an interrupted run: ", "Kept from an interrupted run in ", notes);
 
     const bool mirror = job.mode == SyncMode::mirror;
     const bool archiving = job.options.archiveEnabled;
+    // Without the archive, what a mirror deletes or replaces waits in a
+    // holding folder until the transfer is over: rsync deletes what it finds
+    // missing then, and the source may have vanished since the last look.
+    const bool holding = mirror && !archiving;
+    HoldingFolder::Planned planned;
     // The files rsync will write, as last seen: a copy job's plan may be
     // older than files that have appeared since.
     std::vector<std::string> received;
@@ -370,9 +401,11 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         std::int64_t freshCount = 0;
         for (const ItemizedChange& line : fresh)
             if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
-        auto refuse = [](std::string_view line) {
+        auto refuse = [&](std::string_view line) {
+            writeLines(log, notes);
             RunStats stats;
-            stats.errors = {std::string(line)};
+            stats.errors = notes;
+            stats.errors.emplace_back(line);
             return std::pair{stats, RsyncExit(replanCode, {std::string(line)})};
         };
         if (freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) return refuse(sourceEmptyLine);
@@ -383,13 +416,18 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         // Without the archive a deletion is final: delete only what the plan
         // listed (what the exclude file keeps rsync away from stays anyway).
         if (!archiving) {
-            std::unordered_set<std::string> planned, skipped;
-            for (const PlannedArchive& archive : plan.archives) planned.insert(archive.path);
+            std::unordered_set<std::string> skipped;
+            for (const PlannedArchive& archive : plan.archives) planned.replaced.insert(archive.path);
             for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
-            for (const ItemizedChange& line : fresh)
-                if (isDeletion(line) && !isDirectory(line) && !planned.contains(line.path) &&
-                    !isUnderSkipped(line.path, skipped))
+            for (const ItemizedChange& line : fresh) {
+                if (!isDeletion(line) || isDirectory(line)) continue;
+                // Listed, and still a deletion now: it goes whatever takes its place.
+                if (planned.replaced.erase(line.path)) {
+                    planned.deleted.insert(line.path);
+                } else if (!planned.deleted.contains(line.path) && !isUnderSkipped(line.path, skipped)) {
                     return refuse(deletionsChangedLine);
+                }
+            }
         }
     }
 
@@ -398,6 +436,10 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
 
     RsyncInvocation invocation = invocationFor(job, mirror, false, source, destination, traits);
     if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
+    if (holding) {
+        HoldingFolder::prepare(destination, runID);
+        invocation.backupDirectory = HoldingFolder::relativePath(runID);
+    }
     if (!plan.skipped.empty()) invocation.extraExcludeFile = excludes.path();
     if (mirror) invocation.maximumDeletions = plan.deletionCount;
     TransferScratch::assign(invocation, destination, received, mirror);
@@ -405,20 +447,45 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     TransferState state(plan, log, *clock);
     for (const FileError& leftover : scratch.leftovers())
         state.writeLine(std::string(TransferScratch::leftoverLine) + leftover.what());
+    for (const std::string& line : notes) state.writeLine(line);
     report(&onProgress, state.firstReport());
 
-    const RsyncExit exit = runRsync(
-        RsyncArguments::build(invocation), stop, [&](std::string_view line) { state.writeLine(line); },
-        [&](RsyncEvent&& event) {
-            if (auto progress = state.record(event)) report(&onProgress, *progress);
-        });
+    RsyncExit exit = [&] {
+        try {
+            return runRsync(
+                RsyncArguments::build(invocation), stop, [&](std::string_view line) { state.writeLine(line); },
+                [&](RsyncEvent&& event) {
+                    if (auto progress = state.record(event)) report(&onProgress, *progress);
+                });
+        } catch (...) {
+            if (holding) HoldingFolder::settle(destination, runID, planned);  // whatever rsync got to
+            throw;
+        }
+    }();
+
+    // Also after a stop or a failure: rsync may have taken things meanwhile.
+    std::vector<std::string> held;
+    if (holding) {
+        describe(HoldingFolder::settle(destination, runID, planned), "Put back: ", "Kept in ", held);
+        if (!held.empty()) held.emplace_back(heldBackLine);
+    }
+    for (const std::string& line : held) state.writeLine(line);
 
     auto [stats, last] = state.finish(exit.code, exit.stderrTail);
     report(&onProgress, last);
     report(&onProgress, phaseReport(SyncPhase::archiving));
     report(&onProgress, phaseReport(SyncPhase::finalizing));
 
-    if (invocation.backupDirectory) {
+    stats.errors.insert(stats.errors.begin(), notes.begin(), notes.end());
+    if (!held.empty()) {
+        // Never a plain success; a code rsync already failed with stays.
+        stats.errors.insert(stats.errors.end(), held.begin(), held.end());
+        std::vector<std::string> tail = exit.stderrTail;
+        tail.insert(tail.end(), held.begin(), held.end());
+        exit = RsyncExit(exit.code == 0 || exit.code == 24 ? replanCode : exit.code, std::move(tail));
+    }
+
+    if (archiving) {
         SideStat disk(destination);
         for (const PlannedArchive& archive : plan.archives)
             if (statOrAbsent(disk, *invocation.backupDirectory + "/" + archive.path)) ++stats.filesArchived;

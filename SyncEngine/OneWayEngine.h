@@ -29,7 +29,14 @@ namespace kelto {
 // dry run, or two when the preflight skips something; a run is one transfer,
 // preceded for mirror jobs by a fresh dry run that catches a source emptied
 // since planning. With the job's archive on, rsync moves every replaced or
-// deleted file of B into the run folder of B's archive.
+// deleted file of B into the run folder of B's archive. With it off, a
+// mirror has rsync move them into the run's holding folder instead; once
+// the transfer is over the run deletes from there what its plan listed and
+// puts the rest back, so a source that vanished after the fresh dry run
+// costs nothing the plan did not list. What runs killed before that left in
+// their holding folders goes back at the start of the next run where its
+// place is free; the rest stays there. Each such item is named in the run's
+// errors and log.
 //
 // Both calls block the calling thread and report progress on it, never under
 // a lock: at most one report every 0.1 s while rsync runs, plus one at each
@@ -44,6 +51,7 @@ struct OneWayEngine {
     static constexpr std::int32_t replanCode = 25;
     static constexpr std::string_view sourceEmptyLine = "Source is empty — review and run again";
     static constexpr std::string_view deletionsChangedLine = "Files to delete changed since planning — review and run again";
+    static constexpr std::string_view heldBackLine = "Files the plan did not list were held back — review and run again";
 
     // The runner must outlive the engine.
     explicit OneWayEngine(const RsyncRunner& runner) : runner(runner) {}
@@ -61,12 +69,15 @@ struct OneWayEngine {
                   const ProgressHandler& onProgress = nullptr) const;
 
     // Carries out a plan just made by plan() for the same job and folders.
-    // Every line rsync writes during the transfer goes to `log`. Returns the
-    // statistics and the transfer's exit unjudged; code 25 also when the
-    // engine itself refused to transfer (see stats.errors). Throws what plan()
+    // Every line rsync writes during the transfer goes to `log`, followed by
+    // a line for each item the holding folders gave back or still hold.
+    // Returns the statistics and the transfer's exit unjudged; code 25 also
+    // when the engine itself refused to transfer, or when the transfer took
+    // what the plan did not list and rsync's own code was 0 or 24 (see
+    // stats.errors, which end with heldBackLine then). Throws what plan()
     // throws, ArchiveDirectoriesError or FileError from preparing the archive
-    // folders, and the log's first write error, which ends the run once the
-    // transfer is over.
+    // and holding folders, and the log's first write error, which ends the
+    // run once the transfer is over.
     std::pair<RunStats, RsyncExit> run(const SyncJob& job, const SyncPlan& plan, const std::filesystem::path& source,
                                        const std::filesystem::path& destination, const FileSystemTraits& traits,
                                        const std::string& runID, RunLogSink& log, std::stop_token stop = {},

@@ -82,7 +82,8 @@ TransferScratch::Claim TransferScratch::claim(const fs::path& root) {
     }
     // Only a run that finds nobody else here may clear: another run's
     // temporaries are files in the making.
-    if (::flock(claim.folder_.get(), LOCK_EX | LOCK_NB) == 0) {
+    claim.alone_ = ::flock(claim.folder_.get(), LOCK_EX | LOCK_NB) == 0;
+    if (claim.alone_) {
         for (const std::string& name : SafeFileSystem::listNames(*folder)) {
             try {
                 SafeFileSystem::removeTree(*folder, name);

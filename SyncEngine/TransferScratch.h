@@ -32,11 +32,15 @@ struct TransferScratch {
         // What was left but could not be removed; it stays in the reserved
         // folder, where no run sees it, until a later claim removes it.
         const std::vector<FileError>& leftovers() const { return leftovers_; }
+        // Whether no other run held the folder when this claim was made: only
+        // then may a run tidy up after runs that ended without doing so.
+        bool alone() const { return alone_; }
 
     private:
         friend struct TransferScratch;
         FileDescriptor folder_;
         std::vector<FileError> leftovers_;
+        bool alone_ = false;
     };
 
     static std::filesystem::path partialFolder(const std::filesystem::path& root);

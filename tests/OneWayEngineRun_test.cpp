@@ -40,6 +40,9 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     EXPECT_EQ(contents(runFolder() / "changed.txt"), "old");
     EXPECT_EQ(contents(runFolder() / "gone.txt"), "g");
     EXPECT_EQ(contents(runFolder() / "olddir/x.txt"), "x");
+    // The run folder holds what goes; no holding folder is needed.
+    EXPECT_EQ(script.calls().back().option("--backup-dir"), ArchiveDirectories::runFolderRelativePath(job.id, runID));
+    EXPECT_TRUE(fs::is_empty(dst / ".KeltoSync/Holding"));
     EXPECT_EQ(stats.filesArchived, 3);
     EXPECT_EQ(stats.filesCopied, 2);
     EXPECT_EQ(stats.bytesCopied, 12);

@@ -1,0 +1,146 @@
+#include "SyncEngine/internal/HoldingFolder.h"
+
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+
+using namespace kelto;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string runID = "2025-03-07_141503-0a1b2c3d";
+
+// Every item below the folder, links not followed, folders with a final "/".
+std::vector<std::string> tree(const fs::path& root) {
+    std::vector<std::string> out;
+    if (!fs::exists(root)) return out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+        out.push_back(fs::relative(it->path(), root).native() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::string> keptPaths(const HoldingFolder::Settlement& s) {
+    std::vector<std::string> out;
+    for (const HoldingFolder::Kept& k : s.kept) out.push_back(k.path + " " + std::to_string(k.reason.errorNumber()));
+    return out;
+}
+
+class HoldingFolderTest : public ::testing::Test {
+protected:
+    test::TemporaryFolder folder;
+    fs::path root() const { return folder.path(); }
+    fs::path held(const std::string& id = runID) const { return folder / HoldingFolder::relativePath(id); }
+    void hold(const std::string& path, const std::string& content, const std::string& id = runID) const {
+        folder.write(HoldingFolder::relativePath(id) + "/" + path, content);
+    }
+};
+
+}  // namespace
+
+TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALink) {
+    EXPECT_EQ(HoldingFolder::relativePath(runID), ".KeltoSync/Holding/" + runID);
+    HoldingFolder::prepare(root(), runID);
+    EXPECT_TRUE(fs::is_directory(held()));
+
+    test::TemporaryFolder elsewhere;
+    fs::remove_all(folder / ".KeltoSync");
+    fs::create_directory(folder / ".KeltoSync");
+    fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync/Holding");
+    try {
+        HoldingFolder::prepare(root(), runID);
+        FAIL() << "prepared through a link";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.errorNumber(), ENOTDIR);
+    }
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+}
+
+// Planned deletions go; a planned replacement goes where the new version
+// stands and comes back where nothing does; everything else comes back
+// unless its place is taken.
+TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
+    hold("deleted.txt", "d");
+    hold("dir/deleted.txt", "dd");
+    hold("replaced.txt", "old r");
+    hold("notreplaced.txt", "old n");
+    hold("unplanned.txt", "u");
+    hold("gone/deep/unplanned.txt", "deep");
+    hold("taken.txt", "old t");
+    fs::create_symlink("target", held() / "link");
+    folder.write("replaced.txt", "new r");
+    folder.write("taken.txt", "someone else's");
+
+    HoldingFolder::Planned planned;
+    planned.deleted = {"deleted.txt", "dir/deleted.txt"};
+    planned.replaced = {"replaced.txt", "notreplaced.txt"};
+    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
+
+    EXPECT_EQ(s.folder, ".KeltoSync/Holding/" + runID);
+    EXPECT_EQ(s.putBack, (std::vector<std::string>{"gone/deep/unplanned.txt", "link", "notreplaced.txt",
+                                                    "unplanned.txt"}));
+    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
+    EXPECT_EQ(test::readFile(folder / "notreplaced.txt"), "old n");
+    EXPECT_EQ(test::readFile(folder / "gone/deep/unplanned.txt"), "deep");
+    EXPECT_EQ(fs::read_symlink(folder / "link"), "target");
+    EXPECT_EQ(test::readFile(folder / "replaced.txt"), "new r");
+    EXPECT_EQ(test::readFile(folder / "taken.txt"), "someone else's");
+    EXPECT_EQ(tree(held()), std::vector<std::string>{"taken.txt"});
+    EXPECT_FALSE(fs::exists(folder / "deleted.txt"));
+    EXPECT_FALSE(fs::exists(folder / "dir"));
+
+    // Once the kept item is dealt with, the next settling removes the folder.
+    fs::remove(held() / "taken.txt");
+    EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
+    EXPECT_FALSE(fs::exists(held()));
+    EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
+}
+
+// A link or a file where a folder on the way was is never followed: the item
+// stays held.
+TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
+    test::TemporaryFolder elsewhere;
+    hold("linked/a.txt", "a");
+    hold("filed/b.txt", "b");
+    fs::create_directory_symlink(elsewhere.path(), folder / "linked");
+    folder.write("filed", "a file now");
+
+    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, {});
+    EXPECT_TRUE(s.putBack.empty());
+    EXPECT_EQ(keptPaths(s), (std::vector<std::string>{"filed/b.txt " + std::to_string(ENOTDIR),
+                                                      "linked/a.txt " + std::to_string(ENOTDIR)}));
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_EQ(tree(held()), (std::vector<std::string>{"filed/", "filed/b.txt", "linked/", "linked/a.txt"}));
+}
+
+// What runs left unsettled goes back where its place is free; the rest
+// stays, and only emptied folders are removed.
+TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
+    const std::string other = "2025-03-08_090000-00ff00ff";
+    hold("free.txt", "f");
+    hold("taken.txt", "old");
+    hold("sub/free.txt", "sf", other);
+    folder.write("taken.txt", "current");
+    folder.write(".KeltoSync/Holding/stray-file", "not a run's folder");
+    fs::create_directory(held("2025-03-09_090000-0000aaaa"));
+
+    const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
+    ASSERT_EQ(settled.size(), 2u);
+    EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(runID));
+    EXPECT_EQ(settled[0].putBack, std::vector<std::string>{"free.txt"});
+    EXPECT_EQ(keptPaths(settled[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
+    EXPECT_EQ(settled[1].folder, HoldingFolder::relativePath(other));
+    EXPECT_EQ(settled[1].putBack, std::vector<std::string>{"sub/free.txt"});
+    EXPECT_TRUE(settled[1].kept.empty());
+
+    EXPECT_EQ(test::readFile(folder / "free.txt"), "f");
+    EXPECT_EQ(test::readFile(folder / "sub/free.txt"), "sf");
+    EXPECT_EQ(test::readFile(folder / "taken.txt"), "current");
+    EXPECT_EQ(tree(folder / ".KeltoSync/Holding"), (std::vector<std::string>{runID + "/", runID + "/taken.txt",
+                                                                             "stray-file"}));
+    EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
+}

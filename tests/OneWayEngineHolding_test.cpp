@@ -1,0 +1,282 @@
+// A mirror whose archive is off holds what rsync deletes or replaces in a
+// holding folder and deletes only what its plan listed: a source that
+// vanishes or changes between the fresh dry run and the transfer deletes
+// nothing else.
+
+#include "tests/OneWayEngineFixture.h"
+
+#include <sys/mount.h>
+
+#include <cstring>
+
+using namespace kelto;
+using namespace kelto::test;
+
+namespace {
+
+using Script = ScriptedRsyncRunner;
+
+// Every item below the folder, the reserved folder left out, links not followed.
+std::vector<std::string> tree(const fs::path& root) {
+    std::vector<std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename() == ".KeltoSync") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        out.push_back(fs::relative(it->path(), root).native() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
+    }
+    return sorted(out);
+}
+
+bool contains(const std::vector<std::string>& lines, std::string_view line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class OneWayEngineHoldingTest : public OneWayEngineTest {
+protected:
+    fs::path holdingRoot() const { return dst / ".KeltoSync/Holding"; }
+    fs::path holding() const { return holdingRoot() / runID; }
+
+    // In step on both sides: sdir/s1.txt to sdir/s3.txt. Planned:
+    // zkeep/changed.txt replaced, d1.txt, d2.txt and ddir/d3.txt deleted
+    // (with ddir). rsync deletes folders first, last name first, so with
+    // nothing at the source its first four deletions are unplanned.
+    SyncPlan planWithDeletions() {
+        for (const char* name : {"sdir/s1.txt", "sdir/s2.txt", "sdir/s3.txt"}) {
+            put(src / name, std::string("same ") + name);
+            put(dst / name, std::string("same ") + name);
+        }
+        put(src / "zkeep/changed.txt", "new content");
+        put(dst / "zkeep/changed.txt", "old");
+        put(dst / "d1.txt", "d1");
+        put(dst / "d2.txt", "d2");
+        put(dst / "ddir/d3.txt", "d3");
+        const SyncPlan p = plan();
+        EXPECT_EQ(archivePaths(p), (std::vector<std::string>{"d1.txt", "d2.txt", "ddir/d3.txt", "zkeep/changed.txt"}));
+        EXPECT_EQ(p.deletionCount, 4);
+        return p;
+    }
+
+    // Nothing the plan kept was lost; what the plan deleted may be gone.
+    void expectOnlyPlannedDeletions() {
+        for (const char* name : {"sdir/s1.txt", "sdir/s2.txt", "sdir/s3.txt"})
+            EXPECT_EQ(contents(dst / name), std::string("same ") + name) << name;
+        EXPECT_EQ(contents(dst / "zkeep/changed.txt"), "old") << "deleted, not replaced: it goes back";
+        for (const std::string& path : tree(dst))
+            EXPECT_TRUE(path.starts_with("d") || path.starts_with("sdir") || path.starts_with("zkeep")) << path;
+    }
+};
+
+// The source's folder swapped for an empty one, as an unmount leaves it.
+void emptySource(const fs::path& src) {
+    fs::rename(src, src.parent_path() / "src-away");
+    fs::create_directory(src);
+}
+
+}  // namespace
+
+TEST_F(OneWayEngineHoldingTest, SourceEmptiedBeforeTheTransferDeletesNothingUnplanned) {
+    const SyncPlan p = planWithDeletions();
+    // The run's fresh dry run sees the source as planned; then it is gone.
+    script.expect(Script::dryRun()).passThrough().then([&] { emptySource(src); });
+
+    const auto [stats, exit] = run(p);
+    expectOnlyPlannedDeletions();
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    ASSERT_FALSE(exit.stderrTail.empty());
+    EXPECT_EQ(exit.stderrTail.back(), OneWayEngine::heldBackLine);
+    EXPECT_EQ(stats.errors.back(), OneWayEngine::heldBackLine);
+    EXPECT_EQ(log.lines.back(), OneWayEngine::heldBackLine);
+    // rsync deleted up to the planned count in its own order; each of those
+    // it should not have deleted is put back and named.
+    std::int64_t putBack = 0;
+    for (const char* name : {"sdir/s1.txt", "sdir/s2.txt", "sdir/s3.txt", "zkeep/changed.txt"}) {
+        const std::string line = "Put back: " + std::string(name);
+        if (!contains(stats.errors, line)) continue;
+        ++putBack;
+        EXPECT_TRUE(contains(log.lines, line)) << line;
+        EXPECT_TRUE(contains(exit.stderrTail, line)) << line;
+    }
+    EXPECT_GT(putBack, 0) << testing::PrintToString(stats.errors);
+    EXPECT_FALSE(fs::exists(holding()));
+    EXPECT_EQ(stats.filesArchived, 0);
+}
+
+// Another disk at the source's place: what rsync overwrote with its files
+// stays in the holding folder, named in the report; the rest goes back.
+TEST_F(OneWayEngineHoldingTest, SourceSwappedBeforeTheTransferKeepsWhatItOverwrote) {
+    const SyncPlan p = planWithDeletions();
+    script.expect(Script::dryRun()).passThrough().then([&] {
+        emptySource(src);
+        put(src / "sdir/s1.txt", "from another disk");
+        put(src / "other.txt", "from another disk");
+    });
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    EXPECT_EQ(contents(dst / "sdir/s1.txt"), "from another disk");
+    EXPECT_EQ(contents(holding() / "sdir/s1.txt"), "same sdir/s1.txt");
+    const std::string kept = "Kept in .KeltoSync/Holding/" + runID + " (its place is taken): sdir/s1.txt";
+    EXPECT_TRUE(contains(stats.errors, kept)) << testing::PrintToString(stats.errors);
+    EXPECT_TRUE(contains(log.lines, kept));
+    for (const char* name : {"sdir/s2.txt", "sdir/s3.txt"})
+        EXPECT_EQ(contents(dst / name), std::string("same ") + name);
+    EXPECT_EQ(contents(dst / "zkeep/changed.txt"), "old");
+    EXPECT_EQ(tree(holding()), (std::vector<std::string>{"sdir/", "sdir/s1.txt"}));
+}
+
+// The same race on a real mount: a tmpfs laid over the source between the
+// fresh dry run and the transfer.
+TEST_F(OneWayEngineHoldingTest, SourceMountedOverBeforeTheTransferDeletesNothingUnplanned) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs over the source";
+    {
+        const fs::path probe = tmp / "probe";
+        fs::create_directory(probe);
+        if (::mount("kelto-test", probe.c_str(), "tmpfs", 0, "size=1m") != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+        ::umount2(probe.c_str(), MNT_DETACH);
+    }
+    const SyncPlan p = planWithDeletions();
+    bool mounted = false;
+    script.expect(Script::dryRun()).passThrough().then([&] {
+        mounted = ::mount("kelto-test", src.c_str(), "tmpfs", 0, "size=1m") == 0;
+    });
+    struct Unmount {
+        const fs::path& at;
+        bool& mounted;
+        ~Unmount() {
+            if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+        }
+    } unmount{src, mounted};
+
+    const auto [stats, exit] = run(p);
+    ASSERT_TRUE(mounted) << std::strerror(errno);
+    ASSERT_TRUE(fs::is_empty(src));
+    expectOnlyPlannedDeletions();
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    EXPECT_EQ(stats.errors.back(), OneWayEngine::heldBackLine);
+    EXPECT_FALSE(fs::exists(holding()));
+}
+
+// Nothing raced: every planned deletion and replacement happens, of files,
+// links and folders, and the holding folder is gone afterwards.
+TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePlan) {
+    put(src / "changed.txt", "new content");
+    put(dst / "changed.txt", "old");
+    put(dst / "gone.txt", "g");
+    put(dst / "olddir/sub/x.txt", "x");
+    fs::create_directories(dst / "emptydir");
+    fs::create_symlink("t1", dst / "link");
+    fs::create_symlink("t2", src / "link");
+    fs::create_symlink("t", dst / "gonelink");
+    put(dst / "filetodir", "was a file");
+    put(src / "filetodir/in.txt", "in");
+    put(dst / "dirtofile/z.txt", "z");
+    put(src / "dirtofile", "now a file");
+    put(src / "same.txt", "s");
+    put(dst / "same.txt", "s");
+
+    const SyncPlan p = plan();
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
+    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(fs::read_symlink(dst / "link"), "t2");
+    EXPECT_EQ(stats.filesArchived, 0);
+    EXPECT_TRUE(fs::is_directory(holdingRoot()));
+    EXPECT_TRUE(fs::is_empty(holdingRoot()));
+    EXPECT_TRUE(fs::is_empty(runFolder()));
+    EXPECT_EQ(script.calls().back().option("--backup-dir"), ".KeltoSync/Holding/" + runID);
+}
+
+// rsync holds what lies on another mount inside the destination by copying
+// it across; the run settles it all the same.
+TEST_F(OneWayEngineHoldingTest, MountInsideTheDestinationSettlesLikeTheRest) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs inside the destination";
+    const fs::path inner = dst / "mnt";
+    fs::create_directory(inner);
+    if (::mount("kelto-test", inner.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{inner};
+    put(src / "mnt/changed.txt", "new content");
+    put(dst / "mnt/changed.txt", "old");
+    put(dst / "mnt/gone.txt", "g");
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
+    EXPECT_EQ(tree(dst), (std::vector<std::string>{"mnt/", "mnt/changed.txt"}));
+    EXPECT_EQ(contents(dst / "mnt/changed.txt"), "new content");
+    EXPECT_FALSE(fs::exists(holding()));
+}
+
+// A stopped transfer settles what rsync took before it stopped, and keeps
+// its code: the run was cancelled. A runner that fails settles too.
+TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
+    put(src / "s.txt", "s");
+    put(dst / "s.txt", "s");
+    put(dst / "d.txt", "d");
+    const SyncPlan p = plan();
+    // What rsync does with --backup-dir: the item moves into the holding folder.
+    const auto takes = [&](const std::string& name) {
+        return [this, name] { fs::rename(dst / name, holding() / name); };
+    };
+    script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).exit(20);
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, 20);
+    EXPECT_EQ(exit.stderrTail, (std::vector<std::string>{"Put back: s.txt", std::string(OneWayEngine::heldBackLine)}));
+    EXPECT_EQ(stats.errors, exit.stderrTail);
+    EXPECT_EQ(tree(dst), std::vector<std::string>{"s.txt"});
+    EXPECT_FALSE(fs::exists(holding()));
+
+    put(dst / "d.txt", "d");
+    script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).then([] {
+        throw std::runtime_error("rsync went away");
+    });
+    EXPECT_THROW(run(p), std::runtime_error);
+    EXPECT_EQ(tree(dst), std::vector<std::string>{"s.txt"});
+    EXPECT_FALSE(fs::exists(holding()));
+}
+
+// A run killed before it settled leaves its holding folder behind. The next
+// run puts back what has a free place, keeps the rest there, and names each.
+TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
+    put(src / "taken.txt", "current");
+    put(dst / "taken.txt", "current");
+    const std::string killedRun = "2025-03-07_141503-0a1b2c3d";
+    const fs::path stale = holdingRoot() / killedRun;
+    put(stale / "free.txt", "held");
+    put(stale / "sub/deep.txt", "held deep");
+    put(stale / "taken.txt", "older");
+
+    // Planned before the put-back: the mirror would now delete what came
+    // back, which its plan never listed, so it stops for a new plan.
+    const SyncPlan first = plan();
+    const auto [stats, exit] = run(first);
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    const std::string keptLine =
+        "Kept from an interrupted run in .KeltoSync/Holding/" + killedRun + " (its place is taken): taken.txt";
+    ASSERT_EQ(stats.errors, (std::vector<std::string>{"Put back from an interrupted run: free.txt",
+                                                      "Put back from an interrupted run: sub/deep.txt", keptLine,
+                                                      std::string(OneWayEngine::deletionsChangedLine)}));
+    EXPECT_EQ(log.lines, std::vector<std::string>(stats.errors.begin(), stats.errors.end() - 1));
+    EXPECT_EQ(contents(dst / "free.txt"), "held");
+    EXPECT_EQ(contents(dst / "sub/deep.txt"), "held deep");
+    EXPECT_EQ(tree(stale), std::vector<std::string>{"taken.txt"});
+
+    // Planned again, the mirror deletes them; the kept item is named again
+    // and still never deleted.
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    log.lines.clear();
+    const auto second = run(plan());
+    EXPECT_EQ(second.second.code, 0);
+    EXPECT_EQ(second.first.errors, std::vector<std::string>{keptLine});
+    EXPECT_EQ(tree(dst), std::vector<std::string>{"taken.txt"});
+    EXPECT_EQ(contents(stale / "taken.txt"), "older");
+    EXPECT_FALSE(fs::exists(holding()));
+}
