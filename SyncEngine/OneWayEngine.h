@@ -63,7 +63,8 @@ struct OneWayEngine {
     // Carries out a plan just made by plan() for the same job and folders.
     // Every line rsync writes during the transfer goes to `log`. Returns the
     // statistics and the transfer's exit unjudged; code 25 also when the
-    // engine itself refused to transfer (see stats.errors). Throws what plan()
+    // engine itself refused to transfer, and 23 in place of 0 or 24 when a
+    // source changed while rsync copied it (see stats.errors). Throws what plan()
     // throws, ArchiveDirectoriesError or FileError from preparing the archive
     // folders, and the log's first write error, which ends the run once the
     // transfer is over.
