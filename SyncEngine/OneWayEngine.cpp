@@ -2,6 +2,7 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/PreflightSkips.h"
@@ -130,6 +131,7 @@ public:
             ++stats_.filesCopied;
             stats_.bytesCopied += item->size;
             aggregator_.recordFile(item->path);
+            received_.push_back(item->path);
         } else {
             return std::nullopt;
         }
@@ -138,6 +140,12 @@ public:
         lastEmission_ = now;
         flushLog();  // keeps the log readable while the run lasts
         return aggregator_.update(progressBytes_, now);
+    }
+
+    // The files rsync reported received, in its order; once the transfer is over.
+    std::vector<std::string> takeReceived() {
+        std::lock_guard guard(lock_);
+        return std::move(received_);
     }
 
     // The statistics and the final transfer report; throws the log's error.
@@ -172,6 +180,7 @@ private:
     const Clock& clock_;
     ProgressAggregator aggregator_;
     RunStats stats_;
+    std::vector<std::string> received_;
     std::exception_ptr logError_;
     double lastEmission_ = distantPast;
     std::int64_t progressBytes_ = 0;
@@ -243,6 +252,27 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
         if (absent && isDirectory(line)) absentFolders.insert(path);
     }
     return result;
+}
+
+// Copies of sources rewritten while rsync read them: named in the log and the
+// exit, and marked stale so that the next run copies them again. The run is
+// partial at best; a failure rsync itself reported keeps its code.
+RsyncExit withChangedSources(CopySourceCheck& sources, TransferState& state, const RsyncExit& exit,
+                             const fs::path& destination, std::int64_t modifyWindow) {
+    const std::vector<std::string> changed = sources.changed(state.takeReceived());
+    if (changed.empty()) return exit;
+    std::vector<std::string> tail = exit.stderrTail;
+    for (const std::string& path : changed) {
+        tail.push_back(std::string(CopySourceCheck::changedLine) + path);
+        state.writeLine(tail.back());
+        try {
+            sources.markStale(destination, path, modifyWindow);
+        } catch (const FileError& error) {
+            tail.push_back(std::string(CopySourceCheck::unmarkedLine) + path + ": " + error.reason());
+            state.writeLine(tail.back());
+        }
+    }
+    return RsyncExit(exit.code == 0 || exit.code == 24 ? 23 : exit.code, std::move(tail));
 }
 
 // Whether the transfer's exclude file keeps rsync away from the path.
@@ -450,7 +480,8 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     for (const std::string& line : notes) state.writeLine(line);
     report(&onProgress, state.firstReport());
 
-    RsyncExit exit = [&] {
+    CopySourceCheck sources(source, received);  // read just before rsync lists them
+    const RsyncExit transferExit = [&] {
         try {
             return runRsync(
                 RsyncArguments::build(invocation), stop, [&](std::string_view line) { state.writeLine(line); },
@@ -462,6 +493,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
             throw;
         }
     }();
+    RsyncExit exit = withChangedSources(sources, state, transferExit, destination, traits.modifyWindow);
 
     // Also after a stop or a failure: rsync may have taken things meanwhile.
     std::vector<std::string> held;

@@ -74,7 +74,8 @@ struct OneWayEngine {
     // Returns the statistics and the transfer's exit unjudged; code 25 also
     // when the engine itself refused to transfer, or when the transfer took
     // what the plan did not list and rsync's own code was 0 or 24 (see
-    // stats.errors, which end with heldBackLine then). Throws what plan()
+    // stats.errors, which end with heldBackLine then); 23 in place of 0 or
+    // 24 when a source changed while rsync copied it. Throws what plan()
     // throws, ArchiveDirectoriesError or FileError from preparing the archive
     // and holding folders, and the log's first write error, which ends the
     // run once the transfer is over.

@@ -61,7 +61,8 @@ struct TwoWayEngine {
     // what was deleted on the other side once re-checked, and rewrites the
     // baseline from what both sides then agree on (only the entries the run
     // acted on are read again for it). Returns the statistics and one exit
-    // combining every rsync run and every local failure (code 23 for those).
+    // combining every rsync run and every local failure (code 23 for those,
+    // a source file that changed while rsync copied it among them).
     // Only a run that gets through both directions and the deletions
     // uncancelled rewrites the baseline. Throws what plan() throws,
     // TwoWayEngineError (invalidRunID, unsafePath), ArchiveDirectoriesError

@@ -327,6 +327,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
 
     const Clock& clock = clock_;
     TwoWayTransferState& state = *state_;
+    CopySourceCheck sources(direction.source.root, paths);  // read just before rsync lists them
     const RsyncExit exit = runner_.run(
         RsyncArguments::build(invocation), RsyncOutputParser::Mode::transfer, stop_,
         [&state](std::string_view line) {
@@ -348,14 +349,39 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
         });
 
     PathKeySet unconfirmed;
+    std::vector<std::string> received;
     {
         std::lock_guard guard(state_->lock);
         unconfirmed = state_->endDirection(exit.code);
+        received = std::move(state_->received);
     }
     unsettled_.merge(unconfirmed);
     combine(accumulated_, exit.code, exit.stderrTail);
+    const bool goesOn = exit.code == 0 || exit.code == 23 || exit.code == 24;
+    unsettleChangedSources(sources, received, direction, goesOn);
     if (stop_.stop_requested() || exit.code == cancelledCode) return Next::finish;
-    return exit.code == 0 || exit.code == 23 || exit.code == 24 ? Next::goOn : Next::finish;
+    return goesOn ? Next::goOn : Next::finish;
+}
+
+void TwoWayRun::unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,
+                                       const Direction& direction, bool failsTheRun) {
+    // The copy is kept, marked stale, and left out of the new baseline: the
+    // next run finds both sides changed, the source the newer, and copies it
+    // again. After a failure of rsync's own the run ends with rsync's code.
+    for (const std::string& path : sources.changed(received)) {
+        unsettle(path);
+        std::vector<std::string> lines{std::string(CopySourceCheck::changedLine) + path};
+        try {
+            sources.markStale(direction.destination.root, path, window_);
+        } catch (const FileError& error) {
+            lines.push_back(std::string(CopySourceCheck::unmarkedLine) + path + ": " + error.reason());
+        }
+        {
+            std::lock_guard guard(state_->lock);
+            for (const std::string& line : lines) state_->writeLogLine(line);
+        }
+        combine(accumulated_, failsTheRun ? 23 : 0, lines);
+    }
 }
 
 std::vector<std::string> TwoWayRun::transferList(const Direction& direction) {

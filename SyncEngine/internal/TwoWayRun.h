@@ -2,6 +2,7 @@
 
 #include "SyncEngine/Baseline.h"
 #include "SyncEngine/BaselineStore.h"
+#include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/RsyncExit.h"
 #include "SyncEngine/RsyncRunner.h"
@@ -86,6 +87,8 @@ private:
     Next transfer(const Direction& direction);
     std::vector<std::string> transferList(const Direction& direction);
     void alignDestination(const Direction& direction, std::string_view path);
+    void unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,
+                                const Direction& direction, bool failsTheRun);
     std::vector<std::string> recheck(const std::vector<std::string>& paths, const SideListing& entries,
                                      const std::filesystem::path& root, const Renames& renames);
     void deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries,

@@ -59,6 +59,7 @@ void TwoWayTransferState::startDirection(PathKeySet expectedKeys, const std::str
     expected = std::move(expectedKeys);
     completed.clear();
     reported.clear();
+    received.clear();
     directionBytes = 0;
     source = sourceFolder.ends_with('/') ? sourceFolder : sourceFolder + "/";
     destination = destinationFolder.ends_with('/') ? destinationFolder : destinationFolder + "/";
@@ -77,6 +78,7 @@ std::optional<SyncProgress> TwoWayTransferState::recordItem(const ItemizedChange
         ++stats.filesCopied;
         stats.bytesCopied = saturatingSum(stats.bytesCopied, item.size);
         aggregator.recordFile(item.path);
+        if (item.code.starts_with(">f")) received.push_back(item.path);
     }
     return throttled(now);
 }

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelto {
 
@@ -64,6 +65,7 @@ public:
     PathKeySet expected;   // keys handed to the current direction's rsync
     PathKeySet completed;  // keys rsync itemised in the current direction
     PathKeySet reported;   // keys named in the current direction's diagnostics
+    std::vector<std::string> received;  // files rsync received in the current direction, as it named them
     std::string source;       // the current direction's source folder and "/"
     std::string destination;  // the current direction's destination folder and "/"
     std::int64_t total;       // total size of the copies, not clamped

@@ -260,6 +260,15 @@ bool removeEmptyFolder(const Folder& parent, const std::string& name) {
     }
 }
 
+bool setModificationTime(const Folder& parent, const std::string& name, const timespec& time) {
+    requirePlainName(parent, name, "Could not set the time of");
+    const timespec times[2] = {{0, UTIME_OMIT}, time};
+    if (::utimensat(parent.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    const int error = errno;
+    if (isAbsence(error)) return false;
+    throw FileError(error, "Could not set the time of", parent / name);
+}
+
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
                           const std::string& toName) {
     requirePlainNames(from, fromName, toName);

@@ -71,6 +71,10 @@ bool removeFile(const Folder& parent, const std::string& name);
 // is gone, or is not a folder.
 bool removeEmptyFolder(const Folder& parent, const std::string& name);
 
+// Sets the modification time of `name` inside `parent`, a link as itself;
+// the access time stays. False when nothing is there.
+bool setModificationTime(const Folder& parent, const std::string& name, const timespec& time);
+
 // Moves an item without ever replacing what is at the destination (EEXIST).
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
                           const std::string& toName);

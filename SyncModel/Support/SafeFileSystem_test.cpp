@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <unistd.h>
 
@@ -121,6 +122,26 @@ TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
     expectFailure(removal, EACCES, "Could not remove", folder / "tree/kept/file");
     EXPECT_TRUE(otherRemoved);
     EXPECT_TRUE(fs::exists(folder / "tree/kept/file"));
+}
+
+TEST(SafeFileSystem, SettingAModificationTimeKeepsTheAccessTimeAndTakesALinkAsItself) {
+    test::TemporaryFolder folder;
+    folder.write("file");
+    fs::create_symlink("file", folder / "link");
+    const timespec old[2] = {{100, 0}, {100, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (folder / "file").c_str(), old, 0), 0);
+    const sfs::Folder root = openRoot(folder);
+
+    EXPECT_TRUE(sfs::setModificationTime(root, "file", {1'000, 5}));
+    EXPECT_TRUE(sfs::setModificationTime(root, "link", {2'000, 0}));
+    EXPECT_FALSE(sfs::setModificationTime(root, "missing", {3'000, 0}));
+    const struct stat file = *sfs::statChild(root, "file");
+    EXPECT_EQ(file.st_mtim.tv_sec, 1'000);
+    EXPECT_EQ(file.st_mtim.tv_nsec, 5);
+    EXPECT_EQ(file.st_atim.tv_sec, 100);
+    EXPECT_EQ(sfs::statChild(root, "link")->st_mtim.tv_sec, 2'000);
+    expectFailure(failureOf([&] { sfs::setModificationTime(root, "..", {0, 0}); }), EINVAL,
+                  "Could not set the time of", folder / "..");
 }
 
 // The way taken where RENAME_NOREPLACE is refused must keep its promise too.

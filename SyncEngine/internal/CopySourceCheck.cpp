@@ -1,0 +1,81 @@
+#include "SyncEngine/internal/CopySourceCheck.h"
+
+#include "SyncEngine/internal/SideStat.h"
+#include "SyncModel/Support/SafeFileSystem.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+CopySourceCheck::CopySourceCheck(const fs::path& sourceRoot, const std::vector<std::string>& paths)
+    : root_(sourceRoot) {
+    if (paths.empty()) return;
+    SideStat disk(root_);
+    before_.reserve(paths.size());
+    for (const std::string& path : paths) {
+        try {
+            if (const std::optional<struct stat> info = disk.stat(path); info && S_ISREG(info->st_mode))
+                before_.emplace(path, seen(*info));
+        } catch (const FileError&) {
+            // rsync will say whether it could read it
+        }
+    }
+}
+
+std::vector<std::string> CopySourceCheck::changed(const std::vector<std::string>& copied) {
+    std::vector<std::string> result;
+    if (before_.empty()) return result;
+    SideStat disk(root_);
+    for (const std::string& path : copied) {
+        const auto watched = before_.find(path);
+        if (watched == before_.end() || oldestSeconds_.contains(path)) continue;
+        std::optional<struct stat> now;
+        try {
+            now = disk.stat(path);
+        } catch (const FileError&) {
+            // cannot be confirmed: taken as changed
+        }
+        if (now && same(watched->second, seen(*now))) continue;
+        std::int64_t oldest = watched->second.modified.tv_sec;
+        if (now) oldest = std::min<std::int64_t>(oldest, now->st_mtim.tv_sec);
+        oldestSeconds_.emplace(path, oldest);
+        result.push_back(path);
+    }
+    return result;
+}
+
+void CopySourceCheck::markStale(const fs::path& destinationRoot, const std::string& path,
+                                std::int64_t modifyWindow) const {
+    const auto oldest = oldestSeconds_.find(path);
+    if (oldest == oldestSeconds_.end()) return;
+    std::optional<SafeFileSystem::Folder> root = SafeFileSystem::openRoot(destinationRoot);
+    if (!root) return;
+    std::vector<std::string> folders = SafeFileSystem::split(path);
+    const std::string name = std::move(folders.back());
+    folders.pop_back();
+    const std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*root, folders);
+    if (!parent) return;
+    const std::optional<struct stat> info = SafeFileSystem::statChild(*parent, name);
+    if (!info || !S_ISREG(info->st_mode)) return;  // what stands there now is not rsync's copy
+
+    // Beyond the window, and a second more for file systems that round times.
+    const std::int64_t margin = std::max<std::int64_t>(modifyWindow, 0) + 2;
+    const std::int64_t lowest = std::numeric_limits<std::int64_t>::min() + margin;
+    const timespec time{static_cast<time_t>(std::max(oldest->second, lowest) - margin), 0};
+    SafeFileSystem::setModificationTime(*parent, name, time);
+}
+
+CopySourceCheck::Seen CopySourceCheck::seen(const struct stat& info) {
+    return Seen{static_cast<std::int64_t>(info.st_size), info.st_mtim, info.st_ctim};
+}
+
+bool CopySourceCheck::same(const Seen& x, const Seen& y) {
+    return x.size == y.size && x.modified.tv_sec == y.modified.tv_sec && x.modified.tv_nsec == y.modified.tv_nsec &&
+           x.changed.tv_sec == y.changed.tv_sec && x.changed.tv_nsec == y.changed.tv_nsec;
+}
+
+}  // namespace kelto

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kelto {
+
+// Catches source files rewritten while rsync copied them. rsync gives a copy
+// the modification time it listed before reading, so a copy of a file
+// changed meanwhile can look current while holding bytes the source never
+// held together. The sources' stats are read before the transfer and again after
+// it; a copy found out is kept but made to look stale, so the next run copies
+// it again instead of taking it for the source's version.
+class CopySourceCheck {
+public:
+    static constexpr std::string_view changedLine = "Source changed while copying; copied again next run: ";
+    static constexpr std::string_view unmarkedLine = "Could not mark the copy to be copied again: ";
+
+    // Reads the stats of the regular files among `paths` (relative to
+    // `sourceRoot`, never followed through a link); what is not a regular
+    // file, or cannot be looked at, is not watched.
+    CopySourceCheck(const std::filesystem::path& sourceRoot, const std::vector<std::string>& paths);
+
+    // The watched paths among `copied` whose source now differs in size,
+    // modification time or change time (to the nanosecond), is gone or can
+    // no longer be looked at; in the order of `copied`, each once.
+    std::vector<std::string> changed(const std::vector<std::string>& copied);
+
+    // Sets the modification time of the regular file at `path` below
+    // `destinationRoot` more than `modifyWindow` seconds before what the
+    // source showed at either look, so that neither rsync's quick check nor
+    // a two-way plan takes the two for equal; when both sides are taken for
+    // changed the source is the newer. Nothing else there is touched.
+    // Throws FileError.
+    void markStale(const std::filesystem::path& destinationRoot, const std::string& path,
+                   std::int64_t modifyWindow) const;
+
+private:
+    struct Seen {
+        std::int64_t size;
+        timespec modified;
+        timespec changed;
+    };
+    static Seen seen(const struct stat& info);
+    static bool same(const Seen& x, const Seen& y);
+
+    std::filesystem::path root_;
+    std::unordered_map<std::string, Seen> before_;
+    std::unordered_map<std::string, std::int64_t> oldestSeconds_;  // of the changed ones, both looks
+};
+
+}  // namespace kelto

@@ -1,0 +1,157 @@
+// A source file rewritten while rsync copies it: rsync gives the copy the
+// size and times it listed before reading, so the copy can look current
+// while holding bytes the source never held together. The real rsync
+// copies; a hook rewrites the source once it has, before the engine looks.
+
+#include "tests/TwoWayEngineFixture.h"
+
+#include <system_error>
+
+namespace kelto::test {
+namespace {
+
+using Script = ScriptedRsyncRunner;
+using Files = std::map<std::string, std::string>;
+
+struct stat statOf(const fs::path& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) throw std::system_error(errno, std::generic_category(), file.native());
+    return info;
+}
+
+// Writes other bytes of the same length and puts the modification time back
+// to the nanosecond: only the change time tells. The file system's clock may
+// be coarse, so the write is repeated until the change time has moved.
+void rewriteKeepingSizeAndTime(const fs::path& file, std::string_view content, const struct stat& before) {
+    ASSERT_EQ(static_cast<std::size_t>(before.st_size), content.size());
+    struct stat now {};
+    do {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        now = statOf(file);
+    } while (now.st_ctim.tv_sec == before.st_ctim.tv_sec && now.st_ctim.tv_nsec == before.st_ctim.tv_nsec);
+    ASSERT_EQ(now.st_size, before.st_size);
+    ASSERT_EQ(now.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+std::string changedLine(const std::string& path) {
+    return "Source changed while copying; copied again next run: " + path;
+}
+
+bool logged(const MemoryLog& log, const std::string& line) {
+    return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
+}
+
+TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
+    for (SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        job.options.archiveEnabled = true;
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        log.lines.clear();
+        put(src / "racy.txt", "first version");
+        put(src / "calm.txt", "calm");
+        put(src / "same.txt", "same");
+        put(dst / "same.txt", "same");
+        const struct stat racy = statOf(src / "racy.txt");
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+
+        const SyncPlan p = plan();
+        ASSERT_EQ(copyPaths(p), (std::vector<std::string>{"calm.txt", "racy.txt"}));
+        script.expect(Script::transfer()).passThrough().then([&] {
+            rewriteKeepingSizeAndTime(src / "racy.txt", "other version", racy);
+            putAt(src / "same.txt", "edited", t0 + 10);  // not copied by this run: not its concern
+        });
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit, RsyncExit(23, {changedLine("racy.txt")}));
+        EXPECT_EQ(stats.errors, exit.stderrTail);
+        EXPECT_EQ(stats.filesCopied, 2);
+        EXPECT_TRUE(logged(log, changedLine("racy.txt")));
+        EXPECT_EQ(contents(dst / "racy.txt"), "first version");  // kept, as rsync wrote it
+
+        // The next run copies it again (the kept copy goes to its archive),
+        // and, left alone, ends in plain success.
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        const SyncPlan next = plan();
+        EXPECT_EQ(copyPaths(next), (std::vector<std::string>{"racy.txt", "same.txt"}));
+        log.lines.clear();
+        const auto [nextStats, nextExit] = run(next);
+        EXPECT_EQ(nextExit, RsyncExit(0, {}));
+        EXPECT_TRUE(nextStats.errors.empty());
+        EXPECT_EQ(nextStats.filesCopied, 2);
+        EXPECT_EQ(contents(dst / "racy.txt"), "other version");
+        EXPECT_EQ(contents(dst / "same.txt"), "edited");
+        EXPECT_EQ(contents(runFolder() / "racy.txt"), "first version");
+        EXPECT_TRUE(copyPaths(plan()).empty());
+    }
+}
+
+// A vanished file alone would read as a warning: with a torn copy the run is
+// partial. A failure of rsync's own keeps its code.
+TEST_F(OneWayEngineTest, SourceRewrittenDuringATransferRsyncEndedBadlyCombinesTheCodes) {
+    for (const auto& [rsyncCode, combined] : std::vector<std::pair<std::int32_t, std::int32_t>>{{24, 23}, {11, 11}}) {
+        SCOPED_TRACE(rsyncCode);
+        fs::remove_all(dst);
+        fs::create_directories(dst);
+        put(src / "racy.txt", "first version");
+        const struct stat racy = statOf(src / "racy.txt");
+        const SyncPlan p = plan();
+        script.expect(Script::transfer())
+            .passThrough()
+            .then([&] { rewriteKeepingSizeAndTime(src / "racy.txt", "other version", racy); })
+            .err("rsync said something\n")
+            .exit(rsyncCode);
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit, RsyncExit(combined, {"rsync said something", changedLine("racy.txt")}));
+        EXPECT_EQ(stats.errors, exit.stderrTail);
+    }
+}
+
+TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedKeepTheirOldEntriesAndAreCopiedAgain) {
+    startInStep({"x", "y", "calm"});
+    putAt(a / "x", "x v1", t0 + 10);
+    putAt(b / "y", "y v1", t0 + 10);
+    putAt(a / "calm", "calm", t0 + 10);
+    const TwoWayPlan twoWay = plan().second;
+    ASSERT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"calm", "x"}));
+    ASSERT_EQ(twoWay.copyBtoA, std::vector<std::string>{"y"});
+    const struct stat x = statOf(a / "x"), y = statOf(b / "y");
+    script.expect(Script::transferTo(b)).passThrough().then([&] { rewriteKeepingSizeAndTime(a / "x", "x v2", x); });
+    script.expect(Script::transferTo(a)).passThrough().then([&] { rewriteKeepingSizeAndTime(b / "y", "y v2", y); });
+
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit, RsyncExit(23, {changedLine("x"), changedLine("y")}));
+    EXPECT_EQ(stats.errors, exit.stderrTail);
+    EXPECT_EQ(stats.filesCopied, 3);
+    EXPECT_TRUE(logged(log, changedLine("x")));
+    EXPECT_TRUE(logged(log, changedLine("y")));
+    EXPECT_EQ(contents(b / "x"), "x v1");
+    EXPECT_EQ(contents(a / "y"), "y v1");
+    const auto stored = storedBaseline();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));  // the old entries stay
+    EXPECT_EQ(*stored->find("y"), (BaselineEntry{EntryKind::file, 3, t0}));
+    EXPECT_EQ(*stored->find("calm"), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
+
+    // The next run carries each rewritten source over the copy it made, and
+    // ends in plain success with both sides equal.
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const TwoWayPlan next = plan().second;
+    EXPECT_EQ(next.copyAtoB, std::vector<std::string>{"x"});
+    EXPECT_EQ(next.copyBtoA, std::vector<std::string>{"y"});
+    log.lines.clear();
+    EXPECT_EQ(run(next).second, RsyncExit(0, {}));
+    EXPECT_EQ(tree(a), (Files{{"calm", "calm"}, {"x", "x v2"}, {"y", "y v2"}}));
+    EXPECT_EQ(tree(b), tree(a));
+    EXPECT_EQ(tree(archiveOf(b)), (Files{{"x", "x v1"}}));
+    EXPECT_EQ(tree(archiveOf(a)), (Files{{"y", "y v1"}}));
+    EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
+    EXPECT_EQ(*storedBaseline()->find("y"), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
+    const TwoWayPlan settled = plan().second;
+    EXPECT_TRUE(settled.copyAtoB.empty() && settled.copyBtoA.empty());
+}
+
+}  // namespace
+}  // namespace kelto::test
