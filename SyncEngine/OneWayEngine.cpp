@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <limits>
@@ -42,6 +43,9 @@ bool isNew(const ItemizedChange& c) {
     return true;
 }
 bool isReceivedFile(const ItemizedChange& c) { return c.code.starts_with(">f"); }
+bool isUntouched(const ItemizedChange& c) {
+    return c.code.size() > 2 && c.code[0] == '.' && c.code.find_first_not_of(' ', 2) == std::string::npos;
+}
 bool isChangedLink(const ItemizedChange& c) { return c.code.starts_with("cL"); }
 
 std::string withoutTrailingSlash(std::string_view path) {
@@ -426,8 +430,13 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     std::vector<std::string> received;
     for (const PlannedCopy& copy : plan.copies) received.push_back(copy.path);
 
+    bool unchanged = false;
     if (mirror) {
         const std::vector<ItemizedChange> fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
+        // Dry runs itemise every entry, what they would leave alone with
+        // blank attributes: a fresh look showing only such lines leaves the
+        // transfer nothing to do.
+        unchanged = std::all_of(fresh.begin(), fresh.end(), isUntouched);
         std::int64_t freshCount = 0;
         for (const ItemizedChange& line : fresh)
             if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
@@ -482,6 +491,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
 
     CopySourceCheck sources(source, received);  // read just before rsync lists them
     const RsyncExit transferExit = [&] {
+        if (unchanged && !stop.stop_requested()) return RsyncExit(0, {});
         try {
             return runRsync(
                 RsyncArguments::build(invocation), stop, [&](std::string_view line) { state.writeLine(line); },

@@ -3,6 +3,7 @@
 
 #include "tests/OneWayEngineFixture.h"
 
+#include <algorithm>
 #include <thread>
 
 using namespace kelto;
@@ -68,6 +69,25 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     EXPECT_EQ(second.first.filesArchived, 1);
     EXPECT_EQ(contents(runFolder() / "changed.txt"), "new content");
     EXPECT_EQ(contents(firstRunFolder / "changed.txt"), "old");
+}
+
+TEST_F(OneWayEngineTest, AMirrorWithNothingToDoStartsNoTransferButACopyJobDoes) {
+    put(src / "a.txt", "same");
+    put(src / "dir/b.txt", "same");
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        job.mode = mode;
+        ASSERT_EQ(run(plan()).second.code, 0);  // now in step
+        const std::size_t before = script.calls().size();
+        const auto [stats, exit] = run(plan());
+        EXPECT_EQ(exit, RsyncExit(0, {}));
+        EXPECT_EQ(stats.filesCopied, 0);
+        // The plan's dry run, then a mirror's fresh one; a copy job has no
+        // fresh look that could vouch for nothing to do.
+        ASSERT_EQ(script.calls().size() - before, 2u);
+        const std::vector<std::string> last = script.calls().back().arguments;
+        EXPECT_EQ(std::find(last.begin(), last.end(), "--dry-run") != last.end(), mode == SyncMode::mirror);
+    }
+    EXPECT_EQ(tree(dst), tree(src));
 }
 
 TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndTheRunFolderStillExists) {
