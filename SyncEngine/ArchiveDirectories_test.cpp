@@ -1,8 +1,8 @@
 #include "SyncEngine/ArchiveDirectories.h"
 
 #include "SyncEngine/ArchiveDirectoriesError.h"
-#include "tests/support/TemporaryFolder.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <date/tz.h>
 #include <gtest/gtest.h>

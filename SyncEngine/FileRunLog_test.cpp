@@ -1,8 +1,8 @@
 #include "SyncEngine/FileRunLog.h"
 
 #include "SyncEngine/OneWayEngineError.h"
-#include "tests/support/TemporaryFolder.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,14 +2,14 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
-#include "SyncEngine/internal/CopySourceCheck.h"
-#include "SyncEngine/internal/EndpointCheck.h"
-#include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/TransferScratch.h"
+#include "SyncEngine/internal/CopySourceCheck.h"
+#include "SyncEngine/internal/EndpointCheck.h"
+#include "SyncEngine/internal/HoldingFolder.h"
+#include "SyncEngine/internal/SideStat.h"
 
 #include <sys/stat.h>
 

@@ -9,8 +9,8 @@
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
 #include "SyncModel/RunStats.h"
-#include "SyncModel/SyncJob.h"
 #include "SyncModel/Support/Clock.h"
+#include "SyncModel/SyncJob.h"
 
 #include <cstdint>
 #include <filesystem>

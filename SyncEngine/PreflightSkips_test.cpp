@@ -1,7 +1,7 @@
 #include "SyncEngine/PreflightSkips.h"
 
-#include "tests/support/TemporaryFolder.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

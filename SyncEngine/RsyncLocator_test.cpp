@@ -1,4 +1,5 @@
 #include "SyncEngine/RsyncLocator.h"
+
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SyncEngine/internal/PathTable.h"
 #include "SyncEngine/SideEntry.h"
+#include "SyncEngine/internal/PathTable.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,13 +1,13 @@
 #include "SyncEngine/TwoWayEngine.h"
 
 #include "SyncEngine/CancellationError.h"
-#include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/PathKey.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/TwoWayEngineError.h"
-#include "SyncEngine/internal/TwoWayListState.h"
 #include "SyncEngine/TwoWayPlanner.h"
+#include "SyncEngine/internal/EndpointCheck.h"
+#include "SyncEngine/internal/TwoWayListState.h"
 #include "SyncEngine/internal/TwoWayRun.h"
 
 #include <algorithm>

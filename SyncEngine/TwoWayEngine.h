@@ -11,8 +11,8 @@
 #include "SyncEngine/TwoWayPlan.h"
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncModel/RunStats.h"
-#include "SyncModel/SyncJob.h"
 #include "SyncModel/Support/Clock.h"
+#include "SyncModel/SyncJob.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "SyncEngine/TwoWayPlanner.h"
 
-#include "SyncEngine/internal/KeyedMerge.h"
 #include "SyncEngine/PathKey.h"
+#include "SyncEngine/internal/KeyedMerge.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>

@@ -2,21 +2,21 @@
 
 #include "SyncEngine/Baseline.h"
 #include "SyncEngine/BaselineStore.h"
-#include "SyncEngine/internal/CopySourceCheck.h"
-#include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/RsyncExit.h"
 #include "SyncEngine/RsyncRunner.h"
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
+#include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/TwoWayPlan.h"
 #include "SyncEngine/TwoWaySide.h"
-#include "SyncEngine/TransferScratch.h"
+#include "SyncEngine/internal/CopySourceCheck.h"
+#include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/internal/TwoWayTransferState.h"
 #include "SyncModel/RunStats.h"
-#include "SyncModel/SyncJob.h"
 #include "SyncModel/Support/Clock.h"
+#include "SyncModel/SyncJob.h"
 
 #include <cstdint>
 #include <filesystem>

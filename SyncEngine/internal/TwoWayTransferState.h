@@ -1,11 +1,11 @@
 #pragma once
 
-#include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncEvent.h"
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
+#include "SyncEngine/internal/PathKeySet.h"
 #include "SyncModel/RunStats.h"
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 #include "SyncEngine/internal/TwoWayTransferState.h"
+
 #include "tests/support/MemoryLog.h"
 
 #include "SyncModel/Support/FileIO.h"

@@ -1,5 +1,8 @@
 #include "tools/kelto-run-job/RunJob.h"
 
+#include "SyncEngine/TransferScratch.h"
+#include "SyncModel/Support/SafeFileSystem.h"
+
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncEngine/ExitClass.h"
@@ -12,7 +15,6 @@
 #include "tools/kelto-run-job/RunJobReport.h"
 
 #include <sys/resource.h>
-#include <sys/statfs.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -29,14 +31,18 @@ namespace {
 
 // The kernel's name for the file system holding the folder.
 std::string fileSystemName(const fs::path& folder) {
-    struct statfs info {};
-    if (::statfs(folder.c_str(), &info) != 0) return "unknown";
+    std::optional<std::int64_t> type;
+    try {
+        type = SafeFileSystem::fileSystemType(folder);
+    } catch (const FileError&) {
+    }
+    if (!type) return "unknown";
     static const std::map<unsigned long, std::string> names{
         {0xEF53, "ext4"},       {0x9123683E, "btrfs"}, {0x58465342, "xfs"},   {0x01021994, "tmpfs"},
         {0x4d44, "vfat"},       {0x2011BAB0, "exfat"}, {0x5346544e, "ntfs3"}, {0x6969, "nfs"},
         {0xFF534D42, "cifs"},   {0xFE534D42, "smb3"},  {0x794c7630, "overlay"}, {0xF2F52010, "f2fs"},
         {0x2FC12FC1, "zfs"},    {0x65735546, "fuse"}};
-    const auto found = names.find(static_cast<unsigned long>(info.f_type));
+    const auto found = names.find(static_cast<unsigned long>(*type));
     return found == names.end() ? "unknown" : found->second;
 }
 
@@ -147,6 +153,8 @@ void RunJob::printRsyncArguments(const SyncJob& job, const TwoWaySide& a, const 
     if (job.options.archiveEnabled)
         invocation.backupDirectory =
             ArchiveDirectories::runFolderRelativePath(job.id, ArchiveRunID::make(SystemClock::shared().now()));
+    // As a transfer that writes files gets them.
+    TransferScratch::assign(invocation, b.root, {}, false);
     for (const std::string& argument : RsyncArguments::build(invocation)) std::cout << argument << '\n';
 }
 

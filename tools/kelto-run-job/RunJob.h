@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SyncModel/SyncJob.h"
 #include "SyncModel/Support/Json.h"
+#include "SyncModel/SyncJob.h"
 #include "tools/kelto-run-job/RunJobEngines.h"
 #include "tools/kelto-run-job/RunJobOptions.h"
 
