@@ -32,8 +32,16 @@ TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
     ASSERT_EQ(good, "-rw-r--r--           3 2020/01/01 00:00:00 good\n");
     for (const fs::path* side : {&a, &b}) {
         SCOPED_TRACE(side->native());
-        script.expect(ScriptedRsyncRunner::listing(*side)).out(good + unreadable + "\n");
-        script.expect(ScriptedRsyncRunner::listing(*side == a ? b : a)).out(good);
+        // The failing listing waits for the other one to begin: otherwise the
+        // failure may stop the other side before it takes its step, leaving
+        // that step to a later call.
+        std::latch otherBegun(1);
+        script.expect(ScriptedRsyncRunner::listing(*side))
+            .then([&] { otherBegun.wait(); })
+            .out(good + unreadable + "\n");
+        script.expect(ScriptedRsyncRunner::listing(*side == a ? b : a))
+            .then([&] { otherBegun.count_down(); })
+            .out(good);
         try {
             plan();
             FAIL() << "planned without the unreadable entry";
