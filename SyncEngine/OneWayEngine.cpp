@@ -40,6 +40,7 @@ bool isNew(const ItemizedChange& c) {
 }
 bool isReceivedFile(const ItemizedChange& c) { return c.code.starts_with(">f"); }
 bool isChangedLink(const ItemizedChange& c) { return c.code.starts_with("cL"); }
+bool isReserved(const ItemizedChange& c) { return ArchiveDirectories::isReservedPath(c.path); }
 
 std::string withoutTrailingSlash(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
@@ -225,7 +226,7 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
     std::unordered_set<std::string> absentFolders;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const ItemizedChange& line = lines[i];
-        if (!isNew(line) || isRoot(line) || line.path == "./") continue;
+        if (!isNew(line) || isRoot(line) || line.path == "./" || isReserved(line)) continue;
         const std::string path = withoutTrailingSlash(line.path);
         const std::size_t slash = path.rfind('/');
         bool absent = slash != std::string::npos && absentFolders.contains(path.substr(0, slash));
@@ -256,8 +257,11 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
     if (const auto fault = EndpointCheck::firstFault(source, destination)) {
-        if (fault->kind == EndpointCheck::Fault::Case::missing) throw OneWayEngineError::endpointMissing(fault->folder);
-        throw OneWayEngineError::nestedEndpoints();
+        switch (fault->kind) {
+        case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault->folder);
+        case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
+        case EndpointCheck::Fault::Case::reservedNotFolder: throw OneWayEngineError::reservedNotFolder(fault->folder);
+        }
     }
     if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
 }
@@ -297,8 +301,11 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
     const std::vector<bool> replacedInFinal = finalScan ? replacesOtherKind(final, destination) : replacedInFirst;
 
     SyncPlan plan;
+    // The exclusion keeps rsync away from the reserved tree; a line that says
+    // otherwise is never planned nor counted.
     for (std::size_t i = 0; i < final.size(); ++i) {
         const ItemizedChange& line = final[i];
+        if (isReserved(line)) continue;
         if (isReceivedFile(line)) plan.copies.push_back(PlannedCopy{line.path, line.size, Side::b});
         if (replacedInFinal[i]) {
             // B's entry goes whatever the job's mode; a copy job replaces it too.
@@ -311,6 +318,7 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
     }
     for (std::size_t i = 0; i < first.size(); ++i) {
         const ItemizedChange& line = first[i];
+        if (isReserved(line)) continue;
         if (replacedInFirst[i]) ++plan.entryCountB;  // B's entry, whatever A's is
         if (isDirectory(line) || isRoot(line)) continue;
         if (!isDeletion(line)) ++plan.entryCountA;
@@ -332,7 +340,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(first.size());
     for (const ItemizedChange& line : first) {
-        if (isDeletion(line) || line.path == "." || line.path == "./") continue;
+        if (isDeletion(line) || line.path == "." || line.path == "./" || isReserved(line)) continue;
         candidates.push_back({line.path, isDirectory(line) ? 0 : line.size});
     }
     std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);

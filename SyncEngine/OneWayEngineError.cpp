@@ -26,6 +26,8 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
         return "The destination volume is read-only.";
     case Code::invalidRunID:
         return "The run identifier is not a valid run folder name.";
+    case Code::reservedNotFolder:
+        return "\"" + path.string() + "\" is not a folder; remove it so that Kelto Sync can keep its archive there.";
     }
     return "The sync could not be carried out.";
 }
@@ -52,5 +54,8 @@ OneWayEngineError OneWayEngineError::readOnlyDestination() {
     return OneWayEngineError(Code::readOnlyDestination, {}, 0, {});
 }
 OneWayEngineError OneWayEngineError::invalidRunID() { return OneWayEngineError(Code::invalidRunID, {}, 0, {}); }
+OneWayEngineError OneWayEngineError::reservedNotFolder(std::filesystem::path path) {
+    return OneWayEngineError(Code::reservedNotFolder, std::move(path), 0, {});
+}
 
 }  // namespace kelto

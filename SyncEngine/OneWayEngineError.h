@@ -21,6 +21,7 @@ public:
         nestedEndpoints,      // the same folder, or one inside the other
         readOnlyDestination,  // the job's stored destination volume is read-only
         invalidRunID,         // not a well-formed run folder name
+        reservedNotFolder,    // path(): a side's ".KeltoSync" that is a file, a link or anything but a folder
     };
 
     static OneWayEngineError endpointMissing(std::filesystem::path path);
@@ -29,6 +30,7 @@ public:
     static OneWayEngineError nestedEndpoints();
     static OneWayEngineError readOnlyDestination();
     static OneWayEngineError invalidRunID();
+    static OneWayEngineError reservedNotFolder(std::filesystem::path path);
 
     Code code() const { return code_; }
     const std::filesystem::path& path() const { return path_; }
@@ -53,8 +55,9 @@ private:
 
 template <>
 struct EnumNames<OneWayEngineError::Code> {
-    static constexpr std::array<std::string_view, 6> names{"endpointMissing", "scanFailed",         "unsupportedMode",
-                                                           "nestedEndpoints", "readOnlyDestination", "invalidRunID"};
+    static constexpr std::array<std::string_view, 7> names{
+        "endpointMissing", "scanFailed",   "unsupportedMode",   "nestedEndpoints",
+        "readOnlyDestination", "invalidRunID", "reservedNotFolder"};
 };
 
 }  // namespace kelto
