@@ -244,6 +244,12 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
     return result;
 }
 
+// A path rsync's exclude file cannot hold would be copied after all.
+void checkExcludable(const std::vector<SkippedFile>& skipped) {
+    for (const SkippedFile& file : skipped)
+        if (!PreflightSkips::canExclude(file.path)) throw OneWayEngineError::skipTooLong(file.path);
+}
+
 // Whether the transfer's exclude file keeps rsync away from the path.
 bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>& skipped) {
     const std::string whole = withoutTrailingSlash(path);
@@ -344,6 +350,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         candidates.push_back({line.path, isDirectory(line) ? 0 : line.size});
     }
     std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
+    checkExcludable(skipped);
 
     std::optional<std::vector<ItemizedChange>> second;
     if (!skipped.empty()) {
@@ -363,6 +370,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
                                                  const ProgressHandler& onProgress) const {
     checkEndpoints(job, source, destination);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
+    checkExcludable(plan.skipped);
     ArchiveDirectories::prepareTree(destination, job.id, runID);
     TransferScratch::clearTemporaries(destination);
 

@@ -54,8 +54,10 @@ struct OneWayEngine {
     std::function<void(double seconds)> onRsyncRunTimed;
 
     // The plan for the job on these folders; copies and archives target B.
-    // Throws OneWayEngineError, the exclude file's FileError, or
-    // RsyncProcessError when rsync cannot be started.
+    // Throws OneWayEngineError (skipTooLong, before the second dry run, for a
+    // path the preflight skips that rsync's exclude file cannot hold), the
+    // exclude file's FileError, or RsyncProcessError when rsync cannot be
+    // started.
     SyncPlan plan(const SyncJob& job, const std::filesystem::path& source, const std::filesystem::path& destination,
                   const FileSystemTraits& traits, std::stop_token stop = {},
                   const ProgressHandler& onProgress = nullptr) const;
