@@ -28,6 +28,10 @@ Folder prepareFolder(const Folder& parent, const std::string& name) {
 
 }  // namespace
 
+bool ArchiveDirectories::isReservedPath(std::string_view path) {
+    return path.starts_with(reservedName) && (path.size() == reservedName.size() || path[reservedName.size()] == '/');
+}
+
 std::string ArchiveDirectories::runFolderRelativePath(const Uuid& jobID, std::string_view runID) {
     return std::string(reservedName) + "/" + std::string(archiveName) + "/" + jobID.string() + "/" + std::string(runID);
 }

@@ -26,6 +26,10 @@ struct ArchiveDirectories {
     static constexpr std::string_view temporaryName = "Temporary";
     static constexpr std::string_view holdingName = "Holding";
 
+    // Whether a path relative to R names the reserved folder or lies in it;
+    // a folder's trailing "/" is allowed.
+    static bool isReservedPath(std::string_view path);
+
     // ".KeltoSync/Archive/<job UUID>/<run identifier>", relative to R.
     static std::string runFolderRelativePath(const Uuid& jobID, std::string_view runID);
 

@@ -47,6 +47,7 @@ bool isUntouched(const ItemizedChange& c) {
     return c.code.size() > 2 && c.code[0] == '.' && c.code.find_first_not_of(' ', 2) == std::string::npos;
 }
 bool isChangedLink(const ItemizedChange& c) { return c.code.starts_with("cL"); }
+bool isReserved(const ItemizedChange& c) { return ArchiveDirectories::isReservedPath(c.path); }
 
 std::string withoutTrailingSlash(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
@@ -240,7 +241,7 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
     std::unordered_set<std::string> absentFolders;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const ItemizedChange& line = lines[i];
-        if (!isNew(line) || isRoot(line) || line.path == "./") continue;
+        if (!isNew(line) || isRoot(line) || line.path == "./" || isReserved(line)) continue;
         const std::string path = withoutTrailingSlash(line.path);
         const std::size_t slash = path.rfind('/');
         bool absent = slash != std::string::npos && absentFolders.contains(path.substr(0, slash));
@@ -279,6 +280,12 @@ RsyncExit withChangedSources(CopySourceCheck& sources, TransferState& state, con
     return RsyncExit(exit.code == 0 || exit.code == 24 ? 23 : exit.code, std::move(tail));
 }
 
+// A path rsync's exclude file cannot hold would be copied after all.
+void checkExcludable(const std::vector<SkippedFile>& skipped) {
+    for (const SkippedFile& file : skipped)
+        if (!PreflightSkips::canExclude(file.path)) throw OneWayEngineError::skipTooLong(file.path);
+}
+
 // Whether the transfer's exclude file keeps rsync away from the path.
 bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>& skipped) {
     const std::string whole = withoutTrailingSlash(path);
@@ -310,8 +317,11 @@ void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
     if (const auto fault = EndpointCheck::firstFault(source, destination)) {
-        if (fault->kind == EndpointCheck::Fault::Case::missing) throw OneWayEngineError::endpointMissing(fault->folder);
-        throw OneWayEngineError::nestedEndpoints();
+        switch (fault->kind) {
+        case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault->folder);
+        case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
+        case EndpointCheck::Fault::Case::reservedNotFolder: throw OneWayEngineError::reservedNotFolder(fault->folder);
+        }
     }
     if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
 }
@@ -351,8 +361,11 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
     const std::vector<bool> replacedInFinal = finalScan ? replacesOtherKind(final, destination) : replacedInFirst;
 
     SyncPlan plan;
+    // The exclusion keeps rsync away from the reserved tree; a line that says
+    // otherwise is never planned nor counted.
     for (std::size_t i = 0; i < final.size(); ++i) {
         const ItemizedChange& line = final[i];
+        if (isReserved(line)) continue;
         if (isReceivedFile(line)) plan.copies.push_back(PlannedCopy{line.path, line.size, Side::b});
         if (replacedInFinal[i]) {
             // B's entry goes whatever the job's mode; a copy job replaces it too.
@@ -365,6 +378,7 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
     }
     for (std::size_t i = 0; i < first.size(); ++i) {
         const ItemizedChange& line = first[i];
+        if (isReserved(line)) continue;
         if (replacedInFirst[i]) ++plan.entryCountB;  // B's entry, whatever A's is
         if (isDirectory(line) || isRoot(line)) continue;
         if (!isDeletion(line)) ++plan.entryCountA;
@@ -386,10 +400,11 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(first.size());
     for (const ItemizedChange& line : first) {
-        if (isDeletion(line) || line.path == "." || line.path == "./") continue;
+        if (isDeletion(line) || line.path == "." || line.path == "./" || isReserved(line)) continue;
         candidates.push_back({line.path, isDirectory(line) ? 0 : line.size});
     }
     std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
+    checkExcludable(skipped);
 
     std::optional<std::vector<ItemizedChange>> second;
     if (!skipped.empty()) {
@@ -409,6 +424,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
                                                  const ProgressHandler& onProgress) const {
     checkEndpoints(job, source, destination);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
+    checkExcludable(plan.skipped);
     ArchiveDirectories::prepareTree(destination, job.id, runID);
     const TransferScratch::Claim scratch = TransferScratch::claim(destination);
     // What runs that never settled still hold goes back before anything is

@@ -62,8 +62,10 @@ struct OneWayEngine {
     std::function<void(double seconds)> onRsyncRunTimed;
 
     // The plan for the job on these folders; copies and archives target B.
-    // Throws OneWayEngineError, the exclude file's FileError, or
-    // RsyncProcessError when rsync cannot be started.
+    // Throws OneWayEngineError (skipTooLong, before the second dry run, for a
+    // path the preflight skips that rsync's exclude file cannot hold), the
+    // exclude file's FileError, or RsyncProcessError when rsync cannot be
+    // started.
     SyncPlan plan(const SyncJob& job, const std::filesystem::path& source, const std::filesystem::path& destination,
                   const FileSystemTraits& traits, std::stop_token stop = {},
                   const ProgressHandler& onProgress = nullptr) const;
@@ -85,13 +87,15 @@ struct OneWayEngine {
                                        const ProgressHandler& onProgress = nullptr) const;
 
     // The first failing check: two-way mode, a missing folder, nested
-    // folders, a read-only destination volume.
+    // folders, a reserved name held by anything but a folder on either side,
+    // a read-only destination volume.
     static void checkEndpoints(const SyncJob& job, const std::filesystem::path& source,
                                const std::filesystem::path& destination);
 
     // Builds a plan from the first dry run's lines (entry counts) and the
     // final one's (copies, archives, deletions). B is looked at only where
     // rsync calls an entry new: an entry of another kind there is replaced.
+    // Lines naming the reserved folder or anything in it are left out.
     static SyncPlan planFromScans(const std::vector<ItemizedChange>& first, const std::vector<ItemizedChange>* final,
                                   SyncMode mode, std::vector<SkippedFile> skipped,
                                   const std::filesystem::path& destination);

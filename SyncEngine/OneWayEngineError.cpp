@@ -6,6 +6,18 @@ namespace kelto {
 
 namespace {
 
+// A path of thousands of bytes would swamp the message: its start and end
+// tell it apart well enough. Cut between UTF-8 sequences, never inside one.
+std::string shortened(const std::string& path) {
+    constexpr std::size_t keep = 60;
+    if (path.size() <= 2 * keep + 3) return path;
+    auto isContinuation = [&](std::size_t i) { return (static_cast<unsigned char>(path[i]) & 0xC0) == 0x80; };
+    std::size_t head = keep, tail = path.size() - keep;
+    while (head > 0 && isContinuation(head)) --head;
+    while (tail < path.size() && isContinuation(tail)) ++tail;
+    return path.substr(0, head) + "\u2026" + path.substr(tail);
+}
+
 std::string describe(OneWayEngineError::Code code, const std::filesystem::path& path, std::int32_t exitCode,
                      const std::vector<std::string>& tail) {
     using Code = OneWayEngineError::Code;
@@ -26,6 +38,12 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
         return "The destination volume is read-only.";
     case Code::invalidRunID:
         return "The run identifier is not a valid run folder name.";
+    case Code::reservedNotFolder:
+        return "\"" + path.string() + "\" is not a folder; remove it so that Kelto Sync can keep its archive there.";
+    case Code::skipTooLong:
+        return "\"" + shortened(path.string()) +
+               "\" cannot be copied to the destination and must be skipped, but its path is too long for rsync "
+               "to skip it; shorten the path.";
     }
     return "The sync could not be carried out.";
 }
@@ -52,5 +70,11 @@ OneWayEngineError OneWayEngineError::readOnlyDestination() {
     return OneWayEngineError(Code::readOnlyDestination, {}, 0, {});
 }
 OneWayEngineError OneWayEngineError::invalidRunID() { return OneWayEngineError(Code::invalidRunID, {}, 0, {}); }
+OneWayEngineError OneWayEngineError::reservedNotFolder(std::filesystem::path path) {
+    return OneWayEngineError(Code::reservedNotFolder, std::move(path), 0, {});
+}
+OneWayEngineError OneWayEngineError::skipTooLong(std::string path) {
+    return OneWayEngineError(Code::skipTooLong, std::move(path), 0, {});
+}
 
 }  // namespace kelto

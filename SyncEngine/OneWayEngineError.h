@@ -21,6 +21,8 @@ public:
         nestedEndpoints,      // the same folder, or one inside the other
         readOnlyDestination,  // the job's stored destination volume is read-only
         invalidRunID,         // not a well-formed run folder name
+        reservedNotFolder,    // path(): a side's ".KeltoSync" that is a file, a link or anything but a folder
+        skipTooLong,          // path(): a path the preflight skips, too long for rsync's exclude file
     };
 
     static OneWayEngineError endpointMissing(std::filesystem::path path);
@@ -29,6 +31,8 @@ public:
     static OneWayEngineError nestedEndpoints();
     static OneWayEngineError readOnlyDestination();
     static OneWayEngineError invalidRunID();
+    static OneWayEngineError reservedNotFolder(std::filesystem::path path);
+    static OneWayEngineError skipTooLong(std::string path);
 
     Code code() const { return code_; }
     const std::filesystem::path& path() const { return path_; }
@@ -53,8 +57,9 @@ private:
 
 template <>
 struct EnumNames<OneWayEngineError::Code> {
-    static constexpr std::array<std::string_view, 6> names{"endpointMissing", "scanFailed",         "unsupportedMode",
-                                                           "nestedEndpoints", "readOnlyDestination", "invalidRunID"};
+    static constexpr std::array<std::string_view, 8> names{
+        "endpointMissing", "scanFailed",   "unsupportedMode",   "nestedEndpoints",
+        "readOnlyDestination", "invalidRunID", "reservedNotFolder", "skipTooLong"};
 };
 
 }  // namespace kelto

@@ -68,6 +68,9 @@ std::vector<std::string> prefixes(std::string_view path) {
     return out;
 }
 
+bool hasWildcard(std::string_view path) { return path.find_first_of("*?[") != std::string_view::npos; }
+bool isSpecial(char c) { return c == '\\' || c == '*' || c == '?' || c == '[' || c == ']'; }
+
 struct Spellings {
     std::string first;
     bool colliding = false;
@@ -127,17 +130,24 @@ std::string PreflightSkips::excludeFileContents(const std::vector<SkippedFile>& 
         out.push_back('/');
         // Without a wildcard rsync matches the pattern literally, backslashes
         // included; with one, every special character must be escaped.
-        if (file.path.find_first_of("*?[") == std::string::npos) {
+        if (!hasWildcard(file.path)) {
             out += file.path;
         } else {
             for (char c : file.path) {
-                if (c == '\\' || c == '*' || c == '?' || c == '[' || c == ']') out.push_back('\\');
+                if (isSpecial(c)) out.push_back('\\');
                 out.push_back(c);
             }
         }
         out.push_back('\0');
     }
     return out;
+}
+
+bool PreflightSkips::canExclude(std::string_view path) {
+    std::size_t length = 1 + path.size();
+    if (hasWildcard(path))
+        for (char c : path) length += isSpecial(c) ? 1 : 0;
+    return length <= maximumRecordLength;
 }
 
 void PreflightSkips::writeExcludeFile(const std::vector<SkippedFile>& skipped, const std::filesystem::path& path) {

@@ -3,9 +3,11 @@
 #include "SyncEngine/FileSystemTraits.h"
 #include "SyncModel/RunStats.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelto {
@@ -22,9 +24,17 @@ struct PreflightSkips {
     // Each path at most once, in order of first occurrence; size beats case.
     static std::vector<SkippedFile> evaluate(const std::vector<Candidate>& candidates, const FileSystemTraits& traits);
 
+    // The longest record, NUL left out, that rsync reads from an exclude
+    // file: its line buffer is 4096 bytes with the terminator, and it drops
+    // a longer line with only a warning, exiting 0.
+    static constexpr std::size_t maximumRecordLength = 4095;
+
     // The bytes of the exclude file: per skipped path "/", the path (escaped
     // when it holds a wildcard) and a NUL, for rsync's --from0.
     static std::string excludeFileContents(const std::vector<SkippedFile>& skipped);
+
+    // Whether the path's record fits within maximumRecordLength.
+    static bool canExclude(std::string_view path);
 
     // Writes the exclude file atomically; throws FileError.
     static void writeExcludeFile(const std::vector<SkippedFile>& skipped, const std::filesystem::path& path);

@@ -68,3 +68,19 @@ TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPath) {
     EXPECT_EQ(name.filename().string().rfind("KeltoSync-excludes-", 0), 0u);
     EXPECT_NE(name, PreflightSkips::makeExcludeFilePath());
 }
+
+// rsync drops a longer exclude line with only a warning, so such a path
+// would be copied after all; the escaping of wildcards counts.
+TEST(PreflightSkips, AnExcludeRecordFitsRsyncsFilterLineOrIsRefused) {
+    EXPECT_EQ(PreflightSkips::maximumRecordLength, 4095u);
+    const std::string plain(4094, 'a');
+    EXPECT_TRUE(PreflightSkips::canExclude(plain));
+    EXPECT_FALSE(PreflightSkips::canExclude(plain + "a"));
+
+    const std::string wild(2047, '?');  // "/" and 2047 escaped characters
+    EXPECT_EQ(PreflightSkips::excludeFileContents({collision(wild)}).size(), 4095u + 1);
+    EXPECT_TRUE(PreflightSkips::canExclude(wild));
+    EXPECT_FALSE(PreflightSkips::canExclude(wild + "?"));
+    EXPECT_FALSE(PreflightSkips::canExclude(wild + "a"));
+    EXPECT_TRUE(PreflightSkips::canExclude(std::string(2046, '?') + "a"));
+}

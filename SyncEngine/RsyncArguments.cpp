@@ -35,7 +35,10 @@ std::vector<std::string> RsyncArguments::build(const RsyncInvocation& invocation
     // folder inside the reserved folder serves instead.
     if (invocation.partialDirectory) args.push_back("--partial-dir=" + invocation.partialDirectory->native());
     if (invocation.temporaryDirectory) args.push_back("--temp-dir=" + invocation.temporaryDirectory->native());
-    args.push_back("--exclude=/.KeltoSync/");
+    // Without a trailing "/", so that the rule holds whatever the reserved
+    // name is on either side: a file or a link of that name on A would
+    // otherwise replace B's reserved folder, archive and all.
+    args.push_back("--exclude=/.KeltoSync");
     args.push_back("--modify-window=" + std::to_string(traits.modifyWindow));
     args.push_back(traits.isNetwork ? "--timeout=120" : "--timeout=0");
     args.push_back(traits.preservesPermissions ? "--perms" : "--no-perms");

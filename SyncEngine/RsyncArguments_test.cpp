@@ -41,7 +41,7 @@ const std::vector<std::string> kFixed{
     "--links",          "--times",           "--no-owner",
     "--no-group",       "--no-human-readable", "--itemize-changes",
     "--out-format=%i %l %b %n", "--info=progress2", "--no-inc-recursive",
-    "--exclude=/.KeltoSync/"};
+    "--exclude=/.KeltoSync"};
 
 std::vector<std::string> withFixed(std::vector<std::string> tail) {
     std::vector<std::string> all = kFixed;
@@ -64,7 +64,7 @@ TEST(RsyncArgumentsTraits, ScratchFoldersComeBeforeTheReservedExclusionOnlyWhenG
     const auto args = RsyncArguments::build(transfer);
     EXPECT_EQ(indexOf(args, "--partial-dir=/media/b/Backup/.KeltoSync/Partial"), 9);
     EXPECT_EQ(indexOf(args, "--temp-dir=/media/b/Backup/.KeltoSync/Temporary"), 10);
-    EXPECT_EQ(indexOf(args, "--exclude=/.KeltoSync/"), 11);
+    EXPECT_EQ(indexOf(args, "--exclude=/.KeltoSync"), 11);
 
     for (const auto& arg : RsyncArguments::build(invocation(RsyncOperation::mirror()))) {
         EXPECT_FALSE(arg.starts_with("--partial-dir")) << arg;
@@ -174,7 +174,7 @@ TEST(RsyncArgumentsExcludes, EveryPatternIsALiteralExclusion) {
     for (const auto& a : args)
         if (a.starts_with("--exclude=")) excludes.push_back(a);
     ASSERT_EQ(excludes.size(), 1 + FilterSet::defaultExcludes.size() + 5);
-    EXPECT_EQ(excludes.front(), "--exclude=/.KeltoSync/");  // first, so nothing before it can match
+    EXPECT_EQ(excludes.front(), "--exclude=/.KeltoSync");  // first, so nothing before it can match
     EXPECT_EQ(excludes[1], "--exclude=- .DS_Store");
     EXPECT_EQ(excludes[8], "--exclude=- Icon\r");
     EXPECT_THAT(std::vector<std::string>(excludes.end() - 5, excludes.end()),

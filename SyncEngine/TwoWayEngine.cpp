@@ -82,8 +82,11 @@ void dropSkipped(std::vector<std::string>& paths, const std::vector<SkippedFile>
 void TwoWayEngine::checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b) {
     if (job.mode != SyncMode::twoWay) throw TwoWayEngineError::unsupportedMode();
     if (const auto fault = EndpointCheck::firstFault(a, b)) {
-        if (fault->kind == EndpointCheck::Fault::Case::missing) throw TwoWayEngineError::endpointMissing(fault->folder);
-        throw TwoWayEngineError::nestedEndpoints();
+        switch (fault->kind) {
+        case EndpointCheck::Fault::Case::missing: throw TwoWayEngineError::endpointMissing(fault->folder);
+        case EndpointCheck::Fault::Case::nested: throw TwoWayEngineError::nestedEndpoints();
+        case EndpointCheck::Fault::Case::reservedNotFolder: throw TwoWayEngineError::reservedNotFolder(fault->folder);
+        }
     }
     if (job.source.volume.isReadOnly || job.destination.volume.isReadOnly) throw TwoWayEngineError::readOnlyEndpoint();
 }

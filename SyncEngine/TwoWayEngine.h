@@ -73,7 +73,8 @@ struct TwoWayEngine {
                                        const ProgressHandler& onProgress = nullptr) const;
 
     // The first failing check: not two-way, a missing folder, nested
-    // folders, a read-only volume recorded for either side.
+    // folders, a reserved name held by anything but a folder on either side,
+    // a read-only volume recorded for either side.
     static void checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b);
 
     // One folder as rsync lists it (the job's filters applied, the reserved

@@ -34,6 +34,14 @@ TwoWayEngineError TwoWayEngineError::readOnlyEndpoint() {
     return TwoWayEngineError(Code::readOnlyEndpoint, "A folder of the job is on a read-only volume.");
 }
 
+TwoWayEngineError TwoWayEngineError::reservedNotFolder(std::filesystem::path item) {
+    TwoWayEngineError error(Code::reservedNotFolder, "\"" + item.string() +
+                                                         "\" is not a folder; remove it so that Kelto Sync can keep "
+                                                         "its archive there.");
+    error.folder_ = std::move(item);
+    return error;
+}
+
 TwoWayEngineError TwoWayEngineError::invalidRunID() {
     return TwoWayEngineError(Code::invalidRunID, "The run identifier is not valid.");
 }

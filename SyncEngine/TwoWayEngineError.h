@@ -11,7 +11,16 @@ namespace kelto {
 // Why the two-way engine refused to plan or run.
 class TwoWayEngineError : public std::runtime_error {
 public:
-    enum class Code { endpointMissing, unsafePath, scanFailed, unsupportedMode, nestedEndpoints, readOnlyEndpoint, invalidRunID };
+    enum class Code {
+        endpointMissing,
+        unsafePath,
+        scanFailed,
+        unsupportedMode,
+        nestedEndpoints,
+        readOnlyEndpoint,
+        invalidRunID,
+        reservedNotFolder,  // a side's ".KeltoSync" is a file, a link or anything but a folder
+    };
 
     static TwoWayEngineError endpointMissing(std::filesystem::path folder);
     static TwoWayEngineError unsafePath(std::string path);
@@ -20,9 +29,10 @@ public:
     static TwoWayEngineError nestedEndpoints();
     static TwoWayEngineError readOnlyEndpoint();
     static TwoWayEngineError invalidRunID();
+    static TwoWayEngineError reservedNotFolder(std::filesystem::path item);
 
     Code code() const { return code_; }
-    const std::filesystem::path& folder() const { return folder_; }  // endpointMissing
+    const std::filesystem::path& folder() const { return folder_; }  // endpointMissing, reservedNotFolder
     const std::string& path() const { return path_; }                // unsafePath
     std::int32_t exitCode() const { return exitCode_; }              // scanFailed
     const std::vector<std::string>& stderrTail() const { return stderrTail_; }  // scanFailed

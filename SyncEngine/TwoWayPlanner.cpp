@@ -1,5 +1,6 @@
 #include "SyncEngine/TwoWayPlanner.h"
 
+#include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/PathKey.h"
 #include "SyncEngine/internal/KeyedMerge.h"
 #include "SyncModel/Support/Unicode.h"
@@ -98,6 +99,7 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
 
         if (clashes.hasAncestorOf(key)) continue;
         if (!a && !b) continue;
+        if (ArchiveDirectories::isReservedPath(key)) continue;  // never the user's to sync
 
         if (a && !b) {
             if (unchanged(*a, bl, w)) {

@@ -16,7 +16,8 @@ namespace kelto {
 // no files, never fails.
 struct TwoWayPlanner {
     // `modifyWindow`: seconds within which two times count as equal (negative
-    // counts as 0). One pass over the three key-sorted tables.
+    // counts as 0). One pass over the three key-sorted tables. The reserved
+    // folder and what it holds are never planned.
     static TwoWayPlan plan(const SideListing& sideA, const SideListing& sideB, const std::optional<Baseline>& baseline,
                            std::int64_t modifyWindow);
 

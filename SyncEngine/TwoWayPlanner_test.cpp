@@ -104,6 +104,19 @@ TEST(TwoWayPlanner, TypeClashIsReportedAndEverythingBeneathItDropped) {
     EXPECT_EQ(view.conflicts, (Strings{"l", "x", "x-y"}));
 }
 
+// Whatever a listing or the baseline holds of the reserved tree, nothing
+// there is copied, deleted or taken for a clash.
+TEST(TwoWayPlanner, TheReservedTreeIsNeverPlanned) {
+    const SideListing a{file(".KeltoSync"), file(".KeltoSync-notes"), file(".KeltoSync/Partial/x")};
+    const SideListing b{dir(".KeltoSync"), dir(".KeltoSync/Archive"), file(".KeltoSync/Archive/old")};
+    const auto base = baselineOf({file(".KeltoSync/Partial/x"), file(".KeltoSync/Archive/old")});
+    const auto plan = TwoWayPlanner::plan(a, b, base, 0);
+    EXPECT_EQ(plan.copyAtoB, (Strings{".KeltoSync-notes"}));
+    EXPECT_TRUE(plan.copyBtoA.empty());
+    EXPECT_TRUE(plan.conflicts.empty());
+    EXPECT_TRUE(plan.archiveOnA.empty() && plan.archiveOnB.empty() && plan.removeDirsOnB.empty());
+}
+
 TEST(TwoWayPlanner, FileAgainstSymlinkGoesThroughTheChangeRules) {
     const auto plan = TwoWayPlanner::plan(SideListing{file("p", 4, 100)}, SideListing{link("p")},
                                           baselineOf({file("p", 4, 100)}), 0);

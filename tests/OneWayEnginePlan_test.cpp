@@ -3,7 +3,9 @@
 
 #include "tests/OneWayEngineFixture.h"
 
+#include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/RsyncProcessError.h"
+#include "SyncModel/Support/Unicode.h"
 
 using namespace kelto;
 using namespace kelto::test;
@@ -97,6 +99,45 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     EXPECT_EQ(sorted(copied), copyPaths(p));
     EXPECT_EQ(stats.skipped, p.skipped);
     EXPECT_TRUE(fs::is_empty(tmpdir)) << "exclude files are removed";
+}
+
+// rsync quietly drops an exclude line longer than its buffer, so a skipped
+// path whose escaped form is longer would be copied after all.
+TEST_F(OneWayEngineTest, ASkipTooLongForTheExcludeFileFailsThePlan) {
+    traits.maxFileSize = 1;
+    // "/", then ten components of 200 wildcards escaped, with their slashes: 4011 bytes.
+    std::string folder;
+    for (int i = 0; i < 10; ++i) folder += std::string(200, '?') + "/";
+    const std::string longest = folder + std::string(84, 'a');
+    ASSERT_EQ(PreflightSkips::excludeFileContents({{longest, FileSkipReason::tooLargeForFAT}}).size(), 4095u + 1);
+    put(src / longest, "big");
+    put(src / "small", "s");
+
+    const SyncPlan p = plan();
+    EXPECT_EQ(p.skipped, (std::vector<SkippedFile>{{longest, FileSkipReason::tooLargeForFAT}}));
+    EXPECT_EQ(copyPaths(p), std::vector<std::string>{"small"});
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
+    EXPECT_TRUE(fs::exists(dst / "small"));
+    EXPECT_FALSE(fs::exists(dst / longest));
+
+    std::string tooLong = folder;  // one byte more, ending in two-byte characters
+    for (int i = 0; i < 42; ++i) tooLong += "\xC3\xA9";
+    tooLong += "b";
+    put(src / tooLong, "big");
+    fs::remove(dst / "small");
+    try {
+        plan();
+        FAIL() << "planned a skip rsync would not honour";
+    } catch (const OneWayEngineError& error) {
+        EXPECT_EQ(error, OneWayEngineError::skipTooLong(tooLong));
+        const std::string text = error.what();
+        EXPECT_LT(text.size(), 300u) << "the path is shortened";
+        EXPECT_TRUE(Unicode::isValidUtf8(text)) << text;
+        EXPECT_NE(text.find("\"" + std::string(20, '?')), std::string::npos) << text;
+        EXPECT_NE(text.find("\xC3\xA9" "b\""), std::string::npos) << text;
+    }
+    EXPECT_FALSE(fs::exists(dst / "small"));
 }
 
 TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {

@@ -1,6 +1,7 @@
 // User exclude patterns against the real rsync: none of them may clear the
 // rule list (which would expose the reserved folder to a mirror's deletions)
-// or turn into an include.
+// or turn into an include; and the reserved exclusion holds for whatever
+// stands at that name.
 
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncOutputParser.h"
@@ -119,4 +120,67 @@ TEST(RsyncExcludeRules, OddPatternsAreAcceptedLiterally) {
     std::vector<std::string> copied;
     for (const auto& e : fs::directory_iterator(dst)) copied.push_back(e.path().filename());
     EXPECT_EQ(copied, std::vector<std::string>{"keep"});
+}
+
+namespace {
+
+enum class Kind { file, link, folder };
+
+// Puts an item of the kind at `path`; a folder holds one file.
+void make(const fs::path& path, Kind kind) {
+    switch (kind) {
+    case Kind::file: write(path, "a file"); break;
+    case Kind::link: fs::create_directory_symlink("elsewhere", path); break;
+    case Kind::folder: write(path / "inside", "a folder"); break;
+    }
+}
+
+// The item's kind as the disk has it now, not following a link.
+std::string kindAt(const fs::path& path) {
+    const fs::file_status status = fs::symlink_status(path);
+    if (fs::is_symlink(status)) return "link";
+    if (fs::is_directory(status)) return "folder";
+    if (fs::is_regular_file(status)) return "file";
+    return "nothing";
+}
+
+}  // namespace
+
+// The reserved name is excluded whatever stands there on either side: a mirror
+// never replaces B's reserved folder with A's item, nor deletes B's item of
+// that name, even with user patterns that try to lift the exclusion.
+TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
+    for (const Kind kind : {Kind::file, Kind::link, Kind::folder}) {
+        for (const std::vector<std::string>& patterns :
+             {std::vector<std::string>{}, std::vector<std::string>{"!", "+ .KeltoSync", "+ /.KeltoSync"}}) {
+            SCOPED_TRACE(static_cast<int>(kind));
+            SCOPED_TRACE(patterns.size());
+            TemporaryFolder tmp;
+            const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
+            write(src / "a");
+
+            // On A: B's archive stays as it is.
+            make(src / ".KeltoSync", kind);
+            const fs::path archived = dst / ".KeltoSync/Archive/JOB/2026-01-01_000000-0000abcd/old.txt";
+            write(archived, "precious");
+            auto invocation = mirror(src, dst, patterns);
+            invocation.dryRun = true;
+            const auto dry = runRealRsync(RsyncArguments::build(invocation));
+            ASSERT_EQ(dry.code, 0) << dry.err;
+            EXPECT_FALSE(touches(items(dry.out), ".KeltoSync")) << dry.out;
+            invocation.dryRun = false;
+            const auto real = runRealRsync(RsyncArguments::build(invocation));
+            ASSERT_EQ(real.code, 0) << real.err;
+            EXPECT_EQ(test::readFile(archived), "precious");
+            EXPECT_TRUE(fs::exists(dst / "a"));
+
+            // On B, with nothing of that name on A: B's item stays.
+            fs::remove_all(src / ".KeltoSync");
+            fs::remove_all(dst / ".KeltoSync");
+            make(dst / ".KeltoSync", kind);
+            const auto again = runRealRsync(RsyncArguments::build(invocation));
+            ASSERT_EQ(again.code, 0) << again.err;
+            EXPECT_EQ(kindAt(dst / ".KeltoSync"), kind == Kind::file ? "file" : kind == Kind::link ? "link" : "folder");
+        }
+    }
 }

@@ -124,7 +124,7 @@ TEST(ScriptedRsyncRunner, StepsGoToTheCallsTheirMatchersAcceptInOrder) {
     ASSERT_EQ(calls.size(), 6u);
     EXPECT_EQ(calls[2].arguments, transfer("/b", "/a", true));
     EXPECT_EQ(calls[2].mode, Mode::transfer);
-    EXPECT_EQ(calls[0].option("--exclude"), "/.KeltoSync/");
+    EXPECT_EQ(calls[0].option("--exclude"), "/.KeltoSync");
     EXPECT_EQ(calls[0].option("--files-from"), std::nullopt);
 }
 

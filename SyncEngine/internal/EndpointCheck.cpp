@@ -1,5 +1,8 @@
 #include "SyncEngine/internal/EndpointCheck.h"
 
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncModel/Support/SafeFileSystem.h"
+
 #include <string>
 #include <sys/stat.h>
 
@@ -25,6 +28,20 @@ bool liesWithin(fs::path inner, const struct stat& outer) {
     }
 }
 
+// Whether something other than a real folder stands at the root's reserved
+// name. What cannot be looked at is left for rsync to fail on.
+bool reservedIsNoFolder(const fs::path& root) {
+    try {
+        const std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(root);
+        if (!folder) return false;
+        const std::optional<struct stat> info =
+            SafeFileSystem::statChild(*folder, std::string(ArchiveDirectories::reservedName));
+        return info && !S_ISDIR(info->st_mode);
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a, const fs::path& b) {
@@ -46,6 +63,10 @@ std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a,
     if (::stat(pa.c_str(), &infoA) == 0 && ::stat(pb.c_str(), &infoB) == 0 &&
         (liesWithin(pa, infoB) || liesWithin(pb, infoA)))
         return Fault{Fault::Case::nested, {}};
+
+    for (const fs::path* folder : {&a, &b})
+        if (reservedIsNoFolder(*folder))
+            return Fault{Fault::Case::reservedNotFolder, *folder / ArchiveDirectories::reservedName};
     return std::nullopt;
 }
 

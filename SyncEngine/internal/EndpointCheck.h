@@ -6,20 +6,25 @@
 namespace kelto {
 
 // What both engines check of a job's two folders before anything is listed:
-// each must be an existing folder, and neither may be the other or lie inside
-// it. Each engine adds its own mode and read-only rules and error type.
+// each must be an existing folder, neither may be the other or lie inside
+// it, and what stands at each one's reserved name must be a real folder, if
+// anything (a file or a link there would take the archive's place). Each
+// engine adds its own mode and read-only rules and error type.
 struct EndpointCheck {
     struct Fault {
-        enum class Case { missing, nested };
+        enum class Case { missing, nested, reservedNotFolder };
         Case kind = Case::missing;
-        std::filesystem::path folder;  // missing: that side's folder as given, not resolved
+        // missing: that side's folder as given, not resolved; reservedNotFolder:
+        // the item at that side's reserved name
+        std::filesystem::path folder;
 
         friend bool operator==(const Fault&, const Fault&) = default;
     };
 
     // The first fault: `a`, then `b`, missing or not a folder; then nesting,
     // by the paths with their links resolved or, for a folder reached at two
-    // paths (a bind mount), by device and inode along each path's folders.
+    // paths (a bind mount), by device and inode along each path's folders;
+    // then `a`'s, then `b`'s reserved name held by anything but a folder.
     static std::optional<Fault> firstFault(const std::filesystem::path& a, const std::filesystem::path& b);
 };
 

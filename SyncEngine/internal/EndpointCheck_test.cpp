@@ -18,11 +18,16 @@ namespace fs = std::filesystem;
 namespace {
 
 // Each check's verdict in the same words: "ok", "nested", "missing <path>",
-// or the engine's other case.
+// "reserved <path>", or the engine's other case.
 std::string sharedVerdict(const fs::path& a, const fs::path& b) {
     const auto fault = EndpointCheck::firstFault(a, b);
     if (!fault) return "ok";
-    return fault->kind == EndpointCheck::Fault::Case::nested ? "nested" : "missing " + fault->folder.native();
+    switch (fault->kind) {
+    case EndpointCheck::Fault::Case::nested: return "nested";
+    case EndpointCheck::Fault::Case::missing: return "missing " + fault->folder.native();
+    case EndpointCheck::Fault::Case::reservedNotFolder: return "reserved " + fault->folder.native();
+    }
+    return "?";
 }
 
 std::string oneWayVerdict(const SyncJob& job, const fs::path& a, const fs::path& b) {
@@ -32,6 +37,7 @@ std::string oneWayVerdict(const SyncJob& job, const fs::path& a, const fs::path&
     } catch (const OneWayEngineError& error) {
         if (error.code() == OneWayEngineError::Code::nestedEndpoints) return "nested";
         if (error.code() == OneWayEngineError::Code::endpointMissing) return "missing " + error.path().native();
+        if (error.code() == OneWayEngineError::Code::reservedNotFolder) return "reserved " + error.path().native();
         return std::string(enumName(error.code()));
     }
 }
@@ -44,6 +50,7 @@ std::string twoWayVerdict(const SyncJob& job, const fs::path& a, const fs::path&
         switch (error.code()) {
         case TwoWayEngineError::Code::nestedEndpoints: return "nested";
         case TwoWayEngineError::Code::endpointMissing: return "missing " + error.folder().native();
+        case TwoWayEngineError::Code::reservedNotFolder: return "reserved " + error.folder().native();
         case TwoWayEngineError::Code::unsupportedMode: return "unsupportedMode";
         case TwoWayEngineError::Code::readOnlyEndpoint: return "readOnlyEndpoint";
         default: return error.what();
@@ -91,6 +98,28 @@ TEST_F(EndpointCheckTest, AMissingFolderIsNamedAsGivenSideAFirst) {
     expectVerdict(tmp / "x/a", tmp / "file", "missing " + (tmp / "file").native());
     expectVerdict(tmp / "x/a", tmp / "dangling", "missing " + (tmp / "dangling").native());
     expectVerdict(tmp / "one", tmp / "other", "missing " + (tmp / "one").native());
+}
+
+// A file or a link where a side keeps its reserved folder; a real folder,
+// or none, is fine. Missing and nested folders are named first.
+TEST_F(EndpointCheckTest, AReservedNameThatIsNoFolderIsRefusedByBothEnginesSideAFirst) {
+    const fs::path a = tmp / "x/a/b", b = tmp / "x/ab";
+    fs::create_directories(a / ".KeltoSync/Archive");
+    expectVerdict(a, b, "ok");
+    tmp.write("x/ab/.KeltoSync", "a file");
+    expectVerdict(a, b, "reserved " + (b / ".KeltoSync").native());
+    expectVerdict(tmp / "missing", b, "missing " + (tmp / "missing").native());
+    expectVerdict(tmp / "x/a", b, "reserved " + (b / ".KeltoSync").native());
+    expectVerdict(tmp / "x/ab", tmp / "x/ab", "nested");
+
+    fs::remove_all(a / ".KeltoSync");
+    fs::create_directory_symlink(tmp / "x/ab", a / ".KeltoSync");  // a link to a folder is no folder either
+    expectVerdict(a, b, "reserved " + (a / ".KeltoSync").native());
+    expectVerdict(b, a, "reserved " + (b / ".KeltoSync").native());
+    // A side reached through a link of the user's own is looked into.
+    fs::create_directory_symlink(a, tmp / "alias");
+    fs::remove(b / ".KeltoSync");
+    expectVerdict(b, tmp / "alias", "reserved " + (tmp / "alias/.KeltoSync").native());
 }
 
 TEST_F(EndpointCheckTest, TwoWayRulesComeAroundTheSharedCheckInOrder) {

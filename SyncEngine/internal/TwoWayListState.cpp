@@ -1,5 +1,7 @@
 #include "SyncEngine/internal/TwoWayListState.h"
 
+#include "SyncEngine/ArchiveDirectories.h"
+
 #include <limits>
 
 namespace kelto {
@@ -12,6 +14,8 @@ TwoWayListState::TwoWayListState(std::int64_t offset, ProgressHandler onProgress
 
 std::optional<SyncProgress> TwoWayListState::record(ListEntry&& entry) {
     std::string& path = entry.path;
+    // Excluded from every listing; an entry that shows up anyway is never taken in.
+    if (ArchiveDirectories::isReservedPath(path)) return std::nullopt;
     if (entry.kind == EntryKind::directory && !path.empty() && path.back() == '/') path.pop_back();
     entries.add(path, entry.kind, entry.size, entry.mtime);
     if (!reporting || !onProgress) return std::nullopt;

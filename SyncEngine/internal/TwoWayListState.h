@@ -29,7 +29,8 @@ public:
 
     // With `lock` held: keeps the entry under its key (a folder without its
     // final "/"; a later entry with the same key replaces an earlier one) and
-    // returns a report when one is due.
+    // returns a report when one is due. An entry of the reserved tree is
+    // dropped.
     std::optional<SyncProgress> record(ListEntry&& entry);
 
     // With `lock` held: notes a line of rsync's output that is not an entry.

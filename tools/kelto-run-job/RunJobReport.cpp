@@ -19,6 +19,7 @@ std::string_view codeName(TwoWayEngineError::Code code) {
         case Code::nestedEndpoints: return "nestedEndpoints";
         case Code::readOnlyEndpoint: return "readOnlyEndpoint";
         case Code::invalidRunID: return "invalidRunID";
+        case Code::reservedNotFolder: return "reservedNotFolder";
     }
     return "unknown";
 }

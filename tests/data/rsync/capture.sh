@@ -30,7 +30,7 @@ find src dst -exec touch -h -d @1700000000 {} +
 
 set -- --links --times --no-owner --no-group --no-human-readable --itemize-changes \
   "--out-format=%i %l %b %n" --info=progress2 --no-inc-recursive \
-  --partial-dir=.KeltoSync/Partial --exclude=/.KeltoSync/ --modify-window=0 --timeout=0 --perms
+  --partial-dir=.KeltoSync/Partial --exclude=/.KeltoSync --modify-window=0 --timeout=0 --perms
 export LC_ALL=C TZ=UTC0
 rsync "$@" --list-only --recursive src/ > "$out/listing.txt"
 rsync "$@" -X --recursive --delete --delete-delay --dry-run --itemize-changes src/ dst/ > "$out/dry-run-mirror.txt"

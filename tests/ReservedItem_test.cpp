@@ -1,0 +1,167 @@
+// A ".KeltoSync" at a folder's root that is not a real folder: both engines
+// refuse the job before any rsync runs, and B's archive is never touched.
+// Plan lines naming the reserved tree are never planned.
+
+#include "tests/TwoWayEngineFixture.h"
+
+#include "SyncEngine/RsyncProcessError.h"
+
+namespace kelto::test {
+namespace {
+
+enum class Kind { file, link };
+
+const char* nameOf(Kind kind) { return kind == Kind::file ? "file" : "link"; }
+
+// A file, or a link to a real folder elsewhere (whose contents rsync would
+// otherwise put in the archive's place).
+void makeReservedItem(const fs::path& root, Kind kind, const fs::path& elsewhere) {
+    if (kind == Kind::file) {
+        put(root / ".KeltoSync", "not a folder");
+    } else {
+        fs::create_directories(elsewhere);
+        fs::create_directory_symlink(elsewhere, root / ".KeltoSync");
+    }
+}
+
+// An archived file of an earlier run, and what the archive holds then.
+fs::path populateArchive(const fs::path& root, const Uuid& jobID) {
+    const fs::path archived = ArchiveDirectories::jobArchiveURL(root, jobID) / "2026-01-01_000000-0000ABCD" / "old.txt";
+    put(archived, "precious");
+    return archived;
+}
+
+template <class Error>
+void expectRefusal(const Error& error, const fs::path& reserved) {
+    const std::string text = error.what();
+    EXPECT_NE(text.find("\"" + reserved.native() + "\" is not a folder"), std::string::npos) << text;
+    EXPECT_NE(text.find("remove it"), std::string::npos) << text;
+}
+
+TEST_F(OneWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) {
+    process.executable = tmp / "no-such-rsync";  // any rsync run fails the test
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        for (const bool archiving : {false, true}) {
+            for (const Kind kind : {Kind::file, Kind::link}) {
+                for (const fs::path* side : {&src, &dst}) {
+                    SCOPED_TRACE(std::string(enumName(mode)) + (archiving ? " archive " : " ") + nameOf(kind) +
+                                 " on " + side->filename().native());
+                    fs::remove_all(src);
+                    fs::remove_all(dst);
+                    fs::create_directories(dst);
+                    put(src / "a.txt", "a");
+                    job.mode = mode;
+                    job.options.archiveEnabled = archiving;
+                    makeReservedItem(*side, kind, tmp / "elsewhere");
+                    const std::optional<fs::path> archived =
+                        side == &src ? std::optional(populateArchive(dst, job.id)) : std::nullopt;
+                    const fs::path reserved = *side / ".KeltoSync";
+
+                    try {
+                        plan();
+                        ADD_FAILURE() << "planned";
+                    } catch (const OneWayEngineError& error) {
+                        EXPECT_EQ(error, OneWayEngineError::reservedNotFolder(reserved));
+                        expectRefusal(error, reserved);
+                    }
+                    try {
+                        run(SyncPlan{});
+                        ADD_FAILURE() << "ran";
+                    } catch (const OneWayEngineError& error) {
+                        EXPECT_EQ(error, OneWayEngineError::reservedNotFolder(reserved));
+                    }
+
+                    if (archived) {
+                        EXPECT_EQ(contents(*archived), "precious");
+                    }
+                    EXPECT_TRUE(fs::is_symlink(reserved) || fs::is_regular_file(reserved));
+                    EXPECT_FALSE(fs::exists(dst / "a.txt"));
+                    EXPECT_TRUE(!fs::exists(tmp / "elsewhere") || fs::is_empty(tmp / "elsewhere"));
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(script.calls().empty());
+}
+
+// Lines rsync should never print for the reserved tree are left out of the
+// plan whatever they say: no copy, archive, deletion or count.
+TEST_F(OneWayEngineTest, DryRunLinesNamingTheReservedTreeAreNeverPlanned) {
+    const std::string lines = RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/J/R/old.txt") +
+                              RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/") +
+                              RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/") +
+                              RsyncLines::itemized(">f+++++++++", 5, ".KeltoSync") +
+                              RsyncLines::itemized(">f.st......", 5, ".KeltoSync/Partial/x") +
+                              RsyncLines::itemized(">f+++++++++", 1, ".KeltoSyncs") +
+                              RsyncLines::itemized("*deleting  ", 0, "gone.txt");
+    put(dst / ".KeltoSync/Partial/x", "x");
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        script.expect(ScriptedRsyncRunner::dryRun()).out(lines);
+        const SyncPlan p = plan();
+        EXPECT_EQ(copyPaths(p), std::vector<std::string>{".KeltoSyncs"});
+        EXPECT_EQ(archivePaths(p), mode == SyncMode::mirror ? std::vector<std::string>{"gone.txt"}
+                                                            : std::vector<std::string>{});
+        EXPECT_EQ(p.deletionCount, mode == SyncMode::mirror ? 1 : 0);
+        EXPECT_EQ(p.entryCountA, 1);
+        EXPECT_EQ(p.entryCountB, 1);
+    }
+}
+
+TEST_F(TwoWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) {
+    process.executable = tmp / "no-such-rsync";
+    for (const Kind kind : {Kind::file, Kind::link}) {
+        for (const fs::path* side : {&a, &b}) {
+            SCOPED_TRACE(std::string(nameOf(kind)) + " on " + side->filename().native());
+            fs::remove_all(a);
+            fs::remove_all(b);
+            fs::create_directories(b);
+            putAt(a / "a.txt", "a", t0);
+            makeReservedItem(*side, kind, tmp / "elsewhere");
+            const fs::path archived = populateArchive(*side == a ? b : a, job.id);
+            const fs::path reserved = *side / ".KeltoSync";
+
+            try {
+                plan();
+                ADD_FAILURE() << "planned";
+            } catch (const TwoWayEngineError& error) {
+                EXPECT_EQ(error, TwoWayEngineError::reservedNotFolder(reserved));
+                expectRefusal(error, reserved);
+            }
+            TwoWayPlan copying;
+            copying.copyAtoB = {"a.txt"};
+            try {
+                run(copying);
+                ADD_FAILURE() << "ran";
+            } catch (const TwoWayEngineError& error) {
+                EXPECT_EQ(error, TwoWayEngineError::reservedNotFolder(reserved));
+            }
+
+            EXPECT_EQ(contents(archived), "precious");
+            EXPECT_FALSE(fs::exists(b / "a.txt"));
+            EXPECT_TRUE(!fs::exists(tmp / "elsewhere") || fs::is_empty(tmp / "elsewhere"));
+        }
+    }
+    EXPECT_TRUE(script.calls().empty());
+}
+
+// Listing lines of the reserved tree are never taken in: nothing there is
+// copied, deleted or counted.
+TEST_F(TwoWayEngineTest, ListingLinesNamingTheReservedTreeAreNeverPlanned) {
+    script.expect(ScriptedRsyncRunner::listing(a))
+        .out(RsyncLines::listed(EntryKind::file, 1, t0, "a.txt") + RsyncLines::listed(EntryKind::file, 3, t0, ".KeltoSync"));
+    script.expect(ScriptedRsyncRunner::listing(b))
+        .out(RsyncLines::listed(EntryKind::directory, 0, t0, ".KeltoSync") +
+             RsyncLines::listed(EntryKind::directory, 0, t0, ".KeltoSync/Archive") +
+             RsyncLines::listed(EntryKind::file, 8, t0, ".KeltoSync/Archive/old.txt"));
+    const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"a.txt"});
+    EXPECT_TRUE(twoWay.copyBtoA.empty());
+    EXPECT_TRUE(twoWay.conflicts.empty());
+    EXPECT_EQ(syncPlan.entryCountA, 1);
+    EXPECT_EQ(syncPlan.entryCountB, 0);
+}
+
+}  // namespace
+}  // namespace kelto::test
