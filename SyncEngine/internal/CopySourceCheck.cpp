@@ -33,15 +33,15 @@ std::vector<std::string> CopySourceCheck::changed(const std::vector<std::string>
     for (const std::string& path : copied) {
         const auto watched = before_.find(path);
         if (watched == before_.end() || oldestSeconds_.contains(path)) continue;
-        std::optional<struct stat> now;
+        std::optional<Seen> now;
         try {
-            now = disk.stat(path);
+            if (const std::optional<struct stat> info = disk.stat(path)) now = seen(*info);
         } catch (const FileError&) {
             // cannot be confirmed: taken as changed
         }
-        if (now && same(watched->second, seen(*now))) continue;
+        if (now && same(watched->second, *now)) continue;
         std::int64_t oldest = watched->second.modified.tv_sec;
-        if (now) oldest = std::min<std::int64_t>(oldest, now->st_mtim.tv_sec);
+        if (now) oldest = std::min<std::int64_t>(oldest, now->modified.tv_sec);
         oldestSeconds_.emplace(path, oldest);
         result.push_back(path);
     }
