@@ -43,6 +43,19 @@ inline std::vector<std::string> sorted(std::vector<std::string> v) {
     return v;
 }
 
+// Every item below the folder, the reserved folder left out, links not followed.
+inline std::vector<std::string> entries(const fs::path& root) {
+    std::vector<std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename() == ".KeltoSync") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        out.push_back(fs::relative(it->path(), root).native() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
+    }
+    return sorted(out);
+}
+
 // Writes a file with a fixed old time, so equal content means unchanged.
 inline void put(const fs::path& file, std::string_view content = "x") {
     fs::create_directories(file.parent_path());

@@ -16,19 +16,6 @@ namespace {
 
 using Script = ScriptedRsyncRunner;
 
-// Every item below the folder, the reserved folder left out, links not followed.
-std::vector<std::string> tree(const fs::path& root) {
-    std::vector<std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        if (it->path().filename() == ".KeltoSync") {
-            it.disable_recursion_pending();
-            continue;
-        }
-        out.push_back(fs::relative(it->path(), root).native() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
-    }
-    return sorted(out);
-}
-
 bool contains(const std::vector<std::string>& lines, std::string_view line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -63,7 +50,7 @@ protected:
         for (const char* name : {"sdir/s1.txt", "sdir/s2.txt", "sdir/s3.txt"})
             EXPECT_EQ(contents(dst / name), std::string("same ") + name) << name;
         EXPECT_EQ(contents(dst / "zkeep/changed.txt"), "old") << "deleted, not replaced: it goes back";
-        for (const std::string& path : tree(dst))
+        for (const std::string& path : entries(dst))
             EXPECT_TRUE(path.starts_with("d") || path.starts_with("sdir") || path.starts_with("zkeep")) << path;
     }
 };
@@ -123,7 +110,7 @@ TEST_F(OneWayEngineHoldingTest, SourceSwappedBeforeTheTransferKeepsWhatItOverwro
     for (const char* name : {"sdir/s2.txt", "sdir/s3.txt"})
         EXPECT_EQ(contents(dst / name), std::string("same ") + name);
     EXPECT_EQ(contents(dst / "zkeep/changed.txt"), "old");
-    EXPECT_EQ(tree(holding()), (std::vector<std::string>{"sdir/", "sdir/s1.txt"}));
+    EXPECT_EQ(entries(holding()), (std::vector<std::string>{"sdir/", "sdir/s1.txt"}));
 }
 
 // The same race on a real mount: a tmpfs laid over the source between the
@@ -181,7 +168,7 @@ TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePla
     const auto [stats, exit] = run(p);
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
-    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(entries(dst), entries(src));
     EXPECT_EQ(fs::read_symlink(dst / "link"), "t2");
     EXPECT_EQ(stats.filesArchived, 0);
     EXPECT_TRUE(fs::is_directory(holdingRoot()));
@@ -209,7 +196,7 @@ TEST_F(OneWayEngineHoldingTest, MountInsideTheDestinationSettlesLikeTheRest) {
     const auto [stats, exit] = run(plan());
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
-    EXPECT_EQ(tree(dst), (std::vector<std::string>{"mnt/", "mnt/changed.txt"}));
+    EXPECT_EQ(entries(dst), (std::vector<std::string>{"mnt/", "mnt/changed.txt"}));
     EXPECT_EQ(contents(dst / "mnt/changed.txt"), "new content");
     EXPECT_FALSE(fs::exists(holding()));
 }
@@ -231,7 +218,7 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_EQ(exit.code, 20);
     EXPECT_EQ(exit.stderrTail, (std::vector<std::string>{"Put back: s.txt", std::string(OneWayEngine::heldBackLine)}));
     EXPECT_EQ(stats.errors, exit.stderrTail);
-    EXPECT_EQ(tree(dst), std::vector<std::string>{"s.txt"});
+    EXPECT_EQ(entries(dst), std::vector<std::string>{"s.txt"});
     EXPECT_FALSE(fs::exists(holding()));
 
     put(dst / "d.txt", "d");
@@ -239,7 +226,7 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
         throw std::runtime_error("rsync went away");
     });
     EXPECT_THROW(run(p), std::runtime_error);
-    EXPECT_EQ(tree(dst), std::vector<std::string>{"s.txt"});
+    EXPECT_EQ(entries(dst), std::vector<std::string>{"s.txt"});
     EXPECT_FALSE(fs::exists(holding()));
 }
 
@@ -267,7 +254,7 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     EXPECT_EQ(log.lines, std::vector<std::string>(stats.errors.begin(), stats.errors.end() - 1));
     EXPECT_EQ(contents(dst / "free.txt"), "held");
     EXPECT_EQ(contents(dst / "sub/deep.txt"), "held deep");
-    EXPECT_EQ(tree(stale), std::vector<std::string>{"taken.txt"});
+    EXPECT_EQ(entries(stale), std::vector<std::string>{"taken.txt"});
 
     // Planned again, the mirror deletes them; the kept item is named again
     // and still never deleted.
@@ -276,7 +263,7 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     const auto second = run(plan());
     EXPECT_EQ(second.second.code, 0);
     EXPECT_EQ(second.first.errors, std::vector<std::string>{keptLine});
-    EXPECT_EQ(tree(dst), std::vector<std::string>{"taken.txt"});
+    EXPECT_EQ(entries(dst), std::vector<std::string>{"taken.txt"});
     EXPECT_EQ(contents(stale / "taken.txt"), "older");
     EXPECT_FALSE(fs::exists(holding()));
 }

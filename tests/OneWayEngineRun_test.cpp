@@ -9,23 +9,6 @@
 using namespace kelto;
 using namespace kelto::test;
 
-namespace {
-
-// Every item below the folder, the reserved folder left out, links not followed.
-std::vector<std::string> tree(const fs::path& root) {
-    std::vector<std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        if (it->path().filename() == ".KeltoSync") {
-            it.disable_recursion_pending();
-            continue;
-        }
-        out.push_back(fs::relative(it->path(), root).native() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
-    }
-    return sorted(out);
-}
-
-}  // namespace
-
 TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     job.options.archiveEnabled = true;
     put(src / "changed.txt", "new content");
@@ -37,7 +20,7 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     std::vector<SyncProgress> reports;
     const auto [stats, exit] = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
     EXPECT_EQ(exit, RsyncExit(0, {}));
-    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(entries(dst), entries(src));
     EXPECT_EQ(contents(runFolder() / "changed.txt"), "old");
     EXPECT_EQ(contents(runFolder() / "gone.txt"), "g");
     EXPECT_EQ(contents(runFolder() / "olddir/x.txt"), "x");
@@ -87,7 +70,7 @@ TEST_F(OneWayEngineTest, AMirrorWithNothingToDoStartsNoTransferButACopyJobDoes) 
         const std::vector<std::string> last = script.calls().back().arguments;
         EXPECT_EQ(std::find(last.begin(), last.end(), "--dry-run") != last.end(), mode == SyncMode::mirror);
     }
-    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(entries(dst), entries(src));
 }
 
 TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndTheRunFolderStillExists) {
@@ -96,7 +79,7 @@ TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndTheRunFolderStillExists) {
     put(dst / "gone.txt", "g");
     const auto [stats, exit] = run(plan());
     EXPECT_EQ(exit.code, 0);
-    EXPECT_EQ(tree(dst), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(entries(dst), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(stats.filesArchived, 0);
     EXPECT_TRUE(fs::is_directory(runFolder()));
     EXPECT_TRUE(fs::is_empty(runFolder()));
@@ -155,7 +138,7 @@ TEST_F(OneWayEngineTest, SourceEmptiedSincePlanningStopsAMirror) {
     EXPECT_EQ(exit, RsyncExit(25, line));
     EXPECT_EQ(stats.errors, line);
     EXPECT_EQ(stats.filesCopied + stats.filesArchived, 0);
-    EXPECT_EQ(tree(dst), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(entries(dst), (std::vector<std::string>{"a.txt", "b.txt"}));
     EXPECT_TRUE(fs::is_directory(runFolder()));
     EXPECT_TRUE(log.lines.empty());
 
@@ -175,7 +158,7 @@ TEST_F(OneWayEngineTest, UnplannedDeletionStopsAMirrorWithoutArchive) {
 
     const auto [stats, exit] = run(p);
     EXPECT_EQ(exit, RsyncExit(25, {std::string(OneWayEngine::deletionsChangedLine)}));
-    EXPECT_EQ(tree(dst), std::vector<std::string>{"late.txt"});
+    EXPECT_EQ(entries(dst), std::vector<std::string>{"late.txt"});
 
     job.options.archiveEnabled = true;  // with it nothing is lost: the run goes on
     EXPECT_EQ(run(p).second.code, 0);
@@ -253,7 +236,7 @@ TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     EXPECT_EQ(exit.code, 20);
     EXPECT_EQ(stats.filesCopied, 0);
     EXPECT_TRUE(contents(dst / "big") == "old") << "the old file was replaced";
-    EXPECT_EQ(tree(dst), std::vector<std::string>{"big"});
+    EXPECT_EQ(entries(dst), std::vector<std::string>{"big"});
 }
 
 TEST_F(OneWayEngineTest, FailedLogWriteEndsTheRunAfterTheTransfer) {
@@ -262,7 +245,7 @@ TEST_F(OneWayEngineTest, FailedLogWriteEndsTheRunAfterTheTransfer) {
     log.failFrom = 1;
     const SyncPlan p = plan();
     EXPECT_THROW(run(p), FileError);
-    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(entries(dst), entries(src));
     EXPECT_EQ(log.lines.size(), 1u);
 }
 
@@ -281,7 +264,7 @@ TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
 
     const auto [stats, exit] = run(p);
     EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
-    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(entries(dst), entries(src));
     for (const auto& n : names) {
         EXPECT_EQ(contents(dst / n), "new " + n);
         EXPECT_EQ(contents(runFolder() / n), "old");

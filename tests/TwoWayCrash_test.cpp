@@ -3,6 +3,7 @@
 // the sides must end equal.
 
 #include "tests/TwoWayEngineFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -28,24 +29,7 @@ protected:
 
     // The runner, with its temporary files in a folder of the test.
     pid_t start() const {
-        fs::create_directories(tmp / "tmp");
-        std::vector<std::string> args{runJob, "--mode", "twoWay", "--force", a, b, tmp / "support", tmp / "logs"};
-        std::vector<std::string> env{"TMPDIR=" + (tmp / "tmp").native()};
-        for (char** e = environ; *e; ++e)
-            if (!std::string_view(*e).starts_with("TMPDIR=")) env.emplace_back(*e);
-        std::vector<char*> argv, envp;
-        for (auto& s : args) argv.push_back(s.data());
-        for (auto& s : env) envp.push_back(s.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        const int rc = posix_spawn(&pid, runJob, &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start the runner");
-        return pid;
+        return startWithOutput({runJob, "--mode", "twoWay", "--force", a, b, tmp / "support", tmp / "logs"}, tmp / "tmp", out);
     }
 
     bool runToSuccess() const {
