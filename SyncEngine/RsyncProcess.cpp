@@ -1,5 +1,7 @@
 #include "SyncEngine/RsyncProcess.h"
 
+#include "SyncEngine/RsyncOutputDelivery.h"
+
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <fcntl.h>
@@ -216,7 +218,7 @@ public:
 
     ProcessRun(const std::filesystem::path& executable, RsyncOutputParser::Mode mode,
                const RsyncRunner::RawLineHandler& onRawLine, const RsyncRunner::EventHandler& onEvent)
-        : executable_(executable), onRawLine_(onRawLine), onEvent_(onEvent), parser_(mode) {}
+        : executable_(executable), delivery_(mode, onRawLine, onEvent) {}
 
     ProcessRun(const ProcessRun&) = delete;
     ProcessRun& operator=(const ProcessRun&) = delete;
@@ -284,9 +286,9 @@ private:
             bytesThisRound_ += static_cast<std::size_t>(n);
             const std::string_view chunk(buffer_.data(), static_cast<std::size_t>(n));
             if (stream == Stream::out)
-                stdoutChunk(chunk);
+                delivery_.stdoutChunk(chunk);
             else
-                stderrLines_.append(chunk, [this](std::string_view line) { stderrLine(line); });
+                delivery_.stderrChunk(chunk);
             return;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
@@ -296,25 +298,11 @@ private:
     void endStream(Stream stream) {
         if (stream == Stream::out) {
             out_.read.reset();
-            if (onRawLine_)
-                if (auto line = rawStdout_.flush()) onRawLine_(*line);
-            parser_.finish(onEvent_);
+            delivery_.stdoutEnd();
         } else {
             err_.read.reset();
-            if (auto line = stderrLines_.flush()) stderrLine(*line);
+            delivery_.stderrEnd();
         }
-    }
-
-    void stdoutChunk(std::string_view chunk) {
-        if (onRawLine_) rawStdout_.append(chunk, [this](std::string_view line) { onRawLine_(line); });
-        parser_.feed(chunk, onEvent_);
-    }
-
-    void stderrLine(std::string_view line) {
-        if (onRawLine_) onRawLine_(line);
-        if (tail_.size() == RsyncExit::tailLimit) tail_.pop_front();
-        tail_.emplace_back(line);
-        onEvent_(RsyncEvent::diagnostic(std::string(line)));
     }
 
     // Cancelling: SIGTERM at once, SIGKILL when killDelay has passed.
@@ -338,20 +326,17 @@ private:
     // so, since output may have been lost.
     void abandonLeftovers() {
         child_->signalGroup(SIGKILL);
-        stderrLine("Output abandoned: a process left behind by rsync still held its output open");
+        delivery_.stderrLine("Output abandoned: a process left behind by rsync still held its output open");
         if (out_.read.valid()) endStream(Stream::out);
         if (err_.read.valid()) endStream(Stream::err);
     }
 
     RsyncExit reap() {
         const std::int32_t status = child_->reap();
-        return RsyncExit(cancelled_ ? RsyncRunner::cancelledCode : status,
-                         std::vector<std::string>(tail_.begin(), tail_.end()));
+        return RsyncExit(cancelled_ ? RsyncRunner::cancelledCode : status, delivery_.tail());
     }
 
     const std::filesystem::path& executable_;
-    const RsyncRunner::RawLineHandler& onRawLine_;
-    const RsyncRunner::EventHandler& onEvent_;
 
     // Destroyed in reverse: the stop callback first (its destructor waits for
     // a running callback, so the descriptor outlives every write to it), then
@@ -361,10 +346,7 @@ private:
     std::optional<Child> child_;
     std::optional<std::stop_callback<WakeOnStop>> onStop_;
 
-    RsyncOutputParser parser_;
-    RsyncLineBuffer rawStdout_;  // stdout cut into raw lines, only with a raw-line handler
-    RsyncLineBuffer stderrLines_;
-    std::deque<std::string> tail_;
+    RsyncOutputDelivery delivery_;
     std::vector<char> buffer_ = std::vector<char>(readSize);
     std::size_t bytesThisRound_ = 0;
 

@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedRsyncRunner.h"
 
+#include "SyncEngine/RsyncOutputDelivery.h"
+
 #include "SyncEngine/RsyncLineBuffer.h"
 
 #include <algorithm>
@@ -23,47 +25,13 @@ std::string operand(const std::filesystem::path& folder) {
     return text;
 }
 
-// The output side of one replayed run, delivered as the real runner does.
-class Delivery {
-public:
-    Delivery(RsyncOutputParser::Mode mode, const RsyncRunner::RawLineHandler& onRawLine,
-             const RsyncRunner::EventHandler& onEvent)
-        : parser_(mode), onRawLine_(onRawLine), onEvent_(onEvent) {}
 
-    void stdoutChunk(std::string_view chunk) {
-        if (onRawLine_) rawStdout_.append(chunk, [this](std::string_view line) { onRawLine_(line); });
-        parser_.feed(chunk, onEvent_);
-    }
-
-    void stderrChunk(std::string_view chunk) {
-        stderrLines_.append(chunk, [this](std::string_view line) { stderrLine(line); });
-    }
-
-    void addTail(const std::vector<std::string>& lines) { tail_.insert(tail_.end(), lines.begin(), lines.end()); }
-
-    // The end of both streams: their unterminated last lines.
-    RsyncExit finish(std::int32_t code) {
-        if (onRawLine_)
-            if (auto line = rawStdout_.flush()) onRawLine_(*line);
-        parser_.finish(onEvent_);
-        if (auto line = stderrLines_.flush()) stderrLine(*line);
-        return RsyncExit(code, std::move(tail_));  // keeps the last 50
-    }
-
-private:
-    void stderrLine(std::string_view line) {
-        if (onRawLine_) onRawLine_(line);
-        tail_.emplace_back(line);
-        onEvent_(RsyncEvent::diagnostic(std::string(line)));
-    }
-
-    RsyncOutputParser parser_;
-    RsyncLineBuffer rawStdout_;
-    RsyncLineBuffer stderrLines_;
-    std::vector<std::string> tail_;
-    const RsyncRunner::RawLineHandler& onRawLine_;
-    const RsyncRunner::EventHandler& onEvent_;
-};
+// The end of both streams: their unterminated last lines.
+RsyncExit finish(RsyncOutputDelivery& delivery, std::int32_t code) {
+    delivery.stdoutEnd();
+    delivery.stderrEnd();
+    return RsyncExit(code, delivery.tail());
+}
 
 void waitForStop(std::stop_token stop) {
     std::mutex mutex;
@@ -157,9 +125,9 @@ RsyncExit ScriptedRsyncRunner::run(const std::vector<std::string>& arguments, Rs
 RsyncExit ScriptedRsyncRunner::replay(const Step& step, const std::vector<std::string>& arguments,
                                       RsyncOutputParser::Mode mode, std::stop_token stop,
                                       const RawLineHandler& onRawLine, const EventHandler& onEvent) const {
-    Delivery delivery(mode, onRawLine, onEvent);
+    RsyncOutputDelivery delivery(mode, onRawLine, onEvent);
     for (const Step::Action& action : step.actions_) {
-        if (stop.stop_requested()) return delivery.finish(cancelledCode);
+        if (stop.stop_requested()) return finish(delivery, cancelledCode);
         switch (action.kind) {
             case Step::Action::Kind::out:
                 delivery.stdoutChunk(action.bytes);
@@ -176,13 +144,13 @@ RsyncExit ScriptedRsyncRunner::replay(const Step& step, const std::vector<std::s
             case Step::Action::Kind::passThrough: {
                 if (!fallback_) throw std::logic_error("passThrough() without a fallback runner");
                 const RsyncExit exit = fallback_->run(arguments, mode, stop, onRawLine, onEvent);
-                delivery.addTail(exit.stderrTail);
-                if (exit.code != 0) return delivery.finish(exit.code);
+                delivery.addToTail(exit.stderrTail);
+                if (exit.code != 0) return finish(delivery, exit.code);
                 break;
             }
         }
     }
-    return delivery.finish(step.code_);
+    return finish(delivery, step.code_);
 }
 
 ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::listing(const std::filesystem::path& root) {

@@ -1,0 +1,39 @@
+#include "SyncEngine/RsyncOutputDelivery.h"
+
+namespace kelto {
+
+void RsyncOutputDelivery::stdoutChunk(std::string_view chunk) {
+    if (onRawLine_) rawStdout_.append(chunk, [this](std::string_view line) { onRawLine_(line); });
+    parser_.feed(chunk, onEvent_);
+}
+
+void RsyncOutputDelivery::stderrChunk(std::string_view chunk) {
+    stderrLines_.append(chunk, [this](std::string_view line) { stderrLine(line); });
+}
+
+void RsyncOutputDelivery::stdoutEnd() {
+    if (onRawLine_)
+        if (auto line = rawStdout_.flush()) onRawLine_(*line);
+    parser_.finish(onEvent_);
+}
+
+void RsyncOutputDelivery::stderrEnd() {
+    if (auto line = stderrLines_.flush()) stderrLine(*line);
+}
+
+void RsyncOutputDelivery::stderrLine(std::string_view line) {
+    if (onRawLine_) onRawLine_(line);
+    keep(line);
+    onEvent_(RsyncEvent::diagnostic(std::string(line)));
+}
+
+void RsyncOutputDelivery::addToTail(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) keep(line);
+}
+
+void RsyncOutputDelivery::keep(std::string_view line) {
+    if (tail_.size() == RsyncExit::tailLimit) tail_.pop_front();
+    tail_.emplace_back(line);
+}
+
+}  // namespace kelto
