@@ -22,6 +22,12 @@ struct PreflightSkips {
     // Each path at most once, in order of first occurrence; size beats case.
     static std::vector<SkippedFile> evaluate(const std::vector<Candidate>& candidates, const FileSystemTraits& traits);
 
+    // Candidates of one listing whose path, or a folder on the way, the
+    // listing spells in two ways that differ only in Unicode normalisation:
+    // a volume that ignores case may fold both onto one name. Each path once,
+    // in order of first occurrence, as caseCollision.
+    static std::vector<SkippedFile> normalisationTwins(const std::vector<Candidate>& candidates);
+
     // The bytes of the exclude file: per skipped path "/", the path (escaped
     // when it holds a wildcard) and a NUL, for rsync's --from0.
     static std::string excludeFileContents(const std::vector<SkippedFile>& skipped);

@@ -13,7 +13,7 @@ TwoWayListState::TwoWayListState(std::int64_t offset, ProgressHandler onProgress
 std::optional<SyncProgress> TwoWayListState::record(ListEntry&& entry) {
     std::string& path = entry.path;
     if (entry.kind == EntryKind::directory && !path.empty() && path.back() == '/') path.pop_back();
-    entries.add(path, entry.kind, entry.size, entry.mtime);
+    entries.add(path, entry.kind, entry.size, entry.mtime, entry.timeKnown);
     if (!reporting || !onProgress) return std::nullopt;
     const double now = clock_.monotonicSeconds();
     if (now - lastEmission < reportInterval) return std::nullopt;
