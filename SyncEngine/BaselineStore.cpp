@@ -129,7 +129,9 @@ std::optional<Baseline> BaselineStore::load(const std::optional<std::string>& uu
             if (sqlite3_column_type(select.get(), 1) != SQLITE_INTEGER) throw BaselineStoreError(BaselineStoreError::invalidKind);
             const std::int64_t kind = select.columnInt64(1);
             if (kind < 0 || kind > 3) throw BaselineStoreError(BaselineStoreError::invalidKind);
-            if (select.columnIsNull(0) || select.columnIsNull(2) || select.columnIsNull(3))
+            // Text or a real would read as a made-up number (0 for "abc", 1 for 1.5).
+            if (select.columnIsNull(0) || sqlite3_column_type(select.get(), 2) != SQLITE_INTEGER ||
+                sqlite3_column_type(select.get(), 3) != SQLITE_INTEGER)
                 throw BaselineStoreError(BaselineStoreError::invalidEntry);
             builder.add(select.columnText(0),
                         BaselineEntry{static_cast<EntryKind>(kind), select.columnInt64(2), select.columnInt64(3)});

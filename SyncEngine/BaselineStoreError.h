@@ -14,7 +14,8 @@ public:
 
     static constexpr const char* cannotOpen = "Cannot open baseline";
     static constexpr const char* invalidKind = "Invalid baseline kind";
-    // A row with a NULL key, size or time in a damaged file.
+    // A row of a damaged file with a NULL key, or a size or time that is not
+    // stored as an integer.
     static constexpr const char* invalidEntry = "Invalid baseline entry";
 };
 

@@ -133,6 +133,27 @@ TEST_F(BaselineStoreTest, DamagedRowsFailInAnOrderlyWay) {
     EXPECT_FALSE(store.sideCounts());
 }
 
+// A size or time that SQLite holds as anything but an integer would read as
+// a made-up number (text as 0, 1.5 as 1) and turn an untouched file into a
+// conflict.
+TEST_F(BaselineStoreTest, SizeAndTimeMustBeStoredAsIntegers) {
+    { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
+    for (const char* row : {"'abc', 1", "1, 1.5", "1.0e30, 1", "1, X'01'", "'', 1", "1, '7x'", "NULL, 1", "1, NULL"}) {
+        sql(std::string("DELETE FROM entries WHERE key = 'bad'; INSERT INTO entries VALUES('bad', 0, ") + row + ")");
+        BaselineStore store(file, false);
+        try {
+            store.load("X", std::nullopt);
+            ADD_FAILURE() << "size and time " << row << " were accepted";
+        } catch (const BaselineStoreError& error) {
+            EXPECT_EQ(error.message(), "Invalid baseline entry") << row;
+        }
+        EXPECT_NO_THROW(store.save(sample(), "X", std::nullopt, SideCounts{1, 1}));  // rolled back
+    }
+    // Integer affinity stores the text of a whole number, and a whole real, as integers.
+    sql("DELETE FROM entries; INSERT INTO entries VALUES('t', 0, '12', 3.0)");
+    EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), (Baseline{{"t", {EntryKind::file, 12, 3}}}));
+}
+
 TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {
     { BaselineStore store(file, false); store.save(Baseline{}, std::nullopt, std::nullopt, SideCounts{1, 2}); }
     const std::pair<const char*, std::optional<std::int64_t>> cases[] = {

@@ -10,6 +10,7 @@
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/SideStat.h"
+#include "SyncEngine/internal/TimeProbe.h"
 
 #include <sys/stat.h>
 
@@ -286,6 +287,40 @@ void checkExcludable(const std::vector<SkippedFile>& skipped) {
         if (!PreflightSkips::canExclude(file.path)) throw OneWayEngineError::skipTooLong(file.path);
 }
 
+// Files that rsync would copy again only because B's file system cannot
+// keep A's time: it turned it into the time B holds (ext4 clamps to 1901 to
+// 2446, FAT to 1980 on). A copy would change nothing, and archiving B's
+// version on every run would keep the same content again and again.
+std::vector<SkippedFile> clampedTimes(const std::vector<ItemizedChange>& lines, const fs::path& source,
+                                      const fs::path& destination, std::int64_t window) {
+    std::vector<SkippedFile> skipped;
+    std::optional<SideStat> onA, onB;
+    std::optional<TimeProbe> probe;
+    for (const ItemizedChange& line : lines) {
+        if (line.code != ">f..t......") continue;  // only the time differs
+        if (!onA) {
+            onA.emplace(source);
+            onB.emplace(destination);
+            probe.emplace(destination);
+        }
+        const std::optional<struct stat> a = statOrAbsent(*onA, line.path);
+        const std::optional<struct stat> b = statOrAbsent(*onB, line.path);
+        if (!a || !b || a->st_size != b->st_size) continue;
+        if (probe->keepsAs(a->st_mtim.tv_sec, b->st_mtim.tv_sec, window))
+            skipped.push_back(SkippedFile{line.path, FileSkipReason::timeOutOfRange});
+    }
+    return skipped;
+}
+
+// Adds the skips of `more` whose paths are not skipped yet.
+void addSkips(std::vector<SkippedFile>& skipped, const std::vector<SkippedFile>& more) {
+    if (more.empty()) return;
+    std::unordered_set<std::string> paths;
+    for (const SkippedFile& file : skipped) paths.insert(file.path);
+    for (const SkippedFile& file : more)
+        if (paths.insert(file.path).second) skipped.push_back(file);
+}
+
 // Whether the transfer's exclude file keeps rsync away from the path.
 bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>& skipped) {
     const std::string whole = withoutTrailingSlash(path);
@@ -404,6 +439,8 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         candidates.push_back({line.path, isDirectory(line) ? 0 : line.size});
     }
     std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
+    if (!traits.caseSensitive) addSkips(skipped, PreflightSkips::normalisationTwins(candidates));
+    addSkips(skipped, clampedTimes(first, source, destination, traits.modifyWindow));
     checkExcludable(skipped);
 
     std::optional<std::vector<ItemizedChange>> second;

@@ -62,10 +62,12 @@ struct OneWayEngine {
     std::function<void(double seconds)> onRsyncRunTimed;
 
     // The plan for the job on these folders; copies and archives target B.
-    // Throws OneWayEngineError (skipTooLong, before the second dry run, for a
-    // path the preflight skips that rsync's exclude file cannot hold), the
-    // exclude file's FileError, or RsyncProcessError when rsync cannot be
-    // started.
+    // Skipped: what B cannot hold (too large; on a volume that ignores case,
+    // names that differ only in case or normalisation) and files B already
+    // holds but with the time its file system turned A's into. Throws
+    // OneWayEngineError (skipTooLong, before the second dry run, for a path
+    // the preflight skips that rsync's exclude file cannot hold), the exclude
+    // file's FileError, or RsyncProcessError when rsync cannot be started.
     SyncPlan plan(const SyncJob& job, const std::filesystem::path& source, const std::filesystem::path& destination,
                   const FileSystemTraits& traits, std::stop_token stop = {},
                   const ProgressHandler& onProgress = nullptr) const;

@@ -124,6 +124,40 @@ std::vector<SkippedFile> PreflightSkips::evaluate(const std::vector<Candidate>& 
     return skipped;
 }
 
+std::vector<SkippedFile> PreflightSkips::normalisationTwins(const std::vector<Candidate>& candidates) {
+    // Keys and spellings of every prefix: the key is the prefix's NFC, the
+    // spelling its exact bytes.
+    std::unordered_map<std::string, std::string> firstSpelling;
+    std::unordered_set<std::string> twinKeys;
+    std::vector<std::vector<std::string>> keysOf;
+    keysOf.reserve(candidates.size());
+    for (const Candidate& candidate : candidates) {
+        std::vector<std::string> keys;
+        for (std::string& prefix : prefixes(candidate.path)) {
+            std::string key = PathKey::of(prefix);
+            const auto [entry, added] = firstSpelling.try_emplace(key, prefix);
+            if (!added && entry->second != prefix) twinKeys.insert(key);
+            keys.push_back(std::move(key));
+        }
+        keysOf.push_back(std::move(keys));
+    }
+
+    std::vector<SkippedFile> skipped;
+    if (twinKeys.empty()) return skipped;
+    std::unordered_set<std::string> seen;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const Candidate& candidate = candidates[i];
+        if (!seen.insert(candidate.path).second) continue;
+        for (const std::string& key : keysOf[i]) {
+            if (twinKeys.count(key)) {
+                skipped.push_back(SkippedFile{candidate.path, FileSkipReason::caseCollision});
+                break;
+            }
+        }
+    }
+    return skipped;
+}
+
 std::string PreflightSkips::excludeFileContents(const std::vector<SkippedFile>& skipped) {
     std::string out;
     for (const SkippedFile& file : skipped) {

@@ -29,6 +29,12 @@ struct PreflightSkips {
     // a longer line with only a warning, exiting 0.
     static constexpr std::size_t maximumRecordLength = 4095;
 
+    // Candidates of one listing whose path, or a folder on the way, the
+    // listing spells in two ways that differ only in Unicode normalisation:
+    // a volume that ignores case may fold both onto one name. Each path once,
+    // in order of first occurrence, as caseCollision.
+    static std::vector<SkippedFile> normalisationTwins(const std::vector<Candidate>& candidates);
+
     // The bytes of the exclude file: per skipped path "/", the path (escaped
     // when it holds a wildcard) and a NUL, for rsync's --from0.
     static std::string excludeFileContents(const std::vector<SkippedFile>& skipped);

@@ -32,6 +32,24 @@ TEST(PreflightSkips, EverythingUnderEitherSpellingOfACollidingNameIsSkippedOnce)
               (Skips{collision("a/b/Note"), collision("a/b/note/x"), collision("a//b/note/x")}));
 }
 
+// Within one listing, two byte spellings of one normalised name are two
+// entries that a volume ignoring case may fold onto one.
+TEST(PreflightSkips, NormalisationTwinsOfOneListingCollideWithAllTheyHold) {
+    const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
+    EXPECT_TRUE(
+        PreflightSkips::normalisationTwins({{composed, 1}, {"Caf\xC3\xA9", 1}, {composed, 2}, {"a", 1}}).empty());
+    EXPECT_EQ(PreflightSkips::normalisationTwins({{decomposed, 1}, {"other", 1}, {composed, 1}, {decomposed, 2}}),
+              (Skips{collision(decomposed), collision(composed)}));
+    // Twin folders: everything below either spelling, whatever its own name.
+    EXPECT_EQ(PreflightSkips::normalisationTwins(
+                  {{"d/" + composed + "/x", 1}, {"d/" + decomposed + "/y", 1}, {"d/z", 1}, {"d/" + composed, 0}}),
+              (Skips{collision("d/" + composed + "/x"), collision("d/" + decomposed + "/y"),
+                     collision("d/" + composed)}));
+    // A singleton decomposition: the Kelvin sign normalises to the letter K.
+    EXPECT_EQ(PreflightSkips::normalisationTwins({{"K.txt", 1}, {"\xE2\x84\xAA.txt", 1}}),
+              (Skips{collision("K.txt"), collision("\xE2\x84\xAA.txt")}));
+}
+
 TEST(PreflightSkips, AccentsCompareByCanonicalEquivalence) {
     const std::string composed = "caf\xC3\xA9";      // é as one code point
     const std::string decomposed = "cafe\xCC\x81";  // e + combining acute

@@ -28,6 +28,9 @@ struct ListEntry {
     std::int64_t size = 0;   // for a symbolic link: its target's length in bytes
     std::int64_t mtime = 0;  // seconds since 1970-01-01 00:00:00 UTC
     std::string path;        // the name's bytes exactly as on disk; a link's own name without its target
+    // False when rsync printed the time cut short (a year of five or more
+    // characters): the time is then unknown and mtime is 0.
+    bool timeKnown = true;
 
     friend bool operator==(const ListEntry&, const ListEntry&) = default;
 };

@@ -83,18 +83,53 @@ int daysInMonth(int y, int m) {
     return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
 }
 
-// "yyyy/MM/dd HH:mm:ss" read as UTC: rsync runs with TZ=UTC0, so its wall
-// clock is UTC and the reading does not depend on this machine's zone or on
-// daylight-saving changes. Dates that do not exist are refused.
-std::optional<std::int64_t> readListingTime(Cursor& c) {
-    int y, mo, d, h, mi, s;
-    if (!(c.exactDigits(4, y) && c.literal("/") && c.exactDigits(2, mo) && c.literal("/") && c.exactDigits(2, d) &&
-          c.literal(" ") && c.exactDigits(2, h) && c.literal(":") && c.exactDigits(2, mi) && c.literal(":") &&
-          c.exactDigits(2, s)))
+// A listing time: the seconds, or nothing known when rsync cut it short.
+struct ListedTime {
+    bool known = false;
+    std::int64_t seconds = 0;
+};
+
+// rsync prints the time as "%4d/%02d/%02d %02d:%02d:%02d" into 19
+// characters, read here as UTC: rsync runs with TZ=UTC0, so its wall clock
+// is UTC and the reading does not depend on this machine's zone or on
+// daylight-saving changes. A year of fewer than four characters comes
+// right-aligned, its padding among the `spacesBefore` spaces the cursor has
+// just passed; a longer one pushes the end of the time out of the 19
+// characters, and only the time's shape can be checked; a time the C
+// library cannot break down at all comes as a fixed text. Dates that do not
+// exist are refused.
+std::optional<ListedTime> readListingTime(Cursor& c, std::size_t spacesBefore) {
+    constexpr std::size_t width = 19, yearWidth = 4;
+    if (c.literal("(time out of range)")) return ListedTime{};
+    const std::size_t start = c.pos;
+    const bool negative = c.literal("-");
+    const std::string_view yearDigits = c.digits();
+    // As printf writes a number: no leading zero, no "-0".
+    if (yearDigits.empty() || (yearDigits.size() > 1 && yearDigits.front() == '0') || (negative && yearDigits == "0"))
         return std::nullopt;
-    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 || mi > 59 || s > 59)
+    const std::size_t yearLength = c.pos - start;
+
+    if (yearLength > yearWidth) {
+        if (yearLength >= width || c.text.size() - start < width) return std::nullopt;
+        constexpr std::string_view shape = "/00/00 00:00:00";  // 0: any digit
+        const std::string_view rest = c.text.substr(c.pos, width - yearLength);
+        for (std::size_t i = 0; i < rest.size(); ++i)
+            if (shape[i] == '0' ? !isDigit(rest[i]) : rest[i] != shape[i]) return std::nullopt;
+        c.pos = start + width;
+        return ListedTime{};
+    }
+
+    if (spacesBefore < 1 + (yearWidth - yearLength)) return std::nullopt;
+    int mo, d, h, mi, s;
+    if (!(c.literal("/") && c.exactDigits(2, mo) && c.literal("/") && c.exactDigits(2, d) && c.literal(" ") &&
+          c.exactDigits(2, h) && c.literal(":") && c.exactDigits(2, mi) && c.literal(":") && c.exactDigits(2, s)))
         return std::nullopt;
-    return daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 + mi * 60 + s;
+    int y = 0;
+    for (char digit : yearDigits) y = y * 10 + (digit - '0');
+    if (negative) y = -y;
+    if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 || mi > 59 || s > 59) return std::nullopt;
+    return ListedTime{true, daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
+                                mi * 60 + s};
 }
 
 // The "%l %b %n" part: length, transferred bytes (dropped), then the name whole.
@@ -230,22 +265,25 @@ std::optional<double> RsyncOutputParser::rate(std::string_view text) {
 }
 
 std::optional<ListEntry> RsyncOutputParser::listEntry(std::string_view line) {
-    // ([bcdlps-][rwxstST-]{9})\s+(\d+)\s+(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}) (.*)
+    // ([bcdlps-][rwxstST-]{9})\s+(\d+)\s+(time) (.*), the time as readListingTime reads it
     if (line.size() < 10 || !oneOf(line[0], "bcdlps-")) return std::nullopt;
     for (std::size_t i = 1; i < 10; ++i)
         if (!oneOf(line[i], "rwxstST-")) return std::nullopt;
     Cursor c{line, 10};
     if (!c.spaces()) return std::nullopt;
     const std::string_view sizeText = c.digits();
-    if (sizeText.empty() || !c.spaces()) return std::nullopt;
-    const auto mtime = readListingTime(c);
-    if (!mtime || !c.literal(" ")) return std::nullopt;
+    if (sizeText.empty()) return std::nullopt;
+    const std::size_t spaces = c.many(isSpace);
+    if (spaces == 0) return std::nullopt;
+    const auto time = readListingTime(c, spaces);
+    if (!time || !c.literal(" ")) return std::nullopt;
     const auto size = readInteger(sizeText);
     if (!size) return std::nullopt;
 
     ListEntry entry;
     entry.size = *size;
-    entry.mtime = *mtime;
+    entry.mtime = time->seconds;
+    entry.timeKnown = time->known;
     switch (line[0]) {
         case '-': entry.kind = EntryKind::file; break;
         case 'd': entry.kind = EntryKind::directory; break;

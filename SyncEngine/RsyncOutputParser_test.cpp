@@ -152,6 +152,66 @@ TEST(RsyncListing, KindsSizesAndTimes) {
     EXPECT_FALSE(listingEvent("drwxr-xr-x        4096 2023/11/14 22:13:20 ."));
 }
 
+// rsync prints the year right-aligned in four columns and cuts the whole
+// time to 19 characters, so years before 1000 arrive padded with spaces and
+// years of five or more characters lose the end of the time.
+TEST(RsyncListing, YearsOutsideFourDigits) {
+    const std::pair<std::string_view, std::int64_t> whole[] = {
+        {"-rw-r--r--              0  999/12/31 23:59:59 y999", -30610224001},
+        {"-rw-r--r--              0    1/01/01 00:00:00 y1", -62135596800},
+        {"-rw-r--r--              0    0/01/01 00:00:00 y0", -62167219200},
+        {"-rw-r--r--              0   -1/01/01 00:00:00 yminus1", -62198755200},
+        {"-rw-r--r--              0   -2/12/17 14:13:20 yneg", -62200000000},
+        {"-rw-r--r--              0 -978/12/13 02:40:00 yminus978", -93000000000},
+        {"-rw-r--r--              0 9999/12/31 23:59:59 y9999", 253402300799},
+        {"-rw-r--r-- 12345678901234  999/12/31 23:59:59 wide", -30610224001},
+    };
+    for (const auto& [line, mtime] : whole) {
+        const ListEntry e = entry(line);
+        EXPECT_EQ(e.mtime, mtime) << line;
+        EXPECT_TRUE(e.timeKnown) << line;
+    }
+    EXPECT_EQ(entry("-rw-r--r--              0  999/12/31 23:59:59  y999").path, " y999");
+
+    const std::pair<std::string_view, std::string_view> cut[] = {
+        {"-rw-r--r--              0 10000/01/01 00:00:0 y10000", "y10000"},
+        {"-rw-r--r--              7 14645/06/30 15:06:4 far away", "far away"},
+        {"-rw-r--r--              0 2147483647/12/29 12 yhuge", "yhuge"},
+        {"-rw-r--r--              0 -2147481749/12/31 2 ymax", "ymax"},
+        {"-rw-r--r--              0 -1000/01/01 00:00:0 yminus1000", "yminus1000"},
+        {"drwxr-xr-x           4096 10000/01/01 00:00:0 folder", "folder"},
+        {"-rw-r--r--              0 (time out of range) beyond 64 bits", "beyond 64 bits"},
+    };
+    for (const auto& [line, path] : cut) {
+        const ListEntry e = entry(line);
+        EXPECT_EQ(e.path, path) << line;
+        EXPECT_FALSE(e.timeKnown) << line;
+        EXPECT_EQ(e.mtime, 0) << line;
+    }
+    EXPECT_EQ(entry("-rw-r--r--              7 14645/06/30 15:06:4 far away").size, 7);
+    const ListEntry link = entry("lrwxrwxrwx              1 10000/01/01 00:00:0 lnk -> t");
+    EXPECT_EQ(link.kind, EntryKind::symlink);
+    EXPECT_EQ(link.path, "lnk");
+    EXPECT_FALSE(link.timeKnown);
+
+    for (std::string_view line : {
+             "-rw-r--r-- 1 999/12/31 23:59:59 padding missing",
+             "-rw-r--r--  1  99/12/31 23:59:59 padding short",
+             "-rw-r--r--              0 0999/12/31 23:59:59 zero-padded",
+             "-rw-r--r--              0   -0/01/01 00:00:00 minus zero",
+             "-rw-r--r--              0  -01/01/01 00:00:00 zero after the sign",
+             "-rw-r--r--              0  999/02/29 00:00:00 not a leap year",
+             "-rw-r--r--              0 10000/01/01 00:00:00 whole five-digit year",
+             "-rw-r--r--              0 10000/01/01 00:00: short cut",
+             "-rw-r--r--              0 10000/01/0x 00:00:0 not a time",
+             "-rw-r--r--              0 010000/01/01 00:00 zero-padded cut",
+             "-rw-r--r--              0 10000/01/01 00:00:0",
+             "-rw-r--r--              0 /01/01 00:00:00 no year",
+             "-rw-r--r--              0 - /01/01 00:00:00 sign alone",
+         })
+        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
+}
+
 TEST(RsyncListing, NamesKeepLeadingSpacesAndArrows) {
     EXPECT_EQ(entry("-rw-r--r--  2 2023/11/14 22:13:20   lead").path, "  lead");
     EXPECT_EQ(entry("-rw-r--r--  2 2023/11/14 22:13:20 a -> b").path, "a -> b");

@@ -13,6 +13,7 @@ struct SideEntry {
     EntryKind kind = EntryKind::file;
     std::int64_t size = 0;   // never compared for a directory
     std::int64_t mtime = 0;  // whole seconds since 1970-01-01 00:00:00 UTC
+    bool timeKnown = true;   // false when the listing could not show the time whole (mtime 0)
 
     friend bool operator==(const SideEntry&, const SideEntry&) = default;
 };

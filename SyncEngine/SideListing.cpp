@@ -2,13 +2,25 @@
 
 #include "SyncEngine/PathKey.h"
 
+#include <algorithm>
 #include <string>
 
 namespace kelto {
 
-void SideListing::Builder::add(std::string_view actualPath, EntryKind kind, std::int64_t size, std::int64_t mtime) {
+void SideListing::Builder::add(std::string_view actualPath, EntryKind kind, std::int64_t size, std::int64_t mtime,
+                               bool timeKnown) {
     std::string storage;
-    table_.add(actualPath, PathKey::of(actualPath, storage), Value{size, mtime, kind});
+    table_.add(actualPath, PathKey::of(actualPath, storage), Value{size, mtime, kind, timeKnown});
+}
+
+SideListing SideListing::Builder::build() && {
+    std::vector<std::string> twins;
+    Table table = std::move(table_).build([&twins](std::string_view dropped, std::string_view kept) {
+        // The same spelling twice is one entry listed again, not a twin.
+        if (dropped != kept && std::find(twins.begin(), twins.end(), dropped) == twins.end())
+            twins.emplace_back(dropped);
+    });
+    return SideListing(std::move(table), std::move(twins));
 }
 
 SideListing::SideListing(std::initializer_list<SideEntry> entries) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,7 @@ class SideListing {
         std::int64_t size;
         std::int64_t mtime;
         EntryKind kind;
+        bool timeKnown;
         friend bool operator==(const Value&, const Value&) = default;
     };
     using Table = PathTable<Value>;
@@ -31,24 +33,28 @@ public:
         EntryKind kind;
         std::int64_t size;
         std::int64_t mtime;
+        bool timeKnown;
 
-        SideEntry entry() const { return SideEntry{std::string(actualPath), kind, size, mtime}; }
+        SideEntry entry() const { return SideEntry{std::string(actualPath), kind, size, mtime, timeKnown}; }
     };
 
     class Builder {
     public:
         void reserve(std::size_t entries, std::size_t pathBytes) { table_.reserve(entries, pathBytes); }
         // Keys the path; a later entry with an equal key replaces an earlier one.
-        void add(std::string_view actualPath, EntryKind kind, std::int64_t size, std::int64_t mtime);
-        void add(const SideEntry& entry) { add(entry.actualPath, entry.kind, entry.size, entry.mtime); }
+        void add(std::string_view actualPath, EntryKind kind, std::int64_t size, std::int64_t mtime,
+                 bool timeKnown = true);
+        void add(const SideEntry& entry) {
+            add(entry.actualPath, entry.kind, entry.size, entry.mtime, entry.timeKnown);
+        }
         // Copies an entry of another listing with its key as it stands.
         void add(const Ref& entry) {
-            table_.add(entry.actualPath, entry.key, Value{entry.size, entry.mtime, entry.kind});
+            table_.add(entry.actualPath, entry.key, Value{entry.size, entry.mtime, entry.kind, entry.timeKnown});
         }
         // Entries added so far. Two spellings of one key (possible only with
         // non-ASCII names) count twice until build() keeps the later one.
         std::size_t size() const { return table_.size(); }
-        SideListing build() && { return SideListing(std::move(table_).build()); }
+        SideListing build() &&;
 
     private:
         Table::Builder table_;
@@ -68,8 +74,12 @@ public:
     iterator end() const { return iterator(this, size()); }
     Ref at(std::size_t index) const {
         auto item = table_.at(index);
-        return Ref{item.key, item.text, item.value.kind, item.value.size, item.value.mtime};
+        return Ref{item.key, item.text, item.value.kind, item.value.size, item.value.mtime, item.value.timeKnown};
     }
+
+    // The spellings build() dropped because a later entry spelled the same
+    // key otherwise: names in one folder that differ only in normalisation.
+    const std::vector<std::string>& spellingTwins() const { return twins_; }
 
     std::optional<Ref> find(std::string_view key) const;
     bool contains(std::string_view key) const { return table_.indexOf(key) != size(); }
@@ -79,8 +89,9 @@ public:
     friend bool operator==(const SideListing&, const SideListing&) = default;
 
 private:
-    explicit SideListing(Table table) : table_(std::move(table)) {}
+    SideListing(Table table, std::vector<std::string> twins) : table_(std::move(table)), twins_(std::move(twins)) {}
     Table table_;
+    std::vector<std::string> twins_;
 };
 
 }  // namespace kelto

@@ -7,6 +7,7 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/internal/EndpointCheck.h"
+#include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayListState.h"
 #include "SyncEngine/internal/TwoWayRun.h"
 
@@ -155,8 +156,10 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
         std::tie(listingA, listingB) = listBoth(job, sideA, sideB, stop, onProgress);
     }
     if (loadError) std::rethrow_exception(loadError);
+    TimeProbe probeA(sideA.root), probeB(sideB.root);
     TwoWayPlan twoWay = TwoWayPlanner::plan(listingA, listingB, base,
-                                            std::max(sideA.traits.modifyWindow, sideB.traits.modifyWindow));
+                                            std::max(sideA.traits.modifyWindow, sideB.traits.modifyWindow),
+                                            TimeProbe::keptOnSides(probeA, probeB));
     applyPreflightSkips(twoWay, listingA, listingB, sideA.traits, sideB.traits);
     SyncPlan syncPlan = TwoWayPlanner::makeSyncPlan(twoWay, listingA, listingB);
 
@@ -196,7 +199,8 @@ void TwoWayEngine::applyPreflightSkips(TwoWayPlan& plan, const SideListing& side
     dropSkipped(plan.copyAtoB, toB);
     dropSkipped(plan.copyBtoA, toA);
 
-    std::vector<SkippedFile> skipped = std::move(toA);
+    std::vector<SkippedFile> skipped = std::move(plan.skipped);  // the planner's own
+    skipped.insert(skipped.end(), toA.begin(), toA.end());
     skipped.insert(skipped.end(), toB.begin(), toB.end());
     std::unordered_set<std::string_view> seen;
     std::vector<SkippedFile> unique;

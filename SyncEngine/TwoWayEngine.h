@@ -49,8 +49,11 @@ struct TwoWayEngine {
     const Clock* clock = &SystemClock::shared();  // for the report throttles
 
     // Lists both folders, loads the baseline recorded for the two volume
-    // identities and plans. Writes nothing. Throws TwoWayEngineError,
-    // CancellationError, RsyncProcessError or BaselineStoreError.
+    // identities and plans. Writes nothing among the files: where a side may
+    // have clamped a time outside 1980..2038, a nameless scratch file in
+    // its reserved temporary folder tells what its file system keeps.
+    // Throws TwoWayEngineError, CancellationError, RsyncProcessError or
+    // BaselineStoreError.
     std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,
                                          BaselineStore& baseline, std::stop_token stop = {},
                                          const ProgressHandler& onProgress = nullptr) const;
@@ -89,7 +92,7 @@ struct TwoWayEngine {
                                                  const ProgressHandler& onProgress = nullptr) const;
 
     // Takes out of each direction's copies what the receiving volume cannot
-    // hold, and lists them in the plan's `skipped`.
+    // hold, and lists them in the plan's `skipped` after the planner's own.
     static void applyPreflightSkips(TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB,
                                     const FileSystemTraits& traitsA, const FileSystemTraits& traitsB);
     static std::vector<SkippedFile> preflightCandidates(const SideListing& source, const SideListing& destination,

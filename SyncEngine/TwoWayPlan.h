@@ -20,7 +20,9 @@ struct TwoWayPlan {
     std::vector<std::string> removeDirsOnA;  // folders deleted on B, deeper first
     std::vector<std::string> removeDirsOnB;
     std::vector<TwoWayConflict> conflicts;
-    std::vector<SkippedFile> skipped;        // filled by the preflight, not the planner
+    // The planner's (names spelled twice on one side, times the listing could
+    // not show), then the preflight's: copies the receiving side cannot take.
+    std::vector<SkippedFile> skipped;
     SideListing deletionEntriesA;
     SideListing deletionEntriesB;
 

@@ -3,9 +3,11 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/PathKey.h"
 #include "SyncEngine/internal/KeyedMerge.h"
+#include "SyncEngine/internal/PathKeySet.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
+#include <map>
 #include <unordered_set>
 
 namespace kelto {
@@ -28,10 +30,73 @@ bool laterBeyond(std::int64_t y, std::int64_t x, std::uint64_t w) {
 
 bool isDirectory(const Ref& e) { return e.kind == EntryKind::directory; }
 
-bool unchanged(const Ref& e, const BaselineEntry* bl, std::uint64_t w) {
-    if (!bl || e.kind != bl->kind) return false;
-    return isDirectory(e) || (e.size == bl->size && within(e.mtime, bl->mtime, w));
-}
+// Time comparisons with each side's clamping allowed for.
+class Times {
+public:
+    Times(std::uint64_t w, const TwoWayPlanner::KeptTime& kept) : w_(w), kept_(kept) {}
+
+    bool same(Side side, std::int64_t held, std::int64_t intended) const {
+        if (within(held, intended, w_)) return true;
+        if (!kept_) return false;
+        const std::optional<std::int64_t> kept = kept_(side, intended);
+        return kept && within(*kept, held, w_);
+    }
+
+    // The entry of `side` is the baseline's version.
+    bool unchanged(Side side, const Ref& e, const BaselineEntry* bl) const {
+        if (!bl || e.kind != bl->kind) return false;
+        return isDirectory(e) || (e.size == bl->size && same(side, e.mtime, bl->mtime));
+    }
+
+    bool inStep(const Ref& a, const Ref& b) const {
+        return a.kind == b.kind && a.size == b.size &&
+               (same(Side::b, b.mtime, a.mtime) || same(Side::a, a.mtime, b.mtime));
+    }
+
+private:
+    std::uint64_t w_;
+    const TwoWayPlanner::KeptTime& kept_;
+};
+
+// Keys that one side spells twice (names in one folder that differ only in
+// normalisation), with the spellings its listing dropped. No spelling may
+// stand for the other, so the key and everything beneath it are skipped.
+class SpellingTwins {
+public:
+    SpellingTwins(const SideListing& a, const SideListing& b) {
+        for (const SideListing* side : {&a, &b})
+            for (const std::string& spelling : side->spellingTwins()) {
+                std::string key = PathKey::of(spelling);
+                dropped_[key].push_back(spelling);
+                keys_.insert(std::move(key));
+            }
+    }
+
+    bool cover(std::string_view key) const { return PathKey::isPathOrAncestor(key, keys_); }
+
+    // Every spelling of the key, each once: the sides' own and the dropped ones.
+    void skip(std::string_view key, const std::optional<Ref>& a, const std::optional<Ref>& b,
+              std::vector<SkippedFile>& skipped) const {
+        std::vector<std::string_view> seen;
+        auto add = [&](std::string_view spelling) {
+            if (std::find(seen.begin(), seen.end(), spelling) != seen.end()) return;
+            seen.push_back(spelling);
+            skipped.push_back(SkippedFile{std::string(spelling), FileSkipReason::caseCollision});
+        };
+        if (a) add(a->actualPath);
+        if (b) add(b->actualPath);
+        if (const auto found = dropped_.find(key); found != dropped_.end())
+            for (const std::string& spelling : found->second) add(spelling);
+    }
+
+private:
+    PathKeySet keys_;
+    std::map<std::string, std::vector<std::string>, std::less<>> dropped_;
+};
+
+// A time the listing could not show matters for everything but a folder,
+// and for a folder only where its removal is judged.
+bool untimed(const std::optional<Ref>& e) { return e && !e->timeKnown && !isDirectory(*e); }
 
 std::size_t slashes(std::string_view path) { return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/')); }
 
@@ -80,15 +145,26 @@ bool TwoWayPlanner::deeperFirst(std::string_view x, std::string_view y) {
     return PathKey::of(x) < PathKey::of(y);
 }
 
+bool TwoWayPlanner::sameTime(Side side, std::int64_t held, std::int64_t intended, std::int64_t modifyWindow,
+                             const KeptTime& keptTime) {
+    return Times(modifyWindow < 0 ? 0 : static_cast<std::uint64_t>(modifyWindow), keptTime).same(side, held, intended);
+}
+
 TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& sideB,
-                               const std::optional<Baseline>& baseline, std::int64_t modifyWindow) {
+                               const std::optional<Baseline>& baseline, std::int64_t modifyWindow,
+                               const KeptTime& keptTime) {
     const std::uint64_t w = modifyWindow < 0 ? 0 : static_cast<std::uint64_t>(modifyWindow);
     static const Baseline noBaseline;
     const Baseline& base = baseline ? *baseline : noBaseline;
+    const Times times(w, keptTime);
+    const SpellingTwins twins(sideA, sideB);
 
     TwoWayPlan plan;
     ClashSet clashes;
     SideListing::Builder deletionsA, deletionsB;
+    auto skipForTime = [&plan](const Ref& e) {
+        plan.skipped.push_back(SkippedFile{std::string(e.actualPath), FileSkipReason::timeOutOfRange});
+    };
 
     KeyedMerge merge(sideA, sideB, base);
     while (merge.next()) {
@@ -100,9 +176,21 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
         if (clashes.hasAncestorOf(key)) continue;
         if (!a && !b) continue;
         if (ArchiveDirectories::isReservedPath(key)) continue;  // never the user's to sync
+        if (twins.cover(key)) {
+            twins.skip(key, a, b, plan.skipped);
+            continue;
+        }
+        if ((untimed(a) || untimed(b)) && !(a && b && isDirectory(*a) != isDirectory(*b))) {
+            skipForTime(untimed(a) ? *a : *b);
+            continue;
+        }
 
         if (a && !b) {
-            if (unchanged(*a, bl, w)) {
+            if (times.unchanged(Side::a, *a, bl)) {
+                if (!a->timeKnown) {  // a folder: the removal could not be confirmed
+                    skipForTime(*a);
+                    continue;
+                }
                 (isDirectory(*a) ? plan.removeDirsOnA : plan.archiveOnA).emplace_back(a->actualPath);
                 deletionsA.add(*a);
             } else {
@@ -111,7 +199,11 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
             continue;
         }
         if (b && !a) {
-            if (unchanged(*b, bl, w)) {
+            if (times.unchanged(Side::b, *b, bl)) {
+                if (!b->timeKnown) {
+                    skipForTime(*b);
+                    continue;
+                }
                 (isDirectory(*b) ? plan.removeDirsOnB : plan.archiveOnB).emplace_back(b->actualPath);
                 deletionsB.add(*b);
             } else {
@@ -126,10 +218,10 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
             continue;
         }
         if (isDirectory(*a)) continue;
-        if (a->kind == b->kind && a->size == b->size && within(a->mtime, b->mtime, w)) continue;
+        if (times.inStep(*a, *b)) continue;
 
-        const bool aChanged = !unchanged(*a, bl, w);
-        const bool bChanged = !unchanged(*b, bl, w);
+        const bool aChanged = !times.unchanged(Side::a, *a, bl);
+        const bool bChanged = !times.unchanged(Side::b, *b, bl);
         if (aChanged && !bChanged) {
             plan.copyAtoB.emplace_back(a->actualPath);
         } else if (bChanged && !aChanged) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "SyncEngine/Baseline.h"
+#include "SyncEngine/Side.h"
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/TwoWayPlan.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,13 +15,30 @@
 namespace kelto {
 
 // The three-way comparison of side A, side B and the baseline. Pure: reads
-// no files, never fails.
+// no files (what it learns of the file systems comes through `keptTime`),
+// never fails.
 struct TwoWayPlanner {
+    // What a side's file system keeps of a modification time it is given: the
+    // time itself, or another one where it clamps times to a range it can
+    // hold (ext4 before 1901 or after 2446, FAT before 1980); nullopt when
+    // that cannot be learnt.
+    using KeptTime = std::function<std::optional<std::int64_t>(Side side, std::int64_t seconds)>;
+
     // `modifyWindow`: seconds within which two times count as equal (negative
-    // counts as 0). One pass over the three key-sorted tables. The reserved
-    // folder and what it holds are never planned.
+    // counts as 0). A time one side holds also stands for the time that
+    // side's file system turned into it, so a copy whose time the receiving
+    // side clamped is in step with its source. Names spelled twice on one
+    // side (differing only in normalisation) and files whose time the
+    // listing could not show go to `skipped`, with everything beneath. The
+    // reserved folder and what it holds are never planned. One pass over the
+    // three key-sorted tables.
     static TwoWayPlan plan(const SideListing& sideA, const SideListing& sideB, const std::optional<Baseline>& baseline,
-                           std::int64_t modifyWindow);
+                           std::int64_t modifyWindow, const KeptTime& keptTime = nullptr);
+
+    // Whether a time held on `side` stands for `intended`: equal within the
+    // window, or what that side's file system made of it.
+    static bool sameTime(Side side, std::int64_t held, std::int64_t intended, std::int64_t modifyWindow,
+                         const KeptTime& keptTime);
 
     // The user-facing view of a two-way plan, for the safety guard and the
     // preview: the copies of files (folders are made by the transfer) with

@@ -47,6 +47,13 @@ TEST(SideListing, LaterSpellingOfAKeyWinsAndOrderedLookUpsFindEveryKey) {
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);  // out of order still works
 }
 
+TEST(SideListing, SpellingsDroppedForALaterTwinAreKept) {
+    const SideListing listing{file("m" + nfcE, 1), file("b"), file("m" + nfdE, 3), file("m" + nfcE, 4), file("b")};
+    EXPECT_EQ(listing.find("m" + nfcE)->entry(), file("m" + nfcE, 4));
+    EXPECT_EQ(listing.spellingTwins(), Strings{"m" + nfdE});  // neither "b" again nor the kept spelling
+    EXPECT_TRUE(SideListing({file("a"), file("b")}).spellingTwins().empty());
+}
+
 TEST(SideListing, FileCountLeavesOutFolders) {
     std::vector<SideEntry> entries{{"l", EntryKind::symlink, 0, 0}};
     for (const char* name : {"a", "b", "c"}) entries.push_back({name, EntryKind::directory, 0, 0});
@@ -187,6 +194,88 @@ TEST(TwoWayPlanner, SyncPlanShowsFileCopiesWithTheVersionsTheyReplace) {
     EXPECT_EQ(view.entryCountA, 3);
     EXPECT_EQ(view.entryCountB, 2);
     EXPECT_EQ(view.deletionCount, 0);
+}
+
+SkippedFile collision(std::string path) { return {std::move(path), FileSkipReason::caseCollision}; }
+SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
+
+TEST(TwoWayPlanner, NamesSpelledTwiceOnOneSideAreSkippedWithAllBeneathThem) {
+    // A holds "m" and the folder "d" each in both normalisations.
+    const SideListing a{file("m" + nfcE, 1), file("m" + nfdE, 2),         dir("d" + nfcE),
+                        dir("d" + nfdE),     file("d" + nfcE + "/x", 5),  file("d" + nfdE + "/y", 6),
+                        file("plain", 1, 200)};
+    const SideListing b{file("m" + nfcE, 7, 300), file("d" + nfcE + "/gone-on-a"), file("plain")};
+    const auto base = baselineOf({file("m" + nfcE), dir("d" + nfcE), file("d" + nfcE + "/gone-on-a"), file("plain")});
+    const TwoWayPlan plan = TwoWayPlanner::plan(a, b, base, 0);
+    // Nothing under either key is copied, archived or in conflict; the rest goes on.
+    EXPECT_EQ(plan.copyAtoB, Strings{"plain"});
+    EXPECT_TRUE(plan.copyBtoA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
+    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{collision("d" + nfdE), collision("d" + nfcE),
+                                                       collision("d" + nfcE + "/gone-on-a"),
+                                                       collision("d" + nfcE + "/x"), collision("d" + nfdE + "/y"),
+                                                       collision("m" + nfdE), collision("m" + nfcE)}));
+    // Twins on B count the same.
+    EXPECT_EQ(TwoWayPlanner::plan(b, a, base, 0).skipped.size(), plan.skipped.size());
+}
+
+TEST(TwoWayPlanner, AFileWhoseTimeTheListingCouldNotShowIsSkippedOnBothSides) {
+    const auto untimed = [](SideEntry e) {
+        e.mtime = 0;
+        e.timeKnown = false;
+        return e;
+    };
+    const SideListing a{untimed(file("new")), untimed(file("deleted-on-b")), untimed(file("both")), file("on-b")};
+    const SideListing b{untimed(file("both")), untimed(file("on-b", 2)), untimed(file("only-on-b")),
+                        file("other", 1, 5)};
+    const auto base = baselineOf({file("deleted-on-b"), file("both"), file("on-b"), file("deleted-on-a")});
+    const TwoWayPlan plan = TwoWayPlanner::plan(a, b, base, 0);
+    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{outOfRange("both"), outOfRange("deleted-on-b"),
+                                                       outOfRange("new"), outOfRange("on-b"),
+                                                       outOfRange("only-on-b")}));
+    EXPECT_EQ(plan.copyBtoA, Strings{"other"});
+    EXPECT_TRUE(plan.copyAtoB.empty() && plan.archiveOnA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
+
+    // A folder's time matters only where its removal is judged; a folder
+    // against an untimed file is still a type clash.
+    const SideListing folders{untimed(dir("kept")), untimed(dir("removed")), dir("x")};
+    const TwoWayPlan withFolders = TwoWayPlanner::plan(folders, SideListing{dir("kept"), untimed(file("x"))},
+                                                       baselineOf({dir("kept"), dir("removed")}), 0);
+    EXPECT_EQ(withFolders.skipped, std::vector<SkippedFile>{outOfRange("removed")});
+    EXPECT_TRUE(withFolders.removeDirsOnA.empty());
+    EXPECT_EQ(withFolders.conflicts, (std::vector<TwoWayConflict>{{"x", R::skippedTypeClash}}));
+}
+
+// B's file system clamps every time to at most 1000, as ext4 does past 2446.
+std::optional<std::int64_t> clampOnB(Side side, std::int64_t t) {
+    return side == Side::b ? std::min<std::int64_t>(t, 1000) : t;
+}
+
+TEST(TwoWayPlanner, ATimeTheOtherSideClampedStandsForTheTimeItWasGiven) {
+    const auto plan = [](const SideListing& a, const SideListing& b, std::optional<Baseline> base) {
+        return TwoWayPlanner::plan(a, b, base, 1, clampOnB);
+    };
+    // A copy whose time B clamped is in step, with or without a baseline.
+    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, std::nullopt), TwoWayPlan{});
+    const auto base = baselineOf({file("f", 1, 2000)});
+    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, base), TwoWayPlan{});
+    // Without the file system's answer, or with another time on B, they differ.
+    EXPECT_EQ(TwoWayPlanner::plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, base, 1).copyBtoA,
+              Strings{"f"});
+    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 998)}, std::nullopt).conflicts.size(), 1u);
+
+    // A change on either side is a change against the baseline, not a conflict.
+    const auto changedOnB = plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 2, 500)}, base);
+    EXPECT_EQ(changedOnB.copyBtoA, Strings{"f"});
+    EXPECT_TRUE(changedOnB.conflicts.empty());
+    const auto changedOnA = plan(SideListing{file("f", 2, 3000)}, SideListing{file("f", 1, 1000)}, base);
+    EXPECT_EQ(changedOnA.copyAtoB, Strings{"f"});
+    EXPECT_TRUE(changedOnA.conflicts.empty());
+    // A deletion carries over from either side.
+    EXPECT_EQ(plan(SideListing{}, SideListing{file("f", 1, 1000)}, base).archiveOnB, Strings{"f"});
+    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{}, base).archiveOnA, Strings{"f"});
+    // A's own file system keeps its times: no clamp is assumed there.
+    EXPECT_EQ(plan(SideListing{file("f", 1, 1000)}, SideListing{file("f", 1, 1000)}, base), TwoWayPlan{});
+    EXPECT_EQ(plan(SideListing{file("f", 1, 1000)}, SideListing{}, base).copyAtoB, Strings{"f"});
 }
 
 // ---- Property: random baselines and random changes on both sides ----

@@ -36,6 +36,18 @@ TEST(RunRecordJson, RoundTripsWithExactDates) {
 
 }
 
+TEST(RunRecordJson, SkipReasonsAreStoredAsTheirWords) {
+    const std::pair<FileSkipReason, const char*> words[] = {{FileSkipReason::tooLargeForFAT, "tooLargeForFAT"},
+                                                            {FileSkipReason::caseCollision, "caseCollision"},
+                                                            {FileSkipReason::typeConflict, "typeConflict"},
+                                                            {FileSkipReason::timeOutOfRange, "timeOutOfRange"}};
+    for (const auto& [reason, word] : words) {
+        const std::string text = JsonText::encode(SkippedFile{"p", reason});
+        EXPECT_EQ(text, std::string(R"({"path":"p","reason":")") + word + "\"}");
+        EXPECT_EQ(JsonText::decode<SkippedFile>(text).reason, reason);
+    }
+}
+
 TEST(RunRecordJson, NamesThatAreNotUtf8StillEncodeWithReplacementCharacters) {
     RunRecord record = sampleRecord();
     record.outcome = RunOutcome::failed("rsync: \"bad\xFFname\" failed");

@@ -8,10 +8,13 @@
 
 namespace kelto {
 
-enum class FileSkipReason { tooLargeForFAT, caseCollision, typeConflict };
+// timeOutOfRange: the file's modification time is one the listing cannot
+// show whole, or one the receiving file system cannot keep.
+enum class FileSkipReason { tooLargeForFAT, caseCollision, typeConflict, timeOutOfRange };
 template <>
 struct EnumNames<FileSkipReason> {
-    static constexpr std::array<std::string_view, 3> names{"tooLargeForFAT", "caseCollision", "typeConflict"};
+    static constexpr std::array<std::string_view, 4> names{"tooLargeForFAT", "caseCollision", "typeConflict",
+                                                           "timeOutOfRange"};
 };
 
 // A file the run left alone, and why.

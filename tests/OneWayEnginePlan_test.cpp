@@ -140,6 +140,27 @@ TEST_F(OneWayEngineTest, ASkipTooLongForTheExcludeFileFailsThePlan) {
     EXPECT_FALSE(fs::exists(dst / "small"));
 }
 
+// Onto a volume that ignores case, and may ignore normalisation too, two
+// names that differ only in normalisation would land on one file.
+TEST_F(OneWayEngineTest, NormalisationTwinsCollideOnACaseInsensitiveDestination) {
+    const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
+    put(src / composed, "composed");
+    put(src / decomposed, "decomposed");
+    put(src / "plain", "p");
+    EXPECT_TRUE(plan().skipped.empty());
+
+    traits.caseSensitive = false;
+    const SyncPlan p = plan();
+    EXPECT_EQ(copyPaths(p), std::vector<std::string>{"plain"});
+    EXPECT_EQ(p.skipped, (std::vector<SkippedFile>{{decomposed, FileSkipReason::caseCollision},
+                                                   {composed, FileSkipReason::caseCollision}}));
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(stats.skipped, p.skipped);
+    EXPECT_FALSE(fs::exists(dst / composed));
+    EXPECT_FALSE(fs::exists(dst / decomposed));
+}
+
 TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
     process.executable = tmp / "no-such-rsync";
     auto codeOf = [&](const fs::path& from, const fs::path& to) {

@@ -4,6 +4,7 @@
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncOutputParser.h"
 #include "tests/RealRsync.h"
+#include "tests/support/TestVolumes.h"
 
 #include <sys/stat.h>
 
@@ -108,5 +109,34 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         EXPECT_EQ(entries.at("est").mtime, modificationTime(tmp.path() / "est")) << appZone;
         EXPECT_EQ(entries.at("edt").mtime, firstPass) << appZone;
         EXPECT_EQ(entries.at("est").mtime, secondPass) << appZone;
+    }
+}
+
+// rsync prints the year right-aligned in four columns and the whole time in
+// 19 characters: tmpfs keeps times on either side of that.
+TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
+    std::string whyNot;
+    const auto tmpfs = test::TmpfsFolder::make(whyNot);
+    if (!tmpfs) GTEST_SKIP() << whyNot;
+    const std::map<std::string, std::time_t> whole{
+        {"y999", -30'610'224'001}, {"y1", -62'135'596'800}, {"y0", -62'167'219'200},
+        {"yminus1", -62'198'755'200}, {"yminus978", -93'000'000'000}, {"y9999", 253'402'300'799}};
+    const std::map<std::string, std::time_t> cut{
+        {"y10000", 253'402'300'800}, {"y14645", 400'000'000'000}, {"yminus1000", -93'700'000'000},
+        {"ylast", INT64_MAX}};  // no broken-down time at all
+    for (const auto& [name, t] : whole) createWithTime(tmpfs->path() / name, t);
+    for (const auto& [name, t] : cut) createWithTime(tmpfs->path() / name, t);
+
+    const auto entries = list(tmpfs->path(), {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
+    for (const auto& [name, t] : whole) {
+        ASSERT_TRUE(entries.contains(name)) << name;
+        EXPECT_EQ(entries.at(name).mtime, modificationTime(tmpfs->path() / name)) << name;
+        EXPECT_EQ(entries.at(name).mtime, t) << name;
+        EXPECT_TRUE(entries.at(name).timeKnown) << name;
+    }
+    for (const auto& [name, t] : cut) {
+        ASSERT_TRUE(entries.contains(name)) << name;
+        EXPECT_FALSE(entries.at(name).timeKnown) << name;
+        EXPECT_EQ(entries.at(name).size, 1) << name;
     }
 }

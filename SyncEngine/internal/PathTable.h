@@ -84,10 +84,16 @@ public:
         std::size_t size() const { return slots_.size(); }
 
         PathTable build() && {
+            return std::move(*this).build([](std::string_view, std::string_view) {});
+        }
+        // Tells onFold(droppedText, keptText) of every entry that a later one
+        // with the same key replaced.
+        template <class OnFold>
+        PathTable build(OnFold&& onFold) && {
             PathTable table;
             table.bytes_ = std::move(bytes_);
             table.slots_ = std::move(slots_);
-            table.sortAndFold();
+            table.sortAndFold(onFold);
             return table;
         }
 
@@ -160,7 +166,8 @@ private:
         return {bytes_.data() + slot.offset + slot.textLength, slot.keyLength & ~separateKey};
     }
 
-    void sortAndFold() {
+    template <class OnFold>
+    void sortAndFold(OnFold& onFold) {
         auto less = [this](const Slot& x, const Slot& y) { return keyOf(x) < keyOf(y); };
         // Strictly ascending input (a stored baseline, a plan's lists) needs no sort.
         if (std::adjacent_find(slots_.begin(), slots_.end(), [&](const Slot& x, const Slot& y) {
@@ -169,9 +176,14 @@ private:
             return;
         std::stable_sort(slots_.begin(), slots_.end(), less);
         std::size_t kept = 0;
-        for (std::size_t i = 0; i < slots_.size(); ++i) {
-            if (i + 1 < slots_.size() && keyOf(slots_[i]) == keyOf(slots_[i + 1])) continue;  // a later one wins
-            slots_[kept++] = slots_[i];
+        for (std::size_t i = 0; i < slots_.size();) {
+            // Of a run of equal keys, the last one added wins.
+            std::size_t last = i;
+            while (last + 1 < slots_.size() && keyOf(slots_[last + 1]) == keyOf(slots_[i])) ++last;
+            for (std::size_t dropped = i; dropped < last; ++dropped)
+                onFold(textOf(slots_[dropped]), textOf(slots_[last]));
+            slots_[kept++] = slots_[last];
+            i = last + 1;
         }
         slots_.resize(kept);
     }

@@ -17,7 +17,7 @@ std::optional<SyncProgress> TwoWayListState::record(ListEntry&& entry) {
     // Excluded from every listing; an entry that shows up anyway is never taken in.
     if (ArchiveDirectories::isReservedPath(path)) return std::nullopt;
     if (entry.kind == EntryKind::directory && !path.empty() && path.back() == '/') path.pop_back();
-    entries.add(path, entry.kind, entry.size, entry.mtime);
+    entries.add(path, entry.kind, entry.size, entry.mtime, entry.timeKnown);
     if (!reporting || !onProgress) return std::nullopt;
     const double now = clock_.monotonicSeconds();
     if (now - lastEmission < reportInterval) return std::nullopt;

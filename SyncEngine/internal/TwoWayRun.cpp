@@ -102,11 +102,17 @@ private:
     fs::path path_;
 };
 
-bool agree(const SideListing::Ref& a, const SideListing::Ref& b, std::uint64_t window) {
-    if (a.kind != b.kind) return false;
-    if (a.kind == EntryKind::directory) return true;
-    const auto ua = static_cast<std::uint64_t>(a.mtime), ub = static_cast<std::uint64_t>(b.mtime);
-    return a.size == b.size && (a.mtime >= b.mtime ? ua - ub : ub - ua) <= window;
+// The time to record for two entries that agree: where one side's file
+// system clamped the other's time, the time as given, so that each side's
+// entry still stands for it.
+std::optional<std::int64_t> agreedTime(const SideListing::Ref& a, const SideListing::Ref& b, std::int64_t window,
+                                       const TwoWayPlanner::KeptTime& keptTime) {
+    if (a.kind != b.kind) return std::nullopt;
+    if (a.kind == EntryKind::directory) return a.mtime;
+    if (a.size != b.size || !a.timeKnown || !b.timeKnown) return std::nullopt;
+    if (TwoWayPlanner::sameTime(Side::b, b.mtime, a.mtime, window, keptTime)) return a.mtime;
+    if (TwoWayPlanner::sameTime(Side::a, a.mtime, b.mtime, window, keptTime)) return b.mtime;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -126,7 +132,10 @@ TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listB
       log_(log),
       stop_(std::move(stop)),
       onProgress_(onProgress),
-      window_(std::max<std::int64_t>({a.traits.modifyWindow, b.traits.modifyWindow, 0})) {}
+      window_(std::max<std::int64_t>({a.traits.modifyWindow, b.traits.modifyWindow, 0})),
+      probeA_(a.root),
+      probeB_(b.root),
+      keptTime_(TimeProbe::keptOnSides(probeA_, probeB_)) {}
 
 void TwoWayRun::combine(RsyncExit& accumulated, std::int32_t code, const std::vector<std::string>& lines) {
     std::int32_t result = accumulated.code;
@@ -165,7 +174,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // overwritten on the strength of the older plan.
     PathKeySet freshAtoB, freshBtoA;
     if (listed_) {
-        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, old_, window_);
+        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, old_, window_, keptTime_);
         for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(PathKey::of(path));
         for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(PathKey::of(path));
     }
@@ -200,7 +209,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     for (const TwoWayConflict& conflict : plan_.conflicts)
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) unsettle(conflict.path);
     static const Baseline none;
-    const Baseline next = newBaseline(finalA, finalB, old_ ? *old_ : none, unsettled_, window_);
+    const Baseline next = newBaseline(finalA, finalB, old_ ? *old_ : none, unsettled_, window_, keptTime_);
 
     if (stop_.stop_requested()) return finish(cancelledCode);
     {
@@ -552,8 +561,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::finish(std::int32_t code) {
 }
 
 Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
-                                const PathKeySet& unsettled, std::int64_t modifyWindow) {
-    const std::uint64_t window = modifyWindow < 0 ? 0 : static_cast<std::uint64_t>(modifyWindow);
+                                const PathKeySet& unsettled, std::int64_t modifyWindow,
+                                const TwoWayPlanner::KeptTime& keptTime) {
     Baseline::Builder builder;
     const std::size_t nA = finalA.size(), nB = finalB.size(), nL = old.size();
     builder.reserve(std::min(nA, nB) + (unsettled.empty() ? 0 : nL), 0);
@@ -564,10 +573,12 @@ Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& fi
         const std::optional<SideListing::Ref> b = merge.b();
         const BaselineEntry* before = merge.base;
 
-        if (before && PathKey::isPathOrAncestor(key, unsettled))
+        if (before && PathKey::isPathOrAncestor(key, unsettled)) {
             builder.add(key, *before);
-        else if (a && b && agree(*a, *b, window))
-            builder.add(key, BaselineEntry{a->kind, a->size, a->mtime});
+        } else if (a && b) {
+            if (const auto time = agreedTime(*a, *b, modifyWindow, keptTime))
+                builder.add(key, BaselineEntry{a->kind, a->size, *time});
+        }
     }
     return std::move(builder).build();
 }

@@ -10,9 +10,11 @@
 #include "SyncEngine/SyncProgress.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/TwoWayPlan.h"
+#include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/PathKeySet.h"
+#include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayTransferState.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/Support/Clock.h"
@@ -43,6 +45,9 @@ public:
               const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
               const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress);
 
+    TwoWayRun(const TwoWayRun&) = delete;
+    TwoWayRun& operator=(const TwoWayRun&) = delete;
+
     std::pair<RunStats, RsyncExit> perform();
 
     // Adds one contribution to an accumulated exit: 24 only turns a 0 into
@@ -52,8 +57,11 @@ public:
 
     // The new baseline: the entries on which both final listings agree, with
     // the old entry kept for every unsettled key and everything below one.
+    // Two times agree also where one side's file system clamped the other's
+    // (`keptTime`); the entry then takes the time as given, not as clamped.
     static Baseline newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
-                                const PathKeySet& unsettled, std::int64_t modifyWindow);
+                                const PathKeySet& unsettled, std::int64_t modifyWindow,
+                                const TwoWayPlanner::KeptTime& keptTime = nullptr);
 
     // The renames the spelling alignment made on one side, so that later
     // steps name items as they are now spelled there.
@@ -115,6 +123,8 @@ private:
     const ProgressHandler& onProgress_;
 
     std::int64_t window_;
+    TimeProbe probeA_, probeB_;  // what each side's file system does to times it cannot hold
+    TwoWayPlanner::KeptTime keptTime_;
     RsyncExit accumulated_;
     PathKeySet unsettled_;
     std::optional<std::string> backupDirectory_;

@@ -36,6 +36,28 @@ TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
                                    {"same", {EntryKind::file, 1, 10}}}));
 }
 
+TEST(TwoWayRun, NewBaselineTakesTheTimeAsGivenWhereOneSideClampedIt) {
+    // Side B's file system keeps no time past 1000; A's keeps every time.
+    const TwoWayPlanner::KeptTime clampOnB = [](Side side, std::int64_t t) -> std::optional<std::int64_t> {
+        return side == Side::b ? std::min<std::int64_t>(t, 1000) : t;
+    };
+    SideEntry untimed{"untimed", EntryKind::file, 1, 0};
+    untimed.timeKnown = false;
+    const SideListing a{{"to-b", EntryKind::file, 1, 2000}, {"to-a", EntryKind::file, 1, 1000},
+                        {"other", EntryKind::file, 1, 2000}, untimed};
+    const SideListing b{{"to-b", EntryKind::file, 1, 1000}, {"to-a", EntryKind::file, 1, 3000},
+                        {"other", EntryKind::file, 1, 990}, untimed};
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, {}, {}, 1, clampOnB),
+              (Baseline{{"to-b", {EntryKind::file, 1, 2000}}}));
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, {}, {}, 1), Baseline{});
+    // The same with the sides the other way round: A's time is the one given.
+    const TwoWayPlanner::KeptTime clampOnA = [&](Side side, std::int64_t t) {
+        return clampOnB(side == Side::a ? Side::b : Side::a, t);
+    };
+    EXPECT_EQ(TwoWayRun::newBaseline(b, a, {}, {}, 1, clampOnA),
+              (Baseline{{"to-b", {EntryKind::file, 1, 2000}}}));
+}
+
 TEST(TwoWayRun, RenamesRespellTheLeadingComponentsTheyShare) {
     TwoWayRun::Renames renames;
     EXPECT_EQ(renames.apply("docs/x"), "docs/x");

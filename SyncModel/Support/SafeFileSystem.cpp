@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -320,6 +321,44 @@ void changeSpelling(const Folder& folder, const std::string& oldName, const std:
         }
         throw;
     }
+}
+
+FileDescriptor makeScratchFile(const Folder& folder, fs::path& path) {
+    path = folder / ".";
+    const int nameless = ::openat(folder.get(), ".", O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (nameless >= 0) return FileDescriptor(nameless);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        const int error = errno;
+        throw FileError(error, "Could not create scratch file", path);
+    }
+    const std::string name = "KeltoSync-scratch-" + Uuid::random().string();
+    path = folder / name;
+    FileDescriptor file(::openat(folder.get(), name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.valid()) {
+        const int error = errno;
+        throw FileError(error, "Could not create scratch file", path);
+    }
+    if (::unlinkat(folder.get(), name.c_str(), 0) != 0) {
+        const int error = errno;
+        throw FileError(error, "Could not remove", path);
+    }
+    return file;
+}
+
+std::optional<std::int64_t> keptModificationTime(const FileDescriptor& file, std::int64_t seconds,
+                                                 const fs::path& path) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+    if (::futimens(file.get(), times) != 0) {
+        const int error = errno;
+        if (error == EINVAL || error == EOVERFLOW || error == ERANGE) return std::nullopt;
+        throw FileError(error, "Could not set the modification time", path);
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) {
+        const int error = errno;
+        throw FileError(error, "Could not inspect", path);
+    }
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec);
 }
 
 std::optional<std::int64_t> fileSystemType(const fs::path& path) {

@@ -90,6 +90,18 @@ void moveByClaimingDestination(const Folder& from, const std::string& fromName, 
 // `oldName` throws ENOENT.
 void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName);
 
+// A file inside `folder` for trying out what its file system does: one
+// without a name where the file system can make such a file, else one made
+// under a fresh name and removed at once. Either way it is gone once the
+// descriptor closes. `path` is set to the path errors name it by.
+FileDescriptor makeScratchFile(const Folder& folder, std::filesystem::path& path);
+
+// Sets the modification time of the open file to `seconds` and returns what
+// the file system then keeps, in whole seconds: a file system clamps a time
+// outside the range it can hold. nullopt when it refuses the time instead.
+std::optional<std::int64_t> keptModificationTime(const FileDescriptor& file, std::int64_t seconds,
+                                                 const std::filesystem::path& path);
+
 // The type (statfs magic number) of the file system holding `path`, which
 // may be reached through links; nullopt when nothing is there.
 std::optional<std::int64_t> fileSystemType(const std::filesystem::path& path);

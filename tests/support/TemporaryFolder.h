@@ -13,8 +13,10 @@ namespace kelto::test {
 // holds (links are removed, never followed) when the value goes away.
 class TemporaryFolder {
 public:
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelto-test-XXXXXX").string();
+    TemporaryFolder() : TemporaryFolder(std::filesystem::temp_directory_path()) {}
+    // Inside the given folder, for tests that need a particular file system.
+    explicit TemporaryFolder(const std::filesystem::path& parent) {
+        std::string pattern = (parent / "kelto-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("Could not create a temporary folder");
         path_ = pattern;
     }

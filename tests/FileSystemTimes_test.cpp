@@ -1,0 +1,223 @@
+// Modification times that a file system or rsync's listing cannot carry as
+// they are: tmpfs keeps any 64-bit time, ext4 clamps to 1901..2446, and
+// rsync's listing prints years outside four characters padded or cut short.
+
+#include "tests/TwoWayEngineFixture.h"
+#include "tests/support/TestVolumes.h"
+
+namespace kelto::test {
+namespace {
+
+constexpr std::int64_t year2500 = 16'725'225'600;   // 2500-01-01
+constexpr std::int64_t year1900 = -2'208'988'800;   // 1900-01-01
+constexpr std::int64_t year999 = -30'610'224'001;   // 0999-12-31 23:59:59
+constexpr std::int64_t year1 = -62'135'596'800;     // 0001-01-01
+constexpr std::int64_t yearMinus1 = -62'198'755'200;
+constexpr std::int64_t year9999 = 253'402'300'799;  // 9999-12-31 23:59:59
+constexpr std::int64_t year10000 = 253'402'300'800;
+
+std::int64_t mtimeOf(const fs::path& file) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(file.c_str(), &info), 0) << file;
+    return info.st_mtime;
+}
+
+std::size_t archivedFiles(const fs::path& root) {
+    const fs::path archive = root / ".KeltoSync" / "Archive";
+    if (!fs::exists(archive)) return 0;
+    std::size_t n = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(archive)) n += entry.is_regular_file();
+    return n;
+}
+
+SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
+
+// --- two-way: the listing ---------------------------------------------------
+
+class TwoWayTimesTest : public TwoWayEngineTest {
+protected:
+    std::unique_ptr<TmpfsFolder> tmpfs;
+
+    void SetUp() override {
+        TwoWayEngineTest::SetUp();
+        std::string whyNot;
+        tmpfs = TmpfsFolder::make(whyNot);
+        if (!tmpfs) GTEST_SKIP() << whyNot;
+        a = *tmpfs / "a";
+        b = *tmpfs / "b";
+        fs::create_directories(a);
+        fs::create_directories(b);
+    }
+};
+
+TEST_F(TwoWayTimesTest, YearsListedWithFewerThanFourDigitsSyncWithTheirExactTimes) {
+    const std::pair<const char*, std::int64_t> files[] = {
+        {"y999", year999}, {"y1", year1}, {"yminus1", yearMinus1}, {"y9999", year9999}};
+    for (const auto& [name, time] : files) putAt(a / name, name, time);
+
+    const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"y1", "y999", "y9999", "yminus1"}));
+    EXPECT_TRUE(twoWay.skipped.empty());
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit.code, 0) << ::testing::PrintToString(exit.stderrTail);
+    for (const auto& [name, time] : files) EXPECT_EQ(mtimeOf(b / name), time) << name;
+
+    // In step now: the stored baseline carries the exact times.
+    const auto stored = storedBaseline();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored->find("y999"), (BaselineEntry{EntryKind::file, 4, year999}));
+    const auto [again, againTwoWay] = plan();
+    EXPECT_TRUE(againTwoWay.copyAtoB.empty() && againTwoWay.copyBtoA.empty() && againTwoWay.conflicts.empty());
+}
+
+TEST_F(TwoWayTimesTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
+    startInStep({"kept", "deleted on B", "other"});
+    putAt(a / "kept", "changed on A", year10000);
+    putAt(a / "deleted on B", "old", year10000);
+    fs::remove(b / "deleted on B");
+    putAt(a / "new", "new", year10000 + 86'400 * 400);
+    putAt(b / "other", "changed on B", t0 + 10);
+
+    const auto [syncPlan, twoWay] = plan();
+    const std::vector<SkippedFile> skipped{outOfRange("deleted on B"), outOfRange("kept"), outOfRange("new")};
+    EXPECT_EQ(twoWay.skipped, skipped);
+    EXPECT_EQ(syncPlan.skipped, skipped);
+    EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.archiveOnA.empty() && twoWay.conflicts.empty());
+    EXPECT_EQ(twoWay.copyBtoA, std::vector<std::string>{"other"});  // the rest of the job goes on
+
+    const auto before = storedBaseline();
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit.code, 0) << ::testing::PrintToString(exit.stderrTail);
+    EXPECT_EQ(stats.skipped, skipped);
+    EXPECT_EQ(contents(a / "other"), "changed on B");
+    EXPECT_EQ(contents(a / "kept"), "changed on A");
+    EXPECT_EQ(contents(b / "kept"), "old");
+    EXPECT_TRUE(fs::exists(a / "deleted on B"));
+    EXPECT_FALSE(fs::exists(b / "new"));
+    // Their old baseline entries stay, so nothing reads as deleted later.
+    const auto after = storedBaseline();
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(*after->find("kept"), *before->find("kept"));
+    EXPECT_EQ(*after->find("deleted on B"), *before->find("deleted on B"));
+}
+
+// --- clamped times ----------------------------------------------------------
+
+// A tmpfs side that keeps every time and an ext4 side that clamps.
+struct ClampingPair {
+    std::unique_ptr<TmpfsFolder> tmpfs;
+    std::unique_ptr<Ext4Volume> ext4;
+    std::string whyNot;
+
+    bool make() {
+        tmpfs = TmpfsFolder::make(whyNot);
+        if (tmpfs) ext4 = Ext4Volume::make(whyNot);
+        return tmpfs && ext4;
+    }
+};
+
+class OneWayClampTest : public OneWayEngineTest {
+protected:
+    ClampingPair volumes;
+
+    void SetUp() override {
+        OneWayEngineTest::SetUp();
+        if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
+        src = *volumes.tmpfs / "src";
+        dst = *volumes.ext4 / "dst";
+        fs::create_directories(src);
+        fs::create_directories(dst);
+        job.options.archiveEnabled = true;
+    }
+
+    // Each run with an archive folder of its own.
+    std::pair<RunStats, RsyncExit> runAgain(const SyncPlan& p) {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        return run(p);
+    }
+};
+
+TEST_F(OneWayClampTest, ATimeTheDestinationClampsIsCopiedOnceThenSkipped) {
+    putAt(src / "y2500", "future", year2500);
+    putAt(src / "y1900", "past", year1900);
+    putAt(src / "plain", "plain", t0);
+
+    const auto [first, firstExit] = runAgain(plan());
+    ASSERT_EQ(firstExit.code, 0) << ::testing::PrintToString(firstExit.stderrTail);
+    EXPECT_EQ(first.filesCopied, 3);
+    ASSERT_NE(mtimeOf(dst / "y2500"), year2500) << "ext4 kept the time: nothing to test";
+    ASSERT_NE(mtimeOf(dst / "y1900"), year1900);
+
+    for (int again = 0; again < 2; ++again) {
+        const SyncPlan p = plan();
+        EXPECT_TRUE(p.copies.empty()) << ::testing::PrintToString(copyPaths(p));
+        EXPECT_TRUE(p.archives.empty());
+        EXPECT_EQ(p.skipped, (std::vector<SkippedFile>{outOfRange("y1900"), outOfRange("y2500")}));
+        const auto [stats, exit] = runAgain(p);
+        EXPECT_EQ(exit.code, 0);
+        EXPECT_EQ(stats.filesCopied, 0);
+        EXPECT_EQ(stats.skipped, p.skipped);
+    }
+    EXPECT_EQ(archivedFiles(dst), 0u);
+
+    // New content is copied as ever.
+    putAt(src / "y2500", "future, longer", year2500);
+    const SyncPlan changed = plan();
+    EXPECT_EQ(copyPaths(changed), std::vector<std::string>{"y2500"});
+    EXPECT_EQ(changed.skipped, std::vector<SkippedFile>{outOfRange("y1900")});
+    EXPECT_EQ(runAgain(changed).second.code, 0);
+    EXPECT_EQ(contents(dst / "y2500"), "future, longer");
+    EXPECT_EQ(archivedFiles(dst), 1u);
+}
+
+class TwoWayClampTest : public TwoWayEngineTest {
+protected:
+    ClampingPair volumes;
+
+    void SetUp() override {
+        TwoWayEngineTest::SetUp();
+        if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
+        a = *volumes.tmpfs / "a";
+        b = *volumes.ext4 / "b";
+        fs::create_directories(a);
+        fs::create_directories(b);
+    }
+};
+
+TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
+    putAt(a / "y2500", "future", year2500);
+    putAt(a / "y1900", "past", year1900);
+    putAt(a / "plain", "plain", t0);
+
+    const auto [first, firstExit] = sync();
+    ASSERT_EQ(firstExit.code, 0) << ::testing::PrintToString(firstExit.stderrTail);
+    EXPECT_EQ(first.filesCopied, 3);
+    ASSERT_NE(mtimeOf(b / "y2500"), year2500) << "ext4 kept the time: nothing to test";
+
+    for (int again = 0; again < 2; ++again) {
+        const auto [syncPlan, twoWay] = plan();
+        EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.copyBtoA.empty()) << ::testing::PrintToString(twoWay.copyAtoB);
+        EXPECT_TRUE(twoWay.conflicts.empty());
+        EXPECT_TRUE(syncPlan.archives.empty() && syncPlan.skipped.empty());
+        EXPECT_EQ(sync().second.code, 0);
+    }
+    EXPECT_EQ(archivedFiles(a) + archivedFiles(b), 0u);
+
+    // A change on either side is a change, not a conflict.
+    putAt(b / "y2500", "edited on B", t0 + 50);
+    putAt(a / "y1900", "edited on A", year1900 - 100);
+    const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(twoWay.copyBtoA, std::vector<std::string>{"y2500"});
+    EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"y1900"});
+    EXPECT_TRUE(twoWay.conflicts.empty());
+    EXPECT_EQ(sync().second.code, 0);
+    EXPECT_EQ(contents(a / "y2500"), "edited on B");
+    EXPECT_EQ(contents(b / "y1900"), "edited on A");
+
+    // And a deletion on the clamping side carries over.
+    fs::remove(b / "y1900");
+    EXPECT_EQ(plan().second.archiveOnA, std::vector<std::string>{"y1900"});
+}
+
+}  // namespace
+}  // namespace kelto::test

@@ -1,0 +1,104 @@
+#include "tests/support/TestVolumes.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/vfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <linux/magic.h>
+
+#include <vector>
+
+extern char** environ;
+
+namespace kelto::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isTmpfs(const fs::path& folder) {
+    struct statfs info {};
+    return ::statfs(folder.c_str(), &info) == 0 && info.f_type == TMPFS_MAGIC;
+}
+
+}  // namespace
+
+int runQuietly(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::unique_ptr<TmpfsFolder> TmpfsFolder::make(std::string& whyNot) {
+    std::unique_ptr<TmpfsFolder> made(new TmpfsFolder);
+    if (isTmpfs("/dev/shm") && ::access("/dev/shm", W_OK) == 0) {
+        made->folder_.emplace(fs::path("/dev/shm"));
+        return made;
+    }
+    made->mountPoint_.emplace();
+    if (::mount("tmpfs", made->mountPoint_->path().c_str(), "tmpfs", 0, "size=64m") != 0) {
+        whyNot = "no tmpfs: /dev/shm is none and mounting one needs root";
+        made->mountPoint_.reset();
+        return nullptr;
+    }
+    made->folder_.emplace(made->mountPoint_->path());
+    return made;
+}
+
+TmpfsFolder::~TmpfsFolder() {
+    folder_.reset();
+    if (mountPoint_) ::umount2(mountPoint_->path().c_str(), MNT_DETACH);
+}
+
+std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot) {
+    std::unique_ptr<Ext4Volume> made(new Ext4Volume);
+    if (::geteuid() != 0) {
+        whyNot = "mounting an ext4 image needs root";
+        return nullptr;
+    }
+    const fs::path image = made->holder_ / "ext4.img";
+    made->mountPoint_ = made->holder_ / "mnt";
+    fs::create_directory(made->mountPoint_);
+    {
+        const int fd = ::open(image.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0 || ::ftruncate(fd, 32 << 20) != 0) {
+            if (fd >= 0) ::close(fd);
+            whyNot = "cannot make the image file";
+            return nullptr;
+        }
+        ::close(fd);
+    }
+    // 256-byte inodes keep times past 2038.
+    if (runQuietly({"mkfs.ext4", "-q", "-F", "-I", "256", image.native()}) != 0) {
+        whyNot = "mkfs.ext4 is missing or failed";
+        return nullptr;
+    }
+    if (runQuietly({"mount", "-o", "loop", image.native(), made->mountPoint_.native()}) != 0) {
+        whyNot = "mount -o loop failed (no loop device?)";
+        return nullptr;
+    }
+    made->mounted_ = true;
+    return made;
+}
+
+Ext4Volume::~Ext4Volume() {
+    if (mounted_ && runQuietly({"umount", mountPoint_.native()}) != 0) ::umount2(mountPoint_.c_str(), MNT_DETACH);
+}
+
+}  // namespace kelto::test

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "tests/support/TemporaryFolder.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelto::test {
+
+// A folder on tmpfs, which keeps every time a 64-bit count of seconds can
+// hold: years before 1000 and from 10000 on. Uses /dev/shm when that is
+// tmpfs, else mounts a tmpfs of its own (root only).
+class TmpfsFolder {
+public:
+    // nullptr, with the reason in `whyNot`, when no tmpfs can be had.
+    static std::unique_ptr<TmpfsFolder> make(std::string& whyNot);
+    ~TmpfsFolder();
+    TmpfsFolder(const TmpfsFolder&) = delete;
+    TmpfsFolder& operator=(const TmpfsFolder&) = delete;
+
+    const std::filesystem::path& path() const { return folder_->path(); }
+    std::filesystem::path operator/(const std::filesystem::path& relative) const { return path() / relative; }
+
+private:
+    TmpfsFolder() = default;
+    std::optional<TemporaryFolder> mountPoint_;  // when mounted here
+    std::optional<TemporaryFolder> folder_;
+};
+
+// A small ext4 file system in an image file, mounted through a loop device
+// for the value's lifetime. ext4 keeps times from 1901-12-13 to 2446-05-10
+// and clamps any other time it is given to that range.
+class Ext4Volume {
+public:
+    // nullptr, with the reason in `whyNot`, when it cannot be made and
+    // mounted (not root, no mkfs.ext4, no loop device).
+    static std::unique_ptr<Ext4Volume> make(std::string& whyNot);
+    ~Ext4Volume();
+    Ext4Volume(const Ext4Volume&) = delete;
+    Ext4Volume& operator=(const Ext4Volume&) = delete;
+
+    const std::filesystem::path& path() const { return mountPoint_; }
+    std::filesystem::path operator/(const std::filesystem::path& relative) const { return mountPoint_ / relative; }
+
+private:
+    Ext4Volume() = default;
+    TemporaryFolder holder_;
+    std::filesystem::path mountPoint_;
+    bool mounted_ = false;
+};
+
+// Runs a program found on PATH with its output thrown away; its exit status,
+// or -1 when it could not be started.
+int runQuietly(const std::vector<std::string>& arguments);
+
+}  // namespace kelto::test
