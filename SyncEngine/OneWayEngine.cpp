@@ -14,8 +14,8 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <limits>
@@ -260,6 +260,12 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
     return result;
 }
 
+// The code a run ends with when the engine found a fault of its own: rsync's
+// own failure, if it had one, stays.
+std::int32_t engineCode(std::int32_t rsyncCode, std::int32_t code) {
+    return rsyncCode == 0 || rsyncCode == 24 ? code : rsyncCode;
+}
+
 // Copies of sources rewritten while rsync read them: named in the log and the
 // exit, and marked stale so that the next run copies them again. The run is
 // partial at best; a failure rsync itself reported keeps its code.
@@ -278,7 +284,7 @@ RsyncExit withChangedSources(CopySourceCheck& sources, TransferState& state, con
             state.writeLine(tail.back());
         }
     }
-    return RsyncExit(exit.code == 0 || exit.code == 24 ? 23 : exit.code, std::move(tail));
+    return RsyncExit(engineCode(exit.code, 23), std::move(tail));
 }
 
 // A path rsync's exclude file cannot hold would be copied after all.
@@ -463,13 +469,17 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     checkExcludable(plan.skipped);
     ArchiveDirectories::prepareTree(destination, job.id, runID);
-    const TransferScratch::Claim scratch = TransferScratch::claim(destination);
     // What runs that never settled still hold goes back before anything is
-    // compared; not while another run may be working here.
+    // compared; never while another run may be working here.
     std::vector<std::string> notes;
-    if (scratch.alone())
+    const TransferScratch::Claim scratch = TransferScratch::claim(destination, [&] {
         for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination))
             describe(settlement, "Put back from an interrupted run: ", "Kept from an interrupted run in ", notes);
+    });
+    // For the log only: a leftover in the reserved folder harms nothing.
+    std::vector<std::string> leftovers;
+    for (const FileError& leftover : scratch.leftovers())
+        leftovers.push_back(std::string(TransferScratch::leftoverLine) + leftover.what());
 
     const bool mirror = job.mode == SyncMode::mirror;
     const bool archiving = job.options.archiveEnabled;
@@ -478,22 +488,25 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // missing then, and the source may have vanished since the last look.
     const bool holding = mirror && !archiving;
     HoldingFolder::Planned planned;
-    // The files rsync will write, as last seen: a copy job's plan may be
-    // older than files that have appeared since.
-    std::vector<std::string> received;
+    std::vector<std::string> received;  // the files rsync will write, as last seen
     for (const PlannedCopy& copy : plan.copies) received.push_back(copy.path);
 
     bool unchanged = false;
     if (mirror) {
         const std::vector<ItemizedChange> fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
+        std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
+        for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
         // Dry runs itemise every entry, what they would leave alone with
-        // blank attributes: a fresh look showing only such lines leaves the
-        // transfer nothing to do.
-        unchanged = std::all_of(fresh.begin(), fresh.end(), isUntouched);
+        // blank attributes: a fresh look showing only such lines, or lines
+        // the transfer's exclude file hides, leaves it nothing to do.
+        unchanged = std::all_of(fresh.begin(), fresh.end(), [&](const ItemizedChange& line) {
+            return isUntouched(line) || isUnderSkipped(line.path, skipped);
+        });
         std::int64_t freshCount = 0;
         for (const ItemizedChange& line : fresh)
             if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
         auto refuse = [&](std::string_view line) {
+            writeLines(log, leftovers);
             writeLines(log, notes);
             RunStats stats;
             stats.errors = notes;
@@ -508,9 +521,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         // Without the archive a deletion is final: delete only what the plan
         // listed (what the exclude file keeps rsync away from stays anyway).
         if (!archiving) {
-            std::unordered_set<std::string> skipped;
             for (const PlannedArchive& archive : plan.archives) planned.replaced.insert(archive.path);
-            for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
             for (const ItemizedChange& line : fresh) {
                 if (!isDeletion(line) || isDirectory(line)) continue;
                 // Listed, and still a deletion now: it goes whatever takes its place.
@@ -534,11 +545,11 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     }
     if (!plan.skipped.empty()) invocation.extraExcludeFile = excludes.path();
     if (mirror) invocation.maximumDeletions = plan.deletionCount;
+    // A copy job's plan may be older than files that have appeared since.
     TransferScratch::assign(invocation, destination, received, mirror);
 
     TransferState state(plan, log, *clock);
-    for (const FileError& leftover : scratch.leftovers())
-        state.writeLine(std::string(TransferScratch::leftoverLine) + leftover.what());
+    for (const std::string& line : leftovers) state.writeLine(line);
     for (const std::string& line : notes) state.writeLine(line);
     report(&onProgress, state.firstReport());
 
@@ -577,7 +588,8 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         stats.errors.insert(stats.errors.end(), held.begin(), held.end());
         std::vector<std::string> tail = exit.stderrTail;
         tail.insert(tail.end(), held.begin(), held.end());
-        exit = RsyncExit(exit.code == 0 || exit.code == 24 ? replanCode : exit.code, std::move(tail));
+        // Held-back items ask for a new plan, which outranks a partial copy.
+        exit = RsyncExit(engineCode(transferExit.code, replanCode), std::move(tail));
     }
 
     if (archiving) {

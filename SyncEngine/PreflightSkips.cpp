@@ -1,5 +1,7 @@
 #include "SyncEngine/PreflightSkips.h"
 
+#include "SyncEngine/ArchiveDirectories.h"
+
 #include "SyncEngine/PathKey.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Unicode.h"
@@ -87,6 +89,9 @@ std::vector<SkippedFile> PreflightSkips::evaluate(const std::vector<Candidate>& 
     if (!traits.caseSensitive) {
         keysOf.reserve(candidates.size());
         std::unordered_map<std::string, Spellings> byKey;
+        // Another spelling of the reserved folder would land in it.
+        const std::string reserved(ArchiveDirectories::reservedName);
+        byKey.emplace(keyOf(reserved), Spellings{reserved, false});
         for (const Candidate& candidate : candidates) {
             std::vector<std::string> keys;
             for (std::string& prefix : prefixes(PathKey::of(candidate.path))) {

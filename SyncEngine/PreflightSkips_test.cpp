@@ -32,6 +32,13 @@ TEST(PreflightSkips, EverythingUnderEitherSpellingOfACollidingNameIsSkippedOnce)
               (Skips{collision("a/b/Note"), collision("a/b/note/x"), collision("a//b/note/x")}));
 }
 
+// On a volume that ignores case, ".keltosync" would be the reserved folder.
+TEST(PreflightSkips, AnotherSpellingOfTheReservedFolderCollidesWithIt) {
+    EXPECT_EQ(evaluate({{".keltosync/", 0}, {".keltosync/x", 1}, {"keep", 1}, {"sub/.KELTOSYNC", 1}}),
+              (Skips{collision(".keltosync/"), collision(".keltosync/x")}));
+    EXPECT_TRUE(evaluate({{".keltosync/x", 1}}, true).empty());
+}
+
 // Within one listing, two byte spellings of one normalised name are two
 // entries that a volume ignoring case may fold onto one.
 TEST(PreflightSkips, NormalisationTwinsOfOneListingCollideWithAllTheyHold) {

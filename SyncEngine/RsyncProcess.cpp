@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <deque>
 #include <optional>
 #include <thread>
 #include <utility>

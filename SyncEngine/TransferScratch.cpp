@@ -66,7 +66,7 @@ fs::path TransferScratch::temporaryRelativePath() {
     return fs::path(ArchiveDirectories::reservedName) / ArchiveDirectories::temporaryName;
 }
 
-TransferScratch::Claim TransferScratch::claim(const fs::path& root) {
+TransferScratch::Claim TransferScratch::claim(const fs::path& root, const std::function<void()>& whileAlone) {
     const std::optional<SafeFileSystem::Folder> rootFolder = SafeFileSystem::openRoot(root);
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
     std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openPath(
@@ -82,8 +82,7 @@ TransferScratch::Claim TransferScratch::claim(const fs::path& root) {
     }
     // Only a run that finds nobody else here may clear: another run's
     // temporaries are files in the making.
-    claim.alone_ = ::flock(claim.folder_.get(), LOCK_EX | LOCK_NB) == 0;
-    if (claim.alone_) {
+    if (::flock(claim.folder_.get(), LOCK_EX | LOCK_NB) == 0) {
         for (const std::string& name : SafeFileSystem::listNames(*folder)) {
             try {
                 SafeFileSystem::removeTree(*folder, name);
@@ -91,7 +90,10 @@ TransferScratch::Claim TransferScratch::claim(const fs::path& root) {
                 claim.leftovers_.push_back(error);
             }
         }
+        if (whileAlone) whileAlone();
     }
+    // Not atomic: another run may take the folder alone in between, which is
+    // harmless, since this one has nothing in the making yet.
     if (::flock(claim.folder_.get(), LOCK_SH) != 0) {
         const int error = errno;
         throw FileError(error, "Could not lock folder", folder->path);

@@ -5,6 +5,7 @@
 #include "SyncModel/Support/FileIO.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,15 +33,11 @@ struct TransferScratch {
         // What was left but could not be removed; it stays in the reserved
         // folder, where no run sees it, until a later claim removes it.
         const std::vector<FileError>& leftovers() const { return leftovers_; }
-        // Whether no other run held the folder when this claim was made: only
-        // then may a run tidy up after runs that ended without doing so.
-        bool alone() const { return alone_; }
 
     private:
         friend struct TransferScratch;
         FileDescriptor folder_;
         std::vector<FileError> leftovers_;
-        bool alone_ = false;
     };
 
     static std::filesystem::path partialFolder(const std::filesystem::path& root);
@@ -51,7 +48,9 @@ struct TransferScratch {
     // files of runs that ended before rsync could clean up, never a finished
     // file. Links are removed, never followed. Throws FileError when the
     // folder cannot be opened.
-    static Claim claim(const std::filesystem::path& root);
+    // `whileAlone` runs, when the run is alone, before others may join: what
+    // else a run may only do alone belongs there.
+    static Claim claim(const std::filesystem::path& root, const std::function<void()>& whileAlone = {});
 
     // Gives a transfer into R that writes the files at `paths` (relative to
     // R) its partial and temporary folders. A transfer known to write no

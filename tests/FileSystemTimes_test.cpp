@@ -184,6 +184,22 @@ protected:
     }
 };
 
+// A source rewritten while copied, whose time the receiving side clamps: the
+// stale mark cannot take (an older time clamps to the same one), so the run
+// must say so rather than claim the next run will copy it again.
+TEST_F(TwoWayClampTest, AStaleMarkTheFileSystemCannotKeepIsReported) {
+    putAt(a / "y1900", "past", year1900);
+    const TwoWayPlan twoWay = plan().second;
+    ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{"y1900"});
+    script.expect(ScriptedRsyncRunner::transferTo(b)).passThrough().then([&] { putAt(a / "y1900", "PAST", year1900); });
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit.code, 23);
+    const std::string unmarked = "Could not mark the copy to be copied again: y1900: ";
+    EXPECT_TRUE(std::any_of(exit.stderrTail.begin(), exit.stderrTail.end(),
+                            [&](const std::string& line) { return line.starts_with(unmarked); }))
+        << ::testing::PrintToString(exit.stderrTail);
+}
+
 TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
     putAt(a / "y2500", "future", year2500);
     putAt(a / "y1900", "past", year1900);

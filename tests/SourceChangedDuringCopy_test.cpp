@@ -109,7 +109,7 @@ TEST_F(OneWayEngineTest, SourceRewrittenDuringATransferRsyncEndedBadlyCombinesTh
     }
 }
 
-TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedKeepTheirOldEntriesAndAreCopiedAgain) {
+TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedLoseTheirEntriesAndAreCopiedAgain) {
     startInStep({"x", "y", "calm"});
     putAt(a / "x", "x v1", t0 + 10);
     putAt(b / "y", "y v1", t0 + 10);
@@ -131,8 +131,8 @@ TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedKeepTheirOldEntriesAndAreCop
     EXPECT_EQ(contents(a / "y"), "y v1");
     const auto stored = storedBaseline();
     ASSERT_TRUE(stored);
-    EXPECT_EQ(*stored->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));  // the old entries stay
-    EXPECT_EQ(*stored->find("y"), (BaselineEntry{EntryKind::file, 3, t0}));
+    EXPECT_EQ(stored->find("x"), nullptr);  // both sides count as changed next time
+    EXPECT_EQ(stored->find("y"), nullptr);
     EXPECT_EQ(*stored->find("calm"), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
 
     // The next run carries each rewritten source over the copy it made, and
@@ -151,6 +151,26 @@ TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedKeepTheirOldEntriesAndAreCop
     EXPECT_EQ(*storedBaseline()->find("y"), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
     const TwoWayPlan settled = plan().second;
     EXPECT_TRUE(settled.copyAtoB.empty() && settled.copyBtoA.empty());
+}
+
+// The source put back to what both sides last agreed on, while rsync copied
+// the newer version: the put-back file is the user's latest word, and the
+// stale copy must not win over it.
+TEST_F(TwoWayEngineTest, ASourcePutBackWhileCopiedWinsOverTheStaleCopy) {
+    startInStep({"x"});
+    putAt(a / "x", "x v1", t0 + 10);
+    const TwoWayPlan twoWay = plan().second;
+    ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{"x"});
+    script.expect(Script::transferTo(b)).passThrough().then([&] { putAt(a / "x", "old", t0); });
+    EXPECT_EQ(run(twoWay).second.code, 23);
+
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const TwoWayPlan next = plan().second;
+    EXPECT_EQ(next.copyAtoB, std::vector<std::string>{"x"});
+    EXPECT_TRUE(next.copyBtoA.empty());
+    EXPECT_EQ(run(next).second, RsyncExit(0, {}));
+    EXPECT_EQ(contents(a / "x"), "old");
+    EXPECT_EQ(contents(b / "x"), "old");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <optional>
 
@@ -67,6 +68,11 @@ void CopySourceCheck::markStale(const fs::path& destinationRoot, const std::stri
     const std::int64_t lowest = std::numeric_limits<std::int64_t>::min() + margin;
     const timespec time{static_cast<time_t>(std::max(oldest->second, lowest) - margin), 0};
     SafeFileSystem::setModificationTime(*parent, name, time);
+    // A file system that clamps the time may keep it as it was: then nothing
+    // tells the copy from its source, and the user must hear of it.
+    const std::optional<struct stat> marked = SafeFileSystem::statChild(*parent, name);
+    if (marked && marked->st_mtim.tv_sec == info->st_mtim.tv_sec && time.tv_sec != info->st_mtim.tv_sec)
+        throw FileError(ERANGE, "Could not set an older time", *parent / name);
 }
 
 CopySourceCheck::Seen CopySourceCheck::seen(const struct stat& info) {

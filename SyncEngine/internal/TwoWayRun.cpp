@@ -209,7 +209,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     for (const TwoWayConflict& conflict : plan_.conflicts)
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) unsettle(conflict.path);
     static const Baseline none;
-    const Baseline next = newBaseline(finalA, finalB, old_ ? *old_ : none, unsettled_, window_, keptTime_);
+    const Baseline next = newBaseline(finalA, finalB, old_ ? *old_ : none, unsettled_, window_, keptTime_, dropped_);
 
     if (stop_.stop_requested()) return finish(cancelledCode);
     {
@@ -373,12 +373,14 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
 }
 
 void TwoWayRun::unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,
-                                       const Direction& direction, bool failsTheRun) {
+                                       const Direction& direction, bool rsyncCompleted) {
     // The copy is kept, marked stale, and left out of the new baseline: the
     // next run finds both sides changed, the source the newer, and copies it
-    // again. After a failure of rsync's own the run ends with rsync's code.
+    // again; an old entry kept instead would let the stale copy win over a
+    // source put back to that entry. After a failure of rsync's own the run
+    // ends with rsync's code.
     for (const std::string& path : sources.changed(received)) {
-        unsettle(path);
+        dropped_.insert(PathKey::of(path));
         std::vector<std::string> lines{std::string(CopySourceCheck::changedLine) + path};
         try {
             sources.markStale(direction.destination.root, path, window_);
@@ -389,7 +391,7 @@ void TwoWayRun::unsettleChangedSources(CopySourceCheck& sources, const std::vect
             std::lock_guard guard(state_->lock);
             for (const std::string& line : lines) state_->writeLogLine(line);
         }
-        combine(accumulated_, failsTheRun ? 23 : 0, lines);
+        combine(accumulated_, rsyncCompleted ? 23 : 0, lines);
     }
 }
 
@@ -562,7 +564,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::finish(std::int32_t code) {
 
 Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
                                 const PathKeySet& unsettled, std::int64_t modifyWindow,
-                                const TwoWayPlanner::KeptTime& keptTime) {
+                                const TwoWayPlanner::KeptTime& keptTime, const PathKeySet& dropped) {
     Baseline::Builder builder;
     const std::size_t nA = finalA.size(), nB = finalB.size(), nL = old.size();
     builder.reserve(std::min(nA, nB) + (unsettled.empty() ? 0 : nL), 0);
@@ -573,7 +575,9 @@ Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& fi
         const std::optional<SideListing::Ref> b = merge.b();
         const BaselineEntry* before = merge.base;
 
-        if (before && PathKey::isPathOrAncestor(key, unsettled)) {
+        if (dropped.contains(key)) {
+            continue;
+        } else if (before && PathKey::isPathOrAncestor(key, unsettled)) {
             builder.add(key, *before);
         } else if (a && b) {
             if (const auto time = agreedTime(*a, *b, modifyWindow, keptTime))

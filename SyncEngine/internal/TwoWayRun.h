@@ -56,12 +56,13 @@ public:
     static void combine(RsyncExit& accumulated, std::int32_t code, const std::vector<std::string>& lines);
 
     // The new baseline: the entries on which both final listings agree, with
-    // the old entry kept for every unsettled key and everything below one.
-    // Two times agree also where one side's file system clamped the other's
-    // (`keptTime`); the entry then takes the time as given, not as clamped.
+    // the old entry kept for every unsettled key and everything below one,
+    // and no entry at all for a dropped key. Two times agree also where one
+    // side's file system clamped the other's (`keptTime`); the entry then
+    // takes the time as given, not as clamped.
     static Baseline newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
                                 const PathKeySet& unsettled, std::int64_t modifyWindow,
-                                const TwoWayPlanner::KeptTime& keptTime = nullptr);
+                                const TwoWayPlanner::KeptTime& keptTime = nullptr, const PathKeySet& dropped = {});
 
     // The renames the spelling alignment made on one side, so that later
     // steps name items as they are now spelled there.
@@ -96,7 +97,7 @@ private:
     std::vector<std::string> transferList(const Direction& direction);
     void alignDestination(const Direction& direction, std::string_view path);
     void unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,
-                                const Direction& direction, bool failsTheRun);
+                                const Direction& direction, bool rsyncCompleted);
     std::vector<std::string> recheck(const std::vector<std::string>& paths, const SideListing& entries,
                                      const std::filesystem::path& root, const Renames& renames);
     void deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries,
@@ -127,6 +128,7 @@ private:
     TwoWayPlanner::KeptTime keptTime_;
     RsyncExit accumulated_;
     PathKeySet unsettled_;
+    PathKeySet dropped_;  // copies of sources rewritten while copied: no entry, so both sides count as changed
     std::optional<std::string> backupDirectory_;
     std::optional<Baseline> old_;
     SideListing listingA_, listingB_;

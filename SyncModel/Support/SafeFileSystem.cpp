@@ -338,7 +338,8 @@ FileDescriptor makeScratchFile(const Folder& folder, fs::path& path) {
         const int error = errno;
         throw FileError(error, "Could not create scratch file", path);
     }
-    if (::unlinkat(folder.get(), name.c_str(), 0) != 0) {
+    // Gone already is as good: another run may clear the folder meanwhile.
+    if (::unlinkat(folder.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
         const int error = errno;
         throw FileError(error, "Could not remove", path);
     }

@@ -2,8 +2,6 @@
 
 #include "SyncEngine/RsyncOutputDelivery.h"
 
-#include "SyncEngine/RsyncLineBuffer.h"
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -24,7 +22,6 @@ std::string operand(const std::filesystem::path& folder) {
     if (text.empty() || text.back() != '/') text += '/';
     return text;
 }
-
 
 // The end of both streams: their unterminated last lines.
 RsyncExit finish(RsyncOutputDelivery& delivery, std::int32_t code) {

@@ -1,8 +1,5 @@
 #include "tools/kelto-run-job/RunJob.h"
 
-#include "SyncEngine/TransferScratch.h"
-#include "SyncModel/Support/SafeFileSystem.h"
-
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncEngine/ExitClass.h"
@@ -10,8 +7,10 @@
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncEngine/SafetyGuard.h"
+#include "SyncEngine/TransferScratch.h"
 #include "SyncModel/JobStore.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 #include "tools/kelto-run-job/RunJobReport.h"
 
 #include <sys/resource.h>
@@ -35,6 +34,7 @@ std::string fileSystemName(const fs::path& folder) {
     try {
         type = SafeFileSystem::fileSystemType(folder);
     } catch (const FileError&) {
+        // an unreadable folder is reported by the run itself; here it is only named
     }
     if (!type) return "unknown";
     static const std::map<unsigned long, std::string> names{
