@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,20 +23,22 @@
 namespace kelto::Fuzz {
 
 // A fresh folder under TMPDIR for the life of the process, removed at exit.
+// Never destroyed itself, so that it outlives the handler that removes it.
 inline const std::filesystem::path& scratchFolder() {
-    static const std::filesystem::path folder = [] {
+    static const std::filesystem::path* const folder = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "kelto-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) {
             std::perror("mkdtemp");
             std::abort();
         }
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(scratchFolder(), ignored);
-        });
-        return std::filesystem::path(pattern);
+        return new std::filesystem::path(pattern);
     }();
-    return folder;
+    static const bool removedAtExit = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(*folder, ignored);
+    }) == 0;
+    (void)removedAtExit;
+    return *folder;
 }
 
 inline void writeFile(const std::filesystem::path& path, std::string_view bytes) {
