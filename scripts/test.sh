@@ -16,3 +16,12 @@ cmake --build "$build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+
+# The fuzz targets replay their corpora (seconds) when clang with libFuzzer is
+# at hand; CI machines without clang skip this.
+if bash scripts/fuzz.sh available; then
+  bash scripts/fuzz.sh build
+  ctest --test-dir build/fuzz --output-on-failure -j "$(nproc)" --timeout 300
+else
+  echo "clang++ with libFuzzer not found: fuzz corpora not replayed"
+fi

@@ -202,7 +202,11 @@ Json RunJob::twoWay(const RunJobOptions& o, const SyncJob& job, const TwoWaySide
 
     BaselineStore baseline(o.supportFolder / "state" / (job.id.string() + ".sqlite"), o.planOnly);
     const auto planStart = std::chrono::steady_clock::now();
-    const auto [plan, twoWay] = engines.planTwoWay(job, a, b, baseline);
+    // Named members rather than a structured binding: the run's lambda below
+    // captures the plan, which clang 14 does not allow for bindings.
+    const std::pair<SyncPlan, TwoWayPlan> planned = engines.planTwoWay(job, a, b, baseline);
+    const SyncPlan& plan = planned.first;
+    const TwoWayPlan& twoWay = planned.second;
     const double planSeconds = seconds(std::chrono::steady_clock::now() - planStart);
     out["plan"] = RunJobReport::planCounts(plan, &twoWay);
     if (o.listPlan) out["planLists"] = RunJobReport::planLists(plan, &twoWay);
