@@ -353,6 +353,54 @@ void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
     log.flush();
 }
 
+// What a mirror's fresh dry run, just before the transfer, tells it.
+struct FreshLook {
+    std::optional<std::string_view> refusal;  // a reason to plan again instead
+    bool unchanged = false;                   // nothing for the transfer to do
+    std::vector<std::string> received;        // the files rsync will write
+    HoldingFolder::Planned planned;           // without the archive: what may go
+};
+
+FreshLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncPlan& plan, bool archiving) {
+    FreshLook look;
+    std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
+    for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
+
+    std::int64_t freshCount = 0;
+    for (const ItemizedChange& line : fresh)
+        if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
+    if (freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) {
+        look.refusal = OneWayEngine::sourceEmptyLine;
+        return look;
+    }
+
+    // Dry runs itemise every entry, what they would leave alone with blank
+    // attributes: a fresh look showing only such lines, or lines the
+    // transfer's exclude file hides, leaves it nothing to do.
+    look.unchanged = std::all_of(fresh.begin(), fresh.end(), [&](const ItemizedChange& line) {
+        return isUntouched(line) || isUnderSkipped(line.path, skipped);
+    });
+    for (const ItemizedChange& line : fresh)
+        if (isReceivedFile(line)) look.received.push_back(line.path);
+
+    // Without the archive a deletion is final: delete only what the plan
+    // listed (what the exclude file keeps rsync away from stays anyway).
+    if (!archiving) {
+        for (const PlannedArchive& archive : plan.archives) look.planned.replaced.insert(archive.path);
+        for (const ItemizedChange& line : fresh) {
+            if (!isDeletion(line) || isDirectory(line)) continue;
+            // Listed, and still a deletion now: it goes whatever takes its place.
+            if (look.planned.replaced.erase(line.path)) {
+                look.planned.deleted.insert(line.path);
+            } else if (!look.planned.deleted.contains(line.path) && !isUnderSkipped(line.path, skipped)) {
+                look.refusal = OneWayEngine::deletionsChangedLine;
+                return look;
+            }
+        }
+    }
+    return look;
+}
+
 }  // namespace
 
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
@@ -493,45 +541,18 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
 
     bool unchanged = false;
     if (mirror) {
-        const std::vector<ItemizedChange> fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
-        std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
-        for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
-        // Dry runs itemise every entry, what they would leave alone with
-        // blank attributes: a fresh look showing only such lines, or lines
-        // the transfer's exclude file hides, leaves it nothing to do.
-        unchanged = std::all_of(fresh.begin(), fresh.end(), [&](const ItemizedChange& line) {
-            return isUntouched(line) || isUnderSkipped(line.path, skipped);
-        });
-        std::int64_t freshCount = 0;
-        for (const ItemizedChange& line : fresh)
-            if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
-        auto refuse = [&](std::string_view line) {
+        FreshLook look = lookAgain(scan(job, source, destination, traits, nullptr, stop, nullptr), plan, archiving);
+        if (look.refusal) {
             writeLines(log, leftovers);
             writeLines(log, notes);
             RunStats stats;
             stats.errors = notes;
-            stats.errors.emplace_back(line);
-            return std::pair{stats, RsyncExit(replanCode, {std::string(line)})};
-        };
-        if (freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) return refuse(sourceEmptyLine);
-        received.clear();
-        for (const ItemizedChange& line : fresh)
-            if (isReceivedFile(line)) received.push_back(line.path);
-
-        // Without the archive a deletion is final: delete only what the plan
-        // listed (what the exclude file keeps rsync away from stays anyway).
-        if (!archiving) {
-            for (const PlannedArchive& archive : plan.archives) planned.replaced.insert(archive.path);
-            for (const ItemizedChange& line : fresh) {
-                if (!isDeletion(line) || isDirectory(line)) continue;
-                // Listed, and still a deletion now: it goes whatever takes its place.
-                if (planned.replaced.erase(line.path)) {
-                    planned.deleted.insert(line.path);
-                } else if (!planned.deleted.contains(line.path) && !isUnderSkipped(line.path, skipped)) {
-                    return refuse(deletionsChangedLine);
-                }
-            }
+            stats.errors.emplace_back(*look.refusal);
+            return {stats, RsyncExit(replanCode, {std::string(*look.refusal)})};
         }
+        unchanged = look.unchanged;
+        received = std::move(look.received);
+        planned = std::move(look.planned);
     }
 
     ExcludeFile excludes;
