@@ -100,7 +100,8 @@ struct ListedTime {
 // exist are refused.
 std::optional<ListedTime> readListingTime(Cursor& c, std::size_t spacesBefore) {
     constexpr std::size_t width = 19, yearWidth = 4;
-    if (c.literal("(time out of range)")) return ListedTime{};
+    if (c.pos < c.text.size() && c.text[c.pos] == '(')
+        return c.literal("(time out of range)") ? std::optional<ListedTime>(ListedTime{}) : std::nullopt;
     const std::size_t start = c.pos;
     const bool negative = c.literal("-");
     const std::string_view yearDigits = c.digits();
