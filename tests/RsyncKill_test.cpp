@@ -62,19 +62,8 @@ std::string digest(const fs::path& file) {
 }
 
 Digests digests(const fs::path& root) {
-    Digests out;
-    std::error_code ignored;
-    for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string relative = it->path().lexically_relative(root).native();
-        if (relative.starts_with(".KeltoSync")) {
-            it.disable_recursion_pending();
-        } else {
-            out[relative] = it->is_symlink() ? "-> " + fs::read_symlink(it->path()).native()
-                            : it->is_directory() ? "dir/"
-                                                 : digest(it->path());
-        }
-    }
-    return out;
+    if (!fs::exists(root)) return {};
+    return tree(root, digest);
 }
 
 // Everything below a folder, the reserved folder included, with sizes: what

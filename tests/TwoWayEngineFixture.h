@@ -17,8 +17,9 @@ namespace kelto::test {
 constexpr std::int64_t t0 = 1'600'000'000;
 
 // Every entry below a folder but the reserved one: "dir/" for a folder,
-// "-> target" for a link, else the content.
-inline std::map<std::string, std::string> tree(const fs::path& root) {
+// "-> target" for a link, else what `leaf` makes of the file (its content).
+inline std::map<std::string, std::string> tree(const fs::path& root,
+                                               std::string (*leaf)(const fs::path&) = contents) {
     std::map<std::string, std::string> out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         const std::string relative = it->path().lexically_relative(root).native();
@@ -27,7 +28,7 @@ inline std::map<std::string, std::string> tree(const fs::path& root) {
         } else {
             out[relative] = it->is_symlink()     ? "-> " + fs::read_symlink(it->path()).native()
                             : it->is_directory() ? "dir/"
-                                                 : contents(it->path());
+                                                 : leaf(it->path());
         }
     }
     return out;
