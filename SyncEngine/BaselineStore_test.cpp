@@ -3,6 +3,7 @@
 #include "SyncEngine/BaselineStoreError.h"
 #include "SyncEngine/CancellationError.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -10,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <stop_token>
-#include <unistd.h>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -19,15 +19,6 @@ namespace {
 
 class BaselineStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("kelto-baseline-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-        file = root / "state" / "JOB.sqlite";
-    }
-    void TearDown() override { fs::remove_all(root); }
-
     // Writes straight into the file, as a damaged or foreign database would.
     void sql(const std::string& text) {
         SqliteDatabase db;
@@ -42,8 +33,9 @@ protected:
                         {"d/\xC3\xA9", {EntryKind::other, INT64_MAX, INT64_MIN}}};
     }
 
-    fs::path root;
-    fs::path file;
+    test::TemporaryFolder folder;
+    fs::path root = folder.path();
+    fs::path file = root / "state" / "JOB.sqlite";
 };
 
 TEST(BaselineEntry, CodesKindAsItsWord) {
@@ -103,23 +95,32 @@ TEST_F(BaselineStoreTest, CancelledSaveKeepsThePreviousBaselineWhole) {
     EXPECT_EQ(store.sideCounts(), (SideCounts{3, 1}));
 }
 
-TEST_F(BaselineStoreTest, StoredKindOutsideTheFourCasesFailsAndRollsBack) {
-    {
-        BaselineStore store(file, false);
-        store.save(sample(), "X", std::nullopt, SideCounts{});
-    }
-    for (const char* kind : {"4", "-1", "4294967297", "'file'", "NULL"}) {
-        sql(std::string("DELETE FROM entries WHERE key = 'bad'; INSERT INTO entries VALUES('bad', ") + kind + ", 1, 1)");
+// A kind outside the four cases fails the load, and so does a size or time
+// that SQLite holds as anything but an integer: it would read as a made-up
+// number (text as 0, 1.5 as 1) and turn an untouched file into a conflict.
+TEST_F(BaselineStoreTest, InvalidKindSizeOrTimeFailsAndRollsBack) {
+    { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
+    const std::string kind = "Invalid baseline kind", entry = "Invalid baseline entry";
+    const std::pair<const char*, std::string> rows[] = {
+        {"4, 1, 1", kind},       {"-1, 1, 1", kind},       {"4294967297, 1, 1", kind}, {"'file', 1, 1", kind},
+        {"NULL, 1, 1", kind},    {"0, 'abc', 1", entry},   {"0, 1, 1.5", entry},       {"0, 1.0e30, 1", entry},
+        {"0, 1, X'01'", entry},  {"0, '', 1", entry},      {"0, 1, '7x'", entry},      {"0, NULL, 1", entry},
+        {"0, 1, NULL", entry}};
+    for (const auto& [row, message] : rows) {
+        sql(std::string("DELETE FROM entries WHERE key = 'bad'; INSERT INTO entries VALUES('bad', ") + row + ")");
         BaselineStore store(file, false);
         try {
             store.load("X", std::nullopt);
-            ADD_FAILURE() << "kind " << kind << " was accepted";
+            ADD_FAILURE() << row << " was accepted";
         } catch (const BaselineStoreError& error) {
-            EXPECT_EQ(error.message(), "Invalid baseline kind") << kind;
+            EXPECT_EQ(error.message(), message) << row;
         }
         // The read transaction was rolled back: the same connection can write.
-        EXPECT_NO_THROW(store.save(Baseline{}, "X", std::nullopt, SideCounts{}));
+        EXPECT_NO_THROW(store.save(sample(), "X", std::nullopt, SideCounts{1, 1})) << row;
     }
+    // Integer affinity stores the text of a whole number, and a whole real, as integers.
+    sql("DELETE FROM entries; INSERT INTO entries VALUES('t', 0, '12', 3.0)");
+    EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), (Baseline{{"t", {EntryKind::file, 12, 3}}}));
 }
 
 TEST_F(BaselineStoreTest, DamagedRowsFailInAnOrderlyWay) {
@@ -131,27 +132,6 @@ TEST_F(BaselineStoreTest, DamagedRowsFailInAnOrderlyWay) {
     // A NULL meta value reads as missing.
     sql("UPDATE meta SET value = NULL WHERE key = 'countB'");
     EXPECT_FALSE(store.sideCounts());
-}
-
-// A size or time that SQLite holds as anything but an integer would read as
-// a made-up number (text as 0, 1.5 as 1) and turn an untouched file into a
-// conflict.
-TEST_F(BaselineStoreTest, SizeAndTimeMustBeStoredAsIntegers) {
-    { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
-    for (const char* row : {"'abc', 1", "1, 1.5", "1.0e30, 1", "1, X'01'", "'', 1", "1, '7x'", "NULL, 1", "1, NULL"}) {
-        sql(std::string("DELETE FROM entries WHERE key = 'bad'; INSERT INTO entries VALUES('bad', 0, ") + row + ")");
-        BaselineStore store(file, false);
-        try {
-            store.load("X", std::nullopt);
-            ADD_FAILURE() << "size and time " << row << " were accepted";
-        } catch (const BaselineStoreError& error) {
-            EXPECT_EQ(error.message(), "Invalid baseline entry") << row;
-        }
-        EXPECT_NO_THROW(store.save(sample(), "X", std::nullopt, SideCounts{1, 1}));  // rolled back
-    }
-    // Integer affinity stores the text of a whole number, and a whole real, as integers.
-    sql("DELETE FROM entries; INSERT INTO entries VALUES('t', 0, '12', 3.0)");
-    EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), (Baseline{{"t", {EntryKind::file, 12, 3}}}));
 }
 
 TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {

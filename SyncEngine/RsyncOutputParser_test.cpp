@@ -17,35 +17,29 @@ std::optional<RsyncEvent> listingEvent(std::string_view line) {
     return RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event(line);
 }
 
-ItemizedChange item(std::string_view line) {
-    auto e = transferEvent(line);
-    if (!e || !e->asItem()) {
-        ADD_FAILURE() << "not an item: " << line;
+// The one event of the line's kind, or a failure naming the line.
+template <class T>
+T parsed(RsyncOutputParser::Mode mode, std::string_view line, const T* (RsyncEvent::*as)() const) {
+    const auto e = RsyncOutputParser(mode).event(line);
+    const T* payload = e ? ((*e).*as)() : nullptr;
+    if (!payload) {
+        ADD_FAILURE() << "not the expected kind of line: " << line;
         return {};
     }
-    return *e->asItem();
+    return *payload;
+}
+ItemizedChange item(std::string_view line) {
+    return parsed(RsyncOutputParser::Mode::transfer, line, &RsyncEvent::asItem);
+}
+ListEntry entry(std::string_view line) {
+    return parsed(RsyncOutputParser::Mode::listOnly, line, &RsyncEvent::asListEntry);
+}
+RsyncProgressSample sample(std::string_view line) {
+    return parsed(RsyncOutputParser::Mode::transfer, line, &RsyncEvent::asProgress);
 }
 
 bool isDiagnostic(const std::optional<RsyncEvent>& e, std::string_view line) {
     return e && e->asDiagnostic() && *e->asDiagnostic() == line;
-}
-
-ListEntry entry(std::string_view line) {
-    auto e = listingEvent(line);
-    if (!e || !e->asListEntry()) {
-        ADD_FAILURE() << "not a listing entry: " << line;
-        return {};
-    }
-    return *e->asListEntry();
-}
-
-RsyncProgressSample sample(std::string_view line) {
-    auto e = transferEvent(line);
-    if (!e || !e->asProgress()) {
-        ADD_FAILURE() << "not progress: " << line;
-        return {};
-    }
-    return *e->asProgress();
 }
 
 constexpr std::int64_t kNov14 = 1700000000;  // 2023-11-14 22:13:20 UTC

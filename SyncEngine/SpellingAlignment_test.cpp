@@ -2,6 +2,7 @@
 
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using namespace kelto;
+using kelto::test::namesIn;
 namespace fs = std::filesystem;
 
 namespace {
@@ -22,19 +24,7 @@ namespace {
 const std::string nfdE = "e\xCC\x81";
 const std::string nfcE = "\xC3\xA9";
 
-fs::path uniqueFolder(const std::string& tag) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return fs::temp_directory_path() / ("kelto-align-" + std::to_string(::getpid()) + "-" + info->name() + tag);
-}
-
 void write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-// Names exactly as stored: readdir, never a look-up that a volume could fold.
-std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-    return names;
-}
 
 int alignErrno(std::string_view desired, std::string_view actual, const fs::path& root) {
     try {
@@ -47,13 +37,8 @@ int alignErrno(std::string_view desired, std::string_view actual, const fs::path
 
 class SpellingAlignmentTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = uniqueFolder("");
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override { fs::remove_all(root); }
-    fs::path root;
+    test::TemporaryFolder folder;
+    fs::path root = folder.path();
 };
 
 TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytes) {
@@ -101,13 +86,12 @@ TEST_F(SpellingAlignmentTest, RefusesUnsafePaths) {
     EXPECT_TRUE(fs::exists(root / ".KeltoSync" / "x"));
 
     // A symbolic-link folder on the way is never walked through.
-    const fs::path elsewhere = uniqueFolder("-elsewhere");
-    fs::create_directories(elsewhere);
+    const test::TemporaryFolder outside;
+    const fs::path& elsewhere = outside.path();
     write(elsewhere / "x", "outside");
     fs::create_directory_symlink(elsewhere, root / "link");
     EXPECT_EQ(unsafePath("link/X", "link/x"), "link/x");
     EXPECT_EQ(namesIn(elsewhere), (std::set<std::string>{"x"}));
-    fs::remove_all(elsewhere);
 }
 
 TEST_F(SpellingAlignmentTest, RenamesALinkItselfNotItsTarget) {
@@ -129,7 +113,7 @@ public:
             reason_ = "needs root to mount a loop image";
             return;
         }
-        base_ = uniqueFolder("-volume");
+        base_ = holder_.path();
         fs::create_directories(base_ / "mnt");
         image_ = base_ / "image";
         const std::string img = image_.string(), mnt = (base_ / "mnt").string();
@@ -150,7 +134,6 @@ public:
     }
     ~CaseInsensitiveVolume() {
         if (mounted_) sh("umount '" + (base_ / "mnt").string() + "'");
-        if (!base_.empty()) fs::remove_all(base_);
     }
     const fs::path& folder() const { return folder_; }
     const std::string& reason() const { return reason_; }
@@ -165,6 +148,7 @@ private:
         return folded;
     }
 
+    test::TemporaryFolder holder_;  // removed after the unmount
     fs::path base_, image_, folder_;
     bool mounted_ = false;
     std::string reason_;

@@ -2,20 +2,16 @@
 // plan's lists with their sides, a failed scan's exit, and the guard's input.
 
 #include "tests/TwoWayEngineFixture.h"
+#include "tests/support/ChildProcess.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <set>
-#include <tuple>
-
-extern char** environ;
 
 namespace kelto::test {
 namespace {
 
 using Pairs = std::set<std::pair<std::string, std::string>>;
-
 
 struct ToolResult {
     int status = -1;
@@ -38,16 +34,7 @@ protected:
         std::vector<std::string> args{KELTO_RUN_JOB};
         args.insert(args.end(), options.begin(), options.end());
         for (const fs::path& f : {a, b, tmp / "support", tmp / "logs"}) args.push_back(f);
-        std::vector<char*> argv;
-        for (auto& s : args) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        const int rc = posix_spawn(&pid, KELTO_RUN_JOB, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start kelto-run-job");
+        const pid_t pid = startWithOutput(args, tmp / "tmpdir", out);
         int status = 0;
         ::waitpid(pid, &status, 0);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Json::parse(contents(out))};

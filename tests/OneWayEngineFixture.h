@@ -31,11 +31,20 @@ namespace fs = std::filesystem;
 
 using test::MemoryLog;
 
+// A read error (a /proc file whose process ended) reads as what came before it.
 inline std::string contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A case-sensitive ext4 volume's traits, the fixtures' default.
+inline FileSystemTraits ext4Traits() {
+    VolumeIdentity ext4;
+    ext4.fileSystem = "ext4";
+    ext4.caseSensitive = true;
+    return FileSystemTraits::forVolume(ext4);
 }
 
 inline std::vector<std::string> sorted(std::vector<std::string> v) {
@@ -89,10 +98,7 @@ protected:
         fs::create_directories(dst);
         job.id = Uuid::random();
         job.mode = SyncMode::mirror;
-        VolumeIdentity ext4;
-        ext4.fileSystem = "ext4";
-        ext4.caseSensitive = true;
-        traits = FileSystemTraits::forVolume(ext4);
+        traits = ext4Traits();
     }
 
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }

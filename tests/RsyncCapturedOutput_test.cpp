@@ -2,25 +2,16 @@
 // and byte by byte.
 
 #include "SyncEngine/RsyncOutputParser.h"
+#include "tests/support/RsyncLines.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 using namespace kelto;
+using kelto::test::RsyncLines;
 
 namespace {
 
 constexpr std::int64_t kTime = 1700000000;  // every captured entry's mtime
-
-std::string captured(const char* name) {
-    std::ifstream in(std::string(KELTO_TEST_DATA_DIR) + "/rsync/" + name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    EXPECT_FALSE(text.str().empty()) << name;
-    return text.str();
-}
 
 std::vector<RsyncEvent> parse(RsyncOutputParser::Mode mode, std::string_view stream, std::size_t chunk) {
     RsyncOutputParser parser(mode);
@@ -46,7 +37,7 @@ std::vector<std::string> diagnostics(const std::vector<RsyncEvent>& events) {
 }  // namespace
 
 TEST(RsyncCapturedOutput, Listing) {
-    const std::string stream = captured("listing.txt");
+    const std::string stream = RsyncLines::captured("listing.txt");
     const auto events = parse(RsyncOutputParser::Mode::listOnly, stream, stream.size());
     const auto entries = only<ListEntry>(events, &RsyncEvent::asListEntry);
     const std::vector<ListEntry> expected{
@@ -73,7 +64,7 @@ TEST(RsyncCapturedOutput, Listing) {
 }
 
 TEST(RsyncCapturedOutput, DryRunMirror) {
-    const std::string stream = captured("dry-run-mirror.txt");
+    const std::string stream = RsyncLines::captured("dry-run-mirror.txt");
     const auto events = parse(RsyncOutputParser::Mode::transfer, stream, stream.size());
     const std::vector<ItemizedChange> expected{
         {".d         ", 4096, "./"},
@@ -104,7 +95,7 @@ TEST(RsyncCapturedOutput, DryRunMirror) {
 }
 
 TEST(RsyncCapturedOutput, TransferProgress) {
-    const std::string stream = captured("transfer-progress.txt");
+    const std::string stream = RsyncLines::captured("transfer-progress.txt");
     const auto events = parse(RsyncOutputParser::Mode::transfer, stream, 5);
     EXPECT_TRUE(diagnostics(events).empty());
     const std::vector<ItemizedChange> expected{{">f+++++++++", 3000000, "big.bin"}};

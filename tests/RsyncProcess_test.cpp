@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 using namespace kelto;

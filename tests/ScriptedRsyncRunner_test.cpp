@@ -13,6 +13,7 @@
 #include <future>
 #include <latch>
 #include <stdexcept>
+#include <tuple>
 
 using namespace kelto;
 using namespace kelto::test;
@@ -65,41 +66,37 @@ std::vector<std::string> transfer(const std::filesystem::path& from, const std::
 
 }  // namespace
 
-TEST(ScriptedRsyncRunner, DeliversCapturedOutputAsTheRealRunnerDoes) {
+// Captured standard output, and standard error with more lines than the
+// tail keeps, an invalid byte and no last line end; each cut into chunks.
+TEST(ScriptedRsyncRunner, DeliversWhatTheRealRunnerDeliversForTheSameOutput) {
     TemporaryFolder tmp;
-    for (const auto& [name, mode] : {std::pair{"listing.txt", Mode::listOnly}, std::pair{"dry-run-mirror.txt", Mode::transfer},
-                                     std::pair{"transfer-progress.txt", Mode::transfer}}) {
-        SCOPED_TRACE(name);
-        const std::string output = RsyncLines::captured(name);
-        std::ofstream(tmp / "output", std::ios::binary) << output;
-        const Delivered real = Delivered::of(shellScript(tmp, "cat '" + (tmp / "output").native() + "'"), mode);
+    std::string errors;
+    for (int i = 1; i <= 60; ++i) errors += "error " + std::to_string(i) + "\n";
+    errors += "bad \xFF byte\nunterminated";
+    const std::tuple<std::string, Mode, bool> cases[] = {
+        {RsyncLines::captured("listing.txt"), Mode::listOnly, false},
+        {RsyncLines::captured("dry-run-mirror.txt"), Mode::transfer, false},
+        {RsyncLines::captured("transfer-progress.txt"), Mode::transfer, false},
+        {errors, Mode::transfer, true}};
+    for (const auto& [bytes, mode, toStderr] : cases) {
+        SCOPED_TRACE(bytes.substr(0, 40));
+        std::ofstream(tmp / "bytes", std::ios::binary) << bytes;
+        const std::string cat = "cat '" + (tmp / "bytes").native() + "'" + (toStderr ? " >&2; exit 23" : "");
+        const Delivered real = Delivered::of(shellScript(tmp, cat), mode);
 
         Script script;
-        script.expect().out(output.substr(0, 100)).out(output.substr(100));  // chunks cut anywhere
+        Script::Step& step = script.expect();
+        if (toStderr) step.err(bytes.substr(0, 7)).err(bytes.substr(7)).exit(23);
+        else step.out(bytes.substr(0, 100)).out(bytes.substr(100));
         const Delivered scripted = Delivered::of(script, mode);
         EXPECT_EQ(scripted.raw, real.raw);
         EXPECT_EQ(scripted.events, real.events);
         EXPECT_EQ(scripted.exit, real.exit);
+        if (toStderr) {
+            EXPECT_EQ(scripted.exit.stderrTail.size(), 50u);
+            EXPECT_EQ(scripted.diagnostics().size(), 62u);
+        }
     }
-}
-
-TEST(ScriptedRsyncRunner, DeliversStandardErrorAsTheRealRunnerDoes) {
-    TemporaryFolder tmp;
-    std::string lines;
-    for (int i = 1; i <= 60; ++i) lines += "error " + std::to_string(i) + "\n";
-    lines += "bad \xFF byte\nunterminated";
-    std::ofstream(tmp / "errors", std::ios::binary) << lines;
-    const Delivered real =
-        Delivered::of(shellScript(tmp, "cat '" + (tmp / "errors").native() + "' >&2; exit 23"), Mode::transfer);
-
-    Script script;
-    script.expect().err(lines.substr(0, 7)).err(lines.substr(7)).exit(23);
-    const Delivered scripted = Delivered::of(script, Mode::transfer);
-    EXPECT_EQ(scripted.raw, real.raw);
-    EXPECT_EQ(scripted.events, real.events);
-    EXPECT_EQ(scripted.exit, real.exit);
-    EXPECT_EQ(scripted.exit.stderrTail.size(), 50u);
-    EXPECT_EQ(scripted.diagnostics().size(), 62u);
 }
 
 TEST(ScriptedRsyncRunner, StepsGoToTheCallsTheirMatchersAcceptInOrder) {

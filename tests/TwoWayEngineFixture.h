@@ -41,13 +41,6 @@ inline void putAt(const fs::path& file, std::string_view content, std::int64_t m
     ::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-// Names as stored, with no look-up a volume could fold.
-inline std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().native());
-    return names;
-}
-
 class TwoWayEngineTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
@@ -68,10 +61,7 @@ protected:
         job.id = Uuid::random();
         job.mode = SyncMode::twoWay;
         job.options.archiveEnabled = true;
-        VolumeIdentity ext4;
-        ext4.fileSystem = "ext4";
-        ext4.caseSensitive = true;
-        traits = FileSystemTraits::forVolume(ext4);
+        traits = ext4Traits();
     }
 
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }

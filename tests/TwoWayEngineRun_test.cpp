@@ -190,41 +190,36 @@ std::string failureLine(const std::string& path, int reason) {
     return "Could not archive or remove: " + path + ": " + std::strerror(reason);
 }
 
-TEST_F(TwoWayEngineTest, AFolderThatCannotBeRemovedMakesThePartialOutcome) {
-    fs::create_directories(a / "parent" / "gone");
-    fs::create_directories(b / "parent" / "gone");
-    ASSERT_EQ(sync().second.code, 0);
-    fs::remove(a / "parent" / "gone");
-    const auto [syncPlan, twoWay] = plan();
-    ASSERT_EQ(twoWay.removeDirsOnB, std::vector<std::string>{"parent/gone"});
+// A folder B cannot remove, or a file it cannot archive, makes the partial
+// outcome with its reason and stays in the baseline so the next run tries again.
+TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "folder" : "file");
+        const std::string path = folder ? "parent/gone" : "parent/file.txt";
+        fs::remove_all(a / "parent");
+        fs::remove_all(b / "parent");
+        if (folder) {
+            fs::create_directories(a / path);
+            fs::create_directories(b / path);
+        } else {
+            putAt(a / path, "x", t0);
+            putAt(b / path, "x", t0);
+        }
+        ASSERT_EQ(sync().second.code, 0);
+        fs::remove(a / path);
+        const auto [syncPlan, twoWay] = plan();
+        ASSERT_EQ(folder ? twoWay.removeDirsOnB : twoWay.archiveOnB, std::vector<std::string>{path});
 
-    const int reason = lockEntries(b / "parent");
-    if (reason == 0) GTEST_SKIP() << "cannot make a folder unremovable here";
-    const auto [stats, exit] = run(twoWay);
-    unlockEntries(b / "parent");
+        const int reason = lockEntries(b / "parent");
+        if (reason == 0) GTEST_SKIP() << "cannot make a folder unremovable here";
+        const auto [stats, exit] = run(twoWay);
+        unlockEntries(b / "parent");
 
-    EXPECT_EQ(exit, RsyncExit(23, {failureLine("parent/gone", reason)}));
-    EXPECT_TRUE(logged(log, failureLine("parent/gone", reason)));
-    EXPECT_TRUE(storedBaseline()->find("parent/gone"));  // so the next run tries again
-}
-
-TEST_F(TwoWayEngineTest, AFileThatCannotBeArchivedIsReportedWithItsReason) {
-    putAt(a / "parent" / "file.txt", "x", t0);
-    putAt(b / "parent" / "file.txt", "x", t0);
-    ASSERT_EQ(sync().second.code, 0);
-    fs::remove(a / "parent" / "file.txt");
-    const auto [syncPlan, twoWay] = plan();
-    ASSERT_EQ(twoWay.archiveOnB, std::vector<std::string>{"parent/file.txt"});
-
-    const int reason = lockEntries(b / "parent");
-    if (reason == 0) GTEST_SKIP() << "cannot make a folder unremovable here";
-    const auto [stats, exit] = run(twoWay);
-    unlockEntries(b / "parent");
-
-    EXPECT_EQ(exit, RsyncExit(23, {failureLine("parent/file.txt", reason)}));
-    EXPECT_TRUE(logged(log, failureLine("parent/file.txt", reason)));
-    EXPECT_TRUE(fs::exists(b / "parent" / "file.txt"));
-    EXPECT_TRUE(storedBaseline()->find("parent/file.txt"));
+        EXPECT_EQ(exit, RsyncExit(23, {failureLine(path, reason)}));
+        EXPECT_TRUE(logged(log, failureLine(path, reason)));
+        EXPECT_TRUE(fs::exists(b / path));
+        EXPECT_TRUE(storedBaseline()->find(path));
+    }
 }
 
 }  // namespace
