@@ -1,7 +1,9 @@
 // The volume code on real ext4 images mounted through loop devices (root only).
+#include "Platform/System/LinuxMountWatcher.h"
 #include "Platform/System/LinuxVolumeSource.h"
 #include "SyncAutomation/EndpointResolver.h"
 #include "SyncAutomation/VolumeInspector.h"
+#include "SyncAutomation/VolumeMonitor.h"
 #include "SyncModel/Support/Uuid.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/TestVolumes.h"
@@ -105,6 +107,28 @@ TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
     EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
                                         [&](const fs::path& p) { return VolumeInspector::identity(p, system); }),
               EndpointResolution::identityMismatch());
+}
+
+// Waits for one event among those of other tests mounting beside this one.
+bool sees(VolumeEventStream& stream, const VolumeEvent& wanted) {
+    while (const auto event = stream.next(std::chrono::seconds(20)))
+        if (*event == wanted) return true;
+    return false;
+}
+
+TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
+    const LinuxVolumeSource system;
+    VolumeMonitor monitor(system, std::make_unique<LinuxMountWatcher>(), SystemClock::shared());
+    const auto stream = monitor.events();
+    fs::path mountPoint;
+    {
+        MAKE_VOLUME_OR_SKIP(volume, "KELTOSEEN", freshUuid());
+        mountPoint = volume->path();
+        EXPECT_TRUE(sees(*stream, VolumeEvent::mounted(mountPoint)));
+        EXPECT_TRUE(monitor.firstSeen(mountPoint));
+    }
+    EXPECT_TRUE(sees(*stream, VolumeEvent::unmounted(mountPoint)));
+    EXPECT_FALSE(monitor.firstSeen(mountPoint));
 }
 
 }  // namespace
