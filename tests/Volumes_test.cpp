@@ -1,6 +1,7 @@
 // The volume code on real ext4 images mounted through loop devices (root only).
 #include "Platform/System/LinuxMountWatcher.h"
 #include "Platform/System/LinuxVolumeSource.h"
+#include "SyncAutomation/DiskAppearance.h"
 #include "SyncAutomation/EndpointResolver.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncAutomation/VolumeMonitor.h"
@@ -126,6 +127,7 @@ TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
         mountPoint = volume->path();
         EXPECT_TRUE(sees(*stream, VolumeEvent::mounted(mountPoint)));
         EXPECT_TRUE(monitor.firstSeen(mountPoint));
+        EXPECT_EQ(DiskAppearance::appearanceTime(mountPoint, &monitor), monitor.firstSeen(mountPoint));
     }
     EXPECT_TRUE(sees(*stream, VolumeEvent::unmounted(mountPoint)));
     EXPECT_FALSE(monitor.firstSeen(mountPoint));
