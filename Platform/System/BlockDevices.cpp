@@ -2,6 +2,9 @@
 
 #include <blkid.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cctype>
 
 #include <fstream>
 #include <memory>
@@ -26,6 +29,32 @@ std::optional<std::string> value(blkid_probe probe, const char* name) {
     return text;
 }
 
+// udev writes unsafe bytes of a label as \xNN.
+std::string decodedLinkName(const std::string& name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
+            out += static_cast<char>(std::stoi(name.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += name[i];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> linkTo(const fs::path& folder, const fs::path& device) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code ignored;
+        if (fs::canonical(it->path(), ignored) == device && !ignored)
+            return decodedLinkName(it->path().filename().string());
+    }
+    return std::nullopt;
+}
+
 bool flaggedRemovable(const fs::path& folder) {
     std::ifstream in(folder / "removable");
     char flag = '0';
@@ -42,6 +71,18 @@ BlockDevices::Tags BlockDevices::probe(const std::string& devicePath) {
     blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL);
     if (blkid_do_safeprobe(probe.get()) != 0) return {};
     return Tags{value(probe.get(), "UUID"), value(probe.get(), "LABEL")};
+}
+
+BlockDevices::Tags BlockDevices::linked(const std::string& devicePath, const fs::path& diskLinks) {
+    std::error_code error;
+    const fs::path device = fs::canonical(devicePath, error);
+    if (error) return {};
+    return Tags{linkTo(diskLinks / "by-uuid", device), linkTo(diskLinks / "by-label", device)};
+}
+
+BlockDevices::Tags BlockDevices::read(const std::string& devicePath) {
+    if (::access(devicePath.c_str(), R_OK) == 0) return probe(devicePath);
+    return linked(devicePath);
 }
 
 bool BlockDevices::isRemovable(const fs::path& sysfsRoot, dev_t device) {

@@ -48,7 +48,7 @@ std::string lastComponent(std::string_view path) {
 }  // namespace
 
 LinuxVolumeSource::LinuxVolumeSource(Options options) : options_(std::move(options)) {
-    if (!options_.probe) options_.probe = BlockDevices::probe;
+    if (!options_.probe) options_.probe = BlockDevices::read;
 }
 
 bool LinuxVolumeSource::isPseudo(std::string_view fs) {

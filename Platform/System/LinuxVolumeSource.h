@@ -16,7 +16,7 @@ public:
     struct Options {
         std::filesystem::path mountTable = "/proc/self/mountinfo";
         std::filesystem::path sysfsRoot = "/sys";
-        // Reads UUID and label of a device path; BlockDevices::probe when empty.
+        // Reads UUID and label of a device path; BlockDevices::read when empty.
         std::function<BlockDevices::Tags(const std::string&)> probe;
     };
 
