@@ -2,7 +2,28 @@
 
 #include "SyncModel/Support/Text.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace kelto {
+
+namespace {
+bool equalIgnoringCase(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+}  // namespace
+
+bool VolumeIdentity::matches(const VolumeIdentity& other) const {
+    if (kind != other.kind) return false;
+    if (kind != VolumeKind::network) return uuid && other.uuid && *uuid == *other.uuid;
+    if (!remountURL || !other.remountURL) return false;
+    const std::string host = remountURL->host();
+    if (host.empty() || other.remountURL->host().empty()) return false;
+    return equalIgnoringCase(host, other.remountURL->host()) && remountURL->path() == other.remountURL->path() &&
+           name == other.name;
+}
 
 bool operator==(const VolumeIdentity& a, const VolumeIdentity& b) {
     return a.kind == b.kind && Text::equal(a.uuid, b.uuid) && Text::equal(a.name, b.name) &&

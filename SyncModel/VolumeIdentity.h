@@ -23,6 +23,11 @@ struct VolumeIdentity {
     bool caseSensitive = false;
     std::optional<Url> remountURL;
 
+    // Whether two identities denote the same volume: local volumes by UUID
+    // (two without one never match), network shares by host, share path and
+    // name.
+    bool matches(const VolumeIdentity& other) const;
+
     friend bool operator==(const VolumeIdentity& a, const VolumeIdentity& b);
 };
 

@@ -66,7 +66,8 @@ TmpfsFolder::~TmpfsFolder() {
     if (mountPoint_) ::umount2(mountPoint_->path().c_str(), MNT_DETACH);
 }
 
-std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot) {
+std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot, const std::string& label,
+                                             const std::string& uuid) {
     std::unique_ptr<Ext4Volume> made(new Ext4Volume);
     if (::geteuid() != 0) {
         whyNot = "mounting an ext4 image needs root";
@@ -85,7 +86,11 @@ std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot) {
         ::close(fd);
     }
     // 256-byte inodes keep times past 2038.
-    if (runQuietly({"mkfs.ext4", "-q", "-F", "-I", "256", image.native()}) != 0) {
+    std::vector<std::string> mkfs{"mkfs.ext4", "-q", "-F", "-I", "256"};
+    if (!label.empty()) mkfs.insert(mkfs.end(), {"-L", label});
+    if (!uuid.empty()) mkfs.insert(mkfs.end(), {"-U", uuid});
+    mkfs.push_back(image.native());
+    if (runQuietly(mkfs) != 0) {
         whyNot = "mkfs.ext4 is missing or failed";
         return nullptr;
     }
@@ -95,6 +100,16 @@ std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot) {
     }
     made->mounted_ = true;
     return made;
+}
+
+bool Ext4Volume::remountElsewhere() {
+    if (!mounted_ || runQuietly({"umount", mountPoint_.native()}) != 0) return false;
+    mounted_ = false;
+    mountPoint_ = holder_ / ("mnt" + std::to_string(++mounts_));
+    fs::create_directory(mountPoint_);
+    if (runQuietly({"mount", "-o", "loop", (holder_ / "ext4.img").native(), mountPoint_.native()}) != 0) return false;
+    mounted_ = true;
+    return true;
 }
 
 Ext4Volume::~Ext4Volume() {

@@ -36,8 +36,10 @@ private:
 class Ext4Volume {
 public:
     // nullptr, with the reason in `whyNot`, when it cannot be made and
-    // mounted (not root, no mkfs.ext4, no loop device).
-    static std::unique_ptr<Ext4Volume> make(std::string& whyNot);
+    // mounted (not root, no mkfs.ext4, no loop device). A label and a UUID
+    // are given to the file system when not empty.
+    static std::unique_ptr<Ext4Volume> make(std::string& whyNot, const std::string& label = {},
+                                            const std::string& uuid = {});
     ~Ext4Volume();
     Ext4Volume(const Ext4Volume&) = delete;
     Ext4Volume& operator=(const Ext4Volume&) = delete;
@@ -45,8 +47,12 @@ public:
     const std::filesystem::path& path() const { return mountPoint_; }
     std::filesystem::path operator/(const std::filesystem::path& relative) const { return mountPoint_ / relative; }
 
+    // Unmounts the file system and mounts it again at a new folder.
+    bool remountElsewhere();
+
 private:
     Ext4Volume() = default;
+    int mounts_ = 0;
     TemporaryFolder holder_;
     std::filesystem::path mountPoint_;
     bool mounted_ = false;

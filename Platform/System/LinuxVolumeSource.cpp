@@ -1,0 +1,146 @@
+#include "Platform/System/LinuxVolumeSource.h"
+
+#include "Platform/System/MountTable.h"
+
+#include <sys/statvfs.h>
+#include <uuid/uuid.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace kelto {
+
+namespace {
+
+// Our own namespace for name-based volume UUIDs; never change it, stored
+// endpoints depend on it.
+constexpr uuid_t volumeNamespace = {0x5b, 0x1e, 0x7c, 0x42, 0x9a, 0x3d, 0x4f, 0x08,
+                                    0xb6, 0x2e, 0x71, 0xc4, 0x0d, 0x93, 0xa5, 0x6f};
+
+bool oneOf(std::string_view value, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), value) != names.end();
+}
+
+std::string percentEncoded(std::string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string lastComponent(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    const auto slash = path.rfind('/');
+    std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return std::string(last.empty() ? path : last);
+}
+
+}  // namespace
+
+LinuxVolumeSource::LinuxVolumeSource(Options options) : options_(std::move(options)) {
+    if (!options_.probe) options_.probe = BlockDevices::read;
+}
+
+bool LinuxVolumeSource::isPseudo(std::string_view fs) {
+    return oneOf(fs, {"proc", "sysfs", "cgroup", "cgroup2", "devpts", "devtmpfs", "tracefs", "debugfs",
+                      "securityfs", "pstore", "bpf", "mqueue", "hugetlbfs", "configfs", "fusectl", "binfmt_misc",
+                      "autofs", "rpc_pipefs", "nsfs", "efivarfs", "selinuxfs", "nfsd", "ramfs"});
+}
+
+bool LinuxVolumeSource::isNetwork(std::string_view fs) {
+    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "sshfs", "9p", "afs", "ceph",
+                      "glusterfs", "fuse.glusterfs", "davfs", "fuse.davfs2", "fuse.rclone"});
+}
+
+bool LinuxVolumeSource::isCaseSensitive(std::string_view fs) {
+    return !oneOf(fs, {"vfat", "msdos", "exfat", "ntfs", "ntfs3", "fuseblk", "cifs", "smb3", "smbfs", "hfs",
+                       "hfsplus"});
+}
+
+std::optional<Url> LinuxVolumeSource::remountURL(std::string_view fs, std::string_view source) {
+    if (source.rfind("//", 0) == 0) {
+        const std::string_view rest = source.substr(2);
+        const auto slash = rest.find('/');
+        const std::string_view host = rest.substr(0, slash);
+        const std::string_view path = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+        if (host.empty()) return std::nullopt;
+        return Url::parse("smb://" + percentEncoded(host) + percentEncoded(path));
+    }
+    const auto colon = source.find(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    std::string_view host = source.substr(0, colon);
+    std::string path(source.substr(colon + 1));
+    // An IPv6 host is written in brackets already; a bare one is not a URL host.
+    if (host.find('/') != std::string_view::npos) return std::nullopt;
+    const bool ssh = fs == "fuse.sshfs" || fs == "sshfs";
+    if (!ssh && fs.rfind("nfs", 0) != 0) return std::nullopt;
+    if (path.empty() || path.front() != '/') path.insert(0, "/");
+    return Url::parse(std::string(ssh ? "sftp://" : "nfs://") + percentEncoded(host) + percentEncoded(path));
+}
+
+std::string LinuxVolumeSource::nameBasedUuid(std::string_view fs, std::string_view source,
+                                             std::string_view mountPoint) {
+    std::string name;
+    name.append(fs).push_back('\0');
+    name.append(source).push_back('\0');
+    name.append(mountPoint);
+    uuid_t out;
+    uuid_generate_sha1(out, volumeNamespace, name.data(), name.size());
+    std::array<char, 37> text{};
+    uuid_unparse_upper(out, text.data());
+    return text.data();
+}
+
+std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
+    std::vector<MountedFileSystem> result;
+    for (const MountTable::Record& record : MountTable::read(options_.mountTable)) {
+        MountedFileSystem mounted;
+        mounted.mountPoint = record.mountPoint;
+        mounted.browsable = !isPseudo(record.fileSystem);
+        VolumeIdentity& identity = mounted.identity;
+        identity.fileSystem = record.fileSystem;
+        identity.isReadOnly = record.readOnly;
+        identity.caseSensitive = isCaseSensitive(record.fileSystem);
+        if (isNetwork(record.fileSystem)) {
+            identity.kind = VolumeKind::network;
+            identity.remountURL = remountURL(record.fileSystem, record.source);
+            // The share's own name, so a share mounted elsewhere is still itself.
+            const auto colon = record.source.find(':');
+            const std::string remotePath = record.source.rfind("//", 0) == 0 || colon == std::string::npos
+                                               ? record.source
+                                               : record.source.substr(colon + 1);
+            identity.name = lastComponent(remotePath);
+            if (identity.name.empty() || identity.name == "/") identity.name = lastComponent(record.mountPoint);
+        } else {
+            BlockDevices::Tags tags;
+            if (mounted.browsable && record.source.rfind("/dev/", 0) == 0) tags = options_.probe(record.source);
+            identity.kind = mounted.browsable && BlockDevices::isRemovable(options_.sysfsRoot, record.device)
+                                ? VolumeKind::removable
+                                : VolumeKind::internal;
+            identity.uuid = tags.uuid ? tags.uuid
+                                      : std::optional<std::string>(nameBasedUuid(
+                                            record.fileSystem, record.source, record.mountPoint));
+            identity.name = tags.label ? *tags.label : lastComponent(record.mountPoint);
+        }
+        result.push_back(std::move(mounted));
+    }
+    return result;
+}
+
+std::optional<std::uint64_t> LinuxVolumeSource::availableCapacity(const std::filesystem::path& path) const {
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+}  // namespace kelto

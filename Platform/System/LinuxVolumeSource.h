@@ -1,0 +1,44 @@
+#pragma once
+
+#include "SyncAutomation/VolumeSource.h"
+#include "Platform/System/BlockDevices.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kelto {
+
+// The mount table through libmount, UUID and label through libblkid,
+// removable through sysfs, free space through statvfs.
+class LinuxVolumeSource final : public VolumeSource {
+public:
+    struct Options {
+        std::filesystem::path mountTable = "/proc/self/mountinfo";
+        std::filesystem::path sysfsRoot = "/sys";
+        // Reads UUID and label of a device path; BlockDevices::read when empty.
+        std::function<BlockDevices::Tags(const std::string&)> probe;
+    };
+
+    LinuxVolumeSource() : LinuxVolumeSource(Options{}) {}
+    explicit LinuxVolumeSource(Options options);
+
+    std::vector<MountedFileSystem> mounts() const override;
+    std::optional<std::uint64_t> availableCapacity(const std::filesystem::path& path) const override;
+
+    static bool isPseudo(std::string_view fileSystem);
+    static bool isNetwork(std::string_view fileSystem);
+    static bool isCaseSensitive(std::string_view fileSystem);
+    // Where a network mount can be mounted again, from its source:
+    // //host/share → smb://host/share, host:/path → nfs://host/path,
+    // user@host:/path (sshfs) → sftp://user@host/path.
+    static std::optional<Url> remountURL(std::string_view fileSystem, std::string_view source);
+    // A stable UUID for a local volume whose file system has none.
+    static std::string nameBasedUuid(std::string_view fileSystem, std::string_view source,
+                                     std::string_view mountPoint);
+
+private:
+    Options options_;
+};
+
+}  // namespace kelto

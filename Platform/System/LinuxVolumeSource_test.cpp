@@ -1,0 +1,168 @@
+#include "Platform/System/LinuxVolumeSource.h"
+
+#include "Platform/System/MountTable.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
+
+#include <map>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+
+// mountinfo lines as the kernel writes them: space, newline and backslash in
+// paths come as \040, \012 and \134.
+const char* const fixtureTable =
+    "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+    "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
+    "31 23 0:28 / /sys/fs/cgroup rw,relatime - cgroup2 cgroup2 rw\n"
+    "27 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n"
+    "40 27 8:17 / /media/Back rw,relatime - vfat /dev/sdb1 rw\n"
+    "41 27 8:33 / /media/My\\040Disk\\012two rw,relatime - exfat /dev/sdc1 rw\n"
+    "42 27 0:50 / /mnt/share ro,relatime - cifs //NAS.local/Photos\\040Shared rw\n"
+    "43 27 0:51 / /mnt/nfs rw,relatime - nfs4 server:/export/home rw\n"
+    "44 27 0:52 / /mnt/ssh rw,relatime - fuse.sshfs me@box:/srv/data rw\n"
+    "45 27 0:53 / /media/Backup rw,relatime - tmpfs tmpfs rw\n"
+    "46 45 8:49 / /media/Backup rw,relatime - ext4 /dev/sdd1 rw\n";
+
+struct Fixture : ::testing::Test {
+    test::TemporaryFolder folder;
+    std::map<std::string, BlockDevices::Tags> devices{
+        {"/dev/sda2", {"0a1b2c3d-0000-4000-8000-000000000001", "system"}},
+        {"/dev/sdb1", {"ABCD-1234", std::nullopt}},
+        {"/dev/sdd1", {"11111111-2222-4333-8444-555555555555", "Backup"}},
+    };
+
+    Fixture() {
+        folder.write("mountinfo", fixtureTable);
+        // /sys/dev/block/8:17 → a USB disk's partition; 8:33 flagged removable; 8:49 on SATA.
+        folder.write("sys/devices/pci0/usb2/2-1/host6/block/sdb/sdb1/partition", "1");
+        folder.write("sys/devices/pci0/usb2/2-1/host6/block/sdb/removable", "0");
+        folder.write("sys/devices/pci0/ata1/block/sdc/sdc1/partition", "1");
+        folder.write("sys/devices/pci0/ata1/block/sdc/removable", "1");
+        folder.write("sys/devices/pci0/ata2/block/sdd/sdd1/partition", "1");
+        folder.write("sys/devices/pci0/ata2/block/sdd/removable", "0");
+        fs::create_directories(folder / "sys/dev/block");
+        fs::create_directory_symlink("../../devices/pci0/usb2/2-1/host6/block/sdb/sdb1", folder / "sys/dev/block/8:17");
+        fs::create_directory_symlink("../../devices/pci0/ata1/block/sdc/sdc1", folder / "sys/dev/block/8:33");
+        fs::create_directory_symlink("../../devices/pci0/ata2/block/sdd/sdd1", folder / "sys/dev/block/8:49");
+    }
+
+    LinuxVolumeSource source() {
+        return LinuxVolumeSource({folder / "mountinfo", folder / "sys", [this](const std::string& device) {
+                                      const auto found = devices.find(device);
+                                      return found == devices.end() ? BlockDevices::Tags{} : found->second;
+                                  }});
+    }
+
+    static const MountedFileSystem& at(const std::vector<MountedFileSystem>& mounts, const fs::path& point) {
+        for (const MountedFileSystem& m : mounts)
+            if (m.mountPoint == point) return m;
+        throw std::runtime_error("no mount at " + point.string());
+    }
+};
+
+TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
+    const auto records = MountTable::read(folder / "mountinfo");
+    ASSERT_EQ(records.size(), 10u);
+    EXPECT_EQ(records[5].mountPoint, "/media/My Disk\ntwo");
+    EXPECT_EQ(records[6].source, "//NAS.local/Photos Shared");
+    EXPECT_TRUE(records[6].readOnly);
+    EXPECT_FALSE(records[3].readOnly);
+    // The tmpfs at /media/Backup lies under the disk mounted over it.
+    EXPECT_EQ(records.back().mountPoint, "/media/Backup");
+    EXPECT_EQ(records.back().fileSystem, "ext4");
+    EXPECT_EQ(records.back().device, makedev(8, 49));
+}
+
+TEST_F(Fixture, UnreadableTableIsEmpty) {
+    EXPECT_TRUE(MountTable::read(folder / "missing").empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}}).mounts().empty());
+}
+
+TEST_F(Fixture, LocalVolumesTakeUuidLabelAndRemovableFromTheirDevice) {
+    const auto mounts = source().mounts();
+    const VolumeIdentity& root = at(mounts, "/").identity;
+    EXPECT_EQ(root.kind, VolumeKind::internal);
+    EXPECT_EQ(root.uuid, "0a1b2c3d-0000-4000-8000-000000000001");
+    EXPECT_EQ(root.name, "system");
+    EXPECT_TRUE(root.caseSensitive);
+
+    const VolumeIdentity& usb = at(mounts, "/media/Back").identity;
+    EXPECT_EQ(usb.kind, VolumeKind::removable);  // below a USB controller
+    EXPECT_EQ(usb.uuid, "ABCD-1234");
+    EXPECT_EQ(usb.name, "Back");  // no label: the mount point's name
+    EXPECT_FALSE(usb.caseSensitive);
+
+    const VolumeIdentity& flagged = at(mounts, "/media/My Disk\ntwo").identity;
+    EXPECT_EQ(flagged.kind, VolumeKind::removable);  // its disk is flagged removable
+    EXPECT_EQ(flagged.fileSystem, "exfat");
+
+    const VolumeIdentity& sata = at(mounts, "/media/Backup").identity;
+    EXPECT_EQ(sata.kind, VolumeKind::internal);
+    EXPECT_EQ(sata.name, "Backup");
+}
+
+TEST_F(Fixture, PseudoFileSystemsAreListedButNotBrowsable) {
+    const auto mounts = source().mounts();
+    EXPECT_FALSE(at(mounts, "/proc").browsable);
+    EXPECT_FALSE(at(mounts, "/sys").browsable);
+    EXPECT_FALSE(at(mounts, "/sys/fs/cgroup").browsable);
+    EXPECT_TRUE(at(mounts, "/").browsable);
+    EXPECT_TRUE(at(mounts, "/mnt/nfs").browsable);
+}
+
+TEST_F(Fixture, NetworkMountsAreNamedAfterTheirShareWithARemountURL) {
+    const auto mounts = source().mounts();
+    const VolumeIdentity& smb = at(mounts, "/mnt/share").identity;
+    EXPECT_EQ(smb.kind, VolumeKind::network);
+    EXPECT_EQ(smb.remountURL->string(), "smb://NAS.local/Photos%20Shared");
+    EXPECT_EQ(smb.name, "Photos Shared");
+    EXPECT_TRUE(smb.isReadOnly);
+    EXPECT_FALSE(smb.uuid);
+    EXPECT_FALSE(smb.caseSensitive);
+
+    const VolumeIdentity& nfs = at(mounts, "/mnt/nfs").identity;
+    EXPECT_EQ(nfs.remountURL->string(), "nfs://server/export/home");
+    EXPECT_EQ(nfs.name, "home");
+
+    const VolumeIdentity& ssh = at(mounts, "/mnt/ssh").identity;
+    EXPECT_EQ(ssh.kind, VolumeKind::network);
+    EXPECT_EQ(ssh.remountURL->string(), "sftp://me@box/srv/data");
+    EXPECT_EQ(ssh.remountURL->host(), "box");
+}
+
+TEST(RemountURL, OnlyRecognisedSourcesGiveOne) {
+    EXPECT_EQ(LinuxVolumeSource::remountURL("cifs", "//host/share")->string(), "smb://host/share");
+    EXPECT_EQ(LinuxVolumeSource::remountURL("nfs", "host:/path")->string(), "nfs://host/path");
+    EXPECT_EQ(LinuxVolumeSource::remountURL("fuse.sshfs", "host:")->string(), "sftp://host/");
+    EXPECT_FALSE(LinuxVolumeSource::remountURL("nfs", "/dev/sda1"));
+    EXPECT_FALSE(LinuxVolumeSource::remountURL("cifs", "//"));
+    EXPECT_FALSE(LinuxVolumeSource::remountURL("ext4", "weird:thing"));
+}
+
+TEST_F(Fixture, VolumesWithoutAFileSystemUuidGetAStableNameBasedOne) {
+    devices.erase("/dev/sda2");
+    const auto first = at(source().mounts(), "/").identity.uuid;
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first, at(source().mounts(), "/").identity.uuid);
+    EXPECT_EQ(*first, LinuxVolumeSource::nameBasedUuid("ext4", "/dev/sda2", "/"));
+    EXPECT_EQ((*first)[14], '5');  // name-based, SHA-1
+    EXPECT_NE(*first, LinuxVolumeSource::nameBasedUuid("ext4", "/dev/sda2", "/other"));
+    EXPECT_NE(*first, LinuxVolumeSource::nameBasedUuid("xfs", "/dev/sda2", "/"));
+}
+
+TEST_F(Fixture, RealMountTableAndFreeSpace) {
+    const LinuxVolumeSource system;
+    const auto mounts = system.mounts();
+    EXPECT_TRUE(std::any_of(mounts.begin(), mounts.end(), [](const auto& m) { return m.mountPoint == "/"; }));
+    EXPECT_GT(system.availableCapacity(folder.path()).value_or(0), 0u);
+    EXPECT_FALSE(system.availableCapacity(folder / "missing"));
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,145 @@
+#include "SyncAutomation/EndpointResolver.h"
+
+#include "SyncAutomation/VolumeInspector.h"
+#include "tests/support/FakeVolumeSource.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+using test::volumeIdentity;
+using R = EndpointResolution;
+
+struct Resolver : ::testing::Test {
+    test::TemporaryFolder folder;
+    test::FakeVolumeSource source;
+    const fs::path first = folder / "first";
+    const fs::path second = folder / "second";
+
+    Resolver() {
+        fs::create_directories(first);
+        fs::create_directories(second);
+        source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system"));
+    }
+
+    EndpointResolution resolve(const Endpoint& endpoint) {
+        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(source),
+                                         [this](const fs::path& p) { return VolumeInspector::identity(p, source); });
+    }
+};
+
+TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPoint) {
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directories(first / "Photos/2024");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Photos/2024", source);
+    EXPECT_EQ(resolve(endpoint), R::available(first / "Photos/2024"));
+
+    // Unmounted and mounted at another place, with the same folder there.
+    source.table.back().mountPoint = second;
+    fs::rename(first / "Photos", second / "Photos");
+    EXPECT_EQ(resolve(endpoint), R::available(second / "Photos/2024"));
+
+    Endpoint atRoot = endpoint;
+    atRoot.relativePath = "";
+    atRoot.fileID.reset();
+    EXPECT_EQ(resolve(atRoot), R::available(second));
+}
+
+TEST_F(Resolver, MissingVolumeOrSameNameWithAnotherUuid) {
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    const Endpoint endpoint = VolumeInspector::endpoint(first, source);
+    source.table.pop_back();
+    EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
+    source.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Stick"));
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    source.table.back().identity.uuid.reset();
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());  // absent against present differs
+    source.table.back().identity.name = "Else";
+    EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {}, [](const fs::path&) { return VolumeIdentity{}; }),
+              R::deviceNotConnected());
+}
+
+TEST_F(Resolver, FolderAbsentOrReplacedIsMissing) {
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directory(first / "Data");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
+    fs::remove(first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+    // Recreated under the same name: another inode. A placeholder keeps the
+    // old number from being handed out again at once.
+    fs::create_directory(first / "placeholder");
+    fs::create_directory(first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+    Endpoint withoutNumber = endpoint;
+    withoutNumber.fileID.reset();
+    EXPECT_EQ(resolve(withoutNumber), R::available(first / "Data"));
+}
+
+TEST_F(Resolver, RelativePathLeadingOntoAnotherVolumeIsAMismatch) {
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    source.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Other"));
+    fs::create_directory(first / "Data");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
+    fs::remove(first / "Data");
+    fs::create_directory_symlink(second, first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+}
+
+TEST_F(Resolver, FirstOfTwoVolumesWithTheSameUuidIsUsed) {
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    source.add(second, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    Endpoint endpoint = VolumeInspector::endpoint(first, source);
+    endpoint.fileID.reset();
+    EXPECT_EQ(resolve(endpoint), R::available(first));
+    std::swap(source.table[1].mountPoint, source.table[2].mountPoint);
+    EXPECT_EQ(resolve(endpoint), R::available(second));
+}
+
+TEST_F(Resolver, InternalEndpointsUseTheirPathAndIgnoreTheVolumeList) {
+    source.add(first, volumeIdentity(VolumeKind::internal, "NAMED", "first"));
+    fs::create_directory(first / "Work");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Work", source);
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {},
+                                        [this](const fs::path& p) { return VolumeInspector::identity(p, source); }),
+              R::available(first / "Work"));
+    source.table.back().identity.uuid = "CHANGED";
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {}, [](const fs::path&) -> VolumeIdentity { throw 1; }),
+              R::identityMismatch());
+    fs::remove(first / "Work");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+}
+
+TEST_F(Resolver, NetworkShareMatchesByHostIgnoringCase) {
+    VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "Photos", "cifs");
+    share.remountURL = Url::parse("smb://NAS/Photos");
+    source.add(first, share);
+    const Endpoint endpoint = VolumeInspector::endpoint(first, source);
+    EXPECT_FALSE(endpoint.fileID);  // cifs numbers are not kept
+    source.table.back().identity.remountURL = Url::parse("smb://nas/Photos");
+    EXPECT_EQ(resolve(endpoint), R::available(first));
+    source.table.back().identity.name = "Photos-1";
+    EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
+}
+
+TEST_F(Resolver, DirectoryTestIsTheOneHandedIn) {
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    const Endpoint endpoint = VolumeInspector::endpoint(first, source);
+    std::vector<fs::path> asked;
+    const auto result = EndpointResolver::resolve(
+        endpoint, VolumeInspector::mountedVolumes(source),
+        [&](const fs::path& p) {
+            asked.push_back(p);
+            return false;
+        },
+        [this](const fs::path& p) { return VolumeInspector::identity(p, source); });
+    EXPECT_EQ(result, R::folderMissing());
+    EXPECT_EQ(asked, std::vector<fs::path>{first});
+}
+
+}  // namespace
+}  // namespace kelto

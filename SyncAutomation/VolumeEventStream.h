@@ -1,0 +1,33 @@
+#pragma once
+
+#include "SyncAutomation/VolumeEvent.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+
+namespace kelto {
+
+// One subscriber's events, queued without limit until taken. The stream
+// ends for the monitor when the subscriber lets go of it.
+class VolumeEventStream {
+public:
+    // The next event; nothing once a stop is requested.
+    std::optional<VolumeEvent> next(std::stop_token stop);
+    // The next event within `timeout`; nothing when none came.
+    std::optional<VolumeEvent> next(std::chrono::milliseconds timeout);
+
+    void push(VolumeEvent event);
+
+private:
+    std::optional<VolumeEvent> take();
+
+    std::mutex mutex_;
+    std::condition_variable_any ready_;
+    std::deque<VolumeEvent> queue_;
+};
+
+}  // namespace kelto

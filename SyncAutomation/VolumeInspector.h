@@ -1,0 +1,45 @@
+#pragma once
+
+#include "SyncAutomation/MountedVolume.h"
+#include "SyncAutomation/VolumeInspectorError.h"
+#include "SyncAutomation/VolumeSource.h"
+#include "SyncModel/Endpoint.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelto {
+
+// Reads the live mount table; every call reads it afresh. The source is the
+// system's unless a test hands in another.
+struct VolumeInspector {
+    static const VolumeSource& system();
+
+    // The browsable mounts, in table order.
+    static std::vector<MountedVolume> mountedVolumes(const VolumeSource& source = system());
+
+    // The identity of the mount whose mount point is the longest component
+    // prefix of `path` (pseudo file systems count). Throws FileError(ENOENT)
+    // when none is.
+    static VolumeIdentity identity(const std::filesystem::path& path, const VolumeSource& source = system());
+
+    // Component-wise: /media/Back is no prefix of /media/Backup/x.
+    static bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& components);
+    // The components of a path with dot and dot-dot segments removed; the
+    // first of an absolute path is "/".
+    static std::vector<std::string> components(const std::filesystem::path& path);
+
+    // The endpoint stored for a chosen folder. Throws FileError when the
+    // folder cannot be read, VolumeInspectorError when it is no folder.
+    static Endpoint endpoint(const std::filesystem::path& folder, const VolumeSource& source = system());
+
+    // The inode number, except on file systems that make their numbers up
+    // afresh at each mount.
+    static std::optional<std::uint64_t> fileNumber(const std::filesystem::path& path, std::string_view fileSystem);
+};
+
+}  // namespace kelto

@@ -1,0 +1,113 @@
+#include "SyncAutomation/VolumeInspector.h"
+
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/FakeVolumeSource.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+using test::volumeIdentity;
+
+std::uint64_t inode(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_ino;
+}
+
+TEST(VolumeInspectorPrefix, ComparesWholeComponents) {
+    using V = VolumeInspector;
+    EXPECT_FALSE(V::isPrefix(V::components("/media/Back"), V::components("/media/Backup/x")));
+    EXPECT_TRUE(V::isPrefix(V::components("/media/Backup"), V::components("/media/Backup/x")));
+    EXPECT_TRUE(V::isPrefix(V::components("/media/Backup/"), V::components("/media/Backup")));
+    EXPECT_TRUE(V::isPrefix({}, {}));
+    EXPECT_FALSE(V::isPrefix(V::components("/a/b"), V::components("/a")));
+    EXPECT_FALSE(V::isPrefix(V::components("/Media"), V::components("/media/x")));
+    EXPECT_EQ(V::components("/a/./b/../c/"), (std::vector<std::string>{"/", "a", "c"}));
+    EXPECT_EQ(V::components("/"), (std::vector<std::string>{"/"}));
+}
+
+struct Inspector : ::testing::Test {
+    test::TemporaryFolder folder;
+    test::FakeVolumeSource source;
+
+    Inspector() {
+        source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system"));
+        source.add("/proc", volumeIdentity(VolumeKind::internal, "PROC", "proc", "proc"), false);
+    }
+};
+
+TEST_F(Inspector, MountedVolumesLeaveOutPseudoFileSystems) {
+    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    const auto volumes = VolumeInspector::mountedVolumes(source);
+    ASSERT_EQ(volumes.size(), 2u);
+    EXPECT_EQ(volumes[0].root, "/");
+    EXPECT_EQ(volumes[1], (MountedVolume{folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick")}));
+}
+
+TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
+    source.add("/media/Back", volumeIdentity(VolumeKind::removable, "SHORT", "Back"));
+    source.add("/media/Backup", volumeIdentity(VolumeKind::removable, "LONG", "Backup"));
+    source.add("/media/Backup", volumeIdentity(VolumeKind::removable, "SECOND", "Backup"));
+    EXPECT_EQ(VolumeInspector::identity("/media/Backup/Photos", source).uuid, "LONG");  // first on a tie
+    EXPECT_EQ(VolumeInspector::identity("/media/Backup/../Back/x", source).uuid, "SHORT");
+    EXPECT_EQ(VolumeInspector::identity("/media/Backupx", source).uuid, "ROOT");
+    EXPECT_EQ(VolumeInspector::identity("/proc/1", source).uuid, "PROC");  // not browsable, still counts
+
+    test::FakeVolumeSource empty;
+    try {
+        VolumeInspector::identity("/x", empty);
+        FAIL() << "no mount holds /x";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.errorNumber(), ENOENT);
+    }
+}
+
+TEST_F(Inspector, EndpointRecordsTheRelativePathAndTheInode) {
+    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directories(folder / "Photos/2024");
+    const Endpoint endpoint = VolumeInspector::endpoint(folder / "Photos/./2024", source);
+    EXPECT_EQ(endpoint.path, (folder / "Photos/2024").string());
+    EXPECT_EQ(endpoint.relativePath, "Photos/2024");
+    EXPECT_EQ(endpoint.volume.uuid, "USB");
+    EXPECT_EQ(endpoint.fileID, inode(folder / "Photos/2024"));
+    EXPECT_FALSE(endpoint.bookmark);
+
+    const Endpoint root = VolumeInspector::endpoint(folder.path(), source);
+    EXPECT_EQ(root.relativePath, "");
+    EXPECT_EQ(root.path, folder.path().string());
+}
+
+TEST_F(Inspector, EndpointOfALinkRecordsItsTarget) {
+    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directories(folder / "real/inner");
+    fs::create_directory_symlink(folder / "real", folder / "link");
+    const Endpoint endpoint = VolumeInspector::endpoint(folder / "link/inner", source);
+    EXPECT_EQ(endpoint.path, (folder / "real/inner").string());
+    EXPECT_EQ(endpoint.relativePath, "real/inner");
+}
+
+TEST_F(Inspector, FileSystemsWithoutStableNumbersStoreNone) {
+    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "ABCD-1234", "STICK", "vfat"));
+    fs::create_directory(folder / "Music");
+    EXPECT_FALSE(VolumeInspector::endpoint(folder / "Music", source).fileID);
+    EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Music", "exfat"));
+    EXPECT_EQ(VolumeInspector::fileNumber(folder / "Music", "ext4"), inode(folder / "Music"));
+}
+
+TEST_F(Inspector, EndpointRefusesWhatIsNoFolder) {
+    folder.write("file.txt");
+    EXPECT_THROW(VolumeInspector::endpoint(folder / "file.txt", source), VolumeInspectorError);
+    EXPECT_THROW(VolumeInspector::endpoint(folder / "missing", source), FileError);
+    EXPECT_THROW(VolumeInspector::endpoint("/proc", source), VolumeInspectorError);  // pseudo file system
+    test::FakeVolumeSource empty;
+    EXPECT_THROW(VolumeInspector::endpoint(folder.path(), empty), VolumeInspectorError);
+}
+
+}  // namespace
+}  // namespace kelto

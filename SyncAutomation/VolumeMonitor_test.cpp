@@ -1,0 +1,130 @@
+#include "SyncAutomation/VolumeMonitor.h"
+
+#include "SyncModel/Support/Clock.h"
+#include "tests/support/FakeVolumeSource.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace kelto {
+namespace {
+
+using namespace std::chrono_literals;
+using test::volumeIdentity;
+
+// Lets the test say when the table changed.
+class SignalledWatcher final : public MountWatcher {
+public:
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable_any changed;
+        int pending = 0;
+    };
+    explicit SignalledWatcher(std::shared_ptr<Signal> signal) : signal_(std::move(signal)) {}
+    bool wait(std::stop_token stop) override {
+        std::unique_lock lock(signal_->mutex);
+        if (!signal_->changed.wait(lock, stop, [this] { return signal_->pending > 0; })) return false;
+        --signal_->pending;
+        return true;
+    }
+
+private:
+    std::shared_ptr<Signal> signal_;
+};
+
+// The fake table read under the lock the test changes it under.
+class LockedSource final : public VolumeSource {
+public:
+    LockedSource(const VolumeSource& inner, std::mutex& mutex) : inner_(inner), mutex_(mutex) {}
+    std::vector<MountedFileSystem> mounts() const override {
+        const std::lock_guard lock(mutex_);
+        return inner_.mounts();
+    }
+    std::optional<std::uint64_t> availableCapacity(const std::filesystem::path& path) const override {
+        return inner_.availableCapacity(path);
+    }
+
+private:
+    const VolumeSource& inner_;
+    std::mutex& mutex_;
+};
+
+class FixedClock final : public Clock {
+public:
+    Date now() const override { return Date{1000}; }
+    double monotonicSeconds() const override { return 0; }
+};
+
+struct Monitor : ::testing::Test {
+    test::FakeVolumeSource source;
+    std::shared_ptr<SignalledWatcher::Signal> signal = std::make_shared<SignalledWatcher::Signal>();
+    LockedSource locked{source, signal->mutex};
+    FixedClock clock;
+
+    Monitor() { source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system")); }
+
+    // Changes the table while the watch thread waits, then lets it look.
+    template <typename Change>
+    void change(Change&& apply) {
+        {
+            const std::lock_guard lock(signal->mutex);
+            apply();
+            ++signal->pending;
+        }
+        signal->changed.notify_all();
+    }
+
+    std::unique_ptr<VolumeMonitor> start() {
+        return std::make_unique<VolumeMonitor>(locked, std::make_unique<SignalledWatcher>(signal), clock);
+    }
+};
+
+TEST_F(Monitor, EveryStreamSeesAMountAndItsUnmount) {
+    const auto monitor = start();
+    std::vector<std::shared_ptr<VolumeEventStream>> streams{monitor->events(), monitor->events(), monitor->events()};
+    change([&] { source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick")); });
+    for (const auto& stream : streams) EXPECT_EQ(stream->next(10s), VolumeEvent::mounted("/media/Stick"));
+    EXPECT_EQ(monitor->firstSeen("/media/Stick"), Date{1000});
+    EXPECT_FALSE(monitor->firstSeen("/"));  // there before the monitor
+
+    streams.pop_back();  // one subscriber goes away
+    change([&] { source.table.pop_back(); });
+    for (const auto& stream : streams) {
+        EXPECT_EQ(stream->next(10s), VolumeEvent::unmounted("/media/Stick"));
+        EXPECT_FALSE(stream->next(0ms));  // once only
+    }
+    EXPECT_FALSE(monitor->firstSeen("/media/Stick"));
+}
+
+TEST_F(Monitor, AnotherDiskAtTheSameMountPointGoesAndComes) {
+    source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    const auto monitor = start();
+    const auto stream = monitor->events();
+    change([&] {
+        source.table.back().identity.isReadOnly = true;  // remounted read-only: the same disk
+        source.add("/proc", volumeIdentity(VolumeKind::internal, "PROC", "proc", "proc"), false);
+    });
+    change([&] {
+        source.table.pop_back();
+        source.table.back().identity.uuid = "OTHER";
+    });
+    EXPECT_EQ(stream->next(10s), VolumeEvent::unmounted("/media/Stick"));
+    EXPECT_EQ(stream->next(10s), VolumeEvent::mounted("/media/Stick"));
+    EXPECT_FALSE(stream->next(0ms));
+}
+
+TEST(VolumeEventStreamTest, NextEndsOnStop) {
+    VolumeEventStream stream;
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_FALSE(stream.next(stop.get_token()));
+    stream.push(VolumeEvent::mounted("/a"));
+    stream.push(VolumeEvent::unmounted("/a"));
+    EXPECT_EQ(stream.next(std::stop_token{}), VolumeEvent::mounted("/a"));
+    EXPECT_EQ(stream.next(std::stop_token{}), VolumeEvent::unmounted("/a"));
+}
+
+}  // namespace
+}  // namespace kelto

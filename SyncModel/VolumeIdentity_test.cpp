@@ -1,0 +1,56 @@
+#include "SyncModel/VolumeIdentity.h"
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+VolumeIdentity local(VolumeKind kind, std::optional<std::string> uuid, std::string name = "Disk") {
+    VolumeIdentity v;
+    v.kind = kind;
+    v.uuid = std::move(uuid);
+    v.name = std::move(name);
+    v.fileSystem = "ext4";
+    return v;
+}
+
+VolumeIdentity share(const char* url, std::string name) {
+    VolumeIdentity v;
+    v.kind = VolumeKind::network;
+    v.remountURL = Url::parse(url);
+    v.name = std::move(name);
+    return v;
+}
+
+TEST(VolumeIdentityMatches, LocalVolumesMatchByUuidAlone) {
+    const VolumeIdentity a = local(VolumeKind::removable, "ABCD-1234", "Backup");
+    VolumeIdentity renamed = local(VolumeKind::removable, "ABCD-1234", "Other");
+    renamed.fileSystem = "vfat";
+    renamed.isReadOnly = true;
+    EXPECT_TRUE(a.matches(renamed));
+    EXPECT_TRUE(renamed.matches(a));
+    EXPECT_FALSE(a.matches(local(VolumeKind::removable, "abcd-1234", "Backup")));  // exact text
+    EXPECT_FALSE(a.matches(local(VolumeKind::internal, "ABCD-1234", "Backup")));   // kind differs
+    EXPECT_FALSE(a.matches(local(VolumeKind::removable, std::nullopt, "Backup")));
+    EXPECT_FALSE(local(VolumeKind::internal, std::nullopt).matches(local(VolumeKind::internal, std::nullopt)));
+}
+
+TEST(VolumeIdentityMatches, SharesMatchByHostIgnoringCasePathAndName) {
+    const VolumeIdentity a = share("smb://NAS.local/Photos", "Photos");
+    VolumeIdentity b = share("smb://nas.LOCAL/Photos", "Photos");
+    b.uuid = "different";
+    b.fileSystem = "smb3";
+    EXPECT_TRUE(a.matches(b));
+    EXPECT_TRUE(b.matches(a));
+    EXPECT_FALSE(a.matches(share("smb://nas.local/photos", "Photos")));  // path is exact
+    EXPECT_FALSE(a.matches(share("smb://nas.local/Photos", "Photos-1")));
+    EXPECT_FALSE(a.matches(share("smb://other/Photos", "Photos")));
+    VolumeIdentity noURL = a;
+    noURL.remountURL.reset();
+    EXPECT_FALSE(noURL.matches(noURL));
+    const VolumeIdentity hostless = share("file:///Photos", "Photos");
+    EXPECT_FALSE(hostless.matches(hostless));
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,137 @@
+// The volume code on real ext4 images mounted through loop devices (root only).
+#include "Platform/System/LinuxMountWatcher.h"
+#include "Platform/System/LinuxVolumeSource.h"
+#include "SyncAutomation/DiskAppearance.h"
+#include "SyncAutomation/EndpointResolver.h"
+#include "SyncAutomation/VolumeInspector.h"
+#include "SyncAutomation/VolumeMonitor.h"
+#include "SyncModel/Support/Uuid.h"
+#include "tests/support/TemporaryFolder.h"
+#include "tests/support/TestVolumes.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <fstream>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Fresh UUIDs, so that runs side by side never see each other's disks as theirs.
+std::string freshUuid() { return Uuid::random().lowerString(); }
+
+#define MAKE_VOLUME_OR_SKIP(volume, label, uuid)                                    \
+    std::string whyNot_##volume;                                                     \
+    const auto volume = test::Ext4Volume::make(whyNot_##volume, label, uuid);        \
+    if (!volume) GTEST_SKIP() << "needs a mounted ext4 image: " << whyNot_##volume
+
+// A sysfs tree in which the devices of the given folders' file systems are
+// flagged removable, as a USB stick's would be.
+struct RemovableSysfs {
+    test::TemporaryFolder root;
+    void flag(const fs::path& onDevice) {
+        struct stat info {};
+        ASSERT_EQ(::stat(onDevice.c_str(), &info), 0);
+        const std::string name = std::to_string(major(info.st_dev)) + ":" + std::to_string(minor(info.st_dev));
+        root.write("devices/" + name + "/removable", "1\n");
+        fs::create_directories(root / "dev/block");
+        fs::create_directory_symlink(root / "devices" / name, root / "dev/block" / name);
+    }
+};
+
+const MountedVolume* volumeAt(const std::vector<MountedVolume>& volumes, const fs::path& root) {
+    for (const MountedVolume& v : volumes)
+        if (v.root == root) return &v;
+    return nullptr;
+}
+
+TEST(RealVolumes, Ext4ImageCarriesItsUuidLabelAndInodes) {
+    const std::string uuid = freshUuid();
+    MAKE_VOLUME_OR_SKIP(volume, "KELTOVOL", uuid);
+    const LinuxVolumeSource system;
+    const auto volumes = VolumeInspector::mountedVolumes(system);
+    const MountedVolume* mounted = volumeAt(volumes, volume->path());
+    ASSERT_NE(mounted, nullptr);
+    EXPECT_EQ(mounted->identity.uuid, uuid);
+    EXPECT_EQ(mounted->identity.name, "KELTOVOL");
+    EXPECT_EQ(mounted->identity.fileSystem, "ext4");
+    EXPECT_TRUE(mounted->identity.caseSensitive);
+    EXPECT_FALSE(mounted->identity.isReadOnly);
+
+    fs::create_directories(*volume / "Photos/2024");
+    const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Photos/2024", system);
+    struct stat info {};
+    ASSERT_EQ(::stat((*volume / "Photos/2024").c_str(), &info), 0);
+    EXPECT_EQ(endpoint.relativePath, "Photos/2024");
+    EXPECT_EQ(endpoint.fileID, info.st_ino);
+    EXPECT_EQ(endpoint.volume, mounted->identity);
+    EXPECT_GT(system.availableCapacity(volume->path()).value_or(0), 0u);
+}
+
+TEST(RealVolumes, RemountedElsewhereResolvesToTheNewPlace) {
+    MAKE_VOLUME_OR_SKIP(volume, "KELTOMOVE", freshUuid());
+    RemovableSysfs sysfs;
+    sysfs.flag(volume->path());
+    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}});
+    const auto identityAt = [&](const fs::path& p) { return VolumeInspector::identity(p, system); };
+
+    fs::create_directories(*volume / "Backups/laptop");
+    const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Backups/laptop", system);
+    ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system), identityAt),
+              EndpointResolution::available(*volume / "Backups/laptop"));
+
+    const fs::path before = volume->path();
+    ASSERT_TRUE(volume->remountElsewhere());
+    ASSERT_NE(volume->path(), before);
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system), identityAt),
+              EndpointResolution::available(*volume / "Backups/laptop"));
+}
+
+TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
+    Endpoint endpoint;
+    {
+        MAKE_VOLUME_OR_SKIP(original, "KELTOSAME", freshUuid());
+        RemovableSysfs sysfs;
+        sysfs.flag(original->path());
+        endpoint = VolumeInspector::endpoint(original->path(), LinuxVolumeSource({"/proc/self/mountinfo", sysfs.root.path(), {}}));
+        ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
+    }
+    MAKE_VOLUME_OR_SKIP(impostor, "KELTOSAME", freshUuid());
+    RemovableSysfs sysfs;
+    sysfs.flag(impostor->path());
+    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}});
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
+                                        [&](const fs::path& p) { return VolumeInspector::identity(p, system); }),
+              EndpointResolution::identityMismatch());
+}
+
+// Waits for one event among those of other tests mounting beside this one.
+bool sees(VolumeEventStream& stream, const VolumeEvent& wanted) {
+    while (const auto event = stream.next(std::chrono::seconds(20)))
+        if (*event == wanted) return true;
+    return false;
+}
+
+TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
+    const LinuxVolumeSource system;
+    VolumeMonitor monitor(system, std::make_unique<LinuxMountWatcher>(), SystemClock::shared());
+    const auto stream = monitor.events();
+    fs::path mountPoint;
+    {
+        MAKE_VOLUME_OR_SKIP(volume, "KELTOSEEN", freshUuid());
+        mountPoint = volume->path();
+        EXPECT_TRUE(sees(*stream, VolumeEvent::mounted(mountPoint)));
+        EXPECT_TRUE(monitor.firstSeen(mountPoint));
+        EXPECT_EQ(DiskAppearance::appearanceTime(mountPoint, &monitor), monitor.firstSeen(mountPoint));
+    }
+    EXPECT_TRUE(sees(*stream, VolumeEvent::unmounted(mountPoint)));
+    EXPECT_FALSE(monitor.firstSeen(mountPoint));
+}
+
+}  // namespace
+}  // namespace kelto
