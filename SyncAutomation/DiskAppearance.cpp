@@ -32,7 +32,11 @@ std::optional<Date> DiskAppearance::udevInitialisationTime(dev_t device, const s
         const char* end = line.data() + line.size();
         const auto [rest, error] = std::from_chars(line.data() + 2, end, microseconds);
         if (error != std::errc() || rest != end || microseconds == 0) return std::nullopt;
-        const double ago = clock.monotonicSeconds() - static_cast<double>(microseconds) / 1e6;
+        // udev stamps on the monotonic clock, which stands still while the
+        // machine sleeps. Measured against the time since boot, which does
+        // not, a disk can only look older than it is, never newly connected
+        // after a wake.
+        const double ago = clock.secondsSinceBoot() - static_cast<double>(microseconds) / 1e6;
         if (ago < 0) return std::nullopt;
         return clock.now().adding(-ago);
     }

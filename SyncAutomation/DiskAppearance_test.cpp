@@ -18,6 +18,15 @@ class PinnedClock final : public Clock {
 public:
     Date now() const override { return Date{5000}; }
     double monotonicSeconds() const override { return 300; }
+    double secondsSinceBoot() const override { return 300; }
+};
+
+// The machine slept 1000 s since the disk came: the monotonic clock missed it.
+class WokenClock final : public Clock {
+public:
+    Date now() const override { return Date{5000}; }
+    double monotonicSeconds() const override { return 300; }
+    double secondsSinceBoot() const override { return 1300; }
 };
 
 // Never reports a change: the monitor only knows what it saw appear.
@@ -38,6 +47,8 @@ TEST(DiskAppearanceTest, UdevInitialisationTimeIsTurnedIntoWallTime) {
     udev.write("b8:17", "S:disk/by-uuid/ABCD\nI:120500000\nE:ID_BUS=usb\n");
     // Set up 179.5 s of monotonic time ago.
     EXPECT_EQ(DiskAppearance::udevInitialisationTime(makedev(8, 17), udev.path(), clock), Date{5000 - 179.5});
+    EXPECT_EQ(DiskAppearance::udevInitialisationTime(makedev(8, 17), udev.path(), WokenClock()), Date{5000 - 1179.5})
+        << "a wake must not make the disk look newly connected";
 
     udev.write("b8:18", "S:disk/by-label/X\n");
     udev.write("b8:19", "I:notanumber\n");

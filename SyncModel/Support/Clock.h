@@ -2,6 +2,8 @@
 
 #include "SyncModel/Support/Date.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 
@@ -14,6 +16,9 @@ public:
     virtual Date now() const = 0;
     // Monotonic seconds for measuring durations (rates, throttles).
     virtual double monotonicSeconds() const = 0;
+    // Seconds since the machine started, suspended time included: what
+    // monotonic stamps taken before a suspend are measured against.
+    virtual double secondsSinceBoot() const { return monotonicSeconds(); }
 };
 
 class SystemClock final : public Clock {
@@ -21,6 +26,11 @@ public:
     Date now() const override { return Date::fromSystemTime(std::chrono::system_clock::now()); }
     double monotonicSeconds() const override {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    double secondsSinceBoot() const override {
+        timespec now{};
+        ::clock_gettime(CLOCK_BOOTTIME, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
     }
     static const SystemClock& shared() {
         static const SystemClock clock;
