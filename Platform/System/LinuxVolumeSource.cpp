@@ -3,6 +3,7 @@
 #include "Platform/System/MountTable.h"
 
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <uuid/uuid.h>
 
 #include <algorithm>
@@ -103,7 +104,17 @@ std::string LinuxVolumeSource::nameBasedUuid(std::string_view fs, std::string_vi
 
 std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
     std::vector<MountedFileSystem> result;
+    // A disk pulled out without unmounting can stay in the table after its
+    // device is gone; no run can use it, so it counts as unmounted. Only a
+    // sysfs that lists block devices can tell.
+    const std::filesystem::path blockDevices = options_.sysfsRoot / "dev" / "block";
+    std::error_code error;
+    const bool devicesListed = std::filesystem::is_directory(blockDevices, error);
     for (const MountTable::Record& record : MountTable::read(options_.mountTable)) {
+        if (devicesListed && record.source.rfind("/dev/", 0) == 0 && major(record.device) != 0 &&
+            !std::filesystem::exists(blockDevices / (std::to_string(major(record.device)) + ":" + std::to_string(minor(record.device))),
+                        error))
+            continue;
         MountedFileSystem mounted;
         mounted.mountPoint = record.mountPoint;
         mounted.browsable = !isPseudo(record.fileSystem);

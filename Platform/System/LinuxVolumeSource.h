@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SyncAutomation/VolumeSource.h"
 #include "Platform/System/BlockDevices.h"
+#include "SyncAutomation/VolumeSource.h"
 
 #include <functional>
 #include <string>

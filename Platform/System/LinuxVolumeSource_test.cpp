@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/sysmacros.h>
 
 #include <map>
@@ -46,7 +48,10 @@ struct Fixture : ::testing::Test {
         folder.write("sys/devices/pci0/ata1/block/sdc/removable", "1");
         folder.write("sys/devices/pci0/ata2/block/sdd/sdd1/partition", "1");
         folder.write("sys/devices/pci0/ata2/block/sdd/removable", "0");
+        folder.write("sys/devices/pci0/ata0/block/sda/sda2/partition", "1");
+        folder.write("sys/devices/pci0/ata0/block/sda/removable", "0");
         fs::create_directories(folder / "sys/dev/block");
+        fs::create_directory_symlink("../../devices/pci0/ata0/block/sda/sda2", folder / "sys/dev/block/8:2");
         fs::create_directory_symlink("../../devices/pci0/usb2/2-1/host6/block/sdb/sdb1", folder / "sys/dev/block/8:17");
         fs::create_directory_symlink("../../devices/pci0/ata1/block/sdc/sdc1", folder / "sys/dev/block/8:33");
         fs::create_directory_symlink("../../devices/pci0/ata2/block/sdd/sdd1", folder / "sys/dev/block/8:49");
@@ -165,4 +170,12 @@ TEST_F(Fixture, RealMountTableAndFreeSpace) {
 }
 
 }  // namespace
+// A disk pulled out without unmounting: still in the table, its device gone.
+TEST_F(Fixture, AMountWhoseDeviceIsGoneIsNotListed) {
+    folder.write("mountinfo", std::string(fixtureTable) + "47 27 8:65 / /media/Gone rw,relatime - ext4 /dev/sde1 rw\n");
+    const std::vector<MountedFileSystem> mounts = source().mounts();
+    EXPECT_TRUE(std::none_of(mounts.begin(), mounts.end(), [](const MountedFileSystem& m) { return m.mountPoint == "/media/Gone"; }));
+    EXPECT_TRUE(std::any_of(mounts.begin(), mounts.end(), [](const MountedFileSystem& m) { return m.mountPoint == "/media/Back"; }));
+}
+
 }  // namespace kelto
