@@ -12,8 +12,9 @@ namespace {
 
 EndpointResolution verify(const Endpoint& endpoint, const fs::path& candidate, const EndpointResolver::IdentityLookup& identityAt) {
     std::error_code error;
-    fs::path checked = fs::canonical(candidate, error);
-    if (error) checked = candidate.lexically_normal();
+    // Gone or changed since it was found: nothing is vouched for.
+    const fs::path checked = fs::canonical(candidate, error);
+    if (error) return EndpointResolution::folderMissing();
     VolumeIdentity identity;
     try {
         identity = identityAt(checked);

@@ -29,8 +29,10 @@ std::optional<MountedFileSystem> holder(const fs::path& path, const VolumeSource
 }
 
 bool storesNoFileNumbers(std::string_view fs) {
+    // Also FUSE file systems (sshfs numbers its items afresh at each mount) and 9p.
     return fs == "vfat" || fs == "msdos" || fs == "exfat" || fs == "ntfs3" || fs == "ntfs" || fs == "fuseblk" ||
-           fs == "cifs" || fs == "smb3" || fs == "smbfs";
+           fs == "cifs" || fs == "smb3" || fs == "smbfs" || fs.starts_with("fuse.") || fs == "9p" ||
+           fs == "davfs";
 }
 
 }  // namespace

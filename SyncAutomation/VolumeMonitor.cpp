@@ -63,7 +63,12 @@ void VolumeMonitor::publish(const VolumeEvent& event) {
 
 void VolumeMonitor::watch(std::stop_token stop) {
     while (watcher_->wait(stop)) {
-        std::vector<MountedVolume> now = VolumeInspector::mountedVolumes(source_);
+        std::vector<MountedVolume> now;
+        try {
+            now = VolumeInspector::mountedVolumes(source_);
+        } catch (...) {
+            continue;  // a table that cannot be read now is read at the next change
+        }
         // Another volume at a known mount point counts as one going and one coming.
         for (const MountedVolume& old : known_)
             if (!holds(now, old)) publish(VolumeEvent::unmounted(old.root));

@@ -17,7 +17,7 @@ bool equalIgnoringCase(const std::string& a, const std::string& b) {
 
 bool VolumeIdentity::matches(const VolumeIdentity& other) const {
     if (kind != other.kind) return false;
-    if (kind != VolumeKind::network) return uuid && other.uuid && *uuid == *other.uuid;
+    if (kind != VolumeKind::network) return uuid && other.uuid && !uuid->empty() && *uuid == *other.uuid;
     if (!remountURL || !other.remountURL) return false;
     const std::string host = remountURL->host();
     if (host.empty() || other.remountURL->host().empty()) return false;

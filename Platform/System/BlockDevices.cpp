@@ -81,7 +81,10 @@ BlockDevices::Tags BlockDevices::linked(const std::string& devicePath, const fs:
 }
 
 BlockDevices::Tags BlockDevices::read(const std::string& devicePath) {
-    if (::access(devicePath.c_str(), R_OK) == 0) return probe(devicePath);
+    // udev's links stand in when the device cannot be read, or libblkid
+    // finds no single answer.
+    if (::access(devicePath.c_str(), R_OK) == 0)
+        if (Tags tags = probe(devicePath); tags.uuid) return tags;
     return linked(devicePath);
 }
 

@@ -26,7 +26,9 @@ bool LinuxMountWatcher::wait(std::stop_token stop) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(wakeUp_.get(), &one, sizeof one);
     });
-    pollfd fds[2] = {{wakeUp_.get(), POLLIN, 0}, {monitor_ ? mnt_monitor_get_fd(monitor_) : -1, POLLIN, 0}};
+    // Without a way to wake it, or anything to watch, waiting could never end.
+    if (!wakeUp_.valid() || !monitor_) return false;
+    pollfd fds[2] = {{wakeUp_.get(), POLLIN, 0}, {mnt_monitor_get_fd(monitor_), POLLIN, 0}};
     while (!stop.stop_requested()) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
@@ -37,7 +39,8 @@ bool LinuxMountWatcher::wait(std::stop_token stop) {
             // Drain what the monitor queued, so the next wait blocks again.
             while (mnt_monitor_next_change(monitor_, nullptr, nullptr) == 0) {
             }
-            return !stop.stop_requested();
+            if (!stop.stop_requested()) return true;
+            break;  // the stop came too: its wake-up is read below
         }
     }
     std::uint64_t count = 0;

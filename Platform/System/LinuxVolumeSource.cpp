@@ -138,9 +138,12 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
             identity.kind = mounted.browsable && BlockDevices::isRemovable(options_.sysfsRoot, record.device)
                                 ? VolumeKind::removable
                                 : VolumeKind::internal;
-            identity.uuid = tags.uuid ? tags.uuid
-                                      : std::optional<std::string>(nameBasedUuid(
-                                            record.fileSystem, record.source, record.mountPoint));
+            // A made-up identity only for what never leaves the machine: two
+            // sticks of one kind at one device and mount point would share it.
+            if (tags.uuid)
+                identity.uuid = tags.uuid;
+            else if (identity.kind == VolumeKind::internal)
+                identity.uuid = nameBasedUuid(record.fileSystem, record.source, record.mountPoint);
             identity.name = tags.label ? *tags.label : lastComponent(record.mountPoint);
         }
         result.push_back(std::move(mounted));

@@ -159,6 +159,8 @@ TEST_F(Fixture, VolumesWithoutAFileSystemUuidGetAStableNameBasedOne) {
     EXPECT_EQ((*first)[14], '5');  // name-based, SHA-1
     EXPECT_NE(*first, LinuxVolumeSource::nameBasedUuid("ext4", "/dev/sda2", "/other"));
     EXPECT_NE(*first, LinuxVolumeSource::nameBasedUuid("xfs", "/dev/sda2", "/"));
+    // A removable disk gets none: another stick at the same place would share it.
+    EXPECT_FALSE(at(source().mounts(), "/media/My Disk\ntwo").identity.uuid);
 }
 
 TEST_F(Fixture, RealMountTableAndFreeSpace) {
