@@ -97,6 +97,7 @@ TEST_F(Inspector, FileSystemsWithoutStableNumbersStoreNone) {
     fs::create_directory(folder / "Music");
     EXPECT_FALSE(VolumeInspector::endpoint(folder / "Music", source).fileID);
     EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Music", "exfat"));
+    EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Music", "fuse.sshfs"));  // numbered afresh at each mount
     EXPECT_EQ(VolumeInspector::fileNumber(folder / "Music", "ext4"), inode(folder / "Music"));
 }
 

@@ -33,6 +33,7 @@ TEST(VolumeIdentityMatches, LocalVolumesMatchByUuidAlone) {
     EXPECT_FALSE(a.matches(local(VolumeKind::internal, "ABCD-1234", "Backup")));   // kind differs
     EXPECT_FALSE(a.matches(local(VolumeKind::removable, std::nullopt, "Backup")));
     EXPECT_FALSE(local(VolumeKind::internal, std::nullopt).matches(local(VolumeKind::internal, std::nullopt)));
+    EXPECT_FALSE(local(VolumeKind::removable, "").matches(local(VolumeKind::removable, "")));  // a damaged job file
 }
 
 TEST(VolumeIdentityMatches, SharesMatchByHostIgnoringCasePathAndName) {

@@ -230,6 +230,26 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_FALSE(fs::exists(holding()));
 }
 
+// Held-back items ask for a new plan, which outranks a source that changed
+// while copied (23): the user must review either way, and 25 says why.
+TEST_F(OneWayEngineHoldingTest, HeldBackItemsOutrankASourceChangedWhileCopied) {
+    put(src / "s.txt", "s");
+    put(dst / "s.txt", "s");
+    put(src / "n.txt", "new");
+    const SyncPlan p = plan();
+    script.expect(Script::transfer())
+        .then([this] { fs::rename(dst / "s.txt", holding() / "s.txt"); })  // taken unplanned
+        .then([this] { put(src / "n.txt", "rewritten meanwhile"); })
+        .out(">f+++++++++ 3 3 n.txt\n");
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    EXPECT_TRUE(contains(exit.stderrTail, std::string(OneWayEngine::heldBackLine)));
+    EXPECT_TRUE(contains(exit.stderrTail, "Source changed while copying; copied again next run: n.txt"))
+        << testing::PrintToString(exit.stderrTail);
+    EXPECT_EQ(contents(dst / "s.txt"), "s");
+}
+
 // A run killed before it settled leaves its holding folder behind. The next
 // run puts back what has a free place, keeps the rest there, and names each.
 TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {

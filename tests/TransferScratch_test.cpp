@@ -105,6 +105,10 @@ TEST_F(TransferScratchTest, OnlyATransferThatWritesFilesGetsScratchFolders) {
     RsyncInvocation transfer = invocation(RsyncOperation::mirror(), src, dst);
     TransferScratch::assign(transfer, dst, {});
     EXPECT_FALSE(transfer.partialDirectory || transfer.temporaryDirectory);
+    // A list that may be older than the files a copy job finds gets them anyway.
+    RsyncInvocation copy = invocation(RsyncOperation::copy(), src, dst);
+    TransferScratch::assign(copy, dst, {}, false);
+    EXPECT_TRUE(copy.partialDirectory && copy.temporaryDirectory);
     TransferScratch::assign(transfer, dst, {"file"});
     ASSERT_TRUE(transfer.partialDirectory.has_value());
     EXPECT_TRUE(transfer.partialDirectory->is_absolute());
