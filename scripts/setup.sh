@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev libutf8proc-dev uuid-dev libfmt-dev libsodium-dev
   libsqlite3-dev sqlite3
   libhowardhinnant-date-dev tzdata
-  libmount-dev libblkid-dev
+  libmount-dev libblkid-dev libsystemd-dev dbus-daemon
   rsync time e2fsprogs
 )
 

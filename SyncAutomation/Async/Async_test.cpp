@@ -1,0 +1,136 @@
+#include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/Async/NewestValue.h"
+#include "SyncAutomation/Async/ObserverList.h"
+#include "SyncAutomation/Async/Result.h"
+#include "SyncAutomation/Async/SerialQueue.h"
+#include "SyncAutomation/Async/WorkerPool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelto {
+namespace {
+
+TEST(SerialQueue, RunsWorkInOrderOnOneThreadAndDrainsOnDestruction) {
+    std::vector<int> order;
+    std::vector<std::thread::id> threads;
+    {
+        SerialQueue queue;
+        for (int i = 0; i < 200; ++i) {
+            queue.post([&, i] {
+                order.push_back(i);
+                threads.push_back(std::this_thread::get_id());
+                EXPECT_TRUE(queue.isCurrent());
+            });
+        }
+        EXPECT_FALSE(queue.isCurrent());
+    }
+    ASSERT_EQ(order.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    for (const auto& id : threads) EXPECT_EQ(id, threads.front());
+}
+
+TEST(WorkerPool, RunsEverythingPostedBeforeItGoes) {
+    std::atomic<int> count{0};
+    {
+        WorkerPool pool(3);
+        for (int i = 0; i < 100; ++i) pool.post([&] { ++count; });
+    }
+    EXPECT_EQ(count, 100);
+}
+
+TEST(ManualExecutor, DelayedWorkRunsInTimeOrderAndCancelledWorkNever) {
+    ManualClock clock;
+    ManualExecutor main(clock);
+    std::vector<std::string> ran;
+    auto late = main.postAfter(5, [&] { ran.push_back("late"); });
+    auto early = main.postAfter(2, [&] { ran.push_back("early"); main.post([&] { ran.push_back("posted"); }); });
+    auto cancelled = main.postAfter(3, [&] { ran.push_back("cancelled"); });
+    auto dropped = std::make_unique<DelayedWork>(main.postAfter(1, [&] { ran.push_back("dropped"); }));
+    main.post([&] { ran.push_back("now"); });
+    cancelled.cancel();
+    dropped.reset();
+
+    main.advance(1.9);
+    EXPECT_EQ(ran, std::vector<std::string>{"now"});
+    main.advance(3.1);  // to 5.0: the late work is due exactly now
+    EXPECT_EQ(ran, (std::vector<std::string>{"now", "early", "posted", "late"}));
+    EXPECT_EQ(main.delayedCount(), 0u);
+    EXPECT_DOUBLE_EQ(clock.monotonicSeconds(), 1005.0);
+}
+
+TEST(ManualExecutor, RunUntilTakesWorkPostedFromOtherThreads) {
+    ManualClock clock;
+    ManualExecutor main(clock);
+    bool done = false;
+    std::thread other([&] { main.post([&] { done = main.isCurrent(); }); });
+    EXPECT_TRUE(main.runUntil([&] { return done; }));
+    other.join();
+}
+
+TEST(NewestValue, ANewObserverFirstGetsTheCurrentValueThenOnlyTheNewestPending) {
+    ManualClock clock;
+    ManualExecutor main(clock);
+    NewestValue<int> value(7);
+    std::vector<int> seen;
+    auto subscription = value.observe(main, [&](int v) { seen.push_back(v); });
+    main.runPending();
+    EXPECT_EQ(seen, std::vector<int>{7});
+
+    value.set(8);
+    value.set(9);
+    value.set(10);  // the observer has not run: it keeps only the newest
+    main.runPending();
+    EXPECT_EQ(seen, (std::vector<int>{7, 10}));
+
+    EXPECT_FALSE(value.setIfChanged(10));
+    main.runPending();
+    EXPECT_EQ(seen, (std::vector<int>{7, 10}));
+
+    value.set(11);
+    subscription.reset();  // ended before delivery: nothing more arrives
+    main.runPending();
+    EXPECT_EQ(seen, (std::vector<int>{7, 10}));
+}
+
+TEST(ObserverList, EveryValueReachesEveryObserverInOrderUntilItLetsGo) {
+    ManualClock clock;
+    ManualExecutor main(clock);
+    SerialQueue queue;
+    ObserverList<int> list;
+    std::vector<int> onMain;
+    std::vector<int> onQueue;
+    std::atomic<int> queueCount{0};
+    auto first = list.add(main, [&](int v) { onMain.push_back(v); });
+    auto second = list.add(queue, [&](int v) {
+        onQueue.push_back(v);
+        ++queueCount;
+    });
+    for (int i = 0; i < 5; ++i) list.publish(i);
+    main.runPending();
+    EXPECT_EQ(onMain, (std::vector<int>{0, 1, 2, 3, 4}));
+    first.reset();
+    list.publish(5);
+    main.runPending();
+    EXPECT_EQ(onMain.size(), 5u);
+    EXPECT_EQ(list.size(), 1u);
+    while (queueCount < 6) std::this_thread::yield();
+    EXPECT_EQ(onQueue, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(Result, CarriesTheValueOrRethrowsTheError) {
+    auto good = Result<int>::capture([] { return 3; });
+    EXPECT_EQ(good.get(), 3);
+    auto bad = Result<int>::capture([]() -> int { throw std::runtime_error("no"); });
+    EXPECT_FALSE(bad.hasValue());
+    EXPECT_THROW(bad.get(), std::runtime_error);
+    auto nothing = Result<void>::capture([] { throw std::logic_error("x"); });
+    EXPECT_THROW(nothing.get(), std::logic_error);
+}
+
+}  // namespace
+}  // namespace kelto

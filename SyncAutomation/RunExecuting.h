@@ -1,0 +1,39 @@
+#pragma once
+
+#include "SyncEngine/SyncPlan.h"
+#include "SyncEngine/SyncProgress.h"
+#include "SyncModel/RunRecord.h"
+#include "SyncModel/Support/Uuid.h"
+
+#include <functional>
+#include <optional>
+#include <stop_token>
+
+namespace kelto {
+
+// What a run hands back: its record, and the plan to review when the run
+// stopped because its plan needs confirmation.
+struct RunResult {
+    RunRecord record;
+    std::optional<SyncPlan> review;
+};
+
+// Carries out one run of a job. The call blocks its thread until the run has
+// ended and never throws: failures, skips, cancellation and interruption are
+// outcomes of the record. A stop request cancels the run. `progress` may be
+// called from any thread, any number of times.
+class RunExecuting {
+public:
+    using ProgressCallback = std::function<void(const SyncProgress&)>;
+
+    virtual ~RunExecuting() = default;
+    virtual RunResult run(const Uuid& jobID, RunTrigger trigger, bool confirmed, const ProgressCallback& progress,
+                          std::stop_token stop) = 0;
+
+protected:
+    RunExecuting() = default;
+    RunExecuting(const RunExecuting&) = default;
+    RunExecuting& operator=(const RunExecuting&) = default;
+};
+
+}  // namespace kelto
