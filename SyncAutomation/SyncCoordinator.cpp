@@ -1,0 +1,98 @@
+#include "SyncAutomation/SyncCoordinator.h"
+
+#include "SyncAutomation/VolumeInspector.h"
+
+#include <algorithm>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+SkipReason skipReason(EndpointResolution::Case unavailable) {
+    switch (unavailable) {
+        case EndpointResolution::Case::folderMissing: return SkipReason::folderMissing;
+        case EndpointResolution::Case::identityMismatch: return SkipReason::identityMismatch;
+        default: return SkipReason::deviceNotConnected;
+    }
+}
+
+fs::path availableFolder(const EndpointResolution& resolution) {
+    if (resolution.kind != EndpointResolution::Case::available)
+        throw SyncPreviewError::unavailable(skipReason(resolution.kind));
+    return resolution.url;
+}
+
+// The identity of the volume the folder is on now; the stored one when that
+// cannot be told.
+VolumeIdentity currentIdentity(const Endpoint& endpoint, const fs::path& folder,
+                               const std::vector<MountedVolume>& mounted,
+                               const EndpointResolver::IdentityLookup& identityAt) {
+    if (endpoint.volume.kind == VolumeKind::internal) {
+        try {
+            return identityAt(folder);
+        } catch (...) {
+            return endpoint.volume;
+        }
+    }
+    const auto folderParts = VolumeInspector::components(folder);
+    const MountedVolume* holder = nullptr;
+    for (const MountedVolume& volume : mounted) {
+        if (!VolumeInspector::isPrefix(VolumeInspector::components(volume.root), folderParts)) continue;
+        if (!holder || volume.root.native().size() > holder->root.native().size()) holder = &volume;
+    }
+    return holder ? holder->identity : endpoint.volume;
+}
+
+// The traits one side is synchronised with: its own, except that a two-way
+// job compares times with the coarser window of the two, and either side
+// being remote makes the whole transfer a network one.
+FileSystemTraits derivedTraits(const FileSystemTraits& own, const FileSystemTraits& other, SyncMode mode) {
+    FileSystemTraits traits = own;
+    if (mode == SyncMode::twoWay) traits.modifyWindow = std::max(own.modifyWindow, other.modifyWindow);
+    traits.isNetwork = own.isNetwork || other.isNetwork;
+    return traits;
+}
+
+}  // namespace
+
+SyncJob SyncCoordinator::findJob(const Uuid& jobID) const {
+    std::vector<SyncJob> jobs = services_.jobs();
+    const auto found = std::find_if(jobs.begin(), jobs.end(), [&](const SyncJob& job) { return job.id == jobID; });
+    if (found == jobs.end()) throw SyncPreviewError::jobNotFound();
+    return std::move(*found);
+}
+
+SyncCoordinator::ResolvedJob SyncCoordinator::resolve(const Uuid& jobID) const {
+    ResolvedJob resolved;
+    resolved.job = findJob(jobID);
+    resolved.mounted = services_.volumes();
+    Endpoint& source = resolved.job.source;
+    Endpoint& destination = resolved.job.destination;
+    const EndpointResolution sourceNow = EndpointResolver::resolve(source, resolved.mounted, services_.identityAt);
+    const EndpointResolution destinationNow =
+        EndpointResolver::resolve(destination, resolved.mounted, services_.identityAt);
+    resolved.a = availableFolder(sourceNow);
+    resolved.b = availableFolder(destinationNow);
+
+    source.volume = currentIdentity(source, resolved.a, resolved.mounted, services_.identityAt);
+    destination.volume = currentIdentity(destination, resolved.b, resolved.mounted, services_.identityAt);
+
+    resolved.rawA = FileSystemTraits::forVolume(source.volume);
+    resolved.rawB = FileSystemTraits::forVolume(destination.volume);
+    resolved.traitsA = derivedTraits(resolved.rawA, resolved.rawB, resolved.job.mode);
+    resolved.traitsB = derivedTraits(resolved.rawB, resolved.rawA, resolved.job.mode);
+    return resolved;
+}
+
+void SyncCoordinator::volumeWillUnmount(const fs::path& volume) {
+    for (const auto& control : active_.controls())
+        if (const RunControl::Cancellation cancellation = control->volumeWillUnmount(volume)) cancellation();
+}
+
+fs::path SyncCoordinator::baselineFile(const Uuid& jobID) const {
+    return services_.supportDirectory / "state" / (jobID.string() + ".sqlite");
+}
+
+}  // namespace kelto

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "SyncAutomation/ActiveRuns.h"
+#include "SyncAutomation/EndpointResolver.h"
+#include "SyncAutomation/MountedVolume.h"
+#include "SyncAutomation/RunPreviewing.h"
+#include "SyncAutomation/SyncPreviewError.h"
+#include "SyncEngine/FileSystemTraits.h"
+#include "SyncEngine/RsyncRunner.h"
+#include "SyncEngine/SyncPlan.h"
+#include "SyncEngine/TwoWaySide.h"
+#include "SyncModel/RunHistoryStore.h"
+#include "SyncModel/SyncJob.h"
+#include "SyncModel/Support/Uuid.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <vector>
+
+namespace kelto {
+
+// Resolves jobs against the volumes mounted now, previews them, lists their
+// mounted roots and hears of volumes going away. It reads the jobs, the
+// mount table, the power source and the disks' free space only through the
+// services it is built with, which may be called from any thread; they never
+// change after construction, so resolution takes no lock.
+class SyncCoordinator final : public RunPreviewing {
+public:
+    struct Services {
+        // The job list read afresh at every call; empty when it cannot be read.
+        std::function<std::vector<SyncJob>()> jobs;
+        // What every engine runs rsync through.
+        std::shared_ptr<const RsyncRunner> rsync;
+        // Two-way baselines live in its "state" folder.
+        std::filesystem::path supportDirectory;
+        std::filesystem::path logDirectory;
+        RunHistoryStore& history;
+        // The volumes mounted now.
+        std::function<std::vector<MountedVolume>()> volumes;
+        std::function<bool()> isOnBattery;
+        // Free bytes of the volume holding the path; the flag tells a network
+        // volume. May throw: the run that asked fails.
+        std::function<std::int64_t(const std::filesystem::path&, bool isNetwork)> freeSpace;
+        // The identity of the volume holding a path; may throw.
+        EndpointResolver::IdentityLookup identityAt;
+    };
+
+    // A job as it can be synchronised now.
+    struct ResolvedJob {
+        SyncJob job;  // each endpoint's volume replaced by the one its folder is on now
+        std::filesystem::path a;  // the source folder as mounted now
+        std::filesystem::path b;  // the destination folder
+        std::vector<MountedVolume> mounted;  // the mount table read for this resolution
+        FileSystemTraits rawA;  // of the source volume
+        FileSystemTraits rawB;
+        FileSystemTraits traitsA;  // what the source side is synchronised with, from both
+        FileSystemTraits traitsB;
+
+        // The sides as the two-way engine takes them, with the volume UUIDs now.
+        TwoWaySide sideA() const { return {a, traitsA, job.source.volume.uuid}; }
+        TwoWaySide sideB() const { return {b, traitsB, job.destination.volume.uuid}; }
+    };
+
+    explicit SyncCoordinator(Services services) : services_(std::move(services)) {}
+    SyncCoordinator(const SyncCoordinator&) = delete;
+    SyncCoordinator& operator=(const SyncCoordinator&) = delete;
+
+    // The job by its id, on the folders mounted now. Throws SyncPreviewError:
+    // jobNotFound, or unavailable with the source's reason, else the
+    // destination's.
+    ResolvedJob resolve(const Uuid& jobID) const;
+
+    // A volume is about to go away: every active run with a folder on it is
+    // cancelled and interrupted; the others remember it, in case their
+    // folders turn out to be on it. Callable from any thread; the same
+    // volume twice does no harm.
+    void volumeWillUnmount(const std::filesystem::path& volume);
+
+    // The plan a run would start from. Takes no sleep assertion, registers
+    // no run, writes no log, asks no guard and never writes the baseline.
+    // Throws SyncPreviewError, CancellationError, and the engines' errors
+    // unchanged.
+    SyncPlan preview(const Uuid& jobID, std::stop_token stop) override;
+
+    // The folders holding the job's archives that are mounted now, in job
+    // order: both for two-way jobs, the destination for the others. Throws
+    // SyncPreviewError::jobNotFound only.
+    std::vector<std::filesystem::path> availableRoots(const Uuid& jobID) const;
+
+    // Free bytes of the volume holding the path. Throws FileError.
+    static std::int64_t availableSpace(const std::filesystem::path& path, bool isNetwork);
+
+    // Where a job's two-way baseline lives.
+    std::filesystem::path baselineFile(const Uuid& jobID) const;
+
+    ActiveRuns& active() { return active_; }
+
+private:
+    // The first job with the id in a fresh read of the list.
+    SyncJob findJob(const Uuid& jobID) const;
+
+    const Services services_;
+    ActiveRuns active_;
+};
+
+}  // namespace kelto

@@ -1,0 +1,341 @@
+#include "SyncAutomation/SyncCoordinator.h"
+
+#include "SyncAutomation/VolumeInspector.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/FakeVolumeSource.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <optional>
+#include <thread>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+using test::volumeIdentity;
+
+// Resolution and previews that fail before planning never start rsync.
+class NoRsync final : public RsyncRunner {
+public:
+    RsyncExit run(const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token, const RawLineHandler&,
+                  const EventHandler&) const override {
+        ADD_FAILURE() << "rsync was started";
+        return RsyncExit(1, {});
+    }
+};
+
+template <class Call>
+std::optional<SyncPreviewError> previewErrorOf(Call&& call) {
+    try {
+        call();
+    } catch (const SyncPreviewError& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+// A coordinator on a mount table the test writes, over real temporary folders.
+struct Coordinator : ::testing::Test {
+    test::TemporaryFolder tmp;
+    test::FakeVolumeSource source;
+    std::vector<SyncJob> jobs;
+    RunHistoryStore history{tmp / "support/history", tmp / "logs"};
+    int identityLookups = 0;
+    int failLookupsAfter = -1;  // below 0: never
+
+    SyncCoordinator coordinator{{
+        .jobs = [this] { return jobs; },
+        .rsync = std::make_shared<NoRsync>(),
+        .supportDirectory = tmp / "support",
+        .logDirectory = tmp / "logs",
+        .history = history,
+        .volumes = [this] { return VolumeInspector::mountedVolumes(source); },
+        .isOnBattery = [] { return false; },
+        .freeSpace = [](const fs::path&, bool) -> std::int64_t { return 0; },
+        .identityAt =
+            [this](const fs::path& path) {
+                if (failLookupsAfter >= 0 && identityLookups++ >= failLookupsAfter)
+                    throw FileError(EIO, "find the volume of", path);
+                return VolumeInspector::identity(path, source);
+            },
+    }};
+
+    Coordinator() { source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system")); }
+
+    // A removable disk mounted at tmp/<name>.
+    fs::path disk(const std::string& name, const std::string& uuid, const std::string& fileSystem = "vfat") {
+        const fs::path root = tmp / name;
+        fs::create_directories(root);
+        source.add(root, volumeIdentity(VolumeKind::removable, uuid, name, fileSystem));
+        return root;
+    }
+
+    Endpoint endpointAt(const fs::path& folder) {
+        fs::create_directories(folder);
+        return VolumeInspector::endpoint(folder, source);
+    }
+
+    const SyncJob& addJob(SyncMode mode, Endpoint from, Endpoint to) {
+        SyncJob job = SyncJob::newJob("Job");
+        job.mode = mode;
+        job.source = std::move(from);
+        job.destination = std::move(to);
+        jobs.push_back(std::move(job));
+        return jobs.back();
+    }
+
+    void unplug(const fs::path& root) {
+        std::erase_if(source.table, [&](const MountedFileSystem& m) { return m.mountPoint == root; });
+    }
+};
+
+TEST_F(Coordinator, WhenBothSidesAreUnavailableTheSourcesReasonIsGiven) {
+    const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Photos");
+    const Endpoint internal = endpointAt(tmp / "Backup");
+    const Uuid diskFirst = addJob(SyncMode::mirror, onDisk, internal).id;
+    const Uuid internalFirst = addJob(SyncMode::mirror, internal, onDisk).id;
+    unplug(tmp / "Stick");
+    fs::remove(tmp / "Backup");
+
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(diskFirst); }),
+              SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(internalFirst); }),
+              SyncPreviewError::unavailable(SkipReason::folderMissing));
+}
+
+TEST_F(Coordinator, AnIdNotInTheListIsNotFoundEverywhere) {
+    const auto notFound = SyncPreviewError::jobNotFound();
+    const Uuid missing = Uuid::random();
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);  // an empty or unreadable list
+
+    addJob(SyncMode::mirror, endpointAt(tmp / "a"), endpointAt(tmp / "b"));
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
+    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
+    EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
+}
+
+TEST_F(Coordinator, TwoWayJobsCompareTimesWithTheCoarserWindowOneWayJobsEachWithItsOwn) {
+    // FAT keeps times to two seconds; ext4 exactly.
+    const Endpoint onFat = endpointAt(disk("Stick", "USB", "vfat") / "Photos");
+    const Endpoint onExt4 = endpointAt(tmp / "Backup");
+    const Uuid twoWay = addJob(SyncMode::twoWay, onFat, onExt4).id;
+    const Uuid mirror = addJob(SyncMode::mirror, onFat, onExt4).id;
+
+    const auto both = coordinator.resolve(twoWay);
+    EXPECT_EQ(both.rawA.modifyWindow, 1);
+    EXPECT_EQ(both.rawB.modifyWindow, 0);
+    EXPECT_EQ(both.traitsA.modifyWindow, 1);
+    EXPECT_EQ(both.traitsB.modifyWindow, 1);
+    EXPECT_EQ(both.traitsB.fileSystem, "ext4");  // otherwise its own
+    EXPECT_TRUE(both.traitsB.preservesPermissions);
+    EXPECT_FALSE(both.traitsA.caseSensitive);
+
+    const auto own = coordinator.resolve(mirror);
+    EXPECT_EQ(own.traitsA.modifyWindow, 1);
+    EXPECT_EQ(own.traitsB.modifyWindow, 0);
+    EXPECT_EQ(own.a, tmp / "Stick/Photos");
+    EXPECT_EQ(own.b, tmp / "Backup");
+}
+
+TEST_F(Coordinator, ANetworkSideMakesBothDerivedTraitsNetworkButNotTheLocalRawOnes) {
+    fs::create_directories(tmp / "share");
+    VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "export", "nfs4");
+    share.remountURL = Url::parse("nfs://server/export");
+    source.add(tmp / "share", share);
+    const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "Photos"), endpointAt(tmp / "share/Photos")).id;
+
+    const auto resolved = coordinator.resolve(id);
+    EXPECT_FALSE(resolved.rawA.isNetwork);
+    EXPECT_TRUE(resolved.rawB.isNetwork);
+    EXPECT_TRUE(resolved.traitsA.isNetwork);
+    EXPECT_TRUE(resolved.traitsB.isNetwork);
+}
+
+TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
+    // The temporary folder is a volume of its own, so the disk's mount is the
+    // longer of two that hold its folder.
+    source.add(tmp.path(), volumeIdentity(VolumeKind::internal, "TMP", "tmp"));
+    const Endpoint photos = endpointAt(disk("first", "USB") / "Photos");
+    const Uuid id = addJob(SyncMode::copy, photos, endpointAt(tmp / "Backup")).id;
+
+    VolumeIdentity now = photos.volume;
+    now.name = "Renamed";
+    now.isReadOnly = true;
+    unplug(tmp / "first");
+    fs::create_directories(tmp / "second");
+    fs::rename(tmp / "first/Photos", tmp / "second/Photos");
+    source.add(tmp / "second", now);
+
+    const auto resolved = coordinator.resolve(id);
+    EXPECT_EQ(resolved.a, tmp / "second/Photos");
+    EXPECT_EQ(resolved.job.source.volume, now);
+    EXPECT_EQ(resolved.job.source.path, photos.path);  // only the volume is replaced
+    EXPECT_EQ(resolved.rawA, FileSystemTraits::forVolume(now));
+
+    // Two mounts at the same place: the first one listed.
+    VolumeIdentity again = now;
+    again.name = "Again";
+    source.add(tmp / "second", again);
+    EXPECT_EQ(coordinator.resolve(id).job.source.volume, now);
+}
+
+TEST_F(Coordinator, AnInternalEndpointTakesTheIdentityLookedUpNowOrKeepsItsOwn) {
+    const Endpoint photos = endpointAt(tmp / "Photos");
+    const Uuid id = addJob(SyncMode::mirror, photos, endpointAt(tmp / "Backup")).id;
+    source.table.front().identity.name = "Renamed";
+
+    const auto looked = coordinator.resolve(id);
+    EXPECT_EQ(looked.job.source.volume.name, "Renamed");
+    EXPECT_EQ(looked.job.destination.volume.name, "Renamed");
+
+    // The lookups fail once the resolver has checked both folders with them.
+    failLookupsAfter = 2;
+    const auto kept = coordinator.resolve(id);
+    EXPECT_EQ(identityLookups, 4);
+    EXPECT_EQ(kept.job.source.volume, photos.volume);
+    EXPECT_EQ(kept.job.source.volume.name, "system");
+}
+
+TEST_F(Coordinator, APreviewWithoutItsDestinationDiskStartsNothing) {
+    const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Backup");
+    const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "Photos"), onDisk).id;
+    unplug(tmp / "Stick");
+    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(id, {}); }),
+              SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
+    EXPECT_FALSE(fs::exists(tmp / "support/state"));
+}
+
+TEST_F(Coordinator, AvailableRootsAreTheMountedSidesThatHoldArchives) {
+    const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Photos");
+    const Endpoint internal = endpointAt(tmp / "Backup");
+    const Uuid mirror = addJob(SyncMode::mirror, onDisk, internal).id;
+    const Uuid twoWay = addJob(SyncMode::twoWay, internal, onDisk).id;
+    const Uuid twoWayBack = addJob(SyncMode::twoWay, onDisk, internal).id;
+
+    // The source of a one-way job holds no archive.
+    EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
+    EXPECT_EQ(coordinator.availableRoots(twoWayBack), (std::vector<fs::path>{tmp / "Stick/Photos", tmp / "Backup"}));
+
+    unplug(tmp / "Stick");
+    EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
+    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{tmp / "Backup"});
+    fs::remove(tmp / "Backup");
+    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{});
+}
+
+TEST_F(Coordinator, AnUnmountInterruptsTheRunsWithAFolderOnThatVolumeOnly) {
+    struct Run {
+        std::shared_ptr<RunControl> control = std::make_shared<RunControl>();
+        std::atomic<int> calls{0};
+    };
+    Run onDisk, elsewhere;
+    for (Run* run : {&onDisk, &elsewhere}) {
+        run->control->setCancellation([run] { ++run->calls; });
+        coordinator.active().insert(Uuid::random(), run->control);
+    }
+    onDisk.control->setRoots({"/home/me/Photos", "/media/me/Disk/Backup"});
+    elsewhere.control->setRoots({"/home/me/Music", "/media/me/Disk2/Backup"});
+
+    coordinator.volumeWillUnmount("/media/me/Disk");
+    coordinator.volumeWillUnmount("/media/me/Disk");  // reported again on did-unmount
+    EXPECT_EQ(onDisk.calls, 2);
+    EXPECT_EQ(elsewhere.calls, 0);
+    EXPECT_EQ(onDisk.control->finish(), RunOutcome::interrupted());
+    EXPECT_EQ(elsewhere.control->finish(), std::nullopt);
+}
+
+TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
+    const auto control = std::make_shared<RunControl>();
+    const Uuid token = Uuid::random();
+    control->setCancellation([&] {
+        control->cancel();
+        coordinator.active().remove(token);
+        coordinator.volumeWillUnmount("/media/me/Disk");
+    });
+    control->setRoots({"/home/me/Photos", "/media/me/Disk/Backup"});
+    coordinator.active().insert(token, control);
+
+    // Run on a thread of its own, so that a deadlock fails the test instead of hanging it.
+    const auto done = std::make_shared<std::promise<void>>();
+    std::future<void> notified = done->get_future();
+    std::thread([this, done] {
+        coordinator.volumeWillUnmount("/media/me/Disk");
+        done->set_value();
+    }).detach();
+    ASSERT_EQ(notified.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_TRUE(coordinator.active().controls().empty());
+    EXPECT_EQ(control->finish(), RunOutcome::interrupted());
+}
+
+TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
+    constexpr int runs = 8;
+    std::vector<std::shared_ptr<RunControl>> controls;
+    std::vector<std::atomic<int>> calls(runs);
+    for (int i = 0; i < runs; ++i) {
+        controls.push_back(std::make_shared<RunControl>());
+        controls[i]->setCancellation([&calls, i] { ++calls[i]; });
+        controls[i]->setRoots({"/home/me/" + std::to_string(i), "/media/Disk" + std::to_string(i) + "/Backup"});
+        coordinator.active().insert(Uuid::random(), controls[i]);
+    }
+
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {  // every disk goes, among unrelated ones
+        for (int round = 0; round < 50; ++round)
+            for (int i = 0; i < runs; ++i) {
+                coordinator.volumeWillUnmount("/media/Other" + std::to_string(i));
+                if (round == 25) coordinator.volumeWillUnmount("/media/Disk" + std::to_string(i));
+            }
+    });
+    threads.emplace_back([&] {  // the runner cancels the first half
+        for (int round = 0; round < 50; ++round)
+            for (int i = 0; i < runs / 2; ++i)
+                if (const auto cancellation = controls[i]->cancel()) cancellation();
+    });
+    threads.emplace_back([&] {  // runs come and go meanwhile
+        for (int round = 0; round < 200; ++round) {
+            const Uuid token = Uuid::random();
+            auto passing = std::make_shared<RunControl>();
+            passing->setRoots({"/media/Disk0/Other"});
+            coordinator.active().insert(token, passing);
+            coordinator.active().remove(token);
+        }
+    });
+    threads.emplace_back([&] {  // the second half ends while all this goes on
+        for (int i = runs / 2; i < runs; ++i) controls[i]->finish();
+    });
+    for (auto& thread : threads) thread.join();
+
+    for (int i = 0; i < runs / 2; ++i) {
+        EXPECT_EQ(calls[i], 51) << i;  // each cancel and the one unmount of its disk
+        EXPECT_EQ(controls[i]->finish(), RunOutcome::interrupted()) << i;
+    }
+    for (int i = runs / 2; i < runs; ++i) {
+        const int before = calls[i];
+        coordinator.volumeWillUnmount("/media/Disk" + std::to_string(i));
+        EXPECT_FALSE(controls[i]->cancel());
+        EXPECT_EQ(calls[i], before) << i;
+        EXPECT_LE(calls[i], 1) << i;
+    }
+}
+
+TEST(SyncCoordinatorSpace, FreeSpaceOfAFolderOrAFileErrorNamingIt) {
+    test::TemporaryFolder tmp;
+    EXPECT_GT(SyncCoordinator::availableSpace(tmp.path(), false), 0);
+    EXPECT_GT(SyncCoordinator::availableSpace(tmp.path(), true), 0);
+    try {
+        SyncCoordinator::availableSpace(tmp / "gone", false);
+        ADD_FAILURE() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), ENOENT);
+        EXPECT_EQ(e.path(), tmp / "gone");
+    }
+}
+
+}  // namespace
+}  // namespace kelto
