@@ -46,6 +46,12 @@ void FileRunLog::flush() {
     pending_.clear();
 }
 
+void FileRunLog::sync() {
+    flush();
+    // EINVAL: a special file (a terminal, /dev/null) that has no disk to reach.
+    if (::fsync(fd_) != 0 && errno != EINVAL) throw FileError(errno, "Could not write the run log", path_);
+}
+
 void FileRunLog::close() {
     if (fd_ < 0) return;
     int error = 0;

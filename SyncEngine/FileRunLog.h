@@ -21,6 +21,8 @@ public:
 
     void writeLine(std::string_view line) override;
     void flush() override;
+    // Flushes and asks the system to put the file on the disk.
+    void sync();
     // Flushes and closes; throws the first failure of either.
     void close();
 
