@@ -1,0 +1,90 @@
+#include "Platform/System/LogindSleepInhibitor.h"
+#include "SyncAutomation/SleepAssertion.h"
+
+#include "tests/support/FakeLogind.h"
+#include "tests/support/PrivateBus.h"
+
+#include <fcntl.h>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Generous: the bus daemon lets go of its copy of the descriptor at once.
+constexpr auto releaseTimeout = 10s;
+
+class LogindSleepInhibitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!bus.running()) GTEST_SKIP() << bus.reason();
+    }
+
+    test::PrivateBus bus;
+    LogindSleepInhibitor inhibitor;
+};
+
+TEST_F(LogindSleepInhibitorTest, BlocksSleepAndIdleForTheRunUntilReleased) {
+    test::FakeLogind logind(bus.address());
+    SleepAssertion assertion(inhibitor, std::string(SleepAssertion::runReason));
+
+    const std::vector<test::FakeLogind::InhibitCall> expected{
+        {"sleep:idle", "Kelto Sync", "Kelto Sync is synchronizing folders", "block"}};
+    EXPECT_EQ(logind.calls(), expected);
+    EXPECT_TRUE(assertion.isHeld());
+    EXPECT_FALSE(logind.released(0));
+
+    assertion.release();
+    EXPECT_TRUE(logind.waitForRelease(0, releaseTimeout));
+    assertion.release();
+    EXPECT_EQ(logind.calls().size(), 1u);
+    EXPECT_EQ(logind.granted(), 1u);
+}
+
+TEST_F(LogindSleepInhibitorTest, DestructionReleases) {
+    test::FakeLogind logind(bus.address());
+    {
+        SleepAssertion assertion(inhibitor, "reason");
+        EXPECT_FALSE(logind.released(0));
+    }
+    EXPECT_TRUE(logind.waitForRelease(0, releaseTimeout));
+}
+
+// A child process such as rsync must not inherit the lock and keep the
+// system awake after the run has let go.
+TEST_F(LogindSleepInhibitorTest, TheHeldDescriptorIsClosedOnExec) {
+    test::FakeLogind logind(bus.address());
+    const auto held = inhibitor.take("reason");
+    ASSERT_TRUE(held);
+    EXPECT_NE(::fcntl(held->get(), F_GETFD) & FD_CLOEXEC, 0);
+}
+
+TEST_F(LogindSleepInhibitorTest, ARefusalHoldsNothing) {
+    test::FakeLogind logind(bus.address());
+    logind.refuse();
+    {
+        SleepAssertion assertion(inhibitor, "reason");
+        EXPECT_FALSE(assertion.isHeld());
+        assertion.release();
+    }
+    EXPECT_EQ(logind.calls().size(), 1u);
+    EXPECT_EQ(logind.granted(), 0u);
+}
+
+TEST_F(LogindSleepInhibitorTest, WithoutLogindNothingIsHeld) {
+    EXPECT_FALSE(inhibitor.take("reason"));
+}
+
+TEST(LogindSleepInhibitor, WithoutASystemBusNothingIsHeld) {
+    test::TemporaryFolder folder;
+    test::SystemBusAddress missing("unix:path=" + (folder / "no-socket").native());
+    LogindSleepInhibitor inhibitor;
+    SleepAssertion assertion(inhibitor, "reason");
+    EXPECT_FALSE(assertion.isHeld());
+    assertion.release();
+}
+
+}  // namespace
+}  // namespace kelto

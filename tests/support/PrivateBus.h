@@ -1,0 +1,50 @@
+#pragma once
+
+#include "SyncModel/Support/FileDescriptor.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+namespace kelto::test {
+
+// Points the process's system bus at another address while it lives.
+class SystemBusAddress {
+public:
+    explicit SystemBusAddress(const std::string& address);
+    ~SystemBusAddress();
+    SystemBusAddress(const SystemBusAddress&) = delete;
+    SystemBusAddress& operator=(const SystemBusAddress&) = delete;
+
+private:
+    std::optional<std::string> previous_;
+};
+
+// A dbus-daemon of the test's own, with no services to start on demand,
+// standing in for the system bus while it lives. When the daemon cannot be
+// started, running() is false and reason() says why.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool running() const { return pid_ > 0; }
+    const std::string& reason() const { return reason_; }
+    const std::string& address() const { return address_; }
+
+private:
+    void stop();
+
+    TemporaryFolder folder_;
+    pid_t pid_ = -1;
+    FileDescriptor output_;
+    std::string address_;
+    std::string reason_;
+    std::optional<SystemBusAddress> systemBus_;
+};
+
+}  // namespace kelto::test
