@@ -9,6 +9,7 @@
 #include "SyncAutomation/Async/WorkerPool.h"
 #include "SyncAutomation/RunExecuting.h"
 #include "SyncAutomation/RunPreviewing.h"
+#include "SyncAutomation/RunRequesting.h"
 #include "SyncAutomation/RunStatus.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncModel/RunRecord.h"
@@ -45,23 +46,22 @@ namespace kelto {
 // dropped. Subscriptions may outlive the runner. The runner must not be
 // destroyed by work running on its own queue (a performIfIdle closure), and a
 // run or preview that ignores its stop request keeps the destructor waiting.
-class JobRunner {
+class JobRunner final : public RunRequesting {
 public:
     using StatusMap = std::map<Uuid, RunStatus>;
     using StatusCallback = std::function<void(const StatusMap&)>;
-    using RecordCallback = std::function<void(const RunRecord&)>;
 
     // Progress reports closer together than this are dropped.
     static constexpr double progressInterval = 0.1;
 
     JobRunner(RunExecuting& executor, Executor& replies, const Clock& clock = SystemClock::shared());
-    ~JobRunner();
+    ~JobRunner() override;
     JobRunner(const JobRunner&) = delete;
     JobRunner& operator=(const JobRunner&) = delete;
 
     // Queues a run; `done` gets false when the runner is shutting down or the
     // job is busy, and nothing changes then.
-    void enqueue(const Uuid& jobID, RunTrigger trigger, std::function<void(bool)> done = {});
+    void enqueue(const Uuid& jobID, RunTrigger trigger, std::function<void(bool)> done = {}) override;
     // Stops the job's active run (its record still comes), or drops its
     // queued or parked request without a record.
     void cancel(const Uuid& jobID, std::function<void()> done = {});
@@ -86,7 +86,7 @@ public:
     // current map (empty when nothing is busy), and a slow one only the newest.
     Subscription observeStatuses(Executor& executor, StatusCallback callback);
     // Every finished run's record, parked runs' included; nothing at first.
-    Subscription observeCompletions(Executor& executor, RecordCallback callback);
+    Subscription observeCompletions(Executor& executor, RecordCallback callback) override;
 
 private:
     struct Request {

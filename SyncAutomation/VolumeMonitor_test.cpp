@@ -1,5 +1,8 @@
 #include "SyncAutomation/VolumeMonitor.h"
 
+#include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/VolumeMonitorEvents.h"
+
 #include "SyncModel/Support/Clock.h"
 #include "tests/support/FakeVolumeSource.h"
 
@@ -113,6 +116,30 @@ TEST_F(Monitor, AnotherDiskAtTheSameMountPointGoesAndComes) {
     EXPECT_EQ(stream->next(10s), VolumeEvent::unmounted("/media/Stick"));
     EXPECT_EQ(stream->next(10s), VolumeEvent::mounted("/media/Stick"));
     EXPECT_FALSE(stream->next(0ms));
+}
+
+TEST_F(Monitor, PushedEventsReachTheObserverInOrderUntilItLetsGo) {
+    const auto monitor = start();
+    VolumeMonitorEvents events(*monitor);
+    ManualClock manualClock;
+    ManualExecutor main(manualClock);
+    std::vector<VolumeEvent> seen;
+    Subscription subscription = events.observe(main, [&](const VolumeEvent& event) { seen.push_back(event); });
+
+    change([&] { source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick")); });
+    ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 1; }));
+    change([&] { source.table.pop_back(); });
+    ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen, (std::vector<VolumeEvent>{VolumeEvent::mounted("/media/Stick"),
+                                              VolumeEvent::unmounted("/media/Stick")}));
+
+    // Ending it joins the pulling thread: nothing is posted afterwards.
+    subscription.reset();
+    const auto witness = monitor->events();
+    change([&] { source.add("/media/Disk", volumeIdentity(VolumeKind::removable, "DISK", "Disk")); });
+    EXPECT_EQ(witness->next(10s), VolumeEvent::mounted("/media/Disk"));
+    EXPECT_EQ(main.runPending(), 0u);
+    EXPECT_EQ(seen.size(), 2u);
 }
 
 TEST(VolumeEventStreamTest, NextEndsOnStop) {

@@ -1,0 +1,615 @@
+#include "SyncAutomation/AutomationScheduler.h"
+
+#include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/Async/ObserverList.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/FakeSystemEvents.h"
+#include "tests/support/FakeVolumeEvents.h"
+#include "tests/support/FakeVolumeSource.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <date/date.h>
+#include <date/tz.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <ostream>
+
+namespace kelto {
+
+namespace {
+
+namespace fs = std::filesystem;
+using test::volumeIdentity;
+
+constexpr double minute = 60;
+constexpr double hour = 3600;
+
+// Instants are written in UTC; comments give Berlin's wall clock (UTC+2 in
+// June). 10 June 2026 is a Wednesday.
+Date utc(int y, unsigned mo, unsigned d, int h, int mi) {
+    const ::date::sys_days day = ::date::year{y} / mo / d;
+    return Date::fromUnix(static_cast<double>(day.time_since_epoch() / std::chrono::seconds{1}) + h * hour +
+                          mi * minute);
+}
+
+const Date start = utc(2026, 6, 10, 6, 0);  // 08:00
+
+struct Request {
+    Uuid jobID;
+    RunTrigger trigger = RunTrigger::manual;
+    friend bool operator==(const Request&, const Request&) = default;
+    friend void PrintTo(const Request& r, std::ostream* out) {
+        *out << r.jobID.string() << " " << enumName(r.trigger);
+    }
+};
+
+// Takes every request; the test publishes finished runs.
+class FakeRunner final : public RunRequesting {
+public:
+    std::vector<Request> requests;
+
+    void enqueue(const Uuid& jobID, RunTrigger trigger, std::function<void(bool)> done) override {
+        requests.push_back({jobID, trigger});
+        if (done) done(true);
+    }
+    Subscription observeCompletions(Executor& executor, RecordCallback callback) override {
+        return completions_.add(executor, std::move(callback));
+    }
+    void finish(const Uuid& jobID, Date startedAt) {
+        RunRecord record;
+        record.id = Uuid::random();
+        record.jobID = jobID;
+        record.startedAt = startedAt;
+        record.endedAt = startedAt.adding(minute);
+        completions_.publish(record);
+    }
+    std::size_t observerCount() const { return completions_.size(); }
+
+private:
+    ObserverList<RunRecord> completions_;
+};
+
+// Delayed work that runs even when its handle is dropped, as a timer whose
+// cancellation came too late would.
+class LateCancellingExecutor final : public MainExecutor {
+public:
+    explicit LateCancellingExecutor(ManualExecutor& inner) : inner_(inner) {}
+    void post(Work work) override { inner_.post(std::move(work)); }
+    DelayedWork postAfter(double seconds, Work work) override {
+        kept_.push_back(inner_.postAfter(seconds, std::move(work)));
+        return DelayedWork([] {});
+    }
+    bool isCurrent() const override { return inner_.isCurrent(); }
+
+private:
+    ManualExecutor& inner_;
+    std::vector<DelayedWork> kept_;
+};
+
+// Everything runs on the test's thread: the main executor and the workers
+// are manual, and the workers read the mount table the test keeps.
+struct SchedulerTest : ::testing::Test {
+    test::TemporaryFolder folder;
+    const fs::path root = fs::canonical(folder.path());
+    const fs::path support = root / "support";
+    ManualClock clock{start};
+    ManualExecutor main{clock};
+    ManualExecutor workers{clock};
+    FakeRunner runner;
+    test::FakeSystemEvents systemEvents;
+    test::FakeVolumeEvents volumeEvents;
+    const ::date::time_zone* zone = ::date::locate_zone("Europe/Berlin");
+
+    std::vector<SyncJob> jobs;
+    std::map<Uuid, Date> lastRuns;
+    std::map<Uuid, Date> lastSuccesses;
+    std::vector<Uuid> asked;
+    std::size_t jobReads = 0;
+
+    std::vector<MountedVolume> mounted;
+    std::map<fs::path, Date> appearances;
+
+    const VolumeIdentity home = volumeIdentity(VolumeKind::internal, "HOME", "home");
+    const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "STICK", "Stick", "vfat");
+    const VolumeIdentity disk = volumeIdentity(VolumeKind::removable, "DISK", "Disk");
+    const VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "share", "nfs4");
+
+    std::unique_ptr<AutomationScheduler> scheduler;  // last: goes before what it uses
+
+    SchedulerTest() {
+        for (const char* folder : {"home/Pictures", "home/Copies", "media/Stick/Photos", "media/Disk/Backup", "net/share/Copies"})
+            fs::create_directories(root / folder);
+        mounted.push_back({root / "home", home});
+    }
+
+    AutomationScheduler::Services services() {
+        AutomationScheduler::Services s;
+        s.jobs = [this] {
+            ++jobReads;
+            return jobs;
+        };
+        s.lastRunStart = [this](const Uuid& id) { return find(lastRuns, id); };
+        s.lastSuccessEnd = [this](const Uuid& id) { return find(lastSuccesses, id); };
+        s.onAsk = [this](const SyncJob& job) { asked.push_back(job.id); };
+        s.zone = [this]() -> const ::date::time_zone& { return *zone; };
+        s.volumes = [this] { return mounted; };
+        s.appearanceTime = [this](const fs::path& volume) { return find(appearances, volume); };
+        s.identityAt = [this](const fs::path& path) {
+            const MountedVolume* holder = nullptr;
+            for (const MountedVolume& v : mounted)
+                if (path.native().starts_with(v.root.native()) &&
+                    (!holder || v.root.native().size() > holder->root.native().size()))
+                    holder = &v;
+            if (!holder) throw FileError(ENOENT, "statfs", path);
+            return holder->identity;
+        };
+        s.supportDirectory = support;
+        return s;
+    }
+
+    template <typename Map, typename Key>
+    static std::optional<Date> find(const Map& map, const Key& id) {
+        const auto found = map.find(id);
+        if (found == map.end()) return std::nullopt;
+        return found->second;
+    }
+
+    void make(double settleDelay = AutomationScheduler::defaultSettleDelay) { make(main, settleDelay); }
+    void make(MainExecutor& executor, double settleDelay = AutomationScheduler::defaultSettleDelay) {
+        scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents, executor, workers,
+                                                          clock, services(), settleDelay);
+    }
+    void startScheduler() {
+        make();
+        scheduler->start();
+        flush();
+    }
+
+    // Runs the main executor and the workers until neither has work.
+    void flush() {
+        while (main.runPending() + workers.runPending() > 0) {
+        }
+    }
+    // Moves both clocks on, running each timer at its time and what it hands
+    // to the workers before the next.
+    void advance(double seconds) {
+        const double target = clock.monotonicSeconds() + seconds;
+        flush();
+        while (const auto due = main.nextDue()) {
+            if (*due > target) break;
+            main.advance(*due - clock.monotonicSeconds());
+            flush();
+        }
+        main.advance(target - clock.monotonicSeconds());
+        flush();
+    }
+    // The wall clock jumps as over a sleep; the monotonic one stands still.
+    void jumpWallClock(double seconds) { clock.set(clock.now().adding(seconds)); }
+
+    SyncJob& add(std::vector<Trigger> triggers) {
+        SyncJob job = SyncJob::newJob("job");
+        job.id = Uuid::random();
+        job.source = endpoint(root / "home" / "Pictures", home, "Pictures");
+        job.destination = endpoint(root / "media" / "Stick" / "Photos", stick, "Photos");
+        job.triggers = std::move(triggers);
+        jobs.push_back(job);
+        return jobs.back();
+    }
+    static Endpoint endpoint(const fs::path& path, const VolumeIdentity& volume, std::string relative) {
+        Endpoint e;
+        e.path = path.native();
+        e.volume = volume;
+        e.relativePath = std::move(relative);
+        return e;
+    }
+    // The job was saved: the model then tells the scheduler.
+    void changed(const SyncJob& job) {
+        for (SyncJob& listed : jobs)
+            if (listed.id == job.id) listed = job;
+        scheduler->jobsChanged();
+        flush();
+    }
+
+    void mount(const fs::path& at, const VolumeIdentity& identity) {
+        mounted.push_back({at, identity});
+        volumeEvents.send(VolumeEvent::mounted(at));
+    }
+    void unmount(const fs::path& at) {
+        std::erase_if(mounted, [&](const MountedVolume& v) { return v.root == at; });
+        volumeEvents.send(VolumeEvent::unmounted(at));
+    }
+
+    std::vector<Request> requestsOf(RunTrigger trigger) const {
+        std::vector<Request> out;
+        for (const Request& r : runner.requests)
+            if (r.trigger == trigger) out.push_back(r);
+        return out;
+    }
+};
+
+Trigger daily(std::int64_t h, std::int64_t m) { return Trigger::daily({h, m}); }
+Trigger every(std::int64_t n, IntervalUnit unit) { return Trigger::every(n, unit); }
+
+// ----- timers and due runs -----
+
+TEST_F(SchedulerTest, NothingIsComputedOrFollowedBeforeStartAndJobChangesAreIgnored) {
+    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    make();
+    scheduler->jobsChanged();
+    flush();
+    EXPECT_EQ(jobReads, 0u);
+    EXPECT_EQ(scheduler->pendingFire(id), std::nullopt);
+    EXPECT_EQ(main.delayedCount(), 0u);
+    EXPECT_EQ(systemEvents.observerCount(), 0u);
+    EXPECT_EQ(volumeEvents.observerCount(), 0u);
+    EXPECT_EQ(runner.observerCount(), 0u);
+
+    scheduler->start();
+    scheduler->start();  // once only
+    flush();
+    EXPECT_EQ(systemEvents.observerCount(), 1u);
+    EXPECT_EQ(volumeEvents.observerCount(), 1u);
+    EXPECT_EQ(runner.observerCount(), 1u);
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
+
+    scheduler.reset();
+    EXPECT_EQ(systemEvents.observerCount(), 0u);
+    EXPECT_EQ(runner.observerCount(), 0u);
+}
+
+TEST_F(SchedulerTest, NoTimerWithoutAUsableTimedTriggerOnAnEnabledJob) {
+    const Uuid connectOnly = add({Trigger::onConnect(ConnectAction::run)}).id;
+    const Uuid badTimes = add({daily(24, 0), daily(10, 60), every(10, IntervalUnit::minutes)}).id;
+    SyncJob& disabled = add({every(1, IntervalUnit::hours)});
+    disabled.isEnabled = false;
+    const Uuid disabledID = disabled.id;
+    startScheduler();
+    for (const Uuid& id : {connectOnly, badTimes, disabledID}) EXPECT_EQ(scheduler->pendingFire(id), std::nullopt);
+    EXPECT_EQ(main.delayedCount(), 0u);
+
+    // A timer that existed goes when its job is disabled.
+    SyncJob job = jobs[1];
+    job.triggers.push_back(every(1, IntervalUnit::hours));
+    changed(job);
+    EXPECT_EQ(main.delayedCount(), 1u);
+    job.isEnabled = false;
+    changed(job);
+    EXPECT_EQ(scheduler->pendingFire(job.id), std::nullopt);
+    EXPECT_EQ(main.delayedCount(), 0u);
+    advance(2 * hour);
+    EXPECT_TRUE(runner.requests.empty());
+}
+
+TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromEachRunsStart) {
+    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    startScheduler();
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
+
+    advance(hour - 1);
+    EXPECT_TRUE(runner.requests.empty());
+    advance(1);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::schedule}}));
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(2 * hour));
+
+    // The run started late; the next counts from its start, known before the
+    // recomputation it causes.
+    advance(10 * minute);
+    runner.finish(id, start.adding(hour + 10 * minute));
+    flush();
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(2 * hour + 10 * minute));
+    advance(hour);
+    EXPECT_EQ(runner.requests.size(), 2u);
+}
+
+TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActs) {
+    SyncJob job = add({every(1, IntervalUnit::hours)});
+    startScheduler();
+    advance(30 * minute);
+    job.triggers = {every(2, IntervalUnit::hours)};
+    changed(job);
+    EXPECT_EQ(scheduler->pendingFire(job.id), start.adding(2 * hour));
+    EXPECT_EQ(main.delayedCount(), 1u);
+
+    // The hour the first computation set passes without a computation.
+    const std::size_t reads = jobReads;
+    advance(45 * minute);
+    EXPECT_EQ(jobReads, reads);
+    EXPECT_TRUE(runner.requests.empty());
+    advance(45 * minute);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{job.id, RunTrigger::schedule}}));
+}
+
+TEST_F(SchedulerTest, ATimerOfAnOlderComputationDoesNothingEvenWhenItStillFires) {
+    LateCancellingExecutor late(main);
+    SyncJob job = add({every(1, IntervalUnit::hours)});
+    make(late);
+    scheduler->start();
+    flush();
+    advance(30 * minute);
+    job.triggers = {every(2, IntervalUnit::hours)};
+    changed(job);
+
+    const std::size_t reads = jobReads;
+    advance(45 * minute);
+    EXPECT_EQ(jobReads, reads);
+    advance(45 * minute);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{job.id, RunTrigger::schedule}}));
+    scheduler.reset();
+}
+
+TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumps) {
+    // Run a minute before start, so nothing counts as missed at start.
+    const Uuid nine = add({daily(9, 0)}).id;
+    const Uuid halfPastEight = add({daily(8, 30)}).id;
+    const Uuid ten = add({daily(10, 0)}).id;
+    for (const Uuid& id : {nine, halfPastEight, ten}) lastRuns[id] = start.adding(-minute);
+    startScheduler();
+    EXPECT_EQ(scheduler->pendingFire(halfPastEight), utc(2026, 6, 10, 6, 30));
+    EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 30 * minute);
+
+    jumpWallClock(hour + 45 * minute);  // 09:45
+    systemEvents.send(SystemEvent::clockChanged);
+    flush();
+    EXPECT_EQ(runner.requests,
+              (std::vector<Request>{{halfPastEight, RunTrigger::schedule}, {nine, RunTrigger::schedule}}));
+    // The dates move on; the timer follows the wall clock's new reading.
+    EXPECT_EQ(scheduler->pendingFire(nine), utc(2026, 6, 11, 7, 0));
+    EXPECT_EQ(scheduler->pendingFire(ten), utc(2026, 6, 10, 8, 0));
+    EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 15 * minute);
+}
+
+TEST_F(SchedulerTest, ADueDateIsDroppedWhenTheTriggersChangedOrARunStartedSince) {
+    SyncJob edited = add({daily(8, 30)});
+    const Uuid ranManually = add({daily(8, 30)}).id;
+    const Uuid ranByRunner = add({daily(8, 30)}).id;
+    const Uuid untouched = add({daily(8, 30)}).id;
+    for (const SyncJob& job : jobs) lastRuns[job.id] = start.adding(-minute);
+    startScheduler();
+
+    // Saved, but the model has not told the scheduler yet.
+    jobs[0].triggers = {daily(8, 45)};
+    jumpWallClock(40 * minute);  // 08:40
+    lastRuns[ranManually] = utc(2026, 6, 10, 6, 35);
+    runner.finish(ranByRunner, utc(2026, 6, 10, 6, 30));  // at the due date itself
+    flush();
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{untouched, RunTrigger::schedule}}));
+    // The edited job's next date comes from its new triggers.
+    EXPECT_EQ(scheduler->pendingFire(edited.id), utc(2026, 6, 10, 6, 45));
+    EXPECT_EQ(scheduler->pendingFire(ranManually), utc(2026, 6, 11, 6, 30));
+    advance(5 * minute);
+    EXPECT_EQ(runner.requests.back(), (Request{edited.id, RunTrigger::schedule}));
+    EXPECT_EQ(runner.requests.size(), 2u);
+}
+
+TEST_F(SchedulerTest, ClockAndZoneChangesRecomputeWithoutACatchUpPass) {
+    const Uuid id = add({daily(9, 0)}).id;
+    lastRuns[id] = start.adding(-minute);
+    startScheduler();
+    EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 7, 0));
+
+    zone = ::date::locate_zone("America/New_York");  // 09:00 there is 13:00 UTC
+    systemEvents.send(SystemEvent::timeZoneChanged);
+    flush();
+    EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
+
+    // Set back: the date stays, only the timer moves.
+    jumpWallClock(-2 * hour);
+    systemEvents.send(SystemEvent::clockChanged);
+    flush();
+    EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
+    EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 9 * hour);
+    EXPECT_TRUE(runner.requests.empty());
+}
+
+TEST_F(SchedulerTest, AfterAWakeMissedRunsAreCaughtUpInsteadOfRunOnSchedule) {
+    const Uuid id = add({daily(9, 0)}).id;
+    lastRuns[id] = start.adding(-minute);
+    startScheduler();
+
+    // Slept through 09:00: the catch-up pass takes the job, and the
+    // recomputation after it finds nothing due.
+    jumpWallClock(3 * hour);
+    systemEvents.send(SystemEvent::wokeFromSleep);
+    flush();
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::catchUp}}));
+    EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 11, 7, 0));
+}
+
+TEST_F(SchedulerTest, FirstPassCatchesUpADailyJobThatNeverRanButNotAnIntervalJob) {
+    const Uuid dailyJob = add({daily(7, 0)}).id;
+    const Uuid intervalJob = add({every(1, IntervalUnit::hours)}).id;
+    startScheduler();
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{dailyJob, RunTrigger::catchUp}}));
+    EXPECT_EQ(scheduler->pendingFire(intervalJob), start.adding(hour));
+}
+
+// ----- anchors kept across restarts -----
+
+TEST_F(SchedulerTest, AnIntervalIsHonouredWhenTheApplicationRestartsMoreOftenThanIt) {
+    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    // Each session lasts 40 minutes and records no run.
+    for (int session = 0; session < 3; ++session) {
+        startScheduler();
+        EXPECT_EQ(scheduler->pendingFire(id), session < 2 ? start.adding(hour) : start.adding(2 * hour));
+        advance(40 * minute);
+        scheduler.reset();
+        flush();
+    }
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
+}
+
+TEST_F(SchedulerTest, AnchorsOfDeletedJobsGoAndADamagedFileIsNoHarm) {
+    fs::create_directories(support);
+    std::ofstream(support / IntervalAnchorStore::fileName) << "{\"anchors\":[{\"jobID\":";
+    const Uuid kept = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid deleted = add({every(1, IntervalUnit::hours)}).id;
+    startScheduler();
+    EXPECT_EQ(scheduler->pendingFire(kept), start.adding(hour));
+    EXPECT_EQ(IntervalAnchorStore(support).load(), (std::map<Uuid, Date>{{kept, start}, {deleted, start}}));
+
+    jobs.pop_back();
+    advance(10 * minute);
+    scheduler->jobsChanged();
+    flush();
+    EXPECT_EQ(IntervalAnchorStore(support).load(), (std::map<Uuid, Date>{{kept, start}}));
+}
+
+TEST_F(SchedulerTest, AnchorsThatCannotBeWrittenStillServeThisSession) {
+    std::ofstream(support) << "a file where the folder belongs";
+    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    startScheduler();
+    advance(hour);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::schedule}}));
+}
+
+// ----- catch-up and on-connect runs -----
+
+struct ConnectTest : SchedulerTest {
+    const fs::path stickRoot = root / "media" / "Stick";
+    const fs::path diskRoot = root / "media" / "Disk";
+};
+
+TEST_F(ConnectTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCancelledByAnUnmount) {
+    const Uuid id = add({Trigger::onConnect(ConnectAction::run)}).id;
+    startScheduler();
+    mount(stickRoot, stick);
+    flush();
+    EXPECT_EQ(main.delayedCount(), 1u);
+    advance(6);
+    volumeEvents.send(VolumeEvent::mounted(stickRoot));
+    advance(9.9);
+    EXPECT_TRUE(runner.requests.empty());
+    advance(0.1);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::connect}}));
+    EXPECT_EQ(main.delayedCount(), 0u);
+
+    // Another volume going leaves the task alone; the job's own drive ends it.
+    volumeEvents.send(VolumeEvent::mounted(stickRoot));
+    advance(5);
+    mount(diskRoot, disk);
+    unmount(diskRoot);
+    flush();
+    EXPECT_EQ(main.delayedCount(), 1u);
+    unmount(stickRoot);
+    flush();
+    EXPECT_EQ(main.delayedCount(), 0u);
+    mounted.push_back({stickRoot, stick});  // back without a mount event
+    advance(20);
+    EXPECT_EQ(runner.requests.size(), 1u);
+}
+
+TEST_F(ConnectTest, OnlyAMountOfOneOfTheJobsSidesWithBothSidesAvailableQualifies) {
+    const Uuid homeToStick = add({Trigger::onConnect(ConnectAction::run)}).id;
+    SyncJob& diskToStick = add({Trigger::onConnect(ConnectAction::run)});
+    diskToStick.source = endpoint(diskRoot / "Backup", disk, "Backup");
+    const Uuid diskToStickID = diskToStick.id;
+    SyncJob& disabled = add({Trigger::onConnect(ConnectAction::run)});
+    disabled.isEnabled = false;
+    add({});  // no on-connect trigger
+    startScheduler();
+
+    // The stick without the disk completes only the first job.
+    mount(stickRoot, stick);
+    flush();
+    EXPECT_EQ(main.delayedCount(), 1u);
+    advance(10);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{homeToStick, RunTrigger::connect}}));
+
+    // The disk then completes the second; it holds neither side of the first.
+    mount(diskRoot, disk);
+    flush();
+    EXPECT_EQ(main.delayedCount(), 1u);
+    advance(10);
+    EXPECT_EQ(runner.requests,
+              (std::vector<Request>{{homeToStick, RunTrigger::connect}, {diskToStickID, RunTrigger::connect}}));
+}
+
+TEST_F(ConnectTest, AskJobsPromptInsteadOfRunning) {
+    const Uuid id = add({Trigger::onConnect(ConnectAction::ask)}).id;
+    startScheduler();
+    mount(stickRoot, stick);
+    advance(10);
+    EXPECT_EQ(asked, std::vector<Uuid>{id});
+    EXPECT_TRUE(runner.requests.empty());
+}
+
+TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {
+    SyncJob toAsk = add({Trigger::onConnect(ConnectAction::run)});
+    SyncJob toDisable = add({Trigger::onConnect(ConnectAction::run)});
+    SyncJob toTime = add({Trigger::onConnect(ConnectAction::run)});
+    startScheduler();
+    mount(stickRoot, stick);
+    flush();
+    EXPECT_EQ(main.delayedCount(), 3u);
+
+    // Saved during the delay, before the model tells the scheduler.
+    jobs[0].triggers = {Trigger::onConnect(ConnectAction::ask)};
+    jobs[1].isEnabled = false;
+    jobs[2].triggers = {daily(20, 0)};
+    advance(10);
+    EXPECT_EQ(asked, std::vector<Uuid>{toAsk.id});
+    EXPECT_TRUE(runner.requests.empty());
+}
+
+TEST_F(ConnectTest, AnyJobChangeCancelsEveryWaitingConnectTask) {
+    add({Trigger::onConnect(ConnectAction::run)});
+    add({Trigger::onConnect(ConnectAction::ask)});
+    SyncJob other = add({});
+    startScheduler();
+    mount(stickRoot, stick);
+    flush();
+    EXPECT_EQ(main.delayedCount(), 2u);
+    other.name = "renamed";
+    changed(other);
+    EXPECT_EQ(main.delayedCount(), 0u);
+    advance(20);
+    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_TRUE(asked.empty());
+}
+
+TEST_F(ConnectTest, AJobEditedWhileItsMountWasCheckedGetsNoTask) {
+    add({Trigger::onConnect(ConnectAction::run)});
+    startScheduler();
+    mount(stickRoot, stick);
+    main.runPending();     // the event asks for the volumes
+    workers.runPending();  // which come back
+    main.runPending();     // and the job's check goes out
+    jobs[0].name = "renamed";
+    flush();
+    EXPECT_EQ(main.delayedCount(), 0u);
+}
+
+TEST_F(ConnectTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceTheirLastSuccess) {
+    mounted.push_back({stickRoot, stick});
+    appearances[stickRoot] = start.adding(-hour);
+    const Uuid appeared = add({Trigger::onConnect(ConnectAction::run)}).id;
+    const Uuid asks = add({Trigger::onConnect(ConnectAction::ask)}).id;
+    const Uuid notSince = add({Trigger::onConnect(ConnectAction::run)}).id;
+    const Uuid neverSucceeded = add({Trigger::onConnect(ConnectAction::run)}).id;
+    const Uuid missed = add({Trigger::onConnect(ConnectAction::ask), daily(7, 0)}).id;
+    SyncJob& internal = add({Trigger::onConnect(ConnectAction::run)});
+    internal.destination = endpoint(root / "home" / "Copies", home, "Copies");
+    const Uuid internalID = internal.id;
+    for (const Uuid& id : {appeared, asks}) lastSuccesses[id] = start.adding(-2 * hour);
+    lastSuccesses[notSince] = start.adding(-30 * minute);
+    lastSuccesses[internalID] = start.adding(-2 * hour);
+
+    startScheduler();
+    EXPECT_EQ(runner.requests,
+              (std::vector<Request>{{appeared, RunTrigger::catchUp},
+                                    {neverSucceeded, RunTrigger::catchUp},
+                                    {missed, RunTrigger::catchUp}}));
+    EXPECT_EQ(asked, std::vector<Uuid>{asks});
+
+    // The internal job still runs when its volume mounts.
+    volumeEvents.send(VolumeEvent::mounted(root / "home"));
+    advance(10);
+    const auto connects = requestsOf(RunTrigger::connect);
+    EXPECT_NE(std::find(connects.begin(), connects.end(), Request{internalID, RunTrigger::connect}), connects.end());
+}
+
+}  // namespace
+}  // namespace kelto
