@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 
 namespace kelto::test {
@@ -17,8 +18,9 @@ void check(int result, const char* what) {
 
 }  // namespace
 
-BusService::BusService(const std::string& address) : stop_(::eventfd(0, EFD_CLOEXEC)) {
-    if (!stop_.valid()) throw std::runtime_error("cannot make an eventfd");
+BusService::BusService(const std::string& address)
+    : stop_(::eventfd(0, EFD_CLOEXEC)), workPosted_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!stop_.valid() || !workPosted_.valid()) throw std::runtime_error("cannot make an eventfd");
     check(sd_bus_new(&bus_), "sd_bus_new");
     check(sd_bus_set_address(bus_, address.c_str()), "sd_bus_set_address");
     check(sd_bus_set_bus_client(bus_, 1), "sd_bus_set_bus_client");
@@ -31,6 +33,8 @@ BusService::BusService(const std::string& address) : stop_(::eventfd(0, EFD_CLOE
                   return sd_event_exit(sd_event_source_get_event(source), 0);
               },
               nullptr),
+          "sd_event_add_io");
+    check(sd_event_add_io(event_, nullptr, workPosted_.get(), EPOLLIN, &BusService::runWork, this),
           "sd_event_add_io");
 }
 
@@ -49,8 +53,45 @@ BusService::~BusService() {
 
 void BusService::start(const char* name) {
     // Taken before the first caller can look for it.
-    check(sd_bus_request_name(bus_, name, 0), "sd_bus_request_name");
+    if (name) check(sd_bus_request_name(bus_, name, 0), "sd_bus_request_name");
     thread_ = std::thread([event = event_] { sd_event_loop(event); });
+}
+
+void BusService::perform(std::function<void(sd_bus*)> work) {
+    if (!thread_.joinable()) {
+        work(bus_);
+        return;
+    }
+    std::future<void> done;
+    {
+        const std::lock_guard lock(mutex_);
+        Work& posted = work_.emplace_back(Work{std::move(work), {}});
+        done = posted.done.get_future();
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(workPosted_.get(), &one, sizeof one);
+    done.get();
+}
+
+int BusService::runWork(sd_event_source*, int fd, std::uint32_t, void* userdata) {
+    auto& self = *static_cast<BusService*>(userdata);
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto read = ::read(fd, &count, sizeof count);
+    for (;;) {
+        Work next;
+        {
+            const std::lock_guard lock(self.mutex_);
+            if (self.work_.empty()) return 0;
+            next = std::move(self.work_.front());
+            self.work_.pop_front();
+        }
+        try {
+            next.work(self.bus_);
+            next.done.set_value();
+        } catch (...) {
+            next.done.set_exception(std::current_exception());
+        }
+    }
 }
 
 }  // namespace kelto::test

@@ -5,6 +5,10 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,12 +27,26 @@ public:
 
     // Only before start(): the connection belongs to the thread afterwards.
     sd_bus* bus() const { return bus_; }
+    // Takes the name, unless it is null (a peer that owns no name), and
+    // begins answering.
     void start(const char* name);
+    // Runs `work` with the connection on the service's thread (at once before
+    // start()) and waits for it; what it throws is rethrown here.
+    void perform(std::function<void(sd_bus*)> work);
 
 private:
+    struct Work {
+        std::function<void(sd_bus*)> work;
+        std::promise<void> done;
+    };
+    static int runWork(sd_event_source* source, int fd, std::uint32_t events, void* userdata);
+
     sd_bus* bus_ = nullptr;
     sd_event* event_ = nullptr;
     FileDescriptor stop_;
+    FileDescriptor workPosted_;
+    std::mutex mutex_;
+    std::deque<Work> work_;
     std::thread thread_;
 };
 

@@ -9,7 +9,7 @@
 
 namespace kelto::test {
 
-FakeLogind::FakeLogind(const std::string& address) : service_(address) {
+FakeLogind::FakeLogind(const std::string& address, bool ownsName) : service_(address) {
     static const sd_bus_vtable managerVtable[] = {
         SD_BUS_VTABLE_START(0),
         SD_BUS_METHOD("Inhibit", "ssss", "h", &FakeLogind::inhibit, SD_BUS_VTABLE_UNPRIVILEGED),
@@ -18,7 +18,16 @@ FakeLogind::FakeLogind(const std::string& address) : service_(address) {
     if (sd_bus_add_object_vtable(service_.bus(), nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                                  managerVtable, this) < 0)
         throw std::runtime_error("cannot add the login manager object");
-    service_.start("org.freedesktop.login1");
+    service_.start(ownsName ? "org.freedesktop.login1" : nullptr);
+}
+
+void FakeLogind::prepareForSleep(bool sleeping) {
+    service_.perform([sleeping](sd_bus* bus) {
+        if (sd_bus_emit_signal(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+                               "b", static_cast<int>(sleeping)) < 0 ||
+            sd_bus_flush(bus) < 0)
+            throw std::runtime_error("cannot send PrepareForSleep");
+    });
 }
 
 void FakeLogind::refuse(bool refusing) {

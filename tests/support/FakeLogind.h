@@ -11,7 +11,9 @@
 namespace kelto::test {
 
 // org.freedesktop.login1 on a test bus: Inhibit hands out the write end of a
-// pipe and keeps the read end, which hangs up once every holder has let go.
+// pipe and keeps the read end, which hangs up once every holder has let go;
+// PrepareForSleep is sent when the test says. One that does not own the name
+// stands in for an impostor sending the same signal.
 class FakeLogind {
 public:
     struct InhibitCall {
@@ -19,7 +21,7 @@ public:
         friend bool operator==(const InhibitCall&, const InhibitCall&) = default;
     };
 
-    explicit FakeLogind(const std::string& address);
+    explicit FakeLogind(const std::string& address, bool ownsName = true);
 
     // Answers Inhibit with an access-denied error.
     void refuse(bool refusing = true);
@@ -31,6 +33,10 @@ public:
     // The bus daemon may close its copy of the descriptor a moment after the
     // caller has it: waits up to the timeout for the hang-up.
     bool waitForRelease(std::size_t index, std::chrono::milliseconds timeout) const;
+
+    // Sends the manager's PrepareForSleep signal and waits until it is
+    // written to the bus.
+    void prepareForSleep(bool sleeping);
 
 private:
     static int inhibit(sd_bus_message* message, void* userdata, sd_bus_error* error);

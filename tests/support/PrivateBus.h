@@ -35,10 +35,10 @@ public:
     bool running() const { return pid_ > 0; }
     const std::string& reason() const { return reason_; }
     const std::string& address() const { return address_; }
-
-private:
+    // Ends the daemon early, as when the bus goes away under its clients.
     void stop();
 
+private:
     TemporaryFolder folder_;
     pid_t pid_ = -1;
     FileDescriptor output_;
