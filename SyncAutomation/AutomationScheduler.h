@@ -41,8 +41,10 @@ namespace kelto {
 // All state lives on the main executor: every call is made there, and the
 // scheduler must be destroyed there. Volume queries and endpoint resolutions
 // run on the workers and their answers are posted back. The runner, the two
-// event sources, the executors and the clock must outlive the scheduler, and
-// the main executor must also outlive the work already handed to the workers.
+// event sources, the executors and the clock must outlive the scheduler; the
+// main executor and whatever the worker-side services reach must also outlive
+// the work already handed to the workers, which may finish after the
+// scheduler is gone (its answers are then dropped).
 class AutomationScheduler final : public JobScheduling {
 public:
     static constexpr double defaultSettleDelay = 10;
