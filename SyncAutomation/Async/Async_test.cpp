@@ -1,5 +1,6 @@
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "SyncAutomation/Async/NewestValue.h"
+#include "SyncAutomation/Async/ObservedValue.h"
 #include "SyncAutomation/Async/ObserverList.h"
 #include "SyncAutomation/Async/Result.h"
 #include "SyncAutomation/Async/SerialQueue.h"
@@ -120,6 +121,43 @@ TEST(ObserverList, EveryValueReachesEveryObserverInOrderUntilItLetsGo) {
     EXPECT_EQ(list.size(), 1u);
     while (queueCount < 6) std::this_thread::yield();
     EXPECT_EQ(onQueue, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(ObservedValue, TellsObserversAtOnceOfChangesOnlyUnlessToldToAlways) {
+    ObservedValue<std::string> value("a");
+    std::vector<std::string> seen;
+    auto first = value.observe([&] { seen.push_back("first " + value.get()); });
+    auto second = value.observe([&] { seen.push_back("second " + value.get()); });
+
+    EXPECT_FALSE(value.setIfChanged("a"));
+    EXPECT_TRUE(value.setIfChanged("b"));
+    EXPECT_EQ(seen, (std::vector<std::string>{"first b", "second b"}));
+    seen.clear();
+    value.set("b");
+    value.modify([](std::string& text) { text += "c"; });
+    EXPECT_EQ(seen, (std::vector<std::string>{"first b", "second b", "first bc", "second bc"}));
+
+    // An observer that ends a later one while being told: that one hears no more.
+    first.reset();
+    second.reset();
+    seen.clear();
+    Subscription later;
+    auto ending = value.observe([&] {
+        seen.push_back("ending");
+        later.reset();
+    });
+    later = value.observe([&] { seen.push_back("later"); });
+    value.set("d");
+    EXPECT_EQ(seen, std::vector<std::string>{"ending"});
+}
+
+TEST(ObservedValue, ASubscriptionMayOutliveTheValue) {
+    Subscription kept;
+    {
+        ObservedValue<int> value;
+        kept = value.observe([] {});
+    }
+    kept.reset();
 }
 
 TEST(Result, CarriesTheValueOrRethrowsTheError) {

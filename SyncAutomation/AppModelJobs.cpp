@@ -1,0 +1,142 @@
+#include "SyncAutomation/AppModel.h"
+
+#include "SyncModel/JobValidator.h"
+#include "SyncModel/Support/FileIO.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The path with the links along it resolved as far as it exists.
+std::optional<std::string> resolvingLinks(const std::string& path) {
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(fs::path(path), error);
+    if (error || resolved.empty()) return std::nullopt;
+    return resolved.string();
+}
+
+}  // namespace
+
+void AppModel::validate(const SyncJob& job, std::function<void(ValidationReport)> done) {
+    // The validator may walk the whole source folder: never on the main executor.
+    background_->post([job, done = std::move(done), &main = main_, alive = std::weak_ptr<const bool>(alive_)] {
+        ValidationReport report = JobValidator::validate(job, resolvingLinks);
+        main.post([alive, done, report = std::move(report)] {
+            if (!alive.expired() && done) done(report);
+        });
+    });
+}
+
+void AppModel::validated(const SyncJob& job, std::function<void(Result<void>)> next) {
+    validate(job, [next = std::move(next)](ValidationReport report) {
+        // Warnings alone do not stop a job.
+        if (report.hasErrors())
+            next(Result<void>(std::make_exception_ptr(AppModelError::invalidJob(std::move(report)))));
+        else
+            next(Result<void>());
+    });
+}
+
+void AppModel::addJob(const SyncJob& job, std::function<void(Result<void>)> done) {
+    validated(job, [this, job, done = std::move(done)](Result<void> valid) {
+        if (!valid.hasValue()) {
+            if (done) done(valid);
+            return;
+        }
+        Edit edit = [job](std::vector<SyncJob>& jobs) {
+            if (std::any_of(jobs.begin(), jobs.end(), [&](const SyncJob& stored) { return stored.id == job.id; }))
+                throw AppModelError::jobBusy();
+            jobs.push_back(job);
+            return false;
+        };
+        commit(job.id, std::move(edit), [done](Result<void> result, bool) {
+            if (done) done(std::move(result));
+        });
+    });
+}
+
+void AppModel::updateJob(const SyncJob& job, std::function<void(Result<void>)> done) {
+    validated(job, [this, job, done = std::move(done)](Result<void> valid) {
+        if (!valid.hasValue()) {
+            if (done) done(valid);
+            return;
+        }
+        Edit edit = [job](std::vector<SyncJob>& jobs) {
+            const auto stored = std::find_if(jobs.begin(), jobs.end(),
+                                             [&](const SyncJob& candidate) { return candidate.id == job.id; });
+            if (stored == jobs.end()) throw AppModelError::jobNotFound();
+            // Another folder on either side makes the baseline describe the wrong folders.
+            const bool sameFolders = stored->source == job.source && stored->destination == job.destination;
+            *stored = job;
+            return !sameFolders;
+        };
+        commit(job.id, std::move(edit), [done](Result<void> result, bool) {
+            if (done) done(std::move(result));
+        });
+    });
+}
+
+void AppModel::deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) {
+    Edit edit = [jobID](std::vector<SyncJob>& jobs) {
+        // A job not in the file is no error: the file is written again as it was.
+        std::erase_if(jobs, [&](const SyncJob& job) { return job.id == jobID; });
+        return true;
+    };
+    commit(jobID, std::move(edit), [this, jobID, done = std::move(done)](Result<void> result, bool saved) {
+        // Once the file no longer lists the job, its last record goes too.
+        if (saved) lastRecords_.modify([&](RecordMap& records) { records.erase(jobID); });
+        if (done) done(std::move(result));
+    });
+}
+
+void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
+    // Written on the runner's queue before the answer is posted, read after.
+    auto saved = std::make_shared<bool>(false);
+    auto change = [&store = store_, jobID, edit = std::move(edit), saved] {
+        std::vector<SyncJob> jobs = store.load();
+        const bool dropBaseline = edit(jobs);
+        store.save(jobs);
+        *saved = true;
+        // Only once the new folders are saved: had the save failed, the
+        // folders still in the file would have lost their baseline, and the
+        // next two-way run would have brought deleted files back.
+        if (dropBaseline) deleteBaseline(jobID, store.directory());
+    };
+    auto answered = [this, alive = std::weak_ptr<const bool>(alive_), saved,
+                     done = std::move(done)](Result<void> result) {
+        if (alive.expired()) return;
+        result = busyAsModelError(std::move(result));
+        // A written file is read back even when removing the baseline failed
+        // afterwards: it is the truth now.
+        if (*saved) {
+            try {
+                jobs_.setIfChanged(store_.load());
+                scheduler_.jobsChanged();
+            } catch (...) {
+                if (result.hasValue()) result = Result<void>(std::current_exception());
+            }
+        }
+        done(std::move(result), *saved);
+    };
+    runner_.performIfIdle(jobID, std::move(change), std::move(answered));
+}
+
+void AppModel::deleteBaseline(const Uuid& jobID, const fs::path& folder) {
+    const fs::path state = folder / "state";
+    for (const char* suffix : {".sqlite", ".sqlite-wal", ".sqlite-shm", ".lock"}) {
+        const fs::path file = state / (jobID.string() + suffix);
+        // unlink: a link in the file's place goes, never what it points to.
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
+            throw FileError(errno, "Could not remove", file);
+    }
+}
+
+}  // namespace kelto
