@@ -73,6 +73,9 @@ public:
     Subscription observe(Property property, std::function<void()> changed) override;
 
     void validate(const SyncJob& job, std::function<void(ValidationReport)> done) override;
+    // A new copy job on two folders, named "<source> → <destination>"; not stored.
+    void makeJob(const std::filesystem::path& source, const std::filesystem::path& destination,
+                 std::function<void(Result<SyncJob>)> done);
     void addJob(const SyncJob& job, std::function<void(Result<void>)> done) override;
     void updateJob(const SyncJob& job, std::function<void(Result<void>)> done) override;
     void deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) override;

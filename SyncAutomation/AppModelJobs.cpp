@@ -1,5 +1,6 @@
 #include "SyncAutomation/AppModel.h"
 
+#include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/JobValidator.h"
 #include "SyncModel/Support/FileIO.h"
 
@@ -31,6 +32,23 @@ void AppModel::validate(const SyncJob& job, std::function<void(ValidationReport)
         ValidationReport report = JobValidator::validate(job, resolvingLinks);
         main.post([alive, done, report = std::move(report)] {
             if (!alive.expired() && done) done(report);
+        });
+    });
+}
+
+void AppModel::makeJob(const fs::path& source, const fs::path& destination,
+                       std::function<void(Result<SyncJob>)> done) {
+    // Reading the volumes may block on a slow disk: never on the main executor.
+    background_->post([source, destination, done = std::move(done), &main = main_,
+                       alive = std::weak_ptr<const bool>(alive_)] {
+        auto made = Result<SyncJob>::capture([&] {
+            SyncJob job = SyncJob::newJob(source.filename().string() + " \u2192 " + destination.filename().string());
+            job.source = VolumeInspector::endpoint(source);
+            job.destination = VolumeInspector::endpoint(destination);
+            return job;
+        });
+        main.post([alive, done, made = std::move(made)] {
+            if (!alive.expired() && done) done(made);
         });
     });
 }
@@ -131,7 +149,9 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
 
 void AppModel::deleteBaseline(const Uuid& jobID, const fs::path& folder) {
     const fs::path state = folder / "state";
-    for (const char* suffix : {".sqlite", ".sqlite-wal", ".sqlite-shm", ".lock"}) {
+    // The run lock stays: another process may hold it right now, and a new
+    // file in its place would let a second run of the job start.
+    for (const char* suffix : {".sqlite", ".sqlite-wal", ".sqlite-shm"}) {
         const fs::path file = state / (jobID.string() + suffix);
         // unlink: a link in the file's place goes, never what it points to.
         if (::unlink(file.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
