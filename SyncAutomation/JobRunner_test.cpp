@@ -691,5 +691,37 @@ TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
     recordSubscription.reset();
 }
 
+// A run executor that breaks its promise never to throw.
+class ThrowingExecutor final : public RunExecuting {
+public:
+    RunResult run(const Uuid& jobID, RunTrigger, bool, const ProgressCallback&, std::stop_token) override {
+        if (jobID == broken) throw std::runtime_error("disk exploded");
+        return RunResult{record(jobID, RunTrigger::manual, RunOutcome::success()), {}};
+    }
+    Uuid broken;
+};
+
+TEST(JobRunnerThrowingRun, ARunThatThrowsEndsFailedAndTheNextOneStillRuns) {
+    ManualClock clock;
+    ManualExecutor main{clock};
+    ThrowingExecutor runs;
+    runs.broken = Uuid::random();
+    const Uuid next = Uuid::random();
+    std::vector<RunRecord> records;
+    JobRunner::StatusMap statuses;
+    JobRunner runner(runs, main, clock);
+    auto recordsSeen = runner.observeCompletions(main, [&](const RunRecord& record) { records.push_back(record); });
+    auto statusesSeen = runner.observeStatuses(main, [&](const JobRunner::StatusMap& map) { statuses = map; });
+
+    runner.enqueue(runs.broken, RunTrigger::schedule);
+    runner.enqueue(next, RunTrigger::manual);
+    ASSERT_TRUE(main.runUntil([&] { return records.size() == 2 && statuses.empty(); }));
+    EXPECT_EQ(records[0].jobID, runs.broken);
+    EXPECT_EQ(records[0].trigger, RunTrigger::schedule);
+    EXPECT_EQ(records[0].outcome, RunOutcome::failed("disk exploded"));
+    EXPECT_EQ(records[1].jobID, next);
+    EXPECT_EQ(records[1].outcome, RunOutcome::success());
+}
+
 }  // namespace
 }  // namespace kelto
