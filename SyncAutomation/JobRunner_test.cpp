@@ -28,7 +28,7 @@ void PrintTo(const RunStatus& status, std::ostream* out) {
             break;
         }
         case RunStatus::Kind::awaitingConfirmation:
-            *out << "awaitingConfirmation(deletions " << status.as<RunStatus::AwaitingConfirmation>()->plan.deletionCount
+            *out << "awaitingConfirmation(deletions " << status.as<RunStatus::AwaitingConfirmation>()->plan->deletionCount
                  << ")";
             break;
         case RunStatus::Kind::queued: *out << "queued"; break;
@@ -41,6 +41,8 @@ using namespace std::chrono_literals;
 using StatusMap = JobRunner::StatusMap;
 
 constexpr auto patience = 20s;  // only a hung test ever waits this long
+
+const SyncPlan& parkedPlan(const RunStatus& status) { return *status.as<RunStatus::AwaitingConfirmation>()->plan; }
 
 RunRecord record(const Uuid& jobID, RunTrigger trigger, RunOutcome outcome) {
     RunRecord result;
@@ -434,6 +436,32 @@ TEST_F(Runner, DecliningOrCancellingAParkedRunDropsItWithoutARecord) {
     EXPECT_TRUE(statuses.empty());
     EXPECT_EQ(records.size(), 2u);
     EXPECT_EQ(runs.runCount(), 2u);
+}
+
+TEST_F(Runner, EveryPublishedMapSharesTheParkedPlanInsteadOfCopyingIt) {
+    // A plan to review can list every file of a large tree, and the whole map
+    // goes out again at each progress report of another job.
+    std::vector<StatusMap> seen;
+    auto keeping = runner->observeStatuses(main, [&](const StatusMap& map) { seen.push_back(map); });
+    ASSERT_TRUE(enqueue(a));
+    ASSERT_TRUE(enqueue(b));
+    ASSERT_TRUE(runs.waitForRuns(1));
+    runs.end(0, RunOutcome::needsReview("Review deletions"), planWith(60));
+    ASSERT_TRUE(runs.waitForRuns(2));
+    settle();  // the map with the parked plan has been seen
+    clock.advance(0.5);
+    runs.report(1, progressAt(5));
+    settle();
+
+    ASSERT_EQ(seen.back(), (StatusMap{{a, RunStatus::awaitingConfirmation(planWith(60))},
+                                      {b, RunStatus::running(progressAt(5))}}));
+    const auto parked = [&](const StatusMap& map) { return &parkedPlan(map.at(a)); };
+    const auto first = std::find_if(seen.begin(), seen.end(), [&](const StatusMap& map) {
+        return map.contains(a) && map.at(a).kind() == RunStatus::Kind::awaitingConfirmation;
+    });
+    ASSERT_NE(first, seen.end() - 1);
+    EXPECT_EQ(parked(*first), parked(seen.back()));
+    EXPECT_EQ(parked(statuses), parked(seen.back()));
 }
 
 TEST_F(Runner, ARunThatNeedsReviewWithoutAPlanIsNotParked) {
