@@ -1,6 +1,7 @@
 #include "SyncAutomation/JobRunner.h"
 
 #include "SyncAutomation/JobRunnerError.h"
+#include "SyncAutomation/RunMessages.h"
 
 #include <exception>
 #include <future>
@@ -39,6 +40,19 @@ void answer(Executor& replies, const std::function<void(Args...)>& done, std::de
 }
 
 std::exception_ptr busy() { return std::make_exception_ptr(JobRunnerError(JobRunnerError::Code::jobBusy)); }
+
+// The record of a run whose executor threw instead of returning one.
+RunRecord failedRun(const Uuid& jobID, RunTrigger trigger, Date startedAt, Date endedAt,
+                    const std::exception_ptr& error, const std::stop_token& stop) {
+    RunRecord record;
+    record.id = Uuid::random();
+    record.jobID = jobID;
+    record.trigger = trigger;
+    record.startedAt = startedAt;
+    record.endedAt = endedAt;
+    record.outcome = RunMessages::errorOutcome(error, stop.stop_requested());
+    return record;
+}
 
 }  // namespace
 
@@ -189,7 +203,16 @@ void JobRunner::startNext() {
         const RunExecuting::ProgressCallback progress = [this, attempt, inbox](const SyncProgress& report) {
             inbox->post([this, attempt, report] { progressReported(attempt, report); });
         };
-        RunResult result = executor_.run(request.jobID, request.trigger, request.confirmed, progress, stop);
+        const Date startedAt = clock_.now();
+        RunResult result;
+        try {
+            result = executor_.run(request.jobID, request.trigger, request.confirmed, progress, stop);
+        } catch (...) {
+            // Escaping this thread would end the program; the gate keeps
+            // working and the run ends failed instead.
+            const std::exception_ptr error = std::current_exception();
+            result = RunResult{failedRun(request.jobID, request.trigger, startedAt, clock_.now(), error, stop), {}};
+        }
         inbox->post([this, attempt, result = std::move(result)] { finish(attempt, result); });
     });
 }

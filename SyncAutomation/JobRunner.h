@@ -35,7 +35,8 @@ namespace kelto {
 // All state lives on a serial queue the runner owns. Every operation posts
 // there and returns at once; its answer, when a callback is given, is posted
 // to the reply executor. A run's blocking work runs on a thread of its own and
-// previews on a small pool, so the runner keeps answering meanwhile.
+// previews on a small pool, so the runner keeps answering meanwhile. A run
+// executor that throws after all ends that run failed with the error's text.
 //
 // Lifetime: the run executor, the reply executor, the clock and every
 // previewer handed to preview() must outlive the runner. Destroying the

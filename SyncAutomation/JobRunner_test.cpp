@@ -28,7 +28,7 @@ void PrintTo(const RunStatus& status, std::ostream* out) {
             break;
         }
         case RunStatus::Kind::awaitingConfirmation:
-            *out << "awaitingConfirmation(deletions " << status.as<RunStatus::AwaitingConfirmation>()->plan.deletionCount
+            *out << "awaitingConfirmation(deletions " << status.as<RunStatus::AwaitingConfirmation>()->plan->deletionCount
                  << ")";
             break;
         case RunStatus::Kind::queued: *out << "queued"; break;
@@ -41,6 +41,8 @@ using namespace std::chrono_literals;
 using StatusMap = JobRunner::StatusMap;
 
 constexpr auto patience = 20s;  // only a hung test ever waits this long
+
+const SyncPlan& parkedPlan(const RunStatus& status) { return *status.as<RunStatus::AwaitingConfirmation>()->plan; }
 
 RunRecord record(const Uuid& jobID, RunTrigger trigger, RunOutcome outcome) {
     RunRecord result;
@@ -436,6 +438,32 @@ TEST_F(Runner, DecliningOrCancellingAParkedRunDropsItWithoutARecord) {
     EXPECT_EQ(runs.runCount(), 2u);
 }
 
+TEST_F(Runner, EveryPublishedMapSharesTheParkedPlanInsteadOfCopyingIt) {
+    // A plan to review can list every file of a large tree, and the whole map
+    // goes out again at each progress report of another job.
+    std::vector<StatusMap> seen;
+    auto keeping = runner->observeStatuses(main, [&](const StatusMap& map) { seen.push_back(map); });
+    ASSERT_TRUE(enqueue(a));
+    ASSERT_TRUE(enqueue(b));
+    ASSERT_TRUE(runs.waitForRuns(1));
+    runs.end(0, RunOutcome::needsReview("Review deletions"), planWith(60));
+    ASSERT_TRUE(runs.waitForRuns(2));
+    settle();  // the map with the parked plan has been seen
+    clock.advance(0.5);
+    runs.report(1, progressAt(5));
+    settle();
+
+    ASSERT_EQ(seen.back(), (StatusMap{{a, RunStatus::awaitingConfirmation(planWith(60))},
+                                      {b, RunStatus::running(progressAt(5))}}));
+    const auto parked = [&](const StatusMap& map) { return &parkedPlan(map.at(a)); };
+    const auto first = std::find_if(seen.begin(), seen.end(), [&](const StatusMap& map) {
+        return map.contains(a) && map.at(a).kind() == RunStatus::Kind::awaitingConfirmation;
+    });
+    ASSERT_NE(first, seen.end() - 1);
+    EXPECT_EQ(parked(*first), parked(seen.back()));
+    EXPECT_EQ(parked(statuses), parked(seen.back()));
+}
+
 TEST_F(Runner, ARunThatNeedsReviewWithoutAPlanIsNotParked) {
     ASSERT_TRUE(enqueue(a));
     ASSERT_TRUE(runs.waitForRuns(1));
@@ -689,6 +717,38 @@ TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
     EXPECT_THROW(preview->get(), CancellationError);
     statusSubscription.reset();
     recordSubscription.reset();
+}
+
+// A run executor that breaks its promise never to throw.
+class ThrowingExecutor final : public RunExecuting {
+public:
+    RunResult run(const Uuid& jobID, RunTrigger, bool, const ProgressCallback&, std::stop_token) override {
+        if (jobID == broken) throw std::runtime_error("disk exploded");
+        return RunResult{record(jobID, RunTrigger::manual, RunOutcome::success()), {}};
+    }
+    Uuid broken;
+};
+
+TEST(JobRunnerThrowingRun, ARunThatThrowsEndsFailedAndTheNextOneStillRuns) {
+    ManualClock clock;
+    ManualExecutor main{clock};
+    ThrowingExecutor runs;
+    runs.broken = Uuid::random();
+    const Uuid next = Uuid::random();
+    std::vector<RunRecord> records;
+    JobRunner::StatusMap statuses;
+    JobRunner runner(runs, main, clock);
+    auto recordsSeen = runner.observeCompletions(main, [&](const RunRecord& record) { records.push_back(record); });
+    auto statusesSeen = runner.observeStatuses(main, [&](const JobRunner::StatusMap& map) { statuses = map; });
+
+    runner.enqueue(runs.broken, RunTrigger::schedule);
+    runner.enqueue(next, RunTrigger::manual);
+    ASSERT_TRUE(main.runUntil([&] { return records.size() == 2 && statuses.empty(); }));
+    EXPECT_EQ(records[0].jobID, runs.broken);
+    EXPECT_EQ(records[0].trigger, RunTrigger::schedule);
+    EXPECT_EQ(records[0].outcome, RunOutcome::failed("disk exploded"));
+    EXPECT_EQ(records[1].jobID, next);
+    EXPECT_EQ(records[1].outcome, RunOutcome::success());
 }
 
 }  // namespace

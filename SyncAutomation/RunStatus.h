@@ -3,6 +3,7 @@
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
 
+#include <memory>
 #include <variant>
 
 namespace kelto {
@@ -17,8 +18,13 @@ struct RunStatus {
         friend bool operator==(const Running&, const Running&) = default;
     };
     struct AwaitingConfirmation {
-        SyncPlan plan;  // what the user is asked to review
-        friend bool operator==(const AwaitingConfirmation&, const AwaitingConfirmation&) = default;
+        // What the user is asked to review; never null. Shared, because the
+        // whole status map is copied at every publication and a plan can
+        // list every file of the tree.
+        std::shared_ptr<const SyncPlan> plan;
+        friend bool operator==(const AwaitingConfirmation& a, const AwaitingConfirmation& b) {
+            return a.plan == b.plan || (a.plan && b.plan && *a.plan == *b.plan);
+        }
     };
     struct Queued {
         friend bool operator==(const Queued&, const Queued&) = default;
@@ -27,7 +33,9 @@ struct RunStatus {
     std::variant<Running, AwaitingConfirmation, Queued> value;
 
     static RunStatus running(SyncProgress progress) { return RunStatus{Running{std::move(progress)}}; }
-    static RunStatus awaitingConfirmation(SyncPlan plan) { return RunStatus{AwaitingConfirmation{std::move(plan)}}; }
+    static RunStatus awaitingConfirmation(SyncPlan plan) {
+        return RunStatus{AwaitingConfirmation{std::make_shared<const SyncPlan>(std::move(plan))}};
+    }
     static RunStatus queued() { return RunStatus{Queued{}}; }
 
     Kind kind() const { return static_cast<Kind>(value.index()); }

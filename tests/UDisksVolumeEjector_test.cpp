@@ -61,6 +61,24 @@ TEST_F(UDisksVolumeEjectorTest, OnlyUnmountsWhatHasNoDriveToStop) {
     EXPECT_EQ(service.calls(), (Strings{unmount, std::string("Unmount ") + test::FakeUDisks::loopPath}));
 }
 
+// The unlocked file system of an encrypted disk has no drive of its own:
+// the disk is locked again, then its drive is stopped like any other.
+TEST_F(UDisksVolumeEjectorTest, LocksAnEncryptedDiskThenPowersItsDriveOff) {
+    auto& service = udisks({stick, true, true, true});
+    ejector.eject(stick);
+    EXPECT_EQ(service.calls(), (Strings{std::string("Unmount ") + test::FakeUDisks::cleartextPath,
+                                        std::string("Lock ") + test::FakeUDisks::partitionPath, powerOff}));
+}
+
+TEST_F(UDisksVolumeEjectorTest, AnEncryptedDiskThatStaysUnlockedIsNotPoweredOff) {
+    auto& refusing = udisks({stick, true, true, true});
+    refusing.fail("Lock", "org.freedesktop.UDisks2.Error.DeviceBusy", "Error locking /dev/sdx1: busy");
+    const auto error = ejectError(stick);
+    ASSERT_TRUE(error);
+    EXPECT_STREQ(error->what(), "Error locking /dev/sdx1: busy");
+    EXPECT_EQ(refusing.calls().size(), 2u);
+}
+
 TEST_F(UDisksVolumeEjectorTest, TheServicesRefusalIsTheReasonAndEndsTheEject) {
     auto& service = udisks({stick, true, true});
     service.fail("Unmount", "org.freedesktop.UDisks2.Error.DeviceBusy",

@@ -16,11 +16,13 @@ constexpr const char* service = "org.freedesktop.UDisks2";
 constexpr const char* blockInterface = "org.freedesktop.UDisks2.Block";
 constexpr const char* filesystemInterface = "org.freedesktop.UDisks2.Filesystem";
 constexpr const char* driveInterface = "org.freedesktop.UDisks2.Drive";
+constexpr const char* encryptedInterface = "org.freedesktop.UDisks2.Encrypted";
 
 struct ManagedObject {
     std::string path;
     std::vector<std::filesystem::path> mountPoints;
     std::string drive;
+    std::string cryptoBackingDevice;  // "/" or empty unless an unlocked cleartext block
     bool canPowerOff = false;
     bool ejectable = false;
 };
@@ -54,10 +56,10 @@ void readProperty(sd_bus_message* m, const std::string& interface, const std::st
         }
         need(sd_bus_message_exit_container(m));
         need(sd_bus_message_exit_container(m));
-    } else if (interface == blockInterface && name == "Drive") {
-        const char* drive = nullptr;
-        need(sd_bus_message_read(m, "v", "o", &drive));
-        object.drive = drive;
+    } else if (interface == blockInterface && (name == "Drive" || name == "CryptoBackingDevice")) {
+        const char* path = nullptr;
+        need(sd_bus_message_read(m, "v", "o", &path));
+        (name == "Drive" ? object.drive : object.cryptoBackingDevice) = path;
     } else if (interface == driveInterface && (name == "CanPowerOff" || name == "Ejectable")) {
         int value = 0;
         need(sd_bus_message_read(m, "v", "b", &value));
@@ -153,9 +155,18 @@ void UDisksVolumeEjector::eject(const std::filesystem::path& volumeRoot) {
 
     callWithoutOptions(bus.get(), volumeRoot, block->path, filesystemInterface, "Unmount", operationTimeout);
 
-    const ManagedObject* drive = nullptr;
-    for (const auto& object : objects)
-        if (object.path == block->drive) drive = &object;
+    const auto find = [&](const std::string& path) -> const ManagedObject* {
+        for (const auto& object : objects)
+            if (object.path == path) return &object;
+        return nullptr;
+    };
+    // An unlocked encrypted disk: the cleartext block has no drive; its
+    // backing device is locked again and has the drive.
+    if (const ManagedObject* backing = find(block->cryptoBackingDevice); backing && !find(block->drive)) {
+        callWithoutOptions(bus.get(), volumeRoot, backing->path, encryptedInterface, "Lock", operationTimeout);
+        block = backing;
+    }
+    const ManagedObject* drive = find(block->drive);
     // A block without a drive (a loop device, say) is done once unmounted.
     if (!drive) return;
     if (drive->canPowerOff)

@@ -6,8 +6,9 @@
 
 namespace kelto {
 
-// Unmounts through UDisks2 on the system bus, then powers off the drive when
-// it can be, else ejects it when it is ejectable.
+// Unmounts through UDisks2 on the system bus, locks an encrypted disk again,
+// then powers off the drive when it can be, else ejects it when it is
+// ejectable.
 class UDisksVolumeEjector final : public VolumeEjector {
 public:
     // Unmounting and powering off wait for pending writes to reach the disk.

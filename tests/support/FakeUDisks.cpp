@@ -11,6 +11,13 @@ FakeUDisks::FakeUDisks(const std::string& address, Disk disk) : disk_(std::move(
         SD_BUS_VTABLE_START(0),
         SD_BUS_PROPERTY("Device", "ay", &FakeUDisks::property, 0, flags),
         SD_BUS_PROPERTY("Drive", "o", &FakeUDisks::property, 0, flags),
+        SD_BUS_PROPERTY("CryptoBackingDevice", "o", &FakeUDisks::property, 0, flags),
+        SD_BUS_VTABLE_END,
+    };
+    static const sd_bus_vtable encrypted[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_PROPERTY("CleartextDevice", "o", &FakeUDisks::property, 0, flags),
+        SD_BUS_METHOD("Lock", "a{sv}", "", &FakeUDisks::method, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_VTABLE_END,
     };
     static const sd_bus_vtable filesystem[] = {
@@ -36,14 +43,24 @@ FakeUDisks::FakeUDisks(const std::string& address, Disk disk) : disk_(std::move(
         {diskPath, "org.freedesktop.UDisks2.Block", block},
         {partitionPath, "org.freedesktop.UDisks2.Block", block},
         {partitionPath, "org.freedesktop.UDisks2.Filesystem", filesystem},
+        {partitionPath, "org.freedesktop.UDisks2.Encrypted", encrypted},
+        {cleartextPath, "org.freedesktop.UDisks2.Block", block},
+        {cleartextPath, "org.freedesktop.UDisks2.Filesystem", filesystem},
         {loopPath, "org.freedesktop.UDisks2.Block", block},
         {loopPath, "org.freedesktop.UDisks2.Filesystem", filesystem},
         {drivePath, "org.freedesktop.UDisks2.Drive", drive},
     };
     sd_bus* bus = service_.bus();
-    for (const auto& o : objects)
+    for (const auto& o : objects) {
+        // The partition holds either the file system or the encrypted one.
+        const bool cryptoPart = std::string_view(o.path) == cleartextPath ||
+                                std::string_view(o.interface) == "org.freedesktop.UDisks2.Encrypted";
+        const bool plainPart = std::string_view(o.path) == partitionPath &&
+                               std::string_view(o.interface) == "org.freedesktop.UDisks2.Filesystem";
+        if ((cryptoPart && !disk_.encrypted) || (plainPart && disk_.encrypted)) continue;
         if (sd_bus_add_object_vtable(bus, nullptr, o.path, o.interface, o.vtable, this) < 0)
             throw std::runtime_error(std::string("cannot add ") + o.path);
+    }
     // sd-bus answers GetManagedObjects from the properties above.
     if (sd_bus_add_object_manager(bus, nullptr, "/org/freedesktop/UDisks2") < 0)
         throw std::runtime_error("cannot add the object manager");
@@ -69,8 +86,15 @@ int FakeUDisks::property(sd_bus*, const char* path, const char*, const char* nam
     const auto appendBytes = [reply](const std::string& text) {
         return sd_bus_message_append_array(reply, 'y', text.c_str(), text.size() + 1);
     };
-    if (property == "Device") return appendBytes(loop ? "/dev/loop0" : object == diskPath ? "/dev/sdx" : "/dev/sdx1");
-    if (property == "Drive") return sd_bus_message_append(reply, "o", loop ? "/" : drivePath);
+    if (property == "Device") {
+        if (loop) return appendBytes("/dev/loop0");
+        if (object == cleartextPath) return appendBytes("/dev/dm-0");
+        return appendBytes(object == diskPath ? "/dev/sdx" : "/dev/sdx1");
+    }
+    const bool cleartext = object == cleartextPath;
+    if (property == "Drive") return sd_bus_message_append(reply, "o", loop || cleartext ? "/" : drivePath);
+    if (property == "CryptoBackingDevice") return sd_bus_message_append(reply, "o", cleartext ? partitionPath : "/");
+    if (property == "CleartextDevice") return sd_bus_message_append(reply, "o", cleartextPath);
     if (property == "MountPoints") {
         int r = sd_bus_message_open_container(reply, 'a', "ay");
         if (r >= 0) r = appendBytes(loop ? loopMountPoint : self.disk_.mountPoint);

@@ -11,7 +11,9 @@ namespace kelto::test {
 
 // org.freedesktop.UDisks2 on a test bus with one removable disk: a whole-disk
 // block, its partition with a file system mounted at the given point, and the
-// drive; besides, a loop device with no drive mounted at loopMountPoint. It
+// drive; besides, a loop device with no drive mounted at loopMountPoint. An
+// encrypted disk's partition is the backing device of an unlocked cleartext
+// block, which has no drive of its own and holds the mounted file system. It
 // records the calls made and answers with an error where told to.
 class FakeUDisks {
 public:
@@ -19,17 +21,19 @@ public:
         std::string mountPoint;
         bool canPowerOff = true;
         bool ejectable = false;
+        bool encrypted = false;
     };
 
     static constexpr const char* diskPath = "/org/freedesktop/UDisks2/block_devices/sdx";
     static constexpr const char* partitionPath = "/org/freedesktop/UDisks2/block_devices/sdx1";
     static constexpr const char* loopPath = "/org/freedesktop/UDisks2/block_devices/loop0";
+    static constexpr const char* cleartextPath = "/org/freedesktop/UDisks2/block_devices/dm_2d0";
     static constexpr const char* drivePath = "/org/freedesktop/UDisks2/drives/Kelto_Stick_0001";
     static constexpr const char* loopMountPoint = "/snap/kelto-fake/1";
 
     FakeUDisks(const std::string& address, Disk disk);
 
-    // Answers `method` ("Unmount", "PowerOff" or "Eject") with this error.
+    // Answers `method` ("Unmount", "Lock", "PowerOff" or "Eject") with this error.
     void fail(const std::string& method, std::string errorName, std::string message);
     // "<method> <object path>" for each call, in order.
     std::vector<std::string> calls() const;
