@@ -47,7 +47,7 @@ std::vector<fs::path> SyncCoordinator::availableRoots(const Uuid& jobID) const {
 // and network volumes both report what an unprivileged writer may fill.
 std::int64_t SyncCoordinator::availableSpace(const fs::path& path, bool /*isNetwork*/) {
     struct statvfs info {};
-    if (::statvfs(path.c_str(), &info) != 0) throw FileError(errno, "read the free space of", path);
+    if (::statvfs(path.c_str(), &info) != 0) throw FileError(errno, "Could not read the free space of", path);
     return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
 }
 
