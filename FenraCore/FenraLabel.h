@@ -10,7 +10,7 @@ namespace kelto {
 
 // A title beside its symbol. The title is shown exactly as given: plain text,
 // never looked up in a string table. The symbol is drawn at the text's height
-// in the label's text colour, and follows palette, font and screen changes.
+// in the label's text colour, and follows palette and font changes.
 class FenraLabel : public QWidget {
     Q_OBJECT
 

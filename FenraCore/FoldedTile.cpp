@@ -3,6 +3,7 @@
 #include "FenraCore/FenraChrome.h"
 #include "FenraCore/FenraPreferences.h"
 #include "FenraCore/SymbolImage.h"
+#include "FenraCore/internal/DevicePixelRatio.h"
 
 #include <QImage>
 #include <QPixmap>
@@ -47,7 +48,7 @@ void FoldedTile::paint(QPainter& painter, const QPointF& origin, const QPalette&
         return;
     }
     const Geometry g = geometry(size);
-    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const qreal ratio = DevicePixelRatio::of(painter);
     const int pixels = static_cast<int>(std::ceil(size * ratio));
 
     // Painter clips are not antialiased, so the layers are drawn into an

@@ -2,8 +2,8 @@
 
 #include "FenraCore/FenraChrome.h"
 #include "FenraCore/FenraSurfaceFrame.h"
+#include "FenraCore/internal/DevicePixelRatio.h"
 
-#include <QPaintEngine>
 #include <QPainter>
 
 namespace kelto {
@@ -18,8 +18,7 @@ void SurfaceBorder::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // One device pixel of whatever is painted on: the screen, or an image
     // of another ratio when the widget is rendered.
-    const QPaintDevice* device = painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
-    const double width = 1.0 / (device ? device->devicePixelRatioF() : devicePixelRatioF());
+    const double width = 1.0 / DevicePixelRatio::of(painter);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.strokePath(frame_.shape().path(rect(), width / 2), QPen(FenraChrome::separator(palette()), width));
 }

@@ -1,5 +1,7 @@
 #include "FenraCore/internal/SymbolIconEngine.h"
 
+#include "FenraCore/internal/DevicePixelRatio.h"
+
 #include <QPainter>
 #include <QPixmap>
 
@@ -39,7 +41,7 @@ QImage SymbolIconEngine::render(const QSize& pixels, QIcon::Mode mode) {
 }
 
 void SymbolIconEngine::paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) {
-    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const qreal ratio = DevicePixelRatio::of(*painter);
     const QSize pixels(static_cast<int>(std::ceil(rect.width() * ratio)), static_cast<int>(std::ceil(rect.height() * ratio)));
     QImage image = render(pixels, mode);
     image.setDevicePixelRatio(ratio);

@@ -4,6 +4,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraLabel.h"
+#include "FenraCore/FenraPreferences.h"
 #include "FenraCore/FenraSurfaceFrame.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
@@ -121,7 +122,10 @@ TEST(Renders, SurfaceRoles) {
             grid->addWidget(surface, 0, static_cast<int>(i));
         }
         sheet->adjustSize();
-        expectSaved(WidgetRender::image(*sheet, 2), QStringLiteral("surfaces-%1").arg(look.name));
+        expectSaved(WidgetRender::image(*sheet, 2), QStringLiteral("surfaces-material-%1").arg(look.name));
+        FenraPreferences::shared().setReduceTransparency(true);
+        expectSaved(WidgetRender::image(*sheet, 2), QStringLiteral("surfaces-solid-%1").arg(look.name));
+        FenraPreferences::shared().setReduceTransparency(false);
     }
 }
 
