@@ -1,0 +1,7 @@
+#pragma once
+
+namespace kelto {
+
+enum class FenraIconGroup { actions, status, objects };
+
+}  // namespace kelto

@@ -1,0 +1,88 @@
+#include "FenraCore/SurfaceMaterial.h"
+#include "FenraCore/SurfaceRendering.h"
+
+#include <QPalette>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace kelto {
+namespace {
+
+using SurfaceRenderings::resolve;
+constexpr auto glass = SurfaceRendering::glass;
+constexpr auto material = SurfaceRendering::material;
+constexpr auto solid = SurfaceRendering::solid;
+const std::optional<QString> unset;
+
+TEST(SurfaceRendering, LegacyVariableCountsOnlyWhenExactlyOne) {
+    EXPECT_EQ(resolve(26, false, false, unset), glass);
+    EXPECT_EQ(resolve(26, false, false, QStringLiteral("1")), material);
+    for (const char* other : {"0", "yes", "", " 1", "true", "1 "}) {
+        EXPECT_EQ(resolve(26, false, false, QString::fromLatin1(other)), glass) << '"' << other << '"';
+    }
+    // Before the glass version everything is material, whatever the variable says.
+    for (const auto& value : {unset, std::optional<QString>(QStringLiteral("1")), std::optional<QString>(QStringLiteral("0"))}) {
+        EXPECT_EQ(resolve(15, false, false, value), material);
+    }
+}
+
+TEST(SurfaceRendering, ReducedTransparencyWinsAndForcedLegacyIsMaterial) {
+    for (int version : {15, 26, 27}) {
+        EXPECT_EQ(resolve(version, false, true, unset), solid);
+        EXPECT_EQ(resolve(version, true, true, unset), solid);
+        EXPECT_EQ(resolve(version, true, false, unset), material);
+        EXPECT_EQ(resolve(version, false, true, QStringLiteral("1")), solid);
+    }
+    // Nothing here draws glass.
+    EXPECT_EQ(resolve(SurfaceRenderings::hostSystemVersion, false, false, unset), material);
+}
+
+TEST(SurfaceRendering, TheVariableIsReadAtEveryDecision) {
+    ::setenv("FENRA_DESIGN_LEGACY", "1", 1);
+    EXPECT_EQ(resolve(26, false, false), material);
+    ::setenv("FENRA_DESIGN_LEGACY", "", 1);
+    EXPECT_EQ(resolve(26, false, false), glass);
+    ::unsetenv("FENRA_DESIGN_LEGACY");
+    EXPECT_EQ(resolve(26, false, false), glass);
+}
+
+TEST(SurfaceRendering, BorderOnSolidOrUnderIncreasedContrast) {
+    EXPECT_TRUE(SurfaceRenderings::hasBorder(solid, false));
+    EXPECT_FALSE(SurfaceRenderings::hasBorder(glass, false));
+    EXPECT_FALSE(SurfaceRenderings::hasBorder(material, false));
+    EXPECT_TRUE(SurfaceRenderings::hasBorder(glass, true));
+    EXPECT_TRUE(SurfaceRenderings::hasBorder(material, true));
+}
+
+TEST(SurfaceMaterial, PerRoleAndScheme) {
+    using SurfaceMaterials::of;
+    EXPECT_EQ(of(FenraSurface::hud, ColorScheme::dark), SurfaceMaterial::ultraThick);
+    EXPECT_EQ(of(FenraSurface::hud, ColorScheme::light), SurfaceMaterial::thick);
+    for (ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
+        EXPECT_EQ(of(FenraSurface::toolbarCapsule, scheme), SurfaceMaterial::bar);
+        EXPECT_EQ(of(FenraSurface::panel, scheme), SurfaceMaterial::regular);
+        EXPECT_EQ(of(FenraSurface::popover, scheme), SurfaceMaterial::regular);
+    }
+}
+
+TEST(SurfaceMaterial, ThickerMaterialsMoveFurtherFromTheWindowColour) {
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(240, 240, 240));
+    palette.setColor(QPalette::WindowText, QColor(0, 0, 0));
+    int previous = 240;
+    for (SurfaceMaterial m : {SurfaceMaterial::regular, SurfaceMaterial::bar, SurfaceMaterial::thick, SurfaceMaterial::ultraThick}) {
+        const QColor c = SurfaceMaterials::color(m, palette);
+        EXPECT_LT(c.red(), previous);
+        EXPECT_EQ(c.alpha(), 255);
+        previous = c.red();
+    }
+    // Towards the text colour, so dark windows get lighter.
+    palette.setColor(QPalette::Window, QColor(30, 30, 30));
+    palette.setColor(QPalette::WindowText, QColor(255, 255, 255));
+    EXPECT_GT(SurfaceMaterials::color(SurfaceMaterial::regular, palette).red(), 30);
+}
+
+}  // namespace
+}  // namespace kelto

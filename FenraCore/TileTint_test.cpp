@@ -1,0 +1,68 @@
+#include "FenraCore/DogEar.h"
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/TileTint.h"
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+void expectBytes(const RGB& value, double red, double green, double blue, double tolerance) {
+    EXPECT_NEAR(value.red * 255, red, tolerance);
+    EXPECT_NEAR(value.green * 255, green, tolerance);
+    EXPECT_NEAR(value.blue * 255, blue, tolerance);
+}
+
+TEST(RGBShifted, NoShiftGivesAnInGamutColourBack) {
+    const RGB cobalt = RGB::from255(43, 75, 255);
+    const RGB back = cobalt.shifted(0, 1, 0);
+    // The two matrices are rounded inverses: not exact, but within a thousandth.
+    expectBytes(back, 43.00005, 74.99999, 255, 0.0001);
+    for (TileTint tint : TileTints::allCases()) {
+        const RGB base = TileTints::base(tint);
+        expectBytes(base.shifted(0, 1, 0), base.red * 255, base.green * 255, base.blue * 255, 0.001);
+    }
+}
+
+TEST(RGBShifted, LightnessIsClampedToTheLabRange) {
+    const RGB grey = RGB::from255(128, 128, 128);
+    expectBytes(grey.shifted(-200, 1, 0), 0, 0, 0, 0.01);
+    expectBytes(grey.shifted(200, 1, 0), 255, 255, 255, 0.05);
+    // A lightness that is not a number counts as below zero.
+    expectBytes(grey.shifted(std::nan(""), 1, 0), 0, 0, 0, 0.01);
+}
+
+TEST(TileTint, ShadesDerivedInLab) {
+    // Navy's shadow leaves the gamut and is clipped per channel.
+    const RGB navyShadow = TileTints::shadow(TileTint::navy);
+    EXPECT_EQ(navyShadow.red, 0);
+    EXPECT_EQ(navyShadow.green, 0);
+    EXPECT_NEAR(navyShadow.blue * 255, 35.7, 0.05);
+    expectBytes(TileTints::shadow(TileTint::cobalt), 0, 47.3, 219.7, 0.05);
+    expectBytes(TileTints::highlight(TileTint::cobalt), 141, 180, 255, 0.00001);
+    EXPECT_EQ(TileTints::highlight(TileTint::cobalt).color(), FenraTheme::accent().dark.color());
+    expectBytes(TileTints::highlight(TileTint::kelto), 255, 244.7, 205.6, 0.05);
+}
+
+TEST(TileTint, BasesAndSymbolColours) {
+    ASSERT_EQ(TileTints::allCases().size(), 7u);
+    EXPECT_EQ(TileTints::allCases().front(), TileTint::cobalt);
+    EXPECT_EQ(TileTints::allCases().back(), TileTint::graphite);
+    // The tile's coral and navy are not the theme's.
+    EXPECT_EQ(TileTints::base(TileTint::coral), RGB::from255(242, 85, 74));
+    EXPECT_NE(TileTints::base(TileTint::coral), FenraTheme::coral().light);
+    EXPECT_EQ(TileTints::symbolColor(TileTint::kelto), RGB::from255(11, 20, 51));
+    for (TileTint tint : TileTints::allCases()) {
+        if (tint != TileTint::kelto) {
+            EXPECT_EQ(TileTints::symbolColor(tint), RGB::white);
+        }
+    }
+}
+
+TEST(DogEar, FoldShadeIsCoralFifteenUnitsDarker) {
+    expectBytes(DogEar::foldShade().light, 206.8, 43.7, 43.4, 0.05);
+    EXPECT_EQ(DogEar::foldShade().light, DogEar::foldShade().dark);
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPalette>
+#include <QString>
+
+class QWidget;
+
+namespace kelto {
+
+// Renders widgets into images, and keeps images as PNG files in the build
+// folder so a person can look at them.
+struct WidgetRender {
+    // The widget and its children at the given device pixel ratio, on a
+    // transparent background.
+    static QImage image(QWidget& widget, qreal ratio = 1);
+    // Writes `<render folder>/<name>.png` and returns its path; empty when
+    // the file could not be written.
+    static QString savePng(const QImage& image, const QString& name);
+    // The colour at a device pixel, straight (not premultiplied) alpha.
+    static QColor pixel(const QImage& image, int x, int y);
+
+    // Palettes of a light and a dark desktop.
+    static QPalette lightPalette();
+    static QPalette darkPalette();
+};
+
+}  // namespace kelto

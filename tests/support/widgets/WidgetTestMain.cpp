@@ -1,0 +1,24 @@
+// The main of every widget test binary: one QApplication, offscreen unless
+// the caller chose a platform, with a fixed style and font so that metrics
+// do not depend on the desktop the tests run on.
+#include <QApplication>
+#include <QFont>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) {
+        // Test discovery needs no application.
+        return RUN_ALL_TESTS();
+    }
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+    return RUN_ALL_TESTS();
+}
