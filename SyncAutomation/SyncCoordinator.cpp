@@ -101,4 +101,8 @@ fs::path SyncCoordinator::baselineFile(const Uuid& jobID) const {
     return services_.supportDirectory / "state" / (jobID.string() + ".sqlite");
 }
 
+fs::path SyncCoordinator::lockFile(const Uuid& jobID) const {
+    return services_.supportDirectory / "state" / (jobID.string() + ".lock");
+}
+
 }  // namespace kelto

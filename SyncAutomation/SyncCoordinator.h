@@ -96,6 +96,8 @@ public:
     // One run of the job, from resolving it to ejecting its volumes; see
     // RunExecuting. The work runs on the calling thread; a stop request, like
     // an unmount of one of its volumes, reaches it through its RunControl.
+    // A job another run holds (in this process or another) ends the run at
+    // once as failed, with nothing logged, recorded or changed.
     RunResult run(const Uuid& jobID, RunTrigger trigger, bool confirmed, const ProgressCallback& progress,
                   std::stop_token stop) override;
 
@@ -126,6 +128,8 @@ public:
 
     // Where a job's two-way baseline lives.
     std::filesystem::path baselineFile(const Uuid& jobID) const;
+    // The file a run of the job locks for its whole length.
+    std::filesystem::path lockFile(const Uuid& jobID) const;
 
     ActiveRuns& active() { return active_; }
 

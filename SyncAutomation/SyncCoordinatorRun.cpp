@@ -1,5 +1,6 @@
 #include "SyncAutomation/SyncCoordinator.h"
 
+#include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/RunLog.h"
 #include "SyncAutomation/RunMessages.h"
 #include "SyncAutomation/SleepAssertion.h"
@@ -123,6 +124,22 @@ RunResult SyncCoordinator::runBody(const Request& request, RunControl& control, 
     const Date startedAt = services_.clock.now();
     const std::string runID = ArchiveRunID::make(startedAt);
 
+    // Held until after the eject. A run of the job elsewhere goes on alone:
+    // this one keeps no assertion, writes no log and leaves the history to
+    // the other, whose append it could otherwise race.
+    std::optional<JobLock> lock;
+    std::optional<std::string> refusal;
+    try {
+        lock = JobLock::tryTake(lockFile(request.jobID));
+        if (!lock) refusal = std::string(RunMessages::jobBusyElsewhere);
+    } catch (const std::exception& e) {
+        refusal = e.what();
+    }
+    if (refusal) {
+        control.finish();
+        return endedAtOnce(request.jobID, request.trigger, startedAt, services_.clock.now(), std::move(*refusal));
+    }
+
     SleepAssertion awake(services_.sleepInhibitor, std::string(SleepAssertion::runReason));
     std::unique_ptr<RunLog> log;
     Result result;
@@ -174,6 +191,7 @@ RunResult SyncCoordinator::runBody(const Request& request, RunControl& control, 
                                        std::string(RunMessages::ejectFailedPrefix) + root.string() + ": " + e.what());
             }
         }
+    lock.reset();
     return {std::move(record), std::move(result.preview)};
 }
 

@@ -507,5 +507,33 @@ TEST_F(CoordinatorRunTest, ARefusedSleepAssertionLeavesTheRunToGoOn) {
     EXPECT_EQ(inhibitor.reasons(), std::vector<std::string>{"Kelto Sync is synchronizing folders"});
 }
 
+TEST_F(CoordinatorRunTest, ASecondRunOfAJobUnderWayEndsAtOnceAndTouchesNothing) {
+    putOld(a / "new.txt", "new");
+    const Uuid id = addJob(SyncMode::mirror).id;
+    std::optional<RunResult> second;
+    std::size_t takesMeanwhile = 0;
+    script->expect(Script::transfer())
+        .then([&] {
+            second = coordinator.run(id, RunTrigger::schedule, false, nullptr, {});
+            takesMeanwhile = inhibitor.takes();
+        })
+        .passThrough();
+
+    const RunResult first = run(id);
+    EXPECT_EQ(first.record.outcome, RunOutcome::success());
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->record.outcome, RunOutcome::failed("This job is already running in another Kelto Sync process"));
+    EXPECT_EQ(second->record.trigger, RunTrigger::schedule);
+    EXPECT_FALSE(second->record.logPath);
+    EXPECT_EQ(takesMeanwhile, 1u);
+    EXPECT_EQ(history.records(id), std::vector<RunRecord>{first.record});
+    std::size_t logs = 0;
+    for (const auto& entry : fs::directory_iterator(tmp / "logs" / id.string())) logs += entry.is_regular_file();
+    EXPECT_EQ(logs, 1u);
+
+    // The lock goes with the run: the next run of the job is let in.
+    EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
+}
+
 }  // namespace
 }  // namespace kelto::test
