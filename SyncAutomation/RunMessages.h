@@ -27,6 +27,8 @@ struct RunMessages {
     // Each followed by the root's path, ": " and the error's description.
     static constexpr std::string_view pruneFailedPrefix = "Could not prune archives at ";
     static constexpr std::string_view ejectFailedPrefix = "Could not eject ";
+    // Another process holds the job's lock: its run is left alone.
+    static constexpr std::string_view jobBusyElsewhere = "This job is already running in another Kelto Sync process";
     // Followed by the error's description.
     static constexpr std::string_view historyFailedPrefix = "Could not save run history: ";
 

@@ -36,12 +36,7 @@ VolumeIdentity currentIdentity(const Endpoint& endpoint, const fs::path& folder,
             return endpoint.volume;
         }
     }
-    const auto folderParts = VolumeInspector::components(folder);
-    const MountedVolume* holder = nullptr;
-    for (const MountedVolume& volume : mounted) {
-        if (!VolumeInspector::isPrefix(VolumeInspector::components(volume.root), folderParts)) continue;
-        if (!holder || volume.root.native().size() > holder->root.native().size()) holder = &volume;
-    }
+    const MountedVolume* holder = SyncCoordinator::volumeHolding(mounted, folder);
     return holder ? holder->identity : endpoint.volume;
 }
 
@@ -56,6 +51,17 @@ FileSystemTraits derivedTraits(const FileSystemTraits& own, const FileSystemTrai
 }
 
 }  // namespace
+
+const MountedVolume* SyncCoordinator::volumeHolding(const std::vector<MountedVolume>& mounted,
+                                                   const fs::path& folder) {
+    const auto folderParts = VolumeInspector::components(folder);
+    const MountedVolume* holder = nullptr;
+    for (const MountedVolume& volume : mounted) {
+        if (!VolumeInspector::isPrefix(VolumeInspector::components(volume.root), folderParts)) continue;
+        if (!holder || volume.root.native().size() > holder->root.native().size()) holder = &volume;
+    }
+    return holder;
+}
 
 SyncJob SyncCoordinator::findJob(const Uuid& jobID) const {
     std::vector<SyncJob> jobs = services_.jobs();
@@ -93,6 +99,10 @@ void SyncCoordinator::volumeWillUnmount(const fs::path& volume) {
 
 fs::path SyncCoordinator::baselineFile(const Uuid& jobID) const {
     return services_.supportDirectory / "state" / (jobID.string() + ".sqlite");
+}
+
+fs::path SyncCoordinator::lockFile(const Uuid& jobID) const {
+    return services_.supportDirectory / "state" / (jobID.string() + ".lock");
 }
 
 }  // namespace kelto

@@ -2,6 +2,8 @@
 
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/FakeSleepInhibitor.h"
+#include "tests/support/FakeVolumeEjector.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -48,6 +50,8 @@ struct Coordinator : ::testing::Test {
     RunHistoryStore history{tmp / "support/history", tmp / "logs"};
     int identityLookups = 0;
     int failLookupsAfter = -1;  // below 0: never
+    test::FakeSleepInhibitor inhibitor;
+    test::FakeVolumeEjector ejector;
 
     SyncCoordinator coordinator{{
         .jobs = [this] { return jobs; },
@@ -64,6 +68,9 @@ struct Coordinator : ::testing::Test {
                     throw FileError(EIO, "find the volume of", path);
                 return VolumeInspector::identity(path, source);
             },
+        .sleepInhibitor = inhibitor,
+        .ejector = ejector,
+        .clock = SystemClock::shared(),
     }};
 
     Coordinator() { source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system")); }

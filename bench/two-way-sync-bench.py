@@ -142,7 +142,7 @@ def run_kelto(runner, root, _step):
                os.path.join(root, "support"), os.path.join(root, "logs")]
     seconds, _, out = measured(command)
     result = json.loads(out)
-    if result.get("exit", {}).get("code") != 0:
+    if result.get("outcome") != "success":
         sys.exit("kelto-run-job: " + out[-2000:])
     # The engine's own peak; its rsync children are separate processes.
     return seconds, result["memory"]["peakKiB"] / 1024, result

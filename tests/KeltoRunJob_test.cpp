@@ -1,12 +1,21 @@
 // Black-box checks of kelto-run-job's per-side options and its report: the
-// plan's lists with their sides, a failed scan's exit, and the guard's input.
+// plan's lists with their sides, a failed scan's exit, the guard's input, and
+// two launches on one job.
 
 #include "tests/TwoWayEngineFixture.h"
 #include "tests/support/ChildProcess.h"
 
+#include "SyncModel/Support/FileDescriptor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
+#include <tuple>
 
 namespace kelto::test {
 namespace {
@@ -69,18 +78,21 @@ TEST_F(KeltoRunJobTest, TwoWayPlanListsCopiesArchivesAndConflictsWithTheirSides)
                                                   {"odd\xEF\xBF\xBD name", "b"},
                                                   {"onlyB", "a"},
                                                   {"conflict", "a"}}));
-    // The losing version of the conflict is archived on the side it is copied to.
+    // B's later edit wins: the losing version of the conflict is archived on
+    // the side it is copied to.
     EXPECT_EQ(listed(out, "archives", "on"), (Pairs{{"gone", "a"}, {"conflict", "a"}}));
-    EXPECT_EQ(listed(out, "conflicts", "resolution"), (Pairs{{"conflict", "bWins"}}));
+    EXPECT_EQ(out["planLists"]["conflicts"], Json{"conflict"});
     EXPECT_EQ(out["planLists"]["skipped"], Json::array());
     EXPECT_EQ(out["plan"]["conflicts"], 1);
-    EXPECT_FALSE(out["ran"].get<bool>());
+    EXPECT_FALSE(out.contains("outcome")) << "a preview runs nothing";
+    EXPECT_FALSE(out.contains("record"));
     EXPECT_FALSE(fs::exists(b / "onlyA"));
 }
 
 // Each side's file system and case sensitivity reach the preflight on their
-// own: a type keeps its size limit under an explicit case sensitivity, and a
-// case-sensitive type can be made to fold names.
+// own: a type keeps its size limit under an explicit case sensitivity (FAT
+// folds names whatever the command line says), and a case-sensitive type can
+// be made to fold names.
 TEST_F(KeltoRunJobTest, FileSystemAndCaseSensitivityAreSetPerSideIndependently) {
     putAt(a / "Notes", "one", t0);
     putAt(a / "NOTES", "two", t0);
@@ -97,7 +109,7 @@ TEST_F(KeltoRunJobTest, FileSystemAndCaseSensitivityAreSetPerSideIndependently) 
         {{}, {}},
         {{"--fs-type", "vfat"}, both},
         {{"--fs-type-b", "ext4", "--case-sensitive-b", "no"}, collision},
-        {{"--fs-type-b", "vfat", "--case-sensitive-b", "yes"}, tooLarge},
+        {{"--fs-type-b", "vfat", "--case-sensitive-b", "yes"}, both},
         {{"--fs-type-a", "vfat", "--case-sensitive-a", "no"}, {}},  // a source's traits do not matter
     };
     for (const auto& [options, skipped] : cases) {
@@ -135,20 +147,31 @@ TEST_F(KeltoRunJobTest, TwoWaySideOptionsApplyToTheReceivingSide) {
     EXPECT_EQ(skipped({"--case-sensitive-b", "no", "--fs-type-b", "vfat"}), Pairs{});
 }
 
-// A listing or dry run that fails reports rsync's code and the end of its error output.
+// A listing or dry run that fails: a preview reports rsync's code and the
+// end of its error output; a run ends by that exit, the failed scan in its
+// record's errors.
 TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
     putAt(a / "file", "x", t0);
-    for (const auto& [mode, code] : {std::pair{"mirror", 23}, std::pair{"twoWay", 12}}) {
+    for (const auto& [mode, code, outcome] : {std::tuple{"mirror", 23, Json{{"outcome", "completedWithErrors"}}},
+                                              std::tuple{"twoWay", 12, Json{{"outcome", "failed"},
+                                                                            {"message", "rsync error: gave up (code 12)"}}}}) {
+        const std::string tail = "rsync error: gave up (code " + std::to_string(code) + ")";
         const fs::path rsync = tmp.script("fake-rsync", "echo 'rsync: first complaint' >&2\n"
-                                                     "echo 'rsync error: gave up (code " +
-                                                         std::to_string(code) + ")' >&2\nexit " + std::to_string(code));
-        const auto [status, out] = run({"--mode", mode, "--rsync", rsync});
+                                                     "echo '" + tail + "' >&2\nexit " + std::to_string(code));
+        const auto [status, out] = run({"--mode", mode, "--rsync", rsync, "--plan-only"});
         SCOPED_TRACE(out.dump());
         EXPECT_EQ(status, 2);
         EXPECT_EQ(out["error"]["code"], "scanFailed");
         EXPECT_EQ(out["error"]["exit"]["code"], code);
-        EXPECT_EQ(out["error"]["exit"]["stderrTail"],
-                  (Json{"rsync: first complaint", "rsync error: gave up (code " + std::to_string(code) + ")"}));
+        EXPECT_EQ(out["error"]["exit"]["stderrTail"], (Json{"rsync: first complaint", tail}));
+
+        const auto [runStatus, ran] = run({"--mode", mode, "--rsync", rsync});
+        SCOPED_TRACE(ran.dump());
+        EXPECT_EQ(runStatus, 1);
+        for (const auto& [key, value] : outcome.items()) EXPECT_EQ(ran[key], value) << key;
+        EXPECT_EQ(ran["record"]["stats"]["errors"],
+                  Json{"scanFailed(code: " + std::to_string(code) + ", stderr: [\"rsync: first complaint\", \"" + tail +
+                       "\"])"});
     }
 }
 
@@ -179,30 +202,95 @@ TEST_F(KeltoRunJobTest, TheGuardGetsPreviousCountsOnlyForTheBaselinesVolumes) {
     putAt(a / "one", "1", t0);
     putAt(a / "two", "2", t0);
     ASSERT_EQ(run(recorded).out.at("outcome"), "success");
-    fs::remove(a / "one");
-    fs::remove(a / "two");
-
-    auto withOptions = [&](std::vector<std::string> options, std::vector<std::string> more) {
-        options.insert(options.end(), more.begin(), more.end());
-        return options;
+    const std::map<std::string, std::string> both{{"one", "1"}, {"two", "2"}};
+    auto emptyA = [&] {
+        fs::remove(a / "one");
+        fs::remove(a / "two");
     };
-    const auto same = run(withOptions(recorded, {"--plan-only"})).out;
-    EXPECT_EQ(same["guardInput"]["previousCounts"], (Json{{"a", 2}, {"b", 2}})) << same;
-    EXPECT_EQ(same["verdict"], (Json{{"case", "abort"}, {"reason", "emptySide"}}));
+    emptyA();
 
-    for (const auto& options : {std::vector<std::string>{"--mode", "twoWay", "--volume-a", "OTHER-A", "--volume-b",
-                                                         "VOLUME-B", "--plan-only"},
-                                std::vector<std::string>{"--mode", "twoWay", "--plan-only"}}) {
-        const auto other = run(options).out;
-        SCOPED_TRACE(other.dump());
-        EXPECT_FALSE(other["guardInput"].contains("previousCounts"));
-        EXPECT_EQ(other["verdict"]["case"], "proceed");
-        EXPECT_EQ(other["plan"]["copyBtoA"], 2);  // no baseline for these volumes: B's files are new to A
-    }
-
+    // Two files on each side last time: A is now "emptied".
     const auto stopped = run(recorded);
     EXPECT_EQ(stopped.status, 1) << stopped.out;
-    EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"one", "1"}, {"two", "2"}}));
+    EXPECT_EQ(stopped.out["outcome"], "failed");
+    EXPECT_EQ(stopped.out["message"], "A previously populated side is empty \u2014 is the right disk connected?");
+    EXPECT_EQ(tree(b), both);
+
+    for (const auto& options : {std::vector<std::string>{"--mode", "twoWay", "--volume-a", "OTHER-A", "--volume-b",
+                                                         "VOLUME-B"},
+                                std::vector<std::string>{"--mode", "twoWay"}}) {
+        const auto other = run(options);
+        SCOPED_TRACE(other.out.dump());
+        EXPECT_EQ(other.status, 0);
+        EXPECT_EQ(other.out["outcome"], "success");
+        // No baseline for these volumes: B's files are new to A.
+        EXPECT_EQ(other.out["record"]["stats"]["filesCopied"], 2);
+        EXPECT_EQ(tree(a), both);
+        emptyA();
+    }
+}
+
+// Two launches of the driver on one job: the second ends at once while the
+// first runs, and nothing is copied or archived twice.
+TEST_F(KeltoRunJobTest, TwoLaunchesOnOneJobRunItOnceAndTheSecondEndsAtOnce) {
+    for (const char* name : {"f1", "f2", "f3"}) {
+        putAt(a / name, std::string("new ") + name, t0 + 10);
+        putAt(b / name, std::string("old ") + name, t0);
+    }
+    // An rsync that holds each transfer until the test lets it go, telling
+    // the test when one has come that far.
+    for (const char* fifo : {"reached", "gate"}) ASSERT_EQ(::mkfifo((tmp / fifo).c_str(), 0600), 0);
+    const fs::path rsync = tmp.script(
+        "gated-rsync", "case \" $* \" in *\" --dry-run \"*|*\" --list-only \"*) ;;\n"
+                       "*) echo reached > '" + (tmp / "reached").native() + "'; cat '" + (tmp / "gate").native() +
+                           "' > /dev/null;;\nesac\nexec '" + RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native() +
+                           "' \"$@\"");
+    const FileDescriptor reached(::open((tmp / "reached").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reached.valid());
+    auto start = [&](const fs::path& out) {
+        std::vector<std::string> args{KELTO_RUN_JOB, "--rsync", rsync};
+        for (const fs::path& f : {a, b, tmp / "support", tmp / "logs"}) args.push_back(f);
+        return startWithOutput(args, tmp / "tmpdir", out);
+    };
+    // What came first within the limit: the process's end, or a line in the FIFO.
+    enum class First { ended, line, nothing };
+    auto waitFor = [](pid_t pid, int fifo, int seconds) {
+        const FileDescriptor exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+        pollfd watch[2] = {{exited.get(), POLLIN, 0}, {fifo, POLLIN, 0}};
+        if (::poll(watch, fifo < 0 ? 1 : 2, seconds * 1000) <= 0) return First::nothing;
+        return (watch[0].revents & POLLIN) ? First::ended : First::line;
+    };
+
+    const pid_t first = start(tmp / "first.json");
+    ASSERT_EQ(waitFor(first, reached.get(), 60), First::line) << "the first run never reached its transfer";
+    const pid_t second = start(tmp / "second.json");
+    EXPECT_EQ(waitFor(second, -1, 30), First::ended) << "the second run did not end while the first one held the job";
+
+    // Let every transfer go on, then collect both.
+    ::close(::open((tmp / "gate").c_str(), O_WRONLY | O_CLOEXEC));
+    int status = 0;
+    ::waitpid(first, &status, 0);
+    ::waitpid(second, nullptr, 0);
+    const Json firstOut = Json::parse(contents(tmp / "first.json"));
+    const Json secondOut = Json::parse(contents(tmp / "second.json"));
+    EXPECT_EQ(firstOut["outcome"], "success") << firstOut;
+    EXPECT_EQ(secondOut["outcome"], "failed") << secondOut;
+    EXPECT_EQ(secondOut["message"], "This job is already running in another Kelto Sync process");
+    EXPECT_FALSE(secondOut.contains("log"));
+    EXPECT_FALSE(secondOut["record"].contains("logPath"));
+
+    EXPECT_EQ(tree(b), tree(a));
+    EXPECT_EQ(firstOut["record"]["stats"]["filesCopied"], 3);
+    std::multiset<std::string> archived;
+    for (const auto& entry : fs::recursive_directory_iterator(b / ".KeltoSync/Archive"))
+        if (entry.is_regular_file()) archived.insert(entry.path().filename());
+    EXPECT_EQ(archived, (std::multiset<std::string>{"f1", "f2", "f3"}));
+    const Json history = Json::parse(contents(tmp / "support/history" / (firstOut["job"].get<std::string>() + ".json")));
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0], firstOut["record"]);
+    std::size_t logs = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(tmp / "logs")) logs += entry.is_regular_file();
+    EXPECT_EQ(logs, 1u);
 }
 
 }  // namespace

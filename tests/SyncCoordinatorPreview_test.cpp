@@ -5,6 +5,8 @@
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncEngine/RsyncProcess.h"
+#include "tests/support/FakeSleepInhibitor.h"
+#include "tests/support/FakeVolumeEjector.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/ScriptedRsyncRunner.h"
 #include "tests/support/TemporaryFolder.h"
@@ -27,6 +29,8 @@ struct CoordinatorPreview : ::testing::Test {
     RunHistoryStore history{tmp / "support/history", tmp / "logs"};
     RsyncProcess rsync{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
     std::shared_ptr<test::ScriptedRsyncRunner> runner = std::make_shared<test::ScriptedRsyncRunner>(rsync);
+    test::FakeSleepInhibitor inhibitor;
+    test::FakeVolumeEjector ejector;
 
     SyncCoordinator coordinator{{
         .jobs = [this] { return jobs; },
@@ -38,6 +42,9 @@ struct CoordinatorPreview : ::testing::Test {
         .isOnBattery = [] { return false; },
         .freeSpace = SyncCoordinator::availableSpace,
         .identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, source); },
+        .sleepInhibitor = inhibitor,
+        .ejector = ejector,
+        .clock = SystemClock::shared(),
     }};
 
     CoordinatorPreview() {

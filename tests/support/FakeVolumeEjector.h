@@ -3,6 +3,7 @@
 #include "SyncAutomation/VolumeEjectError.h"
 #include "SyncAutomation/VolumeEjector.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -19,9 +20,21 @@ public:
         failures_[volumeRoot] = std::move(message);
     }
 
-    void eject(const std::filesystem::path& volumeRoot) override {
+    // Called with each root as it is asked for, before it fails or not.
+    void onEject(std::function<void(const std::filesystem::path&)> hook) {
         const std::lock_guard guard(lock_);
-        asked_.push_back(volumeRoot);
+        hook_ = std::move(hook);
+    }
+
+    void eject(const std::filesystem::path& volumeRoot) override {
+        std::function<void(const std::filesystem::path&)> hook;
+        {
+            const std::lock_guard guard(lock_);
+            asked_.push_back(volumeRoot);
+            hook = hook_;
+        }
+        if (hook) hook(volumeRoot);
+        const std::lock_guard guard(lock_);
         const auto failure = failures_.find(volumeRoot);
         if (failure != failures_.end()) throw VolumeEjectError::failed(volumeRoot, failure->second);
     }
@@ -36,6 +49,7 @@ private:
     mutable std::mutex lock_;
     std::map<std::filesystem::path, std::string> failures_;
     std::vector<std::filesystem::path> asked_;
+    std::function<void(const std::filesystem::path&)> hook_;
 };
 
 }  // namespace kelto::test

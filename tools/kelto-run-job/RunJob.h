@@ -2,31 +2,34 @@
 
 #include "SyncModel/Support/Json.h"
 #include "SyncModel/SyncJob.h"
-#include "tools/kelto-run-job/RunJobEngines.h"
+#include "SyncModel/VolumeIdentity.h"
 #include "tools/kelto-run-job/RunJobOptions.h"
+
+#include <filesystem>
 
 namespace kelto {
 
-// Plans and runs one job the way the application does: the job's engine, the
-// safety guard and, when it lets the run go on, the run with a fresh run
-// identifier and its own log file.
+// Runs one job the way the application does: through the sync coordinator,
+// as a run asked for by hand, on the volumes mounted now, keeping the system
+// awake through logind, with the run's log, history record and archive
+// pruning.
 struct RunJob {
     // The stored job on the two folders, made when there is none, with the
     // options of this call; kept in SUPPORT_FOLDER/jobs.json so that later
-    // calls share its id and archive.
+    // calls share its id, archive, baseline and history.
     static SyncJob storedJob(const RunJobOptions& options);
 
-    // A side as the engines are given it: its traits from the stored
-    // volume, the command line's case sensitivity over them.
-    static TwoWaySide side(const std::filesystem::path& root, const Endpoint& endpoint,
-                           const TwoWaySideOptions& options);
+    // The identity of the volume holding `path`, with the command line's
+    // choices for the side the path is in. Either folder counts as on an
+    // internal volume, so it is found by its path whatever holds it.
+    static VolumeIdentity identityAt(const RunJobOptions& options, const std::filesystem::path& path);
 
     // The arguments of the job's transfer, one a line.
-    static void printRsyncArguments(const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b);
+    static void printRsyncArguments(const SyncJob& job);
 
-    // The report of a plan (and run) of a mirror or copy job, or of a two-way job.
-    static Json oneWay(const RunJobOptions& options, const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b);
-    static Json twoWay(const RunJobOptions& options, const SyncJob& job, const TwoWaySide& a, const TwoWaySide& b);
+    // A run of the job, or with --plan-only its preview: the outcome, the
+    // run's record and log (or the plan), the times and the peak memory.
+    static Json run(const RunJobOptions& options, const SyncJob& job);
 };
 
 }  // namespace kelto

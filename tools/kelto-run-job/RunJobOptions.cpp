@@ -32,10 +32,19 @@ RunJobOptions RunJobOptions::parse(int argc, const char* const* argv) {
             o.mode = *mode;
         } else if (option == "--archive") {
             o.archive = onOff(option, value(), "on", "off");
+        } else if (option == "--retention-days") {
+            const std::string days = value();
+            std::size_t used = 0;
+            try {
+                o.retentionDays = std::stoll(days, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used == 0 || used != days.size()) throw std::invalid_argument(option + " takes a number of days");
         } else if (option == "--plan-only") {
             o.planOnly = true;
-        } else if (option == "--force") {
-            o.force = true;
+        } else if (option == "--confirm" || option == "--force") {
+            o.confirm = true;
         } else if (option == "--list-plan") {
             o.listPlan = true;
         } else if (option == "--volume-a") {

@@ -2,6 +2,7 @@
 
 #include "SyncModel/SyncMode.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -9,9 +10,9 @@
 
 namespace kelto {
 
-// What the command line says about one side's volume; absent values are
-// found out (file system) or left as before (no identity, case sensitivity
-// by file system).
+// What the command line says about one side's volume, over what the volume
+// holding the folder says of itself: its UUID, its file system (and with it
+// the case sensitivity that file system has) and its case sensitivity.
 struct TwoWaySideOptions {
     std::optional<std::string> volumeUUID;
     std::optional<std::string> fileSystem;
@@ -22,8 +23,9 @@ struct TwoWaySideOptions {
 struct RunJobOptions {
     SyncMode mode = SyncMode::mirror;
     bool archive = true;
+    std::optional<std::int64_t> retentionDays;  // absent: archives are kept for ever
     bool planOnly = false;
-    bool force = false;
+    bool confirm = false;
     bool printArguments = false;
     bool listPlan = false;
     TwoWaySideOptions a;  // the source
@@ -38,16 +40,18 @@ struct RunJobOptions {
         "usage: kelto-run-job [options] SOURCE DESTINATION SUPPORT_FOLDER LOG_FOLDER\n"
         "  --mode mirror|copy|twoWay      the job's mode (default mirror)\n"
         "  --archive on|off               the job's archive (default on)\n"
-        "  --plan-only                    plan and judge, run nothing\n"
-        "  --force                        run even when the guard asks for confirmation\n"
+        "  --retention-days N             days the job's archives are kept (default: for ever)\n"
+        "  --plan-only                    the preview's plan, run nothing\n"
+        "  --confirm, --force             a confirmed run: go on when the guard asks for review\n"
         "  --list-plan                    add the plan's copies, archives, skipped files and conflicts\n"
         "  --volume-a UUID, --volume-b UUID\n"
-        "                                 the volume identity of a side (default none)\n"
+        "                                 the volume UUID of a side (default: the volume's own)\n"
         "  --fs-type-a NAME, --fs-type-b NAME\n"
-        "                                 a side's file system (default: as the kernel reports it)\n"
+        "                                 a side's file system (default: as the mount table says)\n"
         "  --fs-type NAME                 the same as --fs-type-b\n"
         "  --case-sensitive-a yes|no, --case-sensitive-b yes|no\n"
         "                                 a side's case sensitivity, over what its file system implies\n"
+        "                                 (FAT and exFAT fold case whatever this says)\n"
         "  --rsync PATH                   the rsync to run (default: the build's bundled one)\n"
         "  --print-rsync-args             print the arguments of the job's transfer, one a line, and stop\n";
 

@@ -1,5 +1,6 @@
 #include "tools/kelto-run-job/RunJobReport.h"
 
+#include "SyncAutomation/SyncPreviewError.h"
 #include "SyncEngine/OneWayEngineError.h"
 #include "SyncEngine/TwoWayEngineError.h"
 
@@ -26,42 +27,23 @@ std::string_view codeName(TwoWayEngineError::Code code) {
 
 }  // namespace
 
-Json RunJobReport::verdict(const GuardVerdict& v) {
-    Json out{{"case", std::string(enumName(v.kind))}};
-    if (v.kind == GuardVerdict::Case::needsConfirmation) out["message"] = v.message;
-    if (v.kind == GuardVerdict::Case::abort) out["reason"] = std::string(enumName(v.reason));
-    return out;
+void RunJobReport::outcome(const RunOutcome& outcome, Json& out) {
+    out["outcome"] = std::string(enumName(outcome.kind));
+    if (outcome.kind == RunOutcome::Case::failed || outcome.kind == RunOutcome::Case::needsReview)
+        out["message"] = outcome.message;
+    if (outcome.kind == RunOutcome::Case::skipped) out["reason"] = std::string(enumName(outcome.skipReason));
 }
 
-Json RunJobReport::guardInput(const std::optional<SideCounts>& previousCounts,
-                              const std::map<Side, std::int64_t>& freeSpace) {
-    Json out = Json::object();
-    if (previousCounts) out["previousCounts"] = JsonCodec<SideCounts>::encode(*previousCounts);
-    Json free = Json::object();
-    for (const auto& [side, bytes] : freeSpace) free[std::string(enumName(side))] = bytes;
-    out["freeSpace"] = free;
-    return out;
-}
-
-Json RunJobReport::planCounts(const SyncPlan& plan, const TwoWayPlan* twoWay) {
+Json RunJobReport::planCounts(const SyncPlan& plan) {
     std::int64_t bytesToCopy = 0;
     for (const PlannedCopy& c : plan.copies) bytesToCopy += c.size;
-    Json out{{"copies", plan.copies.size()},         {"bytesToCopy", bytesToCopy},
-             {"archives", plan.archives.size()},     {"skipped", plan.skipped.size()},
-             {"conflicts", plan.conflicts.size()},   {"deletionCount", plan.deletionCount},
-             {"entryCountA", plan.entryCountA},      {"entryCountB", plan.entryCountB}};
-    if (twoWay) {
-        out["copyAtoB"] = twoWay->copyAtoB.size();
-        out["copyBtoA"] = twoWay->copyBtoA.size();
-        out["archiveOnA"] = twoWay->archiveOnA.size();
-        out["archiveOnB"] = twoWay->archiveOnB.size();
-        out["removeDirsOnA"] = twoWay->removeDirsOnA.size();
-        out["removeDirsOnB"] = twoWay->removeDirsOnB.size();
-    }
-    return out;
+    return Json{{"copies", plan.copies.size()},         {"bytesToCopy", bytesToCopy},
+                {"archives", plan.archives.size()},     {"skipped", plan.skipped.size()},
+                {"conflicts", plan.conflicts.size()},   {"deletionCount", plan.deletionCount},
+                {"entryCountA", plan.entryCountA},      {"entryCountB", plan.entryCountB}};
 }
 
-Json RunJobReport::planLists(const SyncPlan& plan, const TwoWayPlan* twoWay) {
+Json RunJobReport::planLists(const SyncPlan& plan) {
     Json copies = Json::array();
     for (const PlannedCopy& c : plan.copies)
         copies.push_back({{"path", c.path}, {"size", c.size}, {"to", std::string(enumName(c.to))}});
@@ -71,14 +53,10 @@ Json RunJobReport::planLists(const SyncPlan& plan, const TwoWayPlan* twoWay) {
     Json skipped = Json::array();
     for (const SkippedFile& s : plan.skipped)
         skipped.push_back({{"path", s.path}, {"reason", std::string(enumName(s.reason))}});
-    Json conflicts = Json::array();
-    if (twoWay)
-        for (const TwoWayConflict& c : twoWay->conflicts)
-            conflicts.push_back({{"path", c.path}, {"resolution", std::string(enumName(c.resolution))}});
     return Json{{"copies", std::move(copies)},
                 {"archives", std::move(archives)},
                 {"skipped", std::move(skipped)},
-                {"conflicts", std::move(conflicts)}};
+                {"conflicts", plan.conflicts}};
 }
 
 Json RunJobReport::exit(std::int32_t code, const std::vector<std::string>& stderrTail) {
@@ -95,6 +73,11 @@ Json RunJobReport::error(std::exception_ptr failure) {
     } catch (const OneWayEngineError& e) {
         Json out{{"type", "OneWayEngineError"}, {"code", std::string(enumName(e.code()))}, {"message", e.what()}};
         if (e.code() == OneWayEngineError::Code::scanFailed) out["exit"] = exit(e.exitCode(), e.stderrTail());
+        return out;
+    } catch (const SyncPreviewError& e) {
+        Json out{{"type", "SyncPreviewError"}, {"message", e.what()}};
+        out["code"] = e.code() == SyncPreviewError::Code::jobNotFound ? "jobNotFound" : "unavailable";
+        if (e.code() == SyncPreviewError::Code::unavailable) out["reason"] = std::string(enumName(e.reason()));
         return out;
     } catch (const std::exception& e) {
         return Json{{"type", "error"}, {"message", e.what()}};

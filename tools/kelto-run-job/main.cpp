@@ -1,8 +1,10 @@
-// Plans and runs one job on two folders through the engines the application
-// uses, and prints one JSON object: the plan's counts (and with --list-plan
-// its lists), the safety guard's input and verdict, the outcome, the
-// statistics, the engine's times and those of each of its rsync children, and
-// its peak memory; or the error that stopped it. A tool for measuring and
+// Runs one job on two folders through the sync coordinator, as a run asked
+// for by hand in the application, and prints one JSON object: the outcome
+// ("outcome", with "message" or "reason"), the run's history record
+// ("record") and log ("log"), the plan when the run stopped for review (and
+// with --list-plan its lists), the times of planning, of the transfer and of
+// each rsync child, and the peak memory; with --plan-only the preview's plan
+// instead of a run; or the error that stopped it. A tool for measuring and
 // black-box testing, not part of the product.
 //
 //   kelto-run-job [options] SOURCE DESTINATION SUPPORT_FOLDER LOG_FOLDER
@@ -10,9 +12,11 @@
 // (options: see RunJobOptions::usage). The job is kept in
 // SUPPORT_FOLDER/jobs.json, found again by its two folders, so that later runs
 // share its id and archive; a two-way job's baseline is
-// SUPPORT_FOLDER/state/<job UUID>.sqlite. The run log goes to
-// LOG_FOLDER/<job UUID>/<run id>.log. Exit status: 0 when planned (and run),
-// 1 when the guard stopped the run, 2 on an error.
+// SUPPORT_FOLDER/state/<job UUID>.sqlite, the job's lock beside it, its
+// history SUPPORT_FOLDER/history/<job UUID>.json. The run log goes to
+// LOG_FOLDER/<job UUID>/<run id>.log. Exit status: 0 when the run succeeded
+// (possibly with warnings) or the preview was made, 1 when the run ended any
+// other way, 2 on an error.
 
 #include "tools/kelto-run-job/RunJob.h"
 #include "tools/kelto-run-job/RunJobReport.h"
@@ -32,16 +36,15 @@ int main(int argc, char** argv) {
 
     try {
         const SyncJob job = RunJob::storedJob(options);
-        const TwoWaySide a = RunJob::side(options.source, job.source, options.a);
-        const TwoWaySide b = RunJob::side(options.destination, job.destination, options.b);
         if (options.printArguments) {
-            RunJob::printRsyncArguments(job, a, b);
+            RunJob::printRsyncArguments(job);
             return 0;
         }
-        const Json out = job.mode == SyncMode::twoWay ? RunJob::twoWay(options, job, a, b)
-                                                      : RunJob::oneWay(options, job, a, b);
+        const Json out = RunJob::run(options, job);
         RunJobReport::print(out);
-        return options.planOnly || out.at("ran").get<bool>() ? 0 : 1;
+        if (options.planOnly) return 0;
+        const std::string outcome = out.at("outcome").get<std::string>();
+        return outcome == "success" || outcome == "completedWithWarnings" ? 0 : 1;
     } catch (...) {
         RunJobReport::print(Json{{"error", RunJobReport::error(std::current_exception())}});
         return 2;

@@ -1,0 +1,95 @@
+#include "SyncAutomation/JobLock.h"
+
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(JobLockTest, OneHolderAtATimeInAProcessAndTheFileStays) {
+    test::TemporaryFolder tmp;
+    const fs::path file = tmp / "state/JOB.lock";
+    std::optional<JobLock> first = JobLock::tryTake(file);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(JobLock::tryTake(file));
+    EXPECT_TRUE(JobLock::tryTake(tmp / "state/OTHER.lock"));
+
+    first->release();
+    EXPECT_TRUE(fs::exists(file));
+    std::optional<JobLock> second = JobLock::tryTake(file);
+    EXPECT_TRUE(second);
+    second.reset();
+    EXPECT_TRUE(JobLock::tryTake(file));
+}
+
+TEST(JobLockTest, AnotherProcessHoldsItUntilItIsKilled) {
+    test::TemporaryFolder tmp;
+    const fs::path file = tmp / "JOB.lock";
+    int held[2], stay[2];
+    ASSERT_EQ(::pipe2(held, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(stay, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::optional<JobLock> lock = JobLock::tryTake(file);
+        const char answer = lock ? 'y' : 'n';
+        [[maybe_unused]] const auto written = ::write(held[1], &answer, 1);
+        char never;
+        [[maybe_unused]] const auto read = ::read(stay[0], &never, 1);  // until killed
+        ::_exit(0);
+    }
+    ::close(held[1]);
+    ::close(stay[0]);
+    char answer = 0;
+    ASSERT_EQ(::read(held[0], &answer, 1), 1);
+    ASSERT_EQ(answer, 'y');
+    EXPECT_FALSE(JobLock::tryTake(file));
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(JobLock::tryTake(file));
+    ::close(held[0]);
+    ::close(stay[1]);
+}
+
+// rsync children outlive a killed run now and then; they must not keep its job locked.
+TEST(JobLockTest, AChildProcessDoesNotInheritIt) {
+    test::TemporaryFolder tmp;
+    const fs::path file = tmp / "JOB.lock";
+    std::optional<JobLock> lock = JobLock::tryTake(file);
+    ASSERT_TRUE(lock);
+    pid_t child = -1;
+    const char* argv[] = {"/bin/sleep", "60", nullptr};
+    ASSERT_EQ(::posix_spawn(&child, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    lock.reset();
+    EXPECT_TRUE(JobLock::tryTake(file));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+TEST(JobLockTest, AFileThatCannotBeOpenedThrowsNamingIt) {
+    test::TemporaryFolder tmp;
+    fs::create_directories(tmp / "JOB.lock");
+    try {
+        JobLock::tryTake(tmp / "JOB.lock");
+        ADD_FAILURE() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), EISDIR);
+        EXPECT_EQ(e.path(), tmp / "JOB.lock");
+    }
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,539 @@
+// Runs through the coordinator, end to end: every way a run ends, with its
+// log and its history record, the sleep assertion, pruning and ejecting.
+// rsync is the bundled one except where a test scripts its exit.
+
+#include "SyncAutomation/RunMessages.h"
+#include "SyncEngine/SafetyGuard.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/CoordinatorRunFixture.h"
+
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace kelto::test {
+namespace {
+
+using Script = ScriptedRsyncRunner;
+
+bool anyTransfer(const std::vector<ScriptedRsyncRunner::Call>& calls) {
+    return std::any_of(calls.begin(), calls.end(), [](const auto& call) { return Script::transfer()(call.arguments); });
+}
+
+// Points every descriptor open on a file in the folder at /dev/full, as a
+// disk that filled up would.
+void fillUpUnder(const fs::path& folder) {
+    std::vector<int> found;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        if (fs::read_symlink(entry.path(), ignored).parent_path() == folder)
+            found.push_back(std::stoi(entry.path().filename()));
+    }
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    for (const int fd : found) ::dup2(full, fd);
+    ::close(full);
+}
+
+// A file no one, root included, may remove while this lives.
+class Immutable {
+public:
+    explicit Immutable(const fs::path& file) : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
+        int flags = 0;
+        held_ = fd_.valid() && ::ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+                (flags |= FS_IMMUTABLE_FL, ::ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags) == 0);
+    }
+    ~Immutable() {
+        int flags = 0;
+        if (held_ && ::ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags) == 0) {
+            flags &= ~FS_IMMUTABLE_FL;
+            ::ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags);
+        }
+    }
+    bool held() const { return held_; }
+
+private:
+    FileDescriptor fd_;
+    bool held_ = false;
+};
+
+TEST_F(CoordinatorRunTest, SkipsForEachReasonAreLoggedAndRecordedAndOnlyLaterRunsAskAboutTheBattery) {
+    const fs::path stick = disk("Backup", "DISK-1");
+    SyncJob& onDisk = addJob(SyncMode::mirror, a, stick / "b");
+    onDisk.options.skipOnBattery = true;
+    const Uuid onDiskID = onDisk.id;
+    putOld(a / "file.txt");
+    onBattery = true;
+
+    // The disk is away: skipped without a look at the battery.
+    unplug(stick);
+    RunResult result = run(onDiskID, RunTrigger::schedule);
+    EXPECT_EQ(result.record.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
+    EXPECT_FALSE(result.review);
+    EXPECT_EQ(result.record.stats, RunStats{});
+    EXPECT_EQ(result.record.trigger, RunTrigger::schedule);
+    EXPECT_EQ(result.record.startedAt, clock.now());
+    EXPECT_EQ(logLines(result.record),
+              (std::vector<std::string>{header(onDiskID, "schedule"),
+                                        "Outcome: skipped(SyncModel.SkipReason.deviceNotConnected)"}));
+    EXPECT_EQ(phases(), (std::vector<SyncPhase>{SyncPhase::resolving, SyncPhase::finalizing}));
+    expectRecorded(result.record);
+    EXPECT_EQ(batteryChecks, 0);
+
+    // Another disk of the same name.
+    source.add(stick, volumeIdentity(VolumeKind::removable, "DISK-2", "Backup"));
+    result = run(onDiskID, RunTrigger::connect);
+    EXPECT_EQ(result.record.outcome, RunOutcome::skipped(SkipReason::identityMismatch));
+    expectRecorded(result.record);
+
+    // An internal folder that is gone.
+    const Uuid goneID = addJob(SyncMode::copy, a, tmp / "gone").id;
+    fs::remove(tmp / "gone");
+    result = run(goneID, RunTrigger::catchUp);
+    EXPECT_EQ(result.record.outcome, RunOutcome::skipped(SkipReason::folderMissing));
+    expectRecorded(result.record);
+    EXPECT_EQ(batteryChecks, 0);
+
+    // Both folders here, on battery: skipped unless run by hand.
+    SyncJob& here = addJob(SyncMode::mirror);
+    here.options.skipOnBattery = true;
+    const Uuid hereID = here.id;
+    result = run(hereID, RunTrigger::catchUp);
+    EXPECT_EQ(result.record.outcome, RunOutcome::skipped(SkipReason::onBattery));
+    EXPECT_EQ(logLines(result.record).back(), "Outcome: skipped(SyncModel.SkipReason.onBattery)");
+    EXPECT_EQ(batteryChecks, 1);
+    EXPECT_TRUE(script->calls().empty());
+
+    result = run(hereID, RunTrigger::manual);
+    EXPECT_EQ(result.record.outcome, RunOutcome::success());
+    EXPECT_EQ(filesIn(b), filesIn(a));
+    EXPECT_EQ(batteryChecks, 1);
+    EXPECT_EQ(history.records(hereID).size(), 2u);
+}
+
+TEST_F(CoordinatorRunTest, AJobNoLongerListedFailsAndIsStillLoggedAndRecorded) {
+    const Uuid deleted = Uuid::random();
+    const RunResult result = run(deleted, RunTrigger::schedule);
+    EXPECT_EQ(result.record.outcome, RunOutcome::failed("Job no longer exists"));
+    EXPECT_EQ(result.record.jobID, deleted);
+    EXPECT_EQ(logLines(result.record), (std::vector<std::string>{header(deleted, "schedule"),
+                                                                 "Outcome: failed(\"Job no longer exists\")"}));
+    EXPECT_EQ(*result.record.logPath,
+              (tmp / "logs" / deleted.string() / (fs::path(*result.record.logPath).stem().native() + ".log")).native());
+    expectRecorded(result.record);
+}
+
+TEST_F(CoordinatorRunTest, SafetyAbortsFailWithTheirTextsAndKeepThePlansSkippedFiles) {
+    // An empty source over a full destination, even when confirmed.
+    putOld(b / "keep.txt", "keep");
+    const Uuid mirror = addJob(SyncMode::mirror).id;
+    RunResult result = run(mirror, RunTrigger::manual, true);
+    EXPECT_EQ(result.record.outcome,
+              RunOutcome::failed("Source is empty \u2014 is the right disk connected?"));
+    EXPECT_EQ(logLines(result.record).back(),
+              "Outcome: failed(\"Source is empty \u2014 is the right disk connected?\")");
+    EXPECT_FALSE(anyTransfer(script->calls()));
+    EXPECT_EQ(filesIn(b), (std::map<std::string, std::string>{{"keep.txt", "keep"}}));
+    expectRecorded(result.record);
+
+    // Too little room on a FAT disk, which cannot hold two of the names.
+    const fs::path stick = disk("Stick", "FAT-1", "vfat");
+    putOld(a / "Notes", "one");
+    putOld(a / "NOTES", "two");
+    putOld(a / "big.bin", std::string(1000, 'b'));
+    const Uuid copy = addJob(SyncMode::copy, a, stick / "b").id;
+    std::vector<std::pair<fs::path, bool>> asked;
+    freeSpace = [&](const fs::path& path, bool isNetwork) -> std::int64_t {
+        asked.emplace_back(path, isNetwork);
+        return 10;
+    };
+    const std::vector<SkippedFile> skipped = coordinator.preview(copy, {}).skipped;
+    ASSERT_EQ(skipped.size(), 2u);
+    result = run(copy);
+    EXPECT_EQ(result.record.outcome, RunOutcome::failed("Insufficient destination free space"));
+    EXPECT_EQ(result.record.stats.skipped, skipped);
+    EXPECT_EQ(result.record.stats.filesCopied, 0);
+    // Only the side that receives copies is asked.
+    EXPECT_EQ(asked, (std::vector<std::pair<fs::path, bool>>{{stick / "b", false}}));
+    EXPECT_TRUE(filesIn(stick / "b").empty());
+
+    // A two-way side that held files and now holds none.
+    freeSpace = SyncCoordinator::availableSpace;
+    const fs::path c = tmp / "c", d = tmp / "d";
+    putOld(c / "one.txt", "1");
+    putOld(c / "two.txt", "2");
+    const Uuid twoWay = addJob(SyncMode::twoWay, c, d).id;
+    ASSERT_EQ(run(twoWay).record.outcome, RunOutcome::success());
+    fs::remove(c / "one.txt");
+    fs::remove(c / "two.txt");
+    result = run(twoWay, RunTrigger::manual, true);
+    EXPECT_EQ(result.record.outcome,
+              RunOutcome::failed("A previously populated side is empty \u2014 is the right disk connected?"));
+    EXPECT_EQ(filesIn(d).size(), 2u);
+}
+
+TEST_F(CoordinatorRunTest, RsyncExitsBecomeTheirOutcomes) {
+    putOld(a / "new.txt", "new");  // never copied: every transfer is scripted
+    const Uuid id = addJob(SyncMode::mirror).id;
+    const std::string inventory = "Source or deletion inventory changed \u2014 preview and run again";
+    const struct {
+        std::int32_t code;
+        std::string stderrText;
+        RunOutcome outcome;
+    } cases[] = {
+        {30, "", RunOutcome::failed("Network timeout")},
+        {11, "rsync: write failed on \"new.txt\": No space left on device (28)\n", RunOutcome::failed("Destination full")},
+        {12, "rsync: connection unexpectedly closed\nrsync error: protocol data stream (code 12)\n",
+         RunOutcome::failed("rsync error: protocol data stream (code 12)")},
+        {1, "", RunOutcome::failed("rsync exited with code 1")},
+        {23, "", RunOutcome::completedWithErrors()},
+        {24, "", RunOutcome::completedWithWarnings()},
+        {20, "", RunOutcome::cancelled()},
+        {25, "", RunOutcome::needsReview(inventory)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        Script::Step& transfer = script->expect(Script::transfer()).exit(c.code);
+        if (!c.stderrText.empty()) transfer.err(c.stderrText);
+        const RunResult result = run(id);
+        EXPECT_EQ(result.record.outcome, c.outcome);
+        EXPECT_FALSE(result.review) << "only the guard's review carries a plan";
+        EXPECT_EQ(logLines(result.record).back(), "Outcome: " + RunMessages::outcomeDescription(c.outcome));
+        expectRecorded(result.record);
+    }
+    EXPECT_EQ(history.records(id).size(), std::size(cases));
+}
+
+TEST_F(CoordinatorRunTest, OtherErrorsFailWithTheirDescriptionOrTheExitOfAFailedScan) {
+    putOld(a / "new.txt", "new");
+    const Uuid id = addJob(SyncMode::mirror).id;
+
+    const FileError unreadable(EIO, "read the free space of", b);
+    freeSpace = [&](const fs::path&, bool) -> std::int64_t { throw unreadable; };
+    RunResult result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::failed(unreadable.what()));
+    EXPECT_EQ(result.record.stats.errors, std::vector<std::string>{unreadable.what()});
+    EXPECT_EQ(logLines(result.record),
+              (std::vector<std::string>{header(id), unreadable.what(),
+                                        "Outcome: failed(" + RunMessages::quoted(unreadable.what()) + ")"}));
+    EXPECT_FALSE(anyTransfer(script->calls()));
+
+    // A dry run that fails: its exit decides, and the log names the scan.
+    freeSpace = SyncCoordinator::availableSpace;
+    script->expect(Script::dryRun()).err("rsync: link_stat failed\n").exit(23);
+    result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::completedWithErrors());
+    EXPECT_EQ(result.record.stats.errors,
+              std::vector<std::string>{R"(scanFailed(code: 23, stderr: ["rsync: link_stat failed"]))"});
+    expectRecorded(result.record);
+}
+
+TEST_F(CoordinatorRunTest, AHistoryThatCannotBeWrittenFailsTheReturnedRecordWithTheTextTwice) {
+    putOld(a / "new.txt", "new");
+    const Uuid id = addJob(SyncMode::copy).id;
+    fs::create_directories(tmp / "support");
+    putOld(tmp / "support/history", "a file where the folder should be");
+
+    const RunResult result = run(id);
+    ASSERT_EQ(result.record.outcome.kind, RunOutcome::Case::failed);
+    ASSERT_EQ(result.record.stats.errors.size(), 1u);
+    const std::string& reason = result.record.stats.errors.front();
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(result.record.outcome.message, "Could not save run history: " + reason);
+    // The log was closed by then: it shows how the run itself ended.
+    EXPECT_EQ(logLines(result.record).back(), "Outcome: success");
+    EXPECT_EQ(filesIn(b), filesIn(a));
+}
+
+TEST_F(CoordinatorRunTest, AFooterThatCannotBeWrittenFailsTheRecordButNotTheHeader) {
+    const fs::path stick = disk("Backup", "DISK-1");
+    const Uuid id = addJob(SyncMode::mirror, a, stick / "b").id;
+    unplug(stick);
+    onReport = [&](const SyncProgress& progress) {
+        if (progress.phase == SyncPhase::finalizing) fillUpUnder(tmp / "logs" / id.string());
+    };
+
+    const RunResult result = run(id);
+    ASSERT_EQ(result.record.outcome.kind, RunOutcome::Case::failed);
+    EXPECT_EQ(result.record.stats.errors, std::vector<std::string>{result.record.outcome.message});
+    EXPECT_NE(result.record.outcome.message.find("No space left on device"), std::string::npos)
+        << result.record.outcome.message;
+    EXPECT_EQ(logLines(result.record), std::vector<std::string>{header(id)});
+    expectRecorded(result.record);
+}
+
+TEST_F(CoordinatorRunTest, ALogThatCannotBeOpenedLeavesARecordWithoutOneAndNoWorkDone) {
+    putOld(a / "new.txt", "new");
+    const Uuid id = addJob(SyncMode::copy).id;
+    putOld(tmp / "logs", "a file where the folder should be");
+
+    const RunResult result = run(id);
+    EXPECT_FALSE(result.record.logPath);
+    ASSERT_EQ(result.record.outcome.kind, RunOutcome::Case::failed);
+    EXPECT_EQ(result.record.stats.errors, std::vector<std::string>{result.record.outcome.message});
+    EXPECT_TRUE(script->calls().empty());
+    expectRecorded(result.record);
+}
+
+TEST_F(CoordinatorRunTest, ALargeDeletionWaitsForReviewAndTheConfirmedRunProceeds) {
+    for (int i = 0; i < 10; ++i) {
+        putOld(a / ("f" + std::to_string(i)), "same");
+        putOld(b / ("f" + std::to_string(i)), "same");
+    }
+    for (int i = 0; i < 60; ++i) putOld(b / ("extra" + std::to_string(i)), "only on b");
+    const SyncJob& job = addJob(SyncMode::mirror);
+    const Uuid id = job.id;
+
+    RunResult result = run(id, RunTrigger::schedule);
+    ASSERT_TRUE(result.review);
+    const GuardVerdict verdict = SafetyGuard::evaluate(*result.review, SyncMode::mirror, job.options, std::nullopt, {});
+    ASSERT_EQ(verdict.kind, GuardVerdict::Case::needsConfirmation);
+    EXPECT_EQ(result.record.outcome, RunOutcome::needsReview(verdict.message));
+    EXPECT_EQ(*result.review, coordinator.preview(id, {}));
+    EXPECT_EQ(result.review->deletionCount, 60);
+    EXPECT_EQ(result.record.stats, RunStats{});
+    const std::vector<SyncPhase> seen = phases();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[seen.size() - 2], SyncPhase::awaitingConfirmation);
+    EXPECT_EQ(seen.back(), SyncPhase::finalizing);
+    EXPECT_FALSE(anyTransfer(script->calls()));
+    EXPECT_EQ(filesIn(b).size(), 70u);
+    expectRecorded(result.record);
+
+    result = run(id, RunTrigger::schedule, true);
+    EXPECT_EQ(result.record.outcome, RunOutcome::success());
+    EXPECT_FALSE(result.review);
+    EXPECT_EQ(result.record.stats.filesArchived, 60);
+    EXPECT_EQ(filesIn(b), filesIn(a));
+}
+
+TEST_F(CoordinatorRunTest, ACancelBeforeTheWorkStartsNoRsync) {
+    const Uuid id = addJob(SyncMode::mirror).id;
+    std::stop_source stop;
+    stop.request_stop();
+    const RunResult result = run(id, RunTrigger::manual, false, stop.get_token());
+    EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
+    EXPECT_EQ(logLines(result.record),
+              (std::vector<std::string>{header(id), "The operation was cancelled.", "Outcome: cancelled"}));
+    EXPECT_TRUE(script->calls().empty());
+    expectRecorded(result.record);
+}
+
+// A removable destination, archives older than the retention and eject on:
+// only a run that succeeds prunes and ejects.
+TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject) {
+    const fs::path stick = disk("Backup", "DISK-1");
+    SyncJob& job = addJob(SyncMode::mirror, a, stick / "b");
+    job.options.archiveRetentionDays = 1;
+    job.options.ejectWhenDone = true;
+    const Uuid id = job.id;
+    const fs::path old = oldRunFolder(stick / "b", id, 10);
+
+    // The caller cancels while rsync runs.
+    putOld(a / "one.txt", "1");
+    std::stop_source caller;
+    script->expect(Script::transfer()).stopAt(caller).waitForStop();
+    RunResult result = run(id, RunTrigger::manual, false, caller.get_token());
+    EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
+    EXPECT_FALSE(result.review);
+    EXPECT_EQ(logLines(result.record).back(), "Outcome: cancelled");
+
+    // The destination's disk goes away while rsync runs.
+    script->expect(Script::transfer()).then([&] { coordinator.volumeWillUnmount(stick); }).waitForStop();
+    result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::interrupted());
+    EXPECT_FALSE(result.review);
+    EXPECT_EQ(logLines(result.record).back(), "Outcome: interrupted");
+    expectRecorded(result.record);
+
+    EXPECT_TRUE(fs::exists(old));
+    EXPECT_TRUE(ejector.asked().empty());
+    EXPECT_TRUE(filesIn(stick / "b").empty());
+
+    result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::success());
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_EQ(ejector.asked(), std::vector<fs::path>{stick});
+}
+
+TEST_F(CoordinatorRunTest, AnUnmountBeforeTheFoldersResolveInterruptsTheRunOnceTheyAre) {
+    const fs::path stick = disk("Backup", "DISK-1");
+    putOld(a / "one.txt", "1");
+    const Uuid id = addJob(SyncMode::copy, a, stick / "b").id;
+
+    // Another volume going away changes nothing.
+    onVolumesRead = [&] { coordinator.volumeWillUnmount(tmp / "Other"); };
+    EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
+
+    putOld(a / "two.txt", "2");
+    const std::size_t callsBefore = script->calls().size();
+    onVolumesRead = [&] { coordinator.volumeWillUnmount(stick); };
+    const RunResult result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::interrupted());
+    EXPECT_EQ(logLines(result.record),
+              (std::vector<std::string>{header(id), "The operation was cancelled.", "Outcome: interrupted"}));
+    EXPECT_EQ(script->calls().size(), callsBefore);
+    EXPECT_FALSE(fs::exists(stick / "b/two.txt"));
+}
+
+TEST_F(CoordinatorRunTest, ATwoWayTransferThatGotThroughKeepsItsExitsOutcomeWhenItsDiskGoes) {
+    const fs::path stick = disk("Backup", "DISK-1");
+    const Uuid id = addJob(SyncMode::twoWay, a, stick / "b").id;
+    // The engine reports finalizing before it writes the baseline; the run
+    // reports it once more after the transfer has committed.
+    int unmountAt = 0, finalizing = 0;
+    onReport = [&](const SyncProgress& progress) {
+        if (progress.phase == SyncPhase::finalizing && ++finalizing == unmountAt) coordinator.volumeWillUnmount(stick);
+    };
+
+    putOld(a / "one.txt", "1");
+    script->expect(Script::transferTo(stick / "b")).passThrough().exit(23);
+    unmountAt = 2;
+    RunResult result = run(id);
+    EXPECT_EQ(finalizing, 2);
+    EXPECT_EQ(result.record.outcome, RunOutcome::completedWithErrors());
+    EXPECT_EQ(filesIn(stick / "b"), filesIn(a));
+
+    // Before the commit the same notice interrupts the run.
+    putOld(a / "two.txt", "2");
+    finalizing = 0;
+    unmountAt = 1;
+    result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::interrupted());
+    expectRecorded(result.record);
+}
+
+TEST_F(CoordinatorRunTest, ACleanTransferThatSkippedFilesCompletesWithWarnings) {
+    const fs::path stick = disk("Stick", "FAT-1", "vfat");
+    putOld(a / "Notes", "one");
+    putOld(a / "NOTES", "two");
+    putOld(a / "ok.txt", "ok");
+    const Uuid id = addJob(SyncMode::copy, a, stick / "b").id;
+
+    const RunResult result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::completedWithWarnings());
+    EXPECT_EQ(result.record.stats.skipped.size(), 2u);
+    EXPECT_EQ(filesIn(stick / "b"), (std::map<std::string, std::string>{{"ok.txt", "ok"}}));
+    EXPECT_EQ(logLines(result.record).back(), "Outcome: completedWithWarnings");
+}
+
+TEST_F(CoordinatorRunTest, APruningThatFailsCompletesWithWarningsAndTheReasonLogged) {
+    SyncJob& job = addJob(SyncMode::mirror);
+    job.options.archiveRetentionDays = 1;
+    const Uuid id = job.id;
+    const fs::path old = oldRunFolder(b, id, 10);
+    const Immutable stuck(old / "old.txt");
+    if (!stuck.held()) GTEST_SKIP() << "this file system or user cannot make a file immutable";
+    putOld(a / "new.txt", "new");
+
+    const RunResult result = run(id);
+    EXPECT_EQ(result.record.outcome, RunOutcome::completedWithWarnings());
+    ASSERT_EQ(result.record.stats.errors.size(), 1u);
+    const std::string& error = result.record.stats.errors.front();
+    EXPECT_TRUE(error.starts_with("Could not prune archives at " + b.native() + ": ")) << error;
+    const std::vector<std::string> lines = logLines(result.record);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], error);
+    EXPECT_EQ(lines.back(), "Outcome: completedWithWarnings");
+    EXPECT_TRUE(fs::exists(old / "old.txt"));
+    EXPECT_EQ(readFile(b / "new.txt"), "new");
+}
+
+TEST_F(CoordinatorRunTest, TwoWayRunsPruneOnlyTheSidesTheyChanged) {
+    SyncJob& job = addJob(SyncMode::twoWay);
+    job.options.archiveRetentionDays = 1;
+    const Uuid id = job.id;
+    const fs::path oldA = oldRunFolder(a, id, 10), oldB = oldRunFolder(b, id, 10);
+    const fs::path recentB = oldRunFolder(b, id, 0.5);
+    putOld(a / "new.txt", "new");
+
+    EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
+    EXPECT_EQ(readFile(b / "new.txt"), "new");
+    EXPECT_TRUE(fs::exists(oldA)) << "nothing reached A";
+    EXPECT_FALSE(fs::exists(oldB));
+    EXPECT_TRUE(fs::exists(recentB));
+}
+
+TEST_F(CoordinatorRunTest, ASuccessfulRunEjectsEachRemovableVolumeOnceInPathOrderAfterRecording) {
+    const fs::path zeta = disk("Zeta", "DISK-Z"), alpha = disk("Alpha", "DISK-A");
+    putOld(zeta / "photos/one.jpg", "1");
+    SyncJob& both = addJob(SyncMode::mirror, zeta / "photos", alpha / "backup");
+    both.options.ejectWhenDone = true;
+    const Uuid bothID = both.id;
+    std::vector<std::pair<std::size_t, std::size_t>> recordsAndReleases;
+    ejector.onEject([&](const fs::path&) {
+        recordsAndReleases.emplace_back(history.records(bothID).size(), inhibitor.releases());
+    });
+
+    RunResult result = run(bothID);
+    EXPECT_EQ(result.record.outcome, RunOutcome::success());
+    EXPECT_EQ(ejector.asked(), (std::vector<fs::path>{alpha, zeta}));
+    EXPECT_EQ(recordsAndReleases, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 1}, {1, 1}}));
+
+    // A failed eject: one line after the outcome, and the run stays a success.
+    ejector.fail(alpha, "Device busy");
+    result = run(bothID);
+    EXPECT_EQ(result.record.outcome, RunOutcome::success());
+    expectRecorded(result.record);
+    const std::vector<std::string> lines = logLines(result.record);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], "Outcome: success");
+    EXPECT_EQ(lines.back(), "Could not eject " + alpha.native() + ": Device busy");
+    EXPECT_EQ(ejector.asked().size(), 4u);
+
+    // Both folders on one disk: ejected once. Internal folders: never.
+    SyncJob& oneDisk = addJob(SyncMode::copy, alpha / "in", alpha / "out");
+    oneDisk.options.ejectWhenDone = true;
+    const Uuid oneDiskID = oneDisk.id;
+    SyncJob& internal = addJob(SyncMode::copy);
+    internal.options.ejectWhenDone = true;
+    const Uuid internalID = internal.id;
+    EXPECT_EQ(run(oneDiskID).record.outcome, RunOutcome::success());
+    EXPECT_EQ(run(internalID).record.outcome, RunOutcome::success());
+    EXPECT_EQ(ejector.asked().size(), 5u);
+    EXPECT_EQ(ejector.asked().back(), alpha);
+
+    // A run that fails ejects nothing.
+    putOld(zeta / "photos/two.jpg", "2");
+    freeSpace = [](const fs::path&, bool) -> std::int64_t { return 0; };
+    EXPECT_EQ(run(bothID).record.outcome.kind, RunOutcome::Case::failed);
+    EXPECT_EQ(ejector.asked().size(), 5u);
+}
+
+TEST_F(CoordinatorRunTest, ARefusedSleepAssertionLeavesTheRunToGoOn) {
+    putOld(a / "new.txt", "new");
+    inhibitor.refuse();
+    EXPECT_EQ(run(addJob(SyncMode::copy).id).record.outcome, RunOutcome::success());
+    EXPECT_EQ(inhibitor.granted(), 0u);
+    EXPECT_EQ(inhibitor.reasons(), std::vector<std::string>{"Kelto Sync is synchronizing folders"});
+}
+
+TEST_F(CoordinatorRunTest, ASecondRunOfAJobUnderWayEndsAtOnceAndTouchesNothing) {
+    putOld(a / "new.txt", "new");
+    const Uuid id = addJob(SyncMode::mirror).id;
+    std::optional<RunResult> second;
+    std::size_t takesMeanwhile = 0;
+    script->expect(Script::transfer())
+        .then([&] {
+            second = coordinator.run(id, RunTrigger::schedule, false, nullptr, {});
+            takesMeanwhile = inhibitor.takes();
+        })
+        .passThrough();
+
+    const RunResult first = run(id);
+    EXPECT_EQ(first.record.outcome, RunOutcome::success());
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->record.outcome, RunOutcome::failed("This job is already running in another Kelto Sync process"));
+    EXPECT_EQ(second->record.trigger, RunTrigger::schedule);
+    EXPECT_FALSE(second->record.logPath);
+    EXPECT_EQ(takesMeanwhile, 1u);
+    EXPECT_EQ(history.records(id), std::vector<RunRecord>{first.record});
+    std::size_t logs = 0;
+    for (const auto& entry : fs::directory_iterator(tmp / "logs" / id.string())) logs += entry.is_regular_file();
+    EXPECT_EQ(logs, 1u);
+
+    // The lock goes with the run: the next run of the job is let in.
+    EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
+}
+
+}  // namespace
+}  // namespace kelto::test
