@@ -7,6 +7,8 @@
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncModel/JobStoreError.h"
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/FakeSleepInhibitor.h"
+#include "tests/support/FakeVolumeEjector.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -252,6 +254,8 @@ struct Model : ::testing::Test {
     FakeRuns runs;
     std::unique_ptr<JobRunner> runner = std::make_unique<JobRunner>(runs, main, clock);
     FakeScheduler scheduler;
+    test::FakeSleepInhibitor inhibitor;
+    test::FakeVolumeEjector ejector;
     SyncCoordinator coordinator{{
         .jobs = [this] { return store->load(); },
         .rsync = std::make_shared<NoRsync>(),
@@ -262,6 +266,9 @@ struct Model : ::testing::Test {
         .isOnBattery = [] { return false; },
         .freeSpace = [](const fs::path&, bool) -> std::int64_t { return 0; },
         .identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, volumes); },
+        .sleepInhibitor = inhibitor,
+        .ejector = ejector,
+        .clock = clock,
     }};
     std::unique_ptr<AppModel> model;
 };
