@@ -44,7 +44,8 @@ public:
 
     void publish(const T& value) {
         std::lock_guard lock(state_->mutex);  // keeps the order of concurrent publishers
-        for (const auto& [id, observer] : state_->observers) {
+        for (const auto& entry : state_->observers) {
+            const std::shared_ptr<Observer>& observer = entry.second;
             observer->executor.post([observer, value] {
                 if (observer->alive) observer->callback(value);
             });
