@@ -185,7 +185,7 @@ protected:
     void update(const SyncJob& job) { change(&AppModel::updateJob, job); }
 
     // Waits for the run-finished callback's `count`th record.
-    const RunRecord& finishedRun(std::size_t count) {
+    RunRecord finishedRun(std::size_t count) {
         EXPECT_TRUE(main.runUntil([&] { return finished.size() >= count; })) << "no record " << count;
         if (finished.size() < count) throw std::runtime_error("the run never finished");
         return finished[count - 1];
