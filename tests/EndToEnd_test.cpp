@@ -1,0 +1,354 @@
+// The headless application end to end: the model, the runner, the
+// coordinator with the real engines and the bundled rsync, and the scheduler,
+// over real folders and wired as the application wires them. The main
+// executor and the clock are manual; the run thread and rsync are real.
+
+#include "SyncAutomation/AppModel.h"
+#include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/Async/WorkerPool.h"
+#include "SyncAutomation/AutomationScheduler.h"
+#include "SyncEngine/TransferScratch.h"
+#include "tests/CoordinatorRunFixture.h"
+#include "tests/support/FakeSystemEvents.h"
+#include "tests/support/FakeVolumeEvents.h"
+
+#include <ctime>
+
+namespace kelto::test {
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+std::string utc(Date date) {
+    const auto seconds = static_cast<std::time_t>(date.unix());
+    std::tm parts{};
+    char text[64] = "";
+    ::gmtime_r(&seconds, &parts);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &parts);
+    return text;
+}
+
+// The files a run archived on a side, in the folder named, as its log is,
+// by the run's identifier.
+Files archivedBy(const fs::path& side, const RunRecord& record) {
+    if (!record.logPath) return {};
+    const std::string runID = fs::path(*record.logPath).stem();
+    const fs::path folder = side / ArchiveDirectories::runFolderRelativePath(record.jobID, runID);
+    return fs::exists(folder) ? filesIn(folder) : Files{};
+}
+
+// The bundled rsync. Once told to, it slows transfers down to 512 KiB/s and
+// calls a hook, once, as soon as a transfer is inside a file.
+class ThrottledRsync final : public RsyncRunner {
+public:
+    explicit ThrottledRsync(fs::path executable) : real_(std::move(executable)) {}
+
+    void throttle(std::function<void()> insideAFile) {
+        const std::lock_guard guard(lock_);
+        insideAFile_ = std::move(insideAFile);
+    }
+
+    RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
+                  const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
+        std::function<void()> hook;
+        {
+            const std::lock_guard guard(lock_);
+            if (ScriptedRsyncRunner::transfer()(arguments)) hook = std::exchange(insideAFile_, nullptr);
+        }
+        if (!hook) return real_.run(arguments, mode, std::move(stop), onRawLine, onEvent);
+        std::vector<std::string> slowed = arguments;
+        slowed.insert(slowed.begin(), "--bwlimit=512");
+        return real_.run(slowed, mode, std::move(stop), onRawLine, [&](RsyncEvent&& event) {
+            if (const RsyncProgressSample* sample = event.asProgress();
+                hook && sample && sample->bytes > 0 && sample->percent < 100)
+                std::exchange(hook, nullptr)();
+            if (onEvent) onEvent(std::move(event));
+        });
+    }
+
+private:
+    const RsyncProcess real_;
+    mutable std::mutex lock_;
+    mutable std::function<void()> insideAFile_;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    TemporaryFolder tmp;
+    const fs::path support = tmp / "support";
+    const fs::path a = tmp / "a", b = tmp / "b";
+    FakeVolumeSource volumes;
+    // 2026-03-01 14:05:09 UTC
+    ManualClock clock{Date::fromUnix(1'772'373'909)};
+    ManualExecutor main{clock};
+    WorkerPool workers{2};
+    JobStore store{support / "jobs.json"};
+    RunHistoryStore history{support / "history", tmp / "logs"};
+    const std::shared_ptr<ThrottledRsync> rsync =
+        std::make_shared<ThrottledRsync>(RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR));
+    FakeSleepInhibitor inhibitor;
+    FakeVolumeEjector ejector;
+    FakeSystemEvents systemEvents;
+    FakeVolumeEvents volumeEvents;
+    SyncCoordinator coordinator{{
+        .jobs =
+            [this] {
+                try {
+                    return store.load();
+                } catch (const std::exception&) {
+                    return std::vector<SyncJob>{};
+                }
+            },
+        .rsync = rsync,
+        .supportDirectory = support,
+        .logDirectory = tmp / "logs",
+        .history = history,
+        .volumes = [this] { return VolumeInspector::mountedVolumes(volumes); },
+        .isOnBattery = [] { return false; },
+        .freeSpace = SyncCoordinator::availableSpace,
+        .identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, volumes); },
+        .sleepInhibitor = inhibitor,
+        .ejector = ejector,
+        .clock = clock,
+    }};
+    JobRunner runner{coordinator, main, clock};
+    // Made before the model, started once it exists; both go before the runner.
+    std::unique_ptr<AutomationScheduler> scheduler;
+    std::unique_ptr<AppModel> model;
+    std::vector<RunRecord> finished;  // as the run-finished callback got them
+
+    EndToEnd() {
+        volumes.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system"));
+        fs::create_directories(a);
+        fs::create_directories(b);
+        scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents, main, workers, clock,
+                                                          schedulerServices());
+        model = std::make_unique<AppModel>(AppModel::Services{
+            .main = main,
+            .store = store,
+            .history = history,
+            .runner = runner,
+            .scheduler = *scheduler,
+            .coordinator = &coordinator,
+            .clock = clock,
+        });
+        model->setOnRunFinished([this](const RunRecord& record) { finished.push_back(record); });
+        scheduler->start();
+        main.runPending();
+    }
+    ~EndToEnd() override {
+        model.reset();
+        scheduler.reset();
+    }
+
+    AutomationScheduler::Services schedulerServices() {
+        AutomationScheduler::Services s;
+        s.jobs = [this] { return model ? model->jobs() : std::vector<SyncJob>{}; };
+        s.lastRunStart = [this](const Uuid& jobID) -> std::optional<Date> {
+            if (!model) return std::nullopt;
+            const auto found = model->lastRecords().find(jobID);
+            if (found == model->lastRecords().end()) return std::nullopt;
+            return found->second.startedAt;
+        };
+        s.lastSuccessEnd = [this](const Uuid& jobID) -> std::optional<Date> {
+            try {
+                for (const RunRecord& record : history.records(jobID))
+                    if (record.outcome == RunOutcome::success()) return record.endedAt;
+            } catch (const std::exception&) {
+            }
+            return std::nullopt;
+        };
+        s.onAsk = [](const SyncJob&) {};
+        s.volumes = [this] { return VolumeInspector::mountedVolumes(volumes); };
+        s.appearanceTime = [](const fs::path&) -> std::optional<Date> { return std::nullopt; };
+        s.identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, volumes); };
+        s.supportDirectory = support;
+        return s;
+    }
+
+    SyncJob mirrorJob(std::vector<Trigger> triggers = {}) {
+        SyncJob job = SyncJob::newJob("Photos");
+        job.mode = SyncMode::mirror;
+        job.source = VolumeInspector::endpoint(a, volumes);
+        job.destination = VolumeInspector::endpoint(b, volumes);
+        job.triggers = std::move(triggers);
+        return job;
+    }
+
+    void change(void (AppModel::*operation)(const SyncJob&, std::function<void(Result<void>)>), const SyncJob& job) {
+        std::optional<Result<void>> answer;
+        (model.get()->*operation)(job, [&](Result<void> result) { answer = std::move(result); });
+        ASSERT_TRUE(main.runUntil([&] { return answer.has_value(); }));
+        ASSERT_TRUE(answer->hasValue());
+    }
+    void add(const SyncJob& job) { change(&AppModel::addJob, job); }
+    void update(const SyncJob& job) { change(&AppModel::updateJob, job); }
+
+    // Waits for the run-finished callback's `count`th record.
+    RunRecord finishedRun(std::size_t count) {
+        EXPECT_TRUE(main.runUntil([&] { return finished.size() >= count; })) << "no record " << count;
+        if (finished.size() < count) throw std::runtime_error("the run never finished");
+        return finished[count - 1];
+    }
+
+    std::optional<RunStatus::Kind> status(const Uuid& jobID) const {
+        const auto found = model->statuses().find(jobID);
+        if (found == model->statuses().end()) return std::nullopt;
+        return found->second.kind();
+    }
+
+    // Everything already asked of the runner has been handled and what it
+    // posted back has run.
+    void settle() {
+        bool done = false;
+        runner.performIfIdle(Uuid::random(), [] {}, [&](Result<void>) { done = true; });
+        ASSERT_TRUE(main.runUntil([&] { return done; }));
+    }
+
+    static std::vector<std::string> logLines(const RunRecord& record) {
+        EXPECT_TRUE(record.logPath.has_value());
+        return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
+    }
+};
+
+TEST_F(EndToEnd, AnIntervalJobRunsOnItsScheduleUntilItIsDisabled) {
+    putOld(a / "keep.txt", "same");
+    putOld(a / "dir/inner.txt", "inner");
+    putOld(a / "changed.txt", "first");
+    putOld(b / "keep.txt", "same");
+    putOld(b / "extra.txt", "only on b");
+    SyncJob job = mirrorJob({Trigger::every(15, IntervalUnit::minutes)});
+    add(job);
+    const Date added = clock.now();
+    ASSERT_EQ(model->nextFireDate(job.id), added.adding(900));
+
+    // A minute past the fire date.
+    main.advance(960);
+    const RunRecord first = finishedRun(1);
+    EXPECT_EQ(first.trigger, RunTrigger::schedule);
+    EXPECT_EQ(first.outcome, RunOutcome::success());
+    EXPECT_GE(first.startedAt, added.adding(900));
+    EXPECT_EQ(filesIn(b), filesIn(a));
+    EXPECT_EQ(archivedBy(b, first), (Files{{"extra.txt", "only on b"}}));
+    EXPECT_EQ(model->lastRecords().at(job.id), first);
+    EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{first});
+    const std::vector<std::string> lines = logLines(first);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.front(), "Kelto Sync " + job.id.string() + " schedule " + utc(first.startedAt));
+    EXPECT_EQ(lines.back(), "Outcome: success");
+    EXPECT_TRUE(model->statuses().empty());
+    EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
+
+    // The next interval counts from that run's start.
+    ASSERT_EQ(model->nextFireDate(job.id), first.startedAt.adding(900));
+    putOld(a / "changed.txt", "second, longer");
+    main.advance(model->nextFireDate(job.id)->secondsSince(clock.now()) + 60);
+    const RunRecord second = finishedRun(2);
+    EXPECT_EQ(second.trigger, RunTrigger::schedule);
+    EXPECT_EQ(second.outcome, RunOutcome::success());
+    EXPECT_EQ(readFile(b / "changed.txt"), "second, longer");
+    EXPECT_EQ(filesIn(b), filesIn(a));
+    EXPECT_EQ(archivedBy(b, second), (Files{{"changed.txt", "first"}}));
+    EXPECT_EQ(model->lastRecords().at(job.id), second);
+    EXPECT_EQ(model->history(job.id), (std::vector<RunRecord>{second, first}));
+    EXPECT_EQ(logLines(second).back(), "Outcome: success");
+
+    job.isEnabled = false;
+    update(job);
+    EXPECT_EQ(model->nextFireDate(job.id), std::nullopt);
+    putOld(a / "changed.txt", "third, longer still");
+    main.advance(3 * 900);
+    settle();
+    EXPECT_TRUE(model->statuses().empty());
+    EXPECT_EQ(finished.size(), 2u);
+    EXPECT_EQ(model->history(job.id).size(), 2u);
+    EXPECT_EQ(readFile(b / "changed.txt"), "second, longer");
+}
+
+TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
+    putOld(a / "keep.txt", "same");
+    putOld(b / "keep.txt", "same");
+    // Far more than a fifth of the destination, and more than 50 files.
+    for (int i = 0; i < 60; ++i) putOld(b / "old" / ("file-" + std::to_string(i) + ".txt"), std::to_string(i));
+    const Files before = filesIn(b);
+    const SyncJob job = mirrorJob();
+    add(job);
+
+    model->runNow(job.id);
+    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
+    const SyncPlan plan = *model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan;
+    EXPECT_GE(plan.archives.size(), 60u);
+    const RunRecord parked = finishedRun(1);
+    EXPECT_EQ(parked.outcome.kind, RunOutcome::Case::needsReview);
+    EXPECT_EQ(model->lastRecords().at(job.id), parked);
+    EXPECT_EQ(filesIn(b), before);
+
+    // Declined: nothing changes, and nothing waits any more.
+    model->decline(job.id);
+    ASSERT_TRUE(main.runUntil([&] { return !status(job.id); }));
+    settle();
+    EXPECT_EQ(filesIn(b), before);
+    EXPECT_EQ(filesIn(a), (Files{{"keep.txt", "same"}}));
+    EXPECT_FALSE(fs::exists(ArchiveDirectories::jobArchiveURL(b, job.id)));
+    EXPECT_EQ(finished.size(), 1u);
+    EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{parked});
+
+    // Asked again a minute later and confirmed: the run goes through.
+    main.advance(60);
+    model->runNow(job.id);
+    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
+    const RunRecord parkedAgain = finishedRun(2);
+    main.advance(60);
+    model->confirm(job.id);
+    const RunRecord confirmed = finishedRun(3);
+    EXPECT_EQ(confirmed.trigger, RunTrigger::manual);
+    EXPECT_EQ(confirmed.outcome, RunOutcome::success());
+    EXPECT_EQ(filesIn(b), filesIn(a));
+    Files archived;
+    for (const auto& [path, content] : before)
+        if (path != "keep.txt") archived[path] = content;
+    EXPECT_EQ(archivedBy(b, confirmed), archived);
+    EXPECT_EQ(model->lastRecords().at(job.id), confirmed);
+    EXPECT_EQ(model->history(job.id), (std::vector<RunRecord>{confirmed, parkedAgain, parked}));
+    settle();
+    EXPECT_TRUE(model->statuses().empty());
+}
+
+TEST_F(EndToEnd, AShutdownDuringATransferCancelsTheRunAndLeavesNoHalfCopiedFile) {
+    putOld(a / "keep.txt", "same");
+    putOld(b / "keep.txt", "same");
+    // Eight seconds at the throttled rate.
+    const std::uintmax_t bigSize = 4 << 20;
+    putOld(a / "big.bin", std::string(bigSize, 'x'));
+    const SyncJob job = mirrorJob();
+    add(job);
+    bool insideAFile = false;
+    rsync->throttle([this, &insideAFile] { main.post([&insideAFile] { insideAFile = true; }); });
+
+    model->runNow(job.id);
+    ASSERT_TRUE(main.runUntil([&] { return insideAFile; }));
+    EXPECT_EQ(status(job.id), RunStatus::Kind::running);
+    bool shutDown = false;
+    model->shutdown([&] { shutDown = true; });
+    ASSERT_TRUE(main.runUntil([&] { return shutDown; }));
+
+    const RunRecord cancelled = finishedRun(1);
+    EXPECT_EQ(cancelled.outcome, RunOutcome::cancelled());
+    EXPECT_EQ(model->lastRecords().at(job.id), cancelled);
+    EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{cancelled});
+    EXPECT_EQ(logLines(cancelled).back(), "Outcome: cancelled");
+    EXPECT_EQ(filesIn(b), (Files{{"keep.txt", "same"}}));
+    // The piece rsync had received waits in the reserved folder.
+    const fs::path piece = TransferScratch::partialFolder(b) / "big.bin";
+    ASSERT_TRUE(fs::exists(piece));
+    EXPECT_LT(fs::file_size(piece), bigSize);
+    EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
+
+    // No run is accepted any more.
+    model->runNow(job.id);
+    settle();
+    EXPECT_TRUE(model->statuses().empty());
+}
+
+}  // namespace
+}  // namespace kelto::test
