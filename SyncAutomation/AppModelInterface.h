@@ -89,8 +89,9 @@ public:
     // (jobNotFound) or the coordinator's errors unchanged.
     virtual void archiveRoots(const Uuid& jobID, std::function<void(Result<Roots>)> done) = 0;
     // Removes every archived run of the job on each available root;
-    // AppModelError (jobNotFound), JobRunnerError (jobBusy), or the first
-    // pruning error.
+    // AppModelError (jobNotFound), JobRunnerError (jobBusy, also while a run
+    // of the job holds its lock in another process), or the first pruning
+    // error.
     virtual void pruneArchives(const Uuid& jobID, std::function<void(Result<void>)> done) = 0;
     // When the scheduler will next run the job by its timed triggers.
     virtual std::optional<Date> nextFireDate(const Uuid& jobID) const = 0;

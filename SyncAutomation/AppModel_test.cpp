@@ -1,6 +1,7 @@
 #include "SyncAutomation/AppModel.h"
 
 #include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/JobRunnerError.h"
 #include "SyncAutomation/SyncPreviewError.h"
 #include "SyncAutomation/VolumeInspector.h"
@@ -689,6 +690,25 @@ TEST_F(Model, PruningRemovesEveryArchivedRunOnBothSidesOfATwoWayJob) {
                                 }),
                   1);
     }
+}
+
+TEST_F(Model, PruningLeavesTheArchivesOfAJobRunningInAnotherProcess) {
+    const SyncJob job = makeJob("Photos");
+    store->save({job});
+    const fs::path run = tmp / "Photos B/.KeltoSync/Archive" / job.id.string() / ArchiveRunID::make(clock.now());
+    fs::create_directories(run / "replaced.jpg");
+    start();
+
+    // That run is moving replaced files into its archive folder right now.
+    std::optional<JobLock> elsewhere = JobLock::tryTake(coordinator.lockFile(job.id));
+    ASSERT_TRUE(elsewhere);
+    clock.advance(60);
+    EXPECT_EQ(errorOf<JobRunnerError>(prune(job.id)), JobRunnerError(JobRunnerError::Code::jobBusy));
+    EXPECT_TRUE(fs::exists(run / "replaced.jpg"));
+
+    elsewhere.reset();
+    ASSERT_TRUE(prune(job.id).hasValue());
+    EXPECT_FALSE(fs::exists(run));
 }
 
 // Observation
