@@ -65,8 +65,9 @@ public:
     // AppModelError (invalidJob, jobBusy) or the store's errors unchanged.
     virtual void addJob(const SyncJob& job, std::function<void(Result<void>)> done) = 0;
     // AppModelError (invalidJob, jobNotFound, jobBusy) or the store's errors.
+    // A job is busy too while a run of it holds its lock in another process.
     virtual void updateJob(const SyncJob& job, std::function<void(Result<void>)> done) = 0;
-    // AppModelError (jobBusy) or the store's errors.
+    // AppModelError (jobBusy, as for updateJob) or the store's errors.
     virtual void deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) = 0;
 
     // A manual run of a listed job, enabled or not; a busy job is silently

@@ -458,6 +458,29 @@ TEST_F(Model, AQueuedOrRunningJobIsNeitherChangedNorDeleted) {
     EXPECT_EQ(scheduler.changes, 0);
 }
 
+// That run read the list before the change: a baseline removed under it
+// would come back, written for the folders it had.
+TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
+    const SyncJob job = makeJob("Photos", SyncMode::twoWay);
+    store->save({job});
+    writeBaseline(job.id);
+    start();
+    std::optional<JobLock> elsewhere = JobLock::tryTake(coordinator.lockFile(job.id));
+    ASSERT_TRUE(elsewhere);
+
+    SyncJob moved = job;
+    moved.source = endpointAt(tmp / "Moved");
+    EXPECT_EQ(errorOf<AppModelError>(update(moved)), AppModelError::jobBusy());
+    EXPECT_EQ(errorOf<AppModelError>(remove(job.id)), AppModelError::jobBusy());
+    EXPECT_EQ(baselineFilesLeft(job.id), 3u);
+    EXPECT_EQ(store->load(), std::vector<SyncJob>{job});
+    EXPECT_EQ(scheduler.changes, 0);
+
+    elsewhere.reset();
+    ASSERT_TRUE(update(moved).hasValue());
+    EXPECT_EQ(baselineFilesLeft(job.id), 0u);
+}
+
 TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
     // A name so long that the temporary file written beside it cannot be
     // made: the file reads, but no save succeeds.
