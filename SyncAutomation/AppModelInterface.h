@@ -65,8 +65,9 @@ public:
     // AppModelError (invalidJob, jobBusy) or the store's errors unchanged.
     virtual void addJob(const SyncJob& job, std::function<void(Result<void>)> done) = 0;
     // AppModelError (invalidJob, jobNotFound, jobBusy) or the store's errors.
+    // A job is busy too while a run of it holds its lock in another process.
     virtual void updateJob(const SyncJob& job, std::function<void(Result<void>)> done) = 0;
-    // AppModelError (jobBusy) or the store's errors.
+    // AppModelError (jobBusy, as for updateJob) or the store's errors.
     virtual void deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) = 0;
 
     // A manual run of a listed job, enabled or not; a busy job is silently
@@ -89,8 +90,9 @@ public:
     // (jobNotFound) or the coordinator's errors unchanged.
     virtual void archiveRoots(const Uuid& jobID, std::function<void(Result<Roots>)> done) = 0;
     // Removes every archived run of the job on each available root;
-    // AppModelError (jobNotFound), JobRunnerError (jobBusy), or the first
-    // pruning error.
+    // AppModelError (jobNotFound), JobRunnerError (jobBusy, also while a run
+    // of the job holds its lock in another process), or the first pruning
+    // error.
     virtual void pruneArchives(const Uuid& jobID, std::function<void(Result<void>)> done) = 0;
     // When the scheduler will next run the job by its timed triggers.
     virtual std::optional<Date> nextFireDate(const Uuid& jobID) const = 0;

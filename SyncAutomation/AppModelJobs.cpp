@@ -1,5 +1,6 @@
 #include "SyncAutomation/AppModel.h"
 
+#include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/JobValidator.h"
 #include "SyncModel/Support/FileIO.h"
@@ -119,6 +120,11 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
     // Written on the runner's queue before the answer is posted, read after.
     auto saved = std::make_shared<bool>(false);
     auto change = [&store = store_, jobID, edit = std::move(edit), saved] {
+        // A run of the job in another process read the list before this
+        // change, and would write a baseline for its old folders after the
+        // one here was removed.
+        const std::optional<JobLock> lock = JobLock::tryTake(JobLock::fileFor(store.directory(), jobID));
+        if (!lock) throw JobRunnerError(JobRunnerError::Code::jobBusy);
         std::vector<SyncJob> jobs = store.load();
         const bool dropBaseline = edit(jobs);
         store.save(jobs);

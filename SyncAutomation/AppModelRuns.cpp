@@ -1,5 +1,6 @@
 #include "SyncAutomation/AppModel.h"
 
+#include "SyncAutomation/JobLock.h"
 #include "SyncEngine/ArchivePruner.h"
 
 #include <algorithm>
@@ -89,7 +90,12 @@ void AppModel::pruneArchives(const Uuid& jobID, std::function<void(Result<void>)
     // On the runner's queue, so no run or preview of the job reads the
     // archives meanwhile. Its refusal of a busy job reaches the caller as it is.
     auto prune = [coordinator = coordinator_, jobID, &clock = clock_] {
-        for (const fs::path& root : coordinator->availableRoots(jobID))
+        const std::vector<fs::path> roots = coordinator->availableRoots(jobID);
+        // A run of the job in another process may be moving replaced files
+        // into an archive folder of this moment: that folder would go too.
+        const std::optional<JobLock> lock = JobLock::tryTake(coordinator->lockFile(jobID));
+        if (!lock) throw JobRunnerError(JobRunnerError::Code::jobBusy);
+        for (const fs::path& root : roots)
             // No days kept: everything archived before this moment goes,
             // whatever the job's own retention.
             ArchivePruner::prune(root, jobID, 0, clock.now());

@@ -1,6 +1,7 @@
 #include "SyncAutomation/AppModel.h"
 
 #include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/JobRunnerError.h"
 #include "SyncAutomation/SyncPreviewError.h"
 #include "SyncAutomation/VolumeInspector.h"
@@ -457,6 +458,29 @@ TEST_F(Model, AQueuedOrRunningJobIsNeitherChangedNorDeleted) {
     EXPECT_EQ(scheduler.changes, 0);
 }
 
+// That run read the list before the change: a baseline removed under it
+// would come back, written for the folders it had.
+TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
+    const SyncJob job = makeJob("Photos", SyncMode::twoWay);
+    store->save({job});
+    writeBaseline(job.id);
+    start();
+    std::optional<JobLock> elsewhere = JobLock::tryTake(coordinator.lockFile(job.id));
+    ASSERT_TRUE(elsewhere);
+
+    SyncJob moved = job;
+    moved.source = endpointAt(tmp / "Moved");
+    EXPECT_EQ(errorOf<AppModelError>(update(moved)), AppModelError::jobBusy());
+    EXPECT_EQ(errorOf<AppModelError>(remove(job.id)), AppModelError::jobBusy());
+    EXPECT_EQ(baselineFilesLeft(job.id), 3u);
+    EXPECT_EQ(store->load(), std::vector<SyncJob>{job});
+    EXPECT_EQ(scheduler.changes, 0);
+
+    elsewhere.reset();
+    ASSERT_TRUE(update(moved).hasValue());
+    EXPECT_EQ(baselineFilesLeft(job.id), 0u);
+}
+
 TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
     // A name so long that the temporary file written beside it cannot be
     // made: the file reads, but no save succeeds.
@@ -689,6 +713,25 @@ TEST_F(Model, PruningRemovesEveryArchivedRunOnBothSidesOfATwoWayJob) {
                                 }),
                   1);
     }
+}
+
+TEST_F(Model, PruningLeavesTheArchivesOfAJobRunningInAnotherProcess) {
+    const SyncJob job = makeJob("Photos");
+    store->save({job});
+    const fs::path run = tmp / "Photos B/.KeltoSync/Archive" / job.id.string() / ArchiveRunID::make(clock.now());
+    fs::create_directories(run / "replaced.jpg");
+    start();
+
+    // That run is moving replaced files into its archive folder right now.
+    std::optional<JobLock> elsewhere = JobLock::tryTake(coordinator.lockFile(job.id));
+    ASSERT_TRUE(elsewhere);
+    clock.advance(60);
+    EXPECT_EQ(errorOf<JobRunnerError>(prune(job.id)), JobRunnerError(JobRunnerError::Code::jobBusy));
+    EXPECT_TRUE(fs::exists(run / "replaced.jpg"));
+
+    elsewhere.reset();
+    ASSERT_TRUE(prune(job.id).hasValue());
+    EXPECT_FALSE(fs::exists(run));
 }
 
 // Observation

@@ -123,7 +123,7 @@ private:
     void continueMount(const std::shared_ptr<MountHandling>& mount);
     void handleUnmount(const std::filesystem::path& url, const std::vector<MountedVolume>& volumes);
     void startConnectTask(const SyncJob& job);
-    void runConnectTask(const Uuid& jobID);
+    void runConnectTask(Uuid jobID);
 
     // Pure checks, run on the workers.
     static std::optional<ConnectAction> connectAction(const SyncJob& job);

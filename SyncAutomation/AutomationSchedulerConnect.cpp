@@ -142,8 +142,10 @@ void AutomationScheduler::startConnectTask(const SyncJob& job) {
 
 // After the delay only the availability of both sides counts, whichever
 // volume mounted; the job as it is now replaces the one the task began with.
-void AutomationScheduler::runConnectTask(const Uuid& jobID) {
-    connectTasks_.erase(jobID);  // this very task: nothing cancels it any more
+void AutomationScheduler::runConnectTask(Uuid jobID) {
+    // A copy: ending this very task's handle may destroy the work that
+    // called here, and with it what a reference would point to.
+    connectTasks_.erase(jobID);  // nothing cancels it any more
     offMain<std::vector<MountedVolume>>(services_.volumes, [this, jobID](std::vector<MountedVolume> volumes) {
         const std::vector<SyncJob> jobs = services_.jobs();
         const auto current = std::find_if(jobs.begin(), jobs.end(),

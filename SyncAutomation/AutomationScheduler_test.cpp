@@ -89,6 +89,27 @@ private:
     std::vector<DelayedWork> kept_;
 };
 
+// Delayed work that runs where it is kept, so that cancelling it while it
+// runs destroys it under its own feet, as deleting a timer object from its
+// own timeout would.
+class InPlaceExecutor final : public MainExecutor {
+public:
+    explicit InPlaceExecutor(ManualExecutor& inner) : inner_(inner) {}
+    void post(Work work) override { inner_.post(std::move(work)); }
+    DelayedWork postAfter(double seconds, Work work) override {
+        auto slot = std::make_shared<Work>(std::move(work));
+        kept_.push_back(inner_.postAfter(seconds, [slot] {
+            if (*slot) (*slot)();
+        }));
+        return DelayedWork([slot] { *slot = nullptr; });
+    }
+    bool isCurrent() const override { return inner_.isCurrent(); }
+
+private:
+    ManualExecutor& inner_;
+    std::vector<DelayedWork> kept_;
+};
+
 // Everything runs on the test's thread: the main executor and the workers
 // are manual, and the workers read the mount table the test keeps.
 struct SchedulerTest : ::testing::Test {
@@ -499,6 +520,17 @@ TEST_F(ConnectTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCan
     mounted.push_back({stickRoot, stick});  // back without a mount event
     advance(20);
     EXPECT_EQ(runner.requests.size(), 1u);
+}
+
+TEST_F(ConnectTest, AConnectTaskThatEndsItsOwnHandleStillRuns) {
+    InPlaceExecutor inPlace(main);
+    const Uuid id = add({Trigger::onConnect(ConnectAction::run)}).id;
+    make(inPlace);
+    scheduler->start();
+    mount(stickRoot, stick);
+    advance(10);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::connect}}));
+    scheduler.reset();
 }
 
 TEST_F(ConnectTest, OnlyAMountOfOneOfTheJobsSidesWithBothSidesAvailableQualifies) {

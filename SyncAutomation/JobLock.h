@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncModel/Support/FileDescriptor.h"
+#include "SyncModel/Support/Uuid.h"
 
 #include <filesystem>
 #include <optional>
@@ -17,6 +18,12 @@ public:
     // nullopt when someone else holds it, in this process or another. Never
     // waits. Throws FileError.
     static std::optional<JobLock> tryTake(const std::filesystem::path& file);
+
+    // The job's lock file: "state/" + UUID + ".lock" beside its baseline in
+    // the support folder.
+    static std::filesystem::path fileFor(const std::filesystem::path& supportDirectory, const Uuid& jobID) {
+        return supportDirectory / "state" / (jobID.string() + ".lock");
+    }
 
     JobLock(JobLock&&) noexcept = default;
     JobLock& operator=(JobLock&&) noexcept = default;

@@ -1,5 +1,6 @@
 #include "SyncAutomation/SyncCoordinator.h"
 
+#include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/VolumeInspector.h"
 
 #include <algorithm>
@@ -102,7 +103,7 @@ fs::path SyncCoordinator::baselineFile(const Uuid& jobID) const {
 }
 
 fs::path SyncCoordinator::lockFile(const Uuid& jobID) const {
-    return services_.supportDirectory / "state" / (jobID.string() + ".lock");
+    return JobLock::fileFor(services_.supportDirectory, jobID);
 }
 
 }  // namespace kelto

@@ -40,7 +40,10 @@ RunJobOptions RunJobOptions::parse(int argc, const char* const* argv) {
             } catch (const std::exception&) {
                 used = 0;
             }
-            if (used == 0 || used != days.size()) throw std::invalid_argument(option + " takes a number of days");
+            // As the application allows: fewer days would prune the archive
+            // the run has just filled.
+            if (used == 0 || used != days.size() || *o.retentionDays < 1 || *o.retentionDays > 365)
+                throw std::invalid_argument(option + " takes a number of days from 1 to 365");
         } else if (option == "--plan-only") {
             o.planOnly = true;
         } else if (option == "--confirm" || option == "--force") {

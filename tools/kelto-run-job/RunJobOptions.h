@@ -40,7 +40,7 @@ struct RunJobOptions {
         "usage: kelto-run-job [options] SOURCE DESTINATION SUPPORT_FOLDER LOG_FOLDER\n"
         "  --mode mirror|copy|twoWay      the job's mode (default mirror)\n"
         "  --archive on|off               the job's archive (default on)\n"
-        "  --retention-days N             days the job's archives are kept (default: for ever)\n"
+        "  --retention-days N             days (1 to 365) the job's archives are kept (default: for ever)\n"
         "  --plan-only                    the preview's plan, run nothing\n"
         "  --confirm, --force             a confirmed run: go on when the guard asks for review\n"
         "  --list-plan                    add the plan's copies, archives, skipped files and conflicts\n"

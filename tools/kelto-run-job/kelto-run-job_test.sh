@@ -26,4 +26,10 @@ out=$("$driver" "$tmp/src" "$tmp/dst" "$tmp/support" "$tmp/logs") || status=$?
 test "$status" = 1 || { echo "expected the guard to stop the run: $out"; exit 1; }
 echo "$out" | grep -q '"outcome":"failed","message":"Source is empty' || { echo "unexpected outcome: $out"; exit 1; }
 test -f "$tmp/dst/a file"
+# No retention so short that a run's own archive would be pruned as it ends.
+for days in 0 -3; do
+  status=0
+  "$driver" --retention-days "$days" "$tmp/src" "$tmp/dst" "$tmp/support" "$tmp/logs" >/dev/null 2>&1 || status=$?
+  test "$status" = 2 || { echo "--retention-days $days was taken"; exit 1; }
+done
 echo ok
