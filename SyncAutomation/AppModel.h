@@ -107,6 +107,12 @@ private:
     // Removes the job's two-way baseline and run lock under the folder of the
     // jobs file; a missing file is no error, the first other failure stops it
     // and is thrown.
+    // A job's baseline files around a change of its folders: moved aside
+    // (the suffixes moved), put back after a failed save, removed after a
+    // good one.
+    static std::vector<std::string> setBaselineAside(const Uuid& jobID, const std::filesystem::path& folder);
+    static void putBaselineBack(const Uuid& jobID, const std::filesystem::path& folder,
+                                const std::vector<std::string>& moved) noexcept;
     static void deleteBaseline(const Uuid& jobID, const std::filesystem::path& folder);
     bool isListed(const Uuid& jobID) const;
 

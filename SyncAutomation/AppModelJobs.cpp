@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <system_error>
 
@@ -127,11 +128,20 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
         if (!lock) throw JobRunnerError(JobRunnerError::Code::jobBusy);
         std::vector<SyncJob> jobs = store.load();
         const bool dropBaseline = edit(jobs);
-        store.save(jobs);
+        // The baseline steps aside before the save and goes only after it:
+        // had the save failed, the folders still in the file would have lost
+        // their baseline (the next two-way run would bring deleted files
+        // back); had it stayed until a removal that then failed, the new
+        // folders would be planned against the old folders' baseline.
+        const std::vector<std::string> aside =
+            dropBaseline ? setBaselineAside(jobID, store.directory()) : std::vector<std::string>{};
+        try {
+            store.save(jobs);
+        } catch (...) {
+            putBaselineBack(jobID, store.directory(), aside);
+            throw;
+        }
         *saved = true;
-        // Only once the new folders are saved: had the save failed, the
-        // folders still in the file would have lost their baseline, and the
-        // next two-way run would have brought deleted files back.
         if (dropBaseline) deleteBaseline(jobID, store.directory());
     };
     auto answered = [this, alive = std::weak_ptr<const bool>(alive_), saved,
@@ -153,12 +163,47 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
     runner_.performIfIdle(jobID, std::move(change), std::move(answered));
 }
 
+namespace {
+
+constexpr std::array<const char*, 3> baselineSuffixes{".sqlite", ".sqlite-wal", ".sqlite-shm"};
+constexpr const char* asideSuffix = ".replaced";
+
+fs::path baselineFile(const Uuid& jobID, const fs::path& folder, const char* suffix, bool aside) {
+    return folder / "state" / (jobID.string() + suffix + (aside ? asideSuffix : ""));
+}
+
+}  // namespace
+
+// The run lock stays throughout: another process may hold it right now, and
+// a new file in its place would let a second run of the job start.
+std::vector<std::string> AppModel::setBaselineAside(const Uuid& jobID, const fs::path& folder) {
+    std::vector<std::string> moved;
+    for (const char* suffix : baselineSuffixes) {
+        const fs::path file = baselineFile(jobID, folder, suffix, false);
+        // rename moves a link in the file's place, never what it points to.
+        if (::rename(file.c_str(), baselineFile(jobID, folder, suffix, true).c_str()) == 0) {
+            moved.push_back(suffix);
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            const int error = errno;
+            putBaselineBack(jobID, folder, moved);
+            throw FileError(error, "Could not move aside", file);
+        }
+    }
+    return moved;
+}
+
+// Only what this change moved: an older leftover aside is no baseline of
+// these folders.
+void AppModel::putBaselineBack(const Uuid& jobID, const fs::path& folder,
+                               const std::vector<std::string>& moved) noexcept {
+    for (const std::string& suffix : moved)
+        ::rename(baselineFile(jobID, folder, suffix.c_str(), true).c_str(),
+                 baselineFile(jobID, folder, suffix.c_str(), false).c_str());
+}
+
 void AppModel::deleteBaseline(const Uuid& jobID, const fs::path& folder) {
-    const fs::path state = folder / "state";
-    // The run lock stays: another process may hold it right now, and a new
-    // file in its place would let a second run of the job start.
-    for (const char* suffix : {".sqlite", ".sqlite-wal", ".sqlite-shm"}) {
-        const fs::path file = state / (jobID.string() + suffix);
+    for (const char* suffix : baselineSuffixes) {
+        const fs::path file = baselineFile(jobID, folder, suffix, true);
         // unlink: a link in the file's place goes, never what it points to.
         if (::unlink(file.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
             throw FileError(errno, "Could not remove", file);
