@@ -10,7 +10,6 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QPainter>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -34,28 +33,16 @@ void expectSaved(QWidget& sheet, const QString& name) {
     EXPECT_GT(QFileInfo(path).size(), 0);
 }
 
-// A small window in the theme's colours, as a preview.
-class WindowSketch : public QWidget {
-public:
-    WindowSketch(const FenraColor& background, const FenraColor& bar) : background_(background), bar_(bar) {
-        setFixedSize(56, 36);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setBrush(background_.color(palette()));
-        painter.setPen(Qt::NoPen);
-        painter.drawRoundedRect(QRectF(rect()), 4, 4);
-        painter.setBrush(bar_.color(palette()));
-        painter.drawRoundedRect(QRectF(0, 0, width(), 9), 4, 4);
-    }
-
-private:
-    FenraColor background_;
-    FenraColor bar_;
-};
+// A swatch of a theme colour, as a preview.
+QWidget* swatch(const FenraColor& colour, ColorScheme scheme) {
+    auto* preview = new QWidget;
+    preview->setFixedSize(56, 36);
+    preview->setAutoFillBackground(true);
+    QPalette palette = preview->palette();
+    palette.setColor(QPalette::Window, colour.color(scheme));
+    preview->setPalette(palette);
+    return preview;
+}
 
 TEST(Renders, ChoiceTilesRowsAndKeyCaps) {
     enum class Theme { system, light, dark };
@@ -69,10 +56,10 @@ TEST(Renders, ChoiceTilesRowsAndKeyCaps) {
 
         Binding<Theme> theme(Theme::light);
         column->addWidget(new ChoiceTiles<Theme>(
-            theme, {{Theme::system, QStringLiteral("Match the system"), new WindowSketch(FenraTheme::background(), FenraTheme::accent())},
-                    {Theme::light, QStringLiteral("Light"), new WindowSketch(FenraColor(FenraTheme::background().light), FenraTheme::kelto())},
+            theme, {{Theme::system, QStringLiteral("Match the system"), swatch(FenraTheme::accent(), ColorScheme::light)},
+                    {Theme::light, QStringLiteral("Light"), swatch(FenraTheme::background(), ColorScheme::light)},
                     {Theme::dark, QStringLiteral("Dark, with a longer title that wraps"),
-                     new WindowSketch(FenraColor(FenraTheme::background().dark), FenraTheme::coral())}}));
+                     swatch(FenraTheme::background(), ColorScheme::dark)}}));
 
         Binding<QString> query(QStringLiteral("login"));
         SettingsSearchQuery::provide(sheet, query);
