@@ -15,6 +15,18 @@
 namespace kelto {
 namespace {
 
+// Settings go to a temporary configuration folder, never the user's.
+class ConfiguratorTest : public testing::Test {
+protected:
+    ConfiguratorTest() {
+        EXPECT_TRUE(config.isValid());
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    }
+
+    QTemporaryDir config;
+};
+
 QAction* toggle(QToolBar& toolbar) {
     QAction* action = toolbar.addAction(QStringLiteral("Sidebar"));
     action->setObjectName(SettingsToolbarPolicy::sidebarToggleName());
@@ -29,7 +41,7 @@ QStringList actionTexts(const QToolBar& toolbar) {
     return texts;
 }
 
-TEST(SettingsToolbarPolicy, KeepsTheSidebarToggleOutOfItsWindowOnly) {
+TEST_F(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnly) {
     QMainWindow window;
     QToolBar* toolbar = window.addToolBar(QStringLiteral("Main"));
     toggle(*toolbar);
@@ -52,7 +64,7 @@ TEST(SettingsToolbarPolicy, KeepsTheSidebarToggleOutOfItsWindowOnly) {
     EXPECT_EQ(actionTexts(*otherToolbar), QStringList({"Sidebar"}));
 }
 
-TEST(SettingsToolbarPolicy, AWindowGoneLeavesNothingBehind) {
+TEST_F(ConfiguratorTest, AWindowGoneLeavesNothingOfItsPolicyBehind) {
     auto* window = new QMainWindow;
     QToolBar* toolbar = window->addToolBar(QStringLiteral("Main"));
     SettingsWindowConfigurator::configure(*window, QStringLiteral("GoneTest"));
@@ -66,11 +78,7 @@ TEST(SettingsToolbarPolicy, AWindowGoneLeavesNothingBehind) {
     EXPECT_EQ(next.findChild<QToolBar*>()->actions().size(), 1);
 }
 
-TEST(SettingsWindowConfigurator, SizesAndFlagsThenTheSavedGeometry) {
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+TEST_F(ConfiguratorTest, SizesAndFlagsThenTheSavedGeometry) {
     const QString name = QStringLiteral("KeltoSyncSettings");
     {
         QWidget window;
@@ -86,6 +94,7 @@ TEST(SettingsWindowConfigurator, SizesAndFlagsThenTheSavedGeometry) {
         window.show();
         window.setGeometry(40, 30, 700, 500);
         EXPECT_TRUE(QSettings().contains(SettingsWindowConfigurator::geometryKey(name)));
+        EXPECT_TRUE(QSettings().fileName().startsWith(config.path()));
     }
     QWidget restored;
     SettingsWindowConfigurator::configure(restored, name);
