@@ -39,11 +39,6 @@ StringTable::StringTable(const QString& resourceFolder, const QStringList& langu
     }
 }
 
-QString StringTable::languageFor(const QLocale& locale) const {
-    const QString code = QLocale::languageToCode(locale.language());
-    return tables_.count(code) != 0 ? code : QString();
-}
-
 QString StringTable::text(const QString& english, const QLocale& locale) const {
     const auto table = tables_.find(QLocale::languageToCode(locale.language()));
     if (table == tables_.end()) {

@@ -18,8 +18,6 @@ public:
     // missing or is not a JSON object of strings is left out.
     StringTable(const QString& resourceFolder, const QStringList& languages);
 
-    // The language code whose table serves the locale, or "" when none does.
-    QString languageFor(const QLocale& locale) const;
     QString text(const QString& english, const QLocale& locale) const;
 
 private:
