@@ -1,0 +1,1 @@
+#include "FenraCore/BindingNotifier.h"

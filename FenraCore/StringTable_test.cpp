@@ -1,0 +1,35 @@
+#include "FenraCore/StringTable.h"
+#include "tests/support/widgets/QtPrinting.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+void write(const QTemporaryDir& folder, const char* name, const char* json) {
+    QFile file(folder.filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(json);
+}
+
+TEST(StringTable, TheEnglishKeyStandsInForWhatNoTableHas) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    write(folder, "vi.json", R"({"No results": "Không có kết quả"})");
+    write(folder, "fr.json", R"({"No results": 3})");
+    write(folder, "de.json", "not json");
+    const StringTable table(folder.path(), {"vi", "fr", "de", "ja"});
+
+    const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
+    EXPECT_EQ(table.text(QStringLiteral("No results"), vietnamese), QString::fromUtf8("Không có kết quả"));
+    EXPECT_EQ(table.text(QStringLiteral("Search settings"), vietnamese), QStringLiteral("Search settings"));
+    for (QLocale::Language language : {QLocale::French, QLocale::German, QLocale::Japanese, QLocale::English}) {
+        EXPECT_EQ(table.text(QStringLiteral("No results"), QLocale(language)), QStringLiteral("No results"));
+    }
+}
+
+}  // namespace
+}  // namespace kelto
