@@ -1,11 +1,7 @@
 #pragma once
 
 #include "SyncAutomation/Async/Executor.h"
-
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include "SyncAutomation/Async/WorkerPool.h"
 
 namespace kelto {
 
@@ -15,20 +11,13 @@ namespace kelto {
 // destroyed by work running on it.
 class SerialQueue final : public Executor {
 public:
-    SerialQueue();
-    ~SerialQueue() override;
+    SerialQueue() : thread_(1) {}
 
-    void post(Work work) override;
-    bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+    void post(Work work) override { thread_.post(std::move(work)); }
+    bool isCurrent() const { return thread_.runsOnThisThread(); }
 
 private:
-    void loop();
-
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<Work> queue_;
-    bool stopping_ = false;
-    std::thread thread_;  // last: started once the rest exists
+    WorkerPool thread_;
 };
 
 }  // namespace kelto

@@ -26,6 +26,11 @@ void WorkerPool::post(Work work) {
     ready_.notify_one();
 }
 
+bool WorkerPool::runsOnThisThread() const {
+    const auto self = std::this_thread::get_id();
+    return std::any_of(threads_.begin(), threads_.end(), [&](const std::thread& t) { return t.get_id() == self; });
+}
+
 void WorkerPool::loop() {
     std::unique_lock lock(mutex_);
     for (;;) {

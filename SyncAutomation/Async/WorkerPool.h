@@ -21,6 +21,8 @@ public:
     ~WorkerPool() override;
 
     void post(Work work) override;
+    // True on one of the pool's own threads.
+    bool runsOnThisThread() const;
 
 private:
     void loop();

@@ -21,15 +21,6 @@
 namespace kelto {
 namespace {
 
-struct Look {
-    const char* name;
-    QPalette palette;
-};
-
-std::vector<Look> looks() {
-    return {{"light", WidgetRender::lightPalette()}, {"dark", WidgetRender::darkPalette()}};
-}
-
 std::unique_ptr<QWidget> page(const QPalette& palette) {
     auto page = std::make_unique<QWidget>();
     page->setPalette(palette);
@@ -44,7 +35,7 @@ void expectSaved(const QImage& image, const QString& name) {
 }
 
 TEST(Renders, Icons) {
-    for (const Look& look : looks()) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
         auto sheet = page(look.palette);
         auto* grid = new QGridLayout(sheet.get());
         int index = 0;
@@ -62,7 +53,7 @@ TEST(Renders, TilesAt20And28And56) {
     const std::array<double, 3> sizes{20, 28, 56};
     const std::array<FenraIcon, 7> symbols{FenraIcon::sync, FenraIcon::folder, FenraIcon::warning, FenraIcon::lock,
                                            FenraIcon::success, FenraIcon::archive, FenraIcon::permission};
-    for (const Look& look : looks()) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
         const qreal ratio = 2;
         QImage image(QSize(7 * 68, 3 * 68) * ratio, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(ratio);
@@ -80,7 +71,7 @@ TEST(Renders, TilesAt20And28And56) {
 }
 
 TEST(Renders, DogEars) {
-    for (const Look& look : looks()) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
         auto sheet = page(look.palette);
         auto* column = new QVBoxLayout(sheet.get());
         for (Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
@@ -104,7 +95,7 @@ TEST(Renders, DogEars) {
 }
 
 TEST(Renders, SurfaceRoles) {
-    for (const Look& look : looks()) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
         auto sheet = page(look.palette);
         auto* grid = new QGridLayout(sheet.get());
         const std::array<std::pair<FenraSurface, const char*>, 4> roles{{{FenraSurface::panel, "panel"},

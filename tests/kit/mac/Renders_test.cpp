@@ -11,15 +11,6 @@
 namespace kelto {
 namespace {
 
-struct Look {
-    const char* name;
-    QPalette palette;
-};
-
-std::vector<Look> looks() {
-    return {{"light", WidgetRender::lightPalette()}, {"dark", WidgetRender::darkPalette()}};
-}
-
 std::vector<SettingsPane> windowPanes() {
     return {testPane("general", "General", group("app"), {"Open at login", "Show in the menu bar"}, {"login"}, nullptr,
                      FenraIcon::sync, TileTint::kelto),
@@ -42,7 +33,7 @@ void render(SettingsShell& shell, const QPalette& palette, const QString& name) 
 }
 
 TEST(Renders, SettingsWindow) {
-    for (const Look& look : looks()) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
         Binding<QString> selection(QStringLiteral("general"));
         SettingsShell shell(windowPanes(), selection, QStringLiteral("general"));
         render(shell, look.palette, QStringLiteral("settings-window-%1").arg(look.name));

@@ -17,15 +17,6 @@
 namespace kelto {
 namespace {
 
-struct Look {
-    const char* name;
-    QPalette palette;
-};
-
-std::vector<Look> looks() {
-    return {{"light", WidgetRender::lightPalette()}, {"dark", WidgetRender::darkPalette()}};
-}
-
 void expectSaved(QWidget& sheet, const QString& name) {
     sheet.adjustSize();
     const QString path = WidgetRender::savePng(WidgetRender::image(sheet, 2), name);
@@ -46,7 +37,7 @@ QWidget* swatch(const FenraColor& colour, ColorScheme scheme) {
 
 TEST(Renders, ChoiceTilesRowsAndKeyCaps) {
     enum class Theme { system, light, dark };
-    for (const Look& look : looks()) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
         QWidget sheet;
         sheet.setPalette(look.palette);
         sheet.setAutoFillBackground(true);

@@ -5,6 +5,8 @@
 #include <QPalette>
 #include <QString>
 
+#include <vector>
+
 class QWidget;
 
 namespace kelto {
@@ -24,6 +26,13 @@ struct WidgetRender {
     // Palettes of a light and a dark desktop.
     static QPalette lightPalette();
     static QPalette darkPalette();
+
+    // Renders are made once in each look.
+    struct Look {
+        const char* name;
+        QPalette palette;
+    };
+    static std::vector<Look> looks() { return {{"light", lightPalette()}, {"dark", darkPalette()}}; }
 };
 
 }  // namespace kelto
