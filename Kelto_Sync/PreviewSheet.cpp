@@ -7,6 +7,7 @@
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/internal/PlanDetailsModel.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -170,6 +171,15 @@ long long PreviewSheet::share(std::int64_t archives, std::int64_t entries) {
 
 void PreviewSheet::reject() {
     onCancel_();
+}
+
+void PreviewSheet::closeEvent(QCloseEvent* event) {
+    if (event->spontaneous()) {
+        event->ignore();
+        onCancel_();
+    } else {
+        event->accept();
+    }
 }
 
 void PreviewSheet::changeEvent(QEvent* event) {

@@ -43,10 +43,12 @@ public:
     // 0 for a side without entries.
     static long long share(std::int64_t archives, std::int64_t entries);
 
-    // Escape and the window's close button: the cancel action, nothing more.
+    // Escape: the cancel action, nothing more.
     void reject() override;
 
 protected:
+    // The window's close button is a cancel too; the owner's own close() only closes.
+    void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 

@@ -17,6 +17,7 @@ void MiddleElidedLabel::setFullText(const QString& text) {
     }
     fullText_ = text;
     setToolTip(text);
+    setAccessibleName(text);
     elide();
 }
 

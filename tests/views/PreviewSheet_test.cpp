@@ -177,6 +177,9 @@ TEST(PreviewSheet, ReturnContinuesAndEscapeCancelsOncePerPressWithoutClosing) {
     EXPECT_TRUE(review.sheet.isVisible());  // its owner closes it
     review.button("cancel")->click();
     EXPECT_EQ(review.cancelled, 2);
+    review.sheet.close();  // the owner dismissing it after an action is no cancel
+    EXPECT_FALSE(review.sheet.isVisible());
+    EXPECT_EQ(review.cancelled, 2);
 
     Sheet preview(planOf({.toB = 2}), false);
     preview.sheet.show();
