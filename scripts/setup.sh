@@ -11,7 +11,7 @@ packages=(
   libhowardhinnant-date-dev tzdata
   libmount-dev libblkid-dev libsystemd-dev dbus-daemon
   rsync time e2fsprogs
-  qt6-base-dev qt6-svg-dev fonts-dejavu-core
+  qt6-base-dev qt6-svg-dev fonts-dejavu-core libicu-dev
 )
 
 missing=()

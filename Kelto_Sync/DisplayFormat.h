@@ -1,0 +1,32 @@
+#pragma once
+
+#include "SyncModel/Support/Date.h"
+
+#include <QLocale>
+#include <QString>
+#include <QTimeZone>
+
+#include <cstdint>
+
+namespace kelto {
+
+// The number, size and time formats of every window, each in the locale it
+// is given. Texts come out in the locale's language without any string table.
+struct DisplayFormat {
+    // A file size in decimal units: "999 bytes", "2 kB", "1.2 MB", "3.46 GB"
+    // (whole kilobytes, one digit for megabytes, two above).
+    static QString bytes(std::int64_t count, const QLocale& locale);
+    // A count with the locale's grouping: "1,234" in English, "1.234" in German.
+    static QString integer(std::int64_t value, const QLocale& locale);
+    // A fraction (0.42) as a whole percentage: "42%", "42 %".
+    static QString percent(double fraction, const QLocale& locale);
+    // Abbreviated date with short time: "Jan 5, 2024, 3:04 PM".
+    static QString dateTime(Date moment, const QLocale& locale, const QTimeZone& zone = QTimeZone::systemTimeZone());
+    // Where `moment` lies seen from `reference`, in words with full unit
+    // names, named where the language has a word: "1 minute ago",
+    // "in 5 minutes", "now", "yesterday". The largest unit that fits
+    // whole is used, counted toward zero.
+    static QString relative(Date moment, Date reference, const QLocale& locale);
+};
+
+}  // namespace kelto

@@ -1,0 +1,251 @@
+#include "Kelto_Sync/PreviewSheet.h"
+
+#include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraIcon.h"
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/SymbolImage.h"
+#include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/internal/PlanDetailsModel.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace kelto {
+namespace {
+
+QLabel* plainLabel(const char* name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// One column of the count row: its caption above its figure.
+QVBoxLayout* countColumn(QLabel* caption, QLabel* figure) {
+    caption->setFont(FenraFont::font(FontRole::caption));
+    auto* column = new QVBoxLayout;
+    column->setSpacing(2);
+    column->addWidget(caption);
+    column->addWidget(figure);
+    return column;
+}
+
+QPushButton* button(const char* name, QWidget* parent) {
+    auto* result = new QPushButton(parent);
+    result->setObjectName(QLatin1String(name));
+    // Return presses only the default button, never one that happens to have focus.
+    result->setAutoDefault(false);
+    return result;
+}
+
+}  // namespace
+
+PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStrings strings,
+                           std::function<void()> onContinue, std::function<void()> onCancel, QWidget* parent)
+    : QDialog(parent),
+      reason_(std::move(reason)),
+      strings_(strings),
+      onContinue_(std::move(onContinue)),
+      onCancel_(std::move(onCancel)),
+      skippedCount_(static_cast<std::int64_t>(plan.skipped.size())),
+      conflictCount_(static_cast<std::int64_t>(plan.conflicts.size())),
+      entryCountA_(plan.entryCountA),
+      entryCountB_(plan.entryCountB),
+      model_(new PlanDetailsModel(std::move(plan), strings, this)),
+      title_(plainLabel("title", this)),
+      copiesLabel_(plainLabel("copiesLabel", this)),
+      archivedLabel_(plainLabel("archivedLabel", this)),
+      skippedLabel_(plainLabel("skippedLabel", this)),
+      conflictsLabel_(plainLabel("conflictsLabel", this)),
+      copiesFigure_(plainLabel("copiesFigure", this)),
+      archivedFigure_(plainLabel("archivedFigure", this)),
+      skippedFigure_(plainLabel("skippedFigure", this)),
+      conflictsFigure_(plainLabel("conflictsFigure", this)),
+      detailsToggle_(new QToolButton(this)),
+      details_(new QTreeView(this)) {
+    setMinimumSize(minimumWidth, minimumHeight);
+    auto* layout = new QVBoxLayout(this);
+
+    title_->setFont(FenraFont::font(FontRole::title2));
+    layout->addWidget(title_);
+
+    if (reason_) {
+        auto* row = new QHBoxLayout;
+        reasonIcon_ = plainLabel("reasonIcon", this);
+        reasonText_ = plainLabel("reason", this);
+        reasonText_->setWordWrap(true);
+        reasonText_->setText(*reason_);
+        row->addWidget(reasonIcon_, 0, Qt::AlignTop);
+        row->addWidget(reasonText_, 1);
+        layout->addLayout(row);
+    }
+
+    auto* counts = new QHBoxLayout;
+    counts->setSpacing(20);
+    counts->addLayout(countColumn(copiesLabel_, copiesFigure_));
+    counts->addLayout(countColumn(archivedLabel_, archivedFigure_));
+    counts->addLayout(countColumn(skippedLabel_, skippedFigure_));
+    counts->addLayout(countColumn(conflictsLabel_, conflictsFigure_));
+    counts->addStretch(1);
+    layout->addLayout(counts);
+
+    // "Details": a disclosure toggle over the tree of sections; with the tree
+    // closed, the stretch below keeps the buttons at the bottom.
+    auto* detailsBox = new QVBoxLayout;
+    detailsToggle_->setObjectName(QStringLiteral("detailsToggle"));
+    detailsToggle_->setCheckable(true);
+    detailsToggle_->setAutoRaise(true);
+    detailsToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    connect(detailsToggle_, &QToolButton::clicked, this, [this](bool expanded) {
+        detailsOverride_ = expanded;
+        applyExpansion();
+    });
+    details_->setObjectName(QStringLiteral("details"));
+    details_->setModel(model_);
+    details_->setHeaderHidden(true);
+    details_->setUniformRowHeights(true);
+    details_->setTextElideMode(Qt::ElideMiddle);
+    details_->setRootIsDecorated(false);
+    details_->setItemsExpandable(false);
+    details_->header()->setStretchLastSection(false);
+    details_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    details_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    details_->expandAll();
+    detailsBox->addWidget(detailsToggle_, 0, Qt::AlignLeft);
+    detailsBox->addWidget(details_, 1);
+    detailsBox->addStretch(0);
+    layout->addLayout(detailsBox, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    if (onContinue_) {
+        cancel_ = button("cancel", this);
+        continue_ = button("continue", this);
+        continue_->setDefault(true);
+        connect(cancel_, &QPushButton::clicked, this, [this] { onCancel_(); });
+        connect(continue_, &QPushButton::clicked, this, [this] { onContinue_(); });
+        buttons->addWidget(cancel_);
+        buttons->addWidget(continue_);
+    } else {
+        close_ = button("close", this);
+        connect(close_, &QPushButton::clicked, this, [this] { onCancel_(); });
+        buttons->addWidget(close_);
+    }
+    layout->addLayout(buttons);
+
+    copiesFigure_->setText(QStringLiteral("%1 A\u2192B \u00B7 %2 B\u2192A")
+                               .arg(model_->rows(PlanDetailsModel::copiesToB))
+                               .arg(model_->rows(PlanDetailsModel::copiesToA)));
+    const std::int64_t onA = model_->rows(PlanDetailsModel::archivesOnA);
+    const std::int64_t onB = model_->rows(PlanDetailsModel::archivesOnB);
+    archivedFigure_->setText(QStringLiteral("A: %1 (%2%) \u00B7 B: %3 (%4%)")
+                                 .arg(onA)
+                                 .arg(share(onA, entryCountA_))
+                                 .arg(onB)
+                                 .arg(share(onB, entryCountB_)));
+
+    refreshTexts();
+    refreshColours();
+    applyExpansion();
+}
+
+bool PreviewSheet::detailsExpanded() const {
+    return detailsOverride_.value_or(onContinue_ || reason_.has_value());
+}
+
+long long PreviewSheet::share(std::int64_t archives, std::int64_t entries) {
+    if (entries < 1) {
+        return 0;
+    }
+    return std::llround(static_cast<double>(archives) / static_cast<double>(entries) * 100.0);
+}
+
+void PreviewSheet::reject() {
+    onCancel_();
+}
+
+void PreviewSheet::closeEvent(QCloseEvent* event) {
+    if (event->spontaneous()) {
+        event->ignore();
+        onCancel_();
+    } else {
+        event->accept();
+    }
+}
+
+void PreviewSheet::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange) {
+        refreshTexts();
+    } else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        refreshColours();
+    }
+}
+
+void PreviewSheet::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The screen, and with it the pixel ratio of the warning symbol, is known once shown.
+    refreshColours();
+}
+
+void PreviewSheet::refreshTexts() {
+    const QLocale where = locale();
+    const QString title = strings_.text(onContinue_ ? QStringLiteral("Needs review") : QStringLiteral("Preview"), where);
+    title_->setText(title);
+    setWindowTitle(title);
+    copiesLabel_->setText(strings_.text(QStringLiteral("Copies"), where));
+    archivedLabel_->setText(strings_.text(QStringLiteral("Archived"), where));
+    skippedLabel_->setText(strings_.text(QStringLiteral("Skipped"), where));
+    conflictsLabel_->setText(strings_.text(QStringLiteral("Conflicts"), where));
+    skippedFigure_->setText(DisplayFormat::integer(skippedCount_, where));
+    conflictsFigure_->setText(DisplayFormat::integer(conflictCount_, where));
+    detailsToggle_->setText(strings_.text(QStringLiteral("Details"), where));
+    if (onContinue_) {
+        cancel_->setText(strings_.text(QStringLiteral("Cancel"), where));
+        continue_->setText(strings_.text(QStringLiteral("Continue"), where));
+    } else {
+        close_->setText(strings_.text(QStringLiteral("Close"), where));
+    }
+    model_->retranslate(where);
+}
+
+void PreviewSheet::refreshColours() {
+    const QPalette current = palette();
+    // The sheet's controls take the accent tint.
+    for (QWidget* control : std::initializer_list<QWidget*>{details_, detailsToggle_, cancel_, continue_, close_}) {
+        if (control != nullptr) {
+            QPalette tinted = control->palette();
+            tinted.setColor(QPalette::Highlight, FenraTheme::accent().color(current));
+            control->setPalette(tinted);
+        }
+    }
+    for (QLabel* caption : {copiesLabel_, archivedLabel_, skippedLabel_, conflictsLabel_}) {
+        QPalette secondary = caption->palette();
+        secondary.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(current));
+        caption->setPalette(secondary);
+    }
+    if (reasonIcon_ != nullptr) {
+        const int side = reasonText_->fontMetrics().height();
+        const QIcon icon = SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(current));
+        reasonIcon_->setFixedSize(side, side);
+        reasonIcon_->setPixmap(icon.pixmap(QSize(side, side), devicePixelRatioF()));
+    }
+}
+
+void PreviewSheet::applyExpansion() {
+    const bool expanded = detailsExpanded();
+    detailsToggle_->setChecked(expanded);
+    detailsToggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+    details_->setVisible(expanded);
+}
+
+}  // namespace kelto

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "Kelto_Sync/SyncStrings.h"
+#include "SyncEngine/SyncPlan.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+class QTreeView;
+
+namespace kelto {
+
+class PlanDetailsModel;
+
+// One plan before it is carried out: the copies each way, the archives on
+// each side with their share of that side's entries, the skipped files and
+// the conflicts, and every path under "Details". With a continue action it
+// is a review of a parked run ("Cancel" on Escape, "Continue" on Return);
+// without, a preview ("Close" on Escape). It calls only the actions it is
+// given, once per press, and never closes itself: its owner does.
+class PreviewSheet : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int minimumWidth = 620;
+    static constexpr int minimumHeight = 460;
+
+    PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStrings strings, std::function<void()> onContinue,
+                 std::function<void()> onCancel, QWidget* parent = nullptr);
+
+    bool isReview() const { return static_cast<bool>(onContinue_); }
+    // "Details" opens by itself for a review or when a reason is given,
+    // until the user opens or closes it; then the user's choice holds.
+    bool detailsExpanded() const;
+    std::optional<bool> detailsOverride() const { return detailsOverride_; }
+
+    // A share of a side's entries in whole percent, halves away from zero;
+    // 0 for a side without entries.
+    static long long share(std::int64_t archives, std::int64_t entries);
+
+    // Escape: the cancel action, nothing more.
+    void reject() override;
+
+protected:
+    // The window's close button is a cancel too; the owner's own close() only closes.
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void refreshTexts();
+    void refreshColours();
+    void applyExpansion();
+
+    std::optional<QString> reason_;
+    SyncStrings strings_;
+    std::function<void()> onContinue_;
+    std::function<void()> onCancel_;
+    std::optional<bool> detailsOverride_;
+    std::int64_t skippedCount_;
+    std::int64_t conflictCount_;
+    std::int64_t entryCountA_;
+    std::int64_t entryCountB_;
+
+    PlanDetailsModel* model_;
+    QLabel* title_;
+    QLabel* reasonIcon_ = nullptr;
+    QLabel* reasonText_ = nullptr;
+    QLabel* copiesLabel_;
+    QLabel* archivedLabel_;
+    QLabel* skippedLabel_;
+    QLabel* conflictsLabel_;
+    QLabel* copiesFigure_;
+    QLabel* archivedFigure_;
+    QLabel* skippedFigure_;
+    QLabel* conflictsFigure_;
+    QToolButton* detailsToggle_;
+    QTreeView* details_;
+    QPushButton* cancel_ = nullptr;
+    QPushButton* continue_ = nullptr;
+    QPushButton* close_ = nullptr;
+};
+
+}  // namespace kelto

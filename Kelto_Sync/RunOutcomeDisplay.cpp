@@ -1,0 +1,49 @@
+#include "Kelto_Sync/RunOutcomeDisplay.h"
+
+#include "FenraCore/FenraTheme.h"
+
+namespace kelto {
+
+QString RunOutcomeDisplay::title(const RunOutcome& outcome) {
+    switch (outcome.kind) {
+    case RunOutcome::Case::success: return QStringLiteral("Success");
+    case RunOutcome::Case::completedWithWarnings: return QStringLiteral("Completed with warnings");
+    case RunOutcome::Case::completedWithErrors: return QStringLiteral("Completed with errors");
+    case RunOutcome::Case::failed: return QStringLiteral("Failed");
+    case RunOutcome::Case::cancelled: return QStringLiteral("Cancelled");
+    case RunOutcome::Case::interrupted: return QStringLiteral("Interrupted");
+    case RunOutcome::Case::skipped: return QStringLiteral("Skipped");
+    case RunOutcome::Case::needsReview: return QStringLiteral("Needs review");
+    }
+    return QStringLiteral("Failed");
+}
+
+FenraIcon RunOutcomeDisplay::icon(const RunOutcome& outcome) {
+    switch (outcome.kind) {
+    case RunOutcome::Case::success: return FenraIcon::success;
+    case RunOutcome::Case::completedWithWarnings:
+    case RunOutcome::Case::needsReview: return FenraIcon::warning;
+    case RunOutcome::Case::completedWithErrors:
+    case RunOutcome::Case::failed: return FenraIcon::error;
+    case RunOutcome::Case::cancelled: return FenraIcon::stopped;
+    case RunOutcome::Case::interrupted: return FenraIcon::interrupted;
+    case RunOutcome::Case::skipped: return FenraIcon::skipped;
+    }
+    return FenraIcon::error;
+}
+
+const FenraColor& RunOutcomeDisplay::iconColor(const RunOutcome& outcome) {
+    switch (outcome.kind) {
+    case RunOutcome::Case::success: return FenraTheme::success();
+    case RunOutcome::Case::completedWithWarnings:
+    case RunOutcome::Case::needsReview: return FenraTheme::warning();
+    case RunOutcome::Case::completedWithErrors:
+    case RunOutcome::Case::failed: return FenraTheme::error();
+    case RunOutcome::Case::cancelled:
+    case RunOutcome::Case::interrupted:
+    case RunOutcome::Case::skipped: return FenraTheme::info();
+    }
+    return FenraTheme::error();
+}
+
+}  // namespace kelto

@@ -1,0 +1,11 @@
+#include "Kelto_Sync/SyncAppBundleMarker.h"
+
+#include "SyncEngine/RsyncLocator.h"
+
+namespace kelto {
+
+std::filesystem::path SyncAppBundleMarker::bundleRoot() {
+    return RsyncLocator::mainBundleRoot();
+}
+
+}  // namespace kelto

@@ -1,0 +1,36 @@
+#include "Kelto_Sync/SyncStrings.h"
+
+#include "FenraCore/TextFormat.h"
+
+// Outside any namespace, as Qt's resource initialiser requires. Naming it
+// here also keeps a static link from dropping the compiled-in tables.
+static void initialiseStringResources() {
+    Q_INIT_RESOURCE(KeltoSyncStrings);
+}
+
+namespace kelto {
+
+SyncStrings SyncStrings::application() {
+    static const StringTable table = [] {
+        initialiseStringResources();
+        return StringTable(QStringLiteral(":/KeltoSync/Strings"), {QStringLiteral("en")});
+    }();
+    return SyncStrings(table);
+}
+
+QString SyncStrings::text(const QString& english, const QLocale& locale) const {
+    if (table_ == nullptr) {
+        return english;
+    }
+    const QString found = table_->text(english, locale);
+    if (found != english || locale.language() == QLocale::English) {
+        return found;
+    }
+    return table_->text(english, QLocale(QLocale::English));
+}
+
+QString SyncStrings::format(const QString& english, const QVariantList& values, const QLocale& locale) const {
+    return TextFormat::format(text(english, locale), values, locale);
+}
+
+}  // namespace kelto

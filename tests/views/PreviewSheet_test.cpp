@@ -1,0 +1,195 @@
+#include "Kelto_Sync/PreviewSheet.h"
+#include "tests/support/widgets/QtPrinting.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+const QLocale english(QLocale::English, QLocale::UnitedStates);
+
+struct Counts {
+    int toB = 0, toA = 0, onA = 0, onB = 0, skipped = 0, conflicts = 0;
+    std::int64_t entriesA = 0, entriesB = 0;
+};
+
+// Copies and archives alternate between the sides, so each side's list keeps only its own, in order.
+SyncPlan planOf(const Counts& counts) {
+    SyncPlan plan;
+    for (int i = 0; i < std::max(counts.toB, counts.toA); ++i) {
+        if (i < counts.toB) plan.copies.push_back({"b/" + std::to_string(i), 10, Side::b});
+        if (i < counts.toA) plan.copies.push_back({"a/" + std::to_string(i), 10, Side::a});
+    }
+    for (int i = 0; i < std::max(counts.onA, counts.onB); ++i) {
+        if (i < counts.onB) plan.archives.push_back({"gone-b/" + std::to_string(i), Side::b});
+        if (i < counts.onA) plan.archives.push_back({"gone-a/" + std::to_string(i), Side::a});
+    }
+    for (int i = 0; i < counts.skipped; ++i)
+        plan.skipped.push_back({"big/" + std::to_string(i), i % 2 ? FileSkipReason::caseCollision
+                                                                  : FileSkipReason::tooLargeForFAT});
+    for (int i = 0; i < counts.conflicts; ++i) plan.conflicts.push_back("both/" + std::to_string(i));
+    plan.entryCountA = counts.entriesA;
+    plan.entryCountB = counts.entriesB;
+    return plan;
+}
+
+class Sheet {
+public:
+    explicit Sheet(const SyncPlan& plan, bool review = true, std::optional<QString> reason = std::nullopt)
+        : sheet(plan, std::move(reason), SyncStrings::application(),
+                review ? std::function<void()>([this] { ++continued; }) : std::function<void()>(),
+                [this] { ++cancelled; }) {
+        sheet.setLocale(english);
+    }
+    QString text(const char* name) const {
+        const auto* label = sheet.findChild<QLabel*>(QLatin1String(name));
+        return label != nullptr ? label->text() : QStringLiteral("<none>");
+    }
+    QPushButton* button(const char* name) const { return sheet.findChild<QPushButton*>(QLatin1String(name)); }
+    QTreeView* details() const { return sheet.findChild<QTreeView*>(QStringLiteral("details")); }
+    // A section's title and count, then its rows ("path" or "path | reason").
+    QStringList section(int number) const {
+        const QAbstractItemModel* model = details()->model();
+        const QModelIndex header = model->index(number, 0);
+        QStringList lines{header.data().toString() + QStringLiteral(" ") + model->index(number, 1).data().toString()};
+        for (int row = 0; row < model->rowCount(header); ++row) {
+            const QString reason = model->index(row, 1, header).data().toString();
+            lines.append(model->index(row, 0, header).data().toString() +
+                         (reason.isEmpty() ? QString() : QStringLiteral(" | ") + reason));
+        }
+        return lines;
+    }
+
+    int continued = 0;
+    int cancelled = 0;
+    PreviewSheet sheet;
+};
+
+TEST(PreviewSheet, SharesOfEachSideRoundHalvesAwayFromZero) {
+    EXPECT_EQ(Sheet(planOf({.onA = 5, .onB = 1, .entriesA = 120, .entriesB = 3})).text("archivedFigure"),
+              QStringLiteral("A: 5 (4%) \u00B7 B: 1 (33%)"));
+    EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"),
+              QStringLiteral("A: 1 (13%) \u00B7 B: 0 (0%)"));
+    EXPECT_EQ(Sheet(planOf({.onA = 3, .onB = 2, .entriesA = 2, .entriesB = 0})).text("archivedFigure"),
+              QStringLiteral("A: 3 (150%) \u00B7 B: 2 (0%)"));
+    EXPECT_EQ(PreviewSheet::share(1, 200), 1);  // 0.5 %
+    EXPECT_EQ(PreviewSheet::share(-1, 200), -1);
+}
+
+TEST(PreviewSheet, AnEmptyPlanShowsZerosAndAllSixSections) {
+    Sheet empty(SyncPlan{});
+    EXPECT_EQ(empty.text("copiesFigure"), QStringLiteral("0 A\u2192B \u00B7 0 B\u2192A"));
+    EXPECT_EQ(empty.text("archivedFigure"), QStringLiteral("A: 0 (0%) \u00B7 B: 0 (0%)"));
+    EXPECT_EQ(empty.text("skippedFigure"), QStringLiteral("0"));
+    EXPECT_EQ(empty.text("conflictsFigure"), QStringLiteral("0"));
+    const QStringList titles{QStringLiteral("Copy A\u2192B 0"), QStringLiteral("Copy B\u2192A 0"),
+                             QStringLiteral("Archive on A 0"), QStringLiteral("Archive on B 0"),
+                             QStringLiteral("Skipped 0"),      QStringLiteral("Conflicts 0")};
+    ASSERT_EQ(empty.details()->model()->rowCount(), 6);
+    for (int section = 0; section < 6; ++section) {
+        EXPECT_EQ(empty.section(section), QStringList{titles[section]});
+    }
+}
+
+TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFigures) {
+    Sheet sheet(planOf({.toB = 1234, .toA = 2, .onA = 1, .onB = 2, .skipped = 1234, .conflicts = 1,
+                        .entriesA = 10, .entriesB = 10}),
+                false);
+    EXPECT_EQ(sheet.text("copiesFigure"), QStringLiteral("1234 A\u2192B \u00B7 2 B\u2192A"));
+    EXPECT_EQ(sheet.text("skippedFigure"), QStringLiteral("1,234"));
+    EXPECT_EQ(sheet.text("conflictsFigure"), QStringLiteral("1"));
+
+    const QStringList toB = sheet.section(0);
+    EXPECT_EQ(toB.size(), 1 + 1234);
+    EXPECT_EQ(toB.front(), QStringLiteral("Copy A\u2192B 1,234"));
+    EXPECT_EQ(toB.back(), QStringLiteral("b/1233"));
+    EXPECT_EQ(sheet.section(1), (QStringList{QStringLiteral("Copy B\u2192A 2"), QStringLiteral("a/0"), QStringLiteral("a/1")}));
+    EXPECT_EQ(sheet.section(2), (QStringList{QStringLiteral("Archive on A 1"), QStringLiteral("gone-a/0")}));
+    EXPECT_EQ(sheet.section(3),
+              (QStringList{QStringLiteral("Archive on B 2"), QStringLiteral("gone-b/0"), QStringLiteral("gone-b/1")}));
+    const QStringList skipped = sheet.section(4);
+    EXPECT_EQ(skipped.size(), 1 + 1234);
+    EXPECT_EQ(skipped.front(), QStringLiteral("Skipped 1,234"));
+    const SyncStrings strings = SyncStrings::application();
+    EXPECT_EQ(skipped[1], QStringLiteral("big/0 | ") + strings.computed("fileSkip.", FileSkipReason::tooLargeForFAT, english));
+    EXPECT_EQ(skipped[2], QStringLiteral("big/1 | ") + strings.computed("fileSkip.", FileSkipReason::caseCollision, english));
+    EXPECT_EQ(sheet.section(5), (QStringList{QStringLiteral("Conflicts 1"), QStringLiteral("both/0")}));
+
+    sheet.sheet.setLocale(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(sheet.text("skippedFigure"), QStringLiteral("1.234"));
+    EXPECT_EQ(sheet.section(4).front(), QStringLiteral("Skipped 1.234"));
+}
+
+TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
+    for (const bool review : {true, false}) {
+        for (const bool withReason : {true, false}) {
+            SCOPED_TRACE(std::string(review ? "review" : "preview") + (withReason ? " with a reason" : ""));
+            Sheet sheet(planOf({.toB = 2}), review,
+                        withReason ? std::optional<QString>(QStringLiteral("40% of B would be archived")) : std::nullopt);
+            sheet.sheet.show();
+            EXPECT_EQ(sheet.text("title"), review ? QStringLiteral("Needs review") : QStringLiteral("Preview"));
+            EXPECT_EQ(sheet.text("reason"), withReason ? QStringLiteral("40% of B would be archived") : QStringLiteral("<none>"));
+            EXPECT_EQ(sheet.button("cancel") != nullptr, review);
+            EXPECT_EQ(sheet.button("continue") != nullptr, review);
+            EXPECT_EQ(sheet.button("close") != nullptr, !review);
+            EXPECT_EQ(sheet.sheet.detailsExpanded(), review || withReason);
+            EXPECT_EQ(sheet.details()->isVisible(), review || withReason);
+            EXPECT_GE(sheet.sheet.width(), 620);
+            EXPECT_GE(sheet.sheet.height(), 460);
+        }
+    }
+}
+
+TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
+    Sheet review(planOf({.toB = 2}));
+    auto* toggle = review.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"));
+    review.sheet.show();
+    toggle->click();
+    EXPECT_FALSE(review.sheet.detailsExpanded());
+    EXPECT_FALSE(review.details()->isVisible());
+    EXPECT_EQ(review.sheet.detailsOverride(), false);
+    toggle->click();
+    EXPECT_TRUE(review.details()->isVisible());
+    EXPECT_EQ(review.sheet.detailsOverride(), true);
+    EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
+
+    Sheet preview(planOf({.toB = 2}), false);
+    preview.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"))->click();
+    EXPECT_TRUE(preview.sheet.detailsExpanded());
+}
+
+TEST(PreviewSheet, ReturnContinuesAndEscapeCancelsOncePerPressWithoutClosing) {
+    Sheet review(planOf({.toB = 2}));
+    review.sheet.show();
+    QTest::keyClick(review.details(), Qt::Key_Return);
+    EXPECT_EQ(review.continued, 1);
+    EXPECT_EQ(review.cancelled, 0);
+    QTest::keyClick(review.details(), Qt::Key_Escape);
+    EXPECT_EQ(review.cancelled, 1);
+    EXPECT_EQ(review.continued, 1);
+    EXPECT_TRUE(review.sheet.isVisible());  // its owner closes it
+    review.button("cancel")->click();
+    EXPECT_EQ(review.cancelled, 2);
+    review.sheet.close();  // the owner dismissing it after an action is no cancel
+    EXPECT_FALSE(review.sheet.isVisible());
+    EXPECT_EQ(review.cancelled, 2);
+
+    Sheet preview(planOf({.toB = 2}), false);
+    preview.sheet.show();
+    QTest::keyClick(&preview.sheet, Qt::Key_Return);
+    EXPECT_EQ(preview.cancelled, 0);
+    QTest::keyClick(&preview.sheet, Qt::Key_Escape);
+    EXPECT_EQ(preview.cancelled, 1);
+    preview.button("close")->click();
+    EXPECT_EQ(preview.cancelled, 2);
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,167 @@
+#include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/RelativeTimestamp.h"
+#include "Kelto_Sync/RunOutcomeDisplay.h"
+#include "Kelto_Sync/SyncStrings.h"
+#include "SyncEngine/SyncPhase.h"
+#include "SyncModel/RunRecord.h"
+#include "SyncModel/ValidationReport.h"
+#include "tests/support/widgets/QtPrinting.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace kelto {
+namespace {
+
+const QLocale english(QLocale::English, QLocale::UnitedStates);
+const QLocale german(QLocale::German, QLocale::Germany);
+
+TEST(SyncStrings, WithoutTablesEveryKeyShowsItselfWithItsValuesFilledIn) {
+    const SyncStrings none;
+    EXPECT_EQ(none.text(QStringLiteral("Preview"), german), QStringLiteral("Preview"));
+    EXPECT_EQ(none.format(QStringLiteral("Next: when %@ is connected"), {QStringLiteral("Backup")}, english),
+              QStringLiteral("Next: when Backup is connected"));
+    EXPECT_EQ(none.format(QStringLiteral("%lld files copied"), {qlonglong(1234)}, english),
+              QStringLiteral("1234 files copied"));
+    EXPECT_EQ(none.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
+}
+
+TEST(SyncStrings, AKeyTheTableLacksShowsItselfAndOtherLanguagesReadTheEnglishTable) {
+    QTemporaryDir folder;
+    QFile en(folder.filePath(QStringLiteral("en.json")));
+    ASSERT_TRUE(en.open(QIODevice::WriteOnly));
+    en.write(R"({"phase.queued": "Waiting", "%lld files copied": "Copied %lld files"})");
+    en.close();
+    const StringTable table(folder.path(), {QStringLiteral("en")});
+    const SyncStrings strings(table);
+
+    EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, english), QStringLiteral("Waiting"));
+    EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, german), QStringLiteral("Waiting"));
+    EXPECT_EQ(strings.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
+    EXPECT_EQ(strings.computed("trigger.", RunTrigger::catchUp, german), QStringLiteral("trigger.catchUp"));
+    EXPECT_EQ(strings.format(QStringLiteral("%lld files copied"), {qlonglong(3)}, english),
+              QStringLiteral("Copied 3 files"));
+}
+
+template <class E>
+void expectEveryCaseWorded(const SyncStrings& strings, std::string_view prefix) {
+    for (std::size_t i = 0; i < EnumNames<E>::names.size(); ++i) {
+        const QString key = SyncStrings::computedKey(prefix, static_cast<E>(i));
+        const QString text = strings.text(key, english);
+        EXPECT_FALSE(text.isEmpty()) << key.toStdString();
+        EXPECT_NE(text, key);
+    }
+}
+
+TEST(SyncStrings, TheEnglishTableWordsEveryComputedKeyAndNamesLinuxPlaces) {
+    const SyncStrings strings = SyncStrings::application();
+    expectEveryCaseWorded<SyncPhase>(strings, "phase.");
+    expectEveryCaseWorded<FileSkipReason>(strings, "fileSkip.");
+    expectEveryCaseWorded<RunTrigger>(strings, "trigger.");
+    expectEveryCaseWorded<ValidationIssue>(strings, "validation.");
+    expectEveryCaseWorded<ValidationWarning>(strings, "warning.");
+    // The core builds the editor's keys itself; they must be the ones worded here.
+    EXPECT_NE(strings.text(QString::fromStdString(localizationKey(ValidationIssue::nested)), english),
+              QString::fromStdString(localizationKey(ValidationIssue::nested)));
+
+    EXPECT_EQ(strings.text(QStringLiteral("Show in Finder"), english), QStringLiteral("Show in File Manager"));
+    EXPECT_EQ(strings.text(QStringLiteral("Open in Finder"), german), QStringLiteral("Open in File Manager"));
+    EXPECT_EQ(strings.text(QStringLiteral("Continue"), english), QStringLiteral("Continue"));
+}
+
+TEST(RunOutcomeDisplay, EightTitlesWhateverThePayload) {
+    const std::vector<std::pair<RunOutcome, const char*>> outcomes{
+        {RunOutcome::success(), "Success"},
+        {RunOutcome::completedWithWarnings(), "Completed with warnings"},
+        {RunOutcome::completedWithErrors(), "Completed with errors"},
+        {RunOutcome::failed("disk full"), "Failed"},
+        {RunOutcome::failed("rsync exited with 23"), "Failed"},
+        {RunOutcome::cancelled(), "Cancelled"},
+        {RunOutcome::interrupted(), "Interrupted"},
+        {RunOutcome::skipped(SkipReason::onBattery), "Skipped"},
+        {RunOutcome::skipped(SkipReason::folderMissing), "Skipped"},
+        {RunOutcome::needsReview("40% of the files would go"), "Needs review"},
+        {RunOutcome::needsReview(""), "Needs review"}};
+    std::set<QString> titles;
+    for (const auto& [outcome, title] : outcomes) {
+        EXPECT_EQ(RunOutcomeDisplay::title(outcome), QString::fromUtf8(title));
+        titles.insert(RunOutcomeDisplay::title(outcome));
+    }
+    EXPECT_EQ(titles.size(), EnumNames<RunOutcome::Case>::names.size());
+    EXPECT_EQ(RunOutcomeDisplay::icon(RunOutcome::skipped(SkipReason::onBattery)),
+              RunOutcomeDisplay::icon(RunOutcome::skipped(SkipReason::identityMismatch)));
+}
+
+TEST(DisplayFormat, BytesInDecimalUnitsAfterRounding) {
+    EXPECT_EQ(DisplayFormat::bytes(0, english), QStringLiteral("0 bytes"));
+    EXPECT_EQ(DisplayFormat::bytes(1, english), QStringLiteral("1 byte"));
+    EXPECT_EQ(DisplayFormat::bytes(999, english), QStringLiteral("999 bytes"));
+    EXPECT_EQ(DisplayFormat::bytes(1536, english), QStringLiteral("2 kB"));
+    EXPECT_EQ(DisplayFormat::bytes(999'999, english), QStringLiteral("1.0 MB"));
+    EXPECT_EQ(DisplayFormat::bytes(1'234'567, english), QStringLiteral("1.2 MB"));
+    EXPECT_EQ(DisplayFormat::bytes(3'456'789'012, english), QStringLiteral("3.46 GB"));
+    EXPECT_EQ(DisplayFormat::bytes(std::numeric_limits<std::int64_t>::max(), english), QStringLiteral("9,223.37 PB"));
+    EXPECT_EQ(DisplayFormat::bytes(999, german), QStringLiteral("999 Byte"));
+    EXPECT_EQ(DisplayFormat::bytes(1'234'567, german), QStringLiteral("1,2 MB"));
+}
+
+TEST(DisplayFormat, CountsPercentagesAndDates) {
+    EXPECT_EQ(DisplayFormat::integer(1'234'567, english), QStringLiteral("1,234,567"));
+    EXPECT_EQ(DisplayFormat::integer(1'234'567, german), QStringLiteral("1.234.567"));
+    EXPECT_EQ(DisplayFormat::percent(0.5, english), QStringLiteral("50%"));
+    EXPECT_EQ(DisplayFormat::percent(0.424, english), QStringLiteral("42%"));
+    EXPECT_EQ(DisplayFormat::percent(0.5, german), QStringLiteral("50\u00A0%"));
+
+    const Date moment = Date::fromUnix(1704467040);  // 2024-01-05 15:04 UTC
+    EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), QStringLiteral("Jan 5, 2024, 3:04\u202FPM"));
+    EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone::utc()), QStringLiteral("5. Jan. 2024, 15:04"));
+    EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), QStringLiteral("5. Jan. 2024, 16:04"));
+}
+
+TEST(DisplayFormat, RelativeTimesInWholeUnitsNamedWhereTheLanguageHasAWord) {
+    const Date now{700'000'000};
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, english), QStringLiteral("1 minute ago"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-45), now, english), QStringLiteral("45 seconds ago"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(300), now, english), QStringLiteral("in 5 minutes"));
+    EXPECT_EQ(DisplayFormat::relative(now, now, english), QStringLiteral("now"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-0.4), now, english), QStringLiteral("now"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-3 * 3600 - 59), now, english), QStringLiteral("3 hours ago"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-86400), now, english), QStringLiteral("yesterday"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(2 * 365 * 86400), now, english), QStringLiteral("in 2 years"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, german), QStringLiteral("vor 1 Minute"));
+    EXPECT_EQ(DisplayFormat::relative(now, now, german), QStringLiteral("jetzt"));
+}
+
+TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnly) {
+    ManualClock clock(Date{700'000'000});
+    RelativeTimestamp label(clock.now().adding(-90), clock);
+    label.setLocale(english);
+    EXPECT_EQ(label.text(), QStringLiteral("1 minute ago"));
+
+    clock.advance(45);
+    EXPECT_EQ(label.text(), QStringLiteral("1 minute ago"));  // between ticks
+    label.tick();
+    EXPECT_EQ(label.text(), QStringLiteral("2 minutes ago"));
+
+    clock.advance(60);
+    label.setLocale(german);  // the same tick, in German
+    EXPECT_EQ(label.text(), QStringLiteral("vor 2 Minuten"));
+
+    auto* timer = label.findChild<QTimer*>();
+    ASSERT_NE(timer, nullptr);
+    EXPECT_FALSE(timer->isActive());
+    label.show();  // a new tick, then one every 30 seconds while shown
+    EXPECT_EQ(label.text(), QStringLiteral("vor 3 Minuten"));
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->intervalAsDuration(), std::chrono::seconds(30));
+    label.hide();
+    EXPECT_FALSE(timer->isActive());
+}
+
+}  // namespace
+}  // namespace kelto
