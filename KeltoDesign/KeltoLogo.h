@@ -19,6 +19,7 @@ class KeltoLogo : public QWidget {
     Q_OBJECT
 
 public:
+    // `template_` is spelled so only because `template` is reserved.
     enum class Style { color, template_ };
 
     explicit KeltoLogo(Style style = Style::color, QWidget* parent = nullptr);

@@ -41,11 +41,7 @@ KeltoSlider::KeltoSlider(Binding<double>& value, KeltoSliderScale::Range range, 
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(controlHeight);
-    connect(&value, &BindingNotifier::changed, this, [this] {
-        update();
-        QAccessibleValueChangeEvent event(this, this->value());
-        QAccessible::updateAccessibility(&event);
-    });
+    connect(&value, &BindingNotifier::changed, this, qOverload<>(&QWidget::update));
 }
 
 KeltoSlider::~KeltoSlider() {
