@@ -58,6 +58,10 @@ QFont FenraFont::monospacedDigits(double points, QFont::Weight weight) {
     return sized(QFontDatabase::systemFont(QFontDatabase::FixedFont), points, weight);
 }
 
+QFont FenraFont::monospaced(double points, QFont::Weight weight) {
+    return sized(QFontDatabase::systemFont(QFontDatabase::FixedFont), points, weight);
+}
+
 bool FenraFont::hasUniformDigits(const QFont& font) {
     const QFontMetricsF metrics(font);
     const qreal zero = metrics.horizontalAdvance(QLatin1Char('0'));

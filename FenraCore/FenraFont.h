@@ -16,6 +16,9 @@ struct FenraFont {
     // when its digits share one advance, else the system's fixed-pitch font.
     static QFont monospacedDigits(double points, QFont::Weight weight = QFont::Normal);
     static bool hasUniformDigits(const QFont& font);
+    // The system's fixed-pitch font, for text whose every character must
+    // take the same advance.
+    static QFont monospaced(double points, QFont::Weight weight = QFont::Normal);
 };
 
 }  // namespace kelto

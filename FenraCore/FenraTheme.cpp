@@ -7,6 +7,11 @@ const FenraColor& FenraTheme::accent() {
     return value;
 }
 
+const FenraColor& FenraTheme::secondaryAccent() {
+    static const FenraColor value{RGB::from255(43, 75, 255), RGB::from255(141, 180, 255)};
+    return value;
+}
+
 const FenraColor& FenraTheme::onAccent() {
     static const FenraColor value{RGB::from255(255, 255, 255), RGB::from255(11, 20, 51)};
     return value;

@@ -8,6 +8,8 @@ namespace kelto {
 // kept for the life of the process.
 struct FenraTheme {
     static const FenraColor& accent();
+    // The accent's values, for a second accented role that may part from it.
+    static const FenraColor& secondaryAccent();
     static const FenraColor& onAccent();
     static const FenraColor& tint();
     static const FenraColor& kelto();

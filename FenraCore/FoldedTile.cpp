@@ -3,7 +3,7 @@
 #include "FenraCore/FenraChrome.h"
 #include "FenraCore/FenraPreferences.h"
 #include "FenraCore/SymbolImage.h"
-#include "FenraCore/internal/DevicePixelRatio.h"
+#include "FenraCore/DevicePixelRatio.h"
 
 #include <QImage>
 #include <QPixmap>

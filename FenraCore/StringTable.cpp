@@ -47,4 +47,9 @@ QString StringTable::text(const QString& english, const QLocale& locale) const {
     return table->second.value(english, english);
 }
 
+QString StringTable::language(const QLocale& locale) const {
+    const auto table = tables_.find(QLocale::languageToCode(locale.language()));
+    return table == tables_.end() ? QString() : table->first;
+}
+
 }  // namespace kelto

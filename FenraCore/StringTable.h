@@ -19,6 +19,9 @@ public:
     StringTable(const QString& resourceFolder, const QStringList& languages);
 
     QString text(const QString& english, const QLocale& locale) const;
+    // The language code of the table that serves the locale; empty when none
+    // does and the English keys show.
+    QString language(const QLocale& locale) const;
 
 private:
     std::map<QString, QHash<QString, QString>> tables_;

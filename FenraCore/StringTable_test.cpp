@@ -28,7 +28,9 @@ TEST(StringTable, TheEnglishKeyStandsInForWhatNoTableHas) {
     EXPECT_EQ(table.text(QStringLiteral("Search settings"), vietnamese), QStringLiteral("Search settings"));
     for (QLocale::Language language : {QLocale::French, QLocale::German, QLocale::Japanese, QLocale::English}) {
         EXPECT_EQ(table.text(QStringLiteral("No results"), QLocale(language)), QStringLiteral("No results"));
+        EXPECT_EQ(table.language(QLocale(language)), QString());
     }
+    EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
 }
 
 }  // namespace

@@ -20,4 +20,8 @@ QString FenraMacStrings::text(const QString& english, const QLocale& locale) {
     return table().text(english, locale);
 }
 
+QString FenraMacStrings::localizedBundle(const QLocale& locale) {
+    return table().language(locale);
+}
+
 }  // namespace kelto

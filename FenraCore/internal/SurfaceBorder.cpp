@@ -2,7 +2,7 @@
 
 #include "FenraCore/FenraChrome.h"
 #include "FenraCore/FenraSurfaceFrame.h"
-#include "FenraCore/internal/DevicePixelRatio.h"
+#include "FenraCore/DevicePixelRatio.h"
 
 #include <QPainter>
 

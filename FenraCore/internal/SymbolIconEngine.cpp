@@ -1,6 +1,6 @@
 #include "FenraCore/internal/SymbolIconEngine.h"
 
-#include "FenraCore/internal/DevicePixelRatio.h"
+#include "FenraCore/DevicePixelRatio.h"
 
 #include <QPainter>
 #include <QPixmap>

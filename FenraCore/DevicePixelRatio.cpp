@@ -1,4 +1,4 @@
-#include "FenraCore/internal/DevicePixelRatio.h"
+#include "FenraCore/DevicePixelRatio.h"
 
 #include <QPaintDevice>
 #include <QPaintEngine>
