@@ -1,0 +1,45 @@
+#include "KeltoPermissions/SettingsOpener.h"
+
+#include "Platform/Desktop/AutostartEntry.h"
+#include "Platform/Desktop/ProgramLauncher.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace kelto {
+
+SettingsOpener SettingsOpener::system() {
+    return {[](const QStringList& command) { return ProgramLauncher::start(command); }, DesktopKinds::current(),
+            AutostartEntry::folder()};
+}
+
+bool SettingsOpener::open(const SettingsDestination& destination) const {
+    for (const QStringList& command : destination.candidateCommands(desktop)) {
+        if (launch(command)) return true;
+    }
+    if (destination.kind == SettingsDestination::Kind::loginItems) {
+        // xdg-open shows a folder only once it exists; the entry goes there anyway.
+        QDir().mkpath(autostartFolder);
+        return launch({QStringLiteral("xdg-open"), autostartFolder});
+    }
+    const QStringList fallback = settingsProgram(desktop);
+    return !fallback.isEmpty() && launch(fallback);
+}
+
+QStringList SettingsOpener::settingsProgram(DesktopKind desktop) {
+    const QString gnome = QStringLiteral("gnome-control-center");
+    const QString kde = QStringLiteral("systemsettings");
+    const QString xfce = QStringLiteral("xfce4-settings-manager");
+    switch (desktop) {
+    case DesktopKind::gnome: return {gnome};
+    case DesktopKind::kde: return {kde};
+    case DesktopKind::xfce: return {xfce};
+    case DesktopKind::other: break;
+    }
+    for (const QString& program : {gnome, kde, xfce}) {
+        if (!QStandardPaths::findExecutable(program).isEmpty()) return {program};
+    }
+    return {};
+}
+
+}  // namespace kelto

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace kelto {
+
+// Starts programs on their own, as argument lists: no shell ever reads them,
+// so spaces, quotes and ";" reach the program as they are. A name without a
+// slash is looked up on PATH.
+struct ProgramLauncher {
+    // `command` is the program followed by its arguments. True when the
+    // program started; otherwise `error`, when given, says why.
+    static bool start(const QStringList& command, QString* error = nullptr);
+};
+
+}  // namespace kelto

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace kelto::test {
+
+// Sets environment variables for one test and puts back what was there.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment() = default;
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment() {
+        for (auto entry = saved_.rbegin(); entry != saved_.rend(); ++entry) {
+            if (entry->second) qputenv(entry->first.constData(), *entry->second);
+            else qunsetenv(entry->first.constData());
+        }
+    }
+
+    void set(const QByteArray& name, const QByteArray& value) {
+        remember(name);
+        qputenv(name.constData(), value);
+    }
+    void unset(const QByteArray& name) {
+        remember(name);
+        qunsetenv(name.constData());
+    }
+
+private:
+    void remember(const QByteArray& name) {
+        std::optional<QByteArray> value;
+        if (qEnvironmentVariableIsSet(name.constData())) value = qgetenv(name.constData());
+        saved_.emplace_back(name, std::move(value));
+    }
+
+    std::vector<std::pair<QByteArray, std::optional<QByteArray>>> saved_;
+};
+
+}  // namespace kelto::test

@@ -1,0 +1,91 @@
+// Runs on a session bus of its own (dbus-run-session).
+#include "Platform/Desktop/FileRevealer.h"
+#include "tests/permissions/Await.h"
+#include "tests/permissions/FakePrograms.h"
+#include "tests/permissions/ScopedEnvironment.h"
+
+#include <QDBusConnection>
+#include <QDir>
+#include <QObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    FakeFileManager() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
+        bus_.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), this, QDBusConnection::ExportAllSlots);
+        registered = bus_.registerService(QStringLiteral("org.freedesktop.FileManager1"));
+    }
+    ~FakeFileManager() override {
+        bus_.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+        bus_.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+        QDBusConnection::disconnectFromBus(connectionName);
+    }
+
+    bool registered = false;
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId) {
+        Q_UNUSED(startupId);
+        shown += uris;
+    }
+
+private:
+    static constexpr const char* connectionName = "fake-file-manager";
+    QDBusConnection bus_;
+};
+
+class FileRevealerTest : public testing::Test {
+protected:
+    FileRevealerTest() {
+        environment.set("PATH", programs.folder().toUtf8());
+        QDir().mkpath(folder);
+    }
+
+    test::Awaited<bool> reveal(const QDBusConnection& bus) {
+        return test::await<bool>([&](FileRevealer::Done done) { FileRevealer::reveal(file, bus, std::move(done)); });
+    }
+
+    QTemporaryDir root;
+    const QString folder = root.path() + QStringLiteral("/my files; x");
+    const QString file = folder + QStringLiteral("/report #1.txt");
+    test::FakePrograms programs;
+    test::ScopedEnvironment environment;
+};
+
+TEST_F(FileRevealerTest, TheFileManagerOnTheBusShowsTheFile) {
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
+    FakeFileManager manager;
+    ASSERT_TRUE(manager.registered);
+    const auto shown = reveal(QDBusConnection::sessionBus());
+    EXPECT_FALSE(shown.answeredInside);
+    EXPECT_EQ(shown.value, true);
+    EXPECT_EQ(manager.shown, QStringList{"file://" + root.path() + "/my%20files;%20x/report%20%231.txt"});
+}
+
+TEST_F(FileRevealerTest, WithoutOneTheFolderIsOpenedAndNothingToOpenItIsFalse) {
+    programs.add(QStringLiteral("xdg-open"));
+    EXPECT_EQ(reveal(QDBusConnection::sessionBus()).value, true);
+    const auto opened = programs.next();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->arguments, QStringList{folder});
+
+    QFile::remove(programs.folder() + QStringLiteral("/xdg-open"));
+    const QDBusConnection none =
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
+    EXPECT_EQ(reveal(none).value, false);
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+}
+
+}  // namespace
+}  // namespace kelto
+
+#include "FileRevealer_test.moc"
