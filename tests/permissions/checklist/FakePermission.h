@@ -1,0 +1,89 @@
+#pragma once
+
+#include "KeltoPermissions/PermissionChecklist.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace kelto::test {
+
+// A probe that answers when the test says.
+struct FakeProbe {
+    std::deque<std::function<void(PermissionStatus)>> waiting;
+    int calls = 0;
+
+    bool answer(PermissionStatus status) {
+        if (waiting.empty()) return false;
+        auto next = std::move(waiting.front());
+        waiting.pop_front();
+        next(status);
+        return true;
+    }
+};
+
+// A request that finishes when the test says.
+struct FakeRequest {
+    std::deque<std::function<void()>> waiting;
+    int calls = 0;
+
+    void finish() {
+        auto next = std::move(waiting.front());
+        waiting.pop_front();
+        next();
+    }
+};
+
+inline PermissionItem fakeItem(const QString& id, PermissionRequirement requirement,
+                               const std::shared_ptr<FakeProbe>& probe) {
+    PermissionItem item;
+    item.id = id;
+    item.title = id + QStringLiteral(" title");
+    item.detail = id + QStringLiteral(" detail");
+    item.symbolName = QStringLiteral("hand.raised");
+    item.requirement = requirement;
+    item.check = [probe](std::function<void(PermissionStatus)> answer) {
+        ++probe->calls;
+        probe->waiting.push_back(std::move(answer));
+    };
+    return item;
+}
+
+inline void giveRequest(PermissionItem& item, const std::shared_ptr<FakeRequest>& request) {
+    item.request = [request](std::function<void()> done) {
+        ++request->calls;
+        request->waiting.push_back(std::move(done));
+    };
+}
+
+// Defaults in a file of their own, an opener that answers as told, and a
+// relauncher that only counts.
+struct ChecklistRig {
+    QTemporaryDir folder;
+    QSettings defaults{folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat};
+    bool opens = true;
+    int openCalls = 0;
+    int terminations = 0;
+    AppRelauncher relauncher{[this] { ++terminations; }, [] {}};
+
+    std::unique_ptr<PermissionChecklist> make(std::vector<PermissionItem> items) {
+        return std::make_unique<PermissionChecklist>(
+            QStringLiteral("Kelto Sync"), PermissionStrings(), std::move(items), defaults,
+            [this](const SettingsDestination&) {
+                ++openCalls;
+                return opens;
+            },
+            relauncher);
+    }
+};
+
+// Runs one full refresh, answering each probe in turn.
+inline void refreshWith(PermissionChecklist& checklist, const std::vector<std::pair<FakeProbe*, PermissionStatus>>& answers) {
+    checklist.refreshAll();
+    for (const auto& [probe, status] : answers) probe->answer(status);
+}
+
+}  // namespace kelto::test
