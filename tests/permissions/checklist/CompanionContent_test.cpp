@@ -1,0 +1,127 @@
+#include "tests/permissions/checklist/FakePermission.h"
+
+#include "KeltoPermissions/AppDragTile.h"
+#include "KeltoPermissions/CompanionContent.h"
+#include "KeltoPermissions/PermissionStatusLabel.h"
+#include "tests/support/widgets/WidgetRender.h"
+
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+using test::ChecklistRig;
+using test::FakeProbe;
+using test::fakeItem;
+using S = PermissionStatus;
+
+struct CompanionRig : ChecklistRig {
+    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    PermissionItem item = fakeItem("item", PermissionRequirement::required, probe);
+    std::unique_ptr<PermissionChecklist> checklist;
+    int backs = 0;
+
+    explicit CompanionRig(std::optional<SettingsDestination> destination) {
+        item.title = QStringLiteral("Full Disk Access");
+        item.destination = destination;
+        checklist = make({item});
+    }
+    std::unique_ptr<CompanionContent> content(AppInstallLocation::Kind location = AppInstallLocation::Kind::normal) {
+        return std::make_unique<CompanionContent>(*checklist, item, QStringLiteral("/opt/kelto-sync"),
+                                                  AppInstallLocation{location}, [this] { ++backs; });
+    }
+    void answer(S status) {
+        checklist->refreshAll();
+        probe->answer(status);
+    }
+};
+
+const QString review = QStringLiteral("Review this setting, then return to Kelto Sync.");
+const QString moveHint = QStringLiteral("Move Kelto Sync to Applications and reopen it.");
+const QString stillNot =
+    QStringLiteral("Still not working? Select Kelto Sync, remove it with \u2212, then drag it in again.");
+
+TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
+    CompanionRig rig(SettingsDestination::privacy(PrivacyAnchor::allFiles));
+    auto normal = rig.content();
+    EXPECT_EQ(normal->width(), 300);
+    const QStringList texts = normal->visibleTexts();
+    EXPECT_EQ(texts.mid(0, 4), (QStringList{"Turn on Kelto Sync", "Full Disk Access",
+                                             "1. Find Kelto Sync in the list and turn it on.",
+                                             "2. Not in the list? Drag it in:"}));
+    EXPECT_FALSE(texts.contains(review));
+    EXPECT_FALSE(texts.contains(moveHint));
+    ASSERT_NE(normal->dragTile(), nullptr);
+    EXPECT_TRUE(normal->dragTile()->allowsDrag());
+    EXPECT_EQ(normal->statusLabel()->title(), QStringLiteral("Checking…")) << "no status yet";
+    EXPECT_EQ(normal->showButton(), nullptr);
+
+    for (auto location : {AppInstallLocation::Kind::translocated, AppInstallLocation::Kind::readOnlyVolume}) {
+        auto moved = rig.content(location);
+        EXPECT_FALSE(moved->dragTile()->allowsDrag());
+        EXPECT_TRUE(moved->visibleTexts().contains(moveHint));
+        QStringList revealed;
+        moved->setReveal([&](const QString& path) { revealed.push_back(path); });
+        ASSERT_NE(moved->showButton(), nullptr);
+        EXPECT_EQ(moved->showButton()->text(), PermissionStrings().string(QStringLiteral("Show in Finder")));
+        moved->showButton()->click();
+        EXPECT_EQ(revealed, QStringList{"/opt/kelto-sync"});
+    }
+
+    // Back from the settings without the grant: the hints and the restart.
+    EXPECT_FALSE(normal->restartButton()->isVisibleTo(normal.get()));
+    rig.answer(S::missing);
+    rig.checklist->perform("item");
+    rig.checklist->refreshAfterReturn();
+    rig.probe->answer(S::missing);
+    EXPECT_TRUE(normal->visibleTexts().contains(stillNot));
+    EXPECT_TRUE(normal->restartButton()->isVisibleTo(normal.get()));
+    EXPECT_EQ(normal->statusLabel()->title(), QStringLiteral("Not allowed"));
+    normal->backButton()->click();
+    EXPECT_EQ(rig.backs, 1);
+}
+
+TEST(CompanionContent, OtherDestinationsOnlyReviewAndRestartWhenRequired) {
+    for (const auto& destination : {std::optional(SettingsDestination::loginItems()),
+                                    std::optional<SettingsDestination>()}) {
+        CompanionRig rig(destination);
+        auto content = rig.content();
+        EXPECT_TRUE(content->visibleTexts().contains(review));
+        EXPECT_EQ(content->dragTile(), nullptr);
+        EXPECT_EQ(content->backButton()->text(), QStringLiteral("Back to Kelto Sync"));
+        EXPECT_FALSE(content->restartButton()->isVisibleTo(content.get()));
+        rig.answer(S::restartRequired);
+        ASSERT_TRUE(content->restartButton()->isVisibleTo(content.get()));
+        EXPECT_EQ(content->restartButton()->text(), QStringLiteral("Restart Kelto Sync"));
+        EXPECT_FALSE(content->visibleTexts().contains(stillNot));
+        content->restartButton()->click();
+        EXPECT_EQ(rig.terminations, 1);
+        EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("item"));
+    }
+}
+
+TEST(CompanionContent, RendersBothForms) {
+    CompanionRig privacy(SettingsDestination::privacy(PrivacyAnchor::allFiles));
+    privacy.answer(S::missing);
+    auto pane = privacy.content(AppInstallLocation::Kind::translocated);
+    CompanionRig login(SettingsDestination::loginItems());
+    login.item.title = QStringLiteral("Open at login");
+    login.item.presentation = PermissionPresentation::setting;
+    login.checklist = login.make({login.item});
+    login.answer(S::missing);
+    auto review = login.content();
+    for (const auto& look : WidgetRender::looks()) {
+        for (auto [widget, name] : {std::pair{pane.get(), "privacy"}, std::pair{review.get(), "review"}}) {
+            widget->setPalette(look.palette);
+            widget->adjustSize();
+            EXPECT_FALSE(WidgetRender::savePng(WidgetRender::image(*widget, 2),
+                                               QStringLiteral("companion-%1-%2").arg(name, look.name))
+                             .isEmpty());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,210 @@
+#include "tests/permissions/checklist/FakePermission.h"
+
+#include "KeltoPermissions/PermissionChecklistView.h"
+#include "KeltoPermissions/PermissionRow.h"
+#include "KeltoPermissions/PermissionStatusLabel.h"
+#include "tests/support/widgets/WidgetRender.h"
+
+#include <QAccessible>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+using test::ChecklistRig;
+using test::FakeProbe;
+using test::FakeRequest;
+using test::fakeItem;
+using test::giveRequest;
+using S = PermissionStatus;
+using R = PermissionRequirement;
+
+// Items with one probe each, so a test can answer any of them.
+struct ViewRig : ChecklistRig {
+    std::vector<std::shared_ptr<FakeProbe>> probes;
+    std::shared_ptr<FakeRequest> request = std::make_shared<FakeRequest>();
+    std::unique_ptr<PermissionChecklist> checklist;
+    int done = 0;
+    int later = 0;
+
+    PermissionItem add(const QString& id, R requirement) {
+        probes.push_back(std::make_shared<FakeProbe>());
+        PermissionItem item = fakeItem(id, requirement, probes.back());
+        giveRequest(item, request);
+        return item;
+    }
+    void start(std::vector<PermissionItem> items) { checklist = make(std::move(items)); }
+    void answer(const std::vector<S>& statuses) {
+        checklist->refreshAll();
+        for (std::size_t i = 0; i < statuses.size(); ++i) probes[i]->answer(statuses[i]);
+    }
+    std::unique_ptr<PermissionChecklistView> view() {
+        return std::make_unique<PermissionChecklistView>(
+            *checklist, PermissionChecklistView::Options{QStringLiteral("Set up Kelto Sync"), QStringLiteral("folder"),
+                                                         TileTint::cobalt, {}, QStringLiteral("You can change these later."),
+                                                         [this] { ++done; }, [this] { ++later; }});
+    }
+};
+
+QString accessible(QWidget* widget, QAccessible::Text which) {
+    return QAccessible::queryAccessibleInterface(widget)->text(which);
+}
+
+TEST(PermissionChecklistView, ProgressGatesDoneAndReturn) {
+    ViewRig rig;
+    rig.start({rig.add("a", R::required), rig.add("b", R::required), rig.add("c", R::required)});
+    auto view = rig.view();
+    EXPECT_EQ(view->width(), 560);
+    EXPECT_EQ(view->headings(), QStringList{"Required"}) << "empty sections are left out";
+    rig.answer({S::granted, S::granted, S::missing});
+    EXPECT_EQ(view->progressLabel()->text(), QStringLiteral("2 of 3 ready"));
+    EXPECT_FALSE(view->doneButton()->isEnabled());
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    EXPECT_EQ(rig.done, 0);
+
+    rig.answer({S::granted, S::granted, S::granted});
+    EXPECT_TRUE(view->doneButton()->isEnabled());
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    EXPECT_EQ(rig.done, 1);
+    EXPECT_EQ(rig.later, 1);
+}
+
+TEST(PermissionChecklistView, PrimaryButtonMovesFromRequiredToRecommendedNeverOptional) {
+    ViewRig rig;
+    rig.start({rig.add("opt", R::optional), rig.add("rec", R::recommended), rig.add("req", R::required)});
+    auto view = rig.view();
+    EXPECT_EQ(view->headings(), (QStringList{"Required", "Recommended", "Optional"}));
+    rig.answer({S::missing, S::missing, S::missing});
+    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), QStringLiteral("req"));
+    EXPECT_TRUE(view->row("req")->isProminent());
+    EXPECT_FALSE(view->row("rec")->isProminent());
+    EXPECT_EQ(view->row("req")->ctaButton()->text(), QStringLiteral("Allow"));
+
+    rig.answer({S::missing, S::missing, S::granted});
+    EXPECT_TRUE(view->row("rec")->isProminent());
+    EXPECT_FALSE(view->row("req")->ctaButton()->isVisibleTo(view->row("req")));
+    rig.answer({S::missing, S::granted, S::granted});
+    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), std::nullopt);
+    EXPECT_FALSE(view->row("opt")->isProminent());
+}
+
+TEST(PermissionChecklistView, RowsWordStatusesWithTheirTonesAndConfirmations) {
+    ViewRig rig;
+    PermissionItem login = rig.add("login", R::recommended);
+    login.presentation = PermissionPresentation::setting;
+    PermissionItem privacy = rig.add("privacy", R::required);
+    PermissionItem disk = rig.add("disk", R::required);
+    disk.allowsManualConfirm = true;
+    disk.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
+    rig.start({login, privacy, disk});
+    auto view = rig.view();
+    rig.answer({S::missing, S::missing, S::unverifiable});
+
+    PermissionRow* loginRow = view->row("login");
+    EXPECT_EQ(loginRow->statusLabel()->title(), QStringLiteral("Off"));
+    EXPECT_EQ(loginRow->statusLabel()->tone(), FenraIconStatus::info);
+    EXPECT_EQ(loginRow->ctaButton()->text(), QStringLiteral("Turn On"));
+    EXPECT_EQ(accessible(loginRow, QAccessible::Name), QStringLiteral("login title, Off"));
+    EXPECT_EQ(accessible(loginRow, QAccessible::Description), QStringLiteral("login detail"));
+    EXPECT_EQ(view->row("privacy")->statusLabel()->title(), QStringLiteral("Not allowed"));
+    EXPECT_EQ(view->row("privacy")->statusLabel()->tone(), FenraIconStatus::warning);
+
+    PermissionRow* diskRow = view->row("disk");
+    EXPECT_EQ(diskRow->statusLabel()->title(), QStringLiteral("Can't verify"));
+    EXPECT_EQ(diskRow->errorLabel()->text(), QStringLiteral("No access."));
+    ASSERT_TRUE(diskRow->confirmButton()->isVisibleTo(diskRow));
+    EXPECT_EQ(diskRow->confirmButton()->text(), QStringLiteral("I've done this"));
+    diskRow->confirmButton()->click();
+    EXPECT_EQ(diskRow->statusLabel()->title(), QStringLiteral("Marked done"));
+    EXPECT_EQ(diskRow->statusLabel()->tone(), FenraIconStatus::info);
+    EXPECT_FALSE(diskRow->confirmButton()->isVisibleTo(diskRow));
+}
+
+TEST(PermissionChecklistView, RestartHintOnlyForAllFilesAfterAFailedReturn) {
+    ViewRig rig;
+    PermissionItem disk = rig.add("disk", R::required);
+    disk.request = {};
+    disk.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+    rig.start({disk});
+    auto view = rig.view();
+    rig.answer({S::missing});
+    PermissionRow* row = view->row("disk");
+    EXPECT_EQ(row->ctaButton()->text(), PermissionStrings().string(QStringLiteral("Open System Settings")));
+    EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row));
+
+    row->ctaButton()->click();
+    rig.checklist->refreshAfterReturn();
+    rig.probes[0]->answer(S::missing);
+    ASSERT_TRUE(row->restartHintButton()->isVisibleTo(row));
+    EXPECT_EQ(row->restartHintButton()->text(), QStringLiteral("Restart Kelto Sync"));
+    row->restartHintButton()->click();
+    EXPECT_EQ(rig.terminations, 1);
+
+    rig.answer({S::restartRequired});
+    EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row)) << "the call to action already restarts";
+    EXPECT_EQ(row->ctaButton()->text(), QStringLiteral("Restart Kelto Sync"));
+}
+
+TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
+    ViewRig rig;
+    std::vector<PermissionItem> items;
+    for (int i = 0; i < 8; ++i) {
+        items.push_back(rig.add(QStringLiteral("item%1").arg(i), R::required));
+        items.back().destination = SettingsDestination::loginItems();
+    }
+    rig.start(items);
+    auto view = rig.view();
+    view->show();
+    view->setListHeightLimit(2000);
+    EXPECT_FALSE(view->listScrolls());
+    EXPECT_EQ(view->scrollArea()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+
+    view->setListHeightLimit(220);
+    ASSERT_TRUE(view->listScrolls());
+    rig.answer(std::vector<S>(8, S::denied));
+    rig.checklist->perform("item5");
+    ASSERT_EQ(rig.checklist->focusedItemID(), QStringLiteral("item5"));
+    PermissionRow* row = view->row("item5");
+    QWidget* viewport = view->scrollArea()->viewport();
+    const int rowMiddle = row->mapTo(viewport, QPoint(0, row->height() / 2)).y();
+    EXPECT_NEAR(rowMiddle, viewport->height() / 2, 1);
+    EXPECT_GT(view->scrollArea()->verticalScrollBar()->value(), 0);
+}
+
+TEST(PermissionChecklistView, RendersMixedStatuses) {
+    ViewRig rig;
+    PermissionItem disk = rig.add("disk", R::required);
+    disk.title = QStringLiteral("Full Disk Access");
+    disk.detail = QStringLiteral("Lets Kelto Sync read every folder you pick.");
+    disk.allowsManualConfirm = true;
+    disk.request = {};
+    PermissionItem login = rig.add("login", R::recommended);
+    login.title = QStringLiteral("Open at login");
+    login.detail = QStringLiteral("Runs scheduled jobs after you log in.");
+    login.presentation = PermissionPresentation::setting;
+    PermissionItem notes = rig.add("notes", R::optional);
+    notes.title = QStringLiteral("Notifications");
+    notes.detail = QStringLiteral("Tells you when a job ends.");
+    notes.destination = SettingsDestination::notifications(QStringLiteral("kelto-sync"));
+    notes.request = {};
+    rig.start({disk, login, notes});
+    auto view = rig.view();
+    rig.answer({S::unverifiable, S::missing, S::granted});
+    for (const auto& look : WidgetRender::looks()) {
+        view->setPalette(look.palette);
+        view->adjustSize();
+        EXPECT_FALSE(WidgetRender::savePng(WidgetRender::image(*view, 2),
+                                           QStringLiteral("permission-checklist-%1").arg(look.name))
+                         .isEmpty());
+    }
+}
+
+}  // namespace
+}  // namespace kelto
