@@ -1,0 +1,117 @@
+#include "Kelto_Sync/Editor/ModeSection.h"
+
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/FoldedTile.h"
+#include "FenraCore/SymbolImage.h"
+#include "FenraSettings/SettingsRow.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace kelto {
+
+ModeSection::ModeSection(SyncStrings strings, Report report, QWidget* parent)
+    : EditorSection(strings, std::move(report), parent) {
+    auto* column = new QVBoxLayout(this);
+    picker_ = new QComboBox;
+    for (const SyncMode mode : order) {
+        picker_->addItem(QString(), static_cast<int>(mode));
+    }
+    connect(picker_, &QComboBox::activated, this, [this](int index) {
+        SyncJob next = job();
+        next.mode = static_cast<SyncMode>(picker_->itemData(index).toInt());
+        this->report(next);
+    });
+    column->addWidget(new SettingsRow(text("How"), std::nullopt, [this] { return picker_; }));
+
+    auto* about = new QHBoxLayout;
+    about->setSpacing(12);
+    tile_ = new ModeTile(this);
+    description_ = new QLabel(this);
+    description_->setWordWrap(true);
+    description_->setForegroundRole(QPalette::PlaceholderText);
+    about->addWidget(tile_, 0, Qt::AlignTop);
+    about->addWidget(description_, 1, Qt::AlignTop);
+    column->addLayout(about);
+
+    warning_ = new QWidget(this);
+    auto* warningRow = new QHBoxLayout(warning_);
+    warningRow->setContentsMargins(0, 0, 0, 0);
+    warningIcon_ = new QLabel(warning_);
+    warningText_ = new QLabel(warning_);
+    warningText_->setWordWrap(true);
+    warningRow->addWidget(warningIcon_);
+    warningRow->addWidget(warningText_, 1);
+    column->addWidget(warning_);
+    refresh();
+}
+
+QString ModeSection::modeLabel(SyncMode mode) {
+    switch (mode) {
+    case SyncMode::copy: return QStringLiteral("Copy");
+    case SyncMode::mirror: return QStringLiteral("Match source");
+    case SyncMode::twoWay: return QStringLiteral("Two-way");
+    }
+    return {};
+}
+
+QString ModeSection::modeDescription(SyncMode mode) {
+    switch (mode) {
+    case SyncMode::copy: return QStringLiteral("Add and update only. Never deletes in B.");
+    case SyncMode::mirror: return QStringLiteral("Extras in B move to the archive.");
+    case SyncMode::twoWay: return QStringLiteral("Newer change wins. The losing version goes to the archive.");
+    }
+    return {};
+}
+
+FenraIcon ModeSection::tileSymbol(SyncMode mode) { return mode == SyncMode::copy ? FenraIcon::copy : FenraIcon::sync; }
+
+TileTint ModeSection::tileTint(SyncMode mode) {
+    switch (mode) {
+    case SyncMode::copy: return TileTint::sky;
+    case SyncMode::mirror: return TileTint::cobalt;
+    case SyncMode::twoWay: return TileTint::kelto;
+    }
+    return TileTint::sky;
+}
+
+bool ModeSection::showsArchiveOffWarning(const SyncJob& job) {
+    return !job.options.archiveEnabled && job.mode != SyncMode::copy;
+}
+
+void ModeSection::refresh() {
+    const QLocale where = locale();
+    picker_->setAccessibleName(text("How"));
+    for (int index = 0; index < picker_->count(); ++index) {
+        picker_->setItemText(index, strings().text(modeLabel(order[index]), where));
+    }
+    {
+        const QSignalBlocker quiet(picker_);
+        picker_->setCurrentIndex(picker_->findData(static_cast<int>(job().mode)));
+    }
+    tile_->setMode(tileSymbol(job().mode), tileTint(job().mode));
+    description_->setText(strings().text(modeDescription(job().mode), where));
+    warning_->setVisible(showsArchiveOffWarning(job()));
+    warningText_->setText(text("Archive is off. Deleted and overwritten files cannot be recovered."));
+    warningIcon_->setPixmap(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette())).pixmap(12, 12));
+}
+
+ModeTile::ModeTile(QWidget* parent) : QWidget(parent) { setFixedSize(28, 28); }
+
+void ModeTile::setMode(FenraIcon symbol, TileTint tint) {
+    symbol_ = symbol;
+    tint_ = tint;
+    update();
+}
+
+void ModeTile::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    FoldedTile(symbol_, tint_, 28).paint(painter, QPointF(0, 0), palette());
+}
+
+}  // namespace kelto

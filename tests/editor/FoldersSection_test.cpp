@@ -1,0 +1,165 @@
+#include "Kelto_Sync/Editor/FolderPicker.h"
+#include "Kelto_Sync/Editor/FoldersSection.h"
+#include "tests/editor/EditorDraft.h"
+#include "tests/support/widgets/QtPrinting.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <stdexcept>
+
+namespace kelto {
+namespace {
+
+using Side = FoldersSection::Side;
+
+struct FakePicker : FolderPicker {
+    std::optional<QString> answer;
+    QString message;
+    std::optional<QString> chooseFolder(QWidget*, const QString& asked) override {
+        message = asked;
+        return answer;
+    }
+};
+
+// Lookups wait until the test releases them, in any order; a folder named
+// "bad" fails.
+struct HeldLookups {
+    std::deque<std::function<void()>> held;
+    FakePicker picker;
+
+    FoldersSection::Services services() {
+        return {[](const std::filesystem::path& folder) {
+                    if (folder.filename() == "bad") throw std::runtime_error("Not a folder on a mounted volume");
+                    Endpoint endpoint;
+                    endpoint.path = folder.string();
+                    endpoint.volume.name = "Disk";
+                    return endpoint;
+                },
+                [this](std::function<void()> work) { held.push_back(std::move(work)); }, &picker};
+    }
+    void release(std::size_t index) {
+        held[index]();
+        QCoreApplication::sendPostedEvents();
+    }
+};
+
+struct Folders {
+    QTemporaryDir root;
+    HeldLookups lookups;
+    EditorDraft draft;
+    FoldersSection section{SyncStrings::application(), draft.report(), lookups.services()};
+    Folders() { draft.attach(section, SyncJob::newJob("Job")); }
+    QString folder(const QString& name) {
+        QDir(root.path()).mkpath(name);
+        return root.filePath(name);
+    }
+};
+
+TEST(FoldersSection, SubtitlesAndSwap) {
+    Folders folders;
+    FoldersSection& section = folders.section;
+    EXPECT_EQ(section.sideRow(Side::source)->subtitle(), QStringLiteral("Choose or drop a folder"));
+    EXPECT_FALSE(section.swapButton()->isEnabled());
+
+    folders.lookups.picker.answer = folders.folder("a");
+    QTest::mouseClick(section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
+    EXPECT_EQ(folders.lookups.picker.message, QStringLiteral("Choose folder"));
+    folders.lookups.release(0);
+    EXPECT_EQ(folders.draft.job.source.path, folders.folder("a").toStdString());
+    EXPECT_EQ(section.sideRow(Side::source)->subtitle(), folders.folder("a") + QStringLiteral("\nDisk"));
+    EXPECT_TRUE(section.swapButton()->isEnabled());
+
+    const Endpoint chosen = folders.draft.job.source;
+    QTest::mouseClick(section.swapButton(), Qt::LeftButton);
+    EXPECT_EQ(folders.draft.job.destination, chosen);
+    EXPECT_EQ(folders.draft.job.source, Endpoint::empty());
+    EXPECT_EQ(section.sideRow(Side::source)->subtitle(), QStringLiteral("Choose or drop a folder"));
+
+    Endpoint unnamed;
+    unnamed.path = "/srv/data";
+    EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
+}
+
+TEST(FoldersSection, DropsTakeTheFirstExistingFolder) {
+    Folders folders;
+    const QString file = folders.root.filePath("note.txt");
+    QFile(file).open(QIODevice::WriteOnly);
+    EXPECT_FALSE(folders.section.drop(Side::destination, {}));
+    EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl::fromLocalFile(file)}));
+    EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl(QStringLiteral("https://example.org/x"))}));
+    EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl::fromLocalFile(folders.root.filePath("gone"))}));
+    EXPECT_TRUE(folders.lookups.held.empty());
+
+    EXPECT_TRUE(folders.section.drop(
+        Side::destination, {QUrl::fromLocalFile(folders.folder("one")), QUrl::fromLocalFile(folders.folder("two"))}));
+    ASSERT_EQ(folders.lookups.held.size(), 1u);
+    folders.lookups.release(0);
+    EXPECT_EQ(folders.draft.job.destination.path, folders.folder("one").toStdString());
+}
+
+TEST(FoldersSection, ErrorStaysOnCancelAndGoesWithSuccess) {
+    Folders folders;
+    folders.section.setValidation({ValidationIssue::emptyName, ValidationIssue::samePath,
+                                   ValidationIssue::retentionOutOfRange});
+    const auto issues = folders.section.issues()->findChildren<QLabel*>();
+    ASSERT_EQ(issues.size(), 1);
+    EXPECT_EQ(issues[0]->text(), SyncStrings::application().text(QStringLiteral("validation.samePath"), english));
+
+    folders.section.apply(Side::source, folders.folder("bad"));
+    folders.lookups.release(0);
+    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
+    EXPECT_EQ(folders.section.errorLabel()->text(), QStringLiteral("Not a folder on a mounted volume"));
+    EXPECT_EQ(folders.draft.reports, 0);
+
+    folders.lookups.picker.answer.reset();
+    QTest::mouseClick(folders.section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
+    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
+
+    folders.section.apply(Side::source, folders.folder("good"));
+    folders.lookups.release(1);
+    EXPECT_TRUE(folders.section.errorLabel()->isHidden());
+    EXPECT_EQ(folders.draft.reports, 1);
+
+    folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
+    EXPECT_EQ(folders.lookups.held.size(), 2u);
+    EXPECT_EQ(folders.section.errorLabel()->text(),
+              QStringLiteral("The folder's name is not valid UTF-8, so it cannot be stored."));
+}
+
+TEST(FoldersSection, OlderResultForTheSameSideIsDropped) {
+    Folders folders;
+    folders.section.apply(Side::source, folders.folder("old"));
+    folders.section.apply(Side::source, folders.folder("new"));
+    folders.section.apply(Side::destination, folders.folder("other"));
+    folders.lookups.release(1);
+    folders.lookups.release(0);
+    EXPECT_EQ(folders.draft.job.source.path, folders.folder("new").toStdString());
+    EXPECT_EQ(folders.draft.reports, 1);
+    folders.lookups.release(2);
+    EXPECT_EQ(folders.draft.job.destination.path, folders.folder("other").toStdString());
+}
+
+TEST(FoldersSection, ResultAfterTheSectionIsGoneIsDropped) {
+    HeldLookups lookups;
+    QTemporaryDir root;
+    int reports = 0;
+    {
+        FoldersSection section(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services());
+        section.apply(Side::source, root.path());
+    }
+    lookups.release(0);
+    EXPECT_EQ(reports, 0);
+}
+
+}  // namespace
+}  // namespace kelto
