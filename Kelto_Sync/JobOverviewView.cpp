@@ -58,8 +58,10 @@ QLabel* textLabel(const char* name, QWidget* parent, FontRole role = FontRole::c
 }
 
 void colour(QWidget* widget, const FenraColor& colour) {
+    // The appearance is the parent's: the widget's own text role is ours.
+    const QWidget* judge = widget->parentWidget() != nullptr ? widget->parentWidget() : widget;
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour.color(widget->palette()));
+    palette.setColor(QPalette::WindowText, colour.color(judge->palette()));
     widget->setPalette(palette);
 }
 
@@ -163,12 +165,7 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
 
     auto* nextRun = new QVBoxLayout;
     nextRun->setSpacing(4);
-    for (QLabel* line : {paused_, nextConnect_, nextFire_}) {
-        colour(line, FenraTheme::textSecondary());
-        nextRun->addWidget(line);
-    }
-    colour(neverRun_, FenraTheme::textSecondary());
-    colour(saveFirst_, FenraTheme::textSecondary());
+    for (QLabel* line : {paused_, nextConnect_, nextFire_}) nextRun->addWidget(line);
 
     auto* buttons = new FittingBox(8, 8, content_);
     buttons->setObjectName(QStringLiteral("actions"));
@@ -284,6 +281,7 @@ void JobOverviewView::showHistory() {
 void JobOverviewView::changeEvent(QEvent* event) {
     QScrollArea::changeEvent(event);
     if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) {
+        lastRunStale_ = true;
         buildEndpoints();
         refresh();
     }
@@ -332,6 +330,9 @@ void JobOverviewView::refresh() {
         strings_.text(QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."), where));
     colour(archiveOff_, FenraTheme::warning());
 
+    for (QLabel* line : {paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
+        colour(line, FenraTheme::textSecondary());
+    }
     refreshLastRun(where);
     refreshNextRun(where);
 
@@ -357,12 +358,17 @@ void JobOverviewView::refresh() {
 }
 
 void JobOverviewView::refreshLastRun(const QLocale& where) {
-    delete lastRun_->layout();
-    for (QWidget* child : lastRun_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) delete child;
     const RunRecord* record = model_->lastRecord(job_.id);
     lastRun_->setVisible(record != nullptr);
     neverRun_->setVisible(record == nullptr);
     neverRun_->setText(strings_.text(QStringLiteral("Never run"), where));
+    // Progress arrives many times a second; the row is remade only for a new record or look.
+    const std::optional<Uuid> shown = record ? std::optional<Uuid>(record->id) : std::nullopt;
+    if (!lastRunStale_ && shown == shownRecord_) return;
+    lastRunStale_ = false;
+    shownRecord_ = shown;
+    delete lastRun_->layout();
+    for (QWidget* child : lastRun_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) delete child;
     if (record == nullptr) return;
 
     auto* layout = new QVBoxLayout(lastRun_);

@@ -79,6 +79,8 @@ private:
     QLabel* modeDescription_;
     QLabel* archiveOff_;
     QWidget* lastRun_;
+    std::optional<Uuid> shownRecord_;
+    bool lastRunStale_ = true;
     QLabel* neverRun_;
     QLabel* paused_;
     QLabel* nextConnect_;

@@ -1,9 +1,19 @@
 #include "Kelto_Sync/internal/FittingBox.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QResizeEvent>
 
 namespace kelto {
+namespace {
+
+// Hidden on purpose, not merely not shown yet (a child added to a shown
+// parent waits for its show).
+bool leftOut(const QWidget* child) {
+    return child == nullptr || (child->isHidden() && child->testAttribute(Qt::WA_WState_ExplicitShowHide));
+}
+
+}  // namespace
 
 FittingBox::FittingBox(int rowSpacing, int columnSpacing, QWidget* parent)
     : QWidget(parent),
@@ -13,9 +23,6 @@ FittingBox::FittingBox(int rowSpacing, int columnSpacing, QWidget* parent)
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(rowSpacing_);
     layout_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    policy.setHeightForWidth(true);
-    setSizePolicy(policy);
 }
 
 void FittingBox::addWidget(QWidget* widget) {
@@ -32,25 +39,11 @@ int FittingBox::rowWidth() const {
     int shown = 0;
     for (int i = 0; i < layout_->count(); ++i) {
         QWidget* child = layout_->itemAt(i)->widget();
-        if (child == nullptr || child->isHidden()) continue;
+        if (leftOut(child)) continue;
         total += child->sizeHint().width();
         ++shown;
     }
     return total + (shown > 1 ? (shown - 1) * rowSpacing_ : 0);
-}
-
-int FittingBox::heightForWidth(int width) const {
-    const bool stack = width < rowWidth();
-    int height = 0;
-    int shown = 0;
-    for (int i = 0; i < layout_->count(); ++i) {
-        QWidget* child = layout_->itemAt(i)->widget();
-        if (child == nullptr || child->isHidden()) continue;
-        const int h = child->sizeHint().height();
-        height = stack ? height + h : std::max(height, h);
-        ++shown;
-    }
-    return stack && shown > 1 ? height + (shown - 1) * columnSpacing_ : height;
 }
 
 QSize FittingBox::minimumSizeHint() const {
@@ -58,7 +51,13 @@ QSize FittingBox::minimumSizeHint() const {
     for (int i = 0; i < layout_->count(); ++i) {
         if (QWidget* child = layout_->itemAt(i)->widget()) width = std::max(width, child->minimumSizeHint().width());
     }
-    return {width, heightForWidth(width)};
+    return {width, layout_->minimumSize().height()};
+}
+
+bool FittingBox::event(QEvent* event) {
+    // A child's new text or visibility asks for a new layout.
+    if (event->type() == QEvent::LayoutRequest) arrange(width());
+    return QWidget::event(event);
 }
 
 void FittingBox::resizeEvent(QResizeEvent* event) {

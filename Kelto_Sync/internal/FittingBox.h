@@ -17,11 +17,11 @@ public:
     void addWidget(QWidget* widget);
     bool stacked() const;
 
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
+    // As narrow as the widest child, so that the parent can make it stack.
     QSize minimumSizeHint() const override;
 
 protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

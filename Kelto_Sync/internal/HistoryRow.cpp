@@ -71,7 +71,9 @@ HistoryRow::HistoryRow(const RunRecord& record, bool absoluteTime, const SyncStr
     QPalette muted = caption->palette();
     muted.setColor(QPalette::WindowText, secondary);
     caption->setPalette(muted);
-    caption->addWidget(plainLabel(strings.computed("trigger.", record.trigger, where), "trigger", caption));
+    QLabel* trigger = plainLabel(strings.computed("trigger.", record.trigger, where), "trigger", caption);
+    trigger->setWordWrap(false);
+    caption->addWidget(trigger);
     QLabel* end = nullptr;
     if (absoluteTime) {
         end = plainLabel(DisplayFormat::dateTime(record.endedAt, where), "endTime", caption);
