@@ -1,0 +1,62 @@
+#include "Kelto_Sync/AppModelAdapter.h"
+
+#include <QMetaObject>
+
+#include <memory>
+
+namespace kelto {
+
+AppModelAdapter::AppModelAdapter(AppModelInterface& model, QObject* parent) : QObject(parent), model_(&model) {
+    using P = AppModelInterface::Property;
+    const std::pair<P, void (AppModelAdapter::*)()> signalOf[] = {
+        {P::jobs, &AppModelAdapter::jobsChanged},
+        {P::statuses, &AppModelAdapter::statusesChanged},
+        {P::lastRecords, &AppModelAdapter::lastRecordsChanged},
+        {P::errorMessage, &AppModelAdapter::errorMessageChanged},
+        {P::manualSkip, &AppModelAdapter::manualSkipChanged},
+        {P::requestedJobID, &AppModelAdapter::requestedJobIDChanged},
+    };
+    for (const auto& [property, signal] : signalOf) {
+        subscriptions_.push_back(model_->observe(property, [this, signal = signal] { emit(this->*signal)(); }));
+    }
+}
+
+const SyncJob* AppModelAdapter::job(const Uuid& jobID) const {
+    for (const SyncJob& job : model_->jobs()) {
+        if (job.id == jobID) return &job;
+    }
+    return nullptr;
+}
+
+const RunStatus* AppModelAdapter::status(const Uuid& jobID) const {
+    const auto found = model_->statuses().find(jobID);
+    return found != model_->statuses().end() ? &found->second : nullptr;
+}
+
+const RunRecord* AppModelAdapter::lastRecord(const Uuid& jobID) const {
+    const auto found = model_->lastRecords().find(jobID);
+    return found != model_->lastRecords().end() ? &found->second : nullptr;
+}
+
+template <typename T>
+std::function<void(Result<T>)> AppModelAdapter::later(QObject* receiver, std::function<void(Result<T>)> done) {
+    // Queued through the receiver, so the answer never lands inside the
+    // call and is dropped with the receiver.
+    QPointer<QObject> target(receiver);
+    return [target, done = std::move(done)](Result<T> result) {
+        if (target.isNull()) return;
+        auto shared = std::make_shared<Result<T>>(std::move(result));
+        QMetaObject::invokeMethod(
+            target.data(), [done, shared] { done(std::move(*shared)); }, Qt::QueuedConnection);
+    };
+}
+
+void AppModelAdapter::archiveRoots(const Uuid& jobID, QObject* receiver, std::function<void(Result<Roots>)> done) {
+    model_->archiveRoots(jobID, later<Roots>(receiver, std::move(done)));
+}
+
+void AppModelAdapter::pruneArchives(const Uuid& jobID, QObject* receiver, std::function<void(Result<void>)> done) {
+    model_->pruneArchives(jobID, later<void>(receiver, std::move(done)));
+}
+
+}  // namespace kelto

@@ -1,0 +1,68 @@
+#pragma once
+
+// A Qt header first: moc's parser stumbles over <concepts> when it is
+// reached before any Qt header.
+#include <QObject>
+#include <QPointer>
+
+#include "SyncAutomation/AppModelInterface.h"
+
+#include <functional>
+#include <vector>
+
+namespace kelto {
+
+// The windows' one view of the application model: its reads, its requests,
+// a change signal per observed property, and answers that always arrive
+// later on the GUI thread, and only while their receiver lives.
+class AppModelAdapter : public QObject {
+    Q_OBJECT
+
+public:
+    using Roots = AppModelInterface::Roots;
+
+    explicit AppModelAdapter(AppModelInterface& model, QObject* parent = nullptr);
+
+    AppModelInterface& model() const { return *model_; }
+
+    const std::vector<SyncJob>& jobs() const { return model_->jobs(); }
+    const AppModelInterface::StatusMap& statuses() const { return model_->statuses(); }
+    const AppModelInterface::RecordMap& lastRecords() const { return model_->lastRecords(); }
+    const std::optional<std::string>& errorMessage() const { return model_->errorMessage(); }
+    const std::optional<RunRecord>& manualSkip() const { return model_->manualSkip(); }
+    const std::optional<Uuid>& requestedJobID() const { return model_->requestedJobID(); }
+
+    // The first listed job with this identifier, or null.
+    const SyncJob* job(const Uuid& jobID) const;
+    const RunStatus* status(const Uuid& jobID) const;
+    const RunRecord* lastRecord(const Uuid& jobID) const;
+
+    std::optional<Date> nextFireDate(const Uuid& jobID) const { return model_->nextFireDate(jobID); }
+    // Newest first; throws the history store's errors.
+    std::vector<RunRecord> history(const Uuid& jobID) const { return model_->history(jobID); }
+
+    void runNow(const Uuid& jobID) { model_->runNow(jobID); }
+    void cancel(const Uuid& jobID) { model_->cancel(jobID); }
+
+    // `done` runs on the GUI thread from the event loop, never inside the
+    // call, and not at all once `receiver` is gone.
+    void archiveRoots(const Uuid& jobID, QObject* receiver, std::function<void(Result<Roots>)> done);
+    void pruneArchives(const Uuid& jobID, QObject* receiver, std::function<void(Result<void>)> done);
+
+signals:
+    void jobsChanged();
+    void statusesChanged();
+    void lastRecordsChanged();
+    void errorMessageChanged();
+    void manualSkipChanged();
+    void requestedJobIDChanged();
+
+private:
+    template <typename T>
+    std::function<void(Result<T>)> later(QObject* receiver, std::function<void(Result<T>)> done);
+
+    AppModelInterface* model_;
+    std::vector<Subscription> subscriptions_;
+};
+
+}  // namespace kelto

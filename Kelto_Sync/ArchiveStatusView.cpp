@@ -1,0 +1,223 @@
+#include "Kelto_Sync/ArchiveStatusView.h"
+
+#include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraTheme.h"
+#include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/ArchiveSize.h"
+#include "Kelto_Sync/DisplayFormat.h"
+#include "SyncEngine/ArchiveDirectories.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <exception>
+
+namespace kelto {
+namespace {
+
+std::optional<Uuid> latestRecordID(const AppModelAdapter& model, const Uuid& jobID) {
+    const RunRecord* record = model.lastRecord(jobID);
+    return record != nullptr ? std::optional<Uuid>(record->id) : std::nullopt;
+}
+
+QString describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+QString pathText(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+}  // namespace
+
+ArchiveStatusView::ArchiveStatusView(AppModelAdapter& model, const Uuid& jobID, SyncStrings strings,
+                                     StatusViewActions actions, QWidget* parent)
+    : QWidget(parent),
+      model_(&model),
+      jobID_(jobID),
+      strings_(strings),
+      actions_(std::move(actions)),
+      latestRecord_(latestRecordID(model, jobID)),
+      header_(new QLabel(this)),
+      title_(new QLabel(this)),
+      size_(new QLabel(this)),
+      open_(new QPushButton(this)),
+      clean_(new QPushButton(this)),
+      errorLabel_(new QLabel(this)) {
+    header_->setObjectName(QStringLiteral("header"));
+    header_->setFont(FenraFont::font(FontRole::headline));
+    size_->setObjectName(QStringLiteral("size"));
+    open_->setObjectName(QStringLiteral("open"));
+    clean_->setObjectName(QStringLiteral("clean"));
+    errorLabel_->setObjectName(QStringLiteral("error"));
+    errorLabel_->setWordWrap(true);
+    for (QLabel* label : {header_, title_, size_, errorLabel_}) label->setTextFormat(Qt::PlainText);
+
+    auto* sizeRow = new QHBoxLayout;
+    sizeRow->addWidget(title_);
+    sizeRow->addStretch(1);
+    sizeRow->addWidget(size_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(open_);
+    buttons->addWidget(clean_);
+    buttons->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(header_);
+    layout->addLayout(sizeRow);
+    layout->addLayout(buttons);
+    layout->addWidget(errorLabel_);
+
+    connect(open_, &QPushButton::clicked, this, &ArchiveStatusView::openArchives);
+    connect(clean_, &QPushButton::clicked, this, &ArchiveStatusView::confirmClean);
+    connect(&model, &AppModelAdapter::lastRecordsChanged, this, &ArchiveStatusView::lastRecordsChanged);
+    connect(&model, &AppModelAdapter::statusesChanged, this, &ArchiveStatusView::refresh);
+    connect(&model, &AppModelAdapter::jobsChanged, this, &ArchiveStatusView::refresh);
+    refresh();
+    load();
+}
+
+ArchiveStatusView::~ArchiveStatusView() {
+    // A walk still running has nobody to tell; it stops at its next item.
+    walkStop_.request_stop();
+}
+
+void ArchiveStatusView::lastRecordsChanged() {
+    const std::optional<Uuid> latest = latestRecordID(*model_, jobID_);
+    if (latest == latestRecord_) return;
+    latestRecord_ = latest;
+    load();
+}
+
+void ArchiveStatusView::load() {
+    const std::uint64_t generation = ++generation_;
+    model_->archiveRoots(jobID_, this, [this, generation](Result<AppModelAdapter::Roots> result) {
+        if (generation != generation_) return;
+        if (!result.hasValue()) {
+            error_ = describe(result.error());
+            refresh();
+            emit loaded();
+            return;
+        }
+        roots_ = result.take();
+        refresh();
+        walkStop_.request_stop();
+        walkStop_ = std::stop_source();
+        delete walk_;
+        walk_ = new QFutureWatcher<std::int64_t>(this);
+        connect(walk_, &QFutureWatcherBase::finished, this,
+                [this, generation, watcher = walk_] { sized(generation, watcher->result()); });
+        walk_->setFuture(QtConcurrent::run(
+            [roots = roots_, jobID = jobID_, stop = walkStop_.get_token()] { return ArchiveSize::total(roots, jobID, stop); }));
+    });
+}
+
+void ArchiveStatusView::sized(std::uint64_t generation, std::int64_t total) {
+    if (generation != generation_) return;
+    bytes_ = total;
+    error_.reset();
+    refresh();
+    emit loaded();
+}
+
+void ArchiveStatusView::confirmClean() {
+    auto* box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("confirmClean"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(strings_.text(QStringLiteral("Delete all archived files?"), locale()));
+    QPushButton* confirm = box->addButton(strings_.text(QStringLiteral("Clean now"), locale()), QMessageBox::DestructiveRole);
+    confirm->setObjectName(QStringLiteral("confirm"));
+    box->addButton(QMessageBox::Cancel)->setObjectName(QStringLiteral("cancel"));
+    connect(confirm, &QPushButton::clicked, this, &ArchiveStatusView::clean);
+    box->open();
+}
+
+void ArchiveStatusView::clean() {
+    cleaning_ = true;
+    refresh();
+    model_->pruneArchives(jobID_, this, [this](Result<void> result) {
+        if (!result.hasValue()) {
+            error_ = describe(result.error());
+            cleaning_ = false;
+            refresh();
+            emit cleanFinished();
+            return;
+        }
+        // Cleaning lasts until the reload has shown what stayed.
+        auto* once = new QObject(this);
+        connect(this, &ArchiveStatusView::loaded, once, [this, once] {
+            delete once;
+            cleaning_ = false;
+            refresh();
+            emit cleanFinished();
+        });
+        load();
+    });
+}
+
+void ArchiveStatusView::openArchives() {
+    for (const auto& root : roots_) {
+        if (ArchiveDirectories::treeExists(root, jobID_)) {
+            if (actions_.openFolder) actions_.openFolder(pathText(ArchiveDirectories::jobArchiveURL(root, jobID_)));
+        } else if (actions_.reveal) {
+            actions_.reveal(pathText(root));
+        }
+    }
+}
+
+void ArchiveStatusView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) refresh();
+}
+
+void ArchiveStatusView::refresh() {
+    const QLocale where = locale();
+    header_->setText(strings_.text(QStringLiteral("Stored archives"), where));
+    title_->setText(strings_.text(QStringLiteral("Archive size"), where));
+    QString size = DisplayFormat::bytes(bytes_, where);
+    if (const SyncJob* job = model_->job(jobID_)) {
+        const JobOptions& options = job->options;
+        QString retention;
+        if (!options.archiveEnabled) {
+            retention = strings_.text(QStringLiteral("Archive off"), where);
+        } else if (!options.archiveRetentionDays) {
+            retention = strings_.text(QStringLiteral("Kept forever"), where);
+        } else {
+            retention = strings_.format(QStringLiteral("Kept %lld days"), {qlonglong(*options.archiveRetentionDays)}, where);
+        }
+        size += QStringLiteral(" \u00B7 ") + retention;
+    }
+    size_->setText(size);
+    QPalette muted = size_->palette();
+    muted.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(palette()));
+    size_->setPalette(muted);
+
+    open_->setText(strings_.text(QStringLiteral("Open in Finder"), where));
+    clean_->setText(strings_.text(QStringLiteral("Clean now"), where));
+    open_->setEnabled(!roots_.empty());
+    clean_->setEnabled(!cleaning_ && model_->status(jobID_) == nullptr && !roots_.empty());
+
+    errorLabel_->setVisible(error_.has_value());
+    if (error_) {
+        errorLabel_->setText(*error_);
+        QPalette red = errorLabel_->palette();
+        red.setColor(QPalette::WindowText, FenraTheme::error().color(palette()));
+        errorLabel_->setPalette(red);
+    }
+}
+
+}  // namespace kelto

@@ -1,0 +1,445 @@
+#include "Kelto_Sync/JobOverviewView.h"
+
+#include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraIcon.h"
+#include "FenraCore/FenraLabel.h"
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/FoldedTile.h"
+#include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/ArchiveStatusView.h"
+#include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/HistoryView.h"
+#include "Kelto_Sync/ProgressPanel.h"
+#include "Kelto_Sync/RelativeTimestamp.h"
+#include "Kelto_Sync/RunOutcomeDisplay.h"
+#include "Kelto_Sync/internal/FittingBox.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kelto {
+namespace {
+
+constexpr int tileSide = 28;
+constexpr QSize sheetSize(650, 500);
+
+struct ModeLook {
+    FenraIcon icon;
+    TileTint tint;
+    const char* title;
+    const char* description;
+};
+
+ModeLook modeLook(SyncMode mode) {
+    switch (mode) {
+    case SyncMode::mirror: return {FenraIcon::sync, TileTint::cobalt, "Match source", "Extras in B move to the archive."};
+    case SyncMode::copy: return {FenraIcon::copy, TileTint::sky, "Copy", "Add and update only. Never deletes in B."};
+    case SyncMode::twoWay:
+        return {FenraIcon::sync, TileTint::kelto, "Two-way", "Newer change wins. The losing version goes to the archive."};
+    }
+    return {FenraIcon::copy, TileTint::sky, "Copy", "Add and update only. Never deletes in B."};
+}
+
+QLabel* textLabel(const char* name, QWidget* parent, FontRole role = FontRole::caption) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(FenraFont::font(role));
+    return label;
+}
+
+void colour(QWidget* widget, const FenraColor& colour) {
+    // The appearance is the parent's: the widget's own text role is ours.
+    const QWidget* judge = widget->parentWidget() != nullptr ? widget->parentWidget() : widget;
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour.color(judge->palette()));
+    widget->setPalette(palette);
+}
+
+QString folderName(const std::string& path) {
+    return QFileInfo(QDir::cleanPath(QString::fromStdString(path))).fileName();
+}
+
+// The removable and network volumes of both sides, source first; a job on
+// internal disks names its destination's volume.
+QString deviceText(const SyncJob& job) {
+    QStringList names;
+    for (const Endpoint* side : {&job.source, &job.destination}) {
+        if (side->volume.kind != VolumeKind::internal) names << QString::fromStdString(side->volume.name);
+    }
+    const QString joined = names.join(QStringLiteral(", "));
+    return joined.isEmpty() ? QString::fromStdString(job.destination.volume.name) : joined;
+}
+
+QWidget* column(const QString& label, const Endpoint& endpoint, const char* name, QWidget* parent) {
+    auto* box = new QWidget(parent);
+    box->setObjectName(QLatin1String(name));
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    QLabel* caption = textLabel("label", box);
+    caption->setText(label);
+    colour(caption, FenraTheme::textSecondary());
+    const QString folder = folderName(endpoint.path);
+    auto* title = new FenraLabel(folder, FenraIcon::folder, box);
+    title->setObjectName(QStringLiteral("folder"));
+    title->setFont(FenraFont::font(FontRole::headline));
+    QLabel* volume = textLabel("volume", box);
+    volume->setText(QString::fromStdString(endpoint.volume.name));
+    colour(volume, FenraTheme::textSecondary());
+    layout->addWidget(caption);
+    layout->addWidget(title);
+    layout->addWidget(volume);
+    box->setToolTip(QString::fromStdString(endpoint.path));
+    box->setAccessibleName(label + QStringLiteral(", ") + folder);
+    box->setAccessibleDescription(QString::fromStdString(endpoint.volume.name));
+    return box;
+}
+
+}  // namespace
+
+JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncStrings strings,
+                                 std::function<void()> preview, Parts parts, StatusViewActions actions,
+                                 const Clock& clock, QWidget* parent)
+    : QScrollArea(parent),
+      model_(&model),
+      job_(std::move(job)),
+      strings_(strings),
+      preview_(std::move(preview)),
+      parts_(std::move(parts)),
+      actions_(std::move(actions)),
+      clock_(&clock),
+      content_(new QWidget),
+      endpoints_(new QWidget(content_)),
+      modeTile_(new QLabel(content_)),
+      modeTitle_(textLabel("modeTitle", content_, FontRole::body)),
+      modeDescription_(textLabel("modeDescription", content_, FontRole::subheadline)),
+      archiveOff_(textLabel("archiveOff", content_, FontRole::subheadline)),
+      lastRun_(new QWidget(content_)),
+      neverRun_(textLabel("neverRun", content_)),
+      paused_(textLabel("paused", content_)),
+      nextConnect_(textLabel("nextConnect", content_)),
+      nextFire_(textLabel("nextFire", content_)),
+      syncNow_(new QPushButton(content_)),
+      previewButton_(new QPushButton(content_)),
+      stop_(new QPushButton(content_)),
+      saveFirst_(textLabel("saveFirst", content_)),
+      preparing_(new QWidget(content_)),
+      preparingLabel_(textLabel("preparingLabel", preparing_)),
+      showAll_(new QPushButton(content_)) {
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    endpoints_->setObjectName(QStringLiteral("endpoints"));
+    lastRun_->setObjectName(QStringLiteral("lastRun"));
+    syncNow_->setObjectName(QStringLiteral("syncNow"));
+    syncNow_->setDefault(true);
+    previewButton_->setObjectName(QStringLiteral("preview"));
+    stop_->setObjectName(QStringLiteral("stop"));
+    preparing_->setObjectName(QStringLiteral("preparing"));
+    showAll_->setObjectName(QStringLiteral("showAllHistory"));
+    modeDescription_->setWordWrap(true);
+    archiveOff_->setWordWrap(true);
+
+    auto* modeText = new QVBoxLayout;
+    modeText->setSpacing(3);
+    modeText->addWidget(modeTitle_);
+    modeText->addWidget(modeDescription_);
+    modeText->addWidget(archiveOff_);
+    auto* mode = new QHBoxLayout;
+    mode->setSpacing(12);
+    mode->addWidget(modeTile_, 0, Qt::AlignTop);
+    mode->addLayout(modeText, 1);
+
+    auto* lastRunLayout = new QVBoxLayout(lastRun_);
+    lastRunLayout->setContentsMargins(0, 0, 0, 0);
+    lastRunLayout->setSpacing(4);
+
+    auto* nextRun = new QVBoxLayout;
+    nextRun->setSpacing(4);
+    for (QLabel* line : {paused_, nextConnect_, nextFire_}) nextRun->addWidget(line);
+
+    auto* buttons = new FittingBox(8, 8, content_);
+    buttons->setObjectName(QStringLiteral("actions"));
+    for (QPushButton* button : {syncNow_, previewButton_, stop_}) buttons->addWidget(button);
+
+    auto* busy = new QProgressBar(preparing_);
+    busy->setRange(0, 0);
+    busy->setMaximumWidth(60);
+    auto* preparingLayout = new QHBoxLayout(preparing_);
+    preparingLayout->setContentsMargins(0, 0, 0, 0);
+    preparingLayout->addWidget(busy);
+    preparingLayout->addWidget(preparingLabel_);
+    preparingLayout->addStretch(1);
+
+    auto* live = new QWidget(content_);
+    live->setObjectName(QStringLiteral("liveStatus"));
+    liveLayout_ = new QVBoxLayout(live);
+    liveLayout_->setContentsMargins(0, 0, 0, 0);
+
+    auto* jobSection = new QVBoxLayout;
+    jobSection->setSpacing(10);
+    jobSection->addWidget(endpoints_);
+    jobSection->addLayout(mode);
+    jobSection->addWidget(lastRun_);
+    jobSection->addWidget(neverRun_);
+    jobSection->addLayout(nextRun);
+    jobSection->addWidget(buttons);
+    jobSection->addWidget(saveFirst_);
+    jobSection->addWidget(preparing_);
+    jobSection->addWidget(live);
+
+    auto* recent = new HistoryView(model, job_.id, 3, strings_, actions_, clock, content_);
+    recent->setObjectName(QStringLiteral("recent"));
+    auto* archive = new ArchiveStatusView(model, job_.id, strings_, actions_, content_);
+    archive->setObjectName(QStringLiteral("archive"));
+
+    auto* layout = new QVBoxLayout(content_);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setSpacing(18);
+    layout->addLayout(jobSection);
+    layout->addWidget(recent);
+    layout->addWidget(showAll_, 0, Qt::AlignLeft);
+    layout->addWidget(archive);
+    layout->addStretch(1);
+    setWidget(content_);
+
+    connect(syncNow_, &QPushButton::clicked, this, [this] { model_->runNow(job_.id); });
+    connect(previewButton_, &QPushButton::clicked, this, [this] {
+        if (preview_) preview_();
+    });
+    connect(stop_, &QPushButton::clicked, this, [this] { model_->cancel(job_.id); });
+    connect(showAll_, &QPushButton::clicked, this, &JobOverviewView::showHistory);
+    // A fire date moves with the jobs and with each run.
+    for (auto signal : {&AppModelAdapter::jobsChanged, &AppModelAdapter::statusesChanged,
+                        &AppModelAdapter::lastRecordsChanged}) {
+        connect(&model, signal, this, &JobOverviewView::refresh);
+    }
+    buildEndpoints();
+    refresh();
+}
+
+void JobOverviewView::setJob(const SyncJob& job) {
+    job_ = job;
+    buildEndpoints();
+    refresh();
+}
+
+void JobOverviewView::setDirty(bool dirty) {
+    dirty_ = dirty;
+    refresh();
+}
+
+void JobOverviewView::setPreviewing(bool previewing) {
+    previewing_ = previewing;
+    refresh();
+}
+
+void JobOverviewView::showHistory() {
+    if (sheet_ == nullptr) {
+        sheet_ = new QDialog(this);
+        sheet_->setObjectName(QStringLiteral("historySheet"));
+        sheet_->setFixedSize(sheetSize);
+        auto* scroll = new QScrollArea(sheet_);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        auto* inner = new QWidget;
+        auto* innerLayout = new QVBoxLayout(inner);
+        innerLayout->addWidget(new HistoryView(*model_, job_.id, std::nullopt, strings_, actions_, *clock_, inner));
+        innerLayout->addStretch(1);
+        scroll->setWidget(inner);
+        auto* close = new QPushButton(strings_.text(QStringLiteral("Close"), locale()), sheet_);
+        close->setObjectName(QStringLiteral("close"));
+        close->setAutoDefault(false);
+        connect(close, &QPushButton::clicked, sheet_, &QDialog::reject);
+        auto* row = new QHBoxLayout;
+        row->addStretch(1);
+        row->addWidget(close);
+        auto* layout = new QVBoxLayout(sheet_);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->addWidget(scroll, 1);
+        row->setContentsMargins(11, 11, 11, 11);
+        layout->addLayout(row);
+        // Escape rejects a dialog: it closes the sheet. A closed sheet is made anew, so it reads afresh.
+        connect(sheet_, &QDialog::finished, this, [this] {
+            sheet_->deleteLater();
+            sheet_ = nullptr;
+        });
+    }
+    sheet_->open();
+}
+
+void JobOverviewView::changeEvent(QEvent* event) {
+    QScrollArea::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) {
+        lastRunStale_ = true;
+        buildEndpoints();
+        refresh();
+    }
+}
+
+void JobOverviewView::buildEndpoints() {
+    delete endpoints_->layout();
+    for (QWidget* child : endpoints_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) delete child;
+    const QLocale where = locale();
+    auto* layout = new QHBoxLayout(endpoints_);
+    layout->setContentsMargins(0, 4, 0, 4);
+    layout->setSpacing(12);
+    layout->addWidget(column(strings_.text(QStringLiteral("Source (A)"), where), job_.source, "source", endpoints_), 1);
+    auto* line = new QFrame(endpoints_);
+    line->setFixedSize(32, 1);
+    line->setAutoFillBackground(true);
+    QPalette linePalette = line->palette();
+    linePalette.setColor(QPalette::Window, FenraTheme::textTertiary().color(palette()));
+    line->setPalette(linePalette);
+    layout->addWidget(line, 0, Qt::AlignVCenter);
+    layout->addWidget(
+        column(strings_.text(QStringLiteral("Destination (B)"), where), job_.destination, "destination", endpoints_), 1);
+    if (parts_.deviceDot) layout->addWidget(parts_.deviceDot(job_, endpoints_), 0, Qt::AlignVCenter);
+    layout->addStretch(0);
+}
+
+void JobOverviewView::refresh() {
+    const QLocale where = locale();
+    const ModeLook look = modeLook(job_.mode);
+    const qreal ratio = devicePixelRatioF();
+    QPixmap tile(QSize(tileSide, tileSide) * ratio);
+    tile.setDevicePixelRatio(ratio);
+    tile.fill(Qt::transparent);
+    {
+        QPainter painter(&tile);
+        painter.setRenderHint(QPainter::Antialiasing);
+        FoldedTile(look.icon, look.tint, tileSide).paint(painter, QPointF(0, 0), palette());
+    }
+    modeTile_->setPixmap(tile);
+    modeTitle_->setText(strings_.text(QLatin1String(look.title), where));
+    modeDescription_->setText(strings_.text(QLatin1String(look.description), where));
+    colour(modeDescription_, FenraTheme::textSecondary());
+    // Without an archive, what the description says goes to the archive is deleted.
+    archiveOff_->setVisible(job_.mode != SyncMode::copy && !job_.options.archiveEnabled);
+    archiveOff_->setText(
+        strings_.text(QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."), where));
+    colour(archiveOff_, FenraTheme::warning());
+
+    for (QLabel* line : {paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
+        colour(line, FenraTheme::textSecondary());
+    }
+    refreshLastRun(where);
+    refreshNextRun(where);
+
+    const bool active = model_->status(job_.id) != nullptr;
+    syncNow_->setText(strings_.text(QStringLiteral("Sync now"), where));
+    syncNow_->setAccessibleName(strings_.text(QStringLiteral("Sync now"), where));
+    syncNow_->setToolTip(job_.isEnabled
+                             ? strings_.text(QStringLiteral("Sync now"), where)
+                             : strings_.text(QStringLiteral("Automatic runs are paused. You can still sync manually."), where));
+    syncNow_->setEnabled(!active && !dirty_);
+    previewButton_->setText(strings_.text(QStringLiteral("Preview"), where));
+    previewButton_->setEnabled(!active && !dirty_ && !previewing_);
+    stop_->setText(strings_.text(QStringLiteral("Stop"), where));
+    stop_->setVisible(active);
+
+    saveFirst_->setText(strings_.text(QStringLiteral("Save changes first"), where));
+    saveFirst_->setVisible(dirty_);
+    preparingLabel_->setText(strings_.text(QStringLiteral("Preparing preview\u2026"), where));
+    preparing_->setVisible(previewing_);
+    showAll_->setText(strings_.text(QStringLiteral("Show all history\u2026"), where));
+
+    refreshLiveStatus();
+}
+
+void JobOverviewView::refreshLastRun(const QLocale& where) {
+    const RunRecord* record = model_->lastRecord(job_.id);
+    lastRun_->setVisible(record != nullptr);
+    neverRun_->setVisible(record == nullptr);
+    neverRun_->setText(strings_.text(QStringLiteral("Never run"), where));
+    // Progress arrives many times a second; the row is remade only for a new record or look.
+    const std::optional<Uuid> shown = record ? std::optional<Uuid>(record->id) : std::nullopt;
+    if (!lastRunStale_ && shown == shownRecord_) return;
+    lastRunStale_ = false;
+    shownRecord_ = shown;
+    delete lastRun_->layout();
+    for (QWidget* child : lastRun_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) delete child;
+    if (record == nullptr) return;
+
+    auto* layout = new QVBoxLayout(lastRun_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    auto* outcome = new FenraLabel(strings_.text(RunOutcomeDisplay::title(record->outcome), where),
+                                   RunOutcomeDisplay::icon(record->outcome), lastRun_);
+    outcome->setObjectName(QStringLiteral("outcome"));
+    outcome->setFont(FenraFont::font(FontRole::caption));
+    colour(outcome, RunOutcomeDisplay::iconColor(record->outcome));
+    auto* line = new FittingBox(8, 4, lastRun_);
+    line->setObjectName(QStringLiteral("lastRunLine"));
+    line->setFont(FenraFont::font(FontRole::caption));
+    colour(line, FenraTheme::textSecondary());
+    auto* when = new RelativeTimestamp(record->endedAt, *clock_, line);
+    when->setObjectName(QStringLiteral("endedAt"));
+    auto* dot = new QLabel(QStringLiteral("\u00B7"), line);
+    auto* copied = new QLabel(
+        strings_.format(QStringLiteral("%lld files copied"), {qlonglong(record->stats.filesCopied)}, where), line);
+    copied->setObjectName(QStringLiteral("filesCopied"));
+    line->addWidget(when);
+    line->addWidget(dot);
+    line->addWidget(copied);
+    layout->addWidget(outcome);
+    layout->addWidget(line);
+}
+
+void JobOverviewView::refreshNextRun(const QLocale& where) {
+    paused_->setText(strings_.text(QStringLiteral("Paused"), where));
+    paused_->setVisible(!job_.isEnabled);
+    const bool onConnect = std::any_of(job_.triggers.begin(), job_.triggers.end(),
+                                       [](const Trigger& t) { return t.kind() == Trigger::Kind::onConnect; });
+    nextConnect_->setVisible(job_.isEnabled && onConnect);
+    nextConnect_->setText(strings_.format(QStringLiteral("Next: when %@ is connected"), {deviceText(job_)}, where));
+    const std::optional<Date> fire = model_->nextFireDate(job_.id);
+    if (fire) {
+        nextFire_->setText(strings_.format(QStringLiteral("Next: %@"), {DisplayFormat::dateTime(*fire, where)}, where));
+    } else {
+        nextFire_->setText(strings_.text(QStringLiteral("Next: manual sync"), where));
+    }
+    nextFire_->setVisible(job_.isEnabled && (fire || job_.triggers.empty()));
+}
+
+void JobOverviewView::refreshLiveStatus() {
+    const RunStatus* status = model_->status(job_.id);
+    const std::optional<RunStatus::Kind> kind = status ? std::optional(status->kind()) : std::nullopt;
+    if (kind != statusKind_) {
+        delete progress_;
+        progress_ = nullptr;
+        delete statusView_;
+        statusView_ = nullptr;
+        statusKind_ = kind;
+        QWidget* live = liveLayout_->parentWidget();
+        if (kind == RunStatus::Kind::running) {
+            // "Stop" beside "Sync now" serves; the panel gets none.
+            progress_ = new ProgressPanel(strings_, {}, live);
+            liveLayout_->addWidget(progress_);
+        } else if (kind) {
+            if (parts_.runStatus) {
+                statusView_ = parts_.runStatus(*status, live);
+            } else {
+                auto* line = textLabel("runStatus", live);
+                line->setText(strings_.text(kind == RunStatus::Kind::queued ? QStringLiteral("Queued")
+                                                                            : QStringLiteral("Needs review"),
+                                            locale()));
+                statusView_ = line;
+            }
+            liveLayout_->addWidget(statusView_);
+        }
+    }
+    if (progress_ != nullptr) progress_->setProgress(status->as<RunStatus::Running>()->progress);
+}
+
+}  // namespace kelto

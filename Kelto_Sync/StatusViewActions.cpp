@@ -1,0 +1,15 @@
+#include "Kelto_Sync/StatusViewActions.h"
+
+#include "Platform/Desktop/FileRevealer.h"
+#include "Platform/Desktop/ProgramLauncher.h"
+
+namespace kelto {
+
+StatusViewActions StatusViewActions::desktop() {
+    StatusViewActions actions;
+    actions.reveal = [](const QString& path) { FileRevealer::reveal(path); };
+    actions.openFolder = [](const QString& folder) { ProgramLauncher::start({QStringLiteral("xdg-open"), folder}); };
+    return actions;
+}
+
+}  // namespace kelto

@@ -1,0 +1,226 @@
+#include "Kelto_Sync/ArchiveSize.h"
+#include "Kelto_Sync/ArchiveStatusView.h"
+#include "Kelto_Sync/DisplayFormat.h"
+#include "SyncAutomation/AppModelError.h"
+#include "SyncEngine/ArchiveDirectories.h"
+#include "tests/support/TemporaryFolder.h"
+#include "tests/views/status/StatusFixtures.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeFile(const fs::path& path, std::size_t size) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+}
+
+struct ArchiveHarness {
+    test::TemporaryFolder folder;
+    FakeAppModel fake;
+    AppModelAdapter adapter{fake};
+    SyncJob job = sampleJob();
+    QStringList opened;
+    QStringList revealed;
+
+    ArchiveHarness() { fake.setJobs({job}); }
+
+    fs::path root(const char* name) {
+        const fs::path made = folder.path() / name;
+        fs::create_directories(made);
+        return made;
+    }
+    // An archive tree on `root` holding `bytes` in one run folder.
+    fs::path archive(const fs::path& root, std::size_t bytes) {
+        const fs::path run = ArchiveDirectories::jobArchiveURL(root, job.id) / "2024-05-01_10-00-00";
+        writeFile(run / "a.txt", bytes);
+        return run;
+    }
+
+    std::unique_ptr<ArchiveStatusView> view() {
+        StatusViewActions actions;
+        actions.openFolder = [this](const QString& path) { opened << path; };
+        actions.reveal = [this](const QString& path) { revealed << path; };
+        auto made = std::make_unique<ArchiveStatusView>(adapter, job.id, SyncStrings::application(), actions);
+        made->setLocale(english);
+        return made;
+    }
+
+    // Answers the pending roots request and waits for the view to apply it.
+    void load(ArchiveStatusView& view, Result<AppModelAdapter::Roots> roots) {
+        QSignalSpy loaded(&view, &ArchiveStatusView::loaded);
+        fake.answerRoots(std::move(roots));
+        ASSERT_TRUE(loaded.wait(5000));
+    }
+};
+
+bool enabled(const QWidget& view, const char* name) {
+    return view.findChild<QPushButton*>(QLatin1String(name))->isEnabled();
+}
+
+TEST(ArchiveSize, CountsRegularFilesOfTheJobsTreeOnly) {
+    ArchiveHarness h;
+    const fs::path a = h.root("a");
+    const fs::path b = h.root("b");
+    const fs::path bare = h.root("bare");
+    const fs::path run = h.archive(a, 1000);
+    writeFile(run / "deep/down/b.bin", 24);
+    fs::create_directories(run / "empty");
+    fs::create_symlink(run / "a.txt", run / "link.txt");
+    fs::create_directory_symlink(b, run / "linked-folder");
+    h.archive(b, 500);
+    writeFile(bare / "not-archived.txt", 77);
+
+    EXPECT_EQ(ArchiveSize::total({a}, h.job.id), 1024);
+    EXPECT_EQ(ArchiveSize::total({b}, h.job.id), 500);
+    EXPECT_EQ(ArchiveSize::total({a, b, bare}, h.job.id), 1524);
+    EXPECT_EQ(ArchiveSize::total({a}, Uuid::random()), 0);
+
+    if (geteuid() != 0) {  // permissions do not bind the superuser
+        const fs::path locked = run / "locked";
+        writeFile(locked / "hidden.bin", 4096);
+        fs::permissions(locked, fs::perms::none);
+        EXPECT_EQ(ArchiveSize::total({a}, h.job.id), 1024);
+        fs::permissions(locked, fs::perms::owner_all);
+    }
+}
+
+TEST(ArchiveStatusView, NoRootsMeansNothingToDo) {
+    ArchiveHarness h;
+    auto view = h.view();
+    EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(0, english) + QStringLiteral(" \u00B7 Kept 30 days"));
+    EXPECT_FALSE(enabled(*view, "open"));
+    EXPECT_FALSE(enabled(*view, "clean"));
+    h.load(*view, AppModelAdapter::Roots{});
+    EXPECT_EQ(view->bytes(), 0);
+    EXPECT_FALSE(enabled(*view, "open"));
+    EXPECT_FALSE(enabled(*view, "clean"));
+    EXPECT_FALSE(shown(*view, "error"));
+}
+
+TEST(ArchiveStatusView, SizesTheRootsAndOpensOrRevealsThem) {
+    ArchiveHarness h;
+    const fs::path dest = h.root("dest");
+    const fs::path source = h.root("source");
+    h.archive(dest, 2000);
+    auto view = h.view();
+    h.load(*view, AppModelAdapter::Roots{dest});
+    EXPECT_EQ(view->bytes(), 2000);
+    EXPECT_TRUE(enabled(*view, "open"));
+    EXPECT_TRUE(enabled(*view, "clean"));
+
+    // Both sides of a two-way job; the source has no archive tree yet.
+    view->load();
+    h.load(*view, AppModelAdapter::Roots{source, dest});
+    EXPECT_EQ(view->bytes(), 2000);
+    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
+    EXPECT_EQ(h.revealed, QStringList{QString::fromStdString(source.string())});
+    EXPECT_EQ(h.opened, QStringList{QString::fromStdString(ArchiveDirectories::jobArchiveURL(dest, h.job.id).string())});
+
+    // A failed lookup keeps what was shown.
+    view->load();
+    h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
+    EXPECT_EQ(view->bytes(), 2000);
+    EXPECT_EQ(view->roots().size(), 2u);
+    EXPECT_EQ(textOf(*view, "error"), QStringLiteral("The job no longer exists."));
+}
+
+TEST(ArchiveStatusView, RetentionFollowsTheSavedJob) {
+    ArchiveHarness h;
+    auto view = h.view();
+    const QString size = DisplayFormat::bytes(0, english) + QStringLiteral(" \u00B7 ");
+    h.job.options.archiveRetentionDays.reset();
+    h.fake.setJobs({h.job});
+    EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Kept forever"));
+    h.job.options.archiveEnabled = false;
+    h.fake.setJobs({h.job});
+    EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Archive off"));
+    h.fake.setJobs({});
+    EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(0, english));
+}
+
+TEST(ArchiveStatusView, CleanAsksFirstAndReloadsAfterwards) {
+    ArchiveHarness h;
+    const fs::path dest = h.root("dest");
+    const fs::path run = h.archive(dest, 3000);
+    auto view = h.view();
+    h.load(*view, AppModelAdapter::Roots{dest});
+
+    h.fake.setStatus(h.job.id, RunStatus::queued());
+    EXPECT_FALSE(enabled(*view, "clean"));
+    h.fake.setStatus(h.job.id, std::nullopt);
+    EXPECT_TRUE(enabled(*view, "clean"));
+
+    auto ask = [&] {
+        QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("clean")), Qt::LeftButton);
+        QMessageBox* box = nullptr;
+        for (auto* candidate : view->findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
+            if (candidate->isVisible()) box = candidate;  // an earlier one may await deletion
+        }
+        EXPECT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QStringLiteral("Delete all archived files?"));
+        return box;
+    };
+    QMessageBox* box = ask();
+    box->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+    settle();
+    EXPECT_TRUE(h.fake.pendingPrunes.empty());
+    EXPECT_EQ(view->bytes(), 3000);
+
+    // A refused clean keeps the size and says why.
+    ask()->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+    EXPECT_TRUE(view->cleaning());
+    EXPECT_FALSE(enabled(*view, "clean"));
+    EXPECT_TRUE(enabled(*view, "open"));
+    {
+        QSignalSpy finished(view.get(), &ArchiveStatusView::cleanFinished);
+        h.fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
+        ASSERT_TRUE(finished.wait(5000));
+    }
+    EXPECT_FALSE(view->cleaning());
+    EXPECT_EQ(view->bytes(), 3000);
+    EXPECT_TRUE(shown(*view, "error"));
+    EXPECT_TRUE(h.fake.pendingRoots.empty());
+
+    // A good clean reloads and shows what stayed.
+    ask()->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+    fs::remove_all(run);
+    QSignalSpy finished(view.get(), &ArchiveStatusView::cleanFinished);
+    h.fake.answerPrune();
+    settle();
+    EXPECT_TRUE(view->cleaning());
+    h.fake.answerRoots(AppModelAdapter::Roots{dest});
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_FALSE(view->cleaning());
+    EXPECT_EQ(view->bytes(), 0);
+    EXPECT_FALSE(shown(*view, "error"));
+}
+
+TEST(ArchiveStatusView, ReloadsOncePerNewRecordOfItsJob) {
+    ArchiveHarness h;
+    auto view = h.view();
+    EXPECT_EQ(h.fake.pendingRoots.size(), 1u);
+    h.fake.setLastRecord(record(sampleJob(), 0));
+    EXPECT_EQ(h.fake.pendingRoots.size(), 1u);
+    h.fake.setLastRecord(record(h.job, 0));
+    EXPECT_EQ(h.fake.pendingRoots.size(), 2u);
+    // The older answer comes late and is dropped.
+    h.fake.answerRoots(AppModelAdapter::Roots{h.root("old")});
+    h.load(*view, AppModelAdapter::Roots{});
+    EXPECT_TRUE(view->roots().empty());
+}
+
+}  // namespace
+}  // namespace kelto

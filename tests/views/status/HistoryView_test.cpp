@@ -1,0 +1,184 @@
+#include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/HistoryView.h"
+#include "Kelto_Sync/internal/FittingBox.h"
+#include "Kelto_Sync/internal/HistoryRow.h"
+#include "SyncModel/Support/Clock.h"
+#include "tests/views/status/StatusFixtures.h"
+
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace kelto {
+namespace {
+
+struct HistoryHarness {
+    FakeAppModel fake;
+    AppModelAdapter adapter{fake};
+    SyncJob job = sampleJob();
+    ManualClock clock{Date::fromUnix(1'700'003'600.0)};
+    std::vector<RunRecord> stored;
+
+    HistoryHarness() {
+        fake.setJobs({job});
+        fake.historySource = [this](const Uuid&) { return stored; };
+    }
+
+    std::unique_ptr<HistoryView> view(std::optional<int> limit, StatusViewActions actions = {}) {
+        auto made = std::make_unique<HistoryView>(adapter, job.id, limit, SyncStrings::application(),
+                                                  std::move(actions), clock);
+        made->setLocale(english);
+        settle();
+        return made;
+    }
+};
+
+QList<HistoryRow*> rows(const HistoryView& view) {
+    return view.findChildren<HistoryRow*>();
+}
+
+TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullList) {
+    HistoryHarness h;
+    auto empty = h.view(3);
+    EXPECT_EQ(textOf(*empty, "header"), QStringLiteral("Recent"));
+    EXPECT_TRUE(shown(*empty, "empty"));
+    EXPECT_EQ(textOf(*empty, "empty"), QStringLiteral("Never run"));
+    EXPECT_TRUE(rows(*empty).isEmpty());
+
+    for (int i = 0; i < 10; ++i) h.stored.push_back(record(h.job, i));
+    auto recent = h.view(3);
+    ASSERT_EQ(rows(*recent).size(), 3);
+    EXPECT_FALSE(shown(*recent, "empty"));
+    EXPECT_EQ(textOf(*rows(*recent)[0], "endTime"), DisplayFormat::dateTime(h.stored[0].endedAt, english));
+    EXPECT_EQ(textOf(*rows(*recent)[0], "trigger"), QStringLiteral("On schedule"));
+
+    auto all = h.view(std::nullopt);
+    EXPECT_EQ(textOf(*all, "header"), QStringLiteral("History"));
+    ASSERT_EQ(rows(*all).size(), 10);
+    EXPECT_EQ(textOf(*rows(*all)[0], "endTime"), DisplayFormat::relative(h.stored[0].endedAt, h.clock.now(), english));
+
+    auto none = h.view(0);
+    EXPECT_TRUE(rows(*none).isEmpty());
+    EXPECT_FALSE(shown(*none, "empty"));
+}
+
+TEST(HistoryView, AFailedLoadShowsItsErrorAndKeepsTheRows) {
+    HistoryHarness h;
+    bool failing = true;
+    h.fake.historySource = [&](const Uuid&) -> std::vector<RunRecord> {
+        if (failing) throw std::runtime_error("The history cannot be read.");
+        return h.stored;
+    };
+    auto view = h.view(3);
+    // The job may well have run: the error stands alone.
+    EXPECT_TRUE(shown(*view, "error"));
+    EXPECT_EQ(textOf(*view, "error"), QStringLiteral("The history cannot be read."));
+    EXPECT_FALSE(shown(*view, "empty"));
+
+    failing = false;
+    h.stored = {record(h.job, 0), record(h.job, 1)};
+    h.fake.setLastRecord(h.stored[0]);
+    settle();
+    EXPECT_FALSE(shown(*view, "error"));
+    EXPECT_EQ(rows(*view).size(), 2);
+
+    failing = true;
+    h.fake.setLastRecord(record(h.job, 2));
+    settle();
+    EXPECT_TRUE(shown(*view, "error"));
+    EXPECT_EQ(rows(*view).size(), 2);
+}
+
+TEST(HistoryView, ReloadsOncePerNewRecordOfItsJob) {
+    HistoryHarness h;
+    auto view = h.view(3);
+    ASSERT_EQ(h.fake.historyCalls, 1);
+
+    SyncJob other = sampleJob();
+    h.fake.setLastRecord(record(other, 0));
+    settle();
+    EXPECT_EQ(h.fake.historyCalls, 1);
+
+    const RunRecord latest = record(h.job, 0);
+    h.fake.setLastRecord(latest);
+    h.fake.setLastRecord(latest);  // the same record told again
+    settle();
+    EXPECT_EQ(h.fake.historyCalls, 2);
+
+    // Two runs ending before the read: only the newest read lands.
+    h.fake.setLastRecord(record(h.job, 1));
+    h.fake.setLastRecord(record(h.job, 2));
+    settle();
+    EXPECT_EQ(h.fake.historyCalls, 3);
+}
+
+TEST(HistoryView, DetailsFollowTheOutcome) {
+    HistoryHarness h;
+    RunRecord failed = record(h.job, 0, RunOutcome::failed("The disk is full."));
+    failed.stats.skipped = {{"Big/movie.mkv", FileSkipReason::tooLargeForFAT}};
+    failed.stats.errors = {"open a: Operation not permitted", "open b: Operation not permitted"};
+    failed.logPath = "/home/ann/.local/state/kelto/logs/run.log";
+    RunRecord skipped = record(h.job, 1, RunOutcome::skipped(SkipReason::onBattery));
+    skipped.stats.errors = {"open c: operation not permitted"};
+    RunRecord review = record(h.job, 2, RunOutcome::needsReview("Many deletions."));
+    RunRecord fine = record(h.job, 3);
+    fine.stats.errors = {"open d: Operation not permitted"};
+    h.stored = {failed, skipped, review, fine};
+
+    int grants = 0;
+    QStringList revealed;
+    StatusViewActions actions;
+    actions.grantFullDiskAccess = [&] { ++grants; };
+    actions.reveal = [&](const QString& path) { revealed << path; };
+    auto view = h.view(std::nullopt, actions);
+    view->show();
+    const auto shownRows = rows(*view);
+    ASSERT_EQ(shownRows.size(), 4);
+
+    auto* row = shownRows[0];
+    EXPECT_FALSE(row->findChild<QWidget*>(QStringLiteral("details"))->isVisibleTo(row));
+    QTest::mouseClick(row->findChild<QWidget*>(QStringLiteral("disclosure")), Qt::LeftButton);
+    EXPECT_TRUE(row->findChild<QWidget*>(QStringLiteral("details"))->isVisibleTo(row));
+    EXPECT_EQ(textOf(*row, "copied"), QStringLiteral("Copied: 12 files, 3.4 MB"));
+    EXPECT_EQ(textOf(*row, "archived"), QStringLiteral("Archived: 0 files"));
+    EXPECT_EQ(textOf(*row, "failure"), QStringLiteral("The disk is full."));
+    EXPECT_TRUE(textOf(*row, "skippedFile").startsWith(QStringLiteral("Big/movie.mkv")));
+    EXPECT_EQ(row->findChildren<QPushButton*>(QStringLiteral("grantFullDiskAccess")).size(), 1);
+    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), Qt::LeftButton);
+    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
+    EXPECT_EQ(grants, 1);
+    EXPECT_EQ(revealed, QStringList{QString::fromStdString(*failed.logPath)});
+
+    EXPECT_EQ(textOf(*shownRows[1], "skipReason"), QStringLiteral("Running on battery"));
+    EXPECT_EQ(shownRows[1]->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), nullptr);  // lower case
+    EXPECT_EQ(shownRows[1]->findChild<QPushButton*>(QStringLiteral("showLog")), nullptr);
+    EXPECT_EQ(textOf(*shownRows[2], "review"), QStringLiteral("Many deletions."));
+    for (const char* name : {"failure", "skipReason", "review"}) {
+        EXPECT_EQ(shownRows[3]->findChild<QLabel*>(QLatin1String(name)), nullptr) << name;
+    }
+
+    // The host gives no grant action: no button, whatever the messages.
+    auto plain = h.view(std::nullopt);
+    EXPECT_EQ(plain->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), nullptr);
+}
+
+TEST(HistoryView, ANarrowWidthStacksTheCaption) {
+    HistoryHarness h;
+    h.stored = {record(h.job, 0)};
+    auto view = h.view(3);
+    auto* caption = view->findChild<FittingBox*>(QStringLiteral("caption"));
+    ASSERT_NE(caption, nullptr);
+    view->resize(600, 300);
+    view->show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(caption->stacked());
+    view->resize(120, 300);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(caption->stacked());
+}
+
+}  // namespace
+}  // namespace kelto

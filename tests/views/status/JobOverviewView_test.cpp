@@ -1,0 +1,162 @@
+#include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/JobOverviewView.h"
+#include "Kelto_Sync/ProgressPanel.h"
+#include "tests/views/status/StatusFixtures.h"
+
+#include <QDialog>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+struct OverviewHarness {
+    FakeAppModel fake;
+    AppModelAdapter adapter{fake};
+    SyncJob job = sampleJob();
+    ManualClock clock{Date::fromUnix(1'700'003'600.0)};
+    int previews = 0;
+
+    OverviewHarness() { fake.setJobs({job}); }
+
+    std::unique_ptr<JobOverviewView> view() {
+        auto made = std::make_unique<JobOverviewView>(adapter, job, SyncStrings::application(), [this] { ++previews; },
+                                                      JobOverviewView::Parts{}, StatusViewActions{}, clock);
+        made->setLocale(english);
+        made->setJob(job);
+        return made;
+    }
+};
+
+QPushButton* button(const QWidget& view, const char* name) {
+    return view.findChild<QPushButton*>(QLatin1String(name));
+}
+
+TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
+    OverviewHarness h;
+    auto view = h.view();
+    struct Row {
+        const char* situation;
+        std::optional<RunStatus> status;
+        bool dirty, previewing;
+        bool syncNow, preview, stop;
+        const char* extra;
+    };
+    SyncProgress progress;
+    progress.phase = SyncPhase::transferring;
+    const Row table[] = {
+        {"idle", std::nullopt, false, false, true, true, false, nullptr},
+        {"dirty", std::nullopt, true, false, false, false, false, "saveFirst"},
+        {"previewing", std::nullopt, false, true, true, false, false, "preparing"},
+        {"queued", RunStatus::queued(), false, false, false, false, true, "runStatus"},
+        {"running", RunStatus::running(progress), false, false, false, false, true, nullptr},
+        {"awaiting", RunStatus::awaitingConfirmation(SyncPlan{}), false, false, false, false, true, "runStatus"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.situation);
+        h.fake.setStatus(h.job.id, row.status);
+        view->setDirty(row.dirty);
+        view->setPreviewing(row.previewing);
+        EXPECT_EQ(button(*view, "syncNow")->isEnabled(), row.syncNow);
+        EXPECT_EQ(button(*view, "preview")->isEnabled(), row.preview);
+        EXPECT_EQ(button(*view, "stop")->isVisibleTo(view.get()), row.stop);
+        for (const char* extra : {"saveFirst", "preparing", "runStatus"}) {
+            EXPECT_EQ(shown(*view, extra), row.extra != nullptr && std::string(row.extra) == extra) << extra;
+        }
+        auto* panel = view->findChild<ProgressPanel*>();
+        EXPECT_EQ(panel != nullptr, row.status && row.status->kind() == RunStatus::Kind::running);
+        if (panel != nullptr) {
+            EXPECT_EQ(panel->findChild<QWidget*>(QStringLiteral("stop")), nullptr);
+        }
+    }
+
+    h.fake.setStatus(h.job.id, RunStatus::queued());
+    view->setPreviewing(false);
+    QTest::mouseClick(button(*view, "stop"), Qt::LeftButton);
+    EXPECT_EQ(h.fake.cancelCalls, std::vector<Uuid>{h.job.id});
+    h.fake.setStatus(h.job.id, std::nullopt);
+    QTest::mouseClick(button(*view, "syncNow"), Qt::LeftButton);
+    QTest::mouseClick(button(*view, "preview"), Qt::LeftButton);
+    EXPECT_EQ(h.fake.runNowCalls, std::vector<Uuid>{h.job.id});
+    EXPECT_EQ(h.previews, 1);
+}
+
+TEST(JobOverviewView, NextRunTexts) {
+    OverviewHarness h;
+    auto view = h.view();
+    EXPECT_EQ(textOf(*view, "neverRun"), QStringLiteral("Never run"));
+    EXPECT_EQ(textOf(*view, "nextFire"), QStringLiteral("Next: manual sync"));
+    EXPECT_FALSE(shown(*view, "nextConnect"));
+
+    h.job.isEnabled = false;
+    view->setJob(h.job);
+    EXPECT_TRUE(shown(*view, "paused"));
+    EXPECT_FALSE(shown(*view, "nextFire"));
+    EXPECT_TRUE(button(*view, "syncNow")->isEnabled());
+    EXPECT_EQ(button(*view, "syncNow")->toolTip(),
+              QStringLiteral("Automatic runs are paused. You can still sync manually."));
+
+    // On connect alone: the removable destination, no second line.
+    h.job.isEnabled = true;
+    h.job.triggers = {Trigger::onConnect(ConnectAction::run)};
+    view->setJob(h.job);
+    EXPECT_EQ(textOf(*view, "nextConnect"), QStringLiteral("Next: when Backup is connected"));
+    EXPECT_FALSE(shown(*view, "nextFire"));
+
+    h.job.source = endpoint("/media/ann/Stick/Docs", VolumeKind::removable, "Stick");
+    h.job.destination = endpoint("/mnt/nas/Docs", VolumeKind::network, "NAS");
+    view->setJob(h.job);
+    EXPECT_EQ(textOf(*view, "nextConnect"), QStringLiteral("Next: when Stick, NAS is connected"));
+    h.job.destination = endpoint("/media/ann/Stick/Copy", VolumeKind::removable, "Stick");
+    view->setJob(h.job);
+    EXPECT_EQ(textOf(*view, "nextConnect"), QStringLiteral("Next: when Stick, Stick is connected"));
+    h.job.source = endpoint("/home/ann/a", VolumeKind::internal, "Home");
+    h.job.destination = endpoint("/home/ann/b", VolumeKind::internal, "Data");
+    view->setJob(h.job);
+    EXPECT_EQ(textOf(*view, "nextConnect"), QStringLiteral("Next: when Data is connected"));
+
+    const Date fire = Date::fromUnix(1'700'010'000.0);
+    h.job.triggers.push_back(Trigger::daily({9, 0}));
+    h.fake.fireDates[h.job.id] = fire;
+    view->setJob(h.job);
+    EXPECT_EQ(textOf(*view, "nextFire"), QStringLiteral("Next: ") + DisplayFormat::dateTime(fire, english));
+    EXPECT_TRUE(shown(*view, "nextConnect"));
+}
+
+TEST(JobOverviewView, LastRunAndModeRows) {
+    OverviewHarness h;
+    auto view = h.view();
+    EXPECT_EQ(textOf(*view, "modeTitle"), QStringLiteral("Match source"));
+    EXPECT_FALSE(shown(*view, "archiveOff"));
+    for (SyncMode mode : {SyncMode::mirror, SyncMode::twoWay, SyncMode::copy}) {
+        h.job.mode = mode;
+        h.job.options.archiveEnabled = false;
+        view->setJob(h.job);
+        EXPECT_EQ(shown(*view, "archiveOff"), mode != SyncMode::copy) << enumName(mode);
+    }
+    EXPECT_EQ(textOf(*view, "archiveOff"),
+              QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."));
+
+    h.fake.setLastRecord(record(h.job, 0));
+    EXPECT_FALSE(shown(*view, "neverRun"));
+    EXPECT_EQ(textOf(*view, "filesCopied"), QStringLiteral("12 files copied"));
+    EXPECT_EQ(view->findChild<QWidget*>(QStringLiteral("destination"))->toolTip(), QString::fromStdString(h.job.destination.path));
+}
+
+TEST(JobOverviewView, TheHistorySheetIsFixedAndClosesWithEscape) {
+    OverviewHarness h;
+    auto view = h.view();
+    view->show();
+    QTest::mouseClick(button(*view, "showAllHistory"), Qt::LeftButton);
+    auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->size(), QSize(650, 500));
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
+}
+
+}  // namespace
+}  // namespace kelto

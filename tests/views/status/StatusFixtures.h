@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Kelto_Sync/AppModelAdapter.h"
+#include "SyncModel/RunRecord.h"
+#include "SyncModel/SyncJob.h"
+#include "tests/views/support/FakeAppModel.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QWidget>
+
+namespace kelto {
+
+inline const QLocale english(QLocale::English, QLocale::UnitedStates);
+
+inline Endpoint endpoint(const std::string& path, VolumeKind kind, const std::string& volume) {
+    Endpoint side;
+    side.path = path;
+    side.volume.kind = kind;
+    side.volume.name = volume;
+    return side;
+}
+
+inline SyncJob sampleJob(SyncMode mode = SyncMode::mirror) {
+    SyncJob job = SyncJob::newJob("Photos");
+    job.source = endpoint("/home/ann/Pictures", VolumeKind::internal, "Home");
+    job.destination = endpoint("/media/ann/Backup/Pictures", VolumeKind::removable, "Backup");
+    job.mode = mode;
+    job.options = JobOptions::standard();
+    return job;
+}
+
+inline RunRecord record(const SyncJob& job, int index, RunOutcome outcome = RunOutcome::success()) {
+    RunRecord r;
+    r.id = Uuid::random();
+    r.jobID = job.id;
+    r.trigger = RunTrigger::schedule;
+    r.startedAt = Date::fromUnix(1'700'000'000.0 - index * 3600.0);
+    r.endedAt = r.startedAt.adding(95);
+    r.outcome = std::move(outcome);
+    r.stats.filesCopied = 12 + index;
+    r.stats.bytesCopied = 3'400'000;
+    return r;
+}
+
+// Lets queued answers and scheduled reads run.
+inline void settle() {
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+inline bool shown(const QWidget& root, const char* name) {
+    const auto* child = root.findChild<QWidget*>(QLatin1String(name));
+    return child != nullptr && child->isVisibleTo(&root);
+}
+
+inline QString textOf(const QWidget& root, const char* name) {
+    const auto* label = root.findChild<QLabel*>(QLatin1String(name));
+    return label != nullptr ? label->text() : QStringLiteral("<none>");
+}
+
+}  // namespace kelto

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "SyncAutomation/AppModelInterface.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+
+namespace kelto {
+
+// An application model for window tests: its properties are set directly
+// and notify their observers; requests are counted; asynchronous requests
+// wait in queues until the test answers them, so the order of answers is
+// the test's to choose.
+class FakeAppModel : public AppModelInterface {
+public:
+    // Properties, each change notifying its observers.
+    void setJobs(std::vector<SyncJob> jobs);
+    void setStatus(const Uuid& jobID, std::optional<RunStatus> status);
+    void setLastRecord(const RunRecord& record);
+    // What history(jobID) answers, or the exception it throws.
+    std::function<std::vector<RunRecord>(const Uuid&)> historySource;
+    std::map<Uuid, Date> fireDates;
+
+    // Requests seen.
+    std::vector<Uuid> runNowCalls;
+    std::vector<Uuid> cancelCalls;
+    mutable int historyCalls = 0;
+
+    // Requests waiting for an answer, oldest first.
+    std::deque<std::function<void(Result<Roots>)>> pendingRoots;
+    std::deque<std::function<void(Result<void>)>> pendingPrunes;
+    // Answers the oldest waiting request.
+    void answerRoots(Result<Roots> roots);
+    void answerPrune(Result<void> result = {});
+
+    const std::vector<SyncJob>& jobs() const override { return jobs_; }
+    const StatusMap& statuses() const override { return statuses_; }
+    const RecordMap& lastRecords() const override { return lastRecords_; }
+    const std::optional<std::string>& errorMessage() const override { return errorMessage_; }
+    const RunFinished& onRunFinished() const override { return onRunFinished_; }
+    const std::optional<RunRecord>& manualSkip() const override { return manualSkip_; }
+    const std::optional<Uuid>& requestedJobID() const override { return requestedJobID_; }
+
+    void setErrorMessage(std::optional<std::string> message) override;
+    void setOnRunFinished(RunFinished callback) override { onRunFinished_ = std::move(callback); }
+    void setManualSkip(std::optional<RunRecord> record) override;
+    void setRequestedJobID(std::optional<Uuid> jobID) override;
+
+    Subscription observe(Property property, std::function<void()> changed) override;
+
+    void validate(const SyncJob&, std::function<void(ValidationReport)> done) override { done({}); }
+    void addJob(const SyncJob&, std::function<void(Result<void>)> done) override { done({}); }
+    void updateJob(const SyncJob&, std::function<void(Result<void>)> done) override { done({}); }
+    void deleteJob(const Uuid&, std::function<void(Result<void>)> done) override { done({}); }
+
+    void runNow(const Uuid& jobID) override { runNowCalls.push_back(jobID); }
+    void runAll() override {}
+    void cancel(const Uuid& jobID) override { cancelCalls.push_back(jobID); }
+    void confirm(const Uuid&) override {}
+    void decline(const Uuid&) override {}
+    void preview(const Uuid&, std::function<void(Result<SyncPlan>)> done) override { done(SyncPlan{}); }
+    void shutdown(std::function<void()> done) override { done(); }
+
+    void archiveRoots(const Uuid&, std::function<void(Result<Roots>)> done) override {
+        pendingRoots.push_back(std::move(done));
+    }
+    void pruneArchives(const Uuid&, std::function<void(Result<void>)> done) override {
+        pendingPrunes.push_back(std::move(done));
+    }
+    std::optional<Date> nextFireDate(const Uuid& jobID) const override;
+    std::vector<RunRecord> history(const Uuid& jobID) const override;
+
+private:
+    void notify(Property property);
+
+    std::vector<SyncJob> jobs_;
+    StatusMap statuses_;
+    RecordMap lastRecords_;
+    std::optional<std::string> errorMessage_;
+    RunFinished onRunFinished_;
+    std::optional<RunRecord> manualSkip_;
+    std::optional<Uuid> requestedJobID_;
+    int nextObserver_ = 0;
+    std::map<int, std::pair<Property, std::function<void()>>> observers_;
+};
+
+}  // namespace kelto
