@@ -107,6 +107,17 @@ void PermissionChecklist::setFocus(const QString& id) {
     defaults_.setValue(focusKey(), id);
 }
 
+void PermissionChecklist::focus(const QString& id) {
+    setFocus(id);
+    publish();
+}
+
+void PermissionChecklist::clearFocus() {
+    focusedItemID_.reset();
+    defaults_.remove(focusKey());
+    publish();
+}
+
 void PermissionChecklist::announceHandOff(const PermissionItem& i) {
     pendingSettings_.insert(i.id);
     setFocus(i.id);

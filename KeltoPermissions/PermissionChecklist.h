@@ -83,6 +83,10 @@ public:
     // fresh one is run.
     void refreshAfterReturn(Done done = {});
 
+    // The item the window scrolls to; kept under focusKey() in the defaults.
+    void focus(const QString& id);
+    void clearFocus();
+
     void confirmManually(const QString& id);
     bool isManuallyConfirmed(const QString& id) const;
 

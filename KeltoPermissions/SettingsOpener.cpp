@@ -26,10 +26,16 @@ bool SettingsOpener::open(const SettingsDestination& destination) const {
     return !fallback.isEmpty() && launch(fallback);
 }
 
+QStringList SettingsOpener::settingsPrograms() {
+    return {QStringLiteral("gnome-control-center"), QStringLiteral("systemsettings"),
+            QStringLiteral("xfce4-settings-manager")};
+}
+
 QStringList SettingsOpener::settingsProgram(DesktopKind desktop) {
-    const QString gnome = QStringLiteral("gnome-control-center");
-    const QString kde = QStringLiteral("systemsettings");
-    const QString xfce = QStringLiteral("xfce4-settings-manager");
+    const QStringList programs = settingsPrograms();
+    const QString& gnome = programs[0];
+    const QString& kde = programs[1];
+    const QString& xfce = programs[2];
     switch (desktop) {
     case DesktopKind::gnome: return {gnome};
     case DesktopKind::kde: return {kde};

@@ -35,6 +35,9 @@ struct SettingsOpener {
     // The desktop's settings program; for a desktop we do not know, the
     // first known one found on PATH; empty when there is none.
     static QStringList settingsProgram(DesktopKind desktop);
+    // Every settings program the opener may start; their windows carry
+    // these names as their class.
+    static QStringList settingsPrograms();
 };
 
 }  // namespace kelto

@@ -1,0 +1,241 @@
+#include "KeltoPermissions/PermissionSetupController.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QWindowStateChangeEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+namespace kelto {
+
+PermissionSetupController::PermissionSetupController(PermissionChecklist& checklist, MakeView makeView,
+                                                     QString windowTitle,
+                                                     std::function<void(PermissionSetupOutcome)> onFinish,
+                                                     WindowAction present, WindowAction dismiss, QObject* parent)
+    : QObject(parent),
+      checklist_(checklist),
+      makeView_(std::move(makeView)),
+      windowTitle_(std::move(windowTitle)),
+      onFinish_(std::move(onFinish)),
+      present_(std::move(present)),
+      dismiss_(std::move(dismiss)),
+      companionDependencies_(CompanionPanel::Dependencies::system()) {
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive) {
+            applicationDidBecomeActive();
+        } else {
+            applicationDidResignActive();
+        }
+    });
+    QPointer<PermissionSetupController> self(this);
+    checklist_.onOpenSettings = [self](const PermissionItem& item) {
+        if (self) self->handOff(item);
+    };
+    checklist_.onSettingsOpenFailed = [self] {
+        if (self) self->restoreChecklist(QStringLiteral("settings-open-failed"));
+    };
+}
+
+PermissionSetupController::~PermissionSetupController() {
+    checklist_.onOpenSettings = nullptr;
+    checklist_.onSettingsOpenFailed = nullptr;
+    teardown();
+}
+
+void PermissionSetupController::setCompanionDependencies(std::optional<CompanionPanel::Dependencies> dependencies) {
+    companionDependencies_ = std::move(dependencies);
+}
+
+int PermissionSetupController::heightCap(int availableHeight) {
+    return availableHeight - QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight) - screenMargin;
+}
+
+void PermissionSetupController::createWindow() {
+    auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                            Qt::WindowCloseButtonHint);
+    window->setObjectName(QStringLiteral("permissionSetupWindow"));
+    window->setWindowTitle(windowTitle_);
+    auto* scroll = new QScrollArea(window);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QWidget* view = makeView_(*this);
+    scroll->setWidget(view);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+
+    QSize size = view->sizeHint().expandedTo(view->minimumSizeHint());
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) size.setHeight(std::min(size.height(), heightCap(screen->availableGeometry().height())));
+    window->setFixedSize(size);
+    if (screen != nullptr) {
+        const QRect available = screen->availableGeometry();
+        window->move(available.center() - QPoint(size.width() / 2, size.height() / 2));
+    }
+    window_ = window;
+    watchWindow(true);
+}
+
+void PermissionSetupController::watchWindow(bool on) {
+    if (!window_) return;
+    if (on) {
+        window_->installEventFilter(this);
+        window_->winId();  // makes the QWindow whose exposure counts
+        if (QWindow* handle = window_->windowHandle()) handle->installEventFilter(this);
+    } else {
+        window_->removeEventFilter(this);
+        if (QWindow* handle = window_->windowHandle()) handle->removeEventFilter(this);
+    }
+}
+
+bool PermissionSetupController::eventFilter(QObject* watched, QEvent* event) {
+    if (window_ && watched == window_) {
+        if (event->type() == QEvent::Close) {
+            windowWillClose();
+        } else if (event->type() == QEvent::WindowStateChange) {
+            if (window_->isMinimized()) {
+                windowDidMiniaturize();
+            } else if (static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized) {
+                windowDidDeminiaturize();
+            }
+        }
+    } else if (window_ && watched == window_->windowHandle() && event->type() == QEvent::Expose) {
+        // Qt delivers the expose to the window first; read its state after.
+        QMetaObject::invokeMethod(this, &PermissionSetupController::windowDidChangeOcclusionState, Qt::QueuedConnection);
+    }
+    return false;
+}
+
+void PermissionSetupController::show(const std::optional<QString>& focusing) {
+    restoreOnActivation_ = false;
+    closeCompanion(QStringLiteral("checklist-shown"));
+    if (focusing) checklist_.focus(*focusing);
+    if (!window_) createWindow();
+    present_(*window_);
+    visible_ = true;
+    checklist_.startMonitoring(PermissionChecklist::defaultMonitorInterval);
+}
+
+void PermissionSetupController::handOff(const PermissionItem& item) {
+    if (!window_) return;
+    restoreOnActivation_ = true;
+    closeCompanion(QStringLiteral("handoff-replaced"));
+    if (!companionDependencies_) {
+        // Nothing can stand beside the settings: the checklist stays where
+        // the user can find it and refreshes on return.
+        return;
+    }
+    visible_ = false;
+    dismiss_(*window_);
+    checklist_.stopMonitoring();
+    QPointer<PermissionSetupController> self(this);
+    companion_ = new CompanionPanel(
+        checklist_, item,
+        [self] {
+            if (self) self->restoreChecklist(QStringLiteral("back-button"));
+        },
+        [self](bool shown) {
+            if (!self) return;
+            self->companionVisible_ = shown;
+            self->updateMonitoring();
+        },
+        *companionDependencies_, this);
+    companion_->start();
+}
+
+void PermissionSetupController::restoreChecklist(const QString& reason) {
+    if (!restoreOnActivation_ || !window_) return;
+    restoreOnActivation_ = false;
+    closeCompanion(reason);
+    visible_ = true;
+    present_(*window_);
+    checklist_.startMonitoring(PermissionChecklist::defaultMonitorInterval);
+    checklist_.refreshAfterReturn();
+}
+
+void PermissionSetupController::closeCompanion(const QString& reason) {
+    if (!companion_) return;
+    CompanionPanel* companion = companion_;
+    companion_ = nullptr;
+    companion->close(reason);
+    companion->deleteLater();
+}
+
+void PermissionSetupController::finish(PermissionSetupOutcome outcome) {
+    if (outcome == PermissionSetupOutcome::done && !checklist_.canFinish()) return;
+    checklist_.clearFocus();
+    teardown();
+    if (onFinish_) onFinish_(outcome);
+}
+
+void PermissionSetupController::teardown() {
+    restoreOnActivation_ = false;
+    visible_ = false;
+    companionVisible_ = false;
+    closeCompanion(QStringLiteral("setup-closed"));
+    checklist_.stopMonitoring();
+    if (window_) {
+        watchWindow(false);
+        QWidget* window = window_;
+        window_ = nullptr;
+        window->close();
+        window->deleteLater();
+    }
+}
+
+void PermissionSetupController::windowWillClose() {
+    checklist_.clearFocus();
+    teardown();
+    if (onFinish_) onFinish_(PermissionSetupOutcome::later);
+}
+
+void PermissionSetupController::windowDidMiniaturize() {
+    visible_ = false;
+    updateMonitoring();
+}
+
+void PermissionSetupController::windowDidDeminiaturize() {
+    if (restoreOnActivation_) return;
+    visible_ = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    updateMonitoring();
+}
+
+void PermissionSetupController::windowDidChangeOcclusionState() {
+    if (restoreOnActivation_ || !window_) return;
+    const QWindow* handle = window_->windowHandle();
+    visible_ = window_->isVisible() && !window_->isMinimized() && handle != nullptr && handle->isExposed();
+    updateMonitoring();
+}
+
+void PermissionSetupController::applicationDidBecomeActive() {
+    if (restoreOnActivation_) {
+        restoreChecklist(QStringLiteral("returned-to-app"));
+        return;
+    }
+    if (!window_ || window_->isMinimized()) return;
+    visible_ = true;
+    updateMonitoring();
+    checklist_.refreshAfterReturn();
+}
+
+void PermissionSetupController::applicationDidResignActive() {
+    // The window stays up when the application deactivates (a hidden window
+    // has no way back on Linux), so it stays visible too.
+    updateMonitoring();
+}
+
+void PermissionSetupController::updateMonitoring() {
+    if (!visible_ && !companionVisible_) {
+        checklist_.stopMonitoring();
+    } else {
+        checklist_.startMonitoring(PermissionChecklist::defaultMonitorInterval);
+    }
+}
+
+}  // namespace kelto

@@ -1,0 +1,1 @@
+#include "Platform/Desktop/WorkspaceEvents.h"

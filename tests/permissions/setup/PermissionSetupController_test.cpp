@@ -1,0 +1,237 @@
+#include "tests/permissions/checklist/FakePermission.h"
+#include "tests/permissions/setup/FakeDesktop.h"
+
+#include "KeltoPermissions/CompanionContent.h"
+#include "KeltoPermissions/PermissionSetupController.h"
+#include "KeltoPermissions/PermissionSetupState.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+using test::ChecklistRig;
+using test::CompanionLog;
+using test::FakeDesktop;
+using test::FakeProbe;
+using Outcome = PermissionSetupOutcome;
+using S = PermissionStatus;
+
+struct ControllerRig : ChecklistRig {
+    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    PermissionItem item = test::fakeItem("files", PermissionRequirement::required, probe);
+    std::unique_ptr<PermissionChecklist> checklist;
+    FakeDesktop desktop;
+    std::vector<Outcome> outcomes;
+    int presents = 0;
+    int dismisses = 0;
+    QSize viewSize{420, 360};
+    std::unique_ptr<PermissionSetupController> controller;
+
+    explicit ControllerRig(bool companionSupported = true) {
+        item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+        checklist = make({item});
+        controller = std::make_unique<PermissionSetupController>(
+            *checklist,
+            [this](PermissionSetupController&) {
+                auto* view = new QLabel(QStringLiteral("checklist"));
+                view->setMinimumSize(viewSize);
+                return view;
+            },
+            QStringLiteral("Set up Kelto Sync"), [this](Outcome o) { outcomes.push_back(o); },
+            [this](QWidget& w) {
+                ++presents;
+                w.show();
+            },
+            [this](QWidget& w) {
+                ++dismisses;
+                w.hide();
+            });
+        controller->setCompanionDependencies(companionSupported
+                                                 ? std::optional(desktop.dependencies())
+                                                 : std::nullopt);
+    }
+    // Unanswered probes hold the items, whose probes hold them: a cycle.
+    ~ControllerRig() {
+        controller.reset();
+        probe->waiting.clear();
+    }
+    // Answers every probe waiting.
+    void answerAll(S status) {
+        while (probe->answer(status)) {}
+    }
+};
+
+TEST(PermissionSetupController, OneWindowCappedAndFocusOnRequest) {
+    ControllerRig rig;
+    rig.controller->show();
+    QWidget* window = rig.controller->window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Set up Kelto Sync"));
+    EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
+    EXPECT_TRUE(rig.controller->isVisible());
+    EXPECT_TRUE(rig.checklist->isMonitoring());
+    EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
+
+    rig.controller->show(QStringLiteral("files"));
+    EXPECT_EQ(rig.controller->window(), window);
+    EXPECT_EQ(rig.presents, 2);
+    EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
+    EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
+
+    ControllerRig tall;
+    tall.viewSize = QSize(420, 5000);
+    tall.controller->show();
+    EXPECT_EQ(tall.controller->window()->height(), PermissionSetupController::heightCap(available.height()));
+    EXPECT_LT(tall.controller->window()->height(), available.height() - 24);
+}
+
+TEST(PermissionSetupController, LaterOnceAndDoneOnlyWhenAllowed) {
+    ControllerRig rig;
+    rig.controller->show(QStringLiteral("files"));
+    rig.controller->finish(Outcome::done);
+    EXPECT_TRUE(rig.outcomes.empty()) << "done before the grant is refused";
+    EXPECT_NE(rig.controller->window(), nullptr);
+
+    // The close button reports later, once.
+    QPointer<QWidget> window = rig.controller->window();
+    window->close();
+    EXPECT_EQ(rig.outcomes, std::vector<Outcome>{Outcome::later});
+    EXPECT_EQ(rig.controller->window(), nullptr);
+    EXPECT_FALSE(rig.checklist->isMonitoring());
+    EXPECT_FALSE(rig.defaults.contains(PermissionChecklist::focusKey()));
+    QTest::qWait(0);
+    EXPECT_TRUE(window.isNull());
+
+    // finish(later) closes the new window without a second report.
+    rig.controller->show();
+    rig.controller->finish(Outcome::later);
+    EXPECT_EQ(rig.outcomes, (std::vector<Outcome>{Outcome::later, Outcome::later}));
+
+    rig.controller->show();
+    rig.answerAll(S::granted);  // the probe from before the close stores nothing
+    rig.checklist->refreshAll();
+    rig.answerAll(S::granted);
+    rig.controller->finish(Outcome::done);
+    EXPECT_EQ(rig.outcomes.back(), Outcome::done);
+    EXPECT_EQ(rig.outcomes.size(), 3u);
+}
+
+TEST(PermissionSetupController, HandOffAndEveryWayBack) {
+    CompanionLog log;
+    ControllerRig rig;
+    rig.controller->show();
+    rig.answerAll(S::missing);
+
+    rig.checklist->openSettings(rig.item);
+    EXPECT_TRUE(rig.controller->restoresOnActivation());
+    EXPECT_EQ(rig.dismisses, 1);
+    EXPECT_FALSE(rig.controller->window()->isVisible()) << "hidden, not closed";
+    ASSERT_NE(rig.controller->companion(), nullptr);
+    EXPECT_FALSE(rig.checklist->isMonitoring()) << "nothing on screen while the settings are not in front";
+    rig.desktop.settingsInFront();
+    rig.controller->companion()->positionStep();
+    EXPECT_TRUE(rig.controller->isCompanionVisible());
+    EXPECT_TRUE(rig.checklist->isMonitoring());
+
+    rig.checklist->openSettings(rig.item);
+    rig.controller->applicationDidBecomeActive();
+    EXPECT_EQ(rig.controller->companion(), nullptr);
+    EXPECT_TRUE(rig.controller->window()->isVisible());
+    EXPECT_TRUE(rig.controller->isVisible());
+    const int presents = rig.presents;
+
+    rig.checklist->openSettings(rig.item);
+    rig.controller->companion()->content()->backButton()->click();
+    rig.checklist->openSettings(rig.item);
+    rig.controller->show();
+    rig.opens = false;
+    rig.checklist->openSettings(rig.item);
+    rig.opens = true;
+    rig.checklist->openSettings(rig.item);
+    rig.controller->finish(Outcome::later);
+    EXPECT_EQ(rig.presents, presents + 3);
+    EXPECT_EQ(log.count("Close reason="), 6);
+    for (const char* reason : {"handoff-replaced", "returned-to-app", "back-button", "checklist-shown",
+                               "settings-open-failed", "setup-closed"}) {
+        EXPECT_EQ(log.count(QStringLiteral("Close reason=%1 item=files").arg(QLatin1String(reason))), 1) << reason;
+    }
+    // A restore without a pending hand-off does nothing.
+    rig.controller->applicationDidBecomeActive();
+    EXPECT_EQ(rig.presents, presents + 3);
+}
+
+TEST(PermissionSetupController, ReturnRefreshesButNotWhileMinimised) {
+    ControllerRig rig;
+    rig.controller->show();
+    rig.answerAll(S::missing);
+    rig.controller->window()->showMinimized();
+    EXPECT_FALSE(rig.controller->isVisible());
+    EXPECT_FALSE(rig.checklist->isMonitoring());
+    const int probes = rig.probe->calls;
+    rig.controller->applicationDidBecomeActive();
+    EXPECT_FALSE(rig.controller->isVisible());
+    EXPECT_FALSE(rig.checklist->isMonitoring());
+    EXPECT_EQ(rig.probe->calls, probes);
+    rig.controller->applicationDidResignActive();
+    EXPECT_FALSE(rig.controller->isVisible());
+
+    rig.controller->window()->showNormal();
+    rig.controller->applicationDidBecomeActive();
+    EXPECT_TRUE(rig.controller->isVisible());
+    EXPECT_TRUE(rig.checklist->isMonitoring());
+    EXPECT_GT(rig.probe->calls, probes);
+}
+
+TEST(PermissionSetupController, WithoutAWindowListTheChecklistStaysAndRefreshesOnReturn) {
+    ControllerRig rig(false);
+    rig.controller->show();
+    rig.answerAll(S::missing);
+    rig.checklist->openSettings(rig.item);
+    EXPECT_EQ(rig.controller->companion(), nullptr);
+    EXPECT_EQ(rig.dismisses, 0);
+    EXPECT_TRUE(rig.controller->window()->isVisible());
+    EXPECT_TRUE(rig.checklist->isMonitoring());
+    EXPECT_TRUE(rig.controller->restoresOnActivation());
+
+    rig.controller->applicationDidBecomeActive();
+    EXPECT_FALSE(rig.controller->restoresOnActivation());
+    rig.answerAll(S::missing);
+    EXPECT_TRUE(rig.checklist->returnedWithoutSuccess().contains(QStringLiteral("files")))
+        << "the return refreshed the checklist";
+}
+
+TEST(PermissionSetupState, KeysAndWhenToPresent) {
+    ChecklistRig rig;
+    PermissionSetupState state{rig.defaults, QStringLiteral("setup.checklist")};
+    EXPECT_EQ(state.completedVersion(), 0);
+    EXPECT_FALSE(state.isInProgress());
+    state.markInProgress();
+    EXPECT_TRUE(rig.defaults.value("setup.checklist.inProgress").toBool());
+    state.markCompleted(1);
+    EXPECT_EQ(rig.defaults.value("setup.checklist.version").toInt(), 1);
+    EXPECT_FALSE(state.isInProgress());
+    state.markInProgress();
+    state.clearInProgress();
+    EXPECT_FALSE(state.isInProgress());
+    EXPECT_EQ(state.completedVersion(), 1);
+
+    EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, true, false));
+    EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, false, true));
+    EXPECT_FALSE(PermissionSetupState::shouldPresent(0, 1, false, false, false));
+    EXPECT_TRUE(PermissionSetupState::shouldPresent(0, 1, true, false, false));
+    EXPECT_FALSE(PermissionSetupState::shouldPresent(1, 1, true, false, false));
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,144 @@
+#include "tests/permissions/checklist/FakePermission.h"
+#include "tests/permissions/setup/FakeDesktop.h"
+#include "tests/support/widgets/WidgetRender.h"
+
+#include "KeltoPermissions/PermissionSetupController.h"
+#include "KeltoPermissions/SettingsOpener.h"
+#include "Platform/Desktop/DesktopWindows.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+using test::ChecklistRig;
+using test::CompanionLog;
+using S = PermissionStatus;
+
+// The settings program's stand-in, killed at the end.
+struct SettingsHelper {
+    QProcess process;
+    SettingsHelper() {
+        process.start(QStringLiteral(KELTO_SETTINGS_WINDOW_HELPER), {});
+        process.waitForReadyRead(5000);
+    }
+    ~SettingsHelper() {
+        process.kill();
+        process.waitForFinished();
+    }
+};
+
+std::optional<SettingsWindowGeometry::Geometry> settingsWindow() {
+    return SettingsWindowGeometry::current(SettingsOpener::settingsPrograms());
+}
+
+// The manager starts beside the tests and names itself before it manages
+// windows: one of ours listed shows that it does.
+bool managerReady() {
+    static bool ready = false;
+    if (ready) return true;
+    if (!QTest::qWaitFor([] { return DesktopWindows::probe(); }, 10'000)) return false;
+    QLabel ours(QStringLiteral("waiting for the window manager"));
+    ours.show();
+    ready = QTest::qWaitFor(
+        [] {
+            for (const DesktopWindows::Window& w : DesktopWindows::shared().windows()) {
+                if (w.pid == QCoreApplication::applicationPid()) return true;
+            }
+            return false;
+        },
+        10'000);
+    return ready;
+}
+
+class SettingsWindowX11 : public testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "not on X11";
+        if (!managerReady()) GTEST_SKIP() << "no EWMH window manager";
+    }
+};
+
+TEST_F(SettingsWindowX11, LookupFindsTheSettingsFrame) {
+    EXPECT_FALSE(settingsWindow()) << "nothing mapped yet";
+    SettingsHelper helper;
+    ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
+    const auto geometry = settingsWindow();
+    // The frame holds the 560×420 client and openbox's decoration.
+    EXPECT_GE(geometry->frame.width(), 560);
+    EXPECT_GT(geometry->frame.height(), 420) << "the title bar counts";
+    EXPECT_EQ(geometry->visibleFrame, QRectF(QGuiApplication::primaryScreen()->availableGeometry()));
+    ASSERT_TRUE(QTest::qWaitFor([] { return DesktopWindows::shared().frontmostProgram().has_value(); }, 10'000));
+    EXPECT_EQ(DesktopWindows::shared().frontmostProgram(), QStringLiteral("gnome-control-center"));
+}
+
+TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
+    CompanionLog log;
+    ChecklistRig rig;
+    auto probe = std::make_shared<test::FakeProbe>();
+    PermissionItem item = test::fakeItem("files", PermissionRequirement::required, probe);
+    item.title = QStringLiteral("Full Disk Access");
+    item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+    auto checklist = rig.make({item});
+    auto controller = std::make_unique<PermissionSetupController>(
+        *checklist, [](PermissionSetupController&) { return new QLabel(QStringLiteral("The checklist")); },
+        QStringLiteral("Set up Kelto Sync"), [](PermissionSetupOutcome) {},
+        [](QWidget& w) {
+            w.show();
+            w.raise();
+            w.activateWindow();
+        },
+        [](QWidget& w) { w.hide(); });
+    const auto answerAll = [&](S status) {
+        while (probe->answer(status)) {}
+    };
+    controller->show();
+    answerAll(S::missing);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+
+    auto helper = std::make_unique<SettingsHelper>();
+    ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
+    checklist->openSettings(item);
+    ASSERT_NE(controller->companion(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
+    EXPECT_FALSE(controller->window()->isVisible());
+    const QRectF settings = settingsWindow()->frame;
+    QWidget* panel = controller->companion()->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    EXPECT_EQ(panel->geometry().left(), qRound(settings.right() + 12));
+    EXPECT_EQ(panel->geometry().top(), qRound(settings.top()));
+    QTest::qWait(50);  // lets the server draw before the picture
+    WidgetRender::savePng(QGuiApplication::primaryScreen()->grabWindow(0).toImage(), "x11-companion-beside-settings");
+
+    // A grant closes the panel a second later.
+    checklist->refreshAll();
+    answerAll(S::granted);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=permission-granted") == 1; }, 5'000));
+    EXPECT_TRUE(controller->restoresOnActivation()) << "the hand-off stays pending";
+
+    checklist->refreshAll();
+    answerAll(S::missing);
+    checklist->openSettings(item);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
+    helper.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
+
+    // Coming back to the application brings the checklist back.
+    QLabel other(QStringLiteral("another window of the application"));
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->window()->isVisible(); }, 10'000));
+    EXPECT_FALSE(controller->restoresOnActivation());
+    EXPECT_TRUE(checklist->isMonitoring());
+    controller.reset();
+    probe->waiting.clear();
+}
+
+}  // namespace
+}  // namespace kelto
