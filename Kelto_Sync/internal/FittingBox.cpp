@@ -66,11 +66,19 @@ void FittingBox::resizeEvent(QResizeEvent* event) {
 }
 
 void FittingBox::arrange(int width) {
+    // Until a layout gives us a width, ours is a default that says nothing;
+    // deciding by it would hand the parent a stacked size hint to lay out by.
+    if (!testAttribute(Qt::WA_Resized)) return;
     const bool stack = width < rowWidth();
     const auto direction = stack ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
     if (layout_->direction() == direction) return;
     layout_->setDirection(direction);
     layout_->setSpacing(stack ? columnSpacing_ : rowSpacing_);
+    // The layout placed the children for the old direction before this
+    // resize reached us; waiting for the posted request leaves them there
+    // until the next pass of the event loop, and a row shown meanwhile is
+    // drawn in the wrong arrangement.
+    layout_->activate();
     updateGeometry();
 }
 

@@ -180,5 +180,38 @@ TEST(HistoryView, ANarrowWidthStacksTheCaption) {
     EXPECT_TRUE(caption->stacked());
 }
 
+// What a caption shows, not only what it decided: the end time beside the
+// trigger, or below it.
+bool placedSideBySide(const FittingBox& caption) {
+    const auto* trigger = caption.findChild<QLabel*>(QStringLiteral("trigger"));
+    const auto* end = caption.findChild<QLabel*>(QStringLiteral("endTime"));
+    const bool beside = end->x() > trigger->geometry().right() && end->y() == trigger->y();
+    EXPECT_EQ(beside, !caption.stacked());
+    return beside;
+}
+
+// Rows made once the view is shown are laid out while still hidden; they
+// must place their captions for the width they end up with.
+TEST(HistoryView, EveryCaptionFitsSideBySideAtFullWidthAndStacksWhenNarrow) {
+    HistoryHarness h;
+    h.stored = {record(h.job, 0), record(h.job, 1, RunOutcome::completedWithWarnings()), record(h.job, 2)};
+    QWidget host;  // not a window, so the view can be made narrower than its layout wants
+    host.resize(560, 400);
+    auto* view = new HistoryView(h.adapter, h.job.id, 3, SyncStrings::application(), {}, h.clock, &host);
+    view->setLocale(english);
+    view->resize(560, 400);
+    host.show();
+    settle();
+    const QList<FittingBox*> captions = view->findChildren<FittingBox*>(QStringLiteral("caption"));
+    ASSERT_EQ(captions.size(), 3);
+    for (int i = 0; i < captions.size(); ++i) EXPECT_TRUE(placedSideBySide(*captions[i])) << "row " << i;
+    view->resize(120, 400);
+    settle();
+    for (int i = 0; i < captions.size(); ++i) EXPECT_FALSE(placedSideBySide(*captions[i])) << "row " << i;
+    view->resize(560, 400);
+    settle();
+    for (int i = 0; i < captions.size(); ++i) EXPECT_TRUE(placedSideBySide(*captions[i])) << "row " << i;
+}
+
 }  // namespace
 }  // namespace kelto
