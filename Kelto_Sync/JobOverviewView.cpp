@@ -13,6 +13,7 @@
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/internal/FittingBox.h"
+#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QDialog>
 #include <QDir>
@@ -57,14 +58,6 @@ QLabel* textLabel(const char* name, QWidget* parent, FontRole role = FontRole::c
     return label;
 }
 
-void colour(QWidget* widget, const FenraColor& colour) {
-    // The appearance is the parent's: the widget's own text role is ours.
-    const QWidget* judge = widget->parentWidget() != nullptr ? widget->parentWidget() : widget;
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour.color(judge->palette()));
-    widget->setPalette(palette);
-}
-
 QString folderName(const std::string& path) {
     return QFileInfo(QDir::cleanPath(QString::fromStdString(path))).fileName();
 }
@@ -88,14 +81,14 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     layout->setSpacing(4);
     QLabel* caption = textLabel("label", box);
     caption->setText(label);
-    colour(caption, FenraTheme::textSecondary());
+    TextTone::apply(caption, FenraTheme::textSecondary());
     const QString folder = folderName(endpoint.path);
     auto* title = new FenraLabel(folder, FenraIcon::folder, box);
     title->setObjectName(QStringLiteral("folder"));
     title->setFont(FenraFont::font(FontRole::headline));
     QLabel* volume = textLabel("volume", box);
     volume->setText(QString::fromStdString(endpoint.volume.name));
-    colour(volume, FenraTheme::textSecondary());
+    TextTone::apply(volume, FenraTheme::textSecondary());
     layout->addWidget(caption);
     layout->addWidget(title);
     layout->addWidget(volume);
@@ -148,6 +141,10 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     showAll_->setObjectName(QStringLiteral("showAllHistory"));
     modeDescription_->setWordWrap(true);
     archiveOff_->setWordWrap(true);
+    for (QLabel* line : {modeDescription_, paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
+        TextTone::apply(line, FenraTheme::textSecondary());
+    }
+    TextTone::apply(archiveOff_, FenraTheme::warning());
 
     auto* modeText = new QVBoxLayout;
     modeText->setSpacing(3);
@@ -323,16 +320,11 @@ void JobOverviewView::refresh() {
     modeTile_->setPixmap(tile);
     modeTitle_->setText(strings_.text(QLatin1String(look.title), where));
     modeDescription_->setText(strings_.text(QLatin1String(look.description), where));
-    colour(modeDescription_, FenraTheme::textSecondary());
     // Without an archive, what the description says goes to the archive is deleted.
     archiveOff_->setVisible(job_.mode != SyncMode::copy && !job_.options.archiveEnabled);
     archiveOff_->setText(
         strings_.text(QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."), where));
-    colour(archiveOff_, FenraTheme::warning());
 
-    for (QLabel* line : {paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
-        colour(line, FenraTheme::textSecondary());
-    }
     refreshLastRun(where);
     refreshNextRun(where);
 
@@ -378,11 +370,11 @@ void JobOverviewView::refreshLastRun(const QLocale& where) {
                                    RunOutcomeDisplay::icon(record->outcome), lastRun_);
     outcome->setObjectName(QStringLiteral("outcome"));
     outcome->setFont(FenraFont::font(FontRole::caption));
-    colour(outcome, RunOutcomeDisplay::iconColor(record->outcome));
+    TextTone::apply(outcome, RunOutcomeDisplay::iconColor(record->outcome));
     auto* line = new FittingBox(8, 4, lastRun_);
     line->setObjectName(QStringLiteral("lastRunLine"));
     line->setFont(FenraFont::font(FontRole::caption));
-    colour(line, FenraTheme::textSecondary());
+    TextTone::apply(line, FenraTheme::textSecondary());
     auto* when = new RelativeTimestamp(record->endedAt, *clock_, line);
     when->setObjectName(QStringLiteral("endedAt"));
     auto* dot = new QLabel(QStringLiteral("\u00B7"), line);

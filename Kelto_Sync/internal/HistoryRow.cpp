@@ -7,6 +7,7 @@
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/internal/FittingBox.h"
+#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -51,7 +52,6 @@ HistoryRow::HistoryRow(const RunRecord& record, bool absoluteTime, const SyncStr
     : QWidget(parent), disclosure_(new QToolButton(this)), details_(nullptr) {
     setObjectName(QStringLiteral("row"));
     const QLocale where = parent != nullptr ? parent->locale() : locale();
-    const QColor secondary = FenraTheme::textSecondary().color(palette());
 
     disclosure_->setObjectName(QStringLiteral("disclosure"));
     disclosure_->setCheckable(true);
@@ -61,16 +61,12 @@ HistoryRow::HistoryRow(const RunRecord& record, bool absoluteTime, const SyncStr
     auto* outcome = new FenraLabel(strings.text(RunOutcomeDisplay::title(record.outcome), where),
                                    RunOutcomeDisplay::icon(record.outcome), this);
     outcome->setObjectName(QStringLiteral("outcome"));
-    QPalette tinted = outcome->palette();
-    tinted.setColor(QPalette::WindowText, RunOutcomeDisplay::iconColor(record.outcome).color(palette()));
-    outcome->setPalette(tinted);
+    TextTone::apply(outcome, RunOutcomeDisplay::iconColor(record.outcome));
 
     auto* caption = new FittingBox(8, 4, this);
     caption->setObjectName(QStringLiteral("caption"));
     caption->setFont(FenraFont::font(FontRole::caption));
-    QPalette muted = caption->palette();
-    muted.setColor(QPalette::WindowText, secondary);
-    caption->setPalette(muted);
+    TextTone::apply(caption, FenraTheme::textSecondary());
     QLabel* trigger = plainLabel(strings.computed("trigger.", record.trigger, where), "trigger", caption);
     trigger->setWordWrap(false);
     caption->addWidget(trigger);

@@ -1,6 +1,9 @@
+#include "FenraCore/FenraTheme.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/JobOverviewView.h"
 #include "Kelto_Sync/ProgressPanel.h"
+#include "Kelto_Sync/RunOutcomeDisplay.h"
+#include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
 
 #include <QDialog>
@@ -143,6 +146,48 @@ TEST(JobOverviewView, LastRunAndModeRows) {
     EXPECT_FALSE(shown(*view, "neverRun"));
     EXPECT_EQ(textOf(*view, "filesCopied"), QStringLiteral("12 files copied"));
     EXPECT_EQ(view->findChild<QWidget*>(QStringLiteral("destination"))->toolTip(), QString::fromStdString(h.job.destination.path));
+}
+
+QColor textColour(const QWidget& widget) {
+    return widget.palette().color(QPalette::WindowText);
+}
+
+// Texts made while the view was light take the dark look's colours when the
+// palette changes, and back.
+TEST(JobOverviewView, TextColoursFollowThePalette) {
+    OverviewHarness h;
+    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
+    h.fake.historySource = [&](const Uuid&) { return std::vector<RunRecord>{last}; };
+    h.fake.setLastRecord(last);
+    auto view = h.view();
+    view->setPalette(WidgetRender::lightPalette());
+    view->resize(560, 900);
+    view->show();
+    settle();
+
+    for (const auto& look : {WidgetRender::darkPalette(), WidgetRender::lightPalette()}) {
+        view->setPalette(look);
+        settle();
+        const ColorScheme scheme = look.color(QPalette::Window).lightness() < 128 ? ColorScheme::dark : ColorScheme::light;
+        SCOPED_TRACE(scheme == ColorScheme::dark ? "dark" : "light");
+        const QColor secondary = FenraTheme::textSecondary().color(scheme);
+        const QColor warning = RunOutcomeDisplay::iconColor(last.outcome).color(scheme);
+        for (const char* side : {"source", "destination"}) {
+            const auto* column = view->findChild<QWidget*>(QLatin1String(side));
+            ASSERT_NE(column, nullptr) << side;
+            EXPECT_EQ(textColour(*column->findChild<QLabel*>(QStringLiteral("label"))), secondary) << side;
+            EXPECT_EQ(textColour(*column->findChild<QLabel*>(QStringLiteral("volume"))), secondary) << side;
+        }
+        const auto* lastRun = view->findChild<QWidget*>(QStringLiteral("lastRun"));
+        EXPECT_EQ(textColour(*lastRun->findChild<QWidget*>(QStringLiteral("outcome"))), warning);
+        EXPECT_EQ(textColour(*lastRun->findChild<QLabel*>(QStringLiteral("filesCopied"))), secondary);
+        EXPECT_EQ(textColour(*view->findChild<QLabel*>(QStringLiteral("modeDescription"))), secondary);
+        const auto* recent = view->findChild<QWidget*>(QStringLiteral("recent"));
+        const auto* row = recent->findChild<QWidget*>(QStringLiteral("row"));
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(textColour(*row->findChild<QWidget*>(QStringLiteral("outcome"))), warning);
+        EXPECT_EQ(textColour(*row->findChild<QLabel*>(QStringLiteral("trigger"))), secondary);
+    }
 }
 
 TEST(JobOverviewView, TheHistorySheetIsFixedAndClosesWithEscape) {
