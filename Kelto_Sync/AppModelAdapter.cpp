@@ -59,4 +59,19 @@ void AppModelAdapter::pruneArchives(const Uuid& jobID, QObject* receiver, std::f
     model_->pruneArchives(jobID, later<void>(receiver, std::move(done)));
 }
 
+std::optional<Uuid> AppModelAdapter::lastRecordID(const Uuid& jobID) const {
+    const RunRecord* record = lastRecord(jobID);
+    return record != nullptr ? std::optional<Uuid>(record->id) : std::nullopt;
+}
+
+QString AppModelAdapter::describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
 }  // namespace kelto

@@ -7,7 +7,9 @@
 
 #include "SyncAutomation/AppModelInterface.h"
 
+#include <exception>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace kelto {
@@ -36,6 +38,10 @@ public:
     const SyncJob* job(const Uuid& jobID) const;
     const RunStatus* status(const Uuid& jobID) const;
     const RunRecord* lastRecord(const Uuid& jobID) const;
+    // The id of the job's newest record: what views key their reloads by.
+    std::optional<Uuid> lastRecordID(const Uuid& jobID) const;
+    // An error's text as the views show it.
+    static QString describe(const std::exception_ptr& error);
 
     std::optional<Date> nextFireDate(const Uuid& jobID) const { return model_->nextFireDate(jobID); }
     // Newest first; throws the history store's errors.

@@ -20,21 +20,6 @@
 namespace kelto {
 namespace {
 
-std::optional<Uuid> latestRecordID(const AppModelAdapter& model, const Uuid& jobID) {
-    const RunRecord* record = model.lastRecord(jobID);
-    return record != nullptr ? std::optional<Uuid>(record->id) : std::nullopt;
-}
-
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
-}
-
 QString pathText(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
 }
@@ -48,7 +33,7 @@ ArchiveStatusView::ArchiveStatusView(AppModelAdapter& model, const Uuid& jobID, 
       jobID_(jobID),
       strings_(strings),
       actions_(std::move(actions)),
-      latestRecord_(latestRecordID(model, jobID)),
+      latestRecord_(model.lastRecordID(jobID)),
       header_(new QLabel(this)),
       title_(new QLabel(this)),
       size_(new QLabel(this)),
@@ -96,7 +81,7 @@ ArchiveStatusView::~ArchiveStatusView() {
 }
 
 void ArchiveStatusView::lastRecordsChanged() {
-    const std::optional<Uuid> latest = latestRecordID(*model_, jobID_);
+    const std::optional<Uuid> latest = model_->lastRecordID(jobID_);
     if (latest == latestRecord_) return;
     latestRecord_ = latest;
     load();
@@ -107,7 +92,7 @@ void ArchiveStatusView::load() {
     model_->archiveRoots(jobID_, this, [this, generation](Result<AppModelAdapter::Roots> result) {
         if (generation != generation_) return;
         if (!result.hasValue()) {
-            error_ = describe(result.error());
+            error_ = AppModelAdapter::describe(result.error());
             refresh();
             emit loaded();
             return;
@@ -151,7 +136,7 @@ void ArchiveStatusView::clean() {
     refresh();
     model_->pruneArchives(jobID_, this, [this](Result<void> result) {
         if (!result.hasValue()) {
-            error_ = describe(result.error());
+            error_ = AppModelAdapter::describe(result.error());
             cleaning_ = false;
             refresh();
             emit cleanFinished();

@@ -13,25 +13,6 @@
 #include <exception>
 
 namespace kelto {
-namespace {
-
-std::optional<Uuid> latestRecordID(const AppModelAdapter& model, const Uuid& jobID) {
-    const RunRecord* record = model.lastRecord(jobID);
-    return record != nullptr ? std::optional<Uuid>(record->id) : std::nullopt;
-}
-
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
-}
-
-}  // namespace
-
 HistoryView::HistoryView(AppModelAdapter& model, const Uuid& jobID, std::optional<int> recentLimit,
                          SyncStrings strings, StatusViewActions actions, const Clock& clock, QWidget* parent)
     : QWidget(parent),
@@ -41,7 +22,7 @@ HistoryView::HistoryView(AppModelAdapter& model, const Uuid& jobID, std::optiona
       strings_(strings),
       actions_(std::move(actions)),
       clock_(&clock),
-      latestRecord_(latestRecordID(model, jobID)),
+      latestRecord_(model.lastRecordID(jobID)),
       header_(new QLabel(this)),
       empty_(new QLabel(this)),
       errorLabel_(new QLabel(this)),
@@ -70,7 +51,7 @@ HistoryView::HistoryView(AppModelAdapter& model, const Uuid& jobID, std::optiona
 }
 
 void HistoryView::lastRecordsChanged() {
-    const std::optional<Uuid> latest = latestRecordID(*model_, jobID_);
+    const std::optional<Uuid> latest = model_->lastRecordID(jobID_);
     if (latest == latestRecord_) return;  // another job's run
     latestRecord_ = latest;
     scheduleLoad();
@@ -91,7 +72,7 @@ void HistoryView::load() {
         records_ = model_->history(jobID_);
         error_.reset();
     } catch (...) {
-        error_ = describe(std::current_exception());
+        error_ = AppModelAdapter::describe(std::current_exception());
     }
     rebuild();
     emit loaded();
