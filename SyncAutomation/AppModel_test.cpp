@@ -363,6 +363,22 @@ TEST_F(Model, AddingValidatesThenAppendsAndReadsTheListBack) {
     EXPECT_EQ(scheduler.changes, 2);
 }
 
+TEST_F(Model, MakingAJobFromTwoFoldersNamesItByThemAndStoresNothing) {
+    fs::create_directories(tmp / "Pictures");
+    fs::create_directories(tmp / "Backup");
+    start();
+    const auto made = answerOf<SyncJob>([&](auto done) { model->makeJob(tmp / "Pictures", tmp / "Backup", done); });
+    ASSERT_TRUE(made.hasValue());
+    EXPECT_EQ(made.get().name, "Pictures \u2192 Backup");
+    EXPECT_EQ(made.get().mode, SyncMode::copy);
+    EXPECT_TRUE(made.get().isEnabled);
+    EXPECT_TRUE(model->jobs().empty());
+    EXPECT_TRUE(store->load().empty());
+
+    const auto missing = answerOf<SyncJob>([&](auto done) { model->makeJob(tmp / "Gone", tmp / "Backup", done); });
+    EXPECT_TRUE(errorOf<FileError>(missing));
+}
+
 TEST_F(Model, ValidationSeesThroughLinks) {
     start();
     SyncJob job = makeJob("Photos");
