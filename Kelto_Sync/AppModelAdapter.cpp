@@ -38,25 +38,45 @@ const RunRecord* AppModelAdapter::lastRecord(const Uuid& jobID) const {
     return found != model_->lastRecords().end() ? &found->second : nullptr;
 }
 
-template <typename T>
-std::function<void(Result<T>)> AppModelAdapter::later(QObject* receiver, std::function<void(Result<T>)> done) {
+template <typename Answer>
+std::function<void(Answer)> AppModelAdapter::later(QObject* receiver, std::function<void(Answer)> done) {
     // Queued through the receiver, so the answer never lands inside the
     // call and is dropped with the receiver.
     QPointer<QObject> target(receiver);
-    return [target, done = std::move(done)](Result<T> result) {
+    return [target, done = std::move(done)](Answer result) {
         if (target.isNull()) return;
-        auto shared = std::make_shared<Result<T>>(std::move(result));
+        auto shared = std::make_shared<Answer>(std::move(result));
         QMetaObject::invokeMethod(
             target.data(), [done, shared] { done(std::move(*shared)); }, Qt::QueuedConnection);
     };
 }
 
 void AppModelAdapter::archiveRoots(const Uuid& jobID, QObject* receiver, std::function<void(Result<Roots>)> done) {
-    model_->archiveRoots(jobID, later<Roots>(receiver, std::move(done)));
+    model_->archiveRoots(jobID, later(receiver, std::move(done)));
 }
 
 void AppModelAdapter::pruneArchives(const Uuid& jobID, QObject* receiver, std::function<void(Result<void>)> done) {
-    model_->pruneArchives(jobID, later<void>(receiver, std::move(done)));
+    model_->pruneArchives(jobID, later(receiver, std::move(done)));
+}
+
+void AppModelAdapter::validate(const SyncJob& job, QObject* receiver, std::function<void(ValidationReport)> done) {
+    model_->validate(job, later(receiver, std::move(done)));
+}
+
+void AppModelAdapter::addJob(const SyncJob& job, QObject* receiver, std::function<void(Result<void>)> done) {
+    model_->addJob(job, later(receiver, std::move(done)));
+}
+
+void AppModelAdapter::updateJob(const SyncJob& job, QObject* receiver, std::function<void(Result<void>)> done) {
+    model_->updateJob(job, later(receiver, std::move(done)));
+}
+
+void AppModelAdapter::deleteJob(const Uuid& jobID, QObject* receiver, std::function<void(Result<void>)> done) {
+    model_->deleteJob(jobID, later(receiver, std::move(done)));
+}
+
+void AppModelAdapter::preview(const Uuid& jobID, QObject* receiver, std::function<void(Result<SyncPlan>)> done) {
+    model_->preview(jobID, later(receiver, std::move(done)));
 }
 
 std::optional<Uuid> AppModelAdapter::lastRecordID(const Uuid& jobID) const {

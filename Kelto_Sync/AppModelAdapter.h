@@ -47,13 +47,25 @@ public:
     // Newest first; throws the history store's errors.
     std::vector<RunRecord> history(const Uuid& jobID) const { return model_->history(jobID); }
 
+    void setErrorMessage(std::optional<std::string> message) { model_->setErrorMessage(std::move(message)); }
+    void setManualSkip(std::optional<RunRecord> record) { model_->setManualSkip(std::move(record)); }
+    void setRequestedJobID(std::optional<Uuid> jobID) { model_->setRequestedJobID(jobID); }
+
     void runNow(const Uuid& jobID) { model_->runNow(jobID); }
+    void runAll() { model_->runAll(); }
     void cancel(const Uuid& jobID) { model_->cancel(jobID); }
+    void confirm(const Uuid& jobID) { model_->confirm(jobID); }
+    void decline(const Uuid& jobID) { model_->decline(jobID); }
 
     // `done` runs on the GUI thread from the event loop, never inside the
     // call, and not at all once `receiver` is gone.
     void archiveRoots(const Uuid& jobID, QObject* receiver, std::function<void(Result<Roots>)> done);
     void pruneArchives(const Uuid& jobID, QObject* receiver, std::function<void(Result<void>)> done);
+    void validate(const SyncJob& job, QObject* receiver, std::function<void(ValidationReport)> done);
+    void addJob(const SyncJob& job, QObject* receiver, std::function<void(Result<void>)> done);
+    void updateJob(const SyncJob& job, QObject* receiver, std::function<void(Result<void>)> done);
+    void deleteJob(const Uuid& jobID, QObject* receiver, std::function<void(Result<void>)> done);
+    void preview(const Uuid& jobID, QObject* receiver, std::function<void(Result<SyncPlan>)> done);
 
 signals:
     void jobsChanged();
@@ -64,8 +76,8 @@ signals:
     void requestedJobIDChanged();
 
 private:
-    template <typename T>
-    std::function<void(Result<T>)> later(QObject* receiver, std::function<void(Result<T>)> done);
+    template <typename Answer>
+    static std::function<void(Answer)> later(QObject* receiver, std::function<void(Answer)> done);
 
     AppModelInterface* model_;
     std::vector<Subscription> subscriptions_;

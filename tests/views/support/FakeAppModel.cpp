@@ -37,6 +37,92 @@ void FakeAppModel::answerPrune(Result<void> result) {
     done(std::move(result));
 }
 
+namespace {
+
+template <typename Queue>
+auto takeOldest(Queue& queue, const char* what) {
+    if (queue.empty()) throw std::logic_error(std::string("no ") + what + " request waits");
+    auto oldest = std::move(queue.front());
+    queue.pop_front();
+    return oldest;
+}
+
+}  // namespace
+
+void FakeAppModel::validate(const SyncJob& job, std::function<void(ValidationReport)> done) {
+    if (answerAtOnce) return done({});
+    pendingValidations.emplace_back(job, std::move(done));
+}
+
+void FakeAppModel::addJob(const SyncJob& job, std::function<void(Result<void>)> done) {
+    pendingAdds.emplace_back(job, std::move(done));
+    if (answerAtOnce) answerAdd();
+}
+
+void FakeAppModel::updateJob(const SyncJob& job, std::function<void(Result<void>)> done) {
+    pendingUpdates.emplace_back(job, std::move(done));
+    if (answerAtOnce) answerUpdate();
+}
+
+void FakeAppModel::deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) {
+    pendingDeletes.emplace_back(jobID, std::move(done));
+    if (answerAtOnce) answerDelete();
+}
+
+void FakeAppModel::preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) {
+    if (answerAtOnce) return done(SyncPlan{});
+    pendingPreviews.emplace_back(jobID, std::move(done));
+}
+
+void FakeAppModel::shutdown(std::function<void()> done) {
+    if (answerAtOnce) return done();
+    pendingShutdowns.push_back(std::move(done));
+}
+
+void FakeAppModel::answerValidation(ValidationReport report) {
+    auto [job, done] = takeOldest(pendingValidations, "validation");
+    done(std::move(report));
+}
+
+void FakeAppModel::answerAdd(Result<void> result) {
+    auto [job, done] = takeOldest(pendingAdds, "add");
+    if (result.hasValue()) {
+        jobs_.push_back(job);
+        notify(Property::jobs);
+    }
+    done(std::move(result));
+}
+
+void FakeAppModel::answerUpdate(Result<void> result) {
+    auto [job, done] = takeOldest(pendingUpdates, "update");
+    if (result.hasValue()) {
+        for (SyncJob& stored : jobs_) {
+            if (stored.id == job.id) stored = job;
+        }
+        notify(Property::jobs);
+    }
+    done(std::move(result));
+}
+
+void FakeAppModel::answerDelete(Result<void> result) {
+    auto [jobID, done] = takeOldest(pendingDeletes, "delete");
+    if (result.hasValue()) {
+        std::erase_if(jobs_, [&](const SyncJob& job) { return job.id == jobID; });
+        notify(Property::jobs);
+    }
+    done(std::move(result));
+}
+
+void FakeAppModel::answerPreview(Result<SyncPlan> plan) {
+    auto [jobID, done] = takeOldest(pendingPreviews, "preview");
+    done(std::move(plan));
+}
+
+void FakeAppModel::answerShutdown() {
+    auto done = takeOldest(pendingShutdowns, "shutdown");
+    done();
+}
+
 void FakeAppModel::setErrorMessage(std::optional<std::string> message) {
     errorMessage_ = std::move(message);
     notify(Property::errorMessage);

@@ -25,14 +25,34 @@ public:
     // Requests seen.
     std::vector<Uuid> runNowCalls;
     std::vector<Uuid> cancelCalls;
+    std::vector<Uuid> confirmCalls;
+    std::vector<Uuid> declineCalls;
+    int runAllCalls = 0;
     mutable int historyCalls = 0;
+    // When set, validate, addJob, updateJob, deleteJob, preview and shutdown
+    // answer at once with these instead of waiting.
+    bool answerAtOnce = false;
 
     // Requests waiting for an answer, oldest first.
     std::deque<std::function<void(Result<Roots>)>> pendingRoots;
     std::deque<std::function<void(Result<void>)>> pendingPrunes;
+    std::deque<std::pair<SyncJob, std::function<void(ValidationReport)>>> pendingValidations;
+    std::deque<std::pair<SyncJob, std::function<void(Result<void>)>>> pendingAdds;
+    std::deque<std::pair<SyncJob, std::function<void(Result<void>)>>> pendingUpdates;
+    std::deque<std::pair<Uuid, std::function<void(Result<void>)>>> pendingDeletes;
+    std::deque<std::pair<Uuid, std::function<void(Result<SyncPlan>)>>> pendingPreviews;
+    std::deque<std::function<void()>> pendingShutdowns;
     // Answers the oldest waiting request.
     void answerRoots(Result<Roots> roots);
     void answerPrune(Result<void> result = {});
+    void answerValidation(ValidationReport report = {});
+    void answerAdd(Result<void> result = {});
+    // A successful update also replaces the stored job, as the model does.
+    void answerUpdate(Result<void> result = {});
+    // A successful delete also removes the job.
+    void answerDelete(Result<void> result = {});
+    void answerPreview(Result<SyncPlan> plan);
+    void answerShutdown();
 
     const std::vector<SyncJob>& jobs() const override { return jobs_; }
     const StatusMap& statuses() const override { return statuses_; }
@@ -49,18 +69,18 @@ public:
 
     Subscription observe(Property property, std::function<void()> changed) override;
 
-    void validate(const SyncJob&, std::function<void(ValidationReport)> done) override { done({}); }
-    void addJob(const SyncJob&, std::function<void(Result<void>)> done) override { done({}); }
-    void updateJob(const SyncJob&, std::function<void(Result<void>)> done) override { done({}); }
-    void deleteJob(const Uuid&, std::function<void(Result<void>)> done) override { done({}); }
+    void validate(const SyncJob& job, std::function<void(ValidationReport)> done) override;
+    void addJob(const SyncJob& job, std::function<void(Result<void>)> done) override;
+    void updateJob(const SyncJob& job, std::function<void(Result<void>)> done) override;
+    void deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) override;
 
     void runNow(const Uuid& jobID) override { runNowCalls.push_back(jobID); }
-    void runAll() override {}
+    void runAll() override { ++runAllCalls; }
     void cancel(const Uuid& jobID) override { cancelCalls.push_back(jobID); }
-    void confirm(const Uuid&) override {}
-    void decline(const Uuid&) override {}
-    void preview(const Uuid&, std::function<void(Result<SyncPlan>)> done) override { done(SyncPlan{}); }
-    void shutdown(std::function<void()> done) override { done(); }
+    void confirm(const Uuid& jobID) override { confirmCalls.push_back(jobID); }
+    void decline(const Uuid& jobID) override { declineCalls.push_back(jobID); }
+    void preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) override;
+    void shutdown(std::function<void()> done) override;
 
     void archiveRoots(const Uuid&, std::function<void(Result<Roots>)> done) override {
         pendingRoots.push_back(std::move(done));
