@@ -1,0 +1,427 @@
+#include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
+#include "Kelto_Sync/Editor/SimpleWhenSection.h"
+#include "Kelto_Sync/PreviewSheet.h"
+#include "SyncAutomation/AppModelError.h"
+#include "tests/support/widgets/WidgetRender.h"
+#include "tests/views/support/FakeAppModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace kelto {
+namespace {
+
+SyncJob storedJob() {
+    SyncJob job = SyncJob::newJob("Photos");
+    job.source.path = "/home/ada/Pictures";
+    job.source.volume.name = "Home";
+    job.destination.path = "/media/ada/Photos/Backup";
+    job.destination.volume.name = "Photos";
+    return job;
+}
+
+ValidationReport errors(std::vector<ValidationIssue> issues) { return ValidationReport{std::move(issues), {}}; }
+
+class JobDetailViewTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("KeltoEditorTests"));
+    }
+    void SetUp() override {
+        QSettings().remove(QLatin1String(JobDetailView::advancedExpandedKey));
+        fake.setJobs({job});
+    }
+
+    std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew, std::function<void()> onSaved = {}) {
+        JobDetailView::Services services{{{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared()};
+        auto view = std::make_unique<JobDetailView>(adapter, original, isNew, SyncStrings(), std::move(onSaved),
+                                                    nullptr, services);
+        view->resize(640, 720);
+        return view;
+    }
+    // Answers reach the view through its event loop.
+    static void settle() { QCoreApplication::processEvents(); }
+    void answer(ValidationReport report = {}) {
+        fake.answerValidation(std::move(report));
+        settle();
+    }
+    void type(JobDetailView& view, const QString& text) {
+        for (QChar c : text) QTest::keyClick(view.nameField(), c.toLatin1());
+    }
+
+    SyncJob job = storedJob();
+    FakeAppModel fake;
+    AppModelAdapter adapter{fake};
+};
+
+TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
+    SyncJob fresh = SyncJob::newJob("");
+    auto view = make(fresh, true);
+    view->show();
+    EXPECT_EQ(view->overviewTab(), nullptr);
+    EXPECT_EQ(view->actionsButton(), nullptr);
+    EXPECT_EQ(view->advancedGroup(), nullptr);
+    EXPECT_TRUE(view->form()->isVisible());
+    EXPECT_TRUE(view->footer()->isVisible());
+    EXPECT_EQ(view->statusLabel()->text(), "Validating folders…");
+    EXPECT_TRUE(view->progress()->isVisible());
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    EXPECT_EQ(view->primaryButton()->text(), "Create");
+    EXPECT_TRUE(view->secondaryButton()->isEnabled());
+
+    answer(errors({ValidationIssue::emptyName, ValidationIssue::missingSource}));
+    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
+    EXPECT_TRUE(view->nameCaption()->isVisible());
+    EXPECT_FALSE(view->progress()->isVisible());
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+
+    type(*view, "A");
+    answer(ValidationReport{{}, {ValidationWarning::cloudFolder}});
+    // Warnings alone never block.
+    EXPECT_FALSE(view->statusLabel()->isVisible());
+    EXPECT_TRUE(view->primaryButton()->isEnabled());
+    ASSERT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
+    EXPECT_TRUE(view->warningRows()->isVisible());
+
+    int dismissed = 0;
+    QObject::connect(view.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
+    view->secondaryButton()->click();
+    EXPECT_EQ(dismissed, 1);
+    EXPECT_TRUE(fake.pendingAdds.empty());
+}
+
+TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
+    auto view = make(job, false);
+    view->show();
+    answer();
+    // Overview of an unchanged job: no footer.
+    EXPECT_TRUE(view->overview()->isVisible());
+    EXPECT_FALSE(view->footer()->isVisible());
+    view->settingsTab()->click();
+    EXPECT_TRUE(view->form()->isVisible());
+    EXPECT_TRUE(view->footer()->isVisible());
+    EXPECT_FALSE(view->secondaryButton()->isEnabled());
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
+
+    // A weekly trigger without weekdays blocks; a validation error wins.
+    SyncJob weekly = job;
+    weekly.triggers = {Trigger::weekly({}, {9, 0})};
+    view->editDraft(weekly);
+    answer();
+    EXPECT_EQ(view->statusLabel()->text(), "Choose at least one weekday.");
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    EXPECT_TRUE(view->secondaryButton()->isEnabled());
+    type(*view, "x");
+    answer(errors({ValidationIssue::nested}));
+    EXPECT_EQ(view->statusLabel()->text(), "validation.nested");
+
+    // Every setting away from the preset: the badge stops at ten.
+    SyncJob custom = view->draft();
+    custom.options = JobOptions{false, std::nullopt, 5, 7, true, true};
+    custom.filters.useDefaultExcludes = false;
+    custom.filters.patterns = {"*.tmp"};
+    custom.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily({1, 0}), Trigger::daily({2, 0})};
+    view->editDraft(custom);
+    EXPECT_EQ(view->advancedBadge()->text(), "10 custom");
+    answer();
+
+    // A run in progress outranks everything and locks the form.
+    fake.setStatus(job.id, RunStatus::running({}));
+    EXPECT_EQ(view->statusLabel()->text(), "A run is in progress.");
+    EXPECT_FALSE(view->nameField()->isEnabled());
+    EXPECT_FALSE(view->form()->isEnabled());
+    EXPECT_FALSE(view->pauseAction()->isEnabled());
+    EXPECT_EQ(view->pauseAction()->toolTip(), "Stop the current run before changing automatic runs.");
+    EXPECT_TRUE(view->secondaryButton()->isEnabled());
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    view->secondaryButton()->click();
+    EXPECT_EQ(view->draft(), job);
+}
+
+TEST_F(JobDetailViewTest, EmptyNameCaptionOnBothTabs) {
+    auto view = make(job, false);
+    view->show();
+    answer();
+    view->nameField()->selectAll();
+    QTest::keyClick(view->nameField(), Qt::Key_Backspace);
+    answer(errors({ValidationIssue::emptyName}));
+    EXPECT_TRUE(view->overview()->isVisible());
+    EXPECT_TRUE(view->nameCaption()->isVisible());
+    EXPECT_EQ(view->nameCaption()->text(), "validation.emptyName");
+    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
+    view->settingsTab()->click();
+    EXPECT_TRUE(view->nameCaption()->isVisible());
+}
+
+TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
+    auto view = make(job, false);
+    view->show();
+    view->settingsTab()->click();
+    ASSERT_EQ(fake.pendingValidations.size(), 1u);
+    type(*view, "a");
+    // The first report arrives after the second edit: dropped, still validating.
+    answer(errors({ValidationIssue::missingSource}));
+    EXPECT_EQ(view->statusLabel()->text(), "Validating folders…");
+    EXPECT_TRUE(view->validation().errors.empty());
+    ASSERT_EQ(fake.pendingValidations.size(), 1u);
+    EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa");
+
+    // Twenty keystrokes while a request is out send nothing more.
+    for (int i = 0; i < 20; ++i) {
+        QTest::keyClick(view->nameField(), 'b');
+        settle();
+        EXPECT_LE(fake.pendingValidations.size(), 1u);
+    }
+    answer();
+    ASSERT_EQ(fake.pendingValidations.size(), 1u);
+    EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa" + std::string(20, 'b'));
+    answer(errors({ValidationIssue::samePath}));
+    EXPECT_TRUE(fake.pendingValidations.empty());
+    EXPECT_EQ(view->statusLabel()->text(), "validation.samePath");
+    EXPECT_EQ(view->validationsStarted(), 3);
+    // The field kept its text and cursor through every refresh.
+    EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size());
+}
+
+TEST_F(JobDetailViewTest, SaveOutcomes) {
+    int saved = 0;
+    auto view = make(job, false, [&] { ++saved; });
+    view->show();
+    answer();
+    type(*view, "2");
+    answer();
+    view->primaryButton()->click();
+    EXPECT_EQ(view->statusLabel()->text(), "Saving…");
+    EXPECT_FALSE(view->nameField()->isEnabled());
+    fake.answerUpdate(std::make_exception_ptr(std::runtime_error("The disk is full.")));
+    settle();
+    EXPECT_EQ(view->errorLine()->text(), "The disk is full.");
+    EXPECT_EQ(view->draft().name, "Photos2");
+
+    view->primaryButton()->click();
+    fake.answerUpdate(std::make_exception_ptr(AppModelError::invalidJob(errors({ValidationIssue::missingSource}))));
+    settle();
+    EXPECT_EQ(view->statusLabel()->text(), "validation.missingSource");
+    EXPECT_TRUE(view->errorLine()->isVisible());
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    EXPECT_EQ(saved, 0);
+
+    type(*view, "3");
+    answer();
+    view->primaryButton()->click();
+    fake.answerUpdate();
+    settle();
+    EXPECT_EQ(saved, 1);
+    EXPECT_FALSE(view->errorLine()->isVisible());
+    EXPECT_FALSE(view->hasChanges());
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    EXPECT_FALSE(view->secondaryButton()->isEnabled());
+    view->overviewTab()->click();
+    EXPECT_FALSE(view->footer()->isVisible());
+}
+
+TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
+    auto view = make(job, false);
+    view->show();
+    answer();
+    type(*view, "!");
+    view->pauseAction()->trigger();
+    fake.answerUpdate(std::make_exception_ptr(AppModelError::jobBusy()));
+    settle();
+    EXPECT_TRUE(fake.jobs().front().isEnabled);
+    EXPECT_TRUE(view->draft().isEnabled);
+    EXPECT_EQ(view->draft().name, "Photos!");
+    EXPECT_TRUE(view->errorLine()->isVisible());
+
+    view->pauseAction()->trigger();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos");
+    fake.answerUpdate();
+    settle();
+    EXPECT_FALSE(fake.jobs().front().isEnabled);
+    EXPECT_FALSE(view->draft().isEnabled);
+    EXPECT_EQ(view->draft().name, "Photos!");
+    EXPECT_TRUE(view->hasChanges());
+    EXPECT_EQ(view->pauseAction()->text(), "Resume automatic runs");
+    // The error stays until a save succeeds.
+    EXPECT_TRUE(view->errorLine()->isVisible());
+
+    // Resumed from the job list: the draft follows and keeps its edits.
+    SyncJob resumed = job;
+    resumed.isEnabled = true;
+    fake.setJobs({resumed});
+    EXPECT_TRUE(view->draft().isEnabled);
+    EXPECT_EQ(view->draft().name, "Photos!");
+}
+
+TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
+    RunRecord record;
+    record.jobID = job.id;
+    record.outcome = RunOutcome::needsReview("Many files would be deleted.");
+    fake.setLastRecord(record);
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    auto view = make(job, false);
+    view->show();
+    // Parked before the editor was built: the review is open at once.
+    ASSERT_NE(view->sheet(), nullptr);
+    EXPECT_TRUE(view->sheet()->isReview());
+    EXPECT_TRUE(view->sheet()->isModal());
+    EXPECT_EQ(view->reviewReason(), "Many files would be deleted.");
+    QList<QLabel*> labels = view->sheet()->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](QLabel* l) { return l->text() == "Many files would be deleted."; }));
+    auto* continueButton = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
+    ASSERT_NE(continueButton, nullptr);
+    continueButton->click();
+    continueButton->click();
+    EXPECT_EQ(fake.confirmCalls.size(), 1u);
+    EXPECT_TRUE(fake.declineCalls.empty());
+    EXPECT_EQ(view->sheet(), nullptr);
+
+    // A second parked run; Escape declines once.
+    fake.setStatus(job.id, std::nullopt);
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    ASSERT_NE(view->sheet(), nullptr);
+    QPointer<PreviewSheet> review = view->sheet();
+    QTest::keyClick(review, Qt::Key_Escape);
+    if (review) QTest::keyClick(review, Qt::Key_Escape);
+    EXPECT_EQ(fake.declineCalls.size(), 1u);
+    EXPECT_EQ(fake.confirmCalls.size(), 1u);
+
+    // A plain preview answers neither way.
+    fake.setStatus(job.id, std::nullopt);
+    answer();
+    view->startPreview();
+    fake.answerPreview(SyncPlan{});
+    settle();
+    ASSERT_NE(view->sheet(), nullptr);
+    EXPECT_FALSE(view->sheet()->isReview());
+    QTest::keyClick(view->sheet(), Qt::Key_Escape);
+    EXPECT_EQ(view->sheet(), nullptr);
+    EXPECT_EQ(fake.declineCalls.size(), 1u);
+    EXPECT_EQ(fake.confirmCalls.size(), 1u);
+
+    // A failed preview shows its text.
+    view->startPreview();
+    fake.answerPreview(std::make_exception_ptr(AppModelError::jobBusy()));
+    settle();
+    EXPECT_EQ(view->errorLine()->text(), QString::fromUtf8(AppModelError::jobBusy().what()));
+
+    // Going away with a review open answers nothing.
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    ASSERT_NE(view->sheet(), nullptr);
+    view.reset();
+    settle();
+    EXPECT_EQ(fake.declineCalls.size(), 1u);
+    EXPECT_EQ(fake.confirmCalls.size(), 1u);
+}
+
+TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
+    job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
+    job.options.ejectWhenDone = true;
+    job.filters.patterns = {"*.tmp"};
+    fake.setJobs({job});
+    auto view = make(job, false);
+    view->show();
+    view->settingsTab()->click();
+    EXPECT_FALSE(view->advancedContent()->isVisible());
+    // "Edit in Advanced" opens the group, and every later editor with it.
+    SimpleWhenSection* when = view->whenSection();
+    ASSERT_NE(when->editAdvancedButton(), nullptr);
+    when->editAdvancedButton()->click();
+    EXPECT_TRUE(view->advancedContent()->isVisible());
+    EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
+
+    view->resetButton()->click();
+    EXPECT_TRUE(view->draft().triggers.empty());
+    EXPECT_FALSE(view->draft().options.ejectWhenDone);
+    EXPECT_EQ(view->draft().options.archiveRetentionDays, 30);
+    EXPECT_EQ(view->draft().options.deleteGuardPercent, 20);
+    EXPECT_TRUE(view->draft().filters.patterns.empty());
+    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
+    EXPECT_TRUE(fake.pendingUpdates.empty());
+
+    SyncJob simple = job;
+    simple.triggers = {Trigger::onConnect(ConnectAction::run), Trigger::daily({8, 0})};
+    view->editDraft(simple);
+    view->resetAdvanced();
+    EXPECT_EQ(view->draft().triggers, simple.triggers);
+}
+
+TEST_F(JobDetailViewTest, KeyboardShortcuts) {
+    auto view = make(job, false);
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    answer();
+    view->nameField()->setFocus();
+    type(*view, "s");
+    answer();
+    QTest::keyClick(view->nameField(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
+
+    auto fresh = make(SyncJob::newJob("New"), true);
+    int dismissed = 0;
+    QObject::connect(fresh.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
+    fresh->show();
+    fresh->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(fresh.get()));
+    fresh->nameField()->setFocus();
+    QTest::keyClick(fresh->nameField(), Qt::Key_Return);
+    EXPECT_TRUE(fake.pendingAdds.empty());
+    answer();
+    QTest::keyClick(fresh->nameField(), Qt::Key_Return);
+    EXPECT_EQ(fake.pendingAdds.size(), 1u);
+    QTest::keyClick(fresh->nameField(), Qt::Key_Escape);
+    EXPECT_EQ(dismissed, 1);
+}
+
+TEST_F(JobDetailViewTest, Renders) {
+    const auto save = [](QWidget& widget, const QString& name) {
+        const QString path = WidgetRender::savePng(WidgetRender::image(widget, 2), name);
+        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
+        EXPECT_GT(QFileInfo(path).size(), 0);
+    };
+    {
+        auto fresh = make(SyncJob::newJob("New job"), true);
+        fresh->show();
+        answer(errors({ValidationIssue::missingSource, ValidationIssue::missingDestination}));
+        save(*fresh, QStringLiteral("job-editor-new"));
+    }
+    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+    auto view = make(job, false);
+    view->show();
+    answer(ValidationReport{{}, {ValidationWarning::caseSensitivityMismatch}});
+    save(*view, QStringLiteral("job-editor-overview"));
+    view->settingsTab()->click();
+    save(*view, QStringLiteral("job-editor-settings"));
+    SyncProgress progress;
+    progress.phase = SyncPhase::transferring;
+    progress.fraction = 0.4;
+    fake.setStatus(job.id, RunStatus::running(progress));
+    save(*view, QStringLiteral("job-editor-running"));
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    ASSERT_NE(view->sheet(), nullptr);
+    view->sheet()->resize(PreviewSheet::minimumWidth, PreviewSheet::minimumHeight);
+    save(*view->sheet(), QStringLiteral("job-editor-review"));
+}
+
+}  // namespace
+}  // namespace kelto
