@@ -73,6 +73,7 @@ JobSidebarRow::JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::
     name_->setObjectName(QStringLiteral("jobName"));
     name_->setFixedHeight(18);
     name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    name_->installEventFilter(this);
     dot_ = new DeviceDot(job_, strings_, std::move(sources), this);
     nameLine->addWidget(name_, 1);
     nameLine->addWidget(dot_);
@@ -119,9 +120,10 @@ void JobSidebarRow::refresh() {
     setToolTip(name + strings_.text(QStringLiteral(" \u2014 "), locale()) + modeLabel());
 }
 
-void JobSidebarRow::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    refresh();
+bool JobSidebarRow::eventFilter(QObject* watched, QEvent* event) {
+    // The name is cut to the width its label ends up with.
+    if (watched == name_ && event->type() == QEvent::Resize) refresh();
+    return QWidget::eventFilter(watched, event);
 }
 
 void JobSidebarRow::changeEvent(QEvent* event) {
