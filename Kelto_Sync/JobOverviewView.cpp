@@ -12,6 +12,8 @@
 #include "Kelto_Sync/ProgressPanel.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
+#include "Kelto_Sync/Status/DeviceDot.h"
+#include "Kelto_Sync/Status/RunStatusView.h"
 #include "Kelto_Sync/internal/FittingBox.h"
 #include "Kelto_Sync/internal/TextTone.h"
 
@@ -422,16 +424,20 @@ void JobOverviewView::refreshLiveStatus() {
             if (parts_.runStatus) {
                 statusView_ = parts_.runStatus(*status, live);
             } else {
-                auto* line = textLabel("runStatus", live);
-                line->setText(strings_.text(kind == RunStatus::Kind::queued ? QStringLiteral("Queued")
-                                                                            : QStringLiteral("Needs review"),
-                                            locale()));
-                statusView_ = line;
+                statusView_ = new RunStatusView(*status, strings_, live);
+                statusView_->setObjectName(QStringLiteral("runStatus"));
             }
             liveLayout_->addWidget(statusView_);
         }
     }
     if (progress_ != nullptr) progress_->setProgress(status->as<RunStatus::Running>()->progress);
+}
+
+JobOverviewView::Parts JobOverviewView::Parts::standard(SyncStrings strings) {
+    Parts parts;
+    parts.deviceDot = [strings](const SyncJob& job, QWidget* parent) { return new DeviceDot(job, strings, DeviceDot::Sources::system(), parent); };
+    parts.runStatus = [strings](const RunStatus& status, QWidget* parent) { return new RunStatusView(status, strings, parent); };
+    return parts;
 }
 
 }  // namespace kelto

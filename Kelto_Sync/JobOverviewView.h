@@ -34,10 +34,13 @@ class JobOverviewView : public QScrollArea {
 
 public:
     // The shell's own status widgets; an absent device dot shows nothing,
-    // an absent status view a plain line.
+    // an absent status view the standard one.
     struct Parts {
         std::function<QWidget*(const SyncJob& job, QWidget* parent)> deviceDot;
         std::function<QWidget*(const RunStatus& status, QWidget* parent)> runStatus;
+
+        // The shell's DeviceDot and RunStatusView on the system's volumes.
+        static Parts standard(SyncStrings strings);
     };
 
     JobOverviewView(AppModelAdapter& model, SyncJob job, SyncStrings strings, std::function<void()> preview,

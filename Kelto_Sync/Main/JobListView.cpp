@@ -1,0 +1,386 @@
+#include "Kelto_Sync/Main/JobListView.h"
+
+#include "FenraCore/FenraIcon.h"
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/FoldedTile.h"
+#include "FenraCore/SymbolImage.h"
+#include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Main/JobSidebarRow.h"
+
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace kelto {
+
+namespace {
+constexpr int sheetWidth = 560;
+constexpr int sheetHeight = 600;
+constexpr int emptyTileSide = 56;
+
+QString skipText(SkipReason reason) {
+    switch (reason) {
+    case SkipReason::deviceNotConnected: return QStringLiteral("Device not connected");
+    case SkipReason::folderMissing: return QStringLiteral("Folder missing");
+    case SkipReason::identityMismatch: return QStringLiteral("Different disk");
+    case SkipReason::onBattery: return QStringLiteral("Running on battery");
+    }
+    return {};
+}
+}  // namespace
+
+JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFactory editors,
+                         DeviceDot::Sources sources, QWidget* parent)
+    : QSplitter(Qt::Horizontal, parent),
+      model_(&model),
+      strings_(strings),
+      editors_(std::move(editors)),
+      sources_(std::move(sources)) {
+    const QLocale where = locale();
+    setMinimumSize(760, 520);
+    setChildrenCollapsible(false);
+
+    auto* sidebar = new QWidget(this);
+    sidebar->setObjectName(QStringLiteral("sidebar"));
+    sidebar->setMinimumWidth(220);
+    sidebar->setMaximumWidth(340);
+    auto* side = new QVBoxLayout(sidebar);
+    auto* header = new QHBoxLayout;
+    auto* title = new QLabel(strings_.text(QStringLiteral("Jobs"), where), sidebar);
+    title->setObjectName(QStringLiteral("sidebarTitle"));
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    const QColor ink = palette().color(QPalette::ButtonText);
+    const auto toolButton = [&](const QString& text, FenraIcon icon, const char* name) {
+        auto* button = new QPushButton(SymbolImage::icon(icon, ink), QString(), sidebar);
+        button->setObjectName(QLatin1String(name));
+        button->setFlat(true);
+        button->setToolTip(strings_.text(text, where));
+        button->setAccessibleName(strings_.text(text, where));
+        return button;
+    };
+    new_ = toolButton(QStringLiteral("New job"), FenraIcon::add, "newJob");
+    delete_ = toolButton(QStringLiteral("Delete job"), FenraIcon::delete_, "deleteJob");
+    header->addWidget(title, 1);
+    header->addWidget(new_);
+    header->addWidget(delete_);
+    side->addLayout(header);
+    list_ = new QListWidget(sidebar);
+    list_->setObjectName(QStringLiteral("jobs"));
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    QPalette tinted = list_->palette();
+    tinted.setColor(QPalette::Highlight, FenraTheme::accent().color(palette()));
+    list_->setPalette(tinted);
+    side->addWidget(list_, 1);
+
+    detail_ = new QStackedWidget(this);
+    empty_ = new QWidget(detail_);
+    empty_->setObjectName(QStringLiteral("emptyState"));
+    auto* emptyLayout = new QVBoxLayout(empty_);
+    emptyLayout->setContentsMargins(24, 24, 24, 24);
+    emptyLayout->setSpacing(16);
+    emptyLayout->addStretch(1);
+    auto* tile = new QLabel(empty_);
+    QPixmap tilePicture(QSize(emptyTileSide, emptyTileSide) * devicePixelRatioF());
+    tilePicture.setDevicePixelRatio(devicePixelRatioF());
+    tilePicture.fill(Qt::transparent);
+    {
+        QPainter painter(&tilePicture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        FoldedTile(FenraIcon::copy, TileTint::sky, emptyTileSide).paint(painter, QPointF(0, 0), palette());
+    }
+    tile->setPixmap(tilePicture);
+    auto* heading = new QLabel(strings_.text(QStringLiteral("No job selected"), where), empty_);
+    QFont headingFont = heading->font();
+    headingFont.setPixelSize(17);
+    headingFont.setWeight(QFont::DemiBold);
+    heading->setFont(headingFont);
+    auto* hint = new QLabel(strings_.text(QStringLiteral("Create a job to keep two folders in sync."), where), empty_);
+    QPalette secondary = hint->palette();
+    secondary.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(palette()));
+    hint->setPalette(secondary);
+    auto* emptyNew = new QPushButton(strings_.text(QStringLiteral("New job"), where), empty_);
+    emptyNew->setObjectName(QStringLiteral("emptyNewJob"));
+    emptyNew->setDefault(true);
+    emptyNew->setAccessibleName(strings_.text(QStringLiteral("New job"), where));
+    for (QWidget* widget : {static_cast<QWidget*>(tile), static_cast<QWidget*>(heading), static_cast<QWidget*>(hint),
+                            static_cast<QWidget*>(emptyNew)}) {
+        emptyLayout->addWidget(widget, 0, Qt::AlignHCenter);
+    }
+    emptyLayout->addStretch(1);
+    detail_->addWidget(empty_);
+
+    addWidget(sidebar);
+    addWidget(detail_);
+    setStretchFactor(1, 1);
+    setSizes({260, 500});
+
+    connect(new_, &QPushButton::clicked, this, &JobListView::newJob);
+    connect(emptyNew, &QPushButton::clicked, this, &JobListView::newJob);
+    connect(delete_, &QPushButton::clicked, this, &JobListView::confirmDelete);
+    connect(list_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (syncingList_ || item == nullptr) return;
+        select(Uuid::parse(item->data(Qt::UserRole).toString().toStdString()));
+    });
+    connect(list_, &QListWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QListWidgetItem* item = list_->itemAt(at);
+        if (item == nullptr) return;
+        const auto id = Uuid::parse(item->data(Qt::UserRole).toString().toStdString());
+        const SyncJob* job = id ? model_->job(*id) : nullptr;
+        if (job == nullptr) return;
+        QMenu* menu = contextMenu(*job, this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(list_->viewport()->mapToGlobal(at));
+    });
+    connect(model_, &AppModelAdapter::jobsChanged, this, [this] {
+        rebuildList();
+        refreshDetail();
+        refreshButtons();
+    });
+    connect(model_, &AppModelAdapter::statusesChanged, this, [this] {
+        refreshRows();
+        refreshButtons();
+    });
+    connect(model_, &AppModelAdapter::lastRecordsChanged, this, &JobListView::refreshRows);
+    connect(model_, &AppModelAdapter::requestedJobIDChanged, this, [this] {
+        if (isVisible()) applyRequestedJob();
+    });
+    connect(model_, &AppModelAdapter::manualSkipChanged, this, &JobListView::showSkip);
+    connect(model_, &AppModelAdapter::errorMessageChanged, this, &JobListView::showError);
+
+    rebuildList();
+    refreshDetail();
+    refreshButtons();
+}
+
+SyncJob JobListView::makeNewJob(const SyncStrings& strings, const QLocale& locale) {
+    return SyncJob::newJob(strings.text(QStringLiteral("New job"), locale).toStdString());
+}
+
+bool JobListView::busy(const Uuid& jobID) const { return model_->status(jobID) != nullptr; }
+
+void JobListView::select(std::optional<Uuid> jobID) {
+    selection_ = jobID;
+    syncingList_ = true;
+    list_->setCurrentItem(nullptr);
+    list_->clearSelection();
+    for (int row = 0; row < list_->count(); ++row) {
+        QListWidgetItem* item = list_->item(row);
+        if (jobID && item->data(Qt::UserRole).toString() == QString::fromStdString(jobID->string())) {
+            list_->setCurrentItem(item);
+        }
+    }
+    syncingList_ = false;
+    refreshDetail();
+    refreshButtons();
+}
+
+void JobListView::rebuildList() {
+    const auto& jobs = model_->jobs();
+    bool sameOrder = jobs.size() == static_cast<std::size_t>(list_->count());
+    for (std::size_t i = 0; sameOrder && i < jobs.size(); ++i) {
+        sameOrder = list_->item(static_cast<int>(i))->data(Qt::UserRole).toString() ==
+                    QString::fromStdString(jobs[i].id.string());
+    }
+    if (sameOrder) {
+        refreshRows();
+        return;
+    }
+    syncingList_ = true;
+    list_->clear();
+    rows_.clear();
+    for (const SyncJob& job : jobs) {
+        auto* item = new QListWidgetItem(list_);
+        item->setData(Qt::UserRole, QString::fromStdString(job.id.string()));
+        const RunStatus* status = model_->status(job.id);
+        const RunRecord* record = model_->lastRecord(job.id);
+        auto* row = new JobSidebarRow(job, status ? std::optional(*status) : std::nullopt,
+                                      record ? std::optional(record->outcome) : std::nullopt, strings_, sources_);
+        item->setSizeHint(QSize(0, 48));
+        list_->setItemWidget(item, row);
+        rows_[job.id] = row;
+        if (selection_ == job.id) list_->setCurrentItem(item);
+    }
+    syncingList_ = false;
+}
+
+void JobListView::refreshRows() {
+    for (const SyncJob& job : model_->jobs()) {
+        const auto row = rows_.find(job.id);
+        if (row == rows_.end()) continue;
+        const RunStatus* status = model_->status(job.id);
+        const RunRecord* record = model_->lastRecord(job.id);
+        row->second->setValues(job, status ? std::optional(*status) : std::nullopt,
+                               record ? std::optional(record->outcome) : std::nullopt);
+    }
+}
+
+void JobListView::refreshDetail() {
+    const SyncJob* job = selection_ ? model_->job(*selection_) : nullptr;
+    const std::optional<Uuid> shown = job ? std::optional(job->id) : std::nullopt;
+    // The editor lives as long as its job stays selected: a new id starts afresh.
+    if (shown != editorJob_) {
+        delete editor_;
+        editor_ = nullptr;
+        editorJob_ = shown;
+        if (job != nullptr && editors_) {
+            editor_ = editors_(*job, false, {}, detail_);
+            detail_->addWidget(editor_);
+        }
+    }
+    detail_->setCurrentWidget(editor_ != nullptr ? editor_ : empty_);
+}
+
+void JobListView::refreshButtons() {
+    delete_->setEnabled(selection_.has_value() && !busy(*selection_));
+}
+
+void JobListView::newJob() {
+    if (sheet_) sheet_->deleteLater();
+    const SyncJob job = makeNewJob(strings_, locale());
+    auto* sheet = new QDialog(this);
+    sheet->setObjectName(QStringLiteral("newJobSheet"));
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setFixedSize(sheetWidth, sheetHeight);
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QPointer<QDialog> guard(sheet);
+    const Uuid id = job.id;
+    if (editors_) {
+        layout->addWidget(editors_(job, true, [this, guard, id] {
+            select(id);
+            if (guard) guard->accept();
+        }, sheet));
+    }
+    sheet_ = sheet;
+    sheet->open();
+}
+
+void JobListView::confirmDelete() {
+    if (!selection_) return;
+    // The dialog deletes the job it was opened for: a requested job may
+    // change the selection while it is open.
+    const Uuid target = *selection_;
+    const QLocale where = locale();
+    auto* dialog = new QMessageBox(this);
+    dialog->setObjectName(QStringLiteral("deleteDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setIcon(QMessageBox::Warning);
+    dialog->setText(strings_.text(QStringLiteral("Delete this job?"), where));
+    dialog->setInformativeText(strings_.text(QStringLiteral("The folders and their contents will not be deleted."), where));
+    QPushButton* confirm = dialog->addButton(strings_.text(QStringLiteral("Delete job"), where), QMessageBox::DestructiveRole);
+    dialog->addButton(QMessageBox::Cancel);
+    connect(confirm, &QPushButton::clicked, this, [this, target] {
+        model_->deleteJob(target, this, [this, target](Result<void> result) {
+            if (result.hasValue()) {
+                if (selection_ == target) select(std::nullopt);
+            } else {
+                setPauseFailed(AppModelAdapter::describe(result.error()));
+            }
+        });
+    });
+    deleteDialog_ = dialog;
+    dialog->open();
+}
+
+QMenu* JobListView::contextMenu(const SyncJob& job, QWidget* parent) {
+    const QLocale where = locale();
+    auto* menu = new QMenu(parent);
+    menu->setToolTipsVisible(true);
+    const QString title = strings_.text(
+        job.isEnabled ? QStringLiteral("Pause automatic runs") : QStringLiteral("Resume automatic runs"), where);
+    QAction* action = menu->addAction(title);
+    const bool isBusy = busy(job.id);
+    action->setEnabled(!isBusy);
+    action->setToolTip(isBusy ? strings_.text(QStringLiteral("Stop the current run before changing automatic runs."), where)
+                              : title);
+    connect(action, &QAction::triggered, this, [this, job] {
+        SyncJob flipped = job;
+        flipped.isEnabled = !flipped.isEnabled;
+        model_->updateJob(flipped, this, [this](Result<void> result) {
+            if (!result.hasValue()) setPauseFailed(AppModelAdapter::describe(result.error()));
+        });
+    });
+    return menu;
+}
+
+void JobListView::setPauseFailed(QString text) {
+    error_ = std::move(text);
+    showError();
+}
+
+void JobListView::showEvent(QShowEvent* event) {
+    QSplitter::showEvent(event);
+    applyRequestedJob();
+    showSkip();
+    showError();
+}
+
+void JobListView::applyRequestedJob() {
+    const std::optional<Uuid> requested = model_->requestedJobID();
+    if (!requested) return;
+    select(*requested);
+    model_->model().setRequestedJobID(std::nullopt);
+}
+
+void JobListView::showSkip() {
+    const std::optional<RunRecord>& skip = model_->manualSkip();
+    if (!skip) {
+        if (skipAlert_) skipAlert_->close();
+        return;
+    }
+    if (!isVisible()) return;
+    const QLocale where = locale();
+    if (!skipAlert_) {
+        auto* alert = new QMessageBox(this);
+        alert->setObjectName(QStringLiteral("skipAlert"));
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->setText(strings_.text(QStringLiteral("Sync skipped"), where));
+        alert->addButton(strings_.text(QStringLiteral("OK"), where), QMessageBox::AcceptRole);
+        connect(alert, &QMessageBox::finished, this, [this] {
+            if (model_->manualSkip()) model_->model().setManualSkip(std::nullopt);
+        });
+        skipAlert_ = alert;
+        alert->open();
+    }
+    skipAlert_->setInformativeText(skip->outcome.kind == RunOutcome::Case::skipped
+                                       ? strings_.text(skipText(skip->outcome.skipReason), where)
+                                       : QString());
+}
+
+void JobListView::showError() {
+    const std::optional<std::string>& modelError = model_->errorMessage();
+    if (!error_ && !modelError) return;
+    if (!isVisible()) return;
+    const QString shown = error_ ? *error_ : QString::fromStdString(*modelError);
+    if (!errorAlert_) {
+        const QLocale where = locale();
+        auto* alert = new QMessageBox(this);
+        alert->setObjectName(QStringLiteral("errorAlert"));
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->setIcon(QMessageBox::Warning);
+        alert->setText(strings_.text(QStringLiteral("Unable to complete action"), where));
+        alert->addButton(strings_.text(QStringLiteral("OK"), where), QMessageBox::AcceptRole);
+        connect(alert, &QMessageBox::finished, this, [this] {
+            error_.reset();
+            // Empty optionals go straight to the model: g++ 12 misreads the
+            // adapter's inlined move of one as uninitialised.
+            model_->model().setErrorMessage(std::nullopt);
+        });
+        errorAlert_ = alert;
+        alert->open();
+    }
+    errorAlert_->setInformativeText(shown);
+}
+
+}  // namespace kelto

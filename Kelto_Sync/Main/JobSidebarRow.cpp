@@ -1,0 +1,134 @@
+#include "Kelto_Sync/Main/JobSidebarRow.h"
+
+#include "FenraCore/FenraIcon.h"
+#include "FenraCore/FoldedTile.h"
+#include "Kelto_Sync/Status/JobStatusSlot.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+
+#include <algorithm>
+#include <QVBoxLayout>
+
+namespace kelto {
+
+namespace {
+constexpr int tileSide = 20;
+
+// Qt widgets have no accessible value of their own: the row supplies one.
+class RowAccessible : public QAccessibleWidget {
+public:
+    explicit RowAccessible(JobSidebarRow* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+    QString text(QAccessible::Text kind) const override {
+        const auto* row = static_cast<const JobSidebarRow*>(widget());
+        if (kind == QAccessible::Value) return row->accessibleValue();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("kelto::JobSidebarRow") && object->isWidgetType()) {
+        return new RowAccessible(static_cast<JobSidebarRow*>(object));
+    }
+    return nullptr;
+}
+
+struct ModeLook {
+    FenraIcon icon;
+    TileTint tint;
+    const char* label;
+};
+
+ModeLook modeLook(SyncMode mode) {
+    switch (mode) {
+    case SyncMode::mirror: return {FenraIcon::sync, TileTint::cobalt, "Match source"};
+    case SyncMode::copy: return {FenraIcon::copy, TileTint::sky, "Copy"};
+    case SyncMode::twoWay: return {FenraIcon::sync, TileTint::kelto, "Two-way"};
+    }
+    return {FenraIcon::copy, TileTint::sky, "Copy"};
+}
+}  // namespace
+
+JobSidebarRow::JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::optional<RunOutcome> outcome,
+                             SyncStrings strings, DeviceDot::Sources sources, QWidget* parent)
+    : QWidget(parent), job_(std::move(job)), strings_(strings) {
+    static const bool installed = (QAccessible::installFactory(rowAccessible), true);
+    (void)installed;
+    setFixedHeight(48);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 4, 0, 4);
+    layout->setSpacing(8);
+    tile_ = new QLabel(this);
+    tile_->setObjectName(QStringLiteral("modeTile"));
+    tile_->setFixedSize(tileSide, tileSide);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(4);
+    auto* nameLine = new QHBoxLayout;
+    nameLine->setSpacing(4);
+    name_ = new QLabel(this);
+    name_->setObjectName(QStringLiteral("jobName"));
+    name_->setFixedHeight(18);
+    name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    name_->installEventFilter(this);
+    dot_ = new DeviceDot(job_, strings_, std::move(sources), this);
+    nameLine->addWidget(name_, 1);
+    nameLine->addWidget(dot_);
+    slot_ = new JobStatusSlot(std::move(status), job_.isEnabled, std::move(outcome), strings_, this);
+    column->addLayout(nameLine);
+    column->addWidget(slot_);
+    layout->addWidget(tile_, 0, Qt::AlignVCenter);
+    layout->addLayout(column, 1);
+    refresh();
+}
+
+void JobSidebarRow::setValues(const SyncJob& job, std::optional<RunStatus> status, std::optional<RunOutcome> outcome) {
+    job_ = job;
+    dot_->setJob(job_);
+    slot_->setValues(std::move(status), job_.isEnabled, std::move(outcome));
+    refresh();
+}
+
+QString JobSidebarRow::modeLabel() const { return strings_.text(QLatin1String(modeLook(job_.mode).label), locale()); }
+
+QString JobSidebarRow::accessibleValue() const {
+    return slot_->caption() + strings_.text(QStringLiteral(", "), locale()) + modeLabel();
+}
+
+void JobSidebarRow::refresh() {
+    const ModeLook look = modeLook(job_.mode);
+    const qreal ratio = devicePixelRatioF();
+    QPixmap tile(QSize(tileSide, tileSide) * ratio);
+    tile.setDevicePixelRatio(ratio);
+    tile.fill(Qt::transparent);
+    {
+        QPainter painter(&tile);
+        painter.setRenderHint(QPainter::Antialiasing);
+        FoldedTile(look.icon, look.tint, tileSide).paint(painter, QPointF(0, 0), palette());
+    }
+    tile_->setPixmap(tile);
+    tile_->setProperty("symbol", symbolName(look.icon));
+    tile_->setProperty("tint", static_cast<int>(look.tint));
+    const QString name = QString::fromStdString(job_.name);
+    // One line, cut at its end; the whole name is in the help text.
+    name_->setText(name_->fontMetrics().elidedText(name, Qt::ElideRight, std::max(0, name_->width())));
+    name_->setToolTip(name);
+    setAccessibleName(name);
+    setToolTip(name + strings_.text(QStringLiteral(" \u2014 "), locale()) + modeLabel());
+}
+
+bool JobSidebarRow::eventFilter(QObject* watched, QEvent* event) {
+    // The name is cut to the width its label ends up with.
+    if (watched == name_ && event->type() == QEvent::Resize) refresh();
+    return QWidget::eventFilter(watched, event);
+}
+
+void JobSidebarRow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) refresh();
+}
+
+}  // namespace kelto

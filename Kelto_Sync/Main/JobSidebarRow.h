@@ -1,0 +1,56 @@
+#pragma once
+
+// A Qt header first: moc's parser stumbles over <concepts> when it is
+// reached before any Qt header.
+#include <QWidget>
+
+#include "Kelto_Sync/Status/DeviceDot.h"
+#include "Kelto_Sync/SyncStrings.h"
+#include "SyncAutomation/RunStatus.h"
+#include "SyncModel/RunOutcome.h"
+#include "SyncModel/SyncJob.h"
+
+#include <optional>
+
+class QLabel;
+
+namespace kelto {
+
+class JobStatusSlot;
+
+// One job of the main window's sidebar: its mode tile, its name with the
+// device dot, and its status slot. Read by assistive technology as one
+// element: the name, then the caption and the mode.
+class JobSidebarRow : public QWidget {
+    Q_OBJECT
+
+public:
+    JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::optional<RunOutcome> outcome, SyncStrings strings,
+                  DeviceDot::Sources sources = DeviceDot::Sources::system(), QWidget* parent = nullptr);
+
+    void setValues(const SyncJob& job, std::optional<RunStatus> status, std::optional<RunOutcome> outcome);
+
+    const SyncJob& job() const { return job_; }
+    QString modeLabel() const;
+    // The caption, ", " and the mode label.
+    QString accessibleValue() const;
+
+    JobStatusSlot* statusSlot() const { return slot_; }
+    DeviceDot* deviceDot() const { return dot_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void refresh();
+
+    SyncJob job_;
+    SyncStrings strings_;
+    QLabel* tile_;
+    QLabel* name_;
+    DeviceDot* dot_;
+    JobStatusSlot* slot_;
+};
+
+}  // namespace kelto

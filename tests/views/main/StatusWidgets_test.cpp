@@ -1,0 +1,173 @@
+#include "FenraCore/FenraTheme.h"
+#include "Kelto_Sync/Status/DeviceDot.h"
+#include "Kelto_Sync/Status/JobRunButton.h"
+#include "Kelto_Sync/Status/JobStatusSlot.h"
+#include "Kelto_Sync/Status/RunStatusView.h"
+#include "tests/support/FakeVolumeSource.h"
+#include "tests/views/main/MainFixtures.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+RunStatus running(SyncPhase phase, std::optional<double> fraction) {
+    SyncProgress progress;
+    progress.phase = phase;
+    progress.fraction = fraction;
+    return RunStatus::running(progress);
+}
+
+TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
+    RunStatusView view(running(SyncPhase::transferring, 0.25), SyncStrings{});
+    view.setLocale(english);
+    auto* bar = view.findChild<QProgressBar*>(QStringLiteral("runStatusBar"));
+    auto* spinner = view.findChild<QProgressBar*>(QStringLiteral("runStatusSpinner"));
+    EXPECT_TRUE(bar->isVisibleTo(&view));
+    EXPECT_EQ(bar->value(), 250);
+    EXPECT_FALSE(spinner->isVisibleTo(&view));
+    EXPECT_EQ(textOf(view, "runStatusText"), "25%");
+
+    struct Case { RunStatus status; QString text; bool spinner; };
+    const Case cases[] = {
+        {running(SyncPhase::transferring, std::nullopt), "phase.transferring", true},
+        {running(SyncPhase::scanning, 0.5), "phase.scanning", true},
+        {RunStatus::awaitingConfirmation(SyncPlan{}), "Needs review", false},
+        {RunStatus::queued(), "Queued", false},
+    };
+    for (const Case& c : cases) {
+        view.setStatus(c.status);
+        EXPECT_EQ(textOf(view, "runStatusText"), c.text);
+        EXPECT_EQ(RunStatusView::text(c.status, SyncStrings{}, english), c.text);
+        EXPECT_FALSE(bar->isVisibleTo(&view)) << c.text.toStdString();
+        EXPECT_EQ(spinner->isVisibleTo(&view), c.spinner) << c.text.toStdString();
+    }
+}
+
+TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
+    const SyncStrings strings;
+    const auto caption = [&](std::optional<RunStatus> s, bool enabled, std::optional<RunOutcome> o) {
+        return JobStatusSlot::caption(s, enabled, o, strings, english);
+    };
+    // A live status wins over paused, paused over the last outcome.
+    EXPECT_EQ(caption(RunStatus::queued(), false, RunOutcome::failed("x")), "Queued");
+    EXPECT_EQ(caption(std::nullopt, false, RunOutcome::failed("x")), "Paused");
+    EXPECT_EQ(caption(std::nullopt, true, RunOutcome::skipped(SkipReason::onBattery)), "Skipped");
+    EXPECT_EQ(caption(std::nullopt, true, std::nullopt), "Never run");
+
+    JobStatusSlot slot(std::nullopt, true, std::nullopt, strings);
+    auto* glyph = slot.findChild<QLabel*>(QStringLiteral("slotGlyph"));
+    const auto expectGlyph = [&](const char* symbol, const FenraColor& colour) {
+        EXPECT_EQ(glyph->property("symbol").toString(), QLatin1String(symbol));
+        EXPECT_EQ(glyph->property("tint").value<QColor>(), colour.color(slot.palette()));
+    };
+    expectGlyph("info.circle", FenraTheme::info());
+    EXPECT_TRUE(slot.toolTip().isEmpty());
+    slot.setValues(std::nullopt, true, RunOutcome::completedWithErrors());
+    expectGlyph("xmark.octagon.fill", FenraTheme::error());
+    slot.setValues(std::nullopt, true, RunOutcome::cancelled());
+    expectGlyph("stop.circle", FenraTheme::info());
+    slot.setValues(std::nullopt, false, RunOutcome::success());
+    EXPECT_EQ(glyph->property("symbol").toString(), "pause");
+    EXPECT_EQ(slot.toolTip(), "Automatic runs are paused. You can still sync manually.");
+    EXPECT_EQ(slot.statusView(), nullptr);
+    // A paused job that runs shows its live status.
+    slot.setValues(running(SyncPhase::transferring, 0.5), false, std::nullopt);
+    ASSERT_NE(slot.statusView(), nullptr);
+    EXPECT_EQ(slot.caption(), "50%");
+    EXPECT_TRUE(slot.toolTip().isEmpty());
+}
+
+TEST(JobRunButtonTest, SyncsOrStopsAndIsNeverDisabled) {
+    int syncs = 0;
+    int stops = 0;
+    JobRunButton button("Photos", std::nullopt, false, SyncStrings{}, [&] { ++syncs; }, [&] { ++stops; });
+    EXPECT_EQ(button.title(), "Sync now");
+    EXPECT_EQ(button.accessibleName(), "Sync now, Photos");
+    EXPECT_EQ(button.toolTip(), "Automatic runs are paused. You can still sync manually.");
+    EXPECT_TRUE(button.isEnabled());
+    button.click();
+    EXPECT_EQ(syncs, 1);
+
+    button.setValues("Photos", RunStatus::queued(), false);
+    EXPECT_EQ(button.title(), "Stop");
+    EXPECT_EQ(button.toolTip(), "Stop");
+    EXPECT_EQ(button.accessibleName(), "Stop, Photos");
+    EXPECT_TRUE(button.isEnabled());
+    button.click();
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(syncs, 1);
+}
+
+TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
+    test::FakeVolumeSource volumes;
+    volumes.add("/", test::volumeIdentity(VolumeKind::internal, "ROOT", "Root"));
+    SyncJob job = sampleJob();
+    job.source = endpoint("/", VolumeKind::internal, "Root");
+    job.source.volume = test::volumeIdentity(VolumeKind::internal, "ROOT", "Root");
+    job.destination.volume = test::volumeIdentity(VolumeKind::removable, "USB", "Backup");
+    EXPECT_TRUE(DeviceDot::requiresWarning(job, volumes));
+
+    SyncJob swapped = job;
+    std::swap(swapped.source, swapped.destination);
+    EXPECT_TRUE(DeviceDot::requiresWarning(swapped, volumes));
+
+    SyncJob network = job;
+    network.destination.volume = test::volumeIdentity(VolumeKind::network, "NAS", "Share");
+    EXPECT_FALSE(DeviceDot::requiresWarning(network, volumes));
+
+    // The device is there but the folder on it is not.
+    volumes.add("/media/ann/Backup", test::volumeIdentity(VolumeKind::removable, "USB", "Backup"));
+    EXPECT_FALSE(DeviceDot::requiresWarning(job, volumes));
+}
+
+TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestStarted) {
+    FakeDotSources fake;
+    fake.warning = true;
+    auto dot = std::make_unique<DeviceDot>(sampleJob(), SyncStrings{}, fake.sources());
+    EXPECT_EQ(fake.subscriptions, 0);
+    dot->show();
+    EXPECT_FALSE(dot->requiresWarning());  // until the first evaluation ends
+    ASSERT_EQ(fake.pending.size(), 1u);
+    fake.runAll();
+    EXPECT_TRUE(dot->requiresWarning());
+    EXPECT_EQ(dot->toolTip(), "Device not connected");
+    EXPECT_EQ(dot->width(), 16);
+
+    // A volume event re-evaluates.
+    fake.warning = false;
+    fake.stream.lock()->push(VolumeEvent::mounted("/media/ann/Backup"));
+    QTRY_COMPARE(fake.pending.size(), 1u);
+    fake.runAll();
+    EXPECT_FALSE(dot->requiresWarning());
+    EXPECT_EQ(dot->width(), 0);
+
+    // Two overlap; the older one, released last, read the volumes before
+    // the newer one and is dropped.
+    SyncJob changed = sampleJob();
+    dot->setJob(changed);
+    dot->setJob(sampleJob());
+    ASSERT_EQ(fake.pending.size(), 2u);
+    auto older = std::move(fake.pending.front());
+    fake.pending.pop_front();
+    fake.runAll();  // the newer: no warning
+    fake.warning = true;
+    older();
+    settle();
+    EXPECT_FALSE(dot->requiresWarning());
+
+    dot->hide();
+    EXPECT_TRUE(fake.stream.expired());
+    dot->show();
+    EXPECT_EQ(fake.subscriptions, 2);
+    EXPECT_FALSE(fake.stream.expired());
+    dot.reset();
+    EXPECT_TRUE(fake.stream.expired());
+}
+
+}  // namespace
+}  // namespace kelto
