@@ -5,6 +5,7 @@
 #include "FenraCore/FoldedTile.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 
 #include <QDialog>
@@ -242,6 +243,19 @@ void JobListView::refreshDetail() {
 
 void JobListView::refreshButtons() {
     delete_->setEnabled(selection_.has_value() && !busy(*selection_));
+}
+
+JobListView::EditorFactory JobListView::standardEditors(AppModelAdapter& model, SyncStrings strings) {
+    return [&model, strings](const SyncJob& original, bool isNew, std::function<void()> onSaved,
+                             QWidget* parent) -> QWidget* {
+        JobDetailView::Services services = JobDetailView::Services::system();
+        services.overviewParts = JobOverviewView::Parts::standard(strings);
+        auto* editor = new JobDetailView(model, original, isNew, strings, std::move(onSaved), parent, services);
+        if (isNew && parent != nullptr) {
+            QObject::connect(editor, &JobDetailView::dismissed, parent, [parent] { parent->window()->close(); });
+        }
+        return editor;
+    };
 }
 
 void JobListView::newJob() {

@@ -42,6 +42,10 @@ public:
     JobListView(AppModelAdapter& model, SyncStrings strings, EditorFactory editors,
                 DeviceDot::Sources sources = DeviceDot::Sources::system(), QWidget* parent = nullptr);
 
+    // The job editor on the system's volumes and desktop; a new job's
+    // editor closes its sheet when dismissed.
+    static EditorFactory standardEditors(AppModelAdapter& model, SyncStrings strings);
+
     static SyncJob makeNewJob(const SyncStrings& strings, const QLocale& locale);
 
     const std::optional<Uuid>& selection() const { return selection_; }

@@ -3,6 +3,8 @@
 // do not depend on the desktop the tests run on.
 #include <QApplication>
 #include <QFont>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,12 @@ int main(int argc, char** argv) {
     if (GTEST_FLAG_GET(list_tests)) {
         // Test discovery needs no application.
         return RUN_ALL_TESTS();
+    }
+    // Each test process keeps its settings to itself: ctest runs the tests
+    // of one binary side by side, and none may see the user's.
+    QTemporaryDir settings;
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, settings.path());
     }
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));

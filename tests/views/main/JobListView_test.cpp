@@ -1,4 +1,5 @@
 #include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 #include "tests/views/main/MainFixtures.h"
@@ -236,6 +237,39 @@ TEST(JobSidebarRowTest, ReadsAsNameThenCaptionAndMode) {
     EXPECT_EQ(row.toolTip(), "Photos \u2014 Copy");
     row.setValues(namedJob("Music", SyncMode::twoWay), RunStatus::queued(), std::nullopt);
     EXPECT_EQ(node->text(QAccessible::Value), "Queued, Two-way");
+}
+
+// The job list with the real editor: a new job's Cancel closes its sheet,
+// Create stores the job and selects it.
+TEST_F(JobListFixture, StandardEditorsCloseTheSheetOnCancelAndSelectTheCreatedJob) {
+    fake.setJobs({photos});
+    JobListView view(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());
+    view.setLocale(english);
+    view.show();
+    view.select(photos.id);
+    settle();
+    EXPECT_TRUE(qobject_cast<JobDetailView*>(view.editor()));
+
+    view.newJob();
+    QPointer<QDialog> sheet = view.newJobSheet();
+    sheet->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+    settle();
+    EXPECT_TRUE(sheet.isNull() || !sheet->isVisible());
+    EXPECT_EQ(view.selection(), photos.id);
+
+    view.newJob();
+    sheet = view.newJobSheet();
+    while (!fake.pendingValidations.empty()) fake.answerValidation();
+    settle();
+    auto* create = sheet->findChild<QPushButton*>(QStringLiteral("create"));
+    ASSERT_TRUE(create->isEnabled());
+    create->click();
+    ASSERT_EQ(fake.pendingAdds.size(), 1u);
+    const Uuid created = fake.pendingAdds.front().first.id;
+    fake.answerAdd();
+    settle();
+    EXPECT_EQ(view.selection(), created);
+    EXPECT_TRUE(sheet.isNull() || !sheet->isVisible());
 }
 
 }  // namespace
