@@ -18,6 +18,8 @@ ModeSection::ModeSection(SyncStrings strings, Report report, QWidget* parent)
     : EditorSection(strings, std::move(report), parent) {
     auto* column = new QVBoxLayout(this);
     picker_ = new QComboBox;
+    // Its texts arrive with the job, after the first layout.
+    picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     for (const SyncMode mode : order) {
         picker_->addItem(QString(), static_cast<int>(mode));
     }

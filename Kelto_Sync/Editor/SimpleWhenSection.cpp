@@ -71,6 +71,8 @@ SimpleWhenSection::SimpleWhenSection(SyncStrings strings, Report report, std::fu
     column->addWidget(simple_);
 
     schedule_ = new QComboBox;
+    // Its texts arrive with the job, after the first layout.
+    schedule_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     schedule_->addItem(QString(), int(none));
     schedule_->addItem(QString(), int(daily));
     schedule_->addItem(QString(), int(weekly));
