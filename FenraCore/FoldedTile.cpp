@@ -83,3 +83,18 @@ void FoldedTile::paint(QPainter& painter, const QPointF& origin, const QPalette&
 }
 
 }  // namespace kelto
+
+namespace kelto {
+
+QPixmap FoldedTile::pixmap(const QPalette& palette, qreal devicePixelRatio) const {
+    const int side = static_cast<int>(std::ceil(size));
+    QPixmap tile(QSize(side, side) * devicePixelRatio);
+    tile.setDevicePixelRatio(devicePixelRatio);
+    tile.fill(Qt::transparent);
+    QPainter painter(&tile);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paint(painter, QPointF(0, 0), palette);
+    return tile;
+}
+
+}  // namespace kelto

@@ -5,6 +5,7 @@
 
 #include <QPainterPath>
 #include <QPalette>
+#include <QPixmap>
 #include <QString>
 
 class QPainter;
@@ -40,6 +41,8 @@ struct FoldedTile {
     // (the kit preferences) a half-point separator border runs inside the
     // outline; `palette` gives the separator colour.
     void paint(QPainter& painter, const QPointF& origin, const QPalette& palette) const;
+    // The tile alone, for a label, at the given device pixel ratio.
+    QPixmap pixmap(const QPalette& palette, qreal devicePixelRatio) const;
 };
 
 }  // namespace kelto

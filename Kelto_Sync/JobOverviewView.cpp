@@ -310,16 +310,7 @@ void JobOverviewView::buildEndpoints() {
 void JobOverviewView::refresh() {
     const QLocale where = locale();
     const ModeLook look = modeLook(job_.mode);
-    const qreal ratio = devicePixelRatioF();
-    QPixmap tile(QSize(tileSide, tileSide) * ratio);
-    tile.setDevicePixelRatio(ratio);
-    tile.fill(Qt::transparent);
-    {
-        QPainter painter(&tile);
-        painter.setRenderHint(QPainter::Antialiasing);
-        FoldedTile(look.icon, look.tint, tileSide).paint(painter, QPointF(0, 0), palette());
-    }
-    modeTile_->setPixmap(tile);
+    modeTile_->setPixmap(FoldedTile(look.icon, look.tint, tileSide).pixmap(palette(), devicePixelRatioF()));
     modeTitle_->setText(strings_.text(QLatin1String(look.title), where));
     modeDescription_->setText(strings_.text(QLatin1String(look.description), where));
     // Without an archive, what the description says goes to the archive is deleted.

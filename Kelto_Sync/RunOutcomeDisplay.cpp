@@ -46,4 +46,14 @@ const FenraColor& RunOutcomeDisplay::iconColor(const RunOutcome& outcome) {
     return FenraTheme::error();
 }
 
+QString RunOutcomeDisplay::skipReason(SkipReason reason) {
+    switch (reason) {
+    case SkipReason::deviceNotConnected: return QStringLiteral("Device not connected");
+    case SkipReason::folderMissing: return QStringLiteral("Folder missing");
+    case SkipReason::identityMismatch: return QStringLiteral("Different disk");
+    case SkipReason::onBattery: return QStringLiteral("Running on battery");
+    }
+    return {};
+}
+
 }  // namespace kelto

@@ -15,6 +15,8 @@ struct RunOutcomeDisplay {
     static QString title(const RunOutcome& outcome);
     static FenraIcon icon(const RunOutcome& outcome);
     static const FenraColor& iconColor(const RunOutcome& outcome);
+    // The key of why a run was skipped.
+    static QString skipReason(SkipReason reason);
 };
 
 }  // namespace kelto

@@ -5,6 +5,7 @@
 #include "FenraCore/FoldedTile.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 
@@ -26,15 +27,6 @@ constexpr int sheetWidth = 560;
 constexpr int sheetHeight = 600;
 constexpr int emptyTileSide = 56;
 
-QString skipText(SkipReason reason) {
-    switch (reason) {
-    case SkipReason::deviceNotConnected: return QStringLiteral("Device not connected");
-    case SkipReason::folderMissing: return QStringLiteral("Folder missing");
-    case SkipReason::identityMismatch: return QStringLiteral("Different disk");
-    case SkipReason::onBattery: return QStringLiteral("Running on battery");
-    }
-    return {};
-}
 }  // namespace
 
 JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFactory editors,
@@ -91,15 +83,7 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     emptyLayout->setSpacing(16);
     emptyLayout->addStretch(1);
     auto* tile = new QLabel(empty_);
-    QPixmap tilePicture(QSize(emptyTileSide, emptyTileSide) * devicePixelRatioF());
-    tilePicture.setDevicePixelRatio(devicePixelRatioF());
-    tilePicture.fill(Qt::transparent);
-    {
-        QPainter painter(&tilePicture);
-        painter.setRenderHint(QPainter::Antialiasing);
-        FoldedTile(FenraIcon::copy, TileTint::sky, emptyTileSide).paint(painter, QPointF(0, 0), palette());
-    }
-    tile->setPixmap(tilePicture);
+    tile->setPixmap(FoldedTile(FenraIcon::copy, TileTint::sky, emptyTileSide).pixmap(palette(), devicePixelRatioF()));
     auto* heading = new QLabel(strings_.text(QStringLiteral("No job selected"), where), empty_);
     QFont headingFont = heading->font();
     headingFont.setPixelSize(17);
@@ -368,7 +352,7 @@ void JobListView::showSkip() {
         alert->open();
     }
     skipAlert_->setInformativeText(skip->outcome.kind == RunOutcome::Case::skipped
-                                       ? strings_.text(skipText(skip->outcome.skipReason), where)
+                                       ? strings_.text(RunOutcomeDisplay::skipReason(skip->outcome.skipReason), where)
                                        : QString());
 }
 

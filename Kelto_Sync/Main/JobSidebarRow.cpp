@@ -100,16 +100,7 @@ QString JobSidebarRow::accessibleValue() const {
 
 void JobSidebarRow::refresh() {
     const ModeLook look = modeLook(job_.mode);
-    const qreal ratio = devicePixelRatioF();
-    QPixmap tile(QSize(tileSide, tileSide) * ratio);
-    tile.setDevicePixelRatio(ratio);
-    tile.fill(Qt::transparent);
-    {
-        QPainter painter(&tile);
-        painter.setRenderHint(QPainter::Antialiasing);
-        FoldedTile(look.icon, look.tint, tileSide).paint(painter, QPointF(0, 0), palette());
-    }
-    tile_->setPixmap(tile);
+    tile_->setPixmap(FoldedTile(look.icon, look.tint, tileSide).pixmap(palette(), devicePixelRatioF()));
     tile_->setProperty("symbol", symbolName(look.icon));
     tile_->setProperty("tint", static_cast<int>(look.tint));
     const QString name = QString::fromStdString(job_.name);

@@ -28,16 +28,6 @@ QLabel* plainLabel(const QString& text, const char* name, QWidget* parent) {
     return label;
 }
 
-QString skipReasonText(SkipReason reason) {
-    switch (reason) {
-    case SkipReason::deviceNotConnected: return QStringLiteral("Device not connected");
-    case SkipReason::folderMissing: return QStringLiteral("Folder missing");
-    case SkipReason::identityMismatch: return QStringLiteral("Different disk");
-    case SkipReason::onBattery: return QStringLiteral("Running on battery");
-    }
-    return {};
-}
-
 // Permission failures read this way in rsync's messages; the case matters.
 bool lacksPermission(const RunStats& stats) {
     return std::any_of(stats.errors.begin(), stats.errors.end(), [](const std::string& message) {
@@ -141,7 +131,7 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
     switch (record.outcome.kind) {
     case RunOutcome::Case::failed: add(QString::fromStdString(record.outcome.message), "failure"); break;
     case RunOutcome::Case::skipped:
-        add(strings.text(skipReasonText(record.outcome.skipReason), where), "skipReason");
+        add(strings.text(RunOutcomeDisplay::skipReason(record.outcome.skipReason), where), "skipReason");
         break;
     case RunOutcome::Case::needsReview: add(QString::fromStdString(record.outcome.message), "review"); break;
     default: break;
