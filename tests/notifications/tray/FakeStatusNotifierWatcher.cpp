@@ -15,11 +15,7 @@ FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(const std::string& address)
         SD_BUS_VTABLE_START(0),
         SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", &FakeStatusNotifierWatcher::registerItem,
                       SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD("RegisterStatusNotifierHost", "s", "", &FakeStatusNotifierWatcher::registerHost,
-                      SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_PROPERTY("IsStatusNotifierHostRegistered", "b", &FakeStatusNotifierWatcher::hostRegistered, 0, 0),
-        SD_BUS_PROPERTY("ProtocolVersion", "i", &FakeStatusNotifierWatcher::protocolVersion, 0, 0),
-        SD_BUS_PROPERTY("RegisteredStatusNotifierItems", "as", &FakeStatusNotifierWatcher::registeredItems, 0, 0),
         SD_BUS_VTABLE_END,
     };
     if (sd_bus_add_object_vtable(service_.bus(), nullptr, watcherPath, watcherInterface, vtable, this) < 0)
@@ -54,29 +50,9 @@ int FakeStatusNotifierWatcher::registerItem(sd_bus_message* message, void* userd
     return sd_bus_reply_method_return(message, "");
 }
 
-int FakeStatusNotifierWatcher::registerHost(sd_bus_message* message, void*, sd_bus_error*) {
-    return sd_bus_reply_method_return(message, "");
-}
-
 int FakeStatusNotifierWatcher::hostRegistered(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
                                               void*, sd_bus_error*) {
     return sd_bus_message_append(reply, "b", 1);
-}
-
-int FakeStatusNotifierWatcher::protocolVersion(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
-                                               void*, sd_bus_error*) {
-    return sd_bus_message_append(reply, "i", 0);
-}
-
-int FakeStatusNotifierWatcher::registeredItems(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
-                                               void* userdata, sd_bus_error*) {
-    auto& self = *static_cast<FakeStatusNotifierWatcher*>(userdata);
-    const std::lock_guard guard(self.lock_);
-    if (const int r = sd_bus_message_open_container(reply, 'a', "s"); r < 0) return r;
-    for (const auto& item : self.items_) {
-        if (const int r = sd_bus_message_append(reply, "s", item.c_str()); r < 0) return r;
-    }
-    return sd_bus_message_close_container(reply);
 }
 
 }  // namespace kelto::test

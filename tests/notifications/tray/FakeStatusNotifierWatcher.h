@@ -8,9 +8,9 @@
 
 namespace kelto::test {
 
-// org.kde.StatusNotifierWatcher with a host registered, answering on a
-// thread of its own (Qt asks it with blocking calls). It records the items
-// that register and can click one, as a panel does.
+// What Qt asks of org.kde.StatusNotifierWatcher, with a host registered,
+// answering on a thread of its own (Qt asks it with blocking calls). It
+// records the items that register and can click one, as a panel does.
 class FakeStatusNotifierWatcher {
 public:
     explicit FakeStatusNotifierWatcher(const std::string& address);
@@ -21,13 +21,8 @@ public:
 
 private:
     static int registerItem(sd_bus_message* message, void* userdata, sd_bus_error*);
-    static int registerHost(sd_bus_message* message, void* userdata, sd_bus_error*);
     static int hostRegistered(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
                               sd_bus_error*);
-    static int protocolVersion(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
-                               sd_bus_error*);
-    static int registeredItems(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* userdata,
-                               sd_bus_error*);
 
     mutable std::mutex lock_;
     std::vector<std::string> items_;
