@@ -1,0 +1,85 @@
+#include "Kelto_Sync/Tray/TrayPresence.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QLocale>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace kelto {
+namespace {
+
+void call(const std::function<void()>& action) {
+    if (action) action();
+}
+
+}  // namespace
+
+TrayPresence::TrayPresence(TrayActions actions, ContentFactory makeContent, SyncStrings strings, QObject* parent)
+    : QObject(parent), actions_(std::move(actions)), makeContent_(std::move(makeContent)),
+      menu_(std::make_unique<QMenu>()) {
+    const QLocale locale;
+    menu_->addAction(strings.text(QStringLiteral("Open Kelto Sync…"), locale), this,
+                     [this] { call(actions_.openMainWindow); });
+    menu_->addAction(strings.text(QStringLiteral("Sync all"), locale), this, [this] { call(actions_.syncAll); });
+    menu_->addAction(strings.text(QStringLiteral("Settings…"), locale), this, [this] { call(actions_.showSettings); });
+    menu_->addSeparator();
+    QAction* quit = menu_->addAction(strings.text(QStringLiteral("Quit"), locale), this, [this] { call(actions_.quit); });
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    icon_.setToolTip(strings.text(QStringLiteral("Kelto Sync"), locale));
+    icon_.setContextMenu(menu_.get());
+    connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) togglePopup();
+    });
+}
+
+TrayPresence::~TrayPresence() {
+    delete popup_.data();
+}
+
+bool TrayPresence::show() {
+    icon_.show();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TrayPresence::togglePopup() {
+    if (popup_) {
+        popup_->close();
+        return;
+    }
+    auto* popup = new QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint);
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(popup);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (makeContent_) {
+        if (QWidget* content = makeContent_()) layout->addWidget(content);
+    }
+    popup->adjustSize();
+
+    const QRect geometry = icon_.geometry();
+    const QRect anchor = geometry.isValid() && !geometry.isEmpty() ? geometry : QRect(QCursor::pos(), QSize(1, 1));
+    const QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    popup->move(popupPosition(anchor, popup->size(), available));
+    popup_ = popup;
+    popup->show();
+    emit popupOpened();
+}
+
+QPoint TrayPresence::popupPosition(const QRect& anchor, const QSize& size, const QRect& screen) {
+    int x = anchor.center().x() - size.width() / 2;
+    int y = anchor.bottom() + 1;
+    if (screen.isValid()) {
+        if (y + size.height() > screen.bottom() + 1) y = anchor.top() - size.height();
+        x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
+        y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    }
+    return {x, y};
+}
+
+}  // namespace kelto

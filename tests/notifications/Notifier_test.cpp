@@ -1,0 +1,138 @@
+#include "Kelto_Sync/Notifications/Notifier.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace kelto {
+namespace {
+
+class FakeCenter : public NotificationCenter {
+public:
+    void add(const NotificationRequest& request) override { posted.push_back(request); }
+    void requestAuthorization(AuthorizationAnswer answer) override { answers.push_back(std::move(answer)); }
+    void setResponseHandler(ResponseHandler) override {}
+
+    std::vector<NotificationRequest> posted;
+    std::vector<AuthorizationAnswer> answers;
+};
+
+// Settings in a file of the test's own, read back through a fresh object
+// as a later launch would.
+class NotifierTest : public testing::Test {
+protected:
+    void store(const QString& key, const QVariant& value) {
+        {
+            QSettings writer(path(), QSettings::IniFormat);
+            writer.setValue(key, value);
+        }
+        settings_ = std::make_unique<QSettings>(path(), QSettings::IniFormat);
+    }
+    QString path() const { return folder_.filePath(QStringLiteral("settings.ini")); }
+
+    // Posts one of each kind.
+    void postAll(Notifier& notifier) {
+        notifier.notifyProblem(record(RunOutcome::failed("disk full")), "Photos");
+        notifier.notifySuccess(record(RunOutcome::success()), "Photos");
+        notifier.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+        notifier.askToSync(job);
+    }
+    RunRecord record(RunOutcome outcome, std::vector<std::string> errors = {}) {
+        RunRecord r;
+        r.id = Uuid::random();
+        r.jobID = job.id;
+        r.outcome = std::move(outcome);
+        r.stats.errors = std::move(errors);
+        return r;
+    }
+    Notifier notifier() { return Notifier(center, *settings_, SyncStrings()); }
+
+    QTemporaryDir folder_;
+    std::unique_ptr<QSettings> settings_ = std::make_unique<QSettings>(path(), QSettings::IniFormat);
+    FakeCenter center;
+    SyncJob job = SyncJob::newJob("Photos");
+};
+
+TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKinds) {
+    store(Notifier::successKey, true);
+    struct Case {
+        const char* name;
+        std::optional<QVariant> enabled;
+        std::size_t posts;
+    };
+    for (const Case& c : {Case{"unset", std::nullopt, 4}, Case{"true", QVariant(true), 4},
+                          Case{"false", QVariant(false), 0}, Case{"yes", QVariant(QStringLiteral("yes")), 4}}) {
+        SCOPED_TRACE(c.name);
+        if (c.enabled) {
+            store(Notifier::enabledKey, *c.enabled);
+        } else {
+            settings_->remove(Notifier::enabledKey);
+        }
+        center.posted.clear();
+        Notifier n = notifier();
+        postAll(n);
+        EXPECT_EQ(center.posted.size(), c.posts);
+    }
+}
+
+TEST_F(NotifierTest, SuccessNeedsItsOwnSwitch) {
+    Notifier n = notifier();
+    n.notifySuccess(record(RunOutcome::success()), "Photos");
+    EXPECT_TRUE(center.posted.empty());
+
+    store(Notifier::successKey, true);
+    Notifier on = notifier();
+    const RunRecord done = record(RunOutcome::success());
+    on.notifySuccess(done, "Photos");
+    ASSERT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(center.posted[0], (NotificationRequest{QString::fromStdString(done.id.string()), "Sync completed",
+                                                     "Photos", "", QString::fromStdString(job.id.string()), {}}));
+}
+
+TEST_F(NotifierTest, TitlesBodiesAndIdentifiers) {
+    Notifier n = notifier();
+    const QString jobText = QString::fromStdString(job.id.string());
+    const RunRecord failed = record(RunOutcome::failed("disk full"), {"first", "second"});
+    n.notifyProblem(failed, "Photos");
+    n.notifyProblem(record(RunOutcome::completedWithErrors()), "Photos");
+    n.notifyProblem(record(RunOutcome::interrupted()), "Photos");
+    n.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+    n.askToSync(job);
+    ASSERT_EQ(center.posted.size(), 5u);
+
+    EXPECT_EQ(center.posted[0], (NotificationRequest{QString::fromStdString(failed.id.string()), "Sync failed",
+                                                     "Photos\ndisk full\nsecond", "", jobText, {}}));
+    EXPECT_EQ(center.posted[1].title, "Completed with errors");
+    EXPECT_EQ(center.posted[1].body, "Photos");
+    EXPECT_EQ(center.posted[2].title, "Sync failed");
+    EXPECT_EQ(center.posted[2].body, "Photos");
+    EXPECT_EQ(center.posted[3],
+              (NotificationRequest{"review-" + jobText, "Review needed", "Photos\nMany deletions", "", jobText, {}}));
+    EXPECT_EQ(center.posted[4], (NotificationRequest{"ask-" + jobText,
+                                                     "Sync connected device?",
+                                                     "Photos",
+                                                     "SYNC_ASK",
+                                                     jobText,
+                                                     {{"SYNC_NOW", "Sync now"}, {"SKIP", "Skip"}}}));
+    EXPECT_EQ(jobText, jobText.toUpper());
+}
+
+TEST_F(NotifierTest, AuthorizationPassesTheCentresAnswerOrError) {
+    Notifier n = notifier();
+    std::vector<Result<bool>> results;
+    n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
+    n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
+    ASSERT_EQ(center.answers.size(), 2u);
+    center.answers[0](true, nullptr);
+    center.answers[1](false, std::make_exception_ptr(std::runtime_error("refused")));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(results[0].get());
+    EXPECT_THROW(results[1].get(), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,81 @@
+#include "Kelto_Sync/Tray/TrayPresence.h"
+
+#include <QCursor>
+#include <QLabel>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+struct Calls {
+    int open = 0, syncAll = 0, settings = 0, quit = 0;
+};
+
+TrayActions actionsCounting(Calls& calls) {
+    return {[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }};
+}
+
+TEST(TrayPresence, WithoutATrayTheMenuIsStillSetAndEachEntryCallsItsAction) {
+    Calls calls;
+    TrayPresence tray(actionsCounting(calls), [] { return new QLabel(QStringLiteral("content")); }, SyncStrings());
+    // The offscreen platform has no tray.
+    EXPECT_FALSE(tray.show());
+    EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
+    EXPECT_EQ(tray.icon().toolTip(), "Kelto Sync");
+    EXPECT_EQ(tray.popup(), nullptr);
+
+    QStringList titles;
+    for (QAction* action : tray.menu().actions()) {
+        if (action->isSeparator()) continue;
+        titles << action->text();
+        action->trigger();
+    }
+    EXPECT_EQ(titles, (QStringList{"Open Kelto Sync…", "Sync all", "Settings…", "Quit"}));
+    EXPECT_EQ(tray.menu().actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(calls.open, 1);
+    EXPECT_EQ(calls.syncAll, 1);
+    EXPECT_EQ(calls.settings, 1);
+    EXPECT_EQ(calls.quit, 1);
+}
+
+TEST(TrayPresence, AClickWithoutIconGeometryOpensFreshContentAtTheCursorAndASecondClosesIt) {
+    int made = 0;
+    TrayPresence tray({}, [&] {
+        ++made;
+        auto* content = new QLabel(QStringLiteral("content"));
+        content->setFixedSize(360, 120);
+        return content;
+    }, SyncStrings());
+    QCursor::setPos(400, 300);
+    emit tray.icon().activated(QSystemTrayIcon::Context);
+    EXPECT_EQ(tray.popup(), nullptr);
+
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
+    QWidget* popup = tray.popup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::Popup));
+    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_NE(popup->findChild<QLabel*>(), nullptr);
+    EXPECT_EQ(popup->pos(), QPoint(400 - 180, 301));
+
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(tray.popup(), nullptr);
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
+    ASSERT_NE(tray.popup(), nullptr);
+    EXPECT_EQ(made, 2);
+}
+
+TEST(TrayPresence, ThePopupHangsBelowATopIconAndStandsAboveABottomOneInsideTheScreen) {
+    const QRect screen(0, 0, 1280, 800);
+    const QSize size(360, 200);
+    EXPECT_EQ(TrayPresence::popupPosition(QRect(600, 0, 22, 22), size, screen), QPoint(610 - 180, 22));
+    EXPECT_EQ(TrayPresence::popupPosition(QRect(1250, 778, 22, 22), size, screen), QPoint(1280 - 360, 778 - 200));
+    EXPECT_EQ(TrayPresence::popupPosition(QRect(2, 0, 22, 22), size, screen), QPoint(0, 22));
+}
+
+}  // namespace
+}  // namespace kelto

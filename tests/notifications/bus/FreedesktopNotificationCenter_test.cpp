@@ -1,0 +1,217 @@
+// Runs on a session bus of its own (dbus-run-session).
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QObject>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "Kelto_Sync/AppEvents.h"
+#include "Kelto_Sync/Notifications/NotificationRouter.h"
+#include "Platform/Desktop/FreedesktopNotificationCenter.h"
+#include "Platform/Desktop/FreedesktopNotificationCenterError.h"
+#include "tests/views/support/FakeAppModel.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace kelto {
+namespace {
+
+const QString servicePath = QStringLiteral("/org/freedesktop/Notifications");
+const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
+
+// A notification server on a connection of its own: it records Notify calls
+// and hands out ids as servers do, a replaced notification keeping its id.
+class FakeNotificationServer : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call {
+        QString appName;
+        uint replaces;
+        QString summary, body;
+        QStringList actions;
+        QVariantMap hints;
+        int timeout;
+    };
+
+    explicit FakeNotificationServer(QStringList capabilities)
+        : capabilities_(std::move(capabilities)),
+          bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
+        bus_.registerObject(servicePath, this, QDBusConnection::ExportAllSlots);
+        registered = bus_.registerService(serviceName);
+    }
+    ~FakeNotificationServer() override {
+        bus_.unregisterService(serviceName);
+        bus_.unregisterObject(servicePath);
+        QDBusConnection::disconnectFromBus(connectionName);
+    }
+
+    void emitSignal(const QString& name, uint id, const QVariant& argument) {
+        bus_.send(QDBusMessage::createSignal(servicePath, serviceName, name) << id << argument);
+    }
+
+    bool registered = false;
+    bool refuse = false;
+    std::vector<Call> calls;
+
+public slots:
+    QStringList GetCapabilities() { return capabilities_; }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
+        if (refuse) sendErrorReply(QStringLiteral("org.example.Error.Refused"), QStringLiteral("not today"));
+        vendor = version = specVersion = QStringLiteral("1");
+        return QStringLiteral("fake");
+    }
+    uint Notify(const QString& appName, uint replaces, const QString&, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap& hints, int timeout) {
+        calls.push_back({appName, replaces, summary, body, actions, hints, timeout});
+        return replaces != 0 ? replaces : ++lastId_;
+    }
+
+private:
+    static constexpr const char* connectionName = "fake-notification-server";
+    QStringList capabilities_;
+    QDBusConnection bus_;
+    uint lastId_ = 40;
+};
+
+NotificationRequest request(const QString& identifier, const QString& jobID, bool ask = false) {
+    NotificationRequest r{identifier, QStringLiteral("Title ") + identifier, QStringLiteral("A & <b>"), {}, jobID, {}};
+    if (ask) r.actions = {{QStringLiteral("SYNC_NOW"), QStringLiteral("Sync now")}, {QStringLiteral("SKIP"),
+                                                                                     QStringLiteral("Skip")}};
+    return r;
+}
+
+bool waitFor(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 5'000);
+}
+
+QString text(const Uuid& id) {
+    return QString::fromStdString(id.string());
+}
+
+TEST(FreedesktopNotificationCenter, NotifyReplacesPerIdentifierAndAddsButtonsOnlyWhereTheServerHasActions) {
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
+    const QString job = text(Uuid::random());
+    {
+        FakeNotificationServer server({QStringLiteral("actions"), QStringLiteral("body")});
+        ASSERT_TRUE(server.registered);
+        FreedesktopNotificationCenter center;
+        center.add(request("review-" + job, job));
+        center.add(request("review-" + job, job));
+        center.add(request("failure-1", job));
+        center.add(request("failure-2", job));
+        center.add(request("ask-" + job, job, true));
+        ASSERT_TRUE(waitFor([&] { return server.calls.size() == 5; }));
+
+        const auto& first = server.calls[0];
+        EXPECT_EQ(first.appName, "Kelto Sync");
+        EXPECT_EQ(first.replaces, 0u);
+        EXPECT_EQ(first.summary, "Title review-" + job);
+        EXPECT_EQ(first.body, "A & <b>");  // no markup capability: sent as it is
+        EXPECT_EQ(first.actions, (QStringList{"default", ""}));
+        EXPECT_EQ(first.hints.value("desktop-entry").toString(), "kelto-sync");
+        EXPECT_EQ(first.timeout, -1);
+        EXPECT_EQ(server.calls[1].replaces, 41u);  // the second review takes the first one's place
+        EXPECT_EQ(server.calls[2].replaces, 0u);   // two failures stay two
+        EXPECT_EQ(server.calls[3].replaces, 0u);
+        EXPECT_EQ(server.calls[4].actions, (QStringList{"default", "", "SYNC_NOW", "Sync now", "SKIP", "Skip"}));
+    }
+    {
+        FakeNotificationServer server({QStringLiteral("body"), QStringLiteral("body-markup")});
+        FreedesktopNotificationCenter center;
+        center.add(request("ask-" + job, job, true));
+        ASSERT_TRUE(waitFor([&] { return server.calls.size() == 1; }));
+        EXPECT_TRUE(server.calls[0].actions.isEmpty());
+        EXPECT_EQ(server.calls[0].body, "A &amp; &lt;b&gt;");
+    }
+}
+
+TEST(FreedesktopNotificationCenter, ActionsReachTheModelAndClicksOpenTheJobEvenWithoutOne) {
+    FakeNotificationServer server({QStringLiteral("actions")});
+    FakeAppModel model;
+    auto adapter = std::make_unique<AppModelAdapter>(model);
+    NotificationRouter router;
+    router.setModel(adapter.get());
+    FreedesktopNotificationCenter center;
+    router.listen(center);
+    QSignalSpy opened(&AppEvents::shared(), &AppEvents::openJobPosted);
+
+    const Uuid job = Uuid::random();
+    center.add(request("ask-" + text(job), text(job), true));
+    center.add(request("broken", QStringLiteral("not-a-uuid"), true));
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 2; }));
+    const uint ask = 41, broken = 42;
+
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("SYNC_NOW"));
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("SKIP"));
+    server.emitSignal("ActionInvoked", broken, QStringLiteral("SYNC_NOW"));
+    server.emitSignal("ActionInvoked", broken, QStringLiteral("default"));
+    server.emitSignal("ActionInvoked", 99, QStringLiteral("SYNC_NOW"));  // not ours
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
+    ASSERT_TRUE(waitFor([&] { return opened.size() == 1; }));
+    EXPECT_EQ(model.runNowCalls, std::vector<Uuid>{job});
+    EXPECT_EQ(model.declineCalls, std::vector<Uuid>{job});
+    EXPECT_EQ(opened.at(0).at(0).toString(), text(job));
+
+    adapter.reset();  // the model is gone: buttons do nothing, a click still opens the job
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("SYNC_NOW"));
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
+    ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
+    EXPECT_EQ(model.runNowCalls.size(), 1u);
+
+    // A closed notification no longer answers.
+    server.emitSignal("NotificationClosed", ask, 2u);
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
+    center.add(request("later", text(job)));
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 3; }));
+    EXPECT_EQ(opened.size(), 2);
+}
+
+std::pair<bool, std::exception_ptr> authorize(FreedesktopNotificationCenter& center) {
+    std::optional<std::pair<bool, std::exception_ptr>> answer;
+    center.requestAuthorization([&](bool granted, std::exception_ptr error) { answer.emplace(granted, error); });
+    EXPECT_FALSE(answer) << "answered inside the call";
+    EXPECT_TRUE(waitFor([&] { return answer.has_value(); }));
+    return answer.value_or(std::pair<bool, std::exception_ptr>{});
+}
+
+TEST(FreedesktopNotificationCenter, AuthorizationIsAnAnsweringServerAndPostsToNoServerAreDropped) {
+    FreedesktopNotificationCenter center;
+    center.add(request("lost", text(Uuid::random())));
+    const auto none = authorize(center);
+    EXPECT_FALSE(none.first);
+    EXPECT_FALSE(none.second);
+
+    FakeNotificationServer server({});
+    EXPECT_TRUE(authorize(center).first);
+    center.add(request("kept", text(Uuid::random())));
+    ASSERT_TRUE(waitFor([&] { return !server.calls.empty(); }));
+    EXPECT_EQ(server.calls.size(), 1u);
+    EXPECT_EQ(server.calls[0].summary, "Title kept");
+
+    server.refuse = true;
+    const auto refused = authorize(center);
+    EXPECT_FALSE(refused.first);
+    ASSERT_TRUE(refused.second);
+    try {
+        std::rethrow_exception(refused.second);
+    } catch (const FreedesktopNotificationCenterError& error) {
+        EXPECT_EQ(error.name(), "org.example.Error.Refused");
+    }
+
+    const QDBusConnection noBus =
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
+    FreedesktopNotificationCenter unconnected(noBus);
+    unconnected.add(request("nowhere", text(Uuid::random())));
+    EXPECT_FALSE(authorize(unconnected).first);
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+}
+
+}  // namespace
+}  // namespace kelto
+
+#include "FreedesktopNotificationCenter_test.moc"
