@@ -1,0 +1,147 @@
+#include "Kelto_Sync/Settings/UpdateWindow.h"
+#include "tests/settingswin/SettingsFixture.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QUrl>
+
+namespace kelto {
+namespace {
+
+class UpdaterTest : public test::SettingsFixture {
+protected:
+    // A file:// feed with the given content, or a missing file.
+    QString feedURL(const std::optional<QByteArray>& json) {
+        const QString path = home.path() + QStringLiteral("/feed.json");
+        QFile::remove(path);
+        if (json) {
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(*json);
+        }
+        return QUrl::fromLocalFile(path).toString();
+    }
+    // Runs one user check and returns what it found.
+    UpdateCheckResult userCheck(const std::optional<QByteArray>& json) {
+        test::RecordingFeed* feed = nullptr;
+        auto updater = makeUpdater(feedURL(json), &feed);
+        updater->start();
+        QSignalSpy checked(feed, &UpdateFeed::checked);
+        updater->controller().checkForUpdates();
+        EXPECT_FALSE(updater->canCheckForUpdates()) << "no second check while one runs";
+        updater->controller().checkForUpdates();
+        EXPECT_TRUE(checked.wait());
+        EXPECT_EQ(checked.size(), 1);
+        EXPECT_TRUE(updater->canCheckForUpdates());
+        EXPECT_EQ(presented.size(), 1u);
+        return presented.empty() ? UpdateCheckResult{} : presented.back();
+    }
+};
+
+TEST_F(UpdaterTest, StartsOnceAndNeverInRenderTestMode) {
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater({}, &feed);
+    EXPECT_FALSE(updater->canCheckForUpdates());
+    updater->start();
+    updater->start();
+    EXPECT_EQ(feed->starts, 1);
+    EXPECT_TRUE(updater->canCheckForUpdates());
+
+    environment.set("KELTO_SYNC_RENDER_TESTS", "1");
+    auto rendering = makeUpdater({}, &feed);
+    rendering->start();
+    EXPECT_EQ(feed->starts, 0);
+    EXPECT_FALSE(rendering->canCheckForUpdates());
+
+    environment.set("KELTO_SYNC_RENDER_TESTS", "1 ");
+    auto almost = makeUpdater({}, &feed);
+    almost->start();
+    EXPECT_EQ(feed->starts, 1);
+}
+
+TEST_F(UpdaterTest, AutomaticWritesAreForwardedEachTimeAndStored) {
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater({}, &feed);
+    EXPECT_FALSE(updater->automaticallyChecksForUpdates()) << "off by default";
+    QSignalSpy changed(updater.get(), &Updater::automaticallyChecksForUpdatesChanged);
+    updater->setAutomaticallyChecksForUpdates(true);
+    updater->setAutomaticallyChecksForUpdates(true);
+    EXPECT_EQ(feed->automaticWrites, (std::vector<bool>{true, true}));
+    EXPECT_EQ(changed.size(), 1);
+    EXPECT_TRUE(makeUpdater()->automaticallyChecksForUpdates());
+}
+
+TEST_F(UpdaterTest, NoCheckBeforeStartAndNoFeedIsSaidSo) {
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater({}, &feed);
+    updater->controller().checkForUpdates();
+    EXPECT_TRUE(presented.empty());
+    updater->start();
+    updater->controller().checkForUpdates();
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::noFeed);
+    const UpdateWindow window(presented[0]);
+    EXPECT_EQ(window.message(), "No update feed is configured for this build, so Kelto Sync cannot tell whether a "
+                                "newer version exists.");
+}
+
+TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
+    const UpdateCheckResult newer = userCheck(R"({"version": "1.5", "build": "60", "url": "https://example.org/k"})");
+    EXPECT_EQ(newer.kind, UpdateCheckResult::Kind::available);
+    EXPECT_EQ(newer.link, "https://example.org/k");
+    const UpdateWindow window(newer);
+    EXPECT_EQ(window.message(), "Kelto Sync 1.5 (60) is available.");
+    EXPECT_EQ(window.linkText(), "https://example.org/k");
+    presented.clear();
+
+    EXPECT_EQ(userCheck(R"({"version": "1.4", "build": 58, "url": "https://example.org/k"})").kind,
+              UpdateCheckResult::Kind::available)
+        << "a higher build of the same version";
+    presented.clear();
+    EXPECT_EQ(userCheck(R"({"version": "1.4", "build": "57", "url": "https://example.org/k"})").kind,
+              UpdateCheckResult::Kind::upToDate);
+    presented.clear();
+    EXPECT_EQ(userCheck(R"({"version": "1.3.9", "build": "99", "url": "x"})").kind, UpdateCheckResult::Kind::upToDate);
+    presented.clear();
+    for (const QByteArray& malformed : {QByteArray("{\"version\": "), QByteArray(R"({"build": "60", "url": "x"})"),
+                                        QByteArray(R"(["1.5"])")}) {
+        const UpdateCheckResult result = userCheck(malformed);
+        EXPECT_EQ(result.kind, UpdateCheckResult::Kind::failed) << malformed.constData();
+        EXPECT_FALSE(result.error.isEmpty());
+        presented.clear();
+    }
+    const UpdateCheckResult missing = userCheck(std::nullopt);
+    EXPECT_EQ(missing.kind, UpdateCheckResult::Kind::failed);
+    EXPECT_FALSE(missing.error.isEmpty());
+}
+
+TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater(feedURL(QByteArray("not json")), &feed);
+    QSignalSpy checked(feed, &UpdateFeed::checked);
+    updater->setAutomaticallyChecksForUpdates(true);
+    EXPECT_EQ(checked.size(), 0) << "nothing before start";
+    updater->start();
+    ASSERT_TRUE(checked.wait());
+    EXPECT_FALSE(checked.at(0).at(1).toBool());
+    EXPECT_TRUE(presented.empty()) << "an automatic check keeps its errors to itself";
+
+    clock.advance(UpdateFeed::checkInterval - 60);
+    feed->checkIfDue();
+    EXPECT_TRUE(updater->canCheckForUpdates()) << "not yet due";
+
+    feedURL(QByteArray(R"({"version": "2.0", "build": "1", "url": "https://example.org/k"})"));
+    clock.advance(60);
+    feed->checkIfDue();
+    ASSERT_TRUE(checked.wait());
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::available);
+
+    updater->setAutomaticallyChecksForUpdates(false);
+    clock.advance(UpdateFeed::checkInterval * 2);
+    feed->checkIfDue();
+    EXPECT_EQ(checked.size(), 2) << "off means no automatic check";
+}
+
+}  // namespace
+}  // namespace kelto

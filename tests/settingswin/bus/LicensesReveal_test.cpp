@@ -1,0 +1,93 @@
+// Runs on a session bus of its own (dbus-run-session).
+#include "Kelto_Sync/Settings/LicensesView.h"
+#include "tests/permissions/FakePrograms.h"
+#include "tests/permissions/ScopedEnvironment.h"
+
+#include <QDBusConnection>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    FakeFileManager() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
+        bus_.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), this, QDBusConnection::ExportAllSlots);
+        registered = bus_.registerService(QStringLiteral("org.freedesktop.FileManager1"));
+    }
+    ~FakeFileManager() override {
+        bus_.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+        bus_.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+        QDBusConnection::disconnectFromBus(connectionName);
+    }
+
+    bool registered = false;
+
+signals:
+    void shown(const QStringList& uris);
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId) {
+        Q_UNUSED(startupId);
+        emit shown(uris);
+    }
+
+private:
+    static constexpr const char* connectionName = "fake-file-manager";
+    QDBusConnection bus_;
+};
+
+class LicensesRevealTest : public testing::Test {
+protected:
+    LicensesRevealTest() {
+        environment.set("PATH", programs.folder().toUtf8());
+        QDir().mkpath(folder);
+        for (const char* name : {"COPYING", "rsync-3.2.7.tar.gz"}) {
+            QFile file(folder + u'/' + QString::fromLatin1(name));
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("x");
+        }
+        view.show();
+    }
+
+    QTemporaryDir root;
+    const QString folder = root.path() + QStringLiteral("/Licenses");
+    test::FakePrograms programs;
+    test::ScopedEnvironment environment;
+    LicensesView view{SyncStrings(), folder};
+};
+
+TEST_F(LicensesRevealTest, TheFileManagerShowsTheArchive) {
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
+    FakeFileManager manager;
+    ASSERT_TRUE(manager.registered);
+    QSignalSpy shown(&manager, &FakeFileManager::shown);
+    view.revealButton()->click();
+    ASSERT_TRUE(shown.wait());
+    EXPECT_EQ(shown.at(0).at(0).toStringList(), QStringList{"file://" + folder + "/rsync-3.2.7.tar.gz"});
+}
+
+TEST_F(LicensesRevealTest, WithoutOneTheFolderOpens) {
+    programs.add(QStringLiteral("xdg-open"));
+    QSignalSpy revealed(&view, &LicensesView::revealed);
+    view.revealButton()->click();
+    ASSERT_TRUE(revealed.wait());
+    EXPECT_TRUE(revealed.at(0).at(0).toBool());
+    const auto opened = programs.next();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->arguments, QStringList{folder});
+}
+
+}  // namespace
+}  // namespace kelto
+
+#include "LicensesReveal_test.moc"
