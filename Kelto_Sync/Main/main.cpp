@@ -97,8 +97,7 @@ int main(int argc, char** argv) {
     AppModelInterface* model = runtime ? &runtime->model() : nullptr;
 
     QSettings defaults;
-    // PLACEHOLDER: the permission checklist is presented here.
-    SyncSetup setup(defaults, nullptr);
+    SyncSetup setup(defaults, SyncSetup::Dependencies::system(strings));
     WindowPresence presence;
 
     QuitController quitController({

@@ -2,6 +2,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 
 #include "Kelto_Sync/AppEvents.h"
 #include "Kelto_Sync/App/QuitController.h"
@@ -9,6 +10,7 @@
 #include "Kelto_Sync/App/SyncMenuLifecycle.h"
 #include "Kelto_Sync/App/SyncSetup.h"
 #include "Kelto_Sync/App/WindowPresence.h"
+#include "tests/app/SetupRig.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/views/support/FakeAppModel.h"
 
@@ -89,7 +91,8 @@ struct Launching : ::testing::Test {
     QSettings defaults{QString::fromStdString((folder / "defaults.ini").string()), QSettings::IniFormat};
     FakeAppModel model;
     CountingWindows windows;
-    SyncSetup setup{defaults, nullptr};
+    test::SetupRig rig;
+    SyncSetup setup{defaults, rig.dependencies()};
 
     int launch(bool loginItem, bool withModel = true) {
         SyncMenuLifecycle lifecycle(withModel ? &model : nullptr, withModel ? &setup : nullptr, defaults, windows,
@@ -137,11 +140,7 @@ TEST_F(Launching, theLaunchMatrix) {
 }
 
 TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
-    std::vector<QWidget*> parents;
-    SyncSetup gated(defaults, [&](const std::optional<QString>& item, QWidget* parent) {
-        EXPECT_FALSE(item);
-        parents.push_back(parent);
-    });
+    SyncSetup gated(defaults, rig.dependencies());
     gated.setGatePending(true);
     QWidget window;
     gated.setMainWindow(&window);
@@ -154,8 +153,10 @@ TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
     }
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !parents.empty(); }));
-    EXPECT_EQ(parents, std::vector<QWidget*>{&window});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gated.controller() != nullptr; }));
+    EXPECT_EQ(gated.presentationParent(), &window);
+    EXPECT_EQ(gated.controller()->window()->windowHandle()->transientParent(), window.windowHandle());
+    EXPECT_FALSE(gated.checklist()->focusedItemID());
     EXPECT_FALSE(gated.isGatePending());
     EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
 }
