@@ -1,14 +1,14 @@
 // The kelto-sync executable: the instance check, the running system, the
 // launch decision and the quit rules around the windows.
 #include <QApplication>
-#include <QKeySequence>
 #include <QLabel>
-#include <QMenuBar>
+#include <QProcessEnvironment>
 #include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "KeltoPermissions/AppRelauncher.h"
+#include "Kelto_Sync/App/AppEntry.h"
 #include "Kelto_Sync/App/AppFolders.h"
 #include "Kelto_Sync/App/AppRuntime.h"
 #include "Kelto_Sync/App/DesktopAppearance.h"
@@ -17,6 +17,7 @@
 #include "Kelto_Sync/App/SingleInstance.h"
 #include "Kelto_Sync/App/SyncMenuLifecycle.h"
 #include "Kelto_Sync/App/SyncSetup.h"
+#include "Kelto_Sync/App/WindowMenu.h"
 #include "Kelto_Sync/App/WindowPresence.h"
 #include "Kelto_Sync/Main/MainWindowHost.h"
 #include "Kelto_Sync/SyncStrings.h"
@@ -43,7 +44,7 @@ public:
 int main(int argc, char** argv) {
     // Render tests start a bare event loop: no instance lock, no runtime,
     // no window, no tray.
-    if (qgetenv("KELTO_SYNC_RENDER_TESTS") == "1") {
+    if (AppEntry::isRenderTestRun(QProcessEnvironment::systemEnvironment())) {
         QApplication application(argc, argv);
         application.setQuitOnLastWindowClosed(false);
         return application.exec();
@@ -116,16 +117,10 @@ int main(int argc, char** argv) {
             window->setWindowTitle(strings.text(QStringLiteral("Kelto Sync"), locale));
             window->resize(1000, 760);
             auto* layout = new QVBoxLayout(window);
-            auto* menus = new QMenuBar(window);
-            QMenu* file = menus->addMenu(strings.text(QStringLiteral("Kelto Sync"), locale));
             // PLACEHOLDER: "Settings…" opens the settings window.
-            QAction* settings = file->addAction(strings.text(QStringLiteral("Settings…"), locale));
-            settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-            settings->setEnabled(runtime != nullptr);
-            QAction* quit = file->addAction(strings.text(QStringLiteral("Quit"), locale));
-            quit->setShortcut(QKeySequence::Quit);
-            QObject::connect(quit, &QAction::triggered, &quitController, [&] { quitController.requestQuit(true); });
-            layout->setMenuBar(menus);
+            const WindowMenu::Made menu = WindowMenu::make(*window, strings, locale, runtime != nullptr, {},
+                                                           [&] { quitController.requestQuit(true); });
+            layout->setMenuBar(menu.bar);
             layout->addWidget(new QLabel(startupError, window));
             return window;
         },
