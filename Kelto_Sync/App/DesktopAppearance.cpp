@@ -96,8 +96,10 @@ void DesktopAppearance::start() {
     platform_ = QApplication::palette();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
+    // The whole message: QtDBus does not resolve a slot taking a QDBusVariant
+    // by name, and the connection then silently never happens.
     bus.connect(service, path, interface, QStringLiteral("SettingChanged"), this,
-                SLOT(settingChanged(QString, QString, QDBusVariant)));
+                SLOT(settingChanged(QDBusMessage)));
     QDBusMessage read = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Read"));
     read << group << key;
     const QDBusMessage reply = bus.call(read, QDBus::Block, 2000);
@@ -105,9 +107,10 @@ void DesktopAppearance::start() {
         apply(fromPortal(unwrap(reply.arguments().first())));
 }
 
-void DesktopAppearance::settingChanged(const QString& changedGroup, const QString& changedKey,
-                                       const QDBusVariant& value) {
-    if (changedGroup == group && changedKey == key) apply(fromPortal(unwrap(value.variant())));
+void DesktopAppearance::settingChanged(const QDBusMessage& message) {
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() == 3 && arguments[0].toString() == group && arguments[1].toString() == key)
+        apply(fromPortal(unwrap(arguments[2])));
 }
 
 void DesktopAppearance::apply(Preference preference) {

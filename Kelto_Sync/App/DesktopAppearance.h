@@ -1,7 +1,7 @@
 #pragma once
 
 // A Qt header first: moc's parser stumbles over <concepts>.
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QObject>
 #include <QPalette>
 #include <QString>
@@ -30,7 +30,7 @@ public:
     static Preference fromPortal(uint value);
 
 private slots:
-    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+    void settingChanged(const QDBusMessage& message);
 
 private:
     Preference preference_ = Preference::none;
