@@ -5,12 +5,12 @@
 
 #include "Kelto_Sync/App/AppEntry.h"
 #include "Kelto_Sync/App/WindowMenu.h"
+#include "tests/app/AppProcess.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 using namespace kelto;
@@ -29,13 +29,6 @@ std::set<std::filesystem::path> everythingUnder(const std::filesystem::path& fol
     return found;
 }
 
-// The main thread waits in poll or ppoll: the event loop is running.
-bool waitsInEventLoop(qint64 pid) {
-    std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
-    long number = -1;
-    return (syscall >> number) && (number == 7 || number == 271);
-}
-
 }  // namespace
 
 TEST(Entry, onlyExactlyOneIsARenderTestRun) {
@@ -48,14 +41,8 @@ TEST(Entry, onlyExactlyOneIsARenderTestRun) {
 
 TEST(Entry, aRenderTestRunWritesNothingAndStartsNothing) {
     test::TemporaryFolder home;
-    std::filesystem::create_directories(home / "run");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-                             "DBUS_SESSION_BUS_ADDRESS"}) {
-        environment.remove(QString::fromLatin1(name));
-    }
-    environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString((home / "run").string()));
+    QProcessEnvironment environment = test::scratchEnvironment(home);
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(AppEntry::renderTestsVariable, QStringLiteral("1"));
     const std::set<std::filesystem::path> before = everythingUnder(home.path());
@@ -65,7 +52,7 @@ TEST(Entry, aRenderTestRunWritesNothingAndStartsNothing) {
     program.start(QStringLiteral(KELTO_SYNC_EXECUTABLE), {});
     ASSERT_TRUE(program.waitForStarted());
     const bool looping = QTest::qWaitFor(
-        [&] { return program.state() != QProcess::Running || waitsInEventLoop(program.processId()); }, 30000);
+        [&] { return program.state() != QProcess::Running || test::waitsInEventLoop(program.processId()); }, 30000);
     const bool running = program.state() == QProcess::Running;
     const std::set<std::filesystem::path> after = everythingUnder(home.path());
     program.kill();
