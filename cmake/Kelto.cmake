@@ -1,9 +1,13 @@
 # kelto_library(<name> DEPS <targets...>)
 # Builds every .cpp of the calling folder (recursively, tests excluded) into a
 # static library and, when tests are on, every *_test.cpp into <name>Tests.
+# EXCLUDE <regex> leaves out the sources of sub-folders built on their own.
 function(kelto_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   set(tests ${sources})
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   list(FILTER tests INCLUDE REGEX "_test\\.cpp$")

@@ -12,7 +12,7 @@ packages=(
   libmount-dev libblkid-dev libsystemd-dev dbus-daemon
   rsync time e2fsprogs
   qt6-base-dev qt6-svg-dev fonts-dejavu-core libicu-dev
-  libx11-dev xvfb xauth openbox
+  libx11-dev xvfb xauth openbox x11-utils desktop-file-utils
 )
 
 missing=()

@@ -1,0 +1,40 @@
+#pragma once
+
+// A Qt header first: moc's parser stumbles over <concepts>.
+#include <QDBusMessage>
+#include <QObject>
+#include <QPalette>
+#include <QString>
+
+namespace kelto {
+
+// The application's palette follows the desktop's light or dark preference,
+// read and watched through the settings portal's "color-scheme"; without a
+// preference (or a portal) the platform theme's own palette stays.
+class DesktopAppearance : public QObject {
+    Q_OBJECT
+public:
+    // The portal's values.
+    enum class Preference : uint { none = 0, dark = 1, light = 2 };
+
+    explicit DesktopAppearance(QObject* parent = nullptr);
+
+    // Reads the preference on the session bus, applies it and follows its
+    // changes. Without a bus or portal it leaves the platform's palette.
+    void start();
+    Preference preference() const { return preference_; }
+    void apply(Preference preference);
+
+    // The palette for a preference; `platform` for none.
+    static QPalette palette(Preference preference, const QPalette& platform);
+    static Preference fromPortal(uint value);
+
+private slots:
+    void settingChanged(const QDBusMessage& message);
+
+private:
+    Preference preference_ = Preference::none;
+    QPalette platform_;
+};
+
+}  // namespace kelto

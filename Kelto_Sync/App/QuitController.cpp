@@ -1,0 +1,101 @@
+#include "Kelto_Sync/App/QuitController.h"
+
+#include "Kelto_Sync/SyncStrings.h"
+
+#include <QGuiApplication>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace kelto {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int number) {
+    const int saved = errno;
+    const char byte = static_cast<char>(number);
+    [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+QuitController::QuitController(Dependencies dependencies, QObject* parent)
+    : QObject(parent), dependencies_(std::move(dependencies)) {}
+
+QuitController::~QuitController() {
+    if (signals_) {
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+    }
+}
+
+void QuitController::requestQuit(bool personAsked) {
+    AppModelInterface* model = dependencies_.model ? dependencies_.model() : nullptr;
+    if (!model || model->statuses().empty()) {
+        dependencies_.quit();
+        return;
+    }
+    // The stop under way ends in a quit; a second request waits for it.
+    if (terminating_) return;
+    if (personAsked && !dependencies_.confirmStop()) {
+        dependencies_.cancelRelaunch();
+        return;
+    }
+    stopAndQuit();
+}
+
+void QuitController::stopAndQuit() {
+    terminating_ = true;
+    AppModelInterface* model = dependencies_.model();
+    model->shutdown([quit = dependencies_.quit] { quit(); });
+}
+
+void QuitController::watchSignals() {
+    if (signals_) return;
+    if (signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    signals_ = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
+    connect(signals_, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        if (::read(signalPipe[1], &byte, 1) == 1) requestQuit(false);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void QuitController::watchApplication(QCoreApplication& application, std::function<void()> willTerminate) {
+    connect(&application, &QCoreApplication::aboutToQuit, this, std::move(willTerminate));
+    if (auto* gui = qobject_cast<QGuiApplication*>(&application)) {
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this] { requestQuit(false); });
+    }
+}
+
+bool QuitController::askToStop() {
+    const SyncStrings strings = SyncStrings::application();
+    const QLocale locale;
+    QMessageBox alert;
+    alert.setIcon(QMessageBox::Warning);
+    alert.setText(strings.text(QStringLiteral("Quit while syncing?"), locale));
+    alert.setInformativeText(
+        strings.text(QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."), locale));
+    QPushButton* stop = alert.addButton(strings.text(QStringLiteral("Stop and quit"), locale), QMessageBox::AcceptRole);
+    alert.addButton(strings.text(QStringLiteral("Cancel"), locale), QMessageBox::RejectRole);
+    alert.setDefaultButton(stop);
+    alert.exec();
+    return alert.clickedButton() == stop;
+}
+
+}  // namespace kelto

@@ -1,0 +1,87 @@
+#include "Kelto_Sync/App/SingleInstance.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QStringList>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+namespace kelto {
+
+namespace {
+
+const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
+
+}  // namespace
+
+SingleInstance::SingleInstance(QString runtimeFolder, QObject* parent)
+    : QObject(parent), folder_(std::move(runtimeFolder)) {
+    connect(&server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = server_.nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                if (!socket->canReadLine()) return;
+                if (socket->readLine() == reopenMessage) emit reopenRequested();
+                socket->disconnectFromServer();
+            });
+        }
+    });
+}
+
+SingleInstance::~SingleInstance() { server_.close(); }
+
+SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience) {
+    if (!QDir().mkpath(folder_)) return Claim::failed;
+    const QString socketPath = folder_ + QStringLiteral("/kelto-sync.socket");
+    lock_ = std::make_unique<QLockFile>(folder_ + QStringLiteral("/kelto-sync.lock"));
+    // A lock whose process is gone is taken over at once.
+    lock_->setStaleLockTime(0);
+    if (lock_->tryLock(0)) {
+        QLocalServer::removeServer(socketPath);
+        server_.setSocketOptions(QLocalServer::UserAccessOption);
+        return server_.listen(socketPath) ? Claim::primary : Claim::failed;
+    }
+    lock_.reset();
+    // The holder may be starting still: it listens right after locking.
+    QElapsedTimer waited;
+    waited.start();
+    while (true) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath);
+        if (socket.waitForConnected(200)) {
+            socket.write(reopenMessage);
+            socket.waitForBytesWritten(1000);
+            socket.waitForDisconnected(1000);
+            return Claim::forwarded;
+        }
+        if (waited.elapsed() >= patience.count()) return Claim::failed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void SingleInstance::waitForExit(qint64 pid) {
+    if (pid <= 0) return;
+    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    if (handle < 0) return;  // already gone (or not ours to see)
+    pollfd watched{handle, POLLIN, 0};
+    while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
+    }
+    ::close(handle);
+}
+
+qint64 SingleInstance::relaunchAfter(const QStringList& arguments) {
+    const qsizetype at = arguments.indexOf(QStringLiteral("--relaunch-after"));
+    if (at < 1 || at + 1 >= arguments.size()) return 0;
+    bool ok = false;
+    const qint64 pid = arguments[at + 1].toLongLong(&ok);
+    return ok ? pid : 0;
+}
+
+}  // namespace kelto

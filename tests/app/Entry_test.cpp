@@ -1,0 +1,80 @@
+#include <QAction>
+#include <QProcess>
+#include <QTest>
+#include <QWidget>
+
+#include "Kelto_Sync/App/AppEntry.h"
+#include "Kelto_Sync/App/WindowMenu.h"
+#include "tests/app/AppProcess.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+using namespace kelto;
+
+namespace {
+
+QProcessEnvironment renderTests(const QString& value) {
+    QProcessEnvironment environment;
+    environment.insert(AppEntry::renderTestsVariable, value);
+    return environment;
+}
+
+std::set<std::filesystem::path> everythingUnder(const std::filesystem::path& folder) {
+    std::set<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) found.insert(entry.path());
+    return found;
+}
+
+}  // namespace
+
+TEST(Entry, onlyExactlyOneIsARenderTestRun) {
+    EXPECT_TRUE(AppEntry::isRenderTestRun(renderTests(QStringLiteral("1"))));
+    for (const QString& value : {QStringLiteral("0"), QStringLiteral("1 "), QString(), QStringLiteral("true")}) {
+        EXPECT_FALSE(AppEntry::isRenderTestRun(renderTests(value))) << value.toStdString();
+    }
+    EXPECT_FALSE(AppEntry::isRenderTestRun(QProcessEnvironment()));
+}
+
+TEST(Entry, aRenderTestRunWritesNothingAndStartsNothing) {
+    test::TemporaryFolder home;
+    QProcessEnvironment environment = test::scratchEnvironment(home);
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(AppEntry::renderTestsVariable, QStringLiteral("1"));
+    const std::set<std::filesystem::path> before = everythingUnder(home.path());
+
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(KELTO_SYNC_EXECUTABLE), {});
+    ASSERT_TRUE(program.waitForStarted());
+    const bool looping = QTest::qWaitFor(
+        [&] { return program.state() != QProcess::Running || test::waitsInEventLoop(program.processId()); }, 30000);
+    const bool running = program.state() == QProcess::Running;
+    const std::set<std::filesystem::path> after = everythingUnder(home.path());
+    program.kill();
+    program.waitForFinished();
+    ASSERT_TRUE(looping);
+    EXPECT_TRUE(running) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(after, before);  // no jobs file, folders, lock, socket or settings
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+}
+
+// The failure text naming the path is the runtime test's.
+TEST(Entry, withoutARuntimeSettingsIsOff) {
+    QWidget window;
+    int settingsOpened = 0, quits = 0;
+    const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
+                                                   false, [&] { ++settingsOpened; }, [&] { ++quits; });
+    EXPECT_EQ(menu.settings->text(), QStringLiteral("Settings…"));
+    EXPECT_EQ(menu.settings->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_FALSE(menu.settings->isEnabled());
+    menu.settings->trigger();
+    EXPECT_EQ(settingsOpened, 0);
+    EXPECT_EQ(menu.quit->shortcut(), QKeySequence(QKeySequence::Quit));
+    menu.quit->trigger();
+    EXPECT_EQ(quits, 1);
+}

@@ -1,0 +1,226 @@
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+
+#include "Kelto_Sync/AppEvents.h"
+#include "Kelto_Sync/App/QuitController.h"
+#include "Kelto_Sync/App/SingleInstance.h"
+#include "Kelto_Sync/App/SyncMenuLifecycle.h"
+#include "Kelto_Sync/App/SyncSetup.h"
+#include "Kelto_Sync/App/WindowPresence.h"
+#include "tests/app/SetupRig.h"
+#include "tests/support/TemporaryFolder.h"
+#include "tests/views/support/FakeAppModel.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelto;
+
+namespace {
+
+struct Quitting : ::testing::Test {
+    FakeAppModel model;
+    bool modelGone = false;
+    int alerts = 0, cancelledRelaunches = 0, quits = 0;
+    bool answer = true;
+    QuitController quit{{
+        .model = [this]() -> AppModelInterface* { return modelGone ? nullptr : &model; },
+        .confirmStop = [this] { return ++alerts, answer; },
+        .cancelRelaunch = [this] { ++cancelledRelaunches; },
+        .quit = [this] { ++quits; },
+    }};
+    SyncJob job = SyncJob::newJob("Photos");
+};
+
+}  // namespace
+
+TEST_F(Quitting, noStatusOrNoModelQuitsAtOnce) {
+    quit.requestQuit(true);
+    modelGone = true;
+    model.setStatus(job.id, RunStatus::queued());
+    quit.requestQuit(true);
+    EXPECT_EQ(quits, 2);
+    EXPECT_EQ(alerts, 0);
+    EXPECT_TRUE(model.pendingShutdowns.empty());
+}
+
+TEST_F(Quitting, awaitingConfirmationAsksAndASecondRequestWaitsWithoutAnAlert) {
+    model.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    quit.requestQuit(true);
+    EXPECT_EQ(alerts, 1);
+    EXPECT_TRUE(quit.isTerminating());
+    quit.requestQuit(true);
+    quit.requestQuit(false);
+    EXPECT_EQ(alerts, 1);
+    ASSERT_EQ(model.pendingShutdowns.size(), 1u);
+    EXPECT_EQ(quits, 0);  // not before shutdown() returns
+    model.answerShutdown();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(Quitting, cancelDropsARelaunchAndKeepsRunning) {
+    model.setStatus(job.id, RunStatus::queued());
+    answer = false;
+    quit.requestQuit(true);
+    EXPECT_EQ(cancelledRelaunches, 1);
+    EXPECT_FALSE(quit.isTerminating());
+    EXPECT_EQ(quits, 0);
+}
+
+TEST_F(Quitting, sigtermMidRunStopsWithoutAskingThenQuits) {
+    model.setStatus(job.id, RunStatus::queued());
+    quit.watchSignals();
+    ::raise(SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.pendingShutdowns.empty(); }));
+    EXPECT_EQ(alerts, 0);
+    model.answerShutdown();
+    EXPECT_EQ(quits, 1);
+}
+
+namespace {
+
+struct CountingWindows final : MainWindowOpening {
+    int opened = 0;
+    void openMainWindow() override { ++opened; }
+};
+
+struct Launching : ::testing::Test {
+    test::TemporaryFolder folder;
+    QSettings defaults{QString::fromStdString((folder / "defaults.ini").string()), QSettings::IniFormat};
+    FakeAppModel model;
+    CountingWindows windows;
+    test::SetupRig rig;
+    SyncSetup setup{defaults, rig.dependencies()};
+
+    int launch(bool loginItem, bool withModel = true) {
+        SyncMenuLifecycle lifecycle(withModel ? &model : nullptr, withModel ? &setup : nullptr, defaults, windows,
+                                    loginItem);
+        lifecycle.handleInitialLaunch();
+        lifecycle.handleInitialLaunch();  // once only
+        return std::exchange(windows.opened, 0);
+    }
+};
+
+}  // namespace
+
+TEST_F(Launching, theLaunchMatrix) {
+    // First launch: gated, the window opens.
+    EXPECT_EQ(launch(false), 1);
+    EXPECT_TRUE(setup.isGatePending());
+    setup.setGatePending(false);
+    EXPECT_EQ(launch(true), 1);  // a login item before onboarding too
+    EXPECT_TRUE(setup.isGatePending());
+    setup.setGatePending(false);
+
+    defaults.setValue("onboarding.done", true);
+    EXPECT_EQ(launch(true), 0);  // stays in the tray
+    EXPECT_FALSE(setup.isGatePending());
+    EXPECT_EQ(launch(false), 1);
+    EXPECT_FALSE(setup.isGatePending());
+
+    defaults.setValue("setup.checklist.inProgress", true);  // unfinished: gates even after onboarding
+    EXPECT_EQ(launch(true), 1);
+    EXPECT_TRUE(setup.isGatePending());
+    setup.setGatePending(false);
+    defaults.setValue("setup.checklist.inProgress", false);
+
+    defaults.setValue("onboarding.done", false);
+    defaults.setValue("setup.checklist.version", 1);
+    EXPECT_EQ(launch(true), 1);  // version 1: no gate, but onboarding not done
+    EXPECT_FALSE(setup.isGatePending());
+
+    // Without a model: no gate, the same window rule.
+    defaults.clear();
+    EXPECT_EQ(launch(false, false), 1);
+    EXPECT_FALSE(setup.isGatePending());
+    EXPECT_TRUE(SyncMenuLifecycle::isLoginItemLaunch({"kelto-sync", "--login-item"}));
+    EXPECT_FALSE(SyncMenuLifecycle::isLoginItemLaunch({"--login-item"}));
+}
+
+TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
+    SyncSetup gated(defaults, rig.dependencies());
+    gated.setGatePending(true);
+    QWidget window;
+    gated.setMainWindow(&window);
+    gated.checkLaunchGate();
+    EXPECT_TRUE(gated.isGatePending());  // not shown
+    window.show();
+    gated.checkLaunchGate();
+    if (!window.isActiveWindow()) {
+        EXPECT_TRUE(gated.isGatePending());
+    }
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gated.controller() != nullptr; }));
+    EXPECT_EQ(gated.presentationParent(), &window);
+    EXPECT_EQ(gated.controller()->window()->windowHandle()->transientParent(), window.windowHandle());
+    EXPECT_FALSE(gated.checklist()->focusedItemID());
+    EXPECT_FALSE(gated.isGatePending());
+    EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
+}
+
+TEST_F(Launching, openJobSetsOrClearsTheRequestAndOpens) {
+    SyncMenuLifecycle lifecycle(&model, &setup, defaults, windows, false);
+    const Uuid id = Uuid::random();
+    AppEvents::shared().postOpenJob(QString::fromStdString(id.string()));
+    EXPECT_EQ(model.requestedJobID(), id);
+    AppEvents::shared().postOpenJob(QStringLiteral("not a job"));
+    EXPECT_FALSE(model.requestedJobID());
+    AppEvents::shared().postOpenMainWindow();
+    EXPECT_EQ(windows.opened, 3);
+}
+
+TEST_F(Launching, firstRunKeys) {
+    setup.present(QStringLiteral("sync.fullDisk"), nullptr);
+    EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
+    setup.finish(PermissionSetupOutcome::later);
+    EXPECT_TRUE(defaults.value("onboarding.done").toBool());
+    EXPECT_FALSE(defaults.value("setup.checklist.inProgress").toBool());
+    EXPECT_FALSE(defaults.contains("setup.checklist.version"));
+    EXPECT_FALSE(SyncSetup::needsGate(defaults));
+    setup.present(std::nullopt, nullptr);
+    EXPECT_TRUE(SyncSetup::needsGate(defaults));  // interrupted: gates again
+    setup.finish(PermissionSetupOutcome::done);
+    EXPECT_EQ(defaults.value("setup.checklist.version").toInt(), 1);
+    EXPECT_FALSE(SyncSetup::needsGate(defaults));
+}
+
+TEST(WindowPresence, followsItsOwnVisibleUnminimisedWindowsOnly) {
+    WindowPresence presence;
+    QWidget stranger, main, settings;
+    stranger.show();
+    presence.update();
+    EXPECT_FALSE(presence.isRegular());
+    EXPECT_TRUE(presence.registerWindow(&main));
+    EXPECT_FALSE(presence.registerWindow(&main));
+    main.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return presence.isRegular(); }));
+    presence.registerWindow(&settings);
+    main.showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !presence.isRegular(); }));
+    settings.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return presence.isRegular(); }));
+    settings.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !presence.isRegular(); }));
+}
+
+TEST(SingleInstance, aSecondClaimForwardsReopen) {
+    test::TemporaryFolder folder;
+    const QString runtime = QString::fromStdString(folder.path().string());
+    SingleInstance first(runtime);
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::primary);
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+    // The second runs in a thread of its own: the first answers on this loop.
+    std::atomic<int> second{-1};
+    std::thread launch([&] {
+        SingleInstance other(runtime);
+        second = static_cast<int>(other.claim(std::chrono::seconds(5)));
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reopened.count() == 1; }, 10000));
+    launch.join();
+    EXPECT_EQ(second, static_cast<int>(SingleInstance::Claim::forwarded));
+    EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync", "--relaunch-after", "42"}), 42);
+    EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync"}), 0);
+}

@@ -1,0 +1,62 @@
+// Runs on a session bus of its own (dbus-run-session).
+#include <QApplication>
+#include <QTest>
+
+#include "Kelto_Sync/App/DesktopAppearance.h"
+#include "tests/app/bus/FakeSettingsPortal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace kelto;
+using Preference = DesktopAppearance::Preference;
+
+namespace {
+
+struct Appearance : ::testing::Test {
+    const QPalette platform = QApplication::palette();
+
+    ~Appearance() override { QApplication::setPalette(platform); }
+
+    static std::string address() {
+        const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        return address ? address : "";
+    }
+    bool shows(Preference preference) const {
+        const QPalette expected = DesktopAppearance::palette(preference, platform);
+        return QApplication::palette().color(QPalette::Window) == expected.color(QPalette::Window) &&
+               QApplication::palette().color(QPalette::Text) == expected.color(QPalette::Text);
+    }
+};
+
+}  // namespace
+
+TEST_F(Appearance, withoutAPortalThePlatformPaletteStays) {
+    ASSERT_FALSE(address().empty()) << "needs a session bus";
+    DesktopAppearance appearance;
+    appearance.start();
+    EXPECT_EQ(appearance.preference(), Preference::none);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), platform.color(QPalette::Window));
+}
+
+TEST_F(Appearance, readsThePreferenceAtStartAndFollowsItsChanges) {
+    ASSERT_FALSE(address().empty()) << "needs a session bus";
+    ASSERT_NE(DesktopAppearance::palette(Preference::dark, platform).color(QPalette::Window),
+              DesktopAppearance::palette(Preference::light, platform).color(QPalette::Window));
+    test::FakeSettingsPortal portal(address(), 1);
+    DesktopAppearance appearance;
+    appearance.start();
+    EXPECT_EQ(appearance.preference(), Preference::dark);
+    EXPECT_TRUE(shows(Preference::dark));
+
+    portal.change("color-scheme", 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.preference() == Preference::light; }));
+    EXPECT_TRUE(shows(Preference::light));
+
+    // Another key of the group changes nothing; no preference is the platform's.
+    portal.change("contrast", 1);
+    portal.change("color-scheme", 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.preference() == Preference::none; }));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), platform.color(QPalette::Window));
+}
