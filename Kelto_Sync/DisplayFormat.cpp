@@ -38,6 +38,21 @@ struct ByteUnit {
     int fractionDigits;
 };
 
+// A moment in the locale's pattern for the skeleton's fields.
+QString skeletonFormatted(const char* skeleton, Date moment, const QLocale& locale, const QTimeZone& zone) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::DateFormat> format(
+        icu::DateFormat::createInstanceForSkeleton(icu::UnicodeString(skeleton), icuLocale(locale), status));
+    if (U_FAILURE(status) || !format) {
+        return QString::number(moment.unix(), 'f', 0);
+    }
+    const QByteArray zoneID = zone.isValid() ? zone.id() : QByteArrayLiteral("UTC");
+    format->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneID.toStdString())));
+    icu::UnicodeString text;
+    format->format(moment.unix() * 1000.0, text);
+    return toQString(text);
+}
+
 }  // namespace
 
 QString DisplayFormat::bytes(std::int64_t count, const QLocale& locale) {
@@ -84,17 +99,11 @@ QString DisplayFormat::percent(double fraction, const QLocale& locale) {
 }
 
 QString DisplayFormat::dateTime(Date moment, const QLocale& locale, const QTimeZone& zone) {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::DateFormat> format(
-        icu::DateFormat::createInstanceForSkeleton(icu::UnicodeString("yMMMdjmm"), icuLocale(locale), status));
-    if (U_FAILURE(status) || !format) {
-        return QString::number(moment.unix(), 'f', 0);
-    }
-    const QByteArray zoneID = zone.isValid() ? zone.id() : QByteArrayLiteral("UTC");
-    format->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneID.toStdString())));
-    icu::UnicodeString text;
-    format->format(moment.unix() * 1000.0, text);
-    return toQString(text);
+    return skeletonFormatted("yMMMdjmm", moment, locale, zone);
+}
+
+QString DisplayFormat::time(Date moment, const QLocale& locale, const QTimeZone& zone) {
+    return skeletonFormatted("jmm", moment, locale, zone);
 }
 
 QString DisplayFormat::relative(Date moment, Date reference, const QLocale& locale) {

@@ -22,6 +22,8 @@ struct DisplayFormat {
     static QString percent(double fraction, const QLocale& locale);
     // Abbreviated date with short time: "Jan 5, 2024, 3:04 PM".
     static QString dateTime(Date moment, const QLocale& locale, const QTimeZone& zone = QTimeZone::systemTimeZone());
+    // The short time of day alone: "3:04 PM", "15:04".
+    static QString time(Date moment, const QLocale& locale, const QTimeZone& zone = QTimeZone::systemTimeZone());
     // Where `moment` lies seen from `reference`, in words with full unit
     // names, named where the language has a word: "1 minute ago",
     // "in 5 minutes", "now", "yesterday". The largest unit that fits

@@ -1,0 +1,200 @@
+#include "Kelto_Sync/Tray/MenuBarContent.h"
+
+#include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraSurfaceFrame.h"
+#include "FenraCore/FenraTheme.h"
+#include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Tray/MenuBarJobRow.h"
+#include "Kelto_Sync/internal/TextTone.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <map>
+
+namespace kelto {
+
+namespace {
+constexpr int padding = 16;
+constexpr int spacing = 12;
+constexpr double surfaceRadius = 16;
+}  // namespace
+
+MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Actions actions,
+                               DeviceDot::Sources sources, const Clock& clock, QWidget* parent)
+    : QWidget(parent),
+      model_(&model),
+      strings_(strings),
+      actions_(std::move(actions)),
+      sources_(std::move(sources)),
+      clock_(&clock) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    // The popup takes the size its jobs need: a taller list makes a taller
+    // window, never a scrolled one.
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+    body_ = new QWidget;
+    body_->setFixedWidth(contentWidth);
+    outer->addWidget(
+        new FenraSurfaceFrame(FenraSurface::popover, InsettableShape::roundedRectangle(surfaceRadius), false, body_));
+
+    auto* column = new QVBoxLayout(body_);
+    column->setContentsMargins(padding, padding, padding, padding);
+    column->setSpacing(spacing);
+
+    header_ = new QLabel(body_);
+    header_->setObjectName(QStringLiteral("header"));
+    header_->setFont(FenraFont::font(FontRole::headline));
+    empty_ = new QLabel(body_);
+    empty_->setObjectName(QStringLiteral("noJobs"));
+    TextTone::apply(empty_, FenraTheme::textSecondary());
+    rowBox_ = new QWidget(body_);
+    rowBox_->setObjectName(QStringLiteral("jobRows"));
+    rowLayout_ = new QVBoxLayout(rowBox_);
+    rowLayout_->setContentsMargins(0, 0, 0, 0);
+    rowLayout_->setSpacing(spacing);
+    queued_ = new QLabel(body_);
+    queued_->setObjectName(QStringLiteral("queuedCount"));
+    queued_->setFont(FenraFont::font(FontRole::caption));
+    auto* divider = new QFrame(body_);
+    divider->setObjectName(QStringLiteral("divider"));
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+
+    const auto command = [&](const char* name, bool shown) {
+        auto* button = new QPushButton(body_);
+        button->setObjectName(QLatin1String(name));
+        button->setVisible(shown);
+        return button;
+    };
+    syncAll_ = command("syncAll", true);
+    open_ = command("openMainWindow", static_cast<bool>(actions_.openMainWindow));
+    settings_ = command("settings", static_cast<bool>(actions_.showSettings));
+    quit_ = command("quit", static_cast<bool>(actions_.quit));
+
+    column->addWidget(header_);
+    column->addWidget(empty_);
+    column->addWidget(rowBox_);
+    column->addWidget(queued_);
+    column->addWidget(divider);
+    for (QPushButton* button : {syncAll_, open_, settings_, quit_}) column->addWidget(button, 0, Qt::AlignLeft);
+
+    connect(syncAll_, &QPushButton::clicked, this, [this] { model_->runAll(); });
+    connect(open_, &QPushButton::clicked, this, [this] { actions_.openMainWindow(); });
+    connect(settings_, &QPushButton::clicked, this, [this] { actions_.showSettings(); });
+    connect(quit_, &QPushButton::clicked, this, [this] { actions_.quit(); });
+    connect(model_, &AppModelAdapter::jobsChanged, this, [this] {
+        rebuildRows();
+        refresh();
+    });
+    connect(model_, &AppModelAdapter::statusesChanged, this, &MenuBarContent::refresh);
+    connect(model_, &AppModelAdapter::lastRecordsChanged, this, &MenuBarContent::refresh);
+
+    refreshTexts();
+    refreshTint();
+    rebuildRows();
+    refresh();
+}
+
+int MenuBarContent::queuedCount(const AppModelInterface::StatusMap& statuses) {
+    return static_cast<int>(std::count_if(statuses.begin(), statuses.end(), [](const auto& entry) {
+        return entry.second.kind() == RunStatus::Kind::queued;
+    }));
+}
+
+std::optional<Uuid> MenuBarContent::activeJobID(const std::vector<SyncJob>& jobs,
+                                                const AppModelInterface::StatusMap& statuses) {
+    for (const SyncJob& job : jobs) {
+        const auto found = statuses.find(job.id);
+        if (found != statuses.end() && found->second.kind() == RunStatus::Kind::running) return job.id;
+    }
+    return std::nullopt;
+}
+
+void MenuBarContent::rebuildRows() {
+    std::map<Uuid, MenuBarJobRow*> kept;
+    for (MenuBarJobRow* row : rows_) {
+        rowLayout_->removeWidget(row);
+        kept.emplace(row->job().id, row);
+    }
+    rows_.clear();
+    for (const SyncJob& job : model_->jobs()) {
+        MenuBarJobRow* row = nullptr;
+        if (const auto found = kept.find(job.id); found != kept.end()) {
+            row = found->second;
+            kept.erase(found);
+        } else {
+            const Uuid id = job.id;
+            row = new MenuBarJobRow(
+                job, strings_, [this, id] { model_->runNow(id); }, [this, id] { model_->cancel(id); }, sources_,
+                *clock_, rowBox_);
+        }
+        rowLayout_->addWidget(row);
+        rows_.push_back(row);
+    }
+    for (auto& [id, row] : kept) delete row;
+}
+
+void MenuBarContent::refresh() {
+    const auto& jobs = model_->jobs();
+    const auto& statuses = model_->statuses();
+    const std::optional<Uuid> active = activeJobID(jobs, statuses);
+    for (std::size_t i = 0; i < rows_.size() && i < jobs.size(); ++i) {
+        const SyncJob& job = jobs[i];
+        MenuBarJobRow::State state;
+        if (const RunStatus* status = model_->status(job.id)) state.status = *status;
+        if (const RunRecord* record = model_->lastRecord(job.id)) state.lastRecord = *record;
+        if (job.isEnabled) state.nextRun = model_->nextFireDate(job.id);
+        state.active = active == job.id;
+        rows_[i]->setValues(job, std::move(state));
+    }
+    const int queued = queuedCount(statuses);
+    queued_->setText(strings_.format(QStringLiteral("Queued: %lld"), {qlonglong(queued)}, locale()));
+    queued_->setVisible(queued > 0);
+    empty_->setVisible(jobs.empty());
+    rowBox_->setVisible(!jobs.empty());
+    syncAll_->setEnabled(!jobs.empty());
+}
+
+void MenuBarContent::refreshTexts() {
+    const QLocale where = locale();
+    header_->setText(strings_.text(QStringLiteral("Kelto Sync"), where));
+    empty_->setText(strings_.text(QStringLiteral("No sync jobs yet"), where));
+    syncAll_->setText(strings_.text(QStringLiteral("Sync all"), where));
+    open_->setText(strings_.text(QStringLiteral("Open Kelto Sync\u2026"), where));
+    settings_->setText(strings_.text(QStringLiteral("Settings\u2026"), where));
+    quit_->setText(strings_.text(QStringLiteral("Quit"), where));
+    // After the text: a button's text sets its shortcut to its mnemonic.
+    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+void MenuBarContent::refreshTint() {
+    // The accent for this appearance: selections, links and the progress
+    // the rows draw.
+    const QColor accent = FenraTheme::accent().color(palette());
+    QPalette own = body_->palette();
+    own.setColor(QPalette::Highlight, accent);
+    own.setColor(QPalette::Link, accent);
+    body_->setPalette(own);
+}
+
+void MenuBarContent::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The next fire dates are not announced: read them afresh on opening.
+    refresh();
+}
+
+void MenuBarContent::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange) {
+        refreshTexts();
+        refresh();
+    }
+    if (event->type() == QEvent::PaletteChange) refreshTint();
+}
+
+}  // namespace kelto

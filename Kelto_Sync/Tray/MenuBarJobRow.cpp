@@ -1,0 +1,242 @@
+#include "Kelto_Sync/Tray/MenuBarJobRow.h"
+
+#include "FenraCore/DogEar.h"
+#include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraIcon.h"
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/FoldedTile.h"
+#include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/RelativeTimestamp.h"
+#include "Kelto_Sync/Status/JobRunButton.h"
+#include "Kelto_Sync/Status/JobStatusSlot.h"
+#include "Kelto_Sync/internal/TextTone.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace kelto {
+
+namespace {
+constexpr int tileSide = 20;
+constexpr int markerSide = 12;
+constexpr double cardRadius = 14;
+constexpr const char* unseen = "menuBarUnseen";
+
+// Marks the widgets that only shape the card (the blank line, the running
+// marker) invisible to assistive technology, so it passes over them.
+class UnseenAccessible : public QAccessibleWidget {
+public:
+    explicit UnseenAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.invisible = true;
+        return state;
+    }
+};
+
+QAccessibleInterface* unseenAccessible(const QString&, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget != nullptr && widget->property(unseen).toBool()) return new UnseenAccessible(widget);
+    return nullptr;
+}
+
+void hideFromAccessibility(QWidget& widget) {
+    static const bool installed = (QAccessible::installFactory(unseenAccessible), true);
+    (void)installed;
+    widget.setProperty(unseen, true);
+}
+
+struct ModeLook {
+    FenraIcon icon;
+    TileTint tint;
+};
+
+ModeLook modeLook(SyncMode mode) {
+    switch (mode) {
+    case SyncMode::mirror: return {FenraIcon::sync, TileTint::cobalt};
+    case SyncMode::copy: return {FenraIcon::copy, TileTint::sky};
+    case SyncMode::twoWay: return {FenraIcon::sync, TileTint::kelto};
+    }
+    return {FenraIcon::copy, TileTint::sky};
+}
+}  // namespace
+
+MenuBarJobRow::MenuBarJobRow(SyncJob job, SyncStrings strings, std::function<void()> sync, std::function<void()> stop,
+                             DeviceDot::Sources sources, const Clock& clock, QWidget* parent)
+    : QWidget(parent), job_(std::move(job)), strings_(strings), clock_(&clock) {
+    setObjectName(QStringLiteral("jobRow"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(8);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(8);
+    tile_ = new QLabel(this);
+    tile_->setObjectName(QStringLiteral("modeTile"));
+    tile_->setFixedSize(tileSide, tileSide);
+    name_ = new QLabel(this);
+    name_->setObjectName(QStringLiteral("jobName"));
+    name_->setTextFormat(Qt::PlainText);
+    name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    name_->installEventFilter(this);
+    dot_ = new DeviceDot(job_, strings_, std::move(sources), this);
+    run_ = new JobRunButton(QString::fromStdString(job_.name), std::nullopt, job_.isEnabled, strings_, std::move(sync),
+                            std::move(stop), this);
+    top->addWidget(tile_, 0, Qt::AlignVCenter);
+    top->addWidget(name_, 1, Qt::AlignVCenter);
+    top->addWidget(dot_, 0, Qt::AlignVCenter);
+    top->addWidget(run_, 0, Qt::AlignVCenter);
+    column->addLayout(top);
+
+    slot_ = new JobStatusSlot(std::nullopt, job_.isEnabled, std::nullopt, strings_, this);
+    column->addWidget(slot_);
+
+    when_ = new QWidget(this);
+    when_->setObjectName(QStringLiteral("whenLine"));
+    when_->setFixedHeight(16);
+    when_->setFont(FenraFont::font(FontRole::caption));
+    TextTone::apply(when_, FenraTheme::textSecondary());
+    auto* line = new QHBoxLayout(when_);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(4);
+    nextTitle_ = new QLabel(when_);
+    nextTitle_->setObjectName(QStringLiteral("nextRunTitle"));
+    nextTime_ = new QLabel(when_);
+    nextTime_->setObjectName(QStringLiteral("nextRunTime"));
+    // A space keeps the line's height when there is nothing to say.
+    blank_ = new QLabel(QStringLiteral(" "), when_);
+    blank_->setObjectName(QStringLiteral("blankLine"));
+    hideFromAccessibility(*blank_);
+    line->addWidget(nextTitle_);
+    line->addWidget(nextTime_);
+    line->addWidget(blank_);
+    line->addStretch(1);
+    column->addWidget(when_);
+
+    // Over the card, not in its layout.
+    auto* clear = new QWidget;
+    clear->setFixedSize(markerSide, markerSide);
+    marker_ = new DogEar(clear, markerSide, markerSide, this);
+    marker_->setObjectName(QStringLiteral("runningMarker"));
+    marker_->setFixedSize(markerSide, markerSide);
+    marker_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    hideFromAccessibility(*marker_);
+    hideFromAccessibility(*clear);
+    marker_->hide();
+
+    refresh();
+}
+
+void MenuBarJobRow::setValues(const SyncJob& job, State state) {
+    job_ = job;
+    state_ = std::move(state);
+    dot_->setJob(job_);
+    refresh();
+}
+
+bool MenuBarJobRow::isMarked() const { return marker_->isVisibleTo(this); }
+
+QString MenuBarJobRow::whenText() const {
+    if (nextTitle_->isVisibleTo(this)) return nextTitle_->text() + QLatin1Char(' ') + nextTime_->text();
+    if (ended_ != nullptr && ended_->isVisibleTo(this)) return ended_->text();
+    return {};
+}
+
+void MenuBarJobRow::refresh() {
+    const ModeLook look = modeLook(job_.mode);
+    const qreal ratio = devicePixelRatioF();
+    QPixmap tile(QSize(tileSide, tileSide) * ratio);
+    tile.setDevicePixelRatio(ratio);
+    tile.fill(Qt::transparent);
+    {
+        QPainter painter(&tile);
+        painter.setRenderHint(QPainter::Antialiasing);
+        FoldedTile(look.icon, look.tint, tileSide).paint(painter, QPointF(0, 0), palette());
+    }
+    tile_->setPixmap(tile);
+    tile_->setProperty("symbol", symbolName(look.icon));
+    tile_->setProperty("tint", static_cast<int>(look.tint));
+
+    const QString name = QString::fromStdString(job_.name);
+    elideName();
+    name_->setToolTip(name);
+    name_->setAccessibleName(name);
+
+    run_->setValues(name, state_.status, job_.isEnabled);
+    slot_->setValues(state_.status, job_.isEnabled,
+                     state_.lastRecord ? std::optional<RunOutcome>(state_.lastRecord->outcome) : std::nullopt);
+    refreshWhen();
+    marker_->setVisible(state_.active);
+    placeMarker();
+}
+
+void MenuBarJobRow::elideName() {
+    // One line, cut at its end; the whole name is in the help text.
+    name_->setText(name_->fontMetrics().elidedText(QString::fromStdString(job_.name), Qt::ElideRight,
+                                                   std::max(0, name_->width())));
+}
+
+void MenuBarJobRow::refreshWhen() {
+    const QLocale where = locale();
+    const std::optional<Date> next = job_.isEnabled ? state_.nextRun : std::nullopt;
+    nextTitle_->setVisible(next.has_value());
+    nextTime_->setVisible(next.has_value());
+    if (next) {
+        nextTitle_->setText(strings_.text(QStringLiteral("Next run"), where));
+        nextTime_->setText(DisplayFormat::time(*next, where));
+    }
+    const bool showsEnd = !next && state_.lastRecord;
+    if (showsEnd) {
+        if (ended_ == nullptr) {
+            ended_ = new RelativeTimestamp(state_.lastRecord->endedAt, *clock_, when_);
+            ended_->setObjectName(QStringLiteral("lastRunEnded"));
+            static_cast<QHBoxLayout*>(when_->layout())->insertWidget(2, ended_);
+        } else {
+            ended_->setDate(state_.lastRecord->endedAt);
+        }
+    }
+    if (ended_ != nullptr) ended_->setVisible(showsEnd);
+    blank_->setVisible(!next && !showsEnd);
+}
+
+void MenuBarJobRow::placeMarker() {
+    const int x = layoutDirection() == Qt::RightToLeft ? 0 : width() - markerSide;
+    marker_->move(x, 0);
+    marker_->raise();
+}
+
+void MenuBarJobRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath card;
+    card.addRoundedRect(QRectF(rect()), cardRadius, cardRadius);
+    painter.fillPath(card, FenraTheme::stroke().color(palette()));
+}
+
+void MenuBarJobRow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeMarker();
+}
+
+bool MenuBarJobRow::eventFilter(QObject* watched, QEvent* event) {
+    // The name is cut to the width its label ends up with.
+    if (watched == name_ && event->type() == QEvent::Resize) elideName();
+    return QWidget::eventFilter(watched, event);
+}
+
+void MenuBarJobRow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    const auto type = event->type();
+    if (type == QEvent::LocaleChange || type == QEvent::PaletteChange) refresh();
+    if (type == QEvent::LayoutDirectionChange) placeMarker();
+}
+
+}  // namespace kelto
