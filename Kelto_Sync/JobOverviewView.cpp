@@ -5,6 +5,7 @@
 #include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
+#include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/ArchiveStatusView.h"
 #include "Kelto_Sync/DisplayFormat.h"
@@ -34,23 +35,6 @@ namespace {
 
 constexpr int tileSide = 28;
 constexpr QSize sheetSize(650, 500);
-
-struct ModeLook {
-    FenraIcon icon;
-    TileTint tint;
-    const char* title;
-    const char* description;
-};
-
-ModeLook modeLook(SyncMode mode) {
-    switch (mode) {
-    case SyncMode::mirror: return {FenraIcon::sync, TileTint::cobalt, "Match source", "Extras in B move to the archive."};
-    case SyncMode::copy: return {FenraIcon::copy, TileTint::sky, "Copy", "Add and update only. Never deletes in B."};
-    case SyncMode::twoWay:
-        return {FenraIcon::sync, TileTint::kelto, "Two-way", "Newer change wins. The losing version goes to the archive."};
-    }
-    return {FenraIcon::copy, TileTint::sky, "Copy", "Add and update only. Never deletes in B."};
-}
 
 QLabel* textLabel(const char* name, QWidget* parent, FontRole role = FontRole::caption) {
     auto* label = new QLabel(parent);
@@ -309,10 +293,11 @@ void JobOverviewView::buildEndpoints() {
 
 void JobOverviewView::refresh() {
     const QLocale where = locale();
-    const ModeLook look = modeLook(job_.mode);
-    modeTile_->setPixmap(FoldedTile(look.icon, look.tint, tileSide).pixmap(palette(), devicePixelRatioF()));
-    modeTitle_->setText(strings_.text(QLatin1String(look.title), where));
-    modeDescription_->setText(strings_.text(QLatin1String(look.description), where));
+    const SyncMode mode = job_.mode;
+    modeTile_->setPixmap(
+        FoldedTile(ModeDisplay::symbol(mode), ModeDisplay::tint(mode), tileSide).pixmap(palette(), devicePixelRatioF()));
+    modeTitle_->setText(strings_.text(ModeDisplay::label(mode), where));
+    modeDescription_->setText(strings_.text(ModeDisplay::description(mode), where));
     // Without an archive, what the description says goes to the archive is deleted.
     archiveOff_->setVisible(job_.mode != SyncMode::copy && !job_.options.archiveEnabled);
     archiveOff_->setText(

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/ModeSection.h"
 
+#include "Kelto_Sync/ModeDisplay.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
 #include "FenraCore/SymbolImage.h"
@@ -52,35 +53,6 @@ ModeSection::ModeSection(SyncStrings strings, Report report, QWidget* parent)
     refresh();
 }
 
-QString ModeSection::modeLabel(SyncMode mode) {
-    switch (mode) {
-    case SyncMode::copy: return QStringLiteral("Copy");
-    case SyncMode::mirror: return QStringLiteral("Match source");
-    case SyncMode::twoWay: return QStringLiteral("Two-way");
-    }
-    return {};
-}
-
-QString ModeSection::modeDescription(SyncMode mode) {
-    switch (mode) {
-    case SyncMode::copy: return QStringLiteral("Add and update only. Never deletes in B.");
-    case SyncMode::mirror: return QStringLiteral("Extras in B move to the archive.");
-    case SyncMode::twoWay: return QStringLiteral("Newer change wins. The losing version goes to the archive.");
-    }
-    return {};
-}
-
-FenraIcon ModeSection::tileSymbol(SyncMode mode) { return mode == SyncMode::copy ? FenraIcon::copy : FenraIcon::sync; }
-
-TileTint ModeSection::tileTint(SyncMode mode) {
-    switch (mode) {
-    case SyncMode::copy: return TileTint::sky;
-    case SyncMode::mirror: return TileTint::cobalt;
-    case SyncMode::twoWay: return TileTint::kelto;
-    }
-    return TileTint::sky;
-}
-
 bool ModeSection::showsArchiveOffWarning(const SyncJob& job) {
     return !job.options.archiveEnabled && job.mode != SyncMode::copy;
 }
@@ -89,14 +61,14 @@ void ModeSection::refresh() {
     const QLocale where = locale();
     picker_->setAccessibleName(text("How"));
     for (int index = 0; index < picker_->count(); ++index) {
-        picker_->setItemText(index, strings().text(modeLabel(order[index]), where));
+        picker_->setItemText(index, strings().text(ModeDisplay::label(order[index]), where));
     }
     {
         const QSignalBlocker quiet(picker_);
         picker_->setCurrentIndex(picker_->findData(static_cast<int>(job().mode)));
     }
-    tile_->setMode(tileSymbol(job().mode), tileTint(job().mode));
-    description_->setText(strings().text(modeDescription(job().mode), where));
+    tile_->setMode(ModeDisplay::symbol(job().mode), ModeDisplay::tint(job().mode));
+    description_->setText(strings().text(ModeDisplay::description(job().mode), where));
     warning_->setVisible(showsArchiveOffWarning(job()));
     warningText_->setText(text("Archive is off. Deleted and overwritten files cannot be recovered."));
     warningIcon_->setPixmap(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette())).pixmap(12, 12));

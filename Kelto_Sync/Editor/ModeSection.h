@@ -20,10 +20,6 @@ public:
     ModeSection(SyncStrings strings, Report report, QWidget* parent = nullptr);
 
     static constexpr std::array<SyncMode, 3> order{SyncMode::copy, SyncMode::mirror, SyncMode::twoWay};
-    static QString modeLabel(SyncMode mode);
-    static QString modeDescription(SyncMode mode);
-    static FenraIcon tileSymbol(SyncMode mode);
-    static TileTint tileTint(SyncMode mode);
     static bool showsArchiveOffWarning(const SyncJob& job);
 
     QComboBox* picker() const { return picker_; }

@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FoldedTile.h"
+#include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 
 #include <QAccessible>
@@ -37,20 +38,6 @@ QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
     return nullptr;
 }
 
-struct ModeLook {
-    FenraIcon icon;
-    TileTint tint;
-    const char* label;
-};
-
-ModeLook modeLook(SyncMode mode) {
-    switch (mode) {
-    case SyncMode::mirror: return {FenraIcon::sync, TileTint::cobalt, "Match source"};
-    case SyncMode::copy: return {FenraIcon::copy, TileTint::sky, "Copy"};
-    case SyncMode::twoWay: return {FenraIcon::sync, TileTint::kelto, "Two-way"};
-    }
-    return {FenraIcon::copy, TileTint::sky, "Copy"};
-}
 }  // namespace
 
 JobSidebarRow::JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::optional<RunOutcome> outcome,
@@ -92,17 +79,18 @@ void JobSidebarRow::setValues(const SyncJob& job, std::optional<RunStatus> statu
     refresh();
 }
 
-QString JobSidebarRow::modeLabel() const { return strings_.text(QLatin1String(modeLook(job_.mode).label), locale()); }
+QString JobSidebarRow::modeLabel() const { return strings_.text(ModeDisplay::label(job_.mode), locale()); }
 
 QString JobSidebarRow::accessibleValue() const {
     return slot_->caption() + strings_.text(QStringLiteral(", "), locale()) + modeLabel();
 }
 
 void JobSidebarRow::refresh() {
-    const ModeLook look = modeLook(job_.mode);
-    tile_->setPixmap(FoldedTile(look.icon, look.tint, tileSide).pixmap(palette(), devicePixelRatioF()));
-    tile_->setProperty("symbol", symbolName(look.icon));
-    tile_->setProperty("tint", static_cast<int>(look.tint));
+    const FenraIcon symbol = ModeDisplay::symbol(job_.mode);
+    const TileTint tint = ModeDisplay::tint(job_.mode);
+    tile_->setPixmap(FoldedTile(symbol, tint, tileSide).pixmap(palette(), devicePixelRatioF()));
+    tile_->setProperty("symbol", symbolName(symbol));
+    tile_->setProperty("tint", static_cast<int>(tint));
     const QString name = QString::fromStdString(job_.name);
     // One line, cut at its end; the whole name is in the help text.
     name_->setText(name_->fontMetrics().elidedText(name, Qt::ElideRight, std::max(0, name_->width())));

@@ -31,6 +31,7 @@
 #include "Kelto_Sync/Settings/Updater.h"
 #include "Kelto_Sync/Status/TrayIconImage.h"
 #include "Kelto_Sync/SyncStrings.h"
+#include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "Kelto_Sync/Tray/TrayPresence.h"
 #include "Platform/Desktop/FreedesktopNotificationCenter.h"
 #include "SyncEngine/RsyncLocatorError.h"
@@ -217,8 +218,14 @@ int main(int argc, char** argv) {
             .quit = [&] { quitController.requestQuit(true); },
         },
         [&]() -> QWidget* {
-            // MENU CONTENT: the menu-bar content goes here.
-            return startupFailure(strings, locale, startupError, [&] { quitController.requestQuit(true); });
+            const auto quit = [&] { quitController.requestQuit(true); };
+            if (!adapter) return startupFailure(strings, locale, startupError, quit);
+            return new MenuBarContent(*adapter, strings,
+                                      MenuBarContent::Actions{
+                                          .openMainWindow = [&] { mainWindow.openMainWindow(); },
+                                          .showSettings = showSettings,
+                                          .quit = quit,
+                                      });
         },
         strings);
     tray.setIcon(trayImage.icon());

@@ -5,6 +5,7 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
+#include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
@@ -54,19 +55,6 @@ void hideFromAccessibility(QWidget& widget) {
     widget.setProperty(unseen, true);
 }
 
-struct ModeLook {
-    FenraIcon icon;
-    TileTint tint;
-};
-
-ModeLook modeLook(SyncMode mode) {
-    switch (mode) {
-    case SyncMode::mirror: return {FenraIcon::sync, TileTint::cobalt};
-    case SyncMode::copy: return {FenraIcon::copy, TileTint::sky};
-    case SyncMode::twoWay: return {FenraIcon::sync, TileTint::kelto};
-    }
-    return {FenraIcon::copy, TileTint::sky};
-}
 }  // namespace
 
 MenuBarJobRow::MenuBarJobRow(SyncJob job, SyncStrings strings, std::function<void()> sync, std::function<void()> stop,
@@ -151,19 +139,11 @@ QString MenuBarJobRow::whenText() const {
 }
 
 void MenuBarJobRow::refresh() {
-    const ModeLook look = modeLook(job_.mode);
-    const qreal ratio = devicePixelRatioF();
-    QPixmap tile(QSize(tileSide, tileSide) * ratio);
-    tile.setDevicePixelRatio(ratio);
-    tile.fill(Qt::transparent);
-    {
-        QPainter painter(&tile);
-        painter.setRenderHint(QPainter::Antialiasing);
-        FoldedTile(look.icon, look.tint, tileSide).paint(painter, QPointF(0, 0), palette());
-    }
-    tile_->setPixmap(tile);
-    tile_->setProperty("symbol", symbolName(look.icon));
-    tile_->setProperty("tint", static_cast<int>(look.tint));
+    const FenraIcon symbol = ModeDisplay::symbol(job_.mode);
+    const TileTint tint = ModeDisplay::tint(job_.mode);
+    tile_->setPixmap(FoldedTile(symbol, tint, tileSide).pixmap(palette(), devicePixelRatioF()));
+    tile_->setProperty("symbol", symbolName(symbol));
+    tile_->setProperty("tint", static_cast<int>(tint));
 
     const QString name = QString::fromStdString(job_.name);
     elideName();

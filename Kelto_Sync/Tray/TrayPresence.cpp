@@ -55,6 +55,8 @@ void TrayPresence::togglePopup() {
     popup->setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(popup);
     layout->setContentsMargins(0, 0, 0, 0);
+    // The content grows and shrinks with its jobs; the popup follows it.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     if (makeContent_) {
         if (QWidget* content = makeContent_()) layout->addWidget(content);
     }
