@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -223,4 +224,15 @@ TEST(SingleInstance, aSecondClaimForwardsReopen) {
     EXPECT_EQ(second, static_cast<int>(SingleInstance::Claim::forwarded));
     EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync", "--relaunch-after", "42"}), 42);
     EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync"}), 0);
+}
+
+TEST(SingleInstance, aHolderThatCannotBeReachedKeepsTheLockAndTurnsLaterLaunchesAway) {
+    test::TemporaryFolder folder;
+    const QString runtime = QString::fromStdString(folder.path().string());
+    // Something that is not a socket sits where the socket goes.
+    ASSERT_TRUE(QDir().mkpath(runtime + QStringLiteral("/kelto-sync.socket")));
+    SingleInstance first(runtime);
+    EXPECT_EQ(first.claim(), SingleInstance::Claim::primary);
+    SingleInstance second(runtime);
+    EXPECT_EQ(second.claim(std::chrono::milliseconds(300)), SingleInstance::Claim::unreachable);
 }
