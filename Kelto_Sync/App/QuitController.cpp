@@ -45,11 +45,20 @@ void QuitController::requestQuit(bool personAsked) {
         dependencies_.quit();
         return;
     }
-    // The stop under way ends in a quit; a second request waits for it.
-    if (terminating_) return;
-    if (personAsked && !dependencies_.confirmStop()) {
-        dependencies_.cancelRelaunch();
-        return;
+    // The stop under way ends in a quit; a second request waits for it. A
+    // person's request while the alert is open waits for the alert; a
+    // signal does not.
+    if (terminating_ || (personAsked && asking_)) return;
+    if (personAsked) {
+        asking_ = true;
+        const bool stop = dependencies_.confirmStop();
+        asking_ = false;
+        // A signal may have started the stop while the alert was open.
+        if (terminating_) return;
+        if (!stop) {
+            dependencies_.cancelRelaunch();
+            return;
+        }
     }
     stopAndQuit();
 }

@@ -54,6 +54,7 @@ private:
 
     Dependencies dependencies_;
     bool terminating_ = false;
+    bool asking_ = false;
     QSocketNotifier* signals_ = nullptr;
 };
 

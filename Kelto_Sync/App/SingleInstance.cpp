@@ -46,9 +46,16 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience) 
     if (lock_->tryLock(0)) {
         QLocalServer::removeServer(socketPath);
         server_.setSocketOptions(QLocalServer::UserAccessOption);
-        return server_.listen(socketPath) ? Claim::primary : Claim::failed;
+        // Without the socket a later launch cannot reach us, yet the lock
+        // still keeps it from running a second scheduler.
+        if (!server_.listen(socketPath)) {
+            qWarning("kelto-sync: cannot listen on %s: %s", qPrintable(socketPath), qPrintable(server_.errorString()));
+        }
+        return Claim::primary;
     }
+    const bool heldByAnother = lock_->error() == QLockFile::LockFailedError;
     lock_.reset();
+    if (!heldByAnother) return Claim::failed;
     // The holder may be starting still: it listens right after locking.
     QElapsedTimer waited;
     waited.start();
@@ -61,7 +68,7 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience) 
             socket.waitForDisconnected(1000);
             return Claim::forwarded;
         }
-        if (waited.elapsed() >= patience.count()) return Claim::failed;
+        if (waited.elapsed() >= patience.count()) return Claim::unreachable;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }

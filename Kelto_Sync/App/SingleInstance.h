@@ -17,13 +17,17 @@ namespace kelto {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    enum class Claim { primary, forwarded, failed };
+    // `unreachable`: another instance holds the lock but does not answer;
+    // starting anyway would run a second scheduler. `failed`: no lock could
+    // be made at all (the runtime folder is unusable).
+    enum class Claim { primary, forwarded, unreachable, failed };
 
     explicit SingleInstance(QString runtimeFolder, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Takes the lock and listens; or, when another instance holds it, sends
-    // it "reopen" (waiting up to `patience` for it to listen).
+    // Takes the lock and listens (the lock alone makes this the primary);
+    // or, when another instance holds it, sends it "reopen" (waiting up to
+    // `patience` for it to listen).
     Claim claim(std::chrono::milliseconds patience = std::chrono::seconds(5));
 
     // Blocks until the process ends (a relaunch waits for its predecessor).

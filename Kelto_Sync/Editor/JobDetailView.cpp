@@ -391,7 +391,8 @@ void JobDetailView::validate() {
 }
 
 void JobDetailView::save() {
-    if (saving_) return;
+    // A pause on its way would be undone by the draft's older flag.
+    if (saving_ || pausing_) return;
     saving_ = true;
     refresh();
     auto done = [this](Result<void> result) {
@@ -429,10 +430,14 @@ void JobDetailView::cancel() { emit dismissed(); }
 
 void JobDetailView::toggleAutomaticRuns() {
     // The stored job, not the draft: unsaved edits stay unsaved.
+    if (saving_ || pausing_) return;
     SyncJob stored = currentJob();
     stored.isEnabled = !stored.isEnabled;
     const bool enabled = stored.isEnabled;
+    pausing_ = true;
+    refresh();
     model_->updateJob(stored, this, [this, enabled](Result<void> result) {
+        pausing_ = false;
         if (!result.hasValue()) {
             error_ = AppModelAdapter::describe(result.error());
         } else if (draft_.isEnabled != enabled) {
@@ -606,7 +611,7 @@ void JobDetailView::refresh() {
         const QString title = text(current.isEnabled ? QStringLiteral("Pause automatic runs")
                                                      : QStringLiteral("Resume automatic runs"));
         pause_->setText(title);
-        pause_->setEnabled(!busy);
+        pause_->setEnabled(!busy && !pausing_);
         pause_->setToolTip(running ? text(QStringLiteral("Stop the current run before changing automatic runs."))
                                    : title);
         overviewTab_->setChecked(!settingsSelected_);
@@ -639,7 +644,7 @@ void JobDetailView::refresh() {
         primary_->setEnabled(!message);
     } else {
         secondary_->setEnabled(changed && !saving_);
-        primary_->setEnabled(changed && !message);
+        primary_->setEnabled(changed && !message && !pausing_);
     }
 }
 

@@ -166,6 +166,8 @@ private:
     bool validationInFlight_ = false;
     int validationsStarted_ = 0;
     bool saving_ = false;
+    // A pause or resume is waiting for the model.
+    bool pausing_ = false;
     std::optional<QString> error_;
     std::optional<SyncPlan> preview_;
     bool previewing_ = false;

@@ -302,8 +302,11 @@ QMenu* JobListView::contextMenu(const SyncJob& job, QWidget* parent) {
     action->setEnabled(!isBusy);
     action->setToolTip(isBusy ? strings_.text(QStringLiteral("Stop the current run before changing automatic runs."), where)
                               : title);
-    connect(action, &QAction::triggered, this, [this, job] {
-        SyncJob flipped = job;
+    connect(action, &QAction::triggered, this, [this, jobID = job.id] {
+        // The job as stored now: an edit saved while the menu was open stays.
+        const SyncJob* stored = model_->job(jobID);
+        if (stored == nullptr || busy(jobID)) return;
+        SyncJob flipped = *stored;
         flipped.isEnabled = !flipped.isEnabled;
         model_->updateJob(flipped, this, [this](Result<void> result) {
             if (!result.hasValue()) setPauseFailed(AppModelAdapter::describe(result.error()));

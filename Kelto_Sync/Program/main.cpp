@@ -104,8 +104,12 @@ int main(int argc, char** argv) {
     switch (instance.claim()) {
     case SingleInstance::Claim::forwarded:
         return 0;
+    case SingleInstance::Claim::unreachable:
+        // A second scheduler would run the same jobs beside the first.
+        qCritical("kelto-sync: another instance is running but does not answer");
+        return 1;
     case SingleInstance::Claim::failed:
-        qWarning("kelto-sync: cannot reach the running instance; starting anyway");
+        qWarning("kelto-sync: cannot take the instance lock; starting anyway");
         break;
     case SingleInstance::Claim::primary:
         break;

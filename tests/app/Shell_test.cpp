@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -25,9 +26,16 @@ struct Quitting : ::testing::Test {
     bool modelGone = false;
     int alerts = 0, cancelledRelaunches = 0, quits = 0;
     bool answer = true;
+    // Runs while the alert is open.
+    std::function<void()> duringAlert;
     QuitController quit{{
         .model = [this]() -> AppModelInterface* { return modelGone ? nullptr : &model; },
-        .confirmStop = [this] { return ++alerts, answer; },
+        .confirmStop =
+            [this] {
+                ++alerts;
+                if (duringAlert) duringAlert();
+                return answer;
+            },
         .cancelRelaunch = [this] { ++cancelledRelaunches; },
         .quit = [this] { ++quits; },
     }};
@@ -67,6 +75,35 @@ TEST_F(Quitting, cancelDropsARelaunchAndKeepsRunning) {
     EXPECT_EQ(cancelledRelaunches, 1);
     EXPECT_FALSE(quit.isTerminating());
     EXPECT_EQ(quits, 0);
+}
+
+TEST_F(Quitting, requestsWhileTheAlertIsOpenStopOnce) {
+    model.setStatus(job.id, RunStatus::queued());
+    bool fired = false;
+    duringAlert = [&] {
+        if (std::exchange(fired, true)) return;
+        quit.requestQuit(true);   // Quit again from the tray
+        quit.requestQuit(false);  // SIGTERM
+    };
+    for (bool stop : {true, false}) {
+        answer = stop;
+        quit.requestQuit(true);
+    }
+    // The signal's stop goes on whatever the alert answers.
+    EXPECT_EQ(alerts, 1);
+    EXPECT_EQ(model.pendingShutdowns.size(), 1u);
+    EXPECT_EQ(cancelledRelaunches, 0);
+}
+
+TEST_F(Quitting, aSignalWhileTheAlertIsOpenStopsEvenWhenTheAlertIsCancelled) {
+    model.setStatus(job.id, RunStatus::queued());
+    answer = false;
+    duringAlert = [this] { quit.requestQuit(false); };
+    quit.requestQuit(true);
+    EXPECT_EQ(model.pendingShutdowns.size(), 1u);
+    EXPECT_EQ(cancelledRelaunches, 0);
+    model.answerShutdown();
+    EXPECT_EQ(quits, 1);
 }
 
 TEST_F(Quitting, sigtermMidRunStopsWithoutAskingThenQuits) {
@@ -223,4 +260,15 @@ TEST(SingleInstance, aSecondClaimForwardsReopen) {
     EXPECT_EQ(second, static_cast<int>(SingleInstance::Claim::forwarded));
     EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync", "--relaunch-after", "42"}), 42);
     EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync"}), 0);
+}
+
+TEST(SingleInstance, aHolderThatCannotBeReachedKeepsTheLockAndTurnsLaterLaunchesAway) {
+    test::TemporaryFolder folder;
+    const QString runtime = QString::fromStdString(folder.path().string());
+    // Something that is not a socket sits where the socket goes.
+    ASSERT_TRUE(QDir().mkpath(runtime + QStringLiteral("/kelto-sync.socket")));
+    SingleInstance first(runtime);
+    EXPECT_EQ(first.claim(), SingleInstance::Claim::primary);
+    SingleInstance second(runtime);
+    EXPECT_EQ(second.claim(std::chrono::milliseconds(300)), SingleInstance::Claim::unreachable);
 }

@@ -271,6 +271,31 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
     EXPECT_EQ(view->draft().name, "Photos!");
 }
 
+TEST_F(JobDetailViewTest, ASaveCannotUndoAPauseOnItsWay) {
+    auto view = make(job, false);
+    view->show();
+    answer();
+    type(*view, "!");
+    answer();
+    ASSERT_TRUE(view->primaryButton()->isEnabled());
+    view->pauseAction()->trigger();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    EXPECT_FALSE(view->pauseAction()->isEnabled());
+    view->save();
+    view->pauseAction()->trigger();
+    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
+
+    fake.answerUpdate();
+    settle();
+    answer();
+    ASSERT_TRUE(view->primaryButton()->isEnabled());
+    view->save();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
+}
+
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     RunRecord record;
     record.jobID = job.id;

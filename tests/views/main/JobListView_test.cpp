@@ -150,6 +150,29 @@ TEST_F(JobListFixture, ABusyJobCanBeNeitherDeletedNorPaused) {
     EXPECT_EQ(view->errorAlert()->informativeText(), "jobs file is read-only");
 }
 
+TEST_F(JobListFixture, PausingFromAMenuOpenedBeforeASaveKeepsTheSavedJob) {
+    fake.setJobs({photos});
+    auto view = makeView();
+    std::unique_ptr<QMenu> menu(view->contextMenu(photos, nullptr));
+    // The editor's save lands while the menu is open.
+    SyncJob saved = photos;
+    saved.name = "Pictures";
+    saved.filters.patterns = {"*.tmp"};
+    fake.setJobs({saved});
+    menu->actions().front()->trigger();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    SyncJob expected = saved;
+    expected.isEnabled = false;
+    EXPECT_EQ(fake.pendingUpdates.front().first, expected);
+
+    // A run that started while the menu was open stops the pause.
+    fake.pendingUpdates.clear();
+    menu.reset(view->contextMenu(saved, nullptr));
+    fake.setStatus(saved.id, RunStatus::queued());
+    menu->actions().front()->trigger();
+    EXPECT_TRUE(fake.pendingUpdates.empty());
+}
+
 TEST_F(JobListFixture, ARequestedJobSetBeforeTheViewExistsIsSelectedAndCleared) {
     fake.setJobs({photos, music});
     fake.setRequestedJobID(music.id);
