@@ -69,9 +69,11 @@ void Notifier::askToSync(const SyncJob& job) {
           {{syncNowAction, text("Sync now")}, {skipAction, text("Skip")}}});
 }
 
-bool Notifier::enabled() const {
-    if (!settings_.contains(enabledKey)) return true;
-    return storedBoolean(settings_.value(enabledKey)).value_or(true);
+bool Notifier::enabled() const { return isEnabled(settings_); }
+
+bool Notifier::isEnabled(const QSettings& settings) {
+    if (!settings.contains(enabledKey)) return true;
+    return storedBoolean(settings.value(enabledKey)).value_or(true);
 }
 
 QString Notifier::text(const char* english) const {

@@ -27,6 +27,10 @@ public:
     static inline const QString syncNowAction = QStringLiteral("SYNC_NOW");
     static inline const QString skipAction = QStringLiteral("SKIP");
 
+    // The master switch as stored: absent or anything but a stored false
+    // means on.
+    static bool isEnabled(const QSettings& settings);
+
     Notifier(NotificationCenter& center, QSettings& settings, SyncStrings strings = SyncStrings::application());
 
     // Answers on the GUI thread: granted, or the centre's error.

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Settings/SettingsView.h"
 
+#include "Kelto_Sync/Notifications/Notifier.h"
+
 #include "FenraCore/DogEar.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
@@ -51,9 +53,8 @@ QLabel* sectionHeader(const QString& title) {
     return label;
 }
 
-bool notificationsOn() {
-    return QSettings().value(SettingsView::notificationsKey, true).toBool();
-}
+// The switch shows what the notifier will do.
+bool notificationsOn() { return Notifier::isEnabled(QSettings()); }
 
 }  // namespace
 

@@ -145,6 +145,11 @@ TEST_F(SettingsViewTest, NotificationSwitches) {
     EXPECT_EQ(authorisations, 1) << "switching on asks again";
     EXPECT_TRUE(success->isEnabled());
     EXPECT_TRUE(enabled->isChecked()) << "a refusal leaves the switch on";
+
+    // A value that is not a Boolean posts, so the switch shows it on.
+    QSettings().setValue(SettingsView::notificationsKey, 0);
+    auto other = makeView(actions());
+    EXPECT_TRUE(find<QCheckBox>(*other, "notificationsEnabled")->isChecked());
 }
 
 TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfo) {
