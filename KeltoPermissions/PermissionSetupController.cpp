@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -70,9 +71,21 @@ void PermissionSetupController::createWindow() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
 
-    QSize size = view->sizeHint().expandedTo(view->minimumSizeHint());
+    // A view of fixed width hints at its content's narrower width: its own
+    // bounds decide, or the scroll area, whose content never scrolls
+    // sideways, cuts off its right side.
+    QSize size = view->sizeHint()
+                     .expandedTo(view->minimumSizeHint())
+                     .expandedTo(view->minimumSize())
+                     .boundedTo(view->maximumSize());
+    if (view->hasHeightForWidth()) size.setHeight(std::max(view->heightForWidth(size.width()), view->minimumHeight()));
     const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen != nullptr) size.setHeight(std::min(size.height(), heightCap(screen->availableGeometry().height())));
+    const int cap = screen != nullptr ? heightCap(screen->availableGeometry().height()) : size.height();
+    if (size.height() > cap) {
+        size.setHeight(cap);
+        // The vertical scroll bar then takes its width beside the view.
+        size.rwidth() += scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll->verticalScrollBar());
+    }
     window->setFixedSize(size);
     if (screen != nullptr) {
         const QRect available = screen->availableGeometry();

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -94,6 +96,39 @@ TEST(PermissionSetupController, OneWindowCappedAndFocusOnRequest) {
     tall.controller->show();
     EXPECT_EQ(tall.controller->window()->height(), PermissionSetupController::heightCap(available.height()));
     EXPECT_LT(tall.controller->window()->height(), available.height() - 24);
+}
+
+// The checklist view has a fixed width wider than its content asks for;
+// the window must show all of it, beside the scroll bar when capped.
+TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
+    for (const int height : {300, 5000}) {
+        ControllerRig rig;
+        QWidget* made = nullptr;
+        rig.controller = std::make_unique<PermissionSetupController>(
+            *rig.checklist,
+            [&](PermissionSetupController&) {
+                made = new QWidget;
+                made->setFixedWidth(560);
+                made->setMinimumHeight(height);
+                auto* layout = new QVBoxLayout(made);
+                auto* done = new QPushButton(QStringLiteral("Done"));
+                layout->addWidget(new QLabel(QStringLiteral("short")));
+                layout->addWidget(done, 0, Qt::AlignRight);
+                return made;
+            },
+            QStringLiteral("Set up Kelto Sync"), [](Outcome) {}, [](QWidget& w) { w.show(); }, [](QWidget& w) {
+                w.hide();
+            });
+        rig.controller->show();
+        QWidget* window = rig.controller->window();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        auto* scroll = window->findChild<QScrollArea*>();
+        ASSERT_NE(scroll, nullptr);
+        EXPECT_GE(scroll->viewport()->width(), 560) << "height " << height;
+        const auto* done = made->findChild<QPushButton*>();
+        const int right = done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x();
+        EXPECT_LE(right, scroll->viewport()->width()) << "the right-aligned button is cut off; height " << height;
+    }
 }
 
 TEST(PermissionSetupController, LaterOnceAndDoneOnlyWhenAllowed) {
