@@ -57,7 +57,9 @@ int PermissionSetupController::heightCap(int availableHeight) {
 }
 
 void PermissionSetupController::createWindow() {
-    auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A dialog-type window: X11 window managers keep it above the window
+    // it is presented for only when it is one (WM_TRANSIENT_FOR).
+    auto* window = new QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                             Qt::WindowCloseButtonHint);
     window->setObjectName(QStringLiteral("permissionSetupWindow"));
     window->setWindowTitle(windowTitle_);

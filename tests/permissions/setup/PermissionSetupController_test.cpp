@@ -78,6 +78,7 @@ TEST(PermissionSetupController, OneWindowCappedAndFocusOnRequest) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Set up Kelto Sync"));
     EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
