@@ -1,4 +1,4 @@
-#include "Kelto_Sync/Program/MainWindowHost.h"
+#include "Kelto_Sync/App/MainWindowHost.h"
 
 namespace kelto {
 

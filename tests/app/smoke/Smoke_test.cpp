@@ -1,0 +1,195 @@
+// The whole application in this process over the real bundle and its rsync,
+// on a virtual X server under openbox with a session bus of its own: the
+// first-run checklist, a new job made through the real file dialog, a manual
+// run, and Quit.
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include "KeltoPermissions/PermissionChecklistView.h"
+#include "Kelto_Sync/App/KeltoSyncApp.h"
+#include "Kelto_Sync/Editor/FoldersSection.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
+#include "Kelto_Sync/Main/JobListView.h"
+#include "SyncModel/JobStore.h"
+#include "SyncModel/RunHistoryStore.h"
+#include "tests/support/FakeSystemEvents.h"
+#include "tests/support/FakeVolumeEvents.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+using namespace kelto;
+
+namespace {
+
+constexpr int patience = 60000;
+
+// Keeps what would have gone to the desktop's notification server.
+class RecordingNotifications final : public NotificationCenter {
+public:
+    void add(const NotificationRequest& request) override { posted.push_back(request); }
+    void requestAuthorization(AuthorizationAnswer answer) override {
+        QTimer::singleShot(0, [answer = std::move(answer)] { answer(true, nullptr); });
+    }
+    void setResponseHandler(ResponseHandler) override {}
+    std::vector<NotificationRequest> posted;
+};
+
+template <typename Widget>
+Widget* shown() {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible()) continue;
+        if (auto* found = qobject_cast<Widget*>(top)) return found;
+        if (auto* found = top->findChild<Widget*>()) {
+            if (found->isVisible()) return found;
+        }
+    }
+    return nullptr;
+}
+
+// Clicks `choose`, which runs a modal file dialog, and answers that dialog
+// as a person would: the path typed into its name field, then its accept
+// button.
+void chooseFolder(QPushButton* choose, const std::filesystem::path& folder) {
+    bool answered = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible() || answered) return;
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        if (name == nullptr || buttons == nullptr) return;
+        answered = true;
+        // Typed into the focused field of the active dialog: the dialog
+        // rewrites an unfocused field from what its list selects.
+        dialog->activateWindow();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->isActiveWindow(); }, patience));
+        name->setFocus();
+        name->clear();
+        QTest::keyClicks(name, QString::fromStdString(folder.string()));
+        buttons->button(QDialogButtonBox::Open)->click();
+    });
+    poll.start();
+    choose->click();
+    EXPECT_TRUE(answered);
+}
+
+struct Smoke : ::testing::Test {
+    test::TemporaryFolder home;
+    std::filesystem::path source = home / "Documents";
+    std::filesystem::path destination = home / "Backup";
+    AppFolders folders{home / "data/kelto-sync", home / "state/kelto-sync/logs", home / "run"};
+    QSettings defaults{QString::fromStdString((home / "config/Kelto/Kelto Sync.conf").string()), QSettings::IniFormat};
+    RecordingNotifications notifications;
+    test::FakeSystemEvents systemEvents;
+    test::FakeVolumeEvents volumeEvents;
+
+    Smoke() {
+        for (const auto& [name, folder] : std::vector<std::pair<const char*, std::string>>{
+                 {"HOME", ""}, {"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"},
+                 {"XDG_STATE_HOME", "state"}, {"XDG_CACHE_HOME", "cache"}}) {
+            qputenv(name, QByteArray::fromStdString((home / folder).string()));
+        }
+        std::filesystem::create_directories(source / "Letters");
+        std::filesystem::create_directories(destination);
+        std::ofstream(source / "notes.txt") << "first notes\n";
+        std::ofstream(source / "Letters/april.txt") << "dear reader\n";
+        // The desktop would show its own dialog; Qt's widget dialog is the
+        // one a test can drive.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+};
+
+}  // namespace
+
+TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
+    KeltoSyncApp app({
+        .bundleRoot = KELTO_BUNDLE_DIR,
+        .folders = folders,
+        .defaults = &defaults,
+        .notifications = &notifications,
+        .systemEvents = &systemEvents,
+        .volumeEvents = &volumeEvents,
+        .launchedAsLoginItem = false,
+    });
+    ASSERT_NE(app.runtime(), nullptr) << app.startupError().toStdString();
+    app.start();
+
+    // The first-run checklist waits for the main window, then comes up.
+    ASSERT_TRUE(QTest::qWaitFor([] { return shown<PermissionChecklistView>() != nullptr; }, patience));
+    ASSERT_NE(app.mainWindow(), nullptr);
+    shown<PermissionChecklistView>()->laterButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.setup().checklist() == nullptr; }, patience));
+    EXPECT_TRUE(defaults.value(SyncSetup::onboardingDone).toBool());
+
+    auto* jobs = app.mainWindow()->findChild<JobListView*>();
+    ASSERT_NE(jobs, nullptr);
+    QTest::mouseClick(jobs->findChild<QPushButton*>(QStringLiteral("newJob")), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return jobs->newJobSheet() && jobs->newJobSheet()->isVisible(); }, patience));
+    auto* editor = jobs->newJobSheet()->findChild<JobDetailView*>();
+    ASSERT_NE(editor, nullptr);
+    editor->nameField()->selectAll();
+    QTest::keyClicks(editor->nameField(), QStringLiteral("Documents backup"));
+    chooseFolder(editor->foldersSection()->sideRow(FoldersSection::Side::source)->chooseButton(), source);
+    chooseFolder(editor->foldersSection()->sideRow(FoldersSection::Side::destination)->chooseButton(), destination);
+
+    // Create once the validator has answered for both folders.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return editor->draft().source.path == source.string() &&
+                   editor->draft().destination.path == destination.string() && !editor->isValidating() &&
+                   editor->primaryButton()->isEnabled();
+        },
+        patience))
+        << editor->draft().source.path << " / " << editor->draft().destination.path;
+    QTest::mouseClick(editor->primaryButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (!jobs->newJobSheet() || !jobs->newJobSheet()->isVisible()) && jobs->editor() != nullptr; },
+        patience));
+
+    const std::vector<SyncJob> stored = JobStore(folders.jobsFile()).load();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].name, "Documents backup");
+    EXPECT_EQ(stored[0].source.path, source.string());
+    EXPECT_EQ(stored[0].destination.path, destination.string());
+    EXPECT_EQ(jobs->selection(), stored[0].id);
+
+    // "Sync now" on the new job's overview; the bundled rsync copies.
+    auto* detail = qobject_cast<JobDetailView*>(jobs->editor());
+    ASSERT_NE(detail, nullptr);
+    auto* syncNow = detail->overview()->findChild<QPushButton*>(QStringLiteral("syncNow"));
+    ASSERT_NE(syncNow, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return syncNow->isVisible() && syncNow->isEnabled(); }, patience));
+    QTest::mouseClick(syncNow, Qt::LeftButton);
+    const RunHistoryStore history(folders.historyFolder(), folders.logs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !history.records(stored[0].id).empty(); }, patience));
+    EXPECT_EQ(history.records(stored[0].id).front().outcome.kind, RunOutcome::Case::success);
+    std::ifstream copied(destination / "Letters/april.txt");
+    std::string line;
+    EXPECT_TRUE(std::getline(copied, line));
+    EXPECT_EQ(line, "dear reader");
+    EXPECT_TRUE(std::filesystem::is_regular_file(destination / "notes.txt"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
+
+    // The window menu's Quit ends the event loop with status 0.
+    QAction* quit = nullptr;
+    for (QAction* action : app.mainWindow()->findChild<QMenuBar*>()->findChildren<QAction*>()) {
+        if (action->shortcut() == QKeySequence(QKeySequence::Quit)) quit = action;
+    }
+    ASSERT_NE(quit, nullptr);
+    QTimer::singleShot(0, quit, &QAction::trigger);
+    QTimer::singleShot(patience, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QApplication::exec(), 0);
+}
