@@ -19,12 +19,22 @@ namespace {
 
 const QString mainWindowTitle = QStringLiteral("Kelto Sync");
 
-// Whether a window of that name is on screen.
+// Whether a window of that name and of the program's class is on screen.
+// Qt keeps a hidden 1x1 helper window with the application's name, so the
+// name alone can find the wrong one.
 bool windowShown(const QString& name) {
-    QProcess xwininfo;
-    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), name});
-    xwininfo.waitForFinished();
-    return xwininfo.exitCode() == 0 && xwininfo.readAllStandardOutput().contains("Map State: IsViewable");
+    QProcess tree;
+    tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    tree.waitForFinished();
+    const QString wanted = QLatin1Char('"') + name + QStringLiteral("\": (\"kelto-sync\"");
+    for (const QString& line : QString::fromUtf8(tree.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (!line.contains(wanted)) continue;
+        QProcess info;
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), line.trimmed().section(QLatin1Char(' '), 0, 0)});
+        info.waitForFinished();
+        if (info.exitCode() == 0 && info.readAllStandardOutput().contains("Map State: IsViewable")) return true;
+    }
+    return false;
 }
 
 struct Launches : ::testing::Test {
