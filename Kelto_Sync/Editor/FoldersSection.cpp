@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/FoldersSection.h"
 
+#include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/SymbolImage.h"
@@ -198,9 +199,7 @@ void FoldersSection::refresh() {
         if (!isFolderIssue(issue)) continue;
         auto* line = new QLabel(strings().computed("validation.", issue, locale()), issues_);
         line->setWordWrap(true);
-        QFont caption = line->font();
-        caption.setPointSizeF(caption.pointSizeF() * 0.85);
-        line->setFont(caption);
+        line->setFont(FenraFont::font(FontRole::caption));
         tint(line, palette());
         issuesLayout_->addWidget(line);
     }
