@@ -3,6 +3,7 @@
 #include "tests/permissions/Await.h"
 #include "tests/permissions/FakePrograms.h"
 #include "tests/permissions/ScopedEnvironment.h"
+#include "tests/permissions/bus/FakeFileManager.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -13,35 +14,6 @@
 
 namespace kelto {
 namespace {
-
-class FakeFileManager : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
-
-public:
-    FakeFileManager() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
-        bus_.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), this, QDBusConnection::ExportAllSlots);
-        registered = bus_.registerService(QStringLiteral("org.freedesktop.FileManager1"));
-    }
-    ~FakeFileManager() override {
-        bus_.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
-        bus_.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
-        QDBusConnection::disconnectFromBus(connectionName);
-    }
-
-    bool registered = false;
-    QStringList shown;
-
-public slots:
-    void ShowItems(const QStringList& uris, const QString& startupId) {
-        Q_UNUSED(startupId);
-        shown += uris;
-    }
-
-private:
-    static constexpr const char* connectionName = "fake-file-manager";
-    QDBusConnection bus_;
-};
 
 class FileRevealerTest : public testing::Test {
 protected:
@@ -88,4 +60,3 @@ TEST_F(FileRevealerTest, WithoutOneTheFolderIsOpenedAndNothingToOpenItIsFalse) {
 }  // namespace
 }  // namespace kelto
 
-#include "FileRevealer_test.moc"

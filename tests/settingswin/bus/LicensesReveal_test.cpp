@@ -2,6 +2,7 @@
 #include "Kelto_Sync/Settings/LicensesView.h"
 #include "tests/permissions/FakePrograms.h"
 #include "tests/permissions/ScopedEnvironment.h"
+#include "tests/permissions/bus/FakeFileManager.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -14,37 +15,6 @@
 
 namespace kelto {
 namespace {
-
-class FakeFileManager : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
-
-public:
-    FakeFileManager() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
-        bus_.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), this, QDBusConnection::ExportAllSlots);
-        registered = bus_.registerService(QStringLiteral("org.freedesktop.FileManager1"));
-    }
-    ~FakeFileManager() override {
-        bus_.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
-        bus_.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
-        QDBusConnection::disconnectFromBus(connectionName);
-    }
-
-    bool registered = false;
-
-signals:
-    void shown(const QStringList& uris);
-
-public slots:
-    void ShowItems(const QStringList& uris, const QString& startupId) {
-        Q_UNUSED(startupId);
-        emit shown(uris);
-    }
-
-private:
-    static constexpr const char* connectionName = "fake-file-manager";
-    QDBusConnection bus_;
-};
 
 class LicensesRevealTest : public testing::Test {
 protected:
@@ -70,7 +40,7 @@ TEST_F(LicensesRevealTest, TheFileManagerShowsTheArchive) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     FakeFileManager manager;
     ASSERT_TRUE(manager.registered);
-    QSignalSpy shown(&manager, &FakeFileManager::shown);
+    QSignalSpy shown(&manager, &FakeFileManager::itemsShown);
     view.revealButton()->click();
     ASSERT_TRUE(shown.wait());
     EXPECT_EQ(shown.at(0).at(0).toStringList(), QStringList{"file://" + folder + "/rsync-3.2.7.tar.gz"});
@@ -90,4 +60,3 @@ TEST_F(LicensesRevealTest, WithoutOneTheFolderOpens) {
 }  // namespace
 }  // namespace kelto
 
-#include "LicensesReveal_test.moc"
