@@ -151,8 +151,9 @@ SyncSetup::Dependencies KeltoSyncApp::setupDependencies() {
 void KeltoSyncApp::start() {
     tray_.show();
     QTimer::singleShot(0, &lifecycle_, &SyncMenuLifecycle::handleInitialLaunch);
-    // Last, so that a first check finds everything in place.
-    updater_.start();
+    // Last, so that a first check finds everything in place. A build that
+    // cannot run its jobs offers no settings window to reach the updater.
+    if (runtime_) updater_.start();
 }
 
 QWidget* KeltoSyncApp::makeMainWindow() {

@@ -60,7 +60,7 @@ public:
     KeltoSyncApp& operator=(const KeltoSyncApp&) = delete;
 
     // Shows the tray, decides on the next turn of the event loop whether the
-    // main window opens, and starts the updater.
+    // main window opens, and starts the updater when the runtime started.
     void start();
 
     // What the tray's popup holds, made afresh each time it opens.
@@ -74,6 +74,7 @@ public:
     SyncMenuLifecycle& lifecycle() { return lifecycle_; }
     SyncSetup& setup() { return setup_; }
     QuitController& quitController() { return quitController_; }
+    Updater& updater() { return updater_; }
 
 private:
     // The run-finished routing's notices, posted by the desktop notifier.

@@ -56,7 +56,9 @@ void UpdateFeed::checkForUpdates() {
 void UpdateFeed::checkIfDue() {
     if (!canCheckForUpdates() || !automaticallyChecksForUpdates()) return;
     const QVariant last = QSettings().value(lastCheckKey);
-    if (last.isValid() && clock_.now().sinceReference - last.toDouble() < checkInterval) return;
+    const double since = clock_.now().sinceReference - last.toDouble();
+    // A check stamped ahead of the clock (set back since) holds nothing back.
+    if (last.isValid() && since >= 0 && since < checkInterval) return;
     check(false);
 }
 

@@ -1,6 +1,7 @@
 #include "Kelto_Sync/Tray/TrayPresence.h"
 
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLocale>
@@ -66,11 +67,21 @@ void TrayPresence::togglePopup() {
     const QRect anchor = geometry.isValid() && !geometry.isEmpty() ? geometry : QRect(QCursor::pos(), QSize(1, 1));
     const QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
-    popup->move(popupPosition(anchor, popup->size(), available));
+    anchor_ = anchor;
+    screenArea_ = screen != nullptr ? screen->availableGeometry() : QRect();
+    popup->move(popupPosition(anchor_, popup->size(), screenArea_));
     popup_ = popup;
+    // Jobs added or removed while it is open change its height.
+    popup->installEventFilter(this);
     popup->show();
     emit popupOpened();
+}
+
+bool TrayPresence::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == popup_ && event->type() == QEvent::Resize) {
+        popup_->move(popupPosition(anchor_, popup_->size(), screenArea_));
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QPoint TrayPresence::popupPosition(const QRect& anchor, const QSize& size, const QRect& screen) {

@@ -51,12 +51,19 @@ public:
 signals:
     void popupOpened();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     TrayActions actions_;
     ContentFactory makeContent_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon icon_;
     QPointer<QWidget> popup_;
+    // Where the open popup was placed from: it is placed again from there
+    // whenever its content grows or shrinks.
+    QRect anchor_;
+    QRect screenArea_;
 };
 
 }  // namespace kelto

@@ -1,11 +1,14 @@
 #include <QAction>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
 #include <QWidget>
 
 #include "Kelto_Sync/App/AppEntry.h"
+#include "Kelto_Sync/App/KeltoSyncApp.h"
 #include "Kelto_Sync/App/WindowMenu.h"
 #include "tests/app/AppProcess.h"
+#include "tests/permissions/ScopedEnvironment.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -77,4 +80,39 @@ TEST(Entry, withoutARuntimeSettingsIsOff) {
     EXPECT_EQ(menu.quit->shortcut(), QKeySequence(QKeySequence::Quit));
     menu.quit->trigger();
     EXPECT_EQ(quits, 1);
+}
+
+namespace {
+
+class SilentNotifications final : public NotificationCenter {
+public:
+    void add(const NotificationRequest&) override {}
+    void requestAuthorization(AuthorizationAnswer) override {}
+    void setResponseHandler(ResponseHandler) override {}
+};
+
+}  // namespace
+
+TEST(Entry, aBundleWithoutRsyncRunsWithoutARuntimeAndNeverStartsTheUpdater) {
+    test::TemporaryFolder home;
+    test::ScopedEnvironment environment;
+    environment.unset("KELTO_SYNC_RENDER_TESTS");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(home.path().string()));
+    QSettings settings(QString::fromStdString((home.path() / "settings.ini").string()), QSettings::IniFormat);
+    SilentNotifications notifications;
+    const std::filesystem::path bundle = home.path() / "Empty.app";
+    std::filesystem::create_directories(bundle / "Contents");
+    KeltoSyncApp app({
+        .bundleRoot = bundle,
+        .folders = {.support = home.path() / "support", .logs = home.path() / "logs", .runtime = home.path() / "run"},
+        .defaults = &settings,
+        .notifications = &notifications,
+        .systemEvents = nullptr,
+        .volumeEvents = nullptr,
+        .launchedAsLoginItem = false,
+    });
+    ASSERT_EQ(app.runtime(), nullptr);
+    EXPECT_FALSE(app.startupError().isEmpty());
+    app.start();
+    EXPECT_FALSE(app.updater().started());
 }

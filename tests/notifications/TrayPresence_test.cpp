@@ -1,8 +1,11 @@
 #include "Kelto_Sync/Tray/TrayPresence.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +70,30 @@ TEST(TrayPresence, AClickWithoutIconGeometryOpensFreshContentAtTheCursorAndASeco
     emit tray.icon().activated(QSystemTrayIcon::Trigger);
     ASSERT_NE(tray.popup(), nullptr);
     EXPECT_EQ(made, 2);
+}
+
+TEST(TrayPresence, AnOpenPopupWhoseContentGrowsOrShrinksStaysAtItsAnchorInsideTheScreen) {
+    QWidget* content = nullptr;
+    TrayPresence tray({}, [&] {
+        content = new QWidget;
+        content->setFixedSize(360, 120);
+        return content;
+    }, SyncStrings());
+    // A panel along the bottom edge: the popup stands above the cursor.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCursor::setPos(screen.center().x(), screen.bottom());
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
+    QWidget* popup = tray.popup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1);
+
+    // Jobs added while it is open.
+    content->setFixedSize(360, 320);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return popup->height() == 320; }));
+    EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1) << "the commands stay on the screen";
+    content->setFixedSize(360, 80);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return popup->height() == 80; }));
+    EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1) << "no gap opens above the panel";
 }
 
 TEST(TrayPresence, ThePopupHangsBelowATopIconAndStandsAboveABottomOneInsideTheScreen) {

@@ -143,5 +143,17 @@ TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {
     EXPECT_EQ(checked.size(), 2) << "off means no automatic check";
 }
 
+TEST_F(UpdaterTest, ACheckStampedAheadOfTheClockDoesNotHoldBackAutomaticChecks) {
+    // The clock ran a month ahead at the last check and was corrected since.
+    QSettings().setValue(QStringLiteral("updates.lastCheck"),
+                         clock.now().sinceReference + 30 * UpdateFeed::checkInterval);
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater(feedURL(QByteArray("not json")), &feed);
+    QSignalSpy checked(feed, &UpdateFeed::checked);
+    updater->setAutomaticallyChecksForUpdates(true);
+    updater->start();
+    EXPECT_TRUE(checked.wait());
+}
+
 }  // namespace
 }  // namespace kelto
