@@ -9,6 +9,7 @@
 #include <QNetworkReply>
 #include <QSettings>
 #include <QTimer>
+#include <QUrl>
 #include <QVersionNumber>
 
 namespace kelto {
@@ -135,6 +136,12 @@ UpdateCheckResult UpdateFeed::parse(const QByteArray& json, const QString& curre
     }
     const QString build = feed.value(QStringLiteral("build")).toVariant().toString();
     if (!isNewer(version, build, currentVersion, currentBuild)) return UpdateCheckResult::upToDate();
+    // The link is opened on a click: only a web page, never a local file or
+    // another program's scheme.
+    const QUrl url(link, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
+        return UpdateCheckResult::failed(QStringLiteral("The update feed's link is not a web address."));
+    }
     return UpdateCheckResult::available(version, build, link);
 }
 

@@ -104,7 +104,8 @@ TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
     EXPECT_EQ(userCheck(R"({"version": "1.3.9", "build": "99", "url": "x"})").kind, UpdateCheckResult::Kind::upToDate);
     presented.clear();
     for (const QByteArray& malformed : {QByteArray("{\"version\": "), QByteArray(R"({"build": "60", "url": "x"})"),
-                                        QByteArray(R"(["1.5"])")}) {
+                                        QByteArray(R"(["1.5"])"),
+                                        QByteArray(R"({"version": "1.5", "url": "file:///etc/passwd"})")}) {
         const UpdateCheckResult result = userCheck(malformed);
         EXPECT_EQ(result.kind, UpdateCheckResult::Kind::failed) << malformed.constData();
         EXPECT_FALSE(result.error.isEmpty());
