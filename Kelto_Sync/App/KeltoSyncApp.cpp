@@ -178,11 +178,19 @@ QWidget* KeltoSyncApp::makeMainWindow() {
 
 QWidget* KeltoSyncApp::makeMenuContent() {
     if (adapter_) {
+        // A window opened from the popup takes over: the popup closes first,
+        // or it would keep the keyboard and mouse until the next click.
+        const auto closingPopup = [this](std::function<void()> action) {
+            return [this, action = std::move(action)] {
+                if (QWidget* popup = tray_.popup()) popup->close();
+                action();
+            };
+        };
         return new MenuBarContent(*adapter_, strings_,
                                   MenuBarContent::Actions{
-                                      .openMainWindow = [this] { mainWindow_.openMainWindow(); },
-                                      .showSettings = [this] { showSettings(); },
-                                      .quit = [this] { requestQuit(); },
+                                      .openMainWindow = closingPopup([this] { mainWindow_.openMainWindow(); }),
+                                      .showSettings = closingPopup([this] { showSettings(); }),
+                                      .quit = closingPopup([this] { requestQuit(); }),
                                   });
     }
     // Without a runtime the popup says why start-up failed.

@@ -70,6 +70,7 @@ public:
     AppRuntime* runtime() const { return runtime_.get(); }
     const QString& startupError() const { return startupError_; }
     // The open main window, or null.
+    TrayPresence& tray() { return tray_; }
     QWidget* mainWindow() const { return mainWindow_.window(); }
     SyncMenuLifecycle& lifecycle() { return lifecycle_; }
     SyncSetup& setup() { return setup_; }

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/App/MainWindowHost.h"
 
+#include <QEvent>
+
 namespace kelto {
 
 MainWindowHost::MainWindowHost(std::function<QWidget*()> makeWindow, std::function<void(QWidget&)> shown,
@@ -13,12 +15,21 @@ void MainWindowHost::openMainWindow() {
     if (fresh) {
         window_ = makeWindow_();
         window_->setAttribute(Qt::WA_DeleteOnClose);
+        window_->installEventFilter(this);
     }
     if (window_->isMinimized()) window_->showNormal();
     window_->show();
     window_->raise();
     window_->activateWindow();
     if (fresh && shown_) shown_(*window_);
+}
+
+bool MainWindowHost::eventFilter(QObject* watched, QEvent* event) {
+    // A closed window is already on its way out: opening again in the same
+    // turn of the event loop must build a new one, not show the doomed one.
+    // (The main window never refuses to close.)
+    if (watched == window_ && event->type() == QEvent::Close) window_.clear();
+    return QObject::eventFilter(watched, event);
 }
 
 }  // namespace kelto

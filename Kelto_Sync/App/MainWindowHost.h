@@ -22,7 +22,12 @@ public:
     ~MainWindowHost() override;
 
     void openMainWindow() override;
+    // The open main window; none from the moment it is closed, though its
+    // deletion waits for the event loop.
     QWidget* window() const { return window_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::function<QWidget*()> makeWindow_;

@@ -18,6 +18,7 @@
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
+#include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "SyncModel/JobStore.h"
 #include "SyncModel/RunHistoryStore.h"
 #include "tests/support/FakeSystemEvents.h"
@@ -182,6 +183,19 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     EXPECT_EQ(line, "dear reader");
     EXPECT_TRUE(std::filesystem::is_regular_file(destination / "notes.txt"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
+
+    // With the main window closed, the tray's "Open Kelto Sync…" brings it
+    // back and the popup makes way for it.
+    app.mainWindow()->close();
+    EXPECT_EQ(app.mainWindow(), nullptr) << "gone from the moment it closes";
+    app.tray().togglePopup();
+    QPointer<QWidget> popup = app.tray().popup();
+    ASSERT_TRUE(popup);
+    auto* content = popup->findChild<MenuBarContent*>();
+    ASSERT_NE(content, nullptr);
+    content->openButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() != nullptr && app.mainWindow()->isVisible(); }, patience));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return popup.isNull(); }, patience));
 
     // The window menu's Quit ends the event loop with status 0.
     QAction* quit = nullptr;
