@@ -2,6 +2,7 @@
 
 #include "SyncAutomation/VolumeMonitor.h"
 
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -24,7 +25,7 @@ std::optional<Date> DiskAppearance::appearanceTime(const std::filesystem::path& 
 std::optional<Date> DiskAppearance::udevInitialisationTime(dev_t device, const std::filesystem::path& udevData,
                                                            const Clock& clock) {
     if (major(device) == 0) return std::nullopt;  // no block device behind it
-    std::ifstream in(udevData / ("b" + std::to_string(major(device)) + ":" + std::to_string(minor(device))));
+    std::ifstream in(udevData / fmt::format("b{}:{}", major(device), minor(device)));
     std::string line;
     while (std::getline(in, line)) {
         if (line.rfind("I:", 0) != 0) continue;

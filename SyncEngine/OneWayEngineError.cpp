@@ -2,6 +2,8 @@
 
 #include "SyncEngine/RsyncRunner.h"
 
+#include <fmt/format.h>
+
 namespace kelto {
 
 namespace {
@@ -39,11 +41,12 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
     case Code::invalidRunID:
         return "The run identifier is not a valid run folder name.";
     case Code::reservedNotFolder:
-        return "\"" + path.string() + "\" is not a folder; remove it so that Kelto Sync can keep its archive there.";
+        return fmt::format("\"{}\" is not a folder; remove it so that Kelto Sync can keep its archive there.",
+                           path.string());
     case Code::skipTooLong:
-        return "\"" + shortened(path.string()) +
-               "\" cannot be copied to the destination and must be skipped, but its path is too long for rsync "
-               "to skip it; shorten the path.";
+        return fmt::format("\"{}\" cannot be copied to the destination and must be skipped, but its path is too "
+                           "long for rsync to skip it; shorten the path.",
+                           shortened(path.string()));
     }
     return "The sync could not be carried out.";
 }
