@@ -24,6 +24,11 @@ QString FenraLabel::title() const {
     return title_->text();
 }
 
+void FenraLabel::setWordWrap(bool on) {
+    title_->setWordWrap(on);
+    layout()->setAlignment(icon_, on ? Qt::AlignTop : Qt::Alignment());
+}
+
 void FenraLabel::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     switch (event->type()) {

@@ -19,6 +19,8 @@ public:
         : FenraLabel(title, symbolNameOf(symbol), parent, Named{}) {}
 
     QString title() const;
+    // A long title wraps under itself, the symbol staying beside its first line.
+    void setWordWrap(bool on);
     QString symbolName() const { return symbolName_; }
 
 protected:

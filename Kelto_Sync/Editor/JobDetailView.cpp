@@ -587,6 +587,7 @@ void JobDetailView::refreshWarnings() {
     for (ValidationWarning warning : validation_.warnings) {
         auto* row = new FenraLabel(strings_.computed("warning.", warning, locale()), FenraIcon::warning, warnings_);
         row->setObjectName(QStringLiteral("warning"));
+        row->setWordWrap(true);
         TextTone::apply(row, FenraTheme::warning());
         warningsLayout_->addWidget(row);
     }

@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
@@ -48,9 +50,11 @@ protected:
         fake.setJobs({job});
     }
 
-    std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew, std::function<void()> onSaved = {}) {
+    // Tests read keys; renders show the application's texts.
+    std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew, std::function<void()> onSaved = {},
+                                        SyncStrings strings = SyncStrings()) {
         JobDetailView::Services services{{{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared()};
-        auto view = std::make_unique<JobDetailView>(adapter, original, isNew, SyncStrings(), std::move(onSaved),
+        auto view = std::make_unique<JobDetailView>(adapter, original, isNew, strings, std::move(onSaved),
                                                     nullptr, services);
         view->resize(640, 720);
         return view;
@@ -418,6 +422,18 @@ TEST_F(JobDetailViewTest, KeyboardShortcuts) {
     EXPECT_EQ(dismissed, 1);
 }
 
+TEST_F(JobDetailViewTest, ALongWarningWrapsInsteadOfWideningTheForm) {
+    auto view = make(job, false, {}, SyncStrings::application());
+    view->show();
+    answer(ValidationReport{{}, {ValidationWarning::caseSensitivityMismatch}});
+    view->settingsTab()->click();
+    QApplication::processEvents();
+    auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
+    ASSERT_NE(form, nullptr);
+    EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
+    EXPECT_LE(form->widget()->width(), form->viewport()->width());
+}
+
 TEST_F(JobDetailViewTest, Renders) {
     const auto save = [](QWidget& widget, const QString& name) {
         const QString path = WidgetRender::savePng(WidgetRender::image(widget, 2), name);
@@ -425,13 +441,13 @@ TEST_F(JobDetailViewTest, Renders) {
         EXPECT_GT(QFileInfo(path).size(), 0);
     };
     {
-        auto fresh = make(SyncJob::newJob("New job"), true);
+        auto fresh = make(SyncJob::newJob("New job"), true, {}, SyncStrings::application());
         fresh->show();
         answer(errors({ValidationIssue::missingSource, ValidationIssue::missingDestination}));
         save(*fresh, QStringLiteral("job-editor-new"));
     }
     QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
-    auto view = make(job, false);
+    auto view = make(job, false, {}, SyncStrings::application());
     view->show();
     answer(ValidationReport{{}, {ValidationWarning::caseSensitivityMismatch}});
     save(*view, QStringLiteral("job-editor-overview"));
