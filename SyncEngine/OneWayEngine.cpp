@@ -361,7 +361,8 @@ struct FreshLook {
     HoldingFolder::Planned planned;           // without the archive: what may go
 };
 
-FreshLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncPlan& plan, bool archiving) {
+FreshLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncPlan& plan, bool archiving,
+                    const fs::path& destination) {
     FreshLook look;
     std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
     for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
@@ -385,16 +386,25 @@ FreshLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncPlan& pl
 
     // Without the archive a deletion is final: delete only what the plan
     // listed (what the exclude file keeps rsync away from stays anyway).
+    // What rsync replaces is what this look tells it to, planned or not.
     if (!archiving) {
-        for (const PlannedArchive& archive : plan.archives) look.planned.replaced.insert(archive.path);
-        for (const ItemizedChange& line : fresh) {
-            if (!isDeletion(line) || isDirectory(line)) continue;
-            // Listed, and still a deletion now: it goes whatever takes its place.
-            if (look.planned.replaced.erase(line.path)) {
+        std::unordered_set<std::string> listed;
+        for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
+        const std::vector<bool> otherKind = replacesOtherKind(fresh, destination);
+        for (std::size_t i = 0; i < fresh.size(); ++i) {
+            const ItemizedChange& line = fresh[i];
+            if (isReserved(line) || isUnderSkipped(line.path, skipped)) continue;
+            if (!isDeletion(line)) {
+                if (otherKind[i] || (!isDirectory(line) && !isRoot(line) && !isNew(line) &&
+                                     (isReceivedFile(line) || isChangedLink(line))))
+                    look.planned.replaced.insert(withoutTrailingSlash(line.path));
+            } else if (!isDirectory(line)) {
+                // Listed, and still a deletion now: it goes whatever takes its place.
+                if (!listed.contains(line.path)) {
+                    look.refusal = OneWayEngine::deletionsChangedLine;
+                    return look;
+                }
                 look.planned.deleted.insert(line.path);
-            } else if (!look.planned.deleted.contains(line.path) && !isUnderSkipped(line.path, skipped)) {
-                look.refusal = OneWayEngine::deletionsChangedLine;
-                return look;
             }
         }
     }
@@ -541,7 +551,8 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
 
     bool unchanged = false;
     if (mirror) {
-        FreshLook look = lookAgain(scan(job, source, destination, traits, nullptr, stop, nullptr), plan, archiving);
+        FreshLook look =
+            lookAgain(scan(job, source, destination, traits, nullptr, stop, nullptr), plan, archiving, destination);
         if (look.refusal) {
             writeLines(log, leftovers);
             writeLines(log, notes);
@@ -593,7 +604,14 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // Also after a stop or a failure: rsync may have taken things meanwhile.
     std::vector<std::string> held;
     if (holding) {
-        describe(HoldingFolder::settle(destination, runID, planned), "Put back: ", "Kept in ", held);
+        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, planned);
+        describe(settlement, "Put back: ", "Kept in ", held);
+        if (!settlement.kept.empty()) {
+            // Named this once; later runs leave the folder to the user.
+            held.push_back("Delete " + (destination / settlement.folder).native() +
+                           " once you no longer need what it holds");
+            HoldingFolder::markReported(destination, runID);
+        }
         if (!held.empty()) held.emplace_back(heldBackLine);
     }
     for (const std::string& line : held) state.writeLine(line);

@@ -31,12 +31,14 @@ namespace kelto {
 // since planning. With the job's archive on, rsync moves every replaced or
 // deleted file of B into the run folder of B's archive. With it off, a
 // mirror has rsync move them into the run's holding folder instead; once
-// the transfer is over the run deletes from there what its plan listed and
+// the transfer is over the run deletes from there the deletions its plan
+// listed and the replacements the fresh dry run told rsync to make, and
 // puts the rest back, so a source that vanished after the fresh dry run
-// costs nothing the plan did not list. What runs killed before that left in
-// their holding folders goes back at the start of the next run where its
-// place is free; the rest stays there. Each such item is named in the run's
-// errors and log.
+// costs nothing the plan did not list. What cannot go back stays there,
+// named once with the folder. What runs killed before that left in their
+// holding folders goes back at the start of the next run where its place is
+// free; the rest stays there. Each such item is named in the run's errors
+// and log. A run folder the run put nothing into is removed at its end.
 //
 // Both calls block the calling thread and report progress on it, never under
 // a lock: at most one report every 0.1 s while rsync runs, plus one at each

@@ -287,3 +287,51 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     EXPECT_EQ(contents(stale / "taken.txt"), "older");
     EXPECT_FALSE(fs::exists(holding()));
 }
+
+// A source file changed between planning and the run: the transfer follows
+// the fresh dry run, which lists the replacement, so B's old version goes as
+// a planned one would, and the next run has nothing to say about it.
+TEST_F(OneWayEngineHoldingTest, SourceChangedAfterPlanningReplacesAsTheFreshDryRunSays) {
+    put(src / "f.txt", "same");
+    put(dst / "f.txt", "same");
+    const SyncPlan p = plan();
+    ASSERT_TRUE(p.archives.empty());
+    put(src / "f.txt", "changed since");
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
+    EXPECT_EQ(contents(dst / "f.txt"), "changed since");
+    EXPECT_TRUE(fs::is_empty(holdingRoot()));
+
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const auto next = run(plan());
+    EXPECT_EQ(next.second, RsyncExit(0, {}));
+    EXPECT_TRUE(next.first.errors.empty()) << testing::PrintToString(next.first.errors);
+}
+
+// Changed again after the fresh dry run, the file's old version on B was
+// replaced unlisted: it is kept, named once with where it lies, and later
+// runs leave it there without naming it again.
+TEST_F(OneWayEngineHoldingTest, WhatARunKeptIsNamedOnceWithItsFolder) {
+    put(src / "f.txt", "same");
+    put(dst / "f.txt", "same");
+    put(src / "n.txt", "new");  // something for the transfer to do
+    const SyncPlan p = plan();
+    script.expect(Script::dryRun()).passThrough().then([&] { put(src / "f.txt", "rewritten"); });
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    const std::string folder = ".KeltoSync/Holding/" + runID;
+    const std::string deleteLine = "Delete " + (dst / folder).native() + " once you no longer need what it holds";
+    EXPECT_EQ(stats.errors, (std::vector<std::string>{"Kept in " + folder + " (its place is taken): f.txt", deleteLine,
+                                                      std::string(OneWayEngine::heldBackLine)}));
+    EXPECT_EQ(contents(dst / "f.txt"), "rewritten");
+
+    const fs::path kept = holding();
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const auto next = run(plan());
+    EXPECT_EQ(next.second, RsyncExit(0, {}));
+    EXPECT_TRUE(next.first.errors.empty()) << testing::PrintToString(next.first.errors);
+    EXPECT_EQ(contents(kept / "f.txt"), "same");
+}

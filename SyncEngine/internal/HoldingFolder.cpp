@@ -3,6 +3,7 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,6 +21,10 @@ std::vector<std::string> sortedNames(const Folder& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// The mark of a folder whose kept items were reported: the one name no held
+// item can have, as rsync never touches R's reserved folder.
+const std::string reportedMark(ArchiveDirectories::reservedName);
 
 std::optional<Folder> openHoldingRoot(const Folder& root) {
     return SafeFileSystem::openPath(root, {std::string(ArchiveDirectories::reservedName),
@@ -113,6 +118,20 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
     return result;
 }
 
+void HoldingFolder::markReported(const fs::path& root, const std::string& runID) {
+    try {
+        const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+        if (!rootFolder) return;
+        const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
+        if (!holdingRoot) return;
+        const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
+        if (!folder) return;
+        const FileDescriptor mark(
+            ::openat(folder->get(), reportedMark.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    } catch (const FileError&) {
+    }
+}
+
 std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& root) {
     std::vector<Settlement> result;
     const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
@@ -125,6 +144,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
         try {
             const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
             if (!folder) continue;  // not a folder: nothing a run left
+            if (SafeFileSystem::statChild(*folder, reportedMark)) continue;  // told once already
             settleFolder(*rootFolder, *folder, "", nullptr, settlement);
             SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
         } catch (const FileError& error) {

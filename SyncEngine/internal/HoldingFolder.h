@@ -12,9 +12,9 @@ namespace kelto {
 
 // Where a mirror whose archive is off has rsync put what it deletes or
 // replaces: R/.KeltoSync/Holding/<run identifier>. Once the transfer is over
-// the run discards what its plan listed and puts everything else back, so a
-// source that vanished or changed after the last look costs nothing the
-// plan did not name. Nothing here follows a symbolic link below R.
+// the run discards what it meant to take away and puts everything else
+// back, so a source that vanished or changed after the last look costs
+// nothing the run did not name. Nothing here follows a symbolic link below R.
 struct HoldingFolder {
     // An item left in a holding folder, and why.
     struct Kept {
@@ -51,11 +51,16 @@ struct HoldingFolder {
     // neither discarded nor put back is kept and returned.
     static Settlement settle(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
+    // Marks the run's holding folder as one whose kept items were reported:
+    // later runs leave it as it is and name it no more. Never throws; an
+    // unmarked folder is recovered like an interrupted run's.
+    static void markReported(const std::filesystem::path& root, const std::string& runID);
+
     // The holding folders that runs ended before settling (killed, or the
     // machine went down): every item goes back where its place under R is
     // free, the rest stays. Returns the folders that held anything, in name
-    // order; emptied ones are removed. Throws FileError when the holding
-    // folders cannot be listed.
+    // order; emptied ones are removed; marked ones are left alone. Throws
+    // FileError when the holding folders cannot be listed.
     static std::vector<Settlement> recover(const std::filesystem::path& root);
 };
 
