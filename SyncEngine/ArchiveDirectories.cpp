@@ -58,6 +58,18 @@ void ArchiveDirectories::prepareTree(const fs::path& root, const Uuid& jobID, co
     prepareFolder(job, runID);
 }
 
+void ArchiveDirectories::removeRunFolderIfEmpty(const fs::path& root, const Uuid& jobID,
+                                                const std::string& runID) noexcept {
+    try {
+        const std::optional<Folder> folder = SafeFileSystem::openRoot(root);
+        if (!folder) return;
+        const std::optional<Folder> job =
+            SafeFileSystem::openPath(*folder, {std::string(reservedName), std::string(archiveName), jobID.string()});
+        if (job) SafeFileSystem::removeEmptyFolder(*job, runID);
+    } catch (...) {
+    }
+}
+
 bool ArchiveDirectories::treeExists(const fs::path& root, const Uuid& jobID) {
     try {
         const std::optional<Folder> folder = SafeFileSystem::openRoot(root);

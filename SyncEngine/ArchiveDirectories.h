@@ -45,6 +45,12 @@ struct ArchiveDirectories {
     static void prepareTree(const std::filesystem::path& root, const Uuid& jobID, const std::string& runID,
                             const ::date::time_zone* zone = nullptr);
 
+    // Removes the run folder when it holds nothing: rsync and the mover make
+    // what they archive into, so a run that archived nothing leaves none
+    // behind. Never throws; a folder that holds anything stays.
+    static void removeRunFolderIfEmpty(const std::filesystem::path& root, const Uuid& jobID,
+                                       const std::string& runID) noexcept;
+
     // Whether .KeltoSync, its Archive folder and the job archive folder all
     // exist as real folders. Never throws.
     static bool treeExists(const std::filesystem::path& root, const Uuid& jobID);

@@ -353,6 +353,14 @@ void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
     log.flush();
 }
 
+// Removes the run folder at the end of a run that put nothing into it.
+struct EmptyRunFolderRemoval {
+    const fs::path& root;
+    const Uuid& jobID;
+    const std::string& runID;
+    ~EmptyRunFolderRemoval() { ArchiveDirectories::removeRunFolderIfEmpty(root, jobID, runID); }
+};
+
 // What a mirror's fresh dry run, just before the transfer, tells it.
 struct FreshLook {
     std::optional<std::string_view> refusal;  // a reason to plan again instead
@@ -527,6 +535,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     checkExcludable(plan.skipped);
     ArchiveDirectories::prepareTree(destination, job.id, runID);
+    const EmptyRunFolderRemoval removal{destination, job.id, runID};
     // What runs that never settled still hold goes back before anything is
     // compared; never while another run may be working here.
     std::vector<std::string> notes;

@@ -173,7 +173,7 @@ TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePla
     EXPECT_EQ(stats.filesArchived, 0);
     EXPECT_TRUE(fs::is_directory(holdingRoot()));
     EXPECT_TRUE(fs::is_empty(holdingRoot()));
-    EXPECT_TRUE(fs::is_empty(runFolder()));
+    EXPECT_FALSE(fs::exists(runFolder()));
     EXPECT_EQ(script.calls().back().option("--backup-dir"), ".KeltoSync/Holding/" + runID);
 }
 

@@ -88,7 +88,7 @@ TEST_F(OneWayEngineTest, AMirrorWhoseOnlyChangeIsSkippedStartsNoTransfer) {
     EXPECT_EQ(entries(dst), std::vector<std::string>{"small"});
 }
 
-TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndTheRunFolderStillExists) {
+TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndNoRunFolderStays) {
     put(src / "a.txt", "new");
     put(dst / "a.txt", "old");
     put(dst / "gone.txt", "g");
@@ -96,8 +96,25 @@ TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndTheRunFolderStillExists) {
     EXPECT_EQ(exit.code, 0);
     EXPECT_EQ(entries(dst), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(stats.filesArchived, 0);
-    EXPECT_TRUE(fs::is_directory(runFolder()));
-    EXPECT_TRUE(fs::is_empty(runFolder()));
+    EXPECT_FALSE(fs::exists(runFolder()));
+    EXPECT_TRUE(fs::is_directory(runFolder().parent_path()));
+}
+
+// A run folder stays only where the run archived something.
+TEST_F(OneWayEngineTest, ARunThatArchivesNothingLeavesNoRunFolder) {
+    job.options.archiveEnabled = true;
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        put(src / (std::string(enumName(mode)) + ".txt"), "new");
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        EXPECT_EQ(run(plan()).second.code, 0);
+        EXPECT_FALSE(fs::exists(runFolder()));
+    }
+    put(src / "mirror.txt", "newer");
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    EXPECT_EQ(run(plan()).first.filesArchived, 1);
+    EXPECT_EQ(contents(runFolder() / "mirror.txt"), "new");
 }
 
 TEST_F(OneWayEngineTest, CopyRunKeepsWhatOnlyTheDestinationHolds) {
@@ -154,7 +171,7 @@ TEST_F(OneWayEngineTest, SourceEmptiedSincePlanningStopsAMirror) {
     EXPECT_EQ(stats.errors, line);
     EXPECT_EQ(stats.filesCopied + stats.filesArchived, 0);
     EXPECT_EQ(entries(dst), (std::vector<std::string>{"a.txt", "b.txt"}));
-    EXPECT_TRUE(fs::is_directory(runFolder()));
+    EXPECT_FALSE(fs::exists(runFolder()));
     EXPECT_TRUE(log.lines.empty());
 
     job.mode = SyncMode::copy;  // a copy deletes nothing, so it goes on

@@ -31,6 +31,7 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     EXPECT_EQ(stats, (RunStats{3, 6 + 7 + 10, 0, {}, {}}));  // two files and the link
     EXPECT_EQ(tree(a), tree(b));
     EXPECT_EQ(tree(b)["link"], "-> docs/a.txt");
+    EXPECT_FALSE(fs::exists(archiveOf(a)) || fs::exists(archiveOf(b))) << "nothing archived, no run folder";
     const auto stored = storedBaseline();
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->size(), 6u);

@@ -137,6 +137,10 @@ TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listB
       probeB_(b.root),
       keptTime_(TimeProbe::keptOnSides(probeA_, probeB_)) {}
 
+TwoWayRun::~TwoWayRun() {
+    for (const fs::path& root : preparedRoots_) ArchiveDirectories::removeRunFolderIfEmpty(root, job_.id, runID_);
+}
+
 void TwoWayRun::combine(RsyncExit& accumulated, std::int32_t code, const std::vector<std::string>& lines) {
     std::int32_t result = accumulated.code;
     if (code == 24) {
@@ -299,10 +303,12 @@ void TwoWayRun::checkPlannedPaths() const {
 void TwoWayRun::prepareTrees() {
     if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty()) {
         ArchiveDirectories::prepareTree(a_.root, job_.id, runID_);
+        preparedRoots_.push_back(a_.root);
         scratchA_ = TransferScratch::claim(a_.root);
     }
     if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty()) {
         ArchiveDirectories::prepareTree(b_.root, job_.id, runID_);
+        preparedRoots_.push_back(b_.root);
         scratchB_ = TransferScratch::claim(b_.root);
     }
 }

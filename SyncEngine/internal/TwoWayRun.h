@@ -47,6 +47,8 @@ public:
 
     TwoWayRun(const TwoWayRun&) = delete;
     TwoWayRun& operator=(const TwoWayRun&) = delete;
+    // Removes the run folders that stayed empty.
+    ~TwoWayRun();
 
     std::pair<RunStats, RsyncExit> perform();
 
@@ -137,6 +139,7 @@ private:
     bool listed_ = false;               // listingA_ and listingB_ hold the listings before the transfers
     std::vector<std::string> touched_;  // paths the run acted on, on either side
     TransferScratch::Claim scratchA_, scratchB_;
+    std::vector<std::filesystem::path> preparedRoots_;  // sides given a run folder
     std::unique_ptr<TwoWayTransferState> state_;
 };
 
