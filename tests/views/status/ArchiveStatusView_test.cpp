@@ -13,8 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kelto {
@@ -95,6 +100,42 @@ TEST(ArchiveSize, CountsRegularFilesOfTheJobsTreeOnly) {
         EXPECT_EQ(ArchiveSize::total({a}, h.job.id), 1024);
         fs::permissions(locked, fs::perms::owner_all);
     }
+}
+
+// Folders that went away mid-walk, as a process's folder in /proc bound
+// into the archive does with its process (listing it fails with ESRCH):
+// each is left out and the walk goes on with the rest.
+TEST(ArchiveSize, GoesOnPastFoldersThatCannotBeListed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to bind folders into the archive";
+    ArchiveHarness h;
+    const fs::path root = h.root("r");
+    const fs::path run = h.archive(root, 100);
+    const pid_t child = fork();
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    std::vector<fs::path> mounts;
+    struct Unmount {
+        std::vector<fs::path>& at;
+        ~Unmount() {
+            for (const fs::path& path : at) umount2(path.c_str(), MNT_DETACH);
+        }
+    } unmount{mounts};
+    const std::string procFolder = "/proc/" + std::to_string(child);
+    for (int i = 0; i < 6; ++i) {
+        writeFile(run / ("f" + std::to_string(i)), 10);
+        if (i % 2 != 0) continue;
+        const fs::path gone = run / ("gone" + std::to_string(i));
+        fs::create_directory(gone);
+        ASSERT_EQ(mount(procFolder.c_str(), gone.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+        mounts.push_back(gone);
+    }
+    kill(child, SIGKILL);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+
+    EXPECT_EQ(ArchiveSize::total({root}, h.job.id), 160);
 }
 
 TEST(ArchiveStatusView, NoRootsMeansNothingToDo) {
