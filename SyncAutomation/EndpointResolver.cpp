@@ -49,9 +49,8 @@ EndpointResolution EndpointResolver::resolve(const Endpoint& endpoint, const std
         return verify(endpoint, candidate, identityAt);
     }
 
-    const auto mounted = std::find_if(volumes.begin(), volumes.end(),
-                                      [&](const MountedVolume& v) { return endpoint.volume.matches(v.identity); });
-    if (mounted == volumes.end()) {
+    const auto isRecorded = [&](const MountedVolume& v) { return endpoint.volume.matches(v.identity); };
+    if (std::none_of(volumes.begin(), volumes.end(), isRecorded)) {
         if (endpoint.volume.kind == VolumeKind::removable &&
             std::any_of(volumes.begin(), volumes.end(), [&](const MountedVolume& v) {
                 return v.identity.name == endpoint.volume.name && v.identity.uuid != endpoint.volume.uuid;
@@ -59,9 +58,21 @@ EndpointResolution EndpointResolver::resolve(const Endpoint& endpoint, const std
             return EndpointResolution::identityMismatch();
         return EndpointResolution::deviceNotConnected();
     }
-    const fs::path candidate = endpoint.relativePath.empty() ? mounted->root : mounted->root / endpoint.relativePath;
-    if (!directoryExists(candidate)) return EndpointResolution::folderMissing();
-    return verify(endpoint, candidate, identityAt);
+    // The relative path leads from the file system's root. A mount that shows
+    // only a sub-folder of it (a bind mount, a btrfs subvolume) serves only
+    // what lies in that sub-folder; the first one listed that serves is used.
+    const auto stored = VolumeInspector::components(fs::path("/") / endpoint.relativePath);
+    for (const MountedVolume& mounted : volumes) {
+        if (mounted.fileSystemRoot.empty() || !isRecorded(mounted)) continue;
+        const auto shown = VolumeInspector::components(fs::path("/") / mounted.fileSystemRoot);
+        if (!VolumeInspector::isPrefix(shown, stored)) continue;
+        fs::path candidate = mounted.root;
+        for (auto part = stored.begin() + static_cast<std::ptrdiff_t>(shown.size()); part != stored.end(); ++part)
+            candidate /= *part;
+        if (!directoryExists(candidate)) return EndpointResolution::folderMissing();
+        return verify(endpoint, candidate, identityAt);
+    }
+    return EndpointResolution::folderMissing();
 }
 
 }  // namespace kelto

@@ -11,8 +11,9 @@ namespace kelto {
 
 // Turns a stored endpoint into the folder mounted now, only when it is
 // provably the same folder on the same volume. Removable and network
-// endpoints resolve through the matching volume's root and the relative
-// path, never the old mount point. Never throws.
+// endpoints resolve through the first matching volume whose mount shows the
+// folder its relative path names from the file system's root, never the
+// old mount point. Never throws.
 struct EndpointResolver {
     using IdentityLookup = std::function<VolumeIdentity(const std::filesystem::path&)>;
     using DirectoryTest = std::function<bool(const std::filesystem::path&)>;

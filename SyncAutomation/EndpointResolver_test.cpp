@@ -98,6 +98,43 @@ TEST_F(Resolver, FirstOfTwoVolumesWithTheSameUuidIsUsed) {
     EXPECT_EQ(resolve(endpoint), R::available(second));
 }
 
+// A sub-folder of the stick bind-mounted at `first`, listed before the
+// whole stick at `second`; vfat keeps no file numbers to tell folders apart.
+TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem) {
+    const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "USB", "Stick", "vfat");
+    source.add(first, stick).fileSystemRoot = "/Photos";
+    source.add(second, stick);
+    fs::create_directories(first / "Docs");  // the stick's Photos/Docs
+    fs::create_directories(first / "2024");
+    fs::create_directories(second / "Docs");
+
+    const Endpoint docs = VolumeInspector::endpoint(second / "Docs", source);
+    EXPECT_EQ(docs.relativePath, "Docs");
+    EXPECT_EQ(resolve(docs), R::available(second / "Docs"));
+    const Endpoint photos = VolumeInspector::endpoint(first / "2024", source);
+    EXPECT_EQ(photos.relativePath, "Photos/2024");
+    EXPECT_EQ(resolve(photos), R::available(first / "2024"));
+
+    source.table.pop_back();  // the whole stick gone: nothing shows its Docs
+    EXPECT_EQ(resolve(docs), R::folderMissing());
+    EXPECT_EQ(resolve(photos), R::available(first / "2024"));
+}
+
+// Subvolumes share the file system's UUID, and each numbers its items anew.
+TEST_F(Resolver, BtrfsSubvolumesSharingOneUuidAreToldApartByTheirPath) {
+    const VolumeIdentity pool = volumeIdentity(VolumeKind::removable, "POOL", "Pool", "btrfs");
+    source.add(first, pool).fileSystemRoot = "/@a";
+    source.add(second, pool).fileSystemRoot = "/@b";
+    fs::create_directories(first / "x");
+    fs::create_directories(second / "x");
+    Endpoint inB = VolumeInspector::endpoint(second / "x", source);
+    EXPECT_EQ(inB.relativePath, "@b/x");
+    inB.fileID.reset();
+    EXPECT_EQ(resolve(inB), R::available(second / "x"));
+    source.table.back().fileSystemRoot = "/@b/y";  // shows only another part of @b
+    EXPECT_EQ(resolve(inB), R::folderMissing());
+}
+
 TEST_F(Resolver, InternalEndpointsUseTheirPathAndIgnoreTheVolumeList) {
     source.add(first, volumeIdentity(VolumeKind::internal, "NAMED", "first"));
     fs::create_directory(first / "Work");

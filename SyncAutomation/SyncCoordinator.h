@@ -126,6 +126,13 @@ public:
     static const MountedVolume* volumeHolding(const std::vector<MountedVolume>& mounted,
                                               const std::filesystem::path& folder);
 
+    // Whether one folder is the other or lies inside it in one file system,
+    // whichever mounts show them: a bind mount shows a folder at a path that
+    // has nothing to do with its own. Links are resolved; a folder on no
+    // listed mount of a known device and folder is compared by nothing here.
+    static bool nestedInFileSystem(const std::vector<MountedVolume>& mounted, const std::filesystem::path& a,
+                                   const std::filesystem::path& b);
+
     // Where a job's two-way baseline lives.
     std::filesystem::path baselineFile(const Uuid& jobID) const;
     // The file a run of the job locks for its whole length.
@@ -134,6 +141,11 @@ public:
     ActiveRuns& active() { return active_; }
 
 private:
+    // Throws the engine's refusal of nested folders when the job's folders
+    // nest in their file system; the engines compare only paths and the
+    // folders on them.
+    static void refuseNested(const ResolvedJob& resolved);
+
     // What the guarded work of a run hands back to the run body.
     struct Result {
         RunOutcome outcome;

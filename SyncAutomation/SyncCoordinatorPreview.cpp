@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 SyncPlan SyncCoordinator::preview(const Uuid& jobID, std::stop_token stop) {
     const ResolvedJob resolved = resolve(jobID);
     if (stop.stop_requested()) throw CancellationError();
+    refuseNested(resolved);
 
     if (resolved.job.mode != SyncMode::twoWay)
         return OneWayEngine(*services_.rsync).plan(resolved.job, resolved.a, resolved.b, resolved.traitsB, stop);

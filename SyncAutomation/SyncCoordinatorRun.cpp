@@ -214,6 +214,7 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     if (request.trigger != RunTrigger::manual && job.options.skipOnBattery && services_.isOnBattery())
         return Result{RunOutcome::skipped(SkipReason::onBattery), {}, std::nullopt, {}};
 
+    refuseNested(resolved);
     const bool twoWay = job.mode == SyncMode::twoWay;
     OneWayEngine oneWayEngine(*services_.rsync);
     TwoWayEngine twoWayEngine(*services_.rsync);

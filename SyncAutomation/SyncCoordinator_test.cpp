@@ -331,6 +331,29 @@ TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
     }
 }
 
+// Two mounts of one file system show its folders /@data and /@data/x/y (a
+// btrfs subvolume, a bind mount): their folders nest though no path shows it.
+TEST(SyncCoordinatorNesting, FoldersNestInTheirFileSystemWhicheverMountsShowThem) {
+    const test::TemporaryFolder tmp;
+    fs::create_directories(tmp / "m1/x/y/z");
+    fs::create_directories(tmp / "m1/w");
+    fs::create_directories(tmp / "m2/z");
+    fs::create_directory_symlink(tmp / "m2", tmp / "link");
+    std::vector<MountedVolume> mounted{{tmp / "m1", {}, "/@data", 7}, {tmp / "m2", {}, "/@data/x/y", 7}};
+    const auto nested = [&](const fs::path& a, const fs::path& b) {
+        return SyncCoordinator::nestedInFileSystem(mounted, a, b);
+    };
+    EXPECT_TRUE(nested(tmp / "m1", tmp / "m2/z"));
+    EXPECT_TRUE(nested(tmp / "link", tmp / "m1/x"));
+    EXPECT_TRUE(nested(tmp / "m2/z", tmp / "m1/x/y/z"));
+    EXPECT_FALSE(nested(tmp / "m1/w", tmp / "m2/z"));
+    mounted[1].fileSystemRoot = "/@database";
+    EXPECT_FALSE(nested(tmp / "m1", tmp / "m2"));
+    mounted[1].fileSystemRoot = "/@data/x/y";
+    mounted[1].device = 8;
+    EXPECT_FALSE(nested(tmp / "m1", tmp / "m2"));
+}
+
 TEST(SyncCoordinatorSpace, FreeSpaceOfAFolderOrAFileErrorNamingIt) {
     test::TemporaryFolder tmp;
     EXPECT_GT(SyncCoordinator::availableSpace(tmp.path(), false), 0);

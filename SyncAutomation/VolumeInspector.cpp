@@ -45,7 +45,9 @@ const VolumeSource& VolumeInspector::system() {
 std::vector<MountedVolume> VolumeInspector::mountedVolumes(const VolumeSource& source) {
     std::vector<MountedVolume> volumes;
     for (MountedFileSystem& mount : source.mounts())
-        if (mount.browsable) volumes.push_back({std::move(mount.mountPoint), std::move(mount.identity)});
+        if (mount.browsable)
+            volumes.push_back({std::move(mount.mountPoint), std::move(mount.identity), std::move(mount.fileSystemRoot),
+                               mount.device});
     return volumes;
 }
 
@@ -79,17 +81,30 @@ Endpoint VolumeInspector::endpoint(const fs::path& chosen, const VolumeSource& s
     const auto mount = holder(folder, source);
     if (!mount || !mount->browsable) throw VolumeInspectorError(VolumeInspectorError::Code::notAFolder, chosen);
 
+    const auto place = fileSystemPath(mount->mountPoint, mount->fileSystemRoot, folder);
+    if (!place) throw VolumeInspectorError(VolumeInspectorError::Code::notAFolder, chosen);
+
     Endpoint endpoint;
     endpoint.path = folder.string();
     endpoint.volume = mount->identity;
-    const auto volumeParts = components(mount->mountPoint);
-    const auto folderParts = components(folder);
-    for (std::size_t i = volumeParts.size(); i < folderParts.size(); ++i) {
+    for (std::size_t i = 1; i < place->size(); ++i) {
         if (!endpoint.relativePath.empty()) endpoint.relativePath += '/';
-        endpoint.relativePath += folderParts[i];
+        endpoint.relativePath += (*place)[i];
     }
     if (!storesNoFileNumbers(mount->identity.fileSystem)) endpoint.fileID = info.st_ino;
     return endpoint;
+}
+
+std::optional<std::vector<std::string>> VolumeInspector::fileSystemPath(const fs::path& mountPoint,
+                                                                         const std::string& fileSystemRoot,
+                                                                         const fs::path& path) {
+    if (fileSystemRoot.empty()) return std::nullopt;
+    const auto mountParts = components(mountPoint);
+    const auto pathParts = components(path);
+    if (!isPrefix(mountParts, pathParts)) return std::nullopt;
+    std::vector<std::string> place = components(fs::path("/") / fileSystemRoot);
+    place.insert(place.end(), pathParts.begin() + static_cast<std::ptrdiff_t>(mountParts.size()), pathParts.end());
+    return place;
 }
 
 std::optional<std::uint64_t> VolumeInspector::fileNumber(const fs::path& path, std::string_view fileSystem) {

@@ -5,10 +5,14 @@
 #include "tests/TwoWayEngineFixture.h"
 #include "tests/support/ChildProcess.h"
 
+#include "SyncEngine/OneWayEngineError.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -291,6 +295,41 @@ TEST_F(KeltoRunJobTest, TwoLaunchesOnOneJobRunItOnceAndTheSecondEndsAtOnce) {
     std::size_t logs = 0;
     for (const auto& entry : fs::recursive_directory_iterator(tmp / "logs")) logs += entry.is_regular_file();
     EXPECT_EQ(logs, 1u);
+}
+
+// w/real/inner shown a second time at w/other: neither path leads into the
+// other, so only the file system's own view tells that one side holds the
+// other. Each run is refused before rsync starts, nothing written.
+TEST_F(KeltoRunJobTest, ASideInsideTheOtherThroughABindMountIsRefusedInBothDirections) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
+    const fs::path real = tmp / "w/real", other = tmp / "w/other";
+    fs::create_directories(real / "d");
+    fs::create_directories(real / "inner");
+    fs::create_directories(other);
+    tmp.write("w/real/d/f1.txt", "x");
+    if (::mount((real / "inner").c_str(), other.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+    // Detached before the temporary folder goes, so its removal never walks
+    // into w/real/inner twice.
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+        &other, [](const fs::path* p) { ::umount2(p->c_str(), MNT_DETACH); });
+
+    for (const auto& [sideA, sideB] : {std::pair{real, other}, std::pair{other, real}}) {
+        a = sideA;
+        b = sideB;
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        Json out = run({"--mode", "twoWay"}).out;
+        EXPECT_EQ(out.value("outcome", ""), "failed") << out;
+        EXPECT_EQ(out.value("message", ""), TwoWayEngineError::nestedEndpoints().what());
+        out = run({"--mode", "mirror", "--archive", "off"}).out;
+        EXPECT_EQ(out.value("outcome", ""), "failed") << out;
+        EXPECT_EQ(out.value("message", ""), OneWayEngineError::nestedEndpoints().what());
+        out = run({"--mode", "copy", "--plan-only"}).out;
+        EXPECT_EQ(out.value("error", Json::object()).value("code", ""), "nestedEndpoints") << out;
+    }
+    EXPECT_EQ(contents(real / "d/f1.txt"), "x");
+    EXPECT_FALSE(fs::exists(real / "inner/.KeltoSync"));
+    EXPECT_FALSE(fs::exists(real / ".KeltoSync"));
 }
 
 }  // namespace

@@ -110,6 +110,35 @@ TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
               EndpointResolution::identityMismatch());
 }
 
+// A sub-folder of the disk bind-mounted elsewhere and listed before the
+// disk's own mount: paths stored by either mount lead from the disk's root.
+TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
+    MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());
+    RemovableSysfs sysfs;
+    sysfs.flag(volume->path());
+    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}});
+    const auto resolve = [&](const Endpoint& endpoint) {
+        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
+                                         [&](const fs::path& p) { return VolumeInspector::identity(p, system); });
+    };
+    fs::create_directories(*volume / "Docs");
+    fs::create_directories(*volume / "sub/Docs");
+    const Endpoint docs = VolumeInspector::endpoint(*volume / "Docs", system);
+    ASSERT_EQ(docs.volume.kind, VolumeKind::removable);
+
+    const test::TemporaryFolder bind;
+    ASSERT_EQ(test::runQuietly({"mount", "--bind", (*volume / "sub").native(), bind.path().native()}), 0);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+        &bind.path(), [](const fs::path* p) { test::runQuietly({"umount", p->native()}); });
+    // The disk's own mount now comes after the bind mount in the table.
+    ASSERT_TRUE(volume->remountElsewhere());
+
+    EXPECT_EQ(resolve(docs), EndpointResolution::available(*volume / "Docs"));
+    const Endpoint inBind = VolumeInspector::endpoint(bind / "Docs", system);
+    EXPECT_EQ(inBind.relativePath, "sub/Docs");
+    EXPECT_EQ(resolve(inBind), EndpointResolution::available(bind / "Docs"));
+}
+
 // Waits for one event among those of other tests mounting beside this one.
 bool sees(VolumeEventStream& stream, const VolumeEvent& wanted) {
     while (const auto event = stream.next(std::chrono::seconds(20)))

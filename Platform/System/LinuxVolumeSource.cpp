@@ -46,6 +46,35 @@ std::string lastComponent(std::string_view path) {
     return std::string(last.empty() ? path : last);
 }
 
+std::vector<std::string> pathParts(std::string_view path) {
+    std::vector<std::string> parts;
+    for (const std::filesystem::path& part : std::filesystem::path(path).lexically_normal().relative_path())
+        if (!part.empty()) parts.push_back(part.string());
+    return parts;
+}
+
+// The folder a mount shows, from the root of its file system; empty when
+// that folder was deleted. A network client may share one file system
+// among several shares of a server and name a share's folder from wherever
+// it met it first, so there the folders count from the share's own: the
+// shortest one any mount of that share shows.
+std::string shownFolder(const MountTable::Record& record, const std::vector<MountTable::Record>& table, bool network) {
+    if (record.root.ends_with("//deleted")) return {};
+    if (!network) return record.root;
+    const std::vector<std::string> parts = pathParts(record.root);
+    std::size_t share = parts.size();
+    for (const MountTable::Record& other : table) {
+        if (other.source != record.source || other.device != record.device || other.root.ends_with("//deleted"))
+            continue;
+        const std::vector<std::string> otherParts = pathParts(other.root);
+        if (otherParts.size() < share && std::equal(otherParts.begin(), otherParts.end(), parts.begin()))
+            share = otherParts.size();
+    }
+    std::string shown = "/";
+    for (std::size_t i = share; i < parts.size(); ++i) shown += (i > share ? "/" : "") + parts[i];
+    return shown;
+}
+
 }  // namespace
 
 LinuxVolumeSource::LinuxVolumeSource(Options options) : options_(std::move(options)) {
@@ -110,7 +139,8 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
     const std::filesystem::path blockDevices = options_.sysfsRoot / "dev" / "block";
     std::error_code error;
     const bool devicesListed = std::filesystem::is_directory(blockDevices, error);
-    for (const MountTable::Record& record : MountTable::read(options_.mountTable)) {
+    const std::vector<MountTable::Record> table = MountTable::read(options_.mountTable);
+    for (const MountTable::Record& record : table) {
         if (devicesListed && record.source.rfind("/dev/", 0) == 0 && major(record.device) != 0 &&
             !std::filesystem::exists(blockDevices / (std::to_string(major(record.device)) + ":" + std::to_string(minor(record.device))),
                         error))
@@ -118,6 +148,8 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         MountedFileSystem mounted;
         mounted.mountPoint = record.mountPoint;
         mounted.browsable = !isPseudo(record.fileSystem);
+        mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
+        mounted.device = record.device;
         VolumeIdentity& identity = mounted.identity;
         identity.fileSystem = record.fileSystem;
         identity.isReadOnly = record.readOnly;

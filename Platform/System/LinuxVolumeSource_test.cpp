@@ -84,6 +84,28 @@ TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
     EXPECT_EQ(records.back().device, makedev(8, 49));
 }
 
+// A mount shows one folder of its file system: all of it, or a sub-folder
+// (a bind mount, a btrfs subvolume).
+TEST_F(Fixture, EachMountTellsWhichFolderOfItsFileSystemItShows) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "47 27 8:17 /Photos/My\\0402024 /home/me/Photos rw - vfat /dev/sdb1 rw\n"
+                                  "48 27 0:60 /@data /media/data rw - btrfs /dev/sde1 rw,subvol=/@data\n"
+                                  "49 27 8:17 /old//deleted /mnt/old rw - vfat /dev/sdb1 rw\n"
+                                  // One NFS file system shared by two shares; the client met the
+                                  // second one's folder from the first.
+                                  "50 27 0:54 /home /mnt/home rw - nfs4 server:/export/home rw\n"
+                                  "51 27 0:54 /home/me/Music /home/me/Music rw - nfs4 server:/export/home rw\n");
+    const auto mounts = source().mounts();
+    EXPECT_EQ(at(mounts, "/media/Back").fileSystemRoot, "/");
+    EXPECT_EQ(at(mounts, "/home/me/Photos").fileSystemRoot, "/Photos/My 2024");
+    EXPECT_EQ(at(mounts, "/home/me/Photos").device, makedev(8, 17));
+    EXPECT_EQ(at(mounts, "/media/data").fileSystemRoot, "/@data");
+    EXPECT_EQ(at(mounts, "/mnt/old").fileSystemRoot, "");  // what it shows was deleted
+    EXPECT_EQ(at(mounts, "/mnt/nfs").fileSystemRoot, "/");
+    EXPECT_EQ(at(mounts, "/mnt/home").fileSystemRoot, "/");  // a share counts from its own folder
+    EXPECT_EQ(at(mounts, "/home/me/Music").fileSystemRoot, "/me/Music");
+}
+
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
     EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}}).mounts().empty());

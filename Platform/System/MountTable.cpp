@@ -32,6 +32,8 @@ std::vector<MountTable::Record> MountTable::read(const std::filesystem::path& fi
         record.mountPoint = text(mnt_fs_get_target(fs));
         record.fileSystem = text(mnt_fs_get_fstype(fs));
         record.source = text(mnt_fs_get_source(fs));
+        // Absent in mtab-style tables, which list whole file systems only.
+        if (const char* root = mnt_fs_get_root(fs)) record.root = root;
         record.device = mnt_fs_get_devno(fs);
         // Read-only either for this mount or for the whole file system.
         record.readOnly = hasOption(mnt_fs_get_vfs_options(fs), "ro") || hasOption(mnt_fs_get_fs_options(fs), "ro") ||

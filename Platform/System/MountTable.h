@@ -15,6 +15,9 @@ struct MountTable {
         std::string mountPoint;
         std::string fileSystem;
         std::string source;
+        // The folder of the file system the mount shows: "/" for a whole
+        // file system, a sub-folder for a bind mount or a btrfs subvolume.
+        std::string root = "/";
         dev_t device = 0;
         bool readOnly = false;
     };

@@ -14,7 +14,7 @@ public:
     std::map<std::filesystem::path, std::uint64_t> capacity;
 
     MountedFileSystem& add(const std::filesystem::path& mountPoint, VolumeIdentity identity, bool browsable = true) {
-        table.push_back({mountPoint, browsable, std::move(identity)});
+        table.push_back({mountPoint, browsable, std::move(identity), "/", 0});
         return table.back();
     }
 
