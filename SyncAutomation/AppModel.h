@@ -103,13 +103,14 @@ private:
     void load();
     void runFinished(const RunRecord& record);
     void validated(const SyncJob& job, std::function<void(Result<void>)> next);
+    // Under the job's run lock: edits and saves the list and drops what the
+    // change leaves stale, the baseline and, for a job no longer listed, the
+    // lock file.
     void commit(const Uuid& jobID, Edit edit, Committed done);
-    // Removes the job's two-way baseline and run lock under the folder of the
-    // jobs file; a missing file is no error, the first other failure stops it
-    // and is thrown.
     // A job's baseline files around a change of its folders: moved aside
     // (the suffixes moved), put back after a failed save, removed after a
-    // good one.
+    // good one; a missing file is no error, the first other failure stops
+    // it and is thrown.
     static std::vector<std::string> setBaselineAside(const Uuid& jobID, const std::filesystem::path& folder);
     static void putBaselineBack(const Uuid& jobID, const std::filesystem::path& folder,
                                 const std::vector<std::string>& moved) noexcept;

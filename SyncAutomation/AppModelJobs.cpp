@@ -143,6 +143,10 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
         }
         *saved = true;
         if (dropBaseline) deleteBaseline(jobID, store.directory());
+        // A job the file no longer lists leaves no lock file behind. Held
+        // here, it guards no run elsewhere.
+        if (std::none_of(jobs.begin(), jobs.end(), [&](const SyncJob& job) { return job.id == jobID; }))
+            lock->removeFile();
     };
     auto answered = [this, alive = std::weak_ptr<const bool>(alive_), saved,
                      done = std::move(done)](Result<void> result) {
@@ -174,8 +178,6 @@ fs::path baselineFile(const Uuid& jobID, const fs::path& folder, const char* suf
 
 }  // namespace
 
-// The run lock stays throughout: another process may hold it right now, and
-// a new file in its place would let a second run of the job start.
 std::vector<std::string> AppModel::setBaselineAside(const Uuid& jobID, const fs::path& folder) {
     std::vector<std::string> moved;
     for (const char* suffix : baselineSuffixes) {

@@ -442,8 +442,8 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     EXPECT_EQ(store->load(), std::vector<SyncJob>{kept});
     EXPECT_FALSE(model->lastRecords().contains(gone.id));
     EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
-    // Another process may be running the job right now under its lock.
-    EXPECT_TRUE(fs::exists(stateFile(gone.id, ".lock")));
+    // Its run lock goes too: the deletion held it, so no run was under way.
+    EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
     EXPECT_EQ(scheduler.changes, 1);
 
     // An id not in the file is no error.
@@ -489,6 +489,7 @@ TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
     EXPECT_EQ(errorOf<AppModelError>(update(moved)), AppModelError::jobBusy());
     EXPECT_EQ(errorOf<AppModelError>(remove(job.id)), AppModelError::jobBusy());
     EXPECT_EQ(baselineFilesLeft(job.id), 3u);
+    EXPECT_TRUE(fs::exists(coordinator.lockFile(job.id)));
     EXPECT_EQ(store->load(), std::vector<SyncJob>{job});
     EXPECT_EQ(scheduler.changes, 0);
 

@@ -34,7 +34,16 @@ AutomationScheduler::AutomationScheduler(RunRequesting& runner, SystemEvents& sy
       services_(std::move(services)),
       settleDelay_(settleDelay >= 0 ? settleDelay : 0),
       anchorWrites_(std::make_shared<AnchorWrites>(services_.supportDirectory)),
-      intervalAnchors_(anchorWrites_->store.load()) {}
+      intervalAnchors_(anchorWrites_->store.load()) {
+    // An anchor saved while the clock ran ahead (before it was set right)
+    // would hold a job back until the clock caught up with it.
+    const Date now = clock_.now();
+    for (auto& [jobID, anchor] : intervalAnchors_)
+        if (anchor > now) {
+            anchor = now;
+            anchorsCorrected_ = true;
+        }
+}
 
 AutomationScheduler::~AutomationScheduler() = default;
 
@@ -104,7 +113,7 @@ void AutomationScheduler::reschedule() {
 
     pendingFires_ = std::move(fires);
     pendingTriggers_ = std::move(triggers);
-    if (anchorsAdded) keepAnchors();
+    if (anchorsAdded || std::exchange(anchorsCorrected_, false)) keepAnchors();
 
     std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [date, jobID] : due) request(jobID, RunTrigger::schedule);

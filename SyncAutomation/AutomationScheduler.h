@@ -75,7 +75,8 @@ public:
     };
 
     // A negative or NaN settle delay counts as none. Reads the stored
-    // interval anchors; observes nothing and schedules nothing.
+    // interval anchors, taking one later than now as now; observes nothing
+    // and schedules nothing.
     AutomationScheduler(RunRequesting& runner, SystemEvents& systemEvents, VolumeEvents& volumeEvents,
                         MainExecutor& main, Executor& workers, const Clock& clock, Services services,
                         double settleDelay = defaultSettleDelay);
@@ -152,6 +153,8 @@ private:
     DelayedWork timer_;
     // Per job, when a recomputation first met it enabled; kept on disk.
     std::map<Uuid, Date> intervalAnchors_;
+    // Stored anchors were moved back to now: the next computation keeps them.
+    bool anchorsCorrected_ = false;
     // Per job, the start of the latest finished run the runner reported.
     std::map<Uuid, Date> observedStarts_;
     std::map<Uuid, Date> pendingFires_;

@@ -478,6 +478,23 @@ TEST_F(SchedulerTest, AnchorsOfDeletedJobsGoAndADamagedFileIsNoHarm) {
     EXPECT_EQ(IntervalAnchorStore(support).load(), (std::map<Uuid, Date>{{kept, start}}));
 }
 
+TEST_F(SchedulerTest, AnAnchorStoredWhileTheClockWasAheadCountsFromNowAlsoAfterARestart) {
+    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid past = add({every(1, IntervalUnit::hours)}).id;
+    IntervalAnchorStore(support).save({{id, start.adding(30 * 24 * hour)}, {past, start.adding(-10 * minute)}});
+    startScheduler();
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
+    EXPECT_EQ(scheduler->pendingFire(past), start.adding(50 * minute));
+    advance(40 * minute);
+    scheduler.reset();
+    flush();
+    startScheduler();
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
+    advance(20 * minute);
+    EXPECT_EQ(requestsOf(RunTrigger::schedule),
+              (std::vector<Request>{{past, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
+}
+
 TEST_F(SchedulerTest, AnchorsThatCannotBeWrittenStillServeThisSession) {
     std::ofstream(support) << "a file where the folder belongs";
     const Uuid id = add({every(1, IntervalUnit::hours)}).id;

@@ -4,23 +4,49 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 namespace kelto {
 
-std::optional<JobLock> JobLock::tryTake(const std::filesystem::path& file) {
-    FileIO::createDirectories(file.parent_path());
-    FileDescriptor fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (!fd.valid()) throw FileError(errno, "open the job lock", file);
-    // flock, not fcntl locks: those belong to the process, so a second run in
-    // the same process would be let in, and any close of the file by the
-    // process would drop them.
-    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) return std::nullopt;
-        if (errno != EINTR) throw FileError(errno, "lock", file);
+namespace {
+
+// Whether the path still names the open file: a lock file removed after it
+// was opened is no longer the job's.
+bool stillNamed(const FileDescriptor& fd, const std::filesystem::path& file) {
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd.get(), &held) != 0) throw FileError(errno, "lock", file);
+    if (::lstat(file.c_str(), &named) != 0) {
+        if (errno == ENOENT) return false;
+        throw FileError(errno, "lock", file);
     }
-    return JobLock(std::move(fd));
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+std::optional<JobLock> JobLock::tryTake(const std::filesystem::path& file) {
+    for (;;) {
+        FileIO::createDirectories(file.parent_path());
+        FileDescriptor fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (!fd.valid()) throw FileError(errno, "open the job lock", file);
+        // flock, not fcntl locks: those belong to the process, so a second run
+        // in the same process would be let in, and any close of the file by
+        // the process would drop them.
+        while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return std::nullopt;
+            if (errno != EINTR) throw FileError(errno, "lock", file);
+        }
+        if (stillNamed(fd, file)) return JobLock(std::move(fd), file);
+    }
+}
+
+void JobLock::removeFile() const {
+    // unlink: a link in the file's place goes, never what it points to.
+    if (::unlink(file_.c_str()) != 0 && errno != ENOENT) throw FileError(errno, "Could not remove", file_);
 }
 
 }  // namespace kelto

@@ -31,12 +31,18 @@ public:
     // Lets go; the destructor does the same.
     void release() noexcept { held_.reset(); }
 
-private:
-    explicit JobLock(FileDescriptor held) : held_(std::move(held)) {}
+    // Removes the lock file of a deleted job while still holding it. One who
+    // opened the old file meanwhile finds, once it gets the lock, that the
+    // file is no longer the job's, and takes the one at the path instead.
+    // Throws FileError.
+    void removeFile() const;
 
-    // The lock goes with the file's last descriptor; the file itself stays,
-    // since removing it would let two holders lock two different files.
+private:
+    JobLock(FileDescriptor held, std::filesystem::path file) : held_(std::move(held)), file_(std::move(file)) {}
+
+    // The lock goes with the file's last descriptor.
     FileDescriptor held_;
+    std::filesystem::path file_;
 };
 
 }  // namespace kelto

@@ -48,7 +48,7 @@ std::string databasePath(const std::filesystem::path& url) {
 
 }  // namespace
 
-BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) {
+BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : file_(url.string()) {
     std::error_code ignored;
     const bool exists = std::filesystem::exists(url, ignored);
 
@@ -66,9 +66,12 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) {
     }
 
     if (db_.open(path, flags) != SQLITE_OK || !db_) {
-        const std::string message = db_ ? db_.errorMessage() : BaselineStoreError::cannotOpen;
+        const BaselineStoreError error = !db_ ? BaselineStoreError(BaselineStoreError::cannotOpen)
+                                         : sqlite3_errcode(db_.get()) == SQLITE_NOTADB
+                                             ? BaselineStoreError::notADatabase(file_)
+                                             : BaselineStoreError(db_.errorMessage());
         db_.close();
-        throw BaselineStoreError(message);
+        throw error;
     }
     db_.setBusyTimeout(busyTimeoutMilliseconds);
     if (!(readOnly && exists)) {
@@ -77,7 +80,10 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) {
     }
 }
 
-void BaselineStore::fail() const { throw BaselineStoreError(db_.errorMessage()); }
+void BaselineStore::fail() const {
+    if (sqlite3_errcode(db_.get()) == SQLITE_NOTADB) throw BaselineStoreError::notADatabase(file_);
+    throw BaselineStoreError(db_.errorMessage());
+}
 
 void BaselineStore::execute(const char* sql) {
     if (db_.execute(sql) != SQLITE_OK) fail();

@@ -46,6 +46,7 @@ private:
     Meta readMeta();
     void rollback() noexcept;
 
+    const std::string file_;  // for messages
     std::mutex lock_;
     SqliteDatabase db_;
 };

@@ -17,6 +17,14 @@ public:
     // A row of a damaged file with a NULL key, or a size or time that is not
     // stored as an integer.
     static constexpr const char* invalidEntry = "Invalid baseline entry";
+
+    // SQLite's "file is not a database" names neither the file nor a way out.
+    static BaselineStoreError notADatabase(const std::string& file) {
+        return BaselineStoreError("The baseline file " + file +
+                                  " is not a baseline database. Move it aside or remove it: the next run then "
+                                  "starts a fresh baseline, copying what either side lacks, keeping the newer of "
+                                  "two differing files and deleting nothing.");
+    }
 };
 
 }  // namespace kelto

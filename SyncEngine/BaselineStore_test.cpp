@@ -167,6 +167,21 @@ TEST_F(BaselineStoreTest, ReadOnlyStoreOnAFileWithoutTablesFailsWithSqlitesMessa
     }
 }
 
+TEST_F(BaselineStoreTest, AFileThatIsNoDatabaseIsNamedWithAWayOut) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << std::string(4096, 'x');
+    for (const bool readOnly : {false, true}) {
+        try {
+            BaselineStore(file, readOnly).load(std::nullopt, std::nullopt);
+            ADD_FAILURE() << readOnly;
+        } catch (const BaselineStoreError& error) {
+            EXPECT_NE(error.message().find(file.string()), std::string::npos) << error.message();
+            EXPECT_NE(error.message().find("not a baseline database"), std::string::npos) << error.message();
+            EXPECT_NE(error.message().find("Move it aside or remove it"), std::string::npos) << error.message();
+        }
+    }
+}
+
 TEST_F(BaselineStoreTest, OpenFailuresCarryAMessage) {
     fs::create_directories(file);  // a folder where the database should be
     EXPECT_THROW(BaselineStore(file, false), BaselineStoreError);

@@ -227,6 +227,22 @@ TEST_F(CoordinatorRunTest, OtherErrorsFailWithTheirDescriptionOrTheExitOfAFailed
     expectRecorded(result.record);
 }
 
+TEST_F(CoordinatorRunTest, ABaselineThatIsNoDatabaseFailsTheRunNamingTheFileAndLeavesItAlone) {
+    putOld(a / "new.txt", "new");
+    const Uuid id = addJob(SyncMode::twoWay).id;
+    const fs::path baseline = tmp / "support/state" / (id.string() + ".sqlite");
+    fs::create_directories(baseline.parent_path());
+    std::ofstream(baseline) << "not a database, a note the user kept here";
+
+    const RunResult result = run(id);
+    ASSERT_EQ(result.record.outcome.kind, RunOutcome::Case::failed);
+    EXPECT_NE(result.record.outcome.message.find(baseline.string()), std::string::npos) << result.record.outcome.message;
+    EXPECT_NE(result.record.outcome.message.find("not a baseline database"), std::string::npos);
+    EXPECT_EQ(FileIO::readIfExists(baseline), "not a database, a note the user kept here");
+    EXPECT_TRUE(script->calls().empty());
+    expectRecorded(result.record);
+}
+
 TEST_F(CoordinatorRunTest, AHistoryThatCannotBeWrittenFailsTheReturnedRecordWithTheTextTwice) {
     putOld(a / "new.txt", "new");
     const Uuid id = addJob(SyncMode::copy).id;

@@ -29,8 +29,9 @@ AppFolders AppFolders::fromEnvironment() {
     std::filesystem::path state = environment("XDG_STATE_HOME");
     if (state.empty()) state = home() / ".local/state";
     std::filesystem::path runtime = environment("XDG_RUNTIME_DIR");
-    if (runtime.empty()) runtime = std::filesystem::temp_directory_path() / ("kelto-sync-" + std::to_string(getuid()));
-    return {data / "kelto-sync", state / "kelto-sync" / "logs", runtime};
+    const bool shared = runtime.empty();
+    if (shared) runtime = std::filesystem::temp_directory_path() / ("kelto-sync-" + std::to_string(getuid()));
+    return {data / "kelto-sync", state / "kelto-sync" / "logs", runtime, shared};
 }
 
 }  // namespace kelto

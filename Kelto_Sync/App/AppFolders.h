@@ -10,6 +10,9 @@ struct AppFolders {
     std::filesystem::path support;  // the jobs file, histories, baselines
     std::filesystem::path logs;     // run logs
     std::filesystem::path runtime;  // the single-instance lock and socket
+    // `runtime` is the fallback in the shared temporary folder, where another
+    // user may have made it first.
+    bool runtimeIsShared = false;
 
     std::filesystem::path jobsFile() const { return support / "jobs.json"; }
     std::filesystem::path historyFolder() const { return support / "history"; }

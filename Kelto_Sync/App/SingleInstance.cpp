@@ -2,15 +2,18 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalSocket>
 #include <QStringList>
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 namespace kelto {
@@ -19,10 +22,28 @@ namespace {
 
 const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
 
+// Makes the folder with no access for others when missing; what keeps it
+// from being the user's alone, or nothing.
+QString notPrivate(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), S_IRWXU) != 0 && errno != EEXIST)
+        return QStringLiteral("it cannot be made (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat found {};
+    if (::lstat(path.constData(), &found) != 0)
+        return QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISLNK(found.st_mode)) return QStringLiteral("it is a symbolic link");
+    if (!S_ISDIR(found.st_mode)) return QStringLiteral("it is not a folder");
+    if (found.st_uid != ::geteuid()) return QStringLiteral("it belongs to user %1").arg(found.st_uid);
+    // mkdir's mode passed the umask, which may take bits but never adds any.
+    if ((found.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        return QStringLiteral("others have access to it (mode %1)").arg(found.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return {};
+}
+
 }  // namespace
 
-SingleInstance::SingleInstance(QString runtimeFolder, QObject* parent)
-    : QObject(parent), folder_(std::move(runtimeFolder)) {
+SingleInstance::SingleInstance(QString runtimeFolder, bool shared, QObject* parent)
+    : QObject(parent), folder_(std::move(runtimeFolder)), shared_(shared) {
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_.nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -38,7 +59,17 @@ SingleInstance::SingleInstance(QString runtimeFolder, QObject* parent)
 SingleInstance::~SingleInstance() { server_.close(); }
 
 SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience) {
-    if (!QDir().mkpath(folder_)) return Claim::failed;
+    // In a shared folder anyone may have made ours first, to hold the lock
+    // or to listen in our socket's place.
+    if (shared_) {
+        if (const QString problem = notPrivate(folder_); !problem.isEmpty()) {
+            refusal_ = QStringLiteral("the runtime folder %1 is not yours alone: %2; remove it or set XDG_RUNTIME_DIR")
+                           .arg(folder_, problem);
+            return Claim::refused;
+        }
+    } else if (!QDir().mkpath(folder_)) {
+        return Claim::failed;
+    }
     const QString socketPath = folder_ + QStringLiteral("/kelto-sync.socket");
     lock_ = std::make_unique<QLockFile>(folder_ + QStringLiteral("/kelto-sync.lock"));
     // A lock whose process is gone is taken over at once.

@@ -19,10 +19,14 @@ class SingleInstance : public QObject {
 public:
     // `unreachable`: another instance holds the lock but does not answer;
     // starting anyway would run a second scheduler. `failed`: no lock could
-    // be made at all (the runtime folder is unusable).
-    enum class Claim { primary, forwarded, unreachable, failed };
+    // be made at all (the runtime folder is unusable). `refused`: the folder
+    // is not the user's alone, so nothing was made in it (refusal() says why).
+    enum class Claim { primary, forwarded, unreachable, failed, refused };
 
-    explicit SingleInstance(QString runtimeFolder, QObject* parent = nullptr);
+    // `shared`: the folder lies where other users may make it first (the
+    // temporary folder): it is made private to the user, and one that is not
+    // the user's alone is refused.
+    explicit SingleInstance(QString runtimeFolder, bool shared = false, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // Takes the lock and listens (the lock alone makes this the primary);
@@ -35,11 +39,16 @@ public:
     // "--relaunch-after <pid>", or 0.
     static qint64 relaunchAfter(const QStringList& arguments);
 
+    // Why the last claim was refused: the folder and what is wrong with it.
+    QString refusal() const { return refusal_; }
+
 signals:
     void reopenRequested();
 
 private:
     QString folder_;
+    bool shared_;
+    QString refusal_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer server_;
 };

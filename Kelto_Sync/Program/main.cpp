@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
 
     SingleInstance::waitForExit(SingleInstance::relaunchAfter(arguments));
     const AppFolders folders = AppFolders::fromEnvironment();
-    SingleInstance instance(QString::fromStdString(folders.runtime.string()));
+    SingleInstance instance(QString::fromStdString(folders.runtime.string()), folders.runtimeIsShared);
     switch (instance.claim()) {
     case SingleInstance::Claim::forwarded:
         return 0;
@@ -40,6 +40,11 @@ int main(int argc, char** argv) {
         return 1;
     case SingleInstance::Claim::failed:
         qWarning("kelto-sync: cannot take the instance lock; starting anyway");
+        break;
+    case SingleInstance::Claim::refused:
+        // Turning the launch away would let whoever made the folder keep the
+        // application from running; two instances are kept apart per job.
+        qCritical("kelto-sync: %s; starting without the instance check", qPrintable(instance.refusal()));
         break;
     case SingleInstance::Claim::primary:
         break;

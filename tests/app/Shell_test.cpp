@@ -17,6 +17,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 using namespace kelto;
 
 namespace {
@@ -271,4 +276,36 @@ TEST(SingleInstance, aHolderThatCannotBeReachedKeepsTheLockAndTurnsLaterLaunches
     EXPECT_EQ(first.claim(), SingleInstance::Claim::primary);
     SingleInstance second(runtime);
     EXPECT_EQ(second.claim(std::chrono::milliseconds(300)), SingleInstance::Claim::unreachable);
+}
+
+TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRefused) {
+    namespace fs = std::filesystem;
+    test::TemporaryFolder tmp;
+    const auto claimIn = [](const fs::path& folder) {
+        SingleInstance instance(QString::fromStdString(folder.string()), true);
+        const SingleInstance::Claim claim = instance.claim(std::chrono::milliseconds(300));
+        if (claim == SingleInstance::Claim::refused) {
+            EXPECT_TRUE(instance.refusal().contains(QString::fromStdString(folder.string())))
+                << instance.refusal().toStdString();
+        }
+        return claim;
+    };
+    const ::mode_t umask = ::umask(0);  // the folder must not depend on it
+    EXPECT_EQ(claimIn(tmp / "made"), SingleInstance::Claim::primary);
+    ::umask(umask);
+    EXPECT_EQ(fs::status(tmp / "made").permissions(), fs::perms::owner_all);
+
+    fs::create_directory(tmp / "open");
+    fs::permissions(tmp / "open", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    EXPECT_EQ(claimIn(tmp / "open"), SingleInstance::Claim::refused);
+    EXPECT_TRUE(fs::is_empty(tmp / "open"));
+    fs::create_directory_symlink(tmp / "made", tmp / "link");
+    EXPECT_EQ(claimIn(tmp / "link"), SingleInstance::Claim::refused);
+    if (::geteuid() == 0) {
+        fs::create_directory(tmp / "foreign");
+        fs::permissions(tmp / "foreign", fs::perms::owner_all);
+        ASSERT_EQ(::chown((tmp / "foreign").c_str(), 4321, 4321), 0);
+        EXPECT_EQ(claimIn(tmp / "foreign"), SingleInstance::Claim::refused);
+    }
 }
