@@ -2,6 +2,7 @@
 
 #include "KeltoPermissions/AppInstallLocation.h"
 #include "KeltoPermissions/CompanionContent.h"
+#include "KeltoPermissions/SettingsLaunches.h"
 #include "KeltoPermissions/SettingsOpener.h"
 #include "Platform/Desktop/DesktopWindows.h"
 
@@ -26,11 +27,24 @@ QString rectText(const QRectF& r) {
 }  // namespace
 
 std::optional<CompanionPanel::Dependencies> CompanionPanel::Dependencies::system() {
+    // Nothing asks the display here: at launch no companion is wanted yet.
     DesktopWindows& desktop = DesktopWindows::shared();
-    if (!desktop.supported()) return std::nullopt;
+    const auto settings = [](const DesktopWindows::Window& window) {
+        return window.belongsTo(SettingsOpener::settingsPrograms()) || SettingsLaunches::shared().owns(window);
+    };
     Dependencies d;
-    d.frontmostProgram = [] { return DesktopWindows::shared().frontmostProgram(); };
-    d.geometry = [] { return SettingsWindowGeometry::current(SettingsOpener::settingsPrograms()); };
+    d.frontmostProgram = [settings]() -> std::optional<QString> {
+        const auto window = DesktopWindows::shared().frontmostWindow();
+        if (!window) return std::nullopt;
+        settings(*window);  // a window found by its process teaches its class
+        return window->program();
+    };
+    d.geometry = [settings] { return SettingsWindowGeometry::current(settings); };
+    d.isSettings = [](const QString& program) {
+        return SettingsOpener::settingsPrograms().contains(program, Qt::CaseInsensitive) ||
+               SettingsLaunches::shared().names(program);
+    };
+    d.available = [] { return DesktopWindows::shared().usable(); };
     d.mainVisibleFrame = []() -> std::optional<QRectF> {
         const QScreen* screen = QGuiApplication::primaryScreen();
         if (screen == nullptr) return std::nullopt;
@@ -61,8 +75,10 @@ CompanionPanel::CompanionPanel(PermissionChecklist& checklist, PermissionItem it
 
 CompanionPanel::~CompanionPanel() { delete panel_; }
 
-bool CompanionPanel::isSettings(const std::optional<QString>& program) {
-    return program && SettingsOpener::settingsPrograms().contains(*program, Qt::CaseInsensitive);
+bool CompanionPanel::isSettings(const std::optional<QString>& program) const {
+    if (!program) return false;
+    if (dependencies_.isSettings) return dependencies_.isSettings(*program);
+    return SettingsOpener::settingsPrograms().contains(*program, Qt::CaseInsensitive);
 }
 
 void CompanionPanel::start() {

@@ -42,8 +42,16 @@ public:
         std::function<void(QWidget&)> present;
         std::function<void(QWidget&)> dismiss;
         QPointer<WorkspaceEvents> workspace;
+        // Whether a program (as frontmostProgram names it) is the settings;
+        // the desktops' settings programs when unset.
+        std::function<bool(const QString& program)> isSettings;
+        // Asked when a companion is wanted: false leaves the checklist on
+        // screen instead. Always when unset.
+        std::function<bool()> available;
 
-        // The desktop's own; nothing where it lists no windows.
+        // The desktop's own: the settings are whatever the settings opener
+        // started, and the companion is available where the desktop lists
+        // windows.
         static std::optional<Dependencies> system();
     };
 
@@ -72,7 +80,7 @@ public:
     QSizeF preferredSize() const { return preferredSize_; }
     const PermissionItem& item() const { return item_; }
 
-    static bool isSettings(const std::optional<QString>& program);
+    bool isSettings(const std::optional<QString>& program) const;
 
 private:
     void setShowing(bool shown, const QString& reason);

@@ -97,6 +97,9 @@ PermissionCTA PermissionChecklist::cta(const QString& id) const {
 void PermissionChecklist::copyError(const PermissionItem& i) {
     if (i.requestState && i.requestState->error) {
         errors_[i.id] = *i.requestState->error;
+    } else if (openFailed_.contains(i.id)) {
+        // Until the settings open, the row says they did not.
+        errors_[i.id] = strings_.string(QStringLiteral("The settings could not be opened."));
     } else {
         errors_.erase(i.id);
     }
@@ -165,10 +168,15 @@ void PermissionChecklist::openSettings(const PermissionItem& i) {
     if (!i.destination) return;
     announceHandOff(i);
     const bool opened = openSettings_ && openSettings_(*i.destination);
-    if (!opened) {
-        pendingSettings_.erase(i.id);
-        if (onSettingsOpenFailed) onSettingsOpenFailed();
+    if (opened) {
+        openFailed_.erase(i.id);
+    } else {
+        openFailed_.insert(i.id);
     }
+    copyError(i);
+    if (!opened) pendingSettings_.erase(i.id);
+    publish();
+    if (!opened && onSettingsOpenFailed) onSettingsOpenFailed();
 }
 
 void PermissionChecklist::requestRestart(const QString& id) {

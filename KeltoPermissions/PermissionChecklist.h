@@ -134,6 +134,8 @@ private:
 
     std::map<QString, PermissionStatus> statuses_;
     std::map<QString, QString> errors_;
+    // Items whose settings could not be opened, until they open.
+    std::set<QString> openFailed_;
     std::set<QString> confirmations_;
     std::set<QString> returnedWithoutSuccess_;
     std::optional<QString> focusedItemID_;

@@ -141,7 +141,7 @@ void PermissionSetupController::handOff(const PermissionItem& item) {
     if (!window_) return;
     restoreOnActivation_ = true;
     closeCompanion(QStringLiteral("handoff-replaced"));
-    if (!companionDependencies_) {
+    if (!companionDependencies_ || (companionDependencies_->available && !companionDependencies_->available())) {
         // Nothing can stand beside the settings: the checklist stays where
         // the user can find it and refreshes on return.
         return;

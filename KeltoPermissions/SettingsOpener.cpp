@@ -1,5 +1,6 @@
 #include "KeltoPermissions/SettingsOpener.h"
 
+#include "KeltoPermissions/SettingsLaunches.h"
 #include "Platform/Desktop/AutostartEntry.h"
 #include "Platform/Desktop/ProgramLauncher.h"
 
@@ -9,8 +10,14 @@
 namespace kelto {
 
 SettingsOpener SettingsOpener::system() {
-    return {[](const QStringList& command) { return ProgramLauncher::start(command); }, DesktopKinds::current(),
-            AutostartEntry::folder()};
+    // What starts is recorded, so that the companion finds its window.
+    const auto launch = [](const QStringList& command) {
+        qint64 pid = 0;
+        if (!ProgramLauncher::start(command, nullptr, &pid)) return false;
+        SettingsLaunches::shared().started(command, pid);
+        return true;
+    };
+    return {launch, DesktopKinds::current(), AutostartEntry::folder()};
 }
 
 bool SettingsOpener::open(const SettingsDestination& destination) const {

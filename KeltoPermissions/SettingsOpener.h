@@ -23,7 +23,8 @@ struct SettingsOpener {
     // Shown with xdg-open when the desktop has no autostart editor.
     QString autostartFolder;
 
-    // The session's desktop and autostart folder, started for real.
+    // The session's desktop and autostart folder, started for real, each
+    // program started noted in SettingsLaunches::shared().
     static SettingsOpener system();
 
     // Tries the destination's commands in order and stops at the first that
@@ -35,8 +36,8 @@ struct SettingsOpener {
     // The desktop's settings program; for a desktop we do not know, the
     // first known one found on PATH; empty when there is none.
     static QStringList settingsProgram(DesktopKind desktop);
-    // Every settings program the opener may start; their windows carry
-    // these names as their class.
+    // The desktops' settings programs; their windows carry these names as
+    // their class. The opener starts others too: SettingsLaunches knows them.
     static QStringList settingsPrograms();
 };
 

@@ -159,7 +159,7 @@ void ArchiveStatusView::openArchives() {
         if (ArchiveDirectories::treeExists(root, jobID_)) {
             if (actions_.openFolder) actions_.openFolder(pathText(ArchiveDirectories::jobArchiveURL(root, jobID_)));
         } else if (actions_.reveal) {
-            actions_.reveal(pathText(root));
+            actions_.reveal(pathText(root), {});
         }
     }
 }
@@ -182,7 +182,7 @@ void ArchiveStatusView::refresh() {
         } else if (!options.archiveRetentionDays) {
             retention = strings_.text(QStringLiteral("Kept forever"), where);
         } else {
-            retention = strings_.format(QStringLiteral("Kept %lld days"), {qlonglong(*options.archiveRetentionDays)}, where);
+            retention = strings_.count(QStringLiteral("Kept %lld days"), qlonglong(*options.archiveRetentionDays), {}, where);
         }
         size += QStringLiteral(" \u00B7 ") + retention;
     }

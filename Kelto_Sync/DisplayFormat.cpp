@@ -3,6 +3,7 @@
 #include <unicode/datefmt.h>
 #include <unicode/measunit.h>
 #include <unicode/numberformatter.h>
+#include <unicode/plurrule.h>
 #include <unicode/reldatefmt.h>
 #include <unicode/timezone.h>
 
@@ -134,6 +135,13 @@ QString DisplayFormat::relative(Date moment, Date reference, const QLocale& loca
     icu::UnicodeString text;
     formatter.format(count, step->unit, text, status);
     return U_SUCCESS(status) ? toQString(text) : QString::number(distance, 'f', 0);
+}
+
+QString DisplayFormat::pluralCategory(std::int64_t count, const QLocale& locale) {
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<icu::PluralRules> rules(icu::PluralRules::forLocale(icuLocale(locale), status));
+    if (U_FAILURE(status) || !rules) return count == 1 ? QStringLiteral("one") : QStringLiteral("other");
+    return toQString(rules->select(static_cast<double>(count)));
 }
 
 }  // namespace kelto

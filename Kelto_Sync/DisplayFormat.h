@@ -29,6 +29,9 @@ struct DisplayFormat {
     // "in 5 minutes", "now", "yesterday". The largest unit that fits
     // whole is used, counted toward zero.
     static QString relative(Date moment, Date reference, const QLocale& locale);
+    // The locale's plural category of a count: "zero", "one", "two", "few",
+    // "many" or "other" ("one" for 1 in English, "other" for 0 and 2).
+    static QString pluralCategory(std::int64_t count, const QLocale& locale);
 };
 
 }  // namespace kelto

@@ -10,6 +10,7 @@
 #include "Kelto_Sync/ArchiveStatusView.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/HistoryView.h"
+#include "Kelto_Sync/PlainToolTip.h"
 #include "Kelto_Sync/ProgressPanel.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
@@ -78,7 +79,7 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     layout->addWidget(caption);
     layout->addWidget(title);
     layout->addWidget(volume);
-    box->setToolTip(QString::fromStdString(endpoint.path));
+    box->setToolTip(PlainToolTip::text(QString::fromStdString(endpoint.path)));
     box->setAccessibleName(label + QStringLiteral(", ") + folder);
     box->setAccessibleDescription(QString::fromStdString(endpoint.volume.name));
     return box;
@@ -357,7 +358,7 @@ void JobOverviewView::refreshLastRun(const QLocale& where) {
     when->setObjectName(QStringLiteral("endedAt"));
     auto* dot = new QLabel(QStringLiteral("\u00B7"), line);
     auto* copied = new QLabel(
-        strings_.format(QStringLiteral("%lld files copied"), {qlonglong(record->stats.filesCopied)}, where), line);
+        strings_.count(QStringLiteral("%lld files copied"), qlonglong(record->stats.filesCopied), {}, where), line);
     copied->setObjectName(QStringLiteral("filesCopied"));
     line->addWidget(when);
     line->addWidget(dot);

@@ -78,16 +78,10 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     title_->setFont(FenraFont::font(FontRole::title2));
     layout->addWidget(title_);
 
-    if (reason_) {
-        auto* row = new QHBoxLayout;
-        reasonIcon_ = plainLabel("reasonIcon", this);
-        reasonText_ = plainLabel("reason", this);
-        reasonText_->setWordWrap(true);
-        reasonText_->setText(*reason_);
-        row->addWidget(reasonIcon_, 0, Qt::AlignTop);
-        row->addWidget(reasonText_, 1);
-        layout->addLayout(row);
-    }
+    // The row stays in place, empty without a reason, so one that arrives later fills it.
+    reasonRow_ = new QHBoxLayout;
+    layout->addLayout(reasonRow_);
+    showReason();
 
     auto* counts = new QHBoxLayout;
     counts->setSpacing(20);
@@ -156,6 +150,28 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     refreshTexts();
     refreshColours();
     applyExpansion();
+}
+
+void PreviewSheet::setReason(std::optional<QString> reason) {
+    if (reason == reason_) return;
+    reason_ = std::move(reason);
+    showReason();
+    refreshColours();
+    applyExpansion();
+}
+
+void PreviewSheet::showReason() {
+    if (reason_ && reasonText_ == nullptr) {
+        reasonIcon_ = plainLabel("reasonIcon", this);
+        reasonText_ = plainLabel("reason", this);
+        reasonText_->setWordWrap(true);
+        reasonRow_->addWidget(reasonIcon_, 0, Qt::AlignTop);
+        reasonRow_->addWidget(reasonText_, 1);
+    }
+    if (reasonText_ == nullptr) return;
+    reasonText_->setText(reason_.value_or(QString()));
+    reasonIcon_->setVisible(reason_.has_value());
+    reasonText_->setVisible(reason_.has_value());
 }
 
 bool PreviewSheet::detailsExpanded() const {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -34,6 +35,9 @@ public:
                  std::function<void()> onCancel, QWidget* parent = nullptr);
 
     bool isReview() const { return static_cast<bool>(onContinue_); }
+    const std::optional<QString>& reason() const { return reason_; }
+    // A review's reason comes with the run's record, which may follow the sheet.
+    void setReason(std::optional<QString> reason);
     // "Details" opens by itself for a review or when a reason is given,
     // until the user opens or closes it; then the user's choice holds.
     bool detailsExpanded() const;
@@ -56,6 +60,7 @@ private:
     void refreshTexts();
     void refreshColours();
     void applyExpansion();
+    void showReason();
 
     std::optional<QString> reason_;
     SyncStrings strings_;
@@ -69,6 +74,7 @@ private:
 
     PlanDetailsModel* model_;
     QLabel* title_;
+    QHBoxLayout* reasonRow_;
     QLabel* reasonIcon_ = nullptr;
     QLabel* reasonText_ = nullptr;
     QLabel* copiesLabel_;

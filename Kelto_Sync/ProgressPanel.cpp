@@ -155,7 +155,7 @@ void ProgressPanel::refresh() {
     const bool scanning = p.phase == SyncPhase::scanning && !p.fraction;
     scanned_->setVisible(scanning);
     if (scanning) {
-        scanned_->setText(strings_.format(QStringLiteral("Scanned %lld items"), {qlonglong(p.scannedItems)}, where));
+        scanned_->setText(strings_.count(QStringLiteral("Scanned %lld items"), qlonglong(p.scannedItems), {}, where));
     }
 
     figures_->setVisible(transferring);

@@ -7,7 +7,7 @@ namespace kelto {
 
 StatusViewActions StatusViewActions::desktop() {
     StatusViewActions actions;
-    actions.reveal = [](const QString& path) { FileRevealer::reveal(path); };
+    actions.reveal = [](const QString& path, Shown shown) { FileRevealer::reveal(path, std::move(shown)); };
     actions.openFolder = [](const QString& folder) { ProgramLauncher::start({QStringLiteral("xdg-open"), folder}); };
     return actions;
 }

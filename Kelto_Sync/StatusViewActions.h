@@ -9,8 +9,11 @@ namespace kelto {
 // What the status views ask of the desktop and of the host. An absent
 // action hides what would call it.
 struct StatusViewActions {
+    // Called once, later, on the GUI thread: whether the file manager took
+    // the request.
+    using Shown = std::function<void(bool shown)>;
     // Shows a file or folder selected in the file manager.
-    std::function<void(const QString& path)> reveal;
+    std::function<void(const QString& path, Shown shown)> reveal;
     // Opens a folder in the file manager.
     std::function<void(const QString& folder)> openFolder;
     // Opens the host's setup of full disk access. The Linux desktop has no

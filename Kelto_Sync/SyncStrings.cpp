@@ -1,6 +1,7 @@
 #include "Kelto_Sync/SyncStrings.h"
 
 #include "FenraCore/TextFormat.h"
+#include "Kelto_Sync/DisplayFormat.h"
 
 // Outside any namespace, as Qt's resource initialiser requires. Naming it
 // here also keeps a static link from dropping the compiled-in tables.
@@ -31,6 +32,14 @@ QString SyncStrings::text(const QString& english, const QLocale& locale) const {
 
 QString SyncStrings::format(const QString& english, const QVariantList& values, const QLocale& locale) const {
     return TextFormat::format(text(english, locale), values, locale);
+}
+
+QString SyncStrings::count(const QString& english, qlonglong count, QVariantList more, const QLocale& locale) const {
+    const QString form = english + QLatin1Char('#') + DisplayFormat::pluralCategory(count, locale);
+    QString pattern = text(form, locale);
+    if (pattern == form) pattern = text(english, locale);
+    more.prepend(count);
+    return TextFormat::format(pattern, more, locale);
 }
 
 }  // namespace kelto

@@ -29,6 +29,10 @@ public:
     QString text(const QString& english, const QLocale& locale) const;
     // Text with values: "%@" takes a string, "%lld" an integer.
     QString format(const QString& english, const QVariantList& values, const QLocale& locale) const;
+    // Text whose first value is a count, in the form for the count's plural
+    // category: the table's text under the key followed by "#" and the
+    // category ("Archived: %lld files#one"), else the key's own text.
+    QString count(const QString& english, qlonglong count, QVariantList more, const QLocale& locale) const;
     // A computed key: the prefix ("phase.", "fileSkip.", "trigger.",
     // "validation.", "warning.") and a case's stored name.
     template <class E>

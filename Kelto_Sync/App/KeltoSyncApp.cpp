@@ -169,6 +169,7 @@ QWidget* KeltoSyncApp::makeMainWindow() {
         layout->addWidget(new JobListView(*adapter_, strings_, JobListView::standardEditors(*adapter_, strings_)));
     } else {
         auto* reason = new QLabel(startupError_, window);
+        reason->setTextFormat(Qt::PlainText);
         reason->setMargin(20);
         reason->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         layout->addWidget(reason);
@@ -198,6 +199,7 @@ QWidget* KeltoSyncApp::makeMenuContent() {
     auto* layout = new QVBoxLayout(content);
     layout->addWidget(new QLabel(strings_.text(QStringLiteral("Unable to start Kelto Sync"), locale_), content));
     auto* reason = new QLabel(startupError_, content);
+    reason->setTextFormat(Qt::PlainText);
     reason->setForegroundRole(QPalette::PlaceholderText);
     reason->setWordWrap(true);
     layout->addWidget(reason);

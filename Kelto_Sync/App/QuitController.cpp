@@ -1,7 +1,9 @@
 #include "Kelto_Sync/App/QuitController.h"
 
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/SyncStrings.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
@@ -87,18 +89,28 @@ void QuitController::watchSignals() {
 
 void QuitController::watchApplication(QCoreApplication& application, std::function<void()> willTerminate) {
     connect(&application, &QCoreApplication::aboutToQuit, this, std::move(willTerminate));
+    application.installEventFilter(this);
     if (auto* gui = qobject_cast<QGuiApplication*>(&application)) {
         connect(gui, &QGuiApplication::commitDataRequest, this, [this] { requestQuit(false); });
     }
 }
 
+bool QuitController::eventFilter(QObject* watched, QEvent* event) {
+    // Left to the application, the quit would close every window and end the
+    // loop around the rules; the controller's own quit is an exit, not this.
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
+        requestQuit(true);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 bool QuitController::askToStop() {
     const SyncStrings strings = SyncStrings::application();
     const QLocale locale;
-    QMessageBox alert;
-    alert.setIcon(QMessageBox::Warning);
-    alert.setText(strings.text(QStringLiteral("Quit while syncing?"), locale));
-    alert.setInformativeText(
+    AlertBox alert;
+    alert.setTitle(strings.text(QStringLiteral("Quit while syncing?"), locale));
+    alert.setMessage(
         strings.text(QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."), locale));
     QPushButton* stop = alert.addButton(strings.text(QStringLiteral("Stop and quit"), locale), QMessageBox::AcceptRole);
     alert.addButton(strings.text(QStringLiteral("Cancel"), locale), QMessageBox::RejectRole);

@@ -42,12 +42,17 @@ public:
     // SIGTERM and SIGINT become requestQuit(false) on the event loop
     // (through a pipe written by the signal handler).
     void watchSignals();
-    // The session's end quits; `willTerminate` runs when the event loop
-    // ends, whatever ended it.
+    // The session's end quits, and so does a quit asked of the application
+    // (QCoreApplication::quit(), the relauncher's among them), as a person's
+    // request; `willTerminate` runs when the event loop ends, whatever ended
+    // it.
     void watchApplication(QCoreApplication& application, std::function<void()> willTerminate);
 
     // "Quit while syncing?" with "Stop and quit" and "Cancel", modal.
     static bool askToStop();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void stopAndQuit();

@@ -69,6 +69,7 @@ FoldersSection::FoldersSection(SyncStrings strings, Report report, Services serv
     issuesLayout_->setContentsMargins(0, 0, 0, 0);
     column->addWidget(issues_);
     error_ = new QLabel(this);
+    error_->setTextFormat(Qt::PlainText);
     error_->setWordWrap(true);
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(error_);

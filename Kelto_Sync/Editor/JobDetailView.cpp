@@ -110,7 +110,11 @@ JobDetailView::JobDetailView(AppModelAdapter& model, SyncJob original, bool isNe
 
     connect(model_, &AppModelAdapter::jobsChanged, this, &JobDetailView::followModel);
     connect(model_, &AppModelAdapter::statusesChanged, this, &JobDetailView::followModel);
-    connect(model_, &AppModelAdapter::lastRecordsChanged, this, &JobDetailView::refresh);
+    connect(model_, &AppModelAdapter::lastRecordsChanged, this, [this] {
+        // The runner parks a run before its record arrives: an open review takes the newest reason.
+        if (sheet_ != nullptr && reviewing_) sheet_->setReason(reviewReason());
+        refresh();
+    });
 
     pushDraft();
     refreshTexts();

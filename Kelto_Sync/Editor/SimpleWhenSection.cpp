@@ -111,6 +111,7 @@ SimpleWhenSection::SimpleWhenSection(SyncStrings strings, Report report, std::fu
     weekdayMessage_ = new QLabel(this);
     column->addWidget(weekdayMessage_);
     note_ = new QLabel(this);
+    note_->setTextFormat(Qt::PlainText);
     note_->setForegroundRole(QPalette::PlaceholderText);
     column->addWidget(note_);
     refresh();
@@ -252,6 +253,7 @@ void SimpleWhenSection::refresh() {
     if (!simple) {
         for (const Trigger& trigger : triggers) {
             auto* line = new QLabel(triggerLine(trigger, strings(), locale()), lines_);
+            line->setTextFormat(Qt::PlainText);
             line->setForegroundRole(QPalette::PlaceholderText);
             linesLayout_->addWidget(line);
         }

@@ -4,6 +4,7 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
 #include "FenraCore/SymbolImage.h"
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
@@ -270,14 +271,17 @@ void JobListView::confirmDelete() {
     // change the selection while it is open.
     const Uuid target = *selection_;
     const QLocale where = locale();
-    auto* dialog = new QMessageBox(this);
+    auto* dialog = new AlertBox(this);
     dialog->setObjectName(QStringLiteral("deleteDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setIcon(QMessageBox::Warning);
-    dialog->setText(strings_.text(QStringLiteral("Delete this job?"), where));
-    dialog->setInformativeText(strings_.text(QStringLiteral("The folders and their contents will not be deleted."), where));
+    if (const SyncJob* job = model_->job(target)) dialog->setWindowTitle(QString::fromStdString(job->name));
+    dialog->setTitle(strings_.text(QStringLiteral("Delete this job?"), where));
+    dialog->setMessage(strings_.text(QStringLiteral("The folders and their contents will not be deleted."), where));
     QPushButton* confirm = dialog->addButton(strings_.text(QStringLiteral("Delete job"), where), QMessageBox::DestructiveRole);
-    dialog->addButton(QMessageBox::Cancel);
+    // Return never deletes: it cancels, as Escape does.
+    QPushButton* cancel = dialog->addButton(QMessageBox::Cancel);
+    dialog->setDefaultButton(cancel);
+    dialog->setEscapeButton(cancel);
     connect(confirm, &QPushButton::clicked, this, [this, target] {
         model_->deleteJob(target, this, [this, target](Result<void> result) {
             if (result.hasValue()) {
@@ -343,10 +347,10 @@ void JobListView::showSkip() {
     if (!isVisible()) return;
     const QLocale where = locale();
     if (!skipAlert_) {
-        auto* alert = new QMessageBox(this);
+        auto* alert = new AlertBox(this);
         alert->setObjectName(QStringLiteral("skipAlert"));
         alert->setAttribute(Qt::WA_DeleteOnClose);
-        alert->setText(strings_.text(QStringLiteral("Sync skipped"), where));
+        alert->setTitle(strings_.text(QStringLiteral("Sync skipped"), where));
         alert->addButton(strings_.text(QStringLiteral("OK"), where), QMessageBox::AcceptRole);
         connect(alert, &QMessageBox::finished, this, [this] {
             if (model_->manualSkip()) model_->model().setManualSkip(std::nullopt);
@@ -354,9 +358,12 @@ void JobListView::showSkip() {
         skipAlert_ = alert;
         alert->open();
     }
-    skipAlert_->setInformativeText(skip->outcome.kind == RunOutcome::Case::skipped
-                                       ? strings_.text(RunOutcomeDisplay::skipReason(skip->outcome.skipReason), where)
-                                       : QString());
+    // The window names the job the skip was for.
+    const SyncJob* job = model_->job(skip->jobID);
+    skipAlert_->setWindowTitle(job != nullptr ? QString::fromStdString(job->name) : QString());
+    skipAlert_->setMessage(skip->outcome.kind == RunOutcome::Case::skipped
+                               ? strings_.text(RunOutcomeDisplay::skipReason(skip->outcome.skipReason), where)
+                               : QString());
 }
 
 void JobListView::showError() {
@@ -366,11 +373,10 @@ void JobListView::showError() {
     const QString shown = error_ ? *error_ : QString::fromStdString(*modelError);
     if (!errorAlert_) {
         const QLocale where = locale();
-        auto* alert = new QMessageBox(this);
+        auto* alert = new AlertBox(this);
         alert->setObjectName(QStringLiteral("errorAlert"));
         alert->setAttribute(Qt::WA_DeleteOnClose);
-        alert->setIcon(QMessageBox::Warning);
-        alert->setText(strings_.text(QStringLiteral("Unable to complete action"), where));
+        alert->setTitle(strings_.text(QStringLiteral("Unable to complete action"), where));
         alert->addButton(strings_.text(QStringLiteral("OK"), where), QMessageBox::AcceptRole);
         connect(alert, &QMessageBox::finished, this, [this] {
             error_.reset();
@@ -381,7 +387,7 @@ void JobListView::showError() {
         errorAlert_ = alert;
         alert->open();
     }
-    errorAlert_->setInformativeText(shown);
+    errorAlert_->setMessage(shown);
 }
 
 }  // namespace kelto

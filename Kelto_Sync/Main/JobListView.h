@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QSplitter>
 
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/SyncStrings.h"
 #include "SyncModel/SyncJob.h"
@@ -97,9 +98,9 @@ private:
     std::optional<Uuid> editorJob_;
     std::map<Uuid, JobSidebarRow*> rows_;
     QPointer<QDialog> sheet_;
-    QPointer<QMessageBox> skipAlert_;
-    QPointer<QMessageBox> deleteDialog_;
-    QPointer<QMessageBox> errorAlert_;
+    QPointer<AlertBox> skipAlert_;
+    QPointer<AlertBox> deleteDialog_;
+    QPointer<AlertBox> errorAlert_;
 };
 
 }  // namespace kelto

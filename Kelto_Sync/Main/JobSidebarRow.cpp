@@ -3,6 +3,7 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FoldedTile.h"
 #include "Kelto_Sync/ModeDisplay.h"
+#include "Kelto_Sync/PlainToolTip.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 
 #include <QAccessible>
@@ -58,6 +59,7 @@ JobSidebarRow::JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::
     nameLine->setSpacing(4);
     name_ = new QLabel(this);
     name_->setObjectName(QStringLiteral("jobName"));
+    name_->setTextFormat(Qt::PlainText);
     name_->setFixedHeight(18);
     name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     name_->installEventFilter(this);
@@ -94,9 +96,9 @@ void JobSidebarRow::refresh() {
     const QString name = QString::fromStdString(job_.name);
     // One line, cut at its end; the whole name is in the help text.
     name_->setText(name_->fontMetrics().elidedText(name, Qt::ElideRight, std::max(0, name_->width())));
-    name_->setToolTip(name);
+    name_->setToolTip(PlainToolTip::text(name));
     setAccessibleName(name);
-    setToolTip(name + strings_.text(QStringLiteral(" \u2014 "), locale()) + modeLabel());
+    setToolTip(PlainToolTip::text(name + strings_.text(QStringLiteral(" \u2014 "), locale()) + modeLabel()));
 }
 
 bool JobSidebarRow::eventFilter(QObject* watched, QEvent* event) {

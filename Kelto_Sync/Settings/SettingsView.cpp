@@ -220,6 +220,7 @@ QWidget* SettingsView::generalPane() {
 
     auto* error = new QLabel;
     error->setObjectName(QStringLiteral("loginError"));
+    error->setTextFormat(Qt::PlainText);
     error->setWordWrap(true);
     layout->addWidget(error);
     layout->addStretch();

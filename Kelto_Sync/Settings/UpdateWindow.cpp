@@ -29,6 +29,8 @@ UpdateWindow::UpdateWindow(UpdateCheckResult result, SyncStrings strings, QWidge
         text = strings.format(QStringLiteral("The check for updates failed: %@"), {result_.error}, locale);
         break;
     }
+    // The version and the error come from the feed and the network.
+    message_->setTextFormat(Qt::PlainText);
     message_->setText(text);
     message_->setWordWrap(true);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);

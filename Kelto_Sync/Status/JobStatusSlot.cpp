@@ -33,6 +33,7 @@ JobStatusSlot::JobStatusSlot(std::optional<RunStatus> status, bool enabled, std:
     glyph_->setFixedSize(iconSide, iconSide);
     text_ = new QLabel(still_);
     text_->setObjectName(QStringLiteral("slotCaption"));
+    text_->setTextFormat(Qt::PlainText);
     text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     still->addWidget(glyph_);
     still->addWidget(text_, 1);

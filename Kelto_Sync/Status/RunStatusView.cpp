@@ -40,6 +40,7 @@ RunStatusView::RunStatusView(RunStatus status, SyncStrings strings, QWidget* par
     bar_->setMaximumHeight(6);
     text_ = new QLabel(this);
     text_->setObjectName(QStringLiteral("runStatusText"));
+    text_->setTextFormat(Qt::PlainText);
     layout->addWidget(icon_);
     layout->addWidget(spinner_);
     layout->addWidget(bar_, 1);

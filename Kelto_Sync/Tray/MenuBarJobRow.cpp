@@ -6,6 +6,7 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
 #include "Kelto_Sync/ModeDisplay.h"
+#include "Kelto_Sync/PlainToolTip.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
@@ -97,8 +98,10 @@ MenuBarJobRow::MenuBarJobRow(SyncJob job, SyncStrings strings, std::function<voi
     line->setSpacing(4);
     nextTitle_ = new QLabel(when_);
     nextTitle_->setObjectName(QStringLiteral("nextRunTitle"));
+    nextTitle_->setTextFormat(Qt::PlainText);
     nextTime_ = new QLabel(when_);
     nextTime_->setObjectName(QStringLiteral("nextRunTime"));
+    nextTime_->setTextFormat(Qt::PlainText);
     // A space keeps the line's height when there is nothing to say.
     blank_ = new QLabel(QStringLiteral(" "), when_);
     blank_->setObjectName(QStringLiteral("blankLine"));
@@ -147,7 +150,7 @@ void MenuBarJobRow::refresh() {
 
     const QString name = QString::fromStdString(job_.name);
     elideName();
-    name_->setToolTip(name);
+    name_->setToolTip(PlainToolTip::text(name));
     name_->setAccessibleName(name);
 
     run_->setValues(name, state_.status, job_.isEnabled);

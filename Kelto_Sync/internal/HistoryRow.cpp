@@ -11,6 +11,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -115,10 +116,10 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
         return label;
     };
     const RunStats& stats = record.stats;
-    add(strings.format(QStringLiteral("Copied: %lld files, %@"),
-                       {qlonglong(stats.filesCopied), DisplayFormat::bytes(stats.bytesCopied, where)}, where),
+    add(strings.count(QStringLiteral("Copied: %lld files, %@"), qlonglong(stats.filesCopied),
+                      {DisplayFormat::bytes(stats.bytesCopied, where)}, where),
         "copied");
-    add(strings.format(QStringLiteral("Archived: %lld files"), {qlonglong(stats.filesArchived)}, where), "archived");
+    add(strings.count(QStringLiteral("Archived: %lld files"), qlonglong(stats.filesArchived), {}, where), "archived");
     for (const SkippedFile& skipped : stats.skipped) {
         add(QString::fromStdString(skipped.path) + QStringLiteral("  ") +
                 strings.computed("fileSkip.", skipped.reason, where),
@@ -153,7 +154,18 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
         "ended");
     if (record.logPath && actions.reveal) {
         const QString path = QString::fromStdString(*record.logPath);
-        button(QStringLiteral("Show log"), "showLog", [reveal = actions.reveal, path] { reveal(path); });
+        // A failure shows under the button, until the next press.
+        QLabel* failed =
+            plainLabel(strings.text(QStringLiteral("No file manager could show the log."), where), "showLogFailed", details);
+        TextTone::apply(failed, FenraTheme::error());
+        failed->hide();
+        button(QStringLiteral("Show log"), "showLog", [reveal = actions.reveal, path, failed = QPointer<QLabel>(failed)] {
+            failed->hide();
+            reveal(path, [failed](bool shown) {
+                if (failed) failed->setVisible(!shown);
+            });
+        });
+        layout->addWidget(failed);
     }
     return details;
 }

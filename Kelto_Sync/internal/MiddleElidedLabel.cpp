@@ -1,5 +1,7 @@
 #include "Kelto_Sync/internal/MiddleElidedLabel.h"
 
+#include "Kelto_Sync/PlainToolTip.h"
+
 #include <QEvent>
 
 namespace kelto {
@@ -16,7 +18,7 @@ void MiddleElidedLabel::setFullText(const QString& text) {
         return;
     }
     fullText_ = text;
-    setToolTip(text);
+    setToolTip(PlainToolTip::text(text));
     setAccessibleName(text);
     elide();
 }

@@ -7,6 +7,7 @@
 #include <QtGui/qguiapplication_platform.h>
 
 #include <algorithm>
+#include <utility>
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -171,11 +172,7 @@ DesktopWindows& DesktopWindows::shared() {
 bool DesktopWindows::probe() { return State::open() != nullptr; }
 
 DesktopWindows::DesktopWindows() : state_(State::open()) {
-    if (!state_) {
-        qCInfo(windowsLog, "Window list unsupported on platform %s: no companion beside the settings",
-               qUtf8Printable(QGuiApplication::platformName()));
-        return;
-    }
+    if (!state_) return;
     XWindowAttributes attributes;
     XGetWindowAttributes(state_->display, state_->root, &attributes);
     XSelectInput(state_->display, state_->root, attributes.your_event_mask | PropertyChangeMask);
@@ -195,7 +192,15 @@ bool DesktopWindows::Window::belongsTo(const QStringList& programs) const {
 
 QString DesktopWindows::Window::program() const { return (className.isEmpty() ? instance : className).toLower(); }
 
-std::optional<QString> DesktopWindows::frontmostProgram() {
+bool DesktopWindows::usable() {
+    if (!state_ && !std::exchange(told_, true)) {
+        qCInfo(windowsLog, "Window list unsupported on platform %s: no companion beside the settings",
+               qUtf8Printable(QGuiApplication::platformName()));
+    }
+    return supported();
+}
+
+std::optional<DesktopWindows::Window> DesktopWindows::frontmostWindow() {
     if (!state_) return std::nullopt;
     ErrorTrap trap(state_->display);
     const auto active = first(longs(state_->display, state_->root, state_->activeWindow));
@@ -203,7 +208,13 @@ std::optional<QString> DesktopWindows::frontmostProgram() {
     const Window window = state_->describe(*active);
     if (window.program().isEmpty()) return std::nullopt;
     watch(window);
-    return window.program();
+    return window;
+}
+
+std::optional<QString> DesktopWindows::frontmostProgram() {
+    const std::optional<Window> window = frontmostWindow();
+    if (!window) return std::nullopt;
+    return window->program();
 }
 
 std::vector<DesktopWindows::Window> DesktopWindows::windows() {

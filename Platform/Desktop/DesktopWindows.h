@@ -16,7 +16,8 @@ namespace kelto {
 // The top-level windows of other programs, read from an EWMH window manager
 // on X11. Wayland (XWayland included: it sees only X clients), the
 // offscreen platform and X11 without such a manager list nothing: the layer
-// is then unsupported and says so once in the log. GUI thread only.
+// is then unsupported, and says so in the log the first time a caller that
+// needs it asks (usable()). GUI thread only.
 //
 // `activated` follows the manager's active window; `terminated` names a
 // program once a process of a window this layer reported has exited.
@@ -45,6 +46,10 @@ public:
     ~DesktopWindows() override;
 
     bool supported() const { return state_ != nullptr; }
+    // supported(), and when not, a line in the log the first time.
+    bool usable();
+    // The active window; nothing without one.
+    std::optional<Window> frontmostWindow();
     // The program of the active window; nothing without one.
     std::optional<QString> frontmostProgram();
     // Normal, viewable, not hidden windows on the current desktop, bottom
@@ -59,6 +64,7 @@ private:
 
     std::unique_ptr<State> state_;
     std::map<qint64, int> watched_;
+    bool told_ = false;
 };
 
 }  // namespace kelto

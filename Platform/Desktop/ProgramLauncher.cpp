@@ -4,7 +4,7 @@
 
 namespace kelto {
 
-bool ProgramLauncher::start(const QStringList& command, QString* error) {
+bool ProgramLauncher::start(const QStringList& command, QString* error, qint64* pid) {
     if (command.isEmpty() || command.first().isEmpty()) {
         if (error) *error = QStringLiteral("No program to start");
         return false;
@@ -13,7 +13,7 @@ bool ProgramLauncher::start(const QStringList& command, QString* error) {
     process.setProgram(command.first());
     process.setArguments(command.mid(1));
     process.setStandardInputFile(QProcess::nullDevice());
-    if (process.startDetached()) {
+    if (process.startDetached(pid)) {
         return true;
     }
     if (error) *error = process.errorString();

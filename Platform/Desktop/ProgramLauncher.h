@@ -10,8 +10,9 @@ namespace kelto {
 // slash is looked up on PATH.
 struct ProgramLauncher {
     // `command` is the program followed by its arguments. True when the
-    // program started; otherwise `error`, when given, says why.
-    static bool start(const QStringList& command, QString* error = nullptr);
+    // program started, and then `pid`, when given, is its process id;
+    // otherwise `error`, when given, says why.
+    static bool start(const QStringList& command, QString* error = nullptr, qint64* pid = nullptr);
 };
 
 }  // namespace kelto

@@ -8,11 +8,16 @@
 namespace kelto {
 
 std::optional<SettingsWindowGeometry::Geometry> SettingsWindowGeometry::current(const QStringList& programs) {
+    return current([&programs](const DesktopWindows::Window& window) { return window.belongsTo(programs); });
+}
+
+std::optional<SettingsWindowGeometry::Geometry> SettingsWindowGeometry::current(
+    const std::function<bool(const DesktopWindows::Window&)>& belongs) {
     DesktopWindows& desktop = DesktopWindows::shared();
     if (!desktop.supported()) return std::nullopt;
     std::vector<QRectF> frames;
     for (const DesktopWindows::Window& window : desktop.windows()) {
-        if (window.belongsTo(programs)) frames.push_back(window.frame);
+        if (belongs(window)) frames.push_back(window.frame);
     }
     return locate(frames, screens());
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "Platform/Desktop/DesktopWindows.h"
+
 #include <QRectF>
 #include <QStringList>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -27,6 +30,8 @@ struct SettingsWindowGeometry {
     // The largest listed window whose class names one of `programs`;
     // nothing where the desktop lists no windows or none is on screen.
     static std::optional<Geometry> current(const QStringList& programs);
+    // The same for the windows `belongs` picks.
+    static std::optional<Geometry> current(const std::function<bool(const DesktopWindows::Window&)>& belongs);
 
     // The largest rectangle; of equal ones, the earlier.
     static std::optional<QRectF> largestWindow(const std::vector<QRectF>& windows);

@@ -2,9 +2,11 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
+#include "KeltoPermissions/AppRelauncher.h"
 #include "Kelto_Sync/AppEvents.h"
 #include "Kelto_Sync/App/QuitController.h"
 #include "Kelto_Sync/App/SingleInstance.h"
@@ -109,6 +111,47 @@ TEST_F(Quitting, aSignalWhileTheAlertIsOpenStopsEvenWhenTheAlertIsCancelled) {
     EXPECT_EQ(cancelledRelaunches, 0);
     model.answerShutdown();
     EXPECT_EQ(quits, 1);
+}
+
+// The relauncher asks the application to quit; that request keeps the rules.
+TEST(QuitRequests, aRestartMidRunAsksAndCancelDropsTheRelaunch) {
+    FakeAppModel model;
+    model.setStatus(SyncJob::newJob("Photos").id, RunStatus::queued());
+    int alerts = 0;
+    bool answer = false;
+    AppRelauncher relauncher([] { QCoreApplication::quit(); }, [] {});
+    QuitController quit({
+        .model = [&]() -> AppModelInterface* { return &model; },
+        .confirmStop = [&] { return ++alerts, answer; },
+        .cancelRelaunch = [&] { relauncher.cancelRelaunch(); },
+        .quit = [] { QCoreApplication::exit(0); },
+    });
+    quit.watchApplication(*QCoreApplication::instance(), [] {});
+    QWidget window;
+    window.show();
+    // A quit request acts only inside exec(); each round ends the loop itself.
+    const auto restart = [&] {
+        QTimer::singleShot(0, [&] {
+            relauncher.requestRelaunch();
+            if (!quit.isTerminating()) QCoreApplication::exit(1);
+        });
+        return QCoreApplication::exec();
+    };
+    EXPECT_EQ(restart(), 1);
+    EXPECT_EQ(alerts, 1);
+    EXPECT_EQ(relauncher.state(), AppRelauncher::State::idle);
+    EXPECT_TRUE(model.pendingShutdowns.empty());
+    EXPECT_TRUE(window.isVisible());
+
+    answer = true;
+    QTimer::singleShot(0, [&] {
+        relauncher.requestRelaunch();
+        if (model.pendingShutdowns.empty()) return QCoreApplication::exit(2);
+        model.answerShutdown();
+    });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_EQ(alerts, 2);
+    EXPECT_EQ(relauncher.state(), AppRelauncher::State::requested) << "launched as the application ends";
 }
 
 TEST_F(Quitting, sigtermMidRunStopsWithoutAskingThenQuits) {

@@ -103,7 +103,8 @@ const QStringList packageKeys{
     "Still not working? Select %@, remove it with −, then drag it in again.",
     "Switch greyed out? An administrator or your organization manages this setting.", "Turn on %@", "Back to %@",
     "Restart %@", "Drag into the list", "%lld of %lld ready", "Done", "Set up later", "Required", "Recommended",
-    "Optional", "Allow", "Turn On", "Open System Settings", "Marked done", "I've done this"};
+    "Optional", "Allow", "Turn On", "Open System Settings", "Marked done", "I've done this",
+    "The settings could not be opened."};
 
 TEST(PermissionStringsShipped, EveryKeyIsTranslatedAndEnglishNamesThePlacesOfThisSystem) {
     for (const QString& language : QStringList{"vi", "ja", "ko", "zh-Hant"}) {

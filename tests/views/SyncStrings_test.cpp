@@ -31,6 +31,23 @@ TEST(SyncStrings, WithoutTablesEveryKeyShowsItselfWithItsValuesFilledIn) {
     EXPECT_EQ(none.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
 }
 
+TEST(SyncStrings, EveryCountTextHasTheFormOfItsNumber) {
+    const SyncStrings strings = SyncStrings::application();
+    const std::pair<const char*, const char*> singulars[] = {
+        {"Copied: %lld files, %@", "Copied: 1 file, 2 kB"}, {"Archived: %lld files", "Archived: 1 file"},
+        {"%lld files copied", "1 file copied"},             {"Kept %lld days", "Kept 1 day"},
+        {"Scanned %lld items", "Scanned 1 item"},
+    };
+    for (const auto& [key, one] : singulars) {
+        EXPECT_EQ(strings.count(QLatin1String(key), 1, {QStringLiteral("2 kB")}, english), QLatin1String(one));
+        EXPECT_EQ(strings.count(QLatin1String(key), 0, {QStringLiteral("2 kB")}, english),
+                  strings.format(QLatin1String(key), {qlonglong(0), QStringLiteral("2 kB")}, english));
+    }
+    // No table: the key, as every other text.
+    EXPECT_EQ(SyncStrings().count(QStringLiteral("Archived: %lld files"), 1, {}, english),
+              QStringLiteral("Archived: 1 files"));
+}
+
 TEST(SyncStrings, AKeyTheTableLacksShowsItselfAndOtherLanguagesReadTheEnglishTable) {
     QTemporaryDir folder;
     QFile en(folder.filePath(QStringLiteral("en.json")));

@@ -362,6 +362,39 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     EXPECT_EQ(fake.confirmCalls.size(), 1u);
 }
 
+// The runner parks the run before its record reaches the model.
+TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
+    const auto shownReason = [](PreviewSheet* sheet) {
+        auto* reason = sheet->findChild<QLabel*>(QStringLiteral("reason"));
+        return reason != nullptr && reason->isVisibleTo(sheet) ? reason->text() : QString();
+    };
+    const auto needsReview = [this](const char* message) {
+        RunRecord record;
+        record.jobID = job.id;
+        record.outcome = RunOutcome::needsReview(message);
+        return record;
+    };
+    auto view = make(job, false);
+    view->show();
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    ASSERT_NE(view->sheet(), nullptr);
+    EXPECT_EQ(shownReason(view->sheet()), QString());
+    fake.setLastRecord(needsReview("Many files would be deleted."));
+    ASSERT_NE(view->sheet(), nullptr);
+    EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
+
+    // A later review first shows the older reason, then its own.
+    view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"))->click();
+    fake.setStatus(job.id, std::nullopt);
+    SyncPlan next;
+    next.entryCountB = 7;
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(next));
+    ASSERT_NE(view->sheet(), nullptr);
+    fake.setLastRecord(needsReview("Most of the destination would be archived."));
+    EXPECT_EQ(shownReason(view->sheet()), "Most of the destination would be archived.");
+    EXPECT_TRUE(view->sheet()->isReview());
+}
+
 TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
     job.options.ejectWhenDone = true;

@@ -152,6 +152,28 @@ TEST(PermissionChecklistView, RestartHintOnlyForAllFilesAfterAFailedReturn) {
     EXPECT_EQ(row->ctaButton()->text(), QStringLiteral("Restart Kelto Sync"));
 }
 
+TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen) {
+    ViewRig rig;
+    PermissionItem disk = rig.add("disk", R::required);
+    disk.request = {};
+    disk.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+    rig.start({disk});
+    auto view = rig.view();
+    view->show();
+    rig.answer({S::missing});
+    PermissionRow* row = view->row("disk");
+    rig.opens = false;
+    row->ctaButton()->click();
+    ASSERT_TRUE(row->errorLabel()->isVisibleTo(row));
+    EXPECT_EQ(row->errorLabel()->text(), QStringLiteral("The settings could not be opened."));
+    rig.answer({S::missing});
+    EXPECT_TRUE(row->errorLabel()->isVisibleTo(row)) << "a refresh keeps it";
+
+    rig.opens = true;
+    row->ctaButton()->click();
+    EXPECT_FALSE(row->errorLabel()->isVisibleTo(row));
+}
+
 TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
     ViewRig rig;
     std::vector<PermissionItem> items;

@@ -247,6 +247,30 @@ TEST(PermissionSetupController, WithoutAWindowListTheChecklistStaysAndRefreshesO
         << "the return refreshed the checklist";
 }
 
+// The desktop's companion is built at launch; only a hand-off needs the window list.
+TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWanted) {
+    static QStringList told;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context,
+                                                                const QString& message) {
+        if (context.category && QLatin1String(context.category) == QLatin1String("PlatformDesktop.windows")) {
+            told << message;
+        }
+    });
+    {
+        ControllerRig rig;
+        rig.controller->setCompanionDependencies(CompanionPanel::Dependencies::system());
+        EXPECT_TRUE(told.isEmpty()) << qPrintable(told.join('\n'));
+        rig.controller->show();
+        rig.answerAll(S::missing);
+        rig.checklist->openSettings(rig.item);
+        rig.checklist->openSettings(rig.item);
+        EXPECT_EQ(rig.controller->companion(), nullptr);
+        EXPECT_TRUE(rig.controller->window()->isVisible());
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(told, QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
+}
+
 TEST(PermissionSetupState, KeysAndWhenToPresent) {
     ChecklistRig rig;
     PermissionSetupState state{rig.defaults, QStringLiteral("setup.checklist")};

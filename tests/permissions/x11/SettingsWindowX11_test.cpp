@@ -1,3 +1,4 @@
+#include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/checklist/FakePermission.h"
 #include "tests/permissions/setup/FakeDesktop.h"
 #include "tests/support/widgets/WidgetRender.h"
@@ -6,13 +7,18 @@
 #include "KeltoPermissions/SettingsOpener.h"
 #include "Platform/Desktop/DesktopWindows.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
 #include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace kelto {
 namespace {
@@ -136,6 +142,60 @@ TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->window()->isVisible(); }, 10'000));
     EXPECT_FALSE(controller->restoresOnActivation());
     EXPECT_TRUE(checklist->isMonitoring());
+    controller.reset();
+    probe->waiting.clear();
+}
+
+// The opener starts more than the settings programs; here a session tool
+// whose window carries a class of its own, known only by its process.
+TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
+    QTemporaryDir bin;
+    const QString tool = bin.filePath(QStringLiteral("gnome-session-properties"));
+    {
+        QFile script(tool);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec '" KELTO_SETTINGS_WINDOW_HELPER "' session-tool\n");
+    }
+    QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    test::ScopedEnvironment environment;
+    environment.set("PATH", bin.path().toUtf8() + ':' + qgetenv("PATH"));
+    environment.set("XDG_CURRENT_DESKTOP", "GNOME");
+
+    CompanionLog log;
+    QTemporaryDir folder;
+    QSettings defaults(folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat);
+    AppRelauncher relauncher([] {}, [] {});
+    auto probe = std::make_shared<test::FakeProbe>();
+    PermissionItem item = test::fakeItem("login", PermissionRequirement::recommended, probe);
+    item.destination = SettingsDestination::loginItems();
+    PermissionChecklist checklist(
+        QStringLiteral("Kelto Sync"), PermissionStrings(), {item}, defaults,
+        [opener = SettingsOpener::system()](const SettingsDestination& destination) { return opener.open(destination); },
+        relauncher);
+    auto controller = std::make_unique<PermissionSetupController>(
+        checklist, [](PermissionSetupController&) { return new QLabel(QStringLiteral("The checklist")); },
+        QStringLiteral("Set up Kelto Sync"), [](PermissionSetupOutcome) {},
+        [](QWidget& w) {
+            w.show();
+            w.activateWindow();
+        },
+        [](QWidget& w) { w.hide(); });
+    controller->show();
+    while (probe->answer(S::missing)) {}
+    checklist.openSettings(item);
+    ASSERT_NE(controller->companion(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000))
+        << qPrintable(log.lines.join('\n'));
+    EXPECT_EQ(log.count("Visibility=shown reason=window"), 1);
+
+    // Its end closes the panel.
+    qint64 started = 0;
+    for (const DesktopWindows::Window& w : DesktopWindows::shared().windows()) {
+        if (w.program() == QLatin1String("session-tool")) started = w.pid;
+    }
+    ASSERT_GT(started, 0);
+    ::kill(static_cast<pid_t>(started), SIGKILL);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
     controller.reset();
     probe->waiting.clear();
 }

@@ -2,6 +2,7 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
+#include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "tests/views/main/MainFixtures.h"
 
 #include <QAbstractButton>
@@ -10,7 +11,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QTest>
+#include <QTextDocumentFragment>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -228,6 +233,37 @@ TEST_F(JobListFixture, TheDeleteDialogDeletesTheJobItWasOpenedFor) {
     EXPECT_FALSE(view->selection());
 }
 
+TEST_F(JobListFixture, ReturnAndEscapeInTheDeleteDialogCancel) {
+    fake.setJobs({photos});
+    auto view = makeView();
+    view->select(photos.id);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        view->deleteButton()->click();
+        QPointer<QMessageBox> dialog = view->deleteDialog();
+        ASSERT_TRUE(dialog);
+        EXPECT_NE(dialog->defaultButton(), button(dialog, QMessageBox::DestructiveRole));
+        QTest::keyClick(dialog, key);
+        settle();
+        EXPECT_FALSE(dialog) << "closed by " << key;
+        EXPECT_TRUE(fake.pendingDeletes.empty()) << "deleted by " << key;
+    }
+}
+
+TEST_F(JobListFixture, TheSkipAlertIsAWarningAsWideAsItsTextsAndNamesTheJob) {
+    fake.setJobs({photos});
+    auto view = makeView();
+    fake.setManualSkip(record(photos, 0, RunOutcome::skipped(SkipReason::deviceNotConnected)));
+    QMessageBox* alert = view->skipAlert();
+    ASSERT_TRUE(alert);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
+    EXPECT_EQ(alert->icon(), QMessageBox::Warning);
+    EXPECT_TRUE(alert->windowTitle().contains("Photos"));
+    const QFontMetrics metrics(alert->font());
+    // The title bar's buttons and the icon take room beside the title.
+    EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->windowTitle()) + 6 * metrics.height());
+    EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->informativeText()) + 2 * metrics.height());
+}
+
 TEST_F(JobListFixture, AFailedDeleteKeepsTheSelectionAndTheErrorAlertPrefersTheViewsError) {
     fake.setJobs({photos});
     fake.setErrorMessage("The jobs file could not be read.");
@@ -264,6 +300,60 @@ TEST(JobSidebarRowTest, ReadsAsNameThenCaptionAndMode) {
 
 // The job list with the real editor: a new job's Cancel closes its sheet,
 // Create stores the job and selects it.
+// A name, a path or a message that looks like markup shows as it is, in
+// every window: the main window with its editor, overview and history, the
+// tray popup and the alerts.
+TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
+    const std::string marked = "<b>Bold</b> &amp; <i>x</i>";
+    const QString literal = QString::fromStdString(marked);
+    SyncJob job = namedJob(marked);
+    job.source.path = "/home/ann/" + marked;
+    job.destination.path = "/media/ann/" + marked;
+    job.destination.volume.name = marked;
+    job.triggers = {Trigger::onConnect(ConnectAction::run)};
+    RunRecord failed = record(job, 0, RunOutcome::failed(marked));
+    failed.stats.errors = {marked};
+    fake.setJobs({job});
+    fake.setLastRecord(failed);
+    fake.historySource = [&](const Uuid&) { return std::vector<RunRecord>{failed}; };
+    dots.warning = true;
+
+    JobListView view(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());
+    view.show();
+    view.select(job.id);
+    settle();
+    dots.runAll();
+    for (QToolButton* disclosure : view.findChildren<QToolButton*>(QStringLiteral("disclosure"))) disclosure->click();
+    fake.setManualSkip(record(job, 1, RunOutcome::skipped(SkipReason::folderMissing)));
+    fake.setErrorMessage(marked);
+    MenuBarContent tray(model, SyncStrings{}, {}, dots.sources());
+    tray.show();
+    settle();
+    dots.runAll();
+
+    int shown = 0;
+    for (QWidget* window : {static_cast<QWidget*>(&view), static_cast<QWidget*>(&tray)}) {
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            const auto* label = qobject_cast<QLabel*>(widget);
+            if (label != nullptr && label->text().contains(QStringLiteral("Bold"))) {
+                ++shown;
+                const bool rich = label->textFormat() == Qt::RichText ||
+                                  (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+                EXPECT_FALSE(rich) << qPrintable(label->objectName()) << " in "
+                                   << widget->parentWidget()->metaObject()->className() << ": "
+                                   << qPrintable(label->text());
+            }
+            // A tool tip that looks like markup is drawn as such.
+            const QString tip = widget->toolTip();
+            if (tip.contains(QStringLiteral("Bold"))) {
+                const QString drawn = Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
+                EXPECT_TRUE(drawn.contains(literal)) << widget->metaObject()->className() << ": " << qPrintable(tip);
+            }
+        }
+    }
+    EXPECT_GE(shown, 6) << "the name in the sidebar, editor and tray, the paths, the messages";
+}
+
 TEST_F(JobListFixture, StandardEditorsCloseTheSheetOnCancelAndSelectTheCreatedJob) {
     fake.setJobs({photos});
     JobListView view(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());

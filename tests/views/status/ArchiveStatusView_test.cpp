@@ -57,7 +57,7 @@ struct ArchiveHarness {
     std::unique_ptr<ArchiveStatusView> view() {
         StatusViewActions actions;
         actions.openFolder = [this](const QString& path) { opened << path; };
-        actions.reveal = [this](const QString& path) { revealed << path; };
+        actions.reveal = [this](const QString& path, StatusViewActions::Shown) { revealed << path; };
         auto made = std::make_unique<ArchiveStatusView>(adapter, job.id, SyncStrings::application(), actions);
         made->setLocale(english);
         return made;

@@ -132,7 +132,7 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     QStringList revealed;
     StatusViewActions actions;
     actions.grantFullDiskAccess = [&] { ++grants; };
-    actions.reveal = [&](const QString& path) { revealed << path; };
+    actions.reveal = [&](const QString& path, StatusViewActions::Shown) { revealed << path; };
     auto view = h.view(std::nullopt, actions);
     view->show();
     const auto shownRows = rows(*view);
@@ -163,6 +163,47 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     // The host gives no grant action: no button, whatever the messages.
     auto plain = h.view(std::nullopt);
     EXPECT_EQ(plain->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), nullptr);
+}
+
+TEST(HistoryView, CountsTakeTheFormOfTheirNumber) {
+    HistoryHarness h;
+    RunRecord one = record(h.job, 0);
+    one.stats.filesCopied = 1;
+    one.stats.filesArchived = 1;
+    RunRecord two = record(h.job, 1);
+    two.stats.filesCopied = 2;
+    two.stats.filesArchived = 2;
+    h.stored = {one, two};
+    auto view = h.view(std::nullopt);
+    const auto shownRows = rows(*view);
+    ASSERT_EQ(shownRows.size(), 2);
+    EXPECT_TRUE(textOf(*shownRows[0], "copied").startsWith(QStringLiteral("Copied: 1 file, ")));
+    EXPECT_EQ(textOf(*shownRows[0], "archived"), QStringLiteral("Archived: 1 file"));
+    EXPECT_TRUE(textOf(*shownRows[1], "copied").startsWith(QStringLiteral("Copied: 2 files, ")));
+    EXPECT_EQ(textOf(*shownRows[1], "archived"), QStringLiteral("Archived: 2 files"));
+}
+
+TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButton) {
+    HistoryHarness h;
+    RunRecord run = record(h.job, 0);
+    run.logPath = "/home/ann/.local/state/kelto/logs/run.log";
+    h.stored = {run};
+    bool answer = false;
+    StatusViewActions actions;
+    actions.reveal = [&](const QString&, StatusViewActions::Shown shown) { shown(answer); };
+    auto view = h.view(std::nullopt, actions);
+    view->show();
+    HistoryRow* row = rows(*view).front();
+    row->setExpanded(true);
+    auto* failed = row->findChild<QLabel*>(QStringLiteral("showLogFailed"));
+    ASSERT_NE(failed, nullptr);
+    EXPECT_FALSE(failed->isVisible());
+    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
+    EXPECT_TRUE(failed->isVisible());
+    EXPECT_EQ(failed->text(), QStringLiteral("No file manager could show the log."));
+    answer = true;
+    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
+    EXPECT_FALSE(failed->isVisible());
 }
 
 TEST(HistoryView, ANarrowWidthStacksTheCaption) {

@@ -1,0 +1,79 @@
+#include "Kelto_Sync/AlertBox.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
+
+#include <algorithm>
+
+namespace kelto {
+namespace {
+
+// In lines of text: the widest a message runs before it wraps, and the room
+// a title bar keeps beside its title.
+constexpr int measureLines = 24;
+constexpr int titleBarLines = 8;
+
+}  // namespace
+
+AlertBox::AlertBox(QWidget* parent) : QMessageBox(parent) {
+    setIcon(QMessageBox::Warning);
+    setTextFormat(Qt::PlainText);
+}
+
+void AlertBox::setTitle(const QString& title) {
+    setText(title);
+    fit();
+}
+
+void AlertBox::setMessage(const QString& message) {
+    setInformativeText(message);
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->text() == message) label->setTextFormat(Qt::PlainText);
+    }
+    fit();
+}
+
+void AlertBox::showEvent(QShowEvent* event) {
+    QMessageBox::showEvent(event);
+    fit();
+}
+
+void AlertBox::changeEvent(QEvent* event) {
+    QMessageBox::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange ||
+        event->type() == QEvent::WindowTitleChange) {
+        fit();
+    }
+}
+
+void AlertBox::fit() {
+    // The message box fixes its own size as it shows and on every new text;
+    // this widens what it chose.
+    if (!isVisible() || layout() == nullptr) return;
+    // A new text may have rebuilt the layout: place the labels first.
+    layout()->activate();
+    const QFontMetrics metrics(font());
+    const int line = metrics.height();
+    int textWidth = 0;
+    int textLeft = 0;
+    for (const QLabel* label : findChildren<QLabel*>()) {
+        // A label the box has just made is shown on the next turn of the event loop.
+        if (label->text().isEmpty() || (label->isHidden() && label->testAttribute(Qt::WA_WState_ExplicitShowHide))) {
+            continue;
+        }
+        const int width = std::min(QFontMetrics(label->font()).horizontalAdvance(label->text()), measureLines * line);
+        textWidth = std::max(textWidth, width);
+        textLeft = std::max(textLeft, label->x());
+    }
+    const QString title = windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : windowTitle();
+    const int right = layout()->contentsMargins().right();
+    const int wanted = std::max(textLeft + textWidth + right, metrics.horizontalAdvance(title) + titleBarLines * line);
+    if (wanted <= width()) return;
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(wanted)
+                                                     : layout()->totalMinimumSize().height();
+    setFixedSize(wanted, height);
+}
+
+}  // namespace kelto

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QMessageBox>
+
+namespace kelto {
+
+// The windows' message box: a warning, its texts shown as plain text (a
+// job's name or an error may hold markup), and as wide as its texts: the
+// message on one line up to a readable measure, and the window's title
+// with room for the title bar's icon and buttons. Qt sizes a message box
+// to its first line alone, which cuts the title to a letter.
+class AlertBox : public QMessageBox {
+public:
+    explicit AlertBox(QWidget* parent = nullptr);
+
+    void setTitle(const QString& title);
+    void setMessage(const QString& message);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void fit();
+};
+
+}  // namespace kelto
