@@ -39,16 +39,24 @@ cp -al "$bundle/Contents" "$scratch/bundle/" 2>/dev/null || cp -a "$bundle/Conte
 rm "$scratch/bundle/Contents/Helpers/rsync"
 cp "$bundle/Contents/Helpers/rsync" "$scratch/bundle/Contents/Helpers/rsync.real"
 cat >"$scratch/bundle/Contents/Helpers/rsync" <<EOF
-#!/bin/sh
-case "\$*" in *--files-from=*) echo \$\$ >>"$scratch/transfers" ;; esac
-exec "$scratch/bundle/Contents/Helpers/rsync.real" --bwlimit=4000 "\$@"
+#!/bin/bash
+case "\$*" in
+  *--files-from=*)
+    # A copy: what it reports is kept too, to hold it where the window
+    # shows 40 %.
+    echo \$\$ >>"$scratch/transfers"
+    "$scratch/bundle/Contents/Helpers/rsync.real" --bwlimit=2000 "\$@" | tee -a "$scratch/progress"
+    exit "\${PIPESTATUS[0]}"
+    ;;
+  *) exec "$scratch/bundle/Contents/Helpers/rsync.real" --bwlimit=2000 "\$@" ;;
+esac
 EOF
 chmod +x "$scratch/bundle/Contents/Helpers/rsync"
 
 home="$scratch/home"
 mkdir -p "$home" "$scratch/run"
 chmod 700 "$scratch/run"
-read -r twoWayDestination twoWayBytes < <(/usr/bin/python3 "$here/fixtures.py" "$home" "$scratch/data" 2>/dev/null)
+/usr/bin/python3 "$here/fixtures.py" "$home" "$scratch/data" >/dev/null 2>&1
 
 openbox >/dev/null 2>&1 &
 pids+=($!)
@@ -143,21 +151,28 @@ shot() {
   echo "$prefix-$1.png"
 }
 
-# Stops the two-way copy at about 40 %: its rsync and the processes it
-# started, once the destination holds that share of the bytes.
+# Holds the two-way copy where the window shows about 40 %: stops the copy
+# and every process under it. rsync reports once a second and ends each
+# report with the start of the next, so the window shows the one before
+# the last.
+descendants() {
+  local child
+  for child in $(pgrep -P "$1" || true); do
+    echo "$child"
+    descendants "$child"
+  done
+}
+
 freezeTransfer() {
-  local pid size child
+  local pid percent
   for _ in $(seq 600); do
-    if [ -s "$scratch/transfers" ]; then
-      size=$(du -sb --apparent-size "$twoWayDestination" 2>/dev/null | cut -f1)
-      if [ "${size:-0}" -ge $((twoWayBytes * 2 / 5)) ]; then
-        pid=$(tail -1 "$scratch/transfers")
-        for child in $pid $(pgrep -P "$pid" || true); do
-          kill -STOP "$child" && frozen+=("$child")
-          for grandchild in $(pgrep -P "$child" || true); do kill -STOP "$grandchild" && frozen+=("$grandchild"); done
-        done
-        return 0
-      fi
+    percent=$(tr '\r' '\n' <"$scratch/progress" 2>/dev/null | grep -o '[0-9]*%' | tail -2 | head -1 | tr -d %)
+    if [ "${percent:-0}" -ge 38 ]; then
+      pid=$(tail -1 "$scratch/transfers")
+      for pid in $(descendants "$pid"); do
+        kill -STOP "$pid" 2>/dev/null && frozen+=("$pid")
+      done
+      return 0
     fi
     sleep 0.05
   done
