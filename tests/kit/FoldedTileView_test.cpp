@@ -1,0 +1,31 @@
+// The tile view paints at the ratio of what it is painted on.
+#include "FenraCore/FenraIcon.h"
+#include "FenraCore/FoldedTileView.h"
+#include "tests/support/widgets/WidgetRender.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+TEST(FoldedTileView, RendersAtTwiceTheRatioAsSharpAsTheTileItself) {
+    const FoldedTile tile(FenraIcon::sync, TileTint::cobalt, 20);
+    FoldedTileView view(20);
+    view.setTile(tile);
+    view.setPalette(WidgetRender::lightPalette());
+
+    QImage expected(40, 40, QImage::Format_ARGB32_Premultiplied);
+    expected.setDevicePixelRatio(2);
+    expected.fill(Qt::transparent);
+    {
+        QPainter painter(&expected);
+        painter.setRenderHint(QPainter::Antialiasing);
+        tile.paint(painter, QPointF(0, 0), view.palette());
+    }
+    EXPECT_EQ(WidgetRender::image(view, 2), expected);
+}
+
+}  // namespace
+}  // namespace kelto
