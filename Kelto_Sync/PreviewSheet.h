@@ -15,6 +15,8 @@ class QTreeView;
 
 namespace kelto {
 
+class IconLabel;
+
 class PlanDetailsModel;
 
 // One plan before it is carried out: the copies each way, the archives on
@@ -69,7 +71,7 @@ private:
 
     PlanDetailsModel* model_;
     QLabel* title_;
-    QLabel* reasonIcon_ = nullptr;
+    IconLabel* reasonIcon_ = nullptr;
     QLabel* reasonText_ = nullptr;
     QLabel* copiesLabel_;
     QLabel* archivedLabel_;

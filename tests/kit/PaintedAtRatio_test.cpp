@@ -1,6 +1,8 @@
-// The tile view paints at the ratio of what it is painted on.
+// Views that paint their picture at the ratio of what they are painted on.
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FoldedTileView.h"
+#include "FenraCore/IconLabel.h"
+#include "FenraCore/SymbolImage.h"
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QPainter>
@@ -25,6 +27,22 @@ TEST(FoldedTileView, RendersAtTwiceTheRatioAsSharpAsTheTileItself) {
         tile.paint(painter, QPointF(0, 0), view.palette());
     }
     EXPECT_EQ(WidgetRender::image(view, 2), expected);
+}
+
+TEST(IconLabel, RendersAtTwiceTheRatioAsSharpAsTheIconItself) {
+    const QIcon icon = SymbolImage::icon(FenraIcon::warning, QColor(200, 120, 0));
+    IconLabel label;
+    label.setFixedSize(16, 16);
+    label.setIcon(icon);
+
+    QImage expected(32, 32, QImage::Format_ARGB32_Premultiplied);
+    expected.setDevicePixelRatio(2);
+    expected.fill(Qt::transparent);
+    {
+        QPainter painter(&expected);
+        icon.paint(&painter, QRect(0, 0, 16, 16));
+    }
+    EXPECT_EQ(WidgetRender::image(label, 2), expected);
 }
 
 }  // namespace
