@@ -240,7 +240,13 @@ keys ctrl+a BackSpace Tab Down
 shot settings-permissions
 keys Down
 shot settings-about
-keys ctrl+w
+# The window manager's close key, so the tray's popup shows on its own.
+focus "$settings"
+keys alt+F4
+for _ in $(seq 20); do
+  xwininfo -id "$settings" 2>/dev/null | grep -q IsViewable || break
+  sleep 0.1
+done
 
 # The tray's only icon opens the popup.
 tray=$(timeout 30 xdotool search --sync --onlyvisible --name "^panel\$" | head -1)
