@@ -29,6 +29,9 @@ trap cleanup EXIT
 fail() {
   echo "screenshots: $*" >&2
   import -window root "$prefix-FAILED.png" 2>/dev/null || true
+  # What the application and its runs wrote, to tell why.
+  mkdir -p "$prefix-FAILED-logs"
+  cp -r "$scratch/app.log" "$home/.local/state/kelto-sync/logs" "$prefix-FAILED-logs/" 2>/dev/null || true
   exit 1
 }
 
