@@ -5,7 +5,6 @@
 #   HOME  the scratch home (settings under HOME/.config, data under
 #         HOME/.local/share)
 #   DATA  the folder that holds the synced folders
-# Prints the two-way job's destination folder and its bytes to copy.
 import json
 import os
 import subprocess
@@ -60,7 +59,6 @@ def identity(path):
         "fileSystem": fs, "isReadOnly": False,
         "caseSensitive": fs not in ("vfat", "msdos", "exfat", "ntfs", "ntfs3", "fuseblk"),
     }
-
 
 
 def folder(*parts):
@@ -158,6 +156,3 @@ for key, history in histories.items():
     write(os.path.join(store, "history", key + ".json"), json.dumps(history))
 write(os.path.join(home, ".config", "Kelto", "Kelto Sync.conf"),
       "[General]\neditor.advancedExpanded=true\nnotifications.enabled=true\n")
-
-print(projects_b, big + 8 * 2048)
-print(photos["id"], projects["id"], file=sys.stderr)

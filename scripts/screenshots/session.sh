@@ -59,7 +59,7 @@ chmod +x "$scratch/bundle/Contents/Helpers/rsync"
 home="$scratch/home"
 mkdir -p "$home" "$scratch/run"
 chmod 700 "$scratch/run"
-/usr/bin/python3 "$here/fixtures.py" "$home" "$scratch/data" >/dev/null 2>&1
+/usr/bin/python3 "$here/fixtures.py" "$home" "$scratch/data"
 
 openbox >/dev/null 2>&1 &
 pids+=($!)
@@ -132,7 +132,6 @@ dismiss() {
   done
   fail "window $1 stays open"
 }
-
 
 # The window manager can mark a window active and leave the keyboard with
 # its parent, so the input focus is set as well.
