@@ -106,7 +106,7 @@ void AppDragTile::paintEvent(QPaintEvent*) {
     const QColor info = FenraTheme::info().color(palette());
     const int grip = 16;
     const QRect gripRect(inner.right() - grip, inner.top() + (inner.height() - grip) / 2, grip, grip);
-    painter.drawPixmap(gripRect, SymbolImage::icon(FenraIcon::reorder, info).pixmap(QSize(grip, grip), devicePixelRatioF()));
+    SymbolImage::icon(FenraIcon::reorder, info).paint(&painter, gripRect);
 
     const QFont nameFont = FenraFont::font(13, QFont::Medium);
     const QFont subtitleFont = FenraFont::font(FontRole::subheadline);

@@ -1,6 +1,7 @@
 #include "KeltoPermissions/PermissionStatusLabel.h"
 
 #include "FenraCore/FenraFont.h"
+#include "FenraCore/IconLabel.h"
 #include "FenraCore/SymbolImage.h"
 
 #include <QEvent>
@@ -11,7 +12,7 @@ namespace kelto {
 
 PermissionStatusLabel::PermissionStatusLabel(PermissionStatus status, const QString& title,
                                              PermissionPresentation presentation, QWidget* parent)
-    : QWidget(parent), status_(status), presentation_(presentation), icon_(new QLabel(this)), title_(new QLabel(this)) {
+    : QWidget(parent), status_(status), presentation_(presentation), icon_(new IconLabel(this)), title_(new QLabel(this)) {
     setFont(FenraFont::font(FontRole::subheadline));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -57,8 +58,8 @@ void PermissionStatusLabel::changeEvent(QEvent* event) {
 void PermissionStatusLabel::refreshIcon() {
     const FenraIconStatus t = tone();
     const int side = fontMetrics().height();
-    icon_->setPixmap(SymbolImage::icon(FenraIconStatuses::icon(t), FenraIconStatuses::color(t).color(palette()))
-                         .pixmap(QSize(side, side), devicePixelRatioF()));
+    icon_->setFixedSize(side, side);
+    icon_->setIcon(SymbolImage::icon(FenraIconStatuses::icon(t), FenraIconStatuses::color(t).color(palette())));
     icon_->setObjectName(symbolName(FenraIconStatuses::icon(t)));
 }
 

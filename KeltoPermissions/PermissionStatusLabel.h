@@ -10,6 +10,8 @@ class QLabel;
 
 namespace kelto {
 
+class IconLabel;
+
 // A status as its tone's icon and a title shown as given. The icon is
 // decoration; the title carries the meaning.
 class PermissionStatusLabel : public QWidget {
@@ -34,7 +36,7 @@ private:
 
     PermissionStatus status_;
     PermissionPresentation presentation_;
-    QLabel* icon_;
+    IconLabel* icon_;
     QLabel* title_;
 };
 

@@ -4,7 +4,7 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraTheme.h"
-#include "FenraCore/FoldedTile.h"
+#include "FenraCore/FoldedTileView.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/ArchiveStatusView.h"
@@ -100,7 +100,7 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
       clock_(&clock),
       content_(new QWidget),
       endpoints_(new QWidget(content_)),
-      modeTile_(new QLabel(content_)),
+      modeTile_(new FoldedTileView(tileSide, content_)),
       modeTitle_(textLabel("modeTitle", content_, FontRole::body)),
       modeDescription_(textLabel("modeDescription", content_, FontRole::subheadline)),
       archiveOff_(textLabel("archiveOff", content_, FontRole::subheadline)),
@@ -295,8 +295,7 @@ void JobOverviewView::buildEndpoints() {
 void JobOverviewView::refresh() {
     const QLocale where = locale();
     const SyncMode mode = job_.mode;
-    modeTile_->setPixmap(
-        FoldedTile(ModeDisplay::symbol(mode), ModeDisplay::tint(mode), tileSide).pixmap(palette(), devicePixelRatioF()));
+    modeTile_->setTile(FoldedTile(ModeDisplay::symbol(mode), ModeDisplay::tint(mode), tileSide));
     modeTitle_->setText(strings_.text(ModeDisplay::label(mode), where));
     modeDescription_->setText(strings_.text(ModeDisplay::description(mode), where));
     // Without an archive, what the description says goes to the archive is deleted.

@@ -22,6 +22,7 @@ namespace kelto {
 
 class AppModelAdapter;
 class FittingBox;
+class FoldedTileView;
 class ProgressPanel;
 
 // The job editor's Overview tab: where the job copies from and to, in which
@@ -77,7 +78,7 @@ private:
 
     QWidget* content_;
     QWidget* endpoints_;
-    QLabel* modeTile_;
+    FoldedTileView* modeTile_;
     QLabel* modeTitle_;
     QLabel* modeDescription_;
     QLabel* archiveOff_;

@@ -3,6 +3,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/IconLabel.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/internal/PlanDetailsModel.h"
@@ -162,7 +163,8 @@ void PreviewSheet::setReason(std::optional<QString> reason) {
 
 void PreviewSheet::showReason() {
     if (reason_ && reasonText_ == nullptr) {
-        reasonIcon_ = plainLabel("reasonIcon", this);
+        reasonIcon_ = new IconLabel(this);
+        reasonIcon_->setObjectName(QStringLiteral("reasonIcon"));
         reasonText_ = plainLabel("reason", this);
         reasonText_->setWordWrap(true);
         reasonRow_->addWidget(reasonIcon_, 0, Qt::AlignTop);
@@ -253,7 +255,7 @@ void PreviewSheet::refreshColours() {
         const int side = reasonText_->fontMetrics().height();
         const QIcon icon = SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(current));
         reasonIcon_->setFixedSize(side, side);
-        reasonIcon_->setPixmap(icon.pixmap(QSize(side, side), devicePixelRatioF()));
+        reasonIcon_->setIcon(icon);
     }
 }
 

@@ -16,6 +16,8 @@ class QTreeView;
 
 namespace kelto {
 
+class IconLabel;
+
 class PlanDetailsModel;
 
 // One plan before it is carried out: the copies each way, the archives on
@@ -75,7 +77,7 @@ private:
     PlanDetailsModel* model_;
     QLabel* title_;
     QHBoxLayout* reasonRow_;
-    QLabel* reasonIcon_ = nullptr;
+    IconLabel* reasonIcon_ = nullptr;
     QLabel* reasonText_ = nullptr;
     QLabel* copiesLabel_;
     QLabel* archivedLabel_;

@@ -13,6 +13,7 @@ packages=(
   rsync time e2fsprogs
   qt6-base-dev qt6-svg-dev fonts-dejavu-core libicu-dev
   libx11-dev xvfb xauth openbox x11-utils desktop-file-utils
+  xdotool imagemagick trayer python3-dbus python3-gi locales
 )
 
 missing=()
@@ -28,4 +29,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -q
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The screenshots run in en_US.UTF-8 beside C.UTF-8.
+if ! locale -a 2>/dev/null | grep -qix 'en_US.utf8'; then
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" localedef -i en_US -f UTF-8 en_US.UTF-8
 fi

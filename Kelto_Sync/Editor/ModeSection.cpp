@@ -1,10 +1,11 @@
 #include "Kelto_Sync/Editor/ModeSection.h"
 
-#include "Kelto_Sync/ModeDisplay.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
+#include "FenraCore/IconLabel.h"
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/ModeDisplay.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -44,7 +45,8 @@ ModeSection::ModeSection(SyncStrings strings, Report report, QWidget* parent)
     warning_ = new QWidget(this);
     auto* warningRow = new QHBoxLayout(warning_);
     warningRow->setContentsMargins(0, 0, 0, 0);
-    warningIcon_ = new QLabel(warning_);
+    warningIcon_ = new IconLabel(warning_);
+    warningIcon_->setFixedSize(12, 12);
     warningText_ = new QLabel(warning_);
     warningText_->setWordWrap(true);
     warningRow->addWidget(warningIcon_);
@@ -71,7 +73,7 @@ void ModeSection::refresh() {
     description_->setText(strings().text(ModeDisplay::description(job().mode), where));
     warning_->setVisible(showsArchiveOffWarning(job()));
     warningText_->setText(text("Archive is off. Deleted and overwritten files cannot be recovered."));
-    warningIcon_->setPixmap(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette())).pixmap(12, 12));
+    warningIcon_->setIcon(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette())));
 }
 
 ModeTile::ModeTile(QWidget* parent) : QWidget(parent) { setFixedSize(28, 28); }

@@ -11,6 +11,8 @@ class QLabel;
 
 namespace kelto {
 
+class IconLabel;
+
 class ModeTile;
 
 // How a job syncs: the mode picker, a tile and line describing the chosen
@@ -35,7 +37,7 @@ private:
     ModeTile* tile_;
     QLabel* description_;
     QWidget* warning_;
-    QLabel* warningIcon_;
+    IconLabel* warningIcon_;
     QLabel* warningText_;
 };
 

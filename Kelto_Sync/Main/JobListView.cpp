@@ -2,7 +2,7 @@
 
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
-#include "FenraCore/FoldedTile.h"
+#include "FenraCore/FoldedTileView.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/AppModelAdapter.h"
@@ -83,8 +83,8 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     emptyLayout->setContentsMargins(24, 24, 24, 24);
     emptyLayout->setSpacing(16);
     emptyLayout->addStretch(1);
-    auto* tile = new QLabel(empty_);
-    tile->setPixmap(FoldedTile(FenraIcon::copy, TileTint::sky, emptyTileSide).pixmap(palette(), devicePixelRatioF()));
+    auto* tile = new FoldedTileView(emptyTileSide, empty_);
+    tile->setTile(FoldedTile(FenraIcon::copy, TileTint::sky, emptyTileSide));
     auto* heading = new QLabel(strings_.text(QStringLiteral("No job selected"), where), empty_);
     QFont headingFont = heading->font();
     headingFont.setPixelSize(17);

@@ -1,7 +1,7 @@
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 
 #include "FenraCore/FenraIcon.h"
-#include "FenraCore/FoldedTile.h"
+#include "FenraCore/FoldedTileView.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/PlainToolTip.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
@@ -50,9 +50,8 @@ JobSidebarRow::JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(8);
-    tile_ = new QLabel(this);
+    tile_ = new FoldedTileView(tileSide, this);
     tile_->setObjectName(QStringLiteral("modeTile"));
-    tile_->setFixedSize(tileSide, tileSide);
     auto* column = new QVBoxLayout;
     column->setSpacing(4);
     auto* nameLine = new QHBoxLayout;
@@ -90,7 +89,7 @@ QString JobSidebarRow::accessibleValue() const {
 void JobSidebarRow::refresh() {
     const FenraIcon symbol = ModeDisplay::symbol(job_.mode);
     const TileTint tint = ModeDisplay::tint(job_.mode);
-    tile_->setPixmap(FoldedTile(symbol, tint, tileSide).pixmap(palette(), devicePixelRatioF()));
+    tile_->setTile(FoldedTile(symbol, tint, tileSide));
     tile_->setProperty("symbol", symbolName(symbol));
     tile_->setProperty("tint", static_cast<int>(tint));
     const QString name = QString::fromStdString(job_.name);

@@ -16,6 +16,7 @@ class QLabel;
 
 namespace kelto {
 
+class FoldedTileView;
 class JobStatusSlot;
 
 // One job of the main window's sidebar: its mode tile, its name with the
@@ -47,7 +48,7 @@ private:
 
     SyncJob job_;
     SyncStrings strings_;
-    QLabel* tile_;
+    FoldedTileView* tile_;
     QLabel* name_;
     DeviceDot* dot_;
     JobStatusSlot* slot_;

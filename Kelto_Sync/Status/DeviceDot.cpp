@@ -44,7 +44,7 @@ bool DeviceDot::requiresWarning(const SyncJob& job, const VolumeSource& source) 
 }
 
 DeviceDot::DeviceDot(SyncJob job, SyncStrings strings, Sources sources, QWidget* parent)
-    : QLabel(parent), job_(std::move(job)), strings_(strings), sources_(std::move(sources)) {
+    : IconLabel(parent), job_(std::move(job)), strings_(strings), sources_(std::move(sources)) {
     setObjectName(QStringLiteral("deviceDot"));
     setFixedSize(dotSide, dotSide);
     refresh();
@@ -89,18 +89,17 @@ void DeviceDot::refresh() {
     setAccessibleName(warning_ ? text : QString());
     setToolTip(warning_ ? text : QString());
     if (warning_) {
-        setPixmap(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette()))
-                      .pixmap(QSize(dotSide, dotSide), devicePixelRatioF()));
+        setIcon(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette())));
         setFixedSize(dotSide, dotSide);
     } else {
         // Without a warning the dot takes no space.
-        clear();
+        setIcon(QIcon());
         setFixedSize(0, 0);
     }
 }
 
 void DeviceDot::showEvent(QShowEvent* event) {
-    QLabel::showEvent(event);
+    IconLabel::showEvent(event);
     if (!stream_ && sources_.subscribe) {
         stream_ = sources_.subscribe();
         if (stream_) {
@@ -120,7 +119,7 @@ void DeviceDot::showEvent(QShowEvent* event) {
 }
 
 void DeviceDot::hideEvent(QHideEvent* event) {
-    QLabel::hideEvent(event);
+    IconLabel::hideEvent(event);
     unsubscribe();
 }
 
@@ -134,7 +133,7 @@ void DeviceDot::unsubscribe() {
 }
 
 void DeviceDot::changeEvent(QEvent* event) {
-    QLabel::changeEvent(event);
+    IconLabel::changeEvent(event);
     if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) refresh();
 }
 

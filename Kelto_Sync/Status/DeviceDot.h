@@ -4,6 +4,8 @@
 // reached before any Qt header.
 #include <QLabel>
 
+#include "FenraCore/IconLabel.h"
+
 #include "Kelto_Sync/SyncStrings.h"
 #include "SyncAutomation/VolumeEventStream.h"
 #include "SyncAutomation/VolumeSource.h"
@@ -18,7 +20,7 @@ namespace kelto {
 // A warning glyph beside a job whose removable device is not connected. The
 // volumes are read off the GUI thread; while the dot is shown it follows
 // volume events, and it holds no subscription while hidden.
-class DeviceDot : public QLabel {
+class DeviceDot : public IconLabel {
     Q_OBJECT
 
 public:

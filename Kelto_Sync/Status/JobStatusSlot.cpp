@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/IconLabel.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
@@ -28,7 +29,7 @@ JobStatusSlot::JobStatusSlot(std::optional<RunStatus> status, bool enabled, std:
     auto* still = new QHBoxLayout(still_);
     still->setContentsMargins(0, 0, 0, 0);
     still->setSpacing(4);
-    glyph_ = new QLabel(still_);
+    glyph_ = new IconLabel(still_);
     glyph_->setObjectName(QStringLiteral("slotGlyph"));
     glyph_->setFixedSize(iconSide, iconSide);
     text_ = new QLabel(still_);
@@ -84,7 +85,7 @@ void JobStatusSlot::refresh() {
     }
     glyph_->setProperty("symbol", symbolName(glyph));
     glyph_->setProperty("tint", tint);
-    glyph_->setPixmap(SymbolImage::icon(glyph, tint).pixmap(QSize(iconSide, iconSide), devicePixelRatioF()));
+    glyph_->setIcon(SymbolImage::icon(glyph, tint));
     text_->setText(caption());
     setToolTip(enabled_ ? QString() : strings_.text(pausedTip, locale()));
 }

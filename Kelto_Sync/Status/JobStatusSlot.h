@@ -14,6 +14,8 @@ class QLabel;
 
 namespace kelto {
 
+class IconLabel;
+
 class RunStatusView;
 
 // What a listed job is doing: its live status, else that it is paused, else
@@ -46,7 +48,7 @@ private:
     std::optional<RunOutcome> outcome_;
     SyncStrings strings_;
     QWidget* still_;
-    QLabel* glyph_;
+    IconLabel* glyph_;
     QLabel* text_;
     RunStatusView* statusView_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/IconLabel.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/DisplayFormat.h"
 
@@ -24,7 +25,7 @@ RunStatusView::RunStatusView(RunStatus status, SyncStrings strings, QWidget* par
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    icon_ = new QLabel(this);
+    icon_ = new IconLabel(this);
     icon_->setObjectName(QStringLiteral("runStatusIcon"));
     icon_->setFixedSize(iconSide, iconSide);
     // A busy bar stands in for a spinner: range 0..0 animates without a value.
@@ -82,7 +83,7 @@ void RunStatusView::refresh() {
                             ? FenraTheme::warning().color(palette())
                             : palette().color(QPalette::WindowText);
     const FenraIcon glyph = status_.kind() == RunStatus::Kind::awaitingConfirmation ? FenraIcon::warning : FenraIcon::sync;
-    icon_->setPixmap(SymbolImage::icon(glyph, tint).pixmap(QSize(iconSide, iconSide), devicePixelRatioF()));
+    icon_->setIcon(SymbolImage::icon(glyph, tint));
     bar_->setVisible(bar);
     text_->setText(text(status_, strings_, locale()));
     if (bar) {

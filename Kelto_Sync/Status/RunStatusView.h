@@ -12,6 +12,8 @@ class QProgressBar;
 
 namespace kelto {
 
+class IconLabel;
+
 // One job's live run status on one line: an icon and either a bar with the
 // percentage (copying with a known total) or the status text.
 class RunStatusView : public QWidget {
@@ -36,7 +38,7 @@ private:
 
     RunStatus status_;
     SyncStrings strings_;
-    QLabel* icon_;
+    IconLabel* icon_;
     QProgressBar* spinner_;
     QProgressBar* bar_;
     QLabel* text_;

@@ -4,7 +4,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
-#include "FenraCore/FoldedTile.h"
+#include "FenraCore/FoldedTileView.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/PlainToolTip.h"
 #include "Kelto_Sync/DisplayFormat.h"
@@ -68,9 +68,8 @@ MenuBarJobRow::MenuBarJobRow(SyncJob job, SyncStrings strings, std::function<voi
 
     auto* top = new QHBoxLayout;
     top->setSpacing(8);
-    tile_ = new QLabel(this);
+    tile_ = new FoldedTileView(tileSide, this);
     tile_->setObjectName(QStringLiteral("modeTile"));
-    tile_->setFixedSize(tileSide, tileSide);
     name_ = new QLabel(this);
     name_->setObjectName(QStringLiteral("jobName"));
     name_->setTextFormat(Qt::PlainText);
@@ -144,7 +143,7 @@ QString MenuBarJobRow::whenText() const {
 void MenuBarJobRow::refresh() {
     const FenraIcon symbol = ModeDisplay::symbol(job_.mode);
     const TileTint tint = ModeDisplay::tint(job_.mode);
-    tile_->setPixmap(FoldedTile(symbol, tint, tileSide).pixmap(palette(), devicePixelRatioF()));
+    tile_->setTile(FoldedTile(symbol, tint, tileSide));
     tile_->setProperty("symbol", symbolName(symbol));
     tile_->setProperty("tint", static_cast<int>(tint));
 

@@ -19,6 +19,7 @@ class QLabel;
 namespace kelto {
 
 class DogEar;
+class FoldedTileView;
 class JobRunButton;
 class JobStatusSlot;
 class RelativeTimestamp;
@@ -73,7 +74,7 @@ private:
     SyncStrings strings_;
     const Clock* clock_;
     State state_;
-    QLabel* tile_;
+    FoldedTileView* tile_;
     QLabel* name_;
     DeviceDot* dot_;
     JobRunButton* run_;

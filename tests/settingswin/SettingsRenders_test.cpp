@@ -13,12 +13,6 @@
 namespace kelto {
 namespace {
 
-QPalette withButtons(QPalette palette) {
-    palette.setColor(QPalette::Button, palette.color(QPalette::Window));
-    palette.setColor(QPalette::ButtonText, palette.color(QPalette::WindowText));
-    return palette;
-}
-
 void render(QWidget& widget, const QPalette& palette, const QString& name, QSize size) {
     widget.setPalette(palette);
     widget.setAutoFillBackground(true);
@@ -40,7 +34,7 @@ TEST_F(SettingsRenders, PanesLicencesAndUpdateWindows) {
     updater->start();
 
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        const QPalette palette = withButtons(look.palette);
+        const QPalette palette = WidgetRender::withWindowButtons(look.palette);
         const QString suffix = QStringLiteral("-") + QString::fromLatin1(look.name);
         SettingsViewActions actions;
         actions.probeFullDiskAccess = [] { return PermissionStatus::missing; };
@@ -54,6 +48,13 @@ TEST_F(SettingsRenders, PanesLicencesAndUpdateWindows) {
                 ASSERT_TRUE(probed.wait());
             }
             render(view, palette, QStringLiteral("settings-") + QString::fromLatin1(pane) + suffix, {780, 600});
+            if (QString::fromLatin1(pane) == "permissions") {
+                // Made anew once the probe answers: the render shows the new row.
+                const auto* row = view.findChild<QWidget*>(QStringLiteral("fullDiskAccess"));
+                ASSERT_NE(row, nullptr);
+                EXPECT_TRUE(row->isVisible());
+                EXPECT_FALSE(row->geometry().isEmpty());
+            }
         }
 
         LicensesView sheet(SyncStrings::application(), licenses);

@@ -16,15 +16,9 @@ struct Look {
     QPalette palette;
 };
 
-// The kit's palettes, with buttons in the window's colour as a desktop draws them.
-QPalette withButtons(QPalette palette) {
-    palette.setColor(QPalette::Button, palette.color(QPalette::Window));
-    palette.setColor(QPalette::ButtonText, palette.color(QPalette::WindowText));
-    return palette;
-}
-
 std::vector<Look> looks() {
-    return {{"light", withButtons(WidgetRender::lightPalette())}, {"dark", withButtons(WidgetRender::darkPalette())}};
+    return {{"light", WidgetRender::withWindowButtons(WidgetRender::lightPalette())},
+            {"dark", WidgetRender::withWindowButtons(WidgetRender::darkPalette())}};
 }
 
 void render(QWidget& widget, const QPalette& palette, const QString& name, QSize size) {

@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -478,6 +479,15 @@ TEST_F(JobDetailViewTest, Renders) {
         fresh->show();
         answer(errors({ValidationIssue::missingSource, ValidationIssue::missingDestination}));
         save(*fresh, QStringLiteral("job-editor-new"));
+        // The folder issue lines come in after the report: the render shows them.
+        const SyncStrings strings = SyncStrings::application();
+        for (const ValidationIssue issue : {ValidationIssue::missingSource, ValidationIssue::missingDestination}) {
+            const QString line = strings.computed("validation.", issue, fresh->locale());
+            const auto labels = fresh->findChildren<QLabel*>();
+            EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                                    [&](QLabel* label) { return label->text() == line && label->isVisible(); }))
+                << line.toStdString();
+        }
     }
     QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
     auto view = make(job, false, {}, SyncStrings::application());

@@ -1,5 +1,6 @@
 #include "tests/support/widgets/WidgetRender.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLayout>
 #include <QWidget>
@@ -8,11 +9,37 @@
 
 namespace kelto {
 
-QImage WidgetRender::image(QWidget& widget, qreal ratio) {
+namespace {
+
+// Which widgets show, and where: what a render depends on.
+QList<std::pair<bool, QRect>> arrangement(const QWidget& widget) {
+    QList<std::pair<bool, QRect>> result{{widget.isVisible(), widget.geometry()}};
+    for (const QWidget* child : widget.findChildren<QWidget*>())
+        result.push_back({child->isVisible(), child->geometry()});
+    return result;
+}
+
+}  // namespace
+
+void WidgetRender::settle(QWidget& widget) {
     widget.ensurePolished();
-    if (QLayout* layout = widget.layout()) {
-        layout->activate();
+    // A widget added to a visible layout shows through a posted call, and
+    // the layout it changes asks for a new pass through a posted event: one
+    // turn of each can bring another.
+    constexpr int turns = 20;
+    auto before = arrangement(widget);
+    for (int turn = 0; turn < turns; ++turn) {
+        QCoreApplication::sendPostedEvents();
+        if (QLayout* layout = widget.layout()) layout->activate();
+        for (QLayout* layout : widget.findChildren<QLayout*>()) layout->activate();
+        auto after = arrangement(widget);
+        if (after == before) return;
+        before = std::move(after);
     }
+}
+
+QImage WidgetRender::image(QWidget& widget, qreal ratio) {
+    settle(widget);
     const QSize pixels(static_cast<int>(std::ceil(widget.width() * ratio)),
                        static_cast<int>(std::ceil(widget.height() * ratio)));
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
@@ -52,10 +79,32 @@ QPalette look(QColor text, QColor window, QColor button, QColor base, QColor mid
     QColor placeholder = text;
     placeholder.setAlpha(128);
     palette.setColor(QPalette::PlaceholderText, placeholder);
-    return palette;
+    return WidgetRender::withDisabledText(palette);
 }
 
 }  // namespace
+
+QPalette WidgetRender::withDisabledText(QPalette palette) {
+    // Disabled text halfway to the window, as desktops draw it.
+    const auto dimmed = [&](QPalette::ColorRole role) {
+        const QColor text = palette.color(QPalette::Active, role);
+        const QColor window = palette.color(QPalette::Active, QPalette::Window);
+        return QColor((text.red() + window.red()) / 2, (text.green() + window.green()) / 2,
+                      (text.blue() + window.blue()) / 2);
+    };
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::PlaceholderText})
+        palette.setColor(QPalette::Disabled, role, dimmed(role));
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, dimmed(QPalette::Highlight));
+    return palette;
+}
+
+QPalette WidgetRender::withWindowButtons(QPalette palette) {
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Button, palette.color(QPalette::Active, QPalette::Window));
+        palette.setColor(group, QPalette::ButtonText, palette.color(QPalette::Active, QPalette::WindowText));
+    }
+    return WidgetRender::withDisabledText(palette);
+}
 
 QPalette WidgetRender::lightPalette() {
     return look(QColor(0, 0, 0), QColor(236, 236, 236), QColor(250, 250, 250), QColor(255, 255, 255),

@@ -15,17 +15,26 @@ namespace kelto {
 // folder so a person can look at them.
 struct WidgetRender {
     // The widget and its children at the given device pixel ratio, on a
-    // transparent background.
+    // transparent background, once its layout has settled.
     static QImage image(QWidget& widget, qreal ratio = 1);
+    // Handles what showing and changing the widget posted, and lays it out
+    // again, until nothing in it moves, shows or hides any more.
+    static void settle(QWidget& widget);
     // Writes `<render folder>/<name>.png` and returns its path; empty when
     // the file could not be written.
     static QString savePng(const QImage& image, const QString& name);
     // The colour at a device pixel, straight (not premultiplied) alpha.
     static QColor pixel(const QImage& image, int x, int y);
 
-    // Palettes of a light and a dark desktop.
+    // Palettes of a light and a dark desktop, every colour group set:
+    // disabled text is dimmed towards the window.
     static QPalette lightPalette();
     static QPalette darkPalette();
+    // The palette with its disabled text dimmed.
+    static QPalette withDisabledText(QPalette palette);
+    // Buttons in the window's colour, as a desktop draws them; disabled
+    // button text stays dimmed.
+    static QPalette withWindowButtons(QPalette palette);
 
     // Renders are made once in each look.
     struct Look {

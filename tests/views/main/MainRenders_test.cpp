@@ -1,14 +1,15 @@
 // Renders the run-status widgets in their states and a main window with
 // three jobs to PNG files in the build folder, light and dark.
 #include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
+#include "SyncModel/Support/Clock.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
 #include <QFileInfo>
-#include <QLabel>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -57,9 +58,14 @@ TEST(MainRenders, StatusWidgetsAndAMainWindowWithThreeJobs) {
         fake.setJobs({photos, music, papers});
         fake.setStatus(photos.id, RunStatus::running(copying));
         fake.setLastRecord(record(music, 0, RunOutcome::completedWithWarnings()));
-        JobListView window(model, strings, [](const SyncJob& job, bool, std::function<void()>, QWidget* parent) {
-            return new QLabel(QString::fromStdString(job.name), parent);
-        }, dots.sources());
+        // The editor the window really shows, without the desktop's folder
+        // checks and file dialog.
+        const auto editors = [&](const SyncJob& job, bool isNew, std::function<void()> onSaved, QWidget* parent) {
+            JobDetailView::Services services{
+                {{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared()};
+            return new JobDetailView(model, job, isNew, strings, std::move(onSaved), parent, services);
+        };
+        JobListView window(model, strings, editors, dots.sources());
         window.setPalette(look.palette);
         window.setAutoFillBackground(true);
         window.setLocale(english);
@@ -68,6 +74,9 @@ TEST(MainRenders, StatusWidgetsAndAMainWindowWithThreeJobs) {
         dots.runAll();
         window.select(music.id);
         settle();
+        const auto* editor = window.findChild<JobDetailView*>();
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->draft().id, music.id);
 
         for (auto [widget, name] : {std::pair<QWidget*, const char*>{&states, "StatusWidgets"}, {&window, "MainWindow"}}) {
             const QString file = QStringLiteral("%1-%2").arg(QLatin1String(name), QLatin1String(look.name));

@@ -40,10 +40,7 @@ TEST(StatusRenders, OverviewIdleRunningAndEdited) {
                                                                    : std::nullopt);
             JobOverviewView view(adapter, job, SyncStrings::application(), [] {}, {}, StatusViewActions{}, clock);
             view.setLocale(english);
-            QPalette palette = look.palette;  // buttons in the window's colour, as a desktop draws them
-            palette.setColor(QPalette::Button, palette.color(QPalette::Window));
-            palette.setColor(QPalette::ButtonText, palette.color(QPalette::WindowText));
-            view.setPalette(palette);
+            view.setPalette(WidgetRender::withWindowButtons(look.palette));
             view.setAutoFillBackground(true);
             view.setDirty(std::string(state) == "edited");
             view.resize(560, 900);

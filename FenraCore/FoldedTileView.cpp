@@ -1,0 +1,21 @@
+#include "FenraCore/FoldedTileView.h"
+
+#include <QPainter>
+
+namespace kelto {
+
+FoldedTileView::FoldedTileView(int side, QWidget* parent) : QWidget(parent) { setFixedSize(side, side); }
+
+void FoldedTileView::setTile(FoldedTile tile) {
+    tile_ = std::move(tile);
+    update();
+}
+
+void FoldedTileView::paintEvent(QPaintEvent*) {
+    if (!tile_) return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    tile_->paint(painter, QPointF(0, 0), palette());
+}
+
+}  // namespace kelto
