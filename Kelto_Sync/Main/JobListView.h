@@ -68,10 +68,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool busy(const Uuid& jobID) const;
     void rebuildList();
+    void markSelection();
     void refreshRows();
     void refreshDetail();
     void refreshButtons();
