@@ -21,6 +21,12 @@ struct SettingsShellMetrics {
     static constexpr int searchHeight = 30;
     static constexpr int listTopInset = 12;
     static constexpr int detailTopPadding = 32;
+    // The paddings above are measured from the top of a window whose toolbar
+    // area the columns run up under. A window here has its title bar above
+    // its content and no toolbar area, so this much of them is already spent.
+    static constexpr int toolbarAreaHeight = 52;
+    static constexpr int sidebarContentTop() { return sidebarTopPadding - toolbarAreaHeight; }
+    static constexpr int detailContentTop() { return detailTopPadding > toolbarAreaHeight ? detailTopPadding - toolbarAreaHeight : 0; }
 };
 
 }  // namespace kelto
