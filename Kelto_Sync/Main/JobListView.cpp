@@ -10,6 +10,7 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -73,6 +74,7 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->installEventFilter(this);
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this, &JobListView::markSelection);
     side->addWidget(list_, 1);
 
     detail_ = new QStackedWidget(this);
@@ -148,6 +150,12 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     refreshButtons();
 }
 
+JobListView::~JobListView() {
+    // Deleting the children moves the focus; this part is gone by then.
+    disconnect(focusWatch_);
+    list_->removeEventFilter(this);
+}
+
 SyncJob JobListView::makeNewJob(const SyncStrings& strings, const QLocale& locale) {
     return SyncJob::newJob(strings.text(QStringLiteral("New job"), locale).toStdString());
 }
@@ -180,8 +188,6 @@ void JobListView::markSelection() {
 bool JobListView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == list_) {
         switch (event->type()) {
-        case QEvent::FocusIn:
-        case QEvent::FocusOut:
         case QEvent::WindowActivate:
         case QEvent::WindowDeactivate:
             // After the list has taken the change in.

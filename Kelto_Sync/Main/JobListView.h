@@ -41,6 +41,7 @@ public:
 
     JobListView(AppModelAdapter& model, SyncStrings strings, EditorFactory editors,
                 DeviceDot::Sources sources = DeviceDot::Sources::system(), QWidget* parent = nullptr);
+    ~JobListView() override;
 
     // The job editor on the system's volumes and desktop; a new job's
     // editor closes its sheet when dismissed.
@@ -98,6 +99,7 @@ private:
     QWidget* editor_ = nullptr;
     std::optional<Uuid> editorJob_;
     std::map<Uuid, JobSidebarRow*> rows_;
+    QMetaObject::Connection focusWatch_;
     QPointer<QDialog> sheet_;
     QPointer<QMessageBox> skipAlert_;
     QPointer<QMessageBox> deleteDialog_;
