@@ -37,13 +37,10 @@ SettingsShell::SettingsShell(std::vector<SettingsPane> panes, Binding<QString>& 
     sidebarColumn->setMinimumWidth(SettingsShellMetrics::sidebarMinimumWidth);
     sidebarColumn->setMaximumWidth(SettingsShellMetrics::sidebarMaximumWidth);
     auto* sidebarLayout = new QVBoxLayout(sidebarColumn);
-    sidebarLayout->setContentsMargins(0, SettingsShellMetrics::sidebarContentTop(), 0, 0);
+    sidebarLayout->setContentsMargins(0, SettingsShellMetrics::contentTop(), 0, 0);
     sidebarLayout->setSpacing(0);
     auto* fieldRow = new QHBoxLayout;
-    // Right under the title bar the field keeps the same distance from the
-    // top as from the sides.
-    fieldRow->setContentsMargins(SettingsShellMetrics::searchHorizontalPadding,
-                                 SettingsShellMetrics::searchHorizontalPadding,
+    fieldRow->setContentsMargins(SettingsShellMetrics::searchHorizontalPadding, 0,
                                  SettingsShellMetrics::searchHorizontalPadding, 0);
     field_->setFixedHeight(SettingsShellMetrics::searchHeight);
     fieldRow->addWidget(field_);
@@ -52,7 +49,7 @@ SettingsShell::SettingsShell(std::vector<SettingsPane> panes, Binding<QString>& 
 
     auto* detailColumn = new QWidget;
     detailLayout_ = new QVBoxLayout(detailColumn);
-    detailLayout_->setContentsMargins(0, SettingsShellMetrics::detailContentTop(), 0, 0);
+    detailLayout_->setContentsMargins(0, SettingsShellMetrics::contentTop(), 0, 0);
     detailLayout_->setSpacing(0);
 
     splitter_->addWidget(sidebarColumn);

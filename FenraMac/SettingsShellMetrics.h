@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 namespace kelto {
 
 // The layout constants of the settings window, in device-independent pixels.
@@ -25,8 +27,11 @@ struct SettingsShellMetrics {
     // area the columns run up under. A window here has its title bar above
     // its content and no toolbar area, so this much of them is already spent.
     static constexpr int toolbarAreaHeight = 52;
-    static constexpr int sidebarContentTop() { return sidebarTopPadding - toolbarAreaHeight; }
-    static constexpr int detailContentTop() { return detailTopPadding > toolbarAreaHeight ? detailTopPadding - toolbarAreaHeight : 0; }
+    // What is left of them starts both columns a search field's padding
+    // below the title bar.
+    static constexpr int contentTop() {
+        return std::max(std::max(sidebarTopPadding, detailTopPadding) - toolbarAreaHeight, searchHorizontalPadding);
+    }
 };
 
 }  // namespace kelto

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSplitter>
 
 #include <condition_variable>
 #include <deque>
@@ -326,7 +327,6 @@ TEST_F(SettingsViewTest, PanesFillTheDetailColumn) {
     }
     const auto* version = find<SettingsRow>(*view, "currentVersion");
     const QLabel* title = version->findChild<QLabel*>();
-    EXPECT_EQ(title->height(), title->sizeHint().height());
     EXPECT_LT(title->height(), 2 * title->fontMetrics().lineSpacing()) << "one line";
 }
 
