@@ -69,7 +69,7 @@ TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
             QPainter painter(&onWindow);
             painter.drawImage(0, 0, image);
         }
-        EXPECT_GE(strongest(onWindow, indicator, window), 3) << "the empty box shows";
+        EXPECT_GE(strongest(onWindow, indicator, window), 2.5) << "the empty box shows";
 
         QPushButton off(QStringLiteral("M"));
         QPushButton on(QStringLiteral("M"));

@@ -1,7 +1,6 @@
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "FenraSettings/SettingsRow.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
-#include "Kelto_Sync/Editor/ArchiveSafetySection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
@@ -458,11 +457,12 @@ TEST_F(JobDetailViewTest, TheAdvancedGroupFitsTheNarrowestWindowAndLinesUp) {
         QWidget* content = view->advancedContent();
         const QPushButton* reset = view->resetButton();
         EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
-        const auto* archiveRow = view->findChild<ArchiveSafetySection*>()->findChild<SettingsRow*>();
         const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
         ASSERT_NE(resetRow, nullptr);
-        EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), archiveRow->mapTo(content, QPoint(0, 0)).x());
-        EXPECT_EQ(resetRow->width(), archiveRow->width());
+        const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
+        ASSERT_NE(sectionRow, resetRow);
+        EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
+        EXPECT_EQ(resetRow->width(), sectionRow->width());
     }
 }
 
