@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QStyleFactory>
 #include <QStyleOptionButton>
+#include <QStyleOptionToolButton>
 #include <QWidget>
 
 #include <algorithm>
@@ -35,6 +36,19 @@ QPainterPath rounded(const QRectF& rect, double radius) {
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
     return path;
+}
+
+}  // namespace
+
+namespace {
+
+// A button that is on and shows it by its face: a checked push button, or a
+// tool button with a border of its own (not a flat one, such as a
+// disclosure, whose state its arrow tells).
+bool isToggleButton(const QStyleOption* option, const QWidget* widget) {
+    if (!(option->state & QStyle::State_On)) return false;
+    if (widget == nullptr || widget->inherits("QPushButton")) return true;
+    return widget->inherits("QToolButton") && !(option->state & QStyle::State_AutoRaise);
 }
 
 }  // namespace
@@ -113,9 +127,7 @@ void FenraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opt
         painter->restore();
         return;
     }
-    // Fusion draws tool buttons' panels through this too: only push buttons.
-    const bool pushButton = widget == nullptr || widget->inherits("QPushButton");
-    if (element == PE_PanelButtonCommand && (option->state & State_On) && pushButton) {
+    if (element == PE_PanelButtonCommand && isToggleButton(option, widget)) {
         // A toggle button that is on fills with the accent, so it reads
         // apart from its neighbours that are off in either appearance.
         painter->save();
@@ -132,17 +144,26 @@ void FenraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opt
 
 void FenraStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                              const QWidget* widget) const {
-    const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
-    if (element == CE_PushButtonLabel && button != nullptr && (option->state & State_On) &&
-        (widget == nullptr || widget->inherits("QPushButton"))) {
-        QStyleOptionButton on = *button;
+    const bool label = element == CE_PushButtonLabel || element == CE_ToolButtonLabel;
+    if (label && isToggleButton(option, widget)) {
         QColor text = FenraTheme::onAccent().color(Appearance::scheme(option->palette));
         if (!(option->state & State_Enabled)) text.setAlphaF(static_cast<float>(disabledOpacity));
-        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            on.palette.setColor(group, QPalette::ButtonText, text);
+        const auto onAccent = [&](QStyleOption& copy) {
+            for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+                copy.palette.setColor(group, QPalette::ButtonText, text);
+            }
+            QProxyStyle::drawControl(element, &copy, painter, widget);
+        };
+        if (const auto* push = qstyleoption_cast<const QStyleOptionButton*>(option)) {
+            QStyleOptionButton copy = *push;
+            onAccent(copy);
+            return;
         }
-        QProxyStyle::drawControl(element, &on, painter, widget);
-        return;
+        if (const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option)) {
+            QStyleOptionToolButton copy = *tool;
+            onAccent(copy);
+            return;
+        }
     }
     QProxyStyle::drawControl(element, option, painter, widget);
 }

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOptionButton>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -71,17 +72,22 @@ TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
         }
         EXPECT_GE(strongest(onWindow, indicator, window), 2.5) << "the empty box shows";
 
-        QPushButton off(QStringLiteral("M"));
-        QPushButton on(QStringLiteral("M"));
-        for (QPushButton* button : {&off, &on}) {
-            button->setCheckable(true);
-            button->setPalette(palette);
-            button->resize(40, 30);
+        // Weekdays are tool buttons; other toggles push buttons.
+        QPushButton pushOff(QStringLiteral("M")), pushOn(QStringLiteral("M"));
+        QToolButton toolOff, toolOn;
+        const std::pair<QAbstractButton*, QAbstractButton*> pairs[] = {{&pushOff, &pushOn}, {&toolOff, &toolOn}};
+        for (const auto& [off, on] : pairs) {
+            for (QAbstractButton* button : {off, on}) {
+                button->setText(QStringLiteral("M"));
+                button->setCheckable(true);
+                button->setPalette(palette);
+                button->resize(40, 30);
+            }
+            on->setChecked(true);
+            const QPoint inside(6, 15);
+            EXPECT_GE(ratio(WidgetRender::image(*on).pixelColor(inside), WidgetRender::image(*off).pixelColor(inside)), 3)
+                << "a day that is on reads apart from one that is off";
         }
-        on.setChecked(true);
-        const QPoint inside(6, 15);
-        EXPECT_GE(ratio(WidgetRender::image(on).pixelColor(inside), WidgetRender::image(off).pixelColor(inside)), 3)
-            << "a day that is on reads apart from one that is off";
     }
 }
 
