@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QTextLayout>
 
 namespace kelto {
 
@@ -16,12 +17,75 @@ FenraLabel::FenraLabel(const QString& title, const QString& symbolName, QWidget*
     layout->addWidget(title_, 1);
     title_->setTextFormat(Qt::PlainText);
     title_->setText(title);
+    fullTitle_ = title;
     setAccessibleName(title);
     refreshIcon();
 }
 
 QString FenraLabel::title() const {
+    return fullTitle_;
+}
+
+QString FenraLabel::shownTitle() const {
     return title_->text();
+}
+
+void FenraLabel::setLineLimit(int lines) {
+    lineLimit_ = lines;
+    setWordWrap(lines != 1);
+    title_->installEventFilter(this);
+    fitTitle();
+}
+
+void FenraLabel::tintSymbolOnly(const std::optional<FenraColor>& titleColor) {
+    symbolOnly_ = true;
+    titleColor_ = titleColor;
+    refreshTitleColor();
+}
+
+void FenraLabel::refreshTitleColor() {
+    if (!symbolOnly_) return;
+    // The label's own text colour is the symbol's: the appearance and the
+    // surrounding text colour are read from the parent.
+    const QPalette judge = parentWidget() != nullptr ? parentWidget()->palette() : palette();
+    const QColor wanted = titleColor_ ? titleColor_->color(judge) : judge.color(QPalette::WindowText);
+    if (title_->palette().color(QPalette::WindowText) == wanted && title_->testAttribute(Qt::WA_SetPalette)) return;
+    QPalette own = title_->palette();
+    own.setColor(QPalette::WindowText, wanted);
+    title_->setPalette(own);
+}
+
+bool FenraLabel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == title_ && event->type() == QEvent::Resize) fitTitle();
+    return QWidget::eventFilter(watched, event);
+}
+
+void FenraLabel::fitTitle() {
+    if (lineLimit_ <= 0) return;
+    const int width = title_->width();
+    const QFontMetrics metrics = title_->fontMetrics();
+    QTextLayout layout(fullTitle_, title_->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QString shown;
+    for (int line = 0; line < lineLimit_; ++line) {
+        QTextLine next = layout.createLine();
+        if (!next.isValid()) break;
+        next.setLineWidth(width);
+        const QString part = fullTitle_.mid(next.textStart(), next.textLength());
+        if (line + 1 == lineLimit_ && next.textStart() + next.textLength() < fullTitle_.size()) {
+            // The rest of the title does not fit: the last line takes the
+            // rest, cut at its end.
+            shown += metrics.elidedText(fullTitle_.mid(next.textStart()), Qt::ElideRight, width);
+            break;
+        }
+        shown += part;
+    }
+    layout.endLayout();
+    if (width <= 0) shown = fullTitle_;
+    if (title_->text() != shown) title_->setText(shown);
 }
 
 void FenraLabel::setWordWrap(bool on) {
@@ -32,8 +96,15 @@ void FenraLabel::setWordWrap(bool on) {
 void FenraLabel::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     switch (event->type()) {
-    case QEvent::PaletteChange:
     case QEvent::FontChange:
+        fitTitle();
+        refreshIcon();
+        break;
+    case QEvent::PaletteChange:
+    case QEvent::ParentChange:
+        refreshTitleColor();
+        refreshIcon();
+        break;
     case QEvent::EnabledChange:
         refreshIcon();
         break;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "FenraCore/FenraColor.h"
 #include "FenraCore/FenraSymbol.h"
 
 #include <QWidget>
+
+#include <optional>
 
 class QLabel;
 
@@ -21,18 +24,32 @@ public:
     QString title() const;
     // A long title wraps under itself, the symbol staying beside its first line.
     void setWordWrap(bool on);
+    // Wraps onto at most `lines` lines, the last cut short with an ellipsis.
+    void setLineLimit(int lines);
+    // The label's text colour then tints the symbol alone; the title takes
+    // `titleColor`, or without one the text colour of the label's parent.
+    void tintSymbolOnly(const std::optional<FenraColor>& titleColor = std::nullopt);
     QString symbolName() const { return symbolName_; }
+    // What the title shows now, cut to its line limit.
+    QString shownTitle() const;
 
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Named {};
     FenraLabel(const QString& title, const QString& symbolName, QWidget* parent, Named);
     void refreshIcon();
+    void refreshTitleColor();
+    void fitTitle();
 
     QString symbolName_;
+    QString fullTitle_;
+    int lineLimit_ = 0;
+    bool symbolOnly_ = false;
+    std::optional<FenraColor> titleColor_;
     QLabel* icon_;
     QLabel* title_;
 };

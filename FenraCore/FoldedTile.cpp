@@ -1,5 +1,6 @@
 #include "FenraCore/FoldedTile.h"
 
+#include "FenraCore/Contrast.h"
 #include "FenraCore/FenraChrome.h"
 #include "FenraCore/FenraPreferences.h"
 #include "FenraCore/SymbolImage.h"
@@ -87,6 +88,19 @@ void FoldedTile::paint(QPainter& painter, const QPointF& origin, const QPalette&
 namespace kelto {
 
 QPixmap FoldedTile::pixmap(const QPalette& palette, qreal devicePixelRatio) const {
+    return pixmap(palette, devicePixelRatio, std::nullopt);
+}
+
+std::optional<QColor> FoldedTile::ring(TileTint tint, const QColor& backdrop, const QColor& ink) {
+    const auto rgb = [](const QColor& color) {
+        const QColor c = color.toRgb();
+        return RGB{c.redF(), c.greenF(), c.blueF()};
+    };
+    if (Contrast::ratio(TileTints::base(tint), rgb(backdrop)) >= 3) return std::nullopt;
+    return ink;
+}
+
+QPixmap FoldedTile::pixmap(const QPalette& palette, qreal devicePixelRatio, const std::optional<QColor>& ring) const {
     const int side = static_cast<int>(std::ceil(size));
     QPixmap tile(QSize(side, side) * devicePixelRatio);
     tile.setDevicePixelRatio(devicePixelRatio);
@@ -94,7 +108,17 @@ QPixmap FoldedTile::pixmap(const QPalette& palette, qreal devicePixelRatio) cons
     QPainter painter(&tile);
     painter.setRenderHint(QPainter::Antialiasing);
     paint(painter, QPointF(0, 0), palette);
+    if (ring) paintRing(painter, QPointF(0, 0), *ring);
     return tile;
+}
+
+void FoldedTile::paintRing(QPainter& painter, const QPointF& origin, const QColor& ring) const {
+    if (size <= 0) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(origin);
+    painter.strokePath(roundedSquare(size, geometry(size).cornerRadius, 0.5), QPen(ring, 1));
+    painter.restore();
 }
 
 }  // namespace kelto

@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QString>
 
+#include <optional>
+
 class QPainter;
 
 namespace kelto {
@@ -43,6 +45,15 @@ struct FoldedTile {
     void paint(QPainter& painter, const QPointF& origin, const QPalette& palette) const;
     // The tile alone, for a label, at the given device pixel ratio.
     QPixmap pixmap(const QPalette& palette, qreal devicePixelRatio) const;
+
+    // On a backdrop its tint does not stand out from by 3:1 (a selection in
+    // the accent, say), a tile is ringed in `ink`, the colour of the text on
+    // that backdrop; otherwise it needs no ring.
+    static std::optional<QColor> ring(TileTint tint, const QColor& backdrop, const QColor& ink);
+    // The tile with a one-pixel ring inside its outline, when it has one.
+    QPixmap pixmap(const QPalette& palette, qreal devicePixelRatio, const std::optional<QColor>& ring) const;
+    // That ring alone, around a tile painted at `origin`.
+    void paintRing(QPainter& painter, const QPointF& origin, const QColor& ring) const;
 };
 
 }  // namespace kelto

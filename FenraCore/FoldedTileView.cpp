@@ -6,8 +6,9 @@ namespace kelto {
 
 FoldedTileView::FoldedTileView(int side, QWidget* parent) : QWidget(parent) { setFixedSize(side, side); }
 
-void FoldedTileView::setTile(FoldedTile tile) {
+void FoldedTileView::setTile(FoldedTile tile, std::optional<QColor> ring) {
     tile_ = std::move(tile);
+    ring_ = ring;
     update();
 }
 
@@ -16,6 +17,7 @@ void FoldedTileView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     tile_->paint(painter, QPointF(0, 0), palette());
+    if (ring_) tile_->paintRing(painter, QPointF(0, 0), *ring_);
 }
 
 }  // namespace kelto

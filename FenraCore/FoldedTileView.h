@@ -15,7 +15,9 @@ class FoldedTileView : public QWidget {
 public:
     explicit FoldedTileView(int side, QWidget* parent = nullptr);
 
-    void setTile(FoldedTile tile);
+    // `ring`: a one-pixel ring inside the outline, for a backdrop the tile
+    // would blend into (see FoldedTile::ring).
+    void setTile(FoldedTile tile, std::optional<QColor> ring = std::nullopt);
     const std::optional<FoldedTile>& tile() const { return tile_; }
 
 protected:
@@ -23,6 +25,7 @@ protected:
 
 private:
     std::optional<FoldedTile> tile_;
+    std::optional<QColor> ring_;
 };
 
 }  // namespace kelto

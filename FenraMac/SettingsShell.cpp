@@ -37,7 +37,7 @@ SettingsShell::SettingsShell(std::vector<SettingsPane> panes, Binding<QString>& 
     sidebarColumn->setMinimumWidth(SettingsShellMetrics::sidebarMinimumWidth);
     sidebarColumn->setMaximumWidth(SettingsShellMetrics::sidebarMaximumWidth);
     auto* sidebarLayout = new QVBoxLayout(sidebarColumn);
-    sidebarLayout->setContentsMargins(0, SettingsShellMetrics::sidebarTopPadding, 0, 0);
+    sidebarLayout->setContentsMargins(0, SettingsShellMetrics::contentTop(), 0, 0);
     sidebarLayout->setSpacing(0);
     auto* fieldRow = new QHBoxLayout;
     fieldRow->setContentsMargins(SettingsShellMetrics::searchHorizontalPadding, 0,
@@ -49,7 +49,7 @@ SettingsShell::SettingsShell(std::vector<SettingsPane> panes, Binding<QString>& 
 
     auto* detailColumn = new QWidget;
     detailLayout_ = new QVBoxLayout(detailColumn);
-    detailLayout_->setContentsMargins(0, SettingsShellMetrics::detailTopPadding, 0, 0);
+    detailLayout_->setContentsMargins(0, SettingsShellMetrics::contentTop(), 0, 0);
     detailLayout_->setSpacing(0);
 
     splitter_->addWidget(sidebarColumn);
@@ -147,17 +147,10 @@ void SettingsShell::buildDetail(const QString& id) {
         return;
     }
     detail_ = pane->content().release();
-    // All the room is offered; content that does not take it in a direction
-    // keeps to the top leading corner.
-    const Qt::Orientations greedy = detail_->sizePolicy().expandingDirections();
-    Qt::Alignment alignment;
-    if (!(greedy & Qt::Horizontal)) {
-        alignment |= Qt::AlignLeading;
-    }
-    if (!(greedy & Qt::Vertical)) {
-        alignment |= Qt::AlignTop;
-    }
-    detailLayout_->addWidget(detail_, 1, alignment);
+    // The pane takes the column's whole width; content that does not take
+    // all its height keeps to the top.
+    const bool tall = detail_->sizePolicy().expandingDirections() & Qt::Vertical;
+    detailLayout_->addWidget(detail_, 1, tall ? Qt::Alignment() : Qt::AlignTop);
     // Now rather than on the next event-loop turn, so that its rows follow
     // the query from the start.
     detail_->show();

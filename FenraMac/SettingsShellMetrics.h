@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 namespace kelto {
 
 // The layout constants of the settings window, in device-independent pixels.
@@ -21,6 +23,15 @@ struct SettingsShellMetrics {
     static constexpr int searchHeight = 30;
     static constexpr int listTopInset = 12;
     static constexpr int detailTopPadding = 32;
+    // The paddings above are measured from the top of a window whose toolbar
+    // area the columns run up under. A window here has its title bar above
+    // its content and no toolbar area, so this much of them is already spent.
+    static constexpr int toolbarAreaHeight = 52;
+    // What is left of them starts both columns a search field's padding
+    // below the title bar.
+    static constexpr int contentTop() {
+        return std::max(std::max(sidebarTopPadding, detailTopPadding) - toolbarAreaHeight, searchHorizontalPadding);
+    }
 };
 
 }  // namespace kelto

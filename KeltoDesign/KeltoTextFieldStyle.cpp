@@ -1,6 +1,7 @@
 #include "KeltoDesign/KeltoTextFieldStyle.h"
 
 #include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraStyle.h"
 #include "FenraCore/FenraTheme.h"
 #include "KeltoDesign/internal/FocusRingEffect.h"
 
@@ -10,6 +11,8 @@
 #include <QStyleOption>
 
 namespace kelto {
+
+KeltoTextFieldStyle::KeltoTextFieldStyle() : QProxyStyle(new FenraStyle) {}
 
 void KeltoTextFieldStyle::apply(QLineEdit& field) {
     auto* style = new KeltoTextFieldStyle;

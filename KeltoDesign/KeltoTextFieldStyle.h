@@ -19,7 +19,8 @@ public:
     static constexpr double cornerRadius = 7;
     static constexpr double ringWidth = 3;
 
-    KeltoTextFieldStyle() = default;
+    // Over the kit's widget style, not the desktop's.
+    KeltoTextFieldStyle();
 
     // Gives the field a style of its own, which goes with it.
     static void apply(QLineEdit& field);

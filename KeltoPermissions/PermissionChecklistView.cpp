@@ -69,6 +69,7 @@ PermissionChecklistView::PermissionChecklistView(PermissionChecklist& checklist,
     outer->addWidget(new FenraSurfaceFrame(FenraSurface::panel, InsettableShape::roundedRectangle(16), false, content));
 
     auto* column = new QVBoxLayout(content);
+    column_ = column;
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(16);
 
@@ -140,7 +141,6 @@ void PermissionChecklistView::rebuildSections() {
     rows_.clear();
     headings_.clear();
     sections_ = new QWidget;
-    sections_->setAutoFillBackground(false);
     auto* stack = new QVBoxLayout(sections_);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(16);
@@ -166,6 +166,9 @@ void PermissionChecklistView::rebuildSections() {
     }
     stack->addStretch();
     scroll_->setWidget(sections_);
+    // The scroll area fills what it is given with the window colour; the
+    // list lies on the panel.
+    sections_->setAutoFillBackground(false);
 }
 
 void PermissionChecklistView::refresh() {
@@ -196,16 +199,24 @@ void PermissionChecklistView::setListHeightLimit(int height) {
     scrollToFocus();
 }
 
+int PermissionChecklistView::listHeight() const {
+    // Wrapped texts take more lines at less width: the list is measured at
+    // the width it is laid out in, inside the view's margins.
+    const QMargins margins = column_->contentsMargins();
+    const int width = this->width() - margins.left() - margins.right();
+    const QLayout* layout = sections_->layout();
+    return layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+}
+
 bool PermissionChecklistView::listScrolls() const {
-    return sections_ != nullptr && sections_->sizeHint().height() > listHeightLimit_;
+    return sections_ != nullptr && listHeight() > listHeightLimit_;
 }
 
 void PermissionChecklistView::fitList() {
     if (sections_ == nullptr) return;
-    sections_->adjustSize();
     const bool scrolls = listScrolls();
     scroll_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    scroll_->setFixedHeight(std::min(sections_->sizeHint().height(), listHeightLimit_));
+    scroll_->setFixedHeight(std::min(listHeight(), listHeightLimit_));
 }
 
 void PermissionChecklistView::scrollToFocus() {

@@ -62,11 +62,13 @@ private:
     void rebuildSections();
     void refresh();
     void fitList();
+    int listHeight() const;
     void scrollToFocus();
 
     QPointer<PermissionChecklist> checklist_;
     Options options_;
     QLabel* progress_;
+    QVBoxLayout* column_ = nullptr;
     QScrollArea* scroll_;
     QWidget* sections_ = nullptr;
     std::vector<PermissionRow*> rows_;

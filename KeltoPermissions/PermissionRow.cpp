@@ -4,11 +4,11 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/TextFormat.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
-#include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/PermissionStatusLabel.h"
 #include "KeltoPermissions/internal/TileView.h"
 #include "KeltoPermissions/internal/ToneLabel.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -18,7 +18,17 @@
 #include <QVBoxLayout>
 
 namespace kelto {
+namespace {
 
+// The platform's bordered button: the application's own style, whose border
+// sets it off from the row's fill. A compact style the button had goes.
+void bordered(QPushButton& button) {
+    QStyle* own = button.style();
+    button.setStyle(nullptr);
+    if (own != QApplication::style() && own->parent() == &button) delete own;
+}
+
+}  // namespace
 
 PermissionRow::PermissionRow(PermissionChecklist& checklist, PermissionItem item, QWidget* parent)
     : QWidget(parent), checklist_(&checklist), item_(std::move(item)) {
@@ -40,7 +50,6 @@ PermissionRow::PermissionRow(PermissionChecklist& checklist, PermissionItem item
     info->addWidget(status_);
     main->addLayout(info, 1);
     cta_ = new QPushButton(this);
-    KeltoSecondaryButtonStyle::apply(*cta_);
     main->addWidget(cta_, 0, Qt::AlignTop);
     column->addLayout(main);
     connect(cta_, &QPushButton::clicked, this, [this] {
@@ -54,14 +63,12 @@ PermissionRow::PermissionRow(PermissionChecklist& checklist, PermissionItem item
     actions->setContentsMargins(0, 0, 0, 0);
     actions->setSpacing(8);
     confirm_ = new QPushButton(strings.string(QStringLiteral("I've done this")), actions_);
-    KeltoSecondaryButtonStyle::apply(*confirm_);
     actions->addWidget(confirm_);
     connect(confirm_, &QPushButton::clicked, this, [this] {
         if (checklist_) checklist_->confirmManually(item_.id);
     });
     if (item_.secondaryAction) {
         secondary_ = new QPushButton(item_.secondaryAction->title, actions_);
-        KeltoSecondaryButtonStyle::apply(*secondary_);
         actions->addWidget(secondary_);
         connect(secondary_, &QPushButton::clicked, this, [this] { item_.secondaryAction->action(); });
     }
@@ -73,7 +80,6 @@ PermissionRow::PermissionRow(PermissionChecklist& checklist, PermissionItem item
 
     restartHint_ = new QPushButton(
         TextFormat::format(strings.string(QStringLiteral("Restart %@")), {checklist.appName()}, strings.locale()), this);
-    KeltoSecondaryButtonStyle::apply(*restartHint_);
     column->addWidget(restartHint_, 0, Qt::AlignLeft);
     connect(restartHint_, &QPushButton::clicked, this, [this] {
         if (checklist_) checklist_->requestRestart(item_.id);
@@ -123,7 +129,7 @@ void PermissionRow::refresh(bool prominent) {
         if (prominent) {
             KeltoPrimaryButtonStyle::apply(*cta_);
         } else {
-            KeltoSecondaryButtonStyle::apply(*cta_);
+            bordered(*cta_);
         }
     }
 

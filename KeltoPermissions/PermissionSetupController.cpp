@@ -72,7 +72,22 @@ void PermissionSetupController::createWindow() {
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
+    window_ = window;
+    view_ = view;
+    fitWindow();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        window->move(available.center() - QPoint(window->width() / 2, window->height() / 2));
+    }
+    // Rows grow and shrink as their statuses arrive: the window follows.
+    view->installEventFilter(this);
+    watchWindow(true);
+}
 
+void PermissionSetupController::fitWindow() {
+    if (!window_ || !view_) return;
+    QWidget* view = view_;
+    auto* scroll = window_->findChild<QScrollArea*>();
     // A view of fixed width hints at its content's narrower width: its own
     // bounds decide, or the scroll area, whose content never scrolls
     // sideways, cuts off its right side.
@@ -88,13 +103,7 @@ void PermissionSetupController::createWindow() {
         // The vertical scroll bar then takes its width beside the view.
         size.rwidth() += scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll->verticalScrollBar());
     }
-    window->setFixedSize(size);
-    if (screen != nullptr) {
-        const QRect available = screen->availableGeometry();
-        window->move(available.center() - QPoint(size.width() / 2, size.height() / 2));
-    }
-    window_ = window;
-    watchWindow(true);
+    if (window_->size() != size || window_->minimumSize() != size) window_->setFixedSize(size);
 }
 
 void PermissionSetupController::watchWindow(bool on) {
@@ -110,7 +119,9 @@ void PermissionSetupController::watchWindow(bool on) {
 }
 
 bool PermissionSetupController::eventFilter(QObject* watched, QEvent* event) {
-    if (window_ && watched == window_) {
+    if (view_ && watched == view_ && event->type() == QEvent::LayoutRequest) {
+        QMetaObject::invokeMethod(this, &PermissionSetupController::fitWindow, Qt::QueuedConnection);
+    } else if (window_ && watched == window_) {
         if (event->type() == QEvent::Close) {
             windowWillClose();
         } else if (event->type() == QEvent::WindowStateChange) {

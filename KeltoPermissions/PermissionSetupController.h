@@ -71,6 +71,8 @@ private:
     void updateMonitoring();
     void closeCompanion(const QString& reason);
     void createWindow();
+    // The window as tall as the view asks, up to the screen.
+    void fitWindow();
     void watchWindow(bool on);
 
     PermissionChecklist& checklist_;
@@ -81,6 +83,7 @@ private:
     WindowAction dismiss_;
     std::optional<CompanionPanel::Dependencies> companionDependencies_;
     QPointer<QWidget> window_;
+    QPointer<QWidget> view_;
     QPointer<CompanionPanel> companion_;
     bool restoreOnActivation_ = false;
     bool visible_ = false;

@@ -5,6 +5,8 @@
 #include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTileView.h"
+#include "FenraCore/FoldedTile.h"
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/ArchiveStatusView.h"
@@ -73,15 +75,20 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     auto* title = new FenraLabel(folder, FenraIcon::folder, box);
     title->setObjectName(QStringLiteral("folder"));
     title->setFont(FenraFont::font(FontRole::headline));
+    title->setLineLimit(2);
+    // An unlabelled root file system is named by its mount point, "/",
+    // which says nothing: the line is left out.
+    const QString volumeName = endpoint.volume.name == "/" ? QString() : QString::fromStdString(endpoint.volume.name);
     QLabel* volume = textLabel("volume", box);
-    volume->setText(QString::fromStdString(endpoint.volume.name));
+    volume->setText(volumeName);
+    volume->setVisible(!volumeName.isEmpty());
     TextTone::apply(volume, FenraTheme::textSecondary());
     layout->addWidget(caption);
     layout->addWidget(title);
     layout->addWidget(volume);
     box->setToolTip(PlainToolTip::text(QString::fromStdString(endpoint.path)));
     box->setAccessibleName(label + QStringLiteral(", ") + folder);
-    box->setAccessibleDescription(QString::fromStdString(endpoint.volume.name));
+    box->setAccessibleDescription(volumeName);
     return box;
 }
 
@@ -122,6 +129,7 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     lastRun_->setObjectName(QStringLiteral("lastRun"));
     syncNow_->setObjectName(QStringLiteral("syncNow"));
     syncNow_->setDefault(true);
+    KeltoPrimaryButtonStyle::apply(*syncNow_);
     previewButton_->setObjectName(QStringLiteral("preview"));
     stop_->setObjectName(QStringLiteral("stop"));
     preparing_->setObjectName(QStringLiteral("preparing"));
@@ -278,7 +286,9 @@ void JobOverviewView::buildEndpoints() {
     auto* layout = new QHBoxLayout(endpoints_);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(12);
-    layout->addWidget(column(strings_.text(QStringLiteral("Source (A)"), where), job_.source, "source", endpoints_), 1);
+    // The columns take the width their texts need, the line between them;
+    // what is left goes after the device dot.
+    layout->addWidget(column(strings_.text(QStringLiteral("Source (A)"), where), job_.source, "source", endpoints_));
     auto* line = new QFrame(endpoints_);
     line->setFixedSize(32, 1);
     line->setAutoFillBackground(true);
@@ -287,9 +297,9 @@ void JobOverviewView::buildEndpoints() {
     line->setPalette(linePalette);
     layout->addWidget(line, 0, Qt::AlignVCenter);
     layout->addWidget(
-        column(strings_.text(QStringLiteral("Destination (B)"), where), job_.destination, "destination", endpoints_), 1);
+        column(strings_.text(QStringLiteral("Destination (B)"), where), job_.destination, "destination", endpoints_));
     if (parts_.deviceDot) layout->addWidget(parts_.deviceDot(job_, endpoints_), 0, Qt::AlignVCenter);
-    layout->addStretch(0);
+    layout->addStretch(1);
 }
 
 void JobOverviewView::refresh() {
@@ -348,7 +358,9 @@ void JobOverviewView::refreshLastRun(const QLocale& where) {
                                    RunOutcomeDisplay::icon(record->outcome), lastRun_);
     outcome->setObjectName(QStringLiteral("outcome"));
     outcome->setFont(FenraFont::font(FontRole::caption));
+    // The outcome's colour is its icon's; the title stays with the line's.
     TextTone::apply(outcome, RunOutcomeDisplay::iconColor(record->outcome));
+    outcome->tintSymbolOnly(FenraTheme::textSecondary());
     auto* line = new FittingBox(8, 4, lastRun_);
     line->setObjectName(QStringLiteral("lastRunLine"));
     line->setFont(FenraFont::font(FontRole::caption));

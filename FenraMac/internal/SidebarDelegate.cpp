@@ -1,6 +1,7 @@
 #include "FenraMac/internal/SidebarDelegate.h"
 
 #include "FenraCore/FenraFont.h"
+#include "FenraCore/DevicePixelRatio.h"
 #include "FenraCore/FoldedTile.h"
 #include "FenraMac/SettingsShellMetrics.h"
 #include "FenraMac/internal/SidebarModel.h"
@@ -86,12 +87,20 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
             painter->fillPath(highlight, option.palette.color(group, QPalette::Highlight));
         }
         const QRect tile = tileRect(bounds, option.direction);
-        FoldedTile(PaneSymbol{row.symbolName}, row.tint, SettingsShellMetrics::tileSide)
-            .paint(*painter, tile.topLeft(), option.palette);
         // Selected in the active window, the title takes the highlight's
         // text colour; otherwise the label colour.
         const bool emphasised = selected && group == QPalette::Active;
-        painter->setPen(option.palette.color(group, emphasised ? QPalette::HighlightedText : QPalette::WindowText));
+        const QColor ink = option.palette.color(group, emphasised ? QPalette::HighlightedText : QPalette::WindowText);
+        const FoldedTile figure(PaneSymbol{row.symbolName}, row.tint, SettingsShellMetrics::tileSide);
+        if (selected) {
+            // A tile that would melt into the selection is ringed.
+            painter->drawPixmap(tile.topLeft(),
+                                figure.pixmap(option.palette, DevicePixelRatio::of(*painter),
+                                              FoldedTile::ring(row.tint, option.palette.color(group, QPalette::Highlight), ink)));
+        } else {
+            figure.paint(*painter, tile.topLeft(), option.palette);
+        }
+        painter->setPen(ink);
         painter->setFont(FenraFont::font(SettingsShellMetrics::labelFontSize));
         const QRect title = titleRect(bounds, option.direction);
         painter->drawText(title, static_cast<int>(Qt::AlignLeading | Qt::AlignVCenter),

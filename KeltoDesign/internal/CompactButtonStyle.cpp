@@ -1,6 +1,7 @@
 #include "KeltoDesign/internal/CompactButtonStyle.h"
 
 #include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraStyle.h"
 #include "KeltoDesign/internal/ButtonLayerEffect.h"
 #include "KeltoDesign/internal/DropShadow.h"
 
@@ -14,7 +15,8 @@
 
 namespace kelto {
 
-CompactButtonStyle::CompactButtonStyle(CompactButtonLook look) : look_(look) {}
+// Over the kit's widget style, not the desktop's.
+CompactButtonStyle::CompactButtonStyle(CompactButtonLook look) : QProxyStyle(new FenraStyle), look_(look) {}
 
 QFont CompactButtonStyle::labelFont() const {
     return FenraFont::font(12, look_.weight);

@@ -1,5 +1,8 @@
 #include "Kelto_Sync/App/DesktopAppearance.h"
 
+#include "FenraCore/Appearance.h"
+#include "FenraCore/FenraStyle.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -22,49 +25,6 @@ uint unwrap(QVariant value) {
     return value.toUInt();
 }
 
-QPalette darkPalette() {
-    QPalette p;
-    const QColor window(0x2b, 0x2b, 0x2d), base(0x1e, 0x1e, 0x20), text(0xec, 0xec, 0xee);
-    const QColor disabled(0x80, 0x80, 0x84), highlight(0x2f, 0x6f, 0xd6);
-    for (const auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        const QColor fg = g == QPalette::Disabled ? disabled : text;
-        p.setColor(g, QPalette::Window, window);
-        p.setColor(g, QPalette::WindowText, fg);
-        p.setColor(g, QPalette::Base, base);
-        p.setColor(g, QPalette::AlternateBase, window.lighter(110));
-        p.setColor(g, QPalette::ToolTipBase, window);
-        p.setColor(g, QPalette::ToolTipText, text);
-        p.setColor(g, QPalette::PlaceholderText, disabled);
-        p.setColor(g, QPalette::Text, fg);
-        p.setColor(g, QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
-        p.setColor(g, QPalette::ButtonText, fg);
-        p.setColor(g, QPalette::BrightText, Qt::white);
-        p.setColor(g, QPalette::Light, QColor(0x4a, 0x4a, 0x4e));
-        p.setColor(g, QPalette::Midlight, QColor(0x40, 0x40, 0x44));
-        p.setColor(g, QPalette::Mid, QColor(0x30, 0x30, 0x33));
-        p.setColor(g, QPalette::Dark, QColor(0x18, 0x18, 0x1a));
-        p.setColor(g, QPalette::Shadow, Qt::black);
-        p.setColor(g, QPalette::Highlight, g == QPalette::Disabled ? disabled : highlight);
-        p.setColor(g, QPalette::HighlightedText, Qt::white);
-        p.setColor(g, QPalette::Link, QColor(0x6c, 0xa8, 0xff));
-        p.setColor(g, QPalette::LinkVisited, QColor(0xb0, 0x8c, 0xff));
-    }
-    return p;
-}
-
-QPalette lightPalette() {
-    QPalette p(QColor(0xec, 0xec, 0xec), QColor(0xf6, 0xf6, 0xf6));
-    for (const auto g : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(g, QPalette::WindowText, Qt::black);
-        p.setColor(g, QPalette::Text, Qt::black);
-        p.setColor(g, QPalette::ButtonText, Qt::black);
-        p.setColor(g, QPalette::Base, Qt::white);
-        p.setColor(g, QPalette::Highlight, QColor(0x2f, 0x6f, 0xd6));
-        p.setColor(g, QPalette::HighlightedText, Qt::white);
-    }
-    return p;
-}
-
 }  // namespace
 
 DesktopAppearance::DesktopAppearance(QObject* parent) : QObject(parent) {}
@@ -83,9 +43,9 @@ DesktopAppearance::Preference DesktopAppearance::fromPortal(uint value) {
 QPalette DesktopAppearance::palette(Preference preference, const QPalette& platform) {
     switch (preference) {
     case Preference::dark:
-        return darkPalette();
+        return FenraStyle::palette(ColorScheme::dark);
     case Preference::light:
-        return lightPalette();
+        return FenraStyle::palette(ColorScheme::light);
     case Preference::none:
         break;
     }
@@ -93,7 +53,12 @@ QPalette DesktopAppearance::palette(Preference preference, const QPalette& platf
 }
 
 void DesktopAppearance::start() {
-    platform_ = QApplication::palette();
+    // One look on every desktop: the kit's style, and its palette in the
+    // light or dark of the platform theme's.
+    const ColorScheme platform = Appearance::scheme(QApplication::palette());
+    if (dynamic_cast<FenraStyle*>(QApplication::style()) == nullptr) QApplication::setStyle(new FenraStyle);
+    platform_ = FenraStyle::palette(platform);
+    QApplication::setPalette(platform_);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
     // The whole message: QtDBus does not resolve a slot taking a QDBusVariant

@@ -8,9 +8,10 @@
 
 namespace kelto {
 
-// The application's palette follows the desktop's light or dark preference,
-// read and watched through the settings portal's "color-scheme"; without a
-// preference (or a portal) the platform theme's own palette stays.
+// The application's style is the kit's on every desktop, and its palette the
+// kit's in the desktop's light or dark preference, read and watched through
+// the settings portal's "color-scheme"; without a preference (or a portal)
+// the platform theme's palette decides between light and dark.
 class DesktopAppearance : public QObject {
     Q_OBJECT
 public:
@@ -19,8 +20,9 @@ public:
 
     explicit DesktopAppearance(QObject* parent = nullptr);
 
-    // Reads the preference on the session bus, applies it and follows its
-    // changes. Without a bus or portal it leaves the platform's palette.
+    // Sets the kit's style, reads the preference on the session bus, applies
+    // it and follows its changes. Without a bus or portal the kit's palette
+    // takes the platform palette's light or dark.
     void start();
     Preference preference() const { return preference_; }
     void apply(Preference preference);

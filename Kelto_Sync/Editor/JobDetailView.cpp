@@ -3,6 +3,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraLabel.h"
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
@@ -247,8 +248,12 @@ QWidget* JobDetailView::buildAdvanced(QWidget* parent) {
         reset_->setAutoDefault(false);
         connect(reset_, &QPushButton::clicked, this, &JobDetailView::resetAdvanced);
         return reset_;
-    }, advancedContent_);
-    content->addWidget(resetRow);
+    });
+    // In a box with the sections' margins, so that it lines up with their rows.
+    auto* resetBox = new QWidget(advancedContent_);
+    auto* resetLayout = new QVBoxLayout(resetBox);
+    resetLayout->addWidget(resetRow);
+    content->addWidget(resetBox);
     layout->addWidget(advancedContent_);
     return advanced_;
 }
@@ -295,6 +300,7 @@ QWidget* JobDetailView::buildFooter() {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }
+    KeltoPrimaryButtonStyle::apply(*primary_);
     connect(secondary_, &QPushButton::clicked, this, [this] { isNew_ ? cancel() : revert(); });
     connect(primary_, &QPushButton::clicked, this, &JobDetailView::save);
     body->addLayout(buttons);

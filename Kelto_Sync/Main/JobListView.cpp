@@ -5,12 +5,15 @@
 #include "FenraCore/FoldedTileView.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/AlertBox.h"
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 
+#include <QApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -71,9 +74,8 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     list_->setObjectName(QStringLiteral("jobs"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    QPalette tinted = list_->palette();
-    tinted.setColor(QPalette::Highlight, FenraTheme::accent().color(palette()));
-    list_->setPalette(tinted);
+    list_->installEventFilter(this);
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this, &JobListView::markSelection);
     side->addWidget(list_, 1);
 
     detail_ = new QStackedWidget(this);
@@ -97,6 +99,7 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     auto* emptyNew = new QPushButton(strings_.text(QStringLiteral("New job"), where), empty_);
     emptyNew->setObjectName(QStringLiteral("emptyNewJob"));
     emptyNew->setDefault(true);
+    KeltoPrimaryButtonStyle::apply(*emptyNew);
     emptyNew->setAccessibleName(strings_.text(QStringLiteral("New job"), where));
     for (QWidget* widget : {static_cast<QWidget*>(tile), static_cast<QWidget*>(heading), static_cast<QWidget*>(hint),
                             static_cast<QWidget*>(emptyNew)}) {
@@ -148,6 +151,12 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     refreshButtons();
 }
 
+JobListView::~JobListView() {
+    // Deleting the children moves the focus; this part is gone by then.
+    disconnect(focusWatch_);
+    list_->removeEventFilter(this);
+}
+
 SyncJob JobListView::makeNewJob(const SyncStrings& strings, const QLocale& locale) {
     return SyncJob::newJob(strings.text(QStringLiteral("New job"), locale).toStdString());
 }
@@ -166,8 +175,30 @@ void JobListView::select(std::optional<Uuid> jobID) {
         }
     }
     syncingList_ = false;
+    markSelection();
     refreshDetail();
     refreshButtons();
+}
+
+void JobListView::markSelection() {
+    // The list draws its selection in full only while it has the focus.
+    const bool emphasised = list_->hasFocus() && list_->isActiveWindow();
+    for (const auto& [id, row] : rows_) row->setSelected(selection_ == id, emphasised);
+}
+
+bool JobListView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_) {
+        switch (event->type()) {
+        case QEvent::WindowActivate:
+        case QEvent::WindowDeactivate:
+            // After the list has taken the change in.
+            QMetaObject::invokeMethod(this, &JobListView::markSelection, Qt::QueuedConnection);
+            break;
+        default:
+            break;
+        }
+    }
+    return QSplitter::eventFilter(watched, event);
 }
 
 void JobListView::rebuildList() {
@@ -197,6 +228,7 @@ void JobListView::rebuildList() {
         if (selection_ == job.id) list_->setCurrentItem(item);
     }
     syncingList_ = false;
+    markSelection();
 }
 
 void JobListView::refreshRows() {

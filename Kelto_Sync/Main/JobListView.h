@@ -42,6 +42,7 @@ public:
 
     JobListView(AppModelAdapter& model, SyncStrings strings, EditorFactory editors,
                 DeviceDot::Sources sources = DeviceDot::Sources::system(), QWidget* parent = nullptr);
+    ~JobListView() override;
 
     // The job editor on the system's volumes and desktop; a new job's
     // editor closes its sheet when dismissed.
@@ -69,10 +70,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool busy(const Uuid& jobID) const;
     void rebuildList();
+    void markSelection();
     void refreshRows();
     void refreshDetail();
     void refreshButtons();
@@ -97,6 +100,7 @@ private:
     QWidget* editor_ = nullptr;
     std::optional<Uuid> editorJob_;
     std::map<Uuid, JobSidebarRow*> rows_;
+    QMetaObject::Connection focusWatch_;
     QPointer<QDialog> sheet_;
     QPointer<AlertBox> skipAlert_;
     QPointer<AlertBox> deleteDialog_;

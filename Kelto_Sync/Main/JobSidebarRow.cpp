@@ -7,6 +7,7 @@
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QAccessibleWidget>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -86,10 +87,45 @@ QString JobSidebarRow::accessibleValue() const {
     return slot_->caption() + strings_.text(QStringLiteral(", "), locale()) + modeLabel();
 }
 
+void JobSidebarRow::setSelected(bool selected, bool emphasised) {
+    if (selected_ == selected && emphasised_ == emphasised) return;
+    selected_ = selected;
+    emphasised_ = emphasised;
+    followSelection();
+}
+
+void JobSidebarRow::followSelection() {
+    // Unselected, the row inherits the list's palette; selected, the
+    // selection is its window and the selection's text its text, so that
+    // theme colours resolve for the appearance of the selection.
+    const QPalette list = parentWidget() != nullptr ? parentWidget()->palette() : QApplication::palette();
+    QPalette wanted = list;
+    if (selected_) {
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            const auto drawn = emphasised_ ? group : QPalette::Inactive;
+            const QColor selection = list.color(drawn, QPalette::Highlight);
+            const QColor ink = list.color(drawn, QPalette::HighlightedText);
+            wanted.setColor(group, QPalette::Window, selection);
+            for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+                wanted.setColor(group, role, ink);
+            }
+        }
+    }
+    if (!selected_) {
+        if (testAttribute(Qt::WA_SetPalette)) setPalette(QPalette());
+    } else if (palette() != wanted || !testAttribute(Qt::WA_SetPalette)) {
+        setPalette(wanted);
+    }
+    refresh();
+}
+
 void JobSidebarRow::refresh() {
     const FenraIcon symbol = ModeDisplay::symbol(job_.mode);
     const TileTint tint = ModeDisplay::tint(job_.mode);
-    tile_->setTile(FoldedTile(symbol, tint, tileSide));
+    const std::optional<QColor> ring =
+        selected_ ? FoldedTile::ring(tint, palette().color(QPalette::Window), palette().color(QPalette::WindowText))
+                  : std::nullopt;
+    tile_->setTile(FoldedTile(symbol, tint, tileSide), ring);
     tile_->setProperty("symbol", symbolName(symbol));
     tile_->setProperty("tint", static_cast<int>(tint));
     const QString name = QString::fromStdString(job_.name);
@@ -108,7 +144,9 @@ bool JobSidebarRow::eventFilter(QObject* watched, QEvent* event) {
 
 void JobSidebarRow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) refresh();
+    if (event->type() == QEvent::LocaleChange) refresh();
+    // The list's palette changed: a selected row takes the new selection.
+    if (event->type() == QEvent::PaletteChange) selected_ ? followSelection() : refresh();
 }
 
 }  // namespace kelto

@@ -36,6 +36,14 @@ public:
     // The caption, ", " and the mode label.
     QString accessibleValue() const;
 
+    // A selected row draws on the list's selection: its texts and glyphs take
+    // the selection's text colour and appearance, and a tile that would not
+    // stand out from the selection gets a ring.
+    // Emphasised while the list has the focus in the active window, as the
+    // list draws its selection; otherwise the selection's quieter colours.
+    void setSelected(bool selected, bool emphasised = true);
+    bool isSelected() const { return selected_; }
+
     JobStatusSlot* statusSlot() const { return slot_; }
     DeviceDot* deviceDot() const { return dot_; }
 
@@ -45,6 +53,7 @@ protected:
 
 private:
     void refresh();
+    void followSelection();
 
     SyncJob job_;
     SyncStrings strings_;
@@ -52,6 +61,8 @@ private:
     QLabel* name_;
     DeviceDot* dot_;
     JobStatusSlot* slot_;
+    bool selected_ = false;
+    bool emphasised_ = true;
 };
 
 }  // namespace kelto

@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QVBoxLayout>
@@ -52,6 +53,19 @@ QLabel* sectionHeader(const QString& title) {
     label->setFont(FenraFont::font(FontRole::headline));
     return label;
 }
+
+// The About header's card: the dog ear folds its corner over, so it needs a
+// face of its own against the pane.
+class HeaderCard : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), FenraTheme::stroke().color(palette()));
+    }
+};
 
 // The switch shows what the notifier will do.
 bool notificationsOn() { return Notifier::isEnabled(QSettings()); }
@@ -297,7 +311,8 @@ QWidget* SettingsView::aboutPane() {
     auto* pane = new QWidget;
     auto* layout = new QVBoxLayout(pane);
 
-    auto* header = new QWidget;
+    auto* header = new HeaderCard;
+    header->setObjectName(QStringLiteral("aboutHeader"));
     auto* headerLayout = new QHBoxLayout(header);
     headerLayout->setContentsMargins(16, 16, 16, 16);
     headerLayout->setSpacing(16);

@@ -52,7 +52,9 @@ HistoryRow::HistoryRow(const RunRecord& record, bool absoluteTime, const SyncStr
     auto* outcome = new FenraLabel(strings.text(RunOutcomeDisplay::title(record.outcome), where),
                                    RunOutcomeDisplay::icon(record.outcome), this);
     outcome->setObjectName(QStringLiteral("outcome"));
+    // The outcome's colour is its icon's; the title keeps the row's.
     TextTone::apply(outcome, RunOutcomeDisplay::iconColor(record.outcome));
+    outcome->tintSymbolOnly();
 
     auto* caption = new FittingBox(8, 4, this);
     caption->setObjectName(QStringLiteral("caption"));

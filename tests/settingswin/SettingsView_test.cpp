@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSplitter>
 
 #include <condition_variable>
 #include <deque>
@@ -307,6 +308,26 @@ TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
     // Offscreen windows come back offset by a frame that they do not have.
     EXPECT_LE((again.window()->pos() - saved).manhattanLength(), 4);
     EXPECT_GT(std::abs(again.window()->geometry().center().x() - available.center().x()), 100) << "not centred";
+}
+
+// At the window's usual size each pane fills the detail column, so that
+// titles such as the current version stay on one line, and the search field
+// sits right under the title bar.
+TEST_F(SettingsViewTest, PanesFillTheDetailColumn) {
+    auto view = makeView(actions());
+    SettingsShell& shell = *view->shell();
+    const QWidget* column = shell.splitter()->widget(1);
+    EXPECT_LE(shell.searchField()->mapTo(&shell, QPoint(0, 0)).y(), 12);
+    for (const char* pane : {"permissions", "about", "general"}) {
+        view->selection().set(QString::fromLatin1(pane));
+        QCoreApplication::processEvents();
+        ASSERT_NE(shell.detail(), nullptr) << pane;
+        EXPECT_EQ(shell.detail()->width(), column->width()) << pane;
+        EXPECT_GT(column->width(), 500) << pane;
+    }
+    const auto* version = find<SettingsRow>(*view, "currentVersion");
+    const QLabel* title = version->findChild<QLabel*>();
+    EXPECT_LT(title->height(), 2 * title->fontMetrics().lineSpacing()) << "one line";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include "FenraCore/FenraStyle.h"
 #include "Kelto_Sync/App/DesktopAppearance.h"
 #include "tests/app/bus/FakeSettingsPortal.h"
 
@@ -34,8 +35,10 @@ struct Appearance : ::testing::Test {
 
 TEST_F(Appearance, withoutAPortalThePlatformPaletteStays) {
     ASSERT_FALSE(address().empty()) << "needs a session bus";
+    QApplication::setStyle(QStringLiteral("Fusion"));  // the desktop's, say
     DesktopAppearance appearance;
     appearance.start();
+    EXPECT_NE(dynamic_cast<FenraStyle*>(QApplication::style()), nullptr) << "one style on every desktop";
     EXPECT_EQ(appearance.preference(), Preference::none);
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), platform.color(QPalette::Window));
 }

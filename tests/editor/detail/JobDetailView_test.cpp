@@ -1,4 +1,6 @@
 #include "Kelto_Sync/AppModelAdapter.h"
+#include "FenraSettings/SettingsRow.h"
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
@@ -466,6 +468,45 @@ TEST_F(JobDetailViewTest, ALongWarningWrapsInsteadOfWideningTheForm) {
     ASSERT_NE(form, nullptr);
     EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
     EXPECT_LE(form->widget()->width(), form->viewport()->width());
+}
+
+// In the main window at its minimum size, in the C and an English locale,
+// the Settings form with the Advanced group open keeps within its width, and
+// the reset row lines up with the rows of the sections above it.
+TEST_F(JobDetailViewTest, TheAdvancedGroupFitsTheNarrowestWindowAndLinesUp) {
+    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        auto view = make(job, false, {}, SyncStrings::application());
+        view->setLocale(locale);
+        view->resize(760 - 260, 520);
+        view->show();
+        answer();
+        view->settingsTab()->click();
+        QApplication::processEvents();
+        auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
+        ASSERT_NE(form, nullptr);
+        EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
+        EXPECT_LE(form->widget()->width(), form->viewport()->width());
+        QWidget* content = view->advancedContent();
+        const QPushButton* reset = view->resetButton();
+        EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
+        const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
+        ASSERT_NE(resetRow, nullptr);
+        const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
+        ASSERT_NE(sectionRow, resetRow);
+        EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
+        EXPECT_EQ(resetRow->width(), sectionRow->width());
+    }
+}
+
+TEST_F(JobDetailViewTest, CreateAndSaveAreTheProminentButtons) {
+    for (const bool isNew : {true, false}) {
+        auto view = make(isNew ? SyncJob::newJob("New") : job, isNew);
+        const auto* primary = view->findChild<QPushButton*>(isNew ? QStringLiteral("create") : QStringLiteral("save"));
+        ASSERT_NE(primary, nullptr);
+        EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(primary->style()), nullptr);
+    }
 }
 
 TEST_F(JobDetailViewTest, Renders) {

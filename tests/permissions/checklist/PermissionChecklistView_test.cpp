@@ -1,11 +1,14 @@
 #include "tests/permissions/checklist/FakePermission.h"
 
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
+#include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/PermissionChecklistView.h"
 #include "KeltoPermissions/PermissionRow.h"
 #include "KeltoPermissions/PermissionStatusLabel.h"
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -198,6 +201,34 @@ TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
     const int rowMiddle = row->mapTo(viewport, QPoint(0, row->height() / 2)).y();
     EXPECT_NEAR(rowMiddle, viewport->height() / 2, 1);
     EXPECT_GT(view->scrollArea()->verticalScrollBar()->value(), 0);
+}
+
+// Shown at its own size, the list is whole without scrolling and lies on the
+// panel with no fill of its own; the rows' other buttons are bordered, not
+// the compact style whose fill is the row's.
+TEST(PermissionChecklistView, TheListFitsOnThePanelAndItsButtonsStandOut) {
+    ViewRig rig;
+    std::vector<PermissionItem> items;
+    for (const QString& id : {QStringLiteral("disk"), QStringLiteral("login"), QStringLiteral("notes")}) {
+        items.push_back(rig.add(id, id == "notes" ? R::optional : R::required));
+        items.back().detail = QStringLiteral("A detail long enough to take two or three lines in a row of the list, "
+                                             "so that it wraps at the list's width and not at a narrower one.");
+        items.back().allowsManualConfirm = true;
+    }
+    rig.start(items);
+    auto view = rig.view();
+    rig.answer({S::unverifiable, S::missing, S::missing});
+    view->show();
+    QCoreApplication::processEvents();
+    QScrollArea* scroll = view->scrollArea();
+    EXPECT_FALSE(view->listScrolls());
+    EXPECT_LE(scroll->widget()->height(), scroll->viewport()->height()) << "nothing hidden below";
+    EXPECT_FALSE(scroll->widget()->autoFillBackground());
+    for (QPushButton* button : {view->row("disk")->confirmButton(), view->row("notes")->ctaButton()}) {
+        ASSERT_TRUE(button->isVisibleTo(view.get()));
+        EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
+    }
+    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->doneButton()->style()), nullptr);
 }
 
 TEST(PermissionChecklistView, RendersMixedStatuses) {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QTest>
 
@@ -130,6 +131,33 @@ TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
         const int right = done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x();
         EXPECT_LE(right, scroll->viewport()->width()) << "the right-aligned button is cut off; height " << height;
     }
+}
+
+// Rows grow when their statuses arrive: the window grows with its view
+// rather than showing a scroll bar.
+TEST(PermissionSetupController, TheWindowFollowsItsViewsHeight) {
+    ControllerRig rig;
+    QLabel* grown = nullptr;
+    rig.controller = std::make_unique<PermissionSetupController>(
+        *rig.checklist,
+        [&](PermissionSetupController&) {
+            auto* view = new QWidget;
+            view->setFixedWidth(560);
+            auto* layout = new QVBoxLayout(view);
+            layout->addWidget(new QLabel(QStringLiteral("short")));
+            grown = new QLabel(QStringLiteral("more"));
+            grown->setMinimumHeight(200);
+            grown->hide();
+            layout->addWidget(grown);
+            return view;
+        },
+        QStringLiteral("Set up Kelto Sync"), [](Outcome) {}, [](QWidget& w) { w.show(); }, [](QWidget& w) { w.hide(); });
+    rig.controller->show();
+    QWidget* window = rig.controller->window();
+    const int before = window->height();
+    grown->show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() >= before + 200; }));
+    EXPECT_FALSE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
 }
 
 TEST(PermissionSetupController, LaterOnceAndDoneOnlyWhenAllowed) {

@@ -1,5 +1,7 @@
 #include "tests/support/widgets/WidgetRender.h"
 
+#include "FenraCore/FenraStyle.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QLayout>
@@ -62,27 +64,8 @@ QColor WidgetRender::pixel(const QImage& image, int x, int y) {
     return image.pixelColor(x, y);
 }
 
-namespace {
-
-// QPalette(button, window) derives the rest from the button colour, so every
-// role a view reads is set here: buttons, fields and selections must read
-// as they do on a light or a dark desktop.
-QPalette look(QColor text, QColor window, QColor button, QColor base, QColor mid, QColor highlight) {
-    QPalette palette(button, window);
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(role, text);
-    palette.setColor(QPalette::Base, base);
-    palette.setColor(QPalette::AlternateBase, window);
-    palette.setColor(QPalette::Mid, mid);
-    palette.setColor(QPalette::Highlight, highlight);
-    palette.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
-    QColor placeholder = text;
-    placeholder.setAlpha(128);
-    palette.setColor(QPalette::PlaceholderText, placeholder);
-    return WidgetRender::withDisabledText(palette);
-}
-
-}  // namespace
+// The application's own palettes: renders show what the windows show.
+QPalette WidgetRender::lightPalette() { return FenraStyle::palette(ColorScheme::light); }
 
 QPalette WidgetRender::withDisabledText(QPalette palette) {
     // Disabled text halfway to the window, as desktops draw it.
@@ -106,14 +89,6 @@ QPalette WidgetRender::withWindowButtons(QPalette palette) {
     return WidgetRender::withDisabledText(palette);
 }
 
-QPalette WidgetRender::lightPalette() {
-    return look(QColor(0, 0, 0), QColor(236, 236, 236), QColor(250, 250, 250), QColor(255, 255, 255),
-                QColor(184, 184, 184), QColor(0, 122, 255));
-}
-
-QPalette WidgetRender::darkPalette() {
-    return look(QColor(255, 255, 255), QColor(40, 40, 44), QColor(66, 66, 70), QColor(28, 28, 30),
-                QColor(88, 88, 92), QColor(10, 132, 255));
-}
+QPalette WidgetRender::darkPalette() { return FenraStyle::palette(ColorScheme::dark); }
 
 }  // namespace kelto

@@ -1,6 +1,9 @@
 // The main of every widget test binary: one QApplication, offscreen unless
-// the caller chose a platform, with a fixed style and font so that metrics
-// do not depend on the desktop the tests run on.
+// the caller chose a platform, with the application's style and palette and
+// a fixed font, so that metrics and colours do not depend on the desktop the
+// tests run on.
+#include "FenraCore/FenraStyle.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QSettings>
@@ -24,7 +27,8 @@ int main(int argc, char** argv) {
         QSettings::setPath(format, QSettings::UserScope, settings.path());
     }
     QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setStyle(new kelto::FenraStyle);
+    QApplication::setPalette(kelto::FenraStyle::palette(kelto::ColorScheme::light));
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(13);
     QApplication::setFont(font);

@@ -3,11 +3,14 @@
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
+#include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -283,6 +286,39 @@ TEST_F(JobListFixture, AFailedDeleteKeepsTheSelectionAndTheErrorAlertPrefersTheV
     settle();
     EXPECT_FALSE(fake.errorMessage());
     EXPECT_FALSE(view->errorAlert());
+}
+
+// The selected row draws on the selection in the selection's text colour,
+// in full while the list has the focus, quieter without it; the empty
+// state's "New job" is the prominent button.
+TEST_F(JobListFixture, TheSelectedRowTakesTheSelectionsTextColour) {
+    fake.setJobs({photos, music});
+    auto view = makeView();
+    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->findChild<QPushButton*>("emptyNewJob")->style()), nullptr);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    view->select(photos.id);
+    const auto textOf = [](JobSidebarRow* row) {
+        return row->findChild<QLabel*>(QStringLiteral("jobName"))->palette().color(QPalette::WindowText);
+    };
+    for (const auto& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        view->setPalette(look.palette);
+        for (const bool focused : {true, false}) {
+            focused ? view->list()->setFocus() : view->list()->clearFocus();
+            settle();
+            const QPalette list = view->list()->palette();
+            const auto drawn = focused ? QPalette::Active : QPalette::Inactive;
+            for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) {
+                const bool selected = row->job().id == photos.id;
+                EXPECT_EQ(row->isSelected(), selected);
+                EXPECT_EQ(textOf(row), selected ? list.color(drawn, QPalette::HighlightedText)
+                                                : list.color(QPalette::Active, QPalette::WindowText));
+            }
+        }
+    }
+    view->select(music.id);
+    for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) EXPECT_EQ(row->isSelected(), row->job().id == music.id);
 }
 
 TEST(JobSidebarRowTest, ReadsAsNameThenCaptionAndMode) {

@@ -1,4 +1,6 @@
+#include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraTheme.h"
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/JobOverviewView.h"
 #include "Kelto_Sync/ProgressPanel.h"
@@ -7,6 +9,7 @@
 #include "tests/views/status/StatusFixtures.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
@@ -188,6 +191,42 @@ TEST(JobOverviewView, TextColoursFollowThePalette) {
         EXPECT_EQ(textColour(*row->findChild<QWidget*>(QStringLiteral("outcome"))), warning);
         EXPECT_EQ(textColour(*row->findChild<QLabel*>(QStringLiteral("trigger"))), secondary);
     }
+}
+
+// The endpoints row: each column as wide as its texts, the line right after
+// the source; a folder name of at most two lines; no volume line for an
+// unlabelled root file system; the outcome's colour on its icon only.
+TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
+    OverviewHarness h;
+    h.job.source = endpoint("/home/ann/Pictures", VolumeKind::internal, "/");
+    std::string longName;
+    for (int i = 0; i < 12; ++i) longName += "a rather long folder name ";
+    h.job.destination = endpoint("/media/ann/Backup/" + longName + "end", VolumeKind::removable, "Backup");
+    h.fake.setJobs({h.job});
+    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
+    h.fake.setLastRecord(last);
+    auto view = h.view();
+    view->setPalette(WidgetRender::lightPalette());
+    view->resize(560, 700);
+    view->show();
+    settle();
+
+    const auto* source = view->findChild<QWidget*>(QStringLiteral("source"));
+    const auto* destination = view->findChild<QWidget*>(QStringLiteral("destination"));
+    EXPECT_LE(destination->x() - (source->x() + source->width()), 12 + 32 + 12);
+    EXPECT_FALSE(source->findChild<QLabel*>(QStringLiteral("volume"))->isVisibleTo(source));
+    EXPECT_TRUE(destination->findChild<QLabel*>(QStringLiteral("volume"))->isVisibleTo(destination));
+    const auto* folder = destination->findChild<FenraLabel*>(QStringLiteral("folder"));
+    EXPECT_TRUE(folder->shownTitle().endsWith(QChar(0x2026))) << folder->shownTitle().toStdString();
+    EXPECT_LE(folder->height(), 2 * folder->fontMetrics().lineSpacing() + 2);
+
+    const auto* outcome = view->findChild<QWidget*>(QStringLiteral("lastRun"))->findChild<FenraLabel*>("outcome");
+    QList<QLabel*> labels = outcome->findChildren<QLabel*>();
+    const QColor secondary = FenraTheme::textSecondary().color(ColorScheme::light);
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
+        return !label->text().isEmpty() && label->palette().color(QPalette::WindowText) == secondary;
+    })) << "the title is secondary";
+    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(button(*view, "syncNow")->style()), nullptr);
 }
 
 TEST(JobOverviewView, TheHistorySheetIsFixedAndClosesWithEscape) {

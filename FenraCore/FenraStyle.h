@@ -1,0 +1,29 @@
+#pragma once
+
+#include "FenraCore/ColorScheme.h"
+
+#include <QPalette>
+#include <QProxyStyle>
+
+namespace kelto {
+
+// The one widget style of the kit's windows, whatever the desktop's Qt theme:
+// Qt's Fusion under the kit's palette, with the kit's own check box and an
+// accent fill for a toggle button that is on.
+class FenraStyle : public QProxyStyle {
+public:
+    FenraStyle();
+
+    // Every role in every colour group: window greys of the platform's kind,
+    // the selection in the theme's accent with its text in the on-accent
+    // colour.
+    static QPalette palette(ColorScheme scheme);
+
+    QPalette standardPalette() const override;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget = nullptr) const override;
+};
+
+}  // namespace kelto

@@ -1,0 +1,95 @@
+#include "FenraCore/Contrast.h"
+#include "FenraCore/FenraStyle.h"
+#include "FenraCore/FoldedTile.h"
+#include "tests/support/widgets/WidgetRender.h"
+
+#include <QCheckBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyleOptionButton>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace kelto {
+namespace {
+
+RGB rgb(const QColor& color) {
+    const QColor c = color.toRgb();
+    return RGB{c.redF(), c.greenF(), c.blueF()};
+}
+
+double ratio(const QColor& a, const QColor& b) { return Contrast::ratio(rgb(a), rgb(b)); }
+
+const std::pair<const char*, ColorScheme> schemes[] = {{"light", ColorScheme::light}, {"dark", ColorScheme::dark}};
+
+TEST(FenraStyle, SelectedTextAndTilesStandOutFromTheSelection) {
+    for (const auto& [name, scheme] : schemes) {
+        SCOPED_TRACE(name);
+        const QPalette palette = FenraStyle::palette(scheme);
+        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+            EXPECT_GE(ratio(palette.color(group, QPalette::HighlightedText), palette.color(group, QPalette::Highlight)),
+                      4.5);
+        }
+        const QColor selection = palette.color(QPalette::Active, QPalette::Highlight);
+        const QColor ink = palette.color(QPalette::Active, QPalette::HighlightedText);
+        for (const TileTint tint : TileTints::allCases()) {
+            // A ring, when the tile gets one, is what borders it.
+            const QColor edge = FoldedTile::ring(tint, selection, ink).value_or(selection);
+            EXPECT_GE(Contrast::ratio(TileTints::base(tint), rgb(edge)), 3) << static_cast<int>(tint);
+        }
+    }
+}
+
+// The strongest contrast with `against` of any pixel in `area`.
+double strongest(const QImage& image, const QRect& area, const QColor& against) {
+    double best = 1;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) best = std::max(best, ratio(image.pixelColor(x, y), against));
+    }
+    return best;
+}
+
+TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
+    for (const auto& [name, scheme] : schemes) {
+        SCOPED_TRACE(name);
+        const QPalette palette = FenraStyle::palette(scheme);
+        const QColor window = palette.color(QPalette::Window);
+        QCheckBox box;
+        box.setPalette(palette);
+        box.resize(box.sizeHint());
+        QImage image = WidgetRender::image(box);
+        QStyleOptionButton option;
+        option.initFrom(&box);
+        const QRect indicator = box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
+        QImage onWindow(image.size(), QImage::Format_RGB32);
+        onWindow.fill(window);
+        {
+            QPainter painter(&onWindow);
+            painter.drawImage(0, 0, image);
+        }
+        EXPECT_GE(strongest(onWindow, indicator, window), 2.5) << "the empty box shows";
+
+        // Weekdays are tool buttons; other toggles push buttons.
+        QPushButton pushOff(QStringLiteral("M")), pushOn(QStringLiteral("M"));
+        QToolButton toolOff, toolOn;
+        const std::pair<QAbstractButton*, QAbstractButton*> pairs[] = {{&pushOff, &pushOn}, {&toolOff, &toolOn}};
+        for (const auto& [off, on] : pairs) {
+            for (QAbstractButton* button : {off, on}) {
+                button->setText(QStringLiteral("M"));
+                button->setCheckable(true);
+                button->setPalette(palette);
+                button->resize(40, 30);
+            }
+            on->setChecked(true);
+            const QPoint inside(6, 15);
+            EXPECT_GE(ratio(WidgetRender::image(*on).pixelColor(inside), WidgetRender::image(*off).pixelColor(inside)), 3)
+                << "a day that is on reads apart from one that is off";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelto
