@@ -105,16 +105,25 @@ BaselineStore::Meta BaselineStore::readMeta() {
     return meta;
 }
 
+bool BaselineStore::recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,
+                                const std::optional<std::string>& uuidB) const {
+    const auto storedA = meta.find("uuidA");
+    const auto storedB = meta.find("uuidB");
+    return storedA != meta.end() && storedA->second == sideValue(uuidA) && storedB != meta.end() &&
+           storedB->second == sideValue(uuidB);
+}
+
+bool BaselineStore::isRecordedFor(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB) {
+    std::lock_guard guard(lock_);
+    return recordedFor(readMeta(), uuidA, uuidB);
+}
+
 std::optional<Baseline> BaselineStore::load(const std::optional<std::string>& uuidA,
                                             const std::optional<std::string>& uuidB) {
     std::lock_guard guard(lock_);
     execute("BEGIN");
     try {
-        const Meta meta = readMeta();
-        const auto storedA = meta.find("uuidA");
-        const auto storedB = meta.find("uuidB");
-        if (storedA == meta.end() || storedA->second != sideValue(uuidA) || storedB == meta.end() ||
-            storedB->second != sideValue(uuidB)) {
+        if (!recordedFor(readMeta(), uuidA, uuidB)) {
             execute("COMMIT");
             return std::nullopt;
         }

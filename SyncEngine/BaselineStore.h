@@ -34,6 +34,10 @@ public:
     void save(const Baseline& entries, const std::optional<std::string>& uuidA,
               const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop = {});
 
+    // Whether load() would find a baseline for these two side identities,
+    // without reading its entries.
+    bool isRecordedFor(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB);
+
     // The stored file counts, or nullopt when absent or not decimal integers.
     std::optional<SideCounts> sideCounts();
 
@@ -44,6 +48,8 @@ private:
     void execute(const char* sql);
     SqliteStatement prepare(const char* sql);
     Meta readMeta();
+    bool recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,
+                     const std::optional<std::string>& uuidB) const;
     void rollback() noexcept;
 
     std::mutex lock_;
