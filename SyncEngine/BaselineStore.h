@@ -31,8 +31,11 @@ public:
 
     // Replaces the whole content in one transaction. Stopping `stop` before the
     // commit throws CancellationError and leaves the previous content whole.
+    // With `stored`, what the store holds now (as load() gave it, nothing
+    // written since), only the entries that differ from it are written.
     void save(const Baseline& entries, const std::optional<std::string>& uuidA,
-              const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop = {});
+              const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop = {},
+              const Baseline* stored = nullptr);
 
     // Whether load() would find a baseline for these two side identities,
     // without reading its entries.

@@ -224,7 +224,9 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // already reads as the one this run would write.
     if (*old_ && next == **old_ && baseline_.sideCounts() == counts) return finish(accumulated_.code);
     try {
-        baseline_.save(next, a_.volumeUUID, b_.volumeUUID, counts, stop_);
+        // The store holds the baseline read at the start, the job's lock kept
+        // it so: only what differs from it is written.
+        baseline_.save(next, a_.volumeUUID, b_.volumeUUID, counts, stop_, *old_ ? &**old_ : nullptr);
     } catch (const CancellationError&) {
         return finish(cancelledCode);
     }
