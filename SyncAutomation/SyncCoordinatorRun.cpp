@@ -224,16 +224,18 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     std::optional<BaselineStore> baseline;
     SyncPlan plan;
     TwoWayPlan twoWayPlan;
+    // The job's lock keeps its baseline as the plan read it until the run.
+    TwoWayEngine::Basis basis;
     if (twoWay) {
         baseline.emplace(baselineFile(job.id), false);
-        std::tie(plan, twoWayPlan) = twoWayEngine.plan(job, sideA, sideB, *baseline, stop, request.progress);
+        std::tie(plan, twoWayPlan) = twoWayEngine.plan(job, sideA, sideB, *baseline, stop, request.progress, &basis);
     } else {
         plan = oneWayEngine.plan(job, resolved.a, resolved.b, resolved.traitsB, stop, request.progress);
     }
 
     // The stored counts belong to the volumes the baseline was taken on.
     std::optional<SideCounts> previousCounts;
-    if (twoWay && baseline->load(sideA.volumeUUID, sideB.volumeUUID)) previousCounts = baseline->sideCounts();
+    if (twoWay && baseline->isRecordedFor(sideA.volumeUUID, sideB.volumeUUID)) previousCounts = baseline->sideCounts();
     throwIfStopped(stop);
     std::map<Side, std::int64_t> freeSpace;
     if (copiesTo(plan, Side::a)) freeSpace[Side::a] = services_.freeSpace(resolved.a, resolved.rawA.isNetwork);
@@ -254,7 +256,7 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
 
     throwIfStopped(stop);
     auto [stats, exit] =
-        twoWay ? twoWayEngine.run(job, twoWayPlan, sideA, sideB, *baseline, runID, log, stop, request.progress)
+        twoWay ? twoWayEngine.run(job, twoWayPlan, sideA, sideB, *baseline, runID, log, stop, request.progress, &basis)
                : oneWayEngine.run(job, plan, resolved.a, resolved.b, resolved.traitsB, runID, log, stop,
                                   request.progress);
 

@@ -111,16 +111,25 @@ BaselineStore::Meta BaselineStore::readMeta() {
     return meta;
 }
 
+bool BaselineStore::recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,
+                                const std::optional<std::string>& uuidB) const {
+    const auto storedA = meta.find("uuidA");
+    const auto storedB = meta.find("uuidB");
+    return storedA != meta.end() && storedA->second == sideValue(uuidA) && storedB != meta.end() &&
+           storedB->second == sideValue(uuidB);
+}
+
+bool BaselineStore::isRecordedFor(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB) {
+    std::lock_guard guard(lock_);
+    return recordedFor(readMeta(), uuidA, uuidB);
+}
+
 std::optional<Baseline> BaselineStore::load(const std::optional<std::string>& uuidA,
                                             const std::optional<std::string>& uuidB) {
     std::lock_guard guard(lock_);
     execute("BEGIN");
     try {
-        const Meta meta = readMeta();
-        const auto storedA = meta.find("uuidA");
-        const auto storedB = meta.find("uuidB");
-        if (storedA == meta.end() || storedA->second != sideValue(uuidA) || storedB == meta.end() ||
-            storedB->second != sideValue(uuidB)) {
+        if (!recordedFor(readMeta(), uuidA, uuidB)) {
             execute("COMMIT");
             return std::nullopt;
         }
@@ -151,13 +160,16 @@ std::optional<Baseline> BaselineStore::load(const std::optional<std::string>& uu
 }
 
 void BaselineStore::save(const Baseline& entries, const std::optional<std::string>& uuidA,
-                         const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop) {
+                         const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop,
+                         const Baseline* stored) {
     std::lock_guard guard(lock_);
     execute("BEGIN IMMEDIATE");
     try {
-        execute("DELETE FROM entries");
-        SqliteStatement insert = prepare("INSERT INTO entries(key, kind, size, mtime) VALUES (?, ?, ?, ?)");
-        for (const Baseline::Ref item : entries) {
+        if (!stored) execute("DELETE FROM entries");
+        SqliteStatement insert =
+            prepare(stored ? "INSERT OR REPLACE INTO entries(key, kind, size, mtime) VALUES (?, ?, ?, ?)"
+                           : "INSERT INTO entries(key, kind, size, mtime) VALUES (?, ?, ?, ?)");
+        auto write = [&](const Baseline::Ref item) {
             if (stop.stop_requested()) throw CancellationError();
             insert.reset();
             insert.clearBindings();
@@ -168,6 +180,32 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
                 fail();
             const int rc = insert.step();
             if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
+        };
+        if (!stored) {
+            for (const Baseline::Ref item : entries) write(item);
+        } else {
+            // Both are sorted by key: one walk finds what went, came or changed.
+            SqliteStatement remove = prepare("DELETE FROM entries WHERE key = ?");
+            auto erase = [&](std::string_view key) {
+                if (stop.stop_requested()) throw CancellationError();
+                remove.reset();
+                remove.clearBindings();
+                if (remove.bindStaticText(1, key) != SQLITE_OK) fail();
+                const int rc = remove.step();
+                if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
+            };
+            std::size_t i = 0, j = 0;
+            while (i < stored->size() || j < entries.size()) {
+                if (j == entries.size() || (i < stored->size() && stored->at(i).key < entries.at(j).key)) {
+                    erase(stored->at(i++).key);
+                } else if (i == stored->size() || entries.at(j).key < stored->at(i).key) {
+                    write(entries.at(j++));
+                } else {
+                    if (!(stored->at(i).entry == entries.at(j).entry)) write(entries.at(j));
+                    ++i;
+                    ++j;
+                }
+            }
         }
 
         execute("DELETE FROM meta");

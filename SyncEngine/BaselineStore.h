@@ -31,8 +31,15 @@ public:
 
     // Replaces the whole content in one transaction. Stopping `stop` before the
     // commit throws CancellationError and leaves the previous content whole.
+    // With `stored`, what the store holds now (as load() gave it, nothing
+    // written since), only the entries that differ from it are written.
     void save(const Baseline& entries, const std::optional<std::string>& uuidA,
-              const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop = {});
+              const std::optional<std::string>& uuidB, SideCounts counts, std::stop_token stop = {},
+              const Baseline* stored = nullptr);
+
+    // Whether load() would find a baseline for these two side identities,
+    // without reading its entries.
+    bool isRecordedFor(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB);
 
     // The stored file counts, or nullopt when absent or not decimal integers.
     std::optional<SideCounts> sideCounts();
@@ -44,6 +51,8 @@ private:
     void execute(const char* sql);
     SqliteStatement prepare(const char* sql);
     Meta readMeta();
+    bool recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,
+                     const std::optional<std::string>& uuidB) const;
     void rollback() noexcept;
 
     const std::string file_;  // for messages

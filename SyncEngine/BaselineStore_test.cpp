@@ -81,6 +81,25 @@ TEST_F(BaselineStoreTest, SaveReplacesEverythingAndAnEmptySaveStillWritesMeta) {
     EXPECT_EQ(store.sideCounts(), (SideCounts{0, 7}));
 }
 
+// Given what it holds, a save writes only the differences and ends with the
+// same content as a whole save.
+TEST_F(BaselineStoreTest, ASaveOverWhatItHoldsEndsAsAWholeSave) {
+    BaselineStore store(file, false);
+    store.save(sample(), "X", "Y", SideCounts{3, 1});
+    const Baseline next{{"a.txt", {EntryKind::file, 11, 100}},
+                        {"b.txt", {EntryKind::file, 1, 2}},
+                        {"d", {EntryKind::directory, 0, 5}},
+                        {"d/\xC3\xA9", {EntryKind::other, INT64_MAX, INT64_MIN}}};
+    const std::optional<Baseline> stored = store.load("X", "Y");
+    ASSERT_TRUE(stored);
+    store.save(next, "X", "Y", SideCounts{4, 4}, {}, &*stored);
+    EXPECT_EQ(store.load("X", "Y"), next);
+    EXPECT_EQ(store.sideCounts(), (SideCounts{4, 4}));
+    const std::optional<Baseline> again = store.load("X", "Y");
+    store.save(Baseline{}, "X", "Y", SideCounts{0, 0}, {}, &*again);
+    EXPECT_EQ(store.load("X", "Y"), Baseline{});
+}
+
 TEST_F(BaselineStoreTest, CancelledSaveKeepsThePreviousBaselineWhole) {
     BaselineStore store(file, false);
     store.save(sample(), "X", "Y", SideCounts{3, 1});

@@ -139,7 +139,8 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
 
 std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const TwoWaySide& sideA,
                                                    const TwoWaySide& sideB, BaselineStore& baseline,
-                                                   std::stop_token stop, const ProgressHandler& onProgress) const {
+                                                   std::stop_token stop, const ProgressHandler& onProgress,
+                                                   Basis* basis) const {
     checkEndpoints(job, sideA.root, sideB.root);
     // The baseline is read while rsync lists; a listing failure still comes first.
     std::optional<Baseline> base;
@@ -166,6 +167,7 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     SyncProgress planning;
     planning.phase = SyncPhase::planning;
     planning.scannedItems = static_cast<std::int64_t>(listingA.size() + listingB.size());
+    if (basis) *basis = Basis{std::move(base), std::move(listingA), std::move(listingB)};
     report(onProgress, planning);
     return {std::move(syncPlan), std::move(twoWay)};
 }
@@ -173,13 +175,13 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
 std::pair<RunStats, RsyncExit> TwoWayEngine::run(const SyncJob& job, const TwoWayPlan& plan, const TwoWaySide& sideA,
                                                  const TwoWaySide& sideB, BaselineStore& baseline,
                                                  const std::string& runID, RunLogSink& log, std::stop_token stop,
-                                                 const ProgressHandler& onProgress) const {
+                                                 const ProgressHandler& onProgress, Basis* basis) const {
     checkEndpoints(job, sideA.root, sideB.root);
     const TwoWayRun::Lister listBothSides = [this, &job, &sideA, &sideB](std::stop_token listStop) {
         return listBoth(job, sideA, sideB, std::move(listStop), nullptr);
     };
     return TwoWayRun(runner, *clock, listBothSides, job, plan, sideA, sideB, baseline, runID, log, std::move(stop),
-                     onProgress)
+                     onProgress, basis)
         .perform();
 }
 

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <functional>
 #include <stop_token>
 #include <string>
@@ -48,15 +49,27 @@ struct TwoWayEngine {
     const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
 
+    // What a plan was made from: the baseline it loaded (absent: none for
+    // these identities) and both listings. A run carried out at once, with
+    // the job's baseline untouched since, starts from it instead of reading
+    // the baseline again, and takes the listings as its own instead of
+    // listing both sides again, with every path it copies and the folders
+    // above it looked at anew on both sides. It uses them up.
+    struct Basis {
+        std::optional<Baseline> baseline;
+        SideListing a, b;
+    };
+
     // Lists both folders, loads the baseline recorded for the two volume
-    // identities and plans. Writes nothing among the files: where a side may
-    // have clamped a time outside 1980..2038, a nameless scratch file in
-    // its reserved temporary folder tells what its file system keeps.
+    // identities and plans; with `basis`, keeps there what it planned from.
+    // Writes nothing among the files: where a side may have clamped a time
+    // outside 1980..2038, a nameless scratch file in its reserved temporary
+    // folder tells what its file system keeps.
     // Throws TwoWayEngineError, CancellationError, RsyncProcessError or
     // BaselineStoreError.
     std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,
                                          BaselineStore& baseline, std::stop_token stop = {},
-                                         const ProgressHandler& onProgress = nullptr) const;
+                                         const ProgressHandler& onProgress = nullptr, Basis* basis = nullptr) const;
 
     // Carries out a plan made by plan() for the same job and folders: lists
     // both sides again when there is anything to copy, copies A to B, then B
@@ -67,13 +80,14 @@ struct TwoWayEngine {
     // combining every rsync run and every local failure (code 23 for those,
     // a source file that changed while rsync copied it among them).
     // Only a run that gets through both directions and the deletions
-    // uncancelled rewrites the baseline. Throws what plan() throws,
-    // TwoWayEngineError (invalidRunID, unsafePath), ArchiveDirectoriesError
-    // or FileError, and the log's first write error.
+    // uncancelled rewrites the baseline, and only when that changes it.
+    // Throws what plan() throws, TwoWayEngineError (invalidRunID,
+    // unsafePath), ArchiveDirectoriesError or FileError, and the log's first
+    // write error.
     std::pair<RunStats, RsyncExit> run(const SyncJob& job, const TwoWayPlan& plan, const TwoWaySide& sideA,
                                        const TwoWaySide& sideB, BaselineStore& baseline, const std::string& runID,
                                        RunLogSink& log, std::stop_token stop = {},
-                                       const ProgressHandler& onProgress = nullptr) const;
+                                       const ProgressHandler& onProgress = nullptr, Basis* basis = nullptr) const;
 
     // The first failing check: not two-way, a missing folder, nested
     // folders, a reserved name held by anything but a folder on either side,

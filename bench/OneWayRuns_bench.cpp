@@ -1,24 +1,33 @@
 // The one-way engine against plain rsync on a generated tree of small files
-// in nested folders (100,000 files, or 10,000 with --quick): an initial
-// mirror, a re-run without changes, and a re-run after 1 % of the files
-// changed, 0.5 % were deleted and 0.5 % added.
+// in nested folders (100,000 files; 10,000 with --quick; any count with
+// --files) plus three large files: a first mirror, a re-run without changes,
+// and a re-run after 1 % of the files changed, 0.5 % were deleted and 0.5 %
+// added.
 //
-// Whole runs: the reference is plain `rsync -a --delete SRC/ DST/` (the
-// bundled rsync, output to /dev/null) into a folder of its own, measured in
-// the same run for each step; the engine runs through kelto-run-job, plan and
-// run, with the archive off. A third folder follows the same steps through a
-// wrapper that takes the peak memory of each of the engine's rsync runs, so
-// that the timed runs start rsync directly.
+// Whole runs: the references are plain `rsync -a --delete SRC/ DST/` and
+// `rsync -aX --delete SRC/ DST/` (the preservation the engine asks for; the
+// bundled rsync, output to /dev/null), each into a folder of its own; the
+// engine runs through kelto-run-job, plan and run, with the archive off, and
+// with --before a second kelto-run-job (an older build) runs beside it on a
+// folder of its own. Every round does all three steps for every tool, the
+// tools taking turns within each step, on fresh destinations; the changed
+// step reads a second source tree (the first with the changes made). Medians
+// over the rounds. Each step prints the engine's phases (plan, the look
+// before the transfer, transfer, archive, baseline and pruning, record), its
+// rsync children and its own time beside plain rsync's.
 //
 // Per pass: in the no-change state, where running a pass again does the same
 // work, one engine run through a wrapper records each rsync run's arguments;
 // then each round runs the engine directly (its report gives each pass's
 // wall time) and every recorded pass as plain rsync with the same arguments,
-// output to /dev/null. Medians over the rounds.
+// output to /dev/null.
+//
+// With --rsync-peaks a further folder follows the steps through a wrapper
+// that takes the peak memory of each of the engine's rsync runs.
 //
 // Goals are printed with PASS or MISS; a miss does not fail the program.
 //
-//   OneWayRunsBench [--quick] [--rounds N] [--root DIR] [--runner PATH]
+//   OneWayRunsBench [--quick | --files N] [--rounds N] [--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]
 
 #include "SyncModel/Support/Json.h"
 
@@ -30,9 +39,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -45,9 +56,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double initialMirrorGoal = 1.35;
-constexpr double noChangeGoal = 3.0;
-constexpr double passGoal = 1.05;
+// Against plain rsync -aX --delete, the same preservation.
+constexpr double initialMirrorGoal = 1.4;
+constexpr double noChangeGoal = 2.0;
+constexpr double changedGoal = 3.0;
+constexpr double passGoal = 1.1;
+constexpr double engineShareGoal = 0.10;  // the engine's own time, of the whole run
 
 struct ChildResult {
     double seconds = 0;
@@ -99,7 +113,10 @@ fs::path fileFor(const fs::path& root, int i) {
     return root / name;
 }
 
+// A new file in place of any old one: the changed tree shares the others
+// with the first one through hard links.
 void writeFile(const fs::path& file, int i, int generation) {
+    fs::remove(file);
     std::ofstream out(file, std::ios::binary);
     const int length = 100 + (i * 37 + generation * 11) % 400;
     std::string text;
@@ -109,10 +126,22 @@ void writeFile(const fs::path& file, int i, int generation) {
     out << text;
 }
 
-void generate(const fs::path& src, int files) {
+void generate(const fs::path& src, int files, int largeMiB) {
     for (int i = 0; i < files; ++i) {
         if (i % 100 == 0) fs::create_directories(fileFor(src, i).parent_path());
         writeFile(fileFor(src, i), i, 0);
+    }
+    std::string block(1 << 20, '\0');
+    for (int large = 0; large < 3; ++large) {
+        std::ofstream out(src / ("large " + std::to_string(large) + ".bin"), std::ios::binary);
+        std::uint64_t x = 0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(large + 1);
+        for (int mib = 0; mib < largeMiB; ++mib) {
+            for (char& c : block) {
+                x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+                c = static_cast<char>(x);
+            }
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
     }
 }
 
@@ -157,14 +186,62 @@ double median(std::vector<double> values) {
 
 const char* verdict(double ratio, double goal) { return ratio <= goal ? "PASS" : "MISS"; }
 
-struct Row {
-    std::string scenario;
-    std::optional<double> goal;
-    ChildResult plain;
-    ChildResult engine;
-    Json report;
-    long engineRsyncPeakKiB = 0;
+struct Samples {
+    std::vector<double> values;
+    void add(double v) { values.push_back(v); }
+    double median() const { return values.empty() ? 0 : ::median(values); }
 };
+
+// One tool's runs of one step over the rounds.
+struct ToolRuns {
+    Samples seconds;
+    long peakKiB = 0;
+    std::map<std::string, Samples> phases;  // the engine's, from its report
+    Samples own;                            // the engine's own time
+    std::vector<Samples> passes;            // each rsync child's time, by order
+    std::vector<std::string> passKinds;
+};
+
+struct Step {
+    std::string name;
+    double goal;
+    ToolRuns plainA, plainAX, engine, before;
+    Samples ratio, beforeRatio;  // each round's engine / plain -aX
+};
+
+const char* const phaseNames[] = {"plan", "freshLook", "transfer", "archive", "baseline", "record"};
+
+void noteReport(ToolRuns& runs, const ChildResult& child, const Json& report) {
+    runs.seconds.add(child.seconds);
+    runs.peakKiB = std::max(runs.peakKiB, child.peakKiB);
+    const Json& t = report["timing"];
+    if (t.contains("phaseSeconds"))
+        for (const char* name : phaseNames) runs.phases[name].add(t["phaseSeconds"][name].get<double>());
+    if (t.contains("engineOwnSeconds")) runs.own.add(t["engineOwnSeconds"].get<double>());
+    if (t.contains("rsyncPasses")) {
+        const Json& passes = t["rsyncPasses"];
+        if (runs.passes.size() < passes.size()) runs.passes.resize(passes.size());
+        runs.passKinds.resize(runs.passes.size());
+        for (std::size_t i = 0; i < passes.size(); ++i) {
+            runs.passes[i].add(passes[i]["seconds"].get<double>());
+            runs.passKinds[i] = passes[i]["kind"].get<std::string>();
+        }
+    }
+}
+
+void printEngineRow(const char* label, const ToolRuns& runs, double plainAX) {
+    std::printf("  %-8s %7.3f s  %6.2f x  peak %6.1f MiB |", label, runs.seconds.median(),
+                runs.seconds.median() / plainAX, static_cast<double>(runs.peakKiB) / 1024.0);
+    if (runs.phases.empty()) {
+        std::printf(" (no phase times)\n");
+        return;
+    }
+    for (const char* name : phaseNames) std::printf(" %s %.3f", name, runs.phases.at(name).median());
+    std::printf(" | own %.3f (%.0f %%) | rsync", runs.own.median(), 100 * runs.own.median() / runs.seconds.median());
+    for (std::size_t i = 0; i < runs.passes.size(); ++i)
+        std::printf(" %s %.3f", runs.passKinds[i].c_str(), runs.passes[i].median());
+    std::printf("\n");
+}
 
 struct PassTimes {
     std::vector<std::string> arguments;
@@ -176,37 +253,47 @@ struct PassTimes {
 
 int main(int argc, char** argv) {
     try {
-        bool quick = false;
-        int rounds = 5;
+        int files = 100'000, rounds = 3, largeMiB = 100;
+        bool rsyncPeaks = false;
         fs::path root = "/tmp/kelto-oneway-bench";
         fs::path runner = KELTO_RUN_JOB;
+        std::optional<fs::path> before;
         for (int i = 1; i < argc; ++i) {
             const std::string a = argv[i];
-            if (a == "--quick") quick = true;
+            if (a == "--quick") files = 10'000;
+            else if (a == "--files" && i + 1 < argc) files = std::max(100, std::stoi(argv[++i]));
+            else if (a == "--large-mib" && i + 1 < argc) largeMiB = std::max(0, std::stoi(argv[++i]));
             else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::stoi(argv[++i]));
             else if (a == "--root" && i + 1 < argc) root = argv[++i];
             else if (a == "--runner" && i + 1 < argc) runner = argv[++i];
-            else throw std::runtime_error("usage: OneWayRunsBench [--quick] [--rounds N] [--root DIR] [--runner PATH]");
+            else if (a == "--before" && i + 1 < argc) before = fs::path(argv[++i]);
+            else if (a == "--rsync-peaks") rsyncPeaks = true;
+            else throw std::runtime_error("usage: OneWayRunsBench [--quick | --files N] [--large-mib N] [--rounds N] "
+                                          "[--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]");
         }
-        const int files = quick ? 10'000 : 100'000;
         fs::remove_all(root);
-        const fs::path src = root / "src", plainDst = root / "plain-dst", engineDst = root / "engine-dst";
-        const fs::path peakDst = root / "peak-dst", support = root / "support", logs = root / "logs";
-        for (const auto& f : {src, plainDst, engineDst, peakDst}) fs::create_directories(f);
+        const fs::path src = root / "src", changedSrc = root / "src-changed";
+        const fs::path support = root / "support", logs = root / "logs";
         const std::string rsync = std::string(KELTO_BUNDLE_DIR) + "/Contents/Helpers/rsync";
+        fs::create_directories(src);
 
         auto started = std::chrono::steady_clock::now();
-        generate(src, files);
-        std::printf("generated %d files under %s in %.1f s\n", files, src.c_str(),
+        generate(src, files, largeMiB);
+        if (runChild({"/bin/cp", "-al", src.string(), changedSrc.string()}, false).status != 0)
+            throw std::runtime_error("cannot link " + changedSrc.string());
+        mutate(changedSrc, files);
+        std::printf("generated %d files and 3 of %d MiB under %s in %.1f s\n", files, largeMiB, src.c_str(),
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 
-        auto plainMirror = [&](const fs::path& dst) {
-            return std::vector<std::string>{rsync, "-a", "--delete", src.string() + "/", dst.string() + "/"};
+        auto plainMirror = [&](const fs::path& from, const fs::path& dst, bool xattrs) {
+            return std::vector<std::string>{rsync, xattrs ? "-aX" : "-a", "--delete", from.string() + "/",
+                                            dst.string() + "/"};
         };
-        auto engineRun = [&](const fs::path& dst, const std::optional<fs::path>& wrapper) {
-            std::vector<std::string> args{runner.string(), "--archive", "off"};
+        auto engineRun = [&](const fs::path& tool, const fs::path& from, const fs::path& dst,
+                             const std::optional<fs::path>& wrapper) {
+            std::vector<std::string> args{tool.string(), "--archive", "off"};
             if (wrapper) args.insert(args.end(), {"--rsync", wrapper->string()});
-            args.insert(args.end(), {src.string(), dst.string(), support.string(), logs.string()});
+            args.insert(args.end(), {from.string(), dst.string(), support.string(), logs.string()});
             const ChildResult result = runChild(args, true);
             Json report = JsonText::parse(result.out);
             if (result.status != 0 || report.value("outcome", "") != "success")
@@ -217,51 +304,90 @@ int main(int argc, char** argv) {
         // Each rsync run of the engine through /usr/bin/time appends its peak here.
         const fs::path peaks = root / "engine-rsync-peaks";
         std::optional<fs::path> peakWrapper;
-        if (fs::exists("/usr/bin/time"))
+        if (rsyncPeaks && fs::exists("/usr/bin/time"))
             peakWrapper = writeScript(root / "rsync-peak", "exec /usr/bin/time -a -o " + quoted(peaks.string()) +
                                                                " -f %M " + quoted(rsync) + " \"$@\"");
+        long engineRsyncPeakKiB = 0;
 
         // A first copy on a fresh file system pays for setting up its inode
         // tables; a throwaway copy takes that cost off the measured ones.
         {
             const fs::path warmUp = root / "warm-up";
-            runChild(plainMirror(warmUp), false);
+            runChild(plainMirror(src, warmUp, true), false);
             fs::remove_all(warmUp);
         }
 
-        std::vector<Row> rows;
-        auto measure = [&](const std::string& scenario, std::optional<double> goal) {
-            Row row{scenario, goal, {}, {}, {}, 0};
-            ::sync();  // what earlier steps wrote is not flushed on the next one's time
-            row.plain = runChild(plainMirror(plainDst), false);
-            if (row.plain.status != 0) throw std::runtime_error("plain rsync failed in " + scenario);
-            ::sync();
-            std::tie(row.engine, row.report) = engineRun(engineDst, std::nullopt);
-            if (peakWrapper) {
-                ::sync();
-                fs::remove(peaks);
-                engineRun(peakDst, peakWrapper);
-                std::ifstream in(peaks);
-                for (long kib = 0; in >> kib;) row.engineRsyncPeakKiB = std::max(row.engineRsyncPeakKiB, kib);
-            }
-            rows.push_back(std::move(row));
-        };
-        measure("initial mirror", initialMirrorGoal);
-        measure("no change", noChangeGoal);
-
-        // Pass by pass, while nothing changes.
+        std::vector<Step> steps{{"first mirror", initialMirrorGoal, {}, {}, {}, {}, {}, {}},
+                                {"no change", noChangeGoal, {}, {}, {}, {}, {}, {}},
+                                {"1% changed, 0.5% deleted, 0.5% added", changedGoal, {}, {}, {}, {}, {}, {}}};
+        const fs::path plainADst = root / "plain-a", plainAXDst = root / "plain-aX", engineDst = root / "engine",
+                       beforeDst = root / "before", peakDst = root / "peak";
         std::vector<PassTimes> passes;
-        const bool timesPasses = rows.back().report["timing"].contains("rsyncPassSeconds");
-        if (timesPasses) {
-            const fs::path record = root / "recorded-runs";
-            const fs::path recorder =
-                writeScript(root / "rsync-record", "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) +
-                                                       "\nexec " + quoted(rsync) + " \"$@\"");
-            engineRun(engineDst, recorder);
-            for (auto& arguments : readRecordedRuns(record)) passes.push_back({std::move(arguments), {}, {}});
-            for (int round = 0; round < rounds; ++round) {
+        for (int round = 0; round < rounds; ++round) {
+            for (const fs::path& dst : {plainADst, plainAXDst, engineDst, beforeDst, peakDst}) fs::remove_all(dst);
+            for (const fs::path& dst : {plainADst, plainAXDst, engineDst, beforeDst}) fs::create_directories(dst);
+            if (peakWrapper) fs::create_directories(peakDst);
+            for (std::size_t s = 0; s < steps.size(); ++s) {
+                Step& step = steps[s];
+                const fs::path& from = s == 2 ? changedSrc : src;
+                // The tools take turns, each round in another order.
+                const int tools = before ? 4 : 3;
+                double plainAX = 0, engineSeconds = 0, beforeSeconds = 0;
+                for (int k = 0; k < tools; ++k) {
+                    ::sync();  // what earlier steps wrote is not flushed on the next one's time
+                    switch ((k + round) % tools) {
+                        case 0: {
+                            const ChildResult r = runChild(plainMirror(from, plainADst, false), false);
+                            if (r.status != 0) throw std::runtime_error("plain rsync -a failed in " + step.name);
+                            step.plainA.seconds.add(r.seconds);
+                            step.plainA.peakKiB = std::max(step.plainA.peakKiB, r.peakKiB);
+                            break;
+                        }
+                        case 1: {
+                            const ChildResult r = runChild(plainMirror(from, plainAXDst, true), false);
+                            if (r.status != 0) throw std::runtime_error("plain rsync -aX failed in " + step.name);
+                            step.plainAX.seconds.add(r.seconds);
+                            step.plainAX.peakKiB = std::max(step.plainAX.peakKiB, r.peakKiB);
+                            plainAX = r.seconds;
+                            break;
+                        }
+                        case 2: {
+                            const auto [r, report] = engineRun(runner, from, engineDst, std::nullopt);
+                            noteReport(step.engine, r, report);
+                            engineSeconds = r.seconds;
+                            break;
+                        }
+                        case 3: {
+                            const auto [r, report] = engineRun(*before, from, beforeDst, std::nullopt);
+                            noteReport(step.before, r, report);
+                            beforeSeconds = r.seconds;
+                            break;
+                        }
+                    }
+                }
+                step.ratio.add(engineSeconds / plainAX);
+                if (before) step.beforeRatio.add(beforeSeconds / plainAX);
+                if (peakWrapper) {
+                    ::sync();
+                    fs::remove(peaks);
+                    engineRun(runner, from, peakDst, peakWrapper);
+                    std::ifstream in(peaks);
+                    for (long kib = 0; in >> kib;) engineRsyncPeakKiB = std::max(engineRsyncPeakKiB, kib);
+                }
+
+                // Pass by pass, while nothing changes.
+                if (s != 1) continue;
+                if (passes.empty()) {
+                    const fs::path record = root / "recorded-runs";
+                    const fs::path recorder = writeScript(
+                        root / "rsync-record",
+                        "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " + quoted(rsync) +
+                            " \"$@\"");
+                    engineRun(runner, src, engineDst, recorder);
+                    for (auto& arguments : readRecordedRuns(record)) passes.push_back({std::move(arguments), {}, {}});
+                }
                 ::sync();
-                const Json report = engineRun(engineDst, std::nullopt).second;
+                const Json report = engineRun(runner, src, engineDst, std::nullopt).second;
                 const Json& times = report["timing"]["rsyncPassSeconds"];
                 if (times.size() != passes.size())
                     throw std::runtime_error("the engine ran rsync " + std::to_string(times.size()) +
@@ -278,36 +404,43 @@ int main(int argc, char** argv) {
                     passes[i].plain.push_back(result.seconds);
                 }
             }
+            std::printf("round %d of %d done\n", round + 1, rounds);
+            std::fflush(stdout);
         }
 
-        mutate(src, files);
-        measure("1% changed, 0.5% deleted, 0.5% added", std::nullopt);
-
-        std::printf("\n%-38s %8s %9s | %8s %7s %7s %6s %8s %10s %8s %9s | %7s %7s\n", "whole runs", "plain s",
-                    "plain MiB", "engine s", "plan s", "run s", "passes", "passes s", "eng/passes", "eng MiB",
-                    "rsync MiB", "ratio", "goal");
-        for (const Row& r : rows) {
-            const Json& t = r.report["timing"];
-            const Json& m = r.report["memory"];
-            const double ratio = r.engine.seconds / r.plain.seconds;
-            std::printf("%-38s %8.3f %9.1f | %8.3f %7.3f %7.3f %6d %8.3f %10.3f %8.1f %9.1f | %7.3f ",
-                        r.scenario.c_str(), r.plain.seconds, r.plain.peakKiB / 1024.0, r.engine.seconds,
-                        t["planSeconds"].get<double>(), t["runSeconds"].get<double>(), t["rsyncRuns"].get<int>(),
-                        t["rsyncSeconds"].get<double>(), t["engineToRsync"].get<double>(),
-                        m["peakKiB"].get<double>() / 1024.0, static_cast<double>(r.engineRsyncPeakKiB) / 1024.0,
-                        ratio);
-            if (r.goal) std::printf("<= %.2f %s\n", *r.goal, verdict(ratio, *r.goal));
-            else std::printf("%7s\n", "-");
+        std::printf("\n%d files and 3 of %d MiB, medians of %d rounds; ratio: engine s / plain rsync -aX s of the "
+                    "same round\n",
+                    files, largeMiB, rounds);
+        for (const Step& step : steps) {
+            const double plainAX = step.plainAX.seconds.median();
+            std::printf("\n%s\n", step.name.c_str());
+            std::printf("  %-8s %7.3f s  %6.2f x  peak %6.1f MiB\n", "rsync -a", step.plainA.seconds.median(),
+                        step.plainA.seconds.median() / plainAX, static_cast<double>(step.plainA.peakKiB) / 1024.0);
+            std::printf("  %-8s %7.3f s  %6.2f x  peak %6.1f MiB\n", "-aX", plainAX, 1.0,
+                        static_cast<double>(step.plainAX.peakKiB) / 1024.0);
+            printEngineRow("engine", step.engine, plainAX);
+            if (before) printEngineRow("before", step.before, plainAX);
+            const double ratio = step.ratio.median();
+            std::printf("  ratio engine / -aX %.3f (goal <= %.2f %s)", ratio, step.goal, verdict(ratio, step.goal));
+            std::printf(", engine / -a %.3f", step.engine.seconds.median() / step.plainA.seconds.median());
+            if (before) {
+                const double old = step.beforeRatio.median();
+                std::printf("; before / -aX %.3f, before / -a %.3f, after / before %.3f", old,
+                            step.before.seconds.median() / step.plainA.seconds.median(),
+                            step.engine.seconds.median() / step.before.seconds.median());
+            }
+            const double share = step.engine.own.median() / step.engine.seconds.median();
+            std::printf("\n  engine's own time %.1f %% of the run (goal <= %.0f %% %s)\n", 100 * share,
+                        100 * engineShareGoal, verdict(share, engineShareGoal));
         }
-        std::printf("\nplain s: rsync -a --delete SRC/ DST/, output to /dev/null. engine s: kelto-run-job start to "
-                    "end.\nratio: engine s / plain s. eng/passes: (plan s + run s) / passes s, the engine's time over "
-                    "that of its rsync runs.\neng MiB: the engine's own peak. rsync MiB: the largest peak among its "
-                    "rsync runs, from the same steps\nthrough /usr/bin/time on a third folder (0: not measured).\n");
+        std::printf("\nphases: plan; freshLook: from the plan to the transfer (guard, reserved folders, the fresh "
+                    "dry run);\ntransfer; archive; baseline: counting the archive and pruning; record: log and "
+                    "history. own: the run's\ntime outside every rsync child. peak: the process's own (rsync's "
+                    "children are not in the engine's).\n");
+        if (peakWrapper)
+            std::printf("largest peak among the engine's rsync runs: %.1f MiB\n",
+                        static_cast<double>(engineRsyncPeakKiB) / 1024.0);
 
-        if (!timesPasses) {
-            std::printf("\nper pass: not measured, the runner does not report rsyncPassSeconds\n");
-            return 0;
-        }
         std::printf("\nper pass, no change (median of %d rounds; plain: the same arguments, output to /dev/null)\n",
                     rounds);
         std::printf("%-5s %-9s %9s %9s %7s %7s\n", "pass", "kind", "engine s", "plain s", "ratio", "goal");
@@ -325,6 +458,7 @@ int main(int argc, char** argv) {
                 std::printf(" %s", a.find(' ') == std::string::npos ? a.c_str() : quoted(a).c_str());
             std::printf("\n");
         }
+        fs::remove_all(root);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());

@@ -10,15 +10,21 @@ tool runs three steps on its own copy of the same two folders:
   changed    a re-run after edits, additions and deletions on both sides and
              one file changed on both (the conflict; the newer side wins)
 
-Each sequence is repeated (--repeat, default 3) on fresh copies; it prints
-every step's wall time and the tool's peak memory, then the medians and the
-ratios of kelto's median times to the others'. unison and rclone are
-installed with apt-get when missing.
+Each sequence is repeated (--repeat, default 3) on fresh copies, the tools
+taking turns within each repetition; it prints every step's wall time and
+the tool's peak memory, then the medians, kelto's phases (plan, the listings
+before the transfer, transfer, archive, baseline, record), its rsync children
+and its own time, and the ratios of kelto's median times and peaks to the
+others' with the goals. With --before a second kelto-run-job (an older build)
+runs as the tool "before", and the ratios are printed for it too. unison and
+rclone (--tools) are installed with apt-get when missing.
 
-  two-way-sync-bench.py --runner BUILD/tools/kelto-run-job/kelto-run-job [--sizes 10000,100000] [--repeat 3] [--work DIR]
+  two-way-sync-bench.py --runner BUILD/tools/kelto-run-job/kelto-run-job [--before OLD/kelto-run-job]
+                        [--sizes 10000,100000] [--repeat 3] [--work DIR] [--tools kelto,unison]
 """
 
 import argparse
+import json
 import os
 import random
 import shutil
@@ -27,6 +33,11 @@ import sys
 import time
 
 BASE_TIME = 1_600_000_000
+
+# kelto's time over unison's, at most, by step and number of files.
+TIME_GOALS = {"no-change": lambda files: 1.0 if files < 100_000 else 0.8, "changed": lambda files: 0.7}
+MEMORY_GOAL = 0.6
+PHASES = ("plan", "freshLook", "transfer", "archive", "baseline", "record")
 
 
 def ensure_installed(programs):
@@ -136,7 +147,6 @@ def measured(command, env=None):
 
 
 def run_kelto(runner, root, _step):
-    import json
     command = [runner, "--mode", "twoWay", "--archive", "on", "--force",
                os.path.join(root, "a"), os.path.join(root, "b"),
                os.path.join(root, "support"), os.path.join(root, "logs")]
@@ -171,20 +181,25 @@ def main():
     parser.add_argument("--runner", required=True, help="kelto-run-job of a Release build")
     parser.add_argument("--sizes", default="10000,100000")
     parser.add_argument("--work", default="/tmp/kelto-two-way-bench")
-    parser.add_argument("--tools", default="kelto,unison,rclone")
+    parser.add_argument("--tools", default="kelto,unison", help="of kelto, unison, rclone")
+    parser.add_argument("--before", help="an older kelto-run-job, run as the tool \"before\"")
     parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()
 
     tools = args.tools.split(",")
+    if args.before:
+        tools.append("before")
     ensure_installed([(t, t) for t in tools if t in ("unison", "rclone")])
-    runners = {"kelto": run_kelto, "unison": run_unison, "rclone": run_rclone}
+    runners = {"kelto": run_kelto, "unison": run_unison, "rclone": run_rclone,
+               "before": lambda _runner, root, step: run_kelto(args.before, root, step)}
     steps = ("initial", "no-change", "changed")
     results = {}
+    reports = {}
     for files in (int(s) for s in args.sizes.split(",")):
         template = os.path.join(args.work, "template-%d" % files)
         generate(template, files)
         for repeat in range(args.repeat):
-            for tool in tools:
+            for tool in tools[repeat % len(tools):] + tools[:repeat % len(tools)]:
                 root = os.path.join(args.work, "%s-%d" % (tool, files))
                 shutil.rmtree(root, ignore_errors=True)
                 os.makedirs(root)
@@ -194,7 +209,9 @@ def main():
                 for step in steps:
                     if step == "changed":
                         change(root, files)
-                    seconds, peak, _ = runners[tool](args.runner, root, step)
+                    seconds, peak, report = runners[tool](args.runner, root, step)
+                    if isinstance(report, dict):
+                        reports.setdefault((files, tool, step), []).append(report.get("timing", {}))
                     a, b = snapshot(os.path.join(root, "a")), snapshot(os.path.join(root, "b"))
                     results.setdefault((files, tool, step), []).append((seconds, peak))
                     print("%7d files  %-7s %-10s %7.2f s  %7.1f MiB peak  %s" %
@@ -210,12 +227,40 @@ def main():
     for (files, tool, step), runs in sorted(results.items()):
         print("%7d files  %-7s %-10s %7.2f s  %7.1f MiB peak (largest)" %
               (files, tool, step, median([r[0] for r in runs]), max(r[1] for r in runs)))
-    print("\nkelto median time / other median time (below 1: kelto faster)")
-    for (files, tool, step), runs in sorted(results.items()):
-        mine = results.get((files, "kelto", step))
-        if tool != "kelto" and mine:
-            print("%7d files  vs %-7s %-10s %6.2f" % (files, tool, step,
-                                                       median([r[0] for r in mine]) / median([r[0] for r in runs])))
+    print("\nkelto's phases, medians in seconds (own: outside every rsync child)")
+    for (files, tool, step), timings in sorted(reports.items()):
+        if not all("phaseSeconds" in t for t in timings):
+            continue
+        phases = " ".join("%s %.3f" % (p, median([t["phaseSeconds"][p] for t in timings])) for p in PHASES)
+        passes = timings[0].get("rsyncPasses", [])
+        children = " ".join("%s %.3f" % (c["kind"], median([t["rsyncPasses"][i]["seconds"] for t in timings
+                                                              if len(t["rsyncPasses"]) > i]))
+                            for i, c in enumerate(passes))
+        own = median([t["engineOwnSeconds"] for t in timings])
+        print("%7d files  %-7s %-10s %s | own %.3f | rsync %s" % (files, tool, step, phases, own, children))
+
+    print("\nkelto median time / other median time (below 1: kelto faster); peak: largest / largest")
+    for mine_tool in ("kelto", "before"):
+        for (files, tool, step), runs in sorted(results.items()):
+            mine = results.get((files, mine_tool, step))
+            if tool in ("kelto", "before") or not mine:
+                continue
+            ratio = median([r[0] for r in mine]) / median([r[0] for r in runs])
+            peak = max(r[1] for r in mine) / max(r[1] for r in runs)
+            line = "%7d files  %-6s vs %-7s %-10s time %6.2f  peak %6.2f" % (files, mine_tool, tool, step, ratio, peak)
+            if tool == "unison" and mine_tool == "kelto":
+                if step in TIME_GOALS:
+                    goal = TIME_GOALS[step](files)
+                    line += "  (time goal <= %.2f %s)" % (goal, "PASS" if ratio <= goal else "MISS")
+                line += "  (peak goal <= %.2f %s)" % (MEMORY_GOAL, "PASS" if peak <= MEMORY_GOAL else "MISS")
+            print(line)
+    if "before" in tools:
+        print("\nkelto median time / before median time")
+        for (files, tool, step), runs in sorted(results.items()):
+            if tool == "kelto" and (files, "before", step) in results:
+                old = results[(files, "before", step)]
+                print("%7d files  %-10s %6.2f" % (files, step, median([r[0] for r in runs]) /
+                                                   median([r[0] for r in old])))
 
 
 if __name__ == "__main__":

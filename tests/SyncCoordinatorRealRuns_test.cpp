@@ -5,6 +5,8 @@
 #include "tests/CoordinatorRunFixture.h"
 #include "tests/support/TestVolumes.h"
 
+#include "SyncEngine/BaselineStore.h"
+
 #include <sys/mount.h>
 
 namespace kelto::test {
@@ -81,6 +83,44 @@ TEST_F(CoordinatorRunTest, EachModeRunsWithItsLogAndRecord) {
         EXPECT_EQ(history.records(id), std::vector<RunRecord>{result.record});
         EXPECT_EQ(phases().back(), SyncPhase::finalizing);
     }
+}
+
+// A two-way run lists each side once, for its plan: with nothing to do it
+// leaves a baseline that would be written unchanged as it is; one that
+// copies or deletes looks again only at what it acts on.
+TEST_F(CoordinatorRunTest, ATwoWayRunListsEachSideOnceWhenItCopiesNothing) {
+    putAt(a / "keep.txt", "same", 1'600'000'000);
+    putAt(a / "dir/gone.txt", "old", 1'600'000'000);
+    const Uuid id = addJob(SyncMode::twoWay).id;
+    ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
+    const fs::path baseline = tmp / "support/state" / (id.string() + ".sqlite");
+    struct stat before {};
+    ASSERT_EQ(::stat(baseline.c_str(), &before), 0);
+
+    const auto callsBefore = script->calls().size();
+    ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
+    EXPECT_EQ(script->calls().size() - callsBefore, 2u);
+    struct stat after {};
+    ASSERT_EQ(::stat(baseline.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+
+    fs::remove(b / "dir/gone.txt");
+    const auto callsThen = script->calls().size();
+    ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
+    EXPECT_EQ(script->calls().size() - callsThen, 2u);
+    EXPECT_EQ(filesIn(a), (Files{{"keep.txt", "same"}}));
+    const std::optional<Baseline> stored = BaselineStore(baseline, true).load("ROOT", "ROOT");
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(stored->find("dir/gone.txt"));
+    EXPECT_TRUE(stored->find("keep.txt") && stored->find("dir"));
+
+    putAt(b / "keep.txt", "edited on b", 1'600'000'100);
+    const auto callsLast = script->calls().size();
+    ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
+    EXPECT_EQ(script->calls().size() - callsLast, 3u);  // the two listings and one transfer
+    EXPECT_EQ(filesIn(a), (Files{{"keep.txt", "edited on b"}}));
+    EXPECT_EQ(BaselineStore(baseline, true).load("ROOT", "ROOT")->find("keep.txt")->size, 11);
 }
 
 // Runs rsync for real and calls the hook at the first line a transfer prints.

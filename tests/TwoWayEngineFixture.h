@@ -72,22 +72,29 @@ protected:
         return {b, traitsB ? *traitsB : traits, uuidB};
     }
 
+    // With `basis`, the plan keeps there what a run on it may start from.
     std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr,
-                                         const FileSystemTraits* traitsB = nullptr) {
+                                         const FileSystemTraits* traitsB = nullptr,
+                                         TwoWayEngine::Basis* basis = nullptr) {
         BaselineStore store(baselineFile, false);
-        return engine.plan(job, sideA(), sideB(traitsB), store, {},
-                           [reports](const SyncProgress& p) {
-                               if (reports) reports->push_back(p);
-                           });
+        return engine.plan(
+            job, sideA(), sideB(traitsB), store, {},
+            [reports](const SyncProgress& p) {
+                if (reports) reports->push_back(p);
+            },
+            basis);
     }
 
     std::pair<RunStats, RsyncExit> run(const TwoWayPlan& p, std::stop_token stop = {},
-                                       std::vector<SyncProgress>* reports = nullptr) {
+                                       std::vector<SyncProgress>* reports = nullptr,
+                                       TwoWayEngine::Basis* basis = nullptr) {
         BaselineStore store(baselineFile, false);
-        return engine.run(job, p, sideA(), sideB(), store, runID, log, stop,
-                          [reports](const SyncProgress& progress) {
-                              if (reports) reports->push_back(progress);
-                          });
+        return engine.run(
+            job, p, sideA(), sideB(), store, runID, log, stop,
+            [reports](const SyncProgress& progress) {
+                if (reports) reports->push_back(progress);
+            },
+            basis);
     }
 
     // A plan and a run under a fresh run identifier.

@@ -101,18 +101,24 @@ TEST_F(TwoWayEngineTest, ConflictsGoToTheNewerSideAndToAOnEqualTimes) {
     EXPECT_EQ(tree(archiveOf(b)), (Files{{"a-newer", "B's edit"}, {"same-time", "B's edit"}}));
 }
 
-TEST_F(TwoWayEngineTest, WhatChangedBetweenPlanAndRunIsLeftForTheNextRun) {
+// Also for a run on the plan's own listings, which looks again only at what
+// it copies and deletes.
+class WhatChangedBetweenPlanAndRun : public TwoWayEngineTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
+    TwoWayEngine::Basis basis;
+    TwoWayEngine::Basis* onBasis = GetParam() ? &basis : nullptr;
     job.options.archiveEnabled = false;  // an overwrite or deletion would be for good
     startInStep({"deleted on B", "edited on A"});
     fs::remove(b / "deleted on B");
     putAt(a / "edited on A", "A's edit", t0 + 10);
-    const auto [syncPlan, twoWay] = plan();
+    const auto [syncPlan, twoWay] = plan(nullptr, nullptr, onBasis);
     ASSERT_EQ(twoWay.archiveOnA, std::vector<std::string>{"deleted on B"});
     ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{"edited on A"});
 
     putAt(a / "deleted on B", "edited meanwhile", t0 + 60);
     putAt(b / "edited on A", "B's later edit", t0 + 20);
-    const auto [stats, exit] = run(twoWay);
+    const auto [stats, exit] = run(twoWay, {}, nullptr, onBasis);
     EXPECT_EQ(exit, RsyncExit(23, {"Copy candidate changed; deferred: edited on A",
                                    "Deletion candidate changed; deferred: deleted on B"}));
     EXPECT_EQ(stats.errors, exit.stderrTail);
@@ -125,6 +131,8 @@ TEST_F(TwoWayEngineTest, WhatChangedBetweenPlanAndRunIsLeftForTheNextRun) {
     EXPECT_EQ(nextTwoWay.copyAtoB, std::vector<std::string>{"deleted on B"});  // the edit goes back to B
     EXPECT_EQ(next.conflicts, std::vector<std::string>{"edited on A"});        // now B's newer edit wins
 }
+
+INSTANTIATE_TEST_SUITE_P(TwoWayEngineTest, WhatChangedBetweenPlanAndRun, ::testing::Bool());
 
 TEST_F(TwoWayEngineTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSourceSpelling) {
     const std::string nfc = "R\xC3\xA9sum\xC3\xA9", nfd = "Re\xCC\x81sume\xCC\x81";

@@ -119,7 +119,8 @@ std::optional<std::int64_t> agreedTime(const SideListing::Ref& a, const SideList
 
 TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
                      const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
-                     const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress)
+                     const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress,
+                     TwoWayEngine::Basis* basis)
     : runner_(runner),
       clock_(clock),
       listBoth_(std::move(listBoth)),
@@ -135,7 +136,8 @@ TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listB
       window_(std::max<std::int64_t>({a.traits.modifyWindow, b.traits.modifyWindow, 0})),
       probeA_(a.root),
       probeB_(b.root),
-      keptTime_(TimeProbe::keptOnSides(probeA_, probeB_)) {}
+      keptTime_(TimeProbe::keptOnSides(probeA_, probeB_)),
+      basis_(basis) {}
 
 TwoWayRun::~TwoWayRun() {
     for (const fs::path& root : preparedRoots_) ArchiveDirectories::removeRunFolderIfEmpty(root, job_.id, runID_);
@@ -178,7 +180,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // overwritten on the strength of the older plan.
     PathKeySet freshAtoB, freshBtoA;
     if (listed_) {
-        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, old_, window_, keptTime_);
+        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, *old_, window_, keptTime_);
         for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(PathKey::of(path));
         for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(PathKey::of(path));
     }
@@ -213,7 +215,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     for (const TwoWayConflict& conflict : plan_.conflicts)
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) unsettle(conflict.path);
     static const Baseline none;
-    const Baseline next = newBaseline(finalA, finalB, old_ ? *old_ : none, unsettled_, window_, keptTime_, dropped_);
+    const Baseline next = newBaseline(finalA, finalB, *old_ ? **old_ : none, unsettled_, window_, keptTime_, dropped_);
+    const SideCounts counts{finalA.fileCount(), finalB.fileCount()};
 
     if (stop_.stop_requested()) return finish(cancelledCode);
     {
@@ -221,8 +224,13 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         state_->flushLog();
         if (state_->logError) std::rethrow_exception(state_->logError);
     }
+    // A baseline recorded for these sides with these entries and counts
+    // already reads as the one this run would write.
+    if (*old_ && next == **old_ && baseline_.sideCounts() == counts) return finish(accumulated_.code);
     try {
-        baseline_.save(next, a_.volumeUUID, b_.volumeUUID, SideCounts{finalA.fileCount(), finalB.fileCount()}, stop_);
+        // The store holds the baseline read at the start, the job's lock kept
+        // it so: only what differs from it is written.
+        baseline_.save(next, a_.volumeUUID, b_.volumeUUID, counts, stop_, *old_ ? &**old_ : nullptr);
     } catch (const CancellationError&) {
         return finish(cancelledCode);
     }
@@ -233,6 +241,30 @@ void TwoWayRun::loadBaselineAndList() {
     // The listings give the copies their sizes and the destination its
     // spellings; without copies they would serve nothing.
     listed_ = !plan_.copyAtoB.empty() || !plan_.copyBtoA.empty();
+    if (basis_) {
+        old_ = &basis_->baseline;
+        if (!listed_) return;
+        // Each side as planned, with what the copies act on looked at again
+        // (every copied path and the folders above it, on both sides): the
+        // fresh look that keeps a changed destination from being overwritten
+        // needs no more, and a listing of every entry would cost as much as
+        // the plan's.
+        std::vector<std::string> paths;
+        paths.reserve(plan_.copyAtoB.size() + plan_.copyBtoA.size());
+        PathKeySet seen;
+        auto add = [&](std::string path) {
+            if (seen.insert(path).second) paths.push_back(std::move(path));
+        };
+        for (const auto* list : {&plan_.copyAtoB, &plan_.copyBtoA})
+            for (const std::string& path : *list) {
+                for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+                    add(path.substr(0, slash));
+                add(path);
+            }
+        listingA_ = lookAgain(std::exchange(basis_->a, SideListing()), a_.root, paths);
+        listingB_ = lookAgain(std::exchange(basis_->b, SideListing()), b_.root, paths);
+        return;
+    }
     std::optional<Baseline> loaded;
     std::exception_ptr loadError, listError;
     {
@@ -251,17 +283,51 @@ void TwoWayRun::loadBaselineAndList() {
     }
     if (loadError) std::rethrow_exception(loadError);  // the store is read first
     if (listError) std::rethrow_exception(listError);
-    old_ = std::move(loaded);  // absent reads as empty
+    loaded_ = std::move(loaded);  // absent reads as empty
 }
 
 std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
-    if (!listed_) return listBoth_(stop_);
+    // Without copies, the plan's listings stand where the fresh ones would.
+    if (!listed_ && basis_ && touched_.empty()) return {std::move(basis_->a), std::move(basis_->b)};
+    if (!listed_ && !basis_) return listBoth_(stop_);
     // Only the entries this run wrote, moved or removed can differ from the
     // listings made just before the transfers: those are read again, the rest
     // is taken as then listed. An untouched entry changed by someone else
     // since then is thus recorded as it was when both sides last agreed, and
-    // the next run sees the change against it.
-    return {reread(listingA_, a_.root, renamesA_), reread(listingB_, b_.root, renamesB_)};
+    // the next run sees the change against it. Each listing read again is
+    // let go at once.
+    SideListing& beforeA = listed_ ? listingA_ : basis_->a;
+    SideListing& beforeB = listed_ ? listingB_ : basis_->b;
+    SideListing finalA = reread(std::exchange(beforeA, SideListing()), a_.root, renamesA_);
+    SideListing finalB = reread(std::exchange(beforeB, SideListing()), b_.root, renamesB_);
+    return {std::move(finalA), std::move(finalB)};
+}
+
+SideListing TwoWayRun::lookAgain(const SideListing& before, const fs::path& root,
+                                 const std::vector<std::string>& paths) {
+    PathKeySet keys;
+    keys.reserve(paths.size());
+    SideListing::Builder builder;
+    builder.reserve(before.size() + paths.size(), 0);
+    SideStat disk(root);
+    for (const std::string& path : paths) {
+        std::string key = PathKey::of(path);
+        const std::optional<SideListing::Ref> listed = before.find(key);
+        // As this side spells it; a path it lacked is looked for as planned.
+        const std::string spelling = listed ? std::string(listed->actualPath) : path;
+        try {
+            if (const std::optional<struct stat> info = disk.stat(spelling))
+                builder.add(spelling, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
+                            static_cast<std::int64_t>(info->st_mtim.tv_sec));
+        } catch (const FileError&) {
+            unsettle(path);  // not known either way: it stays as planned
+            continue;
+        }
+        keys.insert(std::move(key));
+    }
+    for (const SideListing::Ref entry : before)
+        if (!keys.contains(entry.key)) builder.add(entry);
+    return std::move(builder).build();
 }
 
 SideListing TwoWayRun::reread(const SideListing& before, const fs::path& root, const Renames& renames) {

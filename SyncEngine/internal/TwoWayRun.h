@@ -10,6 +10,7 @@
 #include "SyncEngine/SyncProgress.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/TwoWayPlan.h"
+#include "SyncEngine/TwoWayEngine.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
@@ -43,7 +44,8 @@ public:
 
     TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
               const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
-              const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress);
+              const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress,
+              TwoWayEngine::Basis* basis = nullptr);
 
     TwoWayRun(const TwoWayRun&) = delete;
     TwoWayRun& operator=(const TwoWayRun&) = delete;
@@ -93,6 +95,9 @@ private:
     void loadBaselineAndList();
     std::pair<SideListing, SideListing> finalListings();
     SideListing reread(const SideListing& before, const std::filesystem::path& root, const Renames& renames);
+    // The listing with the entries at `paths` as they are now.
+    SideListing lookAgain(const SideListing& before, const std::filesystem::path& root,
+                          const std::vector<std::string>& paths);
     void checkPlannedPaths() const;
     void prepareTrees();
     Next transfer(const Direction& direction);
@@ -132,7 +137,9 @@ private:
     PathKeySet unsettled_;
     PathKeySet dropped_;  // copies of sources rewritten while copied: no entry, so both sides count as changed
     std::optional<std::string> backupDirectory_;
-    std::optional<Baseline> old_;
+    TwoWayEngine::Basis* basis_;  // what the plan was made from, when it is still current
+    std::optional<Baseline> loaded_;
+    const std::optional<Baseline>* old_ = &loaded_;  // the baseline at the start, loaded or the basis's
     SideListing listingA_, listingB_;
     SyncPlan runPlan_;
     Renames renamesA_, renamesB_;

@@ -50,30 +50,67 @@ bool isWithin(const fs::path& folder, const fs::path& path) {
                                      VolumeInspector::components(fs::weakly_canonical(path)));
 }
 
-// When the run's work moved from planning to transferring, and when it was over.
-class PhaseTimes {
+// When the run's reports moved from one phase to the next.
+class PhaseMarks {
 public:
     void note(SyncPhase phase) {
         const std::lock_guard guard(lock_);
-        const auto now = SteadyClock::now();
-        if (!transferring_ && (phase == SyncPhase::transferring || phase == SyncPhase::archiving)) transferring_ = now;
-        if (phase == SyncPhase::finalizing) finished_ = now;
+        if (!marks_.empty() && marks_.back().first == phase) return;
+        marks_.emplace_back(phase, SteadyClock::now());
     }
 
-    // Planning up to the first transfer report (all of it when there was
-    // none), the transfer up to the run's last report.
-    std::pair<double, double> split(SteadyClock::time_point started, SteadyClock::time_point returned) const {
+    // The run cut where its reports moved on: planned, transferring,
+    // archiving, the engine's finalizing report, the coordinator's one. A
+    // boundary the run never reached falls on the one before it.
+    std::vector<std::pair<std::string, double>> split(SteadyClock::time_point started,
+                                                      SteadyClock::time_point returned) const {
         const std::lock_guard guard(lock_);
-        const SteadyClock::time_point end = finished_.value_or(returned);
-        if (!transferring_) return {seconds(end - started), 0.0};
-        return {seconds(*transferring_ - started), seconds(end - *transferring_)};
+        std::size_t from = 0;
+        SteadyClock::time_point last = started;
+        auto next = [&](SyncPhase phase) {
+            for (std::size_t i = from; i < marks_.size(); ++i)
+                if (marks_[i].first == phase) {
+                    from = i + 1;
+                    last = marks_[i].second;
+                    return last;
+                }
+            return last;
+        };
+        const auto planned = next(SyncPhase::planning);
+        const auto transferring = next(SyncPhase::transferring);
+        const auto archiving = next(SyncPhase::archiving);
+        const auto engineDone = next(SyncPhase::finalizing);
+        SteadyClock::time_point recorded = engineDone;
+        for (std::size_t i = marks_.size(); i-- > from;)
+            if (marks_[i].first == SyncPhase::finalizing) {
+                recorded = marks_[i].second;
+                break;
+            }
+        return {{"plan", seconds(planned - started)},
+                {"freshLook", seconds(transferring - planned)},
+                {"transfer", seconds(archiving - transferring)},
+                {"archive", seconds(engineDone - archiving)},
+                {"baseline", seconds(recorded - engineDone)},
+                {"record", seconds(returned - recorded)}};
     }
 
 private:
     mutable std::mutex lock_;
-    std::optional<SteadyClock::time_point> transferring_;
-    std::optional<SteadyClock::time_point> finished_;
+    std::vector<std::pair<SyncPhase, SteadyClock::time_point>> marks_;
 };
+
+// Seconds in which at least one rsync child ran.
+double busySeconds(std::vector<TimedRsyncRunner::Pass> passes) {
+    std::sort(passes.begin(), passes.end(), [](const auto& x, const auto& y) { return x.start < y.start; });
+    double busy = 0, reach = -1;
+    for (const auto& pass : passes) {
+        const double end = pass.start + pass.seconds;
+        if (end <= reach) continue;
+        busy += end - std::max(pass.start, reach);
+        reach = end;
+    }
+    return busy;
+}
 
 void addPlan(const RunJobOptions& o, const SyncPlan& plan, Json& out) {
     out["plan"] = RunJobReport::planCounts(plan);
@@ -164,7 +201,7 @@ Json RunJob::run(const RunJobOptions& o, const SyncJob& job) {
     });
 
     Json out{{"job", job.id.string()}, {"mode", std::string(enumName(job.mode))}, {"archive", job.options.archiveEnabled}};
-    PhaseTimes phases;
+    PhaseMarks phases;
     const auto started = SteadyClock::now();
     if (o.planOnly) {
         addPlan(o, coordinator.preview(job.id, {}), out);
@@ -177,16 +214,33 @@ Json RunJob::run(const RunJobOptions& o, const SyncJob& job) {
         if (result.record.logPath) out["log"] = *result.record.logPath;
         if (result.review) addPlan(o, *result.review, out);
     }
-    const auto [planSeconds, runSeconds] = phases.split(started, SteadyClock::now());
+    const auto returned = SteadyClock::now();
+    const auto split = phases.split(started, returned);
+    const double total = seconds(returned - started);
 
-    const std::vector<double> passSeconds = rsync->seconds();
+    const std::vector<TimedRsyncRunner::Pass> passes = rsync->passes();
+    const double originOffset = seconds(started - rsync->origin());
     double rsyncSeconds = 0;
-    for (const double s : passSeconds) rsyncSeconds += s;
+    Json passSeconds = Json::array(), passList = Json::array();
+    for (const TimedRsyncRunner::Pass& pass : passes) {
+        rsyncSeconds += pass.seconds;
+        passSeconds.push_back(pass.seconds);
+        passList.push_back({{"kind", pass.kind}, {"start", pass.start - originOffset}, {"seconds", pass.seconds}});
+    }
+    Json phaseSeconds = Json::object();
+    for (const auto& [name, value] : split) phaseSeconds[name] = value;
+    const double planSeconds = split[0].second, runSeconds = total - planSeconds - split[5].second;
+    const double busy = busySeconds(passes);
     out["timing"] = {{"planSeconds", planSeconds},
                      {"runSeconds", runSeconds},
+                     {"totalSeconds", total},
+                     {"phaseSeconds", std::move(phaseSeconds)},
                      {"rsyncSeconds", rsyncSeconds},
-                     {"rsyncRuns", passSeconds.size()},
-                     {"rsyncPassSeconds", passSeconds},
+                     {"rsyncBusySeconds", busy},
+                     {"engineOwnSeconds", std::max(0.0, total - busy)},
+                     {"rsyncRuns", passes.size()},
+                     {"rsyncPassSeconds", std::move(passSeconds)},
+                     {"rsyncPasses", std::move(passList)},
                      {"engineToRsync", rsyncSeconds > 0 ? (planSeconds + runSeconds) / rsyncSeconds : 0.0}};
     // rsync's own peaks are not here: a child spawned from this process
     // starts with this process's peak, so getrusage cannot tell them.

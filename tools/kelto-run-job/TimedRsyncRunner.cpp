@@ -1,19 +1,35 @@
 #include "tools/kelto-run-job/TimedRsyncRunner.h"
 
-#include <chrono>
+#include <algorithm>
 
 namespace kelto {
+
+namespace {
+
+double secondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+std::string TimedRsyncRunner::kindOf(const std::vector<std::string>& arguments) {
+    auto has = [&](auto&& test) { return std::any_of(arguments.begin(), arguments.end(), test); };
+    if (has([](const std::string& a) { return a == "--list-only"; })) return "listing";
+    if (has([](const std::string& a) { return a == "--dry-run"; })) return "dry run";
+    if (has([](const std::string& a) { return a.starts_with("--files-from="); })) return "file list";
+    return "transfer";
+}
 
 RsyncExit TimedRsyncRunner::run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode,
                                 std::stop_token stop, const RawLineHandler& onRawLine,
                                 const EventHandler& onEvent) const {
+    const auto started = std::chrono::steady_clock::now();
     std::size_t slot = 0;
     {
         const std::lock_guard guard(lock_);
-        slot = seconds_.size();
-        seconds_.push_back(0);
+        slot = passes_.size();
+        passes_.push_back(Pass{kindOf(arguments), secondsBetween(origin_, started), 0});
     }
-    const auto started = std::chrono::steady_clock::now();
     // A run that throws still took its time.
     struct Record {
         const TimedRsyncRunner& self;
@@ -21,15 +37,15 @@ RsyncExit TimedRsyncRunner::run(const std::vector<std::string>& arguments, Rsync
         std::chrono::steady_clock::time_point started;
         ~Record() {
             const std::lock_guard guard(self.lock_);
-            self.seconds_[slot] = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            self.passes_[slot].seconds = secondsBetween(started, std::chrono::steady_clock::now());
         }
     } record{*this, slot, started};
     return runner_.run(arguments, mode, std::move(stop), onRawLine, onEvent);
 }
 
-std::vector<double> TimedRsyncRunner::seconds() const {
+std::vector<TimedRsyncRunner::Pass> TimedRsyncRunner::passes() const {
     const std::lock_guard guard(lock_);
-    return seconds_;
+    return passes_;
 }
 
 }  // namespace kelto

@@ -2,27 +2,41 @@
 
 #include "SyncEngine/RsyncRunner.h"
 
+#include <chrono>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace kelto {
 
-// Runs rsync through another runner and keeps each run's wall time, in the
-// order the runs started (two-way listings run two at once).
+// Runs rsync through another runner and keeps each run's kind, start and wall
+// time, in the order the runs started (two-way listings run two at once).
 class TimedRsyncRunner final : public RsyncRunner {
 public:
+    struct Pass {
+        std::string kind;   // "listing", "dry run", "file list" or "transfer"
+        double start = 0;   // seconds after the runner was made
+        double seconds = 0;
+    };
+
     // `runner` must outlive this one.
-    explicit TimedRsyncRunner(const RsyncRunner& runner) : runner_(runner) {}
+    explicit TimedRsyncRunner(const RsyncRunner& runner)
+        : runner_(runner), origin_(std::chrono::steady_clock::now()) {}
 
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override;
 
-    std::vector<double> seconds() const;
+    std::vector<Pass> passes() const;
+    std::chrono::steady_clock::time_point origin() const { return origin_; }
+
+    // What an argument list asks rsync to do.
+    static std::string kindOf(const std::vector<std::string>& arguments);
 
 private:
     const RsyncRunner& runner_;
+    const std::chrono::steady_clock::time_point origin_;
     mutable std::mutex lock_;
-    mutable std::vector<double> seconds_;
+    mutable std::vector<Pass> passes_;
 };
 
 }  // namespace kelto

@@ -2,10 +2,11 @@
 // for by hand in the application, and prints one JSON object: the outcome
 // ("outcome", with "message" or "reason"), the run's history record
 // ("record") and log ("log"), the plan when the run stopped for review (and
-// with --list-plan its lists), the times of planning, of the transfer and of
-// each rsync child, and the peak memory; with --plan-only the preview's plan
-// instead of a run; or the error that stopped it. A tool for measuring and
-// black-box testing, not part of the product.
+// with --list-plan its lists), the times of each phase (plan, the look
+// before the transfer, transfer, archive, baseline and pruning, record), of
+// each rsync child and of the engine's own work, and the peak memory; with
+// --plan-only the preview's plan instead of a run; or the error that stopped
+// it. A tool for measuring and black-box testing, not part of the product.
 //
 //   kelto-run-job [options] SOURCE DESTINATION SUPPORT_FOLDER LOG_FOLDER
 //
