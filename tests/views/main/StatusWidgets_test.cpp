@@ -1,14 +1,17 @@
+#include "FenraCore/Contrast.h"
 #include "FenraCore/FenraTheme.h"
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "tests/support/FakeVolumeSource.h"
+#include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +49,57 @@ TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
         EXPECT_FALSE(bar->isVisibleTo(&view)) << c.text.toStdString();
         EXPECT_EQ(spinner->isVisibleTo(&view), c.spinner) << c.text.toStdString();
     }
+}
+
+// A live run reaches the slot as the runner publishes it: idle, queued,
+// running from its first phase on, then copying. It must end looking as a
+// slot made for the copy does.
+TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
+    const RunStatus copying = running(SyncPhase::transferring, 0.42);
+    QWidget row;
+    row.setFixedWidth(280);
+    auto* column = new QVBoxLayout(&row);
+    auto* live = new JobStatusSlot(std::nullopt, true, std::nullopt, SyncStrings{}, &row);
+    auto* fresh = new JobStatusSlot(copying, true, std::nullopt, SyncStrings{}, &row);
+    column->addWidget(live);
+    column->addWidget(fresh);
+    row.setLocale(english);
+    row.show();
+    for (const RunStatus& status : {RunStatus::queued(), RunStatus::running(SyncProgress{}),
+                                    running(SyncPhase::scanning, std::nullopt), running(SyncPhase::transferring, 0.0),
+                                    copying}) {
+        live->setValues(status, true, std::nullopt);
+        settle();
+    }
+    const auto* shown = live->findChild<QLabel*>(QStringLiteral("runStatusText"));
+    const auto* made = fresh->findChild<QLabel*>(QStringLiteral("runStatusText"));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->text(), "42%");
+    EXPECT_EQ(shown->geometry(), made->geometry());
+    EXPECT_EQ(live->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry(),
+              fresh->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry());
+}
+
+TEST(RunStatusViewTest, InTheDarkTheBarsEmptyTrackStandsOutFromTheList) {
+    QWidget list;
+    list.setPalette(WidgetRender::darkPalette());
+    list.setBackgroundRole(QPalette::Base);
+    list.setAutoFillBackground(true);
+    auto* row = new QVBoxLayout(&list);
+    auto* view = new RunStatusView(running(SyncPhase::transferring, 0.25), SyncStrings{}, &list);
+    row->addWidget(view);
+    list.resize(260, 40);
+    list.show();
+    settle();
+    const QImage image = list.grab().toImage();
+    const auto* bar = view->findChild<QProgressBar*>(QStringLiteral("runStatusBar"));
+    const QPoint empty = bar->mapTo(&list, QPoint(bar->width() * 3 / 4, bar->height() / 2));
+    const auto rgb = [&](QPoint at) {
+        const QColor c = image.pixelColor(at);
+        return RGB(c.redF(), c.greenF(), c.blueF());
+    };
+    EXPECT_GT(Contrast::ratio(rgb(empty), rgb(QPoint(empty.x(), 1))), 1.5);
 }
 
 TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
