@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace kelto {
 namespace {
 
@@ -221,6 +223,28 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     EXPECT_FALSE(fake.stream.expired());
     dot.reset();
     EXPECT_TRUE(fake.stream.expired());
+}
+
+std::size_t threadCount() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST(DeviceDotTest, AHundredShownDotsOfTheSystemShareTheirThreads) {
+    QWidget list;
+    auto* rows = new QVBoxLayout(&list);
+    std::vector<DeviceDot*> dots;
+    const std::size_t before = threadCount();
+    for (int row = 0; row < 100; ++row) {
+        dots.push_back(new DeviceDot(sampleJob(), SyncStrings{}, DeviceDot::Sources::system(), &list));
+        rows->addWidget(dots.back());
+    }
+    list.show();
+    // The volume watcher and the one evaluating worker, whatever the count.
+    EXPECT_LE(threadCount(), before + 2);
+    // Every dot still gets its answer: the backup disk is not plugged in.
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(dots.begin(), dots.end(), [](DeviceDot* d) { return d->requiresWarning(); }),
+                             30000);
 }
 
 }  // namespace
