@@ -6,6 +6,7 @@
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/FolderPicker.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/Support/Unicode.h"
 
@@ -61,7 +62,10 @@ FoldersSection::FoldersSection(SyncStrings strings, Report report, Services serv
     column->addWidget(source_);
     column->addWidget(destination_);
     swap_ = new QPushButton(text("Swap"), this);
-    swap_->setIcon(SymbolImage::icon(FenraIcon::sort, palette().color(QPalette::ButtonText)));
+    PaletteFollower::follow(swap_, [](QWidget& drawn) {
+        static_cast<QPushButton&>(drawn).setIcon(
+            SymbolImage::icon(FenraIcon::sort, drawn.palette().color(QPalette::ButtonText)));
+    });
     connect(swap_, &QPushButton::clicked, this, [this] { this->report(swapped(job())); });
     column->addWidget(swap_, 0, Qt::AlignLeft);
     issues_ = new QWidget(this);

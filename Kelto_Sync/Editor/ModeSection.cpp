@@ -5,6 +5,7 @@
 #include "FenraCore/FoldedTile.h"
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -45,6 +46,10 @@ ModeSection::ModeSection(SyncStrings strings, Report report, QWidget* parent)
     auto* warningRow = new QHBoxLayout(warning_);
     warningRow->setContentsMargins(0, 0, 0, 0);
     warningIcon_ = new QLabel(warning_);
+    PaletteFollower::follow(warningIcon_, [](QWidget& drawn) {
+        static_cast<QLabel&>(drawn).setPixmap(
+            SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(drawn.palette())).pixmap(12, 12));
+    });
     warningText_ = new QLabel(warning_);
     warningText_->setWordWrap(true);
     warningRow->addWidget(warningIcon_);
@@ -71,7 +76,6 @@ void ModeSection::refresh() {
     description_->setText(strings().text(ModeDisplay::description(job().mode), where));
     warning_->setVisible(showsArchiveOffWarning(job()));
     warningText_->setText(text("Archive is off. Deleted and overwritten files cannot be recovered."));
-    warningIcon_->setPixmap(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette())).pixmap(12, 12));
 }
 
 ModeTile::ModeTile(QWidget* parent) : QWidget(parent) { setFixedSize(28, 28); }

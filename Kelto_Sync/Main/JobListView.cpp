@@ -8,6 +8,7 @@
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -51,9 +52,11 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
-    const QColor ink = palette().color(QPalette::ButtonText);
     const auto toolButton = [&](const QString& text, FenraIcon icon, const char* name) {
-        auto* button = new QPushButton(SymbolImage::icon(icon, ink), QString(), sidebar);
+        auto* button = new QPushButton(sidebar);
+        PaletteFollower::follow(button, [icon](QWidget& drawn) {
+            static_cast<QPushButton&>(drawn).setIcon(SymbolImage::icon(icon, drawn.palette().color(QPalette::ButtonText)));
+        });
         button->setObjectName(QLatin1String(name));
         button->setFlat(true);
         button->setToolTip(strings_.text(text, where));
@@ -83,7 +86,10 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     emptyLayout->setSpacing(16);
     emptyLayout->addStretch(1);
     auto* tile = new QLabel(empty_);
-    tile->setPixmap(FoldedTile(FenraIcon::copy, TileTint::sky, emptyTileSide).pixmap(palette(), devicePixelRatioF()));
+    PaletteFollower::follow(tile, [](QWidget& drawn) {
+        static_cast<QLabel&>(drawn).setPixmap(
+            FoldedTile(FenraIcon::copy, TileTint::sky, emptyTileSide).pixmap(drawn.palette(), drawn.devicePixelRatioF()));
+    });
     auto* heading = new QLabel(strings_.text(QStringLiteral("No job selected"), where), empty_);
     QFont headingFont = heading->font();
     headingFont.setPixelSize(17);

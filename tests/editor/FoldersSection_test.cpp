@@ -2,7 +2,9 @@
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "tests/editor/EditorDraft.h"
 #include "tests/support/widgets/QtPrinting.h"
+#include "tests/support/widgets/WidgetRender.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -88,6 +90,19 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     Endpoint unnamed;
     unnamed.path = "/srv/data";
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
+}
+
+TEST(FoldersSection, SwapIconFollowsTheDesktopSwitchingToDark) {
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(WidgetRender::lightPalette());
+    Folders folders;
+    folders.section.show();
+    const QImage light = folders.section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
+    QApplication::setPalette(WidgetRender::darkPalette());
+    QCoreApplication::processEvents();
+    const QImage dark = folders.section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
+    QApplication::setPalette(before);
+    EXPECT_NE(light, dark);
 }
 
 TEST(FoldersSection, DropsTakeTheFirstExistingFolder) {
