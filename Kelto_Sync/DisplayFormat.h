@@ -29,6 +29,11 @@ struct DisplayFormat {
     // "in 5 minutes", "now", "yesterday". The largest unit that fits
     // whole is used, counted toward zero.
     static QString relative(Date moment, Date reference, const QLocale& locale);
+    // The locale whose names and patterns stand for `locale` where Qt's own
+    // are used (day names, the time pattern of a time field). Qt's C locale,
+    // that of a fresh machine's C.UTF-8, numbers the days and gives times
+    // with seconds: it reads as American English, as the formats above do.
+    static QLocale formatLocale(const QLocale& locale);
 };
 
 }  // namespace kelto

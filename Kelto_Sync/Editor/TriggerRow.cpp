@@ -43,7 +43,7 @@ TriggerRow::TriggerRow(Trigger::Kind kind, SyncStrings strings, std::function<vo
         line->addWidget(new QLabel(text(title), this));
         time_ = new QTimeEdit(this);
         time_->setAccessibleName(text(title));
-        time_->setDisplayFormat(where.timeFormat(QLocale::ShortFormat));
+        time_->setDisplayFormat(EditorLocale::timeFormat(where));
         line->addWidget(time_);
         line->addStretch(1);
         editor->addLayout(line);
