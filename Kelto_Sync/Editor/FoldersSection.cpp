@@ -11,6 +11,7 @@
 #include "SyncModel/Support/Unicode.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -123,9 +124,15 @@ QString FoldersSection::subtitle(const Endpoint& side, const SyncStrings& string
     return lines.join(QLatin1Char('\n'));
 }
 
+QString FoldersSection::startFolder(const Endpoint& side) {
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(side.path));
+    return !side.path.empty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
 void FoldersSection::choose(Side side) {
     if (!services_.picker) return;
-    if (const auto folder = services_.picker->chooseFolder(this, text("Choose folder"))) {
+    const Endpoint& current = side == Side::source ? job().source : job().destination;
+    if (const auto folder = services_.picker->chooseFolder(this, text("Choose folder"), startFolder(current))) {
         apply(side, *folder);
     }
 }

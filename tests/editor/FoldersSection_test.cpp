@@ -8,10 +8,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -27,7 +29,7 @@ using Side = FoldersSection::Side;
 struct FakePicker : FolderPicker {
     std::optional<QString> answer;
     QString message;
-    std::optional<QString> chooseFolder(QWidget*, const QString& asked) override {
+    std::optional<QString> chooseFolder(QWidget*, const QString& asked, const QString&) override {
         message = asked;
         return answer;
     }
@@ -90,6 +92,32 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     Endpoint unnamed;
     unnamed.path = "/srv/data";
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
+}
+
+// The real dialog opens in the side's folder, or at home for a side that has
+// none (or one that is gone).
+TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
+    QTemporaryDir root;
+    FoldersSection section(SyncStrings(), {}, {{}, [](std::function<void()>) {}, &FolderPicker::dialog()});
+    SyncJob job = SyncJob::newJob("Job");
+    job.source.path = root.path().toStdString();
+    job.destination.path = root.filePath(QStringLiteral("gone")).toStdString();
+    section.setJob(job);
+    const auto openedIn = [&](Side side) {
+        QString where;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                where = dialog->directory().absolutePath();
+                dialog->reject();
+            }
+        });
+        poll.start(10);
+        section.sideRow(side)->chooseButton()->click();
+        return where;
+    };
+    EXPECT_EQ(openedIn(Side::source), root.path());
+    EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
 }
 
 TEST(FoldersSection, SwapIconFollowsTheDesktopSwitchingToDark) {
