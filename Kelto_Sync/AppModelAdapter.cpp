@@ -15,6 +15,7 @@ AppModelAdapter::AppModelAdapter(AppModelInterface& model, QObject* parent) : QO
         {P::errorMessage, &AppModelAdapter::errorMessageChanged},
         {P::manualSkip, &AppModelAdapter::manualSkipChanged},
         {P::requestedJobID, &AppModelAdapter::requestedJobIDChanged},
+        {P::nextFireDates, &AppModelAdapter::nextFireDatesChanged},
     };
     for (const auto& [property, signal] : signalOf) {
         subscriptions_.push_back(model_->observe(property, [this, signal = signal] { emit(this->*signal)(); }));

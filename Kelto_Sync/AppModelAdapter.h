@@ -74,6 +74,8 @@ signals:
     void errorMessageChanged();
     void manualSkipChanged();
     void requestedJobIDChanged();
+    // Any job's nextFireDate may have changed.
+    void nextFireDatesChanged();
 
 private:
     template <typename Answer>

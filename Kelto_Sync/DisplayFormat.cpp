@@ -107,6 +107,10 @@ QString DisplayFormat::time(Date moment, const QLocale& locale, const QTimeZone&
     return skeletonFormatted("jmm", moment, locale, zone);
 }
 
+QLocale DisplayFormat::formatLocale(const QLocale& locale) {
+    return locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale;
+}
+
 QString DisplayFormat::relative(Date moment, Date reference, const QLocale& locale) {
     struct Step {
         double seconds;  // the unit's length

@@ -32,6 +32,11 @@ struct DisplayFormat {
     // The locale's plural category of a count: "zero", "one", "two", "few",
     // "many" or "other" ("one" for 1 in English, "other" for 0 and 2).
     static QString pluralCategory(std::int64_t count, const QLocale& locale);
+    // The locale whose names and patterns stand for `locale` where Qt's own
+    // are used (day names, the time pattern of a time field). Qt's C locale,
+    // that of a fresh machine's C.UTF-8, numbers the days and gives times
+    // with seconds: it reads as American English, as the formats above do.
+    static QLocale formatLocale(const QLocale& locale);
 };
 
 }  // namespace kelto

@@ -210,9 +210,8 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     });
     connect(stop_, &QPushButton::clicked, this, [this] { model_->cancel(job_.id); });
     connect(showAll_, &QPushButton::clicked, this, &JobOverviewView::showHistory);
-    // A fire date moves with the jobs and with each run.
     for (auto signal : {&AppModelAdapter::jobsChanged, &AppModelAdapter::statusesChanged,
-                        &AppModelAdapter::lastRecordsChanged}) {
+                        &AppModelAdapter::lastRecordsChanged, &AppModelAdapter::nextFireDatesChanged}) {
         connect(&model, signal, this, &JobOverviewView::refresh);
     }
     buildEndpoints();

@@ -64,6 +64,7 @@ Subscription AppModel::observe(Property property, std::function<void()> changed)
         case Property::onRunFinished: return onRunFinished_.observe(std::move(changed));
         case Property::manualSkip: return manualSkip_.observe(std::move(changed));
         case Property::requestedJobID: return requestedJobID_.observe(std::move(changed));
+        case Property::nextFireDates: return scheduler_.observePendingFires(std::move(changed));
     }
     return {};
 }

@@ -31,7 +31,17 @@ public:
     using Roots = std::vector<std::filesystem::path>;
 
     // The observed properties.
-    enum class Property { jobs, statuses, lastRecords, errorMessage, onRunFinished, manualSkip, requestedJobID };
+    // nextFireDates: any job's nextFireDate may have changed.
+    enum class Property {
+        jobs,
+        statuses,
+        lastRecords,
+        errorMessage,
+        onRunFinished,
+        manualSkip,
+        requestedJobID,
+        nextFireDates
+    };
 
     virtual ~AppModelInterface() = default;
 

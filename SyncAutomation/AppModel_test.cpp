@@ -135,8 +135,14 @@ public:
         return found->second;
     }
 
+    Subscription observePendingFires(std::function<void()> changed) override {
+        return notice.observe(std::move(changed));
+    }
+
     int changes = 0;
     std::map<Uuid, Date> fires;
+    // Set to tell the observers that the dates changed.
+    ObservedValue<int> notice;
 };
 
 // Previews here fail before planning, so rsync is never started.
@@ -323,6 +329,14 @@ TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
     EXPECT_ANY_THROW(model->history(broken.id));
     EXPECT_EQ(model->history(first.id), (std::vector<RunRecord>{newer, older}));
     EXPECT_TRUE(model->history(Uuid::random()).empty());
+}
+
+TEST_F(Model, FireDatesAreObservedAsTheSchedulerTellsOfThem) {
+    start();
+    int notices = 0;
+    const Subscription watching = model->observe(Property::nextFireDates, [&] { ++notices; });
+    scheduler.notice.set(1);
+    EXPECT_EQ(notices, 1);
 }
 
 // Changes of the job list

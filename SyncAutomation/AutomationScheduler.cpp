@@ -72,9 +72,13 @@ void AutomationScheduler::jobsChanged() {
 }
 
 std::optional<Date> AutomationScheduler::pendingFire(const Uuid& jobID) const {
-    const auto found = pendingFires_.find(jobID);
-    if (found == pendingFires_.end()) return std::nullopt;
+    const auto found = pendingFires_.get().find(jobID);
+    if (found == pendingFires_.get().end()) return std::nullopt;
     return found->second;
+}
+
+Subscription AutomationScheduler::observePendingFires(std::function<void()> changed) {
+    return pendingFires_.observe(std::move(changed));
 }
 
 void AutomationScheduler::reschedule() {
@@ -95,8 +99,8 @@ void AutomationScheduler::reschedule() {
 
         // A passed date counts only for the triggers it was computed from,
         // and not when the job has started a run since.
-        if (const auto pending = pendingFires_.find(job.id);
-            pending != pendingFires_.end() && pending->second <= now) {
+        if (const auto pending = pendingFires_.get().find(job.id);
+            pending != pendingFires_.get().end() && pending->second <= now) {
             const auto computedFrom = pendingTriggers_.find(job.id);
             if (computedFrom != pendingTriggers_.end() && computedFrom->second == job.triggers &&
                 (!last || *last < pending->second))
@@ -111,7 +115,7 @@ void AutomationScheduler::reschedule() {
         triggers[job.id] = job.triggers;
     }
 
-    pendingFires_ = std::move(fires);
+    pendingFires_.setIfChanged(std::move(fires));
     pendingTriggers_ = std::move(triggers);
     if (anchorsAdded || std::exchange(anchorsCorrected_, false)) keepAnchors();
 
@@ -119,7 +123,7 @@ void AutomationScheduler::reschedule() {
     for (const auto& [date, jobID] : due) request(jobID, RunTrigger::schedule);
 
     std::vector<Date> pending;
-    for (const auto& [jobID, date] : pendingFires_) pending.push_back(date);
+    for (const auto& [jobID, date] : pendingFires_.get()) pending.push_back(date);
     const auto next = ScheduleCalculator::earliest(pending);
     if (!next) {
         timer_.cancel();

@@ -3,6 +3,7 @@
 #include "SyncAutomation/Async/DelayedWork.h"
 #include "SyncAutomation/Async/Executor.h"
 #include "SyncAutomation/Async/MainExecutor.h"
+#include "SyncAutomation/Async/ObservedValue.h"
 #include "SyncAutomation/Async/Subscription.h"
 #include "SyncAutomation/EndpointResolver.h"
 #include "SyncAutomation/IntervalAnchorStore.h"
@@ -94,6 +95,7 @@ public:
     void jobsChanged() override;
 
     std::optional<Date> pendingFire(const Uuid& jobID) const override;
+    Subscription observePendingFires(std::function<void()> changed) override;
 
 private:
     struct CatchUpPass;
@@ -157,7 +159,8 @@ private:
     bool anchorsCorrected_ = false;
     // Per job, the start of the latest finished run the runner reported.
     std::map<Uuid, Date> observedStarts_;
-    std::map<Uuid, Date> pendingFires_;
+    // Told to observers only when a computation changes it.
+    ObservedValue<std::map<Uuid, Date>> pendingFires_;
     // Per enabled job, its triggers when pendingFires_ was computed.
     std::map<Uuid, std::vector<Trigger>> pendingTriggers_;
     // Per job, its connect task waiting out the settle delay.

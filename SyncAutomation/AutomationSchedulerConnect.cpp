@@ -57,7 +57,8 @@ void AutomationScheduler::continueCatchUp(const std::shared_ptr<CatchUpPass>& pa
         if (!job.isEnabled) continue;
         if (ScheduleCalculator::missedOccurrence(job.triggers, lastStart(job), pass->now, services_.zone())) {
             // The recomputation after the pass then finds no due date for it.
-            pendingFires_.erase(job.id);
+            if (pendingFires_.get().contains(job.id))
+                pendingFires_.modify([&](std::map<Uuid, Date>& fires) { fires.erase(job.id); });
             request(job.id, RunTrigger::catchUp);
             continue;
         }

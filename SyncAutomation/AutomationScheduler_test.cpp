@@ -325,6 +325,25 @@ TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromE
     EXPECT_EQ(runner.requests.size(), 2u);
 }
 
+TEST_F(SchedulerTest, ObserversHearOfEachNewFireDateAndOfNothingElse) {
+    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    make();
+    int notices = 0;
+    const Subscription watching = scheduler->observePendingFires([&] { ++notices; });
+    scheduler->start();
+    flush();
+    EXPECT_EQ(notices, 1);
+
+    // A finished run moves the date; a clock change that moves nothing is silent.
+    runner.finish(id, start.adding(10 * minute));
+    flush();
+    EXPECT_EQ(notices, 2);
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour + 10 * minute));
+    systemEvents.send(SystemEvent::clockChanged);
+    flush();
+    EXPECT_EQ(notices, 2);
+}
+
 TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActs) {
     SyncJob job = add({every(1, IntervalUnit::hours)});
     startScheduler();

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "SyncAutomation/Async/Subscription.h"
 #include "SyncModel/Support/Date.h"
 #include "SyncModel/Support/Uuid.h"
 
+#include <functional>
 #include <optional>
 
 namespace kelto {
@@ -17,6 +19,9 @@ public:
     // The job's pending fire date; none for a disabled job, one without timed
     // triggers, or before the scheduler's first pass.
     virtual std::optional<Date> pendingFire(const Uuid& jobID) const = 0;
+    // Calls `changed` synchronously after each computation that changed any
+    // pending fire date, until the subscription ends.
+    virtual Subscription observePendingFires(std::function<void()> changed) = 0;
 
 protected:
     JobScheduling() = default;

@@ -22,11 +22,19 @@ std::optional<VolumeEvent> VolumeEventStream::next(std::chrono::milliseconds tim
 }
 
 void VolumeEventStream::push(VolumeEvent event) {
+    std::function<void()> listener;
     {
         const std::lock_guard lock(mutex_);
         queue_.push_back(std::move(event));
+        listener = listener_;
     }
     ready_.notify_all();
+    if (listener) listener();
+}
+
+void VolumeEventStream::setListener(std::function<void()> listener) {
+    const std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
 }
 
 }  // namespace kelto

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -22,12 +23,18 @@ public:
 
     void push(VolumeEvent event);
 
+    // Called on the pushing thread after each push, for a subscriber that
+    // takes its events when nudged rather than keeping a thread waiting in
+    // next(). It must return quickly; none by default.
+    void setListener(std::function<void()> listener);
+
 private:
     std::optional<VolumeEvent> take();
 
     std::mutex mutex_;
     std::condition_variable_any ready_;
     std::deque<VolumeEvent> queue_;
+    std::function<void()> listener_;
 };
 
 }  // namespace kelto

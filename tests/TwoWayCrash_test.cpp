@@ -32,10 +32,42 @@ protected:
         return startWithOutput({runJob, "--mode", "twoWay", "--force", a, b, tmp / "support", tmp / "logs"}, tmp / "tmp", out);
     }
 
-    bool runToSuccess() const {
-        ::waitpid(start(), nullptr, 0);
+    // The run logs so far: each run opens a new one as it begins.
+    std::set<fs::path> logs() const {
+        std::set<fs::path> found;
+        std::error_code ignored;
+        for (auto entry = fs::recursive_directory_iterator(tmp / "logs", ignored);
+             entry != fs::recursive_directory_iterator(); entry.increment(ignored))
+            if (entry->path().extension() == ".log") found.insert(entry->path());
+        return found;
+    }
+
+    // Waits until the runner has begun its run (a new log) or has ended,
+    // without reaping it: starting a process under load may take longer
+    // than the run itself.
+    void waitForBegin(pid_t pid, const std::set<fs::path>& before) const {
+        siginfo_t info{};
+        while (logs() == before) {
+            info.si_pid = 0;
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+                return;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+
+    // Runs to the end and keeps how long the run took from its beginning,
+    // so that kills are spread over a run as long as runs are now.
+    bool runToSuccess() {
+        const std::set<fs::path> before = logs();
+        const pid_t pid = start();
+        waitForBegin(pid, before);
+        const auto began = std::chrono::steady_clock::now();
+        ::waitpid(pid, nullptr, 0);
+        span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began);
         return contents(out).find("\"outcome\":\"success\"") != std::string::npos;
     }
+
+    std::chrono::microseconds span{1};
 
     // rsync children live on after the runner (each in its own process
     // group); they are ended too, as they would be with the application.
@@ -90,11 +122,10 @@ TEST_F(TwoWayCrashTest, KillingTheRunnerAtAnyMomentLosesNoVersion) {
     fs::create_directories(b);
     ASSERT_TRUE(runToSuccess()) << contents(out);
 
-    // How long a run lasts, to spread the kills over it.
+    // How long a run lasts, to spread the kills over it; measured again by
+    // every run to the end, as the machine's load comes and goes.
     change(a, b, 0, rng);
-    const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(runToSuccess()) << contents(out);
-    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
 
     int interrupted = 0;
     for (int trial = 1; trial <= 20; ++trial) {
@@ -104,8 +135,10 @@ TEST_F(TwoWayCrashTest, KillingTheRunnerAtAnyMomentLosesNoVersion) {
             for (const auto& [path, content] : tree(side))
                 if (content != "dir/") before.emplace(path, content);
 
+        const std::set<fs::path> logsBefore = logs();
         const pid_t pid = start();
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % static_cast<unsigned>(span.count())));
+        waitForBegin(pid, logsBefore);
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % static_cast<unsigned>(std::max<std::int64_t>(span.count(), 1))));
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         killLeftovers();

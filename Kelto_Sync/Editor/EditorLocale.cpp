@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Editor/EditorLocale.h"
 
+#include "Kelto_Sync/DisplayFormat.h"
+
 #include <QStringList>
 
 namespace kelto {
@@ -9,7 +11,7 @@ QString EditorLocale::weekdayName(std::int64_t day, QLocale::FormatType format, 
         return {};
     }
     const int qtDay = day == 1 ? 7 : static_cast<int>(day - 1);
-    return locale.dayName(qtDay, format);
+    return DisplayFormat::formatLocale(locale).dayName(qtDay, format);
 }
 
 QString EditorLocale::dayList(const std::set<std::int64_t>& days, const QLocale& locale) {
@@ -30,7 +32,11 @@ QTime EditorLocale::time(std::int64_t hour, std::int64_t minute) {
 }
 
 QString EditorLocale::shortTime(std::int64_t hour, std::int64_t minute, const QLocale& locale) {
-    return locale.toString(time(hour, minute), QLocale::ShortFormat);
+    return DisplayFormat::formatLocale(locale).toString(time(hour, minute), QLocale::ShortFormat);
+}
+
+QString EditorLocale::timeFormat(const QLocale& locale) {
+    return DisplayFormat::formatLocale(locale).timeFormat(QLocale::ShortFormat);
 }
 
 std::optional<std::int64_t> EditorLocale::parseInteger(const QString& text, const QLocale& locale) {

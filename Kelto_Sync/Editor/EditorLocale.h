@@ -21,6 +21,8 @@ struct EditorLocale {
     static QTime time(std::int64_t hour, std::int64_t minute);
     // "6:30 PM" in en_US.
     static QString shortTime(std::int64_t hour, std::int64_t minute, const QLocale& locale);
+    // The pattern of a time field: hour and minute, "h:mm AP" in en_US.
+    static QString timeFormat(const QLocale& locale);
     // A whole number as the locale writes it ("1,000", "1.000"); none when
     // the text is not one or leaves 64 bits.
     static std::optional<std::int64_t> parseInteger(const QString& text, const QLocale& locale);

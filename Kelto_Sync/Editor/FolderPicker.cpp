@@ -8,8 +8,8 @@ namespace {
 
 class DialogFolderPicker final : public FolderPicker {
 public:
-    std::optional<QString> chooseFolder(QWidget* parent, const QString& message) override {
-        QFileDialog dialog(parent, message);
+    std::optional<QString> chooseFolder(QWidget* parent, const QString& message, const QString& start) override {
+        QFileDialog dialog(parent, message, start);
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         dialog.setLabelText(QFileDialog::Accept, message);

@@ -6,10 +6,12 @@
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/FolderPicker.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -61,7 +63,10 @@ FoldersSection::FoldersSection(SyncStrings strings, Report report, Services serv
     column->addWidget(source_);
     column->addWidget(destination_);
     swap_ = new QPushButton(text("Swap"), this);
-    swap_->setIcon(SymbolImage::icon(FenraIcon::sort, palette().color(QPalette::ButtonText)));
+    PaletteFollower::follow(swap_, [](QWidget& drawn) {
+        static_cast<QPushButton&>(drawn).setIcon(
+            SymbolImage::icon(FenraIcon::sort, drawn.palette().color(QPalette::ButtonText)));
+    });
     connect(swap_, &QPushButton::clicked, this, [this] { this->report(swapped(job())); });
     column->addWidget(swap_, 0, Qt::AlignLeft);
     issues_ = new QWidget(this);
@@ -120,9 +125,15 @@ QString FoldersSection::subtitle(const Endpoint& side, const SyncStrings& string
     return lines.join(QLatin1Char('\n'));
 }
 
+QString FoldersSection::startFolder(const Endpoint& side) {
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(side.path));
+    return !side.path.empty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
 void FoldersSection::choose(Side side) {
     if (!services_.picker) return;
-    if (const auto folder = services_.picker->chooseFolder(this, text("Choose folder"))) {
+    const Endpoint& current = side == Side::source ? job().source : job().destination;
+    if (const auto folder = services_.picker->chooseFolder(this, text("Choose folder"), startFolder(current))) {
         apply(side, *folder);
     }
 }

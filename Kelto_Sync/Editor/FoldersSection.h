@@ -50,6 +50,9 @@ public:
     static SyncJob swapped(SyncJob job);
     // "Choose or drop a folder", or the path over the volume's name.
     static QString subtitle(const Endpoint& side, const SyncStrings& strings, const QLocale& locale);
+    // Where the picker opens for a side: its folder while that exists, else
+    // the home folder (never the program's working folder).
+    static QString startFolder(const Endpoint& side);
 
     void choose(Side side);
     // False when the drop is refused.

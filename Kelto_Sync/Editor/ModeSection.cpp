@@ -6,6 +6,7 @@
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/ModeDisplay.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -47,6 +48,10 @@ ModeSection::ModeSection(SyncStrings strings, Report report, QWidget* parent)
     warningRow->setContentsMargins(0, 0, 0, 0);
     warningIcon_ = new IconLabel(warning_);
     warningIcon_->setFixedSize(12, 12);
+    PaletteFollower::follow(warningIcon_, [](QWidget& drawn) {
+        static_cast<IconLabel&>(drawn).setIcon(
+            SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(drawn.palette())));
+    });
     warningText_ = new QLabel(warning_);
     warningText_->setWordWrap(true);
     warningRow->addWidget(warningIcon_);
@@ -73,7 +78,6 @@ void ModeSection::refresh() {
     description_->setText(strings().text(ModeDisplay::description(job().mode), where));
     warning_->setVisible(showsArchiveOffWarning(job()));
     warningText_->setText(text("Archive is off. Deleted and overwritten files cannot be recovered."));
-    warningIcon_->setIcon(SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(palette())));
 }
 
 ModeTile::ModeTile(QWidget* parent) : QWidget(parent) { setFixedSize(28, 28); }

@@ -275,7 +275,7 @@ void SimpleWhenSection::refresh() {
     }
     timeRow_->setVisible(current == daily || current == weekly);
     time_->setAccessibleName(text("Time"));
-    time_->setDisplayFormat(locale().timeFormat(QLocale::ShortFormat));
+    time_->setDisplayFormat(EditorLocale::timeFormat(locale()));
     const TimeOfDay kept = keptTime(timed);
     const QTime shown = EditorLocale::time(kept.hour, kept.minute);
     if (time_->time().hour() != shown.hour() || time_->time().minute() != shown.minute()) {

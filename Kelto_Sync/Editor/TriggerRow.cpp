@@ -5,6 +5,7 @@
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/Editor/EditorLocale.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -42,7 +43,7 @@ TriggerRow::TriggerRow(Trigger::Kind kind, SyncStrings strings, std::function<vo
         line->addWidget(new QLabel(text(title), this));
         time_ = new QTimeEdit(this);
         time_->setAccessibleName(text(title));
-        time_->setDisplayFormat(where.timeFormat(QLocale::ShortFormat));
+        time_->setDisplayFormat(EditorLocale::timeFormat(where));
         line->addWidget(time_);
         line->addStretch(1);
         editor->addLayout(line);
@@ -113,7 +114,10 @@ TriggerRow::TriggerRow(Trigger::Kind kind, SyncStrings strings, std::function<vo
     }
 
     remove_ = new QToolButton(this);
-    remove_->setIcon(SymbolImage::icon(FenraIcon::remove, palette().color(QPalette::ButtonText)));
+    PaletteFollower::follow(remove_, [](QWidget& drawn) {
+        static_cast<QToolButton&>(drawn).setIcon(
+            SymbolImage::icon(FenraIcon::remove, drawn.palette().color(QPalette::ButtonText)));
+    });
     remove_->setToolTip(text("Remove trigger"));
     remove_->setAccessibleName(text("Remove trigger"));
     connect(remove_, &QToolButton::clicked, this, [remove = std::move(remove)] { remove(); });

@@ -10,6 +10,7 @@
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -55,9 +56,11 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
-    const QColor ink = palette().color(QPalette::ButtonText);
     const auto toolButton = [&](const QString& text, FenraIcon icon, const char* name) {
-        auto* button = new QPushButton(SymbolImage::icon(icon, ink), QString(), sidebar);
+        auto* button = new QPushButton(sidebar);
+        PaletteFollower::follow(button, [icon](QWidget& drawn) {
+            static_cast<QPushButton&>(drawn).setIcon(SymbolImage::icon(icon, drawn.palette().color(QPalette::ButtonText)));
+        });
         button->setObjectName(QLatin1String(name));
         button->setFlat(true);
         button->setToolTip(strings_.text(text, where));

@@ -3,6 +3,7 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/SymbolImage.h"
+#include "SyncAutomation/Async/SerialQueue.h"
 #include "SyncAutomation/EndpointResolver.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncAutomation/VolumeMonitor.h"
@@ -10,7 +11,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
-#include <QThreadPool>
+
+#include <chrono>
 
 namespace kelto {
 
@@ -28,7 +30,11 @@ bool removableMissing(const Endpoint& endpoint, const std::vector<MountedVolume>
 
 DeviceDot::Sources DeviceDot::Sources::system() {
     Sources sources;
-    sources.background = [](std::function<void()> work) { QThreadPool::globalInstance()->start(std::move(work)); };
+    sources.background = [](std::function<void()> work) {
+        // Never destroyed: work may still be queued as the process ends.
+        static SerialQueue* const worker = new SerialQueue;
+        worker->post(std::move(work));
+    };
     sources.requiresWarning = [](const SyncJob& job) { return DeviceDot::requiresWarning(job, VolumeInspector::system()); };
     sources.subscribe = [] {
         // One watcher thread for every dot of the process.
@@ -65,11 +71,13 @@ void DeviceDot::evaluate() {
     sources_.background([self, generation, job = job_, rule = sources_.requiresWarning] {
         const bool warning = rule(job);
         // Handed to the GUI thread, which alone may ask whether the dot lives.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, generation, warning] {
-                if (self) self->apply(generation, warning);
-            },
-            Qt::QueuedConnection);
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                app, [self, generation, warning] {
+                    if (self) self->apply(generation, warning);
+                },
+                Qt::QueuedConnection);
+        }
     });
 }
 
@@ -104,11 +112,11 @@ void DeviceDot::showEvent(QShowEvent* event) {
         stream_ = sources_.subscribe();
         if (stream_) {
             QPointer<DeviceDot> self(this);
-            reader_ = std::jthread([self, stream = stream_](std::stop_token stop) {
-                while (stream->next(stop)) {
+            stream_->setListener([self] {
+                if (QCoreApplication* app = QCoreApplication::instance()) {
                     QMetaObject::invokeMethod(
-                        QCoreApplication::instance(), [self] {
-                            if (self) self->evaluate();
+                        app, [self] {
+                            if (self) self->takeEvents();
                         },
                         Qt::QueuedConnection);
                 }
@@ -118,17 +126,22 @@ void DeviceDot::showEvent(QShowEvent* event) {
     evaluate();
 }
 
+void DeviceDot::takeEvents() {
+    if (!stream_) return;
+    bool any = false;
+    while (stream_->next(std::chrono::milliseconds(0))) any = true;
+    // Events that came together were taken by the first nudge: one
+    // evaluation serves them all.
+    if (any) evaluate();
+}
+
 void DeviceDot::hideEvent(QHideEvent* event) {
     IconLabel::hideEvent(event);
     unsubscribe();
 }
 
 void DeviceDot::unsubscribe() {
-    if (reader_.joinable()) {
-        reader_.request_stop();
-        reader_.join();
-    }
-    reader_ = {};
+    if (stream_) stream_->setListener({});
     stream_.reset();
 }
 

@@ -13,20 +13,21 @@
 
 #include <functional>
 #include <memory>
-#include <thread>
 
 namespace kelto {
 
 // A warning glyph beside a job whose removable device is not connected. The
 // volumes are read off the GUI thread; while the dot is shown it follows
-// volume events, and it holds no subscription while hidden.
+// volume events, and it holds no subscription while hidden. A dot costs no
+// thread of its own: its stream nudges it on the GUI thread.
 class DeviceDot : public IconLabel {
     Q_OBJECT
 
 public:
     // Where the dot's answers come from; tests hand in fakes.
     struct Sources {
-        // Runs the work off the GUI thread.
+        // Runs the work off the GUI thread; the system's runs every dot's
+        // work on one worker, in order.
         std::function<void(std::function<void()>)> background;
         std::function<bool(const SyncJob&)> requiresWarning;
         // A new stream of volume events.
@@ -59,6 +60,7 @@ private:
     void evaluate();
     void apply(unsigned long long generation, bool warning);
     void refresh();
+    void takeEvents();
     void unsubscribe();
 
     SyncJob job_;
@@ -69,7 +71,6 @@ private:
     unsigned long long started_ = 0;
     unsigned long long applied_ = 0;
     std::shared_ptr<VolumeEventStream> stream_;
-    std::jthread reader_;
 };
 
 }  // namespace kelto

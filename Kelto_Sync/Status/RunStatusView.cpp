@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Status/RunStatusView.h"
 
+#include "FenraCore/Appearance.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/IconLabel.h"
@@ -91,9 +92,19 @@ void RunStatusView::refresh() {
         bar_->setValue(static_cast<int>(std::lround(fraction * 1000)));
         QPalette barPalette = bar_->palette();
         barPalette.setColor(QPalette::Highlight, FenraTheme::destructive().color(palette()));
+        // The empty track is drawn in the base colour, which in the dark is
+        // the list's own: a faint text colour shows it on any background.
+        QColor track = palette().color(QPalette::Base);
+        if (Appearance::scheme(palette()) == ColorScheme::dark) {
+            track = palette().color(QPalette::WindowText);
+            track.setAlphaF(0.25);
+        }
+        barPalette.setColor(QPalette::Base, track);
         bar_->setPalette(barPalette);
-        // The application font's digits are of one width already.
+        // The application font's digits are of one width already. A live run
+        // shows other statuses first, whose ignored width must not stay.
         text_->setFixedWidth(36);
+        text_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
         text_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     } else {
         text_->setMinimumWidth(0);

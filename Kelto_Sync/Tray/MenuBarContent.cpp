@@ -93,6 +93,7 @@ MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Acti
     });
     connect(model_, &AppModelAdapter::statusesChanged, this, &MenuBarContent::refresh);
     connect(model_, &AppModelAdapter::lastRecordsChanged, this, &MenuBarContent::refresh);
+    connect(model_, &AppModelAdapter::nextFireDatesChanged, this, &MenuBarContent::refresh);
 
     refreshTexts();
     refreshTint();

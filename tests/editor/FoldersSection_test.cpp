@@ -2,14 +2,18 @@
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "tests/editor/EditorDraft.h"
 #include "tests/support/widgets/QtPrinting.h"
+#include "tests/support/widgets/WidgetRender.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +29,7 @@ using Side = FoldersSection::Side;
 struct FakePicker : FolderPicker {
     std::optional<QString> answer;
     QString message;
-    std::optional<QString> chooseFolder(QWidget*, const QString& asked) override {
+    std::optional<QString> chooseFolder(QWidget*, const QString& asked, const QString&) override {
         message = asked;
         return answer;
     }
@@ -88,6 +92,45 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     Endpoint unnamed;
     unnamed.path = "/srv/data";
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
+}
+
+// The real dialog opens in the side's folder, or at home for a side that has
+// none (or one that is gone).
+TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
+    QTemporaryDir root;
+    FoldersSection section(SyncStrings(), {}, {{}, [](std::function<void()>) {}, &FolderPicker::dialog()});
+    SyncJob job = SyncJob::newJob("Job");
+    job.source.path = root.path().toStdString();
+    job.destination.path = root.filePath(QStringLiteral("gone")).toStdString();
+    section.setJob(job);
+    const auto openedIn = [&](Side side) {
+        QString where;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                where = dialog->directory().absolutePath();
+                dialog->reject();
+            }
+        });
+        poll.start(10);
+        section.sideRow(side)->chooseButton()->click();
+        return where;
+    };
+    EXPECT_EQ(openedIn(Side::source), root.path());
+    EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
+}
+
+TEST(FoldersSection, SwapIconFollowsTheDesktopSwitchingToDark) {
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(WidgetRender::lightPalette());
+    Folders folders;
+    folders.section.show();
+    const QImage light = folders.section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
+    QApplication::setPalette(WidgetRender::darkPalette());
+    QCoreApplication::processEvents();
+    const QImage dark = folders.section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
+    QApplication::setPalette(before);
+    EXPECT_NE(light, dark);
 }
 
 TEST(FoldersSection, DropsTakeTheFirstExistingFolder) {

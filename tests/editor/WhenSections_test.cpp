@@ -135,6 +135,34 @@ TEST(SimpleWhenSection, EmptiedWeekdaySetKeepsItsRowAndWarns) {
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({}, {18, 45})});
 }
 
+// A fresh machine's C.UTF-8 reads as American English: day initials, not
+// numbers, and hour and minute without seconds.
+TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
+    const QLocale c = QLocale::c();
+    EditorDraft draft;
+    SimpleWhenSection section(SyncStrings::application(), draft.report());
+    draft.attach(section, withTriggers({Trigger::weekly({2}, {18, 30})}));
+    const QString englishTime = section.timeEdit()->text();
+    section.setLocale(c);
+    QStringList initials;
+    for (std::int64_t day = 1; day <= 7; ++day) initials << section.weekdayButton(day)->text();
+    EXPECT_EQ(initials, QStringList({"S", "M", "T", "W", "T", "F", "S"}));
+    EXPECT_EQ(section.weekdayButton(1)->toolTip(), QStringLiteral("Sunday"));
+    EXPECT_EQ(section.timeEdit()->text(), englishTime);
+    const Trigger weekly = Trigger::weekly({7, 1}, {18, 30});
+    EXPECT_EQ(SimpleWhenSection::triggerLine(weekly, SyncStrings(), c),
+              SimpleWhenSection::triggerLine(weekly, SyncStrings(), english));
+
+    EditorDraft advanced;
+    TriggersSection triggers(SyncStrings::application(), advanced.report());
+    advanced.section = &triggers;
+    triggers.setLocale(c);
+    triggers.setJob(withTriggers({Trigger::weekly({2}, {18, 30})}));
+    ASSERT_EQ(triggers.rows().size(), 1u);
+    EXPECT_EQ(triggers.rows()[0]->timeEdit()->text(), englishTime);
+    EXPECT_EQ(triggers.rows()[0]->weekdayButton(1)->text(), QStringLiteral("Sun"));
+}
+
 TEST(TriggersSection, RowsFollowPositionsAfterARemoval) {
     EditorDraft draft;
     TriggersSection section(SyncStrings::application(), draft.report());

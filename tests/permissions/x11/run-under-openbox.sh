@@ -9,9 +9,16 @@ fi
 # without a terminator; strict string checks take that for an overflow.
 ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0"
 export ASAN_OPTIONS
+# The program starts once openbox manages the screen (its startup command
+# writes to a pipe): a window manager that arrives mid-test takes the focus
+# from the window the test drives. At most a minute, should it never come.
 exec xvfb-run -a -s "-screen 0 1280x800x24" sh -c '
-  openbox >/dev/null 2>&1 &
+  ready=$(mktemp -u) && mkfifo "$ready" && exec 3<>"$ready"
+  openbox --startup "sh -c \"echo >$ready\"" >/dev/null 2>&1 &
   manager=$!
+  timeout 60 head -c 1 <&3 >/dev/null
+  exec 3<&-
+  rm -f "$ready"
   QT_QPA_PLATFORM=xcb "$@"
   status=$?
   kill $manager

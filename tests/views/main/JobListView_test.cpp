@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QListWidget>
@@ -90,6 +91,32 @@ TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefau
         settle();
     }
     EXPECT_FALSE(view->selection());
+}
+
+// The colour of an icon's most opaque pixel: the ink of its glyph.
+QRgb inkOf(const QIcon& icon) {
+    const QImage image = icon.pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32);
+    QRgb ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > qAlpha(ink)) ink = image.pixel(x, y);
+    return ink;
+}
+
+TEST_F(JobListFixture, ButtonIconsFollowTheDesktopSwitchingToDark) {
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(WidgetRender::lightPalette());
+    auto view = makeView();
+    auto* add = view->findChild<QPushButton*>(QStringLiteral("newJob"));
+    const QRgb light = inkOf(add->icon());
+    QApplication::setPalette(WidgetRender::darkPalette());
+    settle();
+    const QRgb dark = inkOf(add->icon());
+    const QRgb deleteInk = inkOf(view->deleteButton()->icon());
+    QApplication::setPalette(before);
+    EXPECT_LT(qGray(light), 100);
+    EXPECT_GT(qGray(dark), 160);
+    EXPECT_GT(qGray(deleteInk), 160);
 }
 
 TEST_F(JobListFixture, CancelKeepsTheSelectionAndSaveSelectsTheNewJob) {

@@ -1,16 +1,21 @@
+#include "FenraCore/Contrast.h"
 #include "FenraCore/FenraTheme.h"
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "tests/support/FakeVolumeSource.h"
+#include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace kelto {
 namespace {
@@ -46,6 +51,57 @@ TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
         EXPECT_FALSE(bar->isVisibleTo(&view)) << c.text.toStdString();
         EXPECT_EQ(spinner->isVisibleTo(&view), c.spinner) << c.text.toStdString();
     }
+}
+
+// A live run reaches the slot as the runner publishes it: idle, queued,
+// running from its first phase on, then copying. It must end looking as a
+// slot made for the copy does.
+TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
+    const RunStatus copying = running(SyncPhase::transferring, 0.42);
+    QWidget row;
+    row.setFixedWidth(280);
+    auto* column = new QVBoxLayout(&row);
+    auto* live = new JobStatusSlot(std::nullopt, true, std::nullopt, SyncStrings{}, &row);
+    auto* fresh = new JobStatusSlot(copying, true, std::nullopt, SyncStrings{}, &row);
+    column->addWidget(live);
+    column->addWidget(fresh);
+    row.setLocale(english);
+    row.show();
+    for (const RunStatus& status : {RunStatus::queued(), RunStatus::running(SyncProgress{}),
+                                    running(SyncPhase::scanning, std::nullopt), running(SyncPhase::transferring, 0.0),
+                                    copying}) {
+        live->setValues(status, true, std::nullopt);
+        settle();
+    }
+    const auto* shown = live->findChild<QLabel*>(QStringLiteral("runStatusText"));
+    const auto* made = fresh->findChild<QLabel*>(QStringLiteral("runStatusText"));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->text(), "42%");
+    EXPECT_EQ(shown->geometry(), made->geometry());
+    EXPECT_EQ(live->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry(),
+              fresh->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry());
+}
+
+TEST(RunStatusViewTest, InTheDarkTheBarsEmptyTrackStandsOutFromTheList) {
+    QWidget list;
+    list.setPalette(WidgetRender::darkPalette());
+    list.setBackgroundRole(QPalette::Base);
+    list.setAutoFillBackground(true);
+    auto* row = new QVBoxLayout(&list);
+    auto* view = new RunStatusView(running(SyncPhase::transferring, 0.25), SyncStrings{}, &list);
+    row->addWidget(view);
+    list.resize(260, 40);
+    list.show();
+    settle();
+    const QImage image = list.grab().toImage();
+    const auto* bar = view->findChild<QProgressBar*>(QStringLiteral("runStatusBar"));
+    const QPoint empty = bar->mapTo(&list, QPoint(bar->width() * 3 / 4, bar->height() / 2));
+    const auto rgb = [&](QPoint at) {
+        const QColor c = image.pixelColor(at);
+        return RGB(c.redF(), c.greenF(), c.blueF());
+    };
+    EXPECT_GT(Contrast::ratio(rgb(empty), rgb(QPoint(empty.x(), 1))), 1.5);
 }
 
 TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
@@ -167,6 +223,28 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     EXPECT_FALSE(fake.stream.expired());
     dot.reset();
     EXPECT_TRUE(fake.stream.expired());
+}
+
+std::size_t threadCount() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST(DeviceDotTest, AHundredShownDotsOfTheSystemShareTheirThreads) {
+    QWidget list;
+    auto* rows = new QVBoxLayout(&list);
+    std::vector<DeviceDot*> dots;
+    const std::size_t before = threadCount();
+    for (int row = 0; row < 100; ++row) {
+        dots.push_back(new DeviceDot(sampleJob(), SyncStrings{}, DeviceDot::Sources::system(), &list));
+        rows->addWidget(dots.back());
+    }
+    list.show();
+    // The volume watcher and the one evaluating worker, whatever the count.
+    EXPECT_LE(threadCount(), before + 2);
+    // Every dot still gets its answer: the backup disk is not plugged in.
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(dots.begin(), dots.end(), [](DeviceDot* d) { return d->requiresWarning(); }),
+                             30000);
 }
 
 }  // namespace

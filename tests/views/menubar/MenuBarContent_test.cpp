@@ -166,6 +166,18 @@ TEST_F(MenuBar, ThirdLineNextRunForEnabledJobsElseTheLastRunElseBlank) {
     EXPECT_EQ(rows[3]->statusSlot()->caption(), "Failed");
 }
 
+TEST_F(MenuBar, NextRunFollowsTheSchedulersNotice) {
+    const SyncJob scheduled = namedJob("Scheduled");
+    fake.setJobs({scheduled});
+    auto content = make();
+    EXPECT_TRUE(content->rows()[0]->whenText().isEmpty());
+    const Date fire = Date::fromUnix(1'700'050'000.0);
+    fake.setFireDate(scheduled.id, fire);
+    EXPECT_EQ(textOf(*content->rows()[0], "nextRunTime"), DisplayFormat::time(fire, english));
+    fake.setFireDate(scheduled.id, fire.adding(3600));
+    EXPECT_EQ(textOf(*content->rows()[0], "nextRunTime"), DisplayFormat::time(fire.adding(3600), english));
+}
+
 TEST(MenuBarTime, TimeOfDayAloneInTheLocalesForm) {
     const Date moment = Date::fromUnix(1704467040);  // 2024-01-05 15:04 UTC
     EXPECT_EQ(DisplayFormat::time(moment, english, QTimeZone::utc()), QStringLiteral("3:04\u202FPM"));

@@ -48,6 +48,7 @@ class NoSchedule final : public JobScheduling {
 public:
     void jobsChanged() override {}
     std::optional<Date> pendingFire(const Uuid&) const override { return std::nullopt; }
+    Subscription observePendingFires(std::function<void()>) override { return {}; }
 };
 
 TEST(MenuBarSyncAll, WithEveryJobPausedEnqueuesNothingWhileARowStillRunsItsJob) {

@@ -131,6 +131,16 @@ TEST(JobOverviewView, NextRunTexts) {
     EXPECT_TRUE(shown(*view, "nextConnect"));
 }
 
+TEST(JobOverviewView, NextRunFollowsTheSchedulersNotice) {
+    OverviewHarness h;
+    h.job.triggers = {Trigger::daily({9, 0})};
+    auto view = h.view();
+    EXPECT_FALSE(shown(*view, "nextFire"));
+    const Date fire = Date::fromUnix(1'700'010'000.0);
+    h.fake.setFireDate(h.job.id, fire);
+    EXPECT_EQ(textOf(*view, "nextFire"), QStringLiteral("Next: ") + DisplayFormat::dateTime(fire, english));
+}
+
 TEST(JobOverviewView, LastRunAndModeRows) {
     OverviewHarness h;
     auto view = h.view();

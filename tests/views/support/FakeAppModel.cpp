@@ -144,6 +144,15 @@ Subscription FakeAppModel::observe(Property property, std::function<void()> chan
     return Subscription([this, key] { observers_.erase(key); });
 }
 
+void FakeAppModel::setFireDate(const Uuid& jobID, std::optional<Date> date) {
+    if (date) {
+        fireDates.insert_or_assign(jobID, *date);
+    } else {
+        fireDates.erase(jobID);
+    }
+    notify(Property::nextFireDates);
+}
+
 std::optional<Date> FakeAppModel::nextFireDate(const Uuid& jobID) const {
     const auto found = fireDates.find(jobID);
     return found != fireDates.end() ? std::optional<Date>(found->second) : std::nullopt;

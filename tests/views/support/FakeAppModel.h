@@ -21,6 +21,9 @@ public:
     // What history(jobID) answers, or the exception it throws.
     std::function<std::vector<RunRecord>(const Uuid&)> historySource;
     std::map<Uuid, Date> fireDates;
+    // Changes one date of `fireDates` and tells the observers, as the
+    // scheduler's notice does.
+    void setFireDate(const Uuid& jobID, std::optional<Date> date);
 
     // Requests seen.
     std::vector<Uuid> runNowCalls;
