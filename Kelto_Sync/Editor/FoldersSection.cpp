@@ -65,7 +65,7 @@ FoldersSection::FoldersSection(SyncStrings strings, Report report, Services serv
     swap_ = new QPushButton(text("Swap"), this);
     PaletteFollower::follow(swap_, [](QWidget& drawn) {
         static_cast<QPushButton&>(drawn).setIcon(
-            SymbolImage::icon(FenraIcon::sort, drawn.palette().color(QPalette::ButtonText)));
+            SymbolImage::icon(FenraIcon::sort, drawn.palette().color(QPalette::Active, QPalette::ButtonText)));
     });
     connect(swap_, &QPushButton::clicked, this, [this] { this->report(swapped(job())); });
     column->addWidget(swap_, 0, Qt::AlignLeft);

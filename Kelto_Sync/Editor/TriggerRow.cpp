@@ -116,7 +116,7 @@ TriggerRow::TriggerRow(Trigger::Kind kind, SyncStrings strings, std::function<vo
     remove_ = new QToolButton(this);
     PaletteFollower::follow(remove_, [](QWidget& drawn) {
         static_cast<QToolButton&>(drawn).setIcon(
-            SymbolImage::icon(FenraIcon::remove, drawn.palette().color(QPalette::ButtonText)));
+            SymbolImage::icon(FenraIcon::remove, drawn.palette().color(QPalette::Active, QPalette::ButtonText)));
     });
     remove_->setToolTip(text("Remove trigger"));
     remove_->setAccessibleName(text("Remove trigger"));

@@ -59,7 +59,7 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     const auto toolButton = [&](const QString& text, FenraIcon icon, const char* name) {
         auto* button = new QPushButton(sidebar);
         PaletteFollower::follow(button, [icon](QWidget& drawn) {
-            static_cast<QPushButton&>(drawn).setIcon(SymbolImage::icon(icon, drawn.palette().color(QPalette::ButtonText)));
+            static_cast<QPushButton&>(drawn).setIcon(SymbolImage::icon(icon, drawn.palette().color(QPalette::Active, QPalette::ButtonText)));
         });
         button->setObjectName(QLatin1String(name));
         button->setFlat(true);

@@ -11,6 +11,8 @@ namespace kelto {
 // Draws what a widget shows in colours taken from its palette (an icon, a
 // tile) for the palette it has now, and again whenever that palette changes:
 // the desktop may switch between light and dark while the program runs.
+// An icon takes the active group's colours: Qt dims a disabled button's
+// icon itself, and a disabled colour would be dimmed twice.
 class PaletteFollower : public QObject {
     Q_OBJECT
 
