@@ -13,11 +13,15 @@
 #include <QPointer>
 
 #include <chrono>
+#include <utility>
 
 namespace kelto {
 
 namespace {
 constexpr int dotSide = 16;
+
+// The one worker that evaluates every dot of the process.
+SerialQueue* dotWorker = nullptr;
 
 bool removableMissing(const Endpoint& endpoint, const std::vector<MountedVolume>& volumes, const VolumeSource& source) {
     if (endpoint.volume.kind != VolumeKind::removable) return false;
@@ -31,9 +35,16 @@ bool removableMissing(const Endpoint& endpoint, const std::vector<MountedVolume>
 DeviceDot::Sources DeviceDot::Sources::system() {
     Sources sources;
     sources.background = [](std::function<void()> work) {
-        // Never destroyed: work may still be queued as the process ends.
-        static SerialQueue* const worker = new SerialQueue;
-        worker->post(std::move(work));
+        // Asked on the GUI thread only. The worker ends with the application,
+        // running what is queued while the statics that work reads (the
+        // volume source) still stand; left to the end of the process, it ran
+        // queued work on them as they were being destroyed.
+        if (QCoreApplication::closingDown()) return;
+        if (dotWorker == nullptr) {
+            dotWorker = new SerialQueue;
+            qAddPostRoutine([] { delete std::exchange(dotWorker, nullptr); });
+        }
+        dotWorker->post(std::move(work));
     };
     sources.requiresWarning = [](const SyncJob& job) { return DeviceDot::requiresWarning(job, VolumeInspector::system()); };
     sources.subscribe = [] {
@@ -71,7 +82,8 @@ void DeviceDot::evaluate() {
     sources_.background([self, generation, job = job_, rule = sources_.requiresWarning] {
         const bool warning = rule(job);
         // Handed to the GUI thread, which alone may ask whether the dot lives.
-        if (QCoreApplication* app = QCoreApplication::instance()) {
+        if (QCoreApplication* app = QCoreApplication::instance();
+                app != nullptr && !QCoreApplication::closingDown()) {
             QMetaObject::invokeMethod(
                 app, [self, generation, warning] {
                     if (self) self->apply(generation, warning);
@@ -113,7 +125,8 @@ void DeviceDot::showEvent(QShowEvent* event) {
         if (stream_) {
             QPointer<DeviceDot> self(this);
             stream_->setListener([self] {
-                if (QCoreApplication* app = QCoreApplication::instance()) {
+                if (QCoreApplication* app = QCoreApplication::instance();
+                app != nullptr && !QCoreApplication::closingDown()) {
                     QMetaObject::invokeMethod(
                         app, [self] {
                             if (self) self->takeEvents();
