@@ -132,6 +132,25 @@ TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
     EXPECT_EQ(next.conflicts, std::vector<std::string>{"edited on A"});        // now B's newer edit wins
 }
 
+// B spells the folder otherwise: the file made there after planning is
+// looked for under B's spelling, not under A's.
+TEST_P(WhatChangedBetweenPlanAndRun, AFileMadeMeanwhileInAFolderTheDestinationSpellsOtherwiseIsKept) {
+    TwoWayEngine::Basis basis;
+    TwoWayEngine::Basis* onBasis = GetParam() ? &basis : nullptr;
+    job.options.archiveEnabled = false;
+    const std::string nfc = "R\xC3\xA9sum\xC3\xA9", nfd = "Re\xCC\x81sume\xCC\x81";
+    fs::create_directories(a / nfc);
+    fs::create_directories(b / nfd);
+    putAt(a / nfc / "new.txt", "A's", t0 + 10);
+    const auto [syncPlan, twoWay] = plan(nullptr, nullptr, onBasis);
+    ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{nfc + "/new.txt"});
+
+    putAt(b / nfd / "new.txt", "B's, made meanwhile", t0 + 20);
+    const auto [stats, exit] = run(twoWay, {}, nullptr, onBasis);
+    EXPECT_EQ(exit, RsyncExit(23, {"Copy candidate changed; deferred: " + nfc + "/new.txt"}));
+    EXPECT_EQ(contents(b / nfd / "new.txt"), "B's, made meanwhile");
+}
+
 INSTANTIATE_TEST_SUITE_P(TwoWayEngineTest, WhatChangedBetweenPlanAndRun, ::testing::Bool());
 
 TEST_F(TwoWayEngineTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSourceSpelling) {

@@ -312,9 +312,16 @@ SideListing TwoWayRun::lookAgain(const SideListing& before, const fs::path& root
     SideStat disk(root);
     for (const std::string& path : paths) {
         std::string key = PathKey::of(path);
-        const std::optional<SideListing::Ref> listed = before.find(key);
-        // As this side spells it; a path it lacked is looked for as planned.
-        const std::string spelling = listed ? std::string(listed->actualPath) : path;
+        // As this side spells it; a path it lacked is looked for in the
+        // nearest folder above it that it had, as it spells that folder.
+        std::string spelling = path, storage;
+        for (std::size_t end = path.size(); end != std::string::npos && end > 0; end = path.rfind('/', end - 1)) {
+            const std::string_view above = std::string_view(path).substr(0, end);
+            if (const std::optional<SideListing::Ref> listed = before.find(PathKey::of(above, storage))) {
+                spelling = std::string(listed->actualPath) + path.substr(end);
+                break;
+            }
+        }
         try {
             if (const std::optional<struct stat> info = disk.stat(spelling))
                 builder.add(spelling, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
