@@ -255,6 +255,9 @@ void PermissionChecklistView::keyPressEvent(QKeyEvent* event) {
 
 void PermissionChecklistView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // Escape and Return are the window's keys: with nothing focused they
+    // would reach no one, so the view holds the focus until the user moves it.
+    if (window()->focusWidget() == nullptr) setFocus(Qt::OtherFocusReason);
     scrollToFocus();
 }
 

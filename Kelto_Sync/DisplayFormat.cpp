@@ -149,3 +149,11 @@ QString DisplayFormat::pluralCategory(std::int64_t count, const QLocale& locale)
 }
 
 }  // namespace kelto
+
+namespace kelto {
+
+QString DisplayFormat::volumeName(const VolumeIdentity& volume) {
+    return volume.name == "/" ? QString() : QString::fromStdString(volume.name);
+}
+
+}  // namespace kelto

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncModel/Support/Date.h"
+#include "SyncModel/VolumeIdentity.h"
 
 #include <QLocale>
 #include <QString>
@@ -37,6 +38,10 @@ struct DisplayFormat {
     // that of a fresh machine's C.UTF-8, numbers the days and gives times
     // with seconds: it reads as American English, as the formats above do.
     static QLocale formatLocale(const QLocale& locale);
+    // The name shown under a folder for the volume that holds it; empty for
+    // an unlabelled root file system, which is named by its mount point "/"
+    // and so says nothing.
+    static QString volumeName(const VolumeIdentity& volume);
 };
 
 }  // namespace kelto

@@ -76,9 +76,7 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     title->setObjectName(QStringLiteral("folder"));
     title->setFont(FenraFont::font(FontRole::headline));
     title->setLineLimit(2);
-    // An unlabelled root file system is named by its mount point, "/",
-    // which says nothing: the line is left out.
-    const QString volumeName = endpoint.volume.name == "/" ? QString() : QString::fromStdString(endpoint.volume.name);
+    const QString volumeName = DisplayFormat::volumeName(endpoint.volume);
     QLabel* volume = textLabel("volume", box);
     volume->setText(volumeName);
     volume->setVisible(!volumeName.isEmpty());
@@ -238,6 +236,8 @@ void JobOverviewView::showHistory() {
     if (sheet_ == nullptr) {
         sheet_ = new QDialog(this);
         sheet_->setObjectName(QStringLiteral("historySheet"));
+        // The window manager shows a title where the sheet has none of its own.
+        sheet_->setWindowTitle(strings_.text(QStringLiteral("History"), locale()));
         sheet_->setFixedSize(sheetSize);
         auto* scroll = new QScrollArea(sheet_);
         scroll->setWidgetResizable(true);

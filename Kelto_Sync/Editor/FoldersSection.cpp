@@ -5,6 +5,7 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/Editor/FolderPicker.h"
 #include "Kelto_Sync/internal/PaletteFollower.h"
 #include "SyncAutomation/VolumeInspector.h"
@@ -119,9 +120,7 @@ QString FoldersSection::subtitle(const Endpoint& side, const SyncStrings& string
         return strings.text(QStringLiteral("Choose or drop a folder"), locale);
     }
     QStringList lines{QString::fromStdString(side.path)};
-    if (!side.volume.name.empty()) {
-        lines << QString::fromStdString(side.volume.name);
-    }
+    if (const QString volume = DisplayFormat::volumeName(side.volume); !volume.isEmpty()) lines << volume;
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -283,6 +283,8 @@ void JobListView::newJob() {
     const SyncJob job = makeNewJob(strings_, locale());
     auto* sheet = new QDialog(this);
     sheet->setObjectName(QStringLiteral("newJobSheet"));
+    // The window manager shows a title where the sheet has none of its own.
+    sheet->setWindowTitle(strings_.text(QStringLiteral("New job"), locale()));
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->setFixedSize(sheetWidth, sheetHeight);

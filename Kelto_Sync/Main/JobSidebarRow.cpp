@@ -40,6 +40,8 @@ QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
     return nullptr;
 }
 
+constexpr int rowInset = 8;
+
 }  // namespace
 
 JobSidebarRow::JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::optional<RunOutcome> outcome,
@@ -49,7 +51,9 @@ JobSidebarRow::JobSidebarRow(SyncJob job, std::optional<RunStatus> status, std::
     (void)installed;
     setFixedHeight(48);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 4, 0, 4);
+    // A list row's own inset on either side keeps the tile, the dot and the
+    // percentage off the list's edges.
+    layout->setContentsMargins(rowInset, 4, rowInset, 4);
     layout->setSpacing(8);
     tile_ = new FoldedTileView(tileSide, this);
     tile_->setObjectName(QStringLiteral("modeTile"));

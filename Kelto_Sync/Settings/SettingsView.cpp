@@ -48,9 +48,14 @@ QPushButton* makeButton(const QString& name, const QString& title) {
     return button;
 }
 
-QLabel* sectionHeader(const QString& title) {
+// A grouped form sets each section apart from the rows above it.
+constexpr int sectionGap = 16;
+
+QLabel* sectionHeader(const QString& title, bool first = false) {
     auto* label = new QLabel(title);
+    label->setObjectName(QStringLiteral("sectionHeader"));
     label->setFont(FenraFont::font(FontRole::headline));
+    label->setContentsMargins(0, first ? 0 : sectionGap, 0, 0);
     return label;
 }
 
@@ -263,7 +268,7 @@ QWidget* SettingsView::generalPane() {
 QWidget* SettingsView::permissionsPane() {
     auto* pane = new QWidget;
     auto* layout = new QVBoxLayout(pane);
-    layout->addWidget(sectionHeader(text(QStringLiteral("Full Disk Access"))));
+    layout->addWidget(sectionHeader(text(QStringLiteral("Full Disk Access")), true));
     auto* holder = new QWidget;
     auto* holderLayout = new QVBoxLayout(holder);
     holderLayout->setContentsMargins(0, 0, 0, 0);

@@ -11,6 +11,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -22,6 +24,18 @@ namespace {
 constexpr int padding = 16;
 constexpr int spacing = 12;
 constexpr double surfaceRadius = 16;
+
+// As high as the rows it holds (Qt's own caps a hint at 24 lines), as narrow
+// as the column; a limit above it makes it scroll.
+class RowScroll : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const QWidget* rows = widget();
+        return rows != nullptr ? QSize(rows->sizeHint().width(), rows->sizeHint().height()) : QSize();
+    }
+    QSize minimumSizeHint() const override { return {0, 0}; }
+};
 }  // namespace
 
 MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Actions actions,
@@ -34,8 +48,7 @@ MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Acti
       clock_(&clock) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    // The popup takes the size its jobs need: a taller list makes a taller
-    // window, never a scrolled one.
+    // The popup takes the size its jobs need, up to the height limit.
     outer->setSizeConstraint(QLayout::SetFixedSize);
     body_ = new QWidget;
     body_->setFixedWidth(contentWidth);
@@ -52,6 +65,7 @@ MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Acti
     empty_ = new QLabel(body_);
     empty_->setObjectName(QStringLiteral("noJobs"));
     TextTone::apply(empty_, FenraTheme::textSecondary());
+    rowScroll_ = nullptr;
     rowBox_ = new QWidget(body_);
     rowBox_->setObjectName(QStringLiteral("jobRows"));
     rowLayout_ = new QVBoxLayout(rowBox_);
@@ -158,7 +172,50 @@ void MenuBarContent::refresh() {
     queued_->setVisible(queued > 0);
     empty_->setVisible(jobs.empty());
     rowBox_->setVisible(!jobs.empty());
+    if (rowScroll_) rowScroll_->setVisible(!jobs.empty());
     syncAll_->setEnabled(!jobs.empty());
+    fitHeight();
+}
+
+void MenuBarContent::setHeightLimit(std::optional<int> height) {
+    heightLimit_ = height;
+    if (heightLimit_ && !rowScroll_) {
+        // The rows move into a scroll area that is as high as they are
+        // until the limit cuts it.
+        auto* column = static_cast<QVBoxLayout*>(body_->layout());
+        const int at = column->indexOf(rowBox_);
+        column->removeWidget(rowBox_);
+        rowScroll_ = new RowScroll(body_);
+        rowScroll_->setObjectName(QStringLiteral("jobRowScroll"));
+        rowScroll_->setFrameShape(QFrame::NoFrame);
+        rowScroll_->setWidgetResizable(true);
+        rowScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        rowScroll_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        // The cards stand on the popup's own surface.
+        rowScroll_->viewport()->setAutoFillBackground(false);
+        rowScroll_->setWidget(rowBox_);
+        // setWidget turns the fill on.
+        rowBox_->setAutoFillBackground(false);
+        rowScroll_->setVisible(!model_->jobs().empty());
+        column->insertWidget(at, rowScroll_);
+    }
+    fitHeight();
+}
+
+void MenuBarContent::fitHeight() {
+    if (!rowScroll_ || !heightLimit_) return;
+    rowScroll_->setMaximumHeight(QWIDGETSIZE_MAX);
+    rowScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    body_->layout()->invalidate();
+    layout()->invalidate();
+    const int over = layout()->sizeHint().height() - *heightLimit_;
+    if (over > 0) {
+        rowScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        rowScroll_->setMaximumHeight(std::max(0, rowScroll_->sizeHint().height() - over));
+        body_->layout()->invalidate();
+        layout()->invalidate();
+    }
+    layout()->activate();
 }
 
 void MenuBarContent::refreshTexts() {

@@ -15,6 +15,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace kelto {
@@ -26,7 +27,8 @@ class MenuBarJobRow;
 // number of queued runs, and the application's commands. It keeps no state
 // of its own; it follows the model and asks the model, or the actions it is
 // given, for everything. Its width is fixed and its height follows the
-// number of jobs: it never scrolls.
+// number of jobs; only where that would pass the height it is given do the
+// job rows scroll, so that the commands stay on the screen.
 class MenuBarContent : public QWidget {
     Q_OBJECT
 
@@ -59,6 +61,12 @@ public:
     QPushButton* openButton() const { return open_; }
     QPushButton* settingsButton() const { return settings_; }
     QPushButton* quitButton() const { return quit_; }
+    // Made by the first height limit; null before.
+    QScrollArea* rowScroll() const { return rowScroll_; }
+
+    // The most the content may be high (the screen's available height);
+    // none by default.
+    void setHeightLimit(std::optional<int> height);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -69,6 +77,7 @@ private:
     void refresh();
     void refreshTexts();
     void refreshTint();
+    void fitHeight();
 
     AppModelAdapter* model_;
     SyncStrings strings_;
@@ -82,6 +91,8 @@ private:
     QLabel* empty_;
     QWidget* rowBox_;
     QVBoxLayout* rowLayout_;
+    QScrollArea* rowScroll_;
+    std::optional<int> heightLimit_;
     QLabel* queued_;
     QPushButton* syncAll_;
     QPushButton* open_;

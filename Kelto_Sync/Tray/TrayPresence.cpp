@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Tray/TrayPresence.h"
 
+#include "Kelto_Sync/Tray/MenuBarContent.h"
+
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
@@ -58,17 +60,22 @@ void TrayPresence::togglePopup() {
     layout->setContentsMargins(0, 0, 0, 0);
     // The content grows and shrinks with its jobs; the popup follows it.
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    if (makeContent_) {
-        if (QWidget* content = makeContent_()) layout->addWidget(content);
-    }
-    popup->adjustSize();
-
     const QRect geometry = icon_.geometry();
     const QRect anchor = geometry.isValid() && !geometry.isEmpty() ? geometry : QRect(QCursor::pos(), QSize(1, 1));
     const QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (screen == nullptr) screen = QGuiApplication::primaryScreen();
     anchor_ = anchor;
     screenArea_ = screen != nullptr ? screen->availableGeometry() : QRect();
+    if (makeContent_) {
+        if (QWidget* content = makeContent_()) {
+            // Many jobs would take the commands off the bottom of the screen.
+            if (auto* menu = qobject_cast<MenuBarContent*>(content); menu && screenArea_.isValid()) {
+                menu->setHeightLimit(screenArea_.height());
+            }
+            layout->addWidget(content);
+        }
+    }
+    popup->adjustSize();
     popup->move(popupPosition(anchor_, popup->size(), screenArea_));
     popup_ = popup;
     // Jobs added or removed while it is open change its height.

@@ -204,7 +204,7 @@ shot main
 
 # The keyboard starts on "New job"; the sheet's empty folders are its issue.
 keys space
-sheet=$(another "Kelto Sync" "$main")
+sheet=$(window "New job")
 shot new-job
 dismiss "$sheet"
 
@@ -226,7 +226,7 @@ shot running
 # "Show all history…" comes after the name, the tab, the menu, "Sync now",
 # "Preview" and the two recent runs.
 keys Up Up Tab Tab Tab Tab Tab Tab Tab space
-history=$(another "Kelto Sync" "$main")
+history=$(window "History")
 shot history
 dismiss "$history"
 

@@ -92,6 +92,10 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     Endpoint unnamed;
     unnamed.path = "/srv/data";
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
+    // An unlabelled root file system goes by its mount point: no line, as in
+    // the overview.
+    unnamed.volume.name = "/";
+    EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
 }
 
 // The real dialog opens in the side's folder, or at home for a side that has

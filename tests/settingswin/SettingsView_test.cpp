@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QSplitter>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -328,6 +329,23 @@ TEST_F(SettingsViewTest, PanesFillTheDetailColumn) {
     const auto* version = find<SettingsRow>(*view, "currentVersion");
     const QLabel* title = version->findChild<QLabel*>();
     EXPECT_LT(title->height(), 2 * title->fontMetrics().lineSpacing()) << "one line";
+}
+
+// Each section's header stands apart from the rows of the one above.
+TEST_F(SettingsViewTest, SectionsAreSetApartFromTheRowsAbove) {
+    auto view = makeView(actions());
+    QWidget* pane = view->shell()->detail();
+    const auto headers = pane->findChildren<QLabel*>(QStringLiteral("sectionHeader"));
+    ASSERT_EQ(headers.size(), 2);
+    for (const QLabel* header : headers) {
+        const int textTop = header->mapTo(pane, header->contentsRect().topLeft()).y();
+        int above = 0;
+        for (const SettingsRow* row : pane->findChildren<SettingsRow*>()) {
+            const int bottom = row->mapTo(pane, QPoint(0, row->height())).y();
+            if (bottom <= textTop) above = std::max(above, bottom);
+        }
+        EXPECT_GE(textTop - above, 16) << header->text().toStdString();
+    }
 }
 
 }  // namespace

@@ -79,6 +79,21 @@ TEST(PermissionChecklistView, ProgressGatesDoneAndReturn) {
     EXPECT_EQ(rig.later, 1);
 }
 
+// The keys reach the view from the moment its window opens, before any Tab.
+TEST(PermissionChecklistView, EscapeInAFreshWindowSetsUpLater) {
+    ViewRig rig;
+    rig.start({rig.add("a", R::required)});
+    QWidget window;
+    auto* scroll = new QScrollArea(&window);
+    scroll->setWidget(rig.view().release());
+    window.resize(600, 400);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(window.windowHandle(), Qt::Key_Escape);
+    EXPECT_EQ(rig.later, 1);
+}
+
 TEST(PermissionChecklistView, PrimaryButtonMovesFromRequiredToRecommendedNeverOptional) {
     ViewRig rig;
     rig.start({rig.add("opt", R::optional), rig.add("rec", R::recommended), rig.add("req", R::required)});

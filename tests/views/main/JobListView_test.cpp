@@ -2,6 +2,7 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
+#include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "tests/support/widgets/WidgetRender.h"
@@ -80,6 +81,7 @@ TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefau
         ASSERT_TRUE(view->newJobSheet());
         EXPECT_EQ(view->newJobSheet()->size(), QSize(560, 600));
         EXPECT_EQ(view->newJobSheet()->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(view->newJobSheet()->windowTitle(), "New job") << "not the application's name alone";
         const FakeEditor* editor = made.back();
         EXPECT_TRUE(editor->isNew);
         EXPECT_EQ(editor->original.name, "New job");
@@ -359,6 +361,20 @@ TEST(JobSidebarRowTest, ReadsAsNameThenCaptionAndMode) {
     EXPECT_EQ(row.toolTip(), "Photos \u2014 Copy");
     row.setValues(namedJob("Music", SyncMode::twoWay), RunStatus::queued(), std::nullopt);
     EXPECT_EQ(node->text(QAccessible::Value), "Queued, Two-way");
+}
+
+// The tile and the warning dot keep clear of the list's edges.
+TEST(JobSidebarRowTest, TileAndDeviceDotStandInsideTheRowsInset) {
+    FakeDotSources dots;
+    dots.warning = true;
+    JobSidebarRow row(namedJob("Photos"), std::nullopt, std::nullopt, SyncStrings{}, dots.sources());
+    row.resize(232, row.height());
+    row.show();
+    dots.runAll();
+    auto* dot = row.findChild<DeviceDot*>();
+    ASSERT_GT(dot->width(), 0);
+    EXPECT_LE(dot->geometry().right(), row.width() - 1 - 8);
+    EXPECT_GE(row.findChild<QWidget*>(QStringLiteral("modeTile"))->x(), 8);
 }
 
 // The job list with the real editor: a new job's Cancel closes its sheet,

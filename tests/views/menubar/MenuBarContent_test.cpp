@@ -11,6 +11,7 @@
 
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -243,6 +244,38 @@ TEST_F(MenuBar, TenJobsGiveTenRowsTwelveApartAndATallerPopupThatDoesNotScroll) {
     const int rowHeight = rows[0]->height();
     EXPECT_EQ(content->height() - oneJob, 9 * (rowHeight + 12));
     EXPECT_EQ(content->findChild<QScrollArea*>(), nullptr);
+}
+
+// Past the screen's height the job rows scroll and the commands stay.
+TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {
+    std::vector<SyncJob> seven;
+    for (int i = 0; i < 7; ++i) seven.push_back(namedJob("Job " + std::to_string(i)));
+    fake.setJobs(seven);
+    const auto limited = [&](std::optional<int> limit) {
+        auto content = std::make_unique<MenuBarContent>(model, SyncStrings{}, MenuBarContent::Actions{
+            [] {}, [] {}, [] {}}, dots.sources(), clock);
+        content->setLocale(english);
+        content->setHeightLimit(limit);
+        content->show();
+        settle();
+        return content;
+    };
+    const int natural = limited(std::nullopt)->height();
+
+    auto roomy = limited(natural + 50);
+    EXPECT_EQ(roomy->height(), natural) << "room enough: nothing scrolls";
+    EXPECT_FALSE(roomy->rowScroll()->verticalScrollBar()->isVisible());
+
+    const int limit = natural / 2;
+    auto content = limited(limit);
+    EXPECT_LE(content->height(), limit);
+    EXPECT_TRUE(content->rowScroll()->verticalScrollBar()->isVisible());
+    for (QPushButton* button : {content->syncAllButton(), content->openButton(), content->settingsButton(),
+                                content->quitButton()}) {
+        EXPECT_TRUE(button->isVisible());
+        EXPECT_TRUE(content->rect().contains(QRect(button->mapTo(content.get(), QPoint()), button->size())))
+            << button->objectName().toStdString();
+    }
 }
 
 }  // namespace

@@ -248,6 +248,7 @@ TEST(JobOverviewView, TheHistorySheetIsFixedAndClosesWithEscape) {
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->size(), QSize(650, 500));
+    EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
     QTest::keyClick(sheet, Qt::Key_Escape);
     EXPECT_FALSE(sheet->isVisible());
 }
