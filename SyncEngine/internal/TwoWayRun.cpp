@@ -303,6 +303,17 @@ std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
     return {std::move(finalA), std::move(finalB)};
 }
 
+namespace {
+
+// Adds what stands at `path` on disk; nothing when nothing does.
+void addAsOnDisk(SideListing::Builder& builder, SideStat& disk, const std::string& path) {
+    if (const std::optional<struct stat> info = disk.stat(path))
+        builder.add(path, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
+                    static_cast<std::int64_t>(info->st_mtim.tv_sec));
+}
+
+}  // namespace
+
 SideListing TwoWayRun::lookAgain(const SideListing& before, const fs::path& root,
                                  const std::vector<std::string>& paths) {
     PathKeySet keys;
@@ -323,9 +334,7 @@ SideListing TwoWayRun::lookAgain(const SideListing& before, const fs::path& root
             }
         }
         try {
-            if (const std::optional<struct stat> info = disk.stat(spelling))
-                builder.add(spelling, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
-                            static_cast<std::int64_t>(info->st_mtim.tv_sec));
+            addAsOnDisk(builder, disk, spelling);
         } catch (const FileError&) {
             unsettle(path);  // not known either way: it stays as planned
             continue;
@@ -347,9 +356,7 @@ SideListing TwoWayRun::reread(const SideListing& before, const fs::path& root, c
         const std::string path = renames.apply(acted);
         if (!keys.insert(PathKey::of(path)).second) continue;
         try {
-            if (const std::optional<struct stat> info = disk.stat(path))
-                builder.add(path, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
-                            static_cast<std::int64_t>(info->st_mtim.tv_sec));
+            addAsOnDisk(builder, disk, path);
         } catch (const FileError&) {
             unsettle(path);  // not known either way: the old entry stays
         }
