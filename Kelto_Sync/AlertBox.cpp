@@ -48,6 +48,14 @@ void AlertBox::changeEvent(QEvent* event) {
     }
 }
 
+bool AlertBox::event(QEvent* event) {
+    const bool handled = QMessageBox::event(event);
+    // The box sizes itself again on a layout request, which on a real screen
+    // comes once it is shown, after what fit() chose.
+    if (event->type() == QEvent::LayoutRequest) fit();
+    return handled;
+}
+
 void AlertBox::fit() {
     // The message box fixes its own size as it shows and on every new text;
     // this widens what it chose.

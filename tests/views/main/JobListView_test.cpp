@@ -1,3 +1,4 @@
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
@@ -294,6 +295,20 @@ TEST_F(JobListFixture, TheSkipAlertIsAWarningAsWideAsItsTextsAndNamesTheJob) {
     // The title bar's buttons and the icon take room beside the title.
     EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->windowTitle()) + 6 * metrics.height());
     EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->informativeText()) + 2 * metrics.height());
+}
+
+// The message box sizes itself again on every layout request (on a real
+// screen one comes after it shows): the alert stays as wide as its text.
+TEST(AlertBoxTest, ALayoutRequestKeepsItAsWideAsItsText) {
+    AlertBox alert;
+    alert.setTitle(QStringLiteral("Quit while syncing?"));
+    alert.setMessage(QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."));
+    alert.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&alert));
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(&alert, &request);
+    const QFontMetrics metrics(alert.font());
+    EXPECT_GE(alert.width(), metrics.horizontalAdvance(alert.informativeText()) + 2 * metrics.height());
 }
 
 TEST_F(JobListFixture, AFailedDeleteKeepsTheSelectionAndTheErrorAlertPrefersTheViewsError) {
