@@ -148,10 +148,6 @@ QString DisplayFormat::pluralCategory(std::int64_t count, const QLocale& locale)
     return toQString(rules->select(static_cast<double>(count)));
 }
 
-}  // namespace kelto
-
-namespace kelto {
-
 QString DisplayFormat::volumeName(const VolumeIdentity& volume) {
     return volume.name == "/" ? QString() : QString::fromStdString(volume.name);
 }

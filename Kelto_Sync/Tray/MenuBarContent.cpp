@@ -32,7 +32,7 @@ public:
     using QScrollArea::QScrollArea;
     QSize sizeHint() const override {
         const QWidget* rows = widget();
-        return rows != nullptr ? QSize(rows->sizeHint().width(), rows->sizeHint().height()) : QSize();
+        return rows != nullptr ? rows->sizeHint() : QSize();
     }
     QSize minimumSizeHint() const override { return {0, 0}; }
 };
