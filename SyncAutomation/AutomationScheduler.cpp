@@ -34,16 +34,7 @@ AutomationScheduler::AutomationScheduler(RunRequesting& runner, SystemEvents& sy
       services_(std::move(services)),
       settleDelay_(settleDelay >= 0 ? settleDelay : 0),
       anchorWrites_(std::make_shared<AnchorWrites>(services_.supportDirectory)),
-      intervalAnchors_(anchorWrites_->store.load()) {
-    // An anchor saved while the clock ran ahead (before it was set right)
-    // would hold a job back until the clock caught up with it.
-    const Date now = clock_.now();
-    for (auto& [jobID, anchor] : intervalAnchors_)
-        if (anchor > now) {
-            anchor = now;
-            anchorsCorrected_ = true;
-        }
-}
+      intervalAnchors_(anchorWrites_->store.load()) {}
 
 AutomationScheduler::~AutomationScheduler() = default;
 
@@ -67,6 +58,7 @@ void AutomationScheduler::jobsChanged() {
     for (const SyncJob& job : services_.jobs()) listed.insert(job.id);
     const auto unlisted = [&](const auto& entry) { return !listed.contains(entry.first); };
     if (std::erase_if(intervalAnchors_, unlisted) > 0) keepAnchors();
+    std::erase_if(countedFrom_, unlisted);
     std::erase_if(observedStarts_, unlisted);
     reschedule();
 }
@@ -98,16 +90,17 @@ void AutomationScheduler::reschedule() {
         const std::optional<Date> last = lastStart(job);
 
         // A passed date counts only for the triggers it was computed from,
-        // and not when the job has started a run since.
+        // not when the job has started a run since, and for a job that never
+        // ran not when it came from counting on a clock behind its anchor.
         if (const auto pending = pendingFires_.get().find(job.id);
             pending != pendingFires_.get().end() && pending->second <= now) {
             const auto computedFrom = pendingTriggers_.find(job.id);
             if (computedFrom != pendingTriggers_.end() && computedFrom->second == job.triggers &&
-                (!last || *last < pending->second))
+                (last ? *last < pending->second : !beforeAnchor(pending->second, anchor->second, now)))
                 due.emplace_back(pending->second, job.id);
         }
 
-        const Date base = last ? *last : anchor->second;
+        const Date base = last ? *last : rhythmStart(job.id, anchor->second, now);
         std::vector<Date> dates;
         for (const Trigger& trigger : job.triggers)
             if (const auto next = ScheduleCalculator::nextFire(trigger, now, base, zone)) dates.push_back(*next);
@@ -117,7 +110,7 @@ void AutomationScheduler::reschedule() {
 
     pendingFires_.setIfChanged(std::move(fires));
     pendingTriggers_ = std::move(triggers);
-    if (anchorsAdded || std::exchange(anchorsCorrected_, false)) keepAnchors();
+    if (anchorsAdded) keepAnchors();
 
     std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [date, jobID] : due) request(jobID, RunTrigger::schedule);
@@ -135,6 +128,27 @@ void AutomationScheduler::reschedule() {
                              [this, generation, life = std::weak_ptr<const bool>(life_)] {
                                  if (!life.expired() && generation == timerGeneration_) reschedule();
                              });
+}
+
+Date AutomationScheduler::rhythmStart(const Uuid& jobID, Date anchor, Date now) {
+    // An anchor ahead of the clock (a clock behind, not yet set at boot, or
+    // an anchor taken while it ran ahead) would hold the job back until the
+    // clock caught up. For as long as the clock stays behind it, the rhythm
+    // counts from when that was first seen instead; the anchor itself stays
+    // as it was set, and counts again once the clock has reached it.
+    if (anchor <= now) {
+        countedFrom_.erase(jobID);
+        return anchor;
+    }
+    Date& from = countedFrom_.try_emplace(jobID, now).first->second;
+    from = std::min(from, now);
+    return from;
+}
+
+bool AutomationScheduler::beforeAnchor(Date date, Date anchor, Date now) {
+    // Such a date was counted from a clock that stood behind the anchor; now
+    // that the clock has reached it, the rhythm counts from the anchor again.
+    return date < anchor && anchor <= now;
 }
 
 void AutomationScheduler::request(const Uuid& jobID, RunTrigger trigger) {

@@ -76,8 +76,7 @@ public:
     };
 
     // A negative or NaN settle delay counts as none. Reads the stored
-    // interval anchors, taking one later than now as now; observes nothing
-    // and schedules nothing.
+    // interval anchors; observes nothing and schedules nothing.
     AutomationScheduler(RunRequesting& runner, SystemEvents& systemEvents, VolumeEvents& volumeEvents,
                         MainExecutor& main, Executor& workers, const Clock& clock, Services services,
                         double settleDelay = defaultSettleDelay);
@@ -107,6 +106,12 @@ private:
     void request(const Uuid& jobID, RunTrigger trigger);
     void fire(const SyncJob& job, ConnectAction action, RunTrigger trigger);
     std::optional<Date> lastStart(const SyncJob& job) const;
+    // Where the interval rhythm of a job that never ran starts: its anchor,
+    // or while that lies ahead of the clock, the time it was first seen so.
+    Date rhythmStart(const Uuid& jobID, Date anchor, Date now);
+    // Whether a passed date of a job that never ran belongs to a rhythm the
+    // job's anchor no longer allows.
+    static bool beforeAnchor(Date date, Date anchor, Date now);
     bool stillListed(const SyncJob& job) const;
     void systemEventOccurred(SystemEvent event);
     void runFinished(const RunRecord& record);
@@ -153,10 +158,12 @@ private:
     // A timer acts only while its generation is the newest.
     std::uint64_t timerGeneration_ = 0;
     DelayedWork timer_;
-    // Per job, when a recomputation first met it enabled; kept on disk.
+    // Per job, when a recomputation first met it enabled; kept on disk,
+    // written only when one is set or dropped.
     std::map<Uuid, Date> intervalAnchors_;
-    // Stored anchors were moved back to now: the next computation keeps them.
-    bool anchorsCorrected_ = false;
+    // Per job whose anchor lies ahead of the clock, where its rhythm counts
+    // from meanwhile; in memory only.
+    std::map<Uuid, Date> countedFrom_;
     // Per job, the start of the latest finished run the runner reported.
     std::map<Uuid, Date> observedStarts_;
     // Told to observers only when a computation changes it.

@@ -497,21 +497,55 @@ TEST_F(SchedulerTest, AnchorsOfDeletedJobsGoAndADamagedFileIsNoHarm) {
     EXPECT_EQ(IntervalAnchorStore(support).load(), (std::map<Uuid, Date>{{kept, start}}));
 }
 
-TEST_F(SchedulerTest, AnAnchorStoredWhileTheClockWasAheadCountsFromNowAlsoAfterARestart) {
+// Which of the two clocks was wrong cannot be told at start: the anchor
+// counts from now in each session and stays on disk as it was set.
+TEST_F(SchedulerTest, AnAnchorStoredWhileTheClockWasAheadCountsFromNowInEachSessionAndIsNotRewritten) {
     const Uuid id = add({every(1, IntervalUnit::hours)}).id;
     const Uuid past = add({every(1, IntervalUnit::hours)}).id;
-    IntervalAnchorStore(support).save({{id, start.adding(30 * 24 * hour)}, {past, start.adding(-10 * minute)}});
+    const std::map<Uuid, Date> stored{{id, start.adding(30 * 24 * hour)}, {past, start.adding(-10 * minute)}};
+    IntervalAnchorStore(support).save(stored);
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
     EXPECT_EQ(scheduler->pendingFire(past), start.adding(50 * minute));
     advance(40 * minute);
     scheduler.reset();
     flush();
+    EXPECT_EQ(IntervalAnchorStore(support).load(), stored);
     startScheduler();
-    EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
-    advance(20 * minute);
+    EXPECT_EQ(scheduler->pendingFire(id), start.adding(100 * minute));
+    advance(60 * minute);
     EXPECT_EQ(requestsOf(RunTrigger::schedule),
               (std::vector<Request>{{past, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
+    EXPECT_EQ(IntervalAnchorStore(support).load(), stored);
+}
+
+// A machine without a real-time clock boots a month behind; then the time
+// service sets it right.
+TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSetRight) {
+    const Uuid hourly = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid daily = add({every(1, IntervalUnit::days)}).id;
+    const Uuid ran = add({every(2, IntervalUnit::hours)}).id;
+    lastRuns[ran] = start.adding(-30 * minute);
+    const std::map<Uuid, Date> stored{{hourly, start.adding(-10 * minute)}, {daily, start.adding(-2 * hour)}};
+    IntervalAnchorStore(support).save(stored);
+    jumpWallClock(-30 * 24 * hour);
+    startScheduler();
+    EXPECT_EQ(scheduler->pendingFire(hourly), start.adding(-30 * 24 * hour + hour));
+    advance(2 * hour);
+    EXPECT_EQ(runner.requests.size(), 2u);  // counted from the clock as it stood
+
+    runner.requests.clear();
+    jumpWallClock(30 * 24 * hour - 2 * hour + 20 * minute);  // set right: start + 20 minutes
+    systemEvents.send(SystemEvent::clockChanged);
+    flush();
+    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_EQ(scheduler->pendingFire(hourly), start.adding(50 * minute));
+    EXPECT_EQ(scheduler->pendingFire(daily), start.adding(22 * hour));
+    EXPECT_EQ(scheduler->pendingFire(ran), start.adding(90 * minute));
+    EXPECT_EQ(IntervalAnchorStore(support).load().at(hourly), stored.at(hourly));
+    EXPECT_EQ(IntervalAnchorStore(support).load().at(daily), stored.at(daily));
+    advance(30 * minute);
+    EXPECT_EQ(runner.requests, (std::vector<Request>{{hourly, RunTrigger::schedule}}));
 }
 
 TEST_F(SchedulerTest, AnchorsThatCannotBeWrittenStillServeThisSession) {
