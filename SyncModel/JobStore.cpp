@@ -22,7 +22,24 @@ std::vector<SyncJob> JobStore::load() const {
     return in["jobs"].arrayOf<SyncJob>();
 }
 
+std::filesystem::path JobStore::lockFile() const {
+    std::filesystem::path file = fileURL;
+    return file.concat(".lock");
+}
+
 void JobStore::save(const std::vector<SyncJob>& jobs) const {
+    const auto held = FileIO::lockExclusively(lockFile(), true);
+    write(jobs);
+}
+
+void JobStore::modify(const std::function<void(std::vector<SyncJob>&)>& change) const {
+    const auto held = FileIO::lockExclusively(lockFile(), true);
+    std::vector<SyncJob> jobs = load();
+    change(jobs);
+    write(jobs);
+}
+
+void JobStore::write(const std::vector<SyncJob>& jobs) const {
     Json document = Json::object();
     document["version"] = currentVersion;
     document["jobs"] = JsonCodec<std::vector<SyncJob>>::encode(jobs);

@@ -4,14 +4,18 @@
 #include "SyncModel/SyncJob.h"
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 namespace kelto {
 
 // The user's job list, kept whole in one versioned JSON file:
-// {"version":1,"jobs":[...]}. No cache and no lock: every load reads the file
-// and every save replaces it atomically, so a load running beside a save sees
-// either the whole old or the whole new list.
+// {"version":1,"jobs":[...]}. No cache: every load reads the file and every
+// save replaces it atomically, so a load running beside a save sees either
+// the whole old or the whole new list. Every write happens under one lock, a
+// file beside the jobs file that each writer takes, in any process: a change
+// reads, edits and writes the list while holding it, so two changes never
+// start from the same list. Loads take no lock.
 class JobStore {
 public:
     static constexpr std::int64_t currentVersion = 1;
@@ -29,9 +33,21 @@ public:
     // Never writes.
     std::vector<SyncJob> load() const;
 
-    // Replaces the file with the given list, creating its folder if needed.
-    // Throws EncodingError or FileError; on failure the old file is intact.
+    // Replaces the file with the given list, creating its folder if needed,
+    // under the lock. Throws EncodingError or FileError; on failure the old
+    // file is intact.
     void save(const std::vector<SyncJob>& jobs) const;
+
+    // Under the lock (waiting for it): loads the list, hands it to `change`
+    // and saves what it leaves. Nothing is written when `change` throws; the
+    // exception is passed on, as are those of load and save.
+    void modify(const std::function<void(std::vector<SyncJob>&)>& change) const;
+
+    // The lock file: "jobs.json.lock" beside "jobs.json".
+    std::filesystem::path lockFile() const;
+
+private:
+    void write(const std::vector<SyncJob>& jobs) const;
 };
 
 }  // namespace kelto

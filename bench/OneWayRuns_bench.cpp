@@ -273,7 +273,8 @@ int main(int argc, char** argv) {
         }
         fs::remove_all(root);
         const fs::path src = root / "src", changedSrc = root / "src-changed";
-        const fs::path support = root / "support", logs = root / "logs";
+        const fs::path logs = root / "logs";
+        fs::path support;  // a round's own: its destinations are new folders, not its jobs' sides
         const std::string rsync = std::string(KELTO_BUNDLE_DIR) + "/Contents/Helpers/rsync";
         fs::create_directories(src);
 
@@ -324,6 +325,7 @@ int main(int argc, char** argv) {
                        beforeDst = root / "before", peakDst = root / "peak";
         std::vector<PassTimes> passes;
         for (int round = 0; round < rounds; ++round) {
+            support = root / ("support-" + std::to_string(round));
             for (const fs::path& dst : {plainADst, plainAXDst, engineDst, beforeDst, peakDst}) fs::remove_all(dst);
             for (const fs::path& dst : {plainADst, plainAXDst, engineDst, beforeDst}) fs::create_directories(dst);
             if (peakWrapper) fs::create_directories(peakDst);

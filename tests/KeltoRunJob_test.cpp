@@ -1,11 +1,13 @@
 // Black-box checks of kelto-run-job's per-side options and its report: the
-// plan's lists with their sides, a failed scan's exit, the guard's input, and
-// two launches on one job.
+// plan's lists with their sides, a failed scan's exit, the guard's input, two
+// launches on one job, the sides it stores and two adding one job at once.
 
 #include "tests/TwoWayEngineFixture.h"
 #include "tests/support/ChildProcess.h"
 
+#include "SyncAutomation/VolumeInspector.h"
 #include "SyncEngine/OneWayEngineError.h"
+#include "SyncModel/JobStore.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 #include <set>
+#include <sstream>
 #include <tuple>
 
 namespace kelto::test {
@@ -330,6 +333,90 @@ TEST_F(KeltoRunJobTest, ASideInsideTheOtherThroughABindMountIsRefusedInBothDirec
     EXPECT_EQ(contents(real / "d/f1.txt"), "x");
     EXPECT_FALSE(fs::exists(real / "inner/.KeltoSync"));
     EXPECT_FALSE(fs::exists(real / ".KeltoSync"));
+}
+
+// A side put back as an older copy of its folder (the folder renamed away,
+// a copy taken before the last run put at its path) is not that side: the run
+// is skipped as the application skips it, and B keeps what the copy lacks.
+TEST_F(KeltoRunJobTest, ASideReplacedByAnOlderCopyOfItsFolderIsRefused) {
+    putAt(a / "kept", "kept", t0);
+    ASSERT_EQ(run({"--mode", "twoWay"}).out.at("outcome"), "success");
+    // Its sides as the editor stores a chosen folder.
+    const std::vector<SyncJob> stored = JobStore(tmp / "support/jobs.json").load();
+    ASSERT_EQ(stored.size(), 1u);
+    for (const auto& [side, folder] : {std::pair{stored[0].source, a}, std::pair{stored[0].destination, b}}) {
+        const Endpoint chosen = VolumeInspector::endpoint(folder);
+        EXPECT_EQ(side.path, chosen.path);
+        EXPECT_EQ(side.relativePath, chosen.relativePath);
+        EXPECT_EQ(side.fileID, chosen.fileID);
+        EXPECT_TRUE(side.fileID);
+    }
+
+    fs::copy(a, tmp / "old copy", fs::copy_options::recursive);
+    putAt(a / "added", "added", t0 + 10);
+    ASSERT_EQ(run({"--mode", "twoWay"}).out.at("outcome"), "success");
+    ASSERT_TRUE(fs::exists(b / "added"));
+
+    fs::rename(a, tmp / "a moved");
+    fs::rename(tmp / "old copy", a);
+    const auto [status, out] = run({"--mode", "twoWay"});
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_EQ(out.value("outcome", ""), "skipped") << out;
+    EXPECT_EQ(out.value("reason", ""), "folderMissing");
+    EXPECT_EQ(contents(b / "added"), "added");
+    EXPECT_EQ(JobStore(tmp / "support/jobs.json").load(), stored);
+}
+
+// The processes that wait for the lock on `file` (in /proc/locks, "->"
+// marks a waiter).
+std::set<pid_t> waitingFor(const fs::path& file) {
+    struct stat held {};
+    if (::stat(file.c_str(), &held) != 0) return {};
+    const std::string inode = ":" + std::to_string(held.st_ino);
+    std::set<pid_t> waiting;
+    std::istringstream table(contents("/proc/locks"));
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string number, arrow, kind, mode, access, pid, where;
+        if (fields >> number >> arrow >> kind >> mode >> access >> pid >> where && arrow == "->" &&
+            where.ends_with(inode))
+            waiting.insert(std::stoi(pid));
+    }
+    return waiting;
+}
+
+// Two drivers started together on a job not stored yet agree on one job:
+// each finds or adds it under the jobs file's lock. The test holds that lock
+// until both wait for it, so both would otherwise read the list without it.
+TEST_F(KeltoRunJobTest, TwoDriversAddingOneJobAtOnceAgreeOnItsId) {
+    putAt(a / "file", "x", t0);
+    const JobStore store(tmp / "support/jobs.json");
+    std::vector<pid_t> drivers;
+    store.modify([&](std::vector<SyncJob>&) {
+        for (const char* out : {"first.json", "second.json"}) {
+            std::vector<std::string> args{KELTO_RUN_JOB, "--plan-only"};
+            for (const fs::path& f : {a, b, tmp / "support", tmp / "logs"}) args.push_back(f);
+            drivers.push_back(startWithOutput(args, tmp / "tmpdir", tmp / out));
+        }
+        std::vector<FileDescriptor> ends;
+        std::vector<pollfd> watch;
+        for (const pid_t driver : drivers) {
+            ends.emplace_back(static_cast<int>(::syscall(SYS_pidfd_open, driver, 0)));
+            watch.push_back({ends.back().get(), POLLIN, 0});
+        }
+        for (int turns = 0; waitingFor(store.lockFile()) != std::set<pid_t>(drivers.begin(), drivers.end());) {
+            // Looked at again whenever no driver ended within a moment.
+            ASSERT_EQ(::poll(watch.data(), watch.size(), 20), 0) << "a driver ended without waiting for the lock";
+            ASSERT_LT(++turns, 3000) << "the drivers never waited for the lock";
+        }
+    });
+    for (const pid_t driver : drivers) ::waitpid(driver, nullptr, 0);
+    const Json first = Json::parse(contents(tmp / "first.json"));
+    const Json second = Json::parse(contents(tmp / "second.json"));
+    EXPECT_EQ(first.value("job", ""), second.value("job", "")) << first << second;
+    const std::vector<SyncJob> jobs = store.load();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].id.string(), first.value("job", ""));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +97,20 @@ void createDirectories(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     if (error) throw FileError(error.value(), "Could not create folder", path);
+}
+
+std::optional<FileDescriptor> lockExclusively(const std::filesystem::path& path, bool wait) {
+    createDirectories(path.parent_path());
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd.valid()) throw FileError(errno, "Could not open the lock", path);
+    // flock, not fcntl locks: those belong to the process, so a second holder
+    // in the same process would be let in, and any close of the file by the
+    // process would drop them.
+    while (::flock(fd.get(), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        if (errno == EWOULDBLOCK && !wait) return std::nullopt;
+        if (errno != EINTR) throw FileError(errno, "Could not lock", path);
+    }
+    return fd;
 }
 
 }  // namespace FileIO

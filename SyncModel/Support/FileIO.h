@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncModel/Support/FileDescriptor.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -36,6 +38,14 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // Creates the folder and its missing parents; an existing folder is fine.
 void createDirectories(const std::filesystem::path& path);
+
+// The exclusive lock on the file at `path` (made, with its folder, when
+// missing; a link in its place is refused), held for as long as the
+// descriptor stays open, in this process or another, whoever else opens the
+// file. The kernel lets go of it when the holder ends, however it ends, and
+// no child process inherits it. Waits for it when `wait`; otherwise nullopt
+// when another holds it. Throws FileError.
+std::optional<FileDescriptor> lockExclusively(const std::filesystem::path& path, bool wait);
 
 }  // namespace FileIO
 }  // namespace kelto

@@ -117,6 +117,42 @@ void addPlan(const RunJobOptions& o, const SyncPlan& plan, Json& out) {
     if (o.listPlan) out["planLists"] = RunJobReport::planLists(plan);
 }
 
+// The command line's choices for one side over what its volume says of
+// itself. Either folder counts as on an internal volume, so that it is found
+// by its path whatever holds it.
+VolumeIdentity declared(VolumeIdentity identity, const TwoWaySideOptions& side) {
+    identity.kind = VolumeKind::internal;
+    if (side.volumeUUID) identity.uuid = side.volumeUUID;
+    if (side.fileSystem) {
+        identity.fileSystem = *side.fileSystem;
+        identity.caseSensitive = LinuxVolumeSource::isCaseSensitive(*side.fileSystem);
+    }
+    if (side.caseSensitive) identity.caseSensitive = *side.caseSensitive;
+    return identity;
+}
+
+// A side of a new job, made as the job editor makes it for a chosen folder
+// (its volume, its path inside the volume, its file number), on the volume
+// the command line declares.
+Endpoint newSide(const fs::path& folder, const TwoWaySideOptions& side) {
+    Endpoint endpoint = VolumeInspector::endpoint(folder);
+    endpoint.volume = declared(std::move(endpoint.volume), side);
+    // A file system that numbers its files afresh at each mount keeps none.
+    endpoint.fileID = VolumeInspector::fileNumber(endpoint.path, endpoint.volume.fileSystem);
+    return endpoint;
+}
+
+// Whether a stored side is the folder at `folder` on the volume the command
+// line declares now: another volume, file system or case sensitivity there is
+// another folder, so another job.
+bool isSide(const Endpoint& stored, const fs::path& folder, const VolumeIdentity& volume) {
+    std::error_code error;
+    const fs::path real = fs::weakly_canonical(folder, error);
+    const bool samePath = stored.path == folder.native() || (!error && stored.path == real.native());
+    return samePath && stored.volume.matches(volume) && stored.volume.fileSystem == volume.fileSystem &&
+           stored.volume.caseSensitive == volume.caseSensitive;
+}
+
 }  // namespace
 
 VolumeIdentity RunJob::identityAt(const RunJobOptions& o, const fs::path& path) {
@@ -124,37 +160,35 @@ VolumeIdentity RunJob::identityAt(const RunJobOptions& o, const fs::path& path) 
     const TwoWaySideOptions* side = isWithin(o.source, path)        ? &o.a
                                     : isWithin(o.destination, path) ? &o.b
                                                                     : nullptr;
-    if (!side) return identity;
-    identity.kind = VolumeKind::internal;
-    if (side->volumeUUID) identity.uuid = side->volumeUUID;
-    if (side->fileSystem) {
-        identity.fileSystem = *side->fileSystem;
-        identity.caseSensitive = LinuxVolumeSource::isCaseSensitive(*side->fileSystem);
-    }
-    if (side->caseSensitive) identity.caseSensitive = *side->caseSensitive;
-    return identity;
+    return side ? declared(std::move(identity), *side) : identity;
 }
 
 SyncJob RunJob::storedJob(const RunJobOptions& o) {
-    JobStore store(o.supportFolder / "jobs.json");
-    std::vector<SyncJob> jobs = store.load();
-    auto found = std::find_if(jobs.begin(), jobs.end(), [&](const SyncJob& j) {
-        return j.source.path == o.source.native() && j.destination.path == o.destination.native();
+    const VolumeIdentity sourceVolume = identityAt(o, o.source);
+    const VolumeIdentity destinationVolume = identityAt(o, o.destination);
+    std::optional<SyncJob> job;
+    // Found or added under the jobs file's lock, so that drivers started
+    // together agree on one job, as do the application's changes.
+    JobStore(o.supportFolder / "jobs.json").modify([&](std::vector<SyncJob>& jobs) {
+        auto found = std::find_if(jobs.begin(), jobs.end(), [&](const SyncJob& stored) {
+            return isSide(stored.source, o.source, sourceVolume) &&
+                   isSide(stored.destination, o.destination, destinationVolume);
+        });
+        // A stored job keeps its sides: a run checks the folders it finds
+        // against them, as the application's runs do.
+        if (found == jobs.end()) {
+            SyncJob made = SyncJob::newJob("kelto-run-job");
+            made.source = newSide(o.source, o.a);
+            made.destination = newSide(o.destination, o.b);
+            jobs.push_back(std::move(made));
+            found = jobs.end() - 1;
+        }
+        found->mode = o.mode;
+        found->options.archiveEnabled = o.archive;
+        found->options.archiveRetentionDays = o.retentionDays;
+        job = *found;
     });
-    if (found == jobs.end()) {
-        jobs.push_back(SyncJob::newJob("kelto-run-job"));
-        found = jobs.end() - 1;
-    }
-    for (auto [endpoint, folder] : {std::pair{&found->source, &o.source}, std::pair{&found->destination, &o.destination}}) {
-        *endpoint = Endpoint::empty();
-        endpoint->path = folder->native();
-        endpoint->volume = identityAt(o, *folder);
-    }
-    found->mode = o.mode;
-    found->options.archiveEnabled = o.archive;
-    found->options.archiveRetentionDays = o.retentionDays;
-    store.save(jobs);
-    return *found;
+    return std::move(*job);
 }
 
 void RunJob::printRsyncArguments(const SyncJob& job) {

@@ -14,9 +14,11 @@ namespace kelto {
 // awake through logind, with the run's log, history record and archive
 // pruning.
 struct RunJob {
-    // The stored job on the two folders, made when there is none, with the
-    // options of this call; kept in SUPPORT_FOLDER/jobs.json so that later
-    // calls share its id, archive, baseline and history.
+    // The stored job on the two folders (on the volumes the command line
+    // declares), with the options of this call; kept in
+    // SUPPORT_FOLDER/jobs.json so that later calls share its id, sides,
+    // archive, baseline and history. A new job's sides are made as the job
+    // editor makes them; a stored job's sides stay as they were stored.
     static SyncJob storedJob(const RunJobOptions& options);
 
     // The identity of the volume holding `path`, with the command line's

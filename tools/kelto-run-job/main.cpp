@@ -12,7 +12,8 @@
 //
 // (options: see RunJobOptions::usage). The job is kept in
 // SUPPORT_FOLDER/jobs.json, found again by its two folders, so that later runs
-// share its id and archive; a two-way job's baseline is
+// share its id, its sides (as the application stores them: a folder put in a
+// side's place is not that side) and archive; a two-way job's baseline is
 // SUPPORT_FOLDER/state/<job UUID>.sqlite, the job's lock beside it, its
 // history SUPPORT_FOLDER/history/<job UUID>.json. The run log goes to
 // LOG_FOLDER/<job UUID>/<run id>.log. Exit status: 0 when the run succeeded
