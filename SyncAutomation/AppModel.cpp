@@ -1,6 +1,7 @@
 #include "SyncAutomation/AppModel.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 namespace kelto {
@@ -13,6 +14,8 @@ AppModel::AppModel(Services services)
       scheduler_(services.scheduler),
       coordinator_(services.coordinator),
       clock_(services.clock),
+      log_(services.log ? std::move(services.log)
+                        : [](const std::string& line) { std::fprintf(stderr, "kelto-sync: %s\n", line.c_str()); }),
       background_(std::make_unique<WorkerPool>(2)) {
     load();
     // Started whether or not loading failed: runs go on either way.

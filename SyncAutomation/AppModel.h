@@ -45,6 +45,10 @@ public:
         // answer jobNotFound.
         SyncCoordinator* coordinator = nullptr;
         const Clock& clock = SystemClock::shared();
+        // Where what a saved change leaves behind is noted (a file that
+        // could not be removed); standard error when empty. Called on the
+        // runner's queue.
+        std::function<void(const std::string&)> log = {};
     };
 
     // Loads the jobs and each job's newest record; a failure leaves what was
@@ -103,18 +107,20 @@ private:
     void load();
     void runFinished(const RunRecord& record);
     void validated(const SyncJob& job, std::function<void(Result<void>)> next);
-    // Under the job's run lock: edits and saves the list and drops what the
-    // change leaves stale, the baseline and, for a job no longer listed, the
-    // lock file.
+    using Log = std::function<void(const std::string&)>;
+
+    // Under the job's run lock and the jobs file's lock: edits and saves the
+    // list; then drops what the change leaves stale, the baseline and, for a
+    // job no longer listed, the lock file, logging what cannot go.
     void commit(const Uuid& jobID, Edit edit, Committed done);
     // A job's baseline files around a change of its folders: moved aside
-    // (the suffixes moved), put back after a failed save, removed after a
-    // good one; a missing file is no error, the first other failure stops
-    // it and is thrown.
+    // (the suffixes moved; a missing file is no error, the first other
+    // failure stops it and is thrown), put back after a failed save, removed
+    // after a good one (each file that stays is logged).
     static std::vector<std::string> setBaselineAside(const Uuid& jobID, const std::filesystem::path& folder);
     static void putBaselineBack(const Uuid& jobID, const std::filesystem::path& folder,
                                 const std::vector<std::string>& moved) noexcept;
-    static void deleteBaseline(const Uuid& jobID, const std::filesystem::path& folder);
+    static void deleteBaseline(const Uuid& jobID, const std::filesystem::path& folder, const Log& log);
     bool isListed(const Uuid& jobID) const;
 
     // The runner's refusal of a busy job as the model's own jobBusy; any
@@ -139,6 +145,7 @@ private:
     JobScheduling& scheduler_;
     SyncCoordinator* const coordinator_;
     const Clock& clock_;
+    const Log log_;
 
     ObservedValue<std::vector<SyncJob>> jobs_;
     ObservedValue<StatusMap> statuses_;

@@ -120,40 +120,54 @@ void AppModel::deleteJob(const Uuid& jobID, std::function<void(Result<void>)> do
 void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
     // Written on the runner's queue before the answer is posted, read after.
     auto saved = std::make_shared<bool>(false);
-    auto change = [&store = store_, jobID, edit = std::move(edit), saved] {
+    auto change = [&store = store_, log = log_, jobID, edit = std::move(edit), saved] {
         // A run of the job in another process read the list before this
         // change, and would write a baseline for its old folders after the
         // one here was removed.
         const std::optional<JobLock> lock = JobLock::tryTake(JobLock::fileFor(store.directory(), jobID));
         if (!lock) throw JobRunnerError(JobRunnerError::Code::jobBusy);
-        std::vector<SyncJob> jobs = store.load();
-        const bool dropBaseline = edit(jobs);
-        // The baseline steps aside before the save and goes only after it:
-        // had the save failed, the folders still in the file would have lost
-        // their baseline (the next two-way run would bring deleted files
-        // back); had it stayed until a removal that then failed, the new
-        // folders would be planned against the old folders' baseline.
-        const std::vector<std::string> aside =
-            dropBaseline ? setBaselineAside(jobID, store.directory()) : std::vector<std::string>{};
+        bool dropBaseline = false;
+        bool listed = true;
+        std::vector<std::string> aside;
         try {
-            store.save(jobs);
+            store.modify([&](std::vector<SyncJob>& jobs) {
+                dropBaseline = edit(jobs);
+                listed = std::any_of(jobs.begin(), jobs.end(), [&](const SyncJob& job) { return job.id == jobID; });
+                // The baseline steps aside before the save and goes only
+                // after it: had the save failed, the folders still in the
+                // file would have lost their baseline (the next two-way run
+                // would bring deleted files back); had it stayed until a
+                // removal that then failed, the new folders would be planned
+                // against the old folders' baseline.
+                if (dropBaseline) aside = setBaselineAside(jobID, store.directory());
+            });
         } catch (...) {
             putBaselineBack(jobID, store.directory(), aside);
             throw;
         }
         *saved = true;
-        if (dropBaseline) deleteBaseline(jobID, store.directory());
+        // The change stands once the file says so: what it leaves behind is
+        // removed as far as it can be, and what stays is logged, never
+        // reported as a failed change.
+        const Log leftover = [&](const std::string& failure) {
+            log("left behind by a change of job " + jobID.string() + ": " + failure);
+        };
+        if (dropBaseline) deleteBaseline(jobID, store.directory(), leftover);
         // A job the file no longer lists leaves no lock file behind. Held
         // here, it guards no run elsewhere.
-        if (std::none_of(jobs.begin(), jobs.end(), [&](const SyncJob& job) { return job.id == jobID; }))
-            lock->removeFile();
+        if (!listed) {
+            try {
+                lock->removeFile();
+            } catch (const FileError& failure) {
+                leftover(failure.what());
+            }
+        }
     };
     auto answered = [this, alive = std::weak_ptr<const bool>(alive_), saved,
                      done = std::move(done)](Result<void> result) {
         if (alive.expired()) return;
         result = busyAsModelError(std::move(result));
-        // A written file is read back even when removing the baseline failed
-        // afterwards: it is the truth now.
+        // A written file is read back: it is the truth now.
         if (*saved) {
             try {
                 jobs_.setIfChanged(store_.load());
@@ -203,12 +217,12 @@ void AppModel::putBaselineBack(const Uuid& jobID, const fs::path& folder,
                  baselineFile(jobID, folder, suffix.c_str(), false).c_str());
 }
 
-void AppModel::deleteBaseline(const Uuid& jobID, const fs::path& folder) {
+void AppModel::deleteBaseline(const Uuid& jobID, const fs::path& folder, const Log& log) {
     for (const char* suffix : baselineSuffixes) {
         const fs::path file = baselineFile(jobID, folder, suffix, true);
         // unlink: a link in the file's place goes, never what it points to.
         if (::unlink(file.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
-            throw FileError(errno, "Could not remove", file);
+            log(FileError(errno, "Could not remove", file).what());
     }
 }
 

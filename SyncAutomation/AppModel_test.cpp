@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -174,8 +177,20 @@ struct Model : ::testing::Test {
             .scheduler = scheduler,
             .coordinator = withCoordinator ? &coordinator : nullptr,
             .clock = clock,
+            .log =
+                [this](const std::string& line) {
+                    std::lock_guard lock(logMutex);
+                    logLines.push_back(line);
+                },
         });
         main.runPending();
+    }
+    // The lines logged so far that contain `text`.
+    std::size_t loggedWith(const std::string& text) {
+        std::lock_guard lock(logMutex);
+        return static_cast<std::size_t>(std::count_if(logLines.begin(), logLines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        }));
     }
 
     Endpoint endpointAt(const fs::path& folder) {
@@ -278,6 +293,9 @@ struct Model : ::testing::Test {
         .clock = clock,
     }};
     std::unique_ptr<AppModel> model;
+    // Logged on the runner's queue.
+    std::mutex logMutex;
+    std::vector<std::string> logLines;
 };
 
 // Construction
@@ -540,6 +558,8 @@ TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
     EXPECT_EQ(scheduler.changes, 0);
 }
 
+// The change stands once the file says so: the baseline file that stays is
+// logged, not reported as a failed change.
 TEST_F(Model, ABaselineThatCannotBeRemovedAfterTheSaveIsReportedAndNoLongerUsed) {
     const SyncJob twoWay = makeJob("Photos", SyncMode::twoWay);
     store->save({twoWay});
@@ -551,14 +571,45 @@ TEST_F(Model, ABaselineThatCannotBeRemovedAfterTheSaveIsReportedAndNoLongerUsed)
 
     SyncJob moved = twoWay;
     moved.source = endpointAt(tmp / "Elsewhere");
-    const auto failure = errorOf<FileError>(update(moved));
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->path(), stateFile(twoWay.id, ".sqlite-wal.replaced"));
+    ASSERT_TRUE(update(moved).hasValue());
+    EXPECT_EQ(loggedWith(stateFile(twoWay.id, ".sqlite-wal.replaced").string()), 1u);
     // Whatever stayed behind, the new folders are never planned against it.
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 0u);
     EXPECT_EQ(store->load(), std::vector<SyncJob>{moved});
     EXPECT_EQ(model->jobs(), std::vector<SyncJob>{moved});
     EXPECT_EQ(scheduler.changes, 1);
+}
+
+// The job is gone once the jobs file says so: what its deletion cannot
+// remove afterwards stays behind and is logged.
+TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
+    const SyncJob kept = makeJob("Kept");
+    const SyncJob gone = makeJob("Gone", SyncMode::twoWay);
+    store->save({gone, kept});
+    writeBaseline(gone.id);
+    fs::remove(stateFile(gone.id, ".sqlite-shm"));
+    fs::create_directories(stateFile(gone.id, ".sqlite-shm") / "inside");
+    // A lock file that is a mount point cannot be unlinked (busy).
+    const fs::path lock = stateFile(gone.id, ".lock");
+    FileIO::writeAtomically(tmp / "mounted", "");
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+        ::geteuid() == 0 && ::mount((tmp / "mounted").c_str(), lock.c_str(), nullptr, MS_BIND, nullptr) == 0 ? &lock
+                                                                                                              : nullptr,
+        [](const fs::path* p) { ::umount2(p->c_str(), MNT_DETACH); });
+    ASSERT_TRUE(unmount || ::geteuid() != 0);
+    history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
+    start();
+
+    ASSERT_TRUE(remove(gone.id).hasValue());
+    EXPECT_EQ(store->load(), std::vector<SyncJob>{kept});
+    EXPECT_EQ(model->jobs(), std::vector<SyncJob>{kept});
+    EXPECT_FALSE(model->lastRecords().contains(gone.id));
+    EXPECT_EQ(scheduler.changes, 1);
+    EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
+    EXPECT_EQ(loggedWith(stateFile(gone.id, ".sqlite-shm.replaced").string()), 1u);
+    if (unmount) {
+        EXPECT_EQ(loggedWith(lock.string()), 1u);
+    }
 }
 
 // Runs

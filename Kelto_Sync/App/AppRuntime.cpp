@@ -68,6 +68,7 @@ AppRuntime::AppRuntime(Options options) : options_(std::move(options)) {
         .runner = *runner_,
         .scheduler = *scheduler_,
         .coordinator = coordinator_.get(),
+        .log = [](const std::string& line) { qWarning("kelto-sync: %s", line.c_str()); },
     });
     // The settings window controller and the notification router are built
     // by the windows on top of this runtime.
