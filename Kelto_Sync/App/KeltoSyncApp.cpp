@@ -91,6 +91,16 @@ KeltoSyncApp::KeltoSyncApp(Options options)
           [this] { return makeMenuContent(); }, strings_),
       lifecycle_(runtime_ ? &runtime_->model() : nullptr, runtime_ ? &setup_ : nullptr, defaults_, mainWindow_,
                  options_.launchedAsLoginItem) {
+    if (!options_.startupWarning.isEmpty()) {
+        if (runtime_) {
+            // After a failure of the model's own, which it found first.
+            const std::optional<std::string> own = runtime_->model().errorMessage();
+            const std::string warning = options_.startupWarning.toStdString();
+            runtime_->model().setErrorMessage(own ? *own + "\n\n" + warning : warning);
+        } else {
+            startupError_ += QStringLiteral("\n\n") + options_.startupWarning;
+        }
+    }
     appearance_.start();
     NotificationRouter::shared().listen(notifications_);
     NotificationRouter::shared().setModel(adapter_.get());

@@ -52,6 +52,10 @@ public:
         VolumeEvents* volumeEvents = nullptr;
         // Started by the autostart entry ("--login-item").
         bool launchedAsLoginItem = false;
+        // What went wrong before the application was built without keeping
+        // it from running (the instance check refused its folder): shown as
+        // the model's error, or beside the start-up error without a runtime.
+        QString startupWarning = {};
     };
 
     explicit KeltoSyncApp(Options options);

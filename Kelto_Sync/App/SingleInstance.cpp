@@ -6,6 +6,9 @@
 #include <QLocalSocket>
 #include <QStringList>
 
+#include "SyncModel/Support/FileDescriptor.h"
+
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -22,21 +25,29 @@ namespace {
 
 const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
 
-// Makes the folder with no access for others when missing; what keeps it
-// from being the user's alone, or nothing.
-QString notPrivate(const QString& folder) {
+// Makes the folder the user's alone: made with no access for others when
+// missing; one of the user's own that others may enter (earlier versions made
+// it so) loses their access. What keeps it from being the user's alone, or
+// nothing: a folder of another user, a link or anything else in its place.
+QString makePrivate(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     if (::mkdir(path.constData(), S_IRWXU) != 0 && errno != EEXIST)
         return QStringLiteral("it cannot be made (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
-    struct stat found {};
-    if (::lstat(path.constData(), &found) != 0)
+    // Opened without following a link: what is checked and tightened is what
+    // stands at the path, never where a link leads.
+    FileDescriptor opened(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!opened.valid()) {
+        if (errno == ELOOP) return QStringLiteral("it is a symbolic link");
+        if (errno == ENOTDIR) return QStringLiteral("it is not a folder");
         return QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
-    if (S_ISLNK(found.st_mode)) return QStringLiteral("it is a symbolic link");
-    if (!S_ISDIR(found.st_mode)) return QStringLiteral("it is not a folder");
+    }
+    struct stat found {};
+    if (::fstat(opened.get(), &found) != 0)
+        return QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
     if (found.st_uid != ::geteuid()) return QStringLiteral("it belongs to user %1").arg(found.st_uid);
-    // mkdir's mode passed the umask, which may take bits but never adds any.
-    if ((found.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-        return QStringLiteral("others have access to it (mode %1)").arg(found.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    if ((found.st_mode & 07777) != S_IRWXU && ::fchmod(opened.get(), S_IRWXU) != 0)
+        return QStringLiteral("others' access to it cannot be taken away (%1)")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
     return {};
 }
 
@@ -59,16 +70,21 @@ SingleInstance::SingleInstance(QString runtimeFolder, bool shared, QObject* pare
 SingleInstance::~SingleInstance() { server_.close(); }
 
 SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience) {
+    const auto withoutCheck = [this](Claim claim, const QString& why) {
+        refusal_ = QStringLiteral("Kelto Sync runs without its check for a second instance: ") + why;
+        return claim;
+    };
     // In a shared folder anyone may have made ours first, to hold the lock
     // or to listen in our socket's place.
     if (shared_) {
-        if (const QString problem = notPrivate(folder_); !problem.isEmpty()) {
-            refusal_ = QStringLiteral("the runtime folder %1 is not yours alone: %2; remove it or set XDG_RUNTIME_DIR")
-                           .arg(folder_, problem);
-            return Claim::refused;
+        if (const QString problem = makePrivate(folder_); !problem.isEmpty()) {
+            return withoutCheck(Claim::refused,
+                                QStringLiteral("the runtime folder %1 is not yours alone (%2). Remove it or set "
+                                               "XDG_RUNTIME_DIR.")
+                                    .arg(folder_, problem));
         }
     } else if (!QDir().mkpath(folder_)) {
-        return Claim::failed;
+        return withoutCheck(Claim::failed, QStringLiteral("the runtime folder %1 cannot be made.").arg(folder_));
     }
     const QString socketPath = folder_ + QStringLiteral("/kelto-sync.socket");
     lock_ = std::make_unique<QLockFile>(folder_ + QStringLiteral("/kelto-sync.lock"));
@@ -86,7 +102,9 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience) 
     }
     const bool heldByAnother = lock_->error() == QLockFile::LockFailedError;
     lock_.reset();
-    if (!heldByAnother) return Claim::failed;
+    if (!heldByAnother)
+        return withoutCheck(Claim::failed,
+                            QStringLiteral("no lock file can be made in the runtime folder %1.").arg(folder_));
     // The holder may be starting still: it listens right after locking.
     QElapsedTimer waited;
     waited.start();

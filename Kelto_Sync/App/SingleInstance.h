@@ -20,12 +20,14 @@ public:
     // `unreachable`: another instance holds the lock but does not answer;
     // starting anyway would run a second scheduler. `failed`: no lock could
     // be made at all (the runtime folder is unusable). `refused`: the folder
-    // is not the user's alone, so nothing was made in it (refusal() says why).
+    // is not the user's alone, so nothing was made in it. After these two
+    // refusal() says why, in words for the user.
     enum class Claim { primary, forwarded, unreachable, failed, refused };
 
     // `shared`: the folder lies where other users may make it first (the
-    // temporary folder): it is made private to the user, and one that is not
-    // the user's alone is refused.
+    // temporary folder): it is made private to the user (one of the user's
+    // own loses others' access), and one of another user, a link or anything
+    // but a folder in its place is refused.
     explicit SingleInstance(QString runtimeFolder, bool shared = false, QObject* parent = nullptr);
     ~SingleInstance() override;
 
@@ -39,7 +41,8 @@ public:
     // "--relaunch-after <pid>", or 0.
     static qint64 relaunchAfter(const QStringList& arguments);
 
-    // Why the last claim was refused: the folder and what is wrong with it.
+    // Why the last claim left the application without the check (refused or
+    // failed): the folder and what is wrong with it.
     QString refusal() const { return refusal_; }
 
 signals:

@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     SingleInstance::waitForExit(SingleInstance::relaunchAfter(arguments));
     const AppFolders folders = AppFolders::fromEnvironment();
     SingleInstance instance(QString::fromStdString(folders.runtime.string()), folders.runtimeIsShared);
+    QString startupWarning;
     switch (instance.claim()) {
     case SingleInstance::Claim::forwarded:
         return 0;
@@ -39,12 +40,12 @@ int main(int argc, char** argv) {
         qCritical("kelto-sync: another instance is running but does not answer");
         return 1;
     case SingleInstance::Claim::failed:
-        qWarning("kelto-sync: cannot take the instance lock; starting anyway");
-        break;
     case SingleInstance::Claim::refused:
         // Turning the launch away would let whoever made the folder keep the
         // application from running; two instances are kept apart per job.
-        qCritical("kelto-sync: %s; starting without the instance check", qPrintable(instance.refusal()));
+        // The user hears of it as of any other trouble at start-up.
+        qCritical("kelto-sync: %s", qPrintable(instance.refusal()));
+        startupWarning = instance.refusal();
         break;
     case SingleInstance::Claim::primary:
         break;
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
         .systemEvents = nullptr,
         .volumeEvents = nullptr,
         .launchedAsLoginItem = SyncMenuLifecycle::isLoginItemLaunch(arguments),
+        .startupWarning = startupWarning,
     });
     QObject::connect(&instance, &SingleInstance::reopenRequested, &app.lifecycle(),
                      &SyncMenuLifecycle::openMainWindow);

@@ -9,11 +9,15 @@
 #include "Kelto_Sync/App/WindowMenu.h"
 #include "tests/app/AppProcess.h"
 #include "tests/permissions/ScopedEnvironment.h"
+#include "SyncModel/JobStoreError.h"
+#include "tests/support/FakeSystemEvents.h"
+#include "tests/support/FakeVolumeEvents.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 using namespace kelto;
@@ -92,6 +96,45 @@ public:
 };
 
 }  // namespace
+
+// A problem that does not stop the start (the instance check refused its
+// folder) reaches the user as the other start-up failures do: after the
+// model's own error, or after the reason there is no runtime.
+TEST(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
+    test::TemporaryFolder home;
+    test::ScopedEnvironment environment;
+    environment.unset("KELTO_SYNC_RENDER_TESTS");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(home.path().string()));
+    QSettings settings(QString::fromStdString((home.path() / "settings.ini").string()), QSettings::IniFormat);
+    SilentNotifications notifications;
+    test::FakeSystemEvents systemEvents;
+    test::FakeVolumeEvents volumeEvents;
+    std::filesystem::create_directories(home.path() / "support");
+    std::ofstream(home.path() / "support/jobs.json") << R"({"version":2,"jobs":[]})";
+    const QString warning = QStringLiteral("Kelto Sync runs without its check for a second instance: reasons.");
+    const std::filesystem::path empty = home.path() / "Empty.app";
+    std::filesystem::create_directories(empty / "Contents");
+    for (const std::filesystem::path& bundle : {std::filesystem::path(KELTO_BUNDLE_DIR), empty}) {
+        KeltoSyncApp app({
+            .bundleRoot = bundle,
+            .folders = {.support = home.path() / "support", .logs = home.path() / "logs", .runtime = home.path() / "run"},
+            .defaults = &settings,
+            .notifications = &notifications,
+            .systemEvents = &systemEvents,
+            .volumeEvents = &volumeEvents,
+            .launchedAsLoginItem = false,
+            .startupWarning = warning,
+        });
+        ASSERT_EQ(app.runtime() != nullptr, bundle != empty) << app.startupError().toStdString();
+        if (app.runtime() != nullptr) {
+            EXPECT_EQ(app.runtime()->model().errorMessage(),
+                      std::string(JobStoreError::unsupportedVersion(2).what()) + "\n\n" + warning.toStdString());
+        } else {
+            EXPECT_TRUE(app.startupError().endsWith(QStringLiteral("\n\n") + warning)) << app.startupError().toStdString();
+            EXPECT_NE(app.startupError(), QStringLiteral("\n\n") + warning);
+        }
+    }
+}
 
 TEST(Entry, aBundleWithoutRsyncRunsWithoutARuntimeAndNeverStartsTheUpdater) {
     test::TemporaryFolder home;

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace kelto;
 
@@ -338,17 +339,29 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
     ::umask(umask);
     EXPECT_EQ(fs::status(tmp / "made").permissions(), fs::perms::owner_all);
 
+    // One of the user's own that others may enter, as earlier versions made
+    // it, is made private and used.
+    const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec;
     fs::create_directory(tmp / "open");
-    fs::permissions(tmp / "open", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                      fs::perms::others_read | fs::perms::others_exec);
-    EXPECT_EQ(claimIn(tmp / "open"), SingleInstance::Claim::refused);
-    EXPECT_TRUE(fs::is_empty(tmp / "open"));
-    fs::create_directory_symlink(tmp / "made", tmp / "link");
+    fs::permissions(tmp / "open", open);
+    EXPECT_EQ(claimIn(tmp / "open"), SingleInstance::Claim::primary);
+    EXPECT_EQ(fs::status(tmp / "open").permissions(), fs::perms::owner_all);
+    // A link is refused, and what it leads to is left as it was.
+    fs::create_directory(tmp / "target");
+    fs::permissions(tmp / "target", open);
+    fs::create_directory_symlink(tmp / "target", tmp / "link");
     EXPECT_EQ(claimIn(tmp / "link"), SingleInstance::Claim::refused);
+    EXPECT_EQ(fs::status(tmp / "target").permissions(), open);
+    EXPECT_TRUE(fs::is_empty(tmp / "target"));
+    std::ofstream(tmp / "file") << "not a folder";
+    EXPECT_EQ(claimIn(tmp / "file"), SingleInstance::Claim::refused);
     if (::geteuid() == 0) {
         fs::create_directory(tmp / "foreign");
         fs::permissions(tmp / "foreign", fs::perms::owner_all);
         ASSERT_EQ(::chown((tmp / "foreign").c_str(), 4321, 4321), 0);
         EXPECT_EQ(claimIn(tmp / "foreign"), SingleInstance::Claim::refused);
+        EXPECT_EQ(fs::status(tmp / "foreign").permissions(), fs::perms::owner_all);
+        EXPECT_TRUE(fs::is_empty(tmp / "foreign"));
     }
 }
