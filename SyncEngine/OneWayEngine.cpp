@@ -266,24 +266,20 @@ std::int32_t engineCode(std::int32_t rsyncCode, std::int32_t code) {
     return rsyncCode == 0 || rsyncCode == 24 ? code : rsyncCode;
 }
 
-// Copies of sources rewritten while rsync read them: named in the log and the
-// exit, and marked stale so that the next run copies them again. The run is
-// partial at best; a failure rsync itself reported keeps its code.
+// Copies of sources rewritten (or gone) while rsync read them: named in the
+// log and the exit, the rewritten ones marked stale so that the next run
+// copies them again. The run is partial at best; a failure rsync itself
+// reported keeps its code.
 RsyncExit withChangedSources(CopySourceCheck& sources, TransferState& state, const RsyncExit& exit,
                              const fs::path& destination, std::int64_t modifyWindow) {
     const std::vector<std::string> changed = sources.changed(state.takeReceived());
     if (changed.empty()) return exit;
     std::vector<std::string> tail = exit.stderrTail;
-    for (const std::string& path : changed) {
-        tail.push_back(std::string(CopySourceCheck::changedLine) + path);
-        state.writeLine(tail.back());
-        try {
-            sources.markStale(destination, path, modifyWindow);
-        } catch (const FileError& error) {
-            tail.push_back(std::string(CopySourceCheck::unmarkedLine) + path + ": " + error.reason());
-            state.writeLine(tail.back());
+    for (const std::string& path : changed)
+        for (std::string& line : sources.markAndDescribe(destination, path, modifyWindow)) {
+            state.writeLine(line);
+            tail.push_back(std::move(line));
         }
-    }
     return RsyncExit(engineCode(exit.code, 23), std::move(tail));
 }
 
