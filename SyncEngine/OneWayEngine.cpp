@@ -441,14 +441,20 @@ RsyncExit OneWayEngine::runRsync(const std::vector<std::string>& arguments, std:
 
 std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::path& source, const fs::path& destination,
                                                const FileSystemTraits& traits, const fs::path* excludeFile,
-                                               std::stop_token stop, const ProgressHandler* onProgress) const {
+                                               std::stop_token stop, const ProgressHandler* onProgress,
+                                               std::vector<SkippedFile>* passedOver) const {
     // Always a mirror, also for copy jobs: the deletion lines show what only B holds.
     RsyncInvocation invocation = invocationFor(job, true, true, source, destination, traits);
     if (excludeFile) invocation.extraExcludeFile = *excludeFile;
 
     ScanState state(*clock, onProgress);
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
-        if (ItemizedChange* item = event.asItem()) state.append(std::move(*item));
+        if (ItemizedChange* item = event.asItem()) {
+            state.append(std::move(*item));
+        } else if (const std::string* line = event.asDiagnostic(); line && passedOver) {
+            if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
+                passedOver->push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
+        }
     });
     if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
     if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
@@ -498,7 +504,9 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
     report(reports, phaseReport(SyncPhase::scanning));
 
-    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports);
+    // rsync passes over pipes, sockets and devices by itself, itemising none.
+    std::vector<SkippedFile> specials;
+    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports, &specials);
 
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(first.size());
@@ -518,6 +526,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         second = scan(job, source, destination, traits, &excludes.path(), stop, reports);
     }
 
+    addSkips(skipped, specials);  // named, yet no cause for a second dry run
     SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     return result;

@@ -66,7 +66,8 @@ struct OneWayEngine {
     // The plan for the job on these folders; copies and archives target B.
     // Skipped: what B cannot hold (too large; on a volume that ignores case,
     // names that differ only in case or normalisation) and files B already
-    // holds but with the time its file system turned A's into. Throws
+    // holds but with the time its file system turned A's into; and the
+    // pipes, sockets and devices of A, which rsync never copies. Throws
     // OneWayEngineError (skipTooLong, before the second dry run, for a path
     // the preflight skips that rsync's exclude file cannot hold), the exclude
     // file's FileError, or RsyncProcessError when rsync cannot be started.
@@ -108,7 +109,8 @@ private:
     std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
                                      const std::filesystem::path& destination, const FileSystemTraits& traits,
                                      const std::filesystem::path* excludeFile, std::stop_token stop,
-                                     const ProgressHandler* onProgress) const;
+                                     const ProgressHandler* onProgress,
+                                     std::vector<SkippedFile>* passedOver = nullptr) const;
     RsyncExit runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
                        const RsyncRunner::RawLineHandler& onRawLine, const RsyncRunner::EventHandler& onEvent) const;
 };
