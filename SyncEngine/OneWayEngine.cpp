@@ -331,16 +331,22 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
     return skipped.contains(whole);
 }
 
-// One line for each item a holding folder gave back or still holds.
+// One line for each item a holding folder gave back or still holds; then
+// that the next run tries again what went on being held for another reason
+// than its place being taken, or, when only such items stay, that the user
+// may delete the folder.
 void describe(const HoldingFolder::Settlement& settlement, std::string_view putBack, std::string_view kept,
-              std::vector<std::string>& lines) {
+              const fs::path& destination, std::vector<std::string>& lines) {
     for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
     for (const HoldingFolder::Kept& item : settlement.kept) {
-        const std::string reason = item.reason.errorNumber() == EEXIST ? "its place is taken" : item.reason.what();
+        const std::string reason = item.placeTaken ? "its place is taken" : item.reason.what();
         std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
         if (!item.path.empty()) line += ": " + item.path;
         lines.push_back(std::move(line));
     }
+    if (settlement.hasRetries()) lines.emplace_back(OneWayEngine::triedAgainLine);
+    if (settlement.onlyPlaceTaken)
+        lines.push_back("Delete " + (destination / settlement.folder).native() + " once you no longer need what it holds");
 }
 
 void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
@@ -544,9 +550,14 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // What runs that never settled still hold goes back before anything is
     // compared; never while another run may be working here.
     std::vector<std::string> notes;
+    bool stillHeld = false;  // what an earlier run held and still cannot go back
     const TransferScratch::Claim scratch = TransferScratch::claim(destination, [&] {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination))
-            describe(settlement, "Put back from an interrupted run: ", "Kept from an interrupted run in ", notes);
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination)) {
+            const bool finished = settlement.fromFinishedRun;
+            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination, notes);
+            stillHeld = stillHeld || settlement.hasRetries();
+        }
     });
     // For the log only: a leftover in the reserved folder harms nothing.
     std::vector<std::string> leftovers;
@@ -619,13 +630,10 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     std::vector<std::string> held;
     if (holding) {
         const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, planned);
-        describe(settlement, "Put back: ", "Kept in ", held);
-        if (!settlement.kept.empty()) {
-            // Named this once; later runs leave the folder to the user.
-            held.push_back("Delete " + (destination / settlement.folder).native() +
-                           " once you no longer need what it holds");
-            HoldingFolder::markReported(destination, runID);
-        }
+        describe(settlement, "Put back: ", "Kept in ", destination, held);
+        // Named this once: later runs leave what has its place taken to the
+        // user and try the rest again.
+        if (!settlement.kept.empty()) HoldingFolder::markReported(destination, runID, settlement);
         if (!held.empty()) held.emplace_back(heldBackLine);
     }
     for (const std::string& line : held) state.writeLine(line);
@@ -644,6 +652,8 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         // Held-back items ask for a new plan, which outranks a partial copy.
         exit = RsyncExit(engineCode(transferExit.code, replanCode), std::move(tail));
     }
+    // Items an earlier run could not give back, and still cannot: never a plain success.
+    if (stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
 
     if (archiving) {
         SideStat disk(destination);
