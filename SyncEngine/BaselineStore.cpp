@@ -41,6 +41,24 @@ std::optional<std::int64_t> decimal(std::string_view text) {
     return value;
 }
 
+// Whether SQLite's answer says the file cannot serve as a baseline: not a
+// database, damaged (cut short, say), of another format or layout (a newer
+// one included), or out of reach (a folder in its place, no permission, I/O
+// errors). Moving the file aside mends each; a busy database, a full or
+// read-only disk and the like keep SQLite's words, as it would mend none.
+bool unusable(int code) {
+    switch (code & 0xff) {
+    case SQLITE_ERROR:
+    case SQLITE_PERM:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_CANTOPEN:
+    case SQLITE_FORMAT:
+    case SQLITE_NOTADB: return true;
+    default: return false;
+    }
+}
+
 // SQLite sees an absolute path, never a "file:" text it would read as a URI.
 std::string databasePath(const std::filesystem::path& url) {
     return std::filesystem::absolute(url).string();
@@ -49,8 +67,10 @@ std::string databasePath(const std::filesystem::path& url) {
 }  // namespace
 
 BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : file_(url.string()) {
-    std::error_code ignored;
-    const bool exists = std::filesystem::exists(url, ignored);
+    // Only a file known to be absent reads as no baseline.
+    std::error_code lookError;
+    const bool exists = std::filesystem::exists(url, lookError);
+    if (lookError) throw BaselineStoreError::unusable(file_, lookError.message());
 
     std::string path;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
@@ -66,10 +86,8 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
     }
 
     if (db_.open(path, flags) != SQLITE_OK || !db_) {
-        const BaselineStoreError error = !db_ ? BaselineStoreError(BaselineStoreError::cannotOpen)
-                                         : sqlite3_errcode(db_.get()) == SQLITE_NOTADB
-                                             ? BaselineStoreError::notADatabase(file_)
-                                             : BaselineStoreError(db_.errorMessage());
+        const BaselineStoreError error = db_ ? errorFor(sqlite3_extended_errcode(db_.get()), db_.errorMessage())
+                                             : BaselineStoreError(BaselineStoreError::cannotOpen);
         db_.close();
         throw error;
     }
@@ -80,10 +98,13 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
     }
 }
 
-void BaselineStore::fail() const {
-    if (sqlite3_errcode(db_.get()) == SQLITE_NOTADB) throw BaselineStoreError::notADatabase(file_);
-    throw BaselineStoreError(db_.errorMessage());
+BaselineStoreError BaselineStore::errorFor(int code, const std::string& message) const {
+    if ((code & 0xff) == SQLITE_NOTADB) return BaselineStoreError::notADatabase(file_);
+    if (unusable(code)) return BaselineStoreError::unusable(file_, message);
+    return BaselineStoreError(message);
 }
+
+void BaselineStore::fail() const { throw errorFor(sqlite3_extended_errcode(db_.get()), db_.errorMessage()); }
 
 void BaselineStore::execute(const char* sql) {
     if (db_.execute(sql) != SQLITE_OK) fail();

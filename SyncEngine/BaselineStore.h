@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncEngine/Baseline.h"
+#include "SyncEngine/BaselineStoreError.h"
 #include "SyncEngine/SideCounts.h"
 #include "SyncEngine/internal/SqliteDatabase.h"
 
@@ -16,6 +17,9 @@ namespace kelto {
 // One job's two-way baseline in its own SQLite file, with the identities of
 // the two sides it was taken on and their file counts. One connection for
 // the store's life; every operation holds the store's lock throughout.
+// Failures throw BaselineStoreError; one that says the file cannot serve as
+// a baseline (not a database, damaged, of another layout, out of reach)
+// names the file and the way out.
 class BaselineStore {
 public:
     // Read-only on a missing file opens an empty in-memory database, so the
@@ -47,6 +51,9 @@ public:
 private:
     using Meta = std::map<std::string, std::string, std::less<>>;
 
+    // SQLite's answer as the store's error; the one place that decides which
+    // failures name the file and the way out.
+    BaselineStoreError errorFor(int code, const std::string& message) const;
     [[noreturn]] void fail() const;
     void execute(const char* sql);
     SqliteStatement prepare(const char* sql);

@@ -18,13 +18,20 @@ public:
     // stored as an integer.
     static constexpr const char* invalidEntry = "Invalid baseline entry";
 
-    // SQLite's "file is not a database" names neither the file nor a way out.
+    // SQLite's own words name neither the file nor a way out: a baseline
+    // that cannot be opened or read says both.
     static BaselineStoreError notADatabase(const std::string& file) {
-        return BaselineStoreError("The baseline file " + file +
-                                  " is not a baseline database. Move it aside or remove it: the next run then "
-                                  "starts a fresh baseline, copying what either side lacks, keeping the newer of "
-                                  "two differing files and deleting nothing.");
+        return BaselineStoreError("The baseline file " + file + " is not a baseline database." + wayOut);
     }
+    // `reason`: SQLite's message, or the system's when the file cannot be looked at.
+    static BaselineStoreError unusable(const std::string& file, const std::string& reason) {
+        return BaselineStoreError("The baseline file " + file + " cannot be used (" + reason + ")." + wayOut);
+    }
+
+private:
+    static constexpr const char* wayOut =
+        " Move it aside or remove it: the next run then starts a fresh baseline, copying what either side lacks, "
+        "keeping the newer of two differing files and deleting nothing.";
 };
 
 }  // namespace kelto

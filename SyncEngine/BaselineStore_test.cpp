@@ -174,7 +174,9 @@ TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {
     EXPECT_FALSE(BaselineStore(file, true).sideCounts());
 }
 
-TEST_F(BaselineStoreTest, ReadOnlyStoreOnAFileWithoutTablesFailsWithSqlitesMessage) {
+// A file cut to nothing is such a database: SQLite's words alone named
+// neither the file nor the way out.
+TEST_F(BaselineStoreTest, ReadOnlyStoreOnAFileWithoutTablesFailsNamingTheFile) {
     fs::create_directories(file.parent_path());
     sql("CREATE TABLE unrelated(x)");
     BaselineStore store(file, true);
@@ -182,8 +184,60 @@ TEST_F(BaselineStoreTest, ReadOnlyStoreOnAFileWithoutTablesFailsWithSqlitesMessa
         store.load(std::nullopt, std::nullopt);
         ADD_FAILURE();
     } catch (const BaselineStoreError& error) {
-        EXPECT_EQ(error.message(), "no such table: meta");
+        EXPECT_EQ(error.message(), BaselineStoreError::unusable(file.string(), "no such table: meta").message());
     }
+}
+
+// Whatever keeps a baseline from being opened or read names the file, what
+// happened and the way out, in both modes.
+TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
+    // SQLite's reason, when it does not depend on the mode.
+    auto expectNamed = [&](const std::string& what, const std::string& reason = "") {
+        const std::string whole = BaselineStoreError::unusable(file.string(), reason).message();
+        const std::string before = whole.substr(0, whole.find('(') + 1), after = whole.substr(whole.find(')'));
+        for (const bool readOnly : {true, false}) {
+            try {
+                BaselineStore store(file, readOnly);
+                store.load("X", std::nullopt);
+                (void)store.sideCounts();
+                ADD_FAILURE() << what << " read-only " << readOnly;
+            } catch (const BaselineStoreError& error) {
+                const std::string message = error.message();
+                if (!reason.empty()) {
+                    EXPECT_EQ(message, whole) << what << " read-only " << readOnly;
+                }
+                EXPECT_TRUE(message.starts_with(before) && message.ends_with(after))
+                    << message << "\n" << what << " read-only " << readOnly;
+            }
+        }
+    };
+    auto saved = [&] {
+        fs::remove_all(file);
+        BaselineStore store(file, false);
+        Baseline::Builder many;
+        for (int i = 0; i < 3000; ++i) many.add("folder/file " + std::to_string(i), {EntryKind::file, i, i});
+        store.save(std::move(many).build(), "X", std::nullopt, SideCounts{3000, 0});
+    };
+
+    saved();
+    fs::resize_file(file, fs::file_size(file) / 2);  // cut short
+    expectNamed("cut short", "database disk image is malformed");
+
+    saved();
+    {  // a newer schema format than this SQLite knows
+        std::fstream bytes(file, std::ios::in | std::ios::out | std::ios::binary);
+        bytes.seekp(47);
+        bytes.put('\x05');
+    }
+    expectNamed("newer format", "unsupported file format");
+
+    fs::remove_all(file);
+    fs::create_directories(file);
+    expectNamed("a folder");  // unable to open it, or an I/O error reading it
+
+    fs::remove_all(file);
+    fs::create_symlink(file.filename(), file);  // a link to itself
+    expectNamed("a looping link", std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
 }
 
 TEST_F(BaselineStoreTest, AFileThatIsNoDatabaseIsNamedWithAWayOut) {

@@ -266,24 +266,20 @@ std::int32_t engineCode(std::int32_t rsyncCode, std::int32_t code) {
     return rsyncCode == 0 || rsyncCode == 24 ? code : rsyncCode;
 }
 
-// Copies of sources rewritten while rsync read them: named in the log and the
-// exit, and marked stale so that the next run copies them again. The run is
-// partial at best; a failure rsync itself reported keeps its code.
+// Copies of sources rewritten (or gone) while rsync read them: named in the
+// log and the exit, the rewritten ones marked stale so that the next run
+// copies them again. The run is partial at best; a failure rsync itself
+// reported keeps its code.
 RsyncExit withChangedSources(CopySourceCheck& sources, TransferState& state, const RsyncExit& exit,
                              const fs::path& destination, std::int64_t modifyWindow) {
     const std::vector<std::string> changed = sources.changed(state.takeReceived());
     if (changed.empty()) return exit;
     std::vector<std::string> tail = exit.stderrTail;
-    for (const std::string& path : changed) {
-        tail.push_back(std::string(CopySourceCheck::changedLine) + path);
-        state.writeLine(tail.back());
-        try {
-            sources.markStale(destination, path, modifyWindow);
-        } catch (const FileError& error) {
-            tail.push_back(std::string(CopySourceCheck::unmarkedLine) + path + ": " + error.reason());
-            state.writeLine(tail.back());
+    for (const std::string& path : changed)
+        for (std::string& line : sources.markAndDescribe(destination, path, modifyWindow)) {
+            state.writeLine(line);
+            tail.push_back(std::move(line));
         }
-    }
     return RsyncExit(engineCode(exit.code, 23), std::move(tail));
 }
 
@@ -335,16 +331,22 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
     return skipped.contains(whole);
 }
 
-// One line for each item a holding folder gave back or still holds.
+// One line for each item a holding folder gave back or still holds; then
+// that the next run tries again what went on being held for another reason
+// than its place being taken, or, when only such items stay, that the user
+// may delete the folder.
 void describe(const HoldingFolder::Settlement& settlement, std::string_view putBack, std::string_view kept,
-              std::vector<std::string>& lines) {
+              const fs::path& destination, std::vector<std::string>& lines) {
     for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
     for (const HoldingFolder::Kept& item : settlement.kept) {
-        const std::string reason = item.reason.errorNumber() == EEXIST ? "its place is taken" : item.reason.what();
+        const std::string reason = item.placeTaken ? "its place is taken" : item.reason.what();
         std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
         if (!item.path.empty()) line += ": " + item.path;
         lines.push_back(std::move(line));
     }
+    if (settlement.hasRetries()) lines.emplace_back(OneWayEngine::triedAgainLine);
+    if (settlement.onlyPlaceTaken)
+        lines.push_back("Delete " + (destination / settlement.folder).native() + " once you no longer need what it holds");
 }
 
 void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
@@ -445,14 +447,20 @@ RsyncExit OneWayEngine::runRsync(const std::vector<std::string>& arguments, std:
 
 std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::path& source, const fs::path& destination,
                                                const FileSystemTraits& traits, const fs::path* excludeFile,
-                                               std::stop_token stop, const ProgressHandler* onProgress) const {
+                                               std::stop_token stop, const ProgressHandler* onProgress,
+                                               std::vector<SkippedFile>* passedOver) const {
     // Always a mirror, also for copy jobs: the deletion lines show what only B holds.
     RsyncInvocation invocation = invocationFor(job, true, true, source, destination, traits);
     if (excludeFile) invocation.extraExcludeFile = *excludeFile;
 
     ScanState state(*clock, onProgress);
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
-        if (ItemizedChange* item = event.asItem()) state.append(std::move(*item));
+        if (ItemizedChange* item = event.asItem()) {
+            state.append(std::move(*item));
+        } else if (const std::string* line = event.asDiagnostic(); line && passedOver) {
+            if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
+                passedOver->push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
+        }
     });
     if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
     if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
@@ -502,7 +510,9 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
     report(reports, phaseReport(SyncPhase::scanning));
 
-    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports);
+    // rsync passes over pipes, sockets and devices by itself, itemising none.
+    std::vector<SkippedFile> specials;
+    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports, &specials);
 
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(first.size());
@@ -522,6 +532,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         second = scan(job, source, destination, traits, &excludes.path(), stop, reports);
     }
 
+    addSkips(skipped, specials);  // named, yet no cause for a second dry run
     SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     return result;
@@ -539,9 +550,14 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // What runs that never settled still hold goes back before anything is
     // compared; never while another run may be working here.
     std::vector<std::string> notes;
+    bool stillHeld = false;  // what an earlier run held and still cannot go back
     const TransferScratch::Claim scratch = TransferScratch::claim(destination, [&] {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination))
-            describe(settlement, "Put back from an interrupted run: ", "Kept from an interrupted run in ", notes);
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination)) {
+            const bool finished = settlement.fromFinishedRun;
+            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination, notes);
+            stillHeld = stillHeld || settlement.hasRetries();
+        }
     });
     // For the log only: a leftover in the reserved folder harms nothing.
     std::vector<std::string> leftovers;
@@ -614,13 +630,10 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     std::vector<std::string> held;
     if (holding) {
         const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, planned);
-        describe(settlement, "Put back: ", "Kept in ", held);
-        if (!settlement.kept.empty()) {
-            // Named this once; later runs leave the folder to the user.
-            held.push_back("Delete " + (destination / settlement.folder).native() +
-                           " once you no longer need what it holds");
-            HoldingFolder::markReported(destination, runID);
-        }
+        describe(settlement, "Put back: ", "Kept in ", destination, held);
+        // Named this once: later runs leave what has its place taken to the
+        // user and try the rest again.
+        if (!settlement.kept.empty()) HoldingFolder::markReported(destination, runID, settlement);
         if (!held.empty()) held.emplace_back(heldBackLine);
     }
     for (const std::string& line : held) state.writeLine(line);
@@ -639,6 +652,8 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         // Held-back items ask for a new plan, which outranks a partial copy.
         exit = RsyncExit(engineCode(transferExit.code, replanCode), std::move(tail));
     }
+    // Items an earlier run could not give back, and still cannot: never a plain success.
+    if (stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
 
     if (archiving) {
         SideStat disk(destination);

@@ -34,11 +34,13 @@ namespace kelto {
 // the transfer is over the run deletes from there the deletions its plan
 // listed and the replacements the fresh dry run told rsync to make, and
 // puts the rest back, so a source that vanished after the fresh dry run
-// costs nothing the plan did not list. What cannot go back stays there,
-// named once with the folder. What runs killed before that left in their
-// holding folders goes back at the start of the next run where its place is
-// free; the rest stays there. Each such item is named in the run's errors
-// and log. A run folder the run put nothing into is removed at its end.
+// costs nothing the plan did not list. What cannot go back because its
+// place is taken stays there, named once, with the folder to delete once
+// nothing else waits in it. Everything else that could not go back, and what
+// runs killed before settling left in their holding folders, goes back at
+// the start of the next run where it can; what still cannot keeps that run
+// from a plain success. Each such item is named in the run's errors and
+// log. A run folder the run put nothing into is removed at its end.
 //
 // Both calls block the calling thread and report progress on it, never under
 // a lock: at most one report every 0.1 s while rsync runs, plus one at each
@@ -54,6 +56,7 @@ struct OneWayEngine {
     static constexpr std::string_view sourceEmptyLine = "Source is empty — review and run again";
     static constexpr std::string_view deletionsChangedLine = "Files to delete changed since planning — review and run again";
     static constexpr std::string_view heldBackLine = "Files the plan did not list were held back — review and run again";
+    static constexpr std::string_view triedAgainLine = "What could not be put back is tried again at the next run";
 
     // The runner must outlive the engine.
     explicit OneWayEngine(const RsyncRunner& runner) : runner(runner) {}
@@ -66,7 +69,8 @@ struct OneWayEngine {
     // The plan for the job on these folders; copies and archives target B.
     // Skipped: what B cannot hold (too large; on a volume that ignores case,
     // names that differ only in case or normalisation) and files B already
-    // holds but with the time its file system turned A's into. Throws
+    // holds but with the time its file system turned A's into; and the
+    // pipes, sockets and devices of A, which rsync never copies. Throws
     // OneWayEngineError (skipTooLong, before the second dry run, for a path
     // the preflight skips that rsync's exclude file cannot hold), the exclude
     // file's FileError, or RsyncProcessError when rsync cannot be started.
@@ -81,10 +85,11 @@ struct OneWayEngine {
     // when the engine itself refused to transfer, or when the transfer took
     // what the plan did not list and rsync's own code was 0 or 24 (see
     // stats.errors, which end with heldBackLine then); 23 in place of 0 or
-    // 24 when a source changed while rsync copied it. Throws what plan()
-    // throws, ArchiveDirectoriesError or FileError from preparing the archive
-    // and holding folders, and the log's first write error, which ends the
-    // run once the transfer is over.
+    // 24 when a source changed while rsync copied it, or when an earlier
+    // run's held item still cannot go back. Throws what plan() throws,
+    // ArchiveDirectoriesError or FileError from preparing the archive and
+    // holding folders, and the log's first write error, which ends the run
+    // once the transfer is over.
     std::pair<RunStats, RsyncExit> run(const SyncJob& job, const SyncPlan& plan, const std::filesystem::path& source,
                                        const std::filesystem::path& destination, const FileSystemTraits& traits,
                                        const std::string& runID, RunLogSink& log, std::stop_token stop = {},
@@ -108,7 +113,8 @@ private:
     std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
                                      const std::filesystem::path& destination, const FileSystemTraits& traits,
                                      const std::filesystem::path* excludeFile, std::stop_token stop,
-                                     const ProgressHandler* onProgress) const;
+                                     const ProgressHandler* onProgress,
+                                     std::vector<SkippedFile>* passedOver = nullptr) const;
     RsyncExit runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
                        const RsyncRunner::RawLineHandler& onRawLine, const RsyncRunner::EventHandler& onEvent) const;
 };

@@ -305,6 +305,13 @@ std::optional<ListEntry> RsyncOutputParser::listEntry(std::string_view line) {
     return entry;
 }
 
+std::optional<std::string> RsyncOutputParser::passedOverPath(std::string_view line) {
+    constexpr std::string_view prefix = "skipping non-regular file \"";
+    // The name is printed between the quotes as it is, quotes in it included.
+    if (!line.starts_with(prefix) || line.size() < prefix.size() + 2 || !line.ends_with('"')) return std::nullopt;
+    return unescapeName(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+}
+
 std::string RsyncOutputParser::unescapeName(std::string_view text) {
     std::size_t i = text.find("\\#");
     if (i == std::string_view::npos) return std::string(text);

@@ -55,6 +55,11 @@ struct RsyncOutputParser {
     // Accepts "." too; event() is what drops it.
     static std::optional<ListEntry> listEntry(std::string_view line);
 
+    // The path, unescaped, of rsync's line for a pipe, socket or device that
+    // it passes over (it is never given --devices nor --specials); none for
+    // any other line.
+    static std::optional<std::string> passedOverPath(std::string_view line);
+
     // Reverses rsync's "\#ooo" escapes into the bytes they stand for. The
     // result is the name's bytes as the file system holds them, which need
     // not be valid UTF-8.

@@ -293,3 +293,12 @@ TEST(RsyncOutputParserModes, StreamsAcrossChunks) {
     EXPECT_TRUE(ended.feed("drwxr-xr-x 1 2023/11/14 22:13:20 .\n").empty());
     EXPECT_TRUE(ended.finish().empty());
 }
+
+TEST(RsyncOutputParserLines, PassedOverSpecialFilesGiveTheirPaths) {
+    EXPECT_EQ(RsyncOutputParser::passedOverPath("skipping non-regular file \"sub/fifo\""), "sub/fifo");
+    EXPECT_EQ(RsyncOutputParser::passedOverPath("skipping non-regular file \"caf\\#303\\#251 \"q\"\""),
+              "caf\xC3\xA9 \"q\"");
+    for (const char* other : {"skipping non-regular file \"\"", "skipping non-regular file \"", "skipping x",
+                              "skipping non-regular file \"unclosed", "rsync: skipping non-regular file \"x\""})
+        EXPECT_FALSE(RsyncOutputParser::passedOverPath(other)) << other;
+}

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -110,16 +111,15 @@ public:
         return exited_;
     }
 
-    // Blocks until the child is gone and returns its exit status.
-    std::int32_t reap() {
+    // Blocks until the child is gone and returns its wait status; nullopt
+    // when someone else reaped it.
+    std::optional<int> reap() {
         int status = 0;
         pid_t r;
         while ((r = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {}
         reaped_ = true;
-        if (r < 0) return -1;  // reaped by someone else: status unknown
-        if (WIFEXITED(status)) return WEXITSTATUS(status);
-        if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-        return 128;
+        if (r < 0) return std::nullopt;
+        return status;
     }
 
 private:
@@ -331,8 +331,13 @@ private:
     }
 
     RsyncExit reap() {
-        const std::int32_t status = child_->reap();
-        return RsyncExit(cancelled_ ? RsyncRunner::cancelledCode : status, delivery_.tail());
+        const std::optional<int> status = child_->reap();
+        if (cancelled_) return RsyncExit(RsyncRunner::cancelledCode, delivery_.tail());
+        if (status && WIFEXITED(*status)) return RsyncExit(WEXITSTATUS(*status), delivery_.tail());
+        // An end rsync did not choose leaves no words of its own: say what happened.
+        const std::int32_t code = status && WIFSIGNALED(*status) ? 128 + WTERMSIG(*status) : status ? 128 : -1;
+        delivery_.stderrLine(RsyncProcess::abnormalEndLine(code));
+        return RsyncExit(code, delivery_.tail());
     }
 
     const std::filesystem::path& executable_;
@@ -355,6 +360,18 @@ private:
 };
 
 }  // namespace
+
+std::string RsyncProcess::abnormalEndLine(std::int32_t code) {
+    if (code > 128 && code < 128 + NSIG) {
+        const int signal = code - 128;
+        const char* name = ::sigabbrev_np(signal);
+        const char* description = ::sigdescr_np(signal);
+        std::string line = "rsync was stopped before it finished: it received the signal " +
+                           (name ? "SIG" + std::string(name) : std::to_string(signal));
+        return description ? line + " (" + description + ")" : line;
+    }
+    return "rsync ended unexpectedly, and how it ended is not known";
+}
 
 RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
                             RsyncOutputParser::Mode mode,

@@ -40,7 +40,8 @@ namespace kelto {
 //
 // A child killed by a signal it did not get from us reports 128 + the signal
 // number, which no rsync exit code uses; -1 when its status was lost
-// (reaped elsewhere, e.g. with SIGCHLD ignored).
+// (reaped elsewhere, e.g. with SIGCHLD ignored). Either way the runner adds
+// abnormalEndLine() as a last stderr line, since rsync itself said nothing.
 struct RsyncProcess final : RsyncRunner {
     static constexpr std::chrono::milliseconds killDelay{5000};
     static constexpr std::chrono::milliseconds leftoverGrace{2000};
@@ -49,6 +50,10 @@ struct RsyncProcess final : RsyncRunner {
 
     RsyncProcess() = default;
     explicit RsyncProcess(std::filesystem::path executable) : executable(std::move(executable)) {}
+
+    // What a run that rsync did not end itself says: the signal that
+    // stopped it, in words, for 128 + its number; else that the end is unknown.
+    static std::string abnormalEndLine(std::int32_t code);
 
     // Throws RsyncProcessError when the child cannot be started or watched;
     // an exception from a handler kills the process group and propagates.

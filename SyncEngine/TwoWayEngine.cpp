@@ -195,9 +195,27 @@ void TwoWayEngine::applyPreflightSkips(TwoWayPlan& plan, const SideListing& side
                       [&](const SkippedFile& file) { return !planned.contains(PathKey::of(file.path, storage)); });
         return candidates;
     };
-    std::vector<SkippedFile> toB, toA;
-    if (!plan.copyAtoB.empty()) toB = keep(preflightCandidates(sideA, sideB, traitsB), plan.copyAtoB);
-    if (!plan.copyBtoA.empty()) toA = keep(preflightCandidates(sideB, sideA, traitsA), plan.copyBtoA);
+    // rsync copies no pipe, socket or device (it is never given --devices
+    // nor --specials): a copy of one is named among the skipped instead.
+    auto specials = [](const SideListing& source, const std::vector<std::string>& copies) {
+        std::vector<std::string> found;
+        for (const SideListing::Ref entry : source)
+            if (entry.kind == EntryKind::other) found.emplace_back(entry.actualPath);
+        std::vector<SkippedFile> skipped;
+        if (found.empty()) return skipped;
+        const PathKeySet keys = keysOf(found);
+        std::string storage;
+        for (const std::string& path : copies)
+            if (keys.contains(PathKey::of(path, storage)))
+                skipped.push_back(SkippedFile{path, FileSkipReason::specialFile});
+        return skipped;
+    };
+    std::vector<SkippedFile> toB = specials(sideA, plan.copyAtoB), toA = specials(sideB, plan.copyBtoA);
+    auto add = [](std::vector<SkippedFile>& to, std::vector<SkippedFile> more) {
+        to.insert(to.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    };
+    if (!plan.copyAtoB.empty()) add(toB, keep(preflightCandidates(sideA, sideB, traitsB), plan.copyAtoB));
+    if (!plan.copyBtoA.empty()) add(toA, keep(preflightCandidates(sideB, sideA, traitsA), plan.copyBtoA));
     dropSkipped(plan.copyAtoB, toB);
     dropSkipped(plan.copyBtoA, toA);
 

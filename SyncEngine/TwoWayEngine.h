@@ -106,7 +106,8 @@ struct TwoWayEngine {
                                                  const ProgressHandler& onProgress = nullptr) const;
 
     // Takes out of each direction's copies what the receiving volume cannot
-    // hold, and lists them in the plan's `skipped` after the planner's own.
+    // hold, and the pipes, sockets and devices rsync never copies, and lists
+    // them in the plan's `skipped` after the planner's own.
     static void applyPreflightSkips(TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB,
                                     const FileSystemTraits& traitsA, const FileSystemTraits& traitsB);
     static std::vector<SkippedFile> preflightCandidates(const SideListing& source, const SideListing& destination,

@@ -40,7 +40,8 @@ TEST(RunRecordJson, SkipReasonsAreStoredAsTheirWords) {
     const std::pair<FileSkipReason, const char*> words[] = {{FileSkipReason::tooLargeForFAT, "tooLargeForFAT"},
                                                             {FileSkipReason::caseCollision, "caseCollision"},
                                                             {FileSkipReason::typeConflict, "typeConflict"},
-                                                            {FileSkipReason::timeOutOfRange, "timeOutOfRange"}};
+                                                            {FileSkipReason::timeOutOfRange, "timeOutOfRange"},
+                                                            {FileSkipReason::specialFile, "specialFile"}};
     for (const auto& [reason, word] : words) {
         const std::string text = JsonText::encode(SkippedFile{"p", reason});
         EXPECT_EQ(text, std::string(R"({"path":"p","reason":")") + word + "\"}");

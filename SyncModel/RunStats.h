@@ -10,11 +10,12 @@ namespace kelto {
 
 // timeOutOfRange: the file's modification time is one the listing cannot
 // show whole, or one the receiving file system cannot keep.
-enum class FileSkipReason { tooLargeForFAT, caseCollision, typeConflict, timeOutOfRange };
+// specialFile: a pipe, socket or device, which rsync never copies.
+enum class FileSkipReason { tooLargeForFAT, caseCollision, typeConflict, timeOutOfRange, specialFile };
 template <>
 struct EnumNames<FileSkipReason> {
-    static constexpr std::array<std::string_view, 4> names{"tooLargeForFAT", "caseCollision", "typeConflict",
-                                                           "timeOutOfRange"};
+    static constexpr std::array<std::string_view, 5> names{"tooLargeForFAT", "caseCollision", "typeConflict",
+                                                           "timeOutOfRange", "specialFile"};
 };
 
 // A file the run left alone, and why.

@@ -10,7 +10,7 @@ packages=(
   libsqlite3-dev sqlite3
   libhowardhinnant-date-dev tzdata
   libmount-dev libblkid-dev libsystemd-dev dbus-daemon
-  rsync time e2fsprogs unison
+  rsync time e2fsprogs unison exfatprogs exfat-fuse
   qt6-base-dev qt6-svg-dev fonts-dejavu-core libicu-dev
   libx11-dev xvfb xauth openbox x11-utils desktop-file-utils
   xdotool imagemagick trayer python3-dbus python3-gi locales

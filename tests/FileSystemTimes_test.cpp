@@ -1,9 +1,16 @@
 // Modification times that a file system or rsync's listing cannot carry as
-// they are: tmpfs keeps any 64-bit time, ext4 clamps to 1901..2446, and
-// rsync's listing prints years outside four characters padded or cut short.
+// they are: tmpfs keeps any 64-bit time, ext4 clamps to 1901..2446, exFAT
+// (through FUSE) keeps times from 1980 on, and rsync's listing prints years
+// outside four characters padded or cut short.
 
 #include "tests/TwoWayEngineFixture.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 #include "tests/support/TestVolumes.h"
+
+#include <sys/mount.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace kelto::test {
 namespace {
@@ -233,6 +240,106 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
     // And a deletion on the clamping side carries over.
     fs::remove(b / "y1900");
     EXPECT_EQ(plan().second.archiveOnA, std::vector<std::string>{"y1900"});
+}
+
+// --- exFAT through FUSE ------------------------------------------------------
+
+// An exFAT image mounted with exfat-fuse through a loop device (root only).
+// Like other FUSE file systems it drops a time change whose other time is
+// left out (UTIME_OMIT), saying nothing.
+class ExfatVolume {
+public:
+    static std::unique_ptr<ExfatVolume> make(std::string& whyNot) {
+        std::unique_ptr<ExfatVolume> made(new ExfatVolume);
+        if (::geteuid() != 0) {
+            whyNot = "mounting an exFAT image needs root";
+            return nullptr;
+        }
+        const fs::path image = made->holder_ / "exfat.img";
+        std::ofstream(image).close();
+        fs::resize_file(image, 32 << 20);
+        if (runQuietly({"mkfs.exfat", image.native()}) != 0) {
+            whyNot = "mkfs.exfat (exfatprogs) is missing or failed";
+            return nullptr;
+        }
+        // Our own image path: nothing in it a shell would read.
+        if (FILE* out = ::popen(("losetup --find --show " + image.native() + " 2>/dev/null").c_str(), "r")) {
+            char device[64] = {};
+            if (std::fgets(device, sizeof device, out)) made->device_ = std::string(device, std::strcspn(device, "\n"));
+            ::pclose(out);
+        }
+        if (made->device_.empty()) {
+            whyNot = "no loop device";
+            return nullptr;
+        }
+        fs::create_directory(made->mountPoint_);
+        if (runQuietly({"mount.exfat-fuse", made->device_, made->mountPoint_.native()}) != 0) {
+            whyNot = "mount.exfat-fuse (exfat-fuse) is missing or failed";
+            return nullptr;
+        }
+        made->mounted_ = true;
+        return made;
+    }
+    ~ExfatVolume() {
+        if (mounted_ && runQuietly({"umount", mountPoint_.native()}) != 0) ::umount2(mountPoint_.c_str(), MNT_DETACH);
+        if (!device_.empty()) runQuietly({"losetup", "--detach", device_});
+    }
+
+    fs::path operator/(const fs::path& relative) const { return mountPoint_ / relative; }
+
+private:
+    ExfatVolume() = default;
+    TemporaryFolder holder_;
+    fs::path mountPoint_ = holder_ / "mnt";
+    std::string device_;
+    bool mounted_ = false;
+};
+
+class OneWayExfatTest : public OneWayEngineTest {
+protected:
+    std::unique_ptr<ExfatVolume> exfat;
+
+    void SetUp() override {
+        OneWayEngineTest::SetUp();
+        std::string whyNot;
+        exfat = ExfatVolume::make(whyNot);
+        if (!exfat) GTEST_SKIP() << whyNot;
+        dst = *exfat / "dst";
+        fs::create_directories(dst);
+        VolumeIdentity volume;
+        volume.fileSystem = "exfat";
+        traits = FileSystemTraits::forVolume(volume);
+        job.mode = SyncMode::copy;
+    }
+};
+
+// A copy whose source changed while rsync read it is made to look older
+// than the source; the mark once failed here as "Numerical result out of
+// range". A source gone meanwhile is named as gone, not as copied again.
+TEST_F(OneWayExfatTest, AStaleMarkTakesAndAGoneSourceIsNamedAsGone) {
+    putAt(src / "changed.txt", "first", t0);
+    putAt(src / "gone.txt", "gone", t0);
+    const SyncPlan p = plan();
+    ASSERT_EQ(copyPaths(p), (std::vector<std::string>{"changed.txt", "gone.txt"}));
+    script.expect(ScriptedRsyncRunner::transfer()).passThrough().then([&] {
+        putAt(src / "changed.txt", "FIRST", t0);  // same size and time: the change time tells
+        fs::remove(src / "gone.txt");
+    });
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(23, {"Source changed while copying; copied again next run: changed.txt",
+                                   "Source gone by the end of the run; its copy is kept: gone.txt"}));
+    EXPECT_LT(mtimeOf(dst / "changed.txt"), t0 - traits.modifyWindow);
+    EXPECT_EQ(contents(dst / "changed.txt"), "first");
+}
+
+// The time probe sets a time on a scratch file and reads back what was kept:
+// with the access time left out, exFAT through FUSE kept neither.
+TEST_F(OneWayExfatTest, TheTimeProbeSeesTheTimeItSet) {
+    const std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(dst);
+    ASSERT_TRUE(folder);
+    fs::path scratchPath;
+    const FileDescriptor scratch = SafeFileSystem::makeScratchFile(*folder, scratchPath);
+    EXPECT_EQ(SafeFileSystem::keptModificationTime(scratch, t0 - 100, scratchPath), t0 - 100);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 // nothing else.
 
 #include "tests/OneWayEngineFixture.h"
+#include "tests/support/TestVolumes.h"
 
 #include <sys/mount.h>
 
 #include <cstring>
+#include <functional>
 
 using namespace kelto;
 using namespace kelto::test;
@@ -53,6 +55,49 @@ protected:
         for (const std::string& path : entries(dst))
             EXPECT_TRUE(path.starts_with("d") || path.starts_with("sdir") || path.starts_with("zkeep")) << path;
     }
+};
+
+// What keeps a held item from going back into dst/dir, for a while: the
+// folder made immutable (EPERM), mounted over itself (EXDEV), or the whole
+// destination mounted read-only (EROFS, where no mark can be written
+// either). Root only; apply() is false where it cannot be had.
+struct Block {
+    std::string name;
+    std::function<bool(const fs::path& dst)> apply;
+    std::function<void(const fs::path& dst)> lift;
+    bool markWritten = true;
+};
+
+bool mountOver(const fs::path& at, bool readOnly) {
+    if (::mount(at.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+    if (readOnly && ::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+        ::umount2(at.c_str(), MNT_DETACH);
+        return false;
+    }
+    return true;
+}
+
+std::vector<Block> blocks() {
+    return {
+        {"immutable", [](const fs::path& dst) { return runQuietly({"chattr", "+i", (dst / "dir").native()}) == 0; },
+         [](const fs::path& dst) { runQuietly({"chattr", "-i", (dst / "dir").native()}); }},
+        {"another mount", [](const fs::path& dst) { return mountOver(dst / "dir", false); },
+         [](const fs::path& dst) { ::umount2((dst / "dir").c_str(), MNT_DETACH); }},
+        {"read-only", [](const fs::path& dst) { return mountOver(dst, true); },
+         [](const fs::path& dst) { ::umount2(dst.c_str(), MNT_DETACH); }, false},
+    };
+}
+
+// Lifts a block however the test ends.
+struct Lifted {
+    const Block& block;
+    const fs::path& dst;
+    bool applied = false;
+    void lift() {
+        if (applied) block.lift(dst);
+        applied = false;
+    }
+    ~Lifted() { lift(); }
 };
 
 // The source's folder swapped for an empty one, as an unmount leaves it.
@@ -334,4 +379,107 @@ TEST_F(OneWayEngineHoldingTest, WhatARunKeptIsNamedOnceWithItsFolder) {
     EXPECT_EQ(next.second, RsyncExit(0, {}));
     EXPECT_TRUE(next.first.errors.empty()) << testing::PrintToString(next.first.errors);
     EXPECT_EQ(contents(kept / "f.txt"), "same");
+}
+
+// Only an item whose place is taken can never go back. One held back for any
+// other reason is named with that reason, not marked, and put back by the
+// next run once it can; the user is never told to delete its folder.
+TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to block a folder";
+    for (const Block& block : blocks()) {
+        SCOPED_TRACE(block.name);
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        put(src / "dir/f1", "f1");
+        put(dst / "dir/f1", "f1");
+        put(src / "new.txt", "something to copy");
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        const std::string folder = ".KeltoSync/Holding/" + runID;
+        const fs::path held = holding();
+        Lifted blocked{block, dst};
+        // rsync takes dir/f1, which the plan never listed; then it cannot go back.
+        script.expect(Script::transfer()).then([&] {
+            fs::create_directories(held / "dir");
+            fs::rename(dst / "dir/f1", held / "dir/f1");
+            blocked.applied = block.apply(dst);
+        });
+        const auto [stats, exit] = run(plan());
+        if (!blocked.applied) {
+            ADD_FAILURE() << "could not block: " << std::strerror(errno);
+            continue;
+        }
+        EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+        ASSERT_EQ(stats.errors.size(), 3u) << testing::PrintToString(stats.errors);
+        EXPECT_TRUE(stats.errors[0].starts_with("Kept in " + folder + " (")) << stats.errors[0];
+        EXPECT_TRUE(stats.errors[0].ends_with("): dir/f1")) << stats.errors[0];
+        EXPECT_EQ(stats.errors[1], OneWayEngine::triedAgainLine);
+        EXPECT_EQ(stats.errors[2], OneWayEngine::heldBackLine);
+        EXPECT_EQ(contents(held / "dir/f1"), "f1");
+
+        blocked.lift();
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        const auto [next, nextExit] = run(plan());
+        const std::string from = block.markWritten ? "earlier" : "interrupted";
+        EXPECT_EQ(next.errors, std::vector<std::string>{"Put back from an " + from + " run: dir/f1"});
+        EXPECT_EQ(nextExit, RsyncExit(0, {}));
+        EXPECT_EQ(contents(dst / "dir/f1"), "f1");
+        EXPECT_FALSE(fs::exists(held));
+    }
+}
+
+// A folder holding both kinds: the item whose place is taken is named once
+// and left alone; the other is tried at every run, each saying so and none
+// a plain success, until it goes back or its place is taken too. Only then
+// may the user delete the folder.
+TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a folder over itself";
+    const std::vector<Block> all = blocks();
+    const Block& block = all[1];
+    put(src / "dir/f1", "f1");
+    put(dst / "dir/f1", "f1");
+    put(src / "t.txt", "t");
+    put(dst / "t.txt", "t");
+    put(src / "new.txt", "something to copy");
+    const std::string folder = ".KeltoSync/Holding/" + runID;
+    const fs::path held = holding();
+    Lifted blocked{block, dst};
+    script.expect(Script::transfer()).then([&] {
+        fs::create_directories(held / "dir");
+        fs::rename(dst / "dir/f1", held / "dir/f1");
+        fs::rename(dst / "t.txt", held / "t.txt");
+        put(dst / "t.txt", "someone else's");
+        blocked.applied = block.apply(dst);
+    });
+    const auto [stats, exit] = run(plan());
+    ASSERT_TRUE(blocked.applied);
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    ASSERT_EQ(stats.errors.size(), 4u) << testing::PrintToString(stats.errors);
+    EXPECT_TRUE(stats.errors[0].ends_with("): dir/f1")) << stats.errors[0];
+    EXPECT_EQ(stats.errors[1], "Kept in " + folder + " (its place is taken): t.txt");
+    EXPECT_EQ(stats.errors[2], OneWayEngine::triedAgainLine);
+
+    // Still blocked: named again, with the run no plain success although
+    // rsync copied the source's dir/f1 through the mount meanwhile.
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const auto [still, stillExit] = run(plan());
+    ASSERT_EQ(still.errors.size(), 2u) << testing::PrintToString(still.errors);
+    EXPECT_TRUE(still.errors[0].starts_with("Kept from an earlier run in " + folder + " (")) << still.errors[0];
+    EXPECT_TRUE(still.errors[0].ends_with("): dir/f1")) << still.errors[0];
+    EXPECT_EQ(still.errors[1], OneWayEngine::triedAgainLine);
+    EXPECT_EQ(stillExit.code, 23);
+
+    // Its place is taken now: named this once, and the folder is the user's.
+    blocked.lift();
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(2));
+    const auto [taken, takenExit] = run(plan());
+    EXPECT_EQ(taken.errors, (std::vector<std::string>{
+                                "Kept from an earlier run in " + folder + " (its place is taken): dir/f1",
+                                "Delete " + (dst / folder).native() + " once you no longer need what it holds"}));
+    EXPECT_EQ(takenExit, RsyncExit(0, {}));
+
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(3));
+    const auto [quiet, quietExit] = run(plan());
+    EXPECT_TRUE(quiet.errors.empty()) << testing::PrintToString(quiet.errors);
+    EXPECT_EQ(quietExit, RsyncExit(0, {}));
+    EXPECT_EQ(entries(held), (std::vector<std::string>{"dir/", "dir/f1", "t.txt"}));
 }

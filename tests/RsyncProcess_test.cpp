@@ -243,6 +243,35 @@ TEST(RsyncProcess, HandlerErrorKillsTheChildAndPropagates) {
     EXPECT_TRUE(isGoneOrZombie(pid));
 }
 
+// A child killed by a signal we did not send says nothing itself: the run
+// names the signal in words, in the tail (the run's message), the log and
+// the diagnostics.
+TEST(RsyncProcess, ASignalFromElsewhereIsNamedInWords) {
+    TempDir dir;
+    for (const auto& [signal, words] : {std::pair{"KILL", "SIGKILL (Killed)"}, std::pair{"TERM", "SIGTERM (Terminated)"},
+                                        std::pair{"ABRT", "SIGABRT (Aborted)"}, std::pair{"SEGV", "SIGSEGV"}}) {
+        SCOPED_TRACE(signal);
+        const auto script = dir.script(std::string("die-") + signal + ".sh",
+                                       std::string("echo 'rsync: last words' >&2\nkill -") + signal + " $$");
+        Capture capture;
+        const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, capture.rawHandler(), capture.eventHandler());
+        ASSERT_EQ(exit.stderrTail.size(), 2u);
+        EXPECT_EQ(exit.stderrTail.front(), "rsync: last words");
+        EXPECT_TRUE(exit.stderrTail.back().starts_with("rsync was stopped before it finished: it received the signal "))
+            << exit.stderrTail.back();
+        EXPECT_NE(exit.stderrTail.back().find(words), std::string::npos) << exit.stderrTail.back();
+        EXPECT_EQ(exit.stderrTail.back(), RsyncProcess::abnormalEndLine(exit.code));
+        EXPECT_EQ(exitClass(exit), ExitClass::failed) << exit.code;
+        EXPECT_EQ(capture.diagnostics(), exit.stderrTail);
+        EXPECT_EQ(capture.raw, exit.stderrTail);
+    }
+    // An exit of its own, even a failing one, is left to rsync's words.
+    const auto plain = dir.script("fails.sh", "exit 3");
+    Capture quiet;
+    EXPECT_EQ(RsyncProcess{plain}.run({}, Mode::transfer, {}, nullptr, quiet.eventHandler()), RsyncExit(3, {}));
+    EXPECT_EQ(RsyncProcess::abnormalEndLine(-1), "rsync ended unexpectedly, and how it ended is not known");
+}
+
 // --- Leftover processes and concurrent runs -------------------------------
 
 TEST(RsyncProcess, WaitsForLateOutputFromWhatTheChildLeftBehind) {

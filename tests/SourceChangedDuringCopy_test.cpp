@@ -109,6 +109,21 @@ TEST_F(OneWayEngineTest, SourceRewrittenDuringATransferRsyncEndedBadlyCombinesTh
     }
 }
 
+// A source deleted once rsync had copied it: nothing will copy it again, so
+// the run says it is gone and that its copy stays.
+TEST_F(OneWayEngineTest, ASourceGoneByTheEndOfTheRunIsNamedAsGone) {
+    job.mode = SyncMode::copy;
+    put(src / "gone.txt", "copied, then deleted");
+    const SyncPlan p = plan();
+    script.expect(Script::transfer()).passThrough().then([&] { fs::remove(src / "gone.txt"); });
+    const auto [stats, exit] = run(p);
+    const std::string gone = "Source gone by the end of the run; its copy is kept: gone.txt";
+    EXPECT_EQ(exit, RsyncExit(23, {gone}));
+    EXPECT_EQ(stats.errors, exit.stderrTail);
+    EXPECT_TRUE(logged(log, gone));
+    EXPECT_EQ(contents(dst / "gone.txt"), "copied, then deleted");
+}
+
 TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedLoseTheirEntriesAndAreCopiedAgain) {
     startInStep({"x", "y", "calm"});
     putAt(a / "x", "x v1", t0 + 10);

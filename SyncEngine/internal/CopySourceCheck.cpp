@@ -36,7 +36,10 @@ std::vector<std::string> CopySourceCheck::changed(const std::vector<std::string>
         if (watched == before_.end() || oldestSeconds_.contains(path)) continue;
         std::optional<Seen> now;
         try {
-            if (const std::optional<struct stat> info = disk.stat(path)) now = seen(*info);
+            if (const std::optional<struct stat> info = disk.stat(path))
+                now = seen(*info);
+            else
+                gone_.insert(path);
         } catch (const FileError&) {
             // cannot be confirmed: taken as changed
         }
@@ -49,30 +52,43 @@ std::vector<std::string> CopySourceCheck::changed(const std::vector<std::string>
     return result;
 }
 
-void CopySourceCheck::markStale(const fs::path& destinationRoot, const std::string& path,
+bool CopySourceCheck::markStale(const fs::path& destinationRoot, const std::string& path,
                                 std::int64_t modifyWindow) const {
     const auto oldest = oldestSeconds_.find(path);
-    if (oldest == oldestSeconds_.end()) return;
+    if (oldest == oldestSeconds_.end()) return true;
     std::optional<SafeFileSystem::Folder> root = SafeFileSystem::openRoot(destinationRoot);
-    if (!root) return;
+    if (!root) return true;
     std::vector<std::string> folders = SafeFileSystem::split(path);
     const std::string name = std::move(folders.back());
     folders.pop_back();
     const std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*root, folders);
-    if (!parent) return;
+    if (!parent) return true;
     const std::optional<struct stat> info = SafeFileSystem::statChild(*parent, name);
-    if (!info || !S_ISREG(info->st_mode)) return;  // what stands there now is not rsync's copy
+    if (!info || !S_ISREG(info->st_mode)) return true;  // what stands there now is not rsync's copy
 
     // Beyond the window, and a second more for file systems that round times.
     const std::int64_t margin = std::max<std::int64_t>(modifyWindow, 0) + 2;
     const std::int64_t lowest = std::numeric_limits<std::int64_t>::min() + margin;
     const timespec time{static_cast<time_t>(std::max(oldest->second, lowest) - margin), 0};
-    SafeFileSystem::setModificationTime(*parent, name, time);
+    if (!SafeFileSystem::setModificationTime(*parent, name, time)) return true;  // gone meanwhile
     // A file system that clamps the time may keep it as it was: then nothing
     // tells the copy from its source, and the user must hear of it.
     const std::optional<struct stat> marked = SafeFileSystem::statChild(*parent, name);
-    if (marked && marked->st_mtim.tv_sec == info->st_mtim.tv_sec && time.tv_sec != info->st_mtim.tv_sec)
-        throw FileError(ERANGE, "Could not set an older time", *parent / name);
+    return !(marked && marked->st_mtim.tv_sec == info->st_mtim.tv_sec && time.tv_sec != info->st_mtim.tv_sec);
+}
+
+std::vector<std::string> CopySourceCheck::markAndDescribe(const fs::path& destinationRoot, const std::string& path,
+                                                          std::int64_t modifyWindow) const {
+    // Nothing will copy a gone source again: its copy is only named.
+    if (gone_.contains(path)) return {std::string(goneLine) + path};
+    std::vector<std::string> lines{std::string(changedLine) + path};
+    std::string unmarked = std::string(unmarkedLine) + path + ": ";
+    try {
+        if (!markStale(destinationRoot, path, modifyWindow)) lines.push_back(unmarked + std::string(olderTimeNotKept));
+    } catch (const FileError& error) {
+        lines.push_back(unmarked + error.reason());
+    }
+    return lines;
 }
 
 CopySourceCheck::Seen CopySourceCheck::seen(const struct stat& info) {

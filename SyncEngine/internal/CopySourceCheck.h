@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace kelto {
@@ -20,7 +21,10 @@ namespace kelto {
 class CopySourceCheck {
 public:
     static constexpr std::string_view changedLine = "Source changed while copying; copied again next run: ";
+    static constexpr std::string_view goneLine = "Source gone by the end of the run; its copy is kept: ";
+    // Followed by the path, ": " and the reason.
     static constexpr std::string_view unmarkedLine = "Could not mark the copy to be copied again: ";
+    static constexpr std::string_view olderTimeNotKept = "its file system cannot hold an older time";
 
     // Reads the stats of the regular files among `paths` (relative to
     // `sourceRoot`, never followed through a link); what is not a regular
@@ -36,10 +40,17 @@ public:
     // `destinationRoot` more than `modifyWindow` seconds before what the
     // source showed at either look, so that neither rsync's quick check nor
     // a two-way plan takes the two for equal; when both sides are taken for
-    // changed the source is the newer. Nothing else there is touched.
-    // Throws FileError.
-    void markStale(const std::filesystem::path& destinationRoot, const std::string& path,
+    // changed the source is the newer. Nothing else there is touched. False
+    // when the file system kept the time it had (it cannot hold an older
+    // one). Throws FileError.
+    bool markStale(const std::filesystem::path& destinationRoot, const std::string& path,
                    std::int64_t modifyWindow) const;
+
+    // For a path changed() gave: marks the copy stale when its source is
+    // still there, and returns the lines that tell the user what became of
+    // the source and, when the mark did not take, why.
+    std::vector<std::string> markAndDescribe(const std::filesystem::path& destinationRoot, const std::string& path,
+                                             std::int64_t modifyWindow) const;
 
 private:
     struct Seen {
@@ -53,6 +64,7 @@ private:
     std::filesystem::path root_;
     std::unordered_map<std::string, Seen> before_;
     std::unordered_map<std::string, std::int64_t> oldestSeconds_;  // of the changed ones, both looks
+    std::unordered_set<std::string> gone_;                         // of the changed ones, absent at the second look
 };
 
 }  // namespace kelto

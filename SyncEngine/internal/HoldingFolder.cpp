@@ -5,9 +5,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_set>
 
 namespace kelto {
 
@@ -22,9 +24,57 @@ std::vector<std::string> sortedNames(const Folder& folder) {
     return names;
 }
 
-// The mark of a folder whose kept items were reported: the one name no held
-// item can have, as rsync never touches R's reserved folder.
+// The mark of a folder that a finished run settled: the one name no held
+// item can have, as rsync never touches R's reserved folder. It records the
+// paths kept because their place is taken, each followed by a NUL byte.
 const std::string reportedMark(ArchiveDirectories::reservedName);
+
+// The paths a folder's mark records; nullopt when it has no mark. A record
+// cut short (the writing was stopped) is left out: its item is tried again.
+std::optional<std::unordered_set<std::string>> readMark(const Folder& folder) {
+    const FileDescriptor file(::openat(folder.get(), reportedMark.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid()) {
+        const int error = errno;
+        if (error == ENOENT) return std::nullopt;
+        throw FileError(error, "Could not read", folder / reportedMark);
+    }
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            const int error = errno;
+            if (error == EINTR) continue;
+            throw FileError(error, "Could not read", folder / reportedMark);
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::unordered_set<std::string> paths;
+    for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
+        paths.insert(bytes.substr(start, end - start));
+    return paths;
+}
+
+// Marks the folder, recording `recorded` and the kept items of `settlement`
+// whose place is taken. Never throws: an unwritten mark leaves those items
+// to be tried again.
+void writeMark(const Folder& folder, const std::unordered_set<std::string>& recorded,
+               const HoldingFolder::Settlement& settlement) {
+    std::string records;
+    for (const std::string& path : recorded) records.append(path).push_back('\0');
+    for (const HoldingFolder::Kept& item : settlement.kept)
+        if (item.placeTaken && !item.path.empty()) records.append(item.path).push_back('\0');
+    const FileDescriptor mark(
+        ::openat(folder.get(), reportedMark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    // A mark cut short leaves its last record out: that item is tried again.
+    for (std::string_view rest = records; mark.valid() && !rest.empty();) {
+        const ssize_t n = ::write(mark.get(), rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
 
 std::optional<Folder> openHoldingRoot(const Folder& root) {
     return SafeFileSystem::openPath(root, {std::string(ArchiveDirectories::reservedName),
@@ -49,10 +99,16 @@ void putBack(const Folder& root, const Folder& from, const std::string& name, co
     SafeFileSystem::moveWithoutReplacing(from, name, SafeFileSystem::ensurePath(root, pieces), name);
 }
 
+// The one rule for what can never go back: its place is taken. Whatever
+// else kept an item (no permission, a read-only or missing disk, an I/O
+// error) may pass, so the item is tried again.
+bool placeTaken(const FileError& error) { return error.errorNumber() == EEXIST || error.errorNumber() == ENOTDIR; }
+
 // Settles what `folder` holds; `prefix` is its path under R. Without a plan
-// everything goes back where it can.
+// everything goes back where it can, but what `leftAlone` names.
 void settleFolder(const Folder& root, const Folder& folder, const std::string& prefix,
-                  const HoldingFolder::Planned* planned, HoldingFolder::Settlement& out) {
+                  const HoldingFolder::Planned* planned, const std::unordered_set<std::string>* leftAlone,
+                  HoldingFolder::Settlement& out) {
     std::vector<std::string> names;
     try {
         names = sortedNames(folder);
@@ -62,14 +118,18 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
     }
     for (const std::string& name : names) {
         const std::string path = prefix.empty() ? name : prefix + "/" + name;
+        if (prefix.empty() && name == reportedMark) continue;
+        if (leftAlone && leftAlone->contains(path)) continue;
         try {
             const std::optional<struct stat> info = SafeFileSystem::statChild(folder, name);
             if (!info) continue;
             // rsync holds no folder as such, only the folders on an item's way.
             if (S_ISDIR(info->st_mode)) {
+                const std::size_t keptBefore = out.kept.size();
                 if (const std::optional<Folder> child = SafeFileSystem::openChild(folder, name))
-                    settleFolder(root, *child, path, planned, out);
-                SafeFileSystem::removeEmptyFolder(folder, name);
+                    settleFolder(root, *child, path, planned, leftAlone, out);
+                // What still holds a kept item is not tried (a read-only disk would fail it).
+                if (out.kept.size() == keptBefore) SafeFileSystem::removeEmptyFolder(folder, name);
                 continue;
             }
             // A listed replacement happened when something new stands in the old item's place.
@@ -78,10 +138,15 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
                 SafeFileSystem::removeTree(folder, name);
                 continue;
             }
+        } catch (const FileError& error) {
+            out.kept.push_back({path, error});
+            continue;
+        }
+        try {
             putBack(root, folder, name, path);
             out.putBack.push_back(path);
         } catch (const FileError& error) {
-            out.kept.push_back({path, error});
+            out.kept.push_back({path, error, placeTaken(error)});
         }
     }
 }
@@ -110,24 +175,27 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
         if (!holdingRoot) return result;  // nothing was held
         const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
         if (!folder) return result;
-        settleFolder(*rootFolder, *folder, "", &planned, result);
-        SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
+        settleFolder(*rootFolder, *folder, "", &planned, nullptr, result);
+        if (result.kept.empty()) SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
     } catch (const FileError& error) {
         result.kept.push_back({"", error});
     }
+    result.onlyPlaceTaken = !result.kept.empty() && !result.hasRetries();
     return result;
 }
 
-void HoldingFolder::markReported(const fs::path& root, const std::string& runID) {
+bool HoldingFolder::Settlement::hasRetries() const {
+    return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.placeTaken; });
+}
+
+void HoldingFolder::markReported(const fs::path& root, const std::string& runID, const Settlement& settlement) {
     try {
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
         if (!rootFolder) return;
         const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
         if (!holdingRoot) return;
-        const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
-        if (!folder) return;
-        const FileDescriptor mark(
-            ::openat(folder->get(), reportedMark.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID))
+            writeMark(*folder, {}, settlement);
     } catch (const FileError&) {
     }
 }
@@ -144,9 +212,24 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
         try {
             const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
             if (!folder) continue;  // not a folder: nothing a run left
-            if (SafeFileSystem::statChild(*folder, reportedMark)) continue;  // told once already
-            settleFolder(*rootFolder, *folder, "", nullptr, settlement);
-            SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
+            const std::optional<std::unordered_set<std::string>> recorded = readMark(*folder);
+            settlement.fromFinishedRun = recorded.has_value();
+            settleFolder(*rootFolder, *folder, "", nullptr, recorded ? &*recorded : nullptr, settlement);
+            bool removed = false;
+            if (settlement.kept.empty()) {
+                // A mark alone, its items put back or deleted by the user, goes with the folder.
+                if (recorded && sortedNames(*folder) == std::vector<std::string>{reportedMark})
+                    SafeFileSystem::removeTree(*folder, reportedMark);
+                removed = SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
+            }
+            // A finished run's folder records what has lost its place since,
+            // named this once; a killed run's names all it keeps at every run.
+            if (recorded && !removed) {
+                const bool newlyTaken = std::any_of(settlement.kept.begin(), settlement.kept.end(),
+                                                    [](const Kept& item) { return item.placeTaken; });
+                if (newlyTaken) writeMark(*folder, *recorded, settlement);
+                settlement.onlyPlaceTaken = !settlement.hasRetries() && (newlyTaken || !recorded->empty());
+            }
         } catch (const FileError& error) {
             settlement.kept.push_back({"", error});
         }

@@ -16,10 +16,15 @@ namespace kelto {
 // back, so a source that vanished or changed after the last look costs
 // nothing the run did not name. Nothing here follows a symbolic link below R.
 struct HoldingFolder {
-    // An item left in a holding folder, and why.
+    // An item left in a holding folder, and why. Only an item whose place is
+    // taken can never go back; every other one is tried again by the next
+    // run's recovery.
     struct Kept {
         std::string path;  // as it was under R; empty for the holding folder itself
-        FileError reason;  // EEXIST: something else stands at its place under R
+        FileError reason;
+        // Something else stands at its place under R (EEXIST), or a link or a
+        // file where a folder on its way should be (ENOTDIR).
+        bool placeTaken = false;
     };
 
     // What settling one holding folder did besides discarding.
@@ -27,7 +32,14 @@ struct HoldingFolder {
         std::string folder;                // the holding folder, relative to R
         std::vector<std::string> putBack;  // back at their paths under R
         std::vector<Kept> kept;            // still in the holding folder
+        // The folder was marked by the run that filled it, which ended and
+        // named what it kept; false for one a killed run left.
+        bool fromFinishedRun = false;
+        // What stays in the folder is only items whose place is taken, each
+        // named once already or here: the user may delete the folder.
+        bool onlyPlaceTaken = false;
         bool hasItems() const { return !putBack.empty() || !kept.empty(); }
+        bool hasRetries() const;  // a kept item the next run tries again
     };
 
     // What the run meant to take away: each path in `deleted` goes; one in
@@ -51,16 +63,21 @@ struct HoldingFolder {
     // neither discarded nor put back is kept and returned.
     static Settlement settle(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
-    // Marks the run's holding folder as one whose kept items were reported:
-    // later runs leave it as it is and name it no more. Never throws; an
-    // unmarked folder is recovered like an interrupted run's.
-    static void markReported(const std::filesystem::path& root, const std::string& runID);
+    // Marks the run's holding folder as settled by a run that named what it
+    // kept, recording the kept items whose place is taken: later runs leave
+    // those alone and name them no more, and try the others again. Never
+    // throws; an unmarked folder is recovered like an interrupted run's.
+    static void markReported(const std::filesystem::path& root, const std::string& runID,
+                             const Settlement& settlement);
 
-    // The holding folders that runs ended before settling (killed, or the
-    // machine went down): every item goes back where its place under R is
-    // free, the rest stays. Returns the folders that held anything, in name
-    // order; emptied ones are removed; marked ones are left alone. Throws
-    // FileError when the holding folders cannot be listed.
+    // The holding folders that runs left items in: killed runs (or the
+    // machine went down) before settling, and finished runs that could not
+    // put everything back. Every item goes back where its place under R is
+    // free, except those a mark records as having their place taken; the
+    // rest stays, and a marked folder records what has lost its place since.
+    // Returns the folders where anything went back or stayed unrecorded, in
+    // name order; emptied ones are removed. Throws FileError when the
+    // holding folders cannot be listed.
     static std::vector<Settlement> recover(const std::filesystem::path& root);
 };
 

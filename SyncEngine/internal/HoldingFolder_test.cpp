@@ -144,3 +144,40 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
                                                                              "stray-file"}));
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
 }
+
+// Only a taken place keeps an item for good: a mark records just those, a
+// later recovery leaves them alone and puts back the rest, and the folder is
+// the user's once nothing else waits in it. Any other failure is tried again.
+TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
+    const HoldingFolder::Settlement unreachable = HoldingFolder::settle(folder / "unplugged", runID, {});
+    ASSERT_EQ(unreachable.kept.size(), 1u);
+    EXPECT_FALSE(unreachable.kept[0].placeTaken);
+    EXPECT_TRUE(unreachable.hasRetries());
+    EXPECT_FALSE(unreachable.onlyPlaceTaken);
+
+    hold("taken.txt", "old");
+    hold("later.txt", "l");
+    folder.write("taken.txt", "current");
+    HoldingFolder::Settlement settled = HoldingFolder::settle(root(), runID, {});
+    ASSERT_EQ(keptPaths(settled), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
+    EXPECT_TRUE(settled.kept[0].placeTaken);
+    EXPECT_TRUE(settled.onlyPlaceTaken);
+    // As if later.txt had failed for another reason: held again, unrecorded.
+    fs::rename(folder / "later.txt", held() / "later.txt");
+    settled.kept.push_back({"later.txt", FileError(EPERM, "Could not rename", held() / "later.txt")});
+    HoldingFolder::markReported(root(), runID, settled);
+
+    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_TRUE(recovered[0].fromFinishedRun);
+    EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"later.txt"});
+    EXPECT_TRUE(recovered[0].kept.empty());
+    EXPECT_TRUE(recovered[0].onlyPlaceTaken);
+    EXPECT_TRUE(HoldingFolder::recover(root()).empty());
+    EXPECT_EQ(test::readFile(held() / "taken.txt"), "old");
+
+    // Once the user removed what it held, the mark goes with the folder.
+    fs::remove(held() / "taken.txt");
+    EXPECT_TRUE(HoldingFolder::recover(root()).empty());
+    EXPECT_FALSE(fs::exists(held()));
+}

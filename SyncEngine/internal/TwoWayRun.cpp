@@ -467,12 +467,7 @@ void TwoWayRun::unsettleChangedSources(CopySourceCheck& sources, const std::vect
     // ends with rsync's code.
     for (const std::string& path : sources.changed(received)) {
         dropped_.insert(PathKey::of(path));
-        std::vector<std::string> lines{std::string(CopySourceCheck::changedLine) + path};
-        try {
-            sources.markStale(direction.destination.root, path, window_);
-        } catch (const FileError& error) {
-            lines.push_back(std::string(CopySourceCheck::unmarkedLine) + path + ": " + error.reason());
-        }
+        const std::vector<std::string> lines = sources.markAndDescribe(direction.destination.root, path, window_);
         {
             std::lock_guard guard(state_->lock);
             for (const std::string& line : lines) state_->writeLogLine(line);

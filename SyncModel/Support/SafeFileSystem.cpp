@@ -263,7 +263,11 @@ bool removeEmptyFolder(const Folder& parent, const std::string& name) {
 
 bool setModificationTime(const Folder& parent, const std::string& name, const timespec& time) {
     requirePlainName(parent, name, "Could not set the time of");
-    const timespec times[2] = {{0, UTIME_OMIT}, time};
+    // The access time is given as it is, never omitted: some FUSE file
+    // systems (exfat-fuse) silently drop a change whose other time is omitted.
+    const std::optional<struct stat> info = statChild(parent, name);
+    if (!info) return false;
+    const timespec times[2] = {info->st_atim, time};
     if (::utimensat(parent.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0) return true;
     const int error = errno;
     if (isAbsence(error)) return false;
@@ -348,7 +352,8 @@ FileDescriptor makeScratchFile(const Folder& folder, fs::path& path) {
 
 std::optional<std::int64_t> keptModificationTime(const FileDescriptor& file, std::int64_t seconds,
                                                  const fs::path& path) {
-    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+    // Both times, as an omitted one makes some FUSE file systems keep both as they were.
+    const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
     if (::futimens(file.get(), times) != 0) {
         const int error = errno;
         if (error == EINVAL || error == EOVERFLOW || error == ERANGE) return std::nullopt;

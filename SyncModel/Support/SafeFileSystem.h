@@ -96,9 +96,10 @@ void changeSpelling(const Folder& folder, const std::string& oldName, const std:
 // descriptor closes. `path` is set to the path errors name it by.
 FileDescriptor makeScratchFile(const Folder& folder, std::filesystem::path& path);
 
-// Sets the modification time of the open file to `seconds` and returns what
-// the file system then keeps, in whole seconds: a file system clamps a time
-// outside the range it can hold. nullopt when it refuses the time instead.
+// Sets the modification (and access) time of the open file, a scratch
+// file, to `seconds` and returns what the file system then keeps, in whole
+// seconds: a file system clamps a time outside the range it can hold.
+// nullopt when it refuses the time instead.
 std::optional<std::int64_t> keptModificationTime(const FileDescriptor& file, std::int64_t seconds,
                                                  const std::filesystem::path& path);
 

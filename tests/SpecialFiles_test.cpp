@@ -1,0 +1,85 @@
+// Pipes, sockets and devices: rsync, given neither --devices nor --specials,
+// passes over them. Every engine names each one among the skipped files, in
+// the plan and in the run, and copies the rest as ever.
+
+#include "tests/TwoWayEngineFixture.h"
+
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+
+#include <cstring>
+
+namespace kelto::test {
+namespace {
+
+// A pipe, a socket (unbound once made: the node stays) and, for root, a
+// character device, a block device and a name that rsync escapes.
+std::vector<SkippedFile> putSpecials(const fs::path& root) {
+    fs::create_directories(root / "sub");
+    std::vector<std::string> paths{"pipe", "sub/socket"};
+    EXPECT_EQ(::mkfifo((root / "pipe").c_str(), 0644), 0);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (root / "sub/socket").native();
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << socketPath;
+    ::close(s);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(::mknod((root / "char").c_str(), S_IFCHR | 0644, makedev(1, 3)), 0);
+        EXPECT_EQ(::mknod((root / "sub/block").c_str(), S_IFBLK | 0644, makedev(7, 250)), 0);
+        EXPECT_EQ(::mkfifo((root / "caf\xC3\xA9 \"q\"").c_str(), 0644), 0);
+        paths.insert(paths.end(), {"char", "sub/block", "caf\xC3\xA9 \"q\""});
+    }
+    std::sort(paths.begin(), paths.end());
+    std::vector<SkippedFile> skipped;
+    for (const std::string& path : paths) skipped.push_back({path, FileSkipReason::specialFile});
+    return skipped;
+}
+
+std::vector<SkippedFile> sortedSkips(std::vector<SkippedFile> skipped) {
+    std::sort(skipped.begin(), skipped.end(), [](const auto& x, const auto& y) { return x.path < y.path; });
+    return skipped;
+}
+
+TEST_F(OneWayEngineTest, SpecialFilesAreNamedAmongTheSkipped) {
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        fs::create_directories(dst);
+        const std::vector<SkippedFile> specials = putSpecials(src);
+        put(src / "file.txt", "copied");
+
+        const SyncPlan p = plan();
+        EXPECT_EQ(sortedSkips(p.skipped), specials);
+        EXPECT_EQ(copyPaths(p), std::vector<std::string>{"file.txt"});
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit, RsyncExit(0, {}));
+        EXPECT_EQ(stats.skipped, p.skipped);
+        EXPECT_EQ(entries(dst), (std::vector<std::string>{"file.txt", "sub/"}));
+    }
+}
+
+TEST_F(TwoWayEngineTest, SpecialFilesAreNamedAmongTheSkipped) {
+    const std::vector<SkippedFile> specials = putSpecials(a);
+    putAt(a / "file.txt", "copied", t0);
+    const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(twoWay.skipped, specials);
+    EXPECT_EQ(syncPlan.skipped, specials);
+    EXPECT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"file.txt", "sub"}));
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(stats.skipped, specials);
+
+    // Named again while they stand there; nothing of them reaches B.
+    const auto again = plan().second;
+    EXPECT_EQ(again.skipped, specials);
+    EXPECT_TRUE(again.copyAtoB.empty() && again.copyBtoA.empty());
+    EXPECT_TRUE(fs::is_empty(b / "sub"));
+}
+
+}  // namespace
+}  // namespace kelto::test
