@@ -6,6 +6,8 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTileView.h"
 #include "FenraCore/FoldedTile.h"
+#include "FenraCore/IconLabel.h"
+#include "FenraCore/SymbolImage.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/AppModelAdapter.h"
@@ -19,6 +21,7 @@
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "Kelto_Sync/internal/FittingBox.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 #include "Kelto_Sync/internal/TextTone.h"
 
 #include <QDialog>
@@ -137,13 +140,27 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     for (QLabel* line : {modeDescription_, paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
         TextTone::apply(line, FenraTheme::textSecondary());
     }
-    TextTone::apply(archiveOff_, FenraTheme::warning());
+    // The warning colour marks the symbol; the text keeps the window's, as
+    // the editor's mode section shows it.
+    auto* archiveOffRow = new QWidget(content_);
+    archiveOffRow->setObjectName(QStringLiteral("archiveOffRow"));
+    auto* archiveOffLayout = new QHBoxLayout(archiveOffRow);
+    archiveOffLayout->setContentsMargins(0, 0, 0, 0);
+    auto* archiveOffIcon = new IconLabel(archiveOffRow);
+    archiveOffIcon->setFixedSize(12, 12);
+    PaletteFollower::follow(archiveOffIcon, [](QWidget& drawn) {
+        static_cast<IconLabel&>(drawn).setIcon(
+            SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(drawn.palette())));
+    });
+    archiveOff_->setParent(archiveOffRow);
+    archiveOffLayout->addWidget(archiveOffIcon, 0, Qt::AlignTop);
+    archiveOffLayout->addWidget(archiveOff_, 1);
 
     auto* modeText = new QVBoxLayout;
     modeText->setSpacing(3);
     modeText->addWidget(modeTitle_);
     modeText->addWidget(modeDescription_);
-    modeText->addWidget(archiveOff_);
+    modeText->addWidget(archiveOffRow);
     auto* mode = new QHBoxLayout;
     mode->setSpacing(12);
     mode->addWidget(modeTile_, 0, Qt::AlignTop);
@@ -308,7 +325,7 @@ void JobOverviewView::refresh() {
     modeTitle_->setText(strings_.text(ModeDisplay::label(mode), where));
     modeDescription_->setText(strings_.text(ModeDisplay::description(mode), where));
     // Without an archive, what the description says goes to the archive is deleted.
-    archiveOff_->setVisible(job_.mode != SyncMode::copy && !job_.options.archiveEnabled);
+    archiveOff_->parentWidget()->setVisible(job_.mode != SyncMode::copy && !job_.options.archiveEnabled);
     archiveOff_->setText(
         strings_.text(QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."), where));
 

@@ -599,6 +599,9 @@ void JobDetailView::refreshWarnings() {
         row->setObjectName(QStringLiteral("warning"));
         row->setWordWrap(true);
         TextTone::apply(row, FenraTheme::warning());
+        // The symbol carries the warning colour; the text keeps the window's,
+        // which reads on it in either look.
+        row->tintSymbolOnly();
         warningsLayout_->addWidget(row);
     }
     warnings_->setVisible(!validation_.warnings.empty());

@@ -5,6 +5,7 @@
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "SyncAutomation/AppModelError.h"
+#include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/support/FakeAppModel.h"
 
@@ -507,6 +508,35 @@ TEST_F(JobDetailViewTest, CreateAndSaveAreTheProminentButtons) {
         ASSERT_NE(primary, nullptr);
         EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(primary->style()), nullptr);
     }
+}
+
+// Every text of the editor, notes and descriptions included, stands at
+// least 4.5:1 from what is behind it, in either look: on both tabs, with the
+// Advanced group open and triggers the simple section lists as lines.
+TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
+    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+    job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
+    job.options.archiveEnabled = false;
+    fake.setJobs({job});
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        for (const bool isNew : {false, true}) {
+            // The application's look, as the desktop's appearance sets it.
+            QApplication::setPalette(look.palette);
+            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, SyncStrings::application());
+            view->resize(640, 2400);
+            view->show();
+            answer(ValidationReport{{}, {ValidationWarning::cloudFolder}});
+            if (!isNew) {
+                const auto overview = TextContrast::below(*view);
+                EXPECT_TRUE(overview.empty()) << TextContrast::describe(overview).toStdString();
+                view->settingsTab()->click();
+            }
+            const auto settings = TextContrast::below(*view);
+            EXPECT_TRUE(settings.empty()) << TextContrast::describe(settings).toStdString();
+        }
+    }
+    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
 TEST_F(JobDetailViewTest, Renders) {

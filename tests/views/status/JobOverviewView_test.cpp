@@ -5,9 +5,11 @@
 #include "Kelto_Sync/JobOverviewView.h"
 #include "Kelto_Sync/ProgressPanel.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
+#include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -237,6 +239,28 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
         return !label->text().isEmpty() && label->palette().color(QPalette::WindowText) == secondary;
     })) << "the title is secondary";
     EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(button(*view, "syncNow")->style()), nullptr);
+}
+
+// The overview's texts stand at least 4.5:1 from the window in either look:
+// captions, the mode's description, the archive warning, the last run.
+TEST(JobOverviewView, BodyTextReadsInBothLooks) {
+    OverviewHarness h;
+    h.job.options.archiveEnabled = false;
+    h.fake.setJobs({h.job});
+    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
+    h.fake.historySource = [&](const Uuid&) { return std::vector<RunRecord>{last}; };
+    h.fake.setLastRecord(last);
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        // The application's look, as the desktop's appearance sets it.
+        QApplication::setPalette(look.palette);
+        auto view = h.view();
+        view->resize(640, 1200);
+        view->setDirty(true);
+        const auto findings = TextContrast::below(*view);
+        EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
+    }
+    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
 TEST(JobOverviewView, TheHistorySheetIsFixedAndClosesWithEscape) {
