@@ -9,6 +9,7 @@
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -261,6 +262,50 @@ TEST(JobOverviewView, BodyTextReadsInBothLooks) {
         EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
     }
     QApplication::setPalette(WidgetRender::lightPalette());
+}
+
+// The two columns line up row by row whichever of them has a volume line,
+// and a name is cut only when the window has no room for it.
+TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
+    const std::string name = "A very long folder name that goes on for a while";
+    for (const bool sourceHasVolume : {false, true}) {
+        SCOPED_TRACE(sourceHasVolume ? "volume beside the source" : "volume beside the destination");
+        OverviewHarness h;
+        h.job.source = endpoint("/home/ann/" + name, VolumeKind::internal, sourceHasVolume ? "Home" : "/");
+        h.job.destination = endpoint("/media/ann/Backup/Copy", VolumeKind::removable, sourceHasVolume ? "" : "Backup");
+        h.fake.setJobs({h.job});
+        auto view = h.view();
+        view->resize(900, 700);
+        view->show();
+        settle();
+        const auto top = [&](const char* side, const char* part) {
+            const auto* column = view->findChild<QWidget*>(QLatin1String(side));
+            const auto* widget = column->findChild<QWidget*>(QLatin1String(part));
+            return widget->mapTo(view.get(), QPoint(0, 0)).y();
+        };
+        EXPECT_EQ(top("source", "label"), top("destination", "label"));
+        EXPECT_EQ(top("source", "folder"), top("destination", "folder"));
+        const auto* folder = view->findChild<QWidget*>(QStringLiteral("source"))->findChild<FenraLabel*>("folder");
+        EXPECT_EQ(folder->shownTitle(), folder->title());
+        EXPECT_LT(folder->height(), 2 * folder->fontMetrics().lineSpacing()) << "one line";
+    }
+}
+
+// The mode row and each endpoint column are read out as one element each.
+TEST(JobOverviewView, ModeRowAndColumnsAreOneElementEach) {
+    OverviewHarness h;
+    auto view = h.view();
+    const auto element = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(QLatin1String(name)));
+    };
+    QAccessibleInterface* mode = element("modeRow");
+    ASSERT_NE(mode, nullptr);
+    EXPECT_EQ(mode->text(QAccessible::Name), QStringLiteral("Match source, Extras in B move to the archive."));
+    EXPECT_EQ(mode->childCount(), 0);
+    QAccessibleInterface* source = element("source");
+    EXPECT_EQ(source->text(QAccessible::Name), QStringLiteral("Source (A), Pictures"));
+    EXPECT_EQ(source->childCount(), 0);
+    EXPECT_EQ(element("destination")->childCount(), 0);
 }
 
 TEST(JobOverviewView, TheHistorySheetIsFixedAndClosesWithEscape) {
