@@ -168,4 +168,20 @@ void FenraStyle::drawControl(ControlElement element, const QStyleOption* option,
     QProxyStyle::drawControl(element, option, painter, widget);
 }
 
+void FenraStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                                    const QWidget* widget) const {
+    if (control == CC_ToolButton && (option->state & State_AutoRaise) && (option->state & State_On)) {
+        // Fusion draws a flat tool button that is on pressed in, so a
+        // disclosure would switch between a flat and a framed look as it
+        // opens; its arrow already tells.
+        if (const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option)) {
+            QStyleOptionToolButton copy = *tool;
+            copy.state &= ~State_On;
+            QProxyStyle::drawComplexControl(control, &copy, painter, widget);
+            return;
+        }
+    }
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+}
+
 }  // namespace kelto

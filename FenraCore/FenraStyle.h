@@ -9,7 +9,8 @@ namespace kelto {
 
 // The one widget style of the kit's windows, whatever the desktop's Qt theme:
 // Qt's Fusion under the kit's palette, with the kit's own check box and an
-// accent fill for a toggle button that is on.
+// accent fill for a toggle button that is on. A flat tool button, such as a
+// disclosure, has one look on or off: its content tells its state.
 class FenraStyle : public QProxyStyle {
 public:
     FenraStyle();
@@ -24,6 +25,8 @@ public:
                        const QWidget* widget = nullptr) const override;
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget = nullptr) const override;
 };
 
 }  // namespace kelto

@@ -1,4 +1,5 @@
 #include "Kelto_Sync/PreviewSheet.h"
+#include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/QtPrinting.h"
 
 #include <QApplication>
@@ -177,7 +178,9 @@ TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
     Sheet review(planOf({.toB = 2}));
     auto* toggle = review.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"));
     review.sheet.show();
+    const auto openLook = DrawnPanels::of(*toggle);
     toggle->click();
+    EXPECT_EQ(DrawnPanels::of(*toggle), openLook) << "one look open or closed";
     EXPECT_FALSE(review.sheet.detailsExpanded());
     EXPECT_FALSE(review.details()->isVisible());
     EXPECT_EQ(review.sheet.detailsOverride(), false);

@@ -5,6 +5,7 @@
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "SyncAutomation/AppModelError.h"
+#include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/support/FakeAppModel.h"
@@ -22,6 +23,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -408,11 +410,13 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     view->show();
     view->settingsTab()->click();
     EXPECT_FALSE(view->advancedContent()->isVisible());
+    const auto closedLook = DrawnPanels::of(*view->advancedToggle());
     // "Edit in Advanced" opens the group, and every later editor with it.
     SimpleWhenSection* when = view->whenSection();
     ASSERT_NE(when->editAdvancedButton(), nullptr);
     when->editAdvancedButton()->click();
     EXPECT_TRUE(view->advancedContent()->isVisible());
+    EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
     EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
 
     view->resetButton()->click();
