@@ -14,6 +14,7 @@
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/Editor/TriggersSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
+#include "Kelto_Sync/internal/NameField.h"
 #include "Kelto_Sync/internal/TextTone.h"
 #include "SyncAutomation/AppModelError.h"
 #include "SyncModel/JobPresentation.h"
@@ -134,7 +135,7 @@ QWidget* JobDetailView::buildHeader() {
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
     row->setSpacing(8);
-    name_ = new QLineEdit(header);
+    name_ = new NameField(header);
     name_->setObjectName(QStringLiteral("name"));
     name_->setFont(FenraFont::font(FontRole::title2));
     name_->setFrame(false);

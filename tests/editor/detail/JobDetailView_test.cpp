@@ -4,6 +4,7 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
+#include "Kelto_Sync/internal/NameField.h"
 #include "SyncAutomation/AppModelError.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/TextContrast.h"
@@ -13,6 +14,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QFocusEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,7 +26,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -541,6 +546,52 @@ TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
         }
     }
     QApplication::setPalette(WidgetRender::lightPalette());
+}
+
+// Opening the new-job sheet, and coming back to the name from the folder
+// picker, leave the name whole with the cursor at its end, so typing adds to
+// it; a long name away from the keyboard shows its beginning.
+TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
+    QDialog sheet;
+    auto* layout = new QVBoxLayout(&sheet);
+    auto view = make(SyncJob::newJob("New job"), true);
+    layout->addWidget(view.get());
+    sheet.show();
+    QApplication::processEvents();
+    QLineEdit* name = view->nameField();
+    EXPECT_TRUE(name->hasFocus());
+    const auto typingAtTheEnd = [&] {
+        EXPECT_FALSE(name->hasSelectedText()) << name->selectedText().toStdString();
+        EXPECT_EQ(name->cursorPosition(), name->text().size());
+    };
+    typingAtTheEnd();
+    {
+        QDialog picker(&sheet);
+        QTimer::singleShot(0, &picker, &QDialog::accept);
+        picker.exec();
+    }
+    // Back from the picker, the keyboard brings the focus to the field again
+    // (sent as a dialog hands it on: the offscreen window is never active).
+    QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(name, &tabbedIn);
+    QApplication::processEvents();
+    typingAtTheEnd();
+    QTest::keyClick(name, Qt::Key_S);
+    EXPECT_EQ(name->text(), QStringLiteral("New jobs"));
+    layout->removeWidget(view.get());
+    view->setParent(nullptr);
+
+    const QString longName = QStringLiteral("Photos of the long summer by the sea, every one of them, kept twice");
+    job.name = longName.toStdString();
+    fake.setJobs({job});
+    auto stored = make(job, false);
+    stored->show();
+    stored->settingsTab()->setFocus();
+    const auto* field = dynamic_cast<const NameField*>(stored->nameField());
+    ASSERT_NE(field, nullptr);
+    const QString shown = field->shownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Photos of the long"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
 }
 
 TEST_F(JobDetailViewTest, Renders) {
