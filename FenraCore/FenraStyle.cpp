@@ -2,7 +2,9 @@
 
 #include "FenraCore/Appearance.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/internal/ToolTipShaper.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleFactory>
@@ -91,6 +93,18 @@ QPalette FenraStyle::palette(ColorScheme scheme) {
 }
 
 QPalette FenraStyle::standardPalette() const { return palette(ColorScheme::light); }
+
+void FenraStyle::polish(QApplication* application) {
+    QProxyStyle::polish(application);
+    if (application->findChild<ToolTipShaper*>(QString(), Qt::FindDirectChildrenOnly) == nullptr) {
+        application->installEventFilter(new ToolTipShaper(application));
+    }
+}
+
+void FenraStyle::unpolish(QApplication* application) {
+    delete application->findChild<ToolTipShaper*>(QString(), Qt::FindDirectChildrenOnly);
+    QProxyStyle::unpolish(application);
+}
 
 void FenraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                                const QWidget* widget) const {
