@@ -109,6 +109,11 @@ QAccessibleInterface* SidebarAccessible::childAt(int x, int y) const {
     return index.isValid() ? child(childOfRow(*list(), index.row())) : nullptr;
 }
 
+QAccessibleInterface* SidebarAccessible::focusChild() const {
+    if (!list()->hasFocus()) return nullptr;
+    return child(childOfRow(*list(), list()->currentIndex().row()));
+}
+
 QAccessibleInterface* SidebarAccessible::rowInterface(int row) const {
     const auto found = rows_.constFind(row);
     if (found != rows_.constEnd()) return QAccessible::accessibleInterface(found.value());
