@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QTextLayout>
 
+#include <algorithm>
+
 namespace kelto {
 
 FenraLabel::FenraLabel(const QString& title, const QString& symbolName, QWidget* parent, Named)
@@ -28,6 +30,19 @@ QString FenraLabel::title() const {
 
 QString FenraLabel::shownTitle() const {
     return title_->text();
+}
+
+QSize FenraLabel::sizeHint() const {
+    const QSize wrapped = QWidget::sizeHint();
+    if (lineLimit_ <= 0) return wrapped;
+    // A wrapping label guesses a narrow width of its own; this one wants its
+    // title on one line and gives way from there.
+    const QMargins margins = layout()->contentsMargins();
+    const int oneLine = icon_->width() + layout()->spacing() + title_->contentsMargins().left() +
+                        title_->contentsMargins().right() + 2 * title_->margin() +
+                        title_->fontMetrics().horizontalAdvance(fullTitle_) + 1;
+    return QSize(margins.left() + oneLine + margins.right(),
+                 std::max(icon_->height(), title_->fontMetrics().height()) + margins.top() + margins.bottom());
 }
 
 void FenraLabel::setLineLimit(int lines) {

@@ -25,6 +25,8 @@ public:
     // A long title wraps under itself, the symbol staying beside its first line.
     void setWordWrap(bool on);
     // Wraps onto at most `lines` lines, the last cut short with an ellipsis.
+    // Such a label asks for the width of its whole title on one line, so a
+    // layout with room to spare cuts and wraps it only where room lacks.
     void setLineLimit(int lines);
     // The label's text colour then tints the symbol alone; the title takes
     // `titleColor`, or without one the text colour of the label's parent.
@@ -32,6 +34,8 @@ public:
     QString symbolName() const { return symbolName_; }
     // What the title shows now, cut to its line limit.
     QString shownTitle() const;
+
+    QSize sizeHint() const override;
 
 protected:
     void changeEvent(QEvent* event) override;

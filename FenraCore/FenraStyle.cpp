@@ -2,7 +2,9 @@
 
 #include "FenraCore/Appearance.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/internal/ToolTipShaper.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleFactory>
@@ -92,6 +94,18 @@ QPalette FenraStyle::palette(ColorScheme scheme) {
 
 QPalette FenraStyle::standardPalette() const { return palette(ColorScheme::light); }
 
+void FenraStyle::polish(QApplication* application) {
+    QProxyStyle::polish(application);
+    if (application->findChild<ToolTipShaper*>(QString(), Qt::FindDirectChildrenOnly) == nullptr) {
+        application->installEventFilter(new ToolTipShaper(application));
+    }
+}
+
+void FenraStyle::unpolish(QApplication* application) {
+    delete application->findChild<ToolTipShaper*>(QString(), Qt::FindDirectChildrenOnly);
+    QProxyStyle::unpolish(application);
+}
+
 void FenraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                                const QWidget* widget) const {
     const ColorScheme scheme = Appearance::scheme(option->palette);
@@ -166,6 +180,22 @@ void FenraStyle::drawControl(ControlElement element, const QStyleOption* option,
         }
     }
     QProxyStyle::drawControl(element, option, painter, widget);
+}
+
+void FenraStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                                    const QWidget* widget) const {
+    if (control == CC_ToolButton && (option->state & State_AutoRaise) && (option->state & State_On)) {
+        // Fusion draws a flat tool button that is on pressed in, so a
+        // disclosure would switch between a flat and a framed look as it
+        // opens; its arrow already tells.
+        if (const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option)) {
+            QStyleOptionToolButton copy = *tool;
+            copy.state &= ~State_On;
+            QProxyStyle::drawComplexControl(control, &copy, painter, widget);
+            return;
+        }
+    }
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
 }
 
 }  // namespace kelto

@@ -9,7 +9,9 @@ namespace kelto {
 
 // The one widget style of the kit's windows, whatever the desktop's Qt theme:
 // Qt's Fusion under the kit's palette, with the kit's own check box and an
-// accent fill for a toggle button that is on.
+// accent fill for a toggle button that is on. A flat tool button, such as a
+// disclosure, has one look on or off: its content tells its state. Tool
+// tips wrap at a readable width.
 class FenraStyle : public QProxyStyle {
 public:
     FenraStyle();
@@ -20,10 +22,17 @@ public:
     static QPalette palette(ColorScheme scheme);
 
     QPalette standardPalette() const override;
+    // Tool tips of the application's widgets wrap at a readable width.
+    void polish(QApplication* application) override;
+    void unpolish(QApplication* application) override;
+    using QProxyStyle::polish;
+    using QProxyStyle::unpolish;
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget = nullptr) const override;
 };
 
 }  // namespace kelto

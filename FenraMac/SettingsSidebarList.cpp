@@ -2,9 +2,11 @@
 
 #include "FenraMac/FenraMacStrings.h"
 #include "FenraMac/SettingsShellMetrics.h"
+#include "FenraMac/internal/SidebarAccessible.h"
 #include "FenraMac/internal/SidebarDelegate.h"
 #include "FenraMac/internal/SidebarModel.h"
 
+#include <QAccessible>
 #include <QEvent>
 
 #include <algorithm>
@@ -14,6 +16,8 @@ namespace kelto {
 SettingsSidebarList::SettingsSidebarList(std::vector<SettingsPane> panes, Binding<std::optional<QString>>& selection,
                                          QWidget* parent)
     : QListView(parent), panes_(std::move(panes)), selection_(&selection), model_(new SidebarModel(this)) {
+    static const bool accessibleInstalled = (QAccessible::installFactory(&SidebarAccessible::create), true);
+    Q_UNUSED(accessibleInstalled);
     setModel(model_);
     setItemDelegate(new SidebarDelegate(*model_, this));
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -84,6 +88,34 @@ QItemSelectionModel::SelectionFlags SettingsSidebarList::selectionCommand(const 
     }
     const QItemSelectionModel::SelectionFlags command = QListView::selectionCommand(index, event);
     return command & QItemSelectionModel::Deselect ? QItemSelectionModel::NoUpdate : command;
+}
+
+void SettingsSidebarList::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        const int child = SidebarAccessible::childOfRow(*this, current.row());
+        if (child >= 0) {
+            QAccessibleEvent event(this, QAccessible::Focus);
+            event.setChild(child);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void SettingsSidebarList::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    if (QAccessible::isActive()) {
+        const auto notify = [this](const QItemSelection& rows, QAccessible::Event kind) {
+            const QModelIndex first = rows.indexes().value(0);
+            const int child = first.isValid() ? SidebarAccessible::childOfRow(*this, first.row()) : -1;
+            if (child < 0) return;
+            QAccessibleEvent event(this, kind);
+            event.setChild(child);
+            QAccessible::updateAccessibility(&event);
+        };
+        notify(selected, QAccessible::SelectionAdd);
+        notify(deselected, QAccessible::SelectionRemove);
+    }
+    QAbstractItemView::selectionChanged(selected, deselected);
 }
 
 void SettingsSidebarList::refresh() {

@@ -25,7 +25,7 @@ class SidebarModel;
 // selection. Its own changes are never written back; only pane rows can be
 // picked, and a selected row cannot be cleared by clicking elsewhere. Rows
 // are rebuilt at every update (panes, selection or locale) but the model is
-// reset only when they differ.
+// reset only when they differ. Gap rows are no accessibility elements.
 class SettingsSidebarList : public QListView {
     Q_OBJECT
 
@@ -42,6 +42,11 @@ protected:
     void changeEvent(QEvent* event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event = nullptr) const override;
+    // Assistive technology hears of the rows it reads: gaps are none of
+    // them, so the list view's own notices, which count every row, are
+    // replaced by ones that count the rows read out.
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
     void refresh();

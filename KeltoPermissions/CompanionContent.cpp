@@ -5,7 +5,6 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/TextFormat.h"
 #include "KeltoDesign/KeltoAppIcon.h"
-#include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/AppDragTile.h"
 #include "KeltoPermissions/PermissionStatusLabel.h"
 #include "KeltoPermissions/internal/ToneLabel.h"
@@ -69,7 +68,6 @@ CompanionContent::CompanionContent(PermissionChecklist& checklist, PermissionIte
             column->addWidget(
                 textLabel(text(QStringLiteral("Move %@ to Applications and reopen it.")), FontRole::subheadline, content_));
             show_ = new QPushButton(text(QStringLiteral("Show in Finder")), content_);
-            KeltoSecondaryButtonStyle::apply(*show_);
             column->addWidget(show_, 0, Qt::AlignLeft);
             connect(show_, &QPushButton::clicked, this, &CompanionContent::revealInFileManager);
         }
@@ -92,12 +90,12 @@ CompanionContent::CompanionContent(PermissionChecklist& checklist, PermissionIte
         text(QStringLiteral("Switch greyed out? An administrator or your organization manages this setting.")),
         FontRole::footnote, &FenraTheme::info(), content_));
 
+    // Bordered buttons of the default style: the kit's secondary fill is
+    // barely apart from the panel.
     auto* footer = new QVBoxLayout;
     footer->setSpacing(8);
     back_ = new QPushButton(text(QStringLiteral("Back to %@")), content_);
     restart_ = new QPushButton(text(QStringLiteral("Restart %@")), content_);
-    KeltoSecondaryButtonStyle::apply(*back_);
-    KeltoSecondaryButtonStyle::apply(*restart_);
     footer->addWidget(back_, 0, Qt::AlignLeft);
     footer->addWidget(restart_, 0, Qt::AlignLeft);
     column->addLayout(footer);

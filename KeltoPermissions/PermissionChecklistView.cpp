@@ -6,7 +6,6 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/TextFormat.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
-#include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/PermissionRow.h"
 #include "KeltoPermissions/internal/TileView.h"
 #include "KeltoPermissions/internal/ToneLabel.h"
@@ -107,7 +106,7 @@ PermissionChecklistView::PermissionChecklistView(PermissionChecklist& checklist,
     auto* buttons = new QHBoxLayout;
     later_ = new QPushButton(strings.string(QStringLiteral("Set up later")));
     done_ = new QPushButton(strings.string(QStringLiteral("Done")));
-    KeltoSecondaryButtonStyle::apply(*later_);
+    // "Set up later" is a button of the default style; "Done" is the call to action.
     KeltoPrimaryButtonStyle::apply(*done_);
     buttons->addWidget(later_);
     buttons->addStretch();

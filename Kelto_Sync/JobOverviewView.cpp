@@ -1,11 +1,14 @@
 #include "Kelto_Sync/JobOverviewView.h"
 
+#include "FenraCore/AccessibleElement.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTileView.h"
 #include "FenraCore/FoldedTile.h"
+#include "FenraCore/IconLabel.h"
+#include "FenraCore/SymbolImage.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/AppModelAdapter.h"
@@ -19,6 +22,7 @@
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "Kelto_Sync/internal/FittingBox.h"
+#include "Kelto_Sync/internal/PaletteFollower.h"
 #include "Kelto_Sync/internal/TextTone.h"
 
 #include <QDialog>
@@ -65,6 +69,7 @@ QString deviceText(const SyncJob& job) {
 QWidget* column(const QString& label, const Endpoint& endpoint, const char* name, QWidget* parent) {
     auto* box = new QWidget(parent);
     box->setObjectName(QLatin1String(name));
+    AccessibleElement::adopt(*box);
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
@@ -105,6 +110,7 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
       clock_(&clock),
       content_(new QWidget),
       endpoints_(new QWidget(content_)),
+      modeRow_(new QWidget(content_)),
       modeTile_(new FoldedTileView(tileSide, content_)),
       modeTitle_(textLabel("modeTitle", content_, FontRole::body)),
       modeDescription_(textLabel("modeDescription", content_, FontRole::subheadline)),
@@ -137,15 +143,36 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     for (QLabel* line : {modeDescription_, paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
         TextTone::apply(line, FenraTheme::textSecondary());
     }
-    TextTone::apply(archiveOff_, FenraTheme::warning());
+    // The warning colour marks the symbol; the text keeps the window's, as
+    // the editor's mode section shows it.
+    auto* archiveOffRow = new QWidget(content_);
+    archiveOffRow->setObjectName(QStringLiteral("archiveOffRow"));
+    auto* archiveOffLayout = new QHBoxLayout(archiveOffRow);
+    // Under the description, apart from the mode's own element.
+    archiveOffLayout->setContentsMargins(tileSide + 12, 0, 0, 0);
+    auto* archiveOffIcon = new IconLabel(archiveOffRow);
+    archiveOffIcon->setFixedSize(12, 12);
+    PaletteFollower::follow(archiveOffIcon, [](QWidget& drawn) {
+        static_cast<IconLabel&>(drawn).setIcon(
+            SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(drawn.palette())));
+    });
+    archiveOff_->setParent(archiveOffRow);
+    archiveOffLayout->addWidget(archiveOffIcon, 0, Qt::AlignTop);
+    archiveOffLayout->addWidget(archiveOff_, 1);
 
     auto* modeText = new QVBoxLayout;
     modeText->setSpacing(3);
     modeText->addWidget(modeTitle_);
     modeText->addWidget(modeDescription_);
-    modeText->addWidget(archiveOff_);
-    auto* mode = new QHBoxLayout;
+    // The mode row is one element: its title and description read as one.
+    modeRow_->setObjectName(QStringLiteral("modeRow"));
+    AccessibleElement::adopt(*modeRow_);
+    auto* mode = new QHBoxLayout(modeRow_);
+    mode->setContentsMargins(0, 0, 0, 0);
     mode->setSpacing(12);
+    modeTile_->setParent(modeRow_);
+    modeTitle_->setParent(modeRow_);
+    modeDescription_->setParent(modeRow_);
     mode->addWidget(modeTile_, 0, Qt::AlignTop);
     mode->addLayout(modeText, 1);
 
@@ -178,7 +205,8 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     auto* jobSection = new QVBoxLayout;
     jobSection->setSpacing(10);
     jobSection->addWidget(endpoints_);
-    jobSection->addLayout(mode);
+    jobSection->addWidget(modeRow_);
+    jobSection->addWidget(archiveOffRow);
     jobSection->addWidget(lastRun_);
     jobSection->addWidget(neverRun_);
     jobSection->addLayout(nextRun);
@@ -287,7 +315,10 @@ void JobOverviewView::buildEndpoints() {
     layout->setSpacing(12);
     // The columns take the width their texts need, the line between them;
     // what is left goes after the device dot.
-    layout->addWidget(column(strings_.text(QStringLiteral("Source (A)"), where), job_.source, "source", endpoints_));
+    // Both columns start at the top, so their labels and names line up
+    // whichever of them has a volume line.
+    layout->addWidget(column(strings_.text(QStringLiteral("Source (A)"), where), job_.source, "source", endpoints_), 0,
+                      Qt::AlignTop);
     auto* line = new QFrame(endpoints_);
     line->setFixedSize(32, 1);
     line->setAutoFillBackground(true);
@@ -296,7 +327,8 @@ void JobOverviewView::buildEndpoints() {
     line->setPalette(linePalette);
     layout->addWidget(line, 0, Qt::AlignVCenter);
     layout->addWidget(
-        column(strings_.text(QStringLiteral("Destination (B)"), where), job_.destination, "destination", endpoints_));
+        column(strings_.text(QStringLiteral("Destination (B)"), where), job_.destination, "destination", endpoints_), 0,
+        Qt::AlignTop);
     if (parts_.deviceDot) layout->addWidget(parts_.deviceDot(job_, endpoints_), 0, Qt::AlignVCenter);
     layout->addStretch(1);
 }
@@ -307,8 +339,9 @@ void JobOverviewView::refresh() {
     modeTile_->setTile(FoldedTile(ModeDisplay::symbol(mode), ModeDisplay::tint(mode), tileSide));
     modeTitle_->setText(strings_.text(ModeDisplay::label(mode), where));
     modeDescription_->setText(strings_.text(ModeDisplay::description(mode), where));
+    modeRow_->setAccessibleName(modeTitle_->text() + QStringLiteral(", ") + modeDescription_->text());
     // Without an archive, what the description says goes to the archive is deleted.
-    archiveOff_->setVisible(job_.mode != SyncMode::copy && !job_.options.archiveEnabled);
+    archiveOff_->parentWidget()->setVisible(job_.mode != SyncMode::copy && !job_.options.archiveEnabled);
     archiveOff_->setText(
         strings_.text(QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."), where));
 

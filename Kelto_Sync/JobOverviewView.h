@@ -78,6 +78,7 @@ private:
 
     QWidget* content_;
     QWidget* endpoints_;
+    QWidget* modeRow_;
     FoldedTileView* modeTile_;
     QLabel* modeTitle_;
     QLabel* modeDescription_;

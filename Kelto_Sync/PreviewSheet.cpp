@@ -18,6 +18,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kelto {
@@ -93,8 +94,7 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     counts->addStretch(1);
     layout->addLayout(counts);
 
-    // "Details": a disclosure toggle over the tree of sections; with the tree
-    // closed, the stretch below keeps the buttons at the bottom.
+    // "Details": a disclosure toggle over the tree of sections.
     auto* detailsBox = new QVBoxLayout;
     detailsToggle_->setObjectName(QStringLiteral("detailsToggle"));
     detailsToggle_->setCheckable(true);
@@ -204,8 +204,10 @@ void PreviewSheet::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::LocaleChange) {
         refreshTexts();
+        applyExpansion();
     } else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
         refreshColours();
+        if (event->type() == QEvent::FontChange) applyExpansion();
     }
 }
 
@@ -264,6 +266,18 @@ void PreviewSheet::applyExpansion() {
     detailsToggle_->setChecked(expanded);
     detailsToggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     details_->setVisible(expanded);
+    // Open, the list takes what the sheet's minimum height leaves it;
+    // closed, the sheet is as tall as what it shows, without a bare band.
+    if (expanded) {
+        setMinimumHeight(minimumHeight);
+        setMaximumHeight(QWIDGETSIZE_MAX);
+        resize(width(), std::max(height(), openHeight_));
+        return;
+    }
+    if (maximumHeight() == QWIDGETSIZE_MAX && height() >= minimumHeight) openHeight_ = height();
+    layout()->activate();
+    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                 : layout()->totalSizeHint().height());
 }
 
 }  // namespace kelto

@@ -69,6 +69,8 @@ private:
     std::function<void()> onContinue_;
     std::function<void()> onCancel_;
     std::optional<bool> detailsOverride_;
+    // The height the sheet had open, for when it opens again.
+    int openHeight_ = minimumHeight;
     std::int64_t skippedCount_;
     std::int64_t conflictCount_;
     std::int64_t entryCountA_;

@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/DevicePixelRatio.h"
+#include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
 #include "FenraMac/SettingsShellMetrics.h"
 #include "FenraMac/internal/SidebarModel.h"
@@ -63,10 +64,9 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         break;
     case SidebarRow::Kind::heading:
     case SidebarRow::Kind::empty: {
-        // The secondary level of the label colour.
-        QColor secondary = option.palette.color(group, QPalette::WindowText);
-        secondary.setAlphaF(0.5f);
-        painter->setPen(secondary);
+        // The theme's secondary text: at least 4.5:1 from the sidebar in
+        // either look, where half the label colour was not.
+        painter->setPen(FenraTheme::textSecondary().color(option.palette));
         painter->setFont(FenraFont::font(FontRole::subheadline));
         const QRect text = QStyle::visualRect(
             option.direction, bounds,

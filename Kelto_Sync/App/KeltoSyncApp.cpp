@@ -4,6 +4,7 @@
 #include "Kelto_Sync/App/WindowMenu.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Notifications/NotificationRouter.h"
+#include "Kelto_Sync/SecondaryText.h"
 #include "Kelto_Sync/Settings/BundleInfo.h"
 #include "Kelto_Sync/Settings/UpdateFeed.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
@@ -210,7 +211,7 @@ QWidget* KeltoSyncApp::makeMenuContent() {
     layout->addWidget(new QLabel(strings_.text(QStringLiteral("Unable to start Kelto Sync"), locale_), content));
     auto* reason = new QLabel(startupError_, content);
     reason->setTextFormat(Qt::PlainText);
-    reason->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(reason);
     reason->setWordWrap(true);
     layout->addWidget(reason);
     auto* quitButton = new QPushButton(strings_.text(QStringLiteral("Quit"), locale_), content);

@@ -1,6 +1,7 @@
 #include "Kelto_Sync/Editor/FiltersSection.h"
 
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/SecondaryText.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
@@ -44,7 +45,7 @@ FiltersSection::FiltersSection(SyncStrings strings, Report report, QWidget* pare
     });
     column->addWidget(editor_, 1);
     auto* note = new QLabel(text("The reserved .KeltoSync folder is always excluded."), this);
-    note->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(note);
     column->addWidget(note);
     refresh();
 }

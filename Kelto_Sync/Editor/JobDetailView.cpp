@@ -14,6 +14,7 @@
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/Editor/TriggersSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
+#include "Kelto_Sync/internal/NameField.h"
 #include "Kelto_Sync/internal/TextTone.h"
 #include "SyncAutomation/AppModelError.h"
 #include "SyncModel/JobPresentation.h"
@@ -134,7 +135,7 @@ QWidget* JobDetailView::buildHeader() {
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
     row->setSpacing(8);
-    name_ = new QLineEdit(header);
+    name_ = new NameField(header);
     name_->setObjectName(QStringLiteral("name"));
     name_->setFont(FenraFont::font(FontRole::title2));
     name_->setFrame(false);
@@ -599,6 +600,9 @@ void JobDetailView::refreshWarnings() {
         row->setObjectName(QStringLiteral("warning"));
         row->setWordWrap(true);
         TextTone::apply(row, FenraTheme::warning());
+        // The symbol carries the warning colour; the text keeps the window's,
+        // which reads on it in either look.
+        row->tintSymbolOnly();
         warningsLayout_->addWidget(row);
     }
     warnings_->setVisible(!validation_.warnings.empty());

@@ -7,6 +7,7 @@
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/internal/PaletteFollower.h"
+#include "Kelto_Sync/SecondaryText.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -38,7 +39,7 @@ ModeSection::ModeSection(SyncStrings strings, Report report, QWidget* parent)
     tile_ = new ModeTile(this);
     description_ = new QLabel(this);
     description_->setWordWrap(true);
-    description_->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(description_);
     about->addWidget(tile_, 0, Qt::AlignTop);
     about->addWidget(description_, 1, Qt::AlignTop);
     column->addLayout(about);

@@ -4,6 +4,7 @@
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/EditorLocale.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
+#include "Kelto_Sync/SecondaryText.h"
 #include "SyncModel/JobPresentation.h"
 
 #include <QCheckBox>
@@ -112,7 +113,7 @@ SimpleWhenSection::SimpleWhenSection(SyncStrings strings, Report report, std::fu
     column->addWidget(weekdayMessage_);
     note_ = new QLabel(this);
     note_->setTextFormat(Qt::PlainText);
-    note_->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(note_);
     column->addWidget(note_);
     refresh();
 }
@@ -254,7 +255,7 @@ void SimpleWhenSection::refresh() {
         for (const Trigger& trigger : triggers) {
             auto* line = new QLabel(triggerLine(trigger, strings(), locale()), lines_);
             line->setTextFormat(Qt::PlainText);
-            line->setForegroundRole(QPalette::PlaceholderText);
+            SecondaryText::apply(line);
             linesLayout_->addWidget(line);
         }
     }

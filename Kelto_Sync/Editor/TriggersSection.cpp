@@ -2,6 +2,7 @@
 
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/TriggerRow.h"
+#include "Kelto_Sync/SecondaryText.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -20,7 +21,7 @@ TriggersSection::TriggersSection(SyncStrings strings, Report report, QWidget* pa
     header->setFont(bold);
     column->addWidget(header);
     auto* note = new QLabel(text("Manual Sync now is always available."), this);
-    note->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(note);
     column->addWidget(note);
     rowsLayout_ = new QVBoxLayout;
     column->addLayout(rowsLayout_);

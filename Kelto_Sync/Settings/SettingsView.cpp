@@ -15,6 +15,7 @@
 #include "Kelto_Sync/Settings/LicensesView.h"
 #include "Kelto_Sync/Settings/UpdateFeed.h"
 #include "Kelto_Sync/Settings/Updater.h"
+#include "Kelto_Sync/SecondaryText.h"
 
 #include <QCheckBox>
 #include <QFutureWatcher>
@@ -334,7 +335,7 @@ QWidget* SettingsView::aboutPane() {
     auto* version = new QLabel(versionLine());
     version->setObjectName(QStringLiteral("aboutVersion"));
     version->setFont(FenraFont::font(FontRole::subheadline));
-    version->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(version);
     names->addWidget(product);
     names->addWidget(version);
     headerLayout->addLayout(names);

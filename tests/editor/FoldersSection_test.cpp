@@ -9,11 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -206,6 +208,36 @@ TEST(FoldersSection, ResultAfterTheSectionIsGoneIsDropped) {
     }
     lookups.release(0);
     EXPECT_EQ(reports, 0);
+}
+
+}  // namespace
+}  // namespace kelto
+
+namespace kelto {
+namespace {
+
+// The picker's date column fits every date it may list, in the C and the
+// English locale alike: no date is cut short in its middle.
+TEST(FolderPicker, TheDateColumnFitsTheWidestDateOfTheLocale) {
+    const auto dialog = FolderPicker::folderDialog(nullptr, QStringLiteral("Choose folder"), QDir::homePath());
+    auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(list, nullptr);
+    const QFontMetrics metrics = list->fontMetrics();
+    for (const QLocale& locale : {QLocale(QStringLiteral("C.UTF-8")), QLocale(QStringLiteral("en_US.UTF-8"))}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        const int widest = FolderPicker::widestDate(metrics, locale);
+        for (int month = 1; month <= 12; ++month) {
+            for (int day = 1; day <= QDate(2027, month, 1).daysInMonth(); ++day) {
+                for (int hour = 0; hour < 24; ++hour) {
+                    const QString shown = locale.toString(QDateTime(QDate(2027, month, day), QTime(hour, 59)),
+                                                          QLocale::ShortFormat);
+                    ASSERT_LE(metrics.horizontalAdvance(shown), widest) << shown.toStdString();
+                }
+            }
+        }
+    }
+    const QString wide = QLocale::system().toString(QDateTime(QDate(2027, 12, 28), QTime(22, 48)), QLocale::ShortFormat);
+    EXPECT_GE(list->header()->sectionSize(3), metrics.horizontalAdvance(wide) + 8) << wide.toStdString();
 }
 
 }  // namespace

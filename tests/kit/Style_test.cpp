@@ -1,6 +1,7 @@
 #include "FenraCore/Contrast.h"
 #include "FenraCore/FenraStyle.h"
 #include "FenraCore/FoldedTile.h"
+#include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QCheckBox>
@@ -88,6 +89,24 @@ TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
             EXPECT_GE(ratio(WidgetRender::image(*on).pixelColor(inside), WidgetRender::image(*off).pixelColor(inside)), 3)
                 << "a day that is on reads apart from one that is off";
         }
+    }
+}
+
+// A flat tool button has one look on or off; a bordered one shows its state.
+TEST(FenraStyle, AFlatToolButtonLooksTheSameOnAndOff) {
+    for (const bool flat : {true, false}) {
+        SCOPED_TRACE(flat ? "flat" : "bordered");
+        QToolButton button;
+        button.setText(QStringLiteral("Advanced"));
+        button.setCheckable(true);
+        button.setAutoRaise(flat);
+        button.setArrowType(Qt::RightArrow);
+        button.setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button.resize(button.sizeHint());
+        const auto off = DrawnPanels::of(button);
+        button.setChecked(true);
+        const auto on = DrawnPanels::of(button);
+        EXPECT_EQ(on == off, flat);
     }
 }
 

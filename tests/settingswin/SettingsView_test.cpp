@@ -9,7 +9,10 @@
 #include "Kelto_Sync/Settings/SettingsView.h"
 #include "Kelto_Sync/Settings/SyncSettingsWindowController.h"
 #include "tests/settingswin/SettingsFixture.h"
+#include "tests/support/widgets/TextContrast.h"
+#include "tests/support/widgets/WidgetRender.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
@@ -346,6 +349,24 @@ TEST_F(SettingsViewTest, SectionsAreSetApartFromTheRowsAbove) {
         }
         EXPECT_GE(textTop - above, 16) << header->text().toStdString();
     }
+}
+
+// Every pane's texts, the About pane's version line and the rows'
+// subtitles included, stand at least 4.5:1 from what is behind them.
+TEST_F(SettingsViewTest, BodyTextReadsInBothLooks) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        // The application's look, as the desktop's appearance sets it.
+        QApplication::setPalette(look.palette);
+        auto view = makeView(actions());
+        for (const char* pane : {"general", "permissions", "about"}) {
+            SCOPED_TRACE(std::string(look.name) + " " + pane);
+            view->selection().set(QString::fromLatin1(pane));
+            QCoreApplication::processEvents();
+            const auto findings = TextContrast::below(*view);
+            EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
+        }
+    }
+    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
 }  // namespace

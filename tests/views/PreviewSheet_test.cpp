@@ -1,4 +1,5 @@
 #include "Kelto_Sync/PreviewSheet.h"
+#include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/QtPrinting.h"
 
 #include <QApplication>
@@ -142,16 +143,44 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
             EXPECT_EQ(sheet.sheet.detailsExpanded(), review || withReason);
             EXPECT_EQ(sheet.details()->isVisible(), review || withReason);
             EXPECT_GE(sheet.sheet.width(), 620);
-            EXPECT_GE(sheet.sheet.height(), 460);
+            // Closed "Details" leave no bare band: the sheet fits what it shows.
+            if (review || withReason) {
+                EXPECT_GE(sheet.sheet.height(), 460);
+            } else {
+                EXPECT_LE(sheet.sheet.height(), sheet.sheet.layout()->totalSizeHint().height() + 2);
+            }
         }
     }
+}
+
+// The sheet follows "Details": closed it fits its content, open again it
+// has its old height back.
+TEST(PreviewSheet, ItsHeightFollowsTheDetails) {
+    Sheet review(planOf({.toB = 2}), true, QStringLiteral("40% of B would be archived"));
+    auto* toggle = review.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"));
+    review.sheet.show();
+    review.sheet.resize(700, 540);
+    QApplication::processEvents();
+    toggle->click();
+    QApplication::processEvents();
+    const int fit = review.sheet.layout()->totalHeightForWidth(review.sheet.width());
+    EXPECT_LE(std::abs(review.sheet.height() - fit), 2) << review.sheet.height() << " for " << fit;
+    EXPECT_LT(review.sheet.height(), 460);
+    const QPushButton* cancel = review.button("cancel");
+    EXPECT_LE(review.sheet.height() - cancel->mapTo(&review.sheet, QPoint(0, cancel->height())).y(), 24)
+        << "no band under the buttons";
+    toggle->click();
+    QApplication::processEvents();
+    EXPECT_EQ(review.sheet.height(), 540);
 }
 
 TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
     Sheet review(planOf({.toB = 2}));
     auto* toggle = review.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"));
     review.sheet.show();
+    const auto openLook = DrawnPanels::of(*toggle);
     toggle->click();
+    EXPECT_EQ(DrawnPanels::of(*toggle), openLook) << "one look open or closed";
     EXPECT_FALSE(review.sheet.detailsExpanded());
     EXPECT_FALSE(review.details()->isVisible());
     EXPECT_EQ(review.sheet.detailsOverride(), false);

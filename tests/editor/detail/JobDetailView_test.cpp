@@ -4,13 +4,18 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
+#include "Kelto_Sync/internal/NameField.h"
 #include "SyncAutomation/AppModelError.h"
+#include "tests/support/widgets/DrawnPanels.h"
+#include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/support/FakeAppModel.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QFocusEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +26,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -407,11 +415,13 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     view->show();
     view->settingsTab()->click();
     EXPECT_FALSE(view->advancedContent()->isVisible());
+    const auto closedLook = DrawnPanels::of(*view->advancedToggle());
     // "Edit in Advanced" opens the group, and every later editor with it.
     SimpleWhenSection* when = view->whenSection();
     ASSERT_NE(when->editAdvancedButton(), nullptr);
     when->editAdvancedButton()->click();
     EXPECT_TRUE(view->advancedContent()->isVisible());
+    EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
     EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
 
     view->resetButton()->click();
@@ -507,6 +517,81 @@ TEST_F(JobDetailViewTest, CreateAndSaveAreTheProminentButtons) {
         ASSERT_NE(primary, nullptr);
         EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(primary->style()), nullptr);
     }
+}
+
+// Every text of the editor, notes and descriptions included, stands at
+// least 4.5:1 from what is behind it, in either look: on both tabs, with the
+// Advanced group open and triggers the simple section lists as lines.
+TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
+    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+    job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
+    job.options.archiveEnabled = false;
+    fake.setJobs({job});
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        for (const bool isNew : {false, true}) {
+            // The application's look, as the desktop's appearance sets it.
+            QApplication::setPalette(look.palette);
+            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, SyncStrings::application());
+            view->resize(640, 2400);
+            view->show();
+            answer(ValidationReport{{}, {ValidationWarning::cloudFolder}});
+            if (!isNew) {
+                const auto overview = TextContrast::below(*view);
+                EXPECT_TRUE(overview.empty()) << TextContrast::describe(overview).toStdString();
+                view->settingsTab()->click();
+            }
+            const auto settings = TextContrast::below(*view);
+            EXPECT_TRUE(settings.empty()) << TextContrast::describe(settings).toStdString();
+        }
+    }
+    QApplication::setPalette(WidgetRender::lightPalette());
+}
+
+// Opening the new-job sheet, and coming back to the name from the folder
+// picker, leave the name whole with the cursor at its end, so typing adds to
+// it; a long name away from the keyboard shows its beginning.
+TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
+    QDialog sheet;
+    auto* layout = new QVBoxLayout(&sheet);
+    auto view = make(SyncJob::newJob("New job"), true);
+    layout->addWidget(view.get());
+    sheet.show();
+    QApplication::processEvents();
+    QLineEdit* name = view->nameField();
+    EXPECT_TRUE(name->hasFocus());
+    const auto typingAtTheEnd = [&] {
+        EXPECT_FALSE(name->hasSelectedText()) << name->selectedText().toStdString();
+        EXPECT_EQ(name->cursorPosition(), name->text().size());
+    };
+    typingAtTheEnd();
+    {
+        QDialog picker(&sheet);
+        QTimer::singleShot(0, &picker, &QDialog::accept);
+        picker.exec();
+    }
+    // Back from the picker, the keyboard brings the focus to the field again
+    // (sent as a dialog hands it on: the offscreen window is never active).
+    QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(name, &tabbedIn);
+    QApplication::processEvents();
+    typingAtTheEnd();
+    QTest::keyClick(name, Qt::Key_S);
+    EXPECT_EQ(name->text(), QStringLiteral("New jobs"));
+    layout->removeWidget(view.get());
+    view->setParent(nullptr);
+
+    const QString longName = QStringLiteral("Photos of the long summer by the sea, every one of them, kept twice");
+    job.name = longName.toStdString();
+    fake.setJobs({job});
+    auto stored = make(job, false);
+    stored->show();
+    stored->settingsTab()->setFocus();
+    const auto* field = dynamic_cast<const NameField*>(stored->nameField());
+    ASSERT_NE(field, nullptr);
+    const QString shown = field->shownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Photos of the long"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
 }
 
 TEST_F(JobDetailViewTest, Renders) {

@@ -1,6 +1,9 @@
+#include "FenraCore/Contrast.h"
 #include "FenraMac/SettingsSidebarList.h"
+#include "FenraMac/internal/SidebarAccessible.h"
 #include "tests/kit/mac/TestPanes.h"
 #include "tests/support/widgets/QtPrinting.h"
+#include "tests/support/widgets/WidgetRender.h"
 
 #include <QAccessible>
 #include <QSignalSpy>
@@ -81,7 +84,43 @@ TEST_F(SidebarTest, RowsAreTwelveOrThirtyFourHighAndNamedForAssistiveTechnology)
             names.append(child->text(QAccessible::Name));
         }
     }
-    EXPECT_EQ(names, QStringList({"Alpha", "Gamma", "", "Sync", "Beta"}));
+    // The gap is no element: nothing empty is read out between the groups.
+    EXPECT_EQ(names, QStringList({"Alpha", "Gamma", "Sync", "Beta"}));
+    EXPECT_EQ(table->childCount(), 4);
+    for (int i = 0; i < table->childCount(); ++i) EXPECT_EQ(table->indexOfChild(table->child(i)), i);
+
+    // Focus and selection notices name a row by the element read out.
+    for (int row = 0; row < static_cast<int>(list.rows().size()); ++row) {
+        const int child = SidebarAccessible::childOfRow(list, row);
+        if (list.rows()[static_cast<std::size_t>(row)].kind == Kind::gap) {
+            EXPECT_EQ(child, -1);
+        } else {
+            EXPECT_EQ(table->child(child)->text(QAccessible::Name), list.rows()[static_cast<std::size_t>(row)].text);
+        }
+    }
+}
+
+// Headings are secondary text that still reads: 4.5:1 from the sidebar.
+TEST_F(SidebarTest, HeadingsReadInBothLooks) {
+    for (const auto& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        list.setPalette(look.palette);
+        const QImage image = WidgetRender::image(list);
+        const QColor ground = look.palette.color(QPalette::Window);
+        const QRect heading = rectOf(3).translated(list.viewport()->pos());
+        double strongest = 1;
+        for (int y = heading.top(); y <= heading.bottom(); ++y) {
+            for (int x = heading.left(); x <= heading.right(); ++x) {
+                QColor pixel = image.pixelColor(x, y);
+                const double a = pixel.alphaF();
+                const auto mix = [&](double ink, double back) { return ink * a + back * (1 - a); };
+                const RGB shown(mix(pixel.redF(), ground.redF()), mix(pixel.greenF(), ground.greenF()),
+                                mix(pixel.blueF(), ground.blueF()));
+                strongest = std::max(strongest, Contrast::ratio(shown, RGB(ground.redF(), ground.greenF(), ground.blueF())));
+            }
+        }
+        EXPECT_GE(strongest, 4.5);
+    }
 }
 
 TEST_F(SidebarTest, OnlyAPaneRowTakesAClickAndNothingClearsTheSelection) {

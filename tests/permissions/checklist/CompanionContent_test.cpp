@@ -1,5 +1,6 @@
 #include "tests/permissions/checklist/FakePermission.h"
 
+#include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/AppDragTile.h"
 #include "KeltoPermissions/CompanionContent.h"
 #include "KeltoPermissions/PermissionStatusLabel.h"
@@ -68,6 +69,10 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
         EXPECT_EQ(moved->showButton()->text(), PermissionStrings().string(QStringLiteral("Show in Finder")));
         moved->showButton()->click();
         EXPECT_EQ(revealed, QStringList{"/opt/kelto-sync"});
+        // Bordered buttons of the default style, not the kit's quieter fill.
+        for (QPushButton* button : {moved->showButton(), moved->backButton(), moved->restartButton()}) {
+            EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
+        }
     }
 
     // Back from the settings without the grant: the hints and the restart.

@@ -239,7 +239,8 @@ TEST(PermissionChecklistView, TheListFitsOnThePanelAndItsButtonsStandOut) {
     EXPECT_FALSE(view->listScrolls());
     EXPECT_LE(scroll->widget()->height(), scroll->viewport()->height()) << "nothing hidden below";
     EXPECT_FALSE(scroll->widget()->autoFillBackground());
-    for (QPushButton* button : {view->row("disk")->confirmButton(), view->row("notes")->ctaButton()}) {
+    for (QPushButton* button :
+         {view->row("disk")->confirmButton(), view->row("notes")->ctaButton(), view->laterButton()}) {
         ASSERT_TRUE(button->isVisibleTo(view.get()));
         EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
     }

@@ -3,6 +3,7 @@
 #include "Kelto_Sync/internal/FittingBox.h"
 #include "Kelto_Sync/internal/HistoryRow.h"
 #include "SyncModel/Support/Clock.h"
+#include "tests/support/widgets/DrawnPanels.h"
 #include "tests/views/status/StatusFixtures.h"
 
 #include <QPushButton>
@@ -140,7 +141,10 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
 
     auto* row = shownRows[0];
     EXPECT_FALSE(row->findChild<QWidget*>(QStringLiteral("details"))->isVisibleTo(row));
-    QTest::mouseClick(row->findChild<QWidget*>(QStringLiteral("disclosure")), Qt::LeftButton);
+    auto* disclosure = row->findChild<QWidget*>(QStringLiteral("disclosure"));
+    const auto closedLook = DrawnPanels::of(*disclosure);
+    QTest::mouseClick(disclosure, Qt::LeftButton);
+    EXPECT_EQ(DrawnPanels::of(*disclosure), closedLook) << "one look open or closed";
     EXPECT_TRUE(row->findChild<QWidget*>(QStringLiteral("details"))->isVisibleTo(row));
     EXPECT_EQ(textOf(*row, "copied"), QStringLiteral("Copied: 12 files, 3.4 MB"));
     EXPECT_EQ(textOf(*row, "archived"), QStringLiteral("Archived: 0 files"));

@@ -5,9 +5,12 @@
 #include "Kelto_Sync/JobOverviewView.h"
 #include "Kelto_Sync/ProgressPanel.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
+#include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -237,6 +240,72 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
         return !label->text().isEmpty() && label->palette().color(QPalette::WindowText) == secondary;
     })) << "the title is secondary";
     EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(button(*view, "syncNow")->style()), nullptr);
+}
+
+// The overview's texts stand at least 4.5:1 from the window in either look:
+// captions, the mode's description, the archive warning, the last run.
+TEST(JobOverviewView, BodyTextReadsInBothLooks) {
+    OverviewHarness h;
+    h.job.options.archiveEnabled = false;
+    h.fake.setJobs({h.job});
+    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
+    h.fake.historySource = [&](const Uuid&) { return std::vector<RunRecord>{last}; };
+    h.fake.setLastRecord(last);
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        // The application's look, as the desktop's appearance sets it.
+        QApplication::setPalette(look.palette);
+        auto view = h.view();
+        view->resize(640, 1200);
+        view->setDirty(true);
+        const auto findings = TextContrast::below(*view);
+        EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
+    }
+    QApplication::setPalette(WidgetRender::lightPalette());
+}
+
+// The two columns line up row by row whichever of them has a volume line,
+// and a name is cut only when the window has no room for it.
+TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
+    const std::string name = "A very long folder name that goes on for a while";
+    for (const bool sourceHasVolume : {false, true}) {
+        SCOPED_TRACE(sourceHasVolume ? "volume beside the source" : "volume beside the destination");
+        OverviewHarness h;
+        h.job.source = endpoint("/home/ann/" + name, VolumeKind::internal, sourceHasVolume ? "Home" : "/");
+        h.job.destination = endpoint("/media/ann/Backup/Copy", VolumeKind::removable, sourceHasVolume ? "" : "Backup");
+        h.fake.setJobs({h.job});
+        auto view = h.view();
+        view->resize(900, 700);
+        view->show();
+        settle();
+        const auto top = [&](const char* side, const char* part) {
+            const auto* column = view->findChild<QWidget*>(QLatin1String(side));
+            const auto* widget = column->findChild<QWidget*>(QLatin1String(part));
+            return widget->mapTo(view.get(), QPoint(0, 0)).y();
+        };
+        EXPECT_EQ(top("source", "label"), top("destination", "label"));
+        EXPECT_EQ(top("source", "folder"), top("destination", "folder"));
+        const auto* folder = view->findChild<QWidget*>(QStringLiteral("source"))->findChild<FenraLabel*>("folder");
+        EXPECT_EQ(folder->shownTitle(), folder->title());
+        EXPECT_LT(folder->height(), 2 * folder->fontMetrics().lineSpacing()) << "one line";
+    }
+}
+
+// The mode row and each endpoint column are read out as one element each.
+TEST(JobOverviewView, ModeRowAndColumnsAreOneElementEach) {
+    OverviewHarness h;
+    auto view = h.view();
+    const auto element = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(QLatin1String(name)));
+    };
+    QAccessibleInterface* mode = element("modeRow");
+    ASSERT_NE(mode, nullptr);
+    EXPECT_EQ(mode->text(QAccessible::Name), QStringLiteral("Match source, Extras in B move to the archive."));
+    EXPECT_EQ(mode->childCount(), 0);
+    QAccessibleInterface* source = element("source");
+    EXPECT_EQ(source->text(QAccessible::Name), QStringLiteral("Source (A), Pictures"));
+    EXPECT_EQ(source->childCount(), 0);
+    EXPECT_EQ(element("destination")->childCount(), 0);
 }
 
 TEST(JobOverviewView, TheHistorySheetIsFixedAndClosesWithEscape) {
