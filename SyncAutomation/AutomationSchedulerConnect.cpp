@@ -1,5 +1,6 @@
 #include "SyncAutomation/AutomationScheduler.h"
 
+#include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/ScheduleCalculator.h"
 #include "SyncAutomation/VolumeInspector.h"
 
@@ -202,12 +203,7 @@ bool AutomationScheduler::volumeAppeared(
         if (endpoint->volume.kind != VolumeKind::removable) continue;
         const EndpointResolution resolution = EndpointResolver::resolve(*endpoint, volumes, identityAt);
         if (resolution.kind != EndpointResolution::Case::available) continue;
-        // The innermost mount holding the folder; the first of equally long ones.
-        const MountedVolume* holder = nullptr;
-        for (const MountedVolume& volume : volumes)
-            if (liesUnder(resolution.url, volume.root) &&
-                (!holder || volume.root.native().size() > holder->root.native().size()))
-                holder = &volume;
+        const MountedVolume* holder = FileSystemPlaces::holder(volumes, resolution.url);
         if (!holder) continue;
         const std::optional<Date> appeared = appearanceTime(holder->root);
         if (!appeared) continue;

@@ -1,6 +1,8 @@
 #include "SyncAutomation/EndpointResolver.h"
 
+#include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/VolumeInspector.h"
+#include "SyncModel/Support/PathComponents.h"
 
 #include <algorithm>
 
@@ -61,16 +63,13 @@ EndpointResolution EndpointResolver::resolve(const Endpoint& endpoint, const std
     // The relative path leads from the file system's root. A mount that shows
     // only a sub-folder of it (a bind mount, a btrfs subvolume) serves only
     // what lies in that sub-folder; the first one listed that serves is used.
-    const auto stored = VolumeInspector::components(fs::path("/") / endpoint.relativePath);
+    const auto stored = PathComponents::of(fs::path("/") / endpoint.relativePath);
     for (const MountedVolume& mounted : volumes) {
-        if (mounted.fileSystemRoot.empty() || !isRecorded(mounted)) continue;
-        const auto shown = VolumeInspector::components(fs::path("/") / mounted.fileSystemRoot);
-        if (!VolumeInspector::isPrefix(shown, stored)) continue;
-        fs::path candidate = mounted.root;
-        for (auto part = stored.begin() + static_cast<std::ptrdiff_t>(shown.size()); part != stored.end(); ++part)
-            candidate /= *part;
-        if (!directoryExists(candidate)) return EndpointResolution::folderMissing();
-        return verify(endpoint, candidate, identityAt);
+        if (!isRecorded(mounted)) continue;
+        const std::optional<fs::path> candidate = FileSystemPlaces::pathThrough(mounted, stored);
+        if (!candidate) continue;
+        if (!directoryExists(*candidate)) return EndpointResolution::folderMissing();
+        return verify(endpoint, *candidate, identityAt);
     }
     return EndpointResolution::folderMissing();
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kelto {
 
@@ -22,6 +23,10 @@ struct MountedFileSystem {
     // The mounted file system's device number, shared by all its mounts; 0
     // when unknown.
     std::uint64_t device = 0;
+    // A stacked file system's own folders: what its files really are lies
+    // there (a FUSE pass-through's source folder, an overlay's layers).
+    // Empty for file systems that keep their own files.
+    std::vector<std::filesystem::path> stackedOn{};
 };
 
 }  // namespace kelto

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kelto {
 
@@ -13,16 +14,14 @@ struct MountedVolume {
     std::filesystem::path root;
     VolumeIdentity identity;
     // As MountedFileSystem's: which folder of its file system the mount
-    // shows, and the file system's device.
+    // shows, the file system's device and the folders it is stacked on.
     std::string fileSystemRoot = "/";
     std::uint64_t device = 0;
+    std::vector<std::filesystem::path> stackedOn{};
 
-    // Another folder of the same volume shown at the same place is another
-    // mount, so runs in the old one hear of it; the same disk with another
-    // device number is not.
-    friend bool operator==(const MountedVolume& a, const MountedVolume& b) {
-        return a.root == b.root && a.identity == b.identity && a.fileSystemRoot == b.fileSystemRoot;
-    }
+    // Field by field: where folders lie (FileSystemPlaces) depends on every
+    // one of them, so a mount that differs in any is another mount.
+    friend bool operator==(const MountedVolume&, const MountedVolume&) = default;
 };
 
 }  // namespace kelto

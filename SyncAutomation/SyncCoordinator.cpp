@@ -1,9 +1,7 @@
 #include "SyncAutomation/SyncCoordinator.h"
 
+#include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/JobLock.h"
-#include "SyncAutomation/VolumeInspector.h"
-#include "SyncEngine/OneWayEngineError.h"
-#include "SyncEngine/TwoWayEngineError.h"
 
 #include <algorithm>
 
@@ -57,45 +55,15 @@ FileSystemTraits derivedTraits(const FileSystemTraits& own, const FileSystemTrai
 
 const MountedVolume* SyncCoordinator::volumeHolding(const std::vector<MountedVolume>& mounted,
                                                    const fs::path& folder) {
-    const auto folderParts = VolumeInspector::components(folder);
-    const MountedVolume* holder = nullptr;
-    for (const MountedVolume& volume : mounted) {
-        if (!VolumeInspector::isPrefix(VolumeInspector::components(volume.root), folderParts)) continue;
-        if (!holder || volume.root.native().size() > holder->root.native().size()) holder = &volume;
-    }
-    return holder;
+    return FileSystemPlaces::holder(mounted, folder);
 }
 
-bool SyncCoordinator::nestedInFileSystem(const std::vector<MountedVolume>& mounted, const fs::path& a,
-                                         const fs::path& b) {
-    struct Place {
-        const MountedVolume* holder;
-        std::vector<std::string> path;
+TreeOverlap SyncCoordinator::treesOverlap() const {
+    // The table as it is at each question: a mount made while a run plans is
+    // seen before its transfer.
+    return [volumes = services_.volumes](const fs::path& a, const fs::path& b) {
+        return FileSystemPlaces::overlap(volumes(), a, b);
     };
-    const auto placeOf = [&](const fs::path& folder) -> std::optional<Place> {
-        std::error_code error;
-        const fs::path real = fs::canonical(folder, error);
-        if (error) return std::nullopt;
-        const MountedVolume* holder = volumeHolding(mounted, real);
-        if (!holder || holder->device == 0) return std::nullopt;
-        auto path = VolumeInspector::fileSystemPath(holder->root, holder->fileSystemRoot, real);
-        if (!path) return std::nullopt;
-        return Place{holder, std::move(*path)};
-    };
-    const auto placeA = placeOf(a), placeB = placeOf(b);
-    if (!placeA || !placeB || placeA->holder->device != placeB->holder->device) return false;
-    // Network shares count their folders each from its own, though a client
-    // may serve several from one file system: only one share's compare.
-    const VolumeIdentity &volumeA = placeA->holder->identity, &volumeB = placeB->holder->identity;
-    if ((volumeA.kind == VolumeKind::network || volumeB.kind == VolumeKind::network) && !volumeA.matches(volumeB))
-        return false;
-    return VolumeInspector::isPrefix(placeA->path, placeB->path) || VolumeInspector::isPrefix(placeB->path, placeA->path);
-}
-
-void SyncCoordinator::refuseNested(const ResolvedJob& resolved) {
-    if (!nestedInFileSystem(resolved.mounted, resolved.a, resolved.b)) return;
-    if (resolved.job.mode == SyncMode::twoWay) throw TwoWayEngineError::nestedEndpoints();
-    throw OneWayEngineError::nestedEndpoints();
 }
 
 SyncJob SyncCoordinator::findJob(const Uuid& jobID) const {

@@ -12,6 +12,7 @@
 #include "SyncEngine/RsyncRunner.h"
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SyncPlan.h"
+#include "SyncEngine/TreeOverlap.h"
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncModel/RunHistoryStore.h"
 #include "SyncModel/RunOutcome.h"
@@ -126,13 +127,6 @@ public:
     static const MountedVolume* volumeHolding(const std::vector<MountedVolume>& mounted,
                                               const std::filesystem::path& folder);
 
-    // Whether one folder is the other or lies inside it in one file system,
-    // whichever mounts show them: a bind mount shows a folder at a path that
-    // has nothing to do with its own. Links are resolved; a folder on no
-    // listed mount of a known device and folder is compared by nothing here.
-    static bool nestedInFileSystem(const std::vector<MountedVolume>& mounted, const std::filesystem::path& a,
-                                   const std::filesystem::path& b);
-
     // Where a job's two-way baseline lives.
     std::filesystem::path baselineFile(const Uuid& jobID) const;
     // The file a run of the job locks for its whole length.
@@ -141,10 +135,10 @@ public:
     ActiveRuns& active() { return active_; }
 
 private:
-    // Throws the engine's refusal of nested folders when the job's folders
-    // nest in their file system; the engines compare only paths and the
-    // folders on them.
-    static void refuseNested(const ResolvedJob& resolved);
+    // What the engines ask at each endpoint check: whether the folders'
+    // trees overlap in their file systems, told from the volumes mounted
+    // at the time of asking.
+    TreeOverlap treesOverlap() const;
 
     // What the guarded work of a run hands back to the run body.
     struct Result {

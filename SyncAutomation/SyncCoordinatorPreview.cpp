@@ -17,14 +17,18 @@ namespace fs = std::filesystem;
 SyncPlan SyncCoordinator::preview(const Uuid& jobID, std::stop_token stop) {
     const ResolvedJob resolved = resolve(jobID);
     if (stop.stop_requested()) throw CancellationError();
-    refuseNested(resolved);
 
-    if (resolved.job.mode != SyncMode::twoWay)
-        return OneWayEngine(*services_.rsync).plan(resolved.job, resolved.a, resolved.b, resolved.traitsB, stop);
+    if (resolved.job.mode != SyncMode::twoWay) {
+        OneWayEngine engine(*services_.rsync);
+        engine.treesOverlap = treesOverlap();
+        return engine.plan(resolved.job, resolved.a, resolved.b, resolved.traitsB, stop);
+    }
 
     // Read-only: a job that never ran gets no baseline file from a preview.
     BaselineStore baseline(baselineFile(jobID), true);
-    return TwoWayEngine(*services_.rsync).plan(resolved.job, resolved.sideA(), resolved.sideB(), baseline, stop).first;
+    TwoWayEngine engine(*services_.rsync);
+    engine.treesOverlap = treesOverlap();
+    return engine.plan(resolved.job, resolved.sideA(), resolved.sideB(), baseline, stop).first;
 }
 
 std::vector<fs::path> SyncCoordinator::availableRoots(const Uuid& jobID) const {

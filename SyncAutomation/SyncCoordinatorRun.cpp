@@ -214,12 +214,12 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     if (request.trigger != RunTrigger::manual && job.options.skipOnBattery && services_.isOnBattery())
         return Result{RunOutcome::skipped(SkipReason::onBattery), {}, std::nullopt, {}};
 
-    refuseNested(resolved);
     const bool twoWay = job.mode == SyncMode::twoWay;
     OneWayEngine oneWayEngine(*services_.rsync);
     TwoWayEngine twoWayEngine(*services_.rsync);
     oneWayEngine.clock = &services_.clock;
     twoWayEngine.clock = &services_.clock;
+    oneWayEngine.treesOverlap = twoWayEngine.treesOverlap = treesOverlap();
     const TwoWaySide sideA = resolved.sideA(), sideB = resolved.sideB();
     std::optional<BaselineStore> baseline;
     SyncPlan plan;

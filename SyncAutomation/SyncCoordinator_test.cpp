@@ -1,4 +1,5 @@
 #include "SyncAutomation/SyncCoordinator.h"
+#include "SyncAutomation/FileSystemPlaces.h"
 
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/Support/FileIO.h"
@@ -341,7 +342,7 @@ TEST(SyncCoordinatorNesting, FoldersNestInTheirFileSystemWhicheverMountsShowThem
     fs::create_directory_symlink(tmp / "m2", tmp / "link");
     std::vector<MountedVolume> mounted{{tmp / "m1", {}, "/@data", 7}, {tmp / "m2", {}, "/@data/x/y", 7}};
     const auto nested = [&](const fs::path& a, const fs::path& b) {
-        return SyncCoordinator::nestedInFileSystem(mounted, a, b);
+        return FileSystemPlaces::overlap(mounted, fs::canonical(a), fs::canonical(b));
     };
     EXPECT_TRUE(nested(tmp / "m1", tmp / "m2/z"));
     EXPECT_TRUE(nested(tmp / "link", tmp / "m1/x"));

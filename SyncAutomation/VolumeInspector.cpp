@@ -1,7 +1,9 @@
 #include "SyncAutomation/VolumeInspector.h"
 
 #include "Platform/System/LinuxVolumeSource.h"
+#include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/PathComponents.h"
 
 #include <sys/stat.h>
 
@@ -16,17 +18,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The mount of `source` holding `path`: the longest mount point text wins,
-// the earlier one on a tie.
-std::optional<MountedFileSystem> holder(const fs::path& path, const VolumeSource& source) {
-    const auto target = VolumeInspector::components(path);
-    std::optional<MountedFileSystem> best;
-    for (MountedFileSystem& mount : source.mounts()) {
-        if (!VolumeInspector::isPrefix(VolumeInspector::components(mount.mountPoint), target)) continue;
-        if (!best || mount.mountPoint.native().size() > best->mountPoint.native().size()) best = std::move(mount);
+// Every mount of the source, pseudo file systems too, as places are told
+// from them; `browsable` tells which of them are volumes.
+struct Table {
+    std::vector<MountedVolume> mounts;
+    std::vector<bool> browsable;
+
+    explicit Table(const VolumeSource& source) {
+        for (MountedFileSystem& mount : source.mounts()) {
+            browsable.push_back(mount.browsable);
+            mounts.push_back({std::move(mount.mountPoint), std::move(mount.identity), std::move(mount.fileSystemRoot),
+                              mount.device, std::move(mount.stackedOn)});
+        }
     }
-    return best;
-}
+    bool isBrowsable(const MountedVolume* mount) const {
+        return browsable[static_cast<std::size_t>(mount - mounts.data())];
+    }
+};
 
 bool storesNoFileNumbers(std::string_view fs) {
     // Also FUSE file systems (sshfs numbers its items afresh at each mount) and 9p.
@@ -47,26 +55,22 @@ std::vector<MountedVolume> VolumeInspector::mountedVolumes(const VolumeSource& s
     for (MountedFileSystem& mount : source.mounts())
         if (mount.browsable)
             volumes.push_back({std::move(mount.mountPoint), std::move(mount.identity), std::move(mount.fileSystemRoot),
-                               mount.device});
+                               mount.device, std::move(mount.stackedOn)});
     return volumes;
 }
 
 VolumeIdentity VolumeInspector::identity(const fs::path& path, const VolumeSource& source) {
-    auto mount = holder(path, source);
+    const Table table(source);
+    const MountedVolume* mount = FileSystemPlaces::holder(table.mounts, path);
     if (!mount) throw FileError(ENOENT, "find the volume of", path);
-    return std::move(mount->identity);
+    return mount->identity;
 }
 
 bool VolumeInspector::isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& components) {
-    return prefix.size() <= components.size() && std::equal(prefix.begin(), prefix.end(), components.begin());
+    return PathComponents::isPrefix(prefix, components);
 }
 
-std::vector<std::string> VolumeInspector::components(const fs::path& path) {
-    std::vector<std::string> parts;
-    for (const fs::path& part : path.lexically_normal())
-        if (!part.empty()) parts.push_back(part.string());
-    return parts;
-}
+std::vector<std::string> VolumeInspector::components(const fs::path& path) { return PathComponents::of(path); }
 
 Endpoint VolumeInspector::endpoint(const fs::path& chosen, const VolumeSource& source) {
     char resolved[PATH_MAX];
@@ -78,33 +82,20 @@ Endpoint VolumeInspector::endpoint(const fs::path& chosen, const VolumeSource& s
     if (!S_ISDIR(info.st_mode)) throw VolumeInspectorError(VolumeInspectorError::Code::notAFolder, chosen);
 
     // Pseudo file systems hold no folders worth keeping in step.
-    const auto mount = holder(folder, source);
-    if (!mount || !mount->browsable) throw VolumeInspectorError(VolumeInspectorError::Code::notAFolder, chosen);
-
-    const auto place = fileSystemPath(mount->mountPoint, mount->fileSystemRoot, folder);
-    if (!place) throw VolumeInspectorError(VolumeInspectorError::Code::notAFolder, chosen);
+    const Table table(source);
+    const auto place = FileSystemPlaces::place(table.mounts, folder);
+    if (!place || !table.isBrowsable(place->mount))
+        throw VolumeInspectorError(VolumeInspectorError::Code::notAFolder, chosen);
 
     Endpoint endpoint;
     endpoint.path = folder.string();
-    endpoint.volume = mount->identity;
-    for (std::size_t i = 1; i < place->size(); ++i) {
+    endpoint.volume = place->mount->identity;
+    for (std::size_t i = 1; i < place->path.size(); ++i) {
         if (!endpoint.relativePath.empty()) endpoint.relativePath += '/';
-        endpoint.relativePath += (*place)[i];
+        endpoint.relativePath += place->path[i];
     }
-    if (!storesNoFileNumbers(mount->identity.fileSystem)) endpoint.fileID = info.st_ino;
+    if (!storesNoFileNumbers(endpoint.volume.fileSystem)) endpoint.fileID = info.st_ino;
     return endpoint;
-}
-
-std::optional<std::vector<std::string>> VolumeInspector::fileSystemPath(const fs::path& mountPoint,
-                                                                         const std::string& fileSystemRoot,
-                                                                         const fs::path& path) {
-    if (fileSystemRoot.empty()) return std::nullopt;
-    const auto mountParts = components(mountPoint);
-    const auto pathParts = components(path);
-    if (!isPrefix(mountParts, pathParts)) return std::nullopt;
-    std::vector<std::string> place = components(fs::path("/") / fileSystemRoot);
-    place.insert(place.end(), pathParts.begin() + static_cast<std::ptrdiff_t>(mountParts.size()), pathParts.end());
-    return place;
 }
 
 std::optional<std::uint64_t> VolumeInspector::fileNumber(const fs::path& path, std::string_view fileSystem) {

@@ -34,18 +34,11 @@ struct VolumeInspector {
     static std::vector<std::string> components(const std::filesystem::path& path);
 
     // The endpoint stored for a chosen folder; its relative path leads from
-    // the root of the file system, whichever folder of it the mount shows.
+    // the root of the file system, whichever folder of it the mount shows
+    // (FileSystemPlaces::place).
     // Throws FileError when the folder cannot be read, VolumeInspectorError
     // when it is no folder, or lies on a mount whose folder is unknown.
     static Endpoint endpoint(const std::filesystem::path& folder, const VolumeSource& source = system());
-
-    // Where a path lies in its file system when the mount at `mountPoint`,
-    // showing the folder `fileSystemRoot` of it, holds the path: the
-    // components from the file system's root ("/" first). Nothing when that
-    // folder is unknown (empty) or the path is not below the mount point.
-    static std::optional<std::vector<std::string>> fileSystemPath(const std::filesystem::path& mountPoint,
-                                                                  const std::string& fileSystemRoot,
-                                                                  const std::filesystem::path& path);
 
     // The inode number, except on file systems that make their numbers up
     // afresh at each mount.

@@ -423,9 +423,10 @@ FreshLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncPlan& pl
 
 }  // namespace
 
-void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination) {
+void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination,
+                                  const TreeOverlap& treesOverlap) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
-    if (const auto fault = EndpointCheck::firstFault(source, destination)) {
+    if (const auto fault = EndpointCheck::firstFault(source, destination, treesOverlap)) {
         switch (fault->kind) {
         case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault->folder);
         case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
@@ -506,7 +507,7 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
 SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs::path& destination,
                             const FileSystemTraits& traits, std::stop_token stop,
                             const ProgressHandler& onProgress) const {
-    checkEndpoints(job, source, destination);
+    checkEndpoints(job, source, destination, treesOverlap);
     const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
     report(reports, phaseReport(SyncPhase::scanning));
 
@@ -542,7 +543,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
                                                  const fs::path& destination, const FileSystemTraits& traits,
                                                  const std::string& runID, RunLogSink& log, std::stop_token stop,
                                                  const ProgressHandler& onProgress) const {
-    checkEndpoints(job, source, destination);
+    checkEndpoints(job, source, destination, treesOverlap);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     checkExcludable(plan.skipped);
     ArchiveDirectories::prepareTree(destination, job.id, runID);
@@ -590,6 +591,10 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         received = std::move(look.received);
         planned = std::move(look.planned);
     }
+
+    // A mount made since the run began (the fresh look can take minutes)
+    // is seen before anything of B is moved aside or written.
+    checkEndpoints(job, source, destination, treesOverlap);
 
     ExcludeFile excludes;
     if (!plan.skipped.empty()) excludes.write(plan.skipped);

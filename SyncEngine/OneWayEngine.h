@@ -8,6 +8,7 @@
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
+#include "SyncEngine/TreeOverlap.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/Support/Clock.h"
 #include "SyncModel/SyncJob.h"
@@ -63,6 +64,10 @@ struct OneWayEngine {
 
     const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
+    // Asked at every endpoint check (the start of a plan and of a run, and
+    // again just before anything is transferred) whether the folders reach
+    // each other through mounts; nothing is asked when empty.
+    TreeOverlap treesOverlap;
     // Told the wall time in seconds of each rsync child run; for measurements.
     std::function<void(double seconds)> onRsyncRunTimed;
 
@@ -96,10 +101,11 @@ struct OneWayEngine {
                                        const ProgressHandler& onProgress = nullptr) const;
 
     // The first failing check: two-way mode, a missing folder, nested
-    // folders, a reserved name held by anything but a folder on either side,
-    // a read-only destination volume.
+    // folders (their trees overlapping through mounts too, when
+    // `treesOverlap` is given), a reserved name held by anything but a
+    // folder on either side, a read-only destination volume.
     static void checkEndpoints(const SyncJob& job, const std::filesystem::path& source,
-                               const std::filesystem::path& destination);
+                               const std::filesystem::path& destination, const TreeOverlap& treesOverlap = nullptr);
 
     // Builds a plan from the first dry run's lines (entry counts) and the
     // final one's (copies, archives, deletions). B is looked at only where

@@ -7,8 +7,6 @@
 #include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
 
-#include <utf8proc.h>
-
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -17,40 +15,8 @@ namespace kelto {
 
 namespace {
 
-void appendUtf8(std::string& out, utf8proc_int32_t codePoint) {
-    utf8proc_uint8_t buffer[4];
-    const auto n = utf8proc_encode_char(codePoint, buffer);
-    out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
-}
-
-// The full default lower-case mapping, without locale or context: the simple
-// mapping plus U+0130, the one code point whose lower case is two.
-std::string lowercased(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    if (Unicode::isAscii(text) || !Unicode::isValidUtf8(text)) {
-        for (char c : text) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-        return out;
-    }
-    auto p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
-    while (left > 0) {
-        utf8proc_int32_t c = 0;
-        const utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
-        p += n;
-        left -= n;
-        if (c == 0x0130) {
-            appendUtf8(out, 0x0069);
-            appendUtf8(out, 0x0307);
-        } else {
-            appendUtf8(out, utf8proc_tolower(c));
-        }
-    }
-    return out;
-}
-
 // Names compare by canonical equivalence, so everything is kept in NFC.
-std::string keyOf(const std::string& spelling) { return Unicode::nfc(lowercased(spelling)); }
+std::string keyOf(const std::string& spelling) { return Unicode::nfc(Unicode::lowercased(spelling)); }
 
 // The prefixes a, a/b, a/b/c of a/b/c; empty components are dropped.
 std::vector<std::string> prefixes(std::string_view path) {

@@ -80,9 +80,10 @@ void dropSkipped(std::vector<std::string>& paths, const std::vector<SkippedFile>
 
 }  // namespace
 
-void TwoWayEngine::checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b) {
+void TwoWayEngine::checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b,
+                                  const TreeOverlap& treesOverlap) {
     if (job.mode != SyncMode::twoWay) throw TwoWayEngineError::unsupportedMode();
-    if (const auto fault = EndpointCheck::firstFault(a, b)) {
+    if (const auto fault = EndpointCheck::firstFault(a, b, treesOverlap)) {
         switch (fault->kind) {
         case EndpointCheck::Fault::Case::missing: throw TwoWayEngineError::endpointMissing(fault->folder);
         case EndpointCheck::Fault::Case::nested: throw TwoWayEngineError::nestedEndpoints();
@@ -141,7 +142,7 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
                                                    const TwoWaySide& sideB, BaselineStore& baseline,
                                                    std::stop_token stop, const ProgressHandler& onProgress,
                                                    Basis* basis) const {
-    checkEndpoints(job, sideA.root, sideB.root);
+    checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
     // The baseline is read while rsync lists; a listing failure still comes first.
     std::optional<Baseline> base;
     std::exception_ptr loadError;
@@ -176,12 +177,15 @@ std::pair<RunStats, RsyncExit> TwoWayEngine::run(const SyncJob& job, const TwoWa
                                                  const TwoWaySide& sideB, BaselineStore& baseline,
                                                  const std::string& runID, RunLogSink& log, std::stop_token stop,
                                                  const ProgressHandler& onProgress, Basis* basis) const {
-    checkEndpoints(job, sideA.root, sideB.root);
+    checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
     const TwoWayRun::Lister listBothSides = [this, &job, &sideA, &sideB](std::stop_token listStop) {
         return listBoth(job, sideA, sideB, std::move(listStop), nullptr);
     };
+    const TwoWayRun::Check checkAgain = [this, &job, &sideA, &sideB] {
+        checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
+    };
     return TwoWayRun(runner, *clock, listBothSides, job, plan, sideA, sideB, baseline, runID, log, std::move(stop),
-                     onProgress, basis)
+                     onProgress, checkAgain, basis)
         .perform();
 }
 

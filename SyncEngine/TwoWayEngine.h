@@ -8,6 +8,7 @@
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/SyncProgress.h"
+#include "SyncEngine/TreeOverlap.h"
 #include "SyncEngine/TwoWayPlan.h"
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncModel/RunStats.h"
@@ -48,6 +49,10 @@ struct TwoWayEngine {
 
     const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
+    // Asked at every endpoint check (the start of a plan and of a run, and
+    // again just before anything is transferred) whether the folders reach
+    // each other through mounts; nothing is asked when empty.
+    TreeOverlap treesOverlap;
 
     // What a plan was made from: the baseline it loaded (absent: none for
     // these identities) and both listings. A run carried out at once, with
@@ -90,9 +95,11 @@ struct TwoWayEngine {
                                        const ProgressHandler& onProgress = nullptr, Basis* basis = nullptr) const;
 
     // The first failing check: not two-way, a missing folder, nested
-    // folders, a reserved name held by anything but a folder on either side,
-    // a read-only volume recorded for either side.
-    static void checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b);
+    // folders (their trees overlapping through mounts too, when
+    // `treesOverlap` is given), a reserved name held by anything but a
+    // folder on either side, a read-only volume recorded for either side.
+    static void checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b,
+                               const TreeOverlap& treesOverlap = nullptr);
 
     // One folder as rsync lists it (the job's filters applied, the reserved
     // folder left out), by key. Reports count on from `offset`.

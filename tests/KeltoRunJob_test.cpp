@@ -4,9 +4,12 @@
 
 #include "tests/TwoWayEngineFixture.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestVolumes.h"
 
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncEngine/OneWayEngineError.h"
+#include "SyncEngine/RsyncLocator.h"
+#include "SyncEngine/TwoWayEngineError.h"
 #include "SyncModel/JobStore.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
@@ -417,6 +420,89 @@ TEST_F(KeltoRunJobTest, TwoDriversAddingOneJobAtOnceAgreeOnItsId) {
     const std::vector<SyncJob> jobs = store.load();
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].id.string(), first.value("job", ""));
+// Sides whose trees reach each other only through a mount below one of
+// them, a stacked file system or a volume that folds case: every mode, in
+// both directions, runs and previews alike, is refused with the
+// nested-folders texts, and nothing is written on either side.
+TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    // Both sides' parent shown again inside the destination.
+    for (const char* photo : {"R/data/src/photos/1.jpg", "R/data/src/photos/2.jpg", "R/data/src/photos/3.jpg"})
+        putAt(tmp / photo, photo, t0);
+    fs::create_directories(tmp / "R/data/dst/inner");
+    ASSERT_TRUE(mounts.bind(tmp / "R/data", tmp / "R/data/dst/inner"));
+    layouts.emplace_back(tmp / "R/data/src", tmp / "R/data/dst");
+    // A FUSE pass-through of the source's parent.
+    putAt(tmp / "P/A/a.txt", "a", t0);
+    putAt(tmp / "P/taxes.pdf", "taxes", t0);
+    fs::create_directories(tmp / "PB");
+    if (mounts.passThrough(tmp / "P", tmp / "PB"))
+        layouts.emplace_back(tmp / "P/A", tmp / "PB");
+    else
+        ADD_FAILURE() << "bindfs missing";
+    // One exFAT folder spelled two ways.
+    fs::create_directories(tmp / "E");
+    if (mounts.exfat(tmp / "exfat.img", tmp / "E")) {
+        putAt(tmp / "E/data/sub/s.txt", "s", t0);
+        putAt(tmp / "E/data/other.doc", "o", t0);
+        layouts.emplace_back(tmp / "E/data/sub", tmp / "E/Data");
+    } else {
+        ADD_FAILURE() << "exFAT through FUSE cannot be mounted";
+    }
+
+    for (const auto& [first, second] : layouts)
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            Json out = run({"--mode", "twoWay"}).out;
+            EXPECT_EQ(out.value("message", ""), TwoWayEngineError::nestedEndpoints().what()) << out;
+            for (const char* mode : {"mirror", "copy"}) {
+                out = run({"--mode", mode, "--archive", "off"}).out;
+                EXPECT_EQ(out.value("message", ""), OneWayEngineError::nestedEndpoints().what()) << out;
+            }
+            out = run({"--mode", "mirror", "--plan-only"}).out;
+            EXPECT_EQ(out.value("error", Json::object()).value("code", ""), "nestedEndpoints") << out;
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+            EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
+            EXPECT_FALSE(fs::exists(b / ".KeltoSync"));
+        }
+}
+
+// A mount made after the run's first look (an rsync that bind-mounts a/sub
+// onto b once its Nth run has ended: the plan's, the mirror's fresh look,
+// the two-way copy to B) is seen before anything more is transferred.
+TEST_F(KeltoRunJobTest, AMountMadeWhileTheRunGoesOnIsSeenBeforeTheNextTransfer) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
+    putAt(a / "sub/keep.txt", "keep", t0);
+    putAt(a / "top.txt", "top", t0);
+    const auto source = tree(a);
+    const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
+    for (const auto& [mode, after] : {std::pair{"mirror", 1}, std::pair{"mirror", 2}, std::pair{"twoWay", 1},
+                                      std::pair{"twoWay", 3}}) {
+        SCOPED_TRACE(std::string(mode) + " after rsync run " + std::to_string(after));
+        fs::remove_all(b);
+        fs::remove_all(tmp / "support");
+        putAt(b / "fromB.txt", "b", t0);
+        const std::string tag = tmp.path().native() + "/" + mode + std::to_string(after);
+        const fs::path rsync = tmp.script(
+            std::string("mounting-rsync-") + mode + std::to_string(after),
+            "echo run >> '" + tag + ".runs'\n'" + real + "' \"$@\"\ncode=$?\n"
+            "if [ \"$(wc -l < '" + tag + ".runs')\" -ge " + std::to_string(after) + " ] && mkdir '" + tag +
+                ".mounted' 2>/dev/null; then mount --bind '" + (a / "sub").native() + "' '" + b.native() + "'; fi\n"
+            "exit $code");
+        const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+            &b, [](const fs::path* p) { ::umount2(p->c_str(), MNT_DETACH); });
+        const Json out = run({"--mode", mode, "--archive", "off", "--rsync", rsync}).out;
+        ASSERT_TRUE(fs::exists(tag + ".mounted")) << out;
+        EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay" ? TwoWayEngineError::nestedEndpoints().what()
+                                                                          : OneWayEngineError::nestedEndpoints().what())
+            << out;
+        EXPECT_EQ(tree(a), source);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 #include "SyncAutomation/DiskAppearance.h"
 #include "SyncAutomation/EndpointResolver.h"
+#include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncAutomation/VolumeMonitor.h"
 #include "SyncModel/Support/Uuid.h"
@@ -13,6 +14,7 @@
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -137,6 +139,67 @@ TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     const Endpoint inBind = VolumeInspector::endpoint(bind / "Docs", system);
     EXPECT_EQ(inBind.relativePath, "sub/Docs");
     EXPECT_EQ(resolve(inBind), EndpointResolution::available(bind / "Docs"));
+}
+
+// The mount table read as it is, placed by the shared rules: each kind of
+// mount below a side, each stacked file system and a volume that folds case
+// reach the other side; a disk mounted inside a side and nothing else does
+// not. A folder under a mount hidden by a later mount above it lies on the
+// later one.
+TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    const test::TemporaryFolder tmp;
+    std::string whyNot;
+    const auto image = test::Ext4Volume::make(whyNot);
+    ASSERT_TRUE(image) << whyNot;
+    test::TestMounts mounts;  // undone before the image goes
+    const auto overlap = [](const fs::path& a, const fs::path& b) {
+        const auto volumes = VolumeInspector::mountedVolumes();
+        return FileSystemPlaces::overlap(volumes, fs::canonical(a), fs::canonical(b)) &&
+               FileSystemPlaces::overlap(volumes, fs::canonical(b), fs::canonical(a));
+    };
+    for (const char* folder : {"R/data/src/photos", "R/data/dst/inner", "H/me/disk", "backup", "P/A", "B", "O",
+                               "ov/work", "M/a/b", "E", "img/mnt", "Y/s/t/u"})
+        fs::create_directories(tmp / folder);
+
+    ASSERT_TRUE(mounts.bind(tmp / "R/data", tmp / "R/data/dst/inner"));
+    EXPECT_TRUE(overlap(tmp / "R/data/src", tmp / "R/data/dst"));
+
+    ASSERT_TRUE(mounts.tmpfs(tmp / "H/me/disk"));
+    EXPECT_FALSE(overlap(tmp / "H/me", tmp / "backup"));
+
+    // A loop-mounted ext4 image whose root is shown again three folders down.
+    fs::create_directories(*image / "x");
+    ASSERT_TRUE(mounts.bind(image->path(), tmp / "Y/s/t/u"));
+    EXPECT_TRUE(overlap(*image / "x", tmp / "Y"));
+    EXPECT_FALSE(overlap(*image / "x", tmp / "backup"));
+
+    if (mounts.passThrough(tmp / "P", tmp / "B")) {
+        EXPECT_TRUE(overlap(tmp / "P/A", tmp / "B"));
+        EXPECT_FALSE(overlap(tmp / "backup", tmp / "B"));
+    } else {
+        ADD_FAILURE() << "bindfs missing";
+    }
+    ASSERT_TRUE(mounts.overlay(tmp / "backup", tmp / "P", tmp / "ov/work", tmp / "O"));
+    EXPECT_TRUE(overlap(tmp / "P/A", tmp / "O"));  // P is the upper layer
+
+    if (mounts.exfat(tmp / "exfat.img", tmp / "E")) {
+        fs::create_directories(tmp / "E/data/sub");
+        EXPECT_TRUE(overlap(tmp / "E/data/sub", tmp / "E/Data"));
+        fs::create_directories(tmp / "E/other");
+        EXPECT_FALSE(overlap(tmp / "E/data", tmp / "E/other"));
+    } else {
+        ADD_FAILURE() << "exFAT through FUSE cannot be mounted";
+    }
+
+    ASSERT_TRUE(mounts.tmpfs(tmp / "M/a/b"));
+    ASSERT_TRUE(mounts.tmpfs(tmp / "M/a"));
+    fs::create_directories(tmp / "M/a/b/x");
+    const auto volumes = VolumeInspector::mountedVolumes();
+    const auto place = FileSystemPlaces::place(volumes, tmp / "M/a/b/x");
+    ASSERT_TRUE(place);
+    EXPECT_EQ(place->mount->root, tmp / "M/a");
+    EXPECT_EQ(place->path, (std::vector<std::string>{"/", "b", "x"}));
 }
 
 // Waits for one event among those of other tests mounting beside this one.

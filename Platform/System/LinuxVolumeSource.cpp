@@ -1,6 +1,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 
 #include "Platform/System/MountTable.h"
+#include "SyncModel/Support/PathComponents.h"
 
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -46,13 +47,6 @@ std::string lastComponent(std::string_view path) {
     return std::string(last.empty() ? path : last);
 }
 
-std::vector<std::string> pathParts(std::string_view path) {
-    std::vector<std::string> parts;
-    for (const std::filesystem::path& part : std::filesystem::path(path).lexically_normal().relative_path())
-        if (!part.empty()) parts.push_back(part.string());
-    return parts;
-}
-
 // The folder a mount shows, from the root of its file system; empty when
 // that folder was deleted. A network client may share one file system
 // among several shares of a server and name a share's folder from wherever
@@ -61,17 +55,17 @@ std::vector<std::string> pathParts(std::string_view path) {
 std::string shownFolder(const MountTable::Record& record, const std::vector<MountTable::Record>& table, bool network) {
     if (record.root.ends_with("//deleted")) return {};
     if (!network) return record.root;
-    const std::vector<std::string> parts = pathParts(record.root);
+    const std::vector<std::string> parts = PathComponents::of(std::filesystem::path("/") / record.root);
     std::size_t share = parts.size();
     for (const MountTable::Record& other : table) {
         if (other.source != record.source || other.device != record.device || other.root.ends_with("//deleted"))
             continue;
-        const std::vector<std::string> otherParts = pathParts(other.root);
-        if (otherParts.size() < share && std::equal(otherParts.begin(), otherParts.end(), parts.begin()))
-            share = otherParts.size();
+        const std::vector<std::string> otherParts = PathComponents::of(std::filesystem::path("/") / other.root);
+        if (otherParts.size() < share && PathComponents::isPrefix(otherParts, parts)) share = otherParts.size();
     }
     std::string shown = "/";
-    for (std::size_t i = share; i < parts.size(); ++i) shown += (i > share ? "/" : "") + parts[i];
+    for (std::size_t i = std::max<std::size_t>(share, 1); i < parts.size(); ++i)
+        shown += (shown.size() > 1 ? "/" : "") + parts[i];
     return shown;
 }
 
@@ -150,6 +144,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.browsable = !isPseudo(record.fileSystem);
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
+        mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
         VolumeIdentity& identity = mounted.identity;
         identity.fileSystem = record.fileSystem;
         identity.isReadOnly = record.readOnly;

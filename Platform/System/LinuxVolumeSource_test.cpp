@@ -106,6 +106,46 @@ TEST_F(Fixture, EachMountTellsWhichFolderOfItsFileSystemItShows) {
     EXPECT_EQ(at(mounts, "/home/me/Music").fileSystemRoot, "/me/Music");
 }
 
+// The mount that serves a path is the last one mounted at or above it,
+// whatever order the table lists them in: /mnt/a/b (and what was mounted in
+// it) lies under /mnt/a mounted later beside it; /mnt/a/b mounted inside
+// that /mnt/a, and a mount over another at its own point, are seen.
+TEST_F(Fixture, MountsHiddenByALaterMountAtOrAboveThemAreLeftOut) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "60 27 0:70 / /mnt/a/b rw - tmpfs hidden rw\n"
+                                  "62 60 0:72 / /mnt/a/b/c rw - tmpfs hiddenToo rw\n"
+                                  "63 61 0:73 / /mnt/a/b rw - tmpfs seen rw\n"
+                                  "61 27 0:71 / /mnt/a rw - tmpfs over rw\n"
+                                  "65 64 0:75 / /mnt/s rw - tmpfs top rw\n"
+                                  "64 27 0:74 / /mnt/s rw - tmpfs under rw\n"
+                                  "66 64 0:76 / /mnt/s/x rw - tmpfs underTop rw\n");
+    std::vector<std::string> sources;
+    for (const MountTable::Record& record : MountTable::read(folder / "mountinfo"))
+        if (record.mountPoint.starts_with("/mnt/") && record.fileSystem == "tmpfs") sources.push_back(record.source);
+    EXPECT_EQ(sources, (std::vector<std::string>{"seen", "over", "top"}));
+}
+
+// What a stacked file system's files really are: an overlay's layers, a
+// FUSE pass-through's source folder; not a FUSE disk's device or a remote
+// source.
+TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/l\\0401:/l\\134:2::/l3,"
+                                  "upperdir=/up,workdir=/work\n"
+                                  "71 27 0:81 / /mnt/b rw - fuse /srv/P\\040Q rw,user_id=0\n"
+                                  "72 27 7:0 / /mnt/ex rw - fuseblk /dev/loop0 rw,user_id=0\n");
+    const auto mounts = source().mounts();
+    using Folders = std::vector<fs::path>;
+    EXPECT_EQ(at(mounts, "/mnt/ov").stackedOn, (Folders{"/up", "/l 1", "/l:2", "/l3"}));
+    EXPECT_EQ(at(mounts, "/mnt/b").stackedOn, Folders{"/srv/P Q"});
+    for (const MountTable::Record& record : MountTable::read(folder / "mountinfo"))
+        if (record.mountPoint == "/mnt/ex") {
+            EXPECT_EQ(record.stackedOn, std::vector<std::string>{});
+        }
+    EXPECT_EQ(at(mounts, "/mnt/ssh").stackedOn, Folders{});
+    EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
+}
+
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
     EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}}).mounts().empty());

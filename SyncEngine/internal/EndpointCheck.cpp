@@ -44,7 +44,8 @@ bool reservedIsNoFolder(const fs::path& root) {
 
 }  // namespace
 
-std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a, const fs::path& b) {
+std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a, const fs::path& b,
+                                                             const TreeOverlap& treesOverlap) {
     for (const fs::path* folder : {&a, &b}) {
         std::error_code error;
         if (!fs::is_directory(*folder, error)) return Fault{Fault::Case::missing, *folder};
@@ -63,6 +64,9 @@ std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a,
     if (::stat(pa.c_str(), &infoA) == 0 && ::stat(pb.c_str(), &infoB) == 0 &&
         (liesWithin(pa, infoB) || liesWithin(pb, infoA)))
         return Fault{Fault::Case::nested, {}};
+    // Nor a mount below one side that shows the other, or a stacked file
+    // system over it: only the mount table tells.
+    if (treesOverlap && treesOverlap(pa, pb)) return Fault{Fault::Case::nested, {}};
 
     for (const fs::path* folder : {&a, &b})
         if (reservedIsNoFolder(*folder))

@@ -120,10 +120,11 @@ std::optional<std::int64_t> agreedTime(const SideListing::Ref& a, const SideList
 TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
                      const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
                      const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress,
-                     TwoWayEngine::Basis* basis)
+                     Check checkAgain, TwoWayEngine::Basis* basis)
     : runner_(runner),
       clock_(clock),
       listBoth_(std::move(listBoth)),
+      checkAgain_(std::move(checkAgain)),
       job_(job),
       plan_(plan),
       a_(a),
@@ -192,6 +193,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
 
     // Deletions, each re-checked against the entry the plan judged.
     if (stop_.stop_requested()) return finish(cancelledCode);
+    if (checkAgain_) checkAgain_();
     report(phaseOnly(SyncPhase::archiving));
     for (const auto* list : {&plan_.archiveOnA, &plan_.removeDirsOnA, &plan_.archiveOnB, &plan_.removeDirsOnB})
         touched_.insert(touched_.end(), list->begin(), list->end());
@@ -398,6 +400,8 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     if (stop_.stop_requested()) return Next::finish;
     const std::vector<std::string> paths = transferList(direction);
     if (paths.empty()) return Next::goOn;
+    // A mount made since the run began is seen before rsync writes.
+    if (checkAgain_) checkAgain_();
     touched_.insert(touched_.end(), paths.begin(), paths.end());  // as rsync is given them
 
     ListFile list;

@@ -41,11 +41,14 @@ public:
     using ProgressHandler = std::function<void(const SyncProgress&)>;
     // Both sides listed afresh as the engine lists them, without reports.
     using Lister = std::function<std::pair<SideListing, SideListing>(std::stop_token)>;
+    // The engine's endpoint check, made again just before each direction's
+    // transfer and the deletions; throws what it finds.
+    using Check = std::function<void()>;
 
     TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
               const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
               const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress,
-              TwoWayEngine::Basis* basis = nullptr);
+              Check checkAgain = nullptr, TwoWayEngine::Basis* basis = nullptr);
 
     TwoWayRun(const TwoWayRun&) = delete;
     TwoWayRun& operator=(const TwoWayRun&) = delete;
@@ -120,6 +123,7 @@ private:
     const RsyncRunner& runner_;
     const Clock& clock_;
     Lister listBoth_;
+    Check checkAgain_;
     const SyncJob& job_;
     const TwoWayPlan& plan_;
     const TwoWaySide& a_;

@@ -85,6 +85,38 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
     return nfc(a) == nfc(b);
 }
 
+namespace {
+void appendUtf8(std::string& out, utf8proc_int32_t codePoint) {
+    utf8proc_uint8_t buffer[4];
+    const auto n = utf8proc_encode_char(codePoint, buffer);
+    out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+}
+}  // namespace
+
+std::string lowercased(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    if (isAscii(text) || !isValidUtf8(text)) {
+        for (char c : text) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+        return out;
+    }
+    auto p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
+    while (left > 0) {
+        utf8proc_int32_t c = 0;
+        const utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
+        p += n;
+        left -= n;
+        if (c == 0x0130) {
+            appendUtf8(out, 0x0069);
+            appendUtf8(out, 0x0307);
+        } else {
+            appendUtf8(out, utf8proc_tolower(c));
+        }
+    }
+    return out;
+}
+
 std::string decodeLossy(std::string_view bytes) {
     if (isValidUtf8(bytes)) return std::string(bytes);
     std::string out;

@@ -10,6 +10,7 @@
 
 #include <linux/magic.h>
 
+#include <fstream>
 #include <vector>
 
 extern char** environ;
@@ -114,6 +115,54 @@ bool Ext4Volume::remountElsewhere() {
 
 Ext4Volume::~Ext4Volume() {
     if (mounted_ && runQuietly({"umount", mountPoint_.native()}) != 0) ::umount2(mountPoint_.c_str(), MNT_DETACH);
+}
+
+bool TestMounts::mount(const std::vector<std::string>& command, const fs::path& at) {
+    if (::geteuid() != 0 || runQuietly(command) != 0) return false;
+    mounted_.push_back(at);
+    return true;
+}
+
+bool TestMounts::bind(const fs::path& folder, const fs::path& at) {
+    return mount({"mount", "--bind", folder.native(), at.native()}, at);
+}
+
+bool TestMounts::tmpfs(const fs::path& at) { return mount({"mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", at.native()}, at); }
+
+bool TestMounts::passThrough(const fs::path& folder, const fs::path& at) {
+    return mount({"bindfs", folder.native(), at.native()}, at);
+}
+
+bool TestMounts::overlay(const fs::path& lower, const fs::path& upper, const fs::path& work, const fs::path& at) {
+    return mount({"mount", "-t", "overlay", "overlay", "-o",
+                  "lowerdir=" + lower.native() + ",upperdir=" + upper.native() + ",workdir=" + work.native(),
+                  at.native()},
+                 at);
+}
+
+bool TestMounts::exfat(const fs::path& image, const fs::path& at) {
+    if (::geteuid() != 0) return false;
+    {
+        std::ofstream(image).close();
+    }
+    std::error_code error;
+    fs::resize_file(image, 64 << 20, error);
+    if (error || runQuietly({"mkfs.exfat", image.native()}) != 0) return false;
+    // losetup names the device it took on its output.
+    const fs::path named = image.native() + ".loop";
+    const std::string script = "losetup -f --show '" + image.native() + "' > '" + named.native() + "'";
+    if (runQuietly({"sh", "-c", script}) != 0) return false;
+    std::string device;
+    std::ifstream(named) >> device;
+    if (device.empty()) return false;
+    loopDevices_.push_back(device);
+    return mount({"mount.exfat-fuse", device, at.native()}, at);
+}
+
+TestMounts::~TestMounts() {
+    for (auto at = mounted_.rbegin(); at != mounted_.rend(); ++at)
+        if (runQuietly({"umount", at->native()}) != 0) ::umount2(at->c_str(), MNT_DETACH);
+    for (const std::string& device : loopDevices_) runQuietly({"losetup", "-d", device});
 }
 
 }  // namespace kelto::test

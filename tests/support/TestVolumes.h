@@ -58,6 +58,32 @@ private:
     bool mounted_ = false;
 };
 
+// Mounts a test makes, undone when the value goes (the last made first),
+// also when the test fails. Each call is false when it cannot be made (not
+// root, a tool missing); the other mounts stay.
+class TestMounts {
+public:
+    TestMounts() = default;
+    ~TestMounts();
+    TestMounts(const TestMounts&) = delete;
+    TestMounts& operator=(const TestMounts&) = delete;
+
+    bool bind(const std::filesystem::path& folder, const std::filesystem::path& at);
+    bool tmpfs(const std::filesystem::path& at);
+    // A FUSE pass-through of the folder (bindfs).
+    bool passThrough(const std::filesystem::path& folder, const std::filesystem::path& at);
+    bool overlay(const std::filesystem::path& lower, const std::filesystem::path& upper,
+                 const std::filesystem::path& work, const std::filesystem::path& at);
+    // A fresh 64 MiB exFAT image at `image` through a loop device and the
+    // FUSE driver, which folds case.
+    bool exfat(const std::filesystem::path& image, const std::filesystem::path& at);
+
+private:
+    bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
+    std::vector<std::filesystem::path> mounted_;
+    std::vector<std::string> loopDevices_;
+};
+
 // Runs a program found on PATH with its output thrown away; its exit status,
 // or -1 when it could not be started.
 int runQuietly(const std::vector<std::string>& arguments);

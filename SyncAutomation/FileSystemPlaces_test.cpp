@@ -1,0 +1,118 @@
+#include "SyncAutomation/FileSystemPlaces.h"
+
+#include "tests/support/FakeVolumeSource.h"
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The system disk (device 1) at / and what a test mounts on it.
+struct Mounts {
+    std::vector<MountedVolume> list{{"/", test::volumeIdentity(VolumeKind::internal, "SYS", "system"), "/", 1}};
+
+    Mounts& add(const fs::path& at, std::string shown, std::uint64_t device, std::vector<fs::path> stackedOn = {},
+                VolumeIdentity identity = test::volumeIdentity(VolumeKind::internal, "DISK", "disk")) {
+        list.push_back({at, std::move(identity), std::move(shown), device, std::move(stackedOn)});
+        return *this;
+    }
+    // Overlap is symmetric; both orders are asked.
+    bool overlap(const fs::path& a, const fs::path& b) const {
+        const bool one = FileSystemPlaces::overlap(list, a, b), other = FileSystemPlaces::overlap(list, b, a);
+        EXPECT_EQ(one, other) << a << " | " << b;
+        return one;
+    }
+};
+
+// Members of one family: a side's tree reaches the other through a mount
+// below it, whatever the mount shows and however deep it sits.
+TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
+    // The common parent of both sides bound inside the destination.
+    EXPECT_TRUE(Mounts().add("/R/data/dst/inner", "/R/data", 1).overlap("/R/data/src", "/R/data/dst"));
+    // The source itself bound inside the destination.
+    EXPECT_TRUE(Mounts().add("/R/data/dst/inner", "/R/data/src", 1).overlap("/R/data/src", "/R/data/dst"));
+    // A's parent bound inside B: B's tree holds A.
+    EXPECT_TRUE(Mounts().add("/q/y/mnt", "/p", 1).overlap("/p/x", "/q/y"));
+    // Two trees sharing a sub-tree, neither root inside the other.
+    EXPECT_TRUE(Mounts().add("/Y/shared", "/X/inner", 1).overlap("/X", "/Y"));
+    // A loop image mounted in A and its root bound three folders down in B.
+    EXPECT_TRUE(Mounts().add("/A/img", "/", 9).add("/B/s/t/u", "/", 9).overlap("/A", "/B"));
+    EXPECT_TRUE(Mounts().add("/A/img", "/", 9).add("/B/s/t/u", "/", 9).overlap("/A/img/x", "/B/s"));
+    // A chain: B's mount shows a folder of the image whose other folder A holds.
+    EXPECT_TRUE(Mounts().add("/img", "/", 9).add("/B/m", "/in", 9).overlap("/img/in/deep", "/B"));
+    // A mount at the side itself.
+    EXPECT_TRUE(Mounts().add("/B", "/A", 1).overlap("/A/sub", "/B"));
+
+    // Neither tree reaches the other: a disk mounted inside the mirrored
+    // home, a bind of a third folder, sibling names, another device.
+    EXPECT_FALSE(Mounts().add("/home/me/disk", "/", 5).overlap("/home/me", "/backup"));
+    EXPECT_FALSE(Mounts().add("/B/m", "/C", 1).overlap("/A", "/B"));
+    EXPECT_FALSE(Mounts().add("/B/m", "/Ab", 1).overlap("/A", "/B"));
+    EXPECT_FALSE(Mounts().add("/A/img", "/", 9).add("/B/m", "/", 8).overlap("/A", "/B"));
+    // A folder whose shown folder is unknown, or a device nobody knows, tells nothing.
+    EXPECT_FALSE(Mounts().add("/B/m", "", 1).overlap("/A", "/B"));
+    EXPECT_FALSE(Mounts().add("/B/m", "/", 0).add("/A/m", "/", 0).overlap("/A", "/B"));
+}
+
+// A stacked file system keeps its files in the folders it is stacked on:
+// a side inside it, or with it below, reaches those folders and what is
+// mounted there.
+TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
+    // A FUSE pass-through of P at B: mirroring P/A into B reaches P itself.
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B"));
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P", "/B/x"));
+    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/Q", "/B/x"));
+    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B/x"));  // B/x is P/x
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/x/y", "/B/x"));
+    // An overlay with P as its upper layer, and a lower layer on another disk.
+    Mounts overlay;
+    overlay.add("/L", "/", 3).add("/O", "/", 41, {"/P", "/L/lower"});
+    EXPECT_TRUE(overlay.overlap("/P/A", "/O"));
+    EXPECT_TRUE(overlay.overlap("/L/lower/x", "/O/x"));
+    EXPECT_FALSE(overlay.overlap("/L/other", "/O"));
+    // Stacked below a side, several steps: B holds a pass-through of S, and
+    // S holds an overlay whose upper layer lies in A.
+    EXPECT_TRUE(Mounts().add("/B/f", "/", 40, {"/S"}).add("/S/o", "/", 41, {"/A/up"}).overlap("/A", "/B"));
+    // A pass-through of its own parent leads back into itself.
+    Mounts loop;
+    loop.add("/P/B", "/", 40, {"/P"});
+    EXPECT_TRUE(loop.overlap("/P/A", "/P/B"));
+    EXPECT_FALSE(loop.overlap("/P", "/Q"));
+}
+
+// On a file system that folds case, two spellings are one folder; on one
+// that does not, they are two.
+TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
+    Mounts mounts;
+    mounts.add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
+    mounts.list.back().identity.caseSensitive = false;
+    mounts.add("/V", "/", 8, {}, test::volumeIdentity(VolumeKind::removable, "FAT", "V", "vfat"));
+    EXPECT_TRUE(mounts.overlap("/E/data/sub", "/E/Data"));
+    EXPECT_TRUE(mounts.overlap("/E/DATA", "/E/data"));
+    EXPECT_TRUE(mounts.overlap("/V/Ärger", "/V/ärger/x"));
+    EXPECT_FALSE(mounts.overlap("/E/data", "/E/date"));
+    EXPECT_FALSE(mounts.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
+    // A mount that shows the folder in another spelling still serves it.
+    const auto through = FileSystemPlaces::pathThrough(mounts.list[1], {"/", "DATA", "x"});
+    ASSERT_TRUE(through);
+    EXPECT_EQ(*through, fs::path("/E/DATA/x"));
+}
+
+// Network shares count their folders each from its own: two shares of one
+// server file system compare only when they are one share.
+TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
+    VolumeIdentity home = test::volumeIdentity(VolumeKind::network, std::nullopt, "home");
+    home.remountURL = Url::parse("nfs://server/export/home");
+    VolumeIdentity music = home;
+    music.name = "Music";
+    music.remountURL = Url::parse("nfs://server/export/music");
+    Mounts mounts;
+    mounts.add("/mnt/home", "/", 54, {}, home).add("/mnt/music", "/", 54, {}, music).add("/mnt/again", "/me", 54, {}, home);
+    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
+    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
+}
+
+}  // namespace
+}  // namespace kelto
