@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 
+#include "FenraCore/ContentFit.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraSurfaceFrame.h"
 #include "FenraCore/FenraTheme.h"
@@ -198,23 +199,30 @@ void MenuBarContent::setHeightLimit(std::optional<int> height) {
         rowBox_->setAutoFillBackground(false);
         rowScroll_->setVisible(!model_->jobs().empty());
         column->insertWidget(at, rowScroll_);
+        ContentFit::follow(*this, *rowBox_, [this] { fitHeight(); });
     }
     fitHeight();
 }
 
 void MenuBarContent::fitHeight() {
     if (!rowScroll_ || !heightLimit_) return;
-    rowScroll_->setMaximumHeight(QWIDGETSIZE_MAX);
-    rowScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    body_->layout()->invalidate();
-    layout()->invalidate();
-    const int over = layout()->sizeHint().height() - *heightLimit_;
-    if (over > 0) {
-        rowScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        rowScroll_->setMaximumHeight(std::max(0, rowScroll_->sizeHint().height() - over));
-        body_->layout()->invalidate();
-        layout()->invalidate();
-    }
+    // Measured afresh, not from what the layouts kept from the last pass:
+    // the rows may have changed while the popup was closed, and the scroll
+    // area's hint, which is theirs, is not passed on by itself.
+    rowBox_->layout()->invalidate();
+    rowScroll_->updateGeometry();
+    QLayout* column = body_->layout();
+    column->invalidate();
+    const int rows = rowScroll_->sizeHint().height();
+    int natural = column->totalSizeHint().height();
+    if (rowScroll_->isVisibleTo(body_)) natural += rows - std::min(rows, rowScroll_->maximumHeight());
+    const int over = natural - *heightLimit_;
+    const int most = over > 0 ? std::max(0, rows - over) : QWIDGETSIZE_MAX;
+    const Qt::ScrollBarPolicy policy = over > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    // Set only what changes: a new size lays the rows out again, which
+    // brings another measure.
+    if (rowScroll_->verticalScrollBarPolicy() != policy) rowScroll_->setVerticalScrollBarPolicy(policy);
+    if (rowScroll_->maximumHeight() != most) rowScroll_->setMaximumHeight(most);
     layout()->activate();
 }
 
