@@ -52,14 +52,17 @@ QString folderName(const std::string& path) {
 }
 
 // The removable and network volumes of both sides, source first; a job on
-// internal disks names its destination's volume.
+// internal disks names its destination's volume. Volumes are named as under
+// the folders: the unlabelled root file system by nothing, so a job that
+// lies there alone has no device to wait for.
 QString deviceText(const SyncJob& job) {
     QStringList names;
     for (const Endpoint* side : {&job.source, &job.destination}) {
-        if (side->volume.kind != VolumeKind::internal) names << QString::fromStdString(side->volume.name);
+        if (side->volume.kind != VolumeKind::internal) names << DisplayFormat::volumeName(side->volume);
     }
+    names.removeAll(QString());
     const QString joined = names.join(QStringLiteral(", "));
-    return joined.isEmpty() ? QString::fromStdString(job.destination.volume.name) : joined;
+    return joined.isEmpty() ? DisplayFormat::volumeName(job.destination.volume) : joined;
 }
 
 QWidget* column(const QString& label, const Endpoint& endpoint, const char* name, QWidget* parent) {
@@ -382,8 +385,9 @@ void JobOverviewView::refreshNextRun(const QLocale& where) {
     paused_->setVisible(!job_.isEnabled);
     const bool onConnect = std::any_of(job_.triggers.begin(), job_.triggers.end(),
                                        [](const Trigger& t) { return t.kind() == Trigger::Kind::onConnect; });
-    nextConnect_->setVisible(job_.isEnabled && onConnect);
-    nextConnect_->setText(strings_.format(QStringLiteral("Next: when %@ is connected"), {deviceText(job_)}, where));
+    const QString devices = deviceText(job_);
+    nextConnect_->setVisible(job_.isEnabled && onConnect && !devices.isEmpty());
+    nextConnect_->setText(strings_.format(QStringLiteral("Next: when %@ is connected"), {devices}, where));
     const std::optional<Date> fire = model_->nextFireDate(job_.id);
     if (fire) {
         nextFire_->setText(strings_.format(QStringLiteral("Next: %@"), {DisplayFormat::dateTime(*fire, where)}, where));
