@@ -2,10 +2,10 @@
 
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/ArchiveSize.h"
 #include "Kelto_Sync/DisplayFormat.h"
-#include "Kelto_Sync/internal/TextTone.h"
 #include "SyncEngine/ArchiveDirectories.h"
 
 #include <QEvent>
@@ -51,7 +51,9 @@ ArchiveStatusView::ArchiveStatusView(AppModelAdapter& model, const Uuid& jobID, 
     openFailed_->setObjectName(QStringLiteral("openFailed"));
     openFailed_->setWordWrap(true);
     openFailed_->hide();
-    TextTone::apply(openFailed_, FenraTheme::error());
+    PaletteTone::apply(openFailed_, FenraTheme::error());
+    PaletteTone::apply(size_, FenraTheme::textSecondary());
+    PaletteTone::apply(errorLabel_, FenraTheme::error());
     errorLabel_->setObjectName(QStringLiteral("error"));
     errorLabel_->setWordWrap(true);
     for (QLabel* label : {header_, title_, size_, openFailed_, errorLabel_}) label->setTextFormat(Qt::PlainText);
@@ -171,7 +173,9 @@ void ArchiveStatusView::openArchives() {
     };
     for (const auto& root : roots_) {
         if (ArchiveDirectories::treeExists(root, jobID_)) {
-            if (actions_.openFolder) actions_.openFolder(pathText(ArchiveDirectories::jobArchiveURL(root, jobID_)), shown);
+            if (actions_.openFolder) {
+                actions_.openFolder(pathText(ArchiveDirectories::jobArchiveURL(root, jobID_)), shown);
+            }
         } else if (actions_.reveal) {
             actions_.reveal(pathText(root), shown);
         }
@@ -180,7 +184,7 @@ void ArchiveStatusView::openArchives() {
 
 void ArchiveStatusView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) refresh();
+    if (event->type() == QEvent::LocaleChange) refresh();
 }
 
 void ArchiveStatusView::refresh() {
@@ -201,9 +205,6 @@ void ArchiveStatusView::refresh() {
         size += QStringLiteral(" \u00B7 ") + retention;
     }
     size_->setText(size);
-    QPalette muted = size_->palette();
-    muted.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(palette()));
-    size_->setPalette(muted);
 
     open_->setText(strings_.text(QStringLiteral("Open in Finder"), where));
     openFailed_->setText(strings_.text(QStringLiteral("No file manager could show the archive."), where));
@@ -214,9 +215,6 @@ void ArchiveStatusView::refresh() {
     errorLabel_->setVisible(error_.has_value());
     if (error_) {
         errorLabel_->setText(*error_);
-        QPalette red = errorLabel_->palette();
-        red.setColor(QPalette::WindowText, FenraTheme::error().color(palette()));
-        errorLabel_->setPalette(red);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTileView.h"
 #include "FenraCore/FoldedTile.h"
+#include "FenraCore/PaletteTone.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/AppModelAdapter.h"
@@ -19,7 +20,6 @@
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "Kelto_Sync/internal/FittingBox.h"
-#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QDialog>
 #include <QDir>
@@ -73,7 +73,7 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     layout->setSpacing(4);
     QLabel* caption = textLabel("label", box);
     caption->setText(label);
-    TextTone::apply(caption, FenraTheme::textSecondary());
+    PaletteTone::apply(caption, FenraTheme::textSecondary());
     const QString folder = folderName(endpoint.path);
     auto* title = new FenraLabel(folder, FenraIcon::folder, box);
     title->setObjectName(QStringLiteral("folder"));
@@ -83,7 +83,7 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     QLabel* volume = textLabel("volume", box);
     volume->setText(volumeName);
     volume->setVisible(!volumeName.isEmpty());
-    TextTone::apply(volume, FenraTheme::textSecondary());
+    PaletteTone::apply(volume, FenraTheme::textSecondary());
     layout->addWidget(caption);
     layout->addWidget(title);
     layout->addWidget(volume);
@@ -138,9 +138,9 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     modeDescription_->setWordWrap(true);
     archiveOff_->setWordWrap(true);
     for (QLabel* line : {modeDescription_, paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
-        TextTone::apply(line, FenraTheme::textSecondary());
+        PaletteTone::apply(line, FenraTheme::textSecondary());
     }
-    TextTone::apply(archiveOff_, FenraTheme::warning());
+    PaletteTone::apply(archiveOff_, FenraTheme::warning());
 
     auto* modeText = new QVBoxLayout;
     modeText->setSpacing(3);
@@ -294,9 +294,7 @@ void JobOverviewView::buildEndpoints() {
     auto* line = new QFrame(endpoints_);
     line->setFixedSize(32, 1);
     line->setAutoFillBackground(true);
-    QPalette linePalette = line->palette();
-    linePalette.setColor(QPalette::Window, FenraTheme::textTertiary().color(palette()));
-    line->setPalette(linePalette);
+    PaletteTone::apply(line, FenraTheme::textTertiary(), QPalette::Window);
     layout->addWidget(line, 0, Qt::AlignVCenter);
     layout->addWidget(
         column(strings_.text(QStringLiteral("Destination (B)"), where), job_.destination, "destination", endpoints_));
@@ -361,12 +359,12 @@ void JobOverviewView::refreshLastRun(const QLocale& where) {
     outcome->setObjectName(QStringLiteral("outcome"));
     outcome->setFont(FenraFont::font(FontRole::caption));
     // The outcome's colour is its icon's; the title stays with the line's.
-    TextTone::apply(outcome, RunOutcomeDisplay::iconColor(record->outcome));
+    PaletteTone::apply(outcome, RunOutcomeDisplay::iconColor(record->outcome));
     outcome->tintSymbolOnly(FenraTheme::textSecondary());
     auto* line = new FittingBox(8, 4, lastRun_);
     line->setObjectName(QStringLiteral("lastRunLine"));
     line->setFont(FenraFont::font(FontRole::caption));
-    TextTone::apply(line, FenraTheme::textSecondary());
+    PaletteTone::apply(line, FenraTheme::textSecondary());
     auto* when = new RelativeTimestamp(record->endedAt, *clock_, line);
     when->setObjectName(QStringLiteral("endedAt"));
     auto* dot = new QLabel(QStringLiteral("\u00B7"), line);

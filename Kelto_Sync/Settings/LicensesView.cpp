@@ -2,7 +2,7 @@
 
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
-#include "Kelto_Sync/internal/TextTone.h"
+#include "FenraCore/PaletteTone.h"
 #include "Platform/Desktop/FileRevealer.h"
 
 #include <QFile>
@@ -82,7 +82,7 @@ LicensesView::LicensesView(SyncStrings strings, QString folder, QWidget* parent)
     revealFailed_->setTextFormat(Qt::PlainText);
     revealFailed_->setWordWrap(true);
     revealFailed_->setText(strings_.text(QStringLiteral("No file manager could show the bundled source."), locale));
-    TextTone::apply(revealFailed_, FenraTheme::error());
+    PaletteTone::apply(revealFailed_, FenraTheme::error());
     revealFailed_->hide();
     connect(reveal_, &QPushButton::clicked, this, [this] {
         if (!source_) return;

@@ -4,9 +4,9 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraSurfaceFrame.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Tray/MenuBarJobRow.h"
-#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -65,7 +65,7 @@ MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Acti
     header_->setFont(FenraFont::font(FontRole::headline));
     empty_ = new QLabel(body_);
     empty_->setObjectName(QStringLiteral("noJobs"));
-    TextTone::apply(empty_, FenraTheme::textSecondary());
+    PaletteTone::apply(empty_, FenraTheme::textSecondary());
     rowScroll_ = nullptr;
     rowBox_ = new QWidget(body_);
     rowBox_->setObjectName(QStringLiteral("jobRows"));
@@ -239,13 +239,9 @@ void MenuBarContent::refreshTexts() {
 }
 
 void MenuBarContent::refreshTint() {
-    // The accent for this appearance: selections, links and the progress
-    // the rows draw.
-    const QColor accent = FenraTheme::accent().color(palette());
-    QPalette own = body_->palette();
-    own.setColor(QPalette::Highlight, accent);
-    own.setColor(QPalette::Link, accent);
-    body_->setPalette(own);
+    // The accent: selections, links and the progress the rows draw.
+    PaletteTone::apply(body_, FenraTheme::accent(), QPalette::Highlight);
+    PaletteTone::apply(body_, FenraTheme::accent(), QPalette::Link);
 }
 
 void MenuBarContent::showEvent(QShowEvent* event) {
@@ -260,7 +256,6 @@ void MenuBarContent::changeEvent(QEvent* event) {
         refreshTexts();
         refresh();
     }
-    if (event->type() == QEvent::PaletteChange) refreshTint();
 }
 
 }  // namespace kelto

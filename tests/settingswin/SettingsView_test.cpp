@@ -9,6 +9,7 @@
 #include "Kelto_Sync/Settings/SettingsView.h"
 #include "Kelto_Sync/Settings/SyncSettingsWindowController.h"
 #include "tests/settingswin/SettingsFixture.h"
+#include "tests/support/widgets/WidgetRender.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -346,6 +347,17 @@ TEST_F(SettingsViewTest, SectionsAreSetApartFromTheRowsAbove) {
         }
         EXPECT_GE(textTop - above, 16) << header->text().toStdString();
     }
+}
+
+// The settings window through a switch of the desktop's look, on every
+// pane: its colours are those it has when made in the new look.
+TEST_F(SettingsViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
+    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+        auto view = makeView(actions());
+        QCoreApplication::processEvents();
+        return view;
+    });
+    EXPECT_EQ(differences.join(u'\n').toStdString(), "");
 }
 
 }  // namespace
