@@ -62,12 +62,19 @@ void FenraLabel::refreshTitleColor() {
     if (!symbolOnly_) return;
     // The label's own text colour is the symbol's: the appearance and the
     // surrounding text colour are read from the parent.
-    const QPalette judge = parentWidget() != nullptr ? parentWidget()->palette() : palette();
-    const QColor wanted = titleColor_ ? titleColor_->color(judge) : judge.color(QPalette::WindowText);
-    if (title_->palette().color(QPalette::WindowText) == wanted && title_->testAttribute(Qt::WA_SetPalette)) return;
+    // Each group from its own, so that a label disabled now is right once
+    // enabled.
+    QPalette judge = parentWidget() != nullptr ? parentWidget()->palette() : palette();
+    judge.setCurrentColorGroup(QPalette::Active);
     QPalette own = title_->palette();
-    own.setColor(QPalette::WindowText, wanted);
-    title_->setPalette(own);
+    bool changed = !title_->testAttribute(Qt::WA_SetPalette);
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const QColor wanted = titleColor_ ? titleColor_->color(judge) : judge.color(group, QPalette::WindowText);
+        if (own.color(group, QPalette::WindowText) == wanted) continue;
+        own.setColor(group, QPalette::WindowText, wanted);
+        changed = true;
+    }
+    if (changed) title_->setPalette(own);
 }
 
 bool FenraLabel::eventFilter(QObject* watched, QEvent* event) {
@@ -136,7 +143,9 @@ void FenraLabel::showEvent(QShowEvent* event) {
 
 void FenraLabel::refreshIcon() {
     const int side = title_->fontMetrics().height();
-    const QIcon icon = SymbolImage::named(symbolName_, palette().color(QPalette::WindowText));
+    // Qt dims the icon of a disabled label itself.
+    const QIcon icon =
+        SymbolImage::named(symbolName_, palette().color(QPalette::Active, QPalette::WindowText));
     icon_->setFixedSize(side, side);
     icon_->setPixmap(icon.pixmap(QSize(side, side), devicePixelRatioF(), isEnabled() ? QIcon::Normal : QIcon::Disabled));
 }

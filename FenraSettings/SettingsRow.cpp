@@ -3,6 +3,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraPreferences.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraSettings/SettingsSearch.h"
 #include "FenraSettings/SettingsSearchQuery.h"
 
@@ -50,7 +51,12 @@ SettingsRow::SettingsRow(const QString& title, const std::optional<QString>& sub
     if (subtitle_) {
         subtitleLabel_ = wrappingLabel(*subtitle_, this);
         subtitleLabel_->setFont(FenraFont::font(FontRole::subheadline));
-        refreshSubtitleColor();
+        // A secondary level of the row's own text colour, in each group.
+        PaletteTone::apply(subtitleLabel_, [](const QPalette& row, QPalette::ColorGroup group) {
+            QColor secondary = row.color(group, QPalette::WindowText);
+            secondary.setAlphaF(0.55f);
+            return secondary;
+        });
         texts->addWidget(subtitleLabel_);
     }
     row->addLayout(texts, 1);
@@ -87,13 +93,6 @@ void SettingsRow::hideEvent(QHideEvent* event) {
     disconnect(queryChanged_);
     query_ = nullptr;
     hold_->stop();
-}
-
-void SettingsRow::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        refreshSubtitleColor();
-    }
 }
 
 void SettingsRow::paintEvent(QPaintEvent*) {
@@ -158,21 +157,6 @@ void SettingsRow::setOpacity(double opacity) {
     }
     opacity_ = opacity;
     update();
-}
-
-void SettingsRow::refreshSubtitleColor() {
-    if (subtitleLabel_ == nullptr) {
-        return;
-    }
-    // A secondary level of the row's own text colour.
-    QColor secondary = palette().color(QPalette::WindowText);
-    secondary.setAlphaF(0.55f);
-    QPalette subtitlePalette = subtitleLabel_->palette();
-    if (subtitlePalette.color(QPalette::WindowText) == secondary) {
-        return;
-    }
-    subtitlePalette.setColor(QPalette::WindowText, secondary);
-    subtitleLabel_->setPalette(subtitlePalette);
 }
 
 }  // namespace kelto

@@ -53,7 +53,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void follow();
@@ -61,7 +60,6 @@ private:
     void fade();
     void setHighlighted(bool on);
     void setOpacity(double opacity);
-    void refreshSubtitleColor();
 
     QString title_;
     std::optional<QString> subtitle_;

@@ -33,7 +33,7 @@ CompanionContent::CompanionContent(PermissionChecklist& checklist, PermissionIte
       bundlePath_(std::move(bundlePath)),
       installLocation_(installLocation),
       onBack_(std::move(onBack)),
-      reveal_([](const QString& path) { FileRevealer::reveal(path); }) {
+      reveal_([](const QString& path, std::function<void(bool)> shown) { FileRevealer::reveal(path, std::move(shown)); }) {
     setFixedWidth(300);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -69,6 +69,10 @@ CompanionContent::CompanionContent(PermissionChecklist& checklist, PermissionIte
                 textLabel(text(QStringLiteral("Move %@ to Applications and reopen it.")), FontRole::subheadline, content_));
             show_ = new QPushButton(text(QStringLiteral("Show in Finder")), content_);
             column->addWidget(show_, 0, Qt::AlignLeft);
+            showFailed_ = new ToneLabel(text(QStringLiteral("No file manager could show %@.")), FontRole::subheadline,
+                                        &FenraTheme::error(), content_);
+            showFailed_->hide();
+            column->addWidget(showFailed_);
             connect(show_, &QPushButton::clicked, this, &CompanionContent::revealInFileManager);
         }
     } else {
@@ -132,7 +136,13 @@ void CompanionContent::refresh() {
 }
 
 void CompanionContent::revealInFileManager() {
-    if (reveal_) reveal_(bundlePath_);
+    if (!reveal_) return;
+    if (showFailed_) showFailed_->hide();
+    reveal_(bundlePath_, [self = QPointer<CompanionContent>(this)](bool shown) {
+        if (!self || !self->showFailed_) return;
+        self->showFailed_->setVisible(!shown);
+        self->refresh();
+    });
 }
 
 QStringList CompanionContent::visibleTexts() const {

@@ -24,8 +24,9 @@ class PermissionStatusLabel;
 class CompanionContent : public QWidget {
     Q_OBJECT
 public:
-    // Shows the file selected in the file manager.
-    using Reveal = std::function<void(const QString& path)>;
+    // Shows the file selected in the file manager, then tells `shown`
+    // whether it did.
+    using Reveal = std::function<void(const QString& path, std::function<void(bool shown)> shown)>;
 
     CompanionContent(PermissionChecklist& checklist, PermissionItem item, QString bundlePath,
                      AppInstallLocation installLocation, std::function<void()> onBack, QWidget* parent = nullptr);
@@ -39,6 +40,9 @@ public:
     QPushButton* backButton() const { return back_; }
     QPushButton* restartButton() const { return restart_; }
     QPushButton* showButton() const { return show_; }
+    // Under the button when no file manager showed the application, until
+    // the next press.
+    QLabel* showFailedLabel() const { return showFailed_; }
     // The texts of the visible labels, top to bottom.
     QStringList visibleTexts() const;
 
@@ -56,6 +60,7 @@ private:
     QWidget* content_;
     AppDragTile* dragTile_ = nullptr;
     QPushButton* show_ = nullptr;
+    QLabel* showFailed_ = nullptr;
     PermissionStatusLabel* status_;
     QLabel* stillNotWorking_ = nullptr;
     QPushButton* back_;

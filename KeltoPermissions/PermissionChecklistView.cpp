@@ -1,5 +1,6 @@
 #include "KeltoPermissions/PermissionChecklistView.h"
 
+#include "FenraCore/ContentFit.h"
 #include "FenraCore/DogEar.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraSurfaceFrame.h"
@@ -168,6 +169,7 @@ void PermissionChecklistView::rebuildSections() {
     // The scroll area fills what it is given with the window colour; the
     // list lies on the panel.
     sections_->setAutoFillBackground(false);
+    ContentFit::follow(*this, *sections_, [this] { fitList(); });
 }
 
 void PermissionChecklistView::refresh() {
@@ -213,9 +215,11 @@ bool PermissionChecklistView::listScrolls() const {
 
 void PermissionChecklistView::fitList() {
     if (sections_ == nullptr) return;
-    const bool scrolls = listScrolls();
-    scroll_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    scroll_->setFixedHeight(std::min(listHeight(), listHeightLimit_));
+    const Qt::ScrollBarPolicy policy = listScrolls() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    const int height = std::min(listHeight(), listHeightLimit_);
+    // Only what changes: each change lays the list out again.
+    if (scroll_->verticalScrollBarPolicy() != policy) scroll_->setVerticalScrollBarPolicy(policy);
+    if (scroll_->minimumHeight() != height || scroll_->maximumHeight() != height) scroll_->setFixedHeight(height);
 }
 
 void PermissionChecklistView::scrollToFocus() {

@@ -1,5 +1,7 @@
 #include "KeltoPermissions/PermissionSetupController.h"
 
+#include "FenraCore/ContentFit.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QWindowStateChangeEvent>
@@ -79,8 +81,11 @@ void PermissionSetupController::createWindow() {
         const QRect available = screen->availableGeometry();
         window->move(available.center() - QPoint(window->width() / 2, window->height() / 2));
     }
-    // Rows grow and shrink as their statuses arrive: the window follows.
-    view->installEventFilter(this);
+    // Rows grow and shrink as their statuses arrive, also while the window
+    // is hidden during a hand-off: the window follows.
+    ContentFit::follow(*window, *view, [self = QPointer<PermissionSetupController>(this)] {
+        if (self) QMetaObject::invokeMethod(self, &PermissionSetupController::fitWindow, Qt::QueuedConnection);
+    });
     watchWindow(true);
 }
 
@@ -119,9 +124,7 @@ void PermissionSetupController::watchWindow(bool on) {
 }
 
 bool PermissionSetupController::eventFilter(QObject* watched, QEvent* event) {
-    if (view_ && watched == view_ && event->type() == QEvent::LayoutRequest) {
-        QMetaObject::invokeMethod(this, &PermissionSetupController::fitWindow, Qt::QueuedConnection);
-    } else if (window_ && watched == window_) {
+    if (window_ && watched == window_) {
         if (event->type() == QEvent::Close) {
             windowWillClose();
         } else if (event->type() == QEvent::WindowStateChange) {

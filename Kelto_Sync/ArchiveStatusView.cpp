@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/ArchiveSize.h"
 #include "Kelto_Sync/DisplayFormat.h"
@@ -11,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -39,15 +41,22 @@ ArchiveStatusView::ArchiveStatusView(AppModelAdapter& model, const Uuid& jobID, 
       size_(new QLabel(this)),
       open_(new QPushButton(this)),
       clean_(new QPushButton(this)),
+      openFailed_(new QLabel(this)),
       errorLabel_(new QLabel(this)) {
     header_->setObjectName(QStringLiteral("header"));
     header_->setFont(FenraFont::font(FontRole::headline));
     size_->setObjectName(QStringLiteral("size"));
     open_->setObjectName(QStringLiteral("open"));
     clean_->setObjectName(QStringLiteral("clean"));
+    openFailed_->setObjectName(QStringLiteral("openFailed"));
+    openFailed_->setWordWrap(true);
+    openFailed_->hide();
+    PaletteTone::apply(openFailed_, FenraTheme::error());
+    PaletteTone::apply(size_, FenraTheme::textSecondary());
+    PaletteTone::apply(errorLabel_, FenraTheme::error());
     errorLabel_->setObjectName(QStringLiteral("error"));
     errorLabel_->setWordWrap(true);
-    for (QLabel* label : {header_, title_, size_, errorLabel_}) label->setTextFormat(Qt::PlainText);
+    for (QLabel* label : {header_, title_, size_, openFailed_, errorLabel_}) label->setTextFormat(Qt::PlainText);
 
     auto* sizeRow = new QHBoxLayout;
     sizeRow->addWidget(title_);
@@ -64,6 +73,7 @@ ArchiveStatusView::ArchiveStatusView(AppModelAdapter& model, const Uuid& jobID, 
     layout->addWidget(header_);
     layout->addLayout(sizeRow);
     layout->addLayout(buttons);
+    layout->addWidget(openFailed_);
     layout->addWidget(errorLabel_);
 
     connect(open_, &QPushButton::clicked, this, &ArchiveStatusView::openArchives);
@@ -155,18 +165,26 @@ void ArchiveStatusView::clean() {
 }
 
 void ArchiveStatusView::openArchives() {
+    openFailed_->hide();
+    // Answers of an earlier press do not count.
+    const std::uint64_t press = ++opening_;
+    const auto shown = [view = QPointer<ArchiveStatusView>(this), press](bool done) {
+        if (view && view->opening_ == press && !done) view->openFailed_->show();
+    };
     for (const auto& root : roots_) {
         if (ArchiveDirectories::treeExists(root, jobID_)) {
-            if (actions_.openFolder) actions_.openFolder(pathText(ArchiveDirectories::jobArchiveURL(root, jobID_)));
+            if (actions_.openFolder) {
+                actions_.openFolder(pathText(ArchiveDirectories::jobArchiveURL(root, jobID_)), shown);
+            }
         } else if (actions_.reveal) {
-            actions_.reveal(pathText(root), {});
+            actions_.reveal(pathText(root), shown);
         }
     }
 }
 
 void ArchiveStatusView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange) refresh();
+    if (event->type() == QEvent::LocaleChange) refresh();
 }
 
 void ArchiveStatusView::refresh() {
@@ -187,11 +205,9 @@ void ArchiveStatusView::refresh() {
         size += QStringLiteral(" \u00B7 ") + retention;
     }
     size_->setText(size);
-    QPalette muted = size_->palette();
-    muted.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(palette()));
-    size_->setPalette(muted);
 
     open_->setText(strings_.text(QStringLiteral("Open in Finder"), where));
+    openFailed_->setText(strings_.text(QStringLiteral("No file manager could show the archive."), where));
     clean_->setText(strings_.text(QStringLiteral("Clean now"), where));
     open_->setEnabled(!roots_.empty());
     clean_->setEnabled(!cleaning_ && model_->status(jobID_) == nullptr && !roots_.empty());
@@ -199,9 +215,6 @@ void ArchiveStatusView::refresh() {
     errorLabel_->setVisible(error_.has_value());
     if (error_) {
         errorLabel_->setText(*error_);
-        QPalette red = errorLabel_->palette();
-        red.setColor(QPalette::WindowText, FenraTheme::error().color(palette()));
-        errorLabel_->setPalette(red);
     }
 }
 

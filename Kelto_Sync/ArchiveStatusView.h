@@ -81,6 +81,10 @@ private:
     QLabel* size_;
     QPushButton* open_;
     QPushButton* clean_;
+    // Under the buttons when a file manager did not show an archive, until
+    // the next press.
+    QLabel* openFailed_;
+    std::uint64_t opening_ = 0;
     QLabel* errorLabel_;
 };
 

@@ -112,6 +112,10 @@ QLocale DisplayFormat::formatLocale(const QLocale& locale) {
 }
 
 QString DisplayFormat::relative(Date moment, Date reference, const QLocale& locale) {
+    return relative(moment, reference, reference, locale);
+}
+
+QString DisplayFormat::relative(Date moment, Date reference, Date now, const QLocale& locale) {
     struct Step {
         double seconds;  // the unit's length
         double below;    // used while the distance is shorter than this
@@ -125,7 +129,8 @@ QString DisplayFormat::relative(Date moment, Date reference, const QLocale& loca
                                          {7 * day, 30 * day, UDAT_REL_UNIT_WEEK},
                                          {30 * day, 365 * day, UDAT_REL_UNIT_MONTH},
                                          {365 * day, std::numeric_limits<double>::infinity(), UDAT_REL_UNIT_YEAR}}};
-    const double distance = moment.secondsSince(reference);
+    double distance = moment.secondsSince(reference);
+    if (distance > 0 && moment.secondsSince(now) <= 0) distance = 0;
     const Step* step = &steps.front();
     while (std::fabs(distance) >= step->below) {
         ++step;

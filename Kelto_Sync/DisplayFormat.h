@@ -30,6 +30,11 @@ struct DisplayFormat {
     // "in 5 minutes", "now", "yesterday". The largest unit that fits
     // whole is used, counted toward zero.
     static QString relative(Date moment, Date reference, const QLocale& locale);
+    // The same words worked out at `reference` and shown at `now`, later:
+    // a moment that has passed by `now` is never phrased as future. One
+    // that came after `reference` (a run that ended since) reads as the
+    // present.
+    static QString relative(Date moment, Date reference, Date now, const QLocale& locale);
     // The locale's plural category of a count: "zero", "one", "two", "few",
     // "many" or "other" ("one" for 1 in English, "other" for 0 and 2).
     static QString pluralCategory(std::int64_t count, const QLocale& locale);

@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/internal/HistoryRow.h"
 
@@ -34,6 +35,8 @@ HistoryView::HistoryView(AppModelAdapter& model, const Uuid& jobID, std::optiona
     errorLabel_->setObjectName(QStringLiteral("error"));
     errorLabel_->setWordWrap(true);
     for (QLabel* label : {header_, empty_, errorLabel_}) label->setTextFormat(Qt::PlainText);
+    PaletteTone::apply(empty_, FenraTheme::textSecondary());
+    PaletteTone::apply(errorLabel_, FenraTheme::error());
     rowLayout_->setContentsMargins(0, 0, 0, 0);
     rowLayout_->setSpacing(0);
 
@@ -87,17 +90,11 @@ void HistoryView::rebuild() {
     const QLocale where = locale();
     header_->setText(strings_.text(recentLimit_ ? QStringLiteral("Recent") : QStringLiteral("History"), where));
     empty_->setText(strings_.text(QStringLiteral("Never run"), where));
-    QPalette muted = empty_->palette();
-    muted.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(palette()));
-    empty_->setPalette(muted);
     // A failed read says only that: the job may well have run.
     empty_->setVisible(records_.empty() && !error_);
     errorLabel_->setVisible(error_.has_value());
     if (error_) {
         errorLabel_->setText(*error_);
-        QPalette red = errorLabel_->palette();
-        red.setColor(QPalette::WindowText, FenraTheme::error().color(palette()));
-        errorLabel_->setPalette(red);
     }
 
     while (QLayoutItem* item = rowLayout_->takeAt(0)) {

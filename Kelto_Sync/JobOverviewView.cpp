@@ -9,6 +9,7 @@
 #include "FenraCore/FoldedTile.h"
 #include "FenraCore/IconLabel.h"
 #include "FenraCore/SymbolImage.h"
+#include "FenraCore/PaletteTone.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/AppModelAdapter.h"
@@ -23,7 +24,6 @@
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "Kelto_Sync/internal/FittingBox.h"
 #include "Kelto_Sync/internal/PaletteFollower.h"
-#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QDialog>
 #include <QDir>
@@ -56,14 +56,17 @@ QString folderName(const std::string& path) {
 }
 
 // The removable and network volumes of both sides, source first; a job on
-// internal disks names its destination's volume.
+// internal disks names its destination's volume. Volumes are named as under
+// the folders: the unlabelled root file system by nothing, so a job that
+// lies there alone has no device to wait for.
 QString deviceText(const SyncJob& job) {
     QStringList names;
     for (const Endpoint* side : {&job.source, &job.destination}) {
-        if (side->volume.kind != VolumeKind::internal) names << QString::fromStdString(side->volume.name);
+        if (side->volume.kind != VolumeKind::internal) names << DisplayFormat::volumeName(side->volume);
     }
+    names.removeAll(QString());
     const QString joined = names.join(QStringLiteral(", "));
-    return joined.isEmpty() ? QString::fromStdString(job.destination.volume.name) : joined;
+    return joined.isEmpty() ? DisplayFormat::volumeName(job.destination.volume) : joined;
 }
 
 QWidget* column(const QString& label, const Endpoint& endpoint, const char* name, QWidget* parent) {
@@ -75,7 +78,7 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     layout->setSpacing(4);
     QLabel* caption = textLabel("label", box);
     caption->setText(label);
-    TextTone::apply(caption, FenraTheme::textSecondary());
+    PaletteTone::apply(caption, FenraTheme::textSecondary());
     const QString folder = folderName(endpoint.path);
     auto* title = new FenraLabel(folder, FenraIcon::folder, box);
     title->setObjectName(QStringLiteral("folder"));
@@ -85,7 +88,7 @@ QWidget* column(const QString& label, const Endpoint& endpoint, const char* name
     QLabel* volume = textLabel("volume", box);
     volume->setText(volumeName);
     volume->setVisible(!volumeName.isEmpty());
-    TextTone::apply(volume, FenraTheme::textSecondary());
+    PaletteTone::apply(volume, FenraTheme::textSecondary());
     layout->addWidget(caption);
     layout->addWidget(title);
     layout->addWidget(volume);
@@ -141,7 +144,7 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     modeDescription_->setWordWrap(true);
     archiveOff_->setWordWrap(true);
     for (QLabel* line : {modeDescription_, paused_, nextConnect_, nextFire_, neverRun_, saveFirst_}) {
-        TextTone::apply(line, FenraTheme::textSecondary());
+        PaletteTone::apply(line, FenraTheme::textSecondary());
     }
     // The warning colour marks the symbol; the text keeps the window's, as
     // the editor's mode section shows it.
@@ -322,9 +325,7 @@ void JobOverviewView::buildEndpoints() {
     auto* line = new QFrame(endpoints_);
     line->setFixedSize(32, 1);
     line->setAutoFillBackground(true);
-    QPalette linePalette = line->palette();
-    linePalette.setColor(QPalette::Window, FenraTheme::textTertiary().color(palette()));
-    line->setPalette(linePalette);
+    PaletteTone::apply(line, FenraTheme::textTertiary(), QPalette::Window);
     layout->addWidget(line, 0, Qt::AlignVCenter);
     layout->addWidget(
         column(strings_.text(QStringLiteral("Destination (B)"), where), job_.destination, "destination", endpoints_), 0,
@@ -391,12 +392,12 @@ void JobOverviewView::refreshLastRun(const QLocale& where) {
     outcome->setObjectName(QStringLiteral("outcome"));
     outcome->setFont(FenraFont::font(FontRole::caption));
     // The outcome's colour is its icon's; the title stays with the line's.
-    TextTone::apply(outcome, RunOutcomeDisplay::iconColor(record->outcome));
+    PaletteTone::apply(outcome, RunOutcomeDisplay::iconColor(record->outcome));
     outcome->tintSymbolOnly(FenraTheme::textSecondary());
     auto* line = new FittingBox(8, 4, lastRun_);
     line->setObjectName(QStringLiteral("lastRunLine"));
     line->setFont(FenraFont::font(FontRole::caption));
-    TextTone::apply(line, FenraTheme::textSecondary());
+    PaletteTone::apply(line, FenraTheme::textSecondary());
     auto* when = new RelativeTimestamp(record->endedAt, *clock_, line);
     when->setObjectName(QStringLiteral("endedAt"));
     auto* dot = new QLabel(QStringLiteral("\u00B7"), line);
@@ -415,8 +416,9 @@ void JobOverviewView::refreshNextRun(const QLocale& where) {
     paused_->setVisible(!job_.isEnabled);
     const bool onConnect = std::any_of(job_.triggers.begin(), job_.triggers.end(),
                                        [](const Trigger& t) { return t.kind() == Trigger::Kind::onConnect; });
-    nextConnect_->setVisible(job_.isEnabled && onConnect);
-    nextConnect_->setText(strings_.format(QStringLiteral("Next: when %@ is connected"), {deviceText(job_)}, where));
+    const QString devices = deviceText(job_);
+    nextConnect_->setVisible(job_.isEnabled && onConnect && !devices.isEmpty());
+    nextConnect_->setText(strings_.format(QStringLiteral("Next: when %@ is connected"), {devices}, where));
     const std::optional<Date> fire = model_->nextFireDate(job_.id);
     if (fire) {
         nextFire_->setText(strings_.format(QStringLiteral("Next: %@"), {DisplayFormat::dateTime(*fire, where)}, where));

@@ -4,6 +4,7 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/IconLabel.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/internal/PlanDetailsModel.h"
@@ -242,16 +243,10 @@ void PreviewSheet::refreshColours() {
     const QPalette current = palette();
     // The sheet's controls take the accent tint.
     for (QWidget* control : std::initializer_list<QWidget*>{details_, detailsToggle_, cancel_, continue_, close_}) {
-        if (control != nullptr) {
-            QPalette tinted = control->palette();
-            tinted.setColor(QPalette::Highlight, FenraTheme::accent().color(current));
-            control->setPalette(tinted);
-        }
+        if (control != nullptr) PaletteTone::apply(control, FenraTheme::accent(), QPalette::Highlight);
     }
     for (QLabel* caption : {copiesLabel_, archivedLabel_, skippedLabel_, conflictsLabel_}) {
-        QPalette secondary = caption->palette();
-        secondary.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(current));
-        caption->setPalette(secondary);
+        PaletteTone::apply(caption, FenraTheme::textSecondary());
     }
     if (reasonIcon_ != nullptr) {
         const int side = reasonText_->fontMetrics().height();

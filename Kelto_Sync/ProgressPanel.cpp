@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/internal/MiddleElidedLabel.h"
 #include "Kelto_Sync/internal/TransferFiguresLayout.h"
@@ -107,24 +108,15 @@ void ProgressPanel::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::LocaleChange) {
         refresh();
-    } else if (event->type() == QEvent::PaletteChange) {
-        refreshTint();
     }
 }
 
 void ProgressPanel::refreshTint() {
-    // The panel's controls take the destructive tint, in the appearance of the palette they draw with.
-    const QColor tint = FenraTheme::destructive().color(palette());
+    // The panel's controls take the destructive tint.
     for (QWidget* control : {static_cast<QWidget*>(bar_), static_cast<QWidget*>(stopButton_)}) {
-        if (control != nullptr) {
-            QPalette tinted = control->palette();
-            tinted.setColor(QPalette::Highlight, tint);
-            control->setPalette(tinted);
-        }
+        if (control != nullptr) PaletteTone::apply(control, FenraTheme::destructive(), QPalette::Highlight);
     }
-    QPalette secondary = currentPath_->palette();
-    secondary.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(palette()));
-    currentPath_->setPalette(secondary);
+    PaletteTone::apply(currentPath_, FenraTheme::textSecondary());
 }
 
 void ProgressPanel::refresh() {

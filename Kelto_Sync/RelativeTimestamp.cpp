@@ -46,7 +46,7 @@ void RelativeTimestamp::hideEvent(QHideEvent* event) {
 }
 
 void RelativeTimestamp::refreshText() {
-    setText(DisplayFormat::relative(date_, tickedAt_, locale()));
+    setText(DisplayFormat::relative(date_, tickedAt_, clock_->now(), locale()));
 }
 
 }  // namespace kelto

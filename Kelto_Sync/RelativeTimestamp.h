@@ -16,8 +16,9 @@ namespace kelto {
 // A moment in words relative to now ("2 minutes ago", "in 5 minutes",
 // "now"), in the widget's locale. The words are worked out at each tick,
 // every 30 seconds while the label is shown, against the clock's reading at
-// that tick; a change of locale rewords the same tick. Callers set font,
-// colour and layout around it.
+// that tick; a change of locale rewords the same tick. A moment that has
+// passed when it is shown never reads as future, whatever the tick.
+// Callers set font, colour and layout around it.
 class RelativeTimestamp : public QLabel {
     Q_OBJECT
 

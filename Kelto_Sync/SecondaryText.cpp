@@ -1,10 +1,10 @@
 #include "Kelto_Sync/SecondaryText.h"
 
 #include "FenraCore/FenraTheme.h"
-#include "Kelto_Sync/internal/TextTone.h"
+#include "FenraCore/PaletteTone.h"
 
 namespace kelto {
 
-void SecondaryText::apply(QWidget* widget) { TextTone::apply(widget, FenraTheme::textSecondary()); }
+void SecondaryText::apply(QWidget* widget) { PaletteTone::apply(widget, FenraTheme::textSecondary()); }
 
 }  // namespace kelto

@@ -10,12 +10,12 @@ namespace kelto {
 // action hides what would call it.
 struct StatusViewActions {
     // Called once, later, on the GUI thread: whether the file manager took
-    // the request.
+    // the request. A view that asked says so when it did not.
     using Shown = std::function<void(bool shown)>;
     // Shows a file or folder selected in the file manager.
     std::function<void(const QString& path, Shown shown)> reveal;
     // Opens a folder in the file manager.
-    std::function<void(const QString& folder)> openFolder;
+    std::function<void(const QString& folder, Shown shown)> openFolder;
     // Opens the host's setup of full disk access. The Linux desktop has no
     // such grant, so the application gives none.
     std::function<void()> grantFullDiskAccess;

@@ -420,6 +420,8 @@ TEST_F(KeltoRunJobTest, TwoDriversAddingOneJobAtOnceAgreeOnItsId) {
     const std::vector<SyncJob> jobs = store.load();
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].id.string(), first.value("job", ""));
+}
+
 // Sides whose trees reach each other only through a mount below one of
 // them, a stacked file system or a volume that folds case: every mode, in
 // both directions, runs and previews alike, is refused with the

@@ -13,14 +13,6 @@ class ToneLabel : public QLabel {
     Q_OBJECT
 public:
     ToneLabel(const QString& text, FontRole role, const FenraColor* color = nullptr, QWidget* parent = nullptr);
-
-protected:
-    void changeEvent(QEvent* event) override;
-
-private:
-    void recolour();
-
-    const FenraColor* color_;
 };
 
 }  // namespace kelto

@@ -1,6 +1,7 @@
 #include "Kelto_Sync/Editor/ArchiveSafetySection.h"
 
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/IntegerField.h"
 
@@ -57,6 +58,7 @@ ArchiveSafetySection::ArchiveSafetySection(SyncStrings strings, Report report, Q
     column->addWidget(retentionRow_);
     message_ = new QLabel(this);
     message_->setWordWrap(true);
+    PaletteTone::apply(message_, FenraTheme::error());
     column->addWidget(message_);
 
     percent_ = field(text("Deletion guard (%)"),
@@ -95,9 +97,6 @@ void ArchiveSafetySection::refresh() {
     retention_->setValue(options.archiveRetentionDays.value_or(defaultRetentionDays));
     message_->setVisible(retentionOutOfRange(options));
     message_->setText(strings().text(QStringLiteral("validation.retentionOutOfRange"), locale()));
-    QPalette palette = message_->palette();
-    palette.setColor(QPalette::WindowText, FenraTheme::error().color(this->palette()));
-    message_->setPalette(palette);
     percent_->setValue(options.deleteGuardPercent);
     minFiles_->setValue(options.deleteGuardMinFiles);
 }

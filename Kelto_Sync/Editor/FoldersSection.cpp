@@ -3,6 +3,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/DisplayFormat.h"
@@ -32,12 +33,6 @@ namespace kelto {
 namespace {
 
 const char* const notUtf8 = "The folder's name is not valid UTF-8, so it cannot be stored.";
-
-void tint(QLabel* label, const QPalette& palette) {
-    QPalette tinted = label->palette();
-    tinted.setColor(QPalette::WindowText, FenraTheme::error().color(palette));
-    label->setPalette(tinted);
-}
 
 }  // namespace
 
@@ -78,6 +73,7 @@ FoldersSection::FoldersSection(SyncStrings strings, Report report, Services serv
     error_->setTextFormat(Qt::PlainText);
     error_->setWordWrap(true);
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    PaletteTone::apply(error_, FenraTheme::error());
     column->addWidget(error_);
     refresh();
 }
@@ -211,12 +207,11 @@ void FoldersSection::refresh() {
         auto* line = new QLabel(strings().computed("validation.", issue, locale()), issues_);
         line->setWordWrap(true);
         line->setFont(FenraFont::font(FontRole::caption));
-        tint(line, palette());
+        PaletteTone::apply(line, FenraTheme::error());
         issuesLayout_->addWidget(line);
     }
     error_->setVisible(errorText_.has_value());
     error_->setText(errorText_.value_or(QString()));
-    tint(error_, palette());
 }
 
 FolderSideRow::FolderSideRow(QString title, std::function<void()> choose,

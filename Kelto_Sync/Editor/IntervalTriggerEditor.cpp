@@ -1,6 +1,7 @@
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/Editor/IntegerField.h"
 
 #include <QComboBox>
@@ -57,6 +58,7 @@ IntervalTriggerEditor::IntervalTriggerEditor(SyncStrings strings, Set set, QWidg
     row->addStretch(1);
 
     issue_ = new QLabel(this);
+    PaletteTone::apply(issue_, FenraTheme::error());
     issue_->setWordWrap(true);
     column->addWidget(issue_);
     refresh();
@@ -122,9 +124,6 @@ void IntervalTriggerEditor::refresh() {
     issue_->setVisible(issue.has_value());
     if (issue) {
         issue_->setText(strings_.computed("validation.", *issue, where));
-        QPalette palette = issue_->palette();
-        palette.setColor(QPalette::WindowText, FenraTheme::error().color(this->palette()));
-        issue_->setPalette(palette);
     }
 }
 

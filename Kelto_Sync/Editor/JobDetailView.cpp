@@ -3,6 +3,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraLabel.h"
+#include "FenraCore/PaletteTone.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/SymbolImage.h"
@@ -15,7 +16,6 @@
 #include "Kelto_Sync/Editor/TriggersSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/internal/NameField.h"
-#include "Kelto_Sync/internal/TextTone.h"
 #include "SyncAutomation/AppModelError.h"
 #include "SyncModel/JobPresentation.h"
 
@@ -28,6 +28,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -44,13 +46,33 @@ namespace {
 
 constexpr int defaultPadding = 11;
 
-QLabel* plainLabel(const char* name, QWidget* parent, FontRole role = FontRole::caption) {
-    auto* label = new QLabel(parent);
+QLabel* plainLabel(const char* name, QWidget* parent, FontRole role = FontRole::caption, QLabel* label = nullptr) {
+    if (label == nullptr) label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);
     label->setFont(FenraFont::font(role));
     return label;
 }
+
+// Text on a faint grey capsule, drawn rather than styled: a style sheet
+// fixes a widget's palette when it is polished, and its text would keep
+// the look it was made in.
+class Badge : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            QPainterPath capsule;
+            capsule.addRoundedRect(QRectF(rect()), 9, 9);
+            painter.fillPath(capsule, QColor(128, 128, 128, 40));
+        }
+        QLabel::paintEvent(event);
+    }
+};
 
 }  // namespace
 
@@ -78,7 +100,7 @@ JobDetailView::JobDetailView(AppModelAdapter& model, SyncJob original, bool isNe
     layout->addWidget(buildHeader());
     nameCaption_ = plainLabel("nameCaption", this);
     nameCaption_->setContentsMargins(defaultPadding, 0, defaultPadding, 4);
-    TextTone::apply(nameCaption_, FenraTheme::error());
+    PaletteTone::apply(nameCaption_, FenraTheme::error());
     layout->addWidget(nameCaption_);
 
     stack_ = new QStackedWidget(this);
@@ -100,7 +122,7 @@ JobDetailView::JobDetailView(AppModelAdapter& model, SyncJob original, bool isNe
     errorLine_ = plainLabel("errorLine", this, FontRole::body);
     errorLine_->setWordWrap(true);
     errorLine_->setContentsMargins(defaultPadding, 4, defaultPadding, 4);
-    TextTone::apply(errorLine_, FenraTheme::error());
+    PaletteTone::apply(errorLine_, FenraTheme::error());
     layout->addWidget(errorLine_);
     layout->addWidget(buildFooter());
 
@@ -168,7 +190,8 @@ QWidget* JobDetailView::buildHeader() {
 
     actionsButton_ = new QToolButton(header);
     actionsButton_->setObjectName(QStringLiteral("jobActions"));
-    actionsButton_->setIcon(SymbolImage::icon(FenraIcon::more, palette().color(QPalette::ButtonText)));
+    actionsButton_->setIcon(
+        SymbolImage::icon(FenraIcon::more, palette().color(QPalette::Active, QPalette::ButtonText)));
     actionsButton_->setAutoRaise(true);
     actionsButton_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(actionsButton_);
@@ -222,9 +245,8 @@ QWidget* JobDetailView::buildAdvanced(QWidget* parent) {
     advancedToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     advancedToggle_->setFont(FenraFont::font(FontRole::headline));
     connect(advancedToggle_, &QToolButton::clicked, this, [this](bool on) { setAdvancedExpanded(on); });
-    badge_ = plainLabel("advancedBadge", advanced_);
+    badge_ = plainLabel("advancedBadge", advanced_, FontRole::caption, new Badge(advanced_));
     badge_->setContentsMargins(8, 3, 8, 3);
-    badge_->setStyleSheet(QStringLiteral("QLabel { background: rgba(128, 128, 128, 40); border-radius: 9px; }"));
     label->addWidget(advancedToggle_);
     label->addStretch(1);
     label->addWidget(badge_);
@@ -285,7 +307,7 @@ QWidget* JobDetailView::buildFooter() {
     progress_->setFixedSize(16, 16);
     statusLabel_ = plainLabel("statusMessage", statusRow_);
     statusLabel_->setWordWrap(true);
-    TextTone::apply(statusLabel_, FenraTheme::textSecondary());
+    PaletteTone::apply(statusLabel_, FenraTheme::textSecondary());
     status->addWidget(progress_, 0, Qt::AlignTop);
     status->addWidget(statusLabel_, 1, Qt::AlignTop);
     body->addWidget(statusRow_);
@@ -574,7 +596,8 @@ void JobDetailView::refreshTexts() {
         settingsTab_->setText(text(QStringLiteral("Settings")));
         actionsButton_->setToolTip(text(QStringLiteral("Job actions")));
         actionsButton_->setAccessibleName(text(QStringLiteral("Job actions")));
-        actionsButton_->setIcon(SymbolImage::icon(FenraIcon::more, palette().color(QPalette::ButtonText)));
+        actionsButton_->setIcon(
+        SymbolImage::icon(FenraIcon::more, palette().color(QPalette::Active, QPalette::ButtonText)));
         advancedToggle_->setText(text(QStringLiteral("Advanced")));
         secondary_->setText(text(QStringLiteral("Revert")));
         primary_->setText(text(QStringLiteral("Save")));
@@ -599,7 +622,7 @@ void JobDetailView::refreshWarnings() {
         auto* row = new FenraLabel(strings_.computed("warning.", warning, locale()), FenraIcon::warning, warnings_);
         row->setObjectName(QStringLiteral("warning"));
         row->setWordWrap(true);
-        TextTone::apply(row, FenraTheme::warning());
+        PaletteTone::apply(row, FenraTheme::warning());
         // The symbol carries the warning colour; the text keeps the window's,
         // which reads on it in either look.
         row->tintSymbolOnly();

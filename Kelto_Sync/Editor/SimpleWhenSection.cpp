@@ -1,6 +1,7 @@
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/EditorLocale.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
@@ -40,12 +41,6 @@ std::set<std::int64_t> keptWeekdays(const std::optional<Trigger>& timed) {
         if (const auto* weekly = timed->as<Trigger::Weekly>()) return weekly->weekdays;
     }
     return {SimpleWhenSection::defaultWeekday};
-}
-
-void setErrorColour(QLabel* label, const QPalette& palette) {
-    QPalette tinted = label->palette();
-    tinted.setColor(QPalette::WindowText, FenraTheme::error().color(palette));
-    label->setPalette(tinted);
 }
 
 }  // namespace
@@ -110,6 +105,7 @@ SimpleWhenSection::SimpleWhenSection(SyncStrings strings, Report report, std::fu
     simpleLayout_->addWidget(weekdayRow_);
 
     weekdayMessage_ = new QLabel(this);
+    PaletteTone::apply(weekdayMessage_, FenraTheme::error());
     column->addWidget(weekdayMessage_);
     note_ = new QLabel(this);
     note_->setTextFormat(Qt::PlainText);
@@ -298,7 +294,6 @@ void SimpleWhenSection::refresh() {
     });
     weekdayMessage_->setVisible(emptyWeekly);
     weekdayMessage_->setText(text("Choose at least one weekday."));
-    setErrorColour(weekdayMessage_, palette());
     note_->setText(text("Sync now is always available."));
 }
 

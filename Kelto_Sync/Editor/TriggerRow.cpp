@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/Editor/EditorLocale.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
@@ -105,9 +106,7 @@ TriggerRow::TriggerRow(Trigger::Kind kind, SyncStrings strings, std::function<vo
         days->addStretch(1);
         editor->addLayout(days);
         message_ = new QLabel(text("Choose at least one weekday."), this);
-        QPalette tinted = message_->palette();
-        tinted.setColor(QPalette::WindowText, FenraTheme::error().color(palette()));
-        message_->setPalette(tinted);
+        PaletteTone::apply(message_, FenraTheme::error());
         editor->addWidget(message_);
         break;
     }

@@ -3,6 +3,7 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTileView.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/AlertBox.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
@@ -96,9 +97,7 @@ JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFact
     headingFont.setWeight(QFont::DemiBold);
     heading->setFont(headingFont);
     auto* hint = new QLabel(strings_.text(QStringLiteral("Create a job to keep two folders in sync."), where), empty_);
-    QPalette secondary = hint->palette();
-    secondary.setColor(QPalette::WindowText, FenraTheme::textSecondary().color(palette()));
-    hint->setPalette(secondary);
+    PaletteTone::apply(hint, FenraTheme::textSecondary());
     auto* emptyNew = new QPushButton(strings_.text(QStringLiteral("New job"), where), empty_);
     emptyNew->setObjectName(QStringLiteral("emptyNewJob"));
     emptyNew->setDefault(true);

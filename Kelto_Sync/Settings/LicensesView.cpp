@@ -1,6 +1,8 @@
 #include "Kelto_Sync/Settings/LicensesView.h"
 
 #include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Platform/Desktop/FileRevealer.h"
 
 #include <QFile>
@@ -65,6 +67,7 @@ LicensesView::LicensesView(SyncStrings strings, QString folder, QWidget* parent)
       notice_(new QLabel(this)),
       archive_(new QLabel(this)),
       reveal_(new QPushButton(this)),
+      revealFailed_(new QLabel(this)),
       close_(new QPushButton(this)),
       text_(new QPlainTextEdit(this)) {
     const QLocale locale = this->locale();
@@ -76,10 +79,18 @@ LicensesView::LicensesView(SyncStrings strings, QString folder, QWidget* parent)
     notice_->setWordWrap(true);
     archive_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     reveal_->setText(strings_.text(QStringLiteral("Show bundled source"), locale));
+    revealFailed_->setTextFormat(Qt::PlainText);
+    revealFailed_->setWordWrap(true);
+    revealFailed_->setText(strings_.text(QStringLiteral("No file manager could show the bundled source."), locale));
+    PaletteTone::apply(revealFailed_, FenraTheme::error());
+    revealFailed_->hide();
     connect(reveal_, &QPushButton::clicked, this, [this] {
         if (!source_) return;
+        revealFailed_->hide();
         FileRevealer::reveal(*source_, [view = QPointer<LicensesView>(this)](bool shown) {
-            if (view != nullptr) emit view->revealed(shown);
+            if (view == nullptr) return;
+            view->revealFailed_->setVisible(!shown);
+            emit view->revealed(shown);
         });
     });
 
@@ -102,6 +113,7 @@ LicensesView::LicensesView(SyncStrings strings, QString folder, QWidget* parent)
     layout->addWidget(notice_);
     layout->addWidget(archive_);
     layout->addWidget(reveal_, 0, Qt::AlignLeading);
+    layout->addWidget(revealFailed_);
     layout->addWidget(text_, 1);
     layout->addLayout(bottom);
     refresh();
@@ -143,6 +155,7 @@ void LicensesView::refresh() {
     archive_->setText(source_ ? QFileInfo(*source_).fileName() : QString());
     archive_->setVisible(source_.has_value());
     reveal_->setVisible(source_.has_value());
+    if (!source_) revealFailed_->hide();
     text_->setPlainText(license_);
 }
 

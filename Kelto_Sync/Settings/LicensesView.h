@@ -30,6 +30,9 @@ public:
     QString notice() const;
     QLabel* archiveLabel() const { return archive_; }
     QPushButton* revealButton() const { return reveal_; }
+    // Under the button when no file manager showed the archive, until the
+    // next press.
+    QLabel* revealFailedLabel() const { return revealFailed_; }
     QPushButton* closeButton() const { return close_; }
     QPlainTextEdit* textView() const { return text_; }
 
@@ -39,7 +42,7 @@ public:
 
 signals:
     void loaded();
-    // The file manager took the archive, or its folder's opener started.
+    // The file manager took the archive, or its folder's opener opened it.
     void revealed(bool shown);
 
 protected:
@@ -55,6 +58,7 @@ private:
     QLabel* notice_;
     QLabel* archive_;
     QPushButton* reveal_;
+    QLabel* revealFailed_;
     QPushButton* close_;
     QPlainTextEdit* text_;
 };

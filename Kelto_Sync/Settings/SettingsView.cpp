@@ -6,6 +6,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraMac/SettingsShell.h"
 #include "FenraSettings/SettingsRow.h"
 #include "KeltoDesign/KeltoAppIcon.h"
@@ -239,6 +240,7 @@ QWidget* SettingsView::generalPane() {
     connect(check, &QPushButton::clicked, this, [this] { updater_.controller().checkForUpdates(); });
 
     auto* error = new QLabel;
+    PaletteTone::apply(error, FenraTheme::error());
     error->setObjectName(QStringLiteral("loginError"));
     error->setTextFormat(Qt::PlainText);
     error->setWordWrap(true);
@@ -255,9 +257,6 @@ QWidget* SettingsView::generalPane() {
         check->setEnabled(updater_.canCheckForUpdates());
         error->setText(error_.value_or(QString()));
         error->setVisible(error_.has_value());
-        QPalette palette = error->palette();
-        palette.setColor(QPalette::WindowText, FenraTheme::error().color(error->palette()));
-        error->setPalette(palette);
     };
     update();
     connect(this, &SettingsView::stateChanged, pane, update);

@@ -42,7 +42,8 @@ void JobRunButton::refresh() {
     const QLocale where = locale();
     const QString name = title();
     setText(name);
-    setIcon(SymbolImage::icon(status_ ? FenraIcon::stopped : FenraIcon::sync, palette().color(QPalette::ButtonText)));
+    setIcon(SymbolImage::icon(status_ ? FenraIcon::stopped : FenraIcon::sync,
+                              palette().color(QPalette::Active, QPalette::ButtonText)));
     setToolTip(!status_ && !enabled_
                    ? strings_.text(QStringLiteral("Automatic runs are paused. You can still sync manually."), where)
                    : name);

@@ -78,7 +78,7 @@ void JobStatusSlot::refresh() {
     QColor tint = FenraTheme::info().color(palette());
     if (!enabled_) {
         glyph = FenraIcon::paused;
-        tint = palette().color(QPalette::WindowText);
+        tint = palette().color(QPalette::Active, QPalette::WindowText);
     } else if (outcome_) {
         glyph = RunOutcomeDisplay::icon(*outcome_);
         tint = RunOutcomeDisplay::iconColor(*outcome_).color(palette());

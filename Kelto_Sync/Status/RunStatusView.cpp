@@ -4,6 +4,7 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/IconLabel.h"
+#include "FenraCore/PaletteTone.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/DisplayFormat.h"
 
@@ -40,6 +41,18 @@ RunStatusView::RunStatusView(RunStatus status, SyncStrings strings, QWidget* par
     bar_->setRange(0, 1000);
     bar_->setTextVisible(false);
     bar_->setMaximumHeight(6);
+    PaletteTone::apply(bar_, FenraTheme::destructive(), QPalette::Highlight);
+    // The empty track is drawn in the base colour, which in the dark is the
+    // list's own: a faint text colour shows it on any background.
+    PaletteTone::apply(
+        bar_,
+        [](const QPalette& around, QPalette::ColorGroup group) {
+            if (Appearance::scheme(around) != ColorScheme::dark) return around.color(group, QPalette::Base);
+            QColor track = around.color(group, QPalette::WindowText);
+            track.setAlphaF(0.25);
+            return track;
+        },
+        QPalette::Base);
     text_ = new QLabel(this);
     text_->setObjectName(QStringLiteral("runStatusText"));
     text_->setTextFormat(Qt::PlainText);
@@ -82,7 +95,7 @@ void RunStatusView::refresh() {
     icon_->setVisible(!running || bar);
     const QColor tint = status_.kind() == RunStatus::Kind::awaitingConfirmation
                             ? FenraTheme::warning().color(palette())
-                            : palette().color(QPalette::WindowText);
+                            : palette().color(QPalette::Active, QPalette::WindowText);
     const FenraIcon glyph = status_.kind() == RunStatus::Kind::awaitingConfirmation ? FenraIcon::warning : FenraIcon::sync;
     icon_->setIcon(SymbolImage::icon(glyph, tint));
     bar_->setVisible(bar);
@@ -90,17 +103,6 @@ void RunStatusView::refresh() {
     if (bar) {
         const double fraction = std::clamp(*status_.as<RunStatus::Running>()->progress.fraction, 0.0, 1.0);
         bar_->setValue(static_cast<int>(std::lround(fraction * 1000)));
-        QPalette barPalette = bar_->palette();
-        barPalette.setColor(QPalette::Highlight, FenraTheme::destructive().color(palette()));
-        // The empty track is drawn in the base colour, which in the dark is
-        // the list's own: a faint text colour shows it on any background.
-        QColor track = palette().color(QPalette::Base);
-        if (Appearance::scheme(palette()) == ColorScheme::dark) {
-            track = palette().color(QPalette::WindowText);
-            track.setAlphaF(0.25);
-        }
-        barPalette.setColor(QPalette::Base, track);
-        bar_->setPalette(barPalette);
         // The application font's digits are of one width already. A live run
         // shows other statuses first, whose ignored width must not stay.
         text_->setFixedWidth(36);

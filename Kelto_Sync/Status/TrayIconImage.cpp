@@ -21,6 +21,8 @@ namespace kelto {
 TrayIconImage::TrayIconImage(QObject* parent) : QObject(parent) {
     color_ = QGuiApplication::palette().color(QPalette::WindowText);
     icon_ = render(drawn_, color_);
+    // From the start: the desktop's look is applied after the icon is made.
+    if (QCoreApplication::instance() != nullptr) QCoreApplication::instance()->installEventFilter(this);
 }
 
 void TrayIconImage::follow(AppModelAdapter& model) {
@@ -32,7 +34,6 @@ void TrayIconImage::follow(AppModelAdapter& model) {
                         &AppModelAdapter::lastRecordsChanged, &AppModelAdapter::errorMessageChanged}) {
         connect(&model, signal, this, recompute);
     }
-    if (QCoreApplication::instance() != nullptr) QCoreApplication::instance()->installEventFilter(this);
     recompute();
 }
 

@@ -12,8 +12,9 @@ namespace kelto {
 
 class AppModelAdapter;
 
-// The tray's picture: the sync mark with the state's badge, in the palette's
-// text colour (the panel has no template images to colour it). A new icon
+// The tray's picture: the sync mark with the state's badge, in the text
+// colour of the application's palette as it is now, whenever that was set
+// (the panel has no template images to colour it). A new icon
 // is made only when what is drawn changes, progress counted in whole
 // percent, since every icon sent to the tray crosses the session bus.
 class TrayIconImage : public QObject {

@@ -1,11 +1,12 @@
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 
+#include "FenraCore/ContentFit.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraSurfaceFrame.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Tray/MenuBarJobRow.h"
-#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -64,7 +65,7 @@ MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Acti
     header_->setFont(FenraFont::font(FontRole::headline));
     empty_ = new QLabel(body_);
     empty_->setObjectName(QStringLiteral("noJobs"));
-    TextTone::apply(empty_, FenraTheme::textSecondary());
+    PaletteTone::apply(empty_, FenraTheme::textSecondary());
     rowScroll_ = nullptr;
     rowBox_ = new QWidget(body_);
     rowBox_->setObjectName(QStringLiteral("jobRows"));
@@ -198,23 +199,30 @@ void MenuBarContent::setHeightLimit(std::optional<int> height) {
         rowBox_->setAutoFillBackground(false);
         rowScroll_->setVisible(!model_->jobs().empty());
         column->insertWidget(at, rowScroll_);
+        ContentFit::follow(*this, *rowBox_, [this] { fitHeight(); });
     }
     fitHeight();
 }
 
 void MenuBarContent::fitHeight() {
     if (!rowScroll_ || !heightLimit_) return;
-    rowScroll_->setMaximumHeight(QWIDGETSIZE_MAX);
-    rowScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    body_->layout()->invalidate();
-    layout()->invalidate();
-    const int over = layout()->sizeHint().height() - *heightLimit_;
-    if (over > 0) {
-        rowScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        rowScroll_->setMaximumHeight(std::max(0, rowScroll_->sizeHint().height() - over));
-        body_->layout()->invalidate();
-        layout()->invalidate();
-    }
+    // Measured afresh, not from what the layouts kept from the last pass:
+    // the rows may have changed while the popup was closed, and the scroll
+    // area's hint, which is theirs, is not passed on by itself.
+    rowBox_->layout()->invalidate();
+    rowScroll_->updateGeometry();
+    QLayout* column = body_->layout();
+    column->invalidate();
+    const int rows = rowScroll_->sizeHint().height();
+    int natural = column->totalSizeHint().height();
+    if (rowScroll_->isVisibleTo(body_)) natural += rows - std::min(rows, rowScroll_->maximumHeight());
+    const int over = natural - *heightLimit_;
+    const int most = over > 0 ? std::max(0, rows - over) : QWIDGETSIZE_MAX;
+    const Qt::ScrollBarPolicy policy = over > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    // Set only what changes: a new size lays the rows out again, which
+    // brings another measure.
+    if (rowScroll_->verticalScrollBarPolicy() != policy) rowScroll_->setVerticalScrollBarPolicy(policy);
+    if (rowScroll_->maximumHeight() != most) rowScroll_->setMaximumHeight(most);
     layout()->activate();
 }
 
@@ -231,13 +239,9 @@ void MenuBarContent::refreshTexts() {
 }
 
 void MenuBarContent::refreshTint() {
-    // The accent for this appearance: selections, links and the progress
-    // the rows draw.
-    const QColor accent = FenraTheme::accent().color(palette());
-    QPalette own = body_->palette();
-    own.setColor(QPalette::Highlight, accent);
-    own.setColor(QPalette::Link, accent);
-    body_->setPalette(own);
+    // The accent: selections, links and the progress the rows draw.
+    PaletteTone::apply(body_, FenraTheme::accent(), QPalette::Highlight);
+    PaletteTone::apply(body_, FenraTheme::accent(), QPalette::Link);
 }
 
 void MenuBarContent::showEvent(QShowEvent* event) {
@@ -252,7 +256,6 @@ void MenuBarContent::changeEvent(QEvent* event) {
         refreshTexts();
         refresh();
     }
-    if (event->type() == QEvent::PaletteChange) refreshTint();
 }
 
 }  // namespace kelto

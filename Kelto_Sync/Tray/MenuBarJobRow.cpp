@@ -5,13 +5,13 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTileView.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/ModeDisplay.h"
 #include "Kelto_Sync/PlainToolTip.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
-#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -91,7 +91,7 @@ MenuBarJobRow::MenuBarJobRow(SyncJob job, SyncStrings strings, std::function<voi
     when_->setObjectName(QStringLiteral("whenLine"));
     when_->setFixedHeight(16);
     when_->setFont(FenraFont::font(FontRole::caption));
-    TextTone::apply(when_, FenraTheme::textSecondary());
+    PaletteTone::apply(when_, FenraTheme::textSecondary());
     auto* line = new QHBoxLayout(when_);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(4);

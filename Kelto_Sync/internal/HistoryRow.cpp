@@ -3,11 +3,11 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/internal/FittingBox.h"
-#include "Kelto_Sync/internal/TextTone.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -53,13 +53,13 @@ HistoryRow::HistoryRow(const RunRecord& record, bool absoluteTime, const SyncStr
                                    RunOutcomeDisplay::icon(record.outcome), this);
     outcome->setObjectName(QStringLiteral("outcome"));
     // The outcome's colour is its icon's; the title keeps the row's.
-    TextTone::apply(outcome, RunOutcomeDisplay::iconColor(record.outcome));
+    PaletteTone::apply(outcome, RunOutcomeDisplay::iconColor(record.outcome));
     outcome->tintSymbolOnly();
 
     auto* caption = new FittingBox(8, 4, this);
     caption->setObjectName(QStringLiteral("caption"));
     caption->setFont(FenraFont::font(FontRole::caption));
-    TextTone::apply(caption, FenraTheme::textSecondary());
+    PaletteTone::apply(caption, FenraTheme::textSecondary());
     QLabel* trigger = plainLabel(strings.computed("trigger.", record.trigger, where), "trigger", caption);
     trigger->setWordWrap(false);
     caption->addWidget(trigger);
@@ -159,7 +159,7 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
         // A failure shows under the button, until the next press.
         QLabel* failed =
             plainLabel(strings.text(QStringLiteral("No file manager could show the log."), where), "showLogFailed", details);
-        TextTone::apply(failed, FenraTheme::error());
+        PaletteTone::apply(failed, FenraTheme::error());
         failed->hide();
         button(QStringLiteral("Show log"), "showLog", [reveal = actions.reveal, path, failed = QPointer<QLabel>(failed)] {
             failed->hide();

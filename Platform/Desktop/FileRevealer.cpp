@@ -19,20 +19,24 @@ void answer(const FileRevealer::Done& done, bool shown) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), [done, shown] { done(shown); }, Qt::QueuedConnection);
 }
 
-void openFolder(const QString& path, const FileRevealer::Done& done) {
-    const QString folder = QFileInfo(path).absolutePath();
-    answer(done, ProgramLauncher::start({QStringLiteral("xdg-open"), folder}));
+// xdg-open ends with a failure when it finds nothing to open the folder
+// with; an opener it starts may keep it waiting until its window closes.
+void openFolder(const QString& folder, const FileRevealer::Done& done) {
+    ProgramLauncher::run({QStringLiteral("xdg-open"), folder}, done, showTimeoutMs);
 }
 
 }  // namespace
+
+void FileRevealer::open(const QString& folder, Done done) { openFolder(folder, done); }
 
 void FileRevealer::reveal(const QString& path, Done done) {
     reveal(path, QDBusConnection::sessionBus(), std::move(done));
 }
 
 void FileRevealer::reveal(const QString& path, const QDBusConnection& bus, Done done) {
+    const QString holder = QFileInfo(path).absolutePath();
     if (!bus.isConnected()) {
-        openFolder(path, done);
+        openFolder(holder, done);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -42,10 +46,10 @@ void FileRevealer::reveal(const QString& path, const QDBusConnection& bus, Done 
     call << QStringList{uri} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, showTimeoutMs), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [watcher, path, done = std::move(done)] {
+                     [watcher, holder, done = std::move(done)] {
                          watcher->deleteLater();
                          if (watcher->isError()) {
-                             openFolder(path, done);
+                             openFolder(holder, done);
                          } else {
                              answer(done, true);
                          }

@@ -23,7 +23,7 @@ FakePrograms::~FakePrograms() {
     if (fifo_ >= 0) ::close(fifo_);
 }
 
-QString FakePrograms::add(const QString& name, const QByteArray& output) {
+QString FakePrograms::add(const QString& name, const QByteArray& output, int status) {
     const QString path = folder_ + u'/' + name;
     // One record per start: the name, the count, then each argument, all
     // NUL-terminated. Only shell builtins: PATH may hold nothing else. The
@@ -33,8 +33,9 @@ QString FakePrograms::add(const QString& name, const QByteArray& output) {
     const QString script = QStringLiteral(
                                "#!/bin/sh\n"
                                "printf '%s\\0' '%1' \"$#\" \"$@\" >> '%2/starts'\n"
-                               "printf '%s' '%3'\n")
-                               .arg(name, dir_.path(), printed);
+                               "printf '%s' '%3'\n"
+                               "exit %4\n")
+                               .arg(name, dir_.path(), printed, QString::number(status));
     QFile file(path);
     file.open(QIODevice::WriteOnly);
     file.write(script.toUtf8());

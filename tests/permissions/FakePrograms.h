@@ -24,8 +24,8 @@ public:
     FakePrograms& operator=(const FakePrograms&) = delete;
 
     const QString& folder() const { return folder_; }
-    // Makes the program and returns its path.
-    QString add(const QString& name, const QByteArray& output = {});
+    // Makes the program, which ends with `status`, and returns its path.
+    QString add(const QString& name, const QByteArray& output = {}, int status = 0);
     // The next start recorded, or none once `timeoutMs` passed without one.
     std::optional<Start> next(int timeoutMs = 10'000);
 

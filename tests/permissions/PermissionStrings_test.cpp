@@ -100,6 +100,7 @@ const QStringList packageKeys{
     "Restart needed", "Can't verify", "Full Disk Access", "Open at login", "The login item could not be found.",
     "Notifications", "Review this setting, then return to %@.", "Find %@ in the list and turn it on.",
     "Not in the list? Drag it in:", "Move %@ to Applications and reopen it.", "Show in Finder",
+    "No file manager could show %@.",
     "Still not working? Select %@, remove it with −, then drag it in again.",
     "Switch greyed out? An administrator or your organization manages this setting.", "Turn on %@", "Back to %@",
     "Restart %@", "Drag into the list", "%lld of %lld ready", "Done", "Set up later", "Required", "Recommended",

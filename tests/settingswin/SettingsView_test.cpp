@@ -369,5 +369,16 @@ TEST_F(SettingsViewTest, BodyTextReadsInBothLooks) {
     QApplication::setPalette(WidgetRender::lightPalette());
 }
 
+// The settings window through a switch of the desktop's look, on every
+// pane: its colours are those it has when made in the new look.
+TEST_F(SettingsViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
+    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+        auto view = makeView(actions());
+        QCoreApplication::processEvents();
+        return view;
+    });
+    EXPECT_EQ(differences.join(u'\n').toStdString(), "");
+}
+
 }  // namespace
 }  // namespace kelto

@@ -180,5 +180,35 @@ TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnly) {
     EXPECT_FALSE(timer->isActive());
 }
 
+// The words stay those of the last tick, but a moment that has passed by
+// the time it is shown is never in the future: a run that ended since the
+// tick, or was stopped, reads as the present until the next one.
+TEST(RelativeTimestamp, AMomentPastWhenShownNeverReadsAsFuture) {
+    ManualClock clock(Date{700'000'000});
+    const Date tick = clock.now();
+    RelativeTimestamp label(tick.adding(-3600), clock);
+    label.setLocale(english);
+    for (const double ended : {15.0, 17.0, 29.9}) {
+        SCOPED_TRACE(ended);
+        clock.set(tick.adding(ended + 0.5));
+        label.setDate(tick.adding(ended));
+        EXPECT_EQ(label.text(), QStringLiteral("now"));
+    }
+    clock.set(tick.adding(30));
+    label.setDate(tick.adding(30));
+    EXPECT_EQ(label.text(), QStringLiteral("now")) << "ended at the next tick's moment";
+    label.setDate(tick.adding(-20));
+    EXPECT_EQ(label.text(), QStringLiteral("20 seconds ago")) << "from the tick, as before";
+    label.setDate(tick.adding(300));
+    EXPECT_EQ(label.text(), QStringLiteral("in 5 minutes")) << "a moment still ahead stays ahead";
+    label.tick();
+    label.setDate(tick.adding(29.9));
+    EXPECT_EQ(label.text(), QStringLiteral("now"));
+    clock.advance(45);
+    label.tick();
+    EXPECT_EQ(label.text(), QStringLiteral("45 seconds ago"));
+    EXPECT_EQ(DisplayFormat::relative(tick.adding(5), tick, tick.adding(5), german), QStringLiteral("jetzt"));
+}
+
 }  // namespace
 }  // namespace kelto

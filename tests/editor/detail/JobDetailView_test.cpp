@@ -633,5 +633,47 @@ TEST_F(JobDetailViewTest, Renders) {
     save(*view->sheet(), QStringLiteral("job-editor-review"));
 }
 
+// The desktop switches between light and dark while an editor is open on
+// its settings: every colour it shows is then the one it has when made in
+// that look.
+TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
+    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+        auto view = make(job, false, {}, SyncStrings::application());
+        view->show();
+        answer(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
+        view->settingsTab()->click();
+        return view;
+    });
+    EXPECT_EQ(differences.join(u'\n').toStdString(), "");
+}
+
+// A run disables the form: a switch of the look during the run leaves,
+// once it ends, the colours the form has when made in the new look.
+TEST_F(JobDetailViewTest, ColoursSwitchedDuringARunAreThoseOfTheLookAfterIt) {
+    const QPalette before = QApplication::palette();
+    SyncProgress progress;
+    progress.phase = SyncPhase::transferring;
+    for (const auto& [from, to] : {std::pair{WidgetRender::lightPalette(), WidgetRender::darkPalette()},
+                                   std::pair{WidgetRender::darkPalette(), WidgetRender::lightPalette()}}) {
+        const auto opened = [&] {
+            auto view = make(job, false, {}, SyncStrings::application());
+            view->show();
+            answer();
+            view->settingsTab()->click();
+            settle();
+            return view;
+        };
+        QApplication::setPalette(from);
+        auto switched = opened();
+        fake.setStatus(job.id, RunStatus::running(progress));
+        QApplication::setPalette(to);
+        settle();
+        fake.setStatus(job.id, std::nullopt);
+        auto made = opened();
+        EXPECT_EQ(WidgetRender::colourDifferences(*switched, *made).join(u'\n').toStdString(), "");
+    }
+    QApplication::setPalette(before);
+}
+
 }  // namespace
 }  // namespace kelto

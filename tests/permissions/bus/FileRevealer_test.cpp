@@ -57,6 +57,28 @@ TEST_F(FileRevealerTest, WithoutOneTheFolderIsOpenedAndNothingToOpenItIsFalse) {
     QDBusConnection::disconnectFromBus(QStringLiteral("none"));
 }
 
+// xdg-open with nothing to open a folder with ends with a failure: nothing
+// was shown. A folder is opened itself.
+TEST_F(FileRevealerTest, AnOpenerThatFindsNothingToOpenWithShowsNothing) {
+    const QDBusConnection none =
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
+    programs.add(QStringLiteral("xdg-open"), {}, 3);
+    EXPECT_EQ(reveal(none).value, false);
+    EXPECT_EQ(test::await<bool>([&](FileRevealer::Done done) { FileRevealer::open(folder, std::move(done)); }).value,
+              false);
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+
+    programs.add(QStringLiteral("xdg-open"));
+    while (programs.next(0)) {
+    }
+    const auto opened = test::await<bool>([&](FileRevealer::Done done) { FileRevealer::open(folder, std::move(done)); });
+    EXPECT_FALSE(opened.answeredInside);
+    EXPECT_EQ(opened.value, true);
+    const auto start = programs.next();
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->arguments, QStringList{folder});
+}
+
 }  // namespace
 }  // namespace kelto
 

@@ -64,7 +64,11 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
         EXPECT_FALSE(moved->dragTile()->allowsDrag());
         EXPECT_TRUE(moved->visibleTexts().contains(moveHint));
         QStringList revealed;
-        moved->setReveal([&](const QString& path) { revealed.push_back(path); });
+        bool shows = true;
+        moved->setReveal([&](const QString& path, std::function<void(bool)> shown) {
+            revealed.push_back(path);
+            shown(shows);
+        });
         ASSERT_NE(moved->showButton(), nullptr);
         EXPECT_EQ(moved->showButton()->text(), PermissionStrings().string(QStringLiteral("Show in Finder")));
         moved->showButton()->click();
@@ -73,6 +77,12 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
         for (QPushButton* button : {moved->showButton(), moved->backButton(), moved->restartButton()}) {
             EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
         }
+        // Where no file manager shows it, the panel says so until the next press.
+        EXPECT_FALSE(moved->showFailedLabel()->isVisibleTo(moved.get()));
+        shows = false;
+        moved->showButton()->click();
+        EXPECT_TRUE(moved->showFailedLabel()->isVisibleTo(moved.get()));
+        EXPECT_EQ(moved->showFailedLabel()->text(), QStringLiteral("No file manager could show Kelto Sync."));
     }
 
     // Back from the settings without the grant: the hints and the restart.

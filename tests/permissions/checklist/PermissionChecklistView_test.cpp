@@ -275,5 +275,61 @@ TEST(PermissionChecklistView, RendersMixedStatuses) {
     }
 }
 
+// Every row can be reached: the list is whole in its box, or the box
+// scrolls; every text is whole in its row; and the box is no taller than
+// the list.
+void expectListFits(PermissionChecklistView& view) {
+    QScrollArea* scroll = view.scrollArea();
+    QWidget* list = scroll->widget();
+    const bool scrolls = scroll->verticalScrollBar()->isVisible();
+    for (PermissionRow* row : list->findChildren<PermissionRow*>()) {
+        const int bottom = row->mapTo(list, QPoint(0, row->height())).y();
+        if (!scrolls) {
+            EXPECT_LE(bottom, scroll->viewport()->height()) << row->accessibleName().toStdString();
+        }
+        for (QLabel* label : row->findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(row) || label->text().isEmpty()) continue;
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+            EXPECT_LE(label->mapTo(row, QPoint(0, label->height())).y(), row->height()) << label->text().toStdString();
+        }
+    }
+    if (!scrolls) {
+        EXPECT_LE(scroll->viewport()->height(), list->layout()->totalHeightForWidth(list->width())) << "empty band";
+    }
+}
+
+// The window is hidden while the settings are handed the user, and the
+// checks go on: rows that grew or shrank meanwhile are measured again when
+// it shows.
+TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
+    ViewRig rig;
+    PermissionItem disk = rig.add("disk", R::required);
+    disk.request = {};
+    disk.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+    std::vector<PermissionItem> items{disk, rig.add("login", R::recommended), rig.add("notes", R::optional)};
+    for (PermissionItem& item : items) item.allowsManualConfirm = true;
+    rig.start(items);
+    auto view = rig.view();
+    rig.answer({S::granted, S::granted, S::granted});
+    view->show();
+    WidgetRender::settle(*view);
+    expectListFits(*view);
+
+    const auto showAgainAfter = [&](const std::function<void()>& change) {
+        view->hide();
+        change();
+        view->show();
+        WidgetRender::settle(*view);
+        expectListFits(*view);
+    };
+    showAgainAfter([&] {
+        rig.answer({S::missing, S::unverifiable, S::unverifiable});
+        rig.opens = false;
+        view->row("disk")->ctaButton()->click();
+    });
+    EXPECT_TRUE(view->row("disk")->errorLabel()->isVisible());
+    showAgainAfter([&] { rig.answer({S::granted, S::granted, S::granted}); });
+}
+
 }  // namespace
 }  // namespace kelto

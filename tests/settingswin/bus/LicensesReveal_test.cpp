@@ -57,6 +57,17 @@ TEST_F(LicensesRevealTest, WithoutOneTheFolderOpens) {
     EXPECT_EQ(opened->arguments, QStringList{folder});
 }
 
+// With nothing to open the folder with, the view says so under the button.
+TEST_F(LicensesRevealTest, NoFileManagerSaysSo) {
+    programs.add(QStringLiteral("xdg-open"), {}, 3);
+    QSignalSpy revealed(&view, &LicensesView::revealed);
+    view.revealButton()->click();
+    ASSERT_TRUE(revealed.wait());
+    EXPECT_FALSE(revealed.at(0).at(0).toBool());
+    EXPECT_TRUE(view.revealFailedLabel()->isVisible());
+    EXPECT_EQ(view.revealFailedLabel()->text(), QStringLiteral("No file manager could show the bundled source."));
+}
+
 }  // namespace
 }  // namespace kelto
 

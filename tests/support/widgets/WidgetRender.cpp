@@ -3,7 +3,10 @@
 #include "FenraCore/FenraStyle.h"
 
 #include <QCoreApplication>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLayout>
 #include <QWidget>
 
@@ -21,7 +24,64 @@ QList<std::pair<bool, QRect>> arrangement(const QWidget& widget) {
     return result;
 }
 
+QString described(const QWidget& widget) {
+    QString text = QString::fromLatin1(widget.metaObject()->className());
+    if (!widget.objectName().isEmpty()) text += u'#' + widget.objectName();
+    if (const auto* label = qobject_cast<const QLabel*>(&widget)) text += QStringLiteral(" \"%1\"").arg(label->text());
+    if (const auto* button = qobject_cast<const QAbstractButton*>(&widget)) {
+        text += QStringLiteral(" [%1]").arg(button->text());
+    }
+    return text;
+}
+
 }  // namespace
+
+QStringList WidgetRender::colourDifferences(const QWidget& switched, const QWidget& made) {
+    QList<const QWidget*> left{&switched};
+    left += switched.findChildren<const QWidget*>();
+    QList<const QWidget*> right{&made};
+    right += made.findChildren<const QWidget*>();
+    if (left.size() != right.size()) {
+        return {QStringLiteral("not made alike: %1 widgets and %2").arg(left.size()).arg(right.size())};
+    }
+    constexpr QPalette::ColorRole roles[] = {
+        QPalette::WindowText, QPalette::Text,      QPalette::ButtonText,      QPalette::PlaceholderText,
+        QPalette::Window,     QPalette::Base,      QPalette::Button,          QPalette::Highlight,
+        QPalette::Link,       QPalette::ToolTipText, QPalette::HighlightedText};
+    QStringList differences;
+    for (qsizetype i = 0; i < left.size(); ++i) {
+        for (const auto group : {QPalette::Active, QPalette::Disabled}) {
+            for (const auto role : roles) {
+                const QColor was = left[i]->palette().color(group, role);
+                const QColor is = right[i]->palette().color(group, role);
+                if (was == is) continue;
+                differences << QStringLiteral("%1: %2 %3 is %4, made so %5")
+                                   .arg(described(*left[i]))
+                                   .arg(group == QPalette::Active ? "active" : "disabled")
+                                   .arg(int(role))
+                                   .arg(was.name(QColor::HexArgb), is.name(QColor::HexArgb));
+            }
+        }
+    }
+    return differences;
+}
+
+QStringList WidgetRender::lookSwitchDifferences(const std::function<std::unique_ptr<QWidget>()>& make) {
+    const QPalette before = QApplication::palette();
+    QStringList differences;
+    for (const auto& [from, to] : {std::pair{lightPalette(), darkPalette()}, std::pair{darkPalette(), lightPalette()}}) {
+        QApplication::setPalette(from);
+        const std::unique_ptr<QWidget> switched = make();
+        settle(*switched);
+        QApplication::setPalette(to);
+        settle(*switched);
+        const std::unique_ptr<QWidget> made = make();
+        settle(*made);
+        differences += colourDifferences(*switched, *made);
+    }
+    QApplication::setPalette(before);
+    return differences;
+}
 
 void WidgetRender::settle(QWidget& widget) {
     widget.ensurePolished();

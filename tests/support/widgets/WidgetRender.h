@@ -4,7 +4,10 @@
 #include <QImage>
 #include <QPalette>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 class QWidget;
@@ -35,6 +38,16 @@ struct WidgetRender {
     // Buttons in the window's colour, as a desktop draws them; disabled
     // button text stays dimmed.
     static QPalette withWindowButtons(QPalette palette);
+
+    // Where two trees of widgets made alike differ in the colours their
+    // palettes give: one made in a look and switched to another while
+    // shown, one made in that other look. A line per difference.
+    static QStringList colourDifferences(const QWidget& switched, const QWidget& made);
+    // The differences after the application switches from light to dark
+    // and from dark to light, each between a widget `make` gave in the
+    // first look and one it gives in the second. The application's palette
+    // is put back.
+    static QStringList lookSwitchDifferences(const std::function<std::unique_ptr<QWidget>()>& make);
 
     // Renders are made once in each look.
     struct Look {

@@ -479,5 +479,20 @@ TEST_F(JobListFixture, StandardEditorsCloseTheSheetOnCancelAndSelectTheCreatedJo
     EXPECT_TRUE(sheet.isNull() || !sheet->isVisible());
 }
 
+// The main window, empty and with jobs, through a switch of the desktop's
+// look: its colours are those it has when made in the new look.
+TEST_F(JobListFixture, EveryColourFollowsALiveSwitchOfTheLook) {
+    for (const std::vector<SyncJob>& jobs : {std::vector<SyncJob>{}, std::vector<SyncJob>{photos, music}}) {
+        fake.setJobs(jobs);
+        const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+            auto view = makeView();
+            if (!jobs.empty()) view->list()->setCurrentRow(0);
+            settle();
+            return view;
+        });
+        EXPECT_EQ(differences.join(u'\n').toStdString(), "") << jobs.size() << " jobs";
+    }
+}
+
 }  // namespace
 }  // namespace kelto

@@ -116,5 +116,40 @@ TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges
     EXPECT_EQ(changed.count(), 4);
 }
 
+// The colour of the icon's opaque pixels.
+QColor ink(const TrayIconImage& tray) {
+    const QImage image = tray.icon().pixmap(QSize(44, 44)).toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y).alpha() == 255) return image.pixelColor(x, y);
+        }
+    }
+    return {};
+}
+
+// The desktop's look is applied at start-up, after the icon is made and
+// before it follows the model; later the desktop switches while it runs.
+// Either way the same look gives the same icon.
+TEST(TrayIconImageTest, TheSameLookGivesTheSameIconWhicheverCameFirst) {
+    const QPalette before = QGuiApplication::palette();
+    FakeAppModel fake;
+    AppModelAdapter model(fake);
+    QGuiApplication::setPalette(WidgetRender::lightPalette());
+    TrayIconImage startedDark;
+    TrayIconImage switchedLive;
+    switchedLive.follow(model);
+    QGuiApplication::setPalette(WidgetRender::darkPalette());
+    startedDark.follow(model);
+    const QColor light = WidgetRender::darkPalette().color(QPalette::WindowText);
+    EXPECT_EQ(ink(startedDark), light);
+    EXPECT_EQ(ink(switchedLive), light);
+
+    QGuiApplication::setPalette(WidgetRender::lightPalette());
+    const QColor dark = WidgetRender::lightPalette().color(QPalette::WindowText);
+    EXPECT_EQ(ink(startedDark), dark);
+    EXPECT_EQ(ink(switchedLive), dark);
+    QGuiApplication::setPalette(before);
+}
+
 }  // namespace
 }  // namespace kelto

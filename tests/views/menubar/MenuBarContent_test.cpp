@@ -278,5 +278,40 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     }
 }
 
+// Jobs that come and go while the popup is closed are measured again when
+// it opens: no row out of reach below the commands, no empty band.
+TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
+    std::vector<SyncJob> jobs;
+    for (int i = 0; i < 7; ++i) jobs.push_back(namedJob("Job " + std::to_string(i)));
+    fake.setJobs({jobs[0], jobs[1]});
+    auto content = make();
+    const int two = content->height();
+    fake.setJobs(jobs);
+    settle();
+    const int seven = content->height();
+    fake.setJobs({jobs[0], jobs[1]});
+    settle();
+    content->setHeightLimit((two + seven) / 2);
+    settle();
+    QScrollArea* scroll = content->rowScroll();
+
+    const auto open = [&](std::vector<SyncJob> shown) {
+        content->hide();
+        fake.setJobs(std::move(shown));
+        for (const SyncJob& job : fake.jobs()) fake.setStatus(job.id, running());
+        content->show();
+        settle();
+    };
+    for (int round = 0; round < 2; ++round) {
+        open(jobs);
+        EXPECT_LE(content->height(), (two + seven) / 2);
+        EXPECT_TRUE(scroll->verticalScrollBar()->isVisible()) << "the last rows are reachable";
+        open({jobs[0], jobs[1]});
+        EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+        EXPECT_EQ(scroll->height(), scroll->widget()->sizeHint().height()) << "no empty band";
+        EXPECT_EQ(content->height(), two);
+    }
+}
+
 }  // namespace
 }  // namespace kelto

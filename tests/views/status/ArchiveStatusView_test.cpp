@@ -39,6 +39,8 @@ struct ArchiveHarness {
     SyncJob job = sampleJob();
     QStringList opened;
     QStringList revealed;
+    // What the file manager answers.
+    bool shows = true;
 
     ArchiveHarness() { fake.setJobs({job}); }
 
@@ -56,8 +58,14 @@ struct ArchiveHarness {
 
     std::unique_ptr<ArchiveStatusView> view() {
         StatusViewActions actions;
-        actions.openFolder = [this](const QString& path) { opened << path; };
-        actions.reveal = [this](const QString& path, StatusViewActions::Shown) { revealed << path; };
+        actions.openFolder = [this](const QString& path, StatusViewActions::Shown shown) {
+            opened << path;
+            shown(shows);
+        };
+        actions.reveal = [this](const QString& path, StatusViewActions::Shown shown) {
+            revealed << path;
+            shown(shows);
+        };
         auto made = std::make_unique<ArchiveStatusView>(adapter, job.id, SyncStrings::application(), actions);
         made->setLocale(english);
         return made;
@@ -261,6 +269,28 @@ TEST(ArchiveStatusView, ReloadsOncePerNewRecordOfItsJob) {
     h.fake.answerRoots(AppModelAdapter::Roots{h.root("old")});
     h.load(*view, AppModelAdapter::Roots{});
     EXPECT_TRUE(view->roots().empty());
+}
+
+// Where no file manager shows the archive, the view says so under its
+// buttons until the next press.
+TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSo) {
+    ArchiveHarness h;
+    const fs::path dest = h.root("dest");
+    const fs::path source = h.root("source");
+    h.archive(dest, 10);
+    auto view = h.view();
+    view->show();
+    h.load(*view, AppModelAdapter::Roots{source, dest});
+    auto* open = view->findChild<QPushButton*>(QStringLiteral("open"));
+    EXPECT_FALSE(shown(*view, "openFailed"));
+    h.shows = false;
+    QTest::mouseClick(open, Qt::LeftButton);
+    EXPECT_EQ(h.opened.size() + h.revealed.size(), 2) << "an archive folder opened, a root revealed";
+    EXPECT_TRUE(shown(*view, "openFailed"));
+    EXPECT_EQ(textOf(*view, "openFailed"), QStringLiteral("No file manager could show the archive."));
+    h.shows = true;
+    QTest::mouseClick(open, Qt::LeftButton);
+    EXPECT_FALSE(shown(*view, "openFailed"));
 }
 
 }  // namespace

@@ -134,6 +134,23 @@ TEST(JobOverviewView, NextRunTexts) {
     EXPECT_TRUE(shown(*view, "nextConnect"));
 }
 
+// The on-connect line names volumes as the folders' columns do: the
+// unlabelled root file system ("/") is named by nothing, so a job that lies
+// on it alone waits for no device.
+TEST(JobOverviewView, OnConnectNamesNoRootFileSystem) {
+    OverviewHarness h;
+    h.job.triggers = {Trigger::onConnect(ConnectAction::run)};
+    h.job.source = endpoint("/home/ann/a", VolumeKind::internal, "/");
+    h.job.destination = endpoint("/srv/b", VolumeKind::internal, "/");
+    auto view = h.view();
+    EXPECT_FALSE(shown(*view, "nextConnect")) << textOf(*view, "nextConnect").toStdString();
+    EXPECT_FALSE(shown(*view, "nextFire"));
+
+    h.job.destination = endpoint("/media/ann/Stick/b", VolumeKind::removable, "Stick");
+    view->setJob(h.job);
+    EXPECT_EQ(textOf(*view, "nextConnect"), QStringLiteral("Next: when Stick is connected"));
+}
+
 TEST(JobOverviewView, NextRunFollowsTheSchedulersNotice) {
     OverviewHarness h;
     h.job.triggers = {Trigger::daily({9, 0})};
