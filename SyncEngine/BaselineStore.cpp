@@ -93,6 +93,14 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
     }
     db_.setBusyTimeout(busyTimeoutMilliseconds);
     if (!(readOnly && exists)) {
+        // A file that was there holds the tables: one cut to nothing, or
+        // holding others, is a damaged baseline, not one to start afresh.
+        if (exists) {
+            SqliteStatement tables = prepare(
+                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('entries', 'meta')");
+            if (tables.step() != SQLITE_ROW) fail();
+            if (tables.columnInt64(0) != 2) throw BaselineStoreError::unusable(file_, "it holds no baseline tables");
+        }
         execute(createEntries);
         execute(createMeta);
     }

@@ -263,8 +263,6 @@ TEST_F(BaselineStoreTest, OpenFailuresCarryAMessage) {
     EXPECT_THROW(BaselineStore(root / "blocker" / "JOB.sqlite", false), FileError);
 }
 
-}  // namespace
-
 // A save writes both side identities and both counts with the entries. A
 // baseline missing any of them, or holding entries beside no record at all,
 // is damaged: read as no baseline, it would plan every file afresh, and a
@@ -295,6 +293,17 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
             EXPECT_THROW(store.isRecordedFor("X", std::nullopt), BaselineStoreError);
         }
     }
+    // A file cut to nothing, or holding other tables, is no baseline to
+    // start afresh on, for a run as for a preview.
+    for (const char* other : {"", "CREATE TABLE unrelated(x)"}) {
+        SCOPED_TRACE(other);
+        fs::remove_all(root / "state");
+        fs::create_directories(root / "state");
+        std::ofstream{file};
+        if (*other) sql(other);
+        for (const bool readOnly : {true, false})
+            EXPECT_THROW(BaselineStore(file, readOnly).load("X", std::nullopt), BaselineStoreError) << readOnly;
+    }
     // Never saved, or saved with nothing in it: no baseline, no error.
     fs::remove_all(root / "state");
     EXPECT_FALSE(BaselineStore(file, false).load("X", std::nullopt));
@@ -302,3 +311,5 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
     sql("DELETE FROM meta");
     EXPECT_FALSE(BaselineStore(file, false).load("X", std::nullopt));
 }
+
+}  // namespace
