@@ -249,7 +249,8 @@ TEST_F(KeltoRunJobTest, ABaselineWithDamagedCountsStopsTheRunAndBKeepsItsFiles) 
     const fs::path baseline = tmp / "support/state" / (first.out.at("job").get<std::string>() + ".sqlite");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(baseline.c_str(), &db), SQLITE_OK);
-    const int damaged = sqlite3_exec(db, "UPDATE meta SET value = '2x' WHERE key = 'countA'", nullptr, nullptr, nullptr);
+    const int damaged =
+        sqlite3_exec(db, "UPDATE meta SET value = '2x' WHERE key = 'countA'", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     ASSERT_EQ(damaged, SQLITE_OK);
     fs::remove(a / "one");

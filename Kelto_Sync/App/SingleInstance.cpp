@@ -40,7 +40,8 @@ QString foreignItem(const FileDescriptor& folder) {
         errno = 0;
         const dirent* entry = ::readdir(stream);
         if (entry == nullptr) {
-            if (errno != 0) found = QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            if (errno != 0)
+                found = QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
             break;
         }
         struct stat item {};
