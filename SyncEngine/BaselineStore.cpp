@@ -93,6 +93,14 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
     }
     db_.setBusyTimeout(busyTimeoutMilliseconds);
     if (!(readOnly && exists)) {
+        // A file that was there holds the tables: one cut to nothing, or
+        // holding others, is a damaged baseline, not one to start afresh.
+        if (exists) {
+            SqliteStatement tables = prepare(
+                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('entries', 'meta')");
+            if (tables.step() != SQLITE_ROW) fail();
+            if (tables.columnInt64(0) != 2) throw BaselineStoreError::unusable(file_, "it holds no baseline tables");
+        }
         execute(createEntries);
         execute(createMeta);
     }
@@ -133,11 +141,28 @@ BaselineStore::Meta BaselineStore::readMeta() {
 }
 
 bool BaselineStore::recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,
-                                const std::optional<std::string>& uuidB) const {
-    const auto storedA = meta.find("uuidA");
-    const auto storedB = meta.find("uuidB");
-    return storedA != meta.end() && storedA->second == sideValue(uuidA) && storedB != meta.end() &&
-           storedB->second == sideValue(uuidB);
+                                const std::optional<std::string>& uuidB) {
+    // A save writes both identities and both counts with the entries. Read
+    // as no baseline, a damaged record would have every file planned afresh
+    // and leave the guard against an emptied side without its counts.
+    if (meta.empty()) {
+        SqliteStatement any = prepare("SELECT 1 FROM entries LIMIT 1");
+        const int rc = any.step();
+        if (rc == SQLITE_DONE) return false;  // never saved, or saved empty
+        if (rc != SQLITE_ROW) fail();
+        throw BaselineStoreError::unusable(file_, "its entries are recorded for no sides");
+    }
+    const auto value = [&](std::string_view key) -> const std::string* {
+        const auto found = meta.find(key);
+        return found == meta.end() ? nullptr : &found->second;
+    };
+    const std::string* storedA = value("uuidA");
+    const std::string* storedB = value("uuidB");
+    const std::string* countA = value("countA");
+    const std::string* countB = value("countB");
+    if (!storedA || !storedB || !countA || !countB || !decimal(*countA) || !decimal(*countB))
+        throw BaselineStoreError::unusable(file_, "its record of the sides and their file counts is damaged");
+    return *storedA == sideValue(uuidA) && *storedB == sideValue(uuidB);
 }
 
 bool BaselineStore::isRecordedFor(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB) {

@@ -30,7 +30,8 @@ public:
     BaselineStore& operator=(const BaselineStore&) = delete;
 
     // The stored baseline, or nullopt when none was saved for these two side
-    // identities (absent identities are "none").
+    // identities (absent identities are "none"). A baseline whose record of
+    // the sides and counts is damaged is never read as none: it throws.
     std::optional<Baseline> load(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB);
 
     // Replaces the whole content in one transaction. Stopping `stop` before the
@@ -42,7 +43,8 @@ public:
               const Baseline* stored = nullptr);
 
     // Whether load() would find a baseline for these two side identities,
-    // without reading its entries.
+    // without reading its entries; throws where load() would. When it is,
+    // sideCounts() gives the counts.
     bool isRecordedFor(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB);
 
     // The stored file counts, or nullopt when absent or not decimal integers.
@@ -58,8 +60,10 @@ private:
     void execute(const char* sql);
     SqliteStatement prepare(const char* sql);
     Meta readMeta();
+    // Whether the baseline is recorded for these sides. A record missing a
+    // side or a count, or entries recorded for no sides, throws unusable.
     bool recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,
-                     const std::optional<std::string>& uuidB) const;
+                     const std::optional<std::string>& uuidB);
     void rollback() noexcept;
 
     const std::string file_;  // for messages

@@ -263,4 +263,53 @@ TEST_F(BaselineStoreTest, OpenFailuresCarryAMessage) {
     EXPECT_THROW(BaselineStore(root / "blocker" / "JOB.sqlite", false), FileError);
 }
 
+// A save writes both side identities and both counts with the entries. A
+// baseline missing any of them, or holding entries beside no record at all,
+// is damaged: read as no baseline, it would plan every file afresh, and a
+// two-way run would lose the counts that keep it from emptying a side.
+TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
+    const char* damages[] = {
+        "DELETE FROM meta WHERE key = 'uuidA'",
+        "UPDATE meta SET value = NULL WHERE key = 'uuidB'",
+        "DELETE FROM meta WHERE key = 'countA'",
+        "UPDATE meta SET value = '12x' WHERE key = 'countB'",
+        "DELETE FROM meta",
+    };
+    for (const char* damage : damages) {
+        SCOPED_TRACE(damage);
+        fs::remove_all(root / "state");
+        { BaselineStore(file, false).save(sample(), "X", std::nullopt, SideCounts{3, 3}); }
+        sql(damage);
+        for (const bool readOnly : {false, true}) {
+            BaselineStore store(file, readOnly);
+            try {
+                store.load("X", std::nullopt);
+                ADD_FAILURE() << "a damaged baseline loaded";
+            } catch (const BaselineStoreError& error) {
+                EXPECT_NE(std::string(error.what()).find("The baseline file " + file.string() + " cannot be used"),
+                          std::string::npos)
+                    << error.what();
+            }
+            EXPECT_THROW(store.isRecordedFor("X", std::nullopt), BaselineStoreError);
+        }
+    }
+    // A file cut to nothing, or holding other tables, is no baseline to
+    // start afresh on, for a run as for a preview.
+    for (const char* other : {"", "CREATE TABLE unrelated(x)"}) {
+        SCOPED_TRACE(other);
+        fs::remove_all(root / "state");
+        fs::create_directories(root / "state");
+        std::ofstream{file};
+        if (*other) sql(other);
+        for (const bool readOnly : {true, false})
+            EXPECT_THROW(BaselineStore(file, readOnly).load("X", std::nullopt), BaselineStoreError) << readOnly;
+    }
+    // Never saved, or saved with nothing in it: no baseline, no error.
+    fs::remove_all(root / "state");
+    EXPECT_FALSE(BaselineStore(file, false).load("X", std::nullopt));
+    { BaselineStore(file, false).save(Baseline{}, "X", std::nullopt, SideCounts{0, 0}); }
+    sql("DELETE FROM meta");
+    EXPECT_FALSE(BaselineStore(file, false).load("X", std::nullopt));
+}
+
 }  // namespace

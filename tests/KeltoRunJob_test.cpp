@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -238,6 +239,33 @@ TEST_F(KeltoRunJobTest, TheGuardGetsPreviousCountsOnlyForTheBaselinesVolumes) {
         EXPECT_EQ(tree(a), both);
         emptyA();
     }
+}
+
+// A baseline whose record of its file counts is damaged stops the run: read
+// as no counts, the guard let a run with A emptied delete every file on B.
+TEST_F(KeltoRunJobTest, ABaselineWithDamagedCountsStopsTheRunAndBKeepsItsFiles) {
+    const std::vector<std::string> options{"--mode", "twoWay", "--archive", "off"};
+    putAt(a / "one", "1", t0);
+    putAt(a / "two", "2", t0);
+    const ToolResult first = run(options);
+    ASSERT_EQ(first.out.at("outcome"), "success") << first.out;
+    const fs::path baseline = tmp / "support/state" / (first.out.at("job").get<std::string>() + ".sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(baseline.c_str(), &db), SQLITE_OK);
+    const int damaged =
+        sqlite3_exec(db, "UPDATE meta SET value = '2x' WHERE key = 'countA'", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(damaged, SQLITE_OK);
+    fs::remove(a / "one");
+    fs::remove(a / "two");
+
+    const ToolResult stopped = run(options);
+    EXPECT_EQ(stopped.status, 1) << stopped.out;
+    EXPECT_EQ(stopped.out["outcome"], "failed");
+    EXPECT_TRUE(stopped.out["message"].get<std::string>().starts_with("The baseline file " + baseline.string() +
+                                                                        " cannot be used"))
+        << stopped.out;
+    EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"one", "1"}, {"two", "2"}}));
 }
 
 // Two launches of the driver on one job: the second ends at once while the

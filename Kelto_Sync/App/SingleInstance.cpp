@@ -8,6 +8,7 @@
 
 #include "SyncModel/Support/FileDescriptor.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,10 +26,45 @@ namespace {
 
 const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
 
+// The first item in the folder that is not the user's, or nothing.
+QString foreignItem(const FileDescriptor& folder) {
+    const int listed = ::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* stream = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (stream == nullptr) {
+        const int error = errno;
+        if (listed >= 0) ::close(listed);
+        return QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+    QString found;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream);
+        if (entry == nullptr) {
+            if (errno != 0)
+                found = QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            break;
+        }
+        struct stat item {};
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (::fstatat(::dirfd(stream), entry->d_name, &item, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;
+            found = QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            break;
+        }
+        if (item.st_uid != ::geteuid()) {
+            found = QStringLiteral("it holds %1 of user %2").arg(QFile::decodeName(entry->d_name)).arg(item.st_uid);
+            break;
+        }
+    }
+    ::closedir(stream);
+    return found;
+}
+
 // Makes the folder the user's alone: made with no access for others when
 // missing; one of the user's own that others may enter (earlier versions made
 // it so) loses their access. What keeps it from being the user's alone, or
-// nothing: a folder of another user, a link or anything else in its place.
+// nothing: a folder of another user, a link or anything else in its place,
+// or an item of another user inside.
 QString makePrivate(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     if (::mkdir(path.constData(), S_IRWXU) != 0 && errno != EEXIST)
@@ -48,7 +84,9 @@ QString makePrivate(const QString& folder) {
     if ((found.st_mode & 07777) != S_IRWXU && ::fchmod(opened.get(), S_IRWXU) != 0)
         return QStringLiteral("others' access to it cannot be taken away (%1)")
             .arg(QString::fromLocal8Bit(std::strerror(errno)));
-    return {};
+    // Private from here on, it may still hold what others put in while they
+    // could (a lock naming a live instance, a socket of theirs to answer).
+    return foreignItem(opened);
 }
 
 }  // namespace

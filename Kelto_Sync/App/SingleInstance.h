@@ -26,8 +26,9 @@ public:
 
     // `shared`: the folder lies where other users may make it first (the
     // temporary folder): it is made private to the user (one of the user's
-    // own loses others' access), and one of another user, a link or anything
-    // but a folder in its place is refused.
+    // own loses others' access), and one of another user, one holding an item
+    // of another user, a link or anything but a folder in its place is
+    // refused.
     explicit SingleInstance(QString runtimeFolder, bool shared = false, QObject* parent = nullptr);
     ~SingleInstance() override;
 

@@ -206,7 +206,12 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
     const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
     if (!holdingRoot) return result;
-    for (const std::string& runID : sortedNames(*holdingRoot)) {
+    // Newest first: a later run held what stood at a path after an earlier
+    // run's item for it, so that one goes back, and the earlier one finds its
+    // place taken and stays held.
+    std::vector<std::string> runIDs = sortedNames(*holdingRoot);
+    std::reverse(runIDs.begin(), runIDs.end());
+    for (const std::string& runID : runIDs) {
         Settlement settlement;
         settlement.folder = relativePath(runID);
         try {
@@ -235,6 +240,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
         }
         if (settlement.hasItems()) result.push_back(std::move(settlement));
     }
+    std::reverse(result.begin(), result.end());
     return result;
 }
 

@@ -181,3 +181,31 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     EXPECT_TRUE(HoldingFolder::recover(root()).empty());
     EXPECT_FALSE(fs::exists(held()));
 }
+
+// Two runs held the same path: the later run held what stood there last, so
+// its item goes back and the earlier one's stays held, whether the folders
+// come from killed runs or finished ones.
+TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
+    const std::string earlier = "2025-03-07_090000-11111111";
+    const std::string later = "2025-03-07_100000-00000000";
+    for (const bool marked : {false, true}) {
+        SCOPED_TRACE(marked ? "finished runs" : "killed runs");
+        fs::remove_all(folder / ".KeltoSync");
+        fs::remove_all(folder / "dir");
+        hold("dir/f.txt", "first", earlier);
+        hold("dir/f.txt", "second", later);
+        hold("dir/g.txt", "only held once", earlier);
+        if (marked)
+            for (const std::string& id : {earlier, later}) HoldingFolder::markReported(root(), id, {});
+
+        const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
+        EXPECT_EQ(test::readFile(folder / "dir/f.txt"), "second");
+        EXPECT_EQ(test::readFile(folder / "dir/g.txt"), "only held once");
+        EXPECT_EQ(test::readFile(held(earlier) / "dir/f.txt"), "first");
+        EXPECT_FALSE(fs::exists(held(later)));
+        ASSERT_EQ(settled.size(), 2u);
+        EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(earlier));
+        EXPECT_EQ(keptPaths(settled[0]), std::vector<std::string>{"dir/f.txt " + std::to_string(EEXIST)});
+        EXPECT_EQ(settled[1].putBack, std::vector<std::string>{"dir/f.txt"});
+    }
+}

@@ -1,4 +1,6 @@
 #include <QDir>
+#include <QLocalServer>
+#include <QLockFile>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -364,4 +366,28 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
         EXPECT_EQ(fs::status(tmp / "foreign").permissions(), fs::perms::owner_all);
         EXPECT_TRUE(fs::is_empty(tmp / "foreign"));
     }
+}
+
+// Another user who could write into the folder before it was made private
+// may have left a lock naming a live instance and a socket of their own:
+// taken as ours, a launch sent them "reopen" and ended.
+TEST(SingleInstance, aSharedRuntimeFolderHoldingAnotherUsersItemsIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
+    namespace fs = std::filesystem;
+    test::TemporaryFolder tmp;
+    const fs::path shared = tmp / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all);
+    const QString folder = QString::fromStdString(shared.string());
+    QLockFile planted(folder + QStringLiteral("/kelto-sync.lock"));
+    ASSERT_TRUE(planted.tryLock(0));
+    QLocalServer listener;
+    ASSERT_TRUE(listener.listen(folder + QStringLiteral("/kelto-sync.socket")));
+    for (const char* name : {"kelto-sync.lock", "kelto-sync.socket"})
+        ASSERT_EQ(::lchown((shared / name).c_str(), 4321, 4321), 0);
+
+    SingleInstance instance(folder, true);
+    EXPECT_EQ(instance.claim(std::chrono::milliseconds(300)), SingleInstance::Claim::refused);
+    EXPECT_TRUE(instance.refusal().contains(QStringLiteral("user 4321"))) << instance.refusal().toStdString();
+    EXPECT_EQ(fs::status(shared).permissions(), fs::perms::owner_all);
 }
