@@ -22,7 +22,7 @@ std::vector<std::string> shownFolder(const MountedVolume& mount) {
     return PathComponents::of(fs::path("/") / mount.fileSystemRoot);
 }
 
-std::string folded(const std::string& name) { return Unicode::nfc(Unicode::lowercased(name)); }
+std::string folded(const std::string& name) { return Unicode::caseFolded(name); }
 
 bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& path, bool foldCase) {
     if (!foldCase) return PathComponents::isPrefix(prefix, path);

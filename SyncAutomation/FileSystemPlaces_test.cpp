@@ -92,6 +92,7 @@ TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
     EXPECT_TRUE(mounts.overlap("/E/data/sub", "/E/Data"));
     EXPECT_TRUE(mounts.overlap("/E/DATA", "/E/data"));
     EXPECT_TRUE(mounts.overlap("/V/Ärger", "/V/ärger/x"));
+    EXPECT_TRUE(mounts.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
     EXPECT_FALSE(mounts.overlap("/E/data", "/E/date"));
     EXPECT_FALSE(mounts.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
     // A mount that shows the folder in another spelling still serves it.
