@@ -146,6 +146,23 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
 }
 
+// Layer lists as the kernel writes them: a comma in a folder's name comes
+// as \054 (libmount's decoding cannot tell it from the next option), the
+// user's own escapes of a mount(2) list kept, layers given one by one
+// (lowerdir+, datadir+) taken as they stand.
+TEST_F(Fixture, OverlayLayersAreReadAsTheKernelWritesThem) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/x/L\\040a\\134\\054b=c\\134:d\\134\\134e:"
+                                  "/x/L2\\134\\134040x,upperdir=/x/u\\134\\054p,workdir=/x/w\\134\\054k,uuid=on\n"
+                                  "71 27 0:81 / /mnt/one rw - overlay none rw,lowerdir+=/x/l\\0541,lowerdir+=/x/l:2,"
+                                  "lowerdir+=/x/l\\1343,datadir+=/x/d,upperdir=/x/up,workdir=/x/wk\n");
+    std::map<std::string, std::vector<std::string>> layers;
+    for (const MountTable::Record& record : MountTable::read(folder / "mountinfo"))
+        layers[record.mountPoint] = record.stackedOn;
+    EXPECT_EQ(layers["/mnt/ov"], (std::vector<std::string>{"/x/u,p", "/x/L a,b=c:d\\e", "/x/L2\\040x"}));
+    EXPECT_EQ(layers["/mnt/one"], (std::vector<std::string>{"/x/up", "/x/l,1", "/x/l:2", "/x/l\\3", "/x/d"}));
+}
+
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
     EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}}).mounts().empty());
