@@ -68,7 +68,7 @@ public:
             entries_.push_back({&mount, PathComponents::of(mount.root), shownFolder(mount)});
         for (const Indexed& entry : entries_) {
             const std::string key = keyText(entry.at);
-            byPoint_.try_emplace(key, &entry);  // the first listed of one point
+            byPoint_.emplace(key, &entry);
             sorted_.emplace_back(key, &entry);
         }
         std::stable_sort(sorted_.begin(), sorted_.end(),
@@ -77,12 +77,17 @@ public:
     Index(const Index&) = delete;
     Index& operator=(const Index&) = delete;
 
-    // The mount at the longest mount point that is a prefix of the path.
-    const Indexed* holder(const std::vector<std::string>& parts) const {
-        for (std::size_t n = parts.size() + 1; n-- > 0;)
-            if (const auto found = byPoint_.find(keyText({parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(n)}));
-                found != byPoint_.end())
-                return found->second;
+    // The mount at the longest mount point that is a prefix of the path,
+    // `except` left out.
+    const Indexed* holder(const std::vector<std::string>& parts, const MountedVolume* except = nullptr) const {
+        for (std::size_t n = parts.size() + 1; n-- > 0;) {
+            const auto [first, last] =
+                byPoint_.equal_range(keyText({parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(n)}));
+            const Indexed* found = nullptr;
+            for (auto it = first; it != last; ++it)
+                if (it->second->mount != except && (!found || it->second < found)) found = it->second;
+            if (found) return found;
+        }
         return nullptr;
     }
 
@@ -100,7 +105,7 @@ public:
 
 private:
     std::vector<Indexed> entries_;
-    std::unordered_map<std::string, const Indexed*> byPoint_;
+    std::unordered_multimap<std::string, const Indexed*> byPoint_;
     std::vector<std::pair<std::string, const Indexed*>> sorted_;
 };
 
@@ -113,30 +118,38 @@ std::optional<FileSystemPlaces::Place> placeIn(const Indexed& holder, const std:
 
 std::vector<FileSystemPlaces::Place> reachIn(const Index& index, const fs::path& folder) {
     std::vector<FileSystemPlaces::Place> places;
-    std::set<std::string> followed;  // a stack may lead back into itself
-    const std::function<void(const fs::path&, int)> follow = [&](const fs::path& start, int depth) {
-        // A folder named from elsewhere (an overlay's layer given relative
-        // to where it was mounted from) cannot be placed.
-        const fs::path normal = start.lexically_normal();
-        if (!normal.is_absolute() || depth > deepestStack || !followed.insert(normal.native()).second) return;
-        const auto parts = PathComponents::of(normal);
-        if (const Indexed* own = index.holder(parts)) {
-            // Inside a stacked mount the folder is, below the same names,
-            // each folder the mount is stacked on.
-            for (const fs::path& under : own->mount->stackedOn) {
-                fs::path same = under;
-                for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(own->at.size()); part != parts.end(); ++part)
-                    same /= *part;
-                follow(same, depth + 1);
+    std::set<std::pair<std::string, const MountedVolume*>> followed;  // a stack may lead back into itself
+    // A stacked mount's folders were found before it was mounted: where one
+    // lies is told without the mount itself, which may cover it (a
+    // pass-through of a folder at that folder, an overlay over its lower
+    // layer).
+    const std::function<void(const fs::path&, const MountedVolume*, int)> follow =
+        [&](const fs::path& start, const MountedVolume* stacked, int depth) {
+            // A folder named from elsewhere (an overlay's layer given relative
+            // to where it was mounted from) cannot be placed.
+            const fs::path normal = start.lexically_normal();
+            if (!normal.is_absolute() || depth > deepestStack || !followed.emplace(normal.native(), stacked).second)
+                return;
+            const auto parts = PathComponents::of(normal);
+            if (const Indexed* own = index.holder(parts, stacked)) {
+                // Inside a stacked mount the folder is, below the same names,
+                // each folder the mount is stacked on.
+                for (const fs::path& under : own->mount->stackedOn) {
+                    fs::path same = under;
+                    for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(own->at.size()); part != parts.end();
+                         ++part)
+                        same /= *part;
+                    follow(same, own->mount, depth + 1);
+                }
+                if (std::optional<FileSystemPlaces::Place> place = placeIn(*own, parts))
+                    places.push_back(std::move(*place));
             }
-            if (std::optional<FileSystemPlaces::Place> place = placeIn(*own, parts)) places.push_back(std::move(*place));
-        }
-        for (const Indexed* entry : index.below(parts)) {
-            if (!entry->mount->fileSystemRoot.empty()) places.push_back({entry->mount, entry->shown});
-            for (const fs::path& under : entry->mount->stackedOn) follow(under, depth + 1);
-        }
-    };
-    follow(folder, 0);
+            for (const Indexed* entry : index.below(parts)) {
+                if (!entry->mount->fileSystemRoot.empty()) places.push_back({entry->mount, entry->shown});
+                for (const fs::path& under : entry->mount->stackedOn) follow(under, entry->mount, depth + 1);
+            }
+        };
+    follow(folder, nullptr, 0);
     return places;
 }
 
