@@ -116,7 +116,8 @@ std::optional<FileSystemPlaces::Place> placeIn(const Indexed& holder, const std:
     return place;
 }
 
-std::vector<FileSystemPlaces::Place> reachIn(const Index& index, const fs::path& folder) {
+std::vector<FileSystemPlaces::Place> reachIn(const Index& index, const fs::path& folder,
+                                             const FileSystemPlaces::Resolve& resolve) {
     std::vector<FileSystemPlaces::Place> places;
     std::set<std::pair<std::string, const MountedVolume*>> followed;  // a stack may lead back into itself
     // A stacked mount's folders were found before it was mounted: where one
@@ -135,7 +136,7 @@ std::vector<FileSystemPlaces::Place> reachIn(const Index& index, const fs::path&
                 // Inside a stacked mount the folder is, below the same names,
                 // each folder the mount is stacked on.
                 for (const fs::path& under : own->mount->stackedOn) {
-                    fs::path same = under;
+                    fs::path same = resolve ? resolve(under) : under;
                     for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(own->at.size()); part != parts.end();
                          ++part)
                         same /= *part;
@@ -146,7 +147,8 @@ std::vector<FileSystemPlaces::Place> reachIn(const Index& index, const fs::path&
             }
             for (const Indexed* entry : index.below(parts)) {
                 if (!entry->mount->fileSystemRoot.empty()) places.push_back({entry->mount, entry->shown});
-                for (const fs::path& under : entry->mount->stackedOn) follow(under, entry->mount, depth + 1);
+                for (const fs::path& under : entry->mount->stackedOn)
+                    follow(resolve ? resolve(under) : under, entry->mount, depth + 1);
             }
         };
     follow(folder, nullptr, 0);
@@ -188,11 +190,12 @@ std::optional<fs::path> FileSystemPlaces::pathThrough(const MountedVolume& mount
 }
 
 std::vector<FileSystemPlaces::Place> FileSystemPlaces::reach(const std::vector<MountedVolume>& mounts,
-                                                             const fs::path& folder) {
-    return reachIn(Index(mounts), folder);
+                                                             const fs::path& folder, const Resolve& resolve) {
+    return reachIn(Index(mounts), folder, resolve);
 }
 
-bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const fs::path& a, const fs::path& b) {
+bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const fs::path& a, const fs::path& b,
+                               const Resolve& resolve) {
     const Index index(mounts);
     struct Keyed {
         const Place place;
@@ -201,7 +204,7 @@ bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const f
     };
     const auto keyed = [&](const fs::path& folder) {
         std::vector<Keyed> out;
-        for (Place& place : reachIn(index, folder)) {
+        for (Place& place : reachIn(index, folder, resolve)) {
             const bool folds = foldsCase(*place.mount);
             std::vector<std::string> key = keyOf(place, folds);
             out.push_back({std::move(place), folds, std::move(key)});

@@ -77,6 +77,8 @@ public:
     // A fresh 64 MiB exFAT image at `image` through a loop device and the
     // FUSE driver, which folds case.
     bool exfat(const std::filesystem::path& image, const std::filesystem::path& at);
+    // A fresh 16 MiB ext4 image at `image` through a loop device.
+    bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at);
 
 private:
     bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
