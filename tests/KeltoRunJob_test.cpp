@@ -405,7 +405,7 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherThroughWhatMountsKeepTheirFilesInA
     ASSERT_TRUE(mounts.overlay(tmp / "L/link/low", tmp / "L/link/up", tmp / "L/link/work", tmp / "L/O"));
     layouts.emplace_back(tmp / "L/real/up/A", tmp / "L/O");
     putAt(tmp / "I/A/note.txt", "note", t0);
-    ASSERT_TRUE(mounts.ext4Image(tmp / "I/A/disk.img", tmp / "I/B/disk"));
+    ASSERT_TRUE(mounts.ext4Image(tmp / "I/A/disk.img", tmp / "I/B/disk", true));
     layouts.emplace_back(tmp / "I/A", tmp / "I/B");
     putAt(tmp / "S/data/me/doc.txt", "doc", t0);
     if (mounts.passThrough(tmp / "S/data/me", tmp / "S/data/me")) {
