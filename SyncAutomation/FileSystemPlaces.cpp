@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <unordered_map>
 
 namespace kelto {
 
@@ -22,7 +23,7 @@ std::vector<std::string> shownFolder(const MountedVolume& mount) {
     return PathComponents::of(fs::path("/") / mount.fileSystemRoot);
 }
 
-std::string folded(const std::string& name) { return Unicode::nfc(Unicode::lowercased(name)); }
+std::string folded(const std::string& name) { return Unicode::caseFolded(name); }
 
 bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& path, bool foldCase) {
     if (!foldCase) return PathComponents::isPrefix(prefix, path);
@@ -40,32 +41,143 @@ bool sameFileSystem(const MountedVolume& a, const MountedVolume& b) {
     return true;
 }
 
+// A mount with its point and the folder it shows as components.
+struct Indexed {
+    const MountedVolume* mount;
+    std::vector<std::string> at;
+    std::vector<std::string> shown;
+};
+
+// Components written as one text ending in "/", so that a text prefix is a
+// component prefix.
+std::string keyText(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const std::string& part : parts) text += part == "/" ? part : part + "/";
+    return text;
+}
+
+// The mounts by mount point, worked out once for every path one question
+// places: a tree can hold hundreds of mounts, each followed to what it is
+// stacked on, so finding a path's mount and the mounts below it must not
+// walk the whole list.
+class Index {
+public:
+    explicit Index(const std::vector<MountedVolume>& mounts) {
+        entries_.reserve(mounts.size());
+        for (const MountedVolume& mount : mounts)
+            entries_.push_back({&mount, PathComponents::of(mount.root), shownFolder(mount)});
+        for (const Indexed& entry : entries_) {
+            const std::string key = keyText(entry.at);
+            byPoint_.emplace(key, &entry);
+            sorted_.emplace_back(key, &entry);
+        }
+        std::stable_sort(sorted_.begin(), sorted_.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+    }
+    Index(const Index&) = delete;
+    Index& operator=(const Index&) = delete;
+
+    // The mount at the longest mount point that is a prefix of the path,
+    // `except` left out.
+    const Indexed* holder(const std::vector<std::string>& parts, const MountedVolume* except = nullptr) const {
+        for (std::size_t n = parts.size() + 1; n-- > 0;) {
+            const auto [first, last] =
+                byPoint_.equal_range(keyText({parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(n)}));
+            const Indexed* found = nullptr;
+            for (auto it = first; it != last; ++it)
+                if (it->second->mount != except && (!found || it->second < found)) found = it->second;
+            if (found) return found;
+        }
+        return nullptr;
+    }
+
+    // The mounts whose points lie strictly below the path, in table order.
+    std::vector<const Indexed*> below(const std::vector<std::string>& parts) const {
+        const std::string key = keyText(parts);
+        std::vector<const Indexed*> found;
+        for (auto it = std::lower_bound(sorted_.begin(), sorted_.end(), key,
+                                        [](const auto& entry, const std::string& k) { return entry.first < k; });
+             it != sorted_.end() && it->first.starts_with(key); ++it)
+            if (it->first.size() > key.size()) found.push_back(it->second);
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+private:
+    std::vector<Indexed> entries_;
+    std::unordered_multimap<std::string, const Indexed*> byPoint_;
+    std::vector<std::pair<std::string, const Indexed*>> sorted_;
+};
+
+std::optional<FileSystemPlaces::Place> placeIn(const Indexed& holder, const std::vector<std::string>& parts) {
+    if (holder.mount->fileSystemRoot.empty()) return std::nullopt;
+    FileSystemPlaces::Place place{holder.mount, holder.shown};
+    place.path.insert(place.path.end(), parts.begin() + static_cast<std::ptrdiff_t>(holder.at.size()), parts.end());
+    return place;
+}
+
+std::vector<FileSystemPlaces::Place> reachIn(const Index& index, const fs::path& folder,
+                                             const FileSystemPlaces::Resolve& resolve) {
+    std::vector<FileSystemPlaces::Place> places;
+    std::set<std::pair<std::string, const MountedVolume*>> followed;  // a stack may lead back into itself
+    // A stacked mount's folders were found before it was mounted: where one
+    // lies is told without the mount itself, which may cover it (a
+    // pass-through of a folder at that folder, an overlay over its lower
+    // layer).
+    const std::function<void(const fs::path&, const MountedVolume*, int)> follow =
+        [&](const fs::path& start, const MountedVolume* stacked, int depth) {
+            // A folder named from elsewhere (an overlay's layer given relative
+            // to where it was mounted from) cannot be placed.
+            const fs::path normal = start.lexically_normal();
+            if (!normal.is_absolute() || depth > deepestStack || !followed.emplace(normal.native(), stacked).second)
+                return;
+            const auto parts = PathComponents::of(normal);
+            if (const Indexed* own = index.holder(parts, stacked)) {
+                // Inside a stacked mount the folder is, below the same names,
+                // each folder the mount is stacked on.
+                for (const fs::path& under : own->mount->stackedOn) {
+                    fs::path same = resolve ? resolve(under) : under;
+                    for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(own->at.size()); part != parts.end();
+                         ++part)
+                        same /= *part;
+                    follow(same, own->mount, depth + 1);
+                }
+                if (std::optional<FileSystemPlaces::Place> place = placeIn(*own, parts))
+                    places.push_back(std::move(*place));
+            }
+            for (const Indexed* entry : index.below(parts)) {
+                if (!entry->mount->fileSystemRoot.empty()) places.push_back({entry->mount, entry->shown});
+                for (const fs::path& under : entry->mount->stackedOn)
+                    follow(resolve ? resolve(under) : under, entry->mount, depth + 1);
+            }
+        };
+    follow(folder, nullptr, 0);
+    return places;
+}
+
+// A place's components as a file system that folds case, or one that does
+// not, compares them.
+std::vector<std::string> keyOf(const FileSystemPlaces::Place& place, bool foldCase) {
+    std::vector<std::string> key = place.path;
+    if (foldCase)
+        for (std::string& name : key) name = folded(name);
+    return key;
+}
+
 }  // namespace
 
 const MountedVolume* FileSystemPlaces::holder(const std::vector<MountedVolume>& mounts, const fs::path& path) {
-    const auto parts = PathComponents::of(path);
-    const MountedVolume* best = nullptr;
-    std::size_t bestLength = 0;
-    for (const MountedVolume& mount : mounts) {
-        const auto at = PathComponents::of(mount.root);
-        if (!PathComponents::isPrefix(at, parts)) continue;
-        if (!best || mount.root.native().size() > bestLength) {
-            best = &mount;
-            bestLength = mount.root.native().size();
-        }
-    }
-    return best;
+    const Index index(mounts);
+    const Indexed* found = index.holder(PathComponents::of(path));
+    return found ? found->mount : nullptr;
 }
 
 std::optional<FileSystemPlaces::Place> FileSystemPlaces::place(const std::vector<MountedVolume>& mounts,
                                                                const fs::path& path) {
-    const MountedVolume* mount = holder(mounts, path);
-    if (!mount || mount->fileSystemRoot.empty()) return std::nullopt;
+    const Index index(mounts);
     const auto parts = PathComponents::of(path);
-    Place place{mount, shownFolder(*mount)};
-    place.path.insert(place.path.end(), parts.begin() + static_cast<std::ptrdiff_t>(PathComponents::of(mount->root).size()),
-                      parts.end());
-    return place;
+    const Indexed* found = index.holder(parts);
+    return found ? placeIn(*found, parts) : std::nullopt;
 }
 
 std::optional<fs::path> FileSystemPlaces::pathThrough(const MountedVolume& mount, const std::vector<std::string>& place) {
@@ -78,43 +190,36 @@ std::optional<fs::path> FileSystemPlaces::pathThrough(const MountedVolume& mount
 }
 
 std::vector<FileSystemPlaces::Place> FileSystemPlaces::reach(const std::vector<MountedVolume>& mounts,
-                                                             const fs::path& folder) {
-    std::vector<Place> places;
-    std::set<std::string> followed;  // a stack may lead back into itself
-    const std::function<void(const fs::path&, int)> follow = [&](const fs::path& start, int depth) {
-        const fs::path normal = start.lexically_normal();
-        if (depth > deepestStack || !followed.insert(normal.native()).second) return;
-        const auto parts = PathComponents::of(normal);
-        if (std::optional<Place> own = place(mounts, normal)) {
-            // Inside a stacked mount the folder is, below the same names,
-            // each folder the mount is stacked on.
-            const auto mountedAt = PathComponents::of(own->mount->root);
-            for (const fs::path& under : own->mount->stackedOn) {
-                fs::path same = under;
-                for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(mountedAt.size()); part != parts.end(); ++part)
-                    same /= *part;
-                follow(same, depth + 1);
-            }
-            places.push_back(std::move(*own));
-        }
-        for (const MountedVolume& mount : mounts) {
-            const auto at = PathComponents::of(mount.root);
-            if (at.size() <= parts.size() || !PathComponents::isPrefix(parts, at)) continue;
-            if (!mount.fileSystemRoot.empty()) places.push_back({&mount, shownFolder(mount)});
-            for (const fs::path& under : mount.stackedOn) follow(under, depth + 1);
-        }
-    };
-    follow(folder, 0);
-    return places;
+                                                             const fs::path& folder, const Resolve& resolve) {
+    return reachIn(Index(mounts), folder, resolve);
 }
 
-bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const fs::path& a, const fs::path& b) {
-    const std::vector<Place> reachedA = reach(mounts, a), reachedB = reach(mounts, b);
-    for (const Place& x : reachedA)
-        for (const Place& y : reachedB) {
-            if (!sameFileSystem(*x.mount, *y.mount)) continue;
-            const bool fold = foldsCase(*x.mount) || foldsCase(*y.mount);
-            if (isPrefix(x.path, y.path, fold) || isPrefix(y.path, x.path, fold)) return true;
+bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const fs::path& a, const fs::path& b,
+                               const Resolve& resolve) {
+    const Index index(mounts);
+    struct Keyed {
+        const Place place;
+        const bool folds;
+        const std::vector<std::string> key;  // as its file system compares names
+    };
+    const auto keyed = [&](const fs::path& folder) {
+        std::vector<Keyed> out;
+        for (Place& place : reachIn(index, folder, resolve)) {
+            const bool folds = foldsCase(*place.mount);
+            std::vector<std::string> key = keyOf(place, folds);
+            out.push_back({std::move(place), folds, std::move(key)});
+        }
+        return out;
+    };
+    const std::vector<Keyed> reachedA = keyed(a), reachedB = keyed(b);
+    const auto nested = [](const std::vector<std::string>& x, const std::vector<std::string>& y) {
+        return PathComponents::isPrefix(x, y) || PathComponents::isPrefix(y, x);
+    };
+    for (const Keyed& x : reachedA)
+        for (const Keyed& y : reachedB) {
+            if (!sameFileSystem(*x.place.mount, *y.place.mount)) continue;
+            if (x.folds == y.folds ? nested(x.key, y.key) : nested(keyOf(x.place, true), keyOf(y.place, true)))
+                return true;
         }
     return false;
 }

@@ -3,6 +3,7 @@
 #include "SyncAutomation/MountedVolume.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,20 +38,26 @@ struct FileSystemPlaces {
     static std::optional<std::filesystem::path> pathThrough(const MountedVolume& mount,
                                                             const std::vector<std::string>& place);
 
+    // Where a folder a stacked mount names (as it was given when mounting,
+    // links and all) lies now; the folder as named when empty.
+    using Resolve = std::function<std::filesystem::path(const std::filesystem::path&)>;
+
     // Every place a folder's tree reaches, as rsync walks it across mount
     // points: the folder's own place, the folder shown by each mount below
     // it, and, wherever one of those is a stacked mount (a FUSE
     // pass-through, an overlay), what the folders it is stacked on reach in
     // turn.
-    static std::vector<Place> reach(const std::vector<MountedVolume>& mounts, const std::filesystem::path& folder);
+    static std::vector<Place> reach(const std::vector<MountedVolume>& mounts, const std::filesystem::path& folder,
+                                    const Resolve& resolve = nullptr);
 
     // Whether two folders' trees overlap as the file system keeps them: a
     // place one reaches is, contains or lies inside a place the other
     // reaches. Places compare only within one file system (one device
     // number; a network share only with itself), without regard to case
-    // where that file system folds it. Links in `a` and `b` must be resolved.
+    // where that file system folds it. Links in `a` and `b` must be resolved;
+    // those in stacked mounts' folders are resolved by `resolve`.
     static bool overlap(const std::vector<MountedVolume>& mounts, const std::filesystem::path& a,
-                        const std::filesystem::path& b);
+                        const std::filesystem::path& b, const Resolve& resolve = nullptr);
 
     // Whether the mount's file system takes two spellings of a name that
     // differ only in case for one name.

@@ -82,6 +82,20 @@ TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
     EXPECT_FALSE(loop.overlap("/P", "/Q"));
 }
 
+// A stacked mount over the very folder it is stacked on (a pass-through of
+// a folder at that folder, an overlay over its own lower layer) keeps its
+// files in the folder it covers, which a bind mount can show elsewhere.
+TEST(FileSystemPlaces, AMountStackedOnTheFolderItCoversReachesTheFolderBeneath) {
+    Mounts passThrough;
+    passThrough.add("/data/me", "/", 40, {"/data/me"}).add("/backup/m", "/data", 1);
+    EXPECT_TRUE(passThrough.overlap("/data/me/docs", "/backup"));
+    EXPECT_FALSE(passThrough.overlap("/data/me/docs", "/other"));
+    Mounts overlay;
+    overlay.add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
+    EXPECT_TRUE(overlay.overlap("/x/sub/y", "/b"));
+    EXPECT_FALSE(overlay.overlap("/x/other", "/b"));
+}
+
 // On a file system that folds case, two spellings are one folder; on one
 // that does not, they are two.
 TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
@@ -92,6 +106,7 @@ TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
     EXPECT_TRUE(mounts.overlap("/E/data/sub", "/E/Data"));
     EXPECT_TRUE(mounts.overlap("/E/DATA", "/E/data"));
     EXPECT_TRUE(mounts.overlap("/V/Ärger", "/V/ärger/x"));
+    EXPECT_TRUE(mounts.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
     EXPECT_FALSE(mounts.overlap("/E/data", "/E/date"));
     EXPECT_FALSE(mounts.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
     // A mount that shows the folder in another spelling still serves it.

@@ -24,8 +24,9 @@ struct MountedFileSystem {
     // when unknown.
     std::uint64_t device = 0;
     // A stacked file system's own folders: what its files really are lies
-    // there (a FUSE pass-through's source folder, an overlay's layers).
-    // Empty for file systems that keep their own files.
+    // there (a FUSE pass-through's source folder, an overlay's layers, the
+    // image file under a loop device). Empty for file systems that keep
+    // their own files.
     std::vector<std::filesystem::path> stackedOn{};
 };
 

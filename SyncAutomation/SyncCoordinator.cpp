@@ -62,7 +62,15 @@ TreeOverlap SyncCoordinator::treesOverlap() const {
     // The table as it is at each question: a mount made while a run plans is
     // seen before its transfer.
     return [volumes = services_.volumes](const fs::path& a, const fs::path& b) {
-        return FileSystemPlaces::overlap(volumes(), a, b);
+        // A stacked mount's folders are named as they were given, through
+        // links (an overlay's layers); one named relative to where it was
+        // mounted from cannot be found.
+        const auto resolved = [](const fs::path& folder) {
+            std::error_code error;
+            const fs::path real = folder.is_absolute() ? fs::canonical(folder, error) : folder;
+            return error ? folder : real;
+        };
+        return FileSystemPlaces::overlap(volumes(), a, b, resolved);
     };
 }
 

@@ -16,7 +16,7 @@ namespace kelto {
 namespace {
 
 // Names compare by canonical equivalence, so everything is kept in NFC.
-std::string keyOf(const std::string& spelling) { return Unicode::nfc(Unicode::lowercased(spelling)); }
+std::string keyOf(const std::string& spelling) { return Unicode::caseFolded(spelling); }
 
 // The prefixes a, a/b, a/b/c of a/b/c; empty components are dropped.
 std::vector<std::string> prefixes(std::string_view path) {

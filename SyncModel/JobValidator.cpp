@@ -217,9 +217,15 @@ ValidationReport JobValidator::validate(const SyncJob& job, const Resolve& resol
     const std::string resolvedDestination = resolvedPath(job.destination.path, standardDestination);
 
     if (!resolvedSource.empty() && !resolvedDestination.empty()) {
-        if (resolvedSource == resolvedDestination)
+        // Both folders on one volume that ignores case: two spellings of a
+        // name are one folder there.
+        const VolumeIdentity &volumeA = job.source.volume, &volumeB = job.destination.volume;
+        const bool foldCase = !volumeA.caseSensitive && !volumeB.caseSensitive && volumeA.matches(volumeB);
+        const std::string source = foldCase ? Unicode::caseFolded(resolvedSource) : resolvedSource;
+        const std::string destination = foldCase ? Unicode::caseFolded(resolvedDestination) : resolvedDestination;
+        if (source == destination)
             addIssue(ValidationIssue::samePath);
-        else if (liesInside(resolvedDestination, resolvedSource) || liesInside(resolvedSource, resolvedDestination))
+        else if (liesInside(destination, source) || liesInside(source, destination))
             addIssue(ValidationIssue::nested);
     }
 

@@ -90,6 +90,35 @@ TEST_F(JobValidatorTest, SameAndNestedPaths) {
     }
 }
 
+// One volume that ignores case holds one folder under every spelling; on
+// one that keeps case, or on two volumes, spellings stay apart.
+TEST_F(JobValidatorTest, SpellingsOfOneFolderOnAVolumeThatIgnoresCaseAreOneFolder) {
+    VolumeIdentity exfat;
+    exfat.kind = VolumeKind::removable;
+    exfat.uuid = "1234-ABCD";
+    exfat.fileSystem = "exfat";
+    exfat.caseSensitive = false;
+    VolumeIdentity other = exfat;
+    other.uuid = "5678-EF01";
+    VolumeIdentity ext4 = exfat;
+    ext4.fileSystem = "ext4";
+    ext4.caseSensitive = true;
+    const auto errors = [&](const std::string& a, const std::string& b, const VolumeIdentity& volumeA,
+                            const VolumeIdentity& volumeB) {
+        SyncJob j = job(a, b);
+        j.source.volume = volumeA;
+        j.destination.volume = volumeB;
+        return check(j).errors;
+    };
+    EXPECT_EQ(errors("/media/E/DATA", "/media/E/data", exfat, exfat), Issues{ValidationIssue::samePath});
+    EXPECT_EQ(errors("/media/E/Data/sub", "/media/E/dATA", exfat, exfat), Issues{ValidationIssue::nested});
+    EXPECT_EQ(errors("/media/E/\u039a\u039f\u03a3\u039c\u039f\u03a3", "/media/E/\u03ba\u03bf\u03c3\u03bc\u03bf\u03c2/x",
+                     exfat, exfat),
+              Issues{ValidationIssue::nested});
+    EXPECT_EQ(errors("/media/E/DATA", "/media/E/data", ext4, ext4), Issues{});
+    EXPECT_EQ(errors("/media/E/DATA", "/media/F/data", exfat, other), Issues{});
+}
+
 TEST_F(JobValidatorTest, ResolveSeesExpandedPathsAndFindsLinks) {
     std::vector<std::string> asked;
     check(job("~/src", "/dst"), [&](const std::string& path) {

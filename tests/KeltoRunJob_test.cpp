@@ -502,6 +502,57 @@ TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
         }
 }
 
+// Trees that reach each other through what a stacked or loop mount keeps
+// its files in: an overlay's layer named through a link, an image kept in
+// one side and mounted in the other, a pass-through of a folder at that
+// folder and an overlay over its own lower layer, each with the folder it
+// covers bound into the other side. Sides on two images kept elsewhere
+// still run.
+TEST_F(KeltoRunJobTest, SidesReachingEachOtherThroughWhatMountsKeepTheirFilesInAreRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    for (const char* folder : {"L/real/low", "L/real/work", "L/O", "I/A", "I/B/disk", "S/B/m", "V/x", "Vu/up",
+                               "Vu/work", "VB/m", "N/A", "N/B", "images"})
+        fs::create_directories(tmp / folder);
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    putAt(tmp / "L/real/up/A/a.txt", "a", t0);
+    fs::create_directory_symlink(tmp / "L/real", tmp / "L/link");
+    ASSERT_TRUE(mounts.overlay(tmp / "L/link/low", tmp / "L/link/up", tmp / "L/link/work", tmp / "L/O"));
+    layouts.emplace_back(tmp / "L/real/up/A", tmp / "L/O");
+    putAt(tmp / "I/A/note.txt", "note", t0);
+    ASSERT_TRUE(mounts.ext4Image(tmp / "I/A/disk.img", tmp / "I/B/disk", true));
+    layouts.emplace_back(tmp / "I/A", tmp / "I/B");
+    putAt(tmp / "S/data/me/doc.txt", "doc", t0);
+    if (mounts.passThrough(tmp / "S/data/me", tmp / "S/data/me")) {
+        ASSERT_TRUE(mounts.bind(tmp / "S/data", tmp / "S/B/m"));
+        layouts.emplace_back(tmp / "S/data/me", tmp / "S/B");
+    } else {
+        ADD_FAILURE() << "bindfs missing";
+    }
+    putAt(tmp / "V/x/sub/f.txt", "f", t0);
+    ASSERT_TRUE(mounts.overlay(tmp / "V/x", tmp / "Vu/up", tmp / "Vu/work", tmp / "V/x"));
+    ASSERT_TRUE(mounts.bind(tmp / "V", tmp / "VB/m"));
+    layouts.emplace_back(tmp / "V/x/sub", tmp / "VB");
+
+    for (const auto& [first, second] : layouts)
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            const Json out = run({"--mode", "mirror", "--archive", "off"}).out;
+            EXPECT_EQ(out.value("message", ""), OneWayEngineError::nestedEndpoints().what()) << out;
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+
+    ASSERT_TRUE(mounts.ext4Image(tmp / "images/a.img", tmp / "N/A"));
+    ASSERT_TRUE(mounts.ext4Image(tmp / "images/b.img", tmp / "N/B"));
+    putAt(tmp / "N/A/x.txt", "x", t0);
+    a = tmp / "N/A";
+    b = tmp / "N/B";
+    EXPECT_EQ(run({"--mode", "mirror", "--archive", "off"}).out.value("outcome", ""), "success");
+}
+
 // A mount made after the run's first look (an rsync that bind-mounts a/sub
 // onto b once its Nth run has ended: the plan's, the mirror's fresh look,
 // the two-way copy to B) is seen before anything more is transferred.

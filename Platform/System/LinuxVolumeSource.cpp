@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <fstream>
 
 namespace kelto {
 
@@ -45,6 +46,25 @@ std::string lastComponent(std::string_view path) {
     const auto slash = path.rfind('/');
     std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
     return std::string(last.empty() ? path : last);
+}
+
+// A file system on a loop device keeps its files in the device's backing
+// file, one on a device mapped over loop devices (an encrypted image) in
+// theirs: the files that hold them, from a device's folder in sysfs.
+void addBackingFiles(const std::filesystem::path& device, std::vector<std::filesystem::path>& files, int depth) {
+    std::ifstream backing(device / "loop" / "backing_file");
+    if (std::string file; std::getline(backing, file)) {
+        // A file deleted since lies in no folder.
+        if (file.starts_with('/') && !file.ends_with(" (deleted)")) files.emplace_back(file);
+        return;
+    }
+    std::error_code error;
+    for (std::filesystem::directory_iterator under(device / "slaves", error), end; !error && under != end;
+         under.increment(error)) {
+        const std::filesystem::path slave = std::filesystem::canonical(under->path(), error);
+        if (!error && depth < 8) addBackingFiles(slave, files, depth + 1);
+        error.clear();
+    }
 }
 
 // The folder a mount shows, from the root of its file system; empty when
@@ -145,6 +165,20 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
+        if (record.source.rfind("/dev/", 0) == 0) {
+            // The device's folder by number, or by name where the file system
+            // is numbered apart from its device (btrfs).
+            std::filesystem::path device =
+                blockDevices / (std::to_string(major(record.device)) + ":" + std::to_string(minor(record.device)));
+            if (major(record.device) == 0) {
+                const std::filesystem::path named = std::filesystem::canonical(record.source, error);
+                device = options_.sysfsRoot / "class" / "block" /
+                         (error ? std::filesystem::path(record.source) : named).filename();
+            }
+            device = std::filesystem::canonical(device, error);
+            if (!error) addBackingFiles(device, mounted.stackedOn, 0);
+            error.clear();
+        }
         VolumeIdentity& identity = mounted.identity;
         identity.fileSystem = record.fileSystem;
         identity.isReadOnly = record.readOnly;

@@ -146,6 +146,52 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
 }
 
+// Layer lists as the kernel writes them: a comma in a folder's name comes
+// as \054 (libmount's decoding cannot tell it from the next option), the
+// user's own escapes of a mount(2) list kept, layers given one by one
+// (lowerdir+, datadir+) taken as they stand.
+TEST_F(Fixture, OverlayLayersAreReadAsTheKernelWritesThem) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/x/L\\040a\\134\\054b=c\\134:d\\134\\134e:"
+                                  "/x/L2\\134\\134040x,upperdir=/x/u\\134\\054p,workdir=/x/w\\134\\054k,uuid=on\n"
+                                  "71 27 0:81 / /mnt/one rw - overlay none rw,lowerdir+=/x/l\\0541,lowerdir+=/x/l:2,"
+                                  "lowerdir+=/x/l\\1343,datadir+=/x/d,upperdir=/x/up,workdir=/x/wk\n");
+    std::map<std::string, std::vector<std::string>> layers;
+    for (const MountTable::Record& record : MountTable::read(folder / "mountinfo"))
+        layers[record.mountPoint] = record.stackedOn;
+    EXPECT_EQ(layers["/mnt/ov"], (std::vector<std::string>{"/x/u,p", "/x/L a,b=c:d\\e", "/x/L2\\040x"}));
+    EXPECT_EQ(layers["/mnt/one"], (std::vector<std::string>{"/x/up", "/x/l,1", "/x/l:2", "/x/l\\3", "/x/d"}));
+}
+
+// A file system on a loop device lies in the device's image file, one on a
+// device mapped over a loop device (an encrypted image) in that one's; an
+// image deleted since lies nowhere.
+TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 7:0 / /mnt/img rw - ext4 /dev/loop0 rw\n"
+                                  "81 27 253:0 / /mnt/vault rw - ext4 /dev/mapper/vault rw\n"
+                                  "82 27 7:2 / /mnt/gone rw - ext4 /dev/loop2 rw\n"
+                                  "83 27 0:61 / /mnt/pool rw - btrfs /dev/loop3 rw\n");
+    const fs::path block = folder / "sys/devices/virtual/block";
+    folder.write("sys/devices/virtual/block/loop0/loop/backing_file", "/home/me/disk.img\n");
+    folder.write("sys/devices/virtual/block/loop1/loop/backing_file", "/home/me/My Files/vault.img\n");
+    folder.write("sys/devices/virtual/block/loop2/loop/backing_file", "/tmp/old.img (deleted)\n");
+    folder.write("sys/devices/virtual/block/loop3/loop/backing_file", "/srv/pool.img\n");
+    fs::create_directories(block / "dm-0/slaves");
+    fs::create_directory_symlink("../../loop1", block / "dm-0/slaves/loop1");
+    for (const auto& [number, name] : {std::pair{"7:0", "loop0"}, {"253:0", "dm-0"}, {"7:2", "loop2"}})
+        fs::create_directory_symlink(std::string("../../devices/virtual/block/") + name, folder / "sys/dev/block" / number);
+    fs::create_directories(folder / "sys/class/block");
+    fs::create_directory_symlink("../../devices/virtual/block/loop3", folder / "sys/class/block/loop3");
+    const auto mounts = source().mounts();
+    using Folders = std::vector<fs::path>;
+    EXPECT_EQ(at(mounts, "/mnt/img").stackedOn, Folders{"/home/me/disk.img"});
+    EXPECT_EQ(at(mounts, "/mnt/vault").stackedOn, Folders{"/home/me/My Files/vault.img"});
+    EXPECT_EQ(at(mounts, "/mnt/gone").stackedOn, Folders{});
+    EXPECT_EQ(at(mounts, "/mnt/pool").stackedOn, Folders{"/srv/pool.img"});
+    EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
+}
+
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
     EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}}).mounts().empty());

@@ -4,8 +4,15 @@
 
 #include <libmount.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <sstream>
+#include <string_view>
 
 namespace kelto {
 
@@ -21,16 +28,9 @@ bool hasOption(const char* options, const char* name) {
 }
 std::string text(const char* value) { return value ? std::string(value) : std::string(); }
 
-std::string option(const char* options, const char* name) {
-    char* value = nullptr;
-    std::size_t size = 0;
-    if (!options || mnt_optstr_get_option(options, name, &value, &size) != 0 || !value) return {};
-    return std::string(value, size);
-}
-
 // The kernel writes a space, a tab, a line break and a backslash in a
-// path as \040, \011, \012 and \134.
-std::string unmangled(const std::string& mangled) {
+// path, and a comma in an option's value, as \040, \011, \012, \134, \054.
+std::string unmangled(std::string_view mangled) {
     std::string out;
     for (std::size_t i = 0; i < mangled.size(); ++i) {
         if (mangled[i] == '\\' && i + 3 < mangled.size() && mangled[i + 1] >= '0' && mangled[i + 1] <= '3' &&
@@ -44,10 +44,53 @@ std::string unmangled(const std::string& mangled) {
     return out;
 }
 
+using Options = std::vector<std::pair<std::string, std::string>>;
+
+// A file system's options as name and value. In mountinfo every comma
+// inside a value is escaped, so only the text as the kernel wrote it tells
+// where an option ends; libmount's decoded text, all an mtab gives, splits
+// a value holding a comma.
+Options optionList(std::string_view text, bool escaped) {
+    Options options;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        const std::string_view option = text.substr(start, end - start);
+        const std::size_t equals = option.find('=');
+        std::string value(equals == std::string_view::npos ? std::string_view() : option.substr(equals + 1));
+        options.emplace_back(option.substr(0, equals), escaped ? unmangled(value) : value);
+        start = end + 1;
+    }
+    return options;
+}
+
+// The super options of each mountinfo line (the last field) as written, by
+// mount id.
+std::map<int, std::string> rawOptions(const std::string& table) {
+    std::map<int, std::string> options;
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::vector<std::string> field;
+        for (std::string word; fields >> word;) field.push_back(std::move(word));
+        const auto separator = std::find(field.begin() + std::min<std::ptrdiff_t>(6, std::ssize(field)), field.end(), "-");
+        if (field.empty() || field.end() - separator < 4) continue;
+        options[std::atoi(field.front().c_str())] = separator[3];
+    }
+    return options;
+}
+
+// An overlay's upper folder is written with a backslash before each
+// character that is to be taken as it stands.
+std::string unescaped(const std::string& escaped) {
+    std::string plain;
+    for (std::size_t i = 0; i < escaped.size(); ++i) plain += escaped[i] == '\\' && i + 1 < escaped.size() ? escaped[++i] : escaped[i];
+    return plain;
+}
+
 // An overlay's layer list: folders apart at ":" ("::" before data-only
 // layers), a ":" inside a name written "\:".
-void addLayers(const std::string& list, std::vector<std::string>& layers) {
-    const std::string plain = unmangled(list);
+void addLayers(const std::string& plain, std::vector<std::string>& layers) {
     std::string layer;
     for (std::size_t i = 0; i <= plain.size(); ++i) {
         if (i < plain.size() && plain[i] == '\\' && i + 1 < plain.size()) {
@@ -61,16 +104,22 @@ void addLayers(const std::string& list, std::vector<std::string>& layers) {
     }
 }
 
-std::vector<std::string> stackedOn(const MountTable::Record& record, const char* fsOptions) {
+std::vector<std::string> stackedOn(const MountTable::Record& record, const Options& options) {
     std::vector<std::string> folders;
     if (record.fileSystem == "overlay") {
-        addLayers(option(fsOptions, "upperdir"), folders);
-        addLayers(option(fsOptions, "lowerdir"), folders);
+        for (const auto& [name, value] : options)
+            if (name == "upperdir") folders.push_back(unescaped(value));
+        for (const auto& [name, value] : options) {
+            if (name == "lowerdir") addLayers(value, folders);
+            // Layers given one by one are taken as they stand.
+            else if (name == "lowerdir+" || name == "datadir+") folders.push_back(value);
+        }
     } else if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) &&
                record.source.starts_with('/')) {
         // fuseblk keeps its own files on the block device it names.
         folders.push_back(record.source);
     }
+    std::erase(folders, std::string());
     return folders;
 }
 
@@ -146,10 +195,19 @@ private:
 }  // namespace
 
 std::vector<MountTable::Record> MountTable::read(const std::filesystem::path& file) {
-    std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table_from_file(file.c_str()));
-    if (!table) return {};
+    // One reading serves libmount and the options as written: the table
+    // changes under a second one.
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream) return {};
+    const std::string contents{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    if (contents.empty()) return {};
+    const std::unique_ptr<FILE, int (*)(FILE*)> memory(
+        ::fmemopen(const_cast<char*>(contents.data()), contents.size(), "r"), &::fclose);
+    std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table());
+    if (!memory || !table || mnt_table_parse_stream(table.get(), memory.get(), file.c_str()) != 0) return {};
     std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
     if (!iter) return {};
+    const std::map<int, std::string> written = rawOptions(contents);
 
     std::vector<Entry> entries;
     libmnt_fs* fs = nullptr;
@@ -165,11 +223,13 @@ std::vector<MountTable::Record> MountTable::read(const std::filesystem::path& fi
         // Read-only either for this mount or for the whole file system.
         record.readOnly = hasOption(mnt_fs_get_vfs_options(fs), "ro") || hasOption(mnt_fs_get_fs_options(fs), "ro") ||
                           hasOption(mnt_fs_get_options(fs), "ro");
-        record.stackedOn = stackedOn(record, mnt_fs_get_fs_options(fs));
         if (record.mountPoint.empty()) continue;
         entry.id = mnt_fs_get_id(fs);
         entry.parent = mnt_fs_get_parent_id(fs);
         entry.at = PathComponents::of(record.mountPoint);
+        const auto raw = entry.id != 0 ? written.find(entry.id) : written.end();
+        record.stackedOn = stackedOn(record, raw != written.end() ? optionList(raw->second, true)
+                                                                  : optionList(text(mnt_fs_get_fs_options(fs)), false));
         entries.push_back(std::move(entry));
     }
 

@@ -93,7 +93,7 @@ void appendUtf8(std::string& out, utf8proc_int32_t codePoint) {
 }
 }  // namespace
 
-std::string lowercased(std::string_view text) {
+std::string caseFolded(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     if (isAscii(text) || !isValidUtf8(text)) {
@@ -111,10 +111,10 @@ std::string lowercased(std::string_view text) {
             appendUtf8(out, 0x0069);
             appendUtf8(out, 0x0307);
         } else {
-            appendUtf8(out, utf8proc_tolower(c));
+            appendUtf8(out, utf8proc_tolower(utf8proc_toupper(c)));
         }
     }
-    return out;
+    return nfc(out);
 }
 
 std::string decodeLossy(std::string_view bytes) {

@@ -16,10 +16,13 @@ std::string nfc(std::string_view text);
 // letter followed by its combining mark. Invalid UTF-8 compares by bytes.
 bool canonicallyEqual(std::string_view a, std::string_view b);
 
-// The full default lower-case mapping, without locale or context: the
-// simple mapping plus U+0130, the one code point whose lower case is two.
-// Text that is not valid UTF-8 has only its ASCII letters lowered.
-std::string lowercased(std::string_view text);
+// The key under which a volume that ignores case takes a name, in normal
+// form C: each code point's simple upper case lowered again, so that the
+// spellings volumes fold together by their upper-case tables (Σ, σ and ς)
+// share a key as well as those that lowering alone joins; U+0130 becomes i
+// with its combining dot, not a plain i. Without locale or context. Text
+// that is not valid UTF-8 has only its ASCII letters lowered.
+std::string caseFolded(std::string_view text);
 
 // Replaces every invalid UTF-8 sequence with U+FFFD.
 std::string decodeLossy(std::string_view bytes);

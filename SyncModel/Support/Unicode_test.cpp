@@ -27,6 +27,22 @@ TEST(Unicode, CanonicalEqualityIgnoresCompositionOnly) {
     EXPECT_FALSE(Unicode::canonicallyEqual("a\xff", "a\xfe"));
 }
 
+// exFAT and NTFS compare names by their upper case: Σ, σ and the final ς
+// are one name there, though lowering alone keeps ς apart.
+TEST(Unicode, CaseFoldingJoinsWhatUpperOrLowerCaseJoins) {
+    const auto same = [](std::string_view a, std::string_view b) {
+        return Unicode::caseFolded(a) == Unicode::caseFolded(b);
+    };
+    EXPECT_TRUE(same("ΦΩΤΟΓΡΑΦΊΕΣ", "φωτογραφίες"));
+    EXPECT_TRUE(same("\u03c3", "\u03c2"));
+    EXPECT_TRUE(same("\u017f", "S"));  // long s
+    EXPECT_TRUE(same("\u212a", "k"));  // Kelvin sign
+    EXPECT_TRUE(same("Cafe\u0301", "CAF\u00c9"));
+    EXPECT_FALSE(same("\u0130", "i"));  // İ lowers to i with its dot
+    EXPECT_FALSE(same("data", "date"));
+    EXPECT_EQ(Unicode::caseFolded("AB\xff"), "ab\xff");
+}
+
 TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
     EXPECT_EQ(Unicode::decodeLossy("caf\u00e9 \U0001F4C1"), "caf\u00e9 \U0001F4C1");
     EXPECT_EQ(Unicode::decodeLossy("\x80\x80"), fffd + fffd);

@@ -159,6 +159,17 @@ bool TestMounts::exfat(const fs::path& image, const fs::path& at) {
     return mount({"mount.exfat-fuse", device, at.native()}, at);
 }
 
+bool TestMounts::ext4Image(const fs::path& image, const fs::path& at, bool readOnly) {
+    if (::geteuid() != 0) return false;
+    {
+        std::ofstream(image).close();
+    }
+    std::error_code error;
+    fs::resize_file(image, 16 << 20, error);
+    if (error || runQuietly({"mkfs.ext4", "-q", "-F", image.native()}) != 0) return false;
+    return mount({"mount", "-o", readOnly ? "loop,ro" : "loop", image.native(), at.native()}, at);
+}
+
 TestMounts::~TestMounts() {
     for (auto at = mounted_.rbegin(); at != mounted_.rend(); ++at)
         if (runQuietly({"umount", at->native()}) != 0) ::umount2(at->c_str(), MNT_DETACH);

@@ -77,6 +77,9 @@ public:
     // A fresh 64 MiB exFAT image at `image` through a loop device and the
     // FUSE driver, which folds case.
     bool exfat(const std::filesystem::path& image, const std::filesystem::path& at);
+    // A fresh 16 MiB ext4 image at `image` through a loop device; mounted
+    // read-only, the kernel leaves the image's bytes alone.
+    bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at, bool readOnly = false);
 
 private:
     bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
