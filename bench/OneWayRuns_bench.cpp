@@ -370,7 +370,8 @@ int main(int argc, char** argv) {
                                          "[--rsync-peaks]");
             }
         }
-        if (kinds.empty()) kinds = ::geteuid() == 0 ? std::vector<std::string>{"ext4", "tmpfs"} : std::vector<std::string>{"dir"};
+        if (kinds.empty())
+            kinds = ::geteuid() == 0 ? std::vector<std::string>{"ext4", "tmpfs"} : std::vector<std::string>{"dir"};
         fs::remove_all(root);
         fs::create_directories(root);
         const fs::path support = root / "support", logs = root / "logs";
@@ -503,8 +504,8 @@ int main(int argc, char** argv) {
                             const fs::path record = c.root / "recorded-runs";
                             const fs::path recorder = writeScript(
                                 c.root / "rsync-record",
-                                "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " + quoted(rsync) +
-                                    " \"$@\"");
+                                "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " +
+                                    quoted(rsync) + " \"$@\"");
                             engineRun(runner, src, engineDst, recorder);
                             for (auto& arguments : readRecordedRuns(record))
                                 c.passes.push_back({std::move(arguments), {}, {}});
@@ -518,7 +519,8 @@ int main(int argc, char** argv) {
                         for (std::size_t i = 0; i < c.passes.size(); ++i) {
                             c.passes[i].engine.push_back(times[i].get<double>());
                             std::vector<std::string> plainPass{rsync};
-                            plainPass.insert(plainPass.end(), c.passes[i].arguments.begin(), c.passes[i].arguments.end());
+                            const std::vector<std::string>& recorded = c.passes[i].arguments;
+                            plainPass.insert(plainPass.end(), recorded.begin(), recorded.end());
                             ::sync();
                             const ChildResult result = runChild(plainPass, false);
                             // 24: files vanished, which cannot happen here; anything else is a broken re-run.
