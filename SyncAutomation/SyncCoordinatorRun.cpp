@@ -226,11 +226,13 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     TwoWayPlan twoWayPlan;
     // The job's lock keeps its baseline as the plan read it until the run.
     TwoWayEngine::Basis basis;
+    OneWayEngine::Basis oneWayBasis;
     if (twoWay) {
         baseline.emplace(baselineFile(job.id), false);
         std::tie(plan, twoWayPlan) = twoWayEngine.plan(job, sideA, sideB, *baseline, stop, request.progress, &basis);
     } else {
-        plan = oneWayEngine.plan(job, resolved.a, resolved.b, resolved.traitsB, stop, request.progress);
+        plan = oneWayEngine.plan(job, resolved.a, resolved.b, resolved.traitsB, stop, request.progress,
+                                 &oneWayBasis);
     }
 
     // The stored counts belong to the volumes the baseline was taken on.
@@ -255,10 +257,12 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     }
 
     throwIfStopped(stop);
+    // A confirmed run carries out the review of an earlier plan: it takes no
+    // plan for the last look at the folders.
     auto [stats, exit] =
         twoWay ? twoWayEngine.run(job, twoWayPlan, sideA, sideB, *baseline, runID, log, stop, request.progress, &basis)
                : oneWayEngine.run(job, plan, resolved.a, resolved.b, resolved.traitsB, runID, log, stop,
-                                  request.progress);
+                                  request.progress, request.confirmed ? nullptr : &oneWayBasis);
 
     // A two-way transfer that got through has rewritten the baseline: the
     // sides are what the run says, whatever happens to them next.

@@ -26,19 +26,23 @@ namespace kelto {
 // Plans and runs mirror and copy jobs. Side A (the source) is never changed;
 // B (the destination) receives new and changed files and, for mirror jobs,
 // loses what A lacks. rsync does the comparing and copying: a plan is one
-// dry run, or two when the preflight skips something; a run is one transfer,
-// preceded for mirror jobs by a fresh dry run that catches a source emptied
-// since planning. With the job's archive on, rsync moves every replaced or
-// deleted file of B into the run folder of B's archive. With it off, a
-// mirror has rsync move them into the run's holding folder instead; once
-// the transfer is over the run deletes from there the deletions its plan
-// listed and the replacements the fresh dry run told rsync to make, and
-// puts the rest back, so a source that vanished after the fresh dry run
-// costs nothing the plan did not list. What cannot go back stays there,
-// named once with the folder. What runs killed before that left in their
-// holding folders goes back at the start of the next run where its place is
-// free; the rest stays there. Each such item is named in the run's errors
-// and log. A run folder the run put nothing into is removed at its end.
+// dry run, or two when the preflight skips something; a run is one
+// transfer. The transfer follows a last look at the folders: the plan's own
+// while it is a moment old, else, for a mirror, a fresh dry run, which also
+// stops a mirror whose source emptied since planning (a copy job, which
+// deletes nothing, goes without). A run whose last look found nothing to do
+// starts no transfer. With the job's archive on, rsync moves every replaced
+// or deleted file of B into the run folder of B's archive. With it off,
+// what a run may take from B without a new review is what its plan listed
+// (see boundByPlan in the source): rsync moves what it deletes or replaces
+// into the run's holding folder, and once the transfer is over the run
+// deletes from there what the plan listed and puts the rest back, so a
+// source that vanished or changed after the last look costs nothing the
+// plan did not list. What cannot go back stays there, named once with the
+// folder. What runs killed before that left in their holding folders goes
+// back at the start of the next run where its place is free; the rest stays
+// there. Each such item is named in the run's errors and log. A run folder
+// the run put nothing into is removed at its end.
 //
 // Both calls block the calling thread and report progress on it, never under
 // a lock: at most one report every 0.1 s while rsync runs, plus one at each
@@ -54,6 +58,14 @@ struct OneWayEngine {
     static constexpr std::string_view sourceEmptyLine = "Source is empty — review and run again";
     static constexpr std::string_view deletionsChangedLine = "Files to delete changed since planning — review and run again";
     static constexpr std::string_view heldBackLine = "Files the plan did not list were held back — review and run again";
+    static constexpr std::string_view replacementsChangedLine =
+        "Files to replace changed since planning — review and run again";
+    // Logged for each file a mirror without archive leaves as it is because
+    // it changed after planning; the next run's plan lists it.
+    static constexpr std::string_view leftForNextRunLine = "Changed since planning; left for the next run: ";
+    // How long a plan's look stands for the folders as they are, in seconds
+    // from its end to the run: a run this soon after it looks no further.
+    static constexpr double currentPlanSeconds = 2.0;
 
     // The runner must outlive the engine.
     explicit OneWayEngine(const RsyncRunner& runner) : runner(runner) {}
@@ -62,6 +74,12 @@ struct OneWayEngine {
     const Clock* clock = &SystemClock::shared();  // for the report throttles
     // Told the wall time in seconds of each rsync child run; for measurements.
     std::function<void(double seconds)> onRsyncRunTimed;
+
+    // What a plan looked at, for the run that carries the plan out.
+    struct Basis {
+        std::vector<ItemizedChange> look;  // the plan's first dry run, as a fresh one would show it
+        double endedAt = 0;                // when the plan ended, on `clock`'s monotonic seconds
+    };
 
     // The plan for the job on these folders; copies and archives target B.
     // Skipped: what B cannot hold (too large; on a volume that ignores case,
@@ -72,23 +90,26 @@ struct OneWayEngine {
     // file's FileError, or RsyncProcessError when rsync cannot be started.
     SyncPlan plan(const SyncJob& job, const std::filesystem::path& source, const std::filesystem::path& destination,
                   const FileSystemTraits& traits, std::stop_token stop = {},
-                  const ProgressHandler& onProgress = nullptr) const;
+                  const ProgressHandler& onProgress = nullptr, Basis* basis = nullptr) const;
 
-    // Carries out a plan just made by plan() for the same job and folders.
-    // Every line rsync writes during the transfer goes to `log`, followed by
-    // a line for each item the holding folders gave back or still hold.
-    // Returns the statistics and the transfer's exit unjudged; code 25 also
-    // when the engine itself refused to transfer, or when the transfer took
-    // what the plan did not list and rsync's own code was 0 or 24 (see
-    // stats.errors, which end with heldBackLine then); 23 in place of 0 or
-    // 24 when a source changed while rsync copied it. Throws what plan()
-    // throws, ArchiveDirectoriesError or FileError from preparing the archive
-    // and holding folders, and the log's first write error, which ends the
-    // run once the transfer is over.
+    // Carries out a plan made by plan() for the same job and folders, with
+    // the basis plan() gave (none: the plan is taken as older than a
+    // moment, and the run looks again). Every line rsync
+    // writes during the transfer goes to `log`, followed by a line for each
+    // item the holding folders gave back or still hold. Returns the
+    // statistics and the transfer's exit unjudged; code 25 also when the
+    // engine itself refused to transfer, or when the transfer took what the
+    // plan did not list and rsync's own code was 0 or 24 (see stats.errors,
+    // which end with heldBackLine then); 23 in place of 0 or 24 when a
+    // source changed while rsync copied it. Throws what plan() throws,
+    // ArchiveDirectoriesError or FileError from preparing the archive and
+    // holding folders, and the log's first write error, which ends the run
+    // once the transfer is over.
     std::pair<RunStats, RsyncExit> run(const SyncJob& job, const SyncPlan& plan, const std::filesystem::path& source,
                                        const std::filesystem::path& destination, const FileSystemTraits& traits,
                                        const std::string& runID, RunLogSink& log, std::stop_token stop = {},
-                                       const ProgressHandler& onProgress = nullptr) const;
+                                       const ProgressHandler& onProgress = nullptr,
+                                       const Basis* basis = nullptr) const;
 
     // The first failing check: two-way mode, a missing folder, nested
     // folders, a reserved name held by anything but a folder on either side,

@@ -179,12 +179,16 @@ TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
     }
 }
 
-// A mirror runs rsync three times (the plan's dry run, the fresh one before
-// the transfer, the transfer), a copy twice; each run's time is reported.
+// With something to do, a confirmed mirror runs rsync three times (the
+// plan's dry run, the fresh one before the transfer, the transfer); one
+// whose plan is a moment old, and a copy, twice; each run's time is reported.
 TEST_F(KeltoRunJobTest, OneWayTimingListsEachRsyncRun) {
-    putAt(a / "file", "x", t0);
-    for (const auto& [mode, runs] : {std::pair{"mirror", 3}, std::pair{"copy", 2}}) {
-        const auto [status, out] = run({"--mode", mode, "--archive", "off"});
+    for (const auto& [mode, confirmed, runs] : {std::tuple{"mirror", true, 3}, std::tuple{"mirror", false, 2},
+                                                std::tuple{"copy", false, 2}}) {
+        putAt(a / (std::string(mode) + std::to_string(runs)), "x", t0);
+        std::vector<std::string> arguments{"--mode", mode, "--archive", "off"};
+        if (confirmed) arguments.push_back("--confirm");
+        const auto [status, out] = run(arguments);
         SCOPED_TRACE(out.dump());
         ASSERT_EQ(status, 0);
         const Json& timing = out.at("timing");
