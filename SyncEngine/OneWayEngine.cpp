@@ -371,8 +371,8 @@ struct EmptyRunFolderRemoval {
 // wholesale since planning); the other replacements are left for the next
 // run, whose plan lists them, as a change made after the run would be: the
 // transfer is kept away from them. Whatever the transfer itself takes
-// beyond the plan (a change after the last look, or anything of a copy job,
-// which makes none) is held and kept, never deleted.
+// beyond the plan (a change after the last look, or after the plan of a copy
+// job that makes no later look) is held and kept, never deleted.
 struct Bound {
     std::optional<std::string_view> refusal;  // a reason to plan again instead
     HoldingFolder::Planned planned;           // what may go for good
@@ -551,7 +551,6 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
         }
         if (mirror && isDeletion(line)) ++plan.deletionCount;
     }
-
     for (std::size_t i = 0; i < first.size(); ++i) {
         const ItemizedChange& line = first[i];
         if (isReserved(line)) continue;
@@ -603,7 +602,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
                                                  const fs::path& destination, const FileSystemTraits& traits,
                                                  const std::string& runID, RunLogSink& log, std::stop_token stop,
-                                                 const ProgressHandler& onProgress, const Basis* basis) const {
+                                                 const ProgressHandler& onProgress, Basis* basis) const {
     checkEndpoints(job, source, destination);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     checkExcludable(plan.skipped);
@@ -668,10 +667,14 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         largest = look.largest;
         bound = std::move(look.bound);
     }
+    // Not kept through the transfer.
+    std::vector<ItemizedChange>().swap(fresh);
+    if (basis) std::vector<ItemizedChange>().swap(basis->look);
 
     // Only the path of each reaches the exclude file.
     std::vector<SkippedFile> excluded = plan.skipped;
-    for (const std::string& path : bound.leftAlone) excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
+    for (const std::string& path : bound.leftAlone)
+        excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
     ExcludeFile excludes;
     if (!excluded.empty()) excludes.write(excluded);
 

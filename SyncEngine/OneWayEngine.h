@@ -93,10 +93,11 @@ struct OneWayEngine {
                   const ProgressHandler& onProgress = nullptr, Basis* basis = nullptr) const;
 
     // Carries out a plan made by plan() for the same job and folders, with
-    // the basis plan() gave (none: the plan is taken as older than a
-    // moment, and the run looks again). Every line rsync
-    // writes during the transfer goes to `log`, followed by a line for each
-    // item the holding folders gave back or still hold. Returns the
+    // the basis plan() gave, which it uses up (none: the plan is taken as
+    // older than a moment, and the run looks again). Every line rsync
+    // writes during the transfer goes to `log`, after a line for each file
+    // left for the next run (leftForNextRunLine) and followed by a line for
+    // each item the holding folders gave back or still hold. Returns the
     // statistics and the transfer's exit unjudged; code 25 also when the
     // engine itself refused to transfer, or when the transfer took what the
     // plan did not list and rsync's own code was 0 or 24 (see stats.errors,
@@ -109,7 +110,7 @@ struct OneWayEngine {
                                        const std::filesystem::path& destination, const FileSystemTraits& traits,
                                        const std::string& runID, RunLogSink& log, std::stop_token stop = {},
                                        const ProgressHandler& onProgress = nullptr,
-                                       const Basis* basis = nullptr) const;
+                                       Basis* basis = nullptr) const;
 
     // The first failing check: two-way mode, a missing folder, nested
     // folders, a reserved name held by anything but a folder on either side,
