@@ -29,12 +29,13 @@
 // output to /dev/null.
 //
 // With --rsync-peaks a further folder follows the steps through a wrapper
-// that takes the peak memory of each of the engine's rsync runs.
+// that takes the peak memory of each of the engine's rsync runs. With
+// --mode copy the engine runs copy jobs and plain rsync leaves --delete out.
 //
 // Goals are printed with PASS or MISS; a miss does not fail the program.
 //
 //   OneWayRunsBench [--quick | --files N[,N...]] [--fs ext4,tmpfs,dir] [--rounds N] [--large-mib N]
-//                   [--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]
+//                   [--mode mirror|copy] [--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]
 
 #include "SyncModel/Support/Json.h"
 
@@ -340,6 +341,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> kinds;
         int rounds = 3, largeMiB = 100;
         bool rsyncPeaks = false;
+        std::string mode = "mirror";
         fs::path root = "/dev/shm/kelto-oneway-bench";
         fs::path runner = KELTO_RUN_JOB;
         std::optional<fs::path> before;
@@ -362,12 +364,15 @@ int main(int argc, char** argv) {
                 runner = argv[++i];
             } else if (a == "--before" && i + 1 < argc) {
                 before = fs::path(argv[++i]);
+            } else if (a == "--mode" && i + 1 < argc) {
+                mode = argv[++i];
+                if (mode != "mirror" && mode != "copy") throw std::runtime_error("--mode is mirror or copy");
             } else if (a == "--rsync-peaks") {
                 rsyncPeaks = true;
             } else {
                 throw std::runtime_error("usage: OneWayRunsBench [--quick | --files N[,N...]] [--fs ext4,tmpfs,dir] "
-                                         "[--large-mib N] [--rounds N] [--root DIR] [--runner PATH] [--before PATH] "
-                                         "[--rsync-peaks]");
+                                         "[--large-mib N] [--rounds N] [--mode mirror|copy] [--root DIR] "
+                                         "[--runner PATH] [--before PATH] [--rsync-peaks]");
             }
         }
         if (kinds.empty())
@@ -394,11 +399,13 @@ int main(int argc, char** argv) {
             for (int files : counts) configs.push_back({kind, kind != "tmpfs", files, {}, {}, {}});
 
         auto plainMirror = [&](const Config& c, const fs::path& from, const fs::path& dst) {
-            return std::vector<std::string>{rsync, c.reference(), "--delete", from.string() + "/", dst.string() + "/"};
+            std::vector<std::string> args{rsync, c.reference(), "--delete", from.string() + "/", dst.string() + "/"};
+            if (mode == "copy") args.erase(args.begin() + 2);
+            return args;
         };
         auto engineRun = [&](const fs::path& tool, const fs::path& from, const fs::path& dst,
                              const std::optional<fs::path>& wrapper) {
-            std::vector<std::string> args{tool.string(), "--archive", "off"};
+            std::vector<std::string> args{tool.string(), "--mode", mode, "--archive", "off"};
             if (wrapper) args.insert(args.end(), {"--rsync", wrapper->string()});
             args.insert(args.end(), {from.string(), dst.string(), support.string(), logs.string()});
             const ChildResult result = runChild(args, true);
@@ -441,7 +448,8 @@ int main(int argc, char** argv) {
                 runChild({rsync, "-a", "--delete", src.string() + "/", warmUp.string() + "/"}, false);
                 fs::remove_all(warmUp);
                 const bool ext4 = c.kind == "ext4";
-                c.steps = {{"first mirror", ext4 ? std::optional(initialMirrorGoal) : std::nullopt, {}, {}, {}, {}, {}},
+                const std::optional<double> firstGoal = ext4 ? std::optional(initialMirrorGoal) : std::nullopt;
+                c.steps = {{"first " + mode, firstGoal, {}, {}, {}, {}, {}},
                            {"no change", noChangeGoal, {}, {}, {}, {}, {}},
                            {"1% changed, 0.5% deleted, 0.5% added", changedGoal, {}, {}, {}, {}, {}}};
                 std::printf("%s: generated %d files and 3 of %d MiB in %.1f s\n", c.label().c_str(), c.files, largeMiB,
@@ -592,9 +600,9 @@ int main(int argc, char** argv) {
             std::printf(" | %-*s", before ? 26 : 18, head.c_str());
         }
         std::printf("\n");
-        const char* const stepLabels[] = {"first mirror", "no change", "changed"};
+        const std::string stepLabels[] = {"first " + mode, "no change", "changed"};
         for (std::size_t s = 0; s < 3; ++s) {
-            std::printf("%-14s", stepLabels[s]);
+            std::printf("%-14s", stepLabels[s].c_str());
             for (const Config& c : configs) {
                 const Step& step = c.steps[s];
                 const double ratio = step.ratio.median();
