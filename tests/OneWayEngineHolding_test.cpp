@@ -1,6 +1,6 @@
-// A mirror whose archive is off holds what rsync deletes or replaces in a
+// A run whose archive is off holds what rsync deletes or replaces in a
 // holding folder and deletes only what its plan listed: a source that
-// vanishes or changes between the fresh dry run and the transfer deletes
+// vanishes or changes between the last look and the transfer deletes
 // nothing else.
 
 #include "SyncEngine/SafetyGuard.h"
@@ -293,7 +293,7 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
 // A source file changed between planning and the run: its replacement was
 // never reviewed, so B's version stays. A guard that reviews any replacement
 // stops the run for a new plan; one that lets it through leaves the file to
-// the next run, whose plan lists it, and copies the rest.
+// the next run, whose plan lists it.
 TEST_F(OneWayEngineHoldingTest, SourceChangedAfterPlanningIsNotReplacedUnreviewed) {
     put(src / "f.txt", "same");
     put(dst / "f.txt", "same");
