@@ -61,7 +61,7 @@ struct OneWayEngine {
     static constexpr std::string_view replacementsChangedLine =
         "Files to replace changed since planning — review and run again";
     // Logged for each file a mirror without archive leaves as it is because
-    // it changed after planning; the next run's plan lists it.
+    // it changed since planning; the next run's plan lists it.
     static constexpr std::string_view leftForNextRunLine = "Changed since planning; left for the next run: ";
     // How long a plan's look stands for the folders as they are, in seconds
     // from its end to the run: a run this soon after it looks no further.
@@ -84,7 +84,8 @@ struct OneWayEngine {
     // The plan for the job on these folders; copies and archives target B.
     // Skipped: what B cannot hold (too large; on a volume that ignores case,
     // names that differ only in case or normalisation) and files B already
-    // holds but with the time its file system turned A's into. Throws
+    // holds but with the time its file system turned A's into. `basis`,
+    // when given, receives what the plan looked at, for run(). Throws
     // OneWayEngineError (skipTooLong, before the second dry run, for a path
     // the preflight skips that rsync's exclude file cannot hold), the exclude
     // file's FileError, or RsyncProcessError when rsync cannot be started.
