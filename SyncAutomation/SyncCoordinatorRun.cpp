@@ -226,11 +226,15 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     TwoWayPlan twoWayPlan;
     // The job's lock keeps its baseline as the plan read it until the run.
     TwoWayEngine::Basis basis;
+    // A confirmed run carries out the review of an earlier plan: it takes no
+    // plan for its last look at the folders.
+    OneWayEngine::Basis oneWayBasis;
+    OneWayEngine::Basis* const lastLook = request.confirmed ? nullptr : &oneWayBasis;
     if (twoWay) {
         baseline.emplace(baselineFile(job.id), false);
         std::tie(plan, twoWayPlan) = twoWayEngine.plan(job, sideA, sideB, *baseline, stop, request.progress, &basis);
     } else {
-        plan = oneWayEngine.plan(job, resolved.a, resolved.b, resolved.traitsB, stop, request.progress);
+        plan = oneWayEngine.plan(job, resolved.a, resolved.b, resolved.traitsB, stop, request.progress, lastLook);
     }
 
     // The stored counts belong to the volumes the baseline was taken on.
@@ -258,7 +262,7 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     auto [stats, exit] =
         twoWay ? twoWayEngine.run(job, twoWayPlan, sideA, sideB, *baseline, runID, log, stop, request.progress, &basis)
                : oneWayEngine.run(job, plan, resolved.a, resolved.b, resolved.traitsB, runID, log, stop,
-                                  request.progress);
+                                  request.progress, lastLook);
 
     // A two-way transfer that got through has rewritten the baseline: the
     // sides are what the run says, whatever happens to them next.

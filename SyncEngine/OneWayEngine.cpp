@@ -5,6 +5,7 @@
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/SafetyGuard.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
@@ -363,62 +364,129 @@ struct EmptyRunFolderRemoval {
     ~EmptyRunFolderRemoval() { ArchiveDirectories::removeRunFolderIfEmpty(root, jobID, runID); }
 };
 
-// What a mirror's fresh dry run, just before the transfer, tells it.
-struct FreshLook {
+// What the transfer may take from B without a new review. With the archive
+// on, whatever rsync takes is archived, so it may take what it finds and the
+// record counts what it archived. With it off, only what the reviewed plan
+// listed. What a later look would take beyond that never goes unreviewed: a
+// deletion stops the run for a new plan, and so do replacements that on
+// their own would reach the guard's review (a disk swapped or rewritten
+// wholesale since planning); the other replacements are left for the next
+// run, whose plan lists them, as a change made after the run would be: the
+// transfer is kept away from them. Whatever the transfer itself takes
+// beyond the plan (a change after the last look, or after the plan of a copy
+// job that makes no later look) is held and kept, never deleted.
+struct Bound {
+    std::optional<std::string_view> refusal;  // a reason to plan again instead
+    HoldingFolder::Planned planned;           // what may go for good
+    std::vector<std::string> leftAlone;       // replacements the transfer is kept away from
+};
+
+Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<ItemizedChange>* look,
+                  const std::unordered_set<std::string>& skipped, const fs::path& destination) {
+    Bound bound;
+    if (job.options.archiveEnabled) return bound;
+    std::unordered_set<std::string> listed;
+    for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
+    if (!look) {
+        // A replacement the plan listed, where the new item stands.
+        bound.planned.replaced = std::move(listed);
+        return bound;
+    }
+    SyncPlan beyond;  // what the look adds, as the guard would judge a plan of it
+    beyond.entryCountA = plan.entryCountA;
+    beyond.entryCountB = plan.entryCountB;
+    const std::vector<bool> otherKind = replacesOtherKind(*look, destination);
+    for (std::size_t i = 0; i < look->size(); ++i) {
+        const ItemizedChange& line = (*look)[i];
+        // What the exclude file keeps rsync away from stays anyway.
+        if (isReserved(line) || isUnderSkipped(line.path, skipped)) continue;
+        if (isDeletion(line)) {
+            // A copy job deletes nothing; a folder goes only once emptied of
+            // what the plan listed.
+            if (job.mode == SyncMode::copy || isDirectory(line)) continue;
+            if (!listed.contains(line.path)) {
+                bound.refusal = OneWayEngine::deletionsChangedLine;
+                return bound;
+            }
+            bound.planned.deleted.insert(line.path);
+        } else if (otherKind[i] || (!isDirectory(line) && !isRoot(line) && !isNew(line) &&
+                                    (isReceivedFile(line) || isChangedLink(line)))) {
+            std::string path = withoutTrailingSlash(line.path);
+            if (listed.contains(path)) {
+                bound.planned.replaced.insert(std::move(path));
+            } else {
+                beyond.archives.push_back(PlannedArchive{path, Side::b});
+                bound.leftAlone.push_back(std::move(path));
+            }
+        }
+    }
+    if (bound.leftAlone.empty()) return bound;
+    const bool excludable = std::all_of(bound.leftAlone.begin(), bound.leftAlone.end(),
+                                        [](const std::string& path) { return PreflightSkips::canExclude(path); });
+    if (!excludable || SafetyGuard::evaluate(beyond, job.mode, job.options, std::nullopt, {}).kind !=
+                           GuardVerdict::Case::proceed)
+        bound.refusal = OneWayEngine::replacementsChangedLine;
+    return bound;
+}
+
+// What the last look before the transfer tells it: a fresh dry run, or the
+// plan's own while it is a moment old.
+struct LastLook {
     std::optional<std::string_view> refusal;  // a reason to plan again instead
     bool unchanged = false;                   // nothing for the transfer to do
     std::vector<std::string> received;        // the files rsync will write
-    HoldingFolder::Planned planned;           // without the archive: what may go
+    std::int64_t largest = 0;                 // the size of the largest of them
+    Bound bound;
 };
 
-FreshLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncPlan& plan, bool archiving,
-                    const fs::path& destination) {
-    FreshLook look;
+LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job, const SyncPlan& plan,
+                   const fs::path& destination) {
+    LastLook look;
+    const bool mirror = job.mode == SyncMode::mirror;
     std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
     for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
 
     std::int64_t freshCount = 0;
     for (const ItemizedChange& line : fresh)
         if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
-    if (freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) {
+    if (mirror && freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) {
         look.refusal = OneWayEngine::sourceEmptyLine;
         return look;
     }
 
+    look.bound = boundByPlan(job, plan, &fresh, skipped, destination);
+    if (look.bound.refusal) {
+        look.refusal = look.bound.refusal;
+        return look;
+    }
+    for (const std::string& path : look.bound.leftAlone) skipped.insert(path);
+
     // Dry runs itemise every entry, what they would leave alone with blank
-    // attributes: a fresh look showing only such lines, or lines the
-    // transfer's exclude file hides, leaves it nothing to do.
+    // attributes: a look showing only such lines, lines the transfer's
+    // exclude file hides, or for a copy job deletions, leaves it nothing to do.
     look.unchanged = std::all_of(fresh.begin(), fresh.end(), [&](const ItemizedChange& line) {
-        return isUntouched(line) || isUnderSkipped(line.path, skipped);
+        return isUntouched(line) || isUnderSkipped(line.path, skipped) || (!mirror && isDeletion(line));
     });
     for (const ItemizedChange& line : fresh)
-        if (isReceivedFile(line)) look.received.push_back(line.path);
-
-    // Without the archive a deletion is final: delete only what the plan
-    // listed (what the exclude file keeps rsync away from stays anyway).
-    // What rsync replaces is what this look tells it to, planned or not.
-    if (!archiving) {
-        std::unordered_set<std::string> listed;
-        for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
-        const std::vector<bool> otherKind = replacesOtherKind(fresh, destination);
-        for (std::size_t i = 0; i < fresh.size(); ++i) {
-            const ItemizedChange& line = fresh[i];
-            if (isReserved(line) || isUnderSkipped(line.path, skipped)) continue;
-            if (!isDeletion(line)) {
-                if (otherKind[i] || (!isDirectory(line) && !isRoot(line) && !isNew(line) &&
-                                     (isReceivedFile(line) || isChangedLink(line))))
-                    look.planned.replaced.insert(withoutTrailingSlash(line.path));
-            } else if (!isDirectory(line)) {
-                // Listed, and still a deletion now: it goes whatever takes its place.
-                if (!listed.contains(line.path)) {
-                    look.refusal = OneWayEngine::deletionsChangedLine;
-                    return look;
-                }
-                look.planned.deleted.insert(line.path);
-            }
+        if (isReceivedFile(line) && !isUnderSkipped(line.path, skipped)) {
+            look.received.push_back(line.path);
+            look.largest = std::max(look.largest, line.size);
         }
-    }
     return look;
+}
+
+// Files and links the run put into its archive folder: what rsync archived,
+// whether the plan listed it or a later look found it. What cannot be read
+// is not counted.
+std::int64_t countArchived(const fs::path& runFolder) {
+    std::int64_t count = 0;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(runFolder, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::error_code ignored;
+        if (it->symlink_status(ignored).type() != fs::file_type::directory) ++count;
+    }
+    return count;
 }
 
 }  // namespace
@@ -505,15 +573,15 @@ SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
 }
 
 SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs::path& destination,
-                            const FileSystemTraits& traits, std::stop_token stop,
-                            const ProgressHandler& onProgress) const {
+                            const FileSystemTraits& traits, std::stop_token stop, const ProgressHandler& onProgress,
+                            Basis* basis) const {
     checkEndpoints(job, source, destination, treesOverlap);
     const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
     report(reports, phaseReport(SyncPhase::scanning));
 
     // rsync passes over pipes, sockets and devices by itself, itemising none.
     std::vector<SkippedFile> specials;
-    const std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports, &specials);
+    std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports, &specials);
 
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(first.size());
@@ -536,13 +604,17 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
     SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
+    if (basis) {
+        basis->look = std::move(first);
+        basis->endedAt = clock->monotonicSeconds();
+    }
     return result;
 }
 
 std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
                                                  const fs::path& destination, const FileSystemTraits& traits,
                                                  const std::string& runID, RunLogSink& log, std::stop_token stop,
-                                                 const ProgressHandler& onProgress) const {
+                                                 const ProgressHandler& onProgress, Basis* basis) const {
     checkEndpoints(job, source, destination, treesOverlap);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
     checkExcludable(plan.skipped);
@@ -552,8 +624,10 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // compared; never while another run may be working here.
     std::vector<std::string> notes;
     bool stillHeld = false;  // what an earlier run held and still cannot go back
+    bool putBack = false;    // B changed since the plan looked
     const TransferScratch::Claim scratch = TransferScratch::claim(destination, [&] {
         for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination)) {
+            putBack = putBack || !settlement.putBack.empty();
             const bool finished = settlement.fromFinishedRun;
             describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
                      finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination, notes);
@@ -567,18 +641,35 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
 
     const bool mirror = job.mode == SyncMode::mirror;
     const bool archiving = job.options.archiveEnabled;
-    // Without the archive, what a mirror deletes or replaces waits in a
-    // holding folder until the transfer is over: rsync deletes what it finds
-    // missing then, and the source may have vanished since the last look.
-    const bool holding = mirror && !archiving;
-    HoldingFolder::Planned planned;
-    std::vector<std::string> received;  // the files rsync will write, as last seen
-    for (const PlannedCopy& copy : plan.copies) received.push_back(copy.path);
+    // Without the archive, what a run deletes or replaces waits in a holding
+    // folder until the transfer is over: rsync deletes what it finds missing
+    // then, and replaces what changed, whatever the plan said.
+    const bool holding = !archiving;
+    // The plan's look stands while it is a moment old and nothing was put
+    // back into B since: a run that starts no transfer can replace or delete
+    // nothing, and what a transfer takes beyond the plan stays recoverable,
+    // so a change made since is the next run's, as one made after this run
+    // would be. An older plan is looked at again, by a mirror, which may
+    // delete; a copy job's transfer holds what it replaces beyond the plan.
+    const bool planIsCurrent =
+        basis && !putBack && clock->monotonicSeconds() - basis->endedAt <= currentPlanSeconds;
+    std::vector<ItemizedChange> fresh;
+    const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis->look : nullptr;
+    if (!lastLook && mirror) {
+        fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
+        lastLook = &fresh;
+    }
 
+    Bound bound = boundByPlan(job, plan, nullptr, {}, destination);
+    std::vector<std::string> received;  // the files rsync will write, as last seen
+    std::int64_t largest = 0;           // and the largest of them
+    for (const PlannedCopy& copy : plan.copies) {
+        received.push_back(copy.path);
+        largest = std::max(largest, copy.size);
+    }
     bool unchanged = false;
-    if (mirror) {
-        FreshLook look =
-            lookAgain(scan(job, source, destination, traits, nullptr, stop, nullptr), plan, archiving, destination);
+    if (lastLook) {
+        LastLook look = lookAgain(*lastLook, job, plan, destination);
         if (look.refusal) {
             writeLines(log, leftovers);
             writeLines(log, notes);
@@ -589,15 +680,23 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         }
         unchanged = look.unchanged;
         received = std::move(look.received);
-        planned = std::move(look.planned);
+        largest = look.largest;
+        bound = std::move(look.bound);
     }
+    // Not kept through the transfer.
+    std::vector<ItemizedChange>().swap(fresh);
+    if (basis) std::vector<ItemizedChange>().swap(basis->look);
 
-    // A mount made since the run began (the fresh look can take minutes)
-    // is seen before anything of B is moved aside or written.
+    // A mount made since the run began (planning can take minutes) is seen
+    // before anything of B is moved aside or written.
     checkEndpoints(job, source, destination, treesOverlap);
 
+    // Only the path of each reaches the exclude file.
+    std::vector<SkippedFile> excluded = plan.skipped;
+    for (const std::string& path : bound.leftAlone)
+        excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
     ExcludeFile excludes;
-    if (!plan.skipped.empty()) excludes.write(plan.skipped);
+    if (!excluded.empty()) excludes.write(excluded);
 
     RsyncInvocation invocation = invocationFor(job, mirror, false, source, destination, traits);
     if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
@@ -605,14 +704,15 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         HoldingFolder::prepare(destination, runID);
         invocation.backupDirectory = HoldingFolder::relativePath(runID);
     }
-    if (!plan.skipped.empty()) invocation.extraExcludeFile = excludes.path();
+    if (!excluded.empty()) invocation.extraExcludeFile = excludes.path();
     if (mirror) invocation.maximumDeletions = plan.deletionCount;
     // A copy job's plan may be older than files that have appeared since.
-    TransferScratch::assign(invocation, destination, received, mirror);
+    TransferScratch::assign(invocation, destination, received, mirror, largest);
 
     TransferState state(plan, log, *clock);
     for (const std::string& line : leftovers) state.writeLine(line);
     for (const std::string& line : notes) state.writeLine(line);
+    for (const std::string& path : bound.leftAlone) state.writeLine(std::string(leftForNextRunLine) + path);
     report(&onProgress, state.firstReport());
 
     CopySourceCheck sources(source, received);  // read just before rsync lists them
@@ -625,7 +725,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
                     if (auto progress = state.record(event)) report(&onProgress, *progress);
                 });
         } catch (...) {
-            if (holding) HoldingFolder::settle(destination, runID, planned);  // whatever rsync got to
+            if (holding) HoldingFolder::settle(destination, runID, bound.planned);  // whatever rsync got to
             throw;
         }
     }();
@@ -634,7 +734,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // Also after a stop or a failure: rsync may have taken things meanwhile.
     std::vector<std::string> held;
     if (holding) {
-        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, planned);
+        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, bound.planned);
         describe(settlement, "Put back: ", "Kept in ", destination, held);
         // Named this once: later runs leave what has its place taken to the
         // user and try the rest again.
@@ -660,11 +760,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // Items an earlier run could not give back, and still cannot: never a plain success.
     if (stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
 
-    if (archiving) {
-        SideStat disk(destination);
-        for (const PlannedArchive& archive : plan.archives)
-            if (statOrAbsent(disk, *invocation.backupDirectory + "/" + archive.path)) ++stats.filesArchived;
-    }
+    if (archiving) stats.filesArchived = countArchived(destination / *invocation.backupDirectory);
     return {std::move(stats), exit};
 }
 

@@ -27,21 +27,25 @@ namespace kelto {
 // Plans and runs mirror and copy jobs. Side A (the source) is never changed;
 // B (the destination) receives new and changed files and, for mirror jobs,
 // loses what A lacks. rsync does the comparing and copying: a plan is one
-// dry run, or two when the preflight skips something; a run is one transfer,
-// preceded for mirror jobs by a fresh dry run that catches a source emptied
-// since planning. With the job's archive on, rsync moves every replaced or
-// deleted file of B into the run folder of B's archive. With it off, a
-// mirror has rsync move them into the run's holding folder instead; once
-// the transfer is over the run deletes from there the deletions its plan
-// listed and the replacements the fresh dry run told rsync to make, and
-// puts the rest back, so a source that vanished after the fresh dry run
-// costs nothing the plan did not list. What cannot go back because its
-// place is taken stays there, named once, with the folder to delete once
-// nothing else waits in it. Everything else that could not go back, and what
-// runs killed before settling left in their holding folders, goes back at
-// the start of the next run where it can; what still cannot keeps that run
-// from a plain success. Each such item is named in the run's errors and
-// log. A run folder the run put nothing into is removed at its end.
+// dry run, or two when the preflight skips something; a run is one
+// transfer. The transfer follows a last look at the folders: the plan's own
+// while it is a moment old, else, for a mirror, a fresh dry run, which also
+// stops a mirror whose source emptied since planning (a copy job, which
+// deletes nothing, goes without). A run whose last look found nothing to do
+// starts no transfer. With the job's archive on, rsync moves every replaced
+// or deleted file of B into the run folder of B's archive. With it off,
+// what a run may take from B without a new review is what its plan listed
+// (see boundByPlan in the source): rsync moves what it deletes or replaces
+// into the run's holding folder, and once the transfer is over the run
+// deletes from there what the plan listed and puts the rest back, so a
+// source that vanished or changed after the last look costs nothing the
+// plan did not list. What cannot go back because its place is taken stays
+// there, named once, with the folder to delete once nothing else waits in
+// it. Everything else that could not go back, and what runs killed before
+// settling left in their holding folders, goes back at the start of the
+// next run where it can; what still cannot keeps that run from a plain
+// success. Each such item is named in the run's errors and log. A run
+// folder the run put nothing into is removed at its end.
 //
 // Both calls block the calling thread and report progress on it, never under
 // a lock: at most one report every 0.1 s while rsync runs, plus one at each
@@ -58,6 +62,14 @@ struct OneWayEngine {
     static constexpr std::string_view deletionsChangedLine = "Files to delete changed since planning — review and run again";
     static constexpr std::string_view heldBackLine = "Files the plan did not list were held back — review and run again";
     static constexpr std::string_view triedAgainLine = "What could not be put back is tried again at the next run";
+    static constexpr std::string_view replacementsChangedLine =
+        "Files to replace changed since planning — review and run again";
+    // Logged for each file a mirror without archive leaves as it is because
+    // it changed since planning; the next run's plan lists it.
+    static constexpr std::string_view leftForNextRunLine = "Changed since planning; left for the next run: ";
+    // How long a plan's look stands for the folders as they are, in seconds
+    // from its end to the run: a run this soon after it looks no further.
+    static constexpr double currentPlanSeconds = 2.0;
 
     // The runner must outlive the engine.
     explicit OneWayEngine(const RsyncRunner& runner) : runner(runner) {}
@@ -71,34 +83,45 @@ struct OneWayEngine {
     // Told the wall time in seconds of each rsync child run; for measurements.
     std::function<void(double seconds)> onRsyncRunTimed;
 
+    // What a plan looked at, for the run that carries the plan out.
+    struct Basis {
+        std::vector<ItemizedChange> look;  // the plan's first dry run, as a fresh one would show it
+        double endedAt = 0;                // when the plan ended, on `clock`'s monotonic seconds
+    };
+
     // The plan for the job on these folders; copies and archives target B.
     // Skipped: what B cannot hold (too large; on a volume that ignores case,
     // names that differ only in case or normalisation) and files B already
     // holds but with the time its file system turned A's into; and the
-    // pipes, sockets and devices of A, which rsync never copies. Throws
+    // pipes, sockets and devices of A, which rsync never copies. `basis`,
+    // when given, receives what the plan looked at, for run(). Throws
     // OneWayEngineError (skipTooLong, before the second dry run, for a path
     // the preflight skips that rsync's exclude file cannot hold), the exclude
     // file's FileError, or RsyncProcessError when rsync cannot be started.
     SyncPlan plan(const SyncJob& job, const std::filesystem::path& source, const std::filesystem::path& destination,
                   const FileSystemTraits& traits, std::stop_token stop = {},
-                  const ProgressHandler& onProgress = nullptr) const;
+                  const ProgressHandler& onProgress = nullptr, Basis* basis = nullptr) const;
 
-    // Carries out a plan just made by plan() for the same job and folders.
-    // Every line rsync writes during the transfer goes to `log`, followed by
-    // a line for each item the holding folders gave back or still hold.
-    // Returns the statistics and the transfer's exit unjudged; code 25 also
-    // when the engine itself refused to transfer, or when the transfer took
-    // what the plan did not list and rsync's own code was 0 or 24 (see
-    // stats.errors, which end with heldBackLine then); 23 in place of 0 or
-    // 24 when a source changed while rsync copied it, or when an earlier
-    // run's held item still cannot go back. Throws what plan() throws,
+    // Carries out a plan made by plan() for the same job and folders, with
+    // the basis plan() gave, which it uses up (none: the plan is taken as
+    // older than a moment, and the run looks again). Every line rsync
+    // writes during the transfer goes to `log`, after a line for each file
+    // left for the next run (leftForNextRunLine) and followed by a line for
+    // each item the holding folders gave back or still hold. Returns the
+    // statistics and the transfer's exit unjudged; code 25 also when the
+    // engine itself refused to transfer, or when the transfer took what the
+    // plan did not list and rsync's own code was 0 or 24 (see stats.errors,
+    // which end with heldBackLine then); 23 in place of 0 or 24 when a
+    // source changed while rsync copied it, or when an earlier run's held
+    // item still cannot go back. Throws what plan() throws,
     // ArchiveDirectoriesError or FileError from preparing the archive and
     // holding folders, and the log's first write error, which ends the run
     // once the transfer is over.
     std::pair<RunStats, RsyncExit> run(const SyncJob& job, const SyncPlan& plan, const std::filesystem::path& source,
                                        const std::filesystem::path& destination, const FileSystemTraits& traits,
                                        const std::string& runID, RunLogSink& log, std::stop_token stop = {},
-                                       const ProgressHandler& onProgress = nullptr) const;
+                                       const ProgressHandler& onProgress = nullptr,
+                                       Basis* basis = nullptr) const;
 
     // The first failing check: two-way mode, a missing folder, nested
     // folders (their trees overlapping through mounts too, when

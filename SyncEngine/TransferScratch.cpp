@@ -102,9 +102,9 @@ TransferScratch::Claim TransferScratch::claim(const fs::path& root, const std::f
 }
 
 void TransferScratch::assign(RsyncInvocation& transfer, const fs::path& root, const std::vector<std::string>& paths,
-                             bool listComplete) {
+                             bool listComplete, std::optional<std::int64_t> largest) {
     if (paths.empty() && listComplete) return;
-    transfer.partialDirectory = partialFolder(root);
+    if (!listComplete || !largest || *largest >= resumableSize) transfer.partialDirectory = partialFolder(root);
     transfer.temporaryDirectory = temporaryFolderFor(root, paths);
 }
 

@@ -4,6 +4,7 @@
 #include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/FileIO.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -52,13 +53,20 @@ struct TransferScratch {
     // else a run may only do alone belongs there.
     static Claim claim(const std::filesystem::path& root, const std::function<void()>& whileAlone = {});
 
+    // Below this size a file that a stopped transfer left unfinished is
+    // copied again whole rather than resumed from the partial folder.
+    static constexpr std::int64_t resumableSize = std::int64_t{1} << 20;
+
     // Gives a transfer into R that writes the files at `paths` (relative to
     // R) its partial and temporary folders. A transfer known to write no
     // file gets neither, since each costs rsync a lookup per file it
-    // compares; one that may also write files found since the list was made
-    // (`listComplete` false) always gets them.
+    // compares, nor the partial folder when `largest`, the size of the
+    // largest of those files, is known and below resumableSize; one that
+    // may also write files found since the list was made (`listComplete`
+    // false) always gets both.
     static void assign(RsyncInvocation& transfer, const std::filesystem::path& root,
-                       const std::vector<std::string>& paths, bool listComplete = true);
+                       const std::vector<std::string>& paths, bool listComplete = true,
+                       std::optional<std::int64_t> largest = std::nullopt);
 
     // The temporary folder, relative to R as rsync is given it, for a
     // transfer that writes the files at `paths`, when the folder of every

@@ -1,20 +1,26 @@
-// The one-way engine against plain rsync on a generated tree of small files
-// in nested folders (100,000 files; 10,000 with --quick; any count with
-// --files) plus three large files: a first mirror, a re-run without changes,
-// and a re-run after 1 % of the files changed, 0.5 % were deleted and 0.5 %
-// added.
+// The one-way engine against plain rsync on generated trees of small files
+// in nested folders plus three large files: a first mirror, a re-run without
+// changes, and a re-run after 1 % of the files changed, 0.5 % were deleted
+// and 0.5 % added.
 //
-// Whole runs: the references are plain `rsync -a --delete SRC/ DST/` and
-// `rsync -aX --delete SRC/ DST/` (the preservation the engine asks for; the
-// bundled rsync, output to /dev/null), each into a folder of its own; the
-// engine runs through kelto-run-job, plan and run, with the archive off, and
-// with --before a second kelto-run-job (an older build) runs beside it on a
-// folder of its own. Every round does all three steps for every tool, the
-// tools taking turns within each step, on fresh destinations; the changed
-// step reads a second source tree (the first with the changes made). Medians
-// over the rounds. Each step prints the engine's phases (plan, the look
-// before the transfer, transfer, archive, baseline and pruning, record), its
-// rsync children and its own time beside plain rsync's.
+// Each tree lives on a file system of its own, mounted for the run under
+// --root (which should itself be in memory, such as /dev/shm): "ext4", an
+// ext4 image on a loop device, whose file is in --root; "tmpfs"; or "dir",
+// plain folders under --root with nothing mounted. The reference is plain
+// rsync as a user would run it there, output to /dev/null: `rsync -aX
+// --delete SRC/ DST/` where the engine keeps extended attributes (ext4,
+// dir), `rsync -a --delete SRC/ DST/` where it does not (tmpfs). The engine
+// runs through kelto-run-job, plan and run, with the archive off; with
+// --before a second kelto-run-job (an older build) runs beside it on a
+// folder of its own. The file systems come one after the other, so that
+// only one holds trees at a time; on each, every round goes through the tree
+// sizes, in an order that turns with the round, and does all three steps
+// for every tool, the tools taking turns within each step, on fresh
+// destinations; the changed step reads a second source tree (the first with
+// the changes made). Medians over the rounds. Each step prints the engine's
+// phases (plan, the look before the transfer, transfer, archive, baseline
+// and pruning, record), its rsync children and its own time beside plain
+// rsync's; a last table gives every ratio with its goal, before and after.
 //
 // Per pass: in the no-change state, where running a pass again does the same
 // work, one engine run through a wrapper records each rsync run's arguments;
@@ -23,11 +29,13 @@
 // output to /dev/null.
 //
 // With --rsync-peaks a further folder follows the steps through a wrapper
-// that takes the peak memory of each of the engine's rsync runs.
+// that takes the peak memory of each of the engine's rsync runs. With
+// --mode copy the engine runs copy jobs and plain rsync leaves --delete out.
 //
 // Goals are printed with PASS or MISS; a miss does not fail the program.
 //
-//   OneWayRunsBench [--quick | --files N] [--rounds N] [--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]
+//   OneWayRunsBench [--quick | --files N[,N...]] [--fs ext4,tmpfs,dir] [--rounds N] [--large-mib N]
+//                   [--mode mirror|copy] [--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]
 
 #include "SyncModel/Support/Json.h"
 
@@ -44,6 +52,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -56,9 +65,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Against plain rsync -aX --delete, the same preservation.
-constexpr double initialMirrorGoal = 1.4;
-constexpr double noChangeGoal = 2.0;
+// Against the plain rsync of each file system: the first mirror on ext4 (on
+// tmpfs nothing is written to a device, and the engine's dry runs weigh
+// more than the copying), and the re-runs everywhere.
+constexpr double initialMirrorGoal = 1.1;
+constexpr double noChangeGoal = 1.2;
 constexpr double changedGoal = 3.0;
 constexpr double passGoal = 1.1;
 constexpr double engineShareGoal = 0.10;  // the engine's own time, of the whole run
@@ -204,9 +215,9 @@ struct ToolRuns {
 
 struct Step {
     std::string name;
-    double goal;
-    ToolRuns plainA, plainAX, engine, before;
-    Samples ratio, beforeRatio;  // each round's engine / plain -aX
+    std::optional<double> goal;  // none: no goal on this file system
+    ToolRuns plain, engine, before;
+    Samples ratio, beforeRatio;  // each round's engine / plain
 };
 
 const char* const phaseNames[] = {"plan", "freshLook", "transfer", "archive", "baseline", "record"};
@@ -229,9 +240,9 @@ void noteReport(ToolRuns& runs, const ChildResult& child, const Json& report) {
     }
 }
 
-void printEngineRow(const char* label, const ToolRuns& runs, double plainAX) {
+void printEngineRow(const char* label, const ToolRuns& runs, double plain) {
     std::printf("  %-8s %7.3f s  %6.2f x  peak %6.1f MiB |", label, runs.seconds.median(),
-                runs.seconds.median() / plainAX, static_cast<double>(runs.peakKiB) / 1024.0);
+                runs.seconds.median() / plain, static_cast<double>(runs.peakKiB) / 1024.0);
     if (runs.phases.empty()) {
         std::printf(" (no phase times)\n");
         return;
@@ -249,50 +260,154 @@ struct PassTimes {
     std::vector<double> plain;
 };
 
+
+// A file system of its own for one kind of tree, unmounted (and its image
+// removed) at the end. "dir" mounts nothing.
+class ScratchFileSystem {
+public:
+    ScratchFileSystem(std::string kind, const fs::path& root, std::uint64_t bytes, std::uint64_t inodes)
+        : kind_(std::move(kind)), mountPoint_(root / kind_) {
+        fs::create_directories(mountPoint_);
+        if (kind_ == "dir") return;
+        if (::geteuid() != 0) throw std::runtime_error("mounting " + kind_ + " needs root; use --fs dir");
+        const std::string mib = std::to_string(bytes / (1 << 20) + 1);
+        if (kind_ == "tmpfs") {
+            run({"/usr/bin/mount", "-t", "tmpfs", "-o", "size=" + mib + "m", "kelto-bench", mountPoint_.string()});
+        } else if (kind_ == "ext4") {
+            image_ = root / "ext4.img";
+            fs::remove(image_);
+            run({"/usr/bin/truncate", "-s", mib + "M", image_.string()});
+            // Inode tables written now, not by the kernel while the tools run.
+            run({"/usr/sbin/mkfs.ext4", "-q", "-F", "-N", std::to_string(inodes), "-E",
+                 "lazy_itable_init=0,lazy_journal_init=0", image_.string()});
+            run({"/usr/bin/mount", "-o", "loop", image_.string(), mountPoint_.string()});
+        } else {
+            throw std::runtime_error("unknown file system " + kind_ + " (ext4, tmpfs or dir)");
+        }
+        mounted_ = true;
+    }
+    ~ScratchFileSystem() {
+        if (mounted_) runChild({"/usr/bin/umount", mountPoint_.string()}, false);
+        std::error_code ignored;
+        if (!image_.empty()) fs::remove(image_, ignored);
+        fs::remove_all(mountPoint_, ignored);
+    }
+    ScratchFileSystem(const ScratchFileSystem&) = delete;
+    ScratchFileSystem& operator=(const ScratchFileSystem&) = delete;
+
+    const std::string& kind() const { return kind_; }
+    const fs::path& path() const { return mountPoint_; }
+    // What a user would run there: -X only where the engine keeps extended attributes.
+    bool xattrs() const { return kind_ != "tmpfs"; }
+
+private:
+    static void run(const std::vector<std::string>& argv) {
+        if (runChild(argv, false).status != 0) throw std::runtime_error("failed: " + argv[0] + " " + argv.back());
+    }
+
+    std::string kind_;
+    fs::path mountPoint_;
+    fs::path image_;
+    bool mounted_ = false;
+};
+
+// One tree size on one file system.
+struct Config {
+    std::string kind;  // of its file system
+    bool xattrs;
+    int files;
+    fs::path root;  // its folders, on that file system
+    std::vector<Step> steps;
+    std::vector<PassTimes> passes;
+
+    std::string label() const { return kind + " " + std::to_string(files); }
+    const char* reference() const { return xattrs ? "-aX" : "-a"; }
+};
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t from = 0;
+    for (std::size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+        items.push_back(text.substr(from, comma - from));
+    items.push_back(text.substr(from));
+    return items;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        int files = 100'000, rounds = 3, largeMiB = 100;
+        std::vector<int> counts{10'000, 100'000};
+        std::vector<std::string> kinds;
+        int rounds = 3, largeMiB = 100;
         bool rsyncPeaks = false;
-        fs::path root = "/tmp/kelto-oneway-bench";
+        std::string mode = "mirror";
+        fs::path root = "/dev/shm/kelto-oneway-bench";
         fs::path runner = KELTO_RUN_JOB;
         std::optional<fs::path> before;
         for (int i = 1; i < argc; ++i) {
             const std::string a = argv[i];
-            if (a == "--quick") files = 10'000;
-            else if (a == "--files" && i + 1 < argc) files = std::max(100, std::stoi(argv[++i]));
-            else if (a == "--large-mib" && i + 1 < argc) largeMiB = std::max(0, std::stoi(argv[++i]));
-            else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::stoi(argv[++i]));
-            else if (a == "--root" && i + 1 < argc) root = argv[++i];
-            else if (a == "--runner" && i + 1 < argc) runner = argv[++i];
-            else if (a == "--before" && i + 1 < argc) before = fs::path(argv[++i]);
-            else if (a == "--rsync-peaks") rsyncPeaks = true;
-            else throw std::runtime_error("usage: OneWayRunsBench [--quick | --files N] [--large-mib N] [--rounds N] "
-                                          "[--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]");
+            if (a == "--quick") {
+                counts = {10'000};
+            } else if (a == "--files" && i + 1 < argc) {
+                counts.clear();
+                for (const std::string& n : splitList(argv[++i])) counts.push_back(std::max(100, std::stoi(n)));
+            } else if (a == "--fs" && i + 1 < argc) {
+                kinds = splitList(argv[++i]);
+            } else if (a == "--large-mib" && i + 1 < argc) {
+                largeMiB = std::max(0, std::stoi(argv[++i]));
+            } else if (a == "--rounds" && i + 1 < argc) {
+                rounds = std::max(1, std::stoi(argv[++i]));
+            } else if (a == "--root" && i + 1 < argc) {
+                root = argv[++i];
+            } else if (a == "--runner" && i + 1 < argc) {
+                runner = argv[++i];
+            } else if (a == "--before" && i + 1 < argc) {
+                before = fs::path(argv[++i]);
+            } else if (a == "--mode" && i + 1 < argc) {
+                mode = argv[++i];
+                if (mode != "mirror" && mode != "copy") throw std::runtime_error("--mode is mirror or copy");
+            } else if (a == "--rsync-peaks") {
+                rsyncPeaks = true;
+            } else {
+                throw std::runtime_error("usage: OneWayRunsBench [--quick | --files N[,N...]] [--fs ext4,tmpfs,dir] "
+                                         "[--large-mib N] [--rounds N] [--mode mirror|copy] [--root DIR] "
+                                         "[--runner PATH] [--before PATH] [--rsync-peaks]");
+            }
         }
+        if (kinds.empty())
+            kinds = ::geteuid() == 0 ? std::vector<std::string>{"ext4", "tmpfs"} : std::vector<std::string>{"dir"};
         fs::remove_all(root);
-        const fs::path src = root / "src", changedSrc = root / "src-changed";
+        fs::create_directories(root);
         const fs::path logs = root / "logs";
-        fs::path support;  // a round's own: its destinations are new folders, not its jobs' sides
+        // A round's own: its destinations are new folders, not its jobs' sides.
+        fs::path support;
         const std::string rsync = std::string(KELTO_BUNDLE_DIR) + "/Contents/Helpers/rsync";
-        fs::create_directories(src);
 
-        auto started = std::chrono::steady_clock::now();
-        generate(src, files, largeMiB);
-        if (runChild({"/bin/cp", "-al", src.string(), changedSrc.string()}, false).status != 0)
-            throw std::runtime_error("cannot link " + changedSrc.string());
-        mutate(changedSrc, files);
-        std::printf("generated %d files and 3 of %d MiB under %s in %.1f s\n", files, largeMiB, src.c_str(),
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        // Each file system holds, per size, the two sources (the second
+        // mostly hard links), one destination per tool and the peak folder.
+        const int trees = 3 + (before ? 1 : 0) + (rsyncPeaks ? 1 : 0);
+        std::uint64_t bytes = 256ull << 20, inodes = 10'000;
+        for (int files : counts) {
+            bytes += static_cast<std::uint64_t>(trees) * (static_cast<std::uint64_t>(files) * 4608 +
+                                                          3ull * static_cast<std::uint64_t>(largeMiB) * (1 << 20));
+            inodes += static_cast<std::uint64_t>(trees + 1) * static_cast<std::uint64_t>(files) * 11 / 10;
+        }
+        bytes = bytes * 13 / 10;
+        inodes = inodes * 13 / 10;
 
-        auto plainMirror = [&](const fs::path& from, const fs::path& dst, bool xattrs) {
-            return std::vector<std::string>{rsync, xattrs ? "-aX" : "-a", "--delete", from.string() + "/",
-                                            dst.string() + "/"};
+        std::vector<Config> configs;
+        for (const std::string& kind : kinds)
+            for (int files : counts) configs.push_back({kind, kind != "tmpfs", files, {}, {}, {}});
+
+        auto plainMirror = [&](const Config& c, const fs::path& from, const fs::path& dst) {
+            std::vector<std::string> args{rsync, c.reference(), "--delete", from.string() + "/", dst.string() + "/"};
+            if (mode == "copy") args.erase(args.begin() + 2);
+            return args;
         };
         auto engineRun = [&](const fs::path& tool, const fs::path& from, const fs::path& dst,
                              const std::optional<fs::path>& wrapper) {
-            std::vector<std::string> args{tool.string(), "--archive", "off"};
+            std::vector<std::string> args{tool.string(), "--mode", mode, "--archive", "off"};
             if (wrapper) args.insert(args.end(), {"--rsync", wrapper->string()});
             args.insert(args.end(), {from.string(), dst.string(), support.string(), logs.string()});
             const ChildResult result = runChild(args, true);
@@ -310,130 +425,157 @@ int main(int argc, char** argv) {
                                                                " -f %M " + quoted(rsync) + " \"$@\"");
         long engineRsyncPeakKiB = 0;
 
-        // A first copy on a fresh file system pays for setting up its inode
-        // tables; a throwaway copy takes that cost off the measured ones.
-        {
-            const fs::path warmUp = root / "warm-up";
-            runChild(plainMirror(src, warmUp, true), false);
-            fs::remove_all(warmUp);
-        }
+        // One file system at a time, so that only its trees take memory;
+        // within it the sizes take turns.
+        for (const std::string& kind : kinds) {
+            ScratchFileSystem fileSystem(kind, root, bytes, inodes);
+            std::vector<Config*> here;
+            for (Config& c : configs)
+                if (c.kind == kind) {
+                    c.root = fileSystem.path() / ("t" + std::to_string(c.files));
+                    here.push_back(&c);
+                }
+            for (Config* config : here) {
+                Config& c = *config;
+                const auto started = std::chrono::steady_clock::now();
+                const fs::path src = c.root / "src", changedSrc = c.root / "src-changed";
+                fs::create_directories(src);
+                generate(src, c.files, largeMiB);
+                if (runChild({"/bin/cp", "-al", src.string(), changedSrc.string()}, false).status != 0)
+                    throw std::runtime_error("cannot link " + changedSrc.string());
+                mutate(changedSrc, c.files);
+                // A first copy on a fresh file system pays for setting up its
+                // inode tables; a throwaway copy takes that cost off the measured ones.
+                const fs::path warmUp = c.root / "warm-up";
+                runChild({rsync, "-a", "--delete", src.string() + "/", warmUp.string() + "/"}, false);
+                fs::remove_all(warmUp);
+                const bool ext4 = c.kind == "ext4";
+                const std::optional<double> firstGoal = ext4 ? std::optional(initialMirrorGoal) : std::nullopt;
+                c.steps = {{"first " + mode, firstGoal, {}, {}, {}, {}, {}},
+                           {"no change", noChangeGoal, {}, {}, {}, {}, {}},
+                           {"1% changed, 0.5% deleted, 0.5% added", changedGoal, {}, {}, {}, {}, {}}};
+                std::printf("%s: generated %d files and 3 of %d MiB in %.1f s\n", c.label().c_str(), c.files, largeMiB,
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+            }
 
-        std::vector<Step> steps{{"first mirror", initialMirrorGoal, {}, {}, {}, {}, {}, {}},
-                                {"no change", noChangeGoal, {}, {}, {}, {}, {}, {}},
-                                {"1% changed, 0.5% deleted, 0.5% added", changedGoal, {}, {}, {}, {}, {}, {}}};
-        const fs::path plainADst = root / "plain-a", plainAXDst = root / "plain-aX", engineDst = root / "engine",
-                       beforeDst = root / "before", peakDst = root / "peak";
-        std::vector<PassTimes> passes;
-        for (int round = 0; round < rounds; ++round) {
-            support = root / ("support-" + std::to_string(round));
-            for (const fs::path& dst : {plainADst, plainAXDst, engineDst, beforeDst, peakDst}) fs::remove_all(dst);
-            for (const fs::path& dst : {plainADst, plainAXDst, engineDst, beforeDst}) fs::create_directories(dst);
-            if (peakWrapper) fs::create_directories(peakDst);
-            for (std::size_t s = 0; s < steps.size(); ++s) {
-                Step& step = steps[s];
-                const fs::path& from = s == 2 ? changedSrc : src;
-                // The tools take turns, each round in another order.
-                const int tools = before ? 4 : 3;
-                double plainAX = 0, engineSeconds = 0, beforeSeconds = 0;
-                for (int k = 0; k < tools; ++k) {
-                    ::sync();  // what earlier steps wrote is not flushed on the next one's time
-                    switch ((k + round) % tools) {
-                        case 0: {
-                            const ChildResult r = runChild(plainMirror(from, plainADst, false), false);
-                            if (r.status != 0) throw std::runtime_error("plain rsync -a failed in " + step.name);
-                            step.plainA.seconds.add(r.seconds);
-                            step.plainA.peakKiB = std::max(step.plainA.peakKiB, r.peakKiB);
-                            break;
+            for (int round = 0; round < rounds; ++round) {
+                support = root / ("support-" + std::to_string(round));
+                for (std::size_t n = 0; n < here.size(); ++n) {
+                    Config& c = *here[(n + static_cast<std::size_t>(round)) % here.size()];
+                    const fs::path src = c.root / "src", changedSrc = c.root / "src-changed";
+                    const fs::path plainDst = c.root / "plain", engineDst = c.root / "engine",
+                                   beforeDst = c.root / "before", peakDst = c.root / "peak";
+                    for (const fs::path& dst : {plainDst, engineDst, beforeDst, peakDst}) fs::remove_all(dst);
+                    for (const fs::path& dst : {plainDst, engineDst, beforeDst}) fs::create_directories(dst);
+                    if (peakWrapper) fs::create_directories(peakDst);
+                    for (std::size_t s = 0; s < c.steps.size(); ++s) {
+                        Step& step = c.steps[s];
+                        const fs::path& from = s == 2 ? changedSrc : src;
+                        // The tools take turns, each round in another order.
+                        const int tools = before ? 3 : 2;
+                        double plain = 0, engineSeconds = 0, beforeSeconds = 0;
+                        for (int k = 0; k < tools; ++k) {
+                            ::sync();  // what earlier steps wrote is not flushed on the next one's time
+                            switch ((k + round) % tools) {
+                                case 0: {
+                                    const ChildResult r = runChild(plainMirror(c, from, plainDst), false);
+                                    if (r.status != 0) throw std::runtime_error("plain rsync failed in " + step.name);
+                                    step.plain.seconds.add(r.seconds);
+                                    step.plain.peakKiB = std::max(step.plain.peakKiB, r.peakKiB);
+                                    plain = r.seconds;
+                                    break;
+                                }
+                                case 1: {
+                                    const auto [r, report] = engineRun(runner, from, engineDst, std::nullopt);
+                                    noteReport(step.engine, r, report);
+                                    engineSeconds = r.seconds;
+                                    break;
+                                }
+                                case 2: {
+                                    const auto [r, report] = engineRun(*before, from, beforeDst, std::nullopt);
+                                    noteReport(step.before, r, report);
+                                    beforeSeconds = r.seconds;
+                                    break;
+                                }
+                            }
                         }
-                        case 1: {
-                            const ChildResult r = runChild(plainMirror(from, plainAXDst, true), false);
-                            if (r.status != 0) throw std::runtime_error("plain rsync -aX failed in " + step.name);
-                            step.plainAX.seconds.add(r.seconds);
-                            step.plainAX.peakKiB = std::max(step.plainAX.peakKiB, r.peakKiB);
-                            plainAX = r.seconds;
-                            break;
+                        step.ratio.add(engineSeconds / plain);
+                        if (before) step.beforeRatio.add(beforeSeconds / plain);
+                        if (peakWrapper) {
+                            ::sync();
+                            fs::remove(peaks);
+                            engineRun(runner, from, peakDst, peakWrapper);
+                            std::ifstream in(peaks);
+                            for (long kib = 0; in >> kib;) engineRsyncPeakKiB = std::max(engineRsyncPeakKiB, kib);
                         }
-                        case 2: {
-                            const auto [r, report] = engineRun(runner, from, engineDst, std::nullopt);
-                            noteReport(step.engine, r, report);
-                            engineSeconds = r.seconds;
-                            break;
+
+                        // Pass by pass, while nothing changes.
+                        if (s != 1) continue;
+                        if (c.passes.empty()) {
+                            const fs::path record = c.root / "recorded-runs";
+                            const fs::path recorder = writeScript(
+                                c.root / "rsync-record",
+                                "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " +
+                                    quoted(rsync) + " \"$@\"");
+                            engineRun(runner, src, engineDst, recorder);
+                            for (auto& arguments : readRecordedRuns(record))
+                                c.passes.push_back({std::move(arguments), {}, {}});
                         }
-                        case 3: {
-                            const auto [r, report] = engineRun(*before, from, beforeDst, std::nullopt);
-                            noteReport(step.before, r, report);
-                            beforeSeconds = r.seconds;
-                            break;
+                        ::sync();
+                        const Json report = engineRun(runner, src, engineDst, std::nullopt).second;
+                        const Json& times = report["timing"]["rsyncPassSeconds"];
+                        if (times.size() != c.passes.size())
+                            throw std::runtime_error("the engine ran rsync " + std::to_string(times.size()) +
+                                                     " times, the recorded run " + std::to_string(c.passes.size()));
+                        for (std::size_t i = 0; i < c.passes.size(); ++i) {
+                            c.passes[i].engine.push_back(times[i].get<double>());
+                            std::vector<std::string> plainPass{rsync};
+                            const std::vector<std::string>& recorded = c.passes[i].arguments;
+                            plainPass.insert(plainPass.end(), recorded.begin(), recorded.end());
+                            ::sync();
+                            const ChildResult result = runChild(plainPass, false);
+                            // 24: files vanished, which cannot happen here; anything else is a broken re-run.
+                            if (result.status != 0)
+                                throw std::runtime_error("plain re-run of pass " + std::to_string(i + 1) +
+                                                         " failed: " + std::to_string(result.status));
+                            c.passes[i].plain.push_back(result.seconds);
                         }
                     }
                 }
-                step.ratio.add(engineSeconds / plainAX);
-                if (before) step.beforeRatio.add(beforeSeconds / plainAX);
-                if (peakWrapper) {
-                    ::sync();
-                    fs::remove(peaks);
-                    engineRun(runner, from, peakDst, peakWrapper);
-                    std::ifstream in(peaks);
-                    for (long kib = 0; in >> kib;) engineRsyncPeakKiB = std::max(engineRsyncPeakKiB, kib);
-                }
-
-                // Pass by pass, while nothing changes.
-                if (s != 1) continue;
-                if (passes.empty()) {
-                    const fs::path record = root / "recorded-runs";
-                    const fs::path recorder = writeScript(
-                        root / "rsync-record",
-                        "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " + quoted(rsync) +
-                            " \"$@\"");
-                    engineRun(runner, src, engineDst, recorder);
-                    for (auto& arguments : readRecordedRuns(record)) passes.push_back({std::move(arguments), {}, {}});
-                }
-                ::sync();
-                const Json report = engineRun(runner, src, engineDst, std::nullopt).second;
-                const Json& times = report["timing"]["rsyncPassSeconds"];
-                if (times.size() != passes.size())
-                    throw std::runtime_error("the engine ran rsync " + std::to_string(times.size()) +
-                                             " times, the recorded run " + std::to_string(passes.size()));
-                for (std::size_t i = 0; i < passes.size(); ++i) {
-                    passes[i].engine.push_back(times[i].get<double>());
-                    std::vector<std::string> plain{rsync};
-                    plain.insert(plain.end(), passes[i].arguments.begin(), passes[i].arguments.end());
-                    ::sync();
-                    const ChildResult result = runChild(plain, false);
-                    // 24: files vanished, which cannot happen here; anything else is a broken re-run.
-                    if (result.status != 0) throw std::runtime_error("plain re-run of pass " + std::to_string(i + 1) +
-                                                                     " failed: " + std::to_string(result.status));
-                    passes[i].plain.push_back(result.seconds);
-                }
+                std::printf("%s: round %d of %d done\n", kind.c_str(), round + 1, rounds);
+                std::fflush(stdout);
             }
-            std::printf("round %d of %d done\n", round + 1, rounds);
-            std::fflush(stdout);
         }
 
-        std::printf("\n%d files and 3 of %d MiB, medians of %d rounds; ratio: engine s / plain rsync -aX s of the "
-                    "same round\n",
-                    files, largeMiB, rounds);
-        for (const Step& step : steps) {
-            const double plainAX = step.plainAX.seconds.median();
-            std::printf("\n%s\n", step.name.c_str());
-            std::printf("  %-8s %7.3f s  %6.2f x  peak %6.1f MiB\n", "rsync -a", step.plainA.seconds.median(),
-                        step.plainA.seconds.median() / plainAX, static_cast<double>(step.plainA.peakKiB) / 1024.0);
-            std::printf("  %-8s %7.3f s  %6.2f x  peak %6.1f MiB\n", "-aX", plainAX, 1.0,
-                        static_cast<double>(step.plainAX.peakKiB) / 1024.0);
-            printEngineRow("engine", step.engine, plainAX);
-            if (before) printEngineRow("before", step.before, plainAX);
-            const double ratio = step.ratio.median();
-            std::printf("  ratio engine / -aX %.3f (goal <= %.2f %s)", ratio, step.goal, verdict(ratio, step.goal));
-            std::printf(", engine / -a %.3f", step.engine.seconds.median() / step.plainA.seconds.median());
-            if (before) {
-                const double old = step.beforeRatio.median();
-                std::printf("; before / -aX %.3f, before / -a %.3f, after / before %.3f", old,
-                            step.before.seconds.median() / step.plainA.seconds.median(),
-                            step.engine.seconds.median() / step.before.seconds.median());
+        for (const Config& c : configs) {
+            std::printf("\n== %s files and 3 of %d MiB, medians of %d rounds; ratio: engine s / plain rsync %s s of "
+                        "the same round\n",
+                        c.label().c_str(), largeMiB, rounds, c.reference());
+            for (const Step& step : c.steps) {
+                const double plain = step.plain.seconds.median();
+                std::printf("\n%s\n", step.name.c_str());
+                std::printf("  %-8s %7.3f s  %6.2f x  peak %6.1f MiB\n", c.reference(), plain, 1.0,
+                            static_cast<double>(step.plain.peakKiB) / 1024.0);
+                printEngineRow("engine", step.engine, plain);
+                if (before) printEngineRow("before", step.before, plain);
+                std::printf("  ratio engine / %s %.3f", c.reference(), step.ratio.median());
+                if (before)
+                    std::printf("; before / %s %.3f, after / before %.3f", c.reference(), step.beforeRatio.median(),
+                                step.engine.seconds.median() / step.before.seconds.median());
+                const double share = step.engine.own.median() / step.engine.seconds.median();
+                std::printf("\n  engine's own time %.1f %% of the run (goal <= %.0f %% %s)\n", 100 * share,
+                            100 * engineShareGoal, verdict(share, engineShareGoal));
             }
-            const double share = step.engine.own.median() / step.engine.seconds.median();
-            std::printf("\n  engine's own time %.1f %% of the run (goal <= %.0f %% %s)\n", 100 * share,
-                        100 * engineShareGoal, verdict(share, engineShareGoal));
+            std::printf("\nper pass, no change (plain: the same arguments, output to /dev/null)\n");
+            std::printf("%-5s %-9s %9s %9s %7s %7s\n", "pass", "kind", "engine s", "plain s", "ratio", "goal");
+            for (std::size_t i = 0; i < c.passes.size(); ++i) {
+                const PassTimes& p = c.passes[i];
+                const bool dryRun =
+                    std::find(p.arguments.begin(), p.arguments.end(), "--dry-run") != p.arguments.end();
+                const double engine = median(p.engine), plain = median(p.plain), ratio = engine / plain;
+                std::printf("%-5zu %-9s %9.3f %9.3f %7.3f <= %.2f %s\n", i + 1, dryRun ? "dry run" : "transfer",
+                            engine, plain, ratio, passGoal, verdict(ratio, passGoal));
+            }
         }
         std::printf("\nphases: plan; freshLook: from the plan to the transfer (guard, reserved folders, the fresh "
                     "dry run);\ntransfer; archive; baseline: counting the archive and pruning; record: log and "
@@ -442,22 +584,38 @@ int main(int argc, char** argv) {
         if (peakWrapper)
             std::printf("largest peak among the engine's rsync runs: %.1f MiB\n",
                         static_cast<double>(engineRsyncPeakKiB) / 1024.0);
-
-        std::printf("\nper pass, no change (median of %d rounds; plain: the same arguments, output to /dev/null)\n",
-                    rounds);
-        std::printf("%-5s %-9s %9s %9s %7s %7s\n", "pass", "kind", "engine s", "plain s", "ratio", "goal");
-        for (std::size_t i = 0; i < passes.size(); ++i) {
-            const PassTimes& p = passes[i];
-            const bool dryRun = std::find(p.arguments.begin(), p.arguments.end(), "--dry-run") != p.arguments.end();
-            const double engine = median(p.engine), plain = median(p.plain), ratio = engine / plain;
-            std::printf("%-5zu %-9s %9.3f %9.3f %7.3f <= %.2f %s\n", i + 1, dryRun ? "dry run" : "transfer", engine,
-                        plain, ratio, passGoal, verdict(ratio, passGoal));
+        if (!configs.empty() && !configs.front().passes.empty()) {
+            std::printf("\narguments of each pass (%s):\n", configs.front().label().c_str());
+            for (std::size_t i = 0; i < configs.front().passes.size(); ++i) {
+                std::printf("%zu:", i + 1);
+                for (const std::string& a : configs.front().passes[i].arguments)
+                    std::printf(" %s", a.find(' ') == std::string::npos ? a.c_str() : quoted(a).c_str());
+                std::printf("\n");
+            }
         }
-        std::printf("\narguments of each pass:\n");
-        for (std::size_t i = 0; i < passes.size(); ++i) {
-            std::printf("%zu:", i + 1);
-            for (const std::string& a : passes[i].arguments)
-                std::printf(" %s", a.find(' ') == std::string::npos ? a.c_str() : quoted(a).c_str());
+
+        // Every ratio beside its goal: engine s / plain s, medians over the rounds.
+        std::printf("\nsummary: engine / plain rsync of the same round, medians of %d rounds%s\n", rounds,
+                    before ? "; before and after" : "");
+        std::printf("%-14s", "run");
+        for (const Config& c : configs) {
+            const std::string head = c.label() + " (" + c.reference() + ")";
+            std::printf(" | %-*s", before ? 26 : 18, head.c_str());
+        }
+        std::printf("\n");
+        const std::string stepLabels[] = {"first " + mode, "no change", "changed"};
+        for (std::size_t s = 0; s < 3; ++s) {
+            std::printf("%-14s", stepLabels[s].c_str());
+            for (const Config& c : configs) {
+                const Step& step = c.steps[s];
+                const double ratio = step.ratio.median();
+                char goal[32] = "";
+                if (step.goal) std::snprintf(goal, sizeof goal, "<= %.1f %s", *step.goal, verdict(ratio, *step.goal));
+                if (before)
+                    std::printf(" | %5.2f -> %5.2f %-12s", step.beforeRatio.median(), ratio, goal);
+                else
+                    std::printf(" | %5.2f %-12s", ratio, goal);
+            }
             std::printf("\n");
         }
         fs::remove_all(root);

@@ -186,12 +186,16 @@ TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
     }
 }
 
-// A mirror runs rsync three times (the plan's dry run, the fresh one before
-// the transfer, the transfer), a copy twice; each run's time is reported.
+// With something to do, a confirmed mirror runs rsync three times (the
+// plan's dry run, the fresh one before the transfer, the transfer); one
+// whose plan is a moment old, and a copy, twice; each run's time is reported.
 TEST_F(KeltoRunJobTest, OneWayTimingListsEachRsyncRun) {
-    putAt(a / "file", "x", t0);
-    for (const auto& [mode, runs] : {std::pair{"mirror", 3}, std::pair{"copy", 2}}) {
-        const auto [status, out] = run({"--mode", mode, "--archive", "off"});
+    for (const auto& [mode, confirmed, runs] : {std::tuple{"mirror", true, 3}, std::tuple{"mirror", false, 2},
+                                                std::tuple{"copy", false, 2}}) {
+        putAt(a / (std::string(mode) + std::to_string(runs)), "x", t0);
+        std::vector<std::string> arguments{"--mode", mode, "--archive", "off"};
+        if (confirmed) arguments.push_back("--confirm");
+        const auto [status, out] = run(arguments);
         SCOPED_TRACE(out.dump());
         ASSERT_EQ(status, 0);
         const Json& timing = out.at("timing");
@@ -562,8 +566,16 @@ TEST_F(KeltoRunJobTest, AMountMadeWhileTheRunGoesOnIsSeenBeforeTheNextTransfer) 
     putAt(a / "top.txt", "top", t0);
     const auto source = tree(a);
     const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
-    for (const auto& [mode, after] : {std::pair{"mirror", 1}, std::pair{"mirror", 2}, std::pair{"twoWay", 1},
-                                      std::pair{"twoWay", 3}}) {
+    // A confirmed mirror looks again before its transfer (its second rsync
+    // run); an unconfirmed one whose plan is current goes by the plan's look.
+    struct Case {
+        const char* mode;
+        int after;
+        bool confirmed;
+    };
+    for (const auto& [mode, after, confirmed] : {Case{"mirror", 1, false}, Case{"mirror", 2, true},
+                                                 Case{"copy", 1, false}, Case{"twoWay", 1, false},
+                                                 Case{"twoWay", 3, false}}) {
         SCOPED_TRACE(std::string(mode) + " after rsync run " + std::to_string(after));
         fs::remove_all(b);
         fs::remove_all(tmp / "support");
@@ -577,7 +589,9 @@ TEST_F(KeltoRunJobTest, AMountMadeWhileTheRunGoesOnIsSeenBeforeTheNextTransfer) 
             "exit $code");
         const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
             &b, [](const fs::path* p) { ::umount2(p->c_str(), MNT_DETACH); });
-        const Json out = run({"--mode", mode, "--archive", "off", "--rsync", rsync}).out;
+        std::vector<std::string> args{"--mode", mode, "--archive", "off", "--rsync", rsync.native()};
+        if (confirmed) args.emplace_back("--confirm");
+        const Json out = run(args).out;
         ASSERT_TRUE(fs::exists(tag + ".mounted")) << out;
         EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay" ? TwoWayEngineError::nestedEndpoints().what()
                                                                           : OneWayEngineError::nestedEndpoints().what())

@@ -1,8 +1,9 @@
-// A mirror whose archive is off holds what rsync deletes or replaces in a
+// A run whose archive is off holds what rsync deletes or replaces in a
 // holding folder and deletes only what its plan listed: a source that
-// vanishes or changes between the fresh dry run and the transfer deletes
+// vanishes or changes between the last look and the transfer deletes
 // nothing else.
 
+#include "SyncEngine/SafetyGuard.h"
 #include "tests/OneWayEngineFixture.h"
 #include "tests/support/TestVolumes.h"
 
@@ -10,6 +11,7 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 using namespace kelto;
 using namespace kelto::test;
@@ -333,26 +335,36 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     EXPECT_FALSE(fs::exists(holding()));
 }
 
-// A source file changed between planning and the run: the transfer follows
-// the fresh dry run, which lists the replacement, so B's old version goes as
-// a planned one would, and the next run has nothing to say about it.
-TEST_F(OneWayEngineHoldingTest, SourceChangedAfterPlanningReplacesAsTheFreshDryRunSays) {
+// A source file changed between planning and the run: its replacement was
+// never reviewed, so B's version stays. A guard that reviews any replacement
+// stops the run for a new plan; one that lets it through leaves the file to
+// the next run, whose plan lists it.
+TEST_F(OneWayEngineHoldingTest, SourceChangedAfterPlanningIsNotReplacedUnreviewed) {
     put(src / "f.txt", "same");
     put(dst / "f.txt", "same");
     const SyncPlan p = plan();
     ASSERT_TRUE(p.archives.empty());
     put(src / "f.txt", "changed since");
 
-    const auto [stats, exit] = run(p);
+    auto [stats, exit] = run(p);  // the fixture's guard reviews every replacement
+    EXPECT_EQ(exit, RsyncExit(25, {std::string(OneWayEngine::replacementsChangedLine)}));
+    EXPECT_EQ(stats.errors, exit.stderrTail);
+    EXPECT_EQ(contents(dst / "f.txt"), "same");
+
+    job.options = JobOptions::standard();
+    job.options.archiveEnabled = false;
+    std::tie(stats, exit) = run(p);
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
-    EXPECT_EQ(contents(dst / "f.txt"), "changed since");
+    EXPECT_EQ(contents(dst / "f.txt"), "same");
+    EXPECT_TRUE(contains(log.lines, std::string(OneWayEngine::leftForNextRunLine) + "f.txt"));
     EXPECT_TRUE(fs::is_empty(holdingRoot()));
 
     runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
     const auto next = run(plan());
     EXPECT_EQ(next.second, RsyncExit(0, {}));
     EXPECT_TRUE(next.first.errors.empty()) << testing::PrintToString(next.first.errors);
+    EXPECT_EQ(contents(dst / "f.txt"), "changed since");
 }
 
 // Changed again after the fresh dry run, the file's old version on B was
@@ -482,4 +494,99 @@ TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothi
     EXPECT_TRUE(quiet.errors.empty()) << testing::PrintToString(quiet.errors);
     EXPECT_EQ(quietExit, RsyncExit(0, {}));
     EXPECT_EQ(entries(held), (std::vector<std::string>{"dir/", "dir/f1", "t.txt"}));
+}
+
+// What a source rewritten since planning would have rsync replace never goes
+// unreviewed without the archive: a few files are left for the next run, as
+// many as the guard reviews stop the run for a new plan, and so does a
+// deletion; with the archive on, it is archived and counted. A plan a moment
+// old is the last look: what the transfer replaces beyond it is kept.
+TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed) {
+    const auto name = [](int i) { return "f" + std::to_string(i) + ".txt"; };
+    const struct {
+        bool archive;
+        int rewritten;
+        bool deleted;
+        RsyncExit exit;
+    } cases[] = {{false, 100, false, RsyncExit(25, {std::string(OneWayEngine::replacementsChangedLine)})},
+                 {false, 10, false, RsyncExit(0, {})},
+                 {false, 10, true, RsyncExit(25, {std::string(OneWayEngine::deletionsChangedLine)})},
+                 {true, 100, false, RsyncExit(0, {})}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.archive << " " << c.rewritten << " " << c.deleted);
+        job.options = JobOptions::standard();  // review from 50 files and 20 %
+        job.options.archiveEnabled = c.archive;
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        log.lines.clear();
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        for (int i = 0; i < 100; ++i) {
+            put(src / name(i), "same");
+            put(dst / name(i), "same");
+        }
+        put(src / "listed.txt", "new version");
+        put(dst / "listed.txt", "old");
+        const SyncPlan p = plan();
+        script.expect(Script::dryRun())
+            .then([&] {
+                for (int i = 0; i < c.rewritten; ++i) put(src / name(i), "rewritten");
+                if (c.deleted) fs::remove(src / name(99));
+            })
+            .passThrough();
+
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit, c.exit);
+        EXPECT_FALSE(fs::exists(holding()));
+        const bool copied = exit.code == 0;
+        EXPECT_EQ(contents(dst / "listed.txt"), copied ? "new version" : "old");
+        EXPECT_EQ(contents(dst / name(0)), c.archive ? "rewritten" : "same");
+        if (c.archive) {
+            EXPECT_EQ(stats.filesArchived, 101);
+            EXPECT_EQ(contents(runFolder() / name(0)), "same");
+        } else if (copied) {
+            EXPECT_EQ(log.lines.front(), std::string(OneWayEngine::leftForNextRunLine) + name(0));
+            EXPECT_EQ(stats.errors, std::vector<std::string>{});
+        } else if (c.rewritten == 100) {
+            EXPECT_EQ(SafetyGuard::evaluate(plan(), job.mode, job.options, std::nullopt, {}),
+                      GuardVerdict::needsConfirmation("101 files on side B will be archived or deleted."));
+        }
+    }
+
+    job.options.archiveEnabled = false;
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    put(src / "listed.txt", "newer version");
+    OneWayEngine::Basis basis;
+    const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
+    put(src / name(1), "rewritten again");
+    const auto [stats, exit] = engine.run(job, p, src, dst, traits, runID, log, {}, nullptr, &basis);
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    EXPECT_EQ(stats.errors, exit.stderrTail);
+    EXPECT_EQ(entries(holding()), std::vector<std::string>{name(1)});
+    EXPECT_EQ(contents(holding() / name(1)), "rewritten");
+    EXPECT_EQ(contents(dst / "listed.txt"), "newer version");
+}
+
+// A copy job makes no later look: what its transfer replaces beyond the plan
+// stays in the holding folder, named, and the run asks for a new plan.
+TEST_F(OneWayEngineHoldingTest, ACopyJobKeepsWhatItReplacedUnplanned) {
+    job.mode = SyncMode::copy;
+    put(src / "f.txt", "same");
+    put(dst / "f.txt", "same");
+    put(src / "listed.txt", "new version");
+    put(dst / "listed.txt", "old");
+    put(dst / "only-b.txt", "b");
+    const SyncPlan p = plan();
+    put(src / "f.txt", "rewritten");
+
+    const auto [stats, exit] = run(p);
+    const std::string folder = ".KeltoSync/Holding/" + runID;
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    EXPECT_EQ(stats.errors, (std::vector<std::string>{
+                                "Kept in " + folder + " (its place is taken): f.txt",
+                                "Delete " + (dst / folder).native() + " once you no longer need what it holds",
+                                std::string(OneWayEngine::heldBackLine)}));
+    EXPECT_EQ(entries(holding()), std::vector<std::string>{"f.txt"});
+    EXPECT_EQ(contents(holding() / "f.txt"), "same");
+    EXPECT_EQ(contents(dst / "listed.txt"), "new version");
+    EXPECT_EQ(contents(dst / "only-b.txt"), "b");
 }

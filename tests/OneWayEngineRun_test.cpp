@@ -1,10 +1,12 @@
 // Runs of mirror and copy jobs through the real rsync: the archive, the
 // refusals before a transfer, cancellation, the run log and awkward names.
 
+#include "SyncEngine/TransferScratch.h"
 #include "tests/OneWayEngineFixture.h"
 
 #include <algorithm>
 #include <thread>
+#include <tuple>
 
 using namespace kelto;
 using namespace kelto::test;
@@ -71,6 +73,67 @@ TEST_F(OneWayEngineTest, AMirrorWithNothingToDoStartsNoTransferButACopyJobDoes) 
         EXPECT_EQ(std::find(last.begin(), last.end(), "--dry-run") != last.end(), mode == SyncMode::mirror);
     }
     EXPECT_EQ(entries(dst), entries(src));
+}
+
+// A plan a moment old is the run's last look: one that found nothing to do
+// ends the run, one rsync child in all, with the record and reports of any
+// run with nothing to do, and what a run does for an interrupted one still
+// happens. An older plan, or one that a put-back file made stale, is looked
+// at again.
+TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
+    ManualClock clock;
+    engine.clock = &clock;
+    put(src / "a.txt", "same");
+    put(src / "taken.txt", "same");
+    const fs::path interrupted = dst / ".KeltoSync/Holding/2025-03-07_141503-0a1b2c3d";
+    const fs::path temporary = dst / TransferScratch::temporaryRelativePath() / "a.txt.Xy12Ab";
+    std::vector<SyncProgress> reports;
+    const auto runWith = [&](double wait) {
+        const std::size_t before = script.calls().size();
+        OneWayEngine::Basis basis;
+        const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
+        clock.advance(wait);
+        reports.clear();
+        const auto result = engine.run(
+            job, p, src, dst, traits, runID, log, {}, [&](const SyncProgress& r) { reports.push_back(r); }, &basis);
+        return std::pair{result, script.calls().size() - before};
+    };
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        ASSERT_EQ(run(plan()).second.code, 0);  // now in step
+        put(interrupted / "taken.txt", "older");
+        put(temporary, "half");
+
+        auto [result, children] = runWith(OneWayEngine::currentPlanSeconds);
+        EXPECT_EQ(children, 1u);
+        RunStats expected;
+        expected.errors = {"Kept from an interrupted run in .KeltoSync/Holding/2025-03-07_141503-0a1b2c3d (its place "
+                           "is taken): taken.txt"};
+        EXPECT_EQ(result, std::pair(expected, RsyncExit(0, {})));
+        ASSERT_GE(reports.size(), 3u);
+        EXPECT_EQ(reports.front().phase, SyncPhase::transferring);
+        EXPECT_EQ(reports.back(), phaseOnly(SyncPhase::finalizing));
+        EXPECT_FALSE(fs::exists(temporary));
+
+        std::tie(result, children) = runWith(OneWayEngine::currentPlanSeconds + 1);
+        EXPECT_EQ(children, 2u) << "the mirror's fresh dry run, the copy's transfer";
+        EXPECT_EQ(result.second.code, 0);
+
+        put(interrupted / "extra.txt", "held");  // goes back as the run starts, after the plan
+        std::tie(result, children) = runWith(0);
+        EXPECT_EQ(children, 2u);
+        EXPECT_EQ(result.first.errors.front(), "Put back from an interrupted run: extra.txt");
+        fs::remove_all(dst / ".KeltoSync/Holding");
+        fs::remove(dst / "extra.txt");
+    }
+
+    // With something to do, the transfer follows the plan's look at once.
+    put(src / "new.txt", "new");
+    auto [result, children] = runWith(OneWayEngine::currentPlanSeconds);
+    EXPECT_EQ(children, 2u);
+    EXPECT_EQ(result.second, RsyncExit(0, {}));
+    EXPECT_EQ(contents(dst / "new.txt"), "new");
 }
 
 // rsync itemises a skipped file as new on every fresh look; the transfer's

@@ -322,6 +322,25 @@ TEST_F(CoordinatorRunTest, ALargeDeletionWaitsForReviewAndTheConfirmedRunProceed
     EXPECT_EQ(filesIn(b), filesIn(a));
 }
 
+// A one-way run whose plan finds nothing to do ends after it: one rsync
+// child. A confirmed run carries out a review of an earlier plan and looks
+// again: a mirror's fresh dry run, a copy's transfer.
+TEST_F(CoordinatorRunTest, ARunWithNothingToDoStartsOneRsyncUnlessItWaitedForAReview) {
+    putOld(a / "same.txt", "same");
+    const Uuid mirror = addJob(SyncMode::mirror).id, copy = addJob(SyncMode::copy).id;
+    ASSERT_EQ(run(mirror).record.outcome, RunOutcome::success());  // now in step
+    for (const Uuid& id : {mirror, copy}) {
+        for (const bool confirmed : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (id == mirror ? "mirror" : "copy") << (confirmed ? " confirmed" : ""));
+            const std::size_t before = script->calls().size();
+            const RunResult result = run(id, RunTrigger::schedule, confirmed);
+            EXPECT_EQ(result.record.outcome, RunOutcome::success());
+            EXPECT_EQ(result.record.stats, RunStats{});
+            EXPECT_EQ(script->calls().size() - before, confirmed ? 2u : 1u);
+        }
+    }
+}
+
 TEST_F(CoordinatorRunTest, ACancelBeforeTheWorkStartsNoRsync) {
     const Uuid id = addJob(SyncMode::mirror).id;
     std::stop_source stop;

@@ -113,6 +113,13 @@ TEST_F(TransferScratchTest, OnlyATransferThatWritesFilesGetsScratchFolders) {
     ASSERT_TRUE(transfer.partialDirectory.has_value());
     EXPECT_TRUE(transfer.partialDirectory->is_absolute());
     EXPECT_EQ(transfer.temporaryDirectory, TransferScratch::temporaryRelativePath());
+    // Files too small to resume need no partial folder, which costs a lookup per file compared.
+    RsyncInvocation small = invocation(RsyncOperation::mirror(), src, dst);
+    TransferScratch::assign(small, dst, {"file"}, true, TransferScratch::resumableSize - 1);
+    EXPECT_FALSE(small.partialDirectory);
+    EXPECT_EQ(small.temporaryDirectory, TransferScratch::temporaryRelativePath());
+    TransferScratch::assign(small, dst, {"file"}, true, TransferScratch::resumableSize);
+    EXPECT_TRUE(small.partialDirectory);
 }
 
 TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) {
