@@ -10,12 +10,8 @@ packages=(
   libsqlite3-dev sqlite3
   libhowardhinnant-date-dev tzdata
   libmount-dev libblkid-dev libsystemd-dev dbus-daemon
-<<<<<<< HEAD
-  rsync time e2fsprogs unison exfatprogs exfat-fuse
-=======
   rsync time e2fsprogs unison
   bindfs fuse3 exfat-fuse exfatprogs
->>>>>>> mounts
   qt6-base-dev qt6-svg-dev fonts-dejavu-core libicu-dev
   libx11-dev xvfb xauth openbox x11-utils desktop-file-utils
   xdotool imagemagick trayer python3-dbus python3-gi locales
