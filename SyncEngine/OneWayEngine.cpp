@@ -606,7 +606,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
-        basis->endedAt = clock->monotonicSeconds();
+        basis->endedAt = clock->secondsSinceBoot();
     }
     return result;
 }
@@ -651,8 +651,9 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // so a change made since is the next run's, as one made after this run
     // would be. An older plan is looked at again, by a mirror, which may
     // delete; a copy job's transfer holds what it replaces beyond the plan.
+    // Its age counts a suspend, during which either side may change.
     const bool planIsCurrent =
-        basis && !putBack && clock->monotonicSeconds() - basis->endedAt <= currentPlanSeconds;
+        basis && !putBack && clock->secondsSinceBoot() - basis->endedAt <= currentPlanSeconds;
     std::vector<ItemizedChange> fresh;
     const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis->look : nullptr;
     if (!lastLook && mirror) {

@@ -86,7 +86,7 @@ struct OneWayEngine {
     // What a plan looked at, for the run that carries the plan out.
     struct Basis {
         std::vector<ItemizedChange> look;  // the plan's first dry run, as a fresh one would show it
-        double endedAt = 0;                // when the plan ended, on `clock`'s monotonic seconds
+        double endedAt = 0;                // when the plan ended, on `clock`'s seconds since boot
     };
 
     // The plan for the job on these folders; copies and archives target B.

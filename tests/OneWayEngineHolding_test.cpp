@@ -590,3 +590,29 @@ TEST_F(OneWayEngineHoldingTest, ACopyJobKeepsWhatItReplacedUnplanned) {
     EXPECT_EQ(contents(dst / "listed.txt"), "new version");
     EXPECT_EQ(contents(dst / "only-b.txt"), "b");
 }
+
+// A plan is a moment old by the time that passes, suspends included, which
+// the monotonic clock leaves out: after a suspend the run looks again.
+TEST_F(OneWayEngineHoldingTest, APlanMadeBeforeASuspendIsLookedAtAgain) {
+    struct SuspendingClock final : Clock {
+        double sinceBoot = 1000;
+        Date now() const override { return SystemClock::shared().now(); }
+        double monotonicSeconds() const override { return 1000; }
+        double secondsSinceBoot() const override { return sinceBoot; }
+    } clock;
+    engine.clock = &clock;
+    job.options.archiveEnabled = false;
+    put(src / "kept.txt", "same");
+    put(dst / "kept.txt", "same");
+    put(src / "listed.txt", "new version");
+    put(dst / "listed.txt", "old");
+    OneWayEngine::Basis basis;
+    const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
+    clock.sinceBoot += 3600;
+    fs::remove(src / "kept.txt");
+
+    const auto [stats, exit] = engine.run(job, p, src, dst, traits, runID, log, {}, nullptr, &basis);
+    EXPECT_EQ(exit, RsyncExit(OneWayEngine::replanCode, {std::string(OneWayEngine::deletionsChangedLine)}));
+    EXPECT_EQ(contents(dst / "listed.txt"), "old");
+    EXPECT_EQ(contents(dst / "kept.txt"), "same");
+}
