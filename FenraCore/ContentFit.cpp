@@ -22,8 +22,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         // A layout request reaches the filter after the layout has been
         // redone, so the sizes read then are current.
+        // On show the content is laid out afresh, whatever Qt kept from when
+        // it was last visible; the fit itself never asks for a layout of the
+        // content, or each layout would bring another.
         const bool shown = watched == owner_ && event->type() == QEvent::Show;
         const bool relaid = watched == content_ && event->type() == QEvent::LayoutRequest;
+        if (shown && content_ && content_->layout()) content_->layout()->invalidate();
         if ((shown || relaid) && fit_) fit_();
         return false;
     }

@@ -10,8 +10,10 @@ namespace kelto {
 // its rows, a popup as high as its jobs) in step with it. Qt refreshes the
 // sizes it caches for a widget only while it is visible, so rows that
 // changed while the box was hidden would keep their old measure: rows cut
-// off, or an empty band. `fit` runs again whenever `owner` is shown and
-// whenever the layout of `content` has been redone on its request.
+// off, or an empty band. `fit` runs again whenever `owner` is shown (the
+// content's layout then measured afresh) and whenever the layout of
+// `content` has been redone on its request. A fit must not invalidate the
+// content's layout itself: that would request the next layout, for ever.
 struct ContentFit {
     // The fit lives as long as `owner`. A second call for the same owner
     // replaces the content and the fit.

@@ -206,10 +206,8 @@ void MenuBarContent::setHeightLimit(std::optional<int> height) {
 
 void MenuBarContent::fitHeight() {
     if (!rowScroll_ || !heightLimit_) return;
-    // Measured afresh, not from what the layouts kept from the last pass:
-    // the rows may have changed while the popup was closed, and the scroll
-    // area's hint, which is theirs, is not passed on by itself.
-    rowBox_->layout()->invalidate();
+    // The rows' own layout is measured afresh on show (ContentFit); the
+    // scroll area's hint, which is theirs, is not passed on by itself.
     rowScroll_->updateGeometry();
     QLayout* column = body_->layout();
     column->invalidate();

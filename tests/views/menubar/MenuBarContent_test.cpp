@@ -311,6 +311,20 @@ TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
         EXPECT_EQ(scroll->height(), scroll->widget()->sizeHint().height()) << "no empty band";
         EXPECT_EQ(content->height(), two);
     }
+
+    // Once fitted, an open popup lays its rows out no more: a fit that asked
+    // for another layout would spin for as long as the popup stays open.
+    struct LayoutRequests : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::LayoutRequest) ++count;
+            return false;
+        }
+    } requests;
+    scroll->widget()->installEventFilter(&requests);
+    for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
+    EXPECT_EQ(requests.count, 0);
+    scroll->widget()->removeEventFilter(&requests);
 }
 
 }  // namespace
