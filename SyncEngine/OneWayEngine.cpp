@@ -285,6 +285,16 @@ RsyncExit withChangedSources(CopySourceCheck& sources, TransferState& state, con
 }
 
 // A path rsync's exclude file cannot hold would be copied after all.
+// What the transfer's exclude file keeps rsync away from: every skip but
+// pipes, sockets and devices, which rsync passes over by itself; excluding
+// one would also keep B's item of that name from the deletion the plan lists.
+std::vector<SkippedFile> excludedFrom(const std::vector<SkippedFile>& skipped) {
+    std::vector<SkippedFile> excluded;
+    for (const SkippedFile& file : skipped)
+        if (file.reason != FileSkipReason::specialFile) excluded.push_back(file);
+    return excluded;
+}
+
 void checkExcludable(const std::vector<SkippedFile>& skipped) {
     for (const SkippedFile& file : skipped)
         if (!PreflightSkips::canExclude(file.path)) throw OneWayEngineError::skipTooLong(file.path);
@@ -617,7 +627,9 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
                                                  const ProgressHandler& onProgress, Basis* basis) const {
     checkEndpoints(job, source, destination, treesOverlap);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
-    checkExcludable(plan.skipped);
+    // Only the path of each reaches the exclude file.
+    std::vector<SkippedFile> excluded = excludedFrom(plan.skipped);
+    checkExcludable(excluded);
     ArchiveDirectories::prepareTree(destination, job.id, runID);
     const EmptyRunFolderRemoval removal{destination, job.id, runID};
     // What runs that never settled still hold goes back before anything is
@@ -692,8 +704,6 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // before anything of B is moved aside or written.
     checkEndpoints(job, source, destination, treesOverlap);
 
-    // Only the path of each reaches the exclude file.
-    std::vector<SkippedFile> excluded = plan.skipped;
     for (const std::string& path : bound.leftAlone)
         excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
     ExcludeFile excludes;
