@@ -101,8 +101,11 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
             if (tables.step() != SQLITE_ROW) fail();
             if (tables.columnInt64(0) != 2) throw BaselineStoreError::unusable(file_, "it holds no baseline tables");
         }
+        // Both or neither: a file left with one of them is refused above.
+        execute("BEGIN IMMEDIATE");
         execute(createEntries);
         execute(createMeta);
+        execute("COMMIT");
     }
 }
 
