@@ -2,7 +2,7 @@
 
 #include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/ScheduleCalculator.h"
-#include "SyncAutomation/VolumeInspector.h"
+#include "SyncModel/Support/PathComponents.h"
 
 #include <algorithm>
 
@@ -15,11 +15,11 @@ namespace {
 // Component-wise, so /media/Back holds nothing of /media/Backup; a path lies
 // under itself.
 bool liesUnder(const fs::path& path, const fs::path& folder) {
-    return VolumeInspector::isPrefix(VolumeInspector::components(folder), VolumeInspector::components(path));
+    return PathComponents::isPrefix(PathComponents::of(folder), PathComponents::of(path));
 }
 
 bool sameLocation(const fs::path& a, const fs::path& b) {
-    return VolumeInspector::components(a) == VolumeInspector::components(b);
+    return PathComponents::of(a) == PathComponents::of(b);
 }
 
 }  // namespace

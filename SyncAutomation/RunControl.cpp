@@ -1,6 +1,6 @@
 #include "SyncAutomation/RunControl.h"
 
-#include "SyncAutomation/VolumeInspector.h"
+#include "SyncModel/Support/PathComponents.h"
 
 #include <algorithm>
 
@@ -9,9 +9,9 @@ namespace kelto {
 namespace fs = std::filesystem;
 
 bool RunControl::holdsRoot(const fs::path& volume) const {
-    const auto volumeParts = VolumeInspector::components(volume);
+    const auto volumeParts = PathComponents::of(volume);
     return std::any_of(roots_.begin(), roots_.end(), [&](const fs::path& root) {
-        return VolumeInspector::isPrefix(volumeParts, VolumeInspector::components(root));
+        return PathComponents::isPrefix(volumeParts, PathComponents::of(root));
     });
 }
 

@@ -66,12 +66,6 @@ VolumeIdentity VolumeInspector::identity(const fs::path& path, const VolumeSourc
     return mount->identity;
 }
 
-bool VolumeInspector::isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& components) {
-    return PathComponents::isPrefix(prefix, components);
-}
-
-std::vector<std::string> VolumeInspector::components(const fs::path& path) { return PathComponents::of(path); }
-
 Endpoint VolumeInspector::endpoint(const fs::path& chosen, const VolumeSource& source) {
     char resolved[PATH_MAX];
     if (::realpath(chosen.lexically_normal().c_str(), resolved) == nullptr)

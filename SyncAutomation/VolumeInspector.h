@@ -27,12 +27,6 @@ struct VolumeInspector {
     // when none is.
     static VolumeIdentity identity(const std::filesystem::path& path, const VolumeSource& source = system());
 
-    // Component-wise: /media/Back is no prefix of /media/Backup/x.
-    static bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::string>& components);
-    // The components of a path with dot and dot-dot segments removed; the
-    // first of an absolute path is "/".
-    static std::vector<std::string> components(const std::filesystem::path& path);
-
     // The endpoint stored for a chosen folder; its relative path leads from
     // the root of the file system, whichever folder of it the mount shows
     // (FileSystemPlaces::place).

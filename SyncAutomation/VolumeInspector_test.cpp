@@ -1,6 +1,7 @@
 #include "SyncAutomation/VolumeInspector.h"
 
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/PathComponents.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -21,15 +22,14 @@ std::uint64_t inode(const fs::path& path) {
 }
 
 TEST(VolumeInspectorPrefix, ComparesWholeComponents) {
-    using V = VolumeInspector;
-    EXPECT_FALSE(V::isPrefix(V::components("/media/Back"), V::components("/media/Backup/x")));
-    EXPECT_TRUE(V::isPrefix(V::components("/media/Backup"), V::components("/media/Backup/x")));
-    EXPECT_TRUE(V::isPrefix(V::components("/media/Backup/"), V::components("/media/Backup")));
-    EXPECT_TRUE(V::isPrefix({}, {}));
-    EXPECT_FALSE(V::isPrefix(V::components("/a/b"), V::components("/a")));
-    EXPECT_FALSE(V::isPrefix(V::components("/Media"), V::components("/media/x")));
-    EXPECT_EQ(V::components("/a/./b/../c/"), (std::vector<std::string>{"/", "a", "c"}));
-    EXPECT_EQ(V::components("/"), (std::vector<std::string>{"/"}));
+    EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/media/Back"), PathComponents::of("/media/Backup/x")));
+    EXPECT_TRUE(PathComponents::isPrefix(PathComponents::of("/media/Backup"), PathComponents::of("/media/Backup/x")));
+    EXPECT_TRUE(PathComponents::isPrefix(PathComponents::of("/media/Backup/"), PathComponents::of("/media/Backup")));
+    EXPECT_TRUE(PathComponents::isPrefix({}, {}));
+    EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/a/b"), PathComponents::of("/a")));
+    EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/Media"), PathComponents::of("/media/x")));
+    EXPECT_EQ(PathComponents::of("/a/./b/../c/"), (std::vector<std::string>{"/", "a", "c"}));
+    EXPECT_EQ(PathComponents::of("/"), (std::vector<std::string>{"/"}));
 }
 
 struct Inspector : ::testing::Test {

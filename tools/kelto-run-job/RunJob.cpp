@@ -14,6 +14,7 @@
 #include "SyncEngine/TransferScratch.h"
 #include "SyncModel/JobStore.h"
 #include "SyncModel/RunHistoryStore.h"
+#include "SyncModel/Support/PathComponents.h"
 #include "tools/kelto-run-job/RunJobReport.h"
 #include "tools/kelto-run-job/TimedRsyncRunner.h"
 
@@ -46,8 +47,8 @@ fs::path rsyncFor(const RunJobOptions& o) {
 }
 
 bool isWithin(const fs::path& folder, const fs::path& path) {
-    return VolumeInspector::isPrefix(VolumeInspector::components(fs::weakly_canonical(folder)),
-                                     VolumeInspector::components(fs::weakly_canonical(path)));
+    return PathComponents::isPrefix(PathComponents::of(fs::weakly_canonical(folder)),
+                                     PathComponents::of(fs::weakly_canonical(path)));
 }
 
 // When the run's reports moved from one phase to the next.
