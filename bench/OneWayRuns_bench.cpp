@@ -28,6 +28,10 @@
 // wall time) and every recorded pass as plain rsync with the same arguments,
 // output to /dev/null.
 //
+// The first run's transfer pass is also run bare, recorded as above, with
+// and without its temporary folder, to tell what that folder costs beside
+// the plan and the engine's own time.
+//
 // With --rsync-peaks a further folder follows the steps through a wrapper
 // that takes the peak memory of each of the engine's rsync runs. With
 // --mode copy the engine runs copy jobs and plain rsync leaves --delete out.
@@ -76,6 +80,7 @@ constexpr double engineShareGoal = 0.10;  // the engine's own time, of the whole
 
 struct ChildResult {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system, its own and its waited-for children's
     long peakKiB = 0;
     int status = -1;
     std::string out;
@@ -114,6 +119,8 @@ ChildResult runChild(const std::vector<std::string>& argv, bool keepOutput) {
     ::wait4(pid, &status, 0, &usage);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.peakKiB = usage.ru_maxrss;
+    auto toSeconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    result.cpuSeconds = toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
@@ -205,7 +212,7 @@ struct Samples {
 
 // One tool's runs of one step over the rounds.
 struct ToolRuns {
-    Samples seconds;
+    Samples seconds, cpuSeconds;
     long peakKiB = 0;
     std::map<std::string, Samples> phases;  // the engine's, from its report
     Samples own;                            // the engine's own time
@@ -224,6 +231,7 @@ const char* const phaseNames[] = {"plan", "freshLook", "transfer", "archive", "b
 
 void noteReport(ToolRuns& runs, const ChildResult& child, const Json& report) {
     runs.seconds.add(child.seconds);
+    runs.cpuSeconds.add(child.cpuSeconds);
     runs.peakKiB = std::max(runs.peakKiB, child.peakKiB);
     const Json& t = report["timing"];
     if (t.contains("phaseSeconds"))
@@ -319,6 +327,8 @@ struct Config {
     fs::path root;  // its folders, on that file system
     std::vector<Step> steps;
     std::vector<PassTimes> passes;
+    std::vector<std::string> firstTransfer;  // the first run's transfer pass, as recorded
+    ToolRuns firstBare, firstWithoutTemporary;
 
     std::string label() const { return kind + " " + std::to_string(files); }
     const char* reference() const { return xattrs ? "-aX" : "-a"; }
@@ -385,8 +395,9 @@ int main(int argc, char** argv) {
         const std::string rsync = std::string(KELTO_BUNDLE_DIR) + "/Contents/Helpers/rsync";
 
         // Each file system holds, per size, the two sources (the second
-        // mostly hard links), one destination per tool and the peak folder.
-        const int trees = 3 + (before ? 1 : 0) + (rsyncPeaks ? 1 : 0);
+        // mostly hard links), one destination per tool, the bare replay's and
+        // the peak folder.
+        const int trees = 4 + (before ? 1 : 0) + (rsyncPeaks ? 1 : 0);
         std::uint64_t bytes = 256ull << 20, inodes = 10'000;
         for (int files : counts) {
             bytes += static_cast<std::uint64_t>(trees) * (static_cast<std::uint64_t>(files) * 4608 +
@@ -398,7 +409,7 @@ int main(int argc, char** argv) {
 
         std::vector<Config> configs;
         for (const std::string& kind : kinds)
-            for (int files : counts) configs.push_back({kind, kind != "tmpfs", files, {}, {}, {}});
+            for (int files : counts) configs.push_back({kind, kind != "tmpfs", files, {}, {}, {}, {}, {}, {}});
 
         auto plainMirror = [&](const Config& c, const fs::path& from, const fs::path& dst) {
             std::vector<std::string> args{rsync, c.reference(), "--delete", from.string() + "/", dst.string() + "/"};
@@ -415,6 +426,29 @@ int main(int argc, char** argv) {
             if (result.status != 0 || report.value("outcome", "") != "success")
                 throw std::runtime_error("the engine failed on " + dst.string() + ": " + result.out);
             return std::pair{result, std::move(report)};
+        };
+
+        auto recordedRuns = [&](const Config& c, const fs::path& from, const fs::path& dst) {
+            const fs::path record = c.root / "recorded-runs";
+            fs::remove(record);
+            const fs::path recorder =
+                writeScript(c.root / "rsync-record", "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) +
+                                                         "\nexec " + quoted(rsync) + " \"$@\"");
+            engineRun(runner, from, dst, recorder);
+            return readRecordedRuns(record);
+        };
+        // A recorded pass run as plain rsync into a fresh destination that
+        // holds only the reserved folders the engine makes before it.
+        auto replay = [&](const std::vector<std::string>& recorded, const fs::path& dst) {
+            fs::remove_all(dst);
+            fs::create_directories(dst / ".KeltoSync" / "Temporary");
+            fs::create_directories(dst / ".KeltoSync" / "Partial");
+            std::vector<std::string> args{rsync};
+            args.insert(args.end(), recorded.begin(), recorded.end());
+            ::sync();
+            const ChildResult result = runChild(args, false);
+            if (result.status != 0) throw std::runtime_error("plain re-run of the first transfer failed");
+            return result;
         };
 
         // Each rsync run of the engine through /usr/bin/time appends its peak here.
@@ -481,6 +515,7 @@ int main(int argc, char** argv) {
                                     const ChildResult r = runChild(plainMirror(c, from, plainDst), false);
                                     if (r.status != 0) throw std::runtime_error("plain rsync failed in " + step.name);
                                     step.plain.seconds.add(r.seconds);
+                                    step.plain.cpuSeconds.add(r.cpuSeconds);
                                     step.plain.peakKiB = std::max(step.plain.peakKiB, r.peakKiB);
                                     plain = r.seconds;
                                     break;
@@ -509,18 +544,36 @@ int main(int argc, char** argv) {
                             for (long kib = 0; in >> kib;) engineRsyncPeakKiB = std::max(engineRsyncPeakKiB, kib);
                         }
 
+                        // The first run's transfer bare, with and without its temporary folder.
+                        if (s == 0) {
+                            const fs::path bare = c.root / "bare";
+                            if (c.firstTransfer.empty()) {
+                                fs::remove_all(bare);
+                                fs::create_directories(bare);
+                                for (auto& arguments : recordedRuns(c, src, bare))
+                                    if (std::find(arguments.begin(), arguments.end(), "--dry-run") == arguments.end())
+                                        c.firstTransfer = std::move(arguments);
+                                if (c.firstTransfer.empty()) throw std::runtime_error("the first run transferred nothing");
+                            }
+                            std::vector<std::string> withoutTemporary;
+                            for (const std::string& a : c.firstTransfer)
+                                if (!a.starts_with("--temp-dir=")) withoutTemporary.push_back(a);
+                            // Three of each a round: a single run of either strays far too often.
+                            for (int k = 0; k < 6; ++k) {
+                                const bool withTemporary = (k + round) % 2 == 0;
+                                const ChildResult r = replay(withTemporary ? c.firstTransfer : withoutTemporary, bare);
+                                ToolRuns& runs = withTemporary ? c.firstBare : c.firstWithoutTemporary;
+                                runs.seconds.add(r.seconds);
+                                runs.cpuSeconds.add(r.cpuSeconds);
+                            }
+                            fs::remove_all(bare);
+                        }
+
                         // Pass by pass, while nothing changes.
                         if (s != 1) continue;
-                        if (c.passes.empty()) {
-                            const fs::path record = c.root / "recorded-runs";
-                            const fs::path recorder = writeScript(
-                                c.root / "rsync-record",
-                                "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " +
-                                    quoted(rsync) + " \"$@\"");
-                            engineRun(runner, src, engineDst, recorder);
-                            for (auto& arguments : readRecordedRuns(record))
+                        if (c.passes.empty())
+                            for (auto& arguments : recordedRuns(c, src, engineDst))
                                 c.passes.push_back({std::move(arguments), {}, {}});
-                        }
                         ::sync();
                         const Json report = engineRun(runner, src, engineDst, std::nullopt).second;
                         const Json& times = report["timing"]["rsyncPassSeconds"];
@@ -565,6 +618,31 @@ int main(int argc, char** argv) {
                 const double share = step.engine.own.median() / step.engine.seconds.median();
                 std::printf("\n  engine's own time %.1f %% of the run (goal <= %.0f %% %s)\n", 100 * share,
                             100 * engineShareGoal, verdict(share, engineShareGoal));
+            }
+            if (!c.firstBare.seconds.values.empty()) {
+                // What the first run pays beyond plain rsync, step by step: wall
+                // time, and CPU time (its own and its rsync children's), which
+                // strays less on a busy machine.
+                const Step& first = c.steps[0];
+                const ToolRuns &bare = c.firstBare, &without = c.firstWithoutTemporary;
+                const double plain = first.plain.seconds.median(), plainCpu = first.plain.cpuSeconds.median();
+                const double plan = first.engine.phases.at("plan").median(), own = first.engine.own.median();
+                std::printf("\n%s beside plain rsync %s: wall s, CPU s, and each as a share of plain's\n",
+                            first.name.c_str(), c.reference());
+                auto row = [&](const char* label, double wall, double cpu) {
+                    std::printf("  %-44s %7.3f %7.3f   %6.1f %% %6.1f %%\n", label, wall, cpu, 100 * wall / plain,
+                                100 * cpu / plainCpu);
+                };
+                row("plain rsync", plain, plainCpu);
+                row("engine", first.engine.seconds.median(), first.engine.cpuSeconds.median());
+                std::printf("  %-44s %7.3f %7s   %6.1f %%\n", "  its plan (dry run and the engine's work)", plan, "",
+                            100 * plan / plain);
+                std::printf("  %-44s %7.3f %7s   %6.1f %%\n", "  its own time, in the plan and after it", own, "",
+                            100 * own / plain);
+                row("its transfer pass run bare", bare.seconds.median(), bare.cpuSeconds.median());
+                row("  the same without its temporary folder", without.seconds.median(), without.cpuSeconds.median());
+                row("  what the temporary folder costs", bare.seconds.median() - without.seconds.median(),
+                    bare.cpuSeconds.median() - without.cpuSeconds.median());
             }
             std::printf("\nper pass, no change (plain: the same arguments, output to /dev/null)\n");
             std::printf("%-5s %-9s %9s %9s %7s %7s\n", "pass", "kind", "engine s", "plain s", "ratio", "goal");
