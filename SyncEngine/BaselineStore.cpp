@@ -3,6 +3,7 @@
 #include "SyncEngine/BaselineStoreError.h"
 #include "SyncEngine/CancellationError.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <sqlite3.h>
 
@@ -83,30 +84,62 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
         const auto absolute = std::filesystem::absolute(url);
         FileIO::createDirectories(absolute.parent_path());
         path = absolute.string();
+        if (!exists) createWhole(absolute);
+        flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;  // never an empty file in its place
     }
 
-    if (db_.open(path, flags) != SQLITE_OK || !db_) {
-        const BaselineStoreError error = db_ ? errorFor(sqlite3_extended_errcode(db_.get()), db_.errorMessage())
-                                             : BaselineStoreError(BaselineStoreError::cannotOpen);
-        db_.close();
-        throw error;
-    }
+    open(db_, path, flags);
     db_.setBusyTimeout(busyTimeoutMilliseconds);
-    if (!(readOnly && exists)) {
-        // A file that was there holds the tables: one cut to nothing, or
-        // holding others, is a damaged baseline, not one to start afresh.
-        if (exists) {
-            SqliteStatement tables = prepare(
-                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('entries', 'meta')");
-            if (tables.step() != SQLITE_ROW) fail();
-            if (tables.columnInt64(0) != 2) throw BaselineStoreError::unusable(file_, "it holds no baseline tables");
-        }
-        // Both or neither: a file left with one of them is refused above.
-        execute("BEGIN IMMEDIATE");
-        execute(createEntries);
+    if (!readOnly) {
+        // A file there holds both tables, since none is made in place: one cut
+        // to nothing, or holding others, is a damaged baseline, not one to
+        // start afresh.
+        SqliteStatement tables =
+            prepare("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('entries', 'meta')");
+        if (tables.step() != SQLITE_ROW) fail();
+        if (tables.columnInt64(0) != 2) throw BaselineStoreError::unusable(file_, "it holds no baseline tables");
+    } else if (!exists) {
+        execute(createEntries);  // in memory: reads as no baseline
         execute(createMeta);
-        execute("COMMIT");
     }
+}
+
+// Made under another name and moved into place whole: a creation cut short
+// at any point leaves no file that every later open would refuse.
+void BaselineStore::createWhole(const std::filesystem::path& file) const {
+    const std::string making = file.string() + ".new";
+    std::error_code ignored;
+    std::filesystem::remove(making, ignored);  // what a creation cut short left
+    std::filesystem::remove(making + "-journal", ignored);
+    {
+        SqliteDatabase db;
+        open(db, making, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX);
+        const std::string tables = std::string("BEGIN IMMEDIATE; ") + createEntries + "; " + createMeta + "; COMMIT";
+        if (db.execute(tables.c_str()) != SQLITE_OK) {
+            const BaselineStoreError error = errorFor(sqlite3_extended_errcode(db.get()), db.errorMessage());
+            db.close();
+            std::filesystem::remove(making, ignored);
+            throw error;
+        }
+    }
+    const std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(file.parent_path());
+    if (!folder) throw BaselineStoreError::unusable(file_, "its folder is gone");
+    try {
+        SafeFileSystem::moveWithoutReplacing(*folder, file.filename().string() + ".new", *folder,
+                                             file.filename().string());
+    } catch (const FileError& error) {
+        std::filesystem::remove(making, ignored);
+        // Another process made it meanwhile: that one is opened.
+        if (error.errorNumber() != EEXIST) throw BaselineStoreError::unusable(file_, error.reason());
+    }
+}
+
+void BaselineStore::open(SqliteDatabase& db, const std::string& path, int flags) const {
+    if (db.open(path, flags) == SQLITE_OK && db) return;
+    const BaselineStoreError error = db ? errorFor(sqlite3_extended_errcode(db.get()), db.errorMessage())
+                                        : BaselineStoreError(BaselineStoreError::cannotOpen);
+    db.close();
+    throw error;
 }
 
 BaselineStoreError BaselineStore::errorFor(int code, const std::string& message) const {

@@ -57,6 +57,10 @@ private:
     // failures name the file and the way out.
     BaselineStoreError errorFor(int code, const std::string& message) const;
     [[noreturn]] void fail() const;
+    // Opens `db` or throws what errorFor() makes of the failure.
+    void open(SqliteDatabase& db, const std::string& path, int flags) const;
+    // A new baseline file with its tables, made whole under another name.
+    void createWhole(const std::filesystem::path& file) const;
     void execute(const char* sql);
     SqliteStatement prepare(const char* sql);
     Meta readMeta();

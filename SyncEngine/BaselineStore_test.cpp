@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -313,3 +318,33 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
 }
 
 }  // namespace
+
+// A baseline file comes into being whole or not at all: a creation cut short
+// at any point (here by a file size limit: nothing written, or only the
+// first page) leaves nothing that a later open would refuse.
+TEST_F(BaselineStoreTest, ACreationCutShortLeavesNoFileThatIsRefusedLater) {
+    for (const rlim_t limit : {rlim_t{0}, rlim_t{4096}}) {
+        SCOPED_TRACE(limit);
+        fs::remove_all(root / "state");
+        const pid_t child = ::fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            try {
+                BaselineStore store(file, false);
+                ::_exit(1);  // the limit did not cut it short
+            } catch (const std::exception&) {
+                ::_exit(0);
+            }
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+        BaselineStore store(file, false);
+        store.save(sample(), "X", std::nullopt, SideCounts{1, 1});
+        EXPECT_EQ(store.load("X", std::nullopt), sample());
+    }
+}

@@ -284,7 +284,6 @@ RsyncExit withChangedSources(CopySourceCheck& sources, TransferState& state, con
     return RsyncExit(engineCode(exit.code, 23), std::move(tail));
 }
 
-// A path rsync's exclude file cannot hold would be copied after all.
 // What the transfer's exclude file keeps rsync away from: every skip but
 // pipes, sockets and devices, which rsync passes over by itself; excluding
 // one would also keep B's item of that name from the deletion the plan lists.
@@ -295,6 +294,7 @@ std::vector<SkippedFile> excludedFrom(const std::vector<SkippedFile>& skipped) {
     return excluded;
 }
 
+// A path rsync's exclude file cannot hold would be copied after all.
 void checkExcludable(const std::vector<SkippedFile>& skipped) {
     for (const SkippedFile& file : skipped)
         if (!PreflightSkips::canExclude(file.path)) throw OneWayEngineError::skipTooLong(file.path);
