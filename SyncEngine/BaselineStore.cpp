@@ -4,10 +4,12 @@
 #include "SyncEngine/CancellationError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
+#include "SyncModel/Support/Uuid.h"
 
 #include <sqlite3.h>
 
 #include <charconv>
+#include <cstdio>
 #include <string_view>
 #include <system_error>
 
@@ -104,33 +106,48 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
     }
 }
 
-// Made under another name and moved into place whole: a creation cut short
-// at any point leaves no file that every later open would refuse.
+// Made under a name of its own and moved into place whole: a creation cut
+// short at any point leaves no file that every later open would refuse, and
+// creators at once never remove or move each other's half-made file. Nothing
+// is there to move aside yet, so a failure keeps its own words.
 void BaselineStore::createWhole(const std::filesystem::path& file) const {
-    const std::string making = file.string() + ".new";
+    const std::string name = "." + file.filename().string() + ".new-" + Uuid::random().lowerString().substr(0, 12);
+    const std::string making = (file.parent_path() / name).string();
     std::error_code ignored;
-    std::filesystem::remove(making, ignored);  // what a creation cut short left
-    std::filesystem::remove(making + "-journal", ignored);
+    const auto failed = [&](const std::string& reason) {
+        std::filesystem::remove(making, ignored);
+        return BaselineStoreError(reason);
+    };
     {
         SqliteDatabase db;
-        open(db, making, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX);
+        const int opened = db.open(making, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE |
+                                               SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX);
         const std::string tables = std::string("BEGIN IMMEDIATE; ") + createEntries + "; " + createMeta + "; COMMIT";
-        if (db.execute(tables.c_str()) != SQLITE_OK) {
-            const BaselineStoreError error = errorFor(sqlite3_extended_errcode(db.get()), db.errorMessage());
+        if (opened != SQLITE_OK || !db || db.execute(tables.c_str()) != SQLITE_OK) {
+            const std::string reason = db ? db.errorMessage() : std::string("out of memory");
             db.close();
-            std::filesystem::remove(making, ignored);
-            throw error;
+            throw failed(reason);
         }
     }
     const std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(file.parent_path());
-    if (!folder) throw BaselineStoreError::unusable(file_, "its folder is gone");
+    if (!folder) throw failed("its folder is gone");
     try {
-        SafeFileSystem::moveWithoutReplacing(*folder, file.filename().string() + ".new", *folder,
-                                             file.filename().string());
+        SafeFileSystem::moveWithoutReplacing(*folder, name, *folder, file.filename().string());
     } catch (const FileError& error) {
-        std::filesystem::remove(making, ignored);
         // Another process made it meanwhile: that one is opened.
-        if (error.errorNumber() != EEXIST) throw BaselineStoreError::unusable(file_, error.reason());
+        if (error.errorNumber() == EEXIST) {
+            std::filesystem::remove(making, ignored);
+            return;
+        }
+        // The file system can refuse an existing name neither way (exFAT
+        // through FUSE): the name, found free just now, is taken plainly.
+        // Only a creator at that very moment could lose its file, and a
+        // job's runs take turns.
+        const bool noLinks = error.errorNumber() == EPERM || error.errorNumber() == EOPNOTSUPP;
+        const bool free = std::filesystem::symlink_status(file, ignored).type() == std::filesystem::file_type::not_found;
+        if (!noLinks || !free ||
+            ::renameat(folder->get(), name.c_str(), folder->get(), file.filename().c_str()) != 0)
+            throw failed(error.reason());
     }
 }
 

@@ -348,3 +348,31 @@ TEST_F(BaselineStoreTest, ACreationCutShortLeavesNoFileThatIsRefusedLater) {
         EXPECT_EQ(store.load("X", std::nullopt), sample());
     }
 }
+
+// Processes creating one baseline at once each open the one whole file that
+// won: none fails, and none moves another's half-made file into place.
+TEST_F(BaselineStoreTest, CreatorsAtOnceAllOpenTheOneWholeFile) {
+    for (int round = 0; round < 5; ++round) {
+        fs::remove_all(root / "state");
+        std::vector<pid_t> children;
+        for (int i = 0; i < 6; ++i) {
+            const pid_t child = ::fork();
+            ASSERT_NE(child, -1);
+            if (child == 0) {
+                try {
+                    BaselineStore store(file, false);
+                    ::_exit(store.isRecordedFor("X", std::nullopt) ? 1 : 0);
+                } catch (const std::exception&) {
+                    ::_exit(1);
+                }
+            }
+            children.push_back(child);
+        }
+        for (const pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        EXPECT_NO_THROW(BaselineStore(file, false));
+    }
+}
