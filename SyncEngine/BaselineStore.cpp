@@ -109,14 +109,15 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
 // Made under a name of its own and moved into place whole: a creation cut
 // short at any point leaves no file that every later open would refuse, and
 // creators at once never remove or move each other's half-made file. Nothing
-// is there to move aside yet, so a failure keeps its own words.
+// is there to move aside yet, so a failure only names the file and why.
 void BaselineStore::createWhole(const std::filesystem::path& file) const {
     const std::string name = "." + file.filename().string() + ".new-" + Uuid::random().lowerString().substr(0, 12);
     const std::string making = (file.parent_path() / name).string();
     std::error_code ignored;
     const auto failed = [&](const std::string& reason) {
         std::filesystem::remove(making, ignored);
-        return BaselineStoreError(reason);
+        std::filesystem::remove(making + "-journal", ignored);
+        return BaselineStoreError::notMade(file_, reason);
     };
     {
         SqliteDatabase db;

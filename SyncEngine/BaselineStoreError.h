@@ -28,6 +28,11 @@ public:
         return BaselineStoreError("The baseline file " + file + " cannot be used (" + reason + ")." + wayOut);
     }
 
+    // A new baseline file that could not be made; nothing stands in its place.
+    static BaselineStoreError notMade(const std::string& file, const std::string& reason) {
+        return BaselineStoreError("The baseline file " + file + " could not be made (" + reason + ").");
+    }
+
 private:
     static constexpr const char* wayOut =
         " Move it aside or remove it: the next run then starts a fresh baseline, copying what either side lacks, "
