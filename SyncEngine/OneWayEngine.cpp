@@ -621,42 +621,107 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     return result;
 }
 
-std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
-                                                 const fs::path& destination, const FileSystemTraits& traits,
-                                                 const std::string& runID, RunLogSink& log, std::stop_token stop,
-                                                 const ProgressHandler& onProgress, Basis* basis) const {
-    checkEndpoints(job, source, destination, treesOverlap);
-    if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
-    // Only the path of each reaches the exclude file.
-    std::vector<SkippedFile> excluded = excludedFrom(plan.skipped);
-    checkExcludable(excluded);
-    ArchiveDirectories::prepareTree(destination, job.id, runID);
-    const EmptyRunFolderRemoval removal{destination, job.id, runID};
-    // What runs that never settled still hold goes back before anything is
-    // compared; never while another run may be working here.
-    std::vector<std::string> notes;
-    bool stillHeld = false;  // what an earlier run held and still cannot go back
-    bool putBack = false;    // B changed since the plan looked
-    const TransferScratch::Claim scratch = TransferScratch::claim(destination, [&] {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination)) {
-            putBack = putBack || !settlement.putBack.empty();
-            const bool finished = settlement.fromFinishedRun;
-            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
-                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination, notes);
-            stillHeld = stillHeld || settlement.hasRetries();
-        }
-    });
-    // For the log only: a leftover in the reserved folder harms nothing.
-    std::vector<std::string> leftovers;
-    for (const FileError& leftover : scratch.leftovers())
-        leftovers.push_back(std::string(TransferScratch::leftoverLine) + leftover.what());
+// One run (OneWayEngine::run): the values it keeps from start to end, and
+// its steps, in the order perform() takes them.
+class OneWayEngine::Run {
+public:
+    Run(const OneWayEngine& engine, const SyncJob& job, const SyncPlan& plan, const fs::path& source,
+        const fs::path& destination, const FileSystemTraits& traits, const std::string& runID, RunLogSink& log,
+        std::stop_token stop, const ProgressHandler& onProgress, Basis* basis)
+        : engine_(engine), job_(job), plan_(plan), source_(source), destination_(destination), traits_(traits),
+          runID_(runID), log_(log), stop_(std::move(stop)), onProgress_(onProgress), basis_(basis),
+          mirror_(job.mode == SyncMode::mirror), archiving_(job.options.archiveEnabled), holding_(!archiving_) {}
 
-    const bool mirror = job.mode == SyncMode::mirror;
-    const bool archiving = job.options.archiveEnabled;
+    std::pair<RunStats, RsyncExit> perform() {
+        prepare();
+        recoverHeld();
+        if (const std::optional<std::string_view> refusal = lookLast()) return refused(*refusal);
+        const RsyncInvocation invocation = prepareTransfer();
+        const RsyncExit transferred = transfer(invocation);
+        RsyncExit exit = withChangedSources(*sources_, *state_, transferred, destination_, traits_.modifyWindow);
+        const std::vector<std::string> held = settle();
+        return finish(transferred, std::move(exit), held, invocation);
+    }
+
+private:
+    void prepare();
+    void recoverHeld();
+    std::optional<std::string_view> lookLast();
+    std::pair<RunStats, RsyncExit> refused(std::string_view reason);
+    RsyncInvocation prepareTransfer();
+    RsyncExit transfer(const RsyncInvocation& invocation);
+    std::vector<std::string> settle();
+    std::pair<RunStats, RsyncExit> finish(const RsyncExit& transferred, RsyncExit exit,
+                                          const std::vector<std::string>& held, const RsyncInvocation& invocation);
+
+    const OneWayEngine& engine_;
+    const SyncJob& job_;
+    const SyncPlan& plan_;
+    const fs::path& source_;
+    const fs::path& destination_;
+    const FileSystemTraits& traits_;
+    const std::string& runID_;
+    RunLogSink& log_;
+    std::stop_token stop_;
+    const ProgressHandler& onProgress_;
+    Basis* basis_;
+
+    const bool mirror_;
+    const bool archiving_;
     // Without the archive, what a run deletes or replaces waits in a holding
     // folder until the transfer is over: rsync deletes what it finds missing
     // then, and replaces what changed, whatever the plan said.
-    const bool holding = !archiving;
+    const bool holding_;
+
+    // Declared first, so that it goes last: once the tree is prepared.
+    std::optional<EmptyRunFolderRemoval> removal_;
+    TransferScratch::Claim scratch_;
+    std::vector<SkippedFile> excluded_;  // only the path of each reaches the exclude file
+    std::vector<std::string> notes_;     // what the recovery of earlier runs' held items did
+    std::vector<std::string> leftovers_;
+    bool stillHeld_ = false;  // what an earlier run held and still cannot go back
+    bool putBack_ = false;    // B changed since the plan looked
+
+    Bound bound_;
+    std::vector<std::string> received_;  // the files rsync will write, as last seen
+    std::int64_t largest_ = 0;           // and the largest of them
+    bool unchanged_ = false;             // the last look left the transfer nothing to do
+
+    std::optional<ExcludeFile> excludes_;
+    std::optional<TransferState> state_;
+    std::optional<CopySourceCheck> sources_;
+};
+
+void OneWayEngine::Run::prepare() {
+    checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+    if (!ArchiveRunID::date(runID_)) throw OneWayEngineError::invalidRunID();
+    excluded_ = excludedFrom(plan_.skipped);
+    checkExcludable(excluded_);
+    ArchiveDirectories::prepareTree(destination_, job_.id, runID_);
+    removal_.emplace(destination_, job_.id, runID_);
+}
+
+// What runs that never settled still hold goes back before anything is
+// compared; never while another run may be working here.
+void OneWayEngine::Run::recoverHeld() {
+    scratch_ = TransferScratch::claim(destination_, [&] {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination_)) {
+            putBack_ = putBack_ || !settlement.putBack.empty();
+            const bool finished = settlement.fromFinishedRun;
+            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination_,
+                     notes_);
+            stillHeld_ = stillHeld_ || settlement.hasRetries();
+        }
+    });
+    // For the log only: a leftover in the reserved folder harms nothing.
+    for (const FileError& leftover : scratch_.leftovers())
+        leftovers_.push_back(std::string(TransferScratch::leftoverLine) + leftover.what());
+}
+
+// The last look at the folders and what it bounds the transfer to; a reason
+// to plan again instead, if it finds one.
+std::optional<std::string_view> OneWayEngine::Run::lookLast() {
     // The plan's look stands while it is a moment old and nothing was put
     // back into B since: a run that starts no transfer can replace or delete
     // nothing, and what a transfer takes beyond the plan stays recoverable,
@@ -665,114 +730,129 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // delete; a copy job's transfer holds what it replaces beyond the plan.
     // Its age counts a suspend, during which either side may change.
     const bool planIsCurrent =
-        basis && !putBack && clock->secondsSinceBoot() - basis->endedAt <= currentPlanSeconds;
-    std::vector<ItemizedChange> fresh;
-    const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis->look : nullptr;
-    if (!lastLook && mirror) {
-        fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
+        basis_ && !putBack_ && engine_.clock->secondsSinceBoot() - basis_->endedAt <= currentPlanSeconds;
+    std::vector<ItemizedChange> fresh;  // not kept through the transfer
+    const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
+    if (!lastLook && mirror_) {
+        fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
         lastLook = &fresh;
     }
 
-    Bound bound = boundByPlan(job, plan, nullptr, {}, destination);
-    std::vector<std::string> received;  // the files rsync will write, as last seen
-    std::int64_t largest = 0;           // and the largest of them
-    for (const PlannedCopy& copy : plan.copies) {
-        received.push_back(copy.path);
-        largest = std::max(largest, copy.size);
+    bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_);
+    for (const PlannedCopy& copy : plan_.copies) {
+        received_.push_back(copy.path);
+        largest_ = std::max(largest_, copy.size);
     }
-    bool unchanged = false;
     if (lastLook) {
-        LastLook look = lookAgain(*lastLook, job, plan, destination);
-        if (look.refusal) {
-            writeLines(log, leftovers);
-            writeLines(log, notes);
-            RunStats stats;
-            stats.errors = notes;
-            stats.errors.emplace_back(*look.refusal);
-            return {stats, RsyncExit(replanCode, {std::string(*look.refusal)})};
-        }
-        unchanged = look.unchanged;
-        received = std::move(look.received);
-        largest = look.largest;
-        bound = std::move(look.bound);
+        LastLook look = lookAgain(*lastLook, job_, plan_, destination_);
+        if (look.refusal) return look.refusal;
+        unchanged_ = look.unchanged;
+        received_ = std::move(look.received);
+        largest_ = look.largest;
+        bound_ = std::move(look.bound);
     }
-    // Not kept through the transfer.
-    std::vector<ItemizedChange>().swap(fresh);
-    if (basis) std::vector<ItemizedChange>().swap(basis->look);
+    if (basis_) std::vector<ItemizedChange>().swap(basis_->look);
+    return std::nullopt;
+}
 
+std::pair<RunStats, RsyncExit> OneWayEngine::Run::refused(std::string_view reason) {
+    writeLines(log_, leftovers_);
+    writeLines(log_, notes_);
+    RunStats stats;
+    stats.errors = notes_;
+    stats.errors.emplace_back(reason);
+    return {stats, RsyncExit(replanCode, {std::string(reason)})};
+}
+
+RsyncInvocation OneWayEngine::Run::prepareTransfer() {
     // A mount made since the run began (planning can take minutes) is seen
     // before anything of B is moved aside or written.
-    checkEndpoints(job, source, destination, treesOverlap);
+    checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
 
-    for (const std::string& path : bound.leftAlone)
-        excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
-    ExcludeFile excludes;
-    if (!excluded.empty()) excludes.write(excluded);
+    for (const std::string& path : bound_.leftAlone)
+        excluded_.push_back(SkippedFile{path, FileSkipReason::typeConflict});
+    excludes_.emplace();
+    if (!excluded_.empty()) excludes_->write(excluded_);
 
-    RsyncInvocation invocation = invocationFor(job, mirror, false, source, destination, traits);
-    if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
-    if (holding) {
-        HoldingFolder::prepare(destination, runID);
-        invocation.backupDirectory = HoldingFolder::relativePath(runID);
+    RsyncInvocation invocation = invocationFor(job_, mirror_, false, source_, destination_, traits_);
+    if (archiving_) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
+    if (holding_) {
+        HoldingFolder::prepare(destination_, runID_);
+        invocation.backupDirectory = HoldingFolder::relativePath(runID_);
     }
-    if (!excluded.empty()) invocation.extraExcludeFile = excludes.path();
-    if (mirror) invocation.maximumDeletions = plan.deletionCount;
+    if (!excluded_.empty()) invocation.extraExcludeFile = excludes_->path();
+    if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
     // A copy job's plan may be older than files that have appeared since.
-    TransferScratch::assign(invocation, destination, received, mirror, largest);
+    TransferScratch::assign(invocation, destination_, received_, mirror_, largest_);
+    return invocation;
+}
 
-    TransferState state(plan, log, *clock);
-    for (const std::string& line : leftovers) state.writeLine(line);
-    for (const std::string& line : notes) state.writeLine(line);
-    for (const std::string& path : bound.leftAlone) state.writeLine(std::string(leftForNextRunLine) + path);
-    report(&onProgress, state.firstReport());
+// rsync's own exit; none runs when the last look found nothing to do.
+RsyncExit OneWayEngine::Run::transfer(const RsyncInvocation& invocation) {
+    TransferState& state = state_.emplace(plan_, log_, *engine_.clock);
+    for (const std::string& line : leftovers_) state.writeLine(line);
+    for (const std::string& line : notes_) state.writeLine(line);
+    for (const std::string& path : bound_.leftAlone) state.writeLine(std::string(leftForNextRunLine) + path);
+    report(&onProgress_, state.firstReport());
 
-    CopySourceCheck sources(source, received);  // read just before rsync lists them
-    const RsyncExit transferExit = [&] {
-        if (unchanged && !stop.stop_requested()) return RsyncExit(0, {});
-        try {
-            return runRsync(
-                RsyncArguments::build(invocation), stop, [&](std::string_view line) { state.writeLine(line); },
-                [&](RsyncEvent&& event) {
-                    if (auto progress = state.record(event)) report(&onProgress, *progress);
-                });
-        } catch (...) {
-            if (holding) HoldingFolder::settle(destination, runID, bound.planned);  // whatever rsync got to
-            throw;
-        }
-    }();
-    RsyncExit exit = withChangedSources(sources, state, transferExit, destination, traits.modifyWindow);
+    sources_.emplace(source_, received_);  // read just before rsync lists them
+    if (unchanged_ && !stop_.stop_requested()) return RsyncExit(0, {});
+    try {
+        return engine_.runRsync(
+            RsyncArguments::build(invocation), stop_, [&](std::string_view line) { state.writeLine(line); },
+            [&](RsyncEvent&& event) {
+                if (auto progress = state.record(event)) report(&onProgress_, *progress);
+            });
+    } catch (...) {
+        if (holding_) HoldingFolder::settle(destination_, runID_, bound_.planned);  // whatever rsync got to
+        throw;
+    }
+}
 
-    // Also after a stop or a failure: rsync may have taken things meanwhile.
+// Also after a stop or a failure: rsync may have taken things meanwhile.
+std::vector<std::string> OneWayEngine::Run::settle() {
     std::vector<std::string> held;
-    if (holding) {
-        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, bound.planned);
-        describe(settlement, "Put back: ", "Kept in ", destination, held);
+    if (holding_) {
+        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination_, runID_, bound_.planned);
+        describe(settlement, "Put back: ", "Kept in ", destination_, held);
         // Named this once: later runs leave what has its place taken to the
         // user and try the rest again.
-        if (!settlement.kept.empty()) HoldingFolder::markReported(destination, runID, settlement);
+        if (!settlement.kept.empty()) HoldingFolder::markReported(destination_, runID_, settlement);
         if (!held.empty()) held.emplace_back(heldBackLine);
     }
-    for (const std::string& line : held) state.writeLine(line);
+    for (const std::string& line : held) state_->writeLine(line);
+    return held;
+}
 
-    auto [stats, last] = state.finish(exit.code, exit.stderrTail);
-    report(&onProgress, last);
-    report(&onProgress, phaseReport(SyncPhase::archiving));
-    report(&onProgress, phaseReport(SyncPhase::finalizing));
+std::pair<RunStats, RsyncExit> OneWayEngine::Run::finish(const RsyncExit& transferred, RsyncExit exit,
+                                                         const std::vector<std::string>& held,
+                                                         const RsyncInvocation& invocation) {
+    auto [stats, last] = state_->finish(exit.code, exit.stderrTail);
+    report(&onProgress_, last);
+    report(&onProgress_, phaseReport(SyncPhase::archiving));
+    report(&onProgress_, phaseReport(SyncPhase::finalizing));
 
-    stats.errors.insert(stats.errors.begin(), notes.begin(), notes.end());
+    stats.errors.insert(stats.errors.begin(), notes_.begin(), notes_.end());
     if (!held.empty()) {
         // Never a plain success; a code rsync already failed with stays.
         stats.errors.insert(stats.errors.end(), held.begin(), held.end());
         std::vector<std::string> tail = exit.stderrTail;
         tail.insert(tail.end(), held.begin(), held.end());
         // Held-back items ask for a new plan, which outranks a partial copy.
-        exit = RsyncExit(engineCode(transferExit.code, replanCode), std::move(tail));
+        exit = RsyncExit(engineCode(transferred.code, replanCode), std::move(tail));
     }
     // Items an earlier run could not give back, and still cannot: never a plain success.
-    if (stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
+    if (stillHeld_) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
 
-    if (archiving) stats.filesArchived = countArchived(destination / *invocation.backupDirectory);
+    if (archiving_) stats.filesArchived = countArchived(destination_ / *invocation.backupDirectory);
     return {std::move(stats), exit};
+}
+
+std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
+                                                 const fs::path& destination, const FileSystemTraits& traits,
+                                                 const std::string& runID, RunLogSink& log, std::stop_token stop,
+                                                 const ProgressHandler& onProgress, Basis* basis) const {
+    return Run(*this, job, plan, source, destination, traits, runID, log, std::move(stop), onProgress, basis).perform();
 }
 
 }  // namespace kelto

@@ -139,6 +139,8 @@ struct OneWayEngine {
                                   const std::filesystem::path& destination);
 
 private:
+    class Run;  // one run's steps, in the source
+
     std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
                                      const std::filesystem::path& destination, const FileSystemTraits& traits,
                                      const std::filesystem::path* excludeFile, std::stop_token stop,
