@@ -2,16 +2,19 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/PathKey.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/SafetyGuard.h"
+#include "SyncEngine/SpellingAlignment.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
+#include "SyncModel/Support/Unicode.h"
 
 #include <sys/stat.h>
 
@@ -22,6 +25,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace kelto {
@@ -257,6 +261,92 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
             }
         }
         if (absent && isDirectory(line)) absentFolders.insert(path);
+    }
+    return result;
+}
+
+// Names as a volume that folds them compares them: by case and normalisation.
+std::string foldedKey(std::string_view path) { return Unicode::caseFolded(PathKey::of(path)); }
+
+std::string_view lastComponent(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// On a destination that takes two spellings for one name (letter case,
+// Unicode normalisation), rsync compares names by their bytes: an item of B
+// that A spells otherwise is listed as deleted although A's line stands on
+// that very item, and the deletion after the transfer would take what the
+// transfer just updated. Such an item is renamed to A's spelling before the
+// transfer. It is one where B reaches the same item under both spellings;
+// where A itself holds two spellings, the preflight skips decide. Parents
+// come before their children, each item once.
+std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, const fs::path& destination,
+                                       const FileSystemTraits& traits) {
+    std::vector<PlannedRename> renames;
+    if (traits.caseSensitive || std::none_of(look.begin(), look.end(), isDeletion)) return renames;
+    std::unordered_map<std::string, std::string> spelledByA;  // empty where A spells a key twice
+    for (const ItemizedChange& line : look) {
+        if (isDeletion(line) || isRoot(line) || line.path == "./" || isReserved(line)) continue;
+        std::string path = withoutTrailingSlash(line.path);
+        const auto [entry, added] = spelledByA.try_emplace(foldedKey(path), path);
+        if (!added && entry->second != path) entry->second.clear();
+    }
+    std::unordered_set<std::string> renamed;
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line) || isReserved(line)) continue;
+        const std::string path = withoutTrailingSlash(line.path);
+        std::string key = foldedKey(path);
+        const auto a = spelledByA.find(key);
+        if (a == spelledByA.end() || a->second.empty() || renamed.contains(key)) continue;
+        const std::string_view name = lastComponent(path);
+        if (name == lastComponent(a->second)) continue;  // only a folder on the way is spelled otherwise
+        if (!SpellingAlignment::reachesSameItem(a->second, path, destination)) continue;
+        renamed.insert(std::move(key));
+        const std::size_t slash = a->second.rfind('/');
+        const std::string parent = slash == std::string::npos ? "" : a->second.substr(0, slash + 1);
+        renames.push_back(PlannedRename{parent + std::string(name), a->second});
+    }
+    std::stable_sort(renames.begin(), renames.end(), [](const PlannedRename& x, const PlannedRename& y) {
+        return std::count(x.to.begin(), x.to.end(), '/') < std::count(y.to.begin(), y.to.end(), '/');
+    });
+    return renames;
+}
+
+// The look as rsync gives it once the renames are done: deletion lines that
+// named a renamed item, or what it holds, under an old spelling are gone,
+// and the others are spelled below renamed folders as they will be, each
+// once. Nothing when there is nothing to rename.
+std::optional<std::vector<ItemizedChange>> respelled(const std::vector<ItemizedChange>& look,
+                                                     const std::vector<PlannedRename>& renames) {
+    if (renames.empty()) return std::nullopt;
+    std::unordered_map<std::string, std::string_view> newName;
+    for (const PlannedRename& rename : renames) newName.emplace(foldedKey(rename.to), lastComponent(rename.to));
+    std::unordered_set<std::string> onA;
+    for (const ItemizedChange& line : look)
+        if (!isDeletion(line)) onA.insert(withoutTrailingSlash(line.path));
+
+    std::vector<ItemizedChange> result;
+    std::unordered_set<std::string> deleted;
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line)) {
+            result.push_back(line);
+            continue;
+        }
+        const std::string path = withoutTrailingSlash(line.path);
+        std::string spelled;
+        for (std::size_t start = 0; start <= path.size();) {
+            std::size_t end = path.find('/', start);
+            if (end == std::string::npos) end = path.size();
+            const auto renamed = newName.find(foldedKey(std::string_view(path).substr(0, end)));
+            if (start > 0) spelled += '/';
+            spelled += renamed != newName.end() ? renamed->second : std::string_view(path).substr(start, end - start);
+            start = end + 1;
+        }
+        if (onA.contains(spelled) || !deleted.insert(spelled).second) continue;
+        ItemizedChange kept = line;
+        kept.path = spelled + (line.path.ends_with('/') ? "/" : "");
+        result.push_back(std::move(kept));
     }
     return result;
 }
@@ -612,7 +702,14 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     }
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
-    SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
+    // Items of B spelled otherwise than A's are renamed, not deleted.
+    std::vector<PlannedRename> renames = respellings(first, destination, traits);
+    const auto firstRespelled = respelled(first, renames);
+    const auto secondRespelled = second ? respelled(*second, renames) : std::nullopt;
+    const std::vector<ItemizedChange>* finalScan = secondRespelled ? &*secondRespelled : second ? &*second : nullptr;
+    SyncPlan result = planFromScans(firstRespelled ? *firstRespelled : first, finalScan, job.mode, std::move(skipped),
+                                    destination);
+    result.renames = std::move(renames);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
@@ -647,6 +744,7 @@ private:
     void prepare();
     void recoverHeld();
     std::optional<std::string_view> lookLast();
+    void alignSpellings();
     std::pair<RunStats, RsyncExit> refused(std::string_view reason);
     RsyncInvocation prepareTransfer();
     RsyncExit transfer(const RsyncInvocation& invocation);
@@ -686,6 +784,8 @@ private:
     std::vector<std::string> received_;  // the files rsync will write, as last seen
     std::int64_t largest_ = 0;           // and the largest of them
     bool unchanged_ = false;             // the last look left the transfer nothing to do
+    std::vector<PlannedRename> renames_;    // B's items to spell as A does, before the transfer
+    std::vector<std::string> misspelled_;  // the renames that failed
 
     std::optional<ExcludeFile> excludes_;
     std::optional<TransferState> state_;
@@ -737,6 +837,21 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
         lastLook = &fresh;
     }
+    // Only what the plan listed is renamed. A mirror that finds another item
+    // spelled otherwise would delete it after the transfer: it plans again.
+    renames_ = plan_.renames;
+    std::optional<std::vector<ItemizedChange>> respelledLook;
+    if (lastLook) {
+        renames_.clear();
+        for (PlannedRename& rename : respellings(*lastLook, destination_, traits_)) {
+            if (std::find(plan_.renames.begin(), plan_.renames.end(), rename) != plan_.renames.end())
+                renames_.push_back(std::move(rename));
+            else if (mirror_)
+                return deletionsChangedLine;
+        }
+        respelledLook = respelled(*lastLook, renames_);
+        if (respelledLook) lastLook = &*respelledLook;
+    }
 
     bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_);
     for (const PlannedCopy& copy : plan_.copies) {
@@ -764,10 +879,32 @@ std::pair<RunStats, RsyncExit> OneWayEngine::Run::refused(std::string_view reaso
     return {stats, RsyncExit(replanCode, {std::string(reason)})};
 }
 
+// A rename that fails keeps the transfer away from both spellings, so that
+// the item is neither updated nor deleted; the run is not a plain success.
+void OneWayEngine::Run::alignSpellings() {
+    std::vector<std::string> failed;
+    for (const PlannedRename& rename : renames_) {
+        const bool below = std::any_of(failed.begin(), failed.end(), [&](const std::string& folder) {
+            return rename.to.starts_with(folder) && rename.to[folder.size()] == '/';
+        });
+        if (below) continue;
+        try {
+            SpellingAlignment::align(rename.to, rename.from, destination_);
+        } catch (const std::exception& error) {
+            misspelled_.push_back(SpellingAlignment::failure(rename.to, error));
+            failed.push_back(rename.to);
+            excluded_.push_back(SkippedFile{rename.to, FileSkipReason::caseCollision});
+            excluded_.push_back(SkippedFile{rename.from, FileSkipReason::caseCollision});
+        }
+    }
+    checkExcludable(excluded_);
+}
+
 RsyncInvocation OneWayEngine::Run::prepareTransfer() {
     // A mount made since the run began (planning can take minutes) is seen
     // before anything of B is moved aside or written.
     checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+    alignSpellings();
 
     for (const std::string& path : bound_.leftAlone)
         excluded_.push_back(SkippedFile{path, FileSkipReason::typeConflict});
@@ -792,6 +929,7 @@ RsyncExit OneWayEngine::Run::transfer(const RsyncInvocation& invocation) {
     TransferState& state = state_.emplace(plan_, log_, *engine_.clock);
     for (const std::string& line : leftovers_) state.writeLine(line);
     for (const std::string& line : notes_) state.writeLine(line);
+    for (const std::string& line : misspelled_) state.writeLine(line);
     for (const std::string& path : bound_.leftAlone) state.writeLine(std::string(leftForNextRunLine) + path);
     report(&onProgress_, state.firstReport());
 
@@ -843,6 +981,12 @@ std::pair<RunStats, RsyncExit> OneWayEngine::Run::finish(const RsyncExit& transf
     }
     // Items an earlier run could not give back, and still cannot: never a plain success.
     if (stillHeld_) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
+    if (!misspelled_.empty()) {
+        stats.errors.insert(stats.errors.end(), misspelled_.begin(), misspelled_.end());
+        std::vector<std::string> tail = std::move(exit.stderrTail);
+        tail.insert(tail.end(), misspelled_.begin(), misspelled_.end());
+        exit = RsyncExit(engineCode(exit.code, 23), std::move(tail));
+    }
 
     if (archiving_) stats.filesArchived = countArchived(destination_ / *invocation.backupDirectory);
     return {std::move(stats), exit};
