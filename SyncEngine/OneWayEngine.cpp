@@ -2,16 +2,19 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/PathKey.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/SafetyGuard.h"
+#include "SyncEngine/SpellingAlignment.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
+#include "SyncModel/Support/Unicode.h"
 
 #include <sys/stat.h>
 
@@ -22,6 +25,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace kelto {
@@ -257,6 +261,92 @@ std::vector<bool> replacesOtherKind(const std::vector<ItemizedChange>& lines, co
             }
         }
         if (absent && isDirectory(line)) absentFolders.insert(path);
+    }
+    return result;
+}
+
+// Names as a volume that folds them compares them: by case and normalisation.
+std::string foldedKey(std::string_view path) { return Unicode::caseFolded(PathKey::of(path)); }
+
+std::string_view lastComponent(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// On a destination that takes two spellings for one name (letter case,
+// Unicode normalisation), rsync compares names by their bytes: an item of B
+// that A spells otherwise is listed as deleted although A's line stands on
+// that very item, and the deletion after the transfer would take what the
+// transfer just updated. Such an item is renamed to A's spelling before the
+// transfer. It is one where B reaches the same item under both spellings;
+// where A itself holds two spellings, the preflight skips decide. Parents
+// come before their children, each item once.
+std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, const fs::path& destination,
+                                       const FileSystemTraits& traits) {
+    std::vector<PlannedRename> renames;
+    if (traits.caseSensitive || std::none_of(look.begin(), look.end(), isDeletion)) return renames;
+    std::unordered_map<std::string, std::string> spelledByA;  // empty where A spells a key twice
+    for (const ItemizedChange& line : look) {
+        if (isDeletion(line) || isRoot(line) || line.path == "./" || isReserved(line)) continue;
+        std::string path = withoutTrailingSlash(line.path);
+        const auto [entry, added] = spelledByA.try_emplace(foldedKey(path), path);
+        if (!added && entry->second != path) entry->second.clear();
+    }
+    std::unordered_set<std::string> renamed;
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line) || isReserved(line)) continue;
+        const std::string path = withoutTrailingSlash(line.path);
+        std::string key = foldedKey(path);
+        const auto a = spelledByA.find(key);
+        if (a == spelledByA.end() || a->second.empty() || renamed.contains(key)) continue;
+        const std::string_view name = lastComponent(path);
+        if (name == lastComponent(a->second)) continue;  // only a folder on the way is spelled otherwise
+        if (!SpellingAlignment::reachesSameItem(a->second, path, destination)) continue;
+        renamed.insert(std::move(key));
+        const std::size_t slash = a->second.rfind('/');
+        const std::string parent = slash == std::string::npos ? "" : a->second.substr(0, slash + 1);
+        renames.push_back(PlannedRename{parent + std::string(name), a->second});
+    }
+    std::stable_sort(renames.begin(), renames.end(), [](const PlannedRename& x, const PlannedRename& y) {
+        return std::count(x.to.begin(), x.to.end(), '/') < std::count(y.to.begin(), y.to.end(), '/');
+    });
+    return renames;
+}
+
+// The look as rsync gives it once the renames are done: deletion lines that
+// named a renamed item, or what it holds, under an old spelling are gone,
+// and the others are spelled below renamed folders as they will be, each
+// once. Nothing when there is nothing to rename.
+std::optional<std::vector<ItemizedChange>> respelled(const std::vector<ItemizedChange>& look,
+                                                     const std::vector<PlannedRename>& renames) {
+    if (renames.empty()) return std::nullopt;
+    std::unordered_map<std::string, std::string_view> newName;
+    for (const PlannedRename& rename : renames) newName.emplace(foldedKey(rename.to), lastComponent(rename.to));
+    std::unordered_set<std::string> onA;
+    for (const ItemizedChange& line : look)
+        if (!isDeletion(line)) onA.insert(withoutTrailingSlash(line.path));
+
+    std::vector<ItemizedChange> result;
+    std::unordered_set<std::string> deleted;
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line)) {
+            result.push_back(line);
+            continue;
+        }
+        const std::string path = withoutTrailingSlash(line.path);
+        std::string spelled;
+        for (std::size_t start = 0; start <= path.size();) {
+            std::size_t end = path.find('/', start);
+            if (end == std::string::npos) end = path.size();
+            const auto renamed = newName.find(foldedKey(std::string_view(path).substr(0, end)));
+            if (start > 0) spelled += '/';
+            spelled += renamed != newName.end() ? renamed->second : std::string_view(path).substr(start, end - start);
+            start = end + 1;
+        }
+        if (onA.contains(spelled) || !deleted.insert(spelled).second) continue;
+        ItemizedChange kept = line;
+        kept.path = spelled + (line.path.ends_with('/') ? "/" : "");
+        result.push_back(std::move(kept));
     }
     return result;
 }
@@ -612,7 +702,14 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     }
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
-    SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
+    // Items of B spelled otherwise than A's are renamed, not deleted.
+    std::vector<PlannedRename> renames = respellings(first, destination, traits);
+    const auto firstRespelled = respelled(first, renames);
+    const auto secondRespelled = second ? respelled(*second, renames) : std::nullopt;
+    const std::vector<ItemizedChange>* finalScan = secondRespelled ? &*secondRespelled : second ? &*second : nullptr;
+    SyncPlan result = planFromScans(firstRespelled ? *firstRespelled : first, finalScan, job.mode, std::move(skipped),
+                                    destination);
+    result.renames = std::move(renames);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
@@ -621,42 +718,110 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     return result;
 }
 
-std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
-                                                 const fs::path& destination, const FileSystemTraits& traits,
-                                                 const std::string& runID, RunLogSink& log, std::stop_token stop,
-                                                 const ProgressHandler& onProgress, Basis* basis) const {
-    checkEndpoints(job, source, destination, treesOverlap);
-    if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
-    // Only the path of each reaches the exclude file.
-    std::vector<SkippedFile> excluded = excludedFrom(plan.skipped);
-    checkExcludable(excluded);
-    ArchiveDirectories::prepareTree(destination, job.id, runID);
-    const EmptyRunFolderRemoval removal{destination, job.id, runID};
-    // What runs that never settled still hold goes back before anything is
-    // compared; never while another run may be working here.
-    std::vector<std::string> notes;
-    bool stillHeld = false;  // what an earlier run held and still cannot go back
-    bool putBack = false;    // B changed since the plan looked
-    const TransferScratch::Claim scratch = TransferScratch::claim(destination, [&] {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination)) {
-            putBack = putBack || !settlement.putBack.empty();
-            const bool finished = settlement.fromFinishedRun;
-            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
-                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination, notes);
-            stillHeld = stillHeld || settlement.hasRetries();
-        }
-    });
-    // For the log only: a leftover in the reserved folder harms nothing.
-    std::vector<std::string> leftovers;
-    for (const FileError& leftover : scratch.leftovers())
-        leftovers.push_back(std::string(TransferScratch::leftoverLine) + leftover.what());
+// One run (OneWayEngine::run): the values it keeps from start to end, and
+// its steps, in the order perform() takes them.
+class OneWayEngine::Run {
+public:
+    Run(const OneWayEngine& engine, const SyncJob& job, const SyncPlan& plan, const fs::path& source,
+        const fs::path& destination, const FileSystemTraits& traits, const std::string& runID, RunLogSink& log,
+        std::stop_token stop, const ProgressHandler& onProgress, Basis* basis)
+        : engine_(engine), job_(job), plan_(plan), source_(source), destination_(destination), traits_(traits),
+          runID_(runID), log_(log), stop_(std::move(stop)), onProgress_(onProgress), basis_(basis),
+          mirror_(job.mode == SyncMode::mirror), archiving_(job.options.archiveEnabled), holding_(!archiving_) {}
 
-    const bool mirror = job.mode == SyncMode::mirror;
-    const bool archiving = job.options.archiveEnabled;
+    std::pair<RunStats, RsyncExit> perform() {
+        prepare();
+        recoverHeld();
+        if (const std::optional<std::string_view> refusal = lookLast()) return refused(*refusal);
+        const RsyncInvocation invocation = prepareTransfer();
+        const RsyncExit transferred = transfer(invocation);
+        RsyncExit exit = withChangedSources(*sources_, *state_, transferred, destination_, traits_.modifyWindow);
+        const std::vector<std::string> held = settle();
+        return finish(transferred, std::move(exit), held, invocation);
+    }
+
+private:
+    void prepare();
+    void recoverHeld();
+    std::optional<std::string_view> lookLast();
+    void alignSpellings();
+    std::pair<RunStats, RsyncExit> refused(std::string_view reason);
+    RsyncInvocation prepareTransfer();
+    RsyncExit transfer(const RsyncInvocation& invocation);
+    std::vector<std::string> settle();
+    std::pair<RunStats, RsyncExit> finish(const RsyncExit& transferred, RsyncExit exit,
+                                          const std::vector<std::string>& held, const RsyncInvocation& invocation);
+
+    const OneWayEngine& engine_;
+    const SyncJob& job_;
+    const SyncPlan& plan_;
+    const fs::path& source_;
+    const fs::path& destination_;
+    const FileSystemTraits& traits_;
+    const std::string& runID_;
+    RunLogSink& log_;
+    std::stop_token stop_;
+    const ProgressHandler& onProgress_;
+    Basis* basis_;
+
+    const bool mirror_;
+    const bool archiving_;
     // Without the archive, what a run deletes or replaces waits in a holding
     // folder until the transfer is over: rsync deletes what it finds missing
     // then, and replaces what changed, whatever the plan said.
-    const bool holding = !archiving;
+    const bool holding_;
+
+    // Declared first, so that it goes last: once the tree is prepared.
+    std::optional<EmptyRunFolderRemoval> removal_;
+    TransferScratch::Claim scratch_;
+    std::vector<SkippedFile> excluded_;  // only the path of each reaches the exclude file
+    std::vector<std::string> notes_;     // what the recovery of earlier runs' held items did
+    std::vector<std::string> leftovers_;
+    bool stillHeld_ = false;  // what an earlier run held and still cannot go back
+    bool putBack_ = false;    // B changed since the plan looked
+
+    Bound bound_;
+    std::vector<std::string> received_;  // the files rsync will write, as last seen
+    std::int64_t largest_ = 0;           // and the largest of them
+    bool unchanged_ = false;             // the last look left the transfer nothing to do
+    std::vector<PlannedRename> renames_;    // B's items to spell as A does, before the transfer
+    std::vector<std::string> misspelled_;  // the renames that failed
+
+    std::optional<ExcludeFile> excludes_;
+    std::optional<TransferState> state_;
+    std::optional<CopySourceCheck> sources_;
+};
+
+void OneWayEngine::Run::prepare() {
+    checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+    if (!ArchiveRunID::date(runID_)) throw OneWayEngineError::invalidRunID();
+    excluded_ = excludedFrom(plan_.skipped);
+    checkExcludable(excluded_);
+    ArchiveDirectories::prepareTree(destination_, job_.id, runID_);
+    removal_.emplace(destination_, job_.id, runID_);
+}
+
+// What runs that never settled still hold goes back before anything is
+// compared; never while another run may be working here.
+void OneWayEngine::Run::recoverHeld() {
+    scratch_ = TransferScratch::claim(destination_, [&] {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination_)) {
+            putBack_ = putBack_ || !settlement.putBack.empty();
+            const bool finished = settlement.fromFinishedRun;
+            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination_,
+                     notes_);
+            stillHeld_ = stillHeld_ || settlement.hasRetries();
+        }
+    });
+    // For the log only: a leftover in the reserved folder harms nothing.
+    for (const FileError& leftover : scratch_.leftovers())
+        leftovers_.push_back(std::string(TransferScratch::leftoverLine) + leftover.what());
+}
+
+// The last look at the folders and what it bounds the transfer to; a reason
+// to plan again instead, if it finds one.
+std::optional<std::string_view> OneWayEngine::Run::lookLast() {
     // The plan's look stands while it is a moment old and nothing was put
     // back into B since: a run that starts no transfer can replace or delete
     // nothing, and what a transfer takes beyond the plan stays recoverable,
@@ -665,114 +830,173 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // delete; a copy job's transfer holds what it replaces beyond the plan.
     // Its age counts a suspend, during which either side may change.
     const bool planIsCurrent =
-        basis && !putBack && clock->secondsSinceBoot() - basis->endedAt <= currentPlanSeconds;
-    std::vector<ItemizedChange> fresh;
-    const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis->look : nullptr;
-    if (!lastLook && mirror) {
-        fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
+        basis_ && !putBack_ && engine_.clock->secondsSinceBoot() - basis_->endedAt <= currentPlanSeconds;
+    std::vector<ItemizedChange> fresh;  // not kept through the transfer
+    const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
+    if (!lastLook && mirror_) {
+        fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
         lastLook = &fresh;
     }
-
-    Bound bound = boundByPlan(job, plan, nullptr, {}, destination);
-    std::vector<std::string> received;  // the files rsync will write, as last seen
-    std::int64_t largest = 0;           // and the largest of them
-    for (const PlannedCopy& copy : plan.copies) {
-        received.push_back(copy.path);
-        largest = std::max(largest, copy.size);
-    }
-    bool unchanged = false;
+    // Only what the plan listed is renamed. A mirror that finds another item
+    // spelled otherwise would delete it after the transfer: it plans again.
+    renames_ = plan_.renames;
+    std::optional<std::vector<ItemizedChange>> respelledLook;
     if (lastLook) {
-        LastLook look = lookAgain(*lastLook, job, plan, destination);
-        if (look.refusal) {
-            writeLines(log, leftovers);
-            writeLines(log, notes);
-            RunStats stats;
-            stats.errors = notes;
-            stats.errors.emplace_back(*look.refusal);
-            return {stats, RsyncExit(replanCode, {std::string(*look.refusal)})};
+        renames_.clear();
+        for (PlannedRename& rename : respellings(*lastLook, destination_, traits_)) {
+            if (std::find(plan_.renames.begin(), plan_.renames.end(), rename) != plan_.renames.end())
+                renames_.push_back(std::move(rename));
+            else if (mirror_)
+                return deletionsChangedLine;
         }
-        unchanged = look.unchanged;
-        received = std::move(look.received);
-        largest = look.largest;
-        bound = std::move(look.bound);
+        respelledLook = respelled(*lastLook, renames_);
+        if (respelledLook) lastLook = &*respelledLook;
     }
-    // Not kept through the transfer.
-    std::vector<ItemizedChange>().swap(fresh);
-    if (basis) std::vector<ItemizedChange>().swap(basis->look);
 
+    bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_);
+    for (const PlannedCopy& copy : plan_.copies) {
+        received_.push_back(copy.path);
+        largest_ = std::max(largest_, copy.size);
+    }
+    if (lastLook) {
+        LastLook look = lookAgain(*lastLook, job_, plan_, destination_);
+        if (look.refusal) return look.refusal;
+        unchanged_ = look.unchanged;
+        received_ = std::move(look.received);
+        largest_ = look.largest;
+        bound_ = std::move(look.bound);
+    }
+    if (basis_) std::vector<ItemizedChange>().swap(basis_->look);
+    return std::nullopt;
+}
+
+std::pair<RunStats, RsyncExit> OneWayEngine::Run::refused(std::string_view reason) {
+    writeLines(log_, leftovers_);
+    writeLines(log_, notes_);
+    RunStats stats;
+    stats.errors = notes_;
+    stats.errors.emplace_back(reason);
+    return {stats, RsyncExit(replanCode, {std::string(reason)})};
+}
+
+// A rename that fails keeps the transfer away from both spellings, so that
+// the item is neither updated nor deleted; the run is not a plain success.
+void OneWayEngine::Run::alignSpellings() {
+    std::vector<std::string> failed;
+    for (const PlannedRename& rename : renames_) {
+        const bool below = std::any_of(failed.begin(), failed.end(), [&](const std::string& folder) {
+            return rename.to.starts_with(folder) && rename.to[folder.size()] == '/';
+        });
+        if (below) continue;
+        try {
+            SpellingAlignment::align(rename.to, rename.from, destination_);
+        } catch (const std::exception& error) {
+            misspelled_.push_back(SpellingAlignment::failure(rename.to, error));
+            failed.push_back(rename.to);
+            excluded_.push_back(SkippedFile{rename.to, FileSkipReason::caseCollision});
+            excluded_.push_back(SkippedFile{rename.from, FileSkipReason::caseCollision});
+        }
+    }
+    checkExcludable(excluded_);
+}
+
+RsyncInvocation OneWayEngine::Run::prepareTransfer() {
     // A mount made since the run began (planning can take minutes) is seen
     // before anything of B is moved aside or written.
-    checkEndpoints(job, source, destination, treesOverlap);
+    checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+    alignSpellings();
 
-    for (const std::string& path : bound.leftAlone)
-        excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
-    ExcludeFile excludes;
-    if (!excluded.empty()) excludes.write(excluded);
+    for (const std::string& path : bound_.leftAlone)
+        excluded_.push_back(SkippedFile{path, FileSkipReason::typeConflict});
+    excludes_.emplace();
+    if (!excluded_.empty()) excludes_->write(excluded_);
 
-    RsyncInvocation invocation = invocationFor(job, mirror, false, source, destination, traits);
-    if (archiving) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job.id, runID);
-    if (holding) {
-        HoldingFolder::prepare(destination, runID);
-        invocation.backupDirectory = HoldingFolder::relativePath(runID);
+    RsyncInvocation invocation = invocationFor(job_, mirror_, false, source_, destination_, traits_);
+    if (archiving_) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
+    if (holding_) {
+        HoldingFolder::prepare(destination_, runID_);
+        invocation.backupDirectory = HoldingFolder::relativePath(runID_);
     }
-    if (!excluded.empty()) invocation.extraExcludeFile = excludes.path();
-    if (mirror) invocation.maximumDeletions = plan.deletionCount;
+    if (!excluded_.empty()) invocation.extraExcludeFile = excludes_->path();
+    if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
     // A copy job's plan may be older than files that have appeared since.
-    TransferScratch::assign(invocation, destination, received, mirror, largest);
+    TransferScratch::assign(invocation, destination_, received_, mirror_, largest_);
+    return invocation;
+}
 
-    TransferState state(plan, log, *clock);
-    for (const std::string& line : leftovers) state.writeLine(line);
-    for (const std::string& line : notes) state.writeLine(line);
-    for (const std::string& path : bound.leftAlone) state.writeLine(std::string(leftForNextRunLine) + path);
-    report(&onProgress, state.firstReport());
+// rsync's own exit; none runs when the last look found nothing to do.
+RsyncExit OneWayEngine::Run::transfer(const RsyncInvocation& invocation) {
+    TransferState& state = state_.emplace(plan_, log_, *engine_.clock);
+    for (const std::string& line : leftovers_) state.writeLine(line);
+    for (const std::string& line : notes_) state.writeLine(line);
+    for (const std::string& line : misspelled_) state.writeLine(line);
+    for (const std::string& path : bound_.leftAlone) state.writeLine(std::string(leftForNextRunLine) + path);
+    report(&onProgress_, state.firstReport());
 
-    CopySourceCheck sources(source, received);  // read just before rsync lists them
-    const RsyncExit transferExit = [&] {
-        if (unchanged && !stop.stop_requested()) return RsyncExit(0, {});
-        try {
-            return runRsync(
-                RsyncArguments::build(invocation), stop, [&](std::string_view line) { state.writeLine(line); },
-                [&](RsyncEvent&& event) {
-                    if (auto progress = state.record(event)) report(&onProgress, *progress);
-                });
-        } catch (...) {
-            if (holding) HoldingFolder::settle(destination, runID, bound.planned);  // whatever rsync got to
-            throw;
-        }
-    }();
-    RsyncExit exit = withChangedSources(sources, state, transferExit, destination, traits.modifyWindow);
+    sources_.emplace(source_, received_);  // read just before rsync lists them
+    if (unchanged_ && !stop_.stop_requested()) return RsyncExit(0, {});
+    try {
+        return engine_.runRsync(
+            RsyncArguments::build(invocation), stop_, [&](std::string_view line) { state.writeLine(line); },
+            [&](RsyncEvent&& event) {
+                if (auto progress = state.record(event)) report(&onProgress_, *progress);
+            });
+    } catch (...) {
+        if (holding_) HoldingFolder::settle(destination_, runID_, bound_.planned);  // whatever rsync got to
+        throw;
+    }
+}
 
-    // Also after a stop or a failure: rsync may have taken things meanwhile.
+// Also after a stop or a failure: rsync may have taken things meanwhile.
+std::vector<std::string> OneWayEngine::Run::settle() {
     std::vector<std::string> held;
-    if (holding) {
-        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, bound.planned);
-        describe(settlement, "Put back: ", "Kept in ", destination, held);
+    if (holding_) {
+        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination_, runID_, bound_.planned);
+        describe(settlement, "Put back: ", "Kept in ", destination_, held);
         // Named this once: later runs leave what has its place taken to the
         // user and try the rest again.
-        if (!settlement.kept.empty()) HoldingFolder::markReported(destination, runID, settlement);
+        if (!settlement.kept.empty()) HoldingFolder::markReported(destination_, runID_, settlement);
         if (!held.empty()) held.emplace_back(heldBackLine);
     }
-    for (const std::string& line : held) state.writeLine(line);
+    for (const std::string& line : held) state_->writeLine(line);
+    return held;
+}
 
-    auto [stats, last] = state.finish(exit.code, exit.stderrTail);
-    report(&onProgress, last);
-    report(&onProgress, phaseReport(SyncPhase::archiving));
-    report(&onProgress, phaseReport(SyncPhase::finalizing));
+std::pair<RunStats, RsyncExit> OneWayEngine::Run::finish(const RsyncExit& transferred, RsyncExit exit,
+                                                         const std::vector<std::string>& held,
+                                                         const RsyncInvocation& invocation) {
+    auto [stats, last] = state_->finish(exit.code, exit.stderrTail);
+    report(&onProgress_, last);
+    report(&onProgress_, phaseReport(SyncPhase::archiving));
+    report(&onProgress_, phaseReport(SyncPhase::finalizing));
 
-    stats.errors.insert(stats.errors.begin(), notes.begin(), notes.end());
+    stats.errors.insert(stats.errors.begin(), notes_.begin(), notes_.end());
     if (!held.empty()) {
         // Never a plain success; a code rsync already failed with stays.
         stats.errors.insert(stats.errors.end(), held.begin(), held.end());
         std::vector<std::string> tail = exit.stderrTail;
         tail.insert(tail.end(), held.begin(), held.end());
         // Held-back items ask for a new plan, which outranks a partial copy.
-        exit = RsyncExit(engineCode(transferExit.code, replanCode), std::move(tail));
+        exit = RsyncExit(engineCode(transferred.code, replanCode), std::move(tail));
     }
     // Items an earlier run could not give back, and still cannot: never a plain success.
-    if (stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
+    if (stillHeld_) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
+    if (!misspelled_.empty()) {
+        stats.errors.insert(stats.errors.end(), misspelled_.begin(), misspelled_.end());
+        std::vector<std::string> tail = std::move(exit.stderrTail);
+        tail.insert(tail.end(), misspelled_.begin(), misspelled_.end());
+        exit = RsyncExit(engineCode(exit.code, 23), std::move(tail));
+    }
 
-    if (archiving) stats.filesArchived = countArchived(destination / *invocation.backupDirectory);
+    if (archiving_) stats.filesArchived = countArchived(destination_ / *invocation.backupDirectory);
     return {std::move(stats), exit};
+}
+
+std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
+                                                 const fs::path& destination, const FileSystemTraits& traits,
+                                                 const std::string& runID, RunLogSink& log, std::stop_token stop,
+                                                 const ProgressHandler& onProgress, Basis* basis) const {
+    return Run(*this, job, plan, source, destination, traits, runID, log, std::move(stop), onProgress, basis).perform();
 }
 
 }  // namespace kelto

@@ -45,7 +45,12 @@ namespace kelto {
 // settling left in their holding folders, goes back at the start of the
 // next run where it can; what still cannot keeps that run from a plain
 // success. Each such item is named in the run's errors and log. A run
-// folder the run put nothing into is removed at its end.
+// folder the run put nothing into is removed at its end. On a destination
+// that takes two spellings for one name, B's items that A spells otherwise
+// are renamed to A's spelling after the last look and before the transfer
+// (the plan's renames, which its deletions and counts leave out); a rename
+// that fails is named, keeps the transfer away from both spellings and
+// makes the run partial (23).
 //
 // Both calls block the calling thread and report progress on it, never under
 // a lock: at most one report every 0.1 s while rsync runs, plus one at each
@@ -139,6 +144,8 @@ struct OneWayEngine {
                                   const std::filesystem::path& destination);
 
 private:
+    class Run;  // one run's steps, in the source
+
     std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
                                      const std::filesystem::path& destination, const FileSystemTraits& traits,
                                      const std::filesystem::path* excludeFile, std::stop_token stop,

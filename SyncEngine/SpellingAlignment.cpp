@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,28 @@ void SpellingAlignment::align(std::string_view desired, std::string_view actual,
         // ignores case or normalisation): another item is never replaced.
         SafeFileSystem::changeSpelling(*parent, oldName, want[i]);
     }
+}
+
+bool SpellingAlignment::reachesSameItem(std::string_view other, std::string_view actual,
+                                        const std::filesystem::path& root) {
+    std::vector<std::string> want = components(other);
+    const std::vector<std::string> have = components(actual);
+    if (want.empty() || want.size() != have.size()) return false;
+    try {
+        const std::optional<SafeFileSystem::Folder> top = SafeFileSystem::openRoot(root);
+        if (!top) return false;
+        const std::string name = std::move(want.back());
+        want.pop_back();
+        const std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*top, want);
+        return parent && SafeFileSystem::isOneItem(*parent, have.back(), name);
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
+std::string SpellingAlignment::failure(std::string_view desired, const std::exception& error) {
+    const auto* system = dynamic_cast<const std::system_error*>(&error);
+    return std::string(failedLine) + std::string(desired) + ": " + (system ? system->code().message() : error.what());
 }
 
 }  // namespace kelto

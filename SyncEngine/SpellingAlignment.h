@@ -1,6 +1,8 @@
 #pragma once
 
+#include <exception>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace kelto {
@@ -15,6 +17,16 @@ struct SpellingAlignment {
     // fails with EEXIST. Throws TwoWayEngineError (unsafePath) or FileError;
     // components renamed before a failure stay renamed.
     static void align(std::string_view desired, std::string_view actual, const std::filesystem::path& root);
+
+    // Whether `other`, another spelling of the relative path `actual`,
+    // reaches the item at `actual` under `root`, as on a volume that ignores
+    // case or normalisation. What cannot be looked at reaches nothing.
+    static bool reachesSameItem(std::string_view other, std::string_view actual, const std::filesystem::path& root);
+
+    static constexpr std::string_view failedLine = "Could not align destination spelling: ";
+    // The line naming an alignment that failed: failedLine, the path, ": "
+    // and the error's description.
+    static std::string failure(std::string_view desired, const std::exception& error);
 };
 
 }  // namespace kelto

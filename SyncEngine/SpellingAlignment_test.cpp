@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -105,7 +107,8 @@ TEST_F(SpellingAlignmentTest, RenamesALinkItselfNotItsTarget) {
 // ---- A volume that ignores case ----
 
 // Mounts a small case-insensitive file system when this machine allows it
-// (root, loop devices, and vfat or ext4 with case folding in the kernel).
+// (root, loop devices, and vfat or ext4 with case folding in the kernel, or
+// exFAT through FUSE).
 class CaseInsensitiveVolume {
 public:
     CaseInsensitiveVolume() {
@@ -127,13 +130,28 @@ public:
             fs::create_directories(folder_);
             if (!sh("chattr +F '" + folder_.string() + "'")) folder_.clear();
         }
+        if (folder_.empty() && mounted_) mounted_ = !sh("umount '" + mnt + "'");
+        // Kernels without either still take exFAT through FUSE, which numbers
+        // each name it is asked for as an item of its own.
+        if (folder_.empty() && !mounted_ && sh("mkfs.exfat '" + img + "'")) {
+            if (FILE* out = ::popen(("losetup --find --show '" + img + "' 2>/dev/null").c_str(), "r")) {
+                char device[64] = {};
+                if (std::fgets(device, sizeof device, out)) device_ = std::string(device, std::strcspn(device, "\n"));
+                ::pclose(out);
+            }
+            if (!device_.empty() && sh("mount.exfat-fuse '" + device_ + "' '" + mnt + "'")) {
+                mounted_ = true;
+                folder_ = base_ / "mnt";
+            }
+        }
         if (folder_.empty() || !ignoresCase()) {
-            reason_ = "no case-insensitive volume can be mounted here (needs vfat or ext4 case folding in the kernel)";
+            reason_ = "no case-insensitive volume can be mounted here (needs vfat, ext4 case folding or exfat-fuse)";
             folder_.clear();
         }
     }
     ~CaseInsensitiveVolume() {
         if (mounted_) sh("umount '" + (base_ / "mnt").string() + "'");
+        if (!device_.empty()) sh("losetup --detach '" + device_ + "'");
     }
     const fs::path& folder() const { return folder_; }
     const std::string& reason() const { return reason_; }
@@ -150,6 +168,7 @@ private:
 
     test::TemporaryFolder holder_;  // removed after the unmount
     fs::path base_, image_, folder_;
+    std::string device_;  // the loop device FUSE reads
     bool mounted_ = false;
     std::string reason_;
 };

@@ -2,6 +2,7 @@
 
 #include "SyncEngine/PlannedArchive.h"
 #include "SyncEngine/PlannedCopy.h"
+#include "SyncEngine/PlannedRename.h"
 #include "SyncModel/RunStats.h"
 
 #include <cstdint>
@@ -19,6 +20,7 @@ struct SyncPlan {
     std::int64_t entryCountA = 0;
     std::int64_t entryCountB = 0;
     std::int64_t deletionCount = 0;  // bounds a mirror run's deletions
+    std::vector<PlannedRename> renames;  // one-way, parents first; done before the transfer
     friend bool operator==(const SyncPlan&, const SyncPlan&) = default;
 };
 

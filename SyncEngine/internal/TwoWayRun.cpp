@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <system_error>
 #include <thread>
 
 namespace kelto {
@@ -31,7 +30,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int32_t cancelledCode = RsyncRunner::cancelledCode;
-constexpr std::string_view alignLine = "Could not align destination spelling: ";
 constexpr std::string_view deferredLine = "Deletion candidate changed; deferred: ";
 constexpr std::string_view copyDeferredLine = "Copy candidate changed; deferred: ";
 constexpr std::string_view archiveLine = "Could not archive or remove: ";
@@ -40,11 +38,6 @@ SyncProgress phaseOnly(SyncPhase phase) {
     SyncProgress progress;
     progress.phase = phase;
     return progress;
-}
-
-std::string describe(const std::exception& error) {
-    if (const auto* system = dynamic_cast<const std::system_error*>(&error)) return system->code().message();
-    return error.what();
 }
 
 // The judgement of the folders on the way is the same for every path in one
@@ -496,7 +489,7 @@ std::vector<std::string> TwoWayRun::transferList(const Direction& direction) {
             paths.push_back(path);
         } catch (const std::exception& error) {
             unsettle(path);
-            fail(std::string(alignLine) + path + ": " + describe(error));
+            fail(SpellingAlignment::failure(path, error));
         }
     }
     return paths;

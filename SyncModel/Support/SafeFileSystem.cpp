@@ -293,6 +293,20 @@ void moveByClaimingDestination(const Folder& from, const std::string& fromName, 
         throw FileError(error, "Could not rename", from / fromName);
 }
 
+bool isOneItem(const Folder& folder, const std::string& name, const std::string& other) {
+    const std::optional<struct stat> item = statChild(folder, name);
+    const std::optional<struct stat> there = statChild(folder, other);
+    if (!item || !there) return false;
+    if (there->st_dev == item->st_dev && there->st_ino == item->st_ino) return true;
+    const auto same = [](const timespec& x, const timespec& y) { return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec; };
+    if ((there->st_mode & S_IFMT) != (item->st_mode & S_IFMT) || there->st_size != item->st_size ||
+        !same(there->st_mtim, item->st_mtim) || !same(there->st_ctim, item->st_ctim))
+        return false;
+    const std::vector<std::string> names = listNames(folder);
+    return std::find(names.begin(), names.end(), name) != names.end() &&
+           std::find(names.begin(), names.end(), other) == names.end();
+}
+
 void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName) {
     requirePlainNames(folder, oldName, newName);
     const std::optional<struct stat> item = statChild(folder, oldName);
@@ -302,8 +316,7 @@ void changeSpelling(const Folder& folder, const std::string& oldName, const std:
         moveWithoutReplacing(folder, oldName, folder, newName);
         return;
     }
-    if (there->st_dev != item->st_dev || there->st_ino != item->st_ino)
-        throw FileError(EEXIST, "Could not rename", folder / oldName);
+    if (!isOneItem(folder, oldName, newName)) throw FileError(EEXIST, "Could not rename", folder / oldName);
 
     // Linux takes a rename between two names of one item as done without
     // doing anything, so whether the stored name changed is read back, and

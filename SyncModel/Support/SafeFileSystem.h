@@ -84,6 +84,12 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,
                                const std::string& toName);
 
+// Whether `name` and `other` reach one item inside `folder`: the same
+// inode, or, where the file system numbers each name it is asked for (FUSE),
+// the folder lists `name` but not `other` and both show the same kind, size
+// and times. False when either is missing.
+bool isOneItem(const Folder& folder, const std::string& name, const std::string& other);
+
 // Renames `oldName` inside `folder` to another spelling of it, as on a volume
 // that ignores case or normalisation, where both names may reach the one
 // item. Never replaces a different item at `newName` (EEXIST); nothing at
