@@ -376,8 +376,8 @@ struct EmptyRunFolderRemoval {
 
 // What the transfer may take from B without a new review. With the archive
 // on, whatever rsync takes is archived, so it may take what it finds and the
-// record counts what it archived. With it off, only what the reviewed plan
-// listed. What a later look would take beyond that never goes unreviewed: a
+// record counts what it archived, unless `onlyPlanned` (a plan no guard
+// asked about). Otherwise only what the reviewed plan listed. What a later look would take beyond that never goes unreviewed: a
 // deletion stops the run for a new plan, and so do replacements that on
 // their own would reach the guard's review (a disk swapped or rewritten
 // wholesale since planning); the other replacements are left for the next
@@ -392,9 +392,9 @@ struct Bound {
 };
 
 Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<ItemizedChange>* look,
-                  const std::unordered_set<std::string>& skipped, const fs::path& destination) {
+                  const std::unordered_set<std::string>& skipped, const fs::path& destination, bool onlyPlanned) {
     Bound bound;
-    if (job.options.archiveEnabled) return bound;
+    if (job.options.archiveEnabled && !onlyPlanned) return bound;
     std::unordered_set<std::string> listed;
     for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
     if (!look) {
@@ -450,7 +450,7 @@ struct LastLook {
 };
 
 LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job, const SyncPlan& plan,
-                   const fs::path& destination) {
+                   const fs::path& destination, bool onlyPlanned) {
     LastLook look;
     const bool mirror = job.mode == SyncMode::mirror;
     std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
@@ -464,7 +464,7 @@ LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job,
         return look;
     }
 
-    look.bound = boundByPlan(job, plan, &fresh, skipped, destination);
+    look.bound = boundByPlan(job, plan, &fresh, skipped, destination, onlyPlanned);
     if (look.bound.refusal) {
         look.refusal = look.bound.refusal;
         return look;
@@ -668,12 +668,12 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         basis && !putBack && clock->secondsSinceBoot() - basis->endedAt <= currentPlanSeconds;
     std::vector<ItemizedChange> fresh;
     const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis->look : nullptr;
-    if (!lastLook && mirror) {
+    if (!lastLook && (mirror || onlyPlanned)) {
         fresh = scan(job, source, destination, traits, nullptr, stop, nullptr);
         lastLook = &fresh;
     }
 
-    Bound bound = boundByPlan(job, plan, nullptr, {}, destination);
+    Bound bound = boundByPlan(job, plan, nullptr, {}, destination, onlyPlanned);
     std::vector<std::string> received;  // the files rsync will write, as last seen
     std::int64_t largest = 0;           // and the largest of them
     for (const PlannedCopy& copy : plan.copies) {
@@ -682,7 +682,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     }
     bool unchanged = false;
     if (lastLook) {
-        LastLook look = lookAgain(*lastLook, job, plan, destination);
+        LastLook look = lookAgain(*lastLook, job, plan, destination, onlyPlanned);
         if (look.refusal) {
             writeLines(log, leftovers);
             writeLines(log, notes);

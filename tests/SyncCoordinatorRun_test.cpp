@@ -123,10 +123,13 @@ TEST_F(CoordinatorRunTest, AJobNoLongerListedFailsAndIsStillLoggedAndRecorded) {
 }
 
 TEST_F(CoordinatorRunTest, SafetyAbortsFailWithTheirTextsAndKeepThePlansSkippedFiles) {
-    // An empty source over a full destination, even when confirmed.
+    // An empty source over a full destination, even when confirmed with a
+    // review that listed what it would delete.
     putOld(b / "keep.txt", "keep");
     const Uuid mirror = addJob(SyncMode::mirror).id;
-    RunResult result = run(mirror, RunTrigger::manual, true);
+    SyncPlan reviewed;
+    reviewed.archives = {{"keep.txt", Side::b}};
+    RunResult result = run(mirror, RunTrigger::manual, &reviewed);
     EXPECT_EQ(result.record.outcome,
               RunOutcome::failed("Source is empty \u2014 is the right disk connected?"));
     EXPECT_EQ(logLines(result.record).back(),
@@ -165,7 +168,8 @@ TEST_F(CoordinatorRunTest, SafetyAbortsFailWithTheirTextsAndKeepThePlansSkippedF
     ASSERT_EQ(run(twoWay).record.outcome, RunOutcome::success());
     fs::remove(c / "one.txt");
     fs::remove(c / "two.txt");
-    result = run(twoWay, RunTrigger::manual, true);
+    reviewed.archives = {{"one.txt", Side::b}, {"two.txt", Side::b}};
+    result = run(twoWay, RunTrigger::manual, &reviewed);
     EXPECT_EQ(result.record.outcome,
               RunOutcome::failed("A previously populated side is empty \u2014 is the right disk connected?"));
     EXPECT_EQ(filesIn(d).size(), 2u);
@@ -315,7 +319,8 @@ TEST_F(CoordinatorRunTest, ALargeDeletionWaitsForReviewAndTheConfirmedRunProceed
     EXPECT_EQ(filesIn(b).size(), 70u);
     expectRecorded(result.record);
 
-    result = run(id, RunTrigger::schedule, true);
+    const SyncPlan reviewed = *result.review;
+    result = run(id, RunTrigger::schedule, &reviewed);
     EXPECT_EQ(result.record.outcome, RunOutcome::success());
     EXPECT_FALSE(result.review);
     EXPECT_EQ(result.record.stats.filesArchived, 60);
@@ -333,7 +338,8 @@ TEST_F(CoordinatorRunTest, ARunWithNothingToDoStartsOneRsyncUnlessItWaitedForARe
         for (const bool confirmed : {false, true}) {
             SCOPED_TRACE(testing::Message() << (id == mirror ? "mirror" : "copy") << (confirmed ? " confirmed" : ""));
             const std::size_t before = script->calls().size();
-            const RunResult result = run(id, RunTrigger::schedule, confirmed);
+            const SyncPlan nothing;
+            const RunResult result = run(id, RunTrigger::schedule, confirmed ? &nothing : nullptr);
             EXPECT_EQ(result.record.outcome, RunOutcome::success());
             EXPECT_EQ(result.record.stats, RunStats{});
             EXPECT_EQ(script->calls().size() - before, confirmed ? 2u : 1u);
@@ -345,7 +351,7 @@ TEST_F(CoordinatorRunTest, ACancelBeforeTheWorkStartsNoRsync) {
     const Uuid id = addJob(SyncMode::mirror).id;
     std::stop_source stop;
     stop.request_stop();
-    const RunResult result = run(id, RunTrigger::manual, false, stop.get_token());
+    const RunResult result = run(id, RunTrigger::manual, nullptr, stop.get_token());
     EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
     EXPECT_EQ(logLines(result.record),
               (std::vector<std::string>{header(id), "The operation was cancelled.", "Outcome: cancelled"}));
@@ -367,7 +373,7 @@ TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject)
     putOld(a / "one.txt", "1");
     std::stop_source caller;
     script->expect(Script::transfer()).stopAt(caller).waitForStop();
-    RunResult result = run(id, RunTrigger::manual, false, caller.get_token());
+    RunResult result = run(id, RunTrigger::manual, nullptr, caller.get_token());
     EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
     EXPECT_FALSE(result.review);
     EXPECT_EQ(logLines(result.record).back(), "Outcome: cancelled");
@@ -549,7 +555,7 @@ TEST_F(CoordinatorRunTest, ASecondRunOfAJobUnderWayEndsAtOnceAndTouchesNothing) 
     std::size_t takesMeanwhile = 0;
     script->expect(Script::transfer())
         .then([&] {
-            second = coordinator.run(id, RunTrigger::schedule, false, nullptr, {});
+            second = coordinator.run(id, RunTrigger::schedule, nullptr, nullptr, {});
             takesMeanwhile = inhibitor.takes();
         })
         .passThrough();
