@@ -377,8 +377,9 @@ struct EmptyRunFolderRemoval {
 // What the transfer may take from B without a new review. With the archive
 // on, whatever rsync takes is archived, so it may take what it finds and the
 // record counts what it archived, unless `onlyPlanned` (a plan no guard
-// asked about). Otherwise only what the reviewed plan listed. What a later look would take beyond that never goes unreviewed: a
-// deletion stops the run for a new plan, and so do replacements that on
+// asked about). Otherwise only what the reviewed plan listed. What a later
+// look would take beyond that never goes unreviewed: a deletion stops the
+// run for a new plan, and so do replacements that on
 // their own would reach the guard's review (a disk swapped or rewritten
 // wholesale since planning); the other replacements are left for the next
 // run, whose plan lists them, as a change made after the run would be: the
