@@ -83,7 +83,7 @@ public:
         std::optional<RunResult> result;
     };
 
-    RunResult run(const Uuid& jobID, RunTrigger trigger, bool, const ProgressCallback&,
+    RunResult run(const Uuid& jobID, RunTrigger trigger, const SyncPlan*, const ProgressCallback&,
                   std::stop_token stop) override {
         std::stop_callback wake(stop, [this] {
             std::lock_guard lock(mutex_);

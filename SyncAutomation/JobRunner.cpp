@@ -87,7 +87,7 @@ void JobRunner::enqueue(const Uuid& jobID, RunTrigger trigger, std::function<voi
     queueThread_->post([this, jobID, trigger, done = std::move(done)] {
         const bool accepted = !terminating_ && !isBusy(jobID);
         if (accepted) {
-            queue_.push_back(Request{jobID, trigger, false});
+            queue_.push_back(Request{jobID, trigger, nullptr, false});
             state_.insert_or_assign(jobID, RunStatus::queued());
             publish();
             startNext();
@@ -206,7 +206,8 @@ void JobRunner::startNext() {
         const Date startedAt = clock_.now();
         RunResult result;
         try {
-            result = executor_.run(request.jobID, request.trigger, request.confirmed, progress, stop);
+            const SyncPlan* reviewed = request.confirmed ? request.shown.get() : nullptr;
+            result = executor_.run(request.jobID, request.trigger, reviewed, progress, stop);
         } catch (...) {
             // Escaping this thread would end the program; the gate keeps
             // working and the run ends failed instead.
@@ -234,7 +235,10 @@ void JobRunner::finish(std::uint64_t attempt, const RunResult& result) {
     active_.reset();
     task_.reset();
     if (result.record.outcome.kind == RunOutcome::Case::needsReview && result.review) {
-        state_.insert_or_assign(request.jobID, RunStatus::awaitingConfirmation(*result.review));
+        // What confirming carries is what the status shows for review.
+        RunStatus status = RunStatus::awaitingConfirmation(*result.review);
+        request.shown = status.as<RunStatus::AwaitingConfirmation>()->plan;
+        state_.insert_or_assign(request.jobID, std::move(status));
         parked_.insert_or_assign(request.jobID, std::move(request));
     } else {
         state_.erase(request.jobID);

@@ -67,7 +67,8 @@ public:
     // queued or parked request without a record.
     void cancel(const Uuid& jobID, std::function<void()> done = {});
     // Queues a parked run again, behind the others, as confirmed and with the
-    // trigger it had. Without a parked run, nothing happens.
+    // trigger it had; it carries the plan it was parked with, the one shown
+    // for review. Without a parked run, nothing happens.
     void confirm(const Uuid& jobID, std::function<void()> done = {});
     // Drops a parked run without a record.
     void decline(const Uuid& jobID, std::function<void()> done = {});
@@ -93,6 +94,8 @@ private:
     struct Request {
         Uuid jobID;
         RunTrigger trigger = RunTrigger::manual;
+        // The plan shown for review: set while parked, carried once confirmed.
+        std::shared_ptr<const SyncPlan> shown;
         bool confirmed = false;
     };
     struct Inbox;

@@ -75,20 +75,22 @@ public:
         Uuid jobID;
         RunTrigger trigger = RunTrigger::manual;
         bool confirmed = false;
+        std::optional<SyncPlan> reviewed;  // what a confirmed run carried
         ProgressCallback progress;
         std::stop_token stop;
         std::optional<RunResult> result;
         bool returned = false;
     };
 
-    RunResult run(const Uuid& jobID, RunTrigger trigger, bool confirmed, const ProgressCallback& progress,
+    RunResult run(const Uuid& jobID, RunTrigger trigger, const SyncPlan* reviewed, const ProgressCallback& progress,
                   std::stop_token stop) override {
         std::stop_callback wake(stop, [this] {
             std::lock_guard lock(mutex_);
             changed_.notify_all();
         });
         std::unique_lock lock(mutex_);
-        Call& call = calls_.emplace_back(Call{jobID, trigger, confirmed, progress, stop, {}, false});
+        const std::optional<SyncPlan> carried = reviewed ? std::optional(*reviewed) : std::nullopt;
+        Call& call = calls_.emplace_back(Call{jobID, trigger, reviewed != nullptr, carried, progress, stop, {}, false});
         maxRunning_ = std::max(maxRunning_, ++running_);
         changed_.notify_all();
         changed_.wait(lock, [&] { return call.result || (endWhenStopped_ && stop.stop_requested()); });
@@ -416,6 +418,26 @@ TEST_F(Runner, ParksARunThatNeedsReviewUntilConfirmedBehindTheOthers) {
     EXPECT_EQ(runs.runCount(), 4u);
 }
 
+// Confirming carries the plan the status showed for review; a confirmed run
+// parked again carries the newer plan once that is confirmed.
+TEST_F(Runner, AConfirmedRunCarriesThePlanShownForReview) {
+    ASSERT_TRUE(enqueue(a));
+    ASSERT_TRUE(runs.waitForRuns(1));
+    EXPECT_FALSE(runs.call(0).reviewed);
+    std::size_t index = 0;
+    for (const std::int64_t deletions : {60, 80}) {
+        runs.end(index, RunOutcome::needsReview("Review deletions"), planWith(deletions));
+        ASSERT_TRUE(waitForRecords(index + 1));
+        settle();
+        EXPECT_EQ(statuses, (StatusMap{{a, RunStatus::awaitingConfirmation(planWith(deletions))}}));
+        confirm(a);
+        ASSERT_TRUE(runs.waitForRuns(++index + 1));
+        EXPECT_EQ(runs.call(index).reviewed, planWith(deletions));
+    }
+    runs.end(index, RunOutcome::success());
+    ASSERT_TRUE(waitForRecords(3));
+}
+
 TEST_F(Runner, DecliningOrCancellingAParkedRunDropsItWithoutARecord) {
     std::size_t index = 0;
     for (const Uuid& job : {a, b}) {
@@ -722,7 +744,7 @@ TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
 // A run executor that breaks its promise never to throw.
 class ThrowingExecutor final : public RunExecuting {
 public:
-    RunResult run(const Uuid& jobID, RunTrigger, bool, const ProgressCallback&, std::stop_token) override {
+    RunResult run(const Uuid& jobID, RunTrigger, const SyncPlan*, const ProgressCallback&, std::stop_token) override {
         if (jobID == broken) throw std::runtime_error("disk exploded");
         return RunResult{record(jobID, RunTrigger::manual, RunOutcome::success()), {}};
     }

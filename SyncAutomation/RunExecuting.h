@@ -21,14 +21,17 @@ struct RunResult {
 // Carries out one run of a job. The call blocks its thread until the run has
 // ended and never throws: failures, skips, cancellation and interruption are
 // outcomes of the record. A stop request cancels the run. `progress` may be
-// called from any thread, any number of times.
+// called from any thread, any number of times. `reviewed` is the plan the
+// user was shown and confirmed, null for a run nobody confirmed: a confirmed
+// run takes no more than it listed, and a plan that would stops it for a new
+// review instead.
 class RunExecuting {
 public:
     using ProgressCallback = std::function<void(const SyncProgress&)>;
 
     virtual ~RunExecuting() = default;
-    virtual RunResult run(const Uuid& jobID, RunTrigger trigger, bool confirmed, const ProgressCallback& progress,
-                          std::stop_token stop) = 0;
+    virtual RunResult run(const Uuid& jobID, RunTrigger trigger, const SyncPlan* reviewed,
+                          const ProgressCallback& progress, std::stop_token stop) = 0;
 
 protected:
     RunExecuting() = default;

@@ -99,7 +99,7 @@ public:
     // an unmount of one of its volumes, reaches it through its RunControl.
     // A job another run holds (in this process or another) ends the run at
     // once as failed, with nothing logged, recorded or changed.
-    RunResult run(const Uuid& jobID, RunTrigger trigger, bool confirmed, const ProgressCallback& progress,
+    RunResult run(const Uuid& jobID, RunTrigger trigger, const SyncPlan* reviewed, const ProgressCallback& progress,
                   std::stop_token stop) override;
 
     // A volume is about to go away: every active run with a folder on it is
@@ -152,7 +152,7 @@ private:
     struct Request {
         Uuid jobID;
         RunTrigger trigger;
-        bool confirmed;
+        const SyncPlan* reviewed;  // null unless the user confirmed a review of this plan
         const ProgressCallback& progress;
     };
 

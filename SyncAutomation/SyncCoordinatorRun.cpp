@@ -9,6 +9,7 @@
 #include "SyncEngine/BaselineStore.h"
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/OneWayEngine.h"
+#include "SyncEngine/PlanReview.h"
 #include "SyncEngine/SafetyGuard.h"
 #include "SyncEngine/TwoWayEngine.h"
 
@@ -89,8 +90,8 @@ RunResult endedAtOnce(const Uuid& jobID, RunTrigger trigger, Date startedAt, Dat
 
 }  // namespace
 
-RunResult SyncCoordinator::run(const Uuid& jobID, RunTrigger trigger, bool confirmed, const ProgressCallback& progress,
-                               std::stop_token stop) {
+RunResult SyncCoordinator::run(const Uuid& jobID, RunTrigger trigger, const SyncPlan* reviewed,
+                               const ProgressCallback& progress, std::stop_token stop) {
     const Uuid token = Uuid::random();
     const auto control = std::make_shared<RunControl>();
     active_.insert(token, control);
@@ -107,7 +108,7 @@ RunResult SyncCoordinator::run(const Uuid& jobID, RunTrigger trigger, bool confi
         });
         if (control->setCancellation([work]() mutable { work.request_stop(); })) work.request_stop();
         try {
-            result = runBody({jobID, trigger, confirmed, progress}, *control, work.get_token());
+            result = runBody({jobID, trigger, reviewed, progress}, *control, work.get_token());
         } catch (const std::exception& e) {
             // Nothing of the run body throws but the making of the run's
             // identifier and running out of memory.
@@ -227,9 +228,11 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     // The job's lock keeps its baseline as the plan read it until the run.
     TwoWayEngine::Basis basis;
     // A confirmed run carries out the review of an earlier plan: it takes no
-    // plan for its last look at the folders.
+    // plan for its last look at the folders, and its transfer takes nothing
+    // beyond its own plan, which no guard asked about, archive or not.
     OneWayEngine::Basis oneWayBasis;
-    OneWayEngine::Basis* const lastLook = request.confirmed ? nullptr : &oneWayBasis;
+    OneWayEngine::Basis* const lastLook = request.reviewed ? nullptr : &oneWayBasis;
+    oneWayEngine.onlyPlanned = request.reviewed != nullptr;
     if (twoWay) {
         baseline.emplace(baselineFile(job.id), false);
         std::tie(plan, twoWayPlan) = twoWayEngine.plan(job, sideA, sideB, *baseline, stop, request.progress, &basis);
@@ -250,9 +253,19 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
         ended.stats.skipped = plan.skipped;
         return ended;
     }
-    if (verdict.kind == GuardVerdict::Case::needsConfirmation && !request.confirmed) {
+    // A confirmed run goes by the review the user confirmed in place of the
+    // guard's: whatever its plan takes beyond it is reviewed anew first.
+    std::optional<std::string> review;
+    if (request.reviewed) {
+        const std::vector<PlannedArchive> beyond = PlanReview::beyond(
+            *request.reviewed, plan, {resolved.rawA.caseSensitive, resolved.rawB.caseSensitive});
+        if (!beyond.empty()) review = PlanReview::reason(beyond);
+    } else if (verdict.kind == GuardVerdict::Case::needsConfirmation) {
+        review = verdict.message;
+    }
+    if (review) {
         report(request.progress, SyncPhase::awaitingConfirmation);
-        Result ended{RunOutcome::needsReview(verdict.message), {}, std::nullopt, {}};
+        Result ended{RunOutcome::needsReview(std::move(*review)), {}, std::nullopt, {}};
         ended.stats.skipped = plan.skipped;
         ended.preview = std::move(plan);
         return ended;

@@ -466,9 +466,10 @@ struct EmptyRunFolderRemoval {
 
 // What the transfer may take from B without a new review. With the archive
 // on, whatever rsync takes is archived, so it may take what it finds and the
-// record counts what it archived. With it off, only what the reviewed plan
-// listed. What a later look would take beyond that never goes unreviewed: a
-// deletion stops the run for a new plan, and so do replacements that on
+// record counts what it archived, unless `onlyPlanned` (a plan no guard
+// asked about). Otherwise only what the reviewed plan listed. What a later
+// look would take beyond that never goes unreviewed: a deletion stops the
+// run for a new plan, and so do replacements that on
 // their own would reach the guard's review (a disk swapped or rewritten
 // wholesale since planning); the other replacements are left for the next
 // run, whose plan lists them, as a change made after the run would be: the
@@ -482,9 +483,9 @@ struct Bound {
 };
 
 Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<ItemizedChange>* look,
-                  const std::unordered_set<std::string>& skipped, const fs::path& destination) {
+                  const std::unordered_set<std::string>& skipped, const fs::path& destination, bool onlyPlanned) {
     Bound bound;
-    if (job.options.archiveEnabled) return bound;
+    if (job.options.archiveEnabled && !onlyPlanned) return bound;
     std::unordered_set<std::string> listed;
     for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
     if (!look) {
@@ -540,7 +541,7 @@ struct LastLook {
 };
 
 LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job, const SyncPlan& plan,
-                   const fs::path& destination) {
+                   const fs::path& destination, bool onlyPlanned) {
     LastLook look;
     const bool mirror = job.mode == SyncMode::mirror;
     std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
@@ -554,7 +555,7 @@ LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job,
         return look;
     }
 
-    look.bound = boundByPlan(job, plan, &fresh, skipped, destination);
+    look.bound = boundByPlan(job, plan, &fresh, skipped, destination, onlyPlanned);
     if (look.bound.refusal) {
         look.refusal = look.bound.refusal;
         return look;
@@ -833,7 +834,7 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         basis_ && !putBack_ && engine_.clock->secondsSinceBoot() - basis_->endedAt <= currentPlanSeconds;
     std::vector<ItemizedChange> fresh;  // not kept through the transfer
     const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
-    if (!lastLook && mirror_) {
+    if (!lastLook && (mirror_ || engine_.onlyPlanned)) {
         fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
         lastLook = &fresh;
     }
@@ -853,13 +854,13 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         if (respelledLook) lastLook = &*respelledLook;
     }
 
-    bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_);
+    bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_, engine_.onlyPlanned);
     for (const PlannedCopy& copy : plan_.copies) {
         received_.push_back(copy.path);
         largest_ = std::max(largest_, copy.size);
     }
     if (lastLook) {
-        LastLook look = lookAgain(*lastLook, job_, plan_, destination_);
+        LastLook look = lookAgain(*lastLook, job_, plan_, destination_, engine_.onlyPlanned);
         if (look.refusal) return look.refusal;
         unchanged_ = look.unchanged;
         received_ = std::move(look.received);

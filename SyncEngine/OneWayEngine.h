@@ -87,6 +87,10 @@ struct OneWayEngine {
     TreeOverlap treesOverlap;
     // Told the wall time in seconds of each rsync child run; for measurements.
     std::function<void(double seconds)> onRsyncRunTimed;
+    // The run takes from B only what its plan listed, with the archive on
+    // too, and looks again before a copy job's transfer as well: for a plan
+    // no guard asked about.
+    bool onlyPlanned = false;
 
     // What a plan looked at, for the run that carries the plan out.
     struct Basis {

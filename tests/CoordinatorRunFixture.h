@@ -137,7 +137,8 @@ protected:
     SyncJob& addJob(SyncMode mode) { return addJob(mode, a, b); }
 
     // One run; every run takes one sleep assertion and lets it go before it returns.
-    RunResult run(const Uuid& jobID, RunTrigger trigger = RunTrigger::manual, bool confirmed = false,
+    // `reviewed`: the plan the user confirmed, for a confirmed run.
+    RunResult run(const Uuid& jobID, RunTrigger trigger = RunTrigger::manual, const SyncPlan* reviewed = nullptr,
                   std::stop_token stop = {}) {
         {
             const std::lock_guard guard(reportsLock);
@@ -145,7 +146,7 @@ protected:
         }
         const std::size_t takesBefore = inhibitor.takes();
         RunResult result = coordinator.run(
-            jobID, trigger, confirmed,
+            jobID, trigger, reviewed,
             [this](const SyncProgress& progress) {
                 {
                     const std::lock_guard guard(reportsLock);

@@ -566,14 +566,15 @@ TEST_F(KeltoRunJobTest, AMountMadeWhileTheRunGoesOnIsSeenBeforeTheNextTransfer) 
     putAt(a / "top.txt", "top", t0);
     const auto source = tree(a);
     const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
-    // A confirmed mirror looks again before its transfer (its second rsync
-    // run); an unconfirmed one whose plan is current goes by the plan's look.
+    // A confirmed mirror looks again before its transfer (its third rsync
+    // run, after the preview it carries as reviewed and its plan); an
+    // unconfirmed one whose plan is current goes by the plan's look.
     struct Case {
         const char* mode;
         int after;
         bool confirmed;
     };
-    for (const auto& [mode, after, confirmed] : {Case{"mirror", 1, false}, Case{"mirror", 2, true},
+    for (const auto& [mode, after, confirmed] : {Case{"mirror", 1, false}, Case{"mirror", 3, true},
                                                  Case{"copy", 1, false}, Case{"twoWay", 1, false},
                                                  Case{"twoWay", 3, false}}) {
         SCOPED_TRACE(std::string(mode) + " after rsync run " + std::to_string(after));

@@ -177,7 +177,7 @@ TEST_F(CoordinatorRunTest, AnUnmountOfTheLoopMountedDestinationDuringATransferIn
         .clock = clock,
     });
 
-    const RunResult result = unplugging->run(id, RunTrigger::connect, false, nullptr, {});
+    const RunResult result = unplugging->run(id, RunTrigger::connect, nullptr, nullptr, {});
     EXPECT_EQ(result.record.outcome, RunOutcome::interrupted());
     EXPECT_FALSE(result.review);
     EXPECT_EQ(logLines(result.record).back(), "Outcome: interrupted");

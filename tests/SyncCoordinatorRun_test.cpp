@@ -123,10 +123,13 @@ TEST_F(CoordinatorRunTest, AJobNoLongerListedFailsAndIsStillLoggedAndRecorded) {
 }
 
 TEST_F(CoordinatorRunTest, SafetyAbortsFailWithTheirTextsAndKeepThePlansSkippedFiles) {
-    // An empty source over a full destination, even when confirmed.
+    // An empty source over a full destination, even when confirmed with a
+    // review that listed what it would delete.
     putOld(b / "keep.txt", "keep");
     const Uuid mirror = addJob(SyncMode::mirror).id;
-    RunResult result = run(mirror, RunTrigger::manual, true);
+    SyncPlan reviewed;
+    reviewed.archives = {{"keep.txt", Side::b}};
+    RunResult result = run(mirror, RunTrigger::manual, &reviewed);
     EXPECT_EQ(result.record.outcome,
               RunOutcome::failed("Source is empty \u2014 is the right disk connected?"));
     EXPECT_EQ(logLines(result.record).back(),
@@ -165,7 +168,8 @@ TEST_F(CoordinatorRunTest, SafetyAbortsFailWithTheirTextsAndKeepThePlansSkippedF
     ASSERT_EQ(run(twoWay).record.outcome, RunOutcome::success());
     fs::remove(c / "one.txt");
     fs::remove(c / "two.txt");
-    result = run(twoWay, RunTrigger::manual, true);
+    reviewed.archives = {{"one.txt", Side::b}, {"two.txt", Side::b}};
+    result = run(twoWay, RunTrigger::manual, &reviewed);
     EXPECT_EQ(result.record.outcome,
               RunOutcome::failed("A previously populated side is empty \u2014 is the right disk connected?"));
     EXPECT_EQ(filesIn(d).size(), 2u);
@@ -315,11 +319,173 @@ TEST_F(CoordinatorRunTest, ALargeDeletionWaitsForReviewAndTheConfirmedRunProceed
     EXPECT_EQ(filesIn(b).size(), 70u);
     expectRecorded(result.record);
 
-    result = run(id, RunTrigger::schedule, true);
+    const SyncPlan reviewed = *result.review;
+    result = run(id, RunTrigger::schedule, &reviewed);
     EXPECT_EQ(result.record.outcome, RunOutcome::success());
     EXPECT_FALSE(result.review);
     EXPECT_EQ(result.record.stats.filesArchived, 60);
     EXPECT_EQ(filesIn(b), filesIn(a));
+}
+
+// A confirmed run carries the plan the user reviewed: whatever its own plan
+// would take beyond it stops the run for a review of the new plan, which
+// confirming then carries out. Here A holds documents and, at A/photos,
+// another disk; a review of deletions among the documents is confirmed
+// after that disk went.
+TEST_F(CoordinatorRunTest, AConfirmedRunWhosePlanTakesMoreThanTheReviewAsksAgain) {
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "archive on" : "archive off");
+        const std::string tag = archive ? "-on" : "-off";
+        const fs::path from = tmp / ("a" + tag), to = tmp / ("b" + tag);
+        for (const fs::path& side : {from, to}) {
+            for (int i = 0; i < 100; ++i) putOld(side / "docs" / ("d" + std::to_string(i)), "doc");
+            for (int i = 0; i < 200; ++i) putOld(side / "photos" / ("p" + std::to_string(i)), "photo");
+        }
+        SyncJob& job = addJob(SyncMode::mirror, from, to);
+        job.options.archiveEnabled = archive;
+        job.options.deleteGuardPercent = 20;
+        job.options.deleteGuardMinFiles = 50;
+        const Uuid id = job.id;
+        for (int i = 0; i < 69; ++i) fs::remove(from / "docs" / ("d" + std::to_string(i)));
+
+        RunResult result = run(id);
+        ASSERT_TRUE(result.review);
+        ASSERT_EQ(result.review->archives.size(), 69u);
+        const SyncPlan reviewed = *result.review;
+
+        fs::rename(from / "photos", tmp / ("unmounted" + tag));
+        fs::create_directory(from / "photos");
+        result = run(id, RunTrigger::manual, &reviewed);
+        EXPECT_EQ(result.record.outcome,
+                  RunOutcome::needsReview("200 files on side B that you did not review will be archived or deleted."));
+        ASSERT_TRUE(result.review);
+        EXPECT_EQ(result.review->archives.size(), 269u);
+        EXPECT_EQ(phases().end()[-2], SyncPhase::awaitingConfirmation);
+        EXPECT_EQ(filesIn(to).size(), 300u);
+
+        const SyncPlan reviewedAgain = *result.review;
+        result = run(id, RunTrigger::manual, &reviewedAgain);
+        EXPECT_EQ(result.record.outcome, RunOutcome::success());
+        EXPECT_EQ(filesIn(to), filesIn(from));
+        EXPECT_EQ(result.record.stats.filesArchived, archive ? 269 : 0);
+    }
+}
+
+// Less than the review proceeds; a replacement the review did not list asks
+// again; so do deletions beyond it on either side of a two-way job.
+TEST_F(CoordinatorRunTest, AConfirmedRunTakingLessProceedsAndOneTakingOtherFilesAsksAgain) {
+    // Every deletion or replacement asks for review.
+    auto askAlways = [](SyncJob& job) -> SyncJob& {
+        job.options.deleteGuardPercent = 0;
+        job.options.deleteGuardMinFiles = 1;
+        return job;
+    };
+    for (int i = 0; i < 10; ++i) {
+        putOld(a / ("gone" + std::to_string(i)), "x");
+        putOld(b / ("gone" + std::to_string(i)), "x");
+    }
+    putOld(a / "stay", "x");
+    putOld(b / "stay", "x");
+    const Uuid mirror = askAlways(addJob(SyncMode::mirror)).id;
+    for (int i = 0; i < 10; ++i) fs::remove(a / ("gone" + std::to_string(i)));
+    RunResult result = run(mirror);
+    ASSERT_TRUE(result.review);
+    const SyncPlan deletions = *result.review;
+    for (int i = 0; i < 4; ++i) putOld(a / ("gone" + std::to_string(i)), "x");
+    result = run(mirror, RunTrigger::manual, &deletions);
+    EXPECT_EQ(result.record.outcome, RunOutcome::success());
+    EXPECT_EQ(filesIn(b).size(), 5u);
+    EXPECT_EQ(filesIn(b), filesIn(a));
+
+    const fs::path c = tmp / "c", d = tmp / "d";
+    for (int i = 0; i < 5; ++i) {
+        putOld(c / ("r" + std::to_string(i)), "newer");
+        putOld(d / ("r" + std::to_string(i)), "old");
+    }
+    putOld(c / "keep.txt", "same");
+    putOld(d / "keep.txt", "same");
+    const Uuid copy = askAlways(addJob(SyncMode::copy, c, d)).id;
+    result = run(copy);
+    ASSERT_TRUE(result.review);
+    const SyncPlan replacements = *result.review;
+    putOld(c / "keep.txt", "changed");
+    result = run(copy, RunTrigger::manual, &replacements);
+    EXPECT_EQ(result.record.outcome,
+              RunOutcome::needsReview("1 files on side B that you did not review will be archived or deleted."));
+    EXPECT_EQ(readFile(d / "keep.txt"), "same");
+    EXPECT_EQ(readFile(d / "r0"), "old");
+
+    const fs::path e = tmp / "e", f = tmp / "f";
+    for (int i = 0; i < 10; ++i) putOld(e / ("f" + std::to_string(i)), "x");
+    const Uuid twoWay = askAlways(addJob(SyncMode::twoWay, e, f)).id;
+    ASSERT_EQ(run(twoWay).record.outcome, RunOutcome::success());
+    for (int i = 0; i < 5; ++i) fs::remove(e / ("f" + std::to_string(i)));
+    result = run(twoWay);
+    ASSERT_TRUE(result.review);
+    const SyncPlan fromB = *result.review;
+    fs::remove(e / "f5");
+    fs::remove(f / "f9");
+    result = run(twoWay, RunTrigger::manual, &fromB);
+    EXPECT_EQ(result.record.outcome,
+              RunOutcome::needsReview("1 files on side A that you did not review will be archived or deleted."));
+    ASSERT_TRUE(result.review);
+    for (const PlannedArchive& taken : {PlannedArchive{"f9", Side::a}, PlannedArchive{"f5", Side::b}})
+        EXPECT_NE(std::find(result.review->archives.begin(), result.review->archives.end(), taken),
+                  result.review->archives.end());
+    EXPECT_EQ(filesIn(e).size(), 4u);
+    EXPECT_EQ(filesIn(f).size(), 9u);
+    const SyncPlan both = *result.review;
+    EXPECT_EQ(run(twoWay, RunTrigger::manual, &both).record.outcome, RunOutcome::success());
+    EXPECT_EQ(filesIn(e).size(), 3u);
+    EXPECT_EQ(filesIn(f), filesIn(e));
+}
+
+// What changes between a confirmed run's plan and its transfer is not taken
+// unreviewed either, with the archive on: a mirror's new deletions stop it,
+// a copy's new replacement is left alone.
+TEST_F(CoordinatorRunTest, AConfirmedRunWithTheArchiveOnTakesNothingItsPlanDidNotList) {
+    for (int i = 0; i < 10; ++i)
+        for (const std::string& name : {"d" + std::to_string(i), "photos/p" + std::to_string(i)}) {
+            putOld(a / name, "x");
+            putOld(b / name, "x");
+        }
+    SyncJob& job = addJob(SyncMode::mirror);
+    job.options.archiveEnabled = true;
+    job.options.deleteGuardMinFiles = 1;
+    const Uuid mirror = job.id;
+    for (int i = 0; i < 5; ++i) fs::remove(a / ("d" + std::to_string(i)));
+    RunResult result = run(mirror);
+    ASSERT_TRUE(result.review);
+    const SyncPlan deletions = *result.review;
+    script->expect(Script::dryRun()).passThrough().then([&] { fs::remove_all(a / "photos"); });
+    result = run(mirror, RunTrigger::manual, &deletions);
+    EXPECT_EQ(result.record.outcome,
+              RunOutcome::needsReview("Source or deletion inventory changed \u2014 preview and run again"));
+    EXPECT_EQ(filesIn(b).size(), 20u);
+    EXPECT_EQ(result.record.stats.filesArchived, 0);
+
+    const fs::path c = tmp / "c", d = tmp / "d";
+    for (int i = 0; i < 5; ++i) {
+        putOld(c / ("r" + std::to_string(i)), "newer");
+        putOld(d / ("r" + std::to_string(i)), "old");
+    }
+    for (int i = 0; i < 20; ++i) {
+        putOld(c / ("same" + std::to_string(i)), "same");
+        putOld(d / ("same" + std::to_string(i)), "same");
+    }
+    SyncJob& copyJob = addJob(SyncMode::copy, c, d);
+    copyJob.options.archiveEnabled = true;
+    copyJob.options.deleteGuardPercent = 10;
+    copyJob.options.deleteGuardMinFiles = 2;
+    const Uuid copy = copyJob.id;
+    result = run(copy);
+    ASSERT_TRUE(result.review);
+    const SyncPlan replacements = *result.review;
+    script->expect(Script::dryRun()).passThrough().then([&] { putOld(c / "same0", "changed"); });
+    result = run(copy, RunTrigger::manual, &replacements);
+    EXPECT_EQ(readFile(d / "same0"), "same");
+    EXPECT_EQ(readFile(d / "r0"), "newer");
+    EXPECT_EQ(result.record.stats.filesArchived, 5);
 }
 
 // A one-way run whose plan finds nothing to do ends after it: one rsync
@@ -333,7 +499,8 @@ TEST_F(CoordinatorRunTest, ARunWithNothingToDoStartsOneRsyncUnlessItWaitedForARe
         for (const bool confirmed : {false, true}) {
             SCOPED_TRACE(testing::Message() << (id == mirror ? "mirror" : "copy") << (confirmed ? " confirmed" : ""));
             const std::size_t before = script->calls().size();
-            const RunResult result = run(id, RunTrigger::schedule, confirmed);
+            const SyncPlan nothing;
+            const RunResult result = run(id, RunTrigger::schedule, confirmed ? &nothing : nullptr);
             EXPECT_EQ(result.record.outcome, RunOutcome::success());
             EXPECT_EQ(result.record.stats, RunStats{});
             EXPECT_EQ(script->calls().size() - before, confirmed ? 2u : 1u);
@@ -345,7 +512,7 @@ TEST_F(CoordinatorRunTest, ACancelBeforeTheWorkStartsNoRsync) {
     const Uuid id = addJob(SyncMode::mirror).id;
     std::stop_source stop;
     stop.request_stop();
-    const RunResult result = run(id, RunTrigger::manual, false, stop.get_token());
+    const RunResult result = run(id, RunTrigger::manual, nullptr, stop.get_token());
     EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
     EXPECT_EQ(logLines(result.record),
               (std::vector<std::string>{header(id), "The operation was cancelled.", "Outcome: cancelled"}));
@@ -367,7 +534,7 @@ TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject)
     putOld(a / "one.txt", "1");
     std::stop_source caller;
     script->expect(Script::transfer()).stopAt(caller).waitForStop();
-    RunResult result = run(id, RunTrigger::manual, false, caller.get_token());
+    RunResult result = run(id, RunTrigger::manual, nullptr, caller.get_token());
     EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
     EXPECT_FALSE(result.review);
     EXPECT_EQ(logLines(result.record).back(), "Outcome: cancelled");
@@ -549,7 +716,7 @@ TEST_F(CoordinatorRunTest, ASecondRunOfAJobUnderWayEndsAtOnceAndTouchesNothing) 
     std::size_t takesMeanwhile = 0;
     script->expect(Script::transfer())
         .then([&] {
-            second = coordinator.run(id, RunTrigger::schedule, false, nullptr, {});
+            second = coordinator.run(id, RunTrigger::schedule, nullptr, nullptr, {});
             takesMeanwhile = inhibitor.takes();
         })
         .passThrough();

@@ -236,14 +236,26 @@ Json RunJob::run(const RunJobOptions& o, const SyncJob& job) {
     });
 
     Json out{{"job", job.id.string()}, {"mode", std::string(enumName(job.mode))}, {"archive", job.options.archiveEnabled}};
+    // A confirmed run carries the plan its user reviewed: here the preview's
+    // of a moment before, as if confirmed at once; a preview that fails
+    // leaves nothing reviewed, and the run tells why. Not part of the timing.
+    std::optional<SyncPlan> reviewed;
+    if (o.confirm && !o.planOnly) {
+        try {
+            reviewed = coordinator.preview(job.id, {});
+        } catch (const std::exception&) {
+            reviewed = SyncPlan{};
+        }
+    }
+    const std::size_t previewPasses = rsync->passes().size();
     PhaseMarks phases;
     const auto started = SteadyClock::now();
     if (o.planOnly) {
         addPlan(o, coordinator.preview(job.id, {}), out);
     } else {
         const RunResult result = coordinator.run(
-            job.id, RunTrigger::manual, o.confirm, [&](const SyncProgress& progress) { phases.note(progress.phase); },
-            {});
+            job.id, RunTrigger::manual, reviewed ? &*reviewed : nullptr,
+            [&](const SyncProgress& progress) { phases.note(progress.phase); }, {});
         RunJobReport::outcome(result.record.outcome, out);
         out["record"] = JsonCodec<RunRecord>::encode(result.record);
         if (result.record.logPath) out["log"] = *result.record.logPath;
@@ -253,7 +265,8 @@ Json RunJob::run(const RunJobOptions& o, const SyncJob& job) {
     const auto split = phases.split(started, returned);
     const double total = seconds(returned - started);
 
-    const std::vector<TimedRsyncRunner::Pass> passes = rsync->passes();
+    std::vector<TimedRsyncRunner::Pass> passes = rsync->passes();
+    passes.erase(passes.begin(), passes.begin() + static_cast<std::ptrdiff_t>(previewPasses));
     const double originOffset = seconds(started - rsync->origin());
     double rsyncSeconds = 0;
     Json passSeconds = Json::array(), passList = Json::array();

@@ -22,7 +22,7 @@ namespace {
 
 class InstantRuns final : public RunExecuting {
 public:
-    RunResult run(const Uuid& jobID, RunTrigger trigger, bool, const ProgressCallback&, std::stop_token) override {
+    RunResult run(const Uuid& jobID, RunTrigger trigger, const SyncPlan*, const ProgressCallback&, std::stop_token) override {
         {
             std::lock_guard lock(mutex_);
             started_.push_back(jobID);

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "SyncEngine/PlannedArchive.h"
+#include "SyncEngine/SyncPlan.h"
+
+#include <string>
+#include <vector>
+
+namespace kelto {
+
+// What a confirmed run may take from the folders: what the plan the user
+// reviewed listed, and no more. A run's takings are its plan's archives:
+// every file it deletes, replaces or archives, on its side. Pure.
+struct PlanReview {
+    // How each side's file system tells names apart.
+    struct Names {
+        bool caseSensitiveA = true;
+        bool caseSensitiveB = true;
+    };
+
+    // The takings of `plan` that `reviewed` did not list, in plan order. A
+    // path is compared by its key on its side: its normal form C, case-folded
+    // on a side whose file system ignores case, so that one item spelled
+    // twice is one taking. Empty when `plan` takes the same or less.
+    static std::vector<PlannedArchive> beyond(const SyncPlan& reviewed, const SyncPlan& plan, Names names);
+
+    // Why a confirmed run stops for a new review: the first side, A before
+    // B, with takings beyond the review, and how many. `taken` is not empty.
+    static std::string reason(const std::vector<PlannedArchive>& taken);
+};
+
+}  // namespace kelto

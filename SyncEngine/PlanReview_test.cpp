@@ -1,0 +1,43 @@
+#include "SyncEngine/PlanReview.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelto;
+
+namespace {
+
+SyncPlan taking(std::vector<PlannedArchive> archives) {
+    SyncPlan plan;
+    plan.archives = std::move(archives);
+    return plan;
+}
+
+}  // namespace
+
+// Beyond the review is what the plan takes that the review did not list, on
+// that side; one item spelled twice is one taking, by its side's names.
+TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
+    const SyncPlan reviewed = taking({{"docs/a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::b}, {"Photo.JPG", Side::a}});
+    const PlanReview::Names caseSensitive{};
+
+    // The same or less is not beyond; the other normal form of a name is the same name.
+    EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, caseSensitive).empty());
+    EXPECT_TRUE(PlanReview::beyond(reviewed, taking({{"cafe\xCC\x81.txt", Side::b}}), caseSensitive).empty());
+    EXPECT_TRUE(PlanReview::beyond(reviewed, SyncPlan{}, caseSensitive).empty());
+
+    // A path reviewed on one side is not reviewed on the other.
+    const SyncPlan more = taking({{"docs/a.txt", Side::b}, {"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}});
+    EXPECT_EQ(PlanReview::beyond(reviewed, more, caseSensitive),
+              (std::vector<PlannedArchive>{{"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}}));
+
+    // Another case is another item only where the side tells cases apart.
+    const SyncPlan otherCase = taking({{"photo.jpg", Side::a}});
+    EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, caseSensitive).size(), 1u);
+    EXPECT_TRUE(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveA = false}).empty());
+    EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveB = false}).size(), 1u);
+
+    EXPECT_EQ(PlanReview::reason(PlanReview::beyond(reviewed, more, caseSensitive)),
+              "1 files on side A that you did not review will be archived or deleted.");
+    EXPECT_EQ(PlanReview::reason({{"x", Side::b}, {"y", Side::b}}),
+              "2 files on side B that you did not review will be archived or deleted.");
+}
