@@ -99,45 +99,73 @@ private:
     bool awaitingFrame_ = false;
 };
 
-// Opens a sheet once its window is on screen.
-class SheetOpener : public QObject {
+// Brings a sheet opened before its window was on screen back over that
+// window once it is: Qt gives a window a transient parent only if the
+// parent's native window exists when its own is made, and a window manager
+// stacks a dialog without one as a window of its own, below the window
+// shown after it.
+class SheetRestacker : public QObject {
 public:
-    SheetOpener(QDialog& sheet, QWidget& owner) : QObject(&sheet), sheet_(&sheet), owner_(&owner) {
-        owner.installEventFilter(this);
+    // `owner` is the sheet's window as it is now; the widget holding the
+    // sheet may be placed into another window before that is shown.
+    SheetRestacker(QDialog& sheet, QWidget& owner) : QObject(&sheet), sheet_(&sheet), owner_(&owner) {
+        // Already being shown: its children are shown before it is.
+        if (owner.isVisible()) awaitExposure();
+        else owner.installEventFilter(this);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == owner_ && event->type() == QEvent::Show) {
-            // The owner's native window exists now; wait for the window
-            // system to show it.
-            if (QWindow* handle = owner_->windowHandle(); handle != nullptr && !handle->isExposed()) {
-                handle->installEventFilter(this);
-            } else {
-                openLater();
-            }
-        } else if (owner_ != nullptr && watched == owner_->windowHandle() && event->type() == QEvent::Expose &&
-                   owner_->windowHandle()->isExposed()) {
-            openLater();
+            owner_->removeEventFilter(this);
+            awaitExposure();
+        } else if (watched == handle_ && event->type() == QEvent::Expose && handle_->isExposed()) {
+            handle_->removeEventFilter(this);
+            restackLater();
         }
         return false;
     }
 
 private:
-    void openLater() {
-        if (owner_) {
-            owner_->removeEventFilter(this);
-            if (QWindow* handle = owner_->windowHandle()) handle->removeEventFilter(this);
+    QWidget* window() const { return sheet_ && sheet_->parentWidget() ? sheet_->parentWidget()->window() : nullptr; }
+
+    // The window's native window exists once it is shown; the window
+    // system shows it a little later.
+    void awaitExposure() {
+        QWidget* shown = window();
+        if (shown == nullptr || shown->windowHandle() == nullptr) {
+            deleteLater();
+            return;
         }
+        if (shown->windowHandle()->isExposed()) {
+            restackLater();
+            return;
+        }
+        handle_ = shown->windowHandle();
+        handle_->installEventFilter(this);
+    }
+
+    void restackLater() {
         QPointer<QDialog> sheet = sheet_;
         deleteLater();
         QTimer::singleShot(0, sheet, [sheet] {
-            if (sheet) sheet->open();
+            if (!sheet || !sheet->parentWidget()) return;
+            QWidget* window = sheet->parentWidget()->window();
+            if (window->windowHandle() == nullptr) return;
+            sheet->winId();
+            sheet->windowHandle()->setTransientParent(window->windowHandle());
+            if (!sheet->isVisible()) return;
+            // Shown again, it is mapped as the window's dialog, over it.
+            sheet->hide();
+            sheet->show();
+            sheet->raise();
+            sheet->activateWindow();
         });
     }
 
     QPointer<QDialog> sheet_;
     QPointer<QWidget> owner_;
+    QPointer<QWindow> handle_;
 };
 
 }  // namespace
@@ -207,11 +235,10 @@ void WindowPlacement::openSheet(QDialog& sheet) {
     follow(sheet);
     sheet.setWindowModality(Qt::WindowModal);
     QWidget* owner = parentWindow(sheet);
-    if (owner == nullptr || owner->isVisible()) {
-        sheet.open();
-        return;
-    }
-    new SheetOpener(sheet, *owner);
+    const bool onScreen = owner == nullptr || (owner->isVisible() && owner->windowHandle() != nullptr &&
+                                               owner->windowHandle()->isExposed());
+    if (!onScreen) new SheetRestacker(sheet, *owner);
+    sheet.open();
 }
 
 }  // namespace kelto

@@ -38,9 +38,9 @@ struct WindowPlacement {
     static void follow(QWidget& window);
 
     // Opens `sheet` window-modal over its parent window, placed by `follow`.
-    // A parent window not on screen yet (opened in the same turn, as the
-    // main window is by a notification) is waited for: a sheet shown before
-    // its window would be stacked below it, out of reach.
+    // A sheet opened before its window is on screen (in the same turn, as
+    // the main window opens from a notification) would be stacked below it,
+    // out of reach: it is shown again over its window once that is shown.
     static void openSheet(QDialog& sheet);
 };
 

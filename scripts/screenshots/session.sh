@@ -70,6 +70,11 @@ pids+=($!)
 pids+=($!)
 for _ in $(seq 100); do grep -q ready "$scratch/portal" 2>/dev/null && break; sleep 0.1; done
 grep -q ready "$scratch/portal" || fail "the settings portal did not start: $(cat "$scratch/portal")"
+# The notification server notes what it is given, and clicks one on request.
+/usr/bin/python3 "$here/notifications.py" "$scratch/notified" >"$scratch/notifier" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q ready "$scratch/notifier" 2>/dev/null && break; sleep 0.1; done
+grep -q ready "$scratch/notifier" || fail "the notification server did not start: $(cat "$scratch/notifier")"
 
 # The main thread of the application waits for events: what was posted
 # before has been handled and painted.
@@ -215,12 +220,29 @@ keys Tab
 shot overview
 keys Tab Tab Right
 shot settings
-keys shift+Tab shift+Tab Down
+
+# The mirror's review is reached from its notification, with the main
+# window closed: the window opens with the sheet over it.
+notice=""
+for _ in $(seq 300); do
+  notice=$(awk '$2 == "Review" && $3 == "needed" { id = $1 } END { print id }' "$scratch/notified" 2>/dev/null)
+  [ -n "$notice" ] && break
+  sleep 0.1
+done
+[ -n "$notice" ] || fail "no review notification"
+keys alt+F4
+for _ in $(seq 20); do
+  xwininfo -id "$main" 2>/dev/null | grep -q IsViewable || break
+  sleep 0.1
+done
+gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
+  --method org.kelto.Shots.Click "$notice" >/dev/null
 review=$(window "Needs review")
+main=$(window "Kelto Sync")
 shot review
 dismiss "$review"
 focus "$main"
-keys Down
+keys Tab Down
 shot running
 
 # "Show all history…" comes after the name, the tab, the menu, "Sync now",
@@ -229,6 +251,13 @@ keys Up Up Tab Tab Tab Tab Tab Tab Tab space
 history=$(window "History")
 shot history
 dismiss "$history"
+
+# "Preview" comes before the two recent runs and "Show all history…".
+focus "$main"
+keys shift+Tab shift+Tab shift+Tab space
+preview=$(window "Preview")
+shot preview
+dismiss "$preview"
 
 focus "$main"
 keys ctrl+comma

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -50,19 +51,28 @@ TEST(WindowPlacement, APopupOpensBesideItsAnchorOnTheRoomierSideWithoutCoveringI
     EXPECT_EQ(WindowPlacement::roomBeside(topIcon, freeArea), 872);
 }
 
-TEST(WindowPlacement, ASheetOpenedBeforeItsWindowWaitsForItAndOpensCentredOnIt) {
+// A sheet opened before its window is shown (the window being made in the
+// same turn) belongs to that window once it is: the window manager keeps a
+// dialog above the window it is transient for, and only then.
+TEST(WindowPlacement, ASheetOpenedBeforeItsWindowIsShownOverItOnceItIs) {
     QWidget window;
     window.resize(800, 600);
     window.move(100, 80);
     auto* sheet = new QDialog(&window);
     sheet->resize(300, 200);
     WindowPlacement::openSheet(*sheet);
-    EXPECT_FALSE(sheet->isVisible()) << "a sheet shown before its window is stacked below it";
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
 
     window.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet->isVisible(); }));
-    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
-    EXPECT_LE((sheet->frameGeometry().center() - window.frameGeometry().center()).manhattanLength(), 2);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto centred = [&] {
+        return (sheet->frameGeometry().center() - window.frameGeometry().center()).manhattanLength() <= 2;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(centred)) << "placed before its window was";
+    EXPECT_TRUE(sheet->isVisible());
+    ASSERT_NE(sheet->windowHandle(), nullptr);
+    EXPECT_EQ(sheet->windowHandle()->transientParent(), window.windowHandle())
+        << "stacked as a window of its own, below the one shown after it";
 
     // Another sheet over the shown window opens at once, also when it is
     // larger than the screen's free area.

@@ -173,6 +173,7 @@ TEST(PermissionSetupController, TheWindowKeepsItsHeightWhileShownAndFitsItsViewW
     window->hide();
     window->show();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() >= before + 200; }));
+    settled();
     EXPECT_FALSE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
 }
 
