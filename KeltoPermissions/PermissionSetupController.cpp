@@ -1,5 +1,7 @@
 #include "KeltoPermissions/PermissionSetupController.h"
 
+#include "KeltoPermissions/PermissionChecklistView.h"
+
 #include "FenraCore/ContentFit.h"
 #include "FenraCore/WindowPlacement.h"
 
@@ -113,6 +115,14 @@ void PermissionSetupController::fitWindow() {
     if (window_->isVisible()) {
         if (keptHeight_) height = *keptHeight_;
         else keptHeight_ = height;
+    } else {
+        keptHeight_.reset();
+    }
+    // The checklist itself keeps the height, its list taking what changes,
+    // so that its buttons stay in view.
+    if (auto* checklistView = qobject_cast<PermissionChecklistView*>(view)) {
+        checklistView->holdHeight(keptHeight_);
+        if (keptHeight_) size.setHeight(std::min(size.height(), *keptHeight_));
     }
     if (size.height() > height) {
         // The vertical scroll bar then takes its width beside the view.
@@ -139,7 +149,11 @@ bool PermissionSetupController::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::Close) {
             windowWillClose();
         } else if (event->type() == QEvent::Hide) {
+            // Shown again, it is measured afresh.
             keptHeight_.reset();
+            if (auto* checklistView = qobject_cast<PermissionChecklistView*>(view_.data())) {
+                checklistView->holdHeight(std::nullopt);
+            }
         } else if (event->type() == QEvent::WindowStateChange) {
             if (window_->isMinimized()) {
                 windowDidMiniaturize();

@@ -15,7 +15,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 
 # The states, in the order they are taken.
-states="checklist main new-job overview settings review running history preview settings-general settings-search
+states="checklist main new-job overview settings review running history settings-general settings-search
 settings-permissions settings-about tray alert"
 
 case "${1:-}" in

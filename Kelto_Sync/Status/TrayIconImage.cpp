@@ -6,9 +6,6 @@
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Status/MenuBarIconRule.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
