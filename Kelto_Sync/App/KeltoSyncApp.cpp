@@ -106,7 +106,6 @@ KeltoSyncApp::KeltoSyncApp(Options options)
     // the application's windows.
     QObject::connect(&appearance_, &DesktopAppearance::desktopSchemeChanged, &trayImage_, &TrayIconImage::setScheme);
     appearance_.start();
-    trayImage_.setScheme(appearance_.desktopScheme());
     NotificationRouter::shared().listen(notifications_);
     NotificationRouter::shared().setModel(adapter_.get());
 

@@ -11,7 +11,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include <algorithm>
 
 namespace kelto {
 namespace {
