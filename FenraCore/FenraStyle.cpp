@@ -1,7 +1,9 @@
 #include "FenraCore/FenraStyle.h"
 
 #include "FenraCore/Appearance.h"
+#include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/SymbolImage.h"
 #include "FenraCore/internal/ToolTipShaper.h"
 
 #include <QApplication>
@@ -104,6 +106,24 @@ void FenraStyle::polish(QApplication* application) {
 void FenraStyle::unpolish(QApplication* application) {
     delete application->findChild<ToolTipShaper*>(QString(), Qt::FindDirectChildrenOnly);
     QProxyStyle::unpolish(application);
+}
+
+QIcon FenraStyle::standardIcon(StandardPixmap icon, const QStyleOption* option, const QWidget* widget) const {
+    const QPalette& colours = widget != nullptr ? widget->palette() : option != nullptr ? option->palette
+                                                                                          : QApplication::palette();
+    switch (icon) {
+    case SP_MessageBoxWarning:
+    case SP_MessageBoxQuestion: return SymbolImage::icon(FenraIcon::warning, FenraTheme::warning().color(colours));
+    case SP_MessageBoxCritical: return SymbolImage::icon(FenraIcon::error, FenraTheme::error().color(colours));
+    case SP_MessageBoxInformation: return SymbolImage::icon(FenraIcon::info, FenraTheme::info().color(colours));
+    default: return QProxyStyle::standardIcon(icon, option, widget);
+    }
+}
+
+int FenraStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                          QStyleHintReturn* returnData) const {
+    if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 
 void FenraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,

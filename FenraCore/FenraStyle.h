@@ -11,7 +11,9 @@ namespace kelto {
 // Qt's Fusion under the kit's palette, with the kit's own check box and an
 // accent fill for a toggle button that is on. A flat tool button, such as a
 // disclosure, has one look on or off: its content tells its state. Tool
-// tips wrap at a readable width.
+// tips wrap at a readable width. Alerts show the kit's symbols, in the
+// theme's colours, and dialog buttons carry no icons: one look for every
+// alert.
 class FenraStyle : public QProxyStyle {
 public:
     FenraStyle();
@@ -27,6 +29,10 @@ public:
     void unpolish(QApplication* application) override;
     using QProxyStyle::polish;
     using QProxyStyle::unpolish;
+    QIcon standardIcon(StandardPixmap icon, const QStyleOption* option = nullptr,
+                       const QWidget* widget = nullptr) const override;
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override;
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,

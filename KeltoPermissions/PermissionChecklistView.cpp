@@ -210,13 +210,26 @@ int PermissionChecklistView::listHeight() const {
 }
 
 bool PermissionChecklistView::listScrolls() const {
-    return sections_ != nullptr && listHeight() > listHeightLimit_;
+    return sections_ != nullptr && listHeight() > listRoom();
+}
+
+void PermissionChecklistView::holdHeight(std::optional<int> height) {
+    if (heldHeight_ == height) return;
+    heldHeight_ = height;
+    fitList();
+}
+
+int PermissionChecklistView::listRoom() const {
+    if (!heldHeight_ || layout() == nullptr) return listHeightLimit_;
+    // What the rest of the view takes, measured around the list as it is.
+    const int rest = layout()->totalHeightForWidth(width()) - scroll_->height();
+    return std::max(0, *heldHeight_ - rest);
 }
 
 void PermissionChecklistView::fitList() {
     if (sections_ == nullptr) return;
     const Qt::ScrollBarPolicy policy = listScrolls() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
-    const int height = std::min(listHeight(), listHeightLimit_);
+    const int height = heldHeight_ ? listRoom() : std::min(listHeight(), listHeightLimit_);
     // Only what changes: each change lays the list out again.
     if (scroll_->verticalScrollBarPolicy() != policy) scroll_->setVerticalScrollBarPolicy(policy);
     if (scroll_->minimumHeight() != height || scroll_->maximumHeight() != height) scroll_->setFixedHeight(height);

@@ -45,6 +45,10 @@ public:
 
     void setListHeightLimit(int height);
     bool listScrolls() const;
+    // Held at a height, the view keeps it whatever its rows do: the list
+    // takes the room the rest leaves it, scrolling when its rows need
+    // more, so the buttons stay where they are. None: the list's own height.
+    void holdHeight(std::optional<int> height);
 
     QLabel* progressLabel() const { return progress_; }
     QPushButton* doneButton() const { return done_; }
@@ -63,6 +67,7 @@ private:
     void refresh();
     void fitList();
     int listHeight() const;
+    int listRoom() const;
     void scrollToFocus();
 
     QPointer<PermissionChecklist> checklist_;
@@ -76,6 +81,7 @@ private:
     QStringList shownIDs_;
     std::optional<QString> scrolledTo_;
     int listHeightLimit_ = 520;
+    std::optional<int> heldHeight_;
     QPushButton* later_;
     QPushButton* done_;
 };

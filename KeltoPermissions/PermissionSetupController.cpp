@@ -1,6 +1,9 @@
 #include "KeltoPermissions/PermissionSetupController.h"
 
+#include "KeltoPermissions/PermissionChecklistView.h"
+
 #include "FenraCore/ContentFit.h"
+#include "FenraCore/WindowPlacement.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -81,6 +84,7 @@ void PermissionSetupController::createWindow() {
         const QRect available = screen->availableGeometry();
         window->move(available.center() - QPoint(window->width() / 2, window->height() / 2));
     }
+    WindowPlacement::follow(*window);
     // Rows grow and shrink as their statuses arrive, also while the window
     // is hidden during a hand-off: the window follows.
     ContentFit::follow(*window, *view, [self = QPointer<PermissionSetupController>(this)] {
@@ -103,11 +107,28 @@ void PermissionSetupController::fitWindow() {
     if (view->hasHeightForWidth()) size.setHeight(std::max(view->heightForWidth(size.width()), view->minimumHeight()));
     const QScreen* screen = QGuiApplication::primaryScreen();
     const int cap = screen != nullptr ? heightCap(screen->availableGeometry().height()) : size.height();
-    if (size.height() > cap) {
-        size.setHeight(cap);
+    int height = std::min(size.height(), cap);
+    // Shown, the window keeps its height: rows that grow or shrink as
+    // statuses arrive would move "Done" away from under the pointer. A
+    // taller list scrolls meanwhile; the height is measured again at the
+    // next show.
+    if (window_->isVisible()) {
+        if (keptHeight_) height = *keptHeight_;
+        else keptHeight_ = height;
+    } else {
+        keptHeight_.reset();
+    }
+    // The checklist itself keeps the height, its list taking what changes,
+    // so that its buttons stay in view.
+    if (auto* checklistView = qobject_cast<PermissionChecklistView*>(view)) {
+        checklistView->holdHeight(keptHeight_);
+        if (keptHeight_) size.setHeight(std::min(size.height(), *keptHeight_));
+    }
+    if (size.height() > height) {
         // The vertical scroll bar then takes its width beside the view.
         size.rwidth() += scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll->verticalScrollBar());
     }
+    size.setHeight(height);
     if (window_->size() != size || window_->minimumSize() != size) window_->setFixedSize(size);
 }
 
@@ -127,6 +148,12 @@ bool PermissionSetupController::eventFilter(QObject* watched, QEvent* event) {
     if (window_ && watched == window_) {
         if (event->type() == QEvent::Close) {
             windowWillClose();
+        } else if (event->type() == QEvent::Hide) {
+            // Shown again, it is measured afresh.
+            keptHeight_.reset();
+            if (auto* checklistView = qobject_cast<PermissionChecklistView*>(view_.data())) {
+                checklistView->holdHeight(std::nullopt);
+            }
         } else if (event->type() == QEvent::WindowStateChange) {
             if (window_->isMinimized()) {
                 windowDidMiniaturize();

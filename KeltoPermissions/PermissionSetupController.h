@@ -83,6 +83,8 @@ private:
     WindowAction dismiss_;
     std::optional<CompanionPanel::Dependencies> companionDependencies_;
     QPointer<QWidget> window_;
+    // The height the shown window keeps.
+    std::optional<int> keptHeight_;
     QPointer<QWidget> view_;
     QPointer<CompanionPanel> companion_;
     bool restoreOnActivation_ = false;

@@ -1,5 +1,9 @@
 #include "Kelto_Sync/AlertBox.h"
 
+#include "FenraCore/WindowPlacement.h"
+
+#include <QApplication>
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -17,10 +21,13 @@ constexpr int titleBarLines = 8;
 
 }  // namespace
 
-AlertBox::AlertBox(QWidget* parent) : QMessageBox(parent) {
+AlertBox::AlertBox(QWidget* parent) : QMessageBox(parent != nullptr ? parent : QApplication::activeWindow()) {
     setIcon(QMessageBox::Warning);
     setTextFormat(Qt::PlainText);
+    WindowPlacement::follow(*this);
 }
+
+void AlertBox::present() { WindowPlacement::openSheet(*this); }
 
 void AlertBox::setTitle(const QString& title) {
     setText(title);
@@ -46,6 +53,8 @@ void AlertBox::changeEvent(QEvent* event) {
         event->type() == QEvent::WindowTitleChange) {
         fit();
     }
+    // The symbol is drawn in the theme's colour for the look it is shown in.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) setIcon(icon());
 }
 
 bool AlertBox::event(QEvent* event) {

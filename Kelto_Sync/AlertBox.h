@@ -8,10 +8,15 @@ namespace kelto {
 // job's name or an error may hold markup), and as wide as its texts: the
 // message on one line up to a readable measure, and the window's title
 // with room for the title bar's icon and buttons. Qt sizes a message box
-// to its first line alone, which cuts the title to a letter.
+// to its first line alone, which cuts the title to a letter. It is centred
+// on its window; one made without a parent belongs to the application's
+// active window, if any.
 class AlertBox : public QMessageBox {
 public:
     explicit AlertBox(QWidget* parent = nullptr);
+
+    // Opens it over its window (window-modal), once that window is shown.
+    void present();
 
     void setTitle(const QString& title);
     void setMessage(const QString& message);

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/ArchiveStatusView.h"
 
+#include "Kelto_Sync/AlertBox.h"
+
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
@@ -129,16 +131,15 @@ void ArchiveStatusView::sized(std::uint64_t generation, std::int64_t total) {
 }
 
 void ArchiveStatusView::confirmClean() {
-    auto* box = new QMessageBox(this);
+    auto* box = new AlertBox(this);
     box->setObjectName(QStringLiteral("confirmClean"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setIcon(QMessageBox::Warning);
     box->setText(strings_.text(QStringLiteral("Delete all archived files?"), locale()));
     QPushButton* confirm = box->addButton(strings_.text(QStringLiteral("Clean now"), locale()), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("confirm"));
     box->addButton(QMessageBox::Cancel)->setObjectName(QStringLiteral("cancel"));
     connect(confirm, &QPushButton::clicked, this, &ArchiveStatusView::clean);
-    box->open();
+    box->present();
 }
 
 void ArchiveStatusView::clean() {

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/JobOverviewView.h"
 
+#include "FenraCore/WindowPlacement.h"
+
 #include "FenraCore/AccessibleElement.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
@@ -297,7 +299,7 @@ void JobOverviewView::showHistory() {
             sheet_ = nullptr;
         });
     }
-    sheet_->open();
+    WindowPlacement::openSheet(*sheet_);
 }
 
 void JobOverviewView::changeEvent(QEvent* event) {

@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -74,9 +75,12 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
       skippedFigure_(plainLabel("skippedFigure", this)),
       conflictsFigure_(plainLabel("conflictsFigure", this)),
       detailsToggle_(new QToolButton(this)),
-      details_(new QTreeView(this)) {
+      details_(new QTreeView(this)),
+      above_(new QSpacerItem(0, 0)),
+      below_(new QSpacerItem(0, 0)) {
     setMinimumSize(minimumWidth, minimumHeight);
     auto* layout = new QVBoxLayout(this);
+    layout->addSpacerItem(above_);
 
     title_->setFont(FenraFont::font(FontRole::title2));
     layout->addWidget(title_);
@@ -96,7 +100,8 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     layout->addLayout(counts);
 
     // "Details": a disclosure toggle over the tree of sections.
-    auto* detailsBox = new QVBoxLayout;
+    detailsBox_ = new QVBoxLayout;
+    auto* detailsBox = detailsBox_;
     detailsToggle_->setObjectName(QStringLiteral("detailsToggle"));
     detailsToggle_->setCheckable(true);
     detailsToggle_->setAutoRaise(true);
@@ -118,7 +123,6 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     details_->expandAll();
     detailsBox->addWidget(detailsToggle_, 0, Qt::AlignLeft);
     detailsBox->addWidget(details_, 1);
-    detailsBox->addStretch(0);
     layout->addLayout(detailsBox, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -137,6 +141,7 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
         buttons->addWidget(close_);
     }
     layout->addLayout(buttons);
+    layout->addSpacerItem(below_);
 
     copiesFigure_->setText(QStringLiteral("%1 A\u2192B \u00B7 %2 B\u2192A")
                                .arg(model_->rows(PlanDetailsModel::copiesToB))
@@ -261,18 +266,13 @@ void PreviewSheet::applyExpansion() {
     detailsToggle_->setChecked(expanded);
     detailsToggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     details_->setVisible(expanded);
-    // Open, the list takes what the sheet's minimum height leaves it;
-    // closed, the sheet is as tall as what it shows, without a bare band.
-    if (expanded) {
-        setMinimumHeight(minimumHeight);
-        setMaximumHeight(QWIDGETSIZE_MAX);
-        resize(width(), std::max(height(), openHeight_));
-        return;
-    }
-    if (maximumHeight() == QWIDGETSIZE_MAX && height() >= minimumHeight) openHeight_ = height();
-    layout()->activate();
-    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
-                                                 : layout()->totalSizeHint().height());
+    // Open, the list takes the room; closed, the room is shared above and
+    // below, so the content stands in the middle.
+    const QSizePolicy::Policy room = expanded ? QSizePolicy::Fixed : QSizePolicy::Expanding;
+    above_->changeSize(0, 0, QSizePolicy::Minimum, room);
+    below_->changeSize(0, 0, QSizePolicy::Minimum, room);
+    static_cast<QBoxLayout*>(layout())->setStretchFactor(detailsBox_, expanded ? 1 : 0);
+    layout()->invalidate();
 }
 
 }  // namespace kelto

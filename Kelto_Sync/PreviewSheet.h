@@ -11,8 +11,10 @@
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
+class QSpacerItem;
 class QToolButton;
 class QTreeView;
+class QVBoxLayout;
 
 namespace kelto {
 
@@ -26,6 +28,8 @@ class PlanDetailsModel;
 // is a review of a parked run ("Cancel" on Escape, "Continue" on Return);
 // without, a preview ("Close" on Escape). It calls only the actions it is
 // given, once per press, and never closes itself: its owner does.
+// It is never smaller than its minimum, whatever it shows: "Details" opens
+// and closes inside it, and the sheet keeps its size.
 class PreviewSheet : public QDialog {
     Q_OBJECT
 
@@ -69,8 +73,6 @@ private:
     std::function<void()> onContinue_;
     std::function<void()> onCancel_;
     std::optional<bool> detailsOverride_;
-    // The height the sheet had open, for when it opens again.
-    int openHeight_ = minimumHeight;
     std::int64_t skippedCount_;
     std::int64_t conflictCount_;
     std::int64_t entryCountA_;
@@ -94,6 +96,11 @@ private:
     QPushButton* cancel_ = nullptr;
     QPushButton* continue_ = nullptr;
     QPushButton* close_ = nullptr;
+    // Above and below the content: with "Details" closed they centre it in
+    // the sheet.
+    QVBoxLayout* detailsBox_ = nullptr;
+    QSpacerItem* above_;
+    QSpacerItem* below_;
 };
 
 }  // namespace kelto

@@ -59,6 +59,7 @@ void DesktopAppearance::start() {
     if (dynamic_cast<FenraStyle*>(QApplication::style()) == nullptr) QApplication::setStyle(new FenraStyle);
     platform_ = FenraStyle::palette(platform);
     QApplication::setPalette(platform_);
+    emit desktopSchemeChanged(desktopScheme());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
     // The whole message: QtDBus does not resolve a slot taking a QDBusVariant
@@ -81,6 +82,19 @@ void DesktopAppearance::settingChanged(const QDBusMessage& message) {
 void DesktopAppearance::apply(Preference preference) {
     preference_ = preference;
     QApplication::setPalette(palette(preference, platform_));
+    emit desktopSchemeChanged(desktopScheme());
+}
+
+ColorScheme DesktopAppearance::desktopScheme() const {
+    switch (preference_) {
+    case Preference::dark:
+        return ColorScheme::dark;
+    case Preference::light:
+        return ColorScheme::light;
+    case Preference::none:
+        break;
+    }
+    return Appearance::scheme(platform_);
 }
 
 }  // namespace kelto

@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QString>
 
+#include "FenraCore/ColorScheme.h"
+
 namespace kelto {
 
 // The application's style is the kit's on every desktop, and its palette the
@@ -26,10 +28,17 @@ public:
     void start();
     Preference preference() const { return preference_; }
     void apply(Preference preference);
+    // The desktop's own light or dark: its preference, else the platform
+    // theme's. What the desktop draws in it (the tray's panel) follows this,
+    // whatever look the application shows.
+    ColorScheme desktopScheme() const;
 
     // The palette for a preference; `platform` for none.
     static QPalette palette(Preference preference, const QPalette& platform);
     static Preference fromPortal(uint value);
+
+signals:
+    void desktopSchemeChanged(ColorScheme scheme);
 
 private slots:
     void settingChanged(const QDBusMessage& message);

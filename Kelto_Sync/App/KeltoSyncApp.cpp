@@ -102,6 +102,9 @@ KeltoSyncApp::KeltoSyncApp(Options options)
             startupError_ += QStringLiteral("\n\n") + options_.startupWarning;
         }
     }
+    // The tray icon is drawn for the desktop's panel, not for the look of
+    // the application's windows.
+    QObject::connect(&appearance_, &DesktopAppearance::desktopSchemeChanged, &trayImage_, &TrayIconImage::setScheme);
     appearance_.start();
     NotificationRouter::shared().listen(notifications_);
     NotificationRouter::shared().setModel(adapter_.get());

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/App/MainWindowHost.h"
 
+#include "FenraCore/WindowPlacement.h"
+
 #include <QEvent>
 
 namespace kelto {
@@ -16,6 +18,7 @@ void MainWindowHost::openMainWindow() {
         window_ = makeWindow_();
         window_->setAttribute(Qt::WA_DeleteOnClose);
         window_->installEventFilter(this);
+        WindowPlacement::follow(*window_);
     }
     if (window_->isMinimized()) window_->showNormal();
     window_->show();

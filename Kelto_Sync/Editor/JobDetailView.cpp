@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 
+#include "FenraCore/WindowPlacement.h"
+
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraLabel.h"
@@ -535,8 +537,7 @@ void JobDetailView::showSheet(const SyncPlan& plan) {
     if (reviewing_) onContinue = [this] { continueReview(); };
     sheet_ = new PreviewSheet(plan, reviewing_ ? reviewReason() : std::nullopt, strings_, std::move(onContinue),
                               [this] { dismissPreview(); }, this);
-    sheet_->setWindowModality(Qt::WindowModal);
-    sheet_->open();
+    WindowPlacement::openSheet(*sheet_);
 }
 
 void JobDetailView::closeSheet() {

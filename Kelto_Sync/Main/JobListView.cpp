@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Main/JobListView.h"
 
+#include "FenraCore/WindowPlacement.h"
+
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTileView.h"
@@ -298,7 +300,7 @@ void JobListView::newJob() {
         }, sheet));
     }
     sheet_ = sheet;
-    sheet->open();
+    WindowPlacement::openSheet(*sheet);
 }
 
 void JobListView::confirmDelete() {
@@ -328,7 +330,7 @@ void JobListView::confirmDelete() {
         });
     });
     deleteDialog_ = dialog;
-    dialog->open();
+    dialog->present();
 }
 
 QMenu* JobListView::contextMenu(const SyncJob& job, QWidget* parent) {
@@ -392,7 +394,7 @@ void JobListView::showSkip() {
             if (model_->manualSkip()) model_->model().setManualSkip(std::nullopt);
         });
         skipAlert_ = alert;
-        alert->open();
+        alert->present();
     }
     // The window names the job the skip was for.
     const SyncJob* job = model_->job(skip->jobID);
@@ -421,7 +423,7 @@ void JobListView::showError() {
             model_->model().setErrorMessage(std::nullopt);
         });
         errorAlert_ = alert;
-        alert->open();
+        alert->present();
     }
     errorAlert_->setMessage(shown);
 }

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Settings/SettingsView.h"
 
+#include "FenraCore/WindowPlacement.h"
+
 #include "Kelto_Sync/Notifications/Notifier.h"
 
 #include "FenraCore/DogEar.h"
@@ -147,8 +149,7 @@ void SettingsView::showLicenses() {
     if (licenses_ != nullptr) return;
     licenses_ = new LicensesView(strings_, actions_.licensesFolder, this);
     licenses_->setAttribute(Qt::WA_DeleteOnClose);
-    licenses_->setWindowModality(Qt::WindowModal);
-    licenses_->open();
+    WindowPlacement::openSheet(*licenses_);
 }
 
 QString SettingsView::currentVersionLine() const {

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Settings/UpdateWindow.h"
 
+#include "FenraCore/WindowPlacement.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -9,6 +11,7 @@ namespace kelto {
 
 UpdateWindow::UpdateWindow(UpdateCheckResult result, SyncStrings strings, QWidget* parent)
     : QDialog(parent), result_(std::move(result)), message_(new QLabel(this)), link_(new QLabel(this)) {
+    WindowPlacement::follow(*this);
     const QLocale locale = this->locale();
     setWindowTitle(strings.text(QStringLiteral("Software Update"), locale));
     QString text;

@@ -1,13 +1,11 @@
 #include "Kelto_Sync/Status/TrayIconImage.h"
 
+#include "FenraCore/FenraStyle.h"
 #include "FenraMac/MenuBarIcon.h"
 #include "KeltoDesign/KeltoProductMark.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Status/MenuBarIconRule.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
@@ -19,10 +17,9 @@
 namespace kelto {
 
 TrayIconImage::TrayIconImage(QObject* parent) : QObject(parent) {
-    color_ = QGuiApplication::palette().color(QPalette::WindowText);
+    // Light until the desktop says otherwise.
+    color_ = FenraStyle::palette(ColorScheme::light).color(QPalette::WindowText);
     icon_ = render(drawn_, color_);
-    // From the start: the desktop's look is applied after the icon is made.
-    if (QCoreApplication::instance() != nullptr) QCoreApplication::instance()->installEventFilter(this);
 }
 
 void TrayIconImage::follow(AppModelAdapter& model) {
@@ -67,6 +64,8 @@ void TrayIconImage::setState(const MenuBarIconState& state) {
     update(drawable(state), color_);
 }
 
+void TrayIconImage::setScheme(ColorScheme scheme) { setPalette(FenraStyle::palette(scheme)); }
+
 void TrayIconImage::setPalette(const QPalette& palette) { update(drawn_, palette.color(QPalette::WindowText)); }
 
 void TrayIconImage::update(const MenuBarIconState& drawn, const QColor& color) {
@@ -75,13 +74,6 @@ void TrayIconImage::update(const MenuBarIconState& drawn, const QColor& color) {
     color_ = color;
     icon_ = render(drawn_, color_);
     emit iconChanged(icon_);
-}
-
-bool TrayIconImage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == QCoreApplication::instance() && event->type() == QEvent::ApplicationPaletteChange) {
-        setPalette(QGuiApplication::palette());
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 }  // namespace kelto

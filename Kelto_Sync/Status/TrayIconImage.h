@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPalette>
 
+#include "FenraCore/ColorScheme.h"
 #include "FenraMac/MenuBarIconState.h"
 
 namespace kelto {
@@ -13,8 +14,9 @@ namespace kelto {
 class AppModelAdapter;
 
 // The tray's picture: the sync mark with the state's badge, in the text
-// colour of the application's palette as it is now, whenever that was set
-// (the panel has no template images to colour it). A new icon
+// colour of the desktop's light or dark, the look its panel is drawn in (the
+// panel has no template images to colour it); the application's own palette
+// may differ and is never read. A new icon
 // is made only when what is drawn changes, progress counted in whole
 // percent, since every icon sent to the tray crosses the session bus.
 class TrayIconImage : public QObject {
@@ -27,6 +29,8 @@ public:
     void follow(AppModelAdapter& model);
 
     void setState(const MenuBarIconState& state);
+    // The desktop's light or dark, and the palette drawn in it.
+    void setScheme(ColorScheme scheme);
     void setPalette(const QPalette& palette);
 
     const QIcon& icon() const { return icon_; }
@@ -40,9 +44,6 @@ public:
 
 signals:
     void iconChanged(const QIcon& icon);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void update(const MenuBarIconState& drawn, const QColor& color);

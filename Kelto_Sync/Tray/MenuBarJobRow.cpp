@@ -1,6 +1,7 @@
 #include "Kelto_Sync/Tray/MenuBarJobRow.h"
 
 #include "FenraCore/DogEar.h"
+#include "FenraCore/DogEarShape.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
@@ -158,6 +159,8 @@ void MenuBarJobRow::refresh() {
     refreshWhen();
     marker_->setVisible(state_.active);
     placeMarker();
+    // The card's outline follows the marker.
+    update();
 }
 
 void MenuBarJobRow::elideName() {
@@ -199,7 +202,16 @@ void MenuBarJobRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath card;
-    card.addRoundedRect(QRectF(rect()), cardRadius, cardRadius);
+    if (isMarked()) {
+        // The running card's top trailing corner is folded over: the card
+        // ends at the fold, and the marker's flap lies in the cut.
+        card = DogEarShape(markerSide, cardRadius).path(QRectF(rect()));
+        if (layoutDirection() == Qt::RightToLeft) {
+            card = QTransform(-1, 0, 0, 1, width(), 0).map(card);
+        }
+    } else {
+        card.addRoundedRect(QRectF(rect()), cardRadius, cardRadius);
+    }
     painter.fillPath(card, FenraTheme::stroke().color(palette()));
 }
 

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Tray/TrayPresence.h"
 
+#include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 
 #include <QCursor>
@@ -10,7 +11,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include <algorithm>
 
 namespace kelto {
 namespace {
@@ -68,9 +68,9 @@ void TrayPresence::togglePopup() {
     screenArea_ = screen != nullptr ? screen->availableGeometry() : QRect();
     if (makeContent_) {
         if (QWidget* content = makeContent_()) {
-            // Many jobs would take the commands off the bottom of the screen.
+            // Many jobs would take the commands past the screen's edge.
             if (auto* menu = qobject_cast<MenuBarContent*>(content); menu && screenArea_.isValid()) {
-                menu->setHeightLimit(screenArea_.height());
+                menu->setHeightLimit(WindowPlacement::roomBeside(anchor_, screenArea_));
             }
             layout->addWidget(content);
         }
@@ -92,14 +92,7 @@ bool TrayPresence::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QPoint TrayPresence::popupPosition(const QRect& anchor, const QSize& size, const QRect& screen) {
-    int x = anchor.center().x() - size.width() / 2;
-    int y = anchor.bottom() + 1;
-    if (screen.isValid()) {
-        if (y + size.height() > screen.bottom() + 1) y = anchor.top() - size.height();
-        x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
-        y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
-    }
-    return {x, y};
+    return WindowPlacement::beside(anchor, size, screen).topLeft();
 }
 
 }  // namespace kelto

@@ -44,8 +44,7 @@ public:
     QSystemTrayIcon& icon() { return icon_; }
     QMenu& menu() { return *menu_; }
 
-    // Below the anchor and centred on it, above it where the screen ends
-    // first, always inside the screen.
+    // Beside the anchor, on the side with more room, without covering it.
     static QPoint popupPosition(const QRect& anchor, const QSize& size, const QRect& screen);
 
 signals:

@@ -63,13 +63,21 @@ chmod 700 "$scratch/run"
 
 openbox >/dev/null 2>&1 &
 pids+=($!)
-trayer --edge top --align right --widthtype request --height 28 --SetDockType true --transparent false \
-  --tint 0x808080 >/dev/null 2>&1 &
+# The panel is drawn in the desktop's look, as the portal tells it.
+panel=0xe4e4e4
+[ "$theme" = dark ] && panel=0x262626
+trayer --edge top --align right --widthtype request --height 28 --SetDockType true --transparent true --alpha 0 \
+  --tint "$panel" >/dev/null 2>&1 &
 pids+=($!)
 /usr/bin/python3 "$here/settings-portal.py" "$theme" >"$scratch/portal" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q ready "$scratch/portal" 2>/dev/null && break; sleep 0.1; done
 grep -q ready "$scratch/portal" || fail "the settings portal did not start: $(cat "$scratch/portal")"
+# The notification server notes what it is given, and clicks one on request.
+/usr/bin/python3 "$here/notifications.py" "$scratch/notified" >"$scratch/notifier" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q ready "$scratch/notifier" 2>/dev/null && break; sleep 0.1; done
+grep -q ready "$scratch/notifier" || fail "the notification server did not start: $(cat "$scratch/notifier")"
 
 # The main thread of the application waits for events: what was posted
 # before has been handled and painted.
@@ -215,12 +223,33 @@ keys Tab
 shot overview
 keys Tab Tab Right
 shot settings
-keys shift+Tab shift+Tab Down
+
+# The mirror's review is reached from its notification, with the main
+# window closed: the window opens with the sheet over it.
+notice=""
+for _ in $(seq 300); do
+  notice=$(awk '$2 == "Review" && $3 == "needed" { id = $1 } END { print id }' "$scratch/notified" 2>/dev/null)
+  [ -n "$notice" ] && break
+  sleep 0.1
+done
+[ -n "$notice" ] || fail "no review notification"
+keys alt+F4
+for _ in $(seq 20); do
+  xwininfo -id "$main" 2>/dev/null | grep -q IsViewable || break
+  sleep 0.1
+done
+gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
+  --method org.kelto.Shots.Click "$notice" >/dev/null
 review=$(window "Needs review")
+main=$(window "Kelto Sync")
 shot review
 dismiss "$review"
+# The reopened window has no focus in its list: a click on "Projects",
+# the third row, puts it there.
 focus "$main"
-keys Down
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 80)) $((Y + 170)) click 1
+idle
 shot running
 
 # "Show all history…" comes after the name, the tab, the menu, "Sync now",

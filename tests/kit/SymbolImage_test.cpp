@@ -131,5 +131,16 @@ TEST(FenraLabel, SymbolFollowsTheTextColour) {
     EXPECT_EQ(coverage.offTint, 0);
 }
 
+// At the size of a row's button, "Stop" reads as a stop sign: a filled
+// square inside its ring, with room between them, not a radio button's dot.
+TEST(SymbolImage, TheStopSymbolIsAFilledSquareInARing) {
+    const QImage image = SymbolImage::icon(FenraIcon::stopped, Qt::black).pixmap(QSize(16, 16)).toImage();
+    ASSERT_EQ(image.size(), QSize(16, 16));
+    EXPECT_EQ(WidgetRender::pixel(image, 8, 8).alpha(), 255) << "the middle is filled";
+    EXPECT_GT(WidgetRender::pixel(image, 6, 6).alpha(), 200) << "square to its corners";
+    EXPECT_EQ(WidgetRender::pixel(image, 4, 8).alpha(), 0) << "apart from the ring";
+    EXPECT_GT(WidgetRender::pixel(image, 2, 8).alpha(), 100) << "the ring";
+}
+
 }  // namespace
 }  // namespace kelto

@@ -104,5 +104,14 @@ TEST(TrayPresence, ThePopupHangsBelowATopIconAndStandsAboveABottomOneInsideTheSc
     EXPECT_EQ(TrayPresence::popupPosition(QRect(2, 0, 22, 22), size, screen), QPoint(0, 22));
 }
 
+// Taller than the room below an icon at the top of the screen, the popup
+// still hangs below it, cut to that room, rather than covering the icon.
+TEST(TrayPresence, APopupTallerThanTheRoomBelowATopIconLeavesTheIconUncovered) {
+    const QRect screen(0, 0, 1440, 900);
+    const QRect icon(1400, 3, 22, 22);
+    EXPECT_EQ(TrayPresence::popupPosition(icon, QSize(360, 900), screen), QPoint(1080, 25));
+    EXPECT_EQ(TrayPresence::popupPosition(icon, QSize(360, 2000), screen), QPoint(1080, 25));
+}
+
 }  // namespace
 }  // namespace kelto

@@ -1,5 +1,6 @@
 // Runs on a session bus of its own (dbus-run-session).
 #include <QApplication>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "FenraCore/FenraStyle.h"
@@ -52,10 +53,14 @@ TEST_F(Appearance, readsThePreferenceAtStartAndFollowsItsChanges) {
     appearance.start();
     EXPECT_EQ(appearance.preference(), Preference::dark);
     EXPECT_TRUE(shows(Preference::dark));
+    EXPECT_EQ(appearance.desktopScheme(), ColorScheme::dark);
+    QSignalSpy schemes(&appearance, &DesktopAppearance::desktopSchemeChanged);
 
     portal.change("color-scheme", 2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.preference() == Preference::light; }));
     EXPECT_TRUE(shows(Preference::light));
+    EXPECT_EQ(appearance.desktopScheme(), ColorScheme::light);
+    ASSERT_EQ(schemes.count(), 1);
 
     // Another key of the group changes nothing; no preference is the platform's.
     portal.change("contrast", 1);

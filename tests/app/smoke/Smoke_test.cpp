@@ -8,7 +8,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -18,9 +20,12 @@
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
+#include "Kelto_Sync/Notifications/NotificationRouter.h"
+#include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "SyncModel/JobStore.h"
 #include "SyncModel/RunHistoryStore.h"
+#include "SyncAutomation/VolumeInspector.h"
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
 #include "tests/support/TemporaryFolder.h"
@@ -86,6 +91,29 @@ void chooseFolder(QPushButton* choose, const std::filesystem::path& folder) {
     choose->click();
     EXPECT_TRUE(answered);
 }
+
+// The application's windows from bottom to top, as the window manager
+// stacks them.
+std::vector<WId> stacking() {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+    xprop.waitForFinished();
+    const QString line = QString::fromUtf8(xprop.readAllStandardOutput());
+    std::vector<WId> order;
+    for (const QString& word : line.section(QLatin1Char('#'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        order.push_back(word.trimmed().toULongLong(nullptr, 16));
+    }
+    return order;
+}
+
+bool above(WId upper, WId lower) {
+    const std::vector<WId> order = stacking();
+    const auto u = std::find(order.begin(), order.end(), upper);
+    const auto l = std::find(order.begin(), order.end(), lower);
+    return u != order.end() && l != order.end() && u > l;
+}
+
+bool framed(const QWidget& window) { return window.frameGeometry() != window.geometry(); }
 
 struct Smoke : ::testing::Test {
     test::TemporaryFolder home;
@@ -206,4 +234,66 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     QTimer::singleShot(0, quit, &QAction::trigger);
     QTimer::singleShot(patience, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
+}
+
+// A run parked for review posts "Review needed"; clicking it with the main
+// window closed opens the window and the review sheet over it: above it,
+// centred on it, the window within the screen's free area.
+TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
+    std::filesystem::create_directories(destination / "Old");
+    for (int i = 0; i < 80; ++i) std::ofstream(destination / "Old" / ("old-" + std::to_string(i) + ".txt")) << i;
+    SyncJob job = SyncJob::newJob("Letters");
+    job.mode = SyncMode::mirror;
+    job.source = VolumeInspector::endpoint(source);
+    job.destination = VolumeInspector::endpoint(destination);
+    std::filesystem::create_directories(folders.jobsFile().parent_path());
+    JobStore(folders.jobsFile()).save({job});
+    KeltoSyncApp app({
+        .bundleRoot = KELTO_BUNDLE_DIR,
+        .folders = folders,
+        .defaults = &defaults,
+        .notifications = &notifications,
+        .systemEvents = &systemEvents,
+        .volumeEvents = &volumeEvents,
+        .launchedAsLoginItem = false,
+    });
+    ASSERT_NE(app.runtime(), nullptr) << app.startupError().toStdString();
+    app.start();
+    ASSERT_TRUE(QTest::qWaitFor([] { return shown<PermissionChecklistView>() != nullptr; }, patience));
+    shown<PermissionChecklistView>()->laterButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.setup().checklist() == nullptr; }, patience));
+    app.mainWindow()->close();
+
+    app.runtime()->model().runNow(job.id);
+    const auto reviewPosted = [&] {
+        return std::any_of(notifications.posted.begin(), notifications.posted.end(), [](const NotificationRequest& r) {
+            return r.identifier.startsWith(QStringLiteral("review-"));
+        });
+    };
+    ASSERT_TRUE(QTest::qWaitFor(reviewPosted, patience));
+    NotificationRouter::shared().handle(QStringLiteral("default"), job.id);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown<PreviewSheet>() != nullptr; }, patience));
+    PreviewSheet* sheet = shown<PreviewSheet>();
+    QWidget* window = app.mainWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(sheet->isReview());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return framed(*sheet) && framed(*window); }, patience));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return above(sheet->winId(), window->winId()); }, patience))
+        << "the sheet is stacked below its window";
+    const QRect free = window->screen()->availableGeometry();
+    EXPECT_TRUE(free.contains(window->frameGeometry()))
+        << "window " << window->frameGeometry().height() << " high on " << free.height();
+    EXPECT_TRUE(free.contains(sheet->frameGeometry()));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return (sheet->frameGeometry().center() - window->frameGeometry().center()).manhattanLength() <= 4; },
+        patience))
+        << "not centred on its window: " << sheet->frameGeometry().x() << "," << sheet->frameGeometry().y() << " "
+        << sheet->frameGeometry().width() << "x" << sheet->frameGeometry().height() << " on "
+        << window->frameGeometry().x() << "," << window->frameGeometry().y() << " "
+        << window->frameGeometry().width() << "x" << window->frameGeometry().height();
+
+    // Cancel declines the parked run.
+    sheet->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
 }

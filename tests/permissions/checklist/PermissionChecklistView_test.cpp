@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -329,6 +330,35 @@ TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
     });
     EXPECT_TRUE(view->row("disk")->errorLabel()->isVisible());
     showAgainAfter([&] { rig.answer({S::granted, S::granted, S::granted}); });
+}
+
+// Held at its height while its window is shown, the view keeps it as rows
+// grow and shrink: the list takes the change, and "Done" stays put.
+TEST(PermissionChecklistView, HeldAtAHeightItsButtonsStayPutAsRowsChange) {
+    ViewRig rig;
+    std::vector<PermissionItem> items{rig.add("disk", R::required), rig.add("login", R::recommended),
+                                      rig.add("notes", R::optional)};
+    for (PermissionItem& item : items) item.allowsManualConfirm = true;
+    rig.start(items);
+    auto view = rig.view();
+    rig.answer({S::granted, S::granted, S::granted});
+    view->show();
+    WidgetRender::settle(*view);
+    const int height = view->height();
+    view->holdHeight(height);
+    WidgetRender::settle(*view);
+    const QPoint done = view->doneButton()->mapTo(view.get(), QPoint(0, 0));
+
+    rig.answer({S::unverifiable, S::unverifiable, S::unverifiable});
+    WidgetRender::settle(*view);
+    EXPECT_TRUE(view->row("disk")->isVisible());
+    EXPECT_EQ(view->sizeHint().height(), height);
+    EXPECT_EQ(view->doneButton()->mapTo(view.get(), QPoint(0, 0)), done) << "Done moved under the pointer";
+    EXPECT_TRUE(view->listScrolls());
+
+    view->holdHeight(std::nullopt);
+    WidgetRender::settle(*view);
+    EXPECT_GT(view->sizeHint().height(), height) << "let go, it fits its rows again";
 }
 
 }  // namespace

@@ -133,9 +133,10 @@ TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
     }
 }
 
-// Rows grow when their statuses arrive: the window grows with its view
-// rather than showing a scroll bar.
-TEST(PermissionSetupController, TheWindowFollowsItsViewsHeight) {
+// Rows grow and shrink when their statuses arrive. While the window is
+// shown it keeps its height, so "Done" stays under the pointer, and a taller
+// view scrolls; shown again, the window fits its view.
+TEST(PermissionSetupController, TheWindowKeepsItsHeightWhileShownAndFitsItsViewWhenShownAgain) {
     ControllerRig rig;
     QLabel* grown = nullptr;
     rig.controller = std::make_unique<PermissionSetupController>(
@@ -154,9 +155,25 @@ TEST(PermissionSetupController, TheWindowFollowsItsViewsHeight) {
         QStringLiteral("Set up Kelto Sync"), [](Outcome) {}, [](QWidget& w) { w.show(); }, [](QWidget& w) { w.hide(); });
     rig.controller->show();
     QWidget* window = rig.controller->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QCoreApplication::processEvents();
     const int before = window->height();
+    const auto settled = [] {
+        for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
+    };
     grown->show();
+    settled();
+    EXPECT_EQ(window->height(), before) << "grew under the pointer";
+    EXPECT_TRUE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
+    grown->hide();
+    settled();
+    EXPECT_EQ(window->height(), before);
+
+    grown->show();
+    window->hide();
+    window->show();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() >= before + 200; }));
+    settled();
     EXPECT_FALSE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
 }
 

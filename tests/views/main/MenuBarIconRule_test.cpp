@@ -1,9 +1,11 @@
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Status/MenuBarIconRule.h"
 #include "Kelto_Sync/Status/TrayIconImage.h"
+#include "FenraCore/FenraStyle.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
+#include <QGuiApplication>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -127,27 +129,34 @@ QColor ink(const TrayIconImage& tray) {
     return {};
 }
 
-// The desktop's look is applied at start-up, after the icon is made and
-// before it follows the model; later the desktop switches while it runs.
-// Either way the same look gives the same icon.
-TEST(TrayIconImageTest, TheSameLookGivesTheSameIconWhicheverCameFirst) {
+// The icon is drawn for the panel, in the desktop's light or dark, whatever
+// look the application's own windows show: a dark application on a light
+// desktop keeps a dark mark, and the same desktop look gives the same icon
+// whichever came first.
+TEST(TrayIconImageTest, TheDesktopsLookDecidesTheInkNeverTheApplicationsOwn) {
     const QPalette before = QGuiApplication::palette();
     FakeAppModel fake;
     AppModelAdapter model(fake);
-    QGuiApplication::setPalette(WidgetRender::lightPalette());
-    TrayIconImage startedDark;
-    TrayIconImage switchedLive;
-    switchedLive.follow(model);
+    const QColor darkInk = FenraStyle::palette(ColorScheme::light).color(QPalette::WindowText);
+    const QColor lightInk = FenraStyle::palette(ColorScheme::dark).color(QPalette::WindowText);
     QGuiApplication::setPalette(WidgetRender::darkPalette());
-    startedDark.follow(model);
-    const QColor light = WidgetRender::darkPalette().color(QPalette::WindowText);
-    EXPECT_EQ(ink(startedDark), light);
-    EXPECT_EQ(ink(switchedLive), light);
+    TrayIconImage schemeFirst;
+    schemeFirst.setScheme(ColorScheme::light);
+    schemeFirst.follow(model);
+    TrayIconImage schemeLast;
+    schemeLast.follow(model);
+    schemeLast.setScheme(ColorScheme::light);
+    EXPECT_EQ(ink(schemeFirst), darkInk);
+    EXPECT_EQ(ink(schemeLast), darkInk);
 
+    QSignalSpy changed(&schemeFirst, &TrayIconImage::iconChanged);
     QGuiApplication::setPalette(WidgetRender::lightPalette());
-    const QColor dark = WidgetRender::lightPalette().color(QPalette::WindowText);
-    EXPECT_EQ(ink(startedDark), dark);
-    EXPECT_EQ(ink(switchedLive), dark);
+    QGuiApplication::setPalette(WidgetRender::darkPalette());
+    EXPECT_EQ(changed.count(), 0) << "the application's look is not the panel's";
+    EXPECT_EQ(ink(schemeFirst), darkInk);
+
+    schemeFirst.setScheme(ColorScheme::dark);
+    EXPECT_EQ(ink(schemeFirst), lightInk);
     QGuiApplication::setPalette(before);
 }
 

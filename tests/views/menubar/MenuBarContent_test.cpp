@@ -7,6 +7,7 @@
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Tray/MenuBarJobRow.h"
+#include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
 #include <QPushButton>
@@ -131,6 +132,34 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_EQ(content->rows()[0]->job().id, parked.id);
     EXPECT_FALSE(marked(*content, 0));
     EXPECT_TRUE(marked(*content, 1));
+}
+
+// The running card's top trailing corner is folded: the flap lies within
+// the card's outline, and above the fold the card is cut away rather than
+// rounded behind the flap. Right to left, the same at the top left.
+TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
+    const SyncJob first = namedJob("First");
+    const SyncJob second = namedJob("Second");
+    fake.setJobs({first, second});
+    fake.setStatus(first.id, running());
+    for (const auto direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        SCOPED_TRACE(direction == Qt::LeftToRight ? "left to right" : "right to left");
+        auto content = make();
+        content->setLayoutDirection(direction);
+        settle();
+        MenuBarJobRow* marked = content->rows()[0];
+        MenuBarJobRow* plain = content->rows()[1];
+        const QImage markedImage = WidgetRender::image(*marked);
+        const QImage plainImage = WidgetRender::image(*plain);
+        ASSERT_EQ(markedImage.devicePixelRatio(), 1);
+        const int w = marked->width();
+        const auto at = [&](int x) { return direction == Qt::LeftToRight ? x : w - 1 - x; };
+        // Above the fold, inside a plain card's rounded corner.
+        EXPECT_EQ(WidgetRender::pixel(plainImage, at(w - 9), 2).alpha(), 255);
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
+        // Below it, the flap.
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
+    }
 }
 
 TEST_F(MenuBar, ThirdLineNextRunForEnabledJobsElseTheLastRunElseBlank) {

@@ -1,0 +1,244 @@
+#include "FenraCore/WindowPlacement.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMargins>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace kelto {
+namespace {
+
+QWidget* parentWindow(const QWidget& window) {
+    return window.parentWidget() != nullptr ? window.parentWidget()->window() : nullptr;
+}
+
+// What the window manager adds around the client area; zero until it has
+// framed the window.
+QMargins frameOf(const QWidget& window) {
+    const QRect frame = window.frameGeometry();
+    const QRect client = window.geometry();
+    return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+            frame.bottom() - client.bottom()};
+}
+
+bool framed(const QWidget& window) { return !frameOf(window).isNull(); }
+
+int clampedStart(int start, int length, int freeStart, int freeLength) {
+    return std::clamp(start, freeStart, freeStart + std::max(0, freeLength - length));
+}
+
+class Placer : public QObject {
+public:
+    explicit Placer(QWidget& window) : QObject(&window), window_(window) { window.installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != &window_) return false;
+        switch (event->type()) {
+        case QEvent::Show:
+            place();
+            // Until the window manager has framed it, the frame is a guess.
+            awaitingFrame_ = !framed(window_);
+            break;
+        case QEvent::Move:
+        case QEvent::Resize:
+            if (awaitingFrame_ && window_.isVisible() && framed(window_)) {
+                awaitingFrame_ = false;
+                place();
+            }
+            break;
+        case QEvent::Hide:
+            awaitingFrame_ = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void place() {
+        // What it belongs to: its parent window, or the window the window
+        // manager keeps it above.
+        QRect over;
+        QMargins ownerFrame;
+        const QWidget* parent = parentWindow(window_);
+        const QWindow* transient = window_.windowHandle() != nullptr ? window_.windowHandle()->transientParent() : nullptr;
+        if (parent != nullptr && parent->isVisible()) {
+            over = parent->frameGeometry();
+            ownerFrame = frameOf(*parent);
+        } else if (transient != nullptr && transient->isVisible()) {
+            over = transient->frameGeometry();
+            ownerFrame = transient->frameMargins();
+        }
+        // Before its own frame is known, its owner's is the best guess.
+        QMargins frame = frameOf(window_);
+        if (frame.isNull()) frame = ownerFrame;
+        const QSize outer = window_.size().grownBy(frame);
+        // A window of its own keeps a place it was given (a saved frame), or
+        // else starts in the middle of the free area.
+        if (over.isEmpty() && window_.testAttribute(Qt::WA_Moved)) over = QRect(window_.pos(), outer);
+        const QRect target = WindowPlacement::centred(outer, over, WindowPlacement::freeArea(window_));
+        const QSize client = target.size().shrunkBy(frame);
+        if (client.width() < window_.width() || client.height() < window_.height()) {
+            const QSize fitted = window_.size().boundedTo(client);
+            window_.setMinimumSize(window_.minimumSize().boundedTo(fitted));
+            window_.resize(fitted);
+        }
+        window_.move(target.topLeft());
+    }
+
+    QWidget& window_;
+    bool awaitingFrame_ = false;
+};
+
+// Brings a sheet opened before its window was on screen back over that
+// window once it is: Qt gives a window a transient parent only if the
+// parent's native window exists when its own is made, and a window manager
+// stacks a dialog without one as a window of its own, below the window
+// shown after it.
+class SheetRestacker : public QObject {
+public:
+    // `owner` is the sheet's window as it is now; the widget holding the
+    // sheet may be placed into another window before that is shown.
+    SheetRestacker(QDialog& sheet, QWidget& owner) : QObject(&sheet), sheet_(&sheet), owner_(&owner) {
+        // Already being shown: its children are shown before it is.
+        if (owner.isVisible()) awaitExposure();
+        else owner.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == owner_ && event->type() == QEvent::Show) {
+            owner_->removeEventFilter(this);
+            awaitExposure();
+        } else if (watched == handle_ && event->type() == QEvent::Expose && handle_->isExposed()) {
+            handle_->removeEventFilter(this);
+            restackLater();
+        }
+        return false;
+    }
+
+private:
+    QWidget* window() const { return sheet_ && sheet_->parentWidget() ? sheet_->parentWidget()->window() : nullptr; }
+
+    // The window's native window exists once it is shown; the window
+    // system shows it a little later.
+    void awaitExposure() {
+        QWidget* shown = window();
+        if (shown == nullptr || shown->windowHandle() == nullptr) {
+            deleteLater();
+            return;
+        }
+        if (shown->windowHandle()->isExposed()) {
+            restackLater();
+            return;
+        }
+        handle_ = shown->windowHandle();
+        handle_->installEventFilter(this);
+    }
+
+    void restackLater() {
+        QPointer<QDialog> sheet = sheet_;
+        deleteLater();
+        QTimer::singleShot(0, sheet, [sheet] {
+            if (!sheet || !sheet->parentWidget()) return;
+            QWidget* window = sheet->parentWidget()->window();
+            if (window->windowHandle() == nullptr) return;
+            sheet->winId();
+            sheet->windowHandle()->setTransientParent(window->windowHandle());
+            if (!sheet->isVisible()) return;
+            // Shown again, it is mapped as the window's dialog, over it.
+            sheet->hide();
+            sheet->show();
+            sheet->raise();
+            sheet->activateWindow();
+        });
+    }
+
+    QPointer<QDialog> sheet_;
+    QPointer<QWidget> owner_;
+    QPointer<QWindow> handle_;
+};
+
+}  // namespace
+
+QRect WindowPlacement::freeArea(const QWidget& window) {
+    const QWidget* parent = parentWindow(window);
+    const QScreen* screen = parent != nullptr && parent->isVisible() ? parent->screen() : window.screen();
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+QRect WindowPlacement::centred(QSize size, const QRect& over, const QRect& free) {
+    if (!free.isValid()) {
+        const QRect around = over.isEmpty() ? QRect(QPoint(0, 0), size) : over;
+        return QRect(QPoint(around.x() + (around.width() - size.width()) / 2,
+                            around.y() + (around.height() - size.height()) / 2),
+                     size);
+    }
+    size = size.boundedTo(free.size());
+    const QRect around = over.isEmpty() ? free : over;
+    const int x = around.x() + (around.width() - size.width()) / 2;
+    const int y = around.y() + (around.height() - size.height()) / 2;
+    return {clampedStart(x, size.width(), free.x(), free.width()), clampedStart(y, size.height(), free.y(), free.height()),
+            size.width(), size.height()};
+}
+
+namespace {
+
+struct Sides {
+    int belowTop;
+    int roomBelow;
+    int aboveBottom;
+    int roomAbove;
+};
+
+Sides sidesOf(const QRect& anchor, const QRect& free) {
+    const int belowTop = std::max(anchor.bottom() + 1, free.top());
+    const int aboveBottom = std::min(anchor.top(), free.bottom() + 1);
+    return {belowTop, std::max(0, free.bottom() + 1 - belowTop), aboveBottom, std::max(0, aboveBottom - free.top())};
+}
+
+}  // namespace
+
+int WindowPlacement::roomBeside(const QRect& anchor, const QRect& free) {
+    const Sides sides = sidesOf(anchor, free);
+    return std::max(sides.roomBelow, sides.roomAbove);
+}
+
+QRect WindowPlacement::beside(const QRect& anchor, QSize size, const QRect& free) {
+    if (!free.isValid()) return {QPoint(anchor.center().x() - size.width() / 2, anchor.bottom() + 1), size};
+    const Sides sides = sidesOf(anchor, free);
+    const bool below = size.height() <= sides.roomBelow || sides.roomBelow >= sides.roomAbove;
+    size = size.boundedTo(QSize(free.width(), below ? sides.roomBelow : sides.roomAbove));
+    const int x = clampedStart(anchor.center().x() - size.width() / 2, size.width(), free.x(), free.width());
+    const int y = below ? sides.belowTop : sides.aboveBottom - size.height();
+    return {x, y, size.width(), size.height()};
+}
+
+void WindowPlacement::follow(QWidget& window) {
+    for (QObject* child : window.children()) {
+        if (dynamic_cast<Placer*>(child) != nullptr) return;
+    }
+    new Placer(window);
+}
+
+void WindowPlacement::openSheet(QDialog& sheet) {
+    follow(sheet);
+    sheet.setWindowModality(Qt::WindowModal);
+    QWidget* owner = parentWindow(sheet);
+    const bool onScreen = owner == nullptr || (owner->isVisible() && owner->windowHandle() != nullptr &&
+                                               owner->windowHandle()->isExposed());
+    if (!onScreen) new SheetRestacker(sheet, *owner);
+    sheet.open();
+}
+
+}  // namespace kelto

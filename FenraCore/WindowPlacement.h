@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+
+class QDialog;
+class QWidget;
+
+namespace kelto {
+
+// Where the application's windows appear: no window is larger than the
+// free area of its screen (what panels leave), a sheet or alert is centred
+// on the window it belongs to and stays above it, and a popup opens beside
+// what it was opened from without covering it. Window managers place a
+// window by themselves only where it says nothing; these rules leave them
+// nothing to decide.
+struct WindowPlacement {
+    // The free area of the screen showing `window`'s parent window, else the
+    // screen it is on, else the primary screen.
+    static QRect freeArea(const QWidget& window);
+
+    // A frame of `size` (the frame, title bar included) centred on `over`
+    // (the free area's centre when `over` is empty) and moved and shrunk
+    // until it lies within `free`.
+    static QRect centred(QSize size, const QRect& over, const QRect& free);
+
+    // A popup's frame beside `anchor`: below it where it fits there or where
+    // the free area has more room below than above, else above; centred on
+    // it across; as high as `size` asks up to the room on that side, never
+    // over the anchor.
+    static QRect beside(const QRect& anchor, QSize size, const QRect& free);
+    // The room for a popup beside `anchor`: the height `beside` would allow.
+    static int roomBeside(const QRect& anchor, const QRect& free);
+
+    // Every show of `window` from now on places it: within the free area,
+    // centred on its parent window when it has one (else on the free area),
+    // again once the window manager has given it its frame.
+    static void follow(QWidget& window);
+
+    // Opens `sheet` window-modal over its parent window, placed by `follow`.
+    // A sheet opened before its window is on screen (in the same turn, as
+    // the main window opens from a notification) would be stacked below it,
+    // out of reach: it is shown again over its window once that is shown.
+    static void openSheet(QDialog& sheet);
+};
+
+}  // namespace kelto
