@@ -499,18 +499,31 @@ std::int64_t countArchived(const fs::path& runFolder) {
     return count;
 }
 
+// The engine's error for a fault of the shared endpoint checks.
+[[noreturn]] void fail(const EndpointCheck::Fault& fault) {
+    switch (fault.kind) {
+    case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault.folder);
+    case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
+    case EndpointCheck::Fault::Case::reservedNotFolder: throw OneWayEngineError::reservedNotFolder(fault.folder);
+    case EndpointCheck::Fault::Case::replaced: throw OneWayEngineError::folderReplaced(fault.folder, fault.side);
+    }
+    throw OneWayEngineError::nestedEndpoints();
+}
+
+// Planned folders are written only while each side leads to the folder its
+// plan was made on: a link along a path retargeted, a folder renamed into a
+// side's place or a file system mounted over it since would send rsync
+// elsewhere.
+void checkPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
+    if (const auto fault = EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB)) fail(*fault);
+}
+
 }  // namespace
 
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination,
                                   const TreeOverlap& treesOverlap) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
-    if (const auto fault = EndpointCheck::firstFault(source, destination, treesOverlap)) {
-        switch (fault->kind) {
-        case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault->folder);
-        case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
-        case EndpointCheck::Fault::Case::reservedNotFolder: throw OneWayEngineError::reservedNotFolder(fault->folder);
-        }
-    }
+    if (const auto fault = EndpointCheck::firstFault(source, destination, treesOverlap)) fail(*fault);
     if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
 }
 
@@ -586,6 +599,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
                             const FileSystemTraits& traits, std::stop_token stop, const ProgressHandler& onProgress,
                             Basis* basis) const {
     checkEndpoints(job, source, destination, treesOverlap);
+    const std::optional<FolderIdentity> folderA = FolderIdentity::of(source), folderB = FolderIdentity::of(destination);
     const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
     report(reports, phaseReport(SyncPhase::scanning));
 
@@ -613,6 +627,10 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
     SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
+    // A side replaced while rsync looked leaves a plan of two folders.
+    result.folderA = folderA;
+    result.folderB = folderB;
+    checkPlannedFolders(result, source, destination);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
@@ -627,6 +645,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
                                                  const ProgressHandler& onProgress, Basis* basis) const {
     checkEndpoints(job, source, destination, treesOverlap);
     if (!ArchiveRunID::date(runID)) throw OneWayEngineError::invalidRunID();
+    checkPlannedFolders(plan, source, destination);
     // Only the path of each reaches the exclude file.
     std::vector<SkippedFile> excluded = excludedFrom(plan.skipped);
     checkExcludable(excluded);
@@ -701,8 +720,10 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (basis) std::vector<ItemizedChange>().swap(basis->look);
 
     // A mount made since the run began (planning can take minutes) is seen
-    // before anything of B is moved aside or written.
+    // before anything of B is moved aside or written, and so is a side
+    // that no longer leads to the folder planned on.
     checkEndpoints(job, source, destination, treesOverlap);
+    checkPlannedFolders(plan, source, destination);
 
     for (const std::string& path : bound.leftAlone)
         excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});

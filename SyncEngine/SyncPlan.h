@@ -1,10 +1,12 @@
 #pragma once
 
+#include "SyncEngine/FolderIdentity.h"
 #include "SyncEngine/PlannedArchive.h"
 #include "SyncEngine/PlannedCopy.h"
 #include "SyncModel/RunStats.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,16 @@ struct SyncPlan {
     std::int64_t entryCountA = 0;
     std::int64_t entryCountB = 0;
     std::int64_t deletionCount = 0;  // bounds a mirror run's deletions
-    friend bool operator==(const SyncPlan&, const SyncPlan&) = default;
+    // The folders the plan was made on, as planning found them: a run
+    // carries it out only on these. None for a plan not made by an engine.
+    std::optional<FolderIdentity> folderA, folderB;
+
+    // What the plan does: the folders it was made on take no part.
+    friend bool operator==(const SyncPlan& x, const SyncPlan& y) {
+        return x.copies == y.copies && x.archives == y.archives && x.skipped == y.skipped &&
+               x.conflicts == y.conflicts && x.entryCountA == y.entryCountA && x.entryCountB == y.entryCountB &&
+               x.deletionCount == y.deletionCount;
+    }
 };
 
 }  // namespace kelto
