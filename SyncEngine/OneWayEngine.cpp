@@ -599,6 +599,8 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
                             const FileSystemTraits& traits, std::stop_token stop, const ProgressHandler& onProgress,
                             Basis* basis) const {
     checkEndpoints(job, source, destination, treesOverlap);
+    // What the plan is of: a side that leads elsewhere by the run's checks
+    // (even while the plan is made) is not written.
     const std::optional<FolderIdentity> folderA = FolderIdentity::of(source), folderB = FolderIdentity::of(destination);
     const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
     report(reports, phaseReport(SyncPhase::scanning));
@@ -627,10 +629,8 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
     SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
-    // A side replaced while rsync looked leaves a plan of two folders.
     result.folderA = folderA;
     result.folderB = folderB;
-    checkPlannedFolders(result, source, destination);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);

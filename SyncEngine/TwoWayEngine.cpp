@@ -155,6 +155,8 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
                                                    std::stop_token stop, const ProgressHandler& onProgress,
                                                    Basis* basis) const {
     checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
+    // What the plan is of: a side that leads elsewhere by the run's checks
+    // (even while the plan is made) is not written.
     const std::optional<FolderIdentity> folderA = FolderIdentity::of(sideA.root),
                                         folderB = FolderIdentity::of(sideB.root);
     // The baseline is read while rsync lists; a listing failure still comes first.
@@ -177,10 +179,8 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
                                             std::max(sideA.traits.modifyWindow, sideB.traits.modifyWindow),
                                             TimeProbe::keptOnSides(probeA, probeB));
     applyPreflightSkips(twoWay, listingA, listingB, sideA.traits, sideB.traits);
-    // A side replaced while rsync listed leaves a plan of two folders.
     twoWay.folderA = folderA;
     twoWay.folderB = folderB;
-    checkPlannedFolders(twoWay, sideA, sideB);
     SyncPlan syncPlan = TwoWayPlanner::makeSyncPlan(twoWay, listingA, listingB);
     syncPlan.folderA = folderA;
     syncPlan.folderB = folderB;
