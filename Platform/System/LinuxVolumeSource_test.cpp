@@ -135,6 +135,7 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
                                   "71 27 0:81 / /mnt/b rw - fuse /srv/P\\040Q rw,user_id=0\n"
                                   "72 27 7:0 / /mnt/ex rw - fuseblk /dev/loop0 rw,user_id=0\n"
                                   "73 27 0:82 / /mnt/mg rw - fuse.mergerfs A:other rw,user_id=0\n"
+                                  "75 27 0:84 / /mnt/un rw - fuse.mergerfs /b1:/b\\0402 rw,user_id=0\n"
                                   "74 27 0:83 / /mnt/lx rw - fuse.lxcfs lxcfs rw,user_id=0\n");
     const auto mounts = source().mounts();
     using Folders = std::vector<fs::path>;
@@ -146,9 +147,10 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
         }
     EXPECT_EQ(at(mounts, "/mnt/ssh").stackedOn, Folders{});
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
-    // Branches named relative to where they were mounted from stay as named
+    // A union's branches, each as named: relative ones stay relative
     // (nothing places them); a source naming no folder stacks on nothing.
-    EXPECT_EQ(at(mounts, "/mnt/mg").stackedOn, Folders{"A:other"});
+    EXPECT_EQ(at(mounts, "/mnt/mg").stackedOn, (Folders{"A", "other"}));
+    EXPECT_EQ(at(mounts, "/mnt/un").stackedOn, (Folders{"/b1", "/b 2"}));
     EXPECT_EQ(at(mounts, "/mnt/lx").stackedOn, Folders{});
 }
 
