@@ -5,6 +5,7 @@
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <set>
 #include <unordered_map>
@@ -32,14 +33,7 @@ bool isPrefix(const std::vector<std::string>& prefix, const std::vector<std::str
                       [](const std::string& x, const std::string& y) { return x == y || folded(x) == folded(y); });
 }
 
-bool sameFileSystem(const MountedVolume& a, const MountedVolume& b) {
-    if (a.device == 0 || a.device != b.device) return false;
-    // A network client may serve several shares from one file system, each
-    // counting its folders from its own: only one share's compare.
-    if (a.identity.kind == VolumeKind::network || b.identity.kind == VolumeKind::network)
-        return a.identity.matches(b.identity);
-    return true;
-}
+bool sameFileSystem(const MountedVolume& a, const MountedVolume& b) { return a.device != 0 && a.device == b.device; }
 
 // A mount with its point and the folder it shows as components.
 struct Indexed {
@@ -116,49 +110,111 @@ std::optional<FileSystemPlaces::Place> placeIn(const Indexed& holder, const std:
     return place;
 }
 
-std::vector<FileSystemPlaces::Place> reachIn(const Index& index, const fs::path& folder,
-                                             const FileSystemPlaces::Resolve& resolve) {
+// What a tree reaches, and the first mount (or the folder itself) whose
+// folders could not be placed on the way.
+struct Reached {
     std::vector<FileSystemPlaces::Place> places;
+    std::optional<fs::path> unplaced;
+};
+
+Reached reachIn(const Index& index, const fs::path& folder, const FileSystemPlaces::Resolve& resolve) {
+    Reached reached;
+    const auto cannotPlace = [&](const fs::path& where) {
+        if (!reached.unplaced) reached.unplaced = where;
+    };
+    // Where a stacked mount's folder or image lies now. One named relative
+    // to where it was mounted from cannot be placed; one named through a
+    // link may have lain elsewhere when it was mounted, so where the link
+    // leads now shows an overlap but cannot rule one out.
+    const auto named = [&](const fs::path& name, const MountedVolume& by) -> std::optional<fs::path> {
+        std::optional<fs::path> now = resolve ? resolve(name) : std::optional<fs::path>(name);
+        if (!name.is_absolute() || !now || !now->is_absolute()) {
+            cannotPlace(by.root);
+            return std::nullopt;
+        }
+        if (PathComponents::of(*now) != PathComponents::of(name)) cannotPlace(by.root);
+        return now;
+    };
     std::set<std::pair<std::string, const MountedVolume*>> followed;  // a stack may lead back into itself
     // A stacked mount's folders were found before it was mounted: where one
     // lies is told without the mount itself, which may cover it (a
     // pass-through of a folder at that folder, an overlay over its lower
-    // layer).
-    const std::function<void(const fs::path&, const MountedVolume*, int)> follow =
-        [&](const fs::path& start, const MountedVolume* stacked, int depth) {
-            // A folder named from elsewhere (an overlay's layer given relative
-            // to where it was mounted from) cannot be placed.
+    // layer). `image`: the device whose image file is being followed.
+    const std::function<void(const fs::path&, const MountedVolume*, int, std::uint64_t)> follow =
+        [&](const fs::path& start, const MountedVolume* stacked, int depth, std::uint64_t image) {
             const fs::path normal = start.lexically_normal();
-            if (!normal.is_absolute() || depth > deepestStack || !followed.emplace(normal.native(), stacked).second)
-                return;
+            if (depth > deepestStack) return cannotPlace(stacked->root);
+            if (!followed.emplace(normal.native(), stacked).second) return;
             const auto parts = PathComponents::of(normal);
-            if (const Indexed* own = index.holder(parts, stacked)) {
-                // Inside a stacked mount the folder is, below the same names,
-                // each folder the mount is stacked on.
-                for (const fs::path& under : own->mount->stackedOn) {
-                    fs::path same = resolve ? resolve(under) : under;
-                    for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(own->at.size()); part != parts.end();
-                         ++part)
-                        same /= *part;
-                    follow(same, own->mount, depth + 1);
-                }
-                if (std::optional<FileSystemPlaces::Place> place = placeIn(*own, parts))
-                    places.push_back(std::move(*place));
+            const Indexed* own = index.holder(parts, stacked);
+            // What only the stacked mount itself covers lies nowhere else.
+            if (!own) return stacked ? void() : cannotPlace(normal);
+            // Inside a stacked mount the folder is, below the same names, each
+            // folder the mount is stacked on; inside one kept in an image,
+            // the image file as a whole.
+            for (const fs::path& under : own->mount->stackedOn) {
+                std::optional<fs::path> same = named(under, *own->mount);
+                if (!same) continue;
+                for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(own->at.size()); part != parts.end();
+                     ++part)
+                    *same /= *part;
+                follow(*same, own->mount, depth + 1, image);
+            }
+            for (const fs::path& file : own->mount->images)
+                if (std::optional<fs::path> at = named(file, *own->mount))
+                    follow(*at, own->mount, depth + 1, own->mount->device);
+            if (std::optional<FileSystemPlaces::Place> place = placeIn(*own, parts)) {
+                place->image = image;
+                reached.places.push_back(std::move(*place));
+            } else {
+                cannotPlace(own->mount->root);
             }
             for (const Indexed* entry : index.below(parts)) {
-                if (!entry->mount->fileSystemRoot.empty()) places.push_back({entry->mount, entry->shown});
+                // A mount showing a folder since deleted keeps files that no
+                // path but its own reaches.
+                if (!entry->mount->fileSystemRoot.empty())
+                    reached.places.push_back({entry->mount, entry->shown, image});
                 for (const fs::path& under : entry->mount->stackedOn)
-                    follow(resolve ? resolve(under) : under, entry->mount, depth + 1);
+                    if (std::optional<fs::path> at = named(under, *entry->mount))
+                        follow(*at, entry->mount, depth + 1, image);
+                for (const fs::path& file : entry->mount->images)
+                    if (std::optional<fs::path> at = named(file, *entry->mount))
+                        follow(*at, entry->mount, depth + 1, entry->mount->device);
             }
         };
-    follow(folder, nullptr, 0);
-    return places;
+    follow(folder, nullptr, 0, 0);
+    return reached;
+}
+
+bool isNetwork(const FileSystemPlaces::Place& place) { return place.mount->identity.kind == VolumeKind::network; }
+
+std::string lowered(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Whether two network places are on one server, told by the addresses
+// their shares are mounted from: it keeps both in its own folders, which
+// nested exports share.
+bool sameServer(const FileSystemPlaces::Place& x, const FileSystemPlaces::Place& y) {
+    const std::optional<Url>& u = x.mount->identity.remountURL;
+    const std::optional<Url>& v = y.mount->identity.remountURL;
+    if (!isNetwork(x) || !isNetwork(y) || !u || !v || u->host().empty()) return false;
+    return u->scheme() == v->scheme() && lowered(u->host()) == lowered(v->host());
 }
 
 // A place's components as a file system that folds case, or one that does
 // not, compares them.
 std::vector<std::string> keyOf(const FileSystemPlaces::Place& place, bool foldCase) {
     std::vector<std::string> key = place.path;
+    // A share's folders count from the share, which lies at its path on the
+    // server.
+    if (isNetwork(place) && place.mount->identity.remountURL && !key.empty()) {
+        std::vector<std::string> onServer =
+            PathComponents::of(fs::path("/") / place.mount->identity.remountURL->path());
+        onServer.insert(onServer.end(), key.begin() + 1, key.end());
+        key = std::move(onServer);
+    }
     if (foldCase)
         for (std::string& name : key) name = folded(name);
     return key;
@@ -191,20 +247,28 @@ std::optional<fs::path> FileSystemPlaces::pathThrough(const MountedVolume& mount
 
 std::vector<FileSystemPlaces::Place> FileSystemPlaces::reach(const std::vector<MountedVolume>& mounts,
                                                              const fs::path& folder, const Resolve& resolve) {
-    return reachIn(Index(mounts), folder, resolve);
+    return reachIn(Index(mounts), folder, resolve).places;
 }
 
 bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const fs::path& a, const fs::path& b,
                                const Resolve& resolve) {
+    return compare(mounts, a, b, resolve).kind != Verdict::Case::apart;
+}
+
+FileSystemPlaces::Verdict FileSystemPlaces::compare(const std::vector<MountedVolume>& mounts, const fs::path& a,
+                                                    const fs::path& b, const Resolve& resolve) {
     const Index index(mounts);
     struct Keyed {
         const Place place;
         const bool folds;
         const std::vector<std::string> key;  // as its file system compares names
     };
+    std::optional<fs::path> unplaced;
     const auto keyed = [&](const fs::path& folder) {
+        Reached reached = reachIn(index, folder, resolve);
+        if (!unplaced) unplaced = std::move(reached.unplaced);
         std::vector<Keyed> out;
-        for (Place& place : reachIn(index, folder, resolve)) {
+        for (Place& place : reached.places) {
             const bool folds = foldsCase(*place.mount);
             std::vector<std::string> key = keyOf(place, folds);
             out.push_back({std::move(place), folds, std::move(key)});
@@ -217,11 +281,16 @@ bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const f
     };
     for (const Keyed& x : reachedA)
         for (const Keyed& y : reachedB) {
-            if (!sameFileSystem(*x.place.mount, *y.place.mount)) continue;
+            // Both in one image: where each lies in its file system decides.
+            if (x.place.image != 0 && x.place.image == y.place.image) continue;
+            if (isNetwork(x.place) || isNetwork(y.place) ? !sameServer(x.place, y.place)
+                                                         : !sameFileSystem(*x.place.mount, *y.place.mount))
+                continue;
             if (x.folds == y.folds ? nested(x.key, y.key) : nested(keyOf(x.place, true), keyOf(y.place, true)))
-                return true;
+                return {Verdict::Case::overlapping, {}};
         }
-    return false;
+    if (unplaced) return {Verdict::Case::unplaced, *unplaced};
+    return {};
 }
 
 bool FileSystemPlaces::foldsCase(const MountedVolume& mount) {

@@ -2,6 +2,7 @@
 
 #include "SyncAutomation/MountedVolume.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -23,6 +24,9 @@ struct FileSystemPlaces {
     struct Place {
         const MountedVolume* mount = nullptr;  // whose file system keeps the folder
         std::vector<std::string> path;  // from that file system's root, "/" first
+        // Reached as (or through) the image file of the file system of this
+        // device; 0 otherwise.
+        std::uint64_t image = 0;
     };
 
     // The mount serving `path`, the first listed of equally long ones;
@@ -38,26 +42,45 @@ struct FileSystemPlaces {
     static std::optional<std::filesystem::path> pathThrough(const MountedVolume& mount,
                                                             const std::vector<std::string>& place);
 
-    // Where a folder a stacked mount names (as it was given when mounting,
-    // links and all) lies now; the folder as named when empty.
-    using Resolve = std::function<std::filesystem::path(const std::filesystem::path&)>;
+    // Where a folder or image a stacked mount names (as it was given when
+    // mounting, links and all) lies now, links resolved; nothing when that
+    // cannot be told. Without one, absolute names are taken as they stand.
+    using Resolve = std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>;
 
     // Every place a folder's tree reaches, as rsync walks it across mount
     // points: the folder's own place, the folder shown by each mount below
     // it, and, wherever one of those is a stacked mount (a FUSE
     // pass-through, an overlay), what the folders it is stacked on reach in
-    // turn.
+    // turn; for a file system kept in an image file, the image file.
     static std::vector<Place> reach(const std::vector<MountedVolume>& mounts, const std::filesystem::path& folder,
                                     const Resolve& resolve = nullptr);
 
     // Whether two folders' trees overlap as the file system keeps them: a
     // place one reaches is, contains or lies inside a place the other
     // reaches. Places compare only within one file system (one device
-    // number; a network share only with itself), without regard to case
-    // where that file system folds it. Links in `a` and `b` must be resolved;
-    // those in stacked mounts' folders are resolved by `resolve`.
+    // number), without regard to case where that file system folds it; on
+    // network shares, within one server, by the server's paths (nested
+    // exports). Two folders of one file system overlap only by their places
+    // in it, not because both lie in its image file. Links in `a` and `b`
+    // must be resolved; those in stacked mounts' folders are resolved by
+    // `resolve`.
     static bool overlap(const std::vector<MountedVolume>& mounts, const std::filesystem::path& a,
                         const std::filesystem::path& b, const Resolve& resolve = nullptr);
+
+    // What overlap() answers, and where it cannot tell: no overlap shown,
+    // yet a tree reaches a mount whose folders cannot be placed (a layer or
+    // FUSE source named relative to where it was mounted from, or through a
+    // link that may have led elsewhere then), or a folder no mount serves or
+    // whose mount shows an unknown folder. overlap() counts that as
+    // overlapping.
+    struct Verdict {
+        enum class Case { apart, overlapping, unplaced };
+        Case kind = Case::apart;
+        std::filesystem::path where;  // unplaced: that mount's mount point, or the folder
+        friend bool operator==(const Verdict&, const Verdict&) = default;
+    };
+    static Verdict compare(const std::vector<MountedVolume>& mounts, const std::filesystem::path& a,
+                           const std::filesystem::path& b, const Resolve& resolve = nullptr);
 
     // Whether the mount's file system takes two spellings of a name that
     // differ only in case for one name.

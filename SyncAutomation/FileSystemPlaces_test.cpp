@@ -129,5 +129,90 @@ TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
     EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
 }
 
+// A share's folders lie at its path on the server: exports of one server
+// nest as the server's folders do, whatever the client numbers them.
+TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
+    const auto share = [](const char* url) {
+        VolumeIdentity identity = test::volumeIdentity(VolumeKind::network, std::nullopt, "share");
+        identity.remountURL = Url::parse(url);
+        return identity;
+    };
+    Mounts mounts;
+    mounts.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
+        .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
+        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"));
+    EXPECT_TRUE(mounts.overlap("/mnt/export/home/me", "/mnt/home"));
+    EXPECT_TRUE(mounts.overlap("/mnt/export", "/mnt/home/x"));
+    EXPECT_FALSE(mounts.overlap("/mnt/export/music", "/mnt/home"));
+    EXPECT_FALSE(mounts.overlap("/mnt/other", "/mnt/export"));
+}
+
+// Two folders of one file system overlap only by their places in it, also
+// when it lies in an image file both reach (an image mounted whole and one
+// of its sub-folders or subvolumes on its own); the image still lies in the
+// folder that holds it.
+TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
+    Mounts image;
+    image.add("/mnt/whole", "/", 9).add("/mnt/sub", "/sub", 9);
+    for (std::size_t i : {1, 2}) image.list[i].images = {"/data/disk.img"};
+    EXPECT_FALSE(image.overlap("/mnt/whole/photos", "/mnt/sub"));
+    EXPECT_FALSE(image.overlap("/mnt/sub/x", "/mnt/whole/subx"));
+    EXPECT_TRUE(image.overlap("/mnt/whole/sub/deep", "/mnt/sub"));
+    EXPECT_TRUE(image.overlap("/mnt/whole", "/mnt/sub/x"));
+    EXPECT_TRUE(image.overlap("/data", "/mnt/sub/x"));
+    EXPECT_FALSE(image.overlap("/srv", "/mnt/sub"));
+    // An image kept inside another image's file system.
+    image.add("/mnt/inner", "/", 10);
+    image.list.back().images = {"/mnt/whole/photos/inner.img"};
+    EXPECT_TRUE(image.overlap("/mnt/inner/x", "/mnt/whole/photos"));
+    EXPECT_FALSE(image.overlap("/mnt/inner/x", "/mnt/sub"));
+}
+
+// Where a tree reaches a mount whose folders cannot be placed, or a folder
+// no mount places, whether it overlaps cannot be told: that refuses.
+TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
+    using Verdict = FileSystemPlaces::Verdict;
+    const auto compare = [](const Mounts& mounts, const fs::path& a, const fs::path& b,
+                            const FileSystemPlaces::Resolve& resolve = nullptr) {
+        return FileSystemPlaces::compare(mounts.list, a, b, resolve);
+    };
+    // An overlay whose upper layer was given relative to where it was mounted
+    // from, below a side or over it.
+    Mounts relative;
+    relative.add("/B/o", "/", 41, {"upper", "/L/lower"});
+    EXPECT_EQ(compare(relative, "/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/o"}));
+    EXPECT_EQ(compare(relative, "/B/o/x", "/A"), (Verdict{Verdict::Case::unplaced, "/B/o"}));
+    EXPECT_TRUE(relative.overlap("/A", "/B"));
+    EXPECT_EQ(compare(relative, "/A", "/C").kind, Verdict::Case::apart);
+    // Layers and sources the resolver cannot place: named through a link
+    // (which may have led elsewhere when mounting), or gone.
+    const FileSystemPlaces::Resolve unknown = [](const fs::path& named) -> std::optional<fs::path> {
+        if (named.native().starts_with("/via")) return std::nullopt;
+        return named;
+    };
+    Mounts linked;
+    linked.add("/B/f", "/", 40, {"/via/link"}).add("/C/o", "/", 41, {"/up", "/via/lower"});
+    EXPECT_EQ(compare(linked, "/A", "/B", unknown), (Verdict{Verdict::Case::unplaced, "/B/f"}));
+    EXPECT_EQ(compare(linked, "/C/o/x", "/A", unknown), (Verdict{Verdict::Case::unplaced, "/C/o"}));
+    EXPECT_EQ(compare(linked, "/A", "/D", unknown).kind, Verdict::Case::apart);
+    // An overlap shown is told as one.
+    EXPECT_EQ(compare(linked, "/up/x", "/C", unknown).kind, Verdict::Case::overlapping);
+    // A folder named through a link is placed where the link leads now,
+    // which shows an overlap but, as the link may have led elsewhere when
+    // mounting, rules none out.
+    const FileSystemPlaces::Resolve throughLink = [](const fs::path& named) {
+        return std::optional<fs::path>(named.native().starts_with("/ln/") ? "/real" / named.lexically_relative("/ln")
+                                                                          : named);
+    };
+    Mounts bound;
+    bound.add("/B/f", "/", 40, {"/ln/P"});
+    EXPECT_EQ(compare(bound, "/real/P/A", "/B", throughLink).kind, Verdict::Case::overlapping);
+    EXPECT_EQ(compare(bound, "/other", "/B", throughLink), (Verdict{Verdict::Case::unplaced, "/B/f"}));
+    // No table (it could not be read), or a side on a mount showing a folder
+    // since deleted.
+    EXPECT_EQ(FileSystemPlaces::compare({}, "/A", "/B").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare(Mounts().add("/B", "", 1), "/A", "/B/x").kind, Verdict::Case::unplaced);
+}
+
 }  // namespace
 }  // namespace kelto

@@ -24,10 +24,13 @@ struct MountedFileSystem {
     // when unknown.
     std::uint64_t device = 0;
     // A stacked file system's own folders: what its files really are lies
-    // there (a FUSE pass-through's source folder, an overlay's layers, the
-    // image file under a loop device). Empty for file systems that keep
-    // their own files.
+    // there (a FUSE pass-through's source folder, an overlay's layers), as
+    // they were named when mounting. Empty for file systems that keep their
+    // own files.
     std::vector<std::filesystem::path> stackedOn{};
+    // Image files that keep the whole file system (a loop device's backing
+    // file): every folder it shows lies inside them, at no folder of theirs.
+    std::vector<std::filesystem::path> images{};
 };
 
 }  // namespace kelto

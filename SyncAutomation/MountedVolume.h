@@ -14,10 +14,12 @@ struct MountedVolume {
     std::filesystem::path root;
     VolumeIdentity identity;
     // As MountedFileSystem's: which folder of its file system the mount
-    // shows, the file system's device and the folders it is stacked on.
+    // shows, the file system's device, the folders it is stacked on and the
+    // image files that keep it.
     std::string fileSystemRoot = "/";
     std::uint64_t device = 0;
     std::vector<std::filesystem::path> stackedOn{};
+    std::vector<std::filesystem::path> images{};
 
     // Field by field: where folders lie (FileSystemPlaces) depends on every
     // one of them, so a mount that differs in any is another mount.

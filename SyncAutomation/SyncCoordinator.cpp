@@ -2,6 +2,7 @@
 
 #include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/JobLock.h"
+#include "SyncAutomation/VolumeInspectorError.h"
 
 #include <algorithm>
 
@@ -60,17 +61,23 @@ const MountedVolume* SyncCoordinator::volumeHolding(const std::vector<MountedVol
 
 TreeOverlap SyncCoordinator::treesOverlap() const {
     // The table as it is at each question: a mount made while a run plans is
-    // seen before its transfer.
+    // seen before its transfer. Every mount counts, pseudo file systems too,
+    // as the endpoints were placed with them all.
     return [volumes = services_.volumes](const fs::path& a, const fs::path& b) {
-        // A stacked mount's folders are named as they were given, through
-        // links (an overlay's layers); one named relative to where it was
-        // mounted from cannot be found.
-        const auto resolved = [](const fs::path& folder) {
+        const std::vector<MountedVolume> mounts = volumes();
+        if (mounts.empty()) throw VolumeInspectorError(VolumeInspectorError::Code::mountTableUnreadable, {});
+        // A stacked mount's folders are named as they were given, links and
+        // all; what no longer exists lies where it was named.
+        const auto resolved = [](const fs::path& named) -> std::optional<fs::path> {
             std::error_code error;
-            const fs::path real = folder.is_absolute() ? fs::canonical(folder, error) : folder;
-            return error ? folder : real;
+            fs::path real = fs::weakly_canonical(named, error);
+            if (error || !named.is_absolute()) return std::nullopt;
+            return real;
         };
-        return FileSystemPlaces::overlap(volumes(), a, b, resolved);
+        const FileSystemPlaces::Verdict verdict = FileSystemPlaces::compare(mounts, a, b, resolved);
+        if (verdict.kind == FileSystemPlaces::Verdict::Case::unplaced)
+            throw VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, verdict.where);
+        return verdict.kind == FileSystemPlaces::Verdict::Case::overlapping;
     };
 }
 

@@ -49,7 +49,10 @@ public:
         std::filesystem::path supportDirectory;
         std::filesystem::path logDirectory;
         RunHistoryStore& history;
-        // The volumes mounted now.
+        // The mounts now, read afresh at each call: endpoints are placed and
+        // the sides' trees compared on this one list, so it should hold every
+        // mount, pseudo file systems too (VolumeInspector::mounts). Empty
+        // means the table could not be read: no run then starts.
         std::function<std::vector<MountedVolume>()> volumes;
         std::function<bool()> isOnBattery;
         // Free bytes of the volume holding the path; the flag tells a network
@@ -136,8 +139,9 @@ public:
 
 private:
     // What the engines ask at each endpoint check: whether the folders'
-    // trees overlap in their file systems, told from the volumes mounted
-    // at the time of asking.
+    // trees overlap in their file systems, told from the mounts at the time
+    // of asking. Throws VolumeInspectorError where that cannot be told (an
+    // unreadable table, a mount whose folders cannot be placed).
     TreeOverlap treesOverlap() const;
 
     // What the guarded work of a run hands back to the run body.

@@ -2,6 +2,7 @@
 #include "SyncAutomation/FileSystemPlaces.h"
 
 #include "SyncAutomation/VolumeInspector.h"
+#include "SyncAutomation/VolumeInspectorError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/FakeSleepInhibitor.h"
 #include "tests/support/FakeVolumeEjector.h"
@@ -51,6 +52,7 @@ struct Coordinator : ::testing::Test {
     RunHistoryStore history{tmp / "support/history", tmp / "logs"};
     int identityLookups = 0;
     int failLookupsAfter = -1;  // below 0: never
+    bool tableUnreadable = false;  // for the mount list, not the identity lookups
     test::FakeSleepInhibitor inhibitor;
     test::FakeVolumeEjector ejector;
 
@@ -60,7 +62,7 @@ struct Coordinator : ::testing::Test {
         .supportDirectory = tmp / "support",
         .logDirectory = tmp / "logs",
         .history = history,
-        .volumes = [this] { return VolumeInspector::mountedVolumes(source); },
+        .volumes = [this] { return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(source); },
         .isOnBattery = [] { return false; },
         .freeSpace = [](const fs::path&, bool) -> std::int64_t { return 0; },
         .identityAt =
@@ -366,6 +368,22 @@ TEST(SyncCoordinatorSpace, FreeSpaceOfAFolderOrAFileErrorNamingIt) {
         EXPECT_EQ(e.errorNumber(), ENOENT);
         EXPECT_EQ(e.path(), tmp / "gone");
     }
+}
+
+// Without the mount table nothing tells whether the folders' trees reach
+// each other: previews and runs refuse, saying so, and no rsync starts.
+TEST_F(Coordinator, AMountTableThatCannotBeReadRefusesRatherThanPasses) {
+    const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "A"), endpointAt(tmp / "B")).id;
+    tableUnreadable = true;
+    const VolumeInspectorError unreadable(VolumeInspectorError::Code::mountTableUnreadable, {});
+    try {
+        coordinator.preview(id, {});
+        ADD_FAILURE() << "previewed";
+    } catch (const VolumeInspectorError& error) {
+        EXPECT_EQ(error.code(), VolumeInspectorError::Code::mountTableUnreadable);
+    }
+    EXPECT_EQ(coordinator.run(id, RunTrigger::manual, false, nullptr, {}).record.outcome,
+              RunOutcome::failed(unreadable.what()));
 }
 
 }  // namespace

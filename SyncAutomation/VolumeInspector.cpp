@@ -18,6 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+MountedVolume volumeOf(MountedFileSystem&& mount) {
+    return {std::move(mount.mountPoint), std::move(mount.identity), std::move(mount.fileSystemRoot), mount.device,
+            std::move(mount.stackedOn), std::move(mount.images)};
+}
+
 // Every mount of the source, pseudo file systems too, as places are told
 // from them; `browsable` tells which of them are volumes.
 struct Table {
@@ -27,8 +32,7 @@ struct Table {
     explicit Table(const VolumeSource& source) {
         for (MountedFileSystem& mount : source.mounts()) {
             browsable.push_back(mount.browsable);
-            mounts.push_back({std::move(mount.mountPoint), std::move(mount.identity), std::move(mount.fileSystemRoot),
-                              mount.device, std::move(mount.stackedOn)});
+            mounts.push_back(volumeOf(std::move(mount)));
         }
     }
     bool isBrowsable(const MountedVolume* mount) const {
@@ -53,10 +57,12 @@ const VolumeSource& VolumeInspector::system() {
 std::vector<MountedVolume> VolumeInspector::mountedVolumes(const VolumeSource& source) {
     std::vector<MountedVolume> volumes;
     for (MountedFileSystem& mount : source.mounts())
-        if (mount.browsable)
-            volumes.push_back({std::move(mount.mountPoint), std::move(mount.identity), std::move(mount.fileSystemRoot),
-                               mount.device, std::move(mount.stackedOn)});
+        if (mount.browsable) volumes.push_back(volumeOf(std::move(mount)));
     return volumes;
+}
+
+std::vector<MountedVolume> VolumeInspector::mounts(const VolumeSource& source) {
+    return Table(source).mounts;
 }
 
 VolumeIdentity VolumeInspector::identity(const fs::path& path, const VolumeSource& source) {

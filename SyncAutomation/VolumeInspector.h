@@ -22,6 +22,11 @@ struct VolumeInspector {
     // The browsable mounts, in table order.
     static std::vector<MountedVolume> mountedVolumes(const VolumeSource& source = system());
 
+    // Every mount, pseudo file systems too, in table order: where a folder
+    // lies and what its tree reaches are told from all of them. Empty when
+    // the table cannot be read.
+    static std::vector<MountedVolume> mounts(const VolumeSource& source = system());
+
     // The identity of the mount whose mount point is the longest component
     // prefix of `path` (pseudo file systems count). Throws FileError(ENOENT)
     // when none is.

@@ -590,18 +590,31 @@ std::int64_t countArchived(const fs::path& runFolder) {
     return count;
 }
 
+// The engine's error for a fault of the shared endpoint checks.
+[[noreturn]] void fail(const EndpointCheck::Fault& fault) {
+    switch (fault.kind) {
+    case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault.folder);
+    case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
+    case EndpointCheck::Fault::Case::reservedNotFolder: throw OneWayEngineError::reservedNotFolder(fault.folder);
+    case EndpointCheck::Fault::Case::replaced: throw OneWayEngineError::folderReplaced(fault.folder, fault.side);
+    }
+    throw OneWayEngineError::nestedEndpoints();
+}
+
+// Planned folders are written only while each side leads to the folder its
+// plan was made on: a link along a path retargeted, a folder renamed into a
+// side's place or a file system mounted over it since would send rsync
+// elsewhere.
+void checkPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
+    if (const auto fault = EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB)) fail(*fault);
+}
+
 }  // namespace
 
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination,
                                   const TreeOverlap& treesOverlap) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
-    if (const auto fault = EndpointCheck::firstFault(source, destination, treesOverlap)) {
-        switch (fault->kind) {
-        case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault->folder);
-        case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
-        case EndpointCheck::Fault::Case::reservedNotFolder: throw OneWayEngineError::reservedNotFolder(fault->folder);
-        }
-    }
+    if (const auto fault = EndpointCheck::firstFault(source, destination, treesOverlap)) fail(*fault);
     if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
 }
 
@@ -677,6 +690,9 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
                             const FileSystemTraits& traits, std::stop_token stop, const ProgressHandler& onProgress,
                             Basis* basis) const {
     checkEndpoints(job, source, destination, treesOverlap);
+    // What the plan is of: a side that leads elsewhere by the run's checks
+    // (even while the plan is made) is not written.
+    const std::optional<FolderIdentity> folderA = FolderIdentity::of(source), folderB = FolderIdentity::of(destination);
     const ProgressHandler* reports = onProgress ? &onProgress : nullptr;
     report(reports, phaseReport(SyncPhase::scanning));
 
@@ -711,6 +727,8 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     SyncPlan result = planFromScans(firstRespelled ? *firstRespelled : first, finalScan, job.mode, std::move(skipped),
                                     destination);
     result.renames = std::move(renames);
+    result.folderA = folderA;
+    result.folderB = folderB;
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
@@ -796,6 +814,7 @@ private:
 void OneWayEngine::Run::prepare() {
     checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
     if (!ArchiveRunID::date(runID_)) throw OneWayEngineError::invalidRunID();
+    checkPlannedFolders(plan_, source_, destination_);
     excluded_ = excludedFrom(plan_.skipped);
     checkExcludable(excluded_);
     ArchiveDirectories::prepareTree(destination_, job_.id, runID_);
@@ -903,8 +922,10 @@ void OneWayEngine::Run::alignSpellings() {
 
 RsyncInvocation OneWayEngine::Run::prepareTransfer() {
     // A mount made since the run began (planning can take minutes) is seen
-    // before anything of B is moved aside or written.
+    // before anything of B is moved aside, renamed or written, and so is a
+    // side that no longer leads to the folder planned on.
     checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+    checkPlannedFolders(plan_, source_, destination_);
     alignSpellings();
 
     for (const std::string& path : bound_.leftAlone)

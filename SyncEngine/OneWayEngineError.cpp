@@ -21,7 +21,7 @@ std::string shortened(const std::string& path) {
 }
 
 std::string describe(OneWayEngineError::Code code, const std::filesystem::path& path, std::int32_t exitCode,
-                     const std::vector<std::string>& tail) {
+                     const std::vector<std::string>& tail, Side side) {
     using Code = OneWayEngineError::Code;
     switch (code) {
     case Code::endpointMissing:
@@ -47,6 +47,10 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
         return fmt::format("\"{}\" cannot be copied to the destination and must be skipped, but its path is too "
                            "long for rsync to skip it; shorten the path.",
                            shortened(path.string()));
+    case Code::folderReplaced:
+        return fmt::format("The {} \"{}\" is no longer the folder that was planned: it was replaced, or something "
+                           "was mounted over it, since planning. Nothing was synchronised.",
+                           side == Side::a ? "source" : "destination", path.string());
     }
     return "The sync could not be carried out.";
 }
@@ -54,12 +58,13 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
 }  // namespace
 
 OneWayEngineError::OneWayEngineError(Code code, std::filesystem::path path, std::int32_t exitCode,
-                                     std::vector<std::string> stderrTail)
-    : std::runtime_error(describe(code, path, exitCode, stderrTail)),
+                                     std::vector<std::string> stderrTail, Side side)
+    : std::runtime_error(describe(code, path, exitCode, stderrTail, side)),
       code_(code),
       path_(std::move(path)),
       exitCode_(exitCode),
-      stderrTail_(std::move(stderrTail)) {}
+      stderrTail_(std::move(stderrTail)),
+      side_(side) {}
 
 OneWayEngineError OneWayEngineError::endpointMissing(std::filesystem::path path) {
     return OneWayEngineError(Code::endpointMissing, std::move(path), 0, {});
@@ -78,6 +83,10 @@ OneWayEngineError OneWayEngineError::reservedNotFolder(std::filesystem::path pat
 }
 OneWayEngineError OneWayEngineError::skipTooLong(std::string path) {
     return OneWayEngineError(Code::skipTooLong, std::move(path), 0, {});
+}
+
+OneWayEngineError OneWayEngineError::folderReplaced(std::filesystem::path path, Side side) {
+    return OneWayEngineError(Code::folderReplaced, std::move(path), 0, {}, side);
 }
 
 }  // namespace kelto

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncEngine/Side.h"
 #include "SyncModel/Support/Json.h"
 
 #include <cstdint>
@@ -23,6 +24,7 @@ public:
         invalidRunID,         // not a well-formed run folder name
         reservedNotFolder,    // path(): a side's ".KeltoSync" that is a file, a link or anything but a folder
         skipTooLong,          // path(): a path the preflight skips, too long for rsync's exclude file
+        folderReplaced,       // path(), side(): that side's path leads to another folder than the plan's
     };
 
     static OneWayEngineError endpointMissing(std::filesystem::path path);
@@ -33,33 +35,36 @@ public:
     static OneWayEngineError invalidRunID();
     static OneWayEngineError reservedNotFolder(std::filesystem::path path);
     static OneWayEngineError skipTooLong(std::string path);
+    static OneWayEngineError folderReplaced(std::filesystem::path path, Side side);
 
     Code code() const { return code_; }
     const std::filesystem::path& path() const { return path_; }
     std::int32_t exitCode() const { return exitCode_; }
     const std::vector<std::string>& stderrTail() const { return stderrTail_; }
+    Side side() const { return side_; }
 
     // Same case and the same payload.
     friend bool operator==(const OneWayEngineError& a, const OneWayEngineError& b) {
         return a.code_ == b.code_ && a.path_ == b.path_ && a.exitCode_ == b.exitCode_ &&
-               a.stderrTail_ == b.stderrTail_;
+               a.stderrTail_ == b.stderrTail_ && a.side_ == b.side_;
     }
 
 private:
     OneWayEngineError(Code code, std::filesystem::path path, std::int32_t exitCode,
-                      std::vector<std::string> stderrTail);
+                      std::vector<std::string> stderrTail, Side side = Side::b);
 
     Code code_;
     std::filesystem::path path_;
     std::int32_t exitCode_ = 0;
     std::vector<std::string> stderrTail_;
+    Side side_;
 };
 
 template <>
 struct EnumNames<OneWayEngineError::Code> {
-    static constexpr std::array<std::string_view, 8> names{
-        "endpointMissing", "scanFailed",   "unsupportedMode",   "nestedEndpoints",
-        "readOnlyDestination", "invalidRunID", "reservedNotFolder", "skipTooLong"};
+    static constexpr std::array<std::string_view, 9> names{
+        "endpointMissing", "scanFailed",   "unsupportedMode",   "nestedEndpoints", "readOnlyDestination",
+        "invalidRunID",    "reservedNotFolder", "skipTooLong", "folderReplaced"};
 };
 
 }  // namespace kelto

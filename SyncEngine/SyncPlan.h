@@ -1,11 +1,13 @@
 #pragma once
 
+#include "SyncEngine/FolderIdentity.h"
 #include "SyncEngine/PlannedArchive.h"
 #include "SyncEngine/PlannedCopy.h"
 #include "SyncEngine/PlannedRename.h"
 #include "SyncModel/RunStats.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +23,16 @@ struct SyncPlan {
     std::int64_t entryCountB = 0;
     std::int64_t deletionCount = 0;  // bounds a mirror run's deletions
     std::vector<PlannedRename> renames;  // one-way, parents first; done before the transfer
-    friend bool operator==(const SyncPlan&, const SyncPlan&) = default;
+    // The folders the plan was made on, as planning found them: a run
+    // carries it out only on these. None for a plan not made by an engine.
+    std::optional<FolderIdentity> folderA, folderB;
+
+    // What the plan does: the folders it was made on take no part.
+    friend bool operator==(const SyncPlan& x, const SyncPlan& y) {
+        return x.copies == y.copies && x.archives == y.archives && x.skipped == y.skipped &&
+               x.conflicts == y.conflicts && x.entryCountA == y.entryCountA && x.entryCountB == y.entryCountB &&
+               x.deletionCount == y.deletionCount && x.renames == y.renames;
+    }
 };
 
 }  // namespace kelto

@@ -78,18 +78,30 @@ void dropSkipped(std::vector<std::string>& paths, const std::vector<SkippedFile>
     std::erase_if(paths, [&](const std::string& path) { return keys.contains(PathKey::of(path, storage)); });
 }
 
+// The engine's error for a fault of the shared endpoint checks.
+[[noreturn]] void fail(const EndpointCheck::Fault& fault) {
+    switch (fault.kind) {
+    case EndpointCheck::Fault::Case::missing: throw TwoWayEngineError::endpointMissing(fault.folder);
+    case EndpointCheck::Fault::Case::nested: throw TwoWayEngineError::nestedEndpoints();
+    case EndpointCheck::Fault::Case::reservedNotFolder: throw TwoWayEngineError::reservedNotFolder(fault.folder);
+    case EndpointCheck::Fault::Case::replaced: throw TwoWayEngineError::folderReplaced(fault.folder, fault.side);
+    }
+    throw TwoWayEngineError::nestedEndpoints();
+}
+
+// A side is written only while it leads to the folder the plan was made
+// on: a link along its path retargeted, a folder renamed into its place or
+// a file system mounted over it since would send rsync elsewhere.
+void checkPlannedFolders(const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b) {
+    if (const auto fault = EndpointCheck::replaced(a.root, b.root, plan.folderA, plan.folderB)) fail(*fault);
+}
+
 }  // namespace
 
 void TwoWayEngine::checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b,
                                   const TreeOverlap& treesOverlap) {
     if (job.mode != SyncMode::twoWay) throw TwoWayEngineError::unsupportedMode();
-    if (const auto fault = EndpointCheck::firstFault(a, b, treesOverlap)) {
-        switch (fault->kind) {
-        case EndpointCheck::Fault::Case::missing: throw TwoWayEngineError::endpointMissing(fault->folder);
-        case EndpointCheck::Fault::Case::nested: throw TwoWayEngineError::nestedEndpoints();
-        case EndpointCheck::Fault::Case::reservedNotFolder: throw TwoWayEngineError::reservedNotFolder(fault->folder);
-        }
-    }
+    if (const auto fault = EndpointCheck::firstFault(a, b, treesOverlap)) fail(*fault);
     if (job.source.volume.isReadOnly || job.destination.volume.isReadOnly) throw TwoWayEngineError::readOnlyEndpoint();
 }
 
@@ -143,6 +155,10 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
                                                    std::stop_token stop, const ProgressHandler& onProgress,
                                                    Basis* basis) const {
     checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
+    // What the plan is of: a side that leads elsewhere by the run's checks
+    // (even while the plan is made) is not written.
+    const std::optional<FolderIdentity> folderA = FolderIdentity::of(sideA.root),
+                                        folderB = FolderIdentity::of(sideB.root);
     // The baseline is read while rsync lists; a listing failure still comes first.
     std::optional<Baseline> base;
     std::exception_ptr loadError;
@@ -163,7 +179,11 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
                                             std::max(sideA.traits.modifyWindow, sideB.traits.modifyWindow),
                                             TimeProbe::keptOnSides(probeA, probeB));
     applyPreflightSkips(twoWay, listingA, listingB, sideA.traits, sideB.traits);
+    twoWay.folderA = folderA;
+    twoWay.folderB = folderB;
     SyncPlan syncPlan = TwoWayPlanner::makeSyncPlan(twoWay, listingA, listingB);
+    syncPlan.folderA = folderA;
+    syncPlan.folderB = folderB;
 
     SyncProgress planning;
     planning.phase = SyncPhase::planning;
@@ -178,11 +198,14 @@ std::pair<RunStats, RsyncExit> TwoWayEngine::run(const SyncJob& job, const TwoWa
                                                  const std::string& runID, RunLogSink& log, std::stop_token stop,
                                                  const ProgressHandler& onProgress, Basis* basis) const {
     checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
+    checkPlannedFolders(plan, sideA, sideB);
     const TwoWayRun::Lister listBothSides = [this, &job, &sideA, &sideB](std::stop_token listStop) {
         return listBoth(job, sideA, sideB, std::move(listStop), nullptr);
     };
-    const TwoWayRun::Check checkAgain = [this, &job, &sideA, &sideB] {
+    // Before each direction's transfer and the deletions.
+    const TwoWayRun::Check checkAgain = [this, &job, &plan, &sideA, &sideB] {
         checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
+        checkPlannedFolders(plan, sideA, sideB);
     };
     return TwoWayRun(runner, *clock, listBothSides, job, plan, sideA, sideB, baseline, runID, log, std::move(stop),
                      onProgress, checkAgain, basis)

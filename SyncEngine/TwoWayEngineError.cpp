@@ -46,4 +46,14 @@ TwoWayEngineError TwoWayEngineError::invalidRunID() {
     return TwoWayEngineError(Code::invalidRunID, "The run identifier is not valid.");
 }
 
+TwoWayEngineError TwoWayEngineError::folderReplaced(std::filesystem::path folder, Side side) {
+    TwoWayEngineError error(Code::folderReplaced, std::string("Folder ") + (side == Side::a ? "A" : "B") + " \"" +
+                                                      folder.string() +
+                                                      "\" is no longer the folder that was planned: it was replaced, "
+                                                      "or something was mounted over it, since planning. Nothing "
+                                                      "more was synchronised.");
+    error.folder_ = std::move(folder);
+    return error;
+}
+
 }  // namespace kelto

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncEngine/Side.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
@@ -20,6 +22,7 @@ public:
         readOnlyEndpoint,
         invalidRunID,
         reservedNotFolder,  // a side's ".KeltoSync" is a file, a link or anything but a folder
+        folderReplaced,     // a side's path leads to another folder than the plan's
     };
 
     static TwoWayEngineError endpointMissing(std::filesystem::path folder);
@@ -30,9 +33,11 @@ public:
     static TwoWayEngineError readOnlyEndpoint();
     static TwoWayEngineError invalidRunID();
     static TwoWayEngineError reservedNotFolder(std::filesystem::path item);
+    static TwoWayEngineError folderReplaced(std::filesystem::path folder, Side side);
 
     Code code() const { return code_; }
-    const std::filesystem::path& folder() const { return folder_; }  // endpointMissing, reservedNotFolder
+    // endpointMissing, reservedNotFolder, folderReplaced
+    const std::filesystem::path& folder() const { return folder_; }
     const std::string& path() const { return path_; }                // unsafePath
     std::int32_t exitCode() const { return exitCode_; }              // scanFailed
     const std::vector<std::string>& stderrTail() const { return stderrTail_; }  // scanFailed

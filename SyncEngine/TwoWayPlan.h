@@ -1,9 +1,11 @@
 #pragma once
 
+#include "SyncEngine/FolderIdentity.h"
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/TwoWayConflict.h"
 #include "SyncModel/RunStats.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,9 @@ struct TwoWayPlan {
     std::vector<SkippedFile> skipped;
     SideListing deletionEntriesA;
     SideListing deletionEntriesB;
+    // The folders the plan was made on, as planning found them: a run
+    // carries it out only on these. None for a plan not made by the engine.
+    std::optional<FolderIdentity> folderA, folderB;
 
     friend bool operator==(const TwoWayPlan&, const TwoWayPlan&) = default;
 };

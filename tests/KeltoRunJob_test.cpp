@@ -7,6 +7,7 @@
 #include "tests/support/TestVolumes.h"
 
 #include "SyncAutomation/VolumeInspector.h"
+#include "SyncAutomation/VolumeInspectorError.h"
 #include "SyncEngine/OneWayEngineError.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncEngine/TwoWayEngineError.h"
@@ -599,6 +600,140 @@ TEST_F(KeltoRunJobTest, AMountMadeWhileTheRunGoesOnIsSeenBeforeTheNextTransfer) 
             << out;
         EXPECT_EQ(tree(a), source);
     }
+}
+
+// A side that leads to another folder once planned (a folder above it
+// replaced by a link to another folder, a tmpfs mounted over it, both
+// without any unmount) while the plan is made, during a mirror's last look
+// or between two-way transfers: the run stops before rsync writes there,
+// naming the side, and the other folder keeps its unreviewed report.
+TEST_F(KeltoRunJobTest, ASideLeadingElsewhereOncePlannedStopsTheRunBeforeRsyncWritesThere) {
+    const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
+    putAt(a / "new.txt", "new", t0);
+    b = tmp / "pb/b";
+    struct Case {
+        const char* mode;
+        int after;
+        bool confirmed;
+        bool mount;
+    };
+    std::vector<Case> cases{{"mirror", 1, false, false}, {"mirror", 2, true, false}, {"copy", 1, false, false},
+                            {"twoWay", 2, false, false}, {"twoWay", 3, false, false}};
+    if (::geteuid() == 0)
+        for (const Case& c : std::vector<Case>(cases)) cases.push_back({c.mode, c.after, c.confirmed, true});
+    for (const auto& [mode, after, confirmed, mount] : cases) {
+        SCOPED_TRACE(std::string(mode) + " after rsync run " + std::to_string(after) + (mount ? ", mounted over" : ", linked"));
+        for (const char* gone : {"pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
+        putAt(b / "fromB.txt", "b", t0);
+        const fs::path other = mount ? b : tmp / "other/b";
+        const std::string tag = tmp.path().native() + "/swap-" + mode + std::to_string(after) + (mount ? "m" : "l");
+        const std::string swap =
+            mount ? "mount -t tmpfs tmpfs '" + b.native() + "' && echo unreviewed > '" + b.native() + "/report.txt'"
+                  : "mkdir -p '" + other.native() + "' && echo unreviewed > '" + other.native() + "/report.txt' && mv '" +
+                        (tmp / "pb").native() + "' '" + (tmp / "pb-old").native() + "' && ln -s '" +
+                        (tmp / "other").native() + "' '" + (tmp / "pb").native() + "'";
+        const fs::path rsync = tmp.script(
+            "swapping-rsync-" + tag.substr(tag.rfind('-') + 1),
+            "echo run >> '" + tag + ".runs'\n'" + real + "' \"$@\"\ncode=$?\n"
+            "if [ \"$(wc -l < '" + tag + ".runs')\" -ge " + std::to_string(after) + " ] && mkdir '" + tag +
+                ".swapped' 2>/dev/null; then " + swap + "; fi\nexit $code");
+        const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+            &b, [](const fs::path* p) { ::umount2(p->c_str(), MNT_DETACH); });
+        std::vector<std::string> args{"--mode", mode, "--archive", "off", "--rsync", rsync.native()};
+        if (confirmed) args.emplace_back("--confirm");
+        const Json out = run(args).out;
+        ASSERT_TRUE(fs::exists(tag + ".swapped")) << out;
+        EXPECT_EQ(out.value("outcome", ""), "failed") << out;
+        EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay"
+                                                ? TwoWayEngineError::folderReplaced(b, Side::b).what()
+                                                : OneWayEngineError::folderReplaced(b, Side::b).what())
+            << out;
+        EXPECT_EQ(tree(other), (std::map<std::string, std::string>{{"report.txt", "unreviewed\n"}}));
+        EXPECT_FALSE(fs::exists(other / ".KeltoSync"));
+        EXPECT_EQ(tree(a), (std::map<std::string, std::string>{{"new.txt", "new"}}));
+    }
+}
+
+// Trees that reach each other where only all mounts, or what they are
+// stacked on, tell: a ramfs below a side shown in the other, an image with
+// a partition table kept in one side and mounted in the other. A stacked
+// mount below a side whose folders cannot be placed (an overlay's layers
+// given relative to where it was mounted from, or named through a link
+// retargeted since) refuses. Two folders of one image apart in it (the
+// image mounted whole and one of its folders on its own) still run.
+TEST_F(KeltoRunJobTest, TreesOnlyAllMountsTellApartOrTogetherAreJudgedByThem) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    for (const char* folder : {"RA/r", "RB/in", "RO/lower", "RO/upper", "RO/work", "ROB/o", "LR/real/low",
+                               "LR/real/work", "LR/decoy/up", "LRB/o", "PA", "PB/disk", "W", "S", "images"})
+        fs::create_directories(tmp / folder);
+    struct Layout {
+        fs::path a, b;
+        std::string refusal;
+    };
+    std::vector<Layout> layouts;
+    const std::string nested = OneWayEngineError::nestedEndpoints().what();
+    putAt(tmp / "RA/a.txt", "a", t0);
+    ASSERT_TRUE(mounts.mount({"mount", "-t", "ramfs", "ramfs", (tmp / "RA/r").native()}, tmp / "RA/r"));
+    ASSERT_TRUE(mounts.bind(tmp / "RA/r", tmp / "RB/in"));
+    putAt(tmp / "RA/r/kept.txt", "kept", t0);
+    layouts.push_back({tmp / "RA", tmp / "RB", nested});
+
+    putAt(tmp / "A/a.txt", "a", t0);
+    ASSERT_TRUE(mounts.mount({"sh", "-c",
+                              "cd '" + (tmp / "RO").native() +
+                                  "' && mount -t overlay overlay -o lowerdir=lower,upperdir=upper,workdir=work '" +
+                                  (tmp / "ROB/o").native() + "'"},
+                             tmp / "ROB/o"));
+    layouts.push_back({tmp / "A", tmp / "ROB",
+                       VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, tmp / "ROB/o").what()});
+
+    putAt(tmp / "LR/real/up/A/a.txt", "a", t0);
+    fs::create_directory_symlink(tmp / "LR/real", tmp / "LR/link");
+    ASSERT_TRUE(mounts.overlay(tmp / "LR/link/low", tmp / "LR/link/up", tmp / "LR/link/work", tmp / "LRB/o"));
+    fs::remove(tmp / "LR/link");
+    fs::create_directory_symlink(tmp / "LR/decoy", tmp / "LR/link");
+    layouts.push_back({tmp / "LR/real/up/A", tmp / "LRB",
+                       VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, tmp / "LRB/o").what()});
+
+    // One partition from 1 MiB to the end of a 32 MiB image.
+    const fs::path image = tmp / "PA/partitioned.img";
+    {
+        std::ofstream out(image, std::ios::binary);
+        std::string sector(512, '\0');
+        const unsigned char entry[16] = {0, 0, 0, 0, 0x83, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0xF8, 0, 0};
+        sector.replace(446, 16, reinterpret_cast<const char*>(entry), 16);
+        sector[510] = '\x55';
+        sector[511] = '\xAA';
+        out << sector;
+    }
+    fs::resize_file(image, 32 << 20);
+    const std::string device = mounts.loopDevice(image);
+    ASSERT_FALSE(device.empty());
+    runQuietly({"partx", "-a", device});  // where the kernel did not scan it itself
+    ASSERT_EQ(runQuietly({"mkfs.ext4", "-q", "-F", device + "p1"}), 0);
+    ASSERT_TRUE(mounts.mount({"mount", device + "p1", (tmp / "PB/disk").native()}, tmp / "PB/disk"));
+    putAt(tmp / "PA/note.txt", "note", t0);
+    layouts.push_back({tmp / "PA", tmp / "PB", nested});
+
+    for (const Layout& layout : layouts)
+        for (const auto& [sideA, sideB] : {std::pair{layout.a, layout.b}, std::pair{layout.b, layout.a}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            const Json out = run({"--mode", "mirror", "--archive", "off"}).out;
+            EXPECT_EQ(out.value("message", ""), layout.refusal) << out;
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+
+    ASSERT_TRUE(mounts.ext4Image(tmp / "images/w.img", tmp / "W"));
+    putAt(tmp / "W/photos/p.jpg", "p", t0);
+    fs::create_directories(tmp / "W/sub");
+    ASSERT_TRUE(mounts.bind(tmp / "W/sub", tmp / "S"));
+    a = tmp / "W/photos";
+    b = tmp / "S";
+    EXPECT_EQ(run({"--mode", "mirror", "--archive", "off"}).out.value("outcome", ""), "success");
 }
 
 }  // namespace

@@ -16,7 +16,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 
 namespace kelto {
 namespace {
@@ -200,6 +202,49 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     ASSERT_TRUE(place);
     EXPECT_EQ(place->mount->root, tmp / "M/a");
     EXPECT_EQ(place->path, (std::vector<std::string>{"/", "b", "x"}));
+}
+
+// What the live table and sysfs tell of mounts the overlap check must see:
+// a ramfs is among all mounts (not among the volumes), a file system on a
+// loop device's partition lies in the device's image, an overlay's layers
+// given relative to where it was mounted from stay relative.
+TEST(RealVolumes, AllMountsTellWhatTheirFilesLieIn) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    const test::TemporaryFolder tmp;
+    test::TestMounts mounts;  // undone before the folder goes
+    for (const char* folder : {"ram", "part", "ov/lower", "ov/upper", "ov/work", "ov/at"})
+        fs::create_directories(tmp / folder);
+    ASSERT_TRUE(mounts.mount({"mount", "-t", "ramfs", "ramfs", (tmp / "ram").native()}, tmp / "ram"));
+    const auto all = VolumeInspector::mounts();
+    const auto ram = std::find_if(all.begin(), all.end(), [&](const MountedVolume& m) { return m.root == tmp / "ram"; });
+    ASSERT_NE(ram, all.end());
+    EXPECT_NE(ram->device, 0u);
+    const auto volumes = VolumeInspector::mountedVolumes();
+    EXPECT_EQ(std::count_if(volumes.begin(), volumes.end(), [&](const MountedVolume& m) { return m.root == tmp / "ram"; }), 0);
+
+    const fs::path image = tmp / "partitioned.img";
+    {
+        std::string sector(512, '\0');
+        const unsigned char entry[16] = {0, 0, 0, 0, 0x83, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0xF8, 0, 0};
+        sector.replace(446, 16, reinterpret_cast<const char*>(entry), 16);
+        sector[510] = '\x55';
+        sector[511] = '\xAA';
+        std::ofstream(image, std::ios::binary) << sector;
+    }
+    fs::resize_file(image, 32 << 20);
+    const std::string device = mounts.loopDevice(image);
+    ASSERT_FALSE(device.empty());
+    test::runQuietly({"partx", "-a", device});
+    ASSERT_EQ(test::runQuietly({"mkfs.ext4", "-q", "-F", device + "p1"}), 0);
+    ASSERT_TRUE(mounts.mount({"mount", device + "p1", (tmp / "part").native()}, tmp / "part"));
+    ASSERT_TRUE(mounts.mount({"sh", "-c",
+                              "cd '" + (tmp / "ov").native() +
+                                  "' && mount -t overlay overlay -o lowerdir=lower,upperdir=upper,workdir=work at"},
+                             tmp / "ov/at"));
+    std::map<fs::path, MountedVolume> byRoot;
+    for (MountedVolume& mount : VolumeInspector::mounts()) byRoot[mount.root] = std::move(mount);
+    EXPECT_EQ(byRoot[tmp / "part"].images, std::vector<fs::path>{image});
+    EXPECT_EQ(byRoot[tmp / "ov/at"].stackedOn, (std::vector<fs::path>{"upper", "lower"}));
 }
 
 // Waits for one event among those of other tests mounting beside this one.

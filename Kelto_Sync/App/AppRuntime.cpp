@@ -42,7 +42,7 @@ AppRuntime::AppRuntime(Options options) : options_(std::move(options)) {
         .supportDirectory = folders.support,
         .logDirectory = folders.logs,
         .history = *history_,
-        .volumes = [] { return VolumeInspector::mountedVolumes(); },
+        .volumes = [] { return VolumeInspector::mounts(); },
         .isOnBattery = &AppRuntime::isOnBattery,
         .freeSpace = &SyncCoordinator::availableSpace,
         .identityAt = [](const std::filesystem::path& path) { return VolumeInspector::identity(path); },

@@ -49,8 +49,10 @@ std::string lastComponent(std::string_view path) {
 }
 
 // A file system on a loop device keeps its files in the device's backing
-// file, one on a device mapped over loop devices (an encrypted image) in
-// theirs: the files that hold them, from a device's folder in sysfs.
+// file, one on a partition of a loop device (an image with a partition
+// table) in the whole device's, one on a device mapped over loop devices
+// (an encrypted image) in theirs: the files that hold them, from a device's
+// folder in sysfs.
 void addBackingFiles(const std::filesystem::path& device, std::vector<std::filesystem::path>& files, int depth) {
     std::ifstream backing(device / "loop" / "backing_file");
     if (std::string file; std::getline(backing, file)) {
@@ -59,6 +61,11 @@ void addBackingFiles(const std::filesystem::path& device, std::vector<std::files
         return;
     }
     std::error_code error;
+    // A partition's folder lies in its whole device's.
+    if (std::filesystem::exists(device / "partition", error)) {
+        if (depth < 8) addBackingFiles(device.parent_path(), files, depth + 1);
+        return;
+    }
     for (std::filesystem::directory_iterator under(device / "slaves", error), end; !error && under != end;
          under.increment(error)) {
         const std::filesystem::path slave = std::filesystem::canonical(under->path(), error);
@@ -165,6 +172,20 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
+        // A FUSE file system whose source names local folders (a
+        // pass-through's folder, a union's branches "a:b") keeps its files
+        // there, as named; one named relative to where it was mounted from
+        // cannot be placed, which refuses the trees that reach it rather
+        // than pass.
+        if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !isNetwork(record.fileSystem) &&
+            record.source.find_first_of("/:") != std::string::npos) {
+            std::erase(mounted.stackedOn, std::filesystem::path(record.source));
+            for (std::size_t start = 0; start <= record.source.size();) {
+                const std::size_t end = std::min(record.source.find(':', start), record.source.size());
+                if (end > start) mounted.stackedOn.emplace_back(record.source.substr(start, end - start));
+                start = end + 1;
+            }
+        }
         if (record.source.rfind("/dev/", 0) == 0) {
             // The device's folder by number, or by name where the file system
             // is numbered apart from its device (btrfs).
@@ -176,7 +197,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
                          (error ? std::filesystem::path(record.source) : named).filename();
             }
             device = std::filesystem::canonical(device, error);
-            if (!error) addBackingFiles(device, mounted.stackedOn, 0);
+            if (!error) addBackingFiles(device, mounted.images, 0);
             error.clear();
         }
         VolumeIdentity& identity = mounted.identity;

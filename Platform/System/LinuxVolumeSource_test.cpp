@@ -133,7 +133,10 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
                                   "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/l\\0401:/l\\134:2::/l3,"
                                   "upperdir=/up,workdir=/work\n"
                                   "71 27 0:81 / /mnt/b rw - fuse /srv/P\\040Q rw,user_id=0\n"
-                                  "72 27 7:0 / /mnt/ex rw - fuseblk /dev/loop0 rw,user_id=0\n");
+                                  "72 27 7:0 / /mnt/ex rw - fuseblk /dev/loop0 rw,user_id=0\n"
+                                  "73 27 0:82 / /mnt/mg rw - fuse.mergerfs A:other rw,user_id=0\n"
+                                  "75 27 0:84 / /mnt/un rw - fuse.mergerfs /b1:/b\\0402 rw,user_id=0\n"
+                                  "74 27 0:83 / /mnt/lx rw - fuse.lxcfs lxcfs rw,user_id=0\n");
     const auto mounts = source().mounts();
     using Folders = std::vector<fs::path>;
     EXPECT_EQ(at(mounts, "/mnt/ov").stackedOn, (Folders{"/up", "/l 1", "/l:2", "/l3"}));
@@ -144,6 +147,11 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
         }
     EXPECT_EQ(at(mounts, "/mnt/ssh").stackedOn, Folders{});
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
+    // A union's branches, each as named: relative ones stay relative
+    // (nothing places them); a source naming no folder stacks on nothing.
+    EXPECT_EQ(at(mounts, "/mnt/mg").stackedOn, (Folders{"A", "other"}));
+    EXPECT_EQ(at(mounts, "/mnt/un").stackedOn, (Folders{"/b1", "/b 2"}));
+    EXPECT_EQ(at(mounts, "/mnt/lx").stackedOn, Folders{});
 }
 
 // Layer lists as the kernel writes them: a comma in a folder's name comes
@@ -164,14 +172,20 @@ TEST_F(Fixture, OverlayLayersAreReadAsTheKernelWritesThem) {
 }
 
 // A file system on a loop device lies in the device's image file, one on a
-// device mapped over a loop device (an encrypted image) in that one's; an
-// image deleted since lies nowhere.
+// partition of a loop device in the whole device's, one on a device mapped
+// over a loop device (an encrypted image) in that one's; an image deleted
+// since lies nowhere. Images are no folders stacked upon.
 TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
     folder.write("mountinfo", std::string(fixtureTable) +
                                   "80 27 7:0 / /mnt/img rw - ext4 /dev/loop0 rw\n"
                                   "81 27 253:0 / /mnt/vault rw - ext4 /dev/mapper/vault rw\n"
                                   "82 27 7:2 / /mnt/gone rw - ext4 /dev/loop2 rw\n"
-                                  "83 27 0:61 / /mnt/pool rw - btrfs /dev/loop3 rw\n");
+                                  "83 27 0:61 / /mnt/pool rw - btrfs /dev/loop3 rw\n"
+                                  "84 27 259:1 / /mnt/part rw - ext4 /dev/loop4p1 rw\n");
+    folder.write("sys/devices/virtual/block/loop4/loop/backing_file", "/srv/partitioned.img\n");
+    folder.write("sys/devices/virtual/block/loop4/loop4p1/partition", "1\n");
+    fs::create_directories(folder / "sys/dev/block");
+    fs::create_directory_symlink("../../devices/virtual/block/loop4/loop4p1", folder / "sys/dev/block/259:1");
     const fs::path block = folder / "sys/devices/virtual/block";
     folder.write("sys/devices/virtual/block/loop0/loop/backing_file", "/home/me/disk.img\n");
     folder.write("sys/devices/virtual/block/loop1/loop/backing_file", "/home/me/My Files/vault.img\n");
@@ -185,11 +199,14 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
     fs::create_directory_symlink("../../devices/virtual/block/loop3", folder / "sys/class/block/loop3");
     const auto mounts = source().mounts();
     using Folders = std::vector<fs::path>;
-    EXPECT_EQ(at(mounts, "/mnt/img").stackedOn, Folders{"/home/me/disk.img"});
-    EXPECT_EQ(at(mounts, "/mnt/vault").stackedOn, Folders{"/home/me/My Files/vault.img"});
-    EXPECT_EQ(at(mounts, "/mnt/gone").stackedOn, Folders{});
-    EXPECT_EQ(at(mounts, "/mnt/pool").stackedOn, Folders{"/srv/pool.img"});
-    EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
+    EXPECT_EQ(at(mounts, "/mnt/img").images, Folders{"/home/me/disk.img"});
+    EXPECT_EQ(at(mounts, "/mnt/vault").images, Folders{"/home/me/My Files/vault.img"});
+    EXPECT_EQ(at(mounts, "/mnt/gone").images, Folders{});
+    EXPECT_EQ(at(mounts, "/mnt/pool").images, Folders{"/srv/pool.img"});
+    EXPECT_EQ(at(mounts, "/mnt/part").images, Folders{"/srv/partitioned.img"});
+    EXPECT_EQ(at(mounts, "/media/Back").images, Folders{});
+    for (const char* mount : {"/mnt/img", "/mnt/vault", "/mnt/pool", "/mnt/part"})
+        EXPECT_EQ(at(mounts, mount).stackedOn, Folders{}) << mount;
 }
 
 TEST_F(Fixture, UnreadableTableIsEmpty) {

@@ -74,4 +74,16 @@ std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a,
     return std::nullopt;
 }
 
+std::optional<EndpointCheck::Fault> EndpointCheck::replaced(const fs::path& a, const fs::path& b,
+                                                           const std::optional<FolderIdentity>& plannedA,
+                                                           const std::optional<FolderIdentity>& plannedB) {
+    for (const Side side : {Side::a, Side::b}) {
+        const fs::path& folder = side == Side::a ? a : b;
+        const std::optional<FolderIdentity>& planned = side == Side::a ? plannedA : plannedB;
+        const std::optional<FolderIdentity> now = FolderIdentity::of(folder);
+        if (!now || !planned || *now != *planned) return Fault{Fault::Case::replaced, folder, side};
+    }
+    return std::nullopt;
+}
+
 }  // namespace kelto

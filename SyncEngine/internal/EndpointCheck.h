@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncEngine/FolderIdentity.h"
+#include "SyncEngine/Side.h"
 #include "SyncEngine/TreeOverlap.h"
 
 #include <filesystem>
@@ -14,11 +16,12 @@ namespace kelto {
 // engine adds its own mode and read-only rules and error type.
 struct EndpointCheck {
     struct Fault {
-        enum class Case { missing, nested, reservedNotFolder };
+        enum class Case { missing, nested, reservedNotFolder, replaced };
         Case kind = Case::missing;
-        // missing: that side's folder as given, not resolved; reservedNotFolder:
-        // the item at that side's reserved name
+        // missing, replaced: that side's folder as given, not resolved;
+        // reservedNotFolder: the item at that side's reserved name
         std::filesystem::path folder;
+        Side side = Side::a;  // replaced: whose folder it is
 
         friend bool operator==(const Fault&, const Fault&) = default;
     };
@@ -31,6 +34,15 @@ struct EndpointCheck {
     // but a folder.
     static std::optional<Fault> firstFault(const std::filesystem::path& a, const std::filesystem::path& b,
                                            const TreeOverlap& treesOverlap = nullptr);
+
+    // Whether `a`, then `b`, still leads to the folder a plan was made on
+    // (`plannedA`, `plannedB`): a replaced fault for the first that leads to
+    // another folder now, cannot be read, or had none recorded. Paths are
+    // followed as rsync will follow them, so what planning looked at is what
+    // gets written.
+    static std::optional<Fault> replaced(const std::filesystem::path& a, const std::filesystem::path& b,
+                                         const std::optional<FolderIdentity>& plannedA,
+                                         const std::optional<FolderIdentity>& plannedB);
 };
 
 }  // namespace kelto

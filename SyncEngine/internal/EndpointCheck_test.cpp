@@ -26,6 +26,7 @@ std::string sharedVerdict(const fs::path& a, const fs::path& b) {
     case EndpointCheck::Fault::Case::nested: return "nested";
     case EndpointCheck::Fault::Case::missing: return "missing " + fault->folder.native();
     case EndpointCheck::Fault::Case::reservedNotFolder: return "reserved " + fault->folder.native();
+    case EndpointCheck::Fault::Case::replaced: return "replaced " + fault->folder.native();
     }
     return "?";
 }

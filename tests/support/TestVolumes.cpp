@@ -170,6 +170,17 @@ bool TestMounts::ext4Image(const fs::path& image, const fs::path& at, bool readO
     return mount({"mount", "-o", readOnly ? "loop,ro" : "loop", image.native(), at.native()}, at);
 }
 
+std::string TestMounts::loopDevice(const fs::path& image) {
+    if (::geteuid() != 0) return {};
+    const fs::path named = image.native() + ".loop";
+    const std::string script = "losetup -P -f --show '" + image.native() + "' > '" + named.native() + "'";
+    if (runQuietly({"sh", "-c", script}) != 0) return {};
+    std::string device;
+    std::ifstream(named) >> device;
+    if (!device.empty()) loopDevices_.push_back(device);
+    return device;
+}
+
 TestMounts::~TestMounts() {
     for (auto at = mounted_.rbegin(); at != mounted_.rend(); ++at)
         if (runQuietly({"umount", at->native()}) != 0) ::umount2(at->c_str(), MNT_DETACH);

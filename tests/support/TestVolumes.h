@@ -80,9 +80,13 @@ public:
     // A fresh 16 MiB ext4 image at `image` through a loop device; mounted
     // read-only, the kernel leaves the image's bytes alone.
     bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at, bool readOnly = false);
+    // Any command that mounts something at `at`, undone with the rest.
+    bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
+    // A loop device over the image, found again by its partitions; the
+    // device's path, empty when none could be set up.
+    std::string loopDevice(const std::filesystem::path& image);
 
 private:
-    bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
     std::vector<std::filesystem::path> mounted_;
     std::vector<std::string> loopDevices_;
 };

@@ -226,7 +226,7 @@ Json RunJob::run(const RunJobOptions& o, const SyncJob& job) {
         .supportDirectory = o.supportFolder,
         .logDirectory = o.logFolder,
         .history = history,
-        .volumes = [] { return VolumeInspector::mountedVolumes(); },
+        .volumes = [] { return VolumeInspector::mounts(); },
         .isOnBattery = [] { return false; },
         .freeSpace = SyncCoordinator::availableSpace,
         .identityAt = [&](const fs::path& path) { return identityAt(o, path); },

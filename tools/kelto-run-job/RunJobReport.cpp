@@ -21,6 +21,7 @@ std::string_view codeName(TwoWayEngineError::Code code) {
         case Code::readOnlyEndpoint: return "readOnlyEndpoint";
         case Code::invalidRunID: return "invalidRunID";
         case Code::reservedNotFolder: return "reservedNotFolder";
+        case Code::folderReplaced: return "folderReplaced";
     }
     return "unknown";
 }

@@ -1,0 +1,201 @@
+// A run writes only into the folders its plan was made on: a side whose path
+// leads to another folder by the time rsync would start stops the run,
+// naming that side, and the other folder keeps what it holds.
+
+#include "tests/TwoWayEngineFixture.h"
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kelto::test {
+namespace {
+
+// The ways a side's path comes to lead elsewhere after planning.
+enum class Swap { parentLinked, renamedInto, mountedOver };
+
+const char* nameOf(Swap swap) {
+    switch (swap) {
+    case Swap::parentLinked: return "a folder above it replaced by a link to another folder";
+    case Swap::renamedInto: return "another folder renamed into its place";
+    case Swap::mountedOver: return "a tmpfs mounted over it";
+    }
+    return "?";
+}
+
+bool canMount(const fs::path& scratch) {
+    if (::geteuid() != 0) return false;
+    fs::create_directories(scratch);
+    if (::mount("kelto-test", scratch.c_str(), "tmpfs", 0, "size=1m") != 0) return false;
+    ::umount2(scratch.c_str(), MNT_DETACH);
+    return true;
+}
+
+// Makes `side` (below its own parent folder) lead to another folder that
+// holds an unreviewed report.txt, and returns that folder as it is reached
+// now; undoes a mount when it goes.
+class Swapper {
+public:
+    explicit Swapper(const fs::path& scratch, std::string report = "nobody reviewed this")
+        : scratch_(scratch), report_(std::move(report)) {}
+    ~Swapper() {
+        for (const fs::path& at : mounted_) ::umount2(at.c_str(), MNT_DETACH);
+    }
+
+    void swap(Swap how, const fs::path& side) {
+        const fs::path parent = side.parent_path();
+        const fs::path other = scratch_ / ("other" + std::to_string(++count_));
+        switch (how) {
+        case Swap::parentLinked:
+            put(other / side.filename() / "report.txt", report_);
+            fs::rename(parent, scratch_ / ("old" + std::to_string(count_)));
+            fs::create_directory_symlink(other, parent);
+            break;
+        case Swap::renamedInto:
+            put(other / "report.txt", report_);
+            fs::rename(side, scratch_ / ("old" + std::to_string(count_)));
+            fs::rename(other, side);
+            break;
+        case Swap::mountedOver:
+            ASSERT_EQ(::mount("kelto-test", side.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+            mounted_.push_back(side);
+            put(side / "report.txt", report_);
+            break;
+        }
+    }
+
+private:
+    fs::path scratch_;
+    std::string report_;
+    int count_ = 0;
+    std::vector<fs::path> mounted_;
+};
+
+std::vector<Swap> swapsHere(const fs::path& scratch) {
+    std::vector<Swap> swaps{Swap::parentLinked, Swap::renamedInto};
+    if (canMount(scratch)) swaps.push_back(Swap::mountedOver);
+    return swaps;
+}
+
+class PlannedFoldersOneWay : public OneWayEngineTest {
+protected:
+    void SetUp() override {
+        src = tmp / "sides/pa/src";
+        dst = tmp / "sides/pb/dst";
+        OneWayEngineTest::SetUp();
+        job.options.archiveEnabled = false;
+    }
+
+    // A mirror would copy new.txt and delete only-b.txt.
+    void startOff() {
+        fs::remove_all(tmp / "sides");
+        put(src / "new.txt", "new");
+        put(dst / "only-b.txt", "b");
+    }
+};
+
+TEST_F(PlannedFoldersOneWay, ARunStopsBeforeRsyncWhenASideIsNoLongerThePlannedFolder) {
+    for (const Swap how : swapsHere(tmp / "probe"))
+        for (const Side side : {Side::a, Side::b})
+            for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+                SCOPED_TRACE(std::string(nameOf(how)) + ", side " + std::string(enumName(side)) + ", " +
+                             std::string(enumName(mode)));
+                job.mode = mode;
+                startOff();
+                const SyncPlan p = plan();
+                ASSERT_EQ(p.copies.size(), 1u);
+                const fs::path& swapped = side == Side::a ? src : dst;
+                Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
+                swapper.swap(how, swapped);
+                const std::size_t before = script.calls().size();
+                try {
+                    run(p);
+                    ADD_FAILURE() << "ran";
+                } catch (const OneWayEngineError& error) {
+                    EXPECT_EQ(error, OneWayEngineError::folderReplaced(swapped, side));
+                    EXPECT_NE(std::string(error.what()).find(side == Side::a ? "source" : "destination"),
+                              std::string::npos);
+                }
+                EXPECT_EQ(script.calls().size(), before) << "rsync started";
+                EXPECT_EQ(entries(swapped), std::vector<std::string>{"report.txt"});
+                EXPECT_FALSE(fs::exists(swapped / ".KeltoSync"));
+                EXPECT_EQ(contents(swapped / "report.txt"), "nobody reviewed this");
+            }
+}
+
+// The last look of a mirror takes a while: a side swapped meanwhile is seen
+// just before the transfer.
+TEST_F(PlannedFoldersOneWay, ASideSwappedDuringTheLastLookIsSeenBeforeTheTransfer) {
+    for (const Swap how : swapsHere(tmp / "probe")) {
+        SCOPED_TRACE(nameOf(how));
+        job.mode = SyncMode::mirror;
+        startOff();
+        const SyncPlan p = plan();
+        Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
+        script.expect(ScriptedRsyncRunner::dryRun()).passThrough().then([&] { swapper.swap(how, dst); });
+        EXPECT_THROW(run(p), OneWayEngineError);
+        for (const ScriptedRsyncRunner::Call& call : script.calls())
+            EXPECT_FALSE(ScriptedRsyncRunner::transfer()(call.arguments)) << "rsync transferred";
+        EXPECT_EQ(entries(dst), std::vector<std::string>{"report.txt"});
+        EXPECT_EQ(contents(dst / "report.txt"), "nobody reviewed this");
+    }
+}
+
+class PlannedFoldersTwoWay : public TwoWayEngineTest {
+protected:
+    void SetUp() override {
+        a = tmp / "sides/pa/a";
+        b = tmp / "sides/pb/b";
+        TwoWayEngineTest::SetUp();
+        job.options.archiveEnabled = false;
+    }
+};
+
+TEST_F(PlannedFoldersTwoWay, ARunStopsBeforeRsyncWhenASideIsNoLongerThePlannedFolder) {
+    for (const Swap how : swapsHere(tmp / "probe"))
+        for (const Side side : {Side::a, Side::b}) {
+            SCOPED_TRACE(std::string(nameOf(how)) + ", side " + std::string(enumName(side)));
+            fs::remove_all(tmp / "sides");
+            fs::create_directories(b);
+            putAt(a / "new.txt", "new", t0);
+            const TwoWayPlan p = plan().second;
+            const fs::path& swapped = side == Side::a ? a : b;
+            Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
+            swapper.swap(how, swapped);
+            const std::size_t before = script.calls().size();
+            try {
+                run(p);
+                ADD_FAILURE() << "ran";
+            } catch (const TwoWayEngineError& error) {
+                EXPECT_EQ(error, TwoWayEngineError::folderReplaced(swapped, side));
+            }
+            EXPECT_EQ(script.calls().size(), before) << "rsync started";
+            EXPECT_EQ(entries(swapped), std::vector<std::string>{"report.txt"});
+        }
+}
+
+// B swapped while A's files are copied over: the deletions carried over from
+// A are not made in the other folder.
+TEST_F(PlannedFoldersTwoWay, TheDeletionPassStopsWhenASideWasSwappedDuringTheTransfer) {
+    startInStep({"keep.txt", "report.txt"});
+    fs::remove(a / "report.txt");
+    putAt(a / "new.txt", "new", t0);
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const TwoWayPlan p = plan().second;
+    ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"report.txt"});
+    // What the other folder holds looks like the file the plan judged.
+    Swapper swapper(tmp / "scratch", "old");
+    script.expect(ScriptedRsyncRunner::transfer()).passThrough().then([&] { swapper.swap(Swap::renamedInto, b); });
+    try {
+        run(p);
+        ADD_FAILURE() << "ran";
+    } catch (const TwoWayEngineError& error) {
+        EXPECT_EQ(error, TwoWayEngineError::folderReplaced(b, Side::b));
+    }
+    EXPECT_EQ(contents(b / "report.txt"), "old");
+}
+
+}  // namespace
+}  // namespace kelto::test
