@@ -60,8 +60,9 @@ bool damaged(int code) {
 
 bool noPermission(int code, int systemError) {
     if (systemError == EACCES || systemError == EPERM || systemError == EROFS) return true;
-    const int primary = code & 0xff;
-    return primary == SQLITE_PERM || primary == SQLITE_READONLY || primary == SQLITE_AUTH;
+    // Not the other read-only cases: a journal left to roll back, say.
+    return code == SQLITE_READONLY || code == SQLITE_READONLY_DIRECTORY || (code & 0xff) == SQLITE_PERM ||
+           (code & 0xff) == SQLITE_AUTH;
 }
 
 // SQLite's words, and the system's where they add to them.

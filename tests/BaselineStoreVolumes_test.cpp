@@ -47,9 +47,9 @@ TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
 
     {
         const FileDescriptor root(::open(volume->path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        std::uint32_t withoutFlushingTheJournal = 2;
+        std::uint32_t afterWritingEverything = 0;
         constexpr unsigned long shutDown = _IOR('X', 125, std::uint32_t);
-        ASSERT_EQ(::ioctl(root.get(), shutDown, &withoutFlushingTheJournal), 0) << std::strerror(errno);
+        ASSERT_EQ(::ioctl(root.get(), shutDown, &afterWritingEverything), 0) << std::strerror(errno);
     }
     for (const bool readOnly : {true, false}) {
         try {
