@@ -116,4 +116,8 @@ fs::path SyncCoordinator::lockFile(const Uuid& jobID) const {
     return JobLock::fileFor(services_.supportDirectory, jobID);
 }
 
+fs::path SyncCoordinator::listFolder(const Uuid& jobID) const {
+    return services_.supportDirectory / "state" / (jobID.string() + ".lists");
+}
+
 }  // namespace kelto
