@@ -131,8 +131,8 @@ public:
     std::filesystem::path baselineFile(const Uuid& jobID) const;
     // The file a run of the job locks for its whole length.
     std::filesystem::path lockFile(const Uuid& jobID) const;
-    // The folder, the user's alone, where a two-way run of the job keeps the
-    // lists of paths it hands rsync.
+    // The folder, the user's alone, where the engines keep the lists of the
+    // job's paths that they hand rsync.
     std::filesystem::path listFolder(const Uuid& jobID) const;
 
     ActiveRuns& active() { return active_; }

@@ -220,7 +220,7 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     oneWayEngine.clock = &services_.clock;
     twoWayEngine.clock = &services_.clock;
     oneWayEngine.treesOverlap = twoWayEngine.treesOverlap = treesOverlap();
-    twoWayEngine.listFolder = listFolder(job.id);
+    oneWayEngine.listFolder = twoWayEngine.listFolder = listFolder(job.id);
     const TwoWaySide sideA = resolved.sideA(), sideB = resolved.sideB();
     std::optional<BaselineStore> baseline;
     SyncPlan plan;

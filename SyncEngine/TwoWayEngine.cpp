@@ -10,10 +10,8 @@
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayListState.h"
 #include "SyncEngine/internal/TwoWayRun.h"
-#include "SyncModel/Support/FileIO.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <string>
 #include <thread>
@@ -180,7 +178,6 @@ std::pair<RunStats, RsyncExit> TwoWayEngine::run(const SyncJob& job, const TwoWa
                                                  const std::string& runID, RunLogSink& log, std::stop_token stop,
                                                  const ProgressHandler& onProgress, Basis* basis) const {
     checkEndpoints(job, sideA.root, sideB.root, treesOverlap);
-    if (listFolder.empty()) throw FileError(EINVAL, "No private folder for the lists of paths", listFolder);
     const TwoWayRun::Lister listBothSides = [this, &job, &sideA, &sideB](std::stop_token listStop) {
         return listBoth(job, sideA, sideB, std::move(listStop), nullptr);
     };

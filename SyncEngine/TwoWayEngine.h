@@ -56,7 +56,7 @@ struct TwoWayEngine {
     // Where run() writes the lists of paths it hands rsync: a folder of the
     // job's own, which it makes, or tightens, to be the user's alone. A run
     // clears there the lists that killed runs left. run() refuses to start
-    // without one.
+    // without one, before anything on disk changes.
     std::filesystem::path listFolder;
 
     // What a plan was made from: the baseline it loaded (absent: none for

@@ -25,7 +25,10 @@ namespace {
 
 }  // namespace
 
-PrivateListFolder::PrivateListFolder(const fs::path& folder) : path_(fs::absolute(folder)) {
+PrivateListFolder::PrivateListFolder(const fs::path& folder) {
+    // Never the working folder, nor anywhere else by default.
+    if (folder.empty()) throw FileError(EINVAL, "No private folder for the lists of paths", folder);
+    path_ = fs::absolute(folder);
     FileIO::createDirectories(path_.parent_path());
     if (::mkdir(path_.c_str(), 0700) != 0 && errno != EEXIST) fail("Could not create folder", path_);
     folder_.reset(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -43,7 +46,7 @@ PrivateListFolder::PrivateListFolder(const fs::path& folder) : path_(fs::absolut
         SafeFileSystem::Folder listed{FileDescriptor(::dup(folder_.get())), path_};
         if (!listed.descriptor.valid()) fail("Could not open folder", path_);
         for (const std::string& name : SafeFileSystem::listNames(listed)) {
-            if (!name.starts_with(listPrefix)) continue;
+            if (!name.starts_with(commonPrefix)) continue;
             struct stat item {};
             if (::fstatat(folder_.get(), name.c_str(), &item, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(item.st_mode) &&
                 item.st_uid == ::geteuid())
@@ -53,8 +56,8 @@ PrivateListFolder::PrivateListFolder(const fs::path& folder) : path_(fs::absolut
     if (::flock(folder_.get(), LOCK_SH) != 0) fail("Could not lock folder", path_);
 }
 
-fs::path PrivateListFolder::write(std::string_view bytes) const {
-    const std::string name = std::string(listPrefix) + Uuid::random().string();
+fs::path PrivateListFolder::write(std::string_view prefix, std::string_view bytes) const {
+    const std::string name = std::string(prefix) + Uuid::random().string();
     const fs::path path = path_ / name;
     FileDescriptor file(::openat(folder_.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.valid()) fail("Could not write", path);

@@ -86,7 +86,7 @@ public:
             bytes += path;
             bytes.push_back('\0');
         }
-        path_ = folder_.write(bytes);
+        path_ = folder_.write(PrivateListFolder::filesPrefix, bytes);
     }
     ~ListFile() { folder_.remove(path_); }
     ListFile(const ListFile&) = delete;
@@ -158,8 +158,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // Preparation: nothing on disk changes before the reserved trees.
     if (!ArchiveRunID::date(runID_)) throw TwoWayEngineError::invalidRunID();
     checkPlannedPaths();
-    prepareTrees();
     listFolder_.emplace(listFolderPath_);
+    prepareTrees();
     loadBaselineAndList();
     if (job_.options.archiveEnabled) backupDirectory_ = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
 
