@@ -466,6 +466,8 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     const SyncJob gone = makeJob("Gone", SyncMode::twoWay);
     test::saveJobs(*store, {kept, gone});
     writeBaseline(gone.id);
+    fs::create_directories(coordinator.listFolder(gone.id));
+    FileIO::writeAtomically(coordinator.listFolder(gone.id) / "KeltoSync-files-LEFT", "a killed run's");
     history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     start();
     ASSERT_TRUE(model->lastRecords().contains(gone.id));
@@ -477,6 +479,7 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
     // Its run lock goes too: the deletion held it, so no run was under way.
     EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
+    EXPECT_FALSE(fs::exists(coordinator.listFolder(gone.id)));
     EXPECT_EQ(scheduler.changes, 1);
 
     // An id not in the file is no error.
