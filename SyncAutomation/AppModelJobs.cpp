@@ -161,6 +161,11 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
             } catch (const FileError& failure) {
                 leftover(failure.what());
             }
+            // Nor its folder of lists; a link there goes, never what it leads to.
+            const fs::path lists = SyncCoordinator::listFolderFor(store.directory(), jobID);
+            std::error_code error;
+            fs::remove_all(lists, error);
+            if (error) leftover(FileError(error.value(), "Could not remove", lists).what());
         }
     };
     auto answered = [this, alive = std::weak_ptr<const bool>(alive_), saved,

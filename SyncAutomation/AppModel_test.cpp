@@ -11,6 +11,7 @@
 #include "tests/support/FakeSleepInhibitor.h"
 #include "tests/support/FakeVolumeEjector.h"
 #include "tests/support/FakeVolumeSource.h"
+#include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -324,7 +325,7 @@ TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
     const SyncJob first = makeJob("First");
     const SyncJob broken = makeJob("Broken");
     const SyncJob last = makeJob("Last");
-    store->save({first, broken, last});
+    test::saveJobs(*store, {first, broken, last});
     const Date day = clock.now();
     const RunRecord older = record(first.id, RunTrigger::schedule, RunOutcome::success(), day.adding(-7200));
     const RunRecord newer = record(first.id, RunTrigger::manual, RunOutcome::completedWithWarnings(), day);
@@ -361,7 +362,7 @@ TEST_F(Model, FireDatesAreObservedAsTheSchedulerTellsOfThem) {
 
 TEST_F(Model, AddingValidatesThenAppendsAndReadsTheListBack) {
     const SyncJob existing = makeJob("Existing");
-    store->save({existing});
+    test::saveJobs(*store, {existing});
     start();
     int jobNotices = 0;
     const auto watch = model->observe(Property::jobs, [&] { ++jobNotices; });
@@ -427,7 +428,7 @@ TEST_F(Model, ValidationSeesThroughLinks) {
 TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges) {
     const SyncJob twoWay = makeJob("Photos", SyncMode::twoWay);
     const SyncJob other = makeJob("Music", SyncMode::twoWay);
-    store->save({twoWay, other});
+    test::saveJobs(*store, {twoWay, other});
     writeBaseline(twoWay.id);
     writeBaseline(other.id);
     start();
@@ -463,8 +464,10 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
 TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     const SyncJob kept = makeJob("Kept");
     const SyncJob gone = makeJob("Gone", SyncMode::twoWay);
-    store->save({kept, gone});
+    test::saveJobs(*store, {kept, gone});
     writeBaseline(gone.id);
+    fs::create_directories(coordinator.listFolder(gone.id));
+    FileIO::writeAtomically(coordinator.listFolder(gone.id) / "KeltoSync-files-LEFT", "a killed run's");
     history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     start();
     ASSERT_TRUE(model->lastRecords().contains(gone.id));
@@ -476,6 +479,7 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
     // Its run lock goes too: the deletion held it, so no run was under way.
     EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
+    EXPECT_FALSE(fs::exists(coordinator.listFolder(gone.id)));
     EXPECT_EQ(scheduler.changes, 1);
 
     // An id not in the file is no error.
@@ -486,7 +490,7 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
 TEST_F(Model, AQueuedOrRunningJobIsNeitherChangedNorDeleted) {
     const SyncJob running = makeJob("Running", SyncMode::twoWay);
     const SyncJob queued = makeJob("Queued", SyncMode::twoWay);
-    store->save({running, queued});
+    test::saveJobs(*store, {running, queued});
     writeBaseline(running.id);
     writeBaseline(queued.id);
     start();
@@ -510,7 +514,7 @@ TEST_F(Model, AQueuedOrRunningJobIsNeitherChangedNorDeleted) {
 // would come back, written for the folders it had.
 TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
     const SyncJob job = makeJob("Photos", SyncMode::twoWay);
-    store->save({job});
+    test::saveJobs(*store, {job});
     writeBaseline(job.id);
     start();
     std::optional<JobLock> elsewhere = JobLock::tryTake(coordinator.lockFile(job.id));
@@ -536,7 +540,7 @@ TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
     const fs::path folder = tmp / "support";
     const fs::path unsavable = folder / std::string(240, 'j');
     const SyncJob twoWay = makeJob("Photos", SyncMode::twoWay);
-    store->save({twoWay});
+    test::saveJobs(*store, {twoWay});
     fs::rename(store->fileURL, unsavable);
     store.emplace(unsavable);
     writeBaseline(twoWay.id);
@@ -562,7 +566,7 @@ TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
 // logged, not reported as a failed change.
 TEST_F(Model, ABaselineThatCannotBeRemovedAfterTheSaveIsReportedAndNoLongerUsed) {
     const SyncJob twoWay = makeJob("Photos", SyncMode::twoWay);
-    store->save({twoWay});
+    test::saveJobs(*store, {twoWay});
     writeBaseline(twoWay.id);
     // A folder where the log of the baseline should be cannot be unlinked.
     fs::remove(stateFile(twoWay.id, ".sqlite-wal"));
@@ -585,7 +589,7 @@ TEST_F(Model, ABaselineThatCannotBeRemovedAfterTheSaveIsReportedAndNoLongerUsed)
 TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
     const SyncJob kept = makeJob("Kept");
     const SyncJob gone = makeJob("Gone", SyncMode::twoWay);
-    store->save({gone, kept});
+    test::saveJobs(*store, {gone, kept});
     writeBaseline(gone.id);
     fs::remove(stateFile(gone.id, ".sqlite-shm"));
     fs::create_directories(stateFile(gone.id, ".sqlite-shm") / "inside");
@@ -616,7 +620,7 @@ TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
 
 TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
     const SyncJob job = makeJob("Photos");
-    store->save({job});
+    test::saveJobs(*store, {job});
     start();
     std::vector<std::string> events;
     const auto records = model->observe(Property::lastRecords, [&] { events.push_back("lastRecords"); });
@@ -648,7 +652,7 @@ TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
 
 TEST_F(Model, RecordsOfJobsNotInTheListAreDropped) {
     const SyncJob job = makeJob("Photos");
-    store->save({job});
+    test::saveJobs(*store, {job});
     start();
     int calls = 0;
     int recordNotices = 0;
@@ -674,7 +678,7 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
     SyncJob disabled = makeJob("Disabled");
     disabled.isEnabled = false;
     const SyncJob third = makeJob("Third");
-    store->save({first, disabled, third});
+    test::saveJobs(*store, {first, disabled, third});
     start();
 
     model->runNow(Uuid::random());  // not listed: nothing
@@ -702,7 +706,7 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
 TEST_F(Model, ShutdownWaitsUntilNoJobIsRunning) {
     const SyncJob active = makeJob("Active");
     const SyncJob waiting = makeJob("Waiting");
-    store->save({active, waiting});
+    test::saveJobs(*store, {active, waiting});
     start();
     runs.holdStoppedRuns(true);
     model->runNow(active.id);
@@ -739,7 +743,7 @@ TEST_F(Model, PreviewsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinatorsEr
     SyncJob unplugged = makeJob("Photos");
     unplugged.destination = endpointAt(disk("Stick", "USB-1") / "Backup");
     const SyncJob busy = makeJob("Busy");
-    store->save({unplugged, busy});
+    test::saveJobs(*store, {unplugged, busy});
     std::erase_if(volumes.table, [&](const MountedFileSystem& m) { return m.mountPoint == tmp / "Stick"; });
     start();
 
@@ -762,7 +766,7 @@ TEST_F(Model, PreviewsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinatorsEr
 
 TEST_F(Model, WithoutACoordinatorPreviewsRootsAndPruningFindNoJob) {
     const SyncJob job = makeJob("Photos");
-    store->save({job});
+    test::saveJobs(*store, {job});
     start(false);
     EXPECT_EQ(errorOf<AppModelError>(preview(job.id)), AppModelError::jobNotFound());
     EXPECT_EQ(errorOf<AppModelError>(roots(job.id)), AppModelError::jobNotFound());
@@ -772,7 +776,7 @@ TEST_F(Model, WithoutACoordinatorPreviewsRootsAndPruningFindNoJob) {
 TEST_F(Model, PruningRemovesEveryArchivedRunOnBothSidesOfATwoWayJob) {
     SyncJob job = makeJob("Photos", SyncMode::twoWay);
     job.options.archiveRetentionDays = 365;  // not what pruning goes by
-    store->save({job});
+    test::saveJobs(*store, {job});
     const Date now = clock.now();
     for (const fs::path& side : {tmp / "Photos A", tmp / "Photos B"}) {
         const fs::path archive = side / ".KeltoSync/Archive" / job.id.string();
@@ -799,7 +803,7 @@ TEST_F(Model, PruningRemovesEveryArchivedRunOnBothSidesOfATwoWayJob) {
 
 TEST_F(Model, PruningLeavesTheArchivesOfAJobRunningInAnotherProcess) {
     const SyncJob job = makeJob("Photos");
-    store->save({job});
+    test::saveJobs(*store, {job});
     const fs::path run = tmp / "Photos B/.KeltoSync/Archive" / job.id.string() / ArchiveRunID::make(clock.now());
     fs::create_directories(run / "replaced.jpg");
     start();
@@ -820,7 +824,7 @@ TEST_F(Model, PruningLeavesTheArchivesOfAJobRunningInAnotherProcess) {
 
 TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords) {
     const SyncJob job = makeJob("Photos");
-    store->save({job});
+    test::saveJobs(*store, {job});
     start();
     std::map<Property, int> notices;
     std::vector<Subscription> watches;
@@ -865,7 +869,7 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
 
 TEST_F(Model, AnswersOnTheirWayWhenTheModelGoesAreDropped) {
     const SyncJob job = makeJob("Photos");
-    store->save({job});
+    test::saveJobs(*store, {job});
     start();
     int answers = 0;
     model->validate(job, [&](ValidationReport) { ++answers; });

@@ -123,4 +123,10 @@ fs::path SyncCoordinator::lockFile(const Uuid& jobID) const {
     return JobLock::fileFor(services_.supportDirectory, jobID);
 }
 
+fs::path SyncCoordinator::listFolder(const Uuid& jobID) const { return listFolderFor(services_.supportDirectory, jobID); }
+
+fs::path SyncCoordinator::listFolderFor(const fs::path& supportDirectory, const Uuid& jobID) {
+    return supportDirectory / "state" / (jobID.string() + ".lists");
+}
+
 }  // namespace kelto

@@ -134,6 +134,10 @@ public:
     std::filesystem::path baselineFile(const Uuid& jobID) const;
     // The file a run of the job locks for its whole length.
     std::filesystem::path lockFile(const Uuid& jobID) const;
+    // The folder, the user's alone, where the engines keep the lists of the
+    // job's paths that they hand rsync.
+    std::filesystem::path listFolder(const Uuid& jobID) const;
+    static std::filesystem::path listFolderFor(const std::filesystem::path& supportDirectory, const Uuid& jobID);
 
     ActiveRuns& active() { return active_; }
 

@@ -21,6 +21,7 @@ SyncPlan SyncCoordinator::preview(const Uuid& jobID, std::stop_token stop) {
     if (resolved.job.mode != SyncMode::twoWay) {
         OneWayEngine engine(*services_.rsync);
         engine.treesOverlap = treesOverlap();
+        engine.listFolder = listFolder(jobID);
         return engine.plan(resolved.job, resolved.a, resolved.b, resolved.traitsB, stop);
     }
 

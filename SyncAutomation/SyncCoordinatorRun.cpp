@@ -221,6 +221,7 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
     oneWayEngine.clock = &services_.clock;
     twoWayEngine.clock = &services_.clock;
     oneWayEngine.treesOverlap = twoWayEngine.treesOverlap = treesOverlap();
+    oneWayEngine.listFolder = twoWayEngine.listFolder = listFolder(job.id);
     const TwoWaySide sideA = resolved.sideA(), sideB = resolved.sideB();
     std::optional<BaselineStore> baseline;
     SyncPlan plan;
@@ -293,7 +294,7 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
         const Date now = services_.clock.now();
         for (const fs::path& root : pruningRoots(resolved, twoWay ? &twoWayPlan : nullptr)) {
             try {
-                ArchivePruner::prune(root, job.id, job.options.archiveRetentionDays, now);
+                ArchivePruner::prune(root, job.id, job.options.archiveRetentionDays, now, nullptr, runID);
             } catch (const std::exception& e) {
                 result.stats.errors.push_back(std::string(RunMessages::pruneFailedPrefix) + root.string() + ": " +
                                               e.what());

@@ -382,7 +382,7 @@ TEST_F(Coordinator, AMountTableThatCannotBeReadRefusesRatherThanPasses) {
     } catch (const VolumeInspectorError& error) {
         EXPECT_EQ(error.code(), VolumeInspectorError::Code::mountTableUnreadable);
     }
-    EXPECT_EQ(coordinator.run(id, RunTrigger::manual, false, nullptr, {}).record.outcome,
+    EXPECT_EQ(coordinator.run(id, RunTrigger::manual, nullptr, nullptr, {}).record.outcome,
               RunOutcome::failed(unreadable.what()));
 }
 

@@ -8,6 +8,9 @@
 #include <date/tz.h>
 
 #include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace kelto {
 
@@ -38,11 +41,10 @@ std::optional<Date> ArchivePruner::cutOff(Date now, std::int64_t days, const ::d
 }
 
 std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::optional<std::int64_t> retentionDays,
-                                  Date now, const ::date::time_zone* zone) {
+                                  Date now, const ::date::time_zone* zone, std::string_view ownRun) {
     if (!retentionDays) return 0;
     const ::date::time_zone& localZone = ArchiveRunID::zoneOrCurrent(zone);
-    const std::optional<Date> limit = cutOff(now, *retentionDays, localZone);
-    if (!limit) return 0;
+    if (!cutOff(now, *retentionDays, localZone)) return 0;
     if (!ArchiveDirectories::treeExists(root, jobID)) return 0;
 
     const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
@@ -53,12 +55,33 @@ std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::
                    : std::nullopt;
     if (!jobFolder) return 0;  // removed meanwhile
 
-    std::int64_t removed = 0;
-    for (const std::string& name : SafeFileSystem::listNames(*jobFolder)) {
+    std::vector<std::pair<std::string, Date>> runFolders;
+    for (std::string& name : SafeFileSystem::listNames(*jobFolder)) {
         const std::optional<Date> date = ArchiveRunID::date(name, localZone);
-        if (!date || !(*date < *limit)) continue;
+        if (!date) continue;
         const std::optional<struct stat> info = SafeFileSystem::statChild(*jobFolder, name);
         if (!info || !S_ISDIR(info->st_mode)) continue;  // gone meanwhile, by another clean-up, or not a run folder
+        runFolders.emplace_back(std::move(name), *date);
+    }
+
+    // Retention counts back from the clock or from the newest archive,
+    // whichever is earlier: a clock that runs ahead would otherwise take every
+    // archive for old. The pruning run's own folder is dated by that same
+    // clock, so it is no evidence. Zero days is the user's clean: everything
+    // dated before now goes.
+    Date from = now;
+    if (*retentionDays > 0) {
+        std::optional<Date> newest;
+        for (const auto& [name, date] : runFolders)
+            if (name != ownRun && (!newest || *newest < date)) newest = date;
+        if (newest && *newest < now) from = *newest;
+    }
+    const std::optional<Date> limit = cutOff(from, *retentionDays, localZone);
+    if (!limit) return 0;
+
+    std::int64_t removed = 0;
+    for (const auto& [name, date] : runFolders) {
+        if (!(date < *limit)) continue;
         SafeFileSystem::removeTree(*jobFolder, name);
         ++removed;
     }

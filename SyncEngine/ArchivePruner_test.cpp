@@ -34,6 +34,7 @@ TEST_F(ArchivePrunerTest, RetentionCountsCalendarDaysAcrossADaylightSavingChange
     runFolder("2025-03-11_115959-0a1b2c3d");
     runFolder("2025-03-11_120000-0a1b2c3d");
     runFolder("2025-04-10_115959-0a1b2c3d");
+    runFolder("2025-04-10_120000-0a1b2c3d");  // the newest, made now: retention counts from the clock
     EXPECT_EQ(prune(std::nullopt), 0);
     EXPECT_EQ(prune(30), 1);
     EXPECT_FALSE(fs::exists(folder / inJob("2025-03-11_115959-0a1b2c3d")));
@@ -60,4 +61,22 @@ TEST_F(ArchivePrunerTest, OnlyRealRunFoldersAreRemovedAndNothingBehindALink) {
     runFolder("2020-01-03_000000-0a1b2c3d");  // written through the link by the test itself
     EXPECT_EQ(prune(0), 0);
     EXPECT_TRUE(fs::exists(folder / inJob("2020-01-03_000000-0a1b2c3d")));
+}
+
+// With the clock a year ahead, retention counts from the newest archive, not
+// from the clock: the archives of the last days stay.
+TEST_F(ArchivePrunerTest, AClockRunningAheadCountsFromTheNewestArchive) {
+    runFolder("2025-02-01_120000-0a1b2c3d");  // more than 30 days before the newest
+    runFolder("2025-04-01_120000-0a1b2c3d");
+    runFolder("2025-04-10_115000-0a1b2c3d");  // made minutes before the clock jumped
+    const Date yearAhead = Date::fromUnix(1744279200 + 365 * 86400);
+    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, yearAhead, berlin), 1);
+    EXPECT_FALSE(fs::exists(folder / inJob("2025-02-01_120000-0a1b2c3d")));
+
+    // The pruning run's own folder is named by the clock that runs ahead: no evidence.
+    const std::string own = "2026-04-10_120000-0a1b2c3d";
+    runFolder(own);
+    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, yearAhead, berlin, own), 0);
+    for (const std::string& kept : {std::string("2025-04-01_120000-0a1b2c3d"), std::string("2025-04-10_115000-0a1b2c3d"), own})
+        EXPECT_TRUE(fs::exists(folder / inJob(kept))) << kept;
 }

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <string_view>
@@ -44,22 +45,31 @@ std::optional<std::int64_t> decimal(std::string_view text) {
     return value;
 }
 
-// Whether SQLite's answer says the file cannot serve as a baseline: not a
-// database, damaged (cut short, say), of another format or layout (a newer
-// one included), or out of reach (a folder in its place, no permission, I/O
-// errors). Moving the file aside mends each; a busy database, a full or
-// read-only disk and the like keep SQLite's words, as it would mend none.
-bool unusable(int code) {
+// Whether SQLite's answer says the file is damaged: not a database, corrupt
+// (cut short, say), or of another format or layout (tables missing, a newer
+// format). Moving it aside mends only these.
+bool damaged(int code) {
     switch (code & 0xff) {
-    case SQLITE_ERROR:
-    case SQLITE_PERM:
-    case SQLITE_IOERR:
+    case SQLITE_ERROR:  // the store's SQL is fixed: the file's tables are not the store's
     case SQLITE_CORRUPT:
-    case SQLITE_CANTOPEN:
     case SQLITE_FORMAT:
     case SQLITE_NOTADB: return true;
     default: return false;
     }
+}
+
+bool noPermission(int code, int systemError) {
+    if (systemError == EACCES || systemError == EPERM || systemError == EROFS) return true;
+    // Not the other read-only cases: a journal left to roll back, say.
+    return code == SQLITE_READONLY || code == SQLITE_READONLY_DIRECTORY || (code & 0xff) == SQLITE_PERM ||
+           (code & 0xff) == SQLITE_AUTH;
+}
+
+// SQLite's words, and the system's where they add to them.
+std::string reasonOf(const std::string& message, int systemError) {
+    if (systemError == 0) return message;
+    const std::string system = std::generic_category().message(systemError);
+    return message.find(system) == std::string::npos ? message + ": " + system : message;
 }
 
 // SQLite sees an absolute path, never a "file:" text it would read as a URI.
@@ -73,7 +83,11 @@ BaselineStore::BaselineStore(const std::filesystem::path& url, bool readOnly) : 
     // Only a file known to be absent reads as no baseline.
     std::error_code lookError;
     const bool exists = std::filesystem::exists(url, lookError);
-    if (lookError) throw BaselineStoreError::unusable(file_, lookError.message());
+    if (lookError) {
+        // A link that loops leads to no baseline; anything else may hide a whole one.
+        if (lookError.value() == ELOOP) throw BaselineStoreError::unusable(file_, lookError.message());
+        throw errorFor(SQLITE_CANTOPEN, lookError.message(), lookError.value());
+    }
 
     std::string path;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
@@ -154,19 +168,48 @@ void BaselineStore::createWhole(const std::filesystem::path& file) const {
 
 void BaselineStore::open(SqliteDatabase& db, const std::string& path, int flags) const {
     if (db.open(path, flags) == SQLITE_OK && db) return;
-    const BaselineStoreError error = db ? errorFor(sqlite3_extended_errcode(db.get()), db.errorMessage())
-                                        : BaselineStoreError(BaselineStoreError::cannotOpen);
+    const BaselineStoreError error =
+        db ? errorFor(sqlite3_extended_errcode(db.get()), db.errorMessage(), sqlite3_system_errno(db.get()))
+           : BaselineStoreError(BaselineStoreError::cannotOpen);
     db.close();
     throw error;
 }
 
-BaselineStoreError BaselineStore::errorFor(int code, const std::string& message) const {
+BaselineStoreError BaselineStore::errorFor(int code, const std::string& message, int systemError) const {
     if ((code & 0xff) == SQLITE_NOTADB) return BaselineStoreError::notADatabase(file_);
-    if (unusable(code)) return BaselineStoreError::unusable(file_, message);
-    return BaselineStoreError(message);
+    if (damaged(code)) return BaselineStoreError::unusable(file_, message);
+    const std::string reason = reasonOf(message, systemError);
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return BaselineStoreError::locked(file_, reason);
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+        // SQLite answers alike for a folder in the file's place and for a
+        // file kept from us: what stands there tells them apart.
+        if (holdsNoFile()) return BaselineStoreError::unusable(file_, reason);
+        [[fallthrough]];
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+    case SQLITE_FULL:
+    case SQLITE_NOTFOUND:
+        if (noPermission(code, systemError)) return BaselineStoreError::notPermitted(file_, reason);
+        return BaselineStoreError::unreadable(file_, reason);
+    default: return BaselineStoreError(message);  // not about the file (out of memory, say)
+    }
 }
 
-void BaselineStore::fail() const { throw errorFor(sqlite3_extended_errcode(db_.get()), db_.errorMessage()); }
+bool BaselineStore::holdsNoFile() const {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(file_, error);
+    if (error) return error.value() == ELOOP;
+    return status.type() != std::filesystem::file_type::regular &&
+           status.type() != std::filesystem::file_type::not_found;
+}
+
+void BaselineStore::fail() const {
+    throw errorFor(sqlite3_extended_errcode(db_.get()), db_.errorMessage(), sqlite3_system_errno(db_.get()));
+}
 
 void BaselineStore::execute(const char* sql) {
     if (db_.execute(sql) != SQLITE_OK) fail();

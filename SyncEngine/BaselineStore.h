@@ -17,9 +17,10 @@ namespace kelto {
 // One job's two-way baseline in its own SQLite file, with the identities of
 // the two sides it was taken on and their file counts. One connection for
 // the store's life; every operation holds the store's lock throughout.
-// Failures throw BaselineStoreError; one that says the file cannot serve as
-// a baseline (not a database, damaged, of another layout, out of reach)
-// names the file and the way out.
+// Failures throw BaselineStoreError naming the file. Only damage (not a
+// database, corrupt, of another layout, its record of the sides damaged)
+// offers the way out of moving it aside; a file kept from this user, locked
+// or failing with I/O errors is named and kept.
 class BaselineStore {
 public:
     // Read-only on a missing file opens an empty in-memory database, so the
@@ -53,9 +54,12 @@ public:
 private:
     using Meta = std::map<std::string, std::string, std::less<>>;
 
-    // SQLite's answer as the store's error; the one place that decides which
-    // failures name the file and the way out.
-    BaselineStoreError errorFor(int code, const std::string& message) const;
+    // SQLite's answer (and the system's error number, 0 when none) as the
+    // store's error; the one place that decides which failures are damage,
+    // with the way out, and which keep the file.
+    BaselineStoreError errorFor(int code, const std::string& message, int systemError) const;
+    // Nothing a baseline could be in stands at the path (a folder, a looping link).
+    bool holdsNoFile() const;
     [[noreturn]] void fail() const;
     // Opens `db` or throws what errorFor() makes of the failure.
     void open(SqliteDatabase& db, const std::string& path, int flags) const;

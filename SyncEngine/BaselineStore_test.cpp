@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <stop_token>
+#include <thread>
+#include <vector>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -258,6 +261,105 @@ TEST_F(BaselineStoreTest, AFileThatIsNoDatabaseIsNamedWithAWayOut) {
             EXPECT_NE(error.message().find("Move it aside or remove it"), std::string::npos) << error.message();
         }
     }
+}
+
+// What a store on `file` says in a child process that drops root's rights
+// (root reads any file): each line read-only, then read-write, then a save.
+std::vector<std::string> messagesOfAnotherUser(const fs::path& file) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                 ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(1);
+        std::string out;
+        for (const int step : {0, 1, 2}) {
+            try {
+                BaselineStore store(file, step == 0);
+                if (step < 2) store.load("X", std::nullopt);
+                else store.save(Baseline{}, "X", std::nullopt, SideCounts{0, 0});
+                out += "no failure";
+            } catch (const std::exception& error) {
+                out += error.what();
+            }
+            out.push_back('\0');
+        }
+        (void)!::write(pipe[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipe[0]);
+    ::waitpid(child, nullptr, 0);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
+        lines.push_back(bytes.substr(start, end - start));
+    return lines;
+}
+
+// A whole baseline out of this user's reach (made by a run under another
+// user) may hold the only record of files deleted since the last run: moved
+// aside, they would come back. It is named, with what is wrong, and kept.
+TEST_F(BaselineStoreTest, ABaselineOutOfThisUsersReachIsNamedAndKept) {
+    { BaselineStore(file, false).save(sample(), "X", std::nullopt, SideCounts{4, 4}); }
+    fs::permissions(root, fs::perms(0755));
+    const std::pair<fs::path, fs::perms> members[] = {
+        {file, fs::perms::none},                     // the file itself
+        {file.parent_path(), fs::perms::none},       // its folder, so not even its presence shows
+        {file.parent_path(), fs::perms(0555)},       // readable, but no journal can be made for a save
+    };
+    for (const auto& [item, mode] : members) {
+        SCOPED_TRACE(item.string() + " " + std::to_string(static_cast<int>(mode)));
+        fs::permissions(file.parent_path(), fs::perms(0755));
+        fs::permissions(file, fs::perms(0644));
+        fs::permissions(item, mode);
+        const std::vector<std::string> messages = messagesOfAnotherUser(file);
+        fs::permissions(file.parent_path(), fs::perms(0755));
+        fs::permissions(file, fs::perms(0644));
+        ASSERT_EQ(messages.size(), 3u);
+        const std::size_t failing = mode == fs::perms(0555) ? 2 : 0;  // reading works there
+        for (std::size_t i = 0; i < failing; ++i) EXPECT_EQ(messages[i], "no failure");
+        for (std::size_t i = failing; i < 3; ++i) {
+            EXPECT_TRUE(messages[i].starts_with("The baseline file " + file.string() + " is not open to this user ("))
+                << messages[i];
+            EXPECT_EQ(messages[i].find("Move it aside"), std::string::npos) << messages[i];
+        }
+        EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), sample());
+    }
+}
+
+// A baseline another process holds locked is named and kept, in both modes.
+TEST_F(BaselineStoreTest, ALockedBaselineIsNamedAndKept) {
+    { BaselineStore(file, false).save(sample(), "X", std::nullopt, SideCounts{4, 4}); }
+    SqliteDatabase holder;
+    ASSERT_EQ(holder.open(file.string(), SQLITE_OPEN_READWRITE), SQLITE_OK);
+    ASSERT_EQ(holder.execute("BEGIN EXCLUSIVE"), SQLITE_OK);
+    std::string messages[2];
+    {
+        // Each waits out SQLite's busy time-out: both at once.
+        std::jthread readOnly([&] {
+            try {
+                BaselineStore(file, true).load("X", std::nullopt);
+            } catch (const BaselineStoreError& error) {
+                messages[0] = error.what();
+            }
+        });
+        try {
+            BaselineStore(file, false).load("X", std::nullopt);
+        } catch (const BaselineStoreError& error) {
+            messages[1] = error.what();
+        }
+    }
+    for (const std::string& message : messages) {
+        EXPECT_EQ(message, BaselineStoreError::locked(file.string(), "database is locked").message());
+        EXPECT_EQ(message.find("Move it aside"), std::string::npos) << message;
+    }
+    ASSERT_EQ(holder.execute("COMMIT"), SQLITE_OK);
+    EXPECT_EQ(BaselineStore(file, false).load("X", std::nullopt), sample());
 }
 
 TEST_F(BaselineStoreTest, OpenFailuresCarryAMessage) {

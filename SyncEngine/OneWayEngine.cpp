@@ -12,6 +12,7 @@
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
+#include "SyncEngine/internal/PrivateListFolder.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncModel/Support/Unicode.h"
@@ -198,21 +199,24 @@ private:
     std::int64_t bytesTotal_ = 0;
 };
 
-// The exclude file of one rsync run, removed when the call that made it ends.
+// The exclude file of one rsync run, in the job's private folder, removed
+// when the call that made it ends.
 class ExcludeFile {
 public:
-    ExcludeFile() : path_(PreflightSkips::makeExcludeFilePath()) {}
+    explicit ExcludeFile(const fs::path& folder) : folder_(folder) {}
     ~ExcludeFile() {
-        std::error_code ignored;  // also when nothing was ever written
-        fs::remove(path_, ignored);
+        if (!path_.empty()) folder_.remove(path_);
     }
     ExcludeFile(const ExcludeFile&) = delete;
     ExcludeFile& operator=(const ExcludeFile&) = delete;
 
-    void write(const std::vector<SkippedFile>& skipped) { PreflightSkips::writeExcludeFile(skipped, path_); }
+    void write(const std::vector<SkippedFile>& skipped) {
+        path_ = folder_.write(PrivateListFolder::excludesPrefix, PreflightSkips::excludeFileContents(skipped));
+    }
     const fs::path& path() const { return path_; }
 
 private:
+    PrivateListFolder folder_;
     fs::path path_;
 };
 
@@ -713,7 +717,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 
     std::optional<std::vector<ItemizedChange>> second;
     if (!skipped.empty()) {
-        ExcludeFile excludes;
+        ExcludeFile excludes(listFolder);
         excludes.write(skipped);
         second = scan(job, source, destination, traits, &excludes.path(), stop, reports);
     }
@@ -930,7 +934,7 @@ RsyncInvocation OneWayEngine::Run::prepareTransfer() {
 
     for (const std::string& path : bound_.leftAlone)
         excluded_.push_back(SkippedFile{path, FileSkipReason::typeConflict});
-    excludes_.emplace();
+    excludes_.emplace(engine_.listFolder);  // also clears what killed runs left
     if (!excluded_.empty()) excludes_->write(excluded_);
 
     RsyncInvocation invocation = invocationFor(job_, mirror_, false, source_, destination_, traits_);

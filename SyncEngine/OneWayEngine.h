@@ -85,6 +85,11 @@ struct OneWayEngine {
     // again just before anything is transferred) whether the folders reach
     // each other through mounts; nothing is asked when empty.
     TreeOverlap treesOverlap;
+    // Where the lists of paths to leave out that rsync is handed are
+    // written: a folder of the job's own, which is made, or tightened, to be
+    // the user's alone, and where what killed runs left is cleared. A plan
+    // or run that needs such a list refuses to go on without one.
+    std::filesystem::path listFolder;
     // Told the wall time in seconds of each rsync child run; for measurements.
     std::function<void(double seconds)> onRsyncRunTimed;
     // The run takes from B only what its plan listed, with the archive on

@@ -5,7 +5,6 @@
 #include "SyncEngine/PathKey.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Unicode.h"
-#include "SyncModel/Support/Uuid.h"
 
 #include <string_view>
 #include <unordered_map>
@@ -157,10 +156,6 @@ bool PreflightSkips::canExclude(std::string_view path) {
 
 void PreflightSkips::writeExcludeFile(const std::vector<SkippedFile>& skipped, const std::filesystem::path& path) {
     FileIO::writeAtomically(path, excludeFileContents(skipped));
-}
-
-std::filesystem::path PreflightSkips::makeExcludeFilePath() {
-    return std::filesystem::temp_directory_path() / ("KeltoSync-excludes-" + Uuid::random().string());
 }
 
 }  // namespace kelto

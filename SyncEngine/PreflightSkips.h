@@ -44,9 +44,6 @@ struct PreflightSkips {
 
     // Writes the exclude file atomically; throws FileError.
     static void writeExcludeFile(const std::vector<SkippedFile>& skipped, const std::filesystem::path& path);
-
-    // A fresh name in the temporary folder; creates nothing.
-    static std::filesystem::path makeExcludeFilePath();
 };
 
 }  // namespace kelto

@@ -208,7 +208,7 @@ std::pair<RunStats, RsyncExit> TwoWayEngine::run(const SyncJob& job, const TwoWa
         checkPlannedFolders(plan, sideA, sideB);
     };
     return TwoWayRun(runner, *clock, listBothSides, job, plan, sideA, sideB, baseline, runID, log, std::move(stop),
-                     onProgress, checkAgain, basis)
+                     onProgress, listFolder, checkAgain, basis)
         .perform();
 }
 

@@ -53,6 +53,11 @@ struct TwoWayEngine {
     // again just before anything is transferred) whether the folders reach
     // each other through mounts; nothing is asked when empty.
     TreeOverlap treesOverlap;
+    // Where run() writes the lists of paths it hands rsync: a folder of the
+    // job's own, which it makes, or tightens, to be the user's alone. A run
+    // clears there the lists that killed runs left. run() refuses to start
+    // without one, before anything on disk changes.
+    std::filesystem::path listFolder;
 
     // What a plan was made from: the baseline it loaded (absent: none for
     // these identities) and both listings. A run carried out at once, with

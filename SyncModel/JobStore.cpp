@@ -27,11 +27,6 @@ std::filesystem::path JobStore::lockFile() const {
     return file.concat(".lock");
 }
 
-void JobStore::save(const std::vector<SyncJob>& jobs) const {
-    const auto held = FileIO::lockExclusively(lockFile(), true);
-    write(jobs);
-}
-
 void JobStore::modify(const std::function<void(std::vector<SyncJob>&)>& change) const {
     const auto held = FileIO::lockExclusively(lockFile(), true);
     std::vector<SyncJob> jobs = load();

@@ -33,14 +33,12 @@ public:
     // Never writes.
     std::vector<SyncJob> load() const;
 
-    // Replaces the file with the given list, creating its folder if needed,
-    // under the lock. Throws EncodingError or FileError; on failure the old
-    // file is intact.
-    void save(const std::vector<SyncJob>& jobs) const;
-
     // Under the lock (waiting for it): loads the list, hands it to `change`
-    // and saves what it leaves. Nothing is written when `change` throws; the
-    // exception is passed on, as are those of load and save.
+    // and saves what it leaves, creating the folder if needed. Nothing is
+    // written when `change` throws; the exception is passed on, as are those
+    // of load and of the write (EncodingError, FileError; on failure the old
+    // file is intact). The only write: a list read outside the lock would
+    // undo a change made meanwhile.
     void modify(const std::function<void(std::vector<SyncJob>&)>& change) const;
 
     // The lock file: "jobs.json.lock" beside "jobs.json".

@@ -1,6 +1,7 @@
 #include "SyncModel/JobStore.h"
 
 #include "SyncModel/Support/FileIO.h"
+#include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,12 @@ SyncJob job(const std::string& name) {
     return j;
 }
 
+// Every write reads the list under the lock: the store offers no write of a
+// list read before it.
+template <typename Store>
+concept WritesAListReadElsewhere = requires(const Store& store) { store.save(std::vector<SyncJob>{}); };
+static_assert(!WritesAListReadElsewhere<JobStore>);
+
 TEST(JobStore, MissingFileReadsAsEmptyAndCreatesNothing) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "support" / "deeper" / "jobs.json");
@@ -37,12 +44,12 @@ TEST(JobStore, MissingFileReadsAsEmptyAndCreatesNothing) {
 TEST(JobStore, SaveCreatesTheFolderAndKeepsOrder) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "a" / "b" / "jobs.json");
-    store.save({});
+    test::saveJobs(store, {});
     EXPECT_EQ(contents(store.fileURL), R"({"version":1,"jobs":[]})");
     EXPECT_TRUE(store.load().empty());
 
     const std::vector<SyncJob> jobs{job("zeta"), job("alpha"), job("mu")};
-    store.save(jobs);
+    test::saveJobs(store, jobs);
     EXPECT_EQ(store.load(), jobs);
 }
 
@@ -85,7 +92,7 @@ TEST(JobStore, ReadFailuresOtherThanAbsencePropagate) {
     // A file where the folder should be: nothing is written.
     put(temp / "blocker", "x");
     const JobStore blocked(temp / "blocker" / "jobs.json");
-    EXPECT_THROW(blocked.save({job("a")}), FileError);
+    EXPECT_THROW(test::saveJobs(blocked, {job("a")}), FileError);
     EXPECT_EQ(contents(temp / "blocker"), "x");
 }
 
@@ -94,7 +101,7 @@ TEST(JobStore, ReadFailuresOtherThanAbsencePropagate) {
 TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "jobs.json");
-    store.save({job("old")});
+    test::saveJobs(store, {job("old")});
     const std::string before = contents(store.fileURL);
 
     std::vector<SyncJob> many;
@@ -108,7 +115,7 @@ TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     bool threw = false;
     try {
-        store.save(many);
+        test::saveJobs(store, many);
     } catch (const FileError&) {
         threw = true;
     }

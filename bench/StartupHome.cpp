@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         job.destination = VolumeInspector::endpoint(pair / "B");
         jobs.push_back(std::move(job));
     }
-    JobStore(AppFolders::fromEnvironment().jobsFile()).save(jobs);
+    JobStore(AppFolders::fromEnvironment().jobsFile()).modify([&](std::vector<SyncJob>& list) { list = jobs; });
 
     QCoreApplication::setOrganizationName(QStringLiteral("Kelto"));
     QCoreApplication::setApplicationName(QStringLiteral("Kelto Sync"));

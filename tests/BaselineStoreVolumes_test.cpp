@@ -1,10 +1,16 @@
 #include "SyncEngine/BaselineStore.h"
+#include "SyncModel/Support/FileDescriptor.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/TestVolumes.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 
 using namespace kelto;
@@ -26,4 +32,37 @@ TEST(BaselineStoreVolumes, ABaselineIsMadeWhereNoMoveCanRefuseAnExistingName) {
     BaselineStore again(file, false);
     EXPECT_TRUE(again.isRecordedFor("X", std::nullopt));
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+}
+
+// A baseline whose disk fails with I/O errors (here its ext4 file system shut
+// down, as after a fault) is named and kept: once the disk is back it loads
+// as it was.
+TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
+    std::string whyNot;
+    const std::unique_ptr<test::Ext4Volume> volume = test::Ext4Volume::make(whyNot);
+    if (!volume) GTEST_SKIP() << whyNot;
+    const fs::path file = *volume / "state/JOB.sqlite";
+    const Baseline saved{{"a", {EntryKind::file, 1, 2}}};
+    { BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0}); }
+
+    {
+        const FileDescriptor root(::open(volume->path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        std::uint32_t afterWritingEverything = 0;
+        constexpr unsigned long shutDown = _IOR('X', 125, std::uint32_t);
+        ASSERT_EQ(::ioctl(root.get(), shutDown, &afterWritingEverything), 0) << std::strerror(errno);
+    }
+    for (const bool readOnly : {true, false}) {
+        try {
+            BaselineStore(file, readOnly).load("X", std::nullopt);
+            ADD_FAILURE() << "read from a shut-down file system";
+        } catch (const BaselineStoreError& error) {
+            const std::string message = error.what();
+            EXPECT_TRUE(message.starts_with("The baseline file " + file.string() + " could not be read or written ("))
+                << message;
+            EXPECT_NE(message.find(std::strerror(EIO)), std::string::npos) << message;
+            EXPECT_EQ(message.find("Move it aside"), std::string::npos) << message;
+        }
+    }
+    ASSERT_TRUE(volume->remountElsewhere());
+    EXPECT_EQ(BaselineStore(*volume / "state/JOB.sqlite", true).load("X", std::nullopt), saved);
 }

@@ -94,6 +94,7 @@ protected:
     MemoryLog log;
 
     void SetUp() override {
+        engine.listFolder = tmp / "state" / "job.lists";
         fs::create_directories(src);
         fs::create_directories(dst);
         job.id = Uuid::random();

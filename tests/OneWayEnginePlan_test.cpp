@@ -101,6 +101,40 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     EXPECT_TRUE(fs::is_empty(tmpdir)) << "exclude files are removed";
 }
 
+// The lists of paths to leave out name what the user's folders hold: they
+// lie in the job's own folder, the user's alone, and what a killed run left
+// there goes.
+TEST_F(OneWayEngineTest, TheListsOfPathsToLeaveOutAreTheUsersAlone) {
+    put(src / "big", std::string(200, 'b'));
+    put(src / "small", "s");
+    traits.maxFileSize = 100;
+    fs::create_directories(engine.listFolder);
+    const fs::path leftover = engine.listFolder / "KeltoSync-excludes-0A1B2C3D-LEFT-BY-A-KILLED-RUN";
+    std::ofstream(leftover) << "/private/name";
+    const auto excluding = [](const std::vector<std::string>& arguments) {
+        return std::any_of(arguments.begin(), arguments.end(),
+                           [](const std::string& argument) { return argument.starts_with("--exclude-from="); });
+    };
+    std::vector<fs::path> lists;
+    for (int i = 0; i < 2; ++i)  // the plan's second dry run, then the transfer
+        script.expect(excluding)
+            .then([&] {
+                const fs::path list = script.calls().back().option("--exclude-from").value_or("");
+                lists.push_back(list);
+                EXPECT_EQ(list.parent_path(), fs::absolute(engine.listFolder));
+                EXPECT_TRUE(list.filename().string().starts_with("KeltoSync-excludes-")) << list;
+                EXPECT_EQ(fs::status(list).permissions(), fs::perms(0600)) << list;
+                EXPECT_EQ(fs::status(engine.listFolder).permissions(), fs::perms(0700));
+                EXPECT_FALSE(fs::exists(leftover));
+            })
+            .passThrough();
+    const SyncPlan p = plan();
+    EXPECT_EQ(run(p).second.code, 0);
+    ASSERT_EQ(lists.size(), 2u);
+    EXPECT_NE(lists[0], lists[1]);
+    for (const fs::path& list : lists) EXPECT_FALSE(fs::exists(list));
+}
+
 // rsync quietly drops an exclude line longer than its buffer, so a skipped
 // path whose escaped form is longer would be copied after all.
 TEST_F(OneWayEngineTest, ASkipTooLongForTheExcludeFileFailsThePlan) {

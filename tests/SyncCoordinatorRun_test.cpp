@@ -529,6 +529,7 @@ TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject)
     job.options.ejectWhenDone = true;
     const Uuid id = job.id;
     const fs::path old = oldRunFolder(stick / "b", id, 10);
+    oldRunFolder(stick / "b", id, 0.5);  // the newest: retention counts from the clock
 
     // The caller cancels while rsync runs.
     putOld(a / "one.txt", "1");
@@ -623,6 +624,7 @@ TEST_F(CoordinatorRunTest, APruningThatFailsCompletesWithWarningsAndTheReasonLog
     job.options.archiveRetentionDays = 1;
     const Uuid id = job.id;
     const fs::path old = oldRunFolder(b, id, 10);
+    oldRunFolder(b, id, 0.5);  // the newest: retention counts from the clock
     const Immutable stuck(old / "old.txt");
     if (!stuck.held()) GTEST_SKIP() << "this file system or user cannot make a file immutable";
     putOld(a / "new.txt", "new");
@@ -653,6 +655,32 @@ TEST_F(CoordinatorRunTest, TwoWayRunsPruneOnlyTheSidesTheyChanged) {
     EXPECT_TRUE(fs::exists(oldA)) << "nothing reached A";
     EXPECT_FALSE(fs::exists(oldB));
     EXPECT_TRUE(fs::exists(recentB));
+}
+
+// With the clock a year ahead, the archive made minutes before stays, though
+// the run's own archive, named by that clock, is the newest of all.
+TEST_F(CoordinatorRunTest, AClockAYearAheadKeepsTheArchivesOfTheLastDays) {
+    SyncJob& job = addJob(SyncMode::twoWay);
+    job.options.archiveEnabled = true;
+    job.options.archiveRetentionDays = 30;
+    const Uuid id = job.id;
+    for (const fs::path& side : {a, b})
+        for (const char* name : {"x.txt", "y.txt", "z.txt"}) putOld(side / name, name);
+    ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
+    const fs::path recent = oldRunFolder(b, id, 0.01);
+    const fs::path old = oldRunFolder(b, id, 40);
+
+    clock.advance(365 * 86400.0);
+    fs::remove(a / "x.txt");  // archived on B by this run
+    const RunResult result = run(id);
+    ASSERT_EQ(result.record.outcome, RunOutcome::success()) << RunMessages::outcomeDescription(result.record.outcome);
+    EXPECT_FALSE(fs::exists(b / "x.txt"));
+    EXPECT_TRUE(fs::exists(recent));
+    EXPECT_FALSE(fs::exists(old));
+    std::size_t archived = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(b / ".KeltoSync/Archive"))
+        archived += entry.path().filename() == "x.txt";
+    EXPECT_EQ(archived, 1u);
 }
 
 TEST_F(CoordinatorRunTest, ASuccessfulRunEjectsEachRemovableVolumeOnceInPathOrderAfterRecording) {

@@ -136,6 +136,34 @@ TEST_F(TwoWayExitTest, CancellingWhileBToARunsEndsWithTwentyAndKeepsTheBaseline)
     for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
 }
 
+// The lists of paths handed to rsync name what the user's folders hold: they
+// lie in the job's own folder, the user's alone, and what a killed run left
+// there goes at the next run.
+TEST_F(TwoWayExitTest, TheListsOfPathsAreTheUsersAloneAndAKilledRunsAreCleared) {
+    const TwoWayPlan twoWay = prepare();
+    fs::create_directories(engine.listFolder);
+    fs::permissions(engine.listFolder, fs::perms(0755));
+    const fs::path leftover = engine.listFolder / "KeltoSync-files-0A1B2C3D-LEFT-BY-A-KILLED-RUN";
+    std::ofstream(leftover) << "private/name";
+    std::ofstream(engine.listFolder / "unrelated") << "kept";
+    std::vector<fs::path> lists;
+    for (const fs::path& to : {b, a})
+        script.expect(Script::transferTo(to))
+            .then([&] {
+                const fs::path list = script.calls().back().option("--files-from").value_or("");
+                lists.push_back(list);
+                EXPECT_EQ(list.parent_path(), fs::absolute(engine.listFolder));
+                EXPECT_EQ(fs::status(list).permissions(), fs::perms(0600)) << list;
+                EXPECT_EQ(fs::status(engine.listFolder).permissions(), fs::perms(0700));
+                EXPECT_FALSE(fs::exists(leftover));
+            })
+            .passThrough();
+    EXPECT_EQ(run(twoWay).second.code, 0);
+    ASSERT_EQ(lists.size(), 2u);
+    for (const fs::path& list : lists) EXPECT_FALSE(fs::exists(list));
+    EXPECT_TRUE(fs::exists(engine.listFolder / "unrelated"));
+}
+
 TEST_F(TwoWayExitTest, AStopBetweenTheDirectionsEndsWithTwentyBeforeBToAStarts) {
     const TwoWayPlan twoWay = prepare();
     const std::string before = contents(baselineFile);

@@ -56,6 +56,7 @@ protected:
     std::string runID = ArchiveRunID::make(SystemClock::shared().now());
 
     void SetUp() override {
+        engine.listFolder = tmp / "state" / "job.lists";
         fs::create_directories(a);
         fs::create_directories(b);
         job.id = Uuid::random();

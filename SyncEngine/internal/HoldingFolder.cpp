@@ -9,6 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <utility>
 #include <unordered_set>
 
 namespace kelto {
@@ -103,6 +107,33 @@ void putBack(const Folder& root, const Folder& from, const std::string& name, co
 // else kept an item (no permission, a read-only or missing disk, an I/O
 // error) may pass, so the item is tried again.
 bool placeTaken(const FileError& error) { return error.errorNumber() == EEXIST || error.errorNumber() == ENOTDIR; }
+
+// When a holding folder was made: its birth time where the file system
+// keeps one, else its last status change (rsync fills a run's folder before
+// any later run makes its own). Never the run identifier, which is local
+// time: after a daylight-saving fall-back a later run's name sorts first.
+std::optional<statx_timestamp> madeAt(const Folder& holdingRoot, const std::string& name) {
+    struct statx info {};
+    if (::statx(holdingRoot.get(), name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &info) != 0)
+        return std::nullopt;
+    return (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_ctime;
+}
+
+// The holding folders, the one made last first; by name where no time is known.
+std::vector<std::string> newestFirst(const Folder& holdingRoot) {
+    std::vector<std::pair<std::optional<statx_timestamp>, std::string>> folders;
+    for (std::string& name : sortedNames(holdingRoot)) folders.emplace_back(madeAt(holdingRoot, name), std::move(name));
+    const auto key = [](const std::optional<statx_timestamp>& t) {
+        return t ? std::pair<std::int64_t, std::int64_t>(t->tv_sec, t->tv_nsec)
+                 : std::pair<std::int64_t, std::int64_t>(INT64_MIN, 0);
+    };
+    std::stable_sort(folders.begin(), folders.end(), [&](const auto& x, const auto& y) {
+        return key(x.first) != key(y.first) ? key(y.first) < key(x.first) : y.second < x.second;
+    });
+    std::vector<std::string> names;
+    for (auto& folder : folders) names.push_back(std::move(folder.second));
+    return names;
+}
 
 // Settles what `folder` holds; `prefix` is its path under R. Without a plan
 // everything goes back where it can, but what `leftAlone` names.
@@ -209,8 +240,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
     // Newest first: a later run held what stood at a path after an earlier
     // run's item for it, so that one goes back, and the earlier one finds its
     // place taken and stays held.
-    std::vector<std::string> runIDs = sortedNames(*holdingRoot);
-    std::reverse(runIDs.begin(), runIDs.end());
+    const std::vector<std::string> runIDs = newestFirst(*holdingRoot);
     for (const std::string& runID : runIDs) {
         Settlement settlement;
         settlement.folder = relativePath(runID);

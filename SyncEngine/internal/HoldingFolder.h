@@ -75,9 +75,10 @@ struct HoldingFolder {
     // put everything back. Every item goes back where its place under R is
     // free, except those a mark records as having their place taken; the
     // rest stays, and a marked folder records what has lost its place since.
-    // Where two runs held one path, the later run's item goes back. Returns
-    // the folders where anything went back or stayed unrecorded, in name
-    // order; emptied ones are removed. Throws FileError when the
+    // Where two runs held one path, the later run's item goes back, told by
+    // when the folders were made. Returns the folders where anything went
+    // back or stayed unrecorded, the earliest made first; emptied ones are
+    // removed. Throws FileError when the
     // holding folders cannot be listed.
     static std::vector<Settlement> recover(const std::filesystem::path& root);
 };

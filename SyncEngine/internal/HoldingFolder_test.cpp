@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <utility>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -208,4 +211,29 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         EXPECT_EQ(keptPaths(settled[0]), std::vector<std::string>{"dir/f.txt " + std::to_string(EEXIST)});
         EXPECT_EQ(settled[1].putBack, std::vector<std::string>{"dir/f.txt"});
     }
+}
+
+// The later of two holds is told by when it was made, not by its local-time
+// name: after a daylight-saving fall-back the later run's name sorts first.
+TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
+    const std::string earlier = "2025-10-26_025000-11111111";  // summer time
+    const std::string later = "2025-10-26_021000-00000000";    // winter time, forty minutes on
+    hold("f.txt", "first", earlier);
+    // The file system's clock moves on before the later run holds (its ticks are coarse).
+    struct statx made {}, probe {};
+    ASSERT_EQ(::statx(AT_FDCWD, held(earlier).c_str(), 0, STATX_BTIME | STATX_CTIME, &made), 0);
+    const auto stamp = [](const struct statx& info) {
+        const statx_timestamp t = (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_ctime;
+        return std::pair(t.tv_sec, t.tv_nsec);
+    };
+    do {
+        fs::remove(folder / "probe");
+        fs::create_directory(folder / "probe");
+        ASSERT_EQ(::statx(AT_FDCWD, (folder / "probe").c_str(), 0, STATX_BTIME | STATX_CTIME, &probe), 0);
+    } while (!(stamp(made) < stamp(probe)));
+    hold("f.txt", "second", later);
+
+    HoldingFolder::recover(root());
+    EXPECT_EQ(test::readFile(folder / "f.txt"), "second");
+    EXPECT_EQ(test::readFile(held(earlier) / "f.txt"), "first");
 }

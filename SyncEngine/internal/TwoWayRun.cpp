@@ -66,19 +66,11 @@ private:
     bool known_ = false;
 };
 
-// The NUL-separated list of one direction's paths, removed when the
-// direction's rsync has ended, whatever happened.
+// The NUL-separated list of one direction's paths, in the run's private
+// folder, removed when the direction's rsync has ended, whatever happened.
 class ListFile {
 public:
-    ListFile() : path_(fs::temp_directory_path() / ("KeltoSync-files-" + Uuid::random().string())) {}
-    ~ListFile() {
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
-    ListFile(const ListFile&) = delete;
-    ListFile& operator=(const ListFile&) = delete;
-
-    void write(const std::vector<std::string>& paths) {
+    ListFile(const PrivateListFolder& folder, const std::vector<std::string>& paths) : folder_(folder) {
         std::string bytes;
         std::size_t size = 0;
         for (const std::string& path : paths) size += path.size() + 1;
@@ -87,11 +79,16 @@ public:
             bytes += path;
             bytes.push_back('\0');
         }
-        FileIO::writeAtomically(path_, bytes);
+        path_ = folder_.write(PrivateListFolder::filesPrefix, bytes);
     }
+    ~ListFile() { folder_.remove(path_); }
+    ListFile(const ListFile&) = delete;
+    ListFile& operator=(const ListFile&) = delete;
+
     const fs::path& path() const { return path_; }
 
 private:
+    const PrivateListFolder& folder_;
     fs::path path_;
 };
 
@@ -113,7 +110,7 @@ std::optional<std::int64_t> agreedTime(const SideListing::Ref& a, const SideList
 TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
                      const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
                      const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress,
-                     Check checkAgain, TwoWayEngine::Basis* basis)
+                     fs::path listFolder, Check checkAgain, TwoWayEngine::Basis* basis)
     : runner_(runner),
       clock_(clock),
       listBoth_(std::move(listBoth)),
@@ -131,7 +128,8 @@ TwoWayRun::TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listB
       probeA_(a.root),
       probeB_(b.root),
       keptTime_(TimeProbe::keptOnSides(probeA_, probeB_)),
-      basis_(basis) {}
+      basis_(basis),
+      listFolderPath_(std::move(listFolder)) {}
 
 TwoWayRun::~TwoWayRun() {
     for (const fs::path& root : preparedRoots_) ArchiveDirectories::removeRunFolderIfEmpty(root, job_.id, runID_);
@@ -153,6 +151,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // Preparation: nothing on disk changes before the reserved trees.
     if (!ArchiveRunID::date(runID_)) throw TwoWayEngineError::invalidRunID();
     checkPlannedPaths();
+    listFolder_.emplace(listFolderPath_);
     prepareTrees();
     loadBaselineAndList();
     if (job_.options.archiveEnabled) backupDirectory_ = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
@@ -397,8 +396,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     if (checkAgain_) checkAgain_();
     touched_.insert(touched_.end(), paths.begin(), paths.end());  // as rsync is given them
 
-    ListFile list;
-    list.write(paths);
+    const ListFile list(*listFolder_, paths);
     {
         PathKeySet expected;
         expected.reserve(paths.size());

@@ -15,6 +15,7 @@
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/PathKeySet.h"
+#include "SyncEngine/internal/PrivateListFolder.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayTransferState.h"
 #include "SyncModel/RunStats.h"
@@ -48,7 +49,7 @@ public:
     TwoWayRun(const RsyncRunner& runner, const Clock& clock, Lister listBoth, const SyncJob& job,
               const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b, BaselineStore& baseline,
               const std::string& runID, RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress,
-              Check checkAgain = nullptr, TwoWayEngine::Basis* basis = nullptr);
+              std::filesystem::path listFolder, Check checkAgain = nullptr, TwoWayEngine::Basis* basis = nullptr);
 
     TwoWayRun(const TwoWayRun&) = delete;
     TwoWayRun& operator=(const TwoWayRun&) = delete;
@@ -141,7 +142,9 @@ private:
     PathKeySet unsettled_;
     PathKeySet dropped_;  // copies of sources rewritten while copied: no entry, so both sides count as changed
     std::optional<std::string> backupDirectory_;
-    TwoWayEngine::Basis* basis_;  // what the plan was made from, when it is still current
+    TwoWayEngine::Basis* basis_;
+    std::filesystem::path listFolderPath_;
+    std::optional<PrivateListFolder> listFolder_;  // claimed while the run prepares  // what the plan was made from, when it is still current
     std::optional<Baseline> loaded_;
     const std::optional<Baseline>* old_ = &loaded_;  // the baseline at the start, loaded or the basis's
     SideListing listingA_, listingB_;

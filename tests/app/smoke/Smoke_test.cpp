@@ -28,6 +28,7 @@
 #include "SyncAutomation/VolumeInspector.h"
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
+#include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -247,7 +248,7 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     job.source = VolumeInspector::endpoint(source);
     job.destination = VolumeInspector::endpoint(destination);
     std::filesystem::create_directories(folders.jobsFile().parent_path());
-    JobStore(folders.jobsFile()).save({job});
+    test::saveJobs(JobStore(folders.jobsFile()), {job});
     KeltoSyncApp app({
         .bundleRoot = KELTO_BUNDLE_DIR,
         .folders = folders,

@@ -7,6 +7,7 @@
 #include "SyncAutomation/AppModel.h"
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "SyncAutomation/JobRunner.h"
+#include "tests/support/SavedJobs.h"
 #include "tests/views/main/MainFixtures.h"
 
 #include <QPushButton>
@@ -64,7 +65,7 @@ TEST(MenuBarSyncAll, WithEveryJobPausedEnqueuesNothingWhileARowStillRunsItsJob) 
     SyncJob first = namedJob("First");
     SyncJob second = namedJob("Second");
     first.isEnabled = second.isEnabled = false;
-    store.save({first, second});
+    test::saveJobs(store, {first, second});
     AppModel appModel({.main = main, .store = store, .history = history, .runner = runner, .scheduler = scheduler,
                        .clock = clock});
     main.runPending();

@@ -1,0 +1,48 @@
+#include "SyncEngine/internal/PrivateListFolder.h"
+
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+using namespace kelto;
+namespace fs = std::filesystem;
+
+namespace {
+
+int errorOf(const fs::path& folder) {
+    try {
+        PrivateListFolder{folder};
+        return 0;
+    } catch (const FileError& error) {
+        return error.errorNumber();
+    }
+}
+
+}  // namespace
+
+// Only a folder of the user's own serves: never one reached through a link,
+// another user's, or none at all; and what another user left there stays.
+TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleared) {
+    test::TemporaryFolder tmp;
+    fs::create_directory(tmp / "elsewhere");
+    fs::create_directory_symlink(tmp / "elsewhere", tmp / "link");
+    EXPECT_EQ(errorOf(tmp / "link"), ENOTDIR);
+    EXPECT_EQ(errorOf(fs::path()), EINVAL);
+    EXPECT_NE(fs::status(tmp / "elsewhere").permissions(), fs::perms(0700));  // the link's target untouched
+
+    if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+    tmp.write("lists/KeltoSync-files-theirs", "their/name");
+    tmp.write("lists/KeltoSync-files-ours", "our/name");
+    ASSERT_EQ(::chown((tmp / "lists/KeltoSync-files-theirs").c_str(), 65534, 65534), 0);
+    {
+        const PrivateListFolder lists(tmp / "lists");
+        EXPECT_TRUE(fs::exists(tmp / "lists/KeltoSync-files-theirs"));
+        EXPECT_FALSE(fs::exists(tmp / "lists/KeltoSync-files-ours"));
+    }
+    ASSERT_EQ(::chown((tmp / "lists").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(errorOf(tmp / "lists"), EACCES);
+}
