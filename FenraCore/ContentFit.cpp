@@ -1,6 +1,7 @@
 #include "FenraCore/ContentFit.h"
 
 #include <QEvent>
+#include <QLayout>
 #include <QPointer>
 #include <QWidget>
 
