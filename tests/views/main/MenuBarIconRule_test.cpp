@@ -4,6 +4,7 @@
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
+#include <QGuiApplication>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
