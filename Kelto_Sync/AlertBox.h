@@ -8,7 +8,8 @@ namespace kelto {
 // job's name or an error may hold markup), and as wide as its texts: the
 // message on one line up to a readable measure, and the window's title
 // with room for the title bar's icon and buttons. Qt sizes a message box
-// to its first line alone, which cuts the title to a letter.
+// to its first line alone, which cuts the title to a letter. A destructive
+// button is never the default: Return then cancels, as Escape does.
 class AlertBox : public QMessageBox {
 public:
     explicit AlertBox(QWidget* parent = nullptr);
@@ -23,6 +24,7 @@ protected:
 
 private:
     void fit();
+    void keepDestructiveFromDefault();
 };
 
 }  // namespace kelto
