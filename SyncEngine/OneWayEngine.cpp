@@ -109,10 +109,12 @@ private:
 // The accounting, log writing and throttled reports of one transfer.
 class TransferState {
 public:
-    TransferState(const SyncPlan& plan, RunLogSink& log, const Clock& clock)
+    // `writes`: the files rsync will write.
+    TransferState(const SyncPlan& plan, std::vector<std::string> writes, RunLogSink& log, const Clock& clock)
         : log_(log), clock_(clock), aggregator_(totalBytes(plan), static_cast<std::int64_t>(plan.copies.size())),
           bytesTotal_(totalBytes(plan)) {
         stats_.skipped = plan.skipped;
+        aggregator_.expect(std::move(writes));
     }
 
     SyncProgress firstReport() {
@@ -720,7 +722,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     // A copy job's plan may be older than files that have appeared since.
     TransferScratch::assign(invocation, destination, received, mirror, largest);
 
-    TransferState state(plan, log, *clock);
+    TransferState state(plan, received, log, *clock);
     for (const std::string& line : leftovers) state.writeLine(line);
     for (const std::string& line : notes) state.writeLine(line);
     for (const std::string& path : bound.leftAlone) state.writeLine(std::string(leftForNextRunLine) + path);
