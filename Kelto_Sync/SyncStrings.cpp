@@ -14,9 +14,14 @@ namespace kelto {
 SyncStrings SyncStrings::application() {
     static const StringTable table = [] {
         initialiseStringResources();
-        return StringTable(QStringLiteral(":/KeltoSync/Strings"), {QStringLiteral("en")});
+        return StringTable(QStringLiteral(":/KeltoSync/Strings"), languages());
     }();
     return SyncStrings(table);
+}
+
+const QStringList& SyncStrings::languages() {
+    static const QStringList offered{QStringLiteral("en")};
+    return offered;
 }
 
 QString SyncStrings::text(const QString& english, const QLocale& locale) const {

@@ -24,6 +24,9 @@ public:
 
     // The tables compiled into the application.
     static SyncStrings application();
+    // The languages the application's own texts carry; the kit's and the
+    // permission texts speak none other.
+    static const QStringList& languages();
 
     // Fixed text, or a text needed as a value (titles, tooltips).
     QString text(const QString& english, const QLocale& locale) const;
