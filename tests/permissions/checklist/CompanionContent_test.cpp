@@ -6,6 +6,7 @@
 #include "KeltoPermissions/PermissionStatusLabel.h"
 #include "tests/support/widgets/WidgetRender.h"
 
+#include <QLabel>
 #include <QPushButton>
 
 #include <gtest/gtest.h>

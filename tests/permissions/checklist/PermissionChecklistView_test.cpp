@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
