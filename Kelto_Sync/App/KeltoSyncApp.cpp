@@ -22,10 +22,12 @@ namespace kelto {
 
 namespace {
 
-// The application's texts; the kit's and the permission texts then speak
-// only the languages these carry, so that no window mixes two.
+// The application's texts; the kit's and the permission texts, and the
+// windows' dates and times, then speak only the languages these carry, so
+// that no window mixes two.
 SyncStrings hostStrings() {
     StringTable::setHostLanguages(SyncStrings::languages());
+    QLocale::setDefault(SyncStrings::windowsLocale(QLocale::system()));
     return SyncStrings::application();
 }
 
