@@ -113,7 +113,8 @@ TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOut) {
 
 // rsync writes a folder's files before its subfolders, in byte order.
 TEST(ProgressAggregator, RsyncOrderPutsAFoldersFilesFirst) {
-    std::vector<std::string> paths{"zz", "sub/x", "b.txt", "z/y", "a.txt", "sub.txt", "A.txt", "sub/a/b", "sub/\xC3\xA9"};
+    std::vector<std::string> paths{"zz", "sub/x", "b.txt", "z/y", "a.txt",
+                                   "sub.txt", "A.txt", "sub/a/b", "sub/\xC3\xA9"};
     std::sort(paths.begin(), paths.end(), ProgressAggregator::rsyncOrder);
     EXPECT_EQ(paths, (std::vector<std::string>{"A.txt", "a.txt", "b.txt", "sub.txt", "zz", "sub/x", "sub/\xC3\xA9",
                                                "sub/a/b", "z/y"}));

@@ -99,8 +99,9 @@ TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
     const QLocale chosen = SyncStrings::windowsLocale(vietnamese);
     EXPECT_EQ(chosen.language(), QLocale::English);
     const Date now = Date::fromUnix(1'700'000'000.0);
-    EXPECT_EQ(DisplayFormat::relative(Date::fromUnix(1'700'000'000.0 - 7200), now, chosen), QStringLiteral("2 hours ago"))
-        << DisplayFormat::relative(Date::fromUnix(1'700'000'000.0 - 7200), now, vietnamese).toStdString();
+    const Date twoHoursBefore = Date::fromUnix(1'700'000'000.0 - 7200);
+    EXPECT_EQ(DisplayFormat::relative(twoHoursBefore, now, chosen), QStringLiteral("2 hours ago"))
+        << DisplayFormat::relative(twoHoursBefore, now, vietnamese).toStdString();
     for (const QLocale& kept : {QLocale(QLocale::English, QLocale::UnitedKingdom), QLocale::c(),
                                 QLocale(QLocale::English, QLocale::UnitedStates)}) {
         EXPECT_EQ(SyncStrings::windowsLocale(kept), kept) << kept.name().toStdString();

@@ -131,7 +131,8 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     // The kit and the permission texts speak the application's languages:
     // Vietnamese, which the application does not offer, reads English.
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
-    EXPECT_EQ(FenraMacStrings::text(QStringLiteral("Search settings…"), vietnamese), QStringLiteral("Search settings…"));
+    EXPECT_EQ(FenraMacStrings::text(QStringLiteral("Search settings…"), vietnamese),
+              QStringLiteral("Search settings…"));
     EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), {"vi_VN.UTF-8"}).language(), "en");
     app.start();
 
