@@ -204,6 +204,20 @@ void FenraStyle::drawControl(ControlElement element, const QStyleOption* option,
 
 void FenraStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
                                     const QWidget* widget) const {
+    if (control == CC_ToolButton) {
+        // An icon-only button that opens its menu (the "more" ellipsis) is
+        // told by its icon; Fusion's arrow would sit on top of it. A split
+        // button keeps its arrow, the part that opens the menu.
+        const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option);
+        if (tool != nullptr && (tool->features & QStyleOptionToolButton::HasMenu) &&
+            !(tool->features & (QStyleOptionToolButton::MenuButtonPopup | QStyleOptionToolButton::PopupDelay)) &&
+            tool->toolButtonStyle == Qt::ToolButtonIconOnly && !tool->icon.isNull()) {
+            QStyleOptionToolButton copy = *tool;
+            copy.features &= ~QStyleOptionToolButton::HasMenu;
+            drawComplexControl(control, &copy, painter, widget);
+            return;
+        }
+    }
     if (control == CC_ToolButton && (option->state & State_AutoRaise) && (option->state & State_On)) {
         // Fusion draws a flat tool button that is on pressed in, so a
         // disclosure would switch between a flat and a framed look as it

@@ -10,10 +10,11 @@ namespace kelto {
 // The one widget style of the kit's windows, whatever the desktop's Qt theme:
 // Qt's Fusion under the kit's palette, with the kit's own check box and an
 // accent fill for a toggle button that is on. A flat tool button, such as a
-// disclosure, has one look on or off: its content tells its state. Tool
-// tips wrap at a readable width. Alerts show the kit's symbols, in the
-// theme's colours, and dialog buttons carry no icons: one look for every
-// alert.
+// disclosure, has one look on or off: its content tells its state. An
+// icon-only tool button that opens a menu draws no menu arrow over its
+// icon. Tool tips wrap at a readable width. Alerts show the kit's symbols,
+// in the theme's colours, and dialog buttons carry no icons: one look for
+// every alert.
 class FenraStyle : public QProxyStyle {
 public:
     FenraStyle();

@@ -33,5 +33,30 @@ TEST(StringTable, TheEnglishKeyStandsInForWhatNoTableHas) {
     EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
 }
 
+// The kit speaks only what the host application offers: a language the host
+// lacks reads English, one it offers is kept.
+TEST(StringTable, ALanguageTheHostDoesNotOfferReadsEnglish) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    write(folder, "vi.json", R"({"Done": "Xong"})");
+    write(folder, "ja.json", R"({"Done": "完了"})");
+    const StringTable table(folder.path(), {"en", "vi", "ja"});
+    const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+
+    StringTable::setHostLanguages(QStringList{"en"});
+    EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Done"));
+    EXPECT_EQ(table.language(vietnamese), QString());
+    EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
+
+    StringTable::setHostLanguages(QStringList{"en", "vi_VN"});
+    EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Xong"));
+    EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
+    EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
+
+    StringTable::setHostLanguages(std::nullopt);
+    EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QString::fromUtf8("完了"));
+}
+
 }  // namespace
 }  // namespace kelto

@@ -1,5 +1,7 @@
 #include "KeltoPermissions/PermissionStrings.h"
 
+#include "FenraCore/StringTable.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -139,6 +141,10 @@ const QStringList& PermissionStrings::supportedLanguages() {
     static const QStringList languages{QStringLiteral("en"), QStringLiteral("vi"), QStringLiteral("ja"),
                                        QStringLiteral("ko"), QStringLiteral("zh-Hant")};
     return languages;
+}
+
+QStringList PermissionStrings::declaredHostLanguages() {
+    return StringTable::hostLanguages().value_or(supportedLanguages());
 }
 
 QString PermissionStrings::chooseLanguage(const QString& hostFolder, const QStringList& hostLanguages,

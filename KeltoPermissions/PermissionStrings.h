@@ -14,12 +14,13 @@ namespace kelto {
 class PermissionStrings {
 public:
     // `hostFolder`: the host's folder; one named "<language>.lproj" fixes the
-    // language. `hostLanguages`: the languages the host's own texts carry.
+    // language. `hostLanguages`: the languages the host's own texts carry,
+    // as the host declared them to the kit (StringTable), else all five.
     // `userLanguages`: the user's UI languages, most preferred first.
     // `resourceFolder`: where the tables lie, the compiled-in ones unless a
     // test says otherwise.
     explicit PermissionStrings(const QString& hostFolder = {},
-                               const QStringList& hostLanguages = supportedLanguages(),
+                               const QStringList& hostLanguages = declaredHostLanguages(),
                                const QStringList& userLanguages = QLocale::system().uiLanguages(),
                                const QString& resourceFolder = compiledFolder());
 
@@ -32,6 +33,8 @@ public:
 
     // "en", "vi", "ja", "ko", "zh-Hant", compared exactly.
     static const QStringList& supportedLanguages();
+    // The host's languages as it declared them, else supportedLanguages().
+    static QStringList declaredHostLanguages();
     // The folder's "<language>.lproj" name, else the first user language
     // the host carries (Chinese of Taiwan, Hong Kong or Macau, or in
     // traditional script, as "zh-Hant"), else "en"; anything unsupported

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -43,8 +44,36 @@ void AlertBox::setMessage(const QString& message) {
 }
 
 void AlertBox::showEvent(QShowEvent* event) {
+    keepDestructiveFromDefault();
     QMessageBox::showEvent(event);
     fit();
+}
+
+void AlertBox::keepDestructiveFromDefault() {
+    QPushButton* safe = nullptr;
+    bool destructive = false;
+    for (QAbstractButton* button : buttons()) {
+        const ButtonRole role = buttonRole(button);
+        if (role == DestructiveRole) {
+            destructive = true;
+        } else if (role == RejectRole && safe == nullptr) {
+            safe = qobject_cast<QPushButton*>(button);
+        }
+    }
+    if (!destructive) return;
+    if (defaultButton() != nullptr && buttonRole(defaultButton()) != DestructiveRole) return;
+    // Without a way back, nothing is the default.
+    if (safe == nullptr) {
+        for (QAbstractButton* button : buttons()) {
+            if (auto* push = qobject_cast<QPushButton*>(button)) {
+                push->setDefault(false);
+                push->setAutoDefault(false);
+            }
+        }
+        return;
+    }
+    setDefaultButton(safe);
+    if (escapeButton() == nullptr) setEscapeButton(safe);
 }
 
 void AlertBox::changeEvent(QEvent* event) {

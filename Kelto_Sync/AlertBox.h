@@ -10,7 +10,8 @@ namespace kelto {
 // with room for the title bar's icon and buttons. Qt sizes a message box
 // to its first line alone, which cuts the title to a letter. It is centred
 // on its window; one made without a parent belongs to the application's
-// active window, if any.
+// active window, if any. A destructive button is never the default: Return
+// then cancels, as Escape does.
 class AlertBox : public QMessageBox {
 public:
     explicit AlertBox(QWidget* parent = nullptr);
@@ -28,6 +29,7 @@ protected:
 
 private:
     void fit();
+    void keepDestructiveFromDefault();
 };
 
 }  // namespace kelto

@@ -5,6 +5,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/ArchiveSize.h"
 #include "Kelto_Sync/DisplayFormat.h"
@@ -13,7 +14,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -52,7 +52,6 @@ ArchiveStatusView::ArchiveStatusView(AppModelAdapter& model, const Uuid& jobID, 
     clean_->setObjectName(QStringLiteral("clean"));
     openFailed_->setObjectName(QStringLiteral("openFailed"));
     openFailed_->setWordWrap(true);
-    openFailed_->hide();
     PaletteTone::apply(openFailed_, FenraTheme::error());
     PaletteTone::apply(size_, FenraTheme::textSecondary());
     PaletteTone::apply(errorLabel_, FenraTheme::error());
@@ -125,7 +124,9 @@ void ArchiveStatusView::load() {
 void ArchiveStatusView::sized(std::uint64_t generation, std::int64_t total) {
     if (generation != generation_) return;
     bytes_ = total;
+    // A good load clears every failure shown, an earlier open's too.
     error_.reset();
+    openFailedShown_ = false;
     refresh();
     emit loaded();
 }
@@ -134,7 +135,7 @@ void ArchiveStatusView::confirmClean() {
     auto* box = new AlertBox(this);
     box->setObjectName(QStringLiteral("confirmClean"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setText(strings_.text(QStringLiteral("Delete all archived files?"), locale()));
+    box->setTitle(strings_.text(QStringLiteral("Delete all archived files?"), locale()));
     QPushButton* confirm = box->addButton(strings_.text(QStringLiteral("Clean now"), locale()), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("confirm"));
     box->addButton(QMessageBox::Cancel)->setObjectName(QStringLiteral("cancel"));
@@ -166,11 +167,14 @@ void ArchiveStatusView::clean() {
 }
 
 void ArchiveStatusView::openArchives() {
-    openFailed_->hide();
+    openFailedShown_ = false;
+    refresh();
     // Answers of an earlier press do not count.
     const std::uint64_t press = ++opening_;
     const auto shown = [view = QPointer<ArchiveStatusView>(this), press](bool done) {
-        if (view && view->opening_ == press && !done) view->openFailed_->show();
+        if (!view || view->opening_ != press || done) return;
+        view->openFailedShown_ = true;
+        view->refresh();
     };
     for (const auto& root : roots_) {
         if (ArchiveDirectories::treeExists(root, jobID_)) {
@@ -209,6 +213,7 @@ void ArchiveStatusView::refresh() {
 
     open_->setText(strings_.text(QStringLiteral("Open in Finder"), where));
     openFailed_->setText(strings_.text(QStringLiteral("No file manager could show the archive."), where));
+    openFailed_->setVisible(openFailedShown_);
     clean_->setText(strings_.text(QStringLiteral("Clean now"), where));
     open_->setEnabled(!roots_.empty());
     clean_->setEnabled(!cleaning_ && model_->status(jobID_) == nullptr && !roots_.empty());

@@ -85,6 +85,7 @@ private:
     // the next press.
     QLabel* openFailed_;
     std::uint64_t opening_ = 0;
+    bool openFailedShown_ = false;
     QLabel* errorLabel_;
 };
 

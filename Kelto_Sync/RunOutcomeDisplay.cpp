@@ -1,6 +1,7 @@
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 
 #include "FenraCore/FenraTheme.h"
+#include "SyncModel/Support/Text.h"
 
 namespace kelto {
 
@@ -54,6 +55,16 @@ QString RunOutcomeDisplay::skipReason(SkipReason reason) {
     case SkipReason::onBattery: return QStringLiteral("Running on battery");
     }
     return {};
+}
+
+std::vector<std::string> RunOutcomeDisplay::errorsBesideMessage(const RunOutcome& outcome, const RunStats& stats) {
+    const bool hasMessage = outcome.kind == RunOutcome::Case::failed || outcome.kind == RunOutcome::Case::needsReview;
+    std::vector<std::string> errors;
+    for (const std::string& error : stats.errors) {
+        if (hasMessage && Text::equal(error, outcome.message)) continue;
+        errors.push_back(error);
+    }
+    return errors;
 }
 
 }  // namespace kelto

@@ -3,8 +3,12 @@
 #include "FenraCore/FenraColor.h"
 #include "FenraCore/FenraIcon.h"
 #include "SyncModel/RunOutcome.h"
+#include "SyncModel/RunStats.h"
 
 #include <QString>
+
+#include <string>
+#include <vector>
 
 namespace kelto {
 
@@ -17,6 +21,10 @@ struct RunOutcomeDisplay {
     static const FenraColor& iconColor(const RunOutcome& outcome);
     // The key of why a run was skipped.
     static QString skipReason(SkipReason reason);
+    // The run's error messages that its outcome does not already say. A
+    // failure is kept among the errors too (what searches the errors finds
+    // it there), and a text is shown once.
+    static std::vector<std::string> errorsBesideMessage(const RunOutcome& outcome, const RunStats& stats);
 };
 
 }  // namespace kelto

@@ -3,6 +3,8 @@
 #include "FenraCore/TextFormat.h"
 #include "Kelto_Sync/DisplayFormat.h"
 
+#include <algorithm>
+
 // Outside any namespace, as Qt's resource initialiser requires. Naming it
 // here also keeps a static link from dropping the compiled-in tables.
 static void initialiseStringResources() {
@@ -14,9 +16,23 @@ namespace kelto {
 SyncStrings SyncStrings::application() {
     static const StringTable table = [] {
         initialiseStringResources();
-        return StringTable(QStringLiteral(":/KeltoSync/Strings"), {QStringLiteral("en")});
+        return StringTable(QStringLiteral(":/KeltoSync/Strings"), languages());
     }();
     return SyncStrings(table);
+}
+
+QLocale SyncStrings::windowsLocale(const QLocale& system) {
+    const QString language = QLocale::languageToCode(system.language());
+    const bool offered = std::any_of(languages().begin(), languages().end(), [&](const QString& code) {
+        return code.section(u'-', 0, 0).compare(language, Qt::CaseInsensitive) == 0;
+    });
+    if (offered || system.language() == QLocale::C) return system;
+    return QLocale(QLocale::English, system.territory());
+}
+
+const QStringList& SyncStrings::languages() {
+    static const QStringList offered{QStringLiteral("en")};
+    return offered;
 }
 
 QString SyncStrings::text(const QString& english, const QLocale& locale) const {

@@ -24,6 +24,13 @@ public:
 
     // The tables compiled into the application.
     static SyncStrings application();
+    // The languages the application's own texts carry; the kit's and the
+    // permission texts speak none other.
+    static const QStringList& languages();
+    // The locale the windows speak in: the system's when its language is
+    // one of languages() (or C), else English with the system's region for
+    // numbers and dates, so that no words of another language show.
+    static QLocale windowsLocale(const QLocale& system);
 
     // Fixed text, or a text needed as a value (titles, tooltips).
     QString text(const QString& english, const QLocale& locale) const;

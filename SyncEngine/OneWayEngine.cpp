@@ -114,10 +114,12 @@ private:
 // The accounting, log writing and throttled reports of one transfer.
 class TransferState {
 public:
-    TransferState(const SyncPlan& plan, RunLogSink& log, const Clock& clock)
+    // `writes`: the files rsync will write.
+    TransferState(const SyncPlan& plan, std::vector<std::string> writes, RunLogSink& log, const Clock& clock)
         : log_(log), clock_(clock), aggregator_(totalBytes(plan), static_cast<std::int64_t>(plan.copies.size())),
           bytesTotal_(totalBytes(plan)) {
         stats_.skipped = plan.skipped;
+        aggregator_.expect(std::move(writes));
     }
 
     SyncProgress firstReport() {
@@ -952,7 +954,7 @@ RsyncInvocation OneWayEngine::Run::prepareTransfer() {
 
 // rsync's own exit; none runs when the last look found nothing to do.
 RsyncExit OneWayEngine::Run::transfer(const RsyncInvocation& invocation) {
-    TransferState& state = state_.emplace(plan_, log_, *engine_.clock);
+    TransferState& state = state_.emplace(plan_, received_, log_, *engine_.clock);
     for (const std::string& line : leftovers_) state.writeLine(line);
     for (const std::string& line : notes_) state.writeLine(line);
     for (const std::string& line : misspelled_) state.writeLine(line);

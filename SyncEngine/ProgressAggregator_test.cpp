@@ -1,6 +1,9 @@
 #include "SyncEngine/ProgressAggregator.h"
+#include "SyncEngine/RsyncOutputParser.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace kelto;
 
@@ -48,5 +51,71 @@ TEST(ProgressAggregator, EmptyAndNegativeTotals) {
     for (const char* path : {"a", "b", "c"}) two.recordFile(path);
     const SyncProgress last = two.update(0, 0.0);
     EXPECT_EQ(last.filesDone, 2);
-    EXPECT_EQ(last.currentPath, "c");
+    EXPECT_FALSE(last.currentPath) << "a received file is no longer being copied";
+}
+
+// rsync prints a file's line once its bytes are written: while the third of
+// four files copies, two are done and the third is the one named.
+TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
+    // rsync 3 with the transfer's options, four files of 3 MB at 6 MB/s.
+    const std::string output =
+        ".d..t...... 4096 0 ./\n"
+        "\r"
+        "          32768   0%    0.00kB/s    0:00:00  \r"
+        "        3000000  25%    6.90MB/s    0:00:00 (xfr#1, to-chk=3/5)\n"
+        ">f+++++++++ 3000000 3000407 clip0.mov\n"
+        "\r"
+        "        6000000  50%    6.18MB/s    0:00:00 (xfr#2, to-chk=2/5)\n"
+        ">f+++++++++ 3000000 3000407 clip1.mov\n"
+        "\r"
+        "        6327680  52%    5.86MB/s    0:00:00  \r"
+        "        9000000  75%    5.98MB/s    0:00:01 (xfr#3, to-chk=1/5)\n"
+        ">f+++++++++ 3000000 3000407 clip2.mov\n"
+        "\r"
+        "       12000000 100%    5.89MB/s    0:00:01 (xfr#4, to-chk=0/5)\n"
+        ">f+++++++++ 3000000 3000407 clip3.mov\n"
+        "\r"
+        "       12000000 100%    5.89MB/s    0:00:01 (xfr#4, to-chk=0/5)\n";
+    RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
+    std::vector<RsyncEvent> events = parser.feed(output);
+    for (RsyncEvent& event : parser.finish()) events.push_back(std::move(event));
+
+    ProgressAggregator aggregator(12'000'000, 4);
+    aggregator.expect({"clip3.mov", "clip1.mov", "clip0.mov", "clip2.mov"});
+    std::vector<std::pair<std::int64_t, std::optional<std::string>>> seen;  // files done, current file
+    for (const RsyncEvent& event : events) {
+        if (const ItemizedChange* item = event.asItem(); item && item->code.starts_with(">f")) {
+            aggregator.recordFile(item->path);
+        } else if (const RsyncProgressSample* sample = event.asProgress()) {
+            const SyncProgress p = aggregator.update(sample->bytes, 0.0);
+            seen.emplace_back(p.filesDone, p.currentPath);
+        }
+    }
+    using Seen = decltype(seen)::value_type;
+    EXPECT_EQ(seen, (decltype(seen){Seen{0, "clip0.mov"}, Seen{0, "clip0.mov"}, Seen{1, "clip1.mov"},
+                                     Seen{2, "clip2.mov"}, Seen{2, "clip2.mov"}, Seen{3, "clip3.mov"},
+                                     Seen{4, std::nullopt}}));
+}
+
+// A file rsync passes over (gone since the plan) is passed by the next one
+// it names; a name outside the expected files moves nothing.
+TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOut) {
+    ProgressAggregator aggregator(10, 4);
+    aggregator.expect({"b/x", "a", "b/y", "c"});
+    EXPECT_EQ(aggregator.currentPath, "a");
+    aggregator.recordFile("c");
+    EXPECT_EQ(aggregator.currentPath, "b/x");
+    aggregator.recordFile("elsewhere");
+    EXPECT_EQ(aggregator.currentPath, "b/x");
+    aggregator.recordFile("b/y");
+    EXPECT_FALSE(aggregator.currentPath);
+}
+
+// rsync writes a folder's files before its subfolders, in byte order.
+TEST(ProgressAggregator, RsyncOrderPutsAFoldersFilesFirst) {
+    std::vector<std::string> paths{"zz", "sub/x", "b.txt", "z/y", "a.txt",
+                                   "sub.txt", "A.txt", "sub/a/b", "sub/\xC3\xA9"};
+    std::sort(paths.begin(), paths.end(), ProgressAggregator::rsyncOrder);
+    EXPECT_EQ(paths, (std::vector<std::string>{"A.txt", "a.txt", "b.txt", "sub.txt", "zz", "sub/x", "sub/\xC3\xA9",
+                                               "sub/a/b", "z/y"}));
 }

@@ -9,7 +9,8 @@
 #
 # The bundle defaults to the release bundle, built as scripts/run.sh builds
 # it. SHOTS_LOCALES and SHOTS_THEMES narrow the runs (default "C.UTF-8
-# en_US.UTF-8" and "light dark"); SHOTS_OUT names another output folder.
+# en_US.UTF-8 vi_VN.UTF-8", the last a language the kit translates, and
+# "light dark"); SHOTS_OUT names another output folder.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
@@ -40,7 +41,7 @@ done
 out="${SHOTS_OUT:-$root/build/screenshots}"
 mkdir -p "$out"
 status=0
-for locale in ${SHOTS_LOCALES:-C.UTF-8 en_US.UTF-8}; do
+for locale in ${SHOTS_LOCALES:-C.UTF-8 en_US.UTF-8 vi_VN.UTF-8}; do
   if ! LC_ALL="$locale" locale charmap >/dev/null 2>&1 || [ "$(LC_ALL="$locale" locale charmap 2>/dev/null)" != UTF-8 ]; then
     echo "locale $locale is not available (scripts/setup.sh generates it)" >&2
     exit 77

@@ -32,9 +32,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# The screenshots run in en_US.UTF-8 beside C.UTF-8.
-if ! locale -a 2>/dev/null | grep -qix 'en_US.utf8'; then
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  "${sudo_cmd[@]}" localedef -i en_US -f UTF-8 en_US.UTF-8
-fi
+# The screenshots run in en_US.UTF-8 and vi_VN.UTF-8 (a language the kit
+# translates and the application does not) beside C.UTF-8.
+for shot_locale in en_US vi_VN; do
+  if ! locale -a 2>/dev/null | grep -qix "$shot_locale.utf8"; then
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+    "${sudo_cmd[@]}" localedef -i "$shot_locale" -f UTF-8 "$shot_locale.UTF-8"
+  fi
+done

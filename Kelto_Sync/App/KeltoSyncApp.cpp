@@ -22,6 +22,15 @@ namespace kelto {
 
 namespace {
 
+// The application's texts; the kit's and the permission texts, and the
+// windows' dates and times, then speak only the languages these carry, so
+// that no window mixes two.
+SyncStrings hostStrings() {
+    StringTable::setHostLanguages(SyncStrings::languages());
+    QLocale::setDefault(SyncStrings::windowsLocale(QLocale::system()));
+    return SyncStrings::application();
+}
+
 QSettings& chosen(QSettings* given, std::unique_ptr<QSettings>& own) {
     if (given != nullptr) return *given;
     own = std::make_unique<QSettings>();
@@ -62,7 +71,7 @@ void KeltoSyncApp::NotifierNotices::askToSync(const SyncJob& job) { notifier_.as
 
 KeltoSyncApp::KeltoSyncApp(Options options)
     : options_(std::move(options)),
-      strings_(SyncStrings::application()),
+      strings_(hostStrings()),
       defaults_(chosen(options_.defaults, ownDefaults_)),
       notifications_(chosen(options_.notifications, ownNotifications_)),
       notifier_(notifications_, defaults_, strings_),

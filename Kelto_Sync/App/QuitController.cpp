@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -101,6 +102,16 @@ bool QuitController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
         requestQuit(true);
         return true;
+    }
+    // Ctrl+Q quits from every window: one whose own action holds the keys
+    // (the main window's menu, the tray's popup) takes them as a shortcut
+    // first, and the key press never comes here.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (QKeySequence(key->keyCombination()) == quitKeys) {
+            requestQuit(true);
+            return true;
+        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 // A Qt header first: moc's parser stumbles over <concepts>.
+#include <QKeySequence>
 #include <QObject>
 
 #include "SyncAutomation/AppModelInterface.h"
@@ -31,6 +32,8 @@ public:
         std::function<void()> quit;
     };
 
+    static inline const QKeySequence quitKeys{Qt::CTRL | Qt::Key_Q};
+
     explicit QuitController(Dependencies dependencies, QObject* parent = nullptr);
     ~QuitController() override;
 
@@ -42,9 +45,9 @@ public:
     // SIGTERM and SIGINT become requestQuit(false) on the event loop
     // (through a pipe written by the signal handler).
     void watchSignals();
-    // The session's end quits, and so does a quit asked of the application
-    // (QCoreApplication::quit(), the relauncher's among them), as a person's
-    // request; `willTerminate` runs when the event loop ends, whatever ended
+    // The session's end quits, and so do Ctrl+Q in any window and a quit
+    // asked of the application (QCoreApplication::quit(), the relauncher's
+    // among them), as a person's request; `willTerminate` runs when the event loop ends, whatever ended
     // it.
     void watchApplication(QCoreApplication& application, std::function<void()> willTerminate);
 

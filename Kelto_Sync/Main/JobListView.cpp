@@ -316,10 +316,7 @@ void JobListView::confirmDelete() {
     dialog->setTitle(strings_.text(QStringLiteral("Delete this job?"), where));
     dialog->setMessage(strings_.text(QStringLiteral("The folders and their contents will not be deleted."), where));
     QPushButton* confirm = dialog->addButton(strings_.text(QStringLiteral("Delete job"), where), QMessageBox::DestructiveRole);
-    // Return never deletes: it cancels, as Escape does.
-    QPushButton* cancel = dialog->addButton(QMessageBox::Cancel);
-    dialog->setDefaultButton(cancel);
-    dialog->setEscapeButton(cancel);
+    dialog->addButton(QMessageBox::Cancel);
     connect(confirm, &QPushButton::clicked, this, [this, target] {
         model_->deleteJob(target, this, [this, target](Result<void> result) {
             if (result.hasValue()) {

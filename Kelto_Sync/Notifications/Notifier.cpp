@@ -1,5 +1,7 @@
 #include "Kelto_Sync/Notifications/Notifier.h"
 
+#include "Kelto_Sync/RunOutcomeDisplay.h"
+
 #include <QLocale>
 
 namespace kelto {
@@ -43,7 +45,8 @@ void Notifier::requestAuthorization(std::function<void(Result<bool>)> done) {
 void Notifier::notifyProblem(const RunRecord& record, const std::string& jobName) {
     QString body = qt(jobName);
     if (record.outcome.kind == RunOutcome::Case::failed) body += u'\n' + qt(record.outcome.message);
-    if (!record.stats.errors.empty()) body += u'\n' + qt(record.stats.errors.back());
+    const std::vector<std::string> errors = RunOutcomeDisplay::errorsBesideMessage(record.outcome, record.stats);
+    if (!errors.empty()) body += u'\n' + qt(errors.back());
     const bool withErrors = record.outcome.kind == RunOutcome::Case::completedWithErrors;
     post({uuidText(record.id), text(withErrors ? "Completed with errors" : "Sync failed"), body, {},
           uuidText(record.jobID), {}});

@@ -3,7 +3,9 @@
 #include "FenraMac/SettingsWindowConfigurator.h"
 #include "Kelto_Sync/Settings/SettingsView.h"
 
+#include <QAction>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QScreen>
 #include <QSettings>
 #include <QStyle>
@@ -33,6 +35,11 @@ void SyncSettingsWindowController::show() {
         window_->setWindowTitle(strings_.text(QStringLiteral("Kelto Sync Settings"), window_->locale()));
         // A plain widget is never deleted on close: closing hides it.
         window_->setAttribute(Qt::WA_DeleteOnClose, false);
+        auto* close = new QAction(window_.get());
+        close->setObjectName(QStringLiteral("closeWindow"));
+        close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+        connect(close, &QAction::triggered, window_.get(), &QWidget::close);
+        window_->addAction(close);
         const bool saved = QSettings().contains(SettingsWindowConfigurator::geometryKey(autosaveName));
         SettingsWindowConfigurator::configure(*window_, autosaveName);
         if (!saved) {

@@ -127,7 +127,7 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
                 strings.computed("fileSkip.", skipped.reason, where),
             "skippedFile");
     }
-    for (const std::string& message : stats.errors) {
+    for (const std::string& message : RunOutcomeDisplay::errorsBesideMessage(record.outcome, stats)) {
         add(QString::fromStdString(message), "errorMessage")
             ->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     }

@@ -1,5 +1,7 @@
 #include "Kelto_Sync/internal/NameField.h"
 
+#include "FenraCore/PaletteTone.h"
+
 #include <QFocusEvent>
 #include <QPainter>
 #include <QStyle>
@@ -14,7 +16,16 @@ constexpr int verticalMargin = 1;
 
 }  // namespace
 
-NameField::NameField(QWidget* parent) : QLineEdit(parent) {}
+NameField::NameField(QWidget* parent) : QLineEdit(parent) {
+    // Locked while its job runs, the name still reads as the name, not in
+    // the faint colour of a placeholder.
+    PaletteTone::apply(
+        this,
+        [](const QPalette& inherited, QPalette::ColorGroup group) {
+            return inherited.color(group == QPalette::Disabled ? QPalette::Active : group, QPalette::Text);
+        },
+        QPalette::Text);
+}
 
 QRect NameField::textArea() const {
     QStyleOptionFrame panel;

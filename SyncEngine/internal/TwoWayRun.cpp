@@ -402,7 +402,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
         expected.reserve(paths.size());
         for (const std::string& path : paths) expected.insert(PathKey::of(path));
         std::lock_guard guard(state_->lock);
-        state_->startDirection(std::move(expected), direction.source.root.native(),
+        state_->startDirection(std::move(expected), paths, direction.source.root.native(),
                                direction.destination.root.native());
     }
 

@@ -54,9 +54,10 @@ void TwoWayTransferState::flushLog() {
     }
 }
 
-void TwoWayTransferState::startDirection(PathKeySet expectedKeys, const std::string& sourceFolder,
-                                         const std::string& destinationFolder) {
+void TwoWayTransferState::startDirection(PathKeySet expectedKeys, std::vector<std::string> writes,
+                                         const std::string& sourceFolder, const std::string& destinationFolder) {
     expected = std::move(expectedKeys);
+    aggregator.expect(std::move(writes));
     completed.clear();
     reported.clear();
     received.clear();

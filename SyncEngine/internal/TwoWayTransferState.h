@@ -40,8 +40,10 @@ public:
     // Hands the log's held-back lines to its file; a failure counts as above.
     void flushLog();
 
-    // A new direction: the keys handed to rsync and the two folders.
-    void startDirection(PathKeySet expectedKeys, const std::string& sourceFolder, const std::string& destinationFolder);
+    // A new direction: the keys handed to rsync, the files among them that
+    // rsync writes, and the two folders.
+    void startDirection(PathKeySet expectedKeys, std::vector<std::string> writes, const std::string& sourceFolder,
+                        const std::string& destinationFolder);
 
     // rsync's running byte count, an itemised item, a diagnostic. The first
     // two return a report when one is due at `now`.

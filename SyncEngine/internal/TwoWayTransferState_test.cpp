@@ -61,7 +61,7 @@ TEST(TwoWayTransferState, LogKeepsTheFirstWriteFailureAndDropsLaterLines) {
 TEST(TwoWayTransferState, QuotedPathsInDiagnosticsAreUnescapedBeforeKeying) {
     MemoryLog log;
     TwoWayTransferState state(SyncPlan{}, log, nullptr);
-    state.startDirection({"caf\xC3\xA9.txt", "dir/plain", "tab\tname"}, "/src", "/dst");
+    state.startDirection({"caf\xC3\xA9.txt", "dir/plain", "tab\tname"}, {}, "/src", "/dst");
     // rsync escapes non-ASCII and control bytes in every name it prints; the
     // decomposed spelling keys to the precomposed one.
     state.recordDiagnostic("rsync: [sender] send_files failed to open \"/src/cafe\\#314\\#201.txt\": Permission denied (13)");
@@ -76,10 +76,10 @@ TEST(TwoWayTransferState, QuotedPathsInDiagnosticsAreUnescapedBeforeKeying) {
     state.recordItem({">f+++++++++", 4, "dir/plain"}, 0);
     PathKeySet unconfirmed = state.endDirection(23);
     EXPECT_EQ(unconfirmed, (PathKeySet{"caf\xC3\xA9.txt", "dir/plain", "tab\tname", "last"}));
-    state.startDirection({"a", "b"}, "/dst", "/src");
+    state.startDirection({"a", "b"}, {}, "/dst", "/src");
     state.recordItem({">f+++++++++", 1, "a"}, 0);
     EXPECT_EQ(state.endDirection(23), PathKeySet{"b"});
-    state.startDirection({"a", "b"}, "/dst", "/src");
+    state.startDirection({"a", "b"}, {}, "/dst", "/src");
     EXPECT_TRUE(state.endDirection(0).empty());
 }
 

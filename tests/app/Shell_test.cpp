@@ -1,4 +1,7 @@
+#include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QLocalServer>
 #include <QLockFile>
 #include <QSettings>
@@ -155,6 +158,37 @@ TEST(QuitRequests, aRestartMidRunAsksAndCancelDropsTheRelaunch) {
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_EQ(alerts, 2);
     EXPECT_EQ(relauncher.state(), AppRelauncher::State::requested) << "launched as the application ends";
+}
+
+// Ctrl+Q quits from every window, whatever has the focus in it; a window
+// whose own action holds the keys quits through that action alone.
+TEST_F(Quitting, ctrlQQuitsFromEveryWindow) {
+    quit.watchApplication(*QCoreApplication::instance(), [] {});
+    QWidget settings;
+    auto* field = new QLineEdit(&settings);
+    QWidget plain;
+    QWidget withMenu;
+    int menuQuits = 0;
+    auto* action = new QAction(&withMenu);
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QObject::connect(action, &QAction::triggered, [&] { ++menuQuits; });
+    withMenu.addAction(action);
+    int expected = 0;
+    for (QWidget* window : {&settings, &plain, &withMenu}) {
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        if (window == &settings) field->setFocus();
+        QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : window;
+        QTest::keyClick(target, Qt::Key_Q, Qt::ControlModifier);
+        if (window != &withMenu) ++expected;
+        EXPECT_EQ(quits, expected) << window;
+        QTest::keyClick(target, Qt::Key_W, Qt::ControlModifier);
+        EXPECT_EQ(quits, expected) << "other keys pass";
+        window->hide();
+    }
+    EXPECT_EQ(menuQuits, 1);
+    QCoreApplication::instance()->removeEventFilter(&quit);
 }
 
 TEST_F(Quitting, sigtermMidRunStopsWithoutAskingThenQuits) {

@@ -5,6 +5,10 @@
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QCheckBox>
+#include <QIcon>
+#include <QImage>
+#include <QMenu>
+#include <QPixmap>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOptionButton>
@@ -107,6 +111,52 @@ TEST(FenraStyle, AFlatToolButtonLooksTheSameOnAndOff) {
         button.setChecked(true);
         const auto on = DrawnPanels::of(button);
         EXPECT_EQ(on == off, flat);
+    }
+}
+
+// Whether the style draws a menu arrow for a tool button.
+class ArrowCounter : public FenraStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override {
+        if (element == PE_IndicatorArrowDown) ++arrows;
+        FenraStyle::drawPrimitive(element, option, painter, widget);
+    }
+    mutable int arrows = 0;
+};
+
+TEST(FenraStyle, AnIconOnlyMenuButtonDrawsNoArrowOverItsIcon) {
+    QPixmap dots(16, 16);
+    dots.fill(Qt::black);
+    struct Case {
+        const char* name;
+        QToolButton::ToolButtonPopupMode mode;
+        Qt::ToolButtonStyle style;
+        bool flat;
+        bool arrow;
+    };
+    for (const Case& c : {Case{"more, flat", QToolButton::InstantPopup, Qt::ToolButtonIconOnly, true, false},
+                          Case{"more, framed", QToolButton::InstantPopup, Qt::ToolButtonIconOnly, false, false},
+                          Case{"delayed", QToolButton::DelayedPopup, Qt::ToolButtonIconOnly, true, true},
+                          Case{"split", QToolButton::MenuButtonPopup, Qt::ToolButtonIconOnly, true, true},
+                          Case{"with text", QToolButton::InstantPopup, Qt::ToolButtonTextBesideIcon, true, true}}) {
+        SCOPED_TRACE(c.name);
+        QToolButton button;
+        button.setIcon(QIcon(dots));
+        button.setText(QStringLiteral("Job actions"));
+        button.setToolButtonStyle(c.style);
+        button.setAutoRaise(c.flat);
+        QMenu menu;
+        menu.addAction(QStringLiteral("Pause automatic runs"));
+        button.setMenu(&menu);
+        button.setPopupMode(c.mode);
+        button.resize(button.sizeHint());
+        ArrowCounter style;
+        button.setStyle(&style);
+        QImage image(button.size(), QImage::Format_ARGB32_Premultiplied);
+        button.render(&image);
+        EXPECT_EQ(style.arrows > 0, c.arrow);
+        button.setStyle(nullptr);
     }
 }
 

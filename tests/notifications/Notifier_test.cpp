@@ -121,6 +121,20 @@ TEST_F(NotifierTest, TitlesBodiesAndIdentifiers) {
     EXPECT_EQ(jobText, jobText.toUpper());
 }
 
+// The failure is stored among the errors too: the body says it once, and
+// the last other error still shows.
+TEST_F(NotifierTest, AFailureStoredAmongTheErrorsIsSaidOnce) {
+    Notifier n = notifier();
+    const std::string readOnly = "The destination volume is read-only.";
+    n.notifyProblem(record(RunOutcome::failed(readOnly), {readOnly}), "Photos");
+    n.notifyProblem(record(RunOutcome::failed(readOnly), {"first", readOnly}), "Photos");
+    n.notifyProblem(record(RunOutcome::completedWithErrors(), {readOnly}), "Photos");
+    ASSERT_EQ(center.posted.size(), 3u);
+    EXPECT_EQ(center.posted[0].body, "Photos\nThe destination volume is read-only.");
+    EXPECT_EQ(center.posted[1].body, "Photos\nThe destination volume is read-only.\nfirst");
+    EXPECT_EQ(center.posted[2].body, "Photos\nThe destination volume is read-only.");
+}
+
 TEST_F(NotifierTest, AuthorizationPassesTheCentresAnswerOrError) {
     Notifier n = notifier();
     std::vector<Result<bool>> results;

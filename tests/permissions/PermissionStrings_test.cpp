@@ -1,3 +1,4 @@
+#include "FenraCore/StringTable.h"
 #include "FenraCore/TextFormat.h"
 #include "KeltoPermissions/PermissionStatus.h"
 #include "KeltoPermissions/PermissionStrings.h"
@@ -33,6 +34,19 @@ TEST(PermissionStringsLanguage, AFolderNameWinsThenTheFirstCarriedUserLanguageTh
 
     const PermissionStrings strings(QStringLiteral("/opt/kelto/vi.lproj"), five, {"ja"});
     EXPECT_EQ(strings.language(), "vi");
+}
+
+// Unless told otherwise, the language comes from what the host declared to
+// the kit: a user language the host does not offer gives English.
+TEST(PermissionStringsLanguage, TheHostsDeclaredLanguagesChoose) {
+    const QStringList vietnamese{"vi_VN.UTF-8", "vi"};
+    StringTable::setHostLanguages(QStringList{"en"});
+    EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), vietnamese).language(), "en");
+    EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), vietnamese).string("Done"), "Done");
+    StringTable::setHostLanguages(QStringList{"en", "vi"});
+    EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), vietnamese).language(), "vi");
+    StringTable::setHostLanguages(std::nullopt);
+    EXPECT_EQ(PermissionStrings::declaredHostLanguages(), five);
 }
 
 // Tables written into a temporary folder, shaped as the compiled-in ones.

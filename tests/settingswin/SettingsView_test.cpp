@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QTest>
 
 #include <algorithm>
 #include <condition_variable>
@@ -312,6 +313,24 @@ TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
     // Offscreen windows come back offset by a frame that they do not have.
     EXPECT_LE((again.window()->pos() - saved).manhattanLength(), 4);
     EXPECT_GT(std::abs(again.window()->geometry().center().x() - available.center().x()), 100) << "not centred";
+}
+
+// Ctrl+W closes the settings window, from whatever has the focus; it comes
+// back as it was.
+TEST_F(SettingsViewTest, CtrlWClosesTheWindow) {
+    SyncSettingsWindowController controller(*updater, SyncStrings::application(), actions());
+    controller.show();
+    QWidget* window = controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QWidget* search = window->findChild<SettingsSearchField*>();
+    ASSERT_NE(search, nullptr);
+    for (QWidget* focus : {search, static_cast<QWidget*>(controller.view())}) {
+        controller.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        focus->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+        EXPECT_FALSE(window->isVisible()) << focus->metaObject()->className();
+    }
 }
 
 // At the window's usual size each pane fills the detail column, so that

@@ -91,6 +91,23 @@ TEST(SyncStrings, TheEnglishTableWordsEveryComputedKeyAndNamesLinuxPlaces) {
     EXPECT_EQ(strings.text(QStringLiteral("Continue"), english), QStringLiteral("Continue"));
 }
 
+// Under a language the application does not offer the windows speak
+// English, keeping the region's numbers; the relative times and dates read
+// English too.
+TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
+    const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
+    const QLocale chosen = SyncStrings::windowsLocale(vietnamese);
+    EXPECT_EQ(chosen.language(), QLocale::English);
+    const Date now = Date::fromUnix(1'700'000'000.0);
+    const Date twoHoursBefore = Date::fromUnix(1'700'000'000.0 - 7200);
+    EXPECT_EQ(DisplayFormat::relative(twoHoursBefore, now, chosen), QStringLiteral("2 hours ago"))
+        << DisplayFormat::relative(twoHoursBefore, now, vietnamese).toStdString();
+    for (const QLocale& kept : {QLocale(QLocale::English, QLocale::UnitedKingdom), QLocale::c(),
+                                QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        EXPECT_EQ(SyncStrings::windowsLocale(kept), kept) << kept.name().toStdString();
+    }
+}
+
 TEST(RunOutcomeDisplay, EightTitlesWhateverThePayload) {
     const std::vector<std::pair<RunOutcome, const char*>> outcomes{
         {RunOutcome::success(), "Success"},

@@ -15,7 +15,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "FenraMac/FenraMacStrings.h"
 #include "KeltoPermissions/PermissionChecklistView.h"
+#include "KeltoPermissions/PermissionStrings.h"
 #include "Kelto_Sync/App/KeltoSyncApp.h"
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
@@ -155,6 +157,12 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
         .launchedAsLoginItem = false,
     });
     ASSERT_NE(app.runtime(), nullptr) << app.startupError().toStdString();
+    // The kit and the permission texts speak the application's languages:
+    // Vietnamese, which the application does not offer, reads English.
+    const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
+    EXPECT_EQ(FenraMacStrings::text(QStringLiteral("Search settings…"), vietnamese),
+              QStringLiteral("Search settings…"));
+    EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), {"vi_VN.UTF-8"}).language(), "en");
     app.start();
 
     // The first-run checklist waits for the main window, then comes up.

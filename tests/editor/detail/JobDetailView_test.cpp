@@ -594,6 +594,48 @@ TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
     EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
 }
 
+// The colour farthest from the field's own background among its pixels:
+// the ink of its text.
+QColor inkOf(QWidget& field) {
+    const QImage image = field.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QColor ground = image.pixelColor(1, 1);
+    QColor ink = ground;
+    int farthest = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int distance = std::abs(c.red() - ground.red()) + std::abs(c.green() - ground.green()) +
+                                 std::abs(c.blue() - ground.blue());
+            if (distance > farthest) {
+                farthest = distance;
+                ink = c;
+            }
+        }
+    }
+    return ink;
+}
+
+// Locked while its job runs, the name reads as the name, in both looks.
+TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        QApplication::setPalette(look.palette);
+        auto view = make(job, false);
+        view->resize(700, 500);
+        view->show();
+        answer();
+        settle();
+        ASSERT_TRUE(view->nameField()->isEnabled());
+        const QColor idle = inkOf(*view->nameField());
+        fake.setStatus(job.id, RunStatus::running({}));
+        settle();
+        ASSERT_FALSE(view->nameField()->isEnabled());
+        EXPECT_EQ(inkOf(*view->nameField()), idle);
+        fake.setStatus(job.id, std::nullopt);
+    }
+    QApplication::setPalette(WidgetRender::lightPalette());
+}
+
 TEST_F(JobDetailViewTest, Renders) {
     const auto save = [](QWidget& widget, const QString& name) {
         const QString path = WidgetRender::savePng(WidgetRender::image(widget, 2), name);

@@ -7,6 +7,7 @@
 #include "tests/views/status/StatusFixtures.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -290,6 +291,60 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSo) {
     EXPECT_EQ(textOf(*view, "openFailed"), QStringLiteral("No file manager could show the archive."));
     h.shows = true;
     QTest::mouseClick(open, Qt::LeftButton);
+    EXPECT_FALSE(shown(*view, "openFailed"));
+}
+
+// Return in the confirmation cancels, as Escape does: deleting takes a
+// click on "Clean now".
+TEST(ArchiveStatusView, ReturnInTheCleanConfirmationDeletesNothing) {
+    ArchiveHarness h;
+    const fs::path dest = h.root("dest");
+    h.archive(dest, 10);
+    auto view = h.view();
+    view->show();
+    h.load(*view, AppModelAdapter::Roots{dest});
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("clean")), Qt::LeftButton);
+        QPointer<QMessageBox> box;
+        for (auto* candidate : view->findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
+            if (candidate->isVisible()) box = candidate;
+        }
+        ASSERT_TRUE(box);
+        EXPECT_NE(box->defaultButton(), box->findChild<QPushButton*>(QStringLiteral("confirm")));
+        QTest::keyClick(box->focusWidget() != nullptr ? box->focusWidget() : box.data(), key);
+        settle();
+        EXPECT_FALSE(box && box->isVisible()) << "closed by " << key;
+        EXPECT_TRUE(h.fake.pendingPrunes.empty()) << "deleted by " << key;
+    }
+}
+
+// Every failure shown goes with the next good load, the file manager's too.
+TEST(ArchiveStatusView, AGoodLoadClearsEveryFailureShown) {
+    ArchiveHarness h;
+    const fs::path dest = h.root("dest");
+    h.archive(dest, 10);
+    auto view = h.view();
+    view->show();
+    h.load(*view, AppModelAdapter::Roots{dest});
+    h.shows = false;
+    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
+    ASSERT_TRUE(shown(*view, "openFailed"));
+    view->load();
+    h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
+    EXPECT_TRUE(shown(*view, "error"));
+    EXPECT_TRUE(shown(*view, "openFailed")) << "a failed load clears nothing";
+
+    // A good clean reloads.
+    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("clean")), Qt::LeftButton);
+    for (auto* box : view->findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
+        if (box->isVisible()) box->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+    }
+    QSignalSpy finished(view.get(), &ArchiveStatusView::cleanFinished);
+    h.fake.answerPrune();
+    settle();
+    h.fake.answerRoots(AppModelAdapter::Roots{dest});
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_FALSE(shown(*view, "error"));
     EXPECT_FALSE(shown(*view, "openFailed"));
 }
 

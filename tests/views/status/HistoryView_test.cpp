@@ -169,6 +169,34 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     EXPECT_EQ(plain->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), nullptr);
 }
 
+// A run's failure is also stored among its errors; its details say each
+// text once, however it is spelled.
+TEST(HistoryView, AFailureStoredAmongTheErrorsShowsOnce) {
+    HistoryHarness h;
+    const std::string readOnly = "The destination volume is read-only.";
+    RunRecord failed = record(h.job, 0, RunOutcome::failed(readOnly));
+    failed.stats.errors = {"open a: Operation not permitted", readOnly};
+    RunRecord review = record(h.job, 1, RunOutcome::needsReview("Caf\u00e9 would lose 40 files."));
+    review.stats.errors = {"Cafe\u0301 would lose 40 files."};
+    h.stored = {failed, review};
+    auto view = h.view(std::nullopt);
+    const auto shownRows = rows(*view);
+    ASSERT_EQ(shownRows.size(), 2);
+    auto count = [](const QWidget& row, const QString& text) {
+        int found = 0;
+        for (const QLabel* label : row.findChildren<QLabel*>()) {
+            if (QString::compare(label->text().normalized(QString::NormalizationForm_C),
+                                 text.normalized(QString::NormalizationForm_C)) == 0) {
+                ++found;
+            }
+        }
+        return found;
+    };
+    EXPECT_EQ(count(*shownRows[0], QString::fromStdString(readOnly)), 1);
+    EXPECT_EQ(count(*shownRows[0], QStringLiteral("open a: Operation not permitted")), 1);
+    EXPECT_EQ(count(*shownRows[1], QStringLiteral("Caf\u00e9 would lose 40 files.")), 1);
+}
+
 TEST(HistoryView, CountsTakeTheFormOfTheirNumber) {
     HistoryHarness h;
     RunRecord one = record(h.job, 0);
