@@ -4,6 +4,8 @@
 #include "SyncAutomation/JobLock.h"
 
 #include <algorithm>
+#include <memory>
+#include <set>
 
 namespace kelto {
 
@@ -58,10 +60,15 @@ const MountedVolume* SyncCoordinator::volumeHolding(const std::vector<MountedVol
     return FileSystemPlaces::holder(mounted, folder);
 }
 
-TreeOverlap SyncCoordinator::treesOverlap() const {
+TreeOverlap SyncCoordinator::treesOverlap(RunLogSink* log) const {
+    TreeOverlap::Note note;
+    if (log)
+        note = [log, told = std::make_shared<std::set<std::string, std::less<>>>()](std::string_view line) {
+            if (told->emplace(line).second) log->writeLine(line);
+        };
     // The table as it is at each question: a mount made while a run plans is
     // seen before its transfer.
-    return [volumes = services_.volumes](const fs::path& a, const fs::path& b) {
+    return TreeOverlap([volumes = services_.volumes](const fs::path& a, const fs::path& b) {
         // A stacked mount's folders are named as they were given, through
         // links (an overlay's layers); one named relative to where it was
         // mounted from cannot be found.
@@ -71,7 +78,7 @@ TreeOverlap SyncCoordinator::treesOverlap() const {
             return error ? folder : real;
         };
         return FileSystemPlaces::overlap(volumes(), a, b, resolved);
-    };
+    }, std::move(note));
 }
 
 SyncJob SyncCoordinator::findJob(const Uuid& jobID) const {

@@ -137,8 +137,9 @@ public:
 private:
     // What the engines ask at each endpoint check: whether the folders'
     // trees overlap in their file systems, told from the volumes mounted
-    // at the time of asking.
-    TreeOverlap treesOverlap() const;
+    // at the time of asking. Its notes go to `log`, each once (a preview
+    // has none).
+    TreeOverlap treesOverlap(RunLogSink* log = nullptr) const;
 
     // What the guarded work of a run hands back to the run body.
     struct Result {

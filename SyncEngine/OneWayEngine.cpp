@@ -10,6 +10,7 @@
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
+#include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
 
@@ -533,14 +534,17 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
     if (excludeFile) invocation.extraExcludeFile = *excludeFile;
 
     ScanState state(*clock, onProgress);
+    // A dry run walks both folders: one met from the other is refused.
+    const OverlapMarkers markers(source, destination, treesOverlap);
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
-            state.append(std::move(*item));
+            if (!markers.catches(item->path)) state.append(std::move(*item));
         } else if (const std::string* line = event.asDiagnostic(); line && passedOver) {
             if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
                 passedOver->push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
         }
     });
+    if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
     if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
     if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
     return state.collectedItems();
