@@ -98,17 +98,14 @@ void OverlapMarkers::place(Side& side) {
     if (!side.reserved.valid() && errno == ENOENT) {
         const bool made = ::mkdirat(side.top.get(), reserved.c_str(), 0777) == 0;
         if (!made && errno != EEXIST) throw FileError(errno, "Could not create", reservedPath);
-        side.madeReserved = made;
         // Before anything walks the side: its top must look untouched.
         if (made) setModified(side.top.get(), *side.topTime);
         side.reserved = FileDescriptor(::openat(side.top.get(), reserved.c_str(),
                                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
     if (!side.reserved.valid()) throw FileError(errno, "Could not open", reservedPath);
-    if (!side.madeReserved) {
-        side.reservedTime = modified(side.reserved.get(), reservedPath);
-        clearStale(side.reserved.get());
-    }
+    side.reservedTime = modified(side.reserved.get(), reservedPath);
+    clearStale(side.reserved.get());
 
     const fs::path markerPath = reservedPath / side.name;
     side.marker = FileDescriptor(::openat(side.reserved.get(), side.name.c_str(),
@@ -129,12 +126,11 @@ void OverlapMarkers::take(Side& side) noexcept {
         ::unlinkat(side.reserved.get(), side.name.c_str(), 0);
         side.marker.reset();
     }
-    if (side.madeReserved) {
-        ::unlinkat(side.top.get(), reserved.c_str(), AT_REMOVEDIR);  // stays when something else went in
-        side.madeReserved = false;
-    } else if (side.reserved.valid() && side.reservedTime) {
-        setModified(side.reserved.get(), *side.reservedTime);
-    }
+    // A reserved folder made for the marker stays, as every synchronised
+    // folder's may: no walk sees it. Taken away, it would stay in the
+    // caches of a stacked file system over the side, and hide the next
+    // marker there from the walks through it.
+    if (side.reserved.valid() && side.reservedTime) setModified(side.reserved.get(), *side.reservedTime);
     if (side.top.valid() && side.topTime) setModified(side.top.get(), *side.topTime);
     side.reserved.reset();
     side.top.reset();

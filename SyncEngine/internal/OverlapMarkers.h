@@ -21,9 +21,10 @@ namespace kelto {
 // side from the other. The names hold a fresh random token, so no other
 // run's marker and no user's file is ever taken for one.
 //
-// Nothing stays: the markers go when the value does, whatever ended the
-// walk, and each folder's modification time is set back as it was found
-// (also while the walk runs, where the reserved folder had to be made), so
+// Nothing a walk sees stays: the markers go when the value does, whatever
+// ended the walk, and each folder's modification time is set back as it was
+// found (also while the walk runs, where the reserved folder had to be
+// made; that folder stays, excluded from every walk as it always is), so
 // that neither the walk nor a later run sees a change. A marker a killed
 // process left is cleared by the next value placed at that folder; a live
 // one is told apart by the lock its owner holds on it. A side no marker can
@@ -51,7 +52,6 @@ private:
         std::filesystem::path root;
         std::string name;
         FileDescriptor top, reserved, marker;  // marker: open and locked while placed
-        bool madeReserved = false;
         std::optional<timespec> topTime, reservedTime;  // as found
     };
 

@@ -80,6 +80,11 @@ public:
     // A fresh 16 MiB ext4 image at `image` through a loop device; mounted
     // read-only, the kernel leaves the image's bytes alone.
     bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at, bool readOnly = false);
+    // Whatever `command` mounts at `at` (a FUSE file system, or a mount made
+    // from another working folder), undone like the others.
+    bool byCommand(const std::vector<std::string>& command, const std::filesystem::path& at) {
+        return mount(command, at);
+    }
 
 private:
     bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
