@@ -535,7 +535,7 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
 
     ScanState state(*clock, onProgress);
     // A dry run walks both folders: one met from the other is refused.
-    const OverlapMarkers markers(source, destination, treesOverlap);
+    const OverlapMarkers markers(source, destination, job.filters, treesOverlap);
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
             if (!markers.catches(item->path)) state.append(std::move(*item));

@@ -72,7 +72,8 @@ struct TwoWayEngine {
     // identities and plans; with `basis`, keeps there what it planned from.
     // Writes nothing among the files: where a side may have clamped a time
     // outside 1980..2038, a nameless scratch file in its reserved temporary
-    // folder tells what its file system keeps.
+    // folder tells what its file system keeps, and each side's reserved
+    // folder holds the listings' markers while they run.
     // Throws TwoWayEngineError, CancellationError, RsyncProcessError or
     // BaselineStoreError.
     std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,

@@ -5,6 +5,7 @@
 #include "SyncModel/Support/Uuid.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -55,7 +56,8 @@ void clearStale(int folder) {
 
 }  // namespace
 
-OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const TreeOverlap& overlap) {
+OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const FilterSet& filters,
+                               const TreeOverlap& overlap) {
     const std::string token = Uuid::random().string();
     a_.root = a;
     b_.root = b;
@@ -80,6 +82,29 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const TreeO
             throw;
         }
     }
+    for (const std::string& pattern : filters.effectivePatterns())
+        if (mayHide(pattern)) {
+            try {
+                overlap.note("The job's filter " + pattern +
+                             " may hide the markers: only the mounts tell whether the folders reach each other");
+            } catch (...) {
+                take(a_);
+                take(b_);
+                throw;
+            }
+        }
+}
+
+bool OverlapMarkers::mayHide(std::string_view pattern) {
+    while (pattern.ends_with('/')) pattern.remove_suffix(1);
+    // Anchored without a further slash: the walk's top only, where the
+    // reserved folder is never walked anyway.
+    if (pattern.starts_with('/') && pattern.find('/', 1) == std::string_view::npos) return false;
+    if (const std::size_t slash = pattern.rfind('/'); slash != std::string_view::npos) pattern.remove_prefix(slash + 1);
+    if (pattern.empty()) return false;
+    const std::string last(pattern);
+    const std::string marker = std::string(prefix) + "0-A";
+    return ::fnmatch(last.c_str(), reserved.c_str(), 0) == 0 || ::fnmatch(last.c_str(), marker.c_str(), 0) == 0;
 }
 
 OverlapMarkers::~OverlapMarkers() {

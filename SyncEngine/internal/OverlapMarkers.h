@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncEngine/TreeOverlap.h"
+#include "SyncModel/FilterSet.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <atomic>
@@ -21,6 +22,10 @@ namespace kelto {
 // side from the other. The names hold a fresh random token, so no other
 // run's marker and no user's file is ever taken for one.
 //
+// A job's filters that may keep the walks from a marker (one whose last
+// part matches the reserved folder's name or a marker's) are named through
+// TreeOverlap::note too: then the mounts alone speak for the job.
+//
 // Nothing a walk sees stays: the markers go when the value does, whatever
 // ended the walk, and each folder's modification time is set back as it was
 // found (also while the walk runs, where the reserved folder had to be
@@ -35,7 +40,8 @@ public:
     // What every marker's name begins with, inside the reserved folder.
     static constexpr std::string_view prefix = "Marker-";
 
-    OverlapMarkers(const std::filesystem::path& a, const std::filesystem::path& b, const TreeOverlap& overlap);
+    OverlapMarkers(const std::filesystem::path& a, const std::filesystem::path& b, const FilterSet& filters,
+                   const TreeOverlap& overlap);
     ~OverlapMarkers();
     OverlapMarkers(const OverlapMarkers&) = delete;
     OverlapMarkers& operator=(const OverlapMarkers&) = delete;
@@ -56,6 +62,9 @@ private:
     };
 
     static void place(Side& side);
+    // Whether an exclude pattern may match a marker or the folder holding it
+    // below a walk's top.
+    static bool mayHide(std::string_view pattern);
     static void take(Side& side) noexcept;
 
     Side a_, b_;

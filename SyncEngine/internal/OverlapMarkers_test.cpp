@@ -50,7 +50,7 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
     fs::create_directories(b / ".KeltoSync/Archive");
     for (const fs::path& folder : {a, b, b / ".KeltoSync"}) setModified(folder, 1'000'000);
     {
-        const OverlapMarkers markers(a, b, test::noMountOverlap());
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
         const std::vector<std::string> onA = markersIn(a / ".KeltoSync"), onB = markersIn(b / ".KeltoSync");
         ASSERT_EQ(onA.size(), 1u);
         ASSERT_EQ(onB.size(), 1u);
@@ -80,10 +80,10 @@ TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
     tmp.write("b/.KeltoSync/" + left, "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
 
-    const OverlapMarkers held(c, b, test::noMountOverlap());
+    const OverlapMarkers held(c, b, {}, test::noMountOverlap());
     const std::vector<std::string> heldOnB = markersIn(b / ".KeltoSync");
     {
-        const OverlapMarkers markers(a, b, test::noMountOverlap());
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
         const std::vector<std::string> now = markersIn(b / ".KeltoSync");
         EXPECT_EQ(std::count(now.begin(), now.end(), left), 0);
         for (const std::string& name : heldOnB) EXPECT_EQ(std::count(now.begin(), now.end(), name), 1) << name;
@@ -101,7 +101,7 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
     ASSERT_EQ(::mount(nullptr, a.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
     std::vector<std::string> notes;
     {
-        const OverlapMarkers markers(a, b, test::noMountOverlap([&](std::string_view line) {
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap([&](std::string_view line) {
                                          notes.emplace_back(line);
                                      }));
         EXPECT_EQ(markersIn(b / ".KeltoSync").size(), 1u);
@@ -110,6 +110,23 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes.front(), "No marker could be placed in " + a.native() +
                                  " (Read-only file system): only the mounts tell whether the folders reach each other");
+}
+
+// rsync's patterns match a name at any depth unless anchored at the top.
+TEST(OverlapMarkers, FiltersThatMayHideAMarkerBelowTheTopAreNamed) {
+    TemporaryFolder tmp;
+    fs::create_directories(tmp / "a");
+    fs::create_directories(tmp / "b");
+    FilterSet filters;
+    filters.patterns = {".*", "*.tmp", "/.KeltoSync", "photos/.K*/", "Marker*", "node_modules/", "x/**"};
+    std::vector<std::string> notes;
+    {
+        const OverlapMarkers markers(tmp / "a", tmp / "b", filters,
+                                     test::noMountOverlap([&](std::string_view line) { notes.emplace_back(line); }));
+    }
+    const std::string tail = " may hide the markers: only the mounts tell whether the folders reach each other";
+    EXPECT_EQ(notes, (std::vector<std::string>{"The job's filter .*" + tail, "The job's filter photos/.K*/" + tail,
+                                               "The job's filter Marker*" + tail, "The job's filter x/**" + tail}));
 }
 
 TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
