@@ -538,7 +538,8 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
     const OverlapMarkers markers(source, destination, job.filters, treesOverlap);
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
-            if (!markers.catches(item->path)) state.append(std::move(*item));
+            const auto walk = isDeletion(*item) ? OverlapMarkers::Walk::b : OverlapMarkers::Walk::a;
+            if (!markers.catches(item->path, walk)) state.append(std::move(*item));
         } else if (const std::string* line = event.asDiagnostic(); line && passedOver) {
             if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
                 passedOver->push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});

@@ -26,7 +26,8 @@ namespace {
 // Runs rsync's listing of `root` into the state; the caller finishes it.
 // What `markers` catches stays out of it.
 void runListing(const RsyncRunner& runner, const SyncJob& job, const TwoWaySide& side, std::stop_token stop,
-                TwoWayListState& state, const OverlapMarkers* markers = nullptr) {
+                TwoWayListState& state, const OverlapMarkers* markers = nullptr,
+                OverlapMarkers::Walk walk = OverlapMarkers::Walk::a) {
     RsyncInvocation invocation;
     invocation.operation = RsyncOperation::listOnly();
     invocation.source = side.root;
@@ -38,7 +39,7 @@ void runListing(const RsyncRunner& runner, const SyncJob& job, const TwoWaySide&
             {
                 std::lock_guard guard(state.lock);
                 if (ListEntry* entry = event.asListEntry()) {
-                    if (!markers || !markers->catches(entry->path)) report = state.record(std::move(*entry));
+                    if (!markers || !markers->catches(entry->path, walk)) report = state.record(std::move(*entry));
                 }
                 else if (const std::string* line = event.asDiagnostic())
                     state.recordOtherLine(*line);
@@ -120,7 +121,7 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
     // Destroyed (stopped and joined) on every way out, before the states.
     std::jthread listerB([&](std::stop_token stopB) {
         try {
-            runListing(runner, job, sideB, stopB, stateB, &markers);
+            runListing(runner, job, sideB, stopB, stateB, &markers, OverlapMarkers::Walk::b);
         } catch (...) {
             errorB = std::current_exception();
         }
@@ -129,7 +130,7 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
 
     report(onProgress, TwoWayListState::scanningReport(std::nullopt, 0));
     try {
-        runListing(runner, job, sideA, stop, stateA, &markers);
+        runListing(runner, job, sideA, stop, stateA, &markers, OverlapMarkers::Walk::a);
     } catch (...) {
         if (!markers.seen()) throw;
     }

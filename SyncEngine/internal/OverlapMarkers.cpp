@@ -116,45 +116,43 @@ void OverlapMarkers::place(Side& side) {
     side.top = FileDescriptor(::open(side.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!side.top.valid()) throw FileError(errno, "Could not open", side.root);
     side.topTime = modified(side.top.get(), side.root);
-    const fs::path reservedPath = side.root / reserved;
 
+    // In the reserved folder, which no walk of the side itself enters; at the
+    // top where there is none, under a name never used again, so that no
+    // cache of a stacked file system over the side still shows what was
+    // taken away.
     side.reserved = FileDescriptor(::openat(side.top.get(), reserved.c_str(),
                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!side.reserved.valid() && errno == ENOENT) {
-        const bool made = ::mkdirat(side.top.get(), reserved.c_str(), 0777) == 0;
-        if (!made && errno != EEXIST) throw FileError(errno, "Could not create", reservedPath);
-        // Before anything walks the side: its top must look untouched.
-        if (made) setModified(side.top.get(), *side.topTime);
-        side.reserved = FileDescriptor(::openat(side.top.get(), reserved.c_str(),
-                                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    }
-    if (!side.reserved.valid()) throw FileError(errno, "Could not open", reservedPath);
-    side.reservedTime = modified(side.reserved.get(), reservedPath);
-    clearStale(side.reserved.get());
+    if (!side.reserved.valid() && errno != ENOENT) throw FileError(errno, "Could not open", side.root / reserved);
+    const bool atTop = !side.reserved.valid();
+    const int folder = atTop ? side.top.get() : side.reserved.get();
+    const fs::path folderPath = atTop ? side.root : side.root / reserved;
+    if (!atTop) side.reservedTime = modified(folder, folderPath);
+    clearStale(folder);
 
-    const fs::path markerPath = reservedPath / side.name;
-    side.marker = FileDescriptor(::openat(side.reserved.get(), side.name.c_str(),
-                                          O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!side.marker.valid()) throw FileError(errno, "Could not create", markerPath);
+    const fs::path markerPath = folderPath / side.name;
+    side.marker = FileDescriptor(
+        ::openat(folder, side.name.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const int created = errno;
+    // Before anything walks the side: its top must look untouched.
+    if (atTop) setModified(side.top.get(), *side.topTime);
+    if (!side.marker.valid()) throw FileError(created, "Could not create", markerPath);
     // Held until the marker goes. Another value clearing stale markers may
     // have taken this one before the lock: then it is no longer there.
     ::flock(side.marker.get(), LOCK_EX | LOCK_NB);
     struct stat held {}, there {};
     if (::fstat(side.marker.get(), &held) != 0 ||
-        ::fstatat(side.reserved.get(), side.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
-        held.st_ino != there.st_ino || held.st_dev != there.st_dev)
+        ::fstatat(folder, side.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 || held.st_ino != there.st_ino ||
+        held.st_dev != there.st_dev)
         throw FileError(ENOENT, "Could not keep", markerPath);
 }
 
 void OverlapMarkers::take(Side& side) noexcept {
+    const int folder = side.reserved.valid() ? side.reserved.get() : side.top.get();
     if (side.marker.valid()) {
-        ::unlinkat(side.reserved.get(), side.name.c_str(), 0);
+        ::unlinkat(folder, side.name.c_str(), 0);
         side.marker.reset();
     }
-    // A reserved folder made for the marker stays, as every synchronised
-    // folder's may: no walk sees it. Taken away, it would stay in the
-    // caches of a stacked file system over the side, and hide the next
-    // marker there from the walks through it.
     if (side.reserved.valid() && side.reservedTime) setModified(side.reserved.get(), *side.reservedTime);
     if (side.top.valid() && side.topTime) setModified(side.top.get(), *side.topTime);
     side.reserved.reset();
@@ -163,11 +161,15 @@ void OverlapMarkers::take(Side& side) noexcept {
     side.reservedTime.reset();
 }
 
-bool OverlapMarkers::catches(std::string_view path) const {
+bool OverlapMarkers::catches(std::string_view path, Walk walk) const {
     while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-    if (const std::size_t slash = path.rfind('/'); slash != std::string_view::npos) path.remove_prefix(slash + 1);
-    if (path.empty() || (path != a_.name && path != b_.name)) return false;
-    seen_ = true;
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (name.empty() || (name != a_.name && name != b_.name)) return false;
+    // A side's own marker at the top of its own walk is the only sighting
+    // that shows nothing.
+    const std::string& own = walk == Walk::a ? a_.name : b_.name;
+    if (slash != std::string_view::npos || name != own) seen_ = true;
     return true;
 }
 

@@ -43,6 +43,7 @@ void setModified(const fs::path& path, long seconds) {
 
 }  // namespace
 
+// A side without a reserved folder holds its marker at its top.
 TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChanged) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
@@ -51,25 +52,37 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
     for (const fs::path& folder : {a, b, b / ".KeltoSync"}) setModified(folder, 1'000'000);
     {
         const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
-        const std::vector<std::string> onA = markersIn(a / ".KeltoSync"), onB = markersIn(b / ".KeltoSync");
+        const std::vector<std::string> onA = markersIn(a), onB = markersIn(b / ".KeltoSync");
         ASSERT_EQ(onA.size(), 1u);
         ASSERT_EQ(onB.size(), 1u);
         EXPECT_NE(onA, onB);
-        // What a walk of either side sees: the top untouched.
+        EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
+        // What a walk of either side sees: the tops untouched.
         EXPECT_EQ(modified(a), std::pair(1'000'000L, 0L));
         EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
 
-        EXPECT_FALSE(markers.catches(".KeltoSync/Archive/"));
-        EXPECT_FALSE(markers.catches("x/.KeltoSync/" + std::string(OverlapMarkers::prefix) + "0-A"));
+        using Walk = OverlapMarkers::Walk;
+        EXPECT_FALSE(markers.catches(".KeltoSync/Archive/", Walk::b));
+        EXPECT_FALSE(markers.catches("x/" + std::string(OverlapMarkers::prefix) + "0-A", Walk::b));
+        EXPECT_TRUE(markers.catches(onA.front(), Walk::a));  // A's own, at A's top
         EXPECT_FALSE(markers.seen());
-        EXPECT_TRUE(markers.catches("inner/.KeltoSync/" + onA.front()));
-        EXPECT_TRUE(markers.catches(onB.front()));
+        EXPECT_TRUE(markers.catches("inner/" + onA.front(), Walk::b));
         EXPECT_TRUE(markers.seen());
     }
-    EXPECT_TRUE(markersIn(a / ".KeltoSync").empty());
+    for (const auto& [path, walk] : {std::pair{std::string("inner/.KeltoSync/"), OverlapMarkers::Walk::a},
+                                     std::pair{std::string(), OverlapMarkers::Walk::b},
+                                     std::pair{std::string(), OverlapMarkers::Walk::a}}) {
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
+        const std::string nameOnB = markersIn(b / ".KeltoSync").front(), nameOnA = markersIn(a).front();
+        // B's marker met by A's walk, anywhere; A's at the top of B's walk.
+        markers.catches(path + (walk == OverlapMarkers::Walk::a ? nameOnB : nameOnA), walk);
+        EXPECT_TRUE(markers.seen()) << path;
+    }
+    EXPECT_TRUE(markersIn(a).empty());
     EXPECT_TRUE(markersIn(b / ".KeltoSync").empty());
-    EXPECT_TRUE(fs::exists(b / ".KeltoSync/Archive"));
-    for (const fs::path& folder : {a, b, b / ".KeltoSync"}) EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
+    EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
+    for (const fs::path& folder : {a, b, b / ".KeltoSync"})
+        EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
 }
 
 TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
@@ -104,7 +117,7 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
         const OverlapMarkers markers(a, b, {}, test::noMountOverlap([&](std::string_view line) {
                                          notes.emplace_back(line);
                                      }));
-        EXPECT_EQ(markersIn(b / ".KeltoSync").size(), 1u);
+        EXPECT_EQ(markersIn(b).size(), 1u);
     }
     ::umount2(a.c_str(), MNT_DETACH);
     ASSERT_EQ(notes.size(), 1u);
@@ -118,7 +131,7 @@ TEST(OverlapMarkers, FiltersThatMayHideAMarkerBelowTheTopAreNamed) {
     fs::create_directories(tmp / "a");
     fs::create_directories(tmp / "b");
     FilterSet filters;
-    filters.patterns = {".*", "*.tmp", "/.KeltoSync", "photos/.K*/", "Marker*", "node_modules/", "x/**"};
+    filters.patterns = {".*", "*.tmp", "/.KeltoSync", "photos/.K*/", "*Marker*", "node_modules/", "x/**"};
     std::vector<std::string> notes;
     {
         const OverlapMarkers markers(tmp / "a", tmp / "b", filters,
@@ -126,7 +139,7 @@ TEST(OverlapMarkers, FiltersThatMayHideAMarkerBelowTheTopAreNamed) {
     }
     const std::string tail = " may hide the markers: only the mounts tell whether the folders reach each other";
     EXPECT_EQ(notes, (std::vector<std::string>{"The job's filter .*" + tail, "The job's filter photos/.K*/" + tail,
-                                               "The job's filter Marker*" + tail, "The job's filter x/**" + tail}));
+                                               "The job's filter *Marker*" + tail, "The job's filter x/**" + tail}));
 }
 
 TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
