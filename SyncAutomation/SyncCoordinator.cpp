@@ -2,6 +2,7 @@
 
 #include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/JobLock.h"
+#include "SyncModel/Support/PathComponents.h"
 
 #include <algorithm>
 #include <memory>
@@ -78,7 +79,18 @@ TreeOverlap SyncCoordinator::treesOverlap(RunLogSink* log) const {
             return error ? folder : real;
         };
         return FileSystemPlaces::overlap(volumes(), a, b, resolved);
-    }, std::move(note));
+    }, std::move(note), [volumes = services_.volumes](const fs::path& folder) {
+        std::error_code error;
+        const fs::path real = fs::canonical(folder, error);
+        std::vector<fs::path> below;
+        if (error) return below;
+        const std::vector<std::string> top = PathComponents::of(real);
+        for (const MountedVolume& volume : volumes()) {
+            const std::vector<std::string> at = PathComponents::of(volume.root);
+            if (at.size() > top.size() && PathComponents::isPrefix(top, at)) below.push_back(volume.root);
+        }
+        return below;
+    });
 }
 
 SyncJob SyncCoordinator::findJob(const Uuid& jobID) const {

@@ -5,8 +5,8 @@
 
 namespace kelto {
 
-TreeOverlap::TreeOverlap(MountCheck throughMounts, Note note)
-    : throughMounts_(std::move(throughMounts)), note_(std::move(note)) {
+TreeOverlap::TreeOverlap(MountCheck throughMounts, Note note, MountsBelow mountsBelow)
+    : throughMounts_(std::move(throughMounts)), note_(std::move(note)), mountsBelow_(std::move(mountsBelow)) {
     if (!throughMounts_) throw std::invalid_argument("TreeOverlap needs a mount check");
 }
 

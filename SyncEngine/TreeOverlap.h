@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 namespace kelto {
 
@@ -20,10 +21,13 @@ public:
     using MountCheck = std::function<bool(const std::filesystem::path& a, const std::filesystem::path& b)>;
     // Told a line for the run's log (a side no marker could be placed on).
     using Note = std::function<void(std::string_view line)>;
+    // The folders where something is mounted inside a folder's tree (links
+    // in the folder resolved), whatever the mounts show there.
+    using MountsBelow = std::function<std::vector<std::filesystem::path>(const std::filesystem::path& folder)>;
 
     // Throws std::invalid_argument without a mount check: no overlap is
     // ever taken for granted.
-    explicit TreeOverlap(MountCheck throughMounts, Note note = nullptr);
+    explicit TreeOverlap(MountCheck throughMounts, Note note = nullptr, MountsBelow mountsBelow = nullptr);
 
     bool throughMounts(const std::filesystem::path& a, const std::filesystem::path& b) const {
         return throughMounts_(a, b);
@@ -31,10 +35,14 @@ public:
     void note(std::string_view line) const {
         if (note_) note_(line);
     }
+    std::vector<std::filesystem::path> mountsBelow(const std::filesystem::path& folder) const {
+        return mountsBelow_ ? mountsBelow_(folder) : std::vector<std::filesystem::path>{};
+    }
 
 private:
     MountCheck throughMounts_;
     Note note_;
+    MountsBelow mountsBelow_;
 };
 
 }  // namespace kelto

@@ -82,6 +82,17 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
             throw;
         }
     }
+    // A file system that serves its listings from a cache may hide a new
+    // name from the walks, never from a lookup: where one side's tree holds
+    // a mount, the other side's top shown right there is looked up.
+    for (const auto& [side, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}}) {
+        if (other->name.empty()) continue;
+        for (const fs::path& mount : overlap.mountsBelow(side->root))
+            for (const fs::path& there : {mount / other->name, mount / reserved / other->name}) {
+                struct stat info {};
+                if (::lstat(there.c_str(), &info) == 0) seen_ = true;
+            }
+    }
     for (const std::string& pattern : filters.effectivePatterns())
         if (mayHide(pattern)) {
             try {
