@@ -536,6 +536,7 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
     ScanState state(*clock, onProgress);
     // A dry run walks both folders: one met from the other is refused.
     const OverlapMarkers markers(source, destination, job.filters, treesOverlap);
+    if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
             const auto walk = isDeletion(*item) ? OverlapMarkers::Walk::b : OverlapMarkers::Walk::a;

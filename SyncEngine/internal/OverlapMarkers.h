@@ -56,7 +56,8 @@ public:
     // left out of what the walk found; one that shows the sides reaching
     // each other is remembered. Safe from any thread.
     bool catches(std::string_view path, Walk walk) const;
-    // Whether any walk met a marker so far.
+    // Whether any walk met a marker so far, or a lookup where the other
+    // side's tree holds a mount found one when they were placed.
     bool seen() const { return seen_.load(); }
 
 private:
