@@ -125,6 +125,25 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
                                  " (Read-only file system): only the mounts tell whether the folders reach each other");
 }
 
+// A link stands for a mount inside A that shows B at its top, as a file
+// system answering listings from a cache would, where no walk sees B's marker.
+TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b";
+    fs::create_directories(a);
+    fs::create_directories(b / ".KeltoSync");
+    fs::create_directory_symlink(b, a / "inner");
+    for (const bool mounted : {false, true}) {
+        const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                                  [&](const fs::path& folder) {
+                                      return mounted && folder == a ? std::vector<fs::path>{a / "inner"}
+                                                                    : std::vector<fs::path>{};
+                                  });
+        const OverlapMarkers markers(a, b, {}, overlap);
+        EXPECT_EQ(markers.seen(), mounted);
+    }
+}
+
 // rsync's patterns match a name at any depth unless anchored at the top.
 TEST(OverlapMarkers, FiltersThatMayHideAMarkerBelowTheTopAreNamed) {
     TemporaryFolder tmp;
