@@ -40,9 +40,9 @@ void runListing(const RsyncRunner& runner, const SyncJob& job, const TwoWaySide&
                 std::lock_guard guard(state.lock);
                 if (ListEntry* entry = event.asListEntry()) {
                     if (!markers || !markers->catches(entry->path, walk)) report = state.record(std::move(*entry));
-                }
-                else if (const std::string* line = event.asDiagnostic())
+                } else if (const std::string* line = event.asDiagnostic()) {
                     state.recordOtherLine(*line);
+                }
             }
             if (report) state.onProgress(*report);
         });
