@@ -3,8 +3,11 @@
 #include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/VolumeInspectorError.h"
+#include "SyncModel/Support/PathComponents.h"
 
 #include <algorithm>
+#include <memory>
+#include <set>
 
 namespace kelto {
 
@@ -59,11 +62,16 @@ const MountedVolume* SyncCoordinator::volumeHolding(const std::vector<MountedVol
     return FileSystemPlaces::holder(mounted, folder);
 }
 
-TreeOverlap SyncCoordinator::treesOverlap() const {
+TreeOverlap SyncCoordinator::treesOverlap(RunLogSink* log) const {
+    TreeOverlap::Note note;
+    if (log)
+        note = [log, told = std::make_shared<std::set<std::string, std::less<>>>()](std::string_view line) {
+            if (told->emplace(line).second) log->writeLine(line);
+        };
     // The table as it is at each question: a mount made while a run plans is
     // seen before its transfer. Every mount counts, pseudo file systems too,
     // as the endpoints were placed with them all.
-    return [volumes = services_.volumes](const fs::path& a, const fs::path& b) {
+    return TreeOverlap([volumes = services_.volumes](const fs::path& a, const fs::path& b) {
         const std::vector<MountedVolume> mounts = volumes();
         if (mounts.empty()) throw VolumeInspectorError(VolumeInspectorError::Code::mountTableUnreadable, {});
         // A stacked mount's folders are named as they were given, links and
@@ -78,7 +86,18 @@ TreeOverlap SyncCoordinator::treesOverlap() const {
         if (verdict.kind == FileSystemPlaces::Verdict::Case::unplaced)
             throw VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, verdict.where);
         return verdict.kind == FileSystemPlaces::Verdict::Case::overlapping;
-    };
+    }, std::move(note), [volumes = services_.volumes](const fs::path& folder) {
+        std::error_code error;
+        const fs::path real = fs::canonical(folder, error);
+        std::vector<fs::path> below;
+        if (error) return below;
+        const std::vector<std::string> top = PathComponents::of(real);
+        for (const MountedVolume& volume : volumes()) {
+            const std::vector<std::string> at = PathComponents::of(volume.root);
+            if (at.size() > top.size() && PathComponents::isPrefix(top, at)) below.push_back(volume.root);
+        }
+        return below;
+    });
 }
 
 SyncJob SyncCoordinator::findJob(const Uuid& jobID) const {

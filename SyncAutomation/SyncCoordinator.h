@@ -145,8 +145,9 @@ private:
     // What the engines ask at each endpoint check: whether the folders'
     // trees overlap in their file systems, told from the mounts at the time
     // of asking. Throws VolumeInspectorError where that cannot be told (an
-    // unreadable table, a mount whose folders cannot be placed).
-    TreeOverlap treesOverlap() const;
+    // unreadable table, a mount whose folders cannot be placed). Its notes go
+    // to `log`, each once (a preview has none).
+    TreeOverlap treesOverlap(RunLogSink* log = nullptr) const;
 
     // What the guarded work of a run hands back to the run body.
     struct Result {

@@ -19,16 +19,14 @@ SyncPlan SyncCoordinator::preview(const Uuid& jobID, std::stop_token stop) {
     if (stop.stop_requested()) throw CancellationError();
 
     if (resolved.job.mode != SyncMode::twoWay) {
-        OneWayEngine engine(*services_.rsync);
-        engine.treesOverlap = treesOverlap();
+        OneWayEngine engine(*services_.rsync, treesOverlap());
         engine.listFolder = listFolder(jobID);
         return engine.plan(resolved.job, resolved.a, resolved.b, resolved.traitsB, stop);
     }
 
     // Read-only: a job that never ran gets no baseline file from a preview.
     BaselineStore baseline(baselineFile(jobID), true);
-    TwoWayEngine engine(*services_.rsync);
-    engine.treesOverlap = treesOverlap();
+    TwoWayEngine engine(*services_.rsync, treesOverlap());
     return engine.plan(resolved.job, resolved.sideA(), resolved.sideB(), baseline, stop).first;
 }
 

@@ -216,11 +216,10 @@ SyncCoordinator::Result SyncCoordinator::guardedWork(const Request& request, Run
         return Result{RunOutcome::skipped(SkipReason::onBattery), {}, std::nullopt, {}};
 
     const bool twoWay = job.mode == SyncMode::twoWay;
-    OneWayEngine oneWayEngine(*services_.rsync);
-    TwoWayEngine twoWayEngine(*services_.rsync);
+    OneWayEngine oneWayEngine(*services_.rsync, treesOverlap(&log));
+    TwoWayEngine twoWayEngine(*services_.rsync, treesOverlap(&log));
     oneWayEngine.clock = &services_.clock;
     twoWayEngine.clock = &services_.clock;
-    oneWayEngine.treesOverlap = twoWayEngine.treesOverlap = treesOverlap();
     oneWayEngine.listFolder = twoWayEngine.listFolder = listFolder(job.id);
     const TwoWaySide sideA = resolved.sideA(), sideB = resolved.sideB();
     std::optional<BaselineStore> baseline;

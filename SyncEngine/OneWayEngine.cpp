@@ -12,6 +12,7 @@
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
+#include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncEngine/internal/PrivateListFolder.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
@@ -643,14 +644,19 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
     if (excludeFile) invocation.extraExcludeFile = *excludeFile;
 
     ScanState state(*clock, onProgress);
+    // A dry run walks both folders: one met from the other is refused.
+    const OverlapMarkers markers(source, destination, job.filters, treesOverlap);
+    if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
-            state.append(std::move(*item));
+            const auto walk = isDeletion(*item) ? OverlapMarkers::Walk::b : OverlapMarkers::Walk::a;
+            if (!markers.catches(item->path, walk)) state.append(std::move(*item));
         } else if (const std::string* line = event.asDiagnostic(); line && passedOver) {
             if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
                 passedOver->push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
         }
     });
+    if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
     if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
     if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
     return state.collectedItems();

@@ -77,13 +77,16 @@ struct OneWayEngine {
     static constexpr double currentPlanSeconds = 2.0;
 
     // The runner must outlive the engine.
-    explicit OneWayEngine(const RsyncRunner& runner) : runner(runner) {}
+    OneWayEngine(const RsyncRunner& runner, TreeOverlap treesOverlap)
+        : runner(runner), treesOverlap(std::move(treesOverlap)) {}
 
     const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
     // Asked at every endpoint check (the start of a plan and of a run, and
     // again just before anything is transferred) whether the folders reach
-    // each other through mounts; nothing is asked when empty.
+    // each other through mounts; and every dry run walks both folders with
+    // markers of its own placed at their tops (OverlapMarkers), so that one
+    // side reached from the other is refused whatever the mounts say.
     TreeOverlap treesOverlap;
     // Where the lists of paths to leave out that rsync is handed are
     // written: a folder of the job's own, which is made, or tightened, to be
@@ -138,11 +141,11 @@ struct OneWayEngine {
                                        Basis* basis = nullptr) const;
 
     // The first failing check: two-way mode, a missing folder, nested
-    // folders (their trees overlapping through mounts too, when
-    // `treesOverlap` is given), a reserved name held by anything but a
-    // folder on either side, a read-only destination volume.
+    // folders (their trees overlapping through mounts too), a reserved name
+    // held by anything but a folder on either side, a read-only destination
+    // volume.
     static void checkEndpoints(const SyncJob& job, const std::filesystem::path& source,
-                               const std::filesystem::path& destination, const TreeOverlap& treesOverlap = nullptr);
+                               const std::filesystem::path& destination, const TreeOverlap& treesOverlap);
 
     // Builds a plan from the first dry run's lines (entry counts) and the
     // final one's (copies, archives, deletions). B is looked at only where

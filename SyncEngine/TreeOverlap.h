@@ -2,14 +2,48 @@
 
 #include <filesystem>
 #include <functional>
+#include <string_view>
+#include <vector>
 
 namespace kelto {
 
-// Whether two folders' trees reach each other through mounts: one mounted
-// below the other, a stacked file system over the other, one file system
-// shown twice. Links in both paths are resolved. The engines ask it at every
-// endpoint check, so it must look at the mounts as they are when asked.
-// Where it cannot tell, it throws, and the check fails with its error.
-using TreeOverlap = std::function<bool(const std::filesystem::path& a, const std::filesystem::path& b)>;
+// Whether two folders' trees reach each other: the service both engines ask
+// at every endpoint check and cannot be made without. The mount table is one
+// witness (one folder mounted below the other, a stacked file system over
+// the other, one file system shown twice); the trees themselves are the
+// other, through markers the engines place while they list (see
+// OverlapMarkers), so a mount the table cannot explain is still seen.
+class TreeOverlap {
+public:
+    // Whether the mounts show the trees of `a` and `b` (links resolved)
+    // reaching each other; asked afresh each time, so it must read the
+    // mounts as they are when asked. Where it cannot tell, it throws, and
+    // the check fails with its error.
+    using MountCheck = std::function<bool(const std::filesystem::path& a, const std::filesystem::path& b)>;
+    // Told a line for the run's log (a side no marker could be placed on).
+    using Note = std::function<void(std::string_view line)>;
+    // The folders where something is mounted inside a folder's tree (links
+    // in the folder resolved), whatever the mounts show there.
+    using MountsBelow = std::function<std::vector<std::filesystem::path>(const std::filesystem::path& folder)>;
+
+    // Throws std::invalid_argument without a mount check: no overlap is
+    // ever taken for granted.
+    explicit TreeOverlap(MountCheck throughMounts, Note note = nullptr, MountsBelow mountsBelow = nullptr);
+
+    bool throughMounts(const std::filesystem::path& a, const std::filesystem::path& b) const {
+        return throughMounts_(a, b);
+    }
+    void note(std::string_view line) const {
+        if (note_) note_(line);
+    }
+    std::vector<std::filesystem::path> mountsBelow(const std::filesystem::path& folder) const {
+        return mountsBelow_ ? mountsBelow_(folder) : std::vector<std::filesystem::path>{};
+    }
+
+private:
+    MountCheck throughMounts_;
+    Note note_;
+    MountsBelow mountsBelow_;
+};
 
 }  // namespace kelto

@@ -7,6 +7,7 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/internal/EndpointCheck.h"
+#include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayListState.h"
 #include "SyncEngine/internal/TwoWayRun.h"
@@ -23,8 +24,10 @@ namespace kelto {
 namespace {
 
 // Runs rsync's listing of `root` into the state; the caller finishes it.
+// What `markers` catches stays out of it.
 void runListing(const RsyncRunner& runner, const SyncJob& job, const TwoWaySide& side, std::stop_token stop,
-                TwoWayListState& state) {
+                TwoWayListState& state, const OverlapMarkers* markers = nullptr,
+                OverlapMarkers::Walk walk = OverlapMarkers::Walk::a) {
     RsyncInvocation invocation;
     invocation.operation = RsyncOperation::listOnly();
     invocation.source = side.root;
@@ -35,10 +38,11 @@ void runListing(const RsyncRunner& runner, const SyncJob& job, const TwoWaySide&
             std::optional<SyncProgress> report;
             {
                 std::lock_guard guard(state.lock);
-                if (ListEntry* entry = event.asListEntry())
-                    report = state.record(std::move(*entry));
-                else if (const std::string* line = event.asDiagnostic())
+                if (ListEntry* entry = event.asListEntry()) {
+                    if (!markers || !markers->catches(entry->path, walk)) report = state.record(std::move(*entry));
+                } else if (const std::string* line = event.asDiagnostic()) {
                     state.recordOtherLine(*line);
+                }
             }
             if (report) state.onProgress(*report);
         });
@@ -122,11 +126,15 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
     TwoWayListState stateB(0, onProgress, *clock);
     stateB.reporting = false;  // B's reports wait until A's listing has ended
 
+    // Both walks at once, each with both sides marked: one met from the
+    // other is refused.
+    const OverlapMarkers markers(sideA.root, sideB.root, job.filters, treesOverlap);
+    if (markers.seen()) throw TwoWayEngineError::nestedEndpoints();
     std::exception_ptr errorB;
     // Destroyed (stopped and joined) on every way out, before the states.
     std::jthread listerB([&](std::stop_token stopB) {
         try {
-            runListing(runner, job, sideB, stopB, stateB);
+            runListing(runner, job, sideB, stopB, stateB, &markers, OverlapMarkers::Walk::b);
         } catch (...) {
             errorB = std::current_exception();
         }
@@ -134,7 +142,12 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
     std::stop_callback forward(stop, [&listerB] { listerB.request_stop(); });
 
     report(onProgress, TwoWayListState::scanningReport(std::nullopt, 0));
-    runListing(runner, job, sideA, stop, stateA);
+    try {
+        runListing(runner, job, sideA, stop, stateA, &markers, OverlapMarkers::Walk::a);
+    } catch (...) {
+        if (!markers.seen()) throw;
+    }
+    if (markers.seen()) throw TwoWayEngineError::nestedEndpoints();
     SideListing listingA = stateA.finish();
 
     const auto countA = static_cast<std::int64_t>(listingA.size());
@@ -145,6 +158,7 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
         stateB.reporting = true;
     }
     listerB.join();
+    if (markers.seen()) throw TwoWayEngineError::nestedEndpoints();
     if (errorB) std::rethrow_exception(errorB);
     if (stop.stop_requested()) throw CancellationError();
     return {std::move(listingA), stateB.finish()};

@@ -45,13 +45,16 @@ struct TwoWayEngine {
     static constexpr std::int32_t unreadableListingCode = 12;
 
     // The runner must outlive the engine.
-    explicit TwoWayEngine(const RsyncRunner& runner) : runner(runner) {}
+    TwoWayEngine(const RsyncRunner& runner, TreeOverlap treesOverlap)
+        : runner(runner), treesOverlap(std::move(treesOverlap)) {}
 
     const RsyncRunner& runner;
     const Clock* clock = &SystemClock::shared();  // for the report throttles
     // Asked at every endpoint check (the start of a plan and of a run, and
     // again just before anything is transferred) whether the folders reach
-    // each other through mounts; nothing is asked when empty.
+    // each other through mounts; and every listing of both sides walks them
+    // with markers of its own placed at their tops (OverlapMarkers), so that
+    // one side reached from the other is refused whatever the mounts say.
     TreeOverlap treesOverlap;
     // Where run() writes the lists of paths it hands rsync: a folder of the
     // job's own, which it makes, or tightens, to be the user's alone. A run
@@ -74,7 +77,8 @@ struct TwoWayEngine {
     // identities and plans; with `basis`, keeps there what it planned from.
     // Writes nothing among the files: where a side may have clamped a time
     // outside 1980..2038, a nameless scratch file in its reserved temporary
-    // folder tells what its file system keeps.
+    // folder tells what its file system keeps, and each side's reserved
+    // folder holds the listings' markers while they run.
     // Throws TwoWayEngineError, CancellationError, RsyncProcessError or
     // BaselineStoreError.
     std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,
@@ -100,11 +104,11 @@ struct TwoWayEngine {
                                        const ProgressHandler& onProgress = nullptr, Basis* basis = nullptr) const;
 
     // The first failing check: not two-way, a missing folder, nested
-    // folders (their trees overlapping through mounts too, when
-    // `treesOverlap` is given), a reserved name held by anything but a
-    // folder on either side, a read-only volume recorded for either side.
+    // folders (their trees overlapping through mounts too), a reserved name
+    // held by anything but a folder on either side, a read-only volume
+    // recorded for either side.
     static void checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b,
-                               const TreeOverlap& treesOverlap = nullptr);
+                               const TreeOverlap& treesOverlap);
 
     // One folder as rsync lists it (the job's filters applied, the reserved
     // folder left out), by key. Reports count on from `offset`.

@@ -4,6 +4,7 @@
 
 #include "tests/TwoWayEngineFixture.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LocalSshd.h"
 #include "tests/support/TestVolumes.h"
 
 #include "SyncAutomation/VolumeInspector.h"
@@ -556,6 +557,145 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherThroughWhatMountsKeepTheirFilesInA
     a = tmp / "N/A";
     b = tmp / "N/B";
     EXPECT_EQ(run({"--mode", "mirror", "--archive", "off"}).out.value("outcome", ""), "success");
+}
+
+// How many markers a side holds, at its top or in its reserved folder.
+static long markersIn(const fs::path& side) {
+    long count = 0;
+    for (const fs::path& folder : {side, side / ".KeltoSync"}) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error))
+            count += entry.path().filename().native().starts_with(".KeltoSync-Marker-");
+    }
+    return count;
+}
+
+// Trees that reach each other where the mount table cannot tell: FUSE
+// unions and pass-throughs of one side shown inside the other (mergerfs with
+// two branches or with a name of its own, unionfs, sshfs through
+// localhost), and overlays whose upper
+// layer is one side, named relative to where they were mounted from or
+// through a link retargeted since. What one side's walk meets of the other's
+// marker refuses them, in every mode, both ways, in previews too; nothing is
+// written, and nothing of the markers stays, the tops' times included.
+TEST_F(KeltoRunJobTest, SidesReachingEachOtherWhereTheMountsCannotTellAreRefusedByWhatTheirTreesShow) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    std::string noSsh;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
+    TestMounts mounts;  // undone before the server and the temporary folder go
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    // Each layout's side A with two files, its side B showing A at B/inner;
+    // "%" in the command stands for the layout's folder.
+    const auto layout = [&](const std::string& name, std::vector<std::string> command) {
+        const fs::path x = tmp / name;
+        for (const char* folder : {"B/inner", "other", "low", "work"}) fs::create_directories(x / folder);
+        putAt(x / "A/one.txt", "one", t0);
+        putAt(x / "A/sub/two.txt", "two", t0);
+        for (std::string& word : command)
+            for (std::size_t at; (at = word.find('%')) != std::string::npos;) word.replace(at, 1, x.native());
+        if (mounts.mount(command, x / "B/inner"))
+            layouts.emplace_back(x / "A", x / "B");
+        else
+            ADD_FAILURE() << name << " could not be mounted";
+    };
+    layout("mergerfs", {"mergerfs", "%/A:%/other", "%/B/inner"});
+    layout("mergerfs-named", {"mergerfs", "-o", "fsname=photos", "%/A", "%/B/inner"});
+    layout("unionfs", {"unionfs", "%/A=RW:%/other=RO", "%/B/inner"});
+    layout("relative", {"sh", "-c", "cd % && mount -t overlay overlay -o lowerdir=low,upperdir=A,workdir=work B/inner"});
+    fs::create_directories(tmp / "elsewhere/A");
+    fs::create_directory_symlink(tmp / "linked", tmp / "link");
+    layout("linked", {"mount", "-t", "overlay", "overlay", "-o",
+                      "lowerdir=" + (tmp / "link/low").native() + ",upperdir=" + (tmp / "link/A").native() +
+                          ",workdir=" + (tmp / "link/work").native(),
+                      "%/B/inner"});
+    fs::remove(tmp / "link");
+    fs::create_directory_symlink(tmp / "elsewhere", tmp / "link");
+    // sshfs answers listings from a cache (filled here by the first look at
+    // the trees), never a lookup of a new name.
+    if (sshd) layout("sshfs", sshd->sshfs(tmp / "sshfs/A", tmp / "sshfs/B/inner"));
+
+    // One of these in turn for each layout each way round: each of them
+    // both ways over the twelve.
+    const std::vector<std::vector<std::string>> runs{{"--mode", "twoWay"},
+                                                     {"--mode", "mirror", "--archive", "off"},
+                                                     {"--mode", "copy", "--archive", "off"},
+                                                     {"--mode", "mirror", "--plan-only"},
+                                                     {"--mode", "twoWay", "--plan-only"}};
+    std::size_t turn = 0;
+    for (std::size_t i = 0; i < layouts.size(); ++i)
+        for (const auto& [sideA, sideB] : {layouts[i], std::pair{layouts[i].second, layouts[i].first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            const auto times = std::pair{fs::last_write_time(a), fs::last_write_time(b)};
+            for (std::size_t r = 0; r < runs.size(); ++r) {
+                if (r != turn % runs.size()) continue;
+                const Json out = run(runs[r]).out;
+                const std::string said = out.contains("error") ? out["error"].value("code", "")
+                                         : out.value("message", "").empty() ? out.dump()
+                                                                            : out.value("message", "");
+                EXPECT_TRUE(said == "nestedEndpoints" || said == OneWayEngineError::nestedEndpoints().what() ||
+                            said == TwoWayEngineError::nestedEndpoints().what())
+                    << runs[r][1] << ": " << said;
+            }
+            ++turn;
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+            EXPECT_EQ(std::pair(fs::last_write_time(a), fs::last_write_time(b)), times);
+            EXPECT_EQ(markersIn(a), 0);
+            EXPECT_EQ(markersIn(b), 0);
+            EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
+            EXPECT_FALSE(fs::exists(b / ".KeltoSync"));
+        }
+    if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
+}
+
+// A run whose sides do not reach each other: the markers reach neither its
+// plan, its counts, its sides nor its log, the source's top keeps its time,
+// and a mirror with nothing to do still starts one rsync. A side no marker
+// can be placed on is named in the log, and the run goes on.
+TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
+    putAt(a / "one.txt", "one", t0);
+    putAt(a / "sub/two.txt", "two", t0);
+    const timespec times[2] = {{t0, 0}, {t0, 0}};
+    ::utimensat(AT_FDCWD, a.c_str(), times, 0);
+    for (const char* mode : {"mirror", "copy", "twoWay"}) {
+        SCOPED_TRACE(mode);
+        b = tmp / (std::string("b-") + mode);  // a job of its own, on a folder of its own
+        fs::create_directories(b);
+        Json preview = run({"--mode", mode, "--plan-only", "--list-plan"}).out;
+        EXPECT_EQ(preview["plan"].value("entryCountA", -1), 2) << preview;
+        EXPECT_EQ(preview["plan"].value("entryCountB", -1), 0) << preview;
+        EXPECT_EQ(listed(preview, "copies", "to"), (Pairs{{"one.txt", "b"}, {"sub/two.txt", "b"}})) << preview;
+        Json first = run({"--mode", mode}).out;
+        EXPECT_EQ(first.value("outcome", ""), "success") << first;
+        EXPECT_EQ(first["record"]["stats"].value("filesCopied", -1), 2) << first;
+        EXPECT_EQ(tree(b), tree(a));
+        EXPECT_EQ(markersIn(a), 0);
+        EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
+        struct stat top {};
+        ASSERT_EQ(::stat(a.c_str(), &top), 0);
+        EXPECT_EQ(std::pair(top.st_mtim.tv_sec, top.st_mtim.tv_nsec), std::pair(std::int64_t{t0}, 0L));
+        EXPECT_EQ(markersIn(b), 0);
+        EXPECT_EQ(contents(first.value("log", "")).find("Marker"), std::string::npos);
+        if (std::string(mode) == "mirror") {
+            Json again = run({"--mode", mode}).out;
+            EXPECT_EQ(again.value("outcome", ""), "success") << again;
+            EXPECT_EQ(again["timing"].value("rsyncRuns", -1), 1) << again;
+        }
+    }
+
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a side read-only";
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.bind(a, a));
+    ASSERT_EQ(::mount(nullptr, a.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    b = tmp / "b-readOnlySource";
+    fs::create_directories(b);
+    Json out = run({"--mode", "copy"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_NE(contents(out.value("log", "")).find("No marker could be placed in " + a.native() +
+                                                 " (Read-only file system)"),
+              std::string::npos);
 }
 
 // A mount made after the run's first look (an rsync that bind-mounts a/sub

@@ -10,6 +10,7 @@
 #include "SyncEngine/RsyncProcess.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/MemoryLog.h"
+#include "tests/support/NoMountOverlap.h"
 #include "tests/support/RsyncLines.h"
 #include "tests/support/ScriptedRsyncRunner.h"
 #include "tests/support/TemporaryFolder.h"
@@ -90,7 +91,7 @@ protected:
     FileSystemTraits traits;
     RsyncProcess process{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
     ScriptedRsyncRunner script{process};  // calls no scripted step takes run `process`
-    OneWayEngine engine{script};
+    OneWayEngine engine{script, test::noMountOverlap()};
     MemoryLog log;
 
     void SetUp() override {

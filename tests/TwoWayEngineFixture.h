@@ -50,7 +50,7 @@ protected:
     fs::path realRsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
     RsyncProcess process{realRsync};
     ScriptedRsyncRunner script{process};  // calls no scripted step takes run `process`
-    TwoWayEngine engine{script};
+    TwoWayEngine engine{script, test::noMountOverlap()};
     MemoryLog log;
     std::optional<std::string> uuidA = "A-UUID", uuidB = "B-UUID";
     std::string runID = ArchiveRunID::make(SystemClock::shared().now());

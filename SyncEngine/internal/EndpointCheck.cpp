@@ -66,7 +66,7 @@ std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a,
         return Fault{Fault::Case::nested, {}};
     // Nor a mount below one side that shows the other, or a stacked file
     // system over it: only the mount table tells.
-    if (treesOverlap && treesOverlap(pa, pb)) return Fault{Fault::Case::nested, {}};
+    if (treesOverlap.throughMounts(pa, pb)) return Fault{Fault::Case::nested, {}};
 
     for (const fs::path* folder : {&a, &b})
         if (reservedIsNoFolder(*folder))

@@ -29,11 +29,11 @@ struct EndpointCheck {
     // The first fault: `a`, then `b`, missing or not a folder; then nesting,
     // by the paths with their links resolved or, for a folder reached at two
     // paths (a bind mount), by device and inode along each path's folders,
-    // then by `treesOverlap` (when given) for trees that reach each other
-    // through mounts; then `a`'s, then `b`'s reserved name held by anything
-    // but a folder.
+    // then by `treesOverlap` for trees that reach each other through
+    // mounts; then `a`'s, then `b`'s reserved name held by anything but a
+    // folder.
     static std::optional<Fault> firstFault(const std::filesystem::path& a, const std::filesystem::path& b,
-                                           const TreeOverlap& treesOverlap = nullptr);
+                                           const TreeOverlap& treesOverlap);
 
     // Whether `a`, then `b`, still leads to the folder a plan was made on
     // (`plannedA`, `plannedB`): a replaced fault for the first that leads to

@@ -3,6 +3,7 @@
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/TwoWayEngine.h"
 #include "SyncEngine/TwoWayEngineError.h"
+#include "tests/support/NoMountOverlap.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@ namespace {
 // Each check's verdict in the same words: "ok", "nested", "missing <path>",
 // "reserved <path>", or the engine's other case.
 std::string sharedVerdict(const fs::path& a, const fs::path& b) {
-    const auto fault = EndpointCheck::firstFault(a, b);
+    const auto fault = EndpointCheck::firstFault(a, b, test::noMountOverlap());
     if (!fault) return "ok";
     switch (fault->kind) {
     case EndpointCheck::Fault::Case::nested: return "nested";
@@ -33,7 +34,7 @@ std::string sharedVerdict(const fs::path& a, const fs::path& b) {
 
 std::string oneWayVerdict(const SyncJob& job, const fs::path& a, const fs::path& b) {
     try {
-        OneWayEngine::checkEndpoints(job, a, b);
+        OneWayEngine::checkEndpoints(job, a, b, test::noMountOverlap());
         return "ok";
     } catch (const OneWayEngineError& error) {
         if (error.code() == OneWayEngineError::Code::nestedEndpoints) return "nested";
@@ -45,7 +46,7 @@ std::string oneWayVerdict(const SyncJob& job, const fs::path& a, const fs::path&
 
 std::string twoWayVerdict(const SyncJob& job, const fs::path& a, const fs::path& b) {
     try {
-        TwoWayEngine::checkEndpoints(job, a, b);
+        TwoWayEngine::checkEndpoints(job, a, b, test::noMountOverlap());
         return "ok";
     } catch (const TwoWayEngineError& error) {
         switch (error.code()) {

@@ -1,0 +1,13 @@
+#include "SyncEngine/TreeOverlap.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace kelto {
+
+TreeOverlap::TreeOverlap(MountCheck throughMounts, Note note, MountsBelow mountsBelow)
+    : throughMounts_(std::move(throughMounts)), note_(std::move(note)), mountsBelow_(std::move(mountsBelow)) {
+    if (!throughMounts_) throw std::invalid_argument("TreeOverlap needs a mount check");
+}
+
+}  // namespace kelto

@@ -1,0 +1,187 @@
+#include "SyncEngine/internal/OverlapMarkers.h"
+
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/Uuid.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <exception>
+#include <vector>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string reserved(ArchiveDirectories::reservedName);
+
+void setModified(int folder, const timespec& time) {
+    const timespec times[2] = {{0, UTIME_OMIT}, time};
+    ::futimens(folder, times);
+}
+
+timespec modified(int folder, const fs::path& path) {
+    struct stat info {};
+    if (::fstat(folder, &info) != 0) throw FileError(errno, "Could not read", path);
+    return info.st_mtim;
+}
+
+// Markers whose owner is gone: nobody holds the lock every live one is held
+// under. One that cannot be locked (a file system without locks) stays.
+void clearStale(int folder) {
+    const int listed = ::dup(folder);
+    if (listed < 0) return;
+    DIR* dir = ::fdopendir(listed);
+    if (!dir) {
+        ::close(listed);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(OverlapMarkers::prefix)) continue;
+        FileDescriptor marker(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (marker.valid() && ::flock(marker.get(), LOCK_EX | LOCK_NB) == 0) stale.emplace_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) ::unlinkat(folder, name.c_str(), 0);
+}
+
+}  // namespace
+
+OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const FilterSet& filters,
+                               const TreeOverlap& overlap) {
+    const std::string token = Uuid::random().string();
+    a_.root = a;
+    b_.root = b;
+    for (auto [side, letter] : {std::pair{&a_, "-A"}, std::pair{&b_, "-B"}}) {
+        side->name = std::string(prefix) + token + letter;
+        try {
+            place(*side);
+        } catch (const FileError& e) {
+            take(*side);
+            side->name.clear();
+            try {
+                overlap.note("No marker could be placed in " + side->root.native() + " (" + e.reason() +
+                             "): only the mounts tell whether the folders reach each other");
+            } catch (...) {
+                take(a_);
+                take(b_);
+                throw;
+            }
+        } catch (...) {
+            take(a_);
+            take(b_);
+            throw;
+        }
+    }
+    // A file system that serves its listings from a cache may hide a new
+    // name from the walks, never from a lookup: where one side's tree holds
+    // a mount, the other side's top shown right there is looked up.
+    for (const auto& [side, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}}) {
+        if (other->name.empty()) continue;
+        for (const fs::path& mount : overlap.mountsBelow(side->root))
+            for (const fs::path& there : {mount / other->name, mount / reserved / other->name}) {
+                struct stat info {};
+                if (::lstat(there.c_str(), &info) == 0) seen_ = true;
+            }
+    }
+    for (const std::string& pattern : filters.effectivePatterns())
+        if (mayHide(pattern)) {
+            try {
+                overlap.note("The job's filter " + pattern +
+                             " may hide the markers: only the mounts tell whether the folders reach each other");
+            } catch (...) {
+                take(a_);
+                take(b_);
+                throw;
+            }
+        }
+}
+
+bool OverlapMarkers::mayHide(std::string_view pattern) {
+    while (pattern.ends_with('/')) pattern.remove_suffix(1);
+    // Anchored without a further slash: the walk's top only, where the
+    // reserved folder is never walked anyway.
+    if (pattern.starts_with('/') && pattern.find('/', 1) == std::string_view::npos) return false;
+    if (const std::size_t slash = pattern.rfind('/'); slash != std::string_view::npos) pattern.remove_prefix(slash + 1);
+    if (pattern.empty()) return false;
+    const std::string last(pattern);
+    const std::string marker = std::string(prefix) + "0-A";
+    return ::fnmatch(last.c_str(), reserved.c_str(), 0) == 0 || ::fnmatch(last.c_str(), marker.c_str(), 0) == 0;
+}
+
+OverlapMarkers::~OverlapMarkers() {
+    take(a_);
+    take(b_);
+}
+
+void OverlapMarkers::place(Side& side) {
+    side.top = FileDescriptor(::open(side.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!side.top.valid()) throw FileError(errno, "Could not open", side.root);
+    side.topTime = modified(side.top.get(), side.root);
+
+    // In the reserved folder, which no walk of the side itself enters; at the
+    // top where there is none, under a name never used again, so that no
+    // cache of a stacked file system over the side still shows what was
+    // taken away.
+    side.reserved = FileDescriptor(::openat(side.top.get(), reserved.c_str(),
+                                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!side.reserved.valid() && errno != ENOENT) throw FileError(errno, "Could not open", side.root / reserved);
+    const bool atTop = !side.reserved.valid();
+    const int folder = atTop ? side.top.get() : side.reserved.get();
+    const fs::path folderPath = atTop ? side.root : side.root / reserved;
+    if (!atTop) side.reservedTime = modified(folder, folderPath);
+    clearStale(folder);
+
+    const fs::path markerPath = folderPath / side.name;
+    side.marker = FileDescriptor(
+        ::openat(folder, side.name.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const int created = errno;
+    // Before anything walks the side: its top must look untouched.
+    if (atTop) setModified(side.top.get(), *side.topTime);
+    if (!side.marker.valid()) throw FileError(created, "Could not create", markerPath);
+    // Held until the marker goes. Another value clearing stale markers may
+    // have taken this one before the lock: then it is no longer there.
+    ::flock(side.marker.get(), LOCK_EX | LOCK_NB);
+    struct stat held {}, there {};
+    if (::fstat(side.marker.get(), &held) != 0 ||
+        ::fstatat(folder, side.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 || held.st_ino != there.st_ino ||
+        held.st_dev != there.st_dev)
+        throw FileError(ENOENT, "Could not keep", markerPath);
+}
+
+void OverlapMarkers::take(Side& side) noexcept {
+    const int folder = side.reserved.valid() ? side.reserved.get() : side.top.get();
+    if (side.marker.valid()) {
+        ::unlinkat(folder, side.name.c_str(), 0);
+        side.marker.reset();
+    }
+    if (side.reserved.valid() && side.reservedTime) setModified(side.reserved.get(), *side.reservedTime);
+    if (side.top.valid() && side.topTime) setModified(side.top.get(), *side.topTime);
+    side.reserved.reset();
+    side.top.reset();
+    side.topTime.reset();
+    side.reservedTime.reset();
+}
+
+bool OverlapMarkers::catches(std::string_view path, Walk walk) const {
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (name.empty() || (name != a_.name && name != b_.name)) return false;
+    // A side's own marker at the top of its own walk is the only sighting
+    // that shows nothing.
+    const std::string& own = walk == Walk::a ? a_.name : b_.name;
+    if (slash != std::string_view::npos || name != own) seen_ = true;
+    return true;
+}
+
+}  // namespace kelto

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "SyncEngine/TreeOverlap.h"
+#include "SyncModel/FilterSet.h"
+#include "SyncModel/Support/FileDescriptor.h"
+
+#include <atomic>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelto {
+
+// The trees' own evidence that two folders reach each other, where the
+// mount table cannot tell (a FUSE union or pass-through, an overlay over a
+// side, a share of a local folder): while one listing or dry run walks both
+// folders, each holds a file of this value's own at its top, in its
+// reserved folder where it has one, and a walk that meets either file
+// anywhere but its own side's marker at its own top has reached one side
+// from the other. The names hold a fresh random token, so no other run's
+// marker and no user's file is ever taken for one, and no name comes back
+// (a stacked file system may keep showing a name taken away behind it).
+//
+// A job's filters that may keep the walks from a marker (one whose last
+// part matches the reserved folder's name or a marker's) are named through
+// TreeOverlap::note: then the mounts alone speak for the job.
+//
+// Nothing stays: the markers go when the value does, whatever ended the
+// walk, and each folder's modification time is set back as it was found
+// (the top's also while the walk runs, where the marker stands there), so
+// that neither the walk nor a later run sees a change. A marker a killed
+// process left is cleared by the next value placed in that folder; a live
+// one is told apart by the lock its owner holds on it. A side no marker can
+// be placed on (read-only, say) is named through TreeOverlap::note, and only
+// the mount table speaks for it. A file system that serves a folder's
+// listing from a cache filled before the marker came (sshfs,
+// fuse-overlayfs) hides it: the mount table must speak for those.
+class OverlapMarkers {
+public:
+    // What every marker's name begins with.
+    static constexpr std::string_view prefix = ".KeltoSync-Marker-";
+    // Which side's folder a walk lists (a one-way dry run: the destination's
+    // for its deletion lines, else the source's).
+    enum class Walk { a, b };
+
+    OverlapMarkers(const std::filesystem::path& a, const std::filesystem::path& b, const FilterSet& filters,
+                   const TreeOverlap& overlap);
+    ~OverlapMarkers();
+    OverlapMarkers(const OverlapMarkers&) = delete;
+    OverlapMarkers& operator=(const OverlapMarkers&) = delete;
+
+    // Whether a path a walk printed (relative to the folder it walked, a
+    // folder's with a final slash) is one of the markers, which must be
+    // left out of what the walk found; one that shows the sides reaching
+    // each other is remembered. Safe from any thread.
+    bool catches(std::string_view path, Walk walk) const;
+    // Whether any walk met a marker so far, or a lookup where the other
+    // side's tree holds a mount found one when they were placed.
+    bool seen() const { return seen_.load(); }
+
+private:
+    struct Side {
+        std::filesystem::path root;
+        std::string name;
+        FileDescriptor top, reserved, marker;  // marker: open and locked while placed
+        std::optional<timespec> topTime, reservedTime;  // as found
+    };
+
+    static void place(Side& side);
+    // Whether an exclude pattern may match a marker or the folder holding it
+    // below a walk's top.
+    static bool mayHide(std::string_view pattern);
+    static void take(Side& side) noexcept;
+
+    Side a_, b_;
+    mutable std::atomic<bool> seen_{false};
+};
+
+}  // namespace kelto

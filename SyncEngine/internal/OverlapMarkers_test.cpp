@@ -1,0 +1,166 @@
+#include "SyncEngine/internal/OverlapMarkers.h"
+
+#include "tests/support/NoMountOverlap.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace kelto;
+using test::TemporaryFolder;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> markersIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        if (entry.path().filename().native().starts_with(OverlapMarkers::prefix))
+            names.push_back(entry.path().filename().native());
+    return names;
+}
+
+std::pair<long, long> modified(const fs::path& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return {info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+}
+
+void setModified(const fs::path& path, long seconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+}  // namespace
+
+// A side without a reserved folder holds its marker at its top.
+TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChanged) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b";
+    fs::create_directories(a);
+    fs::create_directories(b / ".KeltoSync/Archive");
+    for (const fs::path& folder : {a, b, b / ".KeltoSync"}) setModified(folder, 1'000'000);
+    {
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
+        const std::vector<std::string> onA = markersIn(a), onB = markersIn(b / ".KeltoSync");
+        ASSERT_EQ(onA.size(), 1u);
+        ASSERT_EQ(onB.size(), 1u);
+        EXPECT_NE(onA, onB);
+        EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
+        // What a walk of either side sees: the tops untouched.
+        EXPECT_EQ(modified(a), std::pair(1'000'000L, 0L));
+        EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
+
+        using Walk = OverlapMarkers::Walk;
+        EXPECT_FALSE(markers.catches(".KeltoSync/Archive/", Walk::b));
+        EXPECT_FALSE(markers.catches("x/" + std::string(OverlapMarkers::prefix) + "0-A", Walk::b));
+        EXPECT_TRUE(markers.catches(onA.front(), Walk::a));  // A's own, at A's top
+        EXPECT_FALSE(markers.seen());
+        EXPECT_TRUE(markers.catches("inner/" + onA.front(), Walk::b));
+        EXPECT_TRUE(markers.seen());
+    }
+    for (const auto& [path, walk] : {std::pair{std::string("inner/.KeltoSync/"), OverlapMarkers::Walk::a},
+                                     std::pair{std::string(), OverlapMarkers::Walk::b},
+                                     std::pair{std::string(), OverlapMarkers::Walk::a}}) {
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
+        const std::string nameOnB = markersIn(b / ".KeltoSync").front(), nameOnA = markersIn(a).front();
+        // B's marker met by A's walk, anywhere; A's at the top of B's walk.
+        markers.catches(path + (walk == OverlapMarkers::Walk::a ? nameOnB : nameOnA), walk);
+        EXPECT_TRUE(markers.seen()) << path;
+    }
+    EXPECT_TRUE(markersIn(a).empty());
+    EXPECT_TRUE(markersIn(b / ".KeltoSync").empty());
+    EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
+    for (const fs::path& folder : {a, b, b / ".KeltoSync"})
+        EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
+}
+
+TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b", c = tmp / "c";
+    for (const fs::path& folder : {a, c}) fs::create_directories(folder);
+    const std::string left = std::string(OverlapMarkers::prefix) + "left-A";
+    tmp.write("b/.KeltoSync/" + left, "");
+    tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
+
+    const OverlapMarkers held(c, b, {}, test::noMountOverlap());
+    const std::vector<std::string> heldOnB = markersIn(b / ".KeltoSync");
+    {
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
+        const std::vector<std::string> now = markersIn(b / ".KeltoSync");
+        EXPECT_EQ(std::count(now.begin(), now.end(), left), 0);
+        for (const std::string& name : heldOnB) EXPECT_EQ(std::count(now.begin(), now.end(), name), 1) << name;
+    }
+    EXPECT_TRUE(fs::exists(b / ".KeltoSync/Marker of the user.txt"));
+}
+
+TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMarked) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a folder read-only";
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b";
+    fs::create_directories(a);
+    fs::create_directories(b);
+    ASSERT_EQ(::mount(a.c_str(), a.c_str(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(::mount(nullptr, a.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    std::vector<std::string> notes;
+    {
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap([&](std::string_view line) {
+                                         notes.emplace_back(line);
+                                     }));
+        EXPECT_EQ(markersIn(b).size(), 1u);
+    }
+    ::umount2(a.c_str(), MNT_DETACH);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes.front(), "No marker could be placed in " + a.native() +
+                                 " (Read-only file system): only the mounts tell whether the folders reach each other");
+}
+
+// A link stands for a mount inside A that shows B at its top, as a file
+// system answering listings from a cache would, where no walk sees B's marker.
+TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b";
+    fs::create_directories(a);
+    fs::create_directories(b / ".KeltoSync");
+    fs::create_directory_symlink(b, a / "inner");
+    for (const bool mounted : {false, true}) {
+        const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                                  [&](const fs::path& folder) {
+                                      return mounted && folder == a ? std::vector<fs::path>{a / "inner"}
+                                                                    : std::vector<fs::path>{};
+                                  });
+        const OverlapMarkers markers(a, b, {}, overlap);
+        EXPECT_EQ(markers.seen(), mounted);
+    }
+}
+
+// rsync's patterns match a name at any depth unless anchored at the top.
+TEST(OverlapMarkers, FiltersThatMayHideAMarkerBelowTheTopAreNamed) {
+    TemporaryFolder tmp;
+    fs::create_directories(tmp / "a");
+    fs::create_directories(tmp / "b");
+    FilterSet filters;
+    filters.patterns = {".*", "*.tmp", "/.KeltoSync", "photos/.K*/", "*Marker*", "node_modules/", "x/**"};
+    std::vector<std::string> notes;
+    {
+        const OverlapMarkers markers(tmp / "a", tmp / "b", filters,
+                                     test::noMountOverlap([&](std::string_view line) { notes.emplace_back(line); }));
+    }
+    const std::string tail = " may hide the markers: only the mounts tell whether the folders reach each other";
+    EXPECT_EQ(notes, (std::vector<std::string>{"The job's filter .*" + tail, "The job's filter photos/.K*/" + tail,
+                                               "The job's filter *Marker*" + tail, "The job's filter x/**" + tail}));
+}
+
+TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
+    EXPECT_THROW(TreeOverlap(nullptr), std::invalid_argument);
+}
