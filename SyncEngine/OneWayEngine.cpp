@@ -342,24 +342,6 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
     return skipped.contains(whole);
 }
 
-// One line for each item a holding folder gave back or still holds; then
-// that the next run tries again what went on being held for another reason
-// than its place being taken, or, when only such items stay, that the user
-// may delete the folder.
-void describe(const HoldingFolder::Settlement& settlement, std::string_view putBack, std::string_view kept,
-              const fs::path& destination, std::vector<std::string>& lines) {
-    for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
-    for (const HoldingFolder::Kept& item : settlement.kept) {
-        const std::string reason = item.placeTaken ? "its place is taken" : item.reason.what();
-        std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
-        if (!item.path.empty()) line += ": " + item.path;
-        lines.push_back(std::move(line));
-    }
-    if (settlement.hasRetries()) lines.emplace_back(OneWayEngine::triedAgainLine);
-    if (settlement.onlyPlaceTaken)
-        lines.push_back("Delete " + (destination / settlement.folder).native() + " once you no longer need what it holds");
-}
-
 void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
     if (lines.empty()) return;
     for (const std::string& line : lines) log.writeLine(line);
@@ -397,6 +379,7 @@ Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<It
     if (job.options.archiveEnabled) return bound;
     std::unordered_set<std::string> listed;
     for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
+    for (const SeenVersion& seen : plan.seen) bound.planned.seen.emplace(seen.path, seen.version);
     if (!look) {
         // A replacement the plan listed, where the new item stands.
         bound.planned.replaced = std::move(listed);
@@ -437,6 +420,23 @@ Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<It
                            GuardVerdict::Case::proceed)
         bound.refusal = OneWayEngine::replacementsChangedLine;
     return bound;
+}
+
+// B's items that the plan replaces or deletes, as they are just after the
+// dry run compared them: the versions the run may drop. What cannot be read
+// has no version, and is kept.
+std::vector<SeenVersion> seenVersions(const std::vector<PlannedArchive>& archives, const fs::path& destination) {
+    std::vector<SeenVersion> seen;
+    seen.reserve(archives.size());
+    SideStat onB(destination);
+    for (const PlannedArchive& archive : archives) {
+        try {
+            if (const std::optional<struct stat> item = onB.stat(archive.path))
+                seen.push_back(SeenVersion{archive.path, Side::b, ItemVersion::of(*item)});
+        } catch (const FileError&) {
+        }
+    }
+    return seen;
 }
 
 // What the last look before the transfer tells it: a fresh dry run, or the
@@ -613,6 +613,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
     SyncPlan result = planFromScans(first, second ? &*second : nullptr, job.mode, std::move(skipped), destination);
+    result.seen = seenVersions(result.archives, destination);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
@@ -641,8 +642,10 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
         for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination)) {
             putBack = putBack || !settlement.putBack.empty();
             const bool finished = settlement.fromFinishedRun;
-            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
-                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination, notes);
+            HoldingFolder::describe(settlement,
+                                   finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+                                   finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ",
+                                   destination, notes);
             stillHeld = stillHeld || settlement.hasRetries();
         }
     });
@@ -714,6 +717,8 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     if (holding) {
         HoldingFolder::prepare(destination, runID);
         invocation.backupDirectory = HoldingFolder::relativePath(runID);
+        bound.planned.source = source;  // what the transfer's copies are copies of
+        bound.planned.modifyWindow = traits.modifyWindow;
     }
     if (!excluded.empty()) invocation.extraExcludeFile = excludes.path();
     if (mirror) invocation.maximumDeletions = plan.deletionCount;
@@ -746,7 +751,7 @@ std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncP
     std::vector<std::string> held;
     if (holding) {
         const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination, runID, bound.planned);
-        describe(settlement, "Put back: ", "Kept in ", destination, held);
+        HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination, held);
         // Named this once: later runs leave what has its place taken to the
         // user and try the rest again.
         if (!settlement.kept.empty()) HoldingFolder::markReported(destination, runID, settlement);

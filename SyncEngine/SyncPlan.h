@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncEngine/ItemVersion.h"
 #include "SyncEngine/PlannedArchive.h"
 #include "SyncEngine/PlannedCopy.h"
 #include "SyncModel/RunStats.h"
@@ -19,6 +20,8 @@ struct SyncPlan {
     std::int64_t entryCountA = 0;
     std::int64_t entryCountB = 0;
     std::int64_t deletionCount = 0;  // bounds a mirror run's deletions
+    // The items of `archives` as the plan saw them; a run drops only these versions.
+    std::vector<SeenVersion> seen;
     friend bool operator==(const SyncPlan&, const SyncPlan&) = default;
 };
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "SyncEngine/ItemVersion.h"
 #include "SyncModel/Support/FileIO.h"
 
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -44,9 +46,17 @@ struct HoldingFolder {
 
     // What the run meant to take away: each path in `deleted` goes; one in
     // `replaced` goes only where something new now stands in its place.
+    // Either goes only while the held item is the version `seen` gives for
+    // its path: any other version (saved anew since the plan looked) goes
+    // back. Where the transfer's own copy of the item at `source` stands in
+    // the place of such a version, the two trade places and the copy goes,
+    // so the next run finds the item changed and plans it.
     struct Planned {
         std::unordered_set<std::string> deleted;
         std::unordered_set<std::string> replaced;
+        std::unordered_map<std::string, ItemVersion> seen;
+        std::filesystem::path source;  // the transfer's source folder; empty: no trading places
+        std::int64_t modifyWindow = 0;  // seconds two copies' times may differ by
     };
 
     // ".KeltoSync/Holding/<run identifier>", relative to R.
@@ -69,6 +79,13 @@ struct HoldingFolder {
     // throws; an unmarked folder is recovered like an interrupted run's.
     static void markReported(const std::filesystem::path& root, const std::string& runID,
                              const Settlement& settlement);
+
+    // Adds one line for each item a holding folder gave back or still holds;
+    // then that the next run tries again what went on being held for another
+    // reason than its place being taken, or, when only such items stay, that
+    // the user may delete the folder.
+    static void describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
+                         const std::filesystem::path& root, std::vector<std::string>& lines);
 
     // The holding folders that runs left items in: killed runs (or the
     // machine went down) before settling, and finished runs that could not
