@@ -628,3 +628,57 @@ TEST_F(OneWayEngineHoldingTest, APlanMadeBeforeASuspendIsLookedAtAgain) {
     EXPECT_EQ(contents(dst / "listed.txt"), "old");
     EXPECT_EQ(contents(dst / "kept.txt"), "same");
 }
+
+// A version of B's file that the plan never saw, saved while the transfer
+// runs (here just before rsync reaches it), is never what the run drops:
+// saved as editors save, with the old size and time, only its file number
+// tells. A replacement goes back in place of the transfer's copy, a listed
+// deletion goes back, and the next run plans both again; where the place is
+// taken by yet another version, the held one stays, named.
+TEST_F(OneWayEngineHoldingTest, AVersionThePlanNeverSawIsKept) {
+    const auto saveAnew = [](const fs::path& file, std::string_view content) {
+        put(file.parent_path() / ".saving", content);
+        fs::rename(file.parent_path() / ".saving", file);
+    };
+    for (SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        const bool mirror = mode == SyncMode::mirror;
+        job.mode = mode;
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        put(src / "notes.txt", "from A");
+        put(dst / "notes.txt", "old B");
+        put(dst / "gone.txt", "old g");
+        put(src / "taken.txt", "from A");
+        put(dst / "taken.txt", "old t");
+        const SyncPlan p = plan();
+        script.expect(Script::transfer())
+            .then([&] {
+                saveAnew(dst / "notes.txt", "new B");
+                saveAnew(dst / "gone.txt", "new g");
+                saveAnew(dst / "taken.txt", "1st t");
+            })
+            .passThrough()
+            .then([&] { put(dst / "taken.txt", "2nd t"); });  // after rsync wrote its copy
+
+        const auto [stats, exit] = run(p);
+        const std::string folder = ".KeltoSync/Holding/" + runID;
+        std::vector<std::string> errors{"Put back: notes.txt", "Kept in " + folder + " (its place is taken): taken.txt",
+                                        "Delete " + (dst / folder).native() + " once you no longer need what it holds",
+                                        std::string(OneWayEngine::heldBackLine)};
+        if (mirror) errors.insert(errors.begin(), "Put back: gone.txt");
+        EXPECT_EQ(stats.errors, errors);
+        EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+        EXPECT_EQ(contents(dst / "notes.txt"), "new B");
+        EXPECT_EQ(contents(dst / "gone.txt"), "new g");
+        EXPECT_EQ(contents(dst / "taken.txt"), "2nd t");
+        EXPECT_EQ(entries(holding()), std::vector<std::string>{"taken.txt"});
+        EXPECT_EQ(contents(holding() / "taken.txt"), "1st t");
+
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        std::vector<std::string> planned{"notes.txt", "taken.txt"};
+        if (mirror) planned.insert(planned.begin(), "gone.txt");
+        EXPECT_EQ(archivePaths(plan()), planned);
+    }
+}

@@ -10,6 +10,9 @@ namespace kelto::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
+using Script = ScriptedRsyncRunner;
+
+std::string holdingFolder(const std::string& runID) { return ".KeltoSync/Holding/" + runID; }
 
 bool logged(const MemoryLog& log, const std::string& line) {
     return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
@@ -248,6 +251,30 @@ TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
         EXPECT_TRUE(fs::exists(b / path));
         EXPECT_TRUE(storedBaseline()->find(path));
     }
+}
+
+// Without the archive, a version of B's file that the run's listing never
+// saw (saved while the transfer runs, just before rsync reaches it) is not
+// overwritten: it goes back in place of the transfer's copy, and the next
+// run, finding both sides changed, keeps the newer: B's save reaches A.
+TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt) {
+    job.options.archiveEnabled = false;
+    startInStep({"notes.txt", "other.txt"});
+    putAt(a / "notes.txt", "from A", t0 + 100);
+    putAt(a / "other.txt", "from A", t0 + 100);
+    const TwoWayPlan p = plan().second;
+    ASSERT_EQ(p.copyAtoB, (std::vector<std::string>{"notes.txt", "other.txt"}));
+    script.expect(Script::transfer()).then([&] { putAt(b / "notes.txt", "saved on B", t0 + 200); }).passThrough();
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(23, {"Put back: notes.txt"}));
+    EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
+    EXPECT_EQ(contents(b / "other.txt"), "from A");
+    EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
+
+    ASSERT_EQ(sync().second, RsyncExit(0, {}));
+    EXPECT_EQ(contents(a / "notes.txt"), "saved on B");
+    EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
 }
 
 }  // namespace

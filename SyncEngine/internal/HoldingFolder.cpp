@@ -67,7 +67,7 @@ void writeMark(const Folder& folder, const std::unordered_set<std::string>& reco
     std::string records;
     for (const std::string& path : recorded) records.append(path).push_back('\0');
     for (const HoldingFolder::Kept& item : settlement.kept)
-        if (item.placeTaken && !item.path.empty()) records.append(item.path).push_back('\0');
+        if (item.forGood() && !item.path.empty()) records.append(item.path).push_back('\0');
     const FileDescriptor mark(
         ::openat(folder.get(), reportedMark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
     // A mark cut short leaves its last record out: that item is tried again.
@@ -154,6 +154,17 @@ Trade tradeWithTransferCopy(const Folder& root, const Folder& folder, const std:
 // error) may pass, so the item is tried again.
 bool placeTaken(const FileError& error) { return error.errorNumber() == EEXIST || error.errorNumber() == ENOTDIR; }
 
+// The other: the file system at its place cannot hold it, so no retry can
+// succeed (a link where links cannot be made, a name or a file too long).
+bool cannotBeHeld(const FileError& error) {
+    const int number = error.errorNumber();
+    return number == ENOSYS || number == EOPNOTSUPP || number == ENAMETOOLONG || number == EFBIG;
+}
+
+HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
+    return {path, error, placeTaken(error), cannotBeHeld(error)};
+}
+
 // Settles what `folder` holds; `prefix` is its path under R. Without a plan
 // everything goes back where it can, but what `leftAlone` names.
 void settleFolder(const Folder& root, const Folder& folder, const std::string& prefix,
@@ -206,7 +217,7 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
                 }
             }
             if (trade != Trade::none) out.putBack.push_back(path);
-            if (trade != Trade::done) out.kept.push_back({path, error, placeTaken(error)});
+            if (trade != Trade::done) out.kept.push_back(keptFor(path, error));
         }
     }
 }
@@ -245,14 +256,16 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
 }
 
 bool HoldingFolder::Settlement::hasRetries() const {
-    return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.placeTaken; });
+    return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.forGood(); });
 }
 
 void HoldingFolder::describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
                              const fs::path& root, std::vector<std::string>& lines) {
     for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
     for (const Kept& item : settlement.kept) {
-        const std::string reason = item.placeTaken ? "its place is taken" : item.reason.what();
+        const std::string reason = item.placeTaken     ? std::string("its place is taken")
+                                   : item.cannotBeHeld ? std::string(item.reason.what()) + "; it can never go back"
+                                                       : std::string(item.reason.what());
         std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
         if (!item.path.empty()) line += ": " + item.path;
         lines.push_back(std::move(line));
@@ -305,7 +318,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             // named this once; a killed run's names all it keeps at every run.
             if (recorded && !removed) {
                 const bool newlyTaken = std::any_of(settlement.kept.begin(), settlement.kept.end(),
-                                                    [](const Kept& item) { return item.placeTaken; });
+                                                    [](const Kept& item) { return item.forGood(); });
                 if (newlyTaken) writeMark(*folder, *recorded, settlement);
                 settlement.onlyPlaceTaken = !settlement.hasRetries() && (newlyTaken || !recorded->empty());
             }

@@ -18,15 +18,20 @@ namespace kelto {
 // back, so a source that vanished or changed after the last look costs
 // nothing the run did not name. Nothing here follows a symbolic link below R.
 struct HoldingFolder {
-    // An item left in a holding folder, and why. Only an item whose place is
-    // taken can never go back; every other one is tried again by the next
-    // run's recovery.
+    // An item left in a holding folder, and why. An item whose place is
+    // taken, or that its place's file system cannot hold, can never go back
+    // and is named once; every other one is tried again by the next run's
+    // recovery.
     struct Kept {
         std::string path;  // as it was under R; empty for the holding folder itself
         FileError reason;
         // Something else stands at its place under R (EEXIST), or a link or a
         // file where a folder on its way should be (ENOTDIR).
         bool placeTaken = false;
+        // The file system at its place cannot hold it: its kind, its name's
+        // length or its size.
+        bool cannotBeHeld = false;
+        bool forGood() const { return placeTaken || cannotBeHeld; }
     };
 
     // What settling one holding folder did besides discarding.
@@ -37,8 +42,8 @@ struct HoldingFolder {
         // The folder was marked by the run that filled it, which ended and
         // named what it kept; false for one a killed run left.
         bool fromFinishedRun = false;
-        // What stays in the folder is only items whose place is taken, each
-        // named once already or here: the user may delete the folder.
+        // What stays in the folder is only items kept for good, each named
+        // once already or here: the user may delete the folder.
         bool onlyPlaceTaken = false;
         bool hasItems() const { return !putBack.empty() || !kept.empty(); }
         bool hasRetries() const;  // a kept item the next run tries again
