@@ -682,3 +682,83 @@ TEST_F(OneWayEngineHoldingTest, AVersionThePlanNeverSawIsKept) {
         EXPECT_EQ(archivePaths(plan()), planned);
     }
 }
+
+// rsync holds what it takes from a mount below B by copying it across into
+// the holding folder, where no rename takes it back; on exFAT through FUSE
+// neither the no-replace rename nor links work. Held items go back all the
+// same: copied back without replacing anything, or to a name found free.
+// What the file system at its place cannot hold at all (a link on exFAT) is
+// named once as kept for good, and never said to be tried again.
+TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    const struct {
+        std::string name;
+        bool exfat;
+        bool below;  // mounted at dst/mnt, else dst itself
+    } cases[] = {{"tmpfs below B", false, true}, {"exFAT below B", true, true}, {"B on exFAT", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        fs::create_directories(c.below ? dst / "mnt" : dst);
+        TestMounts mounts;
+        const fs::path at = c.below ? dst / "mnt" : dst;
+        ASSERT_TRUE(c.exfat ? mounts.exfat(tmp / (c.name + ".img"), at) : mounts.tmpfs(at));
+        VolumeIdentity volume;
+        volume.fileSystem = "exfat";
+        traits = c.exfat ? FileSystemTraits::forVolume(volume) : ext4Traits();
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        for (const char* name : {"mnt/f", "mnt/sub/g"}) {
+            put(src / name, name);
+            put(dst / name, name);
+        }
+        put(src / "new.txt", "something to copy");
+        const fs::path held = holding();
+        // Taken as rsync takes what it holds: moved, or copied across and removed.
+        const auto hold = [&](const std::string& path) {
+            fs::create_directories((held / path).parent_path());
+            std::error_code error;
+            fs::rename(dst / path, held / path, error);
+            if (!error) return;
+            fs::copy_file(dst / path, held / path);
+            const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+            ::utimensat(AT_FDCWD, (held / path).c_str(), times, 0);
+            fs::remove(dst / path);
+        };
+        script.expect(Script::transfer()).passThrough().then([&] {
+            hold("mnt/f");
+            hold("mnt/sub/g");
+            if (c.below) fs::create_symlink("target", held / "mnt/link");
+        });
+
+        const auto [stats, exit] = run(plan());
+        EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+        ASSERT_GE(stats.errors.size(), 3u) << testing::PrintToString(stats.errors);
+        const std::vector<std::string> back(stats.errors.begin(), stats.errors.begin() + (c.exfat ? 2 : 3));
+        std::vector<std::string> expected{"Put back: mnt/f", "Put back: mnt/sub/g"};
+        if (!c.exfat) expected.insert(expected.begin() + 1, "Put back: mnt/link");
+        EXPECT_EQ(back, expected);
+        EXPECT_EQ(stats.errors.back(), OneWayEngine::heldBackLine);
+        for (const char* name : {"mnt/f", "mnt/sub/g"}) {
+            EXPECT_EQ(contents(dst / name), name);
+            EXPECT_EQ(fs::last_write_time(dst / name).time_since_epoch(),
+                      fs::last_write_time(src / name).time_since_epoch());
+        }
+        if (c.exfat && c.below) {
+            const std::string folder = ".KeltoSync/Holding/" + runID;
+            ASSERT_EQ(stats.errors.size(), 5u) << testing::PrintToString(stats.errors);
+            EXPECT_TRUE(stats.errors[2].starts_with("Kept in " + folder + " (")) << stats.errors[2];
+            EXPECT_TRUE(stats.errors[2].ends_with("; it can never go back): mnt/link")) << stats.errors[2];
+            EXPECT_EQ(stats.errors[3], "Delete " + (dst / folder).native() + " once you no longer need what it holds");
+        } else {
+            EXPECT_EQ(stats.errors.size(), expected.size() + 1);
+            EXPECT_FALSE(fs::exists(held));
+        }
+
+        // Named once: the next run neither names it nor fails for it.
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        const auto [next, nextExit] = run(plan());
+        EXPECT_TRUE(next.errors.empty()) << testing::PrintToString(next.errors);
+        EXPECT_EQ(nextExit, RsyncExit(0, {}));
+    }
+}

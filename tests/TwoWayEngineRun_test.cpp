@@ -1,6 +1,7 @@
 // Two-way runs on real folders with the bundled rsync.
 
 #include "tests/TwoWayEngineFixture.h"
+#include "tests/support/TestVolumes.h"
 
 #include <cstring>
 #include <linux/fs.h>
@@ -275,6 +276,34 @@ TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt)
     ASSERT_EQ(sync().second, RsyncExit(0, {}));
     EXPECT_EQ(contents(a / "notes.txt"), "saved on B");
     EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
+}
+
+// exFAT through FUSE refuses the no-replace rename and hard links: a
+// deletion carried to B there still reaches B's run archive.
+TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "b.img", b));
+    VolumeIdentity volume;
+    volume.fileSystem = "exfat";
+    const FileSystemTraits exfat = FileSystemTraits::forVolume(volume);
+    const auto syncOnExfat = [&] {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        BaselineStore store(baselineFile, false);
+        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfat), store).second;
+        return engine.run(job, p, sideA(), sideB(&exfat), store, runID, log);
+    };
+    putAt(a / "f1", "f1", t0);
+    putAt(a / "keep", "keep", t0);
+    ASSERT_EQ(syncOnExfat().second, RsyncExit(0, {}));
+    ASSERT_EQ(contents(b / "f1"), "f1");
+
+    fs::remove(a / "f1");
+    const auto [stats, exit] = syncOnExfat();
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(stats.filesArchived, 1);
+    EXPECT_FALSE(fs::exists(b / "f1"));
+    EXPECT_EQ(contents(archiveOf(b) / "f1"), "f1");
 }
 
 }  // namespace
