@@ -269,7 +269,7 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_FALSE(fs::exists(holding()));
 
     // d.txt made anew is not the version the plan saw: it goes back.
-    put(dst / "d.txt", "d");
+    put(dst / "d.txt", "d, made anew");
     script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).then([] {
         throw std::runtime_error("rsync went away");
     });
