@@ -424,7 +424,8 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
         EXPECT_EQ(exit.code, OneWayEngine::replanCode);
         if (block.name == "another mount") {
             // No rename crosses a mount; the item is copied back at once.
-            EXPECT_EQ(stats.errors, (std::vector<std::string>{"Put back: dir/f1", std::string(OneWayEngine::heldBackLine)}));
+            EXPECT_EQ(stats.errors,
+                      (std::vector<std::string>{"Put back: dir/f1", std::string(OneWayEngine::heldBackLine)}));
             EXPECT_EQ(contents(dst / "dir/f1"), "f1");
             EXPECT_FALSE(fs::exists(held));
             continue;
