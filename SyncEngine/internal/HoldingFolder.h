@@ -12,11 +12,13 @@
 
 namespace kelto {
 
-// Where a mirror whose archive is off has rsync put what it deletes or
-// replaces: R/.KeltoSync/Holding/<run identifier>. Once the transfer is over
-// the run discards what it meant to take away and puts everything else
-// back, so a source that vanished or changed after the last look costs
-// nothing the run did not name. Nothing here follows a symbolic link below R.
+// Where a run whose archive is off (one-way, or a two-way direction) has
+// rsync put what it deletes or replaces: R/.KeltoSync/Holding/<run
+// identifier>. Once the transfer is over the run discards what it meant to
+// take away, as it saw it, and puts everything else back, so a source that
+// vanished or changed after the last look, or a file of R saved anew
+// meanwhile, costs nothing the run did not name. Nothing here follows a
+// symbolic link below R.
 struct HoldingFolder {
     // An item left in a holding folder, and why. An item whose place is
     // taken, or that its place's file system cannot hold, can never go back
@@ -71,9 +73,10 @@ struct HoldingFolder {
     // FileError, with ENOTDIR for a link or a file in the way.
     static void prepare(const std::filesystem::path& root, const std::string& runID);
 
-    // Discards from the run's holding folder what `planned` names, puts every
-    // other item back at its path under R, making the folders on the way and
-    // never replacing what stands there, and removes the folders it emptied,
+    // Discards from the run's holding folder what `planned` names in the
+    // version it saw, puts every other item back at its path under R, making
+    // the folders on the way and never replacing what stands there but the
+    // transfer's own copy, and removes the folders it emptied,
     // the holding folder included. Never throws: an item that could be
     // neither discarded nor put back is kept and returned.
     static Settlement settle(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
