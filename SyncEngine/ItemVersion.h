@@ -22,8 +22,13 @@ struct ItemVersion {
     std::optional<std::uint64_t> device;
     std::optional<std::uint64_t> fileNumber;
 
-    // The version an lstat shows, file number and all.
-    static ItemVersion of(const struct stat& item);
+    // The version an lstat shows; the file number only where `keepsFileNumbers`.
+    static ItemVersion of(const struct stat& item, bool keepsFileNumbers);
+
+    // Whether a file system of this type (statfs magic) keeps an item's file
+    // number for its life. FUSE, FAT, exFAT and SMB hand out numbers afresh
+    // once the kernel forgot the item; an unknown type is taken not to.
+    static bool keepsFileNumbers(std::optional<std::int64_t> fileSystemType);
 
     // Whether `item` is this version: the same kind, whole-second time and
     // (but for a folder) size; and, on the file system the look saw it on,

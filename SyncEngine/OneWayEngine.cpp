@@ -12,6 +12,7 @@
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <sys/stat.h>
 
@@ -22,6 +23,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace kelto {
@@ -429,10 +431,16 @@ std::vector<SeenVersion> seenVersions(const std::vector<PlannedArchive>& archive
     std::vector<SeenVersion> seen;
     seen.reserve(archives.size());
     SideStat onB(destination);
+    std::unordered_map<dev_t, bool> keepsNumbers;  // by device: a mount below B may differ
     for (const PlannedArchive& archive : archives) {
         try {
-            if (const std::optional<struct stat> item = onB.stat(archive.path))
-                seen.push_back(SeenVersion{archive.path, Side::b, ItemVersion::of(*item)});
+            const std::optional<struct stat> item = onB.stat(archive.path);
+            if (!item) continue;
+            auto [known, fresh] = keepsNumbers.try_emplace(item->st_dev, false);
+            if (fresh)
+                known->second = ItemVersion::keepsFileNumbers(
+                    SafeFileSystem::fileSystemType((destination / archive.path).parent_path()));
+            seen.push_back(SeenVersion{archive.path, Side::b, ItemVersion::of(*item, known->second)});
         } catch (const FileError&) {
         }
     }

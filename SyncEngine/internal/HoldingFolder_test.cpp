@@ -44,7 +44,7 @@ protected:
     void seenAsHeld(HoldingFolder::Planned& planned, const std::vector<std::string>& paths) const {
         for (const std::string& path : paths) {
             struct stat item {};
-            if (::lstat((held() / path).c_str(), &item) == 0) planned.seen.emplace(path, ItemVersion::of(item));
+            if (::lstat((held() / path).c_str(), &item) == 0) planned.seen.emplace(path, ItemVersion::of(item, true));
         }
     }
 };
