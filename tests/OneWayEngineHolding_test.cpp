@@ -763,3 +763,44 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
         EXPECT_EQ(nextExit, RsyncExit(0, {}));
     }
 }
+
+// exFAT through FUSE numbers an item afresh once the kernel forgot it (here:
+// a remount): a planned deletion there still goes, its number unasked.
+TEST_F(OneWayEngineHoldingTest, APlannedDeletionGoesWhereFileNumbersAreHandedOutAfresh) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", dst));
+    VolumeIdentity volume;
+    volume.fileSystem = "exfat";
+    traits = FileSystemTraits::forVolume(volume);
+    put(dst / "gone.txt", "g");
+    for (const char* name : {"k1", "k2", "k3"}) {
+        put(src / name, name);
+        put(dst / name, name);
+    }
+    const SyncPlan p = plan();
+    ASSERT_EQ(archivePaths(p), std::vector<std::string>{"gone.txt"});
+    const auto number = [&] {
+        struct stat item {};
+        ::lstat((dst / "gone.txt").c_str(), &item);
+        return item.st_ino;
+    };
+    const ino_t before = number();
+    // Mounted again, the other items looked up first: they take the numbers first handed out.
+    std::string device;
+    {
+        std::ifstream mounts("/proc/self/mounts");
+        for (std::string source, at, rest; mounts >> source >> at && std::getline(mounts, rest);)
+            if (at == dst.native()) device = source;
+    }
+    ASSERT_FALSE(device.empty());
+    ASSERT_EQ(runQuietly({"umount", dst.native()}), 0);
+    ASSERT_EQ(runQuietly({"mount.exfat-fuse", device, dst.native()}), 0);
+    for (const char* name : {"k1", "k2", "k3"}) EXPECT_TRUE(fs::exists(dst / name));
+    ASSERT_NE(number(), before);
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
+    EXPECT_FALSE(fs::exists(dst / "gone.txt"));
+}
