@@ -17,6 +17,7 @@
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncModel/Support/Unicode.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <sys/stat.h>
 
@@ -439,24 +440,6 @@ bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>
     return skipped.contains(whole);
 }
 
-// One line for each item a holding folder gave back or still holds; then
-// that the next run tries again what went on being held for another reason
-// than its place being taken, or, when only such items stay, that the user
-// may delete the folder.
-void describe(const HoldingFolder::Settlement& settlement, std::string_view putBack, std::string_view kept,
-              const fs::path& destination, std::vector<std::string>& lines) {
-    for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
-    for (const HoldingFolder::Kept& item : settlement.kept) {
-        const std::string reason = item.placeTaken ? "its place is taken" : item.reason.what();
-        std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
-        if (!item.path.empty()) line += ": " + item.path;
-        lines.push_back(std::move(line));
-    }
-    if (settlement.hasRetries()) lines.emplace_back(OneWayEngine::triedAgainLine);
-    if (settlement.onlyPlaceTaken)
-        lines.push_back("Delete " + (destination / settlement.folder).native() + " once you no longer need what it holds");
-}
-
 void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
     if (lines.empty()) return;
     for (const std::string& line : lines) log.writeLine(line);
@@ -495,6 +478,7 @@ Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<It
     if (job.options.archiveEnabled && !onlyPlanned) return bound;
     std::unordered_set<std::string> listed;
     for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
+    for (const SeenVersion& seen : plan.seen) bound.planned.seen.emplace(seen.path, seen.version);
     if (!look) {
         // A replacement the plan listed, where the new item stands.
         bound.planned.replaced = std::move(listed);
@@ -535,6 +519,29 @@ Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<It
                            GuardVerdict::Case::proceed)
         bound.refusal = OneWayEngine::replacementsChangedLine;
     return bound;
+}
+
+// B's items that the plan replaces or deletes, as they are just after the
+// dry run compared them: the versions the run may drop. What cannot be read
+// has no version, and is kept.
+std::vector<SeenVersion> seenVersions(const std::vector<PlannedArchive>& archives, const fs::path& destination) {
+    std::vector<SeenVersion> seen;
+    seen.reserve(archives.size());
+    SideStat onB(destination);
+    std::unordered_map<dev_t, bool> keepsNumbers;  // by device: a mount below B may differ
+    for (const PlannedArchive& archive : archives) {
+        try {
+            const std::optional<struct stat> item = onB.stat(archive.path);
+            if (!item) continue;
+            auto [known, fresh] = keepsNumbers.try_emplace(item->st_dev, false);
+            if (fresh)
+                known->second = ItemVersion::keepsFileNumbers(
+                    SafeFileSystem::fileSystemType((destination / archive.path).parent_path()));
+            seen.push_back(SeenVersion{archive.path, Side::b, ItemVersion::of(*item, known->second)});
+        } catch (const FileError&) {
+        }
+    }
+    return seen;
 }
 
 // What the last look before the transfer tells it: a fresh dry run, or the
@@ -741,6 +748,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     result.renames = std::move(renames);
     result.folderA = folderA;
     result.folderB = folderB;
+    result.seen = seenVersions(result.archives, destination);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
@@ -840,9 +848,10 @@ void OneWayEngine::Run::recoverHeld() {
         for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination_)) {
             putBack_ = putBack_ || !settlement.putBack.empty();
             const bool finished = settlement.fromFinishedRun;
-            describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
-                     finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", destination_,
-                     notes_);
+            HoldingFolder::describe(settlement,
+                                    finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+                                    finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ",
+                                    destination_, notes_);
             stillHeld_ = stillHeld_ || settlement.hasRetries();
         }
     });
@@ -950,6 +959,8 @@ RsyncInvocation OneWayEngine::Run::prepareTransfer() {
     if (holding_) {
         HoldingFolder::prepare(destination_, runID_);
         invocation.backupDirectory = HoldingFolder::relativePath(runID_);
+        bound_.planned.source = source_;  // what the transfer's copies are copies of
+        bound_.planned.modifyWindow = traits_.modifyWindow;
     }
     if (!excluded_.empty()) invocation.extraExcludeFile = excludes_->path();
     if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
@@ -986,7 +997,7 @@ std::vector<std::string> OneWayEngine::Run::settle() {
     std::vector<std::string> held;
     if (holding_) {
         const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination_, runID_, bound_.planned);
-        describe(settlement, "Put back: ", "Kept in ", destination_, held);
+        HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held);
         // Named this once: later runs leave what has its place taken to the
         // user and try the rest again.
         if (!settlement.kept.empty()) HoldingFolder::markReported(destination_, runID_, settlement);

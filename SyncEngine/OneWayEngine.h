@@ -37,9 +37,11 @@ namespace kelto {
 // what a run may take from B without a new review is what its plan listed
 // (see boundByPlan in the source): rsync moves what it deletes or replaces
 // into the run's holding folder, and once the transfer is over the run
-// deletes from there what the plan listed and puts the rest back, so a
-// source that vanished or changed after the last look costs nothing the
-// plan did not list. What cannot go back because its place is taken stays
+// deletes from there what the plan listed, while it is still the version
+// the plan saw, and puts the rest back, so a source that vanished or
+// changed after the last look, or a file of B saved anew meanwhile, costs
+// nothing the plan did not see (a version saved anew goes back in place of
+// the transfer's copy, and the next run plans it). What cannot go back because its place is taken stays
 // there, named once, with the folder to delete once nothing else waits in
 // it. Everything else that could not go back, and what runs killed before
 // settling left in their holding folders, goes back at the start of the

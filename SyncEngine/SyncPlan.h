@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncEngine/FolderIdentity.h"
+#include "SyncEngine/ItemVersion.h"
 #include "SyncEngine/PlannedArchive.h"
 #include "SyncEngine/PlannedCopy.h"
 #include "SyncEngine/PlannedRename.h"
@@ -23,6 +24,8 @@ struct SyncPlan {
     std::int64_t entryCountB = 0;
     std::int64_t deletionCount = 0;  // bounds a mirror run's deletions
     std::vector<PlannedRename> renames;  // one-way, parents first; done before the transfer
+    // The items of `archives` as the plan saw them; a run drops only these versions.
+    std::vector<SeenVersion> seen;
     // The folders the plan was made on, as planning found them: a run
     // carries it out only on these. None for a plan not made by an engine.
     std::optional<FolderIdentity> folderA, folderB;
@@ -31,7 +34,7 @@ struct SyncPlan {
     friend bool operator==(const SyncPlan& x, const SyncPlan& y) {
         return x.copies == y.copies && x.archives == y.archives && x.skipped == y.skipped &&
                x.conflicts == y.conflicts && x.entryCountA == y.entryCountA && x.entryCountB == y.entryCountB &&
-               x.deletionCount == y.deletionCount && x.renames == y.renames;
+               x.deletionCount == y.deletionCount && x.renames == y.renames && x.seen == y.seen;
     }
 };
 

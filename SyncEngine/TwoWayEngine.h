@@ -92,7 +92,11 @@ struct TwoWayEngine {
     // baseline from what both sides then agree on (only the entries the run
     // acted on are read again for it). Returns the statistics and one exit
     // combining every rsync run and every local failure (code 23 for those,
-    // a source file that changed while rsync copied it among them).
+    // a source file that changed while rsync copied it among them). With the
+    // archive off, what a copy replaces waits in the side's holding folder
+    // and goes for good only while it is the version the listing before the
+    // transfer saw; any other version goes back, its old baseline entry
+    // kept, so the next run plans it (the newer side winning).
     // Only a run that gets through both directions and the deletions
     // uncancelled rewrites the baseline, and only when that changes it.
     // Throws what plan() throws, TwoWayEngineError (invalidRunID,

@@ -21,6 +21,7 @@ rclone (--tools) are installed with apt-get when missing.
 
   two-way-sync-bench.py --runner BUILD/tools/kelto-run-job/kelto-run-job [--before OLD/kelto-run-job]
                         [--sizes 10000,100000] [--repeat 3] [--work DIR] [--tools kelto,unison]
+                        [--archive on|off]
 """
 
 import argparse
@@ -146,8 +147,11 @@ def measured(command, env=None):
     return seconds, peak, out
 
 
+ARCHIVE = "on"  # the jobs' archive setting, from --archive
+
+
 def run_kelto(runner, root, _step):
-    command = [runner, "--mode", "twoWay", "--archive", "on", "--force",
+    command = [runner, "--mode", "twoWay", "--archive", ARCHIVE, "--force",
                os.path.join(root, "a"), os.path.join(root, "b"),
                os.path.join(root, "support"), os.path.join(root, "logs")]
     seconds, _, out = measured(command)
@@ -184,12 +188,16 @@ def main():
     parser.add_argument("--tools", default="kelto,unison", help="of kelto, unison, rclone")
     parser.add_argument("--before", help="an older kelto-run-job, run as the tool \"before\"")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--archive", choices=("on", "off"), default="on",
+                        help="the kelto jobs' archive (off: what a run replaces waits in the holding folder)")
     args = parser.parse_args()
 
     tools = args.tools.split(",")
     if args.before:
         tools.append("before")
     ensure_installed([(t, t) for t in tools if t in ("unison", "rclone")])
+    global ARCHIVE
+    ARCHIVE = args.archive
     runners = {"kelto": run_kelto, "unison": run_unison, "rclone": run_rclone,
                "before": lambda _runner, root, step: run_kelto(args.before, root, step)}
     steps = ("initial", "no-change", "changed")

@@ -252,12 +252,13 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_EQ(entries(dst), std::vector<std::string>{"s.txt"});
     EXPECT_FALSE(fs::exists(holding()));
 
-    put(dst / "d.txt", "d");
+    // d.txt made anew is not the version the plan saw: it goes back.
+    put(dst / "d.txt", "d, made anew");
     script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).then([] {
         throw std::runtime_error("rsync went away");
     });
     EXPECT_THROW(run(p), std::runtime_error);
-    EXPECT_EQ(entries(dst), std::vector<std::string>{"s.txt"});
+    EXPECT_EQ(entries(dst), (std::vector<std::string>{"d.txt", "s.txt"}));
     EXPECT_FALSE(fs::exists(holding()));
 }
 
@@ -405,6 +406,14 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
             continue;
         }
         EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+        if (block.name == "another mount") {
+            // No rename crosses a mount; the item is copied back at once.
+            EXPECT_EQ(stats.errors,
+                      (std::vector<std::string>{"Put back: dir/f1", std::string(OneWayEngine::heldBackLine)}));
+            EXPECT_EQ(contents(dst / "dir/f1"), "f1");
+            EXPECT_FALSE(fs::exists(held));
+            continue;
+        }
         ASSERT_EQ(stats.errors.size(), 3u) << testing::PrintToString(stats.errors);
         EXPECT_TRUE(stats.errors[0].starts_with("Kept in " + folder + " (")) << stats.errors[0];
         EXPECT_TRUE(stats.errors[0].ends_with("): dir/f1")) << stats.errors[0];
@@ -428,9 +437,13 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
 // a plain success, until it goes back or its place is taken too. Only then
 // may the user delete the folder.
 TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a folder over itself";
-    const std::vector<Block> all = blocks();
-    const Block& block = all[1];
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to block a folder";
+    // The held item's own folder made immutable: nothing leaves it, while
+    // rsync still writes to the destination.
+    const fs::path heldDir = holding() / "dir";
+    const Block block{"held immutable",
+                      [&](const fs::path&) { return runQuietly({"chattr", "+i", heldDir.native()}) == 0; },
+                      [&](const fs::path&) { runQuietly({"chattr", "-i", heldDir.native()}); }};
     put(src / "dir/f1", "f1");
     put(dst / "dir/f1", "f1");
     put(src / "t.txt", "t");
@@ -455,7 +468,7 @@ TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothi
     EXPECT_EQ(stats.errors[2], OneWayEngine::triedAgainLine);
 
     // Still blocked: named again, with the run no plain success although
-    // rsync copied the source's dir/f1 through the mount meanwhile.
+    // rsync copied the source's dir/f1 meanwhile.
     runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
     const auto [still, stillExit] = run(plan());
     ASSERT_EQ(still.errors.size(), 2u) << testing::PrintToString(still.errors);
@@ -599,4 +612,179 @@ TEST_F(OneWayEngineHoldingTest, APlanMadeBeforeASuspendIsLookedAtAgain) {
     EXPECT_EQ(exit, RsyncExit(OneWayEngine::replanCode, {std::string(OneWayEngine::deletionsChangedLine)}));
     EXPECT_EQ(contents(dst / "listed.txt"), "old");
     EXPECT_EQ(contents(dst / "kept.txt"), "same");
+}
+
+// A version of B's file that the plan never saw, saved while the transfer
+// runs (here just before rsync reaches it), is never what the run drops:
+// saved as editors save, with the old size and time, only its file number
+// tells. A replacement goes back in place of the transfer's copy, a listed
+// deletion goes back, and the next run plans both again; where the place is
+// taken by yet another version, the held one stays, named.
+TEST_F(OneWayEngineHoldingTest, AVersionThePlanNeverSawIsKept) {
+    const auto saveAnew = [](const fs::path& file, std::string_view content) {
+        put(file.parent_path() / ".saving", content);
+        fs::rename(file.parent_path() / ".saving", file);
+    };
+    for (SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        const bool mirror = mode == SyncMode::mirror;
+        job.mode = mode;
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        put(src / "notes.txt", "from A");
+        put(dst / "notes.txt", "old B");
+        put(dst / "gone.txt", "old g");
+        put(src / "taken.txt", "from A");
+        put(dst / "taken.txt", "old t");
+        const SyncPlan p = plan();
+        script.expect(Script::transfer())
+            .then([&] {
+                saveAnew(dst / "notes.txt", "new B");
+                saveAnew(dst / "gone.txt", "new g");
+                saveAnew(dst / "taken.txt", "1st t");
+            })
+            .passThrough()
+            .then([&] { put(dst / "taken.txt", "2nd t"); });  // after rsync wrote its copy
+
+        const auto [stats, exit] = run(p);
+        const std::string folder = ".KeltoSync/Holding/" + runID;
+        std::vector<std::string> errors{"Put back: notes.txt", "Kept in " + folder + " (its place is taken): taken.txt",
+                                        "Delete " + (dst / folder).native() + " once you no longer need what it holds",
+                                        std::string(OneWayEngine::heldBackLine)};
+        if (mirror) errors.insert(errors.begin(), "Put back: gone.txt");
+        EXPECT_EQ(stats.errors, errors);
+        EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+        EXPECT_EQ(contents(dst / "notes.txt"), "new B");
+        EXPECT_EQ(contents(dst / "gone.txt"), "new g");
+        EXPECT_EQ(contents(dst / "taken.txt"), "2nd t");
+        EXPECT_EQ(entries(holding()), std::vector<std::string>{"taken.txt"});
+        EXPECT_EQ(contents(holding() / "taken.txt"), "1st t");
+
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        std::vector<std::string> planned{"notes.txt", "taken.txt"};
+        if (mirror) planned.insert(planned.begin(), "gone.txt");
+        EXPECT_EQ(archivePaths(plan()), planned);
+    }
+}
+
+// rsync holds what it takes from a mount below B by copying it across into
+// the holding folder, where no rename takes it back; on exFAT through FUSE
+// neither the no-replace rename nor links work. Held items go back all the
+// same: copied back without replacing anything, or to a name found free.
+// What the file system at its place cannot hold at all (a link on exFAT) is
+// named once as kept for good, and never said to be tried again.
+TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    const struct {
+        std::string name;
+        bool exfat;
+        bool below;  // mounted at dst/mnt, else dst itself
+    } cases[] = {{"tmpfs below B", false, true}, {"exFAT below B", true, true}, {"B on exFAT", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        fs::create_directories(c.below ? dst / "mnt" : dst);
+        TestMounts mounts;
+        const fs::path at = c.below ? dst / "mnt" : dst;
+        ASSERT_TRUE(c.exfat ? mounts.exfat(tmp / (c.name + ".img"), at) : mounts.tmpfs(at));
+        VolumeIdentity volume;
+        volume.fileSystem = "exfat";
+        traits = c.exfat ? FileSystemTraits::forVolume(volume) : ext4Traits();
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        for (const char* name : {"mnt/f", "mnt/sub/g"}) {
+            put(src / name, name);
+            put(dst / name, name);
+        }
+        put(src / "new.txt", "something to copy");
+        const fs::path held = holding();
+        // Taken as rsync takes what it holds: moved, or copied across and removed.
+        const auto hold = [&](const std::string& path) {
+            fs::create_directories((held / path).parent_path());
+            std::error_code error;
+            fs::rename(dst / path, held / path, error);
+            if (!error) return;
+            fs::copy_file(dst / path, held / path);
+            const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+            ::utimensat(AT_FDCWD, (held / path).c_str(), times, 0);
+            fs::remove(dst / path);
+        };
+        script.expect(Script::transfer()).passThrough().then([&] {
+            hold("mnt/f");
+            hold("mnt/sub/g");
+            if (c.below) fs::create_symlink("target", held / "mnt/link");
+        });
+
+        const auto [stats, exit] = run(plan());
+        EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+        ASSERT_GE(stats.errors.size(), 3u) << testing::PrintToString(stats.errors);
+        const std::vector<std::string> back(stats.errors.begin(), stats.errors.begin() + (c.exfat ? 2 : 3));
+        std::vector<std::string> expected{"Put back: mnt/f", "Put back: mnt/sub/g"};
+        if (!c.exfat) expected.insert(expected.begin() + 1, "Put back: mnt/link");
+        EXPECT_EQ(back, expected);
+        EXPECT_EQ(stats.errors.back(), OneWayEngine::heldBackLine);
+        for (const char* name : {"mnt/f", "mnt/sub/g"}) {
+            EXPECT_EQ(contents(dst / name), name);
+            EXPECT_EQ(fs::last_write_time(dst / name).time_since_epoch(),
+                      fs::last_write_time(src / name).time_since_epoch());
+        }
+        if (c.exfat && c.below) {
+            const std::string folder = ".KeltoSync/Holding/" + runID;
+            ASSERT_EQ(stats.errors.size(), 5u) << testing::PrintToString(stats.errors);
+            EXPECT_TRUE(stats.errors[2].starts_with("Kept in " + folder + " (")) << stats.errors[2];
+            EXPECT_TRUE(stats.errors[2].ends_with("; it can never go back): mnt/link")) << stats.errors[2];
+            EXPECT_EQ(stats.errors[3], "Delete " + (dst / folder).native() + " once you no longer need what it holds");
+        } else {
+            EXPECT_EQ(stats.errors.size(), expected.size() + 1);
+            EXPECT_FALSE(fs::exists(held));
+        }
+
+        // Named once: the next run neither names it nor fails for it.
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        const auto [next, nextExit] = run(plan());
+        EXPECT_TRUE(next.errors.empty()) << testing::PrintToString(next.errors);
+        EXPECT_EQ(nextExit, RsyncExit(0, {}));
+    }
+}
+
+// exFAT through FUSE numbers an item afresh once the kernel forgot it (here:
+// a remount): a planned deletion there still goes, its number unasked.
+TEST_F(OneWayEngineHoldingTest, APlannedDeletionGoesWhereFileNumbersAreHandedOutAfresh) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", dst));
+    VolumeIdentity volume;
+    volume.fileSystem = "exfat";
+    traits = FileSystemTraits::forVolume(volume);
+    put(dst / "gone.txt", "g");
+    for (const char* name : {"k1", "k2", "k3"}) {
+        put(src / name, name);
+        put(dst / name, name);
+    }
+    const SyncPlan p = plan();
+    ASSERT_EQ(archivePaths(p), std::vector<std::string>{"gone.txt"});
+    const auto number = [&] {
+        struct stat item {};
+        ::lstat((dst / "gone.txt").c_str(), &item);
+        return item.st_ino;
+    };
+    const ino_t before = number();
+    // Mounted again, the other items looked up first: they take the numbers first handed out.
+    std::string device;
+    {
+        std::ifstream mounts("/proc/self/mounts");
+        for (std::string source, at, rest; mounts >> source >> at && std::getline(mounts, rest);)
+            if (at == dst.native()) device = source;
+    }
+    ASSERT_FALSE(device.empty());
+    ASSERT_EQ(runQuietly({"umount", dst.native()}), 0);
+    ASSERT_EQ(runQuietly({"mount.exfat-fuse", device, dst.native()}), 0);
+    for (const char* name : {"k1", "k2", "k3"}) EXPECT_TRUE(fs::exists(dst / name));
+    ASSERT_NE(number(), before);
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
+    EXPECT_FALSE(fs::exists(dst / "gone.txt"));
 }

@@ -1,6 +1,7 @@
 // Two-way runs on real folders with the bundled rsync.
 
 #include "tests/TwoWayEngineFixture.h"
+#include "tests/support/TestVolumes.h"
 
 #include <cstring>
 #include <linux/fs.h>
@@ -10,6 +11,9 @@ namespace kelto::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
+using Script = ScriptedRsyncRunner;
+
+std::string holdingFolder(const std::string& runID) { return ".KeltoSync/Holding/" + runID; }
 
 bool logged(const MemoryLog& log, const std::string& line) {
     return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
@@ -248,6 +252,58 @@ TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
         EXPECT_TRUE(fs::exists(b / path));
         EXPECT_TRUE(storedBaseline()->find(path));
     }
+}
+
+// Without the archive, a version of B's file that the run's listing never
+// saw (saved while the transfer runs, just before rsync reaches it) is not
+// overwritten: it goes back in place of the transfer's copy, and the next
+// run, finding both sides changed, keeps the newer: B's save reaches A.
+TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt) {
+    job.options.archiveEnabled = false;
+    startInStep({"notes.txt", "other.txt"});
+    putAt(a / "notes.txt", "from A", t0 + 100);
+    putAt(a / "other.txt", "from A", t0 + 100);
+    const TwoWayPlan p = plan().second;
+    ASSERT_EQ(p.copyAtoB, (std::vector<std::string>{"notes.txt", "other.txt"}));
+    script.expect(Script::transfer()).then([&] { putAt(b / "notes.txt", "saved on B", t0 + 200); }).passThrough();
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(23, {"Put back: notes.txt"}));
+    EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
+    EXPECT_EQ(contents(b / "other.txt"), "from A");
+    EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
+
+    ASSERT_EQ(sync().second, RsyncExit(0, {}));
+    EXPECT_EQ(contents(a / "notes.txt"), "saved on B");
+    EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
+}
+
+// exFAT through FUSE refuses the no-replace rename and hard links: a
+// deletion carried to B there still reaches B's run archive.
+TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "b.img", b));
+    VolumeIdentity volume;
+    volume.fileSystem = "exfat";
+    const FileSystemTraits exfat = FileSystemTraits::forVolume(volume);
+    const auto syncOnExfat = [&] {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        BaselineStore store(baselineFile, false);
+        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfat), store).second;
+        return engine.run(job, p, sideA(), sideB(&exfat), store, runID, log);
+    };
+    putAt(a / "f1", "f1", t0);
+    putAt(a / "keep", "keep", t0);
+    ASSERT_EQ(syncOnExfat().second, RsyncExit(0, {}));
+    ASSERT_EQ(contents(b / "f1"), "f1");
+
+    fs::remove(a / "f1");
+    const auto [stats, exit] = syncOnExfat();
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(stats.filesArchived, 1);
+    EXPECT_FALSE(fs::exists(b / "f1"));
+    EXPECT_EQ(contents(archiveOf(b) / "f1"), "f1");
 }
 
 }  // namespace

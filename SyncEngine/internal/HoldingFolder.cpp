@@ -1,9 +1,12 @@
 #include "SyncEngine/internal/HoldingFolder.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/OneWayEngine.h"
+#include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,7 +71,7 @@ void writeMark(const Folder& folder, const std::unordered_set<std::string>& reco
     std::string records;
     for (const std::string& path : recorded) records.append(path).push_back('\0');
     for (const HoldingFolder::Kept& item : settlement.kept)
-        if (item.placeTaken && !item.path.empty()) records.append(item.path).push_back('\0');
+        if (item.forGood() && !item.path.empty()) records.append(item.path).push_back('\0');
     const FileDescriptor mark(
         ::openat(folder.get(), reportedMark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
     // A mark cut short leaves its last record out: that item is tried again.
@@ -100,7 +103,54 @@ void putBack(const Folder& root, const Folder& from, const std::string& name, co
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     if (pieces.front() == ArchiveDirectories::reservedName) throw FileError(EINVAL, "Could not put back", root / path);
     pieces.pop_back();
-    SafeFileSystem::moveWithoutReplacing(from, name, SafeFileSystem::ensurePath(root, pieces), name);
+    SafeFileSystem::moveToFreeName(from, name, SafeFileSystem::ensurePath(root, pieces), name);
+}
+
+// Whether the held item is the version the plan saw at its path.
+bool isSeenVersion(const HoldingFolder::Planned& planned, const std::string& path, const struct stat& held) {
+    const auto seen = planned.seen.find(path);
+    return seen != planned.seen.end() && seen->second.matches(held);
+}
+
+// Whether `standing` is a copy of the source's item: rsync gives a copy
+// the source's kind, size and time.
+bool isCopyOf(const struct stat& standing, const struct stat& source, std::int64_t window) {
+    if (SideStat::kindOf(standing.st_mode) != SideStat::kindOf(source.st_mode) || standing.st_size != source.st_size)
+        return false;
+    if (S_ISLNK(source.st_mode)) return true;  // a link's own time is not always kept
+    const std::int64_t apart = static_cast<std::int64_t>(standing.st_mtim.tv_sec) - source.st_mtim.tv_sec;
+    return apart <= window && -apart <= window;
+}
+
+bool sameItem(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+enum class Trade { none, done, otherCameBack };
+
+// A held version the plan never saw goes back to its place where the
+// transfer's own copy stands there: the two trade places in one step and
+// the copy goes, as the source still has it. What came back into the
+// holding folder is the copy only while it is the item just looked at; an
+// item put there meanwhile stays held.
+Trade tradeWithTransferCopy(const Folder& root, const Folder& folder, const std::string& name, const std::string& path,
+                            const HoldingFolder::Planned& planned) {
+    if (planned.source.empty()) return Trade::none;
+    std::vector<std::string> pieces = SafeFileSystem::split(path);
+    pieces.pop_back();
+    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+    if (!parent) return Trade::none;
+    const std::optional<struct stat> standing = SafeFileSystem::statChild(*parent, name);
+    const std::optional<struct stat> original = SideStat(planned.source).stat(path);
+    if (!standing || !original || !isCopyOf(*standing, *original, planned.modifyWindow)) return Trade::none;
+    // Where the file system cannot trade (across file systems, many FUSE
+    // ones), the held item stays, named.
+    if (::renameat2(folder.get(), name.c_str(), parent->get(), name.c_str(), RENAME_EXCHANGE) != 0) return Trade::none;
+    const std::optional<struct stat> traded = SafeFileSystem::statChild(folder, name);
+    if (!traded || !sameItem(*traded, *standing)) return Trade::otherCameBack;
+    SafeFileSystem::removeTree(folder, name);
+    return Trade::done;
 }
 
 // The one rule for what can never go back: its place is taken. Whatever
@@ -135,6 +185,17 @@ std::vector<std::string> newestFirst(const Folder& holdingRoot) {
     return names;
 }
 
+// The other: the file system at its place cannot hold it, so no retry can
+// succeed (a link where links cannot be made, a name or a file too long).
+bool cannotBeHeld(const FileError& error) {
+    const int number = error.errorNumber();
+    return number == ENOSYS || number == EOPNOTSUPP || number == ENAMETOOLONG || number == EFBIG;
+}
+
+HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
+    return {path, error, placeTaken(error), cannotBeHeld(error)};
+}
+
 // Settles what `folder` holds; `prefix` is its path under R. Without a plan
 // everything goes back where it can, but what `leftAlone` names.
 void settleFolder(const Folder& root, const Folder& folder, const std::string& prefix,
@@ -163,9 +224,10 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
                 if (out.kept.size() == keptBefore) SafeFileSystem::removeEmptyFolder(folder, name);
                 continue;
             }
-            // A listed replacement happened when something new stands in the old item's place.
-            if (planned && (planned->deleted.contains(path) ||
-                            (planned->replaced.contains(path) && standsAt(root, path)))) {
+            // Only the version the plan saw goes; a listed replacement happened
+            // when something new stands in the old item's place.
+            if (planned && isSeenVersion(*planned, path, *info) &&
+                (planned->deleted.contains(path) || (planned->replaced.contains(path) && standsAt(root, path)))) {
                 SafeFileSystem::removeTree(folder, name);
                 continue;
             }
@@ -177,7 +239,16 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
             putBack(root, folder, name, path);
             out.putBack.push_back(path);
         } catch (const FileError& error) {
-            out.kept.push_back({path, error, placeTaken(error)});
+            Trade trade = Trade::none;
+            if (error.errorNumber() == EEXIST && planned && planned->replaced.contains(path)) {
+                try {
+                    trade = tradeWithTransferCopy(root, folder, name, path, *planned);
+                } catch (const FileError&) {
+                    // not traded: the held item stays, as its place is taken
+                }
+            }
+            if (trade != Trade::none) out.putBack.push_back(path);
+            if (trade != Trade::done) out.kept.push_back(keptFor(path, error));
         }
     }
 }
@@ -216,7 +287,23 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
 }
 
 bool HoldingFolder::Settlement::hasRetries() const {
-    return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.placeTaken; });
+    return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.forGood(); });
+}
+
+void HoldingFolder::describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
+                             const fs::path& root, std::vector<std::string>& lines) {
+    for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
+    for (const Kept& item : settlement.kept) {
+        const std::string reason = item.placeTaken     ? std::string("its place is taken")
+                                   : item.cannotBeHeld ? std::string(item.reason.what()) + "; it can never go back"
+                                                       : std::string(item.reason.what());
+        std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
+        if (!item.path.empty()) line += ": " + item.path;
+        lines.push_back(std::move(line));
+    }
+    if (settlement.hasRetries()) lines.emplace_back(OneWayEngine::triedAgainLine);
+    if (settlement.onlyPlaceTaken)
+        lines.push_back("Delete " + (root / settlement.folder).native() + " once you no longer need what it holds");
 }
 
 void HoldingFolder::markReported(const fs::path& root, const std::string& runID, const Settlement& settlement) {
@@ -261,7 +348,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             // named this once; a killed run's names all it keeps at every run.
             if (recorded && !removed) {
                 const bool newlyTaken = std::any_of(settlement.kept.begin(), settlement.kept.end(),
-                                                    [](const Kept& item) { return item.placeTaken; });
+                                                    [](const Kept& item) { return item.forGood(); });
                 if (newlyTaken) writeMark(*folder, *recorded, settlement);
                 settlement.onlyPlaceTaken = !settlement.hasRetries() && (newlyTaken || !recorded->empty());
             }

@@ -1,30 +1,39 @@
 #pragma once
 
+#include "SyncEngine/ItemVersion.h"
 #include "SyncModel/Support/FileIO.h"
 
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 namespace kelto {
 
-// Where a mirror whose archive is off has rsync put what it deletes or
-// replaces: R/.KeltoSync/Holding/<run identifier>. Once the transfer is over
-// the run discards what it meant to take away and puts everything else
-// back, so a source that vanished or changed after the last look costs
-// nothing the run did not name. Nothing here follows a symbolic link below R.
+// Where a run whose archive is off (one-way, or a two-way direction) has
+// rsync put what it deletes or replaces: R/.KeltoSync/Holding/<run
+// identifier>. Once the transfer is over the run discards what it meant to
+// take away, as it saw it, and puts everything else back, so a source that
+// vanished or changed after the last look, or a file of R saved anew
+// meanwhile, costs nothing the run did not name. Nothing here follows a
+// symbolic link below R.
 struct HoldingFolder {
-    // An item left in a holding folder, and why. Only an item whose place is
-    // taken can never go back; every other one is tried again by the next
-    // run's recovery.
+    // An item left in a holding folder, and why. An item whose place is
+    // taken, or that its place's file system cannot hold, can never go back
+    // and is named once; every other one is tried again by the next run's
+    // recovery.
     struct Kept {
         std::string path;  // as it was under R; empty for the holding folder itself
         FileError reason;
         // Something else stands at its place under R (EEXIST), or a link or a
         // file where a folder on its way should be (ENOTDIR).
         bool placeTaken = false;
+        // The file system at its place cannot hold it: its kind, its name's
+        // length or its size.
+        bool cannotBeHeld = false;
+        bool forGood() const { return placeTaken || cannotBeHeld; }
     };
 
     // What settling one holding folder did besides discarding.
@@ -35,8 +44,8 @@ struct HoldingFolder {
         // The folder was marked by the run that filled it, which ended and
         // named what it kept; false for one a killed run left.
         bool fromFinishedRun = false;
-        // What stays in the folder is only items whose place is taken, each
-        // named once already or here: the user may delete the folder.
+        // What stays in the folder is only items kept for good, each named
+        // once already or here: the user may delete the folder.
         bool onlyPlaceTaken = false;
         bool hasItems() const { return !putBack.empty() || !kept.empty(); }
         bool hasRetries() const;  // a kept item the next run tries again
@@ -44,9 +53,17 @@ struct HoldingFolder {
 
     // What the run meant to take away: each path in `deleted` goes; one in
     // `replaced` goes only where something new now stands in its place.
+    // Either goes only while the held item is the version `seen` gives for
+    // its path: any other version (saved anew since the plan looked) goes
+    // back. Where the transfer's own copy of the item at `source` stands in
+    // the place of such a version, the two trade places and the copy goes,
+    // so the next run finds the item changed and plans it.
     struct Planned {
         std::unordered_set<std::string> deleted;
         std::unordered_set<std::string> replaced;
+        std::unordered_map<std::string, ItemVersion> seen;
+        std::filesystem::path source;  // the transfer's source folder; empty: no trading places
+        std::int64_t modifyWindow = 0;  // seconds two copies' times may differ by
     };
 
     // ".KeltoSync/Holding/<run identifier>", relative to R.
@@ -56,9 +73,10 @@ struct HoldingFolder {
     // FileError, with ENOTDIR for a link or a file in the way.
     static void prepare(const std::filesystem::path& root, const std::string& runID);
 
-    // Discards from the run's holding folder what `planned` names, puts every
-    // other item back at its path under R, making the folders on the way and
-    // never replacing what stands there, and removes the folders it emptied,
+    // Discards from the run's holding folder what `planned` names in the
+    // version it saw, puts every other item back at its path under R, making
+    // the folders on the way and never replacing what stands there but the
+    // transfer's own copy, and removes the folders it emptied,
     // the holding folder included. Never throws: an item that could be
     // neither discarded nor put back is kept and returned.
     static Settlement settle(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
@@ -69,6 +87,13 @@ struct HoldingFolder {
     // throws; an unmarked folder is recovered like an interrupted run's.
     static void markReported(const std::filesystem::path& root, const std::string& runID,
                              const Settlement& settlement);
+
+    // Adds one line for each item a holding folder gave back or still holds;
+    // then that the next run tries again what went on being held for another
+    // reason than its place being taken, or, when only such items stay, that
+    // the user may delete the folder.
+    static void describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
+                         const std::filesystem::path& root, std::vector<std::string>& lines);
 
     // The holding folders that runs left items in: killed runs (or the
     // machine went down) before settling, and finished runs that could not

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -40,6 +42,13 @@ protected:
     fs::path held(const std::string& id = runID) const { return folder / HoldingFolder::relativePath(id); }
     void hold(const std::string& path, const std::string& content, const std::string& id = runID) const {
         folder.write(HoldingFolder::relativePath(id) + "/" + path, content);
+    }
+    // The held items at `paths` as a plan would have seen them.
+    void seenAsHeld(HoldingFolder::Planned& planned, const std::vector<std::string>& paths) const {
+        for (const std::string& path : paths) {
+            struct stat item {};
+            if (::lstat((held() / path).c_str(), &item) == 0) planned.seen.emplace(path, ItemVersion::of(item, true));
+        }
     }
 };
 
@@ -81,6 +90,7 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     HoldingFolder::Planned planned;
     planned.deleted = {"deleted.txt", "dir/deleted.txt"};
     planned.replaced = {"replaced.txt", "notreplaced.txt"};
+    seenAsHeld(planned, {"deleted.txt", "dir/deleted.txt", "replaced.txt", "notreplaced.txt"});
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
 
     EXPECT_EQ(s.folder, ".KeltoSync/Holding/" + runID);

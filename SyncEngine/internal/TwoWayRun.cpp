@@ -11,6 +11,7 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/UnchangedCheck.h"
+#include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/KeyedMerge.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/FileIO.h"
@@ -163,10 +164,13 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         for (const TransferScratch::Claim* scratch : {&scratchA_, &scratchB_})
             for (const FileError& leftover : scratch->leftovers())
                 state_->writeLogLine(std::string(TransferScratch::leftoverLine) + leftover.what());
+        for (const std::string& line : recovered_) state_->writeLogLine(line);
         const SyncProgress first = state_->aggregator.update(0, clock_.monotonicSeconds());
         guard.unlock();
         report(first);
     }
+    // Items an earlier run held and still cannot give back: never a plain success.
+    if (!recovered_.empty()) combine(accumulated_, stillHeld_ ? 23 : 0, recovered_);
 
     // A copy goes ahead only while a plan made now would make it too: a
     // destination changed since planning (a newer version, say) is never
@@ -375,16 +379,65 @@ void TwoWayRun::checkPlannedPaths() const {
 }
 
 void TwoWayRun::prepareTrees() {
+    // What runs that never settled still hold goes back before either side
+    // is listed; never while another run may be working there.
+    const auto recover = [this](const fs::path& root) {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(root)) {
+            const bool finished = settlement.fromFinishedRun;
+            HoldingFolder::describe(settlement,
+                                    finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+                                    finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ",
+                                    root, recovered_);
+            stillHeld_ = stillHeld_ || settlement.hasRetries();
+        }
+    };
     if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty()) {
         ArchiveDirectories::prepareTree(a_.root, job_.id, runID_);
         preparedRoots_.push_back(a_.root);
-        scratchA_ = TransferScratch::claim(a_.root);
+        scratchA_ = TransferScratch::claim(a_.root, [&] { recover(a_.root); });
     }
     if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty()) {
         ArchiveDirectories::prepareTree(b_.root, job_.id, runID_);
         preparedRoots_.push_back(b_.root);
-        scratchB_ = TransferScratch::claim(b_.root);
+        scratchB_ = TransferScratch::claim(b_.root, [&] { recover(b_.root); });
     }
+}
+
+HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const std::vector<std::string>& paths) const {
+    // Each destination item a copy replaces may go only as the listing
+    // before the transfer saw it.
+    HoldingFolder::Planned planned;
+    planned.source = direction.source.root;
+    planned.modifyWindow = window_;
+    for (const std::string& path : paths)
+        if (const auto entry = direction.destinationListing.find(PathKey::of(path))) {
+            planned.replaced.insert(path);
+            ItemVersion version;  // a listing shows no file numbers
+            version.kind = entry->kind;
+            version.size = entry->size;
+            version.mtime = entry->mtime;
+            planned.seen.emplace(path, version);
+        }
+    return planned;
+}
+
+void TwoWayRun::settleHolding(const Direction& direction, const HoldingFolder::Planned& planned) {
+    const fs::path& root = direction.destination.root;
+    const HoldingFolder::Settlement settlement = HoldingFolder::settle(root, runID_, planned);
+    if (!settlement.hasItems()) return;
+    if (!settlement.kept.empty()) HoldingFolder::markReported(root, runID_, settlement);
+    // What went back, or stays held, is a version this run did not see: its
+    // old entry stays, so the next run finds it changed and plans it.
+    for (const std::string& path : settlement.putBack) unsettle(path);
+    for (const HoldingFolder::Kept& item : settlement.kept)
+        if (!item.path.empty()) unsettle(item.path);
+    std::vector<std::string> lines;
+    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", root, lines);
+    {
+        std::lock_guard guard(state_->lock);
+        for (const std::string& line : lines) state_->writeLogLine(line);
+    }
+    combine(accumulated_, 23, lines);
 }
 
 TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
@@ -413,12 +466,47 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.traits = direction.destination.traits;
     invocation.filters = job_.filters;
     invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
+    // Without the archive, what the transfer replaces waits in the holding
+    // folder until it is known to be the version the listing saw.
+    std::optional<HoldingFolder::Planned> holding;
+    if (!backupDirectory_) {
+        HoldingFolder::prepare(direction.destination.root, runID_);
+        invocation.backupDirectory = HoldingFolder::relativePath(runID_);
+        holding = holdingPlan(direction, paths);
+    }
     TransferScratch::assign(invocation, direction.destination.root, paths);
 
+    CopySourceCheck sources(direction.source.root, paths);  // read just before rsync lists them
+    const RsyncExit exit = [&] {
+        try {
+            return runDirection(invocation);
+        } catch (...) {
+            // Whatever rsync got to before it went away goes back.
+            if (holding) HoldingFolder::settle(direction.destination.root, runID_, *holding);
+            throw;
+        }
+    }();
+
+    PathKeySet unconfirmed;
+    std::vector<std::string> received;
+    {
+        std::lock_guard guard(state_->lock);
+        unconfirmed = state_->endDirection(exit.code);
+        received = std::move(state_->received);
+    }
+    unsettled_.merge(unconfirmed);
+    combine(accumulated_, exit.code, exit.stderrTail);
+    if (holding) settleHolding(direction, *holding);
+    const bool goesOn = exit.code == 0 || exit.code == 23 || exit.code == 24;
+    unsettleChangedSources(sources, received, direction, goesOn);
+    if (stop_.stop_requested() || exit.code == cancelledCode) return Next::finish;
+    return goesOn ? Next::goOn : Next::finish;
+}
+
+RsyncExit TwoWayRun::runDirection(const RsyncInvocation& invocation) {
     const Clock& clock = clock_;
     TwoWayTransferState& state = *state_;
-    CopySourceCheck sources(direction.source.root, paths);  // read just before rsync lists them
-    const RsyncExit exit = runner_.run(
+    return runner_.run(
         RsyncArguments::build(invocation), RsyncOutputParser::Mode::transfer, stop_,
         [&state](std::string_view line) {
             std::lock_guard guard(state.lock);
@@ -437,20 +525,6 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
             }
             if (progress) report(*progress);
         });
-
-    PathKeySet unconfirmed;
-    std::vector<std::string> received;
-    {
-        std::lock_guard guard(state_->lock);
-        unconfirmed = state_->endDirection(exit.code);
-        received = std::move(state_->received);
-    }
-    unsettled_.merge(unconfirmed);
-    combine(accumulated_, exit.code, exit.stderrTail);
-    const bool goesOn = exit.code == 0 || exit.code == 23 || exit.code == 24;
-    unsettleChangedSources(sources, received, direction, goesOn);
-    if (stop_.stop_requested() || exit.code == cancelledCode) return Next::finish;
-    return goesOn ? Next::goOn : Next::finish;
 }
 
 void TwoWayRun::unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,

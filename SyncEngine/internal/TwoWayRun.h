@@ -3,6 +3,7 @@
 #include "SyncEngine/Baseline.h"
 #include "SyncEngine/BaselineStore.h"
 #include "SyncEngine/RsyncExit.h"
+#include "SyncEngine/RsyncInvocation.h"
 #include "SyncEngine/RsyncRunner.h"
 #include "SyncEngine/RunLogSink.h"
 #include "SyncEngine/SideListing.h"
@@ -14,6 +15,7 @@
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
+#include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/internal/PrivateListFolder.h"
 #include "SyncEngine/internal/TimeProbe.h"
@@ -105,6 +107,9 @@ private:
     void checkPlannedPaths() const;
     void prepareTrees();
     Next transfer(const Direction& direction);
+    RsyncExit runDirection(const RsyncInvocation& invocation);
+    HoldingFolder::Planned holdingPlan(const Direction& direction, const std::vector<std::string>& paths) const;
+    void settleHolding(const Direction& direction, const HoldingFolder::Planned& planned);
     std::vector<std::string> transferList(const Direction& direction);
     void alignDestination(const Direction& direction, std::string_view path);
     void unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,
@@ -154,6 +159,8 @@ private:
     std::vector<std::string> touched_;  // paths the run acted on, on either side
     TransferScratch::Claim scratchA_, scratchB_;
     std::vector<std::filesystem::path> preparedRoots_;  // sides given a run folder
+    std::vector<std::string> recovered_;  // what earlier runs' holding folders gave back or still hold
+    bool stillHeld_ = false;              // of which something is tried again at the next run
     std::unique_ptr<TwoWayTransferState> state_;
 };
 

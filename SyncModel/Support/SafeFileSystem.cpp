@@ -157,6 +157,86 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
     return 0;
 }
 
+// Copies an item to a name in another folder (of another file system),
+// never replacing what stands there: every file, folder, link and special
+// file is made exclusively. Keeps the mode and times where the file system
+// takes them; a file's data reaches the disk before this returns. What it
+// made is removed again on failure.
+int copyExclusively(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
+    struct stat item {};
+    if (::fstatat(fromDirectory, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    const timespec times[2] = {item.st_atim, item.st_mtim};
+    const mode_t mode = item.st_mode & 07777;
+    int error = 0;
+    if (S_ISREG(item.st_mode)) {
+        const FileDescriptor in(::openat(fromDirectory, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!in.valid()) return errno;
+        const FileDescriptor out(
+            ::openat(toDirectory, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!out.valid()) return errno;
+        char buffer[1 << 16];
+        for (;;) {
+            const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (n < 0) error = errno;
+                break;
+            }
+            for (ssize_t written = 0; written < n && error == 0;) {
+                const ssize_t w = ::write(out.get(), buffer + written, static_cast<std::size_t>(n - written));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) error = w < 0 ? errno : EIO;
+                else written += w;
+            }
+            if (error != 0) break;
+        }
+        // Mode and times as far as the file system keeps them; the data must be there.
+        if (error == 0) {
+            (void)::fchmod(out.get(), mode);
+            (void)::futimens(out.get(), times);
+            if (::fsync(out.get()) != 0) error = errno;
+        }
+        if (error != 0) ::unlinkat(toDirectory, toName.c_str(), 0);
+        return error;
+    }
+    if (S_ISLNK(item.st_mode)) {
+        std::string target(static_cast<std::size_t>(item.st_size) + 1, '\0');
+        const ssize_t n = ::readlinkat(fromDirectory, fromName.c_str(), target.data(), target.size());
+        if (n < 0) return errno;
+        target.resize(static_cast<std::size_t>(n));
+        if (::symlinkat(target.c_str(), toDirectory, toName.c_str()) != 0) return errno;
+        (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        return 0;
+    }
+    if (S_ISDIR(item.st_mode)) {
+        if (::mkdirat(toDirectory, toName.c_str(), 0700) != 0) return errno;
+        FileDescriptor from, to;
+        std::vector<std::string> names;
+        error = openChildAt(fromDirectory, fromName, from);
+        if (error == 0) error = listNamesAt(from.get(), names);
+        if (error == 0) {
+            const int fd = ::openat(toDirectory, toName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) error = errno;
+            to = FileDescriptor(fd);
+        }
+        for (const std::string& name : names) {
+            if (error != 0) break;
+            error = copyExclusively(from.get(), name, to.get(), name);
+        }
+        if (error == 0) {
+            (void)::fchmod(to.get(), mode);
+            (void)::futimens(to.get(), times);
+            return 0;
+        }
+        FirstFailure ignored;
+        removeTreeAt(toDirectory, toName, toName, ignored);
+        return error;
+    }
+    if (::mknodat(toDirectory, toName.c_str(), item.st_mode, item.st_rdev) != 0) return errno;
+    (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return 0;
+}
+
 void requirePlainNames(const Folder& from, const std::string& fromName, const std::string& toName) {
     requirePlainName(from, fromName, "Could not rename");
     if (!isPlainName(toName)) throw FileError(EINVAL, "Could not rename", from / fromName);
@@ -284,6 +364,32 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
     if (error == EINVAL) error = moveByClaiming(from.get(), fromName, to.get(), toName);
     if (error != 0)
         throw FileError(error, "Could not rename", from / fromName);
+}
+
+void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
+    requirePlainNames(from, fromName, toName);
+    if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), RENAME_NOREPLACE) == 0) return;
+    int error = errno;
+    if (error == EINVAL) error = moveByClaiming(from.get(), fromName, to.get(), toName);
+    // Neither the flag nor hard links (exFAT through FUSE): the name, free
+    // just now, is taken plainly.
+    if (error == EPERM || error == EOPNOTSUPP) {
+        struct stat there {};
+        if (::fstatat(to.get(), toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) error = EEXIST;
+        else if (errno != ENOENT) error = errno;
+        else if (::renameat(from.get(), fromName.c_str(), to.get(), toName.c_str()) == 0) error = 0;
+        else error = errno;
+    }
+    // Another file system: a copy made without replacing, then the item goes.
+    if (error == EXDEV) {
+        error = copyExclusively(from.get(), fromName, to.get(), toName);
+        if (error == 0) {
+            // Part of a folder may be gone already: the whole copy stays.
+            FirstFailure failure;
+            if (!removeTreeAt(from.get(), fromName, from / fromName, failure)) throw *failure.error;
+        }
+    }
+    if (error != 0) throw FileError(error, "Could not rename", from / fromName);
 }
 
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,

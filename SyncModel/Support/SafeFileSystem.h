@@ -79,6 +79,14 @@ bool setModificationTime(const Folder& parent, const std::string& name, const ti
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
                           const std::string& toName);
 
+// Moves an item to a name nothing else is meant to take: into the reserved
+// folder, or a held item back to its own place. Never replaces (EEXIST).
+// Where the file system can refuse an existing name in neither of the ways
+// moveWithoutReplacing knows (exFAT through FUSE), the name is checked
+// free and taken plainly; across file systems the item is copied, made
+// without replacing anything, and then removed.
+void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName);
+
 // The way moveWithoutReplacing takes where the file system refuses
 // RENAME_NOREPLACE; exposed so that it can be tested on any file system.
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,

@@ -211,3 +211,35 @@ TEST(SafeFileSystem, ChangingASpellingNeverReplacesAnotherItem) {
     EXPECT_EQ(test::readFile(folder / "A"), "upper");
     EXPECT_EQ(respell("gone", "Gone"), ENOENT);
 }
+
+// No rename crosses file systems: the item is copied, made without
+// replacing anything, with its times, and then removed where it was.
+TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder to = openRoot(there);
+    here.write("dir/inner", "in");
+    fs::create_symlink("nowhere", here / "dir/link");
+    here.write("file", "new");
+    there.write("taken", "old");
+    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (here / "dir/inner").c_str(), times, 0), 0);
+
+    EXPECT_EQ(failureOf([&] { sfs::moveToFreeName(from, "file", to, "taken"); }).errorNumber(), EEXIST);
+    EXPECT_EQ(test::readFile(there / "taken"), "old");
+    EXPECT_EQ(test::readFile(here / "file"), "new");
+
+    sfs::moveToFreeName(from, "dir", to, "dir");
+    sfs::moveToFreeName(from, "file", to, "file");
+    EXPECT_EQ(test::readFile(there / "dir/inner"), "in");
+    EXPECT_EQ(fs::read_symlink(there / "dir/link"), "nowhere");
+    EXPECT_EQ(test::readFile(there / "file"), "new");
+    struct stat inner {};
+    ASSERT_EQ(::lstat((there / "dir/inner").c_str(), &inner), 0);
+    EXPECT_EQ(inner.st_mtim.tv_sec, 1'600'000'000);
+    for (const char* gone : {"file", "dir"}) EXPECT_FALSE(fs::exists(fs::symlink_status(here / gone)));
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "SyncEngine/RsyncEvent.h"
+#include "SyncEngine/Side.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+
+namespace kelto {
+
+// One version of an item, as a look at it found it. A run drops what it
+// replaces or deletes only while it is still the version its plan saw;
+// approval is for that version, never for whatever stands at the path.
+struct ItemVersion {
+    EntryKind kind = EntryKind::file;
+    std::int64_t size = 0;   // never compared for a folder
+    std::int64_t mtime = 0;  // whole seconds
+    // Known where the look read the item itself rather than a listing.
+    std::optional<std::int64_t> mtimeNanoseconds;
+    std::optional<std::uint64_t> device;
+    std::optional<std::uint64_t> fileNumber;
+
+    // The version an lstat shows; the file number only where `keepsFileNumbers`.
+    static ItemVersion of(const struct stat& item, bool keepsFileNumbers);
+
+    // Whether a file system of this type (statfs magic) keeps an item's file
+    // number for its life. FUSE, FAT, exFAT and SMB hand out numbers afresh
+    // once the kernel forgot the item; an unknown type is taken not to.
+    static bool keepsFileNumbers(std::optional<std::int64_t> fileSystemType);
+
+    // Whether `item` is this version: the same kind, whole-second time and
+    // (but for a folder) size; and, on the file system the look saw it on,
+    // the same file number and fraction of a second. A copy across file
+    // systems keeps neither, a rename keeps both.
+    bool matches(const struct stat& item) const;
+
+    friend bool operator==(const ItemVersion&, const ItemVersion&) = default;
+};
+
+// What a plan saw at a path it replaces or deletes, on side `on`.
+struct SeenVersion {
+    std::string path;
+    Side on = Side::b;
+    ItemVersion version;
+    friend bool operator==(const SeenVersion&, const SeenVersion&) = default;
+};
+
+}  // namespace kelto
