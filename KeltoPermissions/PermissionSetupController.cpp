@@ -108,16 +108,10 @@ void PermissionSetupController::fitWindow() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const int cap = screen != nullptr ? heightCap(screen->availableGeometry().height()) : size.height();
     int height = std::min(size.height(), cap);
-    // Shown, the window keeps its height: rows that grow or shrink as
-    // statuses arrive would move "Done" away from under the pointer. A
-    // taller list scrolls meanwhile; the height is measured again at the
-    // next show.
-    if (window_->isVisible()) {
-        if (keptHeight_) height = *keptHeight_;
-        else keptHeight_ = height;
-    } else {
-        keptHeight_.reset();
-    }
+    // Held once the user has reached the shown window (see `reaches`);
+    // until then it follows its rows as their first statuses arrive.
+    if (!window_->isVisible()) keptHeight_.reset();
+    if (keptHeight_) height = *keptHeight_;
     // The checklist itself keeps the height, its list taking what changes,
     // so that its buttons stay in view.
     if (auto* checklistView = qobject_cast<PermissionChecklistView*>(view)) {
@@ -129,7 +123,37 @@ void PermissionSetupController::fitWindow() {
         size.rwidth() += scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll->verticalScrollBar());
     }
     size.setHeight(height);
-    if (window_->size() != size || window_->minimumSize() != size) window_->setFixedSize(size);
+    if (window_->size() == size && window_->minimumSize() == size) return;
+    const QRect frame = window_->frameGeometry();
+    const QRect client = window_->geometry();
+    const bool follows = window_->isVisible() && client.height() != height;
+    window_->setFixedSize(size);
+    // A shown window that follows its rows grows and shrinks about its
+    // middle, within the free area, as if placed afresh.
+    if (follows) {
+        const QMargins decoration(client.left() - frame.left(), client.top() - frame.top(),
+                                  frame.right() - client.right(), frame.bottom() - client.bottom());
+        const QRect free = WindowPlacement::freeArea(*window_);
+        window_->move(frame.left(), WindowPlacement::centred(size.grownBy(decoration), frame, free).top());
+    }
+}
+
+bool PermissionSetupController::reaches(QEvent::Type type) {
+    // The pointer moving, a press, a turn of the wheel, a key, a touch. A
+    // window that opens under a resting pointer only gets an Enter: the
+    // user has not reached for anything in it yet.
+    switch (type) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::TouchBegin:
+    case QEvent::TabletPress:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void PermissionSetupController::watchWindow(bool on) {
@@ -164,6 +188,12 @@ bool PermissionSetupController::eventFilter(QObject* watched, QEvent* event) {
     } else if (window_ && watched == window_->windowHandle() && event->type() == QEvent::Expose) {
         // Qt delivers the expose to the window first; read its state after.
         QMetaObject::invokeMethod(this, &PermissionSetupController::windowDidChangeOcclusionState, Qt::QueuedConnection);
+    } else if (window_ && watched == window_->windowHandle() && !keptHeight_ && window_->isVisible() &&
+               reaches(event->type())) {
+        // From now on a change of height could move "Done" or "Set up
+        // later" under the pointer: the window keeps the height it shows.
+        keptHeight_ = window_->height();
+        fitWindow();
     }
     return false;
 }

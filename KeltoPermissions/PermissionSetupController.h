@@ -1,6 +1,7 @@
 #pragma once
 
 // A Qt header first: moc's parser stumbles over <concepts>.
+#include <QEvent>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -71,8 +72,11 @@ private:
     void updateMonitoring();
     void closeCompanion(const QString& reason);
     void createWindow();
-    // The window as tall as the view asks, up to the screen.
+    // The window as tall as the view asks, up to the screen; once the user
+    // has reached the shown window, as tall as it was then until hidden.
     void fitWindow();
+    // Input by which the user reaches the window.
+    static bool reaches(QEvent::Type type);
     void watchWindow(bool on);
 
     PermissionChecklist& checklist_;
@@ -83,7 +87,7 @@ private:
     WindowAction dismiss_;
     std::optional<CompanionPanel::Dependencies> companionDependencies_;
     QPointer<QWidget> window_;
-    // The height the shown window keeps.
+    // The height the shown window keeps since the user reached it.
     std::optional<int> keptHeight_;
     QPointer<QWidget> view_;
     QPointer<CompanionPanel> companion_;

@@ -5,16 +5,21 @@
 #include "KeltoPermissions/PermissionSetupController.h"
 #include "KeltoPermissions/PermissionSetupState.h"
 
+#include <QEnterEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QVBoxLayout>
 #include <QTest>
+#include <QVBoxLayout>
+#include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
 
 namespace kelto {
 namespace {
@@ -133,6 +138,69 @@ TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
     }
 }
 
+// The first statuses arrive just after the window opens and make rows
+// taller: until the user reaches for the window it follows them, so it
+// opens showing every row; from the first move, press or key in it on it
+// keeps its height. A pointer the window merely opened under has reached
+// for nothing.
+TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
+    ControllerRig rig;
+    std::vector<QLabel*> rows;
+    rig.controller = std::make_unique<PermissionSetupController>(
+        *rig.checklist,
+        [&](PermissionSetupController&) {
+            auto* view = new QWidget;
+            view->setFixedWidth(560);
+            auto* layout = new QVBoxLayout(view);
+            for (int i = 0; i < 3; ++i) {
+                rows.push_back(new QLabel(QStringLiteral("row")));
+                rows.back()->setMinimumHeight(300);
+                rows.back()->setVisible(i == 0);
+                layout->addWidget(rows.back());
+            }
+            return view;
+        },
+        QStringLiteral("Set up Kelto Sync"), [](Outcome) {}, [](QWidget& w) { w.show(); }, [](QWidget& w) { w.hide(); });
+    const std::vector<std::pair<const char*, std::function<void(QWindow*)>>> inputs{
+        {"move", [](QWindow* w) { QTest::mouseMove(w, QPoint(20, 20)); }},
+        {"press", [](QWindow* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(30, 30)); }},
+        {"key", [](QWindow* w) { QTest::keyClick(w, Qt::Key_Tab); }},
+        {"enter alone", [](QWindow* w) {
+             QEnterEvent enter(QPointF(20, 20), QPointF(20, 20), w->mapToGlobal(QPointF(20, 20)));
+             QCoreApplication::sendEvent(w, &enter);
+         }},
+    };
+    const auto settle = [] {
+        for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
+    };
+    for (const auto& [name, input] : inputs) {
+        SCOPED_TRACE(name);
+        for (QLabel* row : rows) row->setVisible(row == rows.front());
+        rig.controller->show();
+        QWidget* window = rig.controller->window();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        settle();
+        const int opened = window->height();
+        rows[1]->show();
+        settle();
+        EXPECT_GE(window->height(), opened + 300) << "opened with a row out of view";
+        const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+        EXPECT_TRUE(free.contains(window->frameGeometry())) << "grew off the screen";
+
+        input(window->windowHandle());
+        settle();
+        const int reached = window->height();
+        rows[2]->show();
+        settle();
+        if (name == std::string("enter alone")) {
+            EXPECT_GT(window->height(), reached);
+        } else {
+            EXPECT_EQ(window->height(), reached) << "grew under the pointer";
+        }
+        window->hide();
+    }
+}
+
 // Rows grow and shrink when their statuses arrive. While the window is
 // shown it keeps its height, so "Done" stays under the pointer, and a taller
 // view scrolls; shown again, the window fits its view.
@@ -161,6 +229,8 @@ TEST(PermissionSetupController, TheWindowKeepsItsHeightWhileShownAndFitsItsViewW
     const auto settled = [] {
         for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
     };
+    // The pointer in the window: the hold begins.
+    QTest::mouseMove(window->windowHandle(), QPoint(20, 20));
     grown->show();
     settled();
     EXPECT_EQ(window->height(), before) << "grew under the pointer";
