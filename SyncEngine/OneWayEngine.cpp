@@ -321,6 +321,40 @@ std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, 
     return renames;
 }
 
+// rsync matches its exclude file by the bytes of a name, so on a destination
+// that takes two spellings for one name, B's item spelled otherwise than a
+// path kept out of the transfer would be deleted as one A lacks, although it
+// is the item that path reaches (A spelling a name twice, each skipped). The
+// look's deletions under another spelling of a kept-out path, or below one,
+// are kept out too.
+std::vector<SkippedFile> otherSpellingsOnB(const std::vector<SkippedFile>& keptOut,
+                                           const std::vector<ItemizedChange>& look, const FileSystemTraits& traits) {
+    std::vector<SkippedFile> result;
+    if (traits.caseSensitive || keptOut.empty()) return result;
+    std::unordered_map<std::string, FileSkipReason> keys;
+    std::unordered_set<std::string> spelled;
+    for (const SkippedFile& file : keptOut) {
+        const std::string path = withoutTrailingSlash(file.path);
+        keys.try_emplace(foldedKey(path), file.reason);
+        spelled.insert(path);
+    }
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line) || isReserved(line)) continue;
+        const std::string path = withoutTrailingSlash(line.path);
+        if (spelled.contains(path)) continue;
+        const std::string key = foldedKey(path);
+        for (std::size_t end = key.find('/'); ; end = key.find('/', end + 1)) {
+            const auto found = keys.find(end == std::string::npos ? key : key.substr(0, end));
+            if (found != keys.end()) {
+                result.push_back(SkippedFile{path, found->second});
+                break;
+            }
+            if (end == std::string::npos) break;
+        }
+    }
+    return result;
+}
+
 // The look as rsync gives it once the renames are done: deletion lines that
 // named a renamed item, or what it holds, under an old spelling are gone,
 // and the others are spelled below renamed folders as they will be, each
@@ -555,11 +589,12 @@ struct LastLook {
 };
 
 LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job, const SyncPlan& plan,
-                   const fs::path& destination, bool onlyPlanned) {
+                   const std::vector<SkippedFile>& excluded, const fs::path& destination, bool onlyPlanned) {
     LastLook look;
     const bool mirror = job.mode == SyncMode::mirror;
     std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
     for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
+    for (const SkippedFile& file : excluded) skipped.insert(withoutTrailingSlash(file.path));
 
     std::int64_t freshCount = 0;
     for (const ItemizedChange& line : fresh)
@@ -732,8 +767,11 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 
     std::optional<std::vector<ItemizedChange>> second;
     if (!skipped.empty()) {
+        std::vector<SkippedFile> keptOut = skipped;
+        addSkips(keptOut, otherSpellingsOnB(skipped, first, traits));
+        checkExcludable(keptOut);
         ExcludeFile excludes(listFolder);
-        excludes.write(skipped);
+        excludes.write(keptOut);
         second = scan(job, source, destination, traits, &excludes.path(), stop, reports);
     }
 
@@ -892,6 +930,7 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         }
         respelledLook = respelled(*lastLook, renames_);
         if (respelledLook) lastLook = &*respelledLook;
+        addSkips(excluded_, otherSpellingsOnB(excluded_, *lastLook, traits_));
     }
 
     bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_, engine_.onlyPlanned);
@@ -900,7 +939,7 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         largest_ = std::max(largest_, copy.size);
     }
     if (lastLook) {
-        LastLook look = lookAgain(*lastLook, job_, plan_, destination_, engine_.onlyPlanned);
+        LastLook look = lookAgain(*lastLook, job_, plan_, excluded_, destination_, engine_.onlyPlanned);
         if (look.refusal) return look.refusal;
         unchanged_ = look.unchanged;
         received_ = std::move(look.received);

@@ -152,3 +152,42 @@ TEST_F(OneWaySpellingTest, NamesTheVolumeKeepsApartAreNotRenamed) {
 }
 
 }  // namespace
+
+// What the run keeps away from because A spells it twice is kept on B under
+// any spelling B has of it: B's item there is the very item both of A's
+// names reach, not one A lacks.
+TEST_F(OneWaySpellingTest, BsItemAtANameASpellsTwiceIsKeptWhateverItsSpelling) {
+    const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81", upper = "CAF\xC3\x89";
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "archive on" : "archive off");
+        fs::remove_all(dst);
+        fs::remove_all(src);
+        put(src / "Report.txt", "1");
+        put(src / "report.txt", "2");
+        put(src / "Sub/x", "x");
+        put(src / "sub", "s");
+        put(src / composed, "c");
+        put(src / decomposed, "d");
+        put(src / "Dir/Note", "n");
+        put(src / "Dir/note", "m");
+        put(src / "Dir/other", "o");
+        put(dst / "REPORT.TXT", "kept");
+        put(dst / "SUB/y", "kept");
+        put(dst / upper, "kept");
+        put(dst / "dir/NOTE", "kept");
+        put(dst / "dir/other", "o");
+        job.options.archiveEnabled = archive;
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(archive ? 1 : 0));
+
+        const SyncPlan p = plan();
+        EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{"dir", "Dir"}}));
+        EXPECT_EQ(p.deletionCount, 0);
+        EXPECT_TRUE(archivePaths(p).empty());
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit.code, 0);
+        EXPECT_EQ(entries(dst), (std::vector<std::string>{upper, "Dir/", "Dir/NOTE", "Dir/other", "REPORT.TXT", "SUB/",
+                                                          "SUB/y"}));
+        for (const fs::path& kept : {dst / "REPORT.TXT", dst / "SUB/y", dst / upper, dst / "Dir/NOTE"})
+            EXPECT_EQ(contents(kept), "kept") << kept;
+    }
+}
