@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace kelto::SafeFileSystem {
@@ -162,11 +164,46 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
 // file is made exclusively. Keeps the mode and times where the file system
 // takes them; a file's data reaches the disk before this returns. What it
 // made is removed again on failure.
+// A copy is its item's as far as the file system keeps it: owner and group,
+// then the extended attributes, then the mode, which a change of owner would
+// clear set-user-ID from. Where the owner cannot be kept, neither are the
+// set-user-ID and set-group-ID bits, so no copy runs as someone it is not.
+// `in` and `out` are open descriptors, or -1 for the item at `name` in
+// `directory` (a link, a device), which keeps only owner and mode.
+void keepOwnership(int in, int out, int directory, const std::string& name, const struct stat& item) {
+    mode_t mode = item.st_mode & 07777;
+    const int owned = out >= 0 ? ::fchown(out, item.st_uid, item.st_gid)
+                               : ::fchownat(directory, name.c_str(), item.st_uid, item.st_gid, AT_SYMLINK_NOFOLLOW);
+    if (owned != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    if (in >= 0 && out >= 0) {
+        std::vector<char> names(4096);
+        ssize_t length = ::flistxattr(in, names.data(), names.size());
+        if (length < 0 && errno == ERANGE) {
+            length = ::flistxattr(in, nullptr, 0);
+            if (length > 0) {
+                names.resize(static_cast<std::size_t>(length));
+                length = ::flistxattr(in, names.data(), names.size());
+            }
+        }
+        std::vector<char> value;
+        for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names.data() + at)) + 1) {
+            const char* attribute = names.data() + at;
+            const ssize_t size = ::fgetxattr(in, attribute, nullptr, 0);
+            if (size < 0) continue;
+            value.resize(static_cast<std::size_t>(size));
+            const ssize_t got = ::fgetxattr(in, attribute, value.data(), value.size());
+            if (got >= 0) (void)::fsetxattr(out, attribute, value.data(), static_cast<std::size_t>(got), 0);
+        }
+    }
+    if (S_ISLNK(item.st_mode)) return;  // a link's mode is fixed
+    if (out >= 0) (void)::fchmod(out, mode);
+    else (void)::fchmodat(directory, name.c_str(), mode, 0);
+}
+
 int copyExclusively(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
     struct stat item {};
     if (::fstatat(fromDirectory, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     const timespec times[2] = {item.st_atim, item.st_mtim};
-    const mode_t mode = item.st_mode & 07777;
     int error = 0;
     if (S_ISREG(item.st_mode)) {
         const FileDescriptor in(::openat(fromDirectory, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -190,9 +227,9 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             }
             if (error != 0) break;
         }
-        // Mode and times as far as the file system keeps them; the data must be there.
+        // Owner, mode and times as far as the file system keeps them; the data must be there.
         if (error == 0) {
-            (void)::fchmod(out.get(), mode);
+            keepOwnership(in.get(), out.get(), toDirectory, toName, item);
             (void)::futimens(out.get(), times);
             if (::fsync(out.get()) != 0) error = errno;
         }
@@ -205,6 +242,7 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         if (n < 0) return errno;
         target.resize(static_cast<std::size_t>(n));
         if (::symlinkat(target.c_str(), toDirectory, toName.c_str()) != 0) return errno;
+        keepOwnership(-1, -1, toDirectory, toName, item);
         (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
         return 0;
     }
@@ -224,7 +262,9 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             error = copyExclusively(from.get(), name, to.get(), name);
         }
         if (error == 0) {
-            (void)::fchmod(to.get(), mode);
+            const FileDescriptor in(::openat(fromDirectory, fromName.c_str(),
+                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            keepOwnership(in.valid() ? in.get() : -1, to.get(), toDirectory, toName, item);
             (void)::futimens(to.get(), times);
             return 0;
         }
@@ -233,6 +273,7 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         return error;
     }
     if (::mknodat(toDirectory, toName.c_str(), item.st_mode, item.st_rdev) != 0) return errno;
+    keepOwnership(-1, -1, toDirectory, toName, item);
     (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return 0;
 }
@@ -366,23 +407,42 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
         throw FileError(error, "Could not rename", from / fromName);
 }
 
-void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
-    requirePlainNames(from, fromName, toName);
-    if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), RENAME_NOREPLACE) == 0) return;
+namespace {
+
+// moveToFreeName within one file system; 0 or an errno value, EXDEV across.
+int moveWithinToFreeName(int from, const std::string& fromName, int to, const std::string& toName) {
+    if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
     int error = errno;
-    if (error == EINVAL) error = moveByClaiming(from.get(), fromName, to.get(), toName);
+    if (error == EINVAL) error = moveByClaiming(from, fromName, to, toName);
     // Neither the flag nor hard links (exFAT through FUSE): the name, free
     // just now, is taken plainly.
     if (error == EPERM || error == EOPNOTSUPP) {
         struct stat there {};
-        if (::fstatat(to.get(), toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) error = EEXIST;
-        else if (errno != ENOENT) error = errno;
-        else if (::renameat(from.get(), fromName.c_str(), to.get(), toName.c_str()) == 0) error = 0;
-        else error = errno;
+        if (::fstatat(to, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+        if (errno != ENOENT) return errno;
+        return ::renameat(from, fromName.c_str(), to, toName.c_str()) == 0 ? 0 : errno;
     }
-    // Another file system: a copy made without replacing, then the item goes.
+    return error;
+}
+
+}  // namespace
+
+void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
+    requirePlainNames(from, fromName, toName);
+    int error = moveWithinToFreeName(from.get(), fromName, to.get(), toName);
+    // Another file system: the item is copied whole under a name of its own
+    // beside its place and only then moved there without replacing, so a
+    // copy cut short never stands at the item's name; then the item goes.
     if (error == EXDEV) {
-        error = copyExclusively(from.get(), fromName, to.get(), toName);
+        const std::string temporary = ".kelto-copy-" + Uuid::random().lowerString();
+        error = copyExclusively(from.get(), fromName, to.get(), temporary);
+        if (error == 0) {
+            error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
+            if (error != 0) {
+                FirstFailure ignored;
+                removeTreeAt(to.get(), temporary, to / temporary, ignored);
+            }
+        }
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
             FirstFailure failure;
