@@ -272,7 +272,16 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         removeTreeAt(toDirectory, toName, toName, ignored);
         return error;
     }
-    if (::mknodat(toDirectory, toName.c_str(), item.st_mode, item.st_rdev) != 0) return errno;
+    if (::mknodat(toDirectory, toName.c_str(), item.st_mode, item.st_rdev) != 0) {
+        const int error = errno;
+        // Something of another kind made in its place: the file system cannot
+        // hold this kind at all (exFAT through FUSE makes a file, then fails).
+        struct stat made {};
+        if (::fstatat(toDirectory, toName.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (made.st_mode & S_IFMT) != (item.st_mode & S_IFMT))
+            return EOPNOTSUPP;
+        return error;
+    }
     keepOwnership(-1, -1, toDirectory, toName, item);
     (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return 0;
@@ -436,18 +445,27 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
     if (error == EXDEV) {
         const std::string temporary = ".kelto-copy-" + Uuid::random().lowerString();
         error = copyExclusively(from.get(), fromName, to.get(), temporary);
-        if (error == 0) {
-            error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
-            if (error != 0) {
-                FirstFailure ignored;
-                removeTreeAt(to.get(), temporary, to / temporary, ignored);
-            }
+        if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
+        // Also after a failed copy: a file system may make something of
+        // another kind before refusing (exFAT through FUSE, asked for a pipe).
+        if (error != 0) {
+            FirstFailure ignored;
+            removeTreeAt(to.get(), temporary, to / temporary, ignored);
         }
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
             FirstFailure failure;
             if (!removeTreeAt(from.get(), fromName, from / fromName, failure)) throw *failure.error;
         }
+    }
+    // "No such file" while both the item and the folder of its place are
+    // there: the file system refuses the name itself (exFAT through FUSE, for
+    // characters it cannot store), as others say with EINVAL.
+    if (error == ENOENT) {
+        struct stat item {}, folder {};
+        if (::fstatat(from.get(), fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(to.get(), &folder) == 0 &&
+            folder.st_nlink > 0)
+            error = EINVAL;
     }
     if (error != 0) throw FileError(error, "Could not rename", from / fromName);
 }
