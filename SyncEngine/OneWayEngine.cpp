@@ -288,9 +288,12 @@ std::string_view lastComponent(std::string_view path) {
 // transfer just updated. Such an item is renamed to A's spelling before the
 // transfer. It is one where B reaches the same item under both spellings;
 // where A itself holds two spellings, the preflight skips decide. Parents
-// come before their children, each item once.
+// come before their children, each item once. Where B holds another item
+// that looks the same, so that which of them A's spelling reaches cannot be
+// told, neither is renamed nor deleted nor written: `unsure` gets both
+// spellings, to be left out of the transfer.
 std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, const fs::path& destination,
-                                       const FileSystemTraits& traits) {
+                                       const FileSystemTraits& traits, std::vector<SkippedFile>& unsure) {
     std::vector<PlannedRename> renames;
     if (traits.caseSensitive || std::none_of(look.begin(), look.end(), isDeletion)) return renames;
     std::unordered_map<std::string, std::string> spelledByA;  // empty where A spells a key twice
@@ -309,7 +312,13 @@ std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, 
         if (a == spelledByA.end() || a->second.empty() || renamed.contains(key)) continue;
         const std::string_view name = lastComponent(path);
         if (name == lastComponent(a->second)) continue;  // only a folder on the way is spelled otherwise
-        if (!SpellingAlignment::reachesSameItem(a->second, path, destination)) continue;
+        const std::optional<bool> same = SpellingAlignment::reachesSameItem(a->second, path, destination);
+        if (!same) {
+            unsure.push_back(SkippedFile{a->second, FileSkipReason::caseCollision});
+            unsure.push_back(SkippedFile{path, FileSkipReason::caseCollision});
+            continue;
+        }
+        if (!*same) continue;
         renamed.insert(std::move(key));
         const std::size_t slash = a->second.rfind('/');
         const std::string parent = slash == std::string::npos ? "" : a->second.substr(0, slash + 1);
@@ -358,12 +367,14 @@ std::vector<SkippedFile> otherSpellingsOnB(const std::vector<SkippedFile>& keptO
 // The look as rsync gives it once the renames are done: deletion lines that
 // named a renamed item, or what it holds, under an old spelling are gone,
 // and the others are spelled below renamed folders as they will be, each
-// once. Nothing when there is nothing to rename.
+// once. Nothing when there is nothing to rename. Only the renamed item's
+// own spelling is respelled: another item whose name merely folds alike
+// (composed otherwise, on a volume that keeps those apart) stays as it is.
 std::optional<std::vector<ItemizedChange>> respelled(const std::vector<ItemizedChange>& look,
                                                      const std::vector<PlannedRename>& renames) {
     if (renames.empty()) return std::nullopt;
-    std::unordered_map<std::string, std::string_view> newName;
-    for (const PlannedRename& rename : renames) newName.emplace(foldedKey(rename.to), lastComponent(rename.to));
+    std::unordered_map<std::string, std::string_view> newName;  // by the spelling renamed, parents respelled
+    for (const PlannedRename& rename : renames) newName.emplace(rename.from, lastComponent(rename.to));
     std::unordered_set<std::string> onA;
     for (const ItemizedChange& line : look)
         if (!isDeletion(line)) onA.insert(withoutTrailingSlash(line.path));
@@ -380,9 +391,11 @@ std::optional<std::vector<ItemizedChange>> respelled(const std::vector<ItemizedC
         for (std::size_t start = 0; start <= path.size();) {
             std::size_t end = path.find('/', start);
             if (end == std::string::npos) end = path.size();
-            const auto renamed = newName.find(foldedKey(std::string_view(path).substr(0, end)));
             if (start > 0) spelled += '/';
-            spelled += renamed != newName.end() ? renamed->second : std::string_view(path).substr(start, end - start);
+            const std::size_t at = spelled.size();
+            spelled += std::string_view(path).substr(start, end - start);
+            if (const auto renamed = newName.find(spelled); renamed != newName.end())
+                spelled.replace(at, std::string::npos, renamed->second);
             start = end + 1;
         }
         if (onA.contains(spelled) || !deleted.insert(spelled).second) continue;
@@ -763,6 +776,10 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
     if (!traits.caseSensitive) addSkips(skipped, PreflightSkips::normalisationTwins(candidates));
     addSkips(skipped, clampedTimes(first, source, destination, traits.modifyWindow));
+    // Items of B spelled otherwise than A's are renamed, not deleted.
+    std::vector<SkippedFile> unsure;
+    std::vector<PlannedRename> renames = respellings(first, destination, traits, unsure);
+    addSkips(skipped, unsure);
     checkExcludable(skipped);
 
     std::optional<std::vector<ItemizedChange>> second;
@@ -776,8 +793,6 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     }
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
-    // Items of B spelled otherwise than A's are renamed, not deleted.
-    std::vector<PlannedRename> renames = respellings(first, destination, traits);
     const auto firstRespelled = respelled(first, renames);
     const auto secondRespelled = second ? respelled(*second, renames) : std::nullopt;
     const std::vector<ItemizedChange>* finalScan = secondRespelled ? &*secondRespelled : second ? &*second : nullptr;
@@ -922,12 +937,20 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
     std::optional<std::vector<ItemizedChange>> respelledLook;
     if (lastLook) {
         renames_.clear();
-        for (PlannedRename& rename : respellings(*lastLook, destination_, traits_)) {
+        std::vector<SkippedFile> unsure;
+        for (PlannedRename& rename : respellings(*lastLook, destination_, traits_, unsure)) {
             if (std::find(plan_.renames.begin(), plan_.renames.end(), rename) != plan_.renames.end())
                 renames_.push_back(std::move(rename));
             else if (mirror_)
                 return deletionsChangedLine;
         }
+        // Items found alike since the plan are left out too; a mirror, which
+        // would delete one of them after the transfer, plans again.
+        const auto planned = [&](const SkippedFile& file) {
+            return std::find(plan_.skipped.begin(), plan_.skipped.end(), file) != plan_.skipped.end();
+        };
+        if (mirror_ && !std::all_of(unsure.begin(), unsure.end(), planned)) return deletionsChangedLine;
+        addSkips(excluded_, unsure);
         respelledLook = respelled(*lastLook, renames_);
         if (respelledLook) lastLook = &*respelledLook;
         addSkips(excluded_, otherSpellingsOnB(excluded_, *lastLook, traits_));

@@ -1,5 +1,6 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
 
 #include <algorithm>
@@ -477,7 +478,7 @@ void moveByClaimingDestination(const Folder& from, const std::string& fromName, 
         throw FileError(error, "Could not rename", from / fromName);
 }
 
-bool isOneItem(const Folder& folder, const std::string& name, const std::string& other) {
+std::optional<bool> isOneItemIfKnown(const Folder& folder, const std::string& name, const std::string& other) {
     const std::optional<struct stat> item = statChild(folder, name);
     const std::optional<struct stat> there = statChild(folder, other);
     if (!item || !there) return false;
@@ -487,8 +488,28 @@ bool isOneItem(const Folder& folder, const std::string& name, const std::string&
         !same(there->st_mtim, item->st_mtim) || !same(there->st_ctim, item->st_ctim))
         return false;
     const std::vector<std::string> names = listNames(folder);
-    return std::find(names.begin(), names.end(), name) != names.end() &&
-           std::find(names.begin(), names.end(), other) == names.end();
+    if (std::find(names.begin(), names.end(), name) == names.end() ||
+        std::find(names.begin(), names.end(), other) != names.end())
+        return false;
+    // `other` may as well reach another listed item that looks the same and
+    // whose name folds alike (composed otherwise, on a volume that keeps
+    // those apart): nothing then tells which it reaches.
+    const auto folded = [](const std::string& text) {
+        return Unicode::isValidUtf8(text) ? Unicode::caseFolded(Unicode::nfc(text)) : std::string();
+    };
+    const std::string key = folded(other);
+    for (const std::string& listed : names) {
+        if (listed == name || (!key.empty() && folded(listed) != key)) continue;
+        const std::optional<struct stat> alike = statChild(folder, listed);
+        if (alike && (alike->st_mode & S_IFMT) == (there->st_mode & S_IFMT) && alike->st_size == there->st_size &&
+            same(alike->st_mtim, there->st_mtim) && same(alike->st_ctim, there->st_ctim))
+            return std::nullopt;
+    }
+    return true;
+}
+
+bool isOneItem(const Folder& folder, const std::string& name, const std::string& other) {
+    return isOneItemIfKnown(folder, name, other).value_or(false);
 }
 
 void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName) {
