@@ -14,6 +14,8 @@
 #include <string_view>
 #include <system_error>
 
+#include <sys/statvfs.h>
+
 namespace kelto {
 
 namespace {
@@ -58,8 +60,18 @@ bool damaged(int code) {
     }
 }
 
+// Whether the file, or the folder it would be in, lies on a file system
+// mounted read-only: SQLite then says only that it cannot write.
+bool onReadOnlyDisk(const std::string& file) {
+    struct statvfs info {};
+    if (::statvfs(file.c_str(), &info) != 0 &&
+        ::statvfs(std::filesystem::path(file).parent_path().c_str(), &info) != 0)
+        return false;
+    return (info.f_flag & ST_RDONLY) != 0;
+}
+
 bool noPermission(int code, int systemError) {
-    if (systemError == EACCES || systemError == EPERM || systemError == EROFS) return true;
+    if (systemError == EACCES || systemError == EPERM) return true;
     // Not the other read-only cases: a journal left to roll back, say.
     return code == SQLITE_READONLY || code == SQLITE_READONLY_DIRECTORY || (code & 0xff) == SQLITE_PERM ||
            (code & 0xff) == SQLITE_AUTH;
@@ -193,6 +205,9 @@ BaselineStoreError BaselineStore::errorFor(int code, const std::string& message,
     case SQLITE_AUTH:
     case SQLITE_FULL:
     case SQLITE_NOTFOUND:
+        // A read-only disk is nobody's permission to give.
+        if (systemError == EROFS || onReadOnlyDisk(file_))
+            return BaselineStoreError::unreadable(file_, reasonOf(message, EROFS));
         if (noPermission(code, systemError)) return BaselineStoreError::notPermitted(file_, reason);
         return BaselineStoreError::unreadable(file_, reason);
     default: return BaselineStoreError(message);  // not about the file (out of memory, say)

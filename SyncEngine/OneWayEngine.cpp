@@ -288,9 +288,12 @@ std::string_view lastComponent(std::string_view path) {
 // transfer just updated. Such an item is renamed to A's spelling before the
 // transfer. It is one where B reaches the same item under both spellings;
 // where A itself holds two spellings, the preflight skips decide. Parents
-// come before their children, each item once.
+// come before their children, each item once. Where B holds another item
+// that looks the same, so that which of them A's spelling reaches cannot be
+// told, neither is renamed nor deleted nor written: `unsure` gets both
+// spellings, to be left out of the transfer.
 std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, const fs::path& destination,
-                                       const FileSystemTraits& traits) {
+                                       const FileSystemTraits& traits, std::vector<SkippedFile>& unsure) {
     std::vector<PlannedRename> renames;
     if (traits.caseSensitive || std::none_of(look.begin(), look.end(), isDeletion)) return renames;
     std::unordered_map<std::string, std::string> spelledByA;  // empty where A spells a key twice
@@ -309,7 +312,13 @@ std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, 
         if (a == spelledByA.end() || a->second.empty() || renamed.contains(key)) continue;
         const std::string_view name = lastComponent(path);
         if (name == lastComponent(a->second)) continue;  // only a folder on the way is spelled otherwise
-        if (!SpellingAlignment::reachesSameItem(a->second, path, destination)) continue;
+        const std::optional<bool> same = SpellingAlignment::reachesSameItem(a->second, path, destination);
+        if (!same) {
+            unsure.push_back(SkippedFile{a->second, FileSkipReason::caseCollision});
+            unsure.push_back(SkippedFile{path, FileSkipReason::caseCollision});
+            continue;
+        }
+        if (!*same) continue;
         renamed.insert(std::move(key));
         const std::size_t slash = a->second.rfind('/');
         const std::string parent = slash == std::string::npos ? "" : a->second.substr(0, slash + 1);
@@ -321,15 +330,51 @@ std::vector<PlannedRename> respellings(const std::vector<ItemizedChange>& look, 
     return renames;
 }
 
+// rsync matches its exclude file by the bytes of a name, so on a destination
+// that takes two spellings for one name, B's item spelled otherwise than a
+// path kept out of the transfer would be deleted as one A lacks, although it
+// is the item that path reaches (A spelling a name twice, each skipped). The
+// look's deletions under another spelling of a kept-out path, or below one,
+// are kept out too.
+std::vector<SkippedFile> otherSpellingsOnB(const std::vector<SkippedFile>& keptOut,
+                                           const std::vector<ItemizedChange>& look, const FileSystemTraits& traits) {
+    std::vector<SkippedFile> result;
+    if (traits.caseSensitive || keptOut.empty()) return result;
+    std::unordered_map<std::string, FileSkipReason> keys;
+    std::unordered_set<std::string> spelled;
+    for (const SkippedFile& file : keptOut) {
+        const std::string path = withoutTrailingSlash(file.path);
+        keys.try_emplace(foldedKey(path), file.reason);
+        spelled.insert(path);
+    }
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line) || isReserved(line)) continue;
+        const std::string path = withoutTrailingSlash(line.path);
+        if (spelled.contains(path)) continue;
+        const std::string key = foldedKey(path);
+        for (std::size_t end = key.find('/'); ; end = key.find('/', end + 1)) {
+            const auto found = keys.find(end == std::string::npos ? key : key.substr(0, end));
+            if (found != keys.end()) {
+                result.push_back(SkippedFile{path, found->second});
+                break;
+            }
+            if (end == std::string::npos) break;
+        }
+    }
+    return result;
+}
+
 // The look as rsync gives it once the renames are done: deletion lines that
 // named a renamed item, or what it holds, under an old spelling are gone,
 // and the others are spelled below renamed folders as they will be, each
-// once. Nothing when there is nothing to rename.
+// once. Nothing when there is nothing to rename. Only the renamed item's
+// own spelling is respelled: another item whose name merely folds alike
+// (composed otherwise, on a volume that keeps those apart) stays as it is.
 std::optional<std::vector<ItemizedChange>> respelled(const std::vector<ItemizedChange>& look,
                                                      const std::vector<PlannedRename>& renames) {
     if (renames.empty()) return std::nullopt;
-    std::unordered_map<std::string, std::string_view> newName;
-    for (const PlannedRename& rename : renames) newName.emplace(foldedKey(rename.to), lastComponent(rename.to));
+    std::unordered_map<std::string, std::string_view> newName;  // by the spelling renamed, parents respelled
+    for (const PlannedRename& rename : renames) newName.emplace(rename.from, lastComponent(rename.to));
     std::unordered_set<std::string> onA;
     for (const ItemizedChange& line : look)
         if (!isDeletion(line)) onA.insert(withoutTrailingSlash(line.path));
@@ -346,9 +391,11 @@ std::optional<std::vector<ItemizedChange>> respelled(const std::vector<ItemizedC
         for (std::size_t start = 0; start <= path.size();) {
             std::size_t end = path.find('/', start);
             if (end == std::string::npos) end = path.size();
-            const auto renamed = newName.find(foldedKey(std::string_view(path).substr(0, end)));
             if (start > 0) spelled += '/';
-            spelled += renamed != newName.end() ? renamed->second : std::string_view(path).substr(start, end - start);
+            const std::size_t at = spelled.size();
+            spelled += std::string_view(path).substr(start, end - start);
+            if (const auto renamed = newName.find(spelled); renamed != newName.end())
+                spelled.replace(at, std::string::npos, renamed->second);
             start = end + 1;
         }
         if (onA.contains(spelled) || !deleted.insert(spelled).second) continue;
@@ -555,11 +602,12 @@ struct LastLook {
 };
 
 LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job, const SyncPlan& plan,
-                   const fs::path& destination, bool onlyPlanned) {
+                   const std::vector<SkippedFile>& excluded, const fs::path& destination, bool onlyPlanned) {
     LastLook look;
     const bool mirror = job.mode == SyncMode::mirror;
     std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
     for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
+    for (const SkippedFile& file : excluded) skipped.insert(withoutTrailingSlash(file.path));
 
     std::int64_t freshCount = 0;
     for (const ItemizedChange& line : fresh)
@@ -728,18 +776,23 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
     if (!traits.caseSensitive) addSkips(skipped, PreflightSkips::normalisationTwins(candidates));
     addSkips(skipped, clampedTimes(first, source, destination, traits.modifyWindow));
+    // Items of B spelled otherwise than A's are renamed, not deleted.
+    std::vector<SkippedFile> unsure;
+    std::vector<PlannedRename> renames = respellings(first, destination, traits, unsure);
+    addSkips(skipped, unsure);
     checkExcludable(skipped);
 
     std::optional<std::vector<ItemizedChange>> second;
     if (!skipped.empty()) {
+        std::vector<SkippedFile> keptOut = skipped;
+        addSkips(keptOut, otherSpellingsOnB(skipped, first, traits));
+        checkExcludable(keptOut);
         ExcludeFile excludes(listFolder);
-        excludes.write(skipped);
+        excludes.write(keptOut);
         second = scan(job, source, destination, traits, &excludes.path(), stop, reports);
     }
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run
-    // Items of B spelled otherwise than A's are renamed, not deleted.
-    std::vector<PlannedRename> renames = respellings(first, destination, traits);
     const auto firstRespelled = respelled(first, renames);
     const auto secondRespelled = second ? respelled(*second, renames) : std::nullopt;
     const std::vector<ItemizedChange>* finalScan = secondRespelled ? &*secondRespelled : second ? &*second : nullptr;
@@ -884,14 +937,23 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
     std::optional<std::vector<ItemizedChange>> respelledLook;
     if (lastLook) {
         renames_.clear();
-        for (PlannedRename& rename : respellings(*lastLook, destination_, traits_)) {
+        std::vector<SkippedFile> unsure;
+        for (PlannedRename& rename : respellings(*lastLook, destination_, traits_, unsure)) {
             if (std::find(plan_.renames.begin(), plan_.renames.end(), rename) != plan_.renames.end())
                 renames_.push_back(std::move(rename));
             else if (mirror_)
                 return deletionsChangedLine;
         }
+        // Items found alike since the plan are left out too; a mirror, which
+        // would delete one of them after the transfer, plans again.
+        const auto planned = [&](const SkippedFile& file) {
+            return std::find(plan_.skipped.begin(), plan_.skipped.end(), file) != plan_.skipped.end();
+        };
+        if (mirror_ && !std::all_of(unsure.begin(), unsure.end(), planned)) return deletionsChangedLine;
+        addSkips(excluded_, unsure);
         respelledLook = respelled(*lastLook, renames_);
         if (respelledLook) lastLook = &*respelledLook;
+        addSkips(excluded_, otherSpellingsOnB(excluded_, *lastLook, traits_));
     }
 
     bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_, engine_.onlyPlanned);
@@ -900,7 +962,7 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         largest_ = std::max(largest_, copy.size);
     }
     if (lastLook) {
-        LastLook look = lookAgain(*lastLook, job_, plan_, destination_, engine_.onlyPlanned);
+        LastLook look = lookAgain(*lastLook, job_, plan_, excluded_, destination_, engine_.onlyPlanned);
         if (look.refusal) return look.refusal;
         unchanged_ = look.unchanged;
         received_ = std::move(look.received);

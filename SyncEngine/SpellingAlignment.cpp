@@ -83,8 +83,8 @@ void SpellingAlignment::align(std::string_view desired, std::string_view actual,
     }
 }
 
-bool SpellingAlignment::reachesSameItem(std::string_view other, std::string_view actual,
-                                        const std::filesystem::path& root) {
+std::optional<bool> SpellingAlignment::reachesSameItem(std::string_view other, std::string_view actual,
+                                                       const std::filesystem::path& root) {
     std::vector<std::string> want = components(other);
     const std::vector<std::string> have = components(actual);
     if (want.empty() || want.size() != have.size()) return false;
@@ -94,7 +94,8 @@ bool SpellingAlignment::reachesSameItem(std::string_view other, std::string_view
         const std::string name = std::move(want.back());
         want.pop_back();
         const std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*top, want);
-        return parent && SafeFileSystem::isOneItem(*parent, have.back(), name);
+        if (!parent) return false;
+        return SafeFileSystem::isOneItemIfKnown(*parent, have.back(), name);
     } catch (const FileError&) {
         return false;
     }

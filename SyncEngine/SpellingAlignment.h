@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,10 @@ struct SpellingAlignment {
 
     // Whether `other`, another spelling of the relative path `actual`,
     // reaches the item at `actual` under `root`, as on a volume that ignores
-    // case or normalisation. What cannot be looked at reaches nothing.
-    static bool reachesSameItem(std::string_view other, std::string_view actual, const std::filesystem::path& root);
+    // case or normalisation. What cannot be looked at reaches nothing; nothing
+    // where another item that looks the same may be what `other` reaches.
+    static std::optional<bool> reachesSameItem(std::string_view other, std::string_view actual,
+                                               const std::filesystem::path& root);
 
     static constexpr std::string_view failedLine = "Could not align destination spelling: ";
     // The line naming an alignment that failed: failedLine, the path, ": "

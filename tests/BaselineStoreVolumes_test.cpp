@@ -66,3 +66,27 @@ TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
     ASSERT_TRUE(volume->remountElsewhere());
     EXPECT_EQ(BaselineStore(*volume / "state/JOB.sqlite", true).load("X", std::nullopt), saved);
 }
+
+// A baseline on a read-only disk is no other user's: the message says what
+// is wrong, and the file stays as it was.
+TEST(BaselineStoreVolumes, ABaselineOnAReadOnlyDiskIsNamedAsSuchAndKept) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    test::TemporaryFolder folder;
+    const fs::path file = folder.path() / "state/JOB.sqlite";
+    const Baseline saved{{"a", {EntryKind::file, 1, 2}}};
+    { BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0}); }
+    test::TestMounts mounts;
+    ASSERT_TRUE(mounts.mount({"mount", "-o", "bind,ro", (folder.path() / "state").native(),
+                              (folder.path() / "state").native()},
+                             folder.path() / "state"));
+    try {
+        BaselineStore(file, false).save(Baseline{}, "X", std::nullopt, SideCounts{0, 0});
+        ADD_FAILURE() << "saved on a read-only disk";
+    } catch (const BaselineStoreError& error) {
+        const std::string message = error.what();
+        EXPECT_TRUE(message.starts_with("The baseline file " + file.string() + " could not be read or written ("))
+            << message;
+        EXPECT_NE(message.find(std::strerror(EROFS)), std::string::npos) << message;
+    }
+    EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), saved);
+}

@@ -748,6 +748,32 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
     }
 }
 
+// Nor can exFAT hold a pipe or a name with a colon, however often it is
+// asked: such items are named once as kept for good, and nothing half made
+// is left among the user's files.
+TEST_F(OneWayEngineHoldingTest, WhatExfatCannotHoldIsKeptForGoodAndLeavesNothingBehind) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    fs::create_directories(dst / "mnt");
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", dst / "mnt"));
+    put(src / "mnt/keep", "k");
+    put(dst / "mnt/keep", "k");
+    put(src / "new.txt", "something to copy");
+    const fs::path held = holding();
+    script.expect(Script::transfer()).passThrough().then([&] {
+        put(held / "mnt/a:b", "colon");
+        ASSERT_EQ(::mkfifo((held / "mnt/pipe").c_str(), 0644), 0);
+    });
+
+    const auto [stats, exit] = run(plan());
+    const std::string folder = ".KeltoSync/Holding/" + runID;
+    ASSERT_EQ(stats.errors.size(), 4u) << testing::PrintToString(stats.errors);
+    EXPECT_TRUE(stats.errors[0].ends_with("; it can never go back): mnt/a:b")) << stats.errors[0];
+    EXPECT_TRUE(stats.errors[1].ends_with("; it can never go back): mnt/pipe")) << stats.errors[1];
+    EXPECT_EQ(stats.errors[2], "Delete " + (dst / folder).native() + " once you no longer need what it holds");
+    EXPECT_EQ(entries(dst / "mnt"), std::vector<std::string>{"keep"});
+}
+
 // exFAT through FUSE numbers an item afresh once the kernel forgot it (here:
 // a remount): a planned deletion there still goes, its number unasked.
 TEST_F(OneWayEngineHoldingTest, APlannedDeletionGoesWhereFileNumbersAreHandedOutAfresh) {

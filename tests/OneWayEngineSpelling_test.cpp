@@ -152,3 +152,87 @@ TEST_F(OneWaySpellingTest, NamesTheVolumeKeepsApartAreNotRenamed) {
 }
 
 }  // namespace
+
+// What the run keeps away from because A spells it twice is kept on B under
+// any spelling B has of it: B's item there is the very item both of A's
+// names reach, not one A lacks.
+TEST_F(OneWaySpellingTest, BsItemAtANameASpellsTwiceIsKeptWhateverItsSpelling) {
+    const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81", upper = "CAF\xC3\x89";
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "archive on" : "archive off");
+        fs::remove_all(dst);
+        fs::remove_all(src);
+        put(src / "Report.txt", "1");
+        put(src / "report.txt", "2");
+        put(src / "Sub/x", "x");
+        put(src / "sub", "s");
+        put(src / composed, "c");
+        put(src / decomposed, "d");
+        put(src / "Dir/Note", "n");
+        put(src / "Dir/note", "m");
+        put(src / "Dir/other", "o");
+        put(dst / "REPORT.TXT", "kept");
+        put(dst / "SUB/y", "kept");
+        put(dst / upper, "kept");
+        put(dst / "dir/NOTE", "kept");
+        put(dst / "dir/other", "o");
+        job.options.archiveEnabled = archive;
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(archive ? 1 : 0));
+
+        const SyncPlan p = plan();
+        EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{"dir", "Dir"}}));
+        EXPECT_EQ(p.deletionCount, 0);
+        EXPECT_TRUE(archivePaths(p).empty());
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit.code, 0);
+        EXPECT_EQ(entries(dst), (std::vector<std::string>{upper, "Dir/", "Dir/NOTE", "Dir/other", "REPORT.TXT", "SUB/",
+                                                          "SUB/y"}));
+        for (const fs::path& kept : {dst / "REPORT.TXT", dst / "SUB/y", dst / upper, dst / "Dir/NOTE"})
+            EXPECT_EQ(contents(kept), "kept") << kept;
+    }
+}
+
+// Two items of B that look the same (size and times) and whose names fold
+// alike, one composed otherwise: exFAT numbers each name afresh, so nothing
+// tells which of them A's spelling reaches. Neither is renamed onto the
+// other, deleted, or written: all three spellings are left out.
+TEST_F(OneWaySpellingTest, ItemsOfBThatCannotBeToldApartAreLeftAlone) {
+    const std::string decomposedUpper = "CAFE\xCC\x81.txt", composedLower = "caf\xC3\xA9.txt",
+                      composedA = "Caf\xC3\xA9.txt";
+    put(dst / decomposedUpper, "AAAA");
+    put(dst / composedLower, "BBBB");
+    put(dst / "other.txt", "old");
+    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    for (const std::string& name : {decomposedUpper, composedLower})
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dst / name).c_str(), times, 0), 0);
+    put(src / composedA, "new content from A");
+    job.options.archiveEnabled = true;
+    EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, decomposedUpper, dst), std::nullopt);
+    EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, composedLower, dst), std::nullopt);
+
+    const SyncPlan p = plan();
+    EXPECT_TRUE(p.renames.empty());
+    EXPECT_EQ(p.deletionCount, 1);
+    EXPECT_EQ(archivePaths(p), std::vector<std::string>{"other.txt"});
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(entries(dst), (std::vector<std::string>{decomposedUpper, composedLower}));
+    EXPECT_EQ(contents(dst / decomposedUpper), "AAAA");
+    EXPECT_EQ(contents(dst / composedLower), "BBBB");
+}
+
+// Told apart (here by size), B's composed item is A's and is renamed; the
+// other, whose name only folds alike, stays a deletion the plan shows.
+TEST_F(OneWaySpellingTest, ARenameRespellsOnlyItsOwnItemsLines) {
+    const std::string decomposedUpper = "CAFE\xCC\x81.txt", composedLower = "caf\xC3\xA9.txt",
+                      composedA = "Caf\xC3\xA9.txt";
+    put(dst / decomposedUpper, "AAAAAA");
+    put(dst / composedLower, "BBBB");
+    put(src / composedA, "new content from A");
+    const SyncPlan p = plan();
+    EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{composedLower, composedA}}));
+    EXPECT_EQ(p.deletionCount, 1);
+    EXPECT_EQ(archivePaths(p), (std::vector<std::string>{decomposedUpper, composedA}));
+    EXPECT_EQ(run(p).second, RsyncExit(0, {}));
+    EXPECT_EQ(entries(dst), std::vector<std::string>{composedA});
+}

@@ -186,10 +186,12 @@ std::vector<std::string> newestFirst(const Folder& holdingRoot) {
 }
 
 // The other: the file system at its place cannot hold it, so no retry can
-// succeed (a link where links cannot be made, a name or a file too long).
+// succeed (a link or a pipe where none can be made, a name it refuses, a
+// name or a file too long).
 bool cannotBeHeld(const FileError& error) {
     const int number = error.errorNumber();
-    return number == ENOSYS || number == EOPNOTSUPP || number == ENAMETOOLONG || number == EFBIG;
+    return number == ENOSYS || number == EOPNOTSUPP || number == ENAMETOOLONG || number == EFBIG ||
+           number == EINVAL;
 }
 
 HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {

@@ -61,6 +61,12 @@ fs::path PrivateListFolder::write(std::string_view prefix, std::string_view byte
     const fs::path path = path_ / name;
     FileDescriptor file(::openat(folder_.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.valid()) fail("Could not write", path);
+    // The umask may have taken the user's own reading from it: rsync reads it.
+    if (::fchmod(file.get(), 0600) != 0) {
+        const int error = errno;
+        remove(path);
+        throw FileError(error, "Could not write", path);
+    }
     while (!bytes.empty()) {
         const ssize_t n = ::write(file.get(), bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
+#include <string>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -45,4 +47,27 @@ TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleare
     }
     ASSERT_EQ(::chown((tmp / "lists").c_str(), 65534, 65534), 0);
     EXPECT_EQ(errorOf(tmp / "lists"), EACCES);
+}
+
+// The user's umask neither opens nor closes the folder or a list: rsync,
+// run as the user, must read every list, and no one else any.
+TEST(PrivateListFolder, FolderAndListsHaveTheirModesWhateverTheUmask) {
+    test::TemporaryFolder tmp;
+    for (const mode_t mask : {mode_t{0}, mode_t{0277}, mode_t{0777}}) {
+        SCOPED_TRACE(mask);
+        const fs::path folder = tmp / ("lists" + std::to_string(mask));
+        const mode_t was = ::umask(mask);
+        std::optional<PrivateListFolder> lists;
+        fs::path list;
+        try {
+            lists.emplace(folder);
+            list = lists->write(PrivateListFolder::filesPrefix, "a/b");
+        } catch (...) {
+            ::umask(was);
+            throw;
+        }
+        ::umask(was);
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0700));
+        EXPECT_EQ(fs::status(list).permissions(), fs::perms(0600));
+    }
 }

@@ -1,14 +1,17 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace kelto::SafeFileSystem {
@@ -162,11 +165,46 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
 // file is made exclusively. Keeps the mode and times where the file system
 // takes them; a file's data reaches the disk before this returns. What it
 // made is removed again on failure.
+// A copy is its item's as far as the file system keeps it: owner and group,
+// then the extended attributes, then the mode, which a change of owner would
+// clear set-user-ID from. Where the owner cannot be kept, neither are the
+// set-user-ID and set-group-ID bits, so no copy runs as someone it is not.
+// `in` and `out` are open descriptors, or -1 for the item at `name` in
+// `directory` (a link, a device), which keeps only owner and mode.
+void keepOwnership(int in, int out, int directory, const std::string& name, const struct stat& item) {
+    mode_t mode = item.st_mode & 07777;
+    const int owned = out >= 0 ? ::fchown(out, item.st_uid, item.st_gid)
+                               : ::fchownat(directory, name.c_str(), item.st_uid, item.st_gid, AT_SYMLINK_NOFOLLOW);
+    if (owned != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    if (in >= 0 && out >= 0) {
+        std::vector<char> names(4096);
+        ssize_t length = ::flistxattr(in, names.data(), names.size());
+        if (length < 0 && errno == ERANGE) {
+            length = ::flistxattr(in, nullptr, 0);
+            if (length > 0) {
+                names.resize(static_cast<std::size_t>(length));
+                length = ::flistxattr(in, names.data(), names.size());
+            }
+        }
+        std::vector<char> value;
+        for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names.data() + at)) + 1) {
+            const char* attribute = names.data() + at;
+            const ssize_t size = ::fgetxattr(in, attribute, nullptr, 0);
+            if (size < 0) continue;
+            value.resize(static_cast<std::size_t>(size));
+            const ssize_t got = ::fgetxattr(in, attribute, value.data(), value.size());
+            if (got >= 0) (void)::fsetxattr(out, attribute, value.data(), static_cast<std::size_t>(got), 0);
+        }
+    }
+    if (S_ISLNK(item.st_mode)) return;  // a link's mode is fixed
+    if (out >= 0) (void)::fchmod(out, mode);
+    else (void)::fchmodat(directory, name.c_str(), mode, 0);
+}
+
 int copyExclusively(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
     struct stat item {};
     if (::fstatat(fromDirectory, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     const timespec times[2] = {item.st_atim, item.st_mtim};
-    const mode_t mode = item.st_mode & 07777;
     int error = 0;
     if (S_ISREG(item.st_mode)) {
         const FileDescriptor in(::openat(fromDirectory, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -190,9 +228,9 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             }
             if (error != 0) break;
         }
-        // Mode and times as far as the file system keeps them; the data must be there.
+        // Owner, mode and times as far as the file system keeps them; the data must be there.
         if (error == 0) {
-            (void)::fchmod(out.get(), mode);
+            keepOwnership(in.get(), out.get(), toDirectory, toName, item);
             (void)::futimens(out.get(), times);
             if (::fsync(out.get()) != 0) error = errno;
         }
@@ -205,6 +243,7 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         if (n < 0) return errno;
         target.resize(static_cast<std::size_t>(n));
         if (::symlinkat(target.c_str(), toDirectory, toName.c_str()) != 0) return errno;
+        keepOwnership(-1, -1, toDirectory, toName, item);
         (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
         return 0;
     }
@@ -224,7 +263,9 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             error = copyExclusively(from.get(), name, to.get(), name);
         }
         if (error == 0) {
-            (void)::fchmod(to.get(), mode);
+            const FileDescriptor in(::openat(fromDirectory, fromName.c_str(),
+                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            keepOwnership(in.valid() ? in.get() : -1, to.get(), toDirectory, toName, item);
             (void)::futimens(to.get(), times);
             return 0;
         }
@@ -232,7 +273,17 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         removeTreeAt(toDirectory, toName, toName, ignored);
         return error;
     }
-    if (::mknodat(toDirectory, toName.c_str(), item.st_mode, item.st_rdev) != 0) return errno;
+    if (::mknodat(toDirectory, toName.c_str(), item.st_mode, item.st_rdev) != 0) {
+        const int error = errno;
+        // Something of another kind made in its place: the file system cannot
+        // hold this kind at all (exFAT through FUSE makes a file, then fails).
+        struct stat made {};
+        if (::fstatat(toDirectory, toName.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (made.st_mode & S_IFMT) != (item.st_mode & S_IFMT))
+            return EOPNOTSUPP;
+        return error;
+    }
+    keepOwnership(-1, -1, toDirectory, toName, item);
     (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return 0;
 }
@@ -366,28 +417,56 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
         throw FileError(error, "Could not rename", from / fromName);
 }
 
-void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
-    requirePlainNames(from, fromName, toName);
-    if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), RENAME_NOREPLACE) == 0) return;
+namespace {
+
+// moveToFreeName within one file system; 0 or an errno value, EXDEV across.
+int moveWithinToFreeName(int from, const std::string& fromName, int to, const std::string& toName) {
+    if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
     int error = errno;
-    if (error == EINVAL) error = moveByClaiming(from.get(), fromName, to.get(), toName);
+    if (error == EINVAL) error = moveByClaiming(from, fromName, to, toName);
     // Neither the flag nor hard links (exFAT through FUSE): the name, free
     // just now, is taken plainly.
     if (error == EPERM || error == EOPNOTSUPP) {
         struct stat there {};
-        if (::fstatat(to.get(), toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) error = EEXIST;
-        else if (errno != ENOENT) error = errno;
-        else if (::renameat(from.get(), fromName.c_str(), to.get(), toName.c_str()) == 0) error = 0;
-        else error = errno;
+        if (::fstatat(to, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+        if (errno != ENOENT) return errno;
+        return ::renameat(from, fromName.c_str(), to, toName.c_str()) == 0 ? 0 : errno;
     }
-    // Another file system: a copy made without replacing, then the item goes.
+    return error;
+}
+
+}  // namespace
+
+void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
+    requirePlainNames(from, fromName, toName);
+    int error = moveWithinToFreeName(from.get(), fromName, to.get(), toName);
+    // Another file system: the item is copied whole under a name of its own
+    // beside its place and only then moved there without replacing, so a
+    // copy cut short never stands at the item's name; then the item goes.
     if (error == EXDEV) {
-        error = copyExclusively(from.get(), fromName, to.get(), toName);
+        const std::string temporary = ".kelto-copy-" + Uuid::random().lowerString();
+        error = copyExclusively(from.get(), fromName, to.get(), temporary);
+        if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
+        // Also after a failed copy: a file system may make something of
+        // another kind before refusing (exFAT through FUSE, asked for a pipe).
+        if (error != 0) {
+            FirstFailure ignored;
+            removeTreeAt(to.get(), temporary, to / temporary, ignored);
+        }
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
             FirstFailure failure;
             if (!removeTreeAt(from.get(), fromName, from / fromName, failure)) throw *failure.error;
         }
+    }
+    // "No such file" while both the item and the folder of its place are
+    // there: the file system refuses the name itself (exFAT through FUSE, for
+    // characters it cannot store), as others say with EINVAL.
+    if (error == ENOENT) {
+        struct stat item {}, folder {};
+        if (::fstatat(from.get(), fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(to.get(), &folder) == 0 &&
+            folder.st_nlink > 0)
+            error = EINVAL;
     }
     if (error != 0) throw FileError(error, "Could not rename", from / fromName);
 }
@@ -399,7 +478,7 @@ void moveByClaimingDestination(const Folder& from, const std::string& fromName, 
         throw FileError(error, "Could not rename", from / fromName);
 }
 
-bool isOneItem(const Folder& folder, const std::string& name, const std::string& other) {
+std::optional<bool> isOneItemIfKnown(const Folder& folder, const std::string& name, const std::string& other) {
     const std::optional<struct stat> item = statChild(folder, name);
     const std::optional<struct stat> there = statChild(folder, other);
     if (!item || !there) return false;
@@ -409,8 +488,28 @@ bool isOneItem(const Folder& folder, const std::string& name, const std::string&
         !same(there->st_mtim, item->st_mtim) || !same(there->st_ctim, item->st_ctim))
         return false;
     const std::vector<std::string> names = listNames(folder);
-    return std::find(names.begin(), names.end(), name) != names.end() &&
-           std::find(names.begin(), names.end(), other) == names.end();
+    if (std::find(names.begin(), names.end(), name) == names.end() ||
+        std::find(names.begin(), names.end(), other) != names.end())
+        return false;
+    // `other` may as well reach another listed item that looks the same and
+    // whose name folds alike (composed otherwise, on a volume that keeps
+    // those apart): nothing then tells which it reaches.
+    const auto folded = [](const std::string& text) {
+        return Unicode::isValidUtf8(text) ? Unicode::caseFolded(Unicode::nfc(text)) : std::string();
+    };
+    const std::string key = folded(other);
+    for (const std::string& listed : names) {
+        if (listed == name || (!key.empty() && folded(listed) != key)) continue;
+        const std::optional<struct stat> alike = statChild(folder, listed);
+        if (alike && (alike->st_mode & S_IFMT) == (there->st_mode & S_IFMT) && alike->st_size == there->st_size &&
+            same(alike->st_mtim, there->st_mtim) && same(alike->st_ctim, there->st_ctim))
+            return std::nullopt;
+    }
+    return true;
+}
+
+bool isOneItem(const Folder& folder, const std::string& name, const std::string& other) {
+    return isOneItemIfKnown(folder, name, other).value_or(false);
 }
 
 void changeSpelling(const Folder& folder, const std::string& oldName, const std::string& newName) {

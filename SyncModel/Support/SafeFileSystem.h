@@ -94,9 +94,12 @@ void moveByClaimingDestination(const Folder& from, const std::string& fromName, 
 
 // Whether `name` and `other` reach one item inside `folder`: the same
 // inode, or, where the file system numbers each name it is asked for (FUSE),
-// the folder lists `name` but not `other` and both show the same kind, size
-// and times. False when either is missing.
+// the folder lists `name` but not `other`, both show the same kind, size
+// and times, and no other listed item whose name folds like `other` shows
+// them too. False when either is missing.
 bool isOneItem(const Folder& folder, const std::string& name, const std::string& other);
+// The same, with nothing where such another item leaves it unknown.
+std::optional<bool> isOneItemIfKnown(const Folder& folder, const std::string& name, const std::string& other);
 
 // Renames `oldName` inside `folder` to another spelling of it, as on a volume
 // that ignores case or normalisation, where both names may reach the one

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace kelto;
@@ -242,4 +245,78 @@ TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     ASSERT_EQ(::lstat((there / "dir/inner").c_str(), &inner), 0);
     EXPECT_EQ(inner.st_mtim.tv_sec, 1'600'000'000);
     for (const char* gone : {"file", "dir"}) EXPECT_FALSE(fs::exists(fs::symlink_status(here / gone)));
+}
+
+// A copy across file systems comes back as the item was: its owner, its
+// mode (set-user-ID kept only with the owner) and its extended attributes.
+TEST(SafeFileSystem, MovingToAFreeNameAcrossFileSystemsKeepsOwnerModeAndAttributes) {
+    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    here.write("dir/tool", "#!");
+    here.write("file", "data");
+    fs::create_symlink("nowhere", here / "dir/link");
+    for (const char* name : {"dir", "dir/tool", "file"}) ASSERT_EQ(::chown((here / name).c_str(), 1234, 4321), 0);
+    ASSERT_EQ(::lchown((here / "dir/link").c_str(), 1234, 4321), 0);
+    ASSERT_EQ(::chmod((here / "dir/tool").c_str(), 04750), 0);
+    ASSERT_EQ(::chmod((here / "dir").c_str(), 0710), 0);
+    if (::setxattr((here / "file").c_str(), "user.note", "kept", 4, 0) != 0) GTEST_SKIP() << "no user attributes";
+
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder to = openRoot(there);
+    sfs::moveToFreeName(from, "dir", to, "dir");
+    sfs::moveToFreeName(from, "file", to, "file");
+    for (const auto& [name, mode] : std::vector<std::pair<std::string, mode_t>>{
+             {"dir", S_IFDIR | 0710}, {"dir/tool", S_IFREG | 04750}, {"dir/link", S_IFLNK | 0777}, {"file", S_IFREG | 0644}}) {
+        struct stat item {};
+        ASSERT_EQ(::lstat((there / name).c_str(), &item), 0) << name;
+        EXPECT_EQ(item.st_uid, 1234u) << name;
+        EXPECT_EQ(item.st_gid, 4321u) << name;
+        EXPECT_EQ(item.st_mode, mode) << name;
+    }
+    char value[8] = {};
+    EXPECT_EQ(::getxattr((there / "file").c_str(), "user.note", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept");
+}
+
+// A copy cut short (here by a file-size limit, as a kill would) leaves
+// nothing at the item's name: the item is still whole where it was.
+TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    const std::string big(1 << 20, 'b');
+    here.write("file", big);
+    here.write("dir/a", "a");
+    here.write("dir/z", big);
+
+    for (const char* name : {"file", "dir"}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit limit{64 << 10, 64 << 10};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const std::optional<sfs::Folder> from = sfs::openRoot(here.path()), to = sfs::openRoot(there.path());
+            try {
+                sfs::moveToFreeName(*from, name, *to, name);
+            } catch (...) {
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
+    }
+    EXPECT_EQ(test::readFile(here / "file"), big);
+    EXPECT_EQ(test::readFile(here / "dir/z"), big);
+
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder to = openRoot(there);
+    sfs::moveToFreeName(from, "file", to, "file");
+    EXPECT_EQ(test::readFile(there / "file"), big);
 }
