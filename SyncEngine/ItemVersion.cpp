@@ -15,6 +15,14 @@ ItemVersion ItemVersion::of(const struct stat& item, bool keepsFileNumbers) {
     return version;
 }
 
+ItemVersion ItemVersion::listed(EntryKind kind, std::int64_t size, std::int64_t mtime) {
+    ItemVersion version;
+    version.kind = kind;
+    version.size = size;
+    version.mtime = mtime;
+    return version;
+}
+
 bool ItemVersion::keepsFileNumbers(std::optional<std::int64_t> fileSystemType) {
     if (!fileSystemType) return false;
     switch (*fileSystemType) {

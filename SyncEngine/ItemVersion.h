@@ -24,6 +24,8 @@ struct ItemVersion {
 
     // The version an lstat shows; the file number only where `keepsFileNumbers`.
     static ItemVersion of(const struct stat& item, bool keepsFileNumbers);
+    // The version a listing shows: no file number, whole seconds.
+    static ItemVersion listed(EntryKind kind, std::int64_t size, std::int64_t mtime);
 
     // Whether a file system of this type (statfs magic) keeps an item's file
     // number for its life. FUSE, FAT, exFAT and SMB hand out numbers afresh

@@ -412,11 +412,7 @@ HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const 
     for (const std::string& path : paths)
         if (const auto entry = direction.destinationListing.find(PathKey::of(path))) {
             planned.replaced.insert(path);
-            ItemVersion version;  // a listing shows no file numbers
-            version.kind = entry->kind;
-            version.size = entry->size;
-            version.mtime = entry->mtime;
-            planned.seen.emplace(path, version);
+            planned.seen.emplace(path, ItemVersion::listed(entry->kind, entry->size, entry->mtime));
         }
     return planned;
 }
