@@ -32,10 +32,11 @@ struct ItemVersion {
     // once the kernel forgot the item; an unknown type is taken not to.
     static bool keepsFileNumbers(std::optional<std::int64_t> fileSystemType);
 
-    // Whether `item` is this version: the same kind, whole-second time and
-    // (but for a folder) size; and, on the file system the look saw it on,
-    // the same file number and fraction of a second. A copy across file
-    // systems keeps neither, a rename keeps both.
+    // Whether `item` is this version: the same kind, time to the fraction
+    // of a second where the look saw one, (but for a folder) size; and, on
+    // the file system the look saw it on, the same file number. A rename
+    // keeps both; a copy across file systems (rsync holding an item from a
+    // mount below the folder) keeps the time, not the number.
     bool matches(const struct stat& item) const;
 
     friend bool operator==(const ItemVersion&, const ItemVersion&) = default;

@@ -38,7 +38,9 @@ std::vector<PlannedArchive> PlanReview::beyond(const SyncPlan& reviewed, const S
     std::vector<PlannedArchive> taken;
     for (const PlannedArchive& taking : plan.archives) {
         const Key key{taking.on, keyOn(taking, names)};
-        if (!listed.contains(key) || versionAt(reviewedSeen, key) != versionAt(planSeen, key)) taken.push_back(taking);
+        // What the plan saw no version of, a run keeps (held or archived).
+        const std::optional<ItemVersion> version = versionAt(planSeen, key);
+        if (!listed.contains(key) || (version && version != versionAt(reviewedSeen, key))) taken.push_back(taking);
     }
     return taken;
 }

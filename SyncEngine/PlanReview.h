@@ -24,7 +24,9 @@ struct PlanReview {
     // on a side whose file system ignores case, so that one item spelled
     // twice is one taking. A listed path whose item `plan` saw in another
     // version than `reviewed` did (saved anew since the review, or seen by
-    // one of them only) is not reviewed: approval is for the version shown.
+    // `plan` only) is not reviewed: approval is for the version shown. One
+    // that `plan` saw no version of is no more than reviewed: a run never
+    // drops such an item for good.
     // Empty when `plan` takes the same or less.
     static std::vector<PlannedArchive> beyond(const SyncPlan& reviewed, const SyncPlan& plan, Names names);
 
