@@ -266,7 +266,8 @@ struct Runner : ::testing::Test {
     void confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown = nullptr) {
         if (!shown) {
             const auto status = statuses.find(jobID);
-            const auto* parked = status == statuses.end() ? nullptr : status->second.as<RunStatus::AwaitingConfirmation>();
+            const auto* parked =
+                status == statuses.end() ? nullptr : status->second.as<RunStatus::AwaitingConfirmation>();
             shown = parked ? parked->plan : std::make_shared<const SyncPlan>();
         }
         await([&](auto done) { runner->confirm(jobID, shown, done); });

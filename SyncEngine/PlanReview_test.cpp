@@ -51,7 +51,8 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
         plan.seen = std::move(seen);
         return plan;
     };
-    const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100), v2 = ItemVersion::listed(EntryKind::file, 4, 101);
+    const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
+    const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
     const SyncPlan reviewed = seenAs({{"a.txt", Side::b, v1}, {"caf\xC3\xA9.txt", Side::a, v1}});
 
     EXPECT_TRUE(PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v1}, {"cafe\xCC\x81.txt", Side::a, v1}}), {})
