@@ -54,7 +54,8 @@ public:
     void runNow(const Uuid& jobID) { model_->runNow(jobID); }
     void runAll() { model_->runAll(); }
     void cancel(const Uuid& jobID) { model_->cancel(jobID); }
-    void confirm(const Uuid& jobID) { model_->confirm(jobID); }
+    // `shown`: the plan of the review sheet the user answered.
+    void confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown) { model_->confirm(jobID, std::move(shown)); }
     void decline(const Uuid& jobID) { model_->decline(jobID); }
 
     // `done` runs on the GUI thread from the event loop, never inside the

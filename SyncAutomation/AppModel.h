@@ -87,7 +87,7 @@ public:
     void runNow(const Uuid& jobID) override;
     void runAll() override;
     void cancel(const Uuid& jobID) override;
-    void confirm(const Uuid& jobID) override;
+    void confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown) override;
     void decline(const Uuid& jobID) override;
     void preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) override;
     void shutdown(std::function<void()> done) override;

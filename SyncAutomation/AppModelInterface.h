@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,8 +87,9 @@ public:
     // A manual run of every enabled job, in list order.
     virtual void runAll() = 0;
     virtual void cancel(const Uuid& jobID) = 0;
-    // Continues a run parked for review.
-    virtual void confirm(const Uuid& jobID) = 0;
+    // Continues a run parked for review, taking no more than `shown`, the
+    // plan the user was shown for it (see JobRunner::confirm).
+    virtual void confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown) = 0;
     // Drops a run parked for review.
     virtual void decline(const Uuid& jobID) = 0;
     // The plan of a run; AppModelError (jobNotFound, jobBusy) or the

@@ -38,7 +38,9 @@ void AppModel::runAll() {
 
 void AppModel::cancel(const Uuid& jobID) { runner_.cancel(jobID); }
 
-void AppModel::confirm(const Uuid& jobID) { runner_.confirm(jobID); }
+void AppModel::confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown) {
+    runner_.confirm(jobID, std::move(shown));
+}
 
 void AppModel::decline(const Uuid& jobID) { runner_.decline(jobID); }
 

@@ -111,10 +111,17 @@ void JobRunner::cancel(const Uuid& jobID, std::function<void()> done) {
     });
 }
 
-void JobRunner::confirm(const Uuid& jobID, std::function<void()> done) {
-    queueThread_->post([this, jobID, done = std::move(done)] {
+void JobRunner::confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown, std::function<void()> done) {
+    queueThread_->post([this, jobID, shown = std::move(shown), done = std::move(done)] {
+        if (!shown) {
+            answer(replies_, done);
+            return;
+        }
         if (auto parked = parked_.extract(jobID)) {
             Request request = std::move(parked.mapped());
+            // The parked plan may be newer than the sheet the user answered:
+            // only what the user saw is confirmed.
+            request.shown = shown;
             request.confirmed = true;
             queue_.push_back(std::move(request));
             state_.insert_or_assign(jobID, RunStatus::queued());

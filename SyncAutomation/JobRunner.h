@@ -67,9 +67,11 @@ public:
     // queued or parked request without a record.
     void cancel(const Uuid& jobID, std::function<void()> done = {});
     // Queues a parked run again, behind the others, as confirmed and with the
-    // trigger it had; it carries the plan it was parked with, the one shown
-    // for review. Without a parked run, nothing happens.
-    void confirm(const Uuid& jobID, std::function<void()> done = {});
+    // trigger it had. It carries `shown`, the plan the user was shown and
+    // confirmed, whichever plan is parked now: a newer one that the user
+    // never saw takes nothing beyond `shown` unreviewed, the run stops for a
+    // new review instead. Without a parked run or a plan, nothing happens.
+    void confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown, std::function<void()> done = {});
     // Drops a parked run without a record.
     void decline(const Uuid& jobID, std::function<void()> done = {});
     // Plans the job with `previewer` off the runner's queue; JobRunnerError
@@ -94,7 +96,8 @@ private:
     struct Request {
         Uuid jobID;
         RunTrigger trigger = RunTrigger::manual;
-        // The plan shown for review: set while parked, carried once confirmed.
+        // Set while parked: the plan the status shows for review. Once
+        // confirmed: the plan the user confirmed, which the run carries.
         std::shared_ptr<const SyncPlan> shown;
         bool confirmed = false;
     };

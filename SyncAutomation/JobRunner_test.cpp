@@ -261,8 +261,16 @@ struct Runner : ::testing::Test {
     void cancel(const Uuid& jobID) {
         await([&](auto done) { runner->cancel(jobID, done); });
     }
-    void confirm(const Uuid& jobID) {
-        await([&](auto done) { runner->confirm(jobID, done); });
+    // Confirms the plan the statuses show for review, as a review sheet
+    // does, or `shown`.
+    void confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown = nullptr) {
+        if (!shown) {
+            const auto status = statuses.find(jobID);
+            const auto* parked =
+                status == statuses.end() ? nullptr : status->second.as<RunStatus::AwaitingConfirmation>();
+            shown = parked ? parked->plan : std::make_shared<const SyncPlan>();
+        }
+        await([&](auto done) { runner->confirm(jobID, shown, done); });
     }
     void decline(const Uuid& jobID) {
         await([&](auto done) { runner->decline(jobID, done); });

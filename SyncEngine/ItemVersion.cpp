@@ -15,6 +15,14 @@ ItemVersion ItemVersion::of(const struct stat& item, bool keepsFileNumbers) {
     return version;
 }
 
+ItemVersion ItemVersion::listed(EntryKind kind, std::int64_t size, std::int64_t mtime) {
+    ItemVersion version;
+    version.kind = kind;
+    version.size = size;
+    version.mtime = mtime;
+    return version;
+}
+
 bool ItemVersion::keepsFileNumbers(std::optional<std::int64_t> fileSystemType) {
     if (!fileSystemType) return false;
     switch (*fileSystemType) {
@@ -40,9 +48,11 @@ bool ItemVersion::matches(const struct stat& item) const {
     const EntryKind itemKind = SideStat::kindOf(item.st_mode);
     if (itemKind != kind || static_cast<std::int64_t>(item.st_mtim.tv_sec) != mtime) return false;
     if (kind != EntryKind::directory && static_cast<std::int64_t>(item.st_size) != size) return false;
-    if (!device || *device != static_cast<std::uint64_t>(item.st_dev)) return true;
-    if (fileNumber && *fileNumber != static_cast<std::uint64_t>(item.st_ino)) return false;
-    return !mtimeNanoseconds || *mtimeNanoseconds == static_cast<std::int64_t>(item.st_mtim.tv_nsec);
+    // rsync's copy across file systems keeps the fraction too; where the
+    // copy's file system cannot, the item is not proven the one seen.
+    if (mtimeNanoseconds && *mtimeNanoseconds != static_cast<std::int64_t>(item.st_mtim.tv_nsec)) return false;
+    const bool sameFileSystem = device && *device == static_cast<std::uint64_t>(item.st_dev);
+    return !sameFileSystem || !fileNumber || *fileNumber == static_cast<std::uint64_t>(item.st_ino);
 }
 
 }  // namespace kelto

@@ -24,16 +24,19 @@ struct ItemVersion {
 
     // The version an lstat shows; the file number only where `keepsFileNumbers`.
     static ItemVersion of(const struct stat& item, bool keepsFileNumbers);
+    // The version a listing shows: no file number, whole seconds.
+    static ItemVersion listed(EntryKind kind, std::int64_t size, std::int64_t mtime);
 
     // Whether a file system of this type (statfs magic) keeps an item's file
     // number for its life. FUSE, FAT, exFAT and SMB hand out numbers afresh
     // once the kernel forgot the item; an unknown type is taken not to.
     static bool keepsFileNumbers(std::optional<std::int64_t> fileSystemType);
 
-    // Whether `item` is this version: the same kind, whole-second time and
-    // (but for a folder) size; and, on the file system the look saw it on,
-    // the same file number and fraction of a second. A copy across file
-    // systems keeps neither, a rename keeps both.
+    // Whether `item` is this version: the same kind, time to the fraction
+    // of a second where the look saw one, (but for a folder) size; and, on
+    // the file system the look saw it on, the same file number. A rename
+    // keeps both; a copy across file systems (rsync holding an item from a
+    // mount below the folder) keeps the time, not the number.
     bool matches(const struct stat& item) const;
 
     friend bool operator==(const ItemVersion&, const ItemVersion&) = default;

@@ -18,9 +18,9 @@ struct stat fileOf(std::int64_t size, std::int64_t seconds, long nanoseconds, de
 
 }  // namespace
 
-// A version is its kind, size and whole-second time; on the file system it
-// was seen on, also its file number (a file saved anew by a rename) and the
-// fraction of its time. A copy across file systems keeps neither.
+// A version is its kind, size and time to the fraction of a second; on the
+// file system it was seen on, also its file number (a file saved anew by a
+// rename). A copy across file systems keeps only the time.
 TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     const ItemVersion seen = ItemVersion::of(fileOf(5, 100, 7, 1, 42), true);
     EXPECT_TRUE(seen.matches(fileOf(5, 100, 7, 1, 42)));
@@ -28,7 +28,9 @@ TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     EXPECT_FALSE(seen.matches(fileOf(5, 101, 7, 1, 42)));
     EXPECT_FALSE(seen.matches(fileOf(5, 100, 7, 1, 43)));
     EXPECT_FALSE(seen.matches(fileOf(5, 100, 8, 1, 42)));
-    EXPECT_TRUE(seen.matches(fileOf(5, 100, 0, 2, 99)));  // held across file systems
+    EXPECT_TRUE(seen.matches(fileOf(5, 100, 7, 2, 99)));  // held across file systems
+    EXPECT_FALSE(seen.matches(fileOf(5, 100, 8, 2, 99)));  // saved anew there within the second
+    EXPECT_FALSE(seen.matches(fileOf(5, 100, 0, 2, 99)));  // a copy whose time lost its fraction
 
     struct stat link = fileOf(5, 100, 7, 1, 42);
     link.st_mode = S_IFLNK | 0777;

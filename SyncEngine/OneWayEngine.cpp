@@ -14,6 +14,7 @@
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncEngine/internal/PrivateListFolder.h"
+#include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncModel/Support/Unicode.h"
@@ -574,20 +575,10 @@ Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<It
 std::vector<SeenVersion> seenVersions(const std::vector<PlannedArchive>& archives, const fs::path& destination) {
     std::vector<SeenVersion> seen;
     seen.reserve(archives.size());
-    SideStat onB(destination);
-    std::unordered_map<dev_t, bool> keepsNumbers;  // by device: a mount below B may differ
-    for (const PlannedArchive& archive : archives) {
-        try {
-            const std::optional<struct stat> item = onB.stat(archive.path);
-            if (!item) continue;
-            auto [known, fresh] = keepsNumbers.try_emplace(item->st_dev, false);
-            if (fresh)
-                known->second = ItemVersion::keepsFileNumbers(
-                    SafeFileSystem::fileSystemType((destination / archive.path).parent_path()));
-            seen.push_back(SeenVersion{archive.path, Side::b, ItemVersion::of(*item, known->second)});
-        } catch (const FileError&) {
-        }
-    }
+    SeenOnDisk onB(destination);
+    for (const PlannedArchive& archive : archives)
+        if (std::optional<ItemVersion> version = onB.now(archive.path))
+            seen.push_back(SeenVersion{archive.path, Side::b, *version});
     return seen;
 }
 

@@ -4,6 +4,8 @@
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -19,11 +21,27 @@ std::string keyOn(const PlannedArchive& taking, PlanReview::Names names) {
 }  // namespace
 
 std::vector<PlannedArchive> PlanReview::beyond(const SyncPlan& reviewed, const SyncPlan& plan, Names names) {
-    std::set<std::pair<Side, std::string>> listed;
+    using Key = std::pair<Side, std::string>;
+    const auto versions = [&](const SyncPlan& of) {
+        std::map<Key, ItemVersion> seen;
+        for (const SeenVersion& item : of.seen)
+            seen.insert_or_assign(Key{item.on, keyOn(PlannedArchive{item.path, item.on}, names)}, item.version);
+        return seen;
+    };
+    const std::map<Key, ItemVersion> reviewedSeen = versions(reviewed), planSeen = versions(plan);
+    const auto versionAt = [](const std::map<Key, ItemVersion>& seen, const Key& key) -> std::optional<ItemVersion> {
+        const auto found = seen.find(key);
+        return found == seen.end() ? std::nullopt : std::optional(found->second);
+    };
+    std::set<Key> listed;
     for (const PlannedArchive& taking : reviewed.archives) listed.emplace(taking.on, keyOn(taking, names));
     std::vector<PlannedArchive> taken;
-    for (const PlannedArchive& taking : plan.archives)
-        if (!listed.contains({taking.on, keyOn(taking, names)})) taken.push_back(taking);
+    for (const PlannedArchive& taking : plan.archives) {
+        const Key key{taking.on, keyOn(taking, names)};
+        // What the plan saw no version of, a run keeps (held or archived).
+        const std::optional<ItemVersion> version = versionAt(planSeen, key);
+        if (!listed.contains(key) || (version && version != versionAt(reviewedSeen, key))) taken.push_back(taking);
+    }
     return taken;
 }
 

@@ -9,8 +9,9 @@
 namespace kelto {
 
 // What a confirmed run may take from the folders: what the plan the user
-// reviewed listed, and no more. A run's takings are its plan's archives:
-// every file it deletes, replaces or archives, on its side. Pure.
+// reviewed listed, in the version that plan saw, and no more. A run's
+// takings are its plan's archives: every file it deletes, replaces or
+// archives, on its side. Pure.
 struct PlanReview {
     // How each side's file system tells names apart.
     struct Names {
@@ -21,7 +22,12 @@ struct PlanReview {
     // The takings of `plan` that `reviewed` did not list, in plan order. A
     // path is compared by its key on its side: its normal form C, case-folded
     // on a side whose file system ignores case, so that one item spelled
-    // twice is one taking. Empty when `plan` takes the same or less.
+    // twice is one taking. A listed path whose item `plan` saw in another
+    // version than `reviewed` did (saved anew since the review, or seen by
+    // `plan` only) is not reviewed: approval is for the version shown. One
+    // that `plan` saw no version of is no more than reviewed: a run never
+    // drops such an item for good.
+    // Empty when `plan` takes the same or less.
     static std::vector<PlannedArchive> beyond(const SyncPlan& reviewed, const SyncPlan& plan, Names names);
 
     // Why a confirmed run stops for a new review: the first side, A before

@@ -41,3 +41,25 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     EXPECT_EQ(PlanReview::reason({{"x", Side::b}, {"y", Side::b}}),
               "2 files on side B that you did not review will be archived or deleted.");
 }
+
+// A listed path is reviewed only in the version the review saw there: the
+// same version (by either spelling) is reviewed, another one, or one only the
+// new plan saw, is beyond it; one the new plan saw no version of is not.
+TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
+    const auto seenAs = [](std::vector<SeenVersion> seen) {
+        SyncPlan plan = taking({{"a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::a}});
+        plan.seen = std::move(seen);
+        return plan;
+    };
+    const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
+    const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
+    const SyncPlan reviewed = seenAs({{"a.txt", Side::b, v1}, {"caf\xC3\xA9.txt", Side::a, v1}});
+
+    EXPECT_TRUE(PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v1}, {"cafe\xCC\x81.txt", Side::a, v1}}), {})
+                    .empty());
+    EXPECT_EQ(PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v2}, {"caf\xC3\xA9.txt", Side::a, v1}}), {}),
+              (std::vector<PlannedArchive>{{"a.txt", Side::b}}));
+    EXPECT_TRUE(PlanReview::beyond(reviewed, seenAs({{"caf\xC3\xA9.txt", Side::a, v1}}), {}).empty());
+    EXPECT_EQ(PlanReview::beyond(seenAs({}), seenAs({{"caf\xC3\xA9.txt", Side::a, v1}}), {}),
+              (std::vector<PlannedArchive>{{"caf\xC3\xA9.txt", Side::a}}));
+}

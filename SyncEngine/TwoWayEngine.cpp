@@ -8,6 +8,7 @@
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/OverlapMarkers.h"
+#include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayListState.h"
 #include "SyncEngine/internal/TwoWayRun.h"
@@ -196,6 +197,12 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     twoWay.folderA = folderA;
     twoWay.folderB = folderB;
     SyncPlan syncPlan = TwoWayPlanner::makeSyncPlan(twoWay, listingA, listingB);
+    // The listings show whole seconds and no file numbers: what the plan
+    // takes is looked at on disk at once, to the fraction and the number.
+    SeenOnDisk diskA(sideA.root), diskB(sideB.root);
+    for (SeenVersion& item : syncPlan.seen)
+        item.version = (item.on == Side::a ? diskA : diskB).listed(item.path, item.version);
+    twoWay.seen = syncPlan.seen;
     syncPlan.folderA = folderA;
     syncPlan.folderB = folderB;
 

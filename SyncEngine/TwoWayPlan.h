@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncEngine/FolderIdentity.h"
+#include "SyncEngine/ItemVersion.h"
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/TwoWayConflict.h"
 #include "SyncModel/RunStats.h"
@@ -27,6 +28,10 @@ struct TwoWayPlan {
     std::vector<SkippedFile> skipped;
     SideListing deletionEntriesA;
     SideListing deletionEntriesB;
+    // What the plan deletes or replaces, as the disk showed it just after the
+    // listing: a run drops only these versions. None for a plan not made by
+    // the engine, whose run goes by the listings alone.
+    std::vector<SeenVersion> seen;
     // The folders the plan was made on, as planning found them: a run
     // carries it out only on these. None for a plan not made by the engine.
     std::optional<FolderIdentity> folderA, folderB;

@@ -254,6 +254,13 @@ SyncPlan TwoWayPlanner::makeSyncPlan(const TwoWayPlan& plan, const SideListing& 
     for (const std::string& path : plan.archiveOnA) out.archives.push_back(PlannedArchive{path, Side::a});
     for (const std::string& path : plan.archiveOnB) out.archives.push_back(PlannedArchive{path, Side::b});
 
+    // What each taking is as its side's listing shows it, spelled as there:
+    // what a review of the plan approves.
+    for (const PlannedArchive& archive : out.archives)
+        if (const auto entry = (archive.on == Side::a ? sideA : sideB).find(PathKey::of(archive.path)))
+            out.seen.push_back(SeenVersion{std::string(entry->actualPath), archive.on,
+                                           ItemVersion::listed(entry->kind, entry->size, entry->mtime)});
+
     out.skipped = plan.skipped;
     for (const TwoWayConflict& conflict : plan.conflicts) {
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash)

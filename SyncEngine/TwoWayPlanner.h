@@ -43,7 +43,8 @@ struct TwoWayPlanner {
     // The user-facing view of a two-way plan, for the safety guard and the
     // preview: the copies of files (folders are made by the transfer) with
     // the receiving side's replaced files as archives, the deletions, the
-    // skipped files and conflicts, and each side's file count.
+    // skipped files and conflicts, each side's file count, and each archive as
+    // its side's listing shows it.
     static SyncPlan makeSyncPlan(const TwoWayPlan& plan, const SideListing& sideA, const SideListing& sideB);
 
     // Order of the folder-removal lists: more "/" first, then ascending text,

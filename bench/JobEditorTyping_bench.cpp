@@ -64,7 +64,7 @@ public:
     void runNow(const Uuid&) override {}
     void runAll() override {}
     void cancel(const Uuid&) override {}
-    void confirm(const Uuid&) override {}
+    void confirm(const Uuid&, std::shared_ptr<const SyncPlan>) override {}
     void decline(const Uuid&) override {}
     void preview(const Uuid&, std::function<void(Result<SyncPlan>)> done) override { done(SyncPlan{}); }
     void shutdown(std::function<void()> done) override { done(); }

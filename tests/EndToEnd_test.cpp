@@ -301,7 +301,7 @@ TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
     ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
     const RunRecord parkedAgain = finishedRun(2);
     main.advance(60);
-    model->confirm(job.id);
+    model->confirm(job.id, model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan);
     const RunRecord confirmed = finishedRun(3);
     EXPECT_EQ(confirmed.trigger, RunTrigger::manual);
     EXPECT_EQ(confirmed.outcome, RunOutcome::success());
@@ -314,6 +314,41 @@ TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
     EXPECT_EQ(model->history(job.id), (std::vector<RunRecord>{confirmed, parkedAgain, parked}));
     settle();
     EXPECT_TRUE(model->statuses().empty());
+}
+
+// A review sheet left open while a newer plan was parked: its Continue
+// confirms the plan it showed, so what the newer plan takes beyond it is
+// asked about again, not deleted.
+TEST_F(EndToEnd, AnOlderReviewConfirmedLateTakesNothingItDidNotShow) {
+    putOld(a / "keep.txt", "same");
+    putOld(b / "keep.txt", "same");
+    for (int i = 0; i < 60; ++i) putOld(b / "old" / ("file-" + std::to_string(i) + ".txt"), std::to_string(i));
+    SyncJob job = mirrorJob();
+    job.options.archiveEnabled = false;
+    add(job);
+    const auto parkedPlan = [&] { return model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan; };
+
+    model->runNow(job.id);
+    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
+    const std::shared_ptr<const SyncPlan> older = parkedPlan();
+    EXPECT_EQ(older->archives.size(), 60u);
+    // More files to delete since: confirming the older review parks the run again.
+    for (int i = 0; i < 10; ++i) putOld(b / "new" / ("file-" + std::to_string(i) + ".txt"), std::to_string(i));
+    const Files before = filesIn(b);
+    model->confirm(job.id, older);
+    EXPECT_EQ(finishedRun(2).outcome.kind, RunOutcome::Case::needsReview);
+    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
+    EXPECT_EQ(parkedPlan()->archives.size(), 70u);
+
+    // The older sheet's Continue, clicked only now.
+    model->confirm(job.id, older);
+    EXPECT_EQ(finishedRun(3).outcome.kind, RunOutcome::Case::needsReview);
+    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
+    EXPECT_EQ(filesIn(b), before);
+
+    model->confirm(job.id, parkedPlan());
+    EXPECT_EQ(finishedRun(4).outcome, RunOutcome::success());
+    EXPECT_EQ(filesIn(b), filesIn(a));
 }
 
 TEST_F(EndToEnd, AShutdownDuringATransferCancelsTheRunAndLeavesNoHalfCopiedFile) {

@@ -232,6 +232,44 @@ TEST_F(OneWayEngineHoldingTest, MountInsideTheDestinationSettlesLikeTheRest) {
     EXPECT_FALSE(fs::exists(holding()));
 }
 
+// The copy rsync holds across the mount keeps the fraction of its time: a
+// file there saved anew since the plan (a rename, the same size, within the
+// same second) is no version the plan saw, and goes back.
+TEST_F(OneWayEngineHoldingTest, AFileOnAMountInsideTheDestinationSavedAnewGoesBack) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs inside the destination";
+    const fs::path inner = dst / "mnt";
+    fs::create_directory(inner);
+    if (::mount("kelto-test", inner.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{inner};
+    const auto putWithin = [](const fs::path& file, std::string_view content, long nanoseconds) {
+        put(file, content);
+        const timespec times[2] = {{1'600'000'000, nanoseconds}, {1'600'000'000, nanoseconds}};
+        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+    };
+    put(src / "keep.txt", "keep");
+    put(dst / "keep.txt", "keep");
+    fs::create_directory(src / "mnt");
+    putWithin(dst / "mnt/gone.txt", "old", 100);
+    const SyncPlan p = plan();
+    ASSERT_EQ(p.archives, (std::vector<PlannedArchive>{{"mnt/gone.txt", Side::b}}));
+    script.expect(Script::transfer())
+        .then([&] {
+            putWithin(inner / "saved", "new", 200);
+            fs::rename(inner / "saved", inner / "gone.txt");
+        })
+        .passThrough();
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    EXPECT_EQ(stats.errors,
+              (std::vector<std::string>{"Put back: mnt/gone.txt", std::string(OneWayEngine::heldBackLine)}));
+    EXPECT_EQ(contents(dst / "mnt/gone.txt"), "new");
+}
+
 // A stopped transfer settles what rsync took before it stopped, and keeps
 // its code: the run was cancelled. A runner that fails settles too.
 TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {

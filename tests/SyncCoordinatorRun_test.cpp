@@ -440,6 +440,56 @@ TEST_F(CoordinatorRunTest, AConfirmedRunTakingLessProceedsAndOneTakingOtherFiles
     EXPECT_EQ(filesIn(f), filesIn(e));
 }
 
+// A review approves each taking in the version it showed: a file saved anew
+// at a listed path since (same size, another time) asks again, and keeps
+// what was saved; confirmed once shown, it goes.
+TEST_F(CoordinatorRunTest, AConfirmedRunAsksAgainForAFileSavedAnewSinceTheReview) {
+    const auto put = [](const fs::path& file, std::string_view content, std::int64_t seconds) {
+        putOld(file, content);
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+    };
+    const std::int64_t t0 = 1'600'000'000;
+    struct Case {
+        SyncMode mode;
+        bool archive;
+    };
+    for (const auto& [mode, archive] : {Case{SyncMode::mirror, false}, Case{SyncMode::mirror, true},
+                                         Case{SyncMode::copy, false}, Case{SyncMode::twoWay, false}}) {
+        const std::string tag = std::string(enumName(mode)) + (archive ? "-on" : "-off");
+        SCOPED_TRACE(tag);
+        const fs::path from = tmp / ("a-" + tag), to = tmp / ("b-" + tag);
+        put(from / "keep", "same", t0);
+        put(to / "keep", "same", t0);
+        put(to / "x", "old!", t0);
+        if (mode != SyncMode::mirror) put(from / "x", "old!", t0);
+        SyncJob& job = addJob(mode, from, to);
+        job.options.archiveEnabled = archive;
+        job.options.deleteGuardPercent = 0;
+        job.options.deleteGuardMinFiles = 1;
+        const Uuid id = job.id;
+        if (mode == SyncMode::twoWay) {
+            ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
+        }
+        if (mode != SyncMode::mirror) put(from / "x", "new on A", t0 + 100);
+
+        RunResult result = run(id);
+        ASSERT_TRUE(result.review);
+        ASSERT_EQ(result.review->archives, (std::vector<PlannedArchive>{{"x", Side::b}}));
+        const SyncPlan reviewed = *result.review;
+        put(to / "x", "mine", t0 + 50);
+        result = run(id, RunTrigger::manual, &reviewed);
+        EXPECT_EQ(result.record.outcome,
+                  RunOutcome::needsReview("1 files on side B that you did not review will be archived or deleted."));
+        EXPECT_EQ(readFile(to / "x"), "mine");
+
+        ASSERT_TRUE(result.review);
+        const SyncPlan shown = *result.review;
+        EXPECT_EQ(run(id, RunTrigger::manual, &shown).record.outcome, RunOutcome::success());
+        EXPECT_EQ(filesIn(to), filesIn(from));
+    }
+}
+
 // What changes between a confirmed run's plan and its transfer is not taken
 // unreviewed either, with the archive on: a mirror's new deletions stop it,
 // a copy's new replacement is left alone.

@@ -278,6 +278,37 @@ TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt)
     EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
 }
 
+// Saved anew by a rename within the second the listing showed, at the same
+// size, before the transfer: neither the deletion carried to B nor the
+// replacement on B takes it, as its file number and the fraction of its
+// time tell it from the item the listing saw.
+TEST_F(TwoWayEngineTest, AFileSavedAnewWithinTheListedSecondIsKept) {
+    job.options.archiveEnabled = false;
+    startInStep({"gone.txt", "notes.txt"});
+    fs::remove(a / "gone.txt");
+    putAt(a / "notes.txt", "from A", t0 + 100);
+    const TwoWayPlan p = plan().second;
+    ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
+    ASSERT_EQ(p.copyAtoB, std::vector<std::string>{"notes.txt"});
+    const auto saveAnew = [&](const char* name) {
+        putAt(tmp / "saved", "new", t0);
+        const timespec times[2] = {{t0, 500}, {t0, 500}};
+        ::utimensat(AT_FDCWD, (tmp / "saved").c_str(), times, 0);
+        fs::rename(tmp / "saved", b / name);
+    };
+    script.expect(Script::transfer())
+        .then([&] {
+            saveAnew("gone.txt");
+            saveAnew("notes.txt");
+        })
+        .passThrough();
+
+    const auto [stats, exit] = run(p);
+    EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
+    EXPECT_EQ(contents(b / "gone.txt"), "new");
+    EXPECT_EQ(contents(b / "notes.txt"), "new");
+}
+
 // exFAT through FUSE refuses the no-replace rename and hard links: a
 // deletion carried to B there still reaches B's run archive.
 TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {

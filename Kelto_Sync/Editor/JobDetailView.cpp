@@ -509,7 +509,7 @@ void JobDetailView::startPreview() {
     model_->preview(draft_.id, this, [this](Result<SyncPlan> result) {
         previewing_ = false;
         if (result.hasValue()) {
-            preview_ = result.take();
+            preview_ = std::make_shared<const SyncPlan>(result.take());
             reviewing_ = false;
             closeSheet();
             showSheet(*preview_);
@@ -525,7 +525,7 @@ void JobDetailView::statusDidChange(const std::optional<RunStatus>& status) {
     if (parked == nullptr || !parked->plan) return;
     const bool same = reviewing_ && preview_ && *preview_ == *parked->plan && sheet_ != nullptr;
     reviewing_ = true;
-    preview_ = *parked->plan;
+    if (!same) preview_ = parked->plan;
     if (!same) {
         closeSheet();
         showSheet(*preview_);
@@ -534,7 +534,9 @@ void JobDetailView::statusDidChange(const std::optional<RunStatus>& status) {
 
 void JobDetailView::showSheet(const SyncPlan& plan) {
     std::function<void()> onContinue;
-    if (reviewing_) onContinue = [this] { continueReview(); };
+    // Continuing confirms the plan this sheet shows, even when a newer one
+    // is parked by the time the user answers.
+    if (reviewing_) onContinue = [this, shown = preview_] { continueReview(shown); };
     sheet_ = new PreviewSheet(plan, reviewing_ ? reviewReason() : std::nullopt, strings_, std::move(onContinue),
                               [this] { dismissPreview(); }, this);
     WindowPlacement::openSheet(*sheet_);
@@ -548,9 +550,9 @@ void JobDetailView::closeSheet() {
     closing->deleteLater();
 }
 
-void JobDetailView::continueReview() {
-    if (!preview_ || !reviewing_) return;
-    model_->confirm(draft_.id);
+void JobDetailView::continueReview(const std::shared_ptr<const SyncPlan>& shown) {
+    if (!preview_ || !reviewing_ || !shown) return;
+    model_->confirm(draft_.id, shown);
     preview_.reset();
     reviewing_ = false;
     closeSheet();

@@ -144,7 +144,7 @@ private:
     void statusDidChange(const std::optional<RunStatus>& status);
     void showSheet(const SyncPlan& plan);
     void closeSheet();
-    void continueReview();
+    void continueReview(const std::shared_ptr<const SyncPlan>& shown);
     void dismissPreview();
     void pushDraft();
     void refresh();
@@ -169,7 +169,8 @@ private:
     // A pause or resume is waiting for the model.
     bool pausing_ = false;
     std::optional<QString> error_;
-    std::optional<SyncPlan> preview_;
+    // The plan shown in the sheet; for a review, the one the status showed.
+    std::shared_ptr<const SyncPlan> preview_;
     bool previewing_ = false;
     bool reviewing_ = false;
     bool settingsSelected_ = false;

@@ -13,6 +13,7 @@
 #include "SyncEngine/UnchangedCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/KeyedMerge.h"
+#include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
@@ -155,6 +156,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     listFolder_.emplace(listFolderPath_);
     prepareTrees();
     loadBaselineAndList();
+    seeTakings();
     if (job_.options.archiveEnabled) backupDirectory_ = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
 
     runPlan_ = TwoWayPlanner::makeSyncPlan(plan_, listingA_, listingB_);
@@ -182,8 +184,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(PathKey::of(path));
     }
 
-    const Direction directions[] = {{plan_.copyAtoB, a_, b_, listingB_, freshAtoB, renamesA_, renamesB_},
-                                    {plan_.copyBtoA, b_, a_, listingA_, freshBtoA, renamesB_, renamesA_}};
+    const Direction directions[] = {{plan_.copyAtoB, a_, b_, listingB_, replacedB_, freshAtoB, renamesA_, renamesB_},
+                                    {plan_.copyBtoA, b_, a_, listingA_, replacedA_, freshBtoA, renamesB_, renamesA_}};
     for (const Direction& direction : directions)
         if (transfer(direction) == Next::finish) return finish(stop_.stop_requested() ? cancelledCode : accumulated_.code);
 
@@ -195,8 +197,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         touched_.insert(touched_.end(), list->begin(), list->end());
     const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, a_.root, renamesA_);
     const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, b_.root, renamesB_);
-    deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, a_.root, renamesA_);
-    deleteOnSide(plan_.archiveOnB, plan_.deletionEntriesB, b_.root, renamesB_);
+    deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, a_.root, renamesA_, plannedA_);
+    deleteOnSide(plan_.archiveOnB, plan_.deletionEntriesB, b_.root, renamesB_, plannedB_);
     removeFolders(foldersA, a_.root);
     removeFolders(foldersB, b_.root);
     countArchived();
@@ -282,6 +284,25 @@ void TwoWayRun::loadBaselineAndList() {
     if (loadError) std::rethrow_exception(loadError);  // the store is read first
     if (listError) std::rethrow_exception(listError);
     loaded_ = std::move(loaded);  // absent reads as empty
+}
+
+void TwoWayRun::seeTakings() {
+    for (const SeenVersion& item : plan_.seen)
+        (item.on == Side::a ? plannedA_ : plannedB_).insert_or_assign(PathKey::of(item.path), item.version);
+    if (!listed_) return;  // no copies
+    const auto see = [](const std::vector<std::string>& copies, const SideListing& destination, const fs::path& root,
+                        SeenByKey& seen) {
+        SeenOnDisk disk(root);
+        for (const std::string& path : copies) {
+            std::string key = PathKey::of(path);
+            if (const auto entry = destination.find(key))
+                seen.insert_or_assign(std::move(key),
+                                      disk.listed(std::string(entry->actualPath),
+                                                  ItemVersion::listed(entry->kind, entry->size, entry->mtime)));
+        }
+    };
+    see(plan_.copyAtoB, listingB_, b_.root, replacedB_);
+    see(plan_.copyBtoA, listingA_, a_.root, replacedA_);
 }
 
 std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
@@ -409,15 +430,16 @@ HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const 
     HoldingFolder::Planned planned;
     planned.source = direction.source.root;
     planned.modifyWindow = window_;
-    for (const std::string& path : paths)
-        if (const auto entry = direction.destinationListing.find(PathKey::of(path))) {
+    for (const std::string& path : paths) {
+        const std::string key = PathKey::of(path);
+        if (const auto entry = direction.destinationListing.find(key)) {
             planned.replaced.insert(path);
-            ItemVersion version;  // a listing shows no file numbers
-            version.kind = entry->kind;
-            version.size = entry->size;
-            version.mtime = entry->mtime;
-            planned.seen.emplace(path, version);
+            const auto seen = direction.destinationSeen.find(key);
+            planned.seen.emplace(path, seen != direction.destinationSeen.end()
+                                           ? seen->second
+                                           : ItemVersion::listed(entry->kind, entry->size, entry->mtime));
         }
+    }
     return planned;
 }
 
@@ -593,12 +615,27 @@ void TwoWayRun::alignDestination(const Direction& direction, std::string_view pa
 }
 
 std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& paths, const SideListing& entries,
-                                            const fs::path& root, const Renames& renames) {
+                                            const fs::path& root, const Renames& renames, const SeenByKey* seen) {
     std::vector<std::string> kept;
+    // Still the version the plan saw, to the fraction and the file number
+    // where it saw them.
+    const auto stillSeen = [&](const std::string& key, const std::string& path) {
+        if (!seen) return true;
+        const auto version = seen->find(key);
+        if (version == seen->end()) return true;
+        try {
+            const std::optional<struct stat> item = SideStat(root).stat(path);
+            return item && version->second.matches(*item);
+        } catch (const FileError&) {
+            return false;
+        }
+    };
     for (const std::string& planned : paths) {
         const std::string path = renames.apply(planned);
-        const auto entry = entries.find(PathKey::of(planned));
-        if (entry && UnchangedCheck::isUnchanged(SideEntry{path, entry->kind, entry->size, entry->mtime}, root)) {
+        const std::string key = PathKey::of(planned);
+        const auto entry = entries.find(key);
+        if (entry && UnchangedCheck::isUnchanged(SideEntry{path, entry->kind, entry->size, entry->mtime}, root) &&
+            stillSeen(key, path)) {
             kept.push_back(path);
         } else {
             unsettle(path);
@@ -609,11 +646,11 @@ std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& path
 }
 
 void TwoWayRun::deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries, const fs::path& root,
-                             const Renames& renames) {
+                             const Renames& renames, const SeenByKey& seen) {
     std::vector<ArchiveMover::Failure> failed;
     for (const std::string& path : paths) {
         if (stop_.stop_requested()) break;  // what is left stays for the next run
-        const std::vector<std::string> kept = recheck({path}, entries, root, renames);
+        const std::vector<std::string> kept = recheck({path}, entries, root, renames, &seen);
         if (kept.empty()) continue;
         const std::vector<ArchiveMover::Failure> notDone =
             ArchiveMover::archive(kept, root, job_.id, runID_, job_.options.archiveEnabled, stop_);

@@ -32,6 +32,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -87,11 +88,14 @@ public:
     };
 
 private:
+    // Versions by path key.
+    using SeenByKey = std::unordered_map<std::string, ItemVersion>;
     struct Direction {
         const std::vector<std::string>& paths;
         const TwoWaySide& source;
         const TwoWaySide& destination;
         const SideListing& destinationListing;
+        const SeenByKey& destinationSeen;  // the destination's items as seen just after its listing
         const PathKeySet& stillPlanned;  // keys a plan made from the fresh listings copies this way
         const Renames& sourceRenames;
         Renames& destinationRenames;
@@ -114,10 +118,15 @@ private:
     void alignDestination(const Direction& direction, std::string_view path);
     void unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,
                                 const Direction& direction, bool rsyncCompleted);
+    // What the run may drop on each side, in the versions it may drop: the
+    // plan's deletions as the plan saw them, the items the copies replace as
+    // the disk shows them just after the listings.
+    void seeTakings();
     std::vector<std::string> recheck(const std::vector<std::string>& paths, const SideListing& entries,
-                                     const std::filesystem::path& root, const Renames& renames);
+                                     const std::filesystem::path& root, const Renames& renames,
+                                     const SeenByKey* seen = nullptr);
     void deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries,
-                      const std::filesystem::path& root, const Renames& renames);
+                      const std::filesystem::path& root, const Renames& renames, const SeenByKey& seen);
     void removeFolders(const std::vector<std::string>& folders, const std::filesystem::path& root);
     void countArchived();
     void unsettle(std::string_view path);
@@ -153,6 +162,8 @@ private:
     std::optional<Baseline> loaded_;
     const std::optional<Baseline>* old_ = &loaded_;  // the baseline at the start, loaded or the basis's
     SideListing listingA_, listingB_;
+    SeenByKey replacedA_, replacedB_;  // what the copies replace on each side, as then seen
+    SeenByKey plannedA_, plannedB_;    // what the plan deletes on each side, as it saw it
     SyncPlan runPlan_;
     Renames renamesA_, renamesB_;
     bool listed_ = false;               // listingA_ and listingB_ hold the listings before the transfers

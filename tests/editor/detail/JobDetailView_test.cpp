@@ -406,6 +406,24 @@ TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
     EXPECT_TRUE(view->sheet()->isReview());
 }
 
+// Continue confirms the plan its own sheet showed, never one parked after it.
+TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
+    SyncPlan first, second;
+    first.archives = {PlannedArchive{"a.txt", Side::b}};
+    second.archives = {PlannedArchive{"a.txt", Side::b}, PlannedArchive{"b.txt", Side::b}};
+    auto view = make(job, false);
+    view->show();
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(first));
+    ASSERT_NE(view->sheet(), nullptr);
+    QPointer<QPushButton> older = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(second));
+    ASSERT_TRUE(older);  // a click already on its way
+    older->click();
+    ASSERT_EQ(fake.confirmedPlans.size(), 1u);
+    ASSERT_TRUE(fake.confirmedPlans[0]);
+    EXPECT_EQ(*fake.confirmedPlans[0], first);
+}
+
 TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
     job.options.ejectWhenDone = true;

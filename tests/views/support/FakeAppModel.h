@@ -29,6 +29,7 @@ public:
     std::vector<Uuid> runNowCalls;
     std::vector<Uuid> cancelCalls;
     std::vector<Uuid> confirmCalls;
+    std::vector<std::shared_ptr<const SyncPlan>> confirmedPlans;  // one for each confirm call
     std::vector<Uuid> declineCalls;
     int runAllCalls = 0;
     mutable int historyCalls = 0;
@@ -80,7 +81,10 @@ public:
     void runNow(const Uuid& jobID) override { runNowCalls.push_back(jobID); }
     void runAll() override { ++runAllCalls; }
     void cancel(const Uuid& jobID) override { cancelCalls.push_back(jobID); }
-    void confirm(const Uuid& jobID) override { confirmCalls.push_back(jobID); }
+    void confirm(const Uuid& jobID, std::shared_ptr<const SyncPlan> shown) override {
+        confirmCalls.push_back(jobID);
+        confirmedPlans.push_back(std::move(shown));
+    }
     void decline(const Uuid& jobID) override { declineCalls.push_back(jobID); }
     void preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) override;
     void shutdown(std::function<void()> done) override;
