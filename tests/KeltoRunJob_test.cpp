@@ -559,6 +559,54 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherThroughWhatMountsKeepTheirFilesInA
     EXPECT_EQ(run({"--mode", "mirror", "--archive", "off"}).out.value("outcome", ""), "success");
 }
 
+// FUSE file systems whose source names no folder keep their files where
+// their program chose, which the mount table does not say and which may
+// serve listings from a cache the markers never reach: fuse-overlayfs whose
+// upper layer is one side, mounted inside the other, and a squashfuse image
+// kept in one side, mounted inside the other. Refused both ways, naming the
+// mount, before anything is written (the image was deleted by a mirror).
+TEST_F(KeltoRunJobTest, FuseFileSystemsNamingNoFolderCannotBePlacedAndRefuse) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    for (const char* folder : {"O/B/ov", "O/low", "O/work", "Q/A/m", "Q/B", "Q/src"}) fs::create_directories(tmp / folder);
+    putAt(tmp / "O/A/a.txt", "a", t0);
+    putAt(tmp / "Q/A/q.txt", "q", t0);
+    putAt(tmp / "Q/src/in.txt", "in", t0);
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    if (mounts.mount({"fuse-overlayfs", "-o",
+                      "lowerdir=" + (tmp / "O/low").native() + ",upperdir=" + (tmp / "O/A").native() +
+                          ",workdir=" + (tmp / "O/work").native(),
+                      (tmp / "O/B/ov").native()},
+                     tmp / "O/B/ov"))
+        layouts.emplace_back(tmp / "O/A", tmp / "O/B");
+    else
+        ADD_FAILURE() << "fuse-overlayfs could not be mounted";
+    if (std::system(("mksquashfs '" + (tmp / "Q/src").native() + "' '" + (tmp / "Q/B/img.sq").native() +
+                     "' -quiet -no-progress >/dev/null 2>&1").c_str()) == 0 &&
+        mounts.mount({"squashfuse", (tmp / "Q/B/img.sq").native(), (tmp / "Q/A/m").native()}, tmp / "Q/A/m"))
+        layouts.emplace_back(tmp / "Q/A", tmp / "Q/B");
+    else
+        ADD_FAILURE() << "squashfuse could not be mounted";
+
+    for (const auto& [first, second] : layouts) {
+        const fs::path mount = fs::exists(first.parent_path() / "B/ov") ? second / "ov" : first / "m";
+        const std::string unplaced = VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, mount).what();
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            for (const char* mode : {"mirror", "twoWay"}) {
+                const Json out = run({"--mode", mode, "--archive", "off"}).out;
+                EXPECT_EQ(out.value("message", ""), unplaced) << out;
+                const Json preview = run({"--mode", mode, "--plan-only"}).out;
+                EXPECT_EQ(preview.value("error", Json::object()).value("message", ""), unplaced) << preview;
+            }
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+    }
+}
+
 // How many markers a side holds, at its top or in its reserved folder.
 static long markersIn(const fs::path& side) {
     long count = 0;

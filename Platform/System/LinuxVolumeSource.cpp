@@ -172,19 +172,20 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
-        // A FUSE file system whose source names local folders (a
-        // pass-through's folder, a union's branches "a:b") keeps its files
-        // there, as named; one named relative to where it was mounted from
-        // cannot be placed, which refuses the trees that reach it rather
-        // than pass.
-        if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !isNetwork(record.fileSystem) &&
-            record.source.find_first_of("/:") != std::string::npos) {
+        // A FUSE file system keeps its files wherever its program chose: its
+        // source, as named, is all the table tells of that (a pass-through's
+        // folder, a union's branches "a:b", an image). A source that names
+        // no folder ("fuse-overlayfs", "squashfuse", a name of the user's)
+        // or one named relative to where it was mounted from cannot be
+        // placed, which refuses the trees that reach it rather than pass.
+        if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !isNetwork(record.fileSystem)) {
             std::erase(mounted.stackedOn, std::filesystem::path(record.source));
             for (std::size_t start = 0; start <= record.source.size();) {
                 const std::size_t end = std::min(record.source.find(':', start), record.source.size());
                 if (end > start) mounted.stackedOn.emplace_back(record.source.substr(start, end - start));
                 start = end + 1;
             }
+            if (mounted.stackedOn.empty()) mounted.stackedOn.emplace_back(record.source);
         }
         if (record.source.rfind("/dev/", 0) == 0) {
             // The device's folder by number, or by name where the file system
