@@ -849,6 +849,58 @@ TEST_F(KeltoRunJobTest, ASideLeadingElsewhereOncePlannedStopsTheRunBeforeRsyncWr
     }
 }
 
+// A side replaced the moment before rsync starts its transfer, after every
+// check: a folder above it swapped for a link to a folder ready for
+// transfers. rsync starts in the folder checked and reaches the source by
+// its descriptor, so it writes only there and the other folder keeps its
+// unreviewed report; a two-way run stops at its next check. rsync looks its
+// destination up again by the path of the folder it starts in, which a
+// tmpfs mounted over it covers: that run is no success, naming the side.
+TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrites) {
+    const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
+    putAt(a / "new.txt", "new", t0);
+    b = tmp / "pb/b";
+    const fs::path planned = tmp / "pb-old/b";
+    for (const bool mount : {false, true}) {
+        if (mount && ::geteuid() != 0) continue;
+        // The transfer is a mirror's and a copy's second rsync run, a two-way
+        // run's third (after both sides' listings).
+        for (const auto& [mode, transfer] : {std::pair{"mirror", 2}, std::pair{"copy", 2}, std::pair{"twoWay", 3}}) {
+            SCOPED_TRACE(std::string(mode) + (mount ? ", mounted over" : ", linked"));
+            for (const char* gone : {"pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
+            putAt(b / "fromB.txt", "b", t0);
+            const fs::path other = mount ? b : tmp / "other/b";
+            const std::string tag = tmp.path().native() + "/start-" + mode + (mount ? "m" : "l");
+            const std::string ready = "mkdir -p '" + other.native() + "/.KeltoSync/Temporary' && echo unreviewed > '" +
+                                      other.native() + "/report.txt'";
+            const std::string swap = mount ? "mount -t tmpfs tmpfs '" + b.native() + "' && " + ready
+                                           : ready + " && mv '" + (tmp / "pb").native() + "' '" +
+                                                 (tmp / "pb-old").native() + "' && ln -s '" + (tmp / "other").native() +
+                                                 "' '" + (tmp / "pb").native() + "'";
+            const fs::path rsync = tmp.script(
+                "starting-rsync-" + tag.substr(tag.rfind('-') + 1),
+                "echo run >> '" + tag + ".runs'\nif [ \"$(wc -l < '" + tag + ".runs')\" -eq " +
+                    std::to_string(transfer) + " ]; then " + swap + " || exit 99; fi\nexec '" + real + "' \"$@\"");
+            const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+                &b, [](const fs::path* p) { ::umount2(p->c_str(), MNT_DETACH); });
+            const Json out = run({"--mode", mode, "--archive", "off", "--rsync", rsync.native()}).out;
+            if (mount) {
+                EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay"
+                                                        ? TwoWayEngineError::folderReplaced(b, Side::b).what()
+                                                        : OneWayEngineError::folderReplaced(b, Side::b).what())
+                    << out;
+                continue;
+            }
+            EXPECT_EQ(tree(other), (std::map<std::string, std::string>{{"report.txt", "unreviewed\n"}})) << out;
+            EXPECT_EQ(contents(planned / "new.txt"), "new") << out;
+            if (std::string(mode) == "twoWay")
+                EXPECT_EQ(out.value("message", ""), TwoWayEngineError::folderReplaced(b, Side::b).what()) << out;
+            else
+                EXPECT_EQ(out.value("outcome", ""), "success") << out;
+        }
+    }
+}
+
 // Trees that reach each other where only all mounts, or what they are
 // stacked on, tell: a ramfs below a side shown in the other, an image with
 // a partition table kept in one side and mounted in the other. A stacked
