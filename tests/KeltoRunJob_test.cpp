@@ -607,6 +607,35 @@ TEST_F(KeltoRunJobTest, FuseFileSystemsNamingNoFolderCannotBePlacedAndRefuse) {
     }
 }
 
+// A share this machine serves of a side's parent, mounted inside the other
+// side, whose client answers listings from a cache filled before the run:
+// the markers stay unseen there, so the mounts must tell. Refused both ways.
+TEST_F(KeltoRunJobTest, AShareThisMachineServesOfASidesParentIsRefusedWhateverItsCacheShows) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    std::string noSsh;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
+    if (!sshd) GTEST_SKIP() << noSsh;
+    TestMounts mounts;  // undone before the server goes
+    putAt(tmp / "P/A/one.txt", "one", t0);
+    putAt(tmp / "P/taxes.pdf", "taxes", t0);
+    fs::create_directories(tmp / "B/inner");
+    ASSERT_TRUE(mounts.mount(sshd->sshfs(tmp / "P", tmp / "B/inner"), tmp / "B/inner"));
+    for (const auto& [sideA, sideB] : {std::pair{tmp / "P/A", tmp / "B"}, std::pair{tmp / "B", tmp / "P/A"}}) {
+        a = sideA;
+        b = sideB;
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        const auto before = std::pair{tree(a), tree(b)};  // fills the cache
+        for (const char* mode : {"mirror", "twoWay"}) {
+            const Json out = run({"--mode", mode, "--archive", "off"}).out;
+            EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay"
+                                                    ? TwoWayEngineError::nestedEndpoints().what()
+                                                    : OneWayEngineError::nestedEndpoints().what())
+                << out;
+        }
+        EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+    }
+}
+
 // How many markers a side holds, at its top or in its reserved folder.
 static long markersIn(const fs::path& side) {
     long count = 0;

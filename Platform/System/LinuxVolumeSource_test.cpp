@@ -160,6 +160,28 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
     EXPECT_EQ(at(mounts, "/mnt/sq").stackedOn, Folders{"squashfuse"});
 }
 
+// A share this machine serves (by a loopback address or its own name) is
+// stacked on the folder it is exported from, as named: a path from the
+// user's home or a share's name stays relative, which nothing places.
+// Another server's share stacks on nothing.
+TEST_F(Fixture, SharesThisMachineServesAreStackedOnTheFoldersTheyExport) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 0:90 / /mnt/s1 rw - fuse.sshfs me@127.0.0.1:/home/me/P rw\n"
+                                  "81 27 0:91 / /mnt/s2 rw - fuse.sshfs localhost:docs rw\n"
+                                  "82 27 0:92 / /mnt/n1 rw - nfs4 LOCALHOST:/srv/x rw,addr=127.0.0.1\n"
+                                  "83 27 0:93 / /mnt/c1 rw - cifs //127.0.0.1/photos rw\n"
+                                  "84 27 0:94 / /mnt/n2 rw - nfs4 [::1]:/srv/y rw\n");
+    const auto mounts = source().mounts();
+    using Folders = std::vector<fs::path>;
+    EXPECT_EQ(at(mounts, "/mnt/s1").stackedOn, Folders{"/home/me/P"});
+    EXPECT_EQ(at(mounts, "/mnt/s2").stackedOn, Folders{"docs"});
+    EXPECT_EQ(at(mounts, "/mnt/n1").stackedOn, Folders{"/srv/x"});
+    EXPECT_EQ(at(mounts, "/mnt/c1").stackedOn, Folders{"photos"});
+    EXPECT_EQ(at(mounts, "/mnt/ssh").stackedOn, Folders{});
+    EXPECT_TRUE(LinuxVolumeSource::isThisMachine("[::1]"));
+    EXPECT_FALSE(LinuxVolumeSource::isThisMachine("box.example.org"));
+}
+
 // Layer lists as the kernel writes them: a comma in a folder's name comes
 // as \054 (libmount's decoding cannot tell it from the next option), the
 // user's own escapes of a mount(2) list kept, layers given one by one
