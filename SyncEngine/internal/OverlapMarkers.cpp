@@ -139,7 +139,13 @@ void OverlapMarkers::place(Side& side) {
     const int folder = atTop ? side.top.get() : side.reserved.get();
     const fs::path folderPath = atTop ? side.root : side.root / reserved;
     if (!atTop) side.reservedTime = modified(folder, folderPath);
-    clearStale(folder);
+    // A killed run may have left its marker at the top before the reserved
+    // folder came: both places are cleared, the top's time kept.
+    clearStale(side.top.get());
+    if (!atTop) {
+        clearStale(folder);
+        setModified(side.top.get(), *side.topTime);
+    }
 
     const fs::path markerPath = folderPath / side.name;
     side.marker = FileDescriptor(

@@ -31,8 +31,9 @@ namespace kelto {
 // walk, and each folder's modification time is set back as it was found
 // (the top's also while the walk runs, where the marker stands there), so
 // that neither the walk nor a later run sees a change. A marker a killed
-// process left is cleared by the next value placed in that folder; a live
-// one is told apart by the lock its owner holds on it. A side no marker can
+// process left is cleared by the next value placed on that side, at its top
+// or in its reserved folder; a live one is told apart by the lock its owner
+// holds on it. A side no marker can
 // be placed on (read-only, say) is named through TreeOverlap::note, and only
 // the mount table speaks for it. A file system that serves a folder's
 // listing from a cache filled before the marker came (sshfs,

@@ -104,6 +104,21 @@ TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
     EXPECT_TRUE(fs::exists(b / ".KeltoSync/Marker of the user.txt"));
 }
 
+// One left at the top before the side had a reserved folder: cleared too
+// (a later run would have synchronised it as a file), the top's time kept.
+TEST(OverlapMarkers, OneAKilledProcessLeftAtTheTopIsClearedOnceTheSideHasAReservedFolder) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b";
+    fs::create_directories(a);
+    const std::string left = std::string(OverlapMarkers::prefix) + "left-B";
+    tmp.write("b/" + left, "");
+    fs::create_directories(b / ".KeltoSync");
+    setModified(b, 1'000'000);
+    { const OverlapMarkers markers(a, b, {}, test::noMountOverlap()); }
+    EXPECT_TRUE(markersIn(b).empty());
+    EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
+}
+
 TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMarked) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a folder read-only";
     TemporaryFolder tmp;
