@@ -233,6 +233,7 @@ RsyncInvocation invocationFor(const SyncJob& job, bool mirror, bool dryRun, cons
     invocation.destination = destination;
     invocation.traits = traits;
     invocation.filters = job.filters;
+    invocation.leaveOutMarkers = true;
     return invocation;
 }
 
@@ -666,6 +667,7 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
     // A dry run walks both folders: one met from the other is refused.
     const OverlapMarkers markers(source, destination, job.filters, treesOverlap);
     if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
+    invocation.alwaysListed = markers.names();
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
             const auto walk = isDeletion(*item) ? OverlapMarkers::Walk::b : OverlapMarkers::Walk::a;

@@ -470,6 +470,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.destination = direction.destination.root;
     invocation.traits = direction.destination.traits;
     invocation.filters = job_.filters;
+    invocation.leaveOutMarkers = true;
     invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
     // Without the archive, what the transfer replaces waits in the holding
     // folder until it is known to be the version the listing saw.
