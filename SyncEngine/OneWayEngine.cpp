@@ -234,6 +234,7 @@ RsyncInvocation invocationFor(const SyncJob& job, bool mirror, bool dryRun, cons
     invocation.destination = destination;
     invocation.traits = traits;
     invocation.filters = job.filters;
+    invocation.leaveOutMarkers = true;
     return invocation;
 }
 
@@ -662,6 +663,15 @@ void checkPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs:
     if (const auto fault = EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB)) fail(*fault);
 }
 
+// The planned folders, held for rsync to be given: checked the moment before
+// it starts.
+EndpointCheck::Held holdPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
+    std::variant<EndpointCheck::Held, EndpointCheck::Fault> held =
+        EndpointCheck::hold(source, destination, plan.folderA, plan.folderB);
+    if (const EndpointCheck::Fault* fault = std::get_if<EndpointCheck::Fault>(&held)) fail(*fault);
+    return std::move(std::get<EndpointCheck::Held>(held));
+}
+
 }  // namespace
 
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination,
@@ -673,9 +683,12 @@ void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, co
 
 RsyncExit OneWayEngine::runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
                                  const RsyncRunner::RawLineHandler& onRawLine,
-                                 const RsyncRunner::EventHandler& onEvent) const {
+                                 const RsyncRunner::EventHandler& onEvent,
+                                 std::optional<std::pair<int, int>> between) const {
     const auto start = std::chrono::steady_clock::now();
-    RsyncExit exit = runner.run(arguments, RsyncOutputParser::Mode::transfer, stop, onRawLine, onEvent);
+    RsyncExit exit = between ? runner.runBetween(between->first, between->second, arguments,
+                                                 RsyncOutputParser::Mode::transfer, stop, onRawLine, onEvent)
+                             : runner.run(arguments, RsyncOutputParser::Mode::transfer, stop, onRawLine, onEvent);
     if (onRsyncRunTimed)
         onRsyncRunTimed(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return exit;
@@ -693,6 +706,7 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
     // A dry run walks both folders: one met from the other is refused.
     const OverlapMarkers markers(source, destination, job.filters, treesOverlap);
     if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
+    invocation.alwaysListed = markers.names();
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
             const auto walk = isDeletion(*item) ? OverlapMarkers::Walk::b : OverlapMarkers::Walk::a;
@@ -1033,12 +1047,23 @@ RsyncExit OneWayEngine::Run::transfer(const RsyncInvocation& invocation) {
 
     sources_.emplace(source_, received_);  // read just before rsync lists them
     if (unchanged_ && !stop_.stop_requested()) return RsyncExit(0, {});
+    const EndpointCheck::Held held = holdPlannedFolders(plan_, source_, destination_);
     try {
-        return engine_.runRsync(
+        RsyncExit exit = engine_.runRsync(
             RsyncArguments::build(invocation), stop_, [&](std::string_view line) { state.writeLine(line); },
             [&](RsyncEvent&& event) {
                 if (auto progress = state.record(event)) report(&onProgress_, *progress);
-            });
+            },
+            std::pair{held.descriptor(Side::a), held.descriptor(Side::b)});
+        // rsync looks its destination up again by the path of the folder it
+        // starts in: one mounted over as it started may have had it write
+        // there, which is no success (told as every check tells it: what
+        // now nests first).
+        if (held.covered(Side::b)) {
+            checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+            throw OneWayEngineError::folderReplaced(destination_, Side::b);
+        }
+        return exit;
     } catch (...) {
         if (holding_) HoldingFolder::settle(destination_, runID_, bound_.planned);  // whatever rsync got to
         throw;

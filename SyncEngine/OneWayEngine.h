@@ -165,8 +165,11 @@ private:
                                      const std::filesystem::path* excludeFile, std::stop_token stop,
                                      const ProgressHandler* onProgress,
                                      std::vector<SkippedFile>* passedOver = nullptr) const;
+    // `between`: a transfer's source and destination folders, open
+    // (RsyncRunner::runBetween).
     RsyncExit runRsync(const std::vector<std::string>& arguments, std::stop_token stop,
-                       const RsyncRunner::RawLineHandler& onRawLine, const RsyncRunner::EventHandler& onEvent) const;
+                       const RsyncRunner::RawLineHandler& onRawLine, const RsyncRunner::EventHandler& onEvent,
+                       std::optional<std::pair<int, int>> between = std::nullopt) const;
 };
 
 }  // namespace kelto

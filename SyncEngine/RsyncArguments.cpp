@@ -1,5 +1,7 @@
 #include "SyncEngine/RsyncArguments.h"
 
+#include "SyncEngine/internal/OverlapMarkers.h"
+
 #include <algorithm>
 
 namespace kelto {
@@ -76,6 +78,8 @@ std::vector<std::string> RsyncArguments::build(const RsyncInvocation& invocation
     // before it (the reserved folder's included) and "+ " turns the pattern
     // into an include. The explicit "- " makes the rest a literal exclusion.
     // An empty pattern matches nothing, and after "- " rsync rejects it.
+    for (const std::string& name : invocation.alwaysListed) args.push_back("--include=+ " + name);
+    if (invocation.leaveOutMarkers) args.push_back("--exclude=- " + std::string(OverlapMarkers::prefix) + "*");
     for (const std::string& pattern : invocation.filters.effectivePatterns())
         if (!pattern.empty()) args.push_back("--exclude=- " + pattern);
 

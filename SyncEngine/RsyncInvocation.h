@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelto {
 
@@ -20,6 +21,12 @@ struct RsyncInvocation {
     std::optional<std::filesystem::path> destination;  // ignored by a listing
     FileSystemTraits traits;                           // steers the options; the destination's for one-way runs
     FilterSet filters;
+    // Names listed wherever the walk meets them, whatever `filters` say
+    // (plain names, no patterns).
+    std::vector<std::string> alwaysListed;
+    // Leaves out every other item named as a walk's marker is (another
+    // run's, at a folder both reach), so that none is taken for the user's.
+    bool leaveOutMarkers = false;
     std::optional<std::string> backupDirectory;  // relative to the destination folder
     std::optional<std::filesystem::path> extraExcludeFile;  // NUL-separated patterns
     std::optional<std::int64_t> maximumDeletions;           // mirror only

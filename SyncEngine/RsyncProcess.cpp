@@ -132,7 +132,8 @@ private:
 pid_t spawn(const std::filesystem::path& executable,
             const std::vector<std::string>& arguments,
             int stdoutFd,
-            int stderrFd) {
+            int stderrFd,
+            int workingFolder) {
     std::vector<std::string> argStrings;
     argStrings.reserve(arguments.size() + 1);
     argStrings.push_back(executable.string());
@@ -148,6 +149,7 @@ pid_t spawn(const std::filesystem::path& executable,
 
     ::posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
+    if (workingFolder >= 0) ::posix_spawn_file_actions_addfchdir_np(&actions, workingFolder);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
     // Descriptors the application opened without close-on-exec stay out too.
     ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
@@ -223,13 +225,13 @@ public:
     ProcessRun& operator=(const ProcessRun&) = delete;
 
     // Starts the child; from then on a stop of the token reaches it.
-    void launch(const std::vector<std::string>& arguments, std::stop_token stop) {
+    void launch(const std::vector<std::string>& arguments, std::stop_token stop, int workingFolder = -1) {
         out_ = makePipe(executable_);
         err_ = makePipe(executable_);
         wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (!wake_.valid()) throw RsyncProcessError(RsyncProcessError::Code::launchFailed, errno, executable_);
 
-        child_.emplace(spawn(executable_, arguments, out_.write.get(), err_.write.get()));
+        child_.emplace(spawn(executable_, arguments, out_.write.get(), err_.write.get(), workingFolder));
         out_.write.reset();
         err_.write.reset();
         onStop_.emplace(std::move(stop), WakeOnStop{wake_.get()});
@@ -381,6 +383,20 @@ RsyncExit RsyncProcess::run(const std::vector<std::string>& arguments,
     if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
     ProcessRun run(executable, mode, onRawLine, onEvent);
     run.launch(arguments, std::move(stop));
+    return run.perform();
+}
+
+RsyncExit RsyncProcess::runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                                   RsyncOutputParser::Mode mode, std::stop_token stop,
+                                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const {
+    if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
+    if (arguments.size() < 2 || source < 0 || destination < 0)
+        throw RsyncProcessError(RsyncProcessError::Code::launchFailed, EINVAL, executable);
+    std::vector<std::string> through = arguments;
+    through[through.size() - 2] = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(source) + "/";
+    through.back() = "./";
+    ProcessRun run(executable, mode, onRawLine, onEvent);
+    run.launch(through, std::move(stop), destination);
     return run.perform();
 }
 

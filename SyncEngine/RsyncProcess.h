@@ -62,6 +62,13 @@ struct RsyncProcess final : RsyncRunner {
                   std::stop_token stop,
                   const RawLineHandler& onRawLine,
                   const EventHandler& onEvent) const override;
+    // rsync starts in the destination folder, named "./", and reaches the
+    // source through this process's descriptor of it: rsync looks a
+    // destination path up again itself, link by link, so a path of its own
+    // (even one through /proc) would lead under a mount made since.
+    RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                         RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
+                         const EventHandler& onEvent) const override;
 };
 
 }  // namespace kelto

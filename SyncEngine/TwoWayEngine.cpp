@@ -34,6 +34,8 @@ void runListing(const RsyncRunner& runner, const SyncJob& job, const TwoWaySide&
     invocation.source = side.root;
     invocation.traits = side.traits;
     invocation.filters = job.filters;
+    if (markers) invocation.alwaysListed = markers->names();
+    invocation.leaveOutMarkers = true;
     const RsyncExit exit = runner.run(
         RsyncArguments::build(invocation), RsyncOutputParser::Mode::listOnly, stop, nullptr, [&](RsyncEvent&& event) {
             std::optional<SyncProgress> report;

@@ -559,6 +559,83 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherThroughWhatMountsKeepTheirFilesInA
     EXPECT_EQ(run({"--mode", "mirror", "--archive", "off"}).out.value("outcome", ""), "success");
 }
 
+// FUSE file systems whose source names no folder keep their files where
+// their program chose, which the mount table does not say and which may
+// serve listings from a cache the markers never reach: fuse-overlayfs whose
+// upper layer is one side, mounted inside the other, and a squashfuse image
+// kept in one side, mounted inside the other. Refused both ways, naming the
+// mount, before anything is written (the image was deleted by a mirror).
+TEST_F(KeltoRunJobTest, FuseFileSystemsNamingNoFolderCannotBePlacedAndRefuse) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    for (const char* folder : {"O/B/ov", "O/low", "O/work", "Q/A/m", "Q/B", "Q/src"}) fs::create_directories(tmp / folder);
+    putAt(tmp / "O/A/a.txt", "a", t0);
+    putAt(tmp / "Q/A/q.txt", "q", t0);
+    putAt(tmp / "Q/src/in.txt", "in", t0);
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    if (mounts.mount({"fuse-overlayfs", "-o",
+                      "lowerdir=" + (tmp / "O/low").native() + ",upperdir=" + (tmp / "O/A").native() +
+                          ",workdir=" + (tmp / "O/work").native(),
+                      (tmp / "O/B/ov").native()},
+                     tmp / "O/B/ov"))
+        layouts.emplace_back(tmp / "O/A", tmp / "O/B");
+    else
+        ADD_FAILURE() << "fuse-overlayfs could not be mounted";
+    if (std::system(("mksquashfs '" + (tmp / "Q/src").native() + "' '" + (tmp / "Q/B/img.sq").native() +
+                     "' -quiet -no-progress >/dev/null 2>&1").c_str()) == 0 &&
+        mounts.mount({"squashfuse", (tmp / "Q/B/img.sq").native(), (tmp / "Q/A/m").native()}, tmp / "Q/A/m"))
+        layouts.emplace_back(tmp / "Q/A", tmp / "Q/B");
+    else
+        ADD_FAILURE() << "squashfuse could not be mounted";
+
+    for (const auto& [first, second] : layouts) {
+        const fs::path mount = fs::exists(first.parent_path() / "B/ov") ? second / "ov" : first / "m";
+        const std::string unplaced = VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, mount).what();
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            for (const char* mode : {"mirror", "twoWay"}) {
+                const Json out = run({"--mode", mode, "--archive", "off"}).out;
+                EXPECT_EQ(out.value("message", ""), unplaced) << out;
+                const Json preview = run({"--mode", mode, "--plan-only"}).out;
+                EXPECT_EQ(preview.value("error", Json::object()).value("message", ""), unplaced) << preview;
+            }
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+    }
+}
+
+// A share this machine serves of a side's parent, mounted inside the other
+// side, whose client answers listings from a cache filled before the run:
+// the markers stay unseen there, so the mounts must tell. Refused both ways.
+TEST_F(KeltoRunJobTest, AShareThisMachineServesOfASidesParentIsRefusedWhateverItsCacheShows) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    std::string noSsh;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
+    if (!sshd) GTEST_SKIP() << noSsh;
+    TestMounts mounts;  // undone before the server goes
+    putAt(tmp / "P/A/one.txt", "one", t0);
+    putAt(tmp / "P/taxes.pdf", "taxes", t0);
+    fs::create_directories(tmp / "B/inner");
+    ASSERT_TRUE(mounts.mount(sshd->sshfs(tmp / "P", tmp / "B/inner"), tmp / "B/inner"));
+    for (const auto& [sideA, sideB] : {std::pair{tmp / "P/A", tmp / "B"}, std::pair{tmp / "B", tmp / "P/A"}}) {
+        a = sideA;
+        b = sideB;
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        const auto before = std::pair{tree(a), tree(b)};  // fills the cache
+        for (const char* mode : {"mirror", "twoWay"}) {
+            const Json out = run({"--mode", mode, "--archive", "off"}).out;
+            EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay"
+                                                    ? TwoWayEngineError::nestedEndpoints().what()
+                                                    : OneWayEngineError::nestedEndpoints().what())
+                << out;
+        }
+        EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+    }
+}
+
 // How many markers a side holds, at its top or in its reserved folder.
 static long markersIn(const fs::path& side) {
     long count = 0;
@@ -798,6 +875,58 @@ TEST_F(KeltoRunJobTest, ASideLeadingElsewhereOncePlannedStopsTheRunBeforeRsyncWr
         EXPECT_EQ(tree(other), (std::map<std::string, std::string>{{"report.txt", "unreviewed\n"}}));
         EXPECT_FALSE(fs::exists(other / ".KeltoSync"));
         EXPECT_EQ(tree(a), (std::map<std::string, std::string>{{"new.txt", "new"}}));
+    }
+}
+
+// A side replaced the moment before rsync starts its transfer, after every
+// check: a folder above it swapped for a link to a folder ready for
+// transfers. rsync starts in the folder checked and reaches the source by
+// its descriptor, so it writes only there and the other folder keeps its
+// unreviewed report; a two-way run stops at its next check. rsync looks its
+// destination up again by the path of the folder it starts in, which a
+// tmpfs mounted over it covers: that run is no success, naming the side.
+TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrites) {
+    const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
+    putAt(a / "new.txt", "new", t0);
+    b = tmp / "pb/b";
+    const fs::path planned = tmp / "pb-old/b";
+    for (const bool mount : {false, true}) {
+        if (mount && ::geteuid() != 0) continue;
+        // The transfer is a mirror's and a copy's second rsync run, a two-way
+        // run's third (after both sides' listings).
+        for (const auto& [mode, transfer] : {std::pair{"mirror", 2}, std::pair{"copy", 2}, std::pair{"twoWay", 3}}) {
+            SCOPED_TRACE(std::string(mode) + (mount ? ", mounted over" : ", linked"));
+            for (const char* gone : {"pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
+            putAt(b / "fromB.txt", "b", t0);
+            const fs::path other = mount ? b : tmp / "other/b";
+            const std::string tag = tmp.path().native() + "/start-" + mode + (mount ? "m" : "l");
+            const std::string ready = "mkdir -p '" + other.native() + "/.KeltoSync/Temporary' && echo unreviewed > '" +
+                                      other.native() + "/report.txt'";
+            const std::string swap = mount ? "mount -t tmpfs tmpfs '" + b.native() + "' && " + ready
+                                           : ready + " && mv '" + (tmp / "pb").native() + "' '" +
+                                                 (tmp / "pb-old").native() + "' && ln -s '" + (tmp / "other").native() +
+                                                 "' '" + (tmp / "pb").native() + "'";
+            const fs::path rsync = tmp.script(
+                "starting-rsync-" + tag.substr(tag.rfind('-') + 1),
+                "echo run >> '" + tag + ".runs'\nif [ \"$(wc -l < '" + tag + ".runs')\" -eq " +
+                    std::to_string(transfer) + " ]; then " + swap + " || exit 99; fi\nexec '" + real + "' \"$@\"");
+            const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+                &b, [](const fs::path* p) { ::umount2(p->c_str(), MNT_DETACH); });
+            const Json out = run({"--mode", mode, "--archive", "off", "--rsync", rsync.native()}).out;
+            if (mount) {
+                EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay"
+                                                        ? TwoWayEngineError::folderReplaced(b, Side::b).what()
+                                                        : OneWayEngineError::folderReplaced(b, Side::b).what())
+                    << out;
+                continue;
+            }
+            EXPECT_EQ(tree(other), (std::map<std::string, std::string>{{"report.txt", "unreviewed\n"}})) << out;
+            EXPECT_EQ(contents(planned / "new.txt"), "new") << out;
+            if (std::string(mode) == "twoWay")
+                EXPECT_EQ(out.value("message", ""), TwoWayEngineError::folderReplaced(b, Side::b).what()) << out;
+            else
+                EXPECT_EQ(out.value("outcome", ""), "success") << out;
+        }
     }
 }
 

@@ -5,7 +5,13 @@
 
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/RsyncProcessError.h"
+#include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncModel/Support/Unicode.h"
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <memory>
 
 using namespace kelto;
 using namespace kelto::test;
@@ -284,3 +290,52 @@ TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     EXPECT_EQ(reports[2], phaseOnly(SyncPhase::scanning, 300));
     EXPECT_EQ(reports[3], phaseOnly(SyncPhase::planning, 300));
 }
+
+// Filters that would hide the markers' names or the reserved folder below a
+// walk's top (a side with a reserved folder, shown inside the other where
+// the mounts tell nothing): each walk still meets the other side's marker,
+// both ways, and the plan is refused.
+TEST_F(OneWayEngineTest, NoFilterHidesTheMarkersFromTheWalks) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
+    tmp.write("src/one.txt", "one");
+    fs::create_directories(src / ".KeltoSync/Archive");
+    fs::create_directories(dst / "inner");
+    ASSERT_EQ(::mount(src.c_str(), (dst / "inner").c_str(), nullptr, MS_BIND, nullptr), 0);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+        &dst, [](const fs::path* d) { ::umount2((*d / "inner").c_str(), MNT_DETACH); });
+    for (const std::vector<std::string>& patterns :
+         {std::vector<std::string>{".*"}, {"*Marker*"}, {"inner/.K*/"}, {".K*", "*-A", "*-B"}}) {
+        job.filters.patterns = patterns;
+        SCOPED_TRACE(patterns.front());
+        for (int way = 0; way < 2; ++way) {
+            try {
+                plan();
+                ADD_FAILURE() << "planned";
+            } catch (const OneWayEngineError& error) {
+                EXPECT_EQ(error.code(), OneWayEngineError::Code::nestedEndpoints) << error.what();
+            }
+            std::swap(src, dst);
+        }
+    }
+}
+
+// A run of another job on a shared side holds its marker at that side's top
+// while this one plans and runs: it is no item of this run, neither planned
+// nor copied.
+TEST_F(OneWayEngineTest, AnotherRunsMarkerOnASharedSideIsNoItemOfThisRun) {
+    tmp.write("src/a.txt", "a");
+    fs::create_directories(tmp / "other");
+    const OverlapMarkers another(src, tmp / "other", {}, test::noMountOverlap());
+    for (const SyncMode mode : {SyncMode::copy, SyncMode::mirror}) {
+        job.mode = mode;
+        fs::remove_all(dst);
+        fs::create_directories(dst);
+        const SyncPlan p = plan();
+        EXPECT_EQ(copyPaths(p), std::vector<std::string>{"a.txt"});
+        EXPECT_EQ(p.entryCountA, 1);
+        run(p);
+        for (const auto& entry : fs::directory_iterator(dst))
+            EXPECT_FALSE(entry.path().filename().native().starts_with(OverlapMarkers::prefix)) << entry.path();
+    }
+}
+

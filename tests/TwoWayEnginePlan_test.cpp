@@ -3,8 +3,12 @@
 
 #include "tests/TwoWayEngineFixture.h"
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <latch>
+#include <memory>
 
 namespace kelto::test {
 namespace {
@@ -120,6 +124,34 @@ TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkipped
     EXPECT_EQ(exit.code, 0);
     EXPECT_EQ(stats.skipped, twoWay.skipped);
     EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"plain", "p"}}));
+}
+
+// Filters that would hide the markers' names or the reserved folder below a
+// listing's top (a side with a reserved folder, shown inside the other where
+// the mounts tell nothing): each listing still meets the other side's
+// marker, both ways, and the plan is refused.
+TEST_F(TwoWayEngineTest, NoFilterHidesTheMarkersFromTheListings) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
+    tmp.write("a/one.txt", "one");
+    fs::create_directories(a / ".KeltoSync/Archive");
+    fs::create_directories(b / "inner");
+    ASSERT_EQ(::mount(a.c_str(), (b / "inner").c_str(), nullptr, MS_BIND, nullptr), 0);
+    const fs::path inner = b / "inner";
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmountInner(
+        &inner, [](const fs::path* at) { ::umount2(at->c_str(), MNT_DETACH); });
+    for (const std::vector<std::string>& patterns : {std::vector<std::string>{".*"}, {"*Marker*"}, {"inner/.K*/"}}) {
+        job.filters.patterns = patterns;
+        SCOPED_TRACE(patterns.front());
+        for (int way = 0; way < 2; ++way) {
+            try {
+                plan();
+                ADD_FAILURE() << "planned";
+            } catch (const TwoWayEngineError& error) {
+                EXPECT_EQ(error.code(), TwoWayEngineError::Code::nestedEndpoints) << error.what();
+            }
+            std::swap(a, b);
+        }
+    }
 }
 
 }  // namespace

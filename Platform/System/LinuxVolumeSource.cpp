@@ -3,6 +3,9 @@
 #include "Platform/System/MountTable.h"
 #include "SyncModel/Support/PathComponents.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <uuid/uuid.h>
@@ -11,6 +14,7 @@
 #include <array>
 #include <cctype>
 #include <fstream>
+#include <unistd.h>
 
 namespace kelto {
 
@@ -139,6 +143,37 @@ std::optional<Url> LinuxVolumeSource::remountURL(std::string_view fs, std::strin
     return Url::parse(std::string(ssh ? "sftp://" : "nfs://") + percentEncoded(host) + percentEncoded(path));
 }
 
+bool LinuxVolumeSource::isThisMachine(std::string_view host) {
+    std::string name(host);
+    if (name.size() > 1 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    while (name.ends_with('.')) name.pop_back();
+    if (name == "localhost" || name.ends_with(".localhost") || name.starts_with("127.") || name == "::1" ||
+        name == "0.0.0.0" || name == "::")
+        return true;
+    std::array<char, 256> own{};
+    if (::gethostname(own.data(), own.size() - 1) == 0) {
+        std::string mine(own.data());
+        for (char& c : mine) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name == mine || name == mine.substr(0, mine.find('.')) || mine == name.substr(0, name.find('.')))
+            return true;
+    }
+    ifaddrs* addresses = nullptr;
+    if (::getifaddrs(&addresses) != 0) return false;
+    bool found = false;
+    for (const ifaddrs* at = addresses; at && !found; at = at->ifa_next) {
+        if (!at->ifa_addr) continue;
+        std::array<char, INET6_ADDRSTRLEN> text{};
+        const int family = at->ifa_addr->sa_family;
+        const void* raw = family == AF_INET    ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr)
+                          : family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(at->ifa_addr)->sin6_addr)
+                                               : nullptr;
+        found = raw && ::inet_ntop(family, raw, text.data(), text.size()) && name == text.data();
+    }
+    ::freeifaddrs(addresses);
+    return found;
+}
+
 std::string LinuxVolumeSource::nameBasedUuid(std::string_view fs, std::string_view source,
                                              std::string_view mountPoint) {
     std::string name;
@@ -172,19 +207,20 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
-        // A FUSE file system whose source names local folders (a
-        // pass-through's folder, a union's branches "a:b") keeps its files
-        // there, as named; one named relative to where it was mounted from
-        // cannot be placed, which refuses the trees that reach it rather
-        // than pass.
-        if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !isNetwork(record.fileSystem) &&
-            record.source.find_first_of("/:") != std::string::npos) {
+        // A FUSE file system keeps its files wherever its program chose: its
+        // source, as named, is all the table tells of that (a pass-through's
+        // folder, a union's branches "a:b", an image). A source that names
+        // no folder ("fuse-overlayfs", "squashfuse", a name of the user's)
+        // or one named relative to where it was mounted from cannot be
+        // placed, which refuses the trees that reach it rather than pass.
+        if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !isNetwork(record.fileSystem)) {
             std::erase(mounted.stackedOn, std::filesystem::path(record.source));
             for (std::size_t start = 0; start <= record.source.size();) {
                 const std::size_t end = std::min(record.source.find(':', start), record.source.size());
                 if (end > start) mounted.stackedOn.emplace_back(record.source.substr(start, end - start));
                 start = end + 1;
             }
+            if (mounted.stackedOn.empty()) mounted.stackedOn.emplace_back(record.source);
         }
         if (record.source.rfind("/dev/", 0) == 0) {
             // The device's folder by number, or by name where the file system
@@ -214,6 +250,16 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
                                                : record.source.substr(colon + 1);
             identity.name = lastComponent(remotePath);
             if (identity.name.empty() || identity.name == "/") identity.name = lastComponent(record.mountPoint);
+            // A share this machine serves keeps its files in its own folders,
+            // whatever listing its client caches: it is stacked on the
+            // folder it is exported from. A share's name or a path from the
+            // user's home cannot be placed, which refuses the trees that
+            // reach it.
+            if (identity.remountURL && isThisMachine(identity.remountURL->host())) {
+                const bool smb = record.source.rfind("//", 0) == 0;
+                const std::string exported = smb ? record.source.substr(record.source.find('/', 2) + 1) : remotePath;
+                mounted.stackedOn = {std::filesystem::path(smb && exported.starts_with('/') ? exported.substr(1) : exported)};
+            }
         } else {
             BlockDevices::Tags tags;
             if (mounted.browsable && record.source.rfind("/dev/", 0) == 0) tags = options_.probe(record.source);

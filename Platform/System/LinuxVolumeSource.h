@@ -33,6 +33,9 @@ public:
     // //host/share → smb://host/share, host:/path → nfs://host/path,
     // user@host:/path (sshfs) → sftp://user@host/path.
     static std::optional<Url> remountURL(std::string_view fileSystem, std::string_view source);
+    // Whether a network share's server is this machine: a loopback address,
+    // its host name, an address of one of its interfaces.
+    static bool isThisMachine(std::string_view host);
     // A stable UUID for a local volume whose file system has none.
     static std::string nameBasedUuid(std::string_view fileSystem, std::string_view source,
                                      std::string_view mountPoint);

@@ -136,7 +136,9 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
                                   "72 27 7:0 / /mnt/ex rw - fuseblk /dev/loop0 rw,user_id=0\n"
                                   "73 27 0:82 / /mnt/mg rw - fuse.mergerfs A:other rw,user_id=0\n"
                                   "75 27 0:84 / /mnt/un rw - fuse.mergerfs /b1:/b\\0402 rw,user_id=0\n"
-                                  "74 27 0:83 / /mnt/lx rw - fuse.lxcfs lxcfs rw,user_id=0\n");
+                                  "74 27 0:83 / /mnt/lx rw - fuse.lxcfs lxcfs rw,user_id=0\n"
+                                  "76 27 0:85 / /mnt/fo rw - fuse.fuse-overlayfs fuse-overlayfs rw,user_id=0\n"
+                                  "77 27 0:86 / /mnt/sq rw - fuse.squashfuse squashfuse rw,user_id=0\n");
     const auto mounts = source().mounts();
     using Folders = std::vector<fs::path>;
     EXPECT_EQ(at(mounts, "/mnt/ov").stackedOn, (Folders{"/up", "/l 1", "/l:2", "/l3"}));
@@ -148,10 +150,36 @@ TEST_F(Fixture, StackedFileSystemsTellTheFoldersTheyAreStackedOn) {
     EXPECT_EQ(at(mounts, "/mnt/ssh").stackedOn, Folders{});
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
     // A union's branches, each as named: relative ones stay relative
-    // (nothing places them); a source naming no folder stacks on nothing.
+    // (nothing places them), and so does a source naming no folder (the
+    // program keeps its files where it chose: an overlay's layers, an
+    // image).
     EXPECT_EQ(at(mounts, "/mnt/mg").stackedOn, (Folders{"A", "other"}));
     EXPECT_EQ(at(mounts, "/mnt/un").stackedOn, (Folders{"/b1", "/b 2"}));
-    EXPECT_EQ(at(mounts, "/mnt/lx").stackedOn, Folders{});
+    EXPECT_EQ(at(mounts, "/mnt/lx").stackedOn, Folders{"lxcfs"});
+    EXPECT_EQ(at(mounts, "/mnt/fo").stackedOn, Folders{"fuse-overlayfs"});
+    EXPECT_EQ(at(mounts, "/mnt/sq").stackedOn, Folders{"squashfuse"});
+}
+
+// A share this machine serves (by a loopback address or its own name) is
+// stacked on the folder it is exported from, as named: a path from the
+// user's home or a share's name stays relative, which nothing places.
+// Another server's share stacks on nothing.
+TEST_F(Fixture, SharesThisMachineServesAreStackedOnTheFoldersTheyExport) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 0:90 / /mnt/s1 rw - fuse.sshfs me@127.0.0.1:/home/me/P rw\n"
+                                  "81 27 0:91 / /mnt/s2 rw - fuse.sshfs localhost:docs rw\n"
+                                  "82 27 0:92 / /mnt/n1 rw - nfs4 LOCALHOST:/srv/x rw,addr=127.0.0.1\n"
+                                  "83 27 0:93 / /mnt/c1 rw - cifs //127.0.0.1/photos rw\n"
+                                  "84 27 0:94 / /mnt/n2 rw - nfs4 [::1]:/srv/y rw\n");
+    const auto mounts = source().mounts();
+    using Folders = std::vector<fs::path>;
+    EXPECT_EQ(at(mounts, "/mnt/s1").stackedOn, Folders{"/home/me/P"});
+    EXPECT_EQ(at(mounts, "/mnt/s2").stackedOn, Folders{"docs"});
+    EXPECT_EQ(at(mounts, "/mnt/n1").stackedOn, Folders{"/srv/x"});
+    EXPECT_EQ(at(mounts, "/mnt/c1").stackedOn, Folders{"photos"});
+    EXPECT_EQ(at(mounts, "/mnt/ssh").stackedOn, Folders{});
+    EXPECT_TRUE(LinuxVolumeSource::isThisMachine("[::1]"));
+    EXPECT_FALSE(LinuxVolumeSource::isThisMachine("box.example.org"));
 }
 
 // Layer lists as the kernel writes them: a comma in a folder's name comes

@@ -3,8 +3,10 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kelto {
 
@@ -77,13 +79,38 @@ std::optional<EndpointCheck::Fault> EndpointCheck::firstFault(const fs::path& a,
 std::optional<EndpointCheck::Fault> EndpointCheck::replaced(const fs::path& a, const fs::path& b,
                                                            const std::optional<FolderIdentity>& plannedA,
                                                            const std::optional<FolderIdentity>& plannedB) {
+    std::variant<Held, Fault> held = hold(a, b, plannedA, plannedB);
+    if (const Fault* fault = std::get_if<Fault>(&held)) return *fault;
+    return std::nullopt;
+}
+
+std::variant<EndpointCheck::Held, EndpointCheck::Fault> EndpointCheck::hold(
+    const fs::path& a, const fs::path& b, const std::optional<FolderIdentity>& plannedA,
+    const std::optional<FolderIdentity>& plannedB) {
+    Held held;
     for (const Side side : {Side::a, Side::b}) {
         const fs::path& folder = side == Side::a ? a : b;
         const std::optional<FolderIdentity>& planned = side == Side::a ? plannedA : plannedB;
-        const std::optional<FolderIdentity> now = FolderIdentity::of(folder);
-        if (!now || !planned || *now != *planned) return Fault{Fault::Case::replaced, folder, side};
+        // Links followed, as rsync follows them.
+        FileDescriptor opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat info {};
+        if (!planned || !opened.valid() || ::fstat(opened.get(), &info) != 0 ||
+            FolderIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)} !=
+                *planned)
+            return Fault{Fault::Case::replaced, folder, side};
+        const fs::path through = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(opened.get());
+        (side == Side::a ? held.pathA_ : held.pathB_) = through;
+        (side == Side::a ? held.a_ : held.b_) = std::move(opened);
     }
-    return std::nullopt;
+    return held;
+}
+
+bool EndpointCheck::Held::covered(Side side) const {
+    std::error_code error;
+    const fs::path at = fs::read_symlink(path(side), error);
+    struct stat held {}, now {};
+    return error || ::fstat(descriptor(side), &held) != 0 || ::stat(at.c_str(), &now) != 0 ||
+           held.st_dev != now.st_dev || held.st_ino != now.st_ino;
 }
 
 }  // namespace kelto

@@ -3,9 +3,11 @@
 #include "SyncEngine/FolderIdentity.h"
 #include "SyncEngine/Side.h"
 #include "SyncEngine/TreeOverlap.h"
+#include "SyncModel/Support/FileDescriptor.h"
 
 #include <filesystem>
 #include <optional>
+#include <variant>
 
 namespace kelto {
 
@@ -43,6 +45,32 @@ struct EndpointCheck {
     static std::optional<Fault> replaced(const std::filesystem::path& a, const std::filesystem::path& b,
                                          const std::optional<FolderIdentity>& plannedA,
                                          const std::optional<FolderIdentity>& plannedB);
+
+    // The two folders a plan was made on, opened where `a` and `b` lead now
+    // and held while the value lives. What is written into them once they
+    // are checked reaches them through these: rsync by the descriptors
+    // (RsyncRunner::runBetween), this process by path(), which leads to the
+    // opened folder itself (/proc/<pid>/fd/<n>), so that nothing done to the
+    // sides' paths after the check (a link retargeted, a rename, a mount over
+    // a side or above it) sends the writes elsewhere.
+    class Held {
+    public:
+        const std::filesystem::path& path(Side side) const { return side == Side::a ? pathA_ : pathB_; }
+        int descriptor(Side side) const { return side == Side::a ? a_.get() : b_.get(); }
+        // Whether the side's folder, by the path it lies at now (what rsync
+        // looks up again for its destination), is out of reach: something
+        // mounted over it or above it, or it cannot be told.
+        bool covered(Side side) const;
+
+    private:
+        friend struct EndpointCheck;
+        FileDescriptor a_, b_;
+        std::filesystem::path pathA_, pathB_;
+    };
+    // The held folders, or the replaced fault replaced() names.
+    static std::variant<Held, Fault> hold(const std::filesystem::path& a, const std::filesystem::path& b,
+                                          const std::optional<FolderIdentity>& plannedA,
+                                          const std::optional<FolderIdentity>& plannedB);
 };
 
 }  // namespace kelto

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <vector>
@@ -61,10 +62,14 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
     const std::string token = Uuid::random().string();
     a_.root = a;
     b_.root = b;
+    // No filter hides a marker's own name from a walk (names()); one that
+    // may hide the reserved folder below a walk's top keeps them at the tops.
+    const std::vector<std::string> patterns = filters.effectivePatterns();
+    const bool atTops = std::any_of(patterns.begin(), patterns.end(), mayHide);
     for (auto [side, letter] : {std::pair{&a_, "-A"}, std::pair{&b_, "-B"}}) {
         side->name = std::string(prefix) + token + letter;
         try {
-            place(*side);
+            place(*side, atTops);
         } catch (const FileError& e) {
             take(*side);
             side->name.clear();
@@ -93,20 +98,17 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
                 if (::lstat(there.c_str(), &info) == 0) seen_ = true;
             }
     }
-    for (const std::string& pattern : filters.effectivePatterns())
-        if (mayHide(pattern)) {
-            try {
-                overlap.note("The job's filter " + pattern +
-                             " may hide the markers: only the mounts tell whether the folders reach each other");
-            } catch (...) {
-                take(a_);
-                take(b_);
-                throw;
-            }
-        }
 }
 
-bool OverlapMarkers::mayHide(std::string_view pattern) {
+std::vector<std::string> OverlapMarkers::names() const {
+    std::vector<std::string> placed;
+    for (const Side* side : {&a_, &b_})
+        if (!side->name.empty()) placed.push_back(side->name);
+    return placed;
+}
+
+bool OverlapMarkers::mayHide(const std::string& text) {
+    std::string_view pattern = text;
     while (pattern.ends_with('/')) pattern.remove_suffix(1);
     // Anchored without a further slash: the walk's top only, where the
     // reserved folder is never walked anyway.
@@ -114,8 +116,7 @@ bool OverlapMarkers::mayHide(std::string_view pattern) {
     if (const std::size_t slash = pattern.rfind('/'); slash != std::string_view::npos) pattern.remove_prefix(slash + 1);
     if (pattern.empty()) return false;
     const std::string last(pattern);
-    const std::string marker = std::string(prefix) + "0-A";
-    return ::fnmatch(last.c_str(), reserved.c_str(), 0) == 0 || ::fnmatch(last.c_str(), marker.c_str(), 0) == 0;
+    return ::fnmatch(last.c_str(), reserved.c_str(), 0) == 0;
 }
 
 OverlapMarkers::~OverlapMarkers() {
@@ -123,23 +124,35 @@ OverlapMarkers::~OverlapMarkers() {
     take(b_);
 }
 
-void OverlapMarkers::place(Side& side) {
+void OverlapMarkers::place(Side& side, bool atTopAlways) {
     side.top = FileDescriptor(::open(side.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!side.top.valid()) throw FileError(errno, "Could not open", side.root);
     side.topTime = modified(side.top.get(), side.root);
 
     // In the reserved folder, which no walk of the side itself enters; at the
-    // top where there is none, under a name never used again, so that no
-    // cache of a stacked file system over the side still shows what was
-    // taken away.
+    // top where there is none or the job's filters may hide it, under a name
+    // never used again, so that no cache of a stacked file system over the
+    // side still shows what was taken away.
     side.reserved = FileDescriptor(::openat(side.top.get(), reserved.c_str(),
                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!side.reserved.valid() && errno != ENOENT) throw FileError(errno, "Could not open", side.root / reserved);
+    if (side.reserved.valid() && atTopAlways) {
+        const timespec time = modified(side.reserved.get(), side.root / reserved);
+        clearStale(side.reserved.get());
+        setModified(side.reserved.get(), time);
+        side.reserved.reset();
+    }
     const bool atTop = !side.reserved.valid();
     const int folder = atTop ? side.top.get() : side.reserved.get();
     const fs::path folderPath = atTop ? side.root : side.root / reserved;
     if (!atTop) side.reservedTime = modified(folder, folderPath);
-    clearStale(folder);
+    // A killed run may have left its marker at the top before the reserved
+    // folder came: both places are cleared, the top's time kept.
+    clearStale(side.top.get());
+    if (!atTop) {
+        clearStale(folder);
+        setModified(side.top.get(), *side.topTime);
+    }
 
     const fs::path markerPath = folderPath / side.name;
     side.marker = FileDescriptor(
@@ -176,7 +189,10 @@ bool OverlapMarkers::catches(std::string_view path, Walk walk) const {
     while (!path.empty() && path.back() == '/') path.remove_suffix(1);
     const std::size_t slash = path.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    if (name.empty() || (name != a_.name && name != b_.name)) return false;
+    // Another run's marker (or one a killed run left) is no user's item
+    // either, yet shows nothing of these sides.
+    if (!name.starts_with(prefix)) return false;
+    if (name != a_.name && name != b_.name) return true;
     // A side's own marker at the top of its own walk is the only sighting
     // that shows nothing.
     const std::string& own = walk == Walk::a ? a_.name : b_.name;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelto {
 
@@ -23,16 +24,19 @@ namespace kelto {
 // marker and no user's file is ever taken for one, and no name comes back
 // (a stacked file system may keep showing a name taken away behind it).
 //
-// A job's filters that may keep the walks from a marker (one whose last
-// part matches the reserved folder's name or a marker's) are named through
-// TreeOverlap::note: then the mounts alone speak for the job.
+// No job filter keeps a walk from a marker: each walk lists the markers'
+// names whatever the filters say (names()), and where a filter may hide the
+// reserved folder below a walk's top (one whose last part matches its
+// name), the markers stand at the tops. What a filter keeps the walks from
+// altogether, no transfer reaches either.
 //
 // Nothing stays: the markers go when the value does, whatever ended the
 // walk, and each folder's modification time is set back as it was found
 // (the top's also while the walk runs, where the marker stands there), so
 // that neither the walk nor a later run sees a change. A marker a killed
-// process left is cleared by the next value placed in that folder; a live
-// one is told apart by the lock its owner holds on it. A side no marker can
+// process left is cleared by the next value placed on that side, at its top
+// or in its reserved folder; a live one is told apart by the lock its owner
+// holds on it. A side no marker can
 // be placed on (read-only, say) is named through TreeOverlap::note, and only
 // the mount table speaks for it. A file system that serves a folder's
 // listing from a cache filled before the marker came (sshfs,
@@ -52,10 +56,13 @@ public:
     OverlapMarkers& operator=(const OverlapMarkers&) = delete;
 
     // Whether a path a walk printed (relative to the folder it walked, a
-    // folder's with a final slash) is one of the markers, which must be
-    // left out of what the walk found; one that shows the sides reaching
-    // each other is remembered. Safe from any thread.
+    // folder's with a final slash) is named as a marker is, which must be
+    // left out of what the walk found; one of these markers that shows the
+    // sides reaching each other is remembered. Safe from any thread.
     bool catches(std::string_view path, Walk walk) const;
+    // The markers' names, for each walk to list whatever the job's filters
+    // say.
+    std::vector<std::string> names() const;
     // Whether any walk met a marker so far, or a lookup where the other
     // side's tree holds a mount found one when they were placed.
     bool seen() const { return seen_.load(); }
@@ -68,10 +75,10 @@ private:
         std::optional<timespec> topTime, reservedTime;  // as found
     };
 
-    static void place(Side& side);
-    // Whether an exclude pattern may match a marker or the folder holding it
-    // below a walk's top.
-    static bool mayHide(std::string_view pattern);
+    static void place(Side& side, bool atTopAlways);
+    // Whether an exclude pattern may match the reserved folder below a
+    // walk's top.
+    static bool mayHide(const std::string& pattern);
     static void take(Side& side) noexcept;
 
     Side a_, b_;

@@ -11,6 +11,7 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/UnchangedCheck.h"
+#include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/KeyedMerge.h"
 #include "SyncEngine/internal/SeenOnDisk.h"
@@ -195,12 +196,16 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     report(phaseOnly(SyncPhase::archiving));
     for (const auto* list : {&plan_.archiveOnA, &plan_.removeDirsOnA, &plan_.archiveOnB, &plan_.removeDirsOnB})
         touched_.insert(touched_.end(), list->begin(), list->end());
-    const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, a_.root, renamesA_);
-    const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, b_.root, renamesB_);
-    deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, a_.root, renamesA_, plannedA_);
-    deleteOnSide(plan_.archiveOnB, plan_.deletionEntriesB, b_.root, renamesB_, plannedB_);
-    removeFolders(foldersA, a_.root);
-    removeFolders(foldersB, b_.root);
+    {
+        const EndpointCheck::Held held = holdPlanned();
+        const fs::path &rootA = held.path(Side::a), &rootB = held.path(Side::b);
+        const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, rootA, renamesA_);
+        const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, rootB, renamesB_);
+        deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, rootA, renamesA_, plannedA_);
+        deleteOnSide(plan_.archiveOnB, plan_.deletionEntriesB, rootB, renamesB_, plannedB_);
+        removeFolders(foldersA, rootA);
+        removeFolders(foldersB, rootB);
+    }
     countArchived();
 
     // The new baseline, from what both sides now hold.
@@ -487,6 +492,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.destination = direction.destination.root;
     invocation.traits = direction.destination.traits;
     invocation.filters = job_.filters;
+    invocation.leaveOutMarkers = true;
     invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
     // Without the archive, what the transfer replaces waits in the holding
     // folder until it is known to be the version the listing saw.
@@ -500,8 +506,20 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
 
     CopySourceCheck sources(direction.source.root, paths);  // read just before rsync lists them
     const RsyncExit exit = [&] {
+        const EndpointCheck::Held held = holdPlanned();
+        const bool fromA = &direction.source == &a_;
         try {
-            return runDirection(invocation);
+            RsyncExit transferred = runDirection(invocation, held.descriptor(fromA ? Side::a : Side::b),
+                                                 held.descriptor(fromA ? Side::b : Side::a));
+            // rsync looks its destination up again by the path of the folder
+            // it starts in: one mounted over as it started may have had it
+            // write there (told as every check tells it: what now nests
+            // first).
+            if (held.covered(fromA ? Side::b : Side::a)) {
+                if (checkAgain_) checkAgain_();
+                throw TwoWayEngineError::folderReplaced(direction.destination.root, fromA ? Side::b : Side::a);
+            }
+            return transferred;
         } catch (...) {
             // Whatever rsync got to before it went away goes back.
             if (holding) HoldingFolder::settle(direction.destination.root, runID_, *holding);
@@ -525,11 +543,19 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     return goesOn ? Next::goOn : Next::finish;
 }
 
-RsyncExit TwoWayRun::runDirection(const RsyncInvocation& invocation) {
+EndpointCheck::Held TwoWayRun::holdPlanned() const {
+    std::variant<EndpointCheck::Held, EndpointCheck::Fault> held =
+        EndpointCheck::hold(a_.root, b_.root, plan_.folderA, plan_.folderB);
+    if (const EndpointCheck::Fault* fault = std::get_if<EndpointCheck::Fault>(&held))
+        throw TwoWayEngineError::folderReplaced(fault->folder, fault->side);
+    return std::move(std::get<EndpointCheck::Held>(held));
+}
+
+RsyncExit TwoWayRun::runDirection(const RsyncInvocation& invocation, int source, int destination) {
     const Clock& clock = clock_;
     TwoWayTransferState& state = *state_;
-    return runner_.run(
-        RsyncArguments::build(invocation), RsyncOutputParser::Mode::transfer, stop_,
+    return runner_.runBetween(
+        source, destination, RsyncArguments::build(invocation), RsyncOutputParser::Mode::transfer, stop_,
         [&state](std::string_view line) {
             std::lock_guard guard(state.lock);
             state.writeLogLine(line);

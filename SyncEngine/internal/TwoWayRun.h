@@ -15,6 +15,7 @@
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/TwoWaySide.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
+#include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/internal/PrivateListFolder.h"
@@ -111,7 +112,10 @@ private:
     void checkPlannedPaths() const;
     void prepareTrees();
     Next transfer(const Direction& direction);
-    RsyncExit runDirection(const RsyncInvocation& invocation);
+    // `source`, `destination`: the direction's folders, held.
+    RsyncExit runDirection(const RsyncInvocation& invocation, int source, int destination);
+    // Both sides held, once they lead to the folders planned on.
+    EndpointCheck::Held holdPlanned() const;
     HoldingFolder::Planned holdingPlan(const Direction& direction, const std::vector<std::string>& paths) const;
     void settleHolding(const Direction& direction, const HoldingFolder::Planned& planned);
     std::vector<std::string> transferList(const Direction& direction);

@@ -23,6 +23,19 @@ std::string TimedRsyncRunner::kindOf(const std::vector<std::string>& arguments) 
 RsyncExit TimedRsyncRunner::run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode,
                                 std::stop_token stop, const RawLineHandler& onRawLine,
                                 const EventHandler& onEvent) const {
+    return timed(arguments, [&] { return runner_.run(arguments, mode, std::move(stop), onRawLine, onEvent); });
+}
+
+RsyncExit TimedRsyncRunner::runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                                       RsyncOutputParser::Mode mode, std::stop_token stop,
+                                       const RawLineHandler& onRawLine, const EventHandler& onEvent) const {
+    return timed(arguments, [&] {
+        return runner_.runBetween(source, destination, arguments, mode, std::move(stop), onRawLine, onEvent);
+    });
+}
+
+RsyncExit TimedRsyncRunner::timed(const std::vector<std::string>& arguments,
+                                  const std::function<RsyncExit()>& go) const {
     const auto started = std::chrono::steady_clock::now();
     std::size_t slot = 0;
     {
@@ -40,7 +53,7 @@ RsyncExit TimedRsyncRunner::run(const std::vector<std::string>& arguments, Rsync
             self.passes_[slot].seconds = secondsBetween(started, std::chrono::steady_clock::now());
         }
     } record{*this, slot, started};
-    return runner_.run(arguments, mode, std::move(stop), onRawLine, onEvent);
+    return go();
 }
 
 std::vector<TimedRsyncRunner::Pass> TimedRsyncRunner::passes() const {

@@ -3,6 +3,7 @@
 #include "SyncEngine/RsyncRunner.h"
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ public:
 
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override;
+    RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                         RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
+                         const EventHandler& onEvent) const override;
 
     std::vector<Pass> passes() const;
     std::chrono::steady_clock::time_point origin() const { return origin_; }
@@ -33,6 +37,9 @@ public:
     static std::string kindOf(const std::vector<std::string>& arguments);
 
 private:
+    // Runs `go`, recording its time as a pass of the kind the arguments ask.
+    RsyncExit timed(const std::vector<std::string>& arguments, const std::function<RsyncExit()>& go) const;
+
     const RsyncRunner& runner_;
     const std::chrono::steady_clock::time_point origin_;
     mutable std::mutex lock_;
