@@ -905,11 +905,7 @@ void OneWayEngine::Run::recoverHeld() {
     scratch_ = TransferScratch::claim(destination_, [&] {
         for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination_)) {
             putBack_ = putBack_ || !settlement.putBack.empty();
-            const bool finished = settlement.fromFinishedRun;
-            HoldingFolder::describe(settlement,
-                                    finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
-                                    finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ",
-                                    destination_, notes_);
+            HoldingFolder::describeRecovered(settlement, destination_, notes_);
             stillHeld_ = stillHeld_ || settlement.hasRetries();
         }
     });

@@ -292,6 +292,13 @@ bool HoldingFolder::Settlement::hasRetries() const {
     return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.forGood(); });
 }
 
+void HoldingFolder::describeRecovered(const Settlement& settlement, const fs::path& root,
+                                      std::vector<std::string>& lines) {
+    const bool finished = settlement.fromFinishedRun;
+    describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+             finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", root, lines);
+}
+
 void HoldingFolder::describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
                              const fs::path& root, std::vector<std::string>& lines) {
     for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);

@@ -94,6 +94,10 @@ struct HoldingFolder {
     // the user may delete the folder.
     static void describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
                          const std::filesystem::path& root, std::vector<std::string>& lines);
+    // The same for what recover() gave back from an earlier or an
+    // interrupted run, saying which.
+    static void describeRecovered(const Settlement& settlement, const std::filesystem::path& root,
+                                  std::vector<std::string>& lines);
 
     // The holding folders that runs left items in: killed runs (or the
     // machine went down) before settling, and finished runs that could not

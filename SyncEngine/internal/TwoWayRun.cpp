@@ -409,11 +409,7 @@ void TwoWayRun::prepareTrees() {
     // is listed; never while another run may be working there.
     const auto recover = [this](const fs::path& root) {
         for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(root)) {
-            const bool finished = settlement.fromFinishedRun;
-            HoldingFolder::describe(settlement,
-                                    finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
-                                    finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ",
-                                    root, recovered_);
+            HoldingFolder::describeRecovered(settlement, root, recovered_);
             stillHeld_ = stillHeld_ || settlement.hasRetries();
         }
     };
