@@ -10,7 +10,8 @@
 // rsync as a user would run it there, output to /dev/null: `rsync -aX
 // --delete SRC/ DST/` where the engine keeps extended attributes (ext4,
 // dir), `rsync -a --delete SRC/ DST/` where it does not (tmpfs). The engine
-// runs through kelto-run-job, plan and run, with the archive off; with
+// runs through kelto-run-job, plan and run, with the archive off (--archive
+// on: what a run replaces or deletes goes to the archive); with
 // --before a second kelto-run-job (an older build) runs beside it on a
 // folder of its own. The file systems come one after the other, so that
 // only one holds trees at a time; on each, every round goes through the tree
@@ -39,7 +40,8 @@
 // Goals are printed with PASS or MISS; a miss does not fail the program.
 //
 //   OneWayRunsBench [--quick | --files N[,N...]] [--fs ext4,tmpfs,dir] [--rounds N] [--large-mib N]
-//                   [--mode mirror|copy] [--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]
+//                   [--mode mirror|copy] [--archive off|on] [--root DIR] [--runner PATH] [--before PATH]
+//                   [--rsync-peaks]
 
 #include "SyncModel/Support/Json.h"
 
@@ -216,6 +218,7 @@ struct ToolRuns {
     long peakKiB = 0;
     std::map<std::string, Samples> phases;  // the engine's, from its report
     Samples own;                            // the engine's own time
+    Samples run;                            // the run as the driver timed it, from plan to record
     std::vector<Samples> passes;            // each rsync child's time, by order
     std::vector<std::string> passKinds;
 };
@@ -237,6 +240,7 @@ void noteReport(ToolRuns& runs, const ChildResult& child, const Json& report) {
     if (t.contains("phaseSeconds"))
         for (const char* name : phaseNames) runs.phases[name].add(t["phaseSeconds"][name].get<double>());
     if (t.contains("engineOwnSeconds")) runs.own.add(t["engineOwnSeconds"].get<double>());
+    if (t.contains("totalSeconds")) runs.run.add(t["totalSeconds"].get<double>());
     if (t.contains("rsyncPasses")) {
         const Json& passes = t["rsyncPasses"];
         if (runs.passes.size() < passes.size()) runs.passes.resize(passes.size());
@@ -256,7 +260,8 @@ void printEngineRow(const char* label, const ToolRuns& runs, double plain) {
         return;
     }
     for (const char* name : phaseNames) std::printf(" %s %.3f", name, runs.phases.at(name).median());
-    std::printf(" | own %.3f (%.0f %%) | rsync", runs.own.median(), 100 * runs.own.median() / runs.seconds.median());
+    std::printf(" | run %.3f own %.3f (%.0f %%) | rsync x%zu", runs.run.median(), runs.own.median(),
+                100 * runs.own.median() / runs.seconds.median(), runs.passes.size());
     for (std::size_t i = 0; i < runs.passes.size(); ++i)
         std::printf(" %s %.3f", runs.passKinds[i].c_str(), runs.passes[i].median());
     std::printf("\n");
@@ -352,6 +357,7 @@ int main(int argc, char** argv) {
         int rounds = 3, largeMiB = 100;
         bool rsyncPeaks = false;
         std::string mode = "mirror";
+        std::string archive = "off";
         fs::path root = "/dev/shm/kelto-oneway-bench";
         fs::path runner = KELTO_RUN_JOB;
         std::optional<fs::path> before;
@@ -377,12 +383,15 @@ int main(int argc, char** argv) {
             } else if (a == "--mode" && i + 1 < argc) {
                 mode = argv[++i];
                 if (mode != "mirror" && mode != "copy") throw std::runtime_error("--mode is mirror or copy");
+            } else if (a == "--archive" && i + 1 < argc) {
+                archive = argv[++i];
+                if (archive != "off" && archive != "on") throw std::runtime_error("--archive is off or on");
             } else if (a == "--rsync-peaks") {
                 rsyncPeaks = true;
             } else {
                 throw std::runtime_error("usage: OneWayRunsBench [--quick | --files N[,N...]] [--fs ext4,tmpfs,dir] "
-                                         "[--large-mib N] [--rounds N] [--mode mirror|copy] [--root DIR] "
-                                         "[--runner PATH] [--before PATH] [--rsync-peaks]");
+                                         "[--large-mib N] [--rounds N] [--mode mirror|copy] [--archive off|on] "
+                                         "[--root DIR] [--runner PATH] [--before PATH] [--rsync-peaks]");
             }
         }
         if (kinds.empty())
@@ -418,7 +427,7 @@ int main(int argc, char** argv) {
         };
         auto engineRun = [&](const fs::path& tool, const fs::path& from, const fs::path& dst,
                              const std::optional<fs::path>& wrapper) {
-            std::vector<std::string> args{tool.string(), "--mode", mode, "--archive", "off"};
+            std::vector<std::string> args{tool.string(), "--mode", mode, "--archive", archive};
             if (wrapper) args.insert(args.end(), {"--rsync", wrapper->string()});
             args.insert(args.end(), {from.string(), dst.string(), support.string(), logs.string()});
             const ChildResult result = runChild(args, true);
@@ -657,8 +666,8 @@ int main(int argc, char** argv) {
         }
         std::printf("\nphases: plan; freshLook: from the plan to the transfer (guard, reserved folders, the fresh "
                     "dry run);\ntransfer; archive; baseline: counting the archive and pruning; record: log and "
-                    "history. own: the run's\ntime outside every rsync child. peak: the process's own (rsync's "
-                    "children are not in the engine's).\n");
+                    "history. run: the driver's own\ntiming of the run, plan to record. own: the run's time outside "
+                    "every rsync child. peak: the\nprocess's own (rsync's children are not in the engine's).\n");
         if (peakWrapper)
             std::printf("largest peak among the engine's rsync runs: %.1f MiB\n",
                         static_cast<double>(engineRsyncPeakKiB) / 1024.0);

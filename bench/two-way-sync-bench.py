@@ -151,7 +151,9 @@ ARCHIVE = "on"  # the jobs' archive setting, from --archive
 
 
 def run_kelto(runner, root, _step):
-    command = [runner, "--mode", "twoWay", "--archive", ARCHIVE, "--force",
+    # Not --confirm: a confirmed run previews first, outside its phases but
+    # within the wall time, and no step here deletes enough to be reviewed.
+    command = [runner, "--mode", "twoWay", "--archive", ARCHIVE,
                os.path.join(root, "a"), os.path.join(root, "b"),
                os.path.join(root, "support"), os.path.join(root, "logs")]
     seconds, _, out = measured(command)
@@ -245,7 +247,9 @@ def main():
                                                               if len(t["rsyncPasses"]) > i]))
                             for i, c in enumerate(passes))
         own = median([t["engineOwnSeconds"] for t in timings])
-        print("%7d files  %-7s %-10s %s | own %.3f | rsync %s" % (files, tool, step, phases, own, children))
+        total = median([t["totalSeconds"] for t in timings])
+        print("%7d files  %-7s %-10s %s | run %.3f own %.3f | rsync x%d %s" %
+              (files, tool, step, phases, total, own, len(passes), children))
 
     print("\nkelto median time / other median time (below 1: kelto faster); peak: largest / largest")
     for mine_tool in ("kelto", "before"):
