@@ -497,6 +497,10 @@ void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
 
 // Removes the run folder at the end of a run that put nothing into it.
 struct EmptyRunFolderRemoval {
+    EmptyRunFolderRemoval(const fs::path& root, const Uuid& jobID, const std::string& runID)
+        : root(root), jobID(jobID), runID(runID) {}
+    EmptyRunFolderRemoval(const EmptyRunFolderRemoval&) = delete;
+    EmptyRunFolderRemoval& operator=(const EmptyRunFolderRemoval&) = delete;
     const fs::path& root;
     const Uuid& jobID;
     const std::string& runID;
