@@ -224,6 +224,8 @@ public:
     ProcessRun(const ProcessRun&) = delete;
     ProcessRun& operator=(const ProcessRun&) = delete;
 
+    void nameAs(std::string through, std::string shown) { delivery_.nameAs(std::move(through), std::move(shown)); }
+
     // Starts the child; from then on a stop of the token reaches it.
     void launch(const std::vector<std::string>& arguments, std::stop_token stop, int workingFolder = -1) {
         out_ = makePipe(executable_);
@@ -392,10 +394,15 @@ RsyncExit RsyncProcess::runBetween(int source, int destination, const std::vecto
     if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
     if (arguments.size() < 2 || source < 0 || destination < 0)
         throw RsyncProcessError(RsyncProcessError::Code::launchFailed, EINVAL, executable);
+    const std::string sourcePath = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(source) + "/";
     std::vector<std::string> through = arguments;
-    through[through.size() - 2] = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(source) + "/";
+    through[through.size() - 2] = sourcePath;
     through.back() = "./";
     ProcessRun run(executable, mode, onRawLine, onEvent);
+    // Its messages name the source folder where it lies, not the descriptor.
+    std::error_code unknown;
+    const std::filesystem::path folder = std::filesystem::read_symlink(sourcePath.substr(0, sourcePath.size() - 1), unknown);
+    if (!unknown && folder.is_absolute()) run.nameAs(sourcePath, folder.native());
     run.launch(through, std::move(stop), destination);
     return run.perform();
 }

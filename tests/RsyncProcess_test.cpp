@@ -188,6 +188,36 @@ TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
     EXPECT_EQ(capture.events.front().asItem()->path, "new file");
 }
 
+// rsync reaches the source by this process's descriptor; what it says of the
+// source's items names the folder, as the user knows it, in the log, the
+// diagnostics and the tail alike.
+TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "source folder");
+    std::filesystem::create_directories(dir / "destination");
+    // The source operand is the last but one.
+    const auto script = dir.script("vanished.sh",
+                                   "for a; do src=$dst; dst=$a; done\n"
+                                   "echo \"file has vanished: \\\"${src}gone\\\"\" >&2\n"
+                                   "echo \"rsync: read errors mapping \\\"${src}sub/x\\\": ${src}\" >&2\n"
+                                   "exit 24");
+    const int source = ::open((dir / "source folder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Capture capture;
+    const auto exit = RsyncProcess{script}.runBetween(source, destination, {"--x", "a/", "b/"}, Mode::transfer, {},
+                                                      capture.rawHandler(), capture.eventHandler());
+    ::close(source);
+    ::close(destination);
+
+    const std::string folder = std::filesystem::canonical(dir / "source folder").native() + "/";
+    const std::vector<std::string> expected{"file has vanished: \"" + folder + "gone\"",
+                                            "rsync: read errors mapping \"" + folder + "sub/x\": " + folder};
+    EXPECT_EQ(exit.code, 24);
+    EXPECT_EQ(exit.stderrTail, expected);
+    EXPECT_EQ(capture.diagnostics(), expected);
+    EXPECT_EQ(capture.raw, expected);
+}
+
 // --- Stopping ---------------------------------------------------------------
 
 TEST(RsyncProcess, StopEndsTheRealRsyncPromptly) {
