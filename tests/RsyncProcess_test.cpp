@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +144,43 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     ASSERT_EQ(lines[2].rfind("SigIgn:\t", 0), 0u);
     const auto ignored = std::stoull(lines[2].substr(8), nullptr, 16);
     EXPECT_EQ(ignored & ((1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1))), 0u) << lines[2];
+}
+
+// A crash or a kill of the process that ran rsync takes rsync down with it:
+// one left running would go on writing into the destination unwatched.
+TEST(RsyncProcess, TheChildDiesWithTheProcessThatStartedIt) {
+    TempDir dir;
+    const auto pidFile = dir.path() / "pid";
+    const auto script = dir.script("linger.sh", "echo $$ > '" + pidFile.string() + ".new'\nmv '" +
+                                                    pidFile.string() + ".new' '" + pidFile.string() +
+                                                    "'\nexec sleep 30");
+    const pid_t runner = ::fork();
+    ASSERT_GE(runner, 0);
+    if (runner == 0) {
+        RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, [](RsyncEvent&&) {});
+        ::_exit(0);
+    }
+    const int runnerExit = static_cast<int>(::syscall(SYS_pidfd_open, runner, 0));
+    pid_t child = -1;
+    // Waits for the child to say its pid (or the runner to end early).
+    while (!std::filesystem::exists(pidFile)) {
+        pollfd ended{runnerExit, POLLIN, 0};
+        if (::poll(&ended, 1, 10) > 0) break;
+    }
+    std::ifstream(pidFile) >> child;
+    ::kill(runner, SIGKILL);
+    ::waitpid(runner, nullptr, 0);
+    ::close(runnerExit);
+    ASSERT_GT(child, 0);
+
+    const int childExit = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    if (childExit >= 0) {
+        pollfd gone{childExit, POLLIN, 0};
+        const bool died = ::poll(&gone, 1, 5000) > 0;
+        if (!died) ::kill(child, SIGKILL);
+        ::close(childExit);
+        EXPECT_TRUE(died) << "rsync outlived the process that started it";
+    }
 }
 
 // --- Output ---------------------------------------------------------------
