@@ -79,7 +79,7 @@ std::vector<std::string> RsyncArguments::build(const RsyncInvocation& invocation
     // into an include. The explicit "- " makes the rest a literal exclusion.
     // An empty pattern matches nothing, and after "- " rsync rejects it.
     for (const std::string& name : invocation.alwaysListed) args.push_back("--include=+ " + name);
-    if (invocation.leaveOutMarkers) args.push_back("--exclude=- " + std::string(OverlapMarkers::prefix) + "*");
+    if (invocation.leaveOutMarkers) args.push_back("--exclude=- " + OverlapMarkers::pattern());
     for (const std::string& pattern : invocation.filters.effectivePatterns())
         if (!pattern.empty()) args.push_back("--exclude=- " + pattern);
 

@@ -21,7 +21,19 @@ void RsyncOutputDelivery::stderrEnd() {
     if (auto line = stderrLines_.flush()) stderrLine(*line);
 }
 
-void RsyncOutputDelivery::stderrLine(std::string_view line) {
+void RsyncOutputDelivery::nameAs(std::string through, std::string shown) {
+    if (!through.ends_with('/')) through += '/';
+    if (!shown.ends_with('/')) shown += '/';
+    through_ = std::move(through);
+    shown_ = std::move(shown);
+}
+
+void RsyncOutputDelivery::stderrLine(std::string_view text) {
+    std::string named(text);
+    if (!through_.empty())
+        for (std::size_t at = named.find(through_); at != std::string::npos; at = named.find(through_, at + shown_.size()))
+            named.replace(at, through_.size(), shown_);
+    const std::string_view line = named;
     if (onRawLine_) onRawLine_(line);
     keep(line);
     onEvent_(RsyncEvent::diagnostic(std::string(line)));

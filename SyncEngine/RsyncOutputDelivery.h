@@ -28,6 +28,9 @@ public:
     void stderrEnd();
     // A line of the runner's own, delivered as if rsync had written it to stderr.
     void stderrLine(std::string_view line);
+    // rsync reached a folder by `through` (a descriptor's path): its
+    // messages name it as `shown` instead, the folder the user knows.
+    void nameAs(std::string through, std::string shown);
     // Lines that belong in the tail without being delivered again.
     void addToTail(const std::vector<std::string>& lines);
 
@@ -41,6 +44,7 @@ private:
     RsyncLineBuffer rawStdout_;  // stdout cut into raw lines, only with a raw-line handler
     RsyncLineBuffer stderrLines_;
     std::deque<std::string> tail_;
+    std::string through_, shown_;  // both with a final slash; empty: nothing renamed
     const RsyncRunner::RawLineHandler& onRawLine_;
     const RsyncRunner::EventHandler& onEvent_;
 };

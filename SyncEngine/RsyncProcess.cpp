@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -129,6 +129,9 @@ private:
     bool reaped_ = false;
 };
 
+// Forked rather than posix_spawn()ed: rsync must die with this process. One
+// left running by a crash or a kill went on writing into the destination
+// unwatched, while the next run recovered and planned the same folder.
 pid_t spawn(const std::filesystem::path& executable,
             const std::vector<std::string>& arguments,
             int stdoutFd,
@@ -142,37 +145,58 @@ pid_t spawn(const std::filesystem::path& executable,
     auto envStrings = childEnvironment();
     auto envp = pointers(envStrings);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawnattr_init(&attributes);
+    // The child tells why it could not start through this pipe; exec closes it.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        throw RsyncProcessError(RsyncProcessError::Code::launchFailed, errno, executable);
+    Fd reportRead(report[0]), reportWrite(report[1]);
 
-    ::posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    ::posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-    if (workingFolder >= 0) ::posix_spawn_file_actions_addfchdir_np(&actions, workingFolder);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Descriptors the application opened without close-on-exec stay out too.
-    ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-#endif
-
-    // Own process group, so a stop reaches rsync's helper processes too;
-    // no inherited blocked or ignored signals (an ignored SIGTERM or SIGPIPE
-    // would survive exec).
-    sigset_t none, all;
+    // No handler of this process may run in the child before exec.
+    sigset_t none, all, old;
     sigemptyset(&none);
     sigfillset(&all);
-    sigdelset(&all, SIGKILL);
-    sigdelset(&all, SIGSTOP);
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    ::posix_spawnattr_setpgroup(&attributes, 0);
-    ::posix_spawnattr_setsigmask(&attributes, &none);
-    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &old);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec.
+        auto fail = [&] {
+            const int error = errno;
+            [[maybe_unused]] auto n = ::write(report[1], &error, sizeof error);
+            ::_exit(127);
+        };
+        // Own process group, so a stop reaches rsync's helper processes too;
+        // killed with this process (its helpers then lose their connection).
+        if (::setpgid(0, 0) != 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail();
+        if (::getppid() != parent) ::_exit(127);
+        if (::dup2(stdoutFd, STDOUT_FILENO) < 0 || ::dup2(stderrFd, STDERR_FILENO) < 0) fail();
+        if (workingFolder >= 0 && ::fchdir(workingFolder) != 0) fail();
+        // No inherited ignored signals (an ignored SIGTERM or SIGPIPE would
+        // survive exec), none blocked, and no descriptor of this process but
+        // the report, which exec closes.
+        struct sigaction plain {};
+        plain.sa_handler = SIG_DFL;
+        for (int signal = 1; signal < NSIG; ++signal)
+            if (signal != SIGKILL && signal != SIGSTOP) ::sigaction(signal, &plain, nullptr);
+        if (report[1] > STDERR_FILENO + 1) ::close_range(STDERR_FILENO + 1, static_cast<unsigned>(report[1]) - 1, 0);
+        ::close_range(static_cast<unsigned>(report[1]) + 1, ~0U, 0);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execve(executable.c_str(), argv.data(), envp.data());
+        fail();
+    }
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (pid < 0) throw RsyncProcessError(RsyncProcessError::Code::launchFailed, forkError, executable);
 
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), envp.data());
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::posix_spawnattr_destroy(&attributes);
-    if (rc != 0) throw RsyncProcessError(RsyncProcessError::Code::launchFailed, rc, executable);
+    reportWrite.reset();
+    int error = 0;
+    ssize_t n;
+    while ((n = ::read(reportRead.get(), &error, sizeof error)) < 0 && errno == EINTR) {}
+    if (n > 0) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+        throw RsyncProcessError(RsyncProcessError::Code::launchFailed, error, executable);
+    }
     return pid;
 }
 
@@ -223,6 +247,8 @@ public:
 
     ProcessRun(const ProcessRun&) = delete;
     ProcessRun& operator=(const ProcessRun&) = delete;
+
+    void nameAs(std::string through, std::string shown) { delivery_.nameAs(std::move(through), std::move(shown)); }
 
     // Starts the child; from then on a stop of the token reaches it.
     void launch(const std::vector<std::string>& arguments, std::stop_token stop, int workingFolder = -1) {
@@ -392,10 +418,15 @@ RsyncExit RsyncProcess::runBetween(int source, int destination, const std::vecto
     if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
     if (arguments.size() < 2 || source < 0 || destination < 0)
         throw RsyncProcessError(RsyncProcessError::Code::launchFailed, EINVAL, executable);
+    const std::string sourcePath = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(source) + "/";
     std::vector<std::string> through = arguments;
-    through[through.size() - 2] = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(source) + "/";
+    through[through.size() - 2] = sourcePath;
     through.back() = "./";
     ProcessRun run(executable, mode, onRawLine, onEvent);
+    // Its messages name the source folder where it lies, not the descriptor.
+    std::error_code unknown;
+    const std::filesystem::path folder = std::filesystem::read_symlink(sourcePath.substr(0, sourcePath.size() - 1), unknown);
+    if (!unknown && folder.is_absolute()) run.nameAs(sourcePath, folder.native());
     run.launch(through, std::move(stop), destination);
     return run.perform();
 }

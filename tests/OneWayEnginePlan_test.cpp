@@ -319,6 +319,22 @@ TEST_F(OneWayEngineTest, NoFilterHidesTheMarkersFromTheWalks) {
     }
 }
 
+// A user's files merely named like markers are the user's: planned and
+// copied, at the top and below it, and none is cleared from either side.
+TEST_F(OneWayEngineTest, AUsersFilesNamedLikeMarkersAreCopied) {
+    const std::string prefix(OverlapMarkers::prefix);
+    const std::vector<std::string> names{prefix + "notes.txt", "dir/" + prefix + "x-A"};
+    for (const std::string& name : names) tmp.write("src/" + name, "mine");
+    tmp.write("dst/" + prefix + "kept-B", "theirs");
+    job.mode = SyncMode::copy;
+    const SyncPlan p = plan();
+    EXPECT_EQ(copyPaths(p), names);
+    run(p);
+    for (const std::string& name : names) EXPECT_TRUE(fs::exists(dst / name)) << name;
+    EXPECT_TRUE(fs::exists(src / names.front()));
+    EXPECT_TRUE(fs::exists(dst / (prefix + "kept-B")));
+}
+
 // A run of another job on a shared side holds its marker at that side's top
 // while this one plans and runs: it is no item of this run, neither planned
 // nor copied.

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,6 +146,43 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     EXPECT_EQ(ignored & ((1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1))), 0u) << lines[2];
 }
 
+// A crash or a kill of the process that ran rsync takes rsync down with it:
+// one left running would go on writing into the destination unwatched.
+TEST(RsyncProcess, TheChildDiesWithTheProcessThatStartedIt) {
+    TempDir dir;
+    const auto pidFile = dir.path() / "pid";
+    const auto script = dir.script("linger.sh", "echo $$ > '" + pidFile.string() + ".new'\nmv '" +
+                                                    pidFile.string() + ".new' '" + pidFile.string() +
+                                                    "'\nexec sleep 30");
+    const pid_t runner = ::fork();
+    ASSERT_GE(runner, 0);
+    if (runner == 0) {
+        RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, [](RsyncEvent&&) {});
+        ::_exit(0);
+    }
+    const int runnerExit = static_cast<int>(::syscall(SYS_pidfd_open, runner, 0));
+    pid_t child = -1;
+    // Waits for the child to say its pid (or the runner to end early).
+    while (!std::filesystem::exists(pidFile)) {
+        pollfd ended{runnerExit, POLLIN, 0};
+        if (::poll(&ended, 1, 10) > 0) break;
+    }
+    std::ifstream(pidFile) >> child;
+    ::kill(runner, SIGKILL);
+    ::waitpid(runner, nullptr, 0);
+    ::close(runnerExit);
+    ASSERT_GT(child, 0);
+
+    const int childExit = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    if (childExit >= 0) {
+        pollfd gone{childExit, POLLIN, 0};
+        const bool died = ::poll(&gone, 1, 5000) > 0;
+        if (!died) ::kill(child, SIGKILL);
+        ::close(childExit);
+        EXPECT_TRUE(died) << "rsync outlived the process that started it";
+    }
+}
+
 // --- Output ---------------------------------------------------------------
 
 TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
@@ -186,6 +226,36 @@ TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
     EXPECT_EQ(exitClass(exit), ExitClass::noSpace);
     ASSERT_NE(capture.events.front().asItem(), nullptr);  // stdout parsed without a raw handler
     EXPECT_EQ(capture.events.front().asItem()->path, "new file");
+}
+
+// rsync reaches the source by this process's descriptor; what it says of the
+// source's items names the folder, as the user knows it, in the log, the
+// diagnostics and the tail alike.
+TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "source folder");
+    std::filesystem::create_directories(dir / "destination");
+    // The source operand is the last but one.
+    const auto script = dir.script("vanished.sh",
+                                   "for a; do src=$dst; dst=$a; done\n"
+                                   "echo \"file has vanished: \\\"${src}gone\\\"\" >&2\n"
+                                   "echo \"rsync: read errors mapping \\\"${src}sub/x\\\": ${src}\" >&2\n"
+                                   "exit 24");
+    const int source = ::open((dir / "source folder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Capture capture;
+    const auto exit = RsyncProcess{script}.runBetween(source, destination, {"--x", "a/", "b/"}, Mode::transfer, {},
+                                                      capture.rawHandler(), capture.eventHandler());
+    ::close(source);
+    ::close(destination);
+
+    const std::string folder = std::filesystem::canonical(dir / "source folder").native() + "/";
+    const std::vector<std::string> expected{"file has vanished: \"" + folder + "gone\"",
+                                            "rsync: read errors mapping \"" + folder + "sub/x\": " + folder};
+    EXPECT_EQ(exit.code, 24);
+    EXPECT_EQ(exit.stderrTail, expected);
+    EXPECT_EQ(capture.diagnostics(), expected);
+    EXPECT_EQ(capture.raw, expected);
 }
 
 // --- Stopping ---------------------------------------------------------------

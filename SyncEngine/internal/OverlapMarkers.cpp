@@ -47,9 +47,13 @@ void clearStale(int folder) {
     std::vector<std::string> stale;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
-        if (!name.starts_with(OverlapMarkers::prefix)) continue;
+        if (!OverlapMarkers::isMarkerName(name)) continue;
         FileDescriptor marker(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (marker.valid() && ::flock(marker.get(), LOCK_EX | LOCK_NB) == 0) stale.emplace_back(name);
+        // Markers are empty files; anything holding data is the user's.
+        struct stat info {};
+        if (!marker.valid() || ::fstat(marker.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0)
+            continue;
+        if (::flock(marker.get(), LOCK_EX | LOCK_NB) == 0) stale.emplace_back(name);
     }
     ::closedir(dir);
     for (const std::string& name : stale) ::unlinkat(folder, name.c_str(), 0);
@@ -98,6 +102,21 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
                 if (::lstat(there.c_str(), &info) == 0) seen_ = true;
             }
     }
+}
+
+bool OverlapMarkers::isMarkerName(std::string_view name) {
+    if (!name.starts_with(prefix)) return false;
+    name.remove_prefix(prefix.size());
+    if (!name.ends_with("-A") && !name.ends_with("-B")) return false;
+    name.remove_suffix(2);
+    return name.size() == 36 && Uuid::parse(name).has_value();
+}
+
+std::string OverlapMarkers::pattern() {
+    // A UUID's digits, each any character but a slash, in its groups.
+    std::string text(prefix);
+    for (const std::size_t digits : {8, 4, 4, 4, 12}) text.append(digits, '?').push_back('-');
+    return text + "[AB]";
 }
 
 std::vector<std::string> OverlapMarkers::names() const {
@@ -191,7 +210,7 @@ bool OverlapMarkers::catches(std::string_view path, Walk walk) const {
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     // Another run's marker (or one a killed run left) is no user's item
     // either, yet shows nothing of these sides.
-    if (!name.starts_with(prefix)) return false;
+    if (!isMarkerName(name)) return false;
     if (name != a_.name && name != b_.name) return true;
     // A side's own marker at the top of its own walk is the only sighting
     // that shows nothing.

@@ -45,6 +45,12 @@ class OverlapMarkers {
 public:
     // What every marker's name begins with.
     static constexpr std::string_view prefix = ".KeltoSync-Marker-";
+    // Whether a name is of a marker's form, any run's: the prefix, a UUID
+    // and the side's letter. Only these are ever taken for markers, so that
+    // a user's file merely beginning like one is never cleared nor left out.
+    static bool isMarkerName(std::string_view name);
+    // The same form as an rsync pattern, for transfers to leave markers out.
+    static std::string pattern();
     // Which side's folder a walk lists (a one-way dry run: the destination's
     // for its deletion lines, else the source's).
     enum class Walk { a, b };

@@ -21,6 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A marker's name but for its side's letter, as another (or a killed) run placed it.
+const std::string anotherRuns = std::string(OverlapMarkers::prefix) + "0B5E7C1A-3D2F-4E6B-9A8C-1F2E3D4C5B6A";
+
 std::vector<std::string> markersIn(const fs::path& folder) {
     std::vector<std::string> names;
     std::error_code error;
@@ -64,7 +67,7 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
         using Walk = OverlapMarkers::Walk;
         EXPECT_FALSE(markers.catches(".KeltoSync/Archive/", Walk::b));
         // Another run's: left out, showing nothing.
-        EXPECT_TRUE(markers.catches("x/" + std::string(OverlapMarkers::prefix) + "0-A", Walk::b));
+        EXPECT_TRUE(markers.catches("x/" + anotherRuns + "-A", Walk::b));
         EXPECT_FALSE(markers.seen());
         EXPECT_TRUE(markers.catches(onA.front(), Walk::a));  // A's own, at A's top
         EXPECT_FALSE(markers.seen());
@@ -91,7 +94,7 @@ TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b", c = tmp / "c";
     for (const fs::path& folder : {a, c}) fs::create_directories(folder);
-    const std::string left = std::string(OverlapMarkers::prefix) + "left-A";
+    const std::string left = anotherRuns + "-A";
     tmp.write("b/.KeltoSync/" + left, "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
 
@@ -112,7 +115,7 @@ TEST(OverlapMarkers, OneAKilledProcessLeftAtTheTopIsClearedOnceTheSideHasAReserv
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
     fs::create_directories(a);
-    const std::string left = std::string(OverlapMarkers::prefix) + "left-B";
+    const std::string left = anotherRuns + "-B";
     tmp.write("b/" + left, "");
     fs::create_directories(b / ".KeltoSync");
     setModified(b, 1'000'000);
@@ -192,4 +195,29 @@ TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarker
 
 TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
     EXPECT_THROW(TreeOverlap(nullptr), std::invalid_argument);
+}
+
+// Only a name of a marker's own form is one: a user's file merely beginning
+// like one, or of that form yet holding data, is neither cleared from a top
+// or a reserved folder nor left out of a walk.
+TEST(OverlapMarkers, AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b";
+    const std::string prefix(OverlapMarkers::prefix);
+    const std::vector<std::string> users{prefix + "notes.txt", prefix + "x-A", prefix + "0B5E7C1A-3D2F-4E6B-9A8C-1F2E3D4C5B6A",
+                                         anotherRuns + "-C"};
+    for (const std::string& name : users) {
+        tmp.write("a/" + name, "mine");
+        tmp.write("b/.KeltoSync/" + name, "");
+    }
+    tmp.write("a/" + anotherRuns + "-A", "holds data");
+    {
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
+        for (const std::string& name : users) EXPECT_FALSE(markers.catches("x/" + name, OverlapMarkers::Walk::a)) << name;
+    }
+    for (const std::string& name : users) {
+        EXPECT_TRUE(fs::exists(a / name)) << name;
+        EXPECT_TRUE(fs::exists(b / ".KeltoSync" / name)) << name;
+    }
+    EXPECT_TRUE(fs::exists(a / (anotherRuns + "-A")));
 }
