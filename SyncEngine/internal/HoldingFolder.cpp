@@ -113,8 +113,10 @@ bool isSeenVersion(const HoldingFolder::Planned& planned, const std::string& pat
 }
 
 // Whether `standing` is a copy of the source's item: rsync gives a copy
-// the source's kind, size and time.
+// the source's kind, size and time. A folder never is: the look covers it
+// alone, not what was put or changed inside it since, which would go with it.
 bool isCopyOf(const struct stat& standing, const struct stat& source, std::int64_t window) {
+    if (S_ISDIR(standing.st_mode)) return false;
     if (SideStat::kindOf(standing.st_mode) != SideStat::kindOf(source.st_mode) || standing.st_size != source.st_size)
         return false;
     if (S_ISLNK(source.st_mode)) return true;  // a link's own time is not always kept
