@@ -4,6 +4,7 @@
 #include "SyncModel/Support/Uuid.h"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -435,6 +436,63 @@ int moveWithinToFreeName(int from, const std::string& fromName, int to, const st
     return error;
 }
 
+// What a look before a copy saw of an item and everything below it, by
+// path relative to the item ("" for the item itself).
+using Seen = std::map<std::string, struct stat>;
+
+void lookAt(int directory, const std::string& name, const std::string& relative, Seen& seen) {
+    struct stat item {};
+    if (::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return;
+    seen.emplace(relative, item);
+    if (!S_ISDIR(item.st_mode)) return;
+    FileDescriptor folder;
+    std::vector<std::string> names;
+    if (openChildAt(directory, name, folder) != 0 || listNamesAt(folder.get(), names) != 0) return;
+    for (const std::string& child : names)
+        lookAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, seen);
+}
+
+// Removes what the look saw and has not changed since: anything put in or
+// changed meanwhile may be missing from the copy or differ from it, so it
+// stays with the folders on its way (EBUSY). Whether `name` is gone.
+bool removeSeenAt(int directory, const std::string& name, const std::string& relative, const fs::path& path,
+                  const Seen& seen, FirstFailure& failure) {
+    struct stat now {};
+    if (::fstatat(directory, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? true : failure.note(errno, "Could not remove", path);
+    const auto same = [](const timespec& x, const timespec& y) {
+        return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+    };
+    const auto found = seen.find(relative);
+    const bool unchanged = found != seen.end() && found->second.st_dev == now.st_dev &&
+                           found->second.st_ino == now.st_ino &&
+                           (found->second.st_mode & S_IFMT) == (now.st_mode & S_IFMT);
+    if (!unchanged) return failure.note(EBUSY, "Could not remove", path);
+    if (!S_ISDIR(now.st_mode)) {
+        // A folder's own times change as its items go; a file's tell a change.
+        if (found->second.st_size != now.st_size || !same(found->second.st_mtim, now.st_mtim) ||
+            !same(found->second.st_ctim, now.st_ctim))
+            return failure.note(EBUSY, "Could not remove", path);
+        if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+        return failure.note(errno, "Could not remove", path);
+    }
+    FileDescriptor folder;
+    if (const int error = openChildAt(directory, name, folder); error != 0)
+        return error == ENOENT ? true : failure.note(error, "Could not open folder", path);
+    std::vector<std::string> names;
+    bool removed = true;
+    if (const int error = listNamesAt(folder.get(), names); error != 0)
+        removed = failure.note(error, "Could not read folder", path);
+    for (const std::string& child : names)
+        removed = removeSeenAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, path / child,
+                               seen, failure) &&
+                  removed;
+    if (!removed) return false;
+    if (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        return failure.note(errno, "Could not remove", path);
+    return true;
+}
+
 }  // namespace
 
 void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
@@ -445,6 +503,8 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
     // copy cut short never stands at the item's name; then the item goes.
     if (error == EXDEV) {
         const std::string temporary = ".kelto-copy-" + Uuid::random().lowerString();
+        Seen seen;
+        lookAt(from.get(), fromName, "", seen);
         error = copyExclusively(from.get(), fromName, to.get(), temporary);
         if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
         // Also after a failed copy: a file system may make something of
@@ -456,7 +516,7 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
             FirstFailure failure;
-            if (!removeTreeAt(from.get(), fromName, from / fromName, failure)) throw *failure.error;
+            if (!removeSeenAt(from.get(), fromName, "", from / fromName, seen, failure)) throw *failure.error;
         }
     }
     // "No such file" while both the item and the folder of its place are
