@@ -214,7 +214,26 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             ::openat(toDirectory, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out.valid()) return errno;
         char buffer[1 << 16];
+        // Holes stay holes: a sparse file copied whole could need more room
+        // than the file system has. Where holes cannot be found, all is data.
+        bool sparse = true;
+        off_t end = -1;  // where the copy ends, when past what was written
         for (;;) {
+            if (sparse) {
+                const off_t at = ::lseek(in.get(), 0, SEEK_CUR);
+                const off_t data = ::lseek(in.get(), at, SEEK_DATA);
+                if (data < 0 && errno == ENXIO) {  // only a hole to the end
+                    end = ::lseek(in.get(), 0, SEEK_END);
+                    break;
+                }
+                if (data < 0 || ::lseek(out.get(), data, SEEK_SET) < 0) {
+                    sparse = false;
+                    if (::lseek(in.get(), at, SEEK_SET) < 0 || ::lseek(out.get(), at, SEEK_SET) < 0) {
+                        error = errno;
+                        break;
+                    }
+                }
+            }
             const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
@@ -229,6 +248,7 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             }
             if (error != 0) break;
         }
+        if (error == 0 && end > 0 && ::ftruncate(out.get(), end) != 0) error = errno;
         // Owner, mode and times as far as the file system keeps them; the data must be there.
         if (error == 0) {
             keepOwnership(in.get(), out.get(), toDirectory, toName, item);

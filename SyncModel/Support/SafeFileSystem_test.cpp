@@ -369,3 +369,33 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     EXPECT_FALSE(fs::exists(here / ("dir/" + second)));
     EXPECT_EQ(test::readFile(there / ("dir/" + second)), second);
 }
+
+// A sparse file crosses file systems with its holes: filled, it could need
+// more room than the other file system has.
+TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsAFilesHoles) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    constexpr off_t size = 64 << 20;
+    for (const char* name : {"middle", "end"}) {
+        const FileDescriptor file(::open((here / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        ASSERT_TRUE(file.valid());
+        ASSERT_EQ(::pwrite(file.get(), "head", 4, 0), 4);
+        if (std::string(name) == "middle") ASSERT_EQ(::pwrite(file.get(), "tail", 4, size - 4), 4);
+        else ASSERT_EQ(::ftruncate(file.get(), size), 0);
+    }
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder to = openRoot(there);
+    for (const char* name : {"middle", "end"}) {
+        sfs::moveToFreeName(from, name, to, name);
+        struct stat moved {};
+        ASSERT_EQ(::stat((there / name).c_str(), &moved), 0);
+        EXPECT_EQ(moved.st_size, size) << name;
+        EXPECT_LT(moved.st_blocks * 512, 1 << 20) << name;
+        const std::string whole = test::readFile(there / name);
+        EXPECT_EQ(whole.substr(0, 4), "head") << name;
+        EXPECT_EQ(whole.substr(size - 4), std::string(name) == "middle" ? "tail" : std::string(4, '\0')) << name;
+    }
+}
