@@ -202,6 +202,56 @@ void keepOwnership(int in, int out, int directory, const std::string& name, cons
     else (void)::fchmodat(directory, name.c_str(), mode, 0);
 }
 
+// Copies an open file's data, holes kept, then its owner, mode and times as
+// far as the file system keeps them; the data reaches the disk. 0 or errno.
+int copyFile(int in, int out, const struct stat& item) {
+    const timespec times[2] = {item.st_atim, item.st_mtim};
+    int error = 0;
+    char buffer[1 << 16];
+    // Holes stay holes: a sparse file copied whole could need more room
+    // than the file system has. Where holes cannot be found, all is data.
+    bool sparse = true;
+    off_t end = -1;  // where the copy ends, when past what was written
+    for (;;) {
+        if (sparse) {
+            const off_t at = ::lseek(in, 0, SEEK_CUR);
+            const off_t data = ::lseek(in, at, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) {  // only a hole to the end
+                end = ::lseek(in, 0, SEEK_END);
+                break;
+            }
+            if (data < 0 || ::lseek(out, data, SEEK_SET) < 0) {
+                sparse = false;
+                if (::lseek(in, at, SEEK_SET) < 0 || ::lseek(out, at, SEEK_SET) < 0) {
+                    error = errno;
+                    break;
+                }
+            }
+        }
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) error = errno;
+            break;
+        }
+        for (ssize_t written = 0; written < n && error == 0;) {
+            const ssize_t w = ::write(out, buffer + written, static_cast<std::size_t>(n - written));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) error = w < 0 ? errno : EIO;
+            else written += w;
+        }
+        if (error != 0) break;
+    }
+    if (error == 0 && end > 0 && ::ftruncate(out, end) != 0) error = errno;
+    // Owner, mode and times as far as the file system keeps them; the data must be there.
+    if (error == 0) {
+        keepOwnership(in, out, -1, {}, item);
+        (void)::futimens(out, times);
+        if (::fsync(out) != 0) error = errno;
+    }
+    return error;
+}
+
 int copyExclusively(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
     struct stat item {};
     if (::fstatat(fromDirectory, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
@@ -213,48 +263,7 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         const FileDescriptor out(
             ::openat(toDirectory, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out.valid()) return errno;
-        char buffer[1 << 16];
-        // Holes stay holes: a sparse file copied whole could need more room
-        // than the file system has. Where holes cannot be found, all is data.
-        bool sparse = true;
-        off_t end = -1;  // where the copy ends, when past what was written
-        for (;;) {
-            if (sparse) {
-                const off_t at = ::lseek(in.get(), 0, SEEK_CUR);
-                const off_t data = ::lseek(in.get(), at, SEEK_DATA);
-                if (data < 0 && errno == ENXIO) {  // only a hole to the end
-                    end = ::lseek(in.get(), 0, SEEK_END);
-                    break;
-                }
-                if (data < 0 || ::lseek(out.get(), data, SEEK_SET) < 0) {
-                    sparse = false;
-                    if (::lseek(in.get(), at, SEEK_SET) < 0 || ::lseek(out.get(), at, SEEK_SET) < 0) {
-                        error = errno;
-                        break;
-                    }
-                }
-            }
-            const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (n < 0) error = errno;
-                break;
-            }
-            for (ssize_t written = 0; written < n && error == 0;) {
-                const ssize_t w = ::write(out.get(), buffer + written, static_cast<std::size_t>(n - written));
-                if (w < 0 && errno == EINTR) continue;
-                if (w <= 0) error = w < 0 ? errno : EIO;
-                else written += w;
-            }
-            if (error != 0) break;
-        }
-        if (error == 0 && end > 0 && ::ftruncate(out.get(), end) != 0) error = errno;
-        // Owner, mode and times as far as the file system keeps them; the data must be there.
-        if (error == 0) {
-            keepOwnership(in.get(), out.get(), toDirectory, toName, item);
-            (void)::futimens(out.get(), times);
-            if (::fsync(out.get()) != 0) error = errno;
-        }
+        error = copyFile(in.get(), out.get(), item);
         if (error != 0) ::unlinkat(toDirectory, toName.c_str(), 0);
         return error;
     }
@@ -456,6 +465,25 @@ int moveWithinToFreeName(int from, const std::string& fromName, int to, const st
     return error;
 }
 
+// A file crosses file systems into a nameless file, linked to its name only
+// once whole and never over another, so a copy cut short (a kill) leaves
+// nothing behind. 0, an errno value, or -1 where this cannot be done here.
+int copyFileToFreeName(int from, const std::string& fromName, int to, const std::string& toName) {
+    struct stat item {};
+    if (::fstatat(from, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISREG(item.st_mode)) return -1;
+    const FileDescriptor in(::openat(from, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!in.valid()) return errno;
+    const FileDescriptor out(::openat(to, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (!out.valid()) return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? -1 : errno;
+    if (const int error = copyFile(in.get(), out.get(), item); error != 0) return error;
+    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    if (::linkat(AT_FDCWD, self.c_str(), to, toName.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    const int error = errno;
+    if (error == EPERM || error == EOPNOTSUPP || (error == ENOENT && ::access("/proc/self/fd", F_OK) != 0)) return -1;
+    return error;
+}
+
 // What a look before a copy saw of an item and everything below it, by
 // path relative to the item ("" for the item itself).
 using Seen = std::map<std::string, struct stat>;
@@ -518,20 +546,24 @@ bool removeSeenAt(int directory, const std::string& name, const std::string& rel
 void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
     requirePlainNames(from, fromName, toName);
     int error = moveWithinToFreeName(from.get(), fromName, to.get(), toName);
-    // Another file system: the item is copied whole under a name of its own
-    // beside its place and only then moved there without replacing, so a
-    // copy cut short never stands at the item's name; then the item goes.
+    // Another file system: the item is copied whole, a file as a nameless
+    // one, else under a name of its own beside its place, and only then put
+    // at its name without replacing, so a copy cut short never stands there;
+    // then the item goes.
     if (error == EXDEV) {
         const std::string temporary = ".kelto-copy-" + Uuid::random().lowerString();
         Seen seen;
         lookAt(from.get(), fromName, "", seen);
-        error = copyExclusively(from.get(), fromName, to.get(), temporary);
-        if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
-        // Also after a failed copy: a file system may make something of
-        // another kind before refusing (exFAT through FUSE, asked for a pipe).
-        if (error != 0) {
-            FirstFailure ignored;
-            removeTreeAt(to.get(), temporary, to / temporary, ignored);
+        error = copyFileToFreeName(from.get(), fromName, to.get(), toName);
+        if (error == -1) {
+            error = copyExclusively(from.get(), fromName, to.get(), temporary);
+            if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
+            // Also after a failed copy: a file system may make something of
+            // another kind before refusing (exFAT through FUSE, asked for a pipe).
+            if (error != 0) {
+                FirstFailure ignored;
+                removeTreeAt(to.get(), temporary, to / temporary, ignored);
+            }
         }
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
