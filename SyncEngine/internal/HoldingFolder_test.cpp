@@ -273,3 +273,24 @@ TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion)
     EXPECT_EQ(keptPaths(s), std::vector<std::string>{"p " + std::to_string(EEXIST)});
     EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
 }
+
+// A link is the transfer's copy only while it leads where the source's does:
+// one the user put there since, of the same length, stays.
+TEST_F(HoldingFolderTest, ALinkLeadingElsewhereIsNoTransferCopy) {
+    test::TemporaryFolder source;
+    fs::create_symlink("aaaa", source / "copied");
+    fs::create_symlink("aaaa", folder / "copied");
+    fs::create_symlink("aaaa", source / "mine");
+    fs::create_symlink("bbbb", folder / "mine");
+    hold("copied", "edited during the run");
+    hold("mine", "edited during the run");
+
+    HoldingFolder::Planned planned;
+    planned.replaced = {"copied", "mine"};
+    planned.source = source.path();
+    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
+
+    EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
+    EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
+    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"mine " + std::to_string(EEXIST)});
+}
