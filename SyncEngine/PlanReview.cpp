@@ -21,6 +21,9 @@ std::string keyOn(const PlannedArchive& taking, PlanReview::Names names) {
 }  // namespace
 
 std::vector<PlannedArchive> PlanReview::beyond(const SyncPlan& reviewed, const SyncPlan& plan, Names names) {
+    // A review is of its folders: after the job's folders changed, or a side
+    // became another folder, every path names another item.
+    if (reviewed.folderA != plan.folderA || reviewed.folderB != plan.folderB) return plan.archives;
     using Key = std::pair<Side, std::string>;
     const auto versions = [&](const SyncPlan& of) {
         std::map<Key, ItemVersion> seen;

@@ -63,3 +63,25 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
     EXPECT_EQ(PlanReview::beyond(seenAs({}), seenAs({{"caf\xC3\xA9.txt", Side::a, v1}}), {}),
               (std::vector<PlannedArchive>{{"caf\xC3\xA9.txt", Side::a}}));
 }
+
+// A review is of the folders its plan was made on: the same paths in the same
+// versions in other folders (the job edited, a disk swapped) are beyond it.
+TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
+    SyncPlan reviewed = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
+    reviewed.seen = {{"a.txt", Side::b, ItemVersion::listed(EntryKind::file, 4, 100)},
+                     {"b.txt", Side::a, ItemVersion::listed(EntryKind::file, 4, 100)}};
+    reviewed.folderA = FolderIdentity{1, 10};
+    reviewed.folderB = FolderIdentity{2, 20};
+    EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, {}).empty());
+
+    for (const auto& [a, b] : std::vector<std::pair<std::optional<FolderIdentity>, std::optional<FolderIdentity>>>{
+             {FolderIdentity{1, 10}, FolderIdentity{3, 20}},
+             {FolderIdentity{1, 11}, FolderIdentity{2, 20}},
+             {FolderIdentity{2, 20}, FolderIdentity{1, 10}},
+             {FolderIdentity{1, 10}, std::nullopt}}) {
+        SyncPlan plan = reviewed;
+        plan.folderA = a;
+        plan.folderB = b;
+        EXPECT_EQ(PlanReview::beyond(reviewed, plan, {}), plan.archives);
+    }
+}

@@ -113,13 +113,24 @@ bool isSeenVersion(const HoldingFolder::Planned& planned, const std::string& pat
 }
 
 // Whether `standing` is a copy of the source's item: rsync gives a copy
-// the source's kind, size and time.
+// the source's kind, size and time. A folder never is: the look covers it
+// alone, not what was put or changed inside it since, which would go with it.
 bool isCopyOf(const struct stat& standing, const struct stat& source, std::int64_t window) {
+    if (S_ISDIR(standing.st_mode)) return false;
     if (SideStat::kindOf(standing.st_mode) != SideStat::kindOf(source.st_mode) || standing.st_size != source.st_size)
         return false;
     if (S_ISLNK(source.st_mode)) return true;  // a link's own time is not always kept
     const std::int64_t apart = static_cast<std::int64_t>(standing.st_mtim.tv_sec) - source.st_mtim.tv_sec;
     return apart <= window && -apart <= window;
+}
+
+// A link's target; nothing where it cannot be read.
+std::optional<std::string> linkTarget(int directory, const std::string& name) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlinkat(directory, name.c_str(), target.data(), target.size());
+    if (n < 0) return std::nullopt;
+    target.resize(static_cast<std::size_t>(n));
+    return target;
 }
 
 bool sameItem(const struct stat& a, const struct stat& b) {
@@ -144,6 +155,11 @@ Trade tradeWithTransferCopy(const Folder& root, const Folder& folder, const std:
     const std::optional<struct stat> standing = SafeFileSystem::statChild(*parent, name);
     const std::optional<struct stat> original = SideStat(planned.source).stat(path);
     if (!standing || !original || !isCopyOf(*standing, *original, planned.modifyWindow)) return Trade::none;
+    // A link's time is not kept, so only its target tells a copy.
+    if (S_ISLNK(standing->st_mode)) {
+        const std::optional<std::string> copy = linkTarget(parent->get(), name);
+        if (!copy || copy != linkTarget(AT_FDCWD, (planned.source / path).native())) return Trade::none;
+    }
     // Where the file system cannot trade (across file systems, many FUSE
     // ones), the held item stays, named.
     if (::renameat2(folder.get(), name.c_str(), parent->get(), name.c_str(), RENAME_EXCHANGE) != 0) return Trade::none;

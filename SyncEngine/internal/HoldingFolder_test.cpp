@@ -247,3 +247,50 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
     EXPECT_EQ(test::readFile(folder / "f.txt"), "second");
     EXPECT_EQ(test::readFile(held(earlier) / "f.txt"), "first");
 }
+
+// A held version the plan never saw trades places with the transfer's copy
+// only where that copy is one item its look covers: a folder holds items
+// no look at it covers, so the held item stays and the folder is untouched.
+TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion) {
+    test::TemporaryFolder source;
+    source.write("f.txt", "new");
+    source.write("p/sub/s.txt", "s");
+    folder.write("f.txt", "new");
+    folder.write("p/sub/s.txt", "s");
+    folder.write("p/sub/mine.txt", "written into the copy meanwhile");
+    for (const char* path : {"f.txt", "p"})
+        fs::last_write_time(folder / path, fs::last_write_time(source / path));
+    hold("f.txt", "edited during the run");
+    hold("p", "a file the folder replaced, edited during the run");
+
+    HoldingFolder::Planned planned;
+    planned.replaced = {"f.txt", "p"};
+    planned.source = source.path();
+    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
+
+    EXPECT_EQ(test::readFile(folder / "f.txt"), "edited during the run");
+    EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
+    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"p " + std::to_string(EEXIST)});
+    EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
+}
+
+// A link is the transfer's copy only while it leads where the source's does:
+// one the user put there since, of the same length, stays.
+TEST_F(HoldingFolderTest, ALinkLeadingElsewhereIsNoTransferCopy) {
+    test::TemporaryFolder source;
+    fs::create_symlink("aaaa", source / "copied");
+    fs::create_symlink("aaaa", folder / "copied");
+    fs::create_symlink("aaaa", source / "mine");
+    fs::create_symlink("bbbb", folder / "mine");
+    hold("copied", "edited during the run");
+    hold("mine", "edited during the run");
+
+    HoldingFolder::Planned planned;
+    planned.replaced = {"copied", "mine"};
+    planned.source = source.path();
+    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
+
+    EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
+    EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
+    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"mine " + std::to_string(EEXIST)});
+}

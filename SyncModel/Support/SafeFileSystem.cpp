@@ -4,6 +4,7 @@
 #include "SyncModel/Support/Uuid.h"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -201,6 +202,56 @@ void keepOwnership(int in, int out, int directory, const std::string& name, cons
     else (void)::fchmodat(directory, name.c_str(), mode, 0);
 }
 
+// Copies an open file's data, holes kept, then its owner, mode and times as
+// far as the file system keeps them; the data reaches the disk. 0 or errno.
+int copyFile(int in, int out, const struct stat& item) {
+    const timespec times[2] = {item.st_atim, item.st_mtim};
+    int error = 0;
+    char buffer[1 << 16];
+    // Holes stay holes: a sparse file copied whole could need more room
+    // than the file system has. Where holes cannot be found, all is data.
+    bool sparse = true;
+    off_t end = -1;  // where the copy ends, when past what was written
+    for (;;) {
+        if (sparse) {
+            const off_t at = ::lseek(in, 0, SEEK_CUR);
+            const off_t data = ::lseek(in, at, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) {  // only a hole to the end
+                end = ::lseek(in, 0, SEEK_END);
+                break;
+            }
+            if (data < 0 || ::lseek(out, data, SEEK_SET) < 0) {
+                sparse = false;
+                if (::lseek(in, at, SEEK_SET) < 0 || ::lseek(out, at, SEEK_SET) < 0) {
+                    error = errno;
+                    break;
+                }
+            }
+        }
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) error = errno;
+            break;
+        }
+        for (ssize_t written = 0; written < n && error == 0;) {
+            const ssize_t w = ::write(out, buffer + written, static_cast<std::size_t>(n - written));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) error = w < 0 ? errno : EIO;
+            else written += w;
+        }
+        if (error != 0) break;
+    }
+    if (error == 0 && end > 0 && ::ftruncate(out, end) != 0) error = errno;
+    // Owner, mode and times as far as the file system keeps them; the data must be there.
+    if (error == 0) {
+        keepOwnership(in, out, -1, {}, item);
+        (void)::futimens(out, times);
+        if (::fsync(out) != 0) error = errno;
+    }
+    return error;
+}
+
 int copyExclusively(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
     struct stat item {};
     if (::fstatat(fromDirectory, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
@@ -212,28 +263,7 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         const FileDescriptor out(
             ::openat(toDirectory, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out.valid()) return errno;
-        char buffer[1 << 16];
-        for (;;) {
-            const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (n < 0) error = errno;
-                break;
-            }
-            for (ssize_t written = 0; written < n && error == 0;) {
-                const ssize_t w = ::write(out.get(), buffer + written, static_cast<std::size_t>(n - written));
-                if (w < 0 && errno == EINTR) continue;
-                if (w <= 0) error = w < 0 ? errno : EIO;
-                else written += w;
-            }
-            if (error != 0) break;
-        }
-        // Owner, mode and times as far as the file system keeps them; the data must be there.
-        if (error == 0) {
-            keepOwnership(in.get(), out.get(), toDirectory, toName, item);
-            (void)::futimens(out.get(), times);
-            if (::fsync(out.get()) != 0) error = errno;
-        }
+        error = copyFile(in.get(), out.get(), item);
         if (error != 0) ::unlinkat(toDirectory, toName.c_str(), 0);
         return error;
     }
@@ -435,28 +465,110 @@ int moveWithinToFreeName(int from, const std::string& fromName, int to, const st
     return error;
 }
 
+// A file crosses file systems into a nameless file, linked to its name only
+// once whole and never over another, so a copy cut short (a kill) leaves
+// nothing behind. 0, an errno value, or -1 where this cannot be done here.
+int copyFileToFreeName(int from, const std::string& fromName, int to, const std::string& toName) {
+    struct stat item {};
+    if (::fstatat(from, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISREG(item.st_mode)) return -1;
+    const FileDescriptor in(::openat(from, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!in.valid()) return errno;
+    const FileDescriptor out(::openat(to, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (!out.valid()) return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? -1 : errno;
+    if (const int error = copyFile(in.get(), out.get(), item); error != 0) return error;
+    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    if (::linkat(AT_FDCWD, self.c_str(), to, toName.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    const int error = errno;
+    if (error == EPERM || error == EOPNOTSUPP || (error == ENOENT && ::access("/proc/self/fd", F_OK) != 0)) return -1;
+    return error;
+}
+
+// What a look before a copy saw of an item and everything below it, by
+// path relative to the item ("" for the item itself).
+using Seen = std::map<std::string, struct stat>;
+
+void lookAt(int directory, const std::string& name, const std::string& relative, Seen& seen) {
+    struct stat item {};
+    if (::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return;
+    seen.emplace(relative, item);
+    if (!S_ISDIR(item.st_mode)) return;
+    FileDescriptor folder;
+    std::vector<std::string> names;
+    if (openChildAt(directory, name, folder) != 0 || listNamesAt(folder.get(), names) != 0) return;
+    for (const std::string& child : names)
+        lookAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, seen);
+}
+
+// Removes what the look saw and has not changed since: anything put in or
+// changed meanwhile may be missing from the copy or differ from it, so it
+// stays with the folders on its way (EBUSY). Whether `name` is gone.
+bool removeSeenAt(int directory, const std::string& name, const std::string& relative, const fs::path& path,
+                  const Seen& seen, FirstFailure& failure) {
+    struct stat now {};
+    if (::fstatat(directory, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? true : failure.note(errno, "Could not remove", path);
+    const auto same = [](const timespec& x, const timespec& y) {
+        return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+    };
+    const auto found = seen.find(relative);
+    const bool unchanged = found != seen.end() && found->second.st_dev == now.st_dev &&
+                           found->second.st_ino == now.st_ino &&
+                           (found->second.st_mode & S_IFMT) == (now.st_mode & S_IFMT);
+    if (!unchanged) return failure.note(EBUSY, "Could not remove", path);
+    if (!S_ISDIR(now.st_mode)) {
+        // A folder's own times change as its items go; a file's tell a change.
+        if (found->second.st_size != now.st_size || !same(found->second.st_mtim, now.st_mtim) ||
+            !same(found->second.st_ctim, now.st_ctim))
+            return failure.note(EBUSY, "Could not remove", path);
+        if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+        return failure.note(errno, "Could not remove", path);
+    }
+    FileDescriptor folder;
+    if (const int error = openChildAt(directory, name, folder); error != 0)
+        return error == ENOENT ? true : failure.note(error, "Could not open folder", path);
+    std::vector<std::string> names;
+    bool removed = true;
+    if (const int error = listNamesAt(folder.get(), names); error != 0)
+        removed = failure.note(error, "Could not read folder", path);
+    for (const std::string& child : names)
+        removed = removeSeenAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, path / child,
+                               seen, failure) &&
+                  removed;
+    if (!removed) return false;
+    if (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        return failure.note(errno, "Could not remove", path);
+    return true;
+}
+
 }  // namespace
 
 void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
     requirePlainNames(from, fromName, toName);
     int error = moveWithinToFreeName(from.get(), fromName, to.get(), toName);
-    // Another file system: the item is copied whole under a name of its own
-    // beside its place and only then moved there without replacing, so a
-    // copy cut short never stands at the item's name; then the item goes.
+    // Another file system: the item is copied whole, a file as a nameless
+    // one, else under a name of its own beside its place, and only then put
+    // at its name without replacing, so a copy cut short never stands there;
+    // then the item goes.
     if (error == EXDEV) {
         const std::string temporary = ".kelto-copy-" + Uuid::random().lowerString();
-        error = copyExclusively(from.get(), fromName, to.get(), temporary);
-        if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
-        // Also after a failed copy: a file system may make something of
-        // another kind before refusing (exFAT through FUSE, asked for a pipe).
-        if (error != 0) {
-            FirstFailure ignored;
-            removeTreeAt(to.get(), temporary, to / temporary, ignored);
+        Seen seen;
+        lookAt(from.get(), fromName, "", seen);
+        error = copyFileToFreeName(from.get(), fromName, to.get(), toName);
+        if (error == -1) {
+            error = copyExclusively(from.get(), fromName, to.get(), temporary);
+            if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
+            // Also after a failed copy: a file system may make something of
+            // another kind before refusing (exFAT through FUSE, asked for a pipe).
+            if (error != 0) {
+                FirstFailure ignored;
+                removeTreeAt(to.get(), temporary, to / temporary, ignored);
+            }
         }
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
             FirstFailure failure;
-            if (!removeTreeAt(from.get(), fromName, from / fromName, failure)) throw *failure.error;
+            if (!removeSeenAt(from.get(), fromName, "", from / fromName, seen, failure)) throw *failure.error;
         }
     }
     // "No such file" while both the item and the folder of its place are

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <thread>
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -311,6 +313,10 @@ TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status)) << name;
         EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
+        // Nor under another name: a file is copied as a nameless one.
+        if (std::string(name) == "file") {
+            EXPECT_TRUE(fs::is_empty(there.path()));
+        }
     }
     EXPECT_EQ(test::readFile(here / "file"), big);
     EXPECT_EQ(test::readFile(here / "dir/z"), big);
@@ -319,4 +325,81 @@ TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
     const sfs::Folder to = openRoot(there);
     sfs::moveToFreeName(from, "file", to, "file");
     EXPECT_EQ(test::readFile(there / "file"), big);
+}
+
+// Across file systems the item goes only as it was copied: a file put into
+// the folder or changed in it while the copy is made stays where it was.
+// The copy's second opening of a file waits until both changes are made.
+TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
+    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    here.write("dir/a", "a");
+    here.write("dir/b", "b");
+    const FileDescriptor watch(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY));
+    if (!watch.valid()) GTEST_SKIP() << "no fanotify";
+    for (const char* name : {"dir/a", "dir/b"})
+        ASSERT_EQ(::fanotify_mark(watch.get(), FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, (here / name).c_str()), 0);
+
+    std::string first;
+    std::thread changer([&] {
+        for (int opened = 0; opened < 2; ++opened) {
+            fanotify_event_metadata event {};
+            if (::read(watch.get(), &event, sizeof event) != sizeof event) return;
+            const FileDescriptor item(event.fd);
+            const std::string name = fs::read_symlink("/proc/self/fd/" + std::to_string(event.fd)).filename();
+            if (opened == 0) first = name;
+            else {
+                here.write("dir/late", "put in meanwhile");
+                // Unwatched first: this thread's own opening would wait on itself.
+                const std::string changed = (here / ("dir/" + first)).native();
+                (void)::fanotify_mark(watch.get(), FAN_MARK_REMOVE, FAN_OPEN_PERM, AT_FDCWD, changed.c_str());
+                here.write("dir/" + first, "changed after its copy");
+            }
+            const fanotify_response allow{event.fd, FAN_ALLOW};
+            (void)::write(watch.get(), &allow, sizeof allow);
+        }
+    });
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder to = openRoot(there);
+    EXPECT_EQ(failureOf([&] { sfs::moveToFreeName(from, "dir", to, "dir"); }).errorNumber(), EBUSY);
+    changer.join();
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(test::readFile(here / "dir/late"), "put in meanwhile");
+    EXPECT_EQ(test::readFile(here / ("dir/" + first)), "changed after its copy");
+    const std::string second = first == "a" ? "b" : "a";
+    EXPECT_FALSE(fs::exists(here / ("dir/" + second)));
+    EXPECT_EQ(test::readFile(there / ("dir/" + second)), second);
+}
+
+// A sparse file crosses file systems with its holes: filled, it could need
+// more room than the other file system has.
+TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsAFilesHoles) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    constexpr off_t size = 64 << 20;
+    for (const char* name : {"middle", "end"}) {
+        const FileDescriptor file(::open((here / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        ASSERT_TRUE(file.valid());
+        ASSERT_EQ(::pwrite(file.get(), "head", 4, 0), 4);
+        if (std::string(name) == "middle") ASSERT_EQ(::pwrite(file.get(), "tail", 4, size - 4), 4);
+        else ASSERT_EQ(::ftruncate(file.get(), size), 0);
+    }
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder to = openRoot(there);
+    for (const char* name : {"middle", "end"}) {
+        sfs::moveToFreeName(from, name, to, name);
+        struct stat moved {};
+        ASSERT_EQ(::stat((there / name).c_str(), &moved), 0);
+        EXPECT_EQ(moved.st_size, size) << name;
+        EXPECT_LT(moved.st_blocks * 512, 1 << 20) << name;
+        const std::string whole = test::readFile(there / name);
+        EXPECT_EQ(whole.substr(0, 4), "head") << name;
+        EXPECT_EQ(whole.substr(size - 4), std::string(name) == "middle" ? "tail" : std::string(4, '\0')) << name;
+    }
 }
