@@ -440,9 +440,16 @@ int main(int argc, char** argv) {
         auto recordedRuns = [&](const Config& c, const fs::path& from, const fs::path& dst) {
             const fs::path record = c.root / "recorded-runs";
             fs::remove(record);
-            const fs::path recorder =
-                writeScript(c.root / "rsync-record", "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) +
-                                                         "\nexec " + quoted(rsync) + " \"$@\"");
+            // The engine starts a transfer in the destination it holds open
+            // ("./") and names the source through its own descriptor: the
+            // record names both folders by path, so the pass can be run bare.
+            const fs::path recorder = writeScript(
+                c.root / "rsync-record",
+                "here=$(pwd -P)\nfor a in \"$@\"; do\n  case \"$a\" in\n"
+                "    /proc/*/fd/*) r=$(readlink -f \"$a\"); case \"$a\" in */) r=\"$r/\";; esac; set -- \"$@\" \"$r\";;\n"
+                "    ./) set -- \"$@\" \"$here/\";;\n"
+                "    *) set -- \"$@\" \"$a\";;\n  esac\n  shift\ndone\n"
+                "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " + quoted(rsync) + " \"$@\"");
             engineRun(runner, from, dst, recorder);
             return readRecordedRuns(record);
         };
