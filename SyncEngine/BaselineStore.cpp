@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <string_view>
 #include <system_error>
 
@@ -159,22 +158,18 @@ void BaselineStore::createWhole(const std::filesystem::path& file) const {
     const std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(file.parent_path());
     if (!folder) throw failed("its folder is gone");
     try {
-        SafeFileSystem::moveWithoutReplacing(*folder, name, *folder, file.filename().string());
+        // Where the file system can refuse an existing name neither way
+        // (exFAT through FUSE), the name, found free just now, is taken
+        // plainly: only a creator at that very moment could lose its file,
+        // and a job's runs take turns.
+        SafeFileSystem::moveToFreeName(*folder, name, *folder, file.filename().string());
     } catch (const FileError& error) {
         // Another process made it meanwhile: that one is opened.
         if (error.errorNumber() == EEXIST) {
             std::filesystem::remove(making, ignored);
             return;
         }
-        // The file system can refuse an existing name neither way (exFAT
-        // through FUSE): the name, found free just now, is taken plainly.
-        // Only a creator at that very moment could lose its file, and a
-        // job's runs take turns.
-        const bool noLinks = error.errorNumber() == EPERM || error.errorNumber() == EOPNOTSUPP;
-        const bool free = std::filesystem::symlink_status(file, ignored).type() == std::filesystem::file_type::not_found;
-        if (!noLinks || !free ||
-            ::renameat(folder->get(), name.c_str(), folder->get(), file.filename().c_str()) != 0)
-            throw failed(error.reason());
+        throw failed(error.reason());
     }
 }
 
