@@ -3,18 +3,9 @@
 #   cmake -D MANIFEST=<file> -D OUTPUT=<file> -P LicenceText.cmake
 # The manifest holds one "<heading>|<file>" per line.
 file(STRINGS "${MANIFEST}" parts ENCODING UTF-8)
-set(contents "")
-foreach(part IN LISTS parts)
-  string(FIND "${part}" "|" bar)
-  string(SUBSTRING "${part}" 0 ${bar} heading)
-  math(EXPR start "${bar} + 1")
-  string(SUBSTRING "${part}" ${start} -1 path)
-  string(APPEND contents "  ${heading}\n")
-endforeach()
-
 set(rule "================================================================================")
-file(WRITE "${OUTPUT}.part" "Kelto Sync ships the programs and libraries listed here. The licence and\n"
-  "the notices of each follow, as its own files give them.\n\n${contents}")
+set(contents "")
+set(notices "")
 foreach(part IN LISTS parts)
   string(FIND "${part}" "|" bar)
   string(SUBSTRING "${part}" 0 ${bar} heading)
@@ -24,6 +15,10 @@ foreach(part IN LISTS parts)
     message(FATAL_ERROR "the notice of ${heading} is missing: ${path}")
   endif()
   file(READ "${path}" text)
-  file(APPEND "${OUTPUT}.part" "\n${rule}\n${heading}\n${rule}\n\n${text}")
+  string(APPEND contents "  ${heading}\n")
+  string(APPEND notices "\n${rule}\n${heading}\n${rule}\n\n${text}")
 endforeach()
+
+file(WRITE "${OUTPUT}.part" "Kelto Sync ships the programs and libraries listed here. The licence and\n"
+  "the notices of each follow, as its own files give them.\n\n${contents}${notices}")
 file(RENAME "${OUTPUT}.part" "${OUTPUT}")
