@@ -435,15 +435,19 @@ bool setModificationTime(const Folder& parent, const std::string& name, const ti
     throw FileError(error, "Could not set the time of", parent / name);
 }
 
+// moveWithoutReplacing; 0 or an errno value.
+int renameWithoutReplacing(int from, const std::string& fromName, int to, const std::string& toName) {
+    if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    // EINVAL: the file system does not support the flag (NFS, many FUSE file
+    // systems). A plain rename would silently replace; claim the name first.
+    const int error = errno;
+    return error == EINVAL ? moveByClaiming(from, fromName, to, toName) : error;
+}
+
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
                           const std::string& toName) {
     requirePlainNames(from, fromName, toName);
-    if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), RENAME_NOREPLACE) == 0) return;
-    // EINVAL: the file system does not support the flag (NFS, many FUSE file
-    // systems). A plain rename would silently replace; claim the name first.
-    int error = errno;
-    if (error == EINVAL) error = moveByClaiming(from.get(), fromName, to.get(), toName);
-    if (error != 0)
+    if (const int error = renameWithoutReplacing(from.get(), fromName, to.get(), toName); error != 0)
         throw FileError(error, "Could not rename", from / fromName);
 }
 
@@ -451,9 +455,7 @@ namespace {
 
 // moveToFreeName within one file system; 0 or an errno value, EXDEV across.
 int moveWithinToFreeName(int from, const std::string& fromName, int to, const std::string& toName) {
-    if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    int error = errno;
-    if (error == EINVAL) error = moveByClaiming(from, fromName, to, toName);
+    const int error = renameWithoutReplacing(from, fromName, to, toName);
     // Neither the flag nor hard links (exFAT through FUSE): the name, free
     // just now, is taken plainly.
     if (error == EPERM || error == EOPNOTSUPP) {
