@@ -961,11 +961,6 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         addSkips(excluded_, otherSpellingsOnB(excluded_, *lastLook, traits_));
     }
 
-    bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_, engine_.onlyPlanned);
-    for (const PlannedCopy& copy : plan_.copies) {
-        received_.push_back(copy.path);
-        largest_ = std::max(largest_, copy.size);
-    }
     if (lastLook) {
         LastLook look = lookAgain(*lastLook, job_, plan_, excluded_, destination_, engine_.onlyPlanned);
         if (look.refusal) return look.refusal;
@@ -973,6 +968,12 @@ std::optional<std::string_view> OneWayEngine::Run::lookLast() {
         received_ = std::move(look.received);
         largest_ = look.largest;
         bound_ = std::move(look.bound);
+    } else {
+        bound_ = boundByPlan(job_, plan_, nullptr, {}, destination_, engine_.onlyPlanned);
+        for (const PlannedCopy& copy : plan_.copies) {
+            received_.push_back(copy.path);
+            largest_ = std::max(largest_, copy.size);
+        }
     }
     if (basis_) std::vector<ItemizedChange>().swap(basis_->look);
     return std::nullopt;

@@ -6,18 +6,23 @@
 namespace kelto {
 
 bool UnchangedCheck::isUnchanged(const SideEntry& entry, const std::filesystem::path& root) {
-    if (!ArchiveDirectories::isSafeRelativePath(entry.actualPath, root, false)) return false;
+    return unchanged(entry, root).has_value();
+}
+
+std::optional<struct stat> UnchangedCheck::unchanged(const SideEntry& entry, const std::filesystem::path& root) {
+    if (!ArchiveDirectories::isSafeRelativePath(entry.actualPath, root, false)) return std::nullopt;
     std::optional<struct stat> info;
     try {
         info = SideStat(root).stat(entry.actualPath);
     } catch (const FileError&) {
-        return false;
+        return std::nullopt;
     }
-    if (!info) return false;
+    if (!info) return std::nullopt;
     const EntryKind onDisk = SideStat::kindOf(info->st_mode);
     // Whole seconds as rsync lists them: the floor of the time.
-    if (onDisk != entry.kind || static_cast<std::int64_t>(info->st_mtim.tv_sec) != entry.mtime) return false;
-    return onDisk == EntryKind::directory || static_cast<std::int64_t>(info->st_size) == entry.size;
+    if (onDisk != entry.kind || static_cast<std::int64_t>(info->st_mtim.tv_sec) != entry.mtime) return std::nullopt;
+    if (onDisk != EntryKind::directory && static_cast<std::int64_t>(info->st_size) != entry.size) return std::nullopt;
+    return info;
 }
 
 }  // namespace kelto

@@ -3,6 +3,8 @@
 #include "SyncEngine/SideEntry.h"
 
 #include <filesystem>
+#include <optional>
+#include <sys/stat.h>
 
 namespace kelto {
 
@@ -12,6 +14,9 @@ struct UnchangedCheck {
     // modification time and (except a folder) size. It is looked at without
     // following a link on the way; any failure reads as a change.
     static bool isUnchanged(const SideEntry& entry, const std::filesystem::path& root);
+    // The same, giving what was looked at when the item is unchanged, for
+    // a caller with more to compare without a second look.
+    static std::optional<struct stat> unchanged(const SideEntry& entry, const std::filesystem::path& root);
 };
 
 }  // namespace kelto

@@ -640,24 +640,20 @@ std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& path
                                             const fs::path& root, const Renames& renames, const SeenByKey* seen) {
     std::vector<std::string> kept;
     // Still the version the plan saw, to the fraction and the file number
-    // where it saw them.
-    const auto stillSeen = [&](const std::string& key, const std::string& path) {
+    // where it saw them: judged on the same look as the listing's entry.
+    const auto stillSeen = [&](const std::string& key, const struct stat& item) {
         if (!seen) return true;
         const auto version = seen->find(key);
-        if (version == seen->end()) return true;
-        try {
-            const std::optional<struct stat> item = SideStat(root).stat(path);
-            return item && version->second.matches(*item);
-        } catch (const FileError&) {
-            return false;
-        }
+        return version == seen->end() || version->second.matches(item);
     };
     for (const std::string& planned : paths) {
         const std::string path = renames.apply(planned);
         const std::string key = PathKey::of(planned);
         const auto entry = entries.find(key);
-        if (entry && UnchangedCheck::isUnchanged(SideEntry{path, entry->kind, entry->size, entry->mtime}, root) &&
-            stillSeen(key, path)) {
+        const std::optional<struct stat> item =
+            entry ? UnchangedCheck::unchanged(SideEntry{path, entry->kind, entry->size, entry->mtime}, root)
+                  : std::nullopt;
+        if (item && stillSeen(key, *item)) {
             kept.push_back(path);
         } else {
             unsettle(path);
