@@ -231,7 +231,17 @@ void WindowPlacement::follow(QWidget& window) {
     new Placer(window);
 }
 
+void WindowPlacement::keepAsDialog(QWidget& window) {
+    const Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+    if (window.windowFlags() == flags) return;
+    // New flags take effect by hiding the window.
+    const bool visible = window.isVisible();
+    window.setWindowFlags(flags);
+    if (visible) window.show();
+}
+
 void WindowPlacement::openSheet(QDialog& sheet) {
+    keepAsDialog(sheet);
     follow(sheet);
     sheet.setWindowModality(Qt::WindowModal);
     QWidget* owner = parentWindow(sheet);

@@ -37,7 +37,13 @@ struct WindowPlacement {
     // again once the window manager has given it its frame.
     static void follow(QWidget& window);
 
-    // Opens `sheet` window-modal over its parent window, placed by `follow`.
+    // A sheet, an alert or a window of fixed size carries what a dialog
+    // carries on the desktop: a dialog's type, its title and a close
+    // button; no minimise or maximise button.
+    static void keepAsDialog(QWidget& window);
+
+    // Opens `sheet` window-modal over its parent window, placed by `follow`,
+    // as a dialog (`keepAsDialog`).
     // A sheet opened before its window is on screen (in the same turn, as
     // the main window opens from a notification) would be stacked below it,
     // out of reach: it is shown again over its window once that is shown.

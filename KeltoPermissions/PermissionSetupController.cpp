@@ -64,8 +64,8 @@ int PermissionSetupController::heightCap(int availableHeight) {
 void PermissionSetupController::createWindow() {
     // A dialog-type window: X11 window managers keep it above the window
     // it is presented for only when it is one (WM_TRANSIENT_FOR).
-    auto* window = new QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                            Qt::WindowCloseButtonHint);
+    auto* window = new QWidget(nullptr);
+    WindowPlacement::keepAsDialog(*window);
     window->setObjectName(QStringLiteral("permissionSetupWindow"));
     window->setWindowTitle(windowTitle_);
     auto* scroll = new QScrollArea(window);

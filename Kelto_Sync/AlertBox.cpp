@@ -25,6 +25,7 @@ constexpr int titleBarLines = 8;
 AlertBox::AlertBox(QWidget* parent) : QMessageBox(parent != nullptr ? parent : QApplication::activeWindow()) {
     setIcon(QMessageBox::Warning);
     setTextFormat(Qt::PlainText);
+    WindowPlacement::keepAsDialog(*this);
     WindowPlacement::follow(*this);
 }
 
@@ -88,9 +89,11 @@ void AlertBox::changeEvent(QEvent* event) {
 
 bool AlertBox::event(QEvent* event) {
     const bool handled = QMessageBox::event(event);
-    // The box sizes itself again on a layout request, which on a real screen
-    // comes once it is shown, after what fit() chose.
-    if (event->type() == QEvent::LayoutRequest) fit();
+    // The box sizes itself again, from its own measure, on a layout request
+    // (on a real screen one comes once it is shown), on a new text and on a
+    // change of the application's font or look, after what fit() chose:
+    // whatever makes it narrower than its texts is undone.
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize) fit();
     return handled;
 }
 

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/JobOverviewView.h"
 
+#include "FenraCore/BusyIndicator.h"
 #include "FenraCore/WindowPlacement.h"
 
 #include "FenraCore/AccessibleElement.h"
@@ -35,7 +36,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -193,9 +193,8 @@ JobOverviewView::JobOverviewView(AppModelAdapter& model, SyncJob job, SyncString
     buttons->setObjectName(QStringLiteral("actions"));
     for (QPushButton* button : {syncNow_, previewButton_, stop_}) buttons->addWidget(button);
 
-    auto* busy = new QProgressBar(preparing_);
-    busy->setRange(0, 0);
-    busy->setMaximumWidth(60);
+    auto* busy = new BusyIndicator(BusyIndicator::small, preparing_);
+    busy->setObjectName(QStringLiteral("preparingIndicator"));
     auto* preparingLayout = new QHBoxLayout(preparing_);
     preparingLayout->setContentsMargins(0, 0, 0, 0);
     preparingLayout->addWidget(busy);

@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QEvent>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -75,12 +76,12 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
       skippedFigure_(plainLabel("skippedFigure", this)),
       conflictsFigure_(plainLabel("conflictsFigure", this)),
       detailsToggle_(new QToolButton(this)),
-      details_(new QTreeView(this)),
-      above_(new QSpacerItem(0, 0)),
-      below_(new QSpacerItem(0, 0)) {
+      detailsList_(new QFrame(this)),
+      detailsToggle_(new QToolButton(detailsList_)),
+      details_(new QTreeView(detailsList_)),
+      filler_(new QSpacerItem(0, 0)) {
     setMinimumSize(minimumWidth, minimumHeight);
     auto* layout = new QVBoxLayout(this);
-    layout->addSpacerItem(above_);
 
     title_->setFont(FenraFont::font(FontRole::title2));
     layout->addWidget(title_);
@@ -99,9 +100,15 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     counts->addStretch(1);
     layout->addLayout(counts);
 
-    // "Details": a disclosure toggle over the tree of sections.
-    detailsBox_ = new QVBoxLayout;
-    auto* detailsBox = detailsBox_;
+    // "Details" is a list, and a list takes the room the sheet has, open or
+    // closed: the disclosure row heads it, the tree of sections fills it.
+    detailsList_->setObjectName(QStringLiteral("detailsList"));
+    detailsList_->setFrameShape(QFrame::StyledPanel);
+    detailsList_->setBackgroundRole(QPalette::Base);
+    detailsList_->setAutoFillBackground(true);
+    auto* detailsBox = new QVBoxLayout(detailsList_);
+    detailsBox->setContentsMargins(4, 4, 4, 4);
+    detailsBox->setSpacing(0);
     detailsToggle_->setObjectName(QStringLiteral("detailsToggle"));
     detailsToggle_->setCheckable(true);
     detailsToggle_->setAutoRaise(true);
@@ -111,6 +118,7 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
         applyExpansion();
     });
     details_->setObjectName(QStringLiteral("details"));
+    details_->setFrameShape(QFrame::NoFrame);
     details_->setModel(model_);
     details_->setHeaderHidden(true);
     details_->setUniformRowHeights(true);
@@ -123,7 +131,8 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     details_->expandAll();
     detailsBox->addWidget(detailsToggle_, 0, Qt::AlignLeft);
     detailsBox->addWidget(details_, 1);
-    layout->addLayout(detailsBox, 1);
+    detailsBox->addSpacerItem(filler_);
+    layout->addWidget(detailsList_, 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -141,7 +150,6 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
         buttons->addWidget(close_);
     }
     layout->addLayout(buttons);
-    layout->addSpacerItem(below_);
 
     copiesFigure_->setText(QStringLiteral("%1 A\u2192B \u00B7 %2 B\u2192A")
                                .arg(model_->rows(PlanDetailsModel::copiesToB))
@@ -247,7 +255,8 @@ void PreviewSheet::refreshTexts() {
 void PreviewSheet::refreshColours() {
     const QPalette current = palette();
     // The sheet's controls take the accent tint.
-    for (QWidget* control : std::initializer_list<QWidget*>{details_, detailsToggle_, cancel_, continue_, close_}) {
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{detailsList_, details_, detailsToggle_, cancel_, continue_, close_}) {
         if (control != nullptr) PaletteTone::apply(control, FenraTheme::accent(), QPalette::Highlight);
     }
     for (QLabel* caption : {copiesLabel_, archivedLabel_, skippedLabel_, conflictsLabel_}) {
@@ -266,13 +275,9 @@ void PreviewSheet::applyExpansion() {
     detailsToggle_->setChecked(expanded);
     detailsToggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     details_->setVisible(expanded);
-    // Open, the list takes the room; closed, the room is shared above and
-    // below, so the content stands in the middle.
-    const QSizePolicy::Policy room = expanded ? QSizePolicy::Fixed : QSizePolicy::Expanding;
-    above_->changeSize(0, 0, QSizePolicy::Minimum, room);
-    below_->changeSize(0, 0, QSizePolicy::Minimum, room);
-    static_cast<QBoxLayout*>(layout())->setStretchFactor(detailsBox_, expanded ? 1 : 0);
-    layout()->invalidate();
+    // Closed, the list stays as large, empty under its disclosure row.
+    filler_->changeSize(0, 0, QSizePolicy::Minimum, expanded ? QSizePolicy::Fixed : QSizePolicy::Expanding);
+    detailsList_->layout()->invalidate();
 }
 
 }  // namespace kelto

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QHBoxLayout;
+class QFrame;
 class QLabel;
 class QPushButton;
 class QSpacerItem;
@@ -28,8 +29,9 @@ class PlanDetailsModel;
 // is a review of a parked run ("Cancel" on Escape, "Continue" on Return);
 // without, a preview ("Close" on Escape). It calls only the actions it is
 // given, once per press, and never closes itself: its owner does.
-// It is never smaller than its minimum, whatever it shows: "Details" opens
-// and closes inside it, and the sheet keeps its size.
+// It is never smaller than its minimum, whatever it shows: the title, the
+// reason and the counts stand at its top, the buttons at its bottom edge,
+// and the "Details" list, open or closed, fills the room between them.
 class PreviewSheet : public QDialog {
     Q_OBJECT
 
@@ -91,16 +93,14 @@ private:
     QLabel* archivedFigure_;
     QLabel* skippedFigure_;
     QLabel* conflictsFigure_;
+    QFrame* detailsList_;
     QToolButton* detailsToggle_;
     QTreeView* details_;
     QPushButton* cancel_ = nullptr;
     QPushButton* continue_ = nullptr;
     QPushButton* close_ = nullptr;
-    // Above and below the content: with "Details" closed they centre it in
-    // the sheet.
-    QVBoxLayout* detailsBox_ = nullptr;
-    QSpacerItem* above_;
-    QSpacerItem* below_;
+    // Under a closed "Details": the list's empty room.
+    QSpacerItem* filler_;
 };
 
 }  // namespace kelto

@@ -1,7 +1,9 @@
 #include "Kelto_Sync/ProgressPanel.h"
 
+#include "FenraCore/BusyIndicator.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/LinearProgressBar.h"
 #include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/internal/MiddleElidedLabel.h"
@@ -10,7 +12,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -22,7 +23,6 @@ namespace kelto {
 namespace {
 
 constexpr int barSteps = 10000;
-constexpr int busyBarHeight = 6;
 
 // A rate or time left as whole units, counted toward zero. A value that is
 // not finite or does not fit in 64 bits has no whole form, and casting it
@@ -50,7 +50,8 @@ ProgressPanel::ProgressPanel(SyncStrings strings, std::function<void()> stop, QW
       stop_(std::move(stop)),
       phase_(figureLabel("phase", this)),
       percent_(figureLabel("percent", this)),
-      bar_(new QProgressBar(this)),
+      bar_(new LinearProgressBar(this)),
+      busy_(new BusyIndicator(BusyIndicator::small, this)),
       scanned_(figureLabel("scanned", this)),
       figures_(new QWidget(this)),
       bytes_(figureLabel("bytes", figures_)),
@@ -67,7 +68,7 @@ ProgressPanel::ProgressPanel(SyncStrings strings, std::function<void()> stop, QW
     }
     percent_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     bar_->setObjectName(QStringLiteral("bar"));
-    bar_->setTextVisible(false);
+    busy_->setObjectName(QStringLiteral("busy"));
     figures_->setObjectName(QStringLiteral("figures"));
     new TransferFiguresLayout(bytes_, rate_, eta_, figures_);
     currentPath_->setObjectName(QStringLiteral("currentPath"));
@@ -89,6 +90,7 @@ ProgressPanel::ProgressPanel(SyncStrings strings, std::function<void()> stop, QW
     layout->setSpacing(8);
     layout->addLayout(header);
     layout->addWidget(bar_);
+    layout->addWidget(busy_);
     layout->addWidget(scanned_);
     layout->addWidget(figures_);
     layout->addWidget(files_);
@@ -138,11 +140,12 @@ void ProgressPanel::refresh() {
     if (determinate) {
         bar_->setRange(0, barSteps);
         bar_->setValue(static_cast<int>(std::lround(std::clamp(*p.fraction, 0.0, 1.0) * barSteps)));
-        bar_->setMaximumHeight(QWIDGETSIZE_MAX);
     } else {
         bar_->setRange(0, 0);
-        bar_->setMaximumHeight(busyBarHeight);
     }
+    // A known share fills the bar; otherwise the small busy indicator turns.
+    bar_->setVisible(determinate);
+    busy_->setVisible(!determinate);
 
     const bool scanning = p.phase == SyncPhase::scanning && !p.fraction;
     scanned_->setVisible(scanning);

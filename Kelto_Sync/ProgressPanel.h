@@ -8,11 +8,12 @@
 #include <functional>
 
 class QLabel;
-class QProgressBar;
 class QPushButton;
 
 namespace kelto {
 
+class BusyIndicator;
+class LinearProgressBar;
 class MiddleElidedLabel;
 
 // The live progress of one running job: the phase, a bar, the items
@@ -43,7 +44,8 @@ private:
     QLabel* phase_;
     QLabel* percent_;
     QPushButton* stopButton_ = nullptr;
-    QProgressBar* bar_;
+    LinearProgressBar* bar_;
+    BusyIndicator* busy_;
     QLabel* scanned_;
     QWidget* figures_;
     QLabel* bytes_;

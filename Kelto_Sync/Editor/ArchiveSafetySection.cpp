@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/ArchiveSafetySection.h"
 
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
 #include "FenraSettings/SettingsRow.h"
@@ -57,7 +58,7 @@ ArchiveSafetySection::ArchiveSafetySection(SyncStrings strings, Report report, Q
     retentionRow_ = new SettingsRow(retention_->accessibleName(), std::nullopt, [this] { return retention_; });
     column->addWidget(retentionRow_);
     message_ = new QLabel(this);
-    message_->setWordWrap(true);
+    EditorNote::apply(message_);
     PaletteTone::apply(message_, FenraTheme::error());
     column->addWidget(message_);
 

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/FiltersSection.h"
 
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/SecondaryText.h"
 
@@ -46,6 +47,7 @@ FiltersSection::FiltersSection(SyncStrings strings, Report report, QWidget* pare
     column->addWidget(editor_, 1);
     auto* note = new QLabel(text("The reserved .KeltoSync folder is always excluded."), this);
     SecondaryText::apply(note);
+    EditorNote::apply(note);
     column->addWidget(note);
     refresh();
 }

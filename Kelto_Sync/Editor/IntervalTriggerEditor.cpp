@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/Editor/IntegerField.h"
@@ -59,7 +60,7 @@ IntervalTriggerEditor::IntervalTriggerEditor(SyncStrings strings, Set set, QWidg
 
     issue_ = new QLabel(this);
     PaletteTone::apply(issue_, FenraTheme::error());
-    issue_->setWordWrap(true);
+    EditorNote::apply(issue_);
     column->addWidget(issue_);
     refresh();
 }

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 
+#include "FenraCore/BusyIndicator.h"
 #include "FenraCore/WindowPlacement.h"
 
 #include "FenraCore/FenraFont.h"
@@ -32,7 +33,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
@@ -302,11 +302,8 @@ QWidget* JobDetailView::buildFooter() {
     auto* status = new QHBoxLayout(statusRow_);
     status->setContentsMargins(0, 0, 0, 0);
     status->setSpacing(8);
-    progress_ = new QProgressBar(statusRow_);
+    progress_ = new BusyIndicator(BusyIndicator::small, statusRow_);
     progress_->setObjectName(QStringLiteral("validatingIndicator"));
-    progress_->setRange(0, 0);
-    progress_->setTextVisible(false);
-    progress_->setFixedSize(16, 16);
     statusLabel_ = plainLabel("statusMessage", statusRow_);
     statusLabel_->setWordWrap(true);
     PaletteTone::apply(statusLabel_, FenraTheme::textSecondary());

@@ -22,7 +22,6 @@ class QAction;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
@@ -30,6 +29,8 @@ class QToolButton;
 class QVBoxLayout;
 
 namespace kelto {
+
+class BusyIndicator;
 
 class AppModelAdapter;
 class ArchiveSafetySection;
@@ -120,7 +121,7 @@ public:
     QLabel* errorLine() const { return errorLine_; }
     QWidget* footer() const { return footer_; }
     QLabel* statusLabel() const { return statusLabel_; }
-    QProgressBar* progress() const { return progress_; }
+    BusyIndicator* progress() const { return progress_; }
     QPushButton* secondaryButton() const { return secondary_; }
     QPushButton* primaryButton() const { return primary_; }
     PreviewSheet* sheet() const { return sheet_; }
@@ -206,7 +207,7 @@ private:
     QLabel* errorLine_ = nullptr;
     QWidget* footer_ = nullptr;
     QWidget* statusRow_ = nullptr;
-    QProgressBar* progress_ = nullptr;
+    BusyIndicator* progress_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     QPushButton* secondary_ = nullptr;
     QPushButton* primary_ = nullptr;

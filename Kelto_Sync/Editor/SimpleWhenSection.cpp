@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
 #include "FenraSettings/SettingsRow.h"
@@ -106,10 +107,12 @@ SimpleWhenSection::SimpleWhenSection(SyncStrings strings, Report report, std::fu
 
     weekdayMessage_ = new QLabel(this);
     PaletteTone::apply(weekdayMessage_, FenraTheme::error());
+    EditorNote::apply(weekdayMessage_);
     column->addWidget(weekdayMessage_);
     note_ = new QLabel(this);
     note_->setTextFormat(Qt::PlainText);
     SecondaryText::apply(note_);
+    EditorNote::apply(note_);
     column->addWidget(note_);
     refresh();
 }

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/TriggerRow.h"
 
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
@@ -107,6 +108,7 @@ TriggerRow::TriggerRow(Trigger::Kind kind, SyncStrings strings, std::function<vo
         editor->addLayout(days);
         message_ = new QLabel(text("Choose at least one weekday."), this);
         PaletteTone::apply(message_, FenraTheme::error());
+        EditorNote::apply(message_);
         editor->addWidget(message_);
         break;
     }

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Editor/TriggersSection.h"
 
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/TriggerRow.h"
 #include "Kelto_Sync/SecondaryText.h"
@@ -22,6 +23,7 @@ TriggersSection::TriggersSection(SyncStrings strings, Report report, QWidget* pa
     column->addWidget(header);
     auto* note = new QLabel(text("Manual Sync now is always available."), this);
     SecondaryText::apply(note);
+    EditorNote::apply(note);
     column->addWidget(note);
     rowsLayout_ = new QVBoxLayout;
     column->addLayout(rowsLayout_);

@@ -97,6 +97,10 @@ LicensesView::LicensesView(SyncStrings strings, QString folder, QWidget* parent)
     text_->setReadOnly(true);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The notices are laid out in fixed columns (rules, indented clauses):
+    // a line wider than the view scrolls rather than wraps.
+    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // The caption size.
     text_->setFont(FenraFont::monospaced(10));
 

@@ -11,6 +11,7 @@ namespace kelto {
 
 UpdateWindow::UpdateWindow(UpdateCheckResult result, SyncStrings strings, QWidget* parent)
     : QDialog(parent), result_(std::move(result)), message_(new QLabel(this)), link_(new QLabel(this)) {
+    WindowPlacement::keepAsDialog(*this);
     WindowPlacement::follow(*this);
     const QLocale locale = this->locale();
     setWindowTitle(strings.text(QStringLiteral("Software Update"), locale));

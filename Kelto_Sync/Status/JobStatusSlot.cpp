@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 
+#include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/IconLabel.h"
@@ -23,6 +24,8 @@ JobStatusSlot::JobStatusSlot(std::optional<RunStatus> status, bool enabled, std:
                              SyncStrings strings, QWidget* parent)
     : QWidget(parent), status_(std::move(status)), enabled_(enabled), outcome_(std::move(outcome)), strings_(strings) {
     setFixedHeight(slotHeight);
+    // The caption font, under the job's name in the body font.
+    setFont(FenraFont::font(FontRole::caption));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     still_ = new QWidget(this);

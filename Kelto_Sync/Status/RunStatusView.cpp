@@ -1,9 +1,11 @@
 #include "Kelto_Sync/Status/RunStatusView.h"
 
-#include "FenraCore/Appearance.h"
+#include "FenraCore/BusyIndicator.h"
+#include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/IconLabel.h"
+#include "FenraCore/LinearProgressBar.h"
 #include "FenraCore/PaletteTone.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/DisplayFormat.h"
@@ -11,7 +13,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
 
 #include <algorithm>
 #include <cmath>
@@ -24,35 +25,21 @@ constexpr int iconSide = 16;
 
 RunStatusView::RunStatusView(RunStatus status, SyncStrings strings, QWidget* parent)
     : QWidget(parent), status_(std::move(status)), strings_(strings) {
+    // A status is a caption beside the name it belongs to.
+    setFont(FenraFont::font(FontRole::caption));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     icon_ = new IconLabel(this);
     icon_->setObjectName(QStringLiteral("runStatusIcon"));
     icon_->setFixedSize(iconSide, iconSide);
-    // A busy bar stands in for a spinner: range 0..0 animates without a value.
-    spinner_ = new QProgressBar(this);
+    spinner_ = new BusyIndicator(BusyIndicator::mini, this);
     spinner_->setObjectName(QStringLiteral("runStatusSpinner"));
-    spinner_->setRange(0, 0);
-    spinner_->setTextVisible(false);
-    spinner_->setFixedSize(iconSide, iconSide / 2);
-    bar_ = new QProgressBar(this);
+    spinner_->setFixedSize(iconSide, iconSide);
+    bar_ = new LinearProgressBar(this);
     bar_->setObjectName(QStringLiteral("runStatusBar"));
     bar_->setRange(0, 1000);
-    bar_->setTextVisible(false);
-    bar_->setMaximumHeight(6);
     PaletteTone::apply(bar_, FenraTheme::destructive(), QPalette::Highlight);
-    // The empty track is drawn in the base colour, which in the dark is the
-    // list's own: a faint text colour shows it on any background.
-    PaletteTone::apply(
-        bar_,
-        [](const QPalette& around, QPalette::ColorGroup group) {
-            if (Appearance::scheme(around) != ColorScheme::dark) return around.color(group, QPalette::Base);
-            QColor track = around.color(group, QPalette::WindowText);
-            track.setAlphaF(0.25);
-            return track;
-        },
-        QPalette::Base);
     text_ = new QLabel(this);
     text_->setObjectName(QStringLiteral("runStatusText"));
     text_->setTextFormat(Qt::PlainText);

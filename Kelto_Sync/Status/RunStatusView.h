@@ -8,13 +8,14 @@
 #include "SyncAutomation/RunStatus.h"
 
 class QLabel;
-class QProgressBar;
 
 namespace kelto {
 
+class BusyIndicator;
 class IconLabel;
+class LinearProgressBar;
 
-// One job's live run status on one line: an icon and either a bar with the
+// One job's live run status on one line, in the caption font: an icon and either a bar with the
 // percentage (copying with a known total) or the status text.
 class RunStatusView : public QWidget {
     Q_OBJECT
@@ -39,8 +40,8 @@ private:
     RunStatus status_;
     SyncStrings strings_;
     IconLabel* icon_;
-    QProgressBar* spinner_;
-    QProgressBar* bar_;
+    BusyIndicator* spinner_;
+    LinearProgressBar* bar_;
     QLabel* text_;
 };
 

@@ -168,6 +168,8 @@ void MenuBarContent::refresh() {
         state.active = active == job.id;
         rows_[i]->setValues(job, std::move(state));
     }
+    const bool activeChanged = active != shownActive_;
+    shownActive_ = active;
     const int queued = queuedCount(statuses);
     queued_->setText(strings_.format(QStringLiteral("Queued: %lld"), {qlonglong(queued)}, locale()));
     queued_->setVisible(queued > 0);
@@ -176,6 +178,18 @@ void MenuBarContent::refresh() {
     if (rowScroll_) rowScroll_->setVisible(!jobs.empty());
     syncAll_->setEnabled(!jobs.empty());
     fitHeight();
+    if (activeChanged) revealActiveRow();
+}
+
+void MenuBarContent::revealActiveRow() {
+    // Where the rows scroll, the running job is the one to see.
+    if (!rowScroll_ || !shownActive_ || rowScroll_->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOff) return;
+    for (MenuBarJobRow* row : rows_) {
+        if (row->job().id != *shownActive_) continue;
+        rowBox_->layout()->activate();
+        rowScroll_->ensureWidgetVisible(row, 0, 0);
+        return;
+    }
 }
 
 void MenuBarContent::setHeightLimit(std::optional<int> height) {
@@ -246,6 +260,8 @@ void MenuBarContent::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The next fire dates are not announced: read them afresh on opening.
     refresh();
+    // Each opening shows the running job, wherever the rows were scrolled to.
+    revealActiveRow();
 }
 
 void MenuBarContent::changeEvent(QEvent* event) {

@@ -28,7 +28,8 @@ class MenuBarJobRow;
 // of its own; it follows the model and asks the model, or the actions it is
 // given, for everything. Its width is fixed and its height follows the
 // number of jobs; only where that would pass the height it is given do the
-// job rows scroll, so that the commands stay on the screen.
+// job rows scroll, so that the commands stay on the screen, and then the
+// running job's row is scrolled into view.
 class MenuBarContent : public QWidget {
     Q_OBJECT
 
@@ -78,6 +79,7 @@ private:
     void refreshTexts();
     void refreshTint();
     void fitHeight();
+    void revealActiveRow();
 
     AppModelAdapter* model_;
     SyncStrings strings_;
@@ -93,6 +95,7 @@ private:
     QVBoxLayout* rowLayout_;
     QScrollArea* rowScroll_;
     std::optional<int> heightLimit_;
+    std::optional<Uuid> shownActive_;
     QLabel* queued_;
     QPushButton* syncAll_;
     QPushButton* open_;

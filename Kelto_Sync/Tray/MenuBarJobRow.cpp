@@ -64,8 +64,9 @@ MenuBarJobRow::MenuBarJobRow(SyncJob job, SyncStrings strings, std::function<voi
     : QWidget(parent), job_(std::move(job)), strings_(strings), clock_(&clock) {
     setObjectName(QStringLiteral("jobRow"));
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(12, 12, 12, 12);
-    column->setSpacing(8);
+    column->setContentsMargins(padding, padding, padding, padding);
+    column->setSpacing(lineSpacing);
+    setFixedHeight(cardHeight);
 
     auto* top = new QHBoxLayout;
     top->setSpacing(8);
@@ -90,7 +91,7 @@ MenuBarJobRow::MenuBarJobRow(SyncJob job, SyncStrings strings, std::function<voi
 
     when_ = new QWidget(this);
     when_->setObjectName(QStringLiteral("whenLine"));
-    when_->setFixedHeight(16);
+    when_->setFixedHeight(whenHeight);
     when_->setFont(FenraFont::font(FontRole::caption));
     PaletteTone::apply(when_, FenraTheme::textSecondary());
     auto* line = new QHBoxLayout(when_);

@@ -31,6 +31,17 @@ class MenuBarJobRow : public QWidget {
     Q_OBJECT
 
 public:
+    // The card's measures: padding, the line of the tile, name and run
+    // button (as high as the button), the status slot, the third line, and
+    // the spacing between the lines. The card is as high as they make it,
+    // whatever the fonts.
+    static constexpr int padding = 12;
+    static constexpr int lineSpacing = 8;
+    static constexpr int topLineHeight = 24;
+    static constexpr int slotHeight = 18;
+    static constexpr int whenHeight = 16;
+    static constexpr int cardHeight = 2 * padding + topLineHeight + slotHeight + whenHeight + 2 * lineSpacing;
+
     // What the row shows besides the job itself.
     struct State {
         std::optional<RunStatus> status;

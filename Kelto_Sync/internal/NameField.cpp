@@ -17,14 +17,23 @@ constexpr int verticalMargin = 1;
 }  // namespace
 
 NameField::NameField(QWidget* parent) : QLineEdit(parent) {
-    // Locked while its job runs, the name still reads as the name, not in
-    // the faint colour of a placeholder.
+    // Locked while its job runs, the field is the style's disabled one: it
+    // takes no focus and no keys, and its field steps back into the window
+    // around it, so nothing invites typing. The name on it still reads as
+    // a label does, not in the faint colour of a placeholder.
     PaletteTone::apply(
         this,
         [](const QPalette& inherited, QPalette::ColorGroup group) {
-            return inherited.color(group == QPalette::Disabled ? QPalette::Active : group, QPalette::Text);
+            return group == QPalette::Disabled ? inherited.color(QPalette::Active, QPalette::WindowText)
+                                               : inherited.color(group, QPalette::Text);
         },
         QPalette::Text);
+    PaletteTone::apply(
+        this,
+        [](const QPalette& inherited, QPalette::ColorGroup group) {
+            return inherited.color(group, group == QPalette::Disabled ? QPalette::Window : QPalette::Base);
+        },
+        QPalette::Base);
 }
 
 QRect NameField::textArea() const {

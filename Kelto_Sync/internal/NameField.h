@@ -7,8 +7,8 @@ namespace kelto {
 // The editor's job name. Coming into it by any way but a click leaves the
 // name whole, the cursor at its end and nothing selected, so a key adds to
 // the name rather than replacing it. Away from the keyboard it shows a long
-// name's beginning, cut at its end. Locked while its job runs, it keeps the
-// colour of its text.
+// name's beginning, cut at its end. Locked while its job runs, it is drawn
+// disabled, on the window's colour, with its text in the label colour.
 class NameField : public QLineEdit {
 public:
     explicit NameField(QWidget* parent = nullptr);

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include "FenraCore/BusyIndicator.h"
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>

@@ -31,7 +31,7 @@ TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
     RunStatusView view(running(SyncPhase::transferring, 0.25), SyncStrings{});
     view.setLocale(english);
     auto* bar = view.findChild<QProgressBar*>(QStringLiteral("runStatusBar"));
-    auto* spinner = view.findChild<QProgressBar*>(QStringLiteral("runStatusSpinner"));
+    auto* spinner = view.findChild<QWidget*>(QStringLiteral("runStatusSpinner"));
     EXPECT_TRUE(bar->isVisibleTo(&view));
     EXPECT_EQ(bar->value(), 250);
     EXPECT_FALSE(spinner->isVisibleTo(&view));
