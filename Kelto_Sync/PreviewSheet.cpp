@@ -75,7 +75,6 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
       archivedFigure_(plainLabel("archivedFigure", this)),
       skippedFigure_(plainLabel("skippedFigure", this)),
       conflictsFigure_(plainLabel("conflictsFigure", this)),
-      detailsToggle_(new QToolButton(this)),
       detailsList_(new QFrame(this)),
       detailsToggle_(new QToolButton(detailsList_)),
       details_(new QTreeView(detailsList_)),

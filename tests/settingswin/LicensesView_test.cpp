@@ -1,6 +1,9 @@
 #include "Kelto_Sync/Settings/LicensesView.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -76,6 +79,19 @@ TEST_F(LicensesViewTest, UnreadableTextShowsTheError) {
     EXPECT_TRUE(missing->license().startsWith("The file “" + root.path() + "/nowhere/COPYING” couldn’t be read: "))
         << missing->license().toStdString();
     EXPECT_EQ(missing->textView()->toPlainText(), missing->license());
+}
+
+// The notices' rules and columns are as wide as they were written: a line
+// wider than the view scrolls sideways and is never broken.
+TEST_F(LicensesViewTest, ALineWiderThanTheViewScrollsRatherThanWraps) {
+    const QByteArray rule(120, '=');
+    write(QStringLiteral("COPYING"), rule + "\nshort\n");
+    auto view = shown(folder);
+    view->load();
+    QPlainTextEdit* text = view->textView();
+    QApplication::processEvents();
+    EXPECT_EQ(text->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_GT(text->horizontalScrollBar()->maximum(), 0);
 }
 
 }  // namespace

@@ -150,9 +150,10 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
     }
 }
 
-// "Details" open and close inside the sheet, which keeps its size; closed,
-// the content stands in the middle of it.
-TEST(PreviewSheet, ItKeepsItsSizeAndCentresWhatItShows) {
+// "Details" open and close inside the sheet, which keeps its size. Open or
+// closed, the title stands at the top, the buttons at the bottom edge, and
+// the "Details" list fills the room between the counts and the buttons.
+TEST(PreviewSheet, ItKeepsItsSizeWithTheDetailsListFillingItsMiddle) {
     for (const bool review : {false, true}) {
         SCOPED_TRACE(review ? "review" : "preview");
         Sheet sheet(planOf({.toB = 2}), review, QStringLiteral("40% of B would be archived"));
@@ -162,19 +163,27 @@ TEST(PreviewSheet, ItKeepsItsSizeAndCentresWhatItShows) {
         const QSize size = sheet.sheet.size();
         EXPECT_GE(size.width(), 620);
         EXPECT_GE(size.height(), 460);
-        toggle->click();
-        QApplication::processEvents();
-        EXPECT_FALSE(sheet.details()->isVisible());
-        EXPECT_EQ(sheet.sheet.size(), size);
-        const auto* title = sheet.sheet.findChild<QLabel*>(QStringLiteral("title"));
-        const QPushButton* last = sheet.button(review ? "continue" : "close");
-        const int above = title->mapTo(&sheet.sheet, QPoint(0, 0)).y();
-        const int below = sheet.sheet.height() - last->mapTo(&sheet.sheet, QPoint(0, last->height())).y();
-        EXPECT_LE(std::abs(above - below), 2) << above << " above, " << below << " below";
-        toggle->click();
-        QApplication::processEvents();
-        EXPECT_TRUE(sheet.details()->isVisible());
-        EXPECT_EQ(sheet.sheet.size(), size) << "the list scrolls rather than the sheet growing";
+        const QMargins margins = sheet.sheet.layout()->contentsMargins();
+        const int spacing = sheet.sheet.layout()->spacing();
+        const auto top = [&](const QWidget* w) { return w->mapTo(&sheet.sheet, QPoint(0, 0)).y(); };
+        const auto bottom = [&](const QWidget* w) { return top(w) + w->height(); };
+        for (int pass = 0; pass < 2; ++pass) {
+            toggle->click();
+            QApplication::processEvents();
+            EXPECT_EQ(sheet.details()->isVisible(), pass == 1);
+            EXPECT_EQ(sheet.sheet.size(), size) << "the list scrolls rather than the sheet growing";
+            const auto* title = sheet.sheet.findChild<QLabel*>(QStringLiteral("title"));
+            const auto* figures = sheet.sheet.findChild<QLabel*>(QStringLiteral("copiesFigure"));
+            const auto* list = sheet.sheet.findChild<QWidget*>(QStringLiteral("detailsList"));
+            const QPushButton* last = sheet.button(review ? "continue" : "close");
+            ASSERT_NE(list, nullptr);
+            EXPECT_LE(top(title), margins.top() + 2) << "the title at the top";
+            EXPECT_GE(bottom(last), size.height() - margins.bottom() - 2) << "the buttons at the bottom edge";
+            EXPECT_LE(top(list) - bottom(figures), spacing + 2) << "the list right under the counts";
+            EXPECT_LE(top(last) - bottom(list), spacing + 2) << "and down to the buttons";
+            EXPECT_TRUE(list->isVisible());
+            EXPECT_EQ(toggle->parentWidget(), list) << "the disclosure row heads the list";
+        }
     }
 }
 

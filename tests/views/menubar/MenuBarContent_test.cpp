@@ -2,6 +2,7 @@
 
 #include "FenraCore/DogEar.h"
 #include "FenraCore/TileTint.h"
+#include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
@@ -14,6 +15,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+
+#include <iostream>
 
 #include <gtest/gtest.h>
 
@@ -305,6 +308,49 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
         EXPECT_TRUE(content->rect().contains(QRect(button->mapTo(content.get(), QPoint()), button->size())))
             << button->objectName().toStdString();
     }
+}
+
+// A 1280 x 800 screen with a 28-pixel panel at its top, the tray icon at its
+// right end, and seven jobs, the sixth running. Each card is as high as its
+// measures make it. Where the screen holds them all, every row shows and
+// nothing scrolls; where it does not, the rows scroll and the popup opens
+// with the running job's card in view.
+TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
+    std::vector<SyncJob> seven;
+    for (int i = 0; i < 7; ++i) seven.push_back(namedJob("Job " + std::to_string(i)));
+    fake.setJobs(seven);
+    fake.setStatus(seven[5].id, running());
+    const QRect free(0, 28, 1280, 772);
+    const QRect icon(1250, 2, 24, 24);
+    const int room = WindowPlacement::roomBeside(icon, free);
+    auto content = std::make_unique<MenuBarContent>(model, SyncStrings{}, MenuBarContent::Actions{[] {}, [] {}, [] {}},
+                                                    dots.sources(), clock);
+    content->setLocale(english);
+    content->setHeightLimit(room);
+    content->show();
+    settle();
+
+    const auto& rows = content->rows();
+    ASSERT_EQ(rows.size(), 7u);
+    for (const MenuBarJobRow* row : rows) EXPECT_EQ(row->height(), MenuBarJobRow::cardHeight);
+    const int rowsHeight = 7 * MenuBarJobRow::cardHeight + 6 * 12;
+    const int natural = content->height() - content->rowScroll()->height() + rowsHeight;
+    std::cout << "room " << room << ", card " << MenuBarJobRow::cardHeight << ", seven cards " << rowsHeight
+              << ", popup with every card " << natural << '\n';
+    EXPECT_LE(content->height(), room);
+    QScrollArea* scroll = content->rowScroll();
+    const auto inView = [&](const MenuBarJobRow* row) {
+        const QRect on(row->mapTo(scroll->viewport(), QPoint(0, 0)), row->size());
+        return scroll->viewport()->rect().contains(on);
+    };
+    if (natural <= room) {
+        EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+        for (const MenuBarJobRow* row : rows) EXPECT_TRUE(inView(row));
+    } else {
+        EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+    }
+    EXPECT_TRUE(inView(rows[5])) << "the running job is in view";
+    EXPECT_TRUE(rows[5]->isMarked());
 }
 
 // Jobs that come and go while the popup is closed are measured again when
