@@ -226,6 +226,10 @@ void PreviewSheet::changeEvent(QEvent* event) {
 
 void PreviewSheet::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    // Opened, it keeps its size, as the other sheets do: the list inside
+    // scrolls, and a window manager draws no resize handle along its
+    // bottom edge.
+    if (minimumSize() != maximumSize()) setFixedSize(size().expandedTo(minimumSize()));
     // The screen, and with it the pixel ratio of the warning symbol, is known once shown.
     refreshColours();
 }

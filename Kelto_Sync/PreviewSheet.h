@@ -29,8 +29,9 @@ class PlanDetailsModel;
 // is a review of a parked run ("Cancel" on Escape, "Continue" on Return);
 // without, a preview ("Close" on Escape). It calls only the actions it is
 // given, once per press, and never closes itself: its owner does.
-// It is never smaller than its minimum, whatever it shows: the title, the
-// reason and the counts stand at its top, the buttons at its bottom edge,
+// It is never smaller than its minimum and, once open, keeps the size it
+// opened with, whatever it shows: the title, the reason and the counts
+// stand at its top, the buttons at its bottom edge,
 // and the "Details" list, open or closed, fills the room between them.
 class PreviewSheet : public QDialog {
     Q_OBJECT

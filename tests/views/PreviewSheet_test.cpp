@@ -163,6 +163,7 @@ TEST(PreviewSheet, ItKeepsItsSizeWithTheDetailsListFillingItsMiddle) {
         const QSize size = sheet.sheet.size();
         EXPECT_GE(size.width(), 620);
         EXPECT_GE(size.height(), 460);
+        EXPECT_EQ(sheet.sheet.minimumSize(), sheet.sheet.maximumSize()) << "no resize handle along its bottom";
         const QMargins margins = sheet.sheet.layout()->contentsMargins();
         const int spacing = sheet.sheet.layout()->spacing();
         const auto top = [&](const QWidget* w) { return w->mapTo(&sheet.sheet, QPoint(0, 0)).y(); };
@@ -176,9 +177,9 @@ TEST(PreviewSheet, ItKeepsItsSizeWithTheDetailsListFillingItsMiddle) {
             const auto* figures = sheet.sheet.findChild<QLabel*>(QStringLiteral("copiesFigure"));
             const auto* list = sheet.sheet.findChild<QWidget*>(QStringLiteral("detailsList"));
             const QPushButton* last = sheet.button(review ? "continue" : "close");
-            ASSERT_NE(list, nullptr);
             EXPECT_LE(top(title), margins.top() + 2) << "the title at the top";
             EXPECT_GE(bottom(last), size.height() - margins.bottom() - 2) << "the buttons at the bottom edge";
+            ASSERT_NE(list, nullptr);
             EXPECT_LE(top(list) - bottom(figures), spacing + 2) << "the list right under the counts";
             EXPECT_LE(top(last) - bottom(list), spacing + 2) << "and down to the buttons";
             EXPECT_TRUE(list->isVisible());
