@@ -1,9 +1,9 @@
 #include "Kelto_Sync/Editor/ArchiveSafetySection.h"
 
-#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "Kelto_Sync/Editor/IntegerField.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "Kelto_Sync/Editor/FiltersSection.h"
 
-#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "Kelto_Sync/SecondaryText.h"
 
 #include <QCheckBox>

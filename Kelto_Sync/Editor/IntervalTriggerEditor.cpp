@@ -1,8 +1,8 @@
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 
-#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "Kelto_Sync/Editor/IntegerField.h"
 
 #include <QComboBox>

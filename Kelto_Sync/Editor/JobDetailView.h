@@ -30,10 +30,9 @@ class QVBoxLayout;
 
 namespace kelto {
 
-class BusyIndicator;
-
 class AppModelAdapter;
 class ArchiveSafetySection;
+class BusyIndicator;
 class FiltersSection;
 class ModeSection;
 class SimpleWhenSection;

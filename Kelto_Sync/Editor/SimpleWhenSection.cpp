@@ -1,10 +1,10 @@
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 
-#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
 #include "FenraSettings/SettingsRow.h"
 #include "Kelto_Sync/Editor/EditorLocale.h"
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 #include "Kelto_Sync/SecondaryText.h"
 #include "SyncModel/JobPresentation.h"

@@ -1,11 +1,11 @@
 #include "Kelto_Sync/Editor/TriggerRow.h"
 
-#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/Editor/EditorLocale.h"
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 #include "Kelto_Sync/internal/PaletteFollower.h"
 

@@ -1,7 +1,7 @@
 #include "Kelto_Sync/Editor/TriggersSection.h"
 
-#include "Kelto_Sync/Editor/EditorNote.h"
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/Editor/EditorNote.h"
 #include "Kelto_Sync/Editor/TriggerRow.h"
 #include "Kelto_Sync/SecondaryText.h"
 

@@ -1,4 +1,5 @@
 #include "Kelto_Sync/AppModelAdapter.h"
+#include "FenraCore/BusyIndicator.h"
 #include "FenraSettings/SettingsRow.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
@@ -20,7 +21,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include "FenraCore/BusyIndicator.h"
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
