@@ -121,11 +121,11 @@ void Notifier::settle() {
         case Subject::report:
             break;
         case Subject::review:
-            gone = gone || (posted.parked && !parked);
+            gone = gone || !job->isEnabled || (posted.parked && !parked);
             posted.parked = parked;
             break;
         case Subject::ask:
-            gone = gone || busy || !job->isEnabled;
+            gone = gone || !job->isEnabled || busy;
             break;
         }
         if (gone) settled.push_back(identifier);

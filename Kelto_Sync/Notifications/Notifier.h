@@ -26,8 +26,8 @@ namespace kelto {
 // A notification stays only while its subject does: following the model,
 // the notifier withdraws every notice of a job that is no longer listed, a
 // review once the job's run is no longer parked for it (answered from the
-// sheet or the notification, dropped, ended otherwise) and an ask once the
-// job runs or is paused. Questions go when the application quits
+// sheet or the notification, dropped, ended otherwise) or the job is paused,
+// and an ask once the job runs or is paused. Questions go when the application quits
 // (withdrawQuestions): nobody is left to answer them.
 class Notifier {
 public:

@@ -152,9 +152,9 @@ TEST_F(NotifierTest, AuthorizationPassesTheCentresAnswerOrError) {
 }
 
 // A notice goes once what it is about is settled: a review once its run is
-// no longer parked (answered, dropped), every notice of a deleted job, an
-// ask once its job runs or is paused, the questions when the application
-// quits. A report of a listed job stays.
+// no longer parked (answered, dropped), every notice of a deleted job, a
+// review or an ask once its job runs or is paused, the questions when the
+// application quits. A report of a listed job stays.
 TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
     SyncJob mail = SyncJob::newJob("Mail");
     SyncJob docs = SyncJob::newJob("Docs");
@@ -187,9 +187,20 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
     model.setStatus(mail.id, RunStatus::queued());  // Sync now
     EXPECT_EQ(center.removed.back(), id("ask-", mail));
 
+    docs.isEnabled = true;
+    model.setJobs({job, mail, docs});
     n.notifyReviewNeeded(docs.id, "Docs", "Many deletions");
+    EXPECT_EQ(center.removed.back(), id("ask-", mail));
     model.setJobs({job, mail});
     EXPECT_EQ(center.removed.back(), id("review-", docs)) << "its job deleted";
+
+    model.setStatus(job.id, parked());
+    n.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+    SyncJob paused = job;
+    paused.isEnabled = false;
+    model.setJobs({paused, mail});
+    EXPECT_EQ(center.removed.back(), id("review-", job)) << "its job paused";
+    model.setJobs({job, mail});
 
     model.setStatus(mail.id, parked());
     n.notifyReviewNeeded(mail.id, "Mail", "Many deletions");
