@@ -4,7 +4,7 @@
 
 #include <QLocale>
 
-#include <algorithm>
+#include <map>
 #include <vector>
 
 namespace kelto {
@@ -109,23 +109,25 @@ void Notifier::follow(AppModelInterface* model) {
 
 void Notifier::settle() {
     if (model_ == nullptr) return;
+    // Called on every progress tick: the jobs are looked up once.
+    std::map<Uuid, bool> enabled;
+    for (const SyncJob& job : model_->jobs()) enabled.try_emplace(job.id, job.isEnabled);
     std::vector<QString> settled;
     for (auto& [identifier, posted] : posted_) {
-        const auto& jobs = model_->jobs();
-        const auto job = std::find_if(jobs.begin(), jobs.end(), [&](const SyncJob& j) { return j.id == posted.jobID; });
+        const auto job = enabled.find(posted.jobID);
         const auto status = model_->statuses().find(posted.jobID);
         const bool busy = status != model_->statuses().end();
         const bool parked = busy && status->second.kind() == RunStatus::Kind::awaitingConfirmation;
-        bool gone = job == jobs.end();
+        bool gone = job == enabled.end();
         switch (posted.subject) {
         case Subject::report:
             break;
         case Subject::review:
-            gone = gone || !job->isEnabled || (posted.parked && !parked);
+            gone = gone || !job->second || (posted.parked && !parked);
             posted.parked = parked;
             break;
         case Subject::ask:
-            gone = gone || !job->isEnabled || busy;
+            gone = gone || !job->second || busy;
             break;
         }
         if (gone) settled.push_back(identifier);
