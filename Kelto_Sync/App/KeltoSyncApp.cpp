@@ -69,6 +69,8 @@ void KeltoSyncApp::NotifierNotices::notifyReviewNeeded(const Uuid& jobID, const 
 
 void KeltoSyncApp::NotifierNotices::askToSync(const SyncJob& job) { notifier_.askToSync(job); }
 
+void KeltoSyncApp::NotifierNotices::withdrawAsk(const Uuid& jobID) { notifier_.withdrawAsk(jobID); }
+
 KeltoSyncApp::KeltoSyncApp(Options options)
     : options_(std::move(options)),
       strings_(hostStrings()),

@@ -143,6 +143,11 @@ void Notifier::withdrawQuestions() {
     for (const QString& identifier : questions) withdraw(identifier);
 }
 
+void Notifier::withdrawAsk(const Uuid& jobID) {
+    const QString identifier = QStringLiteral("ask-") + uuidText(jobID);
+    if (posted_.contains(identifier)) withdraw(identifier);
+}
+
 void Notifier::withdraw(const QString& identifier) {
     posted_.erase(identifier);
     center_.remove(identifier);

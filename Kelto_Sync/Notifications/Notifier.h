@@ -63,6 +63,8 @@ public:
     void follow(AppModelInterface* model);
     // Withdraws the reviews and asks still shown.
     void withdrawQuestions();
+    // Withdraws the job's ask prompt, if shown: its device went away.
+    void withdrawAsk(const Uuid& jobID);
 
 private:
     enum class Subject { report, review, ask };

@@ -186,6 +186,13 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
     n.askToSync(mail);
     model.setStatus(mail.id, RunStatus::queued());  // Sync now
     EXPECT_EQ(center.removed.back(), id("ask-", mail));
+    model.setStatus(mail.id, std::nullopt);
+    n.askToSync(mail);
+    n.withdrawAsk(job.id);  // none shown
+    n.withdrawAsk(mail.id);  // its drive went away
+    EXPECT_EQ(center.removed.back(), id("ask-", mail));
+    EXPECT_EQ(center.removed.end()[-2], id("ask-", mail));
+    model.setStatus(mail.id, RunStatus::queued());
 
     docs.isEnabled = true;
     model.setJobs({job, mail, docs});
