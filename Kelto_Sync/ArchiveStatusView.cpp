@@ -9,6 +9,7 @@
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/ArchiveSize.h"
 #include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/RevealFailureAlert.h"
 #include "SyncEngine/ArchiveDirectories.h"
 
 #include <QEvent>
@@ -171,18 +172,25 @@ void ArchiveStatusView::openArchives() {
     refresh();
     // Answers of an earlier press do not count.
     const std::uint64_t press = ++opening_;
-    const auto shown = [view = QPointer<ArchiveStatusView>(this), press](bool done) {
-        if (!view || view->opening_ != press || done) return;
-        view->openFailedShown_ = true;
-        view->refresh();
+    const auto shown = [view = QPointer<ArchiveStatusView>(this), press](const QString& path) {
+        return [view, press, path](bool done) {
+            if (!view || view->opening_ != press || done) return;
+            view->openFailedShown_ = true;
+            view->refresh();
+            RevealFailureAlert::present(*view, view->strings_,
+                                        view->strings_.text(QStringLiteral("No file manager could show the archive."),
+                                                            view->locale()),
+                                        path);
+        };
     };
     for (const auto& root : roots_) {
         if (ArchiveDirectories::treeExists(root, jobID_)) {
             if (actions_.openFolder) {
-                actions_.openFolder(pathText(ArchiveDirectories::jobArchiveURL(root, jobID_)), shown);
+                const QString folder = pathText(ArchiveDirectories::jobArchiveURL(root, jobID_));
+                actions_.openFolder(folder, shown(folder));
             }
         } else if (actions_.reveal) {
-            actions_.reveal(pathText(root), shown);
+            actions_.reveal(pathText(root), shown(pathText(root)));
         }
     }
 }

@@ -60,6 +60,9 @@ public:
         std::function<std::optional<Date>(const Uuid&)> lastSuccessEnd;
         // Presents the ask prompt for the job and returns at once.
         std::function<void(const SyncJob&)> onAsk;
+        // Withdraws the job's ask prompt, if one is shown: a volume of the
+        // job went away, so there is nothing left to ask about. May be empty.
+        std::function<void(const Uuid&)> withdrawAsk;
         // The zone daily and weekly triggers follow; asked at every computation
         // so that a changed system zone counts at once.
         std::function<const ::date::time_zone&()> zone = &ArchiveRunID::currentZone;

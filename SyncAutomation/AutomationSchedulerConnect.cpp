@@ -130,8 +130,11 @@ void AutomationScheduler::handleUnmount(const fs::path& url, const std::vector<M
                    return sameLocation(v.root, url) && v.identity.uuid == endpoint.volume.uuid;
                });
     };
-    for (const SyncJob& job : services_.jobs())
-        if (touches(job.source) || touches(job.destination)) connectTasks_.erase(job.id);  // cancels it
+    for (const SyncJob& job : services_.jobs()) {
+        if (!touches(job.source) && !touches(job.destination)) continue;
+        connectTasks_.erase(job.id);  // cancels it
+        if (services_.withdrawAsk && connectAction(job) == ConnectAction::ask) services_.withdrawAsk(job.id);
+    }
 }
 
 void AutomationScheduler::startConnectTask(const SyncJob& job) {

@@ -128,6 +128,7 @@ struct SchedulerTest : ::testing::Test {
     std::map<Uuid, Date> lastRuns;
     std::map<Uuid, Date> lastSuccesses;
     std::vector<Uuid> asked;
+    std::vector<Uuid> withdrawn;
     std::size_t jobReads = 0;
 
     std::vector<MountedVolume> mounted;
@@ -155,6 +156,7 @@ struct SchedulerTest : ::testing::Test {
         s.lastRunStart = [this](const Uuid& id) { return find(lastRuns, id); };
         s.lastSuccessEnd = [this](const Uuid& id) { return find(lastSuccesses, id); };
         s.onAsk = [this](const SyncJob& job) { asked.push_back(job.id); };
+        s.withdrawAsk = [this](const Uuid& id) { withdrawn.push_back(id); };
         s.zone = [this]() -> const ::date::time_zone& { return *zone; };
         s.volumes = [this] { return mounted; };
         s.appearanceTime = [this](const fs::path& volume) { return find(appearances, volume); };
@@ -636,6 +638,24 @@ TEST_F(ConnectTest, AskJobsPromptInsteadOfRunning) {
     advance(10);
     EXPECT_EQ(asked, std::vector<Uuid>{id});
     EXPECT_TRUE(runner.requests.empty());
+}
+
+// An ask about a drive is taken back once the drive goes; other volumes and
+// jobs that run without asking take nothing back.
+TEST_F(ConnectTest, AnAskIsWithdrawnWhenItsDriveGoes) {
+    const Uuid id = add({Trigger::onConnect(ConnectAction::ask)}).id;
+    add({Trigger::onConnect(ConnectAction::run)});
+    startScheduler();
+    mount(stickRoot, stick);
+    advance(10);
+    EXPECT_EQ(asked, std::vector<Uuid>{id});
+    mount(diskRoot, disk);
+    unmount(diskRoot);
+    flush();
+    EXPECT_TRUE(withdrawn.empty());
+    unmount(stickRoot);
+    flush();
+    EXPECT_EQ(withdrawn, std::vector<Uuid>{id});
 }
 
 TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {

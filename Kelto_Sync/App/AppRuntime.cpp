@@ -110,6 +110,7 @@ AutomationScheduler::Services AppRuntime::schedulerServices() {
         return std::nullopt;
     };
     s.onAsk = [notices = &options_.notices](const SyncJob& job) { notices->askToSync(job); };
+    s.withdrawAsk = [notices = &options_.notices](const Uuid& jobID) { notices->withdrawAsk(jobID); };
     s.volumes = [] { return VolumeInspector::mountedVolumes(); };
     s.appearanceTime = [monitor = monitor_.get()](const std::filesystem::path& root) {
         return DiskAppearance::appearanceTime(root, monitor);

@@ -69,6 +69,8 @@ void KeltoSyncApp::NotifierNotices::notifyReviewNeeded(const Uuid& jobID, const 
 
 void KeltoSyncApp::NotifierNotices::askToSync(const SyncJob& job) { notifier_.askToSync(job); }
 
+void KeltoSyncApp::NotifierNotices::withdrawAsk(const Uuid& jobID) { notifier_.withdrawAsk(jobID); }
+
 KeltoSyncApp::KeltoSyncApp(Options options)
     : options_(std::move(options)),
       strings_(hostStrings()),
@@ -117,6 +119,7 @@ KeltoSyncApp::KeltoSyncApp(Options options)
     appearance_.start();
     NotificationRouter::shared().listen(notifications_);
     NotificationRouter::shared().setModel(adapter_.get());
+    if (runtime_) notifier_.follow(&runtime_->model());
 
     settingsActions_.presentSetup = [this](const std::optional<QString>& item) {
         setup_.present(item, settingsWindow_ ? settingsWindow_->window() : nullptr);
@@ -141,7 +144,12 @@ KeltoSyncApp::KeltoSyncApp(Options options)
     QObject::connect(&trayImage_, &TrayIconImage::iconChanged, &tray_, &TrayPresence::setIcon);
 }
 
-KeltoSyncApp::~KeltoSyncApp() { NotificationRouter::shared().setModel(nullptr); }
+KeltoSyncApp::~KeltoSyncApp() {
+    // Nobody is left to answer them; the notifier outlives the model.
+    notifier_.withdrawQuestions();
+    notifier_.follow(nullptr);
+    NotificationRouter::shared().setModel(nullptr);
+}
 
 std::unique_ptr<AppRuntime> KeltoSyncApp::makeRuntime(const Options& options, MainExecutor& main,
                                                       RunNotices& notices, QString& error) {

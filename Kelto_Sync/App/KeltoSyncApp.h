@@ -90,6 +90,7 @@ private:
         void notifyProblem(const RunRecord& record, const std::string& jobName) override;
         void notifyReviewNeeded(const Uuid& jobID, const std::string& jobName, const std::string& detail) override;
         void askToSync(const SyncJob& job) override;
+        void withdrawAsk(const Uuid& jobID) override;
 
     private:
         Notifier& notifier_;

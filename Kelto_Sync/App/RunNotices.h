@@ -18,6 +18,8 @@ public:
     virtual void notifyReviewNeeded(const Uuid& jobID, const std::string& jobName, const std::string& detail) = 0;
     // Asks whether the job should run now (a trigger that asks first).
     virtual void askToSync(const SyncJob& job) = 0;
+    // Takes that question back: the device it was about went away.
+    virtual void withdrawAsk(const Uuid& jobID) = 0;
 };
 
 }  // namespace kelto

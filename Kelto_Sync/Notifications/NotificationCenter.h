@@ -24,6 +24,9 @@ public:
     // Shows the request at once; a refused or undeliverable one is dropped
     // without a word.
     virtual void add(const NotificationRequest& request) = 0;
+    // Withdraws the notification posted with this identifier, shown or still
+    // on its way; nothing when there is none.
+    virtual void remove(const QString& identifier) = 0;
     // Answers on the GUI thread, never from inside the call.
     virtual void requestAuthorization(AuthorizationAnswer answer) = 0;
     // Called on the GUI thread for each answer to a posted notification.

@@ -4,6 +4,9 @@
 
 #include <QLocale>
 
+#include <map>
+#include <vector>
+
 namespace kelto {
 namespace {
 
@@ -49,18 +52,21 @@ void Notifier::notifyProblem(const RunRecord& record, const std::string& jobName
     if (!errors.empty()) body += u'\n' + qt(errors.back());
     const bool withErrors = record.outcome.kind == RunOutcome::Case::completedWithErrors;
     post({uuidText(record.id), text(withErrors ? "Completed with errors" : "Sync failed"), body, {},
-          uuidText(record.jobID), {}});
+          uuidText(record.jobID), {}},
+         Subject::report, record.jobID);
 }
 
 void Notifier::notifySuccess(const RunRecord& record, const std::string& jobName) {
     // Unlike the master switch, anything but a stored true keeps this off.
     if (!settings_.value(successKey, false).toBool()) return;
-    post({uuidText(record.id), text("Sync completed"), qt(jobName), {}, uuidText(record.jobID), {}});
+    post({uuidText(record.id), text("Sync completed"), qt(jobName), {}, uuidText(record.jobID), {}}, Subject::report,
+         record.jobID);
 }
 
 void Notifier::notifyReviewNeeded(const Uuid& jobID, const std::string& jobName, const std::string& detail) {
     post({QStringLiteral("review-") + uuidText(jobID), text("Review needed"), qt(jobName) + u'\n' + qt(detail), {},
-          uuidText(jobID), {}});
+          uuidText(jobID), {}},
+         Subject::review, jobID);
 }
 
 void Notifier::askToSync(const SyncJob& job) {
@@ -69,7 +75,8 @@ void Notifier::askToSync(const SyncJob& job) {
           qt(job.name),
           askCategory,
           uuidText(job.id),
-          {{syncNowAction, text("Sync now")}, {skipAction, text("Skip")}}});
+          {{syncNowAction, text("Sync now")}, {skipAction, text("Skip")}}},
+         Subject::ask, job.id);
 }
 
 bool Notifier::enabled() const { return isEnabled(settings_); }
@@ -83,9 +90,67 @@ QString Notifier::text(const char* english) const {
     return strings_.text(QString::fromUtf8(english), QLocale());
 }
 
-void Notifier::post(NotificationRequest request) {
+void Notifier::post(NotificationRequest request, Subject subject, const Uuid& jobID) {
     if (!enabled()) return;
+    posted_.insert_or_assign(request.identifier, Posted{subject, jobID});
     center_.add(request);
+    settle();
+}
+
+void Notifier::follow(AppModelInterface* model) {
+    jobs_.reset();
+    statuses_.reset();
+    model_ = model;
+    if (model_ == nullptr) return;
+    jobs_ = model_->observe(AppModelInterface::Property::jobs, [this] { settle(); });
+    statuses_ = model_->observe(AppModelInterface::Property::statuses, [this] { settle(); });
+    settle();
+}
+
+void Notifier::settle() {
+    if (model_ == nullptr) return;
+    // Called on every progress tick: the jobs are looked up once.
+    std::map<Uuid, bool> enabled;
+    for (const SyncJob& job : model_->jobs()) enabled.try_emplace(job.id, job.isEnabled);
+    std::vector<QString> settled;
+    for (auto& [identifier, posted] : posted_) {
+        const auto job = enabled.find(posted.jobID);
+        const auto status = model_->statuses().find(posted.jobID);
+        const bool busy = status != model_->statuses().end();
+        const bool parked = busy && status->second.kind() == RunStatus::Kind::awaitingConfirmation;
+        bool gone = job == enabled.end();
+        switch (posted.subject) {
+        case Subject::report:
+            break;
+        case Subject::review:
+            gone = gone || !job->second || (posted.parked && !parked);
+            posted.parked = parked;
+            break;
+        case Subject::ask:
+            gone = gone || !job->second || busy;
+            break;
+        }
+        if (gone) settled.push_back(identifier);
+    }
+    for (const QString& identifier : settled) withdraw(identifier);
+}
+
+void Notifier::withdrawQuestions() {
+    std::vector<QString> questions;
+    for (const auto& [identifier, posted] : posted_) {
+        if (posted.subject != Subject::report) questions.push_back(identifier);
+    }
+    for (const QString& identifier : questions) withdraw(identifier);
+}
+
+void Notifier::withdrawAsk(const Uuid& jobID) {
+    const QString identifier = QStringLiteral("ask-") + uuidText(jobID);
+    if (posted_.contains(identifier)) withdraw(identifier);
+}
+
+void Notifier::withdraw(const QString& identifier) {
+    posted_.erase(identifier);
+    center_.remove(identifier);
 }
 
 }  // namespace kelto

@@ -3,6 +3,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
+#include "Kelto_Sync/RevealFailureAlert.h"
 #include "Platform/Desktop/FileRevealer.h"
 
 #include <QFile>
@@ -87,9 +88,10 @@ LicensesView::LicensesView(SyncStrings strings, QString folder, QWidget* parent)
     connect(reveal_, &QPushButton::clicked, this, [this] {
         if (!source_) return;
         revealFailed_->hide();
-        FileRevealer::reveal(*source_, [view = QPointer<LicensesView>(this)](bool shown) {
+        FileRevealer::reveal(*source_, [view = QPointer<LicensesView>(this), path = *source_](bool shown) {
             if (view == nullptr) return;
             view->revealFailed_->setVisible(!shown);
+            if (!shown) RevealFailureAlert::present(*view, view->strings_, view->revealFailed_->text(), path);
             emit view->revealed(shown);
         });
     });

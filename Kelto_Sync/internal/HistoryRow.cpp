@@ -6,6 +6,7 @@
 #include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
+#include "Kelto_Sync/RevealFailureAlert.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/internal/FittingBox.h"
 
@@ -157,16 +158,19 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
     if (record.logPath && actions.reveal) {
         const QString path = QString::fromStdString(*record.logPath);
         // A failure shows under the button, until the next press.
-        QLabel* failed =
-            plainLabel(strings.text(QStringLiteral("No file manager could show the log."), where), "showLogFailed", details);
+        const QString failure = strings.text(QStringLiteral("No file manager could show the log."), where);
+        QLabel* failed = plainLabel(failure, "showLogFailed", details);
         PaletteTone::apply(failed, FenraTheme::error());
         failed->hide();
-        button(QStringLiteral("Show log"), "showLog", [reveal = actions.reveal, path, failed = QPointer<QLabel>(failed)] {
-            failed->hide();
-            reveal(path, [failed](bool shown) {
-                if (failed) failed->setVisible(!shown);
-            });
-        });
+        button(QStringLiteral("Show log"), "showLog",
+               [reveal = actions.reveal, path, strings, failure, failed = QPointer<QLabel>(failed)] {
+                   failed->hide();
+                   reveal(path, [path, strings, failure, failed](bool shown) {
+                       if (!failed) return;
+                       failed->setVisible(!shown);
+                       if (!shown) RevealFailureAlert::present(*failed, strings, failure, path);
+                   });
+               });
         layout->addWidget(failed);
     }
     return details;

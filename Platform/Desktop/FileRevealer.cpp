@@ -1,6 +1,7 @@
 #include "Platform/Desktop/FileRevealer.h"
 
 #include "Platform/Desktop/ProgramLauncher.h"
+#include "Platform/Desktop/internal/PortalOpenRequest.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -8,52 +9,110 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <memory>
+#include <vector>
+
 namespace kelto {
 namespace {
 
 // Long enough for a file manager started by bus activation.
 constexpr int showTimeoutMs = 10'000;
 
-void answer(const FileRevealer::Done& done, bool shown) {
-    if (!done) return;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [done, shown] { done(shown); }, Qt::QueuedConnection);
+using Way = std::function<void(FileRevealer::Done tookIt)>;
+
+// Tries each way in turn until one takes the request; false once none did.
+void tryInTurn(std::shared_ptr<const std::vector<Way>> ways, std::size_t index, FileRevealer::Done done) {
+    if (index == ways->size()) {
+        if (done) done(false);
+        return;
+    }
+    (*ways)[index]([ways, index, done](bool tookIt) {
+        if (tookIt) {
+            if (done) done(true);
+        } else {
+            tryInTurn(ways, index + 1, done);
+        }
+    });
 }
 
-// xdg-open ends with a failure when it finds nothing to open the folder
-// with; an opener it starts may keep it waiting until its window closes.
-void openFolder(const QString& folder, const FileRevealer::Done& done) {
-    ProgramLauncher::run({QStringLiteral("xdg-open"), folder}, done, showTimeoutMs);
+void tryInTurn(std::vector<Way> ways, FileRevealer::Done done) {
+    // Every answer comes later: a way that fails at once answers from the
+    // event loop too.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [ways = std::make_shared<const std::vector<Way>>(std::move(ways)), done = std::move(done)] {
+            tryInTurn(ways, 0, done);
+        },
+        Qt::QueuedConnection);
+}
+
+QString uriOf(const QString& path) {
+    return QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
+}
+
+// ShowItems selects the file in its folder; ShowFolders opens the folder.
+Way fileManager(const QDBusConnection& bus, const QString& method, const QString& path) {
+    return [bus, method, uri = uriOf(path)](FileRevealer::Done tookIt) {
+        if (!bus.isConnected()) {
+            tookIt(false);
+            return;
+        }
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"), method);
+        call << QStringList{uri} << QString();
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, showTimeoutMs), QCoreApplication::instance());
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, tookIt] {
+            watcher->deleteLater();
+            tookIt(!watcher->isError());
+        });
+    };
+}
+
+// OpenDirectory shows the folder that holds the file; OpenFile on a folder
+// opens the folder itself.
+Way portal(const QDBusConnection& bus, const QString& method, const QString& path) {
+    return [bus, method, path](FileRevealer::Done tookIt) {
+        PortalOpenRequest::start(bus, method, path, showTimeoutMs, std::move(tookIt));
+    };
+}
+
+// An opener ends with a failure when it finds nothing to open the folder
+// with; one that starts a program may keep it waiting until its window
+// closes.
+Way program(const QString& name, QStringList arguments) {
+    return [command = QStringList{name} + arguments](FileRevealer::Done tookIt) {
+        ProgramLauncher::run(command, std::move(tookIt), showTimeoutMs);
+    };
+}
+
+std::vector<Way> folderOpeners(const QString& folder) {
+    return {program(QStringLiteral("gio"), {QStringLiteral("open"), folder}),
+            program(QStringLiteral("xdg-open"), {folder})};
 }
 
 }  // namespace
 
-void FileRevealer::open(const QString& folder, Done done) { openFolder(folder, done); }
+void FileRevealer::open(const QString& folder, Done done) {
+    open(folder, QDBusConnection::sessionBus(), std::move(done));
+}
+
+void FileRevealer::open(const QString& folder, const QDBusConnection& bus, Done done) {
+    std::vector<Way> ways{fileManager(bus, QStringLiteral("ShowFolders"), folder),
+                          portal(bus, QStringLiteral("OpenFile"), folder)};
+    for (Way& way : folderOpeners(folder)) ways.push_back(std::move(way));
+    tryInTurn(std::move(ways), std::move(done));
+}
 
 void FileRevealer::reveal(const QString& path, Done done) {
     reveal(path, QDBusConnection::sessionBus(), std::move(done));
 }
 
 void FileRevealer::reveal(const QString& path, const QDBusConnection& bus, Done done) {
-    const QString holder = QFileInfo(path).absolutePath();
-    if (!bus.isConnected()) {
-        openFolder(holder, done);
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    const QString uri = QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
-    call << QStringList{uri} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, showTimeoutMs), QCoreApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [watcher, holder, done = std::move(done)] {
-                         watcher->deleteLater();
-                         if (watcher->isError()) {
-                             openFolder(holder, done);
-                         } else {
-                             answer(done, true);
-                         }
-                     });
+    std::vector<Way> ways{fileManager(bus, QStringLiteral("ShowItems"), path),
+                          portal(bus, QStringLiteral("OpenDirectory"), path)};
+    for (Way& way : folderOpeners(QFileInfo(path).absolutePath())) ways.push_back(std::move(way));
+    tryInTurn(std::move(ways), std::move(done));
 }
 
 }  // namespace kelto

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QVariantMap>
 
+#include <utility>
+
 namespace kelto {
 namespace {
 
@@ -51,6 +53,19 @@ FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus
 void FreedesktopNotificationCenter::add(const NotificationRequest& request) {
     pending_.push_back(request);
     flush();
+}
+
+void FreedesktopNotificationCenter::remove(const QString& identifier) {
+    std::erase_if(pending_, [&](const NotificationRequest& request) { return request.identifier == identifier; });
+    if (sending_ && inFlight_ == identifier) inFlightWithdrawn_ = true;
+    if (const auto shown = serverIds_.find(identifier); shown != serverIds_.end()) close(shown->second);
+}
+
+// Without waiting for the reply: a quitting application sends it on its way.
+void FreedesktopNotificationCenter::close(uint id) {
+    forget(id);
+    if (!bus_.isConnected()) return;
+    bus_.send(call(QStringLiteral("CloseNotification")) << id);
 }
 
 void FreedesktopNotificationCenter::requestAuthorization(AuthorizationAnswer answer) {
@@ -119,12 +134,18 @@ void FreedesktopNotificationCenter::sendNext(const QStringList& capabilities) {
     QDBusMessage notify = call(QStringLiteral("Notify"));
     notify << QStringLiteral("Kelto Sync") << replaces << QString() << request.title << body << actions << hints
            << qint32(-1);
+    inFlight_ = request.identifier;
+    inFlightWithdrawn_ = false;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(notify, callTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, watcher, capabilities, identifier = request.identifier, jobID = request.jobID] {
                 watcher->deleteLater();
                 const QDBusPendingReply<uint> reply = *watcher;
-                if (!reply.isError()) {
+                const bool withdrawn = std::exchange(inFlightWithdrawn_, false);
+                inFlight_.clear();
+                if (!reply.isError() && withdrawn) {
+                    close(reply.value());
+                } else if (!reply.isError()) {
                     const uint id = reply.value();
                     if (const auto old = serverIds_.find(identifier); old != serverIds_.end() && old->second != id) {
                         shown_.erase(old->second);

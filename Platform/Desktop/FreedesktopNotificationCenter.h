@@ -26,6 +26,9 @@ public:
                                            QObject* parent = nullptr);
 
     void add(const NotificationRequest& request) override;
+    // CloseNotification; one whose Notify is still on its way is closed as
+    // soon as the server names it.
+    void remove(const QString& identifier) override;
     // True when a server answers GetServerInformation, false with no bus or
     // no server; any other error reply is FreedesktopNotificationCenterError.
     void requestAuthorization(AuthorizationAnswer answer) override;
@@ -39,11 +42,14 @@ private:
     void flush();
     void sendNext(const QStringList& capabilities);
     void forget(uint id);
+    void close(uint id);
 
     QDBusConnection bus_;
     std::deque<NotificationRequest> pending_;
     bool sending_ = false;
     std::map<QString, uint> serverIds_;  // request identifier → server id
+    QString inFlight_;                    // the identifier whose Notify awaits its reply
+    bool inFlightWithdrawn_ = false;
     struct Shown {
         QString identifier;
         QString jobID;

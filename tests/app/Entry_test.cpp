@@ -91,6 +91,7 @@ namespace {
 class SilentNotifications final : public NotificationCenter {
 public:
     void add(const NotificationRequest&) override {}
+    void remove(const QString&) override {}
     void requestAuthorization(AuthorizationAnswer) override {}
     void setResponseHandler(ResponseHandler) override {}
 };

@@ -26,6 +26,7 @@ struct RecordingNotices final : RunNotices {
         posts.push_back("review " + name + ": " + detail);
     }
     void askToSync(const SyncJob& job) override { posts.push_back("ask " + job.name); }
+    void withdrawAsk(const Uuid&) override {}
 };
 
 struct Routing : ::testing::Test {

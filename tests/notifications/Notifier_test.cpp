@@ -1,4 +1,5 @@
 #include "Kelto_Sync/Notifications/Notifier.h"
+#include "tests/views/support/FakeAppModel.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -14,10 +15,12 @@ namespace {
 class FakeCenter : public NotificationCenter {
 public:
     void add(const NotificationRequest& request) override { posted.push_back(request); }
+    void remove(const QString& identifier) override { removed.push_back(identifier); }
     void requestAuthorization(AuthorizationAnswer answer) override { answers.push_back(std::move(answer)); }
     void setResponseHandler(ResponseHandler) override {}
 
     std::vector<NotificationRequest> posted;
+    std::vector<QString> removed;
     std::vector<AuthorizationAnswer> answers;
 };
 
@@ -146,6 +149,78 @@ TEST_F(NotifierTest, AuthorizationPassesTheCentresAnswerOrError) {
     ASSERT_EQ(results.size(), 2u);
     EXPECT_TRUE(results[0].get());
     EXPECT_THROW(results[1].get(), std::runtime_error);
+}
+
+// A notice goes once what it is about is settled: a review once its run is
+// no longer parked (answered, dropped), every notice of a deleted job, a
+// review or an ask once its job runs or is paused, the questions when the
+// application quits. A report of a listed job stays.
+TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
+    SyncJob mail = SyncJob::newJob("Mail");
+    SyncJob docs = SyncJob::newJob("Docs");
+    FakeAppModel model;
+    model.setJobs({job, mail, docs});
+    const auto id = [](const char* prefix, const SyncJob& j) { return prefix + QString::fromStdString(j.id.string()); };
+    const auto parked = [] { return RunStatus::awaitingConfirmation(SyncPlan{}); };
+    Notifier n = notifier();
+    n.follow(&model);
+
+    // Posted before its run shows as parked, as the record may come first.
+    n.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+    model.setStatus(job.id, parked());
+    model.setStatus(mail.id, parked());
+    n.notifyReviewNeeded(mail.id, "Mail", "Many deletions");
+    n.askToSync(docs);
+    const RunRecord failed = record(RunOutcome::failed("disk full"));
+    n.notifyProblem(failed, "Photos");
+    EXPECT_TRUE(center.removed.empty());
+
+    model.setStatus(job.id, RunStatus::queued());  // Continue
+    EXPECT_EQ(center.removed, std::vector<QString>{id("review-", job)});
+    model.setStatus(mail.id, std::nullopt);  // Cancel
+    EXPECT_EQ(center.removed.back(), id("review-", mail));
+    docs.isEnabled = false;
+    model.setJobs({job, mail, docs});
+    EXPECT_EQ(center.removed.back(), id("ask-", docs));
+
+    n.askToSync(mail);
+    model.setStatus(mail.id, RunStatus::queued());  // Sync now
+    EXPECT_EQ(center.removed.back(), id("ask-", mail));
+    model.setStatus(mail.id, std::nullopt);
+    n.askToSync(mail);
+    n.withdrawAsk(job.id);  // none shown
+    n.withdrawAsk(mail.id);  // its drive went away
+    EXPECT_EQ(center.removed.back(), id("ask-", mail));
+    EXPECT_EQ(center.removed.end()[-2], id("ask-", mail));
+    model.setStatus(mail.id, RunStatus::queued());
+
+    docs.isEnabled = true;
+    model.setJobs({job, mail, docs});
+    n.notifyReviewNeeded(docs.id, "Docs", "Many deletions");
+    EXPECT_EQ(center.removed.back(), id("ask-", mail));
+    model.setJobs({job, mail});
+    EXPECT_EQ(center.removed.back(), id("review-", docs)) << "its job deleted";
+
+    model.setStatus(job.id, parked());
+    n.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+    SyncJob paused = job;
+    paused.isEnabled = false;
+    model.setJobs({paused, mail});
+    EXPECT_EQ(center.removed.back(), id("review-", job)) << "its job paused";
+    model.setJobs({job, mail});
+
+    model.setStatus(mail.id, parked());
+    n.notifyReviewNeeded(mail.id, "Mail", "Many deletions");
+    model.setStatus(job.id, std::nullopt);
+    n.askToSync(job);
+    const std::size_t before = center.removed.size();
+    n.withdrawQuestions();
+    EXPECT_EQ(std::vector<QString>(center.removed.begin() + long(before), center.removed.end()),
+              (std::vector<QString>{id("ask-", job), id("review-", mail)}));
+
+    model.setJobs({mail});
+    EXPECT_EQ(center.removed.back(), QString::fromStdString(failed.id.string())) << "a report of a deleted job";
+    n.follow(nullptr);
 }
 
 }  // namespace

@@ -48,11 +48,13 @@ constexpr int patience = 60000;
 class RecordingNotifications final : public NotificationCenter {
 public:
     void add(const NotificationRequest& request) override { posted.push_back(request); }
+    void remove(const QString& identifier) override { removed.push_back(identifier); }
     void requestAuthorization(AuthorizationAnswer answer) override {
         QTimer::singleShot(0, [answer = std::move(answer)] { answer(true, nullptr); });
     }
     void setResponseHandler(ResponseHandler) override {}
     std::vector<NotificationRequest> posted;
+    std::vector<QString> removed;
 };
 
 template <typename Widget>
@@ -302,7 +304,10 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
         << window->frameGeometry().x() << "," << window->frameGeometry().y() << " "
         << window->frameGeometry().width() << "x" << window->frameGeometry().height();
 
-    // Cancel declines the parked run.
+    // Cancel declines the parked run, and the notice that asked for the
+    // review goes with it.
+    EXPECT_TRUE(notifications.removed.empty());
     sheet->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
+    EXPECT_EQ(notifications.removed, std::vector<QString>{"review-" + QString::fromStdString(job.id.string())});
 }

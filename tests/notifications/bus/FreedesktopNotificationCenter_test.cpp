@@ -4,10 +4,13 @@
 #include <QDBusMessage>
 #include <QObject>
 #include <QSignalSpy>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "Kelto_Sync/AppEvents.h"
 #include "Kelto_Sync/Notifications/NotificationRouter.h"
+#include "Kelto_Sync/Notifications/Notifier.h"
 #include "Platform/Desktop/FreedesktopNotificationCenter.h"
 #include "Platform/Desktop/FreedesktopNotificationCenterError.h"
 #include "tests/views/support/FakeAppModel.h"
@@ -57,6 +60,7 @@ public:
     bool registered = false;
     bool refuse = false;
     std::vector<Call> calls;
+    std::vector<uint> closed;
 
 public slots:
     QStringList GetCapabilities() { return capabilities_; }
@@ -70,6 +74,7 @@ public slots:
         calls.push_back({appName, replaces, summary, body, actions, hints, timeout});
         return replaces != 0 ? replaces : ++lastId_;
     }
+    void CloseNotification(uint id) { closed.push_back(id); }
 
 private:
     static constexpr const char* connectionName = "fake-notification-server";
@@ -169,6 +174,40 @@ TEST(FreedesktopNotificationCenter, ActionsReachTheModelAndClicksOpenTheJobEvenW
     center.add(request("later", text(job)));
     ASSERT_TRUE(waitFor([&] { return server.calls.size() == 3; }));
     EXPECT_EQ(opened.size(), 2);
+}
+
+// Once its review is answered, the server is told to close "Review
+// needed"; one withdrawn before the server named it is closed once it does,
+// and one still waiting to go out never goes.
+TEST(FreedesktopNotificationCenter, ANoticeWhoseSubjectIsSettledIsClosed) {
+    FakeNotificationServer server({QStringLiteral("actions")});
+    FakeAppModel model;
+    const SyncJob job = SyncJob::newJob("Photos");
+    model.setJobs({job});
+    model.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    QTemporaryDir folder;
+    QSettings settings(folder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    FreedesktopNotificationCenter center;
+    Notifier notifier(center, settings, SyncStrings());
+    notifier.follow(&model);
+    notifier.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 1; }));
+    model.setStatus(job.id, std::nullopt);  // answered
+    ASSERT_TRUE(waitFor([&] { return server.closed.size() == 1; }));
+    EXPECT_EQ(server.closed, std::vector<uint>{41});
+
+    center.add(request("first", text(job.id)));
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 2; }));
+    center.add(request("second", text(job.id)));
+    center.remove(QStringLiteral("first"));   // its id perhaps still on its way back
+    center.remove(QStringLiteral("second"));  // waiting to go out
+    ASSERT_TRUE(waitFor([&] { return server.closed.size() == 2; }));
+    center.add(request("third", text(job.id)));
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 3; }));
+    EXPECT_EQ(server.calls[1].summary, "Title first");
+    EXPECT_EQ(server.calls[2].summary, "Title third");
+    EXPECT_EQ(server.closed, (std::vector<uint>{41, 42}));
+    notifier.follow(nullptr);
 }
 
 std::pair<bool, std::exception_ptr> authorize(FreedesktopNotificationCenter& center) {

@@ -23,4 +23,9 @@ void FakeFileManager::ShowItems(const QStringList& uris, const QString& startupI
     emit itemsShown(uris);
 }
 
+void FakeFileManager::ShowFolders(const QStringList& uris, const QString& startupId) {
+    Q_UNUSED(startupId);
+    foldersShown += uris;
+}
+
 }  // namespace kelto

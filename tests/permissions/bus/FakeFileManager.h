@@ -18,12 +18,14 @@ public:
 
     bool registered = false;
     QStringList shown;
+    QStringList foldersShown;
 
 signals:
     void itemsShown(const QStringList& uris);
 
 public slots:
     void ShowItems(const QStringList& uris, const QString& startupId);
+    void ShowFolders(const QStringList& uris, const QString& startupId);
 
 private:
     QDBusConnection bus_;

@@ -4,6 +4,7 @@
 #include "tests/permissions/FakePrograms.h"
 #include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/bus/FakeFileManager.h"
+#include "tests/permissions/bus/FakePortal.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -77,6 +78,46 @@ TEST_F(FileRevealerTest, AnOpenerThatFindsNothingToOpenWithShowsNothing) {
     const auto start = programs.next();
     ASSERT_TRUE(start);
     EXPECT_EQ(start->arguments, QStringList{folder});
+}
+
+// The file manager, the portal, gio, xdg-open: each is asked only when the
+// ways before it did not take the request.
+TEST_F(FileRevealerTest, TheDesktopsWaysAreTriedInTurn) {
+    QFile(file).open(QIODevice::WriteOnly);
+    {
+        FakePortal refusing(2);
+        ASSERT_TRUE(refusing.registered);
+        programs.add(QStringLiteral("gio"), {}, 4);
+        programs.add(QStringLiteral("xdg-open"));
+        EXPECT_EQ(reveal(QDBusConnection::sessionBus()).value, true);
+        EXPECT_EQ(refusing.calls, QStringList{"OpenDirectory " + file});
+        const auto gio = programs.next();
+        ASSERT_TRUE(gio);
+        EXPECT_EQ(gio->program, "gio");
+        EXPECT_EQ(gio->arguments, (QStringList{"open", folder}));
+        const auto xdg = programs.next();
+        ASSERT_TRUE(xdg);
+        EXPECT_EQ(xdg->program, "xdg-open");
+    }
+    const auto open = [&] {
+        return test::await<bool>([&](FileRevealer::Done done) {
+                   FileRevealer::open(folder, QDBusConnection::sessionBus(), std::move(done));
+               }).value;
+    };
+    {
+        FakePortal portal(0);
+        ASSERT_TRUE(portal.registered);
+        EXPECT_EQ(open(), true);
+        EXPECT_EQ(portal.calls, QStringList{"OpenFile " + folder});
+        {
+            FakeFileManager manager;
+            ASSERT_TRUE(manager.registered);
+            EXPECT_EQ(open(), true);
+            EXPECT_EQ(manager.foldersShown, QStringList{"file://" + root.path() + "/my%20files;%20x"});
+        }
+        EXPECT_EQ(portal.calls.size(), 1) << "the file manager took the second";
+    }
+    EXPECT_FALSE(programs.next(0)) << "no program once a service took it";
 }
 
 }  // namespace

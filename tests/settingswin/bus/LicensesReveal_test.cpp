@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -58,7 +59,8 @@ TEST_F(LicensesRevealTest, WithoutOneTheFolderOpens) {
     EXPECT_EQ(opened->arguments, QStringList{folder});
 }
 
-// With nothing to open the folder with, the view says so under the button.
+// With nothing to open the folder with, the view says so under the button,
+// and an alert names the archive in text that can be copied.
 TEST_F(LicensesRevealTest, NoFileManagerSaysSo) {
     programs.add(QStringLiteral("xdg-open"), {}, 3);
     QSignalSpy revealed(&view, &LicensesView::revealed);
@@ -67,6 +69,16 @@ TEST_F(LicensesRevealTest, NoFileManagerSaysSo) {
     EXPECT_FALSE(revealed.at(0).at(0).toBool());
     EXPECT_TRUE(view.revealFailedLabel()->isVisible());
     EXPECT_EQ(view.revealFailedLabel()->text(), QStringLiteral("No file manager could show the bundled source."));
+    auto* alert = view.findChild<QMessageBox*>(QStringLiteral("revealFailedAlert"));
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->text(), view.revealFailedLabel()->text());
+    EXPECT_EQ(alert->informativeText(), folder + QStringLiteral("/rsync-3.2.7.tar.gz"));
+    bool selectable = false;
+    for (const QLabel* label : alert->findChildren<QLabel*>()) {
+        if (label->text() == alert->informativeText()) selectable = label->textInteractionFlags() & Qt::TextSelectableByMouse;
+    }
+    EXPECT_TRUE(selectable);
 }
 
 }  // namespace

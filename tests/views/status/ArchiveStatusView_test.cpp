@@ -289,6 +289,12 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSo) {
     EXPECT_EQ(h.opened.size() + h.revealed.size(), 2) << "an archive folder opened, a root revealed";
     EXPECT_TRUE(shown(*view, "openFailed"));
     EXPECT_EQ(textOf(*view, "openFailed"), QStringLiteral("No file manager could show the archive."));
+    // Each alert names what was not shown.
+    const RevealAlerts alerts = takeRevealAlerts();
+    QStringList asked = h.opened + h.revealed;
+    asked.sort();
+    EXPECT_EQ(alerts.paths, asked);
+    EXPECT_TRUE(alerts.selectable);
     h.shows = true;
     QTest::mouseClick(open, Qt::LeftButton);
     EXPECT_FALSE(shown(*view, "openFailed"));
@@ -329,6 +335,7 @@ TEST(ArchiveStatusView, AGoodLoadClearsEveryFailureShown) {
     h.shows = false;
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
     ASSERT_TRUE(shown(*view, "openFailed"));
+    takeRevealAlerts();  // read, so the window takes clicks again
     view->load();
     h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
     EXPECT_TRUE(shown(*view, "error"));

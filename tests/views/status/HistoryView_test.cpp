@@ -215,7 +215,7 @@ TEST(HistoryView, CountsTakeTheFormOfTheirNumber) {
     EXPECT_EQ(textOf(*shownRows[1], "archived"), QStringLiteral("Archived: 2 files"));
 }
 
-TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButton) {
+TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButtonAndNamesItInAnAlert) {
     HistoryHarness h;
     RunRecord run = record(h.job, 0);
     run.logPath = "/home/ann/.local/state/kelto/logs/run.log";
@@ -233,6 +233,10 @@ TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButton) {
     QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
     EXPECT_TRUE(failed->isVisible());
     EXPECT_EQ(failed->text(), QStringLiteral("No file manager could show the log."));
+    // And an alert names the log, to be found by hand.
+    const RevealAlerts alerts = takeRevealAlerts();
+    EXPECT_EQ(alerts.paths, QStringList{QString::fromStdString(*run.logPath)});
+    EXPECT_TRUE(alerts.selectable);
     answer = true;
     QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
     EXPECT_FALSE(failed->isVisible());

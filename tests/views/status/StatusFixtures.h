@@ -5,7 +5,9 @@
 #include "SyncModel/SyncJob.h"
 #include "tests/views/support/FakeAppModel.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLocale>
 #include <QWidget>
@@ -58,6 +60,29 @@ inline bool shown(const QWidget& root, const char* name) {
 inline QString textOf(const QWidget& root, const char* name) {
     const auto* label = root.findChild<QLabel*>(QLatin1String(name));
     return label != nullptr ? label->text() : QStringLiteral("<none>");
+}
+
+// The open alerts that say nothing could show a path, each closed once
+// read: what each named and whether that name can be selected.
+struct RevealAlerts {
+    QStringList paths;
+    bool selectable = true;
+};
+inline RevealAlerts takeRevealAlerts() {
+    RevealAlerts alerts;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (box == nullptr || box->objectName() != QLatin1String("revealFailedAlert") || !box->isVisible()) continue;
+        alerts.paths << box->informativeText();
+        for (const QLabel* label : box->findChildren<QLabel*>()) {
+            if (label->text() == box->informativeText()) {
+                alerts.selectable = alerts.selectable && (label->textInteractionFlags() & Qt::TextSelectableByMouse);
+            }
+        }
+        box->close();
+    }
+    alerts.paths.sort();
+    return alerts;
 }
 
 }  // namespace kelto

@@ -1,0 +1,89 @@
+#include "Platform/Desktop/internal/PortalOpenRequest.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusUnixFileDescriptor>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kelto {
+namespace {
+
+const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
+
+// Where the portal puts the Request for `token`; listening there before the
+// call keeps a quick Response from being missed.
+QString requestPath(const QDBusConnection& bus, const QString& token) {
+    QString sender = bus.baseService();
+    sender.remove(0, 1).replace(u'.', u'_');
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/") + sender + u'/' + token;
+}
+
+}  // namespace
+
+PortalOpenRequest::PortalOpenRequest(const QDBusConnection& bus, Done done) : bus_(bus), done_(std::move(done)) {}
+
+void PortalOpenRequest::start(const QDBusConnection& bus, const QString& method, const QString& path, int patienceMs,
+                              Done done) {
+    auto* request = new PortalOpenRequest(bus, std::move(done));
+    // The descriptor names the file itself, so the portal needs no access to
+    // the path; O_PATH opens even what the user may not read.
+    const int fd = ::open(path.toLocal8Bit().constData(), O_PATH | O_CLOEXEC);
+    if (!bus.isConnected() || fd < 0 ||
+        !(bus.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing)) {
+        if (fd >= 0) ::close(fd);
+        QTimer::singleShot(0, request, [request] { request->answer(false); });
+        return;
+    }
+    const QString token = QStringLiteral("kelto") + QString::number(QRandomGenerator::global()->generate());
+    request->listen(requestPath(bus, token));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.OpenURI"), method);
+    call << QString() << QVariant::fromValue(QDBusUnixFileDescriptor(fd))
+         << QVariantMap{{QStringLiteral("handle_token"), token}};
+    ::close(fd);  // QDBusUnixFileDescriptor holds a copy
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, patienceMs), request);
+    connect(watcher, &QDBusPendingCallWatcher::finished, request, [request, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
+        if (reply.isError()) {
+            request->answer(false);
+            return;
+        }
+        // An older portal ignores the token and names its own Request.
+        if (reply.value().path() != request->handle_) request->listen(reply.value().path());
+    });
+    QTimer::singleShot(patienceMs, request, [request] { request->answer(true); });
+}
+
+void PortalOpenRequest::listen(const QString& handle) {
+    if (!handle_.isEmpty()) {
+        bus_.disconnect(QString(), handle_, requestInterface, QStringLiteral("Response"), this,
+                        SLOT(response(uint, QVariantMap)));
+    }
+    handle_ = handle;
+    bus_.connect(QString(), handle_, requestInterface, QStringLiteral("Response"), this,
+                 SLOT(response(uint, QVariantMap)));
+}
+
+void PortalOpenRequest::response(uint code, const QVariantMap& results) {
+    Q_UNUSED(results);
+    answer(code == 0);
+}
+
+void PortalOpenRequest::answer(bool opened) {
+    if (answered_) return;
+    answered_ = true;
+    bus_.disconnect(QString(), handle_, requestInterface, QStringLiteral("Response"), this,
+                    SLOT(response(uint, QVariantMap)));
+    if (done_) done_(opened);
+    deleteLater();
+}
+
+}  // namespace kelto
