@@ -1,6 +1,5 @@
 #include "SyncEngine/PlanReview.h"
 
-#include "SyncEngine/PathKey.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
@@ -13,9 +12,13 @@ namespace kelto {
 
 namespace {
 
+// A side that keeps names apart holds two items under two spellings of one
+// name (NFC and NFD, say): there a review is matched by the exact name, or
+// approving one would approve its twin. Only a side that folds names takes
+// both spellings for one item, and is matched by the folded key.
 std::string keyOn(const PlannedArchive& taking, PlanReview::Names names) {
     const bool caseSensitive = taking.on == Side::a ? names.caseSensitiveA : names.caseSensitiveB;
-    return caseSensitive ? PathKey::of(taking.path) : Unicode::caseFolded(taking.path);
+    return caseSensitive ? taking.path : Unicode::caseFolded(taking.path);
 }
 
 }  // namespace
@@ -53,7 +56,7 @@ std::string PlanReview::reason(const std::vector<PlannedArchive>& taken) {
                           ? Side::a
                           : Side::b;
     const auto n = std::count_if(taken.begin(), taken.end(), [&](const PlannedArchive& t) { return t.on == side; });
-    return std::to_string(n) + " files on side " + (side == Side::a ? "A" : "B") +
+    return std::to_string(n) + (n == 1 ? " file" : " files") + " on side " + (side == Side::a ? "A" : "B") +
            " that you did not review will be archived or deleted.";
 }
 
