@@ -281,11 +281,15 @@ TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) 
         if (::unshare(CLONE_NEWPID) != 0) ::_exit(10);
         const pid_t inner = ::fork();  // the new namespace's first process, on the old /proc
         if (inner == 0) {
-            const int source = ::open((dir / "source").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const RsyncExit exit = RsyncProcess{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}.runBetween(
-                source, destination, {"--recursive", "a/", "b/"}, Mode::transfer, {}, nullptr, nullptr);
-            ::_exit(exit.code != 0 ? 1 : std::filesystem::exists(dir / "destination" / "file") ? 0 : 2);
+            try {
+                const int source = ::open((dir / "source").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                const RsyncExit exit = RsyncProcess{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}.runBetween(
+                    source, destination, {"--recursive", "a/", "b/"}, Mode::transfer, {}, nullptr, nullptr);
+                ::_exit(exit.code != 0 ? 1 : std::filesystem::exists(dir / "destination" / "file") ? 0 : 2);
+            } catch (...) {
+                ::_exit(4);
+            }
         }
         int status = 0;
         ::waitpid(inner, &status, 0);
@@ -295,7 +299,7 @@ TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) 
     ::waitpid(outer, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "no new PID namespace can be made here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: rsync failed, 2: nothing copied, 3: the run crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: rsync failed, 2: nothing copied, 3: the run crashed, 4: it threw";
 }
 
 // --- Stopping ---------------------------------------------------------------
