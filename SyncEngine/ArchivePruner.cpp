@@ -29,11 +29,12 @@ namespace {
 // may have been set back: its age counts only from what the clock can vouch
 // for. Beside the job's archive folder a ledger keeps the newest clock any
 // pruning saw and each folder's date as vouched for. A folder that came
-// after the last pruning was made no earlier than that pruning's clock, so
-// it is dated by the later of its name's date and that clock. Without a
-// ledger (the first pruning) the names' dates are all there is. A clock
-// that ran ahead once dates the folders after it by its time: they are kept
-// longer, never taken early.
+// after the last pruning was made after it, so no earlier than the newest
+// clock seen by then: it is dated by the later of its name's date and that
+// clock, which the ledger then keeps for it. Without a ledger (the first
+// pruning) the names' dates are all there is. A clock that ran ahead once
+// dates the folders after it by its time: they are kept longer, never taken
+// early.
 struct Ledger {
     std::optional<Date> clock;          // absent: no pruning has vouched for anything yet
     std::map<std::string, Date> dated;  // run folder name → date vouched for

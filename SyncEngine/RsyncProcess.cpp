@@ -194,7 +194,8 @@ pid_t spawn(const std::filesystem::path& executable,
         for (int signal = 1; signal < NSIG; ++signal)
             if (signal != SIGKILL && signal != SIGSTOP) ::sigaction(signal, &plain, nullptr);
         const int firstClosed = inherited >= 0 ? inheritedFolder + 1 : STDERR_FILENO + 1;
-        if (reportFd > firstClosed) ::close_range(static_cast<unsigned>(firstClosed), static_cast<unsigned>(reportFd) - 1, 0);
+        if (reportFd > firstClosed)
+            ::close_range(static_cast<unsigned>(firstClosed), static_cast<unsigned>(reportFd) - 1, 0);
         ::close_range(static_cast<unsigned>(reportFd) + 1, ~0U, 0);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::execve(executable.c_str(), argv.data(), envp.data());

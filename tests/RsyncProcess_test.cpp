@@ -167,7 +167,8 @@ TEST(RsyncProcess, TheChildDiesWithTheProcessThatStartedIt) {
         const int error = errno;
         ::kill(runner, SIGKILL);
         ::waitpid(runner, nullptr, 0);
-        GTEST_SKIP() << "pidfd_open is refused here (" << std::strerror(error) << "): the child's end cannot be waited for";
+        GTEST_SKIP() << "pidfd_open is refused here (" << std::strerror(error)
+                     << "): the end of the child cannot be waited for";
     }
     pid_t child = -1;
     // Waits for the child to say its pid (or the runner to end early).
