@@ -1,5 +1,6 @@
 #include "SyncEngine/PlanReview.h"
 
+#include "SyncEngine/SafetyGuard.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
@@ -56,8 +57,7 @@ std::string PlanReview::reason(const std::vector<PlannedArchive>& taken) {
                           ? Side::a
                           : Side::b;
     const auto n = std::count_if(taken.begin(), taken.end(), [&](const PlannedArchive& t) { return t.on == side; });
-    return std::to_string(n) + (n == 1 ? " file" : " files") + " on side " + (side == Side::a ? "A" : "B") +
-           " that you did not review will be archived or deleted.";
+    return SafetyGuard::filesOnSide(n, side) + " that you did not review will be archived or deleted.";
 }
 
 }  // namespace kelto
