@@ -2,6 +2,7 @@
 
 #include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/VolumeInspector.h"
+#include "SyncEngine/TreeOverlap.h"
 #include "SyncModel/JobValidator.h"
 #include "SyncModel/Support/FileIO.h"
 
@@ -129,8 +130,12 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
         bool dropBaseline = false;
         bool listed = true;
         std::vector<std::string> aside;
+        std::optional<SyncJob> before;
         try {
             store.modify([&](std::vector<SyncJob>& jobs) {
+                const auto stored =
+                    std::find_if(jobs.begin(), jobs.end(), [&](const SyncJob& job) { return job.id == jobID; });
+                if (stored != jobs.end()) before = *stored;
                 dropBaseline = edit(jobs);
                 listed = std::any_of(jobs.begin(), jobs.end(), [&](const SyncJob& job) { return job.id == jobID; });
                 // The baseline steps aside before the save and goes only
@@ -153,6 +158,17 @@ void AppModel::commit(const Uuid& jobID, Edit edit, Committed done) {
             log("left behind by a change of job " + jobID.string() + ": " + failure);
         };
         if (dropBaseline) deleteBaseline(jobID, store.directory(), leftover);
+        // A folder the job no longer names is walked by it no more: a marker
+        // a walk of it killed part-way left there would stay for good.
+        if (before && (dropBaseline || !listed)) {
+            for (const Endpoint* side : {&before->source, &before->destination}) {
+                try {
+                    TreeOverlap::clearLeftMarkers(side->path);
+                } catch (const FileError& failure) {
+                    leftover(failure.what());
+                }
+            }
+        }
         // A job the file no longer lists leaves no lock file behind. Held
         // here, it guards no run elsewhere.
         if (!listed) {

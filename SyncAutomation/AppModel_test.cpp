@@ -16,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -154,6 +157,11 @@ class NoRsync final : public RsyncRunner {
 public:
     RsyncExit run(const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token, const RawLineHandler&,
                   const EventHandler&) const override {
+        ADD_FAILURE() << "rsync was started";
+        return RsyncExit(1, {});
+    }
+    RsyncExit runBetween(int, int, const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token,
+                         const RawLineHandler&, const EventHandler&) const override {
         ADD_FAILURE() << "rsync was started";
         return RsyncExit(1, {});
     }
@@ -485,6 +493,45 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     // An id not in the file is no error.
     ASSERT_TRUE(remove(Uuid::random()).hasValue());
     EXPECT_EQ(store->load(), std::vector<SyncJob>{kept});
+}
+
+// A walk killed part-way leaves its marker at a side's top until the job's
+// next run: a folder the job no longer names (the job deleted, or moved to
+// another folder) is cleared of it at once, its time kept. A live walk's
+// marker, held by its lock, stays.
+TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
+    const auto marker = [](const fs::path& folder, char side) {
+        const fs::path at = folder / (".KeltoSync-Marker-" + Uuid::random().string() + "-" + side);
+        fs::create_directories(folder);
+        std::ofstream{at};
+        return at;
+    };
+    const auto modified = [](const fs::path& folder) {
+        struct stat info {};
+        ::stat(folder.c_str(), &info);
+        return std::pair{info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+    };
+    const SyncJob gone = makeJob("Gone");
+    SyncJob moved = makeJob("Moved");
+    test::saveJobs(*store, {gone, moved});
+    const fs::path a = gone.source.path, b = gone.destination.path;
+    const fs::path leftAtA = marker(a, 'A'), leftInB = marker(b / ".KeltoSync", 'B'), live = marker(b, 'B');
+    const FileDescriptor held(::open(live.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(held.get(), LOCK_EX | LOCK_NB), 0);
+    const timespec old[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    ::utimensat(AT_FDCWD, a.c_str(), old, 0);
+    const fs::path leftAtMoved = marker(moved.destination.path, 'B');
+    start();
+
+    ASSERT_TRUE(remove(gone.id).hasValue());
+    EXPECT_FALSE(fs::exists(leftAtA));
+    EXPECT_FALSE(fs::exists(leftInB));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_EQ(modified(a), std::pair(std::int64_t{1'600'000'000}, std::int64_t{0}));
+
+    moved.destination = endpointAt(tmp / "Elsewhere");
+    ASSERT_TRUE(update(moved).hasValue());
+    EXPECT_FALSE(fs::exists(leftAtMoved));
 }
 
 TEST_F(Model, AQueuedOrRunningJobIsNeitherChangedNorDeleted) {

@@ -32,6 +32,11 @@ public:
         ADD_FAILURE() << "rsync was started";
         return RsyncExit(1, {});
     }
+    RsyncExit runBetween(int, int, const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token,
+                         const RawLineHandler&, const EventHandler&) const override {
+        ADD_FAILURE() << "rsync was started";
+        return RsyncExit(1, {});
+    }
 };
 
 template <class Call>

@@ -3,11 +3,17 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/Json.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <date/tz.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +22,63 @@ namespace kelto {
 
 namespace fs = std::filesystem;
 using SafeFileSystem::Folder;
+
+namespace {
+
+// A run folder's name is dated by the clock of the run that made it, which
+// may have been set back: its age counts only from what the clock can vouch
+// for. Beside the job's archive folder a ledger keeps the newest clock any
+// pruning saw and each folder's date as vouched for. A folder that came
+// after the last pruning was made after it, so no earlier than the newest
+// clock seen by then: it is dated by the later of its name's date and that
+// clock, which the ledger then keeps for it. Without a ledger (the first
+// pruning) the names' dates are all there is. A clock that ran ahead once
+// dates the folders after it by its time: they are kept longer, never taken
+// early.
+struct Ledger {
+    std::optional<Date> clock;          // absent: no pruning has vouched for anything yet
+    std::map<std::string, Date> dated;  // run folder name → date vouched for
+};
+
+std::string ledgerName(const Uuid& jobID) { return jobID.string() + ".dates"; }
+
+// The ledger, or an empty one. One that cannot be read as a ledger vouches
+// for nothing: its folders date from now, kept a full retention once more.
+Ledger readLedger(const Folder& archive, const Uuid& jobID, Date now) {
+    const std::string name = ledgerName(jobID);
+    FileDescriptor file(::openat(archive.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid()) {
+        if (errno == ENOENT) return {};
+        if (errno != ELOOP) throw FileError(errno, "Could not open", archive / name);
+        return Ledger{now, {}};
+    }
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(file.get(), buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw FileError(errno, "Could not read", archive / name);
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    try {
+        const Json document = JsonText::parse(bytes);
+        Ledger ledger{Date::fromUnix(document.at("clock").get<double>()), {}};
+        for (const auto& [folder, date] : document.at("folders").items())
+            ledger.dated.emplace(folder, Date::fromUnix(date.get<double>()));
+        return ledger;
+    } catch (const std::exception&) {
+        return Ledger{now, {}};
+    }
+}
+
+void writeLedger(const Folder& archive, const Uuid& jobID, const Ledger& ledger) {
+    Json folders = Json::object();
+    for (const auto& [name, date] : ledger.dated) folders[name] = date.unix();
+    const Json document{{"clock", ledger.clock->unix()}, {"folders", std::move(folders)}};
+    FileIO::writeAtomically("/proc/self/fd/" + std::to_string(archive.get()) + "/" + ledgerName(jobID),
+                            document.dump());
+}
+
+}  // namespace
 
 std::optional<Date> ArchivePruner::cutOff(Date now, std::int64_t days, const ::date::time_zone& zone) {
     using namespace std::chrono;
@@ -48,19 +111,25 @@ std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::
     if (!ArchiveDirectories::treeExists(root, jobID)) return 0;
 
     const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
-    const std::optional<Folder> jobFolder =
+    const std::optional<Folder> archiveFolder =
         rootFolder ? SafeFileSystem::openPath(*rootFolder, {std::string(ArchiveDirectories::reservedName),
-                                                            std::string(ArchiveDirectories::archiveName),
-                                                            jobID.string()})
+                                                            std::string(ArchiveDirectories::archiveName)})
                    : std::nullopt;
+    const std::optional<Folder> jobFolder =
+        archiveFolder ? SafeFileSystem::openChild(*archiveFolder, jobID.string()) : std::nullopt;
     if (!jobFolder) return 0;  // removed meanwhile
 
+    const Ledger ledger = readLedger(*archiveFolder, jobID, now);
     std::vector<std::pair<std::string, Date>> runFolders;
     for (std::string& name : SafeFileSystem::listNames(*jobFolder)) {
-        const std::optional<Date> date = ArchiveRunID::date(name, localZone);
+        std::optional<Date> date = ArchiveRunID::date(name, localZone);
         if (!date) continue;
         const std::optional<struct stat> info = SafeFileSystem::statChild(*jobFolder, name);
         if (!info || !S_ISDIR(info->st_mode)) continue;  // gone meanwhile, by another clean-up, or not a run folder
+        if (const auto known = ledger.dated.find(name); known != ledger.dated.end())
+            date = known->second;
+        else if (ledger.clock)
+            date = std::max(*date, *ledger.clock);
         runFolders.emplace_back(std::move(name), *date);
     }
 
@@ -80,11 +149,16 @@ std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::
     if (!limit) return 0;
 
     std::int64_t removed = 0;
+    Ledger kept{ledger.clock ? std::max(*ledger.clock, now) : now, {}};
     for (const auto& [name, date] : runFolders) {
-        if (!(date < *limit)) continue;
+        if (!(date < *limit)) {
+            kept.dated.emplace(name, date);
+            continue;
+        }
         SafeFileSystem::removeTree(*jobFolder, name);
         ++removed;
     }
+    writeLedger(*archiveFolder, jobID, kept);
     return removed;
 }
 

@@ -21,7 +21,11 @@ struct ArchivePruner {
     // (so a day across a daylight-saving change is still one day). The
     // reference is `now` or the date of the newest other run folder than
     // `ownRun` (the pruning run's), whichever is earlier, so that a clock
-    // running ahead does not take the last archives for old. Zero days (the
+    // running ahead does not take the last archives for old. A folder is
+    // dated by what the clock can vouch for: its name's date, or, for one
+    // that came after an earlier pruning, the newest clock a pruning saw
+    // where that is later (a ledger beside the job archive folder keeps both), so that an
+    // archive made while the clock was behind is not taken for old. Zero days (the
     // user's clean) removes everything dated before `now`. An absent
     // retention keeps everything. Children that are not real folders with a
     // run identifier's name are kept. Returns the number removed; throws the

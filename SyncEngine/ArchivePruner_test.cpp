@@ -80,3 +80,31 @@ TEST_F(ArchivePrunerTest, AClockRunningAheadCountsFromTheNewestArchive) {
     for (const std::string& kept : {std::string("2025-04-01_120000-0a1b2c3d"), std::string("2025-04-10_115000-0a1b2c3d"), own})
         EXPECT_TRUE(fs::exists(folder / inJob(kept))) << kept;
 }
+
+// A run with the clock set back to 2001 names its archive by that clock; the
+// normal runs minutes later must not take it for 24 years old. It counts from
+// the clock the last pruning before it saw, so retention runs from then; the
+// user's clean still takes it.
+TEST_F(ArchivePrunerTest, AnArchiveMadeWhileTheClockWasBehindCountsFromWhatTheClockVouchedFor) {
+    const auto pruneAt = [&](std::int64_t days, double unix, const std::string& own) {
+        runFolder(own);
+        return ArchivePruner::prune(folder.path(), job, days, Date::fromUnix(unix), berlin, own);
+    };
+    const double now = 1744279200;  // 10 April 2025, 12:00 in Berlin
+    EXPECT_EQ(pruneAt(30, now, "2025-04-10_120000-0a1b2c3d"), 0);
+    const std::string behind = "2001-04-10_120500-0a1b2c3d";
+    EXPECT_EQ(pruneAt(30, now + 300 - 24 * 365.25 * 86400, behind), 0);
+    EXPECT_EQ(pruneAt(30, now + 600, "2025-04-10_121000-0a1b2c3d"), 0);
+    EXPECT_EQ(pruneAt(30, now + 900, "2025-04-10_121500-0a1b2c3d"), 0);
+    EXPECT_TRUE(fs::exists(folder / inJob(behind)));
+
+    // Once retention has passed from then, it goes with the others of its time.
+    runFolder("2025-05-20_120000-0a1b2c3d");
+    EXPECT_EQ(pruneAt(30, now + 41 * 86400, "2025-05-21_120000-0a1b2c3d"), 4);
+    EXPECT_FALSE(fs::exists(folder / inJob(behind)));
+
+    // The user's clean takes one made behind the clock at once.
+    const std::string alsoBehind = "2001-05-21_120500-0a1b2c3d";
+    EXPECT_EQ(pruneAt(30, now + 41 * 86400 + 300 - 24 * 365.25 * 86400, alsoBehind), 0);
+    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 0, Date::fromUnix(now + 41 * 86400 + 600), berlin), 3);
+}

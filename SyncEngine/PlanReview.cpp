@@ -1,6 +1,6 @@
 #include "SyncEngine/PlanReview.h"
 
-#include "SyncEngine/PathKey.h"
+#include "SyncEngine/SafetyGuard.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
@@ -13,9 +13,13 @@ namespace kelto {
 
 namespace {
 
+// A side that keeps names apart holds two items under two spellings of one
+// name (NFC and NFD, say): there a review is matched by the exact name, or
+// approving one would approve its twin. Only a side that folds names takes
+// both spellings for one item, and is matched by the folded key.
 std::string keyOn(const PlannedArchive& taking, PlanReview::Names names) {
     const bool caseSensitive = taking.on == Side::a ? names.caseSensitiveA : names.caseSensitiveB;
-    return caseSensitive ? PathKey::of(taking.path) : Unicode::caseFolded(taking.path);
+    return caseSensitive ? taking.path : Unicode::caseFolded(taking.path);
 }
 
 }  // namespace
@@ -53,8 +57,7 @@ std::string PlanReview::reason(const std::vector<PlannedArchive>& taken) {
                           ? Side::a
                           : Side::b;
     const auto n = std::count_if(taken.begin(), taken.end(), [&](const PlannedArchive& t) { return t.on == side; });
-    return std::to_string(n) + " files on side " + (side == Side::a ? "A" : "B") +
-           " that you did not review will be archived or deleted.";
+    return SafetyGuard::filesOnSide(n, side) + " that you did not review will be archived or deleted.";
 }
 
 }  // namespace kelto

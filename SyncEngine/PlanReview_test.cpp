@@ -20,9 +20,13 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     const SyncPlan reviewed = taking({{"docs/a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::b}, {"Photo.JPG", Side::a}});
     const PlanReview::Names caseSensitive{};
 
-    // The same or less is not beyond; the other normal form of a name is the same name.
+    // The same or less is not beyond; the other normal form of a name is the
+    // same name only where the side folds names: elsewhere it is a twin.
     EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, caseSensitive).empty());
-    EXPECT_TRUE(PlanReview::beyond(reviewed, taking({{"cafe\xCC\x81.txt", Side::b}}), caseSensitive).empty());
+    const SyncPlan twin = taking({{"cafe\xCC\x81.txt", Side::b}});
+    EXPECT_EQ(PlanReview::beyond(reviewed, twin, caseSensitive), twin.archives);
+    EXPECT_TRUE(PlanReview::beyond(reviewed, twin, {.caseSensitiveB = false}).empty());
+    EXPECT_EQ(PlanReview::beyond(reviewed, twin, {.caseSensitiveA = false}), twin.archives);
     EXPECT_TRUE(PlanReview::beyond(reviewed, SyncPlan{}, caseSensitive).empty());
 
     // A path reviewed on one side is not reviewed on the other.
@@ -37,13 +41,13 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveB = false}).size(), 1u);
 
     EXPECT_EQ(PlanReview::reason(PlanReview::beyond(reviewed, more, caseSensitive)),
-              "1 files on side A that you did not review will be archived or deleted.");
+              "1 file on side A that you did not review will be archived or deleted.");
     EXPECT_EQ(PlanReview::reason({{"x", Side::b}, {"y", Side::b}}),
               "2 files on side B that you did not review will be archived or deleted.");
 }
 
 // A listed path is reviewed only in the version the review saw there: the
-// same version (by either spelling) is reviewed, another one, or one only the
+// same version (by either spelling, where the side folds names) is reviewed, another one, or one only the
 // new plan saw, is beyond it; one the new plan saw no version of is not.
 TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
     const auto seenAs = [](std::vector<SeenVersion> seen) {
@@ -55,8 +59,10 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
     const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
     const SyncPlan reviewed = seenAs({{"a.txt", Side::b, v1}, {"caf\xC3\xA9.txt", Side::a, v1}});
 
-    EXPECT_TRUE(PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v1}, {"cafe\xCC\x81.txt", Side::a, v1}}), {})
-                    .empty());
+    const PlanReview::Names foldingA{.caseSensitiveA = false};
+    EXPECT_TRUE(
+        PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v1}, {"cafe\xCC\x81.txt", Side::a, v1}}), foldingA)
+            .empty());
     EXPECT_EQ(PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v2}, {"caf\xC3\xA9.txt", Side::a, v1}}), {}),
               (std::vector<PlannedArchive>{{"a.txt", Side::b}}));
     EXPECT_TRUE(PlanReview::beyond(reviewed, seenAs({{"caf\xC3\xA9.txt", Side::a, v1}}), {}).empty());

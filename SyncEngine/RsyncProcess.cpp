@@ -132,11 +132,17 @@ private:
 // Forked rather than posix_spawn()ed: rsync must die with this process. One
 // left running by a crash or a kill went on writing into the destination
 // unwatched, while the next run recovered and planned the same folder.
+// A folder the child is handed open: at this descriptor, which every one of
+// its processes reaches as /proc/self/fd/3 (a path to this process's own
+// descriptor breaks in a PID namespace whose /proc is not its own).
+constexpr int inheritedFolder = 3;
+
 pid_t spawn(const std::filesystem::path& executable,
             const std::vector<std::string>& arguments,
             int stdoutFd,
             int stderrFd,
-            int workingFolder) {
+            int workingFolder,
+            int inherited) {
     std::vector<std::string> argStrings;
     argStrings.reserve(arguments.size() + 1);
     argStrings.push_back(executable.string());
@@ -160,9 +166,10 @@ pid_t spawn(const std::filesystem::path& executable,
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only async-signal-safe calls until exec.
+        int reportFd = report[1];
         auto fail = [&] {
             const int error = errno;
-            [[maybe_unused]] auto n = ::write(report[1], &error, sizeof error);
+            [[maybe_unused]] auto n = ::write(reportFd, &error, sizeof error);
             ::_exit(127);
         };
         // Own process group, so a stop reaches rsync's helper processes too;
@@ -171,6 +178,14 @@ pid_t spawn(const std::filesystem::path& executable,
         if (::getppid() != parent) ::_exit(127);
         if (::dup2(stdoutFd, STDOUT_FILENO) < 0 || ::dup2(stderrFd, STDERR_FILENO) < 0) fail();
         if (workingFolder >= 0 && ::fchdir(workingFolder) != 0) fail();
+        if (inherited >= 0) {
+            if (reportFd <= inheritedFolder && (reportFd = ::fcntl(reportFd, F_DUPFD_CLOEXEC, inheritedFolder + 1)) < 0)
+                fail();
+            // dup2 onto itself would leave close-on-exec set.
+            if (inherited == inheritedFolder ? ::fcntl(inherited, F_SETFD, 0) != 0
+                                             : ::dup2(inherited, inheritedFolder) < 0)
+                fail();
+        }
         // No inherited ignored signals (an ignored SIGTERM or SIGPIPE would
         // survive exec), none blocked, and no descriptor of this process but
         // the report, which exec closes.
@@ -178,8 +193,10 @@ pid_t spawn(const std::filesystem::path& executable,
         plain.sa_handler = SIG_DFL;
         for (int signal = 1; signal < NSIG; ++signal)
             if (signal != SIGKILL && signal != SIGSTOP) ::sigaction(signal, &plain, nullptr);
-        if (report[1] > STDERR_FILENO + 1) ::close_range(STDERR_FILENO + 1, static_cast<unsigned>(report[1]) - 1, 0);
-        ::close_range(static_cast<unsigned>(report[1]) + 1, ~0U, 0);
+        const int firstClosed = inherited >= 0 ? inheritedFolder + 1 : STDERR_FILENO + 1;
+        if (reportFd > firstClosed)
+            ::close_range(static_cast<unsigned>(firstClosed), static_cast<unsigned>(reportFd) - 1, 0);
+        ::close_range(static_cast<unsigned>(reportFd) + 1, ~0U, 0);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::execve(executable.c_str(), argv.data(), envp.data());
         fail();
@@ -251,13 +268,14 @@ public:
     void nameAs(std::string through, std::string shown) { delivery_.nameAs(std::move(through), std::move(shown)); }
 
     // Starts the child; from then on a stop of the token reaches it.
-    void launch(const std::vector<std::string>& arguments, std::stop_token stop, int workingFolder = -1) {
+    void launch(const std::vector<std::string>& arguments, std::stop_token stop, int workingFolder = -1,
+                int inherited = -1) {
         out_ = makePipe(executable_);
         err_ = makePipe(executable_);
         wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (!wake_.valid()) throw RsyncProcessError(RsyncProcessError::Code::launchFailed, errno, executable_);
 
-        child_.emplace(spawn(executable_, arguments, out_.write.get(), err_.write.get(), workingFolder));
+        child_.emplace(spawn(executable_, arguments, out_.write.get(), err_.write.get(), workingFolder, inherited));
         out_.write.reset();
         err_.write.reset();
         onStop_.emplace(std::move(stop), WakeOnStop{wake_.get()});
@@ -418,16 +436,17 @@ RsyncExit RsyncProcess::runBetween(int source, int destination, const std::vecto
     if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
     if (arguments.size() < 2 || source < 0 || destination < 0)
         throw RsyncProcessError(RsyncProcessError::Code::launchFailed, EINVAL, executable);
-    const std::string sourcePath = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(source) + "/";
+    const std::string sourcePath = "/proc/self/fd/" + std::to_string(inheritedFolder) + "/";
     std::vector<std::string> through = arguments;
     through[through.size() - 2] = sourcePath;
     through.back() = "./";
     ProcessRun run(executable, mode, onRawLine, onEvent);
     // Its messages name the source folder where it lies, not the descriptor.
     std::error_code unknown;
-    const std::filesystem::path folder = std::filesystem::read_symlink(sourcePath.substr(0, sourcePath.size() - 1), unknown);
+    const std::filesystem::path folder =
+        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(source), unknown);
     if (!unknown && folder.is_absolute()) run.nameAs(sourcePath, folder.native());
-    run.launch(through, std::move(stop), destination);
+    run.launch(through, std::move(stop), destination, source);
     return run.perform();
 }
 

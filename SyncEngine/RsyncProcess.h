@@ -63,7 +63,8 @@ struct RsyncProcess final : RsyncRunner {
                   const RawLineHandler& onRawLine,
                   const EventHandler& onEvent) const override;
     // rsync starts in the destination folder, named "./", and reaches the
-    // source through this process's descriptor of it: rsync looks a
+    // source through a descriptor of it that it inherits (/proc/self/fd/3,
+    // which holds in a PID namespace whose /proc is not its own): rsync looks a
     // destination path up again itself, link by link, so a path of its own
     // (even one through /proc) would lead under a mount made since.
     RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,

@@ -46,15 +46,12 @@ public:
     // folders as paths, each also open at a descriptor (checked to be the
     // folder planned on): a runner that starts rsync has it reach those very
     // folders, whatever their paths lead to by the time it looks them up.
-    // One that starts nothing (a scripted one) takes the paths; by default
-    // it is run().
+    // One that starts nothing (a scripted one) takes the paths. Every runner
+    // says which it does: one that wraps another hands the descriptors on,
+    // so that a test's runner carries out the transfer as production does.
     virtual RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
                                  RsyncOutputParser::Mode mode, std::stop_token stop,
-                                 const RawLineHandler& onRawLine, const EventHandler& onEvent) const {
-        (void)source;
-        (void)destination;
-        return run(arguments, mode, std::move(stop), onRawLine, onEvent);
-    }
+                                 const RawLineHandler& onRawLine, const EventHandler& onEvent) const = 0;
 
 protected:
     RsyncRunner() = default;

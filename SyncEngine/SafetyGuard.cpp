@@ -55,11 +55,14 @@ GuardVerdict SafetyGuard::evaluate(const SyncPlan& plan, SyncMode mode, const Jo
         if (n < options.deleteGuardMinFiles) continue;
         const double share = static_cast<double>(entries(plan, side)) * static_cast<double>(options.deleteGuardPercent);
         if (share < static_cast<double>(n) * 100.0)
-            return GuardVerdict::needsConfirmation(std::to_string(n) + " files on side " +
-                                                   (side == Side::a ? "A" : "B") + " will be archived or deleted.");
+            return GuardVerdict::needsConfirmation(filesOnSide(n, side) + " will be archived or deleted.");
     }
 
     return GuardVerdict::proceed();
+}
+
+std::string SafetyGuard::filesOnSide(std::int64_t count, Side side) {
+    return std::to_string(count) + (count == 1 ? " file" : " files") + " on side " + (side == Side::a ? "A" : "B");
 }
 
 }  // namespace kelto

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 
 namespace kelto {
 
@@ -22,6 +23,10 @@ struct SafetyGuard {
     static GuardVerdict evaluate(const SyncPlan& plan, SyncMode mode, const JobOptions& options,
                                  const std::optional<SideCounts>& previousCounts,
                                  const std::map<Side, std::int64_t>& freeSpace);
+
+    // "1 file on side B", "2 files on side A": how every question about a
+    // side's takings counts them.
+    static std::string filesOnSide(std::int64_t count, Side side);
 };
 
 }  // namespace kelto

@@ -61,7 +61,7 @@ TEST(SafetyGuard, DeletionsAskAtTheMinimumAndStrictlyAboveTheShare) {
     EXPECT_EQ(evaluate(plan(1000, 1000, 0, 201)), asks("201 files on side B will be archived or deleted."));
     EXPECT_EQ(evaluate(plan(60, 60, 0, 49)), proceed);
     EXPECT_EQ(evaluate(plan(10, 0, 0, 1), SyncMode::mirror, {}, {}, 1),
-              asks("1 files on side B will be archived or deleted."));
+              asks("1 file on side B will be archived or deleted."));
     EXPECT_EQ(evaluate(plan(10, 10), SyncMode::mirror, {}, {}, 0), proceed);
     EXPECT_EQ(evaluate(plan(100, 100, 60, 90), SyncMode::twoWay), asks("60 files on side A will be archived or deleted."));
 }

@@ -1,5 +1,7 @@
 #include "SyncEngine/TreeOverlap.h"
 
+#include "SyncEngine/internal/OverlapMarkers.h"
+
 #include <stdexcept>
 #include <utility>
 
@@ -9,5 +11,7 @@ TreeOverlap::TreeOverlap(MountCheck throughMounts, Note note, MountsBelow mounts
     : throughMounts_(std::move(throughMounts)), note_(std::move(note)), mountsBelow_(std::move(mountsBelow)) {
     if (!throughMounts_) throw std::invalid_argument("TreeOverlap needs a mount check");
 }
+
+void TreeOverlap::clearLeftMarkers(const std::filesystem::path& folder) { OverlapMarkers::clearLeftIn(folder); }
 
 }  // namespace kelto

@@ -30,6 +30,12 @@ public:
     // ever taken for granted.
     explicit TreeOverlap(MountCheck throughMounts, Note note = nullptr, MountsBelow mountsBelow = nullptr);
 
+    // Clears the markers walks killed part-way left in a folder (at its top
+    // and in its reserved folder), as the next walk there would: for a
+    // folder no job will walk again. Live walks' markers stay. Throws
+    // FileError.
+    static void clearLeftMarkers(const std::filesystem::path& folder);
+
     bool throughMounts(const std::filesystem::path& a, const std::filesystem::path& b) const {
         return throughMounts_(a, b);
     }

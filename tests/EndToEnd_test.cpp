@@ -50,15 +50,32 @@ public:
 
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
+        return slowed(arguments, onEvent, [&](const std::vector<std::string>& given, const EventHandler& events) {
+            return real_.run(given, mode, std::move(stop), onRawLine, events);
+        });
+    }
+    // The transfers go the production way, through the held folders.
+    RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                         RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
+                         const EventHandler& onEvent) const override {
+        return slowed(arguments, onEvent, [&](const std::vector<std::string>& given, const EventHandler& events) {
+            return real_.runBetween(source, destination, given, mode, std::move(stop), onRawLine, events);
+        });
+    }
+
+private:
+    using Go = std::function<RsyncExit(const std::vector<std::string>& arguments, const EventHandler& onEvent)>;
+
+    RsyncExit slowed(const std::vector<std::string>& arguments, const EventHandler& onEvent, const Go& go) const {
         std::function<void()> hook;
         {
             const std::lock_guard guard(lock_);
             if (ScriptedRsyncRunner::transfer()(arguments)) hook = std::exchange(insideAFile_, nullptr);
         }
-        if (!hook) return real_.run(arguments, mode, std::move(stop), onRawLine, onEvent);
+        if (!hook) return go(arguments, onEvent);
         std::vector<std::string> slowed = arguments;
         slowed.insert(slowed.begin(), "--bwlimit=512");
-        return real_.run(slowed, mode, std::move(stop), onRawLine, [&](RsyncEvent&& event) {
+        return go(slowed, [&](RsyncEvent&& event) {
             if (const RsyncProgressSample* sample = event.asProgress();
                 hook && sample && sample->bytes > 0 && sample->percent < 100)
                 std::exchange(hook, nullptr)();

@@ -130,17 +130,23 @@ public:
 
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
-        const bool transfer = ScriptedRsyncRunner::transfer()(arguments);
-        return real_.run(
-            arguments, mode, std::move(stop),
-            [&](std::string_view line) {
-                if (transfer && !called_.exchange(true)) hook_();
-                if (onRawLine) onRawLine(line);
-            },
-            onEvent);
+        return real_.run(arguments, mode, std::move(stop), hooked(arguments, onRawLine), onEvent);
+    }
+    RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                         RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
+                         const EventHandler& onEvent) const override {
+        return real_.runBetween(source, destination, arguments, mode, std::move(stop), hooked(arguments, onRawLine),
+                                onEvent);
     }
 
 private:
+    RawLineHandler hooked(const std::vector<std::string>& arguments, const RawLineHandler& onRawLine) const {
+        return [this, transfer = ScriptedRsyncRunner::transfer()(arguments), &onRawLine](std::string_view line) {
+            if (transfer && !called_.exchange(true)) hook_();
+            if (onRawLine) onRawLine(line);
+        };
+    }
+
     const RsyncRunner& real_;
     std::function<void()> hook_;
     mutable std::atomic<bool> called_{false};

@@ -411,7 +411,7 @@ TEST_F(CoordinatorRunTest, AConfirmedRunTakingLessProceedsAndOneTakingOtherFiles
     putOld(c / "keep.txt", "changed");
     result = run(copy, RunTrigger::manual, &replacements);
     EXPECT_EQ(result.record.outcome,
-              RunOutcome::needsReview("1 files on side B that you did not review will be archived or deleted."));
+              RunOutcome::needsReview("1 file on side B that you did not review will be archived or deleted."));
     EXPECT_EQ(readFile(d / "keep.txt"), "same");
     EXPECT_EQ(readFile(d / "r0"), "old");
 
@@ -427,7 +427,7 @@ TEST_F(CoordinatorRunTest, AConfirmedRunTakingLessProceedsAndOneTakingOtherFiles
     fs::remove(f / "f9");
     result = run(twoWay, RunTrigger::manual, &fromB);
     EXPECT_EQ(result.record.outcome,
-              RunOutcome::needsReview("1 files on side A that you did not review will be archived or deleted."));
+              RunOutcome::needsReview("1 file on side A that you did not review will be archived or deleted."));
     ASSERT_TRUE(result.review);
     for (const PlannedArchive& taken : {PlannedArchive{"f9", Side::a}, PlannedArchive{"f5", Side::b}})
         EXPECT_NE(std::find(result.review->archives.begin(), result.review->archives.end(), taken),
@@ -438,6 +438,41 @@ TEST_F(CoordinatorRunTest, AConfirmedRunTakingLessProceedsAndOneTakingOtherFiles
     EXPECT_EQ(run(twoWay, RunTrigger::manual, &both).record.outcome, RunOutcome::success());
     EXPECT_EQ(filesIn(e).size(), 3u);
     EXPECT_EQ(filesIn(f), filesIn(e));
+}
+
+// On a side that keeps names apart (ext4), two spellings of one name are two
+// items: a review of one approves nothing of its twin saved since, be the
+// reviewed taking a deletion or a replacement.
+TEST_F(CoordinatorRunTest, AConfirmedRunTakesNoUnreviewedNormalisationTwin) {
+    const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
+    struct Case {
+        std::string tag, reviewedName, twinName;
+        bool onA;  // the reviewed name is on A as well, newer: a replacement
+    };
+    for (const Case& c : {Case{"deletion", nfd, nfc, false}, Case{"replacement", nfc, nfd, true}}) {
+        SCOPED_TRACE(c.tag);
+        const fs::path from = tmp / ("a-" + c.tag), to = tmp / ("b-" + c.tag);
+        putOld(from / "keep", "same");
+        putOld(to / "keep", "same");
+        putOld(to / c.reviewedName, "reviewed");
+        if (c.onA) putOld(from / c.reviewedName, "newer on A!");
+        SyncJob& job = addJob(SyncMode::mirror, from, to);
+        job.options.archiveEnabled = false;
+        job.options.deleteGuardPercent = 0;
+        job.options.deleteGuardMinFiles = 1;
+        const Uuid id = job.id;
+
+        RunResult result = run(id);
+        ASSERT_TRUE(result.review);
+        ASSERT_EQ(result.review->archives, (std::vector<PlannedArchive>{{c.reviewedName, Side::b}}));
+        const SyncPlan reviewed = *result.review;
+        putOld(to / c.twinName, "the twin, never shown");
+        result = run(id, RunTrigger::manual, &reviewed);
+        EXPECT_EQ(result.record.outcome,
+                  RunOutcome::needsReview("1 file on side B that you did not review will be archived or deleted."));
+        EXPECT_EQ(readFile(to / c.twinName), "the twin, never shown");
+        EXPECT_EQ(readFile(to / c.reviewedName), "reviewed");
+    }
 }
 
 // A review approves each taking in the version it showed: a file saved anew
@@ -480,7 +515,7 @@ TEST_F(CoordinatorRunTest, AConfirmedRunAsksAgainForAFileSavedAnewSinceTheReview
         put(to / "x", "mine", t0 + 50);
         result = run(id, RunTrigger::manual, &reviewed);
         EXPECT_EQ(result.record.outcome,
-                  RunOutcome::needsReview("1 files on side B that you did not review will be archived or deleted."));
+                  RunOutcome::needsReview("1 file on side B that you did not review will be archived or deleted."));
         EXPECT_EQ(readFile(to / "x"), "mine");
 
         ASSERT_TRUE(result.review);

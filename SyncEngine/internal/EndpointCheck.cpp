@@ -98,7 +98,9 @@ std::variant<EndpointCheck::Held, EndpointCheck::Fault> EndpointCheck::hold(
             FolderIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)} !=
                 *planned)
             return Fault{Fault::Case::replaced, folder, side};
-        const fs::path through = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(opened.get());
+        // Its own /proc entry, which a PID namespace whose /proc is not its own
+        // would number otherwise.
+        const fs::path through = "/proc/self/fd/" + std::to_string(opened.get());
         (side == Side::a ? held.pathA_ : held.pathB_) = through;
         (side == Side::a ? held.a_ : held.b_) = std::move(opened);
     }

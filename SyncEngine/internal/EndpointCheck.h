@@ -50,7 +50,7 @@ struct EndpointCheck {
     // and held while the value lives. What is written into them once they
     // are checked reaches them through these: rsync by the descriptors
     // (RsyncRunner::runBetween), this process by path(), which leads to the
-    // opened folder itself (/proc/<pid>/fd/<n>), so that nothing done to the
+    // opened folder itself (/proc/self/fd/<n>), so that nothing done to the
     // sides' paths after the check (a link retargeted, a rename, a mount over
     // a side or above it) sends the writes elsewhere.
     class Held {

@@ -104,6 +104,24 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
     }
 }
 
+void OverlapMarkers::clearLeftIn(const fs::path& root) {
+    const FileDescriptor top(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!top.valid()) {
+        if (errno == ENOENT || errno == ENOTDIR) return;
+        throw FileError(errno, "Could not open", root);
+    }
+    const FileDescriptor inReserved(
+        ::openat(top.get(), reserved.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!inReserved.valid() && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+        throw FileError(errno, "Could not open", root / reserved);
+    for (const auto& [folder, path] : {std::pair{top.get(), root}, std::pair{inReserved.get(), root / reserved}}) {
+        if (folder < 0) continue;
+        const timespec time = modified(folder, path);
+        clearStale(folder);
+        setModified(folder, time);
+    }
+}
+
 bool OverlapMarkers::isMarkerName(std::string_view name) {
     if (!name.starts_with(prefix)) return false;
     name.remove_prefix(prefix.size());

@@ -51,6 +51,11 @@ public:
     static bool isMarkerName(std::string_view name);
     // The same form as an rsync pattern, for transfers to leave markers out.
     static std::string pattern();
+    // Clears what killed walks left in a side's folder: their markers at its
+    // top and in its reserved folder (never a live one), each folder's
+    // modification time kept. A folder that is not there holds none.
+    // Throws FileError.
+    static void clearLeftIn(const std::filesystem::path& root);
     // Which side's folder a walk lists (a one-way dry run: the destination's
     // for its deletion lines, else the source's).
     enum class Walk { a, b };

@@ -100,6 +100,25 @@ std::size_t ScriptedRsyncRunner::unusedSteps() const {
 RsyncExit ScriptedRsyncRunner::run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode,
                                    std::stop_token stop, const RawLineHandler& onRawLine,
                                    const EventHandler& onEvent) const {
+    return perform(arguments, mode, std::move(stop), onRawLine, onEvent,
+                   [&](const RsyncRunner& fallback, std::stop_token token) {
+                       return fallback.run(arguments, mode, std::move(token), onRawLine, onEvent);
+                   });
+}
+
+RsyncExit ScriptedRsyncRunner::runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                                          RsyncOutputParser::Mode mode, std::stop_token stop,
+                                          const RawLineHandler& onRawLine, const EventHandler& onEvent) const {
+    return perform(arguments, mode, std::move(stop), onRawLine, onEvent,
+                   [&](const RsyncRunner& fallback, std::stop_token token) {
+                       return fallback.runBetween(source, destination, arguments, mode, std::move(token), onRawLine,
+                                                  onEvent);
+                   });
+}
+
+RsyncExit ScriptedRsyncRunner::perform(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode,
+                                       std::stop_token stop, const RawLineHandler& onRawLine,
+                                       const EventHandler& onEvent, const Fallback& fallback) const {
     if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
     const Step* step = nullptr;
     {
@@ -112,16 +131,16 @@ RsyncExit ScriptedRsyncRunner::run(const std::vector<std::string>& arguments, Rs
             break;
         }
     }
-    if (step) return replay(*step, arguments, mode, std::move(stop), onRawLine, onEvent);
-    if (fallback_) return fallback_->run(arguments, mode, std::move(stop), onRawLine, onEvent);
+    if (step) return replay(*step, mode, std::move(stop), onRawLine, onEvent, fallback);
+    if (fallback_) return fallback(*fallback_, std::move(stop));
     std::string line = "unscripted rsync call:";
     for (const std::string& argument : arguments) line += " " + argument;
     throw std::logic_error(line);
 }
 
-RsyncExit ScriptedRsyncRunner::replay(const Step& step, const std::vector<std::string>& arguments,
-                                      RsyncOutputParser::Mode mode, std::stop_token stop,
-                                      const RawLineHandler& onRawLine, const EventHandler& onEvent) const {
+RsyncExit ScriptedRsyncRunner::replay(const Step& step, RsyncOutputParser::Mode mode, std::stop_token stop,
+                                      const RawLineHandler& onRawLine, const EventHandler& onEvent,
+                                      const Fallback& fallback) const {
     RsyncOutputDelivery delivery(mode, onRawLine, onEvent);
     for (const Step::Action& action : step.actions_) {
         if (stop.stop_requested()) return finish(delivery, cancelledCode);
@@ -140,7 +159,7 @@ RsyncExit ScriptedRsyncRunner::replay(const Step& step, const std::vector<std::s
                 break;
             case Step::Action::Kind::passThrough: {
                 if (!fallback_) throw std::logic_error("passThrough() without a fallback runner");
-                const RsyncExit exit = fallback_->run(arguments, mode, stop, onRawLine, onEvent);
+                const RsyncExit exit = fallback(*fallback_, stop);
                 delivery.addToTail(exit.stderrTail);
                 if (exit.code != 0) return finish(delivery, exit.code);
                 break;

@@ -96,6 +96,11 @@ public:
                   std::stop_token stop,
                   const RawLineHandler& onRawLine,
                   const EventHandler& onEvent) const override;
+    // Scripted like run(); what goes to the fallback runner goes there by
+    // its runBetween, with the descriptors.
+    RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
+                         RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
+                         const EventHandler& onEvent) const override;
 
     // Matchers. A listing of the folder, or of any folder; a dry run; a
     // transfer (neither of those), or one into the folder.
@@ -106,8 +111,13 @@ public:
     static Matcher transferTo(const std::filesystem::path& destination);
 
 private:
-    RsyncExit replay(const Step& step, const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode,
-                     std::stop_token stop, const RawLineHandler& onRawLine, const EventHandler& onEvent) const;
+    // The fallback runner's call for the arguments: run() or runBetween().
+    using Fallback = std::function<RsyncExit(const RsyncRunner& fallback, std::stop_token stop)>;
+
+    RsyncExit perform(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
+                      const RawLineHandler& onRawLine, const EventHandler& onEvent, const Fallback& fallback) const;
+    RsyncExit replay(const Step& step, RsyncOutputParser::Mode mode, std::stop_token stop,
+                     const RawLineHandler& onRawLine, const EventHandler& onEvent, const Fallback& fallback) const;
 
     const RsyncRunner* fallback_ = nullptr;
     mutable std::mutex lock_;
