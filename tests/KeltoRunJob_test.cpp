@@ -26,6 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -731,6 +732,99 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherWhereTheMountsCannotTellAreRefused
             EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
             EXPECT_FALSE(fs::exists(b / ".KeltoSync"));
         }
+    if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
+}
+
+// A side on a desktop FUSE mount (its source "gvfsd-fuse", which names no
+// folder) is placed by the markers: a copy from it and a mirror onto it
+// run; a view of the other side's parent with the same source text is
+// refused both ways, found by a lookup at its folders, nothing written.
+TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOther) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    const auto desktop = [&](const fs::path& folder, const fs::path& at) {
+        fs::create_directories(folder);
+        fs::create_directories(at);
+        return mounts.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW",
+                             at.native()},
+                            at);
+    };
+    putAt(tmp / "phone/DCIM/1.jpg", "one", t0);
+    putAt(tmp / "local/doc.txt", "doc", t0);
+    fs::create_directories(tmp / "phone/share");
+    ASSERT_TRUE(desktop(tmp / "phone", tmp / "gvfs")) << "unionfs could not be mounted";
+    a = tmp / "gvfs/DCIM";
+    b = tmp / "backup";
+    fs::create_directories(b);
+    Json out = run({"--mode", "copy", "--archive", "off"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_EQ(tree(b), tree(tmp / "phone/DCIM"));
+    a = tmp / "local";
+    b = tmp / "gvfs/share";
+    out = run({"--mode", "mirror", "--archive", "off"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_EQ(tree(tmp / "phone/share"), tree(a));
+
+    putAt(tmp / "P/x/B/b.txt", "b", t0);
+    putAt(tmp / "P/taxes.pdf", "taxes", t0);
+    ASSERT_TRUE(desktop(tmp / "P", tmp / "view"));
+    for (const auto& [sideA, sideB] : {std::pair{tmp / "view", tmp / "P/x/B"}, std::pair{tmp / "P/x/B", tmp / "view"}}) {
+        a = sideA;
+        b = sideB;
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        const auto before = std::pair{tree(a), tree(b)};
+        EXPECT_EQ(run({"--mode", "mirror", "--archive", "off"}).out.value("message", ""),
+                  OneWayEngineError::nestedEndpoints().what());
+        EXPECT_EQ(run({"--mode", "twoWay"}).out.value("message", ""), TwoWayEngineError::nestedEndpoints().what());
+        EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        EXPECT_EQ(markersIn(tmp / "P/x/B"), 0);
+    }
+}
+
+// A mount inside a side whose server cannot be shown to be another machine
+// counts as reaching anywhere: sshfs through an ssh alias of this machine,
+// its listings cached by a walk just before, and a mount typed as rclone's,
+// each showing a folder that holds the other side deeper down. Refused
+// both ways, naming the mount, nothing written.
+TEST_F(KeltoRunJobTest, MountsInsideASideNotShownToBeAnotherMachinesAreNeverApart) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    std::string noSsh;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
+    TestMounts mounts;  // undone before the server and the temporary folder go
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    const auto layout = [&](const std::string& name, const std::vector<std::string>& command) {
+        const fs::path x = tmp / name;
+        putAt(x / "P/deep/A/one.txt", "one", t0);
+        putAt(x / "P/taxes.pdf", "taxes", t0);
+        fs::create_directories(x / "B/inner");
+        if (mounts.mount(command, x / "B/inner"))
+            layouts.emplace_back(x / "P/deep/A", x / "B");
+        else
+            ADD_FAILURE() << name << " could not be mounted";
+    };
+    if (sshd) {
+        std::vector<std::string> command = sshd->sshfs(tmp / "sshfs/P", tmp / "sshfs/B/inner");
+        std::ofstream(tmp / "ssh/alias") << "Host backupbox\n    HostName 127.0.0.1\n";
+        for (std::string& word : command)
+            if (word.starts_with("root@127.0.0.1:")) word.replace(5, 9, "backupbox");
+        command.insert(command.begin() + 1, {"-F", (tmp / "ssh/alias").native()});
+        layout("sshfs", command);
+    }
+    layout("rclone", {"unionfs", "-o", "fsname=local:" + (tmp / "rclone/P").native() + ",subtype=rclone",
+                      (tmp / "rclone/P").native() + "=RW", (tmp / "rclone/B/inner").native()});
+    for (const auto& [first, second] : layouts) {
+        const std::string unplaced =
+            VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, second / "inner").what();
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};  // fills the caches
+            for (const char* mode : {"mirror", "twoWay"})
+                EXPECT_EQ(run({"--mode", mode, "--archive", "off"}).out.value("message", ""), unplaced) << mode;
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+    }
     if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
 }
 
