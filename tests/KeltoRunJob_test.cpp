@@ -737,7 +737,8 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherWhereTheMountsCannotTellAreRefused
 
 // A side on a desktop FUSE mount (its source "gvfsd-fuse", which names no
 // folder) is placed by the markers: a copy from it and a mirror onto it
-// run; a view of the other side's parent with the same source text is
+// run, and so does a copy from an overlay whose layers are named through a
+// link; a view of the other side's parent with the same source text is
 // refused both ways, found by a lookup at its folders, nothing written.
 TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOther) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
@@ -764,6 +765,18 @@ TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOthe
     out = run({"--mode", "mirror", "--archive", "off"}).out;
     EXPECT_EQ(out.value("outcome", ""), "success") << out;
     EXPECT_EQ(tree(tmp / "phone/share"), tree(a));
+
+    // A stacked mount whose layers are named through a link (/home a link
+    // to /var/home) lies where the link leads.
+    fs::create_directory_symlink(tmp / "var/home", tmp / "home");
+    putAt(tmp / "var/home/me/up/u.txt", "u", t0);
+    for (const char* folder : {"var/home/me/low", "var/home/me/work", "ov", "backup2"}) fs::create_directories(tmp / folder);
+    ASSERT_TRUE(mounts.overlay(tmp / "home/me/low", tmp / "home/me/up", tmp / "home/me/work", tmp / "ov"));
+    a = tmp / "ov";
+    b = tmp / "backup2";
+    out = run({"--mode", "copy", "--archive", "off"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_EQ(tree(b), tree(tmp / "var/home/me/up"));
 
     putAt(tmp / "P/x/B/b.txt", "b", t0);
     putAt(tmp / "P/taxes.pdf", "taxes", t0);
@@ -1028,9 +1041,11 @@ TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrit
 // stacked on, tell: a ramfs below a side shown in the other, an image with
 // a partition table kept in one side and mounted in the other. A stacked
 // mount below a side whose folders cannot be placed (an overlay's layers
-// given relative to where it was mounted from, or named through a link
-// retargeted since) refuses. Two folders of one image apart in it (the
-// image mounted whole and one of its folders on its own) still run.
+// given relative to where it was mounted from) refuses; one named through
+// a link is placed where the link leads now, and where the link was
+// retargeted since, the walk meets the other side's marker. Two folders of
+// one image apart in it (the image mounted whole and one of its folders on
+// its own) still run.
 TEST_F(KeltoRunJobTest, TreesOnlyAllMountsTellApartOrTogetherAreJudgedByThem) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TestMounts mounts;  // undone before the temporary folder goes
@@ -1063,8 +1078,7 @@ TEST_F(KeltoRunJobTest, TreesOnlyAllMountsTellApartOrTogetherAreJudgedByThem) {
     ASSERT_TRUE(mounts.overlay(tmp / "LR/link/low", tmp / "LR/link/up", tmp / "LR/link/work", tmp / "LRB/o"));
     fs::remove(tmp / "LR/link");
     fs::create_directory_symlink(tmp / "LR/decoy", tmp / "LR/link");
-    layouts.push_back({tmp / "LR/real/up/A", tmp / "LRB",
-                       VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, tmp / "LRB/o").what()});
+    layouts.push_back({tmp / "LR/real/up/A", tmp / "LRB", nested});
 
     // One partition from 1 MiB to the end of a 32 MiB image.
     const fs::path image = tmp / "PA/partitioned.img";
