@@ -794,16 +794,24 @@ TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOthe
     }
 }
 
-// A mount inside a side whose server cannot be shown to be another machine
-// counts as reaching anywhere: sshfs through an ssh alias of this machine,
-// its listings cached by a walk just before, and a mount typed as rclone's,
-// each showing a folder that holds the other side deeper down. Refused
-// both ways, naming the mount, nothing written.
-TEST_F(KeltoRunJobTest, MountsInsideASideNotShownToBeAnotherMachinesAreNeverApart) {
+// A share whose server cannot be shown to be another machine is never
+// apart: sshfs through an ssh alias of this machine, its listings cached by
+// a walk just before, and a mount typed as rclone's, each inside a side and
+// showing a folder that holds the other side deeper down, are refused both
+// ways, naming the mount, nothing written.
+TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     std::string noSsh;
     const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
     TestMounts mounts;  // undone before the server and the temporary folder go
+    std::ofstream(tmp / "alias") << "Host backupbox\n    HostName 127.0.0.1\n";
+    const auto aliased = [&](const fs::path& folder, const fs::path& at) {
+        std::vector<std::string> command = sshd->sshfs(folder, at);
+        for (std::string& word : command)
+            if (word.starts_with("root@127.0.0.1:")) word.replace(5, 9, "backupbox");
+        command.insert(command.begin() + 1, {"-F", (tmp / "alias").native()});
+        return command;
+    };
     std::vector<std::pair<fs::path, fs::path>> layouts;
     const auto layout = [&](const std::string& name, const std::vector<std::string>& command) {
         const fs::path x = tmp / name;
@@ -815,14 +823,7 @@ TEST_F(KeltoRunJobTest, MountsInsideASideNotShownToBeAnotherMachinesAreNeverApar
         else
             ADD_FAILURE() << name << " could not be mounted";
     };
-    if (sshd) {
-        std::vector<std::string> command = sshd->sshfs(tmp / "sshfs/P", tmp / "sshfs/B/inner");
-        std::ofstream(tmp / "ssh/alias") << "Host backupbox\n    HostName 127.0.0.1\n";
-        for (std::string& word : command)
-            if (word.starts_with("root@127.0.0.1:")) word.replace(5, 9, "backupbox");
-        command.insert(command.begin() + 1, {"-F", (tmp / "ssh/alias").native()});
-        layout("sshfs", command);
-    }
+    if (sshd) layout("sshfs", aliased(tmp / "sshfs/P", tmp / "sshfs/B/inner"));
     layout("rclone", {"unionfs", "-o", "fsname=local:" + (tmp / "rclone/P").native() + ",subtype=rclone",
                       (tmp / "rclone/P").native() + "=RW", (tmp / "rclone/B/inner").native()});
     for (const auto& [first, second] : layouts) {
