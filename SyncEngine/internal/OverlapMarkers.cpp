@@ -11,10 +11,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
 #include <cerrno>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace kelto {
