@@ -110,11 +110,22 @@ std::optional<FileSystemPlaces::Place> placeIn(const Indexed& holder, const std:
     return place;
 }
 
-// What a tree reaches, and the first mount (or the folder itself) whose
-// folders could not be placed on the way.
+bool isNetwork(const MountedVolume& mount) { return mount.identity.kind == VolumeKind::network; }
+
+// A share whose server is neither this machine (whose shares are stacked
+// on the folders they export) nor shown to be another: it may show any of
+// this machine's folders, which the table cannot tell.
+bool ofUnknownServer(const MountedVolume& mount) {
+    return isNetwork(mount) && !mount.onAnotherMachine && mount.stackedOn.empty();
+}
+
+// What a tree reaches, the first mount (or the folder itself) whose folders
+// could not be placed on the way, and the folders the trees' own evidence
+// must place.
 struct Reached {
     std::vector<FileSystemPlaces::Place> places;
     std::optional<fs::path> unplaced;
+    std::vector<fs::path> lookIn;
 };
 
 Reached reachIn(const Index& index, const fs::path& folder, const FileSystemPlaces::Resolve& resolve) {
@@ -122,17 +133,25 @@ Reached reachIn(const Index& index, const fs::path& folder, const FileSystemPlac
     const auto cannotPlace = [&](const fs::path& where) {
         if (!reached.unplaced) reached.unplaced = where;
     };
-    // Where a stacked mount's folder or image lies now. One named relative
-    // to where it was mounted from cannot be placed; one named through a
-    // link may have lain elsewhere when it was mounted, so where the link
-    // leads now shows an overlap but cannot rule one out.
-    const auto named = [&](const fs::path& name, const MountedVolume& by) -> std::optional<fs::path> {
+    // Where the table cannot place what a mount shows, the one rule: a side
+    // lying on it is placed by the markers, looked up at each of its
+    // folders, where the mount's lookups answer. The other side's marker
+    // found there shows this tree holding the other; this side's marker,
+    // placed through the mount, shows the other tree holding this one to
+    // its walk. Such a mount met anywhere else (below a side, or where a
+    // stack leads) refuses: it may show a folder inside the other side,
+    // where neither marker stands.
+    const auto unknown = [&](const MountedVolume& mount, const fs::path& at, bool sideOnIt) {
+        if (!sideOnIt || !mount.freshLookups) return cannotPlace(mount.root);
+        if (std::find(reached.lookIn.begin(), reached.lookIn.end(), at) == reached.lookIn.end())
+            reached.lookIn.push_back(at);
+    };
+    // Where a stacked mount's folder or image lies now, links resolved
+    // (/home a link to /var/home); nothing for one named relative to where
+    // it was mounted from, or one the resolver cannot tell.
+    const auto named = [&](const fs::path& name) -> std::optional<fs::path> {
         std::optional<fs::path> now = resolve ? resolve(name) : std::optional<fs::path>(name);
-        if (!name.is_absolute() || !now || !now->is_absolute()) {
-            cannotPlace(by.root);
-            return std::nullopt;
-        }
-        if (PathComponents::of(*now) != PathComponents::of(name)) cannotPlace(by.root);
+        if (!name.is_absolute() || !now || !now->is_absolute()) return std::nullopt;
         return now;
     };
     std::set<std::pair<std::string, const MountedVolume*>> followed;  // a stack may lead back into itself
@@ -149,20 +168,28 @@ Reached reachIn(const Index& index, const fs::path& folder, const FileSystemPlac
             const Indexed* own = index.holder(parts, stacked);
             // What only the stacked mount itself covers lies nowhere else.
             if (!own) return stacked ? void() : cannotPlace(normal);
+            const bool sideOnIt = !stacked;
+            if (ofUnknownServer(*own->mount)) unknown(*own->mount, normal, sideOnIt);
             // Inside a stacked mount the folder is, below the same names, each
             // folder the mount is stacked on; inside one kept in an image,
             // the image file as a whole.
             for (const fs::path& under : own->mount->stackedOn) {
-                std::optional<fs::path> same = named(under, *own->mount);
-                if (!same) continue;
+                std::optional<fs::path> same = named(under);
+                if (!same) {
+                    unknown(*own->mount, normal, sideOnIt);
+                    continue;
+                }
                 for (auto part = parts.begin() + static_cast<std::ptrdiff_t>(own->at.size()); part != parts.end();
                      ++part)
                     *same /= *part;
                 follow(*same, own->mount, depth + 1, image);
             }
-            for (const fs::path& file : own->mount->images)
-                if (std::optional<fs::path> at = named(file, *own->mount))
+            for (const fs::path& file : own->mount->images) {
+                if (std::optional<fs::path> at = named(file))
                     follow(*at, own->mount, depth + 1, own->mount->device);
+                else
+                    cannotPlace(own->mount->root);
+            }
             if (std::optional<FileSystemPlaces::Place> place = placeIn(*own, parts)) {
                 place->image = image;
                 reached.places.push_back(std::move(*place));
@@ -174,19 +201,26 @@ Reached reachIn(const Index& index, const fs::path& folder, const FileSystemPlac
                 // path but its own reaches.
                 if (!entry->mount->fileSystemRoot.empty())
                     reached.places.push_back({entry->mount, entry->shown, image});
-                for (const fs::path& under : entry->mount->stackedOn)
-                    if (std::optional<fs::path> at = named(under, *entry->mount))
+                if (ofUnknownServer(*entry->mount)) cannotPlace(entry->mount->root);
+                for (const fs::path& under : entry->mount->stackedOn) {
+                    if (std::optional<fs::path> at = named(under))
                         follow(*at, entry->mount, depth + 1, image);
-                for (const fs::path& file : entry->mount->images)
-                    if (std::optional<fs::path> at = named(file, *entry->mount))
+                    else
+                        cannotPlace(entry->mount->root);
+                }
+                for (const fs::path& file : entry->mount->images) {
+                    if (std::optional<fs::path> at = named(file))
                         follow(*at, entry->mount, depth + 1, entry->mount->device);
+                    else
+                        cannotPlace(entry->mount->root);
+                }
             }
         };
     follow(folder, nullptr, 0, 0);
     return reached;
 }
 
-bool isNetwork(const FileSystemPlaces::Place& place) { return place.mount->identity.kind == VolumeKind::network; }
+bool isNetwork(const FileSystemPlaces::Place& place) { return isNetwork(*place.mount); }
 
 std::string lowered(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -248,6 +282,11 @@ std::optional<fs::path> FileSystemPlaces::pathThrough(const MountedVolume& mount
 std::vector<FileSystemPlaces::Place> FileSystemPlaces::reach(const std::vector<MountedVolume>& mounts,
                                                              const fs::path& folder, const Resolve& resolve) {
     return reachIn(Index(mounts), folder, resolve).places;
+}
+
+std::vector<fs::path> FileSystemPlaces::lookups(const std::vector<MountedVolume>& mounts, const fs::path& folder,
+                                                const Resolve& resolve) {
+    return reachIn(Index(mounts), folder, resolve).lookIn;
 }
 
 bool FileSystemPlaces::overlap(const std::vector<MountedVolume>& mounts, const fs::path& a, const fs::path& b,

@@ -45,6 +45,7 @@ struct FileSystemPlaces {
     // Where a folder or image a stacked mount names (as it was given when
     // mounting, links and all) lies now, links resolved; nothing when that
     // cannot be told. Without one, absolute names are taken as they stand.
+    // A name is placed where its links lead now.
     using Resolve = std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>;
 
     // Every place a folder's tree reaches, as rsync walks it across mount
@@ -61,18 +62,20 @@ struct FileSystemPlaces {
     // number), without regard to case where that file system folds it; on
     // network shares, within one server, by the server's paths (nested
     // exports). Two folders of one file system overlap only by their places
-    // in it, not because both lie in its image file. Links in `a` and `b`
-    // must be resolved; those in stacked mounts' folders are resolved by
-    // `resolve`.
+    // in it, not because both lie in its image file; on a share of another
+    // machine, apart from every local place. Links in `a` and `b` must be
+    // resolved; those in stacked mounts' folders are resolved by `resolve`.
     static bool overlap(const std::vector<MountedVolume>& mounts, const std::filesystem::path& a,
                         const std::filesystem::path& b, const Resolve& resolve = nullptr);
 
     // What overlap() answers, and where it cannot tell: no overlap shown,
     // yet a tree reaches a mount whose folders cannot be placed (a layer or
-    // FUSE source named relative to where it was mounted from, or through a
-    // link that may have led elsewhere then), or a folder no mount serves or
-    // whose mount shows an unknown folder. overlap() counts that as
-    // overlapping.
+    // FUSE source named relative to where it was mounted from or naming no
+    // folder, a share of a server not shown to be another machine), or a
+    // folder no mount serves or whose mount shows an unknown folder.
+    // overlap() counts that as overlapping. A side lying on such a mount
+    // whose lookups answer afresh is apart by the table alone: the trees'
+    // own evidence places it, looked up at each folder of lookups().
     struct Verdict {
         enum class Case { apart, overlapping, unplaced };
         Case kind = Case::apart;
@@ -81,6 +84,14 @@ struct FileSystemPlaces {
     };
     static Verdict compare(const std::vector<MountedVolume>& mounts, const std::filesystem::path& a,
                            const std::filesystem::path& b, const Resolve& resolve = nullptr);
+
+    // The folders of a folder's tree that only the trees' own evidence can
+    // place: the folder itself where it lies on a mount the table cannot
+    // place but whose lookups answer. The other side's marker is looked up
+    // at each folder below them.
+    static std::vector<std::filesystem::path> lookups(const std::vector<MountedVolume>& mounts,
+                                                      const std::filesystem::path& folder,
+                                                      const Resolve& resolve = nullptr);
 
     // Whether the mount's file system takes two spellings of a name that
     // differ only in case for one name.

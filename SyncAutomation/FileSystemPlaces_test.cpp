@@ -125,6 +125,7 @@ TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
     music.remountURL = Url::parse("nfs://server/export/music");
     Mounts mounts;
     mounts.add("/mnt/home", "/", 54, {}, home).add("/mnt/music", "/", 54, {}, music).add("/mnt/again", "/me", 54, {}, home);
+    for (MountedVolume& share : mounts.list) share.onAnotherMachine = share.identity.kind == VolumeKind::network;
     EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
     EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
 }
@@ -141,6 +142,7 @@ TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     mounts.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
         .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
         .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"));
+    for (MountedVolume& mount : mounts.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
     EXPECT_TRUE(mounts.overlap("/mnt/export/home/me", "/mnt/home"));
     EXPECT_TRUE(mounts.overlap("/mnt/export", "/mnt/home/x"));
     EXPECT_FALSE(mounts.overlap("/mnt/export/music", "/mnt/home"));
@@ -197,9 +199,8 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
     EXPECT_EQ(compare(linked, "/A", "/D", unknown).kind, Verdict::Case::apart);
     // An overlap shown is told as one.
     EXPECT_EQ(compare(linked, "/up/x", "/C", unknown).kind, Verdict::Case::overlapping);
-    // A folder named through a link is placed where the link leads now,
-    // which shows an overlap but, as the link may have led elsewhere when
-    // mounting, rules none out.
+    // A folder named through a link (/home a link to /var/home) is placed
+    // where the link leads now, for an overlap and for none.
     const FileSystemPlaces::Resolve throughLink = [](const fs::path& named) {
         return std::optional<fs::path>(named.native().starts_with("/ln/") ? "/real" / named.lexically_relative("/ln")
                                                                           : named);
@@ -207,11 +208,49 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
     Mounts bound;
     bound.add("/B/f", "/", 40, {"/ln/P"});
     EXPECT_EQ(compare(bound, "/real/P/A", "/B", throughLink).kind, Verdict::Case::overlapping);
-    EXPECT_EQ(compare(bound, "/other", "/B", throughLink), (Verdict{Verdict::Case::unplaced, "/B/f"}));
+    EXPECT_EQ(compare(bound, "/other", "/B", throughLink).kind, Verdict::Case::apart);
+    EXPECT_EQ(compare(bound, "/real/Q", "/B/x", throughLink).kind, Verdict::Case::apart);
     // No table (it could not be read), or a side on a mount showing a folder
     // since deleted.
     EXPECT_EQ(FileSystemPlaces::compare({}, "/A", "/B").kind, Verdict::Case::unplaced);
     EXPECT_EQ(compare(Mounts().add("/B", "", 1), "/A", "/B/x").kind, Verdict::Case::unplaced);
+}
+
+// Where the table cannot place a mount, a side lying on it whose lookups
+// answer afresh is left to the markers, looked up at each of its folders:
+// a desktop FUSE mount naming no folder, a share of a server not shown to
+// be another machine (an unresolved name, an rclone remote, which names
+// none). Where its lookups come from a cache of its own, or the mount lies
+// below a side or where a stack leads, it refuses; a share of another
+// machine is apart from every local folder.
+TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
+    using Verdict = FileSystemPlaces::Verdict;
+    VolumeIdentity gvfs = test::volumeIdentity(VolumeKind::internal, std::nullopt, "gvfs", "fuse.gvfsd-fuse");
+    VolumeIdentity ssh = test::volumeIdentity(VolumeKind::network, std::nullopt, "P", "fuse.sshfs");
+    ssh.remountURL = Url::parse("sftp://backupbox/home/me/P");
+    const VolumeIdentity rclone = test::volumeIdentity(VolumeKind::network, std::nullopt, "r", "fuse.rclone");
+    Mounts mounts;
+    mounts.add("/run/gvfs", "/", 60, {"gvfsd-fuse"}, gvfs).add("/mnt/ssh", "/", 61, {}, ssh);
+    mounts.add("/mnt/r", "/", 62, {}, rclone).add("/mnt/fo", "/", 63, {"fuse-overlayfs"});
+    mounts.add("/B/in", "/", 64, {"gvfsd-fuse"}, gvfs).add("/C/ssh", "/", 65, {}, ssh);
+    for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].freshLookups = true;
+    const auto compare = [&](const fs::path& a, const fs::path& b) {
+        return FileSystemPlaces::compare(mounts.list, a, b);
+    };
+    const auto lookups = [&](const fs::path& folder) { return FileSystemPlaces::lookups(mounts.list, folder); };
+    for (const fs::path side : {"/run/gvfs/phone/DCIM", "/mnt/ssh/x"}) {
+        EXPECT_EQ(compare(side, "/home/me/backup").kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(compare("/home/me/backup", side).kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(lookups(side), std::vector<fs::path>{side});
+    }
+    EXPECT_EQ(lookups("/home/me/backup"), std::vector<fs::path>{});
+    EXPECT_EQ(compare("/mnt/r/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare("/mnt/fo/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare("/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
+    EXPECT_EQ(compare("/C", "/A"), (Verdict{Verdict::Case::unplaced, "/C/ssh"}));
+    mounts.list[2].onAnotherMachine = mounts.list[6].onAnotherMachine = true;
+    EXPECT_EQ(compare("/C", "/A").kind, Verdict::Case::apart);
+    EXPECT_EQ(lookups("/mnt/ssh/x"), std::vector<fs::path>{});
 }
 
 }  // namespace

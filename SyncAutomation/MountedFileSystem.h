@@ -31,6 +31,14 @@ struct MountedFileSystem {
     // Image files that keep the whole file system (a loop device's backing
     // file): every folder it shows lies inside them, at no folder of theirs.
     std::vector<std::filesystem::path> images{};
+    // A share kept on another machine: its server's name resolves, and to
+    // none of this machine's addresses. A share of a server not shown to be
+    // elsewhere may show any folder of this machine's.
+    bool onAnotherMachine = false;
+    // Whether a name is looked up where the file system keeps its files
+    // each time, never answered from a cache of its own, so that a file
+    // made behind it is found by its name at once.
+    bool freshLookups = false;
 };
 
 }  // namespace kelto

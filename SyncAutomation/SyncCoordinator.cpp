@@ -71,32 +71,34 @@ TreeOverlap SyncCoordinator::treesOverlap(RunLogSink* log) const {
     // The table as it is at each question: a mount made while a run plans is
     // seen before its transfer. Every mount counts, pseudo file systems too,
     // as the endpoints were placed with them all.
-    return TreeOverlap([volumes = services_.volumes](const fs::path& a, const fs::path& b) {
+    // A stacked mount's folders are named as they were given, links and
+    // all; what no longer exists lies where it was named.
+    const auto resolved = [](const fs::path& named) -> std::optional<fs::path> {
+        std::error_code error;
+        fs::path real = fs::weakly_canonical(named, error);
+        if (error || !named.is_absolute()) return std::nullopt;
+        return real;
+    };
+    return TreeOverlap([volumes = services_.volumes, resolved](const fs::path& a, const fs::path& b) {
         const std::vector<MountedVolume> mounts = volumes();
         if (mounts.empty()) throw VolumeInspectorError(VolumeInspectorError::Code::mountTableUnreadable, {});
-        // A stacked mount's folders are named as they were given, links and
-        // all; what no longer exists lies where it was named.
-        const auto resolved = [](const fs::path& named) -> std::optional<fs::path> {
-            std::error_code error;
-            fs::path real = fs::weakly_canonical(named, error);
-            if (error || !named.is_absolute()) return std::nullopt;
-            return real;
-        };
         const FileSystemPlaces::Verdict verdict = FileSystemPlaces::compare(mounts, a, b, resolved);
         if (verdict.kind == FileSystemPlaces::Verdict::Case::unplaced)
             throw VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, verdict.where);
         return verdict.kind == FileSystemPlaces::Verdict::Case::overlapping;
-    }, std::move(note), [volumes = services_.volumes](const fs::path& folder) {
+    }, std::move(note), [volumes = services_.volumes, resolved](const fs::path& folder) {
         std::error_code error;
         const fs::path real = fs::canonical(folder, error);
-        std::vector<fs::path> below;
-        if (error) return below;
+        std::vector<TreeOverlap::Lookup> lookups;
+        if (error) return lookups;
+        const std::vector<MountedVolume> mounts = volumes();
+        for (fs::path& at : FileSystemPlaces::lookups(mounts, real, resolved)) lookups.push_back({std::move(at), true});
         const std::vector<std::string> top = PathComponents::of(real);
-        for (const MountedVolume& volume : volumes()) {
+        for (const MountedVolume& volume : mounts) {
             const std::vector<std::string> at = PathComponents::of(volume.root);
-            if (at.size() > top.size() && PathComponents::isPrefix(top, at)) below.push_back(volume.root);
+            if (at.size() > top.size() && PathComponents::isPrefix(top, at)) lookups.push_back({volume.root, false});
         }
-        return below;
+        return lookups;
     });
 }
 

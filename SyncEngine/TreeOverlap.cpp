@@ -7,8 +7,8 @@
 
 namespace kelto {
 
-TreeOverlap::TreeOverlap(MountCheck throughMounts, Note note, MountsBelow mountsBelow)
-    : throughMounts_(std::move(throughMounts)), note_(std::move(note)), mountsBelow_(std::move(mountsBelow)) {
+TreeOverlap::TreeOverlap(MountCheck throughMounts, Note note, Lookups lookups)
+    : throughMounts_(std::move(throughMounts)), note_(std::move(note)), lookups_(std::move(lookups)) {
     if (!throughMounts_) throw std::invalid_argument("TreeOverlap needs a mount check");
 }
 

@@ -22,13 +22,20 @@ public:
     using MountCheck = std::function<bool(const std::filesystem::path& a, const std::filesystem::path& b)>;
     // Told a line for the run's log (a side no marker could be placed on).
     using Note = std::function<void(std::string_view line)>;
-    // The folders where something is mounted inside a folder's tree (links
-    // in the folder resolved), whatever the mounts show there.
-    using MountsBelow = std::function<std::vector<std::filesystem::path>(const std::filesystem::path& folder)>;
+    // Where the other side's marker is looked up directly in a folder's
+    // tree (links in the folder resolved): at each folder where something
+    // is mounted, whatever the mounts show there, and `throughout`, at every
+    // folder below one only the trees' own evidence places.
+    struct Lookup {
+        std::filesystem::path at;
+        bool throughout = false;
+        friend bool operator==(const Lookup&, const Lookup&) = default;
+    };
+    using Lookups = std::function<std::vector<Lookup>(const std::filesystem::path& folder)>;
 
     // Throws std::invalid_argument without a mount check: no overlap is
     // ever taken for granted.
-    explicit TreeOverlap(MountCheck throughMounts, Note note = nullptr, MountsBelow mountsBelow = nullptr);
+    explicit TreeOverlap(MountCheck throughMounts, Note note = nullptr, Lookups lookups = nullptr);
 
     // Clears the markers walks killed part-way left in a folder (at its top
     // and in its reserved folder), as the next walk there would: for a
@@ -42,14 +49,14 @@ public:
     void note(std::string_view line) const {
         if (note_) note_(line);
     }
-    std::vector<std::filesystem::path> mountsBelow(const std::filesystem::path& folder) const {
-        return mountsBelow_ ? mountsBelow_(folder) : std::vector<std::filesystem::path>{};
+    std::vector<Lookup> lookups(const std::filesystem::path& folder) const {
+        return lookups_ ? lookups_(folder) : std::vector<Lookup>{};
     }
 
 private:
     MountCheck throughMounts_;
     Note note_;
-    MountsBelow mountsBelow_;
+    Lookups lookups_;
 };
 
 }  // namespace kelto

@@ -26,6 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -734,6 +735,113 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherWhereTheMountsCannotTellAreRefused
     if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
 }
 
+// A side on a desktop FUSE mount (its source "gvfsd-fuse", which names no
+// folder) is placed by the markers: a copy from it and a mirror onto it
+// run, and so does a copy from an overlay whose layers are named through a
+// link; a view of the other side's parent with the same source text is
+// refused both ways, found by a lookup at its folders, nothing written.
+TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOther) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    const auto desktop = [&](const fs::path& folder, const fs::path& at) {
+        fs::create_directories(folder);
+        fs::create_directories(at);
+        return mounts.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW",
+                             at.native()},
+                            at);
+    };
+    putAt(tmp / "phone/DCIM/1.jpg", "one", t0);
+    putAt(tmp / "local/doc.txt", "doc", t0);
+    fs::create_directories(tmp / "phone/share");
+    ASSERT_TRUE(desktop(tmp / "phone", tmp / "gvfs")) << "unionfs could not be mounted";
+    a = tmp / "gvfs/DCIM";
+    b = tmp / "backup";
+    fs::create_directories(b);
+    Json out = run({"--mode", "copy", "--archive", "off"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_EQ(tree(b), tree(tmp / "phone/DCIM"));
+    a = tmp / "local";
+    b = tmp / "gvfs/share";
+    out = run({"--mode", "mirror", "--archive", "off"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_EQ(tree(tmp / "phone/share"), tree(a));
+
+    // A stacked mount whose layers are named through a link (/home a link
+    // to /var/home) lies where the link leads.
+    fs::create_directory_symlink(tmp / "var/home", tmp / "home");
+    putAt(tmp / "var/home/me/up/u.txt", "u", t0);
+    for (const char* folder : {"var/home/me/low", "var/home/me/work", "ov", "backup2"}) fs::create_directories(tmp / folder);
+    ASSERT_TRUE(mounts.overlay(tmp / "home/me/low", tmp / "home/me/up", tmp / "home/me/work", tmp / "ov"));
+    a = tmp / "ov";
+    b = tmp / "backup2";
+    out = run({"--mode", "copy", "--archive", "off"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_EQ(tree(b), tree(tmp / "var/home/me/up"));
+
+    putAt(tmp / "P/x/B/b.txt", "b", t0);
+    putAt(tmp / "P/taxes.pdf", "taxes", t0);
+    ASSERT_TRUE(desktop(tmp / "P", tmp / "view"));
+    for (const auto& [sideA, sideB] : {std::pair{tmp / "view", tmp / "P/x/B"}, std::pair{tmp / "P/x/B", tmp / "view"}}) {
+        a = sideA;
+        b = sideB;
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        const auto before = std::pair{tree(a), tree(b)};
+        EXPECT_EQ(run({"--mode", "mirror", "--archive", "off"}).out.value("message", ""),
+                  OneWayEngineError::nestedEndpoints().what());
+        EXPECT_EQ(run({"--mode", "twoWay"}).out.value("message", ""), TwoWayEngineError::nestedEndpoints().what());
+        EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        EXPECT_EQ(markersIn(tmp / "P/x/B"), 0);
+    }
+}
+
+// A share whose server cannot be shown to be another machine is never
+// apart: sshfs through an ssh alias of this machine, its listings cached by
+// a walk just before, and a mount typed as rclone's, each inside a side and
+// showing a folder that holds the other side deeper down, are refused both
+// ways, naming the mount, nothing written.
+TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    std::string noSsh;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
+    TestMounts mounts;  // undone before the server and the temporary folder go
+    std::ofstream(tmp / "alias") << "Host backupbox\n    HostName 127.0.0.1\n";
+    const auto aliased = [&](const fs::path& folder, const fs::path& at) {
+        std::vector<std::string> command = sshd->sshfs(folder, at);
+        for (std::string& word : command)
+            if (word.starts_with("root@127.0.0.1:")) word.replace(5, 9, "backupbox");
+        command.insert(command.begin() + 1, {"-F", (tmp / "alias").native()});
+        return command;
+    };
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    const auto layout = [&](const std::string& name, const std::vector<std::string>& command) {
+        const fs::path x = tmp / name;
+        putAt(x / "P/deep/A/one.txt", "one", t0);
+        putAt(x / "P/taxes.pdf", "taxes", t0);
+        fs::create_directories(x / "B/inner");
+        if (mounts.mount(command, x / "B/inner"))
+            layouts.emplace_back(x / "P/deep/A", x / "B");
+        else
+            ADD_FAILURE() << name << " could not be mounted";
+    };
+    if (sshd) layout("sshfs", aliased(tmp / "sshfs/P", tmp / "sshfs/B/inner"));
+    layout("rclone", {"unionfs", "-o", "fsname=local:" + (tmp / "rclone/P").native() + ",subtype=rclone",
+                      (tmp / "rclone/P").native() + "=RW", (tmp / "rclone/B/inner").native()});
+    for (const auto& [first, second] : layouts) {
+        const std::string unplaced =
+            VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, second / "inner").what();
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};  // fills the caches
+            for (const char* mode : {"mirror", "twoWay"})
+                EXPECT_EQ(run({"--mode", mode, "--archive", "off"}).out.value("message", ""), unplaced) << mode;
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+    }
+    if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
+}
+
 // A run whose sides do not reach each other: the markers reach neither its
 // plan, its counts, its sides nor its log, the source's top keeps its time,
 // and a mirror with nothing to do still starts one rsync. A side no marker
@@ -934,9 +1042,11 @@ TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrit
 // stacked on, tell: a ramfs below a side shown in the other, an image with
 // a partition table kept in one side and mounted in the other. A stacked
 // mount below a side whose folders cannot be placed (an overlay's layers
-// given relative to where it was mounted from, or named through a link
-// retargeted since) refuses. Two folders of one image apart in it (the
-// image mounted whole and one of its folders on its own) still run.
+// given relative to where it was mounted from) refuses; one named through
+// a link is placed where the link leads now, and where the link was
+// retargeted since, the walk meets the other side's marker. Two folders of
+// one image apart in it (the image mounted whole and one of its folders on
+// its own) still run.
 TEST_F(KeltoRunJobTest, TreesOnlyAllMountsTellApartOrTogetherAreJudgedByThem) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TestMounts mounts;  // undone before the temporary folder goes
@@ -969,8 +1079,7 @@ TEST_F(KeltoRunJobTest, TreesOnlyAllMountsTellApartOrTogetherAreJudgedByThem) {
     ASSERT_TRUE(mounts.overlay(tmp / "LR/link/low", tmp / "LR/link/up", tmp / "LR/link/work", tmp / "LRB/o"));
     fs::remove(tmp / "LR/link");
     fs::create_directory_symlink(tmp / "LR/decoy", tmp / "LR/link");
-    layouts.push_back({tmp / "LR/real/up/A", tmp / "LRB",
-                       VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, tmp / "LRB/o").what()});
+    layouts.push_back({tmp / "LR/real/up/A", tmp / "LRB", nested});
 
     // One partition from 1 MiB to the end of a 32 MiB image.
     const fs::path image = tmp / "PA/partitioned.img";

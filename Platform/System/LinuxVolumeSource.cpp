@@ -4,8 +4,12 @@
 #include "SyncModel/Support/PathComponents.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <uuid/uuid.h>
@@ -13,8 +17,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <fstream>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace kelto {
 
@@ -100,10 +107,50 @@ std::string shownFolder(const MountTable::Record& record, const std::vector<Moun
     return shown;
 }
 
+// The host name ssh's configuration gives an alias (its "hostname" line);
+// nothing when ssh cannot tell.
+std::optional<std::string> sshHostName(const std::string& host) {
+    if (host.empty() || host.front() == '-') return std::nullopt;
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::string program = "ssh", option = "-G", name = host;
+    char* argv[] = {program.data(), option.data(), name.data(), nullptr};
+    pid_t pid = -1;
+    const int started = ::posix_spawnp(&pid, "ssh", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string said;
+    if (started == 0) {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) break;
+            said.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(out[0]);
+    int status = 0;
+    if (started != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    for (std::size_t start = 0; start < said.size();) {
+        const std::size_t end = std::min(said.find('\n', start), said.size());
+        const std::string_view line(said.data() + start, end - start);
+        if (line.starts_with("hostname ")) return std::string(line.substr(9));
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 LinuxVolumeSource::LinuxVolumeSource(Options options) : options_(std::move(options)) {
     if (!options_.probe) options_.probe = BlockDevices::read;
+    if (!options_.resolveHost) options_.resolveHost = addressesOf;
 }
 
 bool LinuxVolumeSource::isPseudo(std::string_view fs) {
@@ -174,6 +221,47 @@ bool LinuxVolumeSource::isThisMachine(std::string_view host) {
     return found;
 }
 
+std::optional<std::vector<std::string>> LinuxVolumeSource::addressesOf(std::string_view fs, std::string_view host) {
+    std::string name(host);
+    if (name.size() > 1 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    if (fs == "fuse.sshfs" || fs == "sshfs") {
+        std::optional<std::string> configured = sshHostName(name);
+        if (!configured) return std::nullopt;
+        name = std::move(*configured);
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (name.empty() || ::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return std::nullopt;
+    std::vector<std::string> addresses;
+    for (const addrinfo* at = found; at; at = at->ai_next) {
+        std::array<char, NI_MAXHOST> text{};
+        if (::getnameinfo(at->ai_addr, at->ai_addrlen, text.data(), text.size(), nullptr, 0, NI_NUMERICHOST) == 0)
+            addresses.emplace_back(text.data());
+    }
+    ::freeaddrinfo(found);
+    return addresses;
+}
+
+LinuxVolumeSource::Server LinuxVolumeSource::server(std::string_view fs, std::string_view host) const {
+    if (host.empty()) return Server::unknown;
+    if (isThisMachine(host)) return Server::thisMachine;
+    const std::optional<std::vector<std::string>> addresses = options_.resolveHost(fs, host);
+    if (!addresses || addresses->empty()) return Server::unknown;
+    for (const std::string& address : *addresses)
+        if (isThisMachine(address)) return Server::thisMachine;
+    return Server::another;
+}
+
+bool LinuxVolumeSource::looksUpAfresh(std::string_view fs) {
+    // Known to pass each lookup on to where their files are: the kernel's
+    // network clients and overlays, and FUSE programs that keep no listing
+    // of their own. rclone, fuse-overlayfs and the like answer from theirs.
+    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "overlay", "fuse.sshfs", "sshfs", "fuse.gvfsd-fuse",
+                      "fuse.mergerfs", "fuse.unionfs", "fuse.bindfs"});
+}
+
 std::string LinuxVolumeSource::nameBasedUuid(std::string_view fs, std::string_view source,
                                              std::string_view mountPoint) {
     std::string name;
@@ -207,6 +295,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
+        mounted.freshLookups = looksUpAfresh(record.fileSystem);
         // A FUSE file system keeps its files wherever its program chose: its
         // source, as named, is all the table tells of that (a pass-through's
         // folder, a union's branches "a:b", an image). A source that names
@@ -254,8 +343,14 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
             // whatever listing its client caches: it is stacked on the
             // folder it is exported from. A share's name or a path from the
             // user's home cannot be placed, which refuses the trees that
-            // reach it.
-            if (identity.remountURL && isThisMachine(identity.remountURL->host())) {
+            // reach it. The server is told by where its name leads (an ssh
+            // alias of this machine is this machine); one whose name leads
+            // nowhere, or a remote with no server named (rclone), may be
+            // this machine too.
+            const Server at = identity.remountURL ? server(record.fileSystem, identity.remountURL->host())
+                                                  : Server::unknown;
+            mounted.onAnotherMachine = at == Server::another;
+            if (at == Server::thisMachine) {
                 const bool smb = record.source.rfind("//", 0) == 0;
                 const std::string exported = smb ? record.source.substr(record.source.find('/', 2) + 1) : remotePath;
                 mounted.stackedOn = {std::filesystem::path(smb && exported.starts_with('/') ? exported.substr(1) : exported)};

@@ -18,6 +18,10 @@ public:
         std::filesystem::path sysfsRoot = "/sys";
         // Reads UUID and label of a device path; BlockDevices::read when empty.
         std::function<BlockDevices::Tags(const std::string&)> probe;
+        // The addresses a share's server name leads to; nothing when it
+        // cannot be resolved. LinuxVolumeSource::addressesOf when empty.
+        std::function<std::optional<std::vector<std::string>>(std::string_view fileSystem, std::string_view host)>
+            resolveHost;
     };
 
     LinuxVolumeSource() : LinuxVolumeSource(Options{}) {}
@@ -33,9 +37,21 @@ public:
     // //host/share → smb://host/share, host:/path → nfs://host/path,
     // user@host:/path (sshfs) → sftp://user@host/path.
     static std::optional<Url> remountURL(std::string_view fileSystem, std::string_view source);
-    // Whether a network share's server is this machine: a loopback address,
-    // its host name, an address of one of its interfaces.
+    // Whether a network share's server is this machine by its name alone: a
+    // loopback address, its host name, an address of one of its interfaces.
     static bool isThisMachine(std::string_view host);
+    // Where a share's server is, told by what its name resolves to, not by
+    // the name: an ssh alias or a name the resolver maps to a loopback
+    // address is this machine; a name that does not resolve, or no name at
+    // all, is unknown.
+    enum class Server { thisMachine, another, unknown };
+    Server server(std::string_view fileSystem, std::string_view host) const;
+    // The addresses of a host name as the resolver gives them, for sshfs
+    // through the name ssh's configuration gives it (`ssh -G`).
+    static std::optional<std::vector<std::string>> addressesOf(std::string_view fileSystem, std::string_view host);
+    // Whether a name looked up in a file system of this type reaches where
+    // it keeps its files each time, rather than a cache of its own.
+    static bool looksUpAfresh(std::string_view fileSystem);
     // A stable UUID for a local volume whose file system has none.
     static std::string nameBasedUuid(std::string_view fileSystem, std::string_view source,
                                      std::string_view mountPoint);

@@ -57,10 +57,19 @@ struct Fixture : ::testing::Test {
         fs::create_directory_symlink("../../devices/pci0/ata2/block/sdd/sdd1", folder / "sys/dev/block/8:49");
     }
 
+    // What servers' names resolve to here; any other name does not.
+    std::map<std::string, std::vector<std::string>, std::less<>> hosts;
+
     LinuxVolumeSource source() {
-        return LinuxVolumeSource({folder / "mountinfo", folder / "sys", [this](const std::string& device) {
+        return LinuxVolumeSource({folder / "mountinfo", folder / "sys",
+                                  [this](const std::string& device) {
                                       const auto found = devices.find(device);
                                       return found == devices.end() ? BlockDevices::Tags{} : found->second;
+                                  },
+                                  [this](std::string_view, std::string_view host) {
+                                      const auto found = hosts.find(host);
+                                      return found == hosts.end() ? std::nullopt
+                                                                  : std::optional<std::vector<std::string>>(found->second);
                                   }});
     }
 
@@ -182,6 +191,36 @@ TEST_F(Fixture, SharesThisMachineServesAreStackedOnTheFoldersTheyExport) {
     EXPECT_FALSE(LinuxVolumeSource::isThisMachine("box.example.org"));
 }
 
+// A server is told by what its name resolves to, not by the name: an ssh
+// alias or a name leading to a loopback address is this machine, whose
+// share is stacked on its export; a name leading only to other addresses is
+// another machine; a name leading nowhere, or a remote naming no server
+// (rclone), is neither. Desktop FUSE mounts and sshfs answer lookups
+// afresh, rclone and fuse-overlayfs from caches of their own.
+TEST_F(Fixture, SharesAreTakenForTheMachineTheirServersNameResolvesTo) {
+    hosts = {{"backupbox", {"127.0.0.1"}}, {"nas", {"192.0.2.7", "::1"}}, {"far", {"192.0.2.9"}}};
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 0:90 / /mnt/alias rw - fuse.sshfs me@backupbox:/home/me/P rw\n"
+                                  "81 27 0:91 / /mnt/nas rw - nfs4 nas:/srv/x rw\n"
+                                  "82 27 0:92 / /mnt/far rw - cifs //far/photos rw\n"
+                                  "83 27 0:93 / /mnt/ghost rw - fuse.sshfs ghost:/srv rw\n"
+                                  "84 27 0:94 / /mnt/r rw - fuse.rclone gdrive:photos rw\n"
+                                  "85 27 0:95 / /run/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n"
+                                  "86 27 0:96 / /mnt/fo rw - fuse.fuse-overlayfs fuse-overlayfs rw\n");
+    const auto mounts = source().mounts();
+    using Folders = std::vector<fs::path>;
+    EXPECT_EQ(at(mounts, "/mnt/alias").stackedOn, Folders{"/home/me/P"});
+    EXPECT_EQ(at(mounts, "/mnt/nas").stackedOn, Folders{"/srv/x"});
+    for (const char* point : {"/mnt/alias", "/mnt/nas", "/mnt/ghost", "/mnt/r", "/run/gvfs", "/mnt/fo"})
+        EXPECT_FALSE(at(mounts, point).onAnotherMachine) << point;
+    EXPECT_TRUE(at(mounts, "/mnt/far").onAnotherMachine);
+    EXPECT_EQ(at(mounts, "/mnt/far").stackedOn, Folders{});
+    EXPECT_EQ(at(mounts, "/mnt/ghost").stackedOn, Folders{});
+    for (const char* point : {"/mnt/alias", "/mnt/nas", "/mnt/far", "/run/gvfs"})
+        EXPECT_TRUE(at(mounts, point).freshLookups) << point;
+    for (const char* point : {"/mnt/r", "/mnt/fo", "/media/Back"}) EXPECT_FALSE(at(mounts, point).freshLookups) << point;
+}
+
 // Layer lists as the kernel writes them: a comma in a folder's name comes
 // as \054 (libmount's decoding cannot tell it from the next option), the
 // user's own escapes of a mount(2) list kept, layers given one by one
@@ -239,7 +278,7 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
 
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}}).mounts().empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}}).mounts().empty());
 }
 
 TEST_F(Fixture, LocalVolumesTakeUuidLabelAndRemovableFromTheirDevice) {

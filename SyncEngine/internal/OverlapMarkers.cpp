@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace kelto {
@@ -77,6 +79,7 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
         } catch (const FileError& e) {
             take(*side);
             side->name.clear();
+            side->failure = e.errorNumber();
             try {
                 overlap.note("No marker could be placed in " + side->root.native() + " (" + e.reason() +
                              "): only the mounts tell whether the folders reach each other");
@@ -93,14 +96,32 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
     }
     // A file system that serves its listings from a cache may hide a new
     // name from the walks, never from a lookup: where one side's tree holds
-    // a mount, the other side's top shown right there is looked up.
-    for (const auto& [side, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}}) {
-        if (other->name.empty()) continue;
-        for (const fs::path& mount : overlap.mountsBelow(side->root))
-            for (const fs::path& there : {mount / other->name, mount / reserved / other->name}) {
-                struct stat info {};
-                if (::lstat(there.c_str(), &info) == 0) seen_ = true;
+    // a mount, the other side's top shown right there is looked up; where
+    // only the trees' evidence places a side's folders, the other side's
+    // marker at each of them, and both markers must stand to tell.
+    try {
+        for (const auto& [side, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}})
+            for (const TreeOverlap::Lookup& lookup : overlap.lookups(side->root)) {
+                if (lookup.throughout) {
+                    for (const Side* unmarked : {side, other})
+                        if (unmarked->name.empty())
+                            throw FileError(unmarked->failure,
+                                            "No marker, which alone tells whether the folders reach each other "
+                                            "there, could be placed in",
+                                            unmarked->root);
+                    if (markedBelow(lookup.at, *other)) seen_ = true;
+                    continue;
+                }
+                if (other->name.empty()) continue;
+                for (const fs::path& there : {lookup.at / other->name, lookup.at / reserved / other->name}) {
+                    struct stat info {};
+                    if (::lstat(there.c_str(), &info) == 0) seen_ = true;
+                }
             }
+    } catch (...) {
+        take(a_);
+        take(b_);
+        throw;
     }
 }
 
@@ -120,6 +141,41 @@ void OverlapMarkers::clearLeftIn(const fs::path& root) {
         clearStale(folder);
         setModified(folder, time);
     }
+}
+
+bool OverlapMarkers::markedBelow(const fs::path& top, const Side& other) {
+    const std::string name = other.reserved.valid() ? reserved + "/" + other.name : other.name;
+    FileDescriptor first(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat info {};
+    if (!first.valid() || ::fstat(first.get(), &info) != 0) throw FileError(errno, "Could not open", top);
+    // Depth first, one descriptor a level; a mount met below is placed on
+    // its own. A folder that cannot be read is one no walk enters either.
+    const std::function<bool(const FileDescriptor&, const fs::path&)> marked = [&](const FileDescriptor& folder,
+                                                                                 const fs::path& path) {
+        struct stat there {};
+        if (::fstatat(folder.get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return true;
+        if (errno != ENOENT && errno != ENOTDIR && errno != EACCES)
+            throw FileError(errno, "Could not look up", path / name);
+        const int listed = ::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
+        if (!dir) {
+            if (listed >= 0) ::close(listed);
+            return false;
+        }
+        const std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, ::closedir);
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view child = entry->d_name;
+            if (child == "." || child == ".." || child == reserved ||
+                (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN))
+                continue;
+            FileDescriptor inner(::openat(folder.get(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            struct stat innerInfo {};
+            if (!inner.valid() || ::fstat(inner.get(), &innerInfo) != 0 || innerInfo.st_dev != info.st_dev) continue;
+            if (marked(inner, path / child)) return true;
+        }
+        return false;
+    };
+    return marked(first, top);
 }
 
 bool OverlapMarkers::isMarkerName(std::string_view name) {

@@ -38,9 +38,11 @@ namespace kelto {
 // or in its reserved folder; a live one is told apart by the lock its owner
 // holds on it. A side no marker can
 // be placed on (read-only, say) is named through TreeOverlap::note, and only
-// the mount table speaks for it. A file system that serves a folder's
-// listing from a cache filled before the marker came (sshfs,
-// fuse-overlayfs) hides it: the mount table must speak for those.
+// the mount table speaks for it; where the table leaves a side's folders to
+// the markers (TreeOverlap::Lookup::throughout), that refuses. A file
+// system that serves a folder's listing from a cache filled before the
+// marker came (sshfs, fuse-overlayfs) hides it from walks: the mount table,
+// or a lookup of the marker's fresh name, must speak for those.
 class OverlapMarkers {
 public:
     // What every marker's name begins with.
@@ -84,6 +86,7 @@ private:
         std::string name;
         FileDescriptor top, reserved, marker;  // marker: open and locked while placed
         std::optional<timespec> topTime, reservedTime;  // as found
+        int failure = 0;  // why no marker could be placed, when none was
     };
 
     static void place(Side& side, bool atTopAlways);
@@ -91,6 +94,9 @@ private:
     // walk's top.
     static bool mayHide(const std::string& pattern);
     static void take(Side& side) noexcept;
+    // Whether `other`'s marker stands in any folder below `top` on top's
+    // own file system, looked up by its name in each.
+    static bool markedBelow(const std::filesystem::path& top, const Side& other);
 
     Side a_, b_;
     mutable std::atomic<bool> seen_{false};

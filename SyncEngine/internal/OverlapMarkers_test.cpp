@@ -1,5 +1,6 @@
 #include "SyncEngine/internal/OverlapMarkers.h"
 
+#include "SyncModel/Support/FileIO.h"
 #include "tests/support/NoMountOverlap.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -156,12 +157,44 @@ TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) 
     for (const bool mounted : {false, true}) {
         const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
                                   [&](const fs::path& folder) {
-                                      return mounted && folder == a ? std::vector<fs::path>{a / "inner"}
-                                                                    : std::vector<fs::path>{};
+                                      return mounted && folder == a
+                                                 ? std::vector<TreeOverlap::Lookup>{{a / "inner", false}}
+                                                 : std::vector<TreeOverlap::Lookup>{};
                                   });
         const OverlapMarkers markers(a, b, {}, overlap);
         EXPECT_EQ(markers.seen(), mounted);
     }
+}
+
+// A side the mounts leave to the markers (on a desktop FUSE mount, say) is
+// looked up at each of its folders: B lying three folders down in A is
+// found whether B keeps its marker at its top or in its reserved folder,
+// where a lookup at A's top alone finds nothing. Folders elsewhere are not
+// looked at; without the other side's marker nothing could tell, which
+// refuses.
+TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "a/x/y/b";
+    fs::create_directories(b);
+    fs::create_directories(tmp / "c");
+    for (const bool reservedB : {false, true}) {
+        if (reservedB) fs::create_directories(b / ".KeltoSync");
+        for (const bool throughout : {false, true}) {
+            const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                                      [&](const fs::path& folder) {
+                                          return folder == a ? std::vector<TreeOverlap::Lookup>{{a, throughout}}
+                                                             : std::vector<TreeOverlap::Lookup>{};
+                                      });
+            EXPECT_EQ(OverlapMarkers(a, b, {}, overlap).seen(), throughout) << reservedB;
+            EXPECT_FALSE(OverlapMarkers(a, tmp / "c", {}, overlap).seen());
+        }
+    }
+    const TreeOverlap unmarked([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                               [&](const fs::path& folder) {
+                                   return std::vector<TreeOverlap::Lookup>{{folder, true}};
+                               });
+    EXPECT_THROW(OverlapMarkers(a, tmp / "missing", FilterSet{}, unmarked), FileError);
+    EXPECT_EQ(markersIn(a).size(), 0u);
 }
 
 // rsync's patterns match a name at any depth unless anchored at the top. No
