@@ -109,7 +109,7 @@ std::vector<SeenVersion> seenVersions(const std::vector<PlannedArchive>& archive
 void OneWayEngine::checkEndpoints(const SyncJob& job, const fs::path& source, const fs::path& destination,
                                   const TreeOverlap& treesOverlap) {
     if (job.mode == SyncMode::twoWay) throw OneWayEngineError::unsupportedMode();
-    if (const auto fault = EndpointCheck::firstFault(source, destination, treesOverlap)) fail(*fault);
+    EndpointCheck::require<OneWayEngineError>(EndpointCheck::firstFault(source, destination, treesOverlap));
     if (job.destination.volume.isReadOnly) throw OneWayEngineError::readOnlyDestination();
 }
 

@@ -110,14 +110,4 @@ void addSkips(std::vector<SkippedFile>& skipped, const std::vector<SkippedFile>&
         if (paths.insert(file.path).second) skipped.push_back(file);
 }
 
-[[noreturn]] void fail(const EndpointCheck::Fault& fault) {
-    switch (fault.kind) {
-    case EndpointCheck::Fault::Case::missing: throw OneWayEngineError::endpointMissing(fault.folder);
-    case EndpointCheck::Fault::Case::nested: throw OneWayEngineError::nestedEndpoints();
-    case EndpointCheck::Fault::Case::reservedNotFolder: throw OneWayEngineError::reservedNotFolder(fault.folder);
-    case EndpointCheck::Fault::Case::replaced: throw OneWayEngineError::folderReplaced(fault.folder, fault.side);
-    }
-    throw OneWayEngineError::nestedEndpoints();
-}
-
 }  // namespace kelto::OneWayLines

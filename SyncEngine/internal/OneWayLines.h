@@ -5,7 +5,6 @@
 #include "SyncEngine/RsyncEvent.h"
 #include "SyncEngine/RsyncInvocation.h"
 #include "SyncEngine/SyncProgress.h"
-#include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/SyncJob.h"
@@ -67,9 +66,6 @@ void checkExcludable(const std::vector<SkippedFile>& skipped);
 
 // Adds the skips of `more` whose paths are not skipped yet.
 void addSkips(std::vector<SkippedFile>& skipped, const std::vector<SkippedFile>& more);
-
-// The engine's error for a fault of the shared endpoint checks.
-[[noreturn]] void fail(const EndpointCheck::Fault& fault);
 
 }  // namespace OneWayLines
 

@@ -268,16 +268,14 @@ std::int64_t countArchived(const fs::path& runFolder) {
 // side's place or a file system mounted over it since would send rsync
 // elsewhere.
 void checkPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
-    if (const auto fault = EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB)) fail(*fault);
+    EndpointCheck::require<OneWayEngineError>(
+        EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB));
 }
 
 // The planned folders, held for rsync to be given: checked the moment before
 // it starts.
 EndpointCheck::Held holdPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
-    std::variant<EndpointCheck::Held, EndpointCheck::Fault> held =
-        EndpointCheck::hold(source, destination, plan.folderA, plan.folderB);
-    if (const EndpointCheck::Fault* fault = std::get_if<EndpointCheck::Fault>(&held)) fail(*fault);
-    return std::move(std::get<EndpointCheck::Held>(held));
+    return EndpointCheck::holdOrRaise<OneWayEngineError>(source, destination, plan.folderA, plan.folderB);
 }
 
 }  // namespace
