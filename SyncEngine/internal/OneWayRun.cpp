@@ -272,6 +272,20 @@ void checkPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs:
         EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB));
 }
 
+// Everything the transfer's exclude file keeps rsync away from, gathered
+// once: what the last look found (the plan's skips among them), both
+// spellings of each rename that failed, and the replacements left for the
+// next run.
+std::vector<SkippedFile> transferExclusions(const OneWayRun::LastLook& look,
+                                            const SpellingAlignment::Aligned& aligned) {
+    std::vector<SkippedFile> excluded = look.excluded;
+    excluded.insert(excluded.end(), aligned.keptOut.begin(), aligned.keptOut.end());
+    checkExcludable(excluded);  // the replacements left alone were checked by the look
+    for (const std::string& path : look.bound.leftAlone)
+        excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
+    return excluded;
+}
+
 }  // namespace
 
 OneWayRun::OneWayRun(const OneWayEngine& engine, const SyncJob& job, const SyncPlan& plan, const fs::path& source,
@@ -292,12 +306,7 @@ std::pair<RunStats, RsyncExit> OneWayRun::perform() {
 
     checkSides();
     const SpellingAlignment::Aligned aligned = alignSpellings(look);
-    // Everything the transfer is kept away from, gathered once.
-    std::vector<SkippedFile> excluded = look.excluded;
-    excluded.insert(excluded.end(), aligned.keptOut.begin(), aligned.keptOut.end());
-    checkExcludable(excluded);
-    for (const std::string& path : look.bound.leftAlone)
-        excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
+    const std::vector<SkippedFile> excluded = transferExclusions(look, aligned);
     ExcludeFile excludes(engine_.listFolder);  // also clears what killed runs left
     if (!excluded.empty()) excludes.write(excluded);
     const RsyncInvocation invocation = prepareTransfer(look, excluded.empty() ? nullptr : &excludes.path());
