@@ -35,7 +35,7 @@ namespace kelto {
 // starts no transfer. With the job's archive on, rsync moves every replaced
 // or deleted file of B into the run folder of B's archive. With it off,
 // what a run may take from B without a new review is what its plan listed
-// (see boundByPlan in the source): rsync moves what it deletes or replaces
+// (see boundByPlan in internal/OneWayRun.cpp): rsync moves what it deletes or replaces
 // into the run's holding folder, and once the transfer is over the run
 // deletes from there what the plan listed, while it is still the version
 // the plan saw, and puts the rest back, so a source that vanished or
@@ -132,7 +132,11 @@ struct OneWayEngine {
     // plan did not list and rsync's own code was 0 or 24 (see stats.errors,
     // which end with heldBackLine then); 23 in place of 0 or 24 when a
     // source changed while rsync copied it, or when an earlier run's held
-    // item still cannot go back. Throws what plan() throws,
+    // item still cannot go back. Both folders are held from the run's start
+    // and everything it reads or writes reaches them through that
+    // (EndpointCheck::Held); a side whose path leads elsewhere once the
+    // transfer is over throws folderReplaced, what rsync took being settled
+    // in the folder held first. Throws what plan() throws,
     // ArchiveDirectoriesError or FileError from preparing the archive and
     // holding folders, and the log's first write error, which ends the run
     // once the transfer is over.
@@ -158,7 +162,7 @@ struct OneWayEngine {
                                   const std::filesystem::path& destination);
 
 private:
-    class Run;  // one run's steps, in the source
+    friend class OneWayRun;  // one run's steps (internal/OneWayRun.h)
 
     std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
                                      const std::filesystem::path& destination, const FileSystemTraits& traits,

@@ -104,7 +104,13 @@ TransferScratch::Claim TransferScratch::claim(const fs::path& root, const std::f
 void TransferScratch::assign(RsyncInvocation& transfer, const fs::path& root, const std::vector<std::string>& paths,
                              bool listComplete, std::optional<std::int64_t> largest) {
     if (paths.empty() && listComplete) return;
-    if (!listComplete || !largest || *largest >= resumableSize) transfer.partialDirectory = partialFolder(root);
+    // rsync runs in the held destination (RsyncRunner::runBetween): its own
+    // working folder leads there whatever the side's path names by now, and
+    // unlike a path through this process's descriptors it holds in rsync's
+    // processes too.
+    if (!listComplete || !largest || *largest >= resumableSize)
+        transfer.partialDirectory = fs::path("/proc/self/cwd") / ArchiveDirectories::reservedName /
+                                    ArchiveDirectories::partialName;
     transfer.temporaryDirectory = temporaryFolderFor(root, paths);
 }
 

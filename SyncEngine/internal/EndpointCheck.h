@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <variant>
 
 namespace kelto {
@@ -47,12 +48,13 @@ struct EndpointCheck {
                                          const std::optional<FolderIdentity>& plannedB);
 
     // The two folders a plan was made on, opened where `a` and `b` lead now
-    // and held while the value lives. What is written into them once they
-    // are checked reaches them through these: rsync by the descriptors
-    // (RsyncRunner::runBetween), this process by path(), which leads to the
-    // opened folder itself (/proc/self/fd/<n>), so that nothing done to the
-    // sides' paths after the check (a link retargeted, a rename, a mount over
-    // a side or above it) sends the writes elsewhere.
+    // and held while the value lives. A run holds them once, at its start,
+    // and every step that reads or writes a side reaches it through these:
+    // rsync by the descriptors (RsyncRunner::runBetween), this process by
+    // path(), which leads to the opened folder itself (/proc/self/fd/<n>), so
+    // that nothing done to the sides' paths after the check (a link
+    // retargeted, a rename, a mount over a side or above it) sends the reads
+    // and writes elsewhere. Texts for the user name the sides' own paths.
     class Held {
     public:
         const std::filesystem::path& path(Side side) const { return side == Side::a ? pathA_ : pathB_; }
@@ -71,6 +73,36 @@ struct EndpointCheck {
     static std::variant<Held, Fault> hold(const std::filesystem::path& a, const std::filesystem::path& b,
                                           const std::optional<FolderIdentity>& plannedA,
                                           const std::optional<FolderIdentity>& plannedB);
+
+    // A fault as the engine's error: each engine's `Error` names the cases
+    // alike (endpointMissing, nestedEndpoints, reservedNotFolder,
+    // folderReplaced), so this is the one mapping both use.
+    template <class Error>
+    [[noreturn]] static void raise(const Fault& fault) {
+        switch (fault.kind) {
+        case Fault::Case::missing: throw Error::endpointMissing(fault.folder);
+        case Fault::Case::nested: throw Error::nestedEndpoints();
+        case Fault::Case::reservedNotFolder: throw Error::reservedNotFolder(fault.folder);
+        case Fault::Case::replaced: throw Error::folderReplaced(fault.folder, fault.side);
+        }
+        throw Error::nestedEndpoints();
+    }
+
+    // Throws the fault, if any, as the engine's error.
+    template <class Error>
+    static void require(const std::optional<Fault>& fault) {
+        if (fault) raise<Error>(*fault);
+    }
+
+    // hold(), its fault thrown as the engine's error.
+    template <class Error>
+    static Held holdOrRaise(const std::filesystem::path& a, const std::filesystem::path& b,
+                            const std::optional<FolderIdentity>& plannedA,
+                            const std::optional<FolderIdentity>& plannedB) {
+        std::variant<Held, Fault> held = hold(a, b, plannedA, plannedB);
+        if (const Fault* fault = std::get_if<Fault>(&held)) raise<Error>(*fault);
+        return std::move(std::get<Held>(held));
+    }
 };
 
 }  // namespace kelto
