@@ -93,10 +93,7 @@ std::variant<EndpointCheck::Held, EndpointCheck::Fault> EndpointCheck::hold(
         const std::optional<FolderIdentity>& planned = side == Side::a ? plannedA : plannedB;
         // Links followed, as rsync follows them.
         FileDescriptor opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        struct stat info {};
-        if (!planned || !opened.valid() || ::fstat(opened.get(), &info) != 0 ||
-            FolderIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)} !=
-                *planned)
+        if (!planned || !opened.valid() || FolderIdentity::ofOpen(opened.get()) != planned)
             return Fault{Fault::Case::replaced, folder, side};
         const fs::path through = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(opened.get());
         (side == Side::a ? held.pathA_ : held.pathB_) = through;
