@@ -1029,6 +1029,7 @@ RsyncInvocation OneWayEngine::Run::prepareTransfer() {
         invocation.backupDirectory = HoldingFolder::relativePath(runID_);
         bound_.planned.source = source_;  // what the transfer's copies are copies of
         bound_.planned.modifyWindow = traits_.modifyWindow;
+        HoldingFolder::lookBelow(destination_, engine_.treesOverlap.mountsBelow(destination_), bound_.planned);
     }
     if (!excluded_.empty()) invocation.extraExcludeFile = excludes_->path();
     if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
