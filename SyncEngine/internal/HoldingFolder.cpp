@@ -11,10 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <utility>
 #include <unordered_set>
@@ -416,18 +416,21 @@ void HoldingFolder::lookBelow(const fs::path& root, const std::vector<fs::path>&
     groupNames(planned);
 }
 
-void HoldingFolder::lookAtReplaced(const fs::path& root, Planned& planned) {
+void HoldingFolder::lookAtReplaced(const fs::path& root, const std::vector<std::string>& paths, Planned& planned) {
     const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
     struct stat top {};
     if (planned.replaced.empty() || !rootFolder || ::fstat(rootFolder->get(), &top) != 0) return;
-    for (const std::string& path : planned.replaced) {
-        std::vector<std::string> pieces = SafeFileSystem::split(path);
-        const std::string name = pieces.back();
-        pieces.pop_back();
+    SafeFileSystem::PathLookup lookup(*SafeFileSystem::openPath(*rootFolder, {}));
+    for (const std::string& path : paths) {
+        if (!planned.replaced.contains(path)) continue;
         try {
-            const std::optional<Folder> parent = SafeFileSystem::openPath(*rootFolder, pieces);
-            const std::optional<struct stat> item = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
-            if (item && item->st_dev != top.st_dev) noteCrossing(*parent, name, path, *item, planned);
+            const std::optional<struct stat> item = lookup.stat(path);
+            if (!item || item->st_dev == top.st_dev) continue;
+            std::vector<std::string> pieces = SafeFileSystem::split(path);
+            const std::string name = pieces.back();
+            pieces.pop_back();
+            if (const std::optional<Folder> parent = SafeFileSystem::openPath(*rootFolder, pieces))
+                noteCrossing(*parent, name, path, *item, planned);
         } catch (const FileError&) {
             // nor can rsync take it
         }

@@ -94,9 +94,11 @@ struct HoldingFolder {
     // walked; what cannot be read there, rsync cannot take either.
     static void lookBelow(const std::filesystem::path& root, const std::vector<std::filesystem::path>& mounts,
                           Planned& planned);
-    // The same for the paths `planned` replaces alone, where they lie on
-    // another file system than R: for a transfer that takes only those.
-    static void lookAtReplaced(const std::filesystem::path& root, Planned& planned);
+    // The same for those of `paths` (grouped by folder) that `planned`
+    // replaces, where they lie on another file system than R: for a
+    // transfer that takes only those.
+    static void lookAtReplaced(const std::filesystem::path& root, const std::vector<std::string>& paths,
+                               Planned& planned);
 
     // ".KeltoSync/Holding/<run identifier>", relative to R.
     static std::string relativePath(std::string_view runID);

@@ -441,7 +441,7 @@ HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const 
                                            : ItemVersion::listed(entry->kind, entry->size, entry->mtime));
         }
     }
-    HoldingFolder::lookAtReplaced(direction.destination.root, planned);
+    HoldingFolder::lookAtReplaced(direction.destination.root, paths, planned);
     return planned;
 }
 
