@@ -168,9 +168,22 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
 struct AttributeTarget {
     int fd = -1;
     std::string path;
+    FileDescriptor owned;
 
     static AttributeTarget at(int directory, const std::string& name) {
-        return {-1, "/proc/self/fd/" + std::to_string(directory) + "/" + name};
+        // Without a /proc of its own (a PID namespace whose /proc is
+        // another's) a file or a folder is opened instead; a link or a
+        // device, which opening could act on, cannot be reached then.
+        static const bool throughProc = ::access("/proc/self/fd", X_OK) == 0;
+        AttributeTarget target;
+        target.path = "/proc/self/fd/" + std::to_string(directory) + "/" + name;
+        struct stat item {};
+        if (throughProc || ::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !(S_ISREG(item.st_mode) || S_ISDIR(item.st_mode)))
+            return target;
+        target.owned = FileDescriptor(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        target.fd = target.owned.get();
+        return target;
     }
     ssize_t list(char* names, std::size_t size) const {
         return fd >= 0 ? ::flistxattr(fd, names, size) : ::llistxattr(path.c_str(), names, size);
@@ -269,7 +282,7 @@ int keepOwnership(int out, int directory, const std::string& name, const struct 
     const int owned = out >= 0 ? ::fchown(out, item.st_uid, item.st_gid)
                                : ::fchownat(directory, name.c_str(), item.st_uid, item.st_gid, AT_SYMLINK_NOFOLLOW);
     if (owned != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
-    const AttributeTarget target = out >= 0 ? AttributeTarget{out, {}} : AttributeTarget::at(directory, name);
+    const AttributeTarget target = out >= 0 ? AttributeTarget{out, {}, {}} : AttributeTarget::at(directory, name);
     if (const int error = writeAttributes(target, attributes, crossing.failedAttribute); error != 0) return error;
     if (S_ISLNK(item.st_mode)) return 0;  // a link's mode is fixed
     if (out >= 0) (void)::fchmod(out, mode);
@@ -282,7 +295,7 @@ int keepOwnership(int out, int directory, const std::string& name, const struct 
 int copyFile(int in, int out, const struct stat& item, Crossing& crossing) {
     const timespec times[2] = {item.st_atim, item.st_mtim};
     Attributes attributes;
-    int error = readAttributes({in, {}}, attributes);
+    int error = readAttributes({in, {}, {}}, attributes);
     char buffer[1 << 16];
     // Holes stay holes: a sparse file copied whole could need more room
     // than the file system has. Where holes cannot be found, all is data.
