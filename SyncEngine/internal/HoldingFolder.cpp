@@ -273,7 +273,8 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
     }
     try {
         // A copy back across file systems that a killed run cut short.
-        const std::vector<std::string> pieces = prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
+        const std::vector<std::string> pieces =
+            prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
         if (const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces))
             SafeFileSystem::clearLeftoverCopies(*place);
     } catch (const FileError& error) {

@@ -181,7 +181,8 @@ struct AttributeTarget {
         if (throughProc || ::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 ||
             !(S_ISREG(item.st_mode) || S_ISDIR(item.st_mode)))
             return target;
-        target.owned = FileDescriptor(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        target.owned =
+            FileDescriptor(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         target.fd = target.owned.get();
         return target;
     }
