@@ -233,11 +233,14 @@ int readAttributes(const AttributeTarget& item, Attributes& out) {
 }
 
 int writeAttributes(const AttributeTarget& item, const Attributes& attributes, std::string& failed) {
-    for (const auto& [name, value] : attributes)
-        if (const int error = item.set(name.c_str(), value.data(), value.size()); error != 0) {
-            failed = name;
-            return error;
-        }
+    for (const auto& [name, value] : attributes) {
+        const int error = item.set(name.c_str(), value.data(), value.size());
+        // The security label is the machine's, given by its policy where a
+        // file system keeps one at all; it is no part of the item to lose.
+        if (error == 0 || (keepsNoAttributes(error) && name == "security.selinux")) continue;
+        failed = name;
+        return error;
+    }
     return 0;
 }
 
