@@ -328,12 +328,13 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
     here.write("folder/file", "data");
     ASSERT_EQ(::setxattr((here / "folder/file").c_str(), "user.deep", "kept", 4, 0), 0);
     const sfs::Folder refusing = openRoot(plain);
-    for (const auto& [name, attributeName] : {std::pair{"file", "user.note"}, std::pair{"folder", "user.deep"}}) {
+    for (const auto& item : {std::pair{"file", "user.note"}, std::pair{"folder", "user.deep"}}) {
+        const std::string name = item.first, attributeName = item.second;
         const FileError error = failureOf([&] { sfs::moveToFreeName(from, name, refusing, name); });
         EXPECT_EQ(error.errorNumber(), EOPNOTSUPP) << error.what();
-        EXPECT_EQ(error.operation(), std::string("Could not copy the extended attribute ") + attributeName + " of");
-        const fs::path kept = std::string(name) == "file" ? here / "file" : here / "folder/file";
-        EXPECT_EQ(attribute(kept, attributeName), "kept");
+        EXPECT_EQ(error.operation(), "Could not copy the extended attribute " + attributeName + " of");
+        const fs::path kept = name == "file" ? here / "file" : here / "folder/file";
+        EXPECT_EQ(attribute(kept, attributeName.c_str()), "kept");
     }
     EXPECT_TRUE(fs::is_empty(plain.path()));
 }
