@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace kelto;
@@ -147,4 +149,27 @@ TEST_F(ArchiveMoverTest, FailuresOtherThanNotEmptyOrGoneAreReported) {
     EXPECT_EQ(failures[0].path(), folder / "locked/empty");
     EXPECT_EQ(notMoved, (Failures{{"locked/file", EPERM}}));
     EXPECT_TRUE(fs::exists(folder / "locked/file"));
+}
+
+// A folder archived from a mount inside the root crosses file systems as it
+// was: its files' attributes and the names of one file as one file.
+TEST_F(ArchiveMoverTest, ArchivingFromAMountBelowTheRootKeepsAttributesAndLinks) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
+    fs::create_directory(folder / "mnt");
+    if (::mount("kelto-test", (folder / "mnt").c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{folder / "mnt"};
+    folder.write("mnt/docs/a.txt", "one file");
+    fs::create_hard_link(folder / "mnt/docs/a.txt", folder / "mnt/docs/b.txt");
+    ASSERT_EQ(::setxattr((folder / "mnt/docs/a.txt").c_str(), "user.tag", "red", 3, 0), 0);
+
+    EXPECT_EQ(archive({"mnt/docs"}), Failures{});
+    char value[4] = {};
+    EXPECT_EQ(::getxattr(archived("mnt/docs/b.txt").c_str(), "user.tag", value, sizeof value), 3);
+    EXPECT_STREQ(value, "red");
+    EXPECT_TRUE(fs::equivalent(archived("mnt/docs/a.txt"), archived("mnt/docs/b.txt")));
+    EXPECT_FALSE(fs::exists(folder / "mnt/docs"));
 }

@@ -1,13 +1,39 @@
 #include "SyncEngine/FolderIdentity.h"
 
+#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/FileDescriptor.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <string>
+#include <system_error>
 
 namespace kelto {
 
 std::optional<FolderIdentity> FolderIdentity::of(const std::filesystem::path& folder) {
+    const FileDescriptor opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!opened.valid()) return std::nullopt;
+    return ofOpen(opened.get());
+}
+
+std::optional<FolderIdentity> FolderIdentity::ofOpen(int descriptor) {
     struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
-    return FolderIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    struct statfs system {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISDIR(info.st_mode) || ::fstatfs(descriptor, &system) != 0)
+        return std::nullopt;
+    FolderIdentity identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), {}};
+    if (ItemVersion::keepsFileNumbers(static_cast<std::int64_t>(system.f_type))) return identity;
+    // The path the kernel keeps for the open folder, which no lookup by name
+    // can make up.
+    std::error_code error;
+    const std::filesystem::path at =
+        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(descriptor), error);
+    if (error || !at.is_absolute()) return std::nullopt;
+    identity.fileNumber = 0;
+    identity.resolvedPath = at.native();
+    return identity;
 }
 
 }  // namespace kelto

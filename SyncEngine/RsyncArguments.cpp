@@ -1,6 +1,7 @@
 #include "SyncEngine/RsyncArguments.h"
 
 #include "SyncEngine/internal/OverlapMarkers.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <algorithm>
 
@@ -41,6 +42,9 @@ std::vector<std::string> RsyncArguments::build(const RsyncInvocation& invocation
     // name is on either side: a file or a link of that name on A would
     // otherwise replace B's reserved folder, archive and all.
     args.push_back("--exclude=/.KeltoSync");
+    // A copy across file systems cut short, wherever it stands: the next
+    // settling clears it, and no walk or transfer takes it for the user's.
+    args.push_back("--filter=- " + SafeFileSystem::copyNamePattern());
     args.push_back("--modify-window=" + std::to_string(traits.modifyWindow));
     args.push_back(traits.isNetwork ? "--timeout=120" : "--timeout=0");
     args.push_back(traits.preservesPermissions ? "--perms" : "--no-perms");

@@ -41,7 +41,7 @@ const std::vector<std::string> kFixed{
     "--links",          "--times",           "--no-owner",
     "--no-group",       "--no-human-readable", "--itemize-changes",
     "--out-format=%i %l %b %n", "--info=progress2", "--no-inc-recursive",
-    "--exclude=/.KeltoSync"};
+    "--exclude=/.KeltoSync", R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"};
 
 std::vector<std::string> withFixed(std::vector<std::string> tail) {
     std::vector<std::string> all = kFixed;

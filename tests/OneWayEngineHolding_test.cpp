@@ -8,6 +8,7 @@
 #include "tests/support/TestVolumes.h"
 
 #include <sys/mount.h>
+#include <sys/xattr.h>
 
 #include <cstring>
 #include <functional>
@@ -863,4 +864,88 @@ TEST_F(OneWayEngineHoldingTest, APlannedDeletionGoesWhereFileNumbersAreHandedOut
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_TRUE(stats.errors.empty()) << testing::PrintToString(stats.errors);
     EXPECT_FALSE(fs::exists(dst / "gone.txt"));
+}
+
+// A copy back across file systems that a killed run cut short stands under
+// its own name among the user's items: the next run clears it as it puts
+// the held item back, and no walk or transfer takes such a name, a file's
+// or a folder's, from either side.
+TEST_F(OneWayEngineHoldingTest, ACopyCutShortIsClearedAndNeverTransferred) {
+    const std::string leftover = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
+    const std::string folderLeftover = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
+    put(src / "keep.txt", "keep");
+    put(dst / "keep.txt", "keep");
+    put(src / "sub" / leftover, "half of A's");
+    put(src / folderLeftover / "inner.txt", "half");
+    put(dst / "sub" / leftover, "half of B's");
+    put(dst / "sub" / folderLeftover / "inner.txt", "half");
+    put(holdingRoot() / "2025-03-07_141503-0a1b2c3d" / "sub/back.txt", "held");
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(stats.errors.front(), "Put back from an interrupted run: sub/back.txt");
+    EXPECT_EQ(contents(dst / "sub/back.txt"), "held");
+    EXPECT_EQ(entries(dst / "sub"), std::vector<std::string>{"back.txt"});
+    EXPECT_FALSE(fs::exists(dst / folderLeftover));
+    for (const ScriptedRsyncRunner::Call& call : script.calls())
+        EXPECT_NE(std::find(call.arguments.begin(), call.arguments.end(),
+                            R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"),
+                  call.arguments.end());
+}
+
+// rsync holds what lies on a mount below B by copying it into B's holding
+// folder, which drops a file's extended attributes (without -X) and its
+// other names. What goes back (here: deletions the plan never listed, as
+// the source lost the files and the planned ones went meanwhile) has both
+// again: the run looked at them before the transfer. A name that stayed,
+// or went back first, takes the others.
+TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesAndLinks) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    job.options.archiveEnabled = false;
+    traits.preservesXattrs = false;
+    fs::create_directories(dst / "mnt");
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.tmpfs(dst / "mnt"));
+    const auto below = [&](const fs::path&) { return std::vector<fs::path>{fs::canonical(dst / "mnt")}; };
+    engine.treesOverlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, below);
+    const std::vector<const char*> lost{"mnt/f", "mnt/g", "mnt/solo", "mnt/h1", "mnt/h2"};
+    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    for (const char* name : {"mnt/f", "mnt/solo", "mnt/h1"}) {
+        put(dst / name, name);
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dst / name).c_str(), times, 0), 0);
+    }
+    fs::create_hard_link(dst / "mnt/f", dst / "mnt/g");
+    fs::create_hard_link(dst / "mnt/f", dst / "mnt/stays");
+    fs::create_hard_link(dst / "mnt/h1", dst / "mnt/h2");
+    ASSERT_EQ(::setxattr((dst / "mnt/f").c_str(), "user.a", "1", 1, 0), 0);
+    ASSERT_EQ(::setxattr((dst / "mnt/solo").c_str(), "user.b", "2", 1, 0), 0);
+    fs::create_directories(src / "mnt");
+    for (const char* name : {"mnt/f", "mnt/g", "mnt/stays", "mnt/solo", "mnt/h1", "mnt/h2"}) {
+        fs::copy_file(dst / name, src / name);
+        fs::last_write_time(src / name, fs::last_write_time(dst / name));
+    }
+    for (int i = 0; i < 5; ++i) put(dst / ("d" + std::to_string(i)), "planned");
+    put(src / "new.txt", "something to copy");
+    const SyncPlan p = plan();
+    ASSERT_EQ(p.deletionCount, 5);
+    script.expect(Script::transfer())
+        .then([&] {
+            for (int i = 0; i < 5; ++i) fs::remove(dst / ("d" + std::to_string(i)));
+            for (const char* name : lost) fs::remove(src / name);
+        })
+        .passThrough();
+
+    const auto [stats, exit] = run(p);
+    for (const char* name : lost)
+        EXPECT_TRUE(contains(stats.errors, std::string("Put back: ") + name)) << testing::PrintToString(stats.errors);
+    const auto attribute = [](const fs::path& item, const char* name) {
+        char value[4] = {};
+        return ::getxattr(item.c_str(), name, value, sizeof value) < 0 ? std::string("none") : std::string(value);
+    };
+    for (const char* name : {"mnt/f", "mnt/g"}) {
+        EXPECT_EQ(attribute(dst / name, "user.a"), "1") << name;
+        EXPECT_TRUE(fs::equivalent(dst / name, dst / "mnt/stays")) << name;
+    }
+    EXPECT_EQ(attribute(dst / "mnt/solo", "user.b"), "2");
+    EXPECT_TRUE(fs::equivalent(dst / "mnt/h1", dst / "mnt/h2"));
+    EXPECT_FALSE(fs::exists(holding()));
 }

@@ -337,5 +337,30 @@ TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
     EXPECT_EQ(contents(archiveOf(b) / "f1"), "f1");
 }
 
+// A copy across file systems that a killed run cut short is never carried
+// to the other side, nor planned as a deletion there; the next settling in
+// its folder clears it.
+TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
+    job.options.archiveEnabled = false;
+    const std::string leftover = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
+    putAt(a / "sub" / leftover, "half of A's", t0);
+    putAt(b / "dir" / leftover / "inner.txt", "half of B's", t0);
+    putAt(b / "sub" / leftover, "half of B's", t0);
+    putAt(b / holdingFolder("2025-03-07_141503-0a1b2c3d") / "sub/back.txt", "held", t0);
+    putAt(a / "new.txt", "from A", t0);
+
+    const auto [stats, exit] = sync();
+    EXPECT_EQ(exit.code, 0) << testing::PrintToString(stats.errors);
+    // What went back waits for the next run's listing.
+    EXPECT_EQ(tree(a),
+              (Files{{"dir", "dir/"}, {"new.txt", "from A"}, {"sub", "dir/"}, {"sub/" + leftover, "half of A's"}}));
+    EXPECT_EQ(tree(b), (Files{{"dir", "dir/"},
+                              {"dir/" + leftover, "dir/"},
+                              {"dir/" + leftover + "/inner.txt", "half of B's"},
+                              {"new.txt", "from A"},
+                              {"sub", "dir/"},
+                              {"sub/back.txt", "held"}}));
+}
+
 }  // namespace
 }  // namespace kelto::test

@@ -93,10 +93,7 @@ std::variant<EndpointCheck::Held, EndpointCheck::Fault> EndpointCheck::hold(
         const std::optional<FolderIdentity>& planned = side == Side::a ? plannedA : plannedB;
         // Links followed, as rsync follows them.
         FileDescriptor opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        struct stat info {};
-        if (!planned || !opened.valid() || ::fstat(opened.get(), &info) != 0 ||
-            FolderIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)} !=
-                *planned)
+        if (!planned || !opened.valid() || FolderIdentity::ofOpen(opened.get()) != planned)
             return Fault{Fault::Case::replaced, folder, side};
         // Its own /proc entry, which a PID namespace whose /proc is not its own
         // would number otherwise.

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <utility>
 #include <unordered_set>
@@ -104,6 +105,50 @@ void putBack(const Folder& root, const Folder& from, const std::string& name, co
     if (pieces.front() == ArchiveDirectories::reservedName) throw FileError(EINVAL, "Could not put back", root / path);
     pieces.pop_back();
     SafeFileSystem::moveToFreeName(from, name, SafeFileSystem::ensurePath(root, pieces), name);
+}
+
+// Whether another name of the crossed item stands at `other` under R, as
+// the item itself or as the copy of it that went back this settling.
+bool standsAsOtherName(const Folder& root, const std::string& other, const HoldingFolder::Crossed& crossed,
+                       const HoldingFolder::Settlement& out, std::optional<Folder>& parent, std::string& name) {
+    std::vector<std::string> pieces = SafeFileSystem::split(other);
+    name = pieces.back();
+    pieces.pop_back();
+    parent = SafeFileSystem::openPath(root, pieces);
+    const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+    if (!there) return false;
+    if (there->st_dev == crossed.device && there->st_ino == crossed.fileNumber) return true;
+    return crossed.isVersion(*there) && std::find(out.putBack.begin(), out.putBack.end(), other) != out.putBack.end();
+}
+
+// Puts a held item back. Where the look before the transfer saw it, as
+// this version, on a file system below R, what rsync's copy dropped comes
+// back too: it becomes a name of the file it was a name of, where another
+// name of that stands, else it takes its extended attributes again before
+// it goes back (a holding folder that cannot keep them keeps the item, named).
+void putBackWhole(const Folder& root, const Folder& from, const std::string& name, const std::string& path,
+                  const struct stat& held, const HoldingFolder::Planned* planned,
+                  const HoldingFolder::Settlement& out) {
+    if (!planned) return putBack(root, from, name, path);
+    const auto found = planned->crossed.find(path);
+    if (found == planned->crossed.end() || !found->second.isVersion(held)) return putBack(root, from, name, path);
+    const HoldingFolder::Crossed& crossed = found->second;
+    for (const std::string& other : crossed.otherNames) {
+        std::optional<Folder> otherParent;
+        std::string otherName;
+        if (!standsAsOtherName(root, other, crossed, out, otherParent, otherName)) continue;
+        std::vector<std::string> pieces = SafeFileSystem::split(path);
+        pieces.pop_back();
+        const Folder place = SafeFileSystem::ensurePath(root, pieces);
+        if (::linkat(otherParent->get(), otherName.c_str(), place.get(), name.c_str(), 0) == 0) {
+            SafeFileSystem::removeTree(from, name);
+            return;
+        }
+        if (errno == EEXIST) throw FileError(EEXIST, "Could not put back", root / path);
+        // No link can be made there now: it goes back as a copy of its own.
+    }
+    SafeFileSystem::setAttributes(from, name, crossed.attributes);
+    putBack(root, from, name, path);
 }
 
 // Whether the held item is the version the plan saw at its path.
@@ -226,13 +271,24 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
         out.kept.push_back({prefix, error});
         return;
     }
+    try {
+        // A copy back across file systems that a killed run cut short.
+        const std::vector<std::string> pieces =
+            prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
+        if (const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces))
+            SafeFileSystem::clearLeftoverCopies(*place);
+    } catch (const FileError& error) {
+        out.kept.push_back({prefix, error});
+    }
     for (const std::string& name : names) {
         const std::string path = prefix.empty() ? name : prefix + "/" + name;
         if (prefix.empty() && name == reportedMark) continue;
         if (leftAlone && leftAlone->contains(path)) continue;
+        struct stat held {};
         try {
             const std::optional<struct stat> info = SafeFileSystem::statChild(folder, name);
             if (!info) continue;
+            held = *info;
             // rsync holds no folder as such, only the folders on an item's way.
             if (S_ISDIR(info->st_mode)) {
                 const std::size_t keptBefore = out.kept.size();
@@ -254,7 +310,7 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
             continue;
         }
         try {
-            putBack(root, folder, name, path);
+            putBackWhole(root, folder, name, path, held, planned, out);
             out.putBack.push_back(path);
         } catch (const FileError& error) {
             Trade trade = Trade::none;
@@ -272,6 +328,116 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
 }
 
 }  // namespace
+
+bool HoldingFolder::Crossed::isVersion(const struct stat& held) const {
+    return (held.st_mode & S_IFMT) == kind && held.st_size == size && held.st_mtim.tv_sec == mtime.tv_sec &&
+           held.st_mtim.tv_nsec == mtime.tv_nsec;
+}
+
+namespace {
+
+// Notes what rsync's copy would drop of `name` inside `folder`, at `path` under R.
+void noteCrossing(const Folder& folder, const std::string& name, const std::string& path, const struct stat& item,
+                  HoldingFolder::Planned& planned) {
+    if (S_ISDIR(item.st_mode)) return;
+    SafeFileSystem::Attributes attributes;
+    try {
+        attributes = SafeFileSystem::attributesOf(folder, name);
+    } catch (const FileError&) {
+        return;  // nor can rsync's copy read them
+    }
+    if (attributes.empty() && item.st_nlink < 2) return;
+    planned.crossed[path] = {static_cast<std::uint64_t>(item.st_dev),
+                             static_cast<std::uint64_t>(item.st_ino),
+                             static_cast<mode_t>(item.st_mode & S_IFMT),
+                             static_cast<std::int64_t>(item.st_size),
+                             item.st_mtim,
+                             std::move(attributes),
+                             {}};
+}
+
+// Walks one file system's part of R's tree, from `folder` at `prefix`.
+void walkCrossing(const Folder& folder, const std::string& prefix, dev_t device, HoldingFolder::Planned& planned) {
+    std::vector<std::string> names;
+    try {
+        names = SafeFileSystem::listNames(folder);
+    } catch (const FileError&) {
+        return;  // nor can rsync take anything from here
+    }
+    for (const std::string& name : names) {
+        const std::string path = prefix + "/" + name;
+        std::optional<struct stat> item;
+        try {
+            item = SafeFileSystem::statChild(folder, name);
+        } catch (const FileError&) {
+            continue;  // nor can rsync take it
+        }
+        if (!item || item->st_dev != device) continue;  // another mount is walked of its own
+        if (!S_ISDIR(item->st_mode)) {
+            noteCrossing(folder, name, path, *item, planned);
+            continue;
+        }
+        std::optional<Folder> child;
+        try {
+            child = SafeFileSystem::openChild(folder, name);
+        } catch (const FileError&) {
+            continue;  // nor can rsync take anything from here
+        }
+        if (child) walkCrossing(*child, path, device, planned);
+    }
+}
+
+// Links each crossed file to its other names among those noted.
+void groupNames(HoldingFolder::Planned& planned) {
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::string>> files;
+    for (const auto& [path, crossed] : planned.crossed) files[{crossed.device, crossed.fileNumber}].push_back(path);
+    for (auto& [path, crossed] : planned.crossed)
+        for (const std::string& other : files[{crossed.device, crossed.fileNumber}])
+            if (other != path) crossed.otherNames.push_back(other);
+}
+
+}  // namespace
+
+void HoldingFolder::lookBelow(const fs::path& root, const std::vector<fs::path>& mounts, Planned& planned) {
+    if (mounts.empty()) return;
+    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+    if (!rootFolder) return;
+    std::error_code error;
+    const fs::path resolved = fs::canonical(root, error);
+    if (error) return;
+    for (const fs::path& mount : mounts) {
+        const std::string relative = mount.lexically_relative(resolved).native();
+        if (relative.empty() || relative == "." || relative.starts_with("..") ||
+            relative.starts_with(ArchiveDirectories::reservedName))
+            continue;
+        const std::optional<Folder> top = SafeFileSystem::openPath(*rootFolder, SafeFileSystem::split(relative));
+        struct stat info {};
+        if (top && ::fstat(top->get(), &info) == 0) walkCrossing(*top, relative, info.st_dev, planned);
+    }
+    groupNames(planned);
+}
+
+void HoldingFolder::lookAtReplaced(const fs::path& root, const std::vector<std::string>& paths, Planned& planned) {
+    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+    struct stat top {};
+    if (planned.replaced.empty() || !rootFolder || ::fstat(rootFolder->get(), &top) != 0) return;
+    SafeFileSystem::PathLookup lookup(*SafeFileSystem::openPath(*rootFolder, {}));
+    for (const std::string& path : paths) {
+        if (!planned.replaced.contains(path)) continue;
+        try {
+            const std::optional<struct stat> item = lookup.stat(path);
+            if (!item || item->st_dev == top.st_dev) continue;
+            std::vector<std::string> pieces = SafeFileSystem::split(path);
+            const std::string name = pieces.back();
+            pieces.pop_back();
+            if (const std::optional<Folder> parent = SafeFileSystem::openPath(*rootFolder, pieces))
+                noteCrossing(*parent, name, path, *item, planned);
+        } catch (const FileError&) {
+            // nor can rsync take it
+        }
+    }
+    groupNames(planned);
+}
 
 std::string HoldingFolder::relativePath(std::string_view runID) {
     return std::string(ArchiveDirectories::reservedName) + "/" + std::string(ArchiveDirectories::holdingName) + "/" +

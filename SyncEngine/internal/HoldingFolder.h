@@ -2,10 +2,13 @@
 
 #include "SyncEngine/ItemVersion.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -51,6 +54,24 @@ struct HoldingFolder {
         bool hasRetries() const;  // a kept item the next run tries again
     };
 
+    // An item on a file system below R as the look before the transfer saw
+    // it. rsync holds such an item by copying it into R's holding folder,
+    // and the copy drops what the crossing cannot carry: its extended
+    // attributes (unless the transfer keeps them) and its other names.
+    // Looked at before, both come back with the held version that goes
+    // back.
+    struct Crossed {
+        std::uint64_t device = 0;
+        std::uint64_t fileNumber = 0;
+        mode_t kind = 0;  // S_IFMT bits
+        std::int64_t size = 0;
+        timespec mtime{};
+        SafeFileSystem::Attributes attributes;
+        std::vector<std::string> otherNames;  // paths under R of the same file
+
+        bool isVersion(const struct stat& held) const;
+    };
+
     // What the run meant to take away: each path in `deleted` goes; one in
     // `replaced` goes only where something new now stands in its place.
     // Either goes only while the held item is the version `seen` gives for
@@ -64,7 +85,20 @@ struct HoldingFolder {
         std::unordered_map<std::string, ItemVersion> seen;
         std::filesystem::path source;  // the transfer's source folder; empty: no trading places
         std::int64_t modifyWindow = 0;  // seconds two copies' times may differ by
+        std::unordered_map<std::string, Crossed> crossed;  // by path under R
     };
+
+    // Looks at what lies on the file systems mounted at `mounts` (folders
+    // inside R) that rsync's copy into the holding folder would drop: files
+    // with extended attributes or more than one name. Only those mounts are
+    // walked; what cannot be read there, rsync cannot take either.
+    static void lookBelow(const std::filesystem::path& root, const std::vector<std::filesystem::path>& mounts,
+                          Planned& planned);
+    // The same for those of `paths` (grouped by folder) that `planned`
+    // replaces, where they lie on another file system than R: for a
+    // transfer that takes only those.
+    static void lookAtReplaced(const std::filesystem::path& root, const std::vector<std::string>& paths,
+                               Planned& planned);
 
     // ".KeltoSync/Holding/<run identifier>", relative to R.
     static std::string relativePath(std::string_view runID);

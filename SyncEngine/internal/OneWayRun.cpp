@@ -418,6 +418,9 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
     if (holding_) {
         look.bound.planned.source = heldA();  // what the transfer's copies are copies of
         look.bound.planned.modifyWindow = traits_.modifyWindow;
+        std::vector<fs::path> mounts;
+        for (const TreeOverlap::Lookup& lookup : engine_.treesOverlap.lookups(destination_)) mounts.push_back(lookup.at);
+        HoldingFolder::lookBelow(heldB(), mounts, look.bound.planned);
     }
     look.renames = std::move(renames);
     look.excluded = std::move(excluded);

@@ -444,6 +444,7 @@ HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const 
                                            : ItemVersion::listed(entry->kind, entry->size, entry->mtime));
         }
     }
+    HoldingFolder::lookAtReplaced(held(direction.destination), paths, planned);
     return planned;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -161,58 +162,150 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
     return 0;
 }
 
+// An item's extended attributes are read and written through its open
+// descriptor, or else by its path through its folder's descriptor, a link
+// as itself. Calls answer 0 or an errno value.
+struct AttributeTarget {
+    int fd = -1;
+    std::string path;
+    FileDescriptor owned;
+
+    static AttributeTarget at(int directory, const std::string& name) {
+        // Without a /proc of its own (a PID namespace whose /proc is
+        // another's) a file or a folder is opened instead; a link or a
+        // device, which opening could act on, cannot be reached then.
+        static const bool throughProc = ::access("/proc/self/fd", X_OK) == 0;
+        AttributeTarget target;
+        target.path = "/proc/self/fd/" + std::to_string(directory) + "/" + name;
+        struct stat item {};
+        if (throughProc || ::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !(S_ISREG(item.st_mode) || S_ISDIR(item.st_mode)))
+            return target;
+        target.owned =
+            FileDescriptor(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        target.fd = target.owned.get();
+        return target;
+    }
+    ssize_t list(char* names, std::size_t size) const {
+        return fd >= 0 ? ::flistxattr(fd, names, size) : ::llistxattr(path.c_str(), names, size);
+    }
+    ssize_t get(const char* name, void* value, std::size_t size) const {
+        return fd >= 0 ? ::fgetxattr(fd, name, value, size) : ::lgetxattr(path.c_str(), name, value, size);
+    }
+    int set(const char* name, const void* value, std::size_t size) const {
+        return (fd >= 0 ? ::fsetxattr(fd, name, value, size, 0) : ::lsetxattr(path.c_str(), name, value, size, 0)) == 0
+                   ? 0
+                   : errno;
+    }
+};
+
+bool keepsNoAttributes(int error) { return error == ENOTSUP || error == ENOSYS; }
+
+int readAttributes(const AttributeTarget& item, Attributes& out) {
+    std::vector<char> names;
+    ssize_t length = -1;
+    // A list or a value that grows between asking its size and reading it is asked again.
+    for (int tries = 0; tries < 8; ++tries) {
+        length = item.list(nullptr, 0);
+        if (length <= 0) break;
+        names.resize(static_cast<std::size_t>(length));
+        length = item.list(names.data(), names.size());
+        if (length >= 0 || errno != ERANGE) break;
+    }
+    if (length < 0) return keepsNoAttributes(errno) ? 0 : errno;
+    for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names.data() + at)) + 1) {
+        const char* name = names.data() + at;
+        std::string value;
+        ssize_t got = -1;
+        for (int tries = 0; tries < 8; ++tries) {
+            got = item.get(name, nullptr, 0);
+            if (got < 0) break;
+            value.resize(static_cast<std::size_t>(got));
+            got = item.get(name, value.data(), value.size());
+            if (got >= 0 || errno != ERANGE) break;
+        }
+        if (got < 0 && errno == ENODATA) continue;  // gone meanwhile
+        if (got < 0) return errno;
+        value.resize(static_cast<std::size_t>(got));
+        out.emplace_back(name, std::move(value));
+    }
+    return 0;
+}
+
+int writeAttributes(const AttributeTarget& item, const Attributes& attributes, std::string& failed) {
+    for (const auto& [name, value] : attributes) {
+        const int error = item.set(name.c_str(), value.data(), value.size());
+        // The security label is the machine's, given by its policy where a
+        // file system keeps one at all; it is no part of the item to lose.
+        if (error == 0 || (keepsNoAttributes(error) && name == "security.selinux")) continue;
+        failed = name;
+        return error;
+    }
+    return 0;
+}
+
+// What one copy across file systems carries besides data: the extended
+// attribute that could not be kept, if any, and the copies of files met
+// under more than one name, by what they were, so that another name of
+// one is linked to its copy, as it was to the item.
+struct Crossing {
+    std::string failedAttribute;
+    std::map<std::pair<dev_t, ino_t>, std::pair<FileDescriptor, std::string>> copies;
+
+    // Links `toName` to the copy of the item `item` was a name of; 0, or
+    // ENOENT where none was made yet.
+    int linkToCopy(const struct stat& item, int toDirectory, const std::string& toName) const {
+        const auto copy = copies.find({item.st_dev, item.st_ino});
+        if (item.st_nlink < 2 || S_ISDIR(item.st_mode) || copy == copies.end()) return ENOENT;
+        return ::linkat(copy->second.first.get(), copy->second.second.c_str(), toDirectory, toName.c_str(), 0) == 0
+                   ? 0
+                   : errno;
+    }
+    void noteCopy(const struct stat& item, int toDirectory, const std::string& toName) {
+        if (item.st_nlink < 2 || S_ISDIR(item.st_mode)) return;
+        copies.try_emplace({item.st_dev, item.st_ino}, FileDescriptor(::fcntl(toDirectory, F_DUPFD_CLOEXEC, 0)),
+                           toName);
+    }
+};
+
 // Copies an item to a name in another folder (of another file system),
 // never replacing what stands there: every file, folder, link and special
 // file is made exclusively. Keeps the mode and times where the file system
 // takes them; a file's data reaches the disk before this returns. What it
 // made is removed again on failure.
 // A copy is its item's as far as the file system keeps it: owner and group,
-// then the extended attributes, then the mode, which a change of owner would
-// clear set-user-ID from. Where the owner cannot be kept, neither are the
-// set-user-ID and set-group-ID bits, so no copy runs as someone it is not.
-// `in` and `out` are open descriptors, or -1 for the item at `name` in
-// `directory` (a link, a device), which keeps only owner and mode.
-void keepOwnership(int in, int out, int directory, const std::string& name, const struct stat& item) {
+// then every extended attribute, then the mode, which a change of owner
+// would clear set-user-ID from. Where the owner cannot be kept, neither are
+// the set-user-ID and set-group-ID bits, so no copy runs as someone it is
+// not. An attribute the copy cannot take fails it (noted in `crossing`):
+// none is dropped silently. `out` is an open descriptor, or -1 for the item
+// at `name` in `directory` (a link, a device).
+int keepOwnership(int out, int directory, const std::string& name, const struct stat& item,
+                  const Attributes& attributes, Crossing& crossing) {
     mode_t mode = item.st_mode & 07777;
     const int owned = out >= 0 ? ::fchown(out, item.st_uid, item.st_gid)
                                : ::fchownat(directory, name.c_str(), item.st_uid, item.st_gid, AT_SYMLINK_NOFOLLOW);
     if (owned != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
-    if (in >= 0 && out >= 0) {
-        std::vector<char> names(4096);
-        ssize_t length = ::flistxattr(in, names.data(), names.size());
-        if (length < 0 && errno == ERANGE) {
-            length = ::flistxattr(in, nullptr, 0);
-            if (length > 0) {
-                names.resize(static_cast<std::size_t>(length));
-                length = ::flistxattr(in, names.data(), names.size());
-            }
-        }
-        std::vector<char> value;
-        for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names.data() + at)) + 1) {
-            const char* attribute = names.data() + at;
-            const ssize_t size = ::fgetxattr(in, attribute, nullptr, 0);
-            if (size < 0) continue;
-            value.resize(static_cast<std::size_t>(size));
-            const ssize_t got = ::fgetxattr(in, attribute, value.data(), value.size());
-            if (got >= 0) (void)::fsetxattr(out, attribute, value.data(), static_cast<std::size_t>(got), 0);
-        }
-    }
-    if (S_ISLNK(item.st_mode)) return;  // a link's mode is fixed
+    const AttributeTarget target = out >= 0 ? AttributeTarget{out, {}, {}} : AttributeTarget::at(directory, name);
+    if (const int error = writeAttributes(target, attributes, crossing.failedAttribute); error != 0) return error;
+    if (S_ISLNK(item.st_mode)) return 0;  // a link's mode is fixed
     if (out >= 0) (void)::fchmod(out, mode);
     else (void)::fchmodat(directory, name.c_str(), mode, 0);
+    return 0;
 }
 
 // Copies an open file's data, holes kept, then its owner, mode and times as
 // far as the file system keeps them; the data reaches the disk. 0 or errno.
-int copyFile(int in, int out, const struct stat& item) {
+int copyFile(int in, int out, const struct stat& item, Crossing& crossing) {
     const timespec times[2] = {item.st_atim, item.st_mtim};
-    int error = 0;
+    Attributes attributes;
+    int error = readAttributes({in, {}, {}}, attributes);
     char buffer[1 << 16];
     // Holes stay holes: a sparse file copied whole could need more room
     // than the file system has. Where holes cannot be found, all is data.
     bool sparse = true;
     off_t end = -1;  // where the copy ends, when past what was written
-    for (;;) {
+    while (error == 0) {
         if (sparse) {
             const off_t at = ::lseek(in, 0, SEEK_CUR);
             const off_t data = ::lseek(in, at, SEEK_DATA);
@@ -244,18 +337,23 @@ int copyFile(int in, int out, const struct stat& item) {
     }
     if (error == 0 && end > 0 && ::ftruncate(out, end) != 0) error = errno;
     // Owner, mode and times as far as the file system keeps them; the data must be there.
+    if (error == 0) error = keepOwnership(out, -1, {}, item, attributes, crossing);
     if (error == 0) {
-        keepOwnership(in, out, -1, {}, item);
         (void)::futimens(out, times);
         if (::fsync(out) != 0) error = errno;
     }
     return error;
 }
 
-int copyExclusively(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
+int copyExclusively(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName,
+                    Crossing& crossing) {
     struct stat item {};
     if (::fstatat(fromDirectory, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     const timespec times[2] = {item.st_atim, item.st_mtim};
+    // Another name of a file copied already: linked to that copy, where the
+    // file system takes links (exFAT through FUSE does not: copied again).
+    if (const int linked = crossing.linkToCopy(item, toDirectory, toName); linked == 0 || linked == EEXIST)
+        return linked;
     int error = 0;
     if (S_ISREG(item.st_mode)) {
         const FileDescriptor in(::openat(fromDirectory, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -263,18 +361,27 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         const FileDescriptor out(
             ::openat(toDirectory, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out.valid()) return errno;
-        error = copyFile(in.get(), out.get(), item);
+        error = copyFile(in.get(), out.get(), item, crossing);
         if (error != 0) ::unlinkat(toDirectory, toName.c_str(), 0);
+        else crossing.noteCopy(item, toDirectory, toName);
         return error;
     }
+    Attributes attributes;
+    if (const int read = readAttributes(AttributeTarget::at(fromDirectory, fromName), attributes); read != 0)
+        return read;
     if (S_ISLNK(item.st_mode)) {
         std::string target(static_cast<std::size_t>(item.st_size) + 1, '\0');
         const ssize_t n = ::readlinkat(fromDirectory, fromName.c_str(), target.data(), target.size());
         if (n < 0) return errno;
         target.resize(static_cast<std::size_t>(n));
         if (::symlinkat(target.c_str(), toDirectory, toName.c_str()) != 0) return errno;
-        keepOwnership(-1, -1, toDirectory, toName, item);
+        error = keepOwnership(-1, toDirectory, toName, item, attributes, crossing);
+        if (error != 0) {
+            ::unlinkat(toDirectory, toName.c_str(), 0);
+            return error;
+        }
         (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        crossing.noteCopy(item, toDirectory, toName);
         return 0;
     }
     if (S_ISDIR(item.st_mode)) {
@@ -290,12 +397,10 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
         }
         for (const std::string& name : names) {
             if (error != 0) break;
-            error = copyExclusively(from.get(), name, to.get(), name);
+            error = copyExclusively(from.get(), name, to.get(), name, crossing);
         }
+        if (error == 0) error = keepOwnership(to.get(), toDirectory, toName, item, attributes, crossing);
         if (error == 0) {
-            const FileDescriptor in(::openat(fromDirectory, fromName.c_str(),
-                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            keepOwnership(in.valid() ? in.get() : -1, to.get(), toDirectory, toName, item);
             (void)::futimens(to.get(), times);
             return 0;
         }
@@ -313,8 +418,13 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             return EOPNOTSUPP;
         return error;
     }
-    keepOwnership(-1, -1, toDirectory, toName, item);
+    error = keepOwnership(-1, toDirectory, toName, item, attributes, crossing);
+    if (error != 0) {
+        ::unlinkat(toDirectory, toName.c_str(), 0);
+        return error;
+    }
     (void)::utimensat(toDirectory, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    crossing.noteCopy(item, toDirectory, toName);
     return 0;
 }
 
@@ -470,7 +580,7 @@ int moveWithinToFreeName(int from, const std::string& fromName, int to, const st
 // A file crosses file systems into a nameless file, linked to its name only
 // once whole and never over another, so a copy cut short (a kill) leaves
 // nothing behind. 0, an errno value, or -1 where this cannot be done here.
-int copyFileToFreeName(int from, const std::string& fromName, int to, const std::string& toName) {
+int copyFileToFreeName(int from, const std::string& fromName, int to, const std::string& toName, Crossing& crossing) {
     struct stat item {};
     if (::fstatat(from, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!S_ISREG(item.st_mode)) return -1;
@@ -478,7 +588,7 @@ int copyFileToFreeName(int from, const std::string& fromName, int to, const std:
     if (!in.valid()) return errno;
     const FileDescriptor out(::openat(to, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (!out.valid()) return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? -1 : errno;
-    if (const int error = copyFile(in.get(), out.get(), item); error != 0) return error;
+    if (const int error = copyFile(in.get(), out.get(), item, crossing); error != 0) return error;
     const std::string self = "/proc/self/fd/" + std::to_string(out.get());
     if (::linkat(AT_FDCWD, self.c_str(), to, toName.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
     const int error = errno;
@@ -505,8 +615,10 @@ void lookAt(int directory, const std::string& name, const std::string& relative,
 // Removes what the look saw and has not changed since: anything put in or
 // changed meanwhile may be missing from the copy or differ from it, so it
 // stays with the folders on its way (EBUSY). Whether `name` is gone.
+// Unlinking one name of a file changes its status time under its others:
+// `unlinked` holds the files this removal took names of.
 bool removeSeenAt(int directory, const std::string& name, const std::string& relative, const fs::path& path,
-                  const Seen& seen, FirstFailure& failure) {
+                  const Seen& seen, std::set<std::pair<dev_t, ino_t>>& unlinked, FirstFailure& failure) {
     struct stat now {};
     if (::fstatat(directory, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? true : failure.note(errno, "Could not remove", path);
@@ -521,8 +633,9 @@ bool removeSeenAt(int directory, const std::string& name, const std::string& rel
     if (!S_ISDIR(now.st_mode)) {
         // A folder's own times change as its items go; a file's tell a change.
         if (found->second.st_size != now.st_size || !same(found->second.st_mtim, now.st_mtim) ||
-            !same(found->second.st_ctim, now.st_ctim))
+            (!same(found->second.st_ctim, now.st_ctim) && !unlinked.contains({now.st_dev, now.st_ino})))
             return failure.note(EBUSY, "Could not remove", path);
+        if (now.st_nlink > 1) unlinked.insert({now.st_dev, now.st_ino});
         if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
         return failure.note(errno, "Could not remove", path);
     }
@@ -535,7 +648,7 @@ bool removeSeenAt(int directory, const std::string& name, const std::string& rel
         removed = failure.note(error, "Could not read folder", path);
     for (const std::string& child : names)
         removed = removeSeenAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, path / child,
-                               seen, failure) &&
+                               seen, unlinked, failure) &&
                   removed;
     if (!removed) return false;
     if (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
@@ -553,12 +666,13 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
     // at its name without replacing, so a copy cut short never stands there;
     // then the item goes.
     if (error == EXDEV) {
-        const std::string temporary = ".kelto-copy-" + Uuid::random().lowerString();
+        const std::string temporary = std::string(copyPrefix) + Uuid::random().lowerString();
         Seen seen;
         lookAt(from.get(), fromName, "", seen);
-        error = copyFileToFreeName(from.get(), fromName, to.get(), toName);
+        Crossing crossing;
+        error = copyFileToFreeName(from.get(), fromName, to.get(), toName, crossing);
         if (error == -1) {
-            error = copyExclusively(from.get(), fromName, to.get(), temporary);
+            error = copyExclusively(from.get(), fromName, to.get(), temporary, crossing);
             if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
             // Also after a failed copy: a file system may make something of
             // another kind before refusing (exFAT through FUSE, asked for a pipe).
@@ -567,10 +681,14 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
                 removeTreeAt(to.get(), temporary, to / temporary, ignored);
             }
         }
+        if (!crossing.failedAttribute.empty())
+            throw FileError(error, "Could not copy the extended attribute " + crossing.failedAttribute + " of",
+                            from / fromName);
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
             FirstFailure failure;
-            if (!removeSeenAt(from.get(), fromName, "", from / fromName, seen, failure)) throw *failure.error;
+            std::set<std::pair<dev_t, ino_t>> unlinked;
+            if (!removeSeenAt(from.get(), fromName, "", from / fromName, seen, unlinked, failure)) throw *failure.error;
         }
     }
     // "No such file" while both the item and the folder of its place are
@@ -583,6 +701,39 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
             error = EINVAL;
     }
     if (error != 0) throw FileError(error, "Could not rename", from / fromName);
+}
+
+Attributes attributesOf(const Folder& parent, const std::string& name) {
+    requirePlainName(parent, name, "Could not read the extended attributes of");
+    Attributes attributes;
+    if (const int error = readAttributes(AttributeTarget::at(parent.get(), name), attributes); error != 0)
+        throw FileError(error, "Could not read the extended attributes of", parent / name);
+    return attributes;
+}
+
+void setAttributes(const Folder& parent, const std::string& name, const Attributes& attributes) {
+    requirePlainName(parent, name, "Could not set the extended attributes of");
+    std::string failed;
+    if (const int error = writeAttributes(AttributeTarget::at(parent.get(), name), attributes, failed); error != 0)
+        throw FileError(error, "Could not set the extended attribute " + failed + " of", parent / name);
+}
+
+bool isCopyName(std::string_view name) {
+    if (!name.starts_with(copyPrefix)) return false;
+    name.remove_prefix(copyPrefix.size());
+    return name.size() == 36 && Uuid::parse(name).has_value();
+}
+
+std::string copyNamePattern() {
+    // A UUID's digits, each any character but a slash, in its groups.
+    std::string text(copyPrefix);
+    for (const std::size_t digits : {8, 4, 4, 4}) text.append(digits, '?').push_back('-');
+    return text.append(12, '?');
+}
+
+void clearLeftoverCopies(const Folder& folder) {
+    for (const std::string& name : listNames(folder))
+        if (isCopyName(name)) removeTree(folder, name);
 }
 
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <sys/stat.h>
 #include <vector>
 
@@ -84,8 +85,32 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
 // Where the file system can refuse an existing name in neither of the ways
 // moveWithoutReplacing knows (exFAT through FUSE), the name is checked
 // free and taken plainly; across file systems the item is copied, made
-// without replacing anything, and then removed.
+// without replacing anything, and then removed. The copy keeps every
+// extended attribute, or fails naming the one it could not keep, and the
+// names of one file inside a copied folder stay one file where the file
+// system takes links.
 void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName);
+
+// An item's extended attributes, each name with its value.
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+// Every one `name` inside `parent` lists, a link as itself; none where its
+// file system keeps none.
+Attributes attributesOf(const Folder& parent, const std::string& name);
+// Sets each on `name`, a link as itself; throws FileError naming the one
+// that could not be set.
+void setAttributes(const Folder& parent, const std::string& name, const Attributes& attributes);
+
+// The name moveToFreeName copies an item under beside its place until the
+// copy is whole: this prefix and a fresh UUID. A process killed meanwhile
+// leaves it among the user's items, so no transfer or listing may take
+// such a name (copyNamePattern), and the next settling in that folder
+// clears it (clearLeftoverCopies); only one run works in a folder at a time.
+inline constexpr std::string_view copyPrefix = ".kelto-copy-";
+bool isCopyName(std::string_view name);
+// The same as an rsync pattern.
+std::string copyNamePattern();
+// Removes every item of a copy's name inside `folder`; throws FileError.
+void clearLeftoverCopies(const Folder& folder);
 
 // The way moveWithoutReplacing takes where the file system refuses
 // RENAME_NOREPLACE; exposed so that it can be tested on any file system.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 #include <sys/fanotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -281,6 +282,61 @@ TEST(SafeFileSystem, MovingToAFreeNameAcrossFileSystemsKeepsOwnerModeAndAttribut
     char value[8] = {};
     EXPECT_EQ(::getxattr((there / "file").c_str(), "user.note", value, sizeof value), 4);
     EXPECT_STREQ(value, "kept");
+}
+
+// Every attribute crosses, a link's and a pipe's too, and the names of one
+// file inside a folder stay one file; a file system that cannot take an
+// attribute fails the move, naming it, and the item stays whole where it was.
+TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNamingIt) {
+    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    here.write("dir/file", "data");
+    fs::create_hard_link(here / "dir/file", here / "dir/other");
+    fs::create_symlink("nowhere", here / "dir/link");
+    ASSERT_EQ(::mkfifo((here / "dir/pipe").c_str(), 0644), 0);
+    ASSERT_EQ(::setxattr((here / "dir/file").c_str(), "user.note", "kept", 4, 0), 0);
+    ASSERT_EQ(::lsetxattr((here / "dir/link").c_str(), "trusted.link", "L", 1, 0), 0);
+    ASSERT_EQ(::lsetxattr((here / "dir/pipe").c_str(), "trusted.pipe", "P", 1, 0), 0);
+    ASSERT_EQ(::setxattr((here / "dir").c_str(), "user.folder", "F", 1, 0), 0);
+
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder to = openRoot(there);
+    sfs::moveToFreeName(from, "dir", to, "dir");
+    const auto attribute = [](const fs::path& item, const char* name) {
+        char value[8] = {};
+        return ::lgetxattr(item.c_str(), name, value, sizeof value) < 0 ? std::string("none") : std::string(value);
+    };
+    EXPECT_EQ(attribute(there / "dir/file", "user.note"), "kept");
+    EXPECT_EQ(attribute(there / "dir/other", "user.note"), "kept");
+    EXPECT_EQ(attribute(there / "dir/link", "trusted.link"), "L");
+    EXPECT_EQ(attribute(there / "dir/pipe", "trusted.pipe"), "P");
+    EXPECT_EQ(attribute(there / "dir", "user.folder"), "F");
+    EXPECT_TRUE(fs::equivalent(there / "dir/file", there / "dir/other"));
+
+    // ramfs keeps no attributes at all.
+    test::TemporaryFolder plain;
+    if (::mount("kelto-test", plain.path().c_str(), "ramfs", 0, nullptr) != 0) GTEST_SKIP() << "no ramfs";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{plain.path()};
+    here.write("file", "data");
+    ASSERT_EQ(::setxattr((here / "file").c_str(), "user.note", "kept", 4, 0), 0);
+    here.write("folder/file", "data");
+    ASSERT_EQ(::setxattr((here / "folder/file").c_str(), "user.deep", "kept", 4, 0), 0);
+    const sfs::Folder refusing = openRoot(plain);
+    for (const auto& item : {std::pair{"file", "user.note"}, std::pair{"folder", "user.deep"}}) {
+        const std::string name = item.first, attributeName = item.second;
+        const FileError error = failureOf([&] { sfs::moveToFreeName(from, name, refusing, name); });
+        EXPECT_EQ(error.errorNumber(), EOPNOTSUPP) << error.what();
+        EXPECT_EQ(error.operation(), "Could not copy the extended attribute " + attributeName + " of");
+        const fs::path kept = name == "file" ? here / "file" : here / "folder/file";
+        EXPECT_EQ(attribute(kept, attributeName.c_str()), "kept");
+    }
+    EXPECT_TRUE(fs::is_empty(plain.path()));
 }
 
 // A copy cut short (here by a file-size limit, as a kill would) leaves

@@ -1,0 +1,56 @@
+// A folder's identity holds while the folder stays, also where its file
+// system numbers it afresh once the kernel forgot it.
+
+#include "SyncEngine/FolderIdentity.h"
+#include "SyncEngine/ItemVersion.h"
+#include "tests/support/TestVolumes.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+using namespace kelto;
+using namespace kelto::test;
+namespace fs = std::filesystem;
+
+TEST(FolderIdentityTest, StaysWhileTheFolderStaysAndChangesWithIt) {
+    // Numbered afresh: exFAT, FAT, every FUSE file system (fuseblk and
+    // fuse.* alike), SMB; kept: the native ones.
+    for (const std::int64_t type :
+         std::initializer_list<std::int64_t>{0x2011BAB0, 0x4D44, 0x65735546, 0xFF534D42, 0xFE534D42})
+        EXPECT_FALSE(ItemVersion::keepsFileNumbers(type)) << std::hex << type;
+    for (const std::int64_t type : std::initializer_list<std::int64_t>{0xEF53, 0x9123683E, 0x01021994})
+        EXPECT_TRUE(ItemVersion::keepsFileNumbers(type));
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TemporaryFolder tmp;
+    fs::create_directories(tmp / "exfat");
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", tmp / "exfat"));
+    for (const fs::path& root : {tmp.path(), tmp / "exfat"}) {
+        SCOPED_TRACE(root.native());
+        fs::create_directories(root / "side");
+        fs::create_directories(root / "other");
+        const std::optional<FolderIdentity> before = FolderIdentity::of(root / "side");
+        ASSERT_TRUE(before);
+        // The kernel forgets the folder; exFAT through FUSE then numbers it
+        // anew, after another folder took the next number.
+        ::sync();
+        std::ofstream("/proc/sys/vm/drop_caches") << "3";
+        EXPECT_TRUE(fs::is_directory(root / "other"));
+        EXPECT_EQ(FolderIdentity::of(root / "side"), before);
+        EXPECT_EQ(FolderIdentity::of(tmp / ".." / tmp.path().filename() / fs::relative(root / "side", tmp.path())),
+                  before);
+
+        // A file system that keeps numbers follows the folder and tells a
+        // new one in its place; on the others the place is what is kept.
+        const bool keepsNumbers = root == tmp.path();
+        fs::rename(root / "side", root / "moved");
+        EXPECT_EQ(FolderIdentity::of(root / "moved") == before, keepsNumbers);
+        EXPECT_FALSE(FolderIdentity::of(root / "side"));
+        fs::create_directory(root / "side");
+        if (keepsNumbers) {
+            EXPECT_NE(FolderIdentity::of(root / "side"), before);
+        }
+    }
+}
