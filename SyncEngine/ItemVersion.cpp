@@ -12,6 +12,8 @@ ItemVersion ItemVersion::of(const struct stat& item, bool keepsFileNumbers) {
     version.mtimeNanoseconds = static_cast<std::int64_t>(item.st_mtim.tv_nsec);
     version.device = static_cast<std::uint64_t>(item.st_dev);
     if (keepsFileNumbers) version.fileNumber = static_cast<std::uint64_t>(item.st_ino);
+    version.changed = static_cast<std::int64_t>(item.st_ctim.tv_sec);
+    version.changedNanoseconds = static_cast<std::int64_t>(item.st_ctim.tv_nsec);
     return version;
 }
 
@@ -44,15 +46,36 @@ bool ItemVersion::keepsFileNumbers(std::optional<std::int64_t> fileSystemType) {
     }
 }
 
-bool ItemVersion::matches(const struct stat& item) const {
-    const EntryKind itemKind = SideStat::kindOf(item.st_mode);
-    if (itemKind != kind || static_cast<std::int64_t>(item.st_mtim.tv_sec) != mtime) return false;
-    if (kind != EntryKind::directory && static_cast<std::int64_t>(item.st_size) != size) return false;
-    // rsync's copy across file systems keeps the fraction too; where the
-    // copy's file system cannot, the item is not proven the one seen.
-    if (mtimeNanoseconds && *mtimeNanoseconds != static_cast<std::int64_t>(item.st_mtim.tv_nsec)) return false;
-    const bool sameFileSystem = device && *device == static_cast<std::uint64_t>(item.st_dev);
-    return !sameFileSystem || !fileNumber || *fileNumber == static_cast<std::uint64_t>(item.st_ino);
+namespace {
+
+template <typename T>
+bool bothKnownAndDiffer(const std::optional<T>& x, const std::optional<T>& y) {
+    return x && y && *x != *y;
+}
+
+}  // namespace
+
+// The one rule for "is this still the same item", in its strictnesses.
+bool ItemVersion::same(const ItemVersion& other, Strictness strictness, std::int64_t window) const {
+    if (kind != other.kind) return false;
+    if (strictness == Strictness::copy) {
+        if (kind == EntryKind::directory || size != other.size) return false;
+        return kind == EntryKind::symlink || (mtime - other.mtime <= window && other.mtime - mtime <= window);
+    }
+    if (mtime != other.mtime || (kind != EntryKind::directory && size != other.size)) return false;
+    switch (strictness) {
+    case Strictness::listed: return true;
+    case Strictness::seen: {
+        if (bothKnownAndDiffer(mtimeNanoseconds, other.mtimeNanoseconds)) return false;
+        const bool sameFileSystem = device && other.device && *device == *other.device;
+        return !sameFileSystem || !bothKnownAndDiffer(fileNumber, other.fileNumber);
+    }
+    case Strictness::untouched:
+        return device && device == other.device && fileNumber && fileNumber == other.fileNumber &&
+               mtimeNanoseconds && mtimeNanoseconds == other.mtimeNanoseconds && size == other.size;
+    case Strictness::copy: break;
+    }
+    return false;
 }
 
 }  // namespace kelto

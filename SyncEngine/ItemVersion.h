@@ -21,6 +21,27 @@ struct ItemVersion {
     std::optional<std::int64_t> mtimeNanoseconds;
     std::optional<std::uint64_t> device;
     std::optional<std::uint64_t> fileNumber;
+    // The last status change, known from an lstat: no user can set it.
+    std::optional<std::int64_t> changed;
+    std::optional<std::int64_t> changedNanoseconds;
+
+    // How much of an item must agree for two looks to show one version.
+    enum class Strictness {
+        listed,  // kind, whole-second time and (but for a folder) size: what a listing shows
+        // and the time's fraction where both looks saw one, and the file
+        // number where both saw one on the same file system: a rename keeps
+        // both, a copy across file systems (rsync holding an item from a
+        // mount below the folder) keeps the time, not the number
+        seen,
+        // the very item, untouched: one file system, one number, size and
+        // time to the nanosecond (a rename changes its status time)
+        untouched,
+        // what rsync makes of the other: kind and size, time within the
+        // window (a link's time is not always kept); never a folder, whose
+        // look covers it alone, not what was put or changed inside it since
+        copy,
+    };
+    bool same(const ItemVersion& other, Strictness strictness, std::int64_t window = 0) const;
 
     // The version an lstat shows; the file number only where `keepsFileNumbers`.
     static ItemVersion of(const struct stat& item, bool keepsFileNumbers);
@@ -32,12 +53,6 @@ struct ItemVersion {
     // once the kernel forgot the item; an unknown type is taken not to.
     static bool keepsFileNumbers(std::optional<std::int64_t> fileSystemType);
 
-    // Whether `item` is this version: the same kind, time to the fraction
-    // of a second where the look saw one, (but for a folder) size; and, on
-    // the file system the look saw it on, the same file number. A rename
-    // keeps both; a copy across file systems (rsync holding an item from a
-    // mount below the folder) keeps the time, not the number.
-    bool matches(const struct stat& item) const;
 
     friend bool operator==(const ItemVersion&, const ItemVersion&) = default;
 };

@@ -23,21 +23,21 @@ struct stat fileOf(std::int64_t size, std::int64_t seconds, long nanoseconds, de
 // rename). A copy across file systems keeps only the time.
 TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     const ItemVersion seen = ItemVersion::of(fileOf(5, 100, 7, 1, 42), true);
-    EXPECT_TRUE(seen.matches(fileOf(5, 100, 7, 1, 42)));
-    EXPECT_FALSE(seen.matches(fileOf(6, 100, 7, 1, 42)));
-    EXPECT_FALSE(seen.matches(fileOf(5, 101, 7, 1, 42)));
-    EXPECT_FALSE(seen.matches(fileOf(5, 100, 7, 1, 43)));
-    EXPECT_FALSE(seen.matches(fileOf(5, 100, 8, 1, 42)));
-    EXPECT_TRUE(seen.matches(fileOf(5, 100, 7, 2, 99)));  // held across file systems
-    EXPECT_FALSE(seen.matches(fileOf(5, 100, 8, 2, 99)));  // saved anew there within the second
-    EXPECT_FALSE(seen.matches(fileOf(5, 100, 0, 2, 99)));  // a copy whose time lost its fraction
+    EXPECT_TRUE(seen.same(ItemVersion::of(fileOf(5, 100, 7, 1, 42), true), ItemVersion::Strictness::seen));
+    EXPECT_FALSE(seen.same(ItemVersion::of(fileOf(6, 100, 7, 1, 42), true), ItemVersion::Strictness::seen));
+    EXPECT_FALSE(seen.same(ItemVersion::of(fileOf(5, 101, 7, 1, 42), true), ItemVersion::Strictness::seen));
+    EXPECT_FALSE(seen.same(ItemVersion::of(fileOf(5, 100, 7, 1, 43), true), ItemVersion::Strictness::seen));
+    EXPECT_FALSE(seen.same(ItemVersion::of(fileOf(5, 100, 8, 1, 42), true), ItemVersion::Strictness::seen));
+    EXPECT_TRUE(seen.same(ItemVersion::of(fileOf(5, 100, 7, 2, 99), true), ItemVersion::Strictness::seen));  // held across file systems
+    EXPECT_FALSE(seen.same(ItemVersion::of(fileOf(5, 100, 8, 2, 99), true), ItemVersion::Strictness::seen));  // saved anew there within the second
+    EXPECT_FALSE(seen.same(ItemVersion::of(fileOf(5, 100, 0, 2, 99), true), ItemVersion::Strictness::seen));  // a copy whose time lost its fraction
 
     struct stat link = fileOf(5, 100, 7, 1, 42);
     link.st_mode = S_IFLNK | 0777;
-    EXPECT_FALSE(seen.matches(link));
+    EXPECT_FALSE(seen.same(ItemVersion::of(link, true), ItemVersion::Strictness::seen));
 
     // Where numbers are handed out afresh, a new number is no new version.
-    EXPECT_TRUE(ItemVersion::of(fileOf(5, 100, 7, 1, 42), false).matches(fileOf(5, 100, 7, 1, 43)));
+    EXPECT_TRUE(ItemVersion::of(fileOf(5, 100, 7, 1, 42), false).same(ItemVersion::of(fileOf(5, 100, 7, 1, 43), false), ItemVersion::Strictness::seen));
     EXPECT_TRUE(ItemVersion::keepsFileNumbers(0xEF53));        // ext4
     EXPECT_FALSE(ItemVersion::keepsFileNumbers(0x65735546));   // FUSE
     EXPECT_FALSE(ItemVersion::keepsFileNumbers(0x4D44));       // FAT

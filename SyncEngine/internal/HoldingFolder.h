@@ -4,6 +4,7 @@
 #include "SyncModel/Support/FileIO.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -64,6 +65,9 @@ struct HoldingFolder {
         std::unordered_map<std::string, ItemVersion> seen;
         std::filesystem::path source;  // the transfer's source folder; empty: no trading places
         std::int64_t modifyWindow = 0;  // seconds two copies' times may differ by
+        // Where what goes is archived (the run's folder, relative to R);
+        // none: it is deleted.
+        std::optional<std::string> archiveTo;
     };
 
     // ".KeltoSync/Holding/<run identifier>", relative to R.
@@ -72,6 +76,11 @@ struct HoldingFolder {
     // Makes the run's holding folder in R's prepared reserved tree. Throws
     // FileError, with ENOTDIR for a link or a file in the way.
     static void prepare(const std::filesystem::path& root, const std::string& runID);
+
+    // Records the run's plan beside its holding folder before the transfer:
+    // a run killed before settling is then recovered as it would have
+    // settled. Throws FileError.
+    static void record(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
     // Discards from the run's holding folder what `planned` names in the
     // version it saw, puts every other item back at its path under R, making
@@ -105,7 +114,10 @@ struct HoldingFolder {
     // free, except those a mark records as having their place taken; the
     // rest stays, and a marked folder records what has lost its place since.
     // Where two runs held one path, the later run's item goes back, told by
-    // when the folders were made. Returns the folders where anything went
+    // when the folders were made. Where the run recorded its plan, what it
+    // meant to take, in the version it saw, goes as settling would have
+    // taken it; what is kept for good is named this once, whether the run
+    // finished or was killed. Returns the folders where anything went
     // back or stayed unrecorded, the earliest made first; emptied ones are
     // removed. Throws FileError when the
     // holding folders cannot be listed.
