@@ -378,6 +378,7 @@ TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
         ASSERT_EQ(contents(held / "report.txt"), "old");
         putAt(held / "notes.txt", "changed while held", t0);  // no version the plan saw
         putAt(b / "notes.txt", "the user's", t0 + 200);       // in its place, no copy of A's
+        putAt(a / "next.txt", "for B", t0);                   // so that the next runs act on B
 
         const auto second = sync();
         EXPECT_EQ(second.second.code, 0) << testing::PrintToString(second.second.stderrTail);
@@ -392,8 +393,10 @@ TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
         EXPECT_EQ(contents(held / "notes.txt"), "changed while held");
         EXPECT_EQ(contents(b / "report.txt"), "from A");
 
+        putAt(a / "later.txt", "for B", t0);
         const auto third = sync();
         EXPECT_EQ(third.second, RsyncExit(0, {}));
+        EXPECT_EQ(contents(b / "later.txt"), "for B");
         log.lines.clear();
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/ItemVersion.h"
 #include "SyncModel/Support/FileIO.h"
 
 #include <filesystem>

@@ -1,6 +1,5 @@
 #include "SyncEngine/internal/SeenOnDisk.h"
 
-#include <cerrno>
 
 namespace kelto {
 
@@ -40,20 +39,21 @@ bool before(const ItemVersion& version, const timespec& start, bool fine) {
 }  // namespace
 
 SeenOnDisk::Start SeenOnDisk::Start::now() {
-    // Status changes are stamped from the coarse clock: once it has ticked,
-    // every earlier change stamps below the new reading.
-    timespec first{}, now{};
-    ::clock_gettime(CLOCK_REALTIME_COARSE, &first);
-    timespec resolution{};
-    ::clock_getres(CLOCK_REALTIME_COARSE, &resolution);
-    for (;;) {
-        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-        if (now.tv_sec != first.tv_sec || now.tv_nsec != first.tv_nsec) break;
-        while (::nanosleep(&resolution, &resolution) != 0 && errno == EINTR) {
-        }
+    // Status changes are stamped from the coarse clock, or finer: once it
+    // has ticked, every earlier change stamps below the new reading. It
+    // waits for a second tick too, so that a stamp a little ahead of the
+    // coarse clock (a fine one, taken as the tick came) still falls below.
+    timespec last{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &last);
+    for (int ticks = 0; ticks < 2;) {
+        timespec resolution{}, now{};
         ::clock_getres(CLOCK_REALTIME_COARSE, &resolution);
+        ::nanosleep(&resolution, nullptr);  // woken early by a signal, it only looks again sooner
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        if (now.tv_sec != last.tv_sec || now.tv_nsec != last.tv_nsec) ++ticks;
+        last = now;
     }
-    return Start{now};
+    return Start{last};
 }
 
 SeenOnDisk::SeenOnDisk(const std::filesystem::path& root, Start lookStart)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/ItemVersion.h"
 #include "SyncEngine/internal/SideStat.h"
 
 #include <sys/types.h>
@@ -27,9 +27,9 @@ public:
     // changes with.
     struct Start {
         timespec at{};
-        // Waits for that clock's next tick (a few milliseconds at most), so
-        // that what changed before the call stamps earlier than the start
-        // and what changes after stamps no earlier.
+        // Waits for that clock's ticks (a few milliseconds), so that what
+        // changed before the call stamps earlier than the start and what
+        // changes after stamps no earlier.
         static Start now();
     };
 

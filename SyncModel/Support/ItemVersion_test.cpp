@@ -1,4 +1,4 @@
-#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/ItemVersion.h"
 
 #include <gtest/gtest.h>
 

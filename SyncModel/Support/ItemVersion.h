@@ -1,7 +1,6 @@
 #pragma once
 
-#include "SyncEngine/RsyncEvent.h"
-#include "SyncEngine/Side.h"
+#include "SyncModel/Support/EntryKind.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,9 +9,10 @@
 
 namespace kelto {
 
-// One version of an item, as a look at it found it. A run drops what it
-// replaces or deletes only while it is still the version its plan saw;
-// approval is for that version, never for whatever stands at the path.
+// One version of an item, as a look at it found it, and the one rule for
+// whether two looks show the same item. A run drops what it replaces or
+// deletes only while it is still the version its plan saw; approval is for
+// that version, never for whatever stands at the path.
 struct ItemVersion {
     EntryKind kind = EntryKind::file;
     std::int64_t size = 0;   // never compared for a folder
@@ -36,6 +36,14 @@ struct ItemVersion {
         // the very item, untouched: one file system, one number, size and
         // time to the nanosecond (a rename changes its status time)
         untouched,
+        // the very item, nothing done to it since: one file system, one
+        // number and, but for a folder (whose times change as its items go),
+        // size, time and status-change time to the nanosecond
+        unchanged,
+        // alike in all an lstat tells but the number: kind, size, time and
+        // status-change time to the nanosecond (two names a FUSE file system
+        // numbers afresh may reach one item)
+        alike,
         // what rsync makes of the other: kind and size, time within the
         // window (a link's time is not always kept); never a folder, whose
         // look covers it alone, not what was put or changed inside it since
@@ -43,6 +51,8 @@ struct ItemVersion {
     };
     bool same(const ItemVersion& other, Strictness strictness, std::int64_t window = 0) const;
 
+    // The kind an lstat's mode shows.
+    static EntryKind kindOf(mode_t mode);
     // The version an lstat shows; the file number only where `keepsFileNumbers`.
     static ItemVersion of(const struct stat& item, bool keepsFileNumbers);
     // The version a listing shows: no file number, whole seconds.
@@ -55,14 +65,6 @@ struct ItemVersion {
 
 
     friend bool operator==(const ItemVersion&, const ItemVersion&) = default;
-};
-
-// What a plan saw at a path it replaces or deletes, on side `on`.
-struct SeenVersion {
-    std::string path;
-    Side on = Side::b;
-    ItemVersion version;
-    friend bool operator==(const SeenVersion&, const SeenVersion&) = default;
 };
 
 }  // namespace kelto
