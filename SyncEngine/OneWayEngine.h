@@ -35,7 +35,7 @@ namespace kelto {
 // starts no transfer. With the job's archive on, rsync moves every replaced
 // or deleted file of B into the run folder of B's archive. With it off,
 // what a run may take from B without a new review is what its plan listed
-// (see boundByPlan in the source): rsync moves what it deletes or replaces
+// (see boundByPlan in internal/OneWayRun.cpp): rsync moves what it deletes or replaces
 // into the run's holding folder, and once the transfer is over the run
 // deletes from there what the plan listed, while it is still the version
 // the plan saw, and puts the rest back, so a source that vanished or
@@ -158,7 +158,7 @@ struct OneWayEngine {
                                   const std::filesystem::path& destination);
 
 private:
-    class Run;  // one run's steps, in the source
+    friend class OneWayRun;  // one run's steps (internal/OneWayRun.h)
 
     std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
                                      const std::filesystem::path& destination, const FileSystemTraits& traits,

@@ -1,17 +1,26 @@
 #include "SyncEngine/SpellingAlignment.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/PathKey.h"
 #include "SyncEngine/TwoWayEngineError.h"
+#include "SyncEngine/internal/OneWayLines.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include "SyncModel/Support/Unicode.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <system_error>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace kelto {
+
+using namespace OneWayLines;
 
 namespace {
 
@@ -41,6 +50,14 @@ std::filesystem::path under(const std::filesystem::path& root, std::string_view 
     out += '/';
     out += relative;
     return out;
+}
+
+// Names as a volume that folds them compares them: by case and normalisation.
+std::string foldedKey(std::string_view path) { return Unicode::caseFolded(PathKey::of(path)); }
+
+std::string_view lastComponent(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 [[noreturn]] void failRename(int error, const std::filesystem::path& path) {
@@ -104,6 +121,132 @@ std::optional<bool> SpellingAlignment::reachesSameItem(std::string_view other, s
 std::string SpellingAlignment::failure(std::string_view desired, const std::exception& error) {
     const auto* system = dynamic_cast<const std::system_error*>(&error);
     return std::string(failedLine) + std::string(desired) + ": " + (system ? system->code().message() : error.what());
+}
+
+SpellingAlignment::Aligned SpellingAlignment::alignAll(const std::vector<PlannedRename>& renames,
+                                                       const std::filesystem::path& root) {
+    Aligned aligned;
+    std::vector<std::string> failed;
+    for (const PlannedRename& rename : renames) {
+        const bool below = std::any_of(failed.begin(), failed.end(), [&](const std::string& folder) {
+            return rename.to.starts_with(folder) && rename.to[folder.size()] == '/';
+        });
+        if (below) continue;
+        try {
+            align(rename.to, rename.from, root);
+        } catch (const std::exception& error) {
+            aligned.failures.push_back(failure(rename.to, error));
+            failed.push_back(rename.to);
+            aligned.keptOut.push_back(SkippedFile{rename.to, FileSkipReason::caseCollision});
+            aligned.keptOut.push_back(SkippedFile{rename.from, FileSkipReason::caseCollision});
+        }
+    }
+    return aligned;
+}
+
+std::vector<PlannedRename> SpellingAlignment::respellings(const std::vector<ItemizedChange>& look,
+                                                         const std::filesystem::path& destination,
+                                                         const FileSystemTraits& traits,
+                                                         std::vector<SkippedFile>& unsure) {
+    std::vector<PlannedRename> renames;
+    if (traits.caseSensitive || std::none_of(look.begin(), look.end(), isDeletion)) return renames;
+    std::unordered_map<std::string, std::string> spelledByA;  // empty where A spells a key twice
+    for (const ItemizedChange& line : look) {
+        if (isDeletion(line) || isRoot(line) || line.path == "./" || isReserved(line)) continue;
+        std::string path = withoutTrailingSlash(line.path);
+        const auto [entry, added] = spelledByA.try_emplace(foldedKey(path), path);
+        if (!added && entry->second != path) entry->second.clear();
+    }
+    std::unordered_set<std::string> renamed;
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line) || isReserved(line)) continue;
+        const std::string path = withoutTrailingSlash(line.path);
+        std::string key = foldedKey(path);
+        const auto a = spelledByA.find(key);
+        if (a == spelledByA.end() || a->second.empty() || renamed.contains(key)) continue;
+        const std::string_view name = lastComponent(path);
+        if (name == lastComponent(a->second)) continue;  // only a folder on the way is spelled otherwise
+        const std::optional<bool> same = reachesSameItem(a->second, path, destination);
+        if (!same) {
+            unsure.push_back(SkippedFile{a->second, FileSkipReason::caseCollision});
+            unsure.push_back(SkippedFile{path, FileSkipReason::caseCollision});
+            continue;
+        }
+        if (!*same) continue;
+        renamed.insert(std::move(key));
+        const std::size_t slash = a->second.rfind('/');
+        const std::string parent = slash == std::string::npos ? "" : a->second.substr(0, slash + 1);
+        renames.push_back(PlannedRename{parent + std::string(name), a->second});
+    }
+    std::stable_sort(renames.begin(), renames.end(), [](const PlannedRename& x, const PlannedRename& y) {
+        return std::count(x.to.begin(), x.to.end(), '/') < std::count(y.to.begin(), y.to.end(), '/');
+    });
+    return renames;
+}
+
+std::vector<SkippedFile> SpellingAlignment::otherSpellingsOnB(const std::vector<SkippedFile>& keptOut,
+                                                              const std::vector<ItemizedChange>& look,
+                                                              const FileSystemTraits& traits) {
+    std::vector<SkippedFile> result;
+    if (traits.caseSensitive || keptOut.empty()) return result;
+    std::unordered_map<std::string, FileSkipReason> keys;
+    std::unordered_set<std::string> spelled;
+    for (const SkippedFile& file : keptOut) {
+        const std::string path = withoutTrailingSlash(file.path);
+        keys.try_emplace(foldedKey(path), file.reason);
+        spelled.insert(path);
+    }
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line) || isReserved(line)) continue;
+        const std::string path = withoutTrailingSlash(line.path);
+        if (spelled.contains(path)) continue;
+        const std::string key = foldedKey(path);
+        for (std::size_t end = key.find('/'); ; end = key.find('/', end + 1)) {
+            const auto found = keys.find(end == std::string::npos ? key : key.substr(0, end));
+            if (found != keys.end()) {
+                result.push_back(SkippedFile{path, found->second});
+                break;
+            }
+            if (end == std::string::npos) break;
+        }
+    }
+    return result;
+}
+
+std::optional<std::vector<ItemizedChange>> SpellingAlignment::respelled(const std::vector<ItemizedChange>& look,
+                                                                        const std::vector<PlannedRename>& renames) {
+    if (renames.empty()) return std::nullopt;
+    std::unordered_map<std::string, std::string_view> newName;  // by the spelling renamed, parents respelled
+    for (const PlannedRename& rename : renames) newName.emplace(rename.from, lastComponent(rename.to));
+    std::unordered_set<std::string> onA;
+    for (const ItemizedChange& line : look)
+        if (!isDeletion(line)) onA.insert(withoutTrailingSlash(line.path));
+
+    std::vector<ItemizedChange> result;
+    std::unordered_set<std::string> deleted;
+    for (const ItemizedChange& line : look) {
+        if (!isDeletion(line)) {
+            result.push_back(line);
+            continue;
+        }
+        const std::string path = withoutTrailingSlash(line.path);
+        std::string spelled;
+        for (std::size_t start = 0; start <= path.size();) {
+            std::size_t end = path.find('/', start);
+            if (end == std::string::npos) end = path.size();
+            if (start > 0) spelled += '/';
+            const std::size_t at = spelled.size();
+            spelled += std::string_view(path).substr(start, end - start);
+            if (const auto renamed = newName.find(spelled); renamed != newName.end())
+                spelled.replace(at, std::string::npos, renamed->second);
+            start = end + 1;
+        }
+        if (onA.contains(spelled) || !deleted.insert(spelled).second) continue;
+        ItemizedChange kept = line;
+        kept.path = spelled + (line.path.ends_with('/') ? "/" : "");
+        result.push_back(std::move(kept));
+    }
+    return result;
 }
 
 }  // namespace kelto

@@ -86,22 +86,11 @@ void dropSkipped(std::vector<std::string>& paths, const std::vector<SkippedFile>
     std::erase_if(paths, [&](const std::string& path) { return keys.contains(PathKey::of(path, storage)); });
 }
 
-// The engine's error for a fault of the shared endpoint checks.
-[[noreturn]] void fail(const EndpointCheck::Fault& fault) {
-    switch (fault.kind) {
-    case EndpointCheck::Fault::Case::missing: throw TwoWayEngineError::endpointMissing(fault.folder);
-    case EndpointCheck::Fault::Case::nested: throw TwoWayEngineError::nestedEndpoints();
-    case EndpointCheck::Fault::Case::reservedNotFolder: throw TwoWayEngineError::reservedNotFolder(fault.folder);
-    case EndpointCheck::Fault::Case::replaced: throw TwoWayEngineError::folderReplaced(fault.folder, fault.side);
-    }
-    throw TwoWayEngineError::nestedEndpoints();
-}
-
 // A side is written only while it leads to the folder the plan was made
 // on: a link along its path retargeted, a folder renamed into its place or
 // a file system mounted over it since would send rsync elsewhere.
 void checkPlannedFolders(const TwoWayPlan& plan, const TwoWaySide& a, const TwoWaySide& b) {
-    if (const auto fault = EndpointCheck::replaced(a.root, b.root, plan.folderA, plan.folderB)) fail(*fault);
+    EndpointCheck::require<TwoWayEngineError>(EndpointCheck::replaced(a.root, b.root, plan.folderA, plan.folderB));
 }
 
 }  // namespace
@@ -109,7 +98,7 @@ void checkPlannedFolders(const TwoWayPlan& plan, const TwoWaySide& a, const TwoW
 void TwoWayEngine::checkEndpoints(const SyncJob& job, const std::filesystem::path& a, const std::filesystem::path& b,
                                   const TreeOverlap& treesOverlap) {
     if (job.mode != SyncMode::twoWay) throw TwoWayEngineError::unsupportedMode();
-    if (const auto fault = EndpointCheck::firstFault(a, b, treesOverlap)) fail(*fault);
+    EndpointCheck::require<TwoWayEngineError>(EndpointCheck::firstFault(a, b, treesOverlap));
     if (job.source.volume.isReadOnly || job.destination.volume.isReadOnly) throw TwoWayEngineError::readOnlyEndpoint();
 }
 

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <variant>
 
 namespace kelto {
@@ -71,6 +72,36 @@ struct EndpointCheck {
     static std::variant<Held, Fault> hold(const std::filesystem::path& a, const std::filesystem::path& b,
                                           const std::optional<FolderIdentity>& plannedA,
                                           const std::optional<FolderIdentity>& plannedB);
+
+    // A fault as the engine's error: each engine's `Error` names the cases
+    // alike (endpointMissing, nestedEndpoints, reservedNotFolder,
+    // folderReplaced), so this is the one mapping both use.
+    template <class Error>
+    [[noreturn]] static void raise(const Fault& fault) {
+        switch (fault.kind) {
+        case Fault::Case::missing: throw Error::endpointMissing(fault.folder);
+        case Fault::Case::nested: throw Error::nestedEndpoints();
+        case Fault::Case::reservedNotFolder: throw Error::reservedNotFolder(fault.folder);
+        case Fault::Case::replaced: throw Error::folderReplaced(fault.folder, fault.side);
+        }
+        throw Error::nestedEndpoints();
+    }
+
+    // Throws the fault, if any, as the engine's error.
+    template <class Error>
+    static void require(const std::optional<Fault>& fault) {
+        if (fault) raise<Error>(*fault);
+    }
+
+    // hold(), its fault thrown as the engine's error.
+    template <class Error>
+    static Held holdOrRaise(const std::filesystem::path& a, const std::filesystem::path& b,
+                            const std::optional<FolderIdentity>& plannedA,
+                            const std::optional<FolderIdentity>& plannedB) {
+        std::variant<Held, Fault> held = hold(a, b, plannedA, plannedB);
+        if (const Fault* fault = std::get_if<Fault>(&held)) raise<Error>(*fault);
+        return std::move(std::get<Held>(held));
+    }
 };
 
 }  // namespace kelto

@@ -521,11 +521,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
 }
 
 EndpointCheck::Held TwoWayRun::holdPlanned() const {
-    std::variant<EndpointCheck::Held, EndpointCheck::Fault> held =
-        EndpointCheck::hold(a_.root, b_.root, plan_.folderA, plan_.folderB);
-    if (const EndpointCheck::Fault* fault = std::get_if<EndpointCheck::Fault>(&held))
-        throw TwoWayEngineError::folderReplaced(fault->folder, fault->side);
-    return std::move(std::get<EndpointCheck::Held>(held));
+    return EndpointCheck::holdOrRaise<TwoWayEngineError>(a_.root, b_.root, plan_.folderA, plan_.folderB);
 }
 
 RsyncExit TwoWayRun::runDirection(const RsyncInvocation& invocation, int source, int destination) {

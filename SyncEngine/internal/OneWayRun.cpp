@@ -1,0 +1,531 @@
+#include "SyncEngine/internal/OneWayRun.h"
+
+#include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/PreflightSkips.h"
+#include "SyncEngine/ProgressAggregator.h"
+#include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/SafetyGuard.h"
+#include "SyncEngine/internal/CopySourceCheck.h"
+#include "SyncEngine/internal/EndpointCheck.h"
+#include "SyncEngine/internal/ExcludeFile.h"
+#include "SyncEngine/internal/OneWayLines.h"
+#include "SyncModel/Support/Clock.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+#include <unordered_set>
+
+namespace kelto {
+
+namespace fs = std::filesystem;
+
+using namespace OneWayLines;
+
+class OneWayRun::TransferState {
+public:
+    // `writes`: the files rsync will write.
+    TransferState(const SyncPlan& plan, std::vector<std::string> writes, RunLogSink& log, const Clock& clock)
+        : log_(log), clock_(clock), aggregator_(totalBytes(plan), static_cast<std::int64_t>(plan.copies.size())),
+          bytesTotal_(totalBytes(plan)) {
+        stats_.skipped = plan.skipped;
+        aggregator_.expect(std::move(writes));
+    }
+
+    SyncProgress firstReport() {
+        std::lock_guard guard(lock_);
+        return aggregator_.update(0, clock_.monotonicSeconds());
+    }
+
+    void writeLine(std::string_view line) {
+        std::lock_guard guard(lock_);
+        if (logError_) return;
+        try {
+            log_.writeLine(line);
+        } catch (...) {
+            logError_ = std::current_exception();
+        }
+    }
+
+    std::optional<SyncProgress> record(const RsyncEvent& event) {
+        std::lock_guard guard(lock_);
+        if (const RsyncProgressSample* sample = event.asProgress()) {
+            progressBytes_ = std::max(progressBytes_, sample->bytes);
+        } else if (const ItemizedChange* item = event.asItem(); item && isReceivedFile(*item)) {
+            ++stats_.filesCopied;
+            stats_.bytesCopied += item->size;
+            aggregator_.recordFile(item->path);
+            received_.push_back(item->path);
+        } else {
+            return std::nullopt;
+        }
+        const double now = clock_.monotonicSeconds();
+        if (now - lastEmission_ < OneWayEngine::reportInterval) return std::nullopt;
+        lastEmission_ = now;
+        flushLog();  // keeps the log readable while the run lasts
+        return aggregator_.update(progressBytes_, now);
+    }
+
+    // The files rsync reported received, in its order; once the transfer is over.
+    std::vector<std::string> takeReceived() {
+        std::lock_guard guard(lock_);
+        return std::move(received_);
+    }
+
+    // The statistics and the final transfer report; throws the log's error.
+    std::pair<RunStats, SyncProgress> finish(std::int32_t code, const std::vector<std::string>& stderrTail) {
+        std::lock_guard guard(lock_);
+        flushLog();
+        if (logError_) std::rethrow_exception(logError_);
+        stats_.errors = stderrTail;
+        const bool complete = code == 0 || code == 24;
+        SyncProgress last = aggregator_.update(complete ? bytesTotal_ : progressBytes_, clock_.monotonicSeconds());
+        return {stats_, std::move(last)};
+    }
+
+private:
+    static std::int64_t totalBytes(const SyncPlan& plan) {
+        std::int64_t total = 0;
+        for (const PlannedCopy& copy : plan.copies) total += copy.size;
+        return total;
+    }
+
+    void flushLog() {
+        if (logError_) return;
+        try {
+            log_.flush();
+        } catch (...) {
+            logError_ = std::current_exception();
+        }
+    }
+
+    std::mutex lock_;
+    RunLogSink& log_;
+    const Clock& clock_;
+    ProgressAggregator aggregator_;
+    RunStats stats_;
+    std::vector<std::string> received_;
+    std::exception_ptr logError_;
+    double lastEmission_ = distantPast;
+    std::int64_t progressBytes_ = 0;
+    std::int64_t bytesTotal_ = 0;
+};
+
+namespace {
+
+// The code a run ends with when the engine found a fault of its own: rsync's
+// own failure, if it had one, stays.
+std::int32_t engineCode(std::int32_t rsyncCode, std::int32_t code) {
+    return rsyncCode == 0 || rsyncCode == 24 ? code : rsyncCode;
+}
+
+// Copies of sources rewritten (or gone) while rsync read them: named in the
+// log and the exit, the rewritten ones marked stale so that the next run
+// copies them again. The run is partial at best; a failure rsync itself
+// reported keeps its code.
+RsyncExit withChangedSources(CopySourceCheck& sources, OneWayRun::TransferState& state, const RsyncExit& exit,
+                             const fs::path& destination, std::int64_t modifyWindow) {
+    const std::vector<std::string> changed = sources.changed(state.takeReceived());
+    if (changed.empty()) return exit;
+    std::vector<std::string> tail = exit.stderrTail;
+    for (const std::string& path : changed)
+        for (std::string& line : sources.markAndDescribe(destination, path, modifyWindow)) {
+            state.writeLine(line);
+            tail.push_back(std::move(line));
+        }
+    return RsyncExit(engineCode(exit.code, 23), std::move(tail));
+}
+
+// Whether the transfer's exclude file keeps rsync away from the path.
+bool isUnderSkipped(std::string_view path, const std::unordered_set<std::string>& skipped) {
+    const std::string whole = withoutTrailingSlash(path);
+    for (std::size_t slash = whole.find('/'); slash != std::string::npos; slash = whole.find('/', slash + 1))
+        if (skipped.contains(whole.substr(0, slash))) return true;
+    return skipped.contains(whole);
+}
+
+void writeLines(RunLogSink& log, const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    for (const std::string& line : lines) log.writeLine(line);
+    log.flush();
+}
+
+// Removes the run folder at the end of a run that put nothing into it.
+struct EmptyRunFolderRemoval {
+    EmptyRunFolderRemoval(const fs::path& root, const Uuid& jobID, const std::string& runID)
+        : root(root), jobID(jobID), runID(runID) {}
+    EmptyRunFolderRemoval(const EmptyRunFolderRemoval&) = delete;
+    EmptyRunFolderRemoval& operator=(const EmptyRunFolderRemoval&) = delete;
+    const fs::path& root;
+    const Uuid& jobID;
+    const std::string& runID;
+    ~EmptyRunFolderRemoval() { ArchiveDirectories::removeRunFolderIfEmpty(root, jobID, runID); }
+};
+
+OneWayRun::Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<ItemizedChange>* look,
+                  const std::unordered_set<std::string>& skipped, const fs::path& destination, bool onlyPlanned) {
+    OneWayRun::Bound bound;
+    if (job.options.archiveEnabled && !onlyPlanned) return bound;
+    std::unordered_set<std::string> listed;
+    for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
+    for (const SeenVersion& seen : plan.seen) bound.planned.seen.emplace(seen.path, seen.version);
+    if (!look) {
+        // A replacement the plan listed, where the new item stands.
+        bound.planned.replaced = std::move(listed);
+        return bound;
+    }
+    SyncPlan beyond;  // what the look adds, as the guard would judge a plan of it
+    beyond.entryCountA = plan.entryCountA;
+    beyond.entryCountB = plan.entryCountB;
+    const std::vector<bool> otherKind = replacesOtherKind(*look, destination);
+    for (std::size_t i = 0; i < look->size(); ++i) {
+        const ItemizedChange& line = (*look)[i];
+        // What the exclude file keeps rsync away from stays anyway.
+        if (isReserved(line) || isUnderSkipped(line.path, skipped)) continue;
+        if (isDeletion(line)) {
+            // A copy job deletes nothing; a folder goes only once emptied of
+            // what the plan listed.
+            if (job.mode == SyncMode::copy || isDirectory(line)) continue;
+            if (!listed.contains(line.path)) {
+                bound.refusal = OneWayEngine::deletionsChangedLine;
+                return bound;
+            }
+            bound.planned.deleted.insert(line.path);
+        } else if (otherKind[i] || (!isDirectory(line) && !isRoot(line) && !isNew(line) &&
+                                    (isReceivedFile(line) || isChangedLink(line)))) {
+            std::string path = withoutTrailingSlash(line.path);
+            if (listed.contains(path)) {
+                bound.planned.replaced.insert(std::move(path));
+            } else {
+                beyond.archives.push_back(PlannedArchive{path, Side::b});
+                bound.leftAlone.push_back(std::move(path));
+            }
+        }
+    }
+    if (bound.leftAlone.empty()) return bound;
+    const bool excludable = std::all_of(bound.leftAlone.begin(), bound.leftAlone.end(),
+                                        [](const std::string& path) { return PreflightSkips::canExclude(path); });
+    if (!excludable || SafetyGuard::evaluate(beyond, job.mode, job.options, std::nullopt, {}).kind !=
+                           GuardVerdict::Case::proceed)
+        bound.refusal = OneWayEngine::replacementsChangedLine;
+    return bound;
+}
+
+OneWayRun::LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job, const SyncPlan& plan,
+                   const std::vector<SkippedFile>& excluded, const fs::path& destination, bool onlyPlanned) {
+    OneWayRun::LastLook look;
+    const bool mirror = job.mode == SyncMode::mirror;
+    std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
+    for (const SkippedFile& file : plan.skipped) skipped.insert(withoutTrailingSlash(file.path));
+    for (const SkippedFile& file : excluded) skipped.insert(withoutTrailingSlash(file.path));
+
+    std::int64_t freshCount = 0;
+    for (const ItemizedChange& line : fresh)
+        if (!isDeletion(line) && !isDirectory(line) && !isRoot(line)) ++freshCount;
+    if (mirror && freshCount == 0 && (plan.entryCountA > 0 || plan.entryCountB > 0)) {
+        look.refusal = OneWayEngine::sourceEmptyLine;
+        return look;
+    }
+
+    look.bound = boundByPlan(job, plan, &fresh, skipped, destination, onlyPlanned);
+    if (look.bound.refusal) {
+        look.refusal = look.bound.refusal;
+        return look;
+    }
+    for (const std::string& path : look.bound.leftAlone) skipped.insert(path);
+
+    // Dry runs itemise every entry, what they would leave alone with blank
+    // attributes: a look showing only such lines, lines the transfer's
+    // exclude file hides, or for a copy job deletions, leaves it nothing to do.
+    look.unchanged = std::all_of(fresh.begin(), fresh.end(), [&](const ItemizedChange& line) {
+        return isUntouched(line) || isUnderSkipped(line.path, skipped) || (!mirror && isDeletion(line));
+    });
+    for (const ItemizedChange& line : fresh)
+        if (isReceivedFile(line) && !isUnderSkipped(line.path, skipped)) {
+            look.received.push_back(line.path);
+            look.largest = std::max(look.largest, line.size);
+        }
+    return look;
+}
+
+// Files and links the run put into its archive folder: what rsync archived,
+// whether the plan listed it or a later look found it. What cannot be read
+// is not counted.
+std::int64_t countArchived(const fs::path& runFolder) {
+    std::int64_t count = 0;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(runFolder, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::error_code ignored;
+        if (it->symlink_status(ignored).type() != fs::file_type::directory) ++count;
+    }
+    return count;
+}
+
+// Planned folders are written only while each side leads to the folder its
+// plan was made on: a link along a path retargeted, a folder renamed into a
+// side's place or a file system mounted over it since would send rsync
+// elsewhere.
+void checkPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
+    EndpointCheck::require<OneWayEngineError>(
+        EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB));
+}
+
+// The planned folders, held for rsync to be given: checked the moment before
+// it starts.
+EndpointCheck::Held holdPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
+    return EndpointCheck::holdOrRaise<OneWayEngineError>(source, destination, plan.folderA, plan.folderB);
+}
+
+}  // namespace
+
+OneWayRun::OneWayRun(const OneWayEngine& engine, const SyncJob& job, const SyncPlan& plan, const fs::path& source,
+                     const fs::path& destination, const FileSystemTraits& traits, const std::string& runID,
+                     RunLogSink& log, std::stop_token stop, const ProgressHandler& onProgress,
+                     OneWayEngine::Basis* basis)
+    : engine_(engine), job_(job), plan_(plan), source_(source), destination_(destination), traits_(traits),
+      runID_(runID), log_(log), stop_(std::move(stop)), onProgress_(onProgress), basis_(basis),
+      mirror_(job.mode == SyncMode::mirror), archiving_(job.options.archiveEnabled), holding_(!archiving_) {}
+
+std::pair<RunStats, RsyncExit> OneWayRun::perform() {
+    prepare();
+    // Once the tree is prepared; declared first, so that it goes last.
+    const EmptyRunFolderRemoval removal(destination_, job_.id, runID_);
+    const Recovery recovery = recoverHeld();
+    const LastLook look = lookLast(recovery.putBack);
+    if (look.refusal) return refused(*look.refusal, recovery);
+
+    checkBeforeWriting();
+    const SpellingAlignment::Aligned aligned = alignSpellings(look);
+    // Everything the transfer is kept away from, gathered once.
+    std::vector<SkippedFile> excluded = look.excluded;
+    excluded.insert(excluded.end(), aligned.keptOut.begin(), aligned.keptOut.end());
+    checkExcludable(excluded);
+    for (const std::string& path : look.bound.leftAlone)
+        excluded.push_back(SkippedFile{path, FileSkipReason::typeConflict});
+    ExcludeFile excludes(engine_.listFolder);  // also clears what killed runs left
+    if (!excluded.empty()) excludes.write(excluded);
+    const RsyncInvocation invocation = prepareTransfer(look, excluded.empty() ? nullptr : &excludes.path());
+
+    TransferState state(plan_, look.received, log_, *engine_.clock);
+    for (const std::string& line : recovery.leftovers) state.writeLine(line);
+    for (const std::string& line : recovery.notes) state.writeLine(line);
+    for (const std::string& line : aligned.failures) state.writeLine(line);
+    for (const std::string& path : look.bound.leftAlone)
+        state.writeLine(std::string(OneWayEngine::leftForNextRunLine) + path);
+    report(&onProgress_, state.firstReport());
+
+    CopySourceCheck sources(source_, look.received);  // read just before rsync lists them
+    const RsyncExit transferred = transfer(invocation, look, state);
+    RsyncExit exit = withChangedSources(sources, state, transferred, destination_, traits_.modifyWindow);
+    const std::vector<std::string> held = settle(look.bound.planned, state);
+    return finish(state, transferred, std::move(exit), held, invocation, recovery, aligned);
+}
+
+void OneWayRun::prepare() {
+    OneWayEngine::checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+    if (!ArchiveRunID::date(runID_)) throw OneWayEngineError::invalidRunID();
+    checkPlannedFolders(plan_, source_, destination_);
+    checkExcludable(excludedFrom(plan_.skipped));
+    ArchiveDirectories::prepareTree(destination_, job_.id, runID_);
+}
+
+// What runs that never settled still hold goes back before anything is
+// compared; never while another run may be working here.
+OneWayRun::Recovery OneWayRun::recoverHeld() {
+    Recovery recovery;
+    recovery.scratch = TransferScratch::claim(destination_, [&] {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination_)) {
+            recovery.putBack = recovery.putBack || !settlement.putBack.empty();
+            HoldingFolder::describeRecovered(settlement, destination_, recovery.notes);
+            recovery.stillHeld = recovery.stillHeld || settlement.hasRetries();
+        }
+    });
+    // For the log only: a leftover in the reserved folder harms nothing.
+    for (const FileError& leftover : recovery.scratch.leftovers())
+        recovery.leftovers.push_back(std::string(TransferScratch::leftoverLine) + leftover.what());
+    return recovery;
+}
+
+// The last look at the folders and what it bounds the transfer to; a reason
+// to plan again instead, if it finds one.
+OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
+    // The plan's look stands while it is a moment old and nothing was put
+    // back into B since: a run that starts no transfer can replace or delete
+    // nothing, and what a transfer takes beyond the plan stays recoverable,
+    // so a change made since is the next run's, as one made after this run
+    // would be. An older plan is looked at again, by a mirror, which may
+    // delete; a copy job's transfer holds what it replaces beyond the plan.
+    // Its age counts a suspend, during which either side may change.
+    const bool planIsCurrent = basis_ && !putBack &&
+                               engine_.clock->secondsSinceBoot() - basis_->endedAt <= OneWayEngine::currentPlanSeconds;
+    std::vector<ItemizedChange> fresh;  // not kept through the transfer
+    const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
+    if (!lastLook && (mirror_ || engine_.onlyPlanned)) {
+        fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
+        lastLook = &fresh;
+    }
+    const auto refusal = [](std::string_view reason) {
+        LastLook refused;
+        refused.refusal = reason;
+        return refused;
+    };
+    std::vector<SkippedFile> excluded = excludedFrom(plan_.skipped);
+    // Only what the plan listed is renamed. A mirror that finds another item
+    // spelled otherwise would delete it after the transfer: it plans again.
+    std::vector<PlannedRename> renames = plan_.renames;
+    std::optional<std::vector<ItemizedChange>> respelledLook;
+    if (lastLook) {
+        renames.clear();
+        std::vector<SkippedFile> unsure;
+        for (PlannedRename& rename : SpellingAlignment::respellings(*lastLook, destination_, traits_, unsure)) {
+            if (std::find(plan_.renames.begin(), plan_.renames.end(), rename) != plan_.renames.end())
+                renames.push_back(std::move(rename));
+            else if (mirror_)
+                return refusal(OneWayEngine::deletionsChangedLine);
+        }
+        // Items found alike since the plan are left out too; a mirror, which
+        // would delete one of them after the transfer, plans again.
+        const auto planned = [&](const SkippedFile& file) {
+            return std::find(plan_.skipped.begin(), plan_.skipped.end(), file) != plan_.skipped.end();
+        };
+        if (mirror_ && !std::all_of(unsure.begin(), unsure.end(), planned))
+            return refusal(OneWayEngine::deletionsChangedLine);
+        addSkips(excluded, unsure);
+        respelledLook = SpellingAlignment::respelled(*lastLook, renames);
+        if (respelledLook) lastLook = &*respelledLook;
+        addSkips(excluded, SpellingAlignment::otherSpellingsOnB(excluded, *lastLook, traits_));
+    }
+
+    LastLook look;
+    if (lastLook) {
+        look = lookAgain(*lastLook, job_, plan_, excluded, destination_, engine_.onlyPlanned);
+        if (look.refusal) return look;
+    } else {
+        look.bound = boundByPlan(job_, plan_, nullptr, {}, destination_, engine_.onlyPlanned);
+        for (const PlannedCopy& copy : plan_.copies) {
+            look.received.push_back(copy.path);
+            look.largest = std::max(look.largest, copy.size);
+        }
+    }
+    if (holding_) {
+        look.bound.planned.source = source_;  // what the transfer's copies are copies of
+        look.bound.planned.modifyWindow = traits_.modifyWindow;
+    }
+    look.renames = std::move(renames);
+    look.excluded = std::move(excluded);
+    if (basis_) std::vector<ItemizedChange>().swap(basis_->look);
+    return look;
+}
+
+std::pair<RunStats, RsyncExit> OneWayRun::refused(std::string_view reason, const Recovery& recovery) {
+    writeLines(log_, recovery.leftovers);
+    writeLines(log_, recovery.notes);
+    RunStats stats;
+    stats.errors = recovery.notes;
+    stats.errors.emplace_back(reason);
+    return {stats, RsyncExit(OneWayEngine::replanCode, {std::string(reason)})};
+}
+
+// A mount made since the run began (planning can take minutes) is seen
+// before anything of B is moved aside, renamed or written, and so is a side
+// that no longer leads to the folder planned on.
+void OneWayRun::checkBeforeWriting() {
+    OneWayEngine::checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+    checkPlannedFolders(plan_, source_, destination_);
+}
+
+// A rename that fails keeps the transfer away from both spellings, so that
+// the item is neither updated nor deleted; the run is not a plain success.
+SpellingAlignment::Aligned OneWayRun::alignSpellings(const LastLook& look) {
+    return SpellingAlignment::alignAll(look.renames, destination_);
+}
+
+RsyncInvocation OneWayRun::prepareTransfer(const LastLook& look, const fs::path* excludeFile) {
+    RsyncInvocation invocation = invocationFor(job_, mirror_, false, source_, destination_, traits_);
+    if (archiving_) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
+    if (holding_) {
+        HoldingFolder::prepare(destination_, runID_);
+        invocation.backupDirectory = HoldingFolder::relativePath(runID_);
+    }
+    if (excludeFile) invocation.extraExcludeFile = *excludeFile;
+    if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
+    // A copy job's plan may be older than files that have appeared since.
+    TransferScratch::assign(invocation, destination_, look.received, mirror_, look.largest);
+    return invocation;
+}
+
+// rsync's own exit; none runs when the last look found nothing to do.
+RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook& look, TransferState& state) {
+    if (look.unchanged && !stop_.stop_requested()) return RsyncExit(0, {});
+    const EndpointCheck::Held held = holdPlannedFolders(plan_, source_, destination_);
+    try {
+        RsyncExit exit = engine_.runRsync(
+            RsyncArguments::build(invocation), stop_, [&](std::string_view line) { state.writeLine(line); },
+            [&](RsyncEvent&& event) {
+                if (auto progress = state.record(event)) report(&onProgress_, *progress);
+            },
+            std::pair{held.descriptor(Side::a), held.descriptor(Side::b)});
+        // rsync looks its destination up again by the path of the folder it
+        // starts in: one mounted over as it started may have had it write
+        // there, which is no success (told as every check tells it: what
+        // now nests first).
+        if (held.covered(Side::b)) {
+            OneWayEngine::checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
+            throw OneWayEngineError::folderReplaced(destination_, Side::b);
+        }
+        return exit;
+    } catch (...) {
+        if (holding_) HoldingFolder::settle(destination_, runID_, look.bound.planned);  // whatever rsync got to
+        throw;
+    }
+}
+
+// Also after a stop or a failure: rsync may have taken things meanwhile.
+std::vector<std::string> OneWayRun::settle(const HoldingFolder::Planned& planned, TransferState& state) {
+    std::vector<std::string> held;
+    if (holding_) {
+        const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination_, runID_, planned);
+        HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held);
+        // Named this once: later runs leave what has its place taken to the
+        // user and try the rest again.
+        if (!settlement.kept.empty()) HoldingFolder::markReported(destination_, runID_, settlement);
+        if (!held.empty()) held.emplace_back(OneWayEngine::heldBackLine);
+    }
+    for (const std::string& line : held) state.writeLine(line);
+    return held;
+}
+
+std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const RsyncExit& transferred, RsyncExit exit,
+                                                 const std::vector<std::string>& held,
+                                                 const RsyncInvocation& invocation, const Recovery& recovery,
+                                                 const SpellingAlignment::Aligned& aligned) {
+    auto [stats, last] = state.finish(exit.code, exit.stderrTail);
+    report(&onProgress_, last);
+    report(&onProgress_, phaseReport(SyncPhase::archiving));
+    report(&onProgress_, phaseReport(SyncPhase::finalizing));
+
+    stats.errors.insert(stats.errors.begin(), recovery.notes.begin(), recovery.notes.end());
+    if (!held.empty()) {
+        // Never a plain success; a code rsync already failed with stays.
+        stats.errors.insert(stats.errors.end(), held.begin(), held.end());
+        std::vector<std::string> tail = exit.stderrTail;
+        tail.insert(tail.end(), held.begin(), held.end());
+        // Held-back items ask for a new plan, which outranks a partial copy.
+        exit = RsyncExit(engineCode(transferred.code, OneWayEngine::replanCode), std::move(tail));
+    }
+    // Items an earlier run could not give back, and still cannot: never a plain success.
+    if (recovery.stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
+    if (!aligned.failures.empty()) {
+        stats.errors.insert(stats.errors.end(), aligned.failures.begin(), aligned.failures.end());
+        std::vector<std::string> tail = std::move(exit.stderrTail);
+        tail.insert(tail.end(), aligned.failures.begin(), aligned.failures.end());
+        exit = RsyncExit(engineCode(exit.code, 23), std::move(tail));
+    }
+
+    if (archiving_) stats.filesArchived = countArchived(destination_ / *invocation.backupDirectory);
+    return {std::move(stats), exit};
+}
+
+}  // namespace kelto
