@@ -245,6 +245,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     if (basis) {
         basis->look = std::move(first);
         basis->endedAt = clock->secondsSinceBoot();
+        basis->lookStartedAt = lookStart.at;
     }
     return result;
 }

@@ -65,13 +65,19 @@ std::optional<std::unordered_set<std::string>> readMark(const Folder& folder) {
     return paths;
 }
 
+// The record no path can be: a folder marked by a later run's recovery,
+// its own run having been killed.
+const std::string interruptedRecord;
+
 // Marks the folder, recording `recorded` and the kept items of `settlement`
-// whose place is taken. Never throws: an unwritten mark leaves those items
-// to be tried again.
+// whose place is taken, and whether the run that held them was killed.
+// Never throws: an unwritten mark leaves those items to be tried again.
 void writeMark(const Folder& folder, const std::unordered_set<std::string>& recorded,
-               const HoldingFolder::Settlement& settlement) {
+               const HoldingFolder::Settlement& settlement, bool interrupted) {
     std::string records;
-    for (const std::string& path : recorded) records.append(path).push_back('\0');
+    if (interrupted) records.append(interruptedRecord).push_back('\0');
+    for (const std::string& path : recorded)
+        if (path != interruptedRecord) records.append(path).push_back('\0');
     for (const HoldingFolder::Kept& item : settlement.kept)
         if (item.forGood() && !item.path.empty()) records.append(item.path).push_back('\0');
     const FileDescriptor mark(
@@ -485,7 +491,7 @@ void HoldingFolder::markReported(const fs::path& root, const std::string& runID,
         const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
         if (!holdingRoot) return;
         if (const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID))
-            writeMark(*folder, {}, settlement);
+            writeMark(*folder, {}, settlement, false);
     } catch (const FileError&) {
     }
 }
@@ -513,7 +519,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             }
             const std::optional<std::unordered_set<std::string>> recorded = readMark(*folder);
             const std::optional<Planned> plan = readPlan(*holdingRoot, runID);
-            settlement.fromFinishedRun = recorded.has_value();
+            settlement.fromFinishedRun = recorded && !recorded->contains(interruptedRecord);
             recoverFolder(*rootFolder, *folder, plan ? &*plan : nullptr, recorded ? &*recorded : nullptr, settlement);
             bool removed = false;
             if (settlement.kept.empty()) {
@@ -526,10 +532,11 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             // The folder records what has lost its place since, named this
             // once, a killed run's as a finished run's.
             if (!removed) {
-                const std::unordered_set<std::string> before = recorded.value_or(std::unordered_set<std::string>{});
+                std::unordered_set<std::string> before = recorded.value_or(std::unordered_set<std::string>{});
+                before.erase(interruptedRecord);
                 const bool newlyTaken = std::any_of(settlement.kept.begin(), settlement.kept.end(),
                                                     [](const Kept& item) { return item.forGood(); });
-                if (newlyTaken) writeMark(*folder, before, settlement);
+                if (newlyTaken) writeMark(*folder, before, settlement, !settlement.fromFinishedRun);
                 settlement.onlyPlaceTaken = !settlement.hasRetries() && (newlyTaken || !before.empty());
             }
         } catch (const FileError& error) {

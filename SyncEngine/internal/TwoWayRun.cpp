@@ -398,16 +398,21 @@ void TwoWayRun::prepareTrees() {
             stillHeld_ = stillHeld_ || settlement.hasRetries();
         }
     };
-    if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty()) {
-        ArchiveDirectories::prepareTree(a_.root, job_.id, runID_);
-        preparedRoots_.push_back(a_.root);
-        scratchA_ = TransferScratch::claim(a_.root, [&] { recover(a_.root); });
-    }
-    if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty()) {
-        ArchiveDirectories::prepareTree(b_.root, job_.id, runID_);
-        preparedRoots_.push_back(b_.root);
-        scratchB_ = TransferScratch::claim(b_.root, [&] { recover(b_.root); });
-    }
+    // A side this run leaves alone is still recovered where a killed run
+    // held something there: what it held waits nowhere a user looks.
+    const auto heldThere = [](const fs::path& root) {
+        struct stat info {};
+        return ::lstat((root / HoldingFolder::relativePath("")).c_str(), &info) == 0;
+    };
+    const auto prepare = [&](const fs::path& root, bool acted, TransferScratch::Claim& scratch) {
+        if (acted) {
+            ArchiveDirectories::prepareTree(root, job_.id, runID_);
+            preparedRoots_.push_back(root);
+        }
+        if (acted || heldThere(root)) scratch = TransferScratch::claim(root, [&] { recover(root); });
+    };
+    prepare(a_.root, !plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty(), scratchA_);
+    prepare(b_.root, !plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty(), scratchB_);
 }
 
 HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const std::vector<std::string>& paths) const {
