@@ -407,13 +407,16 @@ std::optional<HoldingFolder::Planned> readPlan(const Folder& holdingRoot, const 
     return decodePlan(bytes);
 }
 
-void removePlan(const Folder& holdingRoot, const std::string& runID) {
+// A record left behind serves nothing once its folder is gone.
+void removeRecord(const Folder& holdingRoot, const std::string& name) {
     try {
-        SafeFileSystem::removeFile(holdingRoot, planRecordName(runID));
+        SafeFileSystem::removeFile(holdingRoot, name);
     } catch (const FileError&) {
-        // a record left behind serves nothing: its folder is gone
+        // tried again by the next recovery
     }
 }
+
+void removePlan(const Folder& holdingRoot, const std::string& runID) { removeRecord(holdingRoot, planRecordName(runID)); }
 
 }  // namespace
 
@@ -512,9 +515,12 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
         try {
             const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
             if (!folder) {
-                // A plan whose run's folder is gone serves nothing.
-                if (runID.ends_with(".plan") && !SafeFileSystem::statChild(*holdingRoot, runID.substr(0, runID.size() - 5)))
-                    removePlan(*holdingRoot, runID.substr(0, runID.size() - 5));
+                // A plan whose run's folder is gone serves nothing, nor does
+                // one whose writing a kill cut short.
+                const std::string stem = runID.ends_with(".plan") ? runID.substr(0, runID.size() - 5) : "";
+                if ((!stem.empty() && !SafeFileSystem::statChild(*holdingRoot, stem)) ||
+                    (runID.starts_with(".") && runID.find(".plan.tmp-") != std::string::npos))
+                    removeRecord(*holdingRoot, runID);
                 continue;  // not a folder: nothing a run left
             }
             const std::optional<std::unordered_set<std::string>> recorded = readMark(*folder);

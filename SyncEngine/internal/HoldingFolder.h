@@ -13,10 +13,11 @@
 
 namespace kelto {
 
-// Where a run whose archive is off (one-way, or a two-way direction) has
-// rsync put what it deletes or replaces: R/.KeltoSync/Holding/<run
-// identifier>. Once the transfer is over the run discards what it meant to
-// take away, as it saw it, and puts everything else back, so a source that
+// Where a run (one-way, or a two-way direction) has rsync put what it
+// deletes or replaces: R/.KeltoSync/Holding/<run identifier>, its plan
+// recorded beside it. Once the transfer is over the run discards (or, with
+// the archive on, archives) what it meant to take away, as it saw it, and
+// puts everything else back, so a source that
 // vanished or changed after the last look, or a file of R saved anew
 // meanwhile, costs nothing the run did not name. Nothing here follows a
 // symbolic link below R.
