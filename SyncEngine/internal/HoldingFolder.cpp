@@ -289,10 +289,12 @@ void walkHeld(const Folder& folder, const std::string& prefix, const Visit& visi
 // Settling by the run that held: what it meant to take goes, the rest back.
 void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
                   HoldingFolder::Settlement& out) {
-    walkHeld(folder, "", [&](const Folder& in, const std::string& name, const std::string& path, const struct stat& item) {
+    const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
+                                const struct stat& item) {
         if (meantToGo(root, planned, path, item)) return drop(root, in, name, path, planned);
         putBackOrKeep(root, in, name, path, &planned, out);
-    }, out);
+    };
+    walkHeld(folder, "", settleOne, out);
 }
 
 // Recovery of what an earlier run left: settled as that run would have, by
@@ -300,11 +302,13 @@ void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder:
 // records as named already is left alone.
 void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned* recorded,
                    const std::unordered_set<std::string>* leftAlone, HoldingFolder::Settlement& out) {
-    walkHeld(folder, "", [&](const Folder& in, const std::string& name, const std::string& path, const struct stat& item) {
+    const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
+                                 const struct stat& item) {
         if (leftAlone && leftAlone->contains(path)) return;
         if (recorded && meantToGo(root, *recorded, path, item)) return drop(root, in, name, path, *recorded);
         putBackOrKeep(root, in, name, path, recorded, out);
-    }, out);
+    };
+    walkHeld(folder, "", recoverOne, out);
 }
 
 // A run's plan, recorded beside its holding folder before the transfer, so
@@ -416,7 +420,9 @@ void removeRecord(const Folder& holdingRoot, const std::string& name) {
     }
 }
 
-void removePlan(const Folder& holdingRoot, const std::string& runID) { removeRecord(holdingRoot, planRecordName(runID)); }
+void removePlan(const Folder& holdingRoot, const std::string& runID) {
+    removeRecord(holdingRoot, planRecordName(runID));
+}
 
 }  // namespace
 
