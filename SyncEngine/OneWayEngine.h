@@ -135,7 +135,11 @@ struct OneWayEngine {
     // plan did not list and rsync's own code was 0 or 24 (see stats.errors,
     // which end with heldBackLine then); 23 in place of 0 or 24 when a
     // source changed while rsync copied it, or when an earlier run's held
-    // item still cannot go back. Throws what plan() throws,
+    // item still cannot go back. Both folders are held from the run's start
+    // and everything it reads or writes reaches them through that
+    // (EndpointCheck::Held); a side whose path leads elsewhere once the
+    // transfer is over throws folderReplaced, what rsync took being settled
+    // in the folder held first. Throws what plan() throws,
     // ArchiveDirectoriesError or FileError from preparing the archive and
     // holding folders, and the log's first write error, which ends the run
     // once the transfer is over.

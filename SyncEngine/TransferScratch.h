@@ -63,7 +63,9 @@ struct TransferScratch {
     // compares, nor the partial folder when `largest`, the size of the
     // largest of those files, is known and below resumableSize; one that
     // may also write files found since the list was made (`listComplete`
-    // false) always gets both.
+    // false) always gets both. `root`: R as the run holds it
+    // (EndpointCheck::Held::path), so that the partial folder, which rsync
+    // takes as an absolute path, leads into the folder rsync writes to.
     static void assign(RsyncInvocation& transfer, const std::filesystem::path& root,
                        const std::vector<std::string>& paths, bool listComplete = true,
                        std::optional<std::int64_t> largest = std::nullopt);

@@ -882,9 +882,10 @@ TEST_F(KeltoRunJobTest, ASideLeadingElsewhereOncePlannedStopsTheRunBeforeRsyncWr
 // check: a folder above it swapped for a link to a folder ready for
 // transfers. rsync starts in the folder checked and reaches the source by
 // its descriptor, so it writes only there and the other folder keeps its
-// unreviewed report; a two-way run stops at its next check. rsync looks its
+// unreviewed report; what rsync took from B is settled there too, and the
+// run, one-way or two-way, is no success, naming the side. rsync looks its
 // destination up again by the path of the folder it starts in, which a
-// tmpfs mounted over it covers: that run is no success, naming the side.
+// tmpfs mounted over it covers: that run is no success either.
 TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrites) {
     const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
     putAt(a / "new.txt", "new", t0);
@@ -922,11 +923,48 @@ TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrit
             }
             EXPECT_EQ(tree(other), (std::map<std::string, std::string>{{"report.txt", "unreviewed\n"}})) << out;
             EXPECT_EQ(contents(planned / "new.txt"), "new") << out;
-            if (std::string(mode) == "twoWay")
-                EXPECT_EQ(out.value("message", ""), TwoWayEngineError::folderReplaced(b, Side::b).what()) << out;
-            else
-                EXPECT_EQ(out.value("outcome", ""), "success") << out;
+            EXPECT_EQ(out.value("message", ""), std::string(mode) == "twoWay"
+                                                    ? TwoWayEngineError::folderReplaced(b, Side::b).what()
+                                                    : OneWayEngineError::folderReplaced(b, Side::b).what())
+                << out;
+            // The mirror's deletion is settled in the folder written, not left held there.
+            if (std::string(mode) != "twoWay") {
+                EXPECT_EQ(fs::exists(planned / "fromB.txt"), std::string(mode) == "copy") << out;
+            }
+            const fs::path holding = planned / ".KeltoSync/Holding";
+            EXPECT_TRUE(!fs::exists(holding) || fs::is_empty(holding)) << out;
         }
+    }
+}
+
+// The folder above B renamed away as rsync starts its transfer, and another
+// folder, one another job synchronises, renamed into its place; rsync then
+// stops part-way through a large file (it may write no more than a few
+// blocks). The unfinished part is kept in the folder rsync writes to, for
+// the next run to go on from, and nothing reaches the other folder.
+TEST_F(KeltoRunJobTest, APartOfAFileStoppedPartWayStaysInTheFolderRsyncWritesTo) {
+    const std::string real = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR).native();
+    b = tmp / "pb/b";
+    const fs::path planned = tmp / "pb-old/b";
+    for (const auto& [mode, transfer] : {std::pair{"mirror", 2}, std::pair{"copy", 2}, std::pair{"twoWay", 3}}) {
+        SCOPED_TRACE(mode);
+        for (const char* gone : {"a", "pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
+        putAt(a / "big.bin", std::string(std::size_t{8} << 20, 'x'), t0);
+        fs::create_directories(b);
+        fs::create_directories(tmp / "other/b/.KeltoSync");
+        putAt(tmp / "other/b/report.txt", "unreviewed", t0);
+        const std::string tag = tmp.path().native() + "/part-" + mode;
+        const std::string swap = "mv '" + (tmp / "pb").native() + "' '" + (tmp / "pb-old").native() + "' && mv '" +
+                                 (tmp / "other").native() + "' '" + (tmp / "pb").native() + "'";
+        const fs::path rsync = tmp.script(
+            "stopping-rsync-" + std::string(mode),
+            "echo run >> '" + tag + ".runs'\nif [ \"$(wc -l < '" + tag + ".runs')\" -eq " + std::to_string(transfer) +
+                " ]; then " + swap + " || exit 99; trap '' XFSZ; ulimit -f 2048; fi\nexec '" + real + "' \"$@\"");
+        const Json out = run({"--mode", mode, "--archive", "off", "--rsync", rsync.native()}).out;
+        EXPECT_NE(out.value("outcome", ""), "success") << out;
+        EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"report.txt", "unreviewed"}})) << out;
+        EXPECT_TRUE(fs::is_empty(b / ".KeltoSync")) << out;
+        EXPECT_TRUE(fs::exists(planned / ".KeltoSync/Partial/big.bin")) << out;
     }
 }
 

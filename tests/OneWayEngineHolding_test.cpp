@@ -88,6 +88,9 @@ struct Block {
     std::function<bool(const fs::path& dst)> apply;
     std::function<void(const fs::path& dst)> lift;
     bool markWritten = true;
+    // Made before the run, where the block needs it: the run holds B from
+    // its start, so only what reaches the folder it holds blocks it.
+    std::function<bool(const fs::path& dst)> ready = nullptr;
 };
 
 bool mountOver(const fs::path& at, bool readOnly) {
@@ -105,8 +108,12 @@ std::vector<Block> blocks() {
          [](const fs::path& dst) { runQuietly({"chattr", "-i", (dst / "dir").native()}); }},
         {"another mount", [](const fs::path& dst) { return mountOver(dst / "dir", false); },
          [](const fs::path& dst) { ::umount2((dst / "dir").c_str(), MNT_DETACH); }},
-        {"read-only", [](const fs::path& dst) { return mountOver(dst, true); },
-         [](const fs::path& dst) { ::umount2(dst.c_str(), MNT_DETACH); }, false},
+        {"read-only",
+         [](const fs::path& dst) {
+             return ::mount(nullptr, dst.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+         },
+         [](const fs::path& dst) { ::umount2(dst.c_str(), MNT_DETACH); }, false,
+         [](const fs::path& dst) { return mountOver(dst, false); }},
     };
 }
 
@@ -115,9 +122,10 @@ struct Lifted {
     const Block& block;
     const fs::path& dst;
     bool applied = false;
+    bool readied = false;
     void lift() {
-        if (applied) block.lift(dst);
-        applied = false;
+        if (applied || readied) block.lift(dst);
+        applied = readied = false;
     }
     ~Lifted() { lift(); }
 };
@@ -435,6 +443,10 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
         const std::string folder = ".KeltoSync/Holding/" + runID;
         const fs::path held = holding();
         Lifted blocked{block, dst};
+        if (block.ready) {
+            blocked.readied = block.ready(dst);
+            ASSERT_TRUE(blocked.readied) << std::strerror(errno);
+        }
         // rsync takes dir/f1, which the plan never listed; then it cannot go back.
         script.expect(Script::transfer()).then([&] {
             fs::create_directories(held / "dir");

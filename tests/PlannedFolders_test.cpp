@@ -14,13 +14,14 @@ namespace kelto::test {
 namespace {
 
 // The ways a side's path comes to lead elsewhere after planning.
-enum class Swap { parentLinked, renamedInto, mountedOver };
+enum class Swap { parentLinked, renamedInto, mountedOver, parentRenamedInto };
 
 const char* nameOf(Swap swap) {
     switch (swap) {
     case Swap::parentLinked: return "a folder above it replaced by a link to another folder";
     case Swap::renamedInto: return "another folder renamed into its place";
     case Swap::mountedOver: return "a tmpfs mounted over it";
+    case Swap::parentRenamedInto: return "the folder above it renamed away, another renamed into its place";
     }
     return "?";
 }
@@ -34,8 +35,9 @@ bool canMount(const fs::path& scratch) {
 }
 
 // Makes `side` (below its own parent folder) lead to another folder that
-// holds an unreviewed report.txt, and returns that folder as it is reached
-// now; undoes a mount when it goes.
+// holds an unreviewed report.txt (and, renamed into the parent's place, a
+// reserved folder, as one another job synchronises); undoes a mount when it
+// goes. moved() is where the side's own folder lies then.
 class Swapper {
 public:
     explicit Swapper(const fs::path& scratch, std::string report = "nobody reviewed this")
@@ -52,11 +54,20 @@ public:
             put(other / side.filename() / "report.txt", report_);
             fs::rename(parent, scratch_ / ("old" + std::to_string(count_)));
             fs::create_directory_symlink(other, parent);
+            moved_ = scratch_ / ("old" + std::to_string(count_)) / side.filename();
+            break;
+        case Swap::parentRenamedInto:
+            put(other / side.filename() / "report.txt", report_);
+            fs::create_directories(other / side.filename() / ".KeltoSync");
+            fs::rename(parent, scratch_ / ("old" + std::to_string(count_)));
+            fs::rename(other, parent);
+            moved_ = scratch_ / ("old" + std::to_string(count_)) / side.filename();
             break;
         case Swap::renamedInto:
             put(other / "report.txt", report_);
             fs::rename(side, scratch_ / ("old" + std::to_string(count_)));
             fs::rename(other, side);
+            moved_ = scratch_ / ("old" + std::to_string(count_));
             break;
         case Swap::mountedOver:
             ASSERT_EQ(::mount("kelto-test", side.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
@@ -66,8 +77,11 @@ public:
         }
     }
 
+    const fs::path& moved() const { return moved_; }
+
 private:
     fs::path scratch_;
+    fs::path moved_;
     std::string report_;
     int count_ = 0;
     std::vector<fs::path> mounted_;
@@ -143,6 +157,45 @@ TEST_F(PlannedFoldersOneWay, ASideSwappedDuringTheLastLookIsSeenBeforeTheTransfe
     }
 }
 
+// While rsync transfers, B's parent is renamed away and another folder (one
+// another job synchronises) renamed into its place. rsync writes into the
+// folder the run holds, and so does everything after it: what rsync took
+// from B is settled there, and a copy whose source changed meanwhile is
+// marked there to be copied again. The other folder gets nothing, and the
+// run, whose destination now leads elsewhere, is no success.
+TEST_F(PlannedFoldersOneWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        startOff();
+        put(src / "x.txt", "new x");
+        put(dst / "x.txt", "old");
+        put(src / "busy.txt", "first");
+        const SyncPlan p = plan();
+        Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
+        script.expect(ScriptedRsyncRunner::transfer()).passThrough().then([&] {
+            put(src / "busy.txt", "rewritten while copied");
+            swapper.swap(Swap::parentRenamedInto, dst);
+        });
+        try {
+            run(p);
+            ADD_FAILURE() << "ran";
+        } catch (const OneWayEngineError& error) {
+            EXPECT_EQ(error, OneWayEngineError::folderReplaced(dst, Side::b));
+        }
+        const fs::path& held = swapper.moved();
+        EXPECT_EQ(contents(held / "x.txt"), "new x");
+        EXPECT_EQ(fs::exists(held / "only-b.txt"), mode == SyncMode::copy);
+        const fs::path holding = held / ".KeltoSync/Holding";
+        EXPECT_TRUE(!fs::exists(holding) || fs::is_empty(holding));
+        struct stat copy {};
+        ASSERT_EQ(::lstat((held / "busy.txt").c_str(), &copy), 0);
+        EXPECT_LT(copy.st_mtim.tv_sec, 1'600'000'000) << "the copy is not marked to be copied again";
+        EXPECT_EQ(entries(dst), std::vector<std::string>{"report.txt"});
+        EXPECT_TRUE(fs::is_empty(dst / ".KeltoSync"));
+    }
+}
+
 class PlannedFoldersTwoWay : public TwoWayEngineTest {
 protected:
     void SetUp() override {
@@ -195,6 +248,37 @@ TEST_F(PlannedFoldersTwoWay, TheDeletionPassStopsWhenASideWasSwappedDuringTheTra
         EXPECT_EQ(error, TwoWayEngineError::folderReplaced(b, Side::b));
     }
     EXPECT_EQ(contents(b / "report.txt"), "old");
+}
+
+// The same during the transfer from A to B: the version of B's file the copy
+// replaced is settled in the folder held, the copy of a source changed
+// meanwhile marked there, and the run stops before its next step.
+TEST_F(PlannedFoldersTwoWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
+    startInStep({"x.txt"});
+    putAt(a / "x.txt", "new x", t0 + 10);
+    putAt(a / "busy.txt", "first", t0);
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const TwoWayPlan p = plan().second;
+    Swapper swapper(tmp / "scratch");
+    script.expect(ScriptedRsyncRunner::transfer()).passThrough().then([&] {
+        putAt(a / "busy.txt", "rewritten while copied", t0);
+        swapper.swap(Swap::parentRenamedInto, b);
+    });
+    try {
+        run(p);
+        ADD_FAILURE() << "ran";
+    } catch (const TwoWayEngineError& error) {
+        EXPECT_EQ(error, TwoWayEngineError::folderReplaced(b, Side::b));
+    }
+    const fs::path& held = swapper.moved();
+    EXPECT_EQ(contents(held / "x.txt"), "new x");
+    const fs::path holding = held / ".KeltoSync/Holding";
+    EXPECT_TRUE(!fs::exists(holding) || fs::is_empty(holding));
+    struct stat copy {};
+    ASSERT_EQ(::lstat((held / "busy.txt").c_str(), &copy), 0);
+    EXPECT_LT(copy.st_mtim.tv_sec, t0) << "the copy is not marked to be copied again";
+    EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"report.txt", "nobody reviewed this"}}));
+    EXPECT_TRUE(fs::is_empty(b / ".KeltoSync"));
 }
 
 }  // namespace

@@ -48,12 +48,15 @@ struct EndpointCheck {
                                          const std::optional<FolderIdentity>& plannedB);
 
     // The two folders a plan was made on, opened where `a` and `b` lead now
-    // and held while the value lives. What is written into them once they
-    // are checked reaches them through these: rsync by the descriptors
-    // (RsyncRunner::runBetween), this process by path(), which leads to the
-    // opened folder itself (/proc/<pid>/fd/<n>), so that nothing done to the
-    // sides' paths after the check (a link retargeted, a rename, a mount over
-    // a side or above it) sends the writes elsewhere.
+    // and held while the value lives. A run holds them once, at its start,
+    // and every step that reads or writes a side reaches it through these:
+    // rsync by the descriptors (RsyncRunner::runBetween) and by paths below
+    // path() for what it is told by path (its partial folder), this process
+    // by path(), which leads to the opened folder itself
+    // (/proc/<pid>/fd/<n>), so that nothing done to the sides' paths after
+    // the check (a link retargeted, a rename, a mount over a side or above
+    // it) sends the reads and writes elsewhere. Texts for the user name the
+    // sides' own paths.
     class Held {
     public:
         const std::filesystem::path& path(Side side) const { return side == Side::a ? pathA_ : pathB_; }

@@ -288,12 +288,6 @@ void checkPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs:
         EndpointCheck::replaced(source, destination, plan.folderA, plan.folderB));
 }
 
-// The planned folders, held for rsync to be given: checked the moment before
-// it starts.
-EndpointCheck::Held holdPlannedFolders(const SyncPlan& plan, const fs::path& source, const fs::path& destination) {
-    return EndpointCheck::holdOrRaise<OneWayEngineError>(source, destination, plan.folderA, plan.folderB);
-}
-
 }  // namespace
 
 OneWayRun::OneWayRun(const OneWayEngine& engine, const SyncJob& job, const SyncPlan& plan, const fs::path& source,
@@ -307,12 +301,12 @@ OneWayRun::OneWayRun(const OneWayEngine& engine, const SyncJob& job, const SyncP
 std::pair<RunStats, RsyncExit> OneWayRun::perform() {
     prepare();
     // Once the tree is prepared; declared first, so that it goes last.
-    const EmptyRunFolderRemoval removal(destination_, job_.id, runID_);
+    const EmptyRunFolderRemoval removal(heldB(), job_.id, runID_);
     const Recovery recovery = recoverHeld();
     const LastLook look = lookLast(recovery.putBack);
     if (look.refusal) return refused(*look.refusal, recovery);
 
-    checkBeforeWriting();
+    checkSides();
     const SpellingAlignment::Aligned aligned = alignSpellings(look);
     // Everything the transfer is kept away from, gathered once.
     std::vector<SkippedFile> excluded = look.excluded;
@@ -332,27 +326,30 @@ std::pair<RunStats, RsyncExit> OneWayRun::perform() {
         state.writeLine(std::string(OneWayEngine::leftForNextRunLine) + path);
     report(&onProgress_, state.firstReport());
 
-    CopySourceCheck sources(source_, look.received);  // read just before rsync lists them
+    CopySourceCheck sources(heldA(), look.received);  // read just before rsync lists them
     const RsyncExit transferred = transfer(invocation, look, state);
-    RsyncExit exit = withChangedSources(sources, state, transferred, destination_, traits_.modifyWindow);
+    RsyncExit exit = withChangedSources(sources, state, transferred, heldB(), traits_.modifyWindow);
     const std::vector<std::string> held = settle(look.bound.planned, state);
+    // What rsync wrote is settled in the folders held; a side whose path
+    // leads elsewhere by now makes the run no success, as in a two-way run.
+    if (!stop_.stop_requested()) checkSides();
     return finish(state, transferred, std::move(exit), held, recovery, aligned);
 }
 
 void OneWayRun::prepare() {
     OneWayEngine::checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
     if (!ArchiveRunID::date(runID_)) throw OneWayEngineError::invalidRunID();
-    checkPlannedFolders(plan_, source_, destination_);
+    held_.emplace(EndpointCheck::holdOrRaise<OneWayEngineError>(source_, destination_, plan_.folderA, plan_.folderB));
     checkExcludable(excludedFrom(plan_.skipped));
-    ArchiveDirectories::prepareTree(destination_, job_.id, runID_);
+    ArchiveDirectories::prepareTree(heldB(), job_.id, runID_);
 }
 
 // What runs that never settled still hold goes back before anything is
 // compared; never while another run may be working here.
 OneWayRun::Recovery OneWayRun::recoverHeld() {
     Recovery recovery;
-    recovery.scratch = TransferScratch::claim(destination_, [&] {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(destination_)) {
+    recovery.scratch = TransferScratch::claim(heldB(), [&] {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(heldB())) {
             recovery.putBack = recovery.putBack || !settlement.putBack.empty();
             HoldingFolder::describeRecovered(settlement, destination_, recovery.notes);
             recovery.stillHeld = recovery.stillHeld || settlement.hasRetries();
@@ -397,7 +394,7 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
     if (lastLook) {
         renames.clear();
         std::vector<SkippedFile> unsure;
-        for (PlannedRename& rename : SpellingAlignment::respellings(*lastLook, destination_, traits_, unsure)) {
+        for (PlannedRename& rename : SpellingAlignment::respellings(*lastLook, heldB(), traits_, unsure)) {
             if (std::find(plan_.renames.begin(), plan_.renames.end(), rename) != plan_.renames.end())
                 renames.push_back(std::move(rename));
             else if (mirror_)
@@ -418,16 +415,16 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
 
     LastLook look;
     if (lastLook) {
-        look = lookAgain(*lastLook, job_, plan_, excluded, destination_, engine_.onlyPlanned, lookStart);
+        look = lookAgain(*lastLook, job_, plan_, excluded, heldB(), engine_.onlyPlanned, lookStart);
         if (look.refusal) return look;
     } else {
-        look.bound = boundByPlan(job_, plan_, nullptr, {}, destination_, engine_.onlyPlanned);
+        look.bound = boundByPlan(job_, plan_, nullptr, {}, heldB(), engine_.onlyPlanned);
         for (const PlannedCopy& copy : plan_.copies) {
             look.received.push_back(copy.path);
             look.largest = std::max(look.largest, copy.size);
         }
     }
-    look.bound.planned.source = source_;  // what the transfer's copies are copies of
+    look.bound.planned.source = heldA();  // what the transfer's copies are copies of
     look.bound.planned.modifyWindow = traits_.modifyWindow;
     if (archiving_) look.bound.planned.archiveTo = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
     look.renames = std::move(renames);
@@ -445,10 +442,10 @@ std::pair<RunStats, RsyncExit> OneWayRun::refused(std::string_view reason, const
     return {stats, RsyncExit(OneWayEngine::replanCode, {std::string(reason)})};
 }
 
-// A mount made since the run began (planning can take minutes) is seen
-// before anything of B is moved aside, renamed or written, and so is a side
-// that no longer leads to the folder planned on.
-void OneWayRun::checkBeforeWriting() {
+// A mount made since the run began (planning can take minutes), or a side
+// that no longer leads to the folder planned on, is seen before anything of
+// B is moved aside, renamed or written, and again once the transfer is over.
+void OneWayRun::checkSides() {
     OneWayEngine::checkEndpoints(job_, source_, destination_, engine_.treesOverlap);
     checkPlannedFolders(plan_, source_, destination_);
 }
@@ -456,7 +453,7 @@ void OneWayRun::checkBeforeWriting() {
 // A rename that fails keeps the transfer away from both spellings, so that
 // the item is neither updated nor deleted; the run is not a plain success.
 SpellingAlignment::Aligned OneWayRun::alignSpellings(const LastLook& look) {
-    return SpellingAlignment::alignAll(look.renames, destination_);
+    return SpellingAlignment::alignAll(look.renames, heldB());
 }
 
 RsyncInvocation OneWayRun::prepareTransfer(const LastLook& look, const fs::path* excludeFile) {
@@ -464,20 +461,20 @@ RsyncInvocation OneWayRun::prepareTransfer(const LastLook& look, const fs::path*
     // What the transfer deletes or replaces waits in the holding folder,
     // archive on or off, until it is known to be the version the plan saw;
     // the plan it is settled by is recorded first, for a run killed before.
-    HoldingFolder::prepare(destination_, runID_);
+    HoldingFolder::prepare(heldB(), runID_);
     invocation.backupDirectory = HoldingFolder::relativePath(runID_);
-    HoldingFolder::record(destination_, runID_, look.bound.planned);
+    HoldingFolder::record(heldB(), runID_, look.bound.planned);
     if (excludeFile) invocation.extraExcludeFile = *excludeFile;
     if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
     // A copy job's plan may be older than files that have appeared since.
-    TransferScratch::assign(invocation, destination_, look.received, mirror_, look.largest);
+    TransferScratch::assign(invocation, heldB(), look.received, mirror_, look.largest);
     return invocation;
 }
 
 // rsync's own exit; none runs when the last look found nothing to do.
 RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook& look, TransferState& state) {
     if (look.unchanged && !stop_.stop_requested()) return RsyncExit(0, {});
-    const EndpointCheck::Held held = holdPlannedFolders(plan_, source_, destination_);
+    const EndpointCheck::Held& held = *held_;
     try {
         RsyncExit exit = engine_.runRsync(
             RsyncArguments::build(invocation), stop_, [&](std::string_view line) { state.writeLine(line); },
@@ -495,7 +492,7 @@ RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook&
         }
         return exit;
     } catch (...) {
-        HoldingFolder::settle(destination_, runID_, look.bound.planned);  // whatever rsync got to
+        HoldingFolder::settle(heldB(), runID_, look.bound.planned);  // whatever rsync got to
         throw;
     }
 }
@@ -503,11 +500,11 @@ RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook&
 // Also after a stop or a failure: rsync may have taken things meanwhile.
 std::vector<std::string> OneWayRun::settle(const HoldingFolder::Planned& planned, TransferState& state) {
     std::vector<std::string> held;
-    const HoldingFolder::Settlement settlement = HoldingFolder::settle(destination_, runID_, planned);
+    const HoldingFolder::Settlement settlement = HoldingFolder::settle(heldB(), runID_, planned);
     HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held);
     // Named this once: later runs leave what has its place taken to the
     // user and try the rest again.
-    if (!settlement.kept.empty()) HoldingFolder::markReported(destination_, runID_, settlement);
+    if (!settlement.kept.empty()) HoldingFolder::markReported(heldB(), runID_, settlement);
     if (!held.empty()) held.emplace_back(OneWayEngine::heldBackLine);
     for (const std::string& line : held) state.writeLine(line);
     return held;
@@ -540,7 +537,7 @@ std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const Rsy
     }
 
     if (archiving_)
-        stats.filesArchived = countArchived(destination_ / ArchiveDirectories::runFolderRelativePath(job_.id, runID_));
+        stats.filesArchived = countArchived(heldB() / ArchiveDirectories::runFolderRelativePath(job_.id, runID_));
     return {std::move(stats), exit};
 }
 

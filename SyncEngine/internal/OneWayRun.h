@@ -9,6 +9,7 @@
 #include "SyncEngine/SpellingAlignment.h"
 #include "SyncEngine/SyncPlan.h"
 #include "SyncEngine/TransferScratch.h"
+#include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/SyncJob.h"
@@ -88,7 +89,7 @@ private:
     Recovery recoverHeld();
     LastLook lookLast(bool putBack);
     std::pair<RunStats, RsyncExit> refused(std::string_view reason, const Recovery& recovery);
-    void checkBeforeWriting();
+    void checkSides();
     SpellingAlignment::Aligned alignSpellings(const LastLook& look);
     RsyncInvocation prepareTransfer(const LastLook& look, const std::filesystem::path* excludeFile);
     RsyncExit transfer(const RsyncInvocation& invocation, const LastLook& look, TransferState& state);
@@ -111,6 +112,13 @@ private:
 
     const bool mirror_;
     const bool archiving_;
+
+    // Both sides, held once checked: every step that reads or writes a side
+    // reaches it through this, so that nothing done to the sides' paths
+    // meanwhile (a rename, a link retargeted) sends a step elsewhere.
+    std::optional<EndpointCheck::Held> held_;
+    const std::filesystem::path& heldA() const { return held_->path(Side::a); }
+    const std::filesystem::path& heldB() const { return held_->path(Side::b); }
 };
 
 }  // namespace kelto

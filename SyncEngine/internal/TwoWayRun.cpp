@@ -152,6 +152,10 @@ void TwoWayRun::combine(RsyncExit& accumulated, std::int32_t code, const std::ve
 std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // Preparation: nothing on disk changes before the reserved trees.
     if (!ArchiveRunID::date(runID_)) throw TwoWayEngineError::invalidRunID();
+    held_.emplace(holdPlanned());
+    // The time probes' scratch files go into the held folders too.
+    probeA_ = TimeProbe(held(a_));
+    probeB_ = TimeProbe(held(b_));
     checkPlannedPaths();
     listFolder_.emplace(listFolderPath_);
     prepareTrees();
@@ -196,8 +200,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     for (const auto* list : {&plan_.archiveOnA, &plan_.removeDirsOnA, &plan_.archiveOnB, &plan_.removeDirsOnB})
         touched_.insert(touched_.end(), list->begin(), list->end());
     {
-        const EndpointCheck::Held held = holdPlanned();
-        const fs::path &rootA = held.path(Side::a), &rootB = held.path(Side::b);
+        const fs::path &rootA = held(a_), &rootB = held(b_);
         const std::vector<std::string> foldersA = recheck(plan_.removeDirsOnA, plan_.deletionEntriesA, rootA, renamesA_);
         const std::vector<std::string> foldersB = recheck(plan_.removeDirsOnB, plan_.deletionEntriesB, rootB, renamesB_);
         deleteOnSide(plan_.archiveOnA, plan_.deletionEntriesA, rootA, renamesA_, plannedA_);
@@ -265,8 +268,8 @@ void TwoWayRun::loadBaselineAndList() {
                     add(path.substr(0, slash));
                 add(path);
             }
-        listingA_ = lookAgain(std::exchange(basis_->a, SideListing()), a_.root, paths);
-        listingB_ = lookAgain(std::exchange(basis_->b, SideListing()), b_.root, paths);
+        listingA_ = lookAgain(std::exchange(basis_->a, SideListing()), held(a_), paths);
+        listingB_ = lookAgain(std::exchange(basis_->b, SideListing()), held(b_), paths);
         return;
     }
     std::optional<Baseline> loaded;
@@ -307,8 +310,8 @@ std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
     // let go at once.
     SideListing& beforeA = listed_ ? listingA_ : basis_->a;
     SideListing& beforeB = listed_ ? listingB_ : basis_->b;
-    SideListing finalA = reread(std::exchange(beforeA, SideListing()), a_.root, renamesA_);
-    SideListing finalB = reread(std::exchange(beforeB, SideListing()), b_.root, renamesB_);
+    SideListing finalA = reread(std::exchange(beforeA, SideListing()), held(a_), renamesA_);
+    SideListing finalB = reread(std::exchange(beforeB, SideListing()), held(b_), renamesB_);
     return {std::move(finalA), std::move(finalB)};
 }
 
@@ -380,7 +383,7 @@ void TwoWayRun::checkPlannedPaths() const {
         for (const std::string& path : paths)
             if (!safe(path)) throw TwoWayEngineError::unsafePath(path);
     };
-    SafePathCheck onA(a_.root), onB(b_.root);
+    SafePathCheck onA(held(a_)), onB(held(b_));
     check(plan_.copyAtoB, onA);
     check(plan_.copyBtoA, onB);
     check(plan_.archiveOnA, onA);
@@ -392,34 +395,34 @@ void TwoWayRun::checkPlannedPaths() const {
 void TwoWayRun::prepareTrees() {
     // What runs that never settled still hold goes back before either side
     // is listed; never while another run may be working there.
-    const auto recover = [this](const fs::path& root) {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(root)) {
-            HoldingFolder::describeRecovered(settlement, root, recovered_);
+    const auto recover = [this](const TwoWaySide& side) {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(held(side))) {
+            HoldingFolder::describeRecovered(settlement, side.root, recovered_);
             stillHeld_ = stillHeld_ || settlement.hasRetries();
         }
     };
     // A side this run leaves alone is still recovered where a killed run
     // held something there: what it held waits nowhere a user looks.
-    const auto heldThere = [](const fs::path& root) {
+    const auto heldThere = [this](const TwoWaySide& side) {
         struct stat info {};
-        return ::lstat((root / HoldingFolder::relativePath("")).c_str(), &info) == 0;
+        return ::lstat((held(side) / HoldingFolder::relativePath("")).c_str(), &info) == 0;
     };
-    const auto prepare = [&](const fs::path& root, bool acted, TransferScratch::Claim& scratch) {
+    const auto prepare = [&](const TwoWaySide& side, bool acted, TransferScratch::Claim& scratch) {
         if (acted) {
-            ArchiveDirectories::prepareTree(root, job_.id, runID_);
-            preparedRoots_.push_back(root);
+            ArchiveDirectories::prepareTree(held(side), job_.id, runID_);
+            preparedRoots_.push_back(held(side));
         }
-        if (acted || heldThere(root)) scratch = TransferScratch::claim(root, [&] { recover(root); });
+        if (acted || heldThere(side)) scratch = TransferScratch::claim(held(side), [&] { recover(side); });
     };
-    prepare(a_.root, !plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty(), scratchA_);
-    prepare(b_.root, !plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty(), scratchB_);
+    prepare(a_, !plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty(), scratchA_);
+    prepare(b_, !plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty(), scratchB_);
 }
 
 HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const std::vector<std::string>& paths) const {
     // Each destination item a copy replaces may go only as the plan saw it;
     // one it saw no version of goes back.
     HoldingFolder::Planned planned;
-    planned.source = direction.source.root;
+    planned.source = held(direction.source);
     planned.modifyWindow = window_;
     planned.archiveTo = backupDirectory_;
     for (const std::string& path : paths) {
@@ -433,7 +436,7 @@ HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const 
 }
 
 void TwoWayRun::settleHolding(const Direction& direction, const HoldingFolder::Planned& planned) {
-    const fs::path& root = direction.destination.root;
+    const fs::path& root = held(direction.destination);
     const HoldingFolder::Settlement settlement = HoldingFolder::settle(root, runID_, planned);
     if (!settlement.hasItems()) return;
     if (!settlement.kept.empty()) HoldingFolder::markReported(root, runID_, settlement);
@@ -443,7 +446,7 @@ void TwoWayRun::settleHolding(const Direction& direction, const HoldingFolder::P
     for (const HoldingFolder::Kept& item : settlement.kept)
         if (!item.path.empty()) unsettle(item.path);
     std::vector<std::string> lines;
-    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", root, lines);
+    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", direction.destination.root, lines);
     {
         std::lock_guard guard(state_->lock);
         for (const std::string& line : lines) state_->writeLogLine(line);
@@ -480,15 +483,15 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     // What the transfer replaces waits in the holding folder until it is
     // known to be the version the plan saw; only that one is archived (or,
     // with the archive off, deleted).
-    HoldingFolder::prepare(direction.destination.root, runID_);
+    HoldingFolder::prepare(held(direction.destination), runID_);
     invocation.backupDirectory = HoldingFolder::relativePath(runID_);
     const HoldingFolder::Planned holding = holdingPlan(direction, paths);
-    HoldingFolder::record(direction.destination.root, runID_, holding);
-    TransferScratch::assign(invocation, direction.destination.root, paths);
+    HoldingFolder::record(held(direction.destination), runID_, holding);
+    TransferScratch::assign(invocation, held(direction.destination), paths);
 
-    CopySourceCheck sources(direction.source.root, paths);  // read just before rsync lists them
+    CopySourceCheck sources(held(direction.source), paths);  // read just before rsync lists them
     const RsyncExit exit = [&] {
-        const EndpointCheck::Held held = holdPlanned();
+        const EndpointCheck::Held& held = *held_;
         const bool fromA = &direction.source == &a_;
         try {
             RsyncExit transferred = runDirection(invocation, held.descriptor(fromA ? Side::a : Side::b),
@@ -504,7 +507,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
             return transferred;
         } catch (...) {
             // Whatever rsync got to before it went away goes back.
-            HoldingFolder::settle(direction.destination.root, runID_, holding);
+            HoldingFolder::settle(held.path(fromA ? Side::b : Side::a), runID_, holding);
             throw;
         }
     }();
@@ -562,7 +565,7 @@ void TwoWayRun::unsettleChangedSources(CopySourceCheck& sources, const std::vect
     // ends with rsync's code.
     for (const std::string& path : sources.changed(received)) {
         dropped_.insert(PathKey::of(path));
-        const std::vector<std::string> lines = sources.markAndDescribe(direction.destination.root, path, window_);
+        const std::vector<std::string> lines = sources.markAndDescribe(held(direction.destination), path, window_);
         {
             std::lock_guard guard(state_->lock);
             for (const std::string& line : lines) state_->writeLogLine(line);
@@ -598,7 +601,7 @@ void TwoWayRun::alignDestination(const Direction& direction, std::string_view pa
     if (there.empty()) return;
     if (const auto entry = there.find(PathKey::of(path))) {
         const std::string actual = direction.destinationRenames.apply(entry->actualPath);
-        SpellingAlignment::align(path, actual, direction.destination.root);
+        SpellingAlignment::align(path, actual, held(direction.destination));
         if (actual != path) direction.destinationRenames.add(actual, path);
         return;
     }
@@ -610,7 +613,7 @@ void TwoWayRun::alignDestination(const Direction& direction, std::string_view pa
         if (const auto entry = there.find(PathKey::of(folder))) {
             const std::string actual = direction.destinationRenames.apply(entry->actualPath);
             if (actual != folder) {
-                SpellingAlignment::align(folder, actual, direction.destination.root);
+                SpellingAlignment::align(folder, actual, held(direction.destination));
                 direction.destinationRenames.add(actual, folder);
             }
             return;
@@ -684,7 +687,7 @@ void TwoWayRun::removeFolders(const std::vector<std::string>& folders, const fs:
 void TwoWayRun::countArchived() {
     if (!backupDirectory_) return;
     std::int64_t count = 0;
-    SideStat diskA(a_.root), diskB(b_.root);
+    SideStat diskA(held(a_)), diskB(held(b_));
     for (const PlannedArchive& archive : runPlan_.archives) {
         // A copy's old version is archived under the path as transferred,
         // a deletion under the path as then spelled on its side.

@@ -116,6 +116,12 @@ private:
     RsyncExit runDirection(const RsyncInvocation& invocation, int source, int destination);
     // Both sides held, once they lead to the folders planned on.
     EndpointCheck::Held holdPlanned() const;
+    // The side's folder as held: what every step that reads or writes it
+    // goes through, so that nothing done to its path meanwhile (a rename, a
+    // link retargeted) sends a step elsewhere.
+    const std::filesystem::path& held(const TwoWaySide& side) const {
+        return held_->path(&side == &a_ ? Side::a : Side::b);
+    }
     HoldingFolder::Planned holdingPlan(const Direction& direction, const std::vector<std::string>& paths) const;
     void settleHolding(const Direction& direction, const HoldingFolder::Planned& planned);
     std::vector<std::string> transferList(const Direction& direction);
@@ -177,6 +183,7 @@ private:
     std::vector<std::string> recovered_;  // what earlier runs' holding folders gave back or still hold
     bool stillHeld_ = false;              // of which something is tried again at the next run
     std::unique_ptr<TwoWayTransferState> state_;
+    std::optional<EndpointCheck::Held> held_;  // both sides, held once at the start
 };
 
 }  // namespace kelto
