@@ -1,6 +1,6 @@
 #include "SyncEngine/FolderIdentity.h"
 
-#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/ItemVersion.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <fcntl.h>

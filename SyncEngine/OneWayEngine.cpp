@@ -91,13 +91,14 @@ std::vector<SkippedFile> clampedTimes(const std::vector<ItemizedChange>& lines, 
     return skipped;
 }
 
-// B's items that the plan replaces or deletes, as they are just after the
-// dry run compared them: the versions the run may drop. What cannot be read
-// has no version, and is kept.
-std::vector<SeenVersion> seenVersions(const std::vector<PlannedArchive>& archives, const fs::path& destination) {
+// B's items that the plan replaces or deletes, in the versions the dry runs
+// compared: the versions the run may drop. What cannot be read, or changed
+// after the first dry run began, has no version, and is kept.
+std::vector<SeenVersion> seenVersions(const std::vector<PlannedArchive>& archives, const fs::path& destination,
+                                      SeenOnDisk::Start lookStart) {
     std::vector<SeenVersion> seen;
     seen.reserve(archives.size());
-    SeenOnDisk onB(destination);
+    SeenOnDisk onB(destination, lookStart);
     for (const PlannedArchive& archive : archives)
         if (std::optional<ItemVersion> version = onB.now(archive.path))
             seen.push_back(SeenVersion{archive.path, Side::b, *version});
@@ -202,6 +203,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 
     // rsync passes over pipes, sockets and devices by itself, itemising none.
     std::vector<SkippedFile> specials;
+    const SeenOnDisk::Start lookStart = SeenOnDisk::Start::now();
     std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports, &specials);
 
     std::vector<PreflightSkips::Candidate> candidates;
@@ -238,11 +240,12 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     result.renames = std::move(renames);
     result.folderA = folderA;
     result.folderB = folderB;
-    result.seen = seenVersions(result.archives, destination);
+    result.seen = seenVersions(result.archives, destination, lookStart);
     report(reports, phaseReport(SyncPhase::planning, static_cast<std::int64_t>(first.size())));
     if (basis) {
         basis->look = std::move(first);
         basis->endedAt = clock->secondsSinceBoot();
+        basis->lookStartedAt = lookStart.at;
     }
     return result;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ctime>
+
 #include "SyncEngine/FileSystemTraits.h"
 #include "SyncEngine/OneWayEngineError.h"
 #include "SyncEngine/RsyncEvent.h"
@@ -106,6 +108,7 @@ struct OneWayEngine {
     struct Basis {
         std::vector<ItemizedChange> look;  // the plan's first dry run, as a fresh one would show it
         double endedAt = 0;                // when the plan ended, on `clock`'s seconds since boot
+        timespec lookStartedAt{};          // when that dry run began, on the clock status changes are stamped by
     };
 
     // The plan for the job on these folders; copies and archives target B.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncModel/Support/EntryKind.h"
 #include "SyncModel/Support/Json.h"
 
 #include <cstdint>
@@ -9,18 +10,6 @@
 #include <variant>
 
 namespace kelto {
-
-enum class EntryKind { file, directory, symlink, other };
-template <>
-struct EnumNames<EntryKind> {
-    static constexpr std::array<std::string_view, 4> names{"file", "directory", "symlink", "other"};
-};
-
-template <>
-struct JsonCodec<EntryKind> {
-    static Json encode(EntryKind value) { return encodeEnum(value); }
-    static EntryKind decode(const JsonIn& in) { return in.enumeration<EntryKind>(); }
-};
 
 // One entry of a recursive listing.
 struct ListEntry {

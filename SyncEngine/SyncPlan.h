@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SyncEngine/FolderIdentity.h"
-#include "SyncEngine/ItemVersion.h"
+#include "SyncEngine/SeenVersion.h"
 #include "SyncEngine/PlannedArchive.h"
 #include "SyncEngine/PlannedCopy.h"
 #include "SyncEngine/PlannedRename.h"

@@ -17,6 +17,7 @@
 #include <exception>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
@@ -169,6 +170,7 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     std::optional<Baseline> base;
     std::exception_ptr loadError;
     SideListing listingA, listingB;
+    const SeenOnDisk::Start lookStart = SeenOnDisk::Start::now();
     {
         std::jthread loader([&] {
             try {
@@ -189,11 +191,28 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     twoWay.folderB = folderB;
     SyncPlan syncPlan = TwoWayPlanner::makeSyncPlan(twoWay, listingA, listingB);
     // The listings show whole seconds and no file numbers: what the plan
-    // takes is looked at on disk at once, to the fraction and the number.
-    SeenOnDisk diskA(sideA.root), diskB(sideB.root);
-    for (SeenVersion& item : syncPlan.seen)
-        item.version = (item.on == Side::a ? diskA : diskB).listed(item.path, item.version);
+    // takes (deletes, or replaces by a copy) is looked at on disk at once, to
+    // the fraction and the number. What changed since the listings began has
+    // no version the plan saw, and is kept.
+    SeenOnDisk diskA(sideA.root, lookStart), diskB(sideB.root, lookStart);
+    const auto onDisk = [&](std::vector<SeenVersion>& items) {
+        std::erase_if(items, [&](SeenVersion& item) {
+            std::optional<ItemVersion> version = (item.on == Side::a ? diskA : diskB).listed(item.path, item.version);
+            if (version) item.version = *version;
+            return !version;
+        });
+    };
+    onDisk(syncPlan.seen);
     twoWay.seen = syncPlan.seen;
+    std::vector<SeenVersion> replaced;
+    for (const auto& [copies, destination, on] : {std::tuple{&twoWay.copyAtoB, &listingB, Side::b},
+                                                  std::tuple{&twoWay.copyBtoA, &listingA, Side::a}})
+        for (const std::string& path : *copies)
+            if (const auto entry = destination->find(PathKey::of(path)))
+                replaced.push_back(SeenVersion{std::string(entry->actualPath), on,
+                                               ItemVersion::listed(entry->kind, entry->size, entry->mtime)});
+    onDisk(replaced);
+    twoWay.seen.insert(twoWay.seen.end(), replaced.begin(), replaced.end());
     syncPlan.folderA = folderA;
     syncPlan.folderB = folderB;
 

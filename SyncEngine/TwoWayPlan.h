@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SyncEngine/FolderIdentity.h"
-#include "SyncEngine/ItemVersion.h"
+#include "SyncEngine/SeenVersion.h"
 #include "SyncEngine/SideListing.h"
 #include "SyncEngine/TwoWayConflict.h"
 #include "SyncModel/RunStats.h"

@@ -2,7 +2,7 @@
 // system numbers it afresh once the kernel forgot it.
 
 #include "SyncEngine/FolderIdentity.h"
-#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/ItemVersion.h"
 #include "tests/support/TestVolumes.h"
 
 #include <gtest/gtest.h>

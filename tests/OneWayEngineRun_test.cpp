@@ -26,8 +26,9 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     EXPECT_EQ(contents(runFolder() / "changed.txt"), "old");
     EXPECT_EQ(contents(runFolder() / "gone.txt"), "g");
     EXPECT_EQ(contents(runFolder() / "olddir/x.txt"), "x");
-    // The run folder holds what goes; no holding folder is needed.
-    EXPECT_EQ(script.calls().back().option("--backup-dir"), ArchiveDirectories::runFolderRelativePath(job.id, runID));
+    // What goes is held first, and archived once known to be the version
+    // the plan saw; the holding folder is gone once settled.
+    EXPECT_EQ(script.calls().back().option("--backup-dir"), ".KeltoSync/Holding/" + runID);
     EXPECT_TRUE(fs::is_empty(dst / ".KeltoSync/Holding"));
     EXPECT_EQ(stats.filesArchived, 3);
     EXPECT_EQ(stats.filesCopied, 2);
@@ -109,7 +110,8 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
         EXPECT_EQ(children, 1u);
         RunStats expected;
         expected.errors = {"Kept from an interrupted run in .KeltoSync/Holding/2025-03-07_141503-0a1b2c3d (its place "
-                           "is taken): taken.txt"};
+                           "is taken): taken.txt",
+                           "Delete " + interrupted.native() + " once you no longer need what it holds"};
         EXPECT_EQ(result, std::pair(expected, RsyncExit(0, {})));
         ASSERT_GE(reports.size(), 3u);
         EXPECT_EQ(reports.front().phase, SyncPhase::transferring);

@@ -309,6 +309,98 @@ TEST_F(TwoWayEngineTest, AFileSavedAnewWithinTheListedSecondIsKept) {
     EXPECT_EQ(contents(b / "notes.txt"), "new");
 }
 
+// A version counts as the one the plan saw only where it stood before the
+// listings began. Saved on either side once its listing had ended, at the
+// listed size and with a time an hour back (cp -p, an archive extracted),
+// it is neither replaced nor deleted, archive on or off: kept and named,
+// never archived in silence.
+TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "archive on" : "archive off");
+        job.options.archiveEnabled = archive;
+        fs::remove_all(a);
+        fs::remove_all(b);
+        fs::remove(baselineFile);
+        startInStep({"report.txt", "gone.txt", "back.txt"});
+        putAt(a / "report.txt", "from A", t0 + 100);
+        fs::remove(a / "gone.txt");
+        putAt(b / "back.txt", "from B", t0 + 100);
+        script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
+        script.expect(Script::listing(b)).passThrough().then([&] {
+            putAt(b / "report.txt", "mine", t0 - 3600);
+            putAt(b / "gone.txt", "mine", t0 - 3600);
+        });
+        const TwoWayPlan p = plan().second;
+        ASSERT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
+        ASSERT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
+        ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
+
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        const auto [stats, exit] = run(p);
+        EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
+        EXPECT_EQ(contents(b / "report.txt"), "mine");
+        EXPECT_EQ(contents(b / "gone.txt"), "mine");
+        EXPECT_EQ(contents(a / "back.txt"), "mine");
+        EXPECT_TRUE(logged(log, "Put back: report.txt"));
+        EXPECT_TRUE(logged(log, "Put back: back.txt"));
+        EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt"));
+        EXPECT_FALSE(fs::exists(archiveOf(a) / "back.txt"));
+        log.lines.clear();
+    }
+}
+
+// A run killed during its transfer leaves what it held, and the plan it
+// held it by. The next run settles it as that run would have: the version
+// the plan replaced goes (into the archive where it is on); another version
+// goes back or, its place taken, is kept and named once, not at every run.
+TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "archive on" : "archive off");
+        job.options.archiveEnabled = archive;
+        fs::remove_all(a);
+        fs::remove_all(b);
+        fs::remove(baselineFile);
+        startInStep({"report.txt", "notes.txt"});
+        putAt(a / "report.txt", "from A", t0 + 100);
+        putAt(a / "notes.txt", "from A", t0 + 100);
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        const std::string killedRun = runID;
+        // As a kill leaves B: rsync done, nothing settled.
+        const fs::path killed = tmp / "b-killed";
+        fs::remove_all(killed);
+        script.expect(Script::transfer()).passThrough().then([&] {
+            ASSERT_EQ(runQuietly({"cp", "-al", b.native(), killed.native()}), 0);
+        });
+        ASSERT_EQ(run(plan().second).second.code, 0);
+        fs::remove_all(b);
+        fs::rename(killed, b);
+        const fs::path held = b / holdingFolder(killedRun);
+        ASSERT_EQ(contents(held / "report.txt"), "old");
+        putAt(held / "notes.txt", "changed while held", t0);  // no version the plan saw
+        putAt(b / "notes.txt", "the user's", t0 + 200);       // in its place, no copy of A's
+        putAt(a / "next.txt", "for B", t0);                   // so that the next runs act on B
+
+        const auto second = sync();
+        EXPECT_EQ(second.second.code, 0) << testing::PrintToString(second.second.stderrTail);
+        const std::string folder = holdingFolder(killedRun);
+        EXPECT_EQ(second.second.stderrTail,
+                  (std::vector<std::string>{
+                      "Kept from an interrupted run in " + folder + " (its place is taken): notes.txt",
+                      "Delete " + (b / folder).native() + " once you no longer need what it holds"}));
+        EXPECT_FALSE(fs::exists(held / "report.txt"));
+        EXPECT_EQ(fs::exists(b / ArchiveDirectories::runFolderRelativePath(job.id, killedRun) / "report.txt"),
+                  archive);
+        EXPECT_EQ(contents(held / "notes.txt"), "changed while held");
+        EXPECT_EQ(contents(b / "report.txt"), "from A");
+
+        putAt(a / "later.txt", "for B", t0);
+        const auto third = sync();
+        EXPECT_EQ(third.second, RsyncExit(0, {}));
+        EXPECT_EQ(contents(b / "later.txt"), "for B");
+        log.lines.clear();
+    }
+}
+
 // exFAT through FUSE refuses the no-replace rename and hard links: a
 // deletion carried to B there still reaches B's run archive.
 TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {

@@ -15,6 +15,8 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <functional>
+#include <string>
 #include <optional>
 #include <utility>
 #include <unordered_set>
@@ -64,13 +66,19 @@ std::optional<std::unordered_set<std::string>> readMark(const Folder& folder) {
     return paths;
 }
 
+// The record no path can be: a folder marked by a later run's recovery,
+// its own run having been killed.
+const std::string interruptedRecord;
+
 // Marks the folder, recording `recorded` and the kept items of `settlement`
-// whose place is taken. Never throws: an unwritten mark leaves those items
-// to be tried again.
+// whose place is taken, and whether the run that held them was killed.
+// Never throws: an unwritten mark leaves those items to be tried again.
 void writeMark(const Folder& folder, const std::unordered_set<std::string>& recorded,
-               const HoldingFolder::Settlement& settlement) {
+               const HoldingFolder::Settlement& settlement, bool interrupted) {
     std::string records;
-    for (const std::string& path : recorded) records.append(path).push_back('\0');
+    if (interrupted) records.append(interruptedRecord).push_back('\0');
+    for (const std::string& path : recorded)
+        if (path != interruptedRecord) records.append(path).push_back('\0');
     for (const HoldingFolder::Kept& item : settlement.kept)
         if (item.forGood() && !item.path.empty()) records.append(item.path).push_back('\0');
     const FileDescriptor mark(
@@ -154,19 +162,7 @@ void putBackWhole(const Folder& root, const Folder& from, const std::string& nam
 // Whether the held item is the version the plan saw at its path.
 bool isSeenVersion(const HoldingFolder::Planned& planned, const std::string& path, const struct stat& held) {
     const auto seen = planned.seen.find(path);
-    return seen != planned.seen.end() && seen->second.matches(held);
-}
-
-// Whether `standing` is a copy of the source's item: rsync gives a copy
-// the source's kind, size and time. A folder never is: the look covers it
-// alone, not what was put or changed inside it since, which would go with it.
-bool isCopyOf(const struct stat& standing, const struct stat& source, std::int64_t window) {
-    if (S_ISDIR(standing.st_mode)) return false;
-    if (SideStat::kindOf(standing.st_mode) != SideStat::kindOf(source.st_mode) || standing.st_size != source.st_size)
-        return false;
-    if (S_ISLNK(source.st_mode)) return true;  // a link's own time is not always kept
-    const std::int64_t apart = static_cast<std::int64_t>(standing.st_mtim.tv_sec) - source.st_mtim.tv_sec;
-    return apart <= window && -apart <= window;
+    return seen != planned.seen.end() && seen->second.same(ItemVersion::of(held, true), ItemVersion::Strictness::seen);
 }
 
 // A link's target; nothing where it cannot be read.
@@ -176,11 +172,6 @@ std::optional<std::string> linkTarget(int directory, const std::string& name) {
     if (n < 0) return std::nullopt;
     target.resize(static_cast<std::size_t>(n));
     return target;
-}
-
-bool sameItem(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 enum class Trade { none, done, otherCameBack };
@@ -199,7 +190,10 @@ Trade tradeWithTransferCopy(const Folder& root, const Folder& folder, const std:
     if (!parent) return Trade::none;
     const std::optional<struct stat> standing = SafeFileSystem::statChild(*parent, name);
     const std::optional<struct stat> original = SideStat(planned.source).stat(path);
-    if (!standing || !original || !isCopyOf(*standing, *original, planned.modifyWindow)) return Trade::none;
+    if (!standing || !original ||
+        !ItemVersion::of(*standing, true)
+             .same(ItemVersion::of(*original, true), ItemVersion::Strictness::copy, planned.modifyWindow))
+        return Trade::none;
     // A link's time is not kept, so only its target tells a copy.
     if (S_ISLNK(standing->st_mode)) {
         const std::optional<std::string> copy = linkTarget(parent->get(), name);
@@ -209,7 +203,9 @@ Trade tradeWithTransferCopy(const Folder& root, const Folder& folder, const std:
     // ones), the held item stays, named.
     if (::renameat2(folder.get(), name.c_str(), parent->get(), name.c_str(), RENAME_EXCHANGE) != 0) return Trade::none;
     const std::optional<struct stat> traded = SafeFileSystem::statChild(folder, name);
-    if (!traded || !sameItem(*traded, *standing)) return Trade::otherCameBack;
+    if (!traded ||
+        !ItemVersion::of(*traded, true).same(ItemVersion::of(*standing, true), ItemVersion::Strictness::untouched))
+        return Trade::otherCameBack;
     SafeFileSystem::removeTree(folder, name);
     return Trade::done;
 }
@@ -259,11 +255,61 @@ HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
     return {path, error, placeTaken(error), cannotBeHeld(error)};
 }
 
-// Settles what `folder` holds; `prefix` is its path under R. Without a plan
-// everything goes back where it can, but what `leftAlone` names.
-void settleFolder(const Folder& root, const Folder& folder, const std::string& prefix,
-                  const HoldingFolder::Planned* planned, const std::unordered_set<std::string>* leftAlone,
-                  HoldingFolder::Settlement& out) {
+// Takes away a held item the plan meant to: into the run's archive folder
+// where it has one, else for good.
+void drop(const Folder& root, const Folder& folder, const std::string& name, const std::string& path,
+          const HoldingFolder::Planned& planned) {
+    if (!planned.archiveTo) return SafeFileSystem::removeTree(folder, name);
+    // What rsync's copy into the holding folder dropped, the archive keeps.
+    const auto crossed = planned.crossed.find(path);
+    if (crossed != planned.crossed.end()) {
+        const std::optional<struct stat> held = SafeFileSystem::statChild(folder, name);
+        if (held && crossed->second.isVersion(*held)) SafeFileSystem::setAttributes(folder, name, crossed->second.attributes);
+    }
+    std::vector<std::string> pieces = SafeFileSystem::split(*planned.archiveTo + "/" + path);
+    pieces.pop_back();
+    SafeFileSystem::moveToFreeName(folder, name, SafeFileSystem::ensurePath(root, pieces), name);
+}
+
+// Whether the plan meant to take the held item away: the version it saw, at
+// a path it deletes, or replaces where something new now stands.
+bool meantToGo(const Folder& root, const HoldingFolder::Planned& planned, const std::string& path,
+               const struct stat& held) {
+    return isSeenVersion(planned, path, held) &&
+           (planned.deleted.contains(path) || (planned.replaced.contains(path) && standsAt(root, path)));
+}
+
+// The put-back both settling and recovery share: the held item goes back to
+// its place, trading places with the transfer's own copy where that stands
+// there; else it is kept, and why.
+void putBackOrKeep(const Folder& root, const Folder& folder, const std::string& name, const std::string& path,
+                   const struct stat& held, const HoldingFolder::Planned* planned, HoldingFolder::Settlement& out) {
+    try {
+        putBackWhole(root, folder, name, path, held, planned, out);
+        out.putBack.push_back(path);
+    } catch (const FileError& error) {
+        Trade trade = Trade::none;
+        if (error.errorNumber() == EEXIST && planned && planned->replaced.contains(path)) {
+            try {
+                trade = tradeWithTransferCopy(root, folder, name, path, *planned);
+            } catch (const FileError&) {
+                // not traded: the held item stays, as its place is taken
+            }
+        }
+        if (trade != Trade::none) out.putBack.push_back(path);
+        if (trade != Trade::done) out.kept.push_back(keptFor(path, error));
+    }
+}
+
+// What becomes of one held item (never a folder): its path under R and its lstat.
+using Visit = std::function<void(const Folder& folder, const std::string& name, const std::string& path,
+                                 const struct stat& item)>;
+
+// Visits what `folder` holds, its path under R being `prefix`, and removes
+// the folders it empties. rsync holds no folder as such, only the folders
+// on an item's way.
+void walkHeld(const Folder& root, const Folder& folder, const std::string& prefix, const Visit& visit,
+              HoldingFolder::Settlement& out) {
     std::vector<std::string> names;
     try {
         names = sortedNames(folder);
@@ -283,48 +329,160 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
     for (const std::string& name : names) {
         const std::string path = prefix.empty() ? name : prefix + "/" + name;
         if (prefix.empty() && name == reportedMark) continue;
-        if (leftAlone && leftAlone->contains(path)) continue;
-        struct stat held {};
         try {
             const std::optional<struct stat> info = SafeFileSystem::statChild(folder, name);
             if (!info) continue;
-            held = *info;
-            // rsync holds no folder as such, only the folders on an item's way.
             if (S_ISDIR(info->st_mode)) {
                 const std::size_t keptBefore = out.kept.size();
                 if (const std::optional<Folder> child = SafeFileSystem::openChild(folder, name))
-                    settleFolder(root, *child, path, planned, leftAlone, out);
+                    walkHeld(root, *child, path, visit, out);
                 // What still holds a kept item is not tried (a read-only disk would fail it).
                 if (out.kept.size() == keptBefore) SafeFileSystem::removeEmptyFolder(folder, name);
                 continue;
             }
-            // Only the version the plan saw goes; a listed replacement happened
-            // when something new stands in the old item's place.
-            if (planned && isSeenVersion(*planned, path, *info) &&
-                (planned->deleted.contains(path) || (planned->replaced.contains(path) && standsAt(root, path)))) {
-                SafeFileSystem::removeTree(folder, name);
-                continue;
-            }
+            visit(folder, name, path, *info);
         } catch (const FileError& error) {
             out.kept.push_back({path, error});
-            continue;
-        }
-        try {
-            putBackWhole(root, folder, name, path, held, planned, out);
-            out.putBack.push_back(path);
-        } catch (const FileError& error) {
-            Trade trade = Trade::none;
-            if (error.errorNumber() == EEXIST && planned && planned->replaced.contains(path)) {
-                try {
-                    trade = tradeWithTransferCopy(root, folder, name, path, *planned);
-                } catch (const FileError&) {
-                    // not traded: the held item stays, as its place is taken
-                }
-            }
-            if (trade != Trade::none) out.putBack.push_back(path);
-            if (trade != Trade::done) out.kept.push_back(keptFor(path, error));
         }
     }
+}
+
+// Settling by the run that held: what it meant to take goes, the rest back.
+void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
+                  HoldingFolder::Settlement& out) {
+    const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
+                                const struct stat& item) {
+        if (meantToGo(root, planned, path, item)) return drop(root, in, name, path, planned);
+        putBackOrKeep(root, in, name, path, item, &planned, out);
+    };
+    walkHeld(root, folder, "", settleOne, out);
+}
+
+// Recovery of what an earlier run left: settled as that run would have, by
+// the plan it recorded; without one everything goes back, and what a mark
+// records as named already is left alone.
+void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned* recorded,
+                   const std::unordered_set<std::string>* leftAlone, HoldingFolder::Settlement& out) {
+    const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
+                                 const struct stat& item) {
+        if (leftAlone && leftAlone->contains(path)) return;
+        if (recorded && meantToGo(root, *recorded, path, item)) return drop(root, in, name, path, *recorded);
+        putBackOrKeep(root, in, name, path, item, recorded, out);
+    };
+    walkHeld(root, folder, "", recoverOne, out);
+}
+
+// A run's plan, recorded beside its holding folder before the transfer, so
+// that a run killed before settling is settled as it would have been.
+std::string planRecordName(const std::string& runID) { return runID + ".plan"; }
+
+std::string encodePlan(const HoldingFolder::Planned& planned) {
+    std::string bytes;
+    const auto field = [&](std::string_view text) { bytes.append(text).push_back('\0'); };
+    const auto number = [&](std::optional<std::int64_t> value) { field(value ? std::to_string(*value) : ""); };
+    field(planned.source.native());
+    number(planned.modifyWindow);
+    field(planned.archiveTo ? "1" : "");
+    field(planned.archiveTo.value_or(""));
+    const auto item = [&](char how, const std::string& path) {
+        field(std::string(1, how));
+        field(path);
+        const auto seen = planned.seen.find(path);
+        field(seen == planned.seen.end() ? "" : "1");
+        if (seen == planned.seen.end()) return;
+        const ItemVersion& v = seen->second;
+        number(static_cast<std::int64_t>(v.kind));
+        number(v.size);
+        number(v.mtime);
+        number(v.mtimeNanoseconds);
+        number(v.device ? std::optional<std::int64_t>(static_cast<std::int64_t>(*v.device)) : std::nullopt);
+        number(v.fileNumber ? std::optional<std::int64_t>(static_cast<std::int64_t>(*v.fileNumber)) : std::nullopt);
+    };
+    for (const std::string& path : planned.deleted) item('d', path);
+    for (const std::string& path : planned.replaced) item('r', path);
+    return bytes;
+}
+
+// The recorded plan; nullopt where none was recorded or it cannot be read
+// whole (everything then goes back, as before).
+std::optional<HoldingFolder::Planned> decodePlan(std::string_view bytes) {
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string_view::npos; start = end + 1)
+        fields.push_back(bytes.substr(start, end - start));
+    std::size_t at = 0;
+    const auto next = [&]() -> std::optional<std::string_view> {
+        if (at >= fields.size()) return std::nullopt;
+        return fields[at++];
+    };
+    const auto number = [&](bool& ok) -> std::optional<std::int64_t> {
+        const std::optional<std::string_view> text = next();
+        if (!text) ok = false;
+        if (!text || text->empty()) return std::nullopt;
+        try {
+            return std::stoll(std::string(*text));
+        } catch (const std::exception&) {
+            ok = false;
+            return std::nullopt;
+        }
+    };
+    bool ok = true;
+    HoldingFolder::Planned planned;
+    const std::optional<std::string_view> source = next();
+    if (!source) return std::nullopt;
+    planned.source = std::string(*source);
+    planned.modifyWindow = number(ok).value_or(0);
+    const std::optional<std::string_view> archiving = next(), archiveTo = next();
+    if (!archiveTo) return std::nullopt;
+    if (!archiving->empty()) planned.archiveTo = std::string(*archiveTo);
+    while (ok && at < fields.size()) {
+        const std::optional<std::string_view> how = next(), path = next(), hasVersion = next();
+        if (!hasVersion || path->empty()) return std::nullopt;
+        (*how == "d" ? planned.deleted : planned.replaced).insert(std::string(*path));
+        if (hasVersion->empty()) continue;
+        ItemVersion v;
+        const std::optional<std::int64_t> kind = number(ok);
+        if (!kind || *kind < 0 || *kind > static_cast<std::int64_t>(EntryKind::other)) return std::nullopt;
+        v.kind = static_cast<EntryKind>(*kind);
+        v.size = number(ok).value_or(0);
+        v.mtime = number(ok).value_or(0);
+        v.mtimeNanoseconds = number(ok);
+        if (const auto device = number(ok)) v.device = static_cast<std::uint64_t>(*device);
+        if (const auto fileNumber = number(ok)) v.fileNumber = static_cast<std::uint64_t>(*fileNumber);
+        planned.seen.emplace(std::string(*path), v);
+    }
+    if (!ok) return std::nullopt;
+    return planned;
+}
+
+std::optional<HoldingFolder::Planned> readPlan(const Folder& holdingRoot, const std::string& runID) {
+    const std::string name = planRecordName(runID);
+    const FileDescriptor file(::openat(holdingRoot.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid()) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return decodePlan(bytes);
+}
+
+// A record left behind serves nothing once its folder is gone.
+void removeRecord(const Folder& holdingRoot, const std::string& name) {
+    try {
+        SafeFileSystem::removeFile(holdingRoot, name);
+    } catch (const FileError&) {
+        // tried again by the next recovery
+    }
+}
+
+void removePlan(const Folder& holdingRoot, const std::string& runID) {
+    removeRecord(holdingRoot, planRecordName(runID));
 }
 
 }  // namespace
@@ -450,6 +608,14 @@ void HoldingFolder::prepare(const fs::path& root, const std::string& runID) {
     SafeFileSystem::ensurePath(*rootFolder, SafeFileSystem::split(relativePath(runID)));
 }
 
+void HoldingFolder::record(const fs::path& root, const std::string& runID, const Planned& planned) {
+    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+    if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
+    const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
+    if (!holdingRoot) throw FileError(ENOENT, "Could not open folder", root / relativePath(runID));
+    FileIO::writeAtomically(holdingRoot->path / planRecordName(runID), encodePlan(planned));
+}
+
 HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std::string& runID,
                                                 const Planned& planned) {
     Settlement result;
@@ -461,8 +627,9 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
         if (!holdingRoot) return result;  // nothing was held
         const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
         if (!folder) return result;
-        settleFolder(*rootFolder, *folder, "", &planned, nullptr, result);
-        if (result.kept.empty()) SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
+        settleFolder(*rootFolder, *folder, planned, result);
+        if (result.kept.empty() && SafeFileSystem::removeEmptyFolder(*holdingRoot, runID))
+            removePlan(*holdingRoot, runID);
     } catch (const FileError& error) {
         result.kept.push_back({"", error});
     }
@@ -504,7 +671,7 @@ void HoldingFolder::markReported(const fs::path& root, const std::string& runID,
         const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
         if (!holdingRoot) return;
         if (const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID))
-            writeMark(*folder, {}, settlement);
+            writeMark(*folder, {}, settlement, false);
     } catch (const FileError&) {
     }
 }
@@ -524,24 +691,36 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
         settlement.folder = relativePath(runID);
         try {
             const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
-            if (!folder) continue;  // not a folder: nothing a run left
+            if (!folder) {
+                // A plan whose run's folder is gone serves nothing, nor does
+                // one whose writing a kill cut short.
+                const std::string stem = runID.ends_with(".plan") ? runID.substr(0, runID.size() - 5) : "";
+                if ((!stem.empty() && !SafeFileSystem::statChild(*holdingRoot, stem)) ||
+                    (runID.starts_with(".") && runID.find(".plan.tmp-") != std::string::npos))
+                    removeRecord(*holdingRoot, runID);
+                continue;  // not a folder: nothing a run left
+            }
             const std::optional<std::unordered_set<std::string>> recorded = readMark(*folder);
-            settlement.fromFinishedRun = recorded.has_value();
-            settleFolder(*rootFolder, *folder, "", nullptr, recorded ? &*recorded : nullptr, settlement);
+            const std::optional<Planned> plan = readPlan(*holdingRoot, runID);
+            settlement.fromFinishedRun = recorded && !recorded->contains(interruptedRecord);
+            recoverFolder(*rootFolder, *folder, plan ? &*plan : nullptr, recorded ? &*recorded : nullptr, settlement);
             bool removed = false;
             if (settlement.kept.empty()) {
                 // A mark alone, its items put back or deleted by the user, goes with the folder.
                 if (recorded && sortedNames(*folder) == std::vector<std::string>{reportedMark})
                     SafeFileSystem::removeTree(*folder, reportedMark);
                 removed = SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
+                if (removed) removePlan(*holdingRoot, runID);
             }
-            // A finished run's folder records what has lost its place since,
-            // named this once; a killed run's names all it keeps at every run.
-            if (recorded && !removed) {
+            // The folder records what has lost its place since, named this
+            // once, a killed run's as a finished run's.
+            if (!removed) {
+                std::unordered_set<std::string> before = recorded.value_or(std::unordered_set<std::string>{});
+                before.erase(interruptedRecord);
                 const bool newlyTaken = std::any_of(settlement.kept.begin(), settlement.kept.end(),
                                                     [](const Kept& item) { return item.forGood(); });
-                if (newlyTaken) writeMark(*folder, *recorded, settlement);
-                settlement.onlyPlaceTaken = !settlement.hasRetries() && (newlyTaken || !recorded->empty());
+                if (newlyTaken) writeMark(*folder, before, settlement, !settlement.fromFinishedRun);
+                settlement.onlyPlaceTaken = !settlement.hasRetries() && (newlyTaken || !before.empty());
             }
         } catch (const FileError& error) {
             settlement.kept.push_back({"", error});

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/ItemVersion.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -15,10 +16,11 @@
 
 namespace kelto {
 
-// Where a run whose archive is off (one-way, or a two-way direction) has
-// rsync put what it deletes or replaces: R/.KeltoSync/Holding/<run
-// identifier>. Once the transfer is over the run discards what it meant to
-// take away, as it saw it, and puts everything else back, so a source that
+// Where a run (one-way, or a two-way direction) has rsync put what it
+// deletes or replaces: R/.KeltoSync/Holding/<run identifier>, its plan
+// recorded beside it. Once the transfer is over the run discards (or, with
+// the archive on, archives) what it meant to take away, as it saw it, and
+// puts everything else back, so a source that
 // vanished or changed after the last look, or a file of R saved anew
 // meanwhile, costs nothing the run did not name. Nothing here follows a
 // symbolic link below R.
@@ -86,6 +88,9 @@ struct HoldingFolder {
         std::filesystem::path source;  // the transfer's source folder; empty: no trading places
         std::int64_t modifyWindow = 0;  // seconds two copies' times may differ by
         std::unordered_map<std::string, Crossed> crossed;  // by path under R
+        // Where what goes is archived (the run's folder, relative to R);
+        // none: it is deleted.
+        std::optional<std::string> archiveTo;
     };
 
     // Looks at what lies on the file systems mounted at `mounts` (folders
@@ -106,6 +111,11 @@ struct HoldingFolder {
     // Makes the run's holding folder in R's prepared reserved tree. Throws
     // FileError, with ENOTDIR for a link or a file in the way.
     static void prepare(const std::filesystem::path& root, const std::string& runID);
+
+    // Records the run's plan beside its holding folder before the transfer:
+    // a run killed before settling is then recovered as it would have
+    // settled. Throws FileError.
+    static void record(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
     // Discards from the run's holding folder what `planned` names in the
     // version it saw, puts every other item back at its path under R, making
@@ -139,7 +149,10 @@ struct HoldingFolder {
     // free, except those a mark records as having their place taken; the
     // rest stays, and a marked folder records what has lost its place since.
     // Where two runs held one path, the later run's item goes back, told by
-    // when the folders were made. Returns the folders where anything went
+    // when the folders were made. Where the run recorded its plan, what it
+    // meant to take, in the version it saw, goes as settling would have
+    // taken it; what is kept for good is named this once, whether the run
+    // finished or was killed. Returns the folders where anything went
     // back or stayed unrecorded, the earliest made first; emptied ones are
     // removed. Throws FileError when the
     // holding folders cannot be listed.

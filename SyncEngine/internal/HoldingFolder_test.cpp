@@ -153,8 +153,9 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     EXPECT_EQ(test::readFile(folder / "free.txt"), "f");
     EXPECT_EQ(test::readFile(folder / "sub/free.txt"), "sf");
     EXPECT_EQ(test::readFile(folder / "taken.txt"), "current");
-    EXPECT_EQ(tree(folder / ".KeltoSync/Holding"), (std::vector<std::string>{runID + "/", runID + "/taken.txt",
-                                                                             "stray-file"}));
+    // The killed run's folder is marked now: what has its place taken is named this once.
+    EXPECT_EQ(tree(folder / ".KeltoSync/Holding"),
+              (std::vector<std::string>{runID + "/", runID + "/.KeltoSync", runID + "/taken.txt", "stray-file"}));
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
 }
 

@@ -10,6 +10,7 @@
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/ExcludeFile.h"
 #include "SyncEngine/internal/OneWayLines.h"
+#include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncModel/Support/Clock.h"
 
 #include <algorithm>
@@ -163,12 +164,24 @@ struct EmptyRunFolderRemoval {
     ~EmptyRunFolderRemoval() { ArchiveDirectories::removeRunFolderIfEmpty(root, jobID, runID); }
 };
 
+// `lookStart`: when the last look began, where there is one.
 OneWayRun::Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std::vector<ItemizedChange>* look,
-                  const std::unordered_set<std::string>& skipped, const fs::path& destination, bool onlyPlanned) {
+                             const std::unordered_set<std::string>& skipped, const fs::path& destination,
+                             bool onlyPlanned, std::optional<SeenOnDisk::Start> lookStart = std::nullopt) {
     OneWayRun::Bound bound;
-    if (job.options.archiveEnabled && !onlyPlanned) return bound;
+    // With the archive on, rsync may take what it finds unless `onlyPlanned`:
+    // nothing beyond the plan stops the run, and what the last look compared
+    // is archived as the plan's items are, in the version that stood before
+    // that look began; any other is kept.
+    const bool free = job.options.archiveEnabled && !onlyPlanned;
     std::unordered_set<std::string> listed;
     for (const PlannedArchive& archive : plan.archives) listed.insert(archive.path);
+    std::optional<SeenOnDisk> lastSeen;
+    if (free && lookStart) lastSeen.emplace(destination, *lookStart);
+    const auto seenByLook = [&](const std::string& path) {
+        if (!lastSeen || listed.contains(path)) return;
+        if (std::optional<ItemVersion> version = lastSeen->now(path)) bound.planned.seen.emplace(path, *version);
+    };
     for (const SeenVersion& seen : plan.seen) bound.planned.seen.emplace(seen.path, seen.version);
     if (!look) {
         // A replacement the plan listed, where the new item stands.
@@ -187,15 +200,17 @@ OneWayRun::Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std
             // A copy job deletes nothing; a folder goes only once emptied of
             // what the plan listed.
             if (job.mode == SyncMode::copy || isDirectory(line)) continue;
-            if (!listed.contains(line.path)) {
+            if (!listed.contains(line.path) && !free) {
                 bound.refusal = OneWayEngine::deletionsChangedLine;
                 return bound;
             }
+            seenByLook(line.path);
             bound.planned.deleted.insert(line.path);
         } else if (otherKind[i] || (!isDirectory(line) && !isRoot(line) && !isNew(line) &&
                                     (isReceivedFile(line) || isChangedLink(line)))) {
             std::string path = withoutTrailingSlash(line.path);
-            if (listed.contains(path)) {
+            if (listed.contains(path) || free) {
+                seenByLook(path);
                 bound.planned.replaced.insert(std::move(path));
             } else {
                 beyond.archives.push_back(PlannedArchive{path, Side::b});
@@ -213,7 +228,8 @@ OneWayRun::Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std
 }
 
 OneWayRun::LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const SyncJob& job, const SyncPlan& plan,
-                   const std::vector<SkippedFile>& excluded, const fs::path& destination, bool onlyPlanned) {
+                              const std::vector<SkippedFile>& excluded, const fs::path& destination, bool onlyPlanned,
+                              SeenOnDisk::Start lookStart) {
     OneWayRun::LastLook look;
     const bool mirror = job.mode == SyncMode::mirror;
     std::unordered_set<std::string> skipped;  // the exclude file keeps rsync away from these
@@ -228,7 +244,7 @@ OneWayRun::LastLook lookAgain(const std::vector<ItemizedChange>& fresh, const Sy
         return look;
     }
 
-    look.bound = boundByPlan(job, plan, &fresh, skipped, destination, onlyPlanned);
+    look.bound = boundByPlan(job, plan, &fresh, skipped, destination, onlyPlanned, lookStart);
     if (look.bound.refusal) {
         look.refusal = look.bound.refusal;
         return look;
@@ -294,7 +310,7 @@ OneWayRun::OneWayRun(const OneWayEngine& engine, const SyncJob& job, const SyncP
                      OneWayEngine::Basis* basis)
     : engine_(engine), job_(job), plan_(plan), source_(source), destination_(destination), traits_(traits),
       runID_(runID), log_(log), stop_(std::move(stop)), onProgress_(onProgress), basis_(basis),
-      mirror_(job.mode == SyncMode::mirror), archiving_(job.options.archiveEnabled), holding_(!archiving_) {}
+      mirror_(job.mode == SyncMode::mirror), archiving_(job.options.archiveEnabled) {}
 
 std::pair<RunStats, RsyncExit> OneWayRun::perform() {
     prepare();
@@ -326,7 +342,7 @@ std::pair<RunStats, RsyncExit> OneWayRun::perform() {
     // What rsync wrote is settled in the folders held; a side whose path
     // leads elsewhere by now makes the run no success, as in a two-way run.
     if (!stop_.stop_requested()) checkSides();
-    return finish(state, transferred, std::move(exit), held, invocation, recovery, aligned);
+    return finish(state, transferred, std::move(exit), held, recovery, aligned);
 }
 
 void OneWayRun::prepare() {
@@ -368,7 +384,9 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
                                engine_.clock->secondsSinceBoot() - basis_->endedAt <= OneWayEngine::currentPlanSeconds;
     std::vector<ItemizedChange> fresh;  // not kept through the transfer
     const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
+    SeenOnDisk::Start lookStart{planIsCurrent ? basis_->lookStartedAt : timespec{}};
     if (!lastLook && (mirror_ || engine_.onlyPlanned)) {
+        lookStart = SeenOnDisk::Start::now();
         fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
         lastLook = &fresh;
     }
@@ -406,7 +424,7 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
 
     LastLook look;
     if (lastLook) {
-        look = lookAgain(*lastLook, job_, plan_, excluded, heldB(), engine_.onlyPlanned);
+        look = lookAgain(*lastLook, job_, plan_, excluded, heldB(), engine_.onlyPlanned, lookStart);
         if (look.refusal) return look;
     } else {
         look.bound = boundByPlan(job_, plan_, nullptr, {}, heldB(), engine_.onlyPlanned);
@@ -415,13 +433,12 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
             look.largest = std::max(look.largest, copy.size);
         }
     }
-    if (holding_) {
-        look.bound.planned.source = heldA();  // what the transfer's copies are copies of
-        look.bound.planned.modifyWindow = traits_.modifyWindow;
-        std::vector<fs::path> mounts;
-        for (const TreeOverlap::Lookup& lookup : engine_.treesOverlap.lookups(destination_)) mounts.push_back(lookup.at);
-        HoldingFolder::lookBelow(heldB(), mounts, look.bound.planned);
-    }
+    look.bound.planned.source = heldA();  // what the transfer's copies are copies of
+    look.bound.planned.modifyWindow = traits_.modifyWindow;
+    if (archiving_) look.bound.planned.archiveTo = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
+    std::vector<fs::path> mounts;
+    for (const TreeOverlap::Lookup& lookup : engine_.treesOverlap.lookups(destination_)) mounts.push_back(lookup.at);
+    HoldingFolder::lookBelow(heldB(), mounts, look.bound.planned);
     look.renames = std::move(renames);
     look.excluded = std::move(excluded);
     if (basis_) std::vector<ItemizedChange>().swap(basis_->look);
@@ -453,11 +470,12 @@ SpellingAlignment::Aligned OneWayRun::alignSpellings(const LastLook& look) {
 
 RsyncInvocation OneWayRun::prepareTransfer(const LastLook& look, const fs::path* excludeFile) {
     RsyncInvocation invocation = invocationFor(job_, mirror_, false, source_, destination_, traits_);
-    if (archiving_) invocation.backupDirectory = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
-    if (holding_) {
-        HoldingFolder::prepare(heldB(), runID_);
-        invocation.backupDirectory = HoldingFolder::relativePath(runID_);
-    }
+    // What the transfer deletes or replaces waits in the holding folder,
+    // archive on or off, until it is known to be the version the plan saw;
+    // the plan it is settled by is recorded first, for a run killed before.
+    HoldingFolder::prepare(heldB(), runID_);
+    invocation.backupDirectory = HoldingFolder::relativePath(runID_);
+    HoldingFolder::record(heldB(), runID_, look.bound.planned);
     if (excludeFile) invocation.extraExcludeFile = *excludeFile;
     if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
     // A copy job's plan may be older than files that have appeared since.
@@ -486,7 +504,7 @@ RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook&
         }
         return exit;
     } catch (...) {
-        if (holding_) HoldingFolder::settle(heldB(), runID_, look.bound.planned);  // whatever rsync got to
+        HoldingFolder::settle(heldB(), runID_, look.bound.planned);  // whatever rsync got to
         throw;
     }
 }
@@ -494,21 +512,18 @@ RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook&
 // Also after a stop or a failure: rsync may have taken things meanwhile.
 std::vector<std::string> OneWayRun::settle(const HoldingFolder::Planned& planned, TransferState& state) {
     std::vector<std::string> held;
-    if (holding_) {
-        const HoldingFolder::Settlement settlement = HoldingFolder::settle(heldB(), runID_, planned);
-        HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held);
-        // Named this once: later runs leave what has its place taken to the
-        // user and try the rest again.
-        if (!settlement.kept.empty()) HoldingFolder::markReported(heldB(), runID_, settlement);
-        if (!held.empty()) held.emplace_back(OneWayEngine::heldBackLine);
-    }
+    const HoldingFolder::Settlement settlement = HoldingFolder::settle(heldB(), runID_, planned);
+    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held);
+    // Named this once: later runs leave what has its place taken to the
+    // user and try the rest again.
+    if (!settlement.kept.empty()) HoldingFolder::markReported(heldB(), runID_, settlement);
+    if (!held.empty()) held.emplace_back(OneWayEngine::heldBackLine);
     for (const std::string& line : held) state.writeLine(line);
     return held;
 }
 
 std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const RsyncExit& transferred, RsyncExit exit,
-                                                 const std::vector<std::string>& held,
-                                                 const RsyncInvocation& invocation, const Recovery& recovery,
+                                                 const std::vector<std::string>& held, const Recovery& recovery,
                                                  const SpellingAlignment::Aligned& aligned) {
     auto [stats, last] = state.finish(exit.code, exit.stderrTail);
     report(&onProgress_, last);
@@ -533,7 +548,8 @@ std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const Rsy
         exit = RsyncExit(engineCode(exit.code, 23), std::move(tail));
     }
 
-    if (archiving_) stats.filesArchived = countArchived(heldB() / *invocation.backupDirectory);
+    if (archiving_)
+        stats.filesArchived = countArchived(heldB() / ArchiveDirectories::runFolderRelativePath(job_.id, runID_));
     return {std::move(stats), exit};
 }
 

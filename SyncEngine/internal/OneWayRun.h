@@ -34,18 +34,18 @@ public:
     // The accounting, log writing and throttled reports of the transfer.
     class TransferState;
 
-    // What the transfer may take from B without a new review. With the archive
-    // on, whatever rsync takes is archived, so it may take what it finds and the
-    // record counts what it archived, unless `onlyPlanned` (a plan no guard
-    // asked about). Otherwise only what the reviewed plan listed. What a later
-    // look would take beyond that never goes unreviewed: a deletion stops the
-    // run for a new plan, and so do replacements that on
-    // their own would reach the guard's review (a disk swapped or rewritten
-    // wholesale since planning); the other replacements are left for the next
-    // run, whose plan lists them, as a change made after the run would be: the
-    // transfer is kept away from them. Whatever the transfer itself takes
-    // beyond the plan (a change after the last look, or after the plan of a copy
-    // job that makes no later look) is held and kept, never deleted.
+    // What the transfer may take from B without a new review: only the
+    // versions the plan saw, at paths the reviewed plan listed. What a later
+    // look would take beyond that never goes unreviewed: with the archive
+    // off (or `onlyPlanned`, a plan no guard asked about) a deletion stops
+    // the run for a new plan, and so do replacements that on their own would
+    // reach the guard's review (a disk swapped or rewritten wholesale since
+    // planning); the other replacements are left for the next run, whose
+    // plan lists them, as a change made after the run would be: the transfer
+    // is kept away from them. With the archive on rsync may take what it
+    // finds. Whatever the transfer takes that the plan did not see (a change
+    // after the look began, or after the plan of a copy job that makes no
+    // later look) is held and kept, never deleted nor archived.
     struct Bound {
         std::optional<std::string_view> refusal;  // a reason to plan again instead
         HoldingFolder::Planned planned;           // what may go for good
@@ -95,8 +95,8 @@ private:
     RsyncExit transfer(const RsyncInvocation& invocation, const LastLook& look, TransferState& state);
     std::vector<std::string> settle(const HoldingFolder::Planned& planned, TransferState& state);
     std::pair<RunStats, RsyncExit> finish(TransferState& state, const RsyncExit& transferred, RsyncExit exit,
-                                          const std::vector<std::string>& held, const RsyncInvocation& invocation,
-                                          const Recovery& recovery, const SpellingAlignment::Aligned& aligned);
+                                          const std::vector<std::string>& held, const Recovery& recovery,
+                                          const SpellingAlignment::Aligned& aligned);
 
     const OneWayEngine& engine_;
     const SyncJob& job_;
@@ -112,10 +112,6 @@ private:
 
     const bool mirror_;
     const bool archiving_;
-    // Without the archive, what a run deletes or replaces waits in a holding
-    // folder until the transfer is over: rsync deletes what it finds missing
-    // then, and replaces what changed, whatever the plan said.
-    const bool holding_;
 
     // Both sides, held once checked: every step that reads or writes a side
     // reaches it through this, so that nothing done to the sides' paths

@@ -1,29 +1,86 @@
 #include "SyncEngine/internal/SeenOnDisk.h"
 
+
 namespace kelto {
 
-SeenOnDisk::SeenOnDisk(const std::filesystem::path& root) : root_(root), disk_(root) {}
+namespace {
+
+// Whether this kernel stamps a file system's items in nanoseconds from its
+// own clock: there the start's tick decides.
+bool stampsFinely(std::optional<std::int64_t> fileSystemType) {
+    if (!fileSystemType) return false;
+    switch (*fileSystemType) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+    case 0x2FC12FC1:  // zfs
+    case 0xCA451A4E:  // bcachefs
+    case 0x794C7630:  // overlay
+        return true;
+    default: return false;
+    }
+}
+
+// Elsewhere (FAT's two seconds, FUSE, SMB) a
+// stamp may be cut down to a coarser step or come from another clock, so
+// what stamps within that margin of the start is not taken as before it.
+constexpr std::int64_t coarseMargin = 2;
+
+bool before(const ItemVersion& version, const timespec& start, bool fine) {
+    if (!version.changed) return false;
+    const std::int64_t seconds = *version.changed;
+    if (!fine) return seconds + coarseMargin < static_cast<std::int64_t>(start.tv_sec);
+    if (seconds != start.tv_sec) return seconds < start.tv_sec;
+    return version.changedNanoseconds.value_or(0) < start.tv_nsec;
+}
+
+}  // namespace
+
+SeenOnDisk::Start SeenOnDisk::Start::now() {
+    // Status changes are stamped from the coarse clock, or finer: once it
+    // has ticked, every earlier change stamps below the new reading. It
+    // waits for a second tick too, so that a stamp a little ahead of the
+    // coarse clock (a fine one, taken as the tick came) still falls below.
+    timespec last{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &last);
+    for (int ticks = 0; ticks < 2;) {
+        timespec resolution{}, now{};
+        ::clock_getres(CLOCK_REALTIME_COARSE, &resolution);
+        ::nanosleep(&resolution, nullptr);  // woken early by a signal, it only looks again sooner
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        if (now.tv_sec != last.tv_sec || now.tv_nsec != last.tv_nsec) ++ticks;
+        last = now;
+    }
+    return Start{last};
+}
+
+SeenOnDisk::SeenOnDisk(const std::filesystem::path& root, Start lookStart)
+    : root_(root), start_(lookStart), disk_(root) {}
 
 std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
     try {
         const std::optional<struct stat> item = disk_.stat(relativePath);
         if (!item) return std::nullopt;
-        auto [known, fresh] = keepsNumbers_.try_emplace(item->st_dev, false);
-        if (fresh)
-            known->second =
-                ItemVersion::keepsFileNumbers(SafeFileSystem::fileSystemType((root_ / relativePath).parent_path()));
-        return ItemVersion::of(*item, known->second);
+        auto [known, fresh] = fileSystems_.try_emplace(item->st_dev);
+        if (fresh) {
+            const std::optional<std::int64_t> type =
+                SafeFileSystem::fileSystemType((root_ / relativePath).parent_path());
+            known->second = {ItemVersion::keepsFileNumbers(type), stampsFinely(type)};
+        }
+        ItemVersion version = ItemVersion::of(*item, known->second.first);
+        if (!before(version, start_.at, known->second.second)) return std::nullopt;
+        return version;
     } catch (const FileError&) {
         return std::nullopt;
     }
 }
 
-ItemVersion SeenOnDisk::listed(const std::string& relativePath, const ItemVersion& listing) {
-    const std::optional<ItemVersion> onDisk = now(relativePath);
-    if (onDisk && onDisk->kind == listing.kind && onDisk->mtime == listing.mtime &&
-        (listing.kind == EntryKind::directory || onDisk->size == listing.size))
-        return *onDisk;
-    return listing;
+std::optional<ItemVersion> SeenOnDisk::listed(const std::string& relativePath, const ItemVersion& listing) {
+    std::optional<ItemVersion> onDisk = now(relativePath);
+    if (!onDisk || !onDisk->same(listing, ItemVersion::Strictness::listed)) return std::nullopt;
+    return onDisk;
 }
 
 }  // namespace kelto

@@ -1,38 +1,55 @@
 #pragma once
 
-#include "SyncEngine/ItemVersion.h"
+#include "SyncModel/Support/ItemVersion.h"
 #include "SyncEngine/internal/SideStat.h"
 
 #include <sys/types.h>
 
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace kelto {
 
-// The versions of one side's items as an lstat shows them, read just after
-// the look that planned their deletion or replacement: kind, size, time to
-// the fraction of a second and, where the file system keeps one for good,
-// the file number. A run drops such an item only in this version.
+// The versions of one side's items as an lstat shows them, read after the
+// look (a dry run, a listing) that planned their deletion or replacement:
+// kind, size, time to the fraction of a second and, where the file system
+// keeps one for good, the file number. A version counts only where it stood
+// before that look began: its status-change time, which no user can set, is
+// earlier than the look's start. Anything changed since (saved anew, given
+// an older time) is no version the look compared, and a run keeps it.
 class SeenOnDisk {
 public:
-    explicit SeenOnDisk(const std::filesystem::path& root);
+    // The moment a look begins, on the clock the kernel stamps status
+    // changes with.
+    struct Start {
+        timespec at{};
+        // Waits for that clock's ticks (a few milliseconds), so that what
+        // changed before the call stamps earlier than the start and what
+        // changes after stamps no earlier.
+        static Start now();
+    };
 
-    // The item at `relativePath`; none where nothing is there or it cannot
-    // be read (a run keeps what it saw no version of).
+    SeenOnDisk(const std::filesystem::path& root, Start lookStart);
+
+    // The item at `relativePath`; none where nothing is there, it cannot be
+    // read or it changed since the look began (a run keeps what it saw no
+    // version of).
     std::optional<ItemVersion> now(const std::string& relativePath);
 
-    // The item as a listing showed it: the version on disk while it still
-    // has the listed kind, whole-second time and size, else the listed one
-    // (saved anew since the listing: the plan judged only that one).
-    ItemVersion listed(const std::string& relativePath, const ItemVersion& listing);
+    // The same, only while the item still shows what the listing showed.
+    std::optional<ItemVersion> listed(const std::string& relativePath, const ItemVersion& listing);
 
 private:
     std::filesystem::path root_;
+    Start start_;
     SideStat disk_;
-    std::unordered_map<dev_t, bool> keepsNumbers_;  // by device: a mount below the root may differ
+    // By device (a mount below the root may differ): whether it keeps file
+    // numbers, and whether it stamps finely.
+    std::unordered_map<dev_t, std::pair<bool, bool>> fileSystems_;
 };
 
 }  // namespace kelto

@@ -1,5 +1,7 @@
 #include "SyncEngine/internal/SideStat.h"
 
+#include "SyncModel/Support/ItemVersion.h"
+
 namespace kelto {
 
 SideStat::SideStat(const std::filesystem::path& root) {
@@ -17,11 +19,6 @@ std::optional<struct stat> SideStat::stat(std::string_view relativePath) {
     return lookup_->stat(relativePath);
 }
 
-EntryKind SideStat::kindOf(mode_t mode) {
-    if (S_ISREG(mode)) return EntryKind::file;
-    if (S_ISDIR(mode)) return EntryKind::directory;
-    if (S_ISLNK(mode)) return EntryKind::symlink;
-    return EntryKind::other;
-}
+EntryKind SideStat::kindOf(mode_t mode) { return ItemVersion::kindOf(mode); }
 
 }  // namespace kelto

@@ -14,7 +14,6 @@
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/KeyedMerge.h"
-#include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
@@ -189,8 +188,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(PathKey::of(path));
     }
 
-    const Direction directions[] = {{plan_.copyAtoB, a_, b_, listingB_, replacedB_, freshAtoB, renamesA_, renamesB_},
-                                    {plan_.copyBtoA, b_, a_, listingA_, replacedA_, freshBtoA, renamesB_, renamesA_}};
+    const Direction directions[] = {{plan_.copyAtoB, a_, b_, listingB_, plannedB_, freshAtoB, renamesA_, renamesB_},
+                                    {plan_.copyBtoA, b_, a_, listingA_, plannedA_, freshBtoA, renamesB_, renamesA_}};
     for (const Direction& direction : directions)
         if (transfer(direction) == Next::finish) return finish(stop_.stop_requested() ? cancelledCode : accumulated_.code);
 
@@ -297,20 +296,6 @@ void TwoWayRun::loadBaselineAndList() {
 void TwoWayRun::seeTakings() {
     for (const SeenVersion& item : plan_.seen)
         (item.on == Side::a ? plannedA_ : plannedB_).insert_or_assign(PathKey::of(item.path), item.version);
-    if (!listed_) return;  // no copies
-    const auto see = [](const std::vector<std::string>& copies, const SideListing& destination, const fs::path& root,
-                        SeenByKey& seen) {
-        SeenOnDisk disk(root);
-        for (const std::string& path : copies) {
-            std::string key = PathKey::of(path);
-            if (const auto entry = destination.find(key))
-                seen.insert_or_assign(std::move(key),
-                                      disk.listed(std::string(entry->actualPath),
-                                                  ItemVersion::listed(entry->kind, entry->size, entry->mtime)));
-        }
-    };
-    see(plan_.copyAtoB, listingB_, held(b_), replacedB_);
-    see(plan_.copyBtoA, listingA_, held(a_), replacedA_);
 }
 
 std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
@@ -416,33 +401,36 @@ void TwoWayRun::prepareTrees() {
             stillHeld_ = stillHeld_ || settlement.hasRetries();
         }
     };
-    if (!plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty()) {
-        ArchiveDirectories::prepareTree(held(a_), job_.id, runID_);
-        preparedRoots_.push_back(held(a_));
-        scratchA_ = TransferScratch::claim(held(a_), [&] { recover(a_); });
-    }
-    if (!plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty()) {
-        ArchiveDirectories::prepareTree(held(b_), job_.id, runID_);
-        preparedRoots_.push_back(held(b_));
-        scratchB_ = TransferScratch::claim(held(b_), [&] { recover(b_); });
-    }
+    // A side this run leaves alone is still recovered where a killed run
+    // held something there: what it held waits nowhere a user looks.
+    const auto heldThere = [this](const TwoWaySide& side) {
+        struct stat info {};
+        return ::lstat((held(side) / HoldingFolder::relativePath("")).c_str(), &info) == 0;
+    };
+    const auto prepare = [&](const TwoWaySide& side, bool acted, TransferScratch::Claim& scratch) {
+        if (acted) {
+            ArchiveDirectories::prepareTree(held(side), job_.id, runID_);
+            preparedRoots_.push_back(held(side));
+        }
+        if (acted || heldThere(side)) scratch = TransferScratch::claim(held(side), [&] { recover(side); });
+    };
+    prepare(a_, !plan_.copyBtoA.empty() || !plan_.archiveOnA.empty() || !plan_.removeDirsOnA.empty(), scratchA_);
+    prepare(b_, !plan_.copyAtoB.empty() || !plan_.archiveOnB.empty() || !plan_.removeDirsOnB.empty(), scratchB_);
 }
 
 HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const std::vector<std::string>& paths) const {
-    // Each destination item a copy replaces may go only as the listing
-    // before the transfer saw it.
+    // Each destination item a copy replaces may go only as the plan saw it;
+    // one it saw no version of goes back.
     HoldingFolder::Planned planned;
     planned.source = held(direction.source);
     planned.modifyWindow = window_;
+    planned.archiveTo = backupDirectory_;
     for (const std::string& path : paths) {
         const std::string key = PathKey::of(path);
-        if (const auto entry = direction.destinationListing.find(key)) {
-            planned.replaced.insert(path);
-            const auto seen = direction.destinationSeen.find(key);
-            planned.seen.emplace(path, seen != direction.destinationSeen.end()
-                                           ? seen->second
-                                           : ItemVersion::listed(entry->kind, entry->size, entry->mtime));
-        }
+        if (!direction.destinationListing.find(key)) continue;
+        planned.replaced.insert(path);
+        if (const auto seen = direction.destinationSeen.find(key); seen != direction.destinationSeen.end())
+            planned.seen.emplace(path, seen->second);
     }
     HoldingFolder::lookAtReplaced(held(direction.destination), paths, planned);
     return planned;
@@ -493,15 +481,13 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.traits = direction.destination.traits;
     invocation.filters = job_.filters;
     invocation.leaveOutMarkers = true;
-    invocation.backupDirectory = backupDirectory_;  // the replaced version goes to the run archive
-    // Without the archive, what the transfer replaces waits in the holding
-    // folder until it is known to be the version the listing saw.
-    std::optional<HoldingFolder::Planned> holding;
-    if (!backupDirectory_) {
-        HoldingFolder::prepare(held(direction.destination), runID_);
-        invocation.backupDirectory = HoldingFolder::relativePath(runID_);
-        holding = holdingPlan(direction, paths);
-    }
+    // What the transfer replaces waits in the holding folder until it is
+    // known to be the version the plan saw; only that one is archived (or,
+    // with the archive off, deleted).
+    HoldingFolder::prepare(held(direction.destination), runID_);
+    invocation.backupDirectory = HoldingFolder::relativePath(runID_);
+    const HoldingFolder::Planned holding = holdingPlan(direction, paths);
+    HoldingFolder::record(held(direction.destination), runID_, holding);
     TransferScratch::assign(invocation, held(direction.destination), paths);
 
     CopySourceCheck sources(held(direction.source), paths);  // read just before rsync lists them
@@ -522,7 +508,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
             return transferred;
         } catch (...) {
             // Whatever rsync got to before it went away goes back.
-            if (holding) HoldingFolder::settle(held.path(fromA ? Side::b : Side::a), runID_, *holding);
+            HoldingFolder::settle(held.path(fromA ? Side::b : Side::a), runID_, holding);
             throw;
         }
     }();
@@ -536,7 +522,7 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     }
     unsettled_.merge(unconfirmed);
     combine(accumulated_, exit.code, exit.stderrTail);
-    if (holding) settleHolding(direction, *holding);
+    settleHolding(direction, holding);
     const bool goesOn = exit.code == 0 || exit.code == 23 || exit.code == 24;
     unsettleChangedSources(sources, received, direction, goesOn);
     if (stop_.stop_requested() || exit.code == cancelledCode) return Next::finish;
@@ -644,7 +630,7 @@ std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& path
     const auto stillSeen = [&](const std::string& key, const struct stat& item) {
         if (!seen) return true;
         const auto version = seen->find(key);
-        return version == seen->end() || version->second.matches(item);
+        return version != seen->end() && version->second.same(ItemVersion::of(item, true), ItemVersion::Strictness::seen);
     };
     for (const std::string& planned : paths) {
         const std::string path = renames.apply(planned);

@@ -96,7 +96,7 @@ private:
         const TwoWaySide& source;
         const TwoWaySide& destination;
         const SideListing& destinationListing;
-        const SeenByKey& destinationSeen;  // the destination's items as seen just after its listing
+        const SeenByKey& destinationSeen;  // the destination's items as the plan saw them
         const PathKeySet& stillPlanned;  // keys a plan made from the fresh listings copies this way
         const Renames& sourceRenames;
         Renames& destinationRenames;
@@ -129,8 +129,9 @@ private:
     void unsettleChangedSources(CopySourceCheck& sources, const std::vector<std::string>& received,
                                 const Direction& direction, bool rsyncCompleted);
     // What the run may drop on each side, in the versions it may drop: the
-    // plan's deletions as the plan saw them, the items the copies replace as
-    // the disk shows them just after the listings.
+    // plan's deletions and the items its copies replace, as the plan saw
+    // them, unchanged since before its listings began. A look made since
+    // (the run's own, just before the transfers) never stands in for it.
     void seeTakings();
     std::vector<std::string> recheck(const std::vector<std::string>& paths, const SideListing& entries,
                                      const std::filesystem::path& root, const Renames& renames,
@@ -172,8 +173,7 @@ private:
     std::optional<Baseline> loaded_;
     const std::optional<Baseline>* old_ = &loaded_;  // the baseline at the start, loaded or the basis's
     SideListing listingA_, listingB_;
-    SeenByKey replacedA_, replacedB_;  // what the copies replace on each side, as then seen
-    SeenByKey plannedA_, plannedB_;    // what the plan deletes on each side, as it saw it
+    SeenByKey plannedA_, plannedB_;  // what the plan takes on each side, as it saw it
     SyncPlan runPlan_;
     Renames renamesA_, renamesB_;
     bool listed_ = false;               // listingA_ and listingB_ hold the listings before the transfers

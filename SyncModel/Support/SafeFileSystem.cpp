@@ -1,9 +1,12 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include "SyncModel/Support/ItemVersion.h"
+
 #include "SyncModel/Support/Unicode.h"
 #include "SyncModel/Support/Uuid.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <cerrno>
@@ -100,11 +103,29 @@ struct FirstFailure {
     }
 };
 
-// Whether `name` is gone from `directory`.
-bool removeTreeAt(int directory, const std::string& name, const fs::path& path, FirstFailure& failure) {
-    if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
-    // Linux answers EISDIR for a folder; anything else is a real failure.
-    if (errno != EISDIR) return failure.note(errno, "Could not remove", path);
+// Whether an item may go, by its path below the tree's top ("" for the top)
+// and its lstat.
+using MayGo = std::function<bool(const std::string& relative, const struct stat& item)>;
+
+// The one tree remover: whether `name` is gone from `directory`, removed
+// with all it holds, but for what `mayGo` (where given) keeps, which stays
+// with the folders on its way (EBUSY).
+bool removeTreeAt(int directory, const std::string& name, const std::string& relative, const fs::path& path,
+                  const MayGo* mayGo, FirstFailure& failure) {
+    if (mayGo) {
+        struct stat now {};
+        if (::fstatat(directory, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? true : failure.note(errno, "Could not remove", path);
+        if (!(*mayGo)(relative, now)) return failure.note(EBUSY, "Could not remove", path);
+        if (!S_ISDIR(now.st_mode)) {
+            if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+            return failure.note(errno, "Could not remove", path);
+        }
+    } else {
+        if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+        // Linux answers EISDIR for a folder; anything else is a real failure.
+        if (errno != EISDIR) return failure.note(errno, "Could not remove", path);
+    }
 
     FileDescriptor folder;
     const int openError = openChildAt(directory, name, folder);
@@ -115,7 +136,9 @@ bool removeTreeAt(int directory, const std::string& name, const fs::path& path, 
     if (const int error = listNamesAt(folder.get(), names); error != 0)
         removed = failure.note(error, "Could not read folder", path);
     for (const std::string& child : names)
-        removed = removeTreeAt(folder.get(), child, path / child, failure) && removed;
+        removed = removeTreeAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, path / child,
+                               mayGo, failure) &&
+                  removed;
     if (!removed) return false;
     if (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
         return failure.note(errno, "Could not remove", path);
@@ -405,7 +428,7 @@ int copyExclusively(int fromDirectory, const std::string& fromName, int toDirect
             return 0;
         }
         FirstFailure ignored;
-        removeTreeAt(toDirectory, toName, toName, ignored);
+        removeTreeAt(toDirectory, toName, "", toName, nullptr, ignored);
         return error;
     }
     if (::mknodat(toDirectory, toName.c_str(), item.st_mode, item.st_rdev) != 0) {
@@ -509,7 +532,7 @@ std::vector<std::string> listNames(const Folder& folder) {
 void removeTree(const Folder& parent, const std::string& name) {
     requirePlainName(parent, name, "Could not remove");
     FirstFailure failure;
-    if (!removeTreeAt(parent.get(), name, parent / name, failure)) throw *failure.error;
+    if (!removeTreeAt(parent.get(), name, "", parent / name, nullptr, failure)) throw *failure.error;
 }
 
 bool removeFile(const Folder& parent, const std::string& name) {
@@ -612,50 +635,6 @@ void lookAt(int directory, const std::string& name, const std::string& relative,
         lookAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, seen);
 }
 
-// Removes what the look saw and has not changed since: anything put in or
-// changed meanwhile may be missing from the copy or differ from it, so it
-// stays with the folders on its way (EBUSY). Whether `name` is gone.
-// Unlinking one name of a file changes its status time under its others:
-// `unlinked` holds the files this removal took names of.
-bool removeSeenAt(int directory, const std::string& name, const std::string& relative, const fs::path& path,
-                  const Seen& seen, std::set<std::pair<dev_t, ino_t>>& unlinked, FirstFailure& failure) {
-    struct stat now {};
-    if (::fstatat(directory, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? true : failure.note(errno, "Could not remove", path);
-    const auto same = [](const timespec& x, const timespec& y) {
-        return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
-    };
-    const auto found = seen.find(relative);
-    const bool unchanged = found != seen.end() && found->second.st_dev == now.st_dev &&
-                           found->second.st_ino == now.st_ino &&
-                           (found->second.st_mode & S_IFMT) == (now.st_mode & S_IFMT);
-    if (!unchanged) return failure.note(EBUSY, "Could not remove", path);
-    if (!S_ISDIR(now.st_mode)) {
-        // A folder's own times change as its items go; a file's tell a change.
-        if (found->second.st_size != now.st_size || !same(found->second.st_mtim, now.st_mtim) ||
-            (!same(found->second.st_ctim, now.st_ctim) && !unlinked.contains({now.st_dev, now.st_ino})))
-            return failure.note(EBUSY, "Could not remove", path);
-        if (now.st_nlink > 1) unlinked.insert({now.st_dev, now.st_ino});
-        if (::unlinkat(directory, name.c_str(), 0) == 0 || errno == ENOENT) return true;
-        return failure.note(errno, "Could not remove", path);
-    }
-    FileDescriptor folder;
-    if (const int error = openChildAt(directory, name, folder); error != 0)
-        return error == ENOENT ? true : failure.note(error, "Could not open folder", path);
-    std::vector<std::string> names;
-    bool removed = true;
-    if (const int error = listNamesAt(folder.get(), names); error != 0)
-        removed = failure.note(error, "Could not read folder", path);
-    for (const std::string& child : names)
-        removed = removeSeenAt(folder.get(), child, relative.empty() ? child : relative + "/" + child, path / child,
-                               seen, unlinked, failure) &&
-                  removed;
-    if (!removed) return false;
-    if (::unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
-        return failure.note(errno, "Could not remove", path);
-    return true;
-}
-
 }  // namespace
 
 void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
@@ -678,7 +657,7 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
             // another kind before refusing (exFAT through FUSE, asked for a pipe).
             if (error != 0) {
                 FirstFailure ignored;
-                removeTreeAt(to.get(), temporary, to / temporary, ignored);
+                removeTreeAt(to.get(), temporary, "", to / temporary, nullptr, ignored);
             }
         }
         if (!crossing.failedAttribute.empty())
@@ -687,8 +666,23 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
         if (error == 0) {
             // Part of a folder may be gone already: the whole copy stays.
             FirstFailure failure;
+            // What the look saw and has not changed since: anything put in
+            // or changed meanwhile may be missing from the copy or differ
+            // from it, so it stays. Unlinking one name of a file changes its
+            // status time under its others: `unlinked` holds the files this
+            // removal took names of.
             std::set<std::pair<dev_t, ino_t>> unlinked;
-            if (!removeSeenAt(from.get(), fromName, "", from / fromName, seen, unlinked, failure)) throw *failure.error;
+            const MayGo unchanged = [&seen, &unlinked](const std::string& relative, const struct stat& now) {
+                const auto found = seen.find(relative);
+                if (found == seen.end()) return false;
+                const ItemVersion was = ItemVersion::of(found->second, true), is = ItemVersion::of(now, true);
+                const bool named = unlinked.contains({now.st_dev, now.st_ino});
+                if (!was.same(is, named ? ItemVersion::Strictness::untouched : ItemVersion::Strictness::unchanged))
+                    return false;
+                if (!S_ISDIR(now.st_mode) && now.st_nlink > 1) unlinked.insert({now.st_dev, now.st_ino});
+                return true;
+            };
+            if (!removeTreeAt(from.get(), fromName, "", from / fromName, &unchanged, failure)) throw *failure.error;
         }
     }
     // "No such file" while both the item and the folder of its place are
@@ -748,10 +742,8 @@ std::optional<bool> isOneItemIfKnown(const Folder& folder, const std::string& na
     const std::optional<struct stat> there = statChild(folder, other);
     if (!item || !there) return false;
     if (there->st_dev == item->st_dev && there->st_ino == item->st_ino) return true;
-    const auto same = [](const timespec& x, const timespec& y) { return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec; };
-    if ((there->st_mode & S_IFMT) != (item->st_mode & S_IFMT) || there->st_size != item->st_size ||
-        !same(there->st_mtim, item->st_mtim) || !same(there->st_ctim, item->st_ctim))
-        return false;
+    const ItemVersion reached = ItemVersion::of(*there, false);
+    if (!reached.same(ItemVersion::of(*item, false), ItemVersion::Strictness::alike)) return false;
     const std::vector<std::string> names = listNames(folder);
     if (std::find(names.begin(), names.end(), name) == names.end() ||
         std::find(names.begin(), names.end(), other) != names.end())
@@ -766,9 +758,7 @@ std::optional<bool> isOneItemIfKnown(const Folder& folder, const std::string& na
     for (const std::string& listed : names) {
         if (listed == name || (!key.empty() && folded(listed) != key)) continue;
         const std::optional<struct stat> alike = statChild(folder, listed);
-        if (alike && (alike->st_mode & S_IFMT) == (there->st_mode & S_IFMT) && alike->st_size == there->st_size &&
-            same(alike->st_mtim, there->st_mtim) && same(alike->st_ctim, there->st_ctim))
-            return std::nullopt;
+        if (alike && ItemVersion::of(*alike, false).same(reached, ItemVersion::Strictness::alike)) return std::nullopt;
     }
     return true;
 }
