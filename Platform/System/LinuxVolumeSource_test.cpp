@@ -206,8 +206,8 @@ TEST_F(Fixture, SharesThisMachineServesAreStackedOnTheFoldersTheyExport) {
 // A server is told by what its name resolves to, not by the name: an ssh
 // alias or a name leading to a loopback address is this machine, whose
 // share is stacked on its export; a name leading only to other addresses is
-// another machine; a name leading nowhere, or a remote naming no server
-// (rclone), is neither. Desktop FUSE mounts and sshfs answer lookups
+// another machine; a name leading nowhere, or an rclone remote with no
+// configuration to tell, is neither. Desktop FUSE mounts and sshfs answer lookups
 // afresh, rclone and fuse-overlayfs from caches of their own.
 TEST_F(Fixture, SharesAreTakenForTheMachineTheirServersNameResolvesTo) {
     hosts = {{"backupbox", {"127.0.0.1"}}, {"nas", {"192.0.2.7", "::1"}}, {"far", {"192.0.2.9"}}};
