@@ -148,7 +148,6 @@ std::optional<std::string> sshHostName(const std::string& host) {
     return std::nullopt;
 }
 
-
 // rclone's configuration, each remote's settings by name. A remote whose
 // settings cannot be read for sure (a quoted value, a name or setting given
 // twice) has none; a file that cannot be read so (encrypted, a setting
@@ -230,9 +229,14 @@ bool keptElsewhere(std::string_view spec, const RcloneRemotes& remotes, const Li
     if (const std::string* inner = setting("remote")) wrapped.push_back(*inner);
     if (const std::string* upstreams = setting("upstreams")) {
         std::istringstream words(*upstreams);
-        // combine's are "folder=remote:path"
-        for (std::string word; words >> word;)
-            wrapped.push_back(*type != "combine" ? word : word.find('=') == std::string::npos ? "" : word.substr(word.find('=') + 1));
+        for (std::string word; words >> word;) {
+            // combine's are "folder=remote:path"
+            const std::size_t equals = word.find('=');
+            if (*type != "combine")
+                wrapped.push_back(word);
+            else
+                wrapped.push_back(equals == std::string::npos ? std::string() : word.substr(equals + 1));
+        }
     }
     if (wrapped.empty()) {
         if (oneOf(*type, {"alias", "crypt", "union", "combine", "chunker", "compress", "hasher", "cache"}) ||
