@@ -219,8 +219,8 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
 // Where the table cannot place a mount, a side lying on it whose lookups
 // answer afresh is left to the markers, looked up at each of its folders:
 // a desktop FUSE mount naming no folder, a share of a server not shown to
-// be another machine (an unresolved name, an rclone remote, which names
-// none). Where its lookups come from a cache of its own, or the mount lies
+// be another machine (an unresolved name, an rclone remote of local
+// folders). Where its lookups come from a cache of its own, or the mount lies
 // below a side or where a stack leads, it refuses; a share of another
 // machine is apart from every local folder.
 TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {

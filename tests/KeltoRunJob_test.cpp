@@ -16,6 +16,7 @@
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -27,6 +28,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -794,13 +796,37 @@ TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOthe
     }
 }
 
+// Points rclone's configuration at a file while it lives.
+class RcloneConfigAt {
+public:
+    explicit RcloneConfigAt(const fs::path& file) {
+        if (const char* set = std::getenv("RCLONE_CONFIG")) previous_ = set;
+        ::setenv("RCLONE_CONFIG", file.c_str(), 1);
+    }
+    ~RcloneConfigAt() {
+        if (previous_)
+            ::setenv("RCLONE_CONFIG", previous_->c_str(), 1);
+        else
+            ::unsetenv("RCLONE_CONFIG");
+    }
+    RcloneConfigAt(const RcloneConfigAt&) = delete;
+    RcloneConfigAt& operator=(const RcloneConfigAt&) = delete;
+
+private:
+    std::optional<std::string> previous_;
+};
+
 // A share whose server cannot be shown to be another machine is never
 // apart: sshfs through an ssh alias of this machine, its listings cached by
-// a walk just before, and a mount typed as rclone's, each inside a side and
-// showing a folder that holds the other side deeper down, are refused both
-// ways, naming the mount, nothing written.
+// a walk just before, and a mount typed as rclone's of a union of local
+// folders, each inside a side and showing a folder that holds the other
+// side deeper down, are refused both ways, naming the mount, nothing
+// written.
 TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    std::ofstream(tmp / "rclone.conf") << "[both]\ntype = union\nupstreams = " << (tmp / "rclone/P").native() << " "
+                                       << (tmp / "elsewhere").native() << "\n";
+    const RcloneConfigAt config(tmp / "rclone.conf");
     std::string noSsh;
     const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
     TestMounts mounts;  // undone before the server and the temporary folder go
@@ -824,7 +850,7 @@ TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
             ADD_FAILURE() << name << " could not be mounted";
     };
     if (sshd) layout("sshfs", aliased(tmp / "sshfs/P", tmp / "sshfs/B/inner"));
-    layout("rclone", {"unionfs", "-o", "fsname=local:" + (tmp / "rclone/P").native() + ",subtype=rclone",
+    layout("rclone", {"unionfs", "-o", "fsname=both:,subtype=rclone",
                       (tmp / "rclone/P").native() + "=RW", (tmp / "rclone/B/inner").native()});
     for (const auto& [first, second] : layouts) {
         const std::string unplaced =
@@ -840,6 +866,27 @@ TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
         }
     }
     if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
+}
+
+// A side holding rclone mounts whose remotes rclone's configuration shows
+// kept on another machine (a cloud drive, a crypt over it) is apart from
+// every local folder: a mirror of it runs.
+TEST_F(KeltoRunJobTest, SidesHoldingSharesRcloneKeepsElsewhereRun) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    std::ofstream(tmp / "rclone.conf") << "[gdrive]\ntype = drive\n\n[vault]\ntype = crypt\nremote = gdrive:vault\n";
+    const RcloneConfigAt config(tmp / "rclone.conf");
+    TestMounts mounts;  // undone before the temporary folder goes
+    putAt(a / "doc.txt", "doc", t0);
+    for (const std::string remote : {"gdrive", "vault"}) {
+        putAt(tmp / "cloud" / remote / "p.jpg", "p", t0);
+        fs::create_directories(a / remote);
+        ASSERT_TRUE(mounts.mount({"unionfs", "-o", "fsname=" + remote + ":photos,subtype=rclone",
+                                  (tmp / "cloud" / remote).native() + "=RW", (a / remote).native()},
+                                 a / remote));
+    }
+    const Json out = run({"--mode", "mirror", "--archive", "off"}).out;
+    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    EXPECT_EQ(contents(b / "doc.txt"), "doc");
 }
 
 // A run whose sides do not reach each other: the markers reach neither its

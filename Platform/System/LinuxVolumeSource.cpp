@@ -8,6 +8,7 @@
 #include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <sys/statvfs.h>
@@ -19,6 +20,7 @@
 #include <cctype>
 #include <cerrno>
 #include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 extern char** environ;
@@ -146,11 +148,122 @@ std::optional<std::string> sshHostName(const std::string& host) {
     return std::nullopt;
 }
 
+// rclone's configuration, each remote's settings by name. A remote whose
+// settings cannot be read for sure (a quoted value, a name or setting given
+// twice) has none; a file that cannot be read so (encrypted, a setting
+// outside any remote, which rclone would lend to all) gives nothing.
+using RcloneRemote = std::map<std::string, std::string, std::less<>>;
+using RcloneRemotes = std::map<std::string, std::optional<RcloneRemote>, std::less<>>;
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::optional<RcloneRemotes> rcloneRemotes(std::string_view text) {
+    RcloneRemotes remotes;
+    std::optional<RcloneRemote>* remote = nullptr;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = trimmed(text.substr(start, end - start));
+        start = end + 1;
+        if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+        if (line.starts_with("RCLONE_ENCRYPT_")) return std::nullopt;
+        if (line.front() == '[') {
+            const std::string name(trimmed(line.substr(1, line.size() - 1 - line.ends_with(']'))));
+            if (!line.ends_with(']') || name == "DEFAULT") return std::nullopt;
+            const auto [at, fresh] = remotes.try_emplace(name, RcloneRemote{});
+            if (!fresh) at->second.reset();
+            remote = &at->second;
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos || !remote) return std::nullopt;
+        const std::string_view value = trimmed(line.substr(equals + 1));
+        if (*remote && (value.starts_with('"') || value.starts_with('\'') ||
+                        !(*remote)->try_emplace(std::string(trimmed(line.substr(0, equals))), value).second))
+            remote->reset();
+    }
+    return remotes;
+}
+
+// The host a server setting names: "host", "host:port", "user@host",
+// "scheme://host:port/path", "[::1]:22".
+std::string hostNamed(std::string_view setting) {
+    if (const auto scheme = setting.find("://"); scheme != std::string_view::npos) setting.remove_prefix(scheme + 3);
+    setting = setting.substr(0, setting.find_first_of("/?#"));
+    if (const auto user = setting.rfind('@'); user != std::string_view::npos) setting.remove_prefix(user + 1);
+    if (setting.starts_with('[')) return std::string(setting.substr(0, setting.find(']') + 1));
+    if (std::count(setting.begin(), setting.end(), ':') == 1) setting = setting.substr(0, setting.find(':'));
+    return std::string(setting);
+}
+
+// Whether the rclone remote `spec` ("remote:path", ":backend:path", or a
+// path) keeps its files on other machines only. One that reaches this
+// machine's folders (a path, the local backend) is not, nor one whose
+// server is this machine or cannot be resolved, nor one that cannot be
+// read for sure (missing, looping, given settings beside its own); one
+// that wraps others (alias, crypt, union, …) is judged by all it wraps.
+bool keptElsewhere(std::string_view spec, const RcloneRemotes& remotes, const LinuxVolumeSource& source,
+                   std::vector<std::string>& chain) {
+    const std::size_t colon = spec.find(':', spec.starts_with(':') ? 1 : 0);
+    if (colon == std::string_view::npos) return false;
+    const std::string name(spec.substr(0, colon));
+    if (name.empty() || name.find_first_of("/\\,{}\"'") != std::string::npos || chain.size() > 16 ||
+        std::find(chain.begin(), chain.end(), name) != chain.end())
+        return false;
+    RcloneRemote remote{{"type", name.substr(1)}};
+    if (name.front() != ':') {
+        const auto found = remotes.find(name);
+        if (found == remotes.end() || !found->second) return false;
+        remote = *found->second;
+    }
+    const auto setting = [&](std::string_view key) {
+        const auto found = remote.find(key);
+        return found == remote.end() ? nullptr : &found->second;
+    };
+    const std::string* type = setting("type");
+    if (!type || *type == "local") return false;
+    std::vector<std::string> wrapped;
+    if (const std::string* inner = setting("remote")) wrapped.push_back(*inner);
+    if (const std::string* upstreams = setting("upstreams")) {
+        std::istringstream words(*upstreams);
+        for (std::string word; words >> word;) {
+            // combine's are "folder=remote:path"
+            const std::size_t equals = word.find('=');
+            if (*type != "combine")
+                wrapped.push_back(word);
+            else
+                wrapped.push_back(equals == std::string::npos ? std::string() : word.substr(equals + 1));
+        }
+    }
+    if (wrapped.empty()) {
+        if (oneOf(*type, {"alias", "crypt", "union", "combine", "chunker", "compress", "hasher", "cache"}) ||
+            setting("ssh"))
+            return false;
+        // A server it names, wherever its name leads.
+        for (const char* key : {"host", "url", "endpoint"})
+            if (const std::string* at = setting(key);
+                at && source.server("fuse.rclone", hostNamed(*at)) != LinuxVolumeSource::Server::another)
+                return false;
+        return true;
+    }
+    chain.push_back(name);
+    const bool elsewhere = std::all_of(wrapped.begin(), wrapped.end(), [&](const std::string& inner) {
+        return keptElsewhere(inner, remotes, source, chain);
+    });
+    chain.pop_back();
+    return elsewhere;
+}
+
 }  // namespace
 
 LinuxVolumeSource::LinuxVolumeSource(Options options) : options_(std::move(options)) {
     if (!options_.probe) options_.probe = BlockDevices::read;
     if (!options_.resolveHost) options_.resolveHost = addressesOf;
+    if (!options_.rcloneConfig) options_.rcloneConfig = rcloneConfig;
+    if (!options_.clock) options_.clock = &SystemClock::shared();
 }
 
 bool LinuxVolumeSource::isPseudo(std::string_view fs) {
@@ -247,11 +360,64 @@ std::optional<std::vector<std::string>> LinuxVolumeSource::addressesOf(std::stri
 LinuxVolumeSource::Server LinuxVolumeSource::server(std::string_view fs, std::string_view host) const {
     if (host.empty()) return Server::unknown;
     if (isThisMachine(host)) return Server::thisMachine;
-    const std::optional<std::vector<std::string>> addresses = options_.resolveHost(fs, host);
+    const std::optional<std::vector<std::string>> addresses = resolved(fs, host);
     if (!addresses || addresses->empty()) return Server::unknown;
     for (const std::string& address : *addresses)
         if (isThisMachine(address)) return Server::thisMachine;
     return Server::another;
+}
+
+std::optional<std::vector<std::string>> LinuxVolumeSource::resolved(std::string_view fs, std::string_view host) const {
+    const double now = options_.clock->monotonicSeconds();
+    std::pair<std::string, std::string> key{fs, host};
+    {
+        const std::lock_guard lock(resolvedLock_);
+        const auto found = resolved_.find(key);
+        if (found != resolved_.end() && now - found->second.at < 60) return found->second.addresses;
+    }
+    std::optional<std::vector<std::string>> addresses = options_.resolveHost(fs, host);
+    const std::lock_guard lock(resolvedLock_);
+    resolved_.insert_or_assign(std::move(key), Resolved{now, addresses});
+    return addresses;
+}
+
+std::optional<std::string> LinuxVolumeSource::rcloneConfig(std::optional<uid_t> owner) {
+    namespace fs = std::filesystem;
+    const bool ours = !owner || *owner == ::geteuid();
+    const auto variable = [ours](const char* name) -> std::optional<std::string> {
+        const char* value = ours ? std::getenv(name) : nullptr;
+        return value && *value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    std::vector<fs::path> places;
+    if (std::optional<std::string> set = variable("RCLONE_CONFIG")) {
+        places.emplace_back(*set);
+    } else {
+        std::optional<std::string> home = variable("HOME");
+        if (!home) {
+            passwd entry{}, *found = nullptr;
+            std::array<char, 16384> buffer{};
+            if (::getpwuid_r(owner.value_or(::geteuid()), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+                found->pw_dir)
+                home = found->pw_dir;
+        }
+        if (std::optional<std::string> xdg = variable("XDG_CONFIG_HOME")) places.push_back(fs::path(*xdg) / "rclone/rclone.conf");
+        if (home) {
+            places.push_back(fs::path(*home) / ".config/rclone/rclone.conf");
+            places.push_back(fs::path(*home) / ".rclone.conf");
+        }
+    }
+    for (const fs::path& place : places) {
+        std::error_code error;
+        if (!fs::exists(place, error)) {
+            if (error) return std::nullopt;
+            continue;
+        }
+        std::ifstream stream(place, std::ios::binary);
+        std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+        if (!stream.is_open() || stream.bad()) return std::nullopt;
+        return text;
+    }
+    return std::nullopt;
 }
 
 bool LinuxVolumeSource::looksUpAfresh(std::string_view fs) {
@@ -345,10 +511,17 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
             // user's home cannot be placed, which refuses the trees that
             // reach it. The server is told by where its name leads (an ssh
             // alias of this machine is this machine); one whose name leads
-            // nowhere, or a remote with no server named (rclone), may be
-            // this machine too.
-            const Server at = identity.remountURL ? server(record.fileSystem, identity.remountURL->host())
-                                                  : Server::unknown;
+            // nowhere, or an rclone remote that rclone's configuration does
+            // not show keeping its files elsewhere, may be this machine too.
+            Server at = Server::unknown;
+            if (record.fileSystem == "fuse.rclone") {
+                const std::optional<std::string> config = options_.rcloneConfig(record.owner);
+                const std::optional<RcloneRemotes> remotes = config ? rcloneRemotes(*config) : std::nullopt;
+                std::vector<std::string> chain;
+                if (remotes && keptElsewhere(record.source, *remotes, *this, chain)) at = Server::another;
+            } else if (identity.remountURL) {
+                at = server(record.fileSystem, identity.remountURL->host());
+            }
             mounted.onAnotherMachine = at == Server::another;
             if (at == Server::thisMachine) {
                 const bool smb = record.source.rfind("//", 0) == 0;

@@ -2,8 +2,14 @@
 
 #include "Platform/System/BlockDevices.h"
 #include "SyncAutomation/VolumeSource.h"
+#include "SyncModel/Support/Clock.h"
+
+#include <sys/types.h>
 
 #include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +28,12 @@ public:
         // cannot be resolved. LinuxVolumeSource::addressesOf when empty.
         std::function<std::optional<std::vector<std::string>>(std::string_view fileSystem, std::string_view host)>
             resolveHost;
+        // The text of the rclone configuration a mount made by `owner` was
+        // read from; nothing when there is none or it cannot be read.
+        // LinuxVolumeSource::rcloneConfig when empty.
+        std::function<std::optional<std::string>(std::optional<uid_t> owner)> rcloneConfig;
+        // What resolved names are timed by; SystemClock::shared() when null.
+        const Clock* clock = nullptr;
     };
 
     LinuxVolumeSource() : LinuxVolumeSource(Options{}) {}
@@ -49,6 +61,12 @@ public:
     // The addresses of a host name as the resolver gives them, for sshfs
     // through the name ssh's configuration gives it (`ssh -G`).
     static std::optional<std::vector<std::string>> addressesOf(std::string_view fileSystem, std::string_view host);
+    // Where rclone looks for its configuration, in its order, for a mount
+    // made by `owner` (this process's user when unknown): $RCLONE_CONFIG,
+    // $XDG_CONFIG_HOME/rclone/rclone.conf, ~/.config/rclone/rclone.conf,
+    // ~/.rclone.conf, the environment only where the owner is this
+    // process's user; the first that exists, read.
+    static std::optional<std::string> rcloneConfig(std::optional<uid_t> owner);
     // Whether a name looked up in a file system of this type reaches where
     // it keeps its files each time, rather than a cache of its own.
     static bool looksUpAfresh(std::string_view fileSystem);
@@ -57,7 +75,18 @@ public:
                                      std::string_view mountPoint);
 
 private:
+    // options_.resolveHost's answers, each kept a minute: every read of the
+    // table meets each share again, and a resolver waiting on the network
+    // would hold up each read.
+    std::optional<std::vector<std::string>> resolved(std::string_view fileSystem, std::string_view host) const;
+
     Options options_;
+    struct Resolved {
+        double at = 0;
+        std::optional<std::vector<std::string>> addresses;
+    };
+    mutable std::mutex resolvedLock_;
+    mutable std::map<std::pair<std::string, std::string>, Resolved> resolved_;
 };
 
 }  // namespace kelto

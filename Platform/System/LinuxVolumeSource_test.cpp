@@ -57,8 +57,14 @@ struct Fixture : ::testing::Test {
         fs::create_directory_symlink("../../devices/pci0/ata2/block/sdd/sdd1", folder / "sys/dev/block/8:49");
     }
 
-    // What servers' names resolve to here; any other name does not.
+    // What servers' names resolve to here, and how often one was resolved;
+    // any other name does not resolve.
     std::map<std::string, std::vector<std::string>, std::less<>> hosts;
+    int resolutions = 0;
+    ManualClock clock;
+    // The rclone configuration each mount's owner keeps.
+    std::optional<std::string> rclone;
+    std::vector<std::optional<uid_t>> rcloneOwners;
 
     LinuxVolumeSource source() {
         return LinuxVolumeSource({folder / "mountinfo", folder / "sys",
@@ -67,10 +73,16 @@ struct Fixture : ::testing::Test {
                                       return found == devices.end() ? BlockDevices::Tags{} : found->second;
                                   },
                                   [this](std::string_view, std::string_view host) {
+                                      ++resolutions;
                                       const auto found = hosts.find(host);
                                       return found == hosts.end() ? std::nullopt
                                                                   : std::optional<std::vector<std::string>>(found->second);
-                                  }});
+                                  },
+                                  [this](std::optional<uid_t> owner) {
+                                      rcloneOwners.push_back(owner);
+                                      return rclone;
+                                  },
+                                  &clock});
     }
 
     static const MountedFileSystem& at(const std::vector<MountedFileSystem>& mounts, const fs::path& point) {
@@ -194,8 +206,8 @@ TEST_F(Fixture, SharesThisMachineServesAreStackedOnTheFoldersTheyExport) {
 // A server is told by what its name resolves to, not by the name: an ssh
 // alias or a name leading to a loopback address is this machine, whose
 // share is stacked on its export; a name leading only to other addresses is
-// another machine; a name leading nowhere, or a remote naming no server
-// (rclone), is neither. Desktop FUSE mounts and sshfs answer lookups
+// another machine; a name leading nowhere, or an rclone remote with no
+// configuration to tell, is neither. Desktop FUSE mounts and sshfs answer lookups
 // afresh, rclone and fuse-overlayfs from caches of their own.
 TEST_F(Fixture, SharesAreTakenForTheMachineTheirServersNameResolvesTo) {
     hosts = {{"backupbox", {"127.0.0.1"}}, {"nas", {"192.0.2.7", "::1"}}, {"far", {"192.0.2.9"}}};
@@ -219,6 +231,71 @@ TEST_F(Fixture, SharesAreTakenForTheMachineTheirServersNameResolvesTo) {
     for (const char* point : {"/mnt/alias", "/mnt/nas", "/mnt/far", "/run/gvfs"})
         EXPECT_TRUE(at(mounts, point).freshLookups) << point;
     for (const char* point : {"/mnt/r", "/mnt/fo", "/media/Back"}) EXPECT_FALSE(at(mounts, point).freshLookups) << point;
+}
+
+// A server's name is resolved once a minute, however often the table is
+// read: a resolver waiting on the network holds up each read.
+TEST_F(Fixture, ServersNamesAreResolvedOnceAMinute) {
+    hosts = {{"nas", {"192.0.2.7"}}};
+    folder.write("mountinfo", std::string(fixtureTable) + "81 27 0:91 / /mnt/nas rw - nfs4 nas:/srv/x rw\n");
+    const LinuxVolumeSource system = source();
+    const int before = resolutions;
+    system.mounts();
+    const int once = resolutions - before;
+    EXPECT_GT(once, 0);
+    system.mounts();
+    EXPECT_EQ(resolutions - before, once);
+    clock.advance(61);
+    EXPECT_TRUE(at(system.mounts(), "/mnt/nas").onAnotherMachine);
+    EXPECT_EQ(resolutions - before, 2 * once);
+}
+
+// An rclone mount is another machine's only where rclone's configuration,
+// as the mount's owner keeps it, shows its remote keeping its files
+// elsewhere: a cloud drive, a crypt over s3, an sftp server whose name
+// resolves elsewhere. Local folders (a path, :local:, an alias or a union
+// of them, a union holding one), a server of this machine, a remote
+// wrapping itself or missing from the configuration, and every remote of
+// an encrypted or missing configuration are not.
+TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
+    hosts = {{"far", {"192.0.2.9"}}};
+    const std::string config = "# made by rclone config\n"
+                               "[drive]\ntype = drive\nscope = drive\n\n"
+                               "[s3]\ntype = s3\nprovider = AWS\n"
+                               "[secret]\ntype = crypt\nremote = s3:bucket/x\n"
+                               "[nas]\ntype = sftp\nhost = far\n"
+                               "[home]\ntype = alias\nremote = /home/me\n"
+                               "[both]\ntype = union\nupstreams = /a /b:ro\n"
+                               "[mixed]\ntype = combine\nupstreams = d=drive: h=home:\n"
+                               "[self]\ntype = sftp\nhost = 127.0.0.1\n"
+                               "[dav]\ntype = webdav\nurl = http://localhost:8080/dav\n"
+                               "[loop]\ntype = crypt\nremote = back:\n"
+                               "[back]\ntype = alias\nremote = loop:x\n"
+                               "[quoted]\ntype = \"local\"\n";
+    const std::vector<std::string> elsewhere{"drive:photos", "secret:", "nas:/srv", ":s3:bucket"};
+    const std::vector<std::string> here{"home:",  "both:",  "mixed:", "self:",    "dav:",
+                                        "loop:",  "/srv/x", ":local:/srv", "ghost:", "quoted:"};
+    std::string table = fixtureTable;
+    int id = 90;
+    for (const std::vector<std::string>* remotes : {&elsewhere, &here})
+        for (const std::string& remote : *remotes) {
+            const std::string n = std::to_string(id++);
+            table += n + " 27 0:" + n + " / /mnt/" + n + " rw - fuse.rclone " + remote + " rw,user_id=1000\n";
+        }
+    folder.write("mountinfo", table);
+    const auto judged = [&](std::optional<std::string> text) {
+        rclone = std::move(text);
+        std::vector<std::string> apart;
+        for (const MountedFileSystem& mount : source().mounts())
+            if (mount.identity.fileSystem == "fuse.rclone" && mount.onAnotherMachine)
+                apart.push_back(mount.mountPoint.filename().string());
+        return apart;
+    };
+    EXPECT_EQ(judged(config), (std::vector<std::string>{"90", "91", "92", "93"}));
+    EXPECT_EQ(rcloneOwners.back(), std::optional<uid_t>(1000));
+    EXPECT_EQ(judged("# Encrypted rclone configuration File\n\nRCLONE_ENCRYPT_V0:\nA2b+c==\n"),
+              std::vector<std::string>{});
+    EXPECT_EQ(judged(std::nullopt), std::vector<std::string>{});
 }
 
 // Layer lists as the kernel writes them: a comma in a folder's name comes
@@ -278,7 +355,7 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
 
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}}).mounts().empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
 }
 
 TEST_F(Fixture, LocalVolumesTakeUuidLabelAndRemovableFromTheirDevice) {

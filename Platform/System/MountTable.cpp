@@ -5,6 +5,7 @@
 #include <libmount.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -228,8 +229,15 @@ std::vector<MountTable::Record> MountTable::read(const std::filesystem::path& fi
         entry.parent = mnt_fs_get_parent_id(fs);
         entry.at = PathComponents::of(record.mountPoint);
         const auto raw = entry.id != 0 ? written.find(entry.id) : written.end();
-        record.stackedOn = stackedOn(record, raw != written.end() ? optionList(raw->second, true)
-                                                                  : optionList(text(mnt_fs_get_fs_options(fs)), false));
+        const Options options = raw != written.end() ? optionList(raw->second, true)
+                                                     : optionList(text(mnt_fs_get_fs_options(fs)), false);
+        record.stackedOn = stackedOn(record, options);
+        if (record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse."))
+            for (const auto& [name, value] : options)
+                if (uid_t owner = 0; name == "user_id" &&
+                                     std::from_chars(value.data(), value.data() + value.size(), owner) ==
+                                         std::from_chars_result{value.data() + value.size(), std::errc{}})
+                    record.owner = owner;
         entries.push_back(std::move(entry));
     }
 

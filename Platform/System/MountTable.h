@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct MountTable {
         // overlay's layers, a FUSE file system's source when that is a path
         // (a pass-through such as bindfs).
         std::vector<std::string> stackedOn;
+        // The user a FUSE mount was made by (its user_id option), whose
+        // configuration its program read; unknown for other mounts.
+        std::optional<uid_t> owner;
     };
 
     // The visible records of a mountinfo (or mtab) file, in table order;
