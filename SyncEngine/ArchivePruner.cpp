@@ -33,7 +33,7 @@ namespace {
 // after the last pruning was made after it, so no earlier than the newest
 // clock seen by then: it is dated by the later of its name's date and that
 // clock, which the ledger then keeps for it. Without a ledger (the first
-// pruning) the names' dates are all there is. A clock that ran ahead once
+// pruning) the names' dates are all there is for that pruning. A clock that ran ahead once
 // dates the folders after it by its time: they are kept longer, never taken
 // early.
 struct Ledger {
