@@ -137,8 +137,10 @@ std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::
         if (!named) continue;
         const std::optional<struct stat> info = SafeFileSystem::statChild(*jobFolder, name);
         if (!info || !S_ISDIR(info->st_mode)) continue;  // gone meanwhile, by another clean-up, or not a run folder
+        // No pruning dates a folder before its name: a ledger that does was
+        // not written by one, and vouches for no less than the name.
         const auto known = ledger.dated.find(name);
-        const Date date = known != ledger.dated.end() ? known->second
+        const Date date = known != ledger.dated.end() ? std::max(known->second, *named)
                           : ledger.clock              ? std::max(*named, *ledger.clock)
                                                       : *named;
         runFolders.push_back({std::move(name), date, *named, known != ledger.dated.end()});

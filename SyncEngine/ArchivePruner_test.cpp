@@ -171,3 +171,15 @@ TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(ledger)));
     EXPECT_EQ(test::readFile(elsewhere / "precious"), "mine");
 }
+
+// A ledger that dates a folder before its own name was never written by a
+// pruning: it vouches for no more than the name, and takes nothing early.
+TEST_F(ArchivePrunerTest, ALedgerNeverDatesAFolderBeforeItsName) {
+    const std::string fresh = "2025-04-10_115000-0a1b2c3d";
+    runFolder(fresh);
+    runFolder("2025-04-10_115500-0a1b2c3d");
+    folder.write(".KeltoSync/Archive/" + job.string() + ".dates",
+                 R"({"clock": 1744279200, "folders": {")" + fresh + R"(": 0}})");
+    EXPECT_EQ(prune(30), 0);
+    EXPECT_TRUE(fs::exists(folder / inJob(fresh)));
+}
