@@ -8,6 +8,7 @@
 
 #include <date/tz.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,7 +33,7 @@ namespace {
 // after the last pruning was made after it, so no earlier than the newest
 // clock seen by then: it is dated by the later of its name's date and that
 // clock, which the ledger then keeps for it. Without a ledger (the first
-// pruning) the names' dates are all there is. A clock that ran ahead once
+// pruning) the names' dates are all there is for that pruning. A clock that ran ahead once
 // dates the folders after it by its time: they are kept longer, never taken
 // early.
 struct Ledger {
@@ -46,12 +47,16 @@ std::string ledgerName(const Uuid& jobID) { return jobID.string() + ".dates"; }
 // for nothing: its folders date from now, kept a full retention once more.
 Ledger readLedger(const Folder& archive, const Uuid& jobID, Date now) {
     const std::string name = ledgerName(jobID);
-    FileDescriptor file(::openat(archive.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Not blocking: a pipe planted under its name would hold the run for good.
+    FileDescriptor file(::openat(archive.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!file.valid()) {
         if (errno == ENOENT) return {};
         if (errno != ELOOP) throw FileError(errno, "Could not open", archive / name);
         return Ledger{now, {}};
     }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) throw FileError(errno, "Could not read", archive / name);
+    if (!S_ISREG(info.st_mode)) return Ledger{now, {}};
     std::string bytes;
     char buffer[4096];
     for (ssize_t n; (n = ::read(file.get(), buffer, sizeof buffer)) != 0;) {
@@ -120,17 +125,25 @@ std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::
     if (!jobFolder) return 0;  // removed meanwhile
 
     const Ledger ledger = readLedger(*archiveFolder, jobID, now);
-    std::vector<std::pair<std::string, Date>> runFolders;
+    struct RunFolder {
+        std::string name;
+        Date date;          // as the clock vouches for it
+        Date named;         // by its name
+        bool known;         // dated by the ledger
+    };
+    std::vector<RunFolder> runFolders;
     for (std::string& name : SafeFileSystem::listNames(*jobFolder)) {
-        std::optional<Date> date = ArchiveRunID::date(name, localZone);
-        if (!date) continue;
+        const std::optional<Date> named = ArchiveRunID::date(name, localZone);
+        if (!named) continue;
         const std::optional<struct stat> info = SafeFileSystem::statChild(*jobFolder, name);
         if (!info || !S_ISDIR(info->st_mode)) continue;  // gone meanwhile, by another clean-up, or not a run folder
-        if (const auto known = ledger.dated.find(name); known != ledger.dated.end())
-            date = known->second;
-        else if (ledger.clock)
-            date = std::max(*date, *ledger.clock);
-        runFolders.emplace_back(std::move(name), *date);
+        // No pruning dates a folder before its name: a ledger that does was
+        // not written by one, and vouches for no less than the name.
+        const auto known = ledger.dated.find(name);
+        const Date date = known != ledger.dated.end() ? std::max(known->second, *named)
+                          : ledger.clock              ? std::max(*named, *ledger.clock)
+                                                      : *named;
+        runFolders.push_back({std::move(name), date, *named, known != ledger.dated.end()});
     }
 
     // Retention counts back from the clock or from the newest archive,
@@ -141,21 +154,28 @@ std::int64_t ArchivePruner::prune(const fs::path& root, const Uuid& jobID, std::
     Date from = now;
     if (*retentionDays > 0) {
         std::optional<Date> newest;
-        for (const auto& [name, date] : runFolders)
-            if (name != ownRun && (!newest || *newest < date)) newest = date;
+        for (const RunFolder& run : runFolders)
+            if (run.name != ownRun && (!newest || *newest < run.date)) newest = run.date;
         if (newest && *newest < now) from = *newest;
     }
     const std::optional<Date> limit = cutOff(from, *retentionDays, localZone);
     if (!limit) return 0;
 
-    std::int64_t removed = 0;
+    // Every run folder's name is a clock some run saw: the newest of them is
+    // vouched for as well as `now`. A folder the ledger did not date yet is
+    // kept in it as no older than that (one made while the clock was behind,
+    // at a first pruning, is told from an old one no other way). The user's
+    // clean goes by the names: what the ledger vouches for only ever holds
+    // retention back.
     Ledger kept{ledger.clock ? std::max(*ledger.clock, now) : now, {}};
-    for (const auto& [name, date] : runFolders) {
-        if (!(date < *limit)) {
-            kept.dated.emplace(name, date);
+    for (const RunFolder& run : runFolders) *kept.clock = std::max(*kept.clock, run.named);
+    std::int64_t removed = 0;
+    for (const RunFolder& run : runFolders) {
+        if (!((*retentionDays == 0 ? run.named : run.date) < *limit)) {
+            kept.dated.emplace(run.name, run.known ? run.date : std::max(run.date, *kept.clock));
             continue;
         }
-        SafeFileSystem::removeTree(*jobFolder, name);
+        SafeFileSystem::removeTree(*jobFolder, run.name);
         ++removed;
     }
     writeLedger(*archiveFolder, jobID, kept);

@@ -26,7 +26,7 @@ struct ArchivePruner {
     // that came after an earlier pruning, the newest clock a pruning saw
     // where that is later (a ledger beside the job archive folder keeps both), so that an
     // archive made while the clock was behind is not taken for old. Zero days (the
-    // user's clean) removes everything dated before `now`. An absent
+    // user's clean) removes everything whose name dates it before `now`. An absent
     // retention keeps everything. Children that are not real folders with a
     // run identifier's name are kept. Returns the number removed; throws the
     // first FileError (folders removed before it stay removed).

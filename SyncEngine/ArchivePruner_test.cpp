@@ -5,6 +5,10 @@
 
 #include <date/tz.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -107,4 +111,75 @@ TEST_F(ArchivePrunerTest, AnArchiveMadeWhileTheClockWasBehindCountsFromWhatTheCl
     const std::string alsoBehind = "2001-05-21_120500-0a1b2c3d";
     EXPECT_EQ(pruneAt(30, now + 41 * 86400 + 300 - 24 * 365.25 * 86400, alsoBehind), 0);
     EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 0, Date::fromUnix(now + 41 * 86400 + 600), berlin), 3);
+}
+
+// The first pruning may itself run while the clock is behind: its own folder
+// is dated by that clock, and the other folders' names show the clock has
+// been later. The normal runs after it must not take it for old either.
+TEST_F(ArchivePrunerTest, AnArchiveMadeBehindTheClockAtTheFirstPruningIsNotTakenForOld) {
+    const double now = 1744279200;  // 10 April 2025, 12:00 in Berlin
+    const std::string behind = "2001-04-10_120500-0a1b2c3d";
+    runFolder("2025-04-09_120000-0a1b2c3d");  // made before retention was set
+    runFolder(behind);
+    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(now + 300 - 24 * 365.25 * 86400), berlin,
+                                   behind),
+              0);
+    for (const auto& [own, at] : {std::pair{std::string("2025-04-10_121000-0a1b2c3d"), now + 600},
+                                  std::pair{std::string("2025-04-10_121500-0a1b2c3d"), now + 900}}) {
+        runFolder(own);
+        EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(at), berlin, own), 0) << own;
+    }
+    EXPECT_TRUE(fs::exists(folder / inJob(behind)));
+}
+
+// What the ledger vouches for holds retention back, never the user's clean:
+// after the clock ran a year ahead and was put right, a clean still takes
+// the archives made since.
+TEST_F(ArchivePrunerTest, TheUsersCleanTakesWhatWasMadeAfterTheClockRanAhead) {
+    const double now = 1744279200;
+    runFolder("2026-04-10_120000-0a1b2c3d");
+    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(now + 365 * 86400), berlin,
+                                   "2026-04-10_120000-0a1b2c3d"),
+              0);
+    const std::string since = "2025-04-10_121000-0a1b2c3d";
+    runFolder(since);
+    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(now + 600), berlin, since), 0);
+    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 0, Date::fromUnix(now + 900), berlin), 1);
+    EXPECT_FALSE(fs::exists(folder / inJob(since)));
+}
+
+// A ledger a user replaced by something else than a file vouches for
+// nothing and is written anew in its place: a pipe must not hold the run
+// (the alarm ends a child that waits on one), a link leads nowhere.
+TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
+    runFolder("2025-04-10_120000-0a1b2c3d");
+    const fs::path ledger = folder / ".KeltoSync/Archive" / (job.string() + ".dates");
+    ASSERT_EQ(::mkfifo(ledger.c_str(), 0600), 0);
+    EXPECT_EXIT(
+        {
+            ::alarm(10);
+            std::exit(prune(30) == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(ledger)));
+
+    test::TemporaryFolder elsewhere;
+    elsewhere.write("precious", "mine");
+    fs::remove(ledger);
+    fs::create_symlink(elsewhere / "precious", ledger);
+    EXPECT_EQ(prune(30), 0);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(ledger)));
+    EXPECT_EQ(test::readFile(elsewhere / "precious"), "mine");
+}
+
+// A ledger that dates a folder before its own name was never written by a
+// pruning: it vouches for no more than the name, and takes nothing early.
+TEST_F(ArchivePrunerTest, ALedgerNeverDatesAFolderBeforeItsName) {
+    const std::string fresh = "2025-04-10_115000-0a1b2c3d";
+    runFolder(fresh);
+    runFolder("2025-04-10_115500-0a1b2c3d");
+    folder.write(".KeltoSync/Archive/" + job.string() + ".dates",
+                 R"({"clock": 1744279200, "folders": {")" + fresh + R"(": 0}})");
+    EXPECT_EQ(prune(30), 0);
+    EXPECT_TRUE(fs::exists(folder / inJob(fresh)));
 }

@@ -22,7 +22,9 @@ struct PlanReview {
     // The takings of `plan` that `reviewed` did not list, in plan order. A
     // path is compared by its key on its side: its exact name where the file
     // system keeps names apart, its case-folded normal form C where it
-    // ignores case (and so takes one item spelled twice for one taking). A listed path whose item `plan` saw in another
+    // ignores case (and so takes one item spelled twice for one taking),
+    // unless `reviewed` or `plan` holds two spellings of that key: the side
+    // keeps them apart after all, and each is its exact name. A listed path whose item `plan` saw in another
     // version than `reviewed` did (saved anew since the review, or seen by
     // `plan` only) is not reviewed: approval is for the version shown. One
     // that `plan` saw no version of is no more than reviewed: a run never

@@ -91,3 +91,33 @@ TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
         EXPECT_EQ(PlanReview::beyond(reviewed, plan, {}), plan.archives);
     }
 }
+
+// A side taken for one that folds names may still hold two spellings of a
+// key apart (FAT and exFAT fold no normal forms, FAT with UTF-8 names no
+// accented capitals): where the plan takes both, each is matched by its
+// exact name, whatever order the plan lists them in or versions they share.
+TEST(PlanReview, TwoSpellingsOfOneKeyInThePlanAreTwoItems) {
+    const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
+    const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
+    const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
+    const PlanReview::Names foldingB{.caseSensitiveB = false};
+    const auto plan = [](std::vector<SeenVersion> seen) {
+        SyncPlan out;
+        for (const SeenVersion& item : seen) out.archives.push_back({item.path, item.on});
+        out.seen = std::move(seen);
+        return out;
+    };
+    const SyncPlan reviewed = plan({{nfc, Side::b, v1}, {"\xC3\x89t\xC3\xA9.txt", Side::b, v1}});
+    for (const ItemVersion& twin : {v2, v1}) {
+        EXPECT_EQ(PlanReview::beyond(reviewed, plan({{nfd, Side::b, twin}, {nfc, Side::b, v1}}), foldingB),
+                  (std::vector<PlannedArchive>{{nfd, Side::b}}));
+        EXPECT_EQ(PlanReview::beyond(reviewed, plan({{nfc, Side::b, v1}, {nfd, Side::b, twin}}), foldingB),
+                  (std::vector<PlannedArchive>{{nfd, Side::b}}));
+    }
+    EXPECT_EQ(PlanReview::beyond(reviewed,
+                                 plan({{"\xC3\xA9t\xC3\xA9.txt", Side::b, v1}, {"\xC3\x89t\xC3\xA9.txt", Side::b, v1}}),
+                                 foldingB),
+              (std::vector<PlannedArchive>{{"\xC3\xA9t\xC3\xA9.txt", Side::b}}));
+    // Alone, the other spelling is the reviewed item as the side spells it now.
+    EXPECT_TRUE(PlanReview::beyond(reviewed, plan({{nfd, Side::b, v1}}), foldingB).empty());
+}

@@ -176,6 +176,13 @@ pid_t spawn(const std::filesystem::path& executable,
         // killed with this process (its helpers then lose their connection).
         if (::setpgid(0, 0) != 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail();
         if (::getppid() != parent) ::_exit(127);
+        // A descriptor handed on may sit at a standard one (this process was
+        // started without them): it moves above them first, or the pipes put
+        // there would stand in its place.
+        for (int* handed : {&stdoutFd, &stderrFd, &workingFolder, &inherited, &reportFd})
+            if (*handed >= 0 && *handed <= STDERR_FILENO &&
+                (*handed = ::fcntl(*handed, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)) < 0)
+                fail();
         if (::dup2(stdoutFd, STDOUT_FILENO) < 0 || ::dup2(stderrFd, STDERR_FILENO) < 0) fail();
         if (workingFolder >= 0 && ::fchdir(workingFolder) != 0) fail();
         if (inherited >= 0) {

@@ -303,6 +303,36 @@ TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) 
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: rsync failed, 2: nothing copied, 3: the run crashed, 4: it threw";
 }
 
+// A process started without its standard descriptors opens the held
+// folders there: rsync still reaches those folders, not its own pipes.
+TEST(RsyncProcess, HeldFoldersAtTheStandardDescriptorsStillReachRsync) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "source");
+    std::filesystem::create_directories(dir / "destination");
+    std::ofstream(dir / "source" / "file") << "content";
+    const auto rsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            ::close(STDOUT_FILENO);
+            ::close(STDERR_FILENO);
+            const int source = ::open((dir / "source").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (source != STDOUT_FILENO || destination != STDERR_FILENO) ::_exit(5);
+            const RsyncExit exit = RsyncProcess{rsync}.runBetween(source, destination, {"--recursive", "a/", "b/"},
+                                                                  Mode::transfer, {}, nullptr, nullptr);
+            ::_exit(exit.code != 0 ? 1 : std::filesystem::exists(dir / "destination" / "file") ? 0 : 2);
+        } catch (...) {
+            ::_exit(4);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: rsync failed, 2: nothing copied, 4: it threw, 5: not at 1 and 2";
+}
+
 // --- Stopping ---------------------------------------------------------------
 
 TEST(RsyncProcess, StopEndsTheRealRsyncPromptly) {

@@ -475,6 +475,32 @@ TEST_F(CoordinatorRunTest, AConfirmedRunTakesNoUnreviewedNormalisationTwin) {
     }
 }
 
+// A disk taken for one that folds names may keep two spellings apart after
+// all (FAT and exFAT fold no normal forms): a twin saved there beside the
+// reviewed file is another file, never approved by the review of it.
+TEST_F(CoordinatorRunTest, AConfirmedRunTakesNoUnreviewedTwinOnADiskThatFoldsNames) {
+    const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
+    const fs::path stick = disk("Stick", "FAT-1", "vfat");
+    putOld(a / "keep", "same");
+    putOld(stick / "b" / "keep", "same");
+    putOld(stick / "b" / nfd, "reviewed");
+    SyncJob& job = addJob(SyncMode::mirror, a, stick / "b");
+    job.options.archiveEnabled = false;
+    job.options.deleteGuardPercent = 0;
+    job.options.deleteGuardMinFiles = 1;
+    const Uuid id = job.id;
+
+    RunResult result = run(id);
+    ASSERT_TRUE(result.review);
+    const SyncPlan reviewed = *result.review;
+    putOld(stick / "b" / nfc, "the twin, never shown");
+    result = run(id, RunTrigger::manual, &reviewed);
+    EXPECT_EQ(result.record.outcome,
+              RunOutcome::needsReview("1 file on side B that you did not review will be archived or deleted."));
+    EXPECT_EQ(readFile(stick / "b" / nfc), "the twin, never shown");
+    EXPECT_EQ(readFile(stick / "b" / nfd), "reviewed");
+}
+
 // A review approves each taking in the version it showed: a file saved anew
 // at a listed path since (same size, another time) asks again, and keeps
 // what was saved; confirmed once shown, it goes.
