@@ -73,6 +73,10 @@ CompanionContent::CompanionContent(PermissionChecklist& checklist, PermissionIte
                                         &FenraTheme::error(), content_);
             showFailed_->hide();
             column->addWidget(showFailed_);
+            showFailedPath_ = new ToneLabel(bundlePath_, FontRole::subheadline, &FenraTheme::error(), content_);
+            showFailedPath_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            showFailedPath_->hide();
+            column->addWidget(showFailedPath_);
             connect(show_, &QPushButton::clicked, this, &CompanionContent::revealInFileManager);
         }
     } else {
@@ -138,9 +142,11 @@ void CompanionContent::refresh() {
 void CompanionContent::revealInFileManager() {
     if (!reveal_) return;
     if (showFailed_) showFailed_->hide();
+    if (showFailedPath_) showFailedPath_->hide();
     reveal_(bundlePath_, [self = QPointer<CompanionContent>(this)](bool shown) {
         if (!self || !self->showFailed_) return;
         self->showFailed_->setVisible(!shown);
+        self->showFailedPath_->setVisible(!shown);
         self->refresh();
     });
 }

@@ -43,6 +43,7 @@ public:
     // Under the button when no file manager showed the application, until
     // the next press.
     QLabel* showFailedLabel() const { return showFailed_; }
+    QLabel* showFailedPathLabel() const { return showFailedPath_; }
     // The texts of the visible labels, top to bottom.
     QStringList visibleTexts() const;
 
@@ -61,6 +62,7 @@ private:
     AppDragTile* dragTile_ = nullptr;
     QPushButton* show_ = nullptr;
     QLabel* showFailed_ = nullptr;
+    QLabel* showFailedPath_ = nullptr;  // selectable, to be copied where no file manager shows it
     PermissionStatusLabel* status_;
     QLabel* stillNotWorking_ = nullptr;
     QPushButton* back_;

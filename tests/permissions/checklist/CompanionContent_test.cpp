@@ -84,6 +84,10 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
         moved->showButton()->click();
         EXPECT_TRUE(moved->showFailedLabel()->isVisibleTo(moved.get()));
         EXPECT_EQ(moved->showFailedLabel()->text(), QStringLiteral("No file manager could show Kelto Sync."));
+        // ... and names where it is, to be copied.
+        EXPECT_TRUE(moved->showFailedPathLabel()->isVisibleTo(moved.get()));
+        EXPECT_EQ(moved->showFailedPathLabel()->text(), QStringLiteral("/opt/kelto-sync"));
+        EXPECT_TRUE(moved->showFailedPathLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
     }
 
     // Back from the settings without the grant: the hints and the restart.
