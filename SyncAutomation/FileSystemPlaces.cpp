@@ -135,14 +135,15 @@ Reached reachIn(const Index& index, const fs::path& folder, const FileSystemPlac
     };
     // Where the table cannot place what a mount shows, the one rule: a side
     // lying on it is placed by the markers, looked up at each of its
-    // folders, where the mount's lookups answer. The other side's marker
+    // folders, where the mount shows one folder and its lookups answer
+    // (MountedVolume::placedByMarkers). The other side's marker
     // found there shows this tree holding the other; this side's marker,
     // placed through the mount, shows the other tree holding this one to
     // its walk. Such a mount met anywhere else (below a side, or where a
     // stack leads) refuses: it may show a folder inside the other side,
     // where neither marker stands.
     const auto unknown = [&](const MountedVolume& mount, const fs::path& at, bool sideOnIt) {
-        if (!sideOnIt || !mount.freshLookups) return cannotPlace(mount.root);
+        if (!sideOnIt || !mount.placedByMarkers) return cannotPlace(mount.root);
         if (std::find(reached.lookIn.begin(), reached.lookIn.end(), at) == reached.lookIn.end())
             reached.lookIn.push_back(at);
     };

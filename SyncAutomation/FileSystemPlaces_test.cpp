@@ -233,7 +233,7 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     mounts.add("/run/gvfs", "/", 60, {"gvfsd-fuse"}, gvfs).add("/mnt/ssh", "/", 61, {}, ssh);
     mounts.add("/mnt/r", "/", 62, {}, rclone).add("/mnt/fo", "/", 63, {"fuse-overlayfs"});
     mounts.add("/B/in", "/", 64, {"gvfsd-fuse"}, gvfs).add("/C/ssh", "/", 65, {}, ssh);
-    for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].freshLookups = true;
+    for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].placedByMarkers = true;
     const auto compare = [&](const fs::path& a, const fs::path& b) {
         return FileSystemPlaces::compare(mounts.list, a, b);
     };

@@ -794,6 +794,50 @@ TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOthe
     }
 }
 
+// A union whose branches the table cannot place (its source a name of its
+// own) shows folders the markers cannot speak for: a marker written through
+// it lands in one branch only, so another branch inside the other side is
+// met by neither side's lookups nor walks. A side on one is refused both
+// ways, naming the mount, and nothing of either side goes.
+TEST_F(KeltoRunJobTest, ASideOnAUnionWhoseBranchesCannotBePlacedIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    // Each layout's side A a union of a folder of its own and B/sub.
+    const auto layout = [&](const std::string& name, std::vector<std::string> command) {
+        const fs::path x = tmp / name;
+        putAt(x / "B/sub/photo.jpg", "photo", t0);
+        putAt(x / "B/top.txt", "top", t0);
+        for (const char* folder : {"own", "work", "A"}) fs::create_directories(x / folder);
+        for (std::string& word : command)
+            for (std::size_t at; (at = word.find('%')) != std::string::npos;) word.replace(at, 1, x.native());
+        if (mounts.mount(command, x / "A"))
+            layouts.emplace_back(x / "A", x / "B");
+        else
+            ADD_FAILURE() << name << " could not be mounted";
+    };
+    layout("mergerfs", {"mergerfs", "-o", "fsname=pool,category.create=ff", "%/own:%/B/sub", "%/A"});
+    layout("unionfs", {"unionfs", "-o", "fsname=pool", "%/own=RW:%/B/sub=RW", "%/A"});
+    layout("overlay", {"sh", "-c", "cd % && mount -t overlay overlay -o lowerdir=B/sub,upperdir=own,workdir=work A"});
+    for (const auto& [first, second] : layouts) {
+        const std::string unplaced = VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, first).what();
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            for (const char* mode : {"mirror", "twoWay"}) {
+                const Json out = run({"--mode", mode, "--archive", "off"}).out;
+                const std::string said = out.value("message", "");
+                EXPECT_TRUE(said == unplaced || said == OneWayEngineError::nestedEndpoints().what() ||
+                            said == TwoWayEngineError::nestedEndpoints().what())
+                    << mode << ": " << out;
+            }
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+    }
+}
+
 // A share whose server cannot be shown to be another machine is never
 // apart: sshfs through an ssh alias of this machine, its listings cached by
 // a walk just before, and a mount typed as rclone's, each inside a side and

@@ -254,12 +254,12 @@ LinuxVolumeSource::Server LinuxVolumeSource::server(std::string_view fs, std::st
     return Server::another;
 }
 
-bool LinuxVolumeSource::looksUpAfresh(std::string_view fs) {
-    // Known to pass each lookup on to where their files are: the kernel's
-    // network clients and overlays, and FUSE programs that keep no listing
-    // of their own. rclone, fuse-overlayfs and the like answer from theirs.
-    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "overlay", "fuse.sshfs", "sshfs", "fuse.gvfsd-fuse",
-                      "fuse.mergerfs", "fuse.unionfs", "fuse.bindfs"});
+bool LinuxVolumeSource::placedByMarkers(std::string_view fs) {
+    // Known to pass each lookup on to the one folder they show: the kernel's
+    // network clients and FUSE programs that keep no listing of their own.
+    // rclone answers from its own; unions (overlay, mergerfs, unionfs,
+    // fuse-overlayfs) show several folders.
+    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "sshfs", "fuse.gvfsd-fuse", "fuse.bindfs"});
 }
 
 std::string LinuxVolumeSource::nameBasedUuid(std::string_view fs, std::string_view source,
@@ -295,7 +295,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
-        mounted.freshLookups = looksUpAfresh(record.fileSystem);
+        mounted.placedByMarkers = placedByMarkers(record.fileSystem);
         // A FUSE file system keeps its files wherever its program chose: its
         // source, as named, is all the table tells of that (a pass-through's
         // folder, a union's branches "a:b", an image). A source that names

@@ -49,9 +49,13 @@ public:
     // The addresses of a host name as the resolver gives them, for sshfs
     // through the name ssh's configuration gives it (`ssh -G`).
     static std::optional<std::vector<std::string>> addressesOf(std::string_view fileSystem, std::string_view host);
-    // Whether a name looked up in a file system of this type reaches where
-    // it keeps its files each time, rather than a cache of its own.
-    static bool looksUpAfresh(std::string_view fileSystem);
+    // Whether the markers can place a side lying on a file system of this
+    // type where the table cannot: a name looked up in it reaches where it
+    // keeps its files each time, never a cache of its own, and a file made
+    // at one of its folders lands in the one folder it shows there. A
+    // union's lands in one branch of several, which tells nothing of the
+    // others.
+    static bool placedByMarkers(std::string_view fileSystem);
     // A stable UUID for a local volume whose file system has none.
     static std::string nameBasedUuid(std::string_view fileSystem, std::string_view source,
                                      std::string_view mountPoint);

@@ -217,8 +217,22 @@ TEST_F(Fixture, SharesAreTakenForTheMachineTheirServersNameResolvesTo) {
     EXPECT_EQ(at(mounts, "/mnt/far").stackedOn, Folders{});
     EXPECT_EQ(at(mounts, "/mnt/ghost").stackedOn, Folders{});
     for (const char* point : {"/mnt/alias", "/mnt/nas", "/mnt/far", "/run/gvfs"})
-        EXPECT_TRUE(at(mounts, point).freshLookups) << point;
-    for (const char* point : {"/mnt/r", "/mnt/fo", "/media/Back"}) EXPECT_FALSE(at(mounts, point).freshLookups) << point;
+        EXPECT_TRUE(at(mounts, point).placedByMarkers) << point;
+    for (const char* point : {"/mnt/r", "/mnt/fo", "/media/Back"}) EXPECT_FALSE(at(mounts, point).placedByMarkers) << point;
+}
+
+// A union shows several folders, and a file made through it lands in one of
+// them: what its lookups find tells nothing of the others, so no union is
+// left to the markers, however fresh its lookups.
+TEST_F(Fixture, UnionsAreNotLeftToTheMarkers) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 0:90 / /mnt/mg rw - fuse.mergerfs pool rw\n"
+                                  "81 27 0:91 / /mnt/un rw - fuse.unionfs pool rw\n"
+                                  "82 27 0:92 / /mnt/ov rw - overlay overlay rw,lowerdir=low,upperdir=up,workdir=w\n"
+                                  "83 27 0:93 / /mnt/bind rw - fuse.bindfs pass rw\n");
+    const auto mounts = source().mounts();
+    for (const char* point : {"/mnt/mg", "/mnt/un", "/mnt/ov"}) EXPECT_FALSE(at(mounts, point).placedByMarkers) << point;
+    EXPECT_TRUE(at(mounts, "/mnt/bind").placedByMarkers);
 }
 
 // Layer lists as the kernel writes them: a comma in a folder's name comes
