@@ -102,7 +102,7 @@ TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
         MAKE_VOLUME_OR_SKIP(original, "KELTOSAME", freshUuid());
         RemovableSysfs sysfs;
         sysfs.flag(original->path());
-        endpoint = VolumeInspector::endpoint(original->path(), LinuxVolumeSource({"/proc/self/mountinfo", sysfs.root.path(), {}, {}}));
+        endpoint = VolumeInspector::endpoint(original->path(), LinuxVolumeSource({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}}));
         ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
     }
     MAKE_VOLUME_OR_SKIP(impostor, "KELTOSAME", freshUuid());

@@ -168,6 +168,7 @@ std::optional<std::string> sshHostName(const std::string& host) {
 LinuxVolumeSource::LinuxVolumeSource(Options options) : options_(std::move(options)) {
     if (!options_.probe) options_.probe = BlockDevices::read;
     if (!options_.resolveHost) options_.resolveHost = addressesOf;
+    if (!options_.now) options_.now = [] { return std::chrono::steady_clock::now(); };
 }
 
 bool LinuxVolumeSource::isPseudo(std::string_view fs) {
@@ -278,11 +279,22 @@ std::optional<std::vector<std::string>> LinuxVolumeSource::addressesOf(std::stri
 LinuxVolumeSource::Server LinuxVolumeSource::server(std::string_view fs, std::string_view host) const {
     if (host.empty()) return Server::unknown;
     if (isThisMachine(host)) return Server::thisMachine;
+    std::pair<std::string, std::string> key{fs, host};
+    const auto now = options_.now();
+    {
+        const std::lock_guard lock(resolved_->mutex);
+        const auto found = resolved_->servers.find(key);
+        if (found != resolved_->servers.end() && now - found->second.second < resolvedFor) return found->second.first;
+    }
     const std::optional<std::vector<std::string>> addresses = options_.resolveHost(fs, host);
-    if (!addresses || addresses->empty()) return Server::unknown;
-    for (const std::string& address : *addresses)
-        if (isThisMachine(address)) return Server::thisMachine;
-    return Server::another;
+    Server at = addresses && !addresses->empty() ? Server::another : Server::unknown;
+    if (addresses)
+        for (const std::string& address : *addresses)
+            if (isThisMachine(address)) at = Server::thisMachine;
+    const std::lock_guard lock(resolved_->mutex);
+    std::erase_if(resolved_->servers, [&](const auto& entry) { return now - entry.second.second >= resolvedFor; });
+    resolved_->servers[std::move(key)] = {at, now};
+    return at;
 }
 
 bool LinuxVolumeSource::placedByMarkers(std::string_view fs) {

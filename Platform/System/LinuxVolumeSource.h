@@ -3,7 +3,11 @@
 #include "Platform/System/BlockDevices.h"
 #include "SyncAutomation/VolumeSource.h"
 
+#include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -22,7 +26,14 @@ public:
         // cannot be resolved. LinuxVolumeSource::addressesOf when empty.
         std::function<std::optional<std::vector<std::string>>(std::string_view fileSystem, std::string_view host)>
             resolveHost;
+        // The time servers' names were resolved at; steady_clock's when empty.
+        std::function<std::chrono::steady_clock::time_point()> now;
     };
+
+    // How long what a server's name resolved to is taken as it was: a run,
+    // or a window, reads the table many times within seconds, and each
+    // resolution may wait on ssh and the network.
+    static constexpr std::chrono::seconds resolvedFor{10};
 
     LinuxVolumeSource() : LinuxVolumeSource(Options{}) {}
     explicit LinuxVolumeSource(Options options);
@@ -61,7 +72,14 @@ public:
                                      std::string_view mountPoint);
 
 private:
+    struct Resolved {
+        std::mutex mutex;
+        std::map<std::pair<std::string, std::string>, std::pair<Server, std::chrono::steady_clock::time_point>, std::less<>>
+            servers;  // by file system and name
+    };
+
     Options options_;
+    std::shared_ptr<Resolved> resolved_ = std::make_shared<Resolved>();
 };
 
 }  // namespace kelto

@@ -70,7 +70,8 @@ struct Fixture : ::testing::Test {
                                       const auto found = hosts.find(host);
                                       return found == hosts.end() ? std::nullopt
                                                                   : std::optional<std::vector<std::string>>(found->second);
-                                  }});
+                                  },
+                                  {}});
     }
 
     static const MountedFileSystem& at(const std::vector<MountedFileSystem>& mounts, const fs::path& point) {
@@ -246,6 +247,33 @@ TEST_F(Fixture, ServersNamedByIPv6AddressesAreReadWhole) {
     EXPECT_FALSE(LinuxVolumeSource::isThisMachine("::ffff:192.0.2.9"));
 }
 
+// Reading the table resolves no server's name again for a while (each may
+// wait on ssh and the network, and a run reads the table many times): a
+// name is resolved once, and again once that while has passed.
+TEST_F(Fixture, AServersNameIsResolvedOnceAWhileNotAtEachReading) {
+    std::map<std::string, int> asked;
+    auto now = std::chrono::steady_clock::time_point{};
+    LinuxVolumeSource counted({folder / "mountinfo", folder / "sys", {},
+                               [&](std::string_view, std::string_view host) {
+                                   ++asked[std::string(host)];
+                                   return std::optional<std::vector<std::string>>({"192.0.2.9"});
+                               },
+                               [&] { return now; }});
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 0:90 / /mnt/s rw - fuse.sshfs me@nas:/srv rw\n"
+                                  "81 27 0:91 / /mnt/t rw - fuse.sshfs me@nas:/other rw\n"
+                                  "82 27 0:92 / /mnt/n rw - nfs4 far:/x rw\n");
+    for (int reading = 0; reading < 3; ++reading) EXPECT_TRUE(at(counted.mounts(), "/mnt/s").onAnotherMachine);
+    const auto each = [&](int times) {
+        EXPECT_TRUE(asked.contains("nas") && asked.contains("far"));
+        for (const auto& [name, count] : asked) EXPECT_EQ(count, times) << name;
+    };
+    each(1);
+    now += LinuxVolumeSource::resolvedFor;
+    EXPECT_TRUE(at(counted.mounts(), "/mnt/n").onAnotherMachine);
+    each(2);
+}
+
 // A union shows several folders, and a file made through it lands in one of
 // them: what its lookups find tells nothing of the others, so no union is
 // left to the markers, however fresh its lookups.
@@ -317,7 +345,7 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
 
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}}).mounts().empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
 }
 
 TEST_F(Fixture, LocalVolumesTakeUuidLabelAndRemovableFromTheirDevice) {
