@@ -112,12 +112,13 @@ std::optional<FileSystemPlaces::Place> placeIn(const Indexed& holder, const std:
 
 bool isNetwork(const MountedVolume& mount) { return mount.identity.kind == VolumeKind::network; }
 
-// A share whose server is neither this machine (whose shares are stacked
-// on the folders they export) nor shown to be another: it may show any of
-// this machine's folders, which the table cannot tell.
-bool ofUnknownServer(const MountedVolume& mount) {
-    return isNetwork(mount) && !mount.onAnotherMachine && mount.stackedOn.empty();
-}
+// A share not shown to be another machine's may show any of this
+// machine's folders, which the table cannot tell. One of this machine's is
+// stacked on the folder it exports as named, which shows an overlap but
+// rules none out: the server may name its folders from elsewhere (a
+// chrooted sftp account, an NFSv4 pseudo-root, a container's or virtual
+// machine's sshd behind a forwarded port).
+bool ofUnknownServer(const MountedVolume& mount) { return isNetwork(mount) && !mount.onAnotherMachine; }
 
 // What a tree reaches, the first mount (or the folder itself) whose folders
 // could not be placed on the way, and the folders the trees' own evidence
