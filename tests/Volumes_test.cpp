@@ -80,7 +80,7 @@ TEST(RealVolumes, RemountedElsewhereResolvesToTheNewPlace) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOMOVE", freshUuid());
     RemovableSysfs sysfs;
     sysfs.flag(volume->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}});
+    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}});
     const auto identityAt = [&](const fs::path& p) { return VolumeInspector::identity(p, system); };
 
     fs::create_directories(*volume / "Backups/laptop");
@@ -108,7 +108,7 @@ TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
     MAKE_VOLUME_OR_SKIP(impostor, "KELTOSAME", freshUuid());
     RemovableSysfs sysfs;
     sysfs.flag(impostor->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}});
+    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}});
     EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
                                         [&](const fs::path& p) { return VolumeInspector::identity(p, system); }),
               EndpointResolution::identityMismatch());
@@ -120,7 +120,7 @@ TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());
     RemovableSysfs sysfs;
     sysfs.flag(volume->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}});
+    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}});
     const auto resolve = [&](const Endpoint& endpoint) {
         return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
                                          [&](const fs::path& p) { return VolumeInspector::identity(p, system); });
