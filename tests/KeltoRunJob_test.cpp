@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -835,6 +836,46 @@ TEST_F(KeltoRunJobTest, ASideOnAUnionWhoseBranchesCannotBePlacedIsRefused) {
             }
             EXPECT_EQ(std::pair(tree(a), tree(b)), before);
         }
+    }
+}
+
+// A share this machine serves may name its folders from elsewhere: an sftp
+// account shut in a folder of its own shows that folder's "data" as /data.
+// A side on it showing the other side's parent, its listings cached by a
+// walk just before, is refused both ways, nothing of either side gone.
+TEST_F(KeltoRunJobTest, AShareOfThisMachineNamingItsFoldersFromElsewhereIsNotTakenForWhatItNames) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    // sshd shuts sessions only in a folder no one but root may change, along
+    // its whole path: not one in the shared temporary folder.
+    std::string shut = "/run/kelto-chroot-XXXXXX";
+    ASSERT_NE(::mkdtemp(shut.data()), nullptr);
+    const std::unique_ptr<void, std::function<void(void*)>> removed(shut.data(),
+                                                                    [&](void*) { fs::remove_all(shut); });
+    std::string noSsh;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh, shut);
+    if (!sshd) GTEST_SKIP() << noSsh;
+    TestMounts mounts;  // undone before the server goes
+    putAt(fs::path(shut) / "data/backup/keep.txt", "keep", t0);
+    putAt(fs::path(shut) / "data/other.txt", "other", t0);
+    fs::create_directories(tmp / "mnt");
+    ASSERT_TRUE(mounts.mount(sshd->sshfs("/data", tmp / "mnt"), tmp / "mnt"));
+    for (const auto& [sideA, sideB] : {std::pair{fs::path(shut) / "data/backup", tmp / "mnt"},
+                                       std::pair{tmp / "mnt", fs::path(shut) / "data/backup"}}) {
+        a = sideA;
+        b = sideB;
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        const auto before = std::pair{tree(a), tree(b)};  // fills the cache
+        for (const char* mode : {"mirror", "twoWay"}) {
+            const Json out = run({"--mode", mode, "--archive", "off", "--volume-a",
+                                  "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F", "--volume-b",
+                                  "0A1B2C3D-4E5F-4061-8728-394A5B6C7D8E"})
+                                 .out;
+            const std::string said = out.value("message", "");
+            EXPECT_TRUE(said == OneWayEngineError::nestedEndpoints().what() ||
+                        said == TwoWayEngineError::nestedEndpoints().what())
+                << mode << ": " << out;
+        }
+        EXPECT_EQ(std::pair(tree(a), tree(b)), before);
     }
 }
 
