@@ -112,12 +112,13 @@ std::optional<FileSystemPlaces::Place> placeIn(const Indexed& holder, const std:
 
 bool isNetwork(const MountedVolume& mount) { return mount.identity.kind == VolumeKind::network; }
 
-// A share whose server is neither this machine (whose shares are stacked
-// on the folders they export) nor shown to be another: it may show any of
-// this machine's folders, which the table cannot tell.
-bool ofUnknownServer(const MountedVolume& mount) {
-    return isNetwork(mount) && !mount.onAnotherMachine && mount.stackedOn.empty();
-}
+// A share not shown to be another machine's may show any of this
+// machine's folders, which the table cannot tell. One of this machine's is
+// stacked on the folder it exports as named, which shows an overlap but
+// rules none out: the server may name its folders from elsewhere (a
+// chrooted sftp account, an NFSv4 pseudo-root, a container's or virtual
+// machine's sshd behind a forwarded port).
+bool ofUnknownServer(const MountedVolume& mount) { return isNetwork(mount) && !mount.onAnotherMachine; }
 
 // What a tree reaches, the first mount (or the folder itself) whose folders
 // could not be placed on the way, and the folders the trees' own evidence
@@ -135,14 +136,15 @@ Reached reachIn(const Index& index, const fs::path& folder, const FileSystemPlac
     };
     // Where the table cannot place what a mount shows, the one rule: a side
     // lying on it is placed by the markers, looked up at each of its
-    // folders, where the mount's lookups answer. The other side's marker
+    // folders, where the mount shows one folder and its lookups answer
+    // (MountedVolume::placedByMarkers). The other side's marker
     // found there shows this tree holding the other; this side's marker,
     // placed through the mount, shows the other tree holding this one to
     // its walk. Such a mount met anywhere else (below a side, or where a
     // stack leads) refuses: it may show a folder inside the other side,
     // where neither marker stands.
     const auto unknown = [&](const MountedVolume& mount, const fs::path& at, bool sideOnIt) {
-        if (!sideOnIt || !mount.freshLookups) return cannotPlace(mount.root);
+        if (!sideOnIt || !mount.placedByMarkers) return cannotPlace(mount.root);
         if (std::find(reached.lookIn.begin(), reached.lookIn.end(), at) == reached.lookIn.end())
             reached.lookIn.push_back(at);
     };

@@ -74,8 +74,9 @@ struct FileSystemPlaces {
     // folder, a share of a server not shown to be another machine), or a
     // folder no mount serves or whose mount shows an unknown folder.
     // overlap() counts that as overlapping. A side lying on such a mount
-    // whose lookups answer afresh is apart by the table alone: the trees'
-    // own evidence places it, looked up at each folder of lookups().
+    // that the markers can place (MountedVolume::placedByMarkers) is apart
+    // by the table alone: the trees' own evidence places it, looked up at
+    // each folder of lookups().
     struct Verdict {
         enum class Case { apart, overlapping, unplaced };
         Case kind = Case::apart;
@@ -87,7 +88,7 @@ struct FileSystemPlaces {
 
     // The folders of a folder's tree that only the trees' own evidence can
     // place: the folder itself where it lies on a mount the table cannot
-    // place but whose lookups answer. The other side's marker is looked up
+    // place but the markers can. The other side's marker is looked up
     // at each folder below them.
     static std::vector<std::filesystem::path> lookups(const std::vector<MountedVolume>& mounts,
                                                       const std::filesystem::path& folder,

@@ -233,7 +233,7 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     mounts.add("/run/gvfs", "/", 60, {"gvfsd-fuse"}, gvfs).add("/mnt/ssh", "/", 61, {}, ssh);
     mounts.add("/mnt/r", "/", 62, {}, rclone).add("/mnt/fo", "/", 63, {"fuse-overlayfs"});
     mounts.add("/B/in", "/", 64, {"gvfsd-fuse"}, gvfs).add("/C/ssh", "/", 65, {}, ssh);
-    for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].freshLookups = true;
+    for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].placedByMarkers = true;
     const auto compare = [&](const fs::path& a, const fs::path& b) {
         return FileSystemPlaces::compare(mounts.list, a, b);
     };
@@ -251,6 +251,26 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     mounts.list[2].onAnotherMachine = mounts.list[6].onAnotherMachine = true;
     EXPECT_EQ(compare("/C", "/A").kind, Verdict::Case::apart);
     EXPECT_EQ(lookups("/mnt/ssh/x"), std::vector<fs::path>{});
+}
+
+// A share of this machine is stacked on the folder it exports as named,
+// yet its server may name folders from elsewhere (a chrooted sftp account
+// whose /data is /srv/chroot/data): an overlap through that folder is shown,
+// none is ruled out. Inside a side it refuses; a side on it is left to the
+// markers.
+TEST(FileSystemPlaces, AShareOfThisMachineRulesNoOverlapOut) {
+    using Verdict = FileSystemPlaces::Verdict;
+    VolumeIdentity ssh = test::volumeIdentity(VolumeKind::network, std::nullopt, "data", "fuse.sshfs");
+    ssh.remountURL = Url::parse("sftp://127.0.0.1/data");
+    Mounts mounts;
+    mounts.add("/mnt/data", "/", 70, {"/data"}, ssh).add("/B/in", "/", 71, {"/data"}, ssh);
+    for (std::size_t i : {1, 2}) mounts.list[i].placedByMarkers = true;
+    EXPECT_EQ(FileSystemPlaces::compare(mounts.list, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
+    EXPECT_EQ(FileSystemPlaces::compare(mounts.list, "/srv/chroot/data/backup", "/mnt/data").kind,
+              Verdict::Case::apart);
+    EXPECT_EQ(FileSystemPlaces::lookups(mounts.list, "/mnt/data"), std::vector<fs::path>{"/mnt/data"});
+    EXPECT_EQ(FileSystemPlaces::compare(mounts.list, "/srv/chroot/data/backup", "/B"),
+              (Verdict{Verdict::Case::unplaced, "/B/in"}));
 }
 
 }  // namespace

@@ -35,10 +35,12 @@ struct MountedFileSystem {
     // none of this machine's addresses. A share of a server not shown to be
     // elsewhere may show any folder of this machine's.
     bool onAnotherMachine = false;
-    // Whether a name is looked up where the file system keeps its files
-    // each time, never answered from a cache of its own, so that a file
-    // made behind it is found by its name at once.
-    bool freshLookups = false;
+    // Whether a side lying on it can be placed by the markers where the
+    // table cannot: a name is looked up where the file system keeps its
+    // files each time, never answered from a cache of its own, and a file
+    // made at one of its folders lands in the one folder it shows there
+    // (not in one branch of a union's several).
+    bool placedByMarkers = false;
 };
 
 }  // namespace kelto

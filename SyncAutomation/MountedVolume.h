@@ -16,13 +16,13 @@ struct MountedVolume {
     // As MountedFileSystem's: which folder of its file system the mount
     // shows, the file system's device, the folders it is stacked on, the
     // image files that keep it, whether it is another machine's share and
-    // whether its lookups are fresh.
+    // whether the markers can place a side on it.
     std::string fileSystemRoot = "/";
     std::uint64_t device = 0;
     std::vector<std::filesystem::path> stackedOn{};
     std::vector<std::filesystem::path> images{};
     bool onAnotherMachine = false;
-    bool freshLookups = false;
+    bool placedByMarkers = false;
 
     // Field by field: where folders lie (FileSystemPlaces) depends on every
     // one of them, so a mount that differs in any is another mount.

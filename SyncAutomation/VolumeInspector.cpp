@@ -20,7 +20,7 @@ namespace {
 
 MountedVolume volumeOf(MountedFileSystem&& mount) {
     return {std::move(mount.mountPoint), std::move(mount.identity), std::move(mount.fileSystemRoot), mount.device,
-            std::move(mount.stackedOn), std::move(mount.images), mount.onAnotherMachine, mount.freshLookups};
+            std::move(mount.stackedOn), std::move(mount.images), mount.onAnotherMachine, mount.placedByMarkers};
 }
 
 // Every mount of the source, pseudo file systems too, as places are told

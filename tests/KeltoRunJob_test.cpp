@@ -29,6 +29,7 @@
 
 #include <fstream>
 #include <optional>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -815,6 +816,89 @@ public:
 private:
     std::optional<std::string> previous_;
 };
+// A union whose branches the table cannot place (its source a name of its
+// own) shows folders the markers cannot speak for: a marker written through
+// it lands in one branch only, so another branch inside the other side is
+// met by neither side's lookups nor walks. A side on one is refused both
+// ways, naming the mount, and nothing of either side goes.
+TEST_F(KeltoRunJobTest, ASideOnAUnionWhoseBranchesCannotBePlacedIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TestMounts mounts;  // undone before the temporary folder goes
+    std::vector<std::pair<fs::path, fs::path>> layouts;
+    // Each layout's side A a union of a folder of its own and B/sub.
+    const auto layout = [&](const std::string& name, std::vector<std::string> command) {
+        const fs::path x = tmp / name;
+        putAt(x / "B/sub/photo.jpg", "photo", t0);
+        putAt(x / "B/top.txt", "top", t0);
+        for (const char* folder : {"own", "work", "A"}) fs::create_directories(x / folder);
+        for (std::string& word : command)
+            for (std::size_t at; (at = word.find('%')) != std::string::npos;) word.replace(at, 1, x.native());
+        if (mounts.mount(command, x / "A"))
+            layouts.emplace_back(x / "A", x / "B");
+        else
+            ADD_FAILURE() << name << " could not be mounted";
+    };
+    layout("mergerfs", {"mergerfs", "-o", "fsname=pool,category.create=ff", "%/own:%/B/sub", "%/A"});
+    layout("unionfs", {"unionfs", "-o", "fsname=pool", "%/own=RW:%/B/sub=RW", "%/A"});
+    layout("overlay", {"sh", "-c", "cd % && mount -t overlay overlay -o lowerdir=B/sub,upperdir=own,workdir=work A"});
+    for (const auto& [first, second] : layouts) {
+        const std::string unplaced = VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, first).what();
+        for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
+            a = sideA;
+            b = sideB;
+            SCOPED_TRACE(a.native() + " | " + b.native());
+            const auto before = std::pair{tree(a), tree(b)};
+            for (const char* mode : {"mirror", "twoWay"}) {
+                const Json out = run({"--mode", mode, "--archive", "off"}).out;
+                const std::string said = out.value("message", "");
+                EXPECT_TRUE(said == unplaced || said == OneWayEngineError::nestedEndpoints().what() ||
+                            said == TwoWayEngineError::nestedEndpoints().what())
+                    << mode << ": " << out;
+            }
+            EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+        }
+    }
+}
+
+// A share this machine serves may name its folders from elsewhere: an sftp
+// account shut in a folder of its own shows that folder's "data" as /data.
+// A side on it showing the other side's parent, its listings cached by a
+// walk just before, is refused both ways, nothing of either side gone.
+TEST_F(KeltoRunJobTest, AShareOfThisMachineNamingItsFoldersFromElsewhereIsNotTakenForWhatItNames) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    // sshd shuts sessions only in a folder no one but root may change, along
+    // its whole path: not one in the shared temporary folder.
+    std::string shut = "/run/kelto-chroot-XXXXXX";
+    ASSERT_NE(::mkdtemp(shut.data()), nullptr);
+    const std::unique_ptr<void, std::function<void(void*)>> removed(shut.data(),
+                                                                    [&](void*) { fs::remove_all(shut); });
+    std::string noSsh;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh, shut);
+    if (!sshd) GTEST_SKIP() << noSsh;
+    TestMounts mounts;  // undone before the server goes
+    putAt(fs::path(shut) / "data/backup/keep.txt", "keep", t0);
+    putAt(fs::path(shut) / "data/other.txt", "other", t0);
+    fs::create_directories(tmp / "mnt");
+    ASSERT_TRUE(mounts.mount(sshd->sshfs("/data", tmp / "mnt"), tmp / "mnt"));
+    for (const auto& [sideA, sideB] : {std::pair{fs::path(shut) / "data/backup", tmp / "mnt"},
+                                       std::pair{tmp / "mnt", fs::path(shut) / "data/backup"}}) {
+        a = sideA;
+        b = sideB;
+        SCOPED_TRACE(a.native() + " | " + b.native());
+        const auto before = std::pair{tree(a), tree(b)};  // fills the cache
+        for (const char* mode : {"mirror", "twoWay"}) {
+            const Json out = run({"--mode", mode, "--archive", "off", "--volume-a",
+                                  "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F", "--volume-b",
+                                  "0A1B2C3D-4E5F-4061-8728-394A5B6C7D8E"})
+                                 .out;
+            const std::string said = out.value("message", "");
+            EXPECT_TRUE(said == OneWayEngineError::nestedEndpoints().what() ||
+                        said == TwoWayEngineError::nestedEndpoints().what())
+                << mode << ": " << out;
+        }
+        EXPECT_EQ(std::pair(tree(a), tree(b)), before);
+    }
+}
 
 // A share whose server cannot be shown to be another machine is never
 // apart: sshfs through an ssh alias of this machine, its listings cached by

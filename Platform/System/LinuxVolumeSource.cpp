@@ -54,6 +54,23 @@ std::string percentEncoded(std::string_view path) {
     return out;
 }
 
+// Where a "host:path" source's host ends: at its first colon, or past the
+// brackets of an IPv6 address ("[::1]:/srv", "me@[::1]:/srv").
+std::size_t hostEnd(std::string_view source) {
+    const auto open = source.find('[');
+    const auto close = open < source.find(':') ? source.find(']', open) : std::string_view::npos;
+    return source.find(':', close == std::string_view::npos ? 0 : close);
+}
+
+// A host for a URL: an IPv6 address keeps its brackets, which the rest
+// percent-encodes.
+std::string hostEncoded(std::string_view host) {
+    const auto open = host.rfind('@') + 1;
+    if (host.substr(open).starts_with('[') && host.ends_with(']'))
+        return percentEncoded(host.substr(0, open)) + std::string(host.substr(open));
+    return percentEncoded(host);
+}
+
 std::string lastComponent(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
     const auto slash = path.rfind('/');
@@ -291,7 +308,7 @@ std::optional<Url> LinuxVolumeSource::remountURL(std::string_view fs, std::strin
         if (host.empty()) return std::nullopt;
         return Url::parse("smb://" + percentEncoded(host) + percentEncoded(path));
     }
-    const auto colon = source.find(':');
+    const auto colon = hostEnd(source);
     if (colon == std::string_view::npos || colon == 0) return std::nullopt;
     std::string_view host = source.substr(0, colon);
     std::string path(source.substr(colon + 1));
@@ -300,7 +317,7 @@ std::optional<Url> LinuxVolumeSource::remountURL(std::string_view fs, std::strin
     const bool ssh = fs == "fuse.sshfs" || fs == "sshfs";
     if (!ssh && fs.rfind("nfs", 0) != 0) return std::nullopt;
     if (path.empty() || path.front() != '/') path.insert(0, "/");
-    return Url::parse(std::string(ssh ? "sftp://" : "nfs://") + percentEncoded(host) + percentEncoded(path));
+    return Url::parse(std::string(ssh ? "sftp://" : "nfs://") + hostEncoded(host) + percentEncoded(path));
 }
 
 bool LinuxVolumeSource::isThisMachine(std::string_view host) {
@@ -308,6 +325,20 @@ bool LinuxVolumeSource::isThisMachine(std::string_view host) {
     if (name.size() > 1 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     while (name.ends_with('.')) name.pop_back();
+    // One address, however written: an IPv6 one without the interface it is
+    // reached through, in its shortest form, an IPv4 one within it as
+    // itself.
+    if (name.find(':') != std::string::npos) {
+        name = name.substr(0, name.find('%'));
+        in6_addr v6{};
+        std::array<char, INET6_ADDRSTRLEN> text{};
+        if (::inet_pton(AF_INET6, name.c_str(), &v6) == 1) {
+            const bool v4 = IN6_IS_ADDR_V4MAPPED(&v6);
+            if (v4 ? ::inet_ntop(AF_INET, &v6.s6_addr[12], text.data(), text.size())
+                   : ::inet_ntop(AF_INET6, &v6, text.data(), text.size()))
+                name = text.data();
+        }
+    }
     if (name == "localhost" || name.ends_with(".localhost") || name.starts_with("127.") || name == "::1" ||
         name == "0.0.0.0" || name == "::")
         return true;
@@ -420,12 +451,12 @@ std::optional<std::string> LinuxVolumeSource::rcloneConfig(std::optional<uid_t> 
     return std::nullopt;
 }
 
-bool LinuxVolumeSource::looksUpAfresh(std::string_view fs) {
-    // Known to pass each lookup on to where their files are: the kernel's
-    // network clients and overlays, and FUSE programs that keep no listing
-    // of their own. rclone, fuse-overlayfs and the like answer from theirs.
-    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "overlay", "fuse.sshfs", "sshfs", "fuse.gvfsd-fuse",
-                      "fuse.mergerfs", "fuse.unionfs", "fuse.bindfs"});
+bool LinuxVolumeSource::placedByMarkers(std::string_view fs) {
+    // Known to pass each lookup on to the one folder they show: the kernel's
+    // network clients and FUSE programs that keep no listing of their own.
+    // rclone answers from its own; unions (overlay, mergerfs, unionfs,
+    // fuse-overlayfs) show several folders.
+    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "sshfs", "fuse.gvfsd-fuse", "fuse.bindfs"});
 }
 
 std::string LinuxVolumeSource::nameBasedUuid(std::string_view fs, std::string_view source,
@@ -461,7 +492,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
-        mounted.freshLookups = looksUpAfresh(record.fileSystem);
+        mounted.placedByMarkers = placedByMarkers(record.fileSystem);
         // A FUSE file system keeps its files wherever its program chose: its
         // source, as named, is all the table tells of that (a pass-through's
         // folder, a union's branches "a:b", an image). A source that names
@@ -499,7 +530,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
             identity.kind = VolumeKind::network;
             identity.remountURL = remountURL(record.fileSystem, record.source);
             // The share's own name, so a share mounted elsewhere is still itself.
-            const auto colon = record.source.find(':');
+            const auto colon = hostEnd(record.source);
             const std::string remotePath = record.source.rfind("//", 0) == 0 || colon == std::string::npos
                                                ? record.source
                                                : record.source.substr(colon + 1);

@@ -67,9 +67,13 @@ public:
     // ~/.rclone.conf, the environment only where the owner is this
     // process's user; the first that exists, read.
     static std::optional<std::string> rcloneConfig(std::optional<uid_t> owner);
-    // Whether a name looked up in a file system of this type reaches where
-    // it keeps its files each time, rather than a cache of its own.
-    static bool looksUpAfresh(std::string_view fileSystem);
+    // Whether the markers can place a side lying on a file system of this
+    // type where the table cannot: a name looked up in it reaches where it
+    // keeps its files each time, never a cache of its own, and a file made
+    // at one of its folders lands in the one folder it shows there. A
+    // union's lands in one branch of several, which tells nothing of the
+    // others.
+    static bool placedByMarkers(std::string_view fileSystem);
     // A stable UUID for a local volume whose file system has none.
     static std::string nameBasedUuid(std::string_view fileSystem, std::string_view source,
                                      std::string_view mountPoint);

@@ -229,8 +229,47 @@ TEST_F(Fixture, SharesAreTakenForTheMachineTheirServersNameResolvesTo) {
     EXPECT_EQ(at(mounts, "/mnt/far").stackedOn, Folders{});
     EXPECT_EQ(at(mounts, "/mnt/ghost").stackedOn, Folders{});
     for (const char* point : {"/mnt/alias", "/mnt/nas", "/mnt/far", "/run/gvfs"})
-        EXPECT_TRUE(at(mounts, point).freshLookups) << point;
-    for (const char* point : {"/mnt/r", "/mnt/fo", "/media/Back"}) EXPECT_FALSE(at(mounts, point).freshLookups) << point;
+        EXPECT_TRUE(at(mounts, point).placedByMarkers) << point;
+    for (const char* point : {"/mnt/r", "/mnt/fo", "/media/Back"}) EXPECT_FALSE(at(mounts, point).placedByMarkers) << point;
+}
+
+// A server named by an IPv6 address is written in brackets, colons and all
+// (nfs [::1]:/srv, sshfs me@[::1]:/srv), and one address of this machine
+// may be written as another: an IPv4 address within IPv6 (::ffff:127.0.0.1),
+// or with the interface it is reached through (::1%lo).
+TEST_F(Fixture, ServersNamedByIPv6AddressesAreReadWhole) {
+    hosts = {{"mapped", {"::ffff:127.0.0.1"}}, {"far", {"::ffff:192.0.2.9"}}};
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 0:90 / /mnt/n rw - nfs4 [::1]:/srv/y rw\n"
+                                  "81 27 0:91 / /mnt/s rw - fuse.sshfs me@[::1]:/srv/z rw\n"
+                                  "82 27 0:92 / /mnt/m rw - fuse.sshfs me@mapped:/srv/m rw\n"
+                                  "83 27 0:93 / /mnt/far rw - fuse.sshfs me@far:/srv/f rw\n");
+    const auto mounts = source().mounts();
+    using Folders = std::vector<fs::path>;
+    EXPECT_EQ(LinuxVolumeSource::remountURL("nfs4", "[::1]:/srv/y")->string(), "nfs://[::1]/srv/y");
+    EXPECT_EQ(LinuxVolumeSource::remountURL("fuse.sshfs", "me@[fd00::5]:/srv")->host(), "[fd00::5]");
+    EXPECT_EQ(at(mounts, "/mnt/n").stackedOn, Folders{"/srv/y"});
+    EXPECT_EQ(at(mounts, "/mnt/s").stackedOn, Folders{"/srv/z"});
+    EXPECT_EQ(at(mounts, "/mnt/m").stackedOn, Folders{"/srv/m"});
+    EXPECT_FALSE(at(mounts, "/mnt/m").onAnotherMachine);
+    EXPECT_TRUE(at(mounts, "/mnt/far").onAnotherMachine);
+    for (const char* address : {"::ffff:127.0.0.1", "[::FFFF:127.0.0.2]", "::ffff:7f00:1", "::1%lo", "0:0:0:0:0:0:0:1"})
+        EXPECT_TRUE(LinuxVolumeSource::isThisMachine(address)) << address;
+    EXPECT_FALSE(LinuxVolumeSource::isThisMachine("::ffff:192.0.2.9"));
+}
+
+// A union shows several folders, and a file made through it lands in one of
+// them: what its lookups find tells nothing of the others, so no union is
+// left to the markers, however fresh its lookups.
+TEST_F(Fixture, UnionsAreNotLeftToTheMarkers) {
+    folder.write("mountinfo", std::string(fixtureTable) +
+                                  "80 27 0:90 / /mnt/mg rw - fuse.mergerfs pool rw\n"
+                                  "81 27 0:91 / /mnt/un rw - fuse.unionfs pool rw\n"
+                                  "82 27 0:92 / /mnt/ov rw - overlay overlay rw,lowerdir=low,upperdir=up,workdir=w\n"
+                                  "83 27 0:93 / /mnt/bind rw - fuse.bindfs pass rw\n");
+    const auto mounts = source().mounts();
+    for (const char* point : {"/mnt/mg", "/mnt/un", "/mnt/ov"}) EXPECT_FALSE(at(mounts, point).placedByMarkers) << point;
+    EXPECT_TRUE(at(mounts, "/mnt/bind").placedByMarkers);
 }
 
 // A server's name is resolved once a minute, however often the table is
@@ -356,6 +395,7 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
 TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
     EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
 }
 
 TEST_F(Fixture, LocalVolumesTakeUuidLabelAndRemovableFromTheirDevice) {

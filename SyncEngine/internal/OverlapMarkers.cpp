@@ -149,7 +149,12 @@ bool OverlapMarkers::markedBelow(const fs::path& top, const Side& other) {
     struct stat info {};
     if (!first.valid() || ::fstat(first.get(), &info) != 0) throw FileError(errno, "Could not open", top);
     // Depth first, one descriptor a level; a mount met below is placed on
-    // its own. A folder that cannot be read is one no walk enters either.
+    // its own. A folder that cannot be read is one no walk enters either;
+    // any other failure (no descriptor left, a listing the file system
+    // breaks off) leaves folders unlooked at, which tells nothing.
+    const auto cannot = [](const char* what, const fs::path& where) {
+        if (errno != EACCES) throw FileError(errno, what, where);
+    };
     const std::function<bool(const FileDescriptor&, const fs::path&)> marked = [&](const FileDescriptor& folder,
                                                                                  const fs::path& path) {
         struct stat there {};
@@ -160,17 +165,31 @@ bool OverlapMarkers::markedBelow(const fs::path& top, const Side& other) {
         DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
         if (!dir) {
             if (listed >= 0) ::close(listed);
+            cannot("Could not list", path);
             return false;
         }
         const std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, ::closedir);
-        while (const dirent* entry = ::readdir(dir)) {
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (!entry) {
+                if (errno != 0) cannot("Could not list", path);
+                break;
+            }
             const std::string_view child = entry->d_name;
             if (child == "." || child == ".." || child == reserved ||
                 (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN))
                 continue;
             FileDescriptor inner(::openat(folder.get(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            // Not a folder, a link, or gone since it was listed.
+            if (!inner.valid() && (errno == ENOTDIR || errno == ELOOP || errno == ENOENT)) continue;
+            if (!inner.valid()) {
+                cannot("Could not open", path / child);
+                continue;
+            }
             struct stat innerInfo {};
-            if (!inner.valid() || ::fstat(inner.get(), &innerInfo) != 0 || innerInfo.st_dev != info.st_dev) continue;
+            if (::fstat(inner.get(), &innerInfo) != 0) throw FileError(errno, "Could not read", path / child);
+            if (innerInfo.st_dev != info.st_dev) continue;
             if (marked(inner, path / child)) return true;
         }
         return false;

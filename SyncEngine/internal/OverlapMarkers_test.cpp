@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -195,6 +196,39 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
                                });
     EXPECT_THROW(OverlapMarkers(a, tmp / "missing", FilterSet{}, unmarked), FileError);
     EXPECT_EQ(markersIn(a).size(), 0u);
+}
+
+// A lookup at each folder that cannot go on (no descriptor left deep down,
+// a folder its file system fails to list) tells nothing, which refuses: it
+// is never taken for a tree without the other side's marker.
+TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a";
+    fs::path b = a;
+    for (int level = 0; level < 64; ++level) b /= "d";
+    fs::create_directories(b);
+    const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                              [&](const fs::path& folder) {
+                                  return folder == a ? std::vector<TreeOverlap::Lookup>{{a, true}}
+                                                     : std::vector<TreeOverlap::Lookup>{};
+                              });
+    long open = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++open;
+    rlimit was{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+    rlimit few = was;
+    few.rlim_cur = static_cast<rlim_t>(open + 16);  // runs out a few folders down
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    bool seen = false, refused = false;
+    try {
+        seen = OverlapMarkers(a, b, {}, overlap).seen();
+    } catch (const FileError&) {
+        refused = true;
+    }
+    ::setrlimit(RLIMIT_NOFILE, &was);
+    EXPECT_TRUE(seen || refused);
+    EXPECT_EQ(markersIn(a).size(), 0u);
+    EXPECT_EQ(markersIn(b).size(), 0u);
 }
 
 // rsync's patterns match a name at any depth unless anchored at the top. No

@@ -42,7 +42,7 @@ int freePort() {
 
 }  // namespace
 
-std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string& whyNot) {
+std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string& whyNot, const fs::path& chroot) {
     const fs::path sshd = "/usr/sbin/sshd";
     if (::geteuid() != 0) {
         whyNot = "needs root";
@@ -66,6 +66,9 @@ std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string&
                                           << "PermitRootLogin prohibit-password\nStrictModes no\nUsePAM no\n"
                                           << "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
                                           << "PidFile none\nSubsystem sftp internal-sftp\n";
+    if (!chroot.empty())
+        std::ofstream(folder / "sshd_config", std::ios::app) << "ChrootDirectory " << chroot.native()
+                                                             << "\nForceCommand internal-sftp\n";
 
     std::unique_ptr<LocalSshd> server(new LocalSshd);
     server->folder_ = folder;

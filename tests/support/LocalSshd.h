@@ -15,7 +15,10 @@ namespace kelto::test {
 class LocalSshd {
 public:
     // nullptr, with the reason in `whyNot`, when it cannot be started.
-    static std::unique_ptr<LocalSshd> start(const std::filesystem::path& folder, std::string& whyNot);
+    // `chroot`: the folder its sftp sessions are shut in (each path they
+    // name counts from there), where not empty.
+    static std::unique_ptr<LocalSshd> start(const std::filesystem::path& folder, std::string& whyNot,
+                                            const std::filesystem::path& chroot = {});
     ~LocalSshd();
     LocalSshd(const LocalSshd&) = delete;
     LocalSshd& operator=(const LocalSshd&) = delete;
