@@ -384,7 +384,9 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
                                engine_.clock->secondsSinceBoot() - basis_->endedAt <= OneWayEngine::currentPlanSeconds;
     std::vector<ItemizedChange> fresh;  // not kept through the transfer
     const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
-    SeenOnDisk::Start lookStart{planIsCurrent ? basis_->lookStartedAt : timespec{}};
+    SeenOnDisk::Start lookStart = planIsCurrent
+                                      ? SeenOnDisk::Start{basis_->lookStartedAt, basis_->lookStartedSinceBoot}
+                                      : SeenOnDisk::Start{};
     if (!lastLook && (mirror_ || engine_.onlyPlanned)) {
         lookStart = SeenOnDisk::Start::now();
         fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);

@@ -27,6 +27,11 @@ public:
     // changes with.
     struct Start {
         timespec at{};
+        // The same moment on the clock since boot, which no one sets: how
+        // far the wall clock has fallen behind it since tells how far it was
+        // set back, and a change made after the start may stamp that much
+        // earlier. Zero where unknown.
+        timespec sinceBoot{};
         // Waits for that clock's ticks (a few milliseconds), so that what
         // changed before the call stamps earlier than the start and what
         // changes after stamps no earlier.
@@ -44,6 +49,9 @@ public:
     std::optional<ItemVersion> listed(const std::string& relativePath, const ItemVersion& listing);
 
 private:
+    // The start, moved back by however far the wall clock was set back since.
+    timespec startNow() const;
+
     std::filesystem::path root_;
     Start start_;
     SideStat disk_;
