@@ -87,7 +87,7 @@ timespec SeenOnDisk::startNow() const {
 SeenOnDisk::SeenOnDisk(const std::filesystem::path& root, Start lookStart)
     : root_(root), start_(lookStart), disk_(root) {}
 
-std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
+std::optional<ItemVersion> SeenOnDisk::read(const std::string& relativePath) {
     try {
         const std::optional<struct stat> item = disk_.stat(relativePath);
         if (!item) return std::nullopt;
@@ -97,13 +97,26 @@ std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
                 SafeFileSystem::fileSystemType((root_ / relativePath).parent_path());
             known->second = {ItemVersion::keepsFileNumbers(type), stampsFinely(type)};
         }
-        ItemVersion version = ItemVersion::of(*item, known->second.first);
-        // Read after the lstat: a clock set back before the change it shows is seen.
-        if (!before(version, startNow(), known->second.second)) return std::nullopt;
-        return version;
+        return ItemVersion::of(*item, known->second.first);
     } catch (const FileError&) {
         return std::nullopt;
     }
+}
+
+std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
+    std::optional<ItemVersion> version = read(relativePath);
+    if (!version) return std::nullopt;
+    // Read after the lstat: a clock set back before the change it shows is seen.
+    if (!before(*version, startNow(), fileSystems_.at(static_cast<dev_t>(*version->device)).second))
+        return std::nullopt;
+    return version;
+}
+
+bool SeenOnDisk::unchanged(const std::string& relativePath, const ItemVersion& seen) {
+    const std::optional<ItemVersion> version = read(relativePath);
+    if (!version) return false;
+    const bool numbered = version->fileNumber && seen.fileNumber;
+    return version->same(seen, numbered ? ItemVersion::Strictness::unchanged : ItemVersion::Strictness::alike);
 }
 
 std::optional<ItemVersion> SeenOnDisk::listed(const std::string& relativePath, const ItemVersion& listing) {

@@ -48,7 +48,14 @@ public:
     // The same, only while the item still shows what the listing showed.
     std::optional<ItemVersion> listed(const std::string& relativePath, const ItemVersion& listing);
 
+    // Whether the item is still `seen`, which this class read earlier: the
+    // same item, its size, time and status-change time as they were. A save
+    // since, even one that puts the old time back, changes the last.
+    bool unchanged(const std::string& relativePath, const ItemVersion& seen);
+
 private:
+    // The item's version as an lstat shows it, whenever it changed.
+    std::optional<ItemVersion> read(const std::string& relativePath);
     // The start, moved back by however far the wall clock was set back since.
     timespec startNow() const;
 
