@@ -246,6 +246,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         basis->look = std::move(first);
         basis->endedAt = clock->secondsSinceBoot();
         basis->lookStartedAt = lookStart.at;
+        basis->lookStartedSinceBoot = lookStart.sinceBoot;
     }
     return result;
 }

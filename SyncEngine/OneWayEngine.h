@@ -109,6 +109,7 @@ struct OneWayEngine {
         std::vector<ItemizedChange> look;  // the plan's first dry run, as a fresh one would show it
         double endedAt = 0;                // when the plan ended, on `clock`'s seconds since boot
         timespec lookStartedAt{};          // when that dry run began, on the clock status changes are stamped by
+        timespec lookStartedSinceBoot{};   // the same moment on the clock since boot
     };
 
     // The plan for the job on these folders; copies and archives target B.

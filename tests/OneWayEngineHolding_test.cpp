@@ -763,6 +763,43 @@ TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
         }
 }
 
+// The same save made once the plan is made, while it waits for the run (a
+// review): the run looks at what the plan takes once more before the
+// transfer, and keeps what changed since, its time put back or not.
+TEST_F(OneWayEngineHoldingTest, ASaveMadeWhileThePlanWaitsIsKept) {
+    const auto saveInPlace = [](const fs::path& file, std::string_view content) {
+        struct stat before {};
+        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    };
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy})
+        for (const bool archive : {false, true}) {
+            SCOPED_TRACE(std::string(enumName(mode)) + (archive ? ", archive on" : ", archive off"));
+            const bool mirror = mode == SyncMode::mirror;
+            job.mode = mode;
+            job.options.archiveEnabled = archive;
+            fs::remove_all(src);
+            fs::remove_all(dst);
+            runID = ArchiveRunID::make(SystemClock::shared().now());
+            put(src / "x.txt", "from A");
+            put(dst / "x.txt", "old B");
+            put(dst / "gone.txt", "old g");
+            const SyncPlan p = plan();
+            saveInPlace(dst / "x.txt", "new B");
+            saveInPlace(dst / "gone.txt", "new g");
+
+            const auto [stats, exit] = run(p);
+            EXPECT_NE(exit.code, 0);
+            EXPECT_TRUE(contains(stats.errors, "Put back: x.txt")) << testing::PrintToString(stats.errors);
+            EXPECT_EQ(contains(stats.errors, "Put back: gone.txt"), mirror);
+            EXPECT_EQ(contents(dst / "x.txt"), "new B");
+            EXPECT_EQ(contents(dst / "gone.txt"), "new g");
+            EXPECT_FALSE(fs::exists(dst / ArchiveDirectories::runFolderRelativePath(job.id, runID)));
+        }
+}
+
 // A run killed during its transfer leaves what it held, and the plan it
 // held it by. The next run settles it as that run would have: the versions
 // the plan replaced or deleted go, into the archive where it is on, and

@@ -4,6 +4,7 @@
 #include "tests/support/TestVolumes.h"
 
 #include <cstring>
+#include <fstream>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 
@@ -344,6 +345,49 @@ TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff)
         EXPECT_TRUE(logged(log, "Put back: report.txt"));
         EXPECT_TRUE(logged(log, "Put back: back.txt"));
         EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt"));
+        EXPECT_FALSE(fs::exists(archiveOf(a) / "back.txt"));
+        log.lines.clear();
+    }
+}
+
+// The same saves made once the plan is made, while it waits for the run (a
+// review), in place, at the same size, the old time put back: only the
+// status-change time tells them, and the run looks once more.
+TEST_F(TwoWayEngineTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
+    const auto saveInPlace = [](const fs::path& file) {
+        struct stat before {};
+        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << std::string(static_cast<std::size_t>(before.st_size), 'm');
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    };
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "archive on" : "archive off");
+        job.options.archiveEnabled = archive;
+        fs::remove_all(a);
+        fs::remove_all(b);
+        fs::remove(baselineFile);
+        startInStep({"report.txt", "gone.txt", "back.txt"});
+        putAt(a / "report.txt", "from A", t0 + 100);
+        fs::remove(a / "gone.txt");
+        putAt(b / "back.txt", "from B", t0 + 100);
+        const TwoWayPlan p = plan().second;
+        ASSERT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
+        ASSERT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
+        ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
+        const std::string mine(fs::file_size(b / "report.txt"), 'm');
+        saveInPlace(a / "back.txt");
+        saveInPlace(b / "report.txt");
+        saveInPlace(b / "gone.txt");
+
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        const auto [stats, exit] = run(p);
+        EXPECT_NE(exit.code, 0) << testing::PrintToString(exit.stderrTail);
+        EXPECT_EQ(contents(b / "report.txt"), mine);
+        EXPECT_EQ(contents(b / "gone.txt"), mine);
+        EXPECT_EQ(contents(a / "back.txt"), mine);
+        EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt"));
+        EXPECT_FALSE(fs::exists(archiveOf(b) / "gone.txt"));
         EXPECT_FALSE(fs::exists(archiveOf(a) / "back.txt"));
         log.lines.clear();
     }

@@ -384,7 +384,9 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
                                engine_.clock->secondsSinceBoot() - basis_->endedAt <= OneWayEngine::currentPlanSeconds;
     std::vector<ItemizedChange> fresh;  // not kept through the transfer
     const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
-    SeenOnDisk::Start lookStart{planIsCurrent ? basis_->lookStartedAt : timespec{}};
+    SeenOnDisk::Start lookStart = planIsCurrent
+                                      ? SeenOnDisk::Start{basis_->lookStartedAt, basis_->lookStartedSinceBoot}
+                                      : SeenOnDisk::Start{};
     if (!lastLook && (mirror_ || engine_.onlyPlanned)) {
         lookStart = SeenOnDisk::Start::now();
         fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
@@ -439,6 +441,11 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
     std::vector<fs::path> mounts;
     for (const TreeOverlap::Lookup& lookup : engine_.treesOverlap.lookups(destination_)) mounts.push_back(lookup.at);
     HoldingFolder::lookBelow(heldB(), mounts, look.bound.planned);
+    // A plan may wait a while (a review) once its versions were read: what
+    // changed since, its old time put back or not, is kept. Read before the
+    // spelling renames, which change what they rename.
+    SeenOnDisk onB(heldB(), SeenOnDisk::Start{});
+    std::erase_if(look.bound.planned.seen, [&](const auto& item) { return !onB.unchanged(item.first, item.second); });
     look.renames = std::move(renames);
     look.excluded = std::move(excluded);
     if (basis_) std::vector<ItemizedChange>().swap(basis_->look);

@@ -36,6 +36,21 @@ bool before(const ItemVersion& version, const timespec& start, bool fine) {
     return version.changedNanoseconds.value_or(0) < start.tv_nsec;
 }
 
+std::int64_t nanoseconds(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+timespec fromNanoseconds(std::int64_t n) {
+    timespec t{};
+    t.tv_sec = static_cast<time_t>(n / 1'000'000'000);
+    t.tv_nsec = static_cast<long>(n % 1'000'000'000);
+    if (t.tv_nsec < 0) {
+        t.tv_nsec += 1'000'000'000;
+        --t.tv_sec;
+    }
+    return t;
+}
+
 }  // namespace
 
 SeenOnDisk::Start SeenOnDisk::Start::now() {
@@ -53,13 +68,26 @@ SeenOnDisk::Start SeenOnDisk::Start::now() {
         if (now.tv_sec != last.tv_sec || now.tv_nsec != last.tv_nsec) ++ticks;
         last = now;
     }
-    return Start{last};
+    timespec real{}, boot{};
+    ::clock_gettime(CLOCK_REALTIME, &real);
+    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    return Start{last, fromNanoseconds(nanoseconds(boot) - (nanoseconds(real) - nanoseconds(last)))};
+}
+
+timespec SeenOnDisk::startNow() const {
+    if (start_.sinceBoot.tv_sec == 0 && start_.sinceBoot.tv_nsec == 0) return start_.at;
+    timespec real{}, boot{};
+    ::clock_gettime(CLOCK_REALTIME, &real);
+    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    const std::int64_t setBack = (nanoseconds(boot) - nanoseconds(start_.sinceBoot)) -
+                                 (nanoseconds(real) - nanoseconds(start_.at));
+    return setBack > 0 ? fromNanoseconds(nanoseconds(start_.at) - setBack) : start_.at;
 }
 
 SeenOnDisk::SeenOnDisk(const std::filesystem::path& root, Start lookStart)
     : root_(root), start_(lookStart), disk_(root) {}
 
-std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
+std::optional<ItemVersion> SeenOnDisk::read(const std::string& relativePath) {
     try {
         const std::optional<struct stat> item = disk_.stat(relativePath);
         if (!item) return std::nullopt;
@@ -69,12 +97,26 @@ std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
                 SafeFileSystem::fileSystemType((root_ / relativePath).parent_path());
             known->second = {ItemVersion::keepsFileNumbers(type), stampsFinely(type)};
         }
-        ItemVersion version = ItemVersion::of(*item, known->second.first);
-        if (!before(version, start_.at, known->second.second)) return std::nullopt;
-        return version;
+        return ItemVersion::of(*item, known->second.first);
     } catch (const FileError&) {
         return std::nullopt;
     }
+}
+
+std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
+    std::optional<ItemVersion> version = read(relativePath);
+    if (!version) return std::nullopt;
+    // Read after the lstat: a clock set back before the change it shows is seen.
+    if (!before(*version, startNow(), fileSystems_.at(static_cast<dev_t>(*version->device)).second))
+        return std::nullopt;
+    return version;
+}
+
+bool SeenOnDisk::unchanged(const std::string& relativePath, const ItemVersion& seen) {
+    const std::optional<ItemVersion> version = read(relativePath);
+    if (!version) return false;
+    const bool numbered = version->fileNumber && seen.fileNumber;
+    return version->same(seen, numbered ? ItemVersion::Strictness::unchanged : ItemVersion::Strictness::alike);
 }
 
 std::optional<ItemVersion> SeenOnDisk::listed(const std::string& relativePath, const ItemVersion& listing) {

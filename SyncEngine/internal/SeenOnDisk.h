@@ -27,6 +27,11 @@ public:
     // changes with.
     struct Start {
         timespec at{};
+        // The same moment on the clock since boot, which no one sets: how
+        // far the wall clock has fallen behind it since tells how far it was
+        // set back, and a change made after the start may stamp that much
+        // earlier. Zero where unknown.
+        timespec sinceBoot{};
         // Waits for that clock's ticks (a few milliseconds), so that what
         // changed before the call stamps earlier than the start and what
         // changes after stamps no earlier.
@@ -43,7 +48,17 @@ public:
     // The same, only while the item still shows what the listing showed.
     std::optional<ItemVersion> listed(const std::string& relativePath, const ItemVersion& listing);
 
+    // Whether the item is still `seen`, which this class read earlier: the
+    // same item, its size, time and status-change time as they were. A save
+    // since, even one that puts the old time back, changes the last.
+    bool unchanged(const std::string& relativePath, const ItemVersion& seen);
+
 private:
+    // The item's version as an lstat shows it, whenever it changed.
+    std::optional<ItemVersion> read(const std::string& relativePath);
+    // The start, moved back by however far the wall clock was set back since.
+    timespec startNow() const;
+
     std::filesystem::path root_;
     Start start_;
     SideStat disk_;

@@ -14,6 +14,7 @@
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/KeyedMerge.h"
+#include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
@@ -294,8 +295,12 @@ void TwoWayRun::loadBaselineAndList() {
 }
 
 void TwoWayRun::seeTakings() {
+    // A plan may wait a while (a review) once its versions were read: what
+    // changed since, its old time put back or not, is no version it saw.
+    SeenOnDisk onA(held(a_), SeenOnDisk::Start{}), onB(held(b_), SeenOnDisk::Start{});
     for (const SeenVersion& item : plan_.seen)
-        (item.on == Side::a ? plannedA_ : plannedB_).insert_or_assign(PathKey::of(item.path), item.version);
+        if ((item.on == Side::a ? onA : onB).unchanged(item.path, item.version))
+            (item.on == Side::a ? plannedA_ : plannedB_).insert_or_assign(PathKey::of(item.path), item.version);
 }
 
 std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
