@@ -438,9 +438,13 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
     look.bound.planned.source = heldA();  // what the transfer's copies are copies of
     look.bound.planned.modifyWindow = traits_.modifyWindow;
     if (archiving_) look.bound.planned.archiveTo = ArchiveDirectories::runFolderRelativePath(job_.id, runID_);
-    std::vector<fs::path> mounts;
-    for (const TreeOverlap::Lookup& lookup : engine_.treesOverlap.lookups(destination_)) mounts.push_back(lookup.at);
-    HoldingFolder::lookBelow(heldB(), mounts, look.bound.planned);
+    // What rsync's copy into the holding folder would drop is looked at only
+    // where a transfer will hold something.
+    if (!look.unchanged) {
+        std::vector<fs::path> mounts;
+        for (const TreeOverlap::Lookup& lookup : engine_.treesOverlap.lookups(destination_)) mounts.push_back(lookup.at);
+        HoldingFolder::lookBelow(heldB(), mounts, look.bound.planned);
+    }
     // A plan may wait a while (a review) once its versions were read: what
     // changed since, its old time put back or not, is kept. Read before the
     // spelling renames, which change what they rename.
