@@ -905,7 +905,9 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesA
     fs::create_directories(dst / "mnt");
     TestMounts mounts;
     ASSERT_TRUE(mounts.tmpfs(dst / "mnt"));
-    const auto below = [&](const fs::path&) { return std::vector<fs::path>{fs::canonical(dst / "mnt")}; };
+    const auto below = [&](const fs::path&) {
+        return std::vector<TreeOverlap::Lookup>{{fs::canonical(dst / "mnt")}};
+    };
     engine.treesOverlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, below);
     const std::vector<const char*> lost{"mnt/f", "mnt/g", "mnt/solo", "mnt/h1", "mnt/h2"};
     const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
