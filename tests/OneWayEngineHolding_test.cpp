@@ -880,6 +880,9 @@ TEST_F(OneWayEngineHoldingTest, ACopyCutShortIsClearedAndNeverTransferred) {
     put(dst / "sub" / leftover, "half of B's");
     put(dst / "sub" / folderLeftover / "inner.txt", "half");
     put(holdingRoot() / "2025-03-07_141503-0a1b2c3d" / "sub/back.txt", "held");
+    // The copies' records, beside the item each was a copy of.
+    for (const std::string& name : {leftover, folderLeftover})
+        put(holdingRoot() / "2025-03-07_141503-0a1b2c3d" / "sub" / name, "");
 
     const auto [stats, exit] = run(plan());
     EXPECT_EQ(stats.errors.front(), "Put back from an interrupted run: sub/back.txt");
@@ -890,6 +893,23 @@ TEST_F(OneWayEngineHoldingTest, ACopyCutShortIsClearedAndNeverTransferred) {
         EXPECT_NE(std::find(call.arguments.begin(), call.arguments.end(),
                             R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"),
                   call.arguments.end());
+}
+
+// An item of the user's that is named like such a copy, where no copy was
+// recorded, is the user's: a settling in its folder leaves it.
+TEST_F(OneWayEngineHoldingTest, AnItemNamedLikeACopyThatNoCopyLeftStays) {
+    const std::string own = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
+    put(src / "keep.txt", "keep");
+    put(dst / "keep.txt", "keep");
+    put(dst / own, "mine");
+    put(dst / "sub" / own / "inner.txt", "mine too");
+    for (const char* path : {"back.txt", "sub/back.txt"})
+        put(holdingRoot() / "2025-03-07_141503-0a1b2c3d" / path, "held");
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(contents(dst / "sub/back.txt"), "held");
+    EXPECT_EQ(contents(dst / own), "mine");
+    EXPECT_EQ(contents(dst / "sub" / own / "inner.txt"), "mine too");
 }
 
 // rsync holds what lies on a mount below B by copying it into B's holding

@@ -104,7 +104,7 @@ void putBack(const Folder& root, const Folder& from, const std::string& name, co
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     if (pieces.front() == ArchiveDirectories::reservedName) throw FileError(EINVAL, "Could not put back", root / path);
     pieces.pop_back();
-    SafeFileSystem::moveToFreeName(from, name, SafeFileSystem::ensurePath(root, pieces), name);
+    SafeFileSystem::moveToFreeName(from, name, SafeFileSystem::ensurePath(root, pieces), name, &from);
 }
 
 // Whether another name of the crossed item stands at `other` under R, as
@@ -272,17 +272,19 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
         return;
     }
     try {
-        // A copy back across file systems that a killed run cut short.
+        // A copy back across file systems that a killed run cut short,
+        // recorded here (no item of the user's bears such a name here: rsync
+        // never takes one).
         const std::vector<std::string> pieces =
             prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
-        if (const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces))
-            SafeFileSystem::clearLeftoverCopies(*place);
+        const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces);
+        SafeFileSystem::clearLeftoverCopies(folder, place ? &*place : nullptr);
     } catch (const FileError& error) {
         out.kept.push_back({prefix, error});
     }
     for (const std::string& name : names) {
         const std::string path = prefix.empty() ? name : prefix + "/" + name;
-        if (prefix.empty() && name == reportedMark) continue;
+        if ((prefix.empty() && name == reportedMark) || SafeFileSystem::isCopyName(name)) continue;
         if (leftAlone && leftAlone->contains(path)) continue;
         struct stat held {};
         try {
