@@ -895,6 +895,30 @@ TEST_F(OneWayEngineHoldingTest, ACopyCutShortIsClearedAndNeverTransferred) {
                   call.arguments.end());
 }
 
+// rsync holds a folder's items in folders it makes with the folder's own
+// permissions; a folder the put-back makes again takes them from there, so
+// a private folder does not come back open to all.
+TEST_F(OneWayEngineHoldingTest, FoldersMadeAgainToPutItemsBackKeepTheirPermissions) {
+    put(src / "keep.txt", "keep");
+    put(dst / "keep.txt", "keep");
+    const fs::path held = holdingRoot() / "2025-03-07_141503-0a1b2c3d";
+    put(held / "private/inner/secret.txt", "mine");
+    put(held / "open/notes.txt", "notes");
+    ASSERT_EQ(::chmod((held / "private").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod((held / "private/inner").c_str(), 0750), 0);
+    ASSERT_EQ(::chmod((held / "open").c_str(), 0775), 0);
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(contents(dst / "private/inner/secret.txt"), "mine");
+    const auto mode = [](const fs::path& folder) {
+        struct stat info {};
+        return ::lstat(folder.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+    };
+    EXPECT_EQ(mode(dst / "private"), 0700u);
+    EXPECT_EQ(mode(dst / "private/inner"), 0750u);
+    EXPECT_EQ(mode(dst / "open"), 0775u);
+}
+
 // An item of the user's that is named like such a copy, where no copy was
 // recorded, is the user's: a settling in its folder leaves it.
 TEST_F(OneWayEngineHoldingTest, AnItemNamedLikeACopyThatNoCopyLeftStays) {

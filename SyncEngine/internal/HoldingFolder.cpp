@@ -3,6 +3,7 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/internal/SideStat.h"
+#include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <fcntl.h>
@@ -98,13 +99,48 @@ bool standsAt(const Folder& root, const std::string& path) {
     return parent && SafeFileSystem::statChild(*parent, name);
 }
 
+// The folder under R at `pieces`, each missing one on the way made again
+// with the permissions of its counterpart below `held` (the run's holding
+// folder), where rsync made it as a copy of the folder it took the items
+// from: a private folder comes back private. Throws FileError.
+Folder placeAt(const Folder& root, const Folder& held, const std::vector<std::string>& pieces) {
+    Folder parent = *SafeFileSystem::openPath(root, {});
+    std::optional<Folder> heldParent = SafeFileSystem::openPath(held, {});
+    for (const std::string& piece : pieces) {
+        std::optional<Folder> counterpart = heldParent ? SafeFileSystem::openChild(*heldParent, piece) : std::nullopt;
+        std::optional<Folder> next = SafeFileSystem::openChild(parent, piece);
+        if (!next) {
+            struct stat model {};
+            const bool modelled = counterpart && ::fstat(counterpart->get(), &model) == 0;
+            if (!modelled) {
+                next = SafeFileSystem::ensurePath(parent, {piece});
+            } else {
+                // Made closed, then opened up as far as the model: never wider meanwhile.
+                const bool made = ::mkdirat(parent.get(), piece.c_str(), 0700) == 0;
+                if (!made && errno != EEXIST) throw FileError(errno, "Could not create folder", parent / piece);
+                if (made) {
+                    const FileDescriptor opened(
+                        ::openat(parent.get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                    if (!opened.valid() || ::fchmod(opened.get(), model.st_mode & 07777) != 0)
+                        throw FileError(errno, "Could not set the permissions of", parent / piece);
+                }
+                next = SafeFileSystem::ensurePath(parent, {piece});
+            }
+        }
+        parent = std::move(*next);
+        heldParent = std::move(counterpart);
+    }
+    return parent;
+}
+
 // Moves one held item back to its path under R. Throws FileError: EEXIST
 // when something stands there, ENOTDIR when a non-folder is on the way.
-void putBack(const Folder& root, const Folder& from, const std::string& name, const std::string& path) {
+void putBack(const Folder& root, const Folder& held, const Folder& from, const std::string& name,
+             const std::string& path) {
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     if (pieces.front() == ArchiveDirectories::reservedName) throw FileError(EINVAL, "Could not put back", root / path);
     pieces.pop_back();
-    SafeFileSystem::moveToFreeName(from, name, SafeFileSystem::ensurePath(root, pieces), name, &from);
+    SafeFileSystem::moveToFreeName(from, name, placeAt(root, held, pieces), name, &from);
 }
 
 // Whether another name of the crossed item stands at `other` under R, as
@@ -126,12 +162,12 @@ bool standsAsOtherName(const Folder& root, const std::string& other, const Holdi
 // back too: it becomes a name of the file it was a name of, where another
 // name of that stands, else it takes its extended attributes again before
 // it goes back (a holding folder that cannot keep them keeps the item, named).
-void putBackWhole(const Folder& root, const Folder& from, const std::string& name, const std::string& path,
-                  const struct stat& held, const HoldingFolder::Planned* planned,
+void putBackWhole(const Folder& root, const Folder& top, const Folder& from, const std::string& name,
+                  const std::string& path, const struct stat& held, const HoldingFolder::Planned* planned,
                   const HoldingFolder::Settlement& out) {
-    if (!planned) return putBack(root, from, name, path);
+    if (!planned) return putBack(root, top, from, name, path);
     const auto found = planned->crossed.find(path);
-    if (found == planned->crossed.end() || !found->second.isVersion(held)) return putBack(root, from, name, path);
+    if (found == planned->crossed.end() || !found->second.isVersion(held)) return putBack(root, top, from, name, path);
     const HoldingFolder::Crossed& crossed = found->second;
     for (const std::string& other : crossed.otherNames) {
         std::optional<Folder> otherParent;
@@ -139,7 +175,7 @@ void putBackWhole(const Folder& root, const Folder& from, const std::string& nam
         if (!standsAsOtherName(root, other, crossed, out, otherParent, otherName)) continue;
         std::vector<std::string> pieces = SafeFileSystem::split(path);
         pieces.pop_back();
-        const Folder place = SafeFileSystem::ensurePath(root, pieces);
+        const Folder place = placeAt(root, top, pieces);
         if (::linkat(otherParent->get(), otherName.c_str(), place.get(), name.c_str(), 0) == 0) {
             SafeFileSystem::removeTree(from, name);
             return;
@@ -148,7 +184,7 @@ void putBackWhole(const Folder& root, const Folder& from, const std::string& nam
         // No link can be made there now: it goes back as a copy of its own.
     }
     SafeFileSystem::setAttributes(from, name, crossed.attributes);
-    putBack(root, from, name, path);
+    putBack(root, top, from, name, path);
 }
 
 // Whether the held item is the version the plan saw at its path.
@@ -259,9 +295,10 @@ HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
     return {path, error, placeTaken(error), cannotBeHeld(error)};
 }
 
-// Settles what `folder` holds; `prefix` is its path under R. Without a plan
+// Settles what `folder` holds; `prefix` is its path under R, and `top` the
+// run's holding folder it lies in. Without a plan
 // everything goes back where it can, but what `leftAlone` names.
-void settleFolder(const Folder& root, const Folder& folder, const std::string& prefix,
+void settleFolder(const Folder& root, const Folder& top, const Folder& folder, const std::string& prefix,
                   const HoldingFolder::Planned* planned, const std::unordered_set<std::string>* leftAlone,
                   HoldingFolder::Settlement& out) {
     std::vector<std::string> names;
@@ -295,7 +332,7 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
             if (S_ISDIR(info->st_mode)) {
                 const std::size_t keptBefore = out.kept.size();
                 if (const std::optional<Folder> child = SafeFileSystem::openChild(folder, name))
-                    settleFolder(root, *child, path, planned, leftAlone, out);
+                    settleFolder(root, top, *child, path, planned, leftAlone, out);
                 // What still holds a kept item is not tried (a read-only disk would fail it).
                 if (out.kept.size() == keptBefore) SafeFileSystem::removeEmptyFolder(folder, name);
                 continue;
@@ -312,7 +349,7 @@ void settleFolder(const Folder& root, const Folder& folder, const std::string& p
             continue;
         }
         try {
-            putBackWhole(root, folder, name, path, held, planned, out);
+            putBackWhole(root, top, folder, name, path, held, planned, out);
             out.putBack.push_back(path);
         } catch (const FileError& error) {
             Trade trade = Trade::none;
@@ -463,7 +500,7 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
         if (!holdingRoot) return result;  // nothing was held
         const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
         if (!folder) return result;
-        settleFolder(*rootFolder, *folder, "", &planned, nullptr, result);
+        settleFolder(*rootFolder, *folder, *folder, "", &planned, nullptr, result);
         if (result.kept.empty()) SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
     } catch (const FileError& error) {
         result.kept.push_back({"", error});
@@ -529,7 +566,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             if (!folder) continue;  // not a folder: nothing a run left
             const std::optional<std::unordered_set<std::string>> recorded = readMark(*folder);
             settlement.fromFinishedRun = recorded.has_value();
-            settleFolder(*rootFolder, *folder, "", nullptr, recorded ? &*recorded : nullptr, settlement);
+            settleFolder(*rootFolder, *folder, *folder, "", nullptr, recorded ? &*recorded : nullptr, settlement);
             bool removed = false;
             if (settlement.kept.empty()) {
                 // A mark alone, its items put back or deleted by the user, goes with the folder.
