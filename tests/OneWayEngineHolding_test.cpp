@@ -468,6 +468,8 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
         ASSERT_EQ(stats.errors.size(), 3u) << testing::PrintToString(stats.errors);
         EXPECT_TRUE(stats.errors[0].starts_with("Kept in " + folder + " (")) << stats.errors[0];
         EXPECT_TRUE(stats.errors[0].ends_with("): dir/f1")) << stats.errors[0];
+        // The reason names the folder where the user finds it.
+        EXPECT_NE(stats.errors[0].find(" \"" + dst.native() + "/.KeltoSync/"), std::string::npos) << stats.errors[0];
         EXPECT_EQ(stats.errors[1], OneWayEngine::triedAgainLine);
         EXPECT_EQ(stats.errors[2], OneWayEngine::heldBackLine);
         EXPECT_EQ(contents(held / "dir/f1"), "f1");

@@ -442,6 +442,11 @@ std::optional<Folder> openRoot(const fs::path& root) {
         if (isAbsence(error)) return std::nullopt;
         throw FileError(error, "Could not open folder", root);
     }
+    if (root.native().starts_with("/proc/self/")) {
+        std::error_code unknown;
+        const fs::path at = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), unknown);
+        if (!unknown && at.is_absolute()) return Folder{FileDescriptor(fd), at};
+    }
     return Folder{FileDescriptor(fd), root};
 }
 

@@ -37,6 +37,8 @@ struct Folder {
 std::vector<std::string> split(std::string_view relativePath);
 
 // Opens the root folder itself. A link there is followed: the user chose it.
+// A folder reached through this process's descriptors (/proc/self/..., as
+// a run reaches the folders it holds) is named where it lies, for messages.
 std::optional<Folder> openRoot(const std::filesystem::path& root);
 
 // Opens the folder `name` inside `parent`; nullopt when nothing is there or it

@@ -284,6 +284,18 @@ TEST(SafeFileSystem, MovingToAFreeNameAcrossFileSystemsKeepsOwnerModeAndAttribut
     EXPECT_STREQ(value, "kept");
 }
 
+// A folder reached through a descriptor is named in failures where it lies.
+TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
+    test::TemporaryFolder here;
+    here.write("dir/file", "data");
+    const FileDescriptor held(::open(here.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const std::optional<sfs::Folder> root = sfs::openRoot("/proc/self/fd/" + std::to_string(held.get()));
+    ASSERT_TRUE(root);
+    const FileError error = failureOf([&] { (void)sfs::openChild(*root, "dir/file"); });
+    EXPECT_NE(std::string(error.what()).find(fs::canonical(here.path()).native()), std::string::npos) << error.what();
+    EXPECT_EQ(std::string(error.what()).find("/proc/self"), std::string::npos) << error.what();
+}
+
 // Only a copy's name that its ledger records is cleared: an item of the
 // user's named alike stays. A whole copy leaves no record.
 TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
