@@ -446,7 +446,7 @@ RsyncExit RsyncProcess::runBetween(int source, int destination, const std::vecto
     const std::string sourcePath = "/proc/self/fd/" + std::to_string(inheritedFolder) + "/";
     std::vector<std::string> through = arguments;
     through[through.size() - 2] = sourcePath;
-    through.back() = "./";
+    through.back() = ".";  // never "./": see the header
     ProcessRun run(executable, mode, onRawLine, onEvent);
     // Its messages name the source folder where it lies, not the descriptor.
     std::error_code unknown;

@@ -62,11 +62,14 @@ struct RsyncProcess final : RsyncRunner {
                   std::stop_token stop,
                   const RawLineHandler& onRawLine,
                   const EventHandler& onEvent) const override;
-    // rsync starts in the destination folder, named "./", and reaches the
+    // rsync starts in the destination folder, named ".", and reaches the
     // source through a descriptor of it that it inherits (/proc/self/fd/3,
     // which holds in a PID namespace whose /proc is not its own): rsync looks a
     // destination path up again itself, link by link, so a path of its own
-    // (even one through /proc) would lead under a mount made since.
+    // (even one through /proc) would lead under a mount made since. Only "."
+    // keeps its receiver where it started: any other name, "./" too, it
+    // enters by the path its start-up read as the working folder's, which by
+    // then may lead onto a mount or a folder renamed into its place.
     RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
                          RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
                          const EventHandler& onEvent) const override;

@@ -471,6 +471,8 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
         ASSERT_EQ(stats.errors.size(), 3u) << testing::PrintToString(stats.errors);
         EXPECT_TRUE(stats.errors[0].starts_with("Kept in " + folder + " (")) << stats.errors[0];
         EXPECT_TRUE(stats.errors[0].ends_with("): dir/f1")) << stats.errors[0];
+        // The reason names the folder where the user finds it.
+        EXPECT_NE(stats.errors[0].find(" \"" + dst.native() + "/.KeltoSync/"), std::string::npos) << stats.errors[0];
         EXPECT_EQ(stats.errors[1], OneWayEngine::triedAgainLine);
         EXPECT_EQ(stats.errors[2], OneWayEngine::heldBackLine);
         EXPECT_EQ(contents(held / "dir/f1"), "f1");
@@ -999,6 +1001,9 @@ TEST_F(OneWayEngineHoldingTest, ACopyCutShortIsClearedAndNeverTransferred) {
     put(dst / "sub" / leftover, "half of B's");
     put(dst / "sub" / folderLeftover / "inner.txt", "half");
     put(holdingRoot() / "2025-03-07_141503-0a1b2c3d" / "sub/back.txt", "held");
+    // The copies' records, beside the item each was a copy of.
+    for (const std::string& name : {leftover, folderLeftover})
+        put(holdingRoot() / "2025-03-07_141503-0a1b2c3d" / "sub" / name, "");
 
     const auto [stats, exit] = run(plan());
     EXPECT_EQ(stats.errors.front(), "Put back from an interrupted run: sub/back.txt");
@@ -1009,6 +1014,47 @@ TEST_F(OneWayEngineHoldingTest, ACopyCutShortIsClearedAndNeverTransferred) {
         EXPECT_NE(std::find(call.arguments.begin(), call.arguments.end(),
                             R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"),
                   call.arguments.end());
+}
+
+// rsync holds a folder's items in folders it makes with the folder's own
+// permissions; a folder the put-back makes again takes them from there, so
+// a private folder does not come back open to all.
+TEST_F(OneWayEngineHoldingTest, FoldersMadeAgainToPutItemsBackKeepTheirPermissions) {
+    put(src / "keep.txt", "keep");
+    put(dst / "keep.txt", "keep");
+    const fs::path held = holdingRoot() / "2025-03-07_141503-0a1b2c3d";
+    put(held / "private/inner/secret.txt", "mine");
+    put(held / "open/notes.txt", "notes");
+    ASSERT_EQ(::chmod((held / "private").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod((held / "private/inner").c_str(), 0750), 0);
+    ASSERT_EQ(::chmod((held / "open").c_str(), 0775), 0);
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(contents(dst / "private/inner/secret.txt"), "mine");
+    const auto mode = [](const fs::path& folder) {
+        struct stat info {};
+        return ::lstat(folder.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+    };
+    EXPECT_EQ(mode(dst / "private"), 0700u);
+    EXPECT_EQ(mode(dst / "private/inner"), 0750u);
+    EXPECT_EQ(mode(dst / "open"), 0775u);
+}
+
+// An item of the user's that is named like such a copy, where no copy was
+// recorded, is the user's: a settling in its folder leaves it.
+TEST_F(OneWayEngineHoldingTest, AnItemNamedLikeACopyThatNoCopyLeftStays) {
+    const std::string own = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
+    put(src / "keep.txt", "keep");
+    put(dst / "keep.txt", "keep");
+    put(dst / own, "mine");
+    put(dst / "sub" / own / "inner.txt", "mine too");
+    for (const char* path : {"back.txt", "sub/back.txt"})
+        put(holdingRoot() / "2025-03-07_141503-0a1b2c3d" / path, "held");
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(contents(dst / "sub/back.txt"), "held");
+    EXPECT_EQ(contents(dst / own), "mine");
+    EXPECT_EQ(contents(dst / "sub" / own / "inner.txt"), "mine too");
 }
 
 // rsync holds what lies on a mount below B by copying it into B's holding

@@ -196,6 +196,32 @@ TEST_F(PlannedFoldersOneWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
     }
 }
 
+// A tmpfs mounted over B just as rsync starts: rsync's working folder is
+// the held destination, and it stays there, never going back to it by the
+// path its start-up saw, which now leads onto the mount. Both engines.
+TEST_F(PlannedFoldersOneWay, RsyncWorksInTheHeldDestinationNotWhereItsPathLeads) {
+    if (!canMount(tmp / "probe")) GTEST_SKIP() << "mounts need root";
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        startOff();
+        const SyncPlan p = plan();
+        {
+            Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
+            script.expect(ScriptedRsyncRunner::transfer()).then([&] { swapper.swap(Swap::mountedOver, dst); }).passThrough();
+            try {
+                run(p);
+                ADD_FAILURE() << "ran";
+            } catch (const OneWayEngineError& error) {
+                EXPECT_EQ(error, OneWayEngineError::folderReplaced(dst, Side::b));
+            }
+            EXPECT_EQ(entries(dst), std::vector<std::string>{"report.txt"});
+        }
+        EXPECT_EQ(contents(dst / "new.txt"), "new");
+        EXPECT_EQ(fs::exists(dst / "only-b.txt"), mode == SyncMode::copy);
+    }
+}
+
 class PlannedFoldersTwoWay : public TwoWayEngineTest {
 protected:
     void SetUp() override {
@@ -279,6 +305,25 @@ TEST_F(PlannedFoldersTwoWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
     EXPECT_LT(copy.st_mtim.tv_sec, t0) << "the copy is not marked to be copied again";
     EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"report.txt", "nobody reviewed this"}}));
     EXPECT_TRUE(fs::is_empty(b / ".KeltoSync"));
+}
+
+TEST_F(PlannedFoldersTwoWay, RsyncWorksInTheHeldDestinationNotWhereItsPathLeads) {
+    if (!canMount(tmp / "probe")) GTEST_SKIP() << "mounts need root";
+    fs::create_directories(b);
+    putAt(a / "new.txt", "new", t0);
+    const TwoWayPlan p = plan().second;
+    {
+        Swapper swapper(tmp / "scratch");
+        script.expect(ScriptedRsyncRunner::transferTo(b)).then([&] { swapper.swap(Swap::mountedOver, b); }).passThrough();
+        try {
+            run(p);
+            ADD_FAILURE() << "ran";
+        } catch (const TwoWayEngineError& error) {
+            EXPECT_EQ(error, TwoWayEngineError::folderReplaced(b, Side::b));
+        }
+        EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"report.txt", "nobody reviewed this"}}));
+    }
+    EXPECT_EQ(contents(b / "new.txt"), "new");
 }
 
 }  // namespace

@@ -483,6 +483,7 @@ TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
     putAt(b / "dir" / leftover / "inner.txt", "half of B's", t0);
     putAt(b / "sub" / leftover, "half of B's", t0);
     putAt(b / holdingFolder("2025-03-07_141503-0a1b2c3d") / "sub/back.txt", "held", t0);
+    putAt(b / holdingFolder("2025-03-07_141503-0a1b2c3d") / "sub" / leftover, "", t0);  // the copy's record
     putAt(a / "new.txt", "from A", t0);
 
     const auto [stats, exit] = sync();

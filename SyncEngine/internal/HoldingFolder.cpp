@@ -3,6 +3,7 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/OneWayEngine.h"
 #include "SyncEngine/internal/SideStat.h"
+#include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <fcntl.h>
@@ -106,13 +107,48 @@ bool standsAt(const Folder& root, const std::string& path) {
     return parent && SafeFileSystem::statChild(*parent, name);
 }
 
+// The folder under R at `pieces`, each missing one on the way made again
+// with the permissions of its counterpart below `held` (the run's holding
+// folder), where rsync made it as a copy of the folder it took the items
+// from: a private folder comes back private. Throws FileError.
+Folder placeAt(const Folder& root, const Folder& held, const std::vector<std::string>& pieces) {
+    Folder parent = *SafeFileSystem::openPath(root, {});
+    std::optional<Folder> heldParent = SafeFileSystem::openPath(held, {});
+    for (const std::string& piece : pieces) {
+        std::optional<Folder> counterpart = heldParent ? SafeFileSystem::openChild(*heldParent, piece) : std::nullopt;
+        std::optional<Folder> next = SafeFileSystem::openChild(parent, piece);
+        if (!next) {
+            struct stat model {};
+            const bool modelled = counterpart && ::fstat(counterpart->get(), &model) == 0;
+            if (!modelled) {
+                next = SafeFileSystem::ensurePath(parent, {piece});
+            } else {
+                // Made closed, then opened up as far as the model: never wider meanwhile.
+                const bool made = ::mkdirat(parent.get(), piece.c_str(), 0700) == 0;
+                if (!made && errno != EEXIST) throw FileError(errno, "Could not create folder", parent / piece);
+                if (made) {
+                    const FileDescriptor opened(
+                        ::openat(parent.get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                    if (!opened.valid() || ::fchmod(opened.get(), model.st_mode & 07777) != 0)
+                        throw FileError(errno, "Could not set the permissions of", parent / piece);
+                }
+                next = SafeFileSystem::ensurePath(parent, {piece});
+            }
+        }
+        parent = std::move(*next);
+        heldParent = std::move(counterpart);
+    }
+    return parent;
+}
+
 // Moves one held item back to its path under R. Throws FileError: EEXIST
 // when something stands there, ENOTDIR when a non-folder is on the way.
-void putBack(const Folder& root, const Folder& from, const std::string& name, const std::string& path) {
+void putBack(const Folder& root, const Folder& held, const Folder& from, const std::string& name,
+             const std::string& path) {
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     if (pieces.front() == ArchiveDirectories::reservedName) throw FileError(EINVAL, "Could not put back", root / path);
     pieces.pop_back();
-    SafeFileSystem::moveToFreeName(from, name, SafeFileSystem::ensurePath(root, pieces), name);
+    SafeFileSystem::moveToFreeName(from, name, placeAt(root, held, pieces), name, &from);
 }
 
 // Whether another name of the crossed item stands at `other` under R, as
@@ -134,12 +170,12 @@ bool standsAsOtherName(const Folder& root, const std::string& other, const Holdi
 // back too: it becomes a name of the file it was a name of, where another
 // name of that stands, else it takes its extended attributes again before
 // it goes back (a holding folder that cannot keep them keeps the item, named).
-void putBackWhole(const Folder& root, const Folder& from, const std::string& name, const std::string& path,
-                  const struct stat& held, const HoldingFolder::Planned* planned,
+void putBackWhole(const Folder& root, const Folder& top, const Folder& from, const std::string& name,
+                  const std::string& path, const struct stat& held, const HoldingFolder::Planned* planned,
                   const HoldingFolder::Settlement& out) {
-    if (!planned) return putBack(root, from, name, path);
+    if (!planned) return putBack(root, top, from, name, path);
     const auto found = planned->crossed.find(path);
-    if (found == planned->crossed.end() || !found->second.isVersion(held)) return putBack(root, from, name, path);
+    if (found == planned->crossed.end() || !found->second.isVersion(held)) return putBack(root, top, from, name, path);
     const HoldingFolder::Crossed& crossed = found->second;
     for (const std::string& other : crossed.otherNames) {
         std::optional<Folder> otherParent;
@@ -147,7 +183,7 @@ void putBackWhole(const Folder& root, const Folder& from, const std::string& nam
         if (!standsAsOtherName(root, other, crossed, out, otherParent, otherName)) continue;
         std::vector<std::string> pieces = SafeFileSystem::split(path);
         pieces.pop_back();
-        const Folder place = SafeFileSystem::ensurePath(root, pieces);
+        const Folder place = placeAt(root, top, pieces);
         if (::linkat(otherParent->get(), otherName.c_str(), place.get(), name.c_str(), 0) == 0) {
             SafeFileSystem::removeTree(from, name);
             return;
@@ -156,7 +192,7 @@ void putBackWhole(const Folder& root, const Folder& from, const std::string& nam
         // No link can be made there now: it goes back as a copy of its own.
     }
     SafeFileSystem::setAttributes(from, name, crossed.attributes);
-    putBack(root, from, name, path);
+    putBack(root, top, from, name, path);
 }
 
 // Whether the held item is the version the plan saw at its path.
@@ -282,10 +318,11 @@ bool meantToGo(const Folder& root, const HoldingFolder::Planned& planned, const 
 // The put-back both settling and recovery share: the held item goes back to
 // its place, trading places with the transfer's own copy where that stands
 // there; else it is kept, and why.
-void putBackOrKeep(const Folder& root, const Folder& folder, const std::string& name, const std::string& path,
-                   const struct stat& held, const HoldingFolder::Planned* planned, HoldingFolder::Settlement& out) {
+void putBackOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
+                   const std::string& path, const struct stat& held, const HoldingFolder::Planned* planned,
+                   HoldingFolder::Settlement& out) {
     try {
-        putBackWhole(root, folder, name, path, held, planned, out);
+        putBackWhole(root, top, folder, name, path, held, planned, out);
         out.putBack.push_back(path);
     } catch (const FileError& error) {
         Trade trade = Trade::none;
@@ -318,17 +355,19 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
         return;
     }
     try {
-        // A copy back across file systems that a killed run cut short.
+        // A copy back across file systems that a killed run cut short,
+        // recorded here (no item of the user's bears such a name here: rsync
+        // never takes one).
         const std::vector<std::string> pieces =
             prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
-        if (const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces))
-            SafeFileSystem::clearLeftoverCopies(*place);
+        const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces);
+        SafeFileSystem::clearLeftoverCopies(folder, place ? &*place : nullptr);
     } catch (const FileError& error) {
         out.kept.push_back({prefix, error});
     }
     for (const std::string& name : names) {
         const std::string path = prefix.empty() ? name : prefix + "/" + name;
-        if (prefix.empty() && name == reportedMark) continue;
+        if ((prefix.empty() && name == reportedMark) || SafeFileSystem::isCopyName(name)) continue;
         try {
             const std::optional<struct stat> info = SafeFileSystem::statChild(folder, name);
             if (!info) continue;
@@ -353,7 +392,7 @@ void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder:
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
         if (meantToGo(root, planned, path, item)) return drop(root, in, name, path, planned);
-        putBackOrKeep(root, in, name, path, item, &planned, out);
+        putBackOrKeep(root, folder, in, name, path, item, &planned, out);
     };
     walkHeld(root, folder, "", settleOne, out);
 }
@@ -367,7 +406,7 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
                                  const struct stat& item) {
         if (leftAlone && leftAlone->contains(path)) return;
         if (recorded && meantToGo(root, *recorded, path, item)) return drop(root, in, name, path, *recorded);
-        putBackOrKeep(root, in, name, path, item, recorded, out);
+        putBackOrKeep(root, folder, in, name, path, item, recorded, out);
     };
     walkHeld(root, folder, "", recoverOne, out);
 }

@@ -682,9 +682,13 @@ void TwoWayRun::removeFolders(const std::vector<std::string>& folders, const fs:
     // A folder that stays for any reason but holding something (or being
     // gone already) is a failure of the run, not a quiet leftover.
     for (const FileError& error : ArchiveMover::removeEmptyDirectories(folders, root, stop_)) {
+        // The failure names the folder where it lies, which the held root's
+        // path does not spell: the longest of the folders it ends in is it.
         const std::string& where = error.path().native();
-        const std::string prefix = (root / "").native();
-        const std::string relative = where.starts_with(prefix) ? where.substr(prefix.size()) : where;
+        std::string relative = where;
+        for (const std::string& folder : folders)
+            if (where.ends_with("/" + folder) && (relative == where || folder.size() > relative.size()))
+                relative = folder;
         if (relative != where) unsettle(relative);
         fail(std::string(archiveLine) + relative + ": " + error.reason());
     }

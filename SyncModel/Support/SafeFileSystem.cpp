@@ -465,6 +465,11 @@ std::optional<Folder> openRoot(const fs::path& root) {
         if (isAbsence(error)) return std::nullopt;
         throw FileError(error, "Could not open folder", root);
     }
+    if (root.native().starts_with("/proc/self/")) {
+        std::error_code unknown;
+        const fs::path at = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), unknown);
+        if (!unknown && at.is_absolute()) return Folder{FileDescriptor(fd), at};
+    }
     return Folder{FileDescriptor(fd), root};
 }
 
@@ -637,7 +642,8 @@ void lookAt(int directory, const std::string& name, const std::string& relative,
 
 }  // namespace
 
-void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName) {
+void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName,
+                    const Folder* ledger) {
     requirePlainNames(from, fromName, toName);
     int error = moveWithinToFreeName(from.get(), fromName, to.get(), toName);
     // Another file system: the item is copied whole, a file as a nameless
@@ -646,6 +652,11 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
     // then the item goes.
     if (error == EXDEV) {
         const std::string temporary = std::string(copyPrefix) + Uuid::random().lowerString();
+        if (ledger) {
+            const FileDescriptor record(
+                ::openat(ledger->get(), temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (!record.valid()) throw FileError(errno, "Could not create", *ledger / temporary);
+        }
         Seen seen;
         lookAt(from.get(), fromName, "", seen);
         Crossing crossing;
@@ -660,6 +671,11 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
                 removeTreeAt(to.get(), temporary, "", to / temporary, nullptr, ignored);
             }
         }
+        // A copy still standing keeps its record, for the next settling.
+        struct stat left {};
+        const bool gone = ::fstatat(to.get(), temporary.c_str(), &left, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+        if (ledger && gone && ::unlinkat(ledger->get(), temporary.c_str(), 0) != 0 && errno != ENOENT)
+            throw FileError(errno, "Could not remove", *ledger / temporary);
         if (!crossing.failedAttribute.empty())
             throw FileError(error, "Could not copy the extended attribute " + crossing.failedAttribute + " of",
                             from / fromName);
@@ -725,9 +741,12 @@ std::string copyNamePattern() {
     return text.append(12, '?');
 }
 
-void clearLeftoverCopies(const Folder& folder) {
-    for (const std::string& name : listNames(folder))
-        if (isCopyName(name)) removeTree(folder, name);
+void clearLeftoverCopies(const Folder& ledger, const Folder* folder) {
+    for (const std::string& name : listNames(ledger)) {
+        if (!isCopyName(name)) continue;
+        if (folder) removeTree(*folder, name);
+        removeTree(ledger, name);
+    }
 }
 
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,

@@ -37,6 +37,8 @@ struct Folder {
 std::vector<std::string> split(std::string_view relativePath);
 
 // Opens the root folder itself. A link there is followed: the user chose it.
+// A folder reached through this process's descriptors (/proc/self/..., as
+// a run reaches the folders it holds) is named where it lies, for messages.
 std::optional<Folder> openRoot(const std::filesystem::path& root);
 
 // Opens the folder `name` inside `parent`; nullopt when nothing is there or it
@@ -88,8 +90,10 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
 // without replacing anything, and then removed. The copy keeps every
 // extended attribute, or fails naming the one it could not keep, and the
 // names of one file inside a copied folder stay one file where the file
-// system takes links.
-void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName);
+// system takes links. With a `ledger` (a folder that is ours), the name the
+// copy stands under meanwhile is recorded there first (clearLeftoverCopies).
+void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName,
+                    const Folder* ledger = nullptr);
 
 // An item's extended attributes, each name with its value.
 using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -103,14 +107,16 @@ void setAttributes(const Folder& parent, const std::string& name, const Attribut
 // The name moveToFreeName copies an item under beside its place until the
 // copy is whole: this prefix and a fresh UUID. A process killed meanwhile
 // leaves it among the user's items, so no transfer or listing may take
-// such a name (copyNamePattern), and the next settling in that folder
-// clears it (clearLeftoverCopies); only one run works in a folder at a time.
+// such a name (copyNamePattern). The user may have an item of such a name
+// too: only a name the copy's ledger records (an empty file of that name,
+// made before the copy and removed after it) is ever cleared.
 inline constexpr std::string_view copyPrefix = ".kelto-copy-";
 bool isCopyName(std::string_view name);
 // The same as an rsync pattern.
 std::string copyNamePattern();
-// Removes every item of a copy's name inside `folder`; throws FileError.
-void clearLeftoverCopies(const Folder& folder);
+// Removes from `folder` (where it is open) each item of a name `ledger`
+// records, then the records; throws FileError.
+void clearLeftoverCopies(const Folder& ledger, const Folder* folder);
 
 // The way moveWithoutReplacing takes where the file system refuses
 // RENAME_NOREPLACE; exposed so that it can be tested on any file system.

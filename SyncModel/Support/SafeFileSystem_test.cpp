@@ -284,6 +284,45 @@ TEST(SafeFileSystem, MovingToAFreeNameAcrossFileSystemsKeepsOwnerModeAndAttribut
     EXPECT_STREQ(value, "kept");
 }
 
+// A folder reached through a descriptor is named in failures where it lies.
+TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
+    test::TemporaryFolder here;
+    here.write("dir/file", "data");
+    const FileDescriptor held(::open(here.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const std::optional<sfs::Folder> root = sfs::openRoot("/proc/self/fd/" + std::to_string(held.get()));
+    ASSERT_TRUE(root);
+    const FileError error = failureOf([&] { (void)sfs::openChild(*root, "dir/file"); });
+    EXPECT_NE(std::string(error.what()).find(fs::canonical(here.path()).native()), std::string::npos) << error.what();
+    EXPECT_EQ(std::string(error.what()).find("/proc/self"), std::string::npos) << error.what();
+}
+
+// Only a copy's name that its ledger records is cleared: an item of the
+// user's named alike stays. A whole copy leaves no record.
+TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
+    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
+    test::TemporaryFolder here;
+    test::TemporaryFolder there("/dev/shm");
+    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
+        GTEST_SKIP() << "the temporary folders share a file system";
+    const std::string recorded = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
+    const std::string own = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
+    here.write("ledger/" + recorded, "");
+    here.write("dir/file", "data");
+    there.write(recorded + "/half", "half");
+    there.write(own, "mine");
+
+    const sfs::Folder from = openRoot(here);
+    const sfs::Folder ledger = *sfs::openChild(from, "ledger");
+    const sfs::Folder to = openRoot(there);
+    sfs::moveToFreeName(from, "dir", to, "dir", &ledger);
+    EXPECT_EQ(test::readFile(there / "dir/file"), "data");
+    EXPECT_EQ(sfs::listNames(ledger), std::vector<std::string>{recorded});
+    sfs::clearLeftoverCopies(ledger, &to);
+    EXPECT_FALSE(fs::exists(there / recorded));
+    EXPECT_EQ(test::readFile(there / own), "mine");
+    EXPECT_TRUE(sfs::listNames(ledger).empty());
+}
+
 // Every attribute crosses, a link's and a pipe's too, and the names of one
 // file inside a folder stay one file; a file system that cannot take an
 // attribute fails the move, naming it, and the item stays whole where it was.
