@@ -415,11 +415,23 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
 // that a run killed before settling is settled as it would have been.
 std::string planRecordName(const std::string& runID) { return runID + ".plan"; }
 
+// The recorded plan outlives this process: a folder reached through its
+// descriptors (/proc/self/fd/N) is named where it lies, as that number names
+// another folder, or none, for the run that recovers. Unknown: none, and
+// nothing trades places then.
+fs::path lastingPath(const fs::path& folder) {
+    if (folder.empty() || !folder.native().starts_with("/proc/self/")) return folder;
+    std::error_code error;
+    fs::path lies = fs::canonical(folder, error);
+    if (error || lies.native().starts_with("/proc/")) return {};
+    return lies;
+}
+
 std::string encodePlan(const HoldingFolder::Planned& planned) {
     std::string bytes;
     const auto field = [&](std::string_view text) { bytes.append(text).push_back('\0'); };
     const auto number = [&](std::optional<std::int64_t> value) { field(value ? std::to_string(*value) : ""); };
-    field(planned.source.native());
+    field(lastingPath(planned.source).native());
     number(planned.modifyWindow);
     field(planned.archiveTo ? "1" : "");
     field(planned.archiveTo.value_or(""));
@@ -439,6 +451,27 @@ std::string encodePlan(const HoldingFolder::Planned& planned) {
     };
     for (const std::string& path : planned.deleted) item('d', path);
     for (const std::string& path : planned.replaced) item('r', path);
+    // What crossing file systems drops, so that recovery gives it back as
+    // settling would; an attribute's value may hold any byte, so it is hex.
+    for (const auto& [path, crossed] : planned.crossed) {
+        field("c");
+        field(path);
+        for (const std::int64_t value : {static_cast<std::int64_t>(crossed.device),
+                                         static_cast<std::int64_t>(crossed.fileNumber),
+                                         static_cast<std::int64_t>(crossed.kind), crossed.size,
+                                         static_cast<std::int64_t>(crossed.mtime.tv_sec),
+                                         static_cast<std::int64_t>(crossed.mtime.tv_nsec)})
+            number(value);
+        number(static_cast<std::int64_t>(crossed.attributes.size()));
+        for (const auto& [name, value] : crossed.attributes) {
+            field(name);
+            std::string hex;
+            for (const unsigned char byte : value) hex.append({"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]});
+            field(hex);
+        }
+        number(static_cast<std::int64_t>(crossed.otherNames.size()));
+        for (const std::string& other : crossed.otherNames) field(other);
+    }
     return bytes;
 }
 
@@ -473,9 +506,43 @@ std::optional<HoldingFolder::Planned> decodePlan(std::string_view bytes) {
     const std::optional<std::string_view> archiving = next(), archiveTo = next();
     if (!archiveTo) return std::nullopt;
     if (!archiving->empty()) planned.archiveTo = std::string(*archiveTo);
+    // A count no record can hold is a record cut short or spoilt.
+    const auto count = [&]() -> std::optional<std::size_t> {
+        const std::optional<std::int64_t> n = number(ok);
+        if (!ok || !n || *n < 0 || static_cast<std::size_t>(*n) > fields.size() - at) return std::nullopt;
+        return static_cast<std::size_t>(*n);
+    };
     while (ok && at < fields.size()) {
-        const std::optional<std::string_view> how = next(), path = next(), hasVersion = next();
-        if (!hasVersion || path->empty()) return std::nullopt;
+        const std::optional<std::string_view> how = next(), path = next();
+        if (!path || path->empty()) return std::nullopt;
+        if (*how == "c") {
+            HoldingFolder::Crossed crossed;
+            crossed.device = static_cast<std::uint64_t>(number(ok).value_or(0));
+            crossed.fileNumber = static_cast<std::uint64_t>(number(ok).value_or(0));
+            crossed.kind = static_cast<mode_t>(number(ok).value_or(0));
+            crossed.size = number(ok).value_or(0);
+            crossed.mtime.tv_sec = static_cast<time_t>(number(ok).value_or(0));
+            crossed.mtime.tv_nsec = static_cast<long>(number(ok).value_or(0));
+            const std::optional<std::size_t> attributes = count();
+            if (!attributes) return std::nullopt;
+            for (std::size_t i = 0; i < *attributes; ++i) {
+                const std::optional<std::string_view> name = next(), hex = next();
+                if (!hex || hex->size() % 2 != 0) return std::nullopt;
+                std::string value;
+                for (std::size_t j = 0; j < hex->size(); j += 2) {
+                    const auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+                    value.push_back(static_cast<char>(digit((*hex)[j]) * 16 + digit((*hex)[j + 1])));
+                }
+                crossed.attributes.emplace_back(std::string(*name), std::move(value));
+            }
+            const std::optional<std::size_t> others = count();
+            if (!others) return std::nullopt;
+            for (std::size_t i = 0; i < *others; ++i) crossed.otherNames.emplace_back(*next());
+            planned.crossed.emplace(std::string(*path), std::move(crossed));
+            continue;
+        }
+        const std::optional<std::string_view> hasVersion = next();
+        if (!hasVersion) return std::nullopt;
         (*how == "d" ? planned.deleted : planned.replaced).insert(std::string(*path));
         if (hasVersion->empty()) continue;
         ItemVersion v;

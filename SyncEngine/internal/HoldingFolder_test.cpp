@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -294,4 +295,69 @@ TEST_F(HoldingFolderTest, ALinkLeadingElsewhereIsNoTransferCopy) {
     EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
     EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
     EXPECT_EQ(keptPaths(s), std::vector<std::string>{"mine " + std::to_string(EEXIST)});
+}
+
+// A recorded plan outlives the process that held its source open: recovery
+// compares with the source where it lies, never with whatever that
+// process's descriptor number names by then (here the destination itself,
+// which made the user's own save look like the transfer's copy).
+TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
+    test::TemporaryFolder source;
+    source.write("copied.txt", "new");
+    source.write("mine.txt", "new");
+    folder.write("copied.txt", "new");
+    fs::last_write_time(folder / "copied.txt", fs::last_write_time(source / "copied.txt"));
+    folder.write("mine.txt", "saved after the run was killed");
+    HoldingFolder::prepare(root(), runID);
+    hold("copied.txt", "edited during the run");
+    hold("mine.txt", "edited during the run");
+
+    const int sourceFolder = ::open(source.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(sourceFolder, 0);
+    HoldingFolder::Planned planned;
+    planned.replaced = {"copied.txt", "mine.txt"};
+    planned.source = "/proc/self/fd/" + std::to_string(sourceFolder);
+    HoldingFolder::record(root(), runID, planned);
+    // The run is gone; its descriptor's number now names another folder.
+    const int destination = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(destination, 0);
+    ASSERT_EQ(::dup3(destination, sourceFolder, O_CLOEXEC), sourceFolder);
+    ::close(destination);
+
+    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
+    ::close(sourceFolder);
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(test::readFile(folder / "mine.txt"), "saved after the run was killed");
+    EXPECT_EQ(test::readFile(held() / "mine.txt"), "edited during the run");
+    EXPECT_EQ(test::readFile(folder / "copied.txt"), "edited during the run");
+    EXPECT_EQ(keptPaths(recovered[0]), std::vector<std::string>{"mine.txt " + std::to_string(EEXIST)});
+}
+
+// A killed run's held items that rsync copied across from a mount below R
+// come back whole when a later run recovers them, as the run's own settling
+// would have given them back: another name of the file where one stands,
+// else their extended attributes, whatever bytes those hold.
+TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
+    folder.write("mnt/g", "linked");
+    HoldingFolder::prepare(root(), runID);
+    hold("mnt/f", "linked");  // as rsync's copy across left them: one name, no attributes
+    hold("mnt/solo", "solo");
+    struct stat other {}, f {}, solo {};
+    ASSERT_EQ(::lstat((folder / "mnt/g").c_str(), &other), 0);
+    ASSERT_EQ(::lstat((held() / "mnt/f").c_str(), &f), 0);
+    ASSERT_EQ(::lstat((held() / "mnt/solo").c_str(), &solo), 0);
+    const std::string value("2\0x", 3);
+    HoldingFolder::Planned planned;
+    planned.crossed["mnt/f"] = {other.st_dev, other.st_ino, S_IFREG, f.st_size, f.st_mtim, {}, {"mnt/g"}};
+    planned.crossed["mnt/solo"] = {solo.st_dev, solo.st_ino, S_IFREG, solo.st_size, solo.st_mtim, {{"user.b", value}}, {}};
+    HoldingFolder::record(root(), runID, planned);
+
+    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0].putBack, (std::vector<std::string>{"mnt/f", "mnt/solo"}));
+    EXPECT_TRUE(fs::equivalent(folder / "mnt/f", folder / "mnt/g"));
+    char read[8] = {};
+    EXPECT_EQ(::getxattr((folder / "mnt/solo").c_str(), "user.b", read, sizeof read), 3);
+    EXPECT_EQ(std::string(read, 3), value);
+    EXPECT_FALSE(fs::exists(held()));
 }
