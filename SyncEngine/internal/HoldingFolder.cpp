@@ -107,10 +107,11 @@ bool standsAt(const Folder& root, const std::string& path) {
     return parent && SafeFileSystem::statChild(*parent, name);
 }
 
-// The folder under R at `pieces`, each missing one on the way made again
-// with the permissions of its counterpart below `held` (the run's holding
-// folder), where rsync made it as a copy of the folder it took the items
-// from: a private folder comes back private. Throws FileError.
+// The folder below `root` (R, or the run's archive folder) at `pieces`,
+// each missing one on the way made again with the permissions of its
+// counterpart below `held` (the run's holding folder), where rsync made it
+// as a copy of the folder it took the items from: a private folder comes
+// back, or is archived, private. Throws FileError.
 Folder placeAt(const Folder& root, const Folder& held, const std::vector<std::string>& pieces) {
     Folder parent = *SafeFileSystem::openPath(root, {});
     std::optional<Folder> heldParent = SafeFileSystem::openPath(held, {});
@@ -292,9 +293,10 @@ HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
 }
 
 // Takes away a held item the plan meant to: into the run's archive folder
-// where it has one, else for good.
-void drop(const Folder& root, const Folder& folder, const std::string& name, const std::string& path,
-          const HoldingFolder::Planned& planned) {
+// where it has one, else for good. The folders on its way there are made as
+// those put back are, after their counterparts below `top`.
+void drop(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
+          const std::string& path, const HoldingFolder::Planned& planned) {
     if (!planned.archiveTo) return SafeFileSystem::removeTree(folder, name);
     // What rsync's copy into the holding folder dropped, the archive keeps.
     const auto crossed = planned.crossed.find(path);
@@ -302,9 +304,10 @@ void drop(const Folder& root, const Folder& folder, const std::string& name, con
         const std::optional<struct stat> held = SafeFileSystem::statChild(folder, name);
         if (held && crossed->second.isVersion(*held)) SafeFileSystem::setAttributes(folder, name, crossed->second.attributes);
     }
-    std::vector<std::string> pieces = SafeFileSystem::split(*planned.archiveTo + "/" + path);
+    std::vector<std::string> pieces = SafeFileSystem::split(path);
     pieces.pop_back();
-    SafeFileSystem::moveToFreeName(folder, name, SafeFileSystem::ensurePath(root, pieces), name);
+    const Folder archive = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*planned.archiveTo));
+    SafeFileSystem::moveToFreeName(folder, name, placeAt(archive, top, pieces), name);
 }
 
 // Whether the plan meant to take the held item away: the version it saw, at
@@ -391,7 +394,7 @@ void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder:
                   HoldingFolder::Settlement& out) {
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
-        if (meantToGo(root, planned, path, item)) return drop(root, in, name, path, planned);
+        if (meantToGo(root, planned, path, item)) return drop(root, folder, in, name, path, planned);
         putBackOrKeep(root, folder, in, name, path, item, &planned, out);
     };
     walkHeld(root, folder, "", settleOne, out);
@@ -405,7 +408,7 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
         if (leftAlone && leftAlone->contains(path)) return;
-        if (recorded && meantToGo(root, *recorded, path, item)) return drop(root, in, name, path, *recorded);
+        if (recorded && meantToGo(root, *recorded, path, item)) return drop(root, folder, in, name, path, *recorded);
         putBackOrKeep(root, folder, in, name, path, item, recorded, out);
     };
     walkHeld(root, folder, "", recoverOne, out);

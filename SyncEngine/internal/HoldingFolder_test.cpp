@@ -361,3 +361,34 @@ TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     EXPECT_EQ(std::string(read, 3), value);
     EXPECT_FALSE(fs::exists(held()));
 }
+
+// What goes into the archive lies in folders made as private as those it
+// was held in, by settling as by the recovery of a killed run.
+TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
+    const auto holdPrivate = [&](const std::string& id) {
+        HoldingFolder::prepare(root(), id);
+        hold("private/deep/f.txt", "old", id);
+        fs::permissions(held(id) / "private", fs::perms::owner_all);
+    };
+    const std::string killedRun = "2025-03-07_141400-0a1b2c3d";
+    holdPrivate(killedRun);
+    HoldingFolder::Planned planned;
+    planned.deleted = {"private/deep/f.txt"};
+    planned.archiveTo = "archive/killed";
+    struct stat item {};
+    ASSERT_EQ(::lstat((held(killedRun) / "private/deep/f.txt").c_str(), &item), 0);
+    planned.seen.emplace("private/deep/f.txt", ItemVersion::of(item, true));
+    HoldingFolder::record(root(), killedRun, planned);
+    ASSERT_TRUE(HoldingFolder::recover(root()).empty());
+
+    holdPrivate(runID);
+    planned.seen.clear();
+    seenAsHeld(planned, {"private/deep/f.txt"});
+    planned.archiveTo = "archive/run";
+    EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
+
+    for (const char* archive : {"archive/killed", "archive/run"}) {
+        EXPECT_EQ(test::readFile(folder / archive / "private/deep/f.txt"), "old") << archive;
+        EXPECT_EQ(fs::status(folder / archive / "private").permissions(), fs::perms::owner_all) << archive;
+    }
+}
