@@ -441,13 +441,15 @@ int main(int argc, char** argv) {
             const fs::path record = c.root / "recorded-runs";
             fs::remove(record);
             // The engine starts a transfer in the destination it holds open
-            // ("./") and names the source through its own descriptor: the
-            // record names both folders by path, so the pass can be run bare.
+            // ("."), names the source through its own descriptor and the
+            // partial folder through rsync's working folder: the record names
+            // them by path, so the pass can be run bare.
             const fs::path recorder = writeScript(
                 c.root / "rsync-record",
                 "here=$(pwd -P)\nfor a in \"$@\"; do\n  case \"$a\" in\n"
                 "    /proc/*/fd/*) r=$(readlink -f \"$a\"); case \"$a\" in */) r=\"$r/\";; esac; set -- \"$@\" \"$r\";;\n"
-                "    ./) set -- \"$@\" \"$here/\";;\n"
+                "    . | ./) set -- \"$@\" \"$here/\";;\n"
+                "    --partial-dir=/proc/self/cwd/*) set -- \"$@\" \"--partial-dir=$here/${a#--partial-dir=/proc/self/cwd/}\";;\n"
                 "    *) set -- \"$@\" \"$a\";;\n  esac\n  shift\ndone\n"
                 "printf '%s\\0' \"$#\" \"$@\" >> " + quoted(record.string()) + "\nexec " + quoted(rsync) + " \"$@\"");
             engineRun(runner, from, dst, recorder);
