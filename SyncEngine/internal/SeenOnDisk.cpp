@@ -51,6 +51,21 @@ timespec fromNanoseconds(std::int64_t n) {
     return t;
 }
 
+// The wall and boot clocks, read as near one instant as can be: a pair
+// whose reads lie further apart than readGap (the process was put aside
+// between them) is read again.
+constexpr std::int64_t readGap = 20'000;
+
+std::pair<timespec, timespec> wallAndBoot() {
+    timespec real{}, boot{}, after{};
+    for (int tries = 0;; ++tries) {
+        ::clock_gettime(CLOCK_BOOTTIME, &boot);
+        ::clock_gettime(CLOCK_REALTIME, &real);
+        ::clock_gettime(CLOCK_BOOTTIME, &after);
+        if (nanoseconds(after) - nanoseconds(boot) <= readGap || tries == 100) return {real, boot};
+    }
+}
+
 }  // namespace
 
 SeenOnDisk::Start SeenOnDisk::Start::now() {
@@ -68,20 +83,19 @@ SeenOnDisk::Start SeenOnDisk::Start::now() {
         if (now.tv_sec != last.tv_sec || now.tv_nsec != last.tv_nsec) ++ticks;
         last = now;
     }
-    timespec real{}, boot{};
-    ::clock_gettime(CLOCK_REALTIME, &real);
-    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    const auto [real, boot] = wallAndBoot();
     return Start{last, fromNanoseconds(nanoseconds(boot) - (nanoseconds(real) - nanoseconds(last)))};
 }
 
 timespec SeenOnDisk::startNow() const {
     if (start_.sinceBoot.tv_sec == 0 && start_.sinceBoot.tv_nsec == 0) return start_.at;
-    timespec real{}, boot{};
-    ::clock_gettime(CLOCK_REALTIME, &real);
-    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    const auto [real, boot] = wallAndBoot();
     const std::int64_t setBack = (nanoseconds(boot) - nanoseconds(start_.sinceBoot)) -
                                  (nanoseconds(real) - nanoseconds(start_.at));
-    return setBack > 0 ? fromNanoseconds(nanoseconds(start_.at) - setBack) : start_.at;
+    // Each pair of reads may be off by up to readGap: only a set-back beyond
+    // both is one, and the start then goes back by both as well, so that
+    // the reads' gaps never move it later.
+    return setBack > 2 * readGap ? fromNanoseconds(nanoseconds(start_.at) - setBack - 2 * readGap) : start_.at;
 }
 
 SeenOnDisk::SeenOnDisk(const std::filesystem::path& root, Start lookStart)
