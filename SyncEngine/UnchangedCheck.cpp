@@ -1,4 +1,5 @@
 #include "SyncEngine/UnchangedCheck.h"
+#include "SyncModel/Support/ItemVersion.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/internal/SideStat.h"
@@ -18,7 +19,7 @@ std::optional<struct stat> UnchangedCheck::unchanged(const SideEntry& entry, con
         return std::nullopt;
     }
     if (!info) return std::nullopt;
-    const EntryKind onDisk = SideStat::kindOf(info->st_mode);
+    const EntryKind onDisk = ItemVersion::kindOf(info->st_mode);
     // Whole seconds as rsync lists them: the floor of the time.
     if (onDisk != entry.kind || static_cast<std::int64_t>(info->st_mtim.tv_sec) != entry.mtime) return std::nullopt;
     if (onDisk != EntryKind::directory && static_cast<std::int64_t>(info->st_size) != entry.size) return std::nullopt;

@@ -1,31 +1,11 @@
 #include "SyncEngine/internal/SeenOnDisk.h"
 
-
 namespace kelto {
 
 namespace {
 
-// Whether this kernel stamps a file system's items in nanoseconds from its
-// own clock: there the start's tick decides.
-bool stampsFinely(std::optional<std::int64_t> fileSystemType) {
-    if (!fileSystemType) return false;
-    switch (*fileSystemType) {
-    case 0xEF53:      // ext2, ext3, ext4
-    case 0x58465342:  // xfs
-    case 0x9123683E:  // btrfs
-    case 0x01021994:  // tmpfs
-    case 0xF2F52010:  // f2fs
-    case 0x2FC12FC1:  // zfs
-    case 0xCA451A4E:  // bcachefs
-    case 0x794C7630:  // overlay
-        return true;
-    default: return false;
-    }
-}
-
-// Elsewhere (FAT's two seconds, FUSE, SMB) a
-// stamp may be cut down to a coarser step or come from another clock, so
-// what stamps within that margin of the start is not taken as before it.
+// Where a file system does not stamp finely (ItemVersion::stampsFinely),
+// what stamps within this margin of the start is not taken as before it.
 constexpr std::int64_t coarseMargin = 2;
 
 bool before(const ItemVersion& version, const timespec& start, bool fine) {
@@ -109,7 +89,7 @@ std::optional<ItemVersion> SeenOnDisk::read(const std::string& relativePath) {
         if (fresh) {
             const std::optional<std::int64_t> type =
                 SafeFileSystem::fileSystemType((root_ / relativePath).parent_path());
-            known->second = {ItemVersion::keepsFileNumbers(type), stampsFinely(type)};
+            known->second = {ItemVersion::keepsFileNumbers(type), ItemVersion::stampsFinely(type)};
         }
         return ItemVersion::of(*item, known->second.first);
     } catch (const FileError&) {

@@ -1,6 +1,5 @@
 #include "SyncEngine/internal/SideStat.h"
 
-#include "SyncModel/Support/ItemVersion.h"
 
 namespace kelto {
 
@@ -18,7 +17,5 @@ std::optional<struct stat> SideStat::stat(std::string_view relativePath) {
     if (!lookup_) return std::nullopt;
     return lookup_->stat(relativePath);
 }
-
-EntryKind SideStat::kindOf(mode_t mode) { return ItemVersion::kindOf(mode); }
 
 }  // namespace kelto

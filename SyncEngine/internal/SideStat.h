@@ -23,9 +23,6 @@ public:
     // or the root itself is gone. Any other failure throws FileError.
     std::optional<struct stat> stat(std::string_view relativePath);
 
-    // The kind an lstat mode stands for.
-    static EntryKind kindOf(mode_t mode);
-
 private:
     std::optional<SafeFileSystem::PathLookup> lookup_;
     std::optional<FileError> rootError_;

@@ -1,4 +1,5 @@
 #include "SyncEngine/internal/SideStat.h"
+#include "SyncModel/Support/ItemVersion.h"
 
 #include "tests/support/TemporaryFolder.h"
 
@@ -21,7 +22,7 @@ TEST(SideStat, LooksBelowTheRootWithoutFollowingALinkOnTheWay) {
     const auto kind = [&](std::string_view path) -> std::optional<EntryKind> {
         const std::optional<struct stat> info = disk.stat(path);
         if (!info) return std::nullopt;
-        return SideStat::kindOf(info->st_mode);
+        return ItemVersion::kindOf(info->st_mode);
     };
     EXPECT_EQ(kind("d/f"), EntryKind::file);
     EXPECT_EQ(disk.stat("d/f")->st_size, 5);

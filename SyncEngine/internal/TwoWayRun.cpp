@@ -1,4 +1,5 @@
 #include "SyncEngine/internal/TwoWayRun.h"
+#include "SyncModel/Support/ItemVersion.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveMover.h"
@@ -325,7 +326,7 @@ namespace {
 // Adds what stands at `path` on disk; nothing when nothing does.
 void addAsOnDisk(SideListing::Builder& builder, SideStat& disk, const std::string& path) {
     if (const std::optional<struct stat> info = disk.stat(path))
-        builder.add(path, SideStat::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
+        builder.add(path, ItemVersion::kindOf(info->st_mode), static_cast<std::int64_t>(info->st_size),
                     static_cast<std::int64_t>(info->st_mtim.tv_sec));
 }
 

@@ -62,6 +62,10 @@ struct ItemVersion {
     // number for its life. FUSE, FAT, exFAT and SMB hand out numbers afresh
     // once the kernel forgot the item; an unknown type is taken not to.
     static bool keepsFileNumbers(std::optional<std::int64_t> fileSystemType);
+    // Whether this kernel stamps a file system's items in nanoseconds from
+    // its own clock; elsewhere (FAT's two seconds, FUSE, SMB) a stamp may be
+    // cut down to a coarser step or come from another clock.
+    static bool stampsFinely(std::optional<std::int64_t> fileSystemType);
 
 
     friend bool operator==(const ItemVersion&, const ItemVersion&) = default;
