@@ -45,7 +45,8 @@ void takeOut(const std::string& path, const Folder& root, const std::string& run
     // fails here (ENOTDIR) rather than leading the item elsewhere.
     std::vector<std::string> destination = SafeFileSystem::split(runFolder + "/" + path);
     destination.pop_back();
-    SafeFileSystem::moveToFreeName(*parent, name, SafeFileSystem::ensurePath(root, destination), name);
+    SafeFileSystem::moveToFreeName(*parent, name, SafeFileSystem::ensurePath(root, destination), name,
+                                   SafeFileSystem::Writers::thisRunAlone);
 }
 
 }  // namespace

@@ -1,44 +1,25 @@
 #include "SyncEngine/FileSystemTraits.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
-#include <string_view>
+#include "SyncModel/Support/FileSystemCapabilities.h"
 
 namespace kelto {
 
-namespace {
-bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-}  // namespace
-
 FileSystemTraits FileSystemTraits::forVolume(const VolumeIdentity& volume) {
-    std::string name = volume.fileSystem;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-
+    const FileSystemCapabilities disk = FileSystemCapabilities::forType(volume.fileSystem);
     FileSystemTraits traits;
-    traits.fileSystem = name;
-
-    // Native file systems keep permissions and extended attributes and store
-    // exact modification times; everything else gets a one-second window.
-    if (isOneOf(name, {"apfs", "hfs", "ext2", "ext3", "ext4", "btrfs", "xfs", "f2fs", "zfs"})) {
-        traits.preservesPermissions = true;
-        traits.preservesXattrs = true;
-        traits.modifyWindow = 0;
-    } else if (name == "tmpfs") {
-        traits.preservesPermissions = true;
-        traits.modifyWindow = 0;
-    }
-
-    // FAT and exFAT fold letter case whatever the volume reports.
-    const bool isFat = isOneOf(name, {"msdos", "vfat", "fat"});
-    traits.caseSensitive = (isFat || name == "exfat") ? false : volume.caseSensitive;
-    if (isFat) traits.maxFileSize = 4294967295;
-
-    const bool isSmb = isOneOf(name, {"smbfs", "cifs", "smb3"});
-    traits.isNetwork = volume.kind == VolumeKind::network || isSmb;
+    traits.fileSystem = disk.type;
+    // The file systems of this system's own kind keep permissions (and most
+    // extended attributes) and store exact modification times; everything
+    // else gets a one-second window.
+    traits.preservesPermissions = disk.permissions;
+    traits.preservesXattrs = disk.extendedAttributes;
+    traits.modifyWindow = disk.permissions ? 0 : 1;
+    // A disk that folds case does so whatever the volume reports.
+    traits.caseSensitive = disk.foldsCase ? false : volume.caseSensitive;
+    traits.maxFileSize = disk.maxFileSize;
+    // Older stored identities name an SMB share, the one kind of share that
+    // folds case, by its type alone.
+    traits.isNetwork = volume.kind == VolumeKind::network || (disk.network && disk.foldsCase);
     return traits;
 }
 

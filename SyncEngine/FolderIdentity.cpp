@@ -1,6 +1,6 @@
 #include "SyncEngine/FolderIdentity.h"
 
-#include "SyncModel/Support/ItemVersion.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <fcntl.h>
@@ -24,7 +24,7 @@ std::optional<FolderIdentity> FolderIdentity::ofOpen(int descriptor) {
     if (::fstat(descriptor, &info) != 0 || !S_ISDIR(info.st_mode) || ::fstatfs(descriptor, &system) != 0)
         return std::nullopt;
     FolderIdentity identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), {}};
-    if (ItemVersion::keepsFileNumbers(static_cast<std::int64_t>(system.f_type))) return identity;
+    if (FileSystemCapabilities::forMagic(static_cast<std::int64_t>(system.f_type)).fileNumbersLast) return identity;
     // The path the kernel keeps for the open folder, which no lookup by name
     // can make up.
     std::error_code error;

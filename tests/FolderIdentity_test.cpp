@@ -2,7 +2,6 @@
 // system numbers it afresh once the kernel forgot it.
 
 #include "SyncEngine/FolderIdentity.h"
-#include "SyncModel/Support/ItemVersion.h"
 #include "tests/support/TestVolumes.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +14,6 @@ using namespace kelto::test;
 namespace fs = std::filesystem;
 
 TEST(FolderIdentityTest, StaysWhileTheFolderStaysAndChangesWithIt) {
-    // Numbered afresh: exFAT, FAT, every FUSE file system (fuseblk and
-    // fuse.* alike), SMB; kept: the native ones.
-    for (const std::int64_t type :
-         std::initializer_list<std::int64_t>{0x2011BAB0, 0x4D44, 0x65735546, 0xFF534D42, 0xFE534D42})
-        EXPECT_FALSE(ItemVersion::keepsFileNumbers(type)) << std::hex << type;
-    for (const std::int64_t type : std::initializer_list<std::int64_t>{0xEF53, 0x9123683E, 0x01021994})
-        EXPECT_TRUE(ItemVersion::keepsFileNumbers(type));
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     TemporaryFolder tmp;
     fs::create_directories(tmp / "exfat");

@@ -1,6 +1,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 
 #include "Platform/System/MountTable.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/PathComponents.h"
 
 #include <arpa/inet.h>
@@ -289,15 +290,9 @@ bool LinuxVolumeSource::isPseudo(std::string_view fs) {
                       "autofs", "rpc_pipefs", "nsfs", "efivarfs", "selinuxfs", "nfsd", "ramfs"});
 }
 
-bool LinuxVolumeSource::isNetwork(std::string_view fs) {
-    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "sshfs", "9p", "afs", "ceph",
-                      "glusterfs", "fuse.glusterfs", "davfs", "fuse.davfs2", "fuse.rclone"});
-}
+bool LinuxVolumeSource::isNetwork(std::string_view fs) { return FileSystemCapabilities::forType(fs).network; }
 
-bool LinuxVolumeSource::isCaseSensitive(std::string_view fs) {
-    return !oneOf(fs, {"vfat", "msdos", "exfat", "ntfs", "ntfs3", "fuseblk", "cifs", "smb3", "smbfs", "hfs",
-                       "hfsplus"});
-}
+bool LinuxVolumeSource::isCaseSensitive(std::string_view fs) { return !FileSystemCapabilities::forType(fs).foldsCase; }
 
 std::optional<Url> LinuxVolumeSource::remountURL(std::string_view fs, std::string_view source) {
     if (source.rfind("//", 0) == 0) {
@@ -452,11 +447,9 @@ std::optional<std::string> LinuxVolumeSource::rcloneConfig(std::optional<uid_t> 
 }
 
 bool LinuxVolumeSource::placedByMarkers(std::string_view fs) {
-    // Known to pass each lookup on to the one folder they show: the kernel's
-    // network clients and FUSE programs that keep no listing of their own.
-    // rclone answers from its own; unions (overlay, mergerfs, unionfs,
-    // fuse-overlayfs) show several folders.
-    return oneOf(fs, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "sshfs", "fuse.gvfsd-fuse", "fuse.bindfs"});
+    // rclone answers from a listing of its own; unions (overlay, mergerfs,
+    // unionfs, fuse-overlayfs) show several folders.
+    return FileSystemCapabilities::forType(fs).placedByMarkers;
 }
 
 std::string LinuxVolumeSource::nameBasedUuid(std::string_view fs, std::string_view source,

@@ -149,7 +149,8 @@ void putBack(const Folder& root, const Folder& held, const Folder& from, const s
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     if (pieces.front() == ArchiveDirectories::reservedName) throw FileError(EINVAL, "Could not put back", root / path);
     pieces.pop_back();
-    SafeFileSystem::moveToFreeName(from, name, placeAt(root, held, pieces), name, &from);
+    SafeFileSystem::moveToFreeName(from, name, placeAt(root, held, pieces), name, SafeFileSystem::Writers::anyone,
+                                   &from);
 }
 
 // Whether another name of the crossed item stands at `other` under R, as
@@ -307,7 +308,20 @@ void drop(const Folder& root, const Folder& top, const Folder& folder, const std
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     pieces.pop_back();
     const Folder archive = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*planned.archiveTo));
-    SafeFileSystem::moveToFreeName(folder, name, placeAt(archive, top, pieces), name);
+    SafeFileSystem::moveToFreeName(folder, name, placeAt(archive, top, pieces), name,
+                                   SafeFileSystem::Writers::thisRunAlone);
+}
+
+// Takes away what the plan meant to; where the disk refuses, the item stays
+// held, named with the disk's own error, and the next run tries again.
+void dropOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
+                const std::string& path, const HoldingFolder::Planned& planned, HoldingFolder::Settlement& out) {
+    try {
+        drop(root, top, folder, name, path, planned);
+    } catch (const FileError& error) {
+        using Bound = HoldingFolder::Kept::Bound;
+        out.kept.push_back({path, error, false, false, planned.archiveTo ? Bound::archive : Bound::away});
+    }
 }
 
 // Whether the plan meant to take the held item away: the version it saw, at
@@ -394,7 +408,7 @@ void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder:
                   HoldingFolder::Settlement& out) {
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
-        if (meantToGo(root, planned, path, item)) return drop(root, folder, in, name, path, planned);
+        if (meantToGo(root, planned, path, item)) return dropOrKeep(root, folder, in, name, path, planned, out);
         putBackOrKeep(root, folder, in, name, path, item, &planned, out);
     };
     walkHeld(root, folder, "", settleOne, out);
@@ -408,7 +422,8 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
         if (leftAlone && leftAlone->contains(path)) return;
-        if (recorded && meantToGo(root, *recorded, path, item)) return drop(root, folder, in, name, path, *recorded);
+        if (recorded && meantToGo(root, *recorded, path, item))
+            return dropOrKeep(root, folder, in, name, path, *recorded, out);
         putBackOrKeep(root, folder, in, name, path, item, recorded, out);
     };
     walkHeld(root, folder, "", recoverOne, out);
@@ -722,7 +737,8 @@ void HoldingFolder::record(const fs::path& root, const std::string& runID, const
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
     const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
     if (!holdingRoot) throw FileError(ENOENT, "Could not open folder", root / relativePath(runID));
-    FileIO::writeAtomically(holdingRoot->path / planRecordName(runID), encodePlan(planned));
+    FileIO::writeAtomicallyAt(holdingRoot->get(), planRecordName(runID), encodePlan(planned),
+                              holdingRoot->path / planRecordName(runID));
 }
 
 HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std::string& runID,
@@ -746,6 +762,12 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
     return result;
 }
 
+bool HoldingFolder::Settlement::heldUnseen() const {
+    return !putBack.empty() || std::any_of(kept.begin(), kept.end(), [](const Kept& item) {
+               return item.bound == Kept::Bound::back && !item.path.empty();
+           });
+}
+
 bool HoldingFolder::Settlement::hasRetries() const {
     return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.forGood(); });
 }
@@ -761,9 +783,15 @@ void HoldingFolder::describe(const Settlement& settlement, std::string_view putB
                              const fs::path& root, std::vector<std::string>& lines) {
     for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
     for (const Kept& item : settlement.kept) {
-        const std::string reason = item.placeTaken     ? std::string("its place is taken")
-                                   : item.cannotBeHeld ? std::string(item.reason.what()) + "; it can never go back"
-                                                       : std::string(item.reason.what());
+        // Its real cause: a version the plan never saw whose place is
+        // taken, or a move the disk refused, in the disk's own words.
+        const std::string what = item.reason.what();
+        const std::string reason = item.placeTaken                    ? std::string("its place is taken")
+                                   : item.cannotBeHeld                ? what + "; it can never go back"
+                                   : item.bound == Kept::Bound::archive ? "the disk refused to archive it: " + what
+                                   : item.bound == Kept::Bound::away    ? "the disk refused to remove it: " + what
+                                   : item.path.empty()                ? what
+                                                                      : "the disk refused to put it back: " + what;
         std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
         if (!item.path.empty()) line += ": " + item.path;
         lines.push_back(std::move(line));

@@ -38,6 +38,11 @@ struct HoldingFolder {
         // The file system at its place cannot hold it: its kind, its name's
         // length or its size.
         bool cannotBeHeld = false;
+        // Where the item was to go: back to its place (a version the plan
+        // never saw), or, as the version the plan saw, into the archive or
+        // away; then the disk refused that move.
+        enum class Bound { back, archive, away };
+        Bound bound = Bound::back;
         bool forGood() const { return placeTaken || cannotBeHeld; }
     };
 
@@ -53,6 +58,9 @@ struct HoldingFolder {
         // once already or here: the user may delete the folder.
         bool onlyPlaceTaken = false;
         bool hasItems() const { return !putBack.empty() || !kept.empty(); }
+        // Something stays held, or went back, for being a version the plan
+        // never saw: only that asks for a new review.
+        bool heldUnseen() const;
         bool hasRetries() const;  // a kept item the next run tries again
     };
 

@@ -338,7 +338,7 @@ std::pair<RunStats, RsyncExit> OneWayRun::perform() {
     CopySourceCheck sources(heldA(), look.received);  // read just before rsync lists them
     const RsyncExit transferred = transfer(invocation, look, state);
     RsyncExit exit = withChangedSources(sources, state, transferred, heldB(), traits_.modifyWindow);
-    const std::vector<std::string> held = settle(look.bound.planned, state);
+    const Held held = settle(look.bound.planned, state);
     // What rsync wrote is settled in the folders held; a side whose path
     // leads elsewhere by now makes the run no success, as in a two-way run.
     if (!stop_.stop_requested()) checkSides();
@@ -515,26 +515,29 @@ RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook&
         }
         return exit;
     } catch (...) {
-        HoldingFolder::settle(heldB(), runID_, look.bound.planned);  // whatever rsync got to
+        settle(look.bound.planned, state);  // whatever rsync got to, named in the log
         throw;
     }
 }
 
 // Also after a stop or a failure: rsync may have taken things meanwhile.
-std::vector<std::string> OneWayRun::settle(const HoldingFolder::Planned& planned, TransferState& state) {
-    std::vector<std::string> held;
+OneWayRun::Held OneWayRun::settle(const HoldingFolder::Planned& planned, TransferState& state) {
+    Held held;
     const HoldingFolder::Settlement settlement = HoldingFolder::settle(heldB(), runID_, planned);
-    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held);
+    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held.lines);
     // Named this once: later runs leave what has its place taken to the
     // user and try the rest again.
     if (!settlement.kept.empty()) HoldingFolder::markReported(heldB(), runID_, settlement);
-    if (!held.empty()) held.emplace_back(OneWayEngine::heldBackLine);
-    for (const std::string& line : held) state.writeLine(line);
+    // Only a version the plan never saw asks for a review; a move the disk
+    // refused is named as such, and no review can help it.
+    held.unseen = settlement.heldUnseen();
+    if (held.unseen) held.lines.emplace_back(OneWayEngine::heldBackLine);
+    for (const std::string& line : held.lines) state.writeLine(line);
     return held;
 }
 
 std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const RsyncExit& transferred, RsyncExit exit,
-                                                 const std::vector<std::string>& held, const Recovery& recovery,
+                                                 const Held& held, const Recovery& recovery,
                                                  const SpellingAlignment::Aligned& aligned) {
     auto [stats, last] = state.finish(exit.code, exit.stderrTail);
     report(&onProgress_, last);
@@ -542,13 +545,16 @@ std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const Rsy
     report(&onProgress_, phaseReport(SyncPhase::finalizing));
 
     stats.errors.insert(stats.errors.begin(), recovery.notes.begin(), recovery.notes.end());
-    if (!held.empty()) {
+    if (!held.lines.empty()) {
         // Never a plain success; a code rsync already failed with stays.
-        stats.errors.insert(stats.errors.end(), held.begin(), held.end());
+        stats.errors.insert(stats.errors.end(), held.lines.begin(), held.lines.end());
         std::vector<std::string> tail = exit.stderrTail;
-        tail.insert(tail.end(), held.begin(), held.end());
-        // Held-back items ask for a new plan, which outranks a partial copy.
-        exit = RsyncExit(engineCode(transferred.code, OneWayEngine::replanCode), std::move(tail));
+        tail.insert(tail.end(), held.lines.begin(), held.lines.end());
+        // Held-back versions ask for a new plan, which outranks a partial
+        // copy; what the disk refused is a partial run.
+        exit = RsyncExit(engineCode(held.unseen ? transferred.code : exit.code,
+                                    held.unseen ? OneWayEngine::replanCode : 23),
+                         std::move(tail));
     }
     // Items an earlier run could not give back, and still cannot: never a plain success.
     if (recovery.stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));

@@ -93,9 +93,14 @@ private:
     SpellingAlignment::Aligned alignSpellings(const LastLook& look);
     RsyncInvocation prepareTransfer(const LastLook& look, const std::filesystem::path* excludeFile);
     RsyncExit transfer(const RsyncInvocation& invocation, const LastLook& look, TransferState& state);
-    std::vector<std::string> settle(const HoldingFolder::Planned& planned, TransferState& state);
+    // What settling left held or gave back, in the lines that name it.
+    struct Held {
+        std::vector<std::string> lines;
+        bool unseen = false;  // versions the plan never saw: a new review may help
+    };
+    Held settle(const HoldingFolder::Planned& planned, TransferState& state);
     std::pair<RunStats, RsyncExit> finish(TransferState& state, const RsyncExit& transferred, RsyncExit exit,
-                                          const std::vector<std::string>& held, const Recovery& recovery,
+                                          const Held& held, const Recovery& recovery,
                                           const SpellingAlignment::Aligned& aligned);
 
     const OneWayEngine& engine_;

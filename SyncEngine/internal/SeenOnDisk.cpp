@@ -4,18 +4,6 @@ namespace kelto {
 
 namespace {
 
-// Where a file system does not stamp finely (ItemVersion::stampsFinely),
-// what stamps within this margin of the start is not taken as before it.
-constexpr std::int64_t coarseMargin = 2;
-
-bool before(const ItemVersion& version, const timespec& start, bool fine) {
-    if (!version.changed) return false;
-    const std::int64_t seconds = *version.changed;
-    if (!fine) return seconds + coarseMargin < static_cast<std::int64_t>(start.tv_sec);
-    if (seconds != start.tv_sec) return seconds < start.tv_sec;
-    return version.changedNanoseconds.value_or(0) < start.tv_nsec;
-}
-
 std::int64_t nanoseconds(const timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
@@ -30,6 +18,12 @@ timespec fromNanoseconds(std::int64_t n) {
     }
     return t;
 }
+
+// A time as (seconds, nanoseconds), compared as a pair: a count of
+// nanoseconds since 1970 overflows past 2262, and a file may bear any time.
+using Stamp = std::pair<std::int64_t, std::int64_t>;
+
+Stamp stampOf(const timespec& t) { return {t.tv_sec, t.tv_nsec}; }
 
 // The wall and boot clocks, read as near one instant as can be: a pair
 // whose reads lie further apart than readGap (the process was put aside
@@ -47,6 +41,27 @@ std::pair<timespec, timespec> wallAndBoot() {
 }
 
 }  // namespace
+
+// Where this machine's kernel stamps status changes, by that stamp, which no
+// one can set; a stamp without a fraction counts as the whole second it
+// names. Elsewhere the status-change time is the modification time or a
+// server's, which cameras, unpacking and rsync set freely: only a
+// modification time after the start, and not ahead of the clock, shows a
+// save since. Anything else stands as the listing saw it.
+bool SeenOnDisk::stoodBefore(const ItemVersion& version, const timespec& start, const timespec& now,
+                             const FileSystemCapabilities& disk) {
+    if (disk.kernelStampsChange) {
+        if (!version.changed) return false;
+        const std::int64_t fraction = version.changedNanoseconds.value_or(0);
+        const std::int64_t step =
+            fraction == 0 ? std::max<std::int64_t>(disk.timeResolution, 1'000'000'000) : disk.timeResolution;
+        // The stamp stands for every moment up to one step later.
+        const Stamp last{*version.changed + (fraction + step) / 1'000'000'000, (fraction + step) % 1'000'000'000};
+        return last <= stampOf(start);
+    }
+    const Stamp saved{version.mtime, version.mtimeNanoseconds.value_or(0)};
+    return saved <= stampOf(start) || saved > stampOf(now);
+}
 
 SeenOnDisk::Start SeenOnDisk::Start::now() {
     // Status changes are stamped from the coarse clock, or finer: once it
@@ -86,12 +101,10 @@ std::optional<ItemVersion> SeenOnDisk::read(const std::string& relativePath) {
         const std::optional<struct stat> item = disk_.stat(relativePath);
         if (!item) return std::nullopt;
         auto [known, fresh] = fileSystems_.try_emplace(item->st_dev);
-        if (fresh) {
-            const std::optional<std::int64_t> type =
-                SafeFileSystem::fileSystemType((root_ / relativePath).parent_path());
-            known->second = {ItemVersion::keepsFileNumbers(type), ItemVersion::stampsFinely(type)};
-        }
-        return ItemVersion::of(*item, known->second.first);
+        if (fresh)
+            known->second = FileSystemCapabilities::forMagic(
+                SafeFileSystem::fileSystemType((root_ / relativePath).parent_path()));
+        return ItemVersion::of(*item, known->second.fileNumbersLast);
     } catch (const FileError&) {
         return std::nullopt;
     }
@@ -101,7 +114,9 @@ std::optional<ItemVersion> SeenOnDisk::now(const std::string& relativePath) {
     std::optional<ItemVersion> version = read(relativePath);
     if (!version) return std::nullopt;
     // Read after the lstat: a clock set back before the change it shows is seen.
-    if (!before(*version, startNow(), fileSystems_.at(static_cast<dev_t>(*version->device)).second))
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (!stoodBefore(*version, startNow(), now, fileSystems_.at(static_cast<dev_t>(*version->device))))
         return std::nullopt;
     return version;
 }

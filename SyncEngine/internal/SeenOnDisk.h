@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/ItemVersion.h"
 #include "SyncEngine/internal/SideStat.h"
 
@@ -18,9 +19,11 @@ namespace kelto {
 // look (a dry run, a listing) that planned their deletion or replacement:
 // kind, size, time to the fraction of a second and, where the file system
 // keeps one for good, the file number. A version counts only where it stood
-// before that look began: its status-change time, which no user can set, is
-// earlier than the look's start. Anything changed since (saved anew, given
-// an older time) is no version the look compared, and a run keeps it.
+// before that look began: where this machine's kernel stamps status changes,
+// its status-change time, which no user can set, is earlier than the look's
+// start; elsewhere its modification time shows no save since. Anything
+// changed since (saved anew, given an older time where the kernel tells) is
+// no version the look compared, and a run keeps it.
 class SeenOnDisk {
 public:
     // The moment a look begins, on the clock the kernel stamps status
@@ -53,6 +56,11 @@ public:
     // since, even one that puts the old time back, changes the last.
     bool unchanged(const std::string& relativePath, const ItemVersion& seen);
 
+    // Whether a version an lstat shows stood before a look that began at
+    // `start`, as far as what its disk keeps can tell, the clock reading `now`.
+    static bool stoodBefore(const ItemVersion& version, const timespec& start, const timespec& now,
+                            const FileSystemCapabilities& disk);
+
 private:
     // The item's version as an lstat shows it, whenever it changed.
     std::optional<ItemVersion> read(const std::string& relativePath);
@@ -62,9 +70,8 @@ private:
     std::filesystem::path root_;
     Start start_;
     SideStat disk_;
-    // By device (a mount below the root may differ): whether it keeps file
-    // numbers, and whether it stamps finely.
-    std::unordered_map<dev_t, std::pair<bool, bool>> fileSystems_;
+    // What each device's file system keeps (a mount below the root may differ).
+    std::unordered_map<dev_t, FileSystemCapabilities> fileSystems_;
 };
 
 }  // namespace kelto

@@ -23,4 +23,39 @@ TEST(SeenOnDisk, ASaveAfterTheLookBeganIsNoVersionItSawThoughTheClockWasSetBackS
     EXPECT_NE(disk.now("before"), std::nullopt);
 }
 
+// Where the kernel stamps status changes, that stamp alone tells; elsewhere
+// (exFAT, sshfs, FUSE) the status-change time is a time anyone sets, and
+// only a modification time between the start and the clock shows a save.
+TEST(SeenOnDisk, WhatCountsAsStandingBeforeTheLookIsWhatTheDiskKeeps) {
+    const timespec start{1'000'000, 500'000'000}, now{1'000'010, 0};
+    const auto version = [](std::int64_t mtime, std::int64_t mtimeFraction, std::int64_t changed,
+                            std::int64_t changedFraction) {
+        ItemVersion v = ItemVersion::listed(EntryKind::file, 1, mtime);
+        v.mtimeNanoseconds = mtimeFraction;
+        v.changed = changed;
+        v.changedNanoseconds = changedFraction;
+        return v;
+    };
+    const auto stood = [&](const char* type, const ItemVersion& v) {
+        return SeenOnDisk::stoodBefore(v, start, now, FileSystemCapabilities::forType(type));
+    };
+    // Stamped by this kernel: changed before, just after, or within the
+    // second a stamp without a fraction names.
+    EXPECT_TRUE(stood("ext4", version(0, 0, 1'000'000, 400'000'000)));
+    EXPECT_FALSE(stood("ext4", version(0, 0, 1'000'000, 600'000'000)));
+    EXPECT_FALSE(stood("ext4", version(0, 0, 1'000'000, 0)));
+    EXPECT_TRUE(stood("ext4", version(0, 0, 999'999, 0)));
+    // A time a camera ran ahead with, or a server's, is no save since; nor
+    // is what the last run wrote a moment before the start.
+    for (const char* type : {"exfat", "fuse.sshfs", "fuseblk", "vfat", "nfs4", "fuse.unknown", ""}) {
+        SCOPED_TRACE(type);
+        const std::int64_t year2031 = 1'940'000'000;
+        EXPECT_TRUE(stood(type, version(year2031, 0, year2031, 0)));
+        EXPECT_TRUE(stood(type, version(1'000'000, 400'000'000, 1'000'000, 400'000'000)));
+        EXPECT_TRUE(stood(type, version(1'000'000, 0, 1'000'005, 0)));
+        EXPECT_FALSE(stood(type, version(1'000'001, 0, 1'000'001, 0)));
+        EXPECT_FALSE(stood(type, version(1'000'000, 600'000'000, 0, 0)));
+    }
+}
+
 }  // namespace

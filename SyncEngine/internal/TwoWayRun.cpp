@@ -513,8 +513,8 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
             }
             return transferred;
         } catch (...) {
-            // Whatever rsync got to before it went away goes back.
-            HoldingFolder::settle(held.path(fromA ? Side::b : Side::a), runID_, holding);
+            // Whatever rsync got to before it went away goes back, named in the log.
+            settleHolding(direction, holding);
             throw;
         }
     }();

@@ -51,18 +51,25 @@ std::optional<std::string> readIfExists(const std::filesystem::path& path) {
 
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes) {
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) throw FileError(errno, "Could not open folder", folder);
+    writeAtomicallyAt(dir.get(), path.filename().string(), bytes, path);
+}
+
+void writeAtomicallyAt(int folder, const std::string& target, std::string_view bytes,
+                       const std::filesystem::path& shownAs) {
     std::string name = ".";
-    name.append(path.filename().string()).append(".tmp-").append(Uuid::random().lowerString(), 0, 12);
-    const std::filesystem::path temporary = folder / name;
+    name.append(target).append(".tmp-").append(Uuid::random().lowerString(), 0, 12);
+    const std::filesystem::path temporary = shownAs.parent_path() / name;
 
     // The mode of a new file follows the umask, as any other file the user makes.
-    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    FileDescriptor fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (fd.get() < 0) throw FileError(errno, "Could not create", temporary);
 
     auto fail = [&](const char* operation) {
         const int saved = errno;
         ::close(fd.release());
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder, name.c_str(), 0);
         throw FileError(saved, operation, temporary);
     };
 
@@ -80,17 +87,16 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes) 
     if (::fsync(fd.get()) != 0) fail("Could not flush");
     if (::close(fd.release()) != 0) {
         const int saved = errno;
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder, name.c_str(), 0);
         throw FileError(saved, "Could not close", temporary);
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (::renameat(folder, name.c_str(), folder, target.c_str()) != 0) {
         const int saved = errno;
-        ::unlink(temporary.c_str());
-        throw FileError(saved, "Could not replace", path);
+        ::unlinkat(folder, name.c_str(), 0);
+        throw FileError(saved, "Could not replace", shownAs);
     }
     // Make the rename itself durable; a failure here leaves a complete file.
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
+    ::fsync(folder);
 }
 
 void createDirectories(const std::filesystem::path& path) {

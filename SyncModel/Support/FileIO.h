@@ -35,6 +35,10 @@ std::optional<std::string> readIfExists(const std::filesystem::path& path);
 // renames it over the target, so readers see the whole old or whole new file.
 // The folder must exist. On failure the old file is untouched.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes);
+// The same for `name` inside an open folder, which no later lookup of its
+// path can lead elsewhere; `shownAs` names the file in errors.
+void writeAtomicallyAt(int folder, const std::string& name, std::string_view bytes,
+                       const std::filesystem::path& shownAs);
 
 // Creates the folder and its missing parents; an existing folder is fine.
 void createDirectories(const std::filesystem::path& path);

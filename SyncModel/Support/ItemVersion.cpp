@@ -30,43 +30,6 @@ ItemVersion ItemVersion::listed(EntryKind kind, std::int64_t size, std::int64_t 
     return version;
 }
 
-bool ItemVersion::keepsFileNumbers(std::optional<std::int64_t> fileSystemType) {
-    if (!fileSystemType) return false;
-    switch (*fileSystemType) {
-    case 0xEF53:      // ext2, ext3, ext4
-    case 0x58465342:  // xfs
-    case 0x9123683E:  // btrfs
-    case 0x01021994:  // tmpfs
-    case 0xF2F52010:  // f2fs
-    case 0x2FC12FC1:  // zfs
-    case 0xCA451A4E:  // bcachefs
-    case 0x3153464A:  // jfs
-    case 0x52654973:  // reiserfs
-    case 0x482B:      // hfsplus
-    case 0x7366746E:  // ntfs3
-    case 0x6969:      // nfs
-    case 0x794C7630:  // overlay
-        return true;
-    default: return false;
-    }
-}
-
-bool ItemVersion::stampsFinely(std::optional<std::int64_t> fileSystemType) {
-    if (!fileSystemType) return false;
-    switch (*fileSystemType) {
-    case 0xEF53:      // ext2, ext3, ext4
-    case 0x58465342:  // xfs
-    case 0x9123683E:  // btrfs
-    case 0x01021994:  // tmpfs
-    case 0xF2F52010:  // f2fs
-    case 0x2FC12FC1:  // zfs
-    case 0xCA451A4E:  // bcachefs
-    case 0x794C7630:  // overlay
-        return true;
-    default: return false;
-    }
-}
-
 namespace {
 
 template <typename T>

@@ -53,20 +53,11 @@ struct ItemVersion {
 
     // The kind an lstat's mode shows.
     static EntryKind kindOf(mode_t mode);
-    // The version an lstat shows; the file number only where `keepsFileNumbers`.
+    // The version an lstat shows; the file number only where `keepsFileNumbers`
+    // (FileSystemCapabilities::fileNumbersLast).
     static ItemVersion of(const struct stat& item, bool keepsFileNumbers);
     // The version a listing shows: no file number, whole seconds.
     static ItemVersion listed(EntryKind kind, std::int64_t size, std::int64_t mtime);
-
-    // Whether a file system of this type (statfs magic) keeps an item's file
-    // number for its life. FUSE, FAT, exFAT and SMB hand out numbers afresh
-    // once the kernel forgot the item; an unknown type is taken not to.
-    static bool keepsFileNumbers(std::optional<std::int64_t> fileSystemType);
-    // Whether this kernel stamps a file system's items in nanoseconds from
-    // its own clock; elsewhere (FAT's two seconds, FUSE, SMB) a stamp may be
-    // cut down to a coarser step or come from another clock.
-    static bool stampsFinely(std::optional<std::int64_t> fileSystemType);
-
 
     friend bool operator==(const ItemVersion&, const ItemVersion&) = default;
 };

@@ -42,10 +42,6 @@ TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     // Where numbers are handed out afresh, a new number is no new version.
     EXPECT_TRUE(ItemVersion::of(fileOf(5, 100, 7, 1, 42), false)
                     .same(ItemVersion::of(fileOf(5, 100, 7, 1, 43), false), ItemVersion::Strictness::seen));
-    EXPECT_TRUE(ItemVersion::keepsFileNumbers(0xEF53));        // ext4
-    EXPECT_FALSE(ItemVersion::keepsFileNumbers(0x65735546));   // FUSE
-    EXPECT_FALSE(ItemVersion::keepsFileNumbers(0x4D44));       // FAT
-    EXPECT_FALSE(ItemVersion::keepsFileNumbers(std::nullopt));
 }
 
 // Each strictness asks what its use needs: a listing's whole seconds; the

@@ -1,5 +1,6 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/ItemVersion.h"
 
 #include "SyncModel/Support/Unicode.h"
@@ -145,7 +146,11 @@ bool removeTreeAt(int directory, const std::string& name, const std::string& rel
     return true;
 }
 
-int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName) {
+// Claims `toName` before the move, for a disk that cannot refuse an existing
+// name itself: 0 or an errno value (EEXIST where the name is taken).
+// `numbersLast`: whether every name of one file shows one number there.
+int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirectory, const std::string& toName,
+                   bool numbersLast) {
     struct stat source {};
     if (::fstatat(fromDirectory, fromName.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) return errno;
 
@@ -169,9 +174,14 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
     if (::linkat(fromDirectory, fromName.c_str(), toDirectory, toName.c_str(), 0) != 0) return errno;
     struct stat now {};
     struct stat linked {};
-    const bool same = ::fstatat(fromDirectory, fromName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      ::fstatat(toDirectory, toName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      now.st_dev == linked.st_dev && now.st_ino == linked.st_ino;
+    const bool both = ::fstatat(fromDirectory, fromName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      ::fstatat(toDirectory, toName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0;
+    // Where names are numbered afresh, link counts and status times may be
+    // cached stale under the old name (FUSE) or not kept at all (sshfs):
+    // kind, size and time are what both names surely show.
+    const bool same = both && (numbersLast ? now.st_dev == linked.st_dev && now.st_ino == linked.st_ino
+                                           : ItemVersion::of(now, false).same(ItemVersion::of(linked, false),
+                                                                              ItemVersion::Strictness::seen));
     if (!same) {
         // The source name was replaced after the link: do not unlink someone else's file.
         ::unlinkat(toDirectory, toName.c_str(), 0);
@@ -184,6 +194,9 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
     }
     return 0;
 }
+
+// The file system offers no hard links, or none here.
+bool noLinks(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS; }
 
 // An item's extended attributes are read and written through its open
 // descriptor, or else by its path through its folder's descriptor, a link
@@ -575,11 +588,14 @@ bool setModificationTime(const Folder& parent, const std::string& name, const ti
 
 // moveWithoutReplacing; 0 or an errno value.
 int renameWithoutReplacing(int from, const std::string& fromName, int to, const std::string& toName) {
-    if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    // EINVAL: the file system does not support the flag (NFS, many FUSE file
-    // systems). A plain rename would silently replace; claim the name first.
-    const int error = errno;
-    return error == EINVAL ? moveByClaiming(from, fromName, to, toName) : error;
+    const FileSystemCapabilities disk = FileSystemCapabilities::ofOpen(to);
+    if (disk.mayRefuseToReplace()) {
+        if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        // EINVAL: the file system does not support the flag (NFS, many FUSE
+        // file systems). A plain rename would silently replace; claim the name first.
+        if (errno != EINVAL) return errno;
+    }
+    return moveByClaiming(from, fromName, to, toName, disk.fileNumbersLast);
 }
 
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
@@ -591,18 +607,35 @@ void moveWithoutReplacing(const Folder& from, const std::string& fromName, const
 
 namespace {
 
+// Takes a name seen free just now plainly.
+int moveAfterLook(int from, const std::string& fromName, int to, const std::string& toName) {
+    struct stat there {};
+    if (::fstatat(to, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+    if (errno != ENOENT) return errno;
+    return ::renameat(from, fromName.c_str(), to, toName.c_str()) == 0 ? 0 : errno;
+}
+
 // moveToFreeName within one file system; 0 or an errno value, EXDEV across.
-int moveWithinToFreeName(int from, const std::string& fromName, int to, const std::string& toName) {
-    const int error = renameWithoutReplacing(from, fromName, to, toName);
-    // Neither the flag nor hard links (exFAT through FUSE): the name, free
-    // just now, is taken plainly.
-    if (error == EPERM || error == EOPNOTSUPP) {
-        struct stat there {};
-        if (::fstatat(to, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
-        if (errno != ENOENT) return errno;
-        return ::renameat(from, fromName.c_str(), to, toName.c_str()) == 0 ? 0 : errno;
+// The one rule for a move that must not replace, by the folder it goes into.
+// Where no one else writes, a name seen free stays free: a rename that
+// refuses to replace, else one after a look. In the user's tree each way the
+// disk offers is taken in turn, best first: a rename that refuses to
+// replace, a name claimed by a hard link, and only where the disk has
+// neither, a rename after a look. A way the disk offers that fails (an I/O
+// error) fails the move: the item stays where it was, and the error says why.
+int moveWithinToFreeName(int from, const std::string& fromName, int to, const std::string& toName,
+                         Writers writers) {
+    const FileSystemCapabilities disk =
+        writers == Writers::anyone ? FileSystemCapabilities::ofOpen(to) : FileSystemCapabilities{};
+    if (writers == Writers::thisRunAlone || disk.mayRefuseToReplace()) {
+        if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        if (errno != EINVAL) return errno;
     }
-    return error;
+    if (writers == Writers::anyone && (disk.hardLinks != FileSystemCapabilities::HardLinks::none || !disk.known)) {
+        const int error = moveByClaiming(from, fromName, to, toName, disk.fileNumbersLast);
+        if (!noLinks(error)) return error;
+    }
+    return moveAfterLook(from, fromName, to, toName);
 }
 
 // A file crosses file systems into a nameless file, linked to its name only
@@ -643,9 +676,9 @@ void lookAt(int directory, const std::string& name, const std::string& relative,
 }  // namespace
 
 void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName,
-                    const Folder* ledger) {
+                    Writers writers, const Folder* ledger) {
     requirePlainNames(from, fromName, toName);
-    int error = moveWithinToFreeName(from.get(), fromName, to.get(), toName);
+    int error = moveWithinToFreeName(from.get(), fromName, to.get(), toName, writers);
     // Another file system: the item is copied whole, a file as a nameless
     // one, else under a name of its own beside its place, and only then put
     // at its name without replacing, so a copy cut short never stands there;
@@ -663,7 +696,7 @@ void moveToFreeName(const Folder& from, const std::string& fromName, const Folde
         error = copyFileToFreeName(from.get(), fromName, to.get(), toName, crossing);
         if (error == -1) {
             error = copyExclusively(from.get(), fromName, to.get(), temporary, crossing);
-            if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName);
+            if (error == 0) error = moveWithinToFreeName(to.get(), temporary, to.get(), toName, writers);
             // Also after a failed copy: a file system may make something of
             // another kind before refusing (exFAT through FUSE, asked for a pipe).
             if (error != 0) {
@@ -752,7 +785,8 @@ void clearLeftoverCopies(const Folder& ledger, const Folder* folder) {
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,
                                const std::string& toName) {
     requirePlainNames(from, fromName, toName);
-    if (const int error = moveByClaiming(from.get(), fromName, to.get(), toName); error != 0)
+    const bool numbersLast = FileSystemCapabilities::ofOpen(to.get()).fileNumbersLast;
+    if (const int error = moveByClaiming(from.get(), fromName, to.get(), toName, numbersLast); error != 0)
         throw FileError(error, "Could not rename", from / fromName);
 }
 

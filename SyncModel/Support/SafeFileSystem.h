@@ -82,18 +82,30 @@ bool setModificationTime(const Folder& parent, const std::string& name, const ti
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
                           const std::string& toName);
 
+// Who else may write in the folder a move goes into.
+enum class Writers {
+    // A folder the run made itself and alone writes (its holding folder, its
+    // archive folder, the folders it made under them): a name seen free
+    // there stays free, so no claim against other writers is needed.
+    thisRunAlone,
+    // The user's tree: the name is claimed in one step wherever the disk
+    // offers a way (FileSystemCapabilities).
+    anyone,
+};
+
 // Moves an item to a name nothing else is meant to take: into the reserved
 // folder, or a held item back to its own place. Never replaces (EEXIST).
-// Where the file system can refuse an existing name in neither of the ways
-// moveWithoutReplacing knows (exFAT through FUSE), the name is checked
-// free and taken plainly; across file systems the item is copied, made
+// Where the file system can refuse an existing name in none of the ways it
+// offers (exFAT through FUSE, the desktop's gvfs), the name is checked free
+// and taken plainly; a way it offers that fails (an I/O error) fails the
+// move. Across file systems the item is copied, made
 // without replacing anything, and then removed. The copy keeps every
 // extended attribute, or fails naming the one it could not keep, and the
 // names of one file inside a copied folder stay one file where the file
 // system takes links. With a `ledger` (a folder that is ours), the name the
 // copy stands under meanwhile is recorded there first (clearLeftoverCopies).
 void moveToFreeName(const Folder& from, const std::string& fromName, const Folder& to, const std::string& toName,
-                    const Folder* ledger = nullptr);
+                    Writers writers = Writers::anyone, const Folder* ledger = nullptr);
 
 // An item's extended attributes, each name with its value.
 using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -119,7 +131,10 @@ std::string copyNamePattern();
 void clearLeftoverCopies(const Folder& ledger, const Folder* folder);
 
 // The way moveWithoutReplacing takes where the file system refuses
-// RENAME_NOREPLACE; exposed so that it can be tested on any file system.
+// RENAME_NOREPLACE: a hard link claims the name, and the link is checked to
+// name the item (by its number where numbers last, else by all an lstat
+// shows) before the old name goes. Exposed so that it can be tested on any
+// file system.
 void moveByClaimingDestination(const Folder& from, const std::string& fromName, const Folder& to,
                                const std::string& toName);
 

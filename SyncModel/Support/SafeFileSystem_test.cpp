@@ -314,7 +314,7 @@ TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
     const sfs::Folder from = openRoot(here);
     const sfs::Folder ledger = *sfs::openChild(from, "ledger");
     const sfs::Folder to = openRoot(there);
-    sfs::moveToFreeName(from, "dir", to, "dir", &ledger);
+    sfs::moveToFreeName(from, "dir", to, "dir", sfs::Writers::anyone, &ledger);
     EXPECT_EQ(test::readFile(there / "dir/file"), "data");
     EXPECT_EQ(sfs::listNames(ledger), std::vector<std::string>{recorded});
     sfs::clearLeftoverCopies(ledger, &to);

@@ -1,0 +1,160 @@
+#include "SyncModel/Support/FileSystemCapabilities.h"
+
+#include <libmount/libmount.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <memory>
+
+namespace kelto {
+
+namespace {
+
+using Links = FileSystemCapabilities::HardLinks;
+constexpr std::int64_t nanosecond = 1, hundredNanoseconds = 100, tenMilliseconds = 10'000'000,
+                       second = 1'000'000'000, twoSeconds = 2'000'000'000;
+constexpr std::int64_t fatMaxFileSize = 4294967295;
+
+// One row of the table. Columns: numbers last, hard links, refuses to
+// replace, exchanges, kernel-stamped status change, time resolution, folds
+// case, folds Unicode, extended attributes, permissions, network, placed by
+// markers; the statfs magic where one is the type's alone.
+struct Row {
+    std::string_view type;
+    bool numbersLast;
+    Links links;
+    bool noReplace, exchange, kernelStamps;
+    std::int64_t resolution;
+    bool foldsCase, foldsUnicode, xattrs, permissions, network, markers;
+    std::int64_t magic = 0;
+    std::optional<std::int64_t> maxFileSize = std::nullopt;
+};
+
+constexpr bool y = true, n = false;
+constexpr Links one = Links::oneNumber, afresh = Links::numberedAfresh, none = Links::none;
+
+// Local disks whose kernel driver stamps every change from this machine's
+// clock; then those whose times come from elsewhere (another system, a
+// server, a FUSE program), which the rules may read only as the disk keeps them.
+const std::array rows{
+    Row{"ext4", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0xEF53},
+    Row{"ext3", y, one, y, y, y, nanosecond, n, n, y, y, n, n},
+    Row{"ext2", y, one, y, y, y, nanosecond, n, n, y, y, n, n},
+    Row{"xfs", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0x58465342},
+    Row{"btrfs", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0x9123683E},
+    Row{"f2fs", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0xF2F52010},
+    Row{"zfs", y, one, n, n, y, nanosecond, n, n, y, y, n, n, 0x2FC12FC1},
+    Row{"tmpfs", y, one, y, y, y, nanosecond, n, n, n, y, n, n, 0x01021994},
+    Row{"bcachefs", y, one, y, y, y, nanosecond, n, n, n, n, n, n, 0xCA451A4E},
+    Row{"jfs", y, one, n, n, y, nanosecond, n, n, n, n, n, n, 0x3153464A},
+    Row{"reiserfs", y, one, n, n, y, second, n, n, n, n, n, n, 0x52654973},
+    Row{"overlay", y, one, y, y, y, nanosecond, n, n, n, n, n, n, 0x794C7630},
+    Row{"hfsplus", y, none, n, n, n, second, y, y, n, n, n, n, 0x482B},
+    Row{"ntfs3", y, one, y, n, n, hundredNanoseconds, y, n, n, n, n, n, 0x7366746E},
+    Row{"ntfs", n, none, n, n, n, hundredNanoseconds, y, n, n, n, n, n},
+    Row{"vfat", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0x4D44, fatMaxFileSize},
+    Row{"msdos", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
+    Row{"fat", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
+    Row{"exfat", n, none, y, n, n, tenMilliseconds, y, n, n, n, n, n, 0x2011BAB0},
+    // exFAT and NTFS through FUSE (exfat-fuse, ntfs-3g).
+    Row{"fuseblk", n, none, n, n, n, twoSeconds, y, n, n, n, n, n},
+    Row{"fuse.exfat", n, none, n, n, n, twoSeconds, y, n, n, n, n, n},
+    // The kernel's network clients: the server's numbers and clock.
+    Row{"nfs", y, one, n, n, n, nanosecond, n, n, n, n, y, y, 0x6969},
+    Row{"nfs4", y, one, n, n, n, nanosecond, n, n, n, n, y, y},
+    Row{"cifs", n, afresh, n, n, n, hundredNanoseconds, y, n, n, n, y, y, 0xFF534D42},
+    Row{"smb3", n, afresh, n, n, n, hundredNanoseconds, y, n, n, n, y, y, 0xFE534D42},
+    Row{"smbfs", n, afresh, n, n, n, hundredNanoseconds, y, n, n, n, y, y},
+    Row{"9p", n, none, n, n, n, second, n, n, n, n, y, n},
+    Row{"afs", n, none, n, n, n, second, n, n, n, n, y, n},
+    Row{"ceph", n, none, n, n, n, second, n, n, n, n, y, n},
+    Row{"glusterfs", n, none, n, n, n, second, n, n, n, n, y, n},
+    Row{"davfs", n, none, n, n, n, second, n, n, n, n, y, n},
+    // FUSE programs. sshfs links on the server, each name numbered afresh;
+    // the desktop's gvfs and rclone keep no links; bindfs passes them on.
+    Row{"fuse.sshfs", n, afresh, n, n, n, second, n, n, n, n, y, y},
+    Row{"sshfs", n, afresh, n, n, n, second, n, n, n, n, y, y},
+    Row{"fuse.gvfsd-fuse", n, none, n, n, n, second, n, n, n, n, n, y},
+    Row{"fuse.rclone", n, none, n, n, n, second, n, n, n, n, y, n},
+    Row{"fuse.bindfs", n, afresh, n, n, n, second, n, n, n, n, n, y},
+    Row{"fuse.glusterfs", n, none, n, n, n, second, n, n, n, n, y, n},
+    Row{"fuse.davfs2", n, none, n, n, n, second, n, n, n, n, y, n},
+    // Names stored volume identities may carry from the other platform.
+    Row{"apfs", y, one, n, n, n, nanosecond, n, n, y, y, n, n},
+    Row{"hfs", y, none, n, n, n, second, n, n, y, y, n, n},
+};
+
+constexpr std::int64_t fuseMagic = 0x65735546;
+
+FileSystemCapabilities fromRow(const Row& row) {
+    FileSystemCapabilities c;
+    c.type = std::string(row.type);
+    c.known = true;
+    c.fileNumbersLast = row.numbersLast;
+    c.hardLinks = row.links;
+    c.renameRefusesToReplace = row.noReplace;
+    c.renameExchanges = row.exchange;
+    c.kernelStampsChange = row.kernelStamps;
+    c.timeResolution = row.resolution;
+    c.foldsCase = row.foldsCase;
+    c.foldsUnicode = row.foldsUnicode;
+    c.extendedAttributes = row.xattrs;
+    c.permissions = row.permissions;
+    c.maxFileSize = row.maxFileSize;
+    c.network = row.network;
+    c.placedByMarkers = row.markers;
+    return c;
+}
+
+// The type the mount table gives the mount of this device, the last one
+// mounted there first; empty where it cannot be read.
+std::string mountedType(dev_t device) {
+    const std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
+        mnt_new_table_from_file("/proc/self/mountinfo"), mnt_unref_table);
+    if (!table) return {};
+    libmnt_fs* found = mnt_table_find_devno(table.get(), device, MNT_ITER_BACKWARD);
+    const char* type = found ? mnt_fs_get_fstype(found) : nullptr;
+    return type ? type : std::string();
+}
+
+}  // namespace
+
+FileSystemCapabilities FileSystemCapabilities::forType(std::string_view type) {
+    std::string name(type);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const Row& row : rows)
+        if (row.type == name) return fromRow(row);
+    // A block device through FUSE, its program named after the dot.
+    if (name.starts_with("fuseblk.")) {
+        FileSystemCapabilities c = forType("fuseblk");
+        c.type = name;
+        return c;
+    }
+    FileSystemCapabilities least;
+    least.type = name;
+    return least;
+}
+
+FileSystemCapabilities FileSystemCapabilities::forMagic(std::optional<std::int64_t> magic) {
+    if (magic)
+        for (const Row& row : rows)
+            if (row.magic != 0 && row.magic == *magic) return fromRow(row);
+    return {};
+}
+
+FileSystemCapabilities FileSystemCapabilities::ofOpen(int descriptor) {
+    struct statfs system {};
+    if (::fstatfs(descriptor, &system) != 0) return {};
+    const auto magic = static_cast<std::int64_t>(static_cast<std::uint32_t>(system.f_type));
+    if (magic != fuseMagic) return forMagic(magic);
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0) return {};
+    const std::string type = mountedType(info.st_dev);
+    return type.empty() ? FileSystemCapabilities{} : forType(type);
+}
+
+}  // namespace kelto
