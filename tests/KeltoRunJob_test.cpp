@@ -2,6 +2,7 @@
 // plan's lists with their sides, a failed scan's exit, the guard's input, two
 // launches on one job, the sides it stores and two adding one job at once.
 
+#include "tests/KeltoRunJobFixture.h"
 #include "tests/TwoWayEngineFixture.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LocalSshd.h"
@@ -36,44 +37,6 @@
 
 namespace kelto::test {
 namespace {
-
-using Pairs = std::set<std::pair<std::string, std::string>>;
-
-struct ToolResult {
-    int status = -1;
-    Json out;
-};
-
-class KeltoRunJobTest : public ::testing::Test {
-protected:
-    TemporaryFolder tmp;
-    fs::path a = tmp / "a", b = tmp / "b";
-
-    void SetUp() override {
-        fs::create_directories(a);
-        fs::create_directories(b);
-    }
-
-    // Runs the tool on a and b with `options` before the folders.
-    ToolResult run(std::vector<std::string> options) const {
-        const fs::path out = tmp / "out.json";
-        std::vector<std::string> args{KELTO_RUN_JOB};
-        args.insert(args.end(), options.begin(), options.end());
-        for (const fs::path& f : {a, b, tmp / "support", tmp / "logs"}) args.push_back(f);
-        const pid_t pid = startWithOutput(args, tmp / "tmpdir", out);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Json::parse(contents(out))};
-    }
-
-    // (path, side) of each item of one of the plan's lists.
-    static Pairs listed(const Json& out, const char* list, const char* key) {
-        Pairs items;
-        for (const Json& item : out.at("planLists").at(list))
-            items.emplace(item.at("path").get<std::string>(), item.at(key).get<std::string>());
-        return items;
-    }
-};
 
 TEST_F(KeltoRunJobTest, TwoWayPlanListsCopiesArchivesAndConflictsWithTheirSides) {
     for (const char* name : {"same", "conflict", "gone"}) {

@@ -1,0 +1,302 @@
+// The default job (archive on) with B where Linux users keep their copies:
+// an sshfs share, a desktop FUSE mount (gvfs), an exFAT card through FUSE,
+// a FUSE pass-through. What a run deletes or replaces in B reaches the
+// archive, nothing stays held, and the run ends in success; a save made in
+// B while a run compares is still kept and named.
+
+#include "tests/KeltoRunJobFixture.h"
+#include "tests/support/LocalSshd.h"
+#include "tests/support/TestVolumes.h"
+
+#include "SyncAutomation/VolumeInspector.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <map>
+
+namespace kelto::test {
+namespace {
+
+enum class Mount { sshfs, desktop, exfat, passThrough };
+
+std::string nameOf(Mount kind) {
+    switch (kind) {
+        case Mount::sshfs: return "sshfs";
+        case Mount::desktop: return "gvfs";
+        case Mount::exfat: return "exfat";
+        case Mount::passThrough: return "bindfs";
+    }
+    return "?";
+}
+
+void PrintTo(Mount kind, std::ostream* out) { *out << nameOf(kind); }
+
+// A folder on one kind of mount, unmounted when the value goes.
+class MountedFolder {
+public:
+    // The mount's folder, or empty with the reason in `whyNot`.
+    fs::path make(Mount kind, const fs::path& under, std::string& whyNot) {
+        if (::geteuid() != 0) {
+            whyNot = "needs root to mount";
+            return {};
+        }
+        const fs::path real = under / "real", at = under / "mnt";
+        fs::create_directories(real);
+        fs::create_directories(at);
+        bool made = false;
+        switch (kind) {
+            case Mount::sshfs:
+                sshd_ = LocalSshd::start(under / "ssh", whyNot);
+                if (!sshd_) return {};
+                made = mounts_.mount(sshd_->sshfs(real, at), at);
+                // The driver finds a side by its volume's UUID; a share has none.
+                driverOptions = {"--volume-b", "SHARE-B"};
+                break;
+            case Mount::desktop:
+                // The line gvfs leaves in the mount table.
+                made = mounts_.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", real.native() + "=RW",
+                                      at.native()},
+                                     at);
+                break;
+            case Mount::exfat: made = mounts_.exfat(under / "card.img", at); break;
+            case Mount::passThrough: made = mounts_.passThrough(real, at); break;
+        }
+        if (!made) {
+            whyNot = nameOf(kind) + " could not be mounted";
+            return {};
+        }
+        return at;
+    }
+
+    std::vector<std::string> driverOptions;
+
+private:
+    std::unique_ptr<LocalSshd> sshd_;
+    TestMounts mounts_;  // undone before the server goes
+};
+
+using Archived = std::multimap<std::string, std::string>;
+
+// What B's archive holds, by path below a run's folder, with contents.
+Archived archived(const fs::path& b) {
+    Archived out;
+    const fs::path root = b / ".KeltoSync/Archive";
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+         ++it) {
+        if (!it->is_regular_file()) continue;
+        const fs::path relative = it->path().lexically_relative(root);  // job/run/path
+        fs::path below;
+        for (auto piece = std::next(relative.begin(), 2); piece != relative.end(); ++piece) below /= *piece;
+        out.emplace(below.native(), contents(it->path()));
+    }
+    return out;
+}
+
+// Everything left in B's holding folder.
+std::vector<std::string> held(const fs::path& b) {
+    std::vector<std::string> out;
+    std::error_code error;
+    const fs::path root = b / ".KeltoSync/Holding";
+    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+         ++it)
+        out.push_back(it->path().lexically_relative(root).native());
+    return out;
+}
+
+// A save as an editor makes it: the clock's time, no time set.
+void save(const fs::path& file, std::string_view content) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+}
+
+// A time some years ahead of the clock, as a camera whose clock ran ahead stamps.
+std::int64_t yearsAhead() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+               .count() +
+           5 * 365 * 86400;
+}
+
+class WhereUsersSyncTest : public KeltoRunJobTest, public ::testing::WithParamInterface<Mount> {
+protected:
+    MountedFolder mounted;
+    fs::path mount;
+
+    void SetUp() override {
+        KeltoRunJobTest::SetUp();
+        std::string whyNot;
+        mount = mounted.make(GetParam(), tmp / "place", whyNot);
+        if (mount.empty()) GTEST_SKIP() << whyNot;
+    }
+
+    // Runs the job on a and b, default archive, B's volume as the mount needs it.
+    Json sync(std::vector<std::string> options) const {
+        options.insert(options.end(), mounted.driverOptions.begin(), mounted.driverOptions.end());
+        return run(options).out;
+    }
+
+    // A run that ends in success and settles all it took: B as A, nothing held.
+    void expectSettled(const Json& out) const {
+        EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", ""), "success ");
+        EXPECT_EQ(out["record"]["stats"]["errors"], Json::array());
+        EXPECT_EQ(tree(b), tree(a));
+        EXPECT_EQ(held(b), std::vector<std::string>{});
+    }
+};
+
+std::string paramName(const ::testing::TestParamInfo<Mount>& info) { return nameOf(info.param); }
+
+class WhereUsersSyncMirror : public WhereUsersSyncTest {};
+class WhereUsersSyncTwoWay : public WhereUsersSyncTest {};
+class WhereUsersSyncClockAhead : public WhereUsersSyncTest {};
+class WhereUsersSyncQuickRuns : public WhereUsersSyncTest {};
+
+// A mirror's deletion and replacement: the old versions go to the archive,
+// the run succeeds, and so does the next with nothing left over.
+TEST_P(WhereUsersSyncMirror, DeletedAndReplacedFilesReachTheArchive) {
+    b = mount;
+    putAt(a / "f1.txt", "one", t0);
+    putAt(a / "f2.txt", "two", t0);
+    expectSettled(sync({"--mode", "mirror"}));
+
+    fs::remove(a / "f1.txt");
+    putAt(a / "f2.txt", "two, longer now", t0 + 100);
+    expectSettled(sync({"--mode", "mirror"}));
+    EXPECT_EQ(archived(b), (Archived{{"f1.txt", "one"}, {"f2.txt", "two"}}));
+
+    expectSettled(sync({"--mode", "mirror"}));
+    EXPECT_EQ(archived(b).size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncMirror, ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough),
+                         paramName);
+
+// A file both sides had, deleted on A: gone from B, into its archive.
+TEST_P(WhereUsersSyncTwoWay, ADeletionOnAReachesBAndItsArchive) {
+    b = mount;
+    putAt(a / "g.txt", "g", t0);
+    putAt(a / "kept.txt", "kept", t0);
+    expectSettled(sync({"--mode", "twoWay"}));
+
+    fs::remove(a / "g.txt");
+    expectSettled(sync({"--mode", "twoWay"}));
+    EXPECT_EQ(archived(b), (Archived{{"g.txt", "g"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncTwoWay, ::testing::Values(Mount::sshfs, Mount::desktop), paramName);
+
+// A photo stamped years ahead of the clock is an ordinary file: once
+// deleted on A, a mirror and a two-way run delete it on B, into the archive.
+TEST_P(WhereUsersSyncClockAhead, AFileStampedAheadIsArchivedOnceDeleted) {
+    for (const char* mode : {"mirror", "twoWay"}) {
+        SCOPED_TRACE(mode);
+        a = tmp / "a" / mode;
+        b = mount / mode;
+        fs::create_directories(b);
+        putAt(a / "IMG_0042.jpg", "photo", yearsAhead());
+        putAt(a / "IMG_0041.jpg", "older photo", t0);
+        expectSettled(sync({"--mode", mode}));
+
+        fs::remove(a / "IMG_0042.jpg");
+        expectSettled(sync({"--mode", mode}));
+        EXPECT_EQ(archived(b), (Archived{{"IMG_0042.jpg", "photo"}}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncClockAhead, ::testing::Values(Mount::exfat, Mount::sshfs), paramName);
+
+// Saves on A at the clock's time and mirrors run right after them, with no
+// pause between: each run succeeds, the old versions archived, none held.
+TEST_P(WhereUsersSyncQuickRuns, MirrorsRightAfterEditsSettleEverything) {
+    b = mount;
+    save(a / "f3.txt", "three");
+    save(a / "f4.txt", "four");
+    expectSettled(sync({"--mode", "mirror"}));
+
+    fs::remove(a / "f3.txt");
+    save(a / "f4.txt", "four, rewritten");
+    expectSettled(sync({"--mode", "mirror"}));
+    EXPECT_EQ(archived(b), (Archived{{"f3.txt", "three"}, {"f4.txt", "four"}}));
+
+    std::string content = "edit";
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("edit " + std::to_string(round));
+        content += "+";
+        save(a / "f4.txt", content);
+        expectSettled(sync({"--mode", "mirror"}));
+    }
+    EXPECT_EQ(archived(b).size(), 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncQuickRuns, ::testing::Values(Mount::exfat, Mount::passThrough), paramName);
+
+// The engine with B on a mount, its traits as the volume gives them, real
+// rsync under it, and saves a test makes between its rsync runs.
+class WhereUsersSyncSaves : public OneWayEngineTest, public ::testing::WithParamInterface<Mount> {
+protected:
+    MountedFolder mounted;
+
+    void SetUp() override {
+        OneWayEngineTest::SetUp();
+        std::string whyNot;
+        dst = mounted.make(GetParam(), tmp / "place", whyNot);
+        if (dst.empty()) GTEST_SKIP() << whyNot;
+        traits = FileSystemTraits::forVolume(VolumeInspector::identity(dst));
+    }
+};
+
+// B's files saved anew, as an editor saves, once the comparison began: at
+// the clock's time, with the same size or a new one. The mirror neither
+// loses nor archives them: each stays in place or held, and is named.
+TEST_P(WhereUsersSyncSaves, ASaveMadeAfterTheComparisonBeganIsKeptAndNamed) {
+    for (const std::string saved : {"new B", "saved anew in B"}) {
+        SCOPED_TRACE(saved);
+        for (const fs::path& folder : {src, dst})
+            for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        job.options.archiveEnabled = true;
+        putAt(src / "x.txt", "from A", t0);
+        putAt(dst / "x.txt", "old B", t0);
+        putAt(dst / "gone.txt", "old g", t0);
+        script.expect(ScriptedRsyncRunner::dryRun()).passThrough().then([&] {
+            save(dst / "x.txt", saved);
+            save(dst / "gone.txt", saved);
+        });
+        const auto [stats, exit] = run(plan());
+        EXPECT_NE(exit.code, 0);
+        for (const char* name : {"x.txt", "gone.txt"}) {
+            SCOPED_TRACE(name);
+            const auto names = [&](const std::string& line) { return line.ends_with(std::string(": ") + name); };
+            EXPECT_TRUE(std::any_of(stats.errors.begin(), stats.errors.end(), names))
+                << testing::PrintToString(stats.errors);
+            const std::vector<std::string> holding = held(dst);
+            const bool isHeld = std::any_of(holding.begin(), holding.end(), [&](const std::string& path) {
+                return fs::path(path).filename() == name && contents(dst / ".KeltoSync/Holding" / path) == saved;
+            });
+            EXPECT_TRUE(contents(dst / name) == saved || isHeld);
+            EXPECT_FALSE(fs::exists(runFolder() / name));
+        }
+    }
+}
+
+// With the archive off, a file saved in B once every look is over, as the
+// transfer starts, is one the plan never saw: rsync, allowed the plan's one
+// deletion, deletes it first (last name first), and it goes back in place.
+TEST_P(WhereUsersSyncSaves, AFileThePlanNeverSawGoesBackWithTheArchiveOff) {
+    job.options.archiveEnabled = false;
+    putAt(src / "x.txt", "from A", t0);
+    putAt(dst / "planned.txt", "planned", t0);
+    const SyncPlan planned = plan();
+    script.expect(ScriptedRsyncRunner::transfer()).then([&] { save(dst / "z-late.txt", "late"); }).passThrough();
+    const RunStats stats = run(planned).first;
+    EXPECT_NE(std::find(stats.errors.begin(), stats.errors.end(), "Put back: z-late.txt"), stats.errors.end())
+        << testing::PrintToString(stats.errors);
+    EXPECT_EQ(contents(dst / "z-late.txt"), "late");
+    EXPECT_EQ(held(dst), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaves, ::testing::Values(Mount::exfat, Mount::sshfs), paramName);
+
+}  // namespace
+}  // namespace kelto::test
