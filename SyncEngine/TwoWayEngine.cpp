@@ -170,7 +170,8 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     std::optional<Baseline> base;
     std::exception_ptr loadError;
     SideListing listingA, listingB;
-    const SeenOnDisk::Start lookStart = SeenOnDisk::Start::now();
+    const SeenOnDisk::Start lookStart =
+        SeenOnDisk::Start::now(std::max(SeenOnDisk::stepOf(sideA.root), SeenOnDisk::stepOf(sideB.root)));
     {
         std::jthread loader([&] {
             try {

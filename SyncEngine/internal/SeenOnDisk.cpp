@@ -1,5 +1,9 @@
 #include "SyncEngine/internal/SeenOnDisk.h"
 
+#include "SyncModel/Support/FileDescriptor.h"
+
+#include <fcntl.h>
+
 namespace kelto {
 
 namespace {
@@ -60,10 +64,16 @@ bool SeenOnDisk::stoodBefore(const ItemVersion& version, const timespec& start, 
         return last <= stampOf(start);
     }
     const Stamp saved{version.mtime, version.mtimeNanoseconds.value_or(0)};
-    return saved <= stampOf(start) || saved > stampOf(now);
+    return saved < stampOf(start) || saved > stampOf(now);
 }
 
-SeenOnDisk::Start SeenOnDisk::Start::now() {
+std::int64_t SeenOnDisk::stepOf(const std::filesystem::path& root) {
+    const FileDescriptor folder(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const FileSystemCapabilities disk = FileSystemCapabilities::ofOpen(folder.valid() ? folder.get() : -1);
+    return disk.kernelStampsChange ? 0 : disk.timeResolution;
+}
+
+SeenOnDisk::Start SeenOnDisk::Start::now(std::int64_t step) {
     // Status changes are stamped from the coarse clock, or finer: once it
     // has ticked, every earlier change stamps below the new reading. It
     // waits for a second tick too, so that a stamp a little ahead of the
@@ -77,6 +87,18 @@ SeenOnDisk::Start SeenOnDisk::Start::now() {
         ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
         if (now.tv_sec != last.tv_sec || now.tv_nsec != last.tv_nsec) ++ticks;
         last = now;
+    }
+    // A disk that stamps in coarse steps from times anyone sets gives a save
+    // made after the start a stamp of its step or later only where the
+    // start is one of its steps: the look then begins at the next one, and
+    // no stamp in the step the start falls in is left to guess.
+    if (step >= 1'000'000) {
+        const std::int64_t boundary = (nanoseconds(last) / step + 1) * step;
+        for (timespec now = last; nanoseconds(now) < boundary; ::clock_gettime(CLOCK_REALTIME, &now)) {
+            const timespec wait = fromNanoseconds(boundary - nanoseconds(now));
+            ::nanosleep(&wait, nullptr);
+        }
+        last = fromNanoseconds(boundary);
     }
     const auto [real, boot] = wallAndBoot();
     return Start{last, fromNanoseconds(nanoseconds(boot) - (nanoseconds(real) - nanoseconds(last)))};

@@ -37,8 +37,9 @@ public:
         timespec sinceBoot{};
         // Waits for that clock's ticks (a few milliseconds), so that what
         // changed before the call stamps earlier than the start and what
-        // changes after stamps no earlier.
-        static Start now();
+        // changes after stamps no earlier; with a `step` (stepOf), until the
+        // wall clock reaches the next multiple of it.
+        static Start now(std::int64_t step = 0);
     };
 
     SeenOnDisk(const std::filesystem::path& root, Start lookStart);
@@ -55,6 +56,11 @@ public:
     // same item, its size, time and status-change time as they were. A save
     // since, even one that puts the old time back, changes the last.
     bool unchanged(const std::string& relativePath, const ItemVersion& seen);
+
+    // The step, in nanoseconds, of the times a side's disk stamps that may
+    // tell a save after a look began: none where the kernel stamps status
+    // changes; the disk's time resolution elsewhere.
+    static std::int64_t stepOf(const std::filesystem::path& root);
 
     // Whether a version an lstat shows stood before a look that began at
     // `start`, as far as what its disk keeps can tell, the clock reading `now`.

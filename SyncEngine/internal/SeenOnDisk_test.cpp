@@ -56,6 +56,15 @@ TEST(SeenOnDisk, WhatCountsAsStandingBeforeTheLookIsWhatTheDiskKeeps) {
         EXPECT_FALSE(stood(type, version(1'000'001, 0, 1'000'001, 0)));
         EXPECT_FALSE(stood(type, version(1'000'000, 600'000'000, 0, 0)));
     }
+    // A look on such a disk begins at one of its steps, so that a save made
+    // after it stamps no earlier, and the last run's copies, stamped with
+    // what was saved before, earlier.
+    timespec before{};
+    ::clock_gettime(CLOCK_REALTIME, &before);
+    const SeenOnDisk::Start aligned = SeenOnDisk::Start::now(5'000'000);
+    EXPECT_EQ(aligned.at.tv_nsec % 5'000'000, 0);
+    EXPECT_GT(std::pair(aligned.at.tv_sec, aligned.at.tv_nsec), std::pair(before.tv_sec, before.tv_nsec));
+    EXPECT_EQ(SeenOnDisk::stepOf("/proc"), FileSystemCapabilities{}.timeResolution);  // a disk the table does not know
 }
 
 }  // namespace
