@@ -18,7 +18,10 @@ namespace kelto {
 // partial transfers in R/.KeltoSync/Partial and its temporaries in
 // R/.KeltoSync/Temporary, both inside the reserved folder that every listing
 // and transfer excludes. So a run killed hard leaves nothing among the
-// user's files that a later run could take for one of them.
+// user's files that a later run could take for one of them. A transfer no
+// temporary folder serves (temporaryFolderFor) has its copies recorded
+// with its plan instead, by which settling or recovery clears them
+// (HoldingFolder).
 //
 // The partial folder is one flat folder: an interrupted "a/x" can only serve
 // as the basis of another "x", which rsync verifies and then discards.

@@ -9,8 +9,10 @@
 #include "SyncModel/Support/FileDescriptor.h"
 #include "tests/TwoWayEngineFixture.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestVolumes.h"
 
 #include <poll.h>
+#include <sys/inotify.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -346,6 +348,82 @@ TEST_P(RsyncKillTest, AKilledRsyncFailsTheRunAndTheNextRunCompletesIt) {
             EXPECT_TRUE(!fs::exists(side / ".KeltoSync" / scratch) || fs::is_empty(side / ".KeltoSync" / scratch))
                 << "an unfinished file stayed in " << side.filename() << "/.KeltoSync/" << scratch << report(killedRun);
 }
+
+// A transfer into a folder with a mount below it makes its temporaries there
+// beside the files. Killed whole, as a power loss would, or only its
+// receiver, rsync leaves them: the run that goes on clears those of its
+// copies, as the next run clears those the killed run recorded, and no item
+// of the user's that only looks like one.
+class RsyncKillMountBelowTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RsyncKillMountBelowTest, OnlyTheTemporariesOfTheRecordedCopiesAreCleared) {
+    if (!runJob) GTEST_SKIP() << "kelto-run-job is not built";
+    const bool whole = GetParam();
+    TemporaryFolder tmp;
+    TestMounts mounts;  // undone before the temporary folder goes
+    const fs::path a = tmp / "a", b = tmp / "b", out = tmp / "out.json";
+    fs::create_directories(b / "d0");
+    ASSERT_TRUE(mounts.mount({"mount", "-t", "tmpfs", "-o", "size=128m", "tmpfs", (b / "d0").native()}, b / "d0"));
+    const auto start = [&] {
+        return startWithOutput({runJob, "--mode", "copy", "--force", a, b, tmp / "support", tmp / "logs"},
+                               tmp / "tmp", out);
+    };
+    const auto runToSuccess = [&] {
+        const pid_t pid = start();
+        return waitFor(pid, 60s) && contents(out).find("\"outcome\":\"success\"") != std::string::npos;
+    };
+    putSmall(a, "d0/f1", "v0", t0);
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    // rsync's name for the temporary of d0/bigN: ".bigN." and six characters.
+    const auto isTemporary = [](const std::string& name) {
+        return name.size() == 12 && name.starts_with(".big") && name[4] >= '0' && name[4] <= '2' && name[5] == '.';
+    };
+    const auto temporaries = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(b / "d0"))
+            if (isTemporary(entry.path().filename())) found.push_back(entry.path().filename());
+        return found;
+    };
+    const std::vector<std::string> lookalikes{".f1.Zz9Yy8", ".photo.a1B2c3", ".big7.Ab3dE9"};
+    for (const std::string& name : lookalikes) putAt(b / "d0" / name, "mine " + name, t0);
+    for (const std::string big : {"big0", "big1", "big2"}) putLarge(a / "d0" / big, big, largeMiB, t0);
+
+    // Killed as soon as one temporary stands beside the files.
+    const FileDescriptor watch(::inotify_init1(IN_CLOEXEC));
+    ASSERT_GE(::inotify_add_watch(watch.get(), (b / "d0").c_str(), IN_CREATE), 0);
+    const pid_t driver = start();
+    bool caught = false;
+    for (pollfd ready{watch.get(), POLLIN, 0}; !caught && ::poll(&ready, 1, 30'000) == 1;) {
+        alignas(inotify_event) char events[4096];
+        const ssize_t n = ::read(watch.get(), events, sizeof events);
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            caught = caught || (event->len && isTemporary(event->name));
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ASSERT_TRUE(caught) << "no temporary appeared: " << contents(out);
+    if (whole) ::kill(driver, SIGSTOP);
+    const std::vector<pid_t> chain = rsyncChain(driver);
+    ASSERT_EQ(chain.size(), 3u);
+    // rsync's processes all at once, as a power loss would take them.
+    ::kill(whole ? -::getpgid(chain.front()) : chain[static_cast<std::size_t>(Victim::receiver)], SIGKILL);
+    if (whole) ::kill(driver, SIGKILL);
+    ASSERT_TRUE(waitFor(driver, 30s)) << "the driver did not end";
+    if (whole)
+        ASSERT_FALSE(temporaries().empty()) << "nothing left to clear";
+    else
+        EXPECT_EQ(temporaries(), std::vector<std::string>{}) << "the run whose rsync was killed left them";
+
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    EXPECT_EQ(temporaries(), std::vector<std::string>{});
+    for (const std::string& name : lookalikes) EXPECT_EQ(contents(b / "d0" / name), "mine " + name);
+}
+
+INSTANTIATE_TEST_SUITE_P(WholeOrReceiver, RsyncKillMountBelowTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Whole" : "Receiver";
+                         });
 
 std::vector<Trial> trials() {
     std::vector<Trial> out;

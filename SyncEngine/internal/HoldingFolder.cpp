@@ -40,6 +40,8 @@ std::vector<std::string> sortedNames(const Folder& folder) {
 // paths kept because their place is taken, each followed by a NUL byte.
 const std::string reportedMark(ArchiveDirectories::reservedName);
 
+constexpr std::string_view leftoverLine = "Could not clear what rsync left unfinished: ";
+
 // The paths a folder's mark records; nullopt when it has no mark. A record
 // cut short (the writing was stopped) is left out: its item is tried again.
 std::optional<std::unordered_set<std::string>> readMark(const Folder& folder) {
@@ -403,6 +405,70 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
     }
 }
 
+// The name rsync writes a copy of `name` under beside it, up to the six
+// characters mkstemp fills in: a dot in place of the name's own leading one,
+// the name cut to fit (`depth`: the length of its folder's path in the
+// transfer, slash included), no second dot before the suffix's. None where
+// rsync makes no such name.
+std::optional<std::string> temporaryStem(std::string_view name, std::size_t depth) {
+    if (name.starts_with('.')) name.remove_prefix(1);
+    constexpr std::ptrdiff_t suffix = 7;  // ".XXXXXX"
+    const std::ptrdiff_t room =
+        std::min<std::ptrdiff_t>(PATH_MAX - static_cast<std::ptrdiff_t>(depth) - 1 - suffix, NAME_MAX - 1 - suffix);
+    if (room <= 0) return std::nullopt;
+    std::size_t kept = std::min(name.size(), static_cast<std::size_t>(room - 1));
+    // A cut inside a character takes the rest of its bytes too.
+    if (kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0x80))
+        while (kept > 0 && (static_cast<unsigned char>(name[kept - 1]) & 0x80)) --kept;
+    std::string stem = "." + std::string(name.substr(0, kept));
+    if (stem.back() == '.') stem.pop_back();
+    return stem + ".";
+}
+
+// Whether `name` is a stem's with mkstemp's six letters or digits.
+bool isTemporaryOf(const std::string& name, const std::unordered_set<std::string>& stems) {
+    constexpr std::size_t unique = 6;
+    if (name.size() < unique) return false;
+    const auto random = std::string_view(name).substr(name.size() - unique);
+    const auto made = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+    return std::all_of(random.begin(), random.end(), made) && stems.contains(name.substr(0, name.size() - unique));
+}
+
+// What a killed rsync left beside the planned copies: a file under the
+// temporary name of one of them. Only those go, so an item of the user's
+// that merely looks like one stays.
+void clearTemporaries(const Folder& root, const HoldingFolder::Planned& planned, HoldingFolder::Settlement& out) {
+    std::map<std::string, std::unordered_set<std::string>> stems;  // by folder
+    for (const std::string& path : planned.copies) {
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
+        const std::string_view name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (name.empty()) continue;
+        if (std::optional<std::string> stem = temporaryStem(name, folder.empty() ? 0 : folder.size() + 1))
+            stems[folder].insert(std::move(*stem));
+    }
+    for (const auto& [folder, names] : stems) {
+        std::optional<Folder> in;
+        std::vector<std::string> listed;
+        try {
+            in = SafeFileSystem::openPath(root, folder.empty() ? std::vector<std::string>{}
+                                                               : SafeFileSystem::split(folder));
+            if (in) listed = SafeFileSystem::listNames(*in);
+        } catch (const FileError& error) {
+            out.leftovers.push_back(error);
+        }
+        for (const std::string& name : listed) {
+            if (!isTemporaryOf(name, names)) continue;
+            try {
+                const std::optional<struct stat> item = SafeFileSystem::statChild(*in, name);
+                if (item && S_ISREG(item->st_mode)) SafeFileSystem::removeFile(*in, name);
+            } catch (const FileError& error) {
+                out.leftovers.push_back(error);
+            }
+        }
+    }
+}
+
 // Settling by the run that held: what it meant to take goes, the rest back.
 void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
                   HoldingFolder::Settlement& out) {
@@ -419,6 +485,7 @@ void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder:
 // records as named already is left alone.
 void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned* recorded,
                    const std::unordered_set<std::string>* leftAlone, HoldingFolder::Settlement& out) {
+    if (recorded) clearTemporaries(root, *recorded, out);
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
         if (leftAlone && leftAlone->contains(path)) return;
@@ -490,6 +557,10 @@ std::string encodePlan(const HoldingFolder::Planned& planned) {
         number(static_cast<std::int64_t>(crossed.otherNames.size()));
         for (const std::string& other : crossed.otherNames) field(other);
     }
+    for (const std::string& path : planned.copies) {
+        field("w");
+        field(path);
+    }
     return bytes;
 }
 
@@ -557,6 +628,10 @@ std::optional<HoldingFolder::Planned> decodePlan(std::string_view bytes) {
             if (!others) return std::nullopt;
             for (std::size_t i = 0; i < *others; ++i) crossed.otherNames.emplace_back(*next());
             planned.crossed.emplace(std::string(*path), std::move(crossed));
+            continue;
+        }
+        if (*how == "w") {
+            planned.copies.emplace_back(*path);
             continue;
         }
         const std::optional<std::string_view> hasVersion = next();
@@ -748,6 +823,7 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
     try {
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
         if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
+        clearTemporaries(*rootFolder, planned, result);
         const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
         if (!holdingRoot) return result;  // nothing was held
         const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
@@ -796,6 +872,8 @@ void HoldingFolder::describe(const Settlement& settlement, std::string_view putB
         if (!item.path.empty()) line += ": " + item.path;
         lines.push_back(std::move(line));
     }
+    for (const FileError& leftover : settlement.leftovers)
+        lines.push_back(std::string(leftoverLine) + leftover.what());
     if (settlement.hasRetries()) lines.emplace_back(OneWayEngine::triedAgainLine);
     if (settlement.onlyPlaceTaken)
         lines.push_back("Delete " + (root / settlement.folder).native() + " once you no longer need what it holds");

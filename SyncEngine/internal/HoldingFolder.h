@@ -51,13 +51,14 @@ struct HoldingFolder {
         std::string folder;                // the holding folder, relative to R
         std::vector<std::string> putBack;  // back at their paths under R
         std::vector<Kept> kept;            // still in the holding folder
+        std::vector<FileError> leftovers;  // rsync's temporaries that could not be cleared
         // The folder was marked by the run that filled it, which ended and
         // named what it kept; false for one a killed run left.
         bool fromFinishedRun = false;
         // What stays in the folder is only items kept for good, each named
         // once already or here: the user may delete the folder.
         bool onlyPlaceTaken = false;
-        bool hasItems() const { return !putBack.empty() || !kept.empty(); }
+        bool hasItems() const { return !putBack.empty() || !kept.empty() || !leftovers.empty(); }
         // Something stays held, or went back, for being a version the plan
         // never saw: only that asks for a new review.
         bool heldUnseen() const;
@@ -99,6 +100,10 @@ struct HoldingFolder {
         // Where what goes is archived (the run's folder, relative to R);
         // none: it is deleted.
         std::optional<std::string> archiveTo;
+        // The files the transfer writes, where rsync makes its temporaries
+        // beside them (no temporary folder serves it): only by these names
+        // is what a killed rsync left there told from the user's items.
+        std::vector<std::string> copies;
     };
 
     // Looks at what lies on the file systems mounted at `mounts` (folders
@@ -129,7 +134,8 @@ struct HoldingFolder {
     // version it saw, puts every other item back at its path under R, making
     // the folders on the way and never replacing what stands there but the
     // transfer's own copy, and removes the folders it emptied,
-    // the holding folder included. Never throws: an item that could be
+    // the holding folder included; clears the temporaries rsync left of
+    // the planned copies. Never throws: an item that could be
     // neither discarded nor put back is kept and returned.
     static Settlement settle(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
@@ -159,7 +165,8 @@ struct HoldingFolder {
     // Where two runs held one path, the later run's item goes back, told by
     // when the folders were made. Where the run recorded its plan, what it
     // meant to take, in the version it saw, goes as settling would have
-    // taken it; what is kept for good is named this once, whether the run
+    // taken it, and the temporaries its rsync left of the planned copies
+    // are cleared; what is kept for good is named this once, whether the run
     // finished or was killed. Returns the folders where anything went
     // back or stayed unrecorded, the earliest made first; emptied ones are
     // removed. Throws FileError when the

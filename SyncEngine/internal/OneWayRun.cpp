@@ -317,7 +317,7 @@ std::pair<RunStats, RsyncExit> OneWayRun::perform() {
     // Once the tree is prepared; declared first, so that it goes last.
     const EmptyRunFolderRemoval removal(heldB(), job_.id, runID_);
     const Recovery recovery = recoverHeld();
-    const LastLook look = lookLast(recovery.putBack);
+    LastLook look = lookLast(recovery.putBack);
     if (look.refusal) return refused(*look.refusal, recovery);
 
     checkSides();
@@ -479,18 +479,19 @@ SpellingAlignment::Aligned OneWayRun::alignSpellings(const LastLook& look) {
     return SpellingAlignment::alignAll(look.renames, heldB());
 }
 
-RsyncInvocation OneWayRun::prepareTransfer(const LastLook& look, const fs::path* excludeFile) {
+RsyncInvocation OneWayRun::prepareTransfer(LastLook& look, const fs::path* excludeFile) {
     RsyncInvocation invocation = invocationFor(job_, mirror_, false, source_, destination_, traits_);
+    if (excludeFile) invocation.extraExcludeFile = *excludeFile;
+    if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
+    // A copy job's plan may be older than files that have appeared since.
+    TransferScratch::assign(invocation, heldB(), look.received, mirror_, look.largest);
+    if (!invocation.temporaryDirectory) look.bound.planned.copies = look.received;
     // What the transfer deletes or replaces waits in the holding folder,
     // archive on or off, until it is known to be the version the plan saw;
     // the plan it is settled by is recorded first, for a run killed before.
     HoldingFolder::prepare(heldB(), runID_);
     invocation.backupDirectory = HoldingFolder::relativePath(runID_);
     HoldingFolder::record(heldB(), runID_, look.bound.planned);
-    if (excludeFile) invocation.extraExcludeFile = *excludeFile;
-    if (mirror_) invocation.maximumDeletions = plan_.deletionCount;
-    // A copy job's plan may be older than files that have appeared since.
-    TransferScratch::assign(invocation, heldB(), look.received, mirror_, look.largest);
     return invocation;
 }
 

@@ -91,7 +91,8 @@ private:
     std::pair<RunStats, RsyncExit> refused(std::string_view reason, const Recovery& recovery);
     void checkSides();
     SpellingAlignment::Aligned alignSpellings(const LastLook& look);
-    RsyncInvocation prepareTransfer(const LastLook& look, const std::filesystem::path* excludeFile);
+    // Records the copies in the plan where rsync writes its temporaries beside them.
+    RsyncInvocation prepareTransfer(LastLook& look, const std::filesystem::path* excludeFile);
     RsyncExit transfer(const RsyncInvocation& invocation, const LastLook& look, TransferState& state);
     // What settling left held or gave back, in the lines that name it.
     struct Held {

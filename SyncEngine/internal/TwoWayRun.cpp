@@ -490,11 +490,12 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     // What the transfer replaces waits in the holding folder until it is
     // known to be the version the plan saw; only that one is archived (or,
     // with the archive off, deleted).
+    TransferScratch::assign(invocation, held(direction.destination), paths);
     HoldingFolder::prepare(held(direction.destination), runID_);
     invocation.backupDirectory = HoldingFolder::relativePath(runID_);
-    const HoldingFolder::Planned holding = holdingPlan(direction, paths);
+    HoldingFolder::Planned holding = holdingPlan(direction, paths);
+    if (!invocation.temporaryDirectory) holding.copies = paths;
     HoldingFolder::record(held(direction.destination), runID_, holding);
-    TransferScratch::assign(invocation, held(direction.destination), paths);
 
     CopySourceCheck sources(held(direction.source), paths);  // read just before rsync lists them
     const RsyncExit exit = [&] {
