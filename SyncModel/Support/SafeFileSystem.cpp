@@ -212,7 +212,7 @@ struct AttributeTarget {
         // device, which opening could act on, cannot be reached then.
         static const bool throughProc = ::access("/proc/self/fd", X_OK) == 0;
         AttributeTarget target;
-        target.path = "/proc/self/fd/" + std::to_string(directory) + "/" + name;
+        target.path = (throughDescriptor(directory) / name).native();
         struct stat item {};
         if (throughProc || ::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 ||
             !(S_ISREG(item.st_mode) || S_ISDIR(item.st_mode)))
@@ -478,12 +478,20 @@ std::optional<Folder> openRoot(const fs::path& root) {
         if (isAbsence(error)) return std::nullopt;
         throw FileError(error, "Could not open folder", root);
     }
-    if (root.native().starts_with("/proc/self/")) {
-        std::error_code unknown;
-        const fs::path at = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), unknown);
-        if (!unknown && at.is_absolute()) return Folder{FileDescriptor(fd), at};
-    }
+    if (root.native().starts_with("/proc/self/"))
+        if (std::optional<fs::path> at = whereItLies(fd)) return Folder{FileDescriptor(fd), std::move(*at)};
     return Folder{FileDescriptor(fd), root};
+}
+
+fs::path throughDescriptor(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
+
+std::optional<fs::path> whereItLies(int descriptor) {
+    std::error_code unknown;
+    fs::path at = fs::read_symlink(throughDescriptor(descriptor), unknown);
+    // The kernel marks a folder gone since with " (deleted)"; a path it
+    // cannot give from this process's root is not absolute.
+    if (unknown || !at.is_absolute() || at.native().starts_with("/proc/")) return std::nullopt;
+    return at;
 }
 
 std::optional<Folder> openChild(const Folder& parent, const std::string& name) {
@@ -650,7 +658,7 @@ int copyFileToFreeName(int from, const std::string& fromName, int to, const std:
     const FileDescriptor out(::openat(to, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (!out.valid()) return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? -1 : errno;
     if (const int error = copyFile(in.get(), out.get(), item, crossing); error != 0) return error;
-    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    const std::string self = throughDescriptor(out.get()).native();
     if (::linkat(AT_FDCWD, self.c_str(), to, toName.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
     const int error = errno;
     if (error == EPERM || error == EOPNOTSUPP || (error == ENOENT && ::access("/proc/self/fd", F_OK) != 0)) return -1;
