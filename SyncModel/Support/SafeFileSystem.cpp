@@ -548,6 +548,23 @@ std::optional<struct stat> statChild(const Folder& parent, const std::string& na
     throw FileError(error, "Could not inspect", parent / name);
 }
 
+std::optional<FileDescriptor> openFile(const Folder& parent, const std::string& name) {
+    // Looked at first: opening a device may act on it. Opened without
+    // blocking, so that a pipe put in the file's place meanwhile cannot hang.
+    const std::optional<struct stat> before = statChild(parent, name);
+    if (!before || !S_ISREG(before->st_mode)) return std::nullopt;
+    FileDescriptor file(::openat(parent.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid()) {
+        const int error = errno;
+        if (isAbsence(error) || error == ELOOP || error == ENXIO) return std::nullopt;
+        throw FileError(error, "Could not open", parent / name);
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) throw FileError(errno, "Could not inspect", parent / name);
+    if (!S_ISREG(info.st_mode)) return std::nullopt;
+    return file;
+}
+
 std::vector<std::string> listNames(const Folder& folder) {
     std::vector<std::string> names;
     if (const int error = listNamesAt(folder.get(), names); error != 0)

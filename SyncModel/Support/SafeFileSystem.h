@@ -68,6 +68,10 @@ Folder ensurePath(const Folder& start, const std::vector<std::string>& component
 // lstat of `name` inside `parent`.
 std::optional<struct stat> statChild(const Folder& parent, const std::string& name);
 
+// Opens the regular file `name` inside `parent` for reading; nullopt when
+// nothing is there or it is no regular file (a link, a folder, a pipe).
+std::optional<FileDescriptor> openFile(const Folder& parent, const std::string& name);
+
 // The names inside a folder, "." and ".." left out.
 std::vector<std::string> listNames(const Folder& folder);
 
