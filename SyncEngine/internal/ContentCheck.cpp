@@ -1,7 +1,7 @@
 #include "SyncEngine/internal/ContentCheck.h"
 
 #include "SyncEngine/CancellationError.h"
-#include "SyncModel/Support/ItemVersion.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -18,9 +18,11 @@ namespace {
 
 constexpr std::size_t chunk = 256 * 1024;
 
+// Times kept to the nanosecond, as set.
 bool stampsFinely(int file) {
     struct statfs info {};
-    return ::fstatfs(file, &info) == 0 && ItemVersion::stampsFinely(static_cast<std::int64_t>(info.f_type));
+    return ::fstatfs(file, &info) == 0 &&
+           FileSystemCapabilities::forMagic(static_cast<std::int64_t>(info.f_type)).timeResolution <= 1;
 }
 
 // Up to `size` bytes, fewer only at the end of the file; nullopt on a failure.

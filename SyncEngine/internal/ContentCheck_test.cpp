@@ -1,5 +1,6 @@
 #include "SyncEngine/internal/ContentCheck.h"
-#include "SyncModel/Support/ItemVersion.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include "tests/support/TemporaryFolder.h"
 
@@ -43,7 +44,7 @@ TEST(ContentCheck, ReadsBelowEachRootWithoutFollowingALinkAndTakesWhatItCannotRe
 // stands for one content; a fraction of zero, set from whole seconds, does not.
 TEST(ContentCheck, OneTimeToTheNanosecondIsTheSameUnreadButAWholeSecondIsNot) {
     test::TemporaryFolder tmp;
-    if (!ItemVersion::stampsFinely(SafeFileSystem::fileSystemType(tmp.path())))
+    if (FileSystemCapabilities::forMagic(SafeFileSystem::fileSystemType(tmp.path())).timeResolution > 1)
         GTEST_SKIP() << "the temporary folder's file system stamps coarsely";
     tmp.write("a/g", "A's bytes");
     tmp.write("b/g", "B's bytes");

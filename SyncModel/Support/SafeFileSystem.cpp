@@ -182,16 +182,12 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
     const bool same = both && (numbersLast ? now.st_dev == linked.st_dev && now.st_ino == linked.st_ino
                                            : ItemVersion::of(now, false).same(ItemVersion::of(linked, false),
                                                                               ItemVersion::Strictness::seen));
-    if (!same) {
-        // The source name was replaced after the link: do not unlink someone else's file.
-        ::unlinkat(toDirectory, toName.c_str(), 0);
-        return EBUSY;
-    }
-    if (::unlinkat(fromDirectory, fromName.c_str(), 0) != 0) {
-        const int error = errno;
-        ::unlinkat(toDirectory, toName.c_str(), 0);
-        return error;
-    }
+    // Where the two names no longer show one item, or the old one cannot
+    // go, either may be someone else's by now (an editor saving over the
+    // new name): neither is removed, and the item stays where it was as
+    // well, named, as one whose place is taken.
+    if (!same) return EEXIST;
+    if (::unlinkat(fromDirectory, fromName.c_str(), 0) != 0) return errno;
     return 0;
 }
 
