@@ -1,6 +1,6 @@
 // The default job (archive on) with B where Linux users keep their copies:
 // an sshfs share, a desktop FUSE mount (gvfs), an exFAT card through FUSE,
-// a FUSE pass-through. What a run deletes or replaces in B reaches the
+// a FUSE pass-through, and ext4 and btrfs disks. What a run deletes or replaces in B reaches the
 // archive, nothing stays held, and the run ends in success; a save made in
 // B while a run compares is still kept and named.
 
@@ -19,7 +19,7 @@
 namespace kelto::test {
 namespace {
 
-enum class Mount { sshfs, desktop, exfat, passThrough };
+enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs };
 
 std::string nameOf(Mount kind) {
     switch (kind) {
@@ -27,6 +27,8 @@ std::string nameOf(Mount kind) {
         case Mount::desktop: return "gvfs";
         case Mount::exfat: return "exfat";
         case Mount::passThrough: return "bindfs";
+        case Mount::ext4: return "ext4";
+        case Mount::btrfs: return "btrfs";
     }
     return "?";
 }
@@ -62,10 +64,24 @@ public:
                 break;
             case Mount::exfat: made = mounts_.exfat(under / "card.img", at); break;
             case Mount::passThrough: made = mounts_.passThrough(real, at); break;
+            case Mount::ext4: made = mounts_.ext4Image(under / "disk.img", at); break;
+            case Mount::btrfs: {
+                const fs::path image = under / "disk.img";
+                std::ofstream(image).close();
+                fs::resize_file(image, 128 << 20);  // sparse; btrfs's least
+                made = runQuietly({"mkfs.btrfs", "-q", "-f", image.native()}) == 0 &&
+                       mounts_.mount({"mount", "-o", "loop", image.native(), at.native()}, at);
+                break;
+            }
         }
         if (!made) {
             whyNot = nameOf(kind) + " could not be mounted";
             return {};
+        }
+        // A disk's own root holds lost+found.
+        if (kind == Mount::ext4 || kind == Mount::btrfs) {
+            fs::create_directories(at / "side");
+            return at / "side";
         }
         return at;
     }
@@ -170,7 +186,8 @@ TEST_P(WhereUsersSyncMirror, DeletedAndReplacedFilesReachTheArchive) {
     EXPECT_EQ(archived(b).size(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncMirror, ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough),
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncMirror,
+                         ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough, Mount::ext4, Mount::btrfs),
                          paramName);
 
 // A file both sides had, deleted on A: gone from B, into its archive.
