@@ -57,13 +57,7 @@ Ledger readLedger(const Folder& archive, const Uuid& jobID, Date now) {
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) throw FileError(errno, "Could not read", archive / name);
     if (!S_ISREG(info.st_mode)) return Ledger{now, {}};
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(file.get(), buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw FileError(errno, "Could not read", archive / name);
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
+    const std::string bytes = FileIO::readAll(file.get(), archive / name);
     try {
         const Json document = JsonText::parse(bytes);
         Ledger ledger{Date::fromUnix(document.at("clock").get<double>()), {}};
@@ -80,8 +74,7 @@ void writeLedger(const Folder& archive, const Uuid& jobID, const Ledger& ledger)
     for (const auto& [name, date] : ledger.dated) folders[name] = date.unix();
     const Json document{{"clock", ledger.clock->unix()}, {"folders", std::move(folders)}};
     try {
-        FileIO::writeAtomically("/proc/self/fd/" + std::to_string(archive.get()) + "/" + ledgerName(jobID),
-                                document.dump());
+        FileIO::writeAtomicallyAt(archive.get(), ledgerName(jobID), document.dump(), archive / ledgerName(jobID));
     } catch (const FileError& error) {
         // A disk no run can write to gains no archive that would need dating.
         if (error.errorNumber() != EROFS) throw;

@@ -2,6 +2,7 @@
 
 #include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/FileDescriptor.h"
+#include "SyncModel/Support/SafeFileSystem.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,12 +28,10 @@ std::optional<FolderIdentity> FolderIdentity::ofOpen(int descriptor) {
     if (FileSystemCapabilities::forMagic(static_cast<std::int64_t>(system.f_type)).fileNumbersLast) return identity;
     // The path the kernel keeps for the open folder, which no lookup by name
     // can make up.
-    std::error_code error;
-    const std::filesystem::path at =
-        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(descriptor), error);
-    if (error || !at.is_absolute()) return std::nullopt;
+    const std::optional<std::filesystem::path> at = SafeFileSystem::whereItLies(descriptor);
+    if (!at) return std::nullopt;
     identity.fileNumber = 0;
-    identity.resolvedPath = at.native();
+    identity.resolvedPath = at->native();
     return identity;
 }
 

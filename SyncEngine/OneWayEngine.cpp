@@ -7,7 +7,6 @@
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/ExcludeFile.h"
 #include "SyncEngine/internal/OneWayLines.h"
-#include "SyncEngine/internal/OneWayRun.h"
 #include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/SideStat.h"
@@ -249,14 +248,6 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         basis->lookStartedSinceBoot = lookStart.sinceBoot;
     }
     return result;
-}
-
-std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
-                                                 const fs::path& destination, const FileSystemTraits& traits,
-                                                 const std::string& runID, RunLogSink& log, std::stop_token stop,
-                                                 const ProgressHandler& onProgress, Basis* basis) const {
-    return OneWayRun(*this, job, plan, source, destination, traits, runID, log, std::move(stop), onProgress, basis)
-        .perform();
 }
 
 }  // namespace kelto

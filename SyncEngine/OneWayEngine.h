@@ -69,7 +69,8 @@ struct OneWayEngine {
     static constexpr std::int32_t replanCode = 25;
     static constexpr std::string_view sourceEmptyLine = "Source is empty — review and run again";
     static constexpr std::string_view deletionsChangedLine = "Files to delete changed since planning — review and run again";
-    static constexpr std::string_view heldBackLine = "Files the plan did not list were held back — review and run again";
+    static constexpr std::string_view heldBackLine =
+        "Files changed since the plan looked were kept, not replaced — review and run again";
     static constexpr std::string_view triedAgainLine = "What could not be put back is tried again at the next run";
     static constexpr std::string_view replacementsChangedLine =
         "Files to replace changed since planning — review and run again";

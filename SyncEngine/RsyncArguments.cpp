@@ -52,6 +52,7 @@ std::vector<std::string> RsyncArguments::build(const RsyncInvocation& invocation
     // Linux rsync has no creation-time option (-N), so none is passed even
     // when the traits claim the volume keeps creation times.
     if (!listing && traits.preservesXattrs) args.push_back("-X");
+    if (!listing && invocation.ignoreTimes) args.push_back("--ignore-times");
 
     switch (operation.kind) {
         case RsyncOperation::Kind::filesFrom:

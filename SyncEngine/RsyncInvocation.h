@@ -27,6 +27,9 @@ struct RsyncInvocation {
     // Leaves out every other item named as a walk's marker is (another
     // run's, at a folder both reach), so that none is taken for the user's.
     bool leaveOutMarkers = false;
+    // Every file named is transferred, without rsync's own check of size and
+    // whole-second time (a transfer only).
+    bool ignoreTimes = false;
     std::optional<std::string> backupDirectory;  // relative to the destination folder
     std::optional<std::filesystem::path> extraExcludeFile;  // NUL-separated patterns
     std::optional<std::int64_t> maximumDeletions;           // mirror only

@@ -1,5 +1,7 @@
 #include "SyncEngine/RsyncProcess.h"
 
+#include "SyncModel/Support/SafeFileSystem.h"
+
 #include "SyncEngine/RsyncOutputDelivery.h"
 
 #include "SyncModel/Support/FileDescriptor.h"
@@ -443,16 +445,14 @@ RsyncExit RsyncProcess::runBetween(int source, int destination, const std::vecto
     if (stop.stop_requested()) return RsyncExit(cancelledCode, {});
     if (arguments.size() < 2 || source < 0 || destination < 0)
         throw RsyncProcessError(RsyncProcessError::Code::launchFailed, EINVAL, executable);
-    const std::string sourcePath = "/proc/self/fd/" + std::to_string(inheritedFolder) + "/";
+    const std::string sourcePath = SafeFileSystem::throughDescriptor(inheritedFolder).native() + "/";
     std::vector<std::string> through = arguments;
     through[through.size() - 2] = sourcePath;
     through.back() = ".";  // never "./": see the header
     ProcessRun run(executable, mode, onRawLine, onEvent);
     // Its messages name the source folder where it lies, not the descriptor.
-    std::error_code unknown;
-    const std::filesystem::path folder =
-        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(source), unknown);
-    if (!unknown && folder.is_absolute()) run.nameAs(sourcePath, folder.native());
+    if (const std::optional<std::filesystem::path> folder = SafeFileSystem::whereItLies(source))
+        run.nameAs(sourcePath, folder->native());
     run.launch(through, std::move(stop), destination, source);
     return run.perform();
 }

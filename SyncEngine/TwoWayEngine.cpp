@@ -6,6 +6,7 @@
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
+#include "SyncEngine/internal/ContentCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncEngine/internal/SeenOnDisk.h"
@@ -184,9 +185,10 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     }
     if (loadError) std::rethrow_exception(loadError);
     TimeProbe probeA(sideA.root), probeB(sideB.root);
+    ContentCheck contents(sideA.root, sideB.root, stop);
     TwoWayPlan twoWay = TwoWayPlanner::plan(listingA, listingB, base,
                                             std::max(sideA.traits.modifyWindow, sideB.traits.modifyWindow),
-                                            TimeProbe::keptOnSides(probeA, probeB));
+                                            TimeProbe::keptOnSides(probeA, probeB), contents.asked());
     applyPreflightSkips(twoWay, listingA, listingB, sideA.traits, sideB.traits);
     twoWay.folderA = folderA;
     twoWay.folderB = folderB;

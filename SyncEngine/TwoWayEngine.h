@@ -78,7 +78,9 @@ struct TwoWayEngine {
     // Writes nothing among the files: where a side may have clamped a time
     // outside 1980..2038, a nameless scratch file in its reserved temporary
     // folder tells what its file system keeps, and each side's reserved
-    // folder holds the listings' markers while they run.
+    // folder holds the listings' markers while they run. Files changed on
+    // both sides that the listings show alike are read: only their contents
+    // tell two edits within one second apart.
     // Throws TwoWayEngineError, CancellationError, RsyncProcessError or
     // BaselineStoreError.
     std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,

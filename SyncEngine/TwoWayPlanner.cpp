@@ -152,7 +152,7 @@ bool TwoWayPlanner::sameTime(Side side, std::int64_t held, std::int64_t intended
 
 TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& sideB,
                                const std::optional<Baseline>& baseline, std::int64_t modifyWindow,
-                               const KeptTime& keptTime) {
+                               const KeptTime& keptTime, const SameContents& sameContents) {
     const std::uint64_t w = modifyWindow < 0 ? 0 : static_cast<std::uint64_t>(modifyWindow);
     static const Baseline noBaseline;
     const Baseline& base = baseline ? *baseline : noBaseline;
@@ -218,7 +218,13 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
             continue;
         }
         if (isDirectory(*a)) continue;
-        if (times.inStep(*a, *b)) continue;
+        if (times.inStep(*a, *b)) {
+            // Two edits of one size within one second list alike: only the
+            // files themselves tell them apart.
+            const bool editedOnBoth = sameContents && baseline && a->kind == EntryKind::file &&
+                                      !times.unchanged(Side::a, *a, bl) && !times.unchanged(Side::b, *b, bl);
+            if (!editedOnBoth || sameContents(a->actualPath, b->actualPath)) continue;
+        }
 
         const bool aChanged = !times.unchanged(Side::a, *a, bl);
         const bool bChanged = !times.unchanged(Side::b, *b, bl);

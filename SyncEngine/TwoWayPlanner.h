@@ -15,8 +15,8 @@
 namespace kelto {
 
 // The three-way comparison of side A, side B and the baseline. Pure: reads
-// no files (what it learns of the file systems comes through `keptTime`),
-// never fails.
+// no files (what it learns of the file systems comes through `keptTime` and
+// `sameContents`), never fails but for what those throw.
 struct TwoWayPlanner {
     // What a side's file system keeps of a modification time it is given: the
     // time itself, or another one where it clamps times to a range it can
@@ -24,16 +24,24 @@ struct TwoWayPlanner {
     // that cannot be learnt.
     using KeptTime = std::function<std::optional<std::int64_t>(Side side, std::int64_t seconds)>;
 
+    // Whether the file at `pathOnA` and the one at `pathOnB` are known to
+    // hold the same; false where that cannot be told.
+    using SameContents = std::function<bool(std::string_view pathOnA, std::string_view pathOnB)>;
+
     // `modifyWindow`: seconds within which two times count as equal (negative
     // counts as 0). A time one side holds also stands for the time that
     // side's file system turned into it, so a copy whose time the receiving
     // side clamped is in step with its source. Names spelled twice on one
     // side (differing only in normalisation) and files whose time the
     // listing could not show go to `skipped`, with everything beneath. The
-    // reserved folder and what it holds are never planned. One pass over the
-    // three key-sorted tables.
+    // reserved folder and what it holds are never planned. Listings show
+    // whole seconds: two files changed on both sides since the baseline that
+    // they show alike are in step only where `sameContents` says so (asked
+    // of those files alone; without it, or without a baseline, they are).
+    // One pass over the three key-sorted tables.
     static TwoWayPlan plan(const SideListing& sideA, const SideListing& sideB, const std::optional<Baseline>& baseline,
-                           std::int64_t modifyWindow, const KeptTime& keptTime = nullptr);
+                           std::int64_t modifyWindow, const KeptTime& keptTime = nullptr,
+                           const SameContents& sameContents = nullptr);
 
     // Whether a time held on `side` stands for `intended`: equal within the
     // window, or what that side's file system made of it.

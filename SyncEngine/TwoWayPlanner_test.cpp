@@ -148,6 +148,30 @@ TEST(TwoWayPlanner, BothChangedBWinsOnlyWhenNewerByMoreThanTheWindow) {
     EXPECT_EQ(winner(INT64_MAX, INT64_MIN, 1), R::aWins);
 }
 
+// Listings show whole seconds: of the files they show alike, those changed
+// on both sides since the baseline (made on both, too) are in step only
+// where their contents are. No other file is asked about, nor any on a
+// first run.
+TEST(TwoWayPlanner, FilesChangedOnBothSidesThatListAlikeAgreeOnlyWhereTheirContentsDo) {
+    const SideListing a{file("alike", 2, 200), file("differ", 2, 200), file("made on both", 2, 200),
+                        file("on A", 2, 200), file("unchanged")};
+    const SideListing b{file("alike", 2, 200), file("differ", 2, 200), file("made on both", 2, 200), file("on A"),
+                        file("unchanged")};
+    const auto base = baselineOf({file("alike"), file("differ"), file("on A"), file("unchanged")});
+    Strings asked;
+    const auto sameContents = [&asked](std::string_view onA, std::string_view onB) {
+        asked.emplace_back(onB);
+        return onA == "alike";
+    };
+    const auto plan = TwoWayPlanner::plan(a, b, base, 0, nullptr, sameContents);
+    EXPECT_EQ(asked, (Strings{"alike", "differ", "made on both"}));
+    EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"differ", R::aWins}, {"made on both", R::aWins}}));
+    EXPECT_EQ(plan.copyAtoB, (Strings{"differ", "made on both", "on A"}));
+    asked.clear();
+    TwoWayPlanner::plan(a, b, std::nullopt, 0, nullptr, sameContents);
+    EXPECT_TRUE(asked.empty());
+}
+
 TEST(TwoWayPlanner, TimesWithinTheWindowOfTheBaselineButNotOfEachOtherDoNothing) {
     const auto plan = TwoWayPlanner::plan(SideListing{file("f", 1, 101)}, SideListing{file("f", 1, 99)},
                                           baselineOf({file("f", 1, 100)}), 1);

@@ -106,6 +106,40 @@ TEST_F(TwoWayEngineTest, ConflictsGoToTheNewerSideAndToAOnEqualTimes) {
     EXPECT_EQ(tree(archiveOf(b)), (Files{{"a-newer", "B's edit"}, {"same-time", "B's edit"}}));
 }
 
+void stampAt(const fs::path& file, std::int64_t seconds, long nanoseconds) {
+    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+// Edited on both sides within one second to one size: the listings show the
+// two alike, so the contents decide. Different ones are a conflict, B's
+// edit archived (also where both times are whole seconds, as tools set
+// them); one edit made on both agrees.
+TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo) {
+    startInStep({"edited", "whole seconds", "alike"});
+    putAt(a / "edited", "A's edit", t0 + 100);
+    putAt(b / "edited", "B's edit", t0 + 100);
+    stampAt(a / "edited", t0 + 100, 100'000'000);
+    stampAt(b / "edited", t0 + 100, 500'000'000);
+    putAt(a / "whole seconds", "A's edit", t0 + 100);
+    putAt(b / "whole seconds", "B's edit", t0 + 100);
+    putAt(a / "alike", "one edit", t0 + 100);
+    putAt(b / "alike", "one edit", t0 + 100);
+    stampAt(a / "alike", t0 + 100, 100'000'000);
+    stampAt(b / "alike", t0 + 100, 500'000'000);
+
+    const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins},
+                                                             {"whole seconds", TwoWayConflict::Resolution::aWins}}));
+    EXPECT_EQ(run(twoWay).second, RsyncExit(0, {}));
+    EXPECT_EQ(tree(b), tree(a));
+    EXPECT_EQ(contents(b / "edited"), "A's edit");
+    EXPECT_EQ(tree(archiveOf(b)), (Files{{"edited", "B's edit"}, {"whole seconds", "B's edit"}}));
+    EXPECT_EQ(*storedBaseline()->find("alike"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
+    const auto [again, againTwoWay] = plan();
+    EXPECT_TRUE(again.copies.empty() && again.conflicts.empty());
+}
+
 // Also for a run on the plan's own listings, which looks again only at what
 // it copies and deletes.
 class WhatChangedBetweenPlanAndRun : public TwoWayEngineTest, public ::testing::WithParamInterface<bool> {};
@@ -471,6 +505,40 @@ TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
     EXPECT_EQ(stats.filesArchived, 1);
     EXPECT_FALSE(fs::exists(b / "f1"));
     EXPECT_EQ(contents(archiveOf(b) / "f1"), "f1");
+}
+
+// exFAT keeps hundredths of a second: a time alike to the nanosecond there
+// tells no edits apart, and the contents decide.
+TEST_F(TwoWayEngineTest, OnExfatEditsWithinOneSecondAreToldApartByTheirContents) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "b.img", b));
+    VolumeIdentity volume;
+    volume.fileSystem = "exfat";
+    const FileSystemTraits exfat = FileSystemTraits::forVolume(volume);
+    const auto syncOnExfat = [&] {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        BaselineStore store(baselineFile, false);
+        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfat), store).second;
+        return std::pair{p, engine.run(job, p, sideA(), sideB(&exfat), store, runID, log).second};
+    };
+    for (const char* name : {"edited", "alike"}) {
+        putAt(a / name, "old", t0);
+        putAt(b / name, "old", t0);
+    }
+    ASSERT_EQ(syncOnExfat().second, RsyncExit(0, {}));
+    for (const auto& [side, edit] : {std::pair{a, "A's edit"}, std::pair{b, "B's edit"}}) {
+        putAt(side / "edited", edit, t0 + 100);
+        putAt(side / "alike", "one edit", t0 + 100);
+        stampAt(side / "edited", t0 + 100, 120'000'000);
+        stampAt(side / "alike", t0 + 100, 120'000'000);
+    }
+
+    const auto [p, exit] = syncOnExfat();
+    EXPECT_EQ(p.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins}}));
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(contents(b / "edited"), "A's edit");
+    EXPECT_EQ(contents(archiveOf(b) / "edited"), "B's edit");
 }
 
 // A copy across file systems that a killed run cut short is never carried

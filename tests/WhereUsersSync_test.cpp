@@ -1,6 +1,6 @@
 // The default job (archive on) with B where Linux users keep their copies:
 // an sshfs share, a desktop FUSE mount (gvfs), an exFAT card through FUSE,
-// a FUSE pass-through. What a run deletes or replaces in B reaches the
+// a FUSE pass-through, and ext4 and btrfs disks. What a run deletes or replaces in B reaches the
 // archive, nothing stays held, and the run ends in success; a save made in
 // B while a run compares is still kept and named.
 
@@ -14,11 +14,12 @@
 #include <chrono>
 #include <iterator>
 #include <map>
+#include <thread>
 
 namespace kelto::test {
 namespace {
 
-enum class Mount { sshfs, desktop, exfat, passThrough };
+enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs };
 
 std::string nameOf(Mount kind) {
     switch (kind) {
@@ -26,6 +27,8 @@ std::string nameOf(Mount kind) {
         case Mount::desktop: return "gvfs";
         case Mount::exfat: return "exfat";
         case Mount::passThrough: return "bindfs";
+        case Mount::ext4: return "ext4";
+        case Mount::btrfs: return "btrfs";
     }
     return "?";
 }
@@ -61,10 +64,24 @@ public:
                 break;
             case Mount::exfat: made = mounts_.exfat(under / "card.img", at); break;
             case Mount::passThrough: made = mounts_.passThrough(real, at); break;
+            case Mount::ext4: made = mounts_.ext4Image(under / "disk.img", at); break;
+            case Mount::btrfs: {
+                const fs::path image = under / "disk.img";
+                std::ofstream(image).close();
+                fs::resize_file(image, 128 << 20);  // sparse; btrfs's least
+                made = runQuietly({"mkfs.btrfs", "-q", "-f", image.native()}) == 0 &&
+                       mounts_.mount({"mount", "-o", "loop", image.native(), at.native()}, at);
+                break;
+            }
         }
         if (!made) {
             whyNot = nameOf(kind) + " could not be mounted";
             return {};
+        }
+        // A disk's own root holds lost+found.
+        if (kind == Mount::ext4 || kind == Mount::btrfs) {
+            fs::create_directories(at / "side");
+            return at / "side";
         }
         return at;
     }
@@ -169,7 +186,8 @@ TEST_P(WhereUsersSyncMirror, DeletedAndReplacedFilesReachTheArchive) {
     EXPECT_EQ(archived(b).size(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncMirror, ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough),
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncMirror,
+                         ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough, Mount::ext4, Mount::btrfs),
                          paramName);
 
 // A file both sides had, deleted on A: gone from B, into its archive.
@@ -297,6 +315,78 @@ TEST_P(WhereUsersSyncSaves, AFileThePlanNeverSawGoesBackWithTheArchiveOff) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaves, ::testing::Values(Mount::exfat, Mount::sshfs), paramName);
+
+// The second the coarse clock shows: what a save on these disks stamps
+// (time() in a FUSE driver, the kernel's FAT and exFAT drivers).
+std::int64_t coarseSecond() {
+    timespec t{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &t);
+    return t.tv_sec;
+}
+
+// Polls until the coarse clock begins a new second.
+void awaitNextSecond() {
+    const std::int64_t last = coarseSecond();
+    while (coarseSecond() == last) std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+std::int64_t mtimeOf(const fs::path& file) {
+    struct stat info {};
+    return ::stat(file.c_str(), &info) == 0 ? info.st_mtime : -1;
+}
+
+// A save the mirror must keep: not in the run's archive, and in place or
+// held with its content, named among the run's errors.
+void expectKeptAndNamed(const fs::path& dst, const fs::path& runFolder, const std::string& path,
+                        const std::string& saved, const RunStats& stats) {
+    const std::vector<std::string> holding = held(dst);
+    const bool isHeld = std::any_of(holding.begin(), holding.end(), [&](const std::string& item) {
+        return item.ends_with(path) && contents(dst / ".KeltoSync/Holding" / item) == saved;
+    });
+    EXPECT_TRUE(contents(dst / path) == saved || isHeld) << contents(dst / path);
+    EXPECT_NE(contents(runFolder / path), saved);
+    EXPECT_TRUE(std::any_of(stats.errors.begin(), stats.errors.end(),
+                            [&](const std::string& line) { return line.ends_with(": " + path); }))
+        << testing::PrintToString(stats.errors);
+}
+
+// B on a disk whose kernel stamps status changes, with an exFAT card
+// mounted below it: the look begins at no step of the card's, so a save on
+// the card after the look began, in the second of the version before it
+// and of its size, shows no time after the start. The mirror keeps it.
+class WhereUsersSyncMountBelow : public OneWayEngineTest {
+protected:
+    TestMounts mounts;
+
+    void SetUp() override {
+        OneWayEngineTest::SetUp();
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+        fs::create_directories(dst / "card");
+        if (!mounts.exfat(tmp / "card.img", dst / "card")) GTEST_SKIP() << "exfat could not be mounted";
+        putAt(src / "card/keep.txt", "kept", t0);
+        putAt(dst / "card/keep.txt", "kept", t0);
+    }
+};
+
+TEST_F(WhereUsersSyncMountBelow, ASaveOnTheCardAfterTheLookBeganIsNotArchived) {
+    job.options.archiveEnabled = true;
+    putAt(src / "card/x.txt", "from A", t0);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        fs::remove_all(dst / ".KeltoSync");
+        fs::remove(dst / "card/x.txt");
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        awaitNextSecond();
+        save(dst / "card/x.txt", "old B");
+        const std::int64_t before = mtimeOf(dst / "card/x.txt");
+        script.expect(ScriptedRsyncRunner::dryRun()).passThrough().then([&] { save(dst / "card/x.txt", "new B"); });
+        const SyncPlan planned = plan();
+        if (mtimeOf(dst / "card/x.txt") != before) continue;
+        const RunStats stats = run(planned).first;
+        expectKeptAndNamed(dst, runFolder(), "card/x.txt", "new B", stats);
+        return;
+    }
+    GTEST_SKIP() << "no save after the look shared the second of the one before";
+}
 
 }  // namespace
 }  // namespace kelto::test

@@ -10,13 +10,11 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace kelto {
 namespace {
-
-// Long enough for a file manager started by bus activation.
-constexpr int showTimeoutMs = 10'000;
 
 using Way = std::function<void(FileRevealer::Done tookIt)>;
 
@@ -51,8 +49,8 @@ QString uriOf(const QString& path) {
 }
 
 // ShowItems selects the file in its folder; ShowFolders opens the folder.
-Way fileManager(const QDBusConnection& bus, const QString& method, const QString& path) {
-    return [bus, method, uri = uriOf(path)](FileRevealer::Done tookIt) {
+Way fileManager(const QDBusConnection& bus, const QString& method, const QString& path, int patienceMs) {
+    return [bus, method, uri = uriOf(path), patienceMs](FileRevealer::Done tookIt) {
         if (!bus.isConnected()) {
             tookIt(false);
             return;
@@ -61,7 +59,7 @@ Way fileManager(const QDBusConnection& bus, const QString& method, const QString
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
             QStringLiteral("org.freedesktop.FileManager1"), method);
         call << QStringList{uri} << QString();
-        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, showTimeoutMs), QCoreApplication::instance());
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, patienceMs), QCoreApplication::instance());
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, tookIt] {
             watcher->deleteLater();
             tookIt(!watcher->isError());
@@ -70,25 +68,29 @@ Way fileManager(const QDBusConnection& bus, const QString& method, const QString
 }
 
 // OpenDirectory shows the folder that holds the file; OpenFile on a folder
-// opens the folder itself.
-Way portal(const QDBusConnection& bus, const QString& method, const QString& path) {
-    return [bus, method, path](FileRevealer::Done tookIt) {
-        PortalOpenRequest::start(bus, method, path, showTimeoutMs, std::move(tookIt));
+// opens the folder itself. A portal that did not open it, for whatever
+// reason, leaves it to the next way.
+Way portal(const QDBusConnection& bus, const QString& method, const QString& path, int patienceMs) {
+    return [bus, method, path, patienceMs](FileRevealer::Done tookIt) {
+        PortalOpenRequest::start(bus, method, path, patienceMs,
+                                 [tookIt = std::move(tookIt)](const std::optional<PortalOpenRequestError>& failure) {
+                                     tookIt(!failure);
+                                 });
     };
 }
 
 // An opener ends with a failure when it finds nothing to open the folder
 // with; one that starts a program may keep it waiting until its window
 // closes.
-Way program(const QString& name, QStringList arguments) {
-    return [command = QStringList{name} + arguments](FileRevealer::Done tookIt) {
-        ProgramLauncher::run(command, std::move(tookIt), showTimeoutMs);
+Way program(const QString& name, QStringList arguments, int patienceMs) {
+    return [command = QStringList{name} + arguments, patienceMs](FileRevealer::Done tookIt) {
+        ProgramLauncher::run(command, std::move(tookIt), patienceMs);
     };
 }
 
-std::vector<Way> folderOpeners(const QString& folder) {
-    return {program(QStringLiteral("gio"), {QStringLiteral("open"), folder}),
-            program(QStringLiteral("xdg-open"), {folder})};
+std::vector<Way> folderOpeners(const QString& folder, int patienceMs) {
+    return {program(QStringLiteral("gio"), {QStringLiteral("open"), folder}, patienceMs),
+            program(QStringLiteral("xdg-open"), {folder}, patienceMs)};
 }
 
 }  // namespace
@@ -97,10 +99,10 @@ void FileRevealer::open(const QString& folder, Done done) {
     open(folder, QDBusConnection::sessionBus(), std::move(done));
 }
 
-void FileRevealer::open(const QString& folder, const QDBusConnection& bus, Done done) {
-    std::vector<Way> ways{fileManager(bus, QStringLiteral("ShowFolders"), folder),
-                          portal(bus, QStringLiteral("OpenFile"), folder)};
-    for (Way& way : folderOpeners(folder)) ways.push_back(std::move(way));
+void FileRevealer::open(const QString& folder, const QDBusConnection& bus, Done done, int patienceMs) {
+    std::vector<Way> ways{fileManager(bus, QStringLiteral("ShowFolders"), folder, patienceMs),
+                          portal(bus, QStringLiteral("OpenFile"), folder, patienceMs)};
+    for (Way& way : folderOpeners(folder, patienceMs)) ways.push_back(std::move(way));
     tryInTurn(std::move(ways), std::move(done));
 }
 
@@ -108,10 +110,10 @@ void FileRevealer::reveal(const QString& path, Done done) {
     reveal(path, QDBusConnection::sessionBus(), std::move(done));
 }
 
-void FileRevealer::reveal(const QString& path, const QDBusConnection& bus, Done done) {
-    std::vector<Way> ways{fileManager(bus, QStringLiteral("ShowItems"), path),
-                          portal(bus, QStringLiteral("OpenDirectory"), path)};
-    for (Way& way : folderOpeners(QFileInfo(path).absolutePath())) ways.push_back(std::move(way));
+void FileRevealer::reveal(const QString& path, const QDBusConnection& bus, Done done, int patienceMs) {
+    std::vector<Way> ways{fileManager(bus, QStringLiteral("ShowItems"), path, patienceMs),
+                          portal(bus, QStringLiteral("OpenDirectory"), path, patienceMs)};
+    for (Way& way : folderOpeners(QFileInfo(path).absolutePath(), patienceMs)) ways.push_back(std::move(way));
     tryInTurn(std::move(ways), std::move(done));
 }
 

@@ -18,10 +18,18 @@ struct FileRevealer {
     // portal, no opener, or openers that found nothing to open it with).
     using Done = std::function<void(bool shown)>;
 
+    // How long a way may keep the request before it counts as answered: a
+    // service that has not answered by then did not take it; a program
+    // still running took it (an opener waits for what it opened). Long
+    // enough for a file manager started by bus activation.
+    static constexpr int defaultPatienceMs = 10'000;
+
     static void reveal(const QString& path, Done done = {});
-    static void reveal(const QString& path, const QDBusConnection& bus, Done done);
+    static void reveal(const QString& path, const QDBusConnection& bus, Done done,
+                       int patienceMs = defaultPatienceMs);
     static void open(const QString& folder, Done done = {});
-    static void open(const QString& folder, const QDBusConnection& bus, Done done);
+    static void open(const QString& folder, const QDBusConnection& bus, Done done,
+                     int patienceMs = defaultPatienceMs);
 };
 
 }  // namespace kelto

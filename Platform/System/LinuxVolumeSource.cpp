@@ -1,6 +1,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 
 #include "Platform/System/MountTable.h"
+#include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/PathComponents.h"
 
@@ -438,10 +439,11 @@ std::optional<std::string> LinuxVolumeSource::rcloneConfig(std::optional<uid_t> 
             if (error) return std::nullopt;
             continue;
         }
-        std::ifstream stream(place, std::ios::binary);
-        std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-        if (!stream.is_open() || stream.bad()) return std::nullopt;
-        return text;
+        try {
+            return FileIO::readIfExists(place);
+        } catch (const FileError&) {
+            return std::nullopt;  // unread: no remote counts as apart
+        }
     }
     return std::nullopt;
 }

@@ -97,7 +97,7 @@ std::variant<EndpointCheck::Held, EndpointCheck::Fault> EndpointCheck::hold(
             return Fault{Fault::Case::replaced, folder, side};
         // Its own /proc entry, which a PID namespace whose /proc is not its own
         // would number otherwise.
-        const fs::path through = "/proc/self/fd/" + std::to_string(opened.get());
+        const fs::path through = SafeFileSystem::throughDescriptor(opened.get());
         (side == Side::a ? held.pathA_ : held.pathB_) = through;
         (side == Side::a ? held.a_ : held.b_) = std::move(opened);
     }

@@ -51,18 +51,7 @@ std::optional<std::unordered_set<std::string>> readMark(const Folder& folder) {
         if (error == ENOENT) return std::nullopt;
         throw FileError(error, "Could not read", folder / reportedMark);
     }
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            const int error = errno;
-            if (error == EINTR) continue;
-            throw FileError(error, "Could not read", folder / reportedMark);
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
+    const std::string bytes = FileIO::readAll(file.get(), folder / reportedMark);
     std::unordered_set<std::string> paths;
     for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
         paths.insert(bytes.substr(start, end - start));
@@ -506,10 +495,8 @@ std::string planRecordName(const std::string& runID) { return runID + ".plan"; }
 // nothing trades places then.
 fs::path lastingPath(const fs::path& folder) {
     if (folder.empty() || !folder.native().starts_with("/proc/self/")) return folder;
-    std::error_code error;
-    fs::path lies = fs::canonical(folder, error);
-    if (error || lies.native().starts_with("/proc/")) return {};
-    return lies;
+    const FileDescriptor opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return opened.valid() ? SafeFileSystem::whereItLies(opened.get()).value_or(fs::path()) : fs::path();
 }
 
 std::string encodePlan(const HoldingFolder::Planned& planned) {
@@ -657,18 +644,11 @@ std::optional<HoldingFolder::Planned> readPlan(const Folder& holdingRoot, const 
     const std::string name = planRecordName(runID);
     const FileDescriptor file(::openat(holdingRoot.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!file.valid()) return std::nullopt;
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
+    try {
+        return decodePlan(FileIO::readAll(file.get(), holdingRoot / name));
+    } catch (const FileError&) {
+        return std::nullopt;  // unread: settled as a plan-less folder
     }
-    return decodePlan(bytes);
 }
 
 // A record left behind serves nothing once its folder is gone.

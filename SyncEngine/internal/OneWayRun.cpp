@@ -571,4 +571,13 @@ std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const Rsy
     return {std::move(stats), exit};
 }
 
+// The engine plans; a run's steps, which lean on that planning, live here.
+std::pair<RunStats, RsyncExit> OneWayEngine::run(const SyncJob& job, const SyncPlan& plan, const fs::path& source,
+                                                 const fs::path& destination, const FileSystemTraits& traits,
+                                                 const std::string& runID, RunLogSink& log, std::stop_token stop,
+                                                 const ProgressHandler& onProgress, Basis* basis) const {
+    return OneWayRun(*this, job, plan, source, destination, traits, runID, log, std::move(stop), onProgress, basis)
+        .perform();
+}
+
 }  // namespace kelto

@@ -63,8 +63,12 @@ bool SeenOnDisk::stoodBefore(const ItemVersion& version, const timespec& start, 
         const Stamp last{*version.changed + (fraction + step) / 1'000'000'000, (fraction + step) % 1'000'000'000};
         return last <= stampOf(start);
     }
+    // The step the start falls in counts as after it: a look whose start is
+    // not one of this disk's steps (a disk mounted below a side, stepping
+    // otherwise) cannot tell a save within that step from what stood before.
+    const std::int64_t step = std::max<std::int64_t>(disk.timeResolution, 1);
     const Stamp saved{version.mtime, version.mtimeNanoseconds.value_or(0)};
-    return saved < stampOf(start) || saved > stampOf(now);
+    return saved < stampOf(fromNanoseconds(nanoseconds(start) / step * step)) || saved > stampOf(now);
 }
 
 std::int64_t SeenOnDisk::stepOf(const std::filesystem::path& root) {
@@ -92,10 +96,12 @@ SeenOnDisk::Start SeenOnDisk::Start::now(std::int64_t step) {
     // made after the start a stamp of its step or later only where the
     // start is one of its steps: the look then begins at the next one, and
     // no stamp in the step the start falls in is left to guess.
+    // Such disks stamp from the coarse clock, which lags the fine one by a
+    // tick: it is the one waited on.
     if (step >= 1'000'000) {
         const std::int64_t boundary = (nanoseconds(last) / step + 1) * step;
-        for (timespec now = last; nanoseconds(now) < boundary; ::clock_gettime(CLOCK_REALTIME, &now)) {
-            const timespec wait = fromNanoseconds(boundary - nanoseconds(now));
+        for (timespec now = last; nanoseconds(now) < boundary; ::clock_gettime(CLOCK_REALTIME_COARSE, &now)) {
+            const timespec wait = fromNanoseconds(std::max<std::int64_t>(boundary - nanoseconds(now), 1'000'000));
             ::nanosleep(&wait, nullptr);
         }
         last = fromNanoseconds(boundary);

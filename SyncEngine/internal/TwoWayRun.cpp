@@ -12,6 +12,7 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/UnchangedCheck.h"
+#include "SyncEngine/internal/ContentCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/KeyedMerge.h"
@@ -185,7 +186,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // overwritten on the strength of the older plan.
     PathKeySet freshAtoB, freshBtoA;
     if (listed_) {
-        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, *old_, window_, keptTime_);
+        ContentCheck contents(held(a_), held(b_), stop_);
+        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, *old_, window_, keptTime_, contents.asked());
         for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(PathKey::of(path));
         for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(PathKey::of(path));
     }
@@ -487,6 +489,9 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.traits = direction.destination.traits;
     invocation.filters = job_.filters;
     invocation.leaveOutMarkers = true;
+    // The plan copies only what differs, also two edits of one size within
+    // one second, which rsync's check by size and time would pass over.
+    invocation.ignoreTimes = true;
     // What the transfer replaces waits in the holding folder until it is
     // known to be the version the plan saw; only that one is archived (or,
     // with the archive off, deleted).

@@ -32,16 +32,20 @@ std::optional<std::string> readIfExists(const std::filesystem::path& path) {
         if (errno == ENOENT) return std::nullopt;
         throw FileError(errno, "Could not open", path);
     }
+    return readAll(fd.get(), path);
+}
+
+std::string readAll(int descriptor, const std::filesystem::path& shownAs) {
     std::string content;
     struct stat info {};
-    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
         content.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        ssize_t n = ::read(descriptor, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw FileError(errno, "Could not read", path);
+            throw FileError(errno, "Could not read", shownAs);
         }
         if (n == 0) break;
         content.append(buffer, static_cast<std::size_t>(n));
@@ -96,7 +100,11 @@ void writeAtomicallyAt(int folder, const std::string& target, std::string_view b
         throw FileError(saved, "Could not replace", shownAs);
     }
     // Make the rename itself durable; a failure here leaves a complete file.
-    ::fsync(folder);
+    // A folder held as a path only (O_PATH) is opened for it.
+    if (::fsync(folder) != 0 && errno == EBADF) {
+        const FileDescriptor opened(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (opened.valid()) ::fsync(opened.get());
+    }
 }
 
 void createDirectories(const std::filesystem::path& path) {

@@ -30,6 +30,9 @@ namespace FileIO {
 // The whole file, or nullopt when nothing exists at the path. Any other
 // failure (no permission, a folder in the file's place) throws FileError.
 std::optional<std::string> readIfExists(const std::filesystem::path& path);
+// Everything left to read from an open file; `shownAs` names it in the
+// FileError a failed read throws.
+std::string readAll(int descriptor, const std::filesystem::path& shownAs);
 
 // Writes to a temporary file in the same folder, flushes it to disk and
 // renames it over the target, so readers see the whole old or whole new file.

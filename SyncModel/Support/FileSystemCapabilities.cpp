@@ -59,8 +59,8 @@ const std::array rows{
     Row{"msdos", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
     Row{"fat", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
     Row{"exfat", n, none, y, n, n, tenMilliseconds, y, n, n, n, n, n, 0x2011BAB0},
-    // exFAT and NTFS through FUSE (exfat-fuse, ntfs-3g).
-    Row{"fuseblk", n, none, n, n, n, twoSeconds, y, n, n, n, n, n},
+    // exFAT and NTFS through FUSE (exfat-fuse refuses links, ntfs-3g makes them).
+    Row{"fuseblk", n, afresh, n, n, n, twoSeconds, y, n, n, n, n, n},
     Row{"fuse.exfat", n, none, n, n, n, twoSeconds, y, n, n, n, n, n},
     // The kernel's network clients: the server's numbers and clock.
     Row{"nfs", y, one, n, n, n, nanosecond, n, n, n, n, y, y, 0x6969},

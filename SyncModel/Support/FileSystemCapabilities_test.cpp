@@ -40,7 +40,7 @@ TEST(FileSystemCapabilities, RenamesAndLinksAreWhatEachDiskOffers) {
     EXPECT_EQ(row("ext4").hardLinks, Links::oneNumber);
     EXPECT_EQ(row("fuse.sshfs").hardLinks, Links::numberedAfresh);
     EXPECT_EQ(row("fuse.bindfs").hardLinks, Links::numberedAfresh);
-    for (const char* type : {"fuse.gvfsd-fuse", "fuse.rclone", "fuseblk", "exfat", "vfat"})
+    for (const char* type : {"fuse.gvfsd-fuse", "fuse.rclone", "exfat", "vfat"})
         EXPECT_EQ(row(type).hardLinks, Links::none) << type;
     for (const char* type : {"fuse.sshfs", "fuse.gvfsd-fuse", "nfs4", "cifs"})
         EXPECT_FALSE(row(type).mayRefuseToReplace()) << type;

@@ -182,16 +182,12 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
     const bool same = both && (numbersLast ? now.st_dev == linked.st_dev && now.st_ino == linked.st_ino
                                            : ItemVersion::of(now, false).same(ItemVersion::of(linked, false),
                                                                               ItemVersion::Strictness::seen));
-    if (!same) {
-        // The source name was replaced after the link: do not unlink someone else's file.
-        ::unlinkat(toDirectory, toName.c_str(), 0);
-        return EBUSY;
-    }
-    if (::unlinkat(fromDirectory, fromName.c_str(), 0) != 0) {
-        const int error = errno;
-        ::unlinkat(toDirectory, toName.c_str(), 0);
-        return error;
-    }
+    // Where the two names no longer show one item, or the old one cannot
+    // go, either may be someone else's by now (an editor saving over the
+    // new name): neither is removed, and the item stays where it was as
+    // well, named, as one whose place is taken.
+    if (!same) return EEXIST;
+    if (::unlinkat(fromDirectory, fromName.c_str(), 0) != 0) return errno;
     return 0;
 }
 
@@ -212,7 +208,7 @@ struct AttributeTarget {
         // device, which opening could act on, cannot be reached then.
         static const bool throughProc = ::access("/proc/self/fd", X_OK) == 0;
         AttributeTarget target;
-        target.path = "/proc/self/fd/" + std::to_string(directory) + "/" + name;
+        target.path = (throughDescriptor(directory) / name).native();
         struct stat item {};
         if (throughProc || ::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 ||
             !(S_ISREG(item.st_mode) || S_ISDIR(item.st_mode)))
@@ -478,12 +474,20 @@ std::optional<Folder> openRoot(const fs::path& root) {
         if (isAbsence(error)) return std::nullopt;
         throw FileError(error, "Could not open folder", root);
     }
-    if (root.native().starts_with("/proc/self/")) {
-        std::error_code unknown;
-        const fs::path at = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), unknown);
-        if (!unknown && at.is_absolute()) return Folder{FileDescriptor(fd), at};
-    }
+    if (root.native().starts_with("/proc/self/"))
+        if (std::optional<fs::path> at = whereItLies(fd)) return Folder{FileDescriptor(fd), std::move(*at)};
     return Folder{FileDescriptor(fd), root};
+}
+
+fs::path throughDescriptor(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
+
+std::optional<fs::path> whereItLies(int descriptor) {
+    std::error_code unknown;
+    fs::path at = fs::read_symlink(throughDescriptor(descriptor), unknown);
+    // The kernel marks a folder gone since with " (deleted)"; a path it
+    // cannot give from this process's root is not absolute.
+    if (unknown || !at.is_absolute() || at.native().starts_with("/proc/")) return std::nullopt;
+    return at;
 }
 
 std::optional<Folder> openChild(const Folder& parent, const std::string& name) {
@@ -538,6 +542,23 @@ std::optional<struct stat> statChild(const Folder& parent, const std::string& na
     const int error = errno;
     if (isAbsence(error)) return std::nullopt;
     throw FileError(error, "Could not inspect", parent / name);
+}
+
+std::optional<FileDescriptor> openFile(const Folder& parent, const std::string& name) {
+    // Looked at first: opening a device may act on it. Opened without
+    // blocking, so that a pipe put in the file's place meanwhile cannot hang.
+    const std::optional<struct stat> before = statChild(parent, name);
+    if (!before || !S_ISREG(before->st_mode)) return std::nullopt;
+    FileDescriptor file(::openat(parent.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid()) {
+        const int error = errno;
+        if (isAbsence(error) || error == ELOOP || error == ENXIO) return std::nullopt;
+        throw FileError(error, "Could not open", parent / name);
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) throw FileError(errno, "Could not inspect", parent / name);
+    if (!S_ISREG(info.st_mode)) return std::nullopt;
+    return file;
 }
 
 std::vector<std::string> listNames(const Folder& folder) {
@@ -650,7 +671,7 @@ int copyFileToFreeName(int from, const std::string& fromName, int to, const std:
     const FileDescriptor out(::openat(to, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (!out.valid()) return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? -1 : errno;
     if (const int error = copyFile(in.get(), out.get(), item, crossing); error != 0) return error;
-    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    const std::string self = throughDescriptor(out.get()).native();
     if (::linkat(AT_FDCWD, self.c_str(), to, toName.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
     const int error = errno;
     if (error == EPERM || error == EOPNOTSUPP || (error == ENOENT && ::access("/proc/self/fd", F_OK) != 0)) return -1;

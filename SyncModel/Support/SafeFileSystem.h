@@ -36,6 +36,15 @@ struct Folder {
 // The pieces of a relative path between its slashes, empty pieces kept.
 std::vector<std::string> split(std::string_view relativePath);
 
+// The path this process reaches an open descriptor by (/proc/self/fd/N):
+// for calls that take a path, and for a child that inherits the descriptor
+// under the same number.
+std::filesystem::path throughDescriptor(int descriptor);
+// Where an open descriptor's file or folder lies, as the kernel names it;
+// nothing where it cannot tell (no /proc of this process's own, a folder
+// gone since, or one reached only through another process's descriptors).
+std::optional<std::filesystem::path> whereItLies(int descriptor);
+
 // Opens the root folder itself. A link there is followed: the user chose it.
 // A folder reached through this process's descriptors (/proc/self/..., as
 // a run reaches the folders it holds) is named where it lies, for messages.
@@ -58,6 +67,10 @@ Folder ensurePath(const Folder& start, const std::vector<std::string>& component
 
 // lstat of `name` inside `parent`.
 std::optional<struct stat> statChild(const Folder& parent, const std::string& name);
+
+// Opens the regular file `name` inside `parent` for reading; nullopt when
+// nothing is there or it is no regular file (a link, a folder, a pipe).
+std::optional<FileDescriptor> openFile(const Folder& parent, const std::string& name);
 
 // The names inside a folder, "." and ".." left out.
 std::vector<std::string> listNames(const Folder& folder);

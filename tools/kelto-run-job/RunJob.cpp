@@ -119,11 +119,16 @@ void addPlan(const RunJobOptions& o, const SyncPlan& plan, Json& out) {
 }
 
 // The command line's choices for one side over what its volume says of
-// itself. Either folder counts as on an internal volume, so that it is found
-// by its path whatever holds it.
+// itself. A side keeps its volume's kind, so that it resolves as the
+// application's do (a share by its server and share, not by a UUID it lacks);
+// a UUID given names no mounted volume, so that side is found by its path, as
+// on an internal volume.
 VolumeIdentity declared(VolumeIdentity identity, const TwoWaySideOptions& side) {
-    identity.kind = VolumeKind::internal;
-    if (side.volumeUUID) identity.uuid = side.volumeUUID;
+    if (side.volumeUUID) {
+        identity.kind = VolumeKind::internal;
+        identity.uuid = side.volumeUUID;
+        identity.remountURL.reset();
+    }
     if (side.fileSystem) {
         identity.fileSystem = *side.fileSystem;
         identity.caseSensitive = LinuxVolumeSource::isCaseSensitive(*side.fileSystem);

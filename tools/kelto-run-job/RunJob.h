@@ -21,9 +21,10 @@ struct RunJob {
     // editor makes them; a stored job's sides stay as they were stored.
     static SyncJob storedJob(const RunJobOptions& options);
 
-    // The identity of the volume holding `path`, with the command line's
-    // choices for the side the path is in. Either folder counts as on an
-    // internal volume, so it is found by its path whatever holds it.
+    // The identity of the volume holding `path`, as the application reads
+    // it, with the command line's choices for the side the path is in. A
+    // side given a volume UUID counts as on an internal volume, found by its
+    // path.
     static VolumeIdentity identityAt(const RunJobOptions& options, const std::filesystem::path& path);
 
     // The arguments of the job's transfer, one a line.

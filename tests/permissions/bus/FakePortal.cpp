@@ -12,7 +12,7 @@ const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString objectPath = QStringLiteral("/org/freedesktop/portal/desktop");
 }  // namespace
 
-FakePortal::FakePortal(uint response)
+FakePortal::FakePortal(std::optional<uint> response)
     : response_(response), bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
     bus_.registerObject(objectPath, this, QDBusConnection::ExportAllSlots);
     registered = bus_.registerService(service);
@@ -41,11 +41,13 @@ QDBusObjectPath FakePortal::answer(const QString& method, const QDBusUnixFileDes
     const QString handle = objectPath + QStringLiteral("/request/") + sender + u'/' +
                            options.value(QStringLiteral("handle_token")).toString();
     // After the reply, as the portal answers once the user chose.
-    QTimer::singleShot(0, this, [this, handle] {
-        bus_.send(QDBusMessage::createSignal(handle, QStringLiteral("org.freedesktop.portal.Request"),
-                                             QStringLiteral("Response"))
-                  << response_ << QVariantMap{});
-    });
+    if (response_) {
+        QTimer::singleShot(0, this, [this, handle] {
+            bus_.send(QDBusMessage::createSignal(handle, QStringLiteral("org.freedesktop.portal.Request"),
+                                                 QStringLiteral("Response"))
+                      << *response_ << QVariantMap{});
+        });
+    }
     return QDBusObjectPath(handle);
 }
 

@@ -8,17 +8,20 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <optional>
+
 namespace kelto {
 
 // The desktop portal's OpenURI on the test's own session bus: remembers the
 // method and the file each call's descriptor names, and answers every
-// Request with `response` (0 opened, 1 cancelled, 2 failed).
+// Request with `response` (0 opened, 1 cancelled, 2 failed), or never when
+// there is none.
 class FakePortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.OpenURI")
 
 public:
-    explicit FakePortal(uint response);
+    explicit FakePortal(std::optional<uint> response);
     ~FakePortal() override;
 
     bool registered = false;
@@ -34,7 +37,7 @@ public slots:
 private:
     QDBusObjectPath answer(const QString& method, const QDBusUnixFileDescriptor& fd, const QVariantMap& options);
 
-    uint response_;
+    std::optional<uint> response_;
     QDBusConnection bus_;
 };
 

@@ -80,6 +80,26 @@ TEST_F(FileRevealerTest, AnOpenerThatFindsNothingToOpenWithShowsNothing) {
     EXPECT_EQ(start->arguments, QStringList{folder});
 }
 
+// A portal that takes the call but never sends its Response has shown
+// nothing: once the patience runs out, the openers after it are tried, and
+// with none the reveal says nothing was shown.
+TEST_F(FileRevealerTest, APortalThatNeverAnswersHasShownNothing) {
+    QFile(file).open(QIODevice::WriteOnly);
+    FakePortal silent(std::nullopt);
+    ASSERT_TRUE(silent.registered);
+    const auto reveal = [&] {
+        return test::await<bool>([&](FileRevealer::Done done) {
+                   FileRevealer::reveal(file, QDBusConnection::sessionBus(), std::move(done), 200);
+               }).value;
+    };
+    EXPECT_EQ(reveal(), false);
+    programs.add(QStringLiteral("xdg-open"));
+    EXPECT_EQ(reveal(), true);
+    const auto opened = programs.next();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->arguments, QStringList{folder});
+}
+
 // The file manager, the portal, gio, xdg-open: each is asked only when the
 // ways before it did not take the request.
 TEST_F(FileRevealerTest, TheDesktopsWaysAreTriedInTurn) {
