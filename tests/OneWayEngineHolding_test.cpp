@@ -4,15 +4,21 @@
 // nothing else.
 
 #include "SyncEngine/SafetyGuard.h"
+#include "SyncModel/Support/FileDescriptor.h"
 #include "tests/OneWayEngineFixture.h"
 #include "tests/support/TestVolumes.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/fanotify.h>
 #include <sys/mount.h>
 #include <sys/xattr.h>
 
 #include <cstring>
 #include <fstream>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <tuple>
 
 using namespace kelto;
@@ -1116,3 +1122,124 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesA
     EXPECT_TRUE(fs::equivalent(dst / "mnt/h1", dst / "mnt/h2"));
     EXPECT_FALSE(fs::exists(holding()));
 }
+
+namespace {
+
+// Runs `hook` when another process first opens `file`, before that open
+// returns: rsync's sender opening a source once its generator has gone past
+// the folders sorted before it.
+class OpenGate {
+public:
+    OpenGate(const fs::path& file, std::function<void()> hook)
+        : events_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC)),
+          stop_(::eventfd(0, EFD_CLOEXEC)) {
+        if (::fanotify_mark(events_.get(), FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, file.c_str()) != 0) return;
+        thread_ = std::thread([this, hook = std::move(hook)] {
+            for (pollfd ready[2] = {{events_.get(), POLLIN, 0}, {stop_.get(), POLLIN, 0}};
+                 ::poll(ready, 2, -1) > 0 && !ready[1].revents;) {
+                alignas(fanotify_event_metadata) char buffer[4096];
+                ssize_t n = ::read(events_.get(), buffer, sizeof buffer);
+                for (auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer); FAN_EVENT_OK(event, n);
+                     event = FAN_EVENT_NEXT(event, n)) {
+                    if (!fired && event->pid != ::getpid()) {
+                        try {
+                            hook();
+                        } catch (const std::exception& error) {
+                            ADD_FAILURE() << error.what();
+                        }
+                        fired = true;
+                    }
+                    const fanotify_response allow{event->fd, FAN_ALLOW};
+                    EXPECT_EQ(::write(events_.get(), &allow, sizeof allow), static_cast<ssize_t>(sizeof allow));
+                    ::close(event->fd);
+                }
+            }
+        });
+    }
+    ~OpenGate() {
+        if (!thread_.joinable()) return;
+        ::eventfd_write(stop_.get(), 1);
+        thread_.join();
+    }
+    bool armed() const { return thread_.joinable(); }
+    std::atomic<bool> fired = false;
+
+private:
+    FileDescriptor events_, stop_;
+    std::thread thread_;
+};
+
+// A folder of B swapped for a link during the transfer: rsync's deletions,
+// made at its end by path, reach through the link.
+struct Swap {
+    std::string name;
+    // The link leads to an unrelated folder holding copies of the items, on
+    // a disk that keeps no file numbers (a FUSE pass-through, B on it too)
+    // where only size and times tell a version; else to the moved folder.
+    bool unrelated;
+    bool deleted;  // the source has no such folder: the mirror deletes it whole
+};
+
+void PrintTo(const Swap& swap, std::ostream* out) { *out << swap.name; }
+
+class OneWayEngineFolderSwapTest : public OneWayEngineHoldingTest, public ::testing::WithParamInterface<Swap> {};
+
+}  // namespace
+
+// A held item goes only while each folder on its way is the one the plan
+// saw: rsync may have taken it from wherever that folder now leads.
+TEST_P(OneWayEngineFolderSwapTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "fanotify and mounts need root";
+    const Swap& swap = GetParam();
+    TestMounts mounts;
+    fs::path beside = tmp.path();  // where the folder is moved to, on B's disk
+    if (swap.unrelated) {
+        fs::create_directories(tmp / "disk");
+        fs::create_directories(beside = tmp / "fuse");
+        ASSERT_TRUE(mounts.passThrough(tmp / "disk", beside));
+        fs::create_directories(dst = beside / "dst");
+    }
+    const fs::path moved = beside / "moved", linked = swap.unrelated ? beside / "unrelated" : moved;
+    job.options.archiveEnabled = false;
+    std::vector<std::string> bonly{"bonly1", "bonly2", "bonly3", "bonly4", "bonly5"};
+    for (const char* name : {"sub/keep", "other/keep"}) {
+        if (!swap.deleted || name != std::string_view("sub/keep")) put(src / name, name);
+        put(dst / name, name);
+    }
+    if (swap.deleted) bonly.push_back("keep");
+    for (const std::string& name : bonly) put(dst / "sub" / name, name);
+    put(dst / "other/gone", "planned");
+    put(src / "zz/new", "sorted after sub");
+    if (swap.unrelated) {
+        for (const std::string& name : bonly) put(linked / name, name);  // copies, times and all
+        put(linked / "own", "own");
+    }
+
+    OpenGate gate(src / "zz/new", [&] {
+        fs::rename(dst / "sub", moved);
+        fs::create_directory_symlink(linked, dst / "sub");
+    });
+    ASSERT_TRUE(gate.armed());
+    const auto [stats, exit] = run(plan());
+    ASSERT_TRUE(gate.fired);
+
+    EXPECT_FALSE(fs::exists(dst / "other/gone")) << "a deletion through unchanged folders still goes";
+    const fs::path held = holding() / "sub";
+    for (const std::string& name : bonly) {
+        // Each version once: where the user moved it or where the link led, or held.
+        EXPECT_EQ(contents(moved / name) + (swap.unrelated ? "" : contents(held / name)), name);
+        if (swap.unrelated) {
+            EXPECT_EQ(contents(linked / name) + contents(held / name), name) << "the unrelated folder's";
+        }
+        EXPECT_TRUE(std::any_of(stats.errors.begin(), stats.errors.end(),
+                                [&](const std::string& line) { return line.ends_with(": sub/" + name); }))
+            << name << " unnamed: " << testing::PrintToString(stats.errors);
+    }
+    EXPECT_TRUE(!swap.unrelated || contents(linked / "own") == "own");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, OneWayEngineFolderSwapTest,
+                         ::testing::Values(Swap{"ToTheMovedFolder", false, false},
+                                           Swap{"ToAnUnrelatedCopy", true, false},
+                                           Swap{"OfAFolderTheMirrorDeletes", false, true}),
+                         [](const ::testing::TestParamInfo<Swap>& info) { return info.param.name; });

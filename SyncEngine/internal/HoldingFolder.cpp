@@ -323,12 +323,62 @@ bool meantToGo(const Folder& root, const HoldingFolder::Planned& planned, const 
            (planned.deleted.contains(path) || (planned.replaced.contains(path) && standsAt(root, path)));
 }
 
+// Whether each folder on the way to an item under R is still the folder
+// the plan saw, or gone as the plan meant it to go. rsync reaches an item
+// by its path: a folder moved out of R with a link left in its place, or
+// another folder put there, has it take what lies elsewhere. Looked at
+// through R, never following a link; each folder once.
+class FoldersAsSeen {
+public:
+    FoldersAsSeen(const Folder& root, const HoldingFolder::Planned& planned) : root_(root), planned_(planned) {}
+
+    bool hold(const std::string& path) {
+        for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+            if (!asSeen(path.substr(0, slash))) return false;
+        return true;
+    }
+
+private:
+    bool asSeen(const std::string& folder) {
+        const auto [judged, fresh] = judged_.try_emplace(folder, false);
+        if (fresh) judged->second = judge(folder);
+        return judged->second;
+    }
+
+    bool judge(const std::string& folder) const {
+        try {
+            if (const std::optional<Folder> now = SafeFileSystem::openPath(root_, SafeFileSystem::split(folder))) {
+                const auto seen = planned_.folders.find(folder);
+                return seen != planned_.folders.end() && FolderIdentity::ofOpen(now->get()) == seen->second;
+            }
+            if (!planned_.deleted.contains(folder)) return false;
+            // Gone as the plan meant, maybe for an item of another kind; a
+            // link there is the transfer's only where the source has it too.
+            std::vector<std::string> pieces = SafeFileSystem::split(folder);
+            const std::string name = pieces.back();
+            pieces.pop_back();
+            const std::optional<Folder> parent = SafeFileSystem::openPath(root_, pieces);
+            const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+            if (!there || !S_ISLNK(there->st_mode)) return true;
+            const std::optional<std::string> target = linkTarget(parent->get(), name);
+            return target && !planned_.source.empty() &&
+                   target == linkTarget(AT_FDCWD, (planned_.source / folder).native());
+        } catch (const FileError&) {
+            return false;
+        }
+    }
+
+    const Folder& root_;
+    const HoldingFolder::Planned& planned_;
+    std::unordered_map<std::string, bool> judged_;
+};
+
 // The put-back both settling and recovery share: the held item goes back to
 // its place, trading places with the transfer's own copy where that stands
 // there; else it is kept, and why.
 void putBackOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
                    const std::string& path, const struct stat& held, const HoldingFolder::Planned* planned,
-                   HoldingFolder::Settlement& out) {
+                   HoldingFolder::Settlement& out, bool folderChanged = false) {
     try {
         putBackWhole(root, top, folder, name, path, held, planned, out);
         out.putBack.push_back(path);
@@ -342,7 +392,10 @@ void putBackOrKeep(const Folder& root, const Folder& top, const Folder& folder, 
             }
         }
         if (trade != Trade::none) out.putBack.push_back(path);
-        if (trade != Trade::done) out.kept.push_back(keptFor(path, error));
+        if (trade != Trade::done) {
+            out.kept.push_back(keptFor(path, error));
+            out.kept.back().folderChanged = folderChanged;
+        }
     }
 }
 
@@ -458,13 +511,24 @@ void clearTemporaries(const Folder& root, const HoldingFolder::Planned& planned,
     }
 }
 
+// The one rule settling and recovery share for a held item: it goes only
+// as the plan meant it to, through the folders the plan saw; the rest goes
+// back, or stays held, named.
+void settleItem(const Folder& root, const Folder& top, const Folder& in, const std::string& name,
+                const std::string& path, const struct stat& item, const HoldingFolder::Planned* planned,
+                FoldersAsSeen& folders, HoldingFolder::Settlement& out) {
+    const bool meant = planned && meantToGo(root, *planned, path, item);
+    if (meant && folders.hold(path)) return dropOrKeep(root, top, in, name, path, *planned, out);
+    putBackOrKeep(root, top, in, name, path, item, planned, out, meant);
+}
+
 // Settling by the run that held: what it meant to take goes, the rest back.
 void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
                   HoldingFolder::Settlement& out) {
+    FoldersAsSeen folders(root, planned);
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
-        if (meantToGo(root, planned, path, item)) return dropOrKeep(root, folder, in, name, path, planned, out);
-        putBackOrKeep(root, folder, in, name, path, item, &planned, out);
+        settleItem(root, folder, in, name, path, item, &planned, folders, out);
     };
     walkHeld(root, folder, "", settleOne, out);
 }
@@ -475,12 +539,12 @@ void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder:
 void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned* recorded,
                    const std::unordered_set<std::string>* leftAlone, HoldingFolder::Settlement& out) {
     if (recorded) clearTemporaries(root, *recorded, out);
+    const HoldingFolder::Planned none;
+    FoldersAsSeen folders(root, recorded ? *recorded : none);
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
         if (leftAlone && leftAlone->contains(path)) return;
-        if (recorded && meantToGo(root, *recorded, path, item))
-            return dropOrKeep(root, folder, in, name, path, *recorded, out);
-        putBackOrKeep(root, folder, in, name, path, item, recorded, out);
+        settleItem(root, folder, in, name, path, item, recorded, folders, out);
     };
     walkHeld(root, folder, "", recoverOne, out);
 }
@@ -547,6 +611,13 @@ std::string encodePlan(const HoldingFolder::Planned& planned) {
     for (const std::string& path : planned.copies) {
         field("w");
         field(path);
+    }
+    for (const auto& [path, folder] : planned.folders) {
+        field("f");
+        field(path);
+        number(static_cast<std::int64_t>(folder.device));
+        number(static_cast<std::int64_t>(folder.fileNumber));
+        field(folder.resolvedPath);
     }
     return bytes;
 }
@@ -619,6 +690,16 @@ std::optional<HoldingFolder::Planned> decodePlan(std::string_view bytes) {
         }
         if (*how == "w") {
             planned.copies.emplace_back(*path);
+            continue;
+        }
+        if (*how == "f") {
+            FolderIdentity folder;
+            folder.device = static_cast<std::uint64_t>(number(ok).value_or(0));
+            folder.fileNumber = static_cast<std::uint64_t>(number(ok).value_or(0));
+            const std::optional<std::string_view> resolved = next();
+            if (!resolved) return std::nullopt;
+            folder.resolvedPath = std::string(*resolved);
+            planned.folders.emplace(std::string(*path), std::move(folder));
             continue;
         }
         const std::optional<std::string_view> hasVersion = next();
@@ -776,6 +857,26 @@ void HoldingFolder::lookAtReplaced(const fs::path& root, const std::vector<std::
     groupNames(planned);
 }
 
+void HoldingFolder::lookAtFolders(const fs::path& root, Planned& planned) {
+    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+    if (!rootFolder) return;
+    std::unordered_set<std::string> looked;
+    for (const auto& [path, version] : planned.seen)
+        for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+            std::string folder = path.substr(0, slash);
+            if (!looked.insert(folder).second) continue;
+            try {
+                const std::optional<Folder> opened =
+                    SafeFileSystem::openPath(*rootFolder, SafeFileSystem::split(folder));
+                const std::optional<FolderIdentity> identity =
+                    opened ? FolderIdentity::ofOpen(opened->get()) : std::nullopt;
+                if (identity) planned.folders.emplace(std::move(folder), *identity);
+            } catch (const FileError&) {
+                // not noted: what lies in it stays
+            }
+        }
+}
+
 std::string HoldingFolder::relativePath(std::string_view runID) {
     return std::string(ArchiveDirectories::reservedName) + "/" + std::string(ArchiveDirectories::holdingName) + "/" +
            std::string(runID);
@@ -820,7 +921,7 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
 
 bool HoldingFolder::Settlement::heldUnseen() const {
     return !putBack.empty() || std::any_of(kept.begin(), kept.end(), [](const Kept& item) {
-               return item.bound == Kept::Bound::back && !item.path.empty();
+               return item.bound == Kept::Bound::back && !item.path.empty() && !item.folderChanged;
            });
 }
 
@@ -848,7 +949,9 @@ void HoldingFolder::describe(const Settlement& settlement, std::string_view putB
                                    : item.bound == Kept::Bound::away    ? "the disk refused to remove it: " + what
                                    : item.path.empty()                ? what
                                                                       : "the disk refused to put it back: " + what;
-        std::string line = std::string(kept) + settlement.folder + " (" + reason + ")";
+        const std::string why =
+            item.folderChanged ? "a folder on its way is no longer the one the plan saw; " + reason : reason;
+        std::string line = std::string(kept) + settlement.folder + " (" + why + ")";
         if (!item.path.empty()) line += ": " + item.path;
         lines.push_back(std::move(line));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncEngine/FolderIdentity.h"
 #include "SyncModel/Support/ItemVersion.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
@@ -43,6 +44,10 @@ struct HoldingFolder {
         // away; then the disk refused that move.
         enum class Bound { back, archive, away };
         Bound bound = Bound::back;
+        // It was the version the plan saw, but a folder on its way under R
+        // is no longer the one the plan saw: rsync may have taken it from
+        // wherever that folder went, or from the folder a link leads to.
+        bool folderChanged = false;
         bool forGood() const { return placeTaken || cannotBeHeld; }
     };
 
@@ -83,17 +88,20 @@ struct HoldingFolder {
         bool isVersion(const struct stat& held) const;
     };
 
-    // What the run meant to take away: each path in `deleted` goes; one in
-    // `replaced` goes only where something new now stands in its place.
-    // Either goes only while the held item is the version `seen` gives for
-    // its path: any other version (saved anew since the plan looked) goes
-    // back. Where the transfer's own copy of the item at `source` stands in
-    // the place of such a version, the two trade places and the copy goes,
-    // so the next run finds the item changed and plans it.
+    // What the run meant to take away: each path in `deleted` goes (a
+    // folder once emptied); one in `replaced` goes only where something new
+    // now stands in its place. Either goes only while the held item is the
+    // version `seen` gives for its path, and each folder on its way is the
+    // one `folders` gives, or gone as `deleted` meant: any other version
+    // (saved anew since the plan looked), or one reached through another
+    // folder, goes back. Where the transfer's own copy of the item at
+    // `source` stands in the place of such a version, the two trade places
+    // and the copy goes, so the next run finds the item changed and plans it.
     struct Planned {
         std::unordered_set<std::string> deleted;
         std::unordered_set<std::string> replaced;
         std::unordered_map<std::string, ItemVersion> seen;
+        std::unordered_map<std::string, FolderIdentity> folders;  // by path under R
         std::filesystem::path source;  // the transfer's source folder; empty: no trading places
         std::int64_t modifyWindow = 0;  // seconds two copies' times may differ by
         std::unordered_map<std::string, Crossed> crossed;  // by path under R
@@ -117,6 +125,11 @@ struct HoldingFolder {
     // transfer that takes only those.
     static void lookAtReplaced(const std::filesystem::path& root, const std::vector<std::string>& paths,
                                Planned& planned);
+
+    // Notes what identifies each folder on the way to the items `planned`
+    // saw, reached through R without following a link: what cannot be
+    // noted keeps what lies in it.
+    static void lookAtFolders(const std::filesystem::path& root, Planned& planned);
 
     // ".KeltoSync/Holding/<run identifier>", relative to R.
     static std::string relativePath(std::string_view runID);

@@ -89,7 +89,7 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     folder.write("taken.txt", "someone else's");
 
     HoldingFolder::Planned planned;
-    planned.deleted = {"deleted.txt", "dir/deleted.txt"};
+    planned.deleted = {"deleted.txt", "dir/deleted.txt", "dir"};
     planned.replaced = {"replaced.txt", "notreplaced.txt"};
     seenAsHeld(planned, {"deleted.txt", "dir/deleted.txt", "replaced.txt", "notreplaced.txt"});
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
@@ -373,7 +373,7 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     const std::string killedRun = "2025-03-07_141400-0a1b2c3d";
     holdPrivate(killedRun);
     HoldingFolder::Planned planned;
-    planned.deleted = {"private/deep/f.txt"};
+    planned.deleted = {"private/deep/f.txt", "private/deep", "private"};
     planned.archiveTo = "archive/killed";
     struct stat item {};
     ASSERT_EQ(::lstat((held(killedRun) / "private/deep/f.txt").c_str(), &item), 0);

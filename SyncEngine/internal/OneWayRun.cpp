@@ -192,14 +192,20 @@ OneWayRun::Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std
     beyond.entryCountA = plan.entryCountA;
     beyond.entryCountB = plan.entryCountB;
     const std::vector<bool> otherKind = replacesOtherKind(*look, destination);
+    std::vector<std::string> newItems;  // not folders: each may take a folder's place
     for (std::size_t i = 0; i < look->size(); ++i) {
         const ItemizedChange& line = (*look)[i];
         // What the exclude file keeps rsync away from stays anyway.
         if (isReserved(line) || isUnderSkipped(line.path, skipped)) continue;
+        if (isNew(line) && !isDirectory(line) && !isRoot(line)) newItems.push_back(line.path);
         if (isDeletion(line)) {
             // A copy job deletes nothing; a folder goes only once emptied of
-            // what the plan listed.
-            if (job.mode == SyncMode::copy || isDirectory(line)) continue;
+            // what the plan listed, and what was held in it may go with it.
+            if (job.mode == SyncMode::copy) continue;
+            if (isDirectory(line)) {
+                bound.planned.deleted.insert(withoutTrailingSlash(line.path));
+                continue;
+            }
             if (!listed.contains(line.path) && !free) {
                 bound.refusal = OneWayEngine::deletionsChangedLine;
                 return bound;
@@ -218,6 +224,13 @@ OneWayRun::Bound boundByPlan(const SyncJob& job, const SyncPlan& plan, const std
             }
         }
     }
+    // So does a folder an item of another kind takes the place of.
+    std::unordered_set<std::string> emptied;
+    for (const std::string& path : bound.planned.deleted)
+        for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+            emptied.insert(path.substr(0, slash));
+    for (std::string& path : newItems)
+        if (emptied.contains(path)) bound.planned.deleted.insert(std::move(path));
     if (bound.leftAlone.empty()) return bound;
     const bool excludable = std::all_of(bound.leftAlone.begin(), bound.leftAlone.end(),
                                         [](const std::string& path) { return PreflightSkips::canExclude(path); });
@@ -486,6 +499,7 @@ RsyncInvocation OneWayRun::prepareTransfer(LastLook& look, const fs::path* exclu
     // A copy job's plan may be older than files that have appeared since.
     TransferScratch::assign(invocation, heldB(), look.received, mirror_, look.largest);
     if (!invocation.temporaryDirectory) look.bound.planned.copies = look.received;
+    HoldingFolder::lookAtFolders(heldB(), look.bound.planned);  // as spelt for the transfer
     // What the transfer deletes or replaces waits in the holding folder,
     // archive on or off, until it is known to be the version the plan saw;
     // the plan it is settled by is recorded first, for a run killed before.

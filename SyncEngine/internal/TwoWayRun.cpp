@@ -441,6 +441,7 @@ HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const 
             planned.seen.emplace(path, seen->second);
     }
     HoldingFolder::lookAtReplaced(held(direction.destination), paths, planned);
+    HoldingFolder::lookAtFolders(held(direction.destination), planned);
     return planned;
 }
 
