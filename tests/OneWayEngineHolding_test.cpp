@@ -4,10 +4,12 @@
 // nothing else.
 
 #include "SyncEngine/SafetyGuard.h"
+#include "SyncModel/Support/FileDescriptor.h"
 #include "tests/OneWayEngineFixture.h"
 #include "tests/support/TestVolumes.h"
 
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 
 #include <cstring>
@@ -1160,4 +1162,36 @@ TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRo
     EXPECT_FALSE(fs::exists(holding()));
     for (const ScriptedRsyncRunner::Call& call : script.calls())
         EXPECT_FALSE(Script::transfer()(call.arguments)) << "rsync transferred";
+}
+
+// Where B fills up after that check, rsync's copy is cut short and the item
+// stays where it was: the cut copy holds nothing it lacks, and is cleared
+// rather than kept for good, a folder more at each run. With the room back,
+// the next run deletes the item.
+TEST_F(OneWayEngineHoldingTest, ACopyIntoBCutShortForWantOfRoomIsCleared) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    job.options.archiveEnabled = false;
+    TestMounts mounts;
+    ASSERT_TRUE(smallBWithMountBelow(mounts, 4));
+    const fs::path filler = tmp / "disk/filler";
+    script.expect(Script::transfer())
+        .then([&] {
+            struct statvfs disk {};
+            ASSERT_EQ(::statvfs(dst.c_str(), &disk), 0);
+            const FileDescriptor file(::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            const auto free = static_cast<off_t>(disk.f_bavail * disk.f_frsize);
+            ASSERT_EQ(::posix_fallocate(file.get(), 0, free - (1 << 20)), 0);
+        })
+        .passThrough();
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(exit.code, 23) << testing::PrintToString(stats.errors);
+    EXPECT_EQ(fs::file_size(dst / "mnt/big"), 4u << 20);
+    EXPECT_FALSE(fs::exists(holding()));
+
+    fs::remove(filler);
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const auto [next, nextExit] = run(plan());
+    EXPECT_EQ(nextExit, RsyncExit(0, {})) << testing::PrintToString(next.errors);
+    EXPECT_FALSE(fs::exists(dst / "mnt/big"));
 }

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <map>
 #include <functional>
@@ -404,11 +405,66 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
     }
 }
 
+// Whether the two open files start alike for `size` bytes.
+bool startAlike(int held, int standing, off_t size) {
+    std::string a(65536, '\0'), b(65536, '\0');
+    for (off_t at = 0; at < size;) {
+        const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, static_cast<off_t>(a.size())));
+        const ssize_t n = ::pread(held, a.data(), want, at);
+        if (n <= 0 || ::pread(standing, b.data(), static_cast<std::size_t>(n), at) != n ||
+            std::memcmp(a.data(), b.data(), static_cast<std::size_t>(n)) != 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// Whether a held file is rsync's copy, cut short (the disk filled as it
+// copied across file systems), of an item the plan meant to take that still
+// stands at its place as the plan saw it: its bytes are that item's first
+// ones, so it holds nothing the item lacks. Put back, it would find its
+// place taken and stay held for good, a folder more at each run.
+bool isCutCopy(const Folder& root, const HoldingFolder::Planned& planned, const Folder& in, const std::string& name,
+               const std::string& path, const struct stat& held) {
+    if (!S_ISREG(held.st_mode) || (!planned.deleted.contains(path) && !planned.replaced.contains(path)))
+        return false;
+    std::vector<std::string> pieces = SafeFileSystem::split(path);
+    pieces.pop_back();
+    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+    const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+    if (!there || !S_ISREG(there->st_mode) || there->st_size < held.st_size || !isSeenVersion(planned, path, *there))
+        return false;
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const FileDescriptor heldFile(::openat(in.get(), name.c_str(), flags));
+    const FileDescriptor standing(::openat(parent->get(), name.c_str(), flags));
+    struct stat heldNow {}, standingNow {};
+    // Read as looked at: nothing put in either place meanwhile.
+    if (!heldFile.valid() || !standing.valid() || ::fstat(heldFile.get(), &heldNow) != 0 ||
+        ::fstat(standing.get(), &standingNow) != 0 || heldNow.st_ino != held.st_ino ||
+        heldNow.st_dev != held.st_dev || standingNow.st_ino != there->st_ino || standingNow.st_dev != there->st_dev)
+        return false;
+    return startAlike(heldFile.get(), standing.get(), held.st_size);
+}
+
+// Removes such a copy; where it cannot be looked at or removed, it is
+// handled as any held item.
+bool clearedCutCopy(const Folder& root, const HoldingFolder::Planned& planned, const Folder& in,
+                    const std::string& name, const std::string& path, const struct stat& held) {
+    try {
+        if (!isCutCopy(root, planned, in, name, path, held)) return false;
+        SafeFileSystem::removeTree(in, name);
+        return true;
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
 // Settling by the run that held: what it meant to take goes, the rest back.
 void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
                   HoldingFolder::Settlement& out) {
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
+        if (clearedCutCopy(root, planned, in, name, path, item)) return;
         if (meantToGo(root, planned, path, item)) return dropOrKeep(root, folder, in, name, path, planned, out);
         putBackOrKeep(root, folder, in, name, path, item, &planned, out);
     };
@@ -422,6 +478,8 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
                    const std::unordered_set<std::string>* leftAlone, HoldingFolder::Settlement& out) {
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
+        // Also one an earlier run kept for good, before such copies were told apart.
+        if (recorded && clearedCutCopy(root, *recorded, in, name, path, item)) return;
         if (leftAlone && leftAlone->contains(path)) return;
         if (recorded && meantToGo(root, *recorded, path, item))
             return dropOrKeep(root, folder, in, name, path, *recorded, out);

@@ -145,7 +145,9 @@ struct HoldingFolder {
     static void record(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
     // Discards from the run's holding folder what `planned` names in the
-    // version it saw, puts every other item back at its path under R, making
+    // version it saw, and any copy rsync cut short of an item that still
+    // stands at its place as the plan saw it (the disk filled as rsync copied
+    // it across), puts every other item back at its path under R, making
     // the folders on the way and never replacing what stands there but the
     // transfer's own copy, and removes the folders it emptied,
     // the holding folder included. Never throws: an item that could be
@@ -173,8 +175,9 @@ struct HoldingFolder {
     // The holding folders that runs left items in: killed runs (or the
     // machine went down) before settling, and finished runs that could not
     // put everything back. Every item goes back where its place under R is
-    // free, except those a mark records as having their place taken; the
-    // rest stays, and a marked folder records what has lost its place since.
+    // free, except those a mark records as having their place taken (a copy
+    // cut short that the recorded plan tells goes even so); the rest stays,
+    // and a marked folder records what has lost its place since.
     // Where two runs held one path, the later run's item goes back, told by
     // when the folders were made. Where the run recorded its plan, what it
     // meant to take, in the version it saw, goes as settling would have
