@@ -494,10 +494,15 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.ignoreTimes = true;
     // What the transfer replaces waits in the holding folder until it is
     // known to be the version the plan saw; only that one is archived (or,
-    // with the archive off, deleted).
+    // with the archive off, deleted). Where the destination's disk lacks the
+    // room for what rsync holds from mounts below it, rsync would fill it
+    // and fail part-way: nothing goes to that side.
+    const HoldingFolder::Planned holding = holdingPlan(direction, paths);
+    if (const auto shortfall =
+            HoldingFolder::shortfall(held(direction.destination), direction.destination.root, holding))
+        throw TwoWayEngineError::noRoomToHold(*shortfall);
     HoldingFolder::prepare(held(direction.destination), runID_);
     invocation.backupDirectory = HoldingFolder::relativePath(runID_);
-    const HoldingFolder::Planned holding = holdingPlan(direction, paths);
     HoldingFolder::record(held(direction.destination), runID_, holding);
     TransferScratch::assign(invocation, held(direction.destination), paths);
 
