@@ -21,7 +21,7 @@ std::string shortened(const std::string& path) {
 }
 
 std::string describe(OneWayEngineError::Code code, const std::filesystem::path& path, std::int32_t exitCode,
-                     const std::vector<std::string>& tail, Side side) {
+                     const std::vector<std::string>& tail, Side side, const HoldingShortfall& shortfall) {
     using Code = OneWayEngineError::Code;
     switch (code) {
     case Code::endpointMissing:
@@ -51,6 +51,8 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
         return fmt::format("The {} \"{}\" is no longer the folder that was planned: it was replaced, or something "
                            "was mounted over it, since planning. Nothing was synchronised.",
                            side == Side::a ? "source" : "destination", path.string());
+    case Code::noRoomToHold:
+        return shortfall.description() + " Nothing was synchronised.";
     }
     return "The sync could not be carried out.";
 }
@@ -58,13 +60,14 @@ std::string describe(OneWayEngineError::Code code, const std::filesystem::path& 
 }  // namespace
 
 OneWayEngineError::OneWayEngineError(Code code, std::filesystem::path path, std::int32_t exitCode,
-                                     std::vector<std::string> stderrTail, Side side)
-    : std::runtime_error(describe(code, path, exitCode, stderrTail, side)),
+                                     std::vector<std::string> stderrTail, Side side, HoldingShortfall shortfall)
+    : std::runtime_error(describe(code, path, exitCode, stderrTail, side, shortfall)),
       code_(code),
       path_(std::move(path)),
       exitCode_(exitCode),
       stderrTail_(std::move(stderrTail)),
-      side_(side) {}
+      side_(side),
+      shortfall_(std::move(shortfall)) {}
 
 OneWayEngineError OneWayEngineError::endpointMissing(std::filesystem::path path) {
     return OneWayEngineError(Code::endpointMissing, std::move(path), 0, {});
@@ -87,6 +90,11 @@ OneWayEngineError OneWayEngineError::skipTooLong(std::string path) {
 
 OneWayEngineError OneWayEngineError::folderReplaced(std::filesystem::path path, Side side) {
     return OneWayEngineError(Code::folderReplaced, std::move(path), 0, {}, side);
+}
+
+OneWayEngineError OneWayEngineError::noRoomToHold(HoldingShortfall shortfall) {
+    std::filesystem::path folder = shortfall.folder;
+    return OneWayEngineError(Code::noRoomToHold, std::move(folder), 0, {}, Side::b, std::move(shortfall));
 }
 
 }  // namespace kelto

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncEngine/HoldingShortfall.h"
 #include "SyncEngine/Side.h"
 #include "SyncModel/Support/Json.h"
 
@@ -25,6 +26,7 @@ public:
         reservedNotFolder,    // path(): a side's ".KeltoSync" that is a file, a link or anything but a folder
         skipTooLong,          // path(): a path the preflight skips, too long for rsync's exclude file
         folderReplaced,       // path(), side(): that side's path leads to another folder than the plan's
+        noRoomToHold,         // shortfall(): B's disk lacks the room to hold what the run takes from mounts below B
     };
 
     static OneWayEngineError endpointMissing(std::filesystem::path path);
@@ -36,35 +38,38 @@ public:
     static OneWayEngineError reservedNotFolder(std::filesystem::path path);
     static OneWayEngineError skipTooLong(std::string path);
     static OneWayEngineError folderReplaced(std::filesystem::path path, Side side);
+    static OneWayEngineError noRoomToHold(HoldingShortfall shortfall);
 
     Code code() const { return code_; }
     const std::filesystem::path& path() const { return path_; }
     std::int32_t exitCode() const { return exitCode_; }
     const std::vector<std::string>& stderrTail() const { return stderrTail_; }
     Side side() const { return side_; }
+    const HoldingShortfall& shortfall() const { return shortfall_; }
 
     // Same case and the same payload.
     friend bool operator==(const OneWayEngineError& a, const OneWayEngineError& b) {
         return a.code_ == b.code_ && a.path_ == b.path_ && a.exitCode_ == b.exitCode_ &&
-               a.stderrTail_ == b.stderrTail_ && a.side_ == b.side_;
+               a.stderrTail_ == b.stderrTail_ && a.side_ == b.side_ && a.shortfall_ == b.shortfall_;
     }
 
 private:
     OneWayEngineError(Code code, std::filesystem::path path, std::int32_t exitCode,
-                      std::vector<std::string> stderrTail, Side side = Side::b);
+                      std::vector<std::string> stderrTail, Side side = Side::b, HoldingShortfall shortfall = {});
 
     Code code_;
     std::filesystem::path path_;
     std::int32_t exitCode_ = 0;
     std::vector<std::string> stderrTail_;
     Side side_;
+    HoldingShortfall shortfall_;
 };
 
 template <>
 struct EnumNames<OneWayEngineError::Code> {
-    static constexpr std::array<std::string_view, 9> names{
+    static constexpr std::array<std::string_view, 10> names{
         "endpointMissing", "scanFailed",   "unsupportedMode",   "nestedEndpoints", "readOnlyDestination",
-        "invalidRunID",    "reservedNotFolder", "skipTooLong", "folderReplaced"};
+        "invalidRunID",    "reservedNotFolder", "skipTooLong", "folderReplaced", "noRoomToHold"};
 };
 
 }  // namespace kelto

@@ -56,4 +56,11 @@ TwoWayEngineError TwoWayEngineError::folderReplaced(std::filesystem::path folder
     return error;
 }
 
+TwoWayEngineError TwoWayEngineError::noRoomToHold(HoldingShortfall shortfall) {
+    TwoWayEngineError error(Code::noRoomToHold, shortfall.description() + " Nothing more was synchronised.");
+    error.folder_ = shortfall.folder;
+    error.shortfall_ = std::move(shortfall);
+    return error;
+}
+
 }  // namespace kelto

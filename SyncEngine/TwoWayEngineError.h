@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncEngine/HoldingShortfall.h"
 #include "SyncEngine/Side.h"
 
 #include <cstdint>
@@ -23,6 +24,7 @@ public:
         invalidRunID,
         reservedNotFolder,  // a side's ".KeltoSync" is a file, a link or anything but a folder
         folderReplaced,     // a side's path leads to another folder than the plan's
+        noRoomToHold,       // a side's disk lacks the room to hold what a copy replaces on mounts below it
     };
 
     static TwoWayEngineError endpointMissing(std::filesystem::path folder);
@@ -34,17 +36,19 @@ public:
     static TwoWayEngineError invalidRunID();
     static TwoWayEngineError reservedNotFolder(std::filesystem::path item);
     static TwoWayEngineError folderReplaced(std::filesystem::path folder, Side side);
+    static TwoWayEngineError noRoomToHold(HoldingShortfall shortfall);
 
     Code code() const { return code_; }
-    // endpointMissing, reservedNotFolder, folderReplaced
+    // endpointMissing, reservedNotFolder, folderReplaced, noRoomToHold
     const std::filesystem::path& folder() const { return folder_; }
     const std::string& path() const { return path_; }                // unsafePath
     std::int32_t exitCode() const { return exitCode_; }              // scanFailed
     const std::vector<std::string>& stderrTail() const { return stderrTail_; }  // scanFailed
+    const HoldingShortfall& shortfall() const { return shortfall_; }            // noRoomToHold
 
     friend bool operator==(const TwoWayEngineError& x, const TwoWayEngineError& y) {
         return x.code_ == y.code_ && x.folder_ == y.folder_ && x.path_ == y.path_ && x.exitCode_ == y.exitCode_ &&
-               x.stderrTail_ == y.stderrTail_;
+               x.stderrTail_ == y.stderrTail_ && x.shortfall_ == y.shortfall_;
     }
 
 private:
@@ -55,6 +59,7 @@ private:
     std::string path_;
     std::int32_t exitCode_ = 0;
     std::vector<std::string> stderrTail_;
+    HoldingShortfall shortfall_;
 };
 
 }  // namespace kelto

@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <sys/fanotify.h>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 
 #include <cstring>
@@ -74,6 +75,27 @@ protected:
         EXPECT_FALSE(fs::exists(holding()));
         for (const ScriptedRsyncRunner::Call& call : script.calls())
             EXPECT_FALSE(Script::transfer()(call.arguments)) << "rsync transferred";
+    }
+
+    // B on a 16 MiB ext4 disk with a tmpfs at B/mnt, which the run is told
+    // of as the mount table would tell it, holding a file A lacks: `mib`
+    // MiB long, all a hole but its first bytes.
+    bool smallBWithMountBelow(TestMounts& mounts, std::uintmax_t mib) {
+        fs::create_directories(tmp / "disk");
+        if (!mounts.ext4Image(tmp / "b.img", tmp / "disk")) return false;
+        dst = tmp / "disk/dst";
+        fs::create_directories(dst / "mnt");
+        if (!mounts.tmpfs(dst / "mnt")) return false;
+        const auto below = [this](const fs::path&) {
+            return std::vector<TreeOverlap::Lookup>{{fs::canonical(dst / "mnt"), false}};
+        };
+        engine.treesOverlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, below);
+        fs::create_directories(src / "mnt");
+        put(src / "keep", "keep");
+        put(dst / "keep", "keep");
+        std::ofstream(dst / "mnt/big") << "data";
+        fs::resize_file(dst / "mnt/big", mib << 20);
+        return true;
     }
 
     // Nothing the plan kept was lost; what the plan deleted may be gone.
@@ -1243,3 +1265,59 @@ INSTANTIATE_TEST_SUITE_P(Links, OneWayEngineFolderSwapTest,
                                            Swap{"ToAnUnrelatedCopy", true, false},
                                            Swap{"OfAFolderTheMirrorDeletes", false, true}),
                          [](const ::testing::TestParamInfo<Swap>& info) { return info.param.name; });
+
+// rsync holds what it deletes on a mount below B by copying it into B's
+// disk whole, holes filled in: where that lacks the room, the run is
+// refused before rsync writes anything, naming the room needed and free.
+TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRoom) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    job.options.archiveEnabled = false;
+    TestMounts mounts;
+    ASSERT_TRUE(smallBWithMountBelow(mounts, 64));
+    try {
+        run(plan());
+        ADD_FAILURE() << "ran";
+    } catch (const OneWayEngineError& error) {
+        EXPECT_EQ(error.code(), OneWayEngineError::Code::noRoomToHold);
+        EXPECT_TRUE(std::string(error.what())
+                        .starts_with("Not enough room on the disk of \"" + dst.native() +
+                                     "\" to hold what this run deletes or replaces on \"" + (dst / "mnt").native() +
+                                     "\": it needs 67.8 MB, ")) << error.what();
+    }
+    EXPECT_EQ(fs::file_size(dst / "mnt/big"), 64u << 20);
+    EXPECT_FALSE(fs::exists(holding()));
+    for (const ScriptedRsyncRunner::Call& call : script.calls())
+        EXPECT_FALSE(Script::transfer()(call.arguments)) << "rsync transferred";
+}
+
+// Where B fills up after that check, rsync's copy is cut short and the item
+// stays where it was: the cut copy holds nothing it lacks, and is cleared
+// rather than kept for good, a folder more at each run. With the room back,
+// the next run deletes the item.
+TEST_F(OneWayEngineHoldingTest, ACopyIntoBCutShortForWantOfRoomIsCleared) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    job.options.archiveEnabled = false;
+    TestMounts mounts;
+    ASSERT_TRUE(smallBWithMountBelow(mounts, 4));
+    const fs::path filler = tmp / "disk/filler";
+    script.expect(Script::transfer())
+        .then([&] {
+            struct statvfs disk {};
+            ASSERT_EQ(::statvfs(dst.c_str(), &disk), 0);
+            const FileDescriptor file(::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            const auto free = static_cast<off_t>(disk.f_bavail * disk.f_frsize);
+            ASSERT_EQ(::posix_fallocate(file.get(), 0, free - (1 << 20)), 0);
+        })
+        .passThrough();
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_EQ(exit.code, 23) << testing::PrintToString(stats.errors);
+    EXPECT_EQ(fs::file_size(dst / "mnt/big"), 4u << 20);
+    EXPECT_FALSE(fs::exists(holding()));
+
+    fs::remove(filler);
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const auto [next, nextExit] = run(plan());
+    EXPECT_EQ(nextExit, RsyncExit(0, {})) << testing::PrintToString(next.errors);
+    EXPECT_FALSE(fs::exists(dst / "mnt/big"));
+}

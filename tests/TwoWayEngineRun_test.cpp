@@ -567,5 +567,39 @@ TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
                               {"sub/back.txt", "held"}}));
 }
 
+// A copy to B that replaces a file on a mount below B has rsync hold the
+// old one as a copy on B's own disk, whole, holes filled in: where that
+// lacks the room, the run is refused before rsync writes there.
+TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    job.options.archiveEnabled = false;
+    TestMounts mounts;
+    fs::create_directories(tmp / "disk");
+    ASSERT_TRUE(mounts.ext4Image(tmp / "b.img", tmp / "disk"));
+    b = tmp / "disk/b";
+    fs::create_directories(b / "mnt");
+    ASSERT_TRUE(mounts.tmpfs(b / "mnt"));
+    for (const fs::path& side : {a, b}) {
+        putAt(side / "mnt/big", "data", t0);
+        fs::resize_file(side / "mnt/big", 64 << 20);
+    }
+    fs::last_write_time(b / "mnt/big", fs::last_write_time(a / "mnt/big"));
+    ASSERT_EQ(sync().second.code, 0);
+    putAt(a / "mnt/big", "new", t0 + 100);
+
+    try {
+        sync();
+        ADD_FAILURE() << "ran";
+    } catch (const TwoWayEngineError& error) {
+        EXPECT_EQ(error.code(), TwoWayEngineError::Code::noRoomToHold);
+        EXPECT_TRUE(std::string(error.what())
+                        .starts_with("Not enough room on the disk of \"" + b.native() +
+                                     "\" to hold what this run deletes or replaces on \"" + (b / "mnt").native() +
+                                     "\": it needs 67.8 MB, ")) << error.what();
+    }
+    EXPECT_EQ(fs::file_size(b / "mnt/big"), 64u << 20);
+    EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
+}
+
 }  // namespace
 }  // namespace kelto::test

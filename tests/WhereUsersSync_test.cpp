@@ -53,8 +53,6 @@ public:
                 sshd_ = LocalSshd::start(under / "ssh", whyNot);
                 if (!sshd_) return {};
                 made = mounts_.mount(sshd_->sshfs(real, at), at);
-                // The driver finds a side by its volume's UUID; a share has none.
-                driverOptions = {"--volume-b", "SHARE-B"};
                 break;
             case Mount::desktop:
                 // The line gvfs leaves in the mount table.
@@ -86,7 +84,6 @@ public:
         return at;
     }
 
-    std::vector<std::string> driverOptions;
 
 private:
     std::unique_ptr<LocalSshd> sshd_;
@@ -147,11 +144,8 @@ protected:
         if (mount.empty()) GTEST_SKIP() << whyNot;
     }
 
-    // Runs the job on a and b, default archive, B's volume as the mount needs it.
-    Json sync(std::vector<std::string> options) const {
-        options.insert(options.end(), mounted.driverOptions.begin(), mounted.driverOptions.end());
-        return run(options).out;
-    }
+    // Runs the job on a and b, default archive, each side's volume as the application reads it.
+    Json sync(const std::vector<std::string>& options) const { return run(options).out; }
 
     // A run that ends in success and settles all it took: B as A, nothing held.
     void expectSettled(const Json& out) const {

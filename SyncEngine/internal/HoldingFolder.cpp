@@ -9,11 +9,13 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <map>
 #include <functional>
@@ -447,6 +449,60 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
     }
 }
 
+// Whether the two open files start alike for `size` bytes.
+bool startAlike(int held, int standing, off_t size) {
+    std::string a(65536, '\0'), b(65536, '\0');
+    for (off_t at = 0; at < size;) {
+        const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, static_cast<off_t>(a.size())));
+        const ssize_t n = ::pread(held, a.data(), want, at);
+        if (n <= 0 || ::pread(standing, b.data(), static_cast<std::size_t>(n), at) != n ||
+            std::memcmp(a.data(), b.data(), static_cast<std::size_t>(n)) != 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// Whether a held file is rsync's copy, cut short (the disk filled as it
+// copied across file systems), of an item the plan meant to take that still
+// stands at its place as the plan saw it: its bytes are that item's first
+// ones, so it holds nothing the item lacks. Put back, it would find its
+// place taken and stay held for good, a folder more at each run.
+bool isCutCopy(const Folder& root, const HoldingFolder::Planned& planned, const Folder& in, const std::string& name,
+               const std::string& path, const struct stat& held) {
+    if (!S_ISREG(held.st_mode) || (!planned.deleted.contains(path) && !planned.replaced.contains(path)))
+        return false;
+    std::vector<std::string> pieces = SafeFileSystem::split(path);
+    pieces.pop_back();
+    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+    const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+    if (!there || !S_ISREG(there->st_mode) || there->st_size < held.st_size || !isSeenVersion(planned, path, *there))
+        return false;
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const FileDescriptor heldFile(::openat(in.get(), name.c_str(), flags));
+    const FileDescriptor standing(::openat(parent->get(), name.c_str(), flags));
+    struct stat heldNow {}, standingNow {};
+    // Read as looked at: nothing put in either place meanwhile.
+    if (!heldFile.valid() || !standing.valid() || ::fstat(heldFile.get(), &heldNow) != 0 ||
+        ::fstat(standing.get(), &standingNow) != 0 || heldNow.st_ino != held.st_ino ||
+        heldNow.st_dev != held.st_dev || standingNow.st_ino != there->st_ino || standingNow.st_dev != there->st_dev)
+        return false;
+    return startAlike(heldFile.get(), standing.get(), held.st_size);
+}
+
+// Removes such a copy; where it cannot be looked at or removed, it is
+// handled as any held item.
+bool clearedCutCopy(const Folder& root, const HoldingFolder::Planned& planned, const Folder& in,
+                    const std::string& name, const std::string& path, const struct stat& held) {
+    try {
+        if (!isCutCopy(root, planned, in, name, path, held)) return false;
+        SafeFileSystem::removeTree(in, name);
+        return true;
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
 // The name rsync writes a copy of `name` under beside it, up to the six
 // characters mkstemp fills in: a dot in place of the name's own leading one,
 // the name cut to fit (`depth`: the length of its folder's path in the
@@ -528,6 +584,7 @@ void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder:
     FoldersAsSeen folders(root, planned);
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
+        if (clearedCutCopy(root, planned, in, name, path, item)) return;
         settleItem(root, folder, in, name, path, item, &planned, folders, out);
     };
     walkHeld(root, folder, "", settleOne, out);
@@ -543,6 +600,8 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
     FoldersAsSeen folders(root, recorded ? *recorded : none);
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
+        // Also one an earlier run kept for good, before such copies were told apart.
+        if (recorded && clearedCutCopy(root, *recorded, in, name, path, item)) return;
         if (leftAlone && leftAlone->contains(path)) return;
         settleItem(root, folder, in, name, path, item, recorded, folders, out);
     };
@@ -774,8 +833,20 @@ void noteCrossing(const Folder& folder, const std::string& name, const std::stri
                              {}};
 }
 
-// Walks one file system's part of R's tree, from `folder` at `prefix`.
-void walkCrossing(const Folder& folder, const std::string& prefix, dev_t device, HoldingFolder::Planned& planned) {
+// Counts what rsync's copy into R's file system of an item the plan takes
+// from the file system mounted at `mount` costs.
+void countCrossing(const std::string& mount, const std::string& path, const struct stat& item,
+                   HoldingFolder::Planned& planned) {
+    if (S_ISDIR(item.st_mode) || (!planned.deleted.contains(path) && !planned.replaced.contains(path))) return;
+    HoldingFolder::Planned::Crossing& cost = planned.crossing[mount];
+    if (__builtin_add_overflow(cost.bytes, static_cast<std::int64_t>(item.st_size), &cost.bytes))
+        cost.bytes = INT64_MAX;
+    ++cost.items;
+}
+
+// Walks one file system's part of R's tree, from `folder` at `prefix`, mounted at `mount`.
+void walkCrossing(const Folder& folder, const std::string& prefix, const std::string& mount, dev_t device,
+                  HoldingFolder::Planned& planned) {
     std::vector<std::string> names;
     try {
         names = SafeFileSystem::listNames(folder);
@@ -792,6 +863,7 @@ void walkCrossing(const Folder& folder, const std::string& prefix, dev_t device,
         }
         if (!item || item->st_dev != device) continue;  // another mount is walked of its own
         if (!S_ISDIR(item->st_mode)) {
+            countCrossing(mount, path, *item, planned);
             noteCrossing(folder, name, path, *item, planned);
             continue;
         }
@@ -801,8 +873,24 @@ void walkCrossing(const Folder& folder, const std::string& prefix, dev_t device,
         } catch (const FileError&) {
             continue;  // nor can rsync take anything from here
         }
-        if (child) walkCrossing(*child, path, device, planned);
+        if (child) walkCrossing(*child, path, mount, device, planned);
     }
+}
+
+// Where the file system on `device` of the item at `path` is mounted: the
+// first folder on its way there, else the item itself.
+std::string mountOf(const Folder& root, const std::string& path, dev_t device) {
+    const std::vector<std::string> pieces = SafeFileSystem::split(path);
+    std::vector<std::string> way;
+    std::string at;
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+        way.push_back(pieces[i]);
+        at += (i > 0 ? "/" : "") + pieces[i];
+        const std::optional<Folder> folder = SafeFileSystem::openPath(root, way);
+        struct stat info {};
+        if (folder && ::fstat(folder->get(), &info) == 0 && info.st_dev == device) return at;
+    }
+    return path;
 }
 
 // Links each crossed file to its other names among those noted.
@@ -830,7 +918,7 @@ void HoldingFolder::lookBelow(const fs::path& root, const std::vector<fs::path>&
             continue;
         const std::optional<Folder> top = SafeFileSystem::openPath(*rootFolder, SafeFileSystem::split(relative));
         struct stat info {};
-        if (top && ::fstat(top->get(), &info) == 0) walkCrossing(*top, relative, info.st_dev, planned);
+        if (top && ::fstat(top->get(), &info) == 0) walkCrossing(*top, relative, relative, info.st_dev, planned);
     }
     groupNames(planned);
 }
@@ -840,6 +928,7 @@ void HoldingFolder::lookAtReplaced(const fs::path& root, const std::vector<std::
     struct stat top {};
     if (planned.replaced.empty() || !rootFolder || ::fstat(rootFolder->get(), &top) != 0) return;
     SafeFileSystem::PathLookup lookup(*SafeFileSystem::openPath(*rootFolder, {}));
+    std::map<dev_t, std::string> mounts;  // found once for each file system
     for (const std::string& path : paths) {
         if (!planned.replaced.contains(path)) continue;
         try {
@@ -848,6 +937,8 @@ void HoldingFolder::lookAtReplaced(const fs::path& root, const std::vector<std::
             std::vector<std::string> pieces = SafeFileSystem::split(path);
             const std::string name = pieces.back();
             pieces.pop_back();
+            if (!mounts.contains(item->st_dev)) mounts[item->st_dev] = mountOf(*rootFolder, path, item->st_dev);
+            countCrossing(mounts[item->st_dev], path, *item, planned);
             if (const std::optional<Folder> parent = SafeFileSystem::openPath(*rootFolder, pieces))
                 noteCrossing(*parent, name, path, *item, planned);
         } catch (const FileError&) {
@@ -875,6 +966,35 @@ void HoldingFolder::lookAtFolders(const fs::path& root, Planned& planned) {
                 // not noted: what lies in it stays
             }
         }
+}
+
+std::optional<HoldingShortfall> HoldingFolder::shortfall(const fs::path& root, const fs::path& shown,
+                                                         const Planned& planned) {
+    HoldingShortfall result;
+    result.folder = shown;
+    std::int64_t bytes = 0, items = 0;
+    for (const auto& [mount, cost] : planned.crossing) {
+        if (__builtin_add_overflow(bytes, cost.bytes, &bytes)) bytes = INT64_MAX;
+        items += cost.items;
+        result.mounts.push_back(shown / mount);
+    }
+    if (items == 0) return std::nullopt;
+    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+    if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
+    const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
+    const Folder& into = holdingRoot ? *holdingRoot : *rootFolder;
+    struct statvfs disk {};
+    if (::fstatvfs(into.get(), &disk) != 0) throw FileError(errno, "Could not read the free space of", into.path);
+    const auto block = static_cast<std::int64_t>(disk.f_frsize);
+    result.free = static_cast<std::int64_t>(disk.f_bavail) * block;
+    // Each item's last block part filled, and a hundredth more: a disk
+    // filled to the last byte misbehaves.
+    std::int64_t margin = 0;
+    if (__builtin_mul_overflow(items, block, &margin) || __builtin_add_overflow(margin, bytes / 100, &margin) ||
+        __builtin_add_overflow(bytes, margin, &result.needed))
+        result.needed = INT64_MAX;
+    if (result.needed <= result.free) return std::nullopt;
+    return result;
 }
 
 std::string HoldingFolder::relativePath(std::string_view runID) {

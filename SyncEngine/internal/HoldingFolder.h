@@ -1,12 +1,14 @@
 #pragma once
 
 #include "SyncEngine/FolderIdentity.h"
+#include "SyncEngine/HoldingShortfall.h"
 #include "SyncModel/Support/ItemVersion.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -105,6 +107,14 @@ struct HoldingFolder {
         std::filesystem::path source;  // the transfer's source folder; empty: no trading places
         std::int64_t modifyWindow = 0;  // seconds two copies' times may differ by
         std::unordered_map<std::string, Crossed> crossed;  // by path under R
+        // What rsync's copies of the items deleted or replaced on another
+        // file system than R's take of R's: bytes and items, by the path
+        // under R where that file system is mounted. Not recorded.
+        struct Crossing {
+            std::int64_t bytes = 0;
+            std::int64_t items = 0;
+        };
+        std::map<std::string, Crossing> crossing;
         // Where what goes is archived (the run's folder, relative to R);
         // none: it is deleted.
         std::optional<std::string> archiveTo;
@@ -116,8 +126,9 @@ struct HoldingFolder {
 
     // Looks at what lies on the file systems mounted at `mounts` (folders
     // inside R) that rsync's copy into the holding folder would drop: files
-    // with extended attributes or more than one name. Only those mounts are
-    // walked; what cannot be read there, rsync cannot take either.
+    // with extended attributes or more than one name; and counts what those
+    // copies of the planned items take. Only those mounts are walked; what
+    // cannot be read there, rsync cannot take either.
     static void lookBelow(const std::filesystem::path& root, const std::vector<std::filesystem::path>& mounts,
                           Planned& planned);
     // The same for those of `paths` (grouped by folder) that `planned`
@@ -130,6 +141,14 @@ struct HoldingFolder {
     // saw, reached through R without following a link: what cannot be
     // noted keeps what lies in it.
     static void lookAtFolders(const std::filesystem::path& root, Planned& planned);
+
+    // Where R's disk lacks the room for what `planned.crossing` counts, with
+    // a margin: rsync's copy keeps no hole, so each item costs its whole
+    // size. R is named as `shown`, how the user names it. nullopt where it
+    // fits or nothing crosses. Throws FileError where the free space cannot
+    // be read.
+    static std::optional<HoldingShortfall> shortfall(const std::filesystem::path& root,
+                                                     const std::filesystem::path& shown, const Planned& planned);
 
     // ".KeltoSync/Holding/<run identifier>", relative to R.
     static std::string relativePath(std::string_view runID);
@@ -144,7 +163,9 @@ struct HoldingFolder {
     static void record(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
     // Discards from the run's holding folder what `planned` names in the
-    // version it saw, puts every other item back at its path under R, making
+    // version it saw, and any copy rsync cut short of an item that still
+    // stands at its place as the plan saw it (the disk filled as rsync copied
+    // it across), puts every other item back at its path under R, making
     // the folders on the way and never replacing what stands there but the
     // transfer's own copy, and removes the folders it emptied,
     // the holding folder included; clears the temporaries rsync left of
@@ -173,8 +194,9 @@ struct HoldingFolder {
     // The holding folders that runs left items in: killed runs (or the
     // machine went down) before settling, and finished runs that could not
     // put everything back. Every item goes back where its place under R is
-    // free, except those a mark records as having their place taken; the
-    // rest stays, and a marked folder records what has lost its place since.
+    // free, except those a mark records as having their place taken (a copy
+    // cut short that the recorded plan tells goes even so); the rest stays,
+    // and a marked folder records what has lost its place since.
     // Where two runs held one path, the later run's item goes back, told by
     // when the folders were made. Where the run recorded its plan, what it
     // meant to take, in the version it saw, goes as settling would have

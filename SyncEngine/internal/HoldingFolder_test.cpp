@@ -197,6 +197,27 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     EXPECT_FALSE(fs::exists(held()));
 }
 
+// A copy rsync cut short (its disk filled) of an item that still stands as
+// the plan saw it, which an earlier run kept for good, its place taken:
+// the next recovery clears it, and its folder with it.
+TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
+    folder.write("big", "the whole file");
+    hold("big", "the whole");
+    HoldingFolder::Planned planned;
+    planned.deleted.insert("big");
+    struct stat item {};
+    ASSERT_EQ(::lstat((root() / "big").c_str(), &item), 0);
+    planned.seen.emplace("big", ItemVersion::of(item, true));
+    HoldingFolder::record(root(), runID, planned);
+    HoldingFolder::Settlement settled;
+    settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
+    HoldingFolder::markReported(root(), runID, settled);
+
+    EXPECT_TRUE(HoldingFolder::recover(root()).empty());
+    EXPECT_FALSE(fs::exists(held()));
+    EXPECT_EQ(test::readFile(root() / "big"), "the whole file");
+}
+
 // Two runs held the same path: the later run held what stood there last, so
 // its item goes back and the earlier one's stays held, whether the folders
 // come from killed runs or finished ones.

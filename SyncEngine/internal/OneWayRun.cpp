@@ -332,6 +332,10 @@ std::pair<RunStats, RsyncExit> OneWayRun::perform() {
     const Recovery recovery = recoverHeld();
     LastLook look = lookLast(recovery.putBack);
     if (look.refusal) return refused(*look.refusal, recovery);
+    // Before anything of B is renamed or written: rsync would fill B's disk
+    // holding what it takes from mounts below B, and fail part-way.
+    if (const auto shortfall = HoldingFolder::shortfall(heldB(), destination_, look.bound.planned))
+        throw OneWayEngineError::noRoomToHold(*shortfall);
 
     checkSides();
     const SpellingAlignment::Aligned aligned = alignSpellings(look);

@@ -495,12 +495,17 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.ignoreTimes = true;
     // What the transfer replaces waits in the holding folder until it is
     // known to be the version the plan saw; only that one is archived (or,
-    // with the archive off, deleted).
+    // with the archive off, deleted). Where the destination's disk lacks the
+    // room for what rsync holds from mounts below it, rsync would fill it
+    // and fail part-way: nothing goes to that side.
+    HoldingFolder::Planned holding = holdingPlan(direction, paths);
+    if (const auto shortfall =
+            HoldingFolder::shortfall(held(direction.destination), direction.destination.root, holding))
+        throw TwoWayEngineError::noRoomToHold(*shortfall);
     TransferScratch::assign(invocation, held(direction.destination), paths);
+    if (!invocation.temporaryDirectory) holding.copies = paths;
     HoldingFolder::prepare(held(direction.destination), runID_);
     invocation.backupDirectory = HoldingFolder::relativePath(runID_);
-    HoldingFolder::Planned holding = holdingPlan(direction, paths);
-    if (!invocation.temporaryDirectory) holding.copies = paths;
     HoldingFolder::record(held(direction.destination), runID_, holding);
 
     CopySourceCheck sources(held(direction.source), paths);  // read just before rsync lists them

@@ -22,6 +22,7 @@ std::string_view codeName(TwoWayEngineError::Code code) {
         case Code::invalidRunID: return "invalidRunID";
         case Code::reservedNotFolder: return "reservedNotFolder";
         case Code::folderReplaced: return "folderReplaced";
+        case Code::noRoomToHold: return "noRoomToHold";
     }
     return "unknown";
 }
