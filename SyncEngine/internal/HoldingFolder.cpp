@@ -378,6 +378,9 @@ private:
 // The put-back both settling and recovery share: the held item goes back to
 // its place, trading places with the transfer's own copy where that stands
 // there; else it is kept, and why.
+bool standsWhole(const Folder& root, const Folder& in, const std::string& name, const std::string& path,
+                 const struct stat& held);
+
 void putBackOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
                    const std::string& path, const struct stat& held, const HoldingFolder::Planned* planned,
                    HoldingFolder::Settlement& out, bool folderChanged = false) {
@@ -385,6 +388,17 @@ void putBackOrKeep(const Folder& root, const Folder& top, const Folder& folder, 
         putBackWhole(root, top, folder, name, path, held, planned, out);
         out.putBack.push_back(path);
     } catch (const FileError& error) {
+        // A put-back across file systems cut short after its copy took the
+        // name: the item is back, whole, and the held one is its twin.
+        try {
+            if (error.errorNumber() == EEXIST && standsWhole(root, folder, name, path, held)) {
+                SafeFileSystem::removeTree(folder, name);
+                out.putBack.push_back(path);
+                return;
+            }
+        } catch (const FileError&) {
+            // looked at no further: the held item stays, as its place is taken
+        }
         Trade trade = Trade::none;
         if (error.errorNumber() == EEXIST && planned && planned->replaced.contains(path)) {
             try {
@@ -486,6 +500,32 @@ bool isCutCopy(const Folder& root, const HoldingFolder::Planned& planned, const 
     if (!heldFile.valid() || !standing.valid() || ::fstat(heldFile.get(), &heldNow) != 0 ||
         ::fstat(standing.get(), &standingNow) != 0 || heldNow.st_ino != held.st_ino ||
         heldNow.st_dev != held.st_dev || standingNow.st_ino != there->st_ino || standingNow.st_dev != there->st_dev)
+        return false;
+    return startAlike(heldFile.get(), standing.get(), held.st_size);
+}
+
+// Whether a whole copy of the held file, made by a put-back across file
+// systems, stands at its place: a regular file on another disk, of its size
+// and time to the nanosecond, whose bytes are the held one's, read as looked
+// at. (On one disk a put-back is a rename and leaves no twin.)
+bool standsWhole(const Folder& root, const Folder& in, const std::string& name, const std::string& path,
+                 const struct stat& held) {
+    if (!S_ISREG(held.st_mode)) return false;
+    std::vector<std::string> pieces = SafeFileSystem::split(path);
+    pieces.pop_back();
+    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+    const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+    if (!there || !S_ISREG(there->st_mode) || there->st_dev == held.st_dev || there->st_size != held.st_size ||
+        there->st_mtim.tv_sec != held.st_mtim.tv_sec || there->st_mtim.tv_nsec != held.st_mtim.tv_nsec)
+        return false;
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const FileDescriptor heldFile(::openat(in.get(), name.c_str(), flags));
+    const FileDescriptor standing(::openat(parent->get(), name.c_str(), flags));
+    struct stat heldNow {}, standingNow {};
+    if (!heldFile.valid() || !standing.valid() || ::fstat(heldFile.get(), &heldNow) != 0 ||
+        ::fstat(standing.get(), &standingNow) != 0 || heldNow.st_ino != held.st_ino ||
+        heldNow.st_dev != held.st_dev || standingNow.st_ino != there->st_ino || standingNow.st_dev != there->st_dev ||
+        standingNow.st_size != held.st_size)
         return false;
     return startAlike(heldFile.get(), standing.get(), held.st_size);
 }
