@@ -136,8 +136,8 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
 
     ScanState state(*clock, onProgress);
     // A dry run walks both folders: one met from the other is refused.
-    const OverlapMarkers markers(source, destination, job.filters, treesOverlap);
-    if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
+    const OverlapMarkers markers(source, destination, job.filters, treesOverlap, stop);
+    if (markers.seenSoFar()) throw OneWayEngineError::nestedEndpoints();
     invocation.alwaysListed = markers.names();
     const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
         if (ItemizedChange* item = event.asItem()) {
@@ -148,9 +148,10 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
                 passedOver->push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
         }
     });
+    // A stopped run waits for no lookup; any other waits for all of them.
+    if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
     if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
     if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
-    if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
     return state.collectedItems();
 }
 

@@ -122,8 +122,8 @@ std::pair<SideListing, SideListing> TwoWayEngine::listBoth(const SyncJob& job, c
 
     // Both walks at once, each with both sides marked: one met from the
     // other is refused.
-    const OverlapMarkers markers(sideA.root, sideB.root, job.filters, treesOverlap);
-    if (markers.seen()) throw TwoWayEngineError::nestedEndpoints();
+    const OverlapMarkers markers(sideA.root, sideB.root, job.filters, treesOverlap, stop);
+    if (markers.seenSoFar()) throw TwoWayEngineError::nestedEndpoints();
     std::exception_ptr errorB;
     // Destroyed (stopped and joined) on every way out, before the states.
     std::jthread listerB([&](std::stop_token stopB) {

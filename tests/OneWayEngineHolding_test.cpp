@@ -1321,3 +1321,30 @@ TEST_F(OneWayEngineHoldingTest, ACopyIntoBCutShortForWantOfRoomIsCleared) {
     EXPECT_EQ(nextExit, RsyncExit(0, {})) << testing::PrintToString(next.errors);
     EXPECT_FALSE(fs::exists(dst / "mnt/big"));
 }
+
+// A put-back across file systems copies the held item to its place, then
+// removes it from the holding folder: a run killed between the two leaves
+// the item whole at its place and still held. The next run finds its own
+// copy standing there, the very version it holds: nothing stays held, and
+// nothing is named as kept for the user to sort out.
+TEST_F(OneWayEngineHoldingTest, AHeldItemAKilledPutBackCopiedWholeIsNotKeptForGood) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    fs::create_directories(dst / "mnt");
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.tmpfs(dst / "mnt"));
+    put(src / "keep.txt", "keep");
+    put(dst / "keep.txt", "keep");
+    const fs::path killed = holdingRoot() / "2025-03-07_141503-0a1b2c3d";
+    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    for (const fs::path& file : {killed / "mnt/f", dst / "mnt/f"}) {
+        put(file, "a version the killed run never saw");
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    }
+    put(src / "mnt/f", "a version the killed run never saw");
+    ASSERT_EQ(::utimensat(AT_FDCWD, (src / "mnt/f").c_str(), times, 0), 0);
+
+    const auto [stats, exit] = run(plan());
+    for (const std::string& line : stats.errors) EXPECT_FALSE(line.starts_with("Kept")) << line;
+    EXPECT_EQ(contents(dst / "mnt/f"), "a version the killed run never saw");
+    EXPECT_FALSE(fs::exists(killed)) << "the item stays held beside its own copy";
+}

@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include "SyncAutomation/Async/MainExecutor.h"
+#include "SyncModel/Support/NonWaitingThread.h"
 
 #include <chrono>
 
@@ -12,6 +13,7 @@ namespace kelto {
 // The main executor on the Qt event loop of the thread that builds it (the
 // GUI thread). Delayed work is timed on the monotonic clock; a long wait is
 // armed in steps, since a Qt timer takes at most an int of milliseconds.
+// The thread is a NonWaitingThread while it lasts.
 class QtMainExecutor final : public MainExecutor {
 public:
     // The longest single timer; a whole day keeps far from the int limit.
@@ -32,6 +34,8 @@ private:
     void arm(const std::shared_ptr<Pending>& pending);
 
     QObject* context_;
+    // The windows' thread never waits on the network.
+    NonWaitingThread windowsThread_;
 };
 
 }  // namespace kelto

@@ -3,6 +3,7 @@
 #include "Platform/System/MountTable.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/FileSystemCapabilities.h"
+#include "SyncModel/Support/NonWaitingThread.h"
 #include "SyncModel/Support/PathComponents.h"
 
 #include <arpa/inet.h>
@@ -21,6 +22,11 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -278,11 +284,26 @@ bool keptElsewhere(std::string_view spec, const RcloneRemotes& remotes, const Li
 
 }  // namespace
 
-LinuxVolumeSource::LinuxVolumeSource(Options options) : options_(std::move(options)) {
+struct LinuxVolumeSource::Resolutions {
+    struct Answer {
+        double at = 0;  // when it was asked for
+        bool known = false, pending = false;
+        std::optional<std::vector<std::string>> addresses;
+    };
+
+    std::function<std::optional<std::vector<std::string>>(std::string_view, std::string_view)> resolveHost;
+    std::mutex lock;
+    std::condition_variable answered;
+    std::map<std::pair<std::string, std::string>, Answer> answers;
+};
+
+LinuxVolumeSource::LinuxVolumeSource(Options options)
+    : options_(std::move(options)), resolutions_(std::make_shared<Resolutions>()) {
     if (!options_.probe) options_.probe = BlockDevices::read;
     if (!options_.resolveHost) options_.resolveHost = addressesOf;
     if (!options_.rcloneConfig) options_.rcloneConfig = rcloneConfig;
     if (!options_.clock) options_.clock = &SystemClock::shared();
+    resolutions_->resolveHost = options_.resolveHost;
 }
 
 bool LinuxVolumeSource::isPseudo(std::string_view fs) {
@@ -396,16 +417,34 @@ LinuxVolumeSource::Server LinuxVolumeSource::server(std::string_view fs, std::st
 
 std::optional<std::vector<std::string>> LinuxVolumeSource::resolved(std::string_view fs, std::string_view host) const {
     const double now = options_.clock->monotonicSeconds();
+    const std::shared_ptr<Resolutions> shared = resolutions_;
     std::pair<std::string, std::string> key{fs, host};
-    {
-        const std::lock_guard lock(resolvedLock_);
-        const auto found = resolved_.find(key);
-        if (found != resolved_.end() && now - found->second.at < 60) return found->second.addresses;
+    std::unique_lock guard(shared->lock);
+    Resolutions::Answer& answer = shared->answers[key];
+    if (answer.known && now - answer.at < 60) return answer.addresses;
+    if (!answer.pending) {
+        answer.pending = true;
+        try {
+            // Detached: nothing waits for a name server that never answers.
+            std::thread([shared, key, now] {
+                std::optional<std::vector<std::string>> addresses;
+                try {
+                    addresses = shared->resolveHost(key.first, key.second);
+                } catch (...) {
+                    addresses.reset();  // not resolved: not shown to be elsewhere
+                }
+                const std::lock_guard done(shared->lock);
+                shared->answers[key] = {now, true, false, std::move(addresses)};
+                shared->answered.notify_all();
+            }).detach();
+        } catch (const std::system_error&) {
+            answer.pending = false;
+            return std::nullopt;
+        }
     }
-    std::optional<std::vector<std::string>> addresses = options_.resolveHost(fs, host);
-    const std::lock_guard lock(resolvedLock_);
-    resolved_.insert_or_assign(std::move(key), Resolved{now, addresses});
-    return addresses;
+    if (NonWaitingThread::isCurrent()) return std::nullopt;
+    shared->answered.wait(guard, [&answer] { return !answer.pending; });
+    return answer.addresses;
 }
 
 std::optional<std::string> LinuxVolumeSource::rcloneConfig(std::optional<uid_t> owner) {

@@ -7,8 +7,7 @@
 #include <sys/types.h>
 
 #include <functional>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +25,7 @@ public:
         std::function<BlockDevices::Tags(const std::string&)> probe;
         // The addresses a share's server name leads to; nothing when it
         // cannot be resolved. LinuxVolumeSource::addressesOf when empty.
+        // Called on a thread of its own, never the asking one.
         std::function<std::optional<std::vector<std::string>>(std::string_view fileSystem, std::string_view host)>
             resolveHost;
         // The text of the rclone configuration a mount made by `owner` was
@@ -55,7 +55,7 @@ public:
     // Where a share's server is, told by what its name resolves to, not by
     // the name: an ssh alias or a name the resolver maps to a loopback
     // address is this machine; a name that does not resolve, or no name at
-    // all, is unknown.
+    // all, is unknown, as is one not resolved yet on a NonWaitingThread.
     enum class Server { thisMachine, another, unknown };
     Server server(std::string_view fileSystem, std::string_view host) const;
     // The addresses of a host name as the resolver gives them, for sshfs
@@ -79,18 +79,19 @@ public:
                                      std::string_view mountPoint);
 
 private:
-    // options_.resolveHost's answers, each kept a minute: every read of the
-    // table meets each share again, and a resolver waiting on the network
-    // would hold up each read.
+    // resolveHost's answers, each kept a minute: every read of the table
+    // meets each share again, and a resolver waiting on the network would
+    // hold up each read. A caller waits for a missing answer, except on a
+    // NonWaitingThread, where a server without one is not shown to be
+    // another machine until it comes.
     std::optional<std::vector<std::string>> resolved(std::string_view fileSystem, std::string_view host) const;
 
+    // The answers and what resolves them, shared with the threads that
+    // resolve: a dead name server may keep one going past this value.
+    struct Resolutions;
+
     Options options_;
-    struct Resolved {
-        double at = 0;
-        std::optional<std::vector<std::string>> addresses;
-    };
-    mutable std::mutex resolvedLock_;
-    mutable std::map<std::pair<std::string, std::string>, Resolved> resolved_;
+    std::shared_ptr<Resolutions> resolutions_;
 };
 
 }  // namespace kelto

@@ -1,6 +1,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 
 #include "Platform/System/MountTable.h"
+#include "SyncModel/Support/NonWaitingThread.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,10 @@
 
 #include <sys/sysmacros.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 namespace kelto {
 namespace {
@@ -287,6 +291,41 @@ TEST_F(Fixture, ServersNamesAreResolvedOnceAMinute) {
     clock.advance(61);
     EXPECT_TRUE(at(system.mounts(), "/mnt/nas").onAnotherMachine);
     EXPECT_EQ(resolutions - before, 2 * once);
+}
+
+// A window's thread never waits for a server's name: its read of the table
+// comes back while the resolver is still held, the server not shown to be
+// another machine; the answer, once released, is what the next read uses.
+TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
+    folder.write("mountinfo", "27 1 8:2 / / rw - ext4 /dev/sda2 rw\n80 27 0:90 / /mnt/far rw - cifs //far/photos rw\n");
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+    int answered = 0;
+    const LinuxVolumeSource system({folder / "mountinfo", folder / "sys", [](const std::string&) { return BlockDevices::Tags{}; },
+                                    [&](std::string_view, std::string_view) {
+                                        std::unique_lock guard(lock);
+                                        entered = true;
+                                        changed.notify_all();
+                                        // A bound only where the read waited, so that the test fails, not hangs.
+                                        changed.wait_for(guard, std::chrono::seconds(10), [&] { return released; });
+                                        ++answered;
+                                        return std::optional<std::vector<std::string>>({"192.0.2.9"});
+                                    },
+                                    [](std::optional<uid_t>) { return std::optional<std::string>(); }, &clock});
+    {
+        const NonWaitingThread windows;
+        EXPECT_FALSE(at(system.mounts(), "/mnt/far").onAnotherMachine);
+    }
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return entered; });
+        EXPECT_EQ(answered, 0);
+        released = true;
+        changed.notify_all();
+    }
+    EXPECT_TRUE(at(system.mounts(), "/mnt/far").onAnotherMachine);
+    EXPECT_EQ(answered, 1);
 }
 
 // An rclone mount is another machine's only where rclone's configuration,

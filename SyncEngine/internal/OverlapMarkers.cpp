@@ -13,8 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <functional>
-#include <memory>
 #include <vector>
 
 namespace kelto {
@@ -64,7 +62,7 @@ void clearStale(int folder) {
 }  // namespace
 
 OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const FilterSet& filters,
-                               const TreeOverlap& overlap) {
+                               const TreeOverlap& overlap, std::stop_token stop) {
     const std::string token = Uuid::random().string();
     a_.root = a;
     b_.root = b;
@@ -98,8 +96,11 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
     // name from the walks, never from a lookup: where one side's tree holds
     // a mount, the other side's top shown right there is looked up; where
     // only the trees' evidence places a side's folders, the other side's
-    // marker at each of them, and both markers must stand to tell.
+    // marker at each of them, and both markers must stand to tell. Those go
+    // on beside the walks: a walk over a network share would wait for them
+    // otherwise.
     try {
+        std::vector<TreeNameLookup::Tree> trees;
         for (const auto& [side, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}})
             for (const TreeOverlap::Lookup& lookup : overlap.lookups(side->root)) {
                 if (lookup.throughout) {
@@ -109,7 +110,7 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
                                             "No marker, which alone tells whether the folders reach each other "
                                             "there, could be placed in",
                                             unmarked->root);
-                    if (markedBelow(lookup.at, *other)) seen_ = true;
+                    trees.push_back({lookup.at, other->reserved.valid() ? reserved + "/" + other->name : other->name});
                     continue;
                 }
                 if (other->name.empty()) continue;
@@ -118,6 +119,7 @@ OverlapMarkers::OverlapMarkers(const fs::path& a, const fs::path& b, const Filte
                     if (::lstat(there.c_str(), &info) == 0) seen_ = true;
                 }
             }
+        if (!trees.empty() && !seen_) throughout_ = std::make_unique<TreeNameLookup>(std::move(trees), std::move(stop));
     } catch (...) {
         take(a_);
         take(b_);
@@ -143,58 +145,9 @@ void OverlapMarkers::clearLeftIn(const fs::path& root) {
     }
 }
 
-bool OverlapMarkers::markedBelow(const fs::path& top, const Side& other) {
-    const std::string name = other.reserved.valid() ? reserved + "/" + other.name : other.name;
-    FileDescriptor first(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat info {};
-    if (!first.valid() || ::fstat(first.get(), &info) != 0) throw FileError(errno, "Could not open", top);
-    // Depth first, one descriptor a level; a mount met below is placed on
-    // its own. A folder that cannot be read is one no walk enters either;
-    // any other failure (no descriptor left, a listing the file system
-    // breaks off) leaves folders unlooked at, which tells nothing.
-    const auto cannot = [](const char* what, const fs::path& where) {
-        if (errno != EACCES) throw FileError(errno, what, where);
-    };
-    const std::function<bool(const FileDescriptor&, const fs::path&)> marked = [&](const FileDescriptor& folder,
-                                                                                 const fs::path& path) {
-        struct stat there {};
-        if (::fstatat(folder.get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return true;
-        if (errno != ENOENT && errno != ENOTDIR && errno != EACCES)
-            throw FileError(errno, "Could not look up", path / name);
-        const int listed = ::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
-        if (!dir) {
-            if (listed >= 0) ::close(listed);
-            cannot("Could not list", path);
-            return false;
-        }
-        const std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, ::closedir);
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir);
-            if (!entry) {
-                if (errno != 0) cannot("Could not list", path);
-                break;
-            }
-            const std::string_view child = entry->d_name;
-            if (child == "." || child == ".." || child == reserved ||
-                (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN))
-                continue;
-            FileDescriptor inner(::openat(folder.get(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            // Not a folder, a link, or gone since it was listed.
-            if (!inner.valid() && (errno == ENOTDIR || errno == ELOOP || errno == ENOENT)) continue;
-            if (!inner.valid()) {
-                cannot("Could not open", path / child);
-                continue;
-            }
-            struct stat innerInfo {};
-            if (::fstat(inner.get(), &innerInfo) != 0) throw FileError(errno, "Could not read", path / child);
-            if (innerInfo.st_dev != info.st_dev) continue;
-            if (marked(inner, path / child)) return true;
-        }
-        return false;
-    };
-    return marked(first, top);
+bool OverlapMarkers::seen() const {
+    if (!seen_ && throughout_ && throughout_->found()) seen_ = true;
+    return seen_;
 }
 
 bool OverlapMarkers::isMarkerName(std::string_view name) {
@@ -232,6 +185,7 @@ bool OverlapMarkers::mayHide(const std::string& text) {
 }
 
 OverlapMarkers::~OverlapMarkers() {
+    throughout_.reset();
     take(a_);
     take(b_);
 }

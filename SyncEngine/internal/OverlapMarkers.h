@@ -1,13 +1,16 @@
 #pragma once
 
 #include "SyncEngine/TreeOverlap.h"
+#include "SyncEngine/internal/TreeNameLookup.h"
 #include "SyncModel/FilterSet.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <atomic>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,8 +65,10 @@ public:
     // for its deletion lines, else the source's).
     enum class Walk { a, b };
 
+    // The lookups at each folder of a side only the markers place go on, on
+    // threads of their own, while the walks list; a stop request ends them.
     OverlapMarkers(const std::filesystem::path& a, const std::filesystem::path& b, const FilterSet& filters,
-                   const TreeOverlap& overlap);
+                   const TreeOverlap& overlap, std::stop_token stop = {});
     ~OverlapMarkers();
     OverlapMarkers(const OverlapMarkers&) = delete;
     OverlapMarkers& operator=(const OverlapMarkers&) = delete;
@@ -76,9 +81,13 @@ public:
     // The markers' names, for each walk to list whatever the job's filters
     // say.
     std::vector<std::string> names() const;
-    // Whether any walk met a marker so far, or a lookup where the other
-    // side's tree holds a mount found one when they were placed.
-    bool seen() const { return seen_.load(); }
+    // Whether any walk met a marker so far, or a lookup found one: waits for
+    // the lookups at each folder. Throws FileError where one could not go
+    // on, CancellationError where the stop came first.
+    bool seen() const;
+    // Without waiting for the lookups at each folder: what the walks and
+    // the lookups at mounts found so far.
+    bool seenSoFar() const { return seen_.load(); }
 
 private:
     struct Side {
@@ -94,12 +103,10 @@ private:
     // walk's top.
     static bool mayHide(const std::string& pattern);
     static void take(Side& side) noexcept;
-    // Whether `other`'s marker stands in any folder below `top` on top's
-    // own file system, looked up by its name in each.
-    static bool markedBelow(const std::filesystem::path& top, const Side& other);
 
     Side a_, b_;
     mutable std::atomic<bool> seen_{false};
+    std::unique_ptr<TreeNameLookup> throughout_;  // ended before the markers go
 };
 
 }  // namespace kelto

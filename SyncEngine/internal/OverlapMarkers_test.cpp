@@ -1,5 +1,6 @@
 #include "SyncEngine/internal/OverlapMarkers.h"
 
+#include "SyncEngine/CancellationError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/NoMountOverlap.h"
 #include "tests/support/TemporaryFolder.h"
@@ -229,6 +230,24 @@ TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     EXPECT_TRUE(seen || refused);
     EXPECT_EQ(markersIn(a).size(), 0u);
     EXPECT_EQ(markersIn(b).size(), 0u);
+}
+
+// The lookups at each folder go on beside the walks; a run stopped before
+// they end learns nothing from them, never that the folders lie apart.
+TEST(OverlapMarkers, LookupsAStopEndedTellNothing) {
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b";
+    fs::create_directories(a / "x/y");
+    fs::create_directories(b);
+    const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                              [&](const fs::path& folder) {
+                                  return folder == a ? std::vector<TreeOverlap::Lookup>{{a, true}}
+                                                     : std::vector<TreeOverlap::Lookup>{};
+                              });
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_THROW(OverlapMarkers(a, b, {}, overlap, stopped.get_token()).seen(), CancellationError);
+    EXPECT_FALSE(OverlapMarkers(a, b, {}, overlap).seen());
 }
 
 // rsync's patterns match a name at any depth unless anchored at the top. No
