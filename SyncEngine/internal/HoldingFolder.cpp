@@ -69,33 +69,52 @@ bool standsAt(const Folder& root, const std::string& path) {
 // as a copy of the folder it took the items from: a private folder comes
 // back, or is archived, private. Throws FileError.
 Folder placeAt(const Folder& root, const Folder& held, const std::vector<std::string>& pieces) {
-    Folder parent = *SafeFileSystem::openPath(root, {});
-    std::optional<Folder> heldParent = SafeFileSystem::openPath(held, {});
-    for (const std::string& piece : pieces) {
-        std::optional<Folder> counterpart = heldParent ? SafeFileSystem::openChild(*heldParent, piece) : std::nullopt;
-        std::optional<Folder> next = SafeFileSystem::openChild(parent, piece);
+    // Mostly there already: one call opens it, and nothing is made.
+    if (std::optional<Folder> there = SafeFileSystem::openPath(root, pieces)) return std::move(*there);
+    if (pieces.empty()) throw FileError(ENOENT, "Could not open folder", root.path);
+    std::optional<Folder> parent, heldParent;
+    const Folder* at = &root;
+    const Folder* heldAt = &held;  // none: no counterpart
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const std::string& piece = pieces[i];
+        // The last one was missing just now: it is made, or opened where made
+        // meanwhile. Its counterpart serves only as a model: its lstat is enough.
+        const bool last = i + 1 == pieces.size();
+        std::optional<Folder> counterpart = heldAt && !last ? SafeFileSystem::openChild(*heldAt, piece) : std::nullopt;
+        std::optional<Folder> next = last ? std::nullopt : SafeFileSystem::openChild(*at, piece);
         if (!next) {
             struct stat model {};
-            const bool modelled = counterpart && ::fstat(counterpart->get(), &model) == 0;
+            bool modelled = false;
+            if (counterpart) {
+                modelled = ::fstat(counterpart->get(), &model) == 0;
+            } else if (heldAt && last) {
+                const std::optional<struct stat> item = SafeFileSystem::statChild(*heldAt, piece);
+                modelled = item && S_ISDIR(item->st_mode);  // a link is no folder to model on
+                if (modelled) model = *item;
+            }
             if (!modelled) {
-                next = SafeFileSystem::ensurePath(parent, {piece});
+                next = SafeFileSystem::ensurePath(*at, {piece});
             } else {
                 // Made closed, then opened up as far as the model: never wider meanwhile.
-                const bool made = ::mkdirat(parent.get(), piece.c_str(), 0700) == 0;
-                if (!made && errno != EEXIST) throw FileError(errno, "Could not create folder", parent / piece);
+                const bool made = ::mkdirat(at->get(), piece.c_str(), 0700) == 0;
+                if (!made && errno != EEXIST) throw FileError(errno, "Could not create folder", *at / piece);
                 if (made) {
-                    const FileDescriptor opened(
-                        ::openat(parent.get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                    FileDescriptor opened(
+                        ::openat(at->get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
                     if (!opened.valid() || ::fchmod(opened.get(), model.st_mode & 07777) != 0)
-                        throw FileError(errno, "Could not set the permissions of", parent / piece);
+                        throw FileError(errno, "Could not set the permissions of", *at / piece);
+                    next = Folder{std::move(opened), *at / piece};
+                } else {
+                    next = SafeFileSystem::ensurePath(*at, {piece});
                 }
-                next = SafeFileSystem::ensurePath(parent, {piece});
             }
         }
-        parent = std::move(*next);
+        parent = std::move(next);
+        at = &*parent;
         heldParent = std::move(counterpart);
+        heldAt = heldParent ? &*heldParent : nullptr;
     }
-    return parent;
+    return std::move(*parent);
 }
 
 // Moves one held item back to its path under R. Throws FileError: EEXIST
@@ -253,7 +272,7 @@ HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
 // where it has one, else for good. The folders on its way there are made as
 // those put back are, after their counterparts below `top`.
 void drop(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
-          const std::string& path, const HoldingFolder::Planned& planned) {
+          const std::string& path, const HoldingFolder::Planned& planned, std::optional<Folder>& archive) {
     if (!planned.archiveTo) return SafeFileSystem::removeTree(folder, name);
     // What rsync's copy into the holding folder dropped, the archive keeps.
     const auto crossed = planned.crossed.find(path);
@@ -263,17 +282,19 @@ void drop(const Folder& root, const Folder& top, const Folder& folder, const std
     }
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     pieces.pop_back();
-    const Folder archive = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*planned.archiveTo));
-    SafeFileSystem::moveToFreeName(folder, name, placeAt(archive, top, pieces), name,
+    // The run's own archive folder, opened once for every item of the walk.
+    if (!archive) archive = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*planned.archiveTo));
+    SafeFileSystem::moveToFreeName(folder, name, placeAt(*archive, top, pieces), name,
                                    SafeFileSystem::Writers::thisRunAlone);
 }
 
 // Takes away what the plan meant to; where the disk refuses, the item stays
 // held, named with the disk's own error, and the next run tries again.
 void dropOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
-                const std::string& path, const HoldingFolder::Planned& planned, HoldingFolder::Settlement& out) {
+                const std::string& path, const HoldingFolder::Planned& planned, std::optional<Folder>& archive,
+                HoldingFolder::Settlement& out) {
     try {
-        drop(root, top, folder, name, path, planned);
+        drop(root, top, folder, name, path, planned, archive);
     } catch (const FileError& error) {
         using Bound = HoldingFolder::Kept::Bound;
         out.kept.push_back({path, error, false, false, planned.archiveTo ? Bound::archive : Bound::away});
@@ -380,16 +401,19 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
         out.kept.push_back({prefix, error});
         return;
     }
-    try {
-        // A copy back across file systems that a killed run cut short,
-        // recorded here (no item of the user's bears such a name here: rsync
-        // never takes one).
-        const std::vector<std::string> pieces =
-            prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
-        const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces);
-        SafeFileSystem::clearLeftoverCopies(folder, place ? &*place : nullptr);
-    } catch (const FileError& error) {
-        out.kept.push_back({prefix, error});
+    // A copy back across file systems that a killed run cut short, recorded
+    // here (no item of the user's bears such a name here: rsync never takes
+    // one); only a record among the names just listed asks for its place.
+    const auto isCopy = [](const std::string& name) { return SafeFileSystem::isCopyName(name); };
+    if (std::any_of(names.begin(), names.end(), isCopy)) {
+        try {
+            const std::vector<std::string> pieces =
+                prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
+            const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces);
+            SafeFileSystem::clearLeftoverCopies(folder, place ? &*place : nullptr);
+        } catch (const FileError& error) {
+            out.kept.push_back({prefix, error});
+        }
     }
     for (const std::string& name : names) {
         const std::string path = prefix.empty() ? name : prefix + "/" + name;
@@ -535,9 +559,9 @@ void clearTemporaries(const Folder& root, const HoldingFolder::Planned& planned,
 // back, or stays held, named.
 void settleItem(const Folder& root, const Folder& top, const Folder& in, const std::string& name,
                 const std::string& path, const struct stat& item, const HoldingFolder::Planned* planned,
-                FoldersAsSeen& folders, HoldingFolder::Settlement& out) {
+                FoldersAsSeen& folders, std::optional<Folder>& archive, HoldingFolder::Settlement& out) {
     const bool meant = planned && meantToGo(root, *planned, path, item);
-    if (meant && folders.hold(path)) return dropOrKeep(root, top, in, name, path, *planned, out);
+    if (meant && folders.hold(path)) return dropOrKeep(root, top, in, name, path, *planned, archive, out);
     putBackOrKeep(root, top, in, name, path, item, planned, out, meant);
 }
 
@@ -545,10 +569,11 @@ void settleItem(const Folder& root, const Folder& top, const Folder& in, const s
 void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
                   HoldingFolder::Settlement& out) {
     FoldersAsSeen folders(root, planned);
+    std::optional<Folder> archive;
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
         if (clearedCutCopy(root, planned, in, name, path, item)) return;
-        settleItem(root, folder, in, name, path, item, &planned, folders, out);
+        settleItem(root, folder, in, name, path, item, &planned, folders, archive, out);
     };
     walkHeld(root, folder, "", settleOne, out);
 }
@@ -561,12 +586,13 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
     if (recorded) clearTemporaries(root, *recorded, out);
     const HoldingFolder::Planned none;
     FoldersAsSeen folders(root, recorded ? *recorded : none);
+    std::optional<Folder> archive;
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
         // Also one an earlier run kept for good, before such copies were told apart.
         if (recorded && clearedCutCopy(root, *recorded, in, name, path, item)) return;
         if (leftAlone && leftAlone->contains(path)) return;
-        settleItem(root, folder, in, name, path, item, recorded, folders, out);
+        settleItem(root, folder, in, name, path, item, recorded, folders, archive, out);
     };
     walkHeld(root, folder, "", recoverOne, out);
 }
