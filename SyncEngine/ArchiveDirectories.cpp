@@ -80,26 +80,56 @@ bool ArchiveDirectories::treeExists(const fs::path& root, const Uuid& jobID) {
     }
 }
 
-bool ArchiveDirectories::isSafeRelativePath(std::string_view path, const fs::path& root, bool allowReserved) {
-    if (path.empty() || path.front() == '/' || path.find('\0') != std::string_view::npos) return false;
-    const std::vector<std::string> pieces = SafeFileSystem::split(path);
-    for (const std::string& piece : pieces)
-        if (piece.empty() || piece == "." || piece == "..") return false;
-    if (!allowReserved && pieces.front() == reservedName) return false;
+namespace {
 
+// The pieces of a path that may be acted on, judged by their names alone;
+// nothing where it may not.
+std::optional<std::vector<std::string>> safePieces(std::string_view path, bool allowReserved) {
+    if (path.empty() || path.front() == '/' || path.find('\0') != std::string_view::npos) return std::nullopt;
+    std::vector<std::string> pieces = SafeFileSystem::split(path);
+    for (const std::string& piece : pieces)
+        if (piece.empty() || piece == "." || piece == "..") return std::nullopt;
+    if (!allowReserved && pieces.front() == ArchiveDirectories::reservedName) return std::nullopt;
+    return pieces;
+}
+
+// Whether no link or file stands among the existing folders on the way.
+bool safeWay(const Folder& root, const std::vector<std::string>& pieces) {
     // What cannot be read cannot lead elsewhere; only what exists is judged.
     try {
-        std::optional<Folder> current = SafeFileSystem::openRoot(root);
-        for (std::size_t i = 0; current && i + 1 < pieces.size(); ++i) {
-            const std::optional<struct stat> info = SafeFileSystem::statChild(*current, pieces[i]);
+        // Every folder on the way there and a real one: one call tells.
+        if (pieces.size() == 1 || SafeFileSystem::openPath(root, {pieces.begin(), pieces.end() - 1})) return true;
+        std::optional<Folder> current;
+        const Folder* at = &root;
+        for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+            const std::optional<struct stat> info = SafeFileSystem::statChild(*at, pieces[i]);
             if (!info) return true;
             if (!S_ISDIR(info->st_mode)) return false;
-            current = SafeFileSystem::openChild(*current, pieces[i]);
+            current = SafeFileSystem::openChild(*at, pieces[i]);
             if (!current) return false;  // swapped for a link or a file since
+            at = &*current;
         }
     } catch (const FileError&) {
     }
     return true;
+}
+
+}  // namespace
+
+bool ArchiveDirectories::isSafeRelativePath(std::string_view path, const fs::path& root, bool allowReserved) {
+    const std::optional<std::vector<std::string>> pieces = safePieces(path, allowReserved);
+    if (!pieces) return false;
+    std::optional<Folder> folder;
+    try {
+        folder = SafeFileSystem::openRoot(root);
+    } catch (const FileError&) {
+    }
+    return !folder || safeWay(*folder, *pieces);
+}
+
+bool ArchiveDirectories::isSafeRelativePath(std::string_view path, const Folder& root, bool allowReserved) {
+    const std::optional<std::vector<std::string>> pieces = safePieces(path, allowReserved);
+    return pieces && safeWay(root, *pieces);
 }
 
 }  // namespace kelto

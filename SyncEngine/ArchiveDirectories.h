@@ -12,6 +12,10 @@ class time_zone;
 
 namespace kelto {
 
+namespace SafeFileSystem {
+struct Folder;
+}
+
 // The reserved folder at the root R of every synchronised folder:
 //   .KeltoSync/Archive/<job UUID>/<run identifier>/<path>  archived items
 //   .KeltoSync/Partial                                   rsync's partial transfers
@@ -60,6 +64,8 @@ struct ArchiveDirectories {
     // allowed, and no symbolic link or file among the existing folders on the
     // way. The last piece itself is not examined. Never throws.
     static bool isSafeRelativePath(std::string_view path, const std::filesystem::path& root, bool allowReserved);
+    // The same below R opened already, for many paths.
+    static bool isSafeRelativePath(std::string_view path, const SafeFileSystem::Folder& root, bool allowReserved);
 };
 
 }  // namespace kelto

@@ -29,14 +29,19 @@ void takeOut(const std::string& path, const Folder& root, const std::string& run
     pieces.pop_back();
     // Gone is done; a file or link standing where a folder on the way was is
     // not: the item may still exist elsewhere, so it stays unsettled.
-    std::optional<Folder> parent = SafeFileSystem::openPath(root, {});
-    for (const std::string& piece : pieces) {
-        std::optional<Folder> next = SafeFileSystem::openChild(*parent, piece);
-        if (!next) {
-            if (SafeFileSystem::statChild(*parent, piece)) throw FileError(ENOTDIR, "Could not open folder", *parent / piece);
-            return;
+    std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+    if (!parent) {
+        // Which folder on the way is missing, or taken by something else, the walk tells.
+        parent = SafeFileSystem::openPath(root, {});
+        for (const std::string& piece : pieces) {
+            std::optional<Folder> next = SafeFileSystem::openChild(*parent, piece);
+            if (!next) {
+                if (SafeFileSystem::statChild(*parent, piece))
+                    throw FileError(ENOTDIR, "Could not open folder", *parent / piece);
+                return;
+            }
+            parent = std::move(next);
         }
-        parent = std::move(next);
     }
     if (!SafeFileSystem::statChild(*parent, name)) return;
 

@@ -2,6 +2,8 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/OneWayEngine.h"
+#include "SyncEngine/internal/HeldCrossings.h"
+#include "SyncEngine/internal/HoldingRecords.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/SafeFileSystem.h"
@@ -9,7 +11,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,58 +38,20 @@ std::vector<std::string> sortedNames(const Folder& folder) {
     return names;
 }
 
-// The mark of a folder that a finished run settled: the one name no held
-// item can have, as rsync never touches R's reserved folder. It records the
-// paths kept because their place is taken, each followed by a NUL byte.
-const std::string reportedMark(ArchiveDirectories::reservedName);
-
 constexpr std::string_view leftoverLine = "Could not clear what rsync left unfinished: ";
-
-// The paths a folder's mark records; nullopt when it has no mark. A record
-// cut short (the writing was stopped) is left out: its item is tried again.
-std::optional<std::unordered_set<std::string>> readMark(const Folder& folder) {
-    const FileDescriptor file(::openat(folder.get(), reportedMark.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!file.valid()) {
-        const int error = errno;
-        if (error == ENOENT) return std::nullopt;
-        throw FileError(error, "Could not read", folder / reportedMark);
-    }
-    const std::string bytes = FileIO::readAll(file.get(), folder / reportedMark);
-    std::unordered_set<std::string> paths;
-    for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
-        paths.insert(bytes.substr(start, end - start));
-    return paths;
-}
-
-// The record no path can be: a folder marked by a later run's recovery,
-// its own run having been killed.
-const std::string interruptedRecord;
 
 // Marks the folder, recording `recorded` and the kept items of `settlement`
 // whose place is taken, and whether the run that held them was killed.
 // Never throws: an unwritten mark leaves those items to be tried again.
 void writeMark(const Folder& folder, const std::unordered_set<std::string>& recorded,
                const HoldingFolder::Settlement& settlement, bool interrupted) {
-    std::string records;
-    if (interrupted) records.append(interruptedRecord).push_back('\0');
-    for (const std::string& path : recorded)
-        if (path != interruptedRecord) records.append(path).push_back('\0');
+    HoldingRecords::Mark mark{interrupted, recorded};
     for (const HoldingFolder::Kept& item : settlement.kept)
-        if (item.forGood() && !item.path.empty()) records.append(item.path).push_back('\0');
-    const FileDescriptor mark(
-        ::openat(folder.get(), reportedMark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-    // A mark cut short leaves its last record out: that item is tried again.
-    for (std::string_view rest = records; mark.valid() && !rest.empty();) {
-        const ssize_t n = ::write(mark.get(), rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        rest.remove_prefix(static_cast<std::size_t>(n));
+        if (item.forGood() && !item.path.empty()) mark.placeTaken.insert(item.path);
+    try {
+        HoldingRecords::writeMark(folder, mark);
+    } catch (const FileError&) {
     }
-}
-
-std::optional<Folder> openHoldingRoot(const Folder& root) {
-    return SafeFileSystem::openPath(root, {std::string(ArchiveDirectories::reservedName),
-                                           std::string(ArchiveDirectories::holdingName)});
 }
 
 // Whether an item stands at the path under R; nothing is followed on the way.
@@ -106,33 +69,52 @@ bool standsAt(const Folder& root, const std::string& path) {
 // as a copy of the folder it took the items from: a private folder comes
 // back, or is archived, private. Throws FileError.
 Folder placeAt(const Folder& root, const Folder& held, const std::vector<std::string>& pieces) {
-    Folder parent = *SafeFileSystem::openPath(root, {});
-    std::optional<Folder> heldParent = SafeFileSystem::openPath(held, {});
-    for (const std::string& piece : pieces) {
-        std::optional<Folder> counterpart = heldParent ? SafeFileSystem::openChild(*heldParent, piece) : std::nullopt;
-        std::optional<Folder> next = SafeFileSystem::openChild(parent, piece);
+    // Mostly there already: one call opens it, and nothing is made.
+    if (std::optional<Folder> there = SafeFileSystem::openPath(root, pieces)) return std::move(*there);
+    if (pieces.empty()) throw FileError(ENOENT, "Could not open folder", root.path);
+    std::optional<Folder> parent, heldParent;
+    const Folder* at = &root;
+    const Folder* heldAt = &held;  // none: no counterpart
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const std::string& piece = pieces[i];
+        // The last one was missing just now: it is made, or opened where made
+        // meanwhile. Its counterpart serves only as a model: its lstat is enough.
+        const bool last = i + 1 == pieces.size();
+        std::optional<Folder> counterpart = heldAt && !last ? SafeFileSystem::openChild(*heldAt, piece) : std::nullopt;
+        std::optional<Folder> next = last ? std::nullopt : SafeFileSystem::openChild(*at, piece);
         if (!next) {
             struct stat model {};
-            const bool modelled = counterpart && ::fstat(counterpart->get(), &model) == 0;
+            bool modelled = false;
+            if (counterpart) {
+                modelled = ::fstat(counterpart->get(), &model) == 0;
+            } else if (heldAt && last) {
+                const std::optional<struct stat> item = SafeFileSystem::statChild(*heldAt, piece);
+                modelled = item && S_ISDIR(item->st_mode);  // a link is no folder to model on
+                if (modelled) model = *item;
+            }
             if (!modelled) {
-                next = SafeFileSystem::ensurePath(parent, {piece});
+                next = SafeFileSystem::ensurePath(*at, {piece});
             } else {
                 // Made closed, then opened up as far as the model: never wider meanwhile.
-                const bool made = ::mkdirat(parent.get(), piece.c_str(), 0700) == 0;
-                if (!made && errno != EEXIST) throw FileError(errno, "Could not create folder", parent / piece);
+                const bool made = ::mkdirat(at->get(), piece.c_str(), 0700) == 0;
+                if (!made && errno != EEXIST) throw FileError(errno, "Could not create folder", *at / piece);
                 if (made) {
-                    const FileDescriptor opened(
-                        ::openat(parent.get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                    FileDescriptor opened(
+                        ::openat(at->get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
                     if (!opened.valid() || ::fchmod(opened.get(), model.st_mode & 07777) != 0)
-                        throw FileError(errno, "Could not set the permissions of", parent / piece);
+                        throw FileError(errno, "Could not set the permissions of", *at / piece);
+                    next = Folder{std::move(opened), *at / piece};
+                } else {
+                    next = SafeFileSystem::ensurePath(*at, {piece});
                 }
-                next = SafeFileSystem::ensurePath(parent, {piece});
             }
         }
-        parent = std::move(*next);
+        parent = std::move(next);
+        at = &*parent;
         heldParent = std::move(counterpart);
+        heldAt = heldParent ? &*heldParent : nullptr;
     }
-    return parent;
+    return std::move(*parent);
 }
 
 // Moves one held item back to its path under R. Throws FileError: EEXIST
@@ -290,7 +272,7 @@ HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
 // where it has one, else for good. The folders on its way there are made as
 // those put back are, after their counterparts below `top`.
 void drop(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
-          const std::string& path, const HoldingFolder::Planned& planned) {
+          const std::string& path, const HoldingFolder::Planned& planned, std::optional<Folder>& archive) {
     if (!planned.archiveTo) return SafeFileSystem::removeTree(folder, name);
     // What rsync's copy into the holding folder dropped, the archive keeps.
     const auto crossed = planned.crossed.find(path);
@@ -300,17 +282,19 @@ void drop(const Folder& root, const Folder& top, const Folder& folder, const std
     }
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     pieces.pop_back();
-    const Folder archive = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*planned.archiveTo));
-    SafeFileSystem::moveToFreeName(folder, name, placeAt(archive, top, pieces), name,
+    // The run's own archive folder, opened once for every item of the walk.
+    if (!archive) archive = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*planned.archiveTo));
+    SafeFileSystem::moveToFreeName(folder, name, placeAt(*archive, top, pieces), name,
                                    SafeFileSystem::Writers::thisRunAlone);
 }
 
 // Takes away what the plan meant to; where the disk refuses, the item stays
 // held, named with the disk's own error, and the next run tries again.
 void dropOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
-                const std::string& path, const HoldingFolder::Planned& planned, HoldingFolder::Settlement& out) {
+                const std::string& path, const HoldingFolder::Planned& planned, std::optional<Folder>& archive,
+                HoldingFolder::Settlement& out) {
     try {
-        drop(root, top, folder, name, path, planned);
+        drop(root, top, folder, name, path, planned, archive);
     } catch (const FileError& error) {
         using Bound = HoldingFolder::Kept::Bound;
         out.kept.push_back({path, error, false, false, planned.archiveTo ? Bound::archive : Bound::away});
@@ -431,20 +415,23 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
         out.kept.push_back({prefix, error});
         return;
     }
-    try {
-        // A copy back across file systems that a killed run cut short,
-        // recorded here (no item of the user's bears such a name here: rsync
-        // never takes one).
-        const std::vector<std::string> pieces =
-            prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
-        const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces);
-        SafeFileSystem::clearLeftoverCopies(folder, place ? &*place : nullptr);
-    } catch (const FileError& error) {
-        out.kept.push_back({prefix, error});
+    // A copy back across file systems that a killed run cut short, recorded
+    // here (no item of the user's bears such a name here: rsync never takes
+    // one); only a record among the names just listed asks for its place.
+    const auto isCopy = [](const std::string& name) { return SafeFileSystem::isCopyName(name); };
+    if (std::any_of(names.begin(), names.end(), isCopy)) {
+        try {
+            const std::vector<std::string> pieces =
+                prefix.empty() ? std::vector<std::string>{} : SafeFileSystem::split(prefix);
+            const std::optional<Folder> place = SafeFileSystem::openPath(root, pieces);
+            SafeFileSystem::clearLeftoverCopies(folder, place ? &*place : nullptr);
+        } catch (const FileError& error) {
+            out.kept.push_back({prefix, error});
+        }
     }
     for (const std::string& name : names) {
         const std::string path = prefix.empty() ? name : prefix + "/" + name;
-        if ((prefix.empty() && name == reportedMark) || SafeFileSystem::isCopyName(name)) continue;
+        if ((prefix.empty() && HoldingRecords::isMarkName(name)) || SafeFileSystem::isCopyName(name)) continue;
         try {
             const std::optional<struct stat> info = SafeFileSystem::statChild(folder, name);
             if (!info) continue;
@@ -612,9 +599,9 @@ void clearTemporaries(const Folder& root, const HoldingFolder::Planned& planned,
 // back, or stays held, named.
 void settleItem(const Folder& root, const Folder& top, const Folder& in, const std::string& name,
                 const std::string& path, const struct stat& item, const HoldingFolder::Planned* planned,
-                FoldersAsSeen& folders, HoldingFolder::Settlement& out) {
+                FoldersAsSeen& folders, std::optional<Folder>& archive, HoldingFolder::Settlement& out) {
     const bool meant = planned && meantToGo(root, *planned, path, item);
-    if (meant && folders.hold(path)) return dropOrKeep(root, top, in, name, path, *planned, out);
+    if (meant && folders.hold(path)) return dropOrKeep(root, top, in, name, path, *planned, archive, out);
     putBackOrKeep(root, top, in, name, path, item, planned, out, meant);
 }
 
@@ -622,10 +609,11 @@ void settleItem(const Folder& root, const Folder& top, const Folder& in, const s
 void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
                   HoldingFolder::Settlement& out) {
     FoldersAsSeen folders(root, planned);
+    std::optional<Folder> archive;
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
         if (clearedCutCopy(root, planned, in, name, path, item)) return;
-        settleItem(root, folder, in, name, path, item, &planned, folders, out);
+        settleItem(root, folder, in, name, path, item, &planned, folders, archive, out);
     };
     walkHeld(root, folder, "", settleOne, out);
 }
@@ -638,210 +626,15 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
     if (recorded) clearTemporaries(root, *recorded, out);
     const HoldingFolder::Planned none;
     FoldersAsSeen folders(root, recorded ? *recorded : none);
+    std::optional<Folder> archive;
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
         // Also one an earlier run kept for good, before such copies were told apart.
         if (recorded && clearedCutCopy(root, *recorded, in, name, path, item)) return;
         if (leftAlone && leftAlone->contains(path)) return;
-        settleItem(root, folder, in, name, path, item, recorded, folders, out);
+        settleItem(root, folder, in, name, path, item, recorded, folders, archive, out);
     };
     walkHeld(root, folder, "", recoverOne, out);
-}
-
-// A run's plan, recorded beside its holding folder before the transfer, so
-// that a run killed before settling is settled as it would have been.
-std::string planRecordName(const std::string& runID) { return runID + ".plan"; }
-
-// The recorded plan outlives this process: a folder reached through its
-// descriptors (/proc/self/fd/N) is named where it lies, as that number names
-// another folder, or none, for the run that recovers. Unknown: none, and
-// nothing trades places then.
-fs::path lastingPath(const fs::path& folder) {
-    if (folder.empty() || !folder.native().starts_with("/proc/self/")) return folder;
-    const FileDescriptor opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return opened.valid() ? SafeFileSystem::whereItLies(opened.get()).value_or(fs::path()) : fs::path();
-}
-
-std::string encodePlan(const HoldingFolder::Planned& planned) {
-    std::string bytes;
-    const auto field = [&](std::string_view text) { bytes.append(text).push_back('\0'); };
-    const auto number = [&](std::optional<std::int64_t> value) { field(value ? std::to_string(*value) : ""); };
-    field(lastingPath(planned.source).native());
-    number(planned.modifyWindow);
-    field(planned.archiveTo ? "1" : "");
-    field(planned.archiveTo.value_or(""));
-    const auto item = [&](char how, const std::string& path) {
-        field(std::string(1, how));
-        field(path);
-        const auto seen = planned.seen.find(path);
-        field(seen == planned.seen.end() ? "" : "1");
-        if (seen == planned.seen.end()) return;
-        const ItemVersion& v = seen->second;
-        number(static_cast<std::int64_t>(v.kind));
-        number(v.size);
-        number(v.mtime);
-        number(v.mtimeNanoseconds);
-        number(v.device ? std::optional<std::int64_t>(static_cast<std::int64_t>(*v.device)) : std::nullopt);
-        number(v.fileNumber ? std::optional<std::int64_t>(static_cast<std::int64_t>(*v.fileNumber)) : std::nullopt);
-    };
-    for (const std::string& path : planned.deleted) item('d', path);
-    for (const std::string& path : planned.replaced) item('r', path);
-    // What crossing file systems drops, so that recovery gives it back as
-    // settling would; an attribute's value may hold any byte, so it is hex.
-    for (const auto& [path, crossed] : planned.crossed) {
-        field("c");
-        field(path);
-        for (const std::int64_t value : {static_cast<std::int64_t>(crossed.device),
-                                         static_cast<std::int64_t>(crossed.fileNumber),
-                                         static_cast<std::int64_t>(crossed.kind), crossed.size,
-                                         static_cast<std::int64_t>(crossed.mtime.tv_sec),
-                                         static_cast<std::int64_t>(crossed.mtime.tv_nsec)})
-            number(value);
-        number(static_cast<std::int64_t>(crossed.attributes.size()));
-        for (const auto& [name, value] : crossed.attributes) {
-            field(name);
-            std::string hex;
-            for (const unsigned char byte : value) hex.append({"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]});
-            field(hex);
-        }
-        number(static_cast<std::int64_t>(crossed.otherNames.size()));
-        for (const std::string& other : crossed.otherNames) field(other);
-    }
-    for (const std::string& path : planned.copies) {
-        field("w");
-        field(path);
-    }
-    for (const auto& [path, folder] : planned.folders) {
-        field("f");
-        field(path);
-        number(static_cast<std::int64_t>(folder.device));
-        number(static_cast<std::int64_t>(folder.fileNumber));
-        field(folder.resolvedPath);
-    }
-    return bytes;
-}
-
-// The recorded plan; nullopt where none was recorded or it cannot be read
-// whole (everything then goes back, as before).
-std::optional<HoldingFolder::Planned> decodePlan(std::string_view bytes) {
-    std::vector<std::string_view> fields;
-    for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string_view::npos; start = end + 1)
-        fields.push_back(bytes.substr(start, end - start));
-    std::size_t at = 0;
-    const auto next = [&]() -> std::optional<std::string_view> {
-        if (at >= fields.size()) return std::nullopt;
-        return fields[at++];
-    };
-    const auto number = [&](bool& ok) -> std::optional<std::int64_t> {
-        const std::optional<std::string_view> text = next();
-        if (!text) ok = false;
-        if (!text || text->empty()) return std::nullopt;
-        try {
-            return std::stoll(std::string(*text));
-        } catch (const std::exception&) {
-            ok = false;
-            return std::nullopt;
-        }
-    };
-    bool ok = true;
-    HoldingFolder::Planned planned;
-    const std::optional<std::string_view> source = next();
-    if (!source) return std::nullopt;
-    planned.source = std::string(*source);
-    planned.modifyWindow = number(ok).value_or(0);
-    const std::optional<std::string_view> archiving = next(), archiveTo = next();
-    if (!archiveTo) return std::nullopt;
-    if (!archiving->empty()) planned.archiveTo = std::string(*archiveTo);
-    // A count no record can hold is a record cut short or spoilt.
-    const auto count = [&]() -> std::optional<std::size_t> {
-        const std::optional<std::int64_t> n = number(ok);
-        if (!ok || !n || *n < 0 || static_cast<std::size_t>(*n) > fields.size() - at) return std::nullopt;
-        return static_cast<std::size_t>(*n);
-    };
-    while (ok && at < fields.size()) {
-        const std::optional<std::string_view> how = next(), path = next();
-        if (!path || path->empty()) return std::nullopt;
-        if (*how == "c") {
-            HoldingFolder::Crossed crossed;
-            crossed.device = static_cast<std::uint64_t>(number(ok).value_or(0));
-            crossed.fileNumber = static_cast<std::uint64_t>(number(ok).value_or(0));
-            crossed.kind = static_cast<mode_t>(number(ok).value_or(0));
-            crossed.size = number(ok).value_or(0);
-            crossed.mtime.tv_sec = static_cast<time_t>(number(ok).value_or(0));
-            crossed.mtime.tv_nsec = static_cast<long>(number(ok).value_or(0));
-            const std::optional<std::size_t> attributes = count();
-            if (!attributes) return std::nullopt;
-            for (std::size_t i = 0; i < *attributes; ++i) {
-                const std::optional<std::string_view> name = next(), hex = next();
-                if (!hex || hex->size() % 2 != 0) return std::nullopt;
-                std::string value;
-                for (std::size_t j = 0; j < hex->size(); j += 2) {
-                    const auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-                    value.push_back(static_cast<char>(digit((*hex)[j]) * 16 + digit((*hex)[j + 1])));
-                }
-                crossed.attributes.emplace_back(std::string(*name), std::move(value));
-            }
-            const std::optional<std::size_t> others = count();
-            if (!others) return std::nullopt;
-            for (std::size_t i = 0; i < *others; ++i) crossed.otherNames.emplace_back(*next());
-            planned.crossed.emplace(std::string(*path), std::move(crossed));
-            continue;
-        }
-        if (*how == "w") {
-            planned.copies.emplace_back(*path);
-            continue;
-        }
-        if (*how == "f") {
-            FolderIdentity folder;
-            folder.device = static_cast<std::uint64_t>(number(ok).value_or(0));
-            folder.fileNumber = static_cast<std::uint64_t>(number(ok).value_or(0));
-            const std::optional<std::string_view> resolved = next();
-            if (!resolved) return std::nullopt;
-            folder.resolvedPath = std::string(*resolved);
-            planned.folders.emplace(std::string(*path), std::move(folder));
-            continue;
-        }
-        const std::optional<std::string_view> hasVersion = next();
-        if (!hasVersion) return std::nullopt;
-        (*how == "d" ? planned.deleted : planned.replaced).insert(std::string(*path));
-        if (hasVersion->empty()) continue;
-        ItemVersion v;
-        const std::optional<std::int64_t> kind = number(ok);
-        if (!kind || *kind < 0 || *kind > static_cast<std::int64_t>(EntryKind::other)) return std::nullopt;
-        v.kind = static_cast<EntryKind>(*kind);
-        v.size = number(ok).value_or(0);
-        v.mtime = number(ok).value_or(0);
-        v.mtimeNanoseconds = number(ok);
-        if (const auto device = number(ok)) v.device = static_cast<std::uint64_t>(*device);
-        if (const auto fileNumber = number(ok)) v.fileNumber = static_cast<std::uint64_t>(*fileNumber);
-        planned.seen.emplace(std::string(*path), v);
-    }
-    if (!ok) return std::nullopt;
-    return planned;
-}
-
-std::optional<HoldingFolder::Planned> readPlan(const Folder& holdingRoot, const std::string& runID) {
-    const std::string name = planRecordName(runID);
-    const FileDescriptor file(::openat(holdingRoot.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!file.valid()) return std::nullopt;
-    try {
-        return decodePlan(FileIO::readAll(file.get(), holdingRoot / name));
-    } catch (const FileError&) {
-        return std::nullopt;  // unread: settled as a plan-less folder
-    }
-}
-
-// A record left behind serves nothing once its folder is gone.
-void removeRecord(const Folder& holdingRoot, const std::string& name) {
-    try {
-        SafeFileSystem::removeFile(holdingRoot, name);
-    } catch (const FileError&) {
-        // tried again by the next recovery
-    }
-}
-
-void removePlan(const Folder& holdingRoot, const std::string& runID) {
-    removeRecord(holdingRoot, planRecordName(runID));
 }
 
 }  // namespace
@@ -851,141 +644,12 @@ bool HoldingFolder::Crossed::isVersion(const struct stat& held) const {
            held.st_mtim.tv_nsec == mtime.tv_nsec;
 }
 
-namespace {
-
-// Notes what rsync's copy would drop of `name` inside `folder`, at `path` under R.
-void noteCrossing(const Folder& folder, const std::string& name, const std::string& path, const struct stat& item,
-                  HoldingFolder::Planned& planned) {
-    if (S_ISDIR(item.st_mode)) return;
-    SafeFileSystem::Attributes attributes;
-    try {
-        attributes = SafeFileSystem::attributesOf(folder, name);
-    } catch (const FileError&) {
-        return;  // nor can rsync's copy read them
-    }
-    if (attributes.empty() && item.st_nlink < 2) return;
-    planned.crossed[path] = {static_cast<std::uint64_t>(item.st_dev),
-                             static_cast<std::uint64_t>(item.st_ino),
-                             static_cast<mode_t>(item.st_mode & S_IFMT),
-                             static_cast<std::int64_t>(item.st_size),
-                             item.st_mtim,
-                             std::move(attributes),
-                             {}};
-}
-
-// Counts what rsync's copy into R's file system of an item the plan takes
-// from the file system mounted at `mount` costs.
-void countCrossing(const std::string& mount, const std::string& path, const struct stat& item,
-                   HoldingFolder::Planned& planned) {
-    if (S_ISDIR(item.st_mode) || (!planned.deleted.contains(path) && !planned.replaced.contains(path))) return;
-    HoldingFolder::Planned::Crossing& cost = planned.crossing[mount];
-    if (__builtin_add_overflow(cost.bytes, static_cast<std::int64_t>(item.st_size), &cost.bytes))
-        cost.bytes = INT64_MAX;
-    ++cost.items;
-}
-
-// Walks one file system's part of R's tree, from `folder` at `prefix`, mounted at `mount`.
-void walkCrossing(const Folder& folder, const std::string& prefix, const std::string& mount, dev_t device,
-                  HoldingFolder::Planned& planned) {
-    std::vector<std::string> names;
-    try {
-        names = SafeFileSystem::listNames(folder);
-    } catch (const FileError&) {
-        return;  // nor can rsync take anything from here
-    }
-    for (const std::string& name : names) {
-        const std::string path = prefix + "/" + name;
-        std::optional<struct stat> item;
-        try {
-            item = SafeFileSystem::statChild(folder, name);
-        } catch (const FileError&) {
-            continue;  // nor can rsync take it
-        }
-        if (!item || item->st_dev != device) continue;  // another mount is walked of its own
-        if (!S_ISDIR(item->st_mode)) {
-            countCrossing(mount, path, *item, planned);
-            noteCrossing(folder, name, path, *item, planned);
-            continue;
-        }
-        std::optional<Folder> child;
-        try {
-            child = SafeFileSystem::openChild(folder, name);
-        } catch (const FileError&) {
-            continue;  // nor can rsync take anything from here
-        }
-        if (child) walkCrossing(*child, path, mount, device, planned);
-    }
-}
-
-// Where the file system on `device` of the item at `path` is mounted: the
-// first folder on its way there, else the item itself.
-std::string mountOf(const Folder& root, const std::string& path, dev_t device) {
-    const std::vector<std::string> pieces = SafeFileSystem::split(path);
-    std::vector<std::string> way;
-    std::string at;
-    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-        way.push_back(pieces[i]);
-        at += (i > 0 ? "/" : "") + pieces[i];
-        const std::optional<Folder> folder = SafeFileSystem::openPath(root, way);
-        struct stat info {};
-        if (folder && ::fstat(folder->get(), &info) == 0 && info.st_dev == device) return at;
-    }
-    return path;
-}
-
-// Links each crossed file to its other names among those noted.
-void groupNames(HoldingFolder::Planned& planned) {
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::string>> files;
-    for (const auto& [path, crossed] : planned.crossed) files[{crossed.device, crossed.fileNumber}].push_back(path);
-    for (auto& [path, crossed] : planned.crossed)
-        for (const std::string& other : files[{crossed.device, crossed.fileNumber}])
-            if (other != path) crossed.otherNames.push_back(other);
-}
-
-}  // namespace
-
 void HoldingFolder::lookBelow(const fs::path& root, const std::vector<fs::path>& mounts, Planned& planned) {
-    if (mounts.empty()) return;
-    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
-    if (!rootFolder) return;
-    std::error_code error;
-    const fs::path resolved = fs::canonical(root, error);
-    if (error) return;
-    for (const fs::path& mount : mounts) {
-        const std::string relative = mount.lexically_relative(resolved).native();
-        if (relative.empty() || relative == "." || relative.starts_with("..") ||
-            relative.starts_with(ArchiveDirectories::reservedName))
-            continue;
-        const std::optional<Folder> top = SafeFileSystem::openPath(*rootFolder, SafeFileSystem::split(relative));
-        struct stat info {};
-        if (top && ::fstat(top->get(), &info) == 0) walkCrossing(*top, relative, relative, info.st_dev, planned);
-    }
-    groupNames(planned);
+    HeldCrossings::lookBelow(root, mounts, planned);
 }
 
 void HoldingFolder::lookAtReplaced(const fs::path& root, const std::vector<std::string>& paths, Planned& planned) {
-    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
-    struct stat top {};
-    if (planned.replaced.empty() || !rootFolder || ::fstat(rootFolder->get(), &top) != 0) return;
-    SafeFileSystem::PathLookup lookup(*SafeFileSystem::openPath(*rootFolder, {}));
-    std::map<dev_t, std::string> mounts;  // found once for each file system
-    for (const std::string& path : paths) {
-        if (!planned.replaced.contains(path)) continue;
-        try {
-            const std::optional<struct stat> item = lookup.stat(path);
-            if (!item || item->st_dev == top.st_dev) continue;
-            std::vector<std::string> pieces = SafeFileSystem::split(path);
-            const std::string name = pieces.back();
-            pieces.pop_back();
-            if (!mounts.contains(item->st_dev)) mounts[item->st_dev] = mountOf(*rootFolder, path, item->st_dev);
-            countCrossing(mounts[item->st_dev], path, *item, planned);
-            if (const std::optional<Folder> parent = SafeFileSystem::openPath(*rootFolder, pieces))
-                noteCrossing(*parent, name, path, *item, planned);
-        } catch (const FileError&) {
-            // nor can rsync take it
-        }
-    }
-    groupNames(planned);
+    HeldCrossings::lookAtReplaced(root, paths, planned);
 }
 
 void HoldingFolder::lookAtFolders(const fs::path& root, Planned& planned) {
@@ -1010,31 +674,7 @@ void HoldingFolder::lookAtFolders(const fs::path& root, Planned& planned) {
 
 std::optional<HoldingShortfall> HoldingFolder::shortfall(const fs::path& root, const fs::path& shown,
                                                          const Planned& planned) {
-    HoldingShortfall result;
-    result.folder = shown;
-    std::int64_t bytes = 0, items = 0;
-    for (const auto& [mount, cost] : planned.crossing) {
-        if (__builtin_add_overflow(bytes, cost.bytes, &bytes)) bytes = INT64_MAX;
-        items += cost.items;
-        result.mounts.push_back(shown / mount);
-    }
-    if (items == 0) return std::nullopt;
-    const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
-    if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
-    const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
-    const Folder& into = holdingRoot ? *holdingRoot : *rootFolder;
-    struct statvfs disk {};
-    if (::fstatvfs(into.get(), &disk) != 0) throw FileError(errno, "Could not read the free space of", into.path);
-    const auto block = static_cast<std::int64_t>(disk.f_frsize);
-    result.free = static_cast<std::int64_t>(disk.f_bavail) * block;
-    // Each item's last block part filled, and a hundredth more: a disk
-    // filled to the last byte misbehaves.
-    std::int64_t margin = 0;
-    if (__builtin_mul_overflow(items, block, &margin) || __builtin_add_overflow(margin, bytes / 100, &margin) ||
-        __builtin_add_overflow(bytes, margin, &result.needed))
-        result.needed = INT64_MAX;
-    if (result.needed <= result.free) return std::nullopt;
-    return result;
+    return HeldCrossings::shortfall(root, shown, planned);
 }
 
 std::string HoldingFolder::relativePath(std::string_view runID) {
@@ -1051,10 +691,9 @@ void HoldingFolder::prepare(const fs::path& root, const std::string& runID) {
 void HoldingFolder::record(const fs::path& root, const std::string& runID, const Planned& planned) {
     const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
-    const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
+    const std::optional<Folder> holdingRoot = HoldingRecords::openHoldingRoot(*rootFolder);
     if (!holdingRoot) throw FileError(ENOENT, "Could not open folder", root / relativePath(runID));
-    FileIO::writeAtomicallyAt(holdingRoot->get(), planRecordName(runID), encodePlan(planned),
-                              holdingRoot->path / planRecordName(runID));
+    HoldingRecords::writePlan(*holdingRoot, runID, planned);
 }
 
 HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std::string& runID,
@@ -1065,13 +704,13 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
         if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
         clearTemporaries(*rootFolder, planned, result);
-        const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
+        const std::optional<Folder> holdingRoot = HoldingRecords::openHoldingRoot(*rootFolder);
         if (!holdingRoot) return result;  // nothing was held
         const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
         if (!folder) return result;
         settleFolder(*rootFolder, *folder, planned, result);
         if (result.kept.empty() && SafeFileSystem::removeEmptyFolder(*holdingRoot, runID))
-            removePlan(*holdingRoot, runID);
+            HoldingRecords::removePlan(*holdingRoot, runID);
     } catch (const FileError& error) {
         result.kept.push_back({"", error});
     }
@@ -1126,7 +765,7 @@ void HoldingFolder::markReported(const fs::path& root, const std::string& runID,
     try {
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
         if (!rootFolder) return;
-        const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
+        const std::optional<Folder> holdingRoot = HoldingRecords::openHoldingRoot(*rootFolder);
         if (!holdingRoot) return;
         if (const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID))
             writeMark(*folder, {}, settlement, false);
@@ -1138,7 +777,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
     std::vector<Settlement> result;
     const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
-    const std::optional<Folder> holdingRoot = openHoldingRoot(*rootFolder);
+    const std::optional<Folder> holdingRoot = HoldingRecords::openHoldingRoot(*rootFolder);
     if (!holdingRoot) return result;
     // Newest first: a later run held what stood at a path after an earlier
     // run's item for it, so that one goes back, and the earlier one finds its
@@ -1152,29 +791,29 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             if (!folder) {
                 // A plan whose run's folder is gone serves nothing, nor does
                 // one whose writing a kill cut short.
-                const std::string stem = runID.ends_with(".plan") ? runID.substr(0, runID.size() - 5) : "";
-                if ((!stem.empty() && !SafeFileSystem::statChild(*holdingRoot, stem)) ||
-                    (runID.starts_with(".") && runID.find(".plan.tmp-") != std::string::npos))
-                    removeRecord(*holdingRoot, runID);
+                HoldingRecords::removeIfStray(*holdingRoot, runID);
                 continue;  // not a folder: nothing a run left
             }
-            const std::optional<std::unordered_set<std::string>> recorded = readMark(*folder);
-            const std::optional<Planned> plan = readPlan(*holdingRoot, runID);
-            settlement.fromFinishedRun = recorded && !recorded->contains(interruptedRecord);
-            recoverFolder(*rootFolder, *folder, plan ? &*plan : nullptr, recorded ? &*recorded : nullptr, settlement);
+            const std::optional<HoldingRecords::Mark> mark = HoldingRecords::readMark(*folder);
+            const std::optional<Planned> plan = HoldingRecords::readPlan(*holdingRoot, runID);
+            settlement.fromFinishedRun = mark && !mark->interrupted;
+            recoverFolder(*rootFolder, *folder, plan ? &*plan : nullptr, mark ? &mark->placeTaken : nullptr,
+                          settlement);
             bool removed = false;
             if (settlement.kept.empty()) {
-                // A mark alone, its items put back or deleted by the user, goes with the folder.
-                if (recorded && sortedNames(*folder) == std::vector<std::string>{reportedMark})
-                    SafeFileSystem::removeTree(*folder, reportedMark);
+                // A mark alone, its items put back or deleted by the user, goes with the
+                // folder; so does one that cannot be read, or what a kill left of one.
+                const std::vector<std::string> names = sortedNames(*folder);
+                if (std::all_of(names.begin(), names.end(), HoldingRecords::isMarkName))
+                    for (const std::string& name : names) SafeFileSystem::removeTree(*folder, name);
                 removed = SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
-                if (removed) removePlan(*holdingRoot, runID);
+                if (removed) HoldingRecords::removePlan(*holdingRoot, runID);
             }
             // The folder records what has lost its place since, named this
             // once, a killed run's as a finished run's.
             if (!removed) {
-                std::unordered_set<std::string> before = recorded.value_or(std::unordered_set<std::string>{});
-                before.erase(interruptedRecord);
+                const std::unordered_set<std::string> before =
+                    mark ? mark->placeTaken : std::unordered_set<std::string>{};
                 const bool newlyTaken = std::any_of(settlement.kept.begin(), settlement.kept.end(),
                                                     [](const Kept& item) { return item.forGood(); });
                 if (newlyTaken) writeMark(*folder, before, settlement, !settlement.fromFinishedRun);

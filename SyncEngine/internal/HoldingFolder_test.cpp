@@ -413,3 +413,34 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
         EXPECT_EQ(fs::status(folder / archive / "private").permissions(), fs::perms::owner_all) << archive;
     }
 }
+
+// A plan an earlier version recorded (NUL-separated) is no plan: what it
+// meant to delete goes back rather than being misread.
+TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlan) {
+    hold("f", "held");
+    struct stat item {};
+    ASSERT_EQ(::lstat((held() / "f").c_str(), &item), 0);
+    std::string old;
+    for (const std::string& field : {std::string(), std::string("0"), std::string(), std::string(), std::string("d"),
+                                     std::string("f"), std::string("1"), std::string("0"), std::to_string(item.st_size),
+                                     std::to_string(item.st_mtim.tv_sec), std::to_string(item.st_mtim.tv_nsec),
+                                     std::to_string(item.st_dev), std::to_string(item.st_ino)})
+        old.append(field).push_back('\0');
+    folder.write(".KeltoSync/Holding/" + runID + ".plan", old);
+
+    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"f"});
+    EXPECT_EQ(test::readFile(folder / "f"), "held");
+}
+
+// What a kill left of writing a mark is no held item: it never reaches R.
+TEST_F(HoldingFolderTest, AMarksTemporaryStaysOutOfR) {
+    hold("a", "a");
+    hold("..KeltoSync.tmp-0a1b2c3d-4e5", "{\"interr");
+    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"a"});
+    EXPECT_FALSE(fs::exists(folder / "..KeltoSync.tmp-0a1b2c3d-4e5"));
+    EXPECT_FALSE(fs::exists(held()));
+}

@@ -55,17 +55,32 @@ public:
         const std::size_t slash = path.rfind('/');
         const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
         if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string_view::npos) return false;
-        if (slash == std::string_view::npos || slash == 0) return ArchiveDirectories::isSafeRelativePath(path, root_, false);
+        if (slash == std::string_view::npos || slash == 0) return judge(path);
         const std::string_view parent = path.substr(0, slash);
         if (known_ && parent == parent_) return verdict_;
-        verdict_ = ArchiveDirectories::isSafeRelativePath(path, root_, false);
+        verdict_ = judge(path);
         parent_.assign(parent);
         known_ = true;
         return verdict_;
     }
 
 private:
+    // The side is held for the run: its folder is opened once for every path.
+    bool judge(std::string_view path) {
+        if (!opened_) {
+            opened_ = true;
+            try {
+                folder_ = SafeFileSystem::openRoot(root_);
+            } catch (const FileError&) {
+            }
+        }
+        return folder_ ? ArchiveDirectories::isSafeRelativePath(path, *folder_, false)
+                       : ArchiveDirectories::isSafeRelativePath(path, root_, false);
+    }
+
     const fs::path& root_;
+    std::optional<SafeFileSystem::Folder> folder_;
+    bool opened_ = false;
     std::string parent_;
     bool verdict_ = false;
     bool known_ = false;
@@ -670,12 +685,19 @@ std::vector<std::string> TwoWayRun::recheck(const std::vector<std::string>& path
 void TwoWayRun::deleteOnSide(const std::vector<std::string>& paths, const SideListing& entries, const fs::path& root,
                              const Renames& renames, const SeenByKey& seen) {
     std::vector<ArchiveMover::Failure> failed;
+    // Looked up once, not for each path: the run's identifier is fixed.
+    const ::date::time_zone* zone = nullptr;
+    try {
+        if (!paths.empty()) zone = &ArchiveRunID::currentZone();
+    } catch (const std::exception&) {
+        // none: each path is refused as the mover finds no zone either
+    }
     for (const std::string& path : paths) {
         if (stop_.stop_requested()) break;  // what is left stays for the next run
         const std::vector<std::string> kept = recheck({path}, entries, root, renames, &seen);
         if (kept.empty()) continue;
         const std::vector<ArchiveMover::Failure> notDone =
-            ArchiveMover::archive(kept, root, job_.id, runID_, job_.options.archiveEnabled, stop_);
+            ArchiveMover::archive(kept, root, job_.id, runID_, job_.options.archiveEnabled, stop_, zone);
         failed.insert(failed.end(), notDone.begin(), notDone.end());
     }
     if (failed.empty()) return;

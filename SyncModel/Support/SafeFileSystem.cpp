@@ -7,16 +7,20 @@
 #include "SyncModel/Support/Uuid.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <set>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -71,28 +75,55 @@ int openChildAt(int directory, const std::string& name, FileDescriptor& out) {
     return 0;
 }
 
+// Set once openat2 is refused for good: every path is walked then.
+std::atomic<bool> openat2Refused{false};
+
+// Opens the folder at `relative` (plain names joined by slashes) below
+// `directory` in one call, following no link on the way (RESOLVE_NO_SYMLINKS)
+// and never leaving it (RESOLVE_BENEATH); a mount on the way is entered, as
+// the walk enters it. 0, or ENOENT/ENOTDIR for absence as the walk tells it,
+// or -1 where only the walk can answer: a kernel or sandbox without openat2,
+// a refusal openat2 documents as worth another way (EAGAIN, EXDEV), or a
+// failure whose folder the walk names exactly.
+int openBeneath(int directory, const std::string& relative, FileDescriptor& out) {
+    if (openat2Refused.load(std::memory_order_relaxed)) return -1;
+    open_how how{};
+    how.flags = walkFlags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, directory, relative.c_str(), &how, sizeof how);
+    if (fd >= 0) {
+        out = FileDescriptor(static_cast<int>(fd));
+        return 0;
+    }
+    switch (errno) {
+    case ENOENT:
+    case ENOTDIR: return errno;
+    case ELOOP: return ENOTDIR;  // a link on the way, as the walk finds it
+    case ENOSYS:
+    case EPERM:  // a sandbox's filter refusing calls it does not know
+        openat2Refused.store(true, std::memory_order_relaxed);
+        return -1;
+    default: return -1;
+    }
+}
+
 int listNamesAt(int directory, std::vector<std::string>& out) {
-    const int fd = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    DIR* stream = ::fdopendir(fd);
-    if (stream == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        return error;
-    }
-    int error = 0;
+    const FileDescriptor fd(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) return errno;
+    // Read directly: a directory stream asks the descriptor's status and flags first.
+    alignas(dirent64) char buffer[32768];
     for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(stream);
-        if (entry == nullptr) {
-            error = errno;
-            break;
+        const ssize_t length = ::getdents64(fd.get(), buffer, sizeof buffer);
+        if (length < 0) return errno;
+        if (length == 0) return 0;
+        for (ssize_t at = 0; at < length;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            const std::string_view name = entry->d_name;
+            // No file number: a deleted entry, which readdir passes over too.
+            if (entry->d_ino != 0 && name != "." && name != "..") out.emplace_back(name);
+            at += entry->d_reclen;
         }
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") out.push_back(name);
     }
-    ::closedir(stream);
-    return error;
 }
 
 // The first failure of a removal that goes on past failures.
@@ -482,12 +513,15 @@ std::optional<Folder> openRoot(const fs::path& root) {
 fs::path throughDescriptor(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
 
 std::optional<fs::path> whereItLies(int descriptor) {
-    std::error_code unknown;
-    fs::path at = fs::read_symlink(throughDescriptor(descriptor), unknown);
+    // readlink alone: the link is there while the descriptor is.
+    char at[PATH_MAX];
+    const ssize_t length = ::readlink(throughDescriptor(descriptor).c_str(), at, sizeof at);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof at) return std::nullopt;
+    const std::string_view path(at, static_cast<std::size_t>(length));
     // The kernel marks a folder gone since with " (deleted)"; a path it
     // cannot give from this process's root is not absolute.
-    if (unknown || !at.is_absolute() || at.native().starts_with("/proc/")) return std::nullopt;
-    return at;
+    if (path.front() != '/' || path.starts_with("/proc/")) return std::nullopt;
+    return fs::path(std::string(path));
 }
 
 std::optional<Folder> openChild(const Folder& parent, const std::string& name) {
@@ -508,6 +542,15 @@ std::optional<Folder> openPath(const Folder& start, const std::vector<std::strin
             throw FileError(error, "Could not open folder", start.path);
         }
         return Folder{FileDescriptor(fd), start.path};
+    }
+    // Plain names only: the walk throws on another where it reaches it.
+    if (std::all_of(components.begin(), components.end(), isPlainName)) {
+        std::string relative = components.front();
+        for (std::size_t i = 1; i < components.size(); ++i) (relative += '/') += components[i];
+        FileDescriptor fd;
+        const int found = openBeneath(start.get(), relative, fd);
+        if (found == 0) return Folder{std::move(fd), start / relative};
+        if (found > 0) return std::nullopt;
     }
     std::optional<Folder> current = openChild(start, components.front());
     for (std::size_t i = 1; current && i < components.size(); ++i) current = openChild(*current, components[i]);
@@ -530,9 +573,20 @@ Folder ensurePath(const Folder& start, const std::vector<std::string>& component
         if (std::optional<Folder> again = openPath(start, components)) return std::move(*again);
         throw FileError(ENOENT, "Could not open folder", start.path);
     }
-    Folder current = ensureFolder(start, components.front());
-    for (std::size_t i = 1; i < components.size(); ++i) current = ensureFolder(current, components[i]);
-    return current;
+    // Mostly all there already, or all but the last: one call opens that,
+    // where one call can.
+    std::size_t made = 0;
+    std::optional<Folder> current;
+    if (!openat2Refused.load(std::memory_order_relaxed) &&
+        std::all_of(components.begin(), components.end(), isPlainName)) {
+        current = openPath(start, components);
+        if (current) return std::move(*current);
+        if (components.size() > 1) current = openPath(start, {components.begin(), components.end() - 1});
+        if (current) made = components.size() - 1;
+    }
+    if (!current) current = ensureFolder(start, components[made++]);
+    for (; made < components.size(); ++made) current = ensureFolder(*current, components[made]);
+    return std::move(*current);
 }
 
 std::optional<struct stat> statChild(const Folder& parent, const std::string& name) {

@@ -13,8 +13,10 @@
 #include <vector>
 
 // File operations inside a synchronised folder that never follow a symbolic
-// link below the root: every folder on the way is opened with O_NOFOLLOW and
-// every action is taken relative to the descriptor of its parent folder.
+// link below the root: every folder on the way is opened with O_NOFOLLOW (a
+// path of folders in one openat2 call that refuses every link and never
+// leaves its start, where the kernel has it) and every action is taken
+// relative to the descriptor of its parent folder.
 //
 // Absence is an answer, not a failure: nothing at the name (ENOENT), or a
 // non-folder (a symbolic link included) where a folder is needed on the way
@@ -54,8 +56,9 @@ std::optional<Folder> openRoot(const std::filesystem::path& root);
 // is not a real folder (a symbolic link, a file).
 std::optional<Folder> openChild(const Folder& parent, const std::string& name);
 
-// Opens the folder reached from `start` through `components`, one at a time;
-// no components open `start` again.
+// Opens the folder reached from `start` through `components`, in one call
+// where the kernel can, else one at a time, with the same answers and
+// failures either way; no components open `start` again.
 std::optional<Folder> openPath(const Folder& start, const std::vector<std::string>& components);
 
 // Opens `name` inside `parent`, making it first when missing (default

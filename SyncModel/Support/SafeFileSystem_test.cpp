@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <functional>
 #include <thread>
 #include <sys/fanotify.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -77,6 +82,75 @@ TEST(SafeFileSystem, AbsenceAndNonFoldersOnTheWayAnswerWithoutThrowing) {
     EXPECT_FALSE(lookup.stat("dir/file/below"));
     EXPECT_FALSE(lookup.stat("dir/missing"));
     EXPECT_FALSE(lookup.stat("missing/x"));
+}
+
+// A path is opened in one call where the kernel can: a link deep on the way
+// is absence all the same, and nothing is made through it.
+TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
+    test::TemporaryFolder folder;
+    test::TemporaryFolder elsewhere;
+    folder.write("dir/sub/file");
+    elsewhere.write("inside/file");
+    fs::create_directory_symlink(elsewhere.path(), folder / "dir/link");
+    const sfs::Folder root = openRoot(folder);
+
+    const std::optional<sfs::Folder> sub = sfs::openPath(root, {"dir", "sub"});
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->path, folder / "dir/sub");
+    EXPECT_FALSE(sfs::openPath(root, {"dir", "link"}));
+    EXPECT_FALSE(sfs::openPath(root, {"dir", "link", "inside"}));
+    EXPECT_FALSE(sfs::PathLookup(openRoot(folder)).stat("dir/link/inside/file"));
+    expectFailure(failureOf([&] { sfs::ensurePath(root, {"dir", "link", "inside", "new"}); }), ENOTDIR,
+                  "Could not create folder", folder / "dir/link");
+    EXPECT_FALSE(fs::exists(elsewhere / "inside/new"));
+}
+
+// A file system mounted on the way is entered, as the walk enters it.
+TEST(SafeFileSystem, AMountOnTheWayIsEntered) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    test::TemporaryFolder folder;
+    fs::create_directories(folder / "dir/mount");
+    if (::mount("kelto-test", (folder / "dir/mount").c_str(), "tmpfs", 0, nullptr) != 0) GTEST_SKIP() << "no tmpfs";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{folder / "dir/mount"};
+    folder.write("dir/mount/inner/file");
+
+    const std::optional<sfs::Folder> inner = sfs::openPath(openRoot(folder), {"dir", "mount", "inner"});
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(inner->path, folder / "dir/mount/inner");
+    EXPECT_TRUE(sfs::PathLookup(openRoot(folder)).stat("dir/mount/inner/file"));
+}
+
+// Where the kernel lacks openat2, the walk folder by folder answers alike.
+TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
+    test::TemporaryFolder folder;
+    test::TemporaryFolder elsewhere;
+    folder.write("dir/sub/file");
+    fs::create_directory_symlink(elsewhere.path(), folder / "dir/link");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        sock_filter refuse[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+                                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+                                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+        const sock_fprog program{static_cast<unsigned short>(std::size(refuse)), refuse};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            ::_exit(2);
+        const sfs::Folder root = *sfs::openRoot(folder.path());
+        sfs::PathLookup lookup(*sfs::openRoot(folder.path()));
+        const std::optional<sfs::Folder> sub = sfs::openPath(root, {"dir", "sub"});
+        const bool alike = sub && sub->path == folder / "dir/sub" && !sfs::openPath(root, {"dir", "link", "x"}) &&
+                           lookup.stat("dir/sub/file") && !lookup.stat("dir/link/file");
+        ::_exit(alike ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "no seccomp filter";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(SafeFileSystem, FailuresNameTheOperationTheFullPathAndTheErrorNumber) {
