@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -119,6 +120,14 @@ bool above(WId upper, WId lower) {
 }
 
 bool framed(const QWidget& window) { return window.frameGeometry() != window.geometry(); }
+
+// The window that has the X server's input focus, as the window manager set it.
+WId focusedWindow() {
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")});
+    xdotool.waitForFinished();
+    return QString::fromUtf8(xdotool.readAllStandardOutput()).trimmed().toULongLong();
+}
 
 struct Smoke : ::testing::Test {
     test::TemporaryFolder home;
@@ -310,4 +319,19 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     sheet->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
     EXPECT_EQ(notifications.removed, std::vector<QString>{"review-" + QString::fromStdString(job.id.string())});
+
+    // A review opened over the window on screen; the window is minimised and
+    // brought back by the notice: the sheet has the keyboard as soon as the
+    // window manager gives it the focus, and Escape declines.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) GTEST_SKIP() << "xdotool is not installed";
+    app.runtime()->model().runNow(job.id);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return notifications.posted.size() == 2 && shown<PreviewSheet>() != nullptr; }, patience));
+    sheet = shown<PreviewSheet>();
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QString::number(window->winId())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet->windowHandle()->isExposed(); }, patience));
+    NotificationRouter::shared().handle(QStringLiteral("default"), job.id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return focusedWindow() == sheet->winId(); }, patience));
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
 }
