@@ -3,6 +3,7 @@
 // A Qt header first: moc's parser stumbles over <concepts> when it is
 // reached before any Qt header.
 #include <QFutureWatcher>
+#include <QStringList>
 #include <QWidget>
 
 #include "Kelto_Sync/StatusViewActions.h"
@@ -59,6 +60,8 @@ private:
     void sized(std::uint64_t generation, std::int64_t total);
     void clean();
     void openArchives();
+    // Says, once, that no file manager showed these places.
+    void openFailed(std::uint64_t press, const QStringList& paths);
     void refresh();
 
     AppModelAdapter* model_;
