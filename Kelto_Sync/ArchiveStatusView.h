@@ -85,7 +85,7 @@ private:
     QPushButton* open_;
     QPushButton* clean_;
     // Under the buttons when a file manager did not show an archive, until
-    // the next press.
+    // its alert is answered or the next press.
     QLabel* openFailed_;
     std::uint64_t opening_ = 0;
     bool openFailedShown_ = false;

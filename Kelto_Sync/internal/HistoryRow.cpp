@@ -158,7 +158,7 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
         "ended");
     if (record.logPath && actions.reveal) {
         const QString path = QString::fromStdString(*record.logPath);
-        // A failure shows under the button, until the next press.
+        // A failure shows under the button until its alert is answered or the next press.
         const QString failure = strings.text(QStringLiteral("No file manager could show the log."), where);
         QLabel* failed = plainLabel(failure, "showLogFailed", details);
         PaletteTone::apply(failed, FenraTheme::error());
