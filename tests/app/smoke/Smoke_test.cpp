@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include "FenraMac/FenraMacStrings.h"
 #include "KeltoPermissions/PermissionChecklistView.h"
 #include "KeltoPermissions/PermissionStrings.h"
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/App/KeltoSyncApp.h"
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
@@ -334,4 +337,48 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return focusedWindow() == sheet->winId(); }, patience));
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
+}
+
+// Under the window manager an alert keeps its message on one line and
+// leaves its window title (a job's name) room in the title bar, in the bar's bold face beside its icon and three
+// buttons, each about as wide as the bar is high; a title past any sensible
+// width makes it no wider than a measure.
+TEST(Alerts, TheTitleBarHasRoomForTheTitleUpToAMeasure) {
+    // The face a desktop without settings of its own gives the application.
+    const QFont kept = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+    QWidget owner;
+    owner.resize(900, 600);
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    const QString name = QStringLiteral("Photos to the backup disk of the household");
+    auto* alert = new AlertBox(&owner);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setTitle(QStringLiteral("Sync skipped"));
+    alert->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    alert->present();
+    // A short title: the message decides, on one line.
+    alert->setWindowTitle(QStringLiteral("Photos"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return framed(*alert); }, patience));
+    for (const char* reason : {"Device not connected", "Folder missing", "Different disk", "Running on battery"}) {
+        alert->setMessage(QString::fromUtf8(reason));
+        // Once the box shows the message at the size the window manager gave it.
+        const auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        ASSERT_NE(label, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return label->isVisible() && alert->size() == alert->minimumSize(); },
+                                    patience));
+        QCoreApplication::sendPostedEvents(alert, QEvent::LayoutRequest);
+        EXPECT_GE(label->width(), QFontMetricsF(label->font()).horizontalAdvance(label->text())) << reason;
+    }
+    alert->setWindowTitle(name);
+    const int bar = alert->geometry().top() - alert->frameGeometry().top();
+    QFont bold = alert->font();
+    bold.setBold(true);
+    const int needed = QFontMetrics(bold).horizontalAdvance(name) + 5 * bar;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alert->width() >= needed; }, patience))
+        << alert->width() << " wide for " << needed;
+    alert->setWindowTitle(name.repeated(6));
+    EXPECT_LE(alert->width(), 40 * QFontMetrics(alert->font()).height());
+    alert->close();
+    QApplication::setFont(kept);
 }
