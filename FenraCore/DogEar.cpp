@@ -15,6 +15,12 @@ DogEar::DogEar(QWidget* content, double size, double cornerRadius, QWidget* pare
     setGraphicsEffect(new DogEarEffect(*this));
 }
 
+void DogEar::setOutline(const QPainterPath& outline) {
+    if (outline == outline_) return;
+    outline_ = outline;
+    update();
+}
+
 const FenraColor& DogEar::foldShade() {
     static const FenraColor shade{
         FenraTheme::coral().light.shifted(-15, 1, 0),

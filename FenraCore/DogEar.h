@@ -2,6 +2,7 @@
 
 #include "FenraCore/FenraColor.h"
 
+#include <QPainterPath>
 #include <QWidget>
 
 namespace kelto {
@@ -21,6 +22,12 @@ public:
     QWidget* content() const { return content_; }
     double size() const { return size_; }
     double cornerRadius() const { return cornerRadius_; }
+    // Where the ear sits on the corner of a larger shape (a card whose
+    // corner is rounded wider than the ear), the flap is painted only within
+    // that shape's outline, given in the ear's own coordinates; empty, the
+    // default, paints it whole.
+    void setOutline(const QPainterPath& outline);
+    const QPainterPath& outline() const { return outline_; }
 
     // The darker half of the flap: coral 15 CIELAB units darker.
     static const FenraColor& foldShade();
@@ -29,6 +36,7 @@ private:
     QWidget* content_;
     double size_;
     double cornerRadius_;
+    QPainterPath outline_;
 };
 
 }  // namespace kelto

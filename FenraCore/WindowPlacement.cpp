@@ -168,6 +168,56 @@ private:
     QPointer<QWindow> handle_;
 };
 
+// Keeps the keyboard with an open sheet: when the window system activates
+// the window the sheet blocks (a window restored from a notification or
+// the tray, or its own activation request answered before the sheet is
+// mapped again), Qt takes that window as the one keys go to and drops them,
+// as it drops every key to a blocked window. The sheet is activated in its
+// place, at once or, while it is not on screen, once it is.
+class SheetKeyboard : public QObject {
+public:
+    explicit SheetKeyboard(QDialog& sheet) : QObject(&sheet), sheet_(sheet) {
+        connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focus) {
+            if (focus != nullptr && blocked(*focus)) takeKeyboard();
+        });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        QWindow* handle = sheet_.windowHandle();
+        if (watched == handle && event->type() == QEvent::Expose && handle->isExposed()) {
+            handle->removeEventFilter(this);
+            const QWindow* focus = QGuiApplication::focusWindow();
+            if (focus != nullptr && blocked(*focus)) takeKeyboard();
+        }
+        return false;
+    }
+
+private:
+    // Whether `window` is one the open sheet keeps keys from.
+    bool blocked(const QWindow& window) const {
+        const QWidget* owner = parentWindow(sheet_);
+        return sheet_.isVisible() && sheet_.isModal() && owner != nullptr && owner->windowHandle() == &window;
+    }
+
+    void takeKeyboard() {
+        QWindow* handle = sheet_.windowHandle();
+        if (handle == nullptr) return;
+        if (!handle->isExposed()) {
+            handle->installEventFilter(this);
+            return;
+        }
+        QTimer::singleShot(0, this, [this] {
+            const QWindow* focus = QGuiApplication::focusWindow();
+            if (focus == nullptr || !blocked(*focus)) return;
+            sheet_.raise();
+            sheet_.activateWindow();
+        });
+    }
+
+    QDialog& sheet_;
+};
+
 }  // namespace
 
 QRect WindowPlacement::freeArea(const QWidget& window) {
@@ -248,6 +298,11 @@ void WindowPlacement::openSheet(QDialog& sheet) {
     const bool onScreen = owner == nullptr || (owner->isVisible() && owner->windowHandle() != nullptr &&
                                                owner->windowHandle()->isExposed());
     if (!onScreen) new SheetRestacker(sheet, *owner);
+    const QObjectList& children = sheet.children();
+    if (std::none_of(children.begin(), children.end(),
+                     [](QObject* child) { return dynamic_cast<SheetKeyboard*>(child) != nullptr; })) {
+        new SheetKeyboard(sheet);
+    }
     sheet.open();
 }
 

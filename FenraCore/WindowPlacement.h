@@ -47,6 +47,9 @@ struct WindowPlacement {
     // A sheet opened before its window is on screen (in the same turn, as
     // the main window opens from a notification) would be stacked below it,
     // out of reach: it is shown again over its window once that is shown.
+    // While it is open it keeps the keyboard: should the window system make
+    // the window it blocks the active one (as when that window is restored
+    // from a notification or the tray), the sheet is activated instead.
     static void openSheet(QDialog& sheet);
 };
 

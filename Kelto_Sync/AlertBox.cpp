@@ -11,14 +11,21 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kelto {
 namespace {
 
-// In lines of text: the widest a message runs before it wraps, and the room
-// a title bar keeps beside its title.
+// In lines of text: the widest a message runs before it wraps, and the
+// widest an alert grows for its window title (a longer title is cut by the
+// window manager).
 constexpr int measureLines = 24;
-constexpr int titleBarLines = 8;
+constexpr int titleMeasureLines = 40;
+// Beside its title a title bar holds the window's icon and up to four
+// buttons (minimise, maximise, close, and a menu or shade where the window
+// manager adds one), each about as wide as the bar is high, with some
+// padding between: six of them leave the title its own room.
+constexpr int titleBarControls = 6;
 
 }  // namespace
 
@@ -93,7 +100,10 @@ bool AlertBox::event(QEvent* event) {
     // (on a real screen one comes once it is shown), on a new text and on a
     // change of the application's font or look, after what fit() chose:
     // whatever makes it narrower than its texts is undone.
-    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize) fit();
+    // A move also comes once the window manager frames it, with its title bar.
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize || event->type() == QEvent::Move) {
+        fit();
+    }
     return handled;
 }
 
@@ -112,13 +122,25 @@ void AlertBox::fit() {
         if (label->text().isEmpty() || (label->isHidden() && label->testAttribute(Qt::WA_WState_ExplicitShowHide))) {
             continue;
         }
-        const int width = std::min(QFontMetrics(label->font()).horizontalAdvance(label->text()), measureLines * line);
+        // Whole pixels up: a word-wrapped label one fraction of a pixel
+        // narrower than its text breaks its last word onto a line of its own.
+        const int advance = static_cast<int>(std::ceil(QFontMetricsF(label->font()).horizontalAdvance(label->text())));
+        const int width = std::min(advance, measureLines * line);
         textWidth = std::max(textWidth, width);
         textLeft = std::max(textLeft, label->x());
     }
     const QString title = windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : windowTitle();
     const int right = layout()->contentsMargins().right();
-    const int wanted = std::max(textLeft + textWidth + right, metrics.horizontalAdvance(title) + titleBarLines * line);
+    // Window managers draw the title in a bold face of about the
+    // application's size (openbox's default theme does); the bar is as high
+    // as the frame's top once the window manager has framed the box, and
+    // never lower than the title's line with its padding.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const int bar = std::max(geometry().top() - frameGeometry().top(), line * 3 / 2);
+    const int titleWidth = std::min(QFontMetrics(titleFont).horizontalAdvance(title) + titleBarControls * bar,
+                                    titleMeasureLines * line);
+    const int wanted = std::max(textLeft + textWidth + right, titleWidth);
     if (wanted <= width()) return;
     const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(wanted)
                                                      : layout()->totalMinimumSize().height();

@@ -6,9 +6,10 @@ namespace kelto {
 
 // The windows' message box: a warning, its texts shown as plain text (a
 // job's name or an error may hold markup), and as wide as its texts: the
-// message on one line up to a readable measure, and the window's title
-// with room for the title bar's icon and buttons. Qt sizes a message box
-// to its first line alone, which cuts the title to a letter. It is centred
+// message on one line up to a readable measure, and the window's title, in
+// the bold face title bars use, with room for the title bar's icon and
+// buttons, up to a wider measure. Qt sizes a message box to its first line
+// alone, which cuts the title to a letter. It is centred
 // on its window; one made without a parent belongs to the application's
 // active window, if any. A destructive button is never the default: Return
 // then cancels, as Escape does.

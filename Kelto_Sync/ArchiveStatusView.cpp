@@ -1,7 +1,5 @@
 #include "Kelto_Sync/ArchiveStatusView.h"
 
-#include "Kelto_Sync/AlertBox.h"
-
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
@@ -21,6 +19,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace kelto {
 namespace {
@@ -172,27 +173,51 @@ void ArchiveStatusView::openArchives() {
     refresh();
     // Answers of an earlier press do not count.
     const std::uint64_t press = ++opening_;
-    const auto shown = [view = QPointer<ArchiveStatusView>(this), press](const QString& path) {
-        return [view, press, path](bool done) {
-            if (!view || view->opening_ != press || done) return;
-            view->openFailedShown_ = true;
-            view->refresh();
-            RevealFailureAlert::present(*view, view->strings_,
-                                        view->strings_.text(QStringLiteral("No file manager could show the archive."),
-                                                            view->locale()),
-                                        path);
-        };
+    // Each side is asked in turn; once all have answered, one alert names
+    // every place no file manager showed.
+    struct Ask {
+        std::function<void(const QString&, StatusViewActions::Shown)> action;
+        QString path;
     };
+    std::vector<Ask> asks;
     for (const auto& root : roots_) {
         if (ArchiveDirectories::treeExists(root, jobID_)) {
-            if (actions_.openFolder) {
-                const QString folder = pathText(ArchiveDirectories::jobArchiveURL(root, jobID_));
-                actions_.openFolder(folder, shown(folder));
-            }
+            if (actions_.openFolder) asks.push_back({actions_.openFolder, pathText(ArchiveDirectories::jobArchiveURL(root, jobID_))});
         } else if (actions_.reveal) {
-            actions_.reveal(pathText(root), shown(pathText(root)));
+            asks.push_back({actions_.reveal, pathText(root)});
         }
     }
+    struct Answers {
+        std::size_t waiting;
+        std::vector<bool> shown;
+        QStringList paths;
+    };
+    auto answers = std::make_shared<Answers>(Answers{asks.size(), std::vector<bool>(asks.size(), true), {}});
+    for (const Ask& ask : asks) answers->paths << ask.path;
+    for (std::size_t i = 0; i < asks.size(); ++i) {
+        asks[i].action(asks[i].path, [view = QPointer<ArchiveStatusView>(this), press, answers, i](bool done) {
+            answers->shown[i] = done;
+            if (--answers->waiting > 0 || !view || view->opening_ != press) return;
+            QStringList missed;
+            for (std::size_t j = 0; j < answers->shown.size(); ++j) {
+                if (!answers->shown[j]) missed << answers->paths[static_cast<qsizetype>(j)];
+            }
+            if (!missed.isEmpty()) view->openFailed(press, missed);
+        });
+    }
+}
+
+void ArchiveStatusView::openFailed(std::uint64_t press, const QStringList& paths) {
+    openFailedShown_ = true;
+    refresh();
+    AlertBox* alert = RevealFailureAlert::present(
+        *this, strings_, strings_.text(QStringLiteral("No file manager could show the archive."), locale()), paths);
+    // Answered, the failure is told: nothing of it stays under the buttons.
+    connect(alert, &QDialog::finished, this, [this, press] {
+        if (opening_ != press) return;
+        openFailedShown_ = false;
+        refresh();
+    });
 }
 
 void ArchiveStatusView::changeEvent(QEvent* event) {

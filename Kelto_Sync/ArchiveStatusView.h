@@ -3,6 +3,7 @@
 // A Qt header first: moc's parser stumbles over <concepts> when it is
 // reached before any Qt header.
 #include <QFutureWatcher>
+#include <QStringList>
 #include <QWidget>
 
 #include "Kelto_Sync/StatusViewActions.h"
@@ -59,6 +60,8 @@ private:
     void sized(std::uint64_t generation, std::int64_t total);
     void clean();
     void openArchives();
+    // Says, once, that no file manager showed these places.
+    void openFailed(std::uint64_t press, const QStringList& paths);
     void refresh();
 
     AppModelAdapter* model_;
@@ -82,7 +85,7 @@ private:
     QPushButton* open_;
     QPushButton* clean_;
     // Under the buttons when a file manager did not show an archive, until
-    // the next press.
+    // its alert is answered or the next press.
     QLabel* openFailed_;
     std::uint64_t opening_ = 0;
     bool openFailedShown_ = false;

@@ -67,6 +67,7 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
       entryCountB_(plan.entryCountB),
       model_(new PlanDetailsModel(std::move(plan), strings, this)),
       title_(plainLabel("title", this)),
+      notice_(plainLabel("notice", this)),
       copiesLabel_(plainLabel("copiesLabel", this)),
       archivedLabel_(plainLabel("archivedLabel", this)),
       skippedLabel_(plainLabel("skippedLabel", this)),
@@ -84,6 +85,9 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
 
     title_->setFont(FenraFont::font(FontRole::title2));
     layout->addWidget(title_);
+    notice_->setWordWrap(true);
+    notice_->hide();
+    layout->addWidget(notice_);
 
     // The row stays in place, empty without a reason, so one that arrives later fills it.
     reasonRow_ = new QHBoxLayout;
@@ -133,14 +137,17 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     detailsBox->addSpacerItem(filler_);
     layout->addWidget(detailsList_, 1);
 
-    auto* buttons = new QHBoxLayout;
+    buttons_ = new QHBoxLayout;
+    QHBoxLayout* buttons = buttons_;
     buttons->addStretch(1);
     if (onContinue_) {
         cancel_ = button("cancel", this);
         continue_ = button("continue", this);
         continue_->setDefault(true);
         connect(cancel_, &QPushButton::clicked, this, [this] { onCancel_(); });
-        connect(continue_, &QPushButton::clicked, this, [this] { onContinue_(); });
+        connect(continue_, &QPushButton::clicked, this, [this] {
+            if (!withdrawn_) onContinue_();
+        });
         buttons->addWidget(cancel_);
         buttons->addWidget(continue_);
     } else {
@@ -164,6 +171,31 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
     refreshTexts();
     refreshColours();
     applyExpansion();
+}
+
+void PreviewSheet::withdraw(std::function<void()> onSyncAgain) {
+    if (withdrawn_ || !onContinue_) return;
+    withdrawn_ = true;
+    onSyncAgain_ = std::move(onSyncAgain);
+    // The buttons that answered the run go; what can still be done comes.
+    cancel_->hide();
+    continue_->hide();
+    continue_->setDefault(false);
+    close_ = button("close", this);
+    connect(close_, &QPushButton::clicked, this, [this] { onCancel_(); });
+    buttons_->addWidget(close_);
+    if (onSyncAgain_) {
+        syncAgain_ = button("syncAgain", this);
+        syncAgain_->setDefault(true);
+        connect(syncAgain_, &QPushButton::clicked, this, [this] { onSyncAgain_(); });
+        buttons_->addWidget(syncAgain_);
+    }
+    // Made after the sheet is shown, they show only when told to.
+    close_->show();
+    if (syncAgain_ != nullptr) syncAgain_->show();
+    notice_->show();
+    refreshTexts();
+    refreshColours();
 }
 
 void PreviewSheet::setReason(std::optional<QString> reason) {
@@ -249,9 +281,12 @@ void PreviewSheet::refreshTexts() {
     if (onContinue_) {
         cancel_->setText(strings_.text(QStringLiteral("Cancel"), where));
         continue_->setText(strings_.text(QStringLiteral("Continue"), where));
-    } else {
-        close_->setText(strings_.text(QStringLiteral("Close"), where));
     }
+    if (close_ != nullptr) close_->setText(strings_.text(QStringLiteral("Close"), where));
+    if (syncAgain_ != nullptr) syncAgain_->setText(strings_.text(QStringLiteral("Sync again"), where));
+    notice_->setText(strings_.text(
+        QStringLiteral("This run is no longer waiting for review: nothing will be continued. Sync again for a fresh review."),
+        where));
     model_->retranslate(where);
 }
 
@@ -259,7 +294,7 @@ void PreviewSheet::refreshColours() {
     const QPalette current = palette();
     // The sheet's controls take the accent tint.
     for (QWidget* control :
-         std::initializer_list<QWidget*>{detailsList_, details_, detailsToggle_, cancel_, continue_, close_}) {
+         std::initializer_list<QWidget*>{detailsList_, details_, detailsToggle_, cancel_, continue_, close_, syncAgain_}) {
         if (control != nullptr) PaletteTone::apply(control, FenraTheme::accent(), QPalette::Highlight);
     }
     for (QLabel* caption : {copiesLabel_, archivedLabel_, skippedLabel_, conflictsLabel_}) {

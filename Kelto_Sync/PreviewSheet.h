@@ -29,6 +29,9 @@ class PlanDetailsModel;
 // is a review of a parked run ("Cancel" on Escape, "Continue" on Return);
 // without, a preview ("Close" on Escape). It calls only the actions it is
 // given, once per press, and never closes itself: its owner does.
+// A review whose run stopped waiting is withdrawn: it says so, and offers
+// "Close" and, when given a way, "Sync again" (Return) instead of "Cancel"
+// and "Continue"; it never again calls its continue action.
 // It is never smaller than its minimum and, once open, keeps the size it
 // opened with, whatever it shows: the title, the reason and the counts
 // stand at its top, the buttons at its bottom edge,
@@ -44,6 +47,10 @@ public:
                  std::function<void()> onCancel, QWidget* parent = nullptr);
 
     bool isReview() const { return static_cast<bool>(onContinue_); }
+    // The run this review was for no longer waits: nothing can be continued.
+    // `onSyncAgain`, when given, asks for a new run and so a fresh review.
+    void withdraw(std::function<void()> onSyncAgain);
+    bool isWithdrawn() const { return withdrawn_; }
     const std::optional<QString>& reason() const { return reason_; }
     // A review's reason comes with the run's record, which may follow the sheet.
     void setReason(std::optional<QString> reason);
@@ -75,6 +82,8 @@ private:
     SyncStrings strings_;
     std::function<void()> onContinue_;
     std::function<void()> onCancel_;
+    std::function<void()> onSyncAgain_;
+    bool withdrawn_ = false;
     std::optional<bool> detailsOverride_;
     std::int64_t skippedCount_;
     std::int64_t conflictCount_;
@@ -83,6 +92,8 @@ private:
 
     PlanDetailsModel* model_;
     QLabel* title_;
+    // Under the title once withdrawn.
+    QLabel* notice_;
     QHBoxLayout* reasonRow_;
     IconLabel* reasonIcon_ = nullptr;
     QLabel* reasonText_ = nullptr;
@@ -100,6 +111,8 @@ private:
     QPushButton* cancel_ = nullptr;
     QPushButton* continue_ = nullptr;
     QPushButton* close_ = nullptr;
+    QPushButton* syncAgain_ = nullptr;
+    QHBoxLayout* buttons_;
     // Under a closed "Details": the list's empty room.
     QSpacerItem* filler_;
 };

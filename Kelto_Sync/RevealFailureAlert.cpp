@@ -9,7 +9,8 @@
 namespace kelto {
 
 AlertBox* RevealFailureAlert::present(QWidget& from, const SyncStrings& strings, const QString& failure,
-                                      const QString& path) {
+                                      const QStringList& paths) {
+    const QString path = paths.join(QLatin1Char('\n'));
     const QLocale where = from.locale();
     auto* alert = new AlertBox(from.window());
     alert->setObjectName(QStringLiteral("revealFailedAlert"));

@@ -16,8 +16,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 
 # The states, in the order they are taken.
-states="checklist main new-job overview settings review running history settings-general settings-search
-settings-permissions settings-about tray alert"
+states="checklist main new-job overview settings review review-restored review-stale running history opener-alert
+settings-general settings-search settings-permissions settings-about tray alert"
 
 case "${1:-}" in
   --states) echo $states; exit 0 ;;

@@ -55,10 +55,15 @@ void DogEarEffect::draw(QPainter* painter) {
     const QPainterPath flap = triangle(corner, corner + QPointF(0, size), corner + QPointF(size, size));
     const QPainterPath shade = triangle(corner, corner + QPointF(size * 0.5, size), corner + QPointF(size, size));
     const QPalette& palette = owner_.palette();
+    // Within the outline of what the ear sits on, when it has one: like the
+    // mirrored flap, in the ear's own coordinates.
+    const auto within = [this](const QPainterPath& path) {
+        return owner_.outline().isEmpty() ? path : path.intersected(owner_.outline());
+    };
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
-    painter->fillPath(mirror.map(flap), FenraTheme::coral().color(palette));
-    painter->fillPath(mirror.map(shade), DogEar::foldShade().color(palette));
+    painter->fillPath(within(mirror.map(flap)), FenraTheme::coral().color(palette));
+    painter->fillPath(within(mirror.map(shade)), DogEar::foldShade().color(palette));
     painter->restore();
 }
 

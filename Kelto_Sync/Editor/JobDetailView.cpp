@@ -519,7 +519,12 @@ void JobDetailView::startPreview() {
 
 void JobDetailView::statusDidChange(const std::optional<RunStatus>& status) {
     const auto* parked = status ? status->as<RunStatus::AwaitingConfirmation>() : nullptr;
-    if (parked == nullptr || !parked->plan) return;
+    if (parked == nullptr || !parked->plan) {
+        // The sheet stays open, but a review whose run went (stopped from
+        // the tray, skipped from its notice) no longer offers to continue it.
+        reviewGone();
+        return;
+    }
     const bool same = reviewing_ && preview_ && *preview_ == *parked->plan && sheet_ != nullptr;
     reviewing_ = true;
     if (!same) preview_ = parked->plan;
@@ -549,10 +554,32 @@ void JobDetailView::closeSheet() {
 
 void JobDetailView::continueReview(const std::shared_ptr<const SyncPlan>& shown) {
     if (!preview_ || !reviewing_ || !shown) return;
+    // The model answers a confirm of a run that no longer waits with nothing:
+    // the sheet says so rather than close as if the run went on.
+    const RunStatus* status = model_->status(draft_.id);
+    if (status == nullptr || status->as<RunStatus::AwaitingConfirmation>() == nullptr) {
+        reviewGone();
+        return;
+    }
     model_->confirm(draft_.id, shown);
     preview_.reset();
     reviewing_ = false;
     closeSheet();
+}
+
+void JobDetailView::reviewGone() {
+    if (!reviewing_ || sheet_ == nullptr) return;
+    // Nothing is left to confirm or decline.
+    reviewing_ = false;
+    std::function<void()> syncAgain;
+    if (model_->job(draft_.id) != nullptr) {
+        syncAgain = [this] {
+            model_->runNow(draft_.id);
+            preview_.reset();
+            closeSheet();
+        };
+    }
+    sheet_->withdraw(std::move(syncAgain));
 }
 
 void JobDetailView::dismissPreview() {

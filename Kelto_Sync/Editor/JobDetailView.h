@@ -145,6 +145,8 @@ private:
     void showSheet(const SyncPlan& plan);
     void closeSheet();
     void continueReview(const std::shared_ptr<const SyncPlan>& shown);
+    // The reviewed run no longer waits: the open sheet is withdrawn.
+    void reviewGone();
     void dismissPreview();
     void pushDraft();
     void refresh();

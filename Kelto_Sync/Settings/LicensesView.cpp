@@ -3,6 +3,7 @@
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/PaletteTone.h"
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/RevealFailureAlert.h"
 #include "Platform/Desktop/FileRevealer.h"
 
@@ -91,7 +92,10 @@ LicensesView::LicensesView(SyncStrings strings, QString folder, QWidget* parent)
         FileRevealer::reveal(*source_, [view = QPointer<LicensesView>(this), path = *source_](bool shown) {
             if (view == nullptr) return;
             view->revealFailed_->setVisible(!shown);
-            if (!shown) RevealFailureAlert::present(*view, view->strings_, view->revealFailed_->text(), path);
+            if (!shown) {
+                AlertBox* alert = RevealFailureAlert::present(*view, view->strings_, view->revealFailed_->text(), {path});
+                QObject::connect(alert, &QDialog::finished, view->revealFailed_, &QWidget::hide);
+            }
             emit view->revealed(shown);
         });
     });

@@ -24,7 +24,6 @@ namespace kelto {
 namespace {
 constexpr int padding = 16;
 constexpr int spacing = 12;
-constexpr double surfaceRadius = 16;
 
 // As high as the rows it holds (Qt's own caps a hint at 24 lines), as narrow
 // as the column; a limit above it makes it scroll.
@@ -80,8 +79,15 @@ MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Acti
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
 
+    // The commands stand one under the other at one width, the widest
+    // text's, whatever the language.
+    auto* commands = new QWidget(body_);
+    commands->setObjectName(QStringLiteral("commands"));
+    auto* commandColumn = new QVBoxLayout(commands);
+    commandColumn->setContentsMargins(0, 0, 0, 0);
+    commandColumn->setSpacing(spacing);
     const auto command = [&](const char* name, bool shown) {
-        auto* button = new QPushButton(body_);
+        auto* button = new QPushButton(commands);
         button->setObjectName(QLatin1String(name));
         button->setVisible(shown);
         return button;
@@ -96,7 +102,8 @@ MenuBarContent::MenuBarContent(AppModelAdapter& model, SyncStrings strings, Acti
     column->addWidget(rowBox_);
     column->addWidget(queued_);
     column->addWidget(divider);
-    for (QPushButton* button : {syncAll_, open_, settings_, quit_}) column->addWidget(button, 0, Qt::AlignLeft);
+    for (QPushButton* button : {syncAll_, open_, settings_, quit_}) commandColumn->addWidget(button);
+    column->addWidget(commands, 0, Qt::AlignLeft);
 
     connect(syncAll_, &QPushButton::clicked, this, [this] { model_->runAll(); });
     connect(open_, &QPushButton::clicked, this, [this] { actions_.openMainWindow(); });

@@ -35,6 +35,8 @@ class MenuBarContent : public QWidget {
 
 public:
     static constexpr int contentWidth = 360;
+    // The corner radius of its surface, a rounded rectangle as large as it is.
+    static constexpr double surfaceRadius = 16;
 
     // What the commands below the jobs call; an absent action hides its
     // button.

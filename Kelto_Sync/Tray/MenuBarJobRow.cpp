@@ -24,6 +24,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace kelto {
 
@@ -49,6 +51,46 @@ QAccessibleInterface* unseenAccessible(const QString&, QObject* object) {
     auto* widget = qobject_cast<QWidget*>(object);
     if (widget != nullptr && widget->property(unseen).toBool()) return new UnseenAccessible(widget);
     return nullptr;
+}
+
+// A card whose top right corner is folded along the marker's diagonal. The
+// fold runs inside the card's rounded corner (the marker is smaller than the
+// corner's radius), so on either side of it the card keeps the rounding of
+// every other card: the top edge and the right edge follow the corner's arc
+// up to where the fold crosses it.
+QPainterPath foldedCard(const QRectF& r) {
+    QPainterPath card;
+    card.addRoundedRect(r, cardRadius, cardRadius);
+    const double inset = cardRadius - markerSide;
+    // Where the fold, from (right − side, top) to (right, top + side), meets
+    // the arc: its distance s along both axes solves s² − side·s + inset²/2 = 0.
+    const double root = markerSide * markerSide - 2 * inset * inset;
+    // A corner no wider than the fold: the fold ends on the straight edges.
+    if (inset <= 0) return DogEarShape(markerSide, cardRadius).path(r);
+    // A fold that never reaches the arc leaves the card whole.
+    if (root <= 0) return card;
+    const double near = (markerSide - std::sqrt(root)) / 2;
+    const double far = (markerSide + std::sqrt(root)) / 2;
+    const QRectF circle(r.right() - 2 * cardRadius, r.top(), 2 * cardRadius, 2 * cardRadius);
+    const auto angle = [&](double s) {
+        const QPointF p(r.right() - markerSide + s, r.top() + s);
+        const QPointF centre = circle.center();
+        return std::atan2(centre.y() - p.y(), p.x() - centre.x()) * 180 / std::numbers::pi;
+    };
+    QPainterPath folded;
+    folded.moveTo(r.left() + cardRadius, r.top());
+    folded.lineTo(r.right() - cardRadius, r.top());
+    folded.arcTo(circle, 90, angle(near) - 90);
+    folded.lineTo(r.right() - markerSide + far, r.top() + far);
+    folded.arcTo(circle, angle(far), -angle(far));
+    folded.lineTo(r.right(), r.bottom() - cardRadius);
+    folded.arcTo(QRectF(r.right() - 2 * cardRadius, r.bottom() - 2 * cardRadius, 2 * cardRadius, 2 * cardRadius), 0, -90);
+    folded.lineTo(r.left() + cardRadius, r.bottom());
+    folded.arcTo(QRectF(r.left(), r.bottom() - 2 * cardRadius, 2 * cardRadius, 2 * cardRadius), 270, -90);
+    folded.lineTo(r.left(), r.top() + cardRadius);
+    folded.arcTo(QRectF(r.left(), r.top(), 2 * cardRadius, 2 * cardRadius), 180, -90);
+    folded.closeSubpath();
+    return folded;
 }
 
 void hideFromAccessibility(QWidget& widget) {
@@ -197,6 +239,10 @@ void MenuBarJobRow::placeMarker() {
     const int x = layoutDirection() == Qt::RightToLeft ? 0 : width() - markerSide;
     marker_->move(x, 0);
     marker_->raise();
+    // The mark lies within the card's rounded corner, as the fold does.
+    QPainterPath rounded;
+    rounded.addRoundedRect(QRectF(rect()).translated(-x, 0), cardRadius, cardRadius);
+    marker_->setOutline(rounded);
 }
 
 void MenuBarJobRow::paintEvent(QPaintEvent*) {
@@ -206,7 +252,7 @@ void MenuBarJobRow::paintEvent(QPaintEvent*) {
     if (isMarked()) {
         // The running card's top trailing corner is folded over: the card
         // ends at the fold, and the marker's flap lies in the cut.
-        card = DogEarShape(markerSide, cardRadius).path(QRectF(rect()));
+        card = foldedCard(QRectF(rect()));
         if (layoutDirection() == Qt::RightToLeft) {
             card = QTransform(-1, 0, 0, 1, width(), 0).map(card);
         }

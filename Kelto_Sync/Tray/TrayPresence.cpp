@@ -2,12 +2,15 @@
 
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
+#include "Platform/Desktop/DesktopCompositor.h"
 
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLocale>
+#include <QPainterPath>
+#include <QRegion>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -55,6 +58,7 @@ void TrayPresence::togglePopup() {
         return;
     }
     auto* popup = new QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint);
+    shapedRadius_.reset();
     popup->setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(popup);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -68,9 +72,17 @@ void TrayPresence::togglePopup() {
     screenArea_ = screen != nullptr ? screen->availableGeometry() : QRect();
     if (makeContent_) {
         if (QWidget* content = makeContent_()) {
-            // Many jobs would take the commands past the screen's edge.
-            if (auto* menu = qobject_cast<MenuBarContent*>(content); menu && screenArea_.isValid()) {
-                menu->setHeightLimit(WindowPlacement::roomBeside(anchor_, screenArea_));
+            if (auto* menu = qobject_cast<MenuBarContent*>(content)) {
+                // Many jobs would take the commands past the screen's edge.
+                if (screenArea_.isValid()) menu->setHeightLimit(WindowPlacement::roomBeside(anchor_, screenArea_));
+                // Its surface is a rounded rectangle: where the desktop
+                // composites windows the corners outside it are clear;
+                // elsewhere the window itself takes that shape.
+                shapedRadius_ = MenuBarContent::surfaceRadius;
+                if (DesktopCompositor::active()) {
+                    popup->setAttribute(Qt::WA_TranslucentBackground);
+                    shapedRadius_.reset();
+                }
             }
             layout->addWidget(content);
         }
@@ -87,6 +99,11 @@ void TrayPresence::togglePopup() {
 bool TrayPresence::eventFilter(QObject* watched, QEvent* event) {
     if (watched == popup_ && event->type() == QEvent::Resize) {
         popup_->move(popupPosition(anchor_, popup_->size(), screenArea_));
+        if (shapedRadius_) {
+            QPainterPath outline;
+            outline.addRoundedRect(QRectF(popup_->rect()), *shapedRadius_, *shapedRadius_);
+            popup_->setMask(QRegion(outline.toFillPolygon().toPolygon()));
+        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace kelto {
 
@@ -63,6 +64,9 @@ private:
     // whenever its content grows or shrinks.
     QRect anchor_;
     QRect screenArea_;
+    // The corner radius the open popup's window is cut to, where the desktop
+    // cannot show its corners clear.
+    std::optional<double> shapedRadius_;
 };
 
 }  // namespace kelto

@@ -6,6 +6,7 @@
 #include "FenraCore/PaletteTone.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/RevealFailureAlert.h"
 #include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/internal/FittingBox.h"
@@ -157,7 +158,7 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
         "ended");
     if (record.logPath && actions.reveal) {
         const QString path = QString::fromStdString(*record.logPath);
-        // A failure shows under the button, until the next press.
+        // A failure shows under the button until its alert is answered or the next press.
         const QString failure = strings.text(QStringLiteral("No file manager could show the log."), where);
         QLabel* failed = plainLabel(failure, "showLogFailed", details);
         PaletteTone::apply(failed, FenraTheme::error());
@@ -168,7 +169,10 @@ QWidget* HistoryRow::buildDetails(const RunRecord& record, const SyncStrings& st
                    reveal(path, [path, strings, failure, failed](bool shown) {
                        if (!failed) return;
                        failed->setVisible(!shown);
-                       if (!shown) RevealFailureAlert::present(*failed, strings, failure, path);
+                       if (shown) return;
+                       AlertBox* alert = RevealFailureAlert::present(*failed, strings, failure, {path});
+                       // Answered, the failure is told: nothing of it stays under the button.
+                       QObject::connect(alert, &QDialog::finished, failed, &QWidget::hide);
                    });
                });
         layout->addWidget(failed);

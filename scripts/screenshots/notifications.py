@@ -48,6 +48,10 @@ class Server(dbus.service.Object):
         pass
 
     @dbus.service.method("org.kelto.Shots", in_signature="u", out_signature="")
+    def Open(self, number):
+        self.ActionInvoked(number, "default")
+
+    @dbus.service.method("org.kelto.Shots", in_signature="u", out_signature="")
     def Click(self, number):
         self.ActionInvoked(number, "default")
         self.NotificationClosed(number, 2)

@@ -149,6 +149,20 @@ focus() {
   idle
 }
 
+# The tray's only icon opens the popup.
+openTray() {
+  local tray
+  tray=$(timeout 30 xdotool search --sync --onlyvisible --name "^panel\$" | head -1)
+  eval "$(xdotool getwindowgeometry --shell "$tray")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+  idle
+}
+
+# The tray's popup: the application's window 360 wide.
+popupWindow() {
+  xwininfo -root -tree | grep -F '("kelto-sync"' | grep -E ' 360x[0-9]+\+' | awk '{ print $1 }' | head -1 || true
+}
+
 keys() {
   xdotool key --delay 60 "$@"
   idle
@@ -225,7 +239,8 @@ keys Tab Tab Right
 shot settings
 
 # The mirror's review is reached from its notification, with the main
-# window closed: the window opens with the sheet over it.
+# window closed: the window opens with the sheet over it. The notice stays
+# listed.
 notice=""
 for _ in $(seq 300); do
   notice=$(awk '$2 == "Review" && $3 == "needed" { id = $1 } END { print id }' "$scratch/notified" 2>/dev/null)
@@ -238,11 +253,37 @@ for _ in $(seq 20); do
   xwininfo -id "$main" 2>/dev/null | grep -q IsViewable || break
   sleep 0.1
 done
-gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
-  --method org.kelto.Shots.Click "$notice" >/dev/null
+notify() {
+  gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
+    --method "org.kelto.Shots.$1" "$notice" >/dev/null
+}
+notify Open
 review=$(window "Needs review")
 main=$(window "Kelto Sync")
 shot review
+
+# Minimised, the window comes back with its sheet when the notice is
+# clicked, and the sheet has the keyboard: Space closes its "Details".
+xdotool windowminimize "$main"
+for _ in $(seq 50); do xwininfo -id "$review" 2>/dev/null | grep -q IsViewable || break; sleep 0.1; done
+notify Click
+for _ in $(seq 100); do xwininfo -id "$review" 2>/dev/null | grep -q IsViewable && break; sleep 0.1; done
+xwininfo -id "$review" 2>/dev/null | grep -q IsViewable || fail "the sheet did not come back"
+idle
+keys space
+shot review-restored
+
+# The tray's button of the parked job now stops it: the run is dropped, and
+# the sheet, still open, says it no longer waits; Escape closes it.
+openTray
+popup=$(popupWindow)
+[ -n "$popup" ] || fail "no tray popup"
+eval "$(xdotool getwindowgeometry --shell "$popup")"
+# Photos, the second card: its button at the end of its first line.
+xdotool mousemove $((X + 305)) $((Y + 176)) click 1
+idle
+keys Escape
+shot review-stale
 dismiss "$review"
 # The reopened window has no focus in its list: a click on "Projects",
 # the third row, puts it there.
@@ -258,6 +299,21 @@ keys Up Up Tab Tab Tab Tab Tab Tab Tab space
 history=$(window "History")
 shot history
 dismiss "$history"
+
+# No file manager shows the two-way "Notes" job's folders (the sixth row):
+# one alert names both sides and has the keyboard; Return answers it.
+focus "$main"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 80)) $((Y + 314)) click 1
+idle
+# "Open in File Manager" comes after the name, the two tabs, the menu,
+# "Sync now", "Preview" and "Show all history…".
+keys Tab Tab Tab Tab Tab Tab Tab Tab space
+opener=$(another "Kelto Sync" "$main")
+shot opener-alert
+keys Return
+for _ in $(seq 50); do xwininfo -id "$opener" 2>/dev/null | grep -q IsViewable || break; sleep 0.1; done
+xwininfo -id "$opener" 2>/dev/null | grep -q IsViewable && fail "the opener's alert ignores Return"
 
 focus "$main"
 keys ctrl+comma
@@ -279,11 +335,7 @@ for _ in $(seq 20); do
   sleep 0.1
 done
 
-# The tray's only icon opens the popup.
-tray=$(timeout 30 xdotool search --sync --onlyvisible --name "^panel\$" | head -1)
-eval "$(xdotool getwindowgeometry --shell "$tray")"
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
-idle
+openTray
 shot tray
 keys Escape
 

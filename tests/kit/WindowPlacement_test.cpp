@@ -5,9 +5,11 @@
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
 #include <QWindow>
@@ -81,6 +83,28 @@ TEST(WindowPlacement, ASheetOpenedBeforeItsWindowIsShownOverItOnceItIs) {
     WindowPlacement::openSheet(*tall);
     EXPECT_TRUE(tall->isVisible());
     EXPECT_TRUE(WindowPlacement::freeArea(*tall).contains(tall->frameGeometry()));
+}
+
+// Whichever way its window comes back (a notification, the tray, the
+// window manager restoring it), the window system may hand the activation
+// to the window a sheet blocks: the sheet takes the keyboard, and a key
+// from it reaches the sheet.
+TEST(WindowPlacement, ASheetTakesTheKeyboardWhenItsWindowIsActivated) {
+    QWidget window;
+    window.resize(600, 400);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* sheet = new QDialog(&window);
+    WindowPlacement::openSheet(*sheet);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    QSignalSpy rejected(sheet, &QDialog::rejected);
+    for (int time = 0; time < 2; ++time) {
+        window.windowHandle()->requestActivate();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); }))
+            << "time " << time;
+    }
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+    EXPECT_EQ(rejected.count(), 1);
 }
 
 TEST(WindowPlacement, AlertsShowTheKitsSymbolsAndNoButtonIcons) {

@@ -1,5 +1,9 @@
 #include "Kelto_Sync/Tray/TrayPresence.h"
 
+#include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Tray/MenuBarContent.h"
+#include "tests/views/support/FakeAppModel.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QLabel>
@@ -70,6 +74,25 @@ TEST(TrayPresence, AClickWithoutIconGeometryOpensFreshContentAtTheCursorAndASeco
     emit tray.icon().activated(QSystemTrayIcon::Trigger);
     ASSERT_NE(tray.popup(), nullptr);
     EXPECT_EQ(made, 2);
+}
+
+// Where the window cannot be made translucent (no compositing manager, as
+// here), the popup's window takes its surface's rounded shape.
+TEST(TrayPresence, WithoutACompositorThePopupTakesItsSurfacesRoundedShape) {
+    FakeAppModel fake;
+    AppModelAdapter model(fake);
+    TrayPresence tray({}, [&] { return new MenuBarContent(model, SyncStrings(), {}, DeviceDot::Sources{}); },
+                      SyncStrings());
+    tray.togglePopup();
+    ASSERT_NE(tray.popup(), nullptr);
+    const QRect frame = tray.popup()->rect();
+    const QRegion shape = tray.popup()->mask();
+    for (const QPoint corner : {frame.topLeft(), frame.topRight(), frame.bottomLeft(), frame.bottomRight()}) {
+        EXPECT_FALSE(shape.contains(corner));
+    }
+    for (const QPoint inside : {frame.center(), QPoint(frame.center().x(), 0), QPoint(0, frame.center().y())}) {
+        EXPECT_TRUE(shape.contains(inside));
+    }
 }
 
 TEST(TrayPresence, AnOpenPopupWhoseContentGrowsOrShrinksStaysAtItsAnchorInsideTheScreen) {

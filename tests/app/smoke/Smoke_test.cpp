@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include "FenraMac/FenraMacStrings.h"
 #include "KeltoPermissions/PermissionChecklistView.h"
 #include "KeltoPermissions/PermissionStrings.h"
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/App/KeltoSyncApp.h"
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
@@ -310,4 +313,39 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     sheet->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
     EXPECT_EQ(notifications.removed, std::vector<QString>{"review-" + QString::fromStdString(job.id.string())});
+}
+
+// Under the window manager, in the face a desktop without settings gives
+// the application, an alert keeps its message on one line, leaves its title
+// room in the title bar (in the bar's bold face beside its icon and three
+// buttons, each about as wide as the bar is high), and grows no wider than
+// a measure for a title past any sensible width.
+TEST(Alerts, TheMessageKeepsToOneLineAndTheTitleBarHasRoomForTheTitleUpToAMeasure) {
+    const QFont kept = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+    auto* alert = new AlertBox;
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setTitle(QStringLiteral("Sync skipped"));
+    alert->present();
+    alert->setWindowTitle(QStringLiteral("Photos"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return framed(*alert); }, patience));
+    for (const char* reason : {"Device not connected", "Running on battery"}) {
+        alert->setMessage(QString::fromUtf8(reason));
+        const auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return label->isVisible() && alert->size() == alert->minimumSize(); },
+                                    patience));
+        QCoreApplication::sendPostedEvents(alert, QEvent::LayoutRequest);
+        EXPECT_GE(label->width(), QFontMetricsF(label->font()).horizontalAdvance(label->text())) << reason;
+    }
+    const QString name = QStringLiteral("Photos to the backup disk of the household");
+    alert->setWindowTitle(name);
+    QFont bold = alert->font();
+    bold.setBold(true);
+    const int bar = alert->geometry().y() - alert->frameGeometry().y();
+    const int needed = QFontMetrics(bold).horizontalAdvance(name) + 5 * bar;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alert->width() >= needed; }, patience)) << alert->width();
+    alert->setWindowTitle(name.repeated(6));
+    EXPECT_LE(alert->width(), 40 * QFontMetrics(alert->font()).height());
+    alert->close();
+    QApplication::setFont(kept);
 }

@@ -425,6 +425,37 @@ TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
     EXPECT_EQ(*fake.confirmedPlans[0], first);
 }
 
+// A review whose run was dropped elsewhere (the tray's stop, the notice's
+// skip) stays open but never looks approved: it says the run no longer
+// waits, offers "Close" and "Sync again" (Return), and answers nothing.
+TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
+    auto view = make(job, false);
+    view->show();
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    QPointer<PreviewSheet> sheet = view->sheet();
+    ASSERT_TRUE(sheet);
+    auto* continueButton = sheet->findChild<QPushButton*>(QStringLiteral("continue"));
+    fake.setStatus(job.id, std::nullopt);
+    ASSERT_EQ(view->sheet(), sheet.data()) << "the sheet stays open";
+    EXPECT_TRUE(sheet->isWithdrawn());
+    EXPECT_FALSE(continueButton->isVisibleTo(sheet));
+    EXPECT_TRUE(sheet->findChild<QLabel*>(QStringLiteral("notice"))->isVisibleTo(sheet));
+    continueButton->click();
+    EXPECT_TRUE(fake.confirmCalls.empty());
+    QTest::keyClick(sheet, Qt::Key_Return);
+    EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
+    EXPECT_EQ(view->sheet(), nullptr);
+
+    // Closed instead, it declines nothing.
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    fake.setStatus(job.id, RunStatus::queued());
+    ASSERT_NE(view->sheet(), nullptr);
+    QTest::keyClick(view->sheet(), Qt::Key_Escape);
+    EXPECT_EQ(view->sheet(), nullptr);
+    EXPECT_TRUE(fake.declineCalls.empty());
+    EXPECT_TRUE(fake.confirmCalls.empty());
+}
+
 TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
     job.options.ejectWhenDone = true;

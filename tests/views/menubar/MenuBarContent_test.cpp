@@ -91,6 +91,13 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     EXPECT_TRUE(content->rows().empty());
     EXPECT_TRUE(shown(*content, "noJobs"));
 
+    // The commands share one width, the widest's, at the column's start.
+    for (QPushButton* button : {content->openButton(), content->settingsButton(), content->quitButton()}) {
+        EXPECT_EQ(button->geometry(), content->syncAllButton()->geometry().translated(0, button->y() -
+                                                                                        content->syncAllButton()->y()));
+    }
+    EXPECT_GE(content->openButton()->width(), content->openButton()->sizeHint().width());
+
     // Commands without an action are not offered.
     auto bare = make(false);
     for (QPushButton* button : {bare->openButton(), bare->settingsButton(), bare->quitButton()}) {
@@ -139,7 +146,8 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
 
 // The running card's top trailing corner is folded: the flap lies within
 // the card's outline, and above the fold the card is cut away rather than
-// rounded behind the flap. Right to left, the same at the top left.
+// rounded behind the flap; either side of the fold it is rounded as every
+// card is. Right to left, the same at the top left.
 TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
     const SyncJob first = namedJob("First");
     const SyncJob second = namedJob("Second");
@@ -162,6 +170,21 @@ TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
         EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
         // Below it, the flap.
         EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
+        // On either side of the fold the card keeps the rounded corner of
+        // every card: outside the mark's square it covers no more than a
+        // plain card (seen at twice the pixels, where a part of one shows).
+        const QImage markedFine = WidgetRender::image(*marked, 2);
+        const QImage plainFine = WidgetRender::image(*plain, 2);
+        int excess = 0;
+        for (int y = 0; y < 2 * 16; ++y) {
+            for (int x = 2 * (w - 16); x < 2 * w; ++x) {
+                const int fine = direction == Qt::LeftToRight ? x : 2 * w - 1 - x;
+                if (y < 2 * 12 && x >= 2 * (w - 12)) continue;
+                excess = std::max(excess, WidgetRender::pixel(markedFine, fine, y).alpha() -
+                                              WidgetRender::pixel(plainFine, fine, y).alpha());
+            }
+        }
+        EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
     }
 }
 

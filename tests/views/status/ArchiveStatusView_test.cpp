@@ -7,6 +7,7 @@
 #include "tests/views/status/StatusFixtures.h"
 
 #include <QMessageBox>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -300,6 +301,33 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSo) {
     EXPECT_FALSE(shown(*view, "openFailed"));
 }
 
+// A two-way job's archives on both sides, neither shown: one alert names
+// both, has the keyboard, and once answered leaves nothing behind.
+TEST(ArchiveStatusView, BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered) {
+    ArchiveHarness h;
+    const fs::path source = h.root("source");
+    const fs::path dest = h.root("dest");
+    h.archive(source, 10);
+    h.archive(dest, 10);
+    auto view = h.view();
+    view->show();
+    h.load(*view, AppModelAdapter::Roots{source, dest});
+    h.shows = false;
+    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
+    std::vector<QMessageBox*> alerts;
+    for (auto* box : view->findChildren<QMessageBox*>(QStringLiteral("revealFailedAlert"))) {
+        if (box->isVisible()) alerts.push_back(box);
+    }
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0]->informativeText(), h.opened.join(QLatin1Char('\n')));
+    EXPECT_EQ(h.opened.size(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == alerts[0]->windowHandle(); }));
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+    settle();
+    EXPECT_FALSE(shown(*view, "openFailed"));
+    EXPECT_TRUE(takeRevealAlerts().paths.isEmpty());
+}
+
 // Return in the confirmation cancels, as Escape does: deleting takes a
 // click on "Clean now".
 TEST(ArchiveStatusView, ReturnInTheCleanConfirmationDeletesNothing) {
@@ -335,11 +363,11 @@ TEST(ArchiveStatusView, AGoodLoadClearsEveryFailureShown) {
     h.shows = false;
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
     ASSERT_TRUE(shown(*view, "openFailed"));
-    takeRevealAlerts();  // read, so the window takes clicks again
     view->load();
     h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
     EXPECT_TRUE(shown(*view, "error"));
     EXPECT_TRUE(shown(*view, "openFailed")) << "a failed load clears nothing";
+    takeRevealAlerts();  // answered, so the window takes clicks again
 
     // A good clean reloads.
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("clean")), Qt::LeftButton);

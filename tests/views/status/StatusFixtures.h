@@ -63,7 +63,7 @@ inline QString textOf(const QWidget& root, const char* name) {
 }
 
 // The open alerts that say nothing could show a path, each closed once
-// read: what each named and whether that name can be selected.
+// read: what they named (one path a line) and whether that can be selected.
 struct RevealAlerts {
     QStringList paths;
     bool selectable = true;
@@ -73,7 +73,7 @@ inline RevealAlerts takeRevealAlerts() {
     for (QWidget* window : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(window);
         if (box == nullptr || box->objectName() != QLatin1String("revealFailedAlert") || !box->isVisible()) continue;
-        alerts.paths << box->informativeText();
+        alerts.paths << box->informativeText().split(QLatin1Char('\n'));
         for (const QLabel* label : box->findChildren<QLabel*>()) {
             if (label->text() == box->informativeText()) {
                 alerts.selectable = alerts.selectable && (label->textInteractionFlags() & Qt::TextSelectableByMouse);
