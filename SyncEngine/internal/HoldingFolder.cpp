@@ -464,6 +464,29 @@ bool startAlike(int held, int standing, off_t size) {
     return true;
 }
 
+// Whether the regular file standing at the held file's place passes
+// `standing` and begins with the held file's bytes, both read as looked at:
+// nothing put in either place meanwhile.
+bool standsBeginningAlike(const Folder& root, const Folder& in, const std::string& name, const std::string& path,
+                          const struct stat& held, const std::function<bool(const struct stat&)>& standing) {
+    if (!S_ISREG(held.st_mode)) return false;
+    std::vector<std::string> pieces = SafeFileSystem::split(path);
+    pieces.pop_back();
+    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+    const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+    if (!there || !S_ISREG(there->st_mode) || there->st_size < held.st_size || !standing(*there)) return false;
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const FileDescriptor heldFile(::openat(in.get(), name.c_str(), flags));
+    const FileDescriptor standingFile(::openat(parent->get(), name.c_str(), flags));
+    struct stat heldNow {}, standingNow {};
+    if (!heldFile.valid() || !standingFile.valid() || ::fstat(heldFile.get(), &heldNow) != 0 ||
+        ::fstat(standingFile.get(), &standingNow) != 0 || heldNow.st_ino != held.st_ino ||
+        heldNow.st_dev != held.st_dev || standingNow.st_ino != there->st_ino || standingNow.st_dev != there->st_dev ||
+        standingNow.st_size != there->st_size)
+        return false;
+    return startAlike(heldFile.get(), standingFile.get(), held.st_size);
+}
+
 // Whether a held file is rsync's copy, cut short (the disk filled as it
 // copied across file systems), of an item the plan meant to take that still
 // stands at its place as the plan saw it: its bytes are that item's first
@@ -471,50 +494,21 @@ bool startAlike(int held, int standing, off_t size) {
 // place taken and stay held for good, a folder more at each run.
 bool isCutCopy(const Folder& root, const HoldingFolder::Planned& planned, const Folder& in, const std::string& name,
                const std::string& path, const struct stat& held) {
-    if (!S_ISREG(held.st_mode) || (!planned.deleted.contains(path) && !planned.replaced.contains(path)))
-        return false;
-    std::vector<std::string> pieces = SafeFileSystem::split(path);
-    pieces.pop_back();
-    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
-    const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
-    if (!there || !S_ISREG(there->st_mode) || there->st_size < held.st_size || !isSeenVersion(planned, path, *there))
-        return false;
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    const FileDescriptor heldFile(::openat(in.get(), name.c_str(), flags));
-    const FileDescriptor standing(::openat(parent->get(), name.c_str(), flags));
-    struct stat heldNow {}, standingNow {};
-    // Read as looked at: nothing put in either place meanwhile.
-    if (!heldFile.valid() || !standing.valid() || ::fstat(heldFile.get(), &heldNow) != 0 ||
-        ::fstat(standing.get(), &standingNow) != 0 || heldNow.st_ino != held.st_ino ||
-        heldNow.st_dev != held.st_dev || standingNow.st_ino != there->st_ino || standingNow.st_dev != there->st_dev)
-        return false;
-    return startAlike(heldFile.get(), standing.get(), held.st_size);
+    if (!planned.deleted.contains(path) && !planned.replaced.contains(path)) return false;
+    return standsBeginningAlike(root, in, name, path, held,
+                                [&](const struct stat& there) { return isSeenVersion(planned, path, there); });
 }
 
 // Whether a whole copy of the held file, made by a put-back across file
 // systems, stands at its place: a regular file on another disk, of its size
-// and time to the nanosecond, whose bytes are the held one's, read as looked
-// at. (On one disk a put-back is a rename and leaves no twin.)
+// and time to the nanosecond, whose bytes are the held one's. (On one disk
+// a put-back is a rename and leaves no twin.)
 bool standsWhole(const Folder& root, const Folder& in, const std::string& name, const std::string& path,
                  const struct stat& held) {
-    if (!S_ISREG(held.st_mode)) return false;
-    std::vector<std::string> pieces = SafeFileSystem::split(path);
-    pieces.pop_back();
-    const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
-    const std::optional<struct stat> there = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
-    if (!there || !S_ISREG(there->st_mode) || there->st_dev == held.st_dev || there->st_size != held.st_size ||
-        there->st_mtim.tv_sec != held.st_mtim.tv_sec || there->st_mtim.tv_nsec != held.st_mtim.tv_nsec)
-        return false;
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    const FileDescriptor heldFile(::openat(in.get(), name.c_str(), flags));
-    const FileDescriptor standing(::openat(parent->get(), name.c_str(), flags));
-    struct stat heldNow {}, standingNow {};
-    if (!heldFile.valid() || !standing.valid() || ::fstat(heldFile.get(), &heldNow) != 0 ||
-        ::fstat(standing.get(), &standingNow) != 0 || heldNow.st_ino != held.st_ino ||
-        heldNow.st_dev != held.st_dev || standingNow.st_ino != there->st_ino || standingNow.st_dev != there->st_dev ||
-        standingNow.st_size != held.st_size)
-        return false;
-    return startAlike(heldFile.get(), standing.get(), held.st_size);
+    return standsBeginningAlike(root, in, name, path, held, [&](const struct stat& there) {
+        return there.st_dev != held.st_dev && there.st_size == held.st_size &&
+               there.st_mtim.tv_sec == held.st_mtim.tv_sec && there.st_mtim.tv_nsec == held.st_mtim.tv_nsec;
+    });
 }
 
 // Removes such a copy; where it cannot be looked at or removed, it is
