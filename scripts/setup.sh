@@ -11,7 +11,7 @@ packages=(
   libhowardhinnant-date-dev tzdata
   libmount-dev libblkid-dev libsystemd-dev dbus-daemon
   rsync time e2fsprogs btrfs-progs unison
-  bindfs fuse3 exfat-fuse exfatprogs mergerfs unionfs-fuse fuse-overlayfs sshfs openssh-server
+  bindfs fuse3 rclone exfat-fuse exfatprogs mergerfs unionfs-fuse fuse-overlayfs sshfs openssh-server
   openssh-client squashfuse squashfs-tools fuse2fs
   qt6-base-dev qt6-svg-dev fonts-dejavu-core libicu-dev
   libx11-dev xvfb xauth openbox x11-utils desktop-file-utils
