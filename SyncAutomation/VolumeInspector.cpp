@@ -3,6 +3,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 #include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/PathComponents.h"
 
 #include <sys/stat.h>
@@ -40,12 +41,9 @@ struct Table {
     }
 };
 
-bool storesNoFileNumbers(std::string_view fs) {
-    // Also FUSE file systems (sshfs numbers its items afresh at each mount) and 9p.
-    return fs == "vfat" || fs == "msdos" || fs == "exfat" || fs == "ntfs3" || fs == "ntfs" || fs == "fuseblk" ||
-           fs == "cifs" || fs == "smb3" || fs == "smbfs" || fs.starts_with("fuse.") || fs == "9p" ||
-           fs == "davfs";
-}
+// A file system whose numbers may change while the folder stays (FAT,
+// FUSE, shares: numbered afresh at each mount), as the table tells.
+bool storesNoFileNumbers(std::string_view fs) { return !FileSystemCapabilities::forType(fs).fileNumbersLast; }
 
 }  // namespace
 
