@@ -108,7 +108,8 @@ TEST_F(Inspector, FileSystemsWithoutStableNumbersStoreNone) {
 // the file number stored for a side, the case folding its traits assume.
 TEST_F(Inspector, AVolumeKeepsWhatTheTableSaysOfItsType) {
     fs::create_directory(folder / "Music");
-    for (const char* type : {"ext4", "ntfs3", "nfs4", "vfat", "exfat", "cifs", "fuse.sshfs", "fuse", "ceph", "zonefs", ""}) {
+    for (const char* type :
+         {"ext4", "ntfs3", "nfs4", "vfat", "exfat", "cifs", "fuse.sshfs", "fuse", "ceph", "zonefs", ""}) {
         const FileSystemCapabilities disk = FileSystemCapabilities::forType(type);
         EXPECT_EQ(VolumeInspector::fileNumber(folder / "Music", type).has_value(), disk.fileNumbersLast) << type;
         VolumeIdentity volume = volumeIdentity(VolumeKind::removable, "UUID", "Disk", type);

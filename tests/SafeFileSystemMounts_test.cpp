@@ -40,16 +40,18 @@ using Kinds = std::vector<std::pair<std::string, std::function<bool(const fs::pa
 // Each kind of mount, made at `at` (showing `folder` where it shows one).
 Kinds mountKinds(TestMounts& mounts, const LocalSshd* sshd) {
     return {
-        {"tmpfs", [&](const fs::path&, const fs::path& at) { return mounts.tmpfs(at); }},
-        {"ext4", [&](const fs::path&, const fs::path& at) { return mounts.ext4Image(at.native() + ".img", at); }},
-        {"sshfs", [&mounts, sshd](const fs::path& folder, const fs::path& at) { return sshd && mounts.mount(sshd->sshfs(folder, at), at); }},
-        {"bindfs", [&](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
-        {"gvfs", [&](const fs::path& folder, const fs::path& at) {
+        {"tmpfs", [&mounts](const fs::path&, const fs::path& at) { return mounts.tmpfs(at); }},
+        {"ext4", [&mounts](const fs::path&, const fs::path& at) { return mounts.ext4Image(at.native() + ".img", at); }},
+        {"sshfs", [&mounts, sshd](const fs::path& folder, const fs::path& at) {
+             return sshd && mounts.mount(sshd->sshfs(folder, at), at);
+         }},
+        {"bindfs", [&mounts](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
+        {"gvfs", [&mounts](const fs::path& folder, const fs::path& at) {
              return mounts.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW",
                                   at.native()},
                                  at);
          }},
-        {"exfat", [&](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }},
+        {"exfat", [&mounts](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }},
     };
 }
 
