@@ -41,11 +41,11 @@ struct Table {
     }
 };
 
-// A file system whose numbers may change while the folder stays (FAT,
-// FUSE, shares: numbered afresh at each mount), as the table tells.
-bool storesNoFileNumbers(std::string_view fs) { return !FileSystemCapabilities::forType(fs).fileNumbersLast; }
-
 }  // namespace
+
+bool VolumeInspector::keepsFileNumbers(std::string_view fileSystem) {
+    return FileSystemCapabilities::forType(fileSystem).fileNumbersLast;
+}
 
 const VolumeSource& VolumeInspector::system() {
     static const LinuxVolumeSource source;
@@ -92,12 +92,12 @@ Endpoint VolumeInspector::endpoint(const fs::path& chosen, const VolumeSource& s
         if (!endpoint.relativePath.empty()) endpoint.relativePath += '/';
         endpoint.relativePath += place->path[i];
     }
-    if (!storesNoFileNumbers(endpoint.volume.fileSystem)) endpoint.fileID = info.st_ino;
+    if (keepsFileNumbers(endpoint.volume.fileSystem)) endpoint.fileID = info.st_ino;
     return endpoint;
 }
 
 std::optional<std::uint64_t> VolumeInspector::fileNumber(const fs::path& path, std::string_view fileSystem) {
-    if (storesNoFileNumbers(fileSystem)) return std::nullopt;
+    if (!keepsFileNumbers(fileSystem)) return std::nullopt;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return info.st_ino;
