@@ -24,7 +24,9 @@ EndpointResolution verify(const Endpoint& endpoint, const fs::path& candidate, c
         return EndpointResolution::identityMismatch();
     }
     if (!endpoint.volume.matches(identity)) return EndpointResolution::identityMismatch();
-    if (!endpoint.fileID) return EndpointResolution::available(candidate);
+    // A number stored where the disk keeps none that last tells nothing.
+    if (!endpoint.fileID || !VolumeInspector::keepsFileNumbers(identity.fileSystem))
+        return EndpointResolution::available(candidate);
     if (VolumeInspector::fileNumber(checked, identity.fileSystem) != endpoint.fileID)
         return EndpointResolution::folderMissing();
     return EndpointResolution::available(candidate);

@@ -78,6 +78,16 @@ TEST_F(Resolver, FolderAbsentOrReplacedIsMissing) {
     EXPECT_EQ(resolve(withoutNumber), R::available(first / "Data"));
 }
 
+// A number stored where the disk keeps none that last (as it was for
+// bindfs, which shows as plain "fuse") tells nothing: the place decides.
+TEST_F(Resolver, ANumberStoredWhereTheDiskKeepsNoneIsNotCompared) {
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick", "fuse"));
+    fs::create_directory(first / "Data");
+    Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
+    endpoint.fileID = 7;
+    EXPECT_EQ(resolve(endpoint), R::available(first / "Data"));
+}
+
 TEST_F(Resolver, RelativePathLeadingOntoAnotherVolumeIsAMismatch) {
     source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     source.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Other"));

@@ -3,6 +3,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 #include "SyncAutomation/FileSystemPlaces.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/PathComponents.h"
 
 #include <sys/stat.h>
@@ -40,14 +41,11 @@ struct Table {
     }
 };
 
-bool storesNoFileNumbers(std::string_view fs) {
-    // Also FUSE file systems (sshfs numbers its items afresh at each mount) and 9p.
-    return fs == "vfat" || fs == "msdos" || fs == "exfat" || fs == "ntfs3" || fs == "ntfs" || fs == "fuseblk" ||
-           fs == "cifs" || fs == "smb3" || fs == "smbfs" || fs.starts_with("fuse.") || fs == "9p" ||
-           fs == "davfs";
-}
-
 }  // namespace
+
+bool VolumeInspector::keepsFileNumbers(std::string_view fileSystem) {
+    return FileSystemCapabilities::forType(fileSystem).fileNumbersLast;
+}
 
 const VolumeSource& VolumeInspector::system() {
     static const LinuxVolumeSource source;
@@ -94,12 +92,12 @@ Endpoint VolumeInspector::endpoint(const fs::path& chosen, const VolumeSource& s
         if (!endpoint.relativePath.empty()) endpoint.relativePath += '/';
         endpoint.relativePath += place->path[i];
     }
-    if (!storesNoFileNumbers(endpoint.volume.fileSystem)) endpoint.fileID = info.st_ino;
+    if (keepsFileNumbers(endpoint.volume.fileSystem)) endpoint.fileID = info.st_ino;
     return endpoint;
 }
 
 std::optional<std::uint64_t> VolumeInspector::fileNumber(const fs::path& path, std::string_view fileSystem) {
-    if (storesNoFileNumbers(fileSystem)) return std::nullopt;
+    if (!keepsFileNumbers(fileSystem)) return std::nullopt;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return info.st_ino;

@@ -39,6 +39,11 @@ struct VolumeInspector {
     // when it is no folder, or lies on a mount whose folder is unknown.
     static Endpoint endpoint(const std::filesystem::path& folder, const VolumeSource& source = system());
 
+    // Whether a folder on this type of file system keeps its number for its
+    // life (FAT, FUSE and shares number theirs afresh at each mount), as
+    // FileSystemCapabilities tells.
+    static bool keepsFileNumbers(std::string_view fileSystem);
+
     // The inode number, except on file systems that make their numbers up
     // afresh at each mount.
     static std::optional<std::uint64_t> fileNumber(const std::filesystem::path& path, std::string_view fileSystem);

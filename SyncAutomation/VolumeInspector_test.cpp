@@ -1,6 +1,9 @@
 #include "SyncAutomation/VolumeInspector.h"
 
+#include "Platform/System/LinuxVolumeSource.h"
+#include "SyncEngine/FileSystemTraits.h"
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/PathComponents.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/TemporaryFolder.h"
@@ -99,6 +102,20 @@ TEST_F(Inspector, FileSystemsWithoutStableNumbersStoreNone) {
     EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Music", "exfat"));
     EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Music", "fuse.sshfs"));  // numbered afresh at each mount
     EXPECT_EQ(VolumeInspector::fileNumber(folder / "Music", "ext4"), inode(folder / "Music"));
+}
+
+// What a volume keeps is the table's answer for its type, whoever asks:
+// the file number stored for a side, the case folding its traits assume.
+TEST_F(Inspector, AVolumeKeepsWhatTheTableSaysOfItsType) {
+    fs::create_directory(folder / "Music");
+    for (const char* type :
+         {"ext4", "ntfs3", "nfs4", "vfat", "exfat", "cifs", "fuse.sshfs", "fuse", "ceph", "zonefs", ""}) {
+        const FileSystemCapabilities disk = FileSystemCapabilities::forType(type);
+        EXPECT_EQ(VolumeInspector::fileNumber(folder / "Music", type).has_value(), disk.fileNumbersLast) << type;
+        VolumeIdentity volume = volumeIdentity(VolumeKind::removable, "UUID", "Disk", type);
+        volume.caseSensitive = LinuxVolumeSource::isCaseSensitive(type);
+        EXPECT_EQ(FileSystemTraits::forVolume(volume).caseSensitive, !disk.foldsCase) << type;
+    }
 }
 
 TEST_F(Inspector, EndpointRefusesWhatIsNoFolder) {

@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 
 #include <string>
 #include <system_error>
@@ -21,11 +20,9 @@ std::optional<FolderIdentity> FolderIdentity::of(const std::filesystem::path& fo
 
 std::optional<FolderIdentity> FolderIdentity::ofOpen(int descriptor) {
     struct stat info {};
-    struct statfs system {};
-    if (::fstat(descriptor, &info) != 0 || !S_ISDIR(info.st_mode) || ::fstatfs(descriptor, &system) != 0)
-        return std::nullopt;
+    if (::fstat(descriptor, &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
     FolderIdentity identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), {}};
-    if (FileSystemCapabilities::forMagic(static_cast<std::int64_t>(system.f_type)).fileNumbersLast) return identity;
+    if (FileSystemCapabilities::ofOpen(descriptor).fileNumbersLast) return identity;
     // The path the kernel keeps for the open folder, which no lookup by name
     // can make up.
     const std::optional<std::filesystem::path> at = SafeFileSystem::whereItLies(descriptor);

@@ -203,7 +203,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
 
     // rsync passes over pipes, sockets and devices by itself, itemising none.
     std::vector<SkippedFile> specials;
-    const SeenOnDisk::Start lookStart = SeenOnDisk::Start::now(SeenOnDisk::stepOf(destination));
+    const SeenOnDisk::Start lookStart = startOfLook(destination, stop);
     std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports, &specials);
 
     std::vector<PreflightSkips::Candidate> candidates;

@@ -172,7 +172,7 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     std::exception_ptr loadError;
     SideListing listingA, listingB;
     const SeenOnDisk::Start lookStart =
-        SeenOnDisk::Start::now(std::max(SeenOnDisk::stepOf(sideA.root), SeenOnDisk::stepOf(sideB.root)));
+        SeenOnDisk::Start::now(std::max(SeenOnDisk::stepOf(sideA.root), SeenOnDisk::stepOf(sideB.root)), stop);
     {
         std::jthread loader([&] {
             try {

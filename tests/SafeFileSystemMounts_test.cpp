@@ -1,15 +1,26 @@
-// Moves that must not replace, on the mounts people sync to: shares numbering
-// each name afresh (sshfs), FUSE programs passing links on (bindfs), the
-// desktop's gvfs mounts and exFAT through FUSE, which keep no links at all.
+// Moves that must not replace, on the mounts people sync to: disks the
+// kernel drives, shares numbering each name afresh (sshfs), FUSE programs
+// passing links on (bindfs), the desktop's gvfs mounts and exFAT through
+// FUSE, which keep no links at all.
 
+#include "SyncEngine/FolderIdentity.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 #include "tests/support/LocalSshd.h"
 #include "tests/support/TestVolumes.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <fstream>
 #include <functional>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kelto;
@@ -24,25 +35,32 @@ std::string read(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Into a folder of the run's own and into the user's tree alike, a move
-// takes a free name and never a taken one, both items staying whole.
-TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
-    TemporaryFolder tmp;
-    TestMounts mounts;
-    std::string whyNot;
-    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "sshd", whyNot);
-    const std::vector<std::pair<std::string, std::function<bool(const fs::path&, const fs::path&)>>> kinds{
-        {"sshfs", [&](const fs::path& folder, const fs::path& at) { return sshd && mounts.mount(sshd->sshfs(folder, at), at); }},
-        {"bindfs", [&](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
-        {"gvfs", [&](const fs::path& folder, const fs::path& at) {
+using Kinds = std::vector<std::pair<std::string, std::function<bool(const fs::path&, const fs::path&)>>>;
+
+// Each kind of mount, made at `at` (showing `folder` where it shows one).
+Kinds mountKinds(TestMounts& mounts, const LocalSshd* sshd) {
+    return {
+        {"tmpfs", [&mounts](const fs::path&, const fs::path& at) { return mounts.tmpfs(at); }},
+        {"ext4", [&mounts](const fs::path&, const fs::path& at) { return mounts.ext4Image(at.native() + ".img", at); }},
+        {"sshfs", [&mounts, sshd](const fs::path& folder, const fs::path& at) {
+             return sshd && mounts.mount(sshd->sshfs(folder, at), at);
+         }},
+        {"bindfs", [&mounts](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
+        {"gvfs", [&mounts](const fs::path& folder, const fs::path& at) {
              return mounts.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW",
                                   at.native()},
                                  at);
          }},
-        {"exfat", [&](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }},
+        {"exfat", [&mounts](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }},
     };
-    for (const auto& [kind, mount] : kinds) {
+}
+
+// Mounts each kind below `tmp` and calls `test` with its mount point.
+void onEveryMount(const TemporaryFolder& tmp, const std::function<void(const fs::path&)>& test) {
+    TestMounts mounts;
+    std::string whyNot;
+    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "sshd", whyNot);
+    for (const auto& [kind, mount] : mountKinds(mounts, sshd.get())) {
         SCOPED_TRACE(kind);
         const fs::path folder = tmp / (kind + "-folder"), at = tmp / kind;
         fs::create_directories(folder);
@@ -51,6 +69,18 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
             ADD_FAILURE() << kind << " could not be mounted " << whyNot;
             continue;
         }
+        test(at);
+    }
+}
+
+// Into a folder of the run's own and into the user's tree alike, a move
+// takes a free name and never a taken one, both items staying whole; a
+// name respelled stays one item. What the folder is known by follows what
+// its disk keeps.
+TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TemporaryFolder tmp;
+    onEveryMount(tmp, [](const fs::path& at) {
         for (const char* name : {"held", "archive", "tree"}) fs::create_directories(at / name);
         for (const char* name : {"a", "b", "c"}) std::ofstream(at / "held" / name) << name;
         std::ofstream(at / "tree/b") << "the user's";
@@ -77,7 +107,75 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         }
         EXPECT_EQ(read(at / "tree/b"), "the user's");
         EXPECT_EQ(read(at / "archive/c"), "archived before");
-    }
+
+        std::ofstream(at / "tree/photo.JPG") << "photo";
+        sfs::changeSpelling(tree, "photo.JPG", "Photo.jpg");
+        const std::vector<std::string> names = sfs::listNames(tree);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "Photo.jpg"), 1);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "photo.JPG"), 0);
+        EXPECT_EQ(FolderIdentity::of(at / "tree")->fileNumber != 0,
+                  FileSystemCapabilities::ofOpen(tree.get()).fileNumbersLast);
+    });
+}
+
+// Makes the kernel answer every rename that refuses to replace with `answer`.
+bool answerRenamesThatRefuse(int answer) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),  // the flags' low half
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, RENAME_NOREPLACE, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(answer)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Whatever the disk's type, a move that must not replace asks for the
+// rename that refuses to replace first. Only a refusal saying the disk has
+// none (EINVAL, EOPNOTSUPP) leads to the next way; any other answer is the
+// move's, and nothing moves.
+TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TemporaryFolder tmp;
+    onEveryMount(tmp, [](const fs::path& at) {
+        fs::create_directories(at / "tree");
+        std::ofstream(at / "tree/item") << "item";
+        std::ofstream(at / "tree/taken") << "taken";
+        for (const int answer : {EIO, EINVAL, EOPNOTSUPP}) {
+            SCOPED_TRACE(answer);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (!answerRenamesThatRefuse(answer)) ::_exit(2);
+                const sfs::Folder tree = *sfs::openRoot(at / "tree");
+                const auto errorOf = [](const std::function<void()>& move) {
+                    try {
+                        move();
+                    } catch (const FileError& error) {
+                        return error.errorNumber();
+                    }
+                    return 0;
+                };
+                // EIO: a disk that has the rename and failed it.
+                const bool failed = answer == EIO;
+                bool kept = !failed || errorOf([&] { sfs::moveWithoutReplacing(tree, "item", tree, "moved"); }) == EIO;
+                for (const sfs::Writers writers : {sfs::Writers::anyone, sfs::Writers::thisRunAlone}) {
+                    const auto move = [&](const char* from, const char* to) {
+                        return errorOf([&] { sfs::moveToFreeName(tree, from, tree, to, writers); });
+                    };
+                    kept = kept && (failed ? move("item", "moved") == EIO && move("item", "taken") == EIO
+                                           : move("item", "moved") == 0 && move("moved", "item") == 0 &&
+                                                 move("item", "taken") == EEXIST);
+                }
+                ::_exit(kept && read(at / "tree/item") == "item" && read(at / "tree/taken") == "taken" ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "no seccomp filter";
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+    });
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "SyncEngine/internal/OneWayLines.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
+#include "SyncEngine/CancellationError.h"
 #include "SyncEngine/OneWayEngineError.h"
 #include "SyncEngine/PreflightSkips.h"
+#include "SyncEngine/RsyncRunner.h"
 #include "SyncModel/Support/FileIO.h"
 
 #include <unordered_set>
@@ -108,6 +110,14 @@ void addSkips(std::vector<SkippedFile>& skipped, const std::vector<SkippedFile>&
     for (const SkippedFile& file : skipped) paths.insert(file.path);
     for (const SkippedFile& file : more)
         if (paths.insert(file.path).second) skipped.push_back(file);
+}
+
+SeenOnDisk::Start startOfLook(const fs::path& destination, std::stop_token stop) {
+    try {
+        return SeenOnDisk::Start::now(SeenOnDisk::stepOf(destination), std::move(stop));
+    } catch (const CancellationError&) {
+        throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, {});
+    }
 }
 
 }  // namespace kelto::OneWayLines

@@ -5,6 +5,7 @@
 #include "SyncEngine/RsyncEvent.h"
 #include "SyncEngine/RsyncInvocation.h"
 #include "SyncEngine/SyncProgress.h"
+#include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/RunStats.h"
 #include "SyncModel/SyncJob.h"
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +68,10 @@ void checkExcludable(const std::vector<SkippedFile>& skipped);
 
 // Adds the skips of `more` whose paths are not skipped yet.
 void addSkips(std::vector<SkippedFile>& skipped, const std::vector<SkippedFile>& more);
+
+// The moment a look at B begins, on B's disk (SeenOnDisk::Start::now); a
+// stop while it waits ends the run as a stopped dry run does (code 20).
+SeenOnDisk::Start startOfLook(const std::filesystem::path& destination, std::stop_token stop);
 
 }  // namespace OneWayLines
 

@@ -405,7 +405,7 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
                                       ? SeenOnDisk::Start{basis_->lookStartedAt, basis_->lookStartedSinceBoot}
                                       : SeenOnDisk::Start{};
     if (!lastLook && (mirror_ || engine_.onlyPlanned)) {
-        lookStart = SeenOnDisk::Start::now(SeenOnDisk::stepOf(destination_));
+        lookStart = OneWayLines::startOfLook(destination_, stop_);
         fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
         lastLook = &fresh;
     }

@@ -1,8 +1,14 @@
 #include "SyncEngine/internal/SeenOnDisk.h"
 
+#include "SyncEngine/CancellationError.h"
 #include "SyncModel/Support/FileDescriptor.h"
 
 #include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace kelto {
 
@@ -44,6 +50,26 @@ std::pair<timespec, timespec> wallAndBoot() {
     }
 }
 
+std::int64_t bootNanoseconds() {
+    timespec boot{};
+    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    return nanoseconds(boot);
+}
+
+// How much longer than a step the wait for the next step may take before
+// the wall clock counts as set back: the coarse clock's lag, a late wake-up.
+constexpr std::int64_t stepSlack = 100'000'000;
+
+// Waits `duration` nanoseconds; a stop ends the wait at once, and with it
+// the look, as a cancelled run ends.
+void pause(std::int64_t duration, const std::stop_token& stop) {
+    std::mutex lock;
+    std::condition_variable_any woken;
+    std::unique_lock held(lock);
+    woken.wait_for(held, stop, std::chrono::nanoseconds(duration), [] { return false; });
+    if (stop.stop_requested()) throw CancellationError();
+}
+
 }  // namespace
 
 // Where this machine's kernel stamps status changes, by that stamp, which no
@@ -77,37 +103,49 @@ std::int64_t SeenOnDisk::stepOf(const std::filesystem::path& root) {
     return disk.kernelStampsChange ? 0 : disk.timeResolution;
 }
 
-SeenOnDisk::Start SeenOnDisk::Start::now(std::int64_t step) {
+timespec SeenOnDisk::coarseWallClock() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
+}
+
+SeenOnDisk::Start SeenOnDisk::Start::now(std::int64_t step, std::stop_token stop, WallClock wall) {
+    if (stop.stop_requested()) throw CancellationError();
     // Status changes are stamped from the coarse clock, or finer: once it
     // has ticked, every earlier change stamps below the new reading. It
     // waits for a second tick too, so that a stamp a little ahead of the
     // coarse clock (a fine one, taken as the tick came) still falls below.
-    timespec last{};
-    ::clock_gettime(CLOCK_REALTIME_COARSE, &last);
+    timespec last = coarseWallClock(), resolution{};
+    ::clock_getres(CLOCK_REALTIME_COARSE, &resolution);
     for (int ticks = 0; ticks < 2;) {
-        timespec resolution{}, now{};
-        ::clock_getres(CLOCK_REALTIME_COARSE, &resolution);
-        ::nanosleep(&resolution, nullptr);  // woken early by a signal, it only looks again sooner
-        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        pause(nanoseconds(resolution), stop);
+        const timespec now = coarseWallClock();
         if (now.tv_sec != last.tv_sec || now.tv_nsec != last.tv_nsec) ++ticks;
         last = now;
     }
+    const auto onBothClocks = [](std::int64_t at) {
+        const auto [real, boot] = wallAndBoot();
+        return Start{fromNanoseconds(at), fromNanoseconds(nanoseconds(boot) - (nanoseconds(real) - at))};
+    };
+    const Start tick = onBothClocks(nanoseconds(last));
+    if (step < 1'000'000) return tick;
     // A disk that stamps in coarse steps from times anyone sets gives a save
     // made after the start a stamp of its step or later only where the
     // start is one of its steps: the look then begins at the next one, and
     // no stamp in the step the start falls in is left to guess.
     // Such disks stamp from the coarse clock, which lags the fine one by a
-    // tick: it is the one waited on.
-    if (step >= 1'000'000) {
-        const std::int64_t boundary = (nanoseconds(last) / step + 1) * step;
-        for (timespec now = last; nanoseconds(now) < boundary; ::clock_gettime(CLOCK_REALTIME_COARSE, &now)) {
-            const timespec wait = fromNanoseconds(std::max<std::int64_t>(boundary - nanoseconds(now), 1'000'000));
-            ::nanosleep(&wait, nullptr);
-        }
-        last = fromNanoseconds(boundary);
+    // tick: it is the one waited on. The wait lasts about a step at most,
+    // by the clock since boot: a wall clock set back meanwhile would hold
+    // it that much longer. The look then begins at the tick, whose reading
+    // on both clocks lets the set-back be seen later (startNow).
+    const std::int64_t boundary = (nanoseconds(last) / step + 1) * step;
+    const std::int64_t deadline = nanoseconds(tick.sinceBoot) + (boundary - nanoseconds(last)) + stepSlack;
+    for (std::int64_t now = nanoseconds(wall()); now < boundary; now = nanoseconds(wall())) {
+        const std::int64_t left = deadline - bootNanoseconds();
+        if (left <= 0) return tick;
+        pause(std::min(std::max<std::int64_t>(boundary - now, 1'000'000), left), stop);
     }
-    const auto [real, boot] = wallAndBoot();
-    return Start{last, fromNanoseconds(nanoseconds(boot) - (nanoseconds(real) - nanoseconds(last)))};
+    return onBothClocks(boundary);
 }
 
 timespec SeenOnDisk::startNow() const {
@@ -128,10 +166,16 @@ std::optional<ItemVersion> SeenOnDisk::read(const std::string& relativePath) {
     try {
         const std::optional<struct stat> item = disk_.stat(relativePath);
         if (!item) return std::nullopt;
-        auto [known, fresh] = fileSystems_.try_emplace(item->st_dev);
-        if (fresh)
-            known->second = FileSystemCapabilities::forMagic(
-                SafeFileSystem::fileSystemType((root_ / relativePath).parent_path()));
+        auto known = fileSystems_.find(item->st_dev);
+        if (known == fileSystems_.end()) {
+            // Asked of the item itself, as the lstat saw it (a folder mounted
+            // on is its mount's); nothing is kept from an item replaced since.
+            const FileDescriptor opened(::open((root_ / relativePath).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            struct stat now {};
+            if (!opened.valid() || ::fstat(opened.get(), &now) != 0 || now.st_dev != item->st_dev)
+                return std::nullopt;
+            known = fileSystems_.emplace(item->st_dev, FileSystemCapabilities::ofOpen(opened.get())).first;
+        }
         return ItemVersion::of(*item, known->second.fileNumbersLast);
     } catch (const FileError&) {
         return std::nullopt;

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -26,6 +27,10 @@ namespace kelto {
 // no version the look compared, and a run keeps it.
 class SeenOnDisk {
 public:
+    // The wall clock as the coarse clock that stamps changes reads it.
+    using WallClock = timespec (*)();
+    static timespec coarseWallClock();
+
     // The moment a look begins, on the clock the kernel stamps status
     // changes with.
     struct Start {
@@ -37,9 +42,10 @@ public:
         timespec sinceBoot{};
         // Waits for that clock's ticks (a few milliseconds), so that what
         // changed before the call stamps earlier than the start and what
-        // changes after stamps no earlier; with a `step` (stepOf), until the
-        // wall clock reaches the next multiple of it.
-        static Start now(std::int64_t step = 0);
+        // changes after stamps no earlier; with a `step` (stepOf), until
+        // `wall` reaches the next multiple of it, for about a step at most.
+        // A stop ends the wait at once with CancellationError.
+        static Start now(std::int64_t step, std::stop_token stop, WallClock wall = coarseWallClock);
     };
 
     SeenOnDisk(const std::filesystem::path& root, Start lookStart);

@@ -1,8 +1,14 @@
 #include "SyncEngine/internal/SeenOnDisk.h"
 
+#include "SyncEngine/CancellationError.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 
 using namespace kelto;
 
@@ -14,7 +20,7 @@ namespace {
 TEST(SeenOnDisk, ASaveAfterTheLookBeganIsNoVersionItSawThoughTheClockWasSetBackSince) {
     test::TemporaryFolder tmp;
     tmp.write("before", "old");
-    SeenOnDisk::Start start = SeenOnDisk::Start::now();
+    SeenOnDisk::Start start = SeenOnDisk::Start::now(0, {});
     start.at.tv_sec += 3600;
     tmp.write("saved", "new");
 
@@ -67,10 +73,51 @@ TEST(SeenOnDisk, WhatCountsAsStandingBeforeTheLookIsWhatTheDiskKeeps) {
     // what was saved before, earlier.
     timespec before{};
     ::clock_gettime(CLOCK_REALTIME, &before);
-    const SeenOnDisk::Start aligned = SeenOnDisk::Start::now(5'000'000);
+    const SeenOnDisk::Start aligned = SeenOnDisk::Start::now(5'000'000, {});
     EXPECT_EQ(aligned.at.tv_nsec % 5'000'000, 0);
     EXPECT_GT(std::pair(aligned.at.tv_sec, aligned.at.tv_nsec), std::pair(before.tv_sec, before.tv_nsec));
     EXPECT_EQ(SeenOnDisk::stepOf("/proc"), FileSystemCapabilities{}.timeResolution);  // a disk the table does not know
+}
+
+// Start::now on a thread of its own: a wait that does not end fails the
+// test instead of holding it.
+std::future<SeenOnDisk::Start> startAside(std::int64_t step, std::stop_token stop, SeenOnDisk::WallClock wall) {
+    std::packaged_task<SeenOnDisk::Start()> task([=] { return SeenOnDisk::Start::now(step, stop, wall); });
+    std::future<SeenOnDisk::Start> started = task.get_future();
+    std::thread(std::move(task)).detach();
+    return started;
+}
+
+std::atomic<bool> waiting{false};
+
+// A stop ends the wait for the disk's next step at once, as it ends a run;
+// a wall clock set back meanwhile holds it about a step at most, and the
+// start it gives is then no later than the clock.
+TEST(SeenOnDisk, TheWaitForAStepEndsOnAStopAndOutlastsNoClockSetBack) {
+    constexpr auto limit = std::chrono::seconds(30);
+    std::stop_source stop;
+    const SeenOnDisk::WallClock watched = [] {
+        waiting = true;
+        waiting.notify_all();
+        return SeenOnDisk::coarseWallClock();
+    };
+    std::future<SeenOnDisk::Start> stopped = startAside(3'600'000'000'000, stop.get_token(), watched);
+    waiting.wait(false);
+    stop.request_stop();
+    ASSERT_EQ(stopped.wait_for(limit), std::future_status::ready);
+    EXPECT_THROW(stopped.get(), CancellationError);
+
+    const SeenOnDisk::WallClock setBack = [] {
+        timespec now = SeenOnDisk::coarseWallClock();
+        now.tv_sec -= 3600;
+        return now;
+    };
+    std::future<SeenOnDisk::Start> bounded = startAside(200'000'000, {}, setBack);
+    ASSERT_EQ(bounded.wait_for(limit), std::future_status::ready);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const SeenOnDisk::Start start = bounded.get();
+    EXPECT_LE(std::pair(start.at.tv_sec, start.at.tv_nsec), std::pair(now.tv_sec, now.tv_nsec));
 }
 
 }  // namespace

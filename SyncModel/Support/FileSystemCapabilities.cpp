@@ -18,15 +18,15 @@ constexpr std::int64_t nanosecond = 1, hundredNanoseconds = 100, tenMilliseconds
                        second = 1'000'000'000, twoSeconds = 2'000'000'000;
 constexpr std::int64_t fatMaxFileSize = 4294967295;
 
-// One row of the table. Columns: numbers last, hard links, refuses to
-// replace, exchanges, kernel-stamped status change, time resolution, folds
-// case, folds Unicode, extended attributes, permissions, network, placed by
-// markers; the statfs magic where one is the type's alone.
+// One row of the table. Columns: numbers last, hard links, kernel-stamped
+// status change, time resolution, folds case, folds Unicode, extended
+// attributes, permissions, network, placed by markers; the statfs magic
+// where one is the type's alone.
 struct Row {
     std::string_view type;
     bool numbersLast;
     Links links;
-    bool noReplace, exchange, kernelStamps;
+    bool kernelStamps;
     std::int64_t resolution;
     bool foldsCase, foldsUnicode, xattrs, permissions, network, markers;
     std::int64_t magic = 0;
@@ -40,51 +40,51 @@ constexpr Links one = Links::oneNumber, afresh = Links::numberedAfresh, none = L
 // clock; then those whose times come from elsewhere (another system, a
 // server, a FUSE program), which the rules may read only as the disk keeps them.
 const std::array rows{
-    Row{"ext4", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0xEF53},
-    Row{"ext3", y, one, y, y, y, nanosecond, n, n, y, y, n, n},
-    Row{"ext2", y, one, y, y, y, nanosecond, n, n, y, y, n, n},
-    Row{"xfs", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0x58465342},
-    Row{"btrfs", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0x9123683E},
-    Row{"f2fs", y, one, y, y, y, nanosecond, n, n, y, y, n, n, 0xF2F52010},
-    Row{"zfs", y, one, n, n, y, nanosecond, n, n, y, y, n, n, 0x2FC12FC1},
-    Row{"tmpfs", y, one, y, y, y, nanosecond, n, n, n, y, n, n, 0x01021994},
-    Row{"bcachefs", y, one, y, y, y, nanosecond, n, n, n, n, n, n, 0xCA451A4E},
-    Row{"jfs", y, one, n, n, y, nanosecond, n, n, n, n, n, n, 0x3153464A},
-    Row{"reiserfs", y, one, n, n, y, second, n, n, n, n, n, n, 0x52654973},
-    Row{"overlay", y, one, y, y, y, nanosecond, n, n, n, n, n, n, 0x794C7630},
-    Row{"hfsplus", y, none, n, n, n, second, y, y, n, n, n, n, 0x482B},
-    Row{"ntfs3", y, one, y, n, n, hundredNanoseconds, y, n, n, n, n, n, 0x7366746E},
-    Row{"ntfs", n, none, n, n, n, hundredNanoseconds, y, n, n, n, n, n},
-    Row{"vfat", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0x4D44, fatMaxFileSize},
-    Row{"msdos", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
-    Row{"fat", n, none, y, n, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
-    Row{"exfat", n, none, y, n, n, tenMilliseconds, y, n, n, n, n, n, 0x2011BAB0},
+    Row{"ext4", y, one, y, nanosecond, n, n, y, y, n, n, 0xEF53},
+    Row{"ext3", y, one, y, nanosecond, n, n, y, y, n, n},
+    Row{"ext2", y, one, y, nanosecond, n, n, y, y, n, n},
+    Row{"xfs", y, one, y, nanosecond, n, n, y, y, n, n, 0x58465342},
+    Row{"btrfs", y, one, y, nanosecond, n, n, y, y, n, n, 0x9123683E},
+    Row{"f2fs", y, one, y, nanosecond, n, n, y, y, n, n, 0xF2F52010},
+    Row{"zfs", y, one, y, nanosecond, n, n, y, y, n, n, 0x2FC12FC1},
+    Row{"tmpfs", y, one, y, nanosecond, n, n, n, y, n, n, 0x01021994},
+    Row{"bcachefs", y, one, y, nanosecond, n, n, n, n, n, n, 0xCA451A4E},
+    Row{"jfs", y, one, y, nanosecond, n, n, n, n, n, n, 0x3153464A},
+    Row{"reiserfs", y, one, y, second, n, n, n, n, n, n, 0x52654973},
+    Row{"overlay", y, one, y, nanosecond, n, n, n, n, n, n, 0x794C7630},
+    Row{"hfsplus", y, none, n, second, y, y, n, n, n, n, 0x482B},
+    Row{"ntfs3", y, one, n, hundredNanoseconds, y, n, n, n, n, n, 0x7366746E},
+    Row{"ntfs", n, none, n, hundredNanoseconds, y, n, n, n, n, n},
+    Row{"vfat", n, none, n, twoSeconds, y, n, n, n, n, n, 0x4D44, fatMaxFileSize},
+    Row{"msdos", n, none, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
+    Row{"fat", n, none, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
+    Row{"exfat", n, none, n, tenMilliseconds, y, n, n, n, n, n, 0x2011BAB0},
     // exFAT and NTFS through FUSE (exfat-fuse refuses links, ntfs-3g makes them).
-    Row{"fuseblk", n, afresh, n, n, n, twoSeconds, y, n, n, n, n, n},
-    Row{"fuse.exfat", n, none, n, n, n, twoSeconds, y, n, n, n, n, n},
+    Row{"fuseblk", n, afresh, n, twoSeconds, y, n, n, n, n, n},
+    Row{"fuse.exfat", n, none, n, twoSeconds, y, n, n, n, n, n},
     // The kernel's network clients: the server's numbers and clock.
-    Row{"nfs", y, one, n, n, n, nanosecond, n, n, n, n, y, y, 0x6969},
-    Row{"nfs4", y, one, n, n, n, nanosecond, n, n, n, n, y, y},
-    Row{"cifs", n, afresh, n, n, n, hundredNanoseconds, y, n, n, n, y, y, 0xFF534D42},
-    Row{"smb3", n, afresh, n, n, n, hundredNanoseconds, y, n, n, n, y, y, 0xFE534D42},
-    Row{"smbfs", n, afresh, n, n, n, hundredNanoseconds, y, n, n, n, y, y},
-    Row{"9p", n, none, n, n, n, second, n, n, n, n, y, n},
-    Row{"afs", n, none, n, n, n, second, n, n, n, n, y, n},
-    Row{"ceph", n, none, n, n, n, second, n, n, n, n, y, n},
-    Row{"glusterfs", n, none, n, n, n, second, n, n, n, n, y, n},
-    Row{"davfs", n, none, n, n, n, second, n, n, n, n, y, n},
-    // FUSE programs. sshfs links on the server, each name numbered afresh;
-    // the desktop's gvfs and rclone keep no links; bindfs passes them on.
-    Row{"fuse.sshfs", n, afresh, n, n, n, second, n, n, n, n, y, y},
-    Row{"sshfs", n, afresh, n, n, n, second, n, n, n, n, y, y},
-    Row{"fuse.gvfsd-fuse", n, none, n, n, n, second, n, n, n, n, n, y},
-    Row{"fuse.rclone", n, none, n, n, n, second, n, n, n, n, y, n},
-    Row{"fuse.bindfs", n, afresh, n, n, n, second, n, n, n, n, n, y},
-    Row{"fuse.glusterfs", n, none, n, n, n, second, n, n, n, n, y, n},
-    Row{"fuse.davfs2", n, none, n, n, n, second, n, n, n, n, y, n},
+    Row{"nfs", y, one, n, nanosecond, n, n, n, n, y, y, 0x6969},
+    Row{"nfs4", y, one, n, nanosecond, n, n, n, n, y, y},
+    Row{"cifs", n, afresh, n, hundredNanoseconds, y, n, n, n, y, y, 0xFF534D42},
+    Row{"smb3", n, afresh, n, hundredNanoseconds, y, n, n, n, y, y, 0xFE534D42},
+    Row{"smbfs", n, afresh, n, hundredNanoseconds, y, n, n, n, y, y},
+    Row{"9p", n, none, n, second, n, n, n, n, y, n},
+    Row{"afs", n, none, n, second, n, n, n, n, y, n},
+    Row{"ceph", n, none, n, second, n, n, n, n, y, n},
+    Row{"glusterfs", n, none, n, second, n, n, n, n, y, n},
+    Row{"davfs", n, none, n, second, n, n, n, n, y, n},
+    // FUSE programs, by the subtype they name. sshfs links on the server,
+    // each name numbered afresh; the desktop's gvfs and rclone keep no
+    // links. One that names none (bindfs) shows as plain "fuse": unknown.
+    Row{"fuse.sshfs", n, afresh, n, second, n, n, n, n, y, y},
+    Row{"sshfs", n, afresh, n, second, n, n, n, n, y, y},
+    Row{"fuse.gvfsd-fuse", n, none, n, second, n, n, n, n, n, y},
+    Row{"fuse.rclone", n, none, n, second, n, n, n, n, y, n},
+    Row{"fuse.glusterfs", n, none, n, second, n, n, n, n, y, n},
+    Row{"fuse.davfs2", n, none, n, second, n, n, n, n, y, n},
     // Names stored volume identities may carry from the other platform.
-    Row{"apfs", y, one, n, n, n, nanosecond, n, n, y, y, n, n},
-    Row{"hfs", y, none, n, n, n, second, n, n, y, y, n, n},
+    Row{"apfs", y, one, n, nanosecond, n, n, y, y, n, n},
+    Row{"hfs", y, none, n, second, n, n, y, y, n, n},
 };
 
 constexpr std::int64_t fuseMagic = 0x65735546;
@@ -95,8 +95,6 @@ FileSystemCapabilities fromRow(const Row& row) {
     c.known = true;
     c.fileNumbersLast = row.numbersLast;
     c.hardLinks = row.links;
-    c.renameRefusesToReplace = row.noReplace;
-    c.renameExchanges = row.exchange;
     c.kernelStampsChange = row.kernelStamps;
     c.timeResolution = row.resolution;
     c.foldsCase = row.foldsCase;

@@ -9,8 +9,13 @@ namespace kelto {
 
 // What a file system keeps, by its type as the mount table names it
 // ("ext4", "fuse.sshfs"): the one table every rule that leans on the disk
-// asks. A type the table does not know is taken to keep the least, and
-// every rule must still let an ordinary job run there.
+// asks, of a disk on hand through ofOpen alone. A type the table does not
+// know is taken to keep the least (the default values below), and every
+// rule must still let an ordinary job run there.
+//
+// Whether a rename can refuse to replace is no column: the kernel tells,
+// and a move that must not replace asks it first on every disk
+// (SafeFileSystem).
 struct FileSystemCapabilities {
     enum class HardLinks {
         none,
@@ -26,16 +31,14 @@ struct FileSystemCapabilities {
     // An item keeps its file number for its life, renames included.
     bool fileNumbersLast = false;
     HardLinks hardLinks = HardLinks::none;
-    // renameat2 can refuse to replace (RENAME_NOREPLACE), or exchange.
-    bool renameRefusesToReplace = false;
-    bool renameExchanges = false;
     // The status-change time is stamped by this machine's kernel, from its
     // own clock, and no one can set it. Elsewhere (FAT, exFAT, FUSE, shares)
     // it is the modification time or a server's, which anyone may set.
     bool kernelStampsChange = false;
     // The coarsest step of its times, in nanoseconds.
     std::int64_t timeResolution = 2'000'000'000;
-    bool foldsCase = false;
+    // Names that differ only by letter case reach one item.
+    bool foldsCase = true;
     bool foldsUnicode = false;  // composed and decomposed spellings are one name
     bool extendedAttributes = false;
     bool permissions = false;
@@ -46,17 +49,14 @@ struct FileSystemCapabilities {
     // its own to answer from: a marker looked up there is the folder's.
     bool placedByMarkers = false;
 
-    // Whether a rename there is worth trying with RENAME_NOREPLACE: where
-    // the table knows it is refused, the attempt only costs a round trip.
-    bool mayRefuseToReplace() const { return renameRefusesToReplace || !known; }
-
     // The row of a type as the mount table names it ("fuse.sshfs", "EXT4").
     static FileSystemCapabilities forType(std::string_view type);
-    // The row of a statfs magic number; every FUSE file system is one
-    // magic, so this gives the least they all keep.
+    // The row of a statfs magic number: the first step of ofOpen, which a
+    // disk on hand is asked through. Every FUSE file system is one magic,
+    // so this gives the least they all keep.
     static FileSystemCapabilities forMagic(std::optional<std::int64_t> magic);
-    // The row of the file system an open descriptor lies on: its magic
-    // number, and for FUSE its type in the mount table. The least where
+    // What the disk an open descriptor lies on keeps: the row of its magic
+    // number, and for FUSE of its type in the mount table. The least where
     // neither can be read.
     static FileSystemCapabilities ofOpen(int descriptor);
 };

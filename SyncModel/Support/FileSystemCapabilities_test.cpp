@@ -30,20 +30,17 @@ TEST(FileSystemCapabilities, NumbersAndStampsLastOnlyWhereTheKernelKeepsThem) {
     // NFS numbers last, but its times are the server's.
     EXPECT_TRUE(row("nfs4").fileNumbersLast);
     EXPECT_FALSE(row("nfs4").kernelStampsChange);
-    for (const char* type : {"vfat", "exfat", "fuseblk", "fuse.sshfs", "fuse.gvfsd-fuse", "fuse.bindfs", "cifs", "ntfs3"})
+    for (const char* type : {"vfat", "exfat", "fuseblk", "fuse.sshfs", "fuse.gvfsd-fuse", "fuse", "cifs", "ntfs3"})
         EXPECT_FALSE(row(type).kernelStampsChange) << type;
 }
 
-// What a move that must not replace may lean on.
-TEST(FileSystemCapabilities, RenamesAndLinksAreWhatEachDiskOffers) {
-    EXPECT_TRUE(row("ext4").renameRefusesToReplace);
+// What a move that must not replace may lean on where the disk has no
+// rename that refuses to replace.
+TEST(FileSystemCapabilities, LinksAreWhatEachDiskOffers) {
     EXPECT_EQ(row("ext4").hardLinks, Links::oneNumber);
     EXPECT_EQ(row("fuse.sshfs").hardLinks, Links::numberedAfresh);
-    EXPECT_EQ(row("fuse.bindfs").hardLinks, Links::numberedAfresh);
-    for (const char* type : {"fuse.gvfsd-fuse", "fuse.rclone", "exfat", "vfat"})
+    for (const char* type : {"fuse.gvfsd-fuse", "fuse.rclone", "exfat", "vfat", "fuse"})
         EXPECT_EQ(row(type).hardLinks, Links::none) << type;
-    for (const char* type : {"fuse.sshfs", "fuse.gvfsd-fuse", "nfs4", "cifs"})
-        EXPECT_FALSE(row(type).mayRefuseToReplace()) << type;
 }
 
 // What the volume layer reads off a type: shares, case folding, and which
@@ -51,26 +48,31 @@ TEST(FileSystemCapabilities, RenamesAndLinksAreWhatEachDiskOffers) {
 TEST(FileSystemCapabilities, SharesFoldingAndMarkersByType) {
     for (const char* type : {"nfs", "nfs4", "cifs", "smb3", "fuse.sshfs", "sshfs", "fuse.rclone", "9p", "ceph"})
         EXPECT_TRUE(row(type).network) << type;
-    for (const char* type : {"ext4", "fuse.gvfsd-fuse", "fuse.bindfs", "tmpfs"}) EXPECT_FALSE(row(type).network) << type;
+    for (const char* type : {"ext4", "fuse.gvfsd-fuse", "fuse", "tmpfs"}) EXPECT_FALSE(row(type).network) << type;
     for (const char* type : {"vfat", "msdos", "exfat", "ntfs", "ntfs3", "fuseblk", "fuseblk.exfat", "cifs", "hfsplus"})
         EXPECT_TRUE(row(type).foldsCase) << type;
     for (const char* type : {"ext4", "btrfs", "fuse.sshfs", "nfs4"}) EXPECT_FALSE(row(type).foldsCase) << type;
-    for (const char* type : {"nfs", "cifs", "fuse.sshfs", "fuse.gvfsd-fuse", "fuse.bindfs"})
+    for (const char* type : {"nfs", "cifs", "fuse.sshfs", "fuse.gvfsd-fuse"})
         EXPECT_TRUE(row(type).placedByMarkers) << type;
-    for (const char* type : {"fuse.rclone", "fuse.mergerfs", "fuse.unionfs", "overlay", "ext4"})
+    for (const char* type : {"fuse.rclone", "fuse.mergerfs", "fuse.unionfs", "overlay", "ext4", "fuse"})
         EXPECT_FALSE(row(type).placedByMarkers) << type;
 }
 
-// A type the table does not know keeps the least; names are read in any case.
+// A type the table does not know keeps the least, folding case among it;
+// names are read in any case. A FUSE program that names no subtype shows
+// as plain "fuse" (bindfs, whatever its mount asks for).
 TEST(FileSystemCapabilities, AnUnknownTypeKeepsTheLeast) {
-    for (const char* type : {"fuse.newfs", "", "zonefs"}) {
+    for (const char* type : {"fuse.newfs", "", "zonefs", "fuse", "fuse.bindfs"}) {
         const FileSystemCapabilities least = row(type);
         EXPECT_FALSE(least.known) << type;
         EXPECT_FALSE(least.fileNumbersLast || least.kernelStampsChange || least.extendedAttributes || least.permissions)
             << type;
         EXPECT_EQ(least.hardLinks, Links::none) << type;
-        EXPECT_TRUE(least.mayRefuseToReplace()) << type;  // worth a try
+        EXPECT_TRUE(least.foldsCase) << type;
+        // No size is refused ahead: the disk's own refusal names its cause.
+        EXPECT_FALSE(least.maxFileSize) << type;
     }
+    EXPECT_TRUE(FileSystemCapabilities{}.foldsCase);
     EXPECT_EQ(row("EXT4").type, "ext4");
     EXPECT_TRUE(row("EXT4").known);
 }

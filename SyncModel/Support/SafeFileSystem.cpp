@@ -225,6 +225,19 @@ int moveByClaiming(int fromDirectory, const std::string& fromName, int toDirecto
 // The file system offers no hard links, or none here.
 bool noLinks(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS; }
 
+// The first way of every rename that must not replace, on every disk: the
+// kernel's rename that refuses to replace. Which disks have it is the
+// kernel's to tell, not a table's (the SMB client and hfsplus have it, NFS
+// and most FUSE programs not). 0 or an errno value; -1 where the disk has
+// no such rename (EINVAL, EOPNOTSUPP; ENOSYS from a kernel without the
+// call) and the next way is to be taken. A rename the next way cannot do
+// either (a folder into itself, also EINVAL) fails there with its cause.
+int renameRefusingToReplace(int from, const std::string& fromName, int to, const std::string& toName) {
+    if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    const int error = errno;
+    return error == EINVAL || error == EOPNOTSUPP || error == ENOSYS ? -1 : error;
+}
+
 // An item's extended attributes are read and written through its open
 // descriptor, or else by its path through its folder's descriptor, a link
 // as itself. Calls answer 0 or an errno value.
@@ -663,14 +676,9 @@ bool setModificationTime(const Folder& parent, const std::string& name, const ti
 
 // moveWithoutReplacing; 0 or an errno value.
 int renameWithoutReplacing(int from, const std::string& fromName, int to, const std::string& toName) {
-    const FileSystemCapabilities disk = FileSystemCapabilities::ofOpen(to);
-    if (disk.mayRefuseToReplace()) {
-        if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
-        // EINVAL: the file system does not support the flag (NFS, many FUSE
-        // file systems). A plain rename would silently replace; claim the name first.
-        if (errno != EINVAL) return errno;
-    }
-    return moveByClaiming(from, fromName, to, toName, disk.fileNumbersLast);
+    if (const int answer = renameRefusingToReplace(from, fromName, to, toName); answer != -1) return answer;
+    // A plain rename would silently replace: the name is claimed first.
+    return moveByClaiming(from, fromName, to, toName, FileSystemCapabilities::ofOpen(to).fileNumbersLast);
 }
 
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
@@ -700,15 +708,13 @@ int moveAfterLook(int from, const std::string& fromName, int to, const std::stri
 // error) fails the move: the item stays where it was, and the error says why.
 int moveWithinToFreeName(int from, const std::string& fromName, int to, const std::string& toName,
                          Writers writers) {
-    const FileSystemCapabilities disk =
-        writers == Writers::anyone ? FileSystemCapabilities::ofOpen(to) : FileSystemCapabilities{};
-    if (writers == Writers::thisRunAlone || disk.mayRefuseToReplace()) {
-        if (::renameat2(from, fromName.c_str(), to, toName.c_str(), RENAME_NOREPLACE) == 0) return 0;
-        if (errno != EINVAL) return errno;
-    }
-    if (writers == Writers::anyone && (disk.hardLinks != FileSystemCapabilities::HardLinks::none || !disk.known)) {
-        const int error = moveByClaiming(from, fromName, to, toName, disk.fileNumbersLast);
-        if (!noLinks(error)) return error;
+    if (const int answer = renameRefusingToReplace(from, fromName, to, toName); answer != -1) return answer;
+    if (writers == Writers::anyone) {
+        const FileSystemCapabilities disk = FileSystemCapabilities::ofOpen(to);
+        if (disk.hardLinks != FileSystemCapabilities::HardLinks::none || !disk.known) {
+            const int error = moveByClaiming(from, fromName, to, toName, disk.fileNumbersLast);
+            if (!noLinks(error)) return error;
+        }
     }
     return moveAfterLook(from, fromName, to, toName);
 }

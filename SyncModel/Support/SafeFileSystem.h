@@ -94,7 +94,9 @@ bool removeEmptyFolder(const Folder& parent, const std::string& name);
 // the access time stays. False when nothing is there.
 bool setModificationTime(const Folder& parent, const std::string& name, const timespec& time);
 
-// Moves an item without ever replacing what is at the destination (EEXIST).
+// Moves an item without ever replacing what is at the destination (EEXIST):
+// a rename that refuses to replace, else, where the disk has none, a name
+// claimed by a hard link; without links either, it fails.
 void moveWithoutReplacing(const Folder& from, const std::string& fromName, const Folder& to,
                           const std::string& toName);
 
@@ -105,7 +107,8 @@ enum class Writers {
     // there stays free, so no claim against other writers is needed.
     thisRunAlone,
     // The user's tree: the name is claimed in one step wherever the disk
-    // offers a way (FileSystemCapabilities).
+    // offers a way (the kernel's rename that refuses to replace, else a hard
+    // link where FileSystemCapabilities says the disk may make one).
     anyone,
 };
 
