@@ -17,6 +17,7 @@ FileSystemTraits FileSystemTraits::forVolume(const VolumeIdentity& volume) {
     // A disk that folds case does so whatever the volume reports.
     traits.caseSensitive = disk.foldsCase ? false : volume.caseSensitive;
     traits.maxFileSize = disk.maxFileSize;
+    traits.names = disk.names;
     // Older stored identities name an SMB share, the one kind of share that
     // folds case, by its type alone.
     traits.isNetwork = volume.kind == VolumeKind::network || (disk.network && disk.foldsCase);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/VolumeIdentity.h"
 
 #include <cstdint>
@@ -18,6 +19,7 @@ struct FileSystemTraits {
     std::int64_t modifyWindow = 1;  // seconds of tolerance when comparing modification times
     std::optional<std::int64_t> maxFileSize;
     bool isNetwork = false;
+    FileSystemCapabilities::Names names = FileSystemCapabilities::Names::any;  // the names it holds
 
     static FileSystemTraits forVolume(const VolumeIdentity& volume);
 

@@ -3,6 +3,7 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/RsyncOutputParser.h"
 #include "SyncEngine/SpellingAlignment.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/ExcludeFile.h"
@@ -64,6 +65,12 @@ private:
     const Clock& clock_;
     const OneWayEngine::ProgressHandler* onProgress_;
 };
+
+std::string withTrailingSlash(const fs::path& folder) {
+    std::string text = folder.native();
+    if (!text.ends_with('/')) text.push_back('/');
+    return text;
+}
 
 // Files that rsync would copy again only because B's file system cannot
 // keep A's time: it turned it into the time B holds (ext4 clamps to 1901 to
@@ -127,32 +134,58 @@ RsyncExit OneWayEngine::runRsync(const std::vector<std::string>& arguments, std:
 }
 
 std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::path& source, const fs::path& destination,
-                                               const FileSystemTraits& traits, const fs::path* excludeFile,
-                                               std::stop_token stop, const ProgressHandler* onProgress,
-                                               std::vector<SkippedFile>* passedOver) const {
-    // Always a mirror, also for copy jobs: the deletion lines show what only B holds.
-    RsyncInvocation invocation = invocationFor(job, true, true, source, destination, traits);
-    if (excludeFile) invocation.extraExcludeFile = *excludeFile;
-
-    ScanState state(*clock, onProgress);
-    // A dry run walks both folders: one met from the other is refused.
-    const OverlapMarkers markers(source, destination, job.filters, treesOverlap, stop);
-    if (markers.seenSoFar()) throw OneWayEngineError::nestedEndpoints();
-    invocation.alwaysListed = markers.names();
-    const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
-        if (ItemizedChange* item = event.asItem()) {
-            const auto walk = isDeletion(*item) ? OverlapMarkers::Walk::b : OverlapMarkers::Walk::a;
-            if (!markers.catches(item->path, walk)) state.append(std::move(*item));
-        } else if (const std::string* line = event.asDiagnostic(); line && passedOver) {
-            if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
-                passedOver->push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
+                                               const FileSystemTraits& traits,
+                                               const std::vector<SkippedFile>& excluded, std::stop_token stop,
+                                               const ProgressHandler* onProgress,
+                                               std::vector<SkippedFile>* passedOver,
+                                               std::vector<SkippedFile>* refused) const {
+    const std::string sourceFolder = withTrailingSlash(source), destinationFolder = withTrailingSlash(destination);
+    // A disk may refuse even to look up a name it cannot hold (exFAT through
+    // FUSE, a name that is no UTF-8), and the dry run then ends 23, naming
+    // it. Such names are kept out and the dry run made again: its end is
+    // the verdict.
+    std::vector<SkippedFile> keptOut = excluded, refusedNames;
+    for (bool again = false;; again = true) {
+        // Always a mirror, also for copy jobs: the deletion lines show what only B holds.
+        RsyncInvocation invocation = invocationFor(job, true, true, source, destination, traits);
+        std::optional<ExcludeFile> excludes;
+        if (!keptOut.empty()) {
+            excludes.emplace(listFolder).write(keptOut);
+            invocation.extraExcludeFile = excludes->path();
         }
-    });
-    // A stopped run waits for no lookup; any other waits for all of them.
-    if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
-    if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
-    if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
-    return state.collectedItems();
+
+        ScanState state(*clock, onProgress);
+        std::vector<SkippedFile> specials, unheld;
+        // A dry run walks both folders: one met from the other is refused.
+        const OverlapMarkers markers(source, destination, job.filters, treesOverlap, stop);
+        if (markers.seenSoFar()) throw OneWayEngineError::nestedEndpoints();
+        invocation.alwaysListed = markers.names();
+        const RsyncExit exit = runRsync(RsyncArguments::build(invocation), stop, nullptr, [&](RsyncEvent&& event) {
+            if (ItemizedChange* item = event.asItem()) {
+                const auto walk = isDeletion(*item) ? OverlapMarkers::Walk::b : OverlapMarkers::Walk::a;
+                if (!markers.catches(item->path, walk)) state.append(std::move(*item));
+            } else if (const std::string* line = event.asDiagnostic()) {
+                if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
+                    specials.push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
+                for (std::string& path : RsyncOutputParser::quotedPaths(*line, sourceFolder, destinationFolder))
+                    if (!path.empty() && !path.starts_with('/') && !PreflightSkips::holdsPath(traits.names, path))
+                        unheld.push_back(SkippedFile{std::move(path), FileSkipReason::nameNotAllowed});
+            }
+        });
+        // A stopped run waits for no lookup; any other waits for all of them.
+        if (stop.stop_requested()) throw OneWayEngineError::scanFailed(RsyncRunner::cancelledCode, exit.stderrTail);
+        if (markers.seen()) throw OneWayEngineError::nestedEndpoints();
+        if (exit.code == 23 && !again && !unheld.empty()) {
+            checkExcludable(unheld);
+            addSkips(refusedNames, unheld);
+            addSkips(keptOut, unheld);
+            continue;
+        }
+        if (exit.code != 0 && exit.code != 24) throw OneWayEngineError::scanFailed(exit.code, exit.stderrTail);
+        if (passedOver) addSkips(*passedOver, specials);
+        if (refused) addSkips(*refused, refusedNames);
+        return state.collectedItems();
+    }
 }
 
 SyncPlan OneWayEngine::planFromScans(const std::vector<ItemizedChange>& first,
@@ -204,7 +237,9 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     // rsync passes over pipes, sockets and devices by itself, itemising none.
     std::vector<SkippedFile> specials;
     const SeenOnDisk::Start lookStart = startOfLook(destination, stop);
-    std::vector<ItemizedChange> first = scan(job, source, destination, traits, nullptr, stop, reports, &specials);
+    std::vector<SkippedFile> refused;  // names B's disk would not even look up
+    std::vector<ItemizedChange> first =
+        scan(job, source, destination, traits, {}, stop, reports, &specials, &refused);
 
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(first.size());
@@ -213,6 +248,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         candidates.push_back({line.path, isDirectory(line) ? 0 : line.size});
     }
     std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
+    addSkips(skipped, refused);
     if (!traits.caseSensitive) addSkips(skipped, PreflightSkips::normalisationTwins(candidates));
     addSkips(skipped, clampedTimes(first, source, destination, traits.modifyWindow));
     // Items of B spelled otherwise than A's are renamed, not deleted.
@@ -226,9 +262,7 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         std::vector<SkippedFile> keptOut = skipped;
         addSkips(keptOut, SpellingAlignment::otherSpellingsOnB(skipped, first, traits));
         checkExcludable(keptOut);
-        ExcludeFile excludes(listFolder);
-        excludes.write(keptOut);
-        second = scan(job, source, destination, traits, &excludes.path(), stop, reports);
+        second = scan(job, source, destination, traits, keptOut, stop, reports);
     }
 
     addSkips(skipped, specials);  // named, yet no cause for a second dry run

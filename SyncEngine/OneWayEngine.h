@@ -29,7 +29,8 @@ namespace kelto {
 // Plans and runs mirror and copy jobs. Side A (the source) is never changed;
 // B (the destination) receives new and changed files and, for mirror jobs,
 // loses what A lacks. rsync does the comparing and copying: a plan is one
-// dry run, or two when the preflight skips something; a run is one
+// dry run, or two when the preflight skips something (each made once more
+// where B's disk would not even look up a name it cannot hold); a run is one
 // transfer. The transfer follows a last look at the folders: the plan's own
 // while it is a moment old, else, for a mirror, a fresh dry run, which also
 // stops a mirror whose source emptied since planning (a copy job, which
@@ -169,11 +170,15 @@ struct OneWayEngine {
 private:
     friend class OneWayRun;  // one run's steps (internal/OneWayRun.h)
 
+    // One dry run, keeping rsync away from `excluded`. `passedOver` gets
+    // the pipes, sockets and devices rsync passed over; `refused` the names
+    // B's disk cannot hold that it would not even look up, kept out too.
     std::vector<ItemizedChange> scan(const SyncJob& job, const std::filesystem::path& source,
                                      const std::filesystem::path& destination, const FileSystemTraits& traits,
-                                     const std::filesystem::path* excludeFile, std::stop_token stop,
+                                     const std::vector<SkippedFile>& excluded, std::stop_token stop,
                                      const ProgressHandler* onProgress,
-                                     std::vector<SkippedFile>* passedOver = nullptr) const;
+                                     std::vector<SkippedFile>* passedOver = nullptr,
+                                     std::vector<SkippedFile>* refused = nullptr) const;
     // `between`: a transfer's source and destination folders, open
     // (RsyncRunner::runBetween).
     RsyncExit runRsync(const std::vector<std::string>& arguments, std::stop_token stop,

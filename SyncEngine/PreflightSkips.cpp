@@ -79,6 +79,10 @@ std::vector<SkippedFile> PreflightSkips::evaluate(const std::vector<Candidate>& 
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const Candidate& candidate = candidates[i];
         if (!seen.insert(PathKey::of(candidate.path)).second) continue;
+        if (!holdsPath(traits.names, candidate.path)) {
+            skipped.push_back(SkippedFile{candidate.path, FileSkipReason::nameNotAllowed});
+            continue;
+        }
         if (traits.maxFileSize && *traits.maxFileSize < candidate.size) {
             skipped.push_back(SkippedFile{candidate.path, FileSkipReason::tooLargeForFAT});
             continue;
@@ -120,12 +124,23 @@ std::vector<SkippedFile> PreflightSkips::normalisationTwins(const std::vector<Ca
         if (!seen.insert(candidate.path).second) continue;
         for (const std::string& key : keysOf[i]) {
             if (twinKeys.count(key)) {
-                skipped.push_back(SkippedFile{candidate.path, FileSkipReason::caseCollision});
+                skipped.push_back(SkippedFile{candidate.path, FileSkipReason::normalisationTwin});
                 break;
             }
         }
     }
     return skipped;
+}
+
+bool PreflightSkips::holdsPath(FileSystemCapabilities::Names names, std::string_view path) {
+    if (names == FileSystemCapabilities::Names::any) return true;
+    for (std::size_t start = 0; start < path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start && !FileSystemCapabilities::holds(names, path.substr(start, end - start))) return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 std::string PreflightSkips::excludeFileContents(const std::vector<SkippedFile>& skipped) {

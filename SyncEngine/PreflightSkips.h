@@ -12,28 +12,34 @@
 
 namespace kelto {
 
-// Which entries the receiving volume cannot hold as they are (too large for
-// its file system, or names it cannot tell apart by case), and the rsync
-// exclude file that makes the transfer pass over them.
+// Which entries the receiving volume cannot hold as they are (names its file
+// system refuses, files too large for it, names it cannot tell apart by
+// case), and the rsync exclude file that makes the transfer pass over them.
 struct PreflightSkips {
     struct Candidate {
         std::string path;       // relative to the transfer root, as rsync gave it
         std::int64_t size = 0;  // 0 for folders
     };
 
-    // Each path at most once, in order of first occurrence; size beats case.
+    // Each path at most once, in order of first occurrence; a name the disk
+    // refuses beats size, size beats case.
     static std::vector<SkippedFile> evaluate(const std::vector<Candidate>& candidates, const FileSystemTraits& traits);
+
+    // Whether every component of the relative path is a name the disk holds.
+    static bool holdsPath(FileSystemCapabilities::Names names, std::string_view path);
+
+    // Candidates of one listing whose path, or a folder on the way, the
+    // listing spells in two ways that differ only in Unicode normalisation.
+    // exFAT, FAT and NTFS keep such spellings apart, yet a run matches names
+    // on a volume that ignores case by folding both case and normal form, so
+    // it cannot act on one twin without the other. Each path once, in order
+    // of first occurrence, as normalisationTwin.
+    static std::vector<SkippedFile> normalisationTwins(const std::vector<Candidate>& candidates);
 
     // The longest record, NUL left out, that rsync reads from an exclude
     // file: its line buffer is 4096 bytes with the terminator, and it drops
     // a longer line with only a warning, exiting 0.
     static constexpr std::size_t maximumRecordLength = 4095;
-
-    // Candidates of one listing whose path, or a folder on the way, the
-    // listing spells in two ways that differ only in Unicode normalisation:
-    // a volume that ignores case may fold both onto one name. Each path once,
-    // in order of first occurrence, as caseCollision.
-    static std::vector<SkippedFile> normalisationTwins(const std::vector<Candidate>& candidates);
 
     // The bytes of the exclude file: per skipped path "/", the path (escaped
     // when it holds a wildcard) and a NUL, for rsync's --from0.

@@ -1,6 +1,7 @@
 #include "SyncEngine/PreflightSkips.h"
 
 #include "SyncModel/Support/FileIO.h"
+#include "SyncModel/VolumeIdentity.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,16 @@ Skips evaluate(const std::vector<PreflightSkips::Candidate>& candidates, bool ca
 
 SkippedFile collision(std::string path) { return {std::move(path), FileSkipReason::caseCollision}; }
 SkippedFile tooLarge(std::string path) { return {std::move(path), FileSkipReason::tooLargeForFAT}; }
+SkippedFile notAllowed(std::string path) { return {std::move(path), FileSkipReason::nameNotAllowed}; }
+SkippedFile twin(std::string path) { return {std::move(path), FileSkipReason::normalisationTwin}; }
+
+// The traits of a volume of this type, as the mount table names it.
+FileSystemTraits traitsOf(const char* type) {
+    VolumeIdentity volume;
+    volume.fileSystem = type;
+    volume.caseSensitive = true;  // the table's word wins where it has one
+    return FileSystemTraits::forVolume(volume);
+}
 
 }  // namespace
 
@@ -39,22 +50,58 @@ TEST(PreflightSkips, AnotherSpellingOfTheReservedFolderCollidesWithIt) {
     EXPECT_TRUE(evaluate({{".keltosync/x", 1}}, true).empty());
 }
 
+// Names each disk holds, by its type: Windows' rules where the disk keeps
+// names as Windows does (FAT, exFAT, NTFS, exFAT or NTFS through FUSE), valid
+// UTF-8 where it stores UTF-16, anything else elsewhere. A folder's name
+// judges everything below it.
+TEST(PreflightSkips, NamesADiskCannotHoldAreSkippedWithAllBelowThem) {
+    const std::string bad = "bad\xE9.txt";  // Latin-1, not UTF-8
+    struct Case {
+        const char* type;
+        std::string path;
+        bool held;
+    };
+    const std::vector<Case> cases{
+        {"exfat", "Meeting: notes.txt", false}, {"fuseblk", "what?.txt", false}, {"vfat", "a*b", false},
+        {"msdos", "x<y", false},                {"fat", "x>y", false},          {"fuse.exfat", "pipe|d", false},
+        {"fuseblk.exfat", "say \"hi\"", false}, {"ntfs3", "back\\slash", false}, {"exfat", "tab\tname", false},
+        {"exfat", "bell\x07", false},           {"vfat", "trail.", false},      {"exfat", "trail ", false},
+        {"ntfs", "d:/inside.txt", false},       {"exfat", "ok/deep./x", false}, {"exfat", bad, false},
+        {"ntfs3", bad, false},                  {"hfsplus", bad, false},        {"exfat", "over\xC0\xAF", false},
+        {"ntfs3", "CON", false},                {"ntfs", "nul.txt", false},     {"ntfs3", "Com1.log", false},
+        {"exfat", "CON", true},                 {"vfat", "aux.c", true},        {"ntfs3", "console", true},
+        {"exfat", "caf\xC3\xA9 \xF0\x9F\x98\x80", true}, {"exfat", ".hidden", true}, {"vfat", " lead", true},
+        {"exfat", "a.b c", true},               {"exfat", "del\x7F", true},    {"hfsplus", "a:b", true},
+        {"ext4", "Meeting: notes.txt", true},   {"ext4", bad, true},            {"fuse.sshfs", "what?.txt", true},
+        {"cifs", "what?.txt", true},            {"", "a:b", true},              {"fuse.newfs", bad, true},
+    };
+    for (const Case& c : cases) {
+        const Skips expected = c.held ? Skips{} : Skips{notAllowed(c.path)};
+        EXPECT_EQ(PreflightSkips::evaluate({{c.path, 1}}, traitsOf(c.type)), expected) << c.type << " " << c.path;
+    }
+    // The folder and all it holds, whatever their own names; a name the disk
+    // refuses is skipped as such, too large or colliding as it may also be.
+    EXPECT_EQ(PreflightSkips::evaluate({{"Q: A/", 0}, {"Q: A/x", 5'000'000'000}, {"ok", 1}, {"q: a/z", 1}},
+                                       traitsOf("vfat")),
+              (Skips{notAllowed("Q: A/"), notAllowed("Q: A/x"), notAllowed("q: a/z")}));
+}
+
 // Within one listing, two byte spellings of one normalised name are two
-// entries that a volume ignoring case may fold onto one.
-TEST(PreflightSkips, NormalisationTwinsOfOneListingCollideWithAllTheyHold) {
+// entries that a run onto a volume ignoring case matches as one: twins, not
+// names differing in case.
+TEST(PreflightSkips, NormalisationTwinsOfOneListingAreSkippedWithAllTheyHold) {
     const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
     EXPECT_TRUE(
         PreflightSkips::normalisationTwins({{composed, 1}, {"Caf\xC3\xA9", 1}, {composed, 2}, {"a", 1}}).empty());
     EXPECT_EQ(PreflightSkips::normalisationTwins({{decomposed, 1}, {"other", 1}, {composed, 1}, {decomposed, 2}}),
-              (Skips{collision(decomposed), collision(composed)}));
+              (Skips{twin(decomposed), twin(composed)}));
     // Twin folders: everything below either spelling, whatever its own name.
     EXPECT_EQ(PreflightSkips::normalisationTwins(
                   {{"d/" + composed + "/x", 1}, {"d/" + decomposed + "/y", 1}, {"d/z", 1}, {"d/" + composed, 0}}),
-              (Skips{collision("d/" + composed + "/x"), collision("d/" + decomposed + "/y"),
-                     collision("d/" + composed)}));
+              (Skips{twin("d/" + composed + "/x"), twin("d/" + decomposed + "/y"), twin("d/" + composed)}));
     // A singleton decomposition: the Kelvin sign normalises to the letter K.
     EXPECT_EQ(PreflightSkips::normalisationTwins({{"K.txt", 1}, {"\xE2\x84\xAA.txt", 1}}),
-              (Skips{collision("K.txt"), collision("\xE2\x84\xAA.txt")}));
+              (Skips{twin("K.txt"), twin("\xE2\x84\xAA.txt")}));
 }
 
 TEST(PreflightSkips, AccentsCompareByCanonicalEquivalence) {

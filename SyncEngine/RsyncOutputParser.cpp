@@ -312,6 +312,26 @@ std::optional<std::string> RsyncOutputParser::passedOverPath(std::string_view li
     return unescapeName(line.substr(prefix.size(), line.size() - prefix.size() - 1));
 }
 
+std::vector<std::string> RsyncOutputParser::quotedPaths(std::string_view line, std::string_view source,
+                                                        std::string_view destination) {
+    std::vector<std::string> paths;
+    for (std::size_t start = line.find('"'); start != std::string_view::npos;) {
+        const std::size_t close = line.find('"', start + 1);
+        std::string path = unescapeName(
+            line.substr(start + 1, close == std::string_view::npos ? std::string_view::npos : close - start - 1));
+        std::string_view relative = path;
+        if (!source.empty() && relative.starts_with(source))
+            relative.remove_prefix(source.size());
+        else if (!destination.empty() && relative.starts_with(destination))
+            relative.remove_prefix(destination.size());
+        if (relative.starts_with("./")) relative.remove_prefix(2);
+        paths.emplace_back(relative);
+        if (close == std::string_view::npos) break;
+        start = line.find('"', close + 1);
+    }
+    return paths;
+}
+
 std::string RsyncOutputParser::unescapeName(std::string_view text) {
     std::size_t i = text.find("\\#");
     if (i == std::string_view::npos) return std::string(text);

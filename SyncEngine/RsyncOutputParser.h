@@ -60,6 +60,13 @@ struct RsyncOutputParser {
     // any other line.
     static std::optional<std::string> passedOverPath(std::string_view line);
 
+    // The paths a diagnostic quotes (every second piece between double
+    // quotes, a last one without its closing quote too), unescaped; one
+    // below `source` or `destination` (each a folder and "/") relative to
+    // it, and without a leading "./".
+    static std::vector<std::string> quotedPaths(std::string_view line, std::string_view source,
+                                                std::string_view destination);
+
     // Reverses rsync's "\#ooo" escapes into the bytes they stand for. The
     // result is the name's bytes as the file system holds them, which need
     // not be valid UTF-8.

@@ -295,8 +295,10 @@ void TwoWayEngine::applyPreflightSkips(TwoWayPlan& plan, const SideListing& side
 
 std::vector<SkippedFile> TwoWayEngine::preflightCandidates(const SideListing& source, const SideListing& destination,
                                                            const FileSystemTraits& destinationTraits) {
-    // Such a volume takes every size and tells every spelling apart.
-    if (destinationTraits.caseSensitive && !destinationTraits.maxFileSize) return {};
+    // Such a volume takes every name and size, and tells every spelling apart.
+    if (destinationTraits.caseSensitive && !destinationTraits.maxFileSize &&
+        destinationTraits.names == FileSystemCapabilities::Names::any)
+        return {};
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(source.size() + destination.size());
     for (const SideListing* listing : {&source, &destination})

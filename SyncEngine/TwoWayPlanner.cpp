@@ -81,7 +81,7 @@ public:
         auto add = [&](std::string_view spelling) {
             if (std::find(seen.begin(), seen.end(), spelling) != seen.end()) return;
             seen.push_back(spelling);
-            skipped.push_back(SkippedFile{std::string(spelling), FileSkipReason::caseCollision});
+            skipped.push_back(SkippedFile{std::string(spelling), FileSkipReason::normalisationTwin});
         };
         if (a) add(a->actualPath);
         if (b) add(b->actualPath);

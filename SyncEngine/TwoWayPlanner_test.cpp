@@ -220,7 +220,7 @@ TEST(TwoWayPlanner, SyncPlanShowsFileCopiesWithTheVersionsTheyReplace) {
     EXPECT_EQ(view.deletionCount, 0);
 }
 
-SkippedFile collision(std::string path) { return {std::move(path), FileSkipReason::caseCollision}; }
+SkippedFile twin(std::string path) { return {std::move(path), FileSkipReason::normalisationTwin}; }
 SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
 
 TEST(TwoWayPlanner, NamesSpelledTwiceOnOneSideAreSkippedWithAllBeneathThem) {
@@ -234,10 +234,9 @@ TEST(TwoWayPlanner, NamesSpelledTwiceOnOneSideAreSkippedWithAllBeneathThem) {
     // Nothing under either key is copied, archived or in conflict; the rest goes on.
     EXPECT_EQ(plan.copyAtoB, Strings{"plain"});
     EXPECT_TRUE(plan.copyBtoA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
-    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{collision("d" + nfdE), collision("d" + nfcE),
-                                                       collision("d" + nfcE + "/gone-on-a"),
-                                                       collision("d" + nfcE + "/x"), collision("d" + nfdE + "/y"),
-                                                       collision("m" + nfdE), collision("m" + nfcE)}));
+    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{twin("d" + nfdE), twin("d" + nfcE),
+                                                       twin("d" + nfcE + "/gone-on-a"), twin("d" + nfcE + "/x"),
+                                                       twin("d" + nfdE + "/y"), twin("m" + nfdE), twin("m" + nfcE)}));
     // Twins on B count the same.
     EXPECT_EQ(TwoWayPlanner::plan(b, a, base, 0).skipped.size(), plan.skipped.size());
 }

@@ -41,7 +41,9 @@ TEST(RunRecordJson, SkipReasonsAreStoredAsTheirWords) {
                                                             {FileSkipReason::caseCollision, "caseCollision"},
                                                             {FileSkipReason::typeConflict, "typeConflict"},
                                                             {FileSkipReason::timeOutOfRange, "timeOutOfRange"},
-                                                            {FileSkipReason::specialFile, "specialFile"}};
+                                                            {FileSkipReason::specialFile, "specialFile"},
+                                                            {FileSkipReason::nameNotAllowed, "nameNotAllowed"},
+                                                            {FileSkipReason::normalisationTwin, "normalisationTwin"}};
     for (const auto& [reason, word] : words) {
         const std::string text = JsonText::encode(SkippedFile{"p", reason});
         EXPECT_EQ(text, std::string(R"({"path":"p","reason":")") + word + "\"}");

@@ -11,11 +11,25 @@ namespace kelto {
 // timeOutOfRange: the file's modification time is one the listing cannot
 // show whole, or one the receiving file system cannot keep.
 // specialFile: a pipe, socket or device, which rsync never copies.
-enum class FileSkipReason { tooLargeForFAT, caseCollision, typeConflict, timeOutOfRange, specialFile };
+// nameNotAllowed: a name (its own or a folder's above it) the receiving
+// file system cannot hold.
+// normalisationTwin: one of two names that differ only in Unicode
+// normalisation (composed against decomposed accents), which the receiving
+// side, or the run's comparison, takes for one.
+enum class FileSkipReason {
+    tooLargeForFAT,
+    caseCollision,
+    typeConflict,
+    timeOutOfRange,
+    specialFile,
+    nameNotAllowed,
+    normalisationTwin,
+};
 template <>
 struct EnumNames<FileSkipReason> {
-    static constexpr std::array<std::string_view, 5> names{"tooLargeForFAT", "caseCollision", "typeConflict",
-                                                           "timeOutOfRange", "specialFile"};
+    static constexpr std::array<std::string_view, 7> names{"tooLargeForFAT",    "caseCollision", "typeConflict",
+                                                           "timeOutOfRange",    "specialFile",   "nameNotAllowed",
+                                                           "normalisationTwin"};
 };
 
 // A file the run left alone, and why.

@@ -266,6 +266,7 @@ TEST_F(OneWayEngineTest, UnplannedDeletionStopsAMirrorWithoutArchive) {
 // says so at the end; the run reports what it did copy.
 TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
     using Script = ScriptedRsyncRunner;
+    put(src / "a.txt", "aaaaa");
     const std::string planned = RsyncLines::itemized(">f+++++++++", 5, "a.txt") +
                                 RsyncLines::itemized(">f+++++++++", 7, "b.txt");
     const std::string copiedA = RsyncLines::itemized(">f+++++++++", 5, "a.txt");
@@ -285,6 +286,7 @@ TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
         if (c.mode == SyncMode::mirror) script.expect(Script::dryRun()).out(planned);  // the run's fresh look
         script.expect(Script::transfer())
             .out(copiedA + RsyncLines::progress(5, 41))
+            .then([&] { put(dst / "a.txt", "aaaaa"); })  // what rsync wrote
             .err(c.line + "\n")
             .exit(c.code);
 

@@ -319,7 +319,20 @@ TEST_P(RsyncKillTest, AKilledRsyncFailsTheRunAndTheNextRunCompletesIt) {
 
     EXPECT_FALSE(succeeded(killedRun)) << "the killed run passed for a success (" << describeStatus(*status) << ")"
                                        << report(killedRun);
-    expectOnly(versions, digests(a), digests(b), "after the killed run");
+    const Digests killedA = digests(a), killedB = digests(b);
+    expectOnly(versions, killedA, killedB, "after the killed run");
+    // Its record counts the files that reached a side, not those rsync named
+    // before it was killed.
+    std::int64_t arrived = 0, arrivedBytes = 0;
+    for (const auto& [before, after] : {std::pair{&beforeA, &killedA}, std::pair{&beforeB, &killedB}})
+        for (const auto& [path, version] : *after)
+            if (version != "dir/" && (!before->contains(path) || before->at(path) != version)) {
+                ++arrived;
+                arrivedBytes += std::stoll(version.substr(0, version.find('#')));
+            }
+    const Json killedStats = Json::parse(killedRun)["record"]["stats"];
+    EXPECT_EQ(killedStats["filesCopied"], arrived) << report(killedRun);
+    EXPECT_EQ(killedStats["bytesCopied"], arrivedBytes);
 
     ASSERT_TRUE(runToSuccess()) << report(killedRun);
     const Digests afterA = digests(a), afterB = digests(b);

@@ -100,7 +100,7 @@ TEST_F(TwoWayEngineTest, AFileTheReceivingVolumeCannotHoldIsSkippedOnce) {
 
 // Two names in one folder that differ only in Unicode normalisation meet
 // under one key; neither may silently stand for the other.
-TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkippedAsCollisions) {
+TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkippedAsTwins) {
     const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
     const std::string folderComposed = "d\xC3\xA9", folderDecomposed = "de\xCC\x81";
     putAt(a / composed, "composed", t0);
@@ -113,7 +113,7 @@ TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkipped
     EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"plain"});
     std::vector<std::string> skipped;
     for (const SkippedFile& file : twoWay.skipped) {
-        EXPECT_EQ(file.reason, FileSkipReason::caseCollision) << file.path;
+        EXPECT_EQ(file.reason, FileSkipReason::normalisationTwin) << file.path;
         skipped.push_back(file.path);
     }
     EXPECT_EQ(sorted(skipped), sorted({composed, decomposed, folderComposed, folderDecomposed,

@@ -9,6 +9,7 @@
 #include "tests/support/TestVolumes.h"
 
 #include "SyncAutomation/VolumeInspector.h"
+#include "SyncModel/Support/Unicode.h"
 
 #include <algorithm>
 #include <chrono>
@@ -243,6 +244,48 @@ TEST_P(WhereUsersSyncQuickRuns, MirrorsRightAfterEditsSettleEverything) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncQuickRuns, ::testing::Values(Mount::exfat, Mount::passThrough), paramName);
 
+class WhereUsersSyncNames : public WhereUsersSyncTest {};
+
+// The default job onto a card that keeps names as Windows does. Names it
+// cannot hold (Windows' reserved characters, a control character, a trailing
+// dot, bytes that are no UTF-8), a folder's included, are left out with their
+// reason, run after run, as are two spellings of one name that differ only in
+// normalisation; the rest is copied, and the counts are what reached the card.
+TEST_P(WhereUsersSyncNames, NamesTheCardCannotHoldAreSkippedAndTheRestCopied) {
+    const std::map<std::string, std::string> reasons{
+        {"Meeting: notes.txt", "nameNotAllowed"}, {"what?.txt", "nameNotAllowed"},    {"tab\tname", "nameNotAllowed"},
+        {"trail.", "nameNotAllowed"},             {"bad\xE9.txt", "nameNotAllowed"}, {"Q: A/inside.txt", "nameNotAllowed"},
+        {"caf\xC3\xA9", "normalisationTwin"},     {"cafe\xCC\x81", "normalisationTwin"}};
+    const std::map<std::string, std::string> copied{{"notes.txt", "notes"}, {"sub", "dir/"}, {"sub/ok.txt", "ok"}};
+    for (const char* mode : {"mirror", "twoWay"}) {
+        SCOPED_TRACE(mode);
+        a = tmp / "a" / mode;
+        b = mount / mode;
+        fs::create_directories(b);
+        Pairs skips{{std::string(mode) == "mirror" ? "Q: A/" : "Q: A", "nameNotAllowed"}};  // as each mode lists it
+        for (const auto& [path, reason] : reasons) {
+            putAt(a / path, "not for the card", t0);
+            skips.emplace(Unicode::decodeLossy(path), reason);
+        }
+        for (const auto& [path, content] : copied)
+            if (content != "dir/") putAt(a / path, content, t0);
+        for (const std::int64_t files : {2, 0}) {
+            const Json out = sync({"--mode", mode});
+            EXPECT_EQ(out.value("outcome", ""), "completedWithWarnings") << out;
+            const Json& stats = out["record"]["stats"];
+            EXPECT_EQ(stats["errors"], Json::array());
+            Pairs skipped;
+            for (const Json& file : stats["skipped"]) skipped.emplace(file["path"], file["reason"]);
+            EXPECT_EQ(skipped, skips);
+            EXPECT_EQ(tree(b), copied);
+            EXPECT_EQ(stats["filesCopied"], files);
+            EXPECT_EQ(stats["bytesCopied"], files ? 7 : 0);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncNames, ::testing::Values(Mount::exfat), paramName);
+
 // The engine with B on a mount, its traits as the volume gives them, real
 // rsync under it, and saves a test makes between its rsync runs.
 class WhereUsersSyncSaves : public OneWayEngineTest, public ::testing::WithParamInterface<Mount> {
@@ -309,6 +352,24 @@ TEST_P(WhereUsersSyncSaves, AFileThePlanNeverSawGoesBackWithTheArchiveOff) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaves, ::testing::Values(Mount::exfat, Mount::sshfs), paramName);
+
+using WhereUsersSyncLooks = WhereUsersSyncSaves;
+
+// A name the card will not even look up (bytes that are no UTF-8) ends a dry
+// run with 23: the plan's look and the run's last look leave it out and look
+// again, and the transfer keeps away from it, one found since the plan too.
+TEST_P(WhereUsersSyncLooks, ANameTheCardWillNotLookUpIsLeftOutOfEveryLook) {
+    job.mode = SyncMode::mirror;
+    putAt(src / "bad\xE9.txt", "Latin-1", t0);
+    putAt(src / "ok.txt", "ok", t0);
+    const SyncPlan p = plan();
+    EXPECT_EQ(p.skipped, (std::vector<SkippedFile>{{"bad\xE9.txt", FileSkipReason::nameNotAllowed}}));
+    putAt(src / "since\xE8.txt", "Latin-1 too", t0);
+    EXPECT_EQ(run(p).second, RsyncExit(0, {}));
+    EXPECT_EQ(entries(dst), std::vector<std::string>{"ok.txt"});
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncLooks, ::testing::Values(Mount::exfat), paramName);
 
 // The second the coarse clock shows: what a save on these disks stamps
 // (time() in a FUSE driver, the kernel's FAT and exFAT drivers).

@@ -77,6 +77,42 @@ bool CopySourceCheck::markStale(const fs::path& destinationRoot, const std::stri
     return !(marked && marked->st_mtim.tv_sec == info->st_mtim.tv_sec && time.tv_sec != info->st_mtim.tv_sec);
 }
 
+std::vector<ItemizedChange> CopySourceCheck::arrived(const fs::path& destinationRoot,
+                                                    const std::vector<ItemizedChange>& copied,
+                                                    const SameTime& sameTime) const {
+    std::vector<ItemizedChange> result;
+    if (copied.empty()) return result;
+    SideStat source(root_), destination(destinationRoot);
+    const auto look = [](SideStat& side, std::string_view path) -> std::optional<struct stat> {
+        try {
+            return side.stat(path);
+        } catch (const FileError&) {
+            return std::nullopt;
+        }
+    };
+    for (const ItemizedChange& item : copied) {
+        const std::optional<struct stat> copy = look(destination, item.path);
+        if (!copy) continue;
+        mode_t kind = 0;
+        std::int64_t size = 0, seconds = 0;
+        if (const auto watched = before_.find(item.path); watched != before_.end()) {
+            kind = S_IFREG;
+            size = watched->second.size;
+            seconds = watched->second.modified.tv_sec;
+        } else if (const std::optional<struct stat> now = look(source, item.path)) {
+            kind = now->st_mode & S_IFMT;
+            size = static_cast<std::int64_t>(now->st_size);
+            seconds = now->st_mtim.tv_sec;
+        } else {
+            continue;
+        }
+        if ((copy->st_mode & S_IFMT) == kind && static_cast<std::int64_t>(copy->st_size) == size &&
+            sameTime(copy->st_mtim.tv_sec, seconds))
+            result.push_back(item);
+    }
+    return result;
+}
+
 std::vector<std::string> CopySourceCheck::markAndDescribe(const fs::path& destinationRoot, const std::string& path,
                                                           std::int64_t modifyWindow) const {
     // Nothing will copy a gone source again: its copy is only named.

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "SyncEngine/RsyncEvent.h"
+
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,9 +20,14 @@ namespace kelto {
 // changed meanwhile can look current while holding bytes the source never
 // held together. The sources' stats are read before the transfer and again after
 // it; a copy found out is kept but made to look stale, so the next run copies
-// it again instead of taking it for the source's version.
+// it again instead of taking it for the source's version. The stats read
+// before also tell which copies arrived.
 class CopySourceCheck {
 public:
+    // Whether a copy's modification time (`held`) stands for its source's
+    // (`intended`) on the receiving side.
+    using SameTime = std::function<bool(std::int64_t held, std::int64_t intended)>;
+
     static constexpr std::string_view changedLine = "Source changed while copying; copied again next run: ";
     static constexpr std::string_view goneLine = "Source gone by the end of the run; its copy is kept: ";
     // Followed by the path, ": " and the reason.
@@ -45,6 +53,18 @@ public:
     // one). Throws FileError.
     bool markStale(const std::filesystem::path& destinationRoot, const std::string& path,
                    std::int64_t modifyWindow) const;
+
+    // Of the files (and links) rsync named as copied, those the receiving
+    // side under `destinationRoot` holds as copies of their sources: of the
+    // source's kind and size, with a time `sameTime` takes for the source's,
+    // as the next comparison would find them in step. rsync names a file
+    // before its receiver writes it, so one whose write failed or was cut
+    // off (a name the disk refused, a full disk, a killed rsync) is not among
+    // them. The source as read before the transfer where it was (a source
+    // changed or gone since still has its copy), else as it stands now; what
+    // cannot be looked at has not arrived. In the order of `copied`.
+    std::vector<ItemizedChange> arrived(const std::filesystem::path& destinationRoot,
+                                        const std::vector<ItemizedChange>& copied, const SameTime& sameTime) const;
 
     // For a path changed() gave: marks the copy stale when its source is
     // still there, and returns the lines that tell the user what became of

@@ -6,11 +6,13 @@
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/SafetyGuard.h"
+#include "SyncEngine/TwoWayPlanner.h"
 #include "SyncEngine/internal/CopySourceCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/ExcludeFile.h"
 #include "SyncEngine/internal/OneWayLines.h"
 #include "SyncEngine/internal/SeenOnDisk.h"
+#include "SyncEngine/internal/TimeProbe.h"
 #include "SyncModel/Support/Clock.h"
 
 #include <algorithm>
@@ -54,10 +56,8 @@ public:
         if (const RsyncProgressSample* sample = event.asProgress()) {
             progressBytes_ = std::max(progressBytes_, sample->bytes);
         } else if (const ItemizedChange* item = event.asItem(); item && isReceivedFile(*item)) {
-            ++stats_.filesCopied;
-            stats_.bytesCopied += item->size;
             aggregator_.recordFile(item->path);
-            received_.push_back(item->path);
+            received_.push_back(*item);
         } else {
             return std::nullopt;
         }
@@ -69,9 +69,17 @@ public:
     }
 
     // The files rsync reported received, in its order; once the transfer is over.
-    std::vector<std::string> takeReceived() {
+    std::vector<ItemizedChange> received() {
         std::lock_guard guard(lock_);
-        return std::move(received_);
+        return received_;
+    }
+
+    // What the transfer copied: the received files that arrived.
+    void countCopied(const std::vector<ItemizedChange>& arrived) {
+        std::lock_guard guard(lock_);
+        stats_.filesCopied = static_cast<std::int64_t>(arrived.size());
+        stats_.bytesCopied = 0;
+        for (const ItemizedChange& item : arrived) stats_.bytesCopied += item.size;
     }
 
     // The statistics and the final transfer report; throws the log's error.
@@ -106,7 +114,7 @@ private:
     const Clock& clock_;
     ProgressAggregator aggregator_;
     RunStats stats_;
-    std::vector<std::string> received_;
+    std::vector<ItemizedChange> received_;
     std::exception_ptr logError_;
     double lastEmission_ = distantPast;
     std::int64_t progressBytes_ = 0;
@@ -125,9 +133,13 @@ std::int32_t engineCode(std::int32_t rsyncCode, std::int32_t code) {
 // log and the exit, the rewritten ones marked stale so that the next run
 // copies them again. The run is partial at best; a failure rsync itself
 // reported keeps its code.
-RsyncExit withChangedSources(CopySourceCheck& sources, OneWayRun::TransferState& state, const RsyncExit& exit,
+RsyncExit withChangedSources(CopySourceCheck& sources, OneWayRun::TransferState& state,
+                             const std::vector<ItemizedChange>& received, const RsyncExit& exit,
                              const fs::path& destination, std::int64_t modifyWindow) {
-    const std::vector<std::string> changed = sources.changed(state.takeReceived());
+    std::vector<std::string> paths;
+    paths.reserve(received.size());
+    for (const ItemizedChange& item : received) paths.push_back(item.path);
+    const std::vector<std::string> changed = sources.changed(paths);
     if (changed.empty()) return exit;
     std::vector<std::string> tail = exit.stderrTail;
     for (const std::string& path : changed)
@@ -354,7 +366,13 @@ std::pair<RunStats, RsyncExit> OneWayRun::perform() {
 
     CopySourceCheck sources(heldA(), look.received);  // read just before rsync lists them
     const RsyncExit transferred = transfer(invocation, look, state);
-    RsyncExit exit = withChangedSources(sources, state, transferred, heldB(), traits_.modifyWindow);
+    const std::vector<ItemizedChange> received = state.received();
+    TimeProbe probe(heldB());
+    const TwoWayPlanner::KeptTime keptTime = [&probe](Side, std::int64_t seconds) { return probe.kept(seconds); };
+    state.countCopied(sources.arrived(heldB(), received, [&](std::int64_t copyTime, std::int64_t sourceTime) {
+        return TwoWayPlanner::sameTime(Side::b, copyTime, sourceTime, traits_.modifyWindow, keptTime);
+    }));
+    RsyncExit exit = withChangedSources(sources, state, received, transferred, heldB(), traits_.modifyWindow);
     const Held held = settle(look.bound.planned, state);
     // What rsync wrote is settled in the folders held; a side whose path
     // leads elsewhere by now makes the run no success, as in a two-way run.
@@ -400,13 +418,14 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
     const bool planIsCurrent = basis_ && !putBack &&
                                engine_.clock->secondsSinceBoot() - basis_->endedAt <= OneWayEngine::currentPlanSeconds;
     std::vector<ItemizedChange> fresh;  // not kept through the transfer
+    std::vector<SkippedFile> refusedSince;  // names B's disk would not look up, found by the fresh look
     const std::vector<ItemizedChange>* lastLook = planIsCurrent ? &basis_->look : nullptr;
     SeenOnDisk::Start lookStart = planIsCurrent
                                       ? SeenOnDisk::Start{basis_->lookStartedAt, basis_->lookStartedSinceBoot}
                                       : SeenOnDisk::Start{};
     if (!lastLook && (mirror_ || engine_.onlyPlanned)) {
         lookStart = OneWayLines::startOfLook(destination_, stop_);
-        fresh = engine_.scan(job_, source_, destination_, traits_, nullptr, stop_, nullptr);
+        fresh = engine_.scan(job_, source_, destination_, traits_, {}, stop_, nullptr, nullptr, &refusedSince);
         lastLook = &fresh;
     }
     const auto refusal = [](std::string_view reason) {
@@ -415,6 +434,7 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
         return refused;
     };
     std::vector<SkippedFile> excluded = excludedFrom(plan_.skipped);
+    addSkips(excluded, refusedSince);
     // Only what the plan listed is renamed. A mirror that finds another item
     // spelled otherwise would delete it after the transfer: it plans again.
     std::vector<PlannedRename> renames = plan_.renames;

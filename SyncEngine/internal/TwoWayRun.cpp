@@ -548,12 +548,30 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
 
     PathKeySet unconfirmed;
     std::vector<std::string> received;
+    std::vector<ItemizedChange> copied;
     {
         std::lock_guard guard(state_->lock);
         unconfirmed = state_->endDirection(exit.code);
         received = std::move(state_->received);
+        copied = std::move(state_->copied);
     }
     unsettled_.merge(unconfirmed);
+    // Counted are the copies that arrived; one that did not keeps its old entry.
+    const Side to = &direction.destination == &a_ ? Side::a : Side::b;
+    const std::vector<ItemizedChange> arrived =
+        sources.arrived(held(direction.destination), copied, [&](std::int64_t copyTime, std::int64_t sourceTime) {
+            return TwoWayPlanner::sameTime(to, copyTime, sourceTime, window_, keptTime_);
+        });
+    {
+        std::lock_guard guard(state_->lock);
+        state_->countCopied(arrived);
+    }
+    for (std::size_t i = 0, j = 0; i < copied.size(); ++i) {
+        if (j < arrived.size() && arrived[j].path == copied[i].path)
+            ++j;
+        else
+            unsettle(copied[i].path);
+    }
     combine(accumulated_, exit.code, exit.stderrTail);
     settleHolding(direction, holding);
     const bool goesOn = exit.code == 0 || exit.code == 23 || exit.code == 24;

@@ -61,6 +61,7 @@ void TwoWayTransferState::startDirection(PathKeySet expectedKeys, std::vector<st
     completed.clear();
     reported.clear();
     received.clear();
+    copied.clear();
     directionBytes = 0;
     source = sourceFolder.ends_with('/') ? sourceFolder : sourceFolder + "/";
     destination = destinationFolder.ends_with('/') ? destinationFolder : destinationFolder + "/";
@@ -76,33 +77,21 @@ std::optional<SyncProgress> TwoWayTransferState::recordItem(const ItemizedChange
     if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);  // rsync marks folders so
     completed.insert(PathKey::of(path));
     if (item.code.starts_with(">f") || item.code.starts_with("cL")) {
-        ++stats.filesCopied;
-        stats.bytesCopied = saturatingSum(stats.bytesCopied, item.size);
         aggregator.recordFile(item.path);
+        copied.push_back(item);
         if (item.code.starts_with(">f")) received.push_back(item.path);
     }
     return throttled(now);
 }
 
+void TwoWayTransferState::countCopied(const std::vector<ItemizedChange>& arrived) {
+    stats.filesCopied = saturatingSum(stats.filesCopied, static_cast<std::int64_t>(arrived.size()));
+    for (const ItemizedChange& item : arrived) stats.bytesCopied = saturatingSum(stats.bytesCopied, item.size);
+}
+
 void TwoWayTransferState::recordDiagnostic(std::string_view line) {
-    // Every second piece between double quotes is a path, escaped by rsync
-    // like every name it prints (a last piece without its closing quote too).
-    std::size_t start = line.find('"');
-    while (start != std::string_view::npos) {
-        const std::size_t close = line.find('"', start + 1);
-        const std::string_view quoted =
-            line.substr(start + 1, close == std::string_view::npos ? std::string_view::npos : close - start - 1);
-        const std::string path = RsyncOutputParser::unescapeName(quoted);
-        std::string_view relative = path;
-        if (!source.empty() && relative.starts_with(source))
-            relative.remove_prefix(source.size());
-        else if (!destination.empty() && relative.starts_with(destination))
-            relative.remove_prefix(destination.size());
-        if (relative.starts_with("./")) relative.remove_prefix(2);
-        reported.insert(PathKey::of(relative));
-        if (close == std::string_view::npos) break;
-        start = line.find('"', close + 1);
-    }
+    for (const std::string& path : RsyncOutputParser::quotedPaths(line, source, destination))
+        reported.insert(PathKey::of(path));
 }
 
 PathKeySet TwoWayTransferState::endDirection(std::int32_t code) {

@@ -55,6 +55,9 @@ public:
     // keys whose outcome rsync did not confirm with code `code`.
     PathKeySet endDirection(std::int32_t code);
 
+    // Counts the direction's copies that arrived (of `copied`).
+    void countCopied(const std::vector<ItemizedChange>& arrived);
+
     std::mutex lock;
     RunLogSink& handle;
     ProgressHandler onProgress;
@@ -68,6 +71,7 @@ public:
     PathKeySet completed;  // keys rsync itemised in the current direction
     PathKeySet reported;   // keys named in the current direction's diagnostics
     std::vector<std::string> received;  // files rsync received in the current direction, as it named them
+    std::vector<ItemizedChange> copied;  // files and links rsync named as copied in the current direction
     std::string source;       // the current direction's source folder and "/"
     std::string destination;  // the current direction's destination folder and "/"
     std::int64_t total;       // total size of the copies, not clamped

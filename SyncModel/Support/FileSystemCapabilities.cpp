@@ -1,5 +1,7 @@
 #include "SyncModel/Support/FileSystemCapabilities.h"
 
+#include "SyncModel/Support/Unicode.h"
+
 #include <libmount/libmount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -21,7 +23,7 @@ constexpr std::int64_t fatMaxFileSize = 4294967295;
 // One row of the table. Columns: numbers last, hard links, kernel-stamped
 // status change, time resolution, folds case, folds Unicode, extended
 // attributes, permissions, network, placed by markers; the statfs magic
-// where one is the type's alone.
+// where one is the type's alone; the largest file; the names it holds.
 struct Row {
     std::string_view type;
     bool numbersLast;
@@ -31,10 +33,13 @@ struct Row {
     bool foldsCase, foldsUnicode, xattrs, permissions, network, markers;
     std::int64_t magic = 0;
     std::optional<std::int64_t> maxFileSize = std::nullopt;
+    FileSystemCapabilities::Names names = FileSystemCapabilities::Names::any;
 };
 
 constexpr bool y = true, n = false;
 constexpr Links one = Links::oneNumber, afresh = Links::numberedAfresh, none = Links::none;
+constexpr std::optional<std::int64_t> noLimit = std::nullopt;
+using enum FileSystemCapabilities::Names;
 
 // Local disks whose kernel driver stamps every change from this machine's
 // clock; then those whose times come from elsewhere (another system, a
@@ -52,16 +57,18 @@ const std::array rows{
     Row{"jfs", y, one, y, nanosecond, n, n, n, n, n, n, 0x3153464A},
     Row{"reiserfs", y, one, y, second, n, n, n, n, n, n, 0x52654973},
     Row{"overlay", y, one, y, nanosecond, n, n, n, n, n, n, 0x794C7630},
-    Row{"hfsplus", y, none, n, second, y, y, n, n, n, n, 0x482B},
-    Row{"ntfs3", y, one, n, hundredNanoseconds, y, n, n, n, n, n, 0x7366746E},
-    Row{"ntfs", n, none, n, hundredNanoseconds, y, n, n, n, n, n},
-    Row{"vfat", n, none, n, twoSeconds, y, n, n, n, n, n, 0x4D44, fatMaxFileSize},
-    Row{"msdos", n, none, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
-    Row{"fat", n, none, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize},
-    Row{"exfat", n, none, n, tenMilliseconds, y, n, n, n, n, n, 0x2011BAB0},
-    // exFAT and NTFS through FUSE (exfat-fuse refuses links, ntfs-3g makes them).
-    Row{"fuseblk", n, afresh, n, twoSeconds, y, n, n, n, n, n},
-    Row{"fuse.exfat", n, none, n, twoSeconds, y, n, n, n, n, n},
+    Row{"hfsplus", y, none, n, second, y, y, n, n, n, n, 0x482B, noLimit, unicode},
+    Row{"ntfs3", y, one, n, hundredNanoseconds, y, n, n, n, n, n, 0x7366746E, noLimit, windowsAndDevices},
+    Row{"ntfs", n, none, n, hundredNanoseconds, y, n, n, n, n, n, 0, noLimit, windowsAndDevices},
+    Row{"vfat", n, none, n, twoSeconds, y, n, n, n, n, n, 0x4D44, fatMaxFileSize, windows},
+    Row{"msdos", n, none, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize, windows},
+    Row{"fat", n, none, n, twoSeconds, y, n, n, n, n, n, 0, fatMaxFileSize, windows},
+    Row{"exfat", n, none, n, tenMilliseconds, y, n, n, n, n, n, 0x2011BAB0, noLimit, windows},
+    // exFAT and NTFS through FUSE (exfat-fuse refuses links, ntfs-3g makes
+    // them). exfat-fuse holds Windows' device names; ntfs-3g under
+    // windows_names does not, and rsync then names each it fails on.
+    Row{"fuseblk", n, afresh, n, twoSeconds, y, n, n, n, n, n, 0, noLimit, windows},
+    Row{"fuse.exfat", n, none, n, twoSeconds, y, n, n, n, n, n, 0, noLimit, windows},
     // The kernel's network clients: the server's numbers and clock.
     Row{"nfs", y, one, n, nanosecond, n, n, n, n, y, y, 0x6969},
     Row{"nfs4", y, one, n, nanosecond, n, n, n, n, y, y},
@@ -104,7 +111,16 @@ FileSystemCapabilities fromRow(const Row& row) {
     c.maxFileSize = row.maxFileSize;
     c.network = row.network;
     c.placedByMarkers = row.markers;
+    c.names = row.names;
     return c;
+}
+
+// Windows' device names, alone or before a dot, in any case.
+bool isDeviceName(std::string_view name) {
+    std::string base(name.substr(0, name.find('.')));
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' && base[3] <= '9';
 }
 
 // The type the mount table gives the mount of this device, the last one
@@ -119,6 +135,18 @@ std::string mountedType(dev_t device) {
 }
 
 }  // namespace
+
+bool FileSystemCapabilities::holds(Names rule, std::string_view name) {
+    if (rule == Names::any) return true;
+    // Such a disk keeps UTF-16; bytes that are no UTF-8 have no such form.
+    if (!Unicode::isValidUtf8(name)) return false;
+    if (rule == Names::unicode) return true;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view(R"("*:<>?\|)").find(c) != std::string_view::npos)
+            return false;
+    if (name.ends_with('.') || name.ends_with(' ')) return false;
+    return rule != Names::windowsAndDevices || !isDeviceName(name);
+}
 
 FileSystemCapabilities FileSystemCapabilities::forType(std::string_view type) {
     std::string name(type);

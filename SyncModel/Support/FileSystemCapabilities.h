@@ -26,6 +26,21 @@ struct FileSystemCapabilities {
         oneNumber,
     };
 
+    // The names it holds; "/" and NUL are in none.
+    enum class Names {
+        any,
+        // Valid UTF-8 only: the disk stores names as UTF-16.
+        unicode,
+        // Windows' rules, which the FAT and exFAT drivers keep (refusing a
+        // name, or stripping its end): valid UTF-8, none of " * : < > ? \ |,
+        // no control character, no trailing dot or space.
+        windows,
+        // Windows' rules with its device names too (CON, PRN, AUX, NUL, COM1
+        // to COM9, LPT1 to LPT9, alone or before a dot), which the NTFS
+        // drivers refuse under windows_names, the desktop's default.
+        windowsAndDevices,
+    };
+
     std::string type;     // lower-cased; empty where unknown
     bool known = false;   // the table has a row for it
     // An item keeps its file number for its life, renames included.
@@ -48,6 +63,10 @@ struct FileSystemCapabilities {
     // Passes each lookup on to the one folder it shows, with no listing of
     // its own to answer from: a marker looked up there is the folder's.
     bool placedByMarkers = false;
+    Names names = Names::any;
+
+    // Whether a disk whose names follow `rule` holds `name`, one component of a path.
+    static bool holds(Names rule, std::string_view name);
 
     // The row of a type as the mount table names it ("fuse.sshfs", "EXT4").
     static FileSystemCapabilities forType(std::string_view type);
