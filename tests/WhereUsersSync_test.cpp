@@ -1,6 +1,6 @@
 // The default job (archive on) with B where Linux users keep their copies:
 // an sshfs share, a desktop FUSE mount (gvfs), an exFAT card through FUSE,
-// a FUSE pass-through, and ext4 and btrfs disks. What a run deletes or replaces in B reaches the
+// a FUSE pass-through, rclone mounts, and ext4 and btrfs disks. What a run deletes or replaces in B reaches the
 // archive, nothing stays held, and the run ends in success; a save made in
 // B while a run compares is still kept and named.
 
@@ -19,7 +19,9 @@
 namespace kelto::test {
 namespace {
 
-enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs };
+// rclone: a remote of a local folder; rcloneMemory: one kept in rclone's
+// memory, whose items answer no extended attributes.
+enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs, rclone, rcloneMemory };
 
 std::string nameOf(Mount kind) {
     switch (kind) {
@@ -29,6 +31,8 @@ std::string nameOf(Mount kind) {
         case Mount::passThrough: return "bindfs";
         case Mount::ext4: return "ext4";
         case Mount::btrfs: return "btrfs";
+        case Mount::rclone: return "rclone";
+        case Mount::rcloneMemory: return "rcloneMemory";
     }
     return "?";
 }
@@ -63,6 +67,13 @@ public:
             case Mount::exfat: made = mounts_.exfat(under / "card.img", at); break;
             case Mount::passThrough: made = mounts_.passThrough(real, at); break;
             case Mount::ext4: made = mounts_.ext4Image(under / "disk.img", at); break;
+            case Mount::rclone:
+            case Mount::rcloneMemory:
+                // No configuration of the user's; the daemon returns once mounted.
+                made = mounts_.mount({"rclone", "mount", kind == Mount::rclone ? ":local:" + real.native() : ":memory:",
+                                      at.native(), "--daemon", "--config", "/dev/null"},
+                                     at);
+                break;
             case Mount::btrfs: {
                 const fs::path image = under / "disk.img";
                 std::ofstream(image).close();
@@ -132,7 +143,20 @@ std::int64_t yearsAhead() {
            5 * 365 * 86400;
 }
 
-class WhereUsersSyncTest : public KeltoRunJobTest, public ::testing::WithParamInterface<Mount> {
+// One side on a mount, the other on this machine's disk.
+struct OnASide {
+    Mount kind;
+    char side;         // 'a' or 'b': the one on the mount
+    const char* mode;  // the job's
+    // The side's volume is given a UUID, as a disk of its own would have.
+    bool withUuid = false;
+};
+
+Mount kindOf(Mount kind) { return kind; }
+Mount kindOf(const OnASide& param) { return param.kind; }
+
+template <typename Param>
+class OnAMount : public KeltoRunJobTest, public ::testing::WithParamInterface<Param> {
 protected:
     MountedFolder mounted;
     fs::path mount;
@@ -140,7 +164,7 @@ protected:
     void SetUp() override {
         KeltoRunJobTest::SetUp();
         std::string whyNot;
-        mount = mounted.make(GetParam(), tmp / "place", whyNot);
+        mount = mounted.make(kindOf(this->GetParam()), tmp / "place", whyNot);
         if (mount.empty()) GTEST_SKIP() << whyNot;
     }
 
@@ -149,12 +173,14 @@ protected:
 
     // A run that ends in success and settles all it took: B as A, nothing held.
     void expectSettled(const Json& out) const {
-        EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", ""), "success ");
+        EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", "") + out.value("reason", ""), "success ");
         EXPECT_EQ(out["record"]["stats"]["errors"], Json::array());
         EXPECT_EQ(tree(b), tree(a));
         EXPECT_EQ(held(b), std::vector<std::string>{});
     }
 };
+
+using WhereUsersSyncTest = OnAMount<Mount>;
 
 std::string paramName(const ::testing::TestParamInfo<Mount>& info) { return nameOf(info.param); }
 
@@ -181,7 +207,8 @@ TEST_P(WhereUsersSyncMirror, DeletedAndReplacedFilesReachTheArchive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncMirror,
-                         ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough, Mount::ext4, Mount::btrfs),
+                         ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough, Mount::ext4, Mount::btrfs,
+                                           Mount::rclone),
                          paramName);
 
 // A file both sides had, deleted on A: gone from B, into its archive.
@@ -196,7 +223,45 @@ TEST_P(WhereUsersSyncTwoWay, ADeletionOnAReachesBAndItsArchive) {
     EXPECT_EQ(archived(b), (Archived{{"g.txt", "g"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncTwoWay, ::testing::Values(Mount::sshfs, Mount::desktop), paramName);
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncTwoWay, ::testing::Values(Mount::sshfs, Mount::desktop, Mount::rclone),
+                         paramName);
+
+// Either side on the mount, the other on this machine's disk: A's files
+// reach B, and in two-way B's reach A; what the second run deletes or
+// replaces in B reaches its archive.
+class WhereUsersSyncEitherSide : public OnAMount<OnASide> {};
+
+TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
+    const OnASide& param = GetParam();
+    (param.side == 'a' ? a : b) = mount;
+    std::vector<std::string> options{"--mode", param.mode};
+    if (param.withUuid)
+        options.insert(options.end(), {param.side == 'a' ? "--volume-a" : "--volume-b",
+                                       "5D0C6F0E-2B7A-4C1E-9E55-0A7B3C2D1E4F"});
+    const bool twoWay = std::string_view(param.mode) == "twoWay";
+    putAt(a / "f1.txt", "one", t0);
+    putAt(a / "f2.txt", "two", t0);
+    expectSettled(sync(options));
+
+    fs::remove(a / "f1.txt");
+    putAt(a / "f2.txt", "two, longer now", t0 + 100);
+    if (twoWay) putAt(b / "fromB.txt", "from B", t0);
+    expectSettled(sync(options));
+    EXPECT_EQ(archived(b), (Archived{{"f1.txt", "one"}, {"f2.txt", "two"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
+                         ::testing::Values(OnASide{Mount::rclone, 'a', "mirror"}, OnASide{Mount::rclone, 'a', "twoWay"},
+                                           OnASide{Mount::rclone, 'b', "twoWay", true},
+                                           OnASide{Mount::rcloneMemory, 'a', "mirror", true},
+                                           OnASide{Mount::rcloneMemory, 'a', "twoWay", true},
+                                           OnASide{Mount::rcloneMemory, 'b', "twoWay", true},
+                                           OnASide{Mount::rcloneMemory, 'b', "mirror"},
+                                           OnASide{Mount::passThrough, 'a', "twoWay"}),
+                         [](const ::testing::TestParamInfo<OnASide>& info) {
+                             const OnASide& p = info.param;
+                             return nameOf(p.kind) + "_" + p.side + "_" + p.mode + (p.withUuid ? "_uuid" : "");
+                         });
 
 // A photo stamped years ahead of the clock is an ordinary file: once
 // deleted on A, a mirror and a two-way run delete it on B, into the archive.

@@ -1,5 +1,9 @@
 #include "SyncModel/Support/FileSystemCapabilities.h"
 
+#include "SyncModel/Support/FileDescriptor.h"
+#include "SyncModel/Support/PathComponents.h"
+
+#include <fcntl.h>
 #include <libmount/libmount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -155,6 +159,31 @@ FileSystemCapabilities FileSystemCapabilities::ofOpen(int descriptor) {
     if (::fstat(descriptor, &info) != 0) return {};
     const std::string type = mountedType(info.st_dev);
     return type.empty() ? FileSystemCapabilities{} : forType(type);
+}
+
+std::vector<FileSystemCapabilities> FileSystemCapabilities::reachedFrom(const std::filesystem::path& folder) {
+    const FileDescriptor opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(folder, error);
+    if (!opened.valid() || error) return {FileSystemCapabilities{}};
+    std::vector<FileSystemCapabilities> reached{ofOpen(opened.get())};
+    const std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
+        mnt_new_table_from_file("/proc/self/mountinfo"), mnt_unref_table);
+    const std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iter(mnt_new_iter(MNT_ITER_FORWARD), mnt_free_iter);
+    if (!table || !iter) {
+        reached.emplace_back();
+        return reached;
+    }
+    const std::vector<std::string> top = PathComponents::of(real);
+    libmnt_fs* fs = nullptr;
+    while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+        const char* target = mnt_fs_get_target(fs);
+        const char* type = mnt_fs_get_fstype(fs);
+        if (!target) continue;
+        const std::vector<std::string> at = PathComponents::of(target);
+        if (at.size() > top.size() && PathComponents::isPrefix(top, at)) reached.push_back(forType(type ? type : ""));
+    }
+    return reached;
 }
 
 }  // namespace kelto
