@@ -143,17 +143,24 @@ std::int64_t yearsAhead() {
            5 * 365 * 86400;
 }
 
-// One side on a mount, the other on this machine's disk.
+// A side on a mount, or A on this machine's disk with the mount inside it;
+// the other side on this machine's disk.
 struct OnASide {
     Mount kind;
-    char side;         // 'a' or 'b': the one on the mount
+    char side;         // 'a' or 'b': the one on the mount; 'i': inside A
     const char* mode;  // the job's
     // The side's volume is given a UUID, as a disk of its own would have.
     bool withUuid = false;
 };
 
+void PrintTo(const OnASide& param, std::ostream* out) {
+    *out << nameOf(param.kind) << " " << param.side << " " << param.mode << (param.withUuid ? " uuid" : "");
+}
+
 Mount kindOf(Mount kind) { return kind; }
 Mount kindOf(const OnASide& param) { return param.kind; }
+bool insideA(Mount) { return false; }
+bool insideA(const OnASide& param) { return param.side == 'i'; }
 
 template <typename Param>
 class OnAMount : public KeltoRunJobTest, public ::testing::WithParamInterface<Param> {
@@ -164,7 +171,7 @@ protected:
     void SetUp() override {
         KeltoRunJobTest::SetUp();
         std::string whyNot;
-        mount = mounted.make(kindOf(this->GetParam()), tmp / "place", whyNot);
+        mount = mounted.make(kindOf(this->GetParam()), insideA(this->GetParam()) ? a : tmp / "place", whyNot);
         if (mount.empty()) GTEST_SKIP() << whyNot;
     }
 
@@ -226,28 +233,30 @@ TEST_P(WhereUsersSyncTwoWay, ADeletionOnAReachesBAndItsArchive) {
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncTwoWay, ::testing::Values(Mount::sshfs, Mount::desktop, Mount::rclone),
                          paramName);
 
-// Either side on the mount, the other on this machine's disk: A's files
-// reach B, and in two-way B's reach A; what the second run deletes or
-// replaces in B reaches its archive.
+// Either side on the mount, or the mount inside A: A's files reach B, and
+// in two-way B's reach A; what the second run deletes or replaces in B
+// reaches its archive.
 class WhereUsersSyncEitherSide : public OnAMount<OnASide> {};
 
 TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     const OnASide& param = GetParam();
-    (param.side == 'a' ? a : b) = mount;
+    if (param.side != 'i') (param.side == 'a' ? a : b) = mount;
     std::vector<std::string> options{"--mode", param.mode};
     if (param.withUuid)
         options.insert(options.end(), {param.side == 'a' ? "--volume-a" : "--volume-b",
                                        "5D0C6F0E-2B7A-4C1E-9E55-0A7B3C2D1E4F"});
     const bool twoWay = std::string_view(param.mode) == "twoWay";
-    putAt(a / "f1.txt", "one", t0);
-    putAt(a / "f2.txt", "two", t0);
+    // A's files, in the mount where it lies inside A.
+    const std::string f1 = param.side == 'i' ? "mnt/f1.txt" : "f1.txt", f2 = param.side == 'i' ? "mnt/f2.txt" : "f2.txt";
+    putAt(a / f1, "one", t0);
+    putAt(a / f2, "two", t0);
     expectSettled(sync(options));
 
-    fs::remove(a / "f1.txt");
-    putAt(a / "f2.txt", "two, longer now", t0 + 100);
+    fs::remove(a / f1);
+    putAt(a / f2, "two, longer now", t0 + 100);
     if (twoWay) putAt(b / "fromB.txt", "from B", t0);
     expectSettled(sync(options));
-    EXPECT_EQ(archived(b), (Archived{{"f1.txt", "one"}, {"f2.txt", "two"}}));
+    EXPECT_EQ(archived(b), (Archived{{f1, "one"}, {f2, "two"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
@@ -257,6 +266,8 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
                                            OnASide{Mount::rcloneMemory, 'a', "twoWay", true},
                                            OnASide{Mount::rcloneMemory, 'b', "twoWay", true},
                                            OnASide{Mount::rcloneMemory, 'b', "mirror"},
+                                           OnASide{Mount::rcloneMemory, 'i', "mirror"},
+                                           OnASide{Mount::rcloneMemory, 'i', "twoWay"},
                                            OnASide{Mount::passThrough, 'a', "twoWay"}),
                          [](const ::testing::TestParamInfo<OnASide>& info) {
                              const OnASide& p = info.param;

@@ -343,20 +343,6 @@ void keeping(std::string_view spec, const RcloneRemotes& remotes, const LinuxVol
     out.unknown = out.unknown || inner.unknown;
 }
 
-// Where the rclone remote a mount names keeps its files, by the
-// configuration the mount's owner keeps: unknown where that cannot be read.
-RcloneKeeping rcloneKeeping(std::string_view spec, const std::optional<std::string>& config,
-                            const LinuxVolumeSource& source) {
-    const std::optional<RcloneRemotes> remotes = config ? rcloneRemotes(*config) : std::nullopt;
-    RcloneKeeping kept;
-    std::vector<std::string> chain;
-    if (remotes)
-        keeping(spec, *remotes, source, chain, kept);
-    else
-        kept.unknown = true;
-    return kept;
-}
-
 // The URL an rclone mount is found again by: its remote as the host (all
 // but the unreserved characters escaped, so that no colon or "@" of the
 // remote's name reads as a port or a user), its path as the path.
@@ -378,6 +364,37 @@ std::optional<Url> rcloneURL(std::string_view spec) {
     std::string path(spec.substr(colon + 1));
     if (!path.starts_with('/')) path.insert(0, "/");
     return Url::parse("rclone://" + host + percentEncoded(path));
+}
+
+// An rclone mount as the configuration its owner keeps tells of it.
+struct RcloneMount {
+    RcloneKeeping kept;  // all unknown where the configuration cannot be read
+    std::optional<Url> url;
+};
+
+RcloneMount rcloneMount(std::string_view spec, const std::optional<std::string>& config,
+                        const LinuxVolumeSource& source) {
+    const std::optional<RcloneRemotes> remotes = config ? rcloneRemotes(*config) : std::nullopt;
+    RcloneMount mount;
+    std::vector<std::string> chain;
+    if (remotes)
+        keeping(spec, *remotes, source, chain, mount.kept);
+    else
+        mount.kept.unknown = true;
+    // An alias is the remote it names: one folder of a remote, mounted
+    // through an alias or not, lies on one server at one path.
+    std::string named(spec);
+    for (int depth = 0; remotes && depth < 16; ++depth) {
+        const std::size_t colon = named.find(':', named.starts_with(':') ? 1 : 0);
+        if (colon == std::string::npos) break;
+        const auto found = remotes->find(std::string_view(named).substr(0, colon));
+        if (found == remotes->end() || !found->second) break;
+        const auto type = found->second->find("type"), inner = found->second->find("remote");
+        if (type == found->second->end() || type->second != "alias" || inner == found->second->end()) break;
+        named = joined(inner->second, std::string_view(named).substr(colon + 1));
+    }
+    mount.url = rcloneURL(named);
+    return mount;
 }
 
 }  // namespace
@@ -589,8 +606,9 @@ std::optional<std::string> LinuxVolumeSource::rcloneConfig(std::optional<uid_t> 
 }
 
 bool LinuxVolumeSource::placedByMarkers(std::string_view fs) {
-    // rclone answers from a listing of its own; unions (overlay, mergerfs,
-    // unionfs, fuse-overlayfs) show several folders.
+    // rclone answers from a listing of its own and passes on what is made
+    // through it late; unions (overlay, mergerfs, unionfs, fuse-overlayfs)
+    // show several folders.
     return FileSystemCapabilities::forType(fs).placedByMarkers;
 }
 
@@ -624,10 +642,10 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         // An rclone mount is a pass-through of this machine's folders where
         // its remote keeps every file in them, else a share: of another
         // machine, or of one no one can name.
-        std::optional<RcloneKeeping> rclone;
+        std::optional<RcloneMount> rclone;
         if (record.fileSystem == "fuse.rclone")
-            rclone = rcloneKeeping(record.source, options_.rcloneConfig(record.owner), *this);
-        const bool network = rclone ? rclone->elsewhere || rclone->unknown : isNetwork(record.fileSystem);
+            rclone = rcloneMount(record.source, options_.rcloneConfig(record.owner), *this);
+        const bool network = rclone ? rclone->kept.elsewhere || rclone->kept.unknown : isNetwork(record.fileSystem);
         MountedFileSystem mounted;
         mounted.mountPoint = record.mountPoint;
         mounted.browsable = !isPseudo(record.fileSystem);
@@ -643,7 +661,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         // placed, which refuses the trees that reach it rather than pass.
         if (rclone) {
             std::erase(mounted.stackedOn, std::filesystem::path(record.source));
-            mounted.stackedOn.insert(mounted.stackedOn.end(), rclone->folders.begin(), rclone->folders.end());
+            mounted.stackedOn.insert(mounted.stackedOn.end(), rclone->kept.folders.begin(), rclone->kept.folders.end());
         } else if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !network) {
             std::erase(mounted.stackedOn, std::filesystem::path(record.source));
             for (std::size_t start = 0; start <= record.source.size();) {
@@ -673,7 +691,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         identity.caseSensitive = isCaseSensitive(record.fileSystem);
         if (network) {
             identity.kind = VolumeKind::network;
-            identity.remountURL = rclone ? rcloneURL(record.source) : remountURL(record.fileSystem, record.source);
+            identity.remountURL = rclone ? rclone->url : remountURL(record.fileSystem, record.source);
             // The share's own name, so a share mounted elsewhere is still itself.
             const auto colon = rclone ? record.source.find(':', record.source.starts_with(':') ? 1 : 0)
                                       : hostEnd(record.source);
@@ -692,7 +710,7 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
             // not show keeping its files elsewhere, may be this machine too.
             Server at = Server::unknown;
             if (rclone) {
-                if (!rclone->unknown) at = Server::another;
+                if (!rclone->kept.unknown) at = Server::another;
             } else if (identity.remountURL) {
                 at = server(record.fileSystem, identity.remountURL->host());
             }

@@ -376,6 +376,73 @@ TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
     EXPECT_EQ(judged(std::nullopt), std::vector<std::string>{});
 }
 
+// An rclone mount whose remote keeps every file in this machine's folders,
+// named from the root, is a pass-through stacked on them, each showing the
+// mount's folders by their names; any other is a share, found again by its
+// remote and path wherever it is mounted (an alias by the remote it names):
+// another machine's where all it keeps lies elsewhere (its local branches
+// still stacked), else one no table can place. With no configuration at
+// all, remotes named on the spot are still read.
+TEST_F(Fixture, RcloneMountsOfThisMachinesFoldersAreStackedOnThemAndOthersAreShares) {
+    hosts = {{"far", {"192.0.2.9"}}};
+    rclone = "[drive]\ntype = drive\n"
+             "[home]\ntype = alias\nremote = /home/me\n"
+             "[both]\ntype = union\nupstreams = /a /b:ro\n"
+             "[hashed]\ntype = hasher\nremote = :local:/data\n"
+             "[part]\ntype = union\nupstreams = /a drive:x\n"
+             "[vault]\ntype = crypt\nremote = /data/v\n"
+             "[self]\ntype = sftp\nhost = 127.0.0.1\n"
+             "[disk]\ntype = local\n"
+             "[pics]\ntype = alias\nremote = drive:photos\n";
+    using Folders = std::vector<fs::path>;
+    struct Case {
+        std::string remote;
+        Folders stackedOn;
+        VolumeKind kind;
+        bool another;
+        std::string url;  // empty: none
+        std::string name;
+    };
+    const std::vector<Case> cases{
+        {"/srv/x", {"/srv/x"}, VolumeKind::internal, false, "", "m0"},
+        {":local:/srv", {"/srv"}, VolumeKind::internal, false, "", "m1"},
+        {"home:Photos", {"/home/me/Photos"}, VolumeKind::internal, false, "", "m2"},
+        {"both:2020", {"/a/2020", "/b/2020"}, VolumeKind::internal, false, "", "m3"},
+        {"hashed:", {"/data"}, VolumeKind::internal, false, "", "m4"},
+        {"drive:photos/2020", {}, VolumeKind::network, true, "rclone://drive/photos/2020", "2020"},
+        {":memory:", {}, VolumeKind::network, true, "rclone://%3Amemory/", "m6"},
+        {"part:", {"/a"}, VolumeKind::network, true, "rclone://part/", "m7"},
+        {"vault:", {}, VolumeKind::network, false, "rclone://vault/", "m8"},
+        {"self:srv", {}, VolumeKind::network, false, "rclone://self/srv", "srv"},
+        {"disk:relative", {}, VolumeKind::network, false, "rclone://disk/relative", "relative"},
+        {":local:relative", {}, VolumeKind::network, false, "rclone://%3Alocal/relative", "relative"},
+        {"pics:2020", {}, VolumeKind::network, true, "rclone://drive/photos/2020", "2020"},
+    };
+    std::string table = fixtureTable;
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        table += std::to_string(90 + i) + " 27 0:" + std::to_string(90 + i) + " / /mnt/m" + std::to_string(i) +
+                 " rw - fuse.rclone " + cases[i].remote + " rw,user_id=0\n";
+    folder.write("mountinfo", table);
+    for (const std::optional<std::string>& config : {rclone, std::optional<std::string>("")}) {
+        rclone = config;
+        const auto mounts = source().mounts();
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const Case& c = cases[i];
+            // Without a configuration only the remotes named on the spot are read.
+            if (config->empty() && !c.remote.starts_with(':') && !c.remote.starts_with('/')) continue;
+            SCOPED_TRACE(c.remote + (config->empty() ? " (no configuration)" : ""));
+            const MountedFileSystem& mount = at(mounts, "/mnt/m" + std::to_string(i));
+            EXPECT_EQ(mount.stackedOn, c.stackedOn);
+            EXPECT_EQ(mount.identity.kind, c.kind);
+            EXPECT_EQ(mount.onAnotherMachine, c.another);
+            EXPECT_EQ(mount.identity.remountURL ? mount.identity.remountURL->string() : "", c.url);
+            EXPECT_EQ(mount.identity.name, c.name);
+            EXPECT_EQ(mount.identity.uuid.has_value(), c.kind == VolumeKind::internal);
+            EXPECT_FALSE(mount.placedByMarkers);
+        }
+    }
+}
+
 // Layer lists as the kernel writes them: a comma in a folder's name comes
 // as \054 (libmount's decoding cannot tell it from the next option), the
 // user's own escapes of a mount(2) list kept, layers given one by one

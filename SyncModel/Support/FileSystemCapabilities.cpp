@@ -79,6 +79,11 @@ const std::array rows{
     Row{"davfs", n, none, n, n, n, second, n, n, n, n, y, n},
     // FUSE programs. sshfs links on the server, each name numbered afresh;
     // the desktop's gvfs and rclone keep no links; bindfs passes them on.
+    // No marker places an rclone mount: its listings, cached for minutes,
+    // hide a name made behind it, and what is made through it reaches its
+    // remote only once closed (or written back later), so its remote, read
+    // from rclone's configuration, must; it lists no extended attributes
+    // (an I/O error for every file).
     Row{"fuse.sshfs", n, afresh, n, n, n, second, n, n, n, n, y, y},
     Row{"sshfs", n, afresh, n, n, n, second, n, n, n, n, y, y},
     Row{"fuse.gvfsd-fuse", n, none, n, n, n, second, n, n, n, n, n, y},
