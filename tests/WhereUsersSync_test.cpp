@@ -1,8 +1,9 @@
 // The default job (archive on) with B where Linux users keep their copies:
 // an sshfs share, a desktop FUSE mount (gvfs), an exFAT card through FUSE,
-// a FUSE pass-through, rclone mounts, and ext4 and btrfs disks. What a run deletes or replaces in B reaches the
-// archive, nothing stays held, and the run ends in success; a save made in
-// B while a run compares is still kept and named.
+// a FUSE pass-through, rclone mounts, and ext4 and btrfs disks. What a run
+// deletes or replaces in B reaches the archive, nothing stays held, and the
+// run ends in success; a save made in B while a run compares is still kept
+// and named.
 
 #include "tests/KeltoRunJobFixture.h"
 #include "tests/support/LocalSshd.h"
