@@ -1,12 +1,17 @@
 // Moves that must not replace, on the mounts people sync to: shares numbering
 // each name afresh (sshfs), FUSE programs passing links on (bindfs), the
-// desktop's gvfs mounts and exFAT through FUSE, which keep no links at all.
+// desktop's gvfs mounts and exFAT through FUSE, which keep no links at all;
+// and the disks a folder's walk meets through the mounts below it.
 
+#include "SyncModel/Support/FileDescriptor.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 #include "tests/support/LocalSshd.h"
 #include "tests/support/TestVolumes.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 
 #include <fstream>
 #include <functional>
@@ -78,6 +83,27 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         EXPECT_EQ(read(at / "tree/b"), "the user's");
         EXPECT_EQ(read(at / "archive/c"), "archived before");
     }
+}
+
+// What a walk of a folder meets is its own disk and every one mounted
+// below it, however deep: a tmpfs, which keeps no extended attributes,
+// mounted inside takes them from the whole folder.
+TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TemporaryFolder tmp;
+    TestMounts mounts;
+    fs::create_directories(tmp / "side/deep/in");
+    const FileDescriptor top(::open((tmp / "side").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileSystemCapabilities own = FileSystemCapabilities::ofOpen(top.get());
+    const auto types = [&] {
+        std::vector<std::string> out;
+        for (const FileSystemCapabilities& disk : FileSystemCapabilities::reachedFrom(tmp / "side")) out.push_back(disk.type);
+        return out;
+    };
+    EXPECT_EQ(types(), std::vector<std::string>{own.type});
+    ASSERT_TRUE(mounts.tmpfs(tmp / "side/deep/in"));
+    EXPECT_EQ(types(), (std::vector<std::string>{own.type, "tmpfs"}));
+    EXPECT_EQ(FileSystemCapabilities::reachedFrom(tmp / "side/deep/in").front().type, "tmpfs");
 }
 
 }  // namespace
