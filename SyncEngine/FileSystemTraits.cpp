@@ -2,6 +2,8 @@
 
 #include "SyncModel/Support/FileSystemCapabilities.h"
 
+#include <algorithm>
+
 namespace kelto {
 
 FileSystemTraits FileSystemTraits::forVolume(const VolumeIdentity& volume) {
@@ -22,6 +24,22 @@ FileSystemTraits FileSystemTraits::forVolume(const VolumeIdentity& volume) {
     // folds case, by its type alone.
     traits.isNetwork = volume.kind == VolumeKind::network || (disk.network && disk.foldsCase);
     return traits;
+}
+
+FileSystemTraits FileSystemTraits::forTransfer(FileSystemTraits destination,
+                                               const std::vector<FileSystemCapabilities>& disks) {
+    destination.preservesXattrs =
+        destination.preservesXattrs && !disks.empty() &&
+        std::all_of(disks.begin(), disks.end(), [](const FileSystemCapabilities& disk) { return disk.extendedAttributes; });
+    return destination;
+}
+
+FileSystemTraits FileSystemTraits::forTransfer(const FileSystemTraits& destination, const std::filesystem::path& sourceFolder,
+                                               const std::filesystem::path& destinationFolder) {
+    std::vector<FileSystemCapabilities> disks = FileSystemCapabilities::reachedFrom(sourceFolder);
+    const std::vector<FileSystemCapabilities> written = FileSystemCapabilities::reachedFrom(destinationFolder);
+    disks.insert(disks.end(), written.begin(), written.end());
+    return forTransfer(destination, disks);
 }
 
 }  // namespace kelto

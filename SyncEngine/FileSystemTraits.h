@@ -4,8 +4,10 @@
 #include "SyncModel/VolumeIdentity.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelto {
 
@@ -22,6 +24,18 @@ struct FileSystemTraits {
     FileSystemCapabilities::Names names = FileSystemCapabilities::Names::any;  // the names it holds
 
     static FileSystemTraits forVolume(const VolumeIdentity& volume);
+
+    // The traits a transfer into a folder of `destination`'s traits runs
+    // with, among `disks`, every file system either walk meets: extended
+    // attributes are kept only where each of them keeps them. rsync leaves
+    // out every file whose attributes it cannot read (rclone answers each
+    // listing of them with an I/O error) and fails each it cannot set them
+    // on, so one disk without them would cost files, not attributes.
+    static FileSystemTraits forTransfer(FileSystemTraits destination,
+                                        const std::vector<FileSystemCapabilities>& disks);
+    // The same with the disks on hand at both folders now.
+    static FileSystemTraits forTransfer(const FileSystemTraits& destination, const std::filesystem::path& sourceFolder,
+                                        const std::filesystem::path& destinationFolder);
 
     friend bool operator==(const FileSystemTraits&, const FileSystemTraits&) = default;
 };

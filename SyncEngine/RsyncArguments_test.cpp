@@ -86,6 +86,33 @@ TEST(RsyncArgumentsTraits, ForeignAndNetworkVolumes) {
                 Contains("--timeout=120"));
 }
 
+// -X only where every disk both walks meet keeps extended attributes: the
+// destination's traits alone would have rsync leave out each file of a
+// source whose attributes cannot be read.
+TEST(RsyncArgumentsTraits, ExtendedAttributesOnlyWhereEveryDiskKeepsThem) {
+    struct Case {
+        std::vector<const char*> disks;  // source's, destination's, any below either
+        bool kept;
+    };
+    const std::vector<Case> cases{
+        {{"ext4", "ext4"}, true},          {{"btrfs", "xfs"}, true},          {{"f2fs", "zfs"}, true},
+        {{"ext4", "fuse.rclone"}, false},  {{"fuse.rclone", "ext4"}, false},  {{"fuse.rclone", "fuse.rclone"}, false},
+        {{"fuse.sshfs", "btrfs"}, false},  {{"tmpfs", "ext4"}, false},        {{"ext4", "tmpfs"}, false},
+        {{"vfat", "ext4"}, false},         {{"ext4", "exfat"}, false},        {{"fuse.unknown", "xfs"}, false},
+        {{"ext4", "ext4", "fuse.rclone"}, false}, {{}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<FileSystemCapabilities> disks;
+        for (const char* type : c.disks) disks.push_back(FileSystemCapabilities::forType(type));
+        const FileSystemTraits destination = traitsOf(c.disks.size() > 1 ? c.disks[1] : "ext4");
+        for (auto op : {RsyncOperation::mirror(), RsyncOperation::copy(), RsyncOperation::filesFrom("/tmp/l")})
+            EXPECT_EQ(countOf(RsyncArguments::build(invocation(op, FileSystemTraits::forTransfer(destination, disks))),
+                              "-X"),
+                      c.kept ? 1 : 0)
+                << testing::PrintToString(c.disks);
+    }
+}
+
 TEST(RsyncArgumentsTraits, NeverAsksForCreationTimes) {
     // Linux rsync refuses -N; even traits that claim creation times get none.
     FileSystemTraits claims = traitsOf("apfs");

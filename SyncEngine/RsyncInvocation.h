@@ -19,7 +19,7 @@ struct RsyncInvocation {
     bool dryRun = false;
     std::filesystem::path source;
     std::optional<std::filesystem::path> destination;  // ignored by a listing
-    FileSystemTraits traits;                           // steers the options; the destination's for one-way runs
+    FileSystemTraits traits;  // steers the options: the destination's, as FileSystemTraits::forTransfer keeps them
     FilterSet filters;
     // Names listed wherever the walk meets them, whatever `filters` say
     // (plain names, no patterns).

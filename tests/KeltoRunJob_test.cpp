@@ -901,14 +901,16 @@ TEST_F(KeltoRunJobTest, AShareOfThisMachineNamingItsFoldersFromElsewhereIsNotTak
 
 // A share whose server cannot be shown to be another machine is never
 // apart: sshfs through an ssh alias of this machine, its listings cached by
-// a walk just before, and a mount typed as rclone's of a union of local
-// folders, each inside a side and showing a folder that holds the other
-// side deeper down, are refused both ways, naming the mount, nothing
-// written.
+// a walk just before, and a mount typed as rclone's of an sftp remote of
+// this machine, each inside a side and showing a folder that holds the
+// other side deeper down, are refused both ways, naming the mount, nothing
+// written. One typed as rclone's of a union of local folders is placed
+// through them, and refused as the sides nesting.
 TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     std::ofstream(tmp / "rclone.conf") << "[both]\ntype = union\nupstreams = " << (tmp / "rclone/P").native() << " "
-                                       << (tmp / "elsewhere").native() << "\n";
+                                       << (tmp / "elsewhere").native() << "\n"
+                                       << "[self]\ntype = sftp\nhost = 127.0.0.1\n";
     const RcloneConfigAt config(tmp / "rclone.conf");
     std::string noSsh;
     const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "ssh", noSsh);
@@ -935,16 +937,24 @@ TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
     if (sshd) layout("sshfs", aliased(tmp / "sshfs/P", tmp / "sshfs/B/inner"));
     layout("rclone", {"unionfs", "-o", "fsname=both:,subtype=rclone",
                       (tmp / "rclone/P").native() + "=RW", (tmp / "rclone/B/inner").native()});
+    layout("rcloneSelf", {"unionfs", "-o", "fsname=self:" + (tmp / "rcloneSelf/P").native() + ",subtype=rclone",
+                          (tmp / "rcloneSelf/P").native() + "=RW", (tmp / "rcloneSelf/B/inner").native()});
     for (const auto& [first, second] : layouts) {
         const std::string unplaced =
             VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, second / "inner").what();
+        const bool placed = second.parent_path().filename() == "rclone";
         for (const auto& [sideA, sideB] : {std::pair{first, second}, std::pair{second, first}}) {
             a = sideA;
             b = sideB;
             SCOPED_TRACE(a.native() + " | " + b.native());
             const auto before = std::pair{tree(a), tree(b)};  // fills the caches
-            for (const char* mode : {"mirror", "twoWay"})
-                EXPECT_EQ(run({"--mode", mode, "--archive", "off"}).out.value("message", ""), unplaced) << mode;
+            for (const char* mode : {"mirror", "twoWay"}) {
+                const std::string nested = std::string_view(mode) == "twoWay"
+                                               ? TwoWayEngineError::nestedEndpoints().what()
+                                               : OneWayEngineError::nestedEndpoints().what();
+                EXPECT_EQ(run({"--mode", mode, "--archive", "off"}).out.value("message", ""), placed ? nested : unplaced)
+                    << mode;
+            }
             EXPECT_EQ(std::pair(tree(a), tree(b)), before);
         }
     }

@@ -1,9 +1,11 @@
 // Moves that must not replace, on the mounts people sync to: disks the
 // kernel drives, shares numbering each name afresh (sshfs), FUSE programs
 // passing links on (bindfs), the desktop's gvfs mounts and exFAT through
-// FUSE, which keep no links at all.
+// FUSE, which keep no links at all; and the disks a folder's walk meets
+// through the mounts below it.
 
 #include "SyncEngine/FolderIdentity.h"
+#include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 #include "tests/support/LocalSshd.h"
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <linux/filter.h>
@@ -176,6 +179,27 @@ TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         }
     });
+}
+
+// What a walk of a folder meets is its own disk and every one mounted
+// below it, however deep: a tmpfs, which keeps no extended attributes,
+// mounted inside takes them from the whole folder.
+TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TemporaryFolder tmp;
+    TestMounts mounts;
+    fs::create_directories(tmp / "side/deep/in");
+    const FileDescriptor top(::open((tmp / "side").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileSystemCapabilities own = FileSystemCapabilities::ofOpen(top.get());
+    const auto types = [&] {
+        std::vector<std::string> out;
+        for (const FileSystemCapabilities& disk : FileSystemCapabilities::reachedFrom(tmp / "side")) out.push_back(disk.type);
+        return out;
+    };
+    EXPECT_EQ(types(), std::vector<std::string>{own.type});
+    ASSERT_TRUE(mounts.tmpfs(tmp / "side/deep/in"));
+    EXPECT_EQ(types(), (std::vector<std::string>{own.type, "tmpfs"}));
+    EXPECT_EQ(FileSystemCapabilities::reachedFrom(tmp / "side/deep/in").front().type, "tmpfs");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The default job (archive on) with B where Linux users keep their copies:
 // an sshfs share, a desktop FUSE mount (gvfs), an exFAT card through FUSE,
-// a FUSE pass-through, and ext4 and btrfs disks. What a run deletes or replaces in B reaches the
-// archive, nothing stays held, and the run ends in success; a save made in
-// B while a run compares is still kept and named.
+// a FUSE pass-through, rclone mounts, and ext4 and btrfs disks. What a run
+// deletes or replaces in B reaches the archive, nothing stays held, and the
+// run ends in success; a save made in B while a run compares is still kept
+// and named.
 
 #include "tests/KeltoRunJobFixture.h"
 #include "tests/support/LocalSshd.h"
@@ -20,7 +21,9 @@
 namespace kelto::test {
 namespace {
 
-enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs };
+// rclone: a remote of a local folder; rcloneMemory: one kept in rclone's
+// memory, whose items answer no extended attributes.
+enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs, rclone, rcloneMemory };
 
 std::string nameOf(Mount kind) {
     switch (kind) {
@@ -30,6 +33,8 @@ std::string nameOf(Mount kind) {
         case Mount::passThrough: return "bindfs";
         case Mount::ext4: return "ext4";
         case Mount::btrfs: return "btrfs";
+        case Mount::rclone: return "rclone";
+        case Mount::rcloneMemory: return "rcloneMemory";
     }
     return "?";
 }
@@ -64,6 +69,13 @@ public:
             case Mount::exfat: made = mounts_.exfat(under / "card.img", at); break;
             case Mount::passThrough: made = mounts_.passThrough(real, at); break;
             case Mount::ext4: made = mounts_.ext4Image(under / "disk.img", at); break;
+            case Mount::rclone:
+            case Mount::rcloneMemory:
+                // No configuration of the user's; the daemon returns once mounted.
+                made = mounts_.mount({"rclone", "mount", kind == Mount::rclone ? ":local:" + real.native() : ":memory:",
+                                      at.native(), "--daemon", "--config", "/dev/null"},
+                                     at);
+                break;
             case Mount::btrfs: {
                 const fs::path image = under / "disk.img";
                 std::ofstream(image).close();
@@ -133,7 +145,27 @@ std::int64_t yearsAhead() {
            5 * 365 * 86400;
 }
 
-class WhereUsersSyncTest : public KeltoRunJobTest, public ::testing::WithParamInterface<Mount> {
+// A side on a mount, or A on this machine's disk with the mount inside it;
+// the other side on this machine's disk.
+struct OnASide {
+    Mount kind;
+    char side;         // 'a' or 'b': the one on the mount; 'i': inside A
+    const char* mode;  // the job's
+    // The side's volume is given a UUID, as a disk of its own would have.
+    bool withUuid = false;
+};
+
+void PrintTo(const OnASide& param, std::ostream* out) {
+    *out << nameOf(param.kind) << " " << param.side << " " << param.mode << (param.withUuid ? " uuid" : "");
+}
+
+Mount kindOf(Mount kind) { return kind; }
+Mount kindOf(const OnASide& param) { return param.kind; }
+bool insideA(Mount) { return false; }
+bool insideA(const OnASide& param) { return param.side == 'i'; }
+
+template <typename Param>
+class OnAMount : public KeltoRunJobTest, public ::testing::WithParamInterface<Param> {
 protected:
     MountedFolder mounted;
     fs::path mount;
@@ -141,7 +173,7 @@ protected:
     void SetUp() override {
         KeltoRunJobTest::SetUp();
         std::string whyNot;
-        mount = mounted.make(GetParam(), tmp / "place", whyNot);
+        mount = mounted.make(kindOf(this->GetParam()), insideA(this->GetParam()) ? a : tmp / "place", whyNot);
         if (mount.empty()) GTEST_SKIP() << whyNot;
     }
 
@@ -150,12 +182,14 @@ protected:
 
     // A run that ends in success and settles all it took: B as A, nothing held.
     void expectSettled(const Json& out) const {
-        EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", ""), "success ");
+        EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", "") + out.value("reason", ""), "success ");
         EXPECT_EQ(out["record"]["stats"]["errors"], Json::array());
         EXPECT_EQ(tree(b), tree(a));
         EXPECT_EQ(held(b), std::vector<std::string>{});
     }
 };
+
+using WhereUsersSyncTest = OnAMount<Mount>;
 
 std::string paramName(const ::testing::TestParamInfo<Mount>& info) { return nameOf(info.param); }
 
@@ -182,7 +216,8 @@ TEST_P(WhereUsersSyncMirror, DeletedAndReplacedFilesReachTheArchive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncMirror,
-                         ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough, Mount::ext4, Mount::btrfs),
+                         ::testing::Values(Mount::sshfs, Mount::desktop, Mount::passThrough, Mount::ext4, Mount::btrfs,
+                                           Mount::rclone),
                          paramName);
 
 // A file both sides had, deleted on A: gone from B, into its archive.
@@ -197,7 +232,49 @@ TEST_P(WhereUsersSyncTwoWay, ADeletionOnAReachesBAndItsArchive) {
     EXPECT_EQ(archived(b), (Archived{{"g.txt", "g"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncTwoWay, ::testing::Values(Mount::sshfs, Mount::desktop), paramName);
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncTwoWay, ::testing::Values(Mount::sshfs, Mount::desktop, Mount::rclone),
+                         paramName);
+
+// Either side on the mount, or the mount inside A: A's files reach B, and
+// in two-way B's reach A; what the second run deletes or replaces in B
+// reaches its archive.
+class WhereUsersSyncEitherSide : public OnAMount<OnASide> {};
+
+TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
+    const OnASide& param = GetParam();
+    if (param.side != 'i') (param.side == 'a' ? a : b) = mount;
+    std::vector<std::string> options{"--mode", param.mode};
+    if (param.withUuid)
+        options.insert(options.end(), {param.side == 'a' ? "--volume-a" : "--volume-b",
+                                       "5D0C6F0E-2B7A-4C1E-9E55-0A7B3C2D1E4F"});
+    const bool twoWay = std::string_view(param.mode) == "twoWay";
+    // A's files, in the mount where it lies inside A.
+    const std::string f1 = param.side == 'i' ? "mnt/f1.txt" : "f1.txt", f2 = param.side == 'i' ? "mnt/f2.txt" : "f2.txt";
+    putAt(a / f1, "one", t0);
+    putAt(a / f2, "two", t0);
+    expectSettled(sync(options));
+
+    fs::remove(a / f1);
+    putAt(a / f2, "two, longer now", t0 + 100);
+    if (twoWay) putAt(b / "fromB.txt", "from B", t0);
+    expectSettled(sync(options));
+    EXPECT_EQ(archived(b), (Archived{{f1, "one"}, {f2, "two"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
+                         ::testing::Values(OnASide{Mount::rclone, 'a', "mirror"}, OnASide{Mount::rclone, 'a', "twoWay"},
+                                           OnASide{Mount::rclone, 'b', "twoWay", true},
+                                           OnASide{Mount::rcloneMemory, 'a', "mirror", true},
+                                           OnASide{Mount::rcloneMemory, 'a', "twoWay", true},
+                                           OnASide{Mount::rcloneMemory, 'b', "twoWay", true},
+                                           OnASide{Mount::rcloneMemory, 'b', "mirror"},
+                                           OnASide{Mount::rcloneMemory, 'i', "mirror"},
+                                           OnASide{Mount::rcloneMemory, 'i', "twoWay"},
+                                           OnASide{Mount::passThrough, 'a', "twoWay"}),
+                         [](const ::testing::TestParamInfo<OnASide>& info) {
+                             const OnASide& p = info.param;
+                             return nameOf(p.kind) + "_" + p.side + "_" + p.mode + (p.withUuid ? "_uuid" : "");
+                         });
 
 // A photo stamped years ahead of the clock is an ordinary file: once
 // deleted on A, a mirror and a two-way run delete it on B, into the archive.

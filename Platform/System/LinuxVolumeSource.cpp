@@ -23,6 +23,7 @@
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -224,24 +225,58 @@ std::string hostNamed(std::string_view setting) {
     return std::string(setting);
 }
 
-// Whether the rclone remote `spec` ("remote:path", ":backend:path", or a
-// path) keeps its files on other machines only. One that reaches this
-// machine's folders (a path, the local backend) is not, nor one whose
-// server is this machine or cannot be resolved, nor one that cannot be
-// read for sure (missing, looping, given settings beside its own); one
-// that wraps others (alias, crypt, union, …) is judged by all it wraps.
-bool keptElsewhere(std::string_view spec, const RcloneRemotes& remotes, const LinuxVolumeSource& source,
-                   std::vector<std::string>& chain) {
+// Where an rclone remote keeps its files: in folders of this machine, on
+// other machines, or where that cannot be told.
+struct RcloneKeeping {
+    // This machine's folders, each showing its items by the names the
+    // mount shows them (a local path, an alias of one, a union's branch).
+    std::vector<std::string> folders;
+    bool elsewhere = false;  // some on other machines only
+    bool unknown = false;    // some where no one can say
+};
+
+// A remote's path joined to the path a wrapper adds below it.
+std::string joined(std::string_view spec, std::string_view below) {
+    if (below.empty()) return std::string(spec);
+    if (spec.empty() || spec.ends_with('/') || spec.ends_with(':')) return std::string(spec) + std::string(below);
+    return std::string(spec) + "/" + std::string(below);
+}
+
+// Where the rclone remote `spec` ("remote:path", ":backend:path", or a
+// path) keeps its files. A path and the local backend keep them in the
+// folder named, where that is named from the root (rclone resolves others
+// from where it was started); a remote that wraps others keeps them where
+// all it wraps do (alias, union and the rest keep folders' names, crypt and
+// combine do not, so no folder of this machine is placed through them); any
+// other keeps them on another machine where every server it names resolves
+// only to other machines. A remote that cannot be read for sure (missing,
+// looping, given settings beside its own, or by a custom ssh command) is
+// unknown, as is one whose server is this machine or does not resolve.
+void keeping(std::string_view spec, const RcloneRemotes& remotes, const LinuxVolumeSource& source,
+             std::vector<std::string>& chain, RcloneKeeping& out) {
     const std::size_t colon = spec.find(':', spec.starts_with(':') ? 1 : 0);
-    if (colon == std::string_view::npos) return false;
+    const bool isPath = colon == std::string_view::npos || spec.substr(0, colon).find('/') != std::string_view::npos;
+    if (isPath) {
+        if (spec.starts_with('/'))
+            out.folders.emplace_back(spec);
+        else
+            out.unknown = true;
+        return;
+    }
     const std::string name(spec.substr(0, colon));
-    if (name.empty() || name.find_first_of("/\\,{}\"'") != std::string::npos || chain.size() > 16 ||
-        std::find(chain.begin(), chain.end(), name) != chain.end())
-        return false;
+    const std::string_view below = spec.substr(colon + 1);
+    if (name.empty() || name == ":" || name.find_first_of("/\\,{}\"'") != std::string::npos || chain.size() > 16 ||
+        std::find(chain.begin(), chain.end(), name) != chain.end()) {
+        out.unknown = true;
+        return;
+    }
     RcloneRemote remote{{"type", name.substr(1)}};
     if (name.front() != ':') {
         const auto found = remotes.find(name);
-        if (found == remotes.end() || !found->second) return false;
+        if (found == remotes.end() || !found->second) {
+            out.unknown = true;
+            return;
+        }
         remote = *found->second;
     }
     const auto setting = [&](std::string_view key) {
@@ -249,37 +284,117 @@ bool keptElsewhere(std::string_view spec, const RcloneRemotes& remotes, const Li
         return found == remote.end() ? nullptr : &found->second;
     };
     const std::string* type = setting("type");
-    if (!type || *type == "local") return false;
+    if (!type) {
+        out.unknown = true;
+        return;
+    }
+    if (*type == "local") {
+        if (below.starts_with('/'))
+            out.folders.emplace_back(below);
+        else
+            out.unknown = true;
+        return;
+    }
     std::vector<std::string> wrapped;
-    if (const std::string* inner = setting("remote")) wrapped.push_back(*inner);
+    if (const std::string* inner = setting("remote")) wrapped.push_back(joined(*inner, below));
     if (const std::string* upstreams = setting("upstreams")) {
         std::istringstream words(*upstreams);
         for (std::string word; words >> word;) {
-            // combine's are "folder=remote:path"
-            const std::size_t equals = word.find('=');
-            if (*type != "combine")
-                wrapped.push_back(word);
-            else
+            if (*type == "combine") {
+                // "folder=remote:path"
+                const std::size_t equals = word.find('=');
                 wrapped.push_back(equals == std::string::npos ? std::string() : word.substr(equals + 1));
+                continue;
+            }
+            // A union's branch may end in how it is used: ":ro", ":nc", ":writeback".
+            for (const char* use : {":ro", ":nc", ":writeback"})
+                if (*type == "union" && word.ends_with(use)) word.resize(word.size() - std::strlen(use));
+            wrapped.push_back(joined(word, below));
         }
     }
     if (wrapped.empty()) {
         if (oneOf(*type, {"alias", "crypt", "union", "combine", "chunker", "compress", "hasher", "cache"}) ||
-            setting("ssh"))
-            return false;
+            setting("ssh")) {
+            out.unknown = true;
+            return;
+        }
         // A server it names, wherever its name leads.
         for (const char* key : {"host", "url", "endpoint"})
             if (const std::string* at = setting(key);
-                at && source.server("fuse.rclone", hostNamed(*at)) != LinuxVolumeSource::Server::another)
-                return false;
-        return true;
+                at && source.server("fuse.rclone", hostNamed(*at)) != LinuxVolumeSource::Server::another) {
+                out.unknown = true;
+                return;
+            }
+        out.elsewhere = true;
+        return;
     }
     chain.push_back(name);
-    const bool elsewhere = std::all_of(wrapped.begin(), wrapped.end(), [&](const std::string& inner) {
-        return keptElsewhere(inner, remotes, source, chain);
-    });
+    RcloneKeeping inner;
+    for (const std::string& each : wrapped) keeping(each, remotes, source, chain, inner);
     chain.pop_back();
-    return elsewhere;
+    // Names made anew (crypt's, combine's folders of its own) place no
+    // folder of this machine.
+    if (!inner.folders.empty() && (*type == "crypt" || *type == "combine")) {
+        inner.folders.clear();
+        inner.unknown = true;
+    }
+    out.folders.insert(out.folders.end(), inner.folders.begin(), inner.folders.end());
+    out.elsewhere = out.elsewhere || inner.elsewhere;
+    out.unknown = out.unknown || inner.unknown;
+}
+
+// The URL an rclone mount is found again by: its remote as the host (all
+// but the unreserved characters escaped, so that no colon or "@" of the
+// remote's name reads as a port or a user), its path as the path.
+std::optional<Url> rcloneURL(std::string_view spec) {
+    const std::size_t colon = spec.find(':', spec.starts_with(':') ? 1 : 0);
+    if (colon == std::string_view::npos || spec.substr(0, colon).find('/') != std::string_view::npos) return std::nullopt;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string host;
+    for (const char c : spec.substr(0, colon)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::string_view("-._~").find(c) != std::string_view::npos) {
+            host += c;
+        } else {
+            host += '%';
+            host += hex[byte >> 4];
+            host += hex[byte & 0xF];
+        }
+    }
+    std::string path(spec.substr(colon + 1));
+    if (!path.starts_with('/')) path.insert(0, "/");
+    return Url::parse("rclone://" + host + percentEncoded(path));
+}
+
+// An rclone mount as the configuration its owner keeps tells of it.
+struct RcloneMount {
+    RcloneKeeping kept;  // all unknown where the configuration cannot be read
+    std::optional<Url> url;
+};
+
+RcloneMount rcloneMount(std::string_view spec, const std::optional<std::string>& config,
+                        const LinuxVolumeSource& source) {
+    const std::optional<RcloneRemotes> remotes = config ? rcloneRemotes(*config) : std::nullopt;
+    RcloneMount mount;
+    std::vector<std::string> chain;
+    if (remotes)
+        keeping(spec, *remotes, source, chain, mount.kept);
+    else
+        mount.kept.unknown = true;
+    // An alias is the remote it names: one folder of a remote, mounted
+    // through an alias or not, lies on one server at one path.
+    std::string named(spec);
+    for (int depth = 0; remotes && depth < 16; ++depth) {
+        const std::size_t colon = named.find(':', named.starts_with(':') ? 1 : 0);
+        if (colon == std::string::npos) break;
+        const auto found = remotes->find(std::string_view(named).substr(0, colon));
+        if (found == remotes->end() || !found->second) break;
+        const auto type = found->second->find("type"), inner = found->second->find("remote");
+        if (type == found->second->end() || type->second != "alias" || inner == found->second->end()) break;
+        named = joined(inner->second, std::string_view(named).substr(colon + 1));
+    }
+    mount.url = rcloneURL(named);
+    return mount;
 }
 
 }  // namespace
@@ -484,12 +599,16 @@ std::optional<std::string> LinuxVolumeSource::rcloneConfig(std::optional<uid_t> 
             return std::nullopt;  // unread: no remote counts as apart
         }
     }
-    return std::nullopt;
+    // None: rclone runs with no remotes of the user's, its backends named
+    // on the spot (":memory:", ":local:/x") still its own.
+    if (places.empty()) return std::nullopt;
+    return std::string();
 }
 
 bool LinuxVolumeSource::placedByMarkers(std::string_view fs) {
-    // rclone answers from a listing of its own; unions (overlay, mergerfs,
-    // unionfs, fuse-overlayfs) show several folders.
+    // rclone answers from a listing of its own and passes on what is made
+    // through it late; unions (overlay, mergerfs, unionfs, fuse-overlayfs)
+    // show several folders.
     return FileSystemCapabilities::forType(fs).placedByMarkers;
 }
 
@@ -520,10 +639,17 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
             !std::filesystem::exists(blockDevices / (std::to_string(major(record.device)) + ":" + std::to_string(minor(record.device))),
                         error))
             continue;
+        // An rclone mount is a pass-through of this machine's folders where
+        // its remote keeps every file in them, else a share: of another
+        // machine, or of one no one can name.
+        std::optional<RcloneMount> rclone;
+        if (record.fileSystem == "fuse.rclone")
+            rclone = rcloneMount(record.source, options_.rcloneConfig(record.owner), *this);
+        const bool network = rclone ? rclone->kept.elsewhere || rclone->kept.unknown : isNetwork(record.fileSystem);
         MountedFileSystem mounted;
         mounted.mountPoint = record.mountPoint;
         mounted.browsable = !isPseudo(record.fileSystem);
-        mounted.fileSystemRoot = shownFolder(record, table, isNetwork(record.fileSystem));
+        mounted.fileSystemRoot = shownFolder(record, table, network);
         mounted.device = record.device;
         mounted.stackedOn.assign(record.stackedOn.begin(), record.stackedOn.end());
         mounted.placedByMarkers = placedByMarkers(record.fileSystem);
@@ -533,7 +659,10 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         // no folder ("fuse-overlayfs", "squashfuse", a name of the user's)
         // or one named relative to where it was mounted from cannot be
         // placed, which refuses the trees that reach it rather than pass.
-        if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !isNetwork(record.fileSystem)) {
+        if (rclone) {
+            std::erase(mounted.stackedOn, std::filesystem::path(record.source));
+            mounted.stackedOn.insert(mounted.stackedOn.end(), rclone->kept.folders.begin(), rclone->kept.folders.end());
+        } else if ((record.fileSystem == "fuse" || record.fileSystem.starts_with("fuse.")) && !network) {
             std::erase(mounted.stackedOn, std::filesystem::path(record.source));
             for (std::size_t start = 0; start <= record.source.size();) {
                 const std::size_t end = std::min(record.source.find(':', start), record.source.size());
@@ -560,11 +689,12 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
         identity.fileSystem = record.fileSystem;
         identity.isReadOnly = record.readOnly;
         identity.caseSensitive = isCaseSensitive(record.fileSystem);
-        if (isNetwork(record.fileSystem)) {
+        if (network) {
             identity.kind = VolumeKind::network;
-            identity.remountURL = remountURL(record.fileSystem, record.source);
+            identity.remountURL = rclone ? rclone->url : remountURL(record.fileSystem, record.source);
             // The share's own name, so a share mounted elsewhere is still itself.
-            const auto colon = hostEnd(record.source);
+            const auto colon = rclone ? record.source.find(':', record.source.starts_with(':') ? 1 : 0)
+                                      : hostEnd(record.source);
             const std::string remotePath = record.source.rfind("//", 0) == 0 || colon == std::string::npos
                                                ? record.source
                                                : record.source.substr(colon + 1);
@@ -579,11 +709,8 @@ std::vector<MountedFileSystem> LinuxVolumeSource::mounts() const {
             // nowhere, or an rclone remote that rclone's configuration does
             // not show keeping its files elsewhere, may be this machine too.
             Server at = Server::unknown;
-            if (record.fileSystem == "fuse.rclone") {
-                const std::optional<std::string> config = options_.rcloneConfig(record.owner);
-                const std::optional<RcloneRemotes> remotes = config ? rcloneRemotes(*config) : std::nullopt;
-                std::vector<std::string> chain;
-                if (remotes && keptElsewhere(record.source, *remotes, *this, chain)) at = Server::another;
+            if (rclone) {
+                if (!rclone->kept.unknown) at = Server::another;
             } else if (identity.remountURL) {
                 at = server(record.fileSystem, identity.remountURL->host());
             }

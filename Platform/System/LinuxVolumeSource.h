@@ -65,7 +65,8 @@ public:
     // made by `owner` (this process's user when unknown): $RCLONE_CONFIG,
     // $XDG_CONFIG_HOME/rclone/rclone.conf, ~/.config/rclone/rclone.conf,
     // ~/.rclone.conf, the environment only where the owner is this
-    // process's user; the first that exists, read.
+    // process's user; the first that exists, read, and an empty one where
+    // none does. Nothing where one cannot be read.
     static std::optional<std::string> rcloneConfig(std::optional<uid_t> owner);
     // Whether the markers can place a side lying on a file system of this
     // type where the table cannot: a name looked up in it reaches where it

@@ -379,6 +379,61 @@ TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
     EXPECT_EQ(judged(std::nullopt), std::vector<std::string>{});
 }
 
+// An rclone mount whose remote keeps every file in this machine's folders,
+// named from the root, is a pass-through stacked on them, each showing the
+// mount's folders by their names; any other is a share, found again by its
+// remote and path wherever it is mounted (an alias by the remote it names):
+// another machine's where all it keeps lies elsewhere (its local branches
+// still stacked), else one no table can place. No configuration file at
+// all is an empty one.
+TEST_F(Fixture, RcloneMountsOfThisMachinesFoldersAreStackedOnThemAndOthersAreShares) {
+    rclone = "[drive]\ntype = drive\n[home]\ntype = alias\nremote = /home/me\n"
+             "[both]\ntype = union\nupstreams = /a /b:ro\n[part]\ntype = union\nupstreams = /a drive:x\n"
+             "[vault]\ntype = crypt\nremote = /data/v\n[self]\ntype = sftp\nhost = 127.0.0.1\n"
+             "[pics]\ntype = alias\nremote = drive:photos\n";
+    using Folders = std::vector<fs::path>;
+    const VolumeKind here = VolumeKind::internal, share = VolumeKind::network;
+    const struct {
+        std::string remote;
+        Folders stackedOn;
+        VolumeKind kind;
+        bool another;
+        std::string url, name;
+    } cases[]{
+        {"/srv/x", {"/srv/x"}, here, false, "", "m0"},
+        {":local:/srv", {"/srv"}, here, false, "", "m1"},
+        {"home:Photos", {"/home/me/Photos"}, here, false, "", "m2"},
+        {"both:2020", {"/a/2020", "/b/2020"}, here, false, "", "m3"},
+        {"drive:photos/2020", {}, share, true, "rclone://drive/photos/2020", "2020"},
+        {"pics:2020", {}, share, true, "rclone://drive/photos/2020", "2020"},
+        {":memory:", {}, share, true, "rclone://%3Amemory/", "m6"},
+        {"part:", {"/a"}, share, true, "rclone://part/", "m7"},
+        {"vault:", {}, share, false, "rclone://vault/", "m8"},
+        {"self:srv", {}, share, false, "rclone://self/srv", "srv"},
+        {":local:relative", {}, share, false, "rclone://%3Alocal/relative", "relative"},
+    };
+    std::string table = fixtureTable;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        table += std::to_string(90 + i) + " 27 0:" + std::to_string(90 + i) + " / /mnt/m" + std::to_string(i) +
+                 " rw - fuse.rclone " + cases[i].remote + " rw,user_id=0\n";
+    folder.write("mountinfo", table);
+    const auto mounts = source().mounts();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].remote);
+        const MountedFileSystem& mount = at(mounts, "/mnt/m" + std::to_string(i));
+        EXPECT_EQ(mount.stackedOn, cases[i].stackedOn);
+        EXPECT_EQ(mount.identity.kind, cases[i].kind);
+        EXPECT_EQ(mount.onAnotherMachine, cases[i].another);
+        EXPECT_EQ(mount.identity.remountURL ? mount.identity.remountURL->string() : "", cases[i].url);
+        EXPECT_EQ(mount.identity.name, cases[i].name);
+    }
+    const char* set = std::getenv("RCLONE_CONFIG");
+    const std::optional<std::string> before = set ? std::optional<std::string>(set) : std::nullopt;
+    ::setenv("RCLONE_CONFIG", (folder / "none.conf").c_str(), 1);
+    EXPECT_EQ(LinuxVolumeSource::rcloneConfig(std::nullopt), std::optional<std::string>(""));
+    before ? ::setenv("RCLONE_CONFIG", before->c_str(), 1) : ::unsetenv("RCLONE_CONFIG");
+}
+
 // Layer lists as the kernel writes them: a comma in a folder's name comes
 // as \054 (libmount's decoding cannot tell it from the next option), the
 // user's own escapes of a mount(2) list kept, layers given one by one

@@ -54,7 +54,7 @@ RsyncInvocation invocationFor(const SyncJob& job, bool mirror, bool dryRun, cons
     invocation.dryRun = dryRun;
     invocation.source = source;
     invocation.destination = destination;
-    invocation.traits = traits;
+    invocation.traits = FileSystemTraits::forTransfer(traits, source, destination);
     invocation.filters = job.filters;
     invocation.leaveOutMarkers = true;
     return invocation;

@@ -502,7 +502,8 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     invocation.operation = RsyncOperation::filesFrom(list.path());
     invocation.source = direction.source.root;
     invocation.destination = direction.destination.root;
-    invocation.traits = direction.destination.traits;
+    invocation.traits = FileSystemTraits::forTransfer(direction.destination.traits, held(direction.source),
+                                                      held(direction.destination));
     invocation.filters = job_.filters;
     invocation.leaveOutMarkers = true;
     // The plan copies only what differs, also two edits of one size within

@@ -1,7 +1,10 @@
 #include "SyncModel/Support/FileSystemCapabilities.h"
 
+#include "SyncModel/Support/FileDescriptor.h"
+#include "SyncModel/Support/PathComponents.h"
 #include "SyncModel/Support/Unicode.h"
 
+#include <fcntl.h>
 #include <libmount/libmount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -83,6 +86,11 @@ const std::array rows{
     // FUSE programs, by the subtype they name. sshfs links on the server,
     // each name numbered afresh; the desktop's gvfs and rclone keep no
     // links. One that names none (bindfs) shows as plain "fuse": unknown.
+    // No marker places an rclone mount: its listings, cached for minutes,
+    // hide a name made behind it, and what is made through it reaches its
+    // remote only once closed (or written back later), so its remote, read
+    // from rclone's configuration, must; it lists no extended attributes
+    // (an I/O error for every file).
     Row{"fuse.sshfs", n, afresh, n, second, n, n, n, n, y, y},
     Row{"sshfs", n, afresh, n, second, n, n, n, n, y, y},
     Row{"fuse.gvfsd-fuse", n, none, n, second, n, n, n, n, n, y},
@@ -181,6 +189,31 @@ FileSystemCapabilities FileSystemCapabilities::ofOpen(int descriptor) {
     if (::fstat(descriptor, &info) != 0) return {};
     const std::string type = mountedType(info.st_dev);
     return type.empty() ? FileSystemCapabilities{} : forType(type);
+}
+
+std::vector<FileSystemCapabilities> FileSystemCapabilities::reachedFrom(const std::filesystem::path& folder) {
+    const FileDescriptor opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(folder, error);
+    if (!opened.valid() || error) return {FileSystemCapabilities{}};
+    std::vector<FileSystemCapabilities> reached{ofOpen(opened.get())};
+    const std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
+        mnt_new_table_from_file("/proc/self/mountinfo"), mnt_unref_table);
+    const std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iter(mnt_new_iter(MNT_ITER_FORWARD), mnt_free_iter);
+    if (!table || !iter) {
+        reached.emplace_back();
+        return reached;
+    }
+    const std::vector<std::string> top = PathComponents::of(real);
+    libmnt_fs* fs = nullptr;
+    while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+        const char* target = mnt_fs_get_target(fs);
+        const char* type = mnt_fs_get_fstype(fs);
+        if (!target) continue;
+        const std::vector<std::string> at = PathComponents::of(target);
+        if (at.size() > top.size() && PathComponents::isPrefix(top, at)) reached.push_back(forType(type ? type : ""));
+    }
+    return reached;
 }
 
 }  // namespace kelto

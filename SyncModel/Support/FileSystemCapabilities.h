@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelto {
 
@@ -78,6 +80,11 @@ struct FileSystemCapabilities {
     // number, and for FUSE of its type in the mount table. The least where
     // neither can be read.
     static FileSystemCapabilities ofOpen(int descriptor);
+    // The rows of every file system a walk of the folder meets, as rsync
+    // crosses mount points: the one it lies on and each mounted below it.
+    // The least row among them where the folder or the mount table cannot
+    // be read.
+    static std::vector<FileSystemCapabilities> reachedFrom(const std::filesystem::path& folder);
 };
 
 }  // namespace kelto

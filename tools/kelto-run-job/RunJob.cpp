@@ -202,7 +202,9 @@ void RunJob::printRsyncArguments(const SyncJob& job) {
     invocation.operation = job.mode == SyncMode::copy ? RsyncOperation::copy() : RsyncOperation::mirror();
     invocation.source = job.source.path;
     invocation.destination = job.destination.path;
-    invocation.traits = FileSystemTraits::forVolume(job.destination.volume);
+    invocation.traits =
+        FileSystemTraits::forTransfer(FileSystemTraits::forVolume(job.destination.volume), invocation.source,
+                                      *invocation.destination);
     invocation.filters = job.filters;
     if (job.options.archiveEnabled)
         invocation.backupDirectory =
