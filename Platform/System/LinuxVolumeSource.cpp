@@ -295,6 +295,9 @@ void keeping(std::string_view spec, const RcloneRemotes& remotes, const LinuxVol
             out.unknown = true;
         return;
     }
+    // Kept in the mounting program's own memory: that mount alone shows
+    // them, and no other mount of the same name is the same files.
+    if (*type == "memory") return;
     std::vector<std::string> wrapped;
     if (const std::string* inner = setting("remote")) wrapped.push_back(joined(*inner, below));
     if (const std::string* upstreams = setting("upstreams")) {

@@ -384,8 +384,9 @@ TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
 // mount's folders by their names; any other is a share, found again by its
 // remote and path wherever it is mounted (an alias by the remote it names):
 // another machine's where all it keeps lies elsewhere (its local branches
-// still stacked), else one no table can place. No configuration file at
-// all is an empty one.
+// still stacked), else one no table can place. An in-memory remote is its
+// mount's own, found nowhere else. No configuration file at all is an
+// empty one.
 TEST_F(Fixture, RcloneMountsOfThisMachinesFoldersAreStackedOnThemAndOthersAreShares) {
     rclone = "[drive]\ntype = drive\n[home]\ntype = alias\nremote = /home/me\n"
              "[both]\ntype = union\nupstreams = /a /b:ro\n[part]\ntype = union\nupstreams = /a drive:x\n"
@@ -406,7 +407,7 @@ TEST_F(Fixture, RcloneMountsOfThisMachinesFoldersAreStackedOnThemAndOthersAreSha
         {"both:2020", {"/a/2020", "/b/2020"}, here, false, "", "m3"},
         {"drive:photos/2020", {}, share, true, "rclone://drive/photos/2020", "2020"},
         {"pics:2020", {}, share, true, "rclone://drive/photos/2020", "2020"},
-        {":memory:", {}, share, true, "rclone://%3Amemory/", "m6"},
+        {":memory:", {}, here, false, "", "m6"},
         {"part:", {"/a"}, share, true, "rclone://part/", "m7"},
         {"vault:", {}, share, false, "rclone://vault/", "m8"},
         {"self:srv", {}, share, false, "rclone://self/srv", "srv"},
