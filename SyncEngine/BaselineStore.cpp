@@ -21,6 +21,9 @@ namespace {
 
 constexpr const char* createEntries = "CREATE TABLE IF NOT EXISTS entries(key TEXT PRIMARY KEY, kind INT, size INT, mtime INT)";
 constexpr const char* createMeta = "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT)";
+// The racy marks, kept apart so that `entries` and `meta` stay as every
+// build has written them; made with the first save that writes marks.
+constexpr const char* createRacy = "CREATE TABLE IF NOT EXISTS racy(key TEXT PRIMARY KEY)";
 constexpr int busyTimeoutMilliseconds = 5000;
 
 std::string sideValue(const std::optional<std::string>& identity) {
@@ -304,6 +307,7 @@ std::optional<Baseline> BaselineStore::load(const std::optional<std::string>& uu
             builder.add(select.columnText(0),
                         BaselineEntry{static_cast<EntryKind>(kind), select.columnInt64(2), select.columnInt64(3)});
         }
+        readRacy(builder);
         execute("COMMIT");
         return std::move(builder).build();
     } catch (...) {
@@ -361,6 +365,23 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
             }
         }
 
+        // The marks are few: written whole. Unknown marks stay unknown.
+        if (entries.marksKnown()) {
+            execute(createRacy);
+            execute("DELETE FROM racy");
+            SqliteStatement insertRacy = prepare("INSERT INTO racy(key) VALUES (?)");
+            for (const std::string& key : entries.racyKeys()) {
+                if (stop.stop_requested()) throw CancellationError();
+                insertRacy.reset();
+                insertRacy.clearBindings();
+                if (insertRacy.bindStaticText(1, key) != SQLITE_OK) fail();
+                const int rc = insertRacy.step();
+                if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
+            }
+        } else {
+            execute("DROP TABLE IF EXISTS racy");
+        }
+
         execute("DELETE FROM meta");
         SqliteStatement insertMeta = prepare("INSERT INTO meta(key, value) VALUES (?, ?)");
         const std::pair<const char*, std::string> rows[] = {
@@ -383,6 +404,25 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
     } catch (...) {
         rollback();
         throw;
+    }
+}
+
+void BaselineStore::readRacy(Baseline::Builder& builder) {
+    // A baseline saved before marks were kept has no table of them.
+    SqliteStatement table = prepare("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'racy'");
+    if (table.step() != SQLITE_ROW) fail();
+    if (table.columnInt64(0) == 0) {
+        builder.marksUnknown();
+        return;
+    }
+    SqliteStatement select = prepare("SELECT key FROM racy");
+    for (;;) {
+        const int rc = select.step();
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) fail();
+        if (select.columnIsNull(0)) throw BaselineStoreError(BaselineStoreError::invalidEntry);
+        // A mark for a key without an entry (or for a folder) is dropped by the builder.
+        builder.mark(select.columnText(0));
     }
 }
 
