@@ -22,8 +22,11 @@ namespace {
 constexpr const char* createEntries = "CREATE TABLE IF NOT EXISTS entries(key TEXT PRIMARY KEY, kind INT, size INT, mtime INT)";
 constexpr const char* createMeta = "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT)";
 // The racy marks, kept apart so that `entries` and `meta` stay as every
-// build has written them; made with the first save that writes marks.
-constexpr const char* createRacy = "CREATE TABLE IF NOT EXISTS racy(key TEXT PRIMARY KEY)";
+// build has written them; made with the first save. No marks are a view that
+// yields none, read without a page more: a run with nothing to do reads no
+// more than before marks were kept.
+constexpr const char* createRacy = "CREATE TABLE racy(key TEXT PRIMARY KEY)";
+constexpr const char* createNoRacy = "CREATE VIEW racy AS SELECT NULL AS key WHERE 0";
 constexpr int busyTimeoutMilliseconds = 5000;
 
 std::string sideValue(const std::optional<std::string>& identity) {
@@ -366,8 +369,14 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
         }
 
         // The marks are few: written whole. Unknown marks stay unknown.
-        if (entries.marksKnown()) {
-            execute(createRacy);
+        const std::string stands = racyForm();
+        const bool table = entries.marksKnown() && !entries.racyKeys().empty();
+        const bool view = entries.marksKnown() && entries.racyKeys().empty();
+        if (stands == "table" && !table) execute("DROP TABLE racy");
+        if (stands == "view" && !view) execute("DROP VIEW racy");
+        if (stands != "view" && view) execute(createNoRacy);
+        if (stands != "table" && table) execute(createRacy);
+        if (table) {
             execute("DELETE FROM racy");
             SqliteStatement insertRacy = prepare("INSERT INTO racy(key) VALUES (?)");
             for (const std::string& key : entries.racyKeys()) {
@@ -378,8 +387,6 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
                 const int rc = insertRacy.step();
                 if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
             }
-        } else {
-            execute("DROP TABLE IF EXISTS racy");
         }
 
         execute("DELETE FROM meta");
@@ -407,11 +414,19 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
     }
 }
 
+std::string BaselineStore::racyForm() {
+    SqliteStatement form = prepare("SELECT type FROM sqlite_master WHERE name = 'racy'");
+    const int rc = form.step();
+    if (rc == SQLITE_DONE) return {};
+    if (rc != SQLITE_ROW) fail();
+    return std::string(form.columnText(0));
+}
+
 void BaselineStore::readRacy(Baseline::Builder& builder) {
-    // A baseline saved before marks were kept has no table of them.
-    SqliteStatement table = prepare("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'racy'");
-    if (table.step() != SQLITE_ROW) fail();
-    if (table.columnInt64(0) == 0) {
+    // A baseline saved before marks were kept has none under that name.
+    const std::string form = racyForm();
+    if (form != "table" && form != "view") {
+        if (!form.empty()) throw BaselineStoreError::unusable(file_, "its racy marks are no table");
         builder.marksUnknown();
         return;
     }

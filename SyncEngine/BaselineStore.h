@@ -70,6 +70,8 @@ private:
     Meta readMeta();
     // The racy marks into `builder`; unknown where none were ever saved.
     void readRacy(Baseline::Builder& builder);
+    // What stands under the marks' name: "table", "view", or empty for nothing.
+    std::string racyForm();
     // Whether the baseline is recorded for these sides. A record missing a
     // side or a count, or entries recorded for no sides, throws unusable.
     bool recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,

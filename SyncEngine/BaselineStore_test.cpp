@@ -123,7 +123,7 @@ TEST_F(BaselineStoreTest, RacyMarksRoundTripAndAreUnknownWhereNeverSaved) {
         store.save(sample(), "X", std::nullopt, SideCounts{1, 1}, {}, &*stored);
         EXPECT_EQ(store.load("X", std::nullopt), sample());
     }
-    sql("DROP TABLE racy");
+    sql("DROP VIEW racy");  // as a build that kept no marks left it
     for (const bool readOnly : {true, false}) {
         const std::optional<Baseline> old = BaselineStore(file, readOnly).load("X", std::nullopt);
         ASSERT_TRUE(old);

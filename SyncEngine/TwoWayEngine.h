@@ -102,8 +102,10 @@ struct TwoWayEngine {
     // and goes for good only while it is the version the listing before the
     // transfer saw; any other version goes back, its old baseline entry
     // kept, so the next run plans it (the newer side winning).
-    // Only a run that gets through both directions and the deletions
-    // uncancelled rewrites the baseline, and only when that changes it.
+    // The log names each conflict the transfers settled, with the version
+    // kept. Only a run that gets through both directions and the deletions
+    // uncancelled rewrites the baseline, and only when that changes it (its
+    // racy marks included).
     // Throws what plan() throws, TwoWayEngineError (invalidRunID,
     // unsafePath), ArchiveDirectoriesError or FileError, and the log's first
     // write error.
