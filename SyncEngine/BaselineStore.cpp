@@ -426,7 +426,7 @@ void BaselineStore::readRacy(Baseline::Builder& builder) {
     // A baseline saved before marks were kept has none under that name.
     const std::string form = racyForm();
     if (form != "table" && form != "view") {
-        if (!form.empty()) throw BaselineStoreError::unusable(file_, "its racy marks are no table");
+        if (!form.empty()) throw BaselineStoreError::unusable(file_, "its racy marks are neither a table nor a view");
         builder.marksUnknown();
         return;
     }
