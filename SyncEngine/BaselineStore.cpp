@@ -21,6 +21,12 @@ namespace {
 
 constexpr const char* createEntries = "CREATE TABLE IF NOT EXISTS entries(key TEXT PRIMARY KEY, kind INT, size INT, mtime INT)";
 constexpr const char* createMeta = "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT)";
+// The racy marks, kept apart so that `entries` and `meta` stay as every
+// build has written them; made with the first save. No marks are a view that
+// yields none, read without a page more: a run with nothing to do reads no
+// more than before marks were kept.
+constexpr const char* createRacy = "CREATE TABLE racy(key TEXT PRIMARY KEY)";
+constexpr const char* createNoRacy = "CREATE VIEW racy AS SELECT NULL AS key WHERE 0";
 constexpr int busyTimeoutMilliseconds = 5000;
 
 std::string sideValue(const std::optional<std::string>& identity) {
@@ -304,6 +310,7 @@ std::optional<Baseline> BaselineStore::load(const std::optional<std::string>& uu
             builder.add(select.columnText(0),
                         BaselineEntry{static_cast<EntryKind>(kind), select.columnInt64(2), select.columnInt64(3)});
         }
+        readRacy(builder);
         execute("COMMIT");
         return std::move(builder).build();
     } catch (...) {
@@ -361,6 +368,27 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
             }
         }
 
+        // The marks are few: written whole. Unknown marks stay unknown.
+        const std::string stands = racyForm();
+        const bool table = entries.marksKnown() && !entries.racyKeys().empty();
+        const bool view = entries.marksKnown() && entries.racyKeys().empty();
+        if (stands == "table" && !table) execute("DROP TABLE racy");
+        if (stands == "view" && !view) execute("DROP VIEW racy");
+        if (stands != "view" && view) execute(createNoRacy);
+        if (stands != "table" && table) execute(createRacy);
+        if (table) {
+            execute("DELETE FROM racy");
+            SqliteStatement insertRacy = prepare("INSERT INTO racy(key) VALUES (?)");
+            for (const std::string& key : entries.racyKeys()) {
+                if (stop.stop_requested()) throw CancellationError();
+                insertRacy.reset();
+                insertRacy.clearBindings();
+                if (insertRacy.bindStaticText(1, key) != SQLITE_OK) fail();
+                const int rc = insertRacy.step();
+                if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
+            }
+        }
+
         execute("DELETE FROM meta");
         SqliteStatement insertMeta = prepare("INSERT INTO meta(key, value) VALUES (?, ?)");
         const std::pair<const char*, std::string> rows[] = {
@@ -383,6 +411,33 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
     } catch (...) {
         rollback();
         throw;
+    }
+}
+
+std::string BaselineStore::racyForm() {
+    SqliteStatement form = prepare("SELECT type FROM sqlite_master WHERE name = 'racy'");
+    const int rc = form.step();
+    if (rc == SQLITE_DONE) return {};
+    if (rc != SQLITE_ROW) fail();
+    return std::string(form.columnText(0));
+}
+
+void BaselineStore::readRacy(Baseline::Builder& builder) {
+    // A baseline saved before marks were kept has none under that name.
+    const std::string form = racyForm();
+    if (form != "table" && form != "view") {
+        if (!form.empty()) throw BaselineStoreError::unusable(file_, "its racy marks are neither a table nor a view");
+        builder.marksUnknown();
+        return;
+    }
+    SqliteStatement select = prepare("SELECT key FROM racy");
+    for (;;) {
+        const int rc = select.step();
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) fail();
+        if (select.columnIsNull(0)) throw BaselineStoreError(BaselineStoreError::invalidEntry);
+        // A mark for a key without an entry (or for a folder) is dropped by the builder.
+        builder.mark(select.columnText(0));
     }
 }
 

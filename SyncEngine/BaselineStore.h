@@ -30,8 +30,8 @@ public:
     BaselineStore(const BaselineStore&) = delete;
     BaselineStore& operator=(const BaselineStore&) = delete;
 
-    // The stored baseline, or nullopt when none was saved for these two side
-    // identities (absent identities are "none"). A baseline whose record of
+    // The stored baseline with its racy marks, or nullopt when none was
+    // saved for these two side identities (absent identities are "none"). A baseline whose record of
     // the sides and counts is damaged is never read as none: it throws.
     std::optional<Baseline> load(const std::optional<std::string>& uuidA, const std::optional<std::string>& uuidB);
 
@@ -68,6 +68,10 @@ private:
     void execute(const char* sql);
     SqliteStatement prepare(const char* sql);
     Meta readMeta();
+    // The racy marks into `builder`; unknown where none were ever saved.
+    void readRacy(Baseline::Builder& builder);
+    // What stands under the marks' name: "table", "view", or empty for nothing.
+    std::string racyForm();
     // Whether the baseline is recorded for these sides. A record missing a
     // side or a count, or entries recorded for no sides, throws unusable.
     bool recordedFor(const Meta& meta, const std::optional<std::string>& uuidA,

@@ -9,6 +9,7 @@
 #include "SyncEngine/internal/ContentCheck.h"
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/OverlapMarkers.h"
+#include "SyncEngine/internal/RacyWindow.h"
 #include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayListState.h"
@@ -173,6 +174,8 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     SideListing listingA, listingB;
     const SeenOnDisk::Start lookStart =
         SeenOnDisk::Start::now(std::max(SeenOnDisk::stepOf(sideA.root), SeenOnDisk::stepOf(sideB.root)), stop);
+    const std::int64_t window = std::max(sideA.traits.modifyWindow, sideB.traits.modifyWindow);
+    const RacyWindow racy = RacyWindow::now(sideA.root, sideB.root, window);
     {
         std::jthread loader([&] {
             try {
@@ -186,9 +189,8 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     if (loadError) std::rethrow_exception(loadError);
     TimeProbe probeA(sideA.root), probeB(sideB.root);
     ContentCheck contents(sideA.root, sideB.root, stop);
-    TwoWayPlan twoWay = TwoWayPlanner::plan(listingA, listingB, base,
-                                            std::max(sideA.traits.modifyWindow, sideB.traits.modifyWindow),
-                                            TimeProbe::keptOnSides(probeA, probeB), contents.asked());
+    TwoWayPlan twoWay = TwoWayPlanner::plan(listingA, listingB, base, window, TimeProbe::keptOnSides(probeA, probeB),
+                                            contents.asked(), racy.dueUntil());
     applyPreflightSkips(twoWay, listingA, listingB, sideA.traits, sideB.traits);
     twoWay.folderA = folderA;
     twoWay.folderB = folderB;
@@ -222,7 +224,7 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     SyncProgress planning;
     planning.phase = SyncPhase::planning;
     planning.scannedItems = static_cast<std::int64_t>(listingA.size() + listingB.size());
-    if (basis) *basis = Basis{std::move(base), std::move(listingA), std::move(listingB)};
+    if (basis) *basis = Basis{std::move(base), std::move(listingA), std::move(listingB), racy.listedAt};
     report(onProgress, planning);
     return {std::move(syncPlan), std::move(twoWay)};
 }

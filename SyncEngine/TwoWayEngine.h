@@ -71,6 +71,8 @@ struct TwoWayEngine {
     struct Basis {
         std::optional<Baseline> baseline;
         SideListing a, b;
+        // The wall clock's second as the listings began; none where unknown.
+        std::optional<std::int64_t> listedAt;
     };
 
     // Lists both folders, loads the baseline recorded for the two volume
@@ -78,9 +80,10 @@ struct TwoWayEngine {
     // Writes nothing among the files: where a side may have clamped a time
     // outside 1980..2038, a nameless scratch file in its reserved temporary
     // folder tells what its file system keeps, and each side's reserved
-    // folder holds the listings' markers while they run. Files changed on
-    // both sides that the listings show alike are read: only their contents
-    // tell two edits within one second apart.
+    // folder holds the listings' markers while they run. Files that the
+    // listings show alike where neither side is known to hold the baseline's
+    // version (changed on both, or a racy baseline entry) are read: only
+    // their contents tell two edits within one second apart.
     // Throws TwoWayEngineError, CancellationError, RsyncProcessError or
     // BaselineStoreError.
     std::pair<SyncPlan, TwoWayPlan> plan(const SyncJob& job, const TwoWaySide& sideA, const TwoWaySide& sideB,
@@ -99,8 +102,10 @@ struct TwoWayEngine {
     // and goes for good only while it is the version the listing before the
     // transfer saw; any other version goes back, its old baseline entry
     // kept, so the next run plans it (the newer side winning).
-    // Only a run that gets through both directions and the deletions
-    // uncancelled rewrites the baseline, and only when that changes it.
+    // The log names each conflict the transfers settled, with the version
+    // kept. Only a run that gets through both directions and the deletions
+    // uncancelled rewrites the baseline, and only when that changes it (its
+    // racy marks included).
     // Throws what plan() throws, TwoWayEngineError (invalidRunID,
     // unsafePath), ArchiveDirectoriesError or FileError, and the log's first
     // write error.

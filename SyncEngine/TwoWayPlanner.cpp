@@ -152,7 +152,8 @@ bool TwoWayPlanner::sameTime(Side side, std::int64_t held, std::int64_t intended
 
 TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& sideB,
                                const std::optional<Baseline>& baseline, std::int64_t modifyWindow,
-                               const KeptTime& keptTime, const SameContents& sameContents) {
+                               const KeptTime& keptTime, const SameContents& sameContents,
+                               std::int64_t racyDueUntil) {
     const std::uint64_t w = modifyWindow < 0 ? 0 : static_cast<std::uint64_t>(modifyWindow);
     static const Baseline noBaseline;
     const Baseline& base = baseline ? *baseline : noBaseline;
@@ -185,8 +186,17 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
             continue;
         }
 
+        // A racy entry whose mark is due: a side that lists as it may still
+        // hold an edit made within its second. Where the marks are unknown
+        // only the contents of sides that list alike are asked about: taking
+        // every such entry for an edit would undo every deletion and make
+        // every change a conflict.
+        const bool due = bl && Baseline::comparable(bl->kind) && bl->mtime <= racyDueUntil;
+        const bool untrusted = due && base.racy(key);
+        const bool askAlike = untrusted || (due && !base.marksKnown());
+
         if (a && !b) {
-            if (times.unchanged(Side::a, *a, bl)) {
+            if (times.unchanged(Side::a, *a, bl) && !untrusted) {
                 if (!a->timeKnown) {  // a folder: the removal could not be confirmed
                     skipForTime(*a);
                     continue;
@@ -199,7 +209,7 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
             continue;
         }
         if (b && !a) {
-            if (times.unchanged(Side::b, *b, bl)) {
+            if (times.unchanged(Side::b, *b, bl) && !untrusted) {
                 if (!b->timeKnown) {
                     skipForTime(*b);
                     continue;
@@ -218,29 +228,33 @@ TwoWayPlan TwoWayPlanner::plan(const SideListing& sideA, const SideListing& side
             continue;
         }
         if (isDirectory(*a)) continue;
-        if (times.inStep(*a, *b)) {
-            // Two edits of one size within one second list alike: only the
-            // files themselves tell them apart.
-            const bool editedOnBoth = sameContents && baseline && a->kind == EntryKind::file &&
-                                      !times.unchanged(Side::a, *a, bl) && !times.unchanged(Side::b, *b, bl);
-            if (!editedOnBoth || sameContents(a->actualPath, b->actualPath)) continue;
-        }
 
+        // Changed since the baseline, as the listings show it.
         const bool aChanged = !times.unchanged(Side::a, *a, bl);
         const bool bChanged = !times.unchanged(Side::b, *b, bl);
-        if (aChanged && !bChanged) {
-            plan.copyAtoB.emplace_back(a->actualPath);
-        } else if (bChanged && !aChanged) {
+        // Listed alike, or both as the baseline: in step, unless neither side
+        // is known to hold the baseline's version (edits of one size within
+        // one second list alike). Then only the files themselves tell.
+        if (times.inStep(*a, *b) || (!aChanged && !bChanged)) {
+            const bool known = (!aChanged || !bChanged) && !askAlike;
+            const bool ask = sameContents && baseline && !known && a->kind == b->kind && Baseline::comparable(a->kind);
+            if (!ask || sameContents(a->actualPath, b->actualPath)) continue;
+        }
+
+        if (aChanged != bChanged && !untrusted) {
+            (aChanged ? plan.copyAtoB : plan.copyBtoA).emplace_back(aChanged ? a->actualPath : b->actualPath);
+            continue;
+        }
+        // Both changed, or may have: a conflict. A side surely changed wins
+        // over one that only may have; else side B wins only when newer by
+        // more than the window. Sizes never decide.
+        const bool bWins = aChanged == bChanged ? laterBeyond(b->mtime, a->mtime, w) : bChanged;
+        if (bWins) {
             plan.copyBtoA.emplace_back(b->actualPath);
-        } else if (aChanged && bChanged) {
-            // Side B wins only when newer by more than the window; sizes never decide.
-            if (laterBeyond(b->mtime, a->mtime, w)) {
-                plan.copyBtoA.emplace_back(b->actualPath);
-                plan.conflicts.push_back({std::string(b->actualPath), TwoWayConflict::Resolution::bWins});
-            } else {
-                plan.copyAtoB.emplace_back(a->actualPath);
-                plan.conflicts.push_back({std::string(a->actualPath), TwoWayConflict::Resolution::aWins});
-            }
+            plan.conflicts.push_back({std::string(b->actualPath), TwoWayConflict::Resolution::bWins});
+        } else {
+            plan.copyAtoB.emplace_back(a->actualPath);
+            plan.conflicts.push_back({std::string(a->actualPath), TwoWayConflict::Resolution::aWins});
         }
     }
 

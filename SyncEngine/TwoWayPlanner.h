@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,8 +25,8 @@ struct TwoWayPlanner {
     // that cannot be learnt.
     using KeptTime = std::function<std::optional<std::int64_t>(Side side, std::int64_t seconds)>;
 
-    // Whether the file at `pathOnA` and the one at `pathOnB` are known to
-    // hold the same; false where that cannot be told.
+    // Whether the file or link at `pathOnA` and the one at `pathOnB` are
+    // known to hold the same; false where that cannot be told.
     using SameContents = std::function<bool(std::string_view pathOnA, std::string_view pathOnB)>;
 
     // `modifyWindow`: seconds within which two times count as equal (negative
@@ -35,13 +36,20 @@ struct TwoWayPlanner {
     // side (differing only in normalisation) and files whose time the
     // listing could not show go to `skipped`, with everything beneath. The
     // reserved folder and what it holds are never planned. Listings show
-    // whole seconds: two files changed on both sides since the baseline that
-    // they show alike are in step only where `sameContents` says so (asked
-    // of those files alone; without it, or without a baseline, they are).
+    // whole seconds: two files that they show alike are in step unread only
+    // where one side is known to hold the baseline's version; else (both
+    // changed, made on both, or a racy baseline entry) only where
+    // `sameContents` says so (without it, or without a baseline, they are).
+    // A side that lists as a racy entry (Baseline) recorded no later than
+    // `racyDueUntil` is not trusted as unchanged: its deletion on the other
+    // side is undone, and a change on the other side is a conflict that the
+    // changed side wins. Where the baseline's marks are unknown, only the
+    // contents of its entries that both sides list alike are asked about.
     // One pass over the three key-sorted tables.
     static TwoWayPlan plan(const SideListing& sideA, const SideListing& sideB, const std::optional<Baseline>& baseline,
                            std::int64_t modifyWindow, const KeptTime& keptTime = nullptr,
-                           const SameContents& sameContents = nullptr);
+                           const SameContents& sameContents = nullptr,
+                           std::int64_t racyDueUntil = std::numeric_limits<std::int64_t>::max());
 
     // Whether a time held on `side` stands for `intended`: equal within the
     // window, or what that side's file system made of it.

@@ -172,6 +172,47 @@ TEST(TwoWayPlanner, FilesChangedOnBothSidesThatListAlikeAgreeOnlyWhereTheirConte
     EXPECT_TRUE(asked.empty());
 }
 
+// A racy entry (its time recorded within reach of its listing's start) is
+// not trusted as unchanged once its second has come: sides listing alike are
+// compared by contents, a deletion on one side is undone, and a change on one
+// side is a conflict the changed side wins. Where the marks are unknown (a
+// baseline saved without them) only sides listing alike are compared.
+TEST(TwoWayPlanner, ARacyEntryIsNotTrustedAsUnchanged) {
+    const SideListing a{file("ahead", 2, 500), file("ahead-gone", 2, 500), file("diff", 2), file("gone-b", 2),
+                        file("on-a", 3, 50), file("on-b", 2), file("plain", 2), file("same", 2)};
+    const SideListing b{file("ahead", 2, 500), file("diff", 2), file("gone-a", 2), file("on-a", 2),
+                        file("on-b", 3), file("plain", 2), file("same", 2)};
+    Strings asked;
+    const auto sameContents = [&asked](std::string_view onA, std::string_view) {
+        asked.emplace_back(onA);
+        return onA != "diff";
+    };
+    for (const bool known : {true, false}) {
+        SCOPED_TRACE(known ? "marked" : "marks unknown");
+        Baseline::Builder builder;
+        for (const char* name : {"diff", "gone-a", "gone-b", "on-a", "on-b", "plain", "same"})
+            builder.add(name, {EntryKind::file, 2, 100}, known && std::string_view(name) != "plain");
+        for (const char* name : {"ahead", "ahead-gone"}) builder.add(name, {EntryKind::file, 2, 500}, known);
+        if (!known) builder.marksUnknown();
+        asked.clear();
+        const auto plan = TwoWayPlanner::plan(a, b, std::move(builder).build(), 0, nullptr, sameContents, 300);
+        EXPECT_EQ(plan.archiveOnA, known ? Strings{"ahead-gone"} : (Strings{"ahead-gone", "gone-b"}));
+        if (known) {
+            EXPECT_EQ(asked, (Strings{"diff", "same"}));
+            EXPECT_EQ(plan.copyAtoB, (Strings{"diff", "gone-b", "on-a"}));
+            EXPECT_EQ(plan.copyBtoA, (Strings{"gone-a", "on-b"}));
+            EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"diff", R::aWins}, {"on-a", R::aWins},
+                                                                   {"on-b", R::bWins}}));
+        } else {
+            EXPECT_EQ(asked, (Strings{"diff", "plain", "same"}));
+            EXPECT_EQ(plan.copyAtoB, (Strings{"diff", "on-a"}));
+            EXPECT_EQ(plan.copyBtoA, (Strings{"on-b"}));
+            EXPECT_EQ(plan.archiveOnB, (Strings{"gone-a"}));
+            EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"diff", R::aWins}}));
+        }
+    }
+}
+
 TEST(TwoWayPlanner, TimesWithinTheWindowOfTheBaselineButNotOfEachOtherDoNothing) {
     const auto plan = TwoWayPlanner::plan(SideListing{file("f", 1, 101)}, SideListing{file("f", 1, 99)},
                                           baselineOf({file("f", 1, 100)}), 1);

@@ -145,6 +145,9 @@ std::int64_t yearsAhead() {
            5 * 365 * 86400;
 }
 
+// The wall clock's second, which files saved now are stamped with.
+std::int64_t wallSecond() { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); }
+
 // A side on a mount, or A on this machine's disk with the mount inside it;
 // the other side on this machine's disk.
 struct OnASide {
@@ -197,6 +200,7 @@ class WhereUsersSyncMirror : public WhereUsersSyncTest {};
 class WhereUsersSyncTwoWay : public WhereUsersSyncTest {};
 class WhereUsersSyncClockAhead : public WhereUsersSyncTest {};
 class WhereUsersSyncQuickRuns : public WhereUsersSyncTest {};
+class WhereUsersSyncRacy : public WhereUsersSyncTest {};
 
 // A mirror's deletion and replacement: the old versions go to the archive,
 // the run succeeds, and so does the next with nothing left over.
@@ -362,6 +366,46 @@ TEST_P(WhereUsersSyncNames, NamesTheCardCannotHoldAreSkippedAndTheRestCopied) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncNames, ::testing::Values(Mount::exfat), paramName);
+
+// Edits of one size within the second the baseline recorded list as its
+// entry: a conflict resolved, then both sides edited apart and a file on A
+// alone, within that second. The next run tells them by their contents: in
+// step, A's versions kept (the times are one), B's archived, each conflict
+// named in the log; the run after has nothing to do.
+TEST_P(WhereUsersSyncRacy, EditsWithinTheRecordedSecondAreToldByTheirContents) {
+    b = mount;
+    // A little ahead of the clock: recorded within the run's reach however
+    // late it begins, and the edits are stamped within it (one time to the
+    // nanosecond) without luck.
+    const std::int64_t recorded = wallSecond() + 4;
+    putAt(a / "both.txt", "A's first", recorded - 100);
+    putAt(b / "both.txt", "B's first", recorded);  // the newer version wins
+    putAt(a / "one.txt", "one", recorded);
+    ASSERT_EQ(sync({"--mode", "twoWay"}).value("outcome", ""), "success");
+    if (wallSecond() > recorded + 2) GTEST_SKIP() << "the first run ended too late to record within its reach";
+
+    using Edits = std::vector<std::pair<fs::path, std::string>>;
+    for (const auto& [file, content] : Edits{{a / "both.txt", "A's edit!"}, {b / "both.txt", "B's edit!"},
+                                             {a / "one.txt", "ONE"}}) {
+        putAt(file, content, recorded);
+        const timespec within[2] = {{recorded, 500'000'000}, {recorded, 500'000'000}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), within, AT_SYMLINK_NOFOLLOW), 0);
+    }
+    while (wallSecond() <= recorded) std::this_thread::sleep_for(std::chrono::milliseconds(20));  // as edits made then
+    const Json second = sync({"--mode", "twoWay"});
+    expectSettled(second);
+    EXPECT_EQ(tree(a), (std::map<std::string, std::string>{{"both.txt", "A's edit!"}, {"one.txt", "ONE"}}));
+    EXPECT_EQ(archived(b), (Archived{{"both.txt", "B's edit!"}, {"one.txt", "one"}}));
+    for (const char* name : {"both.txt", "one.txt"})
+        EXPECT_NE(contents(second.value("log", "")).find(std::string("Conflict, A's version kept: ") + name),
+                  std::string::npos);
+    const Json third = sync({"--mode", "twoWay"});
+    expectSettled(third);
+    EXPECT_EQ(third["record"]["stats"]["filesCopied"], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncRacy,
+                         ::testing::Values(Mount::ext4, Mount::desktop, Mount::sshfs, Mount::rclone), paramName);
 
 // The engine with B on a mount, its traits as the volume gives them, real
 // rsync under it, and saves a test makes between its rsync runs.

@@ -1,10 +1,9 @@
 #include "SyncEngine/internal/ContentCheck.h"
 
 #include "SyncEngine/CancellationError.h"
-#include "SyncModel/Support/FileSystemCapabilities.h"
 
 #include <sys/stat.h>
-#include <sys/statfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,13 +16,6 @@ namespace kelto {
 namespace {
 
 constexpr std::size_t chunk = 256 * 1024;
-
-// Times kept to the nanosecond, as set.
-bool stampsFinely(int file) {
-    struct statfs info {};
-    return ::fstatfs(file, &info) == 0 &&
-           FileSystemCapabilities::forMagic(static_cast<std::int64_t>(info.f_type)).timeResolution <= 1;
-}
 
 // Up to `size` bytes, fewer only at the end of the file; nullopt on a failure.
 std::optional<std::size_t> readFull(int file, char* into, std::size_t size) {
@@ -40,6 +32,15 @@ std::optional<std::size_t> readFull(int file, char* into, std::size_t size) {
     return got;
 }
 
+// A link's target, read where it lies; nullopt where it cannot be.
+std::optional<std::string> targetOf(int parent, const std::string& name, std::size_t size) {
+    std::string target(size + 1, '\0');  // one byte more shows a target grown meanwhile
+    const ssize_t n = ::readlinkat(parent, name.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) > size) return std::nullopt;
+    target.resize(static_cast<std::size_t>(n));
+    return target;
+}
+
 }  // namespace
 
 ContentCheck::ContentCheck(std::filesystem::path rootA, std::filesystem::path rootB, std::stop_token stop)
@@ -49,17 +50,19 @@ TwoWayPlanner::SameContents ContentCheck::asked() {
     return [this](std::string_view pathOnA, std::string_view pathOnB) { return same(pathOnA, pathOnB); };
 }
 
-std::optional<FileDescriptor> ContentCheck::open(int side, std::string_view path) {
+std::optional<ContentCheck::Item> ContentCheck::find(int side, std::string_view path) {
     try {
         std::optional<SafeFileSystem::Folder>& root = folders_[side];
         if (!root) root = SafeFileSystem::openRoot(roots_[side]);
         if (!root) return std::nullopt;
         std::vector<std::string> pieces = SafeFileSystem::split(path);
-        const std::string name = std::move(pieces.back());
+        std::string name = std::move(pieces.back());
         pieces.pop_back();
-        const std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*root, pieces);
+        std::optional<SafeFileSystem::Folder> parent = SafeFileSystem::openPath(*root, pieces);
         if (!parent) return std::nullopt;
-        return SafeFileSystem::openFile(*parent, name);
+        const std::optional<struct stat> info = SafeFileSystem::statChild(*parent, name);
+        if (!info) return std::nullopt;
+        return Item{std::move(*parent), std::move(name), *info};
     } catch (const FileError&) {
         return std::nullopt;
     }
@@ -67,23 +70,31 @@ std::optional<FileDescriptor> ContentCheck::open(int side, std::string_view path
 
 bool ContentCheck::same(std::string_view pathOnA, std::string_view pathOnB) {
     if (stop_.stop_requested()) throw CancellationError();
-    const std::optional<FileDescriptor> a = open(0, pathOnA);
-    const std::optional<FileDescriptor> b = open(1, pathOnB);
-    struct stat infoA {}, infoB {};
-    if (!a || !b || ::fstat(a->get(), &infoA) != 0 || ::fstat(b->get(), &infoB) != 0) return false;
-    if (infoA.st_size != infoB.st_size) return false;
-    if (infoA.st_mtim.tv_sec == infoB.st_mtim.tv_sec && infoA.st_mtim.tv_nsec == infoB.st_mtim.tv_nsec &&
-        infoA.st_mtim.tv_nsec != 0 && stampsFinely(a->get()) && stampsFinely(b->get()))
-        return true;
-    return sameBytes(a->get(), b->get());
+    const std::optional<Item> a = find(0, pathOnA);
+    const std::optional<Item> b = find(1, pathOnB);
+    if (!a || !b || a->info.st_size != b->info.st_size) return false;
+    if (S_ISLNK(a->info.st_mode) && S_ISLNK(b->info.st_mode)) {
+        const auto size = static_cast<std::size_t>(a->info.st_size);
+        const std::optional<std::string> targetA = targetOf(a->parent.get(), a->name, size);
+        return targetA && targetA == targetOf(b->parent.get(), b->name, size);
+    }
+    return S_ISREG(a->info.st_mode) && S_ISREG(b->info.st_mode) && sameBytes(*a, *b);
 }
 
-bool ContentCheck::sameBytes(int fileA, int fileB) const {
+bool ContentCheck::sameBytes(const Item& a, const Item& b) const {
+    std::optional<FileDescriptor> fileA, fileB;
+    try {
+        fileA = SafeFileSystem::openFile(a.parent, a.name);
+        fileB = SafeFileSystem::openFile(b.parent, b.name);
+    } catch (const FileError&) {
+        return false;
+    }
+    if (!fileA || !fileB) return false;
     const auto bufferA = std::make_unique<char[]>(chunk), bufferB = std::make_unique<char[]>(chunk);
     for (;;) {
         if (stop_.stop_requested()) throw CancellationError();
-        const std::optional<std::size_t> gotA = readFull(fileA, bufferA.get(), chunk);
-        const std::optional<std::size_t> gotB = readFull(fileB, bufferB.get(), chunk);
+        const std::optional<std::size_t> gotA = readFull(fileA->get(), bufferA.get(), chunk);
+        const std::optional<std::size_t> gotB = readFull(fileB->get(), bufferB.get(), chunk);
         if (!gotA || !gotB || *gotA != *gotB) return false;
         if (std::memcmp(bufferA.get(), bufferB.get(), *gotA) != 0) return false;
         if (*gotA < chunk) return true;

@@ -6,17 +6,17 @@
 #include <filesystem>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 
 namespace kelto {
 
-// Whether a file on side A and one on side B hold the same, each reached
+// Whether an item on side A and one on side B hold the same, each reached
 // below its side's root (a run's held folder) without following a link on
-// the way. Two files of one size are the same unread where both file
-// systems stamp in nanoseconds and the times agree to the nanosecond (a
-// fraction of zero is a whole second set from elsewhere, which tells
-// nothing); others are read and compared. What cannot be found, opened or
-// read is not the same.
+// the way: two files whose bytes agree, read to the end, or two links whose
+// targets do. Times tell nothing here: two writes within one kernel tick
+// stamp one time to the nanosecond. What cannot be found, opened or read
+// is not the same.
 class ContentCheck {
 public:
     ContentCheck(std::filesystem::path rootA, std::filesystem::path rootB, std::stop_token stop = {});
@@ -28,8 +28,15 @@ public:
     TwoWayPlanner::SameContents asked();
 
 private:
-    std::optional<FileDescriptor> open(int side, std::string_view path);
-    bool sameBytes(int fileA, int fileB) const;
+    struct Item {
+        SafeFileSystem::Folder parent;
+        std::string name;
+        struct stat info;
+    };
+
+    // The item at `path` on side 0 (A) or 1 (B), as an lstat shows it.
+    std::optional<Item> find(int side, std::string_view path);
+    bool sameBytes(const Item& a, const Item& b) const;
 
     std::filesystem::path roots_[2];
     std::optional<SafeFileSystem::Folder> folders_[2];  // opened at the first question

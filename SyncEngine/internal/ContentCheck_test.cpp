@@ -1,6 +1,4 @@
 #include "SyncEngine/internal/ContentCheck.h"
-#include "SyncModel/Support/FileSystemCapabilities.h"
-#include "SyncModel/Support/SafeFileSystem.h"
 
 #include "tests/support/TemporaryFolder.h"
 
@@ -40,21 +38,26 @@ TEST(ContentCheck, ReadsBelowEachRootWithoutFollowingALinkAndTakesWhatItCannotRe
     EXPECT_FALSE(ContentCheck(tmp / "gone", tmp / "b").same("d/f", "d/f"));
 }
 
-// Where both file systems stamp in nanoseconds, one time to the nanosecond
-// stands for one content; a fraction of zero, set from whole seconds, does not.
-TEST(ContentCheck, OneTimeToTheNanosecondIsTheSameUnreadButAWholeSecondIsNot) {
+// Two writes within one kernel tick stamp one time to the nanosecond:
+// only the bytes tell. Links agree where their targets do.
+TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) {
     test::TemporaryFolder tmp;
-    if (FileSystemCapabilities::forMagic(SafeFileSystem::fileSystemType(tmp.path())).timeResolution > 1)
-        GTEST_SKIP() << "the temporary folder's file system stamps coarsely";
     tmp.write("a/g", "A's bytes");
     tmp.write("b/g", "B's bytes");
+    tmp.write("a/same", "one edit");
+    tmp.write("b/same", "one edit");
+    for (const char* file : {"a/g", "b/g", "a/same"}) stampAt(tmp / file, 123'456'789);
+    stampAt(tmp / "b/same", 0);
+    fs::create_symlink("target-1", tmp / "a/l");
+    fs::create_symlink("target-2", tmp / "b/l");
+    fs::create_symlink("target-1", tmp / "a/m");
+    fs::create_symlink("target-1", tmp / "b/m");
     ContentCheck check(tmp / "a", tmp / "b");
-    stampAt(tmp / "a/g", 123'456'789);
-    stampAt(tmp / "b/g", 123'456'789);
-    EXPECT_TRUE(check.same("g", "g"));
-    stampAt(tmp / "a/g", 0);
-    stampAt(tmp / "b/g", 0);
     EXPECT_FALSE(check.same("g", "g"));
+    EXPECT_TRUE(check.same("same", "same"));
+    EXPECT_FALSE(check.same("l", "l"));
+    EXPECT_TRUE(check.same("m", "m"));
+    EXPECT_FALSE(check.same("m", "same"));
 }
 
 }  // namespace

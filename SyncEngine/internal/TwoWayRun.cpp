@@ -16,6 +16,7 @@
 #include "SyncEngine/internal/EndpointCheck.h"
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/KeyedMerge.h"
+#include "SyncEngine/internal/RacyWindow.h"
 #include "SyncEngine/internal/SeenOnDisk.h"
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/FileIO.h"
@@ -38,6 +39,8 @@ constexpr std::int32_t cancelledCode = RsyncRunner::cancelledCode;
 constexpr std::string_view deferredLine = "Deletion candidate changed; deferred: ";
 constexpr std::string_view copyDeferredLine = "Copy candidate changed; deferred: ";
 constexpr std::string_view archiveLine = "Could not archive or remove: ";
+constexpr std::string_view conflictAKeptLine = "Conflict, A's version kept: ";
+constexpr std::string_view conflictBKeptLine = "Conflict, B's version kept: ";
 
 SyncProgress phaseOnly(SyncPhase phase) {
     SyncProgress progress;
@@ -201,8 +204,17 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     // overwritten on the strength of the older plan.
     PathKeySet freshAtoB, freshBtoA;
     if (listed_) {
+        // Only the contents of what the plan copies matter here: those read
+        // for the plan are not read again.
+        PathKeySet copied;
+        for (const auto* list : {&plan_.copyAtoB, &plan_.copyBtoA})
+            for (const std::string& path : *list) copied.insert(PathKey::of(path));
         ContentCheck contents(held(a_), held(b_), stop_);
-        const TwoWayPlan fresh = TwoWayPlanner::plan(listingA_, listingB_, *old_, window_, keptTime_, contents.asked());
+        const TwoWayPlanner::SameContents ask = [&](std::string_view onA, std::string_view onB) {
+            return !copied.contains(PathKey::of(onA)) || contents.same(onA, onB);
+        };
+        const TwoWayPlan fresh =
+            TwoWayPlanner::plan(listingA_, listingB_, *old_, window_, keptTime_, ask, racy_.dueUntil());
         for (const std::string& path : fresh.copyAtoB) freshAtoB.insert(PathKey::of(path));
         for (const std::string& path : fresh.copyBtoA) freshBtoA.insert(PathKey::of(path));
     }
@@ -211,6 +223,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
                                     {plan_.copyBtoA, b_, a_, listingA_, plannedA_, freshBtoA, renamesB_, renamesA_}};
     for (const Direction& direction : directions)
         if (transfer(direction) == Next::finish) return finish(stop_.stop_requested() ? cancelledCode : accumulated_.code);
+    nameConflicts();
 
     // Deletions, each re-checked against the entry the plan judged.
     if (stop_.stop_requested()) return finish(cancelledCode);
@@ -241,7 +254,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     for (const TwoWayConflict& conflict : plan_.conflicts)
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) unsettle(conflict.path);
     static const Baseline none;
-    const Baseline next = newBaseline(finalA, finalB, *old_ ? **old_ : none, unsettled_, window_, keptTime_, dropped_);
+    const Baseline next = newBaseline(finalA, finalB, *old_ ? **old_ : none, unsettled_, window_, keptTime_, dropped_,
+                                      racy_.racyFrom());
     const SideCounts counts{finalA.fileCount(), finalB.fileCount()};
 
     if (stop_.stop_requested()) return finish(cancelledCode);
@@ -269,6 +283,7 @@ void TwoWayRun::loadBaselineAndList() {
     listed_ = !plan_.copyAtoB.empty() || !plan_.copyBtoA.empty();
     if (basis_) {
         old_ = &basis_->baseline;
+        racy_ = RacyWindow::now(held(a_), held(b_), window_).at(basis_->listedAt);
         if (!listed_) return;
         // Each side as planned, with what the copies act on looked at again
         // (every copied path and the folders above it, on both sides): the
@@ -302,7 +317,10 @@ void TwoWayRun::loadBaselineAndList() {
             }
         });
         try {
-            if (listed_) std::tie(listingA_, listingB_) = listBoth_(stop_);
+            if (listed_) {
+                racy_ = RacyWindow::now(held(a_), held(b_), window_);
+                std::tie(listingA_, listingB_) = listBoth_(stop_);
+            }
         } catch (...) {
             listError = std::current_exception();
         }
@@ -324,7 +342,10 @@ void TwoWayRun::seeTakings() {
 std::pair<SideListing, SideListing> TwoWayRun::finalListings() {
     // Without copies, the plan's listings stand where the fresh ones would.
     if (!listed_ && basis_ && touched_.empty()) return {std::move(basis_->a), std::move(basis_->b)};
-    if (!listed_ && !basis_) return listBoth_(stop_);
+    if (!listed_ && !basis_) {
+        racy_ = RacyWindow::now(held(a_), held(b_), window_);
+        return listBoth_(stop_);
+    }
     // Only the entries this run wrote, moved or removed can differ from the
     // listings made just before the transfers: those are read again, the rest
     // is taken as then listed. An untouched entry changed by someone else
@@ -789,6 +810,20 @@ std::string TwoWayRun::Renames::apply(std::string_view path) const {
     return out;
 }
 
+void TwoWayRun::nameConflicts() {
+    if (plan_.conflicts.empty()) return;
+    PathKeySet skipped;
+    for (const SkippedFile& file : plan_.skipped) skipped.insert(PathKey::of(file.path));
+    std::lock_guard guard(state_->lock);
+    for (const TwoWayConflict& conflict : plan_.conflicts) {
+        if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) continue;  // named as skipped
+        const std::string key = PathKey::of(conflict.path);
+        if (skipped.contains(key) || unsettled_.contains(key) || dropped_.contains(key)) continue;  // named as failed
+        const bool aWins = conflict.resolution == TwoWayConflict::Resolution::aWins;
+        state_->writeLogLine(std::string(aWins ? conflictAKeptLine : conflictBKeptLine) + conflict.path);
+    }
+}
+
 void TwoWayRun::unsettle(std::string_view path) { unsettled_.insert(PathKey::of(path)); }
 
 void TwoWayRun::fail(const std::string& line) {
@@ -818,7 +853,8 @@ std::pair<RunStats, RsyncExit> TwoWayRun::finish(std::int32_t code) {
 
 Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
                                 const PathKeySet& unsettled, std::int64_t modifyWindow,
-                                const TwoWayPlanner::KeptTime& keptTime, const PathKeySet& dropped) {
+                                const TwoWayPlanner::KeptTime& keptTime, const PathKeySet& dropped,
+                                std::int64_t racyFrom) {
     Baseline::Builder builder;
     const std::size_t nA = finalA.size(), nB = finalB.size(), nL = old.size();
     builder.reserve(std::min(nA, nB) + (unsettled.empty() ? 0 : nL), 0);
@@ -832,10 +868,11 @@ Baseline TwoWayRun::newBaseline(const SideListing& finalA, const SideListing& fi
         if (dropped.contains(key)) {
             continue;
         } else if (before && PathKey::isPathOrAncestor(key, unsettled)) {
-            builder.add(key, *before);
+            builder.add(key, *before, !old.marksKnown() || old.racy(key));  // its mark, unknown or not, stays
         } else if (a && b) {
             if (const auto time = agreedTime(*a, *b, modifyWindow, keptTime))
-                builder.add(key, BaselineEntry{a->kind, a->size, *time});
+                builder.add(key, BaselineEntry{a->kind, a->size, *time},
+                            std::max({a->mtime, b->mtime, *time}) >= racyFrom);
         }
     }
     return std::move(builder).build();

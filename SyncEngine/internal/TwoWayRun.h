@@ -19,6 +19,7 @@
 #include "SyncEngine/internal/HoldingFolder.h"
 #include "SyncEngine/internal/PathKeySet.h"
 #include "SyncEngine/internal/PrivateListFolder.h"
+#include "SyncEngine/internal/RacyWindow.h"
 #include "SyncEngine/internal/TimeProbe.h"
 #include "SyncEngine/internal/TwoWayTransferState.h"
 #include "SyncModel/RunStats.h"
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -71,10 +73,13 @@ public:
     // the old entry kept for every unsettled key and everything below one,
     // and no entry at all for a dropped key. Two times agree also where one
     // side's file system clamped the other's (`keptTime`); the entry then
-    // takes the time as given, not as clamped.
+    // takes the time as given, not as clamped. An agreed entry either side
+    // holds at `racyFrom` or later (RacyWindow) is marked racy; an old entry
+    // kept keeps its mark, and is marked where the old marks are unknown.
     static Baseline newBaseline(const SideListing& finalA, const SideListing& finalB, const Baseline& old,
                                 const PathKeySet& unsettled, std::int64_t modifyWindow,
-                                const TwoWayPlanner::KeptTime& keptTime = nullptr, const PathKeySet& dropped = {});
+                                const TwoWayPlanner::KeptTime& keptTime = nullptr, const PathKeySet& dropped = {},
+                                std::int64_t racyFrom = std::numeric_limits<std::int64_t>::max());
 
     // The renames the spelling alignment made on one side, so that later
     // steps name items as they are now spelled there.
@@ -140,6 +145,8 @@ private:
                       const std::filesystem::path& root, const Renames& renames, const SeenByKey& seen);
     void removeFolders(const std::vector<std::string>& folders, const std::filesystem::path& root);
     void countArchived();
+    // Names in the log each conflict the transfers settled, with the version kept.
+    void nameConflicts();
     void unsettle(std::string_view path);
     // A local failure: the line goes to the log and (23, line) to the exit.
     void fail(const std::string& line);
@@ -161,6 +168,7 @@ private:
     const ProgressHandler& onProgress_;
 
     std::int64_t window_;
+    RacyWindow racy_;  // about the listings the final ones are taken from
     TimeProbe probeA_, probeB_;  // what each side's file system does to times it cannot hold
     TwoWayPlanner::KeptTime keptTime_;
     RsyncExit accumulated_;

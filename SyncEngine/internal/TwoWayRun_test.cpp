@@ -34,6 +34,16 @@ TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
                                    {"d/x", {EntryKind::file, 1, 1}},
                                    {"gone", {EntryKind::file, 7, 7}},
                                    {"same", {EntryKind::file, 1, 10}}}));
+
+    // Agreed files held at `racyFrom` or later are marked racy; an old entry
+    // kept keeps its mark, and is marked where the old marks are unknown.
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, old, {}, 1, nullptr, {}, 10).racyKeys(),
+              (std::vector<std::string>{"d/x", "same"}));
+    Baseline::Builder unknown;
+    unknown.add("gone", {EntryKind::file, 7, 7});
+    unknown.marksUnknown();
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, std::move(unknown).build(), {"gone"}, 1, nullptr, {}, 50).racyKeys(),
+              (std::vector<std::string>{"d/x", "gone"}));
 }
 
 TEST(TwoWayRun, NewBaselineTakesTheTimeAsGivenWhereOneSideClampedIt) {
