@@ -80,12 +80,15 @@ protected:
     // B on a 16 MiB ext4 disk with a tmpfs at B/mnt, which the run is told
     // of as the mount table would tell it, holding a file A lacks: `mib`
     // MiB long, all a hole but its first bytes.
-    bool smallBWithMountBelow(TestMounts& mounts, std::uintmax_t mib) {
+    // `kind`: "ext4" for a 16 MiB ext4 disk there instead.
+    bool smallBWithMountBelow(TestMounts& mounts, std::uintmax_t mib, std::string_view kind = "tmpfs") {
         fs::create_directories(tmp / "disk");
         if (!mounts.ext4Image(tmp / "b.img", tmp / "disk")) return false;
         dst = tmp / "disk/dst";
         fs::create_directories(dst / "mnt");
-        if (!mounts.tmpfs(dst / "mnt")) return false;
+        if (kind == "ext4" ? !mounts.ext4Image(tmp / "below.img", dst / "mnt") : !mounts.tmpfs(dst / "mnt"))
+            return false;
+        if (fs::exists(dst / "mnt/lost+found")) fs::create_directories(src / "mnt/lost+found");
         const auto below = [this](const fs::path&) {
             return std::vector<TreeOverlap::Lookup>{{fs::canonical(dst / "mnt"), false}};
         };
@@ -1321,6 +1324,57 @@ TEST_F(OneWayEngineHoldingTest, ACopyIntoBCutShortForWantOfRoomIsCleared) {
     EXPECT_EQ(nextExit, RsyncExit(0, {})) << testing::PrintToString(next.errors);
     EXPECT_FALSE(fs::exists(dst / "mnt/big"));
 }
+
+// An item on a disk mounted below B, of each kind, that grows past the room
+// on B's disk once the run has looked at it: rsync's copy into the holding
+// folder is cut short and the item stays where it was, grown. The cut copy
+// holds nothing the item lacks: it is cleared, archive on or off, and B's
+// disk has its room back. The next run, seeing the size, is refused for
+// want of room rather than filling B's disk again.
+struct GrownBelow {
+    const char* below;
+    bool archive;
+};
+
+void PrintTo(const GrownBelow& c, std::ostream* out) { *out << c.below << (c.archive ? ", archive on" : ", archive off"); }
+
+class OneWayEngineGrownBelowTest : public OneWayEngineHoldingTest, public ::testing::WithParamInterface<GrownBelow> {};
+
+TEST_P(OneWayEngineGrownBelowTest, ACutCopyOfAnItemGrownSinceTheLookIsCleared) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    job.options.archiveEnabled = GetParam().archive;
+    TestMounts mounts;
+    ASSERT_TRUE(smallBWithMountBelow(mounts, 1, GetParam().below));
+    const auto freeOnB = [&] {
+        struct statvfs disk {};
+        return ::statvfs(dst.c_str(), &disk) == 0 ? static_cast<std::int64_t>(disk.f_bavail * disk.f_frsize) : -1;
+    };
+    const std::int64_t before = freeOnB();
+    script.expect(Script::transfer()).then([&] { fs::resize_file(dst / "mnt/big", 40u << 20); }).passThrough();
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_NE(exit.code, 0);
+    EXPECT_EQ(fs::file_size(dst / "mnt/big"), 40u << 20);
+    EXPECT_FALSE(fs::exists(holding())) << testing::PrintToString(stats.errors);
+    EXPECT_GT(freeOnB(), before - (1 << 20));
+
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    try {
+        run(plan());
+        ADD_FAILURE() << "ran";
+    } catch (const OneWayEngineError& error) {
+        EXPECT_EQ(error.code(), OneWayEngineError::Code::noRoomToHold) << error.what();
+    }
+    EXPECT_EQ(fs::file_size(dst / "mnt/big"), 40u << 20);
+    EXPECT_GT(freeOnB(), before - (1 << 20));
+}
+
+INSTANTIATE_TEST_SUITE_P(, OneWayEngineGrownBelowTest,
+                         ::testing::Values(GrownBelow{"tmpfs", true}, GrownBelow{"tmpfs", false},
+                                           GrownBelow{"ext4", true}, GrownBelow{"ext4", false}),
+                         [](const ::testing::TestParamInfo<GrownBelow>& info) {
+                             return std::string(info.param.below) + (info.param.archive ? "_archiveOn" : "_archiveOff");
+                         });
 
 // A put-back across file systems copies the held item to its place, then
 // removes it from the holding folder: a run killed between the two leaves

@@ -489,14 +489,21 @@ bool standsBeginningAlike(const Folder& root, const Folder& in, const std::strin
 
 // Whether a held file is rsync's copy, cut short (the disk filled as it
 // copied across file systems), of an item the plan meant to take that still
-// stands at its place as the plan saw it: its bytes are that item's first
-// ones, so it holds nothing the item lacks. Put back, it would find its
-// place taken and stay held for good, a folder more at each run.
+// stands at its place: the very item the plan saw there, grown or written
+// to since as it may be (where its disk keeps lasting numbers; elsewhere
+// only the version the plan saw tells it), its first bytes the held
+// file's, so the copy holds nothing the item lacks. Put back, it would find
+// its place taken and stay held for good, filling the disk at each run.
 bool isCutCopy(const Folder& root, const HoldingFolder::Planned& planned, const Folder& in, const std::string& name,
                const std::string& path, const struct stat& held) {
     if (!planned.deleted.contains(path) && !planned.replaced.contains(path)) return false;
-    return standsBeginningAlike(root, in, name, path, held,
-                                [&](const struct stat& there) { return isSeenVersion(planned, path, there); });
+    const auto seen = planned.seen.find(path);
+    if (seen == planned.seen.end()) return false;
+    return standsBeginningAlike(root, in, name, path, held, [&](const struct stat& there) {
+        const ItemVersion standing = ItemVersion::of(there, true);
+        return seen->second.fileNumber ? seen->second.same(standing, ItemVersion::Strictness::item)
+                                       : seen->second.same(standing, ItemVersion::Strictness::seen);
+    });
 }
 
 // Whether a whole copy of the held file, made by a put-back across file

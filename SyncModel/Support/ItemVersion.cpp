@@ -54,6 +54,7 @@ bool ItemVersion::same(const ItemVersion& other, Strictness strictness, std::int
         const bool sameFileSystem = device && other.device && *device == *other.device;
         return !sameFileSystem || !bothKnownAndDiffer(fileNumber, other.fileNumber);
     }
+    case Strictness::item: return sameNumber;
     case Strictness::untouched: return sameNumber && size == other.size && sameTime;
     case Strictness::unchanged: return sameNumber && (folder || (size == other.size && sameTime && sameChange));
     case Strictness::alike: return size == other.size && sameTime && sameChange;

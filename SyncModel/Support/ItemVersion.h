@@ -33,6 +33,9 @@ struct ItemVersion {
         // both, a copy across file systems (rsync holding an item from a
         // mount below the folder) keeps the time, not the number
         seen,
+        // the very item, whatever was written to it since: one file system,
+        // one number (a file grown in place is still the item a look saw)
+        item,
         // the very item, untouched: one file system, one number, size and
         // time to the nanosecond (a rename changes its status time)
         untouched,
