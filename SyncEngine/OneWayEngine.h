@@ -44,9 +44,12 @@ namespace kelto {
 // the plan saw, and puts the rest back, so a source that vanished or
 // changed after the last look, or a file of B saved anew meanwhile, costs
 // nothing the plan did not see (a version saved anew goes back in place of
-// the transfer's copy, and the next run plans it). What cannot go back because its place is taken stays
-// there, named once, with the folder to delete once nothing else waits in
-// it. Everything else that could not go back, and what runs killed before
+// the transfer's copy where B's disk trades places in one step, and the
+// next run plans it). What cannot go back because its place is taken goes
+// into the run's archive folder where the archive is on, named; with it off
+// it stays there, named at every run with the folder to delete once
+// nothing else waits in it, each such run ending in a warning (24) rather
+// than a plain success. Everything else that could not go back, and what runs killed before
 // settling left in their holding folders, goes back at the start of the
 // next run where it can; what still cannot keeps that run from a plain
 // success. Each such item is named in the run's errors and log. A run
@@ -138,7 +141,8 @@ struct OneWayEngine {
     // plan did not list and rsync's own code was 0 or 24 (see stats.errors,
     // which end with heldBackLine then); 23 in place of 0 or 24 when a
     // source changed while rsync copied it, or when an earlier run's held
-    // item still cannot go back. Both folders are held from the run's start
+    // item still cannot go back; 24 in place of 0 when a held version was
+    // archived for its place being taken, or stays held for good. Both folders are held from the run's start
     // and everything it reads or writes reaches them through that
     // (EndpointCheck::Held); a side whose path leads elsewhere once the
     // transfer is over throws folderReplaced, what rsync took being settled

@@ -389,13 +389,15 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     EXPECT_EQ(contents(dst / "sub/deep.txt"), "held deep");
     EXPECT_EQ(entries(stale), std::vector<std::string>{"taken.txt"});
 
-    // Planned again, the mirror deletes them; the kept item, named once,
-    // is never deleted nor named again.
+    // Planned again, the mirror deletes them; the kept item is never
+    // deleted, and is named again with its folder: a warning (24), no
+    // plain success.
     runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
     log.lines.clear();
     const auto second = run(plan());
-    EXPECT_EQ(second.second.code, 0);
-    EXPECT_EQ(second.first.errors, std::vector<std::string>{});
+    EXPECT_EQ(second.second.code, 24);
+    EXPECT_EQ(second.first.errors,
+              (std::vector<std::string>{keptLine, "Delete " + stale.native() + " once you no longer need what it holds"}));
     EXPECT_EQ(entries(dst), std::vector<std::string>{"taken.txt"});
     EXPECT_EQ(contents(stale / "taken.txt"), "older");
     EXPECT_FALSE(fs::exists(holding()));
@@ -434,9 +436,10 @@ TEST_F(OneWayEngineHoldingTest, SourceChangedAfterPlanningIsNotReplacedUnreviewe
 }
 
 // Changed again after the fresh dry run, the file's old version on B was
-// replaced unlisted: it is kept, named once with where it lies, and later
-// runs leave it there without naming it again.
-TEST_F(OneWayEngineHoldingTest, WhatARunKeptIsNamedOnceWithItsFolder) {
+// replaced unlisted: without the archive it is kept, named with where it
+// lies, and later runs leave it there, naming it again each time, none a
+// plain success, until the user takes it.
+TEST_F(OneWayEngineHoldingTest, WhatARunKeptIsNamedAtEveryRunWithItsFolder) {
     put(src / "f.txt", "same");
     put(dst / "f.txt", "same");
     put(src / "n.txt", "new");  // something for the transfer to do
@@ -452,11 +455,58 @@ TEST_F(OneWayEngineHoldingTest, WhatARunKeptIsNamedOnceWithItsFolder) {
     EXPECT_EQ(contents(dst / "f.txt"), "rewritten");
 
     const fs::path kept = holding();
-    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
-    const auto next = run(plan());
-    EXPECT_EQ(next.second, RsyncExit(0, {}));
-    EXPECT_TRUE(next.first.errors.empty()) << testing::PrintToString(next.first.errors);
-    EXPECT_EQ(contents(kept / "f.txt"), "same");
+    const std::vector<std::string> again{"Kept from an earlier run in " + folder + " (its place is taken): f.txt",
+                                         deleteLine};
+    for (int later = 1; later <= 2; ++later) {
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(later));
+        const auto next = run(plan());
+        EXPECT_EQ(next.second.code, 24);
+        EXPECT_EQ(next.first.errors, again);
+        EXPECT_EQ(contents(kept / "f.txt"), "same");
+    }
+    // Taken where the line says it lies: the next run is a plain success.
+    fs::remove_all(dst / folder);
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(3));
+    EXPECT_EQ(run(plan()).second, RsyncExit(0, {}));
+}
+
+// A run that fails once rsync held what it took (its log cannot be
+// written, or the source is no longer the folder planned on) names nothing
+// it kept: the next run names each such item as an interrupted run's,
+// never as one an earlier run named already.
+TEST_F(OneWayEngineHoldingTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
+    for (const bool logFails : {true, false}) {
+        SCOPED_TRACE(logFails ? "the log fails" : "the source is replaced");
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        put(src / "f.txt", "same");
+        put(dst / "f.txt", "same");
+        put(src / "n.txt", "new");
+        const SyncPlan p = plan();
+        const fs::path away = tmp / "src-away";
+        script.expect(Script::dryRun()).passThrough().then([&] { put(src / "f.txt", "rewritten"); });
+        if (!logFails)
+            script.expect(Script::transfer()).passThrough().then([&] {
+                fs::rename(src, away);
+                fs::create_directory(src);
+            });
+        log.failFrom = logFails ? 0 : SIZE_MAX;
+        EXPECT_ANY_THROW(run(p));
+        log.failFrom = SIZE_MAX;
+        if (!logFails) {
+            fs::remove_all(src);
+            fs::rename(away, src);
+        }
+
+        const std::string folder = ".KeltoSync/Holding/" + runID;
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        const auto [next, nextExit] = run(plan());
+        EXPECT_EQ(next.errors, (std::vector<std::string>{
+                                   "Kept from an interrupted run in " + folder + " (its place is taken): f.txt",
+                                   "Delete " + (dst / folder).native() + " once you no longer need what it holds"}));
+        EXPECT_EQ(nextExit.code, 24);
+    }
 }
 
 // Only an item whose place is taken can never go back. One held back for any
@@ -519,10 +569,11 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
     }
 }
 
-// A folder holding both kinds: the item whose place is taken is named once
-// and left alone; the other is tried at every run, each saying so and none
-// a plain success, until it goes back or its place is taken too. Only then
-// may the user delete the folder.
+// A folder holding both kinds: the item whose place is taken is left where
+// it is and named at every run; the other is tried at every run, each
+// saying so and none a plain success, until it goes back or its place is
+// taken too. Only then may the user delete the folder; until the user does,
+// every run names what it holds, a warning.
 TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to block a folder";
     // The held item's own folder made immutable: nothing leaves it, while
@@ -556,27 +607,26 @@ TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothi
 
     // Still blocked: named again, with the run no plain success although
     // rsync copied the source's dir/f1 meanwhile.
+    const std::string keptT = "Kept from an earlier run in " + folder + " (its place is taken): t.txt";
     runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
     const auto [still, stillExit] = run(plan());
-    ASSERT_EQ(still.errors.size(), 2u) << testing::PrintToString(still.errors);
+    ASSERT_EQ(still.errors.size(), 3u) << testing::PrintToString(still.errors);
     EXPECT_TRUE(still.errors[0].starts_with("Kept from an earlier run in " + folder + " (")) << still.errors[0];
     EXPECT_TRUE(still.errors[0].ends_with("): dir/f1")) << still.errors[0];
-    EXPECT_EQ(still.errors[1], OneWayEngine::triedAgainLine);
+    EXPECT_EQ(still.errors[1], keptT);
+    EXPECT_EQ(still.errors[2], OneWayEngine::triedAgainLine);
     EXPECT_EQ(stillExit.code, 23);
 
-    // Its place is taken now: named this once, and the folder is the user's.
+    // Its place is taken now: the folder is the user's, named at every run.
     blocked.lift();
-    runID = ArchiveRunID::make(SystemClock::shared().now().adding(2));
-    const auto [taken, takenExit] = run(plan());
-    EXPECT_EQ(taken.errors, (std::vector<std::string>{
-                                "Kept from an earlier run in " + folder + " (its place is taken): dir/f1",
-                                "Delete " + (dst / folder).native() + " once you no longer need what it holds"}));
-    EXPECT_EQ(takenExit, RsyncExit(0, {}));
-
-    runID = ArchiveRunID::make(SystemClock::shared().now().adding(3));
-    const auto [quiet, quietExit] = run(plan());
-    EXPECT_TRUE(quiet.errors.empty()) << testing::PrintToString(quiet.errors);
-    EXPECT_EQ(quietExit, RsyncExit(0, {}));
+    for (int later = 2; later <= 3; ++later) {
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(later));
+        const auto [taken, takenExit] = run(plan());
+        EXPECT_EQ(taken.errors, (std::vector<std::string>{
+                                    "Kept from an earlier run in " + folder + " (its place is taken): dir/f1", keptT,
+                                    "Delete " + (dst / folder).native() + " once you no longer need what it holds"}));
+        EXPECT_EQ(takenExit.code, 24);
+    }
     EXPECT_EQ(entries(held), (std::vector<std::string>{"dir/", "dir/f1", "t.txt"}));
 }
 
@@ -876,7 +926,8 @@ TEST_F(OneWayEngineHoldingTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
 // neither the no-replace rename nor links work. Held items go back all the
 // same: copied back without replacing anything, or to a name found free.
 // What the file system at its place cannot hold at all (a link on exFAT) is
-// named once as kept for good, and never said to be tried again.
+// named as kept for good, in the disk's own words, at every run while it
+// stays, and never said to be tried again.
 TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     const struct {
@@ -943,16 +994,22 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
             EXPECT_FALSE(fs::exists(held));
         }
 
-        // Named once: the next run neither names it nor fails for it.
+        // The next run names it again, a warning, and fails for nothing else.
         runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
         const auto [next, nextExit] = run(plan());
-        EXPECT_TRUE(next.errors.empty()) << testing::PrintToString(next.errors);
-        EXPECT_EQ(nextExit, RsyncExit(0, {}));
+        if (c.exfat && c.below) {
+            ASSERT_EQ(next.errors.size(), 2u) << testing::PrintToString(next.errors);
+            EXPECT_TRUE(next.errors[0].ends_with("; it can never go back): mnt/link")) << next.errors[0];
+            EXPECT_EQ(nextExit.code, 24);
+        } else {
+            EXPECT_TRUE(next.errors.empty()) << testing::PrintToString(next.errors);
+            EXPECT_EQ(nextExit, RsyncExit(0, {}));
+        }
     }
 }
 
 // Nor can exFAT hold a pipe or a name with a colon, however often it is
-// asked: such items are named once as kept for good, and nothing half made
+// asked: such items are named as kept for good, and nothing half made
 // is left among the user's files.
 TEST_F(OneWayEngineHoldingTest, WhatExfatCannotHoldIsKeptForGoodAndLeavesNothingBehind) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";

@@ -427,10 +427,35 @@ TEST_F(TwoWayEngineTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
     }
 }
 
+// A run that fails once rsync held what it took (here its log cannot be
+// written) names nothing it kept: the next run names each such item as an
+// interrupted run's, never as one an earlier run named already.
+TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
+    job.options.archiveEnabled = false;
+    startInStep({"notes.txt"});
+    putAt(a / "notes.txt", "from A", t0 + 100);
+    const TwoWayPlan p = plan().second;
+    script.expect(Script::transfer())
+        .then([&] { putAt(b / "notes.txt", "1st save", t0 + 200); })
+        .passThrough()
+        .then([&] { putAt(b / "notes.txt", "2nd save", t0 + 300); });  // after rsync wrote its copy
+    log.failFrom = 0;
+    EXPECT_ANY_THROW(run(p));
+    log.failFrom = SIZE_MAX;
+
+    const std::string folder = holdingFolder(runID);
+    const auto [next, nextExit] = sync();
+    EXPECT_EQ(nextExit.stderrTail,
+              (std::vector<std::string>{"Kept from an interrupted run in " + folder + " (its place is taken): notes.txt",
+                                        "Delete " + (b / folder).native() + " once you no longer need what it holds"}));
+    EXPECT_EQ(contents(b / folder / "notes.txt"), "1st save");
+}
+
 // A run killed during its transfer leaves what it held, and the plan it
 // held it by. The next run settles it as that run would have: the version
 // the plan replaced goes (into the archive where it is on); another version
-// goes back or, its place taken, is kept and named once, not at every run.
+// goes back or, its place taken, goes into the next run's archive where it
+// is on, else is kept and named at every run, a warning, while it stays.
 TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
@@ -459,21 +484,25 @@ TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
         putAt(a / "next.txt", "for B", t0);                   // so that the next runs act on B
 
         const auto second = sync();
-        EXPECT_EQ(second.second.code, 0) << testing::PrintToString(second.second.stderrTail);
+        EXPECT_EQ(second.second.code, 24) << testing::PrintToString(second.second.stderrTail);
         const std::string folder = holdingFolder(killedRun);
+        const std::string archived = ArchiveDirectories::runFolderRelativePath(job.id, runID);
+        const std::vector<std::string> kept{
+            "Kept from an interrupted run in " + folder + " (its place is taken): notes.txt",
+            "Delete " + (b / folder).native() + " once you no longer need what it holds"};
         EXPECT_EQ(second.second.stderrTail,
-                  (std::vector<std::string>{
-                      "Kept from an interrupted run in " + folder + " (its place is taken): notes.txt",
-                      "Delete " + (b / folder).native() + " once you no longer need what it holds"}));
+                  archive ? std::vector<std::string>{"Archived from an interrupted run in " + archived +
+                                                     " (its place is taken): notes.txt"}
+                          : kept);
         EXPECT_FALSE(fs::exists(held / "report.txt"));
         EXPECT_EQ(fs::exists(b / ArchiveDirectories::runFolderRelativePath(job.id, killedRun) / "report.txt"),
                   archive);
-        EXPECT_EQ(contents(held / "notes.txt"), "changed while held");
+        EXPECT_EQ(contents((archive ? b / archived : held) / "notes.txt"), "changed while held");
         EXPECT_EQ(contents(b / "report.txt"), "from A");
 
         putAt(a / "later.txt", "for B", t0);
         const auto third = sync();
-        EXPECT_EQ(third.second, RsyncExit(0, {}));
+        EXPECT_EQ(third.second, archive ? RsyncExit(0, {}) : RsyncExit(24, kept));
         EXPECT_EQ(contents(b / "later.txt"), "for B");
         log.lines.clear();
     }

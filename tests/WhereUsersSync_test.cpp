@@ -442,6 +442,24 @@ TEST_P(WhereUsersSyncRacy, EditsWithinTheRecordedSecondAreToldByTheirContents) {
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncRacy,
                          ::testing::Values(Mount::ext4, Mount::desktop, Mount::sshfs, Mount::rclone), paramName);
 
+// A version the plan never saw ends where the user finds it: once, and
+// only once, in place, in the run's archive folder or held; named among the
+// run's errors. Where it is held, the folder it is held in.
+fs::path expectWhereTheUserFindsIt(const fs::path& dst, const fs::path& runFolder, const std::string& path,
+                                   const std::string& saved, const RunStats& stats) {
+    fs::path heldIn;
+    for (const std::string& item : held(dst))
+        if (fs::path(item).filename() == fs::path(path).filename() &&
+            contents(dst / ".KeltoSync/Holding" / item) == saved)
+            heldIn = dst / ".KeltoSync/Holding" / *fs::path(item).begin();
+    const bool inPlace = contents(dst / path) == saved, archived = contents(runFolder / path) == saved;
+    EXPECT_EQ(inPlace + archived + !heldIn.empty(), 1) << inPlace << archived << heldIn;
+    EXPECT_TRUE(std::any_of(stats.errors.begin(), stats.errors.end(),
+                            [&](const std::string& line) { return line.ends_with(": " + path); }))
+        << testing::PrintToString(stats.errors);
+    return heldIn;
+}
+
 // The engine with B on a mount, its traits as the volume gives them, real
 // rsync under it, and saves a test makes between its rsync runs.
 class WhereUsersSyncSaves : public OneWayEngineTest, public ::testing::WithParamInterface<Mount> {
@@ -458,9 +476,10 @@ protected:
 };
 
 // B's files saved anew, as an editor saves, once the comparison began: at
-// the clock's time, with the same size or a new one. The mirror neither
-// loses nor archives them: each stays in place or held, and is named.
-TEST_P(WhereUsersSyncSaves, ASaveMadeAfterTheComparisonBeganIsKeptAndNamed) {
+// the clock's time, with the same size or a new one. The mirror never
+// loses them nor takes them for the versions it saw: each ends in place,
+// in the run's archive or held, and is named.
+TEST_P(WhereUsersSyncSaves, ASaveMadeAfterTheComparisonBeganIsNamedWhereverItEnds) {
     for (const std::string saved : {"new B", "saved anew in B"}) {
         SCOPED_TRACE(saved);
         for (const fs::path& folder : {src, dst})
@@ -478,15 +497,7 @@ TEST_P(WhereUsersSyncSaves, ASaveMadeAfterTheComparisonBeganIsKeptAndNamed) {
         EXPECT_NE(exit.code, 0);
         for (const char* name : {"x.txt", "gone.txt"}) {
             SCOPED_TRACE(name);
-            const auto names = [&](const std::string& line) { return line.ends_with(std::string(": ") + name); };
-            EXPECT_TRUE(std::any_of(stats.errors.begin(), stats.errors.end(), names))
-                << testing::PrintToString(stats.errors);
-            const std::vector<std::string> holding = held(dst);
-            const bool isHeld = std::any_of(holding.begin(), holding.end(), [&](const std::string& path) {
-                return fs::path(path).filename() == name && contents(dst / ".KeltoSync/Holding" / path) == saved;
-            });
-            EXPECT_TRUE(contents(dst / name) == saved || isHeld);
-            EXPECT_FALSE(fs::exists(runFolder() / name));
+            expectWhereTheUserFindsIt(dst, runFolder(), name, saved, stats);
         }
     }
 }
@@ -526,6 +537,96 @@ TEST_P(WhereUsersSyncLooks, ANameTheCardWillNotLookUpIsLeftOutOfEveryLook) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncLooks, ::testing::Values(Mount::exfat), paramName);
+// B on a mount, the job's archive on or off, and saves made through the
+// mount or, behind a cached sshfs, on the server.
+struct SaveCase {
+    Mount kind;
+    bool archive;
+    bool onServer = false;
+};
+
+void PrintTo(const SaveCase& c, std::ostream* out) {
+    *out << nameOf(c.kind) << (c.onServer ? " on the server" : "") << (c.archive ? ", archive on" : ", archive off");
+}
+
+std::string saveCaseName(const ::testing::TestParamInfo<SaveCase>& info) {
+    return nameOf(info.param.kind) + (info.param.onServer ? "OnTheServer" : "") +
+           (info.param.archive ? "_archiveOn" : "_archiveOff");
+}
+
+class WhereUsersSyncSaveDuringTransfer : public OneWayEngineTest, public ::testing::WithParamInterface<SaveCase> {
+protected:
+    MountedFolder mounted;
+
+    void SetUp() override {
+        OneWayEngineTest::SetUp();
+        std::string whyNot;
+        dst = mounted.make(GetParam().kind, tmp / "place", whyNot);
+        if (dst.empty()) GTEST_SKIP() << whyNot;
+        traits = FileSystemTraits::forVolume(VolumeInspector::identity(dst));
+        job.options.archiveEnabled = GetParam().archive;
+    }
+};
+
+// Saves the plan never saw, made in B as the mirror's transfer starts: of
+// files the plan replaces (a new size; the same size at a new time) and of
+// one it deletes. Each ends where the user finds it, named: back at its
+// place, or, where the transfer's copy took that place, in the run's
+// archive (archive on) or held, named again at every later run, none a
+// plain success, until the user takes it from where the line says.
+TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
+    const fs::path saveIn = GetParam().onServer ? tmp / "place/real" : dst;
+    putAt(src / "x.txt", "from A", t0 + 100);
+    putAt(src / "y.txt", "from A y", t0 + 100);
+    putAt(dst / "x.txt", "old B", t0);
+    putAt(dst / "y.txt", "old B y", t0);
+    putAt(dst / "gone.txt", "old g", t0);
+    const std::map<std::string, std::string> saves{
+        {"gone.txt", "saved anew g"}, {"x.txt", "saved anew in B"}, {"y.txt", "new B y"}};
+    script.expect(ScriptedRsyncRunner::transfer())
+        .then([&] {
+            for (const auto& [name, content] : saves) save(saveIn / name, content);
+        })
+        .passThrough();
+
+    const auto [stats, exit] = run(plan());
+    EXPECT_NE(exit.code, 0);
+    std::map<std::string, fs::path> heldIn;
+    for (const auto& [name, saved] : saves) {
+        SCOPED_TRACE(name);
+        const fs::path folder = expectWhereTheUserFindsIt(dst, runFolder(), name, saved, stats);
+        if (name == "gone.txt") {
+            EXPECT_EQ(contents(dst / name), saved);
+        } else if (contents(dst / name) != saved) {
+            EXPECT_EQ(contents(dst / name), contents(src / name));
+        }
+        EXPECT_TRUE(folder.empty() || !GetParam().archive) << "held with the archive on";
+        if (!folder.empty()) heldIn[name] = folder;
+    }
+
+    for (int later = 1; later <= 2 && !heldIn.empty(); ++later) {
+        runID = ArchiveRunID::make(SystemClock::shared().now().adding(later));
+        const auto [next, nextExit] = run(plan());
+        EXPECT_NE(nextExit.code, 0);
+        for (const auto& [name, folder] : heldIn) {
+            EXPECT_EQ(contents(folder / name), saves.at(name));
+            const std::string deleteLine = "Delete " + folder.native() + " once you no longer need what it holds";
+            EXPECT_TRUE(std::any_of(next.errors.begin(), next.errors.end(),
+                                    [&](const std::string& line) { return line.ends_with(": " + name); }));
+            EXPECT_NE(std::find(next.errors.begin(), next.errors.end(), deleteLine), next.errors.end())
+                << testing::PrintToString(next.errors);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer,
+                         ::testing::Values(SaveCase{Mount::ext4, true}, SaveCase{Mount::ext4, false},
+                                           SaveCase{Mount::desktop, true}, SaveCase{Mount::desktop, false},
+                                           SaveCase{Mount::sshfs, true}, SaveCase{Mount::sshfs, false},
+                                           SaveCase{Mount::sshfs, true, true}, SaveCase{Mount::sshfs, false, true},
+                                           SaveCase{Mount::passThrough, true}, SaveCase{Mount::passThrough, false},
+                                           SaveCase{Mount::exfat, true}, SaveCase{Mount::exfat, false}),
+                         saveCaseName);
 
 // The second the coarse clock shows: what a save on these disks stamps
 // (time() in a FUSE driver, the kernel's FAT and exFAT drivers).
@@ -546,25 +647,11 @@ std::int64_t mtimeOf(const fs::path& file) {
     return ::stat(file.c_str(), &info) == 0 ? info.st_mtime : -1;
 }
 
-// A save the mirror must keep: not in the run's archive, and in place or
-// held with its content, named among the run's errors.
-void expectKeptAndNamed(const fs::path& dst, const fs::path& runFolder, const std::string& path,
-                        const std::string& saved, const RunStats& stats) {
-    const std::vector<std::string> holding = held(dst);
-    const bool isHeld = std::any_of(holding.begin(), holding.end(), [&](const std::string& item) {
-        return item.ends_with(path) && contents(dst / ".KeltoSync/Holding" / item) == saved;
-    });
-    EXPECT_TRUE(contents(dst / path) == saved || isHeld) << contents(dst / path);
-    EXPECT_NE(contents(runFolder / path), saved);
-    EXPECT_TRUE(std::any_of(stats.errors.begin(), stats.errors.end(),
-                            [&](const std::string& line) { return line.ends_with(": " + path); }))
-        << testing::PrintToString(stats.errors);
-}
-
 // B on a disk whose kernel stamps status changes, with an exFAT card
 // mounted below it: the look begins at no step of the card's, so a save on
 // the card after the look began, in the second of the version before it
-// and of its size, shows no time after the start. The mirror keeps it.
+// and of its size, shows no time after the start. The mirror never takes it
+// as the version it saw: it is named, wherever it ends.
 class WhereUsersSyncMountBelow : public OneWayEngineTest {
 protected:
     TestMounts mounts;
@@ -579,7 +666,7 @@ protected:
     }
 };
 
-TEST_F(WhereUsersSyncMountBelow, ASaveOnTheCardAfterTheLookBeganIsNotArchived) {
+TEST_F(WhereUsersSyncMountBelow, ASaveOnTheCardAfterTheLookBeganIsNamed) {
     job.options.archiveEnabled = true;
     putAt(src / "card/x.txt", "from A", t0);
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -593,7 +680,7 @@ TEST_F(WhereUsersSyncMountBelow, ASaveOnTheCardAfterTheLookBeganIsNotArchived) {
         const SyncPlan planned = plan();
         if (mtimeOf(dst / "card/x.txt") != before) continue;
         const RunStats stats = run(planned).first;
-        expectKeptAndNamed(dst, runFolder(), "card/x.txt", "new B", stats);
+        expectWhereTheUserFindsIt(dst, runFolder(), "card/x.txt", "new B", stats);
         return;
     }
     GTEST_SKIP() << "no save after the look shared the second of the one before";

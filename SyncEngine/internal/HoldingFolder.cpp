@@ -268,37 +268,79 @@ HoldingFolder::Kept keptFor(const std::string& path, const FileError& error) {
     return {path, error, placeTaken(error), cannotBeHeld(error)};
 }
 
-// Takes away a held item the plan meant to: into the run's archive folder
-// where it has one, else for good. The folders on its way there are made as
-// those put back are, after their counterparts below `top`.
-void drop(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
-          const std::string& path, const HoldingFolder::Planned& planned, std::optional<Folder>& archive) {
-    if (!planned.archiveTo) return SafeFileSystem::removeTree(folder, name);
-    // What rsync's copy into the holding folder dropped, the archive keeps.
-    const auto crossed = planned.crossed.find(path);
-    if (crossed != planned.crossed.end()) {
-        const std::optional<struct stat> held = SafeFileSystem::statChild(folder, name);
+// A run's archive folder below R (none: the run keeps no archive), made
+// and opened once, at its first use in a walk.
+class ArchiveFolder {
+public:
+    explicit ArchiveFolder(std::optional<std::string> relative) : relative_(std::move(relative)) {}
+    explicit operator bool() const { return relative_.has_value(); }
+    const Folder& open(const Folder& root) {
+        if (!opened_) opened_ = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*relative_));
+        return *opened_;
+    }
+
+private:
+    std::optional<std::string> relative_;
+    std::optional<Folder> opened_;
+};
+
+// Moves a held item into an archive folder, at its path under R. The folders
+// on its way there are made as those put back are, after their counterparts
+// below `top`; what rsync's copy into the holding folder dropped of the
+// version `planned` looked at, the archive keeps.
+void archiveHeld(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
+                 const std::string& path, const HoldingFolder::Planned* planned, ArchiveFolder& archive) {
+    if (planned) {
+        const auto crossed = planned->crossed.find(path);
+        const std::optional<struct stat> held =
+            crossed != planned->crossed.end() ? SafeFileSystem::statChild(folder, name) : std::nullopt;
         if (held && crossed->second.isVersion(*held)) SafeFileSystem::setAttributes(folder, name, crossed->second.attributes);
     }
     std::vector<std::string> pieces = SafeFileSystem::split(path);
     pieces.pop_back();
-    // The run's own archive folder, opened once for every item of the walk.
-    if (!archive) archive = SafeFileSystem::ensurePath(root, SafeFileSystem::split(*planned.archiveTo));
-    SafeFileSystem::moveToFreeName(folder, name, placeAt(*archive, top, pieces), name,
+    SafeFileSystem::moveToFreeName(folder, name, placeAt(archive.open(root), top, pieces), name,
                                    SafeFileSystem::Writers::thisRunAlone);
 }
 
-// Takes away what the plan meant to; where the disk refuses, the item stays
-// held, named with the disk's own error, and the next run tries again.
+// Takes away what the plan meant to: into the run's archive folder where it
+// has one, else for good; where the disk refuses, the item stays held, named
+// with the disk's own error, and the next run tries again.
 void dropOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
-                const std::string& path, const HoldingFolder::Planned& planned, std::optional<Folder>& archive,
+                const std::string& path, const HoldingFolder::Planned& planned, ArchiveFolder& archive,
                 HoldingFolder::Settlement& out) {
     try {
-        drop(root, top, folder, name, path, planned, archive);
+        if (archive)
+            archiveHeld(root, top, folder, name, path, &planned, archive);
+        else
+            SafeFileSystem::removeTree(folder, name);
     } catch (const FileError& error) {
         using Bound = HoldingFolder::Kept::Bound;
-        out.kept.push_back({path, error, false, false, planned.archiveTo ? Bound::archive : Bound::away});
+        out.kept.push_back({path, error, false, false, archive ? Bound::archive : Bound::away});
     }
+}
+
+// The one rule for a held version that cannot go back, its place taken (by
+// the transfer's own copy, or by anything else): with an archive folder it
+// goes there, named, as the archive is where a replaced version is looked
+// for; without one it stays held and is named at every run until the user
+// takes it. `folderChanged`: it was the version the plan saw, reached
+// through a folder the plan did not see.
+void archiveOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
+                   const std::string& path, const FileError& error, const HoldingFolder::Planned* planned,
+                   ArchiveFolder& displaced, HoldingFolder::Settlement& out, bool folderChanged) {
+    if (displaced) {
+        try {
+            archiveHeld(root, top, folder, name, path, planned, displaced);
+            out.archived.push_back(path);
+            return;
+        } catch (const FileError& refused) {
+            using Bound = HoldingFolder::Kept::Bound;
+            out.kept.push_back({path, refused, false, cannotBeHeld(refused), Bound::archive, folderChanged});
+            return;
+        }
+    }
+    out.kept.push_back(keptFor(path, error));
+    out.kept.back().folderChanged = folderChanged;
 }
 
 // Whether the plan meant to take the held item away: the version it saw, at
@@ -367,7 +409,7 @@ bool standsWhole(const Folder& root, const Folder& in, const std::string& name, 
 
 void putBackOrKeep(const Folder& root, const Folder& top, const Folder& folder, const std::string& name,
                    const std::string& path, const struct stat& held, const HoldingFolder::Planned* planned,
-                   HoldingFolder::Settlement& out, bool folderChanged = false) {
+                   ArchiveFolder& displaced, HoldingFolder::Settlement& out, bool folderChanged = false) {
     try {
         putBackWhole(root, top, folder, name, path, held, planned, out);
         out.putBack.push_back(path);
@@ -392,10 +434,11 @@ void putBackOrKeep(const Folder& root, const Folder& top, const Folder& folder, 
             }
         }
         if (trade != Trade::none) out.putBack.push_back(path);
-        if (trade != Trade::done) {
-            out.kept.push_back(keptFor(path, error));
-            out.kept.back().folderChanged = folderChanged;
-        }
+        if (trade == Trade::done) return;
+        if (placeTaken(error))
+            return archiveOrKeep(root, top, folder, name, path, error, planned, displaced, out, folderChanged);
+        out.kept.push_back(keptFor(path, error));
+        out.kept.back().folderChanged = folderChanged;
     }
 }
 
@@ -597,43 +640,57 @@ void clearTemporaries(const Folder& root, const HoldingFolder::Planned& planned,
 
 // The one rule settling and recovery share for a held item: it goes only
 // as the plan meant it to, through the folders the plan saw; the rest goes
-// back, or stays held, named.
+// back, or, its place taken, into the archive or stays held, named.
+// `archive`: where what the plan meant to take goes; `displaced`: where what
+// cannot go back goes.
 void settleItem(const Folder& root, const Folder& top, const Folder& in, const std::string& name,
                 const std::string& path, const struct stat& item, const HoldingFolder::Planned* planned,
-                FoldersAsSeen& folders, std::optional<Folder>& archive, HoldingFolder::Settlement& out) {
+                FoldersAsSeen& folders, ArchiveFolder& archive, ArchiveFolder& displaced,
+                HoldingFolder::Settlement& out) {
     const bool meant = planned && meantToGo(root, *planned, path, item);
     if (meant && folders.hold(path)) return dropOrKeep(root, top, in, name, path, *planned, archive, out);
-    putBackOrKeep(root, top, in, name, path, item, planned, out, meant);
+    putBackOrKeep(root, top, in, name, path, item, planned, displaced, out, meant);
 }
 
 // Settling by the run that held: what it meant to take goes, the rest back.
 void settleFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned& planned,
                   HoldingFolder::Settlement& out) {
     FoldersAsSeen folders(root, planned);
-    std::optional<Folder> archive;
+    ArchiveFolder archive(planned.archiveTo);
     const Visit settleOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                 const struct stat& item) {
         if (clearedCutCopy(root, planned, in, name, path, item)) return;
-        settleItem(root, folder, in, name, path, item, &planned, folders, archive, out);
+        settleItem(root, folder, in, name, path, item, &planned, folders, archive, archive, out);
     };
     walkHeld(root, folder, "", settleOne, out);
 }
 
 // Recovery of what an earlier run left: settled as that run would have, by
-// the plan it recorded; without one everything goes back, and what a mark
-// records as named already is left alone.
+// the plan it recorded; without one everything goes back. What a mark
+// records as kept for good is traded for nothing: while something stands at
+// its place it goes into the recovering run's archive folder, `displaced`,
+// where that run has one, else stays, named again; at a free place it is
+// tried as any held item, so that what the disk there cannot hold is named
+// with the disk's own words.
 void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder::Planned* recorded,
-                   const std::unordered_set<std::string>* leftAlone, HoldingFolder::Settlement& out) {
+                   const std::unordered_set<std::string>* leftAlone, ArchiveFolder& displaced,
+                   HoldingFolder::Settlement& out) {
     if (recorded) clearTemporaries(root, *recorded, out);
     const HoldingFolder::Planned none;
     FoldersAsSeen folders(root, recorded ? *recorded : none);
-    std::optional<Folder> archive;
+    ArchiveFolder archive(recorded ? recorded->archiveTo : std::nullopt);
     const Visit recoverOne = [&](const Folder& in, const std::string& name, const std::string& path,
                                  const struct stat& item) {
         // Also one an earlier run kept for good, before such copies were told apart.
         if (recorded && clearedCutCopy(root, *recorded, in, name, path, item)) return;
-        if (leftAlone && leftAlone->contains(path)) return;
-        settleItem(root, folder, in, name, path, item, recorded, folders, archive, out);
+        if (leftAlone && leftAlone->contains(path)) {
+            if (standsAt(root, path))
+                return archiveOrKeep(root, folder, in, name, path,
+                                     FileError(EEXIST, "Could not put back", root / path), recorded, displaced, out,
+                                     false);
+            return putBackOrKeep(root, folder, in, name, path, item, nullptr, displaced, out);
+        }
+        settleItem(root, folder, in, name, path, item, recorded, folders, archive, displaced, out);
     };
     walkHeld(root, folder, "", recoverOne, out);
 }
@@ -701,6 +758,7 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
                                                 const Planned& planned) {
     Settlement result;
     result.folder = relativePath(runID);
+    result.archivedIn = planned.archiveTo.value_or("");
     try {
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
         if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
@@ -725,6 +783,11 @@ bool HoldingFolder::Settlement::heldUnseen() const {
            });
 }
 
+bool HoldingFolder::Settlement::displaced() const {
+    return !archived.empty() ||
+           std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return item.forGood() && !item.path.empty(); });
+}
+
 bool HoldingFolder::Settlement::hasRetries() const {
     return std::any_of(kept.begin(), kept.end(), [](const Kept& item) { return !item.forGood(); });
 }
@@ -732,13 +795,19 @@ bool HoldingFolder::Settlement::hasRetries() const {
 void HoldingFolder::describeRecovered(const Settlement& settlement, const fs::path& root,
                                       std::vector<std::string>& lines) {
     const bool finished = settlement.fromFinishedRun;
-    describe(settlement, finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
-             finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ", root, lines);
+    describe(settlement,
+             {finished ? "Put back from an earlier run: " : "Put back from an interrupted run: ",
+              finished ? "Kept from an earlier run in " : "Kept from an interrupted run in ",
+              finished ? "Archived from an earlier run in " : "Archived from an interrupted run in "},
+             root, lines);
 }
 
-void HoldingFolder::describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
-                             const fs::path& root, std::vector<std::string>& lines) {
-    for (const std::string& path : settlement.putBack) lines.push_back(std::string(putBack) + path);
+void HoldingFolder::describe(const Settlement& settlement, const Wording& wording, const fs::path& root,
+                             std::vector<std::string>& lines) {
+    const std::string_view kept = wording.kept;
+    for (const std::string& path : settlement.putBack) lines.push_back(std::string(wording.putBack) + path);
+    for (const std::string& path : settlement.archived)
+        lines.push_back(std::string(wording.archived) + settlement.archivedIn + " (its place is taken): " + path);
     for (const Kept& item : settlement.kept) {
         // Its real cause: a version the plan never saw whose place is
         // taken, or a move the disk refused, in the disk's own words.
@@ -762,6 +831,10 @@ void HoldingFolder::describe(const Settlement& settlement, std::string_view putB
         lines.push_back("Delete " + (root / settlement.folder).native() + " once you no longer need what it holds");
 }
 
+void HoldingFolder::describe(const Settlement& settlement, const fs::path& root, std::vector<std::string>& lines) {
+    describe(settlement, {"Put back: ", "Kept in ", "Archived in "}, root, lines);
+}
+
 void HoldingFolder::markReported(const fs::path& root, const std::string& runID, const Settlement& settlement) {
     try {
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
@@ -774,7 +847,8 @@ void HoldingFolder::markReported(const fs::path& root, const std::string& runID,
     }
 }
 
-std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& root) {
+std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& root,
+                                                             const std::optional<std::string>& archiveTo) {
     std::vector<Settlement> result;
     const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
     if (!rootFolder) throw FileError(ENOENT, "Could not open folder", root);
@@ -787,6 +861,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
     for (const std::string& runID : runIDs) {
         Settlement settlement;
         settlement.folder = relativePath(runID);
+        settlement.archivedIn = archiveTo.value_or("");
         try {
             const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
             if (!folder) {
@@ -798,8 +873,9 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             const std::optional<HoldingRecords::Mark> mark = HoldingRecords::readMark(*folder);
             const std::optional<Planned> plan = HoldingRecords::readPlan(*holdingRoot, runID);
             settlement.fromFinishedRun = mark && !mark->interrupted;
+            ArchiveFolder displaced(archiveTo);
             recoverFolder(*rootFolder, *folder, plan ? &*plan : nullptr, mark ? &mark->placeTaken : nullptr,
-                          settlement);
+                          displaced, settlement);
             bool removed = false;
             if (settlement.kept.empty()) {
                 // A mark alone, its items put back or deleted by the user, goes with the
@@ -810,15 +886,16 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
                 removed = SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
                 if (removed) HoldingRecords::removePlan(*holdingRoot, runID);
             }
-            // The folder records what has lost its place since, named this
-            // once, a killed run's as a finished run's.
+            // The folder records what has lost its place, a killed run's as a
+            // finished run's; each is named at every run while it stays.
             if (!removed) {
                 const std::unordered_set<std::string> before =
                     mark ? mark->placeTaken : std::unordered_set<std::string>{};
-                const bool newlyTaken = std::any_of(settlement.kept.begin(), settlement.kept.end(),
-                                                    [](const Kept& item) { return item.forGood(); });
-                if (newlyTaken) writeMark(*folder, before, settlement, !settlement.fromFinishedRun);
-                settlement.onlyPlaceTaken = !settlement.hasRetries() && (newlyTaken || !before.empty());
+                std::unordered_set<std::string> now;
+                for (const Kept& item : settlement.kept)
+                    if (item.forGood() && !item.path.empty()) now.insert(item.path);
+                if (now != before) writeMark(*folder, {}, settlement, !settlement.fromFinishedRun);
+                settlement.onlyPlaceTaken = !settlement.kept.empty() && !settlement.hasRetries();
             }
         } catch (const FileError& error) {
             settlement.kept.push_back({"", error});

@@ -28,10 +28,17 @@ namespace kelto {
 // meanwhile, costs nothing the run did not name. Nothing here follows a
 // symbolic link below R.
 struct HoldingFolder {
+    // The code a run ends with, where rsync's was 0, when it did its work
+    // but a version it held could not go back (archived in its stead, or
+    // held for good, named at every run): rsync's own code for a run that
+    // completed with warnings, never a plain success, and no failure the
+    // user cannot end (the lines name where the version lies).
+    static constexpr std::int32_t displacedCode = 24;
+
     // An item left in a holding folder, and why. An item whose place is
     // taken, or that its place's file system cannot hold, can never go back
-    // and is named once; every other one is tried again by the next run's
-    // recovery.
+    // and is named at every run while it stays; every other one is tried
+    // again by the next run's recovery.
     struct Kept {
         std::string path;  // as it was under R; empty for the holding folder itself
         FileError reason;
@@ -57,19 +64,27 @@ struct HoldingFolder {
     struct Settlement {
         std::string folder;                // the holding folder, relative to R
         std::vector<std::string> putBack;  // back at their paths under R
+        // Versions that could not go back, their place taken, moved into the
+        // archive folder `archivedIn` (relative to R) at their paths.
+        std::vector<std::string> archived;
+        std::string archivedIn;
         std::vector<Kept> kept;            // still in the holding folder
         std::vector<FileError> leftovers;  // rsync's temporaries that could not be cleared
         // The folder was marked by the run that filled it, which ended and
         // named what it kept; false for one a killed run left.
         bool fromFinishedRun = false;
         // What stays in the folder is only items kept for good, each named
-        // once already or here: the user may delete the folder.
+        // at every run: the user may delete the folder.
         bool onlyPlaceTaken = false;
-        bool hasItems() const { return !putBack.empty() || !kept.empty() || !leftovers.empty(); }
+        bool hasItems() const {
+            return !putBack.empty() || !archived.empty() || !kept.empty() || !leftovers.empty();
+        }
         // Something stays held, or went back, for being a version the plan
         // never saw: only that asks for a new review.
         bool heldUnseen() const;
         bool hasRetries() const;  // a kept item the next run tries again
+        // A version that could not go back: archived, or held for good.
+        bool displaced() const;
     };
 
     // An item on a file system below R as the look before the transfer saw
@@ -164,28 +179,38 @@ struct HoldingFolder {
 
     // Discards from the run's holding folder what `planned` names in the
     // version it saw, and any copy rsync cut short of an item that still
-    // stands at its place as the plan saw it (the disk filled as rsync copied
-    // it across), puts every other item back at its path under R, making
-    // the folders on the way and never replacing what stands there but the
-    // transfer's own copy, and removes the folders it emptied,
-    // the holding folder included; clears the temporaries rsync left of
-    // the planned copies. Never throws: an item that could be
-    // neither discarded nor put back is kept and returned.
+    // stands at its place (the disk filled as rsync copied it across), puts
+    // every other item back at its path under R, making the folders on the
+    // way and never replacing what stands there but the transfer's own copy
+    // (where the disk trades places in one step), and removes the folders it
+    // emptied, the holding folder included; clears the temporaries rsync
+    // left of the planned copies. An item whose place is taken goes into
+    // `planned.archiveTo` where the run archives, else stays held. Never
+    // throws: an item that could be neither discarded, put back nor
+    // archived is kept and returned.
     static Settlement settle(const std::filesystem::path& root, const std::string& runID, const Planned& planned);
 
     // Marks the run's holding folder as settled by a run that named what it
-    // kept, recording the kept items whose place is taken: later runs leave
-    // those alone and name them no more, and try the others again. Never
-    // throws; an unmarked folder is recovered like an interrupted run's.
+    // kept, recording the kept items whose place is taken: later runs put
+    // those back no more (they archive them, or name them again), and try
+    // the others again. Only a run whose result names what it kept marks
+    // it. Never throws; an unmarked folder is recovered like an interrupted
+    // run's.
     static void markReported(const std::filesystem::path& root, const std::string& runID,
                              const Settlement& settlement);
 
-    // Adds one line for each item a holding folder gave back or still holds;
-    // then that the next run tries again what went on being held for another
-    // reason than its place being taken, or, when only such items stay, that
-    // the user may delete the folder.
-    static void describe(const Settlement& settlement, std::string_view putBack, std::string_view kept,
-                         const std::filesystem::path& root, std::vector<std::string>& lines);
+    // Adds one line for each item a holding folder gave back, archived or
+    // still holds; then that the next run tries again what went on being
+    // held for another reason than its place being taken, or, when only such
+    // items stay, that the user may delete the folder, named where R is.
+    static void describe(const Settlement& settlement, const std::filesystem::path& root,
+                         std::vector<std::string>& lines);
+    // How those lines begin.
+    struct Wording {
+        std::string_view putBack, kept, archived;
+    };
+    static void describe(const Settlement& settlement, const Wording& wording, const std::filesystem::path& root,
+                         std::vector<std::string>& lines);
     // The same for what recover() gave back from an earlier or an
     // interrupted run, saying which.
     static void describeRecovered(const Settlement& settlement, const std::filesystem::path& root,
@@ -195,18 +220,21 @@ struct HoldingFolder {
     // machine went down) before settling, and finished runs that could not
     // put everything back. Every item goes back where its place under R is
     // free, except those a mark records as having their place taken (a copy
-    // cut short that the recorded plan tells goes even so); the rest stays,
-    // and a marked folder records what has lost its place since.
+    // cut short that the recorded plan tells goes even so); what cannot,
+    // its place taken, goes into `archiveTo` (the recovering run's archive
+    // folder, relative to R) where the run archives; the rest stays, and a
+    // marked folder records what has lost its place.
     // Where two runs held one path, the later run's item goes back, told by
     // when the folders were made. Where the run recorded its plan, what it
     // meant to take, in the version it saw, goes as settling would have
     // taken it, and the temporaries its rsync left of the planned copies
-    // are cleared; what is kept for good is named this once, whether the run
+    // are cleared; what is kept is named at every run, whether the run
     // finished or was killed. Returns the folders where anything went
-    // back or stayed unrecorded, the earliest made first; emptied ones are
-    // removed. Throws FileError when the
-    // holding folders cannot be listed.
-    static std::vector<Settlement> recover(const std::filesystem::path& root);
+    // back, was archived or stays, the earliest made first; emptied ones
+    // are removed. Throws FileError when the holding folders cannot be
+    // listed.
+    static std::vector<Settlement> recover(const std::filesystem::path& root,
+                                           const std::optional<std::string>& archiveTo = std::nullopt);
 };
 
 }  // namespace kelto

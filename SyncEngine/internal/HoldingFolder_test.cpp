@@ -154,15 +154,16 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     EXPECT_EQ(test::readFile(folder / "free.txt"), "f");
     EXPECT_EQ(test::readFile(folder / "sub/free.txt"), "sf");
     EXPECT_EQ(test::readFile(folder / "taken.txt"), "current");
-    // The killed run's folder is marked now: what has its place taken is named this once.
+    // The killed run's folder is marked now: what has its place taken stays.
     EXPECT_EQ(tree(folder / ".KeltoSync/Holding"),
               (std::vector<std::string>{runID + "/", runID + "/.KeltoSync", runID + "/taken.txt", "stray-file"}));
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
 }
 
 // Only a taken place keeps an item for good: a mark records just those, a
-// later recovery leaves them alone and puts back the rest, and the folder is
-// the user's once nothing else waits in it. Any other failure is tried again.
+// later recovery leaves them where they are, names them again and puts back
+// the rest, and the folder is the user's once nothing else waits in it. Any
+// other failure is tried again.
 TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     const HoldingFolder::Settlement unreachable = HoldingFolder::settle(folder / "unplugged", runID, {});
     ASSERT_EQ(unreachable.kept.size(), 1u);
@@ -186,9 +187,11 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_TRUE(recovered[0].fromFinishedRun);
     EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"later.txt"});
-    EXPECT_TRUE(recovered[0].kept.empty());
+    EXPECT_EQ(keptPaths(recovered[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
     EXPECT_TRUE(recovered[0].onlyPlaceTaken);
-    EXPECT_TRUE(HoldingFolder::recover(root()).empty());
+    const std::vector<HoldingFolder::Settlement> again = HoldingFolder::recover(root());
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(keptPaths(again[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
     EXPECT_EQ(test::readFile(held() / "taken.txt"), "old");
 
     // Once the user removed what it held, the mark goes with the folder.

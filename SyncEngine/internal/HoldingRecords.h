@@ -22,7 +22,7 @@ struct HoldingRecords {
     // recovery marked, its own run having been killed.
     struct Mark {
         bool interrupted = false;                  // the run that held was killed
-        std::unordered_set<std::string> placeTaken;  // kept for good, named already
+        std::unordered_set<std::string> placeTaken;  // kept for good, named by the run that marked it
     };
 
     // ".KeltoSync/Holding" below R, where the runs' folders and their plans lie.

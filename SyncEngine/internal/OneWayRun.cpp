@@ -392,11 +392,14 @@ void OneWayRun::prepare() {
 // compared; never while another run may be working here.
 OneWayRun::Recovery OneWayRun::recoverHeld() {
     Recovery recovery;
+    const std::optional<std::string> archive =
+        archiving_ ? std::optional(ArchiveDirectories::runFolderRelativePath(job_.id, runID_)) : std::nullopt;
     recovery.scratch = TransferScratch::claim(heldB(), [&] {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(heldB())) {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(heldB(), archive)) {
             recovery.putBack = recovery.putBack || !settlement.putBack.empty();
             HoldingFolder::describeRecovered(settlement, destination_, recovery.notes);
             recovery.stillHeld = recovery.stillHeld || settlement.hasRetries();
+            recovery.displaced = recovery.displaced || settlement.displaced();
         }
     });
     // For the log only: a leftover in the reserved folder harms nothing.
@@ -560,13 +563,12 @@ RsyncExit OneWayRun::transfer(const RsyncInvocation& invocation, const LastLook&
 }
 
 // Also after a stop or a failure: rsync may have taken things meanwhile.
+// What it kept is marked only once the run's result names it (finish).
 OneWayRun::Held OneWayRun::settle(const HoldingFolder::Planned& planned, TransferState& state) {
     Held held;
-    const HoldingFolder::Settlement settlement = HoldingFolder::settle(heldB(), runID_, planned);
-    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", destination_, held.lines);
-    // Named this once: later runs leave what has its place taken to the
-    // user and try the rest again.
-    if (!settlement.kept.empty()) HoldingFolder::markReported(heldB(), runID_, settlement);
+    held.settlement = HoldingFolder::settle(heldB(), runID_, planned);
+    const HoldingFolder::Settlement& settlement = held.settlement;
+    HoldingFolder::describe(settlement, destination_, held.lines);
     // Only a version the plan never saw asks for a review; a move the disk
     // refused is named as such, and no review can help it.
     held.unseen = settlement.heldUnseen();
@@ -590,13 +592,21 @@ std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const Rsy
         std::vector<std::string> tail = exit.stderrTail;
         tail.insert(tail.end(), held.lines.begin(), held.lines.end());
         // Held-back versions ask for a new plan, which outranks a partial
-        // copy; what the disk refused is a partial run.
+        // copy; what the disk refused is a partial run; versions archived
+        // in place of going back, all else done, a warning.
+        const HoldingFolder::Settlement& s = held.settlement;
+        const bool onlyArchived = s.putBack.empty() && s.kept.empty() && s.leftovers.empty();
         exit = RsyncExit(engineCode(held.unseen ? transferred.code : exit.code,
-                                    held.unseen ? OneWayEngine::replanCode : 23),
+                                    held.unseen     ? OneWayEngine::replanCode
+                                    : onlyArchived ? HoldingFolder::displacedCode
+                                                   : 23),
                          std::move(tail));
     }
-    // Items an earlier run could not give back, and still cannot: never a plain success.
+    // Items an earlier run could not give back, and still cannot: never a
+    // plain success; a partial run while any is tried again.
     if (recovery.stillHeld) exit = RsyncExit(engineCode(exit.code, 23), std::move(exit.stderrTail));
+    if (recovery.displaced)
+        exit = RsyncExit(engineCode(exit.code, HoldingFolder::displacedCode), std::move(exit.stderrTail));
     if (!aligned.failures.empty()) {
         stats.errors.insert(stats.errors.end(), aligned.failures.begin(), aligned.failures.end());
         std::vector<std::string> tail = std::move(exit.stderrTail);
@@ -606,6 +616,9 @@ std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const Rsy
 
     if (archiving_)
         stats.filesArchived = countArchived(heldB() / ArchiveDirectories::runFolderRelativePath(job_.id, runID_));
+    // The result names what the holding folder keeps: later runs put it
+    // back no more. A run that throws leaves it unmarked, tried again.
+    if (!held.settlement.kept.empty()) HoldingFolder::markReported(heldB(), runID_, held.settlement);
     return {std::move(stats), exit};
 }
 

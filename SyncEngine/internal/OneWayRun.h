@@ -59,6 +59,7 @@ public:
         std::vector<std::string> notes;      // what the recovery did
         std::vector<std::string> leftovers;  // what could not be cleared, for the log
         bool stillHeld = false;              // what an earlier run held and still cannot go back
+        bool displaced = false;              // what an earlier run held, archived or kept for good
         bool putBack = false;                // B changed since the plan looked
     };
 
@@ -96,6 +97,7 @@ private:
     RsyncExit transfer(const RsyncInvocation& invocation, const LastLook& look, TransferState& state);
     // What settling left held or gave back, in the lines that name it.
     struct Held {
+        HoldingFolder::Settlement settlement;
         std::vector<std::string> lines;
         bool unseen = false;  // versions the plan never saw: a new review may help
     };

@@ -196,8 +196,10 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
         guard.unlock();
         report(first);
     }
-    // Items an earlier run held and still cannot give back: never a plain success.
-    if (!recovered_.empty()) combine(accumulated_, stillHeld_ ? 23 : 0, recovered_);
+    // Items an earlier run held and still cannot give back: never a plain
+    // success; a partial run while any is tried again.
+    if (!recovered_.empty())
+        combine(accumulated_, stillHeld_ ? 23 : displaced_ ? HoldingFolder::displacedCode : 0, recovered_);
 
     // A copy goes ahead only while a plan made now would make it too: a
     // destination changed since planning (a newer version, say) is never
@@ -439,10 +441,14 @@ void TwoWayRun::checkPlannedPaths() const {
 void TwoWayRun::prepareTrees() {
     // What runs that never settled still hold goes back before either side
     // is listed; never while another run may be working there.
-    const auto recover = [this](const TwoWaySide& side) {
-        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(held(side))) {
+    const std::optional<std::string> archive =
+        job_.options.archiveEnabled ? std::optional(ArchiveDirectories::runFolderRelativePath(job_.id, runID_))
+                                    : std::nullopt;
+    const auto recover = [&](const TwoWaySide& side) {
+        for (const HoldingFolder::Settlement& settlement : HoldingFolder::recover(held(side), archive)) {
             HoldingFolder::describeRecovered(settlement, side.root, recovered_);
             stillHeld_ = stillHeld_ || settlement.hasRetries();
+            displaced_ = displaced_ || settlement.displaced();
         }
     };
     // A side this run leaves alone is still recovered where a killed run
@@ -485,19 +491,21 @@ void TwoWayRun::settleHolding(const Direction& direction, const HoldingFolder::P
     const fs::path& root = held(direction.destination);
     const HoldingFolder::Settlement settlement = HoldingFolder::settle(root, runID_, planned);
     if (!settlement.hasItems()) return;
-    if (!settlement.kept.empty()) HoldingFolder::markReported(root, runID_, settlement);
+    if (!settlement.kept.empty()) toMark_.emplace_back(root, settlement);
     // What went back, or stays held, is a version this run did not see: its
     // old entry stays, so the next run finds it changed and plans it.
     for (const std::string& path : settlement.putBack) unsettle(path);
     for (const HoldingFolder::Kept& item : settlement.kept)
         if (!item.path.empty()) unsettle(item.path);
     std::vector<std::string> lines;
-    HoldingFolder::describe(settlement, "Put back: ", "Kept in ", direction.destination.root, lines);
+    HoldingFolder::describe(settlement, direction.destination.root, lines);
     {
         std::lock_guard guard(state_->lock);
         for (const std::string& line : lines) state_->writeLogLine(line);
     }
-    combine(accumulated_, 23, lines);
+    // Versions archived in place of going back, all else done, a warning.
+    const bool onlyArchived = settlement.putBack.empty() && settlement.kept.empty() && settlement.leftovers.empty();
+    combine(accumulated_, onlyArchived ? HoldingFolder::displacedCode : 23, lines);
 }
 
 TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
@@ -847,6 +855,9 @@ std::pair<RunStats, RsyncExit> TwoWayRun::finish(std::int32_t code) {
     const SyncProgress last = state_->aggregator.update(done, clock_.monotonicSeconds());
     RunStats stats = state_->stats;
     guard.unlock();
+    // The result names what the holding folders keep: later runs put it
+    // back no more. A run that throws leaves it unmarked, tried again.
+    for (const auto& [root, settlement] : toMark_) HoldingFolder::markReported(root, runID_, settlement);
     report(last);
     return {std::move(stats), RsyncExit(code, accumulated_.stderrTail)};
 }

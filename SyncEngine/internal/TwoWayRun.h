@@ -190,6 +190,10 @@ private:
     std::vector<std::filesystem::path> preparedRoots_;  // sides given a run folder
     std::vector<std::string> recovered_;  // what earlier runs' holding folders gave back or still hold
     bool stillHeld_ = false;              // of which something is tried again at the next run
+    bool displaced_ = false;              // of which something was archived or is kept for good
+    // What this run's holding folders keep, by the side's folder: marked
+    // only once the run's result names it.
+    std::vector<std::pair<std::filesystem::path, HoldingFolder::Settlement>> toMark_;
     std::unique_ptr<TwoWayTransferState> state_;
     std::optional<EndpointCheck::Held> held_;  // both sides, held once at the start
 };
