@@ -101,7 +101,11 @@ struct TwoWayEngine {
     // archive off, what a copy replaces waits in the side's holding folder
     // and goes for good only while it is the version the listing before the
     // transfer saw; any other version goes back, its old baseline entry
-    // kept, so the next run plans it (the newer side winning).
+    // kept, so the next run plans it (the newer side winning). One whose
+    // place is taken (by the transfer's copy, where the disk cannot trade
+    // places in one step) goes into the run's archive with the archive on,
+    // else stays held, named at every run (a warning, 24, where all else
+    // succeeded).
     // The log names each conflict the transfers settled, with the version
     // kept. Only a run that gets through both directions and the deletions
     // uncancelled rewrites the baseline, and only when that changes it (its
