@@ -312,7 +312,8 @@ TEST_P(WhereUsersSyncReplaced, BsVersionReachesTheArchive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncReplaced,
-                         ::testing::Values(Mount::ext4, Mount::desktop, Mount::sshfs, Mount::passThrough, Mount::exfat),
+                         ::testing::Values(Mount::ext4, Mount::desktop, Mount::sshfs, Mount::passThrough, Mount::exfat,
+                                           Mount::rclone),
                          paramName);
 
 // A photo stamped years ahead of the clock is an ordinary file: once
@@ -625,7 +626,8 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer,
                                            SaveCase{Mount::sshfs, true}, SaveCase{Mount::sshfs, false},
                                            SaveCase{Mount::sshfs, true, true}, SaveCase{Mount::sshfs, false, true},
                                            SaveCase{Mount::passThrough, true}, SaveCase{Mount::passThrough, false},
-                                           SaveCase{Mount::exfat, true}, SaveCase{Mount::exfat, false}),
+                                           SaveCase{Mount::exfat, true}, SaveCase{Mount::exfat, false},
+                                           SaveCase{Mount::rclone, true}, SaveCase{Mount::rclone, false}),
                          saveCaseName);
 
 // The second the coarse clock shows: what a save on these disks stamps

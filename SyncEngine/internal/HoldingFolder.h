@@ -85,6 +85,11 @@ struct HoldingFolder {
         bool hasRetries() const;  // a kept item the next run tries again
         // A version that could not go back: archived, or held for good.
         bool displaced() const;
+        // Nothing but versions archived in place of going back: all else
+        // done, the run that settled it ends in a warning, no failure.
+        bool onlyArchived() const {
+            return !archived.empty() && putBack.empty() && kept.empty() && leftovers.empty();
+        }
     };
 
     // An item on a file system below R as the look before the transfer saw

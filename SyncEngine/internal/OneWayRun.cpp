@@ -594,12 +594,10 @@ std::pair<RunStats, RsyncExit> OneWayRun::finish(TransferState& state, const Rsy
         // Held-back versions ask for a new plan, which outranks a partial
         // copy; what the disk refused is a partial run; versions archived
         // in place of going back, all else done, a warning.
-        const HoldingFolder::Settlement& s = held.settlement;
-        const bool onlyArchived = s.putBack.empty() && s.kept.empty() && s.leftovers.empty();
         exit = RsyncExit(engineCode(held.unseen ? transferred.code : exit.code,
-                                    held.unseen     ? OneWayEngine::replanCode
-                                    : onlyArchived ? HoldingFolder::displacedCode
-                                                   : 23),
+                                    held.unseen                      ? OneWayEngine::replanCode
+                                    : held.settlement.onlyArchived() ? HoldingFolder::displacedCode
+                                                                     : 23),
                          std::move(tail));
     }
     // Items an earlier run could not give back, and still cannot: never a

@@ -503,9 +503,7 @@ void TwoWayRun::settleHolding(const Direction& direction, const HoldingFolder::P
         std::lock_guard guard(state_->lock);
         for (const std::string& line : lines) state_->writeLogLine(line);
     }
-    // Versions archived in place of going back, all else done, a warning.
-    const bool onlyArchived = settlement.putBack.empty() && settlement.kept.empty() && settlement.leftovers.empty();
-    combine(accumulated_, onlyArchived ? HoldingFolder::displacedCode : 23, lines);
+    combine(accumulated_, settlement.onlyArchived() ? HoldingFolder::displacedCode : 23, lines);
 }
 
 TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
