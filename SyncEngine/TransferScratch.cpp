@@ -1,6 +1,7 @@
 #include "SyncEngine/TransferScratch.h"
 
 #include "SyncEngine/ArchiveDirectories.h"
+#include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include <fcntl.h>
@@ -101,6 +102,15 @@ TransferScratch::Claim TransferScratch::claim(const fs::path& root, const std::f
     return claim;
 }
 
+namespace {
+
+bool resumesOn(const fs::path& root) {
+    const FileDescriptor folder(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return folder.valid() && FileSystemCapabilities::ofOpen(folder.get()).writesAnywhere;
+}
+
+}  // namespace
+
 void TransferScratch::assign(RsyncInvocation& transfer, const fs::path& root, const std::vector<std::string>& paths,
                              bool listComplete, std::optional<std::int64_t> largest) {
     if (paths.empty() && listComplete) return;
@@ -108,7 +118,9 @@ void TransferScratch::assign(RsyncInvocation& transfer, const fs::path& root, co
     // working folder leads there whatever the side's path names by now, and
     // unlike a path through this process's descriptors it holds in rsync's
     // processes too.
-    if (!listComplete || !largest || *largest >= resumableSize)
+    // Resuming writes into a file out of order, which some disks refuse: a
+    // kept partial would then fail every later run rather than be copied whole.
+    if ((!listComplete || !largest || *largest >= resumableSize) && resumesOn(root))
         transfer.partialDirectory = fs::path("/proc/self/cwd") / ArchiveDirectories::reservedName /
                                     ArchiveDirectories::partialName;
     transfer.temporaryDirectory = temporaryFolderFor(root, paths);

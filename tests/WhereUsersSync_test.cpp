@@ -329,6 +329,28 @@ TEST_P(WhereUsersSyncQuickRuns, MirrorsRightAfterEditsSettleEverything) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncQuickRuns, ::testing::Values(Mount::exfat, Mount::passThrough), paramName);
 
+// A large copy a killed run left unfinished in B's partial folder: the next
+// run finishes it, resumed where the disk takes writes out of order and
+// copied whole where it does not (rclone without a cache of its own).
+class WhereUsersSyncResumes : public WhereUsersSyncTest {};
+
+TEST_P(WhereUsersSyncResumes, ACopyAKilledRunLeftUnfinishedIsFinished) {
+    b = mount;
+    putAt(a / "small.txt", "small", t0);
+    expectSettled(sync({"--mode", "mirror"}));
+    std::string large(2 << 20, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
+    putAt(a / "large.bin", large, t0);
+    fs::create_directories(b / ".KeltoSync/Partial");
+    std::ofstream(b / ".KeltoSync/Partial/large.bin", std::ios::binary) << large.substr(0, 300'000);
+    const Json out = sync({"--mode", "mirror"});
+    EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", ""), "success ");
+    EXPECT_TRUE(contents(b / "large.bin") == large);  // not printed: two megabytes
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncResumes,
+                         ::testing::Values(Mount::rclone, Mount::desktop, Mount::sshfs, Mount::ext4), paramName);
+
 class WhereUsersSyncNames : public WhereUsersSyncTest {};
 
 // The default job onto a card that keeps names as Windows does. Names it

@@ -26,7 +26,8 @@ constexpr std::int64_t fatMaxFileSize = 4294967295;
 // One row of the table. Columns: numbers last, hard links, kernel-stamped
 // status change, time resolution, folds case, folds Unicode, extended
 // attributes, permissions, network, placed by markers; the statfs magic
-// where one is the type's alone; the largest file; the names it holds.
+// where one is the type's alone; the largest file; the names it holds;
+// writes anywhere in a file once begun.
 struct Row {
     std::string_view type;
     bool numbersLast;
@@ -37,6 +38,7 @@ struct Row {
     std::int64_t magic = 0;
     std::optional<std::int64_t> maxFileSize = std::nullopt;
     FileSystemCapabilities::Names names = FileSystemCapabilities::Names::any;
+    bool writesAnywhere = true;
 };
 
 constexpr bool y = true, n = false;
@@ -90,11 +92,12 @@ const std::array rows{
     // hide a name made behind it, and what is made through it reaches its
     // remote only once closed (or written back later), so its remote, read
     // from rclone's configuration, must; it lists no extended attributes
-    // (an I/O error for every file).
+    // (an I/O error for every file). Neither takes a write out of order
+    // without a cache of its own, which the mount table does not show.
     Row{"fuse.sshfs", n, afresh, n, second, n, n, n, n, y, y},
     Row{"sshfs", n, afresh, n, second, n, n, n, n, y, y},
-    Row{"fuse.gvfsd-fuse", n, none, n, second, n, n, n, n, n, y},
-    Row{"fuse.rclone", n, none, n, second, n, n, n, n, y, n},
+    Row{"fuse.gvfsd-fuse", n, none, n, second, n, n, n, n, n, y, 0, noLimit, any, n},
+    Row{"fuse.rclone", n, none, n, second, n, n, n, n, y, n, 0, noLimit, any, n},
     Row{"fuse.glusterfs", n, none, n, second, n, n, n, n, y, n},
     Row{"fuse.davfs2", n, none, n, second, n, n, n, n, y, n},
     // Names stored volume identities may carry from the other platform.
@@ -120,6 +123,7 @@ FileSystemCapabilities fromRow(const Row& row) {
     c.network = row.network;
     c.placedByMarkers = row.markers;
     c.names = row.names;
+    c.writesAnywhere = row.writesAnywhere;
     return c;
 }
 

@@ -66,6 +66,9 @@ struct FileSystemCapabilities {
     // its own to answer from: a marker looked up there is the folder's.
     bool placedByMarkers = false;
     Names names = Names::any;
+    // A file can be written anywhere once begun, as rsync's resumption of
+    // an interrupted copy needs; some FUSE programs take only writes in order.
+    bool writesAnywhere = false;
 
     // Whether a disk whose names follow `rule` holds `name`, one component of a path.
     static bool holds(Names rule, std::string_view name);
