@@ -341,19 +341,21 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
             const int rc = insert.step();
             if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
         };
+        // One step of a statement that takes a key alone.
+        auto stepWithKey = [&](SqliteStatement& statement, std::string_view key) {
+            if (stop.stop_requested()) throw CancellationError();
+            statement.reset();
+            statement.clearBindings();
+            if (statement.bindStaticText(1, key) != SQLITE_OK) fail();
+            const int rc = statement.step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
+        };
         if (!stored) {
             for (const Baseline::Ref item : entries) write(item);
         } else {
             // Both are sorted by key: one walk finds what went, came or changed.
             SqliteStatement remove = prepare("DELETE FROM entries WHERE key = ?");
-            auto erase = [&](std::string_view key) {
-                if (stop.stop_requested()) throw CancellationError();
-                remove.reset();
-                remove.clearBindings();
-                if (remove.bindStaticText(1, key) != SQLITE_OK) fail();
-                const int rc = remove.step();
-                if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
-            };
+            auto erase = [&](std::string_view key) { stepWithKey(remove, key); };
             std::size_t i = 0, j = 0;
             while (i < stored->size() || j < entries.size()) {
                 if (j == entries.size() || (i < stored->size() && stored->at(i).key < entries.at(j).key)) {
@@ -379,14 +381,7 @@ void BaselineStore::save(const Baseline& entries, const std::optional<std::strin
         if (table) {
             execute("DELETE FROM racy");
             SqliteStatement insertRacy = prepare("INSERT INTO racy(key) VALUES (?)");
-            for (const std::string& key : entries.racyKeys()) {
-                if (stop.stop_requested()) throw CancellationError();
-                insertRacy.reset();
-                insertRacy.clearBindings();
-                if (insertRacy.bindStaticText(1, key) != SQLITE_OK) fail();
-                const int rc = insertRacy.step();
-                if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail();
-            }
+            for (const std::string& key : entries.racyKeys()) stepWithKey(insertRacy, key);
         }
 
         execute("DELETE FROM meta");

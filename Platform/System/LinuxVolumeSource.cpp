@@ -47,12 +47,14 @@ bool oneOf(std::string_view value, std::initializer_list<std::string_view> names
     return std::find(names.begin(), names.end(), value) != names.end();
 }
 
-std::string percentEncoded(std::string_view path) {
+// Every byte but letters, digits and `kept` escaped as %XX; by default a
+// URL path's own characters are kept.
+std::string percentEncoded(std::string_view path, std::string_view kept = "-._~/!$&'()*+,;=:@") {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos) {
+        if (std::isalnum(byte) || kept.find(c) != std::string_view::npos) {
             out += c;
         } else {
             out += '%';
@@ -352,18 +354,7 @@ void keeping(std::string_view spec, const RcloneRemotes& remotes, const LinuxVol
 std::optional<Url> rcloneURL(std::string_view spec) {
     const std::size_t colon = spec.find(':', spec.starts_with(':') ? 1 : 0);
     if (colon == std::string_view::npos || spec.substr(0, colon).find('/') != std::string_view::npos) return std::nullopt;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string host;
-    for (const char c : spec.substr(0, colon)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || std::string_view("-._~").find(c) != std::string_view::npos) {
-            host += c;
-        } else {
-            host += '%';
-            host += hex[byte >> 4];
-            host += hex[byte & 0xF];
-        }
-    }
+    const std::string host = percentEncoded(spec.substr(0, colon), "-._~");
     std::string path(spec.substr(colon + 1));
     if (!path.starts_with('/')) path.insert(0, "/");
     return Url::parse("rclone://" + host + percentEncoded(path));
