@@ -124,4 +124,9 @@ bool FileSystemTraits::takesEverything() const {
            std::all_of(disksBelow.begin(), disksBelow.end(), [&](const DiskBelow& disk) { return takes(disk.landing); });
 }
 
+bool FileSystemTraits::foldsCaseSomewhere() const {
+    return !caseSensitive || std::any_of(disksBelow.begin(), disksBelow.end(),
+                                         [](const DiskBelow& disk) { return !disk.landing.caseSensitive; });
+}
+
 }  // namespace kelto

@@ -56,6 +56,8 @@ struct FileSystemTraits {
     Landing landingIn(std::string_view folder) const;
     // Every disk takes every name and size and tells every spelling apart.
     bool takesEverything() const;
+    // Some disk, the volume's own or one below, takes two spellings for one name.
+    bool foldsCaseSomewhere() const;
 
     // The traits a transfer into a folder of `destination`'s traits runs
     // with, among `disks`, every file system either walk meets: extended

@@ -257,14 +257,14 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
     addSkips(skipped, clampedTimes(first, source, destination, traits.modifyWindow));
     // Items of B spelled otherwise than A's are renamed, not deleted.
     std::vector<SkippedFile> unsure;
-    std::vector<PlannedRename> renames = SpellingAlignment::respellings(first, destination, traits, unsure);
+    std::vector<PlannedRename> renames = SpellingAlignment::respellings(first, destination, landing, unsure);
     addSkips(skipped, unsure);
     checkExcludable(skipped);
 
     std::optional<std::vector<ItemizedChange>> second;
     if (!skipped.empty()) {
         std::vector<SkippedFile> keptOut = skipped;
-        addSkips(keptOut, SpellingAlignment::otherSpellingsOnB(skipped, first, traits));
+        addSkips(keptOut, SpellingAlignment::otherSpellingsOnB(skipped, first, landing));
         checkExcludable(keptOut);
         second = scan(job, source, destination, traits, keptOut, stop, reports);
     }

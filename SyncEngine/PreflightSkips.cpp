@@ -6,7 +6,6 @@
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Unicode.h"
 
-#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -63,11 +62,6 @@ public:
         return found->second;
     }
 
-    bool foldSomewhere() const {
-        return !top_.caseSensitive || std::any_of(traits_.disksBelow.begin(), traits_.disksBelow.end(),
-                                                  [](const auto& disk) { return !disk.landing.caseSensitive; });
-    }
-
     bool holdsPath(std::string_view path) {
         if (traits_.disksBelow.empty() && top_.names == FileSystemCapabilities::Names::any) return true;
         for (std::size_t start = 0; start < path.size();) {
@@ -97,7 +91,7 @@ std::vector<SkippedFile> PreflightSkips::evaluate(const std::vector<Candidate>& 
     // none of this is needed.
     std::vector<std::vector<std::string>> keysOf;
     std::unordered_set<std::string> collidingKeys;
-    if (landings.foldSomewhere()) {
+    if (traits.foldsCaseSomewhere()) {
         keysOf.reserve(candidates.size());
         std::unordered_map<std::string, Spellings> byKey;
         // Another spelling of the reserved folder would land in it.
@@ -153,7 +147,7 @@ std::vector<SkippedFile> PreflightSkips::normalisationTwins(const std::vector<Ca
                                                             const FileSystemTraits& traits) {
     Landings landings(traits);
     std::vector<SkippedFile> skipped;
-    if (!landings.foldSomewhere()) return skipped;
+    if (!traits.foldsCaseSomewhere()) return skipped;
     // Keys and spellings of every prefix: the key is the prefix's NFC, the
     // spelling its exact bytes.
     std::unordered_map<std::string, std::string> firstSpelling;
