@@ -486,7 +486,11 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
                 if (out.kept.size() == keptBefore) SafeFileSystem::removeEmptyFolder(folder, name);
                 continue;
             }
-            visit(folder, name, path, *info);
+            // Judged as the disk has it now: rsync's backup may be a second
+            // name of the file, and a save through the first since leaves
+            // what is cached of this one as it was, the version the plan saw.
+            if (const std::optional<struct stat> now = SafeFileSystem::statChildAfresh(folder, name))
+                visit(folder, name, path, *now);
         } catch (const FileError& error) {
             out.kept.push_back({path, error});
         }

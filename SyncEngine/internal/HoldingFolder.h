@@ -27,6 +27,12 @@ namespace kelto {
 // vanished or changed after the last look, or a file of R saved anew
 // meanwhile, costs nothing the run did not name. Nothing here follows a
 // symbolic link below R.
+// What no settling can see: a new file put at an item's path in the moment
+// between rsync's taking the old one into this folder and its rename of
+// its copy over the path (an editor's save by rename on any disk; any save
+// where the disk has no hard links, so rsync moved the old file away) is
+// replaced by that rename and leaves nothing behind. Nor can a writer that
+// still holds the old file open and writes after settling looked at it.
 struct HoldingFolder {
     // The code a run ends with, where rsync's was 0, when it did its work
     // but a version it held could not go back (archived in its stead, or
