@@ -200,9 +200,11 @@ std::vector<FileSystemCapabilities> FileSystemCapabilities::reachedFrom(const st
     if (!opened.valid()) return {FileSystemCapabilities{}};
     std::vector<FileSystemCapabilities> reached{ofOpen(opened.get())};
     const std::optional<std::vector<Mounted>> below = mountedBelow(folder);
-    if (!below) reached.emplace_back();
-    else
-        for (const Mounted& mounted : *below) reached.push_back(mounted.disk);
+    if (!below) {
+        reached.emplace_back();
+        return reached;
+    }
+    for (const Mounted& mounted : *below) reached.push_back(mounted.disk);
     return reached;
 }
 
