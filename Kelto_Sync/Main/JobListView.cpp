@@ -200,8 +200,12 @@ void JobListView::select(std::optional<Uuid> jobID) {
         return;
     }
     leaveEditor(editor_, [this, jobID] { applySelection(jobID); }, {});
-    // Asked, or kept: the list goes back to the job being edited.
-    if (selection_ != jobID) showSelection();
+    // Asked, or kept: the list goes back to the job being edited, now and
+    // once a click that selects the row it pressed has done so.
+    if (selection_ != jobID) {
+        showSelection();
+        QMetaObject::invokeMethod(this, &JobListView::showSelection, Qt::QueuedConnection);
+    }
 }
 
 void JobListView::applySelection(std::optional<Uuid> jobID) {

@@ -79,7 +79,10 @@ struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
     bool quitting = false;
     void leave(Way way) {
         switch (way) {
-        case Way::otherRow: return view->list()->setCurrentRow(1);
+        case Way::otherRow: {
+            QListWidget* list = view->list();
+            return QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+        }
         case Way::requestedJob: return fake.setRequestedJobID(music.id);
         case Way::createdJob: {
             view->newJob();
@@ -149,6 +152,7 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     EXPECT_EQ(edited->draft(), draft);
     if (!inSheet()) {
         EXPECT_EQ(view->list()->currentRow(), 0) << "the list shows the job still edited";
+        EXPECT_EQ(view->list()->selectedItems(), QList{view->list()->item(0)});
     }
     if (reply.rejected) {
         EXPECT_EQ(edited->statusMessage(), "validation.missingSource") << "the failure shows";
