@@ -613,7 +613,8 @@ void JobDetailView::leave(std::function<void()> proceed, std::function<void()> s
     // The window names the job, as the list's alerts do.
     question->setWindowTitle(QString::fromStdString(draft_.name));
     question->setTitle(text(isNew_ ? QStringLiteral("Create this job?") : QStringLiteral("Save your changes to this job?")));
-    question->setMessage(text(QStringLiteral("Your changes will be lost if you don’t save them.")));
+    question->setMessage(text(isNew_ ? QStringLiteral("The new job will be lost if you don’t create it.")
+                                     : QStringLiteral("Your changes will be lost if you don’t save them.")));
     QPushButton* saveButton = question->addButton(primary_->text(), QMessageBox::AcceptRole);
     question->addButton(text(QStringLiteral("Discard")), QMessageBox::DestructiveRole);
     question->setEscapeButton(question->addButton(text(QStringLiteral("Keep editing")), QMessageBox::RejectRole));
