@@ -28,10 +28,17 @@ FileSystemTraits FileSystemTraits::forVolume(const VolumeIdentity& volume) {
 }
 
 FileSystemTraits FileSystemTraits::forTransfer(FileSystemTraits destination,
-                                               const std::vector<FileSystemCapabilities>& disks) {
-    destination.preservesXattrs =
-        destination.preservesXattrs && !disks.empty() &&
-        std::all_of(disks.begin(), disks.end(), [](const FileSystemCapabilities& disk) { return disk.extendedAttributes; });
+                                               const std::vector<FileSystemCapabilities>& disks,
+                                               const std::vector<FileSystemCapabilities>& written) {
+    const auto all = [](const std::vector<FileSystemCapabilities>& some, bool FileSystemCapabilities::*keeps) {
+        return !some.empty() && std::all_of(some.begin(), some.end(), [&](const auto& disk) { return disk.*keeps; });
+    };
+    destination.preservesXattrs = destination.preservesXattrs && all(disks, &FileSystemCapabilities::extendedAttributes);
+    // The same cell forVolume reads: a disk that keeps no modes keeps no exact times.
+    if (!all(written, &FileSystemCapabilities::permissions)) {
+        destination.preservesPermissions = false;
+        destination.modifyWindow = std::max<std::int64_t>(destination.modifyWindow, 1);
+    }
     return destination;
 }
 
@@ -40,7 +47,7 @@ FileSystemTraits FileSystemTraits::forTransfer(const FileSystemTraits& destinati
     std::vector<FileSystemCapabilities> disks = FileSystemCapabilities::reachedFrom(sourceFolder);
     const std::vector<FileSystemCapabilities> written = FileSystemCapabilities::reachedFrom(destinationFolder);
     disks.insert(disks.end(), written.begin(), written.end());
-    return forTransfer(destination, disks);
+    return forTransfer(destination, disks, written);
 }
 
 namespace {

@@ -60,13 +60,16 @@ struct FileSystemTraits {
     bool foldsCaseSomewhere() const;
 
     // The traits a transfer into a folder of `destination`'s traits runs
-    // with, among `disks`, every file system either walk meets: extended
+    // with. `disks` are every file system either walk meets: extended
     // attributes are kept only where each of them keeps them. rsync leaves
     // out every file whose attributes it cannot read (rclone answers each
     // listing of them with an I/O error) and fails each it cannot set them
     // on, so one disk without them would cost files, not attributes.
-    static FileSystemTraits forTransfer(FileSystemTraits destination,
-                                        const std::vector<FileSystemCapabilities>& disks);
+    // `written` are those the destination's walk meets: permissions are set
+    // and times compared exactly only where each of them keeps them, as a
+    // card mounted below the folder refuses modes and rounds times.
+    static FileSystemTraits forTransfer(FileSystemTraits destination, const std::vector<FileSystemCapabilities>& disks,
+                                        const std::vector<FileSystemCapabilities>& written);
     // The same with the disks on hand at both folders now.
     static FileSystemTraits forTransfer(const FileSystemTraits& destination, const std::filesystem::path& sourceFolder,
                                         const std::filesystem::path& destinationFolder);

@@ -88,28 +88,43 @@ TEST(RsyncArgumentsTraits, ForeignAndNetworkVolumes) {
 
 // -X only where every disk both walks meet keeps extended attributes: the
 // destination's traits alone would have rsync leave out each file of a
-// source whose attributes cannot be read.
-TEST(RsyncArgumentsTraits, ExtendedAttributesOnlyWhereEveryDiskKeepsThem) {
+// source whose attributes cannot be read. Modes and exact times only where
+// every disk the destination's walk meets keeps them: a card mounted below
+// it refuses modes and rounds times.
+TEST(RsyncArgumentsTraits, WhatIsKeptIsAskedOfEveryDiskAWalkMeets) {
     struct Case {
-        std::vector<const char*> disks;  // source's, destination's, any below either
-        bool kept;
+        std::vector<const char*> read;     // the source's disk, any below it
+        std::vector<const char*> written;  // the destination's disk, any below it
+        bool attributes;
+        bool modes;
     };
     const std::vector<Case> cases{
-        {{"ext4", "ext4"}, true},          {{"btrfs", "xfs"}, true},          {{"f2fs", "zfs"}, true},
-        {{"ext4", "fuse.rclone"}, false},  {{"fuse.rclone", "ext4"}, false},  {{"fuse.rclone", "fuse.rclone"}, false},
-        {{"fuse.sshfs", "btrfs"}, false},  {{"tmpfs", "ext4"}, false},        {{"ext4", "tmpfs"}, false},
-        {{"vfat", "ext4"}, false},         {{"ext4", "exfat"}, false},        {{"fuse.unknown", "xfs"}, false},
-        {{"ext4", "ext4", "fuse.rclone"}, false}, {{}, false},
+        {{"ext4"}, {"ext4"}, true, true},          {{"btrfs"}, {"xfs"}, true, true},
+        {{"f2fs"}, {"zfs"}, true, true},           {{"ext4"}, {"fuse.rclone"}, false, false},
+        {{"fuse.rclone"}, {"ext4"}, false, true},  {{"fuse.rclone"}, {"fuse.rclone"}, false, false},
+        {{"fuse.sshfs"}, {"btrfs"}, false, true},  {{"tmpfs"}, {"ext4"}, false, true},
+        {{"ext4"}, {"tmpfs"}, false, true},        {{"vfat"}, {"ext4"}, false, true},
+        {{"ext4"}, {"exfat"}, false, false},       {{"fuse.unknown"}, {"xfs"}, false, true},
+        {{"ext4", "fuse.rclone"}, {"ext4"}, false, true}, {{"ext4"}, {"ext4", "vfat"}, false, false},
+        {{"ext4"}, {"ext4", "fuse.exfat"}, false, false}, {{"ext4"}, {"xfs", "btrfs"}, true, true},
+        {{}, {}, false, false},
+    };
+    const auto disksOf = [](const std::vector<const char*>& types) {
+        std::vector<FileSystemCapabilities> disks;
+        for (const char* type : types) disks.push_back(FileSystemCapabilities::forType(type));
+        return disks;
     };
     for (const Case& c : cases) {
-        std::vector<FileSystemCapabilities> disks;
-        for (const char* type : c.disks) disks.push_back(FileSystemCapabilities::forType(type));
-        const FileSystemTraits destination = traitsOf(c.disks.size() > 1 ? c.disks[1] : "ext4");
-        for (auto op : {RsyncOperation::mirror(), RsyncOperation::copy(), RsyncOperation::filesFrom("/tmp/l")})
-            EXPECT_EQ(countOf(RsyncArguments::build(invocation(op, FileSystemTraits::forTransfer(destination, disks))),
-                              "-X"),
-                      c.kept ? 1 : 0)
-                << testing::PrintToString(c.disks);
+        std::vector<FileSystemCapabilities> both = disksOf(c.read);
+        const std::vector<FileSystemCapabilities> written = disksOf(c.written);
+        both.insert(both.end(), written.begin(), written.end());
+        const FileSystemTraits destination = traitsOf(c.written.empty() ? "ext4" : c.written.front());
+        for (auto op : {RsyncOperation::mirror(), RsyncOperation::copy(), RsyncOperation::filesFrom("/tmp/l")}) {
+            const auto args = RsyncArguments::build(invocation(op, FileSystemTraits::forTransfer(destination, both, written)));
+            EXPECT_EQ(countOf(args, "-X"), c.attributes ? 1 : 0) << testing::PrintToString(c.read) << testing::PrintToString(c.written);
+            EXPECT_EQ(countOf(args, c.modes ? "--perms" : "--no-perms"), 1) << testing::PrintToString(c.written);
+            EXPECT_EQ(countOf(args, c.modes ? "--modify-window=0" : "--modify-window=1"), 1) << testing::PrintToString(c.written);
+        }
     }
 }
 
