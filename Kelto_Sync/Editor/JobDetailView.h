@@ -32,6 +32,7 @@ namespace kelto {
 
 class AppModelAdapter;
 class ArchiveSafetySection;
+class MainExecutor;
 class BusyIndicator;
 class FiltersSection;
 class ModeSection;
@@ -59,6 +60,8 @@ public:
         JobOverviewView::Parts overviewParts;
         StatusViewActions actions;
         const Clock* clock;
+        // Where the review's delays run; none: Qt's timers.
+        MainExecutor* timers = nullptr;
         // The volume inspector, the file dialog, the desktop, the system clock.
         static Services system();
     };
