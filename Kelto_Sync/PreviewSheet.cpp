@@ -277,14 +277,35 @@ bool PreviewSheet::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+namespace {
+
+bool isReturn(const QKeyEvent& event) { return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter; }
+
+}  // namespace
+
 void PreviewSheet::keyPressEvent(QKeyEvent* event) {
-    // A held Return is the press that began it: its repeats answer nothing,
-    // so one held from before the sheet came cannot continue it later.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->isAutoRepeat()) {
-        event->accept();
-        return;
+    // A held Return is the press that began it, so one held from before the
+    // sheet came cannot answer it later. Its repeats come as presses marked
+    // so, as presses with no release between, or as a release and a press
+    // of the same moment, which Qt does not always mark.
+    if (isReturn(*event)) {
+        const bool repeat = event->isAutoRepeat() || returnDown_ ||
+                            (event->timestamp() != 0 && event->timestamp() == returnUpAt_);
+        returnDown_ = true;
+        if (repeat) {
+            event->accept();
+            return;
+        }
     }
     QDialog::keyPressEvent(event);
+}
+
+void PreviewSheet::keyReleaseEvent(QKeyEvent* event) {
+    if (isReturn(*event)) {
+        returnDown_ = false;
+        returnUpAt_ = event->timestamp();
+    }
+    QDialog::keyReleaseEvent(event);
 }
 
 void PreviewSheet::reject() {

@@ -38,7 +38,7 @@ class PlanDetailsModel;
 // where a button of the one it replaces stood: "Continue" takes no press
 // until the review has been on screen for `readingSeconds` (again after it
 // was hidden, or its reason arrived), and looks unavailable until then; a
-// held Return is one press, its repeats answer nothing. "Cancel" and
+// held Return is one press: its repeats answer nothing. "Cancel" and
 // Escape work at once.
 // It is never smaller than its minimum and, once open, keeps the size it
 // opened with, whatever it shows: the title, the reason and the counts
@@ -82,6 +82,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -104,6 +105,9 @@ private:
     DelayedWork reading_;
     QTimer* readingTimer_ = nullptr;
     bool onScreen_ = false;
+    // Return as last seen: down, and the window system's moment it went up.
+    bool returnDown_ = false;
+    std::uint64_t returnUpAt_ = 0;
     std::optional<bool> detailsOverride_;
     std::int64_t skippedCount_;
     std::int64_t conflictCount_;

@@ -522,6 +522,16 @@ INSTANTIATE_TEST_SUITE_P(
                   [](QWidget& sheet, QPushButton&) {
                       QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
                       QApplication::sendEvent(&sheet, &repeat);
+                  }},
+        // The window system repeats a held key as a release and a press of
+        // one moment, which Qt does not always mark as repeats.
+        LateInput{"heldReturnRepeatingUnmarked", false, PreviewSheet::readingSeconds + 0.5,
+                  [](QWidget& sheet, QPushButton&) {
+                      for (const QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
+                          QKeyEvent repeat(type, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+                          repeat.setTimestamp(4711);
+                          QApplication::sendEvent(&sheet, &repeat);
+                      }
                   }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
