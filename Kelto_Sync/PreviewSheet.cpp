@@ -56,6 +56,8 @@ QPushButton* button(const char* name, QWidget* parent) {
     return result;
 }
 
+bool isReturn(const QKeyEvent& event) { return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter; }
+
 }  // namespace
 
 PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStrings strings,
@@ -276,12 +278,6 @@ bool PreviewSheet::eventFilter(QObject* watched, QEvent* event) {
     if (watched == windowHandle() && event->type() == QEvent::Expose) followExposure();
     return QDialog::eventFilter(watched, event);
 }
-
-namespace {
-
-bool isReturn(const QKeyEvent& event) { return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter; }
-
-}  // namespace
 
 void PreviewSheet::keyPressEvent(QKeyEvent* event) {
     // A held Return is the press that began it, so one held from before the

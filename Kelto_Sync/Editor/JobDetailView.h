@@ -32,9 +32,9 @@ namespace kelto {
 
 class AppModelAdapter;
 class ArchiveSafetySection;
-class MainExecutor;
 class BusyIndicator;
 class FiltersSection;
+class MainExecutor;
 class ModeSection;
 class SimpleWhenSection;
 class TriggersSection;

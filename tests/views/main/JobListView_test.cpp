@@ -326,10 +326,8 @@ struct AlertTexts {
 class AlertFixture : public JobListFixture, public testing::WithParamInterface<AlertTexts> {};
 
 TEST_P(AlertFixture, TheWholeTitleIsReadableAndAShortMessageSitsOnOneLine) {
-    const QString words = QStringLiteral("Photographs of the family from the old laptop, the studio's shared drive and "
-                                         "the phones, sorted by year and place for the printed albums of the holidays "
-                                         "in the mountains and by the sea, with the scans of the grandparents' slides");
-    SyncJob job = namedJob((words.repeated(2).left(GetParam().nameLength)).toStdString());
+    const QString words = QStringLiteral("Family photographs from the old laptop and the phones, by year and place; ");
+    SyncJob job = namedJob(words.repeated(4).left(GetParam().nameLength).toStdString());
     fake.setJobs({job});
     auto view = makeView();
     QPointer<QMessageBox> alert;
@@ -364,8 +362,7 @@ TEST_P(AlertFixture, TheWholeTitleIsReadableAndAShortMessageSitsOnOneLine) {
     EXPECT_LE(QFontMetrics(bold).horizontalAdvance(shown) + 6 * line, alert->width()) << "cut: " << shown.toStdString();
     if (shown != title) {
         EXPECT_TRUE(shown.contains(QChar(0x2026)));
-        EXPECT_TRUE(alert->informativeText().contains(title)) << "the whole title is nowhere";
-        EXPECT_GT(QFontMetrics(bold).horizontalAdvance(title), alert->screen()->availableGeometry().width() / 2);
+        EXPECT_TRUE(alert->informativeText().startsWith(title)) << "the whole title is nowhere";
         return;
     }
     const QString message = alert->informativeText();
