@@ -160,11 +160,18 @@ void AlertBox::fit() {
     }
     const int right = layout()->contentsMargins().right();
     const int titleWidth = titleMetrics.horizontalAdvance(shown.isEmpty() ? title : shown) + controls;
-    const int wanted = std::min(std::max(textLeft + textWidth + right, titleWidth), room);
-    if (wanted <= width()) return;
+    // As wide as the message box chose, or its texts need, but never wider than its screen.
+    const int wanted = std::min(std::max({textLeft + textWidth + right, titleWidth, width()}), room);
+    if (wanted == width()) return;
     const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(wanted)
                                                      : layout()->totalMinimumSize().height();
+    // Placed before it grew, it is centred again on its window (or where it
+    // stood), within the free area.
+    const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    const QRect over = owner != nullptr && owner->isVisible() ? owner->frameGeometry() : frameGeometry();
+    const QSize grown = frameGeometry().size() + QSize(wanted - width(), height - this->height());
     setFixedSize(wanted, height);
+    move(WindowPlacement::centred(grown, over, WindowPlacement::freeArea(*this)).topLeft());
 }
 
 }  // namespace kelto

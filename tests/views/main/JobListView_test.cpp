@@ -1,3 +1,4 @@
+#include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
@@ -351,6 +352,9 @@ TEST_P(AlertFixture, TheWholeTitleIsReadableAndAShortMessageSitsOnOneLine) {
     ASSERT_TRUE(alert);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
     settle();
+    // However much it grew, it stands where alerts stand: centred on its window.
+    EXPECT_EQ(alert->frameGeometry(), WindowPlacement::centred(alert->frameGeometry().size(), view->frameGeometry(),
+                                                               WindowPlacement::freeArea(*alert)));
 
     // Without a title of its own, a window is named after the application.
     const QString title = alert->windowTitle().isEmpty() ? QCoreApplication::applicationName() : alert->windowTitle();
