@@ -148,6 +148,26 @@ std::string describeStatus(int status) {
     return "status " + std::to_string(status);
 }
 
+// The driver's whole rsync chain as soon as it writes into `temporaries` a
+// temporary of a file named `trigger` and a digit; fewer when the driver
+// ended first or nothing was caught in time.
+std::vector<pid_t> catchWriting(pid_t driver, const fs::path& temporaries, const std::string& trigger) {
+    std::vector<pid_t> chain;
+    for (const auto until = SteadyClock::now() + 30s; SteadyClock::now() < until && !hasEnded(driver);
+         std::this_thread::sleep_for(200us)) {
+        bool writing = false;
+        std::error_code ec;
+        for (fs::directory_iterator it(temporaries, ec), end; !ec && it != end; it.increment(ec)) {
+            // rsync names a temporary after its file: the name, a dot and six characters.
+            const std::string name = it->path().filename();
+            writing = writing || (name.starts_with(trigger) && name.size() == trigger.size() + 8 &&
+                                  std::isdigit(static_cast<unsigned char>(name[trigger.size()])));
+        }
+        if (writing && (chain = rsyncChain(driver)).size() == 3) return chain;
+    }
+    return chain;
+}
+
 class RsyncKillTest : public ::testing::TestWithParam<Trial> {
 protected:
     TemporaryFolder tmp;
@@ -202,28 +222,15 @@ protected:
         }
     }
 
-    // Starts the driver and kills the victim as soon as rsync writes into
-    // `temporaries` a temporary of a file named `trigger` and a digit; returns
-    // the driver and the victim, nullopt when no transfer was caught.
+    // Starts the driver and kills the victim as soon as rsync writes a
+    // temporary of `trigger` (catchWriting); returns the driver and the
+    // victim, nullopt when no transfer was caught.
     std::pair<pid_t, std::optional<pid_t>> startAndKill(const fs::path& temporaries, const std::string& trigger) {
         const pid_t driver = start();
-        for (const auto until = SteadyClock::now() + 30s; SteadyClock::now() < until && !hasEnded(driver);
-             std::this_thread::sleep_for(200us)) {
-            bool writing = false;
-            std::error_code ec;
-            for (fs::directory_iterator it(temporaries, ec), end; !ec && it != end; it.increment(ec)) {
-                // rsync names a temporary after its file: the name, a dot and six characters.
-                const std::string name = it->path().filename();
-                writing = writing || (name.starts_with(trigger) && name.size() == trigger.size() + 8 &&
-                                      std::isdigit(static_cast<unsigned char>(name[trigger.size()])));
-            }
-            if (!writing) continue;
-            const std::vector<pid_t> chain = rsyncChain(driver);
-            if (chain.size() < 3) continue;
-            const pid_t victim = chain[static_cast<std::size_t>(trial.victim)];
-            if (::kill(victim, SIGKILL) == 0) return {driver, victim};
-        }
-        return {driver, std::nullopt};
+        const std::vector<pid_t> chain = catchWriting(driver, temporaries, trigger);
+        if (chain.size() < 3) return {driver, std::nullopt};
+        const pid_t victim = chain[static_cast<std::size_t>(trial.victim)];
+        return {driver, ::kill(victim, SIGKILL) == 0 ? std::optional(victim) : std::nullopt};
     }
 
     // What the first run puts in step: small files in folders, two larger ones.
@@ -437,6 +444,80 @@ TEST_P(RsyncKillMountBelowTest, OnlyTheTemporariesOfTheRecordedCopiesAreCleared)
 INSTANTIATE_TEST_SUITE_P(WholeOrReceiver, RsyncKillMountBelowTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Whole" : "Receiver";
+                         });
+
+// A two-way run killed, its rsync alone or the whole driver, once the
+// transfer into one side replaced the losers of conflicts on B, or before it
+// reached them; then run to the end twice. Each conflict is named once over
+// every run's log, and its loser is in the archive where the job keeps one.
+struct ConflictKill {
+    bool archive;
+    bool wholeDriver;
+    bool intoA;  // killed while B's changes go to A, after A's went to B
+    bool untouched = false;  // killed before the transfer reached the losers
+};
+
+class RsyncKillConflictTest : public ::testing::TestWithParam<ConflictKill> {};
+
+TEST_P(RsyncKillConflictTest, EachConflictSettledIsNamedOnce) {
+    if (!runJob) GTEST_SKIP() << "kelto-run-job is not built";
+    const auto [archive, wholeDriver, intoA, untouched] = GetParam();
+    TemporaryFolder tmp;
+    const fs::path a = tmp / "a", b = tmp / "b", out = tmp / "out.json";
+    const auto start = [&] {
+        return startWithOutput({runJob, "--mode", "twoWay", "--archive", archive ? "on" : "off", "--force", a, b,
+                                tmp / "support", tmp / "logs"},
+                               tmp / "tmp", out);
+    };
+    const auto runToSuccess = [&] {
+        return waitFor(start(), 60s) && contents(out).find("\"outcome\":\"success\"") != std::string::npos;
+    };
+    const std::vector<std::string> conflicts{"c/k0", "c/k1", "c/k2"};
+    for (const std::string& path : conflicts) putSmall(a, path, "v0", t0);
+    fs::create_directories(b);
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    // A's later edits win; large new files, sorted after them or before, keep a transfer going.
+    for (const std::string& path : conflicts) putSmall(a, path, "vA", t0 + 200), putSmall(b, path, "vB", t0 + 100);
+    for (const std::string big : {"big0", "big1", "big2"})
+        putLarge((intoA ? b : a) / (untouched ? "a" : "z") / big, big, largeMiB, t0);
+
+    const pid_t driver = start();
+    const std::vector<pid_t> chain = catchWriting(driver, (intoA ? a : b) / ".KeltoSync" / "Temporary", "big");
+    if (wholeDriver) ::kill(driver, SIGSTOP);  // it never sees its rsync end
+    if (chain.size() == 3) ::kill(wholeDriver ? -::getpgid(chain.front()) : chain.back(), SIGKILL);
+    if (wholeDriver || chain.size() != 3) ::kill(driver, SIGKILL);
+    ASSERT_TRUE(waitFor(driver, 30s)) << "the driver did not end";
+    ASSERT_EQ(chain.size(), 3u) << "no transfer was caught under way: " << contents(out);
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+
+    std::string logs;
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(tmp / "logs"))
+        if (entry.path().extension() == ".log") logs += contents(entry.path());
+    for (const std::string& path : conflicts) {
+        const std::string line = "Conflict, A's version kept: " + path + "\n";
+        std::size_t named = 0;
+        for (std::size_t at = logs.find(line); at != std::string::npos; at = logs.find(line, at + 1)) ++named;
+        EXPECT_EQ(named, 1u) << path << " in the logs:\n" << logs;
+        bool archived = false;
+        for (const auto& entry : fs::recursive_directory_iterator(b / ".KeltoSync" / "Archive", ec))
+            archived = archived || (entry.path().native().ends_with("/" + path) &&
+                                    contents(entry.path()).find("vB") != std::string::npos);
+        EXPECT_EQ(archived, archive) << path << "'s loser";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(KilledAfterReplacing, RsyncKillConflictTest,
+                         ::testing::Values(ConflictKill{false, false, false}, ConflictKill{true, true, false},
+                                           ConflictKill{true, false, true}, ConflictKill{false, true, true},
+                                           ConflictKill{true, true, false, true},
+                                           ConflictKill{false, false, false, true}),
+                         [](const ::testing::TestParamInfo<ConflictKill>& info) {
+                             const ConflictKill& k = info.param;
+                             return std::string(k.archive ? "ArchiveOn" : "ArchiveOff") +
+                                    (k.wholeDriver ? "_Driver" : "_Rsync") + (k.intoA ? "_BtoA" : "_AtoB") +
+                                    (k.untouched ? "_Untouched" : "");
                          });
 
 std::vector<Trial> trials() {

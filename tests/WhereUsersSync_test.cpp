@@ -620,6 +620,39 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer,
                                            SaveCase{Mount::rclone, true}, SaveCase{Mount::rclone, false}),
                          saveCaseName);
 
+class WhereUsersSyncSaveAsRsyncReplaces : public WhereUsersSyncSaveDuringTransfer {};
+
+// rsync replaces a file as it does where the disk has hard links: the file
+// gets a second name in the holding folder, then rsync's copy is renamed
+// over the first. A save between the two lands in the held file through
+// its first name, which leaves what a FUSE disk (and sshfs besides) caches
+// of the second as it was: the held file is still no version the plan saw.
+TEST_P(WhereUsersSyncSaveAsRsyncReplaces, ASaveBetweenTheBackupAndTheRenameIsNamed) {
+    const fs::path saveIn = GetParam().onServer ? tmp / "place/real" : dst;
+    putAt(src / "x.txt", "from A", t0 + 100);
+    putAt(dst / "x.txt", std::string(4000, 'b'), t0);
+    const SyncPlan p = plan();
+    script.expect(ScriptedRsyncRunner::transfer())
+        .then([&] {
+            const fs::path held = dst / *script.calls().back().option("--backup-dir") / "x.txt";
+            fs::create_hard_link(dst / "x.txt", held);
+            save(saveIn / "x.txt", "saved in B");
+            putAt(dst / ".x.txt.copy", "from A", t0 + 100);
+            fs::rename(dst / ".x.txt.copy", dst / "x.txt");
+        })
+        .out(RsyncLines::itemized(">f.st......", 6, "x.txt"));
+
+    const RunStats stats = run(p).first;
+    expectWhereTheUserFindsIt(dst, runFolder(), "x.txt", "saved in B", stats);
+}
+
+INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveAsRsyncReplaces,
+                         ::testing::Values(SaveCase{Mount::sshfs, false}, SaveCase{Mount::sshfs, true},
+                                           SaveCase{Mount::sshfs, false, true}, SaveCase{Mount::desktop, false},
+                                           SaveCase{Mount::desktop, true}, SaveCase{Mount::passThrough, false},
+                                           SaveCase{Mount::ext4, false}),
+                         saveCaseName);
+
 // The second the coarse clock shows: what a save on these disks stamps
 // (time() in a FUSE driver, the kernel's FAT and exFAT drivers).
 std::int64_t coarseSecond() {

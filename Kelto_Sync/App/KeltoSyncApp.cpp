@@ -87,6 +87,8 @@ KeltoSyncApp::KeltoSyncApp(Options options)
           .confirmStop = &QuitController::askToStop,
           .cancelRelaunch = [] { AppRelauncher::shared().cancelRelaunch(); },
           .quit = [] { QCoreApplication::exit(0); },
+          .leaveDrafts = [this](std::function<void()> proceed,
+                                std::function<void()> stay) { leaveDrafts(std::move(proceed), std::move(stay)); },
       }),
       mainWindow_([this] { return makeMainWindow(); },
                   [this](QWidget& window) {
@@ -247,5 +249,14 @@ void KeltoSyncApp::showSettings() {
 }
 
 void KeltoSyncApp::requestQuit() { quitController_.requestQuit(true); }
+
+void KeltoSyncApp::leaveDrafts(std::function<void()> proceed, std::function<void()> stay) {
+    QWidget* window = mainWindow_.window();
+    auto* jobs = window != nullptr ? window->findChild<JobListView*>() : nullptr;
+    if (jobs == nullptr) return proceed();
+    // The question shows over the window it is about, hidden or minimised as it may be.
+    if (jobs->holdsChanges()) mainWindow_.openMainWindow();
+    jobs->leaveDrafts(std::move(proceed), std::move(stay));
+}
 
 }  // namespace kelto

@@ -102,6 +102,7 @@ private:
     QWidget* makeMainWindow();
     void showSettings();
     void requestQuit();
+    void leaveDrafts(std::function<void()> proceed, std::function<void()> stay);
 
     Options options_;
     SyncStrings strings_;

@@ -30,7 +30,8 @@ void MainWindowHost::openMainWindow() {
 bool MainWindowHost::eventFilter(QObject* watched, QEvent* event) {
     // A closed window is already on its way out: opening again in the same
     // turn of the event loop must build a new one, not show the doomed one.
-    // (The main window never refuses to close.)
+    // (A close held back for the window's job drafts never comes here: the
+    // job list's filter, installed once the window shows, runs first.)
     if (watched == window_ && event->type() == QEvent::Close) window_.clear();
     return QObject::eventFilter(watched, event);
 }

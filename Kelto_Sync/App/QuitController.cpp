@@ -43,6 +43,16 @@ QuitController::~QuitController() {
 }
 
 void QuitController::requestQuit(bool personAsked) {
+    // Unsaved edits are asked about only when a person quits: a signal or
+    // the session's end waits for no one.
+    if (personAsked && !terminating_ && dependencies_.leaveDrafts) {
+        dependencies_.leaveDrafts([this] { quitLeavingNoDraft(true); }, [this] { dependencies_.cancelRelaunch(); });
+        return;
+    }
+    quitLeavingNoDraft(personAsked);
+}
+
+void QuitController::quitLeavingNoDraft(bool personAsked) {
     AppModelInterface* model = dependencies_.model ? dependencies_.model() : nullptr;
     if (!model || model->statuses().empty()) {
         dependencies_.quit();

@@ -14,8 +14,9 @@ class QSocketNotifier;
 namespace kelto {
 
 // The one way the application quits: the tray's and the window's Quit,
-// Ctrl+Q, SIGTERM and SIGINT, and the end of the session. With no job
-// queued, running or awaiting confirmation it quits at once; otherwise a
+// Ctrl+Q, SIGTERM and SIGINT, and the end of the session. A person's quit
+// first leaves the open job drafts, which may ask. With no job queued,
+// running or awaiting confirmation it then quits at once; otherwise a
 // person is asked first, and the model is shut down before the event loop
 // ends. GUI thread only.
 class QuitController : public QObject {
@@ -30,6 +31,9 @@ public:
         std::function<void()> cancelRelaunch;
         // Ends the event loop with status 0.
         std::function<void()> quit;
+        // Leaves the open job drafts, then runs the first action, or the
+        // second when a person stays with one. None: nothing to leave.
+        std::function<void(std::function<void()>, std::function<void()>)> leaveDrafts = {};
     };
 
     static inline const QKeySequence quitKeys{Qt::CTRL | Qt::Key_Q};
@@ -58,6 +62,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void quitLeavingNoDraft(bool personAsked);
     void stopAndQuit();
 
     Dependencies dependencies_;

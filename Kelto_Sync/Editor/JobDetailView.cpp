@@ -11,6 +11,7 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/SymbolImage.h"
 #include "FenraSettings/SettingsRow.h"
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Editor/ArchiveSafetySection.h"
 #include "Kelto_Sync/Editor/FiltersSection.h"
@@ -22,6 +23,7 @@
 #include "SyncAutomation/AppModelError.h"
 #include "SyncModel/JobPresentation.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QButtonGroup>
 #include <QEvent>
@@ -42,6 +44,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace kelto {
 namespace {
@@ -432,7 +435,9 @@ void JobDetailView::save() {
         if (result.hasValue()) {
             error_.reset();
             refresh();
+            QPointer<JobDetailView> self(this);
             if (onSaved_) onSaved_();
+            if (self && std::exchange(savingToLeave_, false)) finishLeaving(true);
             return;
         }
         try {
@@ -448,6 +453,7 @@ void JobDetailView::save() {
             error_ = AppModelAdapter::describe(result.error());
         }
         refresh();
+        if (std::exchange(savingToLeave_, false)) finishLeaving(false);
     };
     if (isNew_) {
         model_->addJob(draft_, this, std::move(done));
@@ -588,6 +594,64 @@ void JobDetailView::dismissPreview() {
     reviewing_ = false;
     preview_.reset();
     closeSheet();
+}
+
+void JobDetailView::leave(std::function<void()> proceed, std::function<void()> stay) {
+    if (!hasChanges() && !savingToLeave_) {
+        proceed();
+        return;
+    }
+    if (std::optional<Leaving> replaced = std::exchange(leaving_, Leaving{std::move(proceed), std::move(stay)})) {
+        if (replaced->stay) replaced->stay();
+    }
+    // The open question, or the save it chose, answers the newer way out.
+    if (question_ != nullptr || savingToLeave_) return;
+    const QLocale where = locale();
+    auto* question = new AlertBox(this);
+    question->setObjectName(QStringLiteral("leaveDraft"));
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    // The window names the job, as the list's alerts do.
+    question->setWindowTitle(QString::fromStdString(draft_.name));
+    question->setTitle(text(isNew_ ? QStringLiteral("Create this job?") : QStringLiteral("Save your changes to this job?")));
+    question->setMessage(text(isNew_ ? QStringLiteral("The new job will be lost if you don’t create it.")
+                                     : QStringLiteral("Your changes will be lost if you don’t save them.")));
+    QPushButton* saveButton = question->addButton(primary_->text(), QMessageBox::AcceptRole);
+    question->addButton(text(QStringLiteral("Discard")), QMessageBox::DestructiveRole);
+    question->setEscapeButton(question->addButton(text(QStringLiteral("Keep editing")), QMessageBox::RejectRole));
+    question->setDefaultButton(saveButton);
+    connect(question, &QMessageBox::finished, this, [this, question] { answerLeave(question->clickedButton()); });
+    question_ = question;
+    question->present();
+}
+
+void JobDetailView::answerLeave(QAbstractButton* chosen) {
+    const QMessageBox::ButtonRole role = question_ != nullptr && chosen != nullptr ? question_->buttonRole(chosen)
+                                                                                   : QMessageBox::RejectRole;
+    question_ = nullptr;
+    switch (role) {
+    case QMessageBox::AcceptRole:
+        // The editor's own save: a failure shows as it would after "Save".
+        savingToLeave_ = true;
+        save();
+        // A pause on its way keeps the save from starting.
+        if (!saving_ && std::exchange(savingToLeave_, false)) finishLeaving(false);
+        return;
+    case QMessageBox::DestructiveRole:
+        revert();
+        finishLeaving(true);
+        return;
+    default:
+        finishLeaving(false);
+        return;
+    }
+}
+
+void JobDetailView::finishLeaving(bool left) {
+    std::optional<Leaving> leaving = std::exchange(leaving_, std::nullopt);
+    if (!leaving) return;
+    // Last: the way out may take the editor away.
+    const std::function<void()>& then = left ? leaving->proceed : leaving->stay;
+    if (then) then();
 }
 
 void JobDetailView::resetAdvanced() { editDraft(JobPresentation::simplified(draft_)); }

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/JobOverviewView.h"
 #include "Kelto_Sync/PreviewSheet.h"
@@ -19,6 +20,7 @@
 #include <optional>
 
 class QAction;
+class QAbstractButton;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
@@ -102,6 +104,13 @@ public:
     void startPreview();
     void resetAdvanced();
     void openAdvanced();
+    // Every way out of the editor comes here first. An unchanged draft
+    // leaves at once; a changed one asks whether to save it, discard it or
+    // stay. `proceed` runs once the draft is saved or discarded; `stay` when
+    // the person stays or the save fails, whose failure the editor then
+    // shows. A newer way out, asked while the question is open, takes the
+    // older one's place.
+    void leave(std::function<void()> proceed, std::function<void()> stay = {});
 
     // Controls, for the window and for tests.
     QLineEdit* nameField() const { return name_; }
@@ -127,6 +136,7 @@ public:
     QPushButton* secondaryButton() const { return secondary_; }
     QPushButton* primaryButton() const { return primary_; }
     PreviewSheet* sheet() const { return sheet_; }
+    AlertBox* leaveQuestion() const { return question_; }
 
 signals:
     // "Cancel" on a new job: whoever shows the editor closes it.
@@ -151,6 +161,8 @@ private:
     // The reviewed run no longer waits: the open sheet is withdrawn.
     void reviewGone();
     void dismissPreview();
+    void answerLeave(QAbstractButton* chosen);
+    void finishLeaving(bool left);
     void pushDraft();
     void refresh();
     void refreshTexts();
@@ -216,6 +228,15 @@ private:
     QPushButton* secondary_ = nullptr;
     QPushButton* primary_ = nullptr;
     QPointer<PreviewSheet> sheet_;
+
+    // The way out waiting for the question's answer or for the save it chose.
+    struct Leaving {
+        std::function<void()> proceed;
+        std::function<void()> stay;
+    };
+    std::optional<Leaving> leaving_;
+    bool savingToLeave_ = false;
+    QPointer<AlertBox> question_;
 };
 
 }  // namespace kelto

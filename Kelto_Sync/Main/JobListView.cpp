@@ -35,6 +35,31 @@ constexpr int sheetWidth = 560;
 constexpr int sheetHeight = 600;
 constexpr int emptyTileSide = 56;
 
+// Every way out of an editor is its own leave(); a view with no draft
+// (none, or a stand-in) leaves at once.
+void leaveEditor(QWidget* editor, std::function<void()> proceed, std::function<void()> stay) {
+    if (auto* drafted = qobject_cast<JobDetailView*>(editor)) {
+        drafted->leave(std::move(proceed), std::move(stay));
+    } else {
+        proceed();
+    }
+}
+
+// Escape, "Cancel" and the window's close button all end in reject(),
+// which leaves the new job's draft first.
+class NewJobSheet : public QDialog {
+public:
+    using QDialog::QDialog;
+    QPointer<QWidget> editor;
+
+    void reject() override {
+        QPointer<NewJobSheet> self(this);
+        leaveEditor(editor, [self] {
+            if (self && self->isVisible()) self->QDialog::reject();
+        }, {});
+    }
+};
+
 }  // namespace
 
 JobListView::JobListView(AppModelAdapter& model, SyncStrings strings, EditorFactory editors,
@@ -159,6 +184,7 @@ JobListView::~JobListView() {
     // Deleting the children moves the focus; this part is gone by then.
     disconnect(focusWatch_);
     list_->removeEventFilter(this);
+    if (window_) window_->removeEventFilter(this);
 }
 
 SyncJob JobListView::makeNewJob(const SyncStrings& strings, const QLocale& locale) {
@@ -168,20 +194,58 @@ SyncJob JobListView::makeNewJob(const SyncStrings& strings, const QLocale& local
 bool JobListView::busy(const Uuid& jobID) const { return model_->status(jobID) != nullptr; }
 
 void JobListView::select(std::optional<Uuid> jobID) {
+    const SyncJob* job = jobID ? model_->job(*jobID) : nullptr;
+    if ((job ? std::optional(job->id) : std::nullopt) == editorJob_) {
+        applySelection(jobID);
+        return;
+    }
+    leaveEditor(editor_, [this, jobID] { applySelection(jobID); }, {});
+    // Asked, or kept: the list goes back to the job being edited, now and
+    // once a click that selects the row it pressed has done so.
+    if (selection_ != jobID) {
+        showSelection();
+        QMetaObject::invokeMethod(this, &JobListView::showSelection, Qt::QueuedConnection);
+    }
+}
+
+void JobListView::applySelection(std::optional<Uuid> jobID) {
     selection_ = jobID;
+    showSelection();
+    refreshDetail();
+    refreshButtons();
+}
+
+void JobListView::showSelection() {
     syncingList_ = true;
     list_->setCurrentItem(nullptr);
     list_->clearSelection();
     for (int row = 0; row < list_->count(); ++row) {
         QListWidgetItem* item = list_->item(row);
-        if (jobID && item->data(Qt::UserRole).toString() == QString::fromStdString(jobID->string())) {
+        if (selection_ && item->data(Qt::UserRole).toString() == QString::fromStdString(selection_->string())) {
             list_->setCurrentItem(item);
         }
     }
     syncingList_ = false;
     markSelection();
-    refreshDetail();
-    refreshButtons();
+}
+
+QWidget* JobListView::sheetEditor() const {
+    return sheet_ && sheet_->isVisible() ? static_cast<NewJobSheet*>(sheet_.data())->editor.data() : nullptr;
+}
+
+bool JobListView::holdsChanges() const {
+    for (QWidget* editor : {sheetEditor(), editor_}) {
+        if (const auto* drafted = qobject_cast<JobDetailView*>(editor); drafted != nullptr && drafted->hasChanges()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void JobListView::leaveDrafts(std::function<void()> proceed, std::function<void()> stay) {
+    leaveEditor(sheetEditor(), [this, proceed = std::move(proceed), stay]() mutable {
+        leaveEditor(editor_, std::move(proceed), std::move(stay));
+    }, stay);
 }
 
 void JobListView::markSelection() {
@@ -191,6 +255,17 @@ void JobListView::markSelection() {
 }
 
 bool JobListView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_ && event->type() == QEvent::Close && !closeAllowed_ && holdsChanges()) {
+        // The window closes once its drafts are left.
+        event->ignore();
+        leaveDrafts([this] {
+            if (!window_) return;
+            closeAllowed_ = true;
+            window_->close();
+            closeAllowed_ = false;
+        });
+        return true;
+    }
     if (watched == list_) {
         switch (event->type()) {
         case QEvent::WindowActivate:
@@ -251,7 +326,13 @@ void JobListView::refreshDetail() {
     const std::optional<Uuid> shown = job ? std::optional(job->id) : std::nullopt;
     // The editor lives as long as its job stays selected: a new id starts afresh.
     if (shown != editorJob_) {
-        delete editor_;
+        // Later: the way here may have started inside the editor (its
+        // question's answer).
+        if (editor_ != nullptr) {
+            detail_->removeWidget(editor_);
+            editor_->hide();
+            editor_->deleteLater();
+        }
         editor_ = nullptr;
         editorJob_ = shown;
         if (job != nullptr && editors_) {
@@ -282,7 +363,7 @@ JobListView::EditorFactory JobListView::standardEditors(AppModelAdapter& model, 
 void JobListView::newJob() {
     if (sheet_) sheet_->deleteLater();
     const SyncJob job = makeNewJob(strings_, locale());
-    auto* sheet = new QDialog(this);
+    auto* sheet = new NewJobSheet(this);
     sheet->setObjectName(QStringLiteral("newJobSheet"));
     // The window manager shows a title where the sheet has none of its own.
     sheet->setWindowTitle(strings_.text(QStringLiteral("New job"), locale()));
@@ -294,10 +375,11 @@ void JobListView::newJob() {
     QPointer<QDialog> guard(sheet);
     const Uuid id = job.id;
     if (editors_) {
-        layout->addWidget(editors_(job, true, [this, guard, id] {
+        sheet->editor = editors_(job, true, [this, guard, id] {
             select(id);
             if (guard) guard->accept();
-        }, sheet));
+        }, sheet);
+        layout->addWidget(sheet->editor);
     }
     sheet_ = sheet;
     WindowPlacement::openSheet(*sheet);
@@ -320,7 +402,8 @@ void JobListView::confirmDelete() {
     connect(confirm, &QPushButton::clicked, this, [this, target] {
         model_->deleteJob(target, this, [this, target](Result<void> result) {
             if (result.hasValue()) {
-                if (selection_ == target) select(std::nullopt);
+                // The deleted job's draft goes with it.
+                if (selection_ == target) applySelection(std::nullopt);
             } else {
                 setPauseFailed(AppModelAdapter::describe(result.error()));
             }
@@ -361,6 +444,11 @@ void JobListView::setPauseFailed(QString text) {
 
 void JobListView::showEvent(QShowEvent* event) {
     QSplitter::showEvent(event);
+    if (window_ != window()) {
+        if (window_) window_->removeEventFilter(this);
+        window_ = window();
+        window_->installEventFilter(this);
+    }
     applyRequestedJob();
     showSkip();
     showError();

@@ -51,7 +51,15 @@ public:
     static SyncJob makeNewJob(const SyncStrings& strings, const QLocale& locale);
 
     const std::optional<Uuid>& selection() const { return selection_; }
+    // Selects the job, or none. Showing another job leaves the editor's
+    // draft first, which may ask; until it is left the list keeps showing
+    // the job being edited.
     void select(std::optional<Uuid> jobID);
+    // Leaves the drafts open here, the new-job sheet's first, then runs
+    // `proceed`; `stay` when a person keeps one (see JobDetailView::leave).
+    void leaveDrafts(std::function<void()> proceed, std::function<void()> stay = {});
+    // Whether leaving would ask.
+    bool holdsChanges() const;
     // Opens the new-job sheet with a fresh default job.
     void newJob();
     // Asks to delete the selected job.
@@ -74,6 +82,9 @@ protected:
 
 private:
     bool busy(const Uuid& jobID) const;
+    void applySelection(std::optional<Uuid> jobID);
+    void showSelection();
+    QWidget* sheetEditor() const;
     void rebuildList();
     void markSelection();
     void refreshRows();
@@ -102,6 +113,10 @@ private:
     std::map<Uuid, JobSidebarRow*> rows_;
     QMetaObject::Connection focusWatch_;
     QPointer<QDialog> sheet_;
+    // The window whose closing leaves the drafts; a close they allowed
+    // passes.
+    QPointer<QWidget> window_;
+    bool closeAllowed_ = false;
     QPointer<AlertBox> skipAlert_;
     QPointer<AlertBox> deleteDialog_;
     QPointer<AlertBox> errorAlert_;

@@ -486,7 +486,11 @@ void walkHeld(const Folder& root, const Folder& folder, const std::string& prefi
                 if (out.kept.size() == keptBefore) SafeFileSystem::removeEmptyFolder(folder, name);
                 continue;
             }
-            visit(folder, name, path, *info);
+            // Judged as the disk has it now: rsync's backup may be a second
+            // name of the file, and a save through the first since leaves
+            // what is cached of this one as it was, the version the plan saw.
+            if (const std::optional<struct stat> now = SafeFileSystem::statChildAfresh(folder, name))
+                visit(folder, name, path, *now);
         } catch (const FileError& error) {
             out.kept.push_back({path, error});
         }
@@ -695,6 +699,28 @@ void recoverFolder(const Folder& root, const Folder& folder, const HoldingFolder
     walkHeld(root, folder, "", recoverOne, out);
 }
 
+// Of the conflicts a run recorded, those whose loser, as its plan saw it,
+// no longer stands at its place under R, something else does: the run's
+// copy replaced it. A loser the plan saw no version of always goes back;
+// one that cannot be looked at is named, rather than lost unnamed.
+std::vector<std::string> replacedLosers(const Folder& root, const HoldingFolder::Planned& planned) {
+    std::vector<std::string> out;
+    for (const std::string& path : planned.conflicts) {
+        if (!planned.seen.contains(path)) continue;
+        std::vector<std::string> pieces = SafeFileSystem::split(path);
+        const std::string name = pieces.back();
+        pieces.pop_back();
+        try {
+            const std::optional<Folder> parent = SafeFileSystem::openPath(root, pieces);
+            const std::optional<struct stat> item = parent ? SafeFileSystem::statChild(*parent, name) : std::nullopt;
+            if (item && !isSeenVersion(planned, path, *item)) out.push_back(path);
+        } catch (const FileError&) {
+            out.push_back(path);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 bool HoldingFolder::Crossed::isVersion(const struct stat& held) const {
@@ -758,6 +784,7 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
                                                 const Planned& planned) {
     Settlement result;
     result.folder = relativePath(runID);
+    result.runID = runID;
     result.archivedIn = planned.archiveTo.value_or("");
     try {
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
@@ -768,7 +795,8 @@ HoldingFolder::Settlement HoldingFolder::settle(const fs::path& root, const std:
         const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
         if (!folder) return result;
         settleFolder(*rootFolder, *folder, planned, result);
-        if (result.kept.empty() && SafeFileSystem::removeEmptyFolder(*holdingRoot, runID))
+        if (result.kept.empty() && SafeFileSystem::removeEmptyFolder(*holdingRoot, runID) &&
+            planned.conflicts.empty())
             HoldingRecords::removePlan(*holdingRoot, runID);
     } catch (const FileError& error) {
         result.kept.push_back({"", error});
@@ -835,6 +863,21 @@ void HoldingFolder::describe(const Settlement& settlement, const fs::path& root,
     describe(settlement, {"Put back: ", "Kept in ", "Archived in "}, root, lines);
 }
 
+void HoldingFolder::conflictsNamed(const fs::path& root, const std::string& runID) {
+    try {
+        const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
+        const std::optional<Folder> holdingRoot =
+            rootFolder ? HoldingRecords::openHoldingRoot(*rootFolder) : std::nullopt;
+        if (!holdingRoot) return;
+        if (!SafeFileSystem::statChild(*holdingRoot, runID)) return HoldingRecords::removePlan(*holdingRoot, runID);
+        std::optional<Planned> plan = HoldingRecords::readPlan(*holdingRoot, runID);
+        if (!plan || plan->conflicts.empty()) return;
+        plan->conflicts.clear();
+        HoldingRecords::writePlan(*holdingRoot, runID, *plan);
+    } catch (const FileError&) {
+    }
+}
+
 void HoldingFolder::markReported(const fs::path& root, const std::string& runID, const Settlement& settlement) {
     try {
         const std::optional<Folder> rootFolder = SafeFileSystem::openRoot(root);
@@ -861,13 +904,28 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
     for (const std::string& runID : runIDs) {
         Settlement settlement;
         settlement.folder = relativePath(runID);
+        settlement.runID = runID;
         settlement.archivedIn = archiveTo.value_or("");
+        // The conflicts of a run that did not live to name them, judged once
+        // what it held has been settled.
+        const auto nameConflicts = [&](const std::optional<Planned>& plan) {
+            settlement.conflictsRecorded = plan && !plan->conflicts.empty();
+            if (settlement.conflictsRecorded && !settlement.fromFinishedRun)
+                settlement.conflicts = replacedLosers(*rootFolder, *plan);
+        };
         try {
             const std::optional<Folder> folder = SafeFileSystem::openChild(*holdingRoot, runID);
             if (!folder) {
-                // A plan whose run's folder is gone serves nothing, nor does
-                // one whose writing a kill cut short.
-                HoldingRecords::removeIfStray(*holdingRoot, runID);
+                // A plan whose run's folder is gone serves only to name the
+                // conflicts it records; one whose writing a kill cut short, nothing.
+                const std::optional<std::string> run = HoldingRecords::runOfPlan(runID);
+                if (run && !SafeFileSystem::statChild(*holdingRoot, *run)) {
+                    settlement.folder = relativePath(*run);
+                    settlement.runID = *run;
+                    nameConflicts(HoldingRecords::readPlan(*holdingRoot, *run));
+                }
+                if (!settlement.conflictsRecorded) HoldingRecords::removeIfStray(*holdingRoot, runID);
+                if (settlement.conflictsRecorded) result.push_back(std::move(settlement));
                 continue;  // not a folder: nothing a run left
             }
             const std::optional<HoldingRecords::Mark> mark = HoldingRecords::readMark(*folder);
@@ -876,6 +934,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
             ArchiveFolder displaced(archiveTo);
             recoverFolder(*rootFolder, *folder, plan ? &*plan : nullptr, mark ? &mark->placeTaken : nullptr,
                           displaced, settlement);
+            nameConflicts(plan);
             bool removed = false;
             if (settlement.kept.empty()) {
                 // A mark alone, its items put back or deleted by the user, goes with the
@@ -884,7 +943,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
                 if (std::all_of(names.begin(), names.end(), HoldingRecords::isMarkName))
                     for (const std::string& name : names) SafeFileSystem::removeTree(*folder, name);
                 removed = SafeFileSystem::removeEmptyFolder(*holdingRoot, runID);
-                if (removed) HoldingRecords::removePlan(*holdingRoot, runID);
+                if (removed && !settlement.conflictsRecorded) HoldingRecords::removePlan(*holdingRoot, runID);
             }
             // The folder records what has lost its place, a killed run's as a
             // finished run's; each is named at every run while it stays.

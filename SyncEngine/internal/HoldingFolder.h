@@ -27,6 +27,12 @@ namespace kelto {
 // vanished or changed after the last look, or a file of R saved anew
 // meanwhile, costs nothing the run did not name. Nothing here follows a
 // symbolic link below R.
+// What no settling can see: a new file put at an item's path in the moment
+// between rsync's taking the old one into this folder and its rename of
+// its copy over the path (an editor's save by rename on any disk; any save
+// where the disk has no hard links, so rsync moved the old file away) is
+// replaced by that rename and leaves nothing behind. Nor can a writer that
+// still holds the old file open and writes after settling looked at it.
 struct HoldingFolder {
     // The code a run ends with, where rsync's was 0, when it did its work
     // but a version it held could not go back (archived in its stead, or
@@ -76,8 +82,14 @@ struct HoldingFolder {
         // What stays in the folder is only items kept for good, each named
         // at every run: the user may delete the folder.
         bool onlyPlaceTaken = false;
+        std::string runID;  // the run that held
+        // recover() only: that run recorded conflicts and did not live to
+        // name them; `conflicts` are those whose loser its copy replaced.
+        bool conflictsRecorded = false;
+        std::vector<std::string> conflicts;
         bool hasItems() const {
-            return !putBack.empty() || !archived.empty() || !kept.empty() || !leftovers.empty();
+            return !putBack.empty() || !archived.empty() || !kept.empty() || !leftovers.empty() ||
+                   conflictsRecorded;
         }
         // Something stays held, or went back, for being a version the plan
         // never saw: only that asks for a new review.
@@ -142,6 +154,11 @@ struct HoldingFolder {
         // beside them (no temporary folder serves it): only by these names
         // is what a killed rsync left there told from the user's items.
         std::vector<std::string> copies;
+        // The conflicts the transfer settles, its copy replacing the loser
+        // at each path. The plan recording them stays until a run's result
+        // names them (conflictsNamed): the run's own, or, where that run
+        // ended first, the result of the run that recovers its folder.
+        std::vector<std::string> conflicts;
     };
 
     // Looks at what lies on the file systems mounted at `mounts` (folders
@@ -204,6 +221,11 @@ struct HoldingFolder {
     static void markReported(const std::filesystem::path& root, const std::string& runID,
                              const Settlement& settlement);
 
+    // Forgets the conflicts the run recorded with its plan in R, once a
+    // run's result names them: the plan goes where its folder has gone, or
+    // stays without them. Never throws: those not forgotten are named again.
+    static void conflictsNamed(const std::filesystem::path& root, const std::string& runID);
+
     // Adds one line for each item a holding folder gave back, archived or
     // still holds; then that the next run tries again what went on being
     // held for another reason than its place being taken, or, when only such
@@ -234,7 +256,10 @@ struct HoldingFolder {
     // meant to take, in the version it saw, goes as settling would have
     // taken it, and the temporaries its rsync left of the planned copies
     // are cleared; what is kept is named at every run, whether the run
-    // finished or was killed. Returns the folders where anything went
+    // finished or was killed. Where a run that did not finish recorded
+    // conflicts, also once its folder is gone, the settlement names those
+    // whose loser, as the plan saw it, no longer stands at its place.
+    // Returns the folders where anything went
     // back, was archived or stays, the earliest made first; emptied ones
     // are removed. Throws FileError when the holding folders cannot be
     // listed.

@@ -184,6 +184,7 @@ Json JsonCodec<HoldingFolder::Planned>::encode(const HoldingFolder::Planned& val
         folders.push_back(std::move(folder));
     }
     out["folders"] = std::move(folders);
+    if (!value.conflicts.empty()) out["conflicts"] = encodeNames(value.conflicts);
     return out;
 }
 
@@ -206,6 +207,7 @@ HoldingFolder::Planned JsonCodec<HoldingFolder::Planned>::decode(const JsonIn& i
                                 FolderIdentity(folder["device"].uint64(), folder["fileNumber"].uint64(),
                                                resolved ? decodeName(*resolved) : std::string()));
     }
+    if (const auto conflicts = in.optional("conflicts")) planned.conflicts = decodePaths(*conflicts);
     return planned;
 }
 
@@ -231,6 +233,11 @@ std::optional<Folder> HoldingRecords::openHoldingRoot(const Folder& root) {
 }
 
 std::string HoldingRecords::planName(std::string_view runID) { return std::string(runID).append(planSuffix); }
+
+std::optional<std::string> HoldingRecords::runOfPlan(std::string_view name) {
+    if (!name.ends_with(planSuffix) || name.size() == planSuffix.size()) return std::nullopt;
+    return std::string(name.substr(0, name.size() - planSuffix.size()));
+}
 
 void HoldingRecords::writePlan(const Folder& holdingRoot, const std::string& runID,
                                const HoldingFolder::Planned& planned) {
@@ -260,8 +267,8 @@ void HoldingRecords::removePlan(const Folder& holdingRoot, const std::string& ru
 }
 
 void HoldingRecords::removeIfStray(const Folder& holdingRoot, const std::string& name) {
-    const std::string stem = name.ends_with(planSuffix) ? name.substr(0, name.size() - planSuffix.size()) : "";
-    if ((!stem.empty() && !SafeFileSystem::statChild(holdingRoot, stem)) ||
+    const std::optional<std::string> run = runOfPlan(name);
+    if ((run && !SafeFileSystem::statChild(holdingRoot, *run)) ||
         (name.starts_with(".") && name.find(".plan.tmp-") != std::string::npos))
         removeRecord(holdingRoot, name);
 }

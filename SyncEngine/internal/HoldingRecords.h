@@ -29,6 +29,8 @@ struct HoldingRecords {
     static std::optional<SafeFileSystem::Folder> openHoldingRoot(const SafeFileSystem::Folder& root);
 
     static std::string planName(std::string_view runID);
+    // The run whose plan `name` is; nullopt for any other name.
+    static std::optional<std::string> runOfPlan(std::string_view name);
     // Records the plan through the holding root, atomically. Throws FileError.
     static void writePlan(const SafeFileSystem::Folder& holdingRoot, const std::string& runID,
                           const HoldingFolder::Planned& planned);

@@ -24,6 +24,7 @@ HoldingFolder::Planned planWith(const std::string& name) {
     planned.folders["caf\xe9"] = FolderIdentity(1, 0, "/mnt/" + name);
     planned.crossed[name] = {1, 2, S_IFREG, 5, {7, 9}, {{"user." + name, std::string("2\0\xff", 3)}}, {"other"}};
     planned.copies = {name};
+    planned.conflicts = {name};
     return planned;
 }
 
@@ -45,6 +46,7 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
     EXPECT_EQ(read->seen, planned.seen);
     EXPECT_EQ(read->folders, planned.folders);
     EXPECT_EQ(read->copies, planned.copies);
+    EXPECT_EQ(read->conflicts, planned.conflicts);
     ASSERT_EQ(read->crossed.size(), 1u);
     const HoldingFolder::Crossed& crossed = read->crossed.at(latin1);
     EXPECT_EQ(crossed.attributes, planned.crossed.at(latin1).attributes);

@@ -42,6 +42,11 @@ constexpr std::string_view archiveLine = "Could not archive or remove: ";
 constexpr std::string_view conflictAKeptLine = "Conflict, A's version kept: ";
 constexpr std::string_view conflictBKeptLine = "Conflict, B's version kept: ";
 
+// How the log names a conflict a run settled.
+std::string conflictLine(bool aKept, std::string_view path) {
+    return std::string(aKept ? conflictAKeptLine : conflictBKeptLine).append(path);
+}
+
 SyncProgress phaseOnly(SyncPhase phase) {
     SyncProgress progress;
     progress.phase = phase;
@@ -192,6 +197,7 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
             for (const FileError& leftover : scratch->leftovers())
                 state_->writeLogLine(std::string(TransferScratch::leftoverLine) + leftover.what());
         for (const std::string& line : recovered_) state_->writeLogLine(line);
+        for (const std::string& line : recoveredConflicts_) state_->writeLogLine(line);
         const SyncProgress first = state_->aggregator.update(0, clock_.monotonicSeconds());
         guard.unlock();
         report(first);
@@ -224,7 +230,10 @@ std::pair<RunStats, RsyncExit> TwoWayRun::perform() {
     const Direction directions[] = {{plan_.copyAtoB, a_, b_, listingB_, plannedB_, freshAtoB, renamesA_, renamesB_},
                                     {plan_.copyBtoA, b_, a_, listingA_, plannedA_, freshBtoA, renamesB_, renamesA_}};
     for (const Direction& direction : directions)
-        if (transfer(direction) == Next::finish) return finish(stop_.stop_requested() ? cancelledCode : accumulated_.code);
+        if (transfer(direction) == Next::finish) {
+            nameConflicts();
+            return finish(stop_.stop_requested() ? cancelledCode : accumulated_.code);
+        }
     nameConflicts();
 
     // Deletions, each re-checked against the entry the plan judged.
@@ -449,6 +458,10 @@ void TwoWayRun::prepareTrees() {
             HoldingFolder::describeRecovered(settlement, side.root, recovered_);
             stillHeld_ = stillHeld_ || settlement.hasRetries();
             displaced_ = displaced_ || settlement.displaced();
+            // Settled on this side by a run that did not live to name them.
+            for (const std::string& path : settlement.conflicts)
+                recoveredConflicts_.push_back(conflictLine(&side == &b_, path));
+            if (settlement.conflictsRecorded) conflictRecords_.emplace_back(held(side), settlement.runID);
         }
     };
     // A side this run leaves alone is still recovered where a killed run
@@ -475,8 +488,11 @@ HoldingFolder::Planned TwoWayRun::holdingPlan(const Direction& direction, const 
     planned.source = held(direction.source);
     planned.modifyWindow = window_;
     planned.archiveTo = backupDirectory_;
+    PathKeySet conflicts;
+    for (const TwoWayConflict& conflict : plan_.conflicts) conflicts.insert(PathKey::of(conflict.path));
     for (const std::string& path : paths) {
         const std::string key = PathKey::of(path);
+        if (conflicts.contains(key)) planned.conflicts.push_back(path);
         if (!direction.destinationListing.find(key)) continue;
         planned.replaced.insert(path);
         if (const auto seen = direction.destinationSeen.find(key); seen != direction.destinationSeen.end())
@@ -550,6 +566,8 @@ TwoWayRun::Next TwoWayRun::transfer(const Direction& direction) {
     HoldingFolder::prepare(held(direction.destination), runID_);
     invocation.backupDirectory = HoldingFolder::relativePath(runID_);
     HoldingFolder::record(held(direction.destination), runID_, holding);
+    for (const std::string& path : holding.conflicts) carried_.insert(PathKey::of(path));
+    if (!holding.conflicts.empty()) conflictRecords_.emplace_back(held(direction.destination), runID_);
 
     CopySourceCheck sources(held(direction.source), paths);  // read just before rsync lists them
     const RsyncExit exit = [&] {
@@ -824,9 +842,9 @@ void TwoWayRun::nameConflicts() {
     for (const TwoWayConflict& conflict : plan_.conflicts) {
         if (conflict.resolution == TwoWayConflict::Resolution::skippedTypeClash) continue;  // named as skipped
         const std::string key = PathKey::of(conflict.path);
+        if (!carried_.contains(key)) continue;  // no transfer took it up: the next run plans it afresh
         if (skipped.contains(key) || unsettled_.contains(key) || dropped_.contains(key)) continue;  // named as failed
-        const bool aWins = conflict.resolution == TwoWayConflict::Resolution::aWins;
-        state_->writeLogLine(std::string(aWins ? conflictAKeptLine : conflictBKeptLine) + conflict.path);
+        state_->writeLogLine(conflictLine(conflict.resolution == TwoWayConflict::Resolution::aWins, conflict.path));
     }
 }
 
@@ -856,6 +874,9 @@ std::pair<RunStats, RsyncExit> TwoWayRun::finish(std::int32_t code) {
     // The result names what the holding folders keep: later runs put it
     // back no more. A run that throws leaves it unmarked, tried again.
     for (const auto& [root, settlement] : toMark_) HoldingFolder::markReported(root, runID_, settlement);
+    // Nor do they name again the conflicts it named, its own and those of
+    // the killed runs it recovered.
+    for (const auto& [root, runID] : conflictRecords_) HoldingFolder::conflictsNamed(root, runID);
     report(last);
     return {std::move(stats), RsyncExit(code, accumulated_.stderrTail)};
 }

@@ -145,7 +145,7 @@ private:
                       const std::filesystem::path& root, const Renames& renames, const SeenByKey& seen);
     void removeFolders(const std::vector<std::string>& folders, const std::filesystem::path& root);
     void countArchived();
-    // Names in the log each conflict the transfers settled, with the version kept.
+    // Names in the log each conflict the transfers that ran settled, with the version kept.
     void nameConflicts();
     void unsettle(std::string_view path);
     // A local failure: the line goes to the log and (23, line) to the exit.
@@ -194,6 +194,11 @@ private:
     // What this run's holding folders keep, by the side's folder: marked
     // only once the run's result names it.
     std::vector<std::pair<std::filesystem::path, HoldingFolder::Settlement>> toMark_;
+    PathKeySet carried_;  // the conflicts a transfer took up, recorded with its plan
+    std::vector<std::string> recoveredConflicts_;  // lines naming those killed runs settled
+    // Where conflicts wait in a plan for the run to name them: by the side's
+    // folder, the run that recorded them.
+    std::vector<std::pair<std::filesystem::path, std::string>> conflictRecords_;
     std::unique_ptr<TwoWayTransferState> state_;
     std::optional<EndpointCheck::Held> held_;  // both sides, held once at the start
 };

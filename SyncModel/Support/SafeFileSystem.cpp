@@ -20,6 +20,7 @@
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -609,6 +610,43 @@ std::optional<struct stat> statChild(const Folder& parent, const std::string& na
     const int error = errno;
     if (isAbsence(error)) return std::nullopt;
     throw FileError(error, "Could not inspect", parent / name);
+}
+
+std::optional<struct stat> statChildAfresh(const Folder& parent, const std::string& name) {
+    const std::optional<struct stat> cached = statChild(parent, name);
+    if (!cached) return std::nullopt;
+    FileDescriptor file;
+    if (S_ISREG(cached->st_mode)) {
+        file = FileDescriptor(::openat(parent.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const int error = file.valid() ? 0 : errno;
+        if (isAbsence(error)) return std::nullopt;
+        // Not readable, or no longer a regular file: asked by name.
+        if (error != 0 && error != EACCES && error != EPERM && error != ELOOP && error != ENXIO)
+            throw FileError(error, "Could not inspect", parent / name);
+    }
+    struct statx info {};
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC | (file.valid() ? AT_EMPTY_PATH : 0);
+    if (::statx(file.valid() ? file.get() : parent.get(), file.valid() ? "" : name.c_str(), flags, STATX_BASIC_STATS,
+                &info) != 0) {
+        const int error = errno;
+        if (isAbsence(error)) return std::nullopt;
+        throw FileError(error, "Could not inspect", parent / name);
+    }
+    struct stat now {};
+    now.st_dev = makedev(info.stx_dev_major, info.stx_dev_minor);
+    now.st_ino = info.stx_ino;
+    now.st_mode = info.stx_mode;
+    now.st_nlink = info.stx_nlink;
+    now.st_uid = info.stx_uid;
+    now.st_gid = info.stx_gid;
+    now.st_rdev = makedev(info.stx_rdev_major, info.stx_rdev_minor);
+    now.st_size = static_cast<off_t>(info.stx_size);
+    now.st_blksize = static_cast<blksize_t>(info.stx_blksize);
+    now.st_blocks = static_cast<blkcnt_t>(info.stx_blocks);
+    now.st_atim = {info.stx_atime.tv_sec, info.stx_atime.tv_nsec};
+    now.st_mtim = {info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec};
+    now.st_ctim = {info.stx_ctime.tv_sec, info.stx_ctime.tv_nsec};
+    return now;
 }
 
 std::optional<FileDescriptor> openFile(const Folder& parent, const std::string& name) {

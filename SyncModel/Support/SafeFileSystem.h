@@ -71,6 +71,14 @@ Folder ensurePath(const Folder& start, const std::vector<std::string>& component
 // lstat of `name` inside `parent`.
 std::optional<struct stat> statChild(const Folder& parent, const std::string& name);
 
+// The same as the disk has the item now, not as a cache keeps it: a FUSE
+// disk keeps each name's attributes apart, so a write through another name
+// of the file leaves this name's as they were, and sshfs keeps a cache of
+// its own that only an open renews. A regular file is opened and asked past
+// the kernel's cache; one that may not be read, and any other item, is
+// asked so by name.
+std::optional<struct stat> statChildAfresh(const Folder& parent, const std::string& name);
+
 // Opens the regular file `name` inside `parent` for reading; nullopt when
 // nothing is there or it is no regular file (a link, a folder, a pipe).
 std::optional<FileDescriptor> openFile(const Folder& parent, const std::string& name);

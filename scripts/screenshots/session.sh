@@ -384,3 +384,18 @@ echo "$prefix-review-fresh.png"
 sleep 1.2
 shot review-fresh-read
 dismiss "$fresh"
+
+# A changed job left for another asks first: "Notes", the sixth row, gets a
+# longer name, then "Documents", the first, is clicked. The question names
+# the job as edited; Escape keeps editing.
+focus "$main"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 80)) $((Y + 314)) click 1
+idle
+keys Tab End
+xdotool type --delay 60 " 2"
+xdotool mousemove $((X + 80)) $((Y + 74)) click 1
+idle
+question=$(window "Notes 2")
+shot leave-draft
+dismiss "$question"

@@ -119,6 +119,30 @@ TEST_F(Quitting, aSignalWhileTheAlertIsOpenStopsEvenWhenTheAlertIsCancelled) {
     EXPECT_EQ(quits, 1);
 }
 
+// A person's quit waits for the open drafts to be left; staying with one
+// keeps the application and drops a relaunch. A signal asks nothing.
+TEST_F(Quitting, aPersonsQuitLeavesTheDraftsFirst) {
+    std::function<void()> proceed, stay;
+    QuitController leaving{{
+        .model = [this]() -> AppModelInterface* { return &model; },
+        .confirmStop = [this] { return ++alerts, true; },
+        .cancelRelaunch = [this] { ++cancelledRelaunches; },
+        .quit = [this] { ++quits; },
+        .leaveDrafts = [&](std::function<void()> left, std::function<void()> kept) { proceed = left, stay = kept; },
+    }};
+    leaving.requestQuit(true);
+    EXPECT_EQ(quits, 0);
+    stay();
+    EXPECT_EQ(cancelledRelaunches, 1);
+    leaving.requestQuit(true);
+    proceed();
+    EXPECT_EQ(quits, 1);
+    proceed = nullptr;
+    leaving.requestQuit(false);
+    EXPECT_FALSE(proceed);
+    EXPECT_EQ(quits, 2);
+}
+
 // The relauncher asks the application to quit; that request keeps the rules.
 TEST(QuitRequests, aRestartMidRunAsksAndCancelDropsTheRelaunch) {
     FakeAppModel model;
