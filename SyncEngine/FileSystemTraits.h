@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelto {
@@ -23,7 +24,40 @@ struct FileSystemTraits {
     bool isNetwork = false;
     FileSystemCapabilities::Names names = FileSystemCapabilities::Names::any;  // the names it holds
 
+    // What an item landing in a folder must fit: the rules of the disk that
+    // folder lies on.
+    struct Landing {
+        FileSystemCapabilities::Names names = FileSystemCapabilities::Names::any;
+        std::optional<std::int64_t> maxFileSize;
+        bool caseSensitive = true;
+        friend bool operator==(const Landing&, const Landing&) = default;
+    };
+    // A disk a walk of the folder meets below it, by the components of its
+    // place relative to the folder; none where everything lands on the
+    // volume's own disk. An empty place stands for the whole tree.
+    struct DiskBelow {
+        std::vector<std::string> at;
+        Landing landing;
+        friend bool operator==(const DiskBelow&, const DiskBelow&) = default;
+    };
+    std::vector<DiskBelow> disksBelow;
+
     static FileSystemTraits forVolume(const VolumeIdentity& volume);
+
+    // These traits with the disks mounted below their folder, so that every
+    // name is judged by the disk it lands on. Where the mounts below cannot
+    // be read, every name is judged by the strictest rules known.
+    FileSystemTraits withDisksBelow(const std::optional<std::vector<FileSystemCapabilities::Mounted>>& below) const;
+    // The same with the mounts below the folder now.
+    FileSystemTraits withDisksBelow(const std::filesystem::path& folder) const;
+
+    // The rules of the disk that the relative folder ("" for the top) lies
+    // on: the deepest disk below whose place holds it, or the volume's own.
+    Landing landingIn(std::string_view folder) const;
+    // Every disk takes every name and size and tells every spelling apart.
+    bool takesEverything() const;
+    // Some disk, the volume's own or one below, takes two spellings for one name.
+    bool foldsCaseSomewhere() const;
 
     // The traits a transfer into a folder of `destination`'s traits runs
     // with, among `disks`, every file system either walk meets: extended

@@ -145,6 +145,8 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
     // it. Such names are kept out and the dry run made again: its end is
     // the verdict.
     std::vector<SkippedFile> keptOut = excluded, refusedNames;
+    // Names are judged by the disk they land on, with the mounts below B as they are now.
+    const FileSystemTraits landing = traits.withDisksBelow(destination);
     for (bool again = false;; again = true) {
         // Always a mirror, also for copy jobs: the deletion lines show what only B holds.
         RsyncInvocation invocation = invocationFor(job, true, true, source, destination, traits);
@@ -168,7 +170,7 @@ std::vector<ItemizedChange> OneWayEngine::scan(const SyncJob& job, const fs::pat
                 if (std::optional<std::string> path = RsyncOutputParser::passedOverPath(*line))
                     specials.push_back(SkippedFile{std::move(*path), FileSkipReason::specialFile});
                 for (std::string& path : RsyncOutputParser::quotedPaths(*line, sourceFolder, destinationFolder))
-                    if (!path.empty() && !path.starts_with('/') && !PreflightSkips::holdsPath(traits.names, path))
+                    if (!path.empty() && !path.starts_with('/') && !PreflightSkips::holdsPath(landing, path))
                         unheld.push_back(SkippedFile{std::move(path), FileSkipReason::nameNotAllowed});
             }
         });
@@ -247,20 +249,22 @@ SyncPlan OneWayEngine::plan(const SyncJob& job, const fs::path& source, const fs
         if (isDeletion(line) || line.path == "." || line.path == "./" || isReserved(line)) continue;
         candidates.push_back({line.path, isDirectory(line) ? 0 : line.size});
     }
-    std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, traits);
+    // Each name is judged by the disk it lands on: B's, or one mounted below it.
+    const FileSystemTraits landing = traits.withDisksBelow(destination);
+    std::vector<SkippedFile> skipped = PreflightSkips::evaluate(candidates, landing);
     addSkips(skipped, refused);
-    if (!traits.caseSensitive) addSkips(skipped, PreflightSkips::normalisationTwins(candidates));
+    addSkips(skipped, PreflightSkips::normalisationTwins(candidates, landing));
     addSkips(skipped, clampedTimes(first, source, destination, traits.modifyWindow));
     // Items of B spelled otherwise than A's are renamed, not deleted.
     std::vector<SkippedFile> unsure;
-    std::vector<PlannedRename> renames = SpellingAlignment::respellings(first, destination, traits, unsure);
+    std::vector<PlannedRename> renames = SpellingAlignment::respellings(first, destination, landing, unsure);
     addSkips(skipped, unsure);
     checkExcludable(skipped);
 
     std::optional<std::vector<ItemizedChange>> second;
     if (!skipped.empty()) {
         std::vector<SkippedFile> keptOut = skipped;
-        addSkips(keptOut, SpellingAlignment::otherSpellingsOnB(skipped, first, traits));
+        addSkips(keptOut, SpellingAlignment::otherSpellingsOnB(skipped, first, landing));
         checkExcludable(keptOut);
         second = scan(job, source, destination, traits, keptOut, stop, reports);
     }

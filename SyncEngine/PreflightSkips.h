@@ -12,9 +12,10 @@
 
 namespace kelto {
 
-// Which entries the receiving volume cannot hold as they are (names its file
+// Which entries the receiving folder cannot hold as they are (names its file
 // system refuses, files too large for it, names it cannot tell apart by
-// case), and the rsync exclude file that makes the transfer pass over them.
+// case), each judged by the disk it lands on (FileSystemTraits::landingIn),
+// and the rsync exclude file that makes the transfer pass over them.
 struct PreflightSkips {
     struct Candidate {
         std::string path;       // relative to the transfer root, as rsync gave it
@@ -25,16 +26,19 @@ struct PreflightSkips {
     // refuses beats size, size beats case.
     static std::vector<SkippedFile> evaluate(const std::vector<Candidate>& candidates, const FileSystemTraits& traits);
 
-    // Whether every component of the relative path is a name the disk holds.
-    static bool holdsPath(FileSystemCapabilities::Names names, std::string_view path);
+    // Whether every component of the relative path is a name the disk it
+    // lands on holds.
+    static bool holdsPath(const FileSystemTraits& traits, std::string_view path);
 
     // Candidates of one listing whose path, or a folder on the way, the
-    // listing spells in two ways that differ only in Unicode normalisation.
-    // exFAT, FAT and NTFS keep such spellings apart, yet a run matches names
-    // on a volume that ignores case by folding both case and normal form, so
-    // it cannot act on one twin without the other. Each path once, in order
-    // of first occurrence, as normalisationTwin.
-    static std::vector<SkippedFile> normalisationTwins(const std::vector<Candidate>& candidates);
+    // listing spells in two ways that differ only in Unicode normalisation,
+    // in a folder on a disk that ignores case. exFAT, FAT and NTFS keep such
+    // spellings apart, yet a run matches names on a volume that ignores case
+    // by folding both case and normal form, so it cannot act on one twin
+    // without the other. Each path once, in order of first occurrence, as
+    // normalisationTwin.
+    static std::vector<SkippedFile> normalisationTwins(const std::vector<Candidate>& candidates,
+                                                       const FileSystemTraits& traits);
 
     // The longest record, NUL left out, that rsync reads from an exclude
     // file: its line buffer is 4096 bytes with the terminator, and it drops

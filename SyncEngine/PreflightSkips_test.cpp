@@ -24,12 +24,18 @@ SkippedFile tooLarge(std::string path) { return {std::move(path), FileSkipReason
 SkippedFile notAllowed(std::string path) { return {std::move(path), FileSkipReason::nameNotAllowed}; }
 SkippedFile twin(std::string path) { return {std::move(path), FileSkipReason::normalisationTwin}; }
 
-// The traits of a volume of this type, as the mount table names it.
-FileSystemTraits traitsOf(const char* type) {
+// The traits of a volume of this type, as the mount table names it, with a
+// disk of the type `below` mounted at "card" where one is given; "unread"
+// where the mounts below cannot be read.
+FileSystemTraits traitsOf(const char* type, const char* below = nullptr) {
     VolumeIdentity volume;
     volume.fileSystem = type;
     volume.caseSensitive = true;  // the table's word wins where it has one
-    return FileSystemTraits::forVolume(volume);
+    const FileSystemTraits traits = FileSystemTraits::forVolume(volume);
+    if (!below) return traits;
+    if (std::string_view(below) == "unread") return traits.withDisksBelow(std::nullopt);
+    return traits.withDisksBelow(std::vector<FileSystemCapabilities::Mounted>{
+        {"other", FileSystemCapabilities::forType("ext4")}, {"card", FileSystemCapabilities::forType(below)}});
 }
 
 }  // namespace
@@ -41,6 +47,15 @@ TEST(PreflightSkips, EverythingUnderEitherSpellingOfACollidingNameIsSkippedOnce)
     // Only the third component differs; a repeated path is judged once.
     EXPECT_EQ(evaluate({{"a/b/Note", 1}, {"a/b/c", 1}, {"a/b/note/x", 1}, {"a/b/Note", 9}, {"a//b/note/x", 1}}),
               (Skips{collision("a/b/Note"), collision("a/b/note/x"), collision("a//b/note/x")}));
+    // Spellings collide in a folder on a disk that ignores case, wherever it is mounted.
+    EXPECT_EQ(PreflightSkips::evaluate({{"Docs", 1}, {"docs", 1}, {"card/Docs/a", 1}, {"card/docs/b", 1},
+                                        {"card/x/NOTE", 1}, {"card/x/note", 1}, {".keltosync", 1}},
+                                       traitsOf("ext4", "exfat")),
+              (Skips{collision("card/Docs/a"), collision("card/docs/b"), collision("card/x/NOTE"),
+                     collision("card/x/note")}));
+    EXPECT_EQ(PreflightSkips::evaluate({{"Docs", 1}, {"docs", 1}, {"card/Docs", 1}, {"card/docs", 1}},
+                                       traitsOf("exfat", "ext4")),
+              (Skips{collision("Docs"), collision("docs")}));
 }
 
 // On a volume that ignores case, ".keltosync" would be the reserved folder.
@@ -53,13 +68,17 @@ TEST(PreflightSkips, AnotherSpellingOfTheReservedFolderCollidesWithIt) {
 // Names each disk holds, by its type: Windows' rules where the disk keeps
 // names as Windows does (FAT, exFAT, NTFS, exFAT or NTFS through FUSE), valid
 // UTF-8 where it stores UTF-16, anything else elsewhere. A folder's name
-// judges everything below it.
+// judges everything below it. A name is asked of the disk it lands on: one
+// mounted below the side (at "card") where its folder lies on that, found
+// as the folder above it spells names; every disk's strictest rules where
+// the mounts below cannot be read.
 TEST(PreflightSkips, NamesADiskCannotHoldAreSkippedWithAllBelowThem) {
     const std::string bad = "bad\xE9.txt";  // Latin-1, not UTF-8
     struct Case {
         const char* type;
         std::string path;
         bool held;
+        const char* below = nullptr;
     };
     const std::vector<Case> cases{
         {"exfat", "Meeting: notes.txt", false}, {"fuseblk", "what?.txt", false}, {"vfat", "a*b", false},
@@ -74,10 +93,18 @@ TEST(PreflightSkips, NamesADiskCannotHoldAreSkippedWithAllBelowThem) {
         {"exfat", "a.b c", true},               {"exfat", "del\x7F", true},    {"hfsplus", "a:b", true},
         {"ext4", "Meeting: notes.txt", true},   {"ext4", bad, true},            {"fuse.sshfs", "what?.txt", true},
         {"cifs", "what?.txt", true},            {"", "a:b", true},              {"fuse.newfs", bad, true},
+        {"ext4", "card/Meeting: notes.txt", false, "fuseblk"}, {"ext4", "card/sub/what?.txt", false, "exfat"},
+        {"ext4", "./card/" + bad, false, "fuse.exfat"},        {"tmpfs", "card/trail.", false, "vfat"},
+        {"ext4", "card/CON", false, "ntfs3"},                  {"ext4", "Meeting: notes.txt", true, "exfat"},
+        {"ext4", "cards/a:b", true, "exfat"},                  {"ext4", "Card/a:b", true, "exfat"},
+        {"ext4", "other/a:b", true, "exfat"},                  {"vfat", "CARD/a:b", true, "ext4"},
+        {"vfat", "CARD:/x", false, "ext4"},                    {"ext4", "ok/fine.txt", true, "unread"},
+        {"ext4", "a:b", false, "unread"},                      {"ext4", "x/COM1", false, "unread"},
     };
     for (const Case& c : cases) {
         const Skips expected = c.held ? Skips{} : Skips{notAllowed(c.path)};
-        EXPECT_EQ(PreflightSkips::evaluate({{c.path, 1}}, traitsOf(c.type)), expected) << c.type << " " << c.path;
+        EXPECT_EQ(PreflightSkips::evaluate({{c.path, 1}}, traitsOf(c.type, c.below)), expected)
+            << c.type << " " << c.path << " " << (c.below ? c.below : "");
     }
     // The folder and all it holds, whatever their own names; a name the disk
     // refuses is skipped as such, too large or colliding as it may also be.
@@ -91,16 +118,24 @@ TEST(PreflightSkips, NamesADiskCannotHoldAreSkippedWithAllBelowThem) {
 // names differing in case.
 TEST(PreflightSkips, NormalisationTwinsOfOneListingAreSkippedWithAllTheyHold) {
     const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
+    const auto normalisationTwins = [](const std::vector<PreflightSkips::Candidate>& candidates,
+                                       const FileSystemTraits& traits = traitsOf("exfat")) {
+        return PreflightSkips::normalisationTwins(candidates, traits);
+    };
+    // Only where the folder they lie in is on a disk that ignores case.
+    EXPECT_EQ(normalisationTwins({{composed, 1}, {decomposed, 1}, {"card/" + composed, 1}, {"card/" + decomposed, 1}},
+                                 traitsOf("ext4", "exfat")),
+              (Skips{twin("card/" + composed), twin("card/" + decomposed)}));
     EXPECT_TRUE(
-        PreflightSkips::normalisationTwins({{composed, 1}, {"Caf\xC3\xA9", 1}, {composed, 2}, {"a", 1}}).empty());
-    EXPECT_EQ(PreflightSkips::normalisationTwins({{decomposed, 1}, {"other", 1}, {composed, 1}, {decomposed, 2}}),
+        normalisationTwins({{composed, 1}, {"Caf\xC3\xA9", 1}, {composed, 2}, {"a", 1}}).empty());
+    EXPECT_EQ(normalisationTwins({{decomposed, 1}, {"other", 1}, {composed, 1}, {decomposed, 2}}),
               (Skips{twin(decomposed), twin(composed)}));
     // Twin folders: everything below either spelling, whatever its own name.
-    EXPECT_EQ(PreflightSkips::normalisationTwins(
+    EXPECT_EQ(normalisationTwins(
                   {{"d/" + composed + "/x", 1}, {"d/" + decomposed + "/y", 1}, {"d/z", 1}, {"d/" + composed, 0}}),
               (Skips{twin("d/" + composed + "/x"), twin("d/" + decomposed + "/y"), twin("d/" + composed)}));
     // A singleton decomposition: the Kelvin sign normalises to the letter K.
-    EXPECT_EQ(PreflightSkips::normalisationTwins({{"K.txt", 1}, {"\xE2\x84\xAA.txt", 1}}),
+    EXPECT_EQ(normalisationTwins({{"K.txt", 1}, {"\xE2\x84\xAA.txt", 1}}),
               (Skips{twin("K.txt"), twin("\xE2\x84\xAA.txt")}));
 }
 
@@ -121,6 +156,12 @@ TEST(PreflightSkips, TheFatLimitIsInclusiveAndBeatsACollision) {
     const std::int64_t fat = 4294967295;
     EXPECT_EQ(evaluate({{"ok.bin", fat}, {"Big.bin", fat + 1}, {"big.bin", 1}, {"dir/", 0}}, false, fat),
               (Skips{tooLarge("Big.bin"), collision("big.bin")}));
+    // Asked of the disk the file lands on.
+    EXPECT_EQ(PreflightSkips::evaluate({{"big.bin", fat + 1}, {"card/ok.bin", fat}, {"card/sub/big.bin", fat + 1}},
+                                       traitsOf("ext4", "vfat")),
+              Skips{tooLarge("card/sub/big.bin")});
+    EXPECT_EQ(PreflightSkips::evaluate({{"big.bin", fat + 1}, {"card/big.bin", fat + 1}}, traitsOf("vfat", "ext4")),
+              Skips{tooLarge("big.bin")});
 }
 
 TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPath) {

@@ -52,8 +52,20 @@ std::filesystem::path under(const std::filesystem::path& root, std::string_view 
     return out;
 }
 
-// Names as a volume that folds them compares them: by case and normalisation.
-std::string foldedKey(std::string_view path) { return Unicode::caseFolded(PathKey::of(path)); }
+// Names as the disk they lie on compares them: by case and normalisation
+// where it folds them, by their bytes where it tells them apart.
+std::string foldedKey(const FileSystemTraits& traits, std::string_view path) {
+    if (traits.disksBelow.empty())
+        return traits.caseSensitive ? std::string(path) : Unicode::caseFolded(PathKey::of(path));
+    std::string key, folder;
+    for (const std::string& name : components(path)) {
+        if (!key.empty()) key += '/';
+        key += traits.landingIn(folder).caseSensitive ? name : Unicode::caseFolded(PathKey::of(name));
+        if (!folder.empty()) folder += '/';
+        folder += name;
+    }
+    return key;
+}
 
 std::string_view lastComponent(std::string_view path) {
     const std::size_t slash = path.rfind('/');
@@ -149,19 +161,19 @@ std::vector<PlannedRename> SpellingAlignment::respellings(const std::vector<Item
                                                          const FileSystemTraits& traits,
                                                          std::vector<SkippedFile>& unsure) {
     std::vector<PlannedRename> renames;
-    if (traits.caseSensitive || std::none_of(look.begin(), look.end(), isDeletion)) return renames;
+    if (!traits.foldsCaseSomewhere() || std::none_of(look.begin(), look.end(), isDeletion)) return renames;
     std::unordered_map<std::string, std::string> spelledByA;  // empty where A spells a key twice
     for (const ItemizedChange& line : look) {
         if (isDeletion(line) || isRoot(line) || line.path == "./" || isReserved(line)) continue;
         std::string path = withoutTrailingSlash(line.path);
-        const auto [entry, added] = spelledByA.try_emplace(foldedKey(path), path);
+        const auto [entry, added] = spelledByA.try_emplace(foldedKey(traits, path), path);
         if (!added && entry->second != path) entry->second.clear();
     }
     std::unordered_set<std::string> renamed;
     for (const ItemizedChange& line : look) {
         if (!isDeletion(line) || isReserved(line)) continue;
         const std::string path = withoutTrailingSlash(line.path);
-        std::string key = foldedKey(path);
+        std::string key = foldedKey(traits, path);
         const auto a = spelledByA.find(key);
         if (a == spelledByA.end() || a->second.empty() || renamed.contains(key)) continue;
         const std::string_view name = lastComponent(path);
@@ -188,19 +200,19 @@ std::vector<SkippedFile> SpellingAlignment::otherSpellingsOnB(const std::vector<
                                                               const std::vector<ItemizedChange>& look,
                                                               const FileSystemTraits& traits) {
     std::vector<SkippedFile> result;
-    if (traits.caseSensitive || keptOut.empty()) return result;
+    if (!traits.foldsCaseSomewhere() || keptOut.empty()) return result;
     std::unordered_map<std::string, FileSkipReason> keys;
     std::unordered_set<std::string> spelled;
     for (const SkippedFile& file : keptOut) {
         const std::string path = withoutTrailingSlash(file.path);
-        keys.try_emplace(foldedKey(path), file.reason);
+        keys.try_emplace(foldedKey(traits, path), file.reason);
         spelled.insert(path);
     }
     for (const ItemizedChange& line : look) {
         if (!isDeletion(line) || isReserved(line)) continue;
         const std::string path = withoutTrailingSlash(line.path);
         if (spelled.contains(path)) continue;
-        const std::string key = foldedKey(path);
+        const std::string key = foldedKey(traits, path);
         for (std::size_t end = key.find('/'); ; end = key.find('/', end + 1)) {
             const auto found = keys.find(end == std::string::npos ? key : key.substr(0, end));
             if (found != keys.end()) {

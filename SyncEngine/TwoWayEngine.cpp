@@ -191,7 +191,10 @@ std::pair<SyncPlan, TwoWayPlan> TwoWayEngine::plan(const SyncJob& job, const Two
     ContentCheck contents(sideA.root, sideB.root, stop);
     TwoWayPlan twoWay = TwoWayPlanner::plan(listingA, listingB, base, window, TimeProbe::keptOnSides(probeA, probeB),
                                             contents.asked(), racy.dueUntil());
-    applyPreflightSkips(twoWay, listingA, listingB, sideA.traits, sideB.traits);
+    // Both sides receive; each name is judged by the disk it lands on, the
+    // side's own or one mounted below it.
+    applyPreflightSkips(twoWay, listingA, listingB, sideA.traits.withDisksBelow(sideA.root),
+                        sideB.traits.withDisksBelow(sideB.root));
     twoWay.folderA = folderA;
     twoWay.folderB = folderB;
     SyncPlan syncPlan = TwoWayPlanner::makeSyncPlan(twoWay, listingA, listingB);
@@ -298,9 +301,7 @@ void TwoWayEngine::applyPreflightSkips(TwoWayPlan& plan, const SideListing& side
 std::vector<SkippedFile> TwoWayEngine::preflightCandidates(const SideListing& source, const SideListing& destination,
                                                            const FileSystemTraits& destinationTraits) {
     // Such a volume takes every name and size, and tells every spelling apart.
-    if (destinationTraits.caseSensitive && !destinationTraits.maxFileSize &&
-        destinationTraits.names == FileSystemCapabilities::Names::any)
-        return {};
+    if (destinationTraits.takesEverything()) return {};
     std::vector<PreflightSkips::Candidate> candidates;
     candidates.reserve(source.size() + destination.size());
     for (const SideListing* listing : {&source, &destination})

@@ -151,6 +151,28 @@ TEST_F(OneWaySpellingTest, NamesTheVolumeKeepsApartAreNotRenamed) {
     EXPECT_EQ(entries(dst), (std::vector<std::string>{"NOTES.txt", composed}));
 }
 
+// A card mounted inside B, B itself on a disk that tells spellings apart:
+// on the card, B's items spelled otherwise than A's are renamed; beside it,
+// they are other items.
+TEST_F(OneWaySpellingTest, OnACardMountedInsideBOnlyTheCardsItemsAreRenamed) {
+    dst = tmp / "B";
+    fs::create_directories(dst / "card");
+    ASSERT_TRUE(mounts.exfat(tmp / "card.img", dst / "card"));
+    VolumeIdentity ext4;
+    ext4.fileSystem = "ext4";
+    ext4.caseSensitive = true;
+    traits = FileSystemTraits::forVolume(ext4);
+    put(dst / "card/photos/x.jpg", "x");
+    put(dst / "Keep.txt", "k");
+    put(src / "card/Photos/x.jpg", "x changed");
+    put(src / "keep.txt", "k");
+    const SyncPlan p = plan();
+    EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{"card/photos", "card/Photos"}}));
+    EXPECT_EQ(run(p).second, RsyncExit(0, {}));
+    EXPECT_EQ(entries(dst), (std::vector<std::string>{"card/", "card/Photos/", "card/Photos/x.jpg", "keep.txt"}));
+    EXPECT_EQ(contents(dst / "card/Photos/x.jpg"), "x changed");
+}
+
 }  // namespace
 
 // What the run keeps away from because A spells it twice is kept on B under

@@ -445,7 +445,9 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
     if (lastLook) {
         renames.clear();
         std::vector<SkippedFile> unsure;
-        for (PlannedRename& rename : SpellingAlignment::respellings(*lastLook, heldB(), traits_, unsure)) {
+        // Names are compared as the disk they lie on does, B's or one mounted below it now.
+        const FileSystemTraits landing = traits_.withDisksBelow(heldB());
+        for (PlannedRename& rename : SpellingAlignment::respellings(*lastLook, heldB(), landing, unsure)) {
             if (std::find(plan_.renames.begin(), plan_.renames.end(), rename) != plan_.renames.end())
                 renames.push_back(std::move(rename));
             else if (mirror_)
@@ -461,7 +463,7 @@ OneWayRun::LastLook OneWayRun::lookLast(bool putBack) {
         addSkips(excluded, unsure);
         respelledLook = SpellingAlignment::respelled(*lastLook, renames);
         if (respelledLook) lastLook = &*respelledLook;
-        addSkips(excluded, SpellingAlignment::otherSpellingsOnB(excluded, *lastLook, traits_));
+        addSkips(excluded, SpellingAlignment::otherSpellingsOnB(excluded, *lastLook, landing));
     }
 
     LastLook look;

@@ -197,27 +197,40 @@ FileSystemCapabilities FileSystemCapabilities::ofOpen(int descriptor) {
 
 std::vector<FileSystemCapabilities> FileSystemCapabilities::reachedFrom(const std::filesystem::path& folder) {
     const FileDescriptor opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    std::error_code error;
-    const std::filesystem::path real = std::filesystem::canonical(folder, error);
-    if (!opened.valid() || error) return {FileSystemCapabilities{}};
+    if (!opened.valid()) return {FileSystemCapabilities{}};
     std::vector<FileSystemCapabilities> reached{ofOpen(opened.get())};
-    const std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
-        mnt_new_table_from_file("/proc/self/mountinfo"), mnt_unref_table);
-    const std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iter(mnt_new_iter(MNT_ITER_FORWARD), mnt_free_iter);
-    if (!table || !iter) {
+    const std::optional<std::vector<Mounted>> below = mountedBelow(folder);
+    if (!below) {
         reached.emplace_back();
         return reached;
     }
+    for (const Mounted& mounted : *below) reached.push_back(mounted.disk);
+    return reached;
+}
+
+std::optional<std::vector<FileSystemCapabilities::Mounted>> FileSystemCapabilities::mountedBelow(
+    const std::filesystem::path& folder) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(folder, error);
+    if (error) return std::nullopt;
+    const std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
+        mnt_new_table_from_file("/proc/self/mountinfo"), mnt_unref_table);
+    const std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iter(mnt_new_iter(MNT_ITER_FORWARD), mnt_free_iter);
+    if (!table || !iter) return std::nullopt;
     const std::vector<std::string> top = PathComponents::of(real);
+    std::vector<Mounted> below;
     libmnt_fs* fs = nullptr;
     while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
         const char* target = mnt_fs_get_target(fs);
         const char* type = mnt_fs_get_fstype(fs);
         if (!target) continue;
         const std::vector<std::string> at = PathComponents::of(target);
-        if (at.size() > top.size() && PathComponents::isPrefix(top, at)) reached.push_back(forType(type ? type : ""));
+        if (at.size() <= top.size() || !PathComponents::isPrefix(top, at)) continue;
+        std::string relative;
+        for (std::size_t i = top.size(); i < at.size(); ++i) relative += (relative.empty() ? "" : "/") + at[i];
+        below.push_back({std::move(relative), forType(type ? type : "")});
     }
-    return reached;
+    return below;
 }
 
 }  // namespace kelto

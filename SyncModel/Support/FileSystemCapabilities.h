@@ -88,6 +88,19 @@ struct FileSystemCapabilities {
     // The least row among them where the folder or the mount table cannot
     // be read.
     static std::vector<FileSystemCapabilities> reachedFrom(const std::filesystem::path& folder);
+
+    struct Mounted;
+    // Each file system mounted below the folder, in the mount table's order
+    // (a later one at the same place is the one shown); nothing where the
+    // folder or the mount table cannot be read.
+    static std::optional<std::vector<Mounted>> mountedBelow(const std::filesystem::path& folder);
+};
+
+// A file system mounted below a folder: where, relative to the folder
+// ("card", "media/disk"), and what it keeps.
+struct FileSystemCapabilities::Mounted {
+    std::string at;
+    FileSystemCapabilities disk;
 };
 
 }  // namespace kelto
