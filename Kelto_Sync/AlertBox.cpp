@@ -9,6 +9,9 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
+#include <QScopedValueRollback>
+#include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -16,11 +19,9 @@
 namespace kelto {
 namespace {
 
-// In lines of text: the widest a message runs before it wraps, and the
-// widest an alert grows for its window title (a longer title is cut by the
-// window manager).
-constexpr int measureLines = 24;
-constexpr int titleMeasureLines = 40;
+// In lines of text: the widest a text runs before it wraps (a sentence of
+// seventy-odd characters fits).
+constexpr int measureLines = 40;
 // Beside its title a title bar holds the window's icon and up to four
 // buttons (minimise, maximise, close, and a menu or shade where the window
 // manager adds one), each about as wide as the bar is high, with some
@@ -44,11 +45,20 @@ void AlertBox::setTitle(const QString& title) {
 }
 
 void AlertBox::setMessage(const QString& message) {
-    setInformativeText(message);
-    for (QLabel* label : findChildren<QLabel*>()) {
-        if (label->text() == message) label->setTextFormat(Qt::PlainText);
-    }
+    message_ = message;
+    showMessage();
     fit();
+}
+
+void AlertBox::showMessage() {
+    const QString text = wholeTitle_.isEmpty() ? message_
+                         : message_.isEmpty()  ? wholeTitle_
+                                               : wholeTitle_ + QLatin1Char('\n') + message_;
+    if (text == informativeText()) return;
+    setInformativeText(text);
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->text() == text) label->setTextFormat(Qt::PlainText);
+    }
 }
 
 void AlertBox::showEvent(QShowEvent* event) {
@@ -109,12 +119,31 @@ bool AlertBox::event(QEvent* event) {
 
 void AlertBox::fit() {
     // The message box fixes its own size as it shows and on every new text;
-    // this widens what it chose.
-    if (!isVisible() || layout() == nullptr) return;
-    // A new text may have rebuilt the layout: place the labels first.
-    layout()->activate();
+    // this widens what it chose. A new message below sizes it again.
+    if (!isVisible() || layout() == nullptr || fitting_) return;
+    const QScopedValueRollback<bool> once(fitting_, true);
     const QFontMetrics metrics(font());
     const int line = metrics.height();
+    // The screen's free width, less the window manager's frame once it is framed.
+    const int room = screen()->availableGeometry().width() - (frameGeometry().width() - geometry().width());
+    // Window managers draw the title in a bold face of about the
+    // application's size (openbox's default theme does); the bar is as high
+    // as the frame's top once the window manager has framed the box, and
+    // never lower than the title's line with its padding.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const QFontMetrics titleMetrics(titleFont);
+    const int bar = std::max(geometry().top() - frameGeometry().top(), line * 3 / 2);
+    const int controls = titleBarControls * bar;
+    const QString title = windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : windowTitle();
+    const bool shortened = titleMetrics.horizontalAdvance(title) + controls > room;
+    const QString shown = shortened ? titleMetrics.elidedText(title, Qt::ElideMiddle, room - controls) : windowTitle();
+    if (QWindow* handle = windowHandle(); handle != nullptr && handle->title() != shown) handle->setTitle(shown);
+    wholeTitle_ = shortened ? title : QString();
+    showMessage();
+
+    // A new text may have rebuilt the layout: place the labels first.
+    layout()->activate();
     int textWidth = 0;
     int textLeft = 0;
     for (const QLabel* label : findChildren<QLabel*>()) {
@@ -129,22 +158,20 @@ void AlertBox::fit() {
         textWidth = std::max(textWidth, width);
         textLeft = std::max(textLeft, label->x());
     }
-    const QString title = windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : windowTitle();
     const int right = layout()->contentsMargins().right();
-    // Window managers draw the title in a bold face of about the
-    // application's size (openbox's default theme does); the bar is as high
-    // as the frame's top once the window manager has framed the box, and
-    // never lower than the title's line with its padding.
-    QFont titleFont = font();
-    titleFont.setBold(true);
-    const int bar = std::max(geometry().top() - frameGeometry().top(), line * 3 / 2);
-    const int titleWidth = std::min(QFontMetrics(titleFont).horizontalAdvance(title) + titleBarControls * bar,
-                                    titleMeasureLines * line);
-    const int wanted = std::max(textLeft + textWidth + right, titleWidth);
-    if (wanted <= width()) return;
+    const int titleWidth = titleMetrics.horizontalAdvance(shown.isEmpty() ? title : shown) + controls;
+    // As wide as the message box chose, or its texts need, but never wider than its screen.
+    const int wanted = std::min(std::max({textLeft + textWidth + right, titleWidth, width()}), room);
+    if (wanted == width()) return;
     const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(wanted)
                                                      : layout()->totalMinimumSize().height();
+    // Placed before it grew, it is centred again on its window (or where it
+    // stood), within the free area.
+    const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    const QRect over = owner != nullptr && owner->isVisible() ? owner->frameGeometry() : frameGeometry();
+    const QSize grown = frameGeometry().size() + QSize(wanted - width(), height - this->height());
     setFixedSize(wanted, height);
+    move(WindowPlacement::centred(grown, over, WindowPlacement::freeArea(*this)).topLeft());
 }
 
 }  // namespace kelto

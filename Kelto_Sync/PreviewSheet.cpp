@@ -8,18 +8,22 @@
 #include "FenraCore/SymbolImage.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/internal/PlanDetailsModel.h"
+#include "SyncAutomation/Async/MainExecutor.h"
 
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpacerItem>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -52,15 +56,19 @@ QPushButton* button(const char* name, QWidget* parent) {
     return result;
 }
 
+bool isReturn(const QKeyEvent& event) { return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter; }
+
 }  // namespace
 
 PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStrings strings,
-                           std::function<void()> onContinue, std::function<void()> onCancel, QWidget* parent)
+                           std::function<void()> onContinue, std::function<void()> onCancel, QWidget* parent,
+                           MainExecutor* timers)
     : QDialog(parent),
       reason_(std::move(reason)),
       strings_(strings),
       onContinue_(std::move(onContinue)),
       onCancel_(std::move(onCancel)),
+      timers_(timers),
       skippedCount_(static_cast<std::int64_t>(plan.skipped.size())),
       conflictCount_(static_cast<std::int64_t>(plan.conflicts.size())),
       entryCountA_(plan.entryCountA),
@@ -144,6 +152,14 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
         cancel_ = button("cancel", this);
         continue_ = button("continue", this);
         continue_->setDefault(true);
+        // Not on screen yet, so not yet read.
+        continue_->setEnabled(false);
+        if (timers_ == nullptr) {
+            readingTimer_ = new QTimer(this);
+            readingTimer_->setSingleShot(true);
+            readingTimer_->setInterval(static_cast<int>(readingSeconds * 1000));
+            connect(readingTimer_, &QTimer::timeout, continue_, [this] { continue_->setEnabled(true); });
+        }
         connect(cancel_, &QPushButton::clicked, this, [this] { onCancel_(); });
         connect(continue_, &QPushButton::clicked, this, [this] {
             if (!withdrawn_) onContinue_();
@@ -204,6 +220,8 @@ void PreviewSheet::setReason(std::optional<QString> reason) {
     showReason();
     refreshColours();
     applyExpansion();
+    // What the user is to read has changed under them.
+    startReading();
 }
 
 void PreviewSheet::showReason() {
@@ -230,6 +248,60 @@ long long PreviewSheet::share(std::int64_t archives, std::int64_t entries) {
         return 0;
     }
     return std::llround(static_cast<double>(archives) / static_cast<double>(entries) * 100.0);
+}
+
+void PreviewSheet::startReading() {
+    if (continue_ == nullptr) return;
+    continue_->setEnabled(false);
+    reading_.cancel();
+    if (readingTimer_ != nullptr) readingTimer_->stop();
+    if (!onScreen_) return;
+    if (timers_ != nullptr) {
+        reading_ = timers_->postAfter(readingSeconds, [this] { continue_->setEnabled(true); });
+    } else {
+        readingTimer_->start();
+    }
+}
+
+// The window system shows the sheet a little after it is told to, and
+// takes it off screen when it is hidden or its window minimised: reading
+// starts each time it is seen.
+void PreviewSheet::followExposure() {
+    const QWindow* handle = windowHandle();
+    const bool exposed = handle != nullptr && handle->isExposed();
+    if (exposed == onScreen_) return;
+    onScreen_ = exposed;
+    startReading();
+}
+
+bool PreviewSheet::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose) followExposure();
+    return QDialog::eventFilter(watched, event);
+}
+
+void PreviewSheet::keyPressEvent(QKeyEvent* event) {
+    // A held Return is the press that began it, so one held from before the
+    // sheet came cannot answer it later. Its repeats come as presses marked
+    // so, as presses with no release between, or as a release and a press
+    // of the same moment, which Qt does not always mark.
+    if (isReturn(*event)) {
+        const bool repeat = event->isAutoRepeat() || returnDown_ ||
+                            (event->timestamp() != 0 && event->timestamp() == returnUpAt_);
+        returnDown_ = true;
+        if (repeat) {
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void PreviewSheet::keyReleaseEvent(QKeyEvent* event) {
+    if (isReturn(*event)) {
+        returnDown_ = false;
+        returnUpAt_ = event->timestamp();
+    }
+    QDialog::keyReleaseEvent(event);
 }
 
 void PreviewSheet::reject() {
@@ -264,6 +336,8 @@ void PreviewSheet::showEvent(QShowEvent* event) {
     if (minimumSize() != maximumSize()) setFixedSize(size().expandedTo(minimumSize()));
     // The screen, and with it the pixel ratio of the warning symbol, is known once shown.
     refreshColours();
+    if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
+    followExposure();
 }
 
 void PreviewSheet::refreshTexts() {

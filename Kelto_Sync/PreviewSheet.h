@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Kelto_Sync/SyncStrings.h"
+#include "SyncAutomation/Async/DelayedWork.h"
 #include "SyncEngine/SyncPlan.h"
 
 #include <QDialog>
@@ -13,6 +14,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QSpacerItem;
+class QTimer;
 class QToolButton;
 class QTreeView;
 class QVBoxLayout;
@@ -20,7 +22,7 @@ class QVBoxLayout;
 namespace kelto {
 
 class IconLabel;
-
+class MainExecutor;
 class PlanDetailsModel;
 
 // One plan before it is carried out: the copies each way, the archives on
@@ -32,6 +34,12 @@ class PlanDetailsModel;
 // A review whose run stopped waiting is withdrawn: it says so, and offers
 // "Close" and, when given a way, "Sync again" (Return) instead of "Cancel"
 // and "Continue"; it never again calls its continue action.
+// A review may come on screen where the user is typing or clicking, or
+// where a button of the one it replaces stood: "Continue" takes no press
+// until the review has been on screen for `readingSeconds` (again after it
+// was hidden, or its reason arrived), and looks unavailable until then; a
+// held Return is one press: its repeats answer nothing. "Cancel" and
+// Escape work at once.
 // It is never smaller than its minimum and, once open, keeps the size it
 // opened with, whatever it shows: the title, the reason and the counts
 // stand at its top, the buttons at its bottom edge,
@@ -42,9 +50,11 @@ class PreviewSheet : public QDialog {
 public:
     static constexpr int minimumWidth = 620;
     static constexpr int minimumHeight = 460;
+    static constexpr double readingSeconds = 1.0;
 
+    // `timers` runs the reading delay; without, Qt's timers do.
     PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStrings strings, std::function<void()> onContinue,
-                 std::function<void()> onCancel, QWidget* parent = nullptr);
+                 std::function<void()> onCancel, QWidget* parent = nullptr, MainExecutor* timers = nullptr);
 
     bool isReview() const { return static_cast<bool>(onContinue_); }
     // The run this review was for no longer waits: nothing can be continued.
@@ -71,8 +81,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Continue is unavailable, and is made available `readingSeconds` after
+    // the sheet is on screen with what it shows now.
+    void startReading();
+    void followExposure();
     void refreshTexts();
     void refreshColours();
     void applyExpansion();
@@ -84,6 +101,13 @@ private:
     std::function<void()> onCancel_;
     std::function<void()> onSyncAgain_;
     bool withdrawn_ = false;
+    MainExecutor* timers_;
+    DelayedWork reading_;
+    QTimer* readingTimer_ = nullptr;
+    bool onScreen_ = false;
+    // Return as last seen: down, and the window system's moment it went up.
+    bool returnDown_ = false;
+    std::uint64_t returnUpAt_ = 0;
     std::optional<bool> detailsOverride_;
     std::int64_t skippedCount_;
     std::int64_t conflictCount_;

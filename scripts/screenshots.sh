@@ -17,7 +17,7 @@ root="$(dirname "$here")"
 
 # The states, in the order they are taken.
 states="checklist main new-job overview settings review review-restored review-stale running history opener-alert
-settings-general settings-search settings-permissions settings-about tray alert leave-draft"
+settings-general settings-search settings-permissions settings-about tray alert delete-alert review-fresh review-fresh-read leave-draft"
 
 case "${1:-}" in
   --states) echo $states; exit 0 ;;

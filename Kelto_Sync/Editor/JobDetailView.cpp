@@ -546,7 +546,7 @@ void JobDetailView::showSheet(const SyncPlan& plan) {
     // is parked by the time the user answers.
     if (reviewing_) onContinue = [this, shown = preview_] { continueReview(shown); };
     sheet_ = new PreviewSheet(plan, reviewing_ ? reviewReason() : std::nullopt, strings_, std::move(onContinue),
-                              [this] { dismissPreview(); }, this);
+                              [this] { dismissPreview(); }, this, services_.timers);
     WindowPlacement::openSheet(*sheet_);
 }
 

@@ -36,6 +36,7 @@ class AppModelAdapter;
 class ArchiveSafetySection;
 class BusyIndicator;
 class FiltersSection;
+class MainExecutor;
 class ModeSection;
 class SimpleWhenSection;
 class TriggersSection;
@@ -61,6 +62,8 @@ public:
         JobOverviewView::Parts overviewParts;
         StatusViewActions actions;
         const Clock* clock;
+        // Where the review's delays run; none: Qt's timers.
+        MainExecutor* timers = nullptr;
         // The volume inspector, the file dialog, the desktop, the system clock.
         static Services system();
     };

@@ -260,6 +260,8 @@ notify() {
 notify Open
 review=$(window "Needs review")
 main=$(window "Kelto Sync")
+# Read a second, the review takes "Continue".
+sleep 1
 shot review
 
 # Minimised, the window comes back with its sheet when the notice is
@@ -271,6 +273,7 @@ for _ in $(seq 100); do xwininfo -id "$review" 2>/dev/null | grep -q IsViewable 
 xwininfo -id "$review" 2>/dev/null | grep -q IsViewable || fail "the sheet did not come back"
 idle
 keys space
+sleep 1
 shot review-restored
 
 # The tray's button of the parked job now stops it: the run is dropped, and
@@ -345,6 +348,42 @@ keys ctrl+q
 alert=$(another "Kelto Sync" "$main")
 shot alert
 dismiss "$alert"
+
+# The alert that deletes a job names it whole in its title bar, however
+# long the name: "Videos", the seventh row, is renamed and saved, and the
+# bin (before the list in the keyboard's order) asks. Escape keeps the job.
+focus "$main"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 80)) $((Y + 362)) click 1
+idle
+keys Tab ctrl+a
+long="Photographs of the family from the old laptop, the studio's shared drive and the phone, by the year"
+xdotool type --delay 20 "$long"
+keys ctrl+s
+xdotool mousemove $((X + 80)) $((Y + 362)) click 1
+idle
+keys shift+Tab space
+deletion=$(another "$long" "$main")
+shot delete-alert
+dismiss "$deletion"
+
+# A review that comes on screen takes no press at first: "Continue" looks
+# unavailable until it has been there a second. The two-way run goes on to
+# its end, then "Photos", the second row, runs again from its "Sync now"
+# and stops for review.
+for pid in "${frozen[@]}"; do kill -CONT "$pid" 2>/dev/null || true; done
+frozen=()
+focus "$main"
+xdotool mousemove $((X + 80)) $((Y + 122)) click 1
+idle
+xdotool mousemove $((X + 326)) $((Y + 228)) click 1
+fresh=$(window "Needs review")
+idle
+import -window root "$prefix-review-fresh.png"
+echo "$prefix-review-fresh.png"
+sleep 1.2
+shot review-fresh-read
+dismiss "$fresh"
 
 # A changed job left for another asks first: "Notes", the sixth row, gets a
 # longer name, then "Documents", the first, is clicked. The question names

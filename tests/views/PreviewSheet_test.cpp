@@ -1,4 +1,5 @@
 #include "Kelto_Sync/PreviewSheet.h"
+#include "SyncAutomation/Async/ManualExecutor.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/QtPrinting.h"
 
@@ -47,8 +48,13 @@ public:
     explicit Sheet(const SyncPlan& plan, bool review = true, std::optional<QString> reason = std::nullopt)
         : sheet(plan, std::move(reason), SyncStrings::application(),
                 review ? std::function<void()>([this] { ++continued; }) : std::function<void()>(),
-                [this] { ++cancelled; }) {
+                [this] { ++cancelled; }, nullptr, &timers) {
         sheet.setLocale(english);
+    }
+    // On screen for as long as it takes to read it.
+    void read() {
+        QCoreApplication::processEvents();
+        timers.advance(PreviewSheet::readingSeconds);
     }
     QString text(const char* name) const {
         const auto* label = sheet.findChild<QLabel*>(QLatin1String(name));
@@ -71,6 +77,8 @@ public:
 
     int continued = 0;
     int cancelled = 0;
+    ManualClock clock;
+    ManualExecutor timers{clock};
     PreviewSheet sheet;
 };
 
@@ -208,9 +216,17 @@ TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
     EXPECT_TRUE(preview.sheet.detailsExpanded());
 }
 
-TEST(PreviewSheet, ReturnContinuesAndEscapeCancelsOncePerPressWithoutClosing) {
+TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClosing) {
     Sheet review(planOf({.toB = 2}));
     review.sheet.show();
+    // Not yet read, it takes no Return, and reads afresh when its reason comes.
+    QTest::keyClick(review.details(), Qt::Key_Return);
+    EXPECT_EQ(review.continued, 0);
+    review.read();
+    review.sheet.setReason(QStringLiteral("Many files would be deleted."));
+    QTest::keyClick(review.details(), Qt::Key_Return);
+    EXPECT_EQ(review.continued, 0);
+    review.read();
     QTest::keyClick(review.details(), Qt::Key_Return);
     EXPECT_EQ(review.continued, 1);
     EXPECT_EQ(review.cancelled, 0);

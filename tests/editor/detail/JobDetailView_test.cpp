@@ -7,6 +7,7 @@
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/internal/NameField.h"
 #include "SyncAutomation/AppModelError.h"
+#include "SyncAutomation/Async/ManualExecutor.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
@@ -18,6 +19,7 @@
 #include <QDialog>
 #include <QFocusEvent>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -65,7 +67,8 @@ protected:
     // Tests read keys; renders show the application's texts.
     std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew, std::function<void()> onSaved = {},
                                         SyncStrings strings = SyncStrings()) {
-        JobDetailView::Services services{{{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared()};
+        JobDetailView::Services services{
+            {{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared(), &timers};
         auto view = std::make_unique<JobDetailView>(adapter, original, isNew, strings, std::move(onSaved),
                                                     nullptr, services);
         view->resize(640, 720);
@@ -73,6 +76,11 @@ protected:
     }
     // Answers reach the view through its event loop.
     static void settle() { QCoreApplication::processEvents(); }
+    // The open review has been on screen long enough to be read.
+    void readable() {
+        settle();
+        timers.advance(PreviewSheet::readingSeconds);
+    }
     void answer(ValidationReport report = {}) {
         fake.answerValidation(std::move(report));
         settle();
@@ -84,6 +92,8 @@ protected:
     SyncJob job = storedJob();
     FakeAppModel fake;
     AppModelAdapter adapter{fake};
+    ManualClock clock;
+    ManualExecutor timers{clock};
 };
 
 TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
@@ -330,6 +340,7 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
                             [](QLabel* l) { return l->text() == "Many files would be deleted."; }));
     auto* continueButton = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
     ASSERT_NE(continueButton, nullptr);
+    readable();
     continueButton->click();
     continueButton->click();
     EXPECT_EQ(fake.confirmCalls.size(), 1u);
@@ -396,6 +407,7 @@ TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
     EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
 
     // A later review first shows the older reason, then its own.
+    readable();
     view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"))->click();
     fake.setStatus(job.id, std::nullopt);
     SyncPlan next;
@@ -417,6 +429,7 @@ TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
     fake.setStatus(job.id, RunStatus::awaitingConfirmation(first));
     ASSERT_NE(view->sheet(), nullptr);
     QPointer<QPushButton> older = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
+    readable();
     fake.setStatus(job.id, RunStatus::awaitingConfirmation(second));
     ASSERT_TRUE(older);  // a click already on its way
     older->click();
@@ -455,6 +468,72 @@ TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
     EXPECT_TRUE(fake.declineCalls.empty());
     EXPECT_TRUE(fake.confirmCalls.empty());
 }
+
+// A review that comes on screen where the user is pressing (here where
+// "Sync again" stood) takes none of those presses: "Continue" waits until
+// the review has been on screen long enough to be read, and a key held
+// from before is one press however long it repeats.
+struct LateInput {
+    const char* name;
+    bool byMouse;   // "Sync again" clicked, else Return
+    double after;   // seconds after the fresh review came on screen
+    void (*press)(QWidget& sheet, QPushButton& continueButton);
+    friend void PrintTo(const LateInput& input, std::ostream* out) { *out << input.name; }
+};
+
+class ReviewComingOnScreen : public JobDetailViewTest, public testing::WithParamInterface<LateInput> {};
+
+TEST_P(ReviewComingOnScreen, TakesNoPressBeganBeforeItCouldBeRead) {
+    auto view = make(job, false);
+    view->show();
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    readable();
+    fake.setStatus(job.id, std::nullopt);
+    auto* syncAgain = view->sheet()->findChild<QPushButton*>(QStringLiteral("syncAgain"));
+    ASSERT_NE(syncAgain, nullptr);
+    GetParam().byMouse ? QTest::mouseClick(syncAgain, Qt::LeftButton) : QTest::keyPress(view->sheet(), Qt::Key_Return);
+    ASSERT_EQ(fake.runNowCalls.size(), 1u);
+    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    ASSERT_NE(view->sheet(), nullptr);
+    settle();
+    PreviewSheet& fresh = *view->sheet();
+    auto* continueButton = fresh.findChild<QPushButton*>(QStringLiteral("continue"));
+    timers.advance(GetParam().after);
+    GetParam().press(fresh, *continueButton);
+    EXPECT_TRUE(fake.confirmCalls.empty());
+    EXPECT_EQ(continueButton->isEnabled(), GetParam().after >= PreviewSheet::readingSeconds) << "looks available";
+
+    QTest::keyRelease(&fresh, Qt::Key_Return);
+    timers.advance(PreviewSheet::readingSeconds);
+    QTest::keyClick(&fresh, Qt::Key_Return);
+    EXPECT_EQ(fake.confirmCalls.size(), 1u) << "a press once it could be read continues";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    JobDetailViewTest, ReviewComingOnScreen,
+    testing::Values(
+        LateInput{"secondReturnAfterAFifth", false, 0.2,
+                  [](QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }},
+        LateInput{"secondReturnAfterAHalf", false, 0.5,
+                  [](QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }},
+        LateInput{"doubleClicksSecondClick", true, 0.2,
+                  [](QWidget&, QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }},
+        LateInput{"heldReturnRepeating", false, PreviewSheet::readingSeconds + 0.5,
+                  [](QWidget& sheet, QPushButton&) {
+                      QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
+                      QApplication::sendEvent(&sheet, &repeat);
+                  }},
+        // The window system repeats a held key as a release and a press of
+        // one moment, which Qt does not always mark as repeats.
+        LateInput{"heldReturnRepeatingUnmarked", false, PreviewSheet::readingSeconds + 0.5,
+                  [](QWidget& sheet, QPushButton&) {
+                      for (const QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
+                          QKeyEvent repeat(type, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+                          repeat.setTimestamp(4711);
+                          QApplication::sendEvent(&sheet, &repeat);
+                      }
+                  }}),
+    [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
 TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};

@@ -1,3 +1,4 @@
+#include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
@@ -310,6 +311,85 @@ TEST(AlertBoxTest, ALayoutRequestKeepsItAsWideAsItsText) {
     const QFontMetrics metrics(alert.font());
     EXPECT_GE(alert.width(), metrics.horizontalAdvance(alert.informativeText()) + 2 * metrics.height());
 }
+
+// Every alert's window title is readable whole: the alert grows for it up
+// to its screen's measure, and a title longer still is shortened in its
+// middle, the whole of it then leading the message. A one-sentence message
+// sits on one line.
+struct AlertTexts {
+    const char* name;
+    enum Kind { deleteJob, skip, quit } kind;
+    int nameLength;  // of the job's name
+    QString message = {};  // of the quit question
+    friend void PrintTo(const AlertTexts& texts, std::ostream* out) { *out << texts.name; }
+};
+
+class AlertFixture : public JobListFixture, public testing::WithParamInterface<AlertTexts> {};
+
+TEST_P(AlertFixture, TheWholeTitleIsReadableAndAShortMessageSitsOnOneLine) {
+    const QString words = QStringLiteral("Family photographs from the old laptop and the phones, by year and place; ");
+    SyncJob job = namedJob(words.repeated(4).left(GetParam().nameLength).toStdString());
+    fake.setJobs({job});
+    auto view = makeView();
+    QPointer<QMessageBox> alert;
+    if (GetParam().kind == AlertTexts::deleteJob) {
+        view->select(job.id);
+        view->deleteButton()->click();
+        alert = view->deleteDialog();
+    } else if (GetParam().kind == AlertTexts::skip) {
+        fake.setManualSkip(record(job, 0, RunOutcome::skipped(SkipReason::deviceNotConnected)));
+        alert = view->skipAlert();
+    } else {
+        auto* question = new AlertBox(view.get());
+        question->setAttribute(Qt::WA_DeleteOnClose);
+        question->setLocale(QLocale(QStringLiteral("vi_VN")));
+        question->setTitle(QStringLiteral("Quit while syncing?"));
+        question->setMessage(GetParam().message);
+        question->addButton(QMessageBox::Cancel);
+        question->present();
+        alert = question;
+    }
+    ASSERT_TRUE(alert);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
+    settle();
+    // However much it grew, it stands where alerts stand: centred on its window.
+    EXPECT_EQ(alert->frameGeometry(), WindowPlacement::centred(alert->frameGeometry().size(), view->frameGeometry(),
+                                                               WindowPlacement::freeArea(*alert)));
+
+    // Without a title of its own, a window is named after the application.
+    const QString title = alert->windowTitle().isEmpty() ? QCoreApplication::applicationName() : alert->windowTitle();
+    const QString set = alert->windowHandle()->title();
+    const QString shown = set.isEmpty() ? QCoreApplication::applicationName() : set;
+    QFont bold = alert->font();
+    bold.setBold(true);
+    const int line = QFontMetrics(alert->font()).height();
+    EXPECT_LE(QFontMetrics(bold).horizontalAdvance(shown) + 6 * line, alert->width()) << "cut: " << shown.toStdString();
+    if (shown != title) {
+        EXPECT_TRUE(shown.contains(QChar(0x2026)));
+        EXPECT_TRUE(alert->informativeText().startsWith(title)) << "the whole title is nowhere";
+        return;
+    }
+    const QString message = alert->informativeText();
+    const auto labels = alert->findChildren<QLabel*>();
+    const auto label = std::find_if(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == message; });
+    ASSERT_NE(label, labels.end());
+    EXPECT_EQ((*label)->heightForWidth((*label)->width()), (*label)->heightForWidth(10000))
+        << "wrapped: " << message.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    JobListFixture, AlertFixture,
+    testing::Values(AlertTexts{"deleteShortName", AlertTexts::deleteJob, 30},
+                    AlertTexts{"deleteLongerName", AlertTexts::deleteJob, 75},
+                    AlertTexts{"deleteNinetyNine", AlertTexts::deleteJob, 99},
+                    AlertTexts{"deleteVeryLongName", AlertTexts::deleteJob, 240},
+                    AlertTexts{"skipNinetyNine", AlertTexts::skip, 99},
+                    AlertTexts{"quit", AlertTexts::quit, 0,
+                               QStringLiteral("Active transfers will be cancelled before Kelto Sync quits.")},
+                    AlertTexts{"quitVietnamese", AlertTexts::quit, 0,
+                               QStringLiteral("C\u00e1c l\u01b0\u1ee3t truy\u1ec1n \u0111ang ch\u1ea1y s\u1ebd b\u1ecb "
+                                              "h\u1ee7y tr\u01b0\u1edbc khi Kelto Sync tho\u00e1t.")}),
+    [](const testing::TestParamInfo<AlertTexts>& info) { return std::string(info.param.name); });
 
 TEST_F(JobListFixture, AFailedDeleteKeepsTheSelectionAndTheErrorAlertPrefersTheViewsError) {
     fake.setJobs({photos});
