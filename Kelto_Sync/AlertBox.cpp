@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QTextBoundaryFinder>
 #include <QWindow>
 
 #include <algorithm>
@@ -18,6 +19,28 @@
 
 namespace kelto {
 namespace {
+
+// A title too long for the title bar leads the message whole; a word too
+// long to fit a line would run off the alert, so it may break between its
+// characters every so often (zero-width spaces, which show nothing).
+QString breakableAnywhere(const QString& text) {
+    constexpr int longestUnbroken = 20;
+    QString out;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    qsizetype from = 0;
+    int run = 0;
+    for (qsizetype at = characters.toNextBoundary(); at != -1; at = characters.toNextBoundary()) {
+        const QString character = text.mid(from, at - from);
+        run = character.front().isSpace() ? 0 : run + 1;
+        if (run > longestUnbroken) {
+            out += QChar(0x200B);
+            run = 1;
+        }
+        out += character;
+        from = at;
+    }
+    return out;
+}
 
 // In lines of text: the widest a text runs before it wraps (a sentence of
 // seventy-odd characters fits).
@@ -51,9 +74,10 @@ void AlertBox::setMessage(const QString& message) {
 }
 
 void AlertBox::showMessage() {
-    const QString text = wholeTitle_.isEmpty() ? message_
-                         : message_.isEmpty()  ? wholeTitle_
-                                               : wholeTitle_ + QLatin1Char('\n') + message_;
+    const QString title = breakableAnywhere(wholeTitle_);
+    const QString text = title.isEmpty()    ? message_
+                         : message_.isEmpty() ? title
+                                              : title + QLatin1Char('\n') + message_;
     if (text == informativeText()) return;
     setInformativeText(text);
     for (QLabel* label : findChildren<QLabel*>()) {

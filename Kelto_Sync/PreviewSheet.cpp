@@ -56,6 +56,9 @@ QPushButton* button(const char* name, QWidget* parent) {
     return result;
 }
 
+// Longer than a held key waits before it repeats (X's default is 660 ms).
+constexpr std::uint64_t repeatGapMs = 1000;
+
 bool isReturn(const QKeyEvent& event) { return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter; }
 
 }  // namespace
@@ -153,12 +156,13 @@ PreviewSheet::PreviewSheet(SyncPlan plan, std::optional<QString> reason, SyncStr
         continue_ = button("continue", this);
         continue_->setDefault(true);
         // Not on screen yet, so not yet read.
-        continue_->setEnabled(false);
+        acting_ = continue_;
+        acting_->setEnabled(false);
         if (timers_ == nullptr) {
             readingTimer_ = new QTimer(this);
             readingTimer_->setSingleShot(true);
             readingTimer_->setInterval(static_cast<int>(readingSeconds * 1000));
-            connect(readingTimer_, &QTimer::timeout, continue_, [this] { continue_->setEnabled(true); });
+            connect(readingTimer_, &QTimer::timeout, this, [this] { acting_->setEnabled(true); });
         }
         connect(cancel_, &QPushButton::clicked, this, [this] { onCancel_(); });
         connect(continue_, &QPushButton::clicked, this, [this] {
@@ -205,6 +209,8 @@ void PreviewSheet::withdraw(std::function<void()> onSyncAgain) {
         syncAgain_->setDefault(true);
         connect(syncAgain_, &QPushButton::clicked, this, [this] { onSyncAgain_(); });
         buttons_->addWidget(syncAgain_);
+        // It stands where Continue stood: a press meant for that waits too.
+        acting_ = syncAgain_;
     }
     // Made after the sheet is shown, they show only when told to.
     close_->show();
@@ -212,6 +218,7 @@ void PreviewSheet::withdraw(std::function<void()> onSyncAgain) {
     notice_->show();
     refreshTexts();
     refreshColours();
+    startReading();
 }
 
 void PreviewSheet::setReason(std::optional<QString> reason) {
@@ -251,13 +258,13 @@ long long PreviewSheet::share(std::int64_t archives, std::int64_t entries) {
 }
 
 void PreviewSheet::startReading() {
-    if (continue_ == nullptr) return;
-    continue_->setEnabled(false);
+    if (acting_ == nullptr || (withdrawn_ && acting_ == continue_)) return;
+    acting_->setEnabled(false);
     reading_.cancel();
     if (readingTimer_ != nullptr) readingTimer_->stop();
     if (!onScreen_) return;
     if (timers_ != nullptr) {
-        reading_ = timers_->postAfter(readingSeconds, [this] { continue_->setEnabled(true); });
+        reading_ = timers_->postAfter(readingSeconds, [this] { acting_->setEnabled(true); });
     } else {
         readingTimer_->start();
     }
@@ -283,11 +290,15 @@ void PreviewSheet::keyPressEvent(QKeyEvent* event) {
     // A held Return is the press that began it, so one held from before the
     // sheet came cannot answer it later. Its repeats come as presses marked
     // so, as presses with no release between, or as a release and a press
-    // of the same moment, which Qt does not always mark.
+    // of the same moment, which Qt does not always mark. Repeats follow
+    // each other well within a second: a press later than that after the
+    // last is a new one whose release went elsewhere.
     if (isReturn(*event)) {
-        const bool repeat = event->isAutoRepeat() || returnDown_ ||
-                            (event->timestamp() != 0 && event->timestamp() == returnUpAt_);
+        const std::uint64_t at = event->timestamp();
+        const bool held = returnDown_ && (at == 0 || at - returnDownAt_ < repeatGapMs);
+        const bool repeat = event->isAutoRepeat() || held || (at != 0 && at == returnUpAt_);
         returnDown_ = true;
+        returnDownAt_ = at;
         if (repeat) {
             event->accept();
             return;

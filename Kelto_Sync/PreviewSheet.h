@@ -35,11 +35,13 @@ class PlanDetailsModel;
 // "Close" and, when given a way, "Sync again" (Return) instead of "Cancel"
 // and "Continue"; it never again calls its continue action.
 // A review may come on screen where the user is typing or clicking, or
-// where a button of the one it replaces stood: "Continue" takes no press
-// until the review has been on screen for `readingSeconds` (again after it
-// was hidden, or its reason arrived), and looks unavailable until then; a
-// held Return is one press: its repeats answer nothing. "Cancel" and
-// Escape work at once.
+// where a button of the one it replaces stood: the button that acts
+// ("Continue", or "Sync again" where it took Continue's place) takes no
+// press until the sheet has been on screen for `readingSeconds` with what
+// it shows now (again after it was hidden, its reason arrived or it was
+// withdrawn), and looks unavailable until then; a held Return is one
+// press: its repeats answer nothing. "Cancel", "Close" and Escape work at
+// once.
 // It is never smaller than its minimum and, once open, keeps the size it
 // opened with, whatever it shows: the title, the reason and the counts
 // stand at its top, the buttons at its bottom edge,
@@ -86,8 +88,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Continue is unavailable, and is made available `readingSeconds` after
-    // the sheet is on screen with what it shows now.
+    // The button that acts is unavailable, and is made available
+    // `readingSeconds` after the sheet is on screen with what it shows now.
     void startReading();
     void followExposure();
     void refreshTexts();
@@ -105,8 +107,11 @@ private:
     DelayedWork reading_;
     QTimer* readingTimer_ = nullptr;
     bool onScreen_ = false;
-    // Return as last seen: down, and the window system's moment it went up.
+    QPushButton* acting_ = nullptr;  // Continue, or Sync again in its place
+    // Return as last seen: down, and the window system's moments it last
+    // came down (or repeated) and went up.
     bool returnDown_ = false;
+    std::uint64_t returnDownAt_ = 0;
     std::uint64_t returnUpAt_ = 0;
     std::optional<bool> detailsOverride_;
     std::int64_t skippedCount_;

@@ -484,6 +484,7 @@ void JobDetailView::toggleAutomaticRuns() {
             editDraft(next);
         }
         refresh();
+        if (savingToLeave_) saveToLeave();
     });
 }
 
@@ -630,11 +631,7 @@ void JobDetailView::answerLeave(QAbstractButton* chosen) {
     question_ = nullptr;
     switch (role) {
     case QMessageBox::AcceptRole:
-        // The editor's own save: a failure shows as it would after "Save".
-        savingToLeave_ = true;
-        save();
-        // A pause on its way keeps the save from starting.
-        if (!saving_ && std::exchange(savingToLeave_, false)) finishLeaving(false);
+        saveToLeave();
         return;
     case QMessageBox::DestructiveRole:
         revert();
@@ -644,6 +641,15 @@ void JobDetailView::answerLeave(QAbstractButton* chosen) {
         finishLeaving(false);
         return;
     }
+}
+
+void JobDetailView::saveToLeave() {
+    savingToLeave_ = true;
+    // A pause on its way is answered first; its answer saves.
+    if (pausing_) return;
+    // The editor's own save: a failure shows as it would after "Save".
+    save();
+    if (!saving_ && std::exchange(savingToLeave_, false)) finishLeaving(false);
 }
 
 void JobDetailView::finishLeaving(bool left) {

@@ -162,6 +162,7 @@ private:
     void reviewGone();
     void dismissPreview();
     void answerLeave(QAbstractButton* chosen);
+    void saveToLeave();
     void finishLeaving(bool left);
     void pushDraft();
     void refresh();

@@ -250,5 +250,19 @@ TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClo
     EXPECT_EQ(preview.cancelled, 2);
 }
 
+// A press whose release went to another window holds Return down only as
+// long as a held key would repeat: a press well after it is a new one.
+TEST(PreviewSheet, APressLongAfterOneWhoseReleaseWentElsewhereIsNew) {
+    Sheet review(planOf({.toB = 2}));
+    review.sheet.show();
+    review.read();
+    for (const std::uint64_t at : {1000u, 1500u, 3000u}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        press.setTimestamp(at);
+        QApplication::sendEvent(review.details(), &press);
+    }
+    EXPECT_EQ(review.continued, 2);  // the one at 1500 repeats the first
+}
+
 }  // namespace
 }  // namespace kelto

@@ -455,6 +455,7 @@ TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
     EXPECT_TRUE(sheet->findChild<QLabel*>(QStringLiteral("notice"))->isVisibleTo(sheet));
     continueButton->click();
     EXPECT_TRUE(fake.confirmCalls.empty());
+    readable();  // Sync again, where Continue stood, waits to be read too
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
     EXPECT_EQ(view->sheet(), nullptr);
@@ -491,6 +492,11 @@ TEST_P(ReviewComingOnScreen, TakesNoPressBeganBeforeItCouldBeRead) {
     fake.setStatus(job.id, std::nullopt);
     auto* syncAgain = view->sheet()->findChild<QPushButton*>(QStringLiteral("syncAgain"));
     ASSERT_NE(syncAgain, nullptr);
+    // Sync again stands where Continue stood: a press meant for that waits too.
+    QTest::keyClick(view->sheet(), Qt::Key_Return);
+    QTest::mouseClick(syncAgain, Qt::LeftButton);
+    EXPECT_TRUE(fake.runNowCalls.empty());
+    readable();
     GetParam().byMouse ? QTest::mouseClick(syncAgain, Qt::LeftButton) : QTest::keyPress(view->sheet(), Qt::Key_Return);
     ASSERT_EQ(fake.runNowCalls.size(), 1u);
     fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));

@@ -159,6 +159,32 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     }
 }
 
+// "Save" chosen while a pause of the job is on its way is made once the
+// pause is answered, with the pause in it.
+struct PausedDraft : LeavingADraft {};
+TEST_F(PausedDraft, ASaveChosenWhileAPauseIsOnItsWayFollowsItsAnswer) {
+    auto* edited = qobject_cast<JobDetailView*>(view->editor());
+    SyncJob draft = edited->draft();
+    draft.name += " (edited)";
+    edited->editDraft(draft);
+    for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
+    edited->toggleAutomaticRuns();
+    leave(Way::otherRow);
+    settle();
+    ASSERT_NE(question(), nullptr);
+    click(*question(), QMessageBox::AcceptRole);
+    settle();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);  // the pause alone
+    fake.answerUpdate();
+    settle();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    draft.isEnabled = !draft.isEnabled;
+    EXPECT_EQ(fake.pendingUpdates.front().first, draft);
+    fake.answerUpdate();
+    settle();
+    EXPECT_TRUE(left(Way::otherRow));
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryWay, LeavingADraft,
                          ::testing::Combine(::testing::Values(Way::otherRow, Way::requestedJob, Way::createdJob,
                                                               Way::windowClosed, Way::quit, Way::sheetEscape,
