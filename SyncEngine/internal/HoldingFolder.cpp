@@ -901,6 +901,9 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
     // run's item for it, so that one goes back, and the earlier one finds its
     // place taken and stays held.
     const std::vector<std::string> runIDs = newestFirst(*holdingRoot);
+    // A run's folder and its plan are two entries, in either order: its
+    // conflicts are judged at the first, once.
+    std::unordered_set<std::string> judged;
     for (const std::string& runID : runIDs) {
         Settlement settlement;
         settlement.folder = relativePath(runID);
@@ -909,6 +912,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
         // The conflicts of a run that did not live to name them, judged once
         // what it held has been settled.
         const auto nameConflicts = [&](const std::optional<Planned>& plan) {
+            judged.insert(settlement.runID);
             settlement.conflictsRecorded = plan && !plan->conflicts.empty();
             if (settlement.conflictsRecorded && !settlement.fromFinishedRun)
                 settlement.conflicts = replacedLosers(*rootFolder, *plan);
@@ -919,6 +923,7 @@ std::vector<HoldingFolder::Settlement> HoldingFolder::recover(const fs::path& ro
                 // A plan whose run's folder is gone serves only to name the
                 // conflicts it records; one whose writing a kill cut short, nothing.
                 const std::optional<std::string> run = HoldingRecords::runOfPlan(runID);
+                if (run && judged.contains(*run)) continue;
                 if (run && !SafeFileSystem::statChild(*holdingRoot, *run)) {
                     settlement.folder = relativePath(*run);
                     settlement.runID = *run;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <map>
 #include <utility>
 
 using namespace kelto;
@@ -446,4 +447,30 @@ TEST_F(HoldingFolderTest, AMarksTemporaryStaysOutOfR) {
     EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"a"});
     EXPECT_FALSE(fs::exists(folder / "..KeltoSync.tmp-0a1b2c3d-4e5"));
     EXPECT_FALSE(fs::exists(held()));
+}
+
+// A killed run's conflicts are named once, whichever of its folder and its
+// plan recovery meets first.
+TEST_F(HoldingFolderTest, AKilledRunsConflictsAreNamedOnceWhicheverOfItsEntriesComesFirst) {
+    const std::vector<std::string> runs = {"2025-03-07_141503-0a1b2c01", "2025-03-07_141503-0a1b2c02"};
+    for (const std::string& run : runs) {
+        const std::string path = run + ".txt";
+        folder.write(path, "loser");
+        HoldingFolder::Planned planned;
+        struct stat item {};
+        ASSERT_EQ(::lstat((root() / path).c_str(), &item), 0);
+        planned.seen.emplace(path, ItemVersion::of(item, true));
+        planned.replaced.insert(path);
+        planned.conflicts.push_back(path);
+        HoldingFolder::prepare(root(), run);
+        HoldingFolder::record(root(), run, planned);
+        folder.write(path, "the winner");  // the run's copy took its place
+    }
+    // The second run's folder made again after its plan: it comes first.
+    fs::remove(held(runs[1]));
+    HoldingFolder::prepare(root(), runs[1]);
+    std::map<std::string, int> named;
+    for (const HoldingFolder::Settlement& settled : HoldingFolder::recover(root()))
+        for (const std::string& path : settled.conflicts) ++named[path];
+    EXPECT_EQ(named, (std::map<std::string, int>{{runs[0] + ".txt", 1}, {runs[1] + ".txt", 1}}));
 }
