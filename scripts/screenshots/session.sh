@@ -358,12 +358,16 @@ xdotool mousemove $((X + 80)) $((Y + 362)) click 1
 idle
 keys Tab ctrl+a
 long="Photographs of the family from the old laptop, the studio's shared drive and the phone, by the year"
-xdotool type --delay 20 "$long"
-keys ctrl+s
-# The bin asks by the name stored: wait for the save to land.
-for _ in $(seq 300); do
-  grep -qF "$long" $(find "$home" -name jobs.json) 2>/dev/null && break
-  sleep 0.1
+# The bin asks by the name stored: wait for the save to land, and type the
+# name again where a busy machine lost a key of it.
+for _ in 1 2 3; do
+  xdotool type --delay 20 "$long"
+  keys ctrl+s
+  for _ in $(seq 50); do
+    grep -qF "$long" $(find "$home" -name jobs.json) 2>/dev/null && break 2
+    sleep 0.1
+  done
+  keys ctrl+a
 done
 xdotool mousemove $((X + 80)) $((Y + 362)) click 1
 idle
