@@ -64,30 +64,39 @@ TEST_F(Routing, eachOutcomeManualAndAutomatic) {
     EXPECT_TRUE(opened.empty());
 }
 
-TEST_F(Routing, skipsOpenTheJobOnlyWhenManualWithoutTouchingTheRequest) {
-    route(RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::connect);
-    EXPECT_TRUE(opened.empty());
-    route(RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::manual);
-    EXPECT_THAT(opened, ElementsAre("open"));
-    EXPECT_FALSE(model.requestedJobID());
-    EXPECT_TRUE(notices.posts.empty());
-}
-
-TEST_F(Routing, reviewsNotifyAndAManualOneSetsTheRequestBeforeOpening) {
-    route(RunOutcome::needsReview("12 deletions"), RunTrigger::schedule);
-    EXPECT_TRUE(opened.empty());
-    EXPECT_FALSE(model.requestedJobID());
-    route(RunOutcome::needsReview("12 deletions"), RunTrigger::manual);
-    EXPECT_THAT(opened, ElementsAre("requested"));
-    EXPECT_THAT(notices.posts, ElementsAre("review Photos: 12 deletions", "review Photos: 12 deletions"));
+// Skips post nothing; reviews always notify. Only a manual run opens the
+// job, and only a review sets the request first.
+TEST_F(Routing, skipsAndReviewsOpenTheJobOnlyWhenManual) {
+    struct Row {
+        RunOutcome outcome;
+        RunTrigger trigger;
+        std::vector<std::string> opened;
+        bool requested;
+        std::size_t posts;
+    };
+    const Row rows[] = {
+        {RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::connect, {}, false, 0},
+        {RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::manual, {"open"}, false, 0},
+        {RunOutcome::needsReview("12 deletions"), RunTrigger::schedule, {}, false, 1},
+        {RunOutcome::needsReview("12 deletions"), RunTrigger::manual, {"requested"}, true, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.trigger));
+        opened.clear();
+        notices.posts.clear();
+        route(row.outcome, row.trigger);
+        EXPECT_EQ(opened, row.opened);
+        EXPECT_EQ(model.requestedJobID().has_value(), row.requested);
+        EXPECT_EQ(notices.posts.size(), row.posts);
+        if (row.posts != 0) EXPECT_EQ(notices.posts[0], "review Photos: 12 deletions");
+    }
 }
 
 TEST_F(Routing, aDeletedJobOrAGoneModelPostsNothing) {
     model.setJobs({});
     route(RunOutcome::failed("x"), RunTrigger::manual);
     route(RunOutcome::needsReview("x"), RunTrigger::manual);
-    RunRecord record;
-    RunFinishedRouter::route(record, nullptr, notices, [&](const Uuid&) { opened.push_back("open"); });
+    RunFinishedRouter::route(RunRecord{}, nullptr, notices, [&](const Uuid&) { opened.push_back("open"); });
     EXPECT_TRUE(notices.posts.empty());
     EXPECT_TRUE(opened.empty());
 }

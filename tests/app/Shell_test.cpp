@@ -8,7 +8,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
 #include <QWindow>
 
 #include "KeltoPermissions/AppRelauncher.h"
@@ -31,44 +30,37 @@
 #include <fstream>
 
 using namespace kelto;
+namespace fs = std::filesystem;
 
 namespace {
 
 struct Quitting : ::testing::Test {
     FakeAppModel model;
-    bool modelGone = false;
+    bool modelGone = false, answer = true;
     int alerts = 0, cancelledRelaunches = 0, quits = 0;
-    bool answer = true;
-    // Runs while the alert is open.
-    std::function<void()> duringAlert;
-    QuitController quit{{
-        .model = [this]() -> AppModelInterface* { return modelGone ? nullptr : &model; },
-        .confirmStop =
-            [this] {
-                ++alerts;
-                if (duringAlert) duringAlert();
-                return answer;
-            },
-        .cancelRelaunch = [this] { ++cancelledRelaunches; },
-        .quit = [this] { ++quits; },
-    }};
+    std::function<void()> duringAlert;  // runs while the alert is open
+    QuitController::Dependencies dependencies(FakeAppModel& on) {
+        return {.model = [this, &on]() -> AppModelInterface* { return modelGone ? nullptr : &on; },
+                .confirmStop = [this] { return ++alerts, duringAlert ? duringAlert() : void(), answer; },
+                .cancelRelaunch = [this] { ++cancelledRelaunches; },
+                .quit = [this] { ++quits; }};
+    }
+    QuitController quit{dependencies(model)};
     SyncJob job = SyncJob::newJob("Photos");
 };
 
 }  // namespace
 
-TEST_F(Quitting, noStatusOrNoModelQuitsAtOnce) {
+TEST_F(Quitting, onlyAnActiveJobAsksAndASecondRequestWaitsForTheStop) {
     quit.requestQuit(true);
     modelGone = true;
-    model.setStatus(job.id, RunStatus::queued());
+    model.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
     quit.requestQuit(true);
     EXPECT_EQ(quits, 2);
     EXPECT_EQ(alerts, 0);
     EXPECT_TRUE(model.pendingShutdowns.empty());
-}
 
-TEST_F(Quitting, awaitingConfirmationAsksAndASecondRequestWaitsWithoutAnAlert) {
-    model.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    modelGone = false;
     quit.requestQuit(true);
     EXPECT_EQ(alerts, 1);
     EXPECT_TRUE(quit.isTerminating());
@@ -76,9 +68,9 @@ TEST_F(Quitting, awaitingConfirmationAsksAndASecondRequestWaitsWithoutAnAlert) {
     quit.requestQuit(false);
     EXPECT_EQ(alerts, 1);
     ASSERT_EQ(model.pendingShutdowns.size(), 1u);
-    EXPECT_EQ(quits, 0);  // not before shutdown() returns
+    EXPECT_EQ(quits, 2);  // not before shutdown() returns
     model.answerShutdown();
-    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(quits, 3);
 }
 
 TEST_F(Quitting, cancelDropsARelaunchAndKeepsRunning) {
@@ -90,46 +82,38 @@ TEST_F(Quitting, cancelDropsARelaunchAndKeepsRunning) {
     EXPECT_EQ(quits, 0);
 }
 
+// A tray Quit and a SIGTERM while the alert is open: one alert, one stop,
+// whatever the alert answers, and no relaunch dropped.
 TEST_F(Quitting, requestsWhileTheAlertIsOpenStopOnce) {
-    model.setStatus(job.id, RunStatus::queued());
-    bool fired = false;
-    duringAlert = [&] {
-        if (std::exchange(fired, true)) return;
-        quit.requestQuit(true);   // Quit again from the tray
-        quit.requestQuit(false);  // SIGTERM
-    };
     for (bool stop : {true, false}) {
+        SCOPED_TRACE(stop);
+        FakeAppModel busy;
+        busy.setStatus(job.id, RunStatus::queued());
+        QuitController asking(dependencies(busy));
+        alerts = quits = 0;
         answer = stop;
-        quit.requestQuit(true);
+        duringAlert = [&, fired = false]() mutable {
+            if (std::exchange(fired, true)) return;
+            asking.requestQuit(true);
+            asking.requestQuit(false);
+        };
+        asking.requestQuit(true);
+        asking.requestQuit(true);
+        EXPECT_EQ(alerts, 1);
+        ASSERT_EQ(busy.pendingShutdowns.size(), 1u);
+        EXPECT_EQ(cancelledRelaunches, 0);
+        busy.answerShutdown();
+        EXPECT_EQ(quits, 1);
     }
-    // The signal's stop goes on whatever the alert answers.
-    EXPECT_EQ(alerts, 1);
-    EXPECT_EQ(model.pendingShutdowns.size(), 1u);
-    EXPECT_EQ(cancelledRelaunches, 0);
-}
-
-TEST_F(Quitting, aSignalWhileTheAlertIsOpenStopsEvenWhenTheAlertIsCancelled) {
-    model.setStatus(job.id, RunStatus::queued());
-    answer = false;
-    duringAlert = [this] { quit.requestQuit(false); };
-    quit.requestQuit(true);
-    EXPECT_EQ(model.pendingShutdowns.size(), 1u);
-    EXPECT_EQ(cancelledRelaunches, 0);
-    model.answerShutdown();
-    EXPECT_EQ(quits, 1);
 }
 
 // A person's quit waits for the open drafts to be left; staying with one
 // keeps the application and drops a relaunch. A signal asks nothing.
 TEST_F(Quitting, aPersonsQuitLeavesTheDraftsFirst) {
     std::function<void()> proceed, stay;
-    QuitController leaving{{
-        .model = [this]() -> AppModelInterface* { return &model; },
-        .confirmStop = [this] { return ++alerts, true; },
-        .cancelRelaunch = [this] { ++cancelledRelaunches; },
-        .quit = [this] { ++quits; },
-        .leaveDrafts = [&](std::function<void()> left, std::function<void()> kept) { proceed = left, stay = kept; },
-    }};
+    QuitController::Dependencies withDrafts = dependencies(model);
+    withDrafts.leaveDrafts = [&](std::function<void()> left, std::function<void()> kept) { proceed = left, stay = kept; };
+    QuitController leaving(withDrafts);
     leaving.requestQuit(true);
     EXPECT_EQ(quits, 0);
     stay();
@@ -160,14 +144,11 @@ TEST(QuitRequests, aRestartMidRunAsksAndCancelDropsTheRelaunch) {
     QWidget window;
     window.show();
     // A quit request acts only inside exec(); each round ends the loop itself.
-    const auto restart = [&] {
-        QTimer::singleShot(0, [&] {
-            relauncher.requestRelaunch();
-            if (!quit.isTerminating()) QCoreApplication::exit(1);
-        });
-        return QCoreApplication::exec();
-    };
-    EXPECT_EQ(restart(), 1);
+    QTimer::singleShot(0, [&] {
+        relauncher.requestRelaunch();
+        if (!quit.isTerminating()) QCoreApplication::exit(1);
+    });
+    EXPECT_EQ(QCoreApplication::exec(), 1);
     EXPECT_EQ(alerts, 1);
     EXPECT_EQ(relauncher.state(), AppRelauncher::State::idle);
     EXPECT_TRUE(model.pendingShutdowns.empty());
@@ -188,10 +169,8 @@ TEST(QuitRequests, aRestartMidRunAsksAndCancelDropsTheRelaunch) {
 // whose own action holds the keys quits through that action alone.
 TEST_F(Quitting, ctrlQQuitsFromEveryWindow) {
     quit.watchApplication(*QCoreApplication::instance(), [] {});
-    QWidget settings;
+    QWidget settings, plain, withMenu;
     auto* field = new QLineEdit(&settings);
-    QWidget plain;
-    QWidget withMenu;
     int menuQuits = 0;
     auto* action = new QAction(&withMenu);
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -239,71 +218,61 @@ struct Launching : ::testing::Test {
     CountingWindows windows;
     test::SetupRig rig;
     SyncSetup setup{defaults, rig.dependencies()};
-
-    int launch(bool loginItem, bool withModel = true) {
-        SyncMenuLifecycle lifecycle(withModel ? &model : nullptr, withModel ? &setup : nullptr, defaults, windows,
-                                    loginItem);
-        lifecycle.handleInitialLaunch();
-        lifecycle.handleInitialLaunch();  // once only
-        return std::exchange(windows.opened, 0);
-    }
 };
 
 }  // namespace
 
+// Whether the main window opens and the setup gates, per stored state and
+// launch kind; each launch acts once however often it is handled.
 TEST_F(Launching, theLaunchMatrix) {
-    // First launch: gated, the window opens.
-    EXPECT_EQ(launch(false), 1);
-    EXPECT_TRUE(setup.isGatePending());
-    setup.setGatePending(false);
-    EXPECT_EQ(launch(true), 1);  // a login item before onboarding too
-    EXPECT_TRUE(setup.isGatePending());
-    setup.setGatePending(false);
-
-    defaults.setValue("onboarding.done", true);
-    EXPECT_EQ(launch(true), 0);  // stays in the tray
-    EXPECT_FALSE(setup.isGatePending());
-    EXPECT_EQ(launch(false), 1);
-    EXPECT_FALSE(setup.isGatePending());
-
-    defaults.setValue("setup.checklist.inProgress", true);  // unfinished: gates even after onboarding
-    EXPECT_EQ(launch(true), 1);
-    EXPECT_TRUE(setup.isGatePending());
-    setup.setGatePending(false);
-    defaults.setValue("setup.checklist.inProgress", false);
-
-    defaults.setValue("onboarding.done", false);
-    defaults.setValue("setup.checklist.version", 1);
-    EXPECT_EQ(launch(true), 1);  // version 1: no gate, but onboarding not done
-    EXPECT_FALSE(setup.isGatePending());
-
-    // Without a model: no gate, the same window rule.
-    defaults.clear();
-    EXPECT_EQ(launch(false, false), 1);
-    EXPECT_FALSE(setup.isGatePending());
+    struct Row {
+        const char* state;
+        std::vector<std::pair<const char*, QVariant>> stored;
+        bool loginItem, withModel;
+        int opened;
+        bool gated;
+    };
+    const std::vector<Row> rows{
+        {"first launch", {}, false, true, 1, true},
+        {"login item before onboarding", {}, true, true, 1, true},
+        {"login item after onboarding", {{"onboarding.done", true}}, true, true, 0, false},
+        {"after onboarding", {{"onboarding.done", true}}, false, true, 1, false},
+        {"checklist unfinished", {{"onboarding.done", true}, {"setup.checklist.inProgress", true}}, true, true, 1, true},
+        {"version 1, onboarding not done", {{"setup.checklist.version", 1}}, true, true, 1, false},
+        {"no model", {}, false, false, 1, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.state);
+        defaults.clear();
+        for (const auto& [key, value] : row.stored) defaults.setValue(key, value);
+        setup.setGatePending(false);
+        SyncMenuLifecycle lifecycle(row.withModel ? &model : nullptr, row.withModel ? &setup : nullptr, defaults,
+                                    windows, row.loginItem);
+        lifecycle.handleInitialLaunch();
+        lifecycle.handleInitialLaunch();
+        EXPECT_EQ(std::exchange(windows.opened, 0), row.opened);
+        EXPECT_EQ(setup.isGatePending(), row.gated);
+    }
     EXPECT_TRUE(SyncMenuLifecycle::isLoginItemLaunch({"kelto-sync", "--login-item"}));
     EXPECT_FALSE(SyncMenuLifecycle::isLoginItemLaunch({"--login-item"}));
 }
 
 TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
-    SyncSetup gated(defaults, rig.dependencies());
-    gated.setGatePending(true);
+    setup.setGatePending(true);
     QWidget window;
-    gated.setMainWindow(&window);
-    gated.checkLaunchGate();
-    EXPECT_TRUE(gated.isGatePending());  // not shown
+    setup.setMainWindow(&window);
+    setup.checkLaunchGate();
+    EXPECT_TRUE(setup.isGatePending());  // not shown
     window.show();
-    gated.checkLaunchGate();
-    if (!window.isActiveWindow()) {
-        EXPECT_TRUE(gated.isGatePending());
-    }
+    setup.checkLaunchGate();
+    if (!window.isActiveWindow()) EXPECT_TRUE(setup.isGatePending());
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gated.controller() != nullptr; }));
-    EXPECT_EQ(gated.presentationParent(), &window);
-    EXPECT_EQ(gated.controller()->window()->windowHandle()->transientParent(), window.windowHandle());
-    EXPECT_FALSE(gated.checklist()->focusedItemID());
-    EXPECT_FALSE(gated.isGatePending());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return setup.controller() != nullptr; }));
+    EXPECT_EQ(setup.presentationParent(), &window);
+    EXPECT_EQ(setup.controller()->window()->windowHandle()->transientParent(), window.windowHandle());
+    EXPECT_FALSE(setup.checklist()->focusedItemID());
+    EXPECT_FALSE(setup.isGatePending());
     EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
 }
 
@@ -318,21 +287,6 @@ TEST_F(Launching, openJobSetsOrClearsTheRequestAndOpens) {
     EXPECT_EQ(windows.opened, 3);
 }
 
-TEST_F(Launching, firstRunKeys) {
-    setup.present(QStringLiteral("sync.fullDisk"), nullptr);
-    EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
-    setup.finish(PermissionSetupOutcome::later);
-    EXPECT_TRUE(defaults.value("onboarding.done").toBool());
-    EXPECT_FALSE(defaults.value("setup.checklist.inProgress").toBool());
-    EXPECT_FALSE(defaults.contains("setup.checklist.version"));
-    EXPECT_FALSE(SyncSetup::needsGate(defaults));
-    setup.present(std::nullopt, nullptr);
-    EXPECT_TRUE(SyncSetup::needsGate(defaults));  // interrupted: gates again
-    setup.finish(PermissionSetupOutcome::done);
-    EXPECT_EQ(defaults.value("setup.checklist.version").toInt(), 1);
-    EXPECT_FALSE(SyncSetup::needsGate(defaults));
-}
-
 TEST(WindowPresence, followsItsOwnVisibleUnminimisedWindowsOnly) {
     WindowPresence presence;
     QWidget stranger, main, settings;
@@ -341,15 +295,16 @@ TEST(WindowPresence, followsItsOwnVisibleUnminimisedWindowsOnly) {
     EXPECT_FALSE(presence.isRegular());
     EXPECT_TRUE(presence.registerWindow(&main));
     EXPECT_FALSE(presence.registerWindow(&main));
+    const auto becomes = [&](bool regular) { return QTest::qWaitFor([&] { return presence.isRegular() == regular; }); };
     main.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return presence.isRegular(); }));
+    ASSERT_TRUE(becomes(true));
     presence.registerWindow(&settings);
     main.showMinimized();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !presence.isRegular(); }));
+    ASSERT_TRUE(becomes(false));
     settings.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return presence.isRegular(); }));
+    ASSERT_TRUE(becomes(true));
     settings.close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !presence.isRegular(); }));
+    ASSERT_TRUE(becomes(false));
 }
 
 TEST(SingleInstance, aSecondClaimForwardsReopen) {
@@ -360,10 +315,7 @@ TEST(SingleInstance, aSecondClaimForwardsReopen) {
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     // The second runs in a thread of its own: the first answers on this loop.
     std::atomic<int> second{-1};
-    std::thread launch([&] {
-        SingleInstance other(runtime);
-        second = static_cast<int>(other.claim(std::chrono::seconds(5)));
-    });
+    std::thread launch([&] { second = static_cast<int>(SingleInstance(runtime).claim(std::chrono::seconds(5))); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return reopened.count() == 1; }, 10000));
     launch.join();
     EXPECT_EQ(second, static_cast<int>(SingleInstance::Claim::forwarded));
@@ -378,12 +330,14 @@ TEST(SingleInstance, aHolderThatCannotBeReachedKeepsTheLockAndTurnsLaterLaunches
     ASSERT_TRUE(QDir().mkpath(runtime + QStringLiteral("/kelto-sync.socket")));
     SingleInstance first(runtime);
     EXPECT_EQ(first.claim(), SingleInstance::Claim::primary);
-    SingleInstance second(runtime);
-    EXPECT_EQ(second.claim(std::chrono::milliseconds(300)), SingleInstance::Claim::unreachable);
+    EXPECT_EQ(SingleInstance(runtime).claim(std::chrono::milliseconds(300)), SingleInstance::Claim::unreachable);
 }
 
+// A folder the instance makes is private whatever the umask; one of the
+// user's own that others may enter (as earlier versions made it) is made
+// private; a link, a file or another user's folder is refused and left as
+// it was.
 TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRefused) {
-    namespace fs = std::filesystem;
     test::TemporaryFolder tmp;
     const auto claimIn = [](const fs::path& folder) {
         SingleInstance instance(QString::fromStdString(folder.string()), true);
@@ -394,20 +348,17 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
         }
         return claim;
     };
-    const ::mode_t umask = ::umask(0);  // the folder must not depend on it
+    const ::mode_t umask = ::umask(0);
     EXPECT_EQ(claimIn(tmp / "made"), SingleInstance::Claim::primary);
     ::umask(umask);
     EXPECT_EQ(fs::status(tmp / "made").permissions(), fs::perms::owner_all);
 
-    // One of the user's own that others may enter, as earlier versions made
-    // it, is made private and used.
     const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                            fs::perms::others_read | fs::perms::others_exec;
     fs::create_directory(tmp / "open");
     fs::permissions(tmp / "open", open);
     EXPECT_EQ(claimIn(tmp / "open"), SingleInstance::Claim::primary);
     EXPECT_EQ(fs::status(tmp / "open").permissions(), fs::perms::owner_all);
-    // A link is refused, and what it leads to is left as it was.
     fs::create_directory(tmp / "target");
     fs::permissions(tmp / "target", open);
     fs::create_directory_symlink(tmp / "target", tmp / "link");
@@ -431,7 +382,6 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
 // taken as ours, a launch sent them "reopen" and ended.
 TEST(SingleInstance, aSharedRuntimeFolderHoldingAnotherUsersItemsIsRefused) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
-    namespace fs = std::filesystem;
     test::TemporaryFolder tmp;
     const fs::path shared = tmp / "shared";
     fs::create_directory(shared);

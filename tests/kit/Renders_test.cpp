@@ -10,7 +10,6 @@
 #include "FenraCore/FoldedTile.h"
 #include "tests/support/widgets/WidgetRender.h"
 
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
@@ -21,59 +20,39 @@
 namespace kelto {
 namespace {
 
-std::unique_ptr<QWidget> page(const QPalette& palette) {
-    auto page = std::make_unique<QWidget>();
-    page->setPalette(palette);
-    page->setAutoFillBackground(true);
-    return page;
-}
+using Look = WidgetRender::Look;
 
-void expectSaved(const QImage& image, const QString& name) {
-    const QString path = WidgetRender::savePng(image, name);
-    ASSERT_FALSE(path.isEmpty()) << name.toStdString();
-    EXPECT_GT(QFileInfo(path).size(), 0);
-}
-
-TEST(Renders, Icons) {
-    for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        auto sheet = page(look.palette);
-        auto* grid = new QGridLayout(sheet.get());
+TEST(Renders, IconsTilesDogEarsAndSurfaces) {
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("icons"), [](const Look& look) {
+        QWidget sheet;
+        auto* grid = new QGridLayout(&sheet);
         int index = 0;
         for (FenraIcon icon : FenraIcons::allCases()) {
-            auto* label = new FenraLabel(QString::fromLatin1(FenraIcons::rawValue(icon)), icon);
-            grid->addWidget(label, index / 4, index % 4);
+            grid->addWidget(new FenraLabel(QString::fromLatin1(FenraIcons::rawValue(icon)), icon), index / 4, index % 4);
             ++index;
         }
-        sheet->adjustSize();
-        expectSaved(WidgetRender::image(*sheet, 2), QStringLiteral("icons-%1").arg(look.name));
-    }
-}
-
-TEST(Renders, TilesAt20And28And56) {
-    const std::array<double, 3> sizes{20, 28, 56};
-    const std::array<FenraIcon, 7> symbols{FenraIcon::sync, FenraIcon::folder, FenraIcon::warning, FenraIcon::lock,
-                                           FenraIcon::success, FenraIcon::archive, FenraIcon::permission};
-    for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        const qreal ratio = 2;
-        QImage image(QSize(7 * 68, 3 * 68) * ratio, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(ratio);
+        return WidgetRender::shownIn(sheet, look);
+    }));
+    // Tiles of every tint at 20, 28 and 56 points.
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("tiles"), [](const Look& look) {
+        const std::array<FenraIcon, 7> symbols{FenraIcon::sync,    FenraIcon::folder,  FenraIcon::warning,
+                                               FenraIcon::lock,    FenraIcon::success, FenraIcon::archive,
+                                               FenraIcon::permission};
+        QImage image(QSize(7 * 68, 3 * 68) * 2, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2);
         image.fill(look.palette.color(QPalette::Window));
         QPainter painter(&image);
-        for (std::size_t row = 0; row < sizes.size(); ++row) {
+        for (int row = 0; row < 3; ++row) {
             for (std::size_t column = 0; column < TileTints::count; ++column) {
-                const FoldedTile tile(symbols[column], TileTints::allCases()[column], sizes[row]);
-                tile.paint(painter, QPointF(column * 68.0 + 6, row * 68.0 + 6), look.palette);
+                FoldedTile(symbols[column], TileTints::allCases()[column], std::array{20, 28, 56}[row])
+                    .paint(painter, QPointF(column * 68.0 + 6, row * 68.0 + 6), look.palette);
             }
         }
-        painter.end();
-        expectSaved(image, QStringLiteral("tiles-%1").arg(look.name));
-    }
-}
-
-TEST(Renders, DogEars) {
-    for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        auto sheet = page(look.palette);
-        auto* column = new QVBoxLayout(sheet.get());
+        return image;
+    }));
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("dog-ears"), [](const Look& look) {
+        QWidget sheet;
+        auto* column = new QVBoxLayout(&sheet);
         for (Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
             auto* card = new QLabel(direction == Qt::LeftToRight ? QStringLiteral("Left to right")
                                                                  : QStringLiteral("Right to left"));
@@ -89,35 +68,32 @@ TEST(Renders, DogEars) {
             ear->setFixedSize(220, 80);
             column->addWidget(ear);
         }
-        sheet->adjustSize();
-        expectSaved(WidgetRender::image(*sheet, 2), QStringLiteral("dog-ears-%1").arg(look.name));
+        return WidgetRender::shownIn(sheet, look);
+    }));
+    for (const bool solid : {false, true}) {
+        FenraPreferences::shared().setReduceTransparency(solid);
+        const QString name = solid ? QStringLiteral("surfaces-solid") : QStringLiteral("surfaces-material");
+        EXPECT_TRUE(WidgetRender::saveLooks(name, [](const Look& look) {
+            QWidget sheet;
+            auto* grid = new QGridLayout(&sheet);
+            int column = 0;
+            for (const auto& [role, name] : {std::pair{FenraSurface::panel, "panel"}, std::pair{FenraSurface::hud, "hud"},
+                                             std::pair{FenraSurface::popover, "popover"},
+                                             std::pair{FenraSurface::toolbarCapsule, "toolbarCapsule"}}) {
+                auto* text = new QLabel(QString::fromLatin1(name));
+                text->setAlignment(Qt::AlignCenter);
+                auto* surface = new FenraSurfaceFrame(role,
+                                                      role == FenraSurface::toolbarCapsule
+                                                          ? InsettableShape::capsule()
+                                                          : InsettableShape::roundedRectangle(12),
+                                                      false, text);
+                surface->setFixedSize(160, 70);
+                grid->addWidget(surface, 0, column++);
+            }
+            return WidgetRender::shownIn(sheet, look);
+        }));
     }
-}
-
-TEST(Renders, SurfaceRoles) {
-    for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        auto sheet = page(look.palette);
-        auto* grid = new QGridLayout(sheet.get());
-        const std::array<std::pair<FenraSurface, const char*>, 4> roles{{{FenraSurface::panel, "panel"},
-                                                                         {FenraSurface::hud, "hud"},
-                                                                         {FenraSurface::popover, "popover"},
-                                                                         {FenraSurface::toolbarCapsule, "toolbarCapsule"}}};
-        for (std::size_t i = 0; i < roles.size(); ++i) {
-            auto* text = new QLabel(QString::fromLatin1(roles[i].second));
-            text->setAlignment(Qt::AlignCenter);
-            const InsettableShape shape = roles[i].first == FenraSurface::toolbarCapsule
-                                              ? InsettableShape::capsule()
-                                              : InsettableShape::roundedRectangle(12);
-            auto* surface = new FenraSurfaceFrame(roles[i].first, shape, false, text);
-            surface->setFixedSize(160, 70);
-            grid->addWidget(surface, 0, static_cast<int>(i));
-        }
-        sheet->adjustSize();
-        expectSaved(WidgetRender::image(*sheet, 2), QStringLiteral("surfaces-material-%1").arg(look.name));
-        FenraPreferences::shared().setReduceTransparency(true);
-        expectSaved(WidgetRender::image(*sheet, 2), QStringLiteral("surfaces-solid-%1").arg(look.name));
-        FenraPreferences::shared().setReduceTransparency(false);
-    }
+    FenraPreferences::shared().setReduceTransparency(false);
 }
 
 }  // namespace

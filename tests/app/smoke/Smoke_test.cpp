@@ -101,22 +101,15 @@ void chooseFolder(QPushButton* choose, const std::filesystem::path& folder) {
     EXPECT_TRUE(answered);
 }
 
-// The application's windows from bottom to top, as the window manager
-// stacks them.
-std::vector<WId> stacking() {
+// Whether the window manager stacks `upper` above `lower`.
+bool above(WId upper, WId lower) {
     QProcess xprop;
     xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
     xprop.waitForFinished();
     const QString line = QString::fromUtf8(xprop.readAllStandardOutput());
-    std::vector<WId> order;
-    for (const QString& word : line.section(QLatin1Char('#'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    std::vector<WId> order;  // bottom to top
+    for (const QString& word : line.section(QLatin1Char('#'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
         order.push_back(word.trimmed().toULongLong(nullptr, 16));
-    }
-    return order;
-}
-
-bool above(WId upper, WId lower) {
-    const std::vector<WId> order = stacking();
     const auto u = std::find(order.begin(), order.end(), upper);
     const auto l = std::find(order.begin(), order.end(), lower);
     return u != order.end() && l != order.end() && u > l;
@@ -148,34 +141,42 @@ struct Smoke : ::testing::Test {
         // one a test can drive.
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     }
+
+    // Started as a person's first launch: the checklist waits for the main
+    // window, comes up, and is set aside with "Set up later".
+    KeltoSyncApp& launch() {
+        KeltoSyncApp& started = app.emplace(KeltoSyncApp::Options{
+            .bundleRoot = KELTO_BUNDLE_DIR,
+            .folders = folders,
+            .defaults = &defaults,
+            .notifications = &notifications,
+            .systemEvents = &systemEvents,
+            .volumeEvents = &volumeEvents,
+            .launchedAsLoginItem = false,
+        });
+        EXPECT_NE(started.runtime(), nullptr) << started.startupError().toStdString();
+        started.start();
+        EXPECT_TRUE(QTest::qWaitFor([] { return shown<PermissionChecklistView>() != nullptr; }, patience));
+        EXPECT_NE(started.mainWindow(), nullptr);
+        if (auto* checklist = shown<PermissionChecklistView>()) checklist->laterButton()->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return started.setup().checklist() == nullptr; }, patience));
+        return started;
+    }
+
+    std::optional<KeltoSyncApp> app;  // last: gone before what it uses
 };
 
 }  // namespace
 
 TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
-    KeltoSyncApp app({
-        .bundleRoot = KELTO_BUNDLE_DIR,
-        .folders = folders,
-        .defaults = &defaults,
-        .notifications = &notifications,
-        .systemEvents = &systemEvents,
-        .volumeEvents = &volumeEvents,
-        .launchedAsLoginItem = false,
-    });
-    ASSERT_NE(app.runtime(), nullptr) << app.startupError().toStdString();
     // The kit and the permission texts speak the application's languages:
     // Vietnamese, which the application does not offer, reads English.
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     EXPECT_EQ(FenraMacStrings::text(QStringLiteral("Search settings…"), vietnamese),
               QStringLiteral("Search settings…"));
     EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), {"vi_VN.UTF-8"}).language(), "en");
-    app.start();
-
-    // The first-run checklist waits for the main window, then comes up.
-    ASSERT_TRUE(QTest::qWaitFor([] { return shown<PermissionChecklistView>() != nullptr; }, patience));
-    ASSERT_NE(app.mainWindow(), nullptr);
-    shown<PermissionChecklistView>()->laterButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return app.setup().checklist() == nullptr; }, patience));
+    KeltoSyncApp& app = launch();
+    ASSERT_FALSE(HasFailure());
     EXPECT_TRUE(defaults.value(SyncSetup::onboardingDone).toBool());
 
     auto* jobs = app.mainWindow()->findChild<JobListView*>();
@@ -263,20 +264,8 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     job.destination = VolumeInspector::endpoint(destination);
     std::filesystem::create_directories(folders.jobsFile().parent_path());
     test::saveJobs(JobStore(folders.jobsFile()), {job});
-    KeltoSyncApp app({
-        .bundleRoot = KELTO_BUNDLE_DIR,
-        .folders = folders,
-        .defaults = &defaults,
-        .notifications = &notifications,
-        .systemEvents = &systemEvents,
-        .volumeEvents = &volumeEvents,
-        .launchedAsLoginItem = false,
-    });
-    ASSERT_NE(app.runtime(), nullptr) << app.startupError().toStdString();
-    app.start();
-    ASSERT_TRUE(QTest::qWaitFor([] { return shown<PermissionChecklistView>() != nullptr; }, patience));
-    shown<PermissionChecklistView>()->laterButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return app.setup().checklist() == nullptr; }, patience));
+    KeltoSyncApp& app = launch();
+    ASSERT_FALSE(HasFailure());
     app.mainWindow()->close();
 
     app.runtime()->model().runNow(job.id);
@@ -303,10 +292,7 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return (sheet->frameGeometry().center() - window->frameGeometry().center()).manhattanLength() <= 4; },
         patience))
-        << "not centred on its window: " << sheet->frameGeometry().x() << "," << sheet->frameGeometry().y() << " "
-        << sheet->frameGeometry().width() << "x" << sheet->frameGeometry().height() << " on "
-        << window->frameGeometry().x() << "," << window->frameGeometry().y() << " "
-        << window->frameGeometry().width() << "x" << window->frameGeometry().height();
+        << "not centred on its window";
 
     // Cancel declines the parked run, and the notice that asked for the
     // review goes with it.

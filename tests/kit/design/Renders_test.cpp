@@ -14,53 +14,31 @@
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
-#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
 namespace kelto {
 namespace {
 
-struct Look {
-    const char* name;
-    QPalette palette;
-};
+using Look = WidgetRender::Look;
 
-std::vector<Look> looks() {
-    return {{"light", WidgetRender::lightPalette()}, {"dark", WidgetRender::darkPalette()}};
-}
-
-void save(const QImage& image, const QString& name) {
-    const QString path = WidgetRender::savePng(image, name);
-    ASSERT_FALSE(path.isEmpty()) << name.toStdString();
-    EXPECT_GT(QFileInfo(path).size(), 0);
-}
-
-void render(QWidget& widget, const QPalette& palette, const QString& name) {
-    widget.setPalette(palette);
-    widget.setAutoFillBackground(true);
-    widget.show();
-    save(WidgetRender::image(widget, 2), name);
-}
-
+// Each state of the menu-bar picture, coloured as a panel would: the mask
+// in the text colour on the window colour.
 TEST(Renders, MenuBarStates) {
     const std::vector<MenuBarIconState> states{
-        MenuBarIconState::idle(),          MenuBarIconState::progress(0),    MenuBarIconState::progress(0.25),
-        MenuBarIconState::progress(0.6),   MenuBarIconState::progress(1),    MenuBarIconState::paused(),
+        MenuBarIconState::idle(),        MenuBarIconState::progress(0), MenuBarIconState::progress(0.25),
+        MenuBarIconState::progress(0.6), MenuBarIconState::progress(1), MenuBarIconState::paused(),
         MenuBarIconState::attention()};
     const TemplateMark mark = KeltoProductMarks::templateMark(KeltoProductMark::sync);
-    for (const Look& look : looks()) {
-        for (const int ratio : {1, 2}) {
-            // Coloured as a panel would: the mask in the text colour on the window colour.
-            const int cell = 24;
-            QImage strip(static_cast<int>(states.size()) * cell * ratio, cell * ratio, QImage::Format_ARGB32_Premultiplied);
+    for (const int ratio : {1, 2}) {
+        EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("design-menu-bar-%1x").arg(ratio), [&](const Look& look) {
+            QImage strip(static_cast<int>(states.size()) * 24 * ratio, 24 * ratio, QImage::Format_ARGB32_Premultiplied);
             strip.setDevicePixelRatio(ratio);
             strip.fill(look.palette.color(QPalette::Window));
             QPainter painter(&strip);
@@ -69,67 +47,56 @@ TEST(Renders, MenuBarStates) {
                                   .icon.pixmap(QSize(18, 18), ratio)
                                   .toImage()
                                   .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-                {
-                    QPainter tint(&mask);
-                    tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
-                    tint.fillRect(mask.rect(), look.palette.color(QPalette::WindowText));
-                }
-                painter.drawImage(QPointF(static_cast<double>(index) * cell + 3, 3), mask);
+                QPainter tint(&mask);
+                tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                tint.fillRect(mask.rect(), look.palette.color(QPalette::WindowText));
+                tint.end();
+                painter.drawImage(QPointF(static_cast<double>(index) * 24 + 3, 3), mask);
             }
-            painter.end();
-            save(strip, QStringLiteral("design-menu-bar-%1x-%2").arg(ratio).arg(look.name));
-        }
+            return strip;
+        }));
     }
 }
 
-TEST(Renders, LogoAndAppIcon) {
-    for (const Look& look : looks()) {
+TEST(Renders, LogoIconControlsAndSlider) {
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("design-brand"), [](const Look& look) {
         QWidget brand;
         auto* layout = new QHBoxLayout(&brand);
-        auto* colour = new KeltoLogo(KeltoLogo::Style::color);
-        auto* stencil = new KeltoLogo(KeltoLogo::Style::template_);
-        auto* icon = new KeltoAppIcon;
-        for (QWidget* view : {static_cast<QWidget*>(colour), static_cast<QWidget*>(stencil), static_cast<QWidget*>(icon)}) {
+        for (QWidget* view : {static_cast<QWidget*>(new KeltoLogo(KeltoLogo::Style::color)),
+                              static_cast<QWidget*>(new KeltoLogo(KeltoLogo::Style::template_)),
+                              static_cast<QWidget*>(new KeltoAppIcon)}) {
             view->setFixedSize(128, 128);
             layout->addWidget(view);
         }
-        render(brand, look.palette, QStringLiteral("design-brand-%1").arg(look.name));
-    }
-}
-
-TEST(Renders, ControlsAndSlider) {
-    for (const Look& look : looks()) {
+        return WidgetRender::shownIn(brand, look);
+    }));
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("design-controls"), [](const Look& look) {
         QWidget panel;
         auto* grid = new QGridLayout(&panel);
         grid->setSpacing(12);
-
-        auto* primary = new QPushButton(QStringLiteral("Grant access"));
-        KeltoPrimaryButtonStyle::apply(*primary);
-        auto* disabled = new QPushButton(QStringLiteral("Continue"));
-        KeltoPrimaryButtonStyle::apply(*disabled);
+        const auto button = [](const char* text, void (*style)(QPushButton&)) {
+            auto* made = new QPushButton(QString::fromLatin1(text));
+            style(*made);
+            return made;
+        };
+        QPushButton* disabled = button("Continue", KeltoPrimaryButtonStyle::apply);
         disabled->setEnabled(false);
-        auto* secondary = new QPushButton(QStringLiteral("Set up later"));
-        KeltoSecondaryButtonStyle::apply(*secondary);
-        auto* pressed = new QPushButton(QStringLiteral("Pressed"));
-        KeltoSecondaryButtonStyle::apply(*pressed);
+        QPushButton* pressed = button("Pressed", KeltoSecondaryButtonStyle::apply);
         pressed->setDown(true);
-        grid->addWidget(primary, 0, 0);
+        grid->addWidget(button("Grant access", KeltoPrimaryButtonStyle::apply), 0, 0);
         grid->addWidget(disabled, 0, 1);
-        grid->addWidget(secondary, 0, 2);
+        grid->addWidget(button("Set up later", KeltoSecondaryButtonStyle::apply), 0, 2);
         grid->addWidget(pressed, 0, 3);
-
         Binding<int> mode(2);
         grid->addWidget(new KeltoSegmented<int>(mode, {{QStringLiteral("Mirror"), 1}, {QStringLiteral("Two-way"), 2},
                                                        {QStringLiteral("Copy"), 3}}),
                         1, 0, 1, 4);
-
         auto* on = new KeltoCheckbox(QStringLiteral("Keep replaced files"));
         on->setChecked(true);
         grid->addWidget(on, 2, 0, 1, 2);
         grid->addWidget(new KeltoCheckbox(QStringLiteral("Notify on failure")), 2, 2, 1, 2);
         grid->addWidget(new KeltoChip(QStringLiteral("Daily"), true, [] {}), 3, 0);
         grid->addWidget(new KeltoChip(QStringLiteral("Weekly"), false, [] {}), 3, 1);
-
         auto* focused = new QLineEdit(QStringLiteral("~/Documents"));
         KeltoTextFieldStyle::apply(*focused);
         auto* field = new QLineEdit;
@@ -137,18 +104,15 @@ TEST(Renders, ControlsAndSlider) {
         KeltoTextFieldStyle::apply(*field);
         grid->addWidget(focused, 4, 0, 1, 2);
         grid->addWidget(field, 4, 2, 1, 2);
-
         Binding<double> quality(0.4);
         grid->addWidget(new KeltoSlider(quality, {0, 1}), 5, 0, 1, 4);
-
         panel.setPalette(look.palette);
-        panel.setAutoFillBackground(true);
         panel.show();
         QApplication::setActiveWindow(&panel);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&panel));
         focused->setFocus();
-        save(WidgetRender::image(panel, 2), QStringLiteral("design-controls-%1").arg(look.name));
-    }
+        return WidgetRender::shownIn(panel, look);
+    }));
 }
 
 }  // namespace

@@ -36,69 +36,70 @@ struct Fixture {
     void press(double x) { QTest::mousePress(slider.get(), Qt::LeftButton, {}, QPoint(static_cast<int>(x), 13)); }
     void move(double x) { QTest::mouseMove(slider.get(), QPoint(static_cast<int>(x), 13)); }
     void release(double x) { QTest::mouseRelease(slider.get(), Qt::LeftButton, {}, QPoint(static_cast<int>(x), 13)); }
-    void click(double x) {
-        press(x);
-        release(x);
-    }
+    void click(double x) { press(x), release(x); }
     void key(Qt::Key key) { QTest::keyClick(slider.get(), key); }
     QAccessibleInterface* accessible() { return QAccessible::queryAccessibleInterface(slider.get()); }
 };
 
-TEST(KeltoSliderScale, DefaultStepsFollowTheRange) {
+// The default step follows the range; values snap to the grid (halves away
+// from zero) and are clamped to the range after; what is not a number is
+// the lower bound; a step that is not positive and finite, or bounds not
+// finite or backwards, are refused.
+TEST(KeltoSliderScale, StepsTheGridAndTheFinalClamp) {
     EXPECT_EQ(KeltoSliderScale(Range{0, 1}).step(), 0.01);
     EXPECT_EQ(KeltoSliderScale(Range{0, 100}).step(), 1.0);
     EXPECT_EQ(KeltoSliderScale(Range{-1, 1}).step(), 1.0);
+    for (const auto& [step, in, out] : {std::tuple{3.0, 10.0, 9.0}, std::tuple{4.0, 10.0, 10.0},
+                                        std::tuple{4.0, 5.9, 4.0}, std::tuple{4.0, 6.0, 8.0}, std::tuple{3.0, nan, 0.0}}) {
+        EXPECT_EQ(KeltoSliderScale(Range{0, 10}, step).snapped(in), out) << step << " " << in;
+    }
+    const KeltoSliderScale byThree(Range{0, 10}, 3);
+    EXPECT_EQ(byThree.fraction(nan), 0);
+    EXPECT_EQ(byThree.value(nan), 0);
+    EXPECT_EQ(byThree.fraction(-4), 0);
+    EXPECT_EQ(byThree.fraction(40), 1);
+    for (double step : {0.0, -1.0, nan, infinity}) {
+        EXPECT_THROW(KeltoSliderScale(Range{0, 1}, step), std::invalid_argument) << step;
+    }
+    for (const Range& range : {Range{1, 0}, Range{nan, 1}, Range{0, infinity}}) {
+        EXPECT_THROW(KeltoSliderScale{range}, std::invalid_argument);
+    }
+    Binding<double> value(0);
+    EXPECT_THROW(KeltoSlider(value, Range{0, 1}, 0.0), std::invalid_argument);
+    EXPECT_THROW(KeltoSlider(value, Range{2, 1}), std::invalid_argument);
 
     // From -1 to 1 in whole steps, a drag across writes only -1, 0 and 1.
     Fixture fixture(0, Range{-1, 1});
     std::set<double> written;
     QObject::connect(&fixture.value, &BindingNotifier::written, [&] { written.insert(fixture.value.get()); });
     fixture.press(0);
-    for (int x = 0; x <= 216; x += 3) {
-        fixture.move(x);
-    }
+    for (int x = 0; x <= 216; x += 3) fixture.move(x);
     fixture.release(216);
     EXPECT_EQ(written, std::set<double>({-1, 0, 1}));
 }
 
-TEST(KeltoSliderScale, TheGridAndTheFinalClamp) {
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 3).snapped(10), 9);
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 4).snapped(10), 10);  // 12 clamped back
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 4).snapped(5.9), 4);
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 4).snapped(6), 8);    // halves away from zero
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 3).snapped(nan), 0);
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 3).fraction(nan), 0);
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 3).value(nan), 0);
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 3).fraction(-4), 0);
-    EXPECT_EQ(KeltoSliderScale(Range{0, 10}, 3).fraction(40), 1);
-}
+// A range of one value writes its lower bound by click, key and action; a
+// slider narrower than its thumb still has a point of travel; a drag past
+// the ends writes the snapped bounds.
+TEST(KeltoSlider, DegenerateRangesAndDragsPastTheEnds) {
+    Fixture single(5, Range{5, 5});
+    EXPECT_EQ(single.slider->thumbRect().left(), 0);
+    single.click(150);
+    EXPECT_EQ(single.value.get(), 5);
+    single.value.set(7);
+    single.key(Qt::Key_Right);
+    EXPECT_EQ(single.value.get(), 5);
+    single.value.set(7);
+    single.accessible()->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
+    EXPECT_EQ(single.value.get(), 5);
 
-TEST(KeltoSliderScale, BadStepsAndRangesAreRefused) {
-    for (double step : {0.0, -1.0, nan, infinity}) {
-        EXPECT_THROW(KeltoSliderScale(Range{0, 1}, step), std::invalid_argument) << step;
-    }
-    EXPECT_THROW(KeltoSliderScale(Range{1, 0}), std::invalid_argument);
-    EXPECT_THROW(KeltoSliderScale(Range{nan, 1}), std::invalid_argument);
-    EXPECT_THROW(KeltoSliderScale(Range{0, infinity}), std::invalid_argument);
-    Binding<double> value(0);
-    EXPECT_THROW(KeltoSlider(value, Range{0, 1}, 0.0), std::invalid_argument);
-    EXPECT_THROW(KeltoSlider(value, Range{2, 1}), std::invalid_argument);
-}
+    Fixture narrow(0.5, Range{0, 1}, std::nullopt, 10);
+    EXPECT_EQ(narrow.slider->thumbRect().left(), 0.5);
+    narrow.click(9);
+    EXPECT_EQ(narrow.value.get(), 1);
+    narrow.click(8);
+    EXPECT_EQ(narrow.value.get(), 0);
 
-TEST(KeltoSlider, ARangeOfOneValueWritesItsLowerBound) {
-    Fixture fixture(5, Range{5, 5});
-    EXPECT_EQ(fixture.slider->thumbRect().left(), 0);
-    fixture.click(150);
-    EXPECT_EQ(fixture.value.get(), 5);
-    fixture.value.set(7);
-    fixture.key(Qt::Key_Right);
-    EXPECT_EQ(fixture.value.get(), 5);
-    fixture.value.set(7);
-    fixture.accessible()->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
-    EXPECT_EQ(fixture.value.get(), 5);
-}
-
-TEST(KeltoSlider, DraggingPastTheEndsWritesTheSnappedBounds) {
     Fixture byThree(0, Range{0, 10}, 3);
     byThree.press(100);
     byThree.move(400);
@@ -108,26 +109,18 @@ TEST(KeltoSlider, DraggingPastTheEndsWritesTheSnappedBounds) {
     EXPECT_EQ(byThree.value.get(), 0);
     EXPECT_EQ(byThree.slider->thumbRect().left(), 0);
     byThree.release(-50);
-
     Fixture byFour(0, Range{0, 10}, 4);
     byFour.click(400);
     EXPECT_EQ(byFour.value.get(), 10);
     EXPECT_EQ(byFour.slider->thumbRect().right(), 216);
 }
 
-TEST(KeltoSlider, ANarrowSliderStillHasAPointOfTravel) {
-    Fixture fixture(0.5, Range{0, 1}, std::nullopt, 10);
-    const QRectF thumb = fixture.slider->thumbRect();
-    EXPECT_TRUE(std::isfinite(thumb.left()));
-    EXPECT_EQ(thumb.left(), 0.5);
-    fixture.click(9);
-    EXPECT_EQ(fixture.value.get(), 1);
-    fixture.click(8);
-    EXPECT_EQ(fixture.value.get(), 0);
-}
-
+// Arrow keys step and stop at the bounds, open no edit, and other keys pass
+// through; a value from outside the range is drawn at the nearer end and
+// kept until moved.
 TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndOtherKeysPassThrough) {
     Fixture fixture(9, Range{0, 10}, 3);
+    QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
     fixture.key(Qt::Key_Right);
     EXPECT_EQ(fixture.value.get(), 9);
     fixture.key(Qt::Key_Left);
@@ -135,27 +128,23 @@ TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndOtherKeysPassThrough) {
     fixture.value.set(0);
     fixture.key(Qt::Key_Left);
     EXPECT_EQ(fixture.value.get(), 0);
-
-    QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
     QSignalSpy written(&fixture.value, &BindingNotifier::written);
     fixture.key(Qt::Key_Up);
     fixture.key(Qt::Key_Down);
     EXPECT_EQ(written.count(), 0);
     fixture.key(Qt::Key_Right);
     EXPECT_EQ(fixture.value.get(), 3);
-    EXPECT_EQ(editing.count(), 0);  // keys open no edit
-}
+    EXPECT_EQ(editing.count(), 0);
 
-TEST(KeltoSlider, AValueFromOutsideIsDrawnAtTheNearerEndAndKeptUntilMoved) {
-    Fixture fixture(5, Range{0, 1});
-    QSignalSpy written(&fixture.value, &BindingNotifier::written);
-    EXPECT_EQ(fixture.slider->thumbRect().left(), 200);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(fixture.slider.get()));
-    fixture.slider->repaint();
-    EXPECT_EQ(written.count(), 0);
-    EXPECT_EQ(fixture.value.get(), 5);
-    fixture.key(Qt::Key_Left);
-    EXPECT_EQ(fixture.value.get(), 1);
+    Fixture outside(5, Range{0, 1});
+    QSignalSpy untouched(&outside.value, &BindingNotifier::written);
+    EXPECT_EQ(outside.slider->thumbRect().left(), 200);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(outside.slider.get()));
+    outside.slider->repaint();
+    EXPECT_EQ(untouched.count(), 0);
+    EXPECT_EQ(outside.value.get(), 5);
+    outside.key(Qt::Key_Left);
+    EXPECT_EQ(outside.value.get(), 1);
 }
 
 TEST(KeltoSlider, EachDragIsOpenedAndClosedOnce) {

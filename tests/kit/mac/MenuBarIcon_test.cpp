@@ -14,26 +14,18 @@ namespace {
 
 constexpr double ratio = 4;
 
-// A mark covering its whole square, so every hole shows.
-TemplateMark fullSquare() {
-    return TemplateMark{[](const QRectF& rect) {
+// A mark covering its whole square, so every hole shows; or a square with a
+// smaller one inside it, both wound the same way.
+TemplateMark squares(bool nested, Qt::FillRule rule = Qt::WindingFill) {
+    return TemplateMark{[nested](const QRectF& rect) {
                             QPainterPath path;
                             path.addRect(rect);
-                            return path;
-                        },
-                        Qt::WindingFill, true};
-}
-
-// A square with a smaller one inside it, both wound the same way.
-TemplateMark nestedSquares(Qt::FillRule rule) {
-    return TemplateMark{[](const QRectF& rect) {
-                            QPainterPath path;
-                            path.addRect(rect);
-                            path.addRect(rect.adjusted(4, 4, -4, -4));
+                            if (nested) path.addRect(rect.adjusted(4, 4, -4, -4));
                             return path;
                         },
                         rule, true};
 }
+TemplateMark fullSquare() { return squares(false); }
 
 QImage render(const TemplateMark& mark, const MenuBarIconState& state) {
     const TemplateImage image = MenuBarIcon::image(mark, state, QStringLiteral("Kelto Sync"));
@@ -46,13 +38,8 @@ int alphaAt(const QImage& image, double x, double y) {
 }
 
 // Edges are antialiased, so probes allow a little coverage.
-bool inked(const QImage& image, double x, double y) {
-    return alphaAt(image, x, y) > 223;
-}
-
-bool empty(const QImage& image, double x, double y) {
-    return alphaAt(image, x, y) < 32;
-}
+bool inked(const QImage& image, double x, double y) { return alphaAt(image, x, y) > 223; }
+bool empty(const QImage& image, double x, double y) { return alphaAt(image, x, y) < 32; }
 
 // The box, in points, around every point of the mark's square that a badge
 // cleared; empty when none was.
@@ -60,9 +47,7 @@ QRectF clearedArea(const QImage& image) {
     QRectF area;
     for (int y = static_cast<int>(1 * ratio); y < static_cast<int>(17 * ratio); ++y) {
         for (int x = static_cast<int>(1 * ratio); x < static_cast<int>(17 * ratio); ++x) {
-            if (qAlpha(image.pixel(x, y)) < 128) {
-                area = area.united(QRectF(x / ratio, y / ratio, 1 / ratio, 1 / ratio));
-            }
+            if (qAlpha(image.pixel(x, y)) < 128) area = area.united(QRectF(x / ratio, y / ratio, 1 / ratio, 1 / ratio));
         }
     }
     return area;
@@ -81,66 +66,44 @@ TEST(MenuBarIcon, TheImageIsAnEighteenPointMaskWithItsDescription) {
     EXPECT_EQ(qAlpha(sharp.pixel(4, 4)), 255);
 }
 
-TEST(MenuBarIcon, IdleClearsNothing) {
-    const QImage image = render(fullSquare(), MenuBarIconState::idle());
-    EXPECT_TRUE(clearedArea(image).isEmpty());
-    EXPECT_TRUE(empty(image, 0.5, 0.5));
-}
-
-TEST(MenuBarIcon, ProgressAtOrBelowZeroShowsTheRingAlone) {
-    for (double fraction : {0.0, -0.3, std::numeric_limits<double>::quiet_NaN()}) {
-        SCOPED_TRACE(fraction);
-        const QImage image = render(fullSquare(), MenuBarIconState::progress(fraction));
-        EXPECT_TRUE(empty(image, 14.5, 14.5));    // centre: no wedge
-        EXPECT_TRUE(inked(image, 14.5, 12.0));  // on the ring
-        EXPECT_TRUE(empty(image, 14.5, 11.3));   // gap between ring and mark
-        EXPECT_TRUE(inked(image, 9, 9));
+// Probes of the 18-point picture per state: where the badge inks and where
+// it leaves a gap. A fraction at or below zero is the ring alone, at or
+// above one the full disc; a quarter runs from twelve to three.
+TEST(MenuBarIcon, EachStateInksItsBadgeAndLeavesItsGaps) {
+    struct Row {
+        const char* name;
+        MenuBarIconState state;
+        std::vector<QPointF> inkedAt, emptyAt;
+    };
+    const std::vector<QPointF> ring{{14.5, 12.0}, {9, 9}}, ringOnly{{14.5, 14.5}, {14.5, 11.3}};
+    const std::vector<QPointF> disc{{13.6, 13.6}, {15.4, 13.6}, {13.6, 15.4}, {15.4, 15.4}};
+    const Row rows[] = {
+        {"idle", MenuBarIconState::idle(), {{9, 9}, {14.5, 14.5}}, {{0.5, 0.5}}},
+        {"zero", MenuBarIconState::progress(0), ring, ringOnly},
+        {"below zero", MenuBarIconState::progress(-0.3), ring, ringOnly},
+        {"unknown", MenuBarIconState::progress(std::numeric_limits<double>::quiet_NaN()), ring, ringOnly},
+        {"one", MenuBarIconState::progress(1), disc, {{14.5, 11.3}}},
+        {"above one", MenuBarIconState::progress(7), disc, {{14.5, 11.3}}},
+        {"a quarter", MenuBarIconState::progress(0.25), {{15.4, 13.4}}, {{13.4, 13.4}, {15.4, 15.6}, {13.4, 15.6}}},
+        {"attention", MenuBarIconState::attention(), {{15, 3}}, {{15, 5.6}}},
+        {"paused", MenuBarIconState::paused(), {{13.25, 14.5}, {16.25, 14.5}}, {{14.75, 14.5}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QImage image = render(fullSquare(), row.state);
+        for (const QPointF& at : row.inkedAt) EXPECT_TRUE(inked(image, at.x(), at.y())) << at.x() << ", " << at.y();
+        for (const QPointF& at : row.emptyAt) EXPECT_TRUE(empty(image, at.x(), at.y())) << at.x() << ", " << at.y();
     }
-}
-
-TEST(MenuBarIcon, ProgressAtOrAboveOneFillsTheDisc) {
-    for (double fraction : {1.0, 7.0}) {
-        SCOPED_TRACE(fraction);
-        const QImage image = render(fullSquare(), MenuBarIconState::progress(fraction));
-        for (const QPointF& point : {QPointF(13.6, 13.6), QPointF(15.4, 13.6), QPointF(13.6, 15.4), QPointF(15.4, 15.4)}) {
-            EXPECT_TRUE(inked(image, point.x(), point.y())) << point.x() << ", " << point.y();
-        }
-        EXPECT_TRUE(empty(image, 14.5, 11.3));
-    }
-}
-
-TEST(MenuBarIcon, AQuarterRunsFromTwelveToThree) {
-    const QImage image = render(fullSquare(), MenuBarIconState::progress(0.25));
-    EXPECT_TRUE(inked(image, 15.4, 13.4));  // between twelve and three
-    EXPECT_TRUE(empty(image, 13.4, 13.4));
-    EXPECT_TRUE(empty(image, 15.4, 15.6));
-    EXPECT_TRUE(empty(image, 13.4, 15.6));
-}
-
-TEST(MenuBarIcon, AttentionSitsTopRightAndTheOtherBadgesBottomRight) {
-    const QImage attention = render(fullSquare(), MenuBarIconState::attention());
-    EXPECT_TRUE(inked(attention, 15, 3));   // the dot
-    EXPECT_TRUE(empty(attention, 15, 5.6));   // its gap
-    const QRectF top = clearedArea(attention);
-    EXPECT_GE(top.top(), 0);
-    EXPECT_LE(top.bottom(), 6);
-    EXPECT_GE(top.left(), 12);
-
-    const QImage paused = render(fullSquare(), MenuBarIconState::paused());
-    EXPECT_TRUE(inked(paused, 13.25, 14.5));  // bars
-    EXPECT_TRUE(inked(paused, 16.25, 14.5));
-    EXPECT_TRUE(empty(paused, 14.75, 14.5));    // between them
+    EXPECT_TRUE(clearedArea(render(fullSquare(), MenuBarIconState::idle())).isEmpty());
+    const QRectF top = clearedArea(render(fullSquare(), MenuBarIconState::attention()));
+    EXPECT_TRUE(top.top() >= 0 && top.bottom() <= 6 && top.left() >= 12) << "attention sits top right";
     for (const MenuBarIconState& state : {MenuBarIconState::paused(), MenuBarIconState::progress(0.5)}) {
         const QRectF bottom = clearedArea(render(fullSquare(), state));
-        EXPECT_GE(bottom.top(), 11);
-        EXPECT_LE(bottom.bottom(), 18);
-        EXPECT_GE(bottom.left(), 11);
+        EXPECT_TRUE(bottom.top() >= 11 && bottom.bottom() <= 18 && bottom.left() >= 11) << "bottom right";
     }
-}
-
-TEST(MenuBarIcon, TheMarksFillRuleDecidesItsCutOuts) {
-    EXPECT_TRUE(empty(render(nestedSquares(Qt::OddEvenFill), MenuBarIconState::idle()), 9, 9));
-    EXPECT_TRUE(inked(render(nestedSquares(Qt::WindingFill), MenuBarIconState::idle()), 9, 9));
+    // The mark's fill rule decides its cut-outs.
+    EXPECT_TRUE(empty(render(squares(true, Qt::OddEvenFill), MenuBarIconState::idle()), 9, 9));
+    EXPECT_TRUE(inked(render(squares(true), MenuBarIconState::idle()), 9, 9));
 }
 
 TEST(MenuBarIcon, WithoutAnActivePainterNothingIsDrawn) {
@@ -151,15 +114,6 @@ TEST(MenuBarIcon, WithoutAnActivePainterNothingIsDrawn) {
     image.fill(Qt::transparent);
     QPainter painter(&image);
     EXPECT_TRUE(MenuBarIcon::draw(&painter, fullSquare(), MenuBarIconState::idle()));
-}
-
-TEST(MenuBarIcon, StatesCompareByCaseAndFraction) {
-    EXPECT_EQ(MenuBarIconState::progress(0.5), MenuBarIconState::progress(0.5));
-    EXPECT_NE(MenuBarIconState::progress(0.5), MenuBarIconState::progress(0.25));
-    EXPECT_NE(MenuBarIconState::paused(), MenuBarIconState::attention());
-    EXPECT_NE(MenuBarIconState::progress(0), MenuBarIconState::idle());
-    const MenuBarIconState unknown = MenuBarIconState::progress(std::nan(""));
-    EXPECT_FALSE(unknown == unknown);
 }
 
 TEST(TemplateImage, ASymbolWithoutArtworkGivesNothing) {

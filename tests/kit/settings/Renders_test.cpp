@@ -8,7 +8,6 @@
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -16,13 +15,6 @@
 
 namespace kelto {
 namespace {
-
-void expectSaved(QWidget& sheet, const QString& name) {
-    sheet.adjustSize();
-    const QString path = WidgetRender::savePng(WidgetRender::image(sheet, 2), name);
-    ASSERT_FALSE(path.isEmpty()) << name.toStdString();
-    EXPECT_GT(QFileInfo(path).size(), 0);
-}
 
 // A swatch of a theme colour, as a preview.
 QWidget* swatch(const FenraColor& colour, ColorScheme scheme) {
@@ -37,36 +29,30 @@ QWidget* swatch(const FenraColor& colour, ColorScheme scheme) {
 
 TEST(Renders, ChoiceTilesRowsAndKeyCaps) {
     enum class Theme { system, light, dark };
-    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("settings-pieces"), [](const WidgetRender::Look& look) {
         QWidget sheet;
-        sheet.setPalette(look.palette);
-        sheet.setAutoFillBackground(true);
         auto* column = new QVBoxLayout(&sheet);
         column->setContentsMargins(16, 16, 16, 16);
         column->setSpacing(14);
-
         Binding<Theme> theme(Theme::light);
         column->addWidget(new ChoiceTiles<Theme>(
             theme, {{Theme::system, QStringLiteral("Match the system"), swatch(FenraTheme::accent(), ColorScheme::light)},
                     {Theme::light, QStringLiteral("Light"), swatch(FenraTheme::background(), ColorScheme::light)},
                     {Theme::dark, QStringLiteral("Dark, with a longer title that wraps"),
                      swatch(FenraTheme::background(), ColorScheme::dark)}}));
-
         Binding<QString> query(QStringLiteral("login"));
         SettingsSearchQuery::provide(sheet, query);
-        column->addWidget(new SettingsRow(QStringLiteral("Open at login"), QStringLiteral("Starts Kelto Sync when you log in."),
+        column->addWidget(new SettingsRow(QStringLiteral("Open at login"),
+                                          QStringLiteral("Starts Kelto Sync when you log in."),
                                           [] { return new QCheckBox; }));
-        column->addWidget(new SettingsRow(QStringLiteral("Show in the menu bar"), std::nullopt, [] { return new QCheckBox; }));
-
+        column->addWidget(new SettingsRow(QStringLiteral("Show in the menu bar"), std::nullopt,
+                                          [] { return new QCheckBox; }));
         auto* keys = new QHBoxLayout;
-        for (const char* key : {"Ctrl", "F", "⌘ 1", "⌘ 8", "Esc"}) {
-            keys->addWidget(new KeyCap(QString::fromUtf8(key)));
-        }
+        for (const char* key : {"Ctrl", "F", "⌘ 1", "⌘ 8", "Esc"}) keys->addWidget(new KeyCap(QString::fromUtf8(key)));
         keys->addStretch();
         column->addLayout(keys);
-        sheet.show();
-        expectSaved(sheet, QStringLiteral("settings-pieces-%1").arg(look.name));
-    }
+        return WidgetRender::shownIn(sheet, look);
+    }));
 }
 
 }  // namespace
