@@ -37,12 +37,12 @@ struct Routing : ::testing::Test {
 
     Routing() { model.setJobs({job}); }
 
-    void route(RunOutcome outcome, RunTrigger trigger, AppModelInterface* to = nullptr) {
+    void route(RunOutcome outcome, RunTrigger trigger) {
         RunRecord record;
         record.jobID = job.id;
         record.trigger = trigger;
         record.outcome = std::move(outcome);
-        RunFinishedRouter::route(record, to ? to : &model, notices, [&](const Uuid& id) {
+        RunFinishedRouter::route(record, &model, notices, [&](const Uuid& id) {
             opened.push_back(id == job.id && model.requestedJobID() == id ? "requested" : "open");
         });
     }
@@ -52,44 +52,27 @@ struct Routing : ::testing::Test {
 
 TEST_F(Routing, eachOutcomeManualAndAutomatic) {
     for (RunTrigger trigger : {RunTrigger::manual, RunTrigger::schedule}) {
-        route(RunOutcome::success(), trigger);
-        route(RunOutcome::completedWithWarnings(), trigger);
-        route(RunOutcome::completedWithErrors(), trigger);
-        route(RunOutcome::failed("disk full"), trigger);
-        route(RunOutcome::cancelled(), trigger);
-        route(RunOutcome::interrupted(), trigger);
+        for (RunOutcome outcome : {RunOutcome::success(), RunOutcome::completedWithWarnings(),
+                                   RunOutcome::completedWithErrors(), RunOutcome::failed("disk full"),
+                                   RunOutcome::cancelled(), RunOutcome::interrupted()})
+            route(outcome, trigger);
     }
     EXPECT_THAT(notices.posts, ElementsAre("success Photos", "problem Photos", "problem Photos", "problem Photos",
                                            "success Photos", "problem Photos", "problem Photos", "problem Photos"));
     EXPECT_TRUE(opened.empty());
 }
 
-// Skips post nothing; reviews always notify. Only a manual run opens the
-// job, and only a review sets the request first.
+// Only a manual run opens the job; only a review sets the request first.
 TEST_F(Routing, skipsAndReviewsOpenTheJobOnlyWhenManual) {
-    struct Row {
-        RunOutcome outcome;
-        RunTrigger trigger;
-        std::vector<std::string> opened;
-        bool requested;
-        std::size_t posts;
-    };
-    const Row rows[] = {
-        {RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::connect, {}, false, 0},
-        {RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::manual, {"open"}, false, 0},
-        {RunOutcome::needsReview("12 deletions"), RunTrigger::schedule, {}, false, 1},
-        {RunOutcome::needsReview("12 deletions"), RunTrigger::manual, {"requested"}, true, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.trigger));
-        opened.clear();
-        notices.posts.clear();
-        route(row.outcome, row.trigger);
-        EXPECT_EQ(opened, row.opened);
-        EXPECT_EQ(model.requestedJobID().has_value(), row.requested);
-        EXPECT_EQ(notices.posts.size(), row.posts);
-        if (row.posts != 0) EXPECT_EQ(notices.posts[0], "review Photos: 12 deletions");
-    }
+    route(RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::connect);
+    route(RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::manual);
+    EXPECT_THAT(opened, ElementsAre("open"));
+    EXPECT_TRUE(notices.posts.empty());
+    route(RunOutcome::needsReview("12 deletions"), RunTrigger::schedule);
+    EXPECT_FALSE(model.requestedJobID());
+    route(RunOutcome::needsReview("12 deletions"), RunTrigger::manual);
+    EXPECT_THAT(opened, ElementsAre("open", "requested"));
+    EXPECT_THAT(notices.posts, ElementsAre("review Photos: 12 deletions", "review Photos: 12 deletions"));
 }
 
 TEST_F(Routing, aDeletedJobOrAGoneModelPostsNothing) {

@@ -1,18 +1,27 @@
+#include "FenraCore/Appearance.h"
 #include "FenraCore/Contrast.h"
+#include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraPreferences.h"
 #include "FenraCore/FenraStyle.h"
+#include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/WidgetRender.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
+#include <QHelpEvent>
 #include <QIcon>
-#include <QImage>
+#include <QLabel>
 #include <QMenu>
-#include <QPixmap>
 #include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -21,11 +30,7 @@
 namespace kelto {
 namespace {
 
-RGB rgb(const QColor& color) {
-    const QColor c = color.toRgb();
-    return RGB{c.redF(), c.greenF(), c.blueF()};
-}
-
+RGB rgb(const QColor& color) { return RGB{color.toRgb().redF(), color.toRgb().greenF(), color.toRgb().blueF()}; }
 double ratio(const QColor& a, const QColor& b) { return Contrast::ratio(rgb(a), rgb(b)); }
 
 const std::pair<const char*, ColorScheme> schemes[] = {{"light", ColorScheme::light}, {"dark", ColorScheme::dark}};
@@ -71,10 +76,7 @@ TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
         const QRect indicator = box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
         QImage onWindow(image.size(), QImage::Format_RGB32);
         onWindow.fill(window);
-        {
-            QPainter painter(&onWindow);
-            painter.drawImage(0, 0, image);
-        }
+        QPainter(&onWindow).drawImage(0, 0, image);
         EXPECT_GE(strongest(onWindow, indicator, window), 2.5) << "the empty box shows";
 
         // Weekdays are tool buttons; other toggles push buttons.
@@ -158,6 +160,101 @@ TEST(FenraStyle, AnIconOnlyMenuButtonDrawsNoArrowOverItsIcon) {
         EXPECT_EQ(style.arrows > 0, c.arrow);
         button.setStyle(nullptr);
     }
+}
+
+
+QPalette paletteOf(QColor window, QColor text) {
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    return palette;
+}
+
+// Dark only when the window is darker than its text (equal is light), by
+// lightness rather than the sum of the channels; a colour resolves for the
+// palette it is drawn with.
+TEST(Appearance, DarkOnlyWhenTheWindowIsDarkerThanItsText) {
+    const QPalette grey = paletteOf(QColor(128, 128, 128), QColor(128, 128, 128));
+    EXPECT_EQ(Appearance::scheme(WidgetRender::lightPalette()), ColorScheme::light);
+    EXPECT_EQ(Appearance::scheme(WidgetRender::darkPalette()), ColorScheme::dark);
+    EXPECT_EQ(Appearance::scheme(grey), ColorScheme::light);
+    EXPECT_EQ(Appearance::scheme(paletteOf(QColor(0, 0, 255), QColor(0, 160, 0))), ColorScheme::dark);
+    QWidget widget;
+    widget.setPalette(WidgetRender::darkPalette());
+    EXPECT_EQ(Appearance::scheme(widget), ColorScheme::dark);
+
+    const FenraColor& warning = FenraTheme::warning();
+    EXPECT_EQ(warning.color(WidgetRender::lightPalette()), QColor(168, 95, 0));
+    EXPECT_EQ(warning.color(WidgetRender::darkPalette()), QColor(255, 201, 60));
+    EXPECT_EQ(warning.color(grey), QColor(168, 95, 0));
+    EXPECT_EQ(FenraTheme::coral().color(WidgetRender::darkPalette()), QColor(255, 90, 78)) << "one value for both";
+}
+
+TEST(FenraPreferencesTest, OffByDefaultAndSignalOnlyOnChange) {
+    FenraPreferences& preferences = FenraPreferences::shared();
+    EXPECT_FALSE(preferences.reduceTransparency() || preferences.increaseContrast() || preferences.reduceMotion());
+    QSignalSpy changed(&preferences, &FenraPreferences::changed);
+    preferences.setIncreaseContrast(true);
+    preferences.setIncreaseContrast(true);
+    EXPECT_EQ(changed.count(), 1);
+    preferences.setIncreaseContrast(false);
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_FALSE(preferences.increaseContrast());
+}
+
+TEST(FenraFont, PointsArePixelsInTheApplicationFamilyAndDigitsAlign) {
+    const QFont body = FenraFont::font(13);
+    EXPECT_EQ(body.family(), QApplication::font().family());
+    EXPECT_EQ(QFontInfo(body).pixelSize(), 13);
+    EXPECT_EQ(FenraFont::font(16.8, QFont::DemiBold).pixelSize(), 17);
+    EXPECT_EQ(FenraFont::font(16.8, QFont::DemiBold).weight(), QFont::DemiBold);
+    EXPECT_GT(FenraFont::font(FontRole::largeTitle).pixelSize(), FenraFont::font(FontRole::title).pixelSize());
+    EXPECT_GT(FenraFont::font(FontRole::body).pixelSize(), FenraFont::font(FontRole::caption).pixelSize());
+
+    // The tests' DejaVu Sans has tabular digits: it is kept.
+    ASSERT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("DejaVu Sans"));
+    const QFont digits = FenraFont::monospacedDigits(12);
+    EXPECT_EQ(digits.family(), QApplication::font().family());
+    EXPECT_EQ(digits.pixelSize(), 12);
+    EXPECT_TRUE(FenraFont::hasUniformDigits(digits));
+}
+
+
+// The size of the tip Qt shows for `text`.
+QSize tipFor(QWidget& widget, const QString& text) {
+    widget.setToolTip(text);
+    QHelpEvent asked(QEvent::ToolTip, QPoint(10, 10), widget.mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(&widget, &asked);
+    QSize size;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->inherits("QTipLabel") && top->isVisible()) size = top->size();
+    }
+    QToolTip::hideText();
+    return size;
+}
+
+// A long name wraps at a readable width, plain or looking like markup; a
+// short text stays on one line; text that looks like markup is not cut to
+// a narrow column.
+TEST(ToolTips, WrapAtAReadableWidth) {
+    QWidget widget;
+    widget.resize(200, 100);
+    widget.show();
+    const QFontMetrics metrics(QToolTip::font());
+    const int line = metrics.lineSpacing();
+    const int readable = 45 * metrics.averageCharWidth();
+    const QString name = QStringLiteral("A very long job name that goes on and on for quite a while, and then some more "
+                                        "words \u2014 Match source");
+    for (const QString& text : {name, QStringLiteral("<b>") + name + QStringLiteral("</b>")}) {
+        SCOPED_TRACE(text.toStdString());
+        const QSize tip = tipFor(widget, text);
+        EXPECT_GE(tip.width(), readable * 3 / 4);
+        EXPECT_LE(tip.width(), readable + 16);
+        EXPECT_LE(tip.height(), 4 * line + 8) << "a few lines, not a narrow column";
+    }
+    const QSize shortTip = tipFor(widget, QStringLiteral("Job actions"));
+    EXPECT_LT(shortTip.height(), 2 * line);
+    EXPECT_LE(shortTip.width(), metrics.horizontalAdvance(QStringLiteral("Job actions")) + 16);
 }
 
 }  // namespace

@@ -37,13 +37,6 @@ protected:
     }
     QString path() const { return folder_.filePath(QStringLiteral("settings.ini")); }
 
-    // Posts one of each kind.
-    void postAll(Notifier& notifier) {
-        notifier.notifyProblem(record(RunOutcome::failed("disk full")), "Photos");
-        notifier.notifySuccess(record(RunOutcome::success()), "Photos");
-        notifier.notifyReviewNeeded(job.id, "Photos", "Many deletions");
-        notifier.askToSync(job);
-    }
     RunRecord record(RunOutcome outcome, std::vector<std::string> errors = {}) {
         RunRecord r;
         r.id = Uuid::random();
@@ -60,89 +53,65 @@ protected:
     SyncJob job = SyncJob::newJob("Photos");
 };
 
+// Only a stored false silences the four kinds; success needs its own switch.
 TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKinds) {
+    Notifier quiet = notifier();
+    quiet.notifySuccess(record(RunOutcome::success()), "Photos");
+    EXPECT_TRUE(center.posted.empty()) << "success is off by default";
     store(Notifier::successKey, true);
-    struct Case {
-        const char* name;
-        std::optional<QVariant> enabled;
-        std::size_t posts;
-    };
-    for (const Case& c : {Case{"unset", std::nullopt, 4}, Case{"true", QVariant(true), 4},
-                          Case{"false", QVariant(false), 0}, Case{"yes", QVariant(QStringLiteral("yes")), 4}}) {
-        SCOPED_TRACE(c.name);
-        if (c.enabled) {
-            store(Notifier::enabledKey, *c.enabled);
-        } else {
-            settings_->remove(Notifier::enabledKey);
-        }
+    for (const auto& [enabled, posts] : {std::pair{QVariant(), 4u}, std::pair{QVariant(true), 4u},
+                                         std::pair{QVariant(false), 0u}, std::pair{QVariant("yes"), 4u}}) {
+        SCOPED_TRACE(enabled.toString().toStdString());
+        if (enabled.isValid()) store(Notifier::enabledKey, enabled);
         center.posted.clear();
         Notifier n = notifier();
-        postAll(n);
-        EXPECT_EQ(center.posted.size(), c.posts);
+        n.notifyProblem(record(RunOutcome::failed("disk full")), "Photos");
+        n.notifySuccess(record(RunOutcome::success()), "Photos");
+        n.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+        n.askToSync(job);
+        EXPECT_EQ(center.posted.size(), posts);
     }
 }
 
-TEST_F(NotifierTest, SuccessNeedsItsOwnSwitch) {
-    Notifier n = notifier();
-    n.notifySuccess(record(RunOutcome::success()), "Photos");
-    EXPECT_TRUE(center.posted.empty());
-
-    store(Notifier::successKey, true);
-    Notifier on = notifier();
-    const RunRecord done = record(RunOutcome::success());
-    on.notifySuccess(done, "Photos");
-    ASSERT_EQ(center.posted.size(), 1u);
-    EXPECT_EQ(center.posted[0], (NotificationRequest{QString::fromStdString(done.id.string()), "Sync completed",
-                                                     "Photos", "", QString::fromStdString(job.id.string()), {}}));
-}
-
+// A report is keyed by its run, a review and an ask by their job; the
+// failure's message leads the errors and is said once.
 TEST_F(NotifierTest, TitlesBodiesAndIdentifiers) {
+    store(Notifier::successKey, true);
     Notifier n = notifier();
     const QString jobText = QString::fromStdString(job.id.string());
+    EXPECT_EQ(jobText, jobText.toUpper());
+    const RunRecord done = record(RunOutcome::success());
     const RunRecord failed = record(RunOutcome::failed("disk full"), {"first", "second"});
+    const std::string readOnly = "The destination volume is read-only.";
+    n.notifySuccess(done, "Photos");
     n.notifyProblem(failed, "Photos");
     n.notifyProblem(record(RunOutcome::completedWithErrors()), "Photos");
     n.notifyProblem(record(RunOutcome::interrupted()), "Photos");
     n.notifyReviewNeeded(job.id, "Photos", "Many deletions");
     n.askToSync(job);
-    ASSERT_EQ(center.posted.size(), 5u);
-
-    EXPECT_EQ(center.posted[0], (NotificationRequest{QString::fromStdString(failed.id.string()), "Sync failed",
-                                                     "Photos\ndisk full\nsecond", "", jobText, {}}));
-    EXPECT_EQ(center.posted[1].title, "Completed with errors");
-    EXPECT_EQ(center.posted[1].body, "Photos");
-    EXPECT_EQ(center.posted[2].title, "Sync failed");
-    EXPECT_EQ(center.posted[2].body, "Photos");
-    EXPECT_EQ(center.posted[3],
-              (NotificationRequest{"review-" + jobText, "Review needed", "Photos\nMany deletions", "", jobText, {}}));
-    EXPECT_EQ(center.posted[4], (NotificationRequest{"ask-" + jobText,
-                                                     "Sync connected device?",
-                                                     "Photos",
-                                                     "SYNC_ASK",
-                                                     jobText,
-                                                     {{"SYNC_NOW", "Sync now"}, {"SKIP", "Skip"}}}));
-    EXPECT_EQ(jobText, jobText.toUpper());
-}
-
-// The failure is stored among the errors too: the body says it once, and
-// the last other error still shows.
-TEST_F(NotifierTest, AFailureStoredAmongTheErrorsIsSaidOnce) {
-    Notifier n = notifier();
-    const std::string readOnly = "The destination volume is read-only.";
     n.notifyProblem(record(RunOutcome::failed(readOnly), {readOnly}), "Photos");
     n.notifyProblem(record(RunOutcome::failed(readOnly), {"first", readOnly}), "Photos");
     n.notifyProblem(record(RunOutcome::completedWithErrors(), {readOnly}), "Photos");
-    ASSERT_EQ(center.posted.size(), 3u);
-    EXPECT_EQ(center.posted[0].body, "Photos\nThe destination volume is read-only.");
-    EXPECT_EQ(center.posted[1].body, "Photos\nThe destination volume is read-only.\nfirst");
-    EXPECT_EQ(center.posted[2].body, "Photos\nThe destination volume is read-only.");
+    ASSERT_EQ(center.posted.size(), 9u);
+    const auto id = [](const RunRecord& r) { return QString::fromStdString(r.id.string()); };
+    EXPECT_EQ(center.posted[0], (NotificationRequest{id(done), "Sync completed", "Photos", "", jobText, {}}));
+    EXPECT_EQ(center.posted[1],
+              (NotificationRequest{id(failed), "Sync failed", "Photos\ndisk full\nsecond", "", jobText, {}}));
+    EXPECT_EQ(center.posted[2].title + center.posted[2].body, "Completed with errorsPhotos");
+    EXPECT_EQ(center.posted[3].title + center.posted[3].body, "Sync failedPhotos");
+    EXPECT_EQ(center.posted[4],
+              (NotificationRequest{"review-" + jobText, "Review needed", "Photos\nMany deletions", "", jobText, {}}));
+    EXPECT_EQ(center.posted[5], (NotificationRequest{"ask-" + jobText, "Sync connected device?", "Photos", "SYNC_ASK",
+                                                     jobText, {{"SYNC_NOW", "Sync now"}, {"SKIP", "Skip"}}}));
+    EXPECT_EQ(center.posted[6].body, "Photos\nThe destination volume is read-only.");
+    EXPECT_EQ(center.posted[7].body, "Photos\nThe destination volume is read-only.\nfirst");
+    EXPECT_EQ(center.posted[8].body, "Photos\nThe destination volume is read-only.");
 }
 
 TEST_F(NotifierTest, AuthorizationPassesTheCentresAnswerOrError) {
     Notifier n = notifier();
     std::vector<Result<bool>> results;
-    n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
-    n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
+    for (int i = 0; i < 2; ++i) n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
     ASSERT_EQ(center.answers.size(), 2u);
     center.answers[0](true, nullptr);
     center.answers[1](false, std::make_exception_ptr(std::runtime_error("refused")));

@@ -16,17 +16,12 @@
 namespace kelto {
 namespace {
 
-struct Calls {
-    int open = 0, syncAll = 0, settings = 0, quit = 0;
-};
-
-TrayActions actionsCounting(Calls& calls) {
-    return {[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }};
-}
-
 TEST(TrayPresence, WithoutATrayTheMenuIsStillSetAndEachEntryCallsItsAction) {
-    Calls calls;
-    TrayPresence tray(actionsCounting(calls), [] { return new QLabel(QStringLiteral("content")); }, SyncStrings());
+    struct {
+        int open = 0, syncAll = 0, settings = 0, quit = 0;
+    } calls;
+    TrayPresence tray({[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }},
+                      [] { return new QLabel(QStringLiteral("content")); }, SyncStrings());
     // The offscreen platform has no tray.
     EXPECT_FALSE(tray.show());
     EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
@@ -41,10 +36,7 @@ TEST(TrayPresence, WithoutATrayTheMenuIsStillSetAndEachEntryCallsItsAction) {
     }
     EXPECT_EQ(titles, (QStringList{"Open Kelto Sync…", "Sync all", "Settings…", "Quit"}));
     EXPECT_EQ(tray.menu().actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    EXPECT_EQ(calls.open, 1);
-    EXPECT_EQ(calls.syncAll, 1);
-    EXPECT_EQ(calls.settings, 1);
-    EXPECT_EQ(calls.quit, 1);
+    EXPECT_EQ(std::vector<int>({calls.open, calls.syncAll, calls.settings, calls.quit}), std::vector<int>(4, 1));
 }
 
 TEST(TrayPresence, AClickWithoutIconGeometryOpensFreshContentAtTheCursorAndASecondClosesIt) {
@@ -119,21 +111,18 @@ TEST(TrayPresence, AnOpenPopupWhoseContentGrowsOrShrinksStaysAtItsAnchorInsideTh
     EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1) << "no gap opens above the panel";
 }
 
-TEST(TrayPresence, ThePopupHangsBelowATopIconAndStandsAboveABottomOneInsideTheScreen) {
-    const QRect screen(0, 0, 1280, 800);
-    const QSize size(360, 200);
-    EXPECT_EQ(TrayPresence::popupPosition(QRect(600, 0, 22, 22), size, screen), QPoint(610 - 180, 22));
-    EXPECT_EQ(TrayPresence::popupPosition(QRect(1250, 778, 22, 22), size, screen), QPoint(1280 - 360, 778 - 200));
-    EXPECT_EQ(TrayPresence::popupPosition(QRect(2, 0, 22, 22), size, screen), QPoint(0, 22));
-}
-
-// Taller than the room below an icon at the top of the screen, the popup
-// still hangs below it, cut to that room, rather than covering the icon.
+// The popup hangs below a top icon and stands above a bottom one, inside
+// the screen; taller than the room below a top icon, it is cut to that
+// room rather than covering the icon.
 TEST(TrayPresence, APopupTallerThanTheRoomBelowATopIconLeavesTheIconUncovered) {
-    const QRect screen(0, 0, 1440, 900);
+    const QRect screen(0, 0, 1280, 800);
+    EXPECT_EQ(TrayPresence::popupPosition(QRect(600, 0, 22, 22), QSize(360, 200), screen), QPoint(610 - 180, 22));
+    EXPECT_EQ(TrayPresence::popupPosition(QRect(1250, 778, 22, 22), QSize(360, 200), screen), QPoint(920, 578));
+    EXPECT_EQ(TrayPresence::popupPosition(QRect(2, 0, 22, 22), QSize(360, 200), screen), QPoint(0, 22));
     const QRect icon(1400, 3, 22, 22);
-    EXPECT_EQ(TrayPresence::popupPosition(icon, QSize(360, 900), screen), QPoint(1080, 25));
-    EXPECT_EQ(TrayPresence::popupPosition(icon, QSize(360, 2000), screen), QPoint(1080, 25));
+    for (const int height : {900, 2000}) {
+        EXPECT_EQ(TrayPresence::popupPosition(icon, QSize(360, height), QRect(0, 0, 1440, 900)), QPoint(1080, 25));
+    }
 }
 
 }  // namespace

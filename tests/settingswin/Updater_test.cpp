@@ -38,25 +38,31 @@ protected:
     }
 };
 
+// No check before the start, which happens once, and never when the
+// render-test variable is exactly "1"; without a feed a check says so.
 TEST_F(UpdaterTest, StartsOnceAndNeverInRenderTestMode) {
     test::RecordingFeed* feed = nullptr;
     auto updater = makeUpdater({}, &feed);
     EXPECT_FALSE(updater->canCheckForUpdates());
+    updater->controller().checkForUpdates();
+    EXPECT_TRUE(presented.empty());
     updater->start();
     updater->start();
     EXPECT_EQ(feed->starts, 1);
     EXPECT_TRUE(updater->canCheckForUpdates());
+    updater->controller().checkForUpdates();
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::noFeed);
+    EXPECT_EQ(UpdateWindow(presented[0]).message(),
+              "No update feed is configured for this build, so Kelto Sync cannot tell whether a newer version exists.");
 
-    environment.set("KELTO_SYNC_RENDER_TESTS", "1");
-    auto rendering = makeUpdater({}, &feed);
-    rendering->start();
-    EXPECT_EQ(feed->starts, 0);
-    EXPECT_FALSE(rendering->canCheckForUpdates());
-
-    environment.set("KELTO_SYNC_RENDER_TESTS", "1 ");
-    auto almost = makeUpdater({}, &feed);
-    almost->start();
-    EXPECT_EQ(feed->starts, 1);
+    for (const auto& [value, starts] : {std::pair{"1", 0}, std::pair{"1 ", 1}}) {
+        environment.set("KELTO_SYNC_RENDER_TESTS", value);
+        auto again = makeUpdater({}, &feed);
+        again->start();
+        EXPECT_EQ(feed->starts, starts) << value;
+        EXPECT_EQ(again->canCheckForUpdates(), starts == 1) << value;
+    }
 }
 
 TEST_F(UpdaterTest, AutomaticWritesAreForwardedEachTimeAndStored) {
@@ -71,49 +77,33 @@ TEST_F(UpdaterTest, AutomaticWritesAreForwardedEachTimeAndStored) {
     EXPECT_TRUE(makeUpdater()->automaticallyChecksForUpdates());
 }
 
-TEST_F(UpdaterTest, NoCheckBeforeStartAndNoFeedIsSaidSo) {
-    test::RecordingFeed* feed = nullptr;
-    auto updater = makeUpdater({}, &feed);
-    updater->controller().checkForUpdates();
-    EXPECT_TRUE(presented.empty());
-    updater->start();
-    updater->controller().checkForUpdates();
-    ASSERT_EQ(presented.size(), 1u);
-    EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::noFeed);
-    const UpdateWindow window(presented[0]);
-    EXPECT_EQ(window.message(), "No update feed is configured for this build, so Kelto Sync cannot tell whether a "
-                                "newer version exists.");
-}
-
+// Against version 1.4 (57): a higher version, or a higher build of the same
+// one, is available; the rest is up to date; a feed that cannot be read,
+// lacks its version or links to a file fails with a reason.
 TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
-    const UpdateCheckResult newer = userCheck(R"({"version": "1.5", "build": "60", "url": "https://example.org/k"})");
-    EXPECT_EQ(newer.kind, UpdateCheckResult::Kind::available);
-    EXPECT_EQ(newer.link, "https://example.org/k");
-    const UpdateWindow window(newer);
+    using Kind = UpdateCheckResult::Kind;
+    const std::pair<std::optional<QByteArray>, Kind> feeds[] = {
+        {R"({"version": "1.5", "build": "60", "url": "https://example.org/k"})", Kind::available},
+        {R"({"version": "1.4", "build": 58, "url": "https://example.org/k"})", Kind::available},
+        {R"({"version": "1.4", "build": "57", "url": "https://example.org/k"})", Kind::upToDate},
+        {R"({"version": "1.3.9", "build": "99", "url": "x"})", Kind::upToDate},
+        {"{\"version\": ", Kind::failed},
+        {R"({"build": "60", "url": "x"})", Kind::failed},
+        {R"(["1.5"])", Kind::failed},
+        {R"({"version": "1.5", "url": "file:///etc/passwd"})", Kind::failed},
+        {std::nullopt, Kind::failed},
+    };
+    for (const auto& [json, kind] : feeds) {
+        SCOPED_TRACE(json.value_or("(missing)").toStdString());
+        presented.clear();
+        const UpdateCheckResult result = userCheck(json);
+        EXPECT_EQ(result.kind, kind);
+        EXPECT_EQ(result.error.isEmpty(), kind != Kind::failed);
+    }
+    presented.clear();
+    const UpdateWindow window(userCheck(feeds[0].first));
     EXPECT_EQ(window.message(), "Kelto Sync 1.5 (60) is available.");
     EXPECT_EQ(window.linkText(), "https://example.org/k");
-    presented.clear();
-
-    EXPECT_EQ(userCheck(R"({"version": "1.4", "build": 58, "url": "https://example.org/k"})").kind,
-              UpdateCheckResult::Kind::available)
-        << "a higher build of the same version";
-    presented.clear();
-    EXPECT_EQ(userCheck(R"({"version": "1.4", "build": "57", "url": "https://example.org/k"})").kind,
-              UpdateCheckResult::Kind::upToDate);
-    presented.clear();
-    EXPECT_EQ(userCheck(R"({"version": "1.3.9", "build": "99", "url": "x"})").kind, UpdateCheckResult::Kind::upToDate);
-    presented.clear();
-    for (const QByteArray& malformed : {QByteArray("{\"version\": "), QByteArray(R"({"build": "60", "url": "x"})"),
-                                        QByteArray(R"(["1.5"])"),
-                                        QByteArray(R"({"version": "1.5", "url": "file:///etc/passwd"})")}) {
-        const UpdateCheckResult result = userCheck(malformed);
-        EXPECT_EQ(result.kind, UpdateCheckResult::Kind::failed) << malformed.constData();
-        EXPECT_FALSE(result.error.isEmpty());
-        presented.clear();
-    }
-    const UpdateCheckResult missing = userCheck(std::nullopt);
-    EXPECT_EQ(missing.kind, UpdateCheckResult::Kind::failed);
-    EXPECT_FALSE(missing.error.isEmpty());
 }
 
 TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {

@@ -1,0 +1,431 @@
+// The settings window's shell, its sidebar list and its configurator.
+#include "FenraCore/Contrast.h"
+#include "FenraMac/SettingsSearchField.h"
+#include "FenraMac/SettingsShell.h"
+#include "FenraMac/SettingsSidebarList.h"
+#include "FenraMac/SettingsToolbarPolicy.h"
+#include "FenraMac/SettingsWindowConfigurator.h"
+#include "FenraMac/internal/SidebarAccessible.h"
+#include "tests/kit/mac/TestPanes.h"
+#include "tests/support/widgets/QtPrinting.h"
+#include "tests/support/widgets/WidgetRender.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+QStringList sidebarIds(const SettingsShell& shell) {
+    QStringList ids;
+    for (const SidebarRow& row : shell.sidebar()->rows()) {
+        if (row.kind == SidebarRow::Kind::pane) ids.append(row.paneId);
+    }
+    return ids;
+}
+
+std::vector<SettingsPane> panes(std::initializer_list<const char*> ids) {
+    std::vector<SettingsPane> result;
+    for (const char* id : ids) result.push_back(testPane(QString::fromLatin1(id), QString::fromLatin1(id), group("main")));
+    return result;
+}
+
+TEST(SettingsShellSelection, ResolvedWhenFirstShownAndWhenPanesOrSelectionChange) {
+    Binding<QString> selection(QStringLiteral("gone"));
+    SettingsShell shell(panes({"general", "sync"}), selection, QStringLiteral("general"));
+    EXPECT_EQ(selection.get(), QStringLiteral("gone"));  // not before it is shown
+    shell.show();
+    EXPECT_EQ(selection.get(), QStringLiteral("general"));
+    ASSERT_NE(shell.detail(), nullptr);
+    EXPECT_TRUE(shell.detail()->isVisible());
+
+    selection.set(QStringLiteral("sync"));
+    QWidget* syncDetail = shell.detail();
+    selection.set(QStringLiteral("elsewhere"));
+    EXPECT_EQ(selection.get(), QStringLiteral("general"));
+
+    selection.set(QStringLiteral("sync"));
+    shell.setPanes(panes({"general", "advanced"}));
+    EXPECT_EQ(selection.get(), QStringLiteral("general"));
+    EXPECT_NE(shell.detail(), syncDetail);
+
+    Binding<QString> other(QStringLiteral("gone"));
+    SettingsShell withoutFallback(panes({"sync", "advanced"}), other, QStringLiteral("general"));
+    withoutFallback.show();
+    EXPECT_EQ(other.get(), QStringLiteral("sync"));
+    withoutFallback.setPanes({});
+    EXPECT_EQ(other.get(), QStringLiteral("general"));
+    EXPECT_EQ(withoutFallback.detail(), nullptr);
+    EXPECT_EQ(sidebarIds(withoutFallback), QStringList());
+}
+
+class SettingsShellTest : public testing::Test {
+protected:
+    SettingsShellTest()
+        : selection(QStringLiteral("general")),
+          shell({testPane("general", "General", group("main"), {"Open at login", "Show in the menu bar"}, {}, &built),
+                 testPane("sync", "Sync", group("jobs", QStringLiteral("Jobs")), {"Sync on connect"}, {"schedule"}),
+                 testPane("advanced", "Advanced", group("main"), {"Keep logs"})},
+                selection, QStringLiteral("general")) {
+        shell.resize(780, 600);
+        shell.show();
+        QApplication::setActiveWindow(&shell);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&shell));
+    }
+
+    QStringList litRows() const {
+        QStringList lit;
+        for (const SettingsRow* row : shell.detail()->findChildren<SettingsRow*>()) {
+            if (row->highlighted()) lit.append(row->title());
+        }
+        return lit;
+    }
+
+    int built = 0;
+    Binding<QString> selection;
+    SettingsShell shell;
+};
+
+TEST_F(SettingsShellTest, TypingNarrowsTheSidebarWhileTheDetailStays) {
+    ASSERT_EQ(built, 1);
+    QWidget* detail = shell.detail();
+    QTest::keyClicks(shell.searchField(), QStringLiteral("sched"));
+    EXPECT_EQ(shell.query().get(), QStringLiteral("sched"));
+    EXPECT_EQ(sidebarIds(shell), QStringList({"sync"}));
+    EXPECT_FALSE(shell.sidebar()->selectionModel()->hasSelection());
+    EXPECT_EQ(shell.detail(), detail);
+    EXPECT_EQ(selection.get(), QStringLiteral("general"));
+    EXPECT_EQ(built, 1);
+
+    // The rows of the shown pane follow the query.
+    shell.query().set(QStringLiteral("login"));
+    EXPECT_EQ(litRows(), QStringList({"Open at login"}));
+    EXPECT_EQ(sidebarIds(shell), QStringList());
+    shell.query().set(QStringLiteral(" \t"));
+    EXPECT_EQ(sidebarIds(shell), QStringList({"general", "advanced", "sync"}));
+    EXPECT_EQ(shell.sidebar()->selectionModel()->selectedRows().size(), 1);
+
+    // Picking a pane shows it.
+    const QModelIndex sync = shell.sidebar()->model()->index(4, 0);
+    QTest::mouseClick(shell.sidebar()->viewport(), Qt::LeftButton, {}, shell.sidebar()->visualRect(sync).center());
+    EXPECT_EQ(selection.get(), QStringLiteral("sync"));
+    EXPECT_EQ(built, 1);
+    EXPECT_NE(shell.detail(), detail);
+}
+
+// Ctrl+F focuses the field and selects its text; Escape clears the query
+// in the field without reaching the shell, and outside it as well.
+TEST_F(SettingsShellTest, CtrlFFocusesTheFieldAndEscapeClearsTheQuery) {
+    shell.query().set(QStringLiteral("sync"));
+    shell.sidebar()->setFocus();
+    ASSERT_FALSE(shell.searchField()->hasFocus());
+    QTest::keyClick(shell.sidebar(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(shell.searchField()->hasFocus());
+    EXPECT_EQ(shell.searchField()->selectedText(), QStringLiteral("sync"));
+
+    struct : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+            return false;
+        }
+    } reachingShell;
+    shell.installEventFilter(&reachingShell);
+    for (QWidget* from : {static_cast<QWidget*>(shell.searchField()), static_cast<QWidget*>(shell.sidebar())}) {
+        QTest::keyClicks(shell.searchField(), QStringLiteral("adv"));
+        QTest::keyClick(from, Qt::Key_Escape);
+        EXPECT_EQ(shell.query().get(), QString());
+        EXPECT_EQ(shell.searchField()->text(), QString());
+    }
+    EXPECT_EQ(reachingShell.count, 1) << "only the one from outside the field";
+}
+
+TEST_F(SettingsShellTest, FieldTextsFollowTheLocaleAndTheSidebarCannotCollapse) {
+    SettingsSearchField& field = *shell.searchField();
+    EXPECT_EQ(field.placeholderText(), QString::fromUtf8("Search settings…"));
+    shell.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
+    EXPECT_EQ(field.placeholderText(), QString::fromUtf8("Tìm kiếm cài đặt…"));
+    EXPECT_EQ(field.accessibleName(), QString::fromUtf8("Tìm kiếm cài đặt"));
+    shell.setLocale(QLocale(QLocale::Japanese));
+    EXPECT_EQ(field.placeholderText(), QString::fromUtf8("Search settings…"));
+    EXPECT_EQ(field.accessibleName(), QStringLiteral("Search settings"));
+
+    QSplitter& split = *shell.splitter();
+    EXPECT_EQ(split.widget(0)->width(), 232);
+    split.setSizes({0, 780});
+    EXPECT_FALSE(split.isCollapsible(0));
+    EXPECT_EQ(split.widget(0)->width(), 210);
+    split.setSizes({500, 280});
+    EXPECT_EQ(split.widget(0)->width(), 280);
+}
+
+
+using Kind = SidebarRow::Kind;
+
+QStringList describe(const std::vector<SidebarRow>& rows) {
+    QStringList described;
+    for (const SidebarRow& row : rows) {
+        described.append(row.kind == Kind::pane      ? row.paneId
+                         : row.kind == Kind::heading ? QStringLiteral("# ") + row.text
+                         : row.kind == Kind::empty   ? QStringLiteral("(") + row.text + QStringLiteral(")")
+                                                     : QStringLiteral("gap"));
+    }
+    return described;
+}
+
+std::vector<SettingsPane> panesAB() {
+    return {testPane("a", "Alpha", group("g1")), testPane("b", "Beta", group("g2", QStringLiteral("Sync"))),
+            testPane("c", "Gamma", group("g1"))};
+}
+
+// Panes grouped by first appearance, a gap and the group's heading (its
+// first pane's title) before each group with one; "No results" when none,
+// in the list's language.
+TEST(SidebarRows, GroupedByFirstAppearanceWithGapsAndHeadings) {
+    const auto rows = [](std::vector<SettingsPane> panes) {
+        return describe(SettingsSidebarList::rowsFor(panes, QLocale(QLocale::English)));
+    };
+    EXPECT_EQ(rows({testPane("a", "Alpha", group("g")), testPane("b", "Beta", group("g"))}), QStringList({"a", "b"}));
+    EXPECT_EQ(rows(panesAB()), QStringList({"a", "c", "gap", "# Sync", "b"}));
+    EXPECT_EQ(rows({testPane("a", "Alpha", group("g", QStringLiteral("One"))),
+                    testPane("b", "Beta", group("g", QStringLiteral("Two")))}),
+              QStringList({"# One", "a", "b"}));
+
+    Binding<std::optional<QString>> selection;
+    QWidget window;
+    auto* list = new SettingsSidebarList({}, selection, &window);
+    ASSERT_EQ(describe(list->rows()), QStringList({"(No results)"}));
+    QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
+    window.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
+    EXPECT_EQ(describe(list->rows()), QStringList({QString::fromUtf8("(Không có kết quả)")}));
+    EXPECT_EQ(resets.count(), 1);
+    window.setLocale(QLocale(QLocale::German));
+    EXPECT_EQ(describe(list->rows()), QStringList({"(No results)"}));
+}
+
+class SidebarTest : public testing::Test {
+protected:
+    SidebarTest() : selection(QStringLiteral("c")), list(panesAB(), selection) {
+        list.resize(232, 300);
+        list.show();
+    }
+
+    QRect rectOf(int row) const { return list.visualRect(list.model()->index(row, 0)); }
+    QStringList selectedIds() const {
+        QStringList ids;
+        for (const QModelIndex& index : list.selectionModel()->selectedRows()) ids.append(list.rows()[index.row()].paneId);
+        return ids;
+    }
+    void click(const QPoint& at) { QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at); }
+
+    Binding<std::optional<QString>> selection;
+    SettingsSidebarList list;
+};
+
+TEST_F(SidebarTest, RowsAreTwelveOrThirtyFourHighAndNamedForAssistiveTechnology) {
+    const QList<int> heights{rectOf(0).height(), rectOf(1).height(), rectOf(2).height(), rectOf(3).height()};
+    EXPECT_EQ(heights, QList<int>({34, 34, 12, 34}));
+    EXPECT_EQ(rectOf(0).top(), 0);
+    EXPECT_EQ(list.viewport()->geometry().top(), 12);
+
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&list);
+    ASSERT_NE(table, nullptr);
+    QStringList names;
+    for (int i = 0; i < table->childCount(); ++i) {
+        QAccessibleInterface* child = table->child(i);
+        if (child->role() == QAccessible::ListItem) {
+            names.append(child->text(QAccessible::Name));
+        }
+    }
+    // The gap is no element: nothing empty is read out between the groups.
+    EXPECT_EQ(names, QStringList({"Alpha", "Gamma", "Sync", "Beta"}));
+    EXPECT_EQ(table->childCount(), 4);
+    for (int i = 0; i < table->childCount(); ++i) EXPECT_EQ(table->indexOfChild(table->child(i)), i);
+
+    // Focus and selection notices name a row by the element read out.
+    for (int row = 0; row < static_cast<int>(list.rows().size()); ++row) {
+        const int child = SidebarAccessible::childOfRow(list, row);
+        if (list.rows()[static_cast<std::size_t>(row)].kind == Kind::gap) {
+            EXPECT_EQ(child, -1);
+        } else {
+            EXPECT_EQ(table->child(child)->text(QAccessible::Name), list.rows()[static_cast<std::size_t>(row)].text);
+        }
+    }
+}
+
+// Headings are secondary text that still reads: 4.5:1 from the sidebar.
+TEST_F(SidebarTest, HeadingsReadInBothLooks) {
+    for (const auto& look : WidgetRender::looks()) {
+        list.setPalette(look.palette);
+        const QImage image = WidgetRender::image(list);
+        const QColor ground = look.palette.color(QPalette::Window);
+        const QRect heading = rectOf(3).translated(list.viewport()->pos());
+        double strongest = 1;
+        for (int y = heading.top(); y <= heading.bottom(); ++y) {
+            for (int x = heading.left(); x <= heading.right(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                const double a = pixel.alphaF();
+                const auto mix = [&](double ink, double back) { return ink * a + back * (1 - a); };
+                const RGB shown(mix(pixel.redF(), ground.redF()), mix(pixel.greenF(), ground.greenF()),
+                                mix(pixel.blueF(), ground.blueF()));
+                strongest = std::max(strongest, Contrast::ratio(shown, RGB(ground.redF(), ground.greenF(), ground.blueF())));
+            }
+        }
+        EXPECT_GE(strongest, 4.5) << look.name;
+    }
+}
+
+TEST_F(SidebarTest, OnlyAPaneRowTakesAClickAndNothingClearsTheSelection) {
+    ASSERT_EQ(selectedIds(), QStringList({"c"}));
+    QSignalSpy written(&selection, &BindingNotifier::written);
+    click(rectOf(2).center());                         // gap
+    click(rectOf(3).center());                         // heading
+    click(QPoint(100, rectOf(4).bottom() + 40));       // below the rows
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, rectOf(1).center());
+    EXPECT_EQ(written.count(), 0);
+    EXPECT_EQ(selectedIds(), QStringList({"c"}));
+
+    click(rectOf(4).center());
+    EXPECT_EQ(selection.get(), std::optional<QString>(QStringLiteral("b")));
+    EXPECT_EQ(written.count(), 1);
+
+    Binding<std::optional<QString>> none;
+    SettingsSidebarList empty({}, none);
+    empty.show();
+    QSignalSpy noneWritten(&none, &BindingNotifier::written);
+    QTest::mouseClick(empty.viewport(), Qt::LeftButton, {}, empty.visualRect(empty.model()->index(0, 0)).center());
+    EXPECT_EQ(noneWritten.count(), 0);
+    EXPECT_FALSE(empty.selectionModel()->hasSelection());
+}
+
+TEST_F(SidebarTest, UpdatesChangeTheTableOnlyAsMuchAsTheRowsAndSelectionDo) {
+    QSignalSpy resets(list.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy selectionChanges(list.selectionModel(), &QItemSelectionModel::selectionChanged);
+    QSignalSpy written(&selection, &BindingNotifier::written);
+
+    list.setPanes(panesAB());
+    selection.set(QStringLiteral("c"));
+    std::vector<SettingsPane> retermed = panesAB();
+    retermed[0].searchTerms = QStringList{QStringLiteral("first")};
+    list.setPanes(retermed);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(selectionChanges.count(), 0);
+    EXPECT_EQ(written.count(), 1);  // the test's own write
+
+    // The sidebar's own selection change is not written back.
+    selection.set(QStringLiteral("a"));
+    EXPECT_EQ(selectedIds(), QStringList({"a"}));
+    EXPECT_EQ(written.count(), 2);
+
+    std::vector<SettingsPane> retinted = panesAB();
+    retinted[0].tint = TileTint::coral;
+    list.setPanes(retinted);
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(selectedIds(), QStringList({"a"}));
+
+    // A pane the search hid, or none: no row, and the value stays.
+    list.setPanes({testPane("b", "Beta", group("g2"))});
+    EXPECT_TRUE(selectedIds().isEmpty());
+    selection.set(std::nullopt);
+    EXPECT_TRUE(selectedIds().isEmpty());
+    EXPECT_EQ(selection.get(), std::nullopt);
+    EXPECT_EQ(written.count(), 3);
+}
+
+// Settings go to a temporary configuration folder, never the user's.
+class ConfiguratorTest : public testing::Test {
+protected:
+    ConfiguratorTest() {
+        EXPECT_TRUE(config.isValid());
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    }
+    static QAction* toggle(QToolBar& toolbar) {
+        QAction* action = toolbar.addAction(QStringLiteral("Sidebar"));
+        action->setObjectName(SettingsToolbarPolicy::sidebarToggleName());
+        return action;
+    }
+    static QStringList actionTexts(const QToolBar& toolbar) {
+        QStringList texts;
+        for (const QAction* action : toolbar.actions()) texts.append(action->text());
+        return texts;
+    }
+    QTemporaryDir config;
+};
+
+// One policy per window, however often configured, keeps the sidebar toggle
+// out of that window's toolbars, later ones too, and out of no other
+// window's; a window gone leaves nothing of it behind.
+TEST_F(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnly) {
+    QMainWindow window;
+    QToolBar* toolbar = window.addToolBar(QStringLiteral("Main"));
+    toggle(*toolbar);
+    toolbar->addAction(QStringLiteral("Help"));
+    toggle(*toolbar);
+    SettingsWindowConfigurator::configure(window, QStringLiteral("PolicyTest"));
+    SettingsWindowConfigurator::configure(window, QStringLiteral("PolicyTest"));
+    EXPECT_EQ(window.findChildren<SettingsToolbarPolicy*>().size(), 1);
+    EXPECT_EQ(actionTexts(*toolbar), QStringList({"Help"}));
+    QMainWindow other;
+    QToolBar* otherToolbar = other.addToolBar(QStringLiteral("Other"));
+    toggle(*otherToolbar);
+    toggle(*toolbar);
+    QToolBar* later = window.addToolBar(QStringLiteral("Later"));
+    toggle(*later);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(actionTexts(*toolbar), QStringList({"Help"}));
+    EXPECT_EQ(actionTexts(*later), QStringList());
+    EXPECT_EQ(actionTexts(*otherToolbar), QStringList({"Sidebar"}));
+
+    auto* gone = new QMainWindow;
+    SettingsWindowConfigurator::configure(*gone, QStringLiteral("GoneTest"));
+    toggle(*gone->addToolBar(QStringLiteral("Main")));  // a removal is now pending
+    delete gone;
+    QCoreApplication::processEvents();
+    QMainWindow next;
+    toggle(*next.addToolBar(QStringLiteral("Next")));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(next.findChild<QToolBar*>()->actions().size(), 1);
+}
+
+// A window's size and minimum, then the geometry it saved under its name,
+// which a second configuration keeps.
+TEST_F(ConfiguratorTest, SizesAndFlagsThenTheSavedGeometry) {
+    const QString name = QStringLiteral("KeltoSyncSettings");
+    {
+        QWidget window;
+        SettingsWindowConfigurator::configure(window, name);
+        EXPECT_EQ(window.size(), QSize(780, 600));
+        for (Qt::WindowType flag : {Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint})
+            EXPECT_TRUE(window.windowFlags().testFlag(flag)) << flag;
+        EXPECT_FALSE(QSettings().contains(SettingsWindowConfigurator::geometryKey(name)));
+        window.show();
+        window.setGeometry(40, 30, 700, 500);
+        EXPECT_TRUE(QSettings().contains(SettingsWindowConfigurator::geometryKey(name)));
+        EXPECT_TRUE(QSettings().fileName().startsWith(config.path()));
+    }
+    QWidget restored;
+    for (int time = 0; time < 2; ++time) {
+        SettingsWindowConfigurator::configure(restored, name);
+        EXPECT_EQ(restored.size(), QSize(700, 500));
+    }
+    QWidget fresh;
+    SettingsWindowConfigurator::configure(fresh, QStringLiteral("Other"));
+    EXPECT_EQ(fresh.size(), QSize(780, 600));
+    fresh.resize(600, 400);
+    EXPECT_EQ(fresh.size(), QSize(680, 480));
+}
+
+}  // namespace
+}  // namespace kelto
