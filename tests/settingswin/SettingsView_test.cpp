@@ -1,3 +1,21 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextDocument>
+#include <QUrl>
+
 #include "FenraMac/SettingsSearchField.h"
 #include "FenraMac/SettingsShell.h"
 #include "FenraMac/SettingsSidebarList.h"
@@ -8,21 +26,12 @@
 #include "Kelto_Sync/Settings/LicensesView.h"
 #include "Kelto_Sync/Settings/SettingsView.h"
 #include "Kelto_Sync/Settings/SyncSettingsWindowController.h"
+#include "Kelto_Sync/Settings/UpdateWindow.h"
 #include "tests/settingswin/SettingsFixture.h"
 #include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QCoreApplication>
-#include <QFile>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QScreen>
-#include <QSignalSpy>
-#include <QSplitter>
-#include <QTest>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -375,6 +384,248 @@ TEST_F(SettingsViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
         return view;
     });
     EXPECT_EQ(differences.join(u'\n').toStdString(), "");
+}
+
+class UpdaterTest : public test::SettingsFixture {
+protected:
+    // A file:// feed with the given content, or a missing file.
+    QString feedURL(const std::optional<QByteArray>& json) {
+        const QString path = home.path() + QStringLiteral("/feed.json");
+        QFile::remove(path);
+        if (json) {
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(*json);
+        }
+        return QUrl::fromLocalFile(path).toString();
+    }
+    // Runs one user check and returns what it found.
+    UpdateCheckResult userCheck(const std::optional<QByteArray>& json) {
+        test::RecordingFeed* feed = nullptr;
+        auto updater = makeUpdater(feedURL(json), &feed);
+        updater->start();
+        QSignalSpy checked(feed, &UpdateFeed::checked);
+        updater->controller().checkForUpdates();
+        EXPECT_FALSE(updater->canCheckForUpdates()) << "no second check while one runs";
+        updater->controller().checkForUpdates();
+        EXPECT_TRUE(checked.wait());
+        EXPECT_EQ(checked.size(), 1);
+        EXPECT_TRUE(updater->canCheckForUpdates());
+        EXPECT_EQ(presented.size(), 1u);
+        return presented.empty() ? UpdateCheckResult{} : presented.back();
+    }
+};
+
+// No check before the start, which happens once, and never when the
+// render-test variable is exactly "1"; without a feed a check says so.
+TEST_F(UpdaterTest, StartsOnceAndNeverInRenderTestMode) {
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater({}, &feed);
+    EXPECT_FALSE(updater->canCheckForUpdates());
+    updater->controller().checkForUpdates();
+    EXPECT_TRUE(presented.empty());
+    updater->start();
+    updater->start();
+    EXPECT_EQ(feed->starts, 1);
+    EXPECT_TRUE(updater->canCheckForUpdates());
+    updater->controller().checkForUpdates();
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::noFeed);
+    EXPECT_EQ(UpdateWindow(presented[0]).message(),
+              "No update feed is configured for this build, so Kelto Sync cannot tell whether a newer version exists.");
+
+    for (const auto& [value, starts] : {std::pair{"1", 0}, std::pair{"1 ", 1}}) {
+        environment.set("KELTO_SYNC_RENDER_TESTS", value);
+        auto again = makeUpdater({}, &feed);
+        again->start();
+        EXPECT_EQ(feed->starts, starts) << value;
+        EXPECT_EQ(again->canCheckForUpdates(), starts == 1) << value;
+    }
+}
+
+TEST_F(UpdaterTest, AutomaticWritesAreForwardedEachTimeAndStored) {
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater({}, &feed);
+    EXPECT_FALSE(updater->automaticallyChecksForUpdates()) << "off by default";
+    QSignalSpy changed(updater.get(), &Updater::automaticallyChecksForUpdatesChanged);
+    updater->setAutomaticallyChecksForUpdates(true);
+    updater->setAutomaticallyChecksForUpdates(true);
+    EXPECT_EQ(feed->automaticWrites, (std::vector<bool>{true, true}));
+    EXPECT_EQ(changed.size(), 1);
+    EXPECT_TRUE(makeUpdater()->automaticallyChecksForUpdates());
+}
+
+// Against version 1.4 (57): a higher version, or a higher build of the same
+// one, is available; the rest is up to date; a feed that cannot be read,
+// lacks its version or links to a file fails with a reason.
+TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
+    using Kind = UpdateCheckResult::Kind;
+    const std::pair<std::optional<QByteArray>, Kind> feeds[] = {
+        {R"({"version": "1.5", "build": "60", "url": "https://example.org/k"})", Kind::available},
+        {R"({"version": "1.4", "build": 58, "url": "https://example.org/k"})", Kind::available},
+        {R"({"version": "1.4", "build": "57", "url": "https://example.org/k"})", Kind::upToDate},
+        {R"({"version": "1.3.9", "build": "99", "url": "x"})", Kind::upToDate},
+        {"{\"version\": ", Kind::failed},
+        {R"({"build": "60", "url": "x"})", Kind::failed},
+        {R"(["1.5"])", Kind::failed},
+        {R"({"version": "1.5", "url": "file:///etc/passwd"})", Kind::failed},
+        {std::nullopt, Kind::failed},
+    };
+    for (const auto& [json, kind] : feeds) {
+        SCOPED_TRACE(json.value_or("(missing)").toStdString());
+        presented.clear();
+        const UpdateCheckResult result = userCheck(json);
+        EXPECT_EQ(result.kind, kind);
+        EXPECT_EQ(result.error.isEmpty(), kind != Kind::failed);
+    }
+    presented.clear();
+    const UpdateWindow window(userCheck(feeds[0].first));
+    EXPECT_EQ(window.message(), "Kelto Sync 1.5 (60) is available.");
+    EXPECT_EQ(window.linkText(), "https://example.org/k");
+}
+
+TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater(feedURL(QByteArray("not json")), &feed);
+    QSignalSpy checked(feed, &UpdateFeed::checked);
+    updater->setAutomaticallyChecksForUpdates(true);
+    EXPECT_EQ(checked.size(), 0) << "nothing before start";
+    updater->start();
+    ASSERT_TRUE(checked.wait());
+    EXPECT_FALSE(checked.at(0).at(1).toBool());
+    EXPECT_TRUE(presented.empty()) << "an automatic check keeps its errors to itself";
+
+    clock.advance(UpdateFeed::checkInterval - 60);
+    feed->checkIfDue();
+    EXPECT_TRUE(updater->canCheckForUpdates()) << "not yet due";
+
+    feedURL(QByteArray(R"({"version": "2.0", "build": "1", "url": "https://example.org/k"})"));
+    clock.advance(60);
+    feed->checkIfDue();
+    ASSERT_TRUE(checked.wait());
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::available);
+
+    updater->setAutomaticallyChecksForUpdates(false);
+    clock.advance(UpdateFeed::checkInterval * 2);
+    feed->checkIfDue();
+    EXPECT_EQ(checked.size(), 2) << "off means no automatic check";
+}
+
+TEST_F(UpdaterTest, ACheckStampedAheadOfTheClockDoesNotHoldBackAutomaticChecks) {
+    // The clock ran a month ahead at the last check and was corrected since.
+    QSettings().setValue(QStringLiteral("updates.lastCheck"),
+                         clock.now().sinceReference + 30 * UpdateFeed::checkInterval);
+    test::RecordingFeed* feed = nullptr;
+    auto updater = makeUpdater(feedURL(QByteArray("not json")), &feed);
+    QSignalSpy checked(feed, &UpdateFeed::checked);
+    updater->setAutomaticallyChecksForUpdates(true);
+    updater->start();
+    EXPECT_TRUE(checked.wait());
+}
+
+class LicensesViewTest : public testing::Test {
+protected:
+    LicensesViewTest() { QDir().mkpath(folder); }
+    void write(const QString& name, const QByteArray& bytes) {
+        QFile file(folder + u'/' + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    std::unique_ptr<LicensesView> shown(const QString& at) {
+        auto view = std::make_unique<LicensesView>(SyncStrings::application(), at);
+        view->show();
+        return view;
+    }
+
+    QTemporaryDir root;
+    const QString folder = root.path() + QStringLiteral("/Licenses");
+};
+
+// The licence text as written and the archive to reveal; an upper-case
+// suffix or a signature is no archive, and the notice then says where the
+// source is instead. Escape closes the sheet.
+TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchive) {
+    write(QStringLiteral("COPYING"), "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n");
+    write(QStringLiteral("rsync-3.2.7.tar.gz"), "archive");
+    auto view = shown(folder);
+    EXPECT_EQ(view->license(), "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n");
+    EXPECT_EQ(view->textView()->toPlainText(), view->license());
+    EXPECT_EQ(view->source(), folder + "/rsync-3.2.7.tar.gz");
+    EXPECT_EQ(view->archiveLabel()->text(), "rsync-3.2.7.tar.gz");
+    EXPECT_TRUE(view->revealButton()->isVisible());
+    EXPECT_TRUE(view->notice().contains("included with Kelto Sync"));
+    QSignalSpy rejected(view.get(), &QDialog::rejected);
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    EXPECT_EQ(rejected.size(), 1);
+    EXPECT_FALSE(view->isVisible());
+
+    QFile::remove(folder + QStringLiteral("/rsync-3.2.7.tar.gz"));
+    write(QStringLiteral("rsync-3.2.7.TAR.GZ"), "archive");
+    write(QStringLiteral("rsync.tar.gz.sig"), "signature");
+    auto none = shown(folder);
+    EXPECT_EQ(none->source(), std::nullopt);
+    EXPECT_TRUE(none->archiveLabel()->isHidden());
+    EXPECT_TRUE(none->revealButton()->isHidden());
+    EXPECT_TRUE(none->notice().contains("rsync” source package")) << none->notice().toStdString();
+    EXPECT_FALSE(none->notice().contains("included with Kelto Sync"));
+}
+
+TEST_F(LicensesViewTest, UnreadableTextShowsTheError) {
+    write(QStringLiteral("COPYING"), QByteArray("valid then \xC3\x28 broken"));
+    write(QStringLiteral("rsync.tar.gz"), "archive");
+    auto broken = shown(folder);
+    EXPECT_EQ(broken->license(), "The file “" + folder + "/COPYING” isn’t valid UTF-8 text.");
+    EXPECT_EQ(broken->source(), std::nullopt);
+    EXPECT_TRUE(broken->revealButton()->isHidden());
+
+    auto missing = shown(root.path() + QStringLiteral("/nowhere"));
+    EXPECT_TRUE(missing->license().startsWith("The file “" + root.path() + "/nowhere/COPYING” couldn’t be read: "))
+        << missing->license().toStdString();
+    EXPECT_EQ(missing->textView()->toPlainText(), missing->license());
+}
+
+// The notices' rules and columns are as wide as they were written: a line
+// wider than the view scrolls sideways and is never broken.
+TEST_F(LicensesViewTest, ALineWiderThanTheViewScrollsRatherThanWraps) {
+    const QByteArray rule(120, '=');
+    write(QStringLiteral("COPYING"), rule + "\nshort\n");
+    auto view = shown(folder);
+    view->load();
+    QPlainTextEdit* text = view->textView();
+    QApplication::processEvents();
+    EXPECT_EQ(text->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_GT(text->horizontalScrollBar()->maximum(), 0);
+}
+
+using SettingsRenders = test::SettingsFixture;
+
+// Renders of the licences sheet and the update windows; the settings panes
+// are in the screenshots.
+TEST_F(SettingsRenders, LicencesAndUpdateWindows) {
+    const QString licenses = home.path() + QStringLiteral("/Licenses");
+    QDir().mkpath(licenses);
+    QFile::copy(QStringLiteral("/usr/share/common-licenses/GPL-3"), licenses + QStringLiteral("/COPYING"));
+    QFile(licenses + QStringLiteral("/rsync-3.2.7.tar.gz")).open(QIODevice::WriteOnly);
+    const auto inLook = [](QWidget& widget, WidgetRender::Look look) {
+        look.palette = WidgetRender::withWindowButtons(look.palette);
+        return WidgetRender::shownIn(widget, look);
+    };
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("licenses"), [&](const WidgetRender::Look& look) {
+        LicensesView sheet(SyncStrings::application(), licenses);
+        return inLook(sheet, look);
+    }));
+    for (const auto& [name, result] :
+         {std::pair{"no-feed", UpdateCheckResult::noFeed()},
+          std::pair{"available", UpdateCheckResult::available("1.5", "60", "https://example.org/kelto-sync")},
+          std::pair{"failed", UpdateCheckResult::failed("Host example.org not found")}}) {
+        EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("update-") + QString::fromLatin1(name),
+                                            [&](const WidgetRender::Look& look) {
+                                                UpdateWindow window(result);
+                                                window.resize(window.sizeHint());
+                                                return inLook(window, look);
+                                            }));
+    }
 }
 
 }  // namespace

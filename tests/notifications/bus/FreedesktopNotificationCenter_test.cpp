@@ -45,7 +45,7 @@ public:
         : capabilities_(std::move(capabilities)),
           bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
         bus_.registerObject(servicePath, this, QDBusConnection::ExportAllSlots);
-        registered = bus_.registerService(serviceName);
+        EXPECT_TRUE(bus_.registerService(serviceName));
     }
     ~FakeNotificationServer() override {
         bus_.unregisterService(serviceName);
@@ -57,7 +57,6 @@ public:
         bus_.send(QDBusMessage::createSignal(servicePath, serviceName, name) << id << argument);
     }
 
-    bool registered = false;
     bool refuse = false;
     std::vector<Call> calls;
     std::vector<uint> closed;
@@ -85,25 +84,18 @@ private:
 
 NotificationRequest request(const QString& identifier, const QString& jobID, bool ask = false) {
     NotificationRequest r{identifier, QStringLiteral("Title ") + identifier, QStringLiteral("A & <b>"), {}, jobID, {}};
-    if (ask) r.actions = {{QStringLiteral("SYNC_NOW"), QStringLiteral("Sync now")}, {QStringLiteral("SKIP"),
-                                                                                     QStringLiteral("Skip")}};
+    if (ask) r.actions = {{"SYNC_NOW", "Sync now"}, {"SKIP", "Skip"}};
     return r;
 }
 
-bool waitFor(const std::function<bool()>& done) {
-    return QTest::qWaitFor(done, 5'000);
-}
-
-QString text(const Uuid& id) {
-    return QString::fromStdString(id.string());
-}
+bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 5'000); }
+QString text(const Uuid& id) { return QString::fromStdString(id.string()); }
 
 TEST(FreedesktopNotificationCenter, NotifyReplacesPerIdentifierAndAddsButtonsOnlyWhereTheServerHasActions) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     const QString job = text(Uuid::random());
     {
         FakeNotificationServer server({QStringLiteral("actions"), QStringLiteral("body")});
-        ASSERT_TRUE(server.registered);
         FreedesktopNotificationCenter center;
         center.add(request("review-" + job, job));
         center.add(request("review-" + job, job));
@@ -113,16 +105,15 @@ TEST(FreedesktopNotificationCenter, NotifyReplacesPerIdentifierAndAddsButtonsOnl
         ASSERT_TRUE(waitFor([&] { return server.calls.size() == 5; }));
 
         const auto& first = server.calls[0];
-        EXPECT_EQ(first.appName, "Kelto Sync");
-        EXPECT_EQ(first.replaces, 0u);
-        EXPECT_EQ(first.summary, "Title review-" + job);
-        EXPECT_EQ(first.body, "A & <b>");  // no markup capability: sent as it is
+        EXPECT_EQ(first.appName + "|" + first.summary + "|" + first.body, "Kelto Sync|Title review-" + job + "|A & <b>")
+            << "no markup capability: sent as it is";
         EXPECT_EQ(first.actions, (QStringList{"default", ""}));
         EXPECT_EQ(first.hints.value("desktop-entry").toString(), "kelto-sync");
         EXPECT_EQ(first.timeout, -1);
-        EXPECT_EQ(server.calls[1].replaces, 41u);  // the second review takes the first one's place
-        EXPECT_EQ(server.calls[2].replaces, 0u);   // two failures stay two
-        EXPECT_EQ(server.calls[3].replaces, 0u);
+        // The second review takes the first one's place; two failures stay two.
+        std::vector<uint> replaces;
+        for (const auto& call : server.calls) replaces.push_back(call.replaces);
+        EXPECT_EQ(replaces, (std::vector<uint>{0, 41, 0, 0, 0}));
         EXPECT_EQ(server.calls[4].actions, (QStringList{"default", "", "SYNC_NOW", "Sync now", "SKIP", "Skip"}));
     }
     {

@@ -1,0 +1,452 @@
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/SymbolImage.h"
+#include "KeltoDesign/KeltoCheckbox.h"
+#include "KeltoDesign/KeltoIcon.h"
+#include "KeltoDesign/KeltoLogo.h"
+#include "KeltoDesign/KeltoMonochromeIcon.h"
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
+#include "KeltoDesign/KeltoProductMark.h"
+#include "KeltoDesign/KeltoSecondaryButtonStyle.h"
+#include "KeltoDesign/KeltoSegmented.h"
+#include "KeltoDesign/KeltoSlider.h"
+#include "KeltoDesign/KeltoTextFieldStyle.h"
+#include "KeltoDesign/internal/SegmentButton.h"
+#include "tests/support/widgets/QtPrinting.h"
+#include "tests/support/widgets/WidgetRender.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <set>
+#include <stdexcept>
+
+namespace kelto {
+namespace {
+
+// The sync mark keeps its height in a wider rectangle and centres in it;
+// the template mark draws the same path.
+TEST(KeltoProductMark, TheSyncMarkFillsItsSquareAndCentresInAWiderOne) {
+    const QPainterPath square = KeltoProductMarks::path(KeltoProductMark::sync, QRectF(0, 0, 16, 16));
+    EXPECT_EQ(QPointF(square.elementAt(0)), QPointF(1.2, 7.7));
+    EXPECT_EQ(QPointF(square.elementAt(16)), QPointF(4.2, 15.4));  // lower arrowhead
+    EXPECT_EQ(KeltoProductMarks::path(KeltoProductMark::sync, QRectF(0, 0, 32, 16)), square.translated(8, 0));
+    const TemplateMark mark = KeltoProductMarks::templateMark(KeltoProductMark::sync);
+    EXPECT_EQ(mark.fillRule, Qt::WindingFill);
+    EXPECT_EQ(mark.path(QRectF(1, 1, 16, 16)), square.translated(1, 1));
+}
+
+TEST(KeltoLogo, TheBoxIsScaledToTheShorterSideAndCentred) {
+    const QTransform placement = KeltoLogo::placement(QSizeF(200, 100));
+    EXPECT_EQ(placement.map(QPointF(0, 0)), QPointF(50, 0));
+    EXPECT_EQ(placement.map(QPointF(64, 64)), QPointF(150, 100));
+    KeltoLogo logo;
+    logo.resize(200, 100);
+    const QImage image = WidgetRender::image(logo);
+    int outside = 0, inside = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) (x < 50 || x >= 150 ? outside : inside) += qAlpha(image.pixel(x, y)) > 0;
+    }
+    EXPECT_EQ(outside, 0);
+    EXPECT_GT(inside, 0);
+}
+
+// Every polygon runs clockwise but P8, the table, a hole cut in P3; in
+// colour the table is P3's yellow.
+TEST(KeltoLogo, TheTemplateLeavesP8AsAHoleInP3) {
+    const auto& polygons = KeltoLogo::polygons();
+    for (std::size_t index = 0; index < polygons.size(); ++index) {
+        const QPolygonF& polygon = polygons[index];
+        double area = 0;  // shoelace: positive runs clockwise on screen
+        for (qsizetype i = 0; i < polygon.size(); ++i) {
+            const QPointF a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+            area += a.x() * b.y() - b.x() * a.y();
+        }
+        EXPECT_EQ(area > 0, index != 7) << "P" << index + 1;
+    }
+    const QPointF table = polygons[7].boundingRect().center();
+    EXPECT_TRUE(polygons[2].containsPoint(table, Qt::OddEvenFill));
+    const auto render = [](KeltoLogo::Style style) {
+        QImage image(64, 64, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        KeltoLogo::paint(painter, QRectF(0, 0, 64, 64), style, Qt::black);
+        return image;
+    };
+    const QImage stencil = render(KeltoLogo::Style::template_);
+    const auto alpha = [&stencil](QPointF point) { return qAlpha(stencil.pixel(point.toPoint())); };
+    EXPECT_EQ(alpha(table), 0);
+    EXPECT_EQ(alpha(polygons[0].boundingRect().center() - QPointF(4, 4)), 255);  // P1
+    EXPECT_EQ(alpha(QPointF(55, 55)), 255);                                    // P2
+    EXPECT_EQ(alpha(QPointF(32, 20)), 255);                                    // P3 outside the table
+    EXPECT_EQ(render(KeltoLogo::Style::color).pixelColor(table.toPoint()), FenraTheme::kelto().light.color());
+}
+
+TEST(KeltoIcon, EveryGlyphHasArtworkAndRoundTripsItsRawValue) {
+    for (KeltoIcon icon : KeltoIcons::allCases()) {
+        EXPECT_EQ(KeltoIcons::fromRawValue(KeltoIcons::rawValue(icon)), icon);
+        EXPECT_TRUE(SymbolImage::hasArtwork(symbolName(icon))) << symbolName(icon).toStdString();
+    }
+}
+
+TEST(KeltoMonochromeIcon, TheTintFollowsThePalettesAppearance) {
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        KeltoMonochromeIcon icon(KeltoIcon::permissionLoginItem, 24, FenraTheme::accent());
+        icon.setPalette(look.palette);
+        icon.resize(icon.sizeHint());
+        const QImage image = WidgetRender::image(icon);
+        const QColor expected = FenraTheme::accent().color(look.palette);
+        int inked = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = WidgetRender::pixel(image, x, y);
+                if (pixel.alpha() < 255) continue;
+                ++inked;
+                EXPECT_EQ(pixel.rgb(), expected.rgb()) << look.name;
+            }
+        }
+        EXPECT_GT(inked, 0) << look.name;
+    }
+}
+
+// A control placed 10 points into a window with a light palette and no
+// background, so that what it draws outside its own rectangle shows, alone,
+// when the window is rendered.
+template <class Control>
+struct Placed {
+    QWidget window;
+    Control* control;
+
+    template <class... Arguments>
+    explicit Placed(Arguments&&... arguments) : control(new Control(std::forward<Arguments>(arguments)..., &window)) {
+        window.setPalette(WidgetRender::lightPalette());
+        window.resize(240, 80);
+        control->move(10, 10);
+    }
+    // The colour of the pixel holding a point of the control's coordinates.
+    QColor pixel(QPointF point) {
+        const QPoint at = control->mapTo(&window, QPoint(int(std::floor(point.x())), int(std::floor(point.y()))));
+        return WidgetRender::pixel(WidgetRender::image(window), at.x(), at.y());
+    }
+};
+
+// Equal but for the rounding of premultiplied alpha.
+bool near(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 && std::abs(a.blue() - b.blue()) <= 2;
+}
+
+// At rest, pressed (the translucent fill over its faint shadow) and
+// disabled: dimmed as one layer, shadow included, none showing through.
+TEST(KeltoButtonStyles, HeightsAndFillsAtRestPressedAndDisabled) {
+    Placed<QPushButton> primary(QStringLiteral("Grant access")), secondary(QStringLiteral("Later")),
+        disabled(QStringLiteral("Continue"));
+    KeltoPrimaryButtonStyle::apply(*primary.control);
+    KeltoSecondaryButtonStyle::apply(*secondary.control);
+    KeltoPrimaryButtonStyle::apply(*disabled.control);
+    for (auto* placed : {&primary, &secondary, &disabled}) placed->control->resize(placed->control->sizeHint());
+    EXPECT_EQ(primary.control->height(), 28);
+    EXPECT_EQ(secondary.control->height(), 26);
+    const QPointF fill(6, 14);  // clear of the label and the rounded corners
+    EXPECT_EQ(primary.pixel(fill), FenraTheme::accent().light.color());
+    EXPECT_EQ(secondary.pixel(fill), FenraTheme::stroke().light.color());
+    primary.control->setDown(true);
+    secondary.control->setDown(true);
+    const QColor pressed = primary.pixel(fill);
+    EXPECT_NEAR(pressed.alphaF(), 0.85 + 0.15 * 0.08, 0.01);
+    EXPECT_LT(pressed.blueF(), FenraTheme::accent().light.color().blueF());
+    EXPECT_EQ(secondary.pixel(fill), FenraTheme::textTertiary().light.color());
+
+    const QPointF shadow(disabled.control->width() / 2.0, disabled.control->height() + 0.2);
+    const int litShadow = disabled.pixel(shadow).alpha();
+    EXPECT_GT(litShadow, 0);
+    disabled.control->setEnabled(false);
+    const QColor dimmed = disabled.pixel(fill);
+    EXPECT_NEAR(dimmed.alphaF(), 0.45, 0.01);
+    EXPECT_TRUE(near(dimmed, FenraTheme::accent().light.color()));
+    EXPECT_NEAR(disabled.pixel(shadow).alpha(), litShadow * 0.45, 2);
+}
+
+std::vector<bool> selectedStates(const SegmentedBar& bar) {
+    std::vector<bool> states;
+    for (SegmentButton* segment : bar.segments()) states.push_back(QAccessible::queryAccessibleInterface(segment)->state().selected);
+    return states;
+}
+
+// Equal values light together, an unmatched selection lights none, the
+// chosen segment writes its value again, segments share the row's width;
+// without choices only the padded ground is drawn.
+TEST(KeltoSegmentedTest, EqualValuesLightTogetherAndAnUnmatchedSelectionLightsNone) {
+    Binding<int> selection(1);
+    KeltoSegmented<int> segmented(selection, {{QStringLiteral("Fast"), 1}, {QStringLiteral("Safe"), 2},
+                                              {QStringLiteral("Quick"), 1}});
+    segmented.resize(segmented.sizeHint());
+    segmented.show();
+    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({true, false, true}));
+    selection.set(9);
+    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({false, false, false}));
+    QSignalSpy written(&selection, &BindingNotifier::written);
+    QTest::mouseClick(segmented.segments()[1], Qt::LeftButton);
+    EXPECT_EQ(selection.get(), 2);
+    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({false, true, false}));
+    QTest::mouseClick(segmented.segments()[1], Qt::LeftButton);
+    EXPECT_EQ(written.count(), 2);
+    EXPECT_EQ(segmented.segments()[0]->width(), segmented.segments()[2]->width());
+
+    KeltoSegmented<int> none(selection, {});
+    none.setPalette(WidgetRender::lightPalette());
+    EXPECT_EQ(none.sizeHint(), QSize(4, 4));
+    none.resize(40, 28);
+    EXPECT_EQ(WidgetRender::pixel(WidgetRender::image(none), 20, 14), FenraTheme::stroke().light.color());
+}
+
+// The whole row takes the click, label or not, the gap between box and
+// label too; assistive technology reads on and off in the widget's language.
+TEST(KeltoCheckbox, AFullClickableRowReadInTheWidgetsLanguage) {
+    KeltoCheckbox checkbox;
+    checkbox.resize(checkbox.sizeHint());
+    checkbox.show();
+    EXPECT_GE(checkbox.height(), 24);
+    QTest::mouseClick(&checkbox, Qt::LeftButton, {}, QPoint(checkbox.width() - 1, 0));
+    EXPECT_TRUE(checkbox.isChecked());
+    QTest::mouseClick(&checkbox, Qt::LeftButton, {}, QPoint(0, checkbox.height() - 1));
+    EXPECT_FALSE(checkbox.isChecked());
+    KeltoCheckbox labelled(QStringLiteral("Notify"));
+    labelled.resize(labelled.sizeHint());
+    labelled.show();
+    QTest::mouseClick(&labelled, Qt::LeftButton, {}, QPoint(18, 1));
+    EXPECT_TRUE(labelled.isChecked());
+
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&labelled);
+    EXPECT_EQ(accessible->role(), QAccessible::CheckBox);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Notify"));
+    EXPECT_TRUE(accessible->state().checked);
+    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("On"));
+    labelled.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
+    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("Bật"));
+    labelled.setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+    labelled.setChecked(false);
+    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("Off"));
+}
+
+TEST(KeltoTextFieldStyle, TheFocusRingLiesOutsideAFieldThatStays26High) {
+    Placed<QLineEdit> field;
+    KeltoTextFieldStyle::apply(*field.control);
+    field.control->resize(160, field.control->sizeHint().height());
+    EXPECT_EQ(field.control->height(), 26);
+    const QRect frame = field.control->geometry();
+    const QPointF band(-1.5, 13);  // half way through the 3-point ring
+    EXPECT_EQ(field.pixel(band).alpha(), 0);
+    EXPECT_EQ(field.pixel(QPointF(80, 0.5)), FenraTheme::textTertiary().light.color());
+    EXPECT_EQ(field.pixel(QPointF(80, 13)), FenraTheme::surface().light.color());
+    field.window.show();
+    QApplication::setActiveWindow(&field.window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&field.window));
+    field.control->setFocus();
+    ASSERT_TRUE(field.control->hasFocus());
+    const QColor ring = field.pixel(band);
+    EXPECT_NEAR(ring.alphaF(), 0.25, 0.01);
+    EXPECT_TRUE(near(ring, FenraTheme::tint().light.color()));
+    EXPECT_EQ(field.pixel(QPointF(-4.5, 13)).alpha(), 0);  // nothing beyond 3 points
+    EXPECT_EQ(field.control->geometry(), frame);
+    EXPECT_EQ(field.pixel(QPointF(80, 0.5)), FenraTheme::tint().light.color()) << "the border takes the tint";
+}
+
+using Range = KeltoSliderScale::Range;
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// A slider 216 points wide, so its thumb travels 200 points from x 8.
+struct Fixture {
+    Binding<double> value;
+    std::unique_ptr<KeltoSlider> slider;
+
+    Fixture(double initial, Range range, std::optional<double> step = std::nullopt, int width = 216)
+        : value(initial), slider(std::make_unique<KeltoSlider>(value, range, step)) {
+        slider->resize(width, KeltoSlider::controlHeight);
+        slider->show();
+    }
+
+    void press(double x) { QTest::mousePress(slider.get(), Qt::LeftButton, {}, QPoint(static_cast<int>(x), 13)); }
+    void move(double x) { QTest::mouseMove(slider.get(), QPoint(static_cast<int>(x), 13)); }
+    void release(double x) { QTest::mouseRelease(slider.get(), Qt::LeftButton, {}, QPoint(static_cast<int>(x), 13)); }
+    void click(double x) { press(x), release(x); }
+    void key(Qt::Key key) { QTest::keyClick(slider.get(), key); }
+    QAccessibleInterface* accessible() { return QAccessible::queryAccessibleInterface(slider.get()); }
+};
+
+// The default step follows the range; values snap to the grid (halves away
+// from zero) and are clamped to the range after; what is not a number is
+// the lower bound; a step that is not positive and finite, or bounds not
+// finite or backwards, are refused.
+TEST(KeltoSliderScale, StepsTheGridAndTheFinalClamp) {
+    EXPECT_EQ(KeltoSliderScale(Range{0, 1}).step(), 0.01);
+    EXPECT_EQ(KeltoSliderScale(Range{0, 100}).step(), 1.0);
+    EXPECT_EQ(KeltoSliderScale(Range{-1, 1}).step(), 1.0);
+    for (const auto& [step, in, out] : {std::tuple{3.0, 10.0, 9.0}, std::tuple{4.0, 10.0, 10.0},
+                                        std::tuple{4.0, 5.9, 4.0}, std::tuple{4.0, 6.0, 8.0}, std::tuple{3.0, nan, 0.0}}) {
+        EXPECT_EQ(KeltoSliderScale(Range{0, 10}, step).snapped(in), out) << step << " " << in;
+    }
+    const KeltoSliderScale byThree(Range{0, 10}, 3);
+    EXPECT_EQ(byThree.fraction(nan), 0);
+    EXPECT_EQ(byThree.value(nan), 0);
+    EXPECT_EQ(byThree.fraction(-4), 0);
+    EXPECT_EQ(byThree.fraction(40), 1);
+    for (double step : {0.0, -1.0, nan, infinity}) {
+        EXPECT_THROW(KeltoSliderScale(Range{0, 1}, step), std::invalid_argument) << step;
+    }
+    for (const Range& range : {Range{1, 0}, Range{nan, 1}, Range{0, infinity}}) {
+        EXPECT_THROW(KeltoSliderScale{range}, std::invalid_argument);
+    }
+    Binding<double> value(0);
+    EXPECT_THROW(KeltoSlider(value, Range{0, 1}, 0.0), std::invalid_argument);
+    EXPECT_THROW(KeltoSlider(value, Range{2, 1}), std::invalid_argument);
+
+    // From -1 to 1 in whole steps, a drag across writes only -1, 0 and 1.
+    Fixture fixture(0, Range{-1, 1});
+    std::set<double> written;
+    QObject::connect(&fixture.value, &BindingNotifier::written, [&] { written.insert(fixture.value.get()); });
+    fixture.press(0);
+    for (int x = 0; x <= 216; x += 3) fixture.move(x);
+    fixture.release(216);
+    EXPECT_EQ(written, std::set<double>({-1, 0, 1}));
+}
+
+// A range of one value writes its lower bound by click, key and action; a
+// slider narrower than its thumb still has a point of travel; a drag past
+// the ends writes the snapped bounds.
+TEST(KeltoSlider, DegenerateRangesAndDragsPastTheEnds) {
+    Fixture single(5, Range{5, 5});
+    EXPECT_EQ(single.slider->thumbRect().left(), 0);
+    single.click(150);
+    EXPECT_EQ(single.value.get(), 5);
+    single.value.set(7);
+    single.key(Qt::Key_Right);
+    EXPECT_EQ(single.value.get(), 5);
+    single.value.set(7);
+    single.accessible()->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
+    EXPECT_EQ(single.value.get(), 5);
+
+    Fixture narrow(0.5, Range{0, 1}, std::nullopt, 10);
+    EXPECT_EQ(narrow.slider->thumbRect().left(), 0.5);
+    narrow.click(9);
+    EXPECT_EQ(narrow.value.get(), 1);
+    narrow.click(8);
+    EXPECT_EQ(narrow.value.get(), 0);
+
+    Fixture byThree(0, Range{0, 10}, 3);
+    byThree.press(100);
+    byThree.move(400);
+    EXPECT_EQ(byThree.value.get(), 9);
+    EXPECT_EQ(byThree.slider->thumbRect().right(), 196);
+    byThree.move(-50);
+    EXPECT_EQ(byThree.value.get(), 0);
+    EXPECT_EQ(byThree.slider->thumbRect().left(), 0);
+    byThree.release(-50);
+    Fixture byFour(0, Range{0, 10}, 4);
+    byFour.click(400);
+    EXPECT_EQ(byFour.value.get(), 10);
+    EXPECT_EQ(byFour.slider->thumbRect().right(), 216);
+}
+
+// Arrow keys step and stop at the bounds, open no edit, and other keys pass
+// through; a value from outside the range is drawn at the nearer end and
+// kept until moved.
+TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndOtherKeysPassThrough) {
+    Fixture fixture(9, Range{0, 10}, 3);
+    QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
+    fixture.key(Qt::Key_Right);
+    EXPECT_EQ(fixture.value.get(), 9);
+    fixture.key(Qt::Key_Left);
+    EXPECT_EQ(fixture.value.get(), 6);
+    fixture.value.set(0);
+    fixture.key(Qt::Key_Left);
+    EXPECT_EQ(fixture.value.get(), 0);
+    QSignalSpy written(&fixture.value, &BindingNotifier::written);
+    fixture.key(Qt::Key_Up);
+    fixture.key(Qt::Key_Down);
+    EXPECT_EQ(written.count(), 0);
+    fixture.key(Qt::Key_Right);
+    EXPECT_EQ(fixture.value.get(), 3);
+    EXPECT_EQ(editing.count(), 0);
+
+    Fixture outside(5, Range{0, 1});
+    QSignalSpy untouched(&outside.value, &BindingNotifier::written);
+    EXPECT_EQ(outside.slider->thumbRect().left(), 200);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(outside.slider.get()));
+    outside.slider->repaint();
+    EXPECT_EQ(untouched.count(), 0);
+    EXPECT_EQ(outside.value.get(), 5);
+    outside.key(Qt::Key_Left);
+    EXPECT_EQ(outside.value.get(), 1);
+}
+
+TEST(KeltoSlider, EachDragIsOpenedAndClosedOnce) {
+    Fixture fixture(0, Range{0, 100});
+    QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
+    fixture.press(58);
+    fixture.move(108);
+    fixture.release(108);
+    EXPECT_EQ(fixture.value.get(), 50);
+    ASSERT_EQ(editing.count(), 2);
+    EXPECT_TRUE(editing[0][0].toBool());
+    EXPECT_FALSE(editing[1][0].toBool());
+
+    // Hidden mid-drag: closed at once, and the release closes nothing more.
+    editing.clear();
+    fixture.press(20);
+    fixture.slider->hide();
+    EXPECT_FALSE(fixture.slider->isDragging());
+    fixture.release(20);
+    ASSERT_EQ(editing.count(), 2);
+    EXPECT_FALSE(editing[1][0].toBool());
+
+    // Destroyed mid-drag: closed once as well.
+    fixture.slider->show();
+    int closed = 0;
+    QObject::connect(fixture.slider.get(), &KeltoSlider::editingChanged, [&closed](bool editing) {
+        closed += editing ? 0 : 1;
+    });
+    fixture.press(30);
+    fixture.slider.reset();
+    EXPECT_EQ(closed, 1);
+}
+
+TEST(KeltoSlider, AssistiveTechnologyReadsAPercentageAndSteps) {
+    Fixture unit(0.5, Range{0, 1});
+    QAccessibleInterface* accessible = unit.accessible();
+    EXPECT_EQ(accessible->role(), QAccessible::Slider);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Quality"));
+    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("50 percent"));
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+    EXPECT_DOUBLE_EQ(unit.value.get(), 0.51);
+    unit.slider->setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Chất lượng"));
+    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("51 phần trăm"));
+
+    Fixture hundred(42, Range{0, 100});
+    EXPECT_EQ(hundred.accessible()->text(QAccessible::Value), QStringLiteral("42 percent"));
+    hundred.accessible()->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
+    EXPECT_EQ(hundred.value.get(), 41);
+
+    // No number where none fits a 64-bit integer.
+    for (double outside : {nan, infinity, 1e300, 9.3e18}) {
+        hundred.value.set(outside);
+        EXPECT_EQ(hundred.accessible()->text(QAccessible::Value), QString()) << outside;
+    }
+    hundred.value.set(-9.2e18);
+    EXPECT_FALSE(hundred.accessible()->text(QAccessible::Value).isEmpty());
+}
+
+}  // namespace
+}  // namespace kelto

@@ -1,0 +1,241 @@
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include "FenraCore/FenraPreferences.h"
+#include "FenraSettings/ChoiceTiles.h"
+#include "FenraSettings/KeyCap.h"
+#include "FenraSettings/SettingsRow.h"
+#include "FenraSettings/SettingsSearchQuery.h"
+#include "tests/support/widgets/QtPrinting.h"
+
+#include <gtest/gtest.h>
+
+namespace kelto {
+namespace {
+
+// A row under a widget that provides the query, as the shell does.
+class SettingsRowTest : public testing::Test {
+protected:
+    SettingsRowTest() {
+        SettingsSearchQuery::provide(provider, query);
+        new QVBoxLayout(&provider);
+        row = addRow(QStringLiteral("Open at login"), QStringLiteral("Starts syncing when you log in"));
+        provider.show();
+    }
+    ~SettingsRowTest() override { FenraPreferences::shared().setReduceMotion(false); }
+
+    SettingsRow* addRow(const QString& title, const std::optional<QString>& subtitle) {
+        auto* added = new SettingsRow(title, subtitle, [this] {
+            ++accessoriesBuilt;
+            return new QCheckBox;
+        });
+        provider.layout()->addWidget(added);
+        return added;
+    }
+
+    QTimer& hold() const { return *row->findChild<QTimer*>(); }
+    QVariantAnimation& fade() const { return *row->findChild<QVariantAnimation*>(); }
+    // The hold ends now, as its timer would.
+    void endHold() const {
+        hold().stop();
+        QMetaObject::invokeMethod(&hold(), "timeout");
+    }
+
+    Binding<QString> query;
+    QWidget provider;
+    int accessoriesBuilt = 0;
+    SettingsRow* row;
+};
+
+TEST_F(SettingsRowTest, LitAtOnceThenFadesFromOneAndAHalfSeconds) {
+    QSignalSpy switched(row, &SettingsRow::highlightedChanged);
+    QElapsedTimer clock;
+    clock.start();
+    query.set(QStringLiteral("LOGIN"));
+    EXPECT_TRUE(row->highlighted());
+    EXPECT_DOUBLE_EQ(row->highlightOpacity(), SettingsRow::litOpacity);
+    EXPECT_EQ(hold().timerType(), Qt::PreciseTimer);
+
+    ASSERT_TRUE(switched.wait(3000));
+    EXPECT_GE(clock.elapsed(), 1490);
+    ASSERT_EQ(switched.count(), 2);
+    EXPECT_FALSE(row->highlighted());
+    // Eased out over 0.2 s, from the lit opacity.
+    ASSERT_EQ(fade().state(), QAbstractAnimation::Running);
+    EXPECT_EQ(fade().duration(), 200);
+    fade().setCurrentTime(100);
+    EXPECT_GT(row->highlightOpacity(), 0);
+    EXPECT_LT(row->highlightOpacity(), SettingsRow::litOpacity / 2);
+    fade().setCurrentTime(200);
+    EXPECT_EQ(row->highlightOpacity(), 0);
+    EXPECT_EQ(accessoriesBuilt, 1);
+}
+
+TEST_F(SettingsRowTest, UnderReduceMotionTheLightGoesAtOnce) {
+    FenraPreferences::shared().setReduceMotion(true);
+    query.set(QStringLiteral("login"));
+    ASSERT_TRUE(row->highlighted());
+    endHold();
+    EXPECT_FALSE(row->highlighted());
+    EXPECT_EQ(row->highlightOpacity(), 0);
+    EXPECT_NE(fade().state(), QAbstractAnimation::Running);
+}
+
+TEST_F(SettingsRowTest, AMatchingKeystrokeRestartsTheHoldAndAMissEndsIt) {
+    query.set(QStringLiteral("log"));
+    QTRY_VERIFY(hold().remainingTime() < 1400);
+    query.set(QStringLiteral("logi"));
+    EXPECT_TRUE(row->highlighted());
+    EXPECT_GT(hold().remainingTime(), 1450);
+
+    // A miss during the fade ends it too.
+    endHold();
+    ASSERT_EQ(fade().state(), QAbstractAnimation::Running);
+    query.set(QStringLiteral("login"));
+    EXPECT_EQ(fade().state(), QAbstractAnimation::Stopped);
+    EXPECT_DOUBLE_EQ(row->highlightOpacity(), SettingsRow::litOpacity);
+
+    query.set(QStringLiteral("loginx"));
+    EXPECT_FALSE(row->highlighted());
+    EXPECT_EQ(row->highlightOpacity(), 0);
+    EXPECT_FALSE(hold().isActive());
+    query.set(QStringLiteral(" \t\n"));
+    EXPECT_FALSE(row->highlighted());
+}
+
+// Only the title of a row under a provider is matched: without one a row
+// reads "" and never lights. A row shown under a match lights at once; a
+// hidden one does not follow the query until shown.
+TEST_F(SettingsRowTest, OnlyTheTitleOfAShownRowUnderAProviderIsMatched) {
+    query.set(QStringLiteral("syncing"));
+    EXPECT_FALSE(row->highlighted());
+    EXPECT_EQ(row->findChildren<QLabel*>().size(), 2);
+    EXPECT_EQ(row->accessory()->accessibleName(), QStringLiteral("Open at login"));
+    QWidget elsewhere;
+    auto* lone = new SettingsRow(QStringLiteral("Syncing"), std::nullopt, [] { return nullptr; }, &elsewhere);
+    elsewhere.show();
+    EXPECT_EQ(SettingsSearchQuery::value(*lone), QString());
+    EXPECT_FALSE(lone->highlighted());
+    EXPECT_EQ(lone->findChildren<QLabel*>().size(), 1) << "no subtitle: the title alone";
+
+    query.set(QStringLiteral("archive"));
+    SettingsRow* later = addRow(QStringLiteral("Archive replaced files"), std::nullopt);
+    later->hide();
+    later->show();
+    EXPECT_TRUE(later->highlighted());
+    later->hide();
+    query.set(QStringLiteral("keep"));
+    EXPECT_TRUE(later->highlighted());
+    later->show();
+    EXPECT_FALSE(later->highlighted());
+}
+
+enum class Look { system, light, dark };
+
+QWidget* swatch(int width, int height) {
+    auto* preview = new QWidget;
+    preview->setFixedSize(width, height);
+    return preview;
+}
+
+class ChoiceTilesTest : public testing::Test {
+protected:
+    ChoiceTilesTest()
+        : selection(Look::dark),
+          tiles(selection, {{Look::system, QStringLiteral("System"), swatch(40, 30)},
+                            {Look::light, QStringLiteral("Light"), swatch(40, 30)},
+                            {Look::dark, QStringLiteral("Dark"), swatch(120, 80)}}) {
+        tiles.show();
+    }
+
+    QList<QAbstractButton*> buttons() const { return tiles.findChildren<QAbstractButton*>(); }
+    static QAccessibleInterface* accessible(QAbstractButton* tile) { return QAccessible::queryAccessibleInterface(tile); }
+    // Which tiles assistive technology reads as selected.
+    QList<bool> selectedStates() const {
+        QList<bool> states;
+        for (QAbstractButton* tile : buttons()) states.append(accessible(tile)->state().selected);
+        return states;
+    }
+
+    Binding<Look> selection;
+    ChoiceTiles<Look> tiles;
+};
+
+TEST_F(ChoiceTilesTest, TheChosenValueMarksItsTileAndAClickChoosesAnother) {
+    ASSERT_EQ(buttons().size(), 3);
+    EXPECT_EQ(selectedStates(), QList<bool>({false, false, true}));
+    selection.set(static_cast<Look>(7));
+    EXPECT_EQ(selectedStates(), QList<bool>({false, false, false}));
+    EXPECT_EQ(tiles.markedTile(), std::nullopt);
+
+    QTest::mouseClick(buttons()[1], Qt::LeftButton, {}, QPoint(2, 2));
+    EXPECT_EQ(selection.get(), Look::light);
+    EXPECT_EQ(selectedStates(), QList<bool>({false, true, false}));
+
+    // Clicking the chosen tile writes the same value and changes nothing.
+    QSignalSpy written(&selection, &BindingNotifier::written);
+    QSignalSpy changed(&selection, &BindingNotifier::changed);
+    QTest::mouseClick(buttons()[1], Qt::LeftButton, {}, buttons()[1]->rect().center());
+    EXPECT_EQ(written.count(), 1);
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(selectedStates(), QList<bool>({false, true, false}));
+
+    // Each tile is a button named by its title, with nothing inside.
+    QAccessibleInterface* tile = accessible(buttons()[0]);
+    EXPECT_EQ(tile->role(), QAccessible::Button);
+    EXPECT_EQ(tile->text(QAccessible::Name), QStringLiteral("System"));
+    EXPECT_EQ(tile->childCount(), 0);
+    tile->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(selection.get(), Look::system);
+    EXPECT_TRUE(tile->state().selected);
+}
+
+TEST_F(ChoiceTilesTest, TilesStandInARowWhenItFitsAndElseInAColumn) {
+    const int rowWidth = tiles.sizeHint().width();
+    const auto rects = [this] {
+        QList<QRect> result;
+        for (QAbstractButton* tile : buttons()) result.append(tile->geometry());
+        return result;
+    };
+    tiles.resize(rowWidth, tiles.heightForWidth(rowWidth));
+    QList<QRect> row = rects();
+    EXPECT_TRUE(tiles.isRow());
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(row[i].top(), 0);
+        EXPECT_EQ(row[i].left(), row[i - 1].right() + 1 + 12);
+    }
+    // The small previews sit in frames of the minimum size, the large one
+    // makes its frame grow.
+    EXPECT_GT(row[2].width(), row[0].width());
+    EXPECT_EQ(row[0].width(), 100 + 2 * 4);
+
+    tiles.resize(rowWidth - 1, tiles.heightForWidth(rowWidth - 1));
+    const QList<QRect> column = rects();
+    EXPECT_FALSE(tiles.isRow());
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(column[i].left(), 0);
+        EXPECT_EQ(column[i].top(), column[i - 1].bottom() + 1 + 12);
+    }
+    EXPECT_EQ(tiles.heightForWidth(rowWidth - 1), column[2].bottom() + 1);
+
+    tiles.resize(rowWidth + 50, 200);
+    EXPECT_EQ(rects(), row);
+}
+
+TEST(KeyCap, DigitsKeepOneWidth) {
+    const KeyCap ones(QStringLiteral("⌘ 11"));
+    const KeyCap eights(QStringLiteral("⌘ 88"));
+    EXPECT_EQ(ones.sizeHint().width(), eights.sizeHint().width());
+}
+
+}  // namespace
+}  // namespace kelto
