@@ -267,7 +267,9 @@ TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
     EXPECT_TRUE(setup.isGatePending());  // not shown
     window.show();
     setup.checkLaunchGate();
-    if (!window.isActiveWindow()) EXPECT_TRUE(setup.isGatePending());
+    if (!window.isActiveWindow()) {
+        EXPECT_TRUE(setup.isGatePending());
+    }
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     ASSERT_TRUE(QTest::qWaitFor([&] { return setup.controller() != nullptr; }));

@@ -22,33 +22,22 @@ namespace {
 // A screen of 1440 × 900 whose top 28 pixels a panel keeps.
 const QRect freeArea(0, 28, 1440, 872);
 
-TEST(WindowPlacement, AWindowIsCentredOnItsOwnerAndNeverLeavesTheFreeArea) {
-    // On a window in the middle: centred on it.
-    EXPECT_EQ(WindowPlacement::centred(QSize(600, 400), QRect(220, 100, 1000, 700), freeArea),
-              QRect(420, 250, 600, 400));
-    // On a window near the left edge: moved in rather than hung off it.
+// Centred on its owner, moved in rather than hung off an edge, cut to the
+// free area and never above the panel. A popup opens beside its anchor on
+// the roomier side, as tall as it asks while the room holds it, never over
+// the anchor nor over a panel the free area leaves out.
+TEST(WindowPlacement, AWindowIsCentredOnItsOwnerAndAPopupOpensBesideItsAnchor) {
+    EXPECT_EQ(WindowPlacement::centred(QSize(600, 400), QRect(220, 100, 1000, 700), freeArea), QRect(420, 250, 600, 400));
     EXPECT_EQ(WindowPlacement::centred(QSize(600, 400), QRect(-300, 100, 500, 700), freeArea).left(), 0);
-    // On a window running off the bottom: its bottom edge is the area's.
-    EXPECT_EQ(WindowPlacement::centred(QSize(600, 400), QRect(100, 600, 800, 700), freeArea).bottom(),
-              freeArea.bottom());
-    // Larger than the area: cut to it, never above the panel.
+    EXPECT_EQ(WindowPlacement::centred(QSize(600, 400), QRect(100, 600, 800, 700), freeArea).bottom(), freeArea.bottom());
     EXPECT_EQ(WindowPlacement::centred(QSize(1000, 1000), QRect(), freeArea), QRect(220, 28, 1000, 872));
     EXPECT_EQ(WindowPlacement::centred(QSize(2000, 400), QRect(), freeArea), QRect(0, 264, 1440, 400));
-}
 
-TEST(WindowPlacement, APopupOpensBesideItsAnchorOnTheRoomierSideWithoutCoveringIt) {
-    const QRect screen(0, 0, 1440, 900);
-    // A panel at the top that keeps no room for itself: the popup hangs
-    // below the icon, as tall as it asks while the screen holds it...
-    const QRect topIcon(1400, 3, 22, 22);
+    const QRect screen(0, 0, 1440, 900), topIcon(1400, 3, 22, 22), bottomIcon(700, 875, 22, 22);
     EXPECT_EQ(WindowPlacement::beside(topIcon, QSize(360, 500), screen), QRect(1080, 25, 360, 500));
-    // ...and no taller than the room below, leaving the icon uncovered.
     EXPECT_EQ(WindowPlacement::beside(topIcon, QSize(360, 1200), screen), QRect(1080, 25, 360, 875));
     EXPECT_EQ(WindowPlacement::roomBeside(topIcon, screen), 875);
-    // A bottom panel: above the icon.
-    const QRect bottomIcon(700, 875, 22, 22);
     EXPECT_EQ(WindowPlacement::beside(bottomIcon, QSize(360, 1200), screen), QRect(530, 0, 360, 875));
-    // A panel whose room the free area leaves out: below it, not over it.
     EXPECT_EQ(WindowPlacement::beside(topIcon, QSize(360, 1200), freeArea), QRect(1080, 28, 360, 872));
     EXPECT_EQ(WindowPlacement::roomBeside(topIcon, freeArea), 872);
 }

@@ -214,6 +214,7 @@ TEST_F(SettingsViewTest, ProbeStatesReadAsTheirTitles) {
         view->selection().set(QStringLiteral("permissions"));
         ASSERT_TRUE(probed.wait());
         EXPECT_EQ(find<PermissionStatusLabel>(*view, "fullDiskAccessStatus")->title(), title);
+        WidgetRender::settle(*view);
         const auto* row = find<SettingsRow>(*view, "fullDiskAccess");
         EXPECT_EQ(row->title(), "Full Disk Access not verified");
         EXPECT_TRUE(row->isVisible() && !row->geometry().isEmpty());

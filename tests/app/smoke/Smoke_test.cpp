@@ -169,15 +169,15 @@ struct Smoke : ::testing::Test {
 }  // namespace
 
 TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
+    KeltoSyncApp& app = launch();
+    ASSERT_FALSE(HasFailure());
+    EXPECT_TRUE(defaults.value(SyncSetup::onboardingDone).toBool());
     // The kit and the permission texts speak the application's languages:
     // Vietnamese, which the application does not offer, reads English.
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     EXPECT_EQ(FenraMacStrings::text(QStringLiteral("Search settings…"), vietnamese),
               QStringLiteral("Search settings…"));
     EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), {"vi_VN.UTF-8"}).language(), "en");
-    KeltoSyncApp& app = launch();
-    ASSERT_FALSE(HasFailure());
-    EXPECT_TRUE(defaults.value(SyncSetup::onboardingDone).toBool());
 
     auto* jobs = app.mainWindow()->findChild<JobListView*>();
     ASSERT_NE(jobs, nullptr);
