@@ -54,9 +54,7 @@ TEST_F(LicensesRevealTest, WithoutOneTheFolderOpens) {
     view.revealButton()->click();
     ASSERT_TRUE(revealed.wait());
     EXPECT_TRUE(revealed.at(0).at(0).toBool());
-    const auto opened = programs.next();
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->arguments, QStringList{folder});
+    EXPECT_EQ(programs.next().value_or(test::FakePrograms::Start{}).arguments, QStringList{folder});
 }
 
 // With nothing to open the folder with, the view says so under the button,
