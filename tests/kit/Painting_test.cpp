@@ -1,25 +1,29 @@
 // What the kit paints: symbols, labels, dog ears, folded tiles, surfaces,
 // and views painting at the ratio of what they are painted on.
-#include "FenraCore/Appearance.h"
-#include "FenraCore/DogEar.h"
-#include "FenraCore/FenraIcon.h"
-#include "FenraCore/FenraLabel.h"
-#include "FenraCore/FenraPreferences.h"
-#include "FenraCore/FenraSurfaceFrame.h"
-#include "FenraCore/FoldedTile.h"
-#include "FenraCore/FoldedTileView.h"
-#include "FenraCore/IconLabel.h"
-#include "FenraCore/SurfaceMaterial.h"
-#include "FenraCore/SymbolImage.h"
-#include "tests/support/widgets/WidgetRender.h"
-
 #include <QAccessible>
+#include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
+
+#include "FenraCore/Appearance.h"
+#include "FenraCore/DogEar.h"
+#include "FenraCore/FenraFont.h"
+#include "FenraCore/FenraIcon.h"
+#include "FenraCore/FenraLabel.h"
+#include "FenraCore/FenraPreferences.h"
+#include "FenraCore/FenraSurfaceFrame.h"
+#include "FenraCore/FenraTheme.h"
+#include "FenraCore/FoldedTile.h"
+#include "FenraCore/FoldedTileView.h"
+#include "FenraCore/IconLabel.h"
+#include "FenraCore/SurfaceMaterial.h"
+#include "FenraCore/SymbolImage.h"
+#include "tests/support/widgets/WidgetRender.h"
 
 #include <gtest/gtest.h>
 
@@ -316,6 +320,83 @@ TEST(IconLabel, RendersAtTwiceTheRatioAsSharpAsTheIconItself) {
     label.setIcon(icon);
     EXPECT_EQ(WidgetRender::image(label, 2),
               paintedAtTwo(16, [&](QPainter& painter) { icon.paint(&painter, QRect(0, 0, 16, 16)); }));
+}
+
+using Look = WidgetRender::Look;
+
+// PNG renders in a light and a dark look, in the build folder, for a person to look at.
+TEST(Renders, IconsTilesDogEarsAndSurfaces) {
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("icons"), [](const Look& look) {
+        QWidget sheet;
+        auto* grid = new QGridLayout(&sheet);
+        int index = 0;
+        for (FenraIcon icon : FenraIcons::allCases()) {
+            grid->addWidget(new FenraLabel(QString::fromLatin1(FenraIcons::rawValue(icon)), icon), index / 4, index % 4);
+            ++index;
+        }
+        return WidgetRender::shownIn(sheet, look);
+    }));
+    // Tiles of every tint at 20, 28 and 56 points.
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("tiles"), [](const Look& look) {
+        const std::array<FenraIcon, 7> symbols{FenraIcon::sync,    FenraIcon::folder,  FenraIcon::warning,
+                                               FenraIcon::lock,    FenraIcon::success, FenraIcon::archive,
+                                               FenraIcon::permission};
+        QImage image(QSize(7 * 68, 3 * 68) * 2, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2);
+        image.fill(look.palette.color(QPalette::Window));
+        QPainter painter(&image);
+        for (int row = 0; row < 3; ++row) {
+            for (std::size_t column = 0; column < TileTints::count; ++column) {
+                FoldedTile(symbols[column], TileTints::allCases()[column], std::array{20, 28, 56}[row])
+                    .paint(painter, QPointF(column * 68.0 + 6, row * 68.0 + 6), look.palette);
+            }
+        }
+        return image;
+    }));
+    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("dog-ears"), [](const Look& look) {
+        QWidget sheet;
+        auto* column = new QVBoxLayout(&sheet);
+        for (Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+            auto* card = new QLabel(direction == Qt::LeftToRight ? QStringLiteral("Left to right")
+                                                                 : QStringLiteral("Right to left"));
+            card->setFont(FenraFont::font(FontRole::body));
+            card->setAlignment(Qt::AlignCenter);
+            card->setAutoFillBackground(true);
+            QPalette cardPalette = look.palette;
+            cardPalette.setColor(QPalette::Window, FenraTheme::surface().color(look.palette));
+            cardPalette.setColor(QPalette::WindowText, FenraTheme::textPrimary().color(look.palette));
+            card->setPalette(cardPalette);
+            auto* ear = new DogEar(card);
+            ear->setLayoutDirection(direction);
+            ear->setFixedSize(220, 80);
+            column->addWidget(ear);
+        }
+        return WidgetRender::shownIn(sheet, look);
+    }));
+    for (const bool solid : {false, true}) {
+        FenraPreferences::shared().setReduceTransparency(solid);
+        const QString name = solid ? QStringLiteral("surfaces-solid") : QStringLiteral("surfaces-material");
+        EXPECT_TRUE(WidgetRender::saveLooks(name, [](const Look& look) {
+            QWidget sheet;
+            auto* grid = new QGridLayout(&sheet);
+            int column = 0;
+            for (const auto& [role, name] : {std::pair{FenraSurface::panel, "panel"}, std::pair{FenraSurface::hud, "hud"},
+                                             std::pair{FenraSurface::popover, "popover"},
+                                             std::pair{FenraSurface::toolbarCapsule, "toolbarCapsule"}}) {
+                auto* text = new QLabel(QString::fromLatin1(name));
+                text->setAlignment(Qt::AlignCenter);
+                auto* surface = new FenraSurfaceFrame(role,
+                                                      role == FenraSurface::toolbarCapsule
+                                                          ? InsettableShape::capsule()
+                                                          : InsettableShape::roundedRectangle(12),
+                                                      false, text);
+                surface->setFixedSize(160, 70);
+                grid->addWidget(surface, 0, column++);
+            }
+            return WidgetRender::shownIn(sheet, look);
+        }));
+    }
+    FenraPreferences::shared().setReduceTransparency(false);
 }
 
 }  // namespace

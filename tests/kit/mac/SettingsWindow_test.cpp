@@ -1,15 +1,4 @@
 // The settings window's shell, its sidebar list and its configurator.
-#include "FenraCore/Contrast.h"
-#include "FenraMac/SettingsSearchField.h"
-#include "FenraMac/SettingsShell.h"
-#include "FenraMac/SettingsSidebarList.h"
-#include "FenraMac/SettingsToolbarPolicy.h"
-#include "FenraMac/SettingsWindowConfigurator.h"
-#include "FenraMac/internal/SidebarAccessible.h"
-#include "tests/kit/mac/TestPanes.h"
-#include "tests/support/widgets/QtPrinting.h"
-#include "tests/support/widgets/WidgetRender.h"
-
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -21,6 +10,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+
+#include "FenraCore/Contrast.h"
+#include "FenraMac/SettingsSearchField.h"
+#include "FenraMac/SettingsShell.h"
+#include "FenraMac/SettingsSidebarList.h"
+#include "FenraMac/SettingsToolbarPolicy.h"
+#include "FenraMac/SettingsWindowConfigurator.h"
+#include "FenraMac/internal/SidebarAccessible.h"
+#include "tests/kit/mac/TestPanes.h"
+#include "tests/support/widgets/QtPrinting.h"
+#include "tests/support/widgets/WidgetRender.h"
 
 #include <gtest/gtest.h>
 
@@ -169,7 +169,6 @@ TEST_F(SettingsShellTest, FieldTextsFollowTheLocaleAndTheSidebarCannotCollapse) 
     split.setSizes({500, 280});
     EXPECT_EQ(split.widget(0)->width(), 280);
 }
-
 
 using Kind = SidebarRow::Kind;
 
@@ -425,6 +424,32 @@ TEST_F(ConfiguratorTest, SizesAndFlagsThenTheSavedGeometry) {
     EXPECT_EQ(fresh.size(), QSize(780, 600));
     fresh.resize(600, 400);
     EXPECT_EQ(fresh.size(), QSize(680, 480));
+}
+
+// PNG renders in a light and a dark look, in the build folder, for a person to look at.
+TEST(Renders, SettingsWindow) {
+    const std::vector<SettingsPane> panes{
+        testPane("general", "General", group("app"), {"Open at login", "Show in the menu bar"}, {"login"}, nullptr,
+                 FenraIcon::sync, TileTint::kelto),
+        testPane("notifications", "Notifications", group("app"), {"Notify when a sync fails"}, {}, nullptr,
+                 FenraIcon::info, TileTint::coral),
+        testPane("archive", "Archive", group("data", QStringLiteral("Data")), {"Keep replaced files"}, {}, nullptr,
+                 FenraIcon::archive, TileTint::green),
+        testPane("permissions", "Permissions", group("data", QStringLiteral("Data")), {}, {}, nullptr, FenraIcon::lock,
+                 TileTint::graphite)};
+    for (const auto& [name, query, locale] : {std::tuple{"settings-window", "", QLocale(QLocale::English)},
+                                              std::tuple{"settings-window-search", "login", QLocale(QLocale::English)},
+                                              std::tuple{"settings-window-no-results-vi", "nothing like this",
+                                                         QLocale(QLocale::Vietnamese, QLocale::Vietnam)}}) {
+        EXPECT_TRUE(WidgetRender::saveLooks(QString::fromLatin1(name), [&](const WidgetRender::Look& look) {
+            Binding<QString> selection(QStringLiteral("general"));
+            SettingsShell shell(panes, selection, QStringLiteral("general"));
+            shell.setLocale(locale);
+            shell.query().set(QString::fromLatin1(query));
+            shell.resize(780, 600);
+            return WidgetRender::shownIn(shell, look);
+        })) << name;
+    }
 }
 
 }  // namespace
