@@ -5,11 +5,69 @@
 
 #include "FenraCore/FenraStyle.h"
 #include "Kelto_Sync/App/DesktopAppearance.h"
-#include "tests/app/bus/FakeSettingsPortal.h"
+#include "tests/support/BusService.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace kelto::test {
+
+// The desktop portal's Settings interface on a test bus, holding one
+// "color-scheme" the test sets and announces.
+class FakeSettingsPortal {
+public:
+    static constexpr const char* path = "/org/freedesktop/portal/desktop";
+    static constexpr const char* interface = "org.freedesktop.portal.Settings";
+
+    FakeSettingsPortal(const std::string& address, unsigned scheme) : scheme_(scheme), service_(address) {
+        static const sd_bus_vtable vtable[] = {
+            SD_BUS_VTABLE_START(0),
+            SD_BUS_METHOD("Read", "ss", "v", &FakeSettingsPortal::read, SD_BUS_VTABLE_UNPRIVILEGED),
+            SD_BUS_VTABLE_END,
+        };
+        if (sd_bus_add_object_vtable(service_.bus(), nullptr, path, interface, vtable, this) < 0)
+            throw std::runtime_error("cannot add the settings object");
+        service_.start("org.freedesktop.portal.Desktop");
+    }
+
+    // Stores the value and sends SettingChanged for `key`.
+    void change(const std::string& key, unsigned scheme) {
+        if (key == "color-scheme") scheme_ = scheme;
+        service_.perform([&](sd_bus* bus) {
+            if (sd_bus_emit_signal(bus, path, interface, "SettingChanged", "ssv", "org.freedesktop.appearance",
+                                   key.c_str(), "u", scheme) < 0 ||
+                sd_bus_flush(bus) < 0)
+                throw std::runtime_error("cannot send SettingChanged");
+        });
+    }
+
+private:
+    // Like the portal, wraps the value in a second variant.
+    static int read(sd_bus_message* message, void* userdata, sd_bus_error* error) {
+        auto* self = static_cast<FakeSettingsPortal*>(userdata);
+        const char* group = nullptr;
+        const char* key = nullptr;
+        if (int r = sd_bus_message_read(message, "ss", &group, &key); r < 0) return r;
+        if (std::string(group) != "org.freedesktop.appearance" || std::string(key) != "color-scheme") {
+            return sd_bus_error_set(error, "org.freedesktop.portal.Error.NotFound", "no such setting");
+        }
+        sd_bus_message* reply = nullptr;
+        int r = sd_bus_message_new_method_return(message, &reply);
+        if (r >= 0) r = sd_bus_message_append(reply, "v", "v", "u", self->scheme_.load());
+        if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
+        sd_bus_message_unref(reply);
+        return r;
+    }
+
+    std::atomic<unsigned> scheme_;
+    BusService service_;  // last: stops answering before the value goes
+};
+
+}  // namespace kelto::test
 
 using namespace kelto;
 using Preference = DesktopAppearance::Preference;
