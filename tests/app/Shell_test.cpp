@@ -660,8 +660,6 @@ TEST(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
     }
 }
 
-namespace {
-
 // The licence text the bundle ships holds the notice of every component it
 // ships, as that component's own files word it, and reads as UTF-8.
 TEST(BundledLicences, EveryShippedComponentsNoticeIsInTheLicenceText) {
@@ -679,8 +677,6 @@ TEST(BundledLicences, EveryShippedComponentsNoticeIsInTheLicenceText) {
         EXPECT_TRUE(text.contains(QString::fromUtf8(words))) << words;
     }
 }
-
-}  // namespace
 
 using namespace std::chrono;
 
@@ -731,7 +727,6 @@ namespace {
 
 struct RecordingNotices final : RunNotices {
     std::vector<std::string> posts;
-    std::function<void()> onReview;
     void notifySuccess(const RunRecord&, const std::string& name) override { posts.push_back("success " + name); }
     void notifyProblem(const RunRecord&, const std::string& name) override { posts.push_back("problem " + name); }
     void notifyReviewNeeded(const Uuid&, const std::string& name, const std::string& detail) override {
