@@ -98,6 +98,12 @@ protected:
 namespace kelto {
 namespace {
 
+// Writes `bytes` as the whole of the file at `path`.
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // Probes that answer only when the test releases them, in any order; the
 // n-th probe started takes the n-th answer.
 class HeldProbes {
@@ -216,10 +222,7 @@ TEST_F(SettingsViewTest, NotificationSwitches) {
 
 TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfo) {
     const QString ini = home.path() + QStringLiteral("/Info.ini");
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n");
-    file.close();
+    ASSERT_TRUE(writeFile(ini, "[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n"));
     const BundleInfo read = BundleInfo::read(ini);
     EXPECT_EQ(read.shortVersion + read.buildNumber + read.updateFeedURL, "2.1300file:///feed.json");
     for (const auto& [bundle, version] : {std::pair{BundleInfo{"1.4", "57", {}}, "1.4 (57)"},
@@ -291,11 +294,8 @@ TEST_F(SettingsViewTest, LoginSwitchRegistersUnregistersAndShowsFailures) {
     EXPECT_FALSE(QFile::exists(entry));
 
     QDir().mkpath(config() + QStringLiteral("/autostart"));
-    QFile hidden(entry);
-    ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
-    hidden.write("[Desktop Entry]\nType=Application\nName=Kelto Sync\nHidden=true\nExec=" +
-                 QCoreApplication::applicationFilePath().toUtf8() + " --login-item\n");
-    hidden.close();
+    ASSERT_TRUE(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Kelto Sync\nHidden=true\nExec=" +
+                                     QCoreApplication::applicationFilePath().toUtf8() + " --login-item\n"));
     view->refresh();
     EXPECT_FALSE(login->isChecked()) << "a hidden entry is off";
     login->click();
@@ -303,9 +303,7 @@ TEST_F(SettingsViewTest, LoginSwitchRegistersUnregistersAndShowsFailures) {
     login->click();
 
     QDir(config() + QStringLiteral("/autostart")).removeRecursively();
-    QFile blocker(config() + QStringLiteral("/autostart"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(writeFile(config() + QStringLiteral("/autostart"), {}));
     login->click();
     EXPECT_FALSE(login->isChecked()) << "the switch keeps its place";
     EXPECT_FALSE(error->isHidden());
@@ -449,9 +447,7 @@ protected:
         const QString path = home.path() + QStringLiteral("/feed.json");
         QFile::remove(path);
         if (json) {
-            QFile file(path);
-            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(*json);
+            EXPECT_TRUE(writeFile(path, *json));
         }
         return QUrl::fromLocalFile(path).toString();
     }
@@ -584,9 +580,7 @@ class LicensesViewTest : public testing::Test {
 protected:
     LicensesViewTest() { QDir().mkpath(folder); }
     void write(const QString& name, const QByteArray& bytes) {
-        QFile file(folder + u'/' + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        ASSERT_TRUE(writeFile(folder + u'/' + name, bytes));
     }
     std::unique_ptr<LicensesView> shown(const QString& at) {
         auto view = std::make_unique<LicensesView>(SyncStrings::application(), at);
