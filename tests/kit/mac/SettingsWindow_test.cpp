@@ -37,9 +37,7 @@ inline SettingsPane testPane(const QString& id, const QString& title, const Sett
                              QStringList rows = {}, QStringList terms = {}, int* built = nullptr,
                              FenraIcon symbol = FenraIcon::folder, TileTint tint = TileTint::cobalt) {
     return SettingsPane(id, title, symbol, tint, group, std::move(terms), [rows, built] {
-        if (built != nullptr) {
-            ++*built;
-        }
+        if (built != nullptr) ++*built;
         auto* form = new QWidget;
         form->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto* layout = new QVBoxLayout(form);
@@ -276,9 +274,7 @@ TEST_F(SidebarTest, RowsAreTwelveOrThirtyFourHighAndNamedForAssistiveTechnology)
     QStringList names;
     for (int i = 0; i < table->childCount(); ++i) {
         QAccessibleInterface* child = table->child(i);
-        if (child->role() == QAccessible::ListItem) {
-            names.append(child->text(QAccessible::Name));
-        }
+        if (child->role() == QAccessible::ListItem) names.append(child->text(QAccessible::Name));
     }
     // The gap is no element: nothing empty is read out between the groups.
     EXPECT_EQ(names, QStringList({"Alpha", "Gamma", "Sync", "Beta"}));
