@@ -17,6 +17,7 @@
 #include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraPreferences.h"
 #include "FenraCore/FenraSurfaceFrame.h"
+#include "FenraCore/FenraSurfaceGroup.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/FoldedTile.h"
 #include "FenraCore/FoldedTileView.h"
@@ -289,6 +290,16 @@ TEST_F(Painted, SurfacesTakeTheirMaterialAndBorderOnlyWhenAsked) {
     EXPECT_EQ(WidgetRender::image(*hud).pixelColor(50, 0), red);
     FenraPreferences::shared().setIncreaseContrast(false);
     EXPECT_NE(WidgetRender::image(*hud).pixelColor(50, 0), red);
+}
+
+// A group lays its content over its whole rectangle and paints nothing itself.
+TEST(FenraSurfaceGroup, PassesItsContentThrough) {
+    auto* content = new QWidget;
+    FenraSurfaceGroup group(8, content);
+    group.resize(50, 30);
+    const QImage image = WidgetRender::image(group);
+    EXPECT_EQ(content->geometry(), group.rect());
+    EXPECT_EQ(image.pixelColor(25, 15).alpha(), 0);
 }
 
 // What a view paints at ratio 2 is what its picture paints there itself.
