@@ -1,9 +1,7 @@
 #include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,12 +12,10 @@
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextDocument>
 #include <QUrl>
 
 #include "FenraMac/SettingsSearchField.h"
 #include "FenraMac/SettingsShell.h"
-#include "FenraMac/SettingsSidebarList.h"
 #include "FenraMac/SettingsWindowConfigurator.h"
 #include "FenraSettings/SettingsRow.h"
 #include "FenraSettings/SettingsSearch.h"
@@ -37,36 +33,33 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <set>
-#include <vector>
 
-namespace kelto::test {
+namespace kelto {
+namespace {
 
-// A feed that records what the updater asks of it.
-class RecordingFeed : public UpdateFeed {
-public:
+struct RecordingFeed : UpdateFeed {
     using UpdateFeed::UpdateFeed;
     void setAutomaticallyChecksForUpdates(bool on) override {
         automaticWrites.push_back(on);
         UpdateFeed::setAutomaticallyChecksForUpdates(on);
     }
-    void startUpdater() override {
-        ++starts;
-        UpdateFeed::startUpdater();
-    }
+    void startUpdater() override { ++starts, UpdateFeed::startUpdater(); }
     std::vector<bool> automaticWrites;
     int starts = 0;
 };
 
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // Settings, autostart entries and user folders in a temporary home.
-class SettingsFixture : public testing::Test {
-protected:
+struct SettingsFixture : testing::Test {
     SettingsFixture() {
         QCoreApplication::setOrganizationName(QStringLiteral("KeltoSettingsTests"));
         QCoreApplication::setApplicationName(QStringLiteral("Kelto Sync"));
@@ -77,47 +70,31 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config());
         QSettings().clear();
     }
-
     QString config() const { return home.path() + QStringLiteral("/config"); }
-
     std::unique_ptr<Updater> makeUpdater(const QString& feedURL = {}, RecordingFeed** feed = nullptr) {
         auto made = std::make_unique<RecordingFeed>(feedURL, QStringLiteral("1.4"), QStringLiteral("57"), clock);
         made->setPresent([this](const UpdateCheckResult& result) { presented.push_back(result); });
         if (feed != nullptr) *feed = made.get();
         return std::make_unique<Updater>(std::move(made));
     }
-
     QTemporaryDir home;
-    ScopedEnvironment environment;
+    test::ScopedEnvironment environment;
     ManualClock clock{Date{700'000'000}};
     std::vector<UpdateCheckResult> presented;
 };
 
-}  // namespace kelto::test
-
-namespace kelto {
-namespace {
-
-// Writes `bytes` as the whole of the file at `path`.
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Probes that answer only when the test releases them, in any order; the
-// n-th probe started takes the n-th answer.
+// Probes that answer only when the test releases them; the n-th started takes the n-th answer.
 class HeldProbes {
 public:
     ~HeldProbes() {
         std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < answers_.size(); ++i) {
+        for (std::size_t i = 0; i < answers_.size(); ++i)
             if (!released_.contains(i)) answers_[i].set_value(PermissionStatus::unverifiable);
-        }
     }
     std::function<PermissionStatus()> probe() {
         return [this] {
             std::unique_lock lock(mutex_);
-            std::shared_future<PermissionStatus> answer = slot(started_++).get_future().share();
+            auto answer = slot(started_++).get_future().share();
             lock.unlock();
             startedChanged_.notify_all();
             return answer.get();
@@ -145,15 +122,11 @@ private:
     std::size_t started_ = 0;
 };
 
-class SettingsViewTest : public test::SettingsFixture {
-protected:
+struct SettingsViewTest : SettingsFixture {
     SettingsViewActions actions(std::function<PermissionStatus()> probe = [] { return PermissionStatus::granted; }) {
         SettingsViewActions made;
         made.presentSetup = [this](const std::optional<QString>& item) { setups.push_back(item); };
-        made.requestAuthorization = [this](std::function<void(bool)> done) {
-            ++authorisations;
-            done(false);
-        };
+        made.requestAuthorization = [this](std::function<void(bool)> done) { ++authorisations, done(false); };
         made.probeFullDiskAccess = std::move(probe);
         made.bundle = {QStringLiteral("1.4"), QStringLiteral("57"), {}};
         made.licensesFolder = home.path() + QStringLiteral("/Licenses");
@@ -163,8 +136,7 @@ protected:
         auto view = std::make_unique<SettingsView>(*updater, SyncStrings::application(), std::move(made));
         view->resize(780, 600);
         view->show();
-        // Let the activation that showing brings pass before the test acts.
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();  // the activation that showing brings
         return view;
     }
     template <class T>
@@ -173,12 +145,7 @@ protected:
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    static QStringList shownPanes(SettingsShell& shell) {
-        QStringList ids;
-        for (const SettingsPane& pane : SettingsSearch::filter(shell.panes(), shell.query().get())) ids << pane.id;
-        return ids;
-    }
-
+    static QString status(const QWidget& view) { return find<PermissionStatusLabel>(view, "fullDiskAccessStatus")->title(); }
     std::unique_ptr<Updater> updater = makeUpdater();
     std::vector<std::optional<QString>> setups;
     int authorisations = 0;
@@ -187,20 +154,19 @@ protected:
 TEST_F(SettingsViewTest, SearchFindsPanesThroughTheirTerms) {
     auto view = makeView(actions());
     EXPECT_EQ(view->shell()->resolvedSelection(), "general");
-    view->shell()->query().set(QStringLiteral("licen"));
-    EXPECT_EQ(shownPanes(*view->shell()), QStringList{"about"});
-    view->shell()->query().set(QStringLiteral("login"));
-    EXPECT_EQ(shownPanes(*view->shell()), QStringList{"general"});
+    for (const auto& [query, pane] : {std::pair{"licen", "about"}, std::pair{"login", "general"}}) {
+        view->shell()->query().set(QString::fromLatin1(query));
+        QStringList ids;
+        for (const SettingsPane& shown : SettingsSearch::filter(view->shell()->panes(), query)) ids << shown.id;
+        EXPECT_EQ(ids, QStringList{pane}) << query;
+    }
 }
 
 TEST_F(SettingsViewTest, NotificationSwitches) {
     auto view = makeView(actions());
     auto* enabled = find<QCheckBox>(*view, "notificationsEnabled");
     auto* success = find<QCheckBox>(*view, "notifySuccess");
-    EXPECT_TRUE(enabled->isChecked());
-    EXPECT_FALSE(success->isChecked());
-    EXPECT_TRUE(success->isEnabled());
-
+    EXPECT_TRUE(enabled->isChecked() && !success->isChecked() && success->isEnabled());
     success->click();
     enabled->click();
     EXPECT_FALSE(QSettings().value(SettingsView::notificationsKey).toBool());
@@ -208,16 +174,12 @@ TEST_F(SettingsViewTest, NotificationSwitches) {
     EXPECT_TRUE(success->isChecked()) << "disabled, it keeps its value";
     EXPECT_TRUE(QSettings().value(SettingsView::successKey).toBool());
     EXPECT_EQ(authorisations, 0);
-
     enabled->click();
     EXPECT_EQ(authorisations, 1) << "switching on asks again";
     EXPECT_TRUE(success->isEnabled());
     EXPECT_TRUE(enabled->isChecked()) << "a refusal leaves the switch on";
-
-    // A value that is not a Boolean posts, so the switch shows it on.
-    QSettings().setValue(SettingsView::notificationsKey, 0);
-    auto other = makeView(actions());
-    EXPECT_TRUE(find<QCheckBox>(*other, "notificationsEnabled")->isChecked());
+    QSettings().setValue(SettingsView::notificationsKey, 0);  // not a Boolean: posts, so shown on
+    EXPECT_TRUE(find<QCheckBox>(*makeView(actions()), "notificationsEnabled")->isChecked());
 }
 
 TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfo) {
@@ -235,45 +197,36 @@ TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfo) {
     }
 }
 
+// Overlapping probes: the older answer, come last, is dropped. Each answer remakes the row, which shows.
 TEST_F(SettingsViewTest, PermissionsPaneShowsTheProbeAndNoGrantButton) {
     HeldProbes probes;
     auto view = makeView(actions(probes.probe()));
     QSignalSpy probed(view.get(), &SettingsView::fullDiskAccessProbed);
     view->selection().set(QStringLiteral("permissions"));
-    auto* row = find<SettingsRow>(*view, "fullDiskAccess");
-    EXPECT_EQ(row->title(), "Full Disk Access not verified");
-    EXPECT_EQ(find<PermissionStatusLabel>(*view, "fullDiskAccessStatus")->title(), "Checking…");
-    for (QPushButton* button : view->shell()->detail()->findChildren<QPushButton*>()) {
+    EXPECT_EQ(status(*view), "Checking…");
+    for (QPushButton* button : view->shell()->detail()->findChildren<QPushButton*>())
         EXPECT_NE(button->text(), "Grant Full Disk Access") << "Linux has no grant to open";
-    }
-
     ASSERT_TRUE(probes.waitStarted(1));
-    view->refresh();  // a second probe overlaps the first
+    view->refresh();
     ASSERT_TRUE(probes.waitStarted(2));
     probes.release(1, PermissionStatus::granted);
     ASSERT_TRUE(probed.wait());
     EXPECT_EQ(find<SettingsRow>(*view, "fullDiskAccess")->title(), "Full Disk Access verified");
-    EXPECT_EQ(find<PermissionStatusLabel>(*view, "fullDiskAccessStatus")->title(), "Allowed");
+    EXPECT_EQ(status(*view), "Allowed");
     probes.release(0, PermissionStatus::missing);
     ASSERT_TRUE(probed.wait());
-    EXPECT_EQ(view->fullDiskAccess(), PermissionStatus::granted) << "the older answer came last and is dropped";
-
+    EXPECT_EQ(view->fullDiskAccess(), PermissionStatus::granted);
     find<QPushButton>(*view, "setupChecklist")->click();
-    ASSERT_EQ(setups.size(), 1u);
-    EXPECT_EQ(setups[0], std::nullopt);
-}
-
-// The row is made anew once the probe answers, and shows.
-TEST_F(SettingsViewTest, ProbeStatesReadAsTheirTitles) {
-    for (const auto& [status, title] : {std::pair{PermissionStatus::missing, "Not allowed"},
+    EXPECT_EQ(setups, (std::vector<std::optional<QString>>{std::nullopt}));
+    for (const auto& [answer, title] : {std::pair{PermissionStatus::missing, "Not allowed"},
                                         std::pair{PermissionStatus::unverifiable, "Can't verify"}}) {
-        auto view = makeView(actions([status = status] { return status; }));
-        QSignalSpy probed(view.get(), &SettingsView::fullDiskAccessProbed);
-        view->selection().set(QStringLiteral("permissions"));
-        ASSERT_TRUE(probed.wait());
-        EXPECT_EQ(find<PermissionStatusLabel>(*view, "fullDiskAccessStatus")->title(), title);
-        WidgetRender::settle(*view);
-        const auto* row = find<SettingsRow>(*view, "fullDiskAccess");
+        auto other = makeView(actions([answer = answer] { return answer; }));
+        QSignalSpy answered(other.get(), &SettingsView::fullDiskAccessProbed);
+        other->selection().set(QStringLiteral("permissions"));
+        ASSERT_TRUE(answered.wait());
+        EXPECT_EQ(status(*other), title);
+        WidgetRender::settle(*other);
+        const auto* row = find<SettingsRow>(*other, "fullDiskAccess");
         EXPECT_EQ(row->title(), "Full Disk Access not verified");
         EXPECT_TRUE(row->isVisible() && !row->geometry().isEmpty());
     }
@@ -283,37 +236,31 @@ TEST_F(SettingsViewTest, LoginSwitchRegistersUnregistersAndShowsFailures) {
     auto view = makeView(actions());
     auto* login = find<QCheckBox>(*view, "openAtLogin");
     auto* error = find<QLabel>(*view, "loginError");
-    const QString entry = config() + QStringLiteral("/autostart/kelto-sync.desktop");
+    const QString folder = config() + QStringLiteral("/autostart"), entry = folder + QStringLiteral("/kelto-sync.desktop");
+    const auto click = [&](bool on) {
+        login->click();
+        EXPECT_EQ(login->isChecked(), on);
+    };
     EXPECT_FALSE(login->isChecked());
-
-    login->click();
-    EXPECT_TRUE(login->isChecked());
+    click(true);
     EXPECT_TRUE(QFile::exists(entry));
-    login->click();
-    EXPECT_FALSE(login->isChecked());
+    click(false);
     EXPECT_FALSE(QFile::exists(entry));
-
-    QDir().mkpath(config() + QStringLiteral("/autostart"));
+    QDir().mkpath(folder);
     ASSERT_TRUE(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Kelto Sync\nHidden=true\nExec=" +
                                      QCoreApplication::applicationFilePath().toUtf8() + " --login-item\n"));
     view->refresh();
     EXPECT_FALSE(login->isChecked()) << "a hidden entry is off";
-    login->click();
-    EXPECT_TRUE(login->isChecked());
-    login->click();
-
-    QDir(config() + QStringLiteral("/autostart")).removeRecursively();
-    ASSERT_TRUE(writeFile(config() + QStringLiteral("/autostart"), {}));
-    login->click();
-    EXPECT_FALSE(login->isChecked()) << "the switch keeps its place";
-    EXPECT_FALSE(error->isHidden());
-    EXPECT_TRUE(error->text().contains("autostart")) << error->text().toStdString();
+    click(true);
+    click(false);
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(writeFile(folder, {}));
+    click(false);
+    EXPECT_TRUE(!error->isHidden() && error->text().contains("autostart")) << error->text().toStdString();
     view->refresh();
     EXPECT_FALSE(error->isHidden()) << "a refresh keeps the line";
-
-    QFile::remove(config() + QStringLiteral("/autostart"));
-    login->click();
-    EXPECT_TRUE(login->isChecked());
+    QFile::remove(folder);
+    click(true);
     EXPECT_TRUE(error->isHidden());
     EXPECT_EQ(view->error(), std::nullopt);
 }
@@ -334,30 +281,20 @@ TEST_F(SettingsViewTest, ShowOpensTheLicencesAgainAfterClosing) {
 TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
     int presents = 0;
     auto controller = std::make_unique<SyncSettingsWindowController>(
-        *updater, SyncStrings::application(), actions(), [&](QWidget& window) {
-            ++presents;
-            SyncSettingsWindowController::presentWindow(window);
-        });
+        *updater, SyncStrings::application(), actions(),
+        [&](QWidget& window) { ++presents, SyncSettingsWindowController::presentWindow(window); });
     controller->show();
     QWidget* window = controller->window();
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->windowTitle(), "Kelto Sync Settings");
-    EXPECT_EQ(window->minimumSize(), QSize(680, 480));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_LE(std::abs(window->geometry().center().x() - available.center().x()), 1);
-    EXPECT_LE(std::abs(window->geometry().center().y() - available.center().y()), 1);
-
+    EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2);
     controller->view()->selection().set(QStringLiteral("about"));
     window->move(available.topLeft() + QPoint(200, 150));
     window->close();
-    EXPECT_FALSE(window->isVisible());
     controller->show();
     EXPECT_EQ(controller->window(), window);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(presents, 2);
     EXPECT_EQ(controller->view()->shell()->resolvedSelection(), "about");
-
-    // A later run restores what this one saved, and does not centre it.
     QSettings().setValue(SettingsWindowConfigurator::geometryKey(SyncSettingsWindowController::autosaveName),
                          window->saveGeometry());
     const QPoint saved = window->pos();
@@ -369,16 +306,11 @@ TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
     EXPECT_GT(std::abs(again.window()->geometry().center().x() - available.center().x()), 100) << "not centred";
 }
 
-// Ctrl+W closes the settings window, from whatever has the focus; it comes
-// back as it was.
 TEST_F(SettingsViewTest, CtrlWClosesTheWindow) {
     SyncSettingsWindowController controller(*updater, SyncStrings::application(), actions());
-    controller.show();
-    QWidget* window = controller.window();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QWidget* search = window->findChild<SettingsSearchField*>();
-    ASSERT_NE(search, nullptr);
-    for (QWidget* focus : {search, static_cast<QWidget*>(controller.view())}) {
+    QWidget* window = (controller.show(), controller.window());
+    for (QWidget* focus : {static_cast<QWidget*>(window->findChild<SettingsSearchField*>()),
+                           static_cast<QWidget*>(controller.view())}) {
         controller.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         focus->setFocus();
@@ -387,14 +319,11 @@ TEST_F(SettingsViewTest, CtrlWClosesTheWindow) {
     }
 }
 
-// At the window's usual size, in both looks, each pane fills the detail
-// column (so that titles such as the current version stay on one line) and
-// its texts, subtitles included, stand 4.5:1 from what is behind them; the
-// search field sits right under the title bar; each section's header
-// stands apart from the rows of the one above.
+// In both looks each pane fills the detail column (the version title stays on one line), its texts stand 4.5:1
+// from what is behind them, the search field sits under the title bar, and section headers stand apart.
 TEST_F(SettingsViewTest, PanesFillTheDetailColumnAndReadInBothLooks) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        QApplication::setPalette(look.palette);  // as the desktop's appearance sets it
+        QApplication::setPalette(look.palette);
         auto view = makeView(actions());
         SettingsShell& shell = *view->shell();
         const QWidget* column = shell.splitter()->widget(1);
@@ -408,11 +337,9 @@ TEST_F(SettingsViewTest, PanesFillTheDetailColumnAndReadInBothLooks) {
             EXPECT_GT(column->width(), 500);
             const auto findings = TextContrast::below(*view);
             EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
-            if (pane == std::string("general")) {
-                const QLabel* title = find<SettingsRow>(*view, "currentVersion")->findChild<QLabel*>();
-                EXPECT_LT(title->height(), 2 * title->fontMetrics().lineSpacing()) << "one line";
-            }
         }
+        const QLabel* title = find<SettingsRow>(*view, "currentVersion")->findChild<QLabel*>();
+        EXPECT_LT(title->height(), 2 * title->fontMetrics().lineSpacing()) << "one line";
         QWidget* general = shell.detail();
         const auto headers = general->findChildren<QLabel*>(QStringLiteral("sectionHeader"));
         ASSERT_EQ(headers.size(), 2);
@@ -429,19 +356,12 @@ TEST_F(SettingsViewTest, PanesFillTheDetailColumnAndReadInBothLooks) {
     QApplication::setPalette(WidgetRender::lightPalette());
 }
 
-// The settings window through a switch of the desktop's look, on every
-// pane: its colours are those it has when made in the new look.
 TEST_F(SettingsViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
-    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
-        auto view = makeView(actions());
-        QCoreApplication::processEvents();
-        return view;
-    });
-    EXPECT_EQ(differences.join(u'\n').toStdString(), "");
+    EXPECT_EQ(WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return makeView(actions()); })
+                  .join(u'\n').toStdString(), "");
 }
 
-class UpdaterTest : public test::SettingsFixture {
-protected:
+struct UpdaterTest : SettingsFixture {
     // A file:// feed with the given content, or a missing file.
     QString feedURL(const std::optional<QByteArray>& json) {
         const QString path = home.path() + QStringLiteral("/feed.json");
@@ -451,9 +371,9 @@ protected:
         }
         return QUrl::fromLocalFile(path).toString();
     }
-    // Runs one user check and returns what it found.
     UpdateCheckResult userCheck(const std::optional<QByteArray>& json) {
-        test::RecordingFeed* feed = nullptr;
+        presented.clear();
+        RecordingFeed* feed = nullptr;
         auto updater = makeUpdater(feedURL(json), &feed);
         updater->start();
         QSignalSpy checked(feed, &UpdateFeed::checked);
@@ -468,10 +388,10 @@ protected:
     }
 };
 
-// No check before the start, which happens once, and never when the
-// render-test variable is exactly "1"; without a feed a check says so.
+// No check before the start, which happens once, and never when the render-test variable is exactly "1";
+// without a feed a check says so. Automatic checking is off at first and forwarded at each write.
 TEST_F(UpdaterTest, StartsOnceAndNeverInRenderTestMode) {
-    test::RecordingFeed* feed = nullptr;
+    RecordingFeed* feed = nullptr;
     auto updater = makeUpdater({}, &feed);
     EXPECT_FALSE(updater->canCheckForUpdates());
     updater->controller().checkForUpdates();
@@ -479,13 +399,9 @@ TEST_F(UpdaterTest, StartsOnceAndNeverInRenderTestMode) {
     updater->start();
     updater->start();
     EXPECT_EQ(feed->starts, 1);
-    EXPECT_TRUE(updater->canCheckForUpdates());
     updater->controller().checkForUpdates();
     ASSERT_EQ(presented.size(), 1u);
     EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::noFeed);
-    EXPECT_EQ(UpdateWindow(presented[0]).message(),
-              "No update feed is configured for this build, so Kelto Sync cannot tell whether a newer version exists.");
-
     for (const auto& [value, starts] : {std::pair{"1", 0}, std::pair{"1 ", 1}}) {
         environment.set("KELTO_SYNC_RENDER_TESTS", value);
         auto again = makeUpdater({}, &feed);
@@ -493,23 +409,17 @@ TEST_F(UpdaterTest, StartsOnceAndNeverInRenderTestMode) {
         EXPECT_EQ(feed->starts, starts) << value;
         EXPECT_EQ(again->canCheckForUpdates(), starts == 1) << value;
     }
-}
-
-TEST_F(UpdaterTest, AutomaticWritesAreForwardedEachTimeAndStored) {
-    test::RecordingFeed* feed = nullptr;
-    auto updater = makeUpdater({}, &feed);
-    EXPECT_FALSE(updater->automaticallyChecksForUpdates()) << "off by default";
+    EXPECT_FALSE(updater->automaticallyChecksForUpdates());
     QSignalSpy changed(updater.get(), &Updater::automaticallyChecksForUpdatesChanged);
     updater->setAutomaticallyChecksForUpdates(true);
     updater->setAutomaticallyChecksForUpdates(true);
-    EXPECT_EQ(feed->automaticWrites, (std::vector<bool>{true, true}));
     EXPECT_EQ(changed.size(), 1);
-    EXPECT_TRUE(makeUpdater()->automaticallyChecksForUpdates());
+    EXPECT_EQ(makeUpdater({}, &feed)->automaticallyChecksForUpdates(), true);
+    EXPECT_EQ(static_cast<RecordingFeed&>(updater->controller()).automaticWrites, (std::vector<bool>{true, true}));
 }
 
-// Against version 1.4 (57): a higher version, or a higher build of the same
-// one, is available; the rest is up to date; a feed that cannot be read,
-// lacks its version or links to a file fails with a reason.
+// Against 1.4 (57): a higher version, or a higher build of the same one, is available; a feed that cannot be
+// read, lacks its version or links to a file fails with a reason.
 TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
     using Kind = UpdateCheckResult::Kind;
     const std::pair<std::optional<QByteArray>, Kind> feeds[] = {
@@ -525,76 +435,61 @@ TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
     };
     for (const auto& [json, kind] : feeds) {
         SCOPED_TRACE(json.value_or("(missing)").toStdString());
-        presented.clear();
         const UpdateCheckResult result = userCheck(json);
         EXPECT_EQ(result.kind, kind);
         EXPECT_EQ(result.error.isEmpty(), kind != Kind::failed);
     }
-    presented.clear();
     const UpdateWindow window(userCheck(feeds[0].first));
     EXPECT_EQ(window.message(), "Kelto Sync 1.5 (60) is available.");
     EXPECT_EQ(window.linkText(), "https://example.org/k");
 }
 
+// Daily, silent unless an update exists; a last check stamped a month ahead (a clock since corrected) holds
+// nothing back.
 TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {
-    test::RecordingFeed* feed = nullptr;
-    auto updater = makeUpdater(feedURL(QByteArray("not json")), &feed);
-    QSignalSpy checked(feed, &UpdateFeed::checked);
-    updater->setAutomaticallyChecksForUpdates(true);
-    EXPECT_EQ(checked.size(), 0) << "nothing before start";
-    updater->start();
-    ASSERT_TRUE(checked.wait());
-    EXPECT_FALSE(checked.at(0).at(1).toBool());
-    EXPECT_TRUE(presented.empty()) << "an automatic check keeps its errors to itself";
-
-    clock.advance(UpdateFeed::checkInterval - 60);
-    feed->checkIfDue();
-    EXPECT_TRUE(updater->canCheckForUpdates()) << "not yet due";
-
-    feedURL(QByteArray(R"({"version": "2.0", "build": "1", "url": "https://example.org/k"})"));
-    clock.advance(60);
-    feed->checkIfDue();
-    ASSERT_TRUE(checked.wait());
-    ASSERT_EQ(presented.size(), 1u);
-    EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::available);
-
-    updater->setAutomaticallyChecksForUpdates(false);
-    clock.advance(UpdateFeed::checkInterval * 2);
-    feed->checkIfDue();
-    EXPECT_EQ(checked.size(), 2) << "off means no automatic check";
-}
-
-TEST_F(UpdaterTest, ACheckStampedAheadOfTheClockDoesNotHoldBackAutomaticChecks) {
-    // The clock ran a month ahead at the last check and was corrected since.
-    QSettings().setValue(QStringLiteral("updates.lastCheck"),
-                         clock.now().sinceReference + 30 * UpdateFeed::checkInterval);
-    test::RecordingFeed* feed = nullptr;
-    auto updater = makeUpdater(feedURL(QByteArray("not json")), &feed);
-    QSignalSpy checked(feed, &UpdateFeed::checked);
-    updater->setAutomaticallyChecksForUpdates(true);
-    updater->start();
-    EXPECT_TRUE(checked.wait());
-}
-
-class LicensesViewTest : public testing::Test {
-protected:
-    LicensesViewTest() { QDir().mkpath(folder); }
-    void write(const QString& name, const QByteArray& bytes) {
-        ASSERT_TRUE(writeFile(folder + u'/' + name, bytes));
+    for (const bool stampedAhead : {false, true}) {
+        SCOPED_TRACE(stampedAhead);
+        presented.clear();
+        QSettings().setValue(QStringLiteral("updates.lastCheck"),
+                             stampedAhead ? clock.now().sinceReference + 30 * UpdateFeed::checkInterval : 0.0);
+        RecordingFeed* feed = nullptr;
+        auto updater = makeUpdater(feedURL(QByteArray("not json")), &feed);
+        QSignalSpy checked(feed, &UpdateFeed::checked);
+        updater->setAutomaticallyChecksForUpdates(true);
+        EXPECT_EQ(checked.size(), 0) << "nothing before start";
+        updater->start();
+        ASSERT_TRUE(checked.wait());
+        EXPECT_FALSE(checked.at(0).at(1).toBool());
+        EXPECT_TRUE(presented.empty()) << "an automatic check keeps its errors to itself";
+        clock.advance(UpdateFeed::checkInterval - 60);
+        feed->checkIfDue();
+        EXPECT_TRUE(updater->canCheckForUpdates()) << "not yet due";
+        feedURL(QByteArray(R"({"version": "2.0", "build": "1", "url": "https://example.org/k"})"));
+        clock.advance(60);
+        feed->checkIfDue();
+        ASSERT_TRUE(checked.wait());
+        ASSERT_EQ(presented.size(), 1u);
+        EXPECT_EQ(presented[0].kind, UpdateCheckResult::Kind::available);
+        updater->setAutomaticallyChecksForUpdates(false);
+        clock.advance(UpdateFeed::checkInterval * 2);
+        feed->checkIfDue();
+        EXPECT_EQ(checked.size(), 2) << "off means no automatic check";
     }
+}
+
+struct LicensesViewTest : testing::Test {
+    LicensesViewTest() { QDir().mkpath(folder); }
+    void write(const QString& name, const QByteArray& bytes) { ASSERT_TRUE(writeFile(folder + u'/' + name, bytes)); }
     std::unique_ptr<LicensesView> shown(const QString& at) {
         auto view = std::make_unique<LicensesView>(SyncStrings::application(), at);
         view->show();
         return view;
     }
-
     QTemporaryDir root;
     const QString folder = root.path() + QStringLiteral("/Licenses");
 };
 
-// The licence text as written and the archive to reveal; an upper-case
-// suffix or a signature is no archive, and the notice then says where the
-// source is instead. Escape closes the sheet.
+// An upper-case suffix or a signature is no archive; the notice then says where the source is. Escape closes.
 TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchive) {
     write(QStringLiteral("COPYING"), "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n");
     write(QStringLiteral("rsync-3.2.7.tar.gz"), "archive");
@@ -605,18 +500,14 @@ TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchive) {
     EXPECT_EQ(view->archiveLabel()->text(), "rsync-3.2.7.tar.gz");
     EXPECT_TRUE(view->revealButton()->isVisible());
     EXPECT_TRUE(view->notice().contains("included with Kelto Sync"));
-    QSignalSpy rejected(view.get(), &QDialog::rejected);
     QTest::keyClick(view.get(), Qt::Key_Escape);
-    EXPECT_EQ(rejected.size(), 1);
     EXPECT_FALSE(view->isVisible());
-
     QFile::remove(folder + QStringLiteral("/rsync-3.2.7.tar.gz"));
     write(QStringLiteral("rsync-3.2.7.TAR.GZ"), "archive");
     write(QStringLiteral("rsync.tar.gz.sig"), "signature");
     auto none = shown(folder);
     EXPECT_EQ(none->source(), std::nullopt);
-    EXPECT_TRUE(none->archiveLabel()->isHidden());
-    EXPECT_TRUE(none->revealButton()->isHidden());
+    EXPECT_TRUE(none->archiveLabel()->isHidden() && none->revealButton()->isHidden());
     EXPECT_TRUE(none->notice().contains("rsync” source package")) << none->notice().toStdString();
     EXPECT_FALSE(none->notice().contains("included with Kelto Sync"));
 }
@@ -628,54 +519,19 @@ TEST_F(LicensesViewTest, UnreadableTextShowsTheError) {
     EXPECT_EQ(broken->license(), "The file “" + folder + "/COPYING” isn’t valid UTF-8 text.");
     EXPECT_EQ(broken->source(), std::nullopt);
     EXPECT_TRUE(broken->revealButton()->isHidden());
-
     auto missing = shown(root.path() + QStringLiteral("/nowhere"));
     EXPECT_TRUE(missing->license().startsWith("The file “" + root.path() + "/nowhere/COPYING” couldn’t be read: "))
         << missing->license().toStdString();
     EXPECT_EQ(missing->textView()->toPlainText(), missing->license());
 }
 
-// The notices' rules and columns are as wide as they were written: a line
-// wider than the view scrolls sideways and is never broken.
 TEST_F(LicensesViewTest, ALineWiderThanTheViewScrollsRatherThanWraps) {
-    const QByteArray rule(120, '=');
-    write(QStringLiteral("COPYING"), rule + "\nshort\n");
+    write(QStringLiteral("COPYING"), QByteArray(120, '=') + "\nshort\n");
     auto view = shown(folder);
     view->load();
-    QPlainTextEdit* text = view->textView();
     QApplication::processEvents();
-    EXPECT_EQ(text->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_GT(text->horizontalScrollBar()->maximum(), 0);
-}
-
-using SettingsRenders = test::SettingsFixture;
-
-// Renders of the licences sheet and the update windows; the settings panes
-// are in the screenshots.
-TEST_F(SettingsRenders, LicencesAndUpdateWindows) {
-    const QString licenses = home.path() + QStringLiteral("/Licenses");
-    QDir().mkpath(licenses);
-    QFile::copy(QStringLiteral("/usr/share/common-licenses/GPL-3"), licenses + QStringLiteral("/COPYING"));
-    QFile(licenses + QStringLiteral("/rsync-3.2.7.tar.gz")).open(QIODevice::WriteOnly);
-    const auto inLook = [](QWidget& widget, WidgetRender::Look look) {
-        look.palette = WidgetRender::withWindowButtons(look.palette);
-        return WidgetRender::shownIn(widget, look);
-    };
-    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("licenses"), [&](const WidgetRender::Look& look) {
-        LicensesView sheet(SyncStrings::application(), licenses);
-        return inLook(sheet, look);
-    }));
-    for (const auto& [name, result] :
-         {std::pair{"no-feed", UpdateCheckResult::noFeed()},
-          std::pair{"available", UpdateCheckResult::available("1.5", "60", "https://example.org/kelto-sync")},
-          std::pair{"failed", UpdateCheckResult::failed("Host example.org not found")}}) {
-        EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("update-") + QString::fromLatin1(name),
-                                            [&](const WidgetRender::Look& look) {
-                                                UpdateWindow window(result);
-                                                window.resize(window.sizeHint());
-                                                return inLook(window, look);
-                                            }));
-    }
+    EXPECT_EQ(view->textView()->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_GT(view->textView()->horizontalScrollBar()->maximum(), 0);
 }
 
 }  // namespace
