@@ -30,39 +30,30 @@
 #include <optional>
 
 namespace kelto {
+namespace {
 
-// A pane whose content is a form of the given row titles, counting how
-// often it was built.
-inline SettingsPane testPane(const QString& id, const QString& title, const SettingsGroup& group,
-                             QStringList rows = {}, QStringList terms = {}, int* built = nullptr,
-                             FenraIcon symbol = FenraIcon::folder, TileTint tint = TileTint::cobalt) {
-    return SettingsPane(id, title, symbol, tint, group, std::move(terms), [rows, built] {
+// A pane whose content is a form of the given row titles, counting how often it was built.
+SettingsPane testPane(const QString& id, const QString& title, const SettingsGroup& group, QStringList rows = {},
+                      QStringList terms = {}, int* built = nullptr) {
+    return SettingsPane(id, title, FenraIcon::folder, TileTint::cobalt, group, std::move(terms), [rows, built] {
         if (built != nullptr) ++*built;
         auto* form = new QWidget;
         form->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto* layout = new QVBoxLayout(form);
         layout->setContentsMargins(20, 0, 20, 0);
-        for (const QString& row : rows) {
-            layout->addWidget(new SettingsRow(row, std::nullopt, [] { return new QCheckBox; }));
-        }
+        for (const QString& row : rows) layout->addWidget(new SettingsRow(row, std::nullopt, [] { return new QCheckBox; }));
         return form;
     });
 }
 
-inline SettingsGroup group(const char* id, std::optional<QString> title = std::nullopt) {
+SettingsGroup group(const char* id, std::optional<QString> title = std::nullopt) {
     return SettingsGroup{QString::fromLatin1(id), std::move(title)};
 }
 
-}  // namespace kelto
-
-namespace kelto {
-namespace {
-
 QStringList sidebarIds(const SettingsShell& shell) {
     QStringList ids;
-    for (const SidebarRow& row : shell.sidebar()->rows()) {
+    for (const SidebarRow& row : shell.sidebar()->rows())
         if (row.kind == SidebarRow::Kind::pane) ids.append(row.paneId);
-    }
     return ids;
 }
 
@@ -80,17 +71,14 @@ TEST(SettingsShellSelection, ResolvedWhenFirstShownAndWhenPanesOrSelectionChange
     EXPECT_EQ(selection.get(), QStringLiteral("general"));
     ASSERT_NE(shell.detail(), nullptr);
     EXPECT_TRUE(shell.detail()->isVisible());
-
     selection.set(QStringLiteral("sync"));
     QWidget* syncDetail = shell.detail();
     selection.set(QStringLiteral("elsewhere"));
     EXPECT_EQ(selection.get(), QStringLiteral("general"));
-
     selection.set(QStringLiteral("sync"));
     shell.setPanes(panes({"general", "advanced"}));
     EXPECT_EQ(selection.get(), QStringLiteral("general"));
     EXPECT_NE(shell.detail(), syncDetail);
-
     Binding<QString> other(QStringLiteral("gone"));
     SettingsShell withoutFallback(panes({"sync", "advanced"}), other, QStringLiteral("general"));
     withoutFallback.show();
@@ -101,8 +89,7 @@ TEST(SettingsShellSelection, ResolvedWhenFirstShownAndWhenPanesOrSelectionChange
     EXPECT_EQ(sidebarIds(withoutFallback), QStringList());
 }
 
-class SettingsShellTest : public testing::Test {
-protected:
+struct SettingsShellTest : testing::Test {
     SettingsShellTest()
         : selection(QStringLiteral("general")),
           shell({testPane("general", "General", group("main"), {"Open at login", "Show in the menu bar"}, {}, &built),
@@ -114,15 +101,12 @@ protected:
         QApplication::setActiveWindow(&shell);
         EXPECT_TRUE(QTest::qWaitForWindowActive(&shell));
     }
-
     QStringList litRows() const {
         QStringList lit;
-        for (const SettingsRow* row : shell.detail()->findChildren<SettingsRow*>()) {
+        for (const SettingsRow* row : shell.detail()->findChildren<SettingsRow*>())
             if (row->highlighted()) lit.append(row->title());
-        }
         return lit;
     }
-
     int built = 0;
     Binding<QString> selection;
     SettingsShell shell;
@@ -138,7 +122,6 @@ TEST_F(SettingsShellTest, TypingNarrowsTheSidebarWhileTheDetailStays) {
     EXPECT_EQ(shell.detail(), detail);
     EXPECT_EQ(selection.get(), QStringLiteral("general"));
     EXPECT_EQ(built, 1);
-
     // The rows of the shown pane follow the query.
     shell.query().set(QStringLiteral("login"));
     EXPECT_EQ(litRows(), QStringList({"Open at login"}));
@@ -146,7 +129,6 @@ TEST_F(SettingsShellTest, TypingNarrowsTheSidebarWhileTheDetailStays) {
     shell.query().set(QStringLiteral(" \t"));
     EXPECT_EQ(sidebarIds(shell), QStringList({"general", "advanced", "sync"}));
     EXPECT_EQ(shell.sidebar()->selectionModel()->selectedRows().size(), 1);
-
     // Picking a pane shows it.
     const QModelIndex sync = shell.sidebar()->model()->index(4, 0);
     QTest::mouseClick(shell.sidebar()->viewport(), Qt::LeftButton, {}, shell.sidebar()->visualRect(sync).center());
@@ -155,8 +137,8 @@ TEST_F(SettingsShellTest, TypingNarrowsTheSidebarWhileTheDetailStays) {
     EXPECT_NE(shell.detail(), detail);
 }
 
-// Ctrl+F focuses the field and selects its text; Escape clears the query
-// in the field without reaching the shell, and outside it as well.
+// Ctrl+F focuses the field and selects its text; Escape clears the query in the field without reaching the
+// shell, and outside it as well.
 TEST_F(SettingsShellTest, CtrlFFocusesTheFieldAndEscapeClearsTheQuery) {
     shell.query().set(QStringLiteral("sync"));
     shell.sidebar()->setFocus();
@@ -164,7 +146,6 @@ TEST_F(SettingsShellTest, CtrlFFocusesTheFieldAndEscapeClearsTheQuery) {
     QTest::keyClick(shell.sidebar(), Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(shell.searchField()->hasFocus());
     EXPECT_EQ(shell.searchField()->selectedText(), QStringLiteral("sync"));
-
     struct : QObject {
         int count = 0;
         bool eventFilter(QObject*, QEvent* event) override {
@@ -184,16 +165,13 @@ TEST_F(SettingsShellTest, CtrlFFocusesTheFieldAndEscapeClearsTheQuery) {
 
 TEST_F(SettingsShellTest, FieldTextsFollowTheLocaleAndTheSidebarCannotCollapse) {
     SettingsSearchField& field = *shell.searchField();
-    EXPECT_EQ(field.placeholderText(), QString::fromUtf8("Search settings…"));
-    shell.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
-    EXPECT_EQ(field.placeholderText(), QString::fromUtf8("Tìm kiếm cài đặt…"));
-    EXPECT_EQ(field.accessibleName(), QString::fromUtf8("Tìm kiếm cài đặt"));
-    shell.setLocale(QLocale(QLocale::Japanese));
-    EXPECT_EQ(field.placeholderText(), QString::fromUtf8("Search settings…"));
-    EXPECT_EQ(field.accessibleName(), QStringLiteral("Search settings"));
-
+    for (const auto& [locale, name] : {std::pair{QLocale(QLocale::Vietnamese, QLocale::Vietnam), "Tìm kiếm cài đặt"},
+                                       std::pair{QLocale(QLocale::Japanese), "Search settings"}}) {
+        shell.setLocale(locale);
+        EXPECT_EQ(field.placeholderText(), QString::fromUtf8(name) + QString::fromUtf8("…"));
+        EXPECT_EQ(field.accessibleName(), QString::fromUtf8(name));
+    }
     QSplitter& split = *shell.splitter();
-    EXPECT_EQ(split.widget(0)->width(), 232);
     split.setSizes({0, 780});
     EXPECT_FALSE(split.isCollapsible(0));
     EXPECT_EQ(split.widget(0)->width(), 210);
@@ -205,12 +183,11 @@ using Kind = SidebarRow::Kind;
 
 QStringList describe(const std::vector<SidebarRow>& rows) {
     QStringList described;
-    for (const SidebarRow& row : rows) {
+    for (const SidebarRow& row : rows)
         described.append(row.kind == Kind::pane      ? row.paneId
                          : row.kind == Kind::heading ? QStringLiteral("# ") + row.text
                          : row.kind == Kind::empty   ? QStringLiteral("(") + row.text + QStringLiteral(")")
                                                      : QStringLiteral("gap"));
-    }
     return described;
 }
 
@@ -219,9 +196,8 @@ std::vector<SettingsPane> panesAB() {
             testPane("c", "Gamma", group("g1"))};
 }
 
-// Panes grouped by first appearance, a gap and the group's heading (its
-// first pane's title) before each group with one; "No results" when none,
-// in the list's language.
+// Panes grouped by first appearance, a gap and the group's heading before each group with one; "No results" when
+// none, in the list's language.
 TEST(SidebarRows, GroupedByFirstAppearanceWithGapsAndHeadings) {
     const auto rows = [](std::vector<SettingsPane> panes) {
         return describe(SettingsSidebarList::rowsFor(panes, QLocale(QLocale::English)));
@@ -231,7 +207,6 @@ TEST(SidebarRows, GroupedByFirstAppearanceWithGapsAndHeadings) {
     EXPECT_EQ(rows({testPane("a", "Alpha", group("g", QStringLiteral("One"))),
                     testPane("b", "Beta", group("g", QStringLiteral("Two")))}),
               QStringList({"# One", "a", "b"}));
-
     Binding<std::optional<QString>> selection;
     QWidget window;
     auto* list = new SettingsSidebarList({}, selection, &window);
@@ -244,13 +219,11 @@ TEST(SidebarRows, GroupedByFirstAppearanceWithGapsAndHeadings) {
     EXPECT_EQ(describe(list->rows()), QStringList({"(No results)"}));
 }
 
-class SidebarTest : public testing::Test {
-protected:
+struct SidebarTest : testing::Test {
     SidebarTest() : selection(QStringLiteral("c")), list(panesAB(), selection) {
         list.resize(232, 300);
         list.show();
     }
-
     QRect rectOf(int row) const { return list.visualRect(list.model()->index(row, 0)); }
     QStringList selectedIds() const {
         QStringList ids;
@@ -258,7 +231,6 @@ protected:
         return ids;
     }
     void click(const QPoint& at) { QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at); }
-
     Binding<std::optional<QString>> selection;
     SettingsSidebarList list;
 };
@@ -268,7 +240,6 @@ TEST_F(SidebarTest, RowsAreTwelveOrThirtyFourHighAndNamedForAssistiveTechnology)
     EXPECT_EQ(heights, QList<int>({34, 34, 12, 34}));
     EXPECT_EQ(rectOf(0).top(), 0);
     EXPECT_EQ(list.viewport()->geometry().top(), 12);
-
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&list);
     ASSERT_NE(table, nullptr);
     QStringList names;
@@ -280,15 +251,12 @@ TEST_F(SidebarTest, RowsAreTwelveOrThirtyFourHighAndNamedForAssistiveTechnology)
     EXPECT_EQ(names, QStringList({"Alpha", "Gamma", "Sync", "Beta"}));
     EXPECT_EQ(table->childCount(), 4);
     for (int i = 0; i < table->childCount(); ++i) EXPECT_EQ(table->indexOfChild(table->child(i)), i);
-
     // Focus and selection notices name a row by the element read out.
     for (int row = 0; row < static_cast<int>(list.rows().size()); ++row) {
         const int child = SidebarAccessible::childOfRow(list, row);
-        if (list.rows()[static_cast<std::size_t>(row)].kind == Kind::gap) {
-            EXPECT_EQ(child, -1);
-        } else {
-            EXPECT_EQ(table->child(child)->text(QAccessible::Name), list.rows()[static_cast<std::size_t>(row)].text);
-        }
+        const SidebarRow& shown = list.rows()[static_cast<std::size_t>(row)];
+        EXPECT_EQ(child == -1 ? QString() : table->child(child)->text(QAccessible::Name),
+                  shown.kind == Kind::gap ? QString() : shown.text);
     }
 }
 
@@ -300,7 +268,7 @@ TEST_F(SidebarTest, HeadingsReadInBothLooks) {
         const QColor ground = look.palette.color(QPalette::Window);
         const QRect heading = rectOf(3).translated(list.viewport()->pos());
         double strongest = 1;
-        for (int y = heading.top(); y <= heading.bottom(); ++y) {
+        for (int y = heading.top(); y <= heading.bottom(); ++y)
             for (int x = heading.left(); x <= heading.right(); ++x) {
                 const QColor pixel = image.pixelColor(x, y);
                 const double a = pixel.alphaF();
@@ -309,7 +277,6 @@ TEST_F(SidebarTest, HeadingsReadInBothLooks) {
                                 mix(pixel.blueF(), ground.blueF()));
                 strongest = std::max(strongest, Contrast::ratio(shown, RGB(ground.redF(), ground.greenF(), ground.blueF())));
             }
-        }
         EXPECT_GE(strongest, 4.5) << look.name;
     }
 }
@@ -323,11 +290,9 @@ TEST_F(SidebarTest, OnlyAPaneRowTakesAClickAndNothingClearsTheSelection) {
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, rectOf(1).center());
     EXPECT_EQ(written.count(), 0);
     EXPECT_EQ(selectedIds(), QStringList({"c"}));
-
     click(rectOf(4).center());
     EXPECT_EQ(selection.get(), std::optional<QString>(QStringLiteral("b")));
     EXPECT_EQ(written.count(), 1);
-
     Binding<std::optional<QString>> none;
     SettingsSidebarList empty({}, none);
     empty.show();
@@ -341,7 +306,6 @@ TEST_F(SidebarTest, UpdatesChangeTheTableOnlyAsMuchAsTheRowsAndSelectionDo) {
     QSignalSpy resets(list.model(), &QAbstractItemModel::modelReset);
     QSignalSpy selectionChanges(list.selectionModel(), &QItemSelectionModel::selectionChanged);
     QSignalSpy written(&selection, &BindingNotifier::written);
-
     list.setPanes(panesAB());
     selection.set(QStringLiteral("c"));
     std::vector<SettingsPane> retermed = panesAB();
@@ -350,18 +314,15 @@ TEST_F(SidebarTest, UpdatesChangeTheTableOnlyAsMuchAsTheRowsAndSelectionDo) {
     EXPECT_EQ(resets.count(), 0);
     EXPECT_EQ(selectionChanges.count(), 0);
     EXPECT_EQ(written.count(), 1);  // the test's own write
-
     // The sidebar's own selection change is not written back.
     selection.set(QStringLiteral("a"));
     EXPECT_EQ(selectedIds(), QStringList({"a"}));
     EXPECT_EQ(written.count(), 2);
-
     std::vector<SettingsPane> retinted = panesAB();
     retinted[0].tint = TileTint::coral;
     list.setPanes(retinted);
     EXPECT_EQ(resets.count(), 1);
     EXPECT_EQ(selectedIds(), QStringList({"a"}));
-
     // A pane the search hid, or none: no row, and the value stays.
     list.setPanes({testPane("b", "Beta", group("g2"))});
     EXPECT_TRUE(selectedIds().isEmpty());
@@ -372,8 +333,7 @@ TEST_F(SidebarTest, UpdatesChangeTheTableOnlyAsMuchAsTheRowsAndSelectionDo) {
 }
 
 // Settings go to a temporary configuration folder, never the user's.
-class ConfiguratorTest : public testing::Test {
-protected:
+struct ConfiguratorTest : testing::Test {
     ConfiguratorTest() {
         EXPECT_TRUE(config.isValid());
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
@@ -392,9 +352,8 @@ protected:
     QTemporaryDir config;
 };
 
-// One policy per window, however often configured, keeps the sidebar toggle
-// out of that window's toolbars, later ones too, and out of no other
-// window's; a window gone leaves nothing of it behind.
+// One policy per window, however often configured, keeps the sidebar toggle out of that window's toolbars, later
+// ones too, and out of no other window's; a window gone leaves nothing of it behind.
 TEST_F(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnly) {
     QMainWindow window;
     QToolBar* toolbar = window.addToolBar(QStringLiteral("Main"));
@@ -415,7 +374,6 @@ TEST_F(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnly) {
     EXPECT_EQ(actionTexts(*toolbar), QStringList({"Help"}));
     EXPECT_EQ(actionTexts(*later), QStringList());
     EXPECT_EQ(actionTexts(*otherToolbar), QStringList({"Sidebar"}));
-
     auto* gone = new QMainWindow;
     SettingsWindowConfigurator::configure(*gone, QStringLiteral("GoneTest"));
     toggle(*gone->addToolBar(QStringLiteral("Main")));  // a removal is now pending
@@ -427,14 +385,12 @@ TEST_F(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnly) {
     EXPECT_EQ(next.findChild<QToolBar*>()->actions().size(), 1);
 }
 
-// A window's size and minimum, then the geometry it saved under its name,
-// which a second configuration keeps.
+// A window's buttons and minimum, then the geometry it saved under its name, which a second configuration keeps.
 TEST_F(ConfiguratorTest, SizesAndFlagsThenTheSavedGeometry) {
     const QString name = QStringLiteral("KeltoSyncSettings");
     {
         QWidget window;
         SettingsWindowConfigurator::configure(window, name);
-        EXPECT_EQ(window.size(), QSize(780, 600));
         for (Qt::WindowType flag : {Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint})
             EXPECT_TRUE(window.windowFlags().testFlag(flag)) << flag;
         EXPECT_FALSE(QSettings().contains(SettingsWindowConfigurator::geometryKey(name)));
@@ -450,35 +406,8 @@ TEST_F(ConfiguratorTest, SizesAndFlagsThenTheSavedGeometry) {
     }
     QWidget fresh;
     SettingsWindowConfigurator::configure(fresh, QStringLiteral("Other"));
-    EXPECT_EQ(fresh.size(), QSize(780, 600));
     fresh.resize(600, 400);
     EXPECT_EQ(fresh.size(), QSize(680, 480));
-}
-
-// PNG renders in a light and a dark look, in the build folder, for a person to look at.
-TEST(Renders, SettingsWindow) {
-    const std::vector<SettingsPane> panes{
-        testPane("general", "General", group("app"), {"Open at login", "Show in the menu bar"}, {"login"}, nullptr,
-                 FenraIcon::sync, TileTint::kelto),
-        testPane("notifications", "Notifications", group("app"), {"Notify when a sync fails"}, {}, nullptr,
-                 FenraIcon::info, TileTint::coral),
-        testPane("archive", "Archive", group("data", QStringLiteral("Data")), {"Keep replaced files"}, {}, nullptr,
-                 FenraIcon::archive, TileTint::green),
-        testPane("permissions", "Permissions", group("data", QStringLiteral("Data")), {}, {}, nullptr, FenraIcon::lock,
-                 TileTint::graphite)};
-    for (const auto& [name, query, locale] : {std::tuple{"settings-window", "", QLocale(QLocale::English)},
-                                              std::tuple{"settings-window-search", "login", QLocale(QLocale::English)},
-                                              std::tuple{"settings-window-no-results-vi", "nothing like this",
-                                                         QLocale(QLocale::Vietnamese, QLocale::Vietnam)}}) {
-        EXPECT_TRUE(WidgetRender::saveLooks(QString::fromLatin1(name), [&](const WidgetRender::Look& look) {
-            Binding<QString> selection(QStringLiteral("general"));
-            SettingsShell shell(panes, selection, QStringLiteral("general"));
-            shell.setLocale(locale);
-            shell.query().set(QString::fromLatin1(query));
-            shell.resize(780, 600);
-            return WidgetRender::shownIn(shell, look);
-        })) << name;
-    }
 }
 
 }  // namespace
