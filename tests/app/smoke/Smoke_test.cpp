@@ -1,7 +1,4 @@
-// The whole application in this process over the real bundle and its rsync,
-// on a virtual X server under openbox with a session bus of its own: the
-// first-run checklist, a new job made through the real file dialog, a manual
-// run, and Quit.
+// The whole application over the real bundle and its rsync, on a virtual X server under openbox.
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -48,9 +45,7 @@ namespace {
 
 constexpr int patience = 60000;
 
-// Keeps what would have gone to the desktop's notification server.
-class RecordingNotifications final : public NotificationCenter {
-public:
+struct RecordingNotifications final : NotificationCenter {
     void add(const NotificationRequest& request) override { posted.push_back(request); }
     void remove(const QString& identifier) override { removed.push_back(identifier); }
     void requestAuthorization(AuthorizationAnswer answer) override {
@@ -64,18 +59,13 @@ public:
 template <typename Widget>
 Widget* shown() {
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible()) continue;
-        if (auto* found = qobject_cast<Widget*>(top)) return found;
-        if (auto* found = top->findChild<Widget*>()) {
-            if (found->isVisible()) return found;
-        }
+        auto* found = qobject_cast<Widget*>(top) ? qobject_cast<Widget*>(top) : top->findChild<Widget*>();
+        if (top->isVisible() && found != nullptr && found->isVisible()) return found;
     }
     return nullptr;
 }
 
-// Clicks `choose`, which runs a modal file dialog, and answers that dialog
-// as a person would: the path typed into its name field, then its accept
-// button.
+// Clicks `choose` and answers its modal file dialog as a person would: the path typed, then Open.
 void chooseFolder(QPushButton* choose, const std::filesystem::path& folder) {
     bool answered = false;
     QTimer poll;
@@ -87,9 +77,7 @@ void chooseFolder(QPushButton* choose, const std::filesystem::path& folder) {
         auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
         if (name == nullptr || buttons == nullptr) return;
         answered = true;
-        // Typed into the focused field of the active dialog: the dialog
-        // rewrites an unfocused field from what its list selects.
-        dialog->activateWindow();
+        dialog->activateWindow();  // the dialog rewrites an unfocused field from what its list selects
         EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->isActiveWindow(); }, patience));
         name->setFocus();
         name->clear();
@@ -130,20 +118,16 @@ struct Smoke : ::testing::Test {
     Smoke() {
         for (const auto& [name, folder] : std::vector<std::pair<const char*, std::string>>{
                  {"HOME", ""}, {"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"},
-                 {"XDG_STATE_HOME", "state"}, {"XDG_CACHE_HOME", "cache"}}) {
+                 {"XDG_STATE_HOME", "state"}, {"XDG_CACHE_HOME", "cache"}})
             qputenv(name, QByteArray::fromStdString((home / folder).string()));
-        }
         std::filesystem::create_directories(source / "Letters");
         std::filesystem::create_directories(destination);
         std::ofstream(source / "notes.txt") << "first notes\n";
         std::ofstream(source / "Letters/april.txt") << "dear reader\n";
-        // The desktop would show its own dialog; Qt's widget dialog is the
-        // one a test can drive.
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     }
 
-    // Started as a person's first launch: the checklist waits for the main
-    // window, comes up, and is set aside with "Set up later".
+    // A first launch: the checklist comes up over the main window and is set aside with "Set up later".
     KeltoSyncApp& launch() {
         KeltoSyncApp& started = app.emplace(KeltoSyncApp::Options{
             .bundleRoot = KELTO_BUNDLE_DIR,
@@ -172,8 +156,7 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     KeltoSyncApp& app = launch();
     ASSERT_FALSE(HasFailure());
     EXPECT_TRUE(defaults.value(SyncSetup::onboardingDone).toBool());
-    // The kit and the permission texts speak the application's languages:
-    // Vietnamese, which the application does not offer, reads English.
+    // The kit and permission texts speak the application's languages: Vietnamese, not offered, reads English.
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     EXPECT_EQ(FenraMacStrings::text(QStringLiteral("Search settings…"), vietnamese),
               QStringLiteral("Search settings…"));
@@ -189,7 +172,6 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     QTest::keyClicks(editor->nameField(), QStringLiteral("Documents backup"));
     chooseFolder(editor->foldersSection()->sideRow(FoldersSection::Side::source)->chooseButton(), source);
     chooseFolder(editor->foldersSection()->sideRow(FoldersSection::Side::destination)->chooseButton(), destination);
-
     // Create once the validator has answered for both folders.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -203,19 +185,14 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return (!jobs->newJobSheet() || !jobs->newJobSheet()->isVisible()) && jobs->editor() != nullptr; },
         patience));
-
     const std::vector<SyncJob> stored = JobStore(folders.jobsFile()).load();
     ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(stored[0].name, "Documents backup");
-    EXPECT_EQ(stored[0].source.path, source.string());
-    EXPECT_EQ(stored[0].destination.path, destination.string());
+    EXPECT_EQ(stored[0].name + stored[0].source.path + stored[0].destination.path,
+              "Documents backup" + source.string() + destination.string());
     EXPECT_EQ(jobs->selection(), stored[0].id);
-
     // "Sync now" on the new job's overview; the bundled rsync copies.
     auto* detail = qobject_cast<JobDetailView*>(jobs->editor());
-    ASSERT_NE(detail, nullptr);
     auto* syncNow = detail->overview()->findChild<QPushButton*>(QStringLiteral("syncNow"));
-    ASSERT_NE(syncNow, nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return syncNow->isVisible() && syncNow->isEnabled(); }, patience));
     QTest::mouseClick(syncNow, Qt::LeftButton);
     const RunHistoryStore history(folders.historyFolder(), folders.logs);
@@ -227,34 +204,27 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     EXPECT_EQ(line, "dear reader");
     EXPECT_TRUE(std::filesystem::is_regular_file(destination / "notes.txt"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
-
-    // With the main window closed, the tray's "Open Kelto Sync…" brings it
-    // back and the popup makes way for it.
+    // With the main window closed, the tray's "Open Kelto Sync…" brings it back and the popup makes way for it.
     app.mainWindow()->close();
     EXPECT_EQ(app.mainWindow(), nullptr) << "gone from the moment it closes";
     app.tray().togglePopup();
     QPointer<QWidget> popup = app.tray().popup();
     ASSERT_TRUE(popup);
-    auto* content = popup->findChild<MenuBarContent*>();
-    ASSERT_NE(content, nullptr);
-    content->openButton()->click();
+    popup->findChild<MenuBarContent*>()->openButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() != nullptr && app.mainWindow()->isVisible(); }, patience));
     EXPECT_TRUE(QTest::qWaitFor([&] { return popup.isNull(); }, patience));
-
     // The window menu's Quit ends the event loop with status 0.
     QAction* quit = nullptr;
-    for (QAction* action : app.mainWindow()->findChild<QMenuBar*>()->findChildren<QAction*>()) {
+    for (QAction* action : app.mainWindow()->findChild<QMenuBar*>()->findChildren<QAction*>())
         if (action->shortcut() == QKeySequence(QKeySequence::Quit)) quit = action;
-    }
     ASSERT_NE(quit, nullptr);
     QTimer::singleShot(0, quit, &QAction::trigger);
     QTimer::singleShot(patience, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
-// A run parked for review posts "Review needed"; clicking it with the main
-// window closed opens the window and the review sheet over it: above it,
-// centred on it, the window within the screen's free area.
+// A parked review's notice, clicked with the main window closed, opens the window and the sheet above it, centred
+// on it, the window within the screen's free area; Cancel withdraws the notice.
 TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     std::filesystem::create_directories(destination / "Old");
     for (int i = 0; i < 80; ++i) std::ofstream(destination / "Old" / ("old-" + std::to_string(i) + ".txt")) << i;
@@ -267,7 +237,6 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     KeltoSyncApp& app = launch();
     ASSERT_FALSE(HasFailure());
     app.mainWindow()->close();
-
     app.runtime()->model().runNow(job.id);
     const auto reviewPosted = [&] {
         return std::any_of(notifications.posted.begin(), notifications.posted.end(), [](const NotificationRequest& r) {
@@ -276,7 +245,6 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     };
     ASSERT_TRUE(QTest::qWaitFor(reviewPosted, patience));
     NotificationRouter::shared().handle(QStringLiteral("default"), job.id);
-
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown<PreviewSheet>() != nullptr; }, patience));
     PreviewSheet* sheet = shown<PreviewSheet>();
     QWidget* window = app.mainWindow();
@@ -293,21 +261,15 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
         [&] { return (sheet->frameGeometry().center() - window->frameGeometry().center()).manhattanLength() <= 4; },
         patience))
         << "not centred on its window";
-
-    // Cancel declines the parked run, and the notice that asked for the
-    // review goes with it.
     EXPECT_TRUE(notifications.removed.empty());
     sheet->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
     EXPECT_EQ(notifications.removed, std::vector<QString>{"review-" + QString::fromStdString(job.id.string())});
 }
 
-// Under the window manager, in the face a desktop without settings gives
-// the application, an alert keeps its message on one line, leaves its title
-// room in the title bar (in the bar's bold face beside its icon and three
-// buttons, each about as wide as the bar is high), and grows no wider than
-// its screen for a title past that: the bar then shows it shortened in its
-// middle, and the message leads with the whole of it.
+// An alert keeps its message on one line and leaves its title room in the title bar (bold, beside an icon and
+// three buttons about as wide as the bar is high), up to its screen's width: past it the bar shortens the title
+// in its middle and the message leads with the whole of it.
 TEST(Alerts, TheMessageKeepsToOneLineAndTheTitleBarHasRoomForTheTitleUpToTheScreen) {
     const QFont kept = QApplication::font();
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
