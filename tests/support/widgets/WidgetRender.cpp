@@ -6,7 +6,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QWidget>
@@ -119,22 +118,6 @@ QString WidgetRender::savePng(const QImage& image, const QString& name) {
     }
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
     return image.save(path, "PNG") ? path : QString();
-}
-
-bool WidgetRender::saveLooks(const QString& name, const std::function<QImage(const Look&)>& draw) {
-    bool all = true;
-    for (const Look& look : looks()) {
-        const QString path = savePng(draw(look), name + u'-' + QString::fromLatin1(look.name));
-        all = all && !path.isEmpty() && QFileInfo(path).size() > 0;
-    }
-    return all;
-}
-
-QImage WidgetRender::shownIn(QWidget& widget, const Look& look) {
-    widget.setPalette(look.palette);
-    widget.setAutoFillBackground(true);
-    widget.show();
-    return image(widget, 2);
 }
 
 QColor WidgetRender::pixel(const QImage& image, int x, int y) {

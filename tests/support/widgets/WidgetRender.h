@@ -49,17 +49,12 @@ struct WidgetRender {
     // is put back.
     static QStringList lookSwitchDifferences(const std::function<std::unique_ptr<QWidget>()>& make);
 
-    // Renders are made once in each look.
+    // The light and the dark look.
     struct Look {
         const char* name;
         QPalette palette;
     };
     static std::vector<Look> looks() { return {{"light", lightPalette()}, {"dark", darkPalette()}}; }
-    // Writes what `draw` gives in each look as `<name>-<look>.png`; whether
-    // every file was written.
-    static bool saveLooks(const QString& name, const std::function<QImage(const Look&)>& draw);
-    // `widget` in the look's palette, filled and shown, at ratio 2.
-    static QImage shownIn(QWidget& widget, const Look& look);
 };
 
 }  // namespace kelto
