@@ -60,7 +60,6 @@ struct SetupRig {
     std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
     int opens = 0;
     AppRelauncher relauncher{[] {}, [] {}};
-
     SyncSetup::Dependencies dependencies() {
         return SyncSetup::Dependencies{
             .strings = SyncStrings::application(),
@@ -427,7 +426,6 @@ struct Setup : ::testing::Test {
     test::SetupRig rig;
     SyncSetup setup{defaults, rig.dependencies()};
     QWidget main;
-
     PermissionChecklistView* view() const {
         return setup.controller() ? setup.controller()->window()->findChild<PermissionChecklistView*>() : nullptr;
     }
@@ -517,7 +515,6 @@ TEST(Entry, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
         EXPECT_EQ(AppEntry::isRenderTestRun(environment), value == QStringLiteral("1")) << value.toStdString();
     }
     EXPECT_FALSE(AppEntry::isRenderTestRun(QProcessEnvironment()));
-
     test::TemporaryFolder home;
     QProcessEnvironment environment = test::scratchEnvironment(home);
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
@@ -653,7 +650,6 @@ struct Routing : ::testing::Test {
     SyncJob job = SyncJob::newJob("Photos");
     std::vector<std::string> opened;  // with whether the request was set by then
     Routing() { model.setJobs({job}); }
-
     void route(RunOutcome outcome, RunTrigger trigger) {
         RunRecord record;
         record.jobID = job.id;

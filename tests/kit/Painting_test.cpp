@@ -72,7 +72,6 @@ TEST(SymbolImage, EveryIconHasArtworkAndDrawsInItsTint) {
     EXPECT_EQ(folder.pixmap(QSize(20, 20), 2.0).size(), QSize(40, 40));
     EXPECT_GT(coverageOf(folder.pixmap(QSize(64, 64), 1.0).toImage(), Qt::black).painted,
               3 * coverageOf(folder.pixmap(QSize(32, 32), 1.0).toImage(), Qt::black).painted);
-
     const QIcon success = SymbolImage::icon(FenraIcon::success, QColor(0, 0, 255));
     EXPECT_EQ(success.pixmap(QSize(24, 24), 1.0, QIcon::Normal).toImage().pixelColor(5, 12).alpha(), 255);
     const int faded = success.pixmap(QSize(24, 24), 1.0, QIcon::Disabled).toImage().pixelColor(5, 12).alpha();

@@ -109,7 +109,6 @@ public:
         released_.insert(index);
         slot(index).set_value(status);
     }
-
 private:
     std::promise<PermissionStatus>& slot(std::size_t index) {
         while (answers_.size() <= index) answers_.emplace_back();
@@ -443,7 +442,6 @@ TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
     EXPECT_EQ(window.message(), "Kelto Sync 1.5 (60) is available.");
     EXPECT_EQ(window.linkText(), "https://example.org/k");
 }
-
 // Daily, silent unless an update exists; a last check stamped a month ahead (a clock since corrected) holds
 // nothing back.
 TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {
@@ -476,7 +474,6 @@ TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {
         EXPECT_EQ(checked.size(), 2) << "off means no automatic check";
     }
 }
-
 struct LicensesViewTest : testing::Test {
     LicensesViewTest() { QDir().mkpath(folder); }
     void write(const QString& name, const QByteArray& bytes) { ASSERT_TRUE(writeFile(folder + u'/' + name, bytes)); }
@@ -488,7 +485,6 @@ struct LicensesViewTest : testing::Test {
     QTemporaryDir root;
     const QString folder = root.path() + QStringLiteral("/Licenses");
 };
-
 // An upper-case suffix or a signature is no archive; the notice then says where the source is. Escape closes.
 TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchive) {
     write(QStringLiteral("COPYING"), "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n");
@@ -511,7 +507,6 @@ TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchive) {
     EXPECT_TRUE(none->notice().contains("rsync” source package")) << none->notice().toStdString();
     EXPECT_FALSE(none->notice().contains("included with Kelto Sync"));
 }
-
 TEST_F(LicensesViewTest, UnreadableTextShowsTheError) {
     write(QStringLiteral("COPYING"), QByteArray("valid then \xC3\x28 broken"));
     write(QStringLiteral("rsync.tar.gz"), "archive");
@@ -524,7 +519,6 @@ TEST_F(LicensesViewTest, UnreadableTextShowsTheError) {
         << missing->license().toStdString();
     EXPECT_EQ(missing->textView()->toPlainText(), missing->license());
 }
-
 TEST_F(LicensesViewTest, ALineWiderThanTheViewScrollsRatherThanWraps) {
     write(QStringLiteral("COPYING"), QByteArray(120, '=') + "\nshort\n");
     auto view = shown(folder);
@@ -533,6 +527,5 @@ TEST_F(LicensesViewTest, ALineWiderThanTheViewScrollsRatherThanWraps) {
     EXPECT_EQ(view->textView()->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_GT(view->textView()->horizontalScrollBar()->maximum(), 0);
 }
-
 }  // namespace
 }  // namespace kelto

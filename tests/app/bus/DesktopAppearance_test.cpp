@@ -22,7 +22,6 @@ class FakeSettingsPortal {
 public:
     static constexpr const char* path = "/org/freedesktop/portal/desktop";
     static constexpr const char* interface = "org.freedesktop.portal.Settings";
-
     FakeSettingsPortal(const std::string& address, unsigned scheme) : scheme_(scheme), service_(address) {
         static const sd_bus_vtable vtable[] = {
             SD_BUS_VTABLE_START(0),
@@ -33,7 +32,6 @@ public:
             throw std::runtime_error("cannot add the settings object");
         service_.start("org.freedesktop.portal.Desktop");
     }
-
     // Stores the value and sends SettingChanged for `key`.
     void change(const std::string& key, unsigned scheme) {
         if (key == "color-scheme") scheme_ = scheme;
@@ -44,7 +42,6 @@ public:
                 throw std::runtime_error("cannot send SettingChanged");
         });
     }
-
 private:
     // Like the portal, wraps the value in a second variant.
     static int read(sd_bus_message* message, void* userdata, sd_bus_error* error) {
@@ -62,7 +59,6 @@ private:
         sd_bus_message_unref(reply);
         return r;
     }
-
     std::atomic<unsigned> scheme_;
     BusService service_;  // last: stops answering before the value goes
 };
@@ -76,9 +72,7 @@ namespace {
 
 struct Appearance : ::testing::Test {
     const QPalette platform = QApplication::palette();
-
     ~Appearance() override { QApplication::setPalette(platform); }
-
     static std::string address() {
         const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
         return address ? address : "";
@@ -113,13 +107,11 @@ TEST_F(Appearance, readsThePreferenceAtStartAndFollowsItsChanges) {
     EXPECT_TRUE(shows(Preference::dark));
     EXPECT_EQ(appearance.desktopScheme(), ColorScheme::dark);
     QSignalSpy schemes(&appearance, &DesktopAppearance::desktopSchemeChanged);
-
     portal.change("color-scheme", 2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.preference() == Preference::light; }));
     EXPECT_TRUE(shows(Preference::light));
     EXPECT_EQ(appearance.desktopScheme(), ColorScheme::light);
     ASSERT_EQ(schemes.count(), 1);
-
     // Another key of the group changes nothing; no preference is the platform's.
     portal.change("contrast", 1);
     portal.change("color-scheme", 0);

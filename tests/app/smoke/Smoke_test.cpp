@@ -114,7 +114,6 @@ struct Smoke : ::testing::Test {
     RecordingNotifications notifications;
     test::FakeSystemEvents systemEvents;
     test::FakeVolumeEvents volumeEvents;
-
     Smoke() {
         for (const auto& [name, folder] : std::vector<std::pair<const char*, std::string>>{
                  {"HOME", ""}, {"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"},
@@ -126,7 +125,6 @@ struct Smoke : ::testing::Test {
         std::ofstream(source / "Letters/april.txt") << "dear reader\n";
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     }
-
     // A first launch: the checklist comes up over the main window and is set aside with "Set up later".
     KeltoSyncApp& launch() {
         KeltoSyncApp& started = app.emplace(KeltoSyncApp::Options{
@@ -146,7 +144,6 @@ struct Smoke : ::testing::Test {
         EXPECT_TRUE(QTest::qWaitFor([&] { return started.setup().checklist() == nullptr; }, patience));
         return started;
     }
-
     std::optional<KeltoSyncApp> app;  // last: gone before what it uses
 };
 
@@ -161,7 +158,6 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     EXPECT_EQ(FenraMacStrings::text(QStringLiteral("Search settings…"), vietnamese),
               QStringLiteral("Search settings…"));
     EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), {"vi_VN.UTF-8"}).language(), "en");
-
     auto* jobs = app.mainWindow()->findChild<JobListView*>();
     ASSERT_NE(jobs, nullptr);
     QTest::mouseClick(jobs->findChild<QPushButton*>(QStringLiteral("newJob")), Qt::LeftButton);

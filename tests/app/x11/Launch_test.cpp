@@ -41,7 +41,6 @@ struct Launches : ::testing::Test {
     test::TemporaryFolder home;
     QProcessEnvironment environment = test::scratchEnvironment(home);
     std::vector<std::unique_ptr<QProcess>> started;
-
     Launches() {
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home / "config").string()));
@@ -56,7 +55,6 @@ struct Launches : ::testing::Test {
             EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
         }
     }
-
     void finishOnboarding() {
         QSettings settings(QString::fromStdString((home / "config/Kelto/Kelto Sync.conf").string()),
                            QSettings::IniFormat);
@@ -89,7 +87,6 @@ TEST_F(Launches, aLoginItemAfterOnboardingShowsNoWindowUntilLaunchedAgain) {
     QProcess& first = launch({QStringLiteral("--login-item")});
     ASSERT_TRUE(settled(first)) << first.readAllStandardError().toStdString();
     EXPECT_FALSE(windowShown(mainWindowTitle));
-
     QProcess& second = launch();
     EXPECT_TRUE(exitsCleanly(second)) << second.readAllStandardError().toStdString();
     EXPECT_TRUE(QTest::qWaitFor([] { return windowShown(mainWindowTitle); }, 30000));

@@ -30,7 +30,6 @@ const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
 class FakeNotificationServer : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
 public:
     struct Call {
         QString appName;
@@ -40,7 +39,6 @@ public:
         QVariantMap hints;
         int timeout;
     };
-
     explicit FakeNotificationServer(QStringList capabilities)
         : capabilities_(std::move(capabilities)),
           bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
@@ -52,15 +50,12 @@ public:
         bus_.unregisterObject(servicePath);
         QDBusConnection::disconnectFromBus(connectionName);
     }
-
     void emitSignal(const QString& name, uint id, const QVariant& argument) {
         bus_.send(QDBusMessage::createSignal(servicePath, serviceName, name) << id << argument);
     }
-
     bool refuse = false;
     std::vector<Call> calls;
     std::vector<uint> closed;
-
 public slots:
     QStringList GetCapabilities() { return capabilities_; }
     QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
@@ -74,7 +69,6 @@ public slots:
         return replaces != 0 ? replaces : ++lastId_;
     }
     void CloseNotification(uint id) { closed.push_back(id); }
-
 private:
     static constexpr const char* connectionName = "fake-notification-server";
     QStringList capabilities_;
@@ -103,7 +97,6 @@ TEST(FreedesktopNotificationCenter, NotifyReplacesPerIdentifierAndAddsButtonsOnl
         center.add(request("failure-2", job));
         center.add(request("ask-" + job, job, true));
         ASSERT_TRUE(waitFor([&] { return server.calls.size() == 5; }));
-
         const auto& first = server.calls[0];
         EXPECT_EQ(first.appName + "|" + first.summary + "|" + first.body, "Kelto Sync|Title review-" + job + "|A & <b>")
             << "no markup capability: sent as it is";
@@ -135,13 +128,11 @@ TEST(FreedesktopNotificationCenter, ActionsReachTheModelAndClicksOpenTheJobEvenW
     FreedesktopNotificationCenter center;
     router.listen(center);
     QSignalSpy opened(&AppEvents::shared(), &AppEvents::openJobPosted);
-
     const Uuid job = Uuid::random();
     center.add(request("ask-" + text(job), text(job), true));
     center.add(request("broken", QStringLiteral("not-a-uuid"), true));
     ASSERT_TRUE(waitFor([&] { return server.calls.size() == 2; }));
     const uint ask = 41, broken = 42;
-
     server.emitSignal("ActionInvoked", ask, QStringLiteral("SYNC_NOW"));
     server.emitSignal("ActionInvoked", ask, QStringLiteral("SKIP"));
     server.emitSignal("ActionInvoked", broken, QStringLiteral("SYNC_NOW"));
@@ -152,13 +143,11 @@ TEST(FreedesktopNotificationCenter, ActionsReachTheModelAndClicksOpenTheJobEvenW
     EXPECT_EQ(model.runNowCalls, std::vector<Uuid>{job});
     EXPECT_EQ(model.declineCalls, std::vector<Uuid>{job});
     EXPECT_EQ(opened.at(0).at(0).toString(), text(job));
-
     adapter.reset();  // the model is gone: buttons do nothing, a click still opens the job
     server.emitSignal("ActionInvoked", ask, QStringLiteral("SYNC_NOW"));
     server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
     ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
     EXPECT_EQ(model.runNowCalls.size(), 1u);
-
     // A closed notification no longer answers.
     server.emitSignal("NotificationClosed", ask, 2u);
     server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
@@ -186,7 +175,6 @@ TEST(FreedesktopNotificationCenter, ANoticeWhoseSubjectIsSettledIsClosed) {
     model.setStatus(job.id, std::nullopt);  // answered
     ASSERT_TRUE(waitFor([&] { return server.closed.size() == 1; }));
     EXPECT_EQ(server.closed, std::vector<uint>{41});
-
     center.add(request("first", text(job.id)));
     ASSERT_TRUE(waitFor([&] { return server.calls.size() == 2; }));
     center.add(request("second", text(job.id)));
@@ -215,14 +203,12 @@ TEST(FreedesktopNotificationCenter, AuthorizationIsAnAnsweringServerAndPostsToNo
     const auto none = authorize(center);
     EXPECT_FALSE(none.first);
     EXPECT_FALSE(none.second);
-
     FakeNotificationServer server({});
     EXPECT_TRUE(authorize(center).first);
     center.add(request("kept", text(Uuid::random())));
     ASSERT_TRUE(waitFor([&] { return !server.calls.empty(); }));
     EXPECT_EQ(server.calls.size(), 1u);
     EXPECT_EQ(server.calls[0].summary, "Title kept");
-
     server.refuse = true;
     const auto refused = authorize(center);
     EXPECT_FALSE(refused.first);
@@ -232,7 +218,6 @@ TEST(FreedesktopNotificationCenter, AuthorizationIsAnAnsweringServerAndPostsToNo
     } catch (const FreedesktopNotificationCenterError& error) {
         EXPECT_EQ(error.name(), "org.example.Error.Refused");
     }
-
     const QDBusConnection noBus =
         QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
     FreedesktopNotificationCenter unconnected(noBus);

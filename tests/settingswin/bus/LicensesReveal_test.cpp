@@ -30,7 +30,6 @@ protected:
         }
         view.show();
     }
-
     QTemporaryDir root;
     const QString folder = root.path() + QStringLiteral("/Licenses");
     test::FakePrograms programs;
