@@ -4,6 +4,7 @@
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QHash>
+#include <algorithm>
 #include <QLabel>
 #include <QPainter>
 
@@ -16,18 +17,10 @@ RGB rgb(const QColor& c) { return RGB(c.redF(), c.greenF(), c.blueF()); }
 QColor dominant(const QImage& image, const QRect& area) {
     QHash<QRgb, int> counts;
     const QRect inside = area.intersected(image.rect());
-    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
         for (int x = inside.left(); x <= inside.right(); ++x) ++counts[image.pixel(x, y)];
-    }
-    QRgb best = 0;
-    int most = -1;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        if (it.value() > most) {
-            most = it.value();
-            best = it.key();
-        }
-    }
-    return QColor::fromRgb(best);
+    const auto best = std::max_element(counts.cbegin(), counts.cend());
+    return best == counts.cend() ? QColor(Qt::black) : QColor::fromRgb(best.key());
 }
 
 QColor over(const QColor& ink, const QColor& ground) {
@@ -67,9 +60,7 @@ std::vector<TextContrast::Finding> TextContrast::below(QWidget& window, double m
 
 QString TextContrast::describe(const std::vector<Finding>& findings) {
     QStringList lines;
-    for (const Finding& finding : findings) {
-        lines << QStringLiteral("%1: %2:1").arg(finding.label).arg(finding.ratio, 0, 'f', 2);
-    }
+    for (const Finding& finding : findings) lines << QStringLiteral("%1: %2:1").arg(finding.label).arg(finding.ratio, 0, 'f', 2);
     return lines.join(QLatin1Char('\n'));
 }
 

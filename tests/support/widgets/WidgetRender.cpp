@@ -28,9 +28,7 @@ QString described(const QWidget& widget) {
     QString text = QString::fromLatin1(widget.metaObject()->className());
     if (!widget.objectName().isEmpty()) text += u'#' + widget.objectName();
     if (const auto* label = qobject_cast<const QLabel*>(&widget)) text += QStringLiteral(" \"%1\"").arg(label->text());
-    if (const auto* button = qobject_cast<const QAbstractButton*>(&widget)) {
-        text += QStringLiteral(" [%1]").arg(button->text());
-    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(&widget)) text += QStringLiteral(" [%1]").arg(button->text());
     return text;
 }
 
@@ -113,9 +111,7 @@ QImage WidgetRender::image(QWidget& widget, qreal ratio) {
 
 QString WidgetRender::savePng(const QImage& image, const QString& name) {
     const QString folder = QStringLiteral(KELTO_RENDER_DIR);
-    if (!QDir().mkpath(folder)) {
-        return {};
-    }
+    if (!QDir().mkpath(folder)) return {};
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
     return image.save(path, "PNG") ? path : QString();
 }
@@ -127,26 +123,20 @@ QColor WidgetRender::pixel(const QImage& image, int x, int y) {
 // The application's own palettes: renders show what the windows show.
 QPalette WidgetRender::lightPalette() { return FenraStyle::palette(ColorScheme::light); }
 
-QPalette WidgetRender::withDisabledText(QPalette palette) {
-    // Disabled text halfway to the window, as desktops draw it.
-    const auto dimmed = [&](QPalette::ColorRole role) {
-        const QColor text = palette.color(QPalette::Active, role);
-        const QColor window = palette.color(QPalette::Active, QPalette::Window);
-        return QColor((text.red() + window.red()) / 2, (text.green() + window.green()) / 2,
-                      (text.blue() + window.blue()) / 2);
-    };
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::PlaceholderText})
-        palette.setColor(QPalette::Disabled, role, dimmed(role));
-    palette.setColor(QPalette::Disabled, QPalette::Highlight, dimmed(QPalette::Highlight));
-    return palette;
-}
-
 QPalette WidgetRender::withWindowButtons(QPalette palette) {
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setColor(group, QPalette::Button, palette.color(QPalette::Active, QPalette::Window));
         palette.setColor(group, QPalette::ButtonText, palette.color(QPalette::Active, QPalette::WindowText));
     }
-    return WidgetRender::withDisabledText(palette);
+    // Disabled text halfway to the window, as desktops draw it.
+    const auto dimmed = [&](QPalette::ColorRole role) {
+        const QColor text = palette.color(QPalette::Active, role), window = palette.color(QPalette::Active, QPalette::Window);
+        return QColor((text.red() + window.red()) / 2, (text.green() + window.green()) / 2, (text.blue() + window.blue()) / 2);
+    };
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::PlaceholderText,
+                            QPalette::Highlight})
+        palette.setColor(QPalette::Disabled, role, dimmed(role));
+    return palette;
 }
 
 QPalette WidgetRender::darkPalette() { return FenraStyle::palette(ColorScheme::dark); }

@@ -14,29 +14,20 @@ class QWidget;
 
 namespace kelto {
 
-// Renders widgets into images, and keeps images as PNG files in the build
-// folder so a person can look at them.
+// Renders widgets into images, and keeps images as PNG files in the build folder.
 struct WidgetRender {
-    // The widget and its children at the given device pixel ratio, on a
-    // transparent background, once its layout has settled.
+    // The widget and its children at the ratio, on a transparent background, once its layout has settled.
     static QImage image(QWidget& widget, qreal ratio = 1);
-    // Handles what showing and changing the widget posted, and lays it out
-    // again, until nothing in it moves, shows or hides any more.
+    // Handles what showing and changing the widget posted, and lays it out again, until nothing moves any more.
     static void settle(QWidget& widget);
-    // Writes `<render folder>/<name>.png` and returns its path; empty when
-    // the file could not be written.
+    // Writes `<render folder>/<name>.png` and returns its path; empty when it could not be written.
     static QString savePng(const QImage& image, const QString& name);
     // The colour at a device pixel, straight (not premultiplied) alpha.
     static QColor pixel(const QImage& image, int x, int y);
-
-    // Palettes of a light and a dark desktop, every colour group set:
-    // disabled text is dimmed towards the window.
+    // The application's light and dark palettes.
     static QPalette lightPalette();
     static QPalette darkPalette();
-    // The palette with its disabled text dimmed.
-    static QPalette withDisabledText(QPalette palette);
-    // Buttons in the window's colour, as a desktop draws them; disabled
-    // button text stays dimmed.
+    // Buttons in the window's colour, as a desktop draws them; disabled text dimmed towards the window.
     static QPalette withWindowButtons(QPalette palette);
 
     // Where two trees of widgets made alike differ in the colours their
