@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QScreen>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 

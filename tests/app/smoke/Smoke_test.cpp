@@ -5,7 +5,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>

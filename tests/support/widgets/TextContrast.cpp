@@ -6,7 +6,6 @@
 #include <QHash>
 #include <algorithm>
 #include <QLabel>
-#include <QPainter>
 
 namespace kelto {
 namespace {
