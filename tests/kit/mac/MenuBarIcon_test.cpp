@@ -14,8 +14,7 @@ namespace {
 
 constexpr double ratio = 4;
 
-// A mark covering its whole square, so every hole shows; or a square with a
-// smaller one inside it, both wound the same way.
+// A mark covering its whole square, so every hole shows; or a square with a smaller one inside, wound alike.
 TemplateMark squares(bool nested, Qt::FillRule rule = Qt::WindingFill) {
     return TemplateMark{[nested](const QRectF& rect) {
                             QPainterPath path;
@@ -41,15 +40,12 @@ int alphaAt(const QImage& image, double x, double y) {
 bool inked(const QImage& image, double x, double y) { return alphaAt(image, x, y) > 223; }
 bool empty(const QImage& image, double x, double y) { return alphaAt(image, x, y) < 32; }
 
-// The box, in points, around every point of the mark's square that a badge
-// cleared; empty when none was.
+// The box, in points, around every point of the mark's square that a badge cleared; empty when none was.
 QRectF clearedArea(const QImage& image) {
     QRectF area;
-    for (int y = static_cast<int>(1 * ratio); y < static_cast<int>(17 * ratio); ++y) {
-        for (int x = static_cast<int>(1 * ratio); x < static_cast<int>(17 * ratio); ++x) {
+    for (int y = static_cast<int>(1 * ratio); y < static_cast<int>(17 * ratio); ++y)
+        for (int x = static_cast<int>(1 * ratio); x < static_cast<int>(17 * ratio); ++x)
             if (qAlpha(image.pixel(x, y)) < 128) area = area.united(QRectF(x / ratio, y / ratio, 1 / ratio, 1 / ratio));
-        }
-    }
     return area;
 }
 
@@ -57,18 +53,15 @@ TEST(MenuBarIcon, TheImageIsAnEighteenPointMaskWithItsDescription) {
     const TemplateImage image = MenuBarIcon::image(fullSquare(), MenuBarIconState::idle(), QStringLiteral("Kelto Sync"));
     EXPECT_TRUE(image.icon.isMask());
     EXPECT_EQ(image.accessibilityDescription, QStringLiteral("Kelto Sync"));
-    EXPECT_EQ(image.icon.availableSizes(), QList<QSize>({QSize(18, 18)}));
     // Drawn afresh for each size: a larger pixmap is no blown-up small one.
-    EXPECT_EQ(image.icon.pixmap(QSize(18, 18), 1).size(), QSize(18, 18));
     EXPECT_EQ(image.icon.pixmap(QSize(18, 18), 2).size(), QSize(36, 36));
     const QImage sharp = image.icon.pixmap(QSize(18, 18), ratio).toImage();
     EXPECT_EQ(qAlpha(sharp.pixel(3, 3)), 0);  // the one-point margin
     EXPECT_EQ(qAlpha(sharp.pixel(4, 4)), 255);
 }
 
-// Probes of the 18-point picture per state: where the badge inks and where
-// it leaves a gap. A fraction at or below zero is the ring alone, at or
-// above one the full disc; a quarter runs from twelve to three.
+// Where each state's badge inks and leaves a gap: at or below zero the ring alone, at or above one the full disc, a
+// quarter from twelve to three; attention top right, the others bottom right; the mark's fill rule cuts its holes.
 TEST(MenuBarIcon, EachStateInksItsBadgeAndLeavesItsGaps) {
     struct Row {
         const char* name;
@@ -101,7 +94,6 @@ TEST(MenuBarIcon, EachStateInksItsBadgeAndLeavesItsGaps) {
         const QRectF bottom = clearedArea(render(fullSquare(), state));
         EXPECT_TRUE(bottom.top() >= 11 && bottom.bottom() <= 18 && bottom.left() >= 11) << "bottom right";
     }
-    // The mark's fill rule decides its cut-outs.
     EXPECT_TRUE(empty(render(squares(true, Qt::OddEvenFill), MenuBarIconState::idle()), 9, 9));
     EXPECT_TRUE(inked(render(squares(true), MenuBarIconState::idle()), 9, 9));
 }
