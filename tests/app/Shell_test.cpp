@@ -605,15 +605,13 @@ TEST(BundledLicences, EveryShippedComponentsNoticeIsInTheLicenceText) {
 
 using namespace std::chrono;
 
-TEST(QtMainExecutor, longWaitsAreArmedInStepsAnIntCanHold) {
+// Posted work runs in order on the loop from any thread; cancelled work never runs, even cancelled from inside;
+// long waits are armed in steps an int can hold, never early.
+TEST(QtMainExecutor, postedWorkRunsInOrderAndCancelledWorkNever) {
     EXPECT_EQ(QtMainExecutor::nextStep(hours(24 * 365)), QtMainExecutor::longestStep);
     EXPECT_LE(QtMainExecutor::longestStep.count(), std::numeric_limits<int>::max());
-    EXPECT_EQ(QtMainExecutor::nextStep(microseconds(1500)), milliseconds(2));  // never early
+    EXPECT_EQ(QtMainExecutor::nextStep(microseconds(1500)), milliseconds(2));
     EXPECT_EQ(QtMainExecutor::nextStep(-seconds(1)), milliseconds(0));
-}
-
-// Posted work runs in order on the loop from any thread; cancelled work never runs, even cancelled from inside.
-TEST(QtMainExecutor, postedWorkRunsInOrderAndCancelledWorkNever) {
     QtMainExecutor main;
     std::vector<int> order;
     bool current = false, cancelledRan = false, selfRan = false, laterRan = false, yearRan = false;
