@@ -28,24 +28,8 @@ namespace {
 
 const QColor coral(255, 90, 78), white(255, 255, 255), red(255, 0, 0);
 
-// The painted pixels of an image, and those whose colour is not the tint.
-struct Coverage {
-    int painted = 0, offTint = 0;
-};
-Coverage coverageOf(const QImage& image, const QColor& tint) {
-    Coverage coverage;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.alpha() == 0) continue;
-            ++coverage.painted;
-            const int tolerance = c.alpha() >= 128 ? 1 : 255 / c.alpha() + 1;  // faint pixels lose precision
-            coverage.offTint += std::abs(c.red() - tint.red()) > tolerance ||
-                                std::abs(c.green() - tint.green()) > tolerance ||
-                                std::abs(c.blue() - tint.blue()) > tolerance;
-        }
-    return coverage;
-}
+using Coverage = WidgetRender::Coverage;
+Coverage coverageOf(const QImage& image, const QColor& tint) { return WidgetRender::coverage(image, tint); }
 
 void expectNear(const QColor& actual, const QColor& expected, int tolerance = 1) {
     EXPECT_NEAR(actual.red(), expected.red(), tolerance);

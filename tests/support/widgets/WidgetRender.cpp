@@ -116,6 +116,21 @@ QString WidgetRender::savePng(const QImage& image, const QString& name) {
     return image.save(path, "PNG") ? path : QString();
 }
 
+WidgetRender::Coverage WidgetRender::coverage(const QImage& image, const QColor& tint) {
+    Coverage coverage;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() == 0) continue;
+            ++coverage.painted;
+            const int tolerance = c.alpha() >= 128 ? 1 : 255 / c.alpha() + 1;  // faint pixels lose precision
+            coverage.offTint += std::abs(c.red() - tint.red()) > tolerance ||
+                                std::abs(c.green() - tint.green()) > tolerance ||
+                                std::abs(c.blue() - tint.blue()) > tolerance;
+        }
+    return coverage;
+}
+
 QColor WidgetRender::pixel(const QImage& image, int x, int y) {
     return image.pixelColor(x, y);
 }

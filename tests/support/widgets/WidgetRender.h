@@ -24,6 +24,11 @@ struct WidgetRender {
     static QString savePng(const QImage& image, const QString& name);
     // The colour at a device pixel, straight (not premultiplied) alpha.
     static QColor pixel(const QImage& image, int x, int y);
+    // The painted pixels of an image, and those whose colour is not the tint.
+    struct Coverage {
+        int painted = 0, offTint = 0;
+    };
+    static Coverage coverage(const QImage& image, const QColor& tint);
     // The application's light and dark palettes.
     static QPalette lightPalette();
     static QPalette darkPalette();
