@@ -26,6 +26,7 @@
 #include "FenraCore/SymbolImage.h"
 #include "FenraCore/WindowPlacement.h"
 #include "tests/support/widgets/DrawnPanels.h"
+#include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <gtest/gtest.h>
@@ -56,14 +57,6 @@ TEST(FenraStyle, SelectedTextAndTilesStandOutFromTheSelection) {
     }
 }
 
-// The strongest contrast with `against` of any pixel in `area`.
-double strongest(const QImage& image, const QRect& area, const QColor& against) {
-    double best = 1;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x) best = std::max(best, ratio(image.pixelColor(x, y), against));
-    return best;
-}
-
 TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
     for (const auto& [name, scheme] : schemes) {
         SCOPED_TRACE(name);
@@ -72,14 +65,10 @@ TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
         QCheckBox box;
         box.setPalette(palette);
         box.resize(box.sizeHint());
-        QImage image = WidgetRender::image(box);
         QStyleOptionButton option;
         option.initFrom(&box);
         const QRect indicator = box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
-        QImage onWindow(image.size(), QImage::Format_RGB32);
-        onWindow.fill(window);
-        QPainter(&onWindow).drawImage(0, 0, image);
-        EXPECT_GE(strongest(onWindow, indicator, window), 2.5) << "the empty box shows";
+        EXPECT_GE(TextContrast::strongest(WidgetRender::image(box), indicator, window), 2.5) << "the empty box shows";
         // Weekdays are tool buttons; other toggles push buttons.
         QPushButton pushOff(QStringLiteral("M")), pushOn(QStringLiteral("M"));
         QToolButton toolOff, toolOn;

@@ -12,7 +12,6 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "FenraCore/Contrast.h"
 #include "FenraCore/FenraIcon.h"
 #include "FenraMac/SettingsSearchField.h"
 #include "FenraMac/SettingsShell.h"
@@ -23,6 +22,7 @@
 #include "FenraSettings/SettingsPane.h"
 #include "FenraSettings/SettingsRow.h"
 #include "tests/support/widgets/QtPrinting.h"
+#include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <gtest/gtest.h>
@@ -264,20 +264,9 @@ TEST_F(SidebarTest, RowsAreTwelveOrThirtyFourHighAndNamedForAssistiveTechnology)
 TEST_F(SidebarTest, HeadingsReadInBothLooks) {
     for (const auto& look : WidgetRender::looks()) {
         list.setPalette(look.palette);
-        const QImage image = WidgetRender::image(list);
-        const QColor ground = look.palette.color(QPalette::Window);
         const QRect heading = rectOf(3).translated(list.viewport()->pos());
-        double strongest = 1;
-        for (int y = heading.top(); y <= heading.bottom(); ++y)
-            for (int x = heading.left(); x <= heading.right(); ++x) {
-                const QColor pixel = image.pixelColor(x, y);
-                const double a = pixel.alphaF();
-                const auto mix = [&](double ink, double back) { return ink * a + back * (1 - a); };
-                const RGB shown(mix(pixel.redF(), ground.redF()), mix(pixel.greenF(), ground.greenF()),
-                                mix(pixel.blueF(), ground.blueF()));
-                strongest = std::max(strongest, Contrast::ratio(shown, RGB(ground.redF(), ground.greenF(), ground.blueF())));
-            }
-        EXPECT_GE(strongest, 4.5) << look.name;
+        EXPECT_GE(TextContrast::strongest(WidgetRender::image(list), heading, look.palette.color(QPalette::Window)), 4.5)
+            << look.name;
     }
 }
 

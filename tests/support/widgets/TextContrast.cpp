@@ -57,6 +57,14 @@ std::vector<TextContrast::Finding> TextContrast::below(QWidget& window, double m
     return found;
 }
 
+double TextContrast::strongest(const QImage& image, const QRect& area, const QColor& ground) {
+    double best = 1;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            best = std::max(best, Contrast::ratio(rgb(over(image.pixelColor(x, y), ground)), rgb(ground)));
+    return best;
+}
+
 QString TextContrast::describe(const std::vector<Finding>& findings) {
     QStringList lines;
     for (const Finding& finding : findings) lines << QStringLiteral("%1: %2:1").arg(finding.label).arg(finding.ratio, 0, 'f', 2);

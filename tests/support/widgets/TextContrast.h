@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QColor>
+#include <QImage>
 #include <QString>
 
 #include <vector>
@@ -20,6 +22,8 @@ struct TextContrast {
     // The labels below `minimum`; the window is shown and laid out first.
     static std::vector<Finding> below(QWidget& window, double minimum = 4.5);
     static QString describe(const std::vector<Finding>& findings);
+    // The strongest contrast with `ground` of any pixel in `area`, each blended over `ground`.
+    static double strongest(const QImage& image, const QRect& area, const QColor& ground);
 };
 
 }  // namespace kelto
