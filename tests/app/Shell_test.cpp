@@ -659,38 +659,43 @@ struct Routing : ::testing::Test {
     }
 };
 
-TEST_F(Routing, eachOutcomeManualAndAutomatic) {
-    for (RunTrigger trigger : {RunTrigger::manual, RunTrigger::schedule}) {
-        for (RunOutcome outcome : {RunOutcome::success(), RunOutcome::completedWithWarnings(),
-                                   RunOutcome::completedWithErrors(), RunOutcome::failed("disk full"),
-                                   RunOutcome::cancelled(), RunOutcome::interrupted()})
-            route(outcome, trigger);
+// What each finished run posts, and whether it opens its job: only a manual run does; a review sets the request
+// first; a deleted job or a gone model posts nothing.
+TEST_F(Routing, eachOutcomePostsAndOnlyAManualSkipOrReviewOpensTheJob) {
+    using T = RunTrigger;
+    struct Row {
+        RunOutcome outcome;
+        RunTrigger trigger;
+        const char *post, *open;
+    };
+    std::vector<Row> rows{
+        {RunOutcome::skipped(SkipReason::deviceNotConnected), T::connect, "", ""},
+        {RunOutcome::skipped(SkipReason::deviceNotConnected), T::manual, "", "open"},
+        {RunOutcome::needsReview("12 deletions"), T::schedule, "review Photos: 12 deletions", ""},
+        {RunOutcome::needsReview("12 deletions"), T::manual, "review Photos: 12 deletions", "requested"},
+    };
+    for (const T trigger : {T::manual, T::schedule})
+        for (const auto& [outcome, post] : {std::pair{RunOutcome::success(), "success Photos"},
+                                            std::pair{RunOutcome::completedWithWarnings(), ""},
+                                            std::pair{RunOutcome::completedWithErrors(), "problem Photos"},
+                                            std::pair{RunOutcome::failed("disk full"), "problem Photos"},
+                                            std::pair{RunOutcome::cancelled(), ""},
+                                            std::pair{RunOutcome::interrupted(), "problem Photos"}})
+            rows.push_back({outcome, trigger, post, ""});
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.post + std::string("/") + row.open);
+        notices.posts.clear(), opened.clear(), model.setRequestedJobID(std::nullopt);
+        route(row.outcome, row.trigger);
+        EXPECT_EQ(notices.posts, (*row.post ? std::vector<std::string>{row.post} : std::vector<std::string>{}));
+        EXPECT_EQ(opened, (*row.open ? std::vector<std::string>{row.open} : std::vector<std::string>{}));
+        EXPECT_EQ(model.requestedJobID().has_value(), row.open == std::string("requested"));
     }
-    EXPECT_THAT(notices.posts, ElementsAre("success Photos", "problem Photos", "problem Photos", "problem Photos",
-                                           "success Photos", "problem Photos", "problem Photos", "problem Photos"));
-    EXPECT_TRUE(opened.empty());
-}
-
-// Only a manual run opens the job; only a review sets the request first.
-TEST_F(Routing, skipsAndReviewsOpenTheJobOnlyWhenManual) {
-    route(RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::connect);
-    route(RunOutcome::skipped(SkipReason::deviceNotConnected), RunTrigger::manual);
-    EXPECT_THAT(opened, ElementsAre("open"));
-    EXPECT_TRUE(notices.posts.empty());
-    route(RunOutcome::needsReview("12 deletions"), RunTrigger::schedule);
-    EXPECT_FALSE(model.requestedJobID());
-    route(RunOutcome::needsReview("12 deletions"), RunTrigger::manual);
-    EXPECT_THAT(opened, ElementsAre("open", "requested"));
-    EXPECT_THAT(notices.posts, ElementsAre("review Photos: 12 deletions", "review Photos: 12 deletions"));
-}
-
-TEST_F(Routing, aDeletedJobOrAGoneModelPostsNothing) {
+    notices.posts.clear(), opened.clear();
     model.setJobs({});
     route(RunOutcome::failed("x"), RunTrigger::manual);
     route(RunOutcome::needsReview("x"), RunTrigger::manual);
     RunFinishedRouter::route(RunRecord{}, nullptr, notices, [&](const Uuid&) { opened.push_back("open"); });
-    EXPECT_TRUE(notices.posts.empty());
-    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(notices.posts.empty() && opened.empty());
 }
 
 TEST(AppRuntime, unmountsAreForwardedWithNoWindowAndMountsAreNot) {
