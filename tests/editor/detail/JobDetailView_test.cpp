@@ -1,8 +1,6 @@
-#include "Kelto_Sync/AppModelAdapter.h"
-#include "FenraCore/BusyIndicator.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "FenraSettings/SettingsRow.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
-#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/internal/NameField.h"
@@ -11,47 +9,29 @@
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include "tests/views/support/FakeAppModel.h"
+#include "tests/views/status/StatusFixtures.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QCoreApplication>
 #include <QDialog>
 #include <QFocusEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTest>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <memory>
 #include <stdexcept>
 
 namespace kelto {
 namespace {
 
-SyncJob storedJob() {
-    SyncJob job = SyncJob::newJob("Photos");
-    job.source.path = "/home/ada/Pictures";
-    job.source.volume.name = "Home";
-    job.destination.path = "/media/ada/Photos/Backup";
-    job.destination.volume.name = "Photos";
-    return job;
-}
-
 ValidationReport errors(std::vector<ValidationIssue> issues) { return ValidationReport{std::move(issues), {}}; }
+ValidationReport warning(ValidationWarning w) { return ValidationReport{{}, {w}}; }
 
 class JobDetailViewTest : public testing::Test {
 protected:
@@ -61,21 +41,29 @@ protected:
     }
     void SetUp() override {
         QSettings().remove(QLatin1String(JobDetailView::advancedExpandedKey));
+        job.source = endpoint("/home/ada/Pictures", VolumeKind::internal, "Home");
+        job.destination = endpoint("/media/ada/Photos/Backup", VolumeKind::internal, "Photos");
         fake.setJobs({job});
     }
+    void TearDown() override { QApplication::setPalette(before); }
+    static void openAdvanced() { QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true); }
 
-    // Tests read keys; renders show the application's texts.
-    std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew, std::function<void()> onSaved = {},
-                                        SyncStrings strings = SyncStrings()) {
+    // Tests read keys; `app` shows the application's texts.
+    std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew = false, std::function<void()> onSaved = {},
+                                        bool app = false) {
         JobDetailView::Services services{
             {{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared(), &timers};
-        auto view = std::make_unique<JobDetailView>(adapter, original, isNew, strings, std::move(onSaved),
-                                                    nullptr, services);
+        auto view = std::make_unique<JobDetailView>(adapter, original, isNew,
+                                                    app ? SyncStrings::application() : SyncStrings(),
+                                                    std::move(onSaved), nullptr, services);
         view->resize(640, 720);
         return view;
     }
-    // Answers reach the view through its event loop.
-    static void settle() { QCoreApplication::processEvents(); }
+    std::unique_ptr<JobDetailView> shown(bool app = false) {
+        auto view = make(job, false, {}, app);
+        view->show();
+        return view;
+    }
     // The open review has been on screen long enough to be read.
     void readable() {
         settle();
@@ -88,38 +76,53 @@ protected:
     void type(JobDetailView& view, const QString& text) {
         for (QChar c : text) QTest::keyClick(view.nameField(), c.toLatin1());
     }
+    void park(const SyncPlan& plan = {}) { fake.setStatus(job.id, RunStatus::awaitingConfirmation(plan)); }
+    static QPushButton* continueOf(PreviewSheet* sheet) { return sheet->findChild<QPushButton*>("continue"); }
+    RunRecord needsReview(const char* message) const {
+        RunRecord record;
+        record.jobID = job.id;
+        record.outcome = RunOutcome::needsReview(message);
+        return record;
+    }
 
-    SyncJob job = storedJob();
+    const QPalette before = QApplication::palette();
+    SyncJob job = SyncJob::newJob("Photos");
     FakeAppModel fake;
     AppModelAdapter adapter{fake};
     ManualClock clock;
     ManualExecutor timers{clock};
 };
 
+bool showsLabel(const QWidget& root, const QString& text) {
+    const auto labels = root.findChildren<QLabel*>();
+    return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
+}
+
 TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
-    SyncJob fresh = SyncJob::newJob("");
-    auto view = make(fresh, true);
+    auto view = make(SyncJob::newJob(""), true);
     view->show();
     EXPECT_EQ(view->overviewTab(), nullptr);
     EXPECT_EQ(view->actionsButton(), nullptr);
     EXPECT_EQ(view->advancedGroup(), nullptr);
-    EXPECT_TRUE(view->form()->isVisible());
-    EXPECT_TRUE(view->footer()->isVisible());
+    EXPECT_TRUE(view->form()->isVisible() && view->footer()->isVisible() && view->progress()->isVisible());
     EXPECT_EQ(view->statusLabel()->text(), "Validating folders…");
-    EXPECT_TRUE(view->progress()->isVisible());
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     EXPECT_EQ(view->primaryButton()->text(), "Create");
+    EXPECT_EQ(view->primaryButton()->objectName(), "create");
+    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->primaryButton()->style()), nullptr);
     EXPECT_TRUE(view->secondaryButton()->isEnabled());
 
-    answer(errors({ValidationIssue::emptyName, ValidationIssue::missingSource}));
+    answer(errors({ValidationIssue::emptyName, ValidationIssue::missingSource, ValidationIssue::missingDestination}));
     EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
     EXPECT_TRUE(view->nameCaption()->isVisible());
     EXPECT_FALSE(view->progress()->isVisible());
     EXPECT_FALSE(view->primaryButton()->isEnabled());
+    // The folder issue lines come in after the report.
+    EXPECT_TRUE(showsLabel(*view, "validation.missingSource"));
+    EXPECT_TRUE(showsLabel(*view, "validation.missingDestination"));
 
     type(*view, "A");
-    answer(ValidationReport{{}, {ValidationWarning::cloudFolder}});
-    // Warnings alone never block.
+    answer(warning(ValidationWarning::cloudFolder));  // warnings alone never block
     EXPECT_FALSE(view->statusLabel()->isVisible());
     EXPECT_TRUE(view->primaryButton()->isEnabled());
     ASSERT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
@@ -133,17 +136,14 @@ TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
 }
 
 TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     answer();
-    // Overview of an unchanged job: no footer.
     EXPECT_TRUE(view->overview()->isVisible());
-    EXPECT_FALSE(view->footer()->isVisible());
+    EXPECT_FALSE(view->footer()->isVisible()) << "an unchanged job's overview has no footer";
     view->settingsTab()->click();
-    EXPECT_TRUE(view->form()->isVisible());
-    EXPECT_TRUE(view->footer()->isVisible());
-    EXPECT_FALSE(view->secondaryButton()->isEnabled());
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    EXPECT_TRUE(view->form()->isVisible() && view->footer()->isVisible());
+    EXPECT_FALSE(view->secondaryButton()->isEnabled() || view->primaryButton()->isEnabled());
+    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->findChild<QPushButton*>("save")->style()), nullptr);
     EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
 
     // A weekly trigger without weekdays blocks; a validation error wins.
@@ -171,9 +171,7 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     // A run in progress outranks everything and locks the form.
     fake.setStatus(job.id, RunStatus::running({}));
     EXPECT_EQ(view->statusLabel()->text(), "A run is in progress.");
-    EXPECT_FALSE(view->nameField()->isEnabled());
-    EXPECT_FALSE(view->form()->isEnabled());
-    EXPECT_FALSE(view->pauseAction()->isEnabled());
+    EXPECT_FALSE(view->nameField()->isEnabled() || view->form()->isEnabled() || view->pauseAction()->isEnabled());
     EXPECT_EQ(view->pauseAction()->toolTip(), "Stop the current run before changing automatic runs.");
     EXPECT_TRUE(view->secondaryButton()->isEnabled());
     EXPECT_FALSE(view->primaryButton()->isEnabled());
@@ -182,14 +180,12 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
 }
 
 TEST_F(JobDetailViewTest, EmptyNameCaptionOnBothTabs) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     answer();
     view->nameField()->selectAll();
     QTest::keyClick(view->nameField(), Qt::Key_Backspace);
     answer(errors({ValidationIssue::emptyName}));
-    EXPECT_TRUE(view->overview()->isVisible());
-    EXPECT_TRUE(view->nameCaption()->isVisible());
+    EXPECT_TRUE(view->overview()->isVisible() && view->nameCaption()->isVisible());
     EXPECT_EQ(view->nameCaption()->text(), "validation.emptyName");
     EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
     view->settingsTab()->click();
@@ -197,8 +193,7 @@ TEST_F(JobDetailViewTest, EmptyNameCaptionOnBothTabs) {
 }
 
 TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     view->settingsTab()->click();
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     type(*view, "a");
@@ -208,9 +203,7 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     EXPECT_TRUE(view->validation().errors.empty());
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa");
-
-    // Twenty keystrokes while a request is out send nothing more.
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 20; ++i) {  // keystrokes while a request is out send nothing more
         QTest::keyClick(view->nameField(), 'b');
         settle();
         EXPECT_LE(fake.pendingValidations.size(), 1u);
@@ -222,8 +215,7 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     EXPECT_TRUE(fake.pendingValidations.empty());
     EXPECT_EQ(view->statusLabel()->text(), "validation.samePath");
     EXPECT_EQ(view->validationsStarted(), 3);
-    // The field kept its text and cursor through every refresh.
-    EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size());
+    EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size()) << "text and cursor kept";
 }
 
 TEST_F(JobDetailViewTest, SaveOutcomes) {
@@ -255,24 +247,20 @@ TEST_F(JobDetailViewTest, SaveOutcomes) {
     fake.answerUpdate();
     settle();
     EXPECT_EQ(saved, 1);
-    EXPECT_FALSE(view->errorLine()->isVisible());
-    EXPECT_FALSE(view->hasChanges());
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-    EXPECT_FALSE(view->secondaryButton()->isEnabled());
+    EXPECT_FALSE(view->errorLine()->isVisible() || view->hasChanges());
+    EXPECT_FALSE(view->primaryButton()->isEnabled() || view->secondaryButton()->isEnabled());
     view->overviewTab()->click();
     EXPECT_FALSE(view->footer()->isVisible());
 }
 
 TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     answer();
     type(*view, "!");
     view->pauseAction()->trigger();
     fake.answerUpdate(std::make_exception_ptr(AppModelError::jobBusy()));
     settle();
-    EXPECT_TRUE(fake.jobs().front().isEnabled);
-    EXPECT_TRUE(view->draft().isEnabled);
+    EXPECT_TRUE(fake.jobs().front().isEnabled && view->draft().isEnabled);
     EXPECT_EQ(view->draft().name, "Photos!");
     EXPECT_TRUE(view->errorLine()->isVisible());
 
@@ -281,13 +269,11 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
     EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos");
     fake.answerUpdate();
     settle();
-    EXPECT_FALSE(fake.jobs().front().isEnabled);
-    EXPECT_FALSE(view->draft().isEnabled);
+    EXPECT_FALSE(fake.jobs().front().isEnabled || view->draft().isEnabled);
     EXPECT_EQ(view->draft().name, "Photos!");
     EXPECT_TRUE(view->hasChanges());
     EXPECT_EQ(view->pauseAction()->text(), "Resume automatic runs");
-    // The error stays until a save succeeds.
-    EXPECT_TRUE(view->errorLine()->isVisible());
+    EXPECT_TRUE(view->errorLine()->isVisible()) << "the error stays until a save succeeds";
 
     // Resumed from the job list: the draft follows and keeps its edits.
     SyncJob resumed = job;
@@ -298,16 +284,14 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
 }
 
 TEST_F(JobDetailViewTest, ASaveCannotUndoAPauseOnItsWay) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     answer();
     type(*view, "!");
     answer();
     ASSERT_TRUE(view->primaryButton()->isEnabled());
     view->pauseAction()->trigger();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-    EXPECT_FALSE(view->pauseAction()->isEnabled());
+    EXPECT_FALSE(view->primaryButton()->isEnabled() || view->pauseAction()->isEnabled());
     view->save();
     view->pauseAction()->trigger();
     EXPECT_EQ(fake.pendingUpdates.size(), 1u);
@@ -323,24 +307,16 @@ TEST_F(JobDetailViewTest, ASaveCannotUndoAPauseOnItsWay) {
 }
 
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
-    RunRecord record;
-    record.jobID = job.id;
-    record.outcome = RunOutcome::needsReview("Many files would be deleted.");
-    fake.setLastRecord(record);
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
-    auto view = make(job, false);
-    view->show();
+    fake.setLastRecord(needsReview("Many files would be deleted."));
+    park();
+    auto view = shown();
     // Parked before the editor was built: the review is open at once.
     ASSERT_NE(view->sheet(), nullptr);
-    EXPECT_TRUE(view->sheet()->isReview());
-    EXPECT_TRUE(view->sheet()->isModal());
+    EXPECT_TRUE(view->sheet()->isReview() && view->sheet()->isModal());
     EXPECT_EQ(view->reviewReason(), "Many files would be deleted.");
-    QList<QLabel*> labels = view->sheet()->findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                            [](QLabel* l) { return l->text() == "Many files would be deleted."; }));
-    auto* continueButton = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
-    ASSERT_NE(continueButton, nullptr);
+    EXPECT_TRUE(showsLabel(*view->sheet(), "Many files would be deleted."));
     readable();
+    QPushButton* continueButton = continueOf(view->sheet());
     continueButton->click();
     continueButton->click();
     EXPECT_EQ(fake.confirmCalls.size(), 1u);
@@ -349,15 +325,14 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
 
     // A second parked run; Escape declines once.
     fake.setStatus(job.id, std::nullopt);
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
-    ASSERT_NE(view->sheet(), nullptr);
+    park();
     QPointer<PreviewSheet> review = view->sheet();
+    ASSERT_TRUE(review);
     QTest::keyClick(review, Qt::Key_Escape);
     if (review) QTest::keyClick(review, Qt::Key_Escape);
     EXPECT_EQ(fake.declineCalls.size(), 1u);
-    EXPECT_EQ(fake.confirmCalls.size(), 1u);
 
-    // A plain preview answers neither way.
+    // A plain preview answers neither way; a failed one shows its text.
     fake.setStatus(job.id, std::nullopt);
     answer();
     view->startPreview();
@@ -367,17 +342,13 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     EXPECT_FALSE(view->sheet()->isReview());
     QTest::keyClick(view->sheet(), Qt::Key_Escape);
     EXPECT_EQ(view->sheet(), nullptr);
-    EXPECT_EQ(fake.declineCalls.size(), 1u);
-    EXPECT_EQ(fake.confirmCalls.size(), 1u);
-
-    // A failed preview shows its text.
     view->startPreview();
     fake.answerPreview(std::make_exception_ptr(AppModelError::jobBusy()));
     settle();
     EXPECT_EQ(view->errorLine()->text(), QString::fromUtf8(AppModelError::jobBusy().what()));
 
     // Going away with a review open answers nothing.
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    park();
     ASSERT_NE(view->sheet(), nullptr);
     view.reset();
     settle();
@@ -391,15 +362,8 @@ TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
         auto* reason = sheet->findChild<QLabel*>(QStringLiteral("reason"));
         return reason != nullptr && reason->isVisibleTo(sheet) ? reason->text() : QString();
     };
-    const auto needsReview = [this](const char* message) {
-        RunRecord record;
-        record.jobID = job.id;
-        record.outcome = RunOutcome::needsReview(message);
-        return record;
-    };
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    auto view = shown();
+    park();
     ASSERT_NE(view->sheet(), nullptr);
     EXPECT_EQ(shownReason(view->sheet()), QString());
     fake.setLastRecord(needsReview("Many files would be deleted."));
@@ -408,11 +372,11 @@ TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
 
     // A later review first shows the older reason, then its own.
     readable();
-    view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"))->click();
+    continueOf(view->sheet())->click();
     fake.setStatus(job.id, std::nullopt);
     SyncPlan next;
     next.entryCountB = 7;
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(next));
+    park(next);
     ASSERT_NE(view->sheet(), nullptr);
     fake.setLastRecord(needsReview("Most of the destination would be archived."));
     EXPECT_EQ(shownReason(view->sheet()), "Most of the destination would be archived.");
@@ -424,13 +388,12 @@ TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
     SyncPlan first, second;
     first.archives = {PlannedArchive{"a.txt", Side::b}};
     second.archives = {PlannedArchive{"a.txt", Side::b}, PlannedArchive{"b.txt", Side::b}};
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(first));
+    auto view = shown();
+    park(first);
     ASSERT_NE(view->sheet(), nullptr);
-    QPointer<QPushButton> older = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
+    QPointer<QPushButton> older = continueOf(view->sheet());
     readable();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(second));
+    park(second);
     ASSERT_TRUE(older);  // a click already on its way
     older->click();
     ASSERT_EQ(fake.confirmedPlans.size(), 1u);
@@ -438,16 +401,14 @@ TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
     EXPECT_EQ(*fake.confirmedPlans[0], first);
 }
 
-// A review whose run was dropped elsewhere (the tray's stop, the notice's
-// skip) stays open but never looks approved: it says the run no longer
-// waits, offers "Close" and "Sync again" (Return), and answers nothing.
+// A review whose run was dropped elsewhere stays open but never looks
+// approved: it offers "Close" and "Sync again" (Return), and answers nothing.
 TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    auto view = shown();
+    park();
     QPointer<PreviewSheet> sheet = view->sheet();
     ASSERT_TRUE(sheet);
-    auto* continueButton = sheet->findChild<QPushButton*>(QStringLiteral("continue"));
+    auto* continueButton = continueOf(sheet);
     fake.setStatus(job.id, std::nullopt);
     ASSERT_EQ(view->sheet(), sheet.data()) << "the sheet stays open";
     EXPECT_TRUE(sheet->isWithdrawn());
@@ -461,13 +422,12 @@ TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
     EXPECT_EQ(view->sheet(), nullptr);
 
     // Closed instead, it declines nothing.
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    park();
     fake.setStatus(job.id, RunStatus::queued());
     ASSERT_NE(view->sheet(), nullptr);
     QTest::keyClick(view->sheet(), Qt::Key_Escape);
     EXPECT_EQ(view->sheet(), nullptr);
-    EXPECT_TRUE(fake.declineCalls.empty());
-    EXPECT_TRUE(fake.confirmCalls.empty());
+    EXPECT_TRUE(fake.declineCalls.empty() && fake.confirmCalls.empty());
 }
 
 // A review that comes on screen where the user is pressing (here where
@@ -485,9 +445,8 @@ struct LateInput {
 class ReviewComingOnScreen : public JobDetailViewTest, public testing::WithParamInterface<LateInput> {};
 
 TEST_P(ReviewComingOnScreen, TakesNoPressBeganBeforeItCouldBeRead) {
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    auto view = shown();
+    park();
     readable();
     fake.setStatus(job.id, std::nullopt);
     auto* syncAgain = view->sheet()->findChild<QPushButton*>(QStringLiteral("syncAgain"));
@@ -499,11 +458,11 @@ TEST_P(ReviewComingOnScreen, TakesNoPressBeganBeforeItCouldBeRead) {
     readable();
     GetParam().byMouse ? QTest::mouseClick(syncAgain, Qt::LeftButton) : QTest::keyPress(view->sheet(), Qt::Key_Return);
     ASSERT_EQ(fake.runNowCalls.size(), 1u);
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    park();
     ASSERT_NE(view->sheet(), nullptr);
     settle();
     PreviewSheet& fresh = *view->sheet();
-    auto* continueButton = fresh.findChild<QPushButton*>(QStringLiteral("continue"));
+    auto* continueButton = continueOf(&fresh);
     timers.advance(GetParam().after);
     GetParam().press(fresh, *continueButton);
     EXPECT_TRUE(fake.confirmCalls.empty());
@@ -546,25 +505,23 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     job.options.ejectWhenDone = true;
     job.filters.patterns = {"*.tmp"};
     fake.setJobs({job});
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     view->settingsTab()->click();
     EXPECT_FALSE(view->advancedContent()->isVisible());
     const auto closedLook = DrawnPanels::of(*view->advancedToggle());
     // "Edit in Advanced" opens the group, and every later editor with it.
-    SimpleWhenSection* when = view->whenSection();
-    ASSERT_NE(when->editAdvancedButton(), nullptr);
-    when->editAdvancedButton()->click();
+    ASSERT_NE(view->whenSection()->editAdvancedButton(), nullptr);
+    view->whenSection()->editAdvancedButton()->click();
     EXPECT_TRUE(view->advancedContent()->isVisible());
     EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
     EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
 
     view->resetButton()->click();
-    EXPECT_TRUE(view->draft().triggers.empty());
-    EXPECT_FALSE(view->draft().options.ejectWhenDone);
-    EXPECT_EQ(view->draft().options.archiveRetentionDays, 30);
-    EXPECT_EQ(view->draft().options.deleteGuardPercent, 20);
-    EXPECT_TRUE(view->draft().filters.patterns.empty());
+    const SyncJob& reset = view->draft();
+    EXPECT_TRUE(reset.triggers.empty() && reset.filters.patterns.empty());
+    EXPECT_FALSE(reset.options.ejectWhenDone);
+    EXPECT_EQ(reset.options.archiveRetentionDays, 30);
+    EXPECT_EQ(reset.options.deleteGuardPercent, 20);
     EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
     EXPECT_TRUE(fake.pendingUpdates.empty());
 
@@ -576,8 +533,7 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
 }
 
 TEST_F(JobDetailViewTest, KeyboardShortcuts) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
     answer();
@@ -603,32 +559,20 @@ TEST_F(JobDetailViewTest, KeyboardShortcuts) {
     EXPECT_EQ(dismissed, 1);
 }
 
-TEST_F(JobDetailViewTest, ALongWarningWrapsInsteadOfWideningTheForm) {
-    auto view = make(job, false, {}, SyncStrings::application());
-    view->show();
-    answer(ValidationReport{{}, {ValidationWarning::caseSensitivityMismatch}});
-    view->settingsTab()->click();
-    QApplication::processEvents();
-    auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
-    ASSERT_NE(form, nullptr);
-    EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
-    EXPECT_LE(form->widget()->width(), form->viewport()->width());
-}
-
-// In the main window at its minimum size, in the C and an English locale,
-// the Settings form with the Advanced group open keeps within its width, and
-// the reset row lines up with the rows of the sections above it.
-TEST_F(JobDetailViewTest, TheAdvancedGroupFitsTheNarrowestWindowAndLinesUp) {
-    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+// At the main window's minimum size, in the C and an English locale, with a
+// long warning and the Advanced group open, the form keeps within its width
+// and the reset row lines up with the rows of the sections above it.
+TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
+    openAdvanced();
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
         SCOPED_TRACE(locale.name().toStdString());
-        auto view = make(job, false, {}, SyncStrings::application());
+        auto view = make(job, false, {}, true);
         view->setLocale(locale);
         view->resize(760 - 260, 520);
         view->show();
-        answer();
+        answer(warning(ValidationWarning::caseSensitivityMismatch));
         view->settingsTab()->click();
-        QApplication::processEvents();
+        settle();
         auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
         ASSERT_NE(form, nullptr);
         EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
@@ -645,54 +589,40 @@ TEST_F(JobDetailViewTest, TheAdvancedGroupFitsTheNarrowestWindowAndLinesUp) {
     }
 }
 
-TEST_F(JobDetailViewTest, CreateAndSaveAreTheProminentButtons) {
-    for (const bool isNew : {true, false}) {
-        auto view = make(isNew ? SyncJob::newJob("New") : job, isNew);
-        const auto* primary = view->findChild<QPushButton*>(isNew ? QStringLiteral("create") : QStringLiteral("save"));
-        ASSERT_NE(primary, nullptr);
-        EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(primary->style()), nullptr);
-    }
-}
-
-// Every text of the editor, notes and descriptions included, stands at
-// least 4.5:1 from what is behind it, in either look: on both tabs, with the
-// Advanced group open and triggers the simple section lists as lines.
+// Every text of the editor stands at least 4.5:1 from what is behind it, in
+// either look: on both tabs, the Advanced group open, triggers as lines.
 TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
-    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+    openAdvanced();
     job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
     job.options.archiveEnabled = false;
     fake.setJobs({job});
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        SCOPED_TRACE(look.name);
         for (const bool isNew : {false, true}) {
-            // The application's look, as the desktop's appearance sets it.
+            SCOPED_TRACE(std::string(look.name) + (isNew ? " new" : ""));
             QApplication::setPalette(look.palette);
-            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, SyncStrings::application());
+            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, true);
             view->resize(640, 2400);
             view->show();
-            answer(ValidationReport{{}, {ValidationWarning::cloudFolder}});
-            if (!isNew) {
-                const auto overview = TextContrast::below(*view);
-                EXPECT_TRUE(overview.empty()) << TextContrast::describe(overview).toStdString();
-                view->settingsTab()->click();
+            answer(warning(ValidationWarning::cloudFolder));
+            for (int tab = isNew ? 1 : 0; tab < 2; ++tab) {
+                if (tab == 1 && !isNew) view->settingsTab()->click();
+                const auto findings = TextContrast::below(*view);
+                EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
             }
-            const auto settings = TextContrast::below(*view);
-            EXPECT_TRUE(settings.empty()) << TextContrast::describe(settings).toStdString();
         }
     }
-    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
 // Opening the new-job sheet, and coming back to the name from the folder
-// picker, leave the name whole with the cursor at its end, so typing adds to
-// it; a long name away from the keyboard shows its beginning.
+// picker, leave the cursor at the name's end; a long name away from the
+// keyboard shows its beginning.
 TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
     QDialog sheet;
     auto* layout = new QVBoxLayout(&sheet);
     auto view = make(SyncJob::newJob("New job"), true);
     layout->addWidget(view.get());
     sheet.show();
-    QApplication::processEvents();
+    settle();
     QLineEdit* name = view->nameField();
     EXPECT_TRUE(name->hasFocus());
     const auto typingAtTheEnd = [&] {
@@ -705,32 +635,28 @@ TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
         QTimer::singleShot(0, &picker, &QDialog::accept);
         picker.exec();
     }
-    // Back from the picker, the keyboard brings the focus to the field again
-    // (sent as a dialog hands it on: the offscreen window is never active).
+    // The keyboard brings the focus back as a dialog hands it on (the
+    // offscreen window is never active).
     QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
     QApplication::sendEvent(name, &tabbedIn);
-    QApplication::processEvents();
+    settle();
     typingAtTheEnd();
     QTest::keyClick(name, Qt::Key_S);
     EXPECT_EQ(name->text(), QStringLiteral("New jobs"));
     layout->removeWidget(view.get());
     view->setParent(nullptr);
 
-    const QString longName = QStringLiteral("Photos of the long summer by the sea, every one of them, kept twice");
-    job.name = longName.toStdString();
+    job.name = "Photos of the long summer by the sea, every one of them, kept twice";
     fake.setJobs({job});
-    auto stored = make(job, false);
-    stored->show();
+    auto stored = shown();
     stored->settingsTab()->setFocus();
     const auto* field = dynamic_cast<const NameField*>(stored->nameField());
     ASSERT_NE(field, nullptr);
-    const QString shown = field->shownText();
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("Photos of the long"))) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(field->shownText().startsWith(QStringLiteral("Photos of the long"))) << field->shownText().toStdString();
+    EXPECT_TRUE(field->shownText().endsWith(QChar(0x2026))) << field->shownText().toStdString();
 }
 
-// The colour farthest from the field's own background among its pixels:
-// the ink of its text.
+// The colour farthest from the field's own background: the ink of its text.
 QColor inkOf(QWidget& field) {
     const QImage image = field.grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QColor ground = image.pixelColor(1, 1);
@@ -741,10 +667,7 @@ QColor inkOf(QWidget& field) {
             const QColor c = image.pixelColor(x, y);
             const int distance = std::abs(c.red() - ground.red()) + std::abs(c.green() - ground.green()) +
                                  std::abs(c.blue() - ground.blue());
-            if (distance > farthest) {
-                farthest = distance;
-                ink = c;
-            }
+            if (distance > farthest) std::tie(farthest, ink) = std::pair(distance, c);
         }
     }
     return ink;
@@ -768,73 +691,26 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
         EXPECT_EQ(inkOf(*view->nameField()), idle);
         fake.setStatus(job.id, std::nullopt);
     }
-    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
-TEST_F(JobDetailViewTest, Renders) {
-    const auto save = [](QWidget& widget, const QString& name) {
-        const QString path = WidgetRender::savePng(WidgetRender::image(widget, 2), name);
-        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
-        EXPECT_GT(QFileInfo(path).size(), 0);
-    };
-    {
-        auto fresh = make(SyncJob::newJob("New job"), true, {}, SyncStrings::application());
-        fresh->show();
-        answer(errors({ValidationIssue::missingSource, ValidationIssue::missingDestination}));
-        save(*fresh, QStringLiteral("job-editor-new"));
-        // The folder issue lines come in after the report: the render shows them.
-        const SyncStrings strings = SyncStrings::application();
-        for (const ValidationIssue issue : {ValidationIssue::missingSource, ValidationIssue::missingDestination}) {
-            const QString line = strings.computed("validation.", issue, fresh->locale());
-            const auto labels = fresh->findChildren<QLabel*>();
-            EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                                    [&](QLabel* label) { return label->text() == line && label->isVisible(); }))
-                << line.toStdString();
-        }
-    }
-    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
-    auto view = make(job, false, {}, SyncStrings::application());
-    view->show();
-    answer(ValidationReport{{}, {ValidationWarning::caseSensitivityMismatch}});
-    save(*view, QStringLiteral("job-editor-overview"));
-    view->settingsTab()->click();
-    save(*view, QStringLiteral("job-editor-settings"));
-    SyncProgress progress;
-    progress.phase = SyncPhase::transferring;
-    progress.fraction = 0.4;
-    fake.setStatus(job.id, RunStatus::running(progress));
-    save(*view, QStringLiteral("job-editor-running"));
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
-    ASSERT_NE(view->sheet(), nullptr);
-    view->sheet()->resize(PreviewSheet::minimumWidth, PreviewSheet::minimumHeight);
-    save(*view->sheet(), QStringLiteral("job-editor-review"));
-}
-
-// The desktop switches between light and dark while an editor is open on
-// its settings: every colour it shows is then the one it has when made in
-// that look.
+// A live switch of the desktop's look, on the settings tab or during a run
+// that disables the form: every colour is then the one the editor has when
+// made in the new look.
 TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
     const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
-        auto view = make(job, false, {}, SyncStrings::application());
-        view->show();
+        auto view = shown(true);
         answer(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
         view->settingsTab()->click();
         return view;
     });
     EXPECT_EQ(differences.join(u'\n').toStdString(), "");
-}
 
-// A run disables the form: a switch of the look during the run leaves,
-// once it ends, the colours the form has when made in the new look.
-TEST_F(JobDetailViewTest, ColoursSwitchedDuringARunAreThoseOfTheLookAfterIt) {
-    const QPalette before = QApplication::palette();
     SyncProgress progress;
     progress.phase = SyncPhase::transferring;
     for (const auto& [from, to] : {std::pair{WidgetRender::lightPalette(), WidgetRender::darkPalette()},
                                    std::pair{WidgetRender::darkPalette(), WidgetRender::lightPalette()}}) {
         const auto opened = [&] {
-            auto view = make(job, false, {}, SyncStrings::application());
-            view->show();
+            auto view = shown(true);
             answer();
             view->settingsTab()->click();
             settle();
@@ -849,7 +725,6 @@ TEST_F(JobDetailViewTest, ColoursSwitchedDuringARunAreThoseOfTheLookAfterIt) {
         auto made = opened();
         EXPECT_EQ(WidgetRender::colourDifferences(*switched, *made).join(u'\n').toStdString(), "");
     }
-    QApplication::setPalette(before);
 }
 
 }  // namespace
