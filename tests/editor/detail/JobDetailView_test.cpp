@@ -146,6 +146,17 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->findChild<QPushButton*>("save")->style()), nullptr);
     EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
 
+    // An emptied name is told under it on both tabs.
+    view->nameField()->selectAll();
+    QTest::keyClick(view->nameField(), Qt::Key_Backspace);
+    answer(errors({ValidationIssue::emptyName}));
+    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
+    EXPECT_EQ(view->nameCaption()->text(), "validation.emptyName");
+    EXPECT_TRUE(view->nameCaption()->isVisible());
+    view->overviewTab()->click();
+    EXPECT_TRUE(view->nameCaption()->isVisible());
+    view->settingsTab()->click();
+
     // A weekly trigger without weekdays blocks; a validation error wins.
     SyncJob weekly = job;
     weekly.triggers = {Trigger::weekly({}, {9, 0})};
@@ -177,19 +188,6 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     view->secondaryButton()->click();
     EXPECT_EQ(view->draft(), job);
-}
-
-TEST_F(JobDetailViewTest, EmptyNameCaptionOnBothTabs) {
-    auto view = shown();
-    answer();
-    view->nameField()->selectAll();
-    QTest::keyClick(view->nameField(), Qt::Key_Backspace);
-    answer(errors({ValidationIssue::emptyName}));
-    EXPECT_TRUE(view->overview()->isVisible() && view->nameCaption()->isVisible());
-    EXPECT_EQ(view->nameCaption()->text(), "validation.emptyName");
-    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
-    view->settingsTab()->click();
-    EXPECT_TRUE(view->nameCaption()->isVisible());
 }
 
 TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {

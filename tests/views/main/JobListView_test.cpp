@@ -1,30 +1,19 @@
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AlertBox.h"
-#include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
-#include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
-#include <QAbstractButton>
 #include <QAccessible>
-#include <QApplication>
 #include <QDialog>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMessageBox>
-#include <QPointer>
-#include <QPushButton>
-#include <QTest>
 #include <QTextDocumentFragment>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <stdexcept>
 
@@ -63,12 +52,6 @@ struct JobListFixture : ::testing::Test {
         return view;
     }
     FakeEditor* shownEditor(const JobListView& view) { return dynamic_cast<FakeEditor*>(view.editor()); }
-    QAbstractButton* button(QMessageBox* box, QMessageBox::ButtonRole role) {
-        for (QAbstractButton* b : box->buttons()) {
-            if (box->buttonRole(b) == role) return b;
-        }
-        return nullptr;
-    }
 };
 
 TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefaultJob) {
@@ -123,42 +106,41 @@ TEST_F(JobListFixture, ButtonIconsFollowTheDesktopSwitchingToDark) {
     EXPECT_GT(qGray(deleteInk), 160);
 }
 
-TEST_F(JobListFixture, CancelKeepsTheSelectionAndSaveSelectsTheNewJob) {
-    fake.setJobs({photos});
+TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJob) {
+    fake.setJobs({photos, music});
+    fake.setRequestedJobID(music.id);  // before the view exists
     auto view = makeView();
-    view->select(photos.id);
-    ASSERT_NE(shownEditor(*view), nullptr);
-    EXPECT_EQ(shownEditor(*view)->original.id, photos.id);
-    EXPECT_FALSE(shownEditor(*view)->isNew);
+    EXPECT_EQ(view->selection(), music.id);
+    EXPECT_FALSE(fake.requestedJobID());
+    fake.setRequestedJobID(photos.id);
+    EXPECT_EQ(view->selection(), photos.id);
+    EXPECT_FALSE(fake.requestedJobID());
+    FakeEditor* first = shownEditor(*view);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->original.id, photos.id);
+    EXPECT_FALSE(first->isNew);
+    SyncJob renamed = photos;
+    renamed.name = "Pictures";
+    fake.setJobs({renamed, music});
+    EXPECT_EQ(shownEditor(*view), first);
 
     view->newJob();
     view->newJobSheet()->reject();
     settle();
-    EXPECT_EQ(view->selection(), photos.id);
+    EXPECT_EQ(view->selection(), photos.id) << "a cancelled new job keeps the selection";
+    view->list()->setCurrentRow(1);
+    EXPECT_EQ(shownEditor(*view)->original.id, music.id);
 
     view->newJob();
     FakeEditor* sheetEditor = made.back();
-    SyncJob created = sheetEditor->original;
-    fake.setJobs({photos, created});  // what the editor's save does
+    const SyncJob created = sheetEditor->original;
+    fake.setJobs({renamed, music, created});  // what the editor's save does
     sheetEditor->onSaved();
     settle();
     EXPECT_FALSE(view->newJobSheet());
     EXPECT_EQ(view->selection(), created.id);
     EXPECT_EQ(shownEditor(*view)->original.id, created.id);
-    EXPECT_EQ(view->list()->currentRow(), 1);
-}
-
-TEST_F(JobListFixture, TheEditorIsKeptWhileItsJobStaysSelected) {
-    fake.setJobs({photos, music});
-    auto view = makeView();
-    view->list()->setCurrentRow(0);
-    FakeEditor* first = shownEditor(*view);
-    SyncJob renamed = photos;
-    renamed.name = "Pictures";
-    fake.setJobs({renamed, music});
-    EXPECT_EQ(shownEditor(*view), first);
-    view->list()->setCurrentRow(1);
-    EXPECT_EQ(shownEditor(*view)->original.id, music.id);
+    EXPECT_EQ(view->list()->currentRow(), 2);
 }
 
 TEST_F(JobListFixture, ABusyJobCanBeNeitherDeletedNorPaused) {
@@ -212,18 +194,61 @@ TEST_F(JobListFixture, PausingFromAMenuOpenedBeforeASaveKeepsTheSavedJob) {
     EXPECT_TRUE(fake.pendingUpdates.empty());
 }
 
-TEST_F(JobListFixture, ARequestedJobSetBeforeTheViewExistsIsSelectedAndCleared) {
+TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItWasOpenedFor) {
     fake.setJobs({photos, music});
-    fake.setRequestedJobID(music.id);
+    fake.setErrorMessage("The jobs file could not be read.");
     auto view = makeView();
-    EXPECT_EQ(view->selection(), music.id);
-    EXPECT_FALSE(fake.requestedJobID());
-    fake.setRequestedJobID(photos.id);
+    ASSERT_TRUE(view->errorAlert());
+    EXPECT_EQ(view->errorAlert()->text(), "Unable to complete action");
+    EXPECT_EQ(view->errorAlert()->informativeText(), "The jobs file could not be read.");
+    button(view->errorAlert(), QMessageBox::AcceptRole)->click();
+    settle();
+    EXPECT_FALSE(fake.errorMessage());
+    EXPECT_FALSE(view->errorAlert());
+
+    view->select(photos.id);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        view->deleteButton()->click();
+        QPointer<QMessageBox> dialog = view->deleteDialog();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->text(), "Delete this job?");
+        EXPECT_NE(dialog->defaultButton(), button(dialog, QMessageBox::DestructiveRole));
+        QTest::keyClick(dialog, key);
+        settle();
+        EXPECT_FALSE(dialog) << "closed by " << key;
+        EXPECT_TRUE(fake.pendingDeletes.empty()) << "deleted by " << key;
+    }
+
+    // A failed delete keeps the selection; the alert prefers the view's error.
+    fake.setErrorMessage("The jobs file could not be read.");
+    view->confirmDelete();
+    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
+    fake.answerDelete(std::make_exception_ptr(std::runtime_error("disk full")));
+    settle();
     EXPECT_EQ(view->selection(), photos.id);
-    EXPECT_FALSE(fake.requestedJobID());
+    EXPECT_EQ(view->errorAlert()->informativeText(), "disk full");
+    button(view->errorAlert(), QMessageBox::AcceptRole)->click();
+    settle();
+
+    // A notification click selects another job while the dialog is open.
+    view->deleteButton()->click();
+    fake.setRequestedJobID(music.id);
+    EXPECT_EQ(view->selection(), music.id);
+    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
+    ASSERT_EQ(fake.pendingDeletes.size(), 1u);
+    EXPECT_EQ(fake.pendingDeletes.front().first, photos.id);
+    fake.answerDelete();
+    settle();
+    EXPECT_EQ(view->selection(), music.id);
+    view->deleteButton()->click();
+    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
+    fake.answerDelete();
+    settle();
+    EXPECT_FALSE(view->selection());
 }
 
-TEST_F(JobListFixture, SyncSkippedNamesTheReasonAndOkClearsTheSkip) {
+TEST_F(JobListFixture, TheSkipAlertIsAWarningAsWideAsItsTextsAndNamesTheJob) {
+    fake.setJobs({photos});
     auto view = makeView();
     const std::pair<SkipReason, const char*> reasons[] = {
         {SkipReason::deviceNotConnected, "Device not connected"},
@@ -233,83 +258,22 @@ TEST_F(JobListFixture, SyncSkippedNamesTheReasonAndOkClearsTheSkip) {
     };
     for (const auto& [reason, text] : reasons) {
         fake.setManualSkip(record(photos, 0, RunOutcome::skipped(reason)));
-        ASSERT_TRUE(view->skipAlert());
-        EXPECT_EQ(view->skipAlert()->text(), "Sync skipped");
-        EXPECT_EQ(view->skipAlert()->informativeText(), text);
-        button(view->skipAlert(), QMessageBox::AcceptRole)->click();
+        QMessageBox* alert = view->skipAlert();
+        ASSERT_TRUE(alert);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
+        EXPECT_EQ(alert->icon(), QMessageBox::Warning);
+        EXPECT_EQ(alert->text(), "Sync skipped");
+        EXPECT_EQ(alert->informativeText(), text);
+        EXPECT_TRUE(alert->windowTitle().contains("Photos"));
+        const QFontMetrics metrics(alert->font());
+        // The title bar's buttons and the icon take room beside the title.
+        EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->windowTitle()) + 6 * metrics.height());
+        EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->informativeText()) + 2 * metrics.height());
+        button(alert, QMessageBox::AcceptRole)->click();
         settle();
         EXPECT_FALSE(fake.manualSkip());
         EXPECT_FALSE(view->skipAlert());
     }
-}
-
-TEST_F(JobListFixture, TheDeleteDialogDeletesTheJobItWasOpenedFor) {
-    fake.setJobs({photos, music});
-    auto view = makeView();
-    view->select(photos.id);
-    view->deleteButton()->click();
-    ASSERT_TRUE(view->deleteDialog());
-    EXPECT_EQ(view->deleteDialog()->text(), "Delete this job?");
-    // A notification click selects another job while the dialog is open.
-    fake.setRequestedJobID(music.id);
-    EXPECT_EQ(view->selection(), music.id);
-    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
-    ASSERT_EQ(fake.pendingDeletes.size(), 1u);
-    EXPECT_EQ(fake.pendingDeletes.front().first, photos.id);
-    fake.answerDelete();
-    settle();
-    EXPECT_EQ(view->selection(), music.id);
-
-    view->deleteButton()->click();
-    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
-    fake.answerDelete();
-    settle();
-    EXPECT_FALSE(view->selection());
-}
-
-TEST_F(JobListFixture, ReturnAndEscapeInTheDeleteDialogCancel) {
-    fake.setJobs({photos});
-    auto view = makeView();
-    view->select(photos.id);
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
-        view->deleteButton()->click();
-        QPointer<QMessageBox> dialog = view->deleteDialog();
-        ASSERT_TRUE(dialog);
-        EXPECT_NE(dialog->defaultButton(), button(dialog, QMessageBox::DestructiveRole));
-        QTest::keyClick(dialog, key);
-        settle();
-        EXPECT_FALSE(dialog) << "closed by " << key;
-        EXPECT_TRUE(fake.pendingDeletes.empty()) << "deleted by " << key;
-    }
-}
-
-TEST_F(JobListFixture, TheSkipAlertIsAWarningAsWideAsItsTextsAndNamesTheJob) {
-    fake.setJobs({photos});
-    auto view = makeView();
-    fake.setManualSkip(record(photos, 0, RunOutcome::skipped(SkipReason::deviceNotConnected)));
-    QMessageBox* alert = view->skipAlert();
-    ASSERT_TRUE(alert);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
-    EXPECT_EQ(alert->icon(), QMessageBox::Warning);
-    EXPECT_TRUE(alert->windowTitle().contains("Photos"));
-    const QFontMetrics metrics(alert->font());
-    // The title bar's buttons and the icon take room beside the title.
-    EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->windowTitle()) + 6 * metrics.height());
-    EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->informativeText()) + 2 * metrics.height());
-}
-
-// The message box sizes itself again on every layout request (on a real
-// screen one comes after it shows): the alert stays as wide as its text.
-TEST(AlertBoxTest, ALayoutRequestKeepsItAsWideAsItsText) {
-    AlertBox alert;
-    alert.setTitle(QStringLiteral("Quit while syncing?"));
-    alert.setMessage(QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."));
-    alert.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&alert));
-    QEvent request(QEvent::LayoutRequest);
-    QCoreApplication::sendEvent(&alert, &request);
-    const QFontMetrics metrics(alert.font());
-    EXPECT_GE(alert.width(), metrics.horizontalAdvance(alert.informativeText()) + 2 * metrics.height());
 }
 
 // Every alert's window title is readable whole: the alert grows for it up
@@ -402,27 +366,6 @@ INSTANTIATE_TEST_SUITE_P(
                                               "h\u1ee7y tr\u01b0\u1edbc khi Kelto Sync tho\u00e1t.")}),
     [](const testing::TestParamInfo<AlertTexts>& info) { return std::string(info.param.name); });
 
-TEST_F(JobListFixture, AFailedDeleteKeepsTheSelectionAndTheErrorAlertPrefersTheViewsError) {
-    fake.setJobs({photos});
-    fake.setErrorMessage("The jobs file could not be read.");
-    auto view = makeView();
-    ASSERT_TRUE(view->errorAlert());
-    EXPECT_EQ(view->errorAlert()->text(), "Unable to complete action");
-    EXPECT_EQ(view->errorAlert()->informativeText(), "The jobs file could not be read.");
-
-    view->select(photos.id);
-    view->confirmDelete();
-    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
-    fake.answerDelete(std::make_exception_ptr(std::runtime_error("disk full")));
-    settle();
-    EXPECT_EQ(view->selection(), photos.id);
-    EXPECT_EQ(view->errorAlert()->informativeText(), "disk full");
-    button(view->errorAlert(), QMessageBox::AcceptRole)->click();
-    settle();
-    EXPECT_FALSE(fake.errorMessage());
-    EXPECT_FALSE(view->errorAlert());
-}
-
 // The selected row draws on the selection in the selection's text colour,
 // in full while the list has the focus, quieter without it; the empty
 // state's "New job" is the prominent button.
@@ -456,10 +399,20 @@ TEST_F(JobListFixture, TheSelectedRowTakesTheSelectionsTextColour) {
     for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) EXPECT_EQ(row->isSelected(), row->job().id == music.id);
 }
 
-TEST(JobSidebarRowTest, ReadsAsNameThenCaptionAndMode) {
+// A row reads as its name, then its caption and mode; its tile and warning
+// dot keep clear of the list's edges.
+TEST(JobSidebarRowTest, ReadsAsNameCaptionAndModeWithTileAndDotInsideTheInset) {
     FakeDotSources dots;
+    dots.warning = true;
     JobSidebarRow row(namedJob("Photos"), std::nullopt, std::nullopt, SyncStrings{}, dots.sources());
     row.setLocale(english);
+    row.resize(232, row.height());
+    row.show();
+    dots.runAll();
+    auto* dot = row.findChild<DeviceDot*>();
+    ASSERT_GT(dot->width(), 0);
+    EXPECT_LE(dot->geometry().right(), row.width() - 1 - 8);
+    EXPECT_GE(row.findChild<QWidget*>(QStringLiteral("modeTile"))->x(), 8);
     QAccessibleInterface* node = QAccessible::queryAccessibleInterface(&row);
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->text(QAccessible::Name), "Photos");
@@ -469,22 +422,6 @@ TEST(JobSidebarRowTest, ReadsAsNameThenCaptionAndMode) {
     EXPECT_EQ(node->text(QAccessible::Value), "Queued, Two-way");
 }
 
-// The tile and the warning dot keep clear of the list's edges.
-TEST(JobSidebarRowTest, TileAndDeviceDotStandInsideTheRowsInset) {
-    FakeDotSources dots;
-    dots.warning = true;
-    JobSidebarRow row(namedJob("Photos"), std::nullopt, std::nullopt, SyncStrings{}, dots.sources());
-    row.resize(232, row.height());
-    row.show();
-    dots.runAll();
-    auto* dot = row.findChild<DeviceDot*>();
-    ASSERT_GT(dot->width(), 0);
-    EXPECT_LE(dot->geometry().right(), row.width() - 1 - 8);
-    EXPECT_GE(row.findChild<QWidget*>(QStringLiteral("modeTile"))->x(), 8);
-}
-
-// The job list with the real editor: a new job's Cancel closes its sheet,
-// Create stores the job and selects it.
 // A name, a path or a message that looks like markup shows as it is, in
 // every window: the main window with its editor, overview and history, the
 // tray popup and the alerts.

@@ -6,14 +6,8 @@
 #include "tests/support/TemporaryFolder.h"
 #include "tests/views/status/StatusFixtures.h"
 
-#include <QMessageBox>
 #include <QGuiApplication>
-#include <QPointer>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
@@ -79,10 +73,35 @@ struct ArchiveHarness {
         fake.answerRoots(std::move(roots));
         ASSERT_TRUE(loaded.wait(5000));
     }
+    // A view shown with an archive of `bytes` on each of the roots.
+    std::unique_ptr<ArchiveStatusView> shownOver(const std::vector<fs::path>& roots, std::size_t bytes = 10) {
+        for (const fs::path& at : roots) archive(at, bytes);
+        auto made = view();
+        made->show();
+        load(*made, AppModelAdapter::Roots(roots.begin(), roots.end()));
+        return made;
+    }
+    // A good clean: the prune answered, then the reload with `roots`.
+    void cleaned(ArchiveStatusView& view, AppModelAdapter::Roots roots) {
+        QSignalSpy finished(&view, &ArchiveStatusView::cleanFinished);
+        fake.answerPrune();
+        settle();
+        EXPECT_TRUE(view.cleaning());
+        fake.answerRoots(std::move(roots));
+        ASSERT_TRUE(finished.wait(5000));
+    }
 };
 
-bool enabled(const QWidget& view, const char* name) {
-    return view.findChild<QPushButton*>(QLatin1String(name))->isEnabled();
+bool enabled(const QWidget& view, const char* name) { return button(view, name)->isEnabled(); }
+
+// "Clean now" pressed: the confirmation it opens (an earlier one may await deletion).
+QMessageBox* askToClean(ArchiveStatusView& view) {
+    QTest::mouseClick(button(view, "clean"), Qt::LeftButton);
+    for (auto* box : view.findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
+        if (box->isVisible()) return box;
+    }
+    ADD_FAILURE() << "no confirmation";
+    return nullptr;
 }
 
 TEST(ArchiveSize, CountsRegularFilesOfTheJobsTreeOnly) {
@@ -148,17 +167,25 @@ TEST(ArchiveSize, GoesOnPastFoldersThatCannotBeListed) {
     EXPECT_EQ(ArchiveSize::total({root}, h.job.id), 160);
 }
 
-TEST(ArchiveStatusView, NoRootsMeansNothingToDo) {
+TEST(ArchiveStatusView, NoRootsMeansNothingToDoAndTheRetentionFollowsTheSavedJob) {
     ArchiveHarness h;
     auto view = h.view();
-    EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(0, english) + QStringLiteral(" \u00B7 Kept 30 days"));
-    EXPECT_FALSE(enabled(*view, "open"));
-    EXPECT_FALSE(enabled(*view, "clean"));
+    const QString size = DisplayFormat::bytes(0, english) + QStringLiteral(" \u00B7 ");
+    EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Kept 30 days"));
+    EXPECT_FALSE(enabled(*view, "open") || enabled(*view, "clean"));
     h.load(*view, AppModelAdapter::Roots{});
     EXPECT_EQ(view->bytes(), 0);
-    EXPECT_FALSE(enabled(*view, "open"));
-    EXPECT_FALSE(enabled(*view, "clean"));
+    EXPECT_FALSE(enabled(*view, "open") || enabled(*view, "clean"));
     EXPECT_FALSE(shown(*view, "error"));
+
+    h.job.options.archiveRetentionDays.reset();
+    h.fake.setJobs({h.job});
+    EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Kept forever"));
+    h.job.options.archiveEnabled = false;
+    h.fake.setJobs({h.job});
+    EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Archive off"));
+    h.fake.setJobs({});
+    EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(0, english));
 }
 
 TEST(ArchiveStatusView, SizesTheRootsAndOpensOrRevealsThem) {
@@ -188,50 +215,25 @@ TEST(ArchiveStatusView, SizesTheRootsAndOpensOrRevealsThem) {
     EXPECT_EQ(textOf(*view, "error"), QStringLiteral("The job no longer exists."));
 }
 
-TEST(ArchiveStatusView, RetentionFollowsTheSavedJob) {
-    ArchiveHarness h;
-    auto view = h.view();
-    const QString size = DisplayFormat::bytes(0, english) + QStringLiteral(" \u00B7 ");
-    h.job.options.archiveRetentionDays.reset();
-    h.fake.setJobs({h.job});
-    EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Kept forever"));
-    h.job.options.archiveEnabled = false;
-    h.fake.setJobs({h.job});
-    EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Archive off"));
-    h.fake.setJobs({});
-    EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(0, english));
-}
-
 TEST(ArchiveStatusView, CleanAsksFirstAndReloadsAfterwards) {
     ArchiveHarness h;
     const fs::path dest = h.root("dest");
-    const fs::path run = h.archive(dest, 3000);
-    auto view = h.view();
-    h.load(*view, AppModelAdapter::Roots{dest});
-
+    auto view = h.shownOver({dest}, 3000);
     h.fake.setStatus(h.job.id, RunStatus::queued());
     EXPECT_FALSE(enabled(*view, "clean"));
     h.fake.setStatus(h.job.id, std::nullopt);
     EXPECT_TRUE(enabled(*view, "clean"));
 
-    auto ask = [&] {
-        QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("clean")), Qt::LeftButton);
-        QMessageBox* box = nullptr;
-        for (auto* candidate : view->findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
-            if (candidate->isVisible()) box = candidate;  // an earlier one may await deletion
-        }
-        EXPECT_NE(box, nullptr);
-        EXPECT_EQ(box->text(), QStringLiteral("Delete all archived files?"));
-        return box;
-    };
-    QMessageBox* box = ask();
+    QMessageBox* box = askToClean(*view);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("Delete all archived files?"));
     box->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     settle();
     EXPECT_TRUE(h.fake.pendingPrunes.empty());
     EXPECT_EQ(view->bytes(), 3000);
 
     // A refused clean keeps the size and says why.
-    ask()->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+    askToClean(*view)->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
     EXPECT_TRUE(view->cleaning());
     EXPECT_FALSE(enabled(*view, "clean"));
     EXPECT_TRUE(enabled(*view, "open"));
@@ -246,14 +248,9 @@ TEST(ArchiveStatusView, CleanAsksFirstAndReloadsAfterwards) {
     EXPECT_TRUE(h.fake.pendingRoots.empty());
 
     // A good clean reloads and shows what stayed.
-    ask()->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
-    fs::remove_all(run);
-    QSignalSpy finished(view.get(), &ArchiveStatusView::cleanFinished);
-    h.fake.answerPrune();
-    settle();
-    EXPECT_TRUE(view->cleaning());
-    h.fake.answerRoots(AppModelAdapter::Roots{dest});
-    ASSERT_TRUE(finished.wait(5000));
+    askToClean(*view)->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+    fs::remove_all(ArchiveDirectories::jobArchiveURL(dest, h.job.id));
+    h.cleaned(*view, AppModelAdapter::Roots{dest});
     EXPECT_FALSE(view->cleaning());
     EXPECT_EQ(view->bytes(), 0);
     EXPECT_FALSE(shown(*view, "error"));
@@ -274,30 +271,28 @@ TEST(ArchiveStatusView, ReloadsOncePerNewRecordOfItsJob) {
 }
 
 // Where no file manager shows the archive, the view says so under its
-// buttons until the next press.
+// buttons until the next press, and an alert names what was not shown.
 TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSo) {
     ArchiveHarness h;
-    const fs::path dest = h.root("dest");
     const fs::path source = h.root("source");
+    const fs::path dest = h.root("dest");
     h.archive(dest, 10);
     auto view = h.view();
     view->show();
     h.load(*view, AppModelAdapter::Roots{source, dest});
-    auto* open = view->findChild<QPushButton*>(QStringLiteral("open"));
     EXPECT_FALSE(shown(*view, "openFailed"));
     h.shows = false;
-    QTest::mouseClick(open, Qt::LeftButton);
+    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
     EXPECT_EQ(h.opened.size() + h.revealed.size(), 2) << "an archive folder opened, a root revealed";
     EXPECT_TRUE(shown(*view, "openFailed"));
     EXPECT_EQ(textOf(*view, "openFailed"), QStringLiteral("No file manager could show the archive."));
-    // Each alert names what was not shown.
     const RevealAlerts alerts = takeRevealAlerts();
     QStringList asked = h.opened + h.revealed;
     asked.sort();
     EXPECT_EQ(alerts.paths, asked);
     EXPECT_TRUE(alerts.selectable);
     h.shows = true;
-    QTest::mouseClick(open, Qt::LeftButton);
+    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
     EXPECT_FALSE(shown(*view, "openFailed"));
 }
 
@@ -305,15 +300,9 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSo) {
 // both, has the keyboard, and once answered leaves nothing behind.
 TEST(ArchiveStatusView, BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered) {
     ArchiveHarness h;
-    const fs::path source = h.root("source");
-    const fs::path dest = h.root("dest");
-    h.archive(source, 10);
-    h.archive(dest, 10);
-    auto view = h.view();
-    view->show();
-    h.load(*view, AppModelAdapter::Roots{source, dest});
+    auto view = h.shownOver({h.root("source"), h.root("dest")});
     h.shows = false;
-    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
+    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
     std::vector<QMessageBox*> alerts;
     for (auto* box : view->findChildren<QMessageBox*>(QStringLiteral("revealFailedAlert"))) {
         if (box->isVisible()) alerts.push_back(box);
@@ -332,17 +321,9 @@ TEST(ArchiveStatusView, BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswer
 // click on "Clean now".
 TEST(ArchiveStatusView, ReturnInTheCleanConfirmationDeletesNothing) {
     ArchiveHarness h;
-    const fs::path dest = h.root("dest");
-    h.archive(dest, 10);
-    auto view = h.view();
-    view->show();
-    h.load(*view, AppModelAdapter::Roots{dest});
+    auto view = h.shownOver({h.root("dest")});
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-        QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("clean")), Qt::LeftButton);
-        QPointer<QMessageBox> box;
-        for (auto* candidate : view->findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
-            if (candidate->isVisible()) box = candidate;
-        }
+        QPointer<QMessageBox> box = askToClean(*view);
         ASSERT_TRUE(box);
         EXPECT_NE(box->defaultButton(), box->findChild<QPushButton*>(QStringLiteral("confirm")));
         QTest::keyClick(box->focusWidget() != nullptr ? box->focusWidget() : box.data(), key);
@@ -356,29 +337,17 @@ TEST(ArchiveStatusView, ReturnInTheCleanConfirmationDeletesNothing) {
 TEST(ArchiveStatusView, AGoodLoadClearsEveryFailureShown) {
     ArchiveHarness h;
     const fs::path dest = h.root("dest");
-    h.archive(dest, 10);
-    auto view = h.view();
-    view->show();
-    h.load(*view, AppModelAdapter::Roots{dest});
+    auto view = h.shownOver({dest});
     h.shows = false;
-    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
+    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
     ASSERT_TRUE(shown(*view, "openFailed"));
     view->load();
     h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
     EXPECT_TRUE(shown(*view, "error"));
     EXPECT_TRUE(shown(*view, "openFailed")) << "a failed load clears nothing";
     takeRevealAlerts();  // answered, so the window takes clicks again
-
-    // A good clean reloads.
-    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("clean")), Qt::LeftButton);
-    for (auto* box : view->findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
-        if (box->isVisible()) box->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
-    }
-    QSignalSpy finished(view.get(), &ArchiveStatusView::cleanFinished);
-    h.fake.answerPrune();
-    settle();
-    h.fake.answerRoots(AppModelAdapter::Roots{dest});
-    ASSERT_TRUE(finished.wait(5000));
+    askToClean(*view)->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+    h.cleaned(*view, AppModelAdapter::Roots{dest});
     EXPECT_FALSE(shown(*view, "error"));
     EXPECT_FALSE(shown(*view, "openFailed"));
 }
