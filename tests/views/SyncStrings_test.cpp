@@ -1,6 +1,5 @@
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
-#include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/SyncStrings.h"
 #include "SyncEngine/SyncPhase.h"
 #include "SyncModel/RunRecord.h"
@@ -12,8 +11,6 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
-
-#include <set>
 
 namespace kelto {
 namespace {
@@ -108,29 +105,6 @@ TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
     }
 }
 
-TEST(RunOutcomeDisplay, EightTitlesWhateverThePayload) {
-    const std::vector<std::pair<RunOutcome, const char*>> outcomes{
-        {RunOutcome::success(), "Success"},
-        {RunOutcome::completedWithWarnings(), "Completed with warnings"},
-        {RunOutcome::completedWithErrors(), "Completed with errors"},
-        {RunOutcome::failed("disk full"), "Failed"},
-        {RunOutcome::failed("rsync exited with 23"), "Failed"},
-        {RunOutcome::cancelled(), "Cancelled"},
-        {RunOutcome::interrupted(), "Interrupted"},
-        {RunOutcome::skipped(SkipReason::onBattery), "Skipped"},
-        {RunOutcome::skipped(SkipReason::folderMissing), "Skipped"},
-        {RunOutcome::needsReview("40% of the files would go"), "Needs review"},
-        {RunOutcome::needsReview(""), "Needs review"}};
-    std::set<QString> titles;
-    for (const auto& [outcome, title] : outcomes) {
-        EXPECT_EQ(RunOutcomeDisplay::title(outcome), QString::fromUtf8(title));
-        titles.insert(RunOutcomeDisplay::title(outcome));
-    }
-    EXPECT_EQ(titles.size(), EnumNames<RunOutcome::Case>::names.size());
-    EXPECT_EQ(RunOutcomeDisplay::icon(RunOutcome::skipped(SkipReason::onBattery)),
-              RunOutcomeDisplay::icon(RunOutcome::skipped(SkipReason::identityMismatch)));
-}
-
 TEST(DisplayFormat, BytesInDecimalUnitsAfterRounding) {
     EXPECT_EQ(DisplayFormat::bytes(0, english), QStringLiteral("0 bytes"));
     EXPECT_EQ(DisplayFormat::bytes(1, english), QStringLiteral("1 byte"));
@@ -155,6 +129,8 @@ TEST(DisplayFormat, CountsPercentagesAndDates) {
     EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), QStringLiteral("Jan 5, 2024, 3:04\u202FPM"));
     EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone::utc()), QStringLiteral("5. Jan. 2024, 15:04"));
     EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), QStringLiteral("5. Jan. 2024, 16:04"));
+    EXPECT_EQ(DisplayFormat::time(moment, english, QTimeZone::utc()), QStringLiteral("3:04\u202FPM"));
+    EXPECT_EQ(DisplayFormat::time(moment, german, QTimeZone::utc()), QStringLiteral("15:04"));
 }
 
 TEST(DisplayFormat, RelativeTimesInWholeUnitsNamedWhereTheLanguageHasAWord) {

@@ -6,11 +6,6 @@
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/views/status/StatusFixtures.h"
 
-#include <QPushButton>
-#include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <stdexcept>
 
 namespace kelto {
@@ -74,10 +69,9 @@ TEST(HistoryView, AFailedLoadShowsItsErrorAndKeepsTheRows) {
         return h.stored;
     };
     auto view = h.view(3);
-    // The job may well have run: the error stands alone.
     EXPECT_TRUE(shown(*view, "error"));
     EXPECT_EQ(textOf(*view, "error"), QStringLiteral("The history cannot be read."));
-    EXPECT_FALSE(shown(*view, "empty"));
+    EXPECT_FALSE(shown(*view, "empty")) << "the job may well have run";
 
     failing = false;
     h.stored = {record(h.job, 0), record(h.job, 1)};
@@ -98,19 +92,15 @@ TEST(HistoryView, ReloadsOncePerNewRecordOfItsJob) {
     auto view = h.view(3);
     ASSERT_EQ(h.fake.historyCalls, 1);
 
-    SyncJob other = sampleJob();
-    h.fake.setLastRecord(record(other, 0));
+    h.fake.setLastRecord(record(sampleJob(), 0));
     settle();
-    EXPECT_EQ(h.fake.historyCalls, 1);
-
+    EXPECT_EQ(h.fake.historyCalls, 1) << "another job's record";
     const RunRecord latest = record(h.job, 0);
     h.fake.setLastRecord(latest);
     h.fake.setLastRecord(latest);  // the same record told again
     settle();
     EXPECT_EQ(h.fake.historyCalls, 2);
-
-    // Two runs ending before the read: only the newest read lands.
-    h.fake.setLastRecord(record(h.job, 1));
+    h.fake.setLastRecord(record(h.job, 1));  // two runs ending before the read: one read
     h.fake.setLastRecord(record(h.job, 2));
     settle();
     EXPECT_EQ(h.fake.historyCalls, 3);
@@ -151,22 +141,20 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     EXPECT_EQ(textOf(*row, "failure"), QStringLiteral("The disk is full."));
     EXPECT_TRUE(textOf(*row, "skippedFile").startsWith(QStringLiteral("Big/movie.mkv")));
     EXPECT_EQ(row->findChildren<QPushButton*>(QStringLiteral("grantFullDiskAccess")).size(), 1);
-    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), Qt::LeftButton);
-    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "grantFullDiskAccess"), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "showLog"), Qt::LeftButton);
     EXPECT_EQ(grants, 1);
     EXPECT_EQ(revealed, QStringList{QString::fromStdString(*failed.logPath)});
 
     EXPECT_EQ(textOf(*shownRows[1], "skipReason"), QStringLiteral("Running on battery"));
-    EXPECT_EQ(shownRows[1]->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), nullptr);  // lower case
-    EXPECT_EQ(shownRows[1]->findChild<QPushButton*>(QStringLiteral("showLog")), nullptr);
+    EXPECT_EQ(button(*shownRows[1], "grantFullDiskAccess"), nullptr);  // lower case
+    EXPECT_EQ(button(*shownRows[1], "showLog"), nullptr);
     EXPECT_EQ(textOf(*shownRows[2], "review"), QStringLiteral("Many deletions."));
     for (const char* name : {"failure", "skipReason", "review"}) {
         EXPECT_EQ(shownRows[3]->findChild<QLabel*>(QLatin1String(name)), nullptr) << name;
     }
 
-    // The host gives no grant action: no button, whatever the messages.
-    auto plain = h.view(std::nullopt);
-    EXPECT_EQ(plain->findChild<QPushButton*>(QStringLiteral("grantFullDiskAccess")), nullptr);
+    EXPECT_EQ(button(*h.view(std::nullopt), "grantFullDiskAccess"), nullptr) << "the host gives no grant action";
 }
 
 // A run's failure is also stored among its errors; its details say each
@@ -199,13 +187,10 @@ TEST(HistoryView, AFailureStoredAmongTheErrorsShowsOnce) {
 
 TEST(HistoryView, CountsTakeTheFormOfTheirNumber) {
     HistoryHarness h;
-    RunRecord one = record(h.job, 0);
-    one.stats.filesCopied = 1;
-    one.stats.filesArchived = 1;
-    RunRecord two = record(h.job, 1);
-    two.stats.filesCopied = 2;
-    two.stats.filesArchived = 2;
-    h.stored = {one, two};
+    for (int count : {1, 2}) {
+        h.stored.push_back(record(h.job, count));
+        h.stored.back().stats.filesCopied = h.stored.back().stats.filesArchived = count;
+    }
     auto view = h.view(std::nullopt);
     const auto shownRows = rows(*view);
     ASSERT_EQ(shownRows.size(), 2);
@@ -230,31 +215,15 @@ TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButtonAndNamesItInAnAlert)
     auto* failed = row->findChild<QLabel*>(QStringLiteral("showLogFailed"));
     ASSERT_NE(failed, nullptr);
     EXPECT_FALSE(failed->isVisible());
-    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "showLog"), Qt::LeftButton);
     EXPECT_TRUE(failed->isVisible());
     EXPECT_EQ(failed->text(), QStringLiteral("No file manager could show the log."));
-    // And an alert names the log, to be found by hand.
     const RevealAlerts alerts = takeRevealAlerts();
     EXPECT_EQ(alerts.paths, QStringList{QString::fromStdString(*run.logPath)});
     EXPECT_TRUE(alerts.selectable);
     answer = true;
-    QTest::mouseClick(row->findChild<QPushButton*>(QStringLiteral("showLog")), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "showLog"), Qt::LeftButton);
     EXPECT_FALSE(failed->isVisible());
-}
-
-TEST(HistoryView, ANarrowWidthStacksTheCaption) {
-    HistoryHarness h;
-    h.stored = {record(h.job, 0)};
-    auto view = h.view(3);
-    auto* caption = view->findChild<FittingBox*>(QStringLiteral("caption"));
-    ASSERT_NE(caption, nullptr);
-    view->resize(600, 300);
-    view->show();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(caption->stacked());
-    view->resize(120, 300);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(caption->stacked());
 }
 
 // What a caption shows, not only what it decided: the end time beside the
@@ -268,7 +237,8 @@ bool placedSideBySide(const FittingBox& caption) {
 }
 
 // Rows made once the view is shown are laid out while still hidden; they
-// must place their captions for the width they end up with.
+// place their captions for the width they end up with, and stack them when
+// it narrows.
 TEST(HistoryView, EveryCaptionFitsSideBySideAtFullWidthAndStacksWhenNarrow) {
     HistoryHarness h;
     h.stored = {record(h.job, 0), record(h.job, 1, RunOutcome::completedWithWarnings()), record(h.job, 2)};
@@ -281,13 +251,11 @@ TEST(HistoryView, EveryCaptionFitsSideBySideAtFullWidthAndStacksWhenNarrow) {
     settle();
     const QList<FittingBox*> captions = view->findChildren<FittingBox*>(QStringLiteral("caption"));
     ASSERT_EQ(captions.size(), 3);
-    for (int i = 0; i < captions.size(); ++i) EXPECT_TRUE(placedSideBySide(*captions[i])) << "row " << i;
-    view->resize(120, 400);
-    settle();
-    for (int i = 0; i < captions.size(); ++i) EXPECT_FALSE(placedSideBySide(*captions[i])) << "row " << i;
-    view->resize(560, 400);
-    settle();
-    for (int i = 0; i < captions.size(); ++i) EXPECT_TRUE(placedSideBySide(*captions[i])) << "row " << i;
+    for (const int width : {560, 120, 560}) {
+        view->resize(width, 400);
+        settle();
+        for (int i = 0; i < captions.size(); ++i) EXPECT_EQ(placedSideBySide(*captions[i]), width > 120) << i;
+    }
 }
 
 }  // namespace
