@@ -62,6 +62,7 @@ public:
     }
     QPushButton* button(const char* name) const { return sheet.findChild<QPushButton*>(QLatin1String(name)); }
     QTreeView* details() const { return sheet.findChild<QTreeView*>(QStringLiteral("details")); }
+    QToolButton* toggle() const { return sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle")); }
     // A section's title and count, then its rows ("path" or "path | reason").
     QStringList section(int number) const {
         const QAbstractItemModel* model = details()->model();
@@ -99,13 +100,9 @@ TEST(PreviewSheet, AnEmptyPlanShowsZerosAndAllSixSections) {
     EXPECT_EQ(empty.text("archivedFigure"), QStringLiteral("A: 0 (0%) \u00B7 B: 0 (0%)"));
     EXPECT_EQ(empty.text("skippedFigure"), QStringLiteral("0"));
     EXPECT_EQ(empty.text("conflictsFigure"), QStringLiteral("0"));
-    const QStringList titles{QStringLiteral("Copy A\u2192B 0"), QStringLiteral("Copy B\u2192A 0"),
-                             QStringLiteral("Archive on A 0"), QStringLiteral("Archive on B 0"),
-                             QStringLiteral("Skipped 0"),      QStringLiteral("Conflicts 0")};
+    const char* titles[] = {"Copy A\u2192B 0", "Copy B\u2192A 0", "Archive on A 0", "Archive on B 0", "Skipped 0", "Conflicts 0"};
     ASSERT_EQ(empty.details()->model()->rowCount(), 6);
-    for (int section = 0; section < 6; ++section) {
-        EXPECT_EQ(empty.section(section), QStringList{titles[section]});
-    }
+    for (int section = 0; section < 6; ++section) EXPECT_EQ(empty.section(section), QStringList{titles[section]});
 }
 
 TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFigures) {
@@ -146,26 +143,23 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
             sheet.sheet.show();
             EXPECT_EQ(sheet.text("title"), review ? QStringLiteral("Needs review") : QStringLiteral("Preview"));
             EXPECT_EQ(sheet.text("reason"), withReason ? QStringLiteral("40% of B would be archived") : QStringLiteral("<none>"));
-            EXPECT_EQ(sheet.button("cancel") != nullptr, review);
-            EXPECT_EQ(sheet.button("continue") != nullptr, review);
+            EXPECT_EQ(sheet.button("cancel") != nullptr && sheet.button("continue") != nullptr, review);
             EXPECT_EQ(sheet.button("close") != nullptr, !review);
             EXPECT_EQ(sheet.sheet.detailsExpanded(), review || withReason);
             EXPECT_EQ(sheet.details()->isVisible(), review || withReason);
             EXPECT_GE(sheet.sheet.width(), 620);
-            // Open or closed "Details": never smaller than its minimum.
-            EXPECT_GE(sheet.sheet.height(), 460);
+            EXPECT_GE(sheet.sheet.height(), 460) << "never smaller than its minimum";
         }
     }
 }
 
-// "Details" open and close inside the sheet, which keeps its size. Open or
-// closed, the title stands at the top, the buttons at the bottom edge, and
-// the "Details" list fills the room between the counts and the buttons.
+// "Details" open and close inside the sheet, which keeps its size: the title
+// at the top, the buttons at the bottom edge, the list filling the middle.
 TEST(PreviewSheet, ItKeepsItsSizeWithTheDetailsListFillingItsMiddle) {
     for (const bool review : {false, true}) {
         SCOPED_TRACE(review ? "review" : "preview");
         Sheet sheet(planOf({.toB = 2}), review, QStringLiteral("40% of B would be archived"));
-        auto* toggle = sheet.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"));
+        QToolButton* toggle = sheet.toggle();
         sheet.sheet.show();
         QApplication::processEvents();
         const QSize size = sheet.sheet.size();
@@ -198,7 +192,7 @@ TEST(PreviewSheet, ItKeepsItsSizeWithTheDetailsListFillingItsMiddle) {
 
 TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
     Sheet review(planOf({.toB = 2}));
-    auto* toggle = review.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"));
+    QToolButton* toggle = review.toggle();
     review.sheet.show();
     const auto openLook = DrawnPanels::of(*toggle);
     toggle->click();
@@ -212,7 +206,7 @@ TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
     EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
 
     Sheet preview(planOf({.toB = 2}), false);
-    preview.sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle"))->click();
+    preview.toggle()->click();
     EXPECT_TRUE(preview.sheet.detailsExpanded());
 }
 
@@ -228,11 +222,9 @@ TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClo
     EXPECT_EQ(review.continued, 0);
     review.read();
     QTest::keyClick(review.details(), Qt::Key_Return);
-    EXPECT_EQ(review.continued, 1);
-    EXPECT_EQ(review.cancelled, 0);
+    EXPECT_EQ(std::pair(review.continued, review.cancelled), std::pair(1, 0));
     QTest::keyClick(review.details(), Qt::Key_Escape);
-    EXPECT_EQ(review.cancelled, 1);
-    EXPECT_EQ(review.continued, 1);
+    EXPECT_EQ(std::pair(review.continued, review.cancelled), std::pair(1, 1));
     EXPECT_TRUE(review.sheet.isVisible());  // its owner closes it
     review.button("cancel")->click();
     EXPECT_EQ(review.cancelled, 2);

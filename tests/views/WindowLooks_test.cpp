@@ -1,6 +1,3 @@
-// How the windows' small parts are drawn: captions, the busy indicator, the
-// progress bar, the alerts' width, the dialogs' window type and the locked
-// name field.
 #include "FenraCore/BusyIndicator.h"
 #include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
@@ -125,7 +122,8 @@ TEST(WindowLooks, TheProgressBarIsAThinLineInThePanelsTint) {
 }
 
 // Whatever sizes the box afresh from its own measure (a new text, the
-// application's font or look), it ends as wide as its window title needs.
+// application's font or look, a layout request, which on a real screen comes
+// after it shows), it ends as wide as its window title and texts need.
 TEST(WindowLooks, AnAlertStaysWideEnoughForItsTitleAndTexts) {
     AlertBox alert;
     alert.setTitle(QStringLiteral("Sync skipped"));
@@ -141,6 +139,15 @@ TEST(WindowLooks, AnAlertStaysWideEnoughForItsTitleAndTexts) {
     alert.setFixedSize(184, alert.height());
     EXPECT_GE(alert.width(), wanted);
     EXPECT_GE(alert.width(), metrics.horizontalAdvance(alert.informativeText()) + 2 * metrics.height());
+
+    AlertBox quit;
+    quit.setTitle(QStringLiteral("Quit while syncing?"));
+    quit.setMessage(QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."));
+    quit.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&quit));
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(&quit, &request);
+    EXPECT_GE(quit.width(), QFontMetrics(quit.font()).horizontalAdvance(quit.informativeText()) + 2 * metrics.height());
 }
 
 // Sheets, alerts and fixed-size windows carry what a dialog carries: a

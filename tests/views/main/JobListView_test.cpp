@@ -476,37 +476,6 @@ TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     EXPECT_GE(shown, 6) << "the name in the sidebar, editor and tray, the paths, the messages";
 }
 
-TEST_F(JobListFixture, StandardEditorsCloseTheSheetOnCancelAndSelectTheCreatedJob) {
-    fake.setJobs({photos});
-    JobListView view(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());
-    view.setLocale(english);
-    view.show();
-    view.select(photos.id);
-    settle();
-    EXPECT_TRUE(qobject_cast<JobDetailView*>(view.editor()));
-
-    view.newJob();
-    QPointer<QDialog> sheet = view.newJobSheet();
-    sheet->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
-    settle();
-    EXPECT_TRUE(sheet.isNull() || !sheet->isVisible());
-    EXPECT_EQ(view.selection(), photos.id);
-
-    view.newJob();
-    sheet = view.newJobSheet();
-    while (!fake.pendingValidations.empty()) fake.answerValidation();
-    settle();
-    auto* create = sheet->findChild<QPushButton*>(QStringLiteral("create"));
-    ASSERT_TRUE(create->isEnabled());
-    create->click();
-    ASSERT_EQ(fake.pendingAdds.size(), 1u);
-    const Uuid created = fake.pendingAdds.front().first.id;
-    fake.answerAdd();
-    settle();
-    EXPECT_EQ(view.selection(), created);
-    EXPECT_TRUE(sheet.isNull() || !sheet->isVisible());
-}
-
 // The main window, empty and with jobs, through a switch of the desktop's
 // look: its colours are those it has when made in the new look.
 TEST_F(JobListFixture, EveryColourFollowsALiveSwitchOfTheLook) {

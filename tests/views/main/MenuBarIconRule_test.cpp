@@ -1,4 +1,3 @@
-#include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Status/MenuBarIconRule.h"
 #include "Kelto_Sync/Status/TrayIconImage.h"
 #include "FenraCore/FenraStyle.h"
@@ -7,8 +6,6 @@
 
 #include <QGuiApplication>
 #include <QSignalSpy>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 
@@ -72,6 +69,17 @@ TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
     }
 }
 
+// The colour of the icon's opaque pixels.
+QColor ink(const TrayIconImage& tray) {
+    const QImage image = tray.icon().pixmap(QSize(44, 44)).toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y).alpha() == 255) return image.pixelColor(x, y);
+        }
+    }
+    return {};
+}
+
 TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges) {
     FakeAppModel fake;
     AppModelAdapter model(fake);
@@ -103,30 +111,9 @@ TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges
     // The colour comes from the palette: dark panels get light ink.
     tray.setPalette(WidgetRender::darkPalette());
     EXPECT_EQ(changed.count(), 4);
-    const QImage image = tray.icon().pixmap(QSize(44, 44)).toImage();
-    QColor ink;
-    for (int y = 0; y < image.height() && !ink.isValid(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixelColor(x, y).alpha() == 255) {
-                ink = image.pixelColor(x, y);
-                break;
-            }
-        }
-    }
-    EXPECT_EQ(ink, WidgetRender::darkPalette().color(QPalette::WindowText));
+    EXPECT_EQ(ink(tray), WidgetRender::darkPalette().color(QPalette::WindowText));
     tray.setPalette(WidgetRender::darkPalette());
     EXPECT_EQ(changed.count(), 4);
-}
-
-// The colour of the icon's opaque pixels.
-QColor ink(const TrayIconImage& tray) {
-    const QImage image = tray.icon().pixmap(QSize(44, 44)).toImage();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixelColor(x, y).alpha() == 255) return image.pixelColor(x, y);
-        }
-    }
-    return {};
 }
 
 // The icon is drawn for the panel, in the desktop's light or dark, whatever

@@ -8,12 +8,8 @@
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
 
-#include <QLabel>
 #include <QProgressBar>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
@@ -53,9 +49,8 @@ TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
     }
 }
 
-// A live run reaches the slot as the runner publishes it: idle, queued,
-// running from its first phase on, then copying. It must end looking as a
-// slot made for the copy does.
+// A live run reaches the slot as the runner publishes it (queued, running
+// from its first phase on, copying): it ends looking as a slot made for the copy.
 TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
     const RunStatus copying = running(SyncPhase::transferring, 0.42);
     QWidget row;
@@ -125,8 +120,6 @@ TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
     EXPECT_TRUE(slot.toolTip().isEmpty());
     slot.setValues(std::nullopt, true, RunOutcome::completedWithErrors());
     expectGlyph("xmark.octagon.fill", FenraTheme::error());
-    slot.setValues(std::nullopt, true, RunOutcome::cancelled());
-    expectGlyph("stop.circle", FenraTheme::info());
     slot.setValues(std::nullopt, false, RunOutcome::success());
     EXPECT_EQ(glyph->property("symbol").toString(), "pause");
     EXPECT_EQ(slot.toolTip(), "Automatic runs are paused. You can still sync manually.");
@@ -142,21 +135,15 @@ TEST(JobRunButtonTest, SyncsOrStopsAndIsNeverDisabled) {
     int syncs = 0;
     int stops = 0;
     JobRunButton button("Photos", std::nullopt, false, SyncStrings{}, [&] { ++syncs; }, [&] { ++stops; });
-    EXPECT_EQ(button.title(), "Sync now");
     EXPECT_EQ(button.accessibleName(), "Sync now, Photos");
     EXPECT_EQ(button.toolTip(), "Automatic runs are paused. You can still sync manually.");
     EXPECT_TRUE(button.isEnabled());
     button.click();
-    EXPECT_EQ(syncs, 1);
-
     button.setValues("Photos", RunStatus::queued(), false);
-    EXPECT_EQ(button.title(), "Stop");
-    EXPECT_EQ(button.toolTip(), "Stop");
     EXPECT_EQ(button.accessibleName(), "Stop, Photos");
     EXPECT_TRUE(button.isEnabled());
     button.click();
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(syncs, 1);
+    EXPECT_EQ(std::pair(syncs, stops), std::pair(1, 1));
 }
 
 TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
@@ -168,13 +155,11 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
     job.destination.volume = test::volumeIdentity(VolumeKind::removable, "USB", "Backup");
     EXPECT_TRUE(DeviceDot::requiresWarning(job, volumes));
 
-    SyncJob swapped = job;
-    std::swap(swapped.source, swapped.destination);
-    EXPECT_TRUE(DeviceDot::requiresWarning(swapped, volumes));
-
-    SyncJob network = job;
-    network.destination.volume = test::volumeIdentity(VolumeKind::network, "NAS", "Share");
-    EXPECT_FALSE(DeviceDot::requiresWarning(network, volumes));
+    SyncJob other = job;
+    std::swap(other.source, other.destination);
+    EXPECT_TRUE(DeviceDot::requiresWarning(other, volumes));
+    other.source.volume = test::volumeIdentity(VolumeKind::network, "NAS", "Share");
+    EXPECT_FALSE(DeviceDot::requiresWarning(other, volumes));
 
     // The device is there but the folder on it is not.
     volumes.add("/media/ann/Backup", test::volumeIdentity(VolumeKind::removable, "USB", "Backup"));
