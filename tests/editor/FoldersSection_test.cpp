@@ -1,7 +1,6 @@
 #include "Kelto_Sync/Editor/FolderPicker.h"
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "tests/editor/EditorDraft.h"
-#include "tests/support/widgets/QtPrinting.h"
 #include "tests/support/widgets/WidgetRender.h"
 
 #include <QApplication>
@@ -10,14 +9,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QTreeView>
-
-#include <gtest/gtest.h>
 
 #include <deque>
 #include <memory>
@@ -32,8 +27,7 @@ struct FakePicker : FolderPicker {
     std::optional<QString> answer;
     QString message;
     std::optional<QString> chooseFolder(QWidget*, const QString& asked, const QString&) override {
-        message = asked;
-        return answer;
+        return message = asked, answer;
     }
 };
 
@@ -209,12 +203,6 @@ TEST(FoldersSection, ResultAfterTheSectionIsGoneIsDropped) {
     lookups.release(0);
     EXPECT_EQ(reports, 0);
 }
-
-}  // namespace
-}  // namespace kelto
-
-namespace kelto {
-namespace {
 
 // The picker's date column fits every date it may list, in the C and the
 // English locale alike: no date is cut short in its middle.

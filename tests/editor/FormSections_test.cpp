@@ -1,17 +1,11 @@
-// The mode, archive and filters sections.
 #include "Kelto_Sync/Editor/ArchiveSafetySection.h"
 #include "Kelto_Sync/Editor/FiltersSection.h"
 #include "Kelto_Sync/Editor/IntegerField.h"
 #include "Kelto_Sync/Editor/ModeSection.h"
 #include "tests/editor/EditorDraft.h"
-#include "tests/support/widgets/QtPrinting.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QPlainTextEdit>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <limits>
 
@@ -26,10 +20,9 @@ TEST(ModeSection, OrderTilesAndTheArchiveWarning) {
     SyncJob job = SyncJob::newJob("Job");
     job.options.archiveEnabled = false;
     draft.attach(section, job);
-    ASSERT_EQ(section.picker()->count(), 3);
-    EXPECT_EQ(section.picker()->itemText(0), QStringLiteral("Copy"));
-    EXPECT_EQ(section.picker()->itemText(1), QStringLiteral("Match source"));
-    EXPECT_EQ(section.picker()->itemText(2), QStringLiteral("Two-way"));
+    QStringList modes;
+    for (int i = 0; i < section.picker()->count(); ++i) modes << section.picker()->itemText(i);
+    EXPECT_EQ(modes, QStringList({"Copy", "Match source", "Two-way"}));
     EXPECT_TRUE(section.warning()->isHidden());
     EXPECT_EQ(section.tile()->symbol(), FenraIcon::copy);
     EXPECT_EQ(section.tile()->tint(), TileTint::sky);
@@ -67,15 +60,10 @@ TEST(ArchiveSafetySection, KeepForeverAndTheRetentionLine) {
     EXPECT_FALSE(section.retentionRow()->isHidden());
 
     for (const std::int64_t days : {std::int64_t{0}, std::int64_t{366}, std::int64_t{-1},
-                                    std::numeric_limits<std::int64_t>::min()}) {
+                                    std::numeric_limits<std::int64_t>::min(), std::int64_t{1}, std::int64_t{365}}) {
         JobOptions options = JobOptions::standard();
         options.archiveRetentionDays = days;
-        EXPECT_TRUE(ArchiveSafetySection::retentionOutOfRange(options)) << days;
-    }
-    for (const std::int64_t days : {1, 365}) {
-        JobOptions options = JobOptions::standard();
-        options.archiveRetentionDays = days;
-        EXPECT_FALSE(ArchiveSafetySection::retentionOutOfRange(options)) << days;
+        EXPECT_EQ(ArchiveSafetySection::retentionOutOfRange(options), days < 1 || days > 365) << days;
     }
     section.retentionField()->selectAll();
     QTest::keyClicks(section.retentionField(), "366");

@@ -1,13 +1,8 @@
 #include "Kelto_Sync/Editor/IntegerField.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 #include "tests/editor/EditorDraft.h"
-#include "tests/support/widgets/QtPrinting.h"
 
-#include <QLabel>
-#include <QTest>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <limits>
 
@@ -85,20 +80,16 @@ TEST(IntervalTriggerEditor, NewUnitKeepsTheCountRaisedToItsMinimum) {
         ASSERT_EQ(interval.sets.size(), 1u);
         EXPECT_EQ(interval.last(), std::pair(c.expected, c.to));
     }
-    Interval any(1, IntervalUnit::hours);
-    ASSERT_EQ(any.editor.unitPicker()->count(), 3);
-    EXPECT_EQ(any.editor.unitPicker()->itemText(0), QStringLiteral("minutes"));
-    EXPECT_EQ(any.editor.unitPicker()->itemText(2), QStringLiteral("days"));
 }
 
 TEST(IntervalTriggerEditor, LongestIntervalsAndLocaleDigits) {
     const std::pair<std::int64_t, IntervalUnit> tooLong[] = {
         {525'601, IntervalUnit::minutes}, {8'761, IntervalUnit::hours}, {366, IntervalUnit::days}};
+    const QString tooLongText = SyncStrings::application().text(QStringLiteral("validation.intervalTooLong"), english);
     for (const auto& [value, unit] : tooLong) {
         Interval interval(value, unit);
         EXPECT_FALSE(interval.editor.issueLabel()->isHidden()) << value;
-        EXPECT_EQ(interval.editor.issueLabel()->text(),
-                  SyncStrings::application().text(QStringLiteral("validation.intervalTooLong"), english));
+        EXPECT_EQ(interval.editor.issueLabel()->text(), tooLongText);
     }
     Interval year(525'600, IntervalUnit::minutes);
     EXPECT_TRUE(year.editor.issueLabel()->isHidden());

@@ -1,21 +1,15 @@
-// The simple "When" section and the Triggers section.
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/Editor/TriggerRow.h"
 #include "Kelto_Sync/Editor/TriggersSection.h"
 #include "tests/editor/EditorDraft.h"
-#include "tests/support/widgets/QtPrinting.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QTest>
 #include <QTimeEdit>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 namespace kelto {
 namespace {
@@ -130,7 +124,6 @@ TEST(SimpleWhenSection, EmptiedWeekdaySetKeepsItsRowAndWarns) {
     EXPECT_FALSE(section.weekdayRow()->isHidden());
     EXPECT_FALSE(section.weekdayMessage()->isHidden());
     EXPECT_EQ(section.weekdayMessage()->text(), QStringLiteral("Choose at least one weekday."));
-
     section.timeEdit()->setTime(QTime(18, 45));
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({}, {18, 45})});
 }

@@ -2,21 +2,14 @@
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/QtPrinting.h"
+#include "tests/views/status/StatusFixtures.h"
 
-#include <QApplication>
-#include <QLabel>
 #include <QLayout>
-#include <QPushButton>
-#include <QTest>
 #include <QToolButton>
 #include <QTreeView>
 
-#include <gtest/gtest.h>
-
 namespace kelto {
 namespace {
-
-const QLocale english(QLocale::English, QLocale::UnitedStates);
 
 struct Counts {
     int toB = 0, toA = 0, onA = 0, onB = 0, skipped = 0, conflicts = 0;
@@ -56,11 +49,8 @@ public:
         QCoreApplication::processEvents();
         timers.advance(PreviewSheet::readingSeconds);
     }
-    QString text(const char* name) const {
-        const auto* label = sheet.findChild<QLabel*>(QLatin1String(name));
-        return label != nullptr ? label->text() : QStringLiteral("<none>");
-    }
-    QPushButton* button(const char* name) const { return sheet.findChild<QPushButton*>(QLatin1String(name)); }
+    QString text(const char* name) const { return textOf(sheet, name); }
+    QPushButton* button(const char* name) const { return kelto::button(sheet, name); }
     QTreeView* details() const { return sheet.findChild<QTreeView*>(QStringLiteral("details")); }
     QToolButton* toggle() const { return sheet.findChild<QToolButton*>(QStringLiteral("detailsToggle")); }
     // A section's title and count, then its rows ("path" or "path | reason").

@@ -1,32 +1,16 @@
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/ProgressPanel.h"
 #include "tests/support/widgets/QtPrinting.h"
+#include "tests/views/status/StatusFixtures.h"
 
-#include <QLabel>
 #include <QLayout>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 namespace kelto {
 namespace {
-
-const QLocale english(QLocale::English, QLocale::UnitedStates);
-
-bool shown(const ProgressPanel& panel, const char* name) {
-    const auto* child = panel.findChild<QWidget*>(QLatin1String(name));
-    return child != nullptr && child->isVisibleTo(&panel);
-}
-
-QString textOf(const ProgressPanel& panel, const char* name) {
-    const auto* label = panel.findChild<QLabel*>(QLatin1String(name));
-    return label != nullptr ? label->text() : QStringLiteral("<none>");
-}
 
 SyncProgress transfer(std::optional<double> rate, std::optional<double> eta) {
     SyncProgress progress;
@@ -83,8 +67,8 @@ TEST(ProgressPanel, ATransferShowsItsFiguresAndStopsOnce) {
     panel.setProgress(transfer(1536.9, 59.99));
 
     EXPECT_EQ(textOf(panel, "percent"), QStringLiteral("50%"));
-    EXPECT_EQ(panel.findChild<QProgressBar*>(QStringLiteral("bar"))->value() * 2,
-              panel.findChild<QProgressBar*>(QStringLiteral("bar"))->maximum());
+    const auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("bar"));
+    EXPECT_EQ(bar->value() * 2, bar->maximum());
     EXPECT_EQ(textOf(panel, "bytes"), QStringLiteral("1.5 MB of 3.0 MB"));
     EXPECT_EQ(textOf(panel, "rate"), DisplayFormat::bytes(1536, english) + QStringLiteral("/s"));
     EXPECT_EQ(textOf(panel, "eta"), QStringLiteral("ETA 59 s"));
@@ -93,11 +77,9 @@ TEST(ProgressPanel, ATransferShowsItsFiguresAndStopsOnce) {
     EXPECT_EQ(textOf(panel, "rate"), QStringLiteral("999 bytes/s"));  // truncated, not rounded
     EXPECT_EQ(textOf(panel, "eta"), QStringLiteral("ETA 0 s"));
 
-    auto* stop = panel.findChild<QPushButton*>(QStringLiteral("stop"));
-    ASSERT_NE(stop, nullptr);
-    EXPECT_EQ(stop->text(), QStringLiteral("Stop"));
+    ASSERT_NE(button(panel, "stop"), nullptr);
     panel.show();
-    QTest::mouseClick(stop, Qt::LeftButton);
+    QTest::mouseClick(button(panel, "stop"), Qt::LeftButton);
     EXPECT_EQ(stops, 1);
 }
 
@@ -111,12 +93,10 @@ TEST(ProgressPanel, ARateOrTimeLeftWithoutAWhole64BitValueIsLeftOut) {
         panel.setProgress(transfer(value, value));
         EXPECT_EQ(shown(panel, "rate"), kept) << value;
         EXPECT_EQ(shown(panel, "eta"), kept) << value;
-        EXPECT_TRUE(shown(panel, "bytes"));
-        EXPECT_TRUE(shown(panel, "files"));
+        EXPECT_TRUE(shown(panel, "bytes") && shown(panel, "files"));
     }
     panel.setProgress(transfer(std::nullopt, std::nullopt));
-    EXPECT_FALSE(shown(panel, "rate"));
-    EXPECT_FALSE(shown(panel, "eta"));
+    EXPECT_FALSE(shown(panel, "rate") || shown(panel, "eta"));
 }
 
 TEST(ProgressPanel, FiguresShareALineWhenTheyFitAndTheLongPathKeepsBothEnds) {

@@ -12,18 +12,12 @@
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "Kelto_Sync/internal/NameField.h"
 #include "tests/support/widgets/WidgetRender.h"
+#include "tests/views/status/StatusFixtures.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 namespace kelto {
 namespace {
-
-const QLocale english(QLocale::English, QLocale::UnitedStates);
 
 int pixels(const QFont& font) { return QFontInfo(font).pixelSize(); }
 

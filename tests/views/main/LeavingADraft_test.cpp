@@ -5,16 +5,10 @@
 #include "SyncAutomation/AppModelError.h"
 #include "tests/views/main/MainFixtures.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
-#include <QPushButton>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 namespace kelto {
 namespace {
@@ -70,10 +64,9 @@ struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
         return nullptr;
     }
     static void click(AlertBox& box, QMessageBox::ButtonRole role) {
-        for (QAbstractButton* button : box.buttons()) {
-            if (box.buttonRole(button) == role) return button->click();
-        }
-        FAIL() << "no button of role " << role;
+        QAbstractButton* chosen = button(&box, role);
+        ASSERT_NE(chosen, nullptr) << "no button of role " << role;
+        chosen->click();
     }
     std::optional<Uuid> created;
     bool quitting = false;

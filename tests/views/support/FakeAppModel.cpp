@@ -23,20 +23,6 @@ void FakeAppModel::setLastRecord(const RunRecord& record) {
     notify(Property::lastRecords);
 }
 
-void FakeAppModel::answerRoots(Result<Roots> roots) {
-    if (pendingRoots.empty()) throw std::logic_error("no archive roots request waits");
-    auto done = std::move(pendingRoots.front());
-    pendingRoots.pop_front();
-    done(std::move(roots));
-}
-
-void FakeAppModel::answerPrune(Result<void> result) {
-    if (pendingPrunes.empty()) throw std::logic_error("no pruning request waits");
-    auto done = std::move(pendingPrunes.front());
-    pendingPrunes.pop_front();
-    done(std::move(result));
-}
-
 namespace {
 
 template <typename Queue>
@@ -48,6 +34,10 @@ auto takeOldest(Queue& queue, const char* what) {
 }
 
 }  // namespace
+
+void FakeAppModel::answerRoots(Result<Roots> roots) { takeOldest(pendingRoots, "archive roots")(std::move(roots)); }
+
+void FakeAppModel::answerPrune(Result<void> result) { takeOldest(pendingPrunes, "pruning")(std::move(result)); }
 
 void FakeAppModel::validate(const SyncJob& job, std::function<void(ValidationReport)> done) {
     if (answerAtOnce) return done({});
@@ -80,8 +70,7 @@ void FakeAppModel::shutdown(std::function<void()> done) {
 }
 
 void FakeAppModel::answerValidation(ValidationReport report) {
-    auto [job, done] = takeOldest(pendingValidations, "validation");
-    done(std::move(report));
+    takeOldest(pendingValidations, "validation").second(std::move(report));
 }
 
 void FakeAppModel::answerAdd(Result<void> result) {
@@ -113,15 +102,9 @@ void FakeAppModel::answerDelete(Result<void> result) {
     done(std::move(result));
 }
 
-void FakeAppModel::answerPreview(Result<SyncPlan> plan) {
-    auto [jobID, done] = takeOldest(pendingPreviews, "preview");
-    done(std::move(plan));
-}
+void FakeAppModel::answerPreview(Result<SyncPlan> plan) { takeOldest(pendingPreviews, "preview").second(std::move(plan)); }
 
-void FakeAppModel::answerShutdown() {
-    auto done = takeOldest(pendingShutdowns, "shutdown");
-    done();
-}
+void FakeAppModel::answerShutdown() { takeOldest(pendingShutdowns, "shutdown")(); }
 
 void FakeAppModel::setErrorMessage(std::optional<std::string> message) {
     errorMessage_ = std::move(message);
