@@ -1,4 +1,5 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
+#include "FenraCore/BusyIndicator.h"
 #include "FenraSettings/SettingsRow.h"
 #include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
@@ -22,6 +23,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>

@@ -143,7 +143,7 @@ TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJ
     EXPECT_EQ(view->list()->currentRow(), 2);
 }
 
-TEST_F(JobListFixture, ABusyJobCanBeNeitherDeletedNorPaused) {
+TEST_F(JobListFixture, ABusyJobCanBeNeitherDeletedNorPausedAndAPauseKeepsASaveMadeMeanwhile) {
     fake.setJobs({photos});
     auto view = makeView();
     view->select(photos.id);
@@ -162,32 +162,22 @@ TEST_F(JobListFixture, ABusyJobCanBeNeitherDeletedNorPaused) {
     pause = menu->actions().front();
     EXPECT_TRUE(pause->isEnabled());
     EXPECT_EQ(pause->toolTip(), "Pause automatic runs");
-    pause->trigger();
-    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
-    fake.answerUpdate(std::make_exception_ptr(std::runtime_error("jobs file is read-only")));
-    settle();
-    ASSERT_TRUE(view->errorAlert());
-    EXPECT_EQ(view->errorAlert()->informativeText(), "jobs file is read-only");
-}
-
-TEST_F(JobListFixture, PausingFromAMenuOpenedBeforeASaveKeepsTheSavedJob) {
-    fake.setJobs({photos});
-    auto view = makeView();
-    std::unique_ptr<QMenu> menu(view->contextMenu(photos, nullptr));
-    // The editor's save lands while the menu is open.
+    // The editor's save lands while the menu is open: the pause keeps it.
     SyncJob saved = photos;
     saved.name = "Pictures";
     saved.filters.patterns = {"*.tmp"};
     fake.setJobs({saved});
-    menu->actions().front()->trigger();
+    pause->trigger();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
     SyncJob expected = saved;
     expected.isEnabled = false;
     EXPECT_EQ(fake.pendingUpdates.front().first, expected);
+    fake.answerUpdate(std::make_exception_ptr(std::runtime_error("jobs file is read-only")));
+    settle();
+    ASSERT_TRUE(view->errorAlert());
+    EXPECT_EQ(view->errorAlert()->informativeText(), "jobs file is read-only");
 
     // A run that started while the menu was open stops the pause.
-    fake.pendingUpdates.clear();
     menu.reset(view->contextMenu(saved, nullptr));
     fake.setStatus(saved.id, RunStatus::queued());
     menu->actions().front()->trigger();

@@ -1,5 +1,6 @@
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 
+#include "FenraCore/DogEar.h"
 #include "FenraCore/TileTint.h"
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/DisplayFormat.h"

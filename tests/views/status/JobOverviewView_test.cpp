@@ -66,7 +66,7 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
         }
         auto* panel = view->findChild<ProgressPanel*>();
         EXPECT_EQ(panel != nullptr, row.status && row.status->kind() == RunStatus::Kind::running);
-        if (panel != nullptr) EXPECT_EQ(panel->findChild<QWidget*>(QStringLiteral("stop")), nullptr);
+        EXPECT_FALSE(panel != nullptr && panel->findChild<QWidget*>(QStringLiteral("stop")) != nullptr);
     }
 
     h.fake.setStatus(h.job.id, RunStatus::queued());
@@ -120,7 +120,9 @@ TEST(JobOverviewView, NextRunTexts) {
         h.job.destination = c.destination;
         view->setJob(h.job);
         EXPECT_EQ(shown(*view, "nextConnect"), c.shown != nullptr) << textOf(*view, "nextConnect").toStdString();
-        if (c.shown != nullptr) EXPECT_EQ(textOf(*view, "nextConnect"), QString::fromUtf8(c.shown));
+        if (c.shown != nullptr) {
+            EXPECT_EQ(textOf(*view, "nextConnect"), QString::fromUtf8(c.shown));
+        }
         EXPECT_FALSE(shown(*view, "nextFire"));
     }
 
