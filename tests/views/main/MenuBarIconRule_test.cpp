@@ -35,34 +35,28 @@ TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
         bool hasError;
         MenuBarIconState expected;
     };
+    const MenuBarIconState attention = MenuBarIconState::attention(), idle = MenuBarIconState::idle();
+    const auto at = [](double fraction) { return MenuBarIconState::progress(fraction); };
     const std::vector<Case> cases = {
-        {"error though all paused", {paused}, {}, {}, true, MenuBarIconState::attention()},
+        {"error though all paused", {paused}, {}, {}, true, attention},
         {"review beats a run", {enabled, paused},
          {{enabled.id, runningAt(SyncPhase::transferring, 0.4)}, {paused.id, RunStatus::awaitingConfirmation({})}}, {},
-         false, MenuBarIconState::attention()},
-        {"failed", {enabled}, {}, last(enabled, RunOutcome::failed("disk")), false, MenuBarIconState::attention()},
-        {"errors", {enabled}, {}, last(enabled, RunOutcome::completedWithErrors()), false,
-         MenuBarIconState::attention()},
-        {"interrupted, of a job not listed", {}, {}, last(paused, RunOutcome::interrupted()), false,
-         MenuBarIconState::attention()},
-        {"cancelled", {enabled}, {}, last(enabled, RunOutcome::cancelled()), false, MenuBarIconState::idle()},
-        {"skipped", {enabled}, {}, last(enabled, RunOutcome::skipped(SkipReason::deviceNotConnected)), false,
-         MenuBarIconState::idle()},
-        {"warnings and review", {enabled}, {}, last(enabled, RunOutcome::needsReview("x")), false,
-         MenuBarIconState::idle()},
-        {"scanning", {enabled}, {{enabled.id, runningAt(SyncPhase::scanning, std::nullopt)}}, {}, false,
-         MenuBarIconState::progress(0)},
-        {"transferring", {enabled}, {{enabled.id, runningAt(SyncPhase::transferring, 0.4)}}, {}, false,
-         MenuBarIconState::progress(0.4)},
-        {"planning with a fraction", {enabled}, {{enabled.id, runningAt(SyncPhase::planning, 0.1)}}, {}, false,
-         MenuBarIconState::progress(0.1)},
+         false, attention},
+        {"failed", {enabled}, {}, last(enabled, RunOutcome::failed("disk")), false, attention},
+        {"errors", {enabled}, {}, last(enabled, RunOutcome::completedWithErrors()), false, attention},
+        {"interrupted, of a job not listed", {}, {}, last(paused, RunOutcome::interrupted()), false, attention},
+        {"cancelled", {enabled}, {}, last(enabled, RunOutcome::cancelled()), false, idle},
+        {"skipped", {enabled}, {}, last(enabled, RunOutcome::skipped(SkipReason::deviceNotConnected)), false, idle},
+        {"warnings and review", {enabled}, {}, last(enabled, RunOutcome::needsReview("x")), false, idle},
+        {"scanning", {enabled}, {{enabled.id, runningAt(SyncPhase::scanning, std::nullopt)}}, {}, false, at(0)},
+        {"transferring", {enabled}, {{enabled.id, runningAt(SyncPhase::transferring, 0.4)}}, {}, false, at(0.4)},
+        {"planning with a fraction", {enabled}, {{enabled.id, runningAt(SyncPhase::planning, 0.1)}}, {}, false, at(0.1)},
         {"queued and a run", {enabled, paused},
-         {{other, RunStatus::queued()}, {enabled.id, runningAt(SyncPhase::transferring, 0.7)}}, {}, false,
-         MenuBarIconState::progress(0.7)},
-        {"only queued", {paused}, {{paused.id, RunStatus::queued()}}, {}, false, MenuBarIconState::progress(0)},
-        {"no jobs", {}, {}, {}, false, MenuBarIconState::idle()},
+         {{other, RunStatus::queued()}, {enabled.id, runningAt(SyncPhase::transferring, 0.7)}}, {}, false, at(0.7)},
+        {"only queued", {paused}, {{paused.id, RunStatus::queued()}}, {}, false, at(0)},
+        {"no jobs", {}, {}, {}, false, idle},
         {"all paused", {paused, paused}, {}, {}, false, MenuBarIconState::paused()},
-        {"one enabled", {paused, enabled}, {}, {}, false, MenuBarIconState::idle()},
+        {"one enabled", {paused, enabled}, {}, {}, false, idle},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
