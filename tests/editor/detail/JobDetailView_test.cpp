@@ -1,7 +1,6 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "FenraCore/BusyIndicator.h"
 #include "FenraSettings/SettingsRow.h"
-#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/internal/NameField.h"
@@ -17,7 +16,6 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
@@ -26,7 +24,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace kelto {
@@ -34,6 +31,8 @@ namespace {
 
 ValidationReport errors(std::vector<ValidationIssue> issues) { return ValidationReport{std::move(issues), {}}; }
 ValidationReport warning(ValidationWarning w) { return ValidationReport{{}, {w}}; }
+template <class E>
+std::exception_ptr failure(E e) { return std::make_exception_ptr(std::move(e)); }
 
 class JobDetailViewTest : public testing::Test {
 protected:
@@ -49,14 +48,11 @@ protected:
     }
     void TearDown() override { QApplication::setPalette(before); }
     static void openAdvanced() { QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true); }
-
     // Tests read keys; `app` shows the application's texts.
     std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew = false, std::function<void()> onSaved = {},
                                         bool app = false) {
-        JobDetailView::Services services{
-            {{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared(), &timers};
-        auto view = std::make_unique<JobDetailView>(adapter, original, isNew,
-                                                    app ? SyncStrings::application() : SyncStrings(),
+        JobDetailView::Services services{{{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared(), &timers};
+        auto view = std::make_unique<JobDetailView>(adapter, original, isNew, app ? SyncStrings::application() : SyncStrings(),
                                                     std::move(onSaved), nullptr, services);
         view->resize(640, 720);
         return view;
@@ -75,7 +71,11 @@ protected:
         fake.answerValidation(std::move(report));
         settle();
     }
-    void type(JobDetailView& view, const QString& text) {
+    void updated(Result<void> result = {}) {
+        fake.answerUpdate(std::move(result));
+        settle();
+    }
+    static void type(JobDetailView& view, const QString& text) {
         for (QChar c : text) QTest::keyClick(view.nameField(), c.toLatin1());
     }
     void park(const SyncPlan& plan = {}) { fake.setStatus(job.id, RunStatus::awaitingConfirmation(plan)); }
@@ -86,6 +86,10 @@ protected:
         record.outcome = RunOutcome::needsReview(message);
         return record;
     }
+    static bool showsLabel(const QWidget& root, const QString& text) {
+        const auto labels = root.findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
+    }
 
     const QPalette before = QApplication::palette();
     SyncJob job = SyncJob::newJob("Photos");
@@ -95,41 +99,21 @@ protected:
     ManualExecutor timers{clock};
 };
 
-bool showsLabel(const QWidget& root, const QString& text) {
-    const auto labels = root.findChildren<QLabel*>();
-    return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
-}
-
 TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     auto view = make(SyncJob::newJob(""), true);
     view->show();
-    EXPECT_EQ(view->overviewTab(), nullptr);
-    EXPECT_EQ(view->actionsButton(), nullptr);
-    EXPECT_EQ(view->advancedGroup(), nullptr);
-    EXPECT_TRUE(view->form()->isVisible() && view->footer()->isVisible() && view->progress()->isVisible());
-    EXPECT_EQ(view->statusLabel()->text(), "Validating folders…");
+    EXPECT_TRUE(view->overviewTab() == nullptr && view->actionsButton() == nullptr && view->advancedGroup() == nullptr);
     EXPECT_FALSE(view->primaryButton()->isEnabled());
-    EXPECT_EQ(view->primaryButton()->text(), "Create");
-    EXPECT_EQ(view->primaryButton()->objectName(), "create");
-    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->primaryButton()->style()), nullptr);
-    EXPECT_TRUE(view->secondaryButton()->isEnabled());
-
     answer(errors({ValidationIssue::emptyName, ValidationIssue::missingSource, ValidationIssue::missingDestination}));
     EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
     EXPECT_TRUE(view->nameCaption()->isVisible());
-    EXPECT_FALSE(view->progress()->isVisible());
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-    // The folder issue lines come in after the report.
-    EXPECT_TRUE(showsLabel(*view, "validation.missingSource"));
-    EXPECT_TRUE(showsLabel(*view, "validation.missingDestination"));
-
+    EXPECT_FALSE(view->progress()->isVisible() || view->primaryButton()->isEnabled());
+    EXPECT_TRUE(showsLabel(*view, "validation.missingSource") && showsLabel(*view, "validation.missingDestination"));
     type(*view, "A");
     answer(warning(ValidationWarning::cloudFolder));  // warnings alone never block
     EXPECT_FALSE(view->statusLabel()->isVisible());
-    EXPECT_TRUE(view->primaryButton()->isEnabled());
-    ASSERT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
-    EXPECT_TRUE(view->warningRows()->isVisible());
-
+    EXPECT_TRUE(view->primaryButton()->isEnabled() && view->warningRows()->isVisible());
+    EXPECT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
     int dismissed = 0;
     QObject::connect(view.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
     view->secondaryButton()->click();
@@ -140,25 +124,18 @@ TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
 TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     auto view = shown();
     answer();
-    EXPECT_TRUE(view->overview()->isVisible());
     EXPECT_FALSE(view->footer()->isVisible()) << "an unchanged job's overview has no footer";
     view->settingsTab()->click();
-    EXPECT_TRUE(view->form()->isVisible() && view->footer()->isVisible());
+    EXPECT_TRUE(view->footer()->isVisible());
     EXPECT_FALSE(view->secondaryButton()->isEnabled() || view->primaryButton()->isEnabled());
-    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->findChild<QPushButton*>("save")->style()), nullptr);
-    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
-
     // An emptied name is told under it on both tabs.
     view->nameField()->selectAll();
     QTest::keyClick(view->nameField(), Qt::Key_Backspace);
     answer(errors({ValidationIssue::emptyName}));
-    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
     EXPECT_EQ(view->nameCaption()->text(), "validation.emptyName");
-    EXPECT_TRUE(view->nameCaption()->isVisible());
     view->overviewTab()->click();
     EXPECT_TRUE(view->nameCaption()->isVisible());
     view->settingsTab()->click();
-
     // A weekly trigger without weekdays blocks; a validation error wins.
     SyncJob weekly = job;
     weekly.triggers = {Trigger::weekly({}, {9, 0})};
@@ -170,7 +147,6 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     type(*view, "x");
     answer(errors({ValidationIssue::nested}));
     EXPECT_EQ(view->statusLabel()->text(), "validation.nested");
-
     // Every setting away from the preset: the badge stops at ten.
     SyncJob custom = view->draft();
     custom.options = JobOptions{false, std::nullopt, 5, 7, true, true};
@@ -180,13 +156,10 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     view->editDraft(custom);
     EXPECT_EQ(view->advancedBadge()->text(), "10 custom");
     answer();
-
     // A run in progress outranks everything and locks the form.
     fake.setStatus(job.id, RunStatus::running({}));
     EXPECT_EQ(view->statusLabel()->text(), "A run is in progress.");
     EXPECT_FALSE(view->nameField()->isEnabled() || view->form()->isEnabled() || view->pauseAction()->isEnabled());
-    EXPECT_EQ(view->pauseAction()->toolTip(), "Stop the current run before changing automatic runs.");
-    EXPECT_TRUE(view->secondaryButton()->isEnabled());
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     view->secondaryButton()->click();
     EXPECT_EQ(view->draft(), job);
@@ -195,11 +168,8 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
 TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     auto view = shown();
     view->settingsTab()->click();
-    ASSERT_EQ(fake.pendingValidations.size(), 1u);
     type(*view, "a");
-    // The first report arrives after the second edit: dropped, still validating.
-    answer(errors({ValidationIssue::missingSource}));
-    EXPECT_EQ(view->statusLabel()->text(), "Validating folders…");
+    answer(errors({ValidationIssue::missingSource}));  // of the name before the edit: dropped
     EXPECT_TRUE(view->validation().errors.empty());
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa");
@@ -212,7 +182,6 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa" + std::string(20, 'b'));
     answer(errors({ValidationIssue::samePath}));
-    EXPECT_TRUE(fake.pendingValidations.empty());
     EXPECT_EQ(view->statusLabel()->text(), "validation.samePath");
     EXPECT_EQ(view->validationsStarted(), 3);
     EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size()) << "text and cursor kept";
@@ -226,55 +195,53 @@ TEST_F(JobDetailViewTest, SaveOutcomes) {
     type(*view, "2");
     answer();
     view->primaryButton()->click();
-    EXPECT_EQ(view->statusLabel()->text(), "Saving…");
     EXPECT_FALSE(view->nameField()->isEnabled());
-    fake.answerUpdate(std::make_exception_ptr(std::runtime_error("The disk is full.")));
-    settle();
+    updated(failure(std::runtime_error("The disk is full.")));
     EXPECT_EQ(view->errorLine()->text(), "The disk is full.");
     EXPECT_EQ(view->draft().name, "Photos2");
-
     view->primaryButton()->click();
-    fake.answerUpdate(std::make_exception_ptr(AppModelError::invalidJob(errors({ValidationIssue::missingSource}))));
-    settle();
+    updated(failure(AppModelError::invalidJob(errors({ValidationIssue::missingSource}))));
     EXPECT_EQ(view->statusLabel()->text(), "validation.missingSource");
-    EXPECT_TRUE(view->errorLine()->isVisible());
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     EXPECT_EQ(saved, 0);
-
     type(*view, "3");
     answer();
     view->primaryButton()->click();
-    fake.answerUpdate();
-    settle();
+    updated();
     EXPECT_EQ(saved, 1);
-    EXPECT_FALSE(view->errorLine()->isVisible() || view->hasChanges());
-    EXPECT_FALSE(view->primaryButton()->isEnabled() || view->secondaryButton()->isEnabled());
+    EXPECT_FALSE(view->errorLine()->isVisible() || view->hasChanges() || view->primaryButton()->isEnabled());
     view->overviewTab()->click();
     EXPECT_FALSE(view->footer()->isVisible());
 }
 
-TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
+// A pause stores only the flag, keeps the draft's edits, and a save made
+// while it is on its way waits for it and keeps it.
+TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     auto view = shown();
     answer();
     type(*view, "!");
+    answer();
     view->pauseAction()->trigger();
-    fake.answerUpdate(std::make_exception_ptr(AppModelError::jobBusy()));
-    settle();
+    updated(failure(AppModelError::jobBusy()));
     EXPECT_TRUE(fake.jobs().front().isEnabled && view->draft().isEnabled);
-    EXPECT_EQ(view->draft().name, "Photos!");
     EXPECT_TRUE(view->errorLine()->isVisible());
-
     view->pauseAction()->trigger();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
     EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos");
-    fake.answerUpdate();
-    settle();
+    EXPECT_FALSE(view->primaryButton()->isEnabled() || view->pauseAction()->isEnabled());
+    view->save();
+    view->pauseAction()->trigger();
+    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
+    updated();
     EXPECT_FALSE(fake.jobs().front().isEnabled || view->draft().isEnabled);
     EXPECT_EQ(view->draft().name, "Photos!");
     EXPECT_TRUE(view->hasChanges());
-    EXPECT_EQ(view->pauseAction()->text(), "Resume automatic runs");
     EXPECT_TRUE(view->errorLine()->isVisible()) << "the error stays until a save succeeds";
-
+    answer();
+    view->save();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
     // Resumed from the job list: the draft follows and keeps its edits.
     SyncJob resumed = job;
     resumed.isEnabled = true;
@@ -283,55 +250,26 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
     EXPECT_EQ(view->draft().name, "Photos!");
 }
 
-TEST_F(JobDetailViewTest, ASaveCannotUndoAPauseOnItsWay) {
-    auto view = shown();
-    answer();
-    type(*view, "!");
-    answer();
-    ASSERT_TRUE(view->primaryButton()->isEnabled());
-    view->pauseAction()->trigger();
-    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_FALSE(view->primaryButton()->isEnabled() || view->pauseAction()->isEnabled());
-    view->save();
-    view->pauseAction()->trigger();
-    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
-
-    fake.answerUpdate();
-    settle();
-    answer();
-    ASSERT_TRUE(view->primaryButton()->isEnabled());
-    view->save();
-    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
-    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
-}
-
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     fake.setLastRecord(needsReview("Many files would be deleted."));
     park();
     auto view = shown();
-    // Parked before the editor was built: the review is open at once.
-    ASSERT_NE(view->sheet(), nullptr);
+    ASSERT_NE(view->sheet(), nullptr) << "parked before the editor was built: open at once";
     EXPECT_TRUE(view->sheet()->isReview() && view->sheet()->isModal());
-    EXPECT_EQ(view->reviewReason(), "Many files would be deleted.");
     EXPECT_TRUE(showsLabel(*view->sheet(), "Many files would be deleted."));
     readable();
     QPushButton* continueButton = continueOf(view->sheet());
     continueButton->click();
     continueButton->click();
     EXPECT_EQ(fake.confirmCalls.size(), 1u);
-    EXPECT_TRUE(fake.declineCalls.empty());
     EXPECT_EQ(view->sheet(), nullptr);
-
     // A second parked run; Escape declines once.
     fake.setStatus(job.id, std::nullopt);
     park();
     QPointer<PreviewSheet> review = view->sheet();
-    ASSERT_TRUE(review);
     QTest::keyClick(review, Qt::Key_Escape);
     if (review) QTest::keyClick(review, Qt::Key_Escape);
     EXPECT_EQ(fake.declineCalls.size(), 1u);
-
     // A plain preview answers neither way; a failed one shows its text.
     fake.setStatus(job.id, std::nullopt);
     answer();
@@ -343,17 +281,14 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     QTest::keyClick(view->sheet(), Qt::Key_Escape);
     EXPECT_EQ(view->sheet(), nullptr);
     view->startPreview();
-    fake.answerPreview(std::make_exception_ptr(AppModelError::jobBusy()));
+    fake.answerPreview(failure(AppModelError::jobBusy()));
     settle();
     EXPECT_EQ(view->errorLine()->text(), QString::fromUtf8(AppModelError::jobBusy().what()));
-
     // Going away with a review open answers nothing.
     park();
-    ASSERT_NE(view->sheet(), nullptr);
     view.reset();
     settle();
-    EXPECT_EQ(fake.declineCalls.size(), 1u);
-    EXPECT_EQ(fake.confirmCalls.size(), 1u);
+    EXPECT_EQ(std::pair(fake.declineCalls.size(), fake.confirmCalls.size()), std::pair(1ul, 1ul));
 }
 
 // The runner parks the run before its record reaches the model.
@@ -369,7 +304,6 @@ TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
     fake.setLastRecord(needsReview("Many files would be deleted."));
     ASSERT_NE(view->sheet(), nullptr);
     EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
-
     // A later review first shows the older reason, then its own.
     readable();
     continueOf(view->sheet())->click();
@@ -420,7 +354,6 @@ TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
     EXPECT_EQ(view->sheet(), nullptr);
-
     // Closed instead, it declines nothing.
     park();
     fake.setStatus(job.id, RunStatus::queued());
@@ -431,13 +364,12 @@ TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
 }
 
 // A review that comes on screen where the user is pressing (here where
-// "Sync again" stood) takes none of those presses: "Continue" waits until
-// the review has been on screen long enough to be read, and a key held
-// from before is one press however long it repeats.
+// "Sync again" stood) takes none of those presses until it has been on
+// screen long enough to be read; a key held from before is one press.
 struct LateInput {
     const char* name;
-    bool byMouse;   // "Sync again" clicked, else Return
-    double after;   // seconds after the fresh review came on screen
+    bool byMouse;  // "Sync again" clicked, else Return
+    double after;  // seconds after the fresh review came on screen
     void (*press)(QWidget& sheet, QPushButton& continueButton);
     friend void PrintTo(const LateInput& input, std::ostream* out) { *out << input.name; }
 };
@@ -467,42 +399,40 @@ TEST_P(ReviewComingOnScreen, TakesNoPressBeganBeforeItCouldBeRead) {
     GetParam().press(fresh, *continueButton);
     EXPECT_TRUE(fake.confirmCalls.empty());
     EXPECT_EQ(continueButton->isEnabled(), GetParam().after >= PreviewSheet::readingSeconds) << "looks available";
-
     QTest::keyRelease(&fresh, Qt::Key_Return);
     timers.advance(PreviewSheet::readingSeconds);
     QTest::keyClick(&fresh, Qt::Key_Return);
     EXPECT_EQ(fake.confirmCalls.size(), 1u) << "a press once it could be read continues";
 }
 
+void returnKey(QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }
 INSTANTIATE_TEST_SUITE_P(
     JobDetailViewTest, ReviewComingOnScreen,
-    testing::Values(
-        LateInput{"secondReturnAfterAFifth", false, 0.2,
-                  [](QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }},
-        LateInput{"secondReturnAfterAHalf", false, 0.5,
-                  [](QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }},
-        LateInput{"doubleClicksSecondClick", true, 0.2,
-                  [](QWidget&, QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }},
-        LateInput{"heldReturnRepeating", false, PreviewSheet::readingSeconds + 0.5,
-                  [](QWidget& sheet, QPushButton&) {
-                      QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
-                      QApplication::sendEvent(&sheet, &repeat);
-                  }},
-        // The window system repeats a held key as a release and a press of
-        // one moment, which Qt does not always mark as repeats.
-        LateInput{"heldReturnRepeatingUnmarked", false, PreviewSheet::readingSeconds + 0.5,
-                  [](QWidget& sheet, QPushButton&) {
-                      for (const QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
-                          QKeyEvent repeat(type, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-                          repeat.setTimestamp(4711);
-                          QApplication::sendEvent(&sheet, &repeat);
-                      }
-                  }}),
+    testing::Values(LateInput{"secondReturnAfterAFifth", false, 0.2, returnKey},
+                    LateInput{"secondReturnAfterAHalf", false, 0.5, returnKey},
+                    LateInput{"doubleClicksSecondClick", true, 0.2,
+                              [](QWidget&, QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }},
+                    LateInput{"heldReturnRepeating", false, PreviewSheet::readingSeconds + 0.5,
+                              [](QWidget& sheet, QPushButton&) {
+                                  QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+                                  QApplication::sendEvent(&sheet, &repeat);
+                              }},
+                    // The window system repeats a held key as a release and a
+                    // press of one moment, which Qt does not always mark.
+                    LateInput{"heldReturnRepeatingUnmarked", false, PreviewSheet::readingSeconds + 0.5,
+                              [](QWidget& sheet, QPushButton&) {
+                                  for (const QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
+                                      QKeyEvent repeat(type, Qt::Key_Return, Qt::NoModifier, "\r");
+                                      repeat.setTimestamp(4711);
+                                      QApplication::sendEvent(&sheet, &repeat);
+                                  }
+                              }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
 TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
     job.options.ejectWhenDone = true;
+    job.options.deleteGuardPercent = 5;
     job.filters.patterns = {"*.tmp"};
     fake.setJobs({job});
     auto view = shown();
@@ -510,21 +440,15 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     EXPECT_FALSE(view->advancedContent()->isVisible());
     const auto closedLook = DrawnPanels::of(*view->advancedToggle());
     // "Edit in Advanced" opens the group, and every later editor with it.
-    ASSERT_NE(view->whenSection()->editAdvancedButton(), nullptr);
     view->whenSection()->editAdvancedButton()->click();
     EXPECT_TRUE(view->advancedContent()->isVisible());
     EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
     EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
-
     view->resetButton()->click();
-    const SyncJob& reset = view->draft();
-    EXPECT_TRUE(reset.triggers.empty() && reset.filters.patterns.empty());
-    EXPECT_FALSE(reset.options.ejectWhenDone);
-    EXPECT_EQ(reset.options.archiveRetentionDays, 30);
-    EXPECT_EQ(reset.options.deleteGuardPercent, 20);
+    EXPECT_TRUE(view->draft().triggers.empty() && view->draft().filters.patterns.empty());
+    EXPECT_EQ(view->draft().options, JobOptions::standard());
     EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
     EXPECT_TRUE(fake.pendingUpdates.empty());
-
     SyncJob simple = job;
     simple.triggers = {Trigger::onConnect(ConnectAction::run), Trigger::daily({8, 0})};
     view->editDraft(simple);
@@ -542,7 +466,6 @@ TEST_F(JobDetailViewTest, KeyboardShortcuts) {
     answer();
     QTest::keyClick(view->nameField(), Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(fake.pendingUpdates.size(), 1u);
-
     auto fresh = make(SyncJob::newJob("New"), true);
     int dismissed = 0;
     QObject::connect(fresh.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
@@ -560,8 +483,8 @@ TEST_F(JobDetailViewTest, KeyboardShortcuts) {
 }
 
 // At the main window's minimum size, in the C and an English locale, with a
-// long warning and the Advanced group open, the form keeps within its width
-// and the reset row lines up with the rows of the sections above it.
+// long warning and Advanced open, the form keeps within its width and the
+// reset row lines up with the sections' rows.
 TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
     openAdvanced();
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
@@ -574,23 +497,21 @@ TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
         view->settingsTab()->click();
         settle();
         auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
-        ASSERT_NE(form, nullptr);
         EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
         EXPECT_LE(form->widget()->width(), form->viewport()->width());
         QWidget* content = view->advancedContent();
         const QPushButton* reset = view->resetButton();
         EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
         const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
-        ASSERT_NE(resetRow, nullptr);
         const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
-        ASSERT_NE(sectionRow, resetRow);
+        ASSERT_TRUE(resetRow != nullptr && sectionRow != resetRow);
         EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
         EXPECT_EQ(resetRow->width(), sectionRow->width());
     }
 }
 
-// Every text of the editor stands at least 4.5:1 from what is behind it, in
-// either look: on both tabs, the Advanced group open, triggers as lines.
+// Every text stands at least 4.5:1 from what is behind it, in either look,
+// on both tabs, Advanced open, triggers as lines.
 TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
     openAdvanced();
     job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
@@ -635,25 +556,19 @@ TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
         QTimer::singleShot(0, &picker, &QDialog::accept);
         picker.exec();
     }
-    // The keyboard brings the focus back as a dialog hands it on (the
-    // offscreen window is never active).
+    // The keyboard brings the focus back as a dialog hands it on (the offscreen window is never active).
     QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
     QApplication::sendEvent(name, &tabbedIn);
     settle();
     typingAtTheEnd();
-    QTest::keyClick(name, Qt::Key_S);
-    EXPECT_EQ(name->text(), QStringLiteral("New jobs"));
     layout->removeWidget(view.get());
     view->setParent(nullptr);
-
     job.name = "Photos of the long summer by the sea, every one of them, kept twice";
     fake.setJobs({job});
     auto stored = shown();
     stored->settingsTab()->setFocus();
-    const auto* field = dynamic_cast<const NameField*>(stored->nameField());
-    ASSERT_NE(field, nullptr);
-    EXPECT_TRUE(field->shownText().startsWith(QStringLiteral("Photos of the long"))) << field->shownText().toStdString();
-    EXPECT_TRUE(field->shownText().endsWith(QChar(0x2026))) << field->shownText().toStdString();
+    const QString shownText = dynamic_cast<const NameField&>(*stored->nameField()).shownText();
+    EXPECT_TRUE(shownText.startsWith("Photos of the long") && shownText.endsWith(QChar(0x2026))) << shownText.toStdString();
 }
 
 // The colour farthest from the field's own background: the ink of its text.
@@ -682,8 +597,6 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
         view->resize(700, 500);
         view->show();
         answer();
-        settle();
-        ASSERT_TRUE(view->nameField()->isEnabled());
         const QColor idle = inkOf(*view->nameField());
         fake.setStatus(job.id, RunStatus::running({}));
         settle();
@@ -693,37 +606,31 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
     }
 }
 
-// A live switch of the desktop's look, on the settings tab or during a run
-// that disables the form: every colour is then the one the editor has when
-// made in the new look.
+// A live switch of the look, on the settings tab or during a run that
+// disables the form: every colour is then the one of an editor made in it.
 TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
-    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+    const auto opened = [&](ValidationReport report) {
         auto view = shown(true);
-        answer(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
+        answer(std::move(report));
         view->settingsTab()->click();
+        settle();
         return view;
+    };
+    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+        return opened(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
     });
     EXPECT_EQ(differences.join(u'\n').toStdString(), "");
-
     SyncProgress progress;
     progress.phase = SyncPhase::transferring;
     for (const auto& [from, to] : {std::pair{WidgetRender::lightPalette(), WidgetRender::darkPalette()},
                                    std::pair{WidgetRender::darkPalette(), WidgetRender::lightPalette()}}) {
-        const auto opened = [&] {
-            auto view = shown(true);
-            answer();
-            view->settingsTab()->click();
-            settle();
-            return view;
-        };
         QApplication::setPalette(from);
-        auto switched = opened();
+        auto switched = opened({});
         fake.setStatus(job.id, RunStatus::running(progress));
         QApplication::setPalette(to);
         settle();
         fake.setStatus(job.id, std::nullopt);
-        auto made = opened();
-        EXPECT_EQ(WidgetRender::colourDifferences(*switched, *made).join(u'\n').toStdString(), "");
+        EXPECT_EQ(WidgetRender::colourDifferences(*switched, *opened({})).join(u'\n').toStdString(), "");
     }
 }
 
