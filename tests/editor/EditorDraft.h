@@ -22,7 +22,6 @@ struct EditorDraft {
     SyncJob job;
     int reports = 0;
     EditorSection* section = nullptr;
-
     EditorSection::Report report() {
         return [this](const SyncJob& next) {
             job = next;

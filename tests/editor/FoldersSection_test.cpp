@@ -36,7 +36,6 @@ struct FakePicker : FolderPicker {
 struct HeldLookups {
     std::deque<std::function<void()>> held;
     FakePicker picker;
-
     FoldersSection::Services services() {
         return {[](const std::filesystem::path& folder) {
                     if (folder.filename() == "bad") throw std::runtime_error("Not a folder on a mounted volume");
@@ -70,7 +69,6 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     FoldersSection& section = folders.section;
     EXPECT_EQ(section.sideRow(Side::source)->subtitle(), QStringLiteral("Choose or drop a folder"));
     EXPECT_FALSE(section.swapButton()->isEnabled());
-
     folders.lookups.picker.answer = folders.folder("a");
     QTest::mouseClick(section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
     EXPECT_EQ(folders.lookups.picker.message, QStringLiteral("Choose folder"));
@@ -78,13 +76,11 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     EXPECT_EQ(folders.draft.job.source.path, folders.folder("a").toStdString());
     EXPECT_EQ(section.sideRow(Side::source)->subtitle(), folders.folder("a") + QStringLiteral("\nDisk"));
     EXPECT_TRUE(section.swapButton()->isEnabled());
-
     const Endpoint chosen = folders.draft.job.source;
     QTest::mouseClick(section.swapButton(), Qt::LeftButton);
     EXPECT_EQ(folders.draft.job.destination, chosen);
     EXPECT_EQ(folders.draft.job.source, Endpoint::empty());
     EXPECT_EQ(section.sideRow(Side::source)->subtitle(), QStringLiteral("Choose or drop a folder"));
-
     Endpoint unnamed;
     unnamed.path = "/srv/data";
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
@@ -142,7 +138,6 @@ TEST(FoldersSection, DropsTakeTheFirstExistingFolder) {
     EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl(QStringLiteral("https://example.org/x"))}));
     EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl::fromLocalFile(folders.root.filePath("gone"))}));
     EXPECT_TRUE(folders.lookups.held.empty());
-
     EXPECT_TRUE(folders.section.drop(
         Side::destination, {QUrl::fromLocalFile(folders.folder("one")), QUrl::fromLocalFile(folders.folder("two"))}));
     ASSERT_EQ(folders.lookups.held.size(), 1u);
@@ -157,22 +152,18 @@ TEST(FoldersSection, ErrorStaysOnCancelAndGoesWithSuccess) {
     const auto issues = folders.section.issues()->findChildren<QLabel*>();
     ASSERT_EQ(issues.size(), 1);
     EXPECT_EQ(issues[0]->text(), SyncStrings::application().text(QStringLiteral("validation.samePath"), english));
-
     folders.section.apply(Side::source, folders.folder("bad"));
     folders.lookups.release(0);
     EXPECT_FALSE(folders.section.errorLabel()->isHidden());
     EXPECT_EQ(folders.section.errorLabel()->text(), QStringLiteral("Not a folder on a mounted volume"));
     EXPECT_EQ(folders.draft.reports, 0);
-
     folders.lookups.picker.answer.reset();
     QTest::mouseClick(folders.section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
     EXPECT_FALSE(folders.section.errorLabel()->isHidden());
-
     folders.section.apply(Side::source, folders.folder("good"));
     folders.lookups.release(1);
     EXPECT_TRUE(folders.section.errorLabel()->isHidden());
     EXPECT_EQ(folders.draft.reports, 1);
-
     folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
     EXPECT_EQ(folders.lookups.held.size(), 2u);
     EXPECT_EQ(folders.section.errorLabel()->text(),

@@ -26,7 +26,6 @@ TEST(ModeSection, OrderTilesAndTheArchiveWarning) {
     EXPECT_TRUE(section.warning()->isHidden());
     EXPECT_EQ(section.tile()->symbol(), FenraIcon::copy);
     EXPECT_EQ(section.tile()->tint(), TileTint::sky);
-
     pick(section.picker(), 1);
     SyncJob expected = job;
     expected.mode = SyncMode::mirror;
@@ -51,14 +50,12 @@ TEST(ArchiveSafetySection, KeepForeverAndTheRetentionLine) {
     draft.attach(section, SyncJob::newJob("Job"));
     EXPECT_EQ(section.retentionField()->text(), QStringLiteral("30"));
     EXPECT_TRUE(section.retentionMessage()->isHidden());
-
     toggle(section.keepForeverSwitch());
     EXPECT_FALSE(draft.job.options.archiveRetentionDays.has_value());
     EXPECT_TRUE(section.retentionRow()->isHidden());
     toggle(section.keepForeverSwitch());
     EXPECT_EQ(draft.job.options.archiveRetentionDays, 30);
     EXPECT_FALSE(section.retentionRow()->isHidden());
-
     for (const std::int64_t days : {std::int64_t{0}, std::int64_t{366}, std::int64_t{-1},
                                     std::numeric_limits<std::int64_t>::min(), std::int64_t{1}, std::int64_t{365}}) {
         JobOptions options = JobOptions::standard();
@@ -113,14 +110,12 @@ TEST(FiltersSection, LinesKeepEverySpaceAndTheCursorStays) {
     EXPECT_EQ(section.patternEditor()->toPlainText(), QStringLiteral("a\n\nb"));
     EXPECT_EQ(FiltersSection::patterns(FiltersSection::rawText(*section.patternEditor()->document())),
               (Patterns{"a", "", "b"}));
-
     QTextCursor cursor = section.patternEditor()->textCursor();
     cursor.setPosition(2);
     section.patternEditor()->setTextCursor(cursor);
     QTest::keyClicks(section.patternEditor(), QStringLiteral("  x\u00a0 "));
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "b"}));
     EXPECT_EQ(section.patternEditor()->textCursor().position(), 7);
-
     toggle(section.defaultExcludesSwitch());
     EXPECT_EQ(draft.job.filters.useDefaultExcludes, !job.filters.useDefaultExcludes);
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "b"}));

@@ -33,7 +33,6 @@ TEST(IntervalTriggerEditor, StepperStopsAtEachUnitsFloorAndAtTheLargestCount) {
     QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
     EXPECT_EQ(fifteen.last(), std::pair(std::int64_t{15}, IntervalUnit::minutes));
     EXPECT_EQ(fifteen.sets.size(), 2u);
-
     EXPECT_FALSE(IntervalTriggerEditor::decremented(1, IntervalUnit::hours));
     EXPECT_FALSE(IntervalTriggerEditor::decremented(1, IntervalUnit::days));
     EXPECT_EQ(IntervalTriggerEditor::decremented(2, IntervalUnit::days), 1);
@@ -57,7 +56,6 @@ TEST(IntervalTriggerEditor, TypedCountPassesUnchangedWithItsIssueLine) {
     EXPECT_EQ(interval.sets.size(), 1u);
     QTest::mouseClick(interval.editor.upButton(), Qt::LeftButton);
     EXPECT_EQ(interval.last(), std::pair(std::int64_t{6}, IntervalUnit::minutes));
-
     // Text that is no number commits nothing and gives way on leaving.
     interval.editor.valueField()->selectAll();
     QTest::keyClicks(interval.editor.valueField(), "x");
@@ -93,7 +91,6 @@ TEST(IntervalTriggerEditor, LongestIntervalsAndLocaleDigits) {
     }
     Interval year(525'600, IntervalUnit::minutes);
     EXPECT_TRUE(year.editor.issueLabel()->isHidden());
-
     Interval thousand(1'000, IntervalUnit::days);
     EXPECT_EQ(thousand.editor.valueField()->text(), QStringLiteral("1,000"));
     thousand.editor.setLocale(german);

@@ -43,7 +43,6 @@ TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnce) {
     job.source = on(VolumeKind::removable, "A");
     job.destination = on(VolumeKind::network, "B");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("A, B"));
-
     EditorDraft draft;
     SimpleWhenSection section(SyncStrings::application(), draft.report());
     draft.attach(section, job);
@@ -64,7 +63,6 @@ TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnly) {
     EXPECT_EQ(lineTexts(section), QStringList{QStringLiteral("On connect: Ask")});
     QTest::mouseClick(section.editAdvancedButton(), Qt::LeftButton);
     EXPECT_EQ(advanced, 1);
-
     section.setJob(withTriggers({Trigger::daily({9, 0}), Trigger::every(2, IntervalUnit::hours),
                                  Trigger::weekly({7, 1, 2}, {18, 30})}));
     EXPECT_EQ(lineTexts(section), (QStringList{QStringLiteral("Daily at 9:00 AM"), QStringLiteral("Every 2 hours"),
@@ -80,7 +78,6 @@ TEST(SimpleWhenSection, ScheduleCarriesTheTimeBetweenDailyAndWeekly) {
     draft.attach(section, withTriggers({Trigger::daily({7, 15})}));
     EXPECT_FALSE(section.timeRow()->isHidden());
     EXPECT_EQ(section.timeEdit()->time(), QTime(7, 15));
-
     pick(section.schedulePicker(), SimpleWhenSection::weekly);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({2}, {7, 15})});
     EXPECT_FALSE(section.weekdayRow()->isHidden());
@@ -107,7 +104,6 @@ TEST(SimpleWhenSection, OnConnectSwitchAndNoneLeaveEachOtherAlone) {
     EXPECT_EQ(draft.job.triggers,
               (std::vector{Trigger::every(1, IntervalUnit::hours), Trigger::onConnect(ConnectAction::run)}));
     EXPECT_TRUE(section.onConnectSwitch()->isChecked());
-
     pick(section.schedulePicker(), SimpleWhenSection::none);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::onConnect(ConnectAction::run)});
     toggle(section.onConnectSwitch());
@@ -145,7 +141,6 @@ TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
     const Trigger weekly = Trigger::weekly({7, 1}, {18, 30});
     EXPECT_EQ(SimpleWhenSection::triggerLine(weekly, SyncStrings(), c),
               SimpleWhenSection::triggerLine(weekly, SyncStrings(), english));
-
     EditorDraft advanced;
     TriggersSection triggers(SyncStrings::application(), advanced.report());
     advanced.section = &triggers;
@@ -163,14 +158,12 @@ TEST(TriggersSection, RowsFollowPositionsAfterARemoval) {
                                         Trigger::every(2, IntervalUnit::hours)}));
     ASSERT_EQ(section.rows().size(), 3u);
     EXPECT_EQ(section.rows()[1]->timeEdit()->time(), QTime(7, 5));
-
     QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
     EXPECT_EQ(draft.job.triggers, (std::vector{Trigger::daily({7, 5}), Trigger::every(2, IntervalUnit::hours)}));
     ASSERT_EQ(section.rows().size(), 2u);
     EXPECT_EQ(section.rows()[0]->kind(), Trigger::Kind::daily);
     EXPECT_EQ(section.rows()[1]->kind(), Trigger::Kind::every);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
     QTest::mouseClick(section.rows()[1]->removeButton(), Qt::LeftButton);
     QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -191,11 +184,9 @@ TEST(TriggersSection, EditsReplaceOnlyTheirOwnRow) {
     QTest::mouseClick(section.rows()[1]->weekdayButton(2), Qt::LeftButton);
     EXPECT_EQ(draft.job.triggers[1], Trigger::weekly({}, {18, 45}));
     EXPECT_FALSE(section.rows()[1]->weekdayMessage()->isHidden());
-
     pick(section.rows()[2]->actionPicker(), 1);
     EXPECT_EQ(draft.job.triggers, (std::vector{Trigger::onConnect(ConnectAction::run), Trigger::weekly({}, {18, 45}),
                                                Trigger::onConnect(ConnectAction::ask)}));
-
     toggle(section.ejectSwitch());
     EXPECT_TRUE(draft.job.options.ejectWhenDone);
     EXPECT_FALSE(draft.job.options.skipOnBattery);

@@ -65,7 +65,6 @@ public:
         }
         return lines;
     }
-
     int continued = 0;
     int cancelled = 0;
     ManualClock clock;
@@ -102,7 +101,6 @@ TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFigures) {
     EXPECT_EQ(sheet.text("copiesFigure"), QStringLiteral("1234 A\u2192B \u00B7 2 B\u2192A"));
     EXPECT_EQ(sheet.text("skippedFigure"), QStringLiteral("1,234"));
     EXPECT_EQ(sheet.text("conflictsFigure"), QStringLiteral("1"));
-
     const QStringList toB = sheet.section(0);
     EXPECT_EQ(toB.size(), 1 + 1234);
     EXPECT_EQ(toB.front(), QStringLiteral("Copy A\u2192B 1,234"));
@@ -118,7 +116,6 @@ TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFigures) {
     EXPECT_EQ(skipped[1], QStringLiteral("big/0 | ") + strings.computed("fileSkip.", FileSkipReason::tooLargeForFAT, english));
     EXPECT_EQ(skipped[2], QStringLiteral("big/1 | ") + strings.computed("fileSkip.", FileSkipReason::caseCollision, english));
     EXPECT_EQ(sheet.section(5), (QStringList{QStringLiteral("Conflicts 1"), QStringLiteral("both/0")}));
-
     sheet.sheet.setLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(sheet.text("skippedFigure"), QStringLiteral("1.234"));
     EXPECT_EQ(sheet.section(4).front(), QStringLiteral("Skipped 1.234"));
@@ -194,7 +191,6 @@ TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
     EXPECT_TRUE(review.details()->isVisible());
     EXPECT_EQ(review.sheet.detailsOverride(), true);
     EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
-
     Sheet preview(planOf({.toB = 2}), false);
     preview.toggle()->click();
     EXPECT_TRUE(preview.sheet.detailsExpanded());
@@ -221,7 +217,6 @@ TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClo
     review.sheet.close();  // the owner dismissing it after an action is no cancel
     EXPECT_FALSE(review.sheet.isVisible());
     EXPECT_EQ(review.cancelled, 2);
-
     Sheet preview(planOf({.toB = 2}), false);
     preview.sheet.show();
     QTest::keyClick(&preview.sheet, Qt::Key_Return);

@@ -40,7 +40,6 @@ TEST(ProgressPanel, RowsFollowThePhaseAndTheFraction) {
             panel.setProgress(progress);
             const bool transferring = progress.phase == SyncPhase::transferring;
             SCOPED_TRACE(std::string(enumName(progress.phase)) + (fraction ? " with a fraction" : ""));
-
             EXPECT_EQ(textOf(panel, "phase"), SyncStrings::application().computed("phase.", progress.phase, english));
             EXPECT_EQ(shown(panel, "percent"), transferring && fraction);
             EXPECT_EQ(bar->maximum() > 0, transferring && fraction);  // else a small busy bar
@@ -65,7 +64,6 @@ TEST(ProgressPanel, ATransferShowsItsFiguresAndStopsOnce) {
     ProgressPanel panel(SyncStrings::application(), [&stops] { ++stops; });
     panel.setLocale(english);
     panel.setProgress(transfer(1536.9, 59.99));
-
     EXPECT_EQ(textOf(panel, "percent"), QStringLiteral("50%"));
     const auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("bar"));
     EXPECT_EQ(bar->value() * 2, bar->maximum());
@@ -76,7 +74,6 @@ TEST(ProgressPanel, ATransferShowsItsFiguresAndStopsOnce) {
     panel.setProgress(transfer(999.9, 0.5));
     EXPECT_EQ(textOf(panel, "rate"), QStringLiteral("999 bytes/s"));  // truncated, not rounded
     EXPECT_EQ(textOf(panel, "eta"), QStringLiteral("ETA 0 s"));
-
     ASSERT_NE(button(panel, "stop"), nullptr);
     panel.show();
     QTest::mouseClick(button(panel, "stop"), Qt::LeftButton);
@@ -110,7 +107,6 @@ TEST(ProgressPanel, FiguresShareALineWhenTheyFitAndTheLongPathKeepsBothEnds) {
     const auto* rate = panel.findChild<QLabel*>(QStringLiteral("rate"));
     const auto* eta = panel.findChild<QLabel*>(QStringLiteral("eta"));
     const auto* current = panel.findChild<QLabel*>(QStringLiteral("currentPath"));
-
     panel.resize(600, 200);
     panel.show();
     panel.layout()->activate();
@@ -121,7 +117,6 @@ TEST(ProgressPanel, FiguresShareALineWhenTheyFitAndTheLongPathKeepsBothEnds) {
     EXPECT_TRUE(current->text().endsWith(QStringLiteral("/final-cut.mov"))) << current->text().toStdString();
     EXPECT_TRUE(current->text().contains(QChar(0x2026)));
     EXPECT_EQ(current->toolTip(), QString::fromStdString(path));
-
     panel.resize(bytes->sizeHint().width() + 4, 200);
     panel.layout()->activate();
     EXPECT_GT(rate->y(), bytes->geometry().bottom());

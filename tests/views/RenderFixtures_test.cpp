@@ -30,7 +30,6 @@ TEST(RenderFixtures, ARowAddedToAShownLayoutIsInTheRender) {
     widget.resize(200, 200);
     widget.show();
     WidgetRender::image(widget);
-
     auto* added = new QLabel(QStringLiteral("added"));
     layout->addWidget(added);
     WidgetRender::image(widget);

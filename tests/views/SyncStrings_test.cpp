@@ -53,7 +53,6 @@ TEST(SyncStrings, AKeyTheTableLacksShowsItselfAndOtherLanguagesReadTheEnglishTab
     en.close();
     const StringTable table(folder.path(), {QStringLiteral("en")});
     const SyncStrings strings(table);
-
     EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, english), QStringLiteral("Waiting"));
     EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, german), QStringLiteral("Waiting"));
     EXPECT_EQ(strings.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
@@ -82,7 +81,6 @@ TEST(SyncStrings, TheEnglishTableWordsEveryComputedKeyAndNamesLinuxPlaces) {
     // The core builds the editor's keys itself; they must be the ones worded here.
     EXPECT_NE(strings.text(QString::fromStdString(localizationKey(ValidationIssue::nested)), english),
               QString::fromStdString(localizationKey(ValidationIssue::nested)));
-
     EXPECT_EQ(strings.text(QStringLiteral("Show in Finder"), english), QStringLiteral("Show in File Manager"));
     EXPECT_EQ(strings.text(QStringLiteral("Open in Finder"), german), QStringLiteral("Open in File Manager"));
     EXPECT_EQ(strings.text(QStringLiteral("Continue"), english), QStringLiteral("Continue"));
@@ -124,7 +122,6 @@ TEST(DisplayFormat, CountsPercentagesAndDates) {
     EXPECT_EQ(DisplayFormat::percent(0.5, english), QStringLiteral("50%"));
     EXPECT_EQ(DisplayFormat::percent(0.424, english), QStringLiteral("42%"));
     EXPECT_EQ(DisplayFormat::percent(0.5, german), QStringLiteral("50\u00A0%"));
-
     const Date moment = Date::fromUnix(1704467040);  // 2024-01-05 15:04 UTC
     EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), QStringLiteral("Jan 5, 2024, 3:04\u202FPM"));
     EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone::utc()), QStringLiteral("5. Jan. 2024, 15:04"));
@@ -152,16 +149,13 @@ TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnly) {
     RelativeTimestamp label(clock.now().adding(-90), clock);
     label.setLocale(english);
     EXPECT_EQ(label.text(), QStringLiteral("1 minute ago"));
-
     clock.advance(45);
     EXPECT_EQ(label.text(), QStringLiteral("1 minute ago"));  // between ticks
     label.tick();
     EXPECT_EQ(label.text(), QStringLiteral("2 minutes ago"));
-
     clock.advance(60);
     label.setLocale(german);  // the same tick, in German
     EXPECT_EQ(label.text(), QStringLiteral("vor 2 Minuten"));
-
     auto* timer = label.findChild<QTimer*>();
     ASSERT_NE(timer, nullptr);
     EXPECT_FALSE(timer->isActive());

@@ -31,7 +31,6 @@ QLabel* labelWith(const QWidget& parent, const QString& text) {
 TEST(WindowLooks, StatusCaptionsAndEditorNotesAreInTheCaptionFont) {
     const int caption = pixels(FenraFont::font(FontRole::caption));
     ASSERT_LT(caption, pixels(QApplication::font()));
-
     RunStatusView running(RunStatus::queued(), SyncStrings{});
     running.setLocale(english);
     EXPECT_EQ(pixels(labelWith(running, QStringLiteral("Queued"))->font()), caption);
@@ -45,7 +44,6 @@ TEST(WindowLooks, StatusCaptionsAndEditorNotesAreInTheCaptionFont) {
         ASSERT_NE(shown, nullptr) << c.text.toStdString();
         EXPECT_EQ(pixels(shown->font()), caption) << c.text.toStdString();
     }
-
     SimpleWhenSection when(SyncStrings{}, [](const SyncJob&) {});
     SyncJob job;
     job.triggers = {Trigger::weekly({}, TimeOfDay{9, 0})};
@@ -75,7 +73,6 @@ TEST(WindowLooks, TheSmallBusyIndicatorTurns) {
     const QImage before = busy->grab().toImage();
     QTRY_VERIFY(busy->step() != first);
     EXPECT_NE(busy->grab().toImage(), before) << "another turn, another picture";
-
     RunStatusView status(RunStatus::running(resolving), SyncStrings{});
     status.show();
     auto* spinner = status.findChild<BusyIndicator*>(QStringLiteral("runStatusSpinner"));
@@ -108,7 +105,6 @@ TEST(WindowLooks, TheProgressBarIsAThinLineInThePanelsTint) {
     const QColor left = image.pixelColor(bar->width() * 3 / 4, bar->height() / 2);
     EXPECT_EQ(done.rgb(), FenraTheme::destructive().color(bar->palette()).rgb());
     EXPECT_NE(left.rgb(), done.rgb());
-
     RunStatusView status(RunStatus::running(copying), SyncStrings{});
     status.resize(200, 18);
     status.show();
@@ -133,7 +129,6 @@ TEST(WindowLooks, AnAlertStaysWideEnoughForItsTitleAndTexts) {
     alert.setFixedSize(184, alert.height());
     EXPECT_GE(alert.width(), wanted);
     EXPECT_GE(alert.width(), metrics.horizontalAdvance(alert.informativeText()) + 2 * metrics.height());
-
     AlertBox quit;
     quit.setTitle(QStringLiteral("Quit while syncing?"));
     quit.setMessage(QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."));

@@ -90,7 +90,6 @@ protected:
         const auto labels = root.findChildren<QLabel*>();
         return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
     }
-
     const QPalette before = QApplication::palette();
     SyncJob job = SyncJob::newJob("Photos");
     FakeAppModel fake;

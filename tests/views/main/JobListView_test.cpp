@@ -35,7 +35,6 @@ struct JobListFixture : ::testing::Test {
     std::vector<FakeEditor*> made;
     SyncJob photos = namedJob("Photos");
     SyncJob music = namedJob("Music", SyncMode::twoWay);
-
     std::unique_ptr<JobListView> makeView() {
         auto view = std::make_unique<JobListView>(
             model, SyncStrings{},
@@ -112,7 +111,6 @@ TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJ
     renamed.name = "Pictures";
     fake.setJobs({renamed, music});
     EXPECT_EQ(shownEditor(*view), first);
-
     view->newJob();
     view->newJobSheet()->reject();
     settle();
@@ -281,7 +279,6 @@ TEST_P(AlertFixture, TheWholeTitleIsReadableAndAShortMessageSitsOnOneLine) {
     // However much it grew, it stands where alerts stand: centred on its window.
     EXPECT_EQ(alert->frameGeometry(), WindowPlacement::centred(alert->frameGeometry().size(), view->frameGeometry(),
                                                                WindowPlacement::freeArea(*alert)));
-
     // Without a title of its own, a window is named after the application.
     const QString title = alert->windowTitle().isEmpty() ? QCoreApplication::applicationName() : alert->windowTitle();
     const QString set = alert->windowHandle()->title();
@@ -391,7 +388,6 @@ TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     fake.setLastRecord(failed);
     fake.historySource = [&](const Uuid&) { return std::vector<RunRecord>{failed}; };
     dots.warning = true;
-
     JobListView view(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());
     view.show();
     view.select(job.id);
@@ -404,7 +400,6 @@ TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     tray.show();
     settle();
     dots.runAll();
-
     int shown = 0;
     for (QWidget* window : {static_cast<QWidget*>(&view), static_cast<QWidget*>(&tray)}) {
         for (QWidget* widget : window->findChildren<QWidget*>()) {

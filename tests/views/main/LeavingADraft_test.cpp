@@ -43,7 +43,6 @@ struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
     QWidget window;
     JobListView* view = nullptr;
     QPointer<QDialog> sheet;
-
     void SetUp() override {
         fake.setJobs({photos, music});
         view = new JobListView(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());
@@ -117,7 +116,6 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
         edited->editDraft(draft);
     }
     for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
-
     leave(way);
     settle();
     AlertBox* asked = question();

@@ -16,7 +16,6 @@ struct FakeDotSources {
     bool warning = false;
     std::weak_ptr<VolumeEventStream> stream;
     int subscriptions = 0;
-
     DeviceDot::Sources sources() {
         DeviceDot::Sources s;
         s.background = [this](std::function<void()> work) { pending.push_back(std::move(work)); };

@@ -84,7 +84,6 @@ TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges
     tray.follow(model);
     EXPECT_EQ(tray.drawnState(), MenuBarIconState::idle());
     EXPECT_EQ(changed.count(), 0);
-
     fake.setStatus(job.id, runningAt(SyncPhase::transferring, 0.401));
     EXPECT_EQ(tray.drawnState(), MenuBarIconState::progress(0.4));
     EXPECT_EQ(changed.count(), 1);
@@ -97,11 +96,9 @@ TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges
     fake.setErrorMessage("broken");
     EXPECT_EQ(tray.drawnState(), MenuBarIconState::attention());
     EXPECT_EQ(changed.count(), 3);
-
     // Not a number and out of range are drawn as the ends of the bar.
     EXPECT_EQ(TrayIconImage::drawable(MenuBarIconState::progress(std::nan(""))), MenuBarIconState::progress(0));
     EXPECT_EQ(TrayIconImage::drawable(MenuBarIconState::progress(1.7)), MenuBarIconState::progress(1));
-
     // The colour comes from the palette: dark panels get light ink.
     tray.setPalette(WidgetRender::darkPalette());
     EXPECT_EQ(changed.count(), 4);
@@ -129,13 +126,11 @@ TEST(TrayIconImageTest, TheDesktopsLookDecidesTheInkNeverTheApplicationsOwn) {
     schemeLast.setScheme(ColorScheme::light);
     EXPECT_EQ(ink(schemeFirst), darkInk);
     EXPECT_EQ(ink(schemeLast), darkInk);
-
     QSignalSpy changed(&schemeFirst, &TrayIconImage::iconChanged);
     QGuiApplication::setPalette(WidgetRender::lightPalette());
     QGuiApplication::setPalette(WidgetRender::darkPalette());
     EXPECT_EQ(changed.count(), 0) << "the application's look is not the panel's";
     EXPECT_EQ(ink(schemeFirst), darkInk);
-
     schemeFirst.setScheme(ColorScheme::dark);
     EXPECT_EQ(ink(schemeFirst), lightInk);
     QGuiApplication::setPalette(before);

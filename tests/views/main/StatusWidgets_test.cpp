@@ -32,7 +32,6 @@ TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
     EXPECT_EQ(bar->value(), 250);
     EXPECT_FALSE(spinner->isVisibleTo(&view));
     EXPECT_EQ(textOf(view, "runStatusText"), "25%");
-
     struct Case { RunStatus status; QString text; bool spinner; };
     const Case cases[] = {
         {running(SyncPhase::transferring, std::nullopt), "phase.transferring", true},
@@ -109,7 +108,6 @@ TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
     EXPECT_EQ(caption(std::nullopt, false, RunOutcome::failed("x")), "Paused");
     EXPECT_EQ(caption(std::nullopt, true, RunOutcome::skipped(SkipReason::onBattery)), "Skipped");
     EXPECT_EQ(caption(std::nullopt, true, std::nullopt), "Never run");
-
     JobStatusSlot slot(std::nullopt, true, std::nullopt, strings);
     auto* glyph = slot.findChild<QLabel*>(QStringLiteral("slotGlyph"));
     const auto expectGlyph = [&](const char* symbol, const FenraColor& colour) {
@@ -154,13 +152,11 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
     job.source.volume = test::volumeIdentity(VolumeKind::internal, "ROOT", "Root");
     job.destination.volume = test::volumeIdentity(VolumeKind::removable, "USB", "Backup");
     EXPECT_TRUE(DeviceDot::requiresWarning(job, volumes));
-
     SyncJob other = job;
     std::swap(other.source, other.destination);
     EXPECT_TRUE(DeviceDot::requiresWarning(other, volumes));
     other.source.volume = test::volumeIdentity(VolumeKind::network, "NAS", "Share");
     EXPECT_FALSE(DeviceDot::requiresWarning(other, volumes));
-
     // The device is there but the folder on it is not.
     volumes.add("/media/ann/Backup", test::volumeIdentity(VolumeKind::removable, "USB", "Backup"));
     EXPECT_FALSE(DeviceDot::requiresWarning(job, volumes));
@@ -178,7 +174,6 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     EXPECT_TRUE(dot->requiresWarning());
     EXPECT_EQ(dot->toolTip(), "Device not connected");
     EXPECT_EQ(dot->width(), 16);
-
     // A volume event re-evaluates.
     fake.warning = false;
     fake.stream.lock()->push(VolumeEvent::mounted("/media/ann/Backup"));
@@ -186,7 +181,6 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     fake.runAll();
     EXPECT_FALSE(dot->requiresWarning());
     EXPECT_EQ(dot->width(), 0);
-
     // Two overlap; the older one, released last, read the volumes before
     // the newer one and is dropped.
     SyncJob changed = sampleJob();
@@ -200,7 +194,6 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     older();
     settle();
     EXPECT_FALSE(dot->requiresWarning());
-
     dot->hide();
     EXPECT_TRUE(fake.stream.expired());
     dot->show();

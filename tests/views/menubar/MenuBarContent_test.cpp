@@ -35,7 +35,6 @@ struct MenuBar : ::testing::Test {
     // Two hours after the end of record(job, 0).
     ManualClock clock{Date::fromUnix(1'700'000'000.0 + 95 + 7200)};
     int opened = 0, settingsShown = 0, quits = 0;
-
     std::unique_ptr<MenuBarContent> make(bool withActions = true, std::optional<int> heightLimit = std::nullopt) {
         MenuBarContent::Actions actions;
         if (withActions) {
@@ -67,7 +66,6 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     EXPECT_FALSE(content->syncAllButton()->isEnabled());
     for (QPushButton* button : commands(*content)) EXPECT_TRUE(button->isVisibleTo(content.get()) && button->isEnabled());
     EXPECT_EQ(content->width(), MenuBarContent::contentWidth);
-
     for (QPushButton* button : commands(*content)) QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(std::tuple(opened, settingsShown, quits), std::tuple(1, 1, 1));
     content->activateWindow();
@@ -75,7 +73,6 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     QTest::keyClick(content.get(), Qt::Key_Q, Qt::ControlModifier);
     // A shortcut presses its button visibly: the click comes a moment later.
     EXPECT_TRUE(QTest::qWaitFor([&] { return quits == 2; }));
-
     // A job arriving takes the empty line's place and enables "Sync all".
     fake.setJobs({namedJob("Photos")});
     EXPECT_FALSE(shown(*content, "noJobs"));
@@ -84,14 +81,12 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     fake.setJobs({});
     EXPECT_TRUE(content->rows().empty());
     EXPECT_TRUE(shown(*content, "noJobs"));
-
     // The commands share one width, the widest's, at the column's start.
     const QRect syncAll = content->syncAllButton()->geometry();
     for (QPushButton* button : commands(*content)) {
         EXPECT_EQ(button->geometry(), syncAll.translated(0, button->y() - syncAll.y()));
     }
     EXPECT_GE(content->openButton()->width(), content->openButton()->sizeHint().width());
-
     // Commands without an action are not offered.
     auto bare = make(false);
     for (QPushButton* button : commands(*bare)) EXPECT_FALSE(button->isVisibleTo(bare.get()));
@@ -112,7 +107,6 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_FALSE(marked(*content, 1) || marked(*content, 2) || marked(*content, 3));
     const MenuBarJobRow* row = content->rows()[0];
     EXPECT_EQ(row->marker()->geometry(), QRect(row->width() - 12, 0, 12, 12)) << "in the top trailing corner";
-
     fake.setStatus(jobs[0].id, std::nullopt);
     EXPECT_FALSE(marked(*content, 0));
     fake.setStatus(jobs[1].id, running());
@@ -120,7 +114,6 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 1");
     fake.setStatus(jobs[2].id, std::nullopt);
     EXPECT_FALSE(shown(*content, "queuedCount"));
-
     // Rows follow the jobs' order, and a removed job takes its row along.
     fake.setJobs({jobs[3], jobs[1]});
     ASSERT_EQ(content->rows().size(), 2u);
@@ -180,7 +173,6 @@ TEST_F(MenuBar, ThirdLineNextRunForEnabledJobsElseTheLastRunElseBlank) {
     fake.setLastRecord(record(jobs[1], 0));
     auto content = make();
     const auto& rows = content->rows();
-
     EXPECT_EQ(textOf(*rows[0], "nextRunTitle"), "Next run");
     EXPECT_EQ(textOf(*rows[0], "nextRunTime"), DisplayFormat::time(fire, english));
     EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
@@ -191,7 +183,6 @@ TEST_F(MenuBar, ThirdLineNextRunForEnabledJobsElseTheLastRunElseBlank) {
         EXPECT_TRUE(shown(*blank, "blankLine"));
         EXPECT_EQ(blank->findChild<QWidget*>(QStringLiteral("whenLine"))->height(), 16);
     }
-
     // A finished run fills the blank line.
     fake.setLastRecord(record(jobs[3], 0, RunOutcome::failed("x")));
     EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
@@ -226,7 +217,6 @@ TEST_F(MenuBar, RowButtonsRunOrStopTheirJobAndSyncAllAsksTheModelOnce) {
     QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
     EXPECT_EQ(fake.runAllCalls, 1);
     EXPECT_EQ(fake.runNowCalls.size(), 2u);
-
     const auto tile = [&](std::size_t i) {
         const QWidget* label = rows[i]->findChild<QWidget*>(QStringLiteral("modeTile"));
         return std::pair(label->property("symbol").toString(), static_cast<TileTint>(label->property("tint").toInt()));
@@ -267,7 +257,6 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     auto roomy = make(true, natural + 50);
     EXPECT_EQ(roomy->height(), natural) << "room enough: nothing scrolls";
     EXPECT_FALSE(roomy->rowScroll()->verticalScrollBar()->isVisible());
-
     auto content = make(true, natural / 2);
     EXPECT_LE(content->height(), natural / 2);
     EXPECT_TRUE(content->rowScroll()->verticalScrollBar()->isVisible());
@@ -338,7 +327,6 @@ TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
         EXPECT_EQ(scroll->height(), scroll->widget()->sizeHint().height()) << "no empty band";
         EXPECT_EQ(content->height(), twoHigh);
     }
-
     // Once fitted, an open popup lays its rows out no more: a fit that asked
     // for another layout would spin for as long as the popup stays open.
     struct LayoutRequests : QObject {

@@ -81,12 +81,10 @@ TEST(MenuBarSyncAll, WithEveryJobPausedEnqueuesNothingWhileARowStillRunsItsJob) 
         runner.performIfIdle(Uuid::random(), [] {}, [&](Result<void>) { idle = true; });
         return main.runUntil([&] { return idle; });
     };
-
     QTest::mouseClick(content.syncAllButton(), Qt::LeftButton);
     ASSERT_TRUE(drain());
     EXPECT_TRUE(runs.started().empty());
     EXPECT_TRUE(appModel.statuses().empty());
-
     QTest::mouseClick(content.rows()[1]->runButton(), Qt::LeftButton);
     ASSERT_TRUE(main.runUntil([&] { return appModel.lastRecords().count(second.id) == 1; }));
     EXPECT_EQ(runs.started(), std::vector<Uuid>{second.id});

@@ -23,7 +23,6 @@ TEST(AppModelAdapter, OneSignalPerPropertyAndAnswersLaterOnlyToLivingReceivers) 
     EXPECT_EQ(adapter.job(job.id), &adapter.jobs().front());
     EXPECT_NE(adapter.status(job.id), nullptr);
     EXPECT_EQ(adapter.lastRecord(job.id), nullptr);
-
     QObject receiver;
     std::vector<std::size_t> answers;
     adapter.archiveRoots(job.id, &receiver, [&](Result<AppModelAdapter::Roots> roots) { answers.push_back(roots.get().size()); });
@@ -31,13 +30,11 @@ TEST(AppModelAdapter, OneSignalPerPropertyAndAnswersLaterOnlyToLivingReceivers) 
     EXPECT_TRUE(answers.empty());  // never inside the model's call
     settle();
     EXPECT_EQ(answers, std::vector<std::size_t>{2});
-
     bool failed = false;
     adapter.pruneArchives(job.id, &receiver, [&](Result<void> result) { failed = !result.hasValue(); });
     fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
     settle();
     EXPECT_TRUE(failed);
-
     {
         QObject gone;
         adapter.archiveRoots(job.id, &gone, [&](Result<AppModelAdapter::Roots>) { answers.push_back(0); });

@@ -37,9 +37,7 @@ struct ArchiveHarness {
     QStringList revealed;
     // What the file manager answers.
     bool shows = true;
-
     ArchiveHarness() { fake.setJobs({job}); }
-
     fs::path root(const char* name) {
         const fs::path made = folder.path() / name;
         fs::create_directories(made);
@@ -51,7 +49,6 @@ struct ArchiveHarness {
         writeFile(run / "a.txt", bytes);
         return run;
     }
-
     std::unique_ptr<ArchiveStatusView> view() {
         StatusViewActions actions;
         actions.openFolder = [this](const QString& path, StatusViewActions::Shown shown) {
@@ -66,7 +63,6 @@ struct ArchiveHarness {
         made->setLocale(english);
         return made;
     }
-
     // Answers the pending roots request and waits for the view to apply it.
     void load(ArchiveStatusView& view, Result<AppModelAdapter::Roots> roots) {
         QSignalSpy loaded(&view, &ArchiveStatusView::loaded);
@@ -116,12 +112,10 @@ TEST(ArchiveSize, CountsRegularFilesOfTheJobsTreeOnly) {
     fs::create_directory_symlink(b, run / "linked-folder");
     h.archive(b, 500);
     writeFile(bare / "not-archived.txt", 77);
-
     EXPECT_EQ(ArchiveSize::total({a}, h.job.id), 1024);
     EXPECT_EQ(ArchiveSize::total({b}, h.job.id), 500);
     EXPECT_EQ(ArchiveSize::total({a, b, bare}, h.job.id), 1524);
     EXPECT_EQ(ArchiveSize::total({a}, Uuid::random()), 0);
-
     if (geteuid() != 0) {  // permissions do not bind the superuser
         const fs::path locked = run / "locked";
         writeFile(locked / "hidden.bin", 4096);
@@ -163,7 +157,6 @@ TEST(ArchiveSize, GoesOnPastFoldersThatCannotBeListed) {
     }
     kill(child, SIGKILL);
     ASSERT_EQ(waitpid(child, nullptr, 0), child);
-
     EXPECT_EQ(ArchiveSize::total({root}, h.job.id), 160);
 }
 
@@ -177,7 +170,6 @@ TEST(ArchiveStatusView, NoRootsMeansNothingToDoAndTheRetentionFollowsTheSavedJob
     EXPECT_EQ(view->bytes(), 0);
     EXPECT_FALSE(enabled(*view, "open") || enabled(*view, "clean"));
     EXPECT_FALSE(shown(*view, "error"));
-
     h.job.options.archiveRetentionDays.reset();
     h.fake.setJobs({h.job});
     EXPECT_EQ(textOf(*view, "size"), size + QStringLiteral("Kept forever"));
@@ -198,7 +190,6 @@ TEST(ArchiveStatusView, SizesTheRootsAndOpensOrRevealsThem) {
     EXPECT_EQ(view->bytes(), 2000);
     EXPECT_TRUE(enabled(*view, "open"));
     EXPECT_TRUE(enabled(*view, "clean"));
-
     // Both sides of a two-way job; the source has no archive tree yet.
     view->load();
     h.load(*view, AppModelAdapter::Roots{source, dest});
@@ -206,7 +197,6 @@ TEST(ArchiveStatusView, SizesTheRootsAndOpensOrRevealsThem) {
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("open")), Qt::LeftButton);
     EXPECT_EQ(h.revealed, QStringList{QString::fromStdString(source.string())});
     EXPECT_EQ(h.opened, QStringList{QString::fromStdString(ArchiveDirectories::jobArchiveURL(dest, h.job.id).string())});
-
     // A failed lookup keeps what was shown.
     view->load();
     h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
@@ -223,7 +213,6 @@ TEST(ArchiveStatusView, CleanAsksFirstAndReloadsAfterwards) {
     EXPECT_FALSE(enabled(*view, "clean"));
     h.fake.setStatus(h.job.id, std::nullopt);
     EXPECT_TRUE(enabled(*view, "clean"));
-
     QMessageBox* box = askToClean(*view);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), QStringLiteral("Delete all archived files?"));
@@ -231,7 +220,6 @@ TEST(ArchiveStatusView, CleanAsksFirstAndReloadsAfterwards) {
     settle();
     EXPECT_TRUE(h.fake.pendingPrunes.empty());
     EXPECT_EQ(view->bytes(), 3000);
-
     // A refused clean keeps the size and says why.
     askToClean(*view)->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
     EXPECT_TRUE(view->cleaning());
@@ -246,7 +234,6 @@ TEST(ArchiveStatusView, CleanAsksFirstAndReloadsAfterwards) {
     EXPECT_EQ(view->bytes(), 3000);
     EXPECT_TRUE(shown(*view, "error"));
     EXPECT_TRUE(h.fake.pendingRoots.empty());
-
     // A good clean reloads and shows what stayed.
     askToClean(*view)->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
     fs::remove_all(ArchiveDirectories::jobArchiveURL(dest, h.job.id));

@@ -17,12 +17,10 @@ struct HistoryHarness {
     SyncJob job = sampleJob();
     ManualClock clock{Date::fromUnix(1'700'003'600.0)};
     std::vector<RunRecord> stored;
-
     HistoryHarness() {
         fake.setJobs({job});
         fake.historySource = [this](const Uuid&) { return stored; };
     }
-
     std::unique_ptr<HistoryView> view(std::optional<int> limit, StatusViewActions actions = {}) {
         auto made = std::make_unique<HistoryView>(adapter, job.id, limit, SyncStrings::application(),
                                                   std::move(actions), clock);
@@ -43,19 +41,16 @@ TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullList) {
     EXPECT_TRUE(shown(*empty, "empty"));
     EXPECT_EQ(textOf(*empty, "empty"), QStringLiteral("Never run"));
     EXPECT_TRUE(rows(*empty).isEmpty());
-
     for (int i = 0; i < 10; ++i) h.stored.push_back(record(h.job, i));
     auto recent = h.view(3);
     ASSERT_EQ(rows(*recent).size(), 3);
     EXPECT_FALSE(shown(*recent, "empty"));
     EXPECT_EQ(textOf(*rows(*recent)[0], "endTime"), DisplayFormat::dateTime(h.stored[0].endedAt, english));
     EXPECT_EQ(textOf(*rows(*recent)[0], "trigger"), QStringLiteral("On schedule"));
-
     auto all = h.view(std::nullopt);
     EXPECT_EQ(textOf(*all, "header"), QStringLiteral("History"));
     ASSERT_EQ(rows(*all).size(), 10);
     EXPECT_EQ(textOf(*rows(*all)[0], "endTime"), DisplayFormat::relative(h.stored[0].endedAt, h.clock.now(), english));
-
     auto none = h.view(0);
     EXPECT_TRUE(rows(*none).isEmpty());
     EXPECT_FALSE(shown(*none, "empty"));
@@ -72,14 +67,12 @@ TEST(HistoryView, AFailedLoadShowsItsErrorAndKeepsTheRows) {
     EXPECT_TRUE(shown(*view, "error"));
     EXPECT_EQ(textOf(*view, "error"), QStringLiteral("The history cannot be read."));
     EXPECT_FALSE(shown(*view, "empty")) << "the job may well have run";
-
     failing = false;
     h.stored = {record(h.job, 0), record(h.job, 1)};
     h.fake.setLastRecord(h.stored[0]);
     settle();
     EXPECT_FALSE(shown(*view, "error"));
     EXPECT_EQ(rows(*view).size(), 2);
-
     failing = true;
     h.fake.setLastRecord(record(h.job, 2));
     settle();
@@ -91,7 +84,6 @@ TEST(HistoryView, ReloadsOncePerNewRecordOfItsJob) {
     HistoryHarness h;
     auto view = h.view(3);
     ASSERT_EQ(h.fake.historyCalls, 1);
-
     h.fake.setLastRecord(record(sampleJob(), 0));
     settle();
     EXPECT_EQ(h.fake.historyCalls, 1) << "another job's record";
@@ -118,7 +110,6 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     RunRecord fine = record(h.job, 3);
     fine.stats.errors = {"open d: Operation not permitted"};
     h.stored = {failed, skipped, review, fine};
-
     int grants = 0;
     QStringList revealed;
     StatusViewActions actions;
@@ -128,7 +119,6 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     view->show();
     const auto shownRows = rows(*view);
     ASSERT_EQ(shownRows.size(), 4);
-
     auto* row = shownRows[0];
     EXPECT_FALSE(row->findChild<QWidget*>(QStringLiteral("details"))->isVisibleTo(row));
     auto* disclosure = row->findChild<QWidget*>(QStringLiteral("disclosure"));
@@ -145,7 +135,6 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     QTest::mouseClick(button(*row, "showLog"), Qt::LeftButton);
     EXPECT_EQ(grants, 1);
     EXPECT_EQ(revealed, QStringList{QString::fromStdString(*failed.logPath)});
-
     EXPECT_EQ(textOf(*shownRows[1], "skipReason"), QStringLiteral("Running on battery"));
     EXPECT_EQ(button(*shownRows[1], "grantFullDiskAccess"), nullptr);  // lower case
     EXPECT_EQ(button(*shownRows[1], "showLog"), nullptr);
@@ -153,7 +142,6 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     for (const char* name : {"failure", "skipReason", "review"}) {
         EXPECT_EQ(shownRows[3]->findChild<QLabel*>(QLatin1String(name)), nullptr) << name;
     }
-
     EXPECT_EQ(button(*h.view(std::nullopt), "grantFullDiskAccess"), nullptr) << "the host gives no grant action";
 }
 

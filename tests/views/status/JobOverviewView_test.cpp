@@ -21,9 +21,7 @@ struct OverviewHarness {
     SyncJob job = sampleJob();
     ManualClock clock{Date::fromUnix(1'700'003'600.0)};
     int previews = 0;
-
     OverviewHarness() { fake.setJobs({job}); }
-
     std::unique_ptr<JobOverviewView> view() {
         auto made = std::make_unique<JobOverviewView>(adapter, job, SyncStrings::application(), [this] { ++previews; },
                                                       JobOverviewView::Parts{}, StatusViewActions{}, clock);
@@ -68,7 +66,6 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
         EXPECT_EQ(panel != nullptr, row.status && row.status->kind() == RunStatus::Kind::running);
         EXPECT_FALSE(panel != nullptr && panel->findChild<QWidget*>(QStringLiteral("stop")) != nullptr);
     }
-
     h.fake.setStatus(h.job.id, RunStatus::queued());
     view->setPreviewing(false);
     QTest::mouseClick(button(*view, "stop"), Qt::LeftButton);
@@ -86,7 +83,6 @@ TEST(JobOverviewView, NextRunTexts) {
     EXPECT_EQ(textOf(*view, "neverRun"), QStringLiteral("Never run"));
     EXPECT_EQ(textOf(*view, "nextFire"), QStringLiteral("Next: manual sync"));
     EXPECT_FALSE(shown(*view, "nextConnect"));
-
     h.job.isEnabled = false;
     view->setJob(h.job);
     EXPECT_TRUE(shown(*view, "paused"));
@@ -94,7 +90,6 @@ TEST(JobOverviewView, NextRunTexts) {
     EXPECT_TRUE(button(*view, "syncNow")->isEnabled());
     EXPECT_EQ(button(*view, "syncNow")->toolTip(),
               QStringLiteral("Automatic runs are paused. You can still sync manually."));
-
     // On connect alone: the volumes named as the folders' columns name them,
     // no second line. The unlabelled root file system ("/") is named by
     // nothing, so a job that lies on it alone waits for no device.
@@ -125,7 +120,6 @@ TEST(JobOverviewView, NextRunTexts) {
         }
         EXPECT_FALSE(shown(*view, "nextFire"));
     }
-
     const Date fire = Date::fromUnix(1'700'010'000.0);
     h.job.triggers.push_back(Trigger::daily({9, 0}));
     h.fake.fireDates[h.job.id] = fire;
@@ -157,7 +151,6 @@ TEST(JobOverviewView, LastRunAndModeRows) {
     }
     EXPECT_EQ(textOf(*view, "archiveOff"),
               QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."));
-
     h.fake.setLastRecord(record(h.job, 0));
     EXPECT_FALSE(shown(*view, "neverRun"));
     EXPECT_EQ(textOf(*view, "filesCopied"), QStringLiteral("12 files copied"));
@@ -178,7 +171,6 @@ TEST(JobOverviewView, TextColoursFollowThePalette) {
     view->resize(560, 900);
     view->show();
     settle();
-
     for (const auto& look : {WidgetRender::darkPalette(), WidgetRender::lightPalette()}) {
         view->setPalette(look);
         settle();
@@ -218,7 +210,6 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     view->resize(560, 700);
     view->show();
     settle();
-
     const auto* source = view->findChild<QWidget*>(QStringLiteral("source"));
     const auto* destination = view->findChild<QWidget*>(QStringLiteral("destination"));
     EXPECT_LE(destination->x() - (source->x() + source->width()), 12 + 32 + 12);
@@ -227,7 +218,6 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     const auto* folder = destination->findChild<FenraLabel*>(QStringLiteral("folder"));
     EXPECT_TRUE(folder->shownTitle().endsWith(QChar(0x2026))) << folder->shownTitle().toStdString();
     EXPECT_LE(folder->height(), 2 * folder->fontMetrics().lineSpacing() + 2);
-
     const auto* outcome = view->findChild<QWidget*>(QStringLiteral("lastRun"))->findChild<FenraLabel*>("outcome");
     QList<QLabel*> labels = outcome->findChildren<QLabel*>();
     const QColor secondary = FenraTheme::textSecondary().color(ColorScheme::light);
@@ -297,7 +287,6 @@ TEST(JobOverviewView, ReadsOutItsRowsWholeAndOpensTheHistorySheet) {
     EXPECT_EQ(element("modeRow")->text(QAccessible::Name), QStringLiteral("Match source, Extras in B move to the archive."));
     EXPECT_EQ(element("source")->text(QAccessible::Name), QStringLiteral("Source (A), Pictures"));
     for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
-
     view->show();
     QTest::mouseClick(button(*view, "showAllHistory"), Qt::LeftButton);
     auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
