@@ -1,10 +1,8 @@
 #include "FenraCore/FenraLabel.h"
 #include "FenraCore/FenraTheme.h"
-#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/JobOverviewView.h"
 #include "Kelto_Sync/ProgressPanel.h"
-#include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
@@ -21,6 +19,7 @@ struct OverviewHarness {
     SyncJob job = sampleJob();
     ManualClock clock{Date::fromUnix(1'700'003'600.0)};
     int previews = 0;
+
     OverviewHarness() { fake.setJobs({job}); }
     std::unique_ptr<JobOverviewView> view() {
         auto made = std::make_unique<JobOverviewView>(adapter, job, SyncStrings::application(), [this] { ++previews; },
@@ -28,6 +27,12 @@ struct OverviewHarness {
         made->setLocale(english);
         made->setJob(job);
         return made;
+    }
+    // A warning outcome as the last run and in the history.
+    void ranWithWarnings() {
+        const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
+        fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
+        fake.setLastRecord(last);
     }
 };
 
@@ -37,8 +42,7 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
     struct Row {
         const char* situation;
         std::optional<RunStatus> status;
-        bool dirty, previewing;
-        bool syncNow, preview, stop;
+        bool dirty, previewing, syncNow, preview, stop;
         const char* extra;
     };
     SyncProgress progress;
@@ -80,16 +84,11 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
 TEST(JobOverviewView, NextRunTexts) {
     OverviewHarness h;
     auto view = h.view();
-    EXPECT_EQ(textOf(*view, "neverRun"), QStringLiteral("Never run"));
-    EXPECT_EQ(textOf(*view, "nextFire"), QStringLiteral("Next: manual sync"));
     EXPECT_FALSE(shown(*view, "nextConnect"));
     h.job.isEnabled = false;
     view->setJob(h.job);
-    EXPECT_TRUE(shown(*view, "paused"));
+    EXPECT_TRUE(shown(*view, "paused") && button(*view, "syncNow")->isEnabled());
     EXPECT_FALSE(shown(*view, "nextFire"));
-    EXPECT_TRUE(button(*view, "syncNow")->isEnabled());
-    EXPECT_EQ(button(*view, "syncNow")->toolTip(),
-              QStringLiteral("Automatic runs are paused. You can still sync manually."));
     // On connect alone: the volumes named as the folders' columns name them,
     // no second line. The unlabelled root file system ("/") is named by
     // nothing, so a job that lies on it alone waits for no device.
@@ -115,16 +114,14 @@ TEST(JobOverviewView, NextRunTexts) {
         h.job.destination = c.destination;
         view->setJob(h.job);
         EXPECT_EQ(shown(*view, "nextConnect"), c.shown != nullptr) << textOf(*view, "nextConnect").toStdString();
-        if (c.shown != nullptr) {
-            EXPECT_EQ(textOf(*view, "nextConnect"), QString::fromUtf8(c.shown));
-        }
+        if (c.shown != nullptr) { EXPECT_EQ(textOf(*view, "nextConnect"), c.shown); }
         EXPECT_FALSE(shown(*view, "nextFire"));
     }
     const Date fire = Date::fromUnix(1'700'010'000.0);
     h.job.triggers.push_back(Trigger::daily({9, 0}));
     h.fake.fireDates[h.job.id] = fire;
     view->setJob(h.job);
-    EXPECT_EQ(textOf(*view, "nextFire"), QStringLiteral("Next: ") + DisplayFormat::dateTime(fire, english));
+    EXPECT_EQ(textOf(*view, "nextFire"), "Next: " + DisplayFormat::dateTime(fire, english));
     EXPECT_TRUE(shown(*view, "nextConnect"));
 }
 
@@ -135,13 +132,14 @@ TEST(JobOverviewView, NextRunFollowsTheSchedulersNotice) {
     EXPECT_FALSE(shown(*view, "nextFire"));
     const Date fire = Date::fromUnix(1'700'010'000.0);
     h.fake.setFireDate(h.job.id, fire);
-    EXPECT_EQ(textOf(*view, "nextFire"), QStringLiteral("Next: ") + DisplayFormat::dateTime(fire, english));
+    EXPECT_EQ(textOf(*view, "nextFire"), "Next: " + DisplayFormat::dateTime(fire, english));
 }
 
+// The archive warning under a mode that replaces files with the archive off;
+// the last run's figures; the full path in the column's tool tip.
 TEST(JobOverviewView, LastRunAndModeRows) {
     OverviewHarness h;
     auto view = h.view();
-    EXPECT_EQ(textOf(*view, "modeTitle"), QStringLiteral("Match source"));
     EXPECT_FALSE(shown(*view, "archiveOff"));
     h.job.options.archiveEnabled = false;
     for (SyncMode mode : {SyncMode::mirror, SyncMode::twoWay, SyncMode::copy}) {
@@ -149,48 +147,25 @@ TEST(JobOverviewView, LastRunAndModeRows) {
         view->setJob(h.job);
         EXPECT_EQ(shown(*view, "archiveOff"), mode != SyncMode::copy) << enumName(mode);
     }
-    EXPECT_EQ(textOf(*view, "archiveOff"),
-              QStringLiteral("Archive is off. Deleted and overwritten files cannot be recovered."));
     h.fake.setLastRecord(record(h.job, 0));
     EXPECT_FALSE(shown(*view, "neverRun"));
-    EXPECT_EQ(textOf(*view, "filesCopied"), QStringLiteral("12 files copied"));
-    EXPECT_EQ(view->findChild<QWidget*>(QStringLiteral("destination"))->toolTip(), QString::fromStdString(h.job.destination.path));
+    EXPECT_EQ(textOf(*view, "filesCopied"), "12 files copied");
+    EXPECT_EQ(view->findChild<QWidget*>("destination")->toolTip(), QString::fromStdString(h.job.destination.path));
 }
 
-QColor textColour(const QWidget& widget) { return widget.palette().color(QPalette::WindowText); }
-
-// Texts made while the view was light take the dark look's colours when the
-// palette changes, and back.
+// Through a switch of the look, the last run, the history and the columns
+// take the colours an overview made in the new look has.
 TEST(JobOverviewView, TextColoursFollowThePalette) {
     OverviewHarness h;
-    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
-    h.fake.historySource = [&](const Uuid&) { return std::vector<RunRecord>{last}; };
-    h.fake.setLastRecord(last);
-    auto view = h.view();
-    view->setPalette(WidgetRender::lightPalette());
-    view->resize(560, 900);
-    view->show();
-    settle();
-    for (const auto& look : {WidgetRender::darkPalette(), WidgetRender::lightPalette()}) {
-        view->setPalette(look);
+    h.ranWithWarnings();
+    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+        auto view = h.view();
+        view->resize(560, 900);
+        view->show();
         settle();
-        const ColorScheme scheme = look.color(QPalette::Window).lightness() < 128 ? ColorScheme::dark : ColorScheme::light;
-        SCOPED_TRACE(scheme == ColorScheme::dark ? "dark" : "light");
-        const QColor secondary = FenraTheme::textSecondary().color(scheme);
-        const QColor warning = RunOutcomeDisplay::iconColor(last.outcome).color(scheme);
-        for (const char* side : {"source", "destination"}) {
-            const auto* column = view->findChild<QWidget*>(QLatin1String(side));
-            for (const char* part : {"label", "volume"}) EXPECT_EQ(textColour(*column->findChild<QLabel*>(part)), secondary);
-        }
-        const auto* lastRun = view->findChild<QWidget*>(QStringLiteral("lastRun"));
-        EXPECT_EQ(textColour(*lastRun->findChild<QWidget*>(QStringLiteral("outcome"))), warning);
-        EXPECT_EQ(textColour(*lastRun->findChild<QLabel*>(QStringLiteral("filesCopied"))), secondary);
-        EXPECT_EQ(textColour(*view->findChild<QLabel*>(QStringLiteral("modeDescription"))), secondary);
-        const auto* row = view->findChild<QWidget*>(QStringLiteral("recent"))->findChild<QWidget*>(QStringLiteral("row"));
-        ASSERT_NE(row, nullptr);
-        EXPECT_EQ(textColour(*row->findChild<QWidget*>(QStringLiteral("outcome"))), warning);
-        EXPECT_EQ(textColour(*row->findChild<QLabel*>(QStringLiteral("trigger"))), secondary);
-    }
+        return view;
+    });
+    EXPECT_EQ(differences.join(u'\n').toStdString(), "");
 }
 
 // The endpoints row: each column as wide as its texts, the line right after
@@ -203,8 +178,7 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     for (int i = 0; i < 12; ++i) longName += "a rather long folder name ";
     h.job.destination = endpoint("/media/ann/Backup/" + longName + "end", VolumeKind::removable, "Backup");
     h.fake.setJobs({h.job});
-    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
-    h.fake.setLastRecord(last);
+    h.fake.setLastRecord(record(h.job, 0, RunOutcome::completedWithWarnings()));
     auto view = h.view();
     view->setPalette(WidgetRender::lightPalette());
     view->resize(560, 700);
@@ -224,7 +198,6 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
         return !label->text().isEmpty() && label->palette().color(QPalette::WindowText) == secondary;
     })) << "the title is secondary";
-    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(button(*view, "syncNow")->style()), nullptr);
 }
 
 // The overview's texts stand at least 4.5:1 from the window in either look:
@@ -233,9 +206,7 @@ TEST(JobOverviewView, BodyTextReadsInBothLooks) {
     OverviewHarness h;
     h.job.options.archiveEnabled = false;
     h.fake.setJobs({h.job});
-    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
-    h.fake.historySource = [&](const Uuid&) { return std::vector<RunRecord>{last}; };
-    h.fake.setLastRecord(last);
+    h.ranWithWarnings();
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         SCOPED_TRACE(look.name);
         QApplication::setPalette(look.palette);
@@ -263,9 +234,7 @@ TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
         view->show();
         settle();
         const auto top = [&](const char* side, const char* part) {
-            const auto* column = view->findChild<QWidget*>(QLatin1String(side));
-            const auto* widget = column->findChild<QWidget*>(QLatin1String(part));
-            return widget->mapTo(view.get(), QPoint(0, 0)).y();
+            return view->findChild<QWidget*>(side)->findChild<QWidget*>(part)->mapTo(view.get(), QPoint(0, 0)).y();
         };
         EXPECT_EQ(top("source", "label"), top("destination", "label"));
         EXPECT_EQ(top("source", "folder"), top("destination", "folder"));
@@ -276,23 +245,17 @@ TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
 }
 
 // The mode row and each endpoint column are read out as one element each;
-// "Show all history" opens a sheet of fixed size that Escape closes.
+// "Show all history" opens a sheet, named in its title bar, that Escape closes.
 TEST(JobOverviewView, ReadsOutItsRowsWholeAndOpensTheHistorySheet) {
     OverviewHarness h;
     auto view = h.view();
-    const auto element = [&](const char* name) {
-        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(QLatin1String(name)));
-    };
-    ASSERT_NE(element("modeRow"), nullptr);
-    EXPECT_EQ(element("modeRow")->text(QAccessible::Name), QStringLiteral("Match source, Extras in B move to the archive."));
-    EXPECT_EQ(element("source")->text(QAccessible::Name), QStringLiteral("Source (A), Pictures"));
+    const auto element = [&](const char* name) { return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(name)); };
+    EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
     for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
     view->show();
     QTest::mouseClick(button(*view, "showAllHistory"), Qt::LeftButton);
     auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
-    ASSERT_NE(sheet, nullptr);
-    EXPECT_TRUE(sheet->isVisible());
-    EXPECT_EQ(sheet->size(), QSize(650, 500));
+    ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
     EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
     QTest::keyClick(sheet, Qt::Key_Escape);
     EXPECT_FALSE(sheet->isVisible());
