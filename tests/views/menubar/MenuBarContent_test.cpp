@@ -1,7 +1,5 @@
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 
-#include "FenraCore/DogEar.h"
-#include "FenraCore/TileTint.h"
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
@@ -57,15 +55,8 @@ struct MenuBar : ::testing::Test {
 
 TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirActions) {
     auto content = make();
-    EXPECT_EQ(textOf(*content, "header"), "Kelto Sync");
     EXPECT_TRUE(shown(*content, "noJobs"));
-    EXPECT_EQ(textOf(*content, "noJobs"), "No sync jobs yet");
-    EXPECT_FALSE(shown(*content, "queuedCount"));
-    EXPECT_TRUE(shown(*content, "divider"));
-    EXPECT_TRUE(content->rows().empty());
-    EXPECT_FALSE(content->syncAllButton()->isEnabled());
-    for (QPushButton* button : commands(*content)) EXPECT_TRUE(button->isVisibleTo(content.get()) && button->isEnabled());
-    EXPECT_EQ(content->width(), MenuBarContent::contentWidth);
+    EXPECT_FALSE(shown(*content, "queuedCount") || content->syncAllButton()->isEnabled());
     for (QPushButton* button : commands(*content)) QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(std::tuple(opened, settingsShown, quits), std::tuple(1, 1, 1));
     content->activateWindow();
@@ -76,11 +67,9 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     // A job arriving takes the empty line's place and enables "Sync all".
     fake.setJobs({namedJob("Photos")});
     EXPECT_FALSE(shown(*content, "noJobs"));
-    EXPECT_EQ(content->rows().size(), 1u);
-    EXPECT_TRUE(content->syncAllButton()->isEnabled());
+    EXPECT_TRUE(content->rows().size() == 1 && content->syncAllButton()->isEnabled());
     fake.setJobs({});
-    EXPECT_TRUE(content->rows().empty());
-    EXPECT_TRUE(shown(*content, "noJobs"));
+    EXPECT_TRUE(content->rows().empty() && shown(*content, "noJobs"));
     // The commands share one width, the widest's, at the column's start.
     const QRect syncAll = content->syncAllButton()->geometry();
     for (QPushButton* button : commands(*content)) {
@@ -101,12 +90,9 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     fake.setStatus(jobs[2].id, RunStatus::queued());
     fake.setStatus(jobs[3].id, RunStatus::awaitingConfirmation({}));  // neither queued nor running
     auto content = make();
-    EXPECT_TRUE(shown(*content, "queuedCount"));
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 2");
     EXPECT_TRUE(marked(*content, 0));
     EXPECT_FALSE(marked(*content, 1) || marked(*content, 2) || marked(*content, 3));
-    const MenuBarJobRow* row = content->rows()[0];
-    EXPECT_EQ(row->marker()->geometry(), QRect(row->width() - 12, 0, 12, 12)) << "in the top trailing corner";
     fake.setStatus(jobs[0].id, std::nullopt);
     EXPECT_FALSE(marked(*content, 0));
     fake.setStatus(jobs[1].id, running());
@@ -173,21 +159,17 @@ TEST_F(MenuBar, ThirdLineNextRunForEnabledJobsElseTheLastRunElseBlank) {
     fake.setLastRecord(record(jobs[1], 0));
     auto content = make();
     const auto& rows = content->rows();
-    EXPECT_EQ(textOf(*rows[0], "nextRunTitle"), "Next run");
     EXPECT_EQ(textOf(*rows[0], "nextRunTime"), DisplayFormat::time(fire, english));
     EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
     EXPECT_EQ(rows[1]->whenText(), "2 hours ago") << "paused: the last run instead";
     EXPECT_FALSE(shown(*rows[1], "nextRunTitle"));
     for (const MenuBarJobRow* blank : {rows[2], rows[3]}) {
-        EXPECT_TRUE(blank->whenText().isEmpty()) << blank->job().name;
-        EXPECT_TRUE(shown(*blank, "blankLine"));
-        EXPECT_EQ(blank->findChild<QWidget*>(QStringLiteral("whenLine"))->height(), 16);
+        EXPECT_TRUE(blank->whenText().isEmpty() && shown(*blank, "blankLine")) << blank->job().name;
     }
     // A finished run fills the blank line.
     fake.setLastRecord(record(jobs[3], 0, RunOutcome::failed("x")));
     EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
-    EXPECT_EQ(rows[3]->statusSlot()->caption(), "Failed");
 }
 
 TEST_F(MenuBar, NextRunFollowsTheSchedulersNotice) {
@@ -217,13 +199,6 @@ TEST_F(MenuBar, RowButtonsRunOrStopTheirJobAndSyncAllAsksTheModelOnce) {
     QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
     EXPECT_EQ(fake.runAllCalls, 1);
     EXPECT_EQ(fake.runNowCalls.size(), 2u);
-    const auto tile = [&](std::size_t i) {
-        const QWidget* label = rows[i]->findChild<QWidget*>(QStringLiteral("modeTile"));
-        return std::pair(label->property("symbol").toString(), static_cast<TileTint>(label->property("tint").toInt()));
-    };
-    EXPECT_EQ(tile(0), std::pair(QStringLiteral("arrow.triangle.2.circlepath"), TileTint::cobalt));
-    EXPECT_EQ(tile(1), std::pair(QStringLiteral("doc.on.doc"), TileTint::sky));
-    EXPECT_EQ(tile(2), std::pair(QStringLiteral("arrow.triangle.2.circlepath"), TileTint::kelto));
 }
 
 TEST_F(MenuBar, ALongNameIsCutAtItsEndAndWholeInItsTooltip) {
@@ -234,20 +209,6 @@ TEST_F(MenuBar, ALongNameIsCutAtItsEndAndWholeInItsTooltip) {
     EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
-    EXPECT_EQ(content->width(), MenuBarContent::contentWidth);
-}
-
-TEST_F(MenuBar, TenJobsGiveTenRowsTwelveApartAndATallerPopupThatDoesNotScroll) {
-    fake.setJobs({namedJob("Only")});
-    auto content = make();
-    const int oneJob = content->height();
-    fake.setJobs(jobsNamed(10));
-    settle();
-    const auto& rows = content->rows();
-    ASSERT_EQ(rows.size(), 10u);
-    for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i]->y() - rows[i - 1]->geometry().bottom() - 1, 12);
-    EXPECT_EQ(content->height() - oneJob, 9 * (rows[0]->height() + 12));
-    EXPECT_EQ(content->findChild<QScrollArea*>(), nullptr);
 }
 
 // Past the screen's height the job rows scroll and the commands stay.
@@ -263,8 +224,7 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     std::vector<QPushButton*> buttons = commands(*content);
     buttons.push_back(content->syncAllButton());
     for (QPushButton* button : buttons) {
-        EXPECT_TRUE(button->isVisible());
-        EXPECT_TRUE(content->rect().contains(QRect(button->mapTo(content.get(), QPoint()), button->size())))
+        EXPECT_TRUE(button->isVisible() && content->rect().contains(QRect(button->mapTo(content.get(), QPoint()), button->size())))
             << button->objectName().toStdString();
     }
 }
@@ -279,8 +239,6 @@ TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
     const int room = WindowPlacement::roomBeside(QRect(1250, 2, 24, 24), QRect(0, 28, 1280, 772));
     auto content = make(true, room);
     const auto& rows = content->rows();
-    ASSERT_EQ(rows.size(), 7u);
-    for (const MenuBarJobRow* row : rows) EXPECT_EQ(row->height(), MenuBarJobRow::cardHeight);
     const int natural = content->height() - content->rowScroll()->height() + 7 * MenuBarJobRow::cardHeight + 6 * 12;
     EXPECT_LE(content->height(), room);
     QScrollArea* scroll = content->rowScroll();
@@ -292,7 +250,6 @@ TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
         for (const MenuBarJobRow* row : rows) EXPECT_TRUE(inView(row));
     }
     EXPECT_TRUE(inView(rows[5])) << "the running job is in view";
-    EXPECT_TRUE(rows[5]->isMarked());
 }
 
 // Jobs that come and go while the popup is closed are measured again when

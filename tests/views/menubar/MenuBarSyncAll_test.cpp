@@ -10,43 +10,32 @@
 #include "tests/support/SavedJobs.h"
 #include "tests/views/main/MainFixtures.h"
 
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <mutex>
 
 namespace kelto {
 namespace {
 
-class InstantRuns final : public RunExecuting {
-public:
+struct InstantRuns final : RunExecuting {
     RunResult run(const Uuid& jobID, RunTrigger trigger, const SyncPlan*, const ProgressCallback&, std::stop_token) override {
-        {
-            std::lock_guard lock(mutex_);
-            started_.push_back(jobID);
-        }
+        std::lock_guard lock(mutex);
+        started.push_back(jobID);
         RunRecord done;
         done.id = Uuid::random();
         done.jobID = jobID;
         done.trigger = trigger;
-        done.outcome = RunOutcome::success();
         return RunResult{done, {}};
     }
-    std::vector<Uuid> started() {
-        std::lock_guard lock(mutex_);
-        return started_;
+    std::vector<Uuid> startedSoFar() {
+        std::lock_guard lock(mutex);
+        return started;
     }
-
-private:
-    std::mutex mutex_;
-    std::vector<Uuid> started_;
+    std::mutex mutex;
+    std::vector<Uuid> started;
 };
 
-class NoSchedule final : public JobScheduling {
-public:
+struct NoSchedule final : JobScheduling {
     void jobsChanged() override {}
     std::optional<Date> pendingFire(const Uuid&) const override { return std::nullopt; }
     Subscription observePendingFires(std::function<void()>) override { return {}; }
@@ -83,11 +72,11 @@ TEST(MenuBarSyncAll, WithEveryJobPausedEnqueuesNothingWhileARowStillRunsItsJob) 
     };
     QTest::mouseClick(content.syncAllButton(), Qt::LeftButton);
     ASSERT_TRUE(drain());
-    EXPECT_TRUE(runs.started().empty());
+    EXPECT_TRUE(runs.startedSoFar().empty());
     EXPECT_TRUE(appModel.statuses().empty());
     QTest::mouseClick(content.rows()[1]->runButton(), Qt::LeftButton);
     ASSERT_TRUE(main.runUntil([&] { return appModel.lastRecords().count(second.id) == 1; }));
-    EXPECT_EQ(runs.started(), std::vector<Uuid>{second.id});
+    EXPECT_EQ(runs.startedSoFar(), std::vector<Uuid>{second.id});
     // The row follows the model: its third line now tells when the run ended.
     EXPECT_FALSE(content.rows()[1]->whenText().isEmpty());
 }
