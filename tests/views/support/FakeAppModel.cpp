@@ -1,20 +1,14 @@
 #include "tests/views/support/FakeAppModel.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace kelto {
 
-void FakeAppModel::setJobs(std::vector<SyncJob> jobs) {
-    jobs_ = std::move(jobs);
-    notify(Property::jobs);
-}
+void FakeAppModel::setJobs(std::vector<SyncJob> jobs) { jobs_ = std::move(jobs), notify(Property::jobs); }
 
 void FakeAppModel::setStatus(const Uuid& jobID, std::optional<RunStatus> status) {
-    if (status) {
-        statuses_[jobID] = std::move(*status);
-    } else {
-        statuses_.erase(jobID);
-    }
+    status ? void(statuses_[jobID] = std::move(*status)) : void(statuses_.erase(jobID));
     notify(Property::statuses);
 }
 
@@ -36,37 +30,28 @@ auto takeOldest(Queue& queue, const char* what) {
 }  // namespace
 
 void FakeAppModel::answerRoots(Result<Roots> roots) { takeOldest(pendingRoots, "archive roots")(std::move(roots)); }
-
 void FakeAppModel::answerPrune(Result<void> result) { takeOldest(pendingPrunes, "pruning")(std::move(result)); }
 
 void FakeAppModel::validate(const SyncJob& job, std::function<void(ValidationReport)> done) {
-    if (answerAtOnce) return done({});
-    pendingValidations.emplace_back(job, std::move(done));
+    answerAtOnce ? done({}) : void(pendingValidations.emplace_back(job, std::move(done)));
 }
-
 void FakeAppModel::addJob(const SyncJob& job, std::function<void(Result<void>)> done) {
     pendingAdds.emplace_back(job, std::move(done));
     if (answerAtOnce) answerAdd();
 }
-
 void FakeAppModel::updateJob(const SyncJob& job, std::function<void(Result<void>)> done) {
     pendingUpdates.emplace_back(job, std::move(done));
     if (answerAtOnce) answerUpdate();
 }
-
 void FakeAppModel::deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) {
     pendingDeletes.emplace_back(jobID, std::move(done));
     if (answerAtOnce) answerDelete();
 }
-
 void FakeAppModel::preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) {
-    if (answerAtOnce) return done(SyncPlan{});
-    pendingPreviews.emplace_back(jobID, std::move(done));
+    answerAtOnce ? done(SyncPlan{}) : void(pendingPreviews.emplace_back(jobID, std::move(done)));
 }
-
 void FakeAppModel::shutdown(std::function<void()> done) {
-    if (answerAtOnce) return done();
-    pendingShutdowns.push_back(std::move(done));
+    answerAtOnce ? done() : void(pendingShutdowns.push_back(std::move(done)));
 }
 
 void FakeAppModel::answerValidation(ValidationReport report) {
@@ -75,19 +60,14 @@ void FakeAppModel::answerValidation(ValidationReport report) {
 
 void FakeAppModel::answerAdd(Result<void> result) {
     auto [job, done] = takeOldest(pendingAdds, "add");
-    if (result.hasValue()) {
-        jobs_.push_back(job);
-        notify(Property::jobs);
-    }
+    if (result.hasValue()) jobs_.push_back(job), notify(Property::jobs);
     done(std::move(result));
 }
 
 void FakeAppModel::answerUpdate(Result<void> result) {
     auto [job, done] = takeOldest(pendingUpdates, "update");
     if (result.hasValue()) {
-        for (SyncJob& stored : jobs_) {
-            if (stored.id == job.id) stored = job;
-        }
+        std::replace_if(jobs_.begin(), jobs_.end(), [&](const SyncJob& stored) { return stored.id == job.id; }, job);
         notify(Property::jobs);
     }
     done(std::move(result));
@@ -95,30 +75,21 @@ void FakeAppModel::answerUpdate(Result<void> result) {
 
 void FakeAppModel::answerDelete(Result<void> result) {
     auto [jobID, done] = takeOldest(pendingDeletes, "delete");
-    if (result.hasValue()) {
-        std::erase_if(jobs_, [&](const SyncJob& job) { return job.id == jobID; });
-        notify(Property::jobs);
-    }
+    if (result.hasValue()) std::erase_if(jobs_, [&](const SyncJob& job) { return job.id == jobID; }), notify(Property::jobs);
     done(std::move(result));
 }
 
 void FakeAppModel::answerPreview(Result<SyncPlan> plan) { takeOldest(pendingPreviews, "preview").second(std::move(plan)); }
-
 void FakeAppModel::answerShutdown() { takeOldest(pendingShutdowns, "shutdown")(); }
 
 void FakeAppModel::setErrorMessage(std::optional<std::string> message) {
-    errorMessage_ = std::move(message);
-    notify(Property::errorMessage);
+    errorMessage_ = std::move(message), notify(Property::errorMessage);
 }
-
 void FakeAppModel::setManualSkip(std::optional<RunRecord> record) {
-    manualSkip_ = std::move(record);
-    notify(Property::manualSkip);
+    manualSkip_ = std::move(record), notify(Property::manualSkip);
 }
-
 void FakeAppModel::setRequestedJobID(std::optional<Uuid> jobID) {
-    requestedJobID_ = jobID;
-    notify(Property::requestedJobID);
+    requestedJobID_ = jobID, notify(Property::requestedJobID);
 }
 
 Subscription FakeAppModel::observe(Property property, std::function<void()> changed) {
@@ -128,11 +99,7 @@ Subscription FakeAppModel::observe(Property property, std::function<void()> chan
 }
 
 void FakeAppModel::setFireDate(const Uuid& jobID, std::optional<Date> date) {
-    if (date) {
-        fireDates.insert_or_assign(jobID, *date);
-    } else {
-        fireDates.erase(jobID);
-    }
+    date ? void(fireDates.insert_or_assign(jobID, *date)) : void(fireDates.erase(jobID));
     notify(Property::nextFireDates);
 }
 

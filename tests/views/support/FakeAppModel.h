@@ -25,11 +25,8 @@ public:
     // scheduler's notice does.
     void setFireDate(const Uuid& jobID, std::optional<Date> date);
     // Requests seen.
-    std::vector<Uuid> runNowCalls;
-    std::vector<Uuid> cancelCalls;
-    std::vector<Uuid> confirmCalls;
+    std::vector<Uuid> runNowCalls, cancelCalls, confirmCalls, declineCalls;
     std::vector<std::shared_ptr<const SyncPlan>> confirmedPlans;  // one for each confirm call
-    std::vector<Uuid> declineCalls;
     int runAllCalls = 0;
     mutable int historyCalls = 0;
     // When set, validate, addJob, updateJob, deleteJob, preview and shutdown
