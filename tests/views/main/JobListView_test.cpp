@@ -50,6 +50,10 @@ struct JobListFixture : ::testing::Test {
         return view;
     }
     FakeEditor* shownEditor(const JobListView& view) { return dynamic_cast<FakeEditor*>(view.editor()); }
+    static void press(QMessageBox* box, QMessageBox::ButtonRole role) {
+        button(box, role)->click();
+        settle();
+    }
 };
 
 TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefaultJob) {
@@ -169,8 +173,7 @@ TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItW
     auto view = makeView();
     ASSERT_TRUE(view->errorAlert());
     EXPECT_EQ(view->errorAlert()->informativeText(), "The jobs file could not be read.");
-    button(view->errorAlert(), QMessageBox::AcceptRole)->click();
-    settle();
+    press(view->errorAlert(), QMessageBox::AcceptRole);
     EXPECT_FALSE(fake.errorMessage() || view->errorAlert());
     view->select(photos.id);
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
@@ -186,25 +189,24 @@ TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItW
     // A failed delete keeps the selection; the alert prefers the view's error.
     fake.setErrorMessage("The jobs file could not be read.");
     view->confirmDelete();
-    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
+    press(view->deleteDialog(), QMessageBox::DestructiveRole);
     fake.answerDelete(std::make_exception_ptr(std::runtime_error("disk full")));
     settle();
     EXPECT_EQ(view->selection(), photos.id);
     EXPECT_EQ(view->errorAlert()->informativeText(), "disk full");
-    button(view->errorAlert(), QMessageBox::AcceptRole)->click();
-    settle();
+    press(view->errorAlert(), QMessageBox::AcceptRole);
     // A notification click selects another job while the dialog is open.
     view->deleteButton()->click();
     fake.setRequestedJobID(music.id);
     EXPECT_EQ(view->selection(), music.id);
-    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
+    press(view->deleteDialog(), QMessageBox::DestructiveRole);
     ASSERT_EQ(fake.pendingDeletes.size(), 1u);
     EXPECT_EQ(fake.pendingDeletes.front().first, photos.id);
     fake.answerDelete();
     settle();
     EXPECT_EQ(view->selection(), music.id);
     view->deleteButton()->click();
-    button(view->deleteDialog(), QMessageBox::DestructiveRole)->click();
+    press(view->deleteDialog(), QMessageBox::DestructiveRole);
     fake.answerDelete();
     settle();
     EXPECT_FALSE(view->selection());
@@ -228,8 +230,7 @@ TEST_F(JobListFixture, TheSkipAlertIsAWarningAsWideAsItsTextsAndNamesTheJob) {
         // The title bar's buttons and the icon take room beside the title.
         EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->windowTitle()) + 6 * metrics.height());
         EXPECT_GE(alert->width(), metrics.horizontalAdvance(alert->informativeText()) + 2 * metrics.height());
-        button(alert, QMessageBox::AcceptRole)->click();
-        settle();
+        press(alert, QMessageBox::AcceptRole);
         EXPECT_FALSE(fake.manualSkip() || view->skipAlert());
     }
 }

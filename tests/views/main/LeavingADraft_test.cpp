@@ -63,9 +63,14 @@ struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
         return nullptr;
     }
     static void click(AlertBox& box, QMessageBox::ButtonRole role) {
-        QAbstractButton* chosen = button(&box, role);
-        ASSERT_NE(chosen, nullptr) << "no button of role " << role;
-        chosen->click();
+        ASSERT_NE(button(&box, role), nullptr) << "no button of role " << role;
+        button(&box, role)->click();
+        settle();
+    }
+    void editName(JobDetailView& edited, SyncJob& draft) {
+        draft.name += " (edited)";
+        edited.editDraft(draft);
+        for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
     }
     std::optional<Uuid> created;
     bool quitting = false;
@@ -111,10 +116,7 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     }
     JobDetailView* edited = editor();
     SyncJob draft = edited->draft();
-    if (reply.button) {
-        draft.name += " (edited)";
-        edited->editDraft(draft);
-    }
+    if (reply.button) editName(*edited, draft);
     for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
     leave(way);
     settle();
@@ -123,17 +125,13 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     if (asked != nullptr) {
         EXPECT_FALSE(left(way)) << "before the answer";
         click(*asked, *reply.button);
-        settle();
     }
     const auto& stored = inSheet() ? fake.pendingAdds : fake.pendingUpdates;
     ASSERT_EQ(stored.size(), reply.stores ? 1u : 0u);
     if (reply.stores) {
         EXPECT_EQ(stored.front().first, draft);
         Result<void> answer;
-        if (reply.rejected) {
-            answer = std::make_exception_ptr(
-                AppModelError::invalidJob(ValidationReport{{ValidationIssue::missingSource}, {}}));
-        }
+        if (reply.rejected) answer = std::make_exception_ptr(AppModelError::invalidJob({{ValidationIssue::missingSource}, {}}));
         inSheet() ? fake.answerAdd(answer) : fake.answerUpdate(answer);
         settle();
     }
@@ -156,15 +154,12 @@ struct PausedDraft : LeavingADraft {};
 TEST_F(PausedDraft, ASaveChosenWhileAPauseIsOnItsWayFollowsItsAnswer) {
     auto* edited = qobject_cast<JobDetailView*>(view->editor());
     SyncJob draft = edited->draft();
-    draft.name += " (edited)";
-    edited->editDraft(draft);
-    for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
+    editName(*edited, draft);
     edited->toggleAutomaticRuns();
     leave(Way::otherRow);
     settle();
     ASSERT_NE(question(), nullptr);
     click(*question(), QMessageBox::AcceptRole);
-    settle();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);  // the pause alone
     fake.answerUpdate();
     settle();
