@@ -75,6 +75,12 @@ protected:
         fake.answerUpdate(std::move(result));
         settle();
     }
+    static void activeAndTyping(JobDetailView& view) {
+        view.show();
+        view.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        view.nameField()->setFocus();
+    }
     static void type(JobDetailView& view, const QString& text) {
         for (QChar c : text) QTest::keyClick(view.nameField(), c.toLatin1());
     }
@@ -98,11 +104,16 @@ protected:
     ManualExecutor timers{clock};
 };
 
+// A new job has only the form; it is created, by button or Return, once
+// validated without errors; Cancel and Escape leave it.
 TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     auto view = make(SyncJob::newJob(""), true);
-    view->show();
+    int dismissed = 0;
+    QObject::connect(view.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
+    activeAndTyping(*view);
     EXPECT_TRUE(view->overviewTab() == nullptr && view->actionsButton() == nullptr && view->advancedGroup() == nullptr);
     EXPECT_FALSE(view->primaryButton()->isEnabled());
+    QTest::keyClick(view->nameField(), Qt::Key_Return);
     answer(errors({ValidationIssue::emptyName, ValidationIssue::missingSource, ValidationIssue::missingDestination}));
     EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
     EXPECT_TRUE(view->nameCaption()->isVisible());
@@ -113,11 +124,13 @@ TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     EXPECT_FALSE(view->statusLabel()->isVisible());
     EXPECT_TRUE(view->primaryButton()->isEnabled() && view->warningRows()->isVisible());
     EXPECT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
-    int dismissed = 0;
-    QObject::connect(view.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
     view->secondaryButton()->click();
     EXPECT_EQ(dismissed, 1);
     EXPECT_TRUE(fake.pendingAdds.empty());
+    QTest::keyClick(view->nameField(), Qt::Key_Return);
+    EXPECT_EQ(fake.pendingAdds.size(), 1u);
+    QTest::keyClick(view->nameField(), Qt::Key_Escape);
+    EXPECT_EQ(dismissed, 2);
 }
 
 TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
@@ -189,12 +202,12 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
 TEST_F(JobDetailViewTest, SaveOutcomes) {
     int saved = 0;
     auto view = make(job, false, [&] { ++saved; });
-    view->show();
+    activeAndTyping(*view);
     answer();
     type(*view, "2");
     answer();
-    view->primaryButton()->click();
-    EXPECT_FALSE(view->nameField()->isEnabled());
+    QTest::keyClick(view->nameField(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(view->nameField()->isEnabled()) << "saving";
     updated(failure(std::runtime_error("The disk is full.")));
     EXPECT_EQ(view->errorLine()->text(), "The disk is full.");
     EXPECT_EQ(view->draft().name, "Photos2");
@@ -453,32 +466,6 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     view->editDraft(simple);
     view->resetAdvanced();
     EXPECT_EQ(view->draft().triggers, simple.triggers);
-}
-
-TEST_F(JobDetailViewTest, KeyboardShortcuts) {
-    auto view = shown();
-    view->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    answer();
-    view->nameField()->setFocus();
-    type(*view, "s");
-    answer();
-    QTest::keyClick(view->nameField(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
-    auto fresh = make(SyncJob::newJob("New"), true);
-    int dismissed = 0;
-    QObject::connect(fresh.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
-    fresh->show();
-    fresh->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(fresh.get()));
-    fresh->nameField()->setFocus();
-    QTest::keyClick(fresh->nameField(), Qt::Key_Return);
-    EXPECT_TRUE(fake.pendingAdds.empty());
-    answer();
-    QTest::keyClick(fresh->nameField(), Qt::Key_Return);
-    EXPECT_EQ(fake.pendingAdds.size(), 1u);
-    QTest::keyClick(fresh->nameField(), Qt::Key_Escape);
-    EXPECT_EQ(dismissed, 1);
 }
 
 // At the main window's minimum size, in the C and an English locale, with a
