@@ -17,12 +17,9 @@ TEST(AppModelAdapter, OneSignalPerPropertyAndAnswersLaterOnlyToLivingReceivers) 
     const SyncJob job = sampleJob();
     fake.setJobs({job});
     fake.setStatus(job.id, RunStatus::queued());
-    EXPECT_EQ(jobs.count(), 1);
-    EXPECT_EQ(statuses.count(), 1);
-    EXPECT_EQ(records.count(), 0);
+    EXPECT_EQ(std::tuple(jobs.count(), statuses.count(), records.count()), std::tuple(1, 1, 0));
     EXPECT_EQ(adapter.job(job.id), &adapter.jobs().front());
-    EXPECT_NE(adapter.status(job.id), nullptr);
-    EXPECT_EQ(adapter.lastRecord(job.id), nullptr);
+    EXPECT_TRUE(adapter.status(job.id) != nullptr && adapter.lastRecord(job.id) == nullptr);
     QObject receiver;
     std::vector<std::size_t> answers;
     adapter.archiveRoots(job.id, &receiver, [&](Result<AppModelAdapter::Roots> roots) { answers.push_back(roots.get().size()); });
