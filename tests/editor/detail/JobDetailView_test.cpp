@@ -497,12 +497,16 @@ TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
 }
 
 // Every text stands at least 4.5:1 from what is behind it, in either look,
-// on both tabs, Advanced open, triggers as lines.
+// on both tabs (the overview with its archive warning and a run's warnings),
+// Advanced open, triggers as lines.
 TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
     openAdvanced();
     job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
     job.options.archiveEnabled = false;
     fake.setJobs({job});
+    const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
+    fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
+    fake.setLastRecord(last);
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         for (const bool isNew : {false, true}) {
             SCOPED_TRACE(std::string(look.name) + (isNew ? " new" : ""));

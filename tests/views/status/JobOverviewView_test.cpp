@@ -3,7 +3,6 @@
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/JobOverviewView.h"
 #include "Kelto_Sync/ProgressPanel.h"
-#include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
 
@@ -27,12 +26,6 @@ struct OverviewHarness {
         made->setLocale(english);
         made->setJob(job);
         return made;
-    }
-    // A warning outcome as the last run and in the history.
-    void ranWithWarnings() {
-        const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
-        fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
-        fake.setLastRecord(last);
     }
 };
 
@@ -157,7 +150,9 @@ TEST(JobOverviewView, LastRunAndModeRows) {
 // take the colours an overview made in the new look has.
 TEST(JobOverviewView, TextColoursFollowThePalette) {
     OverviewHarness h;
-    h.ranWithWarnings();
+    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
+    h.fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
+    h.fake.setLastRecord(last);
     const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
         auto view = h.view();
         view->resize(560, 900);
@@ -198,25 +193,6 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
         return !label->text().isEmpty() && label->palette().color(QPalette::WindowText) == secondary;
     })) << "the title is secondary";
-}
-
-// The overview's texts stand at least 4.5:1 from the window in either look:
-// captions, the mode's description, the archive warning, the last run.
-TEST(JobOverviewView, BodyTextReadsInBothLooks) {
-    OverviewHarness h;
-    h.job.options.archiveEnabled = false;
-    h.fake.setJobs({h.job});
-    h.ranWithWarnings();
-    for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        SCOPED_TRACE(look.name);
-        QApplication::setPalette(look.palette);
-        auto view = h.view();
-        view->resize(640, 1200);
-        view->setDirty(true);
-        const auto findings = TextContrast::below(*view);
-        EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
-    }
-    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
 // The two columns line up row by row whichever of them has a volume line,
