@@ -599,10 +599,10 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
 // A live switch of the look, on the settings tab or during a run that
 // disables the form: every colour is then the one of an editor made in it.
 TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
-    const auto opened = [&](ValidationReport report) {
+    const auto opened = [&](ValidationReport report, bool settings = true) {
         auto view = shown(true);
         answer(std::move(report));
-        view->settingsTab()->click();
+        if (settings) view->settingsTab()->click();
         settle();
         return view;
     };
@@ -610,6 +610,12 @@ TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
         return opened(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
     });
     EXPECT_EQ(differences.join(u'\n').toStdString(), "");
+    // The overview tab with a run's warnings in its last run and history.
+    const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
+    fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
+    fake.setLastRecord(last);
+    const auto overview = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return opened({}, false); });
+    EXPECT_EQ(overview.join(u'\n').toStdString(), "");
     SyncProgress progress;
     progress.phase = SyncPhase::transferring;
     for (const auto& [from, to] : {std::pair{WidgetRender::lightPalette(), WidgetRender::darkPalette()},

@@ -146,23 +146,6 @@ TEST(JobOverviewView, LastRunAndModeRows) {
     EXPECT_EQ(view->findChild<QWidget*>("destination")->toolTip(), QString::fromStdString(h.job.destination.path));
 }
 
-// Through a switch of the look, the last run, the history and the columns
-// take the colours an overview made in the new look has.
-TEST(JobOverviewView, TextColoursFollowThePalette) {
-    OverviewHarness h;
-    const RunRecord last = record(h.job, 0, RunOutcome::completedWithWarnings());
-    h.fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
-    h.fake.setLastRecord(last);
-    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
-        auto view = h.view();
-        view->resize(560, 900);
-        view->show();
-        settle();
-        return view;
-    });
-    EXPECT_EQ(differences.join(u'\n').toStdString(), "");
-}
-
 // The endpoints row: each column as wide as its texts, the line right after
 // the source; a folder name of at most two lines; no volume line for an
 // unlabelled root file system; the outcome's colour on its icon only.
