@@ -29,7 +29,8 @@ TEST(IntervalTriggerEditor, StepperStopsAtEachUnitsFloorAndAtTheLargestCount) {
     EXPECT_TRUE(fifteen.sets.empty());
     QTest::mouseClick(fifteen.editor.upButton(), Qt::LeftButton);
     QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
-    EXPECT_EQ(fifteen.sets, (std::vector<std::pair<std::int64_t, IntervalUnit>>{{16, IntervalUnit::minutes}, {15, IntervalUnit::minutes}}));
+    EXPECT_EQ(fifteen.sets,
+              (std::vector<std::pair<std::int64_t, IntervalUnit>>{{16, IntervalUnit::minutes}, {15, IntervalUnit::minutes}}));
     EXPECT_FALSE(IntervalTriggerEditor::decremented(1, IntervalUnit::hours));
     EXPECT_EQ(IntervalTriggerEditor::decremented(2, IntervalUnit::days), 1);
     EXPECT_FALSE(IntervalTriggerEditor::decremented(std::numeric_limits<std::int64_t>::min(), IntervalUnit::days));
