@@ -110,8 +110,15 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
             EXPECT_EQ(sheet.button("cancel") != nullptr && sheet.button("continue") != nullptr, review);
             EXPECT_EQ(sheet.button("close") != nullptr, !review);
             EXPECT_EQ(sheet.details()->isVisible(), review || withReason);
+            // The user's toggle sticks, for that sheet only, in one look open or closed.
+            const auto look = DrawnPanels::of(*sheet.toggle());
+            sheet.toggle()->click();
+            EXPECT_EQ(DrawnPanels::of(*sheet.toggle()), look);
+            EXPECT_EQ(sheet.details()->isVisible(), !(review || withReason));
+            EXPECT_EQ(sheet.sheet.detailsOverride(), !(review || withReason));
         }
     }
+    EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
 }
 
 // "Details" open and close inside the sheet, which keeps its size: the title
@@ -146,21 +153,6 @@ TEST(PreviewSheet, ItKeepsItsSizeWithTheDetailsListFillingItsMiddle) {
             EXPECT_EQ(toggle->parentWidget(), list) << "the disclosure row heads the list";
         }
     }
-}
-
-TEST(PreviewSheet, TheUsersToggleOfDetailsSticksForThatSheetOnly) {
-    Sheet review(planOf({.toB = 2}));
-    QToolButton* toggle = review.toggle();
-    review.sheet.show();
-    const auto openLook = DrawnPanels::of(*toggle);
-    toggle->click();
-    EXPECT_EQ(DrawnPanels::of(*toggle), openLook) << "one look open or closed";
-    EXPECT_FALSE(review.details()->isVisible());
-    EXPECT_EQ(review.sheet.detailsOverride(), false);
-    EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
-    Sheet preview(planOf({.toB = 2}), false);
-    preview.toggle()->click();
-    EXPECT_TRUE(preview.sheet.detailsExpanded());
 }
 
 TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClosing) {

@@ -1,7 +1,6 @@
 #include "FenraCore/Contrast.h"
 #include "FenraCore/FenraTheme.h"
 #include "Kelto_Sync/Status/DeviceDot.h"
-#include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "tests/support/FakeVolumeSource.h"
@@ -108,19 +107,6 @@ TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
     ASSERT_NE(slot.statusView(), nullptr);
     EXPECT_EQ(slot.caption(), "50%");
     EXPECT_TRUE(slot.toolTip().isEmpty());
-}
-
-TEST(JobRunButtonTest, SyncsOrStopsAndIsNeverDisabled) {
-    int syncs = 0;
-    int stops = 0;
-    JobRunButton button("Photos", std::nullopt, false, SyncStrings{}, [&] { ++syncs; }, [&] { ++stops; });
-    EXPECT_TRUE(button.isEnabled()) << "a paused job runs by hand";
-    button.click();
-    button.setValues("Photos", RunStatus::queued(), false);
-    EXPECT_EQ(button.accessibleName(), "Stop, Photos");
-    EXPECT_TRUE(button.isEnabled());
-    button.click();
-    EXPECT_EQ(std::pair(syncs, stops), std::pair(1, 1));
 }
 
 TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
