@@ -71,7 +71,7 @@ TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnly) {
     EXPECT_EQ(draft.reports, 0);
 }
 
-TEST(SimpleWhenSection, ScheduleCarriesTheTimeBetweenDailyAndWeekly) {
+TEST(SimpleWhenSection, ScheduleCarriesTheTimeBetweenDailyAndWeeklyAndAnEmptiedWeekdaySetWarns) {
     EditorDraft draft;
     SimpleWhenSection section(SyncStrings::application(), draft.report());
     draft.attach(section, withTriggers({Trigger::daily({7, 15})}));
@@ -79,16 +79,20 @@ TEST(SimpleWhenSection, ScheduleCarriesTheTimeBetweenDailyAndWeekly) {
     EXPECT_EQ(section.timeEdit()->time(), QTime(7, 15));
     pick(section.schedulePicker(), SimpleWhenSection::weekly);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({2}, {7, 15})});
-    EXPECT_FALSE(section.weekdayRow()->isHidden());
-    EXPECT_TRUE(section.weekdayButton(2)->isChecked());
+    EXPECT_TRUE(section.weekdayButton(2)->isChecked() && section.weekdayMessage()->isHidden());
+    // An emptied weekday set keeps its row and warns.
+    QTest::mouseClick(section.weekdayButton(2), Qt::LeftButton);
+    EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({}, {7, 15})});
+    EXPECT_FALSE(section.weekdayRow()->isHidden() || section.weekdayMessage()->isHidden());
+    section.timeEdit()->setTime(QTime(18, 45));
     pick(section.schedulePicker(), SimpleWhenSection::daily);
-    EXPECT_EQ(draft.job.triggers, std::vector{Trigger::daily({7, 15})});
+    EXPECT_EQ(draft.job.triggers, std::vector{Trigger::daily({18, 45})});
     pick(section.schedulePicker(), SimpleWhenSection::every);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::every(1, IntervalUnit::hours)});
     EXPECT_FALSE(section.intervalEditor()->isHidden());
     pick(section.schedulePicker(), SimpleWhenSection::daily);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::daily({9, 0})});
-    EXPECT_EQ(draft.reports, 4);
+    EXPECT_EQ(draft.reports, 6);
 }
 
 TEST(SimpleWhenSection, OnConnectSwitchAndNoneLeaveEachOtherAlone) {
@@ -103,18 +107,6 @@ TEST(SimpleWhenSection, OnConnectSwitchAndNoneLeaveEachOtherAlone) {
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::onConnect(ConnectAction::run)});
     toggle(section.onConnectSwitch());
     EXPECT_TRUE(draft.job.triggers.empty());
-}
-
-TEST(SimpleWhenSection, EmptiedWeekdaySetKeepsItsRowAndWarns) {
-    EditorDraft draft;
-    SimpleWhenSection section(SyncStrings::application(), draft.report());
-    draft.attach(section, withTriggers({Trigger::weekly({2}, {8, 0})}));
-    EXPECT_TRUE(section.weekdayMessage()->isHidden());
-    QTest::mouseClick(section.weekdayButton(2), Qt::LeftButton);
-    EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({}, {8, 0})});
-    EXPECT_FALSE(section.weekdayRow()->isHidden() || section.weekdayMessage()->isHidden());
-    section.timeEdit()->setTime(QTime(18, 45));
-    EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({}, {18, 45})});
 }
 
 // A fresh machine's C.UTF-8 reads as American English: day initials, not
