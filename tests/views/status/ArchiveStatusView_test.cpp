@@ -139,25 +139,15 @@ TEST(ArchiveSize, GoesOnPastFoldersThatCannotBeListed) {
     EXPECT_EQ(ArchiveSize::total({root}, h.job.id), 160);
 }
 
-TEST(ArchiveStatusView, NoRootsMeansNothingToDoAndTheRetentionFollowsTheSavedJob) {
-    ArchiveHarness h;
-    auto view = h.view();
-    h.load(*view, AppModelAdapter::Roots{});
-    EXPECT_EQ(view->bytes(), 0);
-    EXPECT_FALSE(enabled(*view, "open") || enabled(*view, "clean") || shown(*view, "error"));
-    h.job.options.archiveRetentionDays.reset();
-    h.fake.setJobs({h.job});
-    EXPECT_TRUE(textOf(*view, "size").endsWith("Kept forever"));
-    h.fake.setJobs({});
-    EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(0, english));
-}
-
-TEST(ArchiveStatusView, SizesTheRootsAndOpensOrRevealsThem) {
+TEST(ArchiveStatusView, SizesTheRootsOpensOrRevealsThemAndNamesTheRetention) {
     ArchiveHarness h;
     const fs::path dest = h.root("dest");
     const fs::path source = h.root("source");
     h.archive(dest, 2000);
     auto view = h.view();
+    h.load(*view, AppModelAdapter::Roots{});  // no roots, nothing to do
+    EXPECT_FALSE(enabled(*view, "open") || enabled(*view, "clean") || shown(*view, "error"));
+    view->load();
     h.load(*view, AppModelAdapter::Roots{dest});
     EXPECT_EQ(view->bytes(), 2000);
     EXPECT_TRUE(enabled(*view, "open") && enabled(*view, "clean"));
@@ -173,6 +163,12 @@ TEST(ArchiveStatusView, SizesTheRootsAndOpensOrRevealsThem) {
     h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
     EXPECT_EQ(std::pair(view->bytes(), view->roots().size()), std::pair(std::int64_t{2000}, 2ul));
     EXPECT_TRUE(shown(*view, "error"));
+    // The retention beside the size follows the saved job.
+    h.job.options.archiveRetentionDays.reset();
+    h.fake.setJobs({h.job});
+    EXPECT_TRUE(textOf(*view, "size").endsWith("Kept forever"));
+    h.fake.setJobs({});
+    EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(2000, english));
 }
 
 TEST(ArchiveStatusView, CleanAsksFirstAndReloadsAfterwards) {
