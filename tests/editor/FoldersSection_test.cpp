@@ -176,7 +176,8 @@ TEST(FoldersSection, LateResultsAreDropped) {
     EXPECT_EQ(folders.draft.job.destination.path, folders.folder("other").toStdString());
     HeldLookups lookups;
     int reports = 0;
-    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services()).apply(Side::source, folders.folder("x"));
+    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services())
+        .apply(Side::source, folders.folder("x"));
     lookups.release(0);
     EXPECT_EQ(reports, 0);
 }

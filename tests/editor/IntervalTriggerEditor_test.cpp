@@ -29,8 +29,8 @@ TEST(IntervalTriggerEditor, StepperStopsAtEachUnitsFloorAndAtTheLargestCount) {
     EXPECT_TRUE(fifteen.sets.empty());
     QTest::mouseClick(fifteen.editor.upButton(), Qt::LeftButton);
     QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
-    EXPECT_EQ(fifteen.sets,
-              (std::vector<std::pair<std::int64_t, IntervalUnit>>{{16, IntervalUnit::minutes}, {15, IntervalUnit::minutes}}));
+    using Set = std::pair<std::int64_t, IntervalUnit>;
+    EXPECT_EQ(fifteen.sets, (std::vector<Set>{{16, IntervalUnit::minutes}, {15, IntervalUnit::minutes}}));
     EXPECT_FALSE(IntervalTriggerEditor::decremented(1, IntervalUnit::hours));
     EXPECT_EQ(IntervalTriggerEditor::decremented(2, IntervalUnit::days), 1);
     EXPECT_FALSE(IntervalTriggerEditor::decremented(std::numeric_limits<std::int64_t>::min(), IntervalUnit::days));
@@ -82,7 +82,8 @@ TEST(IntervalTriggerEditor, LongestIntervalsAndLocaleDigits) {
     const QString tooLongText = SyncStrings::application().text(QStringLiteral("validation.intervalTooLong"), english);
     for (const auto& [value, unit] : tooLong) {
         Interval interval(value, unit);
-        EXPECT_TRUE(!interval.editor.issueLabel()->isHidden() && interval.editor.issueLabel()->text() == tooLongText) << value;
+        const QLabel* issue = interval.editor.issueLabel();
+        EXPECT_TRUE(!issue->isHidden() && issue->text() == tooLongText) << value;
     }
     Interval year(525'600, IntervalUnit::minutes);
     EXPECT_TRUE(year.editor.issueLabel()->isHidden());

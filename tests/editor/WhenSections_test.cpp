@@ -102,7 +102,8 @@ TEST(SimpleWhenSection, OnConnectSwitchAndNoneLeaveEachOtherAlone) {
     job.source = on(VolumeKind::removable, "Photos");
     draft.attach(section, job);
     toggle(section.onConnectSwitch());
-    EXPECT_EQ(draft.job.triggers, (std::vector{Trigger::every(1, IntervalUnit::hours), Trigger::onConnect(ConnectAction::run)}));
+    EXPECT_EQ(draft.job.triggers,
+              (std::vector{Trigger::every(1, IntervalUnit::hours), Trigger::onConnect(ConnectAction::run)}));
     pick(section.schedulePicker(), SimpleWhenSection::none);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::onConnect(ConnectAction::run)});
     toggle(section.onConnectSwitch());

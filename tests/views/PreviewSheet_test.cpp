@@ -71,7 +71,8 @@ public:
 TEST(PreviewSheet, SharesOfEachSideRoundHalvesAwayFromZero) {
     EXPECT_EQ(Sheet(planOf({.onA = 5, .onB = 1, .entriesA = 120, .entriesB = 3})).text("archivedFigure"),
               QStringLiteral("A: 5 (4%) \u00B7 B: 1 (33%)"));
-    EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"), "A: 1 (13%) \u00B7 B: 0 (0%)");
+    EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"),
+              "A: 1 (13%) \u00B7 B: 0 (0%)");
     EXPECT_EQ(Sheet(planOf({.onA = 3, .onB = 2, .entriesA = 2})).text("archivedFigure"), "A: 3 (150%) \u00B7 B: 2 (0%)");
     EXPECT_EQ(PreviewSheet::share(1, 200), 1);  // 0.5 %
     EXPECT_EQ(PreviewSheet::share(-1, 200), -1);

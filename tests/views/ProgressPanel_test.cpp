@@ -73,8 +73,9 @@ TEST(ProgressPanel, ATransferShowsItsFiguresAndStopsOnce) {
     EXPECT_EQ(stops, 1);
     // A rate or time left without a whole 64-bit value is left out.
     const double nan = std::numeric_limits<double>::quiet_NaN(), infinity = std::numeric_limits<double>::infinity();
-    for (const auto& [value, kept] : std::vector<std::pair<double, bool>>{
-             {nan, false}, {1e300, false}, {-1e300, false}, {infinity, false}, {9223372036854775808.0, false}, {9.0e18, true}}) {
+    for (const auto& [value, kept] : std::vector<std::pair<double, bool>>{{nan, false}, {1e300, false},
+                                                                           {-1e300, false}, {infinity, false},
+                                                                           {9223372036854775808.0, false}, {9.0e18, true}}) {
         panel.setProgress(transfer(value, value));
         EXPECT_EQ(shown(panel, "rate"), kept) << value;
         EXPECT_EQ(shown(panel, "eta"), kept) << value;

@@ -51,8 +51,10 @@ protected:
     // Tests read keys; `app` shows the application's texts.
     std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew = false, std::function<void()> onSaved = {},
                                         bool app = false) {
-        JobDetailView::Services services{{{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared(), &timers};
-        auto view = std::make_unique<JobDetailView>(adapter, original, isNew, app ? SyncStrings::application() : SyncStrings(),
+        JobDetailView::Services services{
+            {{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared(), &timers};
+        auto view = std::make_unique<JobDetailView>(adapter, original, isNew,
+                                                    app ? SyncStrings::application() : SyncStrings(),
                                                     std::move(onSaved), nullptr, services);
         view->resize(640, 720);
         return view;
@@ -614,7 +616,8 @@ TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
     const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
     fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
     fake.setLastRecord(last);
-    const auto overview = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return opened({}, false); });
+    const auto overview =
+        WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return opened({}, false); });
     EXPECT_EQ(overview.join(u'\n').toStdString(), "");
     SyncProgress progress;
     progress.phase = SyncPhase::transferring;

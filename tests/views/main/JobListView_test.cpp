@@ -301,7 +301,8 @@ TEST_P(AlertFixture, TheWholeTitleIsReadableAndAShortMessageSitsOnOneLine) {
         const QRect room(0, 0, (*label)->contentsRect().width(), 100000);
         EXPECT_LE((*label)->fontMetrics().boundingRect(room, Qt::TextWordWrap, message).width(), room.width()) << "cut";
     } else {
-        EXPECT_EQ((*label)->heightForWidth((*label)->width()), (*label)->heightForWidth(10000)) << "wrapped: " << message.toStdString();
+        EXPECT_EQ((*label)->heightForWidth((*label)->width()), (*label)->heightForWidth(10000))
+            << "wrapped: " << message.toStdString();
     }
 }
 

@@ -131,7 +131,8 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     if (reply.stores) {
         EXPECT_EQ(stored.front().first, draft);
         Result<void> answer;
-        if (reply.rejected) answer = std::make_exception_ptr(AppModelError::invalidJob({{ValidationIssue::missingSource}, {}}));
+        const ValidationReport missing{{ValidationIssue::missingSource}, {}};
+        if (reply.rejected) answer = std::make_exception_ptr(AppModelError::invalidJob(missing));
         inSheet() ? fake.answerAdd(answer) : fake.answerUpdate(answer);
         settle();
     }

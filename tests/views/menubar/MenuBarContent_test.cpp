@@ -224,7 +224,8 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     std::vector<QPushButton*> buttons = commands(*content);
     buttons.push_back(content->syncAllButton());
     for (QPushButton* button : buttons) {
-        EXPECT_TRUE(button->isVisible() && content->rect().contains(QRect(button->mapTo(content.get(), QPoint()), button->size())))
+        const QRect at(button->mapTo(content.get(), QPoint()), button->size());
+        EXPECT_TRUE(button->isVisible() && content->rect().contains(at))
             << button->objectName().toStdString();
     }
 }

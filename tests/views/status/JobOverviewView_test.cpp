@@ -208,7 +208,9 @@ TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
 TEST(JobOverviewView, ReadsOutItsRowsWholeAndOpensTheHistorySheet) {
     OverviewHarness h;
     auto view = h.view();
-    const auto element = [&](const char* name) { return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(name)); };
+    const auto element = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(name));
+    };
     EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
     for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
     view->show();

@@ -75,7 +75,10 @@ void FakeAppModel::answerUpdate(Result<void> result) {
 
 void FakeAppModel::answerDelete(Result<void> result) {
     auto [jobID, done] = takeOldest(pendingDeletes, "delete");
-    if (result.hasValue()) std::erase_if(jobs_, [&](const SyncJob& job) { return job.id == jobID; }), notify(Property::jobs);
+    if (result.hasValue()) {
+        std::erase_if(jobs_, [&](const SyncJob& job) { return job.id == jobID; });
+        notify(Property::jobs);
+    }
     done(std::move(result));
 }
 
