@@ -1,6 +1,7 @@
 #include "SyncAutomation/SyncCoordinator.h"
 #include "SyncAutomation/FileSystemPlaces.h"
 
+#include "SyncAutomation/AutomationFakes_test.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncAutomation/VolumeInspectorError.h"
 #include "SyncModel/Support/FileIO.h"
@@ -24,20 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::volumeIdentity;
 
-// Resolution and previews that fail before planning never start rsync.
-class NoRsync final : public RsyncRunner {
-public:
-    RsyncExit run(const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token, const RawLineHandler&,
-                  const EventHandler&) const override {
-        ADD_FAILURE() << "rsync was started";
-        return RsyncExit(1, {});
-    }
-    RsyncExit runBetween(int, int, const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token,
-                         const RawLineHandler&, const EventHandler&) const override {
-        ADD_FAILURE() << "rsync was started";
-        return RsyncExit(1, {});
-    }
-};
+using test::NoRsync;
 
 template <class Call>
 std::optional<SyncPreviewError> previewErrorOf(Call&& call) {
@@ -110,33 +98,34 @@ struct Coordinator : ::testing::Test {
     }
 };
 
-TEST_F(Coordinator, WhenBothSidesAreUnavailableTheSourcesReasonIsGiven) {
+// An id not in the list is not found anywhere; when both sides are
+// unavailable the source's reason is given, and a preview starts nothing.
+TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
+    const auto notFound = SyncPreviewError::jobNotFound();
+    const Uuid missing = Uuid::random();
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);  // an empty or unreadable list
     const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Photos");
     const Endpoint internal = endpointAt(tmp / "Backup");
     const Uuid diskFirst = addJob(SyncMode::mirror, onDisk, internal).id;
     const Uuid internalFirst = addJob(SyncMode::mirror, internal, onDisk).id;
-    unplug(tmp / "Stick");
-    fs::remove(tmp / "Backup");
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
+    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
+    EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
 
+    unplug(tmp / "Stick");
+    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(internalFirst, {}); }),
+              SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
+    EXPECT_FALSE(fs::exists(tmp / "support/state"));
+    fs::remove(tmp / "Backup");
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(diskFirst); }),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(internalFirst); }),
               SyncPreviewError::unavailable(SkipReason::folderMissing));
 }
 
-TEST_F(Coordinator, AnIdNotInTheListIsNotFoundEverywhere) {
-    const auto notFound = SyncPreviewError::jobNotFound();
-    const Uuid missing = Uuid::random();
-    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);  // an empty or unreadable list
-
-    addJob(SyncMode::mirror, endpointAt(tmp / "a"), endpointAt(tmp / "b"));
-    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
-    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
-    EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
-}
-
-TEST_F(Coordinator, TwoWayJobsCompareTimesWithTheCoarserWindowOneWayJobsEachWithItsOwn) {
-    // FAT keeps times to two seconds; ext4 exactly.
+// FAT keeps times to two seconds, ext4 exactly: a two-way job compares with
+// the coarser window, a one-way job each side with its own.
+TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth) {
     const Endpoint onFat = endpointAt(disk("Stick", "USB", "vfat") / "Photos");
     const Endpoint onExt4 = endpointAt(tmp / "Backup");
     const Uuid twoWay = addJob(SyncMode::twoWay, onFat, onExt4).id;
@@ -156,16 +145,13 @@ TEST_F(Coordinator, TwoWayJobsCompareTimesWithTheCoarserWindowOneWayJobsEachWith
     EXPECT_EQ(own.traitsB.modifyWindow, 0);
     EXPECT_EQ(own.a, tmp / "Stick/Photos");
     EXPECT_EQ(own.b, tmp / "Backup");
-}
 
-TEST_F(Coordinator, ANetworkSideMakesBothDerivedTraitsNetworkButNotTheLocalRawOnes) {
+    // A network side makes both derived traits network, not the local raw ones.
     fs::create_directories(tmp / "share");
     VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "export", "nfs4");
     share.remountURL = Url::parse("nfs://server/export");
     source.add(tmp / "share", share);
-    const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "Photos"), endpointAt(tmp / "share/Photos")).id;
-
-    const auto resolved = coordinator.resolve(id);
+    const auto resolved = coordinator.resolve(addJob(SyncMode::mirror, onExt4, endpointAt(tmp / "share/Photos")).id);
     EXPECT_FALSE(resolved.rawA.isNetwork);
     EXPECT_TRUE(resolved.rawB.isNetwork);
     EXPECT_TRUE(resolved.traitsA.isNetwork);
@@ -215,15 +201,6 @@ TEST_F(Coordinator, AnInternalEndpointTakesTheIdentityLookedUpNowOrKeepsItsOwn) 
     EXPECT_EQ(identityLookups, 4);
     EXPECT_EQ(kept.job.source.volume, photos.volume);
     EXPECT_EQ(kept.job.source.volume.name, "system");
-}
-
-TEST_F(Coordinator, APreviewWithoutItsDestinationDiskStartsNothing) {
-    const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Backup");
-    const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "Photos"), onDisk).id;
-    unplug(tmp / "Stick");
-    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(id, {}); }),
-              SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
-    EXPECT_FALSE(fs::exists(tmp / "support/state"));
 }
 
 TEST_F(Coordinator, AvailableRootsAreTheMountedSidesThatHoldArchives) {
