@@ -145,25 +145,16 @@ struct Model : ::testing::Test {
             return Result<T>(std::make_exception_ptr(std::logic_error("never answered")));
         return std::move(*answer);
     }
-    Result<void> add(const SyncJob& job) {
-        return answerOf<void>([&](auto done) { model->addJob(job, done); });
+    Result<void> add(const SyncJob& job) { return answerOf<void>([&](auto done) { model->addJob(job, done); }); }
+    Result<void> update(const SyncJob& job) { return answerOf<void>([&](auto done) { model->updateJob(job, done); }); }
+    Result<void> remove(const Uuid& id) { return answerOf<void>([&](auto done) { model->deleteJob(id, done); }); }
+    Result<SyncPlan> preview(const Uuid& id) {
+        return answerOf<SyncPlan>([&](auto done) { model->preview(id, done); });
     }
-    Result<void> update(const SyncJob& job) {
-        return answerOf<void>([&](auto done) { model->updateJob(job, done); });
+    Result<AppModel::Roots> roots(const Uuid& id) {
+        return answerOf<AppModel::Roots>([&](auto done) { model->archiveRoots(id, done); });
     }
-    Result<void> remove(const Uuid& jobID) {
-        return answerOf<void>([&](auto done) { model->deleteJob(jobID, done); });
-    }
-    Result<SyncPlan> preview(const Uuid& jobID) {
-        return answerOf<SyncPlan>([&](auto done) { model->preview(jobID, done); });
-    }
-    Result<AppModel::Roots> roots(const Uuid& jobID) {
-        return answerOf<AppModel::Roots>([&](auto done) { model->archiveRoots(jobID, done); });
-    }
-    Result<void> prune(const Uuid& jobID) {
-        return answerOf<void>([&](auto done) { model->pruneArchives(jobID, done); });
-    }
-
+    Result<void> prune(const Uuid& id) { return answerOf<void>([&](auto done) { model->pruneArchives(id, done); }); }
     // Everything posted to the runner so far has been handled, and what it
     // posted back has run.
     void settle() {
@@ -249,7 +240,6 @@ TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
     }
     ASSERT_FALSE(failure.empty());
     start();
-
     EXPECT_EQ(model->jobs(), (Jobs{first, broken, last}));
     EXPECT_EQ(model->lastRecords(), (AppModel::RecordMap{{first.id, newer}}));
     EXPECT_EQ(model->errorMessage(), failure);
@@ -273,14 +263,12 @@ TEST_F(Model, AddingValidatesThenAppendsAndReadsTheListBack) {
     start();
     int jobNotices = 0;
     const auto watch = model->observe(Property::jobs, [&] { ++jobNotices; });
-
     const SyncJob added = makeJob("Added");
     ASSERT_TRUE(add(added).hasValue());
     EXPECT_EQ(store->load(), (Jobs{existing, added}));
     EXPECT_EQ(model->jobs(), store->load());
     EXPECT_EQ(jobNotices, 1);
     EXPECT_EQ(scheduler.changes, 1);
-
     // The same UUID again, even while the first add is still on its way.
     EXPECT_EQ(errorOf<AppModelError>(add(added)), AppModelError::jobBusy());
     const SyncJob twice = makeJob("Twice");
@@ -290,7 +278,6 @@ TEST_F(Model, AddingValidatesThenAppendsAndReadsTheListBack) {
     EXPECT_TRUE(answers[0].hasValue());
     EXPECT_EQ(errorOf<AppModelError>(answers[1]), AppModelError::jobBusy());
     EXPECT_EQ(store->load(), (Jobs{existing, added, twice}));
-
     // Refused before the runner is asked: nothing written, nobody told.
     SyncJob nameless = makeJob("Nameless");
     nameless.name = "  ";
@@ -333,13 +320,11 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
     writeBaseline(twoWay.id);
     writeBaseline(other.id);
     start();
-
     SyncJob renamed = twoWay;
     renamed.name = "Pictures";
     ASSERT_TRUE(update(renamed).hasValue());
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 3u);
     EXPECT_EQ(model->jobs(), (Jobs{renamed, other}));
-
     const SyncJob moved = movedTo(renamed, "Elsewhere");
     ASSERT_TRUE(update(moved).hasValue());
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 0u);
@@ -347,13 +332,11 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
     EXPECT_EQ(store->load(), (Jobs{moved, other}));
     EXPECT_EQ(model->jobs(), store->load());
     EXPECT_EQ(scheduler.changes, 2);
-
     // A copy job has no baseline: a new source is no error.
     SyncJob copy = other;
     copy.mode = SyncMode::copy;
     copy.source = endpointAt(tmp / "New source");
     ASSERT_TRUE(update(copy).hasValue());
-
     EXPECT_EQ(errorOf<AppModelError>(update(makeJob("Unknown"))), AppModelError::jobNotFound());
     SyncJob invalid = moved;
     invalid.source.path.clear();
@@ -369,7 +352,6 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     start();
     ASSERT_TRUE(model->lastRecords().contains(gone.id));
-
     ASSERT_TRUE(remove(gone.id).hasValue());
     EXPECT_EQ(model->jobs(), Jobs{kept});
     EXPECT_EQ(store->load(), Jobs{kept});
@@ -402,7 +384,6 @@ TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
     ::utimensat(AT_FDCWD, a.c_str(), old, 0);
     const fs::path leftAtMoved = marker(moved.destination.path, 'B');
     start();
-
     ASSERT_TRUE(remove(gone.id).hasValue());
     EXPECT_FALSE(fs::exists(leftAtA));
     EXPECT_FALSE(fs::exists(leftInB));
@@ -410,7 +391,6 @@ TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
     struct stat info {};
     ::stat(a.c_str(), &info);
     EXPECT_EQ(std::pair(info.st_mtim.tv_sec, info.st_mtim.tv_nsec), std::pair(old[0].tv_sec, old[0].tv_nsec));
-
     ASSERT_TRUE(update(movedTo(moved, "Elsewhere")).hasValue());
     EXPECT_FALSE(fs::exists(leftAtMoved));
 }
@@ -432,7 +412,6 @@ TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
     ASSERT_TRUE(main.runUntil([&] { return model->statuses().contains(queued.id); }));
     expectRefusedAsBusy(running);
     expectRefusedAsBusy(queued);
-
     std::optional<JobLock> elsewhere = JobLock::tryTake(coordinator.lockFile(job.id));
     ASSERT_TRUE(elsewhere);
     expectRefusedAsBusy(job);
@@ -442,7 +421,6 @@ TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
     EXPECT_TRUE(fs::exists(run / "replaced.jpg"));
     EXPECT_EQ(store->load(), (Jobs{running, queued, job}));
     EXPECT_EQ(scheduler.changes, 0);
-
     elsewhere.reset();
     ASSERT_TRUE(prune(job.id).hasValue());
     EXPECT_FALSE(fs::exists(run));
@@ -460,7 +438,6 @@ TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
     writeBaseline(twoWay.id);
     start();
     ASSERT_EQ(model->jobs(), Jobs{twoWay});
-
     for (const auto& failed : {update(movedTo(twoWay, "Elsewhere")), remove(twoWay.id)}) {
         const auto failure = errorOf<FileError>(failed);
         ASSERT_TRUE(failure);
@@ -502,7 +479,6 @@ TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
     ASSERT_TRUE(unmount || ::geteuid() != 0);
     history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     start();
-
     ASSERT_TRUE(remove(gone.id).hasValue());
     EXPECT_EQ(store->load(), Jobs{kept});
     EXPECT_EQ(model->jobs(), Jobs{kept});
@@ -529,14 +505,12 @@ TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
         events.push_back("finished " + std::string(enumName(finished.trigger)));
         EXPECT_EQ(model->lastRecords().at(job.id), finished);
     });
-
     model->runNow(job.id);
     runs.endWhenStarted(0, RunOutcome::skipped(SkipReason::deviceNotConnected));
     ASSERT_TRUE(main.runUntil([&] { return events.size() == 3; }));
     EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "manualSkip", "finished manual"}));
     ASSERT_TRUE(model->manualSkip());
     EXPECT_EQ(model->manualSkip()->outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
-
     const RunRecord shown = *model->manualSkip();
     events.clear();
     runner->enqueue(job.id, RunTrigger::schedule);
@@ -545,7 +519,6 @@ TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
     EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "finished schedule"}));
     EXPECT_EQ(model->manualSkip(), shown);
     EXPECT_EQ(model->lastRecords().at(job.id).trigger, RunTrigger::schedule);
-
     events.clear();
     std::vector<RunRecord> published;
     const auto after = runner->observeCompletions(main, [&](const RunRecord& r) { published.push_back(r); });
@@ -565,7 +538,6 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
     const SyncJob third = makeJob("Third");
     test::saveJobs(*store, {first, disabled, third});
     start();
-
     model->runNow(Uuid::random());  // not listed: nothing
     model->runAll();
     ASSERT_TRUE(main.runUntil([&] { return model->statuses().size() == 2; }));
@@ -580,7 +552,6 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
     ASSERT_TRUE(main.runUntil([&] { return model->lastRecords().size() == 2; }));
     settle();
     EXPECT_EQ(runs.runCount(), 2u);
-
     model->runNow(disabled.id);  // run now does not ask whether the job is enabled
     ASSERT_TRUE(runs.waitForRuns(3));
     EXPECT_EQ(runs.call(2).jobID, disabled.id);
@@ -594,21 +565,18 @@ TEST_F(Model, ShutdownWaitsUntilNoJobIsRunning) {
     model->runNow(waiting.id);
     runUntilRunning(active.id);
     ASSERT_TRUE(runs.waitForRuns(1));
-
     bool done = false;
     model->shutdown([&] { done = true; });
     settle();
     main.runPending();
     EXPECT_FALSE(done);
     EXPECT_EQ(model->statuses(), (StatusMap{{active.id, RunStatus::running(SyncProgress{})}}));
-
     // Parked for review while stopping: no longer running, so that is enough.
     SyncPlan plan;
     plan.deletionCount = 3;
     runs.end(0, RunOutcome::needsReview("Review"), plan);
     ASSERT_TRUE(main.runUntil([&] { return done; }));
     EXPECT_EQ(model->statuses(), (StatusMap{{active.id, RunStatus::awaitingConfirmation(plan)}}));
-
     bool again = false;
     model->shutdown([&] { again = true; });
     ASSERT_TRUE(main.runUntil([&] { return again; }));
@@ -628,7 +596,6 @@ TEST_F(Model, PreviewsRootsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinat
     const SyncJob busy = saved("Busy");
     std::erase_if(volumes.table, [&](const MountedFileSystem& m) { return m.mountPoint == tmp / "Stick"; });
     start();
-
     EXPECT_EQ(errorOf<AppModelError>(preview(Uuid::random())), AppModelError::jobNotFound());
     EXPECT_EQ(errorOf<SyncPreviewError>(preview(unplugged.id)),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
@@ -642,7 +609,6 @@ TEST_F(Model, PreviewsRootsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinat
     EXPECT_EQ(errorOf<SyncPreviewError>(roots(gone)), SyncPreviewError::jobNotFound());
     EXPECT_EQ(errorOf<SyncPreviewError>(prune(gone)), SyncPreviewError::jobNotFound());
     EXPECT_EQ(roots(unplugged.id).get(), std::vector<fs::path>{});
-
     // Without a coordinator no job is found.
     model.reset();
     start(false);
@@ -665,7 +631,6 @@ TEST_F(Model, PruningRemovesEveryArchivedRunOnBothSidesOfATwoWayJob) {
         fs::create_directories(archive / ArchiveRunID::make(now.adding(3600)));
     }
     start();
-
     EXPECT_EQ(roots(job.id).get(), sides);
     ASSERT_TRUE(prune(job.id).hasValue());
     for (const fs::path& side : sides) {
@@ -688,7 +653,6 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     for (Property property : {Property::jobs, Property::statuses, Property::lastRecords, Property::errorMessage,
                               Property::onRunFinished, Property::manualSkip, Property::requestedJobID})
         watches.push_back(model->observe(property, [&notices, property] { ++notices[property]; }));
-
     for (int twice = 0; twice < 2; ++twice) {
         model->setErrorMessage("Could not read");
         model->setRequestedJobID(job.id);
@@ -697,7 +661,6 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     model->setManualSkip(std::nullopt);
     EXPECT_EQ(notices, (std::map<Property, int>{
                            {Property::errorMessage, 1}, {Property::requestedJobID, 1}, {Property::onRunFinished, 2}}));
-
     // The same job saved again is read back equal: the file is, the list is not, news.
     notices.clear();
     ASSERT_TRUE(update(job).hasValue());
@@ -705,7 +668,6 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     // Deleting an unlisted job removes a key that is not there: still news.
     ASSERT_TRUE(remove(Uuid::random()).hasValue());
     EXPECT_EQ(notices, (std::map<Property, int>{{Property::lastRecords, 1}}));
-
     // The runner republishes an unchanged map when an idle job is cancelled.
     notices.clear();
     model->cancel(Uuid::random());
@@ -714,7 +676,6 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     model->runNow(job.id);
     runUntilRunning(job.id);
     EXPECT_GE(notices[Property::statuses], 1);
-
     // An observer that lets go hears nothing more.
     watches.clear();
     notices.clear();

@@ -165,8 +165,8 @@ struct SchedulerTest : ::testing::Test {
     }
 
     void make(MainExecutor* executor = nullptr) {
-        scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents, executor ? *executor : main,
-                                                          workers, clock, services(),
+        scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents,
+                                                          executor ? *executor : main, workers, clock, services(),
                                                           AutomationScheduler::defaultSettleDelay);
     }
     void startScheduler(MainExecutor* executor = nullptr) {
@@ -275,7 +275,6 @@ TEST_F(SchedulerTest, NoTimerWithoutAUsableTimedTriggerOnAnEnabledJob) {
     startScheduler();
     for (const Uuid& id : {connectOnly, badTimes, disabledID}) EXPECT_EQ(scheduler->pendingFire(id), std::nullopt);
     EXPECT_EQ(main.delayedCount(), 0u);
-
     // A timer that existed goes when its job is disabled.
     SyncJob job = jobs[1];
     job.triggers.push_back(hourly());
@@ -357,7 +356,6 @@ TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumps) {
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(halfPastEight), utc(2026, 6, 10, 6, 30));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 30 * minute);
-
     jumpWallClock(hour + 45 * minute);  // 09:45
     systemEvents.send(SystemEvent::clockChanged);
     flush();
@@ -374,7 +372,6 @@ TEST_F(SchedulerTest, ADueDateIsDroppedWhenTheTriggersChangedOrARunStartedSince)
     const Uuid untouched = add({daily(8, 30)}).id;
     for (const SyncJob& job : jobs) lastRuns[job.id] = start.adding(-minute);
     startScheduler();
-
     // Saved, but the model has not told the scheduler yet.
     jobs[0].triggers = {daily(8, 45)};
     jumpWallClock(40 * minute);  // 08:40
@@ -496,7 +493,6 @@ TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSe
     EXPECT_EQ(scheduler->pendingFire(hourlyJob), start.adding(-30 * 24 * hour + hour));
     advance(2 * hour);
     EXPECT_EQ(runner.requests.size(), 2u);  // counted from the clock as it stood
-
     runner.requests.clear();
     jumpWallClock(30 * 24 * hour - 2 * hour + 20 * minute);  // set right: start + 20 minutes
     systemEvents.send(SystemEvent::clockChanged);
@@ -530,7 +526,6 @@ TEST_F(ConnectTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCan
     advance(0.1);
     EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::connect}}));
     EXPECT_EQ(main.delayedCount(), 0u);
-
     // Another volume going leaves the task alone; the job's own drive ends it.
     volumeEvents.send(VolumeEvent::mounted(stickRoot));
     advance(5);
@@ -610,7 +605,6 @@ TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {
     advance(10);
     EXPECT_EQ(asked, std::vector<Uuid>{toAsk});
     EXPECT_TRUE(runner.requests.empty());
-
     jobs = {};
     add({onConnect});
     add({onConnectAsk});
@@ -625,7 +619,6 @@ TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {
     advance(20);
     EXPECT_TRUE(runner.requests.empty());
     EXPECT_EQ(asked.size(), 1u);
-
     jobs.resize(1);
     unmount(stickRoot);
     flush();
@@ -648,7 +641,6 @@ TEST_F(ConnectTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceThe
     const Uuid internalID = internal.id;
     for (const Uuid& id : {appeared, asks, internalID}) lastSuccesses[id] = start.adding(-2 * hour);
     lastSuccesses[notSince] = start.adding(-30 * minute);
-
     startScheduler();
     EXPECT_EQ(runner.requests, (Requests{{appeared, RunTrigger::catchUp},
                                          {neverSucceeded, RunTrigger::catchUp},

@@ -36,12 +36,10 @@ TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPoint) {
     fs::create_directories(first / "Photos/2024");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Photos/2024", source);
     EXPECT_EQ(resolve(endpoint), R::available(first / "Photos/2024"));
-
     // Unmounted and mounted at another place, with the same folder there.
     source.table.back().mountPoint = second;
     fs::rename(first / "Photos", second / "Photos");
     EXPECT_EQ(resolve(endpoint), R::available(second / "Photos/2024"));
-
     Endpoint atRoot = endpoint;
     atRoot.relativePath = "";
     atRoot.fileID.reset();
@@ -117,14 +115,12 @@ TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem
     fs::create_directories(first / "Docs");  // the stick's Photos/Docs
     fs::create_directories(first / "2024");
     fs::create_directories(second / "Docs");
-
     const Endpoint docs = VolumeInspector::endpoint(second / "Docs", source);
     EXPECT_EQ(docs.relativePath, "Docs");
     EXPECT_EQ(resolve(docs), R::available(second / "Docs"));
     const Endpoint photos = VolumeInspector::endpoint(first / "2024", source);
     EXPECT_EQ(photos.relativePath, "Photos/2024");
     EXPECT_EQ(resolve(photos), R::available(first / "2024"));
-
     source.table.pop_back();  // the whole stick gone: nothing shows its Docs
     EXPECT_EQ(resolve(docs), R::folderMissing());
     EXPECT_EQ(resolve(photos), R::available(first / "2024"));

@@ -44,7 +44,6 @@ TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     EXPECT_TRUE(Mounts().add("/img", "/", 9).add("/B/m", "/in", 9).overlap("/img/in/deep", "/B"));
     // A mount at the side itself.
     EXPECT_TRUE(Mounts().add("/B", "/A", 1).overlap("/A/sub", "/B"));
-
     // Neither tree reaches the other: a disk mounted inside the mirrored
     // home, a bind of a third folder, sibling names, another device.
     EXPECT_FALSE(Mounts().add("/home/me/disk", "/", 5).overlap("/home/me", "/backup"));

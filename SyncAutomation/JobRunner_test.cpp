@@ -124,6 +124,9 @@ struct Runner : ::testing::Test {
         EXPECT_TRUE(main.runUntil([&] { return accepted.has_value(); }));
         return accepted.value_or(false);
     }
+    void enqueueAll(std::initializer_list<Uuid> jobs) {
+        for (const Uuid& job : jobs) ASSERT_TRUE(enqueue(job));
+    }
     // Calls an operation of the runner that answers with nothing, and waits.
     template <typename Operation>
     void await(Operation operation) {
@@ -208,7 +211,6 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrent
     ASSERT_TRUE(enqueue(b, RunTrigger::schedule));
     ASSERT_TRUE(enqueue(c, RunTrigger::connect));
     EXPECT_EQ(statuses, (StatusMap{{a, started}, {b, RunStatus::queued()}, {c, RunStatus::queued()}}));
-
     for (std::size_t index = 0; index < 3; ++index) {
         ASSERT_TRUE(runs.waitForRuns(index + 1));
         settle();
@@ -239,8 +241,7 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrent
 TEST_F(Runner, TheNextJobStaysQueuedUntilTheRecordIsPublished) {
     HoldingExecutor holding;
     auto held = runner->observeCompletions(holding, [](const RunRecord&) {});
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(enqueue(b));
+    enqueueAll({a, b});
     runs.endWhenStarted(0, RunOutcome::success());
     ASSERT_TRUE(holding.waitForPost());  // the runner is handing A's record over
     EXPECT_EQ(firstMapOfANewObserver(), (StatusMap{{b, RunStatus::queued()}}));
@@ -257,7 +258,6 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     EXPECT_TRUE(performIfIdle(a, [&] { ranOffMain = !main.isCurrent(); }).hasValue());
     EXPECT_TRUE(ranOffMain);
     EXPECT_THROW(performIfIdle(a, [] { throw PreviewFailure("disk full"); }).get(), PreviewFailure);
-
     ASSERT_TRUE(enqueue(a));
     EXPECT_FALSE(enqueue(a));  // running
     ASSERT_TRUE(enqueue(b));
@@ -271,14 +271,12 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
         expectBusy(performIfIdle(job, [&] { ++ran; }).error());
         expectBusy(previewError(job));
     }
-
     park(0, 40);
     ASSERT_TRUE(runs.waitForRuns(2));
     EXPECT_FALSE(enqueue(a));  // parked
     expectBusy(performIfIdle(a, [&] { ++ran; }).error());
     expectBusy(previewError(a));
     EXPECT_EQ(ran, 0);
-
     const auto failure = std::make_exception_ptr(PreviewFailure("The disk is not connected."));
     previewer.answer(0, {}, failure);
     EXPECT_EQ(awaitPreview(first).error(), failure);  // the very error the previewer threw
@@ -289,7 +287,6 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     EXPECT_EQ(awaitPreview(again).get(), planWith(3));
     EXPECT_TRUE(performIfIdle(c, [&] { ++ran; }).hasValue());
     EXPECT_EQ(ran, 1);
-
     runs.end(1, RunOutcome::success());
     ASSERT_TRUE(waitForRecords(2));
     settle();
@@ -300,8 +297,7 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
 
 TEST_F(Runner, ParksARunThatNeedsReviewUntilConfirmedBehindTheOthers) {
     ASSERT_TRUE(enqueue(a, RunTrigger::schedule));
-    ASSERT_TRUE(enqueue(b));
-    ASSERT_TRUE(enqueue(c));
+    enqueueAll({b, c});
     park(0);
     EXPECT_EQ(records[0].outcome, RunOutcome::needsReview("Review deletions"));
     ASSERT_TRUE(runs.waitForRuns(2));  // the next job starts meanwhile
@@ -309,7 +305,6 @@ TEST_F(Runner, ParksARunThatNeedsReviewUntilConfirmedBehindTheOthers) {
     settle();
     EXPECT_EQ(statuses, (StatusMap{{a, RunStatus::awaitingConfirmation(planWith(60))}, {b, started},
                                    {c, RunStatus::queued()}}));
-
     confirm(b);  // not parked: nothing happens
     confirm(a);
     EXPECT_EQ(statuses, (StatusMap{{a, RunStatus::queued()}, {b, started}, {c, RunStatus::queued()}}));
@@ -354,7 +349,6 @@ TEST_F(Runner, DecliningOrCancellingAParkedRunOrOneWithoutAPlanLeavesNothingPark
     ASSERT_TRUE(waitForRecords(3));
     settle();
     EXPECT_EQ(statuses.size(), 2u);
-
     decline(a);
     cancel(b);
     EXPECT_TRUE(statuses.empty());
@@ -372,18 +366,18 @@ TEST_F(Runner, DecliningOrCancellingAParkedRunOrOneWithoutAPlanLeavesNothingPark
 TEST_F(Runner, EveryPublishedMapSharesTheParkedPlanInsteadOfCopyingIt) {
     std::vector<StatusMap> seen;
     auto keeping = runner->observeStatuses(main, [&](const StatusMap& map) { seen.push_back(map); });
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(enqueue(b));
+    enqueueAll({a, b});
     park(0);
     ASSERT_TRUE(runs.waitForRuns(2));
     settle();  // the map with the parked plan has been seen
     clock.advance(0.5);
     runs.report(1, progressAt(5));
     settle();
-
     ASSERT_EQ(seen.back(), (StatusMap{{a, RunStatus::awaitingConfirmation(planWith(60))},
                                       {b, RunStatus::running(progressAt(5))}}));
-    const auto parked = [&](const StatusMap& map) { return map.at(a).as<RunStatus::AwaitingConfirmation>()->plan.get(); };
+    const auto parked = [&](const StatusMap& map) {
+        return map.at(a).as<RunStatus::AwaitingConfirmation>()->plan.get();
+    };
     const auto first = std::find_if(seen.begin(), seen.end(), [&](const StatusMap& map) {
         return map.contains(a) && map.at(a).kind() == RunStatus::Kind::awaitingConfirmation;
     });
@@ -395,16 +389,13 @@ TEST_F(Runner, EveryPublishedMapSharesTheParkedPlanInsteadOfCopyingIt) {
 // The active run is stopped and keeps its place until its record comes; a
 // queued one goes at once without a record.
 TEST_F(Runner, CancellingTheActiveRunWaitsForItsRecordAndAQueuedOneGoesAtOnce) {
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(enqueue(b));
-    ASSERT_TRUE(enqueue(c));
+    enqueueAll({a, b, c});
     ASSERT_TRUE(runs.waitForRuns(1));
     cancel(b);
     EXPECT_EQ(statuses, (StatusMap{{a, started}, {c, RunStatus::queued()}}));
     EXPECT_FALSE(runs.call(0).stop.stop_requested());
     cancel(Uuid::random());  // unknown: the map is published again, unchanged
     EXPECT_EQ(statuses.size(), 2u);
-
     cancel(a);
     EXPECT_TRUE(runs.call(0).stop.stop_requested());
     EXPECT_EQ(statuses, (StatusMap{{a, started}, {c, RunStatus::queued()}}));
@@ -447,7 +438,6 @@ TEST_F(Runner, NoReportOfAnEarlierAttemptReachesALaterOne) {
     runs.report(1, progressAt(8));
     settle();
     EXPECT_EQ(statuses.at(a), RunStatus::running(progressAt(8)));
-
     runs.end(1, RunOutcome::success());
     ASSERT_TRUE(waitForRecords(2));
     ASSERT_TRUE(enqueue(b));
@@ -461,17 +451,14 @@ TEST_F(Runner, NoReportOfAnEarlierAttemptReachesALaterOne) {
 TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOne) {
     ASSERT_TRUE(enqueue(c));
     park(0);
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(enqueue(b));
+    enqueueAll({a, b});
     ASSERT_TRUE(runs.waitForRuns(2));
-
     await([&](auto done) { runner->shutdown(done); });
     EXPECT_EQ(statuses, (StatusMap{{a, started}}));
     EXPECT_TRUE(runs.call(1).stop.stop_requested());
     EXPECT_FALSE(enqueue(Uuid::random()));
     EXPECT_FALSE(enqueue(b));
     EXPECT_EQ(firstMapOfANewObserver(), (StatusMap{{a, started}}));
-
     runs.end(1, RunOutcome::cancelled());
     ASSERT_TRUE(waitForRecords(2));
     EXPECT_EQ(records[1].jobID, a);
@@ -488,13 +475,11 @@ TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
     std::optional<Result<SyncPlan>> preview;
     startPreview(b, preview);
     ASSERT_TRUE(previewer.waitForPreviews(1));
-
     runs.endStoppedRuns(true);
     runner.reset();
     EXPECT_TRUE(runs.call(0).returned);
     EXPECT_TRUE(runs.call(0).stop.stop_requested());
     runs.report(0, progressAt(1));  // after the runner has gone: dropped
-
     main.runPending();  // what the stopped work handed back before the runner went
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].outcome, RunOutcome::cancelled());
@@ -524,7 +509,6 @@ TEST(JobRunnerThrowingRun, ARunThatThrowsEndsFailedAndTheNextOneStillRuns) {
     JobRunner runner(runs, main, clock);
     auto recordsSeen = runner.observeCompletions(main, [&](const RunRecord& record) { records.push_back(record); });
     auto statusesSeen = runner.observeStatuses(main, [&](const JobRunner::StatusMap& map) { statuses = map; });
-
     runner.enqueue(runs.broken, RunTrigger::schedule);
     runner.enqueue(next, RunTrigger::manual);
     ASSERT_TRUE(main.runUntil([&] { return records.size() == 2 && statuses.empty(); }));

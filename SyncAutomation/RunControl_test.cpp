@@ -21,7 +21,6 @@ TEST_F(Control, ACancelBeforeTheWorkExistsIsReportedWhenItsCancellationIsStored)
     EXPECT_FALSE(control.cancel());  // nothing to call yet
     EXPECT_TRUE(control.setCancellation(count));
     EXPECT_EQ(control.finish(), RunOutcome::cancelled());
-
     RunControl fresh;
     EXPECT_FALSE(fresh.setCancellation(count));
     call(fresh.cancel());

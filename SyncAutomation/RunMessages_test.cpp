@@ -60,12 +60,10 @@ TEST(RunMessagesTest, ExitMapping) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
-
     // 25 is looked at before the class, whatever the tail and the flag say.
     const auto review = RunOutcome::needsReview(std::string(RunMessages::inventoryChanged));
     EXPECT_EQ(RunMessages::exitOutcome(25, none, false), review);
     EXPECT_EQ(RunMessages::exitOutcome(25, full, true), review);
-
     EXPECT_EQ(RunMessages::exitOutcome(0, none, false), RunOutcome::success());
     EXPECT_EQ(RunMessages::exitOutcome(0, tail, true), RunOutcome::completedWithWarnings())
         << "a clean exit that skipped files";
@@ -74,7 +72,6 @@ TEST(RunMessagesTest, ExitMapping) {
     EXPECT_EQ(RunMessages::exitOutcome(20, tail, false), RunOutcome::cancelled());
     EXPECT_EQ(RunMessages::exitOutcome(30, tail, false), RunOutcome::failed("Network timeout"));
     EXPECT_EQ(RunMessages::exitOutcome(35, none, false), RunOutcome::failed("Network timeout"));
-
     for (int code : {11, 12}) {
         EXPECT_EQ(RunMessages::exitOutcome(code, full, false), RunOutcome::failed("Destination full")) << code;
         EXPECT_EQ(RunMessages::exitOutcome(code, tail, false), RunOutcome::failed("rsync error: last words (code 1)"))
@@ -94,7 +91,6 @@ TEST(RunMessagesTest, ErrorMapping) {
     EXPECT_EQ(RunMessages::errorOutcome(thrown(FileError(EIO, "Could not read", "/x")), true),
               RunOutcome::cancelled());
     EXPECT_EQ(RunMessages::errorOutcome(thrown(CancellationError()), false), RunOutcome::cancelled());
-
     // Scan failures go through the exit mapping, on the last 50 lines only,
     // and never count skipped files.
     EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(10))), false),
@@ -112,7 +108,6 @@ TEST(RunMessagesTest, ErrorMapping) {
     EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(20, {})), false), RunOutcome::cancelled());
     EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(1, {})), false),
               RunOutcome::failed("rsync exited with code 1"));
-
     // Every other error: failed with its description.
     const auto missing = OneWayEngineError::endpointMissing("/Volumes/Gone");
     EXPECT_EQ(RunMessages::errorOutcome(thrown(missing), false), RunOutcome::failed(missing.what()));
@@ -128,12 +123,10 @@ TEST(RunMessagesTest, PlainDescriptions) {
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
     EXPECT_EQ(RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(23, {}))),
               "scanFailed(code: 23, stderr: [])");
-
     const std::string longOne = RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(1, longTail(0))));
     EXPECT_EQ(longOne.find("\"line 10\""), std::string::npos);
     EXPECT_NE(longOne.find("stderr: [\"line 11\", "), std::string::npos) << longOne;
     EXPECT_NE(longOne.find("\"line 60\"])"), std::string::npos) << longOne;
-
     const FileError denied(EACCES, "Could not open", "/logs/x.log");
     EXPECT_EQ(RunMessages::plainDescription(thrown(denied)), denied.what());
     EXPECT_EQ(RunMessages::plainDescription(thrown(CancellationError())), CancellationError().what());

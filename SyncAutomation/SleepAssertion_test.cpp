@@ -14,7 +14,6 @@ TEST(SleepAssertion, HoldsOneInhibitionUntilReleasedAndReleasesItOnce) {
         EXPECT_EQ(inhibitor.reasons(), std::vector<std::string>{"Kelto Sync is synchronizing folders"});
         EXPECT_TRUE(assertion.isHeld());
         EXPECT_EQ(inhibitor.releases(), 0u);
-
         assertion.release();
         EXPECT_FALSE(assertion.isHeld());
         EXPECT_EQ(inhibitor.releases(), 1u);

@@ -111,7 +111,6 @@ TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
     EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
     EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
-
     unplug(tmp / "Stick");
     EXPECT_EQ(previewErrorOf([&] { coordinator.preview(internalFirst, {}); }),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
@@ -130,7 +129,6 @@ TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth)
     const Endpoint onExt4 = endpointAt(tmp / "Backup");
     const Uuid twoWay = addJob(SyncMode::twoWay, onFat, onExt4).id;
     const Uuid mirror = addJob(SyncMode::mirror, onFat, onExt4).id;
-
     const auto both = coordinator.resolve(twoWay);
     EXPECT_EQ(both.rawA.modifyWindow, 1);
     EXPECT_EQ(both.rawB.modifyWindow, 0);
@@ -139,13 +137,11 @@ TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth)
     EXPECT_EQ(both.traitsB.fileSystem, "ext4");  // otherwise its own
     EXPECT_TRUE(both.traitsB.preservesPermissions);
     EXPECT_FALSE(both.traitsA.caseSensitive);
-
     const auto own = coordinator.resolve(mirror);
     EXPECT_EQ(own.traitsA.modifyWindow, 1);
     EXPECT_EQ(own.traitsB.modifyWindow, 0);
     EXPECT_EQ(own.a, tmp / "Stick/Photos");
     EXPECT_EQ(own.b, tmp / "Backup");
-
     // A network side makes both derived traits network, not the local raw ones.
     fs::create_directories(tmp / "share");
     VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "export", "nfs4");
@@ -164,7 +160,6 @@ TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
     source.add(tmp.path(), volumeIdentity(VolumeKind::internal, "TMP", "tmp"));
     const Endpoint photos = endpointAt(disk("first", "USB") / "Photos");
     const Uuid id = addJob(SyncMode::copy, photos, endpointAt(tmp / "Backup")).id;
-
     VolumeIdentity now = photos.volume;
     now.name = "Renamed";
     now.isReadOnly = true;
@@ -172,13 +167,11 @@ TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
     fs::create_directories(tmp / "second");
     fs::rename(tmp / "first/Photos", tmp / "second/Photos");
     source.add(tmp / "second", now);
-
     const auto resolved = coordinator.resolve(id);
     EXPECT_EQ(resolved.a, tmp / "second/Photos");
     EXPECT_EQ(resolved.job.source.volume, now);
     EXPECT_EQ(resolved.job.source.path, photos.path);  // only the volume is replaced
     EXPECT_EQ(resolved.rawA, FileSystemTraits::forVolume(now));
-
     // Two mounts at the same place: the first one listed.
     VolumeIdentity again = now;
     again.name = "Again";
@@ -190,11 +183,9 @@ TEST_F(Coordinator, AnInternalEndpointTakesTheIdentityLookedUpNowOrKeepsItsOwn) 
     const Endpoint photos = endpointAt(tmp / "Photos");
     const Uuid id = addJob(SyncMode::mirror, photos, endpointAt(tmp / "Backup")).id;
     source.table.front().identity.name = "Renamed";
-
     const auto looked = coordinator.resolve(id);
     EXPECT_EQ(looked.job.source.volume.name, "Renamed");
     EXPECT_EQ(looked.job.destination.volume.name, "Renamed");
-
     // The lookups fail once the resolver has checked both folders with them.
     failLookupsAfter = 2;
     const auto kept = coordinator.resolve(id);
@@ -209,11 +200,9 @@ TEST_F(Coordinator, AvailableRootsAreTheMountedSidesThatHoldArchives) {
     const Uuid mirror = addJob(SyncMode::mirror, onDisk, internal).id;
     const Uuid twoWay = addJob(SyncMode::twoWay, internal, onDisk).id;
     const Uuid twoWayBack = addJob(SyncMode::twoWay, onDisk, internal).id;
-
     // The source of a one-way job holds no archive.
     EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
     EXPECT_EQ(coordinator.availableRoots(twoWayBack), (std::vector<fs::path>{tmp / "Stick/Photos", tmp / "Backup"}));
-
     unplug(tmp / "Stick");
     EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
     EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{tmp / "Backup"});
@@ -233,7 +222,6 @@ TEST_F(Coordinator, AnUnmountInterruptsTheRunsWithAFolderOnThatVolumeOnly) {
     }
     onDisk.control->setRoots({"/home/me/Photos", "/media/me/Disk/Backup"});
     elsewhere.control->setRoots({"/home/me/Music", "/media/me/Disk2/Backup"});
-
     coordinator.volumeWillUnmount("/media/me/Disk");
     coordinator.volumeWillUnmount("/media/me/Disk");  // reported again on did-unmount
     EXPECT_EQ(onDisk.calls, 2);
@@ -252,7 +240,6 @@ TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
     });
     control->setRoots({"/home/me/Photos", "/media/me/Disk/Backup"});
     coordinator.active().insert(token, control);
-
     // Run on a thread of its own, so that a deadlock fails the test instead of hanging it.
     const auto done = std::make_shared<std::promise<void>>();
     std::future<void> notified = done->get_future();
@@ -275,7 +262,6 @@ TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
         controls[i]->setRoots({"/home/me/" + std::to_string(i), "/media/Disk" + std::to_string(i) + "/Backup"});
         coordinator.active().insert(Uuid::random(), controls[i]);
     }
-
     std::vector<std::thread> threads;
     threads.emplace_back([&] {  // every disk goes, among unrelated ones
         for (int round = 0; round < 50; ++round)
@@ -302,7 +288,6 @@ TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
         for (int i = runs / 2; i < runs; ++i) controls[i]->finish();
     });
     for (auto& thread : threads) thread.join();
-
     for (int i = 0; i < runs / 2; ++i) {
         EXPECT_EQ(calls[i], 51) << i;  // each cancel and the one unmount of its disk
         EXPECT_EQ(controls[i]->finish(), RunOutcome::interrupted()) << i;

@@ -61,7 +61,6 @@ TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
     EXPECT_EQ(VolumeInspector::identity("/media/Backup/../Back/x", source).uuid, "SHORT");
     EXPECT_EQ(VolumeInspector::identity("/media/Backupx", source).uuid, "ROOT");
     EXPECT_EQ(VolumeInspector::identity("/proc/1", source).uuid, "PROC");  // not browsable, still counts
-
     test::FakeVolumeSource empty;
     try {
         VolumeInspector::identity("/x", empty);
@@ -80,7 +79,6 @@ TEST_F(Inspector, EndpointRecordsTheRelativePathAndTheInode) {
     EXPECT_EQ(endpoint.volume.uuid, "USB");
     EXPECT_EQ(endpoint.fileID, inode(folder / "Photos/2024"));
     EXPECT_FALSE(endpoint.bookmark);
-
     const Endpoint root = VolumeInspector::endpoint(folder.path(), source);
     EXPECT_EQ(root.relativePath, "");
     EXPECT_EQ(root.path, folder.path().string());

@@ -91,7 +91,6 @@ TEST_F(Monitor, EveryStreamSeesAMountAndItsUnmount) {
     for (const auto& stream : streams) EXPECT_EQ(stream->next(10s), VolumeEvent::mounted("/media/Stick"));
     EXPECT_EQ(monitor->firstSeen("/media/Stick"), Date{1000});
     EXPECT_FALSE(monitor->firstSeen("/"));  // there before the monitor
-
     streams.pop_back();  // one subscriber goes away
     change([&] { source.table.pop_back(); });
     for (const auto& stream : streams) {
@@ -125,14 +124,12 @@ TEST_F(Monitor, PushedEventsReachTheObserverInOrderUntilItLetsGo) {
     ManualExecutor main(manualClock);
     std::vector<VolumeEvent> seen;
     Subscription subscription = events.observe(main, [&](const VolumeEvent& event) { seen.push_back(event); });
-
     change([&] { source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick")); });
     ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 1; }));
     change([&] { source.table.pop_back(); });
     ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 2; }));
     EXPECT_EQ(seen, (std::vector<VolumeEvent>{VolumeEvent::mounted("/media/Stick"),
                                               VolumeEvent::unmounted("/media/Stick")}));
-
     // Ending it joins the pulling thread: nothing is posted afterwards.
     subscription.reset();
     const auto witness = monitor->events();

@@ -55,7 +55,6 @@ TEST(ManualExecutor, DelayedWorkRunsInTimeOrderAndCancelledWorkNever) {
     main.post([&] { ran.push_back("now"); });
     cancelled.cancel();
     dropped.reset();
-
     main.advance(1.9);
     EXPECT_EQ(ran, std::vector<std::string>{"now"});
     main.advance(3.1);  // to 5.0: the late work is due exactly now
@@ -81,17 +80,14 @@ TEST(NewestValue, ANewObserverFirstGetsTheCurrentValueThenOnlyTheNewestPending) 
     auto subscription = value.observe(main, [&](int v) { seen.push_back(v); });
     main.runPending();
     EXPECT_EQ(seen, std::vector<int>{7});
-
     value.set(8);
     value.set(9);
     value.set(10);  // the observer has not run: it keeps only the newest
     main.runPending();
     EXPECT_EQ(seen, (std::vector<int>{7, 10}));
-
     EXPECT_FALSE(value.setIfChanged(10));
     main.runPending();
     EXPECT_EQ(seen, (std::vector<int>{7, 10}));
-
     value.set(11);
     subscription.reset();  // ended before delivery: nothing more arrives
     main.runPending();
@@ -128,7 +124,6 @@ TEST(ObservedValue, TellsObserversAtOnceOfChangesOnlyUnlessToldToAlways) {
     std::vector<std::string> seen;
     auto first = value.observe([&] { seen.push_back("first " + value.get()); });
     auto second = value.observe([&] { seen.push_back("second " + value.get()); });
-
     EXPECT_FALSE(value.setIfChanged("a"));
     EXPECT_TRUE(value.setIfChanged("b"));
     EXPECT_EQ(seen, (std::vector<std::string>{"first b", "second b"}));
@@ -136,7 +131,6 @@ TEST(ObservedValue, TellsObserversAtOnceOfChangesOnlyUnlessToldToAlways) {
     value.set("b");
     value.modify([](std::string& text) { text += "c"; });
     EXPECT_EQ(seen, (std::vector<std::string>{"first b", "second b", "first bc", "second bc"}));
-
     // An observer that ends a later one while being told: that one hears no more.
     first.reset();
     second.reset();

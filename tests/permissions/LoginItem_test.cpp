@@ -22,7 +22,6 @@ TEST(DesktopEntryExecTest, QuotingRoundTripsAndFieldCodesAreLeftOut) {
     // any string value's is.
     EXPECT_EQ(DesktopEntryExec::quote({"a\"b"}), "\"a\\\\\"b\"");
     EXPECT_EQ(DesktopEntryExec::quote({"/usr/bin/kelto", "50%"}), "/usr/bin/kelto 50%%");
-
     EXPECT_EQ(DesktopEntryExec::parse("kelto %U --name \"a b\" 100%% %f"),
               (QStringList{"kelto", "--name", "a b", "100%"}));
     EXPECT_EQ(DesktopEntryExec::parse("kelto\\sone"), (QStringList{"kelto", "one"}));
@@ -72,7 +71,6 @@ TEST_F(LoginItemTest, TheRequestWritesAnEntryThatStartsUsAndTheErrorIsSetKeptAnd
         QStringLiteral("detail"), PermissionRequirement::recommended, PermissionStrings(), std::nullopt, item);
     ASSERT_TRUE(permission.requestState);
     EXPECT_TRUE(item.entryPath.startsWith(root.path() + QStringLiteral("/config/autostart/")));
-
     EXPECT_EQ(check(permission), PermissionStatus::missing);
     ASSERT_TRUE(test::awaitDone(permission.request).value);
     EXPECT_FALSE(permission.requestState->error);
@@ -80,7 +78,6 @@ TEST_F(LoginItemTest, TheRequestWritesAnEntryThatStartsUsAndTheErrorIsSetKeptAnd
     const auto entry = AutostartEntry::read(item.entryPath);
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->command, (QStringList{item.executable, "--login-item"}));
-
     // The program is gone: the message is set.
     QFile::remove(item.executable);
     EXPECT_EQ(check(permission), PermissionStatus::missing);
@@ -118,7 +115,6 @@ TEST_F(LoginItemTest, OnlyAnEnabledEntryStartingThisProgramCountsAndAnUnreadable
         writeEntry(c.content);
         EXPECT_EQ(LoginItemProbe::state(item), c.state) << c.content.constData();
     }
-
     QFile::remove(item.entryPath);
     EXPECT_EQ(LoginItemProbe::state(item), LoginItemState::notRegistered);
     QDir().mkpath(item.entryPath);
@@ -131,14 +127,12 @@ TEST_F(LoginItemTest, AFailedRequestLeavesItsReasonInTheRequestState) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));  // a file where the folder should be
     blocker.close();
     EXPECT_THROW(LoginItemProbe::registerItem(item), AutostartEntryError);
-
     const PermissionItem permission = PermissionItems::loginItem(
         QStringLiteral("detail"), PermissionRequirement::optional, PermissionStrings(), QStringLiteral("Turn On"), item);
     ASSERT_TRUE(test::awaitDone(permission.request).value);
     ASSERT_TRUE(permission.requestState->error);
     EXPECT_TRUE(permission.requestState->error->contains(item.entryPath));
     EXPECT_EQ(permission.ctaTitle, "Turn On");
-
     // A request that succeeds clears it.
     ASSERT_TRUE(QFile::remove(blocker.fileName()));
     ASSERT_TRUE(test::awaitDone(permission.request).value);

@@ -83,7 +83,6 @@ TEST_F(SettingsOpenerTest, TheFirstProgramThatStartsEndsTheTriesAndTheLoginItems
     RecordingLaunch secondStarts{1, {}};
     EXPECT_TRUE(secondStarts.opener("KDE").open(SettingsDestination::notifications("kelto-sync")));
     EXPECT_EQ(secondStarts.commands.size(), 2u);
-
     // Only the folder's opener starts.
     RecordingLaunch folderOpens{2, {}};
     EXPECT_TRUE(folderOpens.opener("GNOME").open(SettingsDestination::loginItems()));
@@ -96,18 +95,15 @@ TEST_F(SettingsOpenerTest, ProgramsStartWithoutAShellAndTheSettingsProgramIsFoun
     programs.add(QStringLiteral("xdg-open"));
     programs.add(QStringLiteral("systemsettings"));
     environment.set("PATH", programs.folder().toUtf8());
-
     const QStringList arguments{"two words", "a;b", "'quoted'", "$HOME", "`x`", ""};
     ASSERT_TRUE(ProgramLauncher::start(QStringList{"show-arguments"} + arguments));
     auto start = programs.next();
     ASSERT_TRUE(start);
     EXPECT_EQ(start->program, "show-arguments");
     EXPECT_EQ(start->arguments, arguments);
-
     QString error;
     EXPECT_FALSE(ProgramLauncher::start({"not-a-program-here"}, &error));
     EXPECT_FALSE(error.isEmpty());
-
     // An unknown desktop opens the first settings program on PATH; the
     // autostart folder, under a name a shell would split, is made and shown.
     QTemporaryDir config;
@@ -120,7 +116,6 @@ TEST_F(SettingsOpenerTest, ProgramsStartWithoutAShellAndTheSettingsProgramIsFoun
     ASSERT_TRUE(start);
     EXPECT_EQ(start->program, "systemsettings");
     EXPECT_TRUE(start->arguments.isEmpty());
-
     EXPECT_TRUE(opener.open(SettingsDestination::loginItems()));
     start = programs.next();
     ASSERT_TRUE(start);

@@ -50,7 +50,6 @@ TEST_F(FileRevealerTest, WithoutOneTheFolderIsOpenedAndNothingToOpenItIsFalse) {
     const auto opened = programs.next();
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened->arguments, QStringList{folder});
-
     QFile::remove(programs.folder() + QStringLiteral("/xdg-open"));
     const QDBusConnection none =
         QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
@@ -68,7 +67,6 @@ TEST_F(FileRevealerTest, AnOpenerThatFindsNothingToOpenWithShowsNothing) {
     EXPECT_EQ(test::await<bool>([&](FileRevealer::Done done) { FileRevealer::open(folder, std::move(done)); }).value,
               false);
     QDBusConnection::disconnectFromBus(QStringLiteral("none"));
-
     programs.add(QStringLiteral("xdg-open"));
     while (programs.next(0)) {
     }

@@ -59,7 +59,6 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
     EXPECT_TRUE(normal->dragTile()->allowsDrag());
     EXPECT_EQ(normal->statusLabel()->title(), QStringLiteral("Checking…")) << "no status yet";
     EXPECT_EQ(normal->showButton(), nullptr);
-
     for (auto location : {AppInstallLocation::Kind::translocated, AppInstallLocation::Kind::readOnlyVolume}) {
         auto moved = rig.content(location);
         EXPECT_FALSE(moved->dragTile()->allowsDrag());
@@ -89,7 +88,6 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
         EXPECT_EQ(moved->showFailedPathLabel()->text(), QStringLiteral("/opt/kelto-sync"));
         EXPECT_TRUE(moved->showFailedPathLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
     }
-
     // Back from the settings without the grant: the hints and the restart.
     EXPECT_FALSE(normal->restartButton()->isVisibleTo(normal.get()));
     rig.answer(S::missing);

@@ -80,10 +80,10 @@ struct ChecklistRig {
     }
 };
 
-// Runs one full refresh, answering each probe in turn.
-inline void refreshWith(PermissionChecklist& checklist, const std::vector<std::pair<FakeProbe*, PermissionStatus>>& answers) {
-    checklist.refreshAll();
-    for (const auto& [probe, status] : answers) probe->answer(status);
+// Runs one full refresh, answering the probe's calls in turn.
+inline void refreshWith(PermissionChecklist& list, FakeProbe& probe, const std::vector<PermissionStatus>& answers) {
+    list.refreshAll();
+    for (const PermissionStatus status : answers) probe.answer(status);
 }
 
 }  // namespace kelto::test
