@@ -131,7 +131,8 @@ struct SchedulerTest : ::testing::Test {
     std::unique_ptr<AutomationScheduler> scheduler;  // last: goes before what it uses
 
     SchedulerTest() {
-        for (const char* folder : {"home/Pictures", "home/Copies", "media/Stick/Photos", "media/Disk/Backup", "net/share/Copies"})
+        for (const char* folder :
+             {"home/Pictures", "home/Copies", "media/Stick/Photos", "media/Disk/Backup", "net/share/Copies"})
             fs::create_directories(root / folder);
         mounted.push_back({root / "home", home});
     }
@@ -195,6 +196,12 @@ struct SchedulerTest : ::testing::Test {
     }
     // The wall clock jumps as over a sleep; the monotonic one stands still.
     void jumpWallClock(double seconds) { clock.set(clock.now().adding(seconds)); }
+    // The wall clock jumps by `seconds`, then the system tells of `event`.
+    void jumpAndTell(double seconds, SystemEvent event) {
+        jumpWallClock(seconds);
+        systemEvents.send(event);
+        flush();
+    }
 
     SyncJob& add(std::vector<Trigger> triggers) {
         SyncJob job = SyncJob::newJob("job");
@@ -320,8 +327,7 @@ TEST_F(SchedulerTest, ObserversHearOfEachNewFireDateAndOfNothingElse) {
     flush();
     EXPECT_EQ(notices, 2);
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour + 10 * minute));
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
+    jumpAndTell(0, SystemEvent::clockChanged);
     EXPECT_EQ(notices, 2);
 }
 
@@ -356,9 +362,7 @@ TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumps) {
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(halfPastEight), utc(2026, 6, 10, 6, 30));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 30 * minute);
-    jumpWallClock(hour + 45 * minute);  // 09:45
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
+    jumpAndTell(hour + 45 * minute, SystemEvent::clockChanged);  // 09:45
     EXPECT_EQ(runner.requests, (Requests{{halfPastEight, RunTrigger::schedule}, {nine, RunTrigger::schedule}}));
     // The dates move on; the timer follows the wall clock's new reading.
     EXPECT_EQ(scheduler->pendingFire(nine), utc(2026, 6, 11, 7, 0));
@@ -392,13 +396,10 @@ TEST_F(SchedulerTest, ClockAndZoneChangesRecomputeWithoutACatchUpPass) {
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 7, 0));
     zone = ::date::locate_zone("America/New_York");  // 09:00 there is 13:00 UTC
-    systemEvents.send(SystemEvent::timeZoneChanged);
-    flush();
+    jumpAndTell(0, SystemEvent::timeZoneChanged);
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
     // Set back: the date stays, only the timer moves.
-    jumpWallClock(-2 * hour);
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
+    jumpAndTell(-2 * hour, SystemEvent::clockChanged);
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 9 * hour);
     EXPECT_TRUE(runner.requests.empty());
@@ -417,9 +418,7 @@ TEST_F(SchedulerTest, AfterAWakeMissedRunsAreCaughtUpInsteadOfRunOnSchedule) {
     const Uuid id = add({daily(9, 0)}).id;
     lastRuns[id] = start.adding(-minute);
     startScheduler();
-    jumpWallClock(3 * hour);
-    systemEvents.send(SystemEvent::wokeFromSleep);
-    flush();
+    jumpAndTell(3 * hour, SystemEvent::wokeFromSleep);
     EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::catchUp}}));
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 11, 7, 0));
 }
@@ -494,9 +493,7 @@ TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSe
     advance(2 * hour);
     EXPECT_EQ(runner.requests.size(), 2u);  // counted from the clock as it stood
     runner.requests.clear();
-    jumpWallClock(30 * 24 * hour - 2 * hour + 20 * minute);  // set right: start + 20 minutes
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
+    jumpAndTell(30 * 24 * hour - 2 * hour + 20 * minute, SystemEvent::clockChanged);  // set right: start + 20 minutes
     EXPECT_TRUE(runner.requests.empty());
     EXPECT_EQ(scheduler->pendingFire(hourlyJob), start.adding(50 * minute));
     EXPECT_EQ(scheduler->pendingFire(daily), start.adding(22 * hour));

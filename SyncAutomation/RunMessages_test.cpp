@@ -40,20 +40,20 @@ TEST(RunMessagesTest, QuotedFormEscapesQuotesBackslashesAndControls) {
 }
 
 TEST(RunMessagesTest, OutcomeDescriptionsFollowTheLogsForm) {
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::success()), "success");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::completedWithWarnings()), "completedWithWarnings");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::completedWithErrors()), "completedWithErrors");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::cancelled()), "cancelled");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::interrupted()), "interrupted");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::failed("Destination full")), R"(failed("Destination full"))");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::failed("can't open \"x\"\n")),
-              R"(failed("can\'t open \"x\"\n"))");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::needsReview(std::string(RunMessages::inventoryChanged))),
-              "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::skipped(SkipReason::onBattery)),
-              "skipped(SyncModel.SkipReason.onBattery)");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::skipped(SkipReason::deviceNotConnected)),
-              "skipped(SyncModel.SkipReason.deviceNotConnected)");
+    const std::vector<std::pair<RunOutcome, std::string>> cases{
+        {RunOutcome::success(), "success"},
+        {RunOutcome::completedWithWarnings(), "completedWithWarnings"},
+        {RunOutcome::completedWithErrors(), "completedWithErrors"},
+        {RunOutcome::cancelled(), "cancelled"},
+        {RunOutcome::interrupted(), "interrupted"},
+        {RunOutcome::failed("Destination full"), R"(failed("Destination full"))"},
+        {RunOutcome::failed("can't open \"x\"\n"), R"(failed("can\'t open \"x\"\n"))"},
+        {RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)),
+         "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")"},
+        {RunOutcome::skipped(SkipReason::onBattery), "skipped(SyncModel.SkipReason.onBattery)"},
+        {RunOutcome::skipped(SkipReason::deviceNotConnected), "skipped(SyncModel.SkipReason.deviceNotConnected)"},
+    };
+    for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
 }
 
 TEST(RunMessagesTest, ExitMapping) {

@@ -54,17 +54,11 @@ private:
     std::mutex& mutex_;
 };
 
-class FixedClock final : public Clock {
-public:
-    Date now() const override { return Date{1000}; }
-    double monotonicSeconds() const override { return 0; }
-};
-
 struct Monitor : ::testing::Test {
     test::FakeVolumeSource source;
     std::shared_ptr<SignalledWatcher::Signal> signal = std::make_shared<SignalledWatcher::Signal>();
     LockedSource locked{source, signal->mutex};
-    FixedClock clock;
+    ManualClock clock{Date{1000}};
 
     Monitor() { source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system")); }
 

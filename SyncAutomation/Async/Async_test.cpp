@@ -2,7 +2,6 @@
 #include "SyncAutomation/Async/NewestValue.h"
 #include "SyncAutomation/Async/ObservedValue.h"
 #include "SyncAutomation/Async/ObserverList.h"
-#include "SyncAutomation/Async/Result.h"
 #include "SyncAutomation/Async/SerialQueue.h"
 #include "SyncAutomation/Async/WorkerPool.h"
 
@@ -143,25 +142,13 @@ TEST(ObservedValue, TellsObserversAtOnceOfChangesOnlyUnlessToldToAlways) {
     later = value.observe([&] { seen.push_back("later"); });
     value.set("d");
     EXPECT_EQ(seen, std::vector<std::string>{"ending"});
-}
-
-TEST(ObservedValue, ASubscriptionMayOutliveTheValue) {
+    // A subscription may outlive the value.
     Subscription kept;
     {
-        ObservedValue<int> value;
-        kept = value.observe([] {});
+        ObservedValue<int> gone;
+        kept = gone.observe([] {});
     }
     kept.reset();
-}
-
-TEST(Result, CarriesTheValueOrRethrowsTheError) {
-    auto good = Result<int>::capture([] { return 3; });
-    EXPECT_EQ(good.get(), 3);
-    auto bad = Result<int>::capture([]() -> int { throw std::runtime_error("no"); });
-    EXPECT_FALSE(bad.hasValue());
-    EXPECT_THROW(bad.get(), std::runtime_error);
-    auto nothing = Result<void>::capture([] { throw std::logic_error("x"); });
-    EXPECT_THROW(nothing.get(), std::logic_error);
 }
 
 }  // namespace
