@@ -131,12 +131,5 @@ TEST(CompanionPanel, OnlyTheSettingsExitClosesAndClosingTwiceLogsOnce) {
     EXPECT_EQ(rig.panel->window(), nullptr) << "a finished panel never starts again";
 }
 
-TEST(CompanionPanel, BackButtonReachesTheOwner) {
-    PanelRig rig;
-    rig.panel->start();
-    rig.panel->content()->backButton()->click();
-    EXPECT_EQ(rig.backs, 1);
-}
-
 }  // namespace
 }  // namespace kelto
