@@ -168,6 +168,11 @@ struct Model : ::testing::Test {
             return found != model->statuses().end() && found->second.kind() == RunStatus::Kind::running;
         }));
     }
+    // The file and the model's list both hold `jobs`.
+    void expectJobs(const Jobs& jobs) {
+        EXPECT_EQ(store->load(), jobs);
+        EXPECT_EQ(model->jobs(), jobs);
+    }
     // A change refused because the job is busy leaves everything as it was.
     void expectRefusedAsBusy(const SyncJob& job) {
         EXPECT_EQ(errorOf<AppModelError>(update(movedTo(job, "Moved " + job.name))), AppModelError::jobBusy());
@@ -265,8 +270,7 @@ TEST_F(Model, AddingValidatesThenAppendsAndReadsTheListBack) {
     const auto watch = model->observe(Property::jobs, [&] { ++jobNotices; });
     const SyncJob added = makeJob("Added");
     ASSERT_TRUE(add(added).hasValue());
-    EXPECT_EQ(store->load(), (Jobs{existing, added}));
-    EXPECT_EQ(model->jobs(), store->load());
+    expectJobs({existing, added});
     EXPECT_EQ(jobNotices, 1);
     EXPECT_EQ(scheduler.changes, 1);
     // The same UUID again, even while the first add is still on its way.
@@ -310,8 +314,7 @@ TEST_F(Model, MakingAJobFromTwoFoldersNamesItByThemAndStoresNothing) {
     EXPECT_EQ(made.get().name, "Pictures \u2192 Backup");
     EXPECT_EQ(made.get().mode, SyncMode::copy);
     EXPECT_TRUE(made.get().isEnabled);
-    EXPECT_TRUE(model->jobs().empty());
-    EXPECT_TRUE(store->load().empty());
+    expectJobs({});
     EXPECT_TRUE(errorOf<FileError>(make("Gone")));
 }
 
@@ -329,8 +332,7 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
     ASSERT_TRUE(update(moved).hasValue());
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 0u);
     EXPECT_EQ(baselineFilesLeft(other.id), 3u);
-    EXPECT_EQ(store->load(), (Jobs{moved, other}));
-    EXPECT_EQ(model->jobs(), store->load());
+    expectJobs({moved, other});
     EXPECT_EQ(scheduler.changes, 2);
     // A copy job has no baseline: a new source is no error.
     SyncJob copy = other;
@@ -353,8 +355,7 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     start();
     ASSERT_TRUE(model->lastRecords().contains(gone.id));
     ASSERT_TRUE(remove(gone.id).hasValue());
-    EXPECT_EQ(model->jobs(), Jobs{kept});
-    EXPECT_EQ(store->load(), Jobs{kept});
+    expectJobs({kept});
     EXPECT_FALSE(model->lastRecords().contains(gone.id));
     EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
     // Its run lock goes too: the deletion held it, so no run was under way.
@@ -444,8 +445,7 @@ TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
         EXPECT_EQ(failure->errorNumber(), ENAMETOOLONG);
     }
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 3u);
-    EXPECT_EQ(store->load(), Jobs{twoWay});
-    EXPECT_EQ(model->jobs(), Jobs{twoWay});
+    expectJobs({twoWay});
     EXPECT_EQ(scheduler.changes, 0);
 }
 
@@ -459,8 +459,7 @@ TEST_F(Model, ABaselineThatCannotBeRemovedAfterTheSaveIsReportedAndNoLongerUsed)
     ASSERT_TRUE(update(moved).hasValue());
     EXPECT_EQ(loggedWith(stateFile(twoWay.id, ".sqlite-wal.replaced")), 1u);
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 0u);
-    EXPECT_EQ(store->load(), Jobs{moved});
-    EXPECT_EQ(model->jobs(), Jobs{moved});
+    expectJobs({moved});
     EXPECT_EQ(scheduler.changes, 1);
 }
 
@@ -480,8 +479,7 @@ TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
     history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     start();
     ASSERT_TRUE(remove(gone.id).hasValue());
-    EXPECT_EQ(store->load(), Jobs{kept});
-    EXPECT_EQ(model->jobs(), Jobs{kept});
+    expectJobs({kept});
     EXPECT_FALSE(model->lastRecords().contains(gone.id));
     EXPECT_EQ(scheduler.changes, 1);
     EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
