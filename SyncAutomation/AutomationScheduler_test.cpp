@@ -126,13 +126,11 @@ struct SchedulerTest : ::testing::Test {
     const VolumeIdentity home = volumeIdentity(VolumeKind::internal, "HOME", "home");
     const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "STICK", "Stick", "vfat");
     const VolumeIdentity disk = volumeIdentity(VolumeKind::removable, "DISK", "Disk");
-    const VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "share", "nfs4");
 
     std::unique_ptr<AutomationScheduler> scheduler;  // last: goes before what it uses
 
     SchedulerTest() {
-        for (const char* folder :
-             {"home/Pictures", "home/Copies", "media/Stick/Photos", "media/Disk/Backup", "net/share/Copies"})
+        for (const char* folder : {"home/Pictures", "home/Copies", "media/Stick/Photos", "media/Disk/Backup"})
             fs::create_directories(root / folder);
         mounted.push_back({root / "home", home});
     }
