@@ -102,14 +102,7 @@ public:
 };
 
 void expectBusy(const std::exception_ptr& error) {
-    ASSERT_TRUE(error);
-    try {
-        std::rethrow_exception(error);
-    } catch (const JobRunnerError& busy) {
-        EXPECT_EQ(busy.code(), JobRunnerError::Code::jobBusy);
-    } catch (...) {
-        ADD_FAILURE() << "not a JobRunnerError";
-    }
+    EXPECT_EQ(test::errorOf<JobRunnerError>(Result<void>(error)), JobRunnerError(JobRunnerError::Code::jobBusy));
 }
 
 struct Runner : ::testing::Test {
@@ -134,9 +127,7 @@ struct Runner : ::testing::Test {
         operation([&] { done = true; });
         EXPECT_TRUE(main.runUntil([&] { return done; }));
     }
-    void cancel(const Uuid& jobID) {
-        await([&](auto done) { runner->cancel(jobID, done); });
-    }
+    void cancel(const Uuid& jobID) { await([&](auto done) { runner->cancel(jobID, done); }); }
     // Confirms the plan the statuses show for review, as a review sheet does.
     void confirm(const Uuid& jobID) {
         const auto status = statuses.find(jobID);
@@ -144,9 +135,7 @@ struct Runner : ::testing::Test {
         const auto shown = parked ? parked->plan : std::make_shared<const SyncPlan>();
         await([&](auto done) { runner->confirm(jobID, shown, done); });
     }
-    void decline(const Uuid& jobID) {
-        await([&](auto done) { runner->decline(jobID, done); });
-    }
+    void decline(const Uuid& jobID) { await([&](auto done) { runner->decline(jobID, done); }); }
     Result<void> performIfIdle(const Uuid& jobID, std::function<void()> work) {
         std::optional<Result<void>> result;
         runner->performIfIdle(jobID, std::move(work), [&](Result<void> answer) { result = std::move(answer); });
@@ -169,10 +158,8 @@ struct Runner : ::testing::Test {
         startPreview(jobID, refused);
         return awaitPreview(refused).error();
     }
-    bool waitForRecords(std::size_t count) {
-        return main.runUntil([&] { return records.size() >= count; });
-    }
-    // Run `index` (of job `job`) ends asking for review of `plan` and is parked.
+    bool waitForRecords(std::size_t count) { return main.runUntil([&] { return records.size() >= count; }); }
+    // Run `index` ends asking for review of a plan of `deletions` and is parked.
     void park(std::size_t index, std::int64_t deletions = 60) {
         const std::size_t before = records.size();
         runs.endWhenStarted(index, RunOutcome::needsReview("Review deletions"), planWith(deletions));
