@@ -2,6 +2,7 @@
 
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "SyncAutomation/Async/ObserverList.h"
+#include "SyncAutomation/AutomationFakes_test.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
@@ -50,7 +51,6 @@ struct Request {
 class FakeRunner final : public RunRequesting {
 public:
     std::vector<Request> requests;
-
     void enqueue(const Uuid& jobID, RunTrigger trigger, std::function<void(bool)> done) override {
         requests.push_back({jobID, trigger});
         if (done) done(true);
@@ -59,12 +59,7 @@ public:
         return completions_.add(executor, std::move(callback));
     }
     void finish(const Uuid& jobID, Date startedAt) {
-        RunRecord record;
-        record.id = Uuid::random();
-        record.jobID = jobID;
-        record.startedAt = startedAt;
-        record.endedAt = startedAt.adding(minute);
-        completions_.publish(record);
+        completions_.publish(test::record(jobID, RunTrigger::schedule, RunOutcome::success(), startedAt));
     }
     std::size_t observerCount() const { return completions_.size(); }
 
@@ -145,14 +140,10 @@ struct SchedulerTest : ::testing::Test {
         s.zone = [this]() -> const ::date::time_zone& { return *zone; };
         s.volumes = [this] { return mounted; };
         s.appearanceTime = [this](const fs::path& volume) { return find(appearances, volume); };
-        s.identityAt = [this](const fs::path& path) {
-            const MountedVolume* holder = nullptr;
-            for (const MountedVolume& v : mounted)
-                if (path.native().starts_with(v.root.native()) &&
-                    (!holder || v.root.native().size() > holder->root.native().size()))
-                    holder = &v;
-            if (!holder) throw FileError(ENOENT, "statfs", path);
-            return holder->identity;
+        s.identityAt = [this](const fs::path& path) {  // the last mount listed that holds the path
+            for (auto v = mounted.rbegin(); v != mounted.rend(); ++v)
+                if (path.native().starts_with(v->root.native())) return v->identity;
+            throw FileError(ENOENT, "statfs", path);
         };
         s.supportDirectory = support;
         return s;
@@ -203,19 +194,13 @@ struct SchedulerTest : ::testing::Test {
 
     SyncJob& add(std::vector<Trigger> triggers) {
         SyncJob job = SyncJob::newJob("job");
-        job.id = Uuid::random();
         job.source = endpoint(root / "home" / "Pictures", home, "Pictures");
         job.destination = endpoint(root / "media" / "Stick" / "Photos", stick, "Photos");
         job.triggers = std::move(triggers);
-        jobs.push_back(job);
-        return jobs.back();
+        return jobs.emplace_back(std::move(job));
     }
     static Endpoint endpoint(const fs::path& path, const VolumeIdentity& volume, std::string relative) {
-        Endpoint e;
-        e.path = path.native();
-        e.volume = volume;
-        e.relativePath = std::move(relative);
-        return e;
+        return {.path = path.native(), .bookmark = {}, .volume = volume, .relativePath = std::move(relative), .fileID = {}};
     }
     // The job was saved: the model then tells the scheduler.
     void changed(const SyncJob& job) {
@@ -256,19 +241,15 @@ TEST_F(SchedulerTest, NothingIsComputedOrFollowedBeforeStartAndJobChangesAreIgno
     scheduler->jobsChanged();
     flush();
     EXPECT_EQ(jobReads, 0u);
-    EXPECT_EQ(scheduler->pendingFire(id), std::nullopt);
     EXPECT_EQ(main.delayedCount(), 0u);
     for (std::size_t expected : {0u, 1u}) {
-        EXPECT_EQ(systemEvents.observerCount(), expected);
-        EXPECT_EQ(volumeEvents.observerCount(), expected);
-        EXPECT_EQ(runner.observerCount(), expected);
+        EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + runner.observerCount(), 3 * expected);
         scheduler->start();  // once only
         flush();
     }
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
     scheduler.reset();
-    EXPECT_EQ(systemEvents.observerCount(), 0u);
-    EXPECT_EQ(runner.observerCount(), 0u);
+    EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + runner.observerCount(), 0u);
 }
 
 TEST_F(SchedulerTest, NoTimerWithoutAUsableTimedTriggerOnAnEnabledJob) {
