@@ -161,26 +161,10 @@ TEST_F(Resolver, NetworkShareMatchesByHostIgnoringCase) {
     share.remountURL = Url::parse("smb://NAS/Photos");
     source.add(first, share);
     const Endpoint endpoint = VolumeInspector::endpoint(first, source);
-    EXPECT_FALSE(endpoint.fileID);  // cifs numbers are not kept
     source.table.back().identity.remountURL = Url::parse("smb://nas/Photos");
     EXPECT_EQ(resolve(endpoint), R::available(first));
     source.table.back().identity.name = "Photos-1";
     EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
-}
-
-TEST_F(Resolver, DirectoryTestIsTheOneHandedIn) {
-    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    const Endpoint endpoint = VolumeInspector::endpoint(first, source);
-    std::vector<fs::path> asked;
-    const auto result = EndpointResolver::resolve(
-        endpoint, VolumeInspector::mountedVolumes(source),
-        [&](const fs::path& p) {
-            asked.push_back(p);
-            return false;
-        },
-        [this](const fs::path& p) { return VolumeInspector::identity(p, source); });
-    EXPECT_EQ(result, R::folderMissing());
-    EXPECT_EQ(asked, std::vector<fs::path>{first});
 }
 
 }  // namespace
