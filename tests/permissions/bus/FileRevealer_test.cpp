@@ -4,17 +4,70 @@
 #include "tests/permissions/FakePrograms.h"
 #include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/bus/FakeFileManager.h"
-#include "tests/permissions/bus/FakePortal.h"
 
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QDir>
 #include <QObject>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace kelto {
 namespace {
+
+// The desktop portal's OpenURI on the test's own session bus: remembers "Method /the/path" for each call, the
+// file its descriptor names, and answers every Request with `response` (0 opened, 1 cancelled, 2 failed), or
+// never when there is none.
+class FakePortal : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.OpenURI")
+
+public:
+    explicit FakePortal(std::optional<uint> response)
+        : response_(response), bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-portal")) {
+        bus_.registerObject(path, this, QDBusConnection::ExportAllSlots);
+        registered = bus_.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    ~FakePortal() override {
+        bus_.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        bus_.unregisterObject(path);
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-portal"));
+    }
+    bool registered = false;
+    QStringList calls;
+
+public slots:
+    QDBusObjectPath OpenDirectory(const QString&, const QDBusUnixFileDescriptor& fd, const QVariantMap& options) {
+        return answer(QStringLiteral("OpenDirectory"), fd, options);
+    }
+    QDBusObjectPath OpenFile(const QString&, const QDBusUnixFileDescriptor& fd, const QVariantMap& options) {
+        return answer(QStringLiteral("OpenFile"), fd, options);
+    }
+
+private:
+    QDBusObjectPath answer(const QString& method, const QDBusUnixFileDescriptor& fd, const QVariantMap& options) {
+        calls << method + u' ' + QFile::symLinkTarget("/proc/self/fd/" + QString::number(fd.fileDescriptor()));
+        QString sender = message().service();
+        sender.remove(0, 1).replace(u'.', u'_');
+        const QString handle =
+            path + "/request/" + sender + u'/' + options.value(QStringLiteral("handle_token")).toString();
+        if (response_) {  // after the reply, as the portal answers once the user chose
+            QTimer::singleShot(0, this, [this, handle] {
+                bus_.send(QDBusMessage::createSignal(handle, "org.freedesktop.portal.Request", "Response")
+                          << *response_ << QVariantMap{});
+            });
+        }
+        return QDBusObjectPath(handle);
+    }
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
+    std::optional<uint> response_;
+    QDBusConnection bus_;
+};
 
 class FileRevealerTest : public testing::Test {
 protected:
@@ -129,3 +182,4 @@ TEST_F(FileRevealerTest, TheDesktopsWaysAreTriedInTurn) {
 }  // namespace
 }  // namespace kelto
 
+#include "FileRevealer_test.moc"
