@@ -85,7 +85,8 @@ struct Model : ::testing::Test {
     }
     std::size_t loggedWith(const fs::path& text) {
         std::lock_guard lock(logMutex);
-        return std::ranges::count_if(logLines, [&](const std::string& l) { return l.find(text.string()) != std::string::npos; });
+        return std::ranges::count_if(logLines,
+                                     [&](const std::string& l) { return l.find(text.string()) != std::string::npos; });
     }
     Endpoint endpointAt(const fs::path& folder) {
         fs::create_directories(folder);
@@ -310,9 +311,8 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
     ASSERT_TRUE(remove(Uuid::random()).hasValue());  // an id not in the file is no error
 }
 
-// A walk killed part-way leaves its marker at a side's top until the job's
-// next run: a folder the job no longer names is cleared of it at once, its
-// time kept. A live walk's marker, held by its lock, stays.
+// A walk killed part-way leaves its marker at a side's top until the job's next run: a folder the job no longer names
+// is cleared of it at once, its time kept. A live walk's marker, held by its lock, stays.
 TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
     const auto marker = [](const fs::path& folder, char side) {
         const fs::path at = folder / (".KeltoSync-Marker-" + Uuid::random().string() + "-" + side);
@@ -340,9 +340,8 @@ TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
     EXPECT_FALSE(fs::exists(leftAtMoved));
 }
 
-// Queued, running here, or running in another process (which read the list
-// before the change: a baseline removed under it would come back), a job is
-// neither changed nor deleted, and its archives are not pruned.
+// Queued, running here, or running in another process (which read the list before the change: a baseline removed under
+// it would come back), a job is neither changed nor deleted, and its archives are not pruned.
 TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
     const SyncJob running = saved("Running", SyncMode::twoWay), queued = saved("Queued", SyncMode::twoWay);
     const SyncJob job = saved("Photos", SyncMode::twoWay);
@@ -401,8 +400,7 @@ TEST_F(Model, ABaselineThatCannotBeRemovedAfterTheSaveIsReportedAndNoLongerUsed)
     EXPECT_EQ(scheduler.changes, 1);
 }
 
-// The job is gone once the jobs file says so: what its deletion cannot
-// remove afterwards stays behind and is logged.
+// The job is gone once the jobs file says so: what its deletion cannot remove afterwards stays behind and is logged.
 TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
     const SyncJob gone = saved("Gone", SyncMode::twoWay), kept = saved("Kept");
     writeBaseline(gone.id, ".sqlite-shm");

@@ -28,8 +28,7 @@ using test::volumeIdentity;
 constexpr double minute = 60;
 constexpr double hour = 3600;
 
-// Instants are written in UTC; comments give Berlin's wall clock (UTC+2 in
-// June). 10 June 2026 is a Wednesday.
+// Instants are written in UTC; comments give Berlin's wall clock (UTC+2 in June). 10 June 2026 is a Wednesday.
 Date utc(int y, unsigned mo, unsigned d, int h, int mi) {
     const ::date::sys_days day = ::date::year{y} / mo / d;
     return Date::fromUnix(static_cast<double>(day.time_since_epoch() / std::chrono::seconds{1}) + h * hour +
@@ -67,10 +66,9 @@ private:
     ObserverList<RunRecord> completions_;
 };
 
-// Delayed work of another kind: `late` runs even when its handle is dropped,
-// as a timer whose cancellation came too late would; otherwise it runs where
-// it is kept, so that cancelling it while it runs destroys it under its own
-// feet, as deleting a timer object from its own timeout would.
+// Delayed work of another kind: `late` runs even when its handle is dropped, as a timer whose cancellation came too
+// late would; otherwise it runs where it is kept, so that cancelling it while it runs destroys it under its own feet,
+// as deleting a timer object from its own timeout would.
 class OddTimers final : public MainExecutor {
 public:
     OddTimers(ManualExecutor& inner, bool late) : inner_(inner), late_(late) {}
@@ -170,8 +168,7 @@ struct SchedulerTest : ::testing::Test {
         while (main.runPending() + workers.runPending() > 0) {
         }
     }
-    // Moves both clocks on, running each timer at its time and what it hands
-    // to the workers before the next.
+    // Moves both clocks on, running each timer at its time and what it hands to the workers before the next.
     void advance(double seconds) {
         const double target = clock.monotonicSeconds() + seconds;
         flush();
@@ -200,7 +197,8 @@ struct SchedulerTest : ::testing::Test {
         return jobs.emplace_back(std::move(job));
     }
     static Endpoint endpoint(const fs::path& path, const VolumeIdentity& volume, std::string relative) {
-        return {.path = path.native(), .bookmark = {}, .volume = volume, .relativePath = std::move(relative), .fileID = {}};
+        return {.path = path.native(), .bookmark = {}, .volume = volume, .relativePath = std::move(relative),
+                .fileID = {}};
     }
     // The job was saved: the model then tells the scheduler.
     void changed(const SyncJob& job) {
@@ -283,8 +281,7 @@ TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromE
     advance(1);
     EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}}));
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(2 * hour));
-    // The run started late; the next counts from its start, known before the
-    // recomputation it causes.
+    // The run started late; the next counts from its start, known before the recomputation it causes.
     advance(10 * minute);
     runner.finish(id, start.adding(hour + 10 * minute));
     flush();
@@ -310,8 +307,7 @@ TEST_F(SchedulerTest, ObserversHearOfEachNewFireDateAndOfNothingElse) {
     EXPECT_EQ(notices, 2);
 }
 
-// The hour the first computation set passes without a computation, also
-// where that timer still fires.
+// The hour the first computation set passes without a computation, also where that timer still fires.
 TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActs) {
     for (const bool lateCancel : {false, true}) {
         SCOPED_TRACE(lateCancel);
@@ -391,8 +387,7 @@ TEST_F(SchedulerTest, FirstPassCatchesUpADailyJobThatNeverRanButNotAnIntervalJob
     EXPECT_EQ(scheduler->pendingFire(intervalJob), start.adding(hour));
 }
 
-// Slept through 09:00: the catch-up pass takes the job, and the
-// recomputation after it finds nothing due.
+// Slept through 09:00: the catch-up pass takes the job, and the recomputation after it finds nothing due.
 TEST_F(SchedulerTest, AfterAWakeMissedRunsAreCaughtUpInsteadOfRunOnSchedule) {
     const Uuid id = add({daily(9, 0)}).id;
     lastRuns[id] = start.adding(-minute);
@@ -458,8 +453,7 @@ TEST_F(SchedulerTest, AnAnchorStoredWhileTheClockWasAheadCountsFromNowInEachSess
     EXPECT_EQ(IntervalAnchorStore(support).load(), stored);
 }
 
-// A machine without a real-time clock boots a month behind; then the time
-// service sets it right.
+// A machine without a real-time clock boots a month behind; then the time service sets it right.
 TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSetRight) {
     const Uuid hourlyJob = add({hourly()}).id, daily = add({Trigger::every(1, IntervalUnit::days)}).id;
     const Uuid ran = add({hourly(2)}).id;
@@ -564,9 +558,8 @@ TEST_F(ConnectTest, AnAskIsWithdrawnWhenItsDriveGoes) {
     EXPECT_EQ(withdrawn, std::vector<Uuid>{id});
 }
 
-// Saved during the delay, before the model tells the scheduler: the job as
-// it is then decides. A change the model tells of cancels every waiting task,
-// as does an edit while its mount was being checked.
+// Saved during the delay, before the model tells the scheduler: the job as it is then decides. A change the model tells
+// of cancels every waiting task, as does an edit while its mount was being checked.
 TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {
     const Uuid toAsk = add({onConnect}).id;
     add({onConnect});

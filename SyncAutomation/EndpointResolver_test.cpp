@@ -65,8 +65,7 @@ TEST_F(Resolver, FolderAbsentOrReplacedIsMissing) {
     source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directory(first / "Data");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
-    // Moved away, it keeps its number, so the folder made next under the
-    // same name surely has another.
+    // Moved away, it keeps its number, so the folder made next under the same name surely has another.
     fs::rename(first / "Data", first / "Data moved");
     EXPECT_EQ(resolve(endpoint), R::folderMissing());
     fs::create_directory(first / "Data");

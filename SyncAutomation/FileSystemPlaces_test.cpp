@@ -26,8 +26,7 @@ struct Mounts {
     }
 };
 
-// A side's tree reaches the other through a mount below it, whatever the
-// mount shows and however deep it sits.
+// A side's tree reaches the other through a mount below it, whatever the mount shows and however deep it sits.
 TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     // The common parent of both sides bound inside the destination.
     EXPECT_TRUE(Mounts().add("/R/data/dst/inner", "/R/data", 1).overlap("/R/data/src", "/R/data/dst"));
@@ -121,8 +120,7 @@ TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
     EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
 }
 
-// Exports of one server nest as the server's folders do, whatever the
-// client numbers them.
+// Exports of one server nest as the server's folders do, whatever the client numbers them.
 TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     const auto share = [](const char* url) {
         VolumeIdentity identity = test::volumeIdentity(VolumeKind::network, std::nullopt, "share");
@@ -140,8 +138,7 @@ TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     EXPECT_FALSE(mounts.overlap("/mnt/other", "/mnt/export"));
 }
 
-// An image mounted whole and one of its sub-folders on its own; the image
-// itself lies in the folder that holds it.
+// An image mounted whole and one of its sub-folders on its own; the image itself lies in the folder that holds it.
 TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
     Mounts image;
     image.add("/mnt/whole", "/", 9).add("/mnt/sub", "/sub", 9);
@@ -165,8 +162,7 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
                             const FileSystemPlaces::Resolve& resolve = nullptr) {
         return FileSystemPlaces::compare(mounts.list, a, b, resolve);
     };
-    // An overlay whose upper layer was given relative to where it was mounted
-    // from, below a side or over it.
+    // An overlay whose upper layer was given relative to where it was mounted from, below a side or over it.
     Mounts relative;
     relative.add("/B/o", "/", 41, {"upper", "/L/lower"});
     EXPECT_EQ(compare(relative, "/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/o"}));
@@ -197,16 +193,14 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
     EXPECT_EQ(compare(bound, "/real/P/A", "/B", throughLink).kind, Verdict::Case::overlapping);
     EXPECT_EQ(compare(bound, "/other", "/B", throughLink).kind, Verdict::Case::apart);
     EXPECT_EQ(compare(bound, "/real/Q", "/B/x", throughLink).kind, Verdict::Case::apart);
-    // No table (it could not be read), or a side on a mount showing a folder
-    // since deleted.
+    // No table (it could not be read), or a side on a mount showing a folder since deleted.
     EXPECT_EQ(FileSystemPlaces::compare({}, "/A", "/B").kind, Verdict::Case::unplaced);
     EXPECT_EQ(compare(Mounts().add("/B", "", 1), "/A", "/B/x").kind, Verdict::Case::unplaced);
 }
 
-// A side on a mount the table cannot place (a desktop FUSE mount, a share
-// not shown to be of another machine) is left to its markers, looked up at
-// each of its folders; a mount with a cache of its own, or one below a side,
-// refuses; a share of another machine is apart from every local folder.
+// A side on a mount the table cannot place (a desktop FUSE mount, a share not shown to be of another machine) is left
+// to its markers, looked up at each of its folders; a mount with a cache of its own, or one below a side, refuses; a
+// share of another machine is apart from every local folder.
 TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     using Verdict = FileSystemPlaces::Verdict;
     VolumeIdentity gvfs = test::volumeIdentity(VolumeKind::internal, std::nullopt, "gvfs", "fuse.gvfsd-fuse");
@@ -238,8 +232,7 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
 }
 
 // Its server may name folders from elsewhere (a chrooted sftp account whose
-// /data is /srv/chroot/data): an overlap through that folder is shown, none
-// is ruled out.
+// /data is /srv/chroot/data): an overlap through that folder is shown, none is ruled out.
 TEST(FileSystemPlaces, AShareOfThisMachineRulesNoOverlapOut) {
     using Verdict = FileSystemPlaces::Verdict;
     VolumeIdentity ssh = test::volumeIdentity(VolumeKind::network, std::nullopt, "data", "fuse.sshfs");

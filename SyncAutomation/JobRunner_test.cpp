@@ -67,8 +67,7 @@ private:
     std::deque<Call> calls_;
 };
 
-// Keeps the thread that posts here waiting until the test lets it go; the
-// work itself is never run.
+// Keeps the thread that posts here waiting until the test lets it go; the work itself is never run.
 class HoldingExecutor final : public Executor {
 public:
     void post(Work work) override {

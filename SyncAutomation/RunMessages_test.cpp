@@ -89,8 +89,7 @@ TEST(RunMessagesTest, ErrorMapping) {
     EXPECT_EQ(RunMessages::errorOutcome(thrown(FileError(EIO, "Could not read", "/x")), true),
               RunOutcome::cancelled());
     EXPECT_EQ(RunMessages::errorOutcome(thrown(CancellationError()), false), RunOutcome::cancelled());
-    // Scan failures go through the exit mapping, on the last 50 lines only,
-    // and never count skipped files.
+    // Scan failures go through the exit mapping, on the last 50 lines only, and never count skipped files.
     EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(10))), false),
               RunOutcome::failed("line 60"))
         << "the full-disk line fell out of the tail";

@@ -140,8 +140,7 @@ TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth)
 }
 
 TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
-    // The temporary folder is a volume of its own, so the disk's mount is the
-    // longer of two that hold its folder.
+    // The temporary folder is a volume of its own, so the disk's mount is the longer of two that hold its folder.
     source.add(tmp.path(), volumeIdentity(VolumeKind::internal, "TMP", "tmp"));
     const Endpoint photos = endpointAt(disk("first", "USB") / "Photos");
     const Uuid id = addJob(SyncMode::copy, photos, endpointAt(tmp / "Backup")).id;

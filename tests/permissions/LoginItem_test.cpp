@@ -27,8 +27,7 @@ TEST(DesktopEntryExecTest, QuotingRoundTripsAndFieldCodesAreLeftOut) {
     EXPECT_FALSE(DesktopEntryExec::parse("\"/opt/kelto --login-item"));
 }
 
-// The entry lives in a temporary XDG_CONFIG_HOME; our program in a folder
-// whose name needs every kind of quoting.
+// The entry lives in a temporary XDG_CONFIG_HOME; our program in a folder whose name needs every kind of quoting.
 class LoginItemTest : public testing::Test {
 protected:
     LoginItemTest() {
@@ -42,7 +41,7 @@ protected:
 
     void makeProgram() {
         writeFile(item.executable, "#!/bin/sh\n");
-        QFile::setPermissions(item.executable, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(item.executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     static void writeFile(const QString& path, const QByteArray& content) {
         QFile file(path);

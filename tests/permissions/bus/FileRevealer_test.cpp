@@ -120,8 +120,7 @@ TEST_F(FileRevealerTest, AnOpenerThatFindsNothingToOpenWithShowsNothing) {
 }
 
 // A portal that takes the call but never sends its Response has shown
-// nothing: once the patience runs out, the openers after it are tried, and
-// with none the reveal says nothing was shown.
+// nothing: once the patience runs out, the openers after it are tried, and with none the reveal says nothing was shown.
 TEST_F(FileRevealerTest, APortalThatNeverAnswersHasShownNothing) {
     QFile(file).open(QIODevice::WriteOnly);
     FakePortal silent(std::nullopt);
@@ -139,8 +138,7 @@ TEST_F(FileRevealerTest, APortalThatNeverAnswersHasShownNothing) {
     EXPECT_EQ(opened->arguments, QStringList{folder});
 }
 
-// The file manager, the portal, gio, xdg-open: each is asked only when the
-// ways before it did not take the request.
+// The file manager, the portal, gio, xdg-open: each is asked only when the ways before it did not take the request.
 TEST_F(FileRevealerTest, TheDesktopsWaysAreTriedInTurn) {
     QFile(file).open(QIODevice::WriteOnly);
     {

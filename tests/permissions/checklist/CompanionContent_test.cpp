@@ -64,8 +64,10 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
         ASSERT_NE(moved->showButton(), nullptr);
         moved->showButton()->click();
         EXPECT_EQ(revealed, QStringList{"/opt/kelto-sync"});
-        for (QPushButton* button : {moved->showButton(), moved->backButton(), moved->restartButton()})
-            EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
+        for (QPushButton* button : {moved->showButton(), moved->backButton(), moved->restartButton()}) {
+            EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr)
+                << button->text().toStdString();
+        }
         // Where no file manager shows it, the panel says so, naming where it is, to be copied.
         EXPECT_FALSE(moved->showFailedLabel()->isVisibleTo(moved.get()));
         shows = false;
@@ -106,7 +108,8 @@ TEST(CompanionContent, OtherDestinationsOnlyReviewAndRestartWhenRequired) {
 
 // Renders of both forms; the screenshot script shows no companion.
 TEST(CompanionContent, RendersBothForms) {
-    CompanionRig privacy(SettingsDestination::privacy(PrivacyAnchor::allFiles)), login(SettingsDestination::loginItems());
+    CompanionRig privacy(SettingsDestination::privacy(PrivacyAnchor::allFiles));
+    CompanionRig login(SettingsDestination::loginItems());
     login.item.presentation = PermissionPresentation::setting;
     login.checklist = login.make({login.item});
     privacy.answer(S::missing);

@@ -59,8 +59,7 @@ inline void giveRequest(PermissionItem& item, const std::shared_ptr<FakeRequest>
     };
 }
 
-// Defaults in a file of their own, an opener that answers as told, and a
-// relauncher that only counts.
+// Defaults in a file of their own, an opener that answers as told, and a relauncher that only counts.
 struct ChecklistRig {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat};

@@ -204,8 +204,7 @@ TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
 }
 
 // Shown at its own size, the list is whole without scrolling and lies on the
-// panel with no fill of its own; the rows' other buttons are bordered, not
-// the compact style whose fill is the row's.
+// panel with no fill of its own; the rows' other buttons are bordered, not the compact style whose fill is the row's.
 TEST(PermissionChecklistView, TheListFitsOnThePanelAndItsButtonsStandOut) {
     ViewRig rig;
     std::vector<PermissionItem> items;
@@ -233,8 +232,7 @@ TEST(PermissionChecklistView, TheListFitsOnThePanelAndItsButtonsStandOut) {
 }
 
 // Every row can be reached: the list is whole in its box, or the box
-// scrolls; every text is whole in its row; and the box is no taller than
-// the list.
+// scrolls; every text is whole in its row; and the box is no taller than the list.
 void expectListFits(PermissionChecklistView& view) {
     QScrollArea* scroll = view.scrollArea();
     QWidget* list = scroll->widget();
@@ -256,8 +254,7 @@ void expectListFits(PermissionChecklistView& view) {
 }
 
 // The window is hidden while the settings are handed the user, and the
-// checks go on: rows that grew or shrank meanwhile are measured again when
-// it shows.
+// checks go on: rows that grew or shrank meanwhile are measured again when it shows.
 TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
     ViewRig rig;
     rig.start(rig.three(rig.disk()));

@@ -117,8 +117,7 @@ TEST(PermissionSetupController, OneWindowCappedAndFocusOnRequest) {
     EXPECT_LT(tall.controller->window()->height(), available.height() - 24);
 }
 
-// The window shows all of a view of a fixed width, beside the scroll bar
-// when capped.
+// The window shows all of a view of a fixed width, beside the scroll bar when capped.
 TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
     for (const int height : {300, 5000}) {
         SCOPED_TRACE(height);
@@ -136,10 +135,9 @@ TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
     }
 }
 
-// The first statuses arrive just after the window opens and make rows
-// taller: until the user reaches for the window it follows them; from the
-// first move, press or key in it on it keeps its height. A pointer the
-// window merely opened under has reached for nothing.
+// The first statuses arrive just after the window opens and make rows taller: until the user reaches for the window it
+// follows them; from the first move, press or key in it on it keeps its height. A pointer the window merely opened
+// under has reached for nothing.
 TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
     std::vector<QWidget*> rows;
     ControllerRig rig(true, [&](PermissionSetupController&) {
@@ -178,8 +176,7 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
     }
 }
 
-// Held, a taller view scrolls and "Done" stays under the pointer; shown
-// again, the window fits its view.
+// Held, a taller view scrolls and "Done" stays under the pointer; shown again, the window fits its view.
 TEST(PermissionSetupController, TheWindowKeepsItsHeightWhileShownAndFitsItsViewWhenShownAgain) {
     QLabel* grown = nullptr;
     ControllerRig rig(true, [&](PermissionSetupController&) {

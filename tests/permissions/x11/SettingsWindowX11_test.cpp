@@ -68,8 +68,7 @@ protected:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "not on X11";
         if (!managerReady()) GTEST_SKIP() << "no EWMH window manager";
     }
-    // A controller over the checklist with a label for its view, shown, its
-    // probes answered `missing`.
+    // A controller over the checklist with a label for its view, shown, its probes answered `missing`.
     std::unique_ptr<PermissionSetupController> shownController(PermissionChecklist& checklist, test::FakeProbe& probe) {
         auto controller = std::make_unique<PermissionSetupController>(
             checklist, [](PermissionSetupController&) { return new QLabel(QStringLiteral("The checklist")); },
