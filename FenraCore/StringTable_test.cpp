@@ -22,7 +22,6 @@ TEST(StringTable, TheEnglishKeyStandsInForWhatNoTableHas) {
     write(folder, "fr.json", R"({"No results": 3})");
     write(folder, "de.json", "not json");
     const StringTable table(folder.path(), {"vi", "fr", "de", "ja"});
-
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     EXPECT_EQ(table.text(QStringLiteral("No results"), vietnamese), QString::fromUtf8("Không có kết quả"));
     EXPECT_EQ(table.text(QStringLiteral("Search settings"), vietnamese), QStringLiteral("Search settings"));
@@ -43,17 +42,14 @@ TEST(StringTable, ALanguageTheHostDoesNotOfferReadsEnglish) {
     const StringTable table(folder.path(), {"en", "vi", "ja"});
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     const QLocale japanese(QLocale::Japanese, QLocale::Japan);
-
     StringTable::setHostLanguages(QStringList{"en"});
     EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Done"));
     EXPECT_EQ(table.language(vietnamese), QString());
     EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
-
     StringTable::setHostLanguages(QStringList{"en", "vi_VN"});
     EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Xong"));
     EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
     EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
-
     StringTable::setHostLanguages(std::nullopt);
     EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QString::fromUtf8("完了"));
 }

@@ -61,7 +61,6 @@ TEST_F(ArchiveMoverTest, ArchivingMovesItemsToTheirPathInTheRunFolderAndNeverRep
     EXPECT_EQ(test::readFile(archived("docs/a.txt")), "first");
     EXPECT_EQ(test::readFile(archived("dir/inner")), "one");
     EXPECT_FALSE(fs::exists(folder / "docs/a.txt"));
-
     folder.write("docs/a.txt", "second");
     fs::create_directory(folder / "dir");
     const std::vector<ArchiveMover::Failure> refused =
@@ -117,7 +116,6 @@ TEST_F(ArchiveMoverTest, CancellationBetweenItemsLeavesTheRestUntouched) {
               (Failures{{"2", ECANCELED}, {"3", ECANCELED}}));
     EXPECT_TRUE(fs::exists(archived("1")));
     EXPECT_TRUE(fs::exists(folder / "2"));
-
     std::stop_source source;
     source.request_stop();
     EXPECT_EQ(summary(ArchiveMover::archive({"2"}, folder.path(), job, runID, false, source.get_token(), utc())),
@@ -165,7 +163,6 @@ TEST_F(ArchiveMoverTest, ArchivingFromAMountBelowTheRootKeepsAttributesAndLinks)
     folder.write("mnt/docs/a.txt", "one file");
     fs::create_hard_link(folder / "mnt/docs/a.txt", folder / "mnt/docs/b.txt");
     ASSERT_EQ(::setxattr((folder / "mnt/docs/a.txt").c_str(), "user.tag", "red", 3, 0), 0);
-
     EXPECT_EQ(archive({"mnt/docs"}), Failures{});
     char value[4] = {};
     EXPECT_EQ(::getxattr(archived("mnt/docs/b.txt").c_str(), "user.tag", value, sizeof value), 3);

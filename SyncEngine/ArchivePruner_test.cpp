@@ -21,7 +21,6 @@ class ArchivePrunerTest : public ::testing::Test {
 protected:
     test::TemporaryFolder folder;
     const ::date::time_zone* berlin = ::date::locate_zone("Europe/Berlin");
-
     static std::string inJob(const std::string& name) { return ".KeltoSync/Archive/" + job.string() + "/" + name; }
     void runFolder(const std::string& name) { folder.write(inJob(name) + "/item"); }
     std::int64_t prune(std::optional<std::int64_t> days) {
@@ -44,7 +43,6 @@ TEST_F(ArchivePrunerTest, RetentionCountsCalendarDaysAcrossADaylightSavingChange
     EXPECT_FALSE(fs::exists(folder / inJob("2025-03-11_115959-0a1b2c3d")));
     EXPECT_TRUE(fs::exists(folder / inJob("2025-03-11_120000-0a1b2c3d")));  // exactly at the cut-off
     EXPECT_EQ(prune(0), 2);
-
     // A skipped wall time moves forward: 31 March 02:30 less a day is 30 March 03:30.
     EXPECT_EQ(ArchivePruner::cutOff(Date::fromUnix(1743381000), 1, *berlin), Date::fromUnix(1743298200));
 }
@@ -59,7 +57,6 @@ TEST_F(ArchivePrunerTest, OnlyRealRunFoldersAreRemovedAndNothingBehindALink) {
     EXPECT_EQ(prune(0), 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder / inJob("")), {}), 4);
     EXPECT_TRUE(fs::exists(elsewhere / "precious"));
-
     fs::rename(folder / ".KeltoSync", elsewhere / "reserved");
     fs::create_directory_symlink(elsewhere / "reserved", folder / ".KeltoSync");
     runFolder("2020-01-03_000000-0a1b2c3d");  // written through the link by the test itself
@@ -76,7 +73,6 @@ TEST_F(ArchivePrunerTest, AClockRunningAheadCountsFromTheNewestArchive) {
     const Date yearAhead = Date::fromUnix(1744279200 + 365 * 86400);
     EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, yearAhead, berlin), 1);
     EXPECT_FALSE(fs::exists(folder / inJob("2025-02-01_120000-0a1b2c3d")));
-
     // The pruning run's own folder is named by the clock that runs ahead: no evidence.
     const std::string own = "2026-04-10_120000-0a1b2c3d";
     runFolder(own);
@@ -101,12 +97,10 @@ TEST_F(ArchivePrunerTest, AnArchiveMadeWhileTheClockWasBehindCountsFromWhatTheCl
     EXPECT_EQ(pruneAt(30, now + 600, "2025-04-10_121000-0a1b2c3d"), 0);
     EXPECT_EQ(pruneAt(30, now + 900, "2025-04-10_121500-0a1b2c3d"), 0);
     EXPECT_TRUE(fs::exists(folder / inJob(behind)));
-
     // Once retention has passed from then, it goes with the others of its time.
     runFolder("2025-05-20_120000-0a1b2c3d");
     EXPECT_EQ(pruneAt(30, now + 41 * 86400, "2025-05-21_120000-0a1b2c3d"), 4);
     EXPECT_FALSE(fs::exists(folder / inJob(behind)));
-
     // The user's clean takes one made behind the clock at once.
     const std::string alsoBehind = "2001-05-21_120500-0a1b2c3d";
     EXPECT_EQ(pruneAt(30, now + 41 * 86400 + 300 - 24 * 365.25 * 86400, alsoBehind), 0);
@@ -162,7 +156,6 @@ TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(ledger)));
-
     test::TemporaryFolder elsewhere;
     elsewhere.write("precious", "mine");
     fs::remove(ledger);

@@ -33,14 +33,12 @@ protected:
         ASSERT_EQ(db.open(file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
         ASSERT_EQ(db.execute(text.c_str()), SQLITE_OK) << db.errorMessage();
     }
-
     static Baseline sample() {
         return Baseline{{"a.txt", {EntryKind::file, 10, 100}},
                         {"d", {EntryKind::directory, 0, 5}},
                         {"d/link", {EntryKind::symlink, 7, -3}},
                         {"d/\xC3\xA9", {EntryKind::other, INT64_MAX, INT64_MIN}}};
     }
-
     test::TemporaryFolder folder;
     fs::path root = folder.path();
     fs::path file = root / "state" / "JOB.sqlite";
@@ -135,13 +133,11 @@ TEST_F(BaselineStoreTest, RacyMarksRoundTripAndAreUnknownWhereNeverSaved) {
 TEST_F(BaselineStoreTest, CancelledSaveKeepsThePreviousBaselineWhole) {
     BaselineStore store(file, false);
     store.save(sample(), "X", "Y", SideCounts{3, 1});
-
     std::stop_source stop;
     stop.request_stop();
     // Stopped before the first entry, and (with no entries) before the commit.
     EXPECT_THROW(store.save(Baseline{{"other", {}}}, "Z", "Z", SideCounts{9, 9}, stop.get_token()), CancellationError);
     EXPECT_THROW(store.save(Baseline{}, "Z", "Z", SideCounts{9, 9}, stop.get_token()), CancellationError);
-
     EXPECT_EQ(store.load("X", "Y"), sample());
     EXPECT_EQ(store.sideCounts(), (SideCounts{3, 1}));
 }
@@ -179,7 +175,6 @@ TEST_F(BaselineStoreTest, DamagedRowsFailInAnOrderlyWay) {
     sql("INSERT INTO entries VALUES(NULL, 0, 1, 1)");
     BaselineStore store(file, false);
     EXPECT_THROW(store.load("X", std::nullopt), BaselineStoreError);
-
     // A NULL meta value reads as missing.
     sql("UPDATE meta SET value = NULL WHERE key = 'countB'");
     EXPECT_FALSE(store.sideCounts());
@@ -250,11 +245,9 @@ TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
         for (int i = 0; i < 3000; ++i) many.add("folder/file " + std::to_string(i), {EntryKind::file, i, i});
         store.save(std::move(many).build(), "X", std::nullopt, SideCounts{3000, 0});
     };
-
     saved();
     fs::resize_file(file, fs::file_size(file) / 2);  // cut short
     expectNamed("cut short", "database disk image is malformed");
-
     saved();
     {  // a newer schema format than this SQLite knows
         std::fstream bytes(file, std::ios::in | std::ios::out | std::ios::binary);
@@ -262,11 +255,9 @@ TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
         bytes.put('\x05');
     }
     expectNamed("newer format", "unsupported file format");
-
     fs::remove_all(file);
     fs::create_directories(file);
     expectNamed("a folder");  // unable to open it, or an I/O error reading it
-
     fs::remove_all(file);
     fs::create_symlink(file.filename(), file);  // a link to itself
     expectNamed("a looping link", std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
@@ -473,7 +464,6 @@ TEST_F(BaselineStoreTest, ACreationCutShortLeavesNoFileThatIsRefusedLater) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
         BaselineStore store(file, false);
         store.save(sample(), "X", std::nullopt, SideCounts{1, 1});
         EXPECT_EQ(store.load("X", std::nullopt), sample());

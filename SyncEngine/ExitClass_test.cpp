@@ -36,7 +36,6 @@ TEST(RsyncExit, KeepsTheLastFiftyLines) {
     ASSERT_EQ(many.stderrTail.size(), 50u);
     EXPECT_EQ(many.stderrTail.front(), "line 2");
     EXPECT_EQ(many.stderrTail.back(), "line 51");
-
     lines.pop_back();
     EXPECT_EQ(RsyncExit(0, lines).stderrTail, lines);
 }

@@ -36,7 +36,6 @@ TEST(FileRunLog, WriteFailuresThrow) {
     FileRunLog again("/dev/full");
     EXPECT_THROW(again.writeLine(std::string(FileRunLog::bufferLimit, 'x')), FileError);
     EXPECT_THROW(FileRunLog("/nonexistent-folder/run.log"), FileError);
-
     FileRunLog syncing("/dev/full");
     syncing.writeLine("x");
     EXPECT_THROW(syncing.sync(), FileError) << "sync writes what is held back first";

@@ -25,7 +25,6 @@ TEST(FileSystemTraits, NativeRowsKeepMetadataWithExactTimesButNeverCreationTimes
         EXPECT_FALSE(t.maxFileSize) << name;
     }
     EXPECT_EQ(FileSystemTraits::forVolume(volume("APFS")).fileSystem, "apfs");
-
     const auto tmp = FileSystemTraits::forVolume(volume("tmpfs"));
     EXPECT_TRUE(tmp.preservesPermissions);
     EXPECT_FALSE(tmp.preservesXattrs);
@@ -60,7 +59,6 @@ TEST(FileSystemTraits, UnknownNamesGetTheCautiousRow) {
     EXPECT_FALSE(t.caseSensitive);  // a disk the table does not know may fold case
     EXPECT_FALSE(t.preservesPermissions);
     EXPECT_EQ(t.modifyWindow, 1);
-
     auto withLimit = t;
     withLimit.maxFileSize = 4294967295;
     EXPECT_NE(t, withLimit);

@@ -19,7 +19,6 @@ SyncPlan taking(std::vector<PlannedArchive> archives) {
 TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     const SyncPlan reviewed = taking({{"docs/a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::b}, {"Photo.JPG", Side::a}});
     const PlanReview::Names caseSensitive{};
-
     // The same or less is not beyond; the other normal form of a name is the
     // same name only where the side folds names: elsewhere it is a twin.
     EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, caseSensitive).empty());
@@ -28,18 +27,15 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     EXPECT_TRUE(PlanReview::beyond(reviewed, twin, {.caseSensitiveB = false}).empty());
     EXPECT_EQ(PlanReview::beyond(reviewed, twin, {.caseSensitiveA = false}), twin.archives);
     EXPECT_TRUE(PlanReview::beyond(reviewed, SyncPlan{}, caseSensitive).empty());
-
     // A path reviewed on one side is not reviewed on the other.
     const SyncPlan more = taking({{"docs/a.txt", Side::b}, {"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}});
     EXPECT_EQ(PlanReview::beyond(reviewed, more, caseSensitive),
               (std::vector<PlannedArchive>{{"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}}));
-
     // Another case is another item only where the side tells cases apart.
     const SyncPlan otherCase = taking({{"photo.jpg", Side::a}});
     EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, caseSensitive).size(), 1u);
     EXPECT_TRUE(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveA = false}).empty());
     EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveB = false}).size(), 1u);
-
     EXPECT_EQ(PlanReview::reason(PlanReview::beyond(reviewed, more, caseSensitive)),
               "1 file on side A that you did not review will be archived or deleted.");
     EXPECT_EQ(PlanReview::reason({{"x", Side::b}, {"y", Side::b}}),
@@ -58,7 +54,6 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
     const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
     const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
     const SyncPlan reviewed = seenAs({{"a.txt", Side::b, v1}, {"caf\xC3\xA9.txt", Side::a, v1}});
-
     const PlanReview::Names foldingA{.caseSensitiveA = false};
     EXPECT_TRUE(
         PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v1}, {"cafe\xCC\x81.txt", Side::a, v1}}), foldingA)
@@ -79,7 +74,6 @@ TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
     reviewed.folderA = FolderIdentity{1, 10};
     reviewed.folderB = FolderIdentity{2, 20};
     EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, {}).empty());
-
     for (const auto& [a, b] : std::vector<std::pair<std::optional<FolderIdentity>, std::optional<FolderIdentity>>>{
              {FolderIdentity{1, 10}, FolderIdentity{3, 20}},
              {FolderIdentity{1, 11}, FolderIdentity{2, 20}},

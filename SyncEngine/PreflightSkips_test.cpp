@@ -169,7 +169,6 @@ TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPath) {
     using namespace std::string_literals;
     // Escaped only when a wildcard makes rsync read the pattern as one.
     EXPECT_EQ(PreflightSkips::excludeFileContents(skips), "/a b/c.txt\0/x\\[1\\].txt\0/back\\slash]\0/w\\*\\?\\[\\]\\\\\0"s);
-
     test::TemporaryFolder folder;
     folder.write("excludes", "an older and longer file");
     PreflightSkips::writeExcludeFile({collision("\xC3\xA9t\xC3\xA9")}, folder / "excludes");
@@ -186,7 +185,6 @@ TEST(PreflightSkips, AnExcludeRecordFitsRsyncsFilterLineOrIsRefused) {
     const std::string plain(4094, 'a');
     EXPECT_TRUE(PreflightSkips::canExclude(plain));
     EXPECT_FALSE(PreflightSkips::canExclude(plain + "a"));
-
     const std::string wild(2047, '?');  // "/" and 2047 escaped characters
     EXPECT_EQ(PreflightSkips::excludeFileContents({collision(wild)}).size(), 4095u + 1);
     EXPECT_TRUE(PreflightSkips::canExclude(wild));

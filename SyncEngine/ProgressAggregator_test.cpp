@@ -46,7 +46,6 @@ TEST(ProgressAggregator, EmptyAndNegativeTotals) {
     EXPECT_EQ(p.fraction, 1.0);
     EXPECT_EQ(p.bytesDone, 0);
     EXPECT_EQ(p.bytesTotal, 0);
-
     ProgressAggregator two(10, 2);
     for (const char* path : {"a", "b", "c"}) two.recordFile(path);
     const SyncProgress last = two.update(0, 0.0);
@@ -79,7 +78,6 @@ TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
     RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
     std::vector<RsyncEvent> events = parser.feed(output);
     for (RsyncEvent& event : parser.finish()) events.push_back(std::move(event));
-
     ProgressAggregator aggregator(12'000'000, 4);
     aggregator.expect({"clip3.mov", "clip1.mov", "clip0.mov", "clip2.mov"});
     std::vector<std::pair<std::int64_t, std::optional<std::string>>> seen;  // files done, current file

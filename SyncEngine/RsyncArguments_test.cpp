@@ -65,7 +65,6 @@ TEST(RsyncArgumentsTraits, ScratchFoldersComeBeforeTheReservedExclusionOnlyWhenG
     EXPECT_EQ(indexOf(args, "--partial-dir=/media/b/Backup/.KeltoSync/Partial"), 9);
     EXPECT_EQ(indexOf(args, "--temp-dir=/media/b/Backup/.KeltoSync/Temporary"), 10);
     EXPECT_EQ(indexOf(args, "--exclude=/.KeltoSync"), 11);
-
     for (const auto& arg : RsyncArguments::build(invocation(RsyncOperation::mirror()))) {
         EXPECT_FALSE(arg.starts_with("--partial-dir")) << arg;
         EXPECT_FALSE(arg.starts_with("--temp-dir")) << arg;
@@ -76,11 +75,9 @@ TEST(RsyncArgumentsTraits, ForeignAndNetworkVolumes) {
     EXPECT_EQ(RsyncArguments::build(invocation(RsyncOperation::mirror(), traitsOf("exfat"))),
               withFixed({"--modify-window=1", "--timeout=0", "--no-perms", "--recursive", "--delete",
                          "--delete-delay", "/home/a/Photos/", "/media/b/Backup/"}));
-
     const auto tmpfs = RsyncArguments::build(invocation(RsyncOperation::copy(), traitsOf("tmpfs")));
     EXPECT_THAT(tmpfs, Contains("--perms"));
     EXPECT_THAT(tmpfs, Not(Contains("-X")));
-
     EXPECT_THAT(RsyncArguments::build(invocation(RsyncOperation::copy(), traitsOf("cifs"))), Contains("--timeout=120"));
     EXPECT_THAT(RsyncArguments::build(invocation(RsyncOperation::copy(), traitsOf("ext4", VolumeKind::network))),
                 Contains("--timeout=120"));
@@ -150,7 +147,6 @@ TEST(RsyncArgumentsOperations, DeletionBound) {
     EXPECT_THAT(RsyncArguments::build(i), Contains("--max-delete=0"));
     i.maximumDeletions.reset();
     for (const auto& a : RsyncArguments::build(i)) EXPECT_FALSE(a.starts_with("--max-delete")) << a;
-
     // A bound only ever limits a mirror.
     auto c = invocation(RsyncOperation::copy());
     c.maximumDeletions = 3;
@@ -211,7 +207,6 @@ TEST(RsyncArgumentsExcludes, EveryPatternIsALiteralExclusion) {
     i.filters.useDefaultExcludes = true;
     i.filters.patterns = {"!", "+ keep", "- x", "", " lead", "*.tmp"};
     const auto args = RsyncArguments::build(i);
-
     std::vector<std::string> excludes;
     for (const auto& a : args)
         if (a.starts_with("--exclude=")) excludes.push_back(a);

@@ -14,7 +14,6 @@ TEST(RsyncLocator, RequiresAnExecutableFile) {
     const test::TemporaryFolder folder;
     const std::filesystem::path& root = folder.path();
     const auto rsync = RsyncLocator::bundledPath(root);
-
     auto rejects = [&] {
         try {
             RsyncLocator::requireExecutable(root);

@@ -166,7 +166,6 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
         EXPECT_TRUE(e.timeKnown) << line;
     }
     EXPECT_EQ(entry("-rw-r--r--              0  999/12/31 23:59:59  y999").path, " y999");
-
     const std::pair<std::string_view, std::string_view> cut[] = {
         {"-rw-r--r--              0 10000/01/01 00:00:0 y10000", "y10000"},
         {"-rw-r--r--              7 14645/06/30 15:06:4 far away", "far away"},
@@ -187,7 +186,6 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
     EXPECT_EQ(link.kind, EntryKind::symlink);
     EXPECT_EQ(link.path, "lnk");
     EXPECT_FALSE(link.timeKnown);
-
     for (std::string_view line : {
              "-rw-r--r-- 1 999/12/31 23:59:59 padding missing",
              "-rw-r--r--  1  99/12/31 23:59:59 padding short",
@@ -288,7 +286,6 @@ TEST(RsyncOutputParserModes, StreamsAcrossChunks) {
         EXPECT_EQ(*last[0].asItem(), (ItemizedChange{"*deleting  ", 0, "y"}));
         EXPECT_TRUE(parser.finish().empty());
     }
-
     RsyncOutputParser ended(RsyncOutputParser::Mode::listOnly);
     EXPECT_TRUE(ended.feed("drwxr-xr-x 1 2023/11/14 22:13:20 .\n").empty());
     EXPECT_TRUE(ended.finish().empty());

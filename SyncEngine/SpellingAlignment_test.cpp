@@ -46,13 +46,11 @@ protected:
 TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytes) {
     fs::create_directories(root / ("caf" + nfdE) / "Sub");
     write(root / ("caf" + nfdE) / "Sub" / "photo.JPG", "x");
-
     const std::string desired = "caf" + nfcE + "/sub/Photo.jpg";
     SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
     EXPECT_EQ(namesIn(root), (std::set<std::string>{"caf" + nfcE}));
     EXPECT_EQ(namesIn(root / ("caf" + nfcE)), (std::set<std::string>{"sub"}));
     EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), (std::set<std::string>{"Photo.jpg"}));
-
     // Done already: every component is found under its wanted spelling.
     SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
     SpellingAlignment::align("caf" + nfcE + "//sub/Photo.jpg", desired, root);
@@ -66,7 +64,6 @@ TEST_F(SpellingAlignmentTest, NeverReplacesAnotherItem) {
     EXPECT_EQ(alignErrno("Docs/Photo.jpg", "docs/photo.JPG", root), EEXIST);
     EXPECT_EQ(namesIn(root), (std::set<std::string>{"Docs", "docs"}));
     EXPECT_EQ(namesIn(root / "docs"), (std::set<std::string>{"photo.JPG"}));
-
     // Gone under both spellings.
     EXPECT_EQ(alignErrno("Nothing", "nothing", root), EEXIST);
 }
@@ -82,11 +79,9 @@ TEST_F(SpellingAlignmentTest, RefusesUnsafePaths) {
         return "(no error)";
     };
     EXPECT_EQ(unsafePath("a/b", "a/b/c"), "a/b/c");
-
     fs::create_directories(root / ".KeltoSync" / "x");
     EXPECT_EQ(unsafePath(".KeltoSync/X", ".KeltoSync/x"), ".KeltoSync/x");
     EXPECT_TRUE(fs::exists(root / ".KeltoSync" / "x"));
-
     // A symbolic-link folder on the way is never walked through.
     const test::TemporaryFolder outside;
     const fs::path& elsewhere = outside.path();
@@ -165,7 +160,6 @@ private:
         fs::remove(folder_ / "Probe");
         return folded;
     }
-
     test::TemporaryFolder holder_;  // removed after the unmount
     fs::path base_, image_, folder_;
     std::string device_;  // the loop device FUSE reads
@@ -179,7 +173,6 @@ TEST(SpellingAlignmentCaseInsensitive, RenamesTheOneItemToTheWantedCase) {
     const fs::path& root = volume.folder();
     fs::create_directories(root / "docs");
     write(root / "docs" / "photo.JPG", "x");
-
     SpellingAlignment::align("Docs/Photo.jpg", "docs/photo.JPG", root);
     EXPECT_EQ(namesIn(root), (std::set<std::string>{"Docs"}));
     EXPECT_EQ(namesIn(root / "Docs"), (std::set<std::string>{"Photo.jpg"}));

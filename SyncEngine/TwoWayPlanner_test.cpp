@@ -39,7 +39,6 @@ TEST(SideListing, LaterSpellingOfAKeyWinsAndOrderedLookUpsFindEveryKey) {
     ASSERT_EQ(listing.size(), 2u);
     EXPECT_EQ(listing.find("m" + nfcE)->entry(), file("m" + nfdE, 3));
     EXPECT_FALSE(listing.find("m" + nfdE));
-
     std::size_t hint = 0;
     EXPECT_EQ(listing.findFrom("a", hint), std::nullopt);
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);
@@ -104,7 +103,6 @@ TEST(TwoWayPlanner, TypeClashIsReportedAndEverythingBeneathItDropped) {
     EXPECT_EQ(plan.copyAtoB, (Strings{"x-y", "x-y/q"}));
     EXPECT_EQ(plan.copyBtoA, (Strings{"x.z"}));
     EXPECT_TRUE(plan.archiveOnA.empty() && plan.deletionEntriesA.empty());
-
     const SyncPlan view = TwoWayPlanner::makeSyncPlan(plan, a, b);
     EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"l", FileSkipReason::typeConflict},
                                                        {"x", FileSkipReason::typeConflict}}));
@@ -228,7 +226,6 @@ TEST(TwoWayPlanner, DecomposedAndPrecomposedSpellingsMeetUnderOneKey) {
     const auto plan = TwoWayPlanner::plan(a, b, baselineOf({file(bPath, 4, 100)}), 0);
     EXPECT_EQ(plan.copyAtoB, (Strings{aPath}));  // A's spelling
     EXPECT_TRUE(plan.conflicts.empty());
-
     const auto bWins = TwoWayPlanner::plan(a, SideListing{dir("caf" + nfcE), file(bPath, 3, 300)},
                                            baselineOf({file(bPath, 4, 100)}), 0);
     EXPECT_EQ(bWins.conflicts, (std::vector<TwoWayConflict>{{bPath, R::bWins}}));
@@ -250,7 +247,6 @@ TEST(TwoWayPlanner, SyncPlanShowsFileCopiesWithTheVersionsTheyReplace) {
     EXPECT_EQ(plan.archiveOnA, (Strings{"gone"}));
     EXPECT_EQ(plan.archiveOnB, (Strings{"del-b"}));
     EXPECT_EQ(plan.removeDirsOnB, (Strings{"d"}));
-
     plan.skipped = {{"big", FileSkipReason::tooLargeForFAT}};
     const SyncPlan view = TwoWayPlanner::makeSyncPlan(plan, a, b);
     EXPECT_EQ(view.copies, (std::vector<PlannedCopy>{{"new-folder/f", 10, Side::b}, {"over", 20, Side::b}}));
@@ -298,7 +294,6 @@ TEST(TwoWayPlanner, AFileWhoseTimeTheListingCouldNotShowIsSkippedOnBothSides) {
                                                        outOfRange("only-on-b")}));
     EXPECT_EQ(plan.copyBtoA, Strings{"other"});
     EXPECT_TRUE(plan.copyAtoB.empty() && plan.archiveOnA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
-
     // A folder's time matters only where its removal is judged; a folder
     // against an untimed file is still a type clash.
     const SideListing folders{untimed(dir("kept")), untimed(dir("removed")), dir("x")};
@@ -326,7 +321,6 @@ TEST(TwoWayPlanner, ATimeTheOtherSideClampedStandsForTheTimeItWasGiven) {
     EXPECT_EQ(TwoWayPlanner::plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, base, 1).copyBtoA,
               Strings{"f"});
     EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 998)}, std::nullopt).conflicts.size(), 1u);
-
     // A change on either side is a change against the baseline, not a conflict.
     const auto changedOnB = plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 2, 500)}, base);
     EXPECT_EQ(changedOnB.copyBtoA, Strings{"f"});
@@ -368,15 +362,12 @@ public:
             }
         }
     }
-
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
-
     Node randomNode() {
         const int k = pick(10);
         const EntryKind kind = k < 5 ? EntryKind::file : k < 8 ? EntryKind::directory : k < 9 ? EntryKind::symlink : EntryKind::other;
         return {kind, kind == EntryKind::directory ? 0 : pick(3), 100 + pick(6)};
     }
-
     void create(Tree& tree, const std::string& path) {
         for (std::size_t s = path.find('/'); s != std::string::npos; s = path.find('/', s + 1)) {
             const std::string parent = path.substr(0, s);
@@ -387,13 +378,11 @@ public:
         removeSubtree(tree, path);
         tree[path] = randomNode();
     }
-
     Tree randomTree() {
         Tree tree;
         for (int n = pick(12); n > 0; --n) create(tree, pool_[static_cast<std::size_t>(pick(static_cast<int>(pool_.size())))]);
         return tree;
     }
-
     void mutate(Tree& tree) {
         for (int n = pick(6); n > 0; --n) {
             const std::string& path = pool_[static_cast<std::size_t>(pick(static_cast<int>(pool_.size())))];
@@ -464,9 +453,7 @@ TEST(TwoWayPlannerProperty, NeverDropsANewerVersionAndBringsBothSidesInStep) {
             for (const auto& [path, n] : base) builder.add(path, {n.kind, n.size, n.mtime});
             baseline = std::move(builder).build();
         }
-
         const TwoWayPlan plan = TwoWayPlanner::plan(listingOf(a), listingOf(b), baseline, w);
-
         // Deletions only ever take the baseline's own version.
         auto checkDeletions = [&](const std::vector<std::string>& paths, const Tree& side) {
             for (const auto& p : paths) {
@@ -478,7 +465,6 @@ TEST(TwoWayPlannerProperty, NeverDropsANewerVersionAndBringsBothSidesInStep) {
         checkDeletions(plan.removeDirsOnA, a);
         checkDeletions(plan.archiveOnB, b);
         checkDeletions(plan.removeDirsOnB, b);
-
         // A version changed since the baseline is only replaced as a reported conflict.
         std::set<std::string> conflicted;
         for (const auto& c : plan.conflicts) conflicted.insert(c.path);
@@ -494,7 +480,6 @@ TEST(TwoWayPlannerProperty, NeverDropsANewerVersionAndBringsBothSidesInStep) {
         };
         checkReplacements(plan.copyAtoB, b);
         checkReplacements(plan.copyBtoA, a);
-
         // Apply: copies, then archives, then folder removals deeper first.
         Tree finalA = a, finalB = b;
         copyOver(plan.copyAtoB, a, finalB);
@@ -503,7 +488,6 @@ TEST(TwoWayPlannerProperty, NeverDropsANewerVersionAndBringsBothSidesInStep) {
         for (const auto& p : plan.archiveOnB) finalB.erase(p);
         removeFolders(plan.removeDirsOnA, finalA);
         removeFolders(plan.removeDirsOnB, finalB);
-
         std::vector<std::string> clashes;
         for (const auto& c : plan.conflicts)
             if (c.resolution == R::skippedTypeClash) clashes.push_back(c.path);

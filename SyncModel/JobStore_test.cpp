@@ -47,7 +47,6 @@ TEST(JobStore, SaveCreatesTheFolderAndKeepsOrder) {
     test::saveJobs(store, {});
     EXPECT_EQ(contents(store.fileURL), R"({"version":1,"jobs":[]})");
     EXPECT_TRUE(store.load().empty());
-
     const std::vector<SyncJob> jobs{job("zeta"), job("alpha"), job("mu")};
     test::saveJobs(store, jobs);
     EXPECT_EQ(store.load(), jobs);
@@ -88,7 +87,6 @@ TEST(JobStore, ReadFailuresOtherThanAbsencePropagate) {
     const JobStore store(temp / "jobs.json");
     fs::create_directory(store.fileURL);
     EXPECT_THROW(store.load(), FileError);
-
     // A file where the folder should be: nothing is written.
     put(temp / "blocker", "x");
     const JobStore blocked(temp / "blocker" / "jobs.json");
@@ -103,10 +101,8 @@ TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
     const JobStore store(temp / "jobs.json");
     test::saveJobs(store, {job("old")});
     const std::string before = contents(store.fileURL);
-
     std::vector<SyncJob> many;
     for (int i = 0; i < 50; ++i) many.push_back(job("new" + std::to_string(i)));
-
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit limited = saved;
@@ -121,7 +117,6 @@ TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-
     EXPECT_TRUE(threw);
     EXPECT_EQ(contents(store.fileURL), before);
     // Beside the jobs file only its lock file stays.

@@ -28,7 +28,6 @@ protected:
     test::TemporaryFolder temp;
     std::string home = (temp / "home").string();
     std::optional<std::string> savedHome;
-
     void SetUp() override {
         fs::create_directory(home);
         if (const char* h = std::getenv("HOME")) savedHome = h;
@@ -38,7 +37,6 @@ protected:
         if (savedHome) ::setenv("HOME", savedHome->c_str(), 1);
         else ::unsetenv("HOME");
     }
-
     static SyncJob job(std::string source, std::string destination, SyncMode mode = SyncMode::copy) {
         SyncJob j = SyncJob::newJob("Job");
         j.source.path = std::move(source);
@@ -126,7 +124,6 @@ TEST_F(JobValidatorTest, ResolveSeesExpandedPathsAndFindsLinks) {
         return std::nullopt;
     });
     EXPECT_EQ(asked, (std::vector<std::string>{home + "/src", "/dst"}));
-
     fs::create_directory(temp / "real");
     fs::create_directory_symlink(temp / "real", temp / "link");
     const SyncJob j = job((temp / "link").string(), (temp / "real").string());
@@ -142,7 +139,6 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
     EXPECT_TRUE(check(j).errors.empty());
     j.destination.volume.isReadOnly = true;
     EXPECT_EQ(check(j).errors, Issues{ValidationIssue::destinationReadOnly});
-
     j = job("/a", "/b");
     for (auto days : {std::optional<std::int64_t>{}, std::optional<std::int64_t>{1}, std::optional<std::int64_t>{365}}) {
         j.options.archiveRetentionDays = days;
@@ -153,7 +149,6 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
         j.options.archiveEnabled = false;  // checked all the same
         EXPECT_EQ(check(j).errors, Issues{ValidationIssue::retentionOutOfRange});
     }
-
     j = job("/a", "/b");
     j.triggers = {Trigger::every(5, IntervalUnit::minutes), Trigger::daily({9, 0}),
                   Trigger::every(10, IntervalUnit::minutes)};
@@ -179,12 +174,10 @@ TEST_F(JobValidatorTest, LibraryBundles) {
     const Warnings warned{ValidationWarning::libraryBundle};
     EXPECT_EQ(check(job("/Pictures/Family.PhotosLibrary", "/b")).warnings, warned);
     EXPECT_EQ(check(job("/Pictures/Family.photoslibrary/originals", "/b")).warnings, warned);
-
     const fs::path source = temp / "source";
     fs::create_directories(source / "a" / "b" / "c" / "Edit.FCPBundle");
     EXPECT_EQ(check(job(source.string(), "/b")).warnings, warned);
     EXPECT_TRUE(check(job("/b", source.string())).warnings.empty());  // the destination is not probed
-
     // Packages are not entered and links are not followed.
     const fs::path other = temp / "other";
     fs::create_directories(other / "Tool.app" / "Contents" / "Demo.fcpbundle");
@@ -202,7 +195,6 @@ TEST_F(JobValidatorTest, InternalVolumeUnderRemovableMountRoots) {
     for (const std::string path : {"/Volumes", "/media", "/mediax/a", "/run/media"})
         EXPECT_TRUE(check(job(path, "/b")).warnings.empty()) << path;
     EXPECT_EQ(check(job("/b", "/media/me/Disk/x")).warnings, warned);
-
     SyncJob removable = job("/Volumes/Data/x", "/media/me/Disk/x");
     removable.source.volume.kind = VolumeKind::removable;
     removable.destination.volume.kind = VolumeKind::removable;

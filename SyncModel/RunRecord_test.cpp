@@ -94,7 +94,6 @@ TEST(RunRecordJson, RejectsMissingMembersAndUnknownWords) {
     fails([](Json& j) { j["outcome"] = Json::parse(R"({"skipped":{}})"); });
     fails([](Json& j) { j["outcome"] = Json::parse(R"({"failed":{"_0":7}})"); });
     fails([](Json& j) { j["stats"]["skipped"][0]["reason"] = "tooLarge"; });
-
     // One bad record spoils the whole history.
     Json history = Json::array({good, good});
     history[1]["trigger"] = "Manual";

@@ -61,7 +61,6 @@ TEST(SyncJobJson, LeavesAbsentOptionalsOutAndReadsNullAsAbsent) {
     EXPECT_FALSE(json["source"]["volume"].contains("remountURL"));
     EXPECT_FALSE(json["destination"]["volume"].contains("uuid"));
     EXPECT_FALSE(json["options"].contains("archiveRetentionDays"));
-
     Json withNulls = json;
     withNulls["source"]["bookmark"] = nullptr;
     withNulls["source"]["fileID"] = nullptr;
@@ -117,7 +116,6 @@ TEST(SyncJobJson, RejectsUnknownWordsAndMalformedValuesButNotUnknownKeys) {
     fails([](Json& j) { j["isEnabled"] = 1; });
     fails([](Json& j) { j["source"]["fileID"] = -1; });
     fails([](Json& j) { j["triggers"][0]["action"] = "maybe"; });
-
     Json extra = good;
     extra["colour"] = "blue";
     extra["source"]["volume"]["serial"] = 42;
@@ -133,7 +131,6 @@ TEST(FilterSet, DefaultExcludesComeFirstAndKeepTheirCarriageReturn) {
     EXPECT_EQ(effective[7], icon);
     EXPECT_EQ(effective[9], ".DS_Store");  // a user duplicate of a default stays
     EXPECT_EQ((FilterSet{false, {"a", ""}}.effectivePatterns()), (std::vector<std::string>{"a", ""}));
-
     SyncJob job = fullJob();
     job.filters.patterns = {icon};
     const std::string text = JsonText::encode(job);
@@ -153,7 +150,6 @@ TEST(SyncJobEquality, ComparesTextByCanonicalEquivalenceAndListsInOrder) {
     EXPECT_EQ(precomposed, decomposed);
     decomposed.name = "caf\u00e9";
     EXPECT_NE(precomposed, decomposed);  // letter case still counts
-
     const SyncJob base = fullJob();
     SyncJob other = base;
     std::swap(other.triggers[0], other.triggers[1]);

@@ -39,7 +39,6 @@ TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBack) {
     EXPECT_EQ(write(Trigger::weekly({6, 2, 4}, {18, 30})),
               R"({"type":"weekly","weekdays":[2,4,6],"at":{"hour":18,"minute":30}})");
     EXPECT_EQ(write(Trigger::weekly({}, {0, 0})), R"({"type":"weekly","weekdays":[],"at":{"hour":0,"minute":0}})");
-
     for (const Trigger& t : {Trigger::onConnect(ConnectAction::run), Trigger::every(3, IntervalUnit::days),
                              Trigger::daily({23, 59}), Trigger::weekly({1, 7}, {6, 0}), Trigger::weekly({}, {12, 0})})
         EXPECT_EQ(read(write(t)), t) << write(t);
@@ -52,7 +51,6 @@ TEST(TriggerJson, ReadsLegacyMinutesAndWritesTheCurrentForm) {
     const Trigger legacy = read(R"({"type":"every","minutes":30})");
     EXPECT_EQ(legacy, Trigger::every(30, IntervalUnit::minutes));
     EXPECT_EQ(write(legacy), R"({"type":"every","value":30,"unit":"minutes"})");
-
     EXPECT_EQ(read(R"({"type":"every","value":2,"unit":"hours","minutes":30})"),
               Trigger::every(2, IntervalUnit::hours));
     // Half of the current form is not taken for the legacy form.
@@ -66,7 +64,6 @@ TEST(TriggerJson, IgnoresForeignKeysChecksNoRangesAndRejectsUnknownWords) {
               Trigger::daily({8, 0}));
     EXPECT_EQ(read(R"({"type":"weekly","weekdays":[9],"at":{"hour":25,"minute":0}})"), Trigger::weekly({9}, {25, 0}));
     EXPECT_EQ(read(R"({"type":"every","value":1,"unit":"minutes"})"), Trigger::every(1, IntervalUnit::minutes));
-
     for (const char* bad : {R"({"type":"hourly"})", R"({"type":"OnConnect","action":"run"})",
                             R"({"type":"onConnect","action":"later"})", R"({"type":"onConnect"})",
                             R"({"type":"every","value":2,"unit":"weeks"})", R"({"type":"daily","at":{"hour":8}})",

@@ -27,7 +27,6 @@ TEST(ContentCheck, ReadsBelowEachRootWithoutFollowingALinkAndTakesWhatItCannotRe
     fs::create_directory_symlink(tmp / "b/real", tmp / "b/linked");
     fs::create_symlink("d/f", tmp / "b/l");
     ASSERT_EQ(::mkfifo((tmp / "b/p").c_str(), 0600), 0);
-
     ContentCheck check(tmp / "a", tmp / "b");
     EXPECT_TRUE(check.same("d/f", "d/f"));
     EXPECT_FALSE(check.same("g", "g"));

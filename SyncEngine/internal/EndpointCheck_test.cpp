@@ -68,7 +68,6 @@ protected:
         oneWay.mode = SyncMode::mirror;
         twoWay.mode = SyncMode::twoWay;
     }
-
     // The shared check and both engines agree, and say `expected`.
     void expectVerdict(const fs::path& a, const fs::path& b, const std::string& expected) {
         SCOPED_TRACE(a.native() + " | " + b.native());
@@ -76,14 +75,12 @@ protected:
         EXPECT_EQ(oneWayVerdict(oneWay, a, b), expected);
         EXPECT_EQ(twoWayVerdict(twoWay, a, b), expected);
     }
-
     test::TemporaryFolder tmp;
     SyncJob oneWay, twoWay;
 };
 
 TEST_F(EndpointCheckTest, FoldersNestedByPathAreRefusedByBothEngines) {
     fs::create_directory_symlink(tmp / "x/a", tmp / "alias");
-
     expectVerdict(tmp / "x/a", tmp / "x/ab", "ok");  // a sibling whose name merely begins the same
     expectVerdict(tmp / "x/a", tmp / "x/a", "nested");
     expectVerdict(tmp / "x/a", tmp / "x/a/b", "nested");
@@ -95,7 +92,6 @@ TEST_F(EndpointCheckTest, FoldersNestedByPathAreRefusedByBothEngines) {
 TEST_F(EndpointCheckTest, AMissingFolderIsNamedAsGivenSideAFirst) {
     tmp.write("file");
     fs::create_directory_symlink(tmp / "gone", tmp / "dangling");
-
     expectVerdict(tmp / "missing", tmp / "x/a", "missing " + (tmp / "missing").native());
     expectVerdict(tmp / "x/a", tmp / "file", "missing " + (tmp / "file").native());
     expectVerdict(tmp / "x/a", tmp / "dangling", "missing " + (tmp / "dangling").native());
@@ -113,7 +109,6 @@ TEST_F(EndpointCheckTest, AReservedNameThatIsNoFolderIsRefusedByBothEnginesSideA
     expectVerdict(tmp / "missing", b, "missing " + (tmp / "missing").native());
     expectVerdict(tmp / "x/a", b, "reserved " + (b / ".KeltoSync").native());
     expectVerdict(tmp / "x/ab", tmp / "x/ab", "nested");
-
     fs::remove_all(a / ".KeltoSync");
     fs::create_directory_symlink(tmp / "x/ab", a / ".KeltoSync");  // a link to a folder is no folder either
     expectVerdict(a, b, "reserved " + (a / ".KeltoSync").native());
@@ -158,13 +153,11 @@ protected:
         // walks into x/a a second time.
         if (mounted) ::umount2((tmp / "m").c_str(), MNT_DETACH);
     }
-
     bool mounted = false;
 };
 
 TEST_F(BindMountTest, AFolderNestedThroughABindMountIsRefusedByBothEngines) {
     ASSERT_EQ(fs::canonical(tmp / "m/sub"), tmp / "m/sub");  // no link on the way
-
     expectVerdict(tmp / "m", tmp / "x/a", "nested");  // one folder at two paths
     expectVerdict(tmp / "x/a", tmp / "m/sub", "nested");
     expectVerdict(tmp / "m/sub", tmp / "x/a", "nested");

@@ -60,7 +60,6 @@ TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALi
     EXPECT_EQ(HoldingFolder::relativePath(runID), ".KeltoSync/Holding/" + runID);
     HoldingFolder::prepare(root(), runID);
     EXPECT_TRUE(fs::is_directory(held()));
-
     test::TemporaryFolder elsewhere;
     fs::remove_all(folder / ".KeltoSync");
     fs::create_directory(folder / ".KeltoSync");
@@ -88,13 +87,11 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     fs::create_symlink("target", held() / "link");
     folder.write("replaced.txt", "new r");
     folder.write("taken.txt", "someone else's");
-
     HoldingFolder::Planned planned;
     planned.deleted = {"deleted.txt", "dir/deleted.txt", "dir"};
     planned.replaced = {"replaced.txt", "notreplaced.txt"};
     seenAsHeld(planned, {"deleted.txt", "dir/deleted.txt", "replaced.txt", "notreplaced.txt"});
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-
     EXPECT_EQ(s.folder, ".KeltoSync/Holding/" + runID);
     EXPECT_EQ(s.putBack, (std::vector<std::string>{"gone/deep/unplanned.txt", "link", "notreplaced.txt",
                                                     "unplanned.txt"}));
@@ -107,7 +104,6 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     EXPECT_EQ(tree(held()), std::vector<std::string>{"taken.txt"});
     EXPECT_FALSE(fs::exists(folder / "deleted.txt"));
     EXPECT_FALSE(fs::exists(folder / "dir"));
-
     // Once the kept item is dealt with, the next settling removes the folder.
     fs::remove(held() / "taken.txt");
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
@@ -123,7 +119,6 @@ TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
     hold("filed/b.txt", "b");
     fs::create_directory_symlink(elsewhere.path(), folder / "linked");
     folder.write("filed", "a file now");
-
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, {});
     EXPECT_TRUE(s.putBack.empty());
     EXPECT_EQ(keptPaths(s), (std::vector<std::string>{"filed/b.txt " + std::to_string(ENOTDIR),
@@ -142,7 +137,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     folder.write("taken.txt", "current");
     folder.write(".KeltoSync/Holding/stray-file", "not a run's folder");
     fs::create_directory(held("2025-03-09_090000-0000aaaa"));
-
     const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
     ASSERT_EQ(settled.size(), 2u);
     EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(runID));
@@ -151,7 +145,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     EXPECT_EQ(settled[1].folder, HoldingFolder::relativePath(other));
     EXPECT_EQ(settled[1].putBack, std::vector<std::string>{"sub/free.txt"});
     EXPECT_TRUE(settled[1].kept.empty());
-
     EXPECT_EQ(test::readFile(folder / "free.txt"), "f");
     EXPECT_EQ(test::readFile(folder / "sub/free.txt"), "sf");
     EXPECT_EQ(test::readFile(folder / "taken.txt"), "current");
@@ -171,7 +164,6 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     EXPECT_FALSE(unreachable.kept[0].placeTaken);
     EXPECT_TRUE(unreachable.hasRetries());
     EXPECT_FALSE(unreachable.onlyPlaceTaken);
-
     hold("taken.txt", "old");
     hold("later.txt", "l");
     folder.write("taken.txt", "current");
@@ -183,7 +175,6 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     fs::rename(folder / "later.txt", held() / "later.txt");
     settled.kept.push_back({"later.txt", FileError(EPERM, "Could not rename", held() / "later.txt")});
     HoldingFolder::markReported(root(), runID, settled);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_TRUE(recovered[0].fromFinishedRun);
@@ -194,7 +185,6 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(keptPaths(again[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
     EXPECT_EQ(test::readFile(held() / "taken.txt"), "old");
-
     // Once the user removed what it held, the mark goes with the folder.
     fs::remove(held() / "taken.txt");
     EXPECT_TRUE(HoldingFolder::recover(root()).empty());
@@ -216,7 +206,6 @@ TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
     HoldingFolder::Settlement settled;
     settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
     HoldingFolder::markReported(root(), runID, settled);
-
     EXPECT_TRUE(HoldingFolder::recover(root()).empty());
     EXPECT_FALSE(fs::exists(held()));
     EXPECT_EQ(test::readFile(root() / "big"), "the whole file");
@@ -237,7 +226,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         hold("dir/g.txt", "only held once", earlier);
         if (marked)
             for (const std::string& id : {earlier, later}) HoldingFolder::markReported(root(), id, {});
-
         const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
         EXPECT_EQ(test::readFile(folder / "dir/f.txt"), "second");
         EXPECT_EQ(test::readFile(folder / "dir/g.txt"), "only held once");
@@ -269,7 +257,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
         ASSERT_EQ(::statx(AT_FDCWD, (folder / "probe").c_str(), 0, STATX_BTIME | STATX_CTIME, &probe), 0);
     } while (!(stamp(made) < stamp(probe)));
     hold("f.txt", "second", later);
-
     HoldingFolder::recover(root());
     EXPECT_EQ(test::readFile(folder / "f.txt"), "second");
     EXPECT_EQ(test::readFile(held(earlier) / "f.txt"), "first");
@@ -289,12 +276,10 @@ TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion)
         fs::last_write_time(folder / path, fs::last_write_time(source / path));
     hold("f.txt", "edited during the run");
     hold("p", "a file the folder replaced, edited during the run");
-
     HoldingFolder::Planned planned;
     planned.replaced = {"f.txt", "p"};
     planned.source = source.path();
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-
     EXPECT_EQ(test::readFile(folder / "f.txt"), "edited during the run");
     EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
     EXPECT_EQ(keptPaths(s), std::vector<std::string>{"p " + std::to_string(EEXIST)});
@@ -311,12 +296,10 @@ TEST_F(HoldingFolderTest, ALinkLeadingElsewhereIsNoTransferCopy) {
     fs::create_symlink("bbbb", folder / "mine");
     hold("copied", "edited during the run");
     hold("mine", "edited during the run");
-
     HoldingFolder::Planned planned;
     planned.replaced = {"copied", "mine"};
     planned.source = source.path();
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-
     EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
     EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
     EXPECT_EQ(keptPaths(s), std::vector<std::string>{"mine " + std::to_string(EEXIST)});
@@ -336,7 +319,6 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     HoldingFolder::prepare(root(), runID);
     hold("copied.txt", "edited during the run");
     hold("mine.txt", "edited during the run");
-
     const int sourceFolder = ::open(source.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(sourceFolder, 0);
     HoldingFolder::Planned planned;
@@ -348,7 +330,6 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     ASSERT_GE(destination, 0);
     ASSERT_EQ(::dup3(destination, sourceFolder, O_CLOEXEC), sourceFolder);
     ::close(destination);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ::close(sourceFolder);
     ASSERT_EQ(recovered.size(), 1u);
@@ -376,7 +357,6 @@ TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     planned.crossed["mnt/f"] = {other.st_dev, other.st_ino, S_IFREG, f.st_size, f.st_mtim, {}, {"mnt/g"}};
     planned.crossed["mnt/solo"] = {solo.st_dev, solo.st_ino, S_IFREG, solo.st_size, solo.st_mtim, {{"user.b", value}}, {}};
     HoldingFolder::record(root(), runID, planned);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_EQ(recovered[0].putBack, (std::vector<std::string>{"mnt/f", "mnt/solo"}));
@@ -405,13 +385,11 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     planned.seen.emplace("private/deep/f.txt", ItemVersion::of(item, true));
     HoldingFolder::record(root(), killedRun, planned);
     ASSERT_TRUE(HoldingFolder::recover(root()).empty());
-
     holdPrivate(runID);
     planned.seen.clear();
     seenAsHeld(planned, {"private/deep/f.txt"});
     planned.archiveTo = "archive/run";
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
-
     for (const char* archive : {"archive/killed", "archive/run"}) {
         EXPECT_EQ(test::readFile(folder / archive / "private/deep/f.txt"), "old") << archive;
         EXPECT_EQ(fs::status(folder / archive / "private").permissions(), fs::perms::owner_all) << archive;
@@ -431,7 +409,6 @@ TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlan) {
                                      std::to_string(item.st_dev), std::to_string(item.st_ino)})
         old.append(field).push_back('\0');
     folder.write(".KeltoSync/Holding/" + runID + ".plan", old);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"f"});

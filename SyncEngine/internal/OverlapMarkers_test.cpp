@@ -66,7 +66,6 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
         // What a walk of either side sees: the tops untouched.
         EXPECT_EQ(modified(a), std::pair(1'000'000L, 0L));
         EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
-
         using Walk = OverlapMarkers::Walk;
         EXPECT_FALSE(markers.catches(".KeltoSync/Archive/", Walk::b));
         // Another run's: left out, showing nothing.
@@ -100,7 +99,6 @@ TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
     const std::string left = anotherRuns + "-A";
     tmp.write("b/.KeltoSync/" + left, "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
-
     const OverlapMarkers held(c, b, {}, test::noMountOverlap());
     const std::vector<std::string> heldOnB = markersIn(b / ".KeltoSync");
     {

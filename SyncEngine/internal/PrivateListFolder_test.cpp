@@ -35,7 +35,6 @@ TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleare
     EXPECT_EQ(errorOf(tmp / "link"), ENOTDIR);
     EXPECT_EQ(errorOf(fs::path()), EINVAL);
     EXPECT_NE(fs::status(tmp / "elsewhere").permissions(), fs::perms(0700));  // the link's target untouched
-
     if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
     tmp.write("lists/KeltoSync-files-theirs", "their/name");
     tmp.write("lists/KeltoSync-files-ours", "our/name");

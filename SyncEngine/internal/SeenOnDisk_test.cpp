@@ -23,7 +23,6 @@ TEST(SeenOnDisk, ASaveAfterTheLookBeganIsNoVersionItSawThoughTheClockWasSetBackS
     SeenOnDisk::Start start = SeenOnDisk::Start::now(0, {});
     start.at.tv_sec += 3600;
     tmp.write("saved", "new");
-
     SeenOnDisk disk(tmp.path(), start);
     EXPECT_EQ(disk.now("saved"), std::nullopt);
     EXPECT_NE(disk.now("before"), std::nullopt);
@@ -106,7 +105,6 @@ TEST(SeenOnDisk, TheWaitForAStepEndsOnAStopAndOutlastsNoClockSetBack) {
     stop.request_stop();
     ASSERT_EQ(stopped.wait_for(limit), std::future_status::ready);
     EXPECT_THROW(stopped.get(), CancellationError);
-
     const SeenOnDisk::WallClock setBack = [] {
         timespec now = SeenOnDisk::coarseWallClock();
         now.tv_sec -= 3600;

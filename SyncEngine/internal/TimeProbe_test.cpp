@@ -35,7 +35,6 @@ TEST(TimeProbe, TriesTimesOnANamelessFileInTheReservedTemporaryFolderOnly) {
         EXPECT_EQ(probe.kept(1'600'000'000), 1'600'000'000);
         EXPECT_TRUE(fs::is_empty(root.path()));
     }
-
     const fs::path scratch = root / ".KeltoSync" / "Temporary";
     fs::create_directories(scratch);
     const std::int64_t expected2500 = keptByAFileIn(scratch, year2500);
@@ -47,7 +46,6 @@ TEST(TimeProbe, TriesTimesOnANamelessFileInTheReservedTemporaryFolderOnly) {
     EXPECT_TRUE(probe.keepsAs(year2500, expected2500 + 2, 2));
     EXPECT_FALSE(probe.keepsAs(year2500, expected2500 + 3, 2));
     EXPECT_TRUE(fs::is_empty(scratch));
-
     // A link in the reserved folder's place is never followed.
     test::TemporaryFolder elsewhere;
     fs::create_directories(elsewhere / "Temporary");

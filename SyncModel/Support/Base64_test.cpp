@@ -11,7 +11,6 @@ TEST(Base64, EncodesWithPaddingAndRoundTripsAnyBytes) {
     EXPECT_EQ(Base64::encode("fo"), "Zm8=");
     EXPECT_EQ(Base64::encode("foo"), "Zm9v");
     EXPECT_EQ(Base64::encode("\xfb\xff\xfe"), "+//+");
-
     std::string all;
     for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
     for (std::size_t n = 0; n <= all.size(); n += 37) {

@@ -34,11 +34,9 @@ TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     EXPECT_TRUE(isSeen(fileOf(5, 100, 7, 2, 99)));  // held across file systems
     EXPECT_FALSE(isSeen(fileOf(5, 100, 8, 2, 99)));  // saved anew there within the second
     EXPECT_FALSE(isSeen(fileOf(5, 100, 0, 2, 99)));  // a copy whose time lost its fraction
-
     struct stat link = fileOf(5, 100, 7, 1, 42);
     link.st_mode = S_IFLNK | 0777;
     EXPECT_FALSE(isSeen(link));
-
     // Where numbers are handed out afresh, a new number is no new version.
     EXPECT_TRUE(ItemVersion::of(fileOf(5, 100, 7, 1, 42), false)
                     .same(ItemVersion::of(fileOf(5, 100, 7, 1, 43), false), ItemVersion::Strictness::seen));
