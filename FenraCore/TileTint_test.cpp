@@ -1,4 +1,3 @@
-#include "FenraCore/DogEar.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/TileTint.h"
 
@@ -42,26 +41,6 @@ TEST(TileTint, ShadesDerivedInLab) {
     expectBytes(TileTints::highlight(TileTint::cobalt), 141, 180, 255, 0.00001);
     EXPECT_EQ(TileTints::highlight(TileTint::cobalt).color(), FenraTheme::accent().dark.color());
     expectBytes(TileTints::highlight(TileTint::kelto), 255, 244.7, 205.6, 0.05);
-}
-
-TEST(TileTint, BasesAndSymbolColours) {
-    ASSERT_EQ(TileTints::allCases().size(), 7u);
-    EXPECT_EQ(TileTints::allCases().front(), TileTint::cobalt);
-    EXPECT_EQ(TileTints::allCases().back(), TileTint::graphite);
-    // The tile's coral and navy are not the theme's.
-    EXPECT_EQ(TileTints::base(TileTint::coral), RGB::from255(242, 85, 74));
-    EXPECT_NE(TileTints::base(TileTint::coral), FenraTheme::coral().light);
-    EXPECT_EQ(TileTints::symbolColor(TileTint::kelto), RGB::from255(11, 20, 51));
-    for (TileTint tint : TileTints::allCases()) {
-        if (tint != TileTint::kelto) {
-            EXPECT_EQ(TileTints::symbolColor(tint), RGB::white);
-        }
-    }
-}
-
-TEST(DogEar, FoldShadeIsCoralFifteenUnitsDarker) {
-    expectBytes(DogEar::foldShade().light, 206.8, 43.7, 43.4, 0.05);
-    EXPECT_EQ(DogEar::foldShade().light, DogEar::foldShade().dark);
 }
 
 }  // namespace

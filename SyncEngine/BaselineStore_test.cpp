@@ -16,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stop_token>
 #include <thread>
 #include <vector>
@@ -43,6 +44,16 @@ protected:
     fs::path root = folder.path();
     fs::path file = root / "state" / "JOB.sqlite";
 };
+
+// The message of the BaselineStoreError an action throws; empty for none.
+std::string failure(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const BaselineStoreError& error) {
+        return error.message();
+    }
+    return "";
+}
 
 TEST(BaselineEntry, CodesKindAsItsWord) {
     const BaselineEntry entry{EntryKind::symlink, 7, -3};
@@ -142,9 +153,8 @@ TEST_F(BaselineStoreTest, CancelledSaveKeepsThePreviousBaselineWhole) {
     EXPECT_EQ(store.sideCounts(), (SideCounts{3, 1}));
 }
 
-// A kind outside the four cases fails the load, and so does a size or time
-// that SQLite holds as anything but an integer: it would read as a made-up
-// number (text as 0, 1.5 as 1) and turn an untouched file into a conflict.
+// A kind outside the four cases, or a size or time held as anything but an
+// integer (it would read as a made-up number), fails the load.
 TEST_F(BaselineStoreTest, InvalidKindSizeOrTimeFailsAndRollsBack) {
     { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
     const std::string kind = "Invalid baseline kind", entry = "Invalid baseline entry";
@@ -156,12 +166,7 @@ TEST_F(BaselineStoreTest, InvalidKindSizeOrTimeFailsAndRollsBack) {
     for (const auto& [row, message] : rows) {
         sql(std::string("DELETE FROM entries WHERE key = 'bad'; INSERT INTO entries VALUES('bad', ") + row + ")");
         BaselineStore store(file, false);
-        try {
-            store.load("X", std::nullopt);
-            ADD_FAILURE() << row << " was accepted";
-        } catch (const BaselineStoreError& error) {
-            EXPECT_EQ(error.message(), message) << row;
-        }
+        EXPECT_EQ(failure([&] { store.load("X", std::nullopt); }), message) << row;
         // The read transaction was rolled back: the same connection can write.
         EXPECT_NO_THROW(store.save(sample(), "X", std::nullopt, SideCounts{1, 1})) << row;
     }
@@ -206,13 +211,8 @@ TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {
 TEST_F(BaselineStoreTest, ReadOnlyStoreOnAFileWithoutTablesFailsNamingTheFile) {
     fs::create_directories(file.parent_path());
     sql("CREATE TABLE unrelated(x)");
-    BaselineStore store(file, true);
-    try {
-        store.load(std::nullopt, std::nullopt);
-        ADD_FAILURE();
-    } catch (const BaselineStoreError& error) {
-        EXPECT_EQ(error.message(), BaselineStoreError::unusable(file.string(), "no such table: meta").message());
-    }
+    EXPECT_EQ(failure([&] { BaselineStore(file, true).load(std::nullopt, std::nullopt); }),
+              BaselineStoreError::unusable(file.string(), "no such table: meta").message());
 }
 
 // Whatever keeps a baseline from being opened or read names the file, what
@@ -223,19 +223,13 @@ TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
         const std::string whole = BaselineStoreError::unusable(file.string(), reason).message();
         const std::string before = whole.substr(0, whole.find('(') + 1), after = whole.substr(whole.find(')'));
         for (const bool readOnly : {true, false}) {
-            try {
+            const std::string message = failure([&] {
                 BaselineStore store(file, readOnly);
                 store.load("X", std::nullopt);
                 (void)store.sideCounts();
-                ADD_FAILURE() << what << " read-only " << readOnly;
-            } catch (const BaselineStoreError& error) {
-                const std::string message = error.message();
-                if (!reason.empty()) {
-                    EXPECT_EQ(message, whole) << what << " read-only " << readOnly;
-                }
-                EXPECT_TRUE(message.starts_with(before) && message.ends_with(after))
-                    << message << "\n" << what << " read-only " << readOnly;
-            }
+            });
+            if (!reason.empty()) EXPECT_EQ(message, whole) << what << " read-only " << readOnly;
+            EXPECT_TRUE(message.starts_with(before) && message.ends_with(after)) << message << "\n" << what << readOnly;
         }
     };
     auto saved = [&] {
@@ -267,14 +261,9 @@ TEST_F(BaselineStoreTest, AFileThatIsNoDatabaseIsNamedWithAWayOut) {
     fs::create_directories(file.parent_path());
     std::ofstream(file) << std::string(4096, 'x');
     for (const bool readOnly : {false, true}) {
-        try {
-            BaselineStore(file, readOnly).load(std::nullopt, std::nullopt);
-            ADD_FAILURE() << readOnly;
-        } catch (const BaselineStoreError& error) {
-            EXPECT_NE(error.message().find(file.string()), std::string::npos) << error.message();
-            EXPECT_NE(error.message().find("not a baseline database"), std::string::npos) << error.message();
-            EXPECT_NE(error.message().find("Move it aside or remove it"), std::string::npos) << error.message();
-        }
+        const std::string message = failure([&] { BaselineStore(file, readOnly).load(std::nullopt, std::nullopt); });
+        for (const std::string& part : {file.string(), std::string("not a baseline database"), std::string("Move it aside or remove it")})
+            EXPECT_NE(message.find(part), std::string::npos) << message;
     }
 }
 
@@ -316,9 +305,8 @@ std::vector<std::string> messagesOfAnotherUser(const fs::path& file) {
     return lines;
 }
 
-// A whole baseline out of this user's reach (made by a run under another
-// user) may hold the only record of files deleted since the last run: moved
-// aside, they would come back. It is named, with what is wrong, and kept.
+// A baseline out of this user's reach may hold the only record of files
+// deleted since the last run: it is named, not moved aside.
 TEST_F(BaselineStoreTest, ABaselineOutOfThisUsersReachIsNamedAndKept) {
     { BaselineStore(file, false).save(sample(), "X", std::nullopt, SideCounts{4, 4}); }
     fs::permissions(root, fs::perms(0755));
@@ -356,18 +344,8 @@ TEST_F(BaselineStoreTest, ALockedBaselineIsNamedAndKept) {
     std::string messages[2];
     {
         // Each waits out SQLite's busy time-out: both at once.
-        std::jthread readOnly([&] {
-            try {
-                BaselineStore(file, true).load("X", std::nullopt);
-            } catch (const BaselineStoreError& error) {
-                messages[0] = error.what();
-            }
-        });
-        try {
-            BaselineStore(file, false).load("X", std::nullopt);
-        } catch (const BaselineStoreError& error) {
-            messages[1] = error.what();
-        }
+        std::jthread readOnly([&] { messages[0] = failure([&] { BaselineStore(file, true).load("X", std::nullopt); }); });
+        messages[1] = failure([&] { BaselineStore(file, false).load("X", std::nullopt); });
     }
     for (const std::string& message : messages) {
         EXPECT_EQ(message, BaselineStoreError::locked(file.string(), "database is locked").message());
@@ -385,10 +363,8 @@ TEST_F(BaselineStoreTest, OpenFailuresCarryAMessage) {
     EXPECT_THROW(BaselineStore(root / "blocker" / "JOB.sqlite", false), FileError);
 }
 
-// A save writes both side identities and both counts with the entries. A
-// baseline missing any of them, or holding entries beside no record at all,
-// is damaged: read as no baseline, it would plan every file afresh, and a
-// two-way run would lose the counts that keep it from emptying a side.
+// A baseline missing a side identity or count is damaged, never read as no
+// baseline: every file would be planned afresh, the side counts lost.
 TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
     const char* damages[] = {
         "DELETE FROM meta WHERE key = 'uuidA'",
@@ -404,14 +380,8 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
         sql(damage);
         for (const bool readOnly : {false, true}) {
             BaselineStore store(file, readOnly);
-            try {
-                store.load("X", std::nullopt);
-                ADD_FAILURE() << "a damaged baseline loaded";
-            } catch (const BaselineStoreError& error) {
-                EXPECT_NE(std::string(error.what()).find("The baseline file " + file.string() + " cannot be used"),
-                          std::string::npos)
-                    << error.what();
-            }
+            const std::string message = failure([&] { store.load("X", std::nullopt); });
+            EXPECT_NE(message.find("The baseline file " + file.string() + " cannot be used"), std::string::npos) << message;
             EXPECT_THROW(store.isRecordedFor("X", std::nullopt), BaselineStoreError);
         }
     }
@@ -436,8 +406,7 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
 
 }  // namespace
 
-// A baseline file comes into being whole or not at all: a creation cut short
-// at any point (here by a file size limit: nothing written, or only the
+// A creation cut short (by a file size limit: nothing written, or only the
 // first page) leaves nothing that a later open would refuse.
 TEST_F(BaselineStoreTest, ACreationCutShortLeavesNoFileThatIsRefusedLater) {
     for (const rlim_t limit : {rlim_t{0}, rlim_t{4096}}) {

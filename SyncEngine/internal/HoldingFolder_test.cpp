@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <map>
 #include <utility>
 
@@ -31,6 +30,15 @@ std::vector<std::string> tree(const fs::path& root) {
     return out;
 }
 
+// The item as a plan would have seen it.
+ItemVersion versionOf(const fs::path& item) {
+    struct stat info {};
+    if (::lstat(item.c_str(), &info) != 0) throw std::runtime_error("no item at " + item.string());
+    return ItemVersion::of(info, true);
+}
+
+const std::string taken = taken;
+
 std::vector<std::string> keptPaths(const HoldingFolder::Settlement& s) {
     std::vector<std::string> out;
     for (const HoldingFolder::Kept& k : s.kept) out.push_back(k.path + " " + std::to_string(k.reason.errorNumber()));
@@ -45,12 +53,8 @@ protected:
     void hold(const std::string& path, const std::string& content, const std::string& id = runID) const {
         folder.write(HoldingFolder::relativePath(id) + "/" + path, content);
     }
-    // The held items at `paths` as a plan would have seen them.
     void seenAsHeld(HoldingFolder::Planned& planned, const std::vector<std::string>& paths) const {
-        for (const std::string& path : paths) {
-            struct stat item {};
-            if (::lstat((held() / path).c_str(), &item) == 0) planned.seen.emplace(path, ItemVersion::of(item, true));
-        }
+        for (const std::string& path : paths) planned.seen.emplace(path, versionOf(held() / path));
     }
 };
 
@@ -154,10 +158,8 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
 }
 
-// Only a taken place keeps an item for good: a mark records just those, a
-// later recovery leaves them where they are, names them again and puts back
-// the rest, and the folder is the user's once nothing else waits in it. Any
-// other failure is tried again.
+// Only a taken place keeps an item for good (marked, named again by later
+// recoveries, left for the user); any other failure is tried again.
 TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     const HoldingFolder::Settlement unreachable = HoldingFolder::settle(folder / "unplugged", runID, {});
     ASSERT_EQ(unreachable.kept.size(), 1u);
@@ -199,9 +201,7 @@ TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
     hold("big", "the whole");
     HoldingFolder::Planned planned;
     planned.deleted.insert("big");
-    struct stat item {};
-    ASSERT_EQ(::lstat((root() / "big").c_str(), &item), 0);
-    planned.seen.emplace("big", ItemVersion::of(item, true));
+    planned.seen.emplace("big", versionOf(root() / "big"));
     HoldingFolder::record(root(), runID, planned);
     HoldingFolder::Settlement settled;
     settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
@@ -263,52 +263,36 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
 }
 
 // A held version the plan never saw trades places with the transfer's copy
-// only where that copy is one item its look covers: a folder holds items
-// no look at it covers, so the held item stays and the folder is untouched.
+// only where that copy is one item its look covers: not a folder (it holds
+// items no look covers), not a link leading elsewhere than the source's.
 TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion) {
     test::TemporaryFolder source;
-    source.write("f.txt", "new");
-    source.write("p/sub/s.txt", "s");
-    folder.write("f.txt", "new");
-    folder.write("p/sub/s.txt", "s");
+    for (test::TemporaryFolder* side : {&source, &folder}) {
+        side->write("f.txt", "new");
+        side->write("p/sub/s.txt", "s");
+        fs::create_symlink("aaaa", *side / "copied");
+    }
     folder.write("p/sub/mine.txt", "written into the copy meanwhile");
+    fs::create_symlink("aaaa", source / "mine");
+    fs::create_symlink("bbbb", folder / "mine");
     for (const char* path : {"f.txt", "p"})
         fs::last_write_time(folder / path, fs::last_write_time(source / path));
-    hold("f.txt", "edited during the run");
+    for (const char* path : {"f.txt", "copied", "mine"}) hold(path, "edited during the run");
     hold("p", "a file the folder replaced, edited during the run");
     HoldingFolder::Planned planned;
-    planned.replaced = {"f.txt", "p"};
+    planned.replaced = {"f.txt", "p", "copied", "mine"};
     planned.source = source.path();
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
     EXPECT_EQ(test::readFile(folder / "f.txt"), "edited during the run");
+    EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
     EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
-    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"p " + std::to_string(EEXIST)});
+    EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
+    EXPECT_EQ(keptPaths(s), (std::vector<std::string>{"mine" + taken, "p" + taken}));
     EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
 }
 
-// A link is the transfer's copy only while it leads where the source's does:
-// one the user put there since, of the same length, stays.
-TEST_F(HoldingFolderTest, ALinkLeadingElsewhereIsNoTransferCopy) {
-    test::TemporaryFolder source;
-    fs::create_symlink("aaaa", source / "copied");
-    fs::create_symlink("aaaa", folder / "copied");
-    fs::create_symlink("aaaa", source / "mine");
-    fs::create_symlink("bbbb", folder / "mine");
-    hold("copied", "edited during the run");
-    hold("mine", "edited during the run");
-    HoldingFolder::Planned planned;
-    planned.replaced = {"copied", "mine"};
-    planned.source = source.path();
-    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-    EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
-    EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
-    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"mine " + std::to_string(EEXIST)});
-}
-
-// A recorded plan outlives the process that held its source open: recovery
-// compares with the source where it lies, never with whatever that
-// process's descriptor number names by then (here the destination itself,
-// which made the user's own save look like the transfer's copy).
+// Recovery compares with the source where it lies, never with whatever the
+// killed run's descriptor number names by then (here the destination).
 TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     test::TemporaryFolder source;
     source.write("copied.txt", "new");
@@ -339,10 +323,9 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     EXPECT_EQ(keptPaths(recovered[0]), std::vector<std::string>{"mine.txt " + std::to_string(EEXIST)});
 }
 
-// A killed run's held items that rsync copied across from a mount below R
-// come back whole when a later run recovers them, as the run's own settling
-// would have given them back: another name of the file where one stands,
-// else their extended attributes, whatever bytes those hold.
+// Held items rsync copied across from a mount below R come back whole on
+// recovery, as settling would give them: another name of the file where one
+// stands, else their extended attributes, whatever bytes those hold.
 TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     folder.write("mnt/g", "linked");
     HoldingFolder::prepare(root(), runID);
@@ -380,9 +363,7 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     HoldingFolder::Planned planned;
     planned.deleted = {"private/deep/f.txt", "private/deep", "private"};
     planned.archiveTo = "archive/killed";
-    struct stat item {};
-    ASSERT_EQ(::lstat((held(killedRun) / "private/deep/f.txt").c_str(), &item), 0);
-    planned.seen.emplace("private/deep/f.txt", ItemVersion::of(item, true));
+    planned.seen.emplace("private/deep/f.txt", versionOf(held(killedRun) / "private/deep/f.txt"));
     HoldingFolder::record(root(), killedRun, planned);
     ASSERT_TRUE(HoldingFolder::recover(root()).empty());
     holdPrivate(runID);
@@ -434,9 +415,7 @@ TEST_F(HoldingFolderTest, AKilledRunsConflictsAreNamedOnceWhicheverOfItsEntriesC
         const std::string path = run + ".txt";
         folder.write(path, "loser");
         HoldingFolder::Planned planned;
-        struct stat item {};
-        ASSERT_EQ(::lstat((root() / path).c_str(), &item), 0);
-        planned.seen.emplace(path, ItemVersion::of(item, true));
+        planned.seen.emplace(path, versionOf(root() / path));
         planned.replaced.insert(path);
         planned.conflicts.push_back(path);
         HoldingFolder::prepare(root(), run);
