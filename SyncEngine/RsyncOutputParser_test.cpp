@@ -46,8 +46,6 @@ constexpr std::int64_t kNov14 = 1700000000;  // 2023-11-14 22:13:20 UTC
 
 }  // namespace
 
-// --- itemised changes -------------------------------------------------------
-
 TEST(RsyncItemizedChange, NamesAreTakenWhole) {
     EXPECT_EQ(item(">f+++++++++ 1234 1234 my dir/a -> b.txt"), (ItemizedChange{">f+++++++++", 1234, "my dir/a -> b.txt"}));
     EXPECT_EQ(item("cd+++++++++ 4096 0 Photos/"), (ItemizedChange{"cd+++++++++", 4096, "Photos/"}));
@@ -85,8 +83,6 @@ TEST(RsyncItemizedChange, LinesThatAreNotItems) {
     EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
 }
 
-// --- progress ---------------------------------------------------------------
-
 TEST(RsyncProgress, WithAndWithoutCounters) {
     EXPECT_EQ(sample("      3000019  99%    2.79GB/s    0:00:00 (xfr#8, to-chk=0/13)"),
               (RsyncProgressSample{3000019, 99, 2.79 * (1 << 30), 0}));
@@ -98,14 +94,8 @@ TEST(RsyncProgress, WithAndWithoutCounters) {
 
 TEST(RsyncProgress, EveryRateUnit) {
     const std::pair<const char*, double> rates[] = {
-        {"7B/s", 7},
-        {"7b/s", 7},
-        {"1.5kB/s", 1.5 * 1024},
-        {"1.5KB/s", 1.5 * 1024},
-        {"2MB/s", 2.0 * (1 << 20)},
-        {"2Gb/s", 2.0 * (1 << 30)},
-        {"3TB/s", 3.0 * (std::int64_t{1} << 40)},
-        {"3PB/s", 3.0 * (std::int64_t{1} << 50)},
+        {"7B/s", 7}, {"7b/s", 7}, {"1.5kB/s", 1.5 * 1024}, {"1.5KB/s", 1.5 * 1024}, {"2MB/s", 2.0 * (1 << 20)},
+        {"2Gb/s", 2.0 * (1 << 30)}, {"3TB/s", 3.0 * (std::int64_t{1} << 40)}, {"3PB/s", 3.0 * (std::int64_t{1} << 50)},
         {"0.25EB/s", 0.25 * static_cast<double>(std::uint64_t{1} << 60)},
     };
     for (const auto& [text, value] : rates) {
@@ -130,8 +120,6 @@ TEST(RsyncProgress, LinesThatAreNotProgress) {
          })
         EXPECT_TRUE(isDiagnostic(transferEvent(line), line)) << line;
 }
-
-// --- listing ----------------------------------------------------------------
 
 TEST(RsyncListing, KindsSizesAndTimes) {
     EXPECT_EQ(entry("-rw-r--r--           2 2023/11/14 22:13:20 plain.txt"),
@@ -256,16 +244,11 @@ TEST(RsyncListing, LinesThatAreNotEntries) {
     EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 ").path, "");
 }
 
-// --- modes and streaming ----------------------------------------------------
-
 TEST(RsyncOutputParserModes, EachModeKnowsOnlyItsGrammars) {
     const std::string listing = "-rw-r--r-- 1 2023/11/14 22:13:20 x";
-    const std::string itemised = ">f+++++++++ 1 0 x";
-    const std::string progress = "1 1% 1B/s 0:00:01";
     EXPECT_TRUE(isDiagnostic(transferEvent(listing), listing));
-    EXPECT_TRUE(isDiagnostic(listingEvent(itemised), itemised));
-    EXPECT_TRUE(isDiagnostic(listingEvent(progress), progress));
-    EXPECT_TRUE(isDiagnostic(listingEvent("*deleting   x"), "*deleting   x"));
+    for (const char* line : {">f+++++++++ 1 0 x", "1 1% 1B/s 0:00:01", "*deleting   x"})
+        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
 }
 
 TEST(RsyncOutputParserModes, StreamsAcrossChunks) {

@@ -47,6 +47,14 @@ void setModified(const fs::path& path, long seconds) {
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+// Mounts that never overlap; lookups at `folder` alone, at each of its
+// folders where `throughout`.
+TreeOverlap lookingAt(const fs::path& folder, bool throughout) {
+    return TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, [=](const fs::path& at) {
+        return at == folder ? std::vector<TreeOverlap::Lookup>{{folder, throughout}} : std::vector<TreeOverlap::Lookup>{};
+    });
+}
+
 }  // namespace
 
 // A side without a reserved folder holds its marker at its top.
@@ -92,13 +100,17 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
         EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
 }
 
+// One a killed process left is cleared, in the reserved folder or at the
+// top (the top's time kept); one still held, or a user's file, is not.
 TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b", c = tmp / "c";
     for (const fs::path& folder : {a, c}) fs::create_directories(folder);
     const std::string left = anotherRuns + "-A";
     tmp.write("b/.KeltoSync/" + left, "");
+    tmp.write("b/" + anotherRuns + "-B", "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
+    setModified(b, 1'000'000);
     const OverlapMarkers held(c, b, {}, test::noMountOverlap());
     const std::vector<std::string> heldOnB = markersIn(b / ".KeltoSync");
     {
@@ -107,22 +119,9 @@ TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
         EXPECT_EQ(std::count(now.begin(), now.end(), left), 0);
         for (const std::string& name : heldOnB) EXPECT_EQ(std::count(now.begin(), now.end(), name), 1) << name;
     }
-    EXPECT_TRUE(fs::exists(b / ".KeltoSync/Marker of the user.txt"));
-}
-
-// One left at the top before the side had a reserved folder: cleared too
-// (a later run would have synchronised it as a file), the top's time kept.
-TEST(OverlapMarkers, OneAKilledProcessLeftAtTheTopIsClearedOnceTheSideHasAReservedFolder) {
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b";
-    fs::create_directories(a);
-    const std::string left = anotherRuns + "-B";
-    tmp.write("b/" + left, "");
-    fs::create_directories(b / ".KeltoSync");
-    setModified(b, 1'000'000);
-    { const OverlapMarkers markers(a, b, {}, test::noMountOverlap()); }
     EXPECT_TRUE(markersIn(b).empty());
     EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
+    EXPECT_TRUE(fs::exists(b / ".KeltoSync/Marker of the user.txt"));
 }
 
 TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMarked) {
@@ -155,23 +154,19 @@ TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) 
     fs::create_directories(b / ".KeltoSync");
     fs::create_directory_symlink(b, a / "inner");
     for (const bool mounted : {false, true}) {
-        const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                                  [&](const fs::path& folder) {
-                                      return mounted && folder == a
-                                                 ? std::vector<TreeOverlap::Lookup>{{a / "inner", false}}
-                                                 : std::vector<TreeOverlap::Lookup>{};
-                                  });
-        const OverlapMarkers markers(a, b, {}, overlap);
-        EXPECT_EQ(markers.seen(), mounted);
+        const TreeOverlap overlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                                                [&](const fs::path& folder) {
+                                                    return mounted && folder == a
+                                                               ? std::vector<TreeOverlap::Lookup>{{a / "inner", false}}
+                                                               : std::vector<TreeOverlap::Lookup>{};
+                                                });
+        EXPECT_EQ(OverlapMarkers(a, b, {}, overlap).seen(), mounted);
     }
 }
 
-// A side the mounts leave to the markers (on a desktop FUSE mount, say) is
-// looked up at each of its folders: B lying three folders down in A is
-// found whether B keeps its marker at its top or in its reserved folder,
-// where a lookup at A's top alone finds nothing. Folders elsewhere are not
-// looked at; without the other side's marker nothing could tell, which
-// refuses.
+// A side the mounts leave to the markers is looked up at each of its
+// folders: B three folders down in A is found, wherever B keeps its marker;
+// without the other side's marker nothing could tell, which refuses.
 TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "a/x/y/b";
@@ -180,11 +175,7 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     for (const bool reservedB : {false, true}) {
         if (reservedB) fs::create_directories(b / ".KeltoSync");
         for (const bool throughout : {false, true}) {
-            const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                                      [&](const fs::path& folder) {
-                                          return folder == a ? std::vector<TreeOverlap::Lookup>{{a, throughout}}
-                                                             : std::vector<TreeOverlap::Lookup>{};
-                                      });
+            const TreeOverlap overlap = lookingAt(a, throughout);
             EXPECT_EQ(OverlapMarkers(a, b, {}, overlap).seen(), throughout) << reservedB;
             EXPECT_FALSE(OverlapMarkers(a, tmp / "c", {}, overlap).seen());
         }
@@ -197,20 +188,15 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     EXPECT_EQ(markersIn(a).size(), 0u);
 }
 
-// A lookup at each folder that cannot go on (no descriptor left deep down,
-// a folder its file system fails to list) tells nothing, which refuses: it
-// is never taken for a tree without the other side's marker.
+// A lookup that cannot go on (no descriptor left deep down) refuses, never
+// taken for a tree without the other side's marker.
 TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a";
     fs::path b = a;
     for (int level = 0; level < 64; ++level) b /= "d";
     fs::create_directories(b);
-    const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                              [&](const fs::path& folder) {
-                                  return folder == a ? std::vector<TreeOverlap::Lookup>{{a, true}}
-                                                     : std::vector<TreeOverlap::Lookup>{};
-                              });
+    const TreeOverlap overlap = lookingAt(a, true);
     long open = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++open;
     rlimit was{};
@@ -237,21 +223,15 @@ TEST(OverlapMarkers, LookupsAStopEndedTellNothing) {
     const fs::path a = tmp / "a", b = tmp / "b";
     fs::create_directories(a / "x/y");
     fs::create_directories(b);
-    const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                              [&](const fs::path& folder) {
-                                  return folder == a ? std::vector<TreeOverlap::Lookup>{{a, true}}
-                                                     : std::vector<TreeOverlap::Lookup>{};
-                              });
+    const TreeOverlap overlap = lookingAt(a, true);
     std::stop_source stopped;
     stopped.request_stop();
     EXPECT_THROW(OverlapMarkers(a, b, {}, overlap, stopped.get_token()).seen(), CancellationError);
     EXPECT_FALSE(OverlapMarkers(a, b, {}, overlap).seen());
 }
 
-// rsync's patterns match a name at any depth unless anchored at the top. No
-// filter hides the markers any more: the walks list their names whatever the
-// filters say, and where one may hide the reserved folder below a walk's top
-// the markers stand at the tops. Nothing needs naming.
+// Where a filter may hide the reserved folder below a walk's top (rsync's
+// patterns match at any depth unless anchored) the markers stand at the tops.
 TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarkersAtTheTops) {
     TemporaryFolder tmp;
     fs::create_directories(tmp / "a/.KeltoSync");
@@ -281,9 +261,8 @@ TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
     EXPECT_THROW(TreeOverlap(nullptr), std::invalid_argument);
 }
 
-// Only a name of a marker's own form is one: a user's file merely beginning
-// like one, or of that form yet holding data, is neither cleared from a top
-// or a reserved folder nor left out of a walk.
+// A user's file merely beginning like a marker, or of its form yet holding
+// data, is neither cleared nor left out of a walk.
 TEST(OverlapMarkers, AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
