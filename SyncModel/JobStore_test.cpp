@@ -33,17 +33,11 @@ template <typename Store>
 concept WritesAListReadElsewhere = requires(const Store& store) { store.save(std::vector<SyncJob>{}); };
 static_assert(!WritesAListReadElsewhere<JobStore>);
 
-TEST(JobStore, MissingFileReadsAsEmptyAndCreatesNothing) {
-    test::TemporaryFolder temp;
-    const JobStore store(temp / "support" / "deeper" / "jobs.json");
-    EXPECT_EQ(store.directory(), temp / "support" / "deeper");
-    EXPECT_TRUE(store.load().empty());
-    EXPECT_FALSE(fs::exists(temp / "support"));
-}
-
-TEST(JobStore, SaveCreatesTheFolderAndKeepsOrder) {
+TEST(JobStore, AMissingFileReadsAsEmptyAndASaveCreatesTheFolderAndKeepsOrder) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "a" / "b" / "jobs.json");
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_FALSE(fs::exists(temp / "a"));
     test::saveJobs(store, {});
     EXPECT_EQ(contents(store.fileURL), R"({"version":1,"jobs":[]})");
     EXPECT_TRUE(store.load().empty());
@@ -74,9 +68,6 @@ TEST(JobStore, AnotherVersionIsRefusedBeforeAnyJobIsDecoded) {
         FAIL() << "expected JobStoreError";
     } catch (const JobStoreError& error) {
         EXPECT_EQ(error, JobStoreError::unsupportedVersion(2));
-        EXPECT_NE(error, JobStoreError::unsupportedVersion(3));
-        EXPECT_EQ(error.code(), JobStoreError::Code::unsupportedVersion);
-        EXPECT_STREQ(error.what(), "The jobs file has version 2, which this version of Kelto Sync cannot read.");
     }
     put(store.fileURL, R"({"version":0})");
     EXPECT_THROW(store.load(), JobStoreError);
