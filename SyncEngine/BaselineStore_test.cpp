@@ -228,7 +228,7 @@ TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
                 store.load("X", std::nullopt);
                 (void)store.sideCounts();
             });
-            if (!reason.empty()) EXPECT_EQ(message, whole) << what << " read-only " << readOnly;
+            if (!reason.empty()) { EXPECT_EQ(message, whole) << what << " read-only " << readOnly; }
             EXPECT_TRUE(message.starts_with(before) && message.ends_with(after)) << message << "\n" << what << readOnly;
         }
     };

@@ -463,7 +463,7 @@ TEST(TwoWayPlannerProperty, NeverDropsANewerVersionAndBringsBothSidesInStep) {
             for (const auto& p : *paths) {
                 const auto it = target->find(p);
                 if (it == target->end() || it->second.kind == EntryKind::directory) continue;
-                if (!base.count(p) || !sameVersion(it->second, base.at(p), w)) EXPECT_TRUE(conflicted.count(p)) << p;
+                if (!base.count(p) || !sameVersion(it->second, base.at(p), w)) { EXPECT_TRUE(conflicted.count(p)) << p; }
             }
         // Apply: copies, then archives, then folder removals deeper first.
         Tree finalA = a, finalB = b;

@@ -186,9 +186,9 @@ TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].mount);
         const MountedFileSystem& mount = at(mounts, "/mnt/" + std::to_string(i));
-        if (rows[i].stackedOn) EXPECT_EQ(mount.stackedOn, *rows[i].stackedOn);
-        if (rows[i].another) EXPECT_EQ(mount.onAnotherMachine, *rows[i].another);
-        if (rows[i].markers) EXPECT_EQ(mount.placedByMarkers, *rows[i].markers);
+        if (rows[i].stackedOn) { EXPECT_EQ(mount.stackedOn, *rows[i].stackedOn); }
+        if (rows[i].another) { EXPECT_EQ(mount.onAnotherMachine, *rows[i].another); }
+        if (rows[i].markers) { EXPECT_EQ(mount.placedByMarkers, *rows[i].markers); }
     }
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
     EXPECT_FALSE(at(mounts, "/media/Back").placedByMarkers);

@@ -37,7 +37,7 @@ ItemVersion versionOf(const fs::path& item) {
     return ItemVersion::of(info, true);
 }
 
-const std::string taken = taken;
+const std::string taken = " " + std::to_string(EEXIST);  // a kept item whose place is taken
 
 std::vector<std::string> keptPaths(const HoldingFolder::Settlement& s) {
     std::vector<std::string> out;
