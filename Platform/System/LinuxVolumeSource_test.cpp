@@ -254,8 +254,9 @@ TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
 }
 
 // An rclone mount is another machine's only where the configuration its
-// owner keeps shows its remote keeping its files elsewhere; never for an
-// encrypted or missing configuration.
+// owner keeps shows its remote keeping its files elsewhere (never for an
+// encrypted or missing configuration); one of this machine's folders is
+// stacked on them; any other is a share found again by its remote and path.
 TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
     hosts = {{"far", {"192.0.2.9"}}};
     const std::string config = "# made by rclone config\n"
@@ -265,83 +266,64 @@ TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
                                "[nas]\ntype = sftp\nhost = far\n"
                                "[home]\ntype = alias\nremote = /home/me\n"
                                "[both]\ntype = union\nupstreams = /a /b:ro\n"
+                               "[part]\ntype = union\nupstreams = /a drive:x\n"
                                "[mixed]\ntype = combine\nupstreams = d=drive: h=home:\n"
                                "[self]\ntype = sftp\nhost = 127.0.0.1\n"
                                "[dav]\ntype = webdav\nurl = http://localhost:8080/dav\n"
                                "[loop]\ntype = crypt\nremote = back:\n"
                                "[back]\ntype = alias\nremote = loop:x\n"
+                               "[vault]\ntype = crypt\nremote = /data/v\n"
+                               "[pics]\ntype = alias\nremote = drive:photos\n"
                                "[quoted]\ntype = \"local\"\n";
-    const std::vector<std::string> elsewhere{"drive:photos", "secret:", "nas:/srv", ":s3:bucket"};
-    const std::vector<std::string> here{"home:",  "both:",  "mixed:", "self:",    "dav:",
-                                        "loop:",  "/srv/x", ":local:/srv", "ghost:", "quoted:"};
-    std::string table = fixtureTable;
-    int id = 90;
-    for (const std::vector<std::string>* remotes : {&elsewhere, &here})
-        for (const std::string& remote : *remotes) {
-            const std::string n = std::to_string(id++);
-            table += n + " 27 0:" + n + " / /mnt/" + n + " rw - fuse.rclone " + remote + " rw,user_id=1000\n";
-        }
-    folder.write("mountinfo", table);
-    const auto judged = [&](std::optional<std::string> text) {
-        rclone = std::move(text);
-        std::vector<std::string> apart;
-        for (const MountedFileSystem& mount : source().mounts())
-            if (mount.identity.fileSystem == "fuse.rclone" && mount.onAnotherMachine)
-                apart.push_back(mount.mountPoint.filename().string());
-        return apart;
-    };
-    EXPECT_EQ(judged(config), (std::vector<std::string>{"90", "91", "92", "93"}));
-    EXPECT_EQ(rcloneOwners.back(), std::optional<uid_t>(1000));
-    EXPECT_EQ(judged("# Encrypted rclone configuration File\n\nRCLONE_ENCRYPT_V0:\nA2b+c==\n"),
-              std::vector<std::string>{});
-    EXPECT_EQ(judged(std::nullopt), std::vector<std::string>{});
-}
-
-// An rclone mount of this machine's folders is stacked on them; any other
-// is a share found again by its remote and path. No configuration file at
-// all is an empty one.
-TEST_F(Fixture, RcloneMountsOfThisMachinesFoldersAreStackedOnThemAndOthersAreShares) {
-    rclone = "[drive]\ntype = drive\n[home]\ntype = alias\nremote = /home/me\n"
-             "[both]\ntype = union\nupstreams = /a /b:ro\n[part]\ntype = union\nupstreams = /a drive:x\n"
-             "[vault]\ntype = crypt\nremote = /data/v\n[self]\ntype = sftp\nhost = 127.0.0.1\n"
-             "[pics]\ntype = alias\nremote = drive:photos\n";
     using Folders = std::vector<fs::path>;
     const VolumeKind here = VolumeKind::internal, share = VolumeKind::network;
+    const std::optional<VolumeKind> anyKind;
+    const std::optional<std::string> any;
     const struct {
         std::string remote;
-        Folders stackedOn;
-        VolumeKind kind;
         bool another;
-        std::string url, name;
-    } cases[]{
-        {"/srv/x", {"/srv/x"}, here, false, "", "m0"},
-        {":local:/srv", {"/srv"}, here, false, "", "m1"},
-        {"home:Photos", {"/home/me/Photos"}, here, false, "", "m2"},
-        {"both:2020", {"/a/2020", "/b/2020"}, here, false, "", "m3"},
-        {"drive:photos/2020", {}, share, true, "rclone://drive/photos/2020", "2020"},
-        {"pics:2020", {}, share, true, "rclone://drive/photos/2020", "2020"},
-        {":memory:", {}, here, false, "", "m6"},
-        {"part:", {"/a"}, share, true, "rclone://part/", "m7"},
-        {"vault:", {}, share, false, "rclone://vault/", "m8"},
-        {"self:srv", {}, share, false, "rclone://self/srv", "srv"},
-        {":local:relative", {}, share, false, "rclone://%3Alocal/relative", "relative"},
+        std::optional<Folders> stackedOn = std::nullopt;
+        std::optional<VolumeKind> kind = std::nullopt;
+        std::optional<std::string> url = std::nullopt, name = std::nullopt;  // name "" for the mount point's
+    } rows[]{
+        {"drive:photos", true}, {"secret:", true}, {"nas:/srv", true}, {":s3:bucket", true},
+        {"home:", false}, {"both:", false}, {"mixed:", false}, {"dav:", false}, {"loop:", false},
+        {"ghost:", false}, {"quoted:", false},
+        {"/srv/x", false, Folders{"/srv/x"}, here, "", ""},
+        {":local:/srv", false, Folders{"/srv"}, here, "", ""},
+        {"home:Photos", false, Folders{"/home/me/Photos"}, here, "", ""},
+        {"both:2020", false, Folders{"/a/2020", "/b/2020"}, here, "", ""},
+        {"drive:photos/2020", true, Folders{}, share, "rclone://drive/photos/2020", "2020"},
+        {"pics:2020", true, Folders{}, share, "rclone://drive/photos/2020", "2020"},
+        {":memory:", false, Folders{}, here, "", ""},
+        {"part:", true, Folders{"/a"}, share, "rclone://part/", ""},
+        {"vault:", false, Folders{}, share, "rclone://vault/", ""},
+        {"self:srv", false, Folders{}, share, "rclone://self/srv", "srv"},
+        {":local:relative", false, Folders{}, share, "rclone://%3Alocal/relative", "relative"},
     };
     std::string table = fixtureTable;
-    for (std::size_t i = 0; i < std::size(cases); ++i)
+    for (std::size_t i = 0; i < std::size(rows); ++i)
         table += std::to_string(90 + i) + " 27 0:" + std::to_string(90 + i) + " / /mnt/m" + std::to_string(i) +
-                 " rw - fuse.rclone " + cases[i].remote + " rw,user_id=0\n";
+                 " rw - fuse.rclone " + rows[i].remote + " rw,user_id=1000\n";
     folder.write("mountinfo", table);
-    const auto mounts = source().mounts();
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(cases[i].remote);
-        const MountedFileSystem& mount = at(mounts, "/mnt/m" + std::to_string(i));
-        EXPECT_EQ(mount.stackedOn, cases[i].stackedOn);
-        EXPECT_EQ(mount.identity.kind, cases[i].kind);
-        EXPECT_EQ(mount.onAnotherMachine, cases[i].another);
-        EXPECT_EQ(mount.identity.remountURL ? mount.identity.remountURL->string() : "", cases[i].url);
-        EXPECT_EQ(mount.identity.name, cases[i].name);
+    for (const std::optional<std::string>& text :
+         {std::optional(config), std::optional<std::string>("# Encrypted rclone configuration File\n\nRCLONE_ENCRYPT_V0:\nA2b+c==\n"),
+          std::optional<std::string>()}) {
+        rclone = text;
+        const auto mounts = source().mounts();
+        EXPECT_EQ(rcloneOwners.back(), std::optional<uid_t>(1000));
+        for (std::size_t i = 0; i < std::size(rows); ++i) {
+            SCOPED_TRACE(rows[i].remote);
+            const MountedFileSystem& mount = at(mounts, "/mnt/m" + std::to_string(i));
+            EXPECT_EQ(mount.onAnotherMachine, text == config && rows[i].another);
+            if (text != config) continue;
+            if (rows[i].stackedOn) { EXPECT_EQ(mount.stackedOn, *rows[i].stackedOn); }
+            if (rows[i].kind) { EXPECT_EQ(mount.identity.kind, *rows[i].kind); }
+            if (rows[i].url) { EXPECT_EQ(mount.identity.remountURL ? mount.identity.remountURL->string() : "", *rows[i].url); }
+            if (rows[i].name) { EXPECT_EQ(mount.identity.name, rows[i].name->empty() ? "m" + std::to_string(i) : *rows[i].name); }
+        }
     }
-    const char* set = std::getenv("RCLONE_CONFIG");
+    const char* set = std::getenv("RCLONE_CONFIG");  // no configuration file at all is an empty one
     const std::optional<std::string> before = set ? std::optional<std::string>(set) : std::nullopt;
     ::setenv("RCLONE_CONFIG", (folder / "none.conf").c_str(), 1);
     EXPECT_EQ(LinuxVolumeSource::rcloneConfig(std::nullopt), std::optional<std::string>(""));
