@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 namespace kelto {
 namespace {
@@ -14,17 +15,12 @@ TEST(IntervalRule, AcceptsFifteenMinutesToOneYear) {
     using enum IntervalUnit;
     const auto below = ValidationIssue::intervalBelowMinimum;
     const auto tooLong = ValidationIssue::intervalTooLong;
-    EXPECT_EQ(Trigger::intervalIssue(14, minutes), below);
-    EXPECT_EQ(Trigger::intervalIssue(15, minutes), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(525'600, minutes), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(525'601, minutes), tooLong);
-    EXPECT_EQ(Trigger::intervalIssue(0, hours), below);
-    EXPECT_EQ(Trigger::intervalIssue(1, hours), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(8'760, hours), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(8'761, hours), tooLong);
-    EXPECT_EQ(Trigger::intervalIssue(0, days), below);
-    EXPECT_EQ(Trigger::intervalIssue(365, days), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(366, days), tooLong);
+    const std::optional<ValidationIssue> fine;
+    for (const auto& [value, unit, issue] : std::initializer_list<std::tuple<std::int64_t, IntervalUnit, std::optional<ValidationIssue>>>{
+             {14, minutes, below}, {15, minutes, fine}, {525'600, minutes, fine}, {525'601, minutes, tooLong},
+             {0, hours, below}, {1, hours, fine}, {8'760, hours, fine}, {8'761, hours, tooLong},
+             {0, days, below}, {365, days, fine}, {366, days, tooLong}})
+        EXPECT_EQ(Trigger::intervalIssue(value, unit), issue) << value << " " << enumName(unit);
     for (IntervalUnit unit : IntervalUnits::allCases) {
         EXPECT_EQ(Trigger::intervalIssue(-1, unit), below);
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::min(), unit), below);
