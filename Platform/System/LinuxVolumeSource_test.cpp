@@ -354,31 +354,26 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
                                   "82 27 7:2 / /mnt/gone rw - ext4 /dev/loop2 rw\n"
                                   "83 27 0:61 / /mnt/pool rw - btrfs /dev/loop3 rw\n"
                                   "84 27 259:1 / /mnt/part rw - ext4 /dev/loop4p1 rw\n");
-    folder.write("sys/devices/virtual/block/loop4/loop/backing_file", "/srv/partitioned.img\n");
-    folder.write("sys/devices/virtual/block/loop4/loop4p1/partition", "1\n");
-    fs::create_directories(folder / "sys/dev/block");
-    fs::create_directory_symlink("../../devices/virtual/block/loop4/loop4p1", folder / "sys/dev/block/259:1");
-    const fs::path block = folder / "sys/devices/virtual/block";
-    folder.write("sys/devices/virtual/block/loop0/loop/backing_file", "/home/me/disk.img\n");
-    folder.write("sys/devices/virtual/block/loop1/loop/backing_file", "/home/me/My Files/vault.img\n");
-    folder.write("sys/devices/virtual/block/loop2/loop/backing_file", "/tmp/old.img (deleted)\n");
-    folder.write("sys/devices/virtual/block/loop3/loop/backing_file", "/srv/pool.img\n");
-    fs::create_directories(block / "dm-0/slaves");
-    fs::create_directory_symlink("../../loop1", block / "dm-0/slaves/loop1");
-    for (const auto& [number, name] : {std::pair{"7:0", "loop0"}, {"253:0", "dm-0"}, {"7:2", "loop2"}})
+    const std::string block = "sys/devices/virtual/block/";
+    for (const auto& [loop, image] : {std::pair{"loop0", "/home/me/disk.img"}, {"loop1", "/home/me/My Files/vault.img"},
+                                      {"loop2", "/tmp/old.img (deleted)"}, {"loop3", "/srv/pool.img"},
+                                      {"loop4", "/srv/partitioned.img"}})
+        folder.write(block + loop + "/loop/backing_file", image + std::string("\n"));
+    folder.write(block + "loop4/loop4p1/partition", "1\n");
+    fs::create_directories(folder / (block + "dm-0/slaves"));
+    fs::create_directory_symlink("../../loop1", folder / (block + "dm-0/slaves/loop1"));
+    for (const auto& [number, name] : {std::pair{"7:0", "loop0"}, {"253:0", "dm-0"}, {"7:2", "loop2"}, {"259:1", "loop4/loop4p1"}})
         fs::create_directory_symlink(std::string("../../devices/virtual/block/") + name, folder / "sys/dev/block" / number);
     fs::create_directories(folder / "sys/class/block");
     fs::create_directory_symlink("../../devices/virtual/block/loop3", folder / "sys/class/block/loop3");
     const auto mounts = source().mounts();
     using Folders = std::vector<fs::path>;
-    EXPECT_EQ(at(mounts, "/mnt/img").images, Folders{"/home/me/disk.img"});
-    EXPECT_EQ(at(mounts, "/mnt/vault").images, Folders{"/home/me/My Files/vault.img"});
-    EXPECT_EQ(at(mounts, "/mnt/gone").images, Folders{});
-    EXPECT_EQ(at(mounts, "/mnt/pool").images, Folders{"/srv/pool.img"});
-    EXPECT_EQ(at(mounts, "/mnt/part").images, Folders{"/srv/partitioned.img"});
-    EXPECT_EQ(at(mounts, "/media/Back").images, Folders{});
-    for (const char* mount : {"/mnt/img", "/mnt/vault", "/mnt/pool", "/mnt/part"})
-        EXPECT_EQ(at(mounts, mount).stackedOn, Folders{}) << mount;
+    for (const auto& [point, images] : std::vector<std::pair<fs::path, Folders>>{
+             {"/mnt/img", {"/home/me/disk.img"}}, {"/mnt/vault", {"/home/me/My Files/vault.img"}}, {"/mnt/gone", {}},
+             {"/mnt/pool", {"/srv/pool.img"}}, {"/mnt/part", {"/srv/partitioned.img"}}, {"/media/Back", {}}}) {
+        EXPECT_EQ(at(mounts, point).images, images) << point;
+        EXPECT_EQ(at(mounts, point).stackedOn, Folders{}) << point;
+    }
 }
 
 TEST_F(Fixture, UnreadableTableIsEmpty) {
