@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 namespace kelto {
 namespace {
@@ -157,17 +158,24 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
     EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::intervalTooLong, ValidationIssue::intervalBelowMinimum}));
 }
 
-TEST_F(JobValidatorTest, CloudFolders) {
+// Cloud folders (by the given or the resolved path) and folders below the
+// removable mount roots that are no removable volumes are warned of.
+TEST_F(JobValidatorTest, CloudFoldersAndInternalVolumesUnderRemovableMountRoots) {
     const std::string cloud = home + "/Library/CloudStorage";
-    const Warnings warned{ValidationWarning::cloudFolder};
-    EXPECT_EQ(check(job(cloud, "/b")).warnings, warned);
-    EXPECT_EQ(check(job("/b", "~/Library/CloudStorage/Drive/x")).warnings, warned);
-    EXPECT_EQ(check(job("~/Library/Mobile Documents/com~app/x", "/b")).warnings, warned);
-    EXPECT_TRUE(check(job(cloud + "2", "/b")).warnings.empty());
-    EXPECT_TRUE(check(job(home + "/Library", "/b")).warnings.empty());
-    // Found through the resolved path alone.
+    const Warnings none, inCloud{ValidationWarning::cloudFolder}, under{ValidationWarning::internalUnderVolumes};
+    for (const auto& [source, destination, warnings] : std::vector<std::tuple<std::string, std::string, Warnings>>{
+             {cloud, "/b", inCloud}, {"/b", "~/Library/CloudStorage/Drive/x", inCloud},
+             {"~/Library/Mobile Documents/com~app/x", "/b", inCloud}, {cloud + "2", "/b", none},
+             {home + "/Library", "/b", none}, {"/Volumes/Data/x", "/b", under}, {"/media/me/Disk/x", "/b", under},
+             {"/run/media/me/Disk", "/b", under}, {"/b", "/media/me/Disk/x", under}, {"/Volumes", "/b", none},
+             {"/media", "/b", none}, {"/mediax/a", "/b", none}, {"/run/media", "/b", none}})
+        EXPECT_EQ(check(job(source, destination)).warnings, warnings) << source << " | " << destination;
     EXPECT_EQ(check(job("/a", "/b"), [&](const std::string& p) { return p == "/b" ? cloud + "/x" : p; }).warnings,
-              warned);
+              inCloud);
+    SyncJob removable = job("/Volumes/Data/x", "/media/me/Disk/x");
+    removable.source.volume.kind = VolumeKind::removable;
+    removable.destination.volume.kind = VolumeKind::removable;
+    EXPECT_TRUE(check(removable).warnings.empty());
 }
 
 TEST_F(JobValidatorTest, LibraryBundles) {
@@ -186,19 +194,6 @@ TEST_F(JobValidatorTest, LibraryBundles) {
     EXPECT_TRUE(check(job(other.string(), "/b")).warnings.empty());
     std::ofstream(other / ".hidden.photoslibrary") << "x";
     EXPECT_EQ(check(job(other.string(), "/b")).warnings, warned);
-}
-
-TEST_F(JobValidatorTest, InternalVolumeUnderRemovableMountRoots) {
-    const Warnings warned{ValidationWarning::internalUnderVolumes};
-    for (const std::string path : {"/Volumes/Data/x", "/media/me/Disk/x", "/run/media/me/Disk"})
-        EXPECT_EQ(check(job(path, "/b")).warnings, warned) << path;
-    for (const std::string path : {"/Volumes", "/media", "/mediax/a", "/run/media"})
-        EXPECT_TRUE(check(job(path, "/b")).warnings.empty()) << path;
-    EXPECT_EQ(check(job("/b", "/media/me/Disk/x")).warnings, warned);
-    SyncJob removable = job("/Volumes/Data/x", "/media/me/Disk/x");
-    removable.source.volume.kind = VolumeKind::removable;
-    removable.destination.volume.kind = VolumeKind::removable;
-    EXPECT_TRUE(check(removable).warnings.empty());
 }
 
 TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
