@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(Contrast, RatioSpansOneToTwentyOneInEitherOrder) {
@@ -27,4 +28,3 @@ TEST(RGB, ByteScaleIsDividedWithoutClamping) {
 }
 
 }  // namespace
-}  // namespace kelto

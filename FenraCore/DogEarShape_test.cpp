@@ -1,10 +1,10 @@
 #include "FenraCore/DogEarShape.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 // The points the outline passes through; Qt stores each quadratic curve as a
@@ -72,4 +72,3 @@ TEST(DogEarShape, EmptyWithoutArea) {
 }
 
 }  // namespace
-}  // namespace kelto

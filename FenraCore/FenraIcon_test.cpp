@@ -1,10 +1,10 @@
 #include "FenraCore/FenraIconStatus.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(FenraIcon, RawValuesAreTheCaseNamesExactlyAndSymbolNamesDiffer) {
@@ -20,4 +20,3 @@ TEST(FenraIcon, RawValuesAreTheCaseNamesExactlyAndSymbolNamesDiffer) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(FoldedTile, FoldAndCreaseSitInTheTopRightCornerAndScaleWithTheSide) {
@@ -25,4 +26,3 @@ TEST(FoldedTile, FoldAndCreaseSitInTheTopRightCornerAndScaleWithTheSide) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,12 +1,11 @@
 #include "FenraCore/StringTable.h"
 #include "tests/support/widgets/QtPrinting.h"
-
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 void write(const QTemporaryDir& folder, const char* name, const char* json) {
@@ -32,8 +31,6 @@ TEST(StringTable, TheEnglishKeyStandsInForWhatNoTableHas) {
     EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
 }
 
-// The kit speaks only what the host application offers: a language the host
-// lacks reads English, one it offers is kept.
 TEST(StringTable, ALanguageTheHostDoesNotOfferReadsEnglish) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
@@ -55,4 +52,3 @@ TEST(StringTable, ALanguageTheHostDoesNotOfferReadsEnglish) {
 }
 
 }  // namespace
-}  // namespace kelto

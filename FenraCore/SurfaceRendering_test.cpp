@@ -1,13 +1,11 @@
 #include "FenraCore/SurfaceMaterial.h"
 #include "FenraCore/SurfaceRendering.h"
-
 #include <QPalette>
-
 #include <gtest/gtest.h>
-
 #include <cstdlib>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 using SurfaceRenderings::resolve;
@@ -73,4 +71,3 @@ TEST(SurfaceMaterial, ThickerMaterialsMoveFurtherFromTheWindowColour) {
 }
 
 }  // namespace
-}  // namespace kelto

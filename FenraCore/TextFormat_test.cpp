@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(TextFormat, FillsPlaceholdersInOrderOrByNumber) {
@@ -27,4 +28,3 @@ TEST(TextFormat, WritesIntegersInTheLocalesDigits) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,9 +1,9 @@
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/TileTint.h"
-
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 void expectBytes(const RGB& value, double red, double green, double blue, double tolerance) {
@@ -44,4 +44,3 @@ TEST(TileTint, ShadesDerivedInLab) {
 }
 
 }  // namespace
-}  // namespace kelto

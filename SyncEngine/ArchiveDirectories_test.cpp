@@ -3,7 +3,6 @@
 #include "SyncEngine/ArchiveDirectoriesError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <date/tz.h>
 #include <gtest/gtest.h>
 

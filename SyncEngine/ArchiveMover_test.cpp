@@ -2,7 +2,6 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <date/tz.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -149,8 +148,6 @@ TEST_F(ArchiveMoverTest, FailuresOtherThanNotEmptyOrGoneAreReported) {
     EXPECT_TRUE(fs::exists(folder / "locked/file"));
 }
 
-// A folder archived from a mount inside the root crosses file systems as it
-// was: its files' attributes and the names of one file as one file.
 TEST_F(ArchiveMoverTest, ArchivingFromAMountBelowTheRootKeepsAttributesAndLinks) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
     fs::create_directory(folder / "mnt");

@@ -2,12 +2,10 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <date/tz.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <cstdlib>
 
 using namespace kelto;
@@ -70,8 +68,6 @@ TEST_F(ArchivePrunerTest, OnlyRealRunFoldersAreRemovedAndNothingBehindALink) {
     EXPECT_TRUE(fs::exists(folder / inJob("2020-01-03_000000-0a1b2c3d")));
 }
 
-// With the clock a year ahead, retention counts from the newest archive, not
-// from the clock: the archives of the last days stay.
 TEST_F(ArchivePrunerTest, AClockRunningAheadCountsFromTheNewestArchive) {
     runFolder("2025-02-01_120000-0a1b2c3d");  // more than 30 days before the newest
     runFolder("2025-04-01_120000-0a1b2c3d");
@@ -85,8 +81,6 @@ TEST_F(ArchivePrunerTest, AClockRunningAheadCountsFromTheNewestArchive) {
         EXPECT_TRUE(fs::exists(folder / inJob(kept))) << kept;
 }
 
-// An archive named by a clock set back to 2001 is not 24 years old: it counts
-// from the clock the last pruning before it saw; the user's clean takes it.
 TEST_F(ArchivePrunerTest, AnArchiveMadeWhileTheClockWasBehindCountsFromWhatTheClockVouchedFor) {
     EXPECT_EQ(pruneAt(30, now, "2025-04-10_120000-0a1b2c3d"), 0);
     const std::string behind = "2001-04-10_120500-0a1b2c3d";
@@ -104,8 +98,6 @@ TEST_F(ArchivePrunerTest, AnArchiveMadeWhileTheClockWasBehindCountsFromWhatTheCl
     EXPECT_EQ(prune(0, now + 41 * 86400 + 600), 3);
 }
 
-// The first pruning may itself run while the clock is behind; the runs
-// after it must not take its folder for old either.
 TEST_F(ArchivePrunerTest, AnArchiveMadeBehindTheClockAtTheFirstPruningIsNotTakenForOld) {
     const std::string behind = "2001-04-10_120500-0a1b2c3d";
     runFolder("2025-04-09_120000-0a1b2c3d");  // made before retention was set
@@ -115,8 +107,6 @@ TEST_F(ArchivePrunerTest, AnArchiveMadeBehindTheClockAtTheFirstPruningIsNotTaken
     EXPECT_TRUE(fs::exists(folder / inJob(behind)));
 }
 
-// What the ledger vouches for never holds back the user's clean: after the
-// clock ran a year ahead and was put right, a clean takes what was made since.
 TEST_F(ArchivePrunerTest, TheUsersCleanTakesWhatWasMadeAfterTheClockRanAhead) {
     EXPECT_EQ(pruneAt(30, now + year, "2026-04-10_120000-0a1b2c3d"), 0);
     const std::string since = "2025-04-10_121000-0a1b2c3d";
@@ -125,8 +115,6 @@ TEST_F(ArchivePrunerTest, TheUsersCleanTakesWhatWasMadeAfterTheClockRanAhead) {
     EXPECT_FALSE(fs::exists(folder / inJob(since)));
 }
 
-// A ledger replaced by a pipe (the alarm ends a child that waits on it) or a
-// link vouches for nothing and is written anew in its place.
 TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
     runFolder("2025-04-10_120000-0a1b2c3d");
     const fs::path ledger = folder / ".KeltoSync/Archive" / (job.string() + ".dates");
@@ -147,8 +135,6 @@ TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
     EXPECT_EQ(test::readFile(elsewhere / "precious"), "mine");
 }
 
-// A ledger that dates a folder before its own name was never written by a
-// pruning: it vouches for no more than the name, and takes nothing early.
 TEST_F(ArchivePrunerTest, ALedgerNeverDatesAFolderBeforeItsName) {
     const std::string fresh = "2025-04-10_115000-0a1b2c3d";
     runFolder(fresh);

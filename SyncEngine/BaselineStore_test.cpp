@@ -4,16 +4,13 @@
 #include "SyncEngine/CancellationError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <csignal>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -55,12 +52,6 @@ std::string failure(const std::function<void()>& action) {
     return "";
 }
 
-TEST(BaselineEntry, CodesKindAsItsWord) {
-    const BaselineEntry entry{EntryKind::symlink, 7, -3};
-    EXPECT_EQ(JsonText::encode(entry), R"({"kind":"symlink","size":7,"mtime":-3})");
-    EXPECT_EQ(JsonText::decode<BaselineEntry>(JsonText::encode(entry)), entry);
-}
-
 TEST_F(BaselineStoreTest, SavedBaselineLoadsOnlyForTheSameSideIdentities) {
     {
         BaselineStore readOnly(file, true);  // on a missing file: reads nothing, creates nothing
@@ -86,8 +77,6 @@ TEST_F(BaselineStoreTest, SavedBaselineLoadsOnlyForTheSameSideIdentities) {
     EXPECT_EQ(reader.sideCounts(), (SideCounts{3, -2}));
 }
 
-// A save replaces everything (an empty one still writes the sides); given
-// what it holds, it writes only the differences and ends as a whole save.
 TEST_F(BaselineStoreTest, ASaveOverWhatItHoldsEndsAsAWholeSave) {
     BaselineStore store(file, false);
     store.save(sample(), "X", "Y", SideCounts{1, 2});
@@ -110,8 +99,6 @@ TEST_F(BaselineStoreTest, ASaveOverWhatItHoldsEndsAsAWholeSave) {
     EXPECT_EQ(store.load("X", "Y"), Baseline{});
 }
 
-// The racy marks go with the entries, in a table of their own; a baseline
-// saved by a build that kept none has them unknown, read-only or not.
 TEST_F(BaselineStoreTest, RacyMarksRoundTripAndAreUnknownWhereNeverSaved) {
     Baseline::Builder builder;
     for (const Baseline::Ref item : sample()) builder.add(item.key, item.entry, true);
@@ -146,8 +133,6 @@ TEST_F(BaselineStoreTest, CancelledSaveKeepsThePreviousBaselineWhole) {
     EXPECT_EQ(store.sideCounts(), (SideCounts{3, 1}));
 }
 
-// A kind outside the four cases, or a size or time held as anything but an
-// integer (it would read as a made-up number), fails the load.
 TEST_F(BaselineStoreTest, InvalidKindSizeOrTimeFailsAndRollsBack) {
     { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
     const std::string kind = "Invalid baseline kind", entry = "Invalid baseline entry";
@@ -164,18 +149,10 @@ TEST_F(BaselineStoreTest, InvalidKindSizeOrTimeFailsAndRollsBack) {
         EXPECT_NO_THROW(store.save(sample(), "X", std::nullopt, SideCounts{1, 1})) << row;
     }
     // Integer affinity stores the text of a whole number, and a whole real, as integers.
+    sql("DELETE FROM entries; INSERT INTO entries VALUES(NULL, 0, 1, 1)");
+    EXPECT_THROW(BaselineStore(file, true).load("X", std::nullopt), BaselineStoreError);
     sql("DELETE FROM entries; INSERT INTO entries VALUES('t', 0, '12', 3.0)");
     EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), (Baseline{{"t", {EntryKind::file, 12, 3}}}));
-}
-
-TEST_F(BaselineStoreTest, DamagedRowsFailInAnOrderlyWay) {
-    { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
-    sql("INSERT INTO entries VALUES(NULL, 0, 1, 1)");
-    BaselineStore store(file, false);
-    EXPECT_THROW(store.load("X", std::nullopt), BaselineStoreError);
-    // A NULL meta value reads as missing.
-    sql("UPDATE meta SET value = NULL WHERE key = 'countB'");
-    EXPECT_FALSE(store.sideCounts());
 }
 
 TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {
@@ -187,29 +164,14 @@ TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {
         sql(std::string("UPDATE meta SET value = '") + text + "' WHERE key = 'countA'");
         BaselineStore store(file, true);
         const auto counts = store.sideCounts();
-        if (expected) {
-            ASSERT_TRUE(counts) << text;
-            EXPECT_EQ(counts->a, *expected);
-            EXPECT_EQ(counts->b, 2);
-        } else {
-            EXPECT_FALSE(counts) << text;
-        }
+        EXPECT_EQ(counts, expected ? std::optional(SideCounts{*expected, 2}) : std::nullopt) << text;
     }
-    sql("DELETE FROM meta WHERE key = 'countB'");
-    EXPECT_FALSE(BaselineStore(file, true).sideCounts());
+    for (const char* gone : {"UPDATE meta SET value = NULL WHERE key = 'countB'", "DELETE FROM meta WHERE key = 'countB'"}) {
+        sql(gone);
+        EXPECT_FALSE(BaselineStore(file, true).sideCounts()) << gone;
+    }
 }
 
-// A file cut to nothing is such a database: SQLite's words alone named
-// neither the file nor the way out.
-TEST_F(BaselineStoreTest, ReadOnlyStoreOnAFileWithoutTablesFailsNamingTheFile) {
-    fs::create_directories(file.parent_path());
-    sql("CREATE TABLE unrelated(x)");
-    EXPECT_EQ(failure([&] { BaselineStore(file, true).load(std::nullopt, std::nullopt); }),
-              BaselineStoreError::unusable(file.string(), "no such table: meta").message());
-}
-
-// Whatever keeps a baseline from being opened or read names the file, what
-// happened and the way out, in both modes.
 TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
     // SQLite's reason, when it does not depend on the mode.
     auto expectNamed = [&](const std::string& what, const std::string& reason = "") {
@@ -298,8 +260,6 @@ std::vector<std::string> messagesOfAnotherUser(const fs::path& file) {
     return lines;
 }
 
-// A baseline out of this user's reach may hold the only record of files
-// deleted since the last run: it is named, not moved aside.
 TEST_F(BaselineStoreTest, ABaselineOutOfThisUsersReachIsNamedAndKept) {
     { BaselineStore(file, false).save(sample(), "X", std::nullopt, SideCounts{4, 4}); }
     fs::permissions(root, fs::perms(0755));
@@ -348,16 +308,6 @@ TEST_F(BaselineStoreTest, ALockedBaselineIsNamedAndKept) {
     EXPECT_EQ(BaselineStore(file, false).load("X", std::nullopt), sample());
 }
 
-TEST_F(BaselineStoreTest, OpenFailuresCarryAMessage) {
-    fs::create_directories(file);  // a folder where the database should be
-    EXPECT_THROW(BaselineStore(file, false), BaselineStoreError);
-    fs::remove(file);
-    std::ofstream(root / "blocker") << "x";
-    EXPECT_THROW(BaselineStore(root / "blocker" / "JOB.sqlite", false), FileError);
-}
-
-// A baseline missing a side identity or count is damaged, never read as no
-// baseline: every file would be planned afresh, the side counts lost.
 TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
     const char* damages[] = {
         "DELETE FROM meta WHERE key = 'uuidA'",
@@ -386,8 +336,10 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
         fs::create_directories(root / "state");
         std::ofstream{file};
         if (*other) sql(other);
-        for (const bool readOnly : {true, false})
-            EXPECT_THROW(BaselineStore(file, readOnly).load("X", std::nullopt), BaselineStoreError) << readOnly;
+        for (const bool readOnly : {true, false}) {
+            const std::string message = failure([&] { BaselineStore(file, readOnly).load("X", std::nullopt); });
+            EXPECT_TRUE(message.starts_with("The baseline file " + file.string() + " cannot be used")) << message;
+        }
     }
     // Never saved, or saved with nothing in it: no baseline, no error.
     fs::remove_all(root / "state");
@@ -399,8 +351,6 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
 
 }  // namespace
 
-// A creation cut short (by a file size limit: nothing written, or only the
-// first page) leaves nothing that a later open would refuse.
 TEST_F(BaselineStoreTest, ACreationCutShortLeavesNoFileThatIsRefusedLater) {
     for (const rlim_t limit : {rlim_t{0}, rlim_t{4096}}) {
         SCOPED_TRACE(limit);
@@ -432,8 +382,6 @@ TEST_F(BaselineStoreTest, ACreationCutShortLeavesNoFileThatIsRefusedLater) {
     }
 }
 
-// Processes creating one baseline at once each open the one whole file that
-// won: none fails, and none moves another's half-made file into place.
 TEST_F(BaselineStoreTest, CreatorsAtOnceAllOpenTheOneWholeFile) {
     for (int round = 0; round < 5; ++round) {
         fs::remove_all(root / "state");

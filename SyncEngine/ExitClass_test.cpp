@@ -4,8 +4,6 @@
 
 using namespace kelto;
 
-// A full disk is told by codes 11 and 12 with the words in the tail; other
-// codes are failures whatever the tail says (the deletion limit, 25, too).
 TEST(ExitClass, FullDiskNeedsTheWordsInTheTail) {
     for (int code : {1, 2, 5, 10, 25, 255, -1, -15})
         EXPECT_EQ(exitClass(code, {"No space left on device (28)"}), ExitClass::failed) << code;

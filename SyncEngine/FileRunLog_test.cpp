@@ -3,7 +3,6 @@
 #include "SyncEngine/OneWayEngineError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
 
 using namespace kelto;

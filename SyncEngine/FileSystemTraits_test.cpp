@@ -14,8 +14,6 @@ VolumeIdentity volume(std::string fileSystem, bool caseSensitive = true, VolumeK
 }
 }  // namespace
 
-// Names are read in any case; native disks take case from the volume, the
-// FAT family folds it whatever the volume says; creation times are never kept.
 TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCase) {
     for (const char* name : {"APFS", "ext4", "btrfs"}) {
         const auto t = FileSystemTraits::forVolume(volume(name, false));

@@ -14,8 +14,6 @@ SyncPlan taking(std::vector<PlannedArchive> archives) {
 
 }  // namespace
 
-// Beyond the review is what the plan takes that the review did not list, on
-// that side; one item spelled twice is one taking, by its side's names.
 TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     const SyncPlan reviewed = taking({{"docs/a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::b}, {"Photo.JPG", Side::a}});
     const PlanReview::Names caseSensitive{};
@@ -42,9 +40,6 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
               "2 files on side B that you did not review will be archived or deleted.");
 }
 
-// A listed path is reviewed only in the version the review saw there: the
-// same version (by either spelling, where the side folds names) is reviewed, another one, or one only the
-// new plan saw, is beyond it; one the new plan saw no version of is not.
 TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
     const auto seenAs = [](std::vector<SeenVersion> seen) {
         SyncPlan plan = taking({{"a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::a}});
@@ -65,8 +60,6 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
               (std::vector<PlannedArchive>{{"caf\xC3\xA9.txt", Side::a}}));
 }
 
-// A review is of the folders its plan was made on: the same paths in the same
-// versions in other folders (the job edited, a disk swapped) are beyond it.
 TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
     SyncPlan reviewed = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
     reviewed.seen = {{"a.txt", Side::b, ItemVersion::listed(EntryKind::file, 4, 100)},
@@ -86,10 +79,6 @@ TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
     }
 }
 
-// A side taken for one that folds names may still hold two spellings of a
-// key apart (FAT and exFAT fold no normal forms, FAT with UTF-8 names no
-// accented capitals): where the plan takes both, each is matched by its
-// exact name, whatever order the plan lists them in or versions they share.
 TEST(PlanReview, TwoSpellingsOfOneKeyInThePlanAreTwoItems) {
     const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
     const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);

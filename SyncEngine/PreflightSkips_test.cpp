@@ -3,7 +3,6 @@
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/VolumeIdentity.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
 
 using namespace kelto;
@@ -65,13 +64,6 @@ TEST(PreflightSkips, AnotherSpellingOfTheReservedFolderCollidesWithIt) {
     EXPECT_TRUE(evaluate({{".keltosync/x", 1}}, true).empty());
 }
 
-// Names each disk holds, by its type: Windows' rules where the disk keeps
-// names as Windows does (FAT, exFAT, NTFS, exFAT or NTFS through FUSE), valid
-// UTF-8 where it stores UTF-16, anything else elsewhere. A folder's name
-// judges everything below it. A name is asked of the disk it lands on: one
-// mounted below the side (at "card") where its folder lies on that, found
-// as the folder above it spells names; every disk's strictest rules where
-// the mounts below cannot be read.
 TEST(PreflightSkips, NamesADiskCannotHoldAreSkippedWithAllBelowThem) {
     const std::string bad = "bad\xE9.txt";  // Latin-1, not UTF-8
     struct Case {
@@ -113,9 +105,6 @@ TEST(PreflightSkips, NamesADiskCannotHoldAreSkippedWithAllBelowThem) {
               (Skips{notAllowed("Q: A/"), notAllowed("Q: A/x"), notAllowed("q: a/z")}));
 }
 
-// Within one listing, two byte spellings of one normalised name are two
-// entries that a run onto a volume ignoring case matches as one: twins, not
-// names differing in case.
 TEST(PreflightSkips, NormalisationTwinsOfOneListingAreSkippedWithAllTheyHold) {
     const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
     const auto normalisationTwins = [](const std::vector<PreflightSkips::Candidate>& candidates,
@@ -178,8 +167,6 @@ TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPath) {
     EXPECT_THROW(PreflightSkips::writeExcludeFile(skips, folder / "missing/excludes"), FileError);
 }
 
-// rsync drops a longer exclude line with only a warning, so such a path
-// would be copied after all; the escaping of wildcards counts.
 TEST(PreflightSkips, AnExcludeRecordFitsRsyncsFilterLineOrIsRefused) {
     EXPECT_EQ(PreflightSkips::maximumRecordLength, 4095u);
     const std::string plain(4094, 'a');

@@ -1,8 +1,6 @@
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncOutputParser.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 
 using namespace kelto;
@@ -53,8 +51,6 @@ TEST(ProgressAggregator, EmptyAndNegativeTotals) {
     EXPECT_FALSE(last.currentPath) << "a received file is no longer being copied";
 }
 
-// rsync prints a file's line once its bytes are written: while the third of
-// four files copies, two are done and the third is the one named.
 TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
     // rsync 3 with the transfer's options, four files of 3 MB at 6 MB/s.
     const std::string output =
@@ -95,8 +91,6 @@ TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
                                      Seen{4, std::nullopt}}));
 }
 
-// A file rsync passes over (gone since the plan) is passed by the next one
-// it names; a name outside the expected files moves nothing.
 TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOut) {
     ProgressAggregator aggregator(10, 4);
     aggregator.expect({"b/x", "a", "b/y", "c"});

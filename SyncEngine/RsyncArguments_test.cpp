@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <algorithm>
 
 using namespace kelto;
@@ -83,11 +82,6 @@ TEST(RsyncArgumentsTraits, ForeignAndNetworkVolumes) {
                 Contains("--timeout=120"));
 }
 
-// -X only where every disk both walks meet keeps extended attributes: the
-// destination's traits alone would have rsync leave out each file of a
-// source whose attributes cannot be read. Modes and exact times only where
-// every disk the destination's walk meets keeps them: a card mounted below
-// it refuses modes and rounds times.
 TEST(RsyncArgumentsTraits, WhatIsKeptIsAskedOfEveryDiskAWalkMeets) {
     struct Case {
         std::vector<const char*> read;     // the source's disk, any below it

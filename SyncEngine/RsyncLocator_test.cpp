@@ -1,11 +1,8 @@
 #include "SyncEngine/RsyncLocator.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
-
 #include <fstream>
 
 using namespace kelto;

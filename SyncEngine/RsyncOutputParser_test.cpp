@@ -1,7 +1,6 @@
 #include "SyncEngine/RsyncOutputParser.h"
 
 #include <gtest/gtest.h>
-
 #include <cstdint>
 
 using namespace kelto;
@@ -134,9 +133,6 @@ TEST(RsyncListing, KindsSizesAndTimes) {
     EXPECT_FALSE(listingEvent("drwxr-xr-x        4096 2023/11/14 22:13:20 ."));
 }
 
-// rsync prints the year right-aligned in four columns and cuts the whole
-// time to 19 characters, so years before 1000 arrive padded with spaces and
-// years of five or more characters lose the end of the time.
 TEST(RsyncListing, YearsOutsideFourDigits) {
     const std::pair<std::string_view, std::int64_t> whole[] = {
         {"-rw-r--r--              0  999/12/31 23:59:59 y999", -30610224001},

@@ -3,9 +3,7 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,7 @@
 #include "SyncEngine/TwoWayPlanner.h"
 
 #include "SyncEngine/PathKey.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <map>
 #include <random>
@@ -110,8 +108,6 @@ TEST(TwoWayPlanner, TypeClashIsReportedAndEverythingBeneathItDropped) {
     EXPECT_EQ(view.conflicts, (Strings{"l", "x", "x-y"}));
 }
 
-// Whatever a listing or the baseline holds of the reserved tree, nothing
-// there is copied, deleted or taken for a clash.
 TEST(TwoWayPlanner, TheReservedTreeIsNeverPlanned) {
     const SideListing a{file(".KeltoSync"), file(".KeltoSync-notes"), file(".KeltoSync/Partial/x")};
     const SideListing b{dir(".KeltoSync"), dir(".KeltoSync/Archive"), file(".KeltoSync/Archive/old")};
@@ -147,10 +143,6 @@ TEST(TwoWayPlanner, BothChangedBWinsOnlyWhenNewerByMoreThanTheWindow) {
     EXPECT_EQ(winner(INT64_MAX, INT64_MIN, 1), R::aWins);
 }
 
-// Listings show whole seconds: of the files they show alike, those changed
-// on both sides since the baseline (made on both, too) are in step only
-// where their contents are. No other file is asked about, nor any on a
-// first run.
 TEST(TwoWayPlanner, FilesChangedOnBothSidesThatListAlikeAgreeOnlyWhereTheirContentsDo) {
     const SideListing a{file("alike", 2, 200), file("differ", 2, 200), file("made on both", 2, 200),
                         file("on A", 2, 200), file("unchanged")};
@@ -171,11 +163,6 @@ TEST(TwoWayPlanner, FilesChangedOnBothSidesThatListAlikeAgreeOnlyWhereTheirConte
     EXPECT_TRUE(asked.empty());
 }
 
-// A racy entry (its time recorded within reach of its listing's start) is
-// not trusted as unchanged once its second has come: sides listing alike are
-// compared by contents, a deletion on one side is undone, and a change on one
-// side is a conflict the changed side wins. Where the marks are unknown (a
-// baseline saved without them) only sides listing alike are compared.
 TEST(TwoWayPlanner, ARacyEntryIsNotTrustedAsUnchanged) {
     const SideListing a{file("ahead", 2, 500), file("ahead-gone", 2, 500), file("diff", 2), file("gone-b", 2),
                         file("on-a", 3, 50), file("on-b", 2), file("plain", 2), file("same", 2)};
@@ -427,9 +414,6 @@ void removeFolders(const std::vector<std::string>& paths, Tree& tree) {
         if (const auto next = tree.upper_bound(p); next == tree.end() || !within(next->first, p)) tree.erase(p);
 }
 
-// Deletions only take the baseline's own version; a version changed since
-// the baseline is only replaced as a reported conflict; after the run both
-// sides hold the same versions, but under a type clash.
 TEST(TwoWayPlannerProperty, NeverDropsANewerVersionAndBringsBothSidesInStep) {
     for (unsigned seed = 1; seed <= 400; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));

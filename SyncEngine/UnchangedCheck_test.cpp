@@ -1,9 +1,7 @@
 #include "SyncEngine/UnchangedCheck.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>

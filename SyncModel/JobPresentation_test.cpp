@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 const Trigger connectRun = Trigger::onConnect(ConnectAction::run);
@@ -77,4 +78,3 @@ TEST(JobPresentation, SimplifiedResetsToThePresetAndKeepsOnlySimpleTriggers) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -3,14 +3,13 @@
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <csignal>
 #include <fstream>
 #include <sys/resource.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -85,8 +84,6 @@ TEST(JobStore, ReadFailuresOtherThanAbsencePropagate) {
     EXPECT_EQ(contents(temp / "blocker"), "x");
 }
 
-// Root ignores permissions, so the write is made to fail with a file-size
-// limit instead: the new document cannot be written past the old one's size.
 TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "jobs.json");
@@ -117,4 +114,3 @@ TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
 }
 
 }  // namespace
-}  // namespace kelto

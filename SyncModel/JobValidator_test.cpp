@@ -1,15 +1,14 @@
 #include "SyncModel/JobValidator.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <tuple>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,8 +88,6 @@ TEST_F(JobValidatorTest, SameAndNestedPaths) {
     }
 }
 
-// One volume that ignores case holds one folder under every spelling; on
-// one that keeps case, or on two volumes, spellings stay apart.
 TEST_F(JobValidatorTest, SpellingsOfOneFolderOnAVolumeThatIgnoresCaseAreOneFolder) {
     VolumeIdentity exfat;
     exfat.kind = VolumeKind::removable;
@@ -158,8 +155,6 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
     EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::intervalTooLong, ValidationIssue::intervalBelowMinimum}));
 }
 
-// Cloud folders (by the given or the resolved path) and folders below the
-// removable mount roots that are no removable volumes are warned of.
 TEST_F(JobValidatorTest, CloudFoldersAndInternalVolumesUnderRemovableMountRoots) {
     const std::string cloud = home + "/Library/CloudStorage";
     const Warnings none, inCloud{ValidationWarning::cloudFolder}, under{ValidationWarning::internalUnderVolumes};
@@ -219,4 +214,3 @@ TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -2,15 +2,14 @@
 
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <fstream>
 #include <set>
 #include <thread>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -134,8 +133,6 @@ TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
     }
 }
 
-// History files can be damaged or edited by hand: a dropped record may name
-// anything, and only files or links inside the log folder may go.
 TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
     const fs::path home = temp / "home";
     fs::create_directories(home / "Documents");
@@ -183,4 +180,3 @@ TEST_F(RunHistoryStoreTest, ConcurrentAppendsLoseNoRecord) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,10 +1,10 @@
 #include "SyncModel/RunRecord.h"
 
 #include <gtest/gtest.h>
-
 #include <bit>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 RunRecord sampleRecord() {
@@ -33,6 +33,20 @@ TEST(RunRecordJson, RoundTripsWithExactDates) {
     EXPECT_EQ(std::bit_cast<std::uint64_t>(back.endedAt.sinceReference),
               std::bit_cast<std::uint64_t>(record.endedAt.sinceReference));
     EXPECT_NE(text.find(R"("id":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427")"), std::string::npos) << text;
+}
+
+// Stored histories hold these words: each reads back as its reason.
+TEST(RunRecordJson, SkipReasonsAreStoredAsTheirWords) {
+    for (const auto& [reason, word] : std::initializer_list<std::pair<FileSkipReason, std::string>>{
+             {FileSkipReason::typeConflict, "typeConflict"},
+             {FileSkipReason::timeOutOfRange, "timeOutOfRange"},
+             {FileSkipReason::specialFile, "specialFile"},
+             {FileSkipReason::nameNotAllowed, "nameNotAllowed"},
+             {FileSkipReason::normalisationTwin, "normalisationTwin"}}) {
+        const std::string text = R"({"path":"p","reason":")" + word + "\"}";
+        EXPECT_EQ(JsonText::encode(SkippedFile{"p", reason}), text);
+        EXPECT_EQ(JsonText::decode<SkippedFile>(text).reason, reason) << word;
+    }
 }
 
 TEST(RunRecordJson, NamesThatAreNotUtf8StillEncodeWithReplacementCharacters) {
@@ -116,4 +130,3 @@ TEST(RunOutcomeJson, NeedsExactlyOneCaseMember) {
 }
 
 }  // namespace
-}  // namespace kelto

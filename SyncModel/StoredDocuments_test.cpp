@@ -1,18 +1,16 @@
 // Reading the jobs and run-history documents that the macOS app writes:
 // compact JSON with "\/" escapes, upper-case UUIDs, dates as seconds since
 // 2001 with fractions, members in no particular order.
-
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Text.h"
 #include "SyncModel/SyncJob.h"
-
 #include <gtest/gtest.h>
-
 #include <bit>
 #include <cstdlib>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 std::string fixture(const char* name) {
@@ -93,4 +91,3 @@ TEST(StoredDocuments, ReadsTheRunHistoryWithExactDates) {
 }
 
 }  // namespace
-}  // namespace kelto

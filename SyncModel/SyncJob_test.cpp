@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 // A job with every optional field present and every list non-empty.
@@ -156,4 +157,3 @@ TEST(SyncJobEquality, ComparesTextByCanonicalEquivalenceAndListsInOrder) {
 }
 
 }  // namespace
-}  // namespace kelto

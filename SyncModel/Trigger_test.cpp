@@ -1,11 +1,11 @@
 #include "SyncModel/Trigger.h"
 
 #include <gtest/gtest.h>
-
 #include <limits>
 #include <tuple>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 Trigger read(std::string_view json) { return JsonText::decode<Trigger>(json); }
@@ -78,4 +78,3 @@ TEST(TriggerEquality, ComparesCaseAndPayloadWithWeekdaysAsASet) {
 }
 
 }  // namespace
-}  // namespace kelto

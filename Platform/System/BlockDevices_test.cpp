@@ -1,10 +1,10 @@
 #include "Platform/System/BlockDevices.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,4 +39,3 @@ TEST(BlockDevicesTest, ProbeOfWhatHoldsNoFileSystemGivesNothing) {
 }
 
 }  // namespace
-}  // namespace kelto

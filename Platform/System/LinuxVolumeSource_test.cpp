@@ -3,11 +3,8 @@
 #include "Platform/System/MountTable.h"
 #include "SyncModel/Support/NonWaitingThread.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/sysmacros.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -16,7 +13,8 @@
 #include <mutex>
 #include <tuple>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -105,8 +103,6 @@ TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
     EXPECT_EQ(records.back().device, makedev(8, 49));
 }
 
-// A mount shows all of its file system or a sub-folder (a bind mount, a
-// btrfs subvolume); an NFS share counts from its own folder.
 TEST_F(Fixture, EachMountTellsWhichFolderOfItsFileSystemItShows) {
     const auto mounts = with("47 27 8:17 /Photos/My\\0402024 /home/me/Photos rw - vfat /dev/sdb1 rw\n"
                              "48 27 0:60 /@data /media/data rw - btrfs /dev/sde1 rw,subvol=/@data\n"
@@ -120,8 +116,6 @@ TEST_F(Fixture, EachMountTellsWhichFolderOfItsFileSystemItShows) {
     EXPECT_EQ(at(mounts, "/home/me/Photos").device, makedev(8, 17));
 }
 
-// The mount that serves a path is the last one mounted at or above it,
-// whatever order the table lists them in.
 TEST_F(Fixture, MountsHiddenByALaterMountAtOrAboveThemAreLeftOut) {
     folder.write("mountinfo", fixtureTable +
                                   "60 27 0:70 / /mnt/a/b rw - tmpfs hidden rw\n"
@@ -137,11 +131,6 @@ TEST_F(Fixture, MountsHiddenByALaterMountAtOrAboveThemAreLeftOut) {
     EXPECT_EQ(sources, (std::vector<std::string>{"seen", "over", "top"}));
 }
 
-// What a mount's files really are (an overlay's layers, a pass-through's
-// source, the export of a share this machine serves; none for a FUSE disk
-// or another server's share), whether its server is another machine (told
-// by what its name resolves to, IPv6 addresses read whole) and whether the
-// markers may place it (never a union).
 TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
     hosts = {{"backupbox", {"127.0.0.1"}}, {"nas", {"192.0.2.7", "::1"}}, {"far", {"192.0.2.9"}},
              {"mapped", {"::ffff:127.0.0.1"}}, {"far6", {"::ffff:192.0.2.9"}}};
@@ -194,8 +183,6 @@ TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
     EXPECT_FALSE(at(mounts, "/media/Back").placedByMarkers);
 }
 
-// One address of this machine may be written as another: an IPv4 address
-// within IPv6, or with the interface it is reached through.
 TEST(LinuxVolumeSourceHosts, ThisMachinesAddressesInEveryForm) {
     for (const char* address : {"[::1]", "::ffff:127.0.0.1", "[::FFFF:127.0.0.2]", "::ffff:7f00:1", "::1%lo", "0:0:0:0:0:0:0:1"})
         EXPECT_TRUE(LinuxVolumeSource::isThisMachine(address)) << address;
@@ -203,8 +190,6 @@ TEST(LinuxVolumeSourceHosts, ThisMachinesAddressesInEveryForm) {
         EXPECT_FALSE(LinuxVolumeSource::isThisMachine(address)) << address;
 }
 
-// A server's name is resolved once a minute, however often the table is
-// read: a resolver waiting on the network holds up each read.
 TEST_F(Fixture, ServersNamesAreResolvedOnceAMinute) {
     hosts = {{"nas", {"192.0.2.7"}}};
     folder.write("mountinfo", fixtureTable + "81 27 0:91 / /mnt/nas rw - nfs4 nas:/srv/x rw\n");
@@ -219,8 +204,6 @@ TEST_F(Fixture, ServersNamesAreResolvedOnceAMinute) {
     EXPECT_EQ(resolutions, 2 * once);
 }
 
-// A window's thread never waits for a server's name: its read comes back
-// while the resolver is held; the answer is what the next read uses.
 TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
     folder.write("mountinfo", "27 1 8:2 / / rw - ext4 /dev/sda2 rw\n80 27 0:90 / /mnt/far rw - cifs //far/photos rw\n");
     std::mutex lock;
@@ -253,10 +236,6 @@ TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
     EXPECT_EQ(answered, 1);
 }
 
-// An rclone mount is another machine's only where the configuration its
-// owner keeps shows its remote keeping its files elsewhere (never for an
-// encrypted or missing configuration); one of this machine's folders is
-// stacked on them; any other is a share found again by its remote and path.
 TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
     hosts = {{"far", {"192.0.2.9"}}};
     const std::string config = "# made by rclone config\n"
@@ -330,8 +309,6 @@ TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
     before ? ::setenv("RCLONE_CONFIG", before->c_str(), 1) : ::unsetenv("RCLONE_CONFIG");
 }
 
-// A comma in a layer's name comes as \054, the user's own escapes kept,
-// layers given one by one (lowerdir+, datadir+) taken as they stand.
 TEST_F(Fixture, OverlayLayersAreReadAsTheKernelWritesThem) {
     folder.write("mountinfo", fixtureTable +
                                   "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/x/L\\040a\\134\\054b=c\\134:d\\134\\134e:"
@@ -345,8 +322,6 @@ TEST_F(Fixture, OverlayLayersAreReadAsTheKernelWritesThem) {
     EXPECT_EQ(layers["/mnt/one"], (std::vector<std::string>{"/x/up", "/x/l,1", "/x/l:2", "/x/l\\3", "/x/d"}));
 }
 
-// A file system on a loop device (a partition of one, a device mapped over
-// one) lies in its image; a deleted image nowhere. Images are not stackedOn.
 TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
     folder.write("mountinfo", fixtureTable +
                                   "80 27 7:0 / /mnt/img rw - ext4 /dev/loop0 rw\n"
@@ -382,9 +357,6 @@ TEST_F(Fixture, UnreadableTableIsEmpty) {
     EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
 }
 
-// Local volumes take uuid, label and removable from their device (below
-// a USB controller or flagged removable); shares their name and remount
-// URL from their source; pseudo file systems are not browsable.
 TEST_F(Fixture, EachMountOfTheTableIsKnownByItsDeviceOrShare) {
     const auto mounts = source().mounts();
     const VolumeIdentity& root = at(mounts, "/").identity;
@@ -458,4 +430,3 @@ TEST_F(Fixture, AMountWhoseDeviceIsGoneIsNotListed) {
 }
 
 }  // namespace
-}  // namespace kelto

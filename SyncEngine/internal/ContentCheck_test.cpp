@@ -1,9 +1,7 @@
 #include "SyncEngine/internal/ContentCheck.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -37,8 +35,6 @@ TEST(ContentCheck, ReadsBelowEachRootWithoutFollowingALinkAndTakesWhatItCannotRe
     EXPECT_FALSE(ContentCheck(tmp / "gone", tmp / "b").same("d/f", "d/f"));
 }
 
-// Two writes within one kernel tick stamp one time to the nanosecond:
-// only the bytes tell. Links agree where their targets do.
 TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) {
     test::TemporaryFolder tmp;
     tmp.write("a/g", "A's bytes");

@@ -5,9 +5,7 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "tests/support/NoMountOverlap.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
@@ -98,8 +96,6 @@ TEST_F(EndpointCheckTest, AMissingFolderIsNamedAsGivenSideAFirst) {
     expectVerdict(tmp / "one", tmp / "other", "missing " + (tmp / "one").native());
 }
 
-// A file or a link where a side keeps its reserved folder; a real folder,
-// or none, is fine. Missing and nested folders are named first.
 TEST_F(EndpointCheckTest, AReservedNameThatIsNoFolderIsRefusedByBothEnginesSideAFirst) {
     const fs::path a = tmp / "x/a/b", b = tmp / "x/ab";
     fs::create_directories(a / ".KeltoSync/Archive");

@@ -1,13 +1,10 @@
 #include "SyncEngine/internal/HoldingFolder.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <map>
@@ -77,9 +74,6 @@ TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALi
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
-// Planned deletions go; a planned replacement goes where the new version
-// stands and comes back where nothing does; everything else comes back
-// unless its place is taken.
 TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     hold("deleted.txt", "d");
     hold("dir/deleted.txt", "dd");
@@ -115,8 +109,6 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
 }
 
-// A link or a file where a folder on the way was is never followed: the item
-// stays held.
 TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
     test::TemporaryFolder elsewhere;
     hold("linked/a.txt", "a");
@@ -131,8 +123,6 @@ TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
     EXPECT_EQ(tree(held()), (std::vector<std::string>{"filed/", "filed/b.txt", "linked/", "linked/a.txt"}));
 }
 
-// What runs left unsettled goes back where its place is free; the rest
-// stays, and only emptied folders are removed.
 TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     const std::string other = "2025-03-08_090000-00ff00ff";
     hold("free.txt", "f");
@@ -158,8 +148,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
 }
 
-// Only a taken place keeps an item for good (marked, named again by later
-// recoveries, left for the user); any other failure is tried again.
 TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     const HoldingFolder::Settlement unreachable = HoldingFolder::settle(folder / "unplugged", runID, {});
     ASSERT_EQ(unreachable.kept.size(), 1u);
@@ -193,9 +181,6 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     EXPECT_FALSE(fs::exists(held()));
 }
 
-// A copy rsync cut short (its disk filled) of an item that still stands as
-// the plan saw it, which an earlier run kept for good, its place taken:
-// the next recovery clears it, and its folder with it.
 TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
     folder.write("big", "the whole file");
     hold("big", "the whole");
@@ -211,9 +196,6 @@ TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
     EXPECT_EQ(test::readFile(root() / "big"), "the whole file");
 }
 
-// Two runs held the same path: the later run held what stood there last, so
-// its item goes back and the earlier one's stays held, whether the folders
-// come from killed runs or finished ones.
 TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
     const std::string earlier = "2025-03-07_090000-11111111";
     const std::string later = "2025-03-07_100000-00000000";
@@ -238,8 +220,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
     }
 }
 
-// The later of two holds is told by when it was made, not by its local-time
-// name: after a daylight-saving fall-back the later run's name sorts first.
 TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
     const std::string earlier = "2025-10-26_025000-11111111";  // summer time
     const std::string later = "2025-10-26_021000-00000000";    // winter time, forty minutes on
@@ -262,9 +242,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
     EXPECT_EQ(test::readFile(held(earlier) / "f.txt"), "first");
 }
 
-// A held version the plan never saw trades places with the transfer's copy
-// only where that copy is one item its look covers: not a folder (it holds
-// items no look covers), not a link leading elsewhere than the source's.
 TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion) {
     test::TemporaryFolder source;
     for (test::TemporaryFolder* side : {&source, &folder}) {
@@ -291,8 +268,6 @@ TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion)
     EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
 }
 
-// Recovery compares with the source where it lies, never with whatever the
-// killed run's descriptor number names by then (here the destination).
 TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     test::TemporaryFolder source;
     source.write("copied.txt", "new");
@@ -323,9 +298,6 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     EXPECT_EQ(keptPaths(recovered[0]), std::vector<std::string>{"mine.txt " + std::to_string(EEXIST)});
 }
 
-// Held items rsync copied across from a mount below R come back whole on
-// recovery, as settling would give them: another name of the file where one
-// stands, else their extended attributes, whatever bytes those hold.
 TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     folder.write("mnt/g", "linked");
     HoldingFolder::prepare(root(), runID);
@@ -350,8 +322,6 @@ TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     EXPECT_FALSE(fs::exists(held()));
 }
 
-// What goes into the archive lies in folders made as private as those it
-// was held in, by settling as by the recovery of a killed run.
 TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     const auto holdPrivate = [&](const std::string& id) {
         HoldingFolder::prepare(root(), id);
@@ -377,9 +347,6 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     }
 }
 
-// A plan an earlier version recorded (NUL-separated) is no plan: what it
-// meant to delete goes back rather than being misread. What a kill left of
-// writing a mark is no held item: it never reaches R.
 TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlanAndAMarksTemporaryStaysOutOfR) {
     hold("f", "held");
     hold("..KeltoSync.tmp-0a1b2c3d-4e5", "{\"interr");
@@ -400,8 +367,6 @@ TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlanAndAMarksTemporaryStaysOu
     EXPECT_FALSE(fs::exists(held()));
 }
 
-// A killed run's conflicts are named once, whichever of its folder and its
-// plan recovery meets first.
 TEST_F(HoldingFolderTest, AKilledRunsConflictsAreNamedOnceWhicheverOfItsEntriesComesFirst) {
     const std::vector<std::string> runs = {"2025-03-07_141503-0a1b2c01", "2025-03-07_141503-0a1b2c02"};
     for (const std::string& run : runs) {

@@ -1,9 +1,7 @@
 #include "SyncEngine/internal/HoldingRecords.h"
 
 #include "SyncModel/Support/Base64.h"
-
 #include <gtest/gtest.h>
-
 #include <tuple>
 #include <utility>
 

@@ -4,14 +4,11 @@
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/NoMountOverlap.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -100,8 +97,6 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
         EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
 }
 
-// One a killed process left is cleared, in the reserved folder or at the
-// top (the top's time kept); one still held, or a user's file, is not.
 TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b", c = tmp / "c";
@@ -145,8 +140,6 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
                                  " (Read-only file system): only the mounts tell whether the folders reach each other");
 }
 
-// A link stands for a mount inside A that shows B at its top, as a file
-// system answering listings from a cache would, where no walk sees B's marker.
 TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
@@ -164,9 +157,6 @@ TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) 
     }
 }
 
-// A side the mounts leave to the markers is looked up at each of its
-// folders: B three folders down in A is found, wherever B keeps its marker;
-// without the other side's marker nothing could tell, which refuses.
 TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "a/x/y/b";
@@ -188,8 +178,6 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     EXPECT_EQ(markersIn(a).size(), 0u);
 }
 
-// A lookup that cannot go on (no descriptor left deep down) refuses, never
-// taken for a tree without the other side's marker.
 TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a";
@@ -216,8 +204,6 @@ TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     EXPECT_EQ(markersIn(b).size(), 0u);
 }
 
-// The lookups at each folder go on beside the walks; a run stopped before
-// they end learns nothing from them, never that the folders lie apart.
 TEST(OverlapMarkers, LookupsAStopEndedTellNothing) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
@@ -230,8 +216,6 @@ TEST(OverlapMarkers, LookupsAStopEndedTellNothing) {
     EXPECT_FALSE(OverlapMarkers(a, b, {}, overlap).seen());
 }
 
-// Where a filter may hide the reserved folder below a walk's top (rsync's
-// patterns match at any depth unless anchored) the markers stand at the tops.
 TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarkersAtTheTops) {
     TemporaryFolder tmp;
     fs::create_directories(tmp / "a/.KeltoSync");
@@ -261,8 +245,6 @@ TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
     EXPECT_THROW(TreeOverlap(nullptr), std::invalid_argument);
 }
 
-// A user's file merely beginning like a marker, or of its form yet holding
-// data, is neither cleared nor left out of a walk.
 TEST(OverlapMarkers, AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";

@@ -1,10 +1,7 @@
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/ItemVersion.h"
-
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 using namespace kelto;

@@ -1,9 +1,7 @@
 #include "SyncEngine/internal/TimeProbe.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 

@@ -1,11 +1,8 @@
 #include "SyncEngine/internal/TwoWayTransferState.h"
 
 #include "tests/support/MemoryLog.h"
-
 #include "SyncModel/Support/FileIO.h"
-
 #include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cmath>
 

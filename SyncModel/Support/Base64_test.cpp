@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(Base64, EncodesWithPaddingAndRoundTripsAnyBytes) {
@@ -29,4 +30,3 @@ TEST(Base64, DecodeIsStrict) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,15 +1,14 @@
 #include "SyncModel/Support/FileIO.h"
 
 #include "SyncModel/Support/Uuid.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sys/resource.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -86,4 +85,3 @@ TEST_F(FileIOTest, ReadIfExistsTellsMissingFromUnreadable) {
 }
 
 }  // namespace
-}  // namespace kelto

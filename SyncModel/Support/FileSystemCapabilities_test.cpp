@@ -1,7 +1,6 @@
 #include "SyncModel/Support/FileSystemCapabilities.h"
 
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -13,9 +12,6 @@ namespace {
 using Links = FileSystemCapabilities::HardLinks;
 FileSystemCapabilities row(const char* type) { return FileSystemCapabilities::forType(type); }
 
-// Numbers that last, and status changes this kernel stamps, only on the
-// local disks whose kernel driver keeps them, by magic number as by name:
-// never on FUSE (fuseblk and fuse.* alike), FAT, exFAT or a share.
 TEST(FileSystemCapabilities, NumbersAndStampsLastOnlyWhereTheKernelKeepsThem) {
     for (const auto& [magic, type] : std::initializer_list<std::pair<std::int64_t, const char*>>{
              {0xEF53, "ext4"}, {0x9123683E, "btrfs"}, {0x01021994, "tmpfs"}, {0x58465342, "xfs"}, {0x2011BAB0, "exfat"},
@@ -35,8 +31,6 @@ TEST(FileSystemCapabilities, NumbersAndStampsLastOnlyWhereTheKernelKeepsThem) {
         EXPECT_EQ(row(type).hardLinks, Links::none) << type;
 }
 
-// Which mounts the markers can place: never a union, nor a FUSE program the
-// table does not know.
 TEST(FileSystemCapabilities, SharesFoldingAndMarkersByType) {
     for (const char* type : {"fuseblk", "fuseblk.exfat", "cifs"}) EXPECT_TRUE(row(type).foldsCase) << type;
     for (const char* type : {"nfs", "cifs", "fuse.sshfs", "fuse.gvfsd-fuse"})
@@ -45,9 +39,6 @@ TEST(FileSystemCapabilities, SharesFoldingAndMarkersByType) {
         EXPECT_FALSE(row(type).placedByMarkers) << type;
 }
 
-// A type the table does not know keeps the least, folding case among it;
-// names are read in any case. A FUSE program that names no subtype shows
-// as plain "fuse" (bindfs, whatever its mount asks for).
 TEST(FileSystemCapabilities, AnUnknownTypeKeepsTheLeast) {
     for (const char* type : {"fuse.newfs", "", "zonefs", "fuse", "fuse.bindfs"}) {
         const FileSystemCapabilities least = row(type);

@@ -18,9 +18,6 @@ struct stat fileOf(std::int64_t size, std::int64_t seconds, long nanoseconds, de
 
 }  // namespace
 
-// A version is its kind, size and time to the fraction of a second; on the
-// file system it was seen on, also its file number (a file saved anew by a
-// rename). A copy across file systems keeps only the time.
 TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     const ItemVersion seen = ItemVersion::of(fileOf(5, 100, 7, 1, 42), true);
     const auto isSeen = [&](const struct stat& item, bool keepsNumbers = true) {
@@ -42,10 +39,6 @@ TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
                     .same(ItemVersion::of(fileOf(5, 100, 7, 1, 43), false), ItemVersion::Strictness::seen));
 }
 
-// Each strictness asks what its use needs: a listing's whole seconds; the
-// very item (a trade); nothing done to it, status change included (a copy's
-// original, before it goes); alike but for the number (names a FUSE file
-// system numbers afresh); what rsync makes of a file.
 TEST(ItemVersion, EachStrictnessAsksWhatItsUseNeeds) {
     using S = ItemVersion::Strictness;
     struct stat item = fileOf(5, 100, 7, 1, 42);

@@ -1,9 +1,7 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
@@ -68,9 +66,6 @@ std::unique_ptr<Across> across(bool needsRoot = false) {
 
 }  // namespace
 
-// Absence and non-folders on the way answer without throwing (hot paths ask
-// about many missing items); a link, at the top or deep on the way, is
-// absence all the same, and nothing is made through it.
 TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
     test::TemporaryFolder folder, elsewhere;
     folder.write("dir/file");
@@ -283,8 +278,6 @@ TEST(SafeFileSystem, ChangingASpellingNeverReplacesAnotherItem) {
     EXPECT_EQ(respell("gone", "Gone"), ENOENT);
 }
 
-// No rename crosses file systems: the item is copied, made without
-// replacing anything, with its times, and then removed where it was.
 TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     const auto a = across();
     if (!a) GTEST_SKIP() << "no second file system";
@@ -321,8 +314,6 @@ TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
     EXPECT_EQ(std::string(error.what()).find("/proc/self"), std::string::npos) << error.what();
 }
 
-// Only a copy's name that its ledger records is cleared: an item of the
-// user's named alike stays. A whole copy leaves no record.
 TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
     const auto a = across(true);
     if (!a) GTEST_SKIP() << "no second file system or not root";
@@ -343,10 +334,6 @@ TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
     EXPECT_TRUE(sfs::listNames(ledger).empty());
 }
 
-// Every item crosses as it was: its owner, its mode (set-user-ID kept only
-// with the owner), every attribute, a link's and a pipe's too, and the names
-// of one file inside a folder stay one file; a file system that cannot take
-// an attribute fails the move, naming it, and the item stays whole.
 TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNamingIt) {
     const auto a = across(true);
     if (!a) GTEST_SKIP() << "no second file system or not root";
@@ -405,8 +392,6 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
     EXPECT_TRUE(fs::is_empty(plain.path()));
 }
 
-// A copy cut short (here by a file-size limit, as a kill would) leaves
-// nothing at the item's name: the item is still whole where it was.
 TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
     const auto a = across();
     if (!a) GTEST_SKIP() << "no second file system";
@@ -443,9 +428,6 @@ TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
     EXPECT_EQ(test::readFile(there / "file"), big);
 }
 
-// Across file systems the item goes only as it was copied: a file put into
-// the folder or changed in it while the copy is made stays where it was.
-// The copy's second opening of a file waits until both changes are made.
 TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     const auto a = across(true);
     if (!a) GTEST_SKIP() << "no second file system or not root";
@@ -485,8 +467,6 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     EXPECT_EQ(test::readFile(there / ("dir/" + second)), second);
 }
 
-// A sparse file crosses file systems with its holes: filled, it could need
-// more room than the other file system has.
 TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsAFilesHoles) {
     const auto a = across();
     if (!a) GTEST_SKIP() << "no second file system";

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
@@ -21,4 +22,3 @@ TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
 }
 
 }  // namespace
-}  // namespace kelto
