@@ -2,12 +2,12 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/TestVolumes.h"
 #include <date/tz.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -149,14 +149,9 @@ TEST_F(ArchiveMoverTest, FailuresOtherThanNotEmptyOrGoneAreReported) {
 }
 
 TEST_F(ArchiveMoverTest, ArchivingFromAMountBelowTheRootKeepsAttributesAndLinks) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
     fs::create_directory(folder / "mnt");
-    if (::mount("kelto-test", (folder / "mnt").c_str(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{folder / "mnt"};
+    test::TestMounts mounts;
+    if (!mounts.tmpfs(folder / "mnt")) GTEST_SKIP() << "cannot mount a tmpfs here";
     folder.write("mnt/docs/a.txt", "one file");
     fs::create_hard_link(folder / "mnt/docs/a.txt", folder / "mnt/docs/b.txt");
     ASSERT_EQ(::setxattr((folder / "mnt/docs/a.txt").c_str(), "user.tag", "red", 3, 0), 0);
