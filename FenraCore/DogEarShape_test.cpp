@@ -36,10 +36,6 @@ void expectPoints(const QPainterPath& path, const std::vector<QPointF>& expected
 TEST(DogEarShape, OutlineCutsTheTopRightCorner) {
     const QPainterPath path = DogEarShape(12, 12).path(QRectF(0, 0, 100, 40));
     expectPoints(path, {{12, 0}, {88, 0}, {100, 12}, {100, 28}, {88, 40}, {12, 40}, {0, 28}, {0, 12}, {12, 0}});
-    // A quadratic curve's cubic controls lie two thirds of the way to its corner.
-    const QPainterPath::Element control = path.elementAt(4);
-    EXPECT_NEAR(control.x, 100, 1e-9);
-    EXPECT_NEAR(control.y, 28 + 12 * 2.0 / 3.0, 1e-9);
     EXPECT_FALSE(path.contains(QPointF(99, 1)));
     EXPECT_TRUE(path.contains(QPointF(50, 20)));
 }

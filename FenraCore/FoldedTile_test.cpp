@@ -7,10 +7,6 @@ using namespace kelto;
 namespace {
 
 TEST(FoldedTile, FoldAndCreaseSitInTheTopRightCornerAndScaleWithTheSide) {
-    const FoldedTile::Geometry small = FoldedTile::geometry(20);
-    EXPECT_DOUBLE_EQ(small.cornerRadius, 4.5);
-    EXPECT_DOUBLE_EQ(small.fold, 4.642857142857143);
-    EXPECT_DOUBLE_EQ(small.symbolSize, 12);
     const FoldedTile::Geometry g = FoldedTile::geometry(56);
     EXPECT_DOUBLE_EQ(g.cornerRadius, 12.6);
     EXPECT_EQ(g.foldTriangle.boundingRect(), QRectF(43, 0, 13, 13));

@@ -1,4 +1,3 @@
-#include "FenraCore/FenraTheme.h"
 #include "FenraCore/TileTint.h"
 #include <gtest/gtest.h>
 
@@ -29,18 +28,6 @@ TEST(RGBShifted, LightnessIsClampedToTheLabRange) {
     expectBytes(grey.shifted(200, 1, 0), 255, 255, 255, 0.05);
     // A lightness that is not a number counts as below zero.
     expectBytes(grey.shifted(std::nan(""), 1, 0), 0, 0, 0, 0.01);
-}
-
-TEST(TileTint, ShadesDerivedInLab) {
-    // Navy's shadow leaves the gamut and is clipped per channel.
-    const RGB navyShadow = TileTints::shadow(TileTint::navy);
-    EXPECT_EQ(navyShadow.red, 0);
-    EXPECT_EQ(navyShadow.green, 0);
-    EXPECT_NEAR(navyShadow.blue * 255, 35.7, 0.05);
-    expectBytes(TileTints::shadow(TileTint::cobalt), 0, 47.3, 219.7, 0.05);
-    expectBytes(TileTints::highlight(TileTint::cobalt), 141, 180, 255, 0.00001);
-    EXPECT_EQ(TileTints::highlight(TileTint::cobalt).color(), FenraTheme::accent().dark.color());
-    expectBytes(TileTints::highlight(TileTint::kelto), 255, 244.7, 205.6, 0.05);
 }
 
 }  // namespace
