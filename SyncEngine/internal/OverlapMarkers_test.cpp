@@ -241,10 +241,6 @@ TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarker
     }
 }
 
-TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
-    EXPECT_THROW(TreeOverlap(nullptr), std::invalid_argument);
-}
-
 TEST(OverlapMarkers, AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
