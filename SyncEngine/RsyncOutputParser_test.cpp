@@ -9,9 +9,6 @@ namespace {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
 
-std::optional<RsyncEvent> transferEvent(std::string_view line) {
-    return RsyncOutputParser(RsyncOutputParser::Mode::transfer).event(line);
-}
 std::optional<RsyncEvent> listingEvent(std::string_view line) {
     return RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event(line);
 }
@@ -63,25 +60,6 @@ TEST(RsyncItemizedChange, Deletions) {
     EXPECT_EQ(item("*deleting   x\\#377y"), (ItemizedChange{"*deleting  ", 0, "x\xFFy"}));
 }
 
-TEST(RsyncItemizedChange, LinesThatAreNotItems) {
-    for (std::string_view line : {
-             ">f+++++++++ 1,234 1234 a",   // thousands separator
-             ">f+++++++++ 12 a",           // transferred-bytes field missing
-             ">f+++++++++ 12",             // no fields at all
-             ">f+++++++++  12 0 a",        // two spaces before the length
-             ">f+++++++++ 12  0 a",        // two spaces between the numbers
-             "*f+++++++++ 12 0 a",         // "*" without the deletion prefix
-             "*deleting  x",               // deletion prefix with two spaces only
-             ">x+++++++++ 12 0 a",         // second character not a type
-             "<f+++++++++x12 0 a",         // no space after the code
-             "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec",
-             ">f++++++++\xC3\xA9 1 0 a",  // a code of more than 11 bytes
-             ">f+++++++++ 99999999999999999999 0 a",
-         })
-        EXPECT_TRUE(isDiagnostic(transferEvent(line), line)) << line;
-    EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
-}
-
 TEST(RsyncProgress, WithAndWithoutCounters) {
     EXPECT_EQ(sample("      3000019  99%    2.79GB/s    0:00:00 (xfr#8, to-chk=0/13)"),
               (RsyncProgressSample{3000019, 99, 2.79 * (1 << 30), 0}));
@@ -105,19 +83,6 @@ TEST(RsyncProgress, EveryRateUnit) {
         EXPECT_FALSE(RsyncOutputParser::rate(text)) << text;
     // A rate that does not read still leaves a sample.
     EXPECT_EQ(sample("100 5% ??? 0:00:01"), (RsyncProgressSample{100, 5, std::nullopt, std::nullopt}));
-}
-
-TEST(RsyncProgress, LinesThatAreNotProgress) {
-    for (std::string_view line : {
-             "  1,234,567  12%  1.00MB/s  0:00:01",     // thousands separators
-             "1234 12% 1.00MB/s 0:0:01",                // minutes not two digits
-             "1234 12% 1.00MB/s 0:00:011",
-             "1234 12 1.00MB/s 0:00:01",                // no percent sign
-             "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)",  // incremental counter
-             "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x",
-             "99999999999999999999 12% 1.00MB/s 0:00:01",
-         })
-        EXPECT_TRUE(isDiagnostic(transferEvent(line), line)) << line;
 }
 
 TEST(RsyncListing, KindsSizesAndTimes) {
@@ -217,34 +182,51 @@ TEST(RsyncListing, EscapedAndInvalidBytes) {
     EXPECT_EQ(events[0].asListEntry()->path, "x" + kFFFD + "y");
 }
 
-TEST(RsyncListing, LinesThatAreNotEntries) {
-    for (std::string_view line : {
-             "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year",
-             "-rw-r--r-- 1 2023/13/01 00:00:00 month",
-             "-rw-r--r-- 1 2023/11/31 00:00:00 day",
-             "-rw-r--r-- 1 2023/11/14 24:00:00 hour",
-             "-rw-r--r-- 1 2023/11/14 23:60:00 minute",
-             "-rw-r--r-- 1 2023/11/14 23:59:60 second",
-             "-rw-r--r-- 1 0000/01/01 00:00:00 year",
-             "-rw-r--r-- 1 23/11/14 22:13:20 short year",
-             "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators",
-             "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date",
-             "-rw-r--r-- 1 2023/11/14 22:13:20",   // no space before the name
-             "-rw-r--r--1 2023/11/14 22:13:20 x",  // no space after the permissions
-             "-rw-r--r-x- 1 2023/11/14 22:13:20 x",
-             "xrw-r--r-- 1 2023/11/14 22:13:20 x",
-             "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x",
-             "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)",
-         })
-        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
+// Lines of no grammar the mode knows are diagnostics, kept whole.
+TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
+    const auto transfer = RsyncOutputParser::Mode::transfer, listing = RsyncOutputParser::Mode::listOnly;
+    const std::pair<RsyncOutputParser::Mode, std::string_view> rows[]{
+        {transfer, ">f+++++++++ 1,234 1234 a"},  // thousands separator
+        {transfer, ">f+++++++++ 12 a"},  // transferred-bytes field missing
+        {transfer, ">f+++++++++ 12"},  // no fields at all
+        {transfer, ">f+++++++++  12 0 a"},  // two spaces before the length
+        {transfer, ">f+++++++++ 12  0 a"},  // two spaces between the numbers
+        {transfer, "*f+++++++++ 12 0 a"},  // "*" without the deletion prefix
+        {transfer, "*deleting  x"},  // deletion prefix with two spaces only
+        {transfer, ">x+++++++++ 12 0 a"},  // second character not a type
+        {transfer, "<f+++++++++x12 0 a"},  // no space after the code
+        {transfer, "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec"},
+        {transfer, ">f++++++++\xC3\xA9 1 0 a"},  // a code of more than 11 bytes
+        {transfer, ">f+++++++++ 99999999999999999999 0 a"},
+        {transfer, "  1,234,567  12%  1.00MB/s  0:00:01"},  // thousands separators
+        {transfer, "1234 12% 1.00MB/s 0:0:01"},  // minutes not two digits
+        {transfer, "1234 12% 1.00MB/s 0:00:011"},
+        {transfer, "1234 12 1.00MB/s 0:00:01"},  // no percent sign
+        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)"},  // incremental counter
+        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x"},
+        {transfer, "99999999999999999999 12% 1.00MB/s 0:00:01"},
+        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"},
+        {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
+        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"},
+        {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
+        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"},
+        {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
+        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"},
+        {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
+        {listing, "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators"},
+        {listing, "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date"},
+        {listing, "-rw-r--r-- 1 2023/11/14 22:13:20"},  // no space before the name
+        {listing, "-rw-r--r--1 2023/11/14 22:13:20 x"},  // no space after the permissions
+        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"},
+        {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
+        {listing, "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x"},
+        {listing, "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)"},
+        {transfer, "-rw-r--r-- 1 2023/11/14 22:13:20 x"},  // a listing line while transferring
+        {listing, ">f+++++++++ 1 0 x"}, {listing, "1 1% 1B/s 0:00:01"}, {listing, "*deleting   x"},
+    };
+    for (const auto& [mode, line] : rows) EXPECT_TRUE(isDiagnostic(RsyncOutputParser(mode).event(line), line)) << line;
+    EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
     EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 ").path, "");
-}
-
-TEST(RsyncOutputParserModes, EachModeKnowsOnlyItsGrammars) {
-    const std::string listing = "-rw-r--r-- 1 2023/11/14 22:13:20 x";
-    EXPECT_TRUE(isDiagnostic(transferEvent(listing), listing));
-    for (const char* line : {">f+++++++++ 1 0 x", "1 1% 1B/s 0:00:01", "*deleting   x"})
-        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
 }
 
 TEST(RsyncOutputParserModes, StreamsAcrossChunks) {
