@@ -162,4 +162,3 @@ TEST(RsyncArgumentsTraits, NeverAsksForCreationTimes) {
         EXPECT_EQ(countOf(args, "-X"), op.kind == RsyncOperation::Kind::listOnly ? 0 : 1);
     }
 }
-
