@@ -147,12 +147,6 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
         j.options.archiveEnabled = false;  // checked all the same
         EXPECT_EQ(check(j).errors, Issues{ValidationIssue::retentionOutOfRange});
     }
-    j = job("/a", "/b");
-    j.triggers = {Trigger::every(5, IntervalUnit::minutes), Trigger::daily({9, 0}),
-                  Trigger::every(10, IntervalUnit::minutes)};
-    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::intervalBelowMinimum});
-    j.triggers = {Trigger::every(400, IntervalUnit::days), Trigger::every(5, IntervalUnit::minutes)};
-    EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::intervalTooLong, ValidationIssue::intervalBelowMinimum}));
 }
 
 TEST_F(JobValidatorTest, CloudFoldersAndInternalVolumesUnderRemovableMountRoots) {
