@@ -2,13 +2,11 @@
 
 #include "Kelto_Sync/Editor/EditorSection.h"
 #include "tests/support/widgets/QtPrinting.h"
-
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
 #include <QLocale>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 namespace kelto {

@@ -2,7 +2,6 @@
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "tests/editor/EditorDraft.h"
 #include "tests/support/widgets/WidgetRender.h"
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -13,7 +12,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
-
 #include <deque>
 #include <memory>
 #include <stdexcept>

@@ -3,10 +3,8 @@
 #include "Kelto_Sync/Editor/IntegerField.h"
 #include "Kelto_Sync/Editor/ModeSection.h"
 #include "tests/editor/EditorDraft.h"
-
 #include <QCheckBox>
 #include <QPlainTextEdit>
-
 #include <limits>
 
 namespace kelto {

@@ -1,9 +1,7 @@
 #include "Kelto_Sync/Editor/IntegerField.h"
 #include "Kelto_Sync/Editor/IntervalTriggerEditor.h"
 #include "tests/editor/EditorDraft.h"
-
 #include <QToolButton>
-
 #include <limits>
 
 namespace kelto {

@@ -3,7 +3,6 @@
 #include "Kelto_Sync/Editor/TriggerRow.h"
 #include "Kelto_Sync/Editor/TriggersSection.h"
 #include "tests/editor/EditorDraft.h"
-
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QMenu>

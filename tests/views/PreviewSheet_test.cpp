@@ -3,7 +3,6 @@
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/QtPrinting.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <QLayout>
 #include <QToolButton>
 #include <QTreeView>

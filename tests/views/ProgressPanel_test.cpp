@@ -1,11 +1,8 @@
-#include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/ProgressPanel.h"
 #include "tests/support/widgets/QtPrinting.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <QLayout>
 #include <QProgressBar>
-
 #include <cmath>
 #include <limits>
 

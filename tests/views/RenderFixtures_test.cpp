@@ -1,10 +1,8 @@
 // What the renders are taken with: palettes that tell disabled controls
 // apart, and layouts that have settled.
 #include "tests/support/widgets/WidgetRender.h"
-
 #include <QLabel>
 #include <QVBoxLayout>
-
 #include <gtest/gtest.h>
 
 namespace kelto {

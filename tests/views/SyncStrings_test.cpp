@@ -5,11 +5,9 @@
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/ValidationReport.h"
 #include "tests/support/widgets/QtPrinting.h"
-
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 namespace kelto {

@@ -13,7 +13,6 @@
 #include "Kelto_Sync/internal/NameField.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <QVBoxLayout>
 
 namespace kelto {

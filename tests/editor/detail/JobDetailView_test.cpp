@@ -10,7 +10,6 @@
 #include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <QAction>
 #include <QDialog>
 #include <QFocusEvent>
@@ -23,7 +22,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-
 #include <stdexcept>
 
 namespace kelto {

@@ -1,19 +1,15 @@
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AlertBox.h"
-#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
-
 #include <QAccessible>
-#include <QDialog>
 #include <QListWidget>
 #include <QMenu>
 #include <QTextDocumentFragment>
 #include <QToolButton>
-
 #include <stdexcept>
 
 namespace kelto {

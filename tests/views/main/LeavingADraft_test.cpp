@@ -4,7 +4,6 @@
 #include "Kelto_Sync/Main/JobListView.h"
 #include "SyncAutomation/AppModelError.h"
 #include "tests/views/main/MainFixtures.h"
-
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>

@@ -3,10 +3,8 @@
 #include "FenraCore/FenraStyle.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
-
 #include <QGuiApplication>
 #include <QSignalSpy>
-
 #include <cmath>
 
 namespace kelto {

@@ -6,10 +6,8 @@
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
-
 #include <QProgressBar>
 #include <QVBoxLayout>
-
 #include <filesystem>
 
 namespace kelto {

@@ -1,13 +1,10 @@
 #include "Kelto_Sync/Tray/MenuBarContent.h"
-
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
-#include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Tray/MenuBarJobRow.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
-
 #include <QScrollArea>
 #include <QScrollBar>
 

@@ -5,10 +5,8 @@
 #include "SyncEngine/ArchiveDirectories.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <QGuiApplication>
 #include <QSignalSpy>
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>

@@ -5,7 +5,6 @@
 #include "SyncModel/Support/Clock.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <stdexcept>
 
 namespace kelto {

@@ -5,7 +5,6 @@
 #include "Kelto_Sync/ProgressPanel.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <QAccessible>
 #include <QDialog>
 

@@ -4,7 +4,6 @@
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/SyncJob.h"
 #include "tests/views/support/FakeAppModel.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
@@ -15,7 +14,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
-
 #include <gtest/gtest.h>
 
 namespace kelto {

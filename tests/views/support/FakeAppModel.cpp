@@ -1,5 +1,4 @@
 #include "tests/views/support/FakeAppModel.h"
-
 #include <algorithm>
 #include <stdexcept>
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "SyncAutomation/AppModelInterface.h"
-
 #include <deque>
 #include <functional>
 #include <map>
