@@ -82,8 +82,6 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
 }
 
-// The real dialog opens in the side's folder, or at home for a side that has
-// none (or one that is gone).
 TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
     QTemporaryDir root;
     FoldersSection section(SyncStrings(), {}, {{}, [](std::function<void()>) {}, &FolderPicker::dialog()});
@@ -180,8 +178,6 @@ TEST(FoldersSection, LateResultsAreDropped) {
     EXPECT_EQ(reports, 0);
 }
 
-// The picker's date column fits every date it may list, in the C and the
-// English locale alike: no date is cut short in its middle.
 TEST(FolderPicker, TheDateColumnFitsTheWidestDateOfTheLocale) {
     const auto dialog = FolderPicker::folderDialog(nullptr, QStringLiteral("Choose folder"), QDir::homePath());
     auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));

@@ -74,9 +74,6 @@ TEST(SyncStrings, TheEnglishTableWordsEveryComputedKeyAndNamesLinuxPlaces) {
     EXPECT_EQ(strings.text(QStringLiteral("Open in Finder"), german), "Open in File Manager");
 }
 
-// Under a language the application does not offer the windows speak
-// English, keeping the region's numbers; the relative times and dates read
-// English too.
 TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     const QLocale chosen = SyncStrings::windowsLocale(vietnamese);

@@ -53,8 +53,6 @@ TEST(WindowLooks, StatusCaptionsAndEditorNotesAreInTheCaptionFont) {
     }
 }
 
-// The indeterminate indicator turns while it is on screen, and each turn
-// draws another picture.
 TEST(WindowLooks, TheSmallBusyIndicatorTurns) {
     ProgressPanel panel(SyncStrings::application());
     SyncProgress resolving;
@@ -132,8 +130,6 @@ TEST(WindowLooks, AnAlertStaysWideEnoughForItsTitleAndTexts) {
     EXPECT_GE(quit.width(), QFontMetrics(quit.font()).horizontalAdvance(quit.informativeText()) + 2 * metrics.height());
 }
 
-// Sheets, alerts and fixed-size windows carry what a dialog carries: a
-// dialog's type, a title and a close button, no minimise or maximise.
 TEST(WindowLooks, SheetsAlertsAndFixedWindowsAreDialogs) {
     QWidget owner;
     owner.resize(700, 560);

@@ -329,7 +329,6 @@ TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
     EXPECT_TRUE(view->sheet()->isReview());
 }
 
-// Continue confirms the plan its own sheet showed, never one parked after it.
 TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
     SyncPlan first, second;
     first.archives = {PlannedArchive{"a.txt", Side::b}};
@@ -578,7 +577,6 @@ QColor inkOf(QWidget& field) {
     return ink;
 }
 
-// Locked while its job runs, the name reads as the name, in both looks.
 TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         SCOPED_TRACE(look.name);

@@ -345,8 +345,6 @@ TEST_F(JobListFixture, TheSelectedRowTakesTheSelectionsTextColour) {
     for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) EXPECT_EQ(row->isSelected(), row->job().id == music.id);
 }
 
-// A row reads as its name, then its caption and mode; its tile and warning
-// dot keep clear of the list's edges.
 TEST(JobSidebarRowTest, ReadsAsNameCaptionAndModeWithTileAndDotInsideTheInset) {
     FakeDotSources dots;
     dots.warning = true;
@@ -416,8 +414,6 @@ TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     EXPECT_GE(shown, 6) << "the name in the sidebar, editor and tray, the paths, the messages";
 }
 
-// The main window, empty and with jobs, through a switch of the desktop's
-// look: its colours are those it has when made in the new look.
 TEST_F(JobListFixture, EveryColourFollowsALiveSwitchOfTheLook) {
     for (const std::vector<SyncJob>& jobs : {std::vector<SyncJob>{}, std::vector<SyncJob>{photos, music}}) {
         fake.setJobs(jobs);

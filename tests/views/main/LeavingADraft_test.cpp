@@ -148,8 +148,6 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     }
 }
 
-// "Save" chosen while a pause of the job is on its way is made once the
-// pause is answered, with the pause in it.
 struct PausedDraft : LeavingADraft {};
 TEST_F(PausedDraft, ASaveChosenWhileAPauseIsOnItsWayFollowsItsAnswer) {
     auto* edited = qobject_cast<JobDetailView*>(view->editor());

@@ -200,7 +200,6 @@ TEST_F(MenuBar, ALongNameIsCutAtItsEndAndWholeInItsTooltip) {
     EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
 }
 
-// Past the screen's height the job rows scroll and the commands stay.
 TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {
     fake.setJobs(jobsNamed(7));
     const int natural = make()->height();
@@ -242,8 +241,6 @@ TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
     EXPECT_TRUE(inView(rows[5])) << "the running job is in view";
 }
 
-// Jobs that come and go while the popup is closed are measured again when
-// it opens: no row out of reach below the commands, no empty band.
 TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
     const std::vector<SyncJob> jobs = jobsNamed(7);
     const std::vector<SyncJob> two{jobs[0], jobs[1]};

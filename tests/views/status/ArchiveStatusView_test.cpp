@@ -258,8 +258,6 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     EXPECT_FALSE(shown(*view, "error") || shown(*view, "openFailed"));
 }
 
-// A two-way job's archives on both sides, neither shown: one alert names
-// both, has the keyboard, and once answered leaves nothing behind.
 TEST(ArchiveStatusView, BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered) {
     ArchiveHarness h;
     auto view = h.shownOver({h.root("source"), h.root("dest")});

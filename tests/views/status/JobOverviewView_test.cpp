@@ -169,8 +169,6 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     })) << "the title is secondary";
 }
 
-// The two columns line up row by row whichever of them has a volume line,
-// and a name is cut only when the window has no room for it.
 TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
     const std::string name = "A very long folder name that goes on for a while";
     for (const bool sourceHasVolume : {false, true}) {
@@ -194,8 +192,6 @@ TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
     }
 }
 
-// The mode row and each endpoint column are read out as one element each;
-// "Show all history" opens a sheet, named in its title bar, that Escape closes.
 TEST(JobOverviewView, ReadsOutItsRowsWholeAndOpensTheHistorySheet) {
     OverviewHarness h;
     auto view = h.view();
