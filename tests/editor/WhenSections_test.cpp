@@ -136,26 +136,7 @@ TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
     EXPECT_EQ(triggers.rows()[0]->weekdayButton(1)->text(), QStringLiteral("Sun"));
 }
 
-TEST(TriggersSection, RowsFollowPositionsAfterARemoval) {
-    EditorDraft draft;
-    TriggersSection section(SyncStrings::application(), draft.report());
-    draft.attach(section, withTriggers({Trigger::onConnect(ConnectAction::run), Trigger::daily({7, 5}),
-                                        Trigger::every(2, IntervalUnit::hours)}));
-    ASSERT_EQ(section.rows().size(), 3u);
-    EXPECT_EQ(section.rows()[1]->timeEdit()->time(), QTime(7, 5));
-    QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
-    EXPECT_EQ(draft.job.triggers, (std::vector{Trigger::daily({7, 5}), Trigger::every(2, IntervalUnit::hours)}));
-    ASSERT_EQ(section.rows().size(), 2u);
-    EXPECT_EQ(section.rows()[1]->kind(), Trigger::Kind::every);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QTest::mouseClick(section.rows()[1]->removeButton(), Qt::LeftButton);
-    QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(draft.job.triggers.empty());
-    EXPECT_TRUE(section.rows().empty());
-}
-
-TEST(TriggersSection, EditsReplaceOnlyTheirOwnRow) {
+TEST(TriggersSection, EditsReplaceOnlyTheirOwnRowAndRowsFollowPositionsAfterARemoval) {
     EditorDraft draft;
     TriggersSection section(SyncStrings::application(), draft.report());
     draft.attach(section, withTriggers({Trigger::onConnect(ConnectAction::run), Trigger::weekly({2, 4}, {9, 0}),
@@ -174,8 +155,17 @@ TEST(TriggersSection, EditsReplaceOnlyTheirOwnRow) {
     toggle(section.ejectSwitch());
     EXPECT_TRUE(draft.job.options.ejectWhenDone && !draft.job.options.skipOnBattery);
     section.addButton()->menu()->actions()[0]->trigger();
-    section.addButton()->menu()->actions()[0]->trigger();
-    EXPECT_EQ(draft.job.triggers.size() + section.rows().size(), 10u);
+    EXPECT_EQ(draft.job.triggers.size() + section.rows().size(), 8u);
+    // Rows follow their positions after a removal.
+    QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
+    ASSERT_EQ(section.rows().size(), 3u);
+    EXPECT_EQ(section.rows()[1]->kind(), Trigger::Kind::onConnect);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    section.rows()[0]->timeEdit()->setTime(QTime(7, 5));
+    EXPECT_EQ(draft.job.triggers[0], Trigger::weekly({}, {7, 5}));
+    for (int i = 0; i < 3; ++i) QTest::mouseClick(section.rows().back()->removeButton(), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(draft.job.triggers.empty() && section.rows().empty());
 }
 
 }  // namespace
