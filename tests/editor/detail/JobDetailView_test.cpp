@@ -63,18 +63,9 @@ protected:
         return view;
     }
     // The open review has been on screen long enough to be read.
-    void readable() {
-        settle();
-        timers.advance(PreviewSheet::readingSeconds);
-    }
-    void answer(ValidationReport report = {}) {
-        fake.answerValidation(std::move(report));
-        settle();
-    }
-    void updated(Result<void> result = {}) {
-        fake.answerUpdate(std::move(result));
-        settle();
-    }
+    void readable() { settle(), timers.advance(PreviewSheet::readingSeconds); }
+    void answer(ValidationReport report = {}) { fake.answerValidation(std::move(report)), settle(); }
+    void updated(Result<void> result = {}) { fake.answerUpdate(std::move(result)), settle(); }
     static void activeAndTyping(JobDetailView& view) {
         view.show();
         view.activateWindow();
@@ -86,12 +77,7 @@ protected:
     }
     void park(const SyncPlan& plan = {}) { fake.setStatus(job.id, RunStatus::awaitingConfirmation(plan)); }
     static QPushButton* continueOf(PreviewSheet* sheet) { return sheet->findChild<QPushButton*>("continue"); }
-    RunRecord needsReview(const char* message) const {
-        RunRecord record;
-        record.jobID = job.id;
-        record.outcome = RunOutcome::needsReview(message);
-        return record;
-    }
+    RunRecord needsReview(const char* message) const { return record(job, 0, RunOutcome::needsReview(message)); }
     static bool showsLabel(const QWidget& root, const QString& text) {
         const auto labels = root.findChildren<QLabel*>();
         return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
