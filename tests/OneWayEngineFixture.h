@@ -83,6 +83,17 @@ inline SyncProgress phaseOnly(SyncPhase phase, std::int64_t scannedItems = 0) {
     return p;
 }
 
+// The error of type E that `f` threw; nullopt where it threw none.
+template <class E, class F>
+std::optional<E> thrown(F f) {
+    try {
+        f();
+    } catch (const E& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 class OneWayEngineTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
@@ -141,12 +152,7 @@ protected:
     }
     // The error that stopped the run; nullopt where it ran.
     std::optional<OneWayEngineError> refusal(const SyncPlan& p) {
-        try {
-            run(p);
-        } catch (const OneWayEngineError& error) {
-            return error;
-        }
-        return std::nullopt;
+        return thrown<OneWayEngineError>([&] { run(p); });
     }
     bool transferred() const {
         const auto calls = script.calls();
