@@ -212,20 +212,17 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
-                         ::testing::Values(OnASide{Mount::sshfs, 'b', "mirror"}, OnASide{Mount::desktop, 'b', "mirror"},
-                                           OnASide{Mount::passThrough, 'b', "mirror"}, OnASide{Mount::ext4, 'b', "mirror"},
-                                           OnASide{Mount::btrfs, 'b', "mirror"}, OnASide{Mount::rclone, 'b', "mirror"},
-                                           OnASide{Mount::sshfs, 'b', "twoWay"}, OnASide{Mount::desktop, 'b', "twoWay"},
-                                           OnASide{Mount::rclone, 'b', "twoWay"},
-                                           OnASide{Mount::rclone, 'a', "mirror"}, OnASide{Mount::rclone, 'a', "twoWay"},
-                                           OnASide{Mount::rclone, 'b', "twoWay", true},
-                                           OnASide{Mount::rcloneMemory, 'a', "mirror", true},
-                                           OnASide{Mount::rcloneMemory, 'a', "twoWay", true},
-                                           OnASide{Mount::rcloneMemory, 'b', "twoWay", true},
-                                           OnASide{Mount::rcloneMemory, 'b', "mirror"},
-                                           OnASide{Mount::rcloneMemory, 'i', "mirror"},
-                                           OnASide{Mount::rcloneMemory, 'i', "twoWay"},
-                                           OnASide{Mount::passThrough, 'a', "twoWay"}),
+                         ::testing::ValuesIn(std::vector<OnASide>{
+                             {Mount::sshfs, 'b', "mirror"},       {Mount::desktop, 'b', "mirror"},
+                             {Mount::passThrough, 'b', "mirror"}, {Mount::ext4, 'b', "mirror"},
+                             {Mount::btrfs, 'b', "mirror"},       {Mount::rclone, 'b', "mirror"},
+                             {Mount::sshfs, 'b', "twoWay"},       {Mount::desktop, 'b', "twoWay"},
+                             {Mount::rclone, 'b', "twoWay"},      {Mount::rclone, 'a', "mirror"},
+                             {Mount::rclone, 'a', "twoWay"},      {Mount::rclone, 'b', "twoWay", true},
+                             {Mount::rcloneMemory, 'a', "mirror", true}, {Mount::rcloneMemory, 'a', "twoWay", true},
+                             {Mount::rcloneMemory, 'b', "twoWay", true}, {Mount::rcloneMemory, 'b', "mirror"},
+                             {Mount::rcloneMemory, 'i', "mirror"}, {Mount::rcloneMemory, 'i', "twoWay"},
+                             {Mount::passThrough, 'a', "twoWay"}}),
                          [](const ::testing::TestParamInfo<OnASide>& info) {
                              const OnASide& p = info.param;
                              return nameOf(p.kind) + "_" + p.side + "_" + p.mode + (p.withUuid ? "_uuid" : "");
@@ -595,13 +592,16 @@ TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer,
-                         ::testing::Values(SaveCase{Mount::ext4, true}, SaveCase{Mount::ext4, false},
-                                           SaveCase{Mount::desktop, true}, SaveCase{Mount::desktop, false},
-                                           SaveCase{Mount::sshfs, true}, SaveCase{Mount::sshfs, false},
-                                           SaveCase{Mount::sshfs, true, true}, SaveCase{Mount::sshfs, false, true},
-                                           SaveCase{Mount::passThrough, true}, SaveCase{Mount::passThrough, false},
-                                           SaveCase{Mount::exfat, true}, SaveCase{Mount::exfat, false},
-                                           SaveCase{Mount::rclone, true}, SaveCase{Mount::rclone, false}),
+                         ::testing::ValuesIn([] {
+                             std::vector<SaveCase> cases;
+                             for (const Mount kind : {Mount::ext4, Mount::desktop, Mount::sshfs, Mount::passThrough,
+                                                      Mount::exfat, Mount::rclone})
+                                 for (const bool archive : {true, false}) {
+                                     cases.push_back({kind, archive});
+                                     if (kind == Mount::sshfs) cases.push_back({kind, archive, true});
+                                 }
+                             return cases;
+                         }()),
                          saveCaseName);
 
 class WhereUsersSyncSaveAsRsyncReplaces : public WhereUsersSyncSaveDuringTransfer {};
