@@ -33,11 +33,12 @@ QList<HistoryRow*> rows(const HistoryView& view) {
     return view.findChildren<HistoryRow*>();
 }
 
-TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullList) {
+TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullListWithCountsInTheFormOfTheirNumber) {
     HistoryHarness h;
     auto empty = h.view(3);
     EXPECT_TRUE(shown(*empty, "empty") && rows(*empty).isEmpty());
     for (int i = 0; i < 10; ++i) h.stored.push_back(record(h.job, i));
+    for (int count : {1, 2}) h.stored[count - 1].stats.filesCopied = h.stored[count - 1].stats.filesArchived = count;
     auto recent = h.view(3);
     ASSERT_EQ(rows(*recent).size(), 3);
     EXPECT_FALSE(shown(*recent, "empty"));
@@ -45,6 +46,10 @@ TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullList) {
     auto all = h.view(std::nullopt);
     ASSERT_EQ(rows(*all).size(), 10);
     EXPECT_EQ(textOf(*rows(*all)[0], "endTime"), DisplayFormat::relative(h.stored[0].endedAt, h.clock.now(), english));
+    // Counts take the form of their number.
+    EXPECT_TRUE(textOf(*rows(*all)[0], "copied").startsWith("Copied: 1 file, "));
+    EXPECT_EQ(textOf(*rows(*all)[0], "archived"), "Archived: 1 file");
+    EXPECT_EQ(textOf(*rows(*all)[1], "archived"), "Archived: 2 files");
     auto none = h.view(0);
     EXPECT_TRUE(rows(*none).isEmpty() && !shown(*none, "empty"));
 }
@@ -149,20 +154,6 @@ TEST(HistoryView, AFailureStoredAmongTheErrorsShowsOnce) {
     EXPECT_EQ(count(*shownRows[0], QString::fromStdString(readOnly)), 1);
     EXPECT_EQ(count(*shownRows[0], QStringLiteral("open a: Operation not permitted")), 1);
     EXPECT_EQ(count(*shownRows[1], QStringLiteral("Caf\u00e9 would lose 40 files.")), 1);
-}
-
-TEST(HistoryView, CountsTakeTheFormOfTheirNumber) {
-    HistoryHarness h;
-    for (int count : {1, 2}) {
-        h.stored.push_back(record(h.job, count));
-        h.stored.back().stats.filesCopied = h.stored.back().stats.filesArchived = count;
-    }
-    auto view = h.view(std::nullopt);
-    const auto shownRows = rows(*view);
-    ASSERT_EQ(shownRows.size(), 2);
-    EXPECT_TRUE(textOf(*shownRows[0], "copied").startsWith("Copied: 1 file, "));
-    EXPECT_EQ(textOf(*shownRows[0], "archived"), "Archived: 1 file");
-    EXPECT_EQ(textOf(*shownRows[1], "archived"), "Archived: 2 files");
 }
 
 TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButtonAndNamesItInAnAlert) {
