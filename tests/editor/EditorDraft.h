@@ -1,11 +1,13 @@
 #pragma once
 
 #include "Kelto_Sync/Editor/EditorSection.h"
-
+#include "tests/support/widgets/QtPrinting.h"
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QLocale>
 #include <QTest>
+#include <gtest/gtest.h>
 
 namespace kelto {
 
@@ -18,7 +20,6 @@ struct EditorDraft {
     SyncJob job;
     int reports = 0;
     EditorSection* section = nullptr;
-
     EditorSection::Report report() {
         return [this](const SyncJob& next) {
             job = next;

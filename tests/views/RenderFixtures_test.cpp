@@ -1,10 +1,8 @@
 // What the renders are taken with: palettes that tell disabled controls
 // apart, and layouts that have settled.
 #include "tests/support/widgets/WidgetRender.h"
-
 #include <QLabel>
 #include <QVBoxLayout>
-
 #include <gtest/gtest.h>
 
 namespace kelto {
@@ -30,7 +28,6 @@ TEST(RenderFixtures, ARowAddedToAShownLayoutIsInTheRender) {
     widget.resize(200, 200);
     widget.show();
     WidgetRender::image(widget);
-
     auto* added = new QLabel(QStringLiteral("added"));
     layout->addWidget(added);
     WidgetRender::image(widget);

@@ -1,35 +1,20 @@
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
-#include "Kelto_Sync/RunOutcomeDisplay.h"
 #include "Kelto_Sync/SyncStrings.h"
 #include "SyncEngine/SyncPhase.h"
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/ValidationReport.h"
 #include "tests/support/widgets/QtPrinting.h"
-
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <gtest/gtest.h>
-
-#include <set>
 
 namespace kelto {
 namespace {
 
 const QLocale english(QLocale::English, QLocale::UnitedStates);
 const QLocale german(QLocale::German, QLocale::Germany);
-
-TEST(SyncStrings, WithoutTablesEveryKeyShowsItselfWithItsValuesFilledIn) {
-    const SyncStrings none;
-    EXPECT_EQ(none.text(QStringLiteral("Preview"), german), QStringLiteral("Preview"));
-    EXPECT_EQ(none.format(QStringLiteral("Next: when %@ is connected"), {QStringLiteral("Backup")}, english),
-              QStringLiteral("Next: when Backup is connected"));
-    EXPECT_EQ(none.format(QStringLiteral("%lld files copied"), {qlonglong(1234)}, english),
-              QStringLiteral("1234 files copied"));
-    EXPECT_EQ(none.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
-}
 
 TEST(SyncStrings, EveryCountTextHasTheFormOfItsNumber) {
     const SyncStrings strings = SyncStrings::application();
@@ -56,13 +41,13 @@ TEST(SyncStrings, AKeyTheTableLacksShowsItselfAndOtherLanguagesReadTheEnglishTab
     en.close();
     const StringTable table(folder.path(), {QStringLiteral("en")});
     const SyncStrings strings(table);
-
     EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, english), QStringLiteral("Waiting"));
     EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, german), QStringLiteral("Waiting"));
     EXPECT_EQ(strings.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
     EXPECT_EQ(strings.computed("trigger.", RunTrigger::catchUp, german), QStringLiteral("trigger.catchUp"));
-    EXPECT_EQ(strings.format(QStringLiteral("%lld files copied"), {qlonglong(3)}, english),
-              QStringLiteral("Copied 3 files"));
+    EXPECT_EQ(strings.format(QStringLiteral("%lld files copied"), {qlonglong(3)}, english), "Copied 3 files");
+    EXPECT_EQ(SyncStrings().format("Next: when %@ is connected", {QStringLiteral("Backup")}, english),
+              "Next: when Backup is connected");
 }
 
 template <class E>
@@ -85,15 +70,10 @@ TEST(SyncStrings, TheEnglishTableWordsEveryComputedKeyAndNamesLinuxPlaces) {
     // The core builds the editor's keys itself; they must be the ones worded here.
     EXPECT_NE(strings.text(QString::fromStdString(localizationKey(ValidationIssue::nested)), english),
               QString::fromStdString(localizationKey(ValidationIssue::nested)));
-
-    EXPECT_EQ(strings.text(QStringLiteral("Show in Finder"), english), QStringLiteral("Show in File Manager"));
-    EXPECT_EQ(strings.text(QStringLiteral("Open in Finder"), german), QStringLiteral("Open in File Manager"));
-    EXPECT_EQ(strings.text(QStringLiteral("Continue"), english), QStringLiteral("Continue"));
+    EXPECT_EQ(strings.text(QStringLiteral("Show in Finder"), english), "Show in File Manager");
+    EXPECT_EQ(strings.text(QStringLiteral("Open in Finder"), german), "Open in File Manager");
 }
 
-// Under a language the application does not offer the windows speak
-// English, keeping the region's numbers; the relative times and dates read
-// English too.
 TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     const QLocale chosen = SyncStrings::windowsLocale(vietnamese);
@@ -108,91 +88,44 @@ TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
     }
 }
 
-TEST(RunOutcomeDisplay, EightTitlesWhateverThePayload) {
-    const std::vector<std::pair<RunOutcome, const char*>> outcomes{
-        {RunOutcome::success(), "Success"},
-        {RunOutcome::completedWithWarnings(), "Completed with warnings"},
-        {RunOutcome::completedWithErrors(), "Completed with errors"},
-        {RunOutcome::failed("disk full"), "Failed"},
-        {RunOutcome::failed("rsync exited with 23"), "Failed"},
-        {RunOutcome::cancelled(), "Cancelled"},
-        {RunOutcome::interrupted(), "Interrupted"},
-        {RunOutcome::skipped(SkipReason::onBattery), "Skipped"},
-        {RunOutcome::skipped(SkipReason::folderMissing), "Skipped"},
-        {RunOutcome::needsReview("40% of the files would go"), "Needs review"},
-        {RunOutcome::needsReview(""), "Needs review"}};
-    std::set<QString> titles;
-    for (const auto& [outcome, title] : outcomes) {
-        EXPECT_EQ(RunOutcomeDisplay::title(outcome), QString::fromUtf8(title));
-        titles.insert(RunOutcomeDisplay::title(outcome));
-    }
-    EXPECT_EQ(titles.size(), EnumNames<RunOutcome::Case>::names.size());
-    EXPECT_EQ(RunOutcomeDisplay::icon(RunOutcome::skipped(SkipReason::onBattery)),
-              RunOutcomeDisplay::icon(RunOutcome::skipped(SkipReason::identityMismatch)));
-}
-
-TEST(DisplayFormat, BytesInDecimalUnitsAfterRounding) {
-    EXPECT_EQ(DisplayFormat::bytes(0, english), QStringLiteral("0 bytes"));
-    EXPECT_EQ(DisplayFormat::bytes(1, english), QStringLiteral("1 byte"));
-    EXPECT_EQ(DisplayFormat::bytes(999, english), QStringLiteral("999 bytes"));
-    EXPECT_EQ(DisplayFormat::bytes(1536, english), QStringLiteral("2 kB"));
-    EXPECT_EQ(DisplayFormat::bytes(999'999, english), QStringLiteral("1.0 MB"));
-    EXPECT_EQ(DisplayFormat::bytes(1'234'567, english), QStringLiteral("1.2 MB"));
-    EXPECT_EQ(DisplayFormat::bytes(3'456'789'012, english), QStringLiteral("3.46 GB"));
-    EXPECT_EQ(DisplayFormat::bytes(std::numeric_limits<std::int64_t>::max(), english), QStringLiteral("9,223.37 PB"));
-    EXPECT_EQ(DisplayFormat::bytes(999, german), QStringLiteral("999 Byte"));
-    EXPECT_EQ(DisplayFormat::bytes(1'234'567, german), QStringLiteral("1,2 MB"));
-}
-
-TEST(DisplayFormat, CountsPercentagesAndDates) {
-    EXPECT_EQ(DisplayFormat::integer(1'234'567, english), QStringLiteral("1,234,567"));
-    EXPECT_EQ(DisplayFormat::integer(1'234'567, german), QStringLiteral("1.234.567"));
-    EXPECT_EQ(DisplayFormat::percent(0.5, english), QStringLiteral("50%"));
-    EXPECT_EQ(DisplayFormat::percent(0.424, english), QStringLiteral("42%"));
-    EXPECT_EQ(DisplayFormat::percent(0.5, german), QStringLiteral("50\u00A0%"));
-
+TEST(DisplayFormat, BytesPercentagesDatesAndRelativeTimesOfTheLocale) {
+    EXPECT_EQ(DisplayFormat::bytes(1, english), "1 byte");
+    EXPECT_EQ(DisplayFormat::bytes(1536, english), "2 kB");
+    EXPECT_EQ(DisplayFormat::bytes(999'999, english), "1.0 MB");
+    EXPECT_EQ(DisplayFormat::bytes(3'456'789'012, english), "3.46 GB");
+    EXPECT_EQ(DisplayFormat::bytes(std::numeric_limits<std::int64_t>::max(), english), "9,223.37 PB");
+    EXPECT_EQ(DisplayFormat::bytes(1'234'567, german), "1,2 MB");
+    EXPECT_EQ(DisplayFormat::percent(0.424, english), "42%");
+    EXPECT_EQ(DisplayFormat::percent(0.5, german), "50\u00A0%");
     const Date moment = Date::fromUnix(1704467040);  // 2024-01-05 15:04 UTC
-    EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), QStringLiteral("Jan 5, 2024, 3:04\u202FPM"));
-    EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone::utc()), QStringLiteral("5. Jan. 2024, 15:04"));
-    EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), QStringLiteral("5. Jan. 2024, 16:04"));
-}
-
-TEST(DisplayFormat, RelativeTimesInWholeUnitsNamedWhereTheLanguageHasAWord) {
+    EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), "Jan 5, 2024, 3:04\u202FPM");
+    EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), "5. Jan. 2024, 16:04");
+    EXPECT_EQ(DisplayFormat::time(moment, german, QTimeZone::utc()), "15:04");
     const Date now{700'000'000};
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, english), QStringLiteral("1 minute ago"));
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-45), now, english), QStringLiteral("45 seconds ago"));
-    EXPECT_EQ(DisplayFormat::relative(now.adding(300), now, english), QStringLiteral("in 5 minutes"));
-    EXPECT_EQ(DisplayFormat::relative(now, now, english), QStringLiteral("now"));
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-0.4), now, english), QStringLiteral("now"));
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-3 * 3600 - 59), now, english), QStringLiteral("3 hours ago"));
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-86400), now, english), QStringLiteral("yesterday"));
-    EXPECT_EQ(DisplayFormat::relative(now.adding(2 * 365 * 86400), now, english), QStringLiteral("in 2 years"));
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, german), QStringLiteral("vor 1 Minute"));
-    EXPECT_EQ(DisplayFormat::relative(now, now, german), QStringLiteral("jetzt"));
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, english), "1 minute ago");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(300), now, english), "in 5 minutes");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-0.4), now, english), "now");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-3 * 3600 - 59), now, english), "3 hours ago");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-86400), now, english), "yesterday");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, german), "vor 1 Minute");
 }
 
 TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnly) {
     ManualClock clock(Date{700'000'000});
     RelativeTimestamp label(clock.now().adding(-90), clock);
     label.setLocale(english);
-    EXPECT_EQ(label.text(), QStringLiteral("1 minute ago"));
-
     clock.advance(45);
-    EXPECT_EQ(label.text(), QStringLiteral("1 minute ago"));  // between ticks
+    EXPECT_EQ(label.text(), "1 minute ago");  // between ticks
     label.tick();
-    EXPECT_EQ(label.text(), QStringLiteral("2 minutes ago"));
-
+    EXPECT_EQ(label.text(), "2 minutes ago");
     clock.advance(60);
     label.setLocale(german);  // the same tick, in German
-    EXPECT_EQ(label.text(), QStringLiteral("vor 2 Minuten"));
-
+    EXPECT_EQ(label.text(), "vor 2 Minuten");
     auto* timer = label.findChild<QTimer*>();
-    ASSERT_NE(timer, nullptr);
     EXPECT_FALSE(timer->isActive());
-    label.show();  // a new tick, then one every 30 seconds while shown
-    EXPECT_EQ(label.text(), QStringLiteral("vor 3 Minuten"));
+    label.show();  // a new tick, then one on a timer while shown
+    EXPECT_EQ(label.text(), "vor 3 Minuten");
     EXPECT_TRUE(timer->isActive());
-    EXPECT_EQ(timer->intervalAsDuration(), std::chrono::seconds(30));
     label.hide();
     EXPECT_FALSE(timer->isActive());
 }
@@ -209,18 +142,18 @@ TEST(RelativeTimestamp, AMomentPastWhenShownNeverReadsAsFuture) {
         SCOPED_TRACE(ended);
         clock.set(tick.adding(ended + 0.5));
         label.setDate(tick.adding(ended));
-        EXPECT_EQ(label.text(), QStringLiteral("now"));
+        EXPECT_EQ(label.text(), "now");
     }
     clock.set(tick.adding(30));
     label.setDate(tick.adding(30));
-    EXPECT_EQ(label.text(), QStringLiteral("now")) << "ended at the next tick's moment";
+    EXPECT_EQ(label.text(), "now") << "ended at the next tick's moment";
     label.setDate(tick.adding(-20));
     EXPECT_EQ(label.text(), QStringLiteral("20 seconds ago")) << "from the tick, as before";
     label.setDate(tick.adding(300));
     EXPECT_EQ(label.text(), QStringLiteral("in 5 minutes")) << "a moment still ahead stays ahead";
     label.tick();
     label.setDate(tick.adding(29.9));
-    EXPECT_EQ(label.text(), QStringLiteral("now"));
+    EXPECT_EQ(label.text(), "now");
     clock.advance(45);
     label.tick();
     EXPECT_EQ(label.text(), QStringLiteral("45 seconds ago"));

@@ -1,8 +1,6 @@
-#include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "FenraCore/BusyIndicator.h"
 #include "FenraSettings/SettingsRow.h"
-#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
-#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/internal/NameField.h"
@@ -11,47 +9,28 @@
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/TextContrast.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include "tests/views/support/FakeAppModel.h"
-
+#include "tests/views/status/StatusFixtures.h"
 #include <QAction>
-#include <QApplication>
-#include <QCoreApplication>
 #include <QDialog>
 #include <QFocusEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <memory>
 #include <stdexcept>
 
 namespace kelto {
 namespace {
 
-SyncJob storedJob() {
-    SyncJob job = SyncJob::newJob("Photos");
-    job.source.path = "/home/ada/Pictures";
-    job.source.volume.name = "Home";
-    job.destination.path = "/media/ada/Photos/Backup";
-    job.destination.volume.name = "Photos";
-    return job;
-}
-
 ValidationReport errors(std::vector<ValidationIssue> issues) { return ValidationReport{std::move(issues), {}}; }
+ValidationReport warning(ValidationWarning w) { return ValidationReport{{}, {w}}; }
+template <class E>
+std::exception_ptr failure(E e) { return std::make_exception_ptr(std::move(e)); }
 
 class JobDetailViewTest : public testing::Test {
 protected:
@@ -61,91 +40,100 @@ protected:
     }
     void SetUp() override {
         QSettings().remove(QLatin1String(JobDetailView::advancedExpandedKey));
+        job.source = endpoint("/home/ada/Pictures", VolumeKind::internal, "Home");
+        job.destination = endpoint("/media/ada/Photos/Backup", VolumeKind::internal, "Photos");
         fake.setJobs({job});
     }
-
-    // Tests read keys; renders show the application's texts.
-    std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew, std::function<void()> onSaved = {},
-                                        SyncStrings strings = SyncStrings()) {
+    void TearDown() override { QApplication::setPalette(before); }
+    static void openAdvanced() { QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true); }
+    // Tests read keys; `app` shows the application's texts.
+    std::unique_ptr<JobDetailView> make(const SyncJob& original, bool isNew = false, std::function<void()> onSaved = {},
+                                        bool app = false) {
         JobDetailView::Services services{
             {{}, [](std::function<void()>) {}, nullptr}, {}, {}, &SystemClock::shared(), &timers};
-        auto view = std::make_unique<JobDetailView>(adapter, original, isNew, strings, std::move(onSaved),
-                                                    nullptr, services);
+        auto view = std::make_unique<JobDetailView>(adapter, original, isNew,
+                                                    app ? SyncStrings::application() : SyncStrings(),
+                                                    std::move(onSaved), nullptr, services);
         view->resize(640, 720);
         return view;
     }
-    // Answers reach the view through its event loop.
-    static void settle() { QCoreApplication::processEvents(); }
+    std::unique_ptr<JobDetailView> shown(bool app = false) {
+        auto view = make(job, false, {}, app);
+        view->show();
+        return view;
+    }
     // The open review has been on screen long enough to be read.
-    void readable() {
-        settle();
-        timers.advance(PreviewSheet::readingSeconds);
+    void readable() { settle(), timers.advance(PreviewSheet::readingSeconds); }
+    void answer(ValidationReport report = {}) { fake.answerValidation(std::move(report)), settle(); }
+    void updated(Result<void> result = {}) { fake.answerUpdate(std::move(result)), settle(); }
+    static void activeAndTyping(JobDetailView& view) {
+        view.show();
+        view.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        view.nameField()->setFocus();
     }
-    void answer(ValidationReport report = {}) {
-        fake.answerValidation(std::move(report));
-        settle();
-    }
-    void type(JobDetailView& view, const QString& text) {
+    static void type(JobDetailView& view, const QString& text) {
         for (QChar c : text) QTest::keyClick(view.nameField(), c.toLatin1());
     }
-
-    SyncJob job = storedJob();
+    void park(const SyncPlan& plan = {}) { fake.setStatus(job.id, RunStatus::awaitingConfirmation(plan)); }
+    static QPushButton* continueOf(PreviewSheet* sheet) { return sheet->findChild<QPushButton*>("continue"); }
+    RunRecord needsReview(const char* message) const { return record(job, 0, RunOutcome::needsReview(message)); }
+    static bool showsLabel(const QWidget& root, const QString& text) {
+        const auto labels = root.findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
+    }
+    const QPalette before = QApplication::palette();
+    SyncJob job = SyncJob::newJob("Photos");
     FakeAppModel fake;
     AppModelAdapter adapter{fake};
     ManualClock clock;
     ManualExecutor timers{clock};
 };
 
+// A new job has only the form; it is created, by button or Return, once
+// validated without errors; Cancel and Escape leave it.
 TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
-    SyncJob fresh = SyncJob::newJob("");
-    auto view = make(fresh, true);
-    view->show();
-    EXPECT_EQ(view->overviewTab(), nullptr);
-    EXPECT_EQ(view->actionsButton(), nullptr);
-    EXPECT_EQ(view->advancedGroup(), nullptr);
-    EXPECT_TRUE(view->form()->isVisible());
-    EXPECT_TRUE(view->footer()->isVisible());
-    EXPECT_EQ(view->statusLabel()->text(), "Validating folders…");
-    EXPECT_TRUE(view->progress()->isVisible());
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-    EXPECT_EQ(view->primaryButton()->text(), "Create");
-    EXPECT_TRUE(view->secondaryButton()->isEnabled());
-
-    answer(errors({ValidationIssue::emptyName, ValidationIssue::missingSource}));
-    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
-    EXPECT_TRUE(view->nameCaption()->isVisible());
-    EXPECT_FALSE(view->progress()->isVisible());
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-
-    type(*view, "A");
-    answer(ValidationReport{{}, {ValidationWarning::cloudFolder}});
-    // Warnings alone never block.
-    EXPECT_FALSE(view->statusLabel()->isVisible());
-    EXPECT_TRUE(view->primaryButton()->isEnabled());
-    ASSERT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
-    EXPECT_TRUE(view->warningRows()->isVisible());
-
+    auto view = make(SyncJob::newJob(""), true);
     int dismissed = 0;
     QObject::connect(view.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
+    activeAndTyping(*view);
+    EXPECT_TRUE(view->overviewTab() == nullptr && view->actionsButton() == nullptr && view->advancedGroup() == nullptr);
+    EXPECT_FALSE(view->primaryButton()->isEnabled());
+    QTest::keyClick(view->nameField(), Qt::Key_Return);
+    answer(errors({ValidationIssue::emptyName, ValidationIssue::missingSource, ValidationIssue::missingDestination}));
+    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
+    EXPECT_TRUE(view->nameCaption()->isVisible());
+    EXPECT_FALSE(view->progress()->isVisible() || view->primaryButton()->isEnabled());
+    EXPECT_TRUE(showsLabel(*view, "validation.missingSource") && showsLabel(*view, "validation.missingDestination"));
+    type(*view, "A");
+    answer(warning(ValidationWarning::cloudFolder));  // warnings alone never block
+    EXPECT_FALSE(view->statusLabel()->isVisible());
+    EXPECT_TRUE(view->primaryButton()->isEnabled() && view->warningRows()->isVisible());
+    EXPECT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
     view->secondaryButton()->click();
     EXPECT_EQ(dismissed, 1);
     EXPECT_TRUE(fake.pendingAdds.empty());
+    QTest::keyClick(view->nameField(), Qt::Key_Return);
+    EXPECT_EQ(fake.pendingAdds.size(), 1u);
+    QTest::keyClick(view->nameField(), Qt::Key_Escape);
+    EXPECT_EQ(dismissed, 2);
 }
 
 TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     answer();
-    // Overview of an unchanged job: no footer.
-    EXPECT_TRUE(view->overview()->isVisible());
-    EXPECT_FALSE(view->footer()->isVisible());
+    EXPECT_FALSE(view->footer()->isVisible()) << "an unchanged job's overview has no footer";
     view->settingsTab()->click();
-    EXPECT_TRUE(view->form()->isVisible());
     EXPECT_TRUE(view->footer()->isVisible());
-    EXPECT_FALSE(view->secondaryButton()->isEnabled());
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
-
+    EXPECT_FALSE(view->secondaryButton()->isEnabled() || view->primaryButton()->isEnabled());
+    // An emptied name is told under it on both tabs.
+    view->nameField()->selectAll();
+    QTest::keyClick(view->nameField(), Qt::Key_Backspace);
+    answer(errors({ValidationIssue::emptyName}));
+    EXPECT_EQ(view->nameCaption()->text(), "validation.emptyName");
+    view->overviewTab()->click();
+    EXPECT_TRUE(view->nameCaption()->isVisible());
+    view->settingsTab()->click();
     // A weekly trigger without weekdays blocks; a validation error wins.
     SyncJob weekly = job;
     weekly.triggers = {Trigger::weekly({}, {9, 0})};
@@ -157,7 +145,6 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     type(*view, "x");
     answer(errors({ValidationIssue::nested}));
     EXPECT_EQ(view->statusLabel()->text(), "validation.nested");
-
     // Every setting away from the preset: the badge stops at ten.
     SyncJob custom = view->draft();
     custom.options = JobOptions{false, std::nullopt, 5, 7, true, true};
@@ -167,50 +154,24 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     view->editDraft(custom);
     EXPECT_EQ(view->advancedBadge()->text(), "10 custom");
     answer();
-
     // A run in progress outranks everything and locks the form.
     fake.setStatus(job.id, RunStatus::running({}));
     EXPECT_EQ(view->statusLabel()->text(), "A run is in progress.");
-    EXPECT_FALSE(view->nameField()->isEnabled());
-    EXPECT_FALSE(view->form()->isEnabled());
-    EXPECT_FALSE(view->pauseAction()->isEnabled());
-    EXPECT_EQ(view->pauseAction()->toolTip(), "Stop the current run before changing automatic runs.");
-    EXPECT_TRUE(view->secondaryButton()->isEnabled());
+    EXPECT_FALSE(view->nameField()->isEnabled() || view->form()->isEnabled() || view->pauseAction()->isEnabled());
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     view->secondaryButton()->click();
     EXPECT_EQ(view->draft(), job);
 }
 
-TEST_F(JobDetailViewTest, EmptyNameCaptionOnBothTabs) {
-    auto view = make(job, false);
-    view->show();
-    answer();
-    view->nameField()->selectAll();
-    QTest::keyClick(view->nameField(), Qt::Key_Backspace);
-    answer(errors({ValidationIssue::emptyName}));
-    EXPECT_TRUE(view->overview()->isVisible());
-    EXPECT_TRUE(view->nameCaption()->isVisible());
-    EXPECT_EQ(view->nameCaption()->text(), "validation.emptyName");
-    EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
-    view->settingsTab()->click();
-    EXPECT_TRUE(view->nameCaption()->isVisible());
-}
-
 TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     view->settingsTab()->click();
-    ASSERT_EQ(fake.pendingValidations.size(), 1u);
     type(*view, "a");
-    // The first report arrives after the second edit: dropped, still validating.
-    answer(errors({ValidationIssue::missingSource}));
-    EXPECT_EQ(view->statusLabel()->text(), "Validating folders…");
+    answer(errors({ValidationIssue::missingSource}));  // of the name before the edit: dropped
     EXPECT_TRUE(view->validation().errors.empty());
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa");
-
-    // Twenty keystrokes while a request is out send nothing more.
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 20; ++i) {  // keystrokes while a request is out send nothing more
         QTest::keyClick(view->nameField(), 'b');
         settle();
         EXPECT_LE(fake.pendingValidations.size(), 1u);
@@ -219,76 +180,66 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa" + std::string(20, 'b'));
     answer(errors({ValidationIssue::samePath}));
-    EXPECT_TRUE(fake.pendingValidations.empty());
     EXPECT_EQ(view->statusLabel()->text(), "validation.samePath");
     EXPECT_EQ(view->validationsStarted(), 3);
-    // The field kept its text and cursor through every refresh.
-    EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size());
+    EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size()) << "text and cursor kept";
 }
 
 TEST_F(JobDetailViewTest, SaveOutcomes) {
     int saved = 0;
     auto view = make(job, false, [&] { ++saved; });
-    view->show();
+    activeAndTyping(*view);
     answer();
     type(*view, "2");
     answer();
-    view->primaryButton()->click();
-    EXPECT_EQ(view->statusLabel()->text(), "Saving…");
-    EXPECT_FALSE(view->nameField()->isEnabled());
-    fake.answerUpdate(std::make_exception_ptr(std::runtime_error("The disk is full.")));
-    settle();
+    QTest::keyClick(view->nameField(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(view->nameField()->isEnabled()) << "saving";
+    updated(failure(std::runtime_error("The disk is full.")));
     EXPECT_EQ(view->errorLine()->text(), "The disk is full.");
     EXPECT_EQ(view->draft().name, "Photos2");
-
     view->primaryButton()->click();
-    fake.answerUpdate(std::make_exception_ptr(AppModelError::invalidJob(errors({ValidationIssue::missingSource}))));
-    settle();
+    updated(failure(AppModelError::invalidJob(errors({ValidationIssue::missingSource}))));
     EXPECT_EQ(view->statusLabel()->text(), "validation.missingSource");
-    EXPECT_TRUE(view->errorLine()->isVisible());
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     EXPECT_EQ(saved, 0);
-
     type(*view, "3");
     answer();
     view->primaryButton()->click();
-    fake.answerUpdate();
-    settle();
+    updated();
     EXPECT_EQ(saved, 1);
-    EXPECT_FALSE(view->errorLine()->isVisible());
-    EXPECT_FALSE(view->hasChanges());
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-    EXPECT_FALSE(view->secondaryButton()->isEnabled());
+    EXPECT_FALSE(view->errorLine()->isVisible() || view->hasChanges() || view->primaryButton()->isEnabled());
     view->overviewTab()->click();
     EXPECT_FALSE(view->footer()->isVisible());
 }
 
-TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
-    auto view = make(job, false);
-    view->show();
+// A pause stores only the flag, keeps the draft's edits, and a save made
+// while it is on its way waits for it and keeps it.
+TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
+    auto view = shown();
     answer();
     type(*view, "!");
+    answer();
     view->pauseAction()->trigger();
-    fake.answerUpdate(std::make_exception_ptr(AppModelError::jobBusy()));
-    settle();
-    EXPECT_TRUE(fake.jobs().front().isEnabled);
-    EXPECT_TRUE(view->draft().isEnabled);
-    EXPECT_EQ(view->draft().name, "Photos!");
+    updated(failure(AppModelError::jobBusy()));
+    EXPECT_TRUE(fake.jobs().front().isEnabled && view->draft().isEnabled);
     EXPECT_TRUE(view->errorLine()->isVisible());
-
     view->pauseAction()->trigger();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
     EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos");
-    fake.answerUpdate();
-    settle();
-    EXPECT_FALSE(fake.jobs().front().isEnabled);
-    EXPECT_FALSE(view->draft().isEnabled);
+    EXPECT_FALSE(view->primaryButton()->isEnabled() || view->pauseAction()->isEnabled());
+    view->save();
+    view->pauseAction()->trigger();
+    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
+    updated();
+    EXPECT_FALSE(fake.jobs().front().isEnabled || view->draft().isEnabled);
     EXPECT_EQ(view->draft().name, "Photos!");
     EXPECT_TRUE(view->hasChanges());
-    EXPECT_EQ(view->pauseAction()->text(), "Resume automatic runs");
-    // The error stays until a save succeeds.
-    EXPECT_TRUE(view->errorLine()->isVisible());
-
+    EXPECT_TRUE(view->errorLine()->isVisible()) << "the error stays until a save succeeds";
+    answer();
+    view->save();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
     // Resumed from the job list: the draft follows and keeps its edits.
     SyncJob resumed = job;
     resumed.isEnabled = true;
@@ -297,67 +248,27 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlag) {
     EXPECT_EQ(view->draft().name, "Photos!");
 }
 
-TEST_F(JobDetailViewTest, ASaveCannotUndoAPauseOnItsWay) {
-    auto view = make(job, false);
-    view->show();
-    answer();
-    type(*view, "!");
-    answer();
-    ASSERT_TRUE(view->primaryButton()->isEnabled());
-    view->pauseAction()->trigger();
-    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_FALSE(view->primaryButton()->isEnabled());
-    EXPECT_FALSE(view->pauseAction()->isEnabled());
-    view->save();
-    view->pauseAction()->trigger();
-    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
-
-    fake.answerUpdate();
-    settle();
-    answer();
-    ASSERT_TRUE(view->primaryButton()->isEnabled());
-    view->save();
-    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
-    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
-}
-
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
-    RunRecord record;
-    record.jobID = job.id;
-    record.outcome = RunOutcome::needsReview("Many files would be deleted.");
-    fake.setLastRecord(record);
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
-    auto view = make(job, false);
-    view->show();
-    // Parked before the editor was built: the review is open at once.
-    ASSERT_NE(view->sheet(), nullptr);
-    EXPECT_TRUE(view->sheet()->isReview());
-    EXPECT_TRUE(view->sheet()->isModal());
-    EXPECT_EQ(view->reviewReason(), "Many files would be deleted.");
-    QList<QLabel*> labels = view->sheet()->findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                            [](QLabel* l) { return l->text() == "Many files would be deleted."; }));
-    auto* continueButton = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
-    ASSERT_NE(continueButton, nullptr);
+    fake.setLastRecord(needsReview("Many files would be deleted."));
+    park();
+    auto view = shown();
+    ASSERT_NE(view->sheet(), nullptr) << "parked before the editor was built: open at once";
+    EXPECT_TRUE(view->sheet()->isReview() && view->sheet()->isModal());
+    EXPECT_TRUE(showsLabel(*view->sheet(), "Many files would be deleted."));
     readable();
+    QPushButton* continueButton = continueOf(view->sheet());
     continueButton->click();
     continueButton->click();
     EXPECT_EQ(fake.confirmCalls.size(), 1u);
-    EXPECT_TRUE(fake.declineCalls.empty());
     EXPECT_EQ(view->sheet(), nullptr);
-
     // A second parked run; Escape declines once.
     fake.setStatus(job.id, std::nullopt);
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
-    ASSERT_NE(view->sheet(), nullptr);
+    park();
     QPointer<PreviewSheet> review = view->sheet();
     QTest::keyClick(review, Qt::Key_Escape);
     if (review) QTest::keyClick(review, Qt::Key_Escape);
     EXPECT_EQ(fake.declineCalls.size(), 1u);
-    EXPECT_EQ(fake.confirmCalls.size(), 1u);
-
-    // A plain preview answers neither way.
+    // A plain preview answers neither way; a failed one shows its text.
     fake.setStatus(job.id, std::nullopt);
     answer();
     view->startPreview();
@@ -367,22 +278,15 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     EXPECT_FALSE(view->sheet()->isReview());
     QTest::keyClick(view->sheet(), Qt::Key_Escape);
     EXPECT_EQ(view->sheet(), nullptr);
-    EXPECT_EQ(fake.declineCalls.size(), 1u);
-    EXPECT_EQ(fake.confirmCalls.size(), 1u);
-
-    // A failed preview shows its text.
     view->startPreview();
-    fake.answerPreview(std::make_exception_ptr(AppModelError::jobBusy()));
+    fake.answerPreview(failure(AppModelError::jobBusy()));
     settle();
     EXPECT_EQ(view->errorLine()->text(), QString::fromUtf8(AppModelError::jobBusy().what()));
-
     // Going away with a review open answers nothing.
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
-    ASSERT_NE(view->sheet(), nullptr);
+    park();
     view.reset();
     settle();
-    EXPECT_EQ(fake.declineCalls.size(), 1u);
-    EXPECT_EQ(fake.confirmCalls.size(), 1u);
+    EXPECT_EQ(std::pair(fake.declineCalls.size(), fake.confirmCalls.size()), std::pair(1ul, 1ul));
 }
 
 // The runner parks the run before its record reaches the model.
@@ -391,46 +295,36 @@ TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
         auto* reason = sheet->findChild<QLabel*>(QStringLiteral("reason"));
         return reason != nullptr && reason->isVisibleTo(sheet) ? reason->text() : QString();
     };
-    const auto needsReview = [this](const char* message) {
-        RunRecord record;
-        record.jobID = job.id;
-        record.outcome = RunOutcome::needsReview(message);
-        return record;
-    };
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    auto view = shown();
+    park();
     ASSERT_NE(view->sheet(), nullptr);
     EXPECT_EQ(shownReason(view->sheet()), QString());
     fake.setLastRecord(needsReview("Many files would be deleted."));
     ASSERT_NE(view->sheet(), nullptr);
     EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
-
     // A later review first shows the older reason, then its own.
     readable();
-    view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"))->click();
+    continueOf(view->sheet())->click();
     fake.setStatus(job.id, std::nullopt);
     SyncPlan next;
     next.entryCountB = 7;
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(next));
+    park(next);
     ASSERT_NE(view->sheet(), nullptr);
     fake.setLastRecord(needsReview("Most of the destination would be archived."));
     EXPECT_EQ(shownReason(view->sheet()), "Most of the destination would be archived.");
     EXPECT_TRUE(view->sheet()->isReview());
 }
 
-// Continue confirms the plan its own sheet showed, never one parked after it.
 TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
     SyncPlan first, second;
     first.archives = {PlannedArchive{"a.txt", Side::b}};
     second.archives = {PlannedArchive{"a.txt", Side::b}, PlannedArchive{"b.txt", Side::b}};
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(first));
+    auto view = shown();
+    park(first);
     ASSERT_NE(view->sheet(), nullptr);
-    QPointer<QPushButton> older = view->sheet()->findChild<QPushButton*>(QStringLiteral("continue"));
+    QPointer<QPushButton> older = continueOf(view->sheet());
     readable();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(second));
+    park(second);
     ASSERT_TRUE(older);  // a click already on its way
     older->click();
     ASSERT_EQ(fake.confirmedPlans.size(), 1u);
@@ -438,16 +332,14 @@ TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
     EXPECT_EQ(*fake.confirmedPlans[0], first);
 }
 
-// A review whose run was dropped elsewhere (the tray's stop, the notice's
-// skip) stays open but never looks approved: it says the run no longer
-// waits, offers "Close" and "Sync again" (Return), and answers nothing.
+// A review whose run was dropped elsewhere stays open but never looks
+// approved: it offers "Close" and "Sync again" (Return), and answers nothing.
 TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    auto view = shown();
+    park();
     QPointer<PreviewSheet> sheet = view->sheet();
     ASSERT_TRUE(sheet);
-    auto* continueButton = sheet->findChild<QPushButton*>(QStringLiteral("continue"));
+    auto* continueButton = continueOf(sheet);
     fake.setStatus(job.id, std::nullopt);
     ASSERT_EQ(view->sheet(), sheet.data()) << "the sheet stays open";
     EXPECT_TRUE(sheet->isWithdrawn());
@@ -459,25 +351,22 @@ TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
     EXPECT_EQ(view->sheet(), nullptr);
-
     // Closed instead, it declines nothing.
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    park();
     fake.setStatus(job.id, RunStatus::queued());
     ASSERT_NE(view->sheet(), nullptr);
     QTest::keyClick(view->sheet(), Qt::Key_Escape);
     EXPECT_EQ(view->sheet(), nullptr);
-    EXPECT_TRUE(fake.declineCalls.empty());
-    EXPECT_TRUE(fake.confirmCalls.empty());
+    EXPECT_TRUE(fake.declineCalls.empty() && fake.confirmCalls.empty());
 }
 
 // A review that comes on screen where the user is pressing (here where
-// "Sync again" stood) takes none of those presses: "Continue" waits until
-// the review has been on screen long enough to be read, and a key held
-// from before is one press however long it repeats.
+// "Sync again" stood) takes none of those presses until it has been on
+// screen long enough to be read; a key held from before is one press.
 struct LateInput {
     const char* name;
-    bool byMouse;   // "Sync again" clicked, else Return
-    double after;   // seconds after the fresh review came on screen
+    bool byMouse;  // "Sync again" clicked, else Return
+    double after;  // seconds after the fresh review came on screen
     void (*press)(QWidget& sheet, QPushButton& continueButton);
     friend void PrintTo(const LateInput& input, std::ostream* out) { *out << input.name; }
 };
@@ -485,9 +374,8 @@ struct LateInput {
 class ReviewComingOnScreen : public JobDetailViewTest, public testing::WithParamInterface<LateInput> {};
 
 TEST_P(ReviewComingOnScreen, TakesNoPressBeganBeforeItCouldBeRead) {
-    auto view = make(job, false);
-    view->show();
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    auto view = shown();
+    park();
     readable();
     fake.setStatus(job.id, std::nullopt);
     auto* syncAgain = view->sheet()->findChild<QPushButton*>(QStringLiteral("syncAgain"));
@@ -499,75 +387,65 @@ TEST_P(ReviewComingOnScreen, TakesNoPressBeganBeforeItCouldBeRead) {
     readable();
     GetParam().byMouse ? QTest::mouseClick(syncAgain, Qt::LeftButton) : QTest::keyPress(view->sheet(), Qt::Key_Return);
     ASSERT_EQ(fake.runNowCalls.size(), 1u);
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
+    park();
     ASSERT_NE(view->sheet(), nullptr);
     settle();
     PreviewSheet& fresh = *view->sheet();
-    auto* continueButton = fresh.findChild<QPushButton*>(QStringLiteral("continue"));
+    auto* continueButton = continueOf(&fresh);
     timers.advance(GetParam().after);
     GetParam().press(fresh, *continueButton);
     EXPECT_TRUE(fake.confirmCalls.empty());
     EXPECT_EQ(continueButton->isEnabled(), GetParam().after >= PreviewSheet::readingSeconds) << "looks available";
-
     QTest::keyRelease(&fresh, Qt::Key_Return);
     timers.advance(PreviewSheet::readingSeconds);
     QTest::keyClick(&fresh, Qt::Key_Return);
     EXPECT_EQ(fake.confirmCalls.size(), 1u) << "a press once it could be read continues";
 }
 
+void returnKey(QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }
 INSTANTIATE_TEST_SUITE_P(
     JobDetailViewTest, ReviewComingOnScreen,
-    testing::Values(
-        LateInput{"secondReturnAfterAFifth", false, 0.2,
-                  [](QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }},
-        LateInput{"secondReturnAfterAHalf", false, 0.5,
-                  [](QWidget& sheet, QPushButton&) { QTest::keyClick(&sheet, Qt::Key_Return); }},
-        LateInput{"doubleClicksSecondClick", true, 0.2,
-                  [](QWidget&, QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }},
-        LateInput{"heldReturnRepeating", false, PreviewSheet::readingSeconds + 0.5,
-                  [](QWidget& sheet, QPushButton&) {
-                      QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
-                      QApplication::sendEvent(&sheet, &repeat);
-                  }},
-        // The window system repeats a held key as a release and a press of
-        // one moment, which Qt does not always mark as repeats.
-        LateInput{"heldReturnRepeatingUnmarked", false, PreviewSheet::readingSeconds + 0.5,
-                  [](QWidget& sheet, QPushButton&) {
-                      for (const QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
-                          QKeyEvent repeat(type, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-                          repeat.setTimestamp(4711);
-                          QApplication::sendEvent(&sheet, &repeat);
-                      }
-                  }}),
+    testing::Values(LateInput{"secondReturnAfterAFifth", false, 0.2, returnKey},
+                    LateInput{"secondReturnAfterAHalf", false, 0.5, returnKey},
+                    LateInput{"doubleClicksSecondClick", true, 0.2,
+                              [](QWidget&, QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }},
+                    LateInput{"heldReturnRepeating", false, PreviewSheet::readingSeconds + 0.5,
+                              [](QWidget& sheet, QPushButton&) {
+                                  QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+                                  QApplication::sendEvent(&sheet, &repeat);
+                              }},
+                    // The window system repeats a held key as a release and a
+                    // press of one moment, which Qt does not always mark.
+                    LateInput{"heldReturnRepeatingUnmarked", false, PreviewSheet::readingSeconds + 0.5,
+                              [](QWidget& sheet, QPushButton&) {
+                                  for (const QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
+                                      QKeyEvent repeat(type, Qt::Key_Return, Qt::NoModifier, "\r");
+                                      repeat.setTimestamp(4711);
+                                      QApplication::sendEvent(&sheet, &repeat);
+                                  }
+                              }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
 TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
     job.options.ejectWhenDone = true;
+    job.options.deleteGuardPercent = 5;
     job.filters.patterns = {"*.tmp"};
     fake.setJobs({job});
-    auto view = make(job, false);
-    view->show();
+    auto view = shown();
     view->settingsTab()->click();
     EXPECT_FALSE(view->advancedContent()->isVisible());
     const auto closedLook = DrawnPanels::of(*view->advancedToggle());
     // "Edit in Advanced" opens the group, and every later editor with it.
-    SimpleWhenSection* when = view->whenSection();
-    ASSERT_NE(when->editAdvancedButton(), nullptr);
-    when->editAdvancedButton()->click();
+    view->whenSection()->editAdvancedButton()->click();
     EXPECT_TRUE(view->advancedContent()->isVisible());
     EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
     EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
-
     view->resetButton()->click();
-    EXPECT_TRUE(view->draft().triggers.empty());
-    EXPECT_FALSE(view->draft().options.ejectWhenDone);
-    EXPECT_EQ(view->draft().options.archiveRetentionDays, 30);
-    EXPECT_EQ(view->draft().options.deleteGuardPercent, 20);
-    EXPECT_TRUE(view->draft().filters.patterns.empty());
+    EXPECT_TRUE(view->draft().triggers.empty() && view->draft().filters.patterns.empty());
+    EXPECT_EQ(view->draft().options, JobOptions::standard());
     EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
     EXPECT_TRUE(fake.pendingUpdates.empty());
-
     SyncJob simple = job;
     simple.triggers = {Trigger::onConnect(ConnectAction::run), Trigger::daily({8, 0})};
     view->editDraft(simple);
@@ -575,124 +453,72 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     EXPECT_EQ(view->draft().triggers, simple.triggers);
 }
 
-TEST_F(JobDetailViewTest, KeyboardShortcuts) {
-    auto view = make(job, false);
-    view->show();
-    view->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    answer();
-    view->nameField()->setFocus();
-    type(*view, "s");
-    answer();
-    QTest::keyClick(view->nameField(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(fake.pendingUpdates.size(), 1u);
-
-    auto fresh = make(SyncJob::newJob("New"), true);
-    int dismissed = 0;
-    QObject::connect(fresh.get(), &JobDetailView::dismissed, [&] { ++dismissed; });
-    fresh->show();
-    fresh->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(fresh.get()));
-    fresh->nameField()->setFocus();
-    QTest::keyClick(fresh->nameField(), Qt::Key_Return);
-    EXPECT_TRUE(fake.pendingAdds.empty());
-    answer();
-    QTest::keyClick(fresh->nameField(), Qt::Key_Return);
-    EXPECT_EQ(fake.pendingAdds.size(), 1u);
-    QTest::keyClick(fresh->nameField(), Qt::Key_Escape);
-    EXPECT_EQ(dismissed, 1);
-}
-
-TEST_F(JobDetailViewTest, ALongWarningWrapsInsteadOfWideningTheForm) {
-    auto view = make(job, false, {}, SyncStrings::application());
-    view->show();
-    answer(ValidationReport{{}, {ValidationWarning::caseSensitivityMismatch}});
-    view->settingsTab()->click();
-    QApplication::processEvents();
-    auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
-    ASSERT_NE(form, nullptr);
-    EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
-    EXPECT_LE(form->widget()->width(), form->viewport()->width());
-}
-
-// In the main window at its minimum size, in the C and an English locale,
-// the Settings form with the Advanced group open keeps within its width, and
-// the reset row lines up with the rows of the sections above it.
-TEST_F(JobDetailViewTest, TheAdvancedGroupFitsTheNarrowestWindowAndLinesUp) {
-    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+// At the main window's minimum size, in the C and an English locale, with a
+// long warning and Advanced open, the form keeps within its width and the
+// reset row lines up with the sections' rows.
+TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
+    openAdvanced();
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
         SCOPED_TRACE(locale.name().toStdString());
-        auto view = make(job, false, {}, SyncStrings::application());
+        auto view = make(job, false, {}, true);
         view->setLocale(locale);
         view->resize(760 - 260, 520);
         view->show();
-        answer();
+        answer(warning(ValidationWarning::caseSensitivityMismatch));
         view->settingsTab()->click();
-        QApplication::processEvents();
+        settle();
         auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
-        ASSERT_NE(form, nullptr);
         EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
         EXPECT_LE(form->widget()->width(), form->viewport()->width());
         QWidget* content = view->advancedContent();
         const QPushButton* reset = view->resetButton();
         EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
         const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
-        ASSERT_NE(resetRow, nullptr);
         const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
-        ASSERT_NE(sectionRow, resetRow);
+        ASSERT_TRUE(resetRow != nullptr && sectionRow != resetRow);
         EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
         EXPECT_EQ(resetRow->width(), sectionRow->width());
     }
 }
 
-TEST_F(JobDetailViewTest, CreateAndSaveAreTheProminentButtons) {
-    for (const bool isNew : {true, false}) {
-        auto view = make(isNew ? SyncJob::newJob("New") : job, isNew);
-        const auto* primary = view->findChild<QPushButton*>(isNew ? QStringLiteral("create") : QStringLiteral("save"));
-        ASSERT_NE(primary, nullptr);
-        EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(primary->style()), nullptr);
-    }
-}
-
-// Every text of the editor, notes and descriptions included, stands at
-// least 4.5:1 from what is behind it, in either look: on both tabs, with the
-// Advanced group open and triggers the simple section lists as lines.
+// Every text stands at least 4.5:1 from what is behind it, in either look,
+// on both tabs (the overview with its archive warning and a run's warnings),
+// Advanced open, triggers as lines.
 TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
-    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
+    openAdvanced();
     job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
     job.options.archiveEnabled = false;
     fake.setJobs({job});
+    const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
+    fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
+    fake.setLastRecord(last);
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        SCOPED_TRACE(look.name);
         for (const bool isNew : {false, true}) {
-            // The application's look, as the desktop's appearance sets it.
+            SCOPED_TRACE(std::string(look.name) + (isNew ? " new" : ""));
             QApplication::setPalette(look.palette);
-            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, SyncStrings::application());
+            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, true);
             view->resize(640, 2400);
             view->show();
-            answer(ValidationReport{{}, {ValidationWarning::cloudFolder}});
-            if (!isNew) {
-                const auto overview = TextContrast::below(*view);
-                EXPECT_TRUE(overview.empty()) << TextContrast::describe(overview).toStdString();
-                view->settingsTab()->click();
+            answer(warning(ValidationWarning::cloudFolder));
+            for (int tab = isNew ? 1 : 0; tab < 2; ++tab) {
+                if (tab == 1 && !isNew) view->settingsTab()->click();
+                const auto findings = TextContrast::below(*view);
+                EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
             }
-            const auto settings = TextContrast::below(*view);
-            EXPECT_TRUE(settings.empty()) << TextContrast::describe(settings).toStdString();
         }
     }
-    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
 // Opening the new-job sheet, and coming back to the name from the folder
-// picker, leave the name whole with the cursor at its end, so typing adds to
-// it; a long name away from the keyboard shows its beginning.
+// picker, leave the cursor at the name's end; a long name away from the
+// keyboard shows its beginning.
 TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
     QDialog sheet;
     auto* layout = new QVBoxLayout(&sheet);
     auto view = make(SyncJob::newJob("New job"), true);
     layout->addWidget(view.get());
     sheet.show();
-    QApplication::processEvents();
+    settle();
     QLineEdit* name = view->nameField();
     EXPECT_TRUE(name->hasFocus());
     const auto typingAtTheEnd = [&] {
@@ -705,32 +531,22 @@ TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
         QTimer::singleShot(0, &picker, &QDialog::accept);
         picker.exec();
     }
-    // Back from the picker, the keyboard brings the focus to the field again
-    // (sent as a dialog hands it on: the offscreen window is never active).
+    // The keyboard brings the focus back as a dialog hands it on (the offscreen window is never active).
     QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
     QApplication::sendEvent(name, &tabbedIn);
-    QApplication::processEvents();
+    settle();
     typingAtTheEnd();
-    QTest::keyClick(name, Qt::Key_S);
-    EXPECT_EQ(name->text(), QStringLiteral("New jobs"));
     layout->removeWidget(view.get());
     view->setParent(nullptr);
-
-    const QString longName = QStringLiteral("Photos of the long summer by the sea, every one of them, kept twice");
-    job.name = longName.toStdString();
+    job.name = "Photos of the long summer by the sea, every one of them, kept twice";
     fake.setJobs({job});
-    auto stored = make(job, false);
-    stored->show();
+    auto stored = shown();
     stored->settingsTab()->setFocus();
-    const auto* field = dynamic_cast<const NameField*>(stored->nameField());
-    ASSERT_NE(field, nullptr);
-    const QString shown = field->shownText();
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("Photos of the long"))) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    const QString shownText = dynamic_cast<const NameField&>(*stored->nameField()).shownText();
+    EXPECT_TRUE(shownText.startsWith("Photos of the long") && shownText.endsWith(QChar(0x2026))) << shownText.toStdString();
 }
 
-// The colour farthest from the field's own background among its pixels:
-// the ink of its text.
+// The colour farthest from the field's own background: the ink of its text.
 QColor inkOf(QWidget& field) {
     const QImage image = field.grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QColor ground = image.pixelColor(1, 1);
@@ -741,16 +557,12 @@ QColor inkOf(QWidget& field) {
             const QColor c = image.pixelColor(x, y);
             const int distance = std::abs(c.red() - ground.red()) + std::abs(c.green() - ground.green()) +
                                  std::abs(c.blue() - ground.blue());
-            if (distance > farthest) {
-                farthest = distance;
-                ink = c;
-            }
+            if (distance > farthest) std::tie(farthest, ink) = std::pair(distance, c);
         }
     }
     return ink;
 }
 
-// Locked while its job runs, the name reads as the name, in both looks.
 TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         SCOPED_TRACE(look.name);
@@ -759,8 +571,6 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
         view->resize(700, 500);
         view->show();
         answer();
-        settle();
-        ASSERT_TRUE(view->nameField()->isEnabled());
         const QColor idle = inkOf(*view->nameField());
         fake.setStatus(job.id, RunStatus::running({}));
         settle();
@@ -768,88 +578,41 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
         EXPECT_EQ(inkOf(*view->nameField()), idle);
         fake.setStatus(job.id, std::nullopt);
     }
-    QApplication::setPalette(WidgetRender::lightPalette());
 }
 
-TEST_F(JobDetailViewTest, Renders) {
-    const auto save = [](QWidget& widget, const QString& name) {
-        const QString path = WidgetRender::savePng(WidgetRender::image(widget, 2), name);
-        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
-        EXPECT_GT(QFileInfo(path).size(), 0);
-    };
-    {
-        auto fresh = make(SyncJob::newJob("New job"), true, {}, SyncStrings::application());
-        fresh->show();
-        answer(errors({ValidationIssue::missingSource, ValidationIssue::missingDestination}));
-        save(*fresh, QStringLiteral("job-editor-new"));
-        // The folder issue lines come in after the report: the render shows them.
-        const SyncStrings strings = SyncStrings::application();
-        for (const ValidationIssue issue : {ValidationIssue::missingSource, ValidationIssue::missingDestination}) {
-            const QString line = strings.computed("validation.", issue, fresh->locale());
-            const auto labels = fresh->findChildren<QLabel*>();
-            EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                                    [&](QLabel* label) { return label->text() == line && label->isVisible(); }))
-                << line.toStdString();
-        }
-    }
-    QSettings().setValue(QLatin1String(JobDetailView::advancedExpandedKey), true);
-    auto view = make(job, false, {}, SyncStrings::application());
-    view->show();
-    answer(ValidationReport{{}, {ValidationWarning::caseSensitivityMismatch}});
-    save(*view, QStringLiteral("job-editor-overview"));
-    view->settingsTab()->click();
-    save(*view, QStringLiteral("job-editor-settings"));
-    SyncProgress progress;
-    progress.phase = SyncPhase::transferring;
-    progress.fraction = 0.4;
-    fake.setStatus(job.id, RunStatus::running(progress));
-    save(*view, QStringLiteral("job-editor-running"));
-    fake.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
-    ASSERT_NE(view->sheet(), nullptr);
-    view->sheet()->resize(PreviewSheet::minimumWidth, PreviewSheet::minimumHeight);
-    save(*view->sheet(), QStringLiteral("job-editor-review"));
-}
-
-// The desktop switches between light and dark while an editor is open on
-// its settings: every colour it shows is then the one it has when made in
-// that look.
+// A live switch of the look, on the settings tab or during a run that
+// disables the form: every colour is then the one of an editor made in it.
 TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
-    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
-        auto view = make(job, false, {}, SyncStrings::application());
-        view->show();
-        answer(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
-        view->settingsTab()->click();
+    const auto opened = [&](ValidationReport report, bool settings = true) {
+        auto view = shown(true);
+        answer(std::move(report));
+        if (settings) view->settingsTab()->click();
+        settle();
         return view;
+    };
+    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
+        return opened(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
     });
     EXPECT_EQ(differences.join(u'\n').toStdString(), "");
-}
-
-// A run disables the form: a switch of the look during the run leaves,
-// once it ends, the colours the form has when made in the new look.
-TEST_F(JobDetailViewTest, ColoursSwitchedDuringARunAreThoseOfTheLookAfterIt) {
-    const QPalette before = QApplication::palette();
+    // The overview tab with a run's warnings in its last run and history.
+    const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
+    fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
+    fake.setLastRecord(last);
+    const auto overview =
+        WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return opened({}, false); });
+    EXPECT_EQ(overview.join(u'\n').toStdString(), "");
     SyncProgress progress;
     progress.phase = SyncPhase::transferring;
     for (const auto& [from, to] : {std::pair{WidgetRender::lightPalette(), WidgetRender::darkPalette()},
                                    std::pair{WidgetRender::darkPalette(), WidgetRender::lightPalette()}}) {
-        const auto opened = [&] {
-            auto view = make(job, false, {}, SyncStrings::application());
-            view->show();
-            answer();
-            view->settingsTab()->click();
-            settle();
-            return view;
-        };
         QApplication::setPalette(from);
-        auto switched = opened();
+        auto switched = opened({});
         fake.setStatus(job.id, RunStatus::running(progress));
         QApplication::setPalette(to);
         settle();
         fake.setStatus(job.id, std::nullopt);
-        auto made = opened();
-        EXPECT_EQ(WidgetRender::colourDifferences(*switched, *made).join(u'\n').toStdString(), "");
+        EXPECT_EQ(WidgetRender::colourDifferences(*switched, *opened({})).join(u'\n').toStdString(), "");
     }
-    QApplication::setPalette(before);
 }
 
 }  // namespace

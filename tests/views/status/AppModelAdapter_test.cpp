@@ -1,8 +1,6 @@
 #include "SyncAutomation/AppModelError.h"
 #include "tests/views/status/StatusFixtures.h"
-
 #include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
 namespace kelto {
@@ -17,13 +15,9 @@ TEST(AppModelAdapter, OneSignalPerPropertyAndAnswersLaterOnlyToLivingReceivers) 
     const SyncJob job = sampleJob();
     fake.setJobs({job});
     fake.setStatus(job.id, RunStatus::queued());
-    EXPECT_EQ(jobs.count(), 1);
-    EXPECT_EQ(statuses.count(), 1);
-    EXPECT_EQ(records.count(), 0);
+    EXPECT_EQ(std::tuple(jobs.count(), statuses.count(), records.count()), std::tuple(1, 1, 0));
     EXPECT_EQ(adapter.job(job.id), &adapter.jobs().front());
-    EXPECT_NE(adapter.status(job.id), nullptr);
-    EXPECT_EQ(adapter.lastRecord(job.id), nullptr);
-
+    EXPECT_TRUE(adapter.status(job.id) != nullptr && adapter.lastRecord(job.id) == nullptr);
     QObject receiver;
     std::vector<std::size_t> answers;
     adapter.archiveRoots(job.id, &receiver, [&](Result<AppModelAdapter::Roots> roots) { answers.push_back(roots.get().size()); });
@@ -31,13 +25,11 @@ TEST(AppModelAdapter, OneSignalPerPropertyAndAnswersLaterOnlyToLivingReceivers) 
     EXPECT_TRUE(answers.empty());  // never inside the model's call
     settle();
     EXPECT_EQ(answers, std::vector<std::size_t>{2});
-
     bool failed = false;
     adapter.pruneArchives(job.id, &receiver, [&](Result<void> result) { failed = !result.hasValue(); });
     fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
     settle();
     EXPECT_TRUE(failed);
-
     {
         QObject gone;
         adapter.archiveRoots(job.id, &gone, [&](Result<AppModelAdapter::Roots>) { answers.push_back(0); });

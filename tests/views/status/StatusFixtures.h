@@ -4,13 +4,17 @@
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/SyncJob.h"
 #include "tests/views/support/FakeAppModel.h"
-
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
 #include <QWidget>
+#include <gtest/gtest.h>
 
 namespace kelto {
 
@@ -60,6 +64,18 @@ inline bool shown(const QWidget& root, const char* name) {
 inline QString textOf(const QWidget& root, const char* name) {
     const auto* label = root.findChild<QLabel*>(QLatin1String(name));
     return label != nullptr ? label->text() : QStringLiteral("<none>");
+}
+
+inline QPushButton* button(const QWidget& root, const char* name) {
+    return root.findChild<QPushButton*>(QLatin1String(name));
+}
+
+// An alert's button of that role.
+inline QAbstractButton* button(const QMessageBox* box, QMessageBox::ButtonRole role) {
+    for (QAbstractButton* b : box->buttons()) {
+        if (box->buttonRole(b) == role) return b;
+    }
+    return nullptr;
 }
 
 // The open alerts that say nothing could show a path, each closed once

@@ -1,40 +1,19 @@
 #include "tests/views/support/FakeAppModel.h"
-
+#include <algorithm>
 #include <stdexcept>
 
 namespace kelto {
 
-void FakeAppModel::setJobs(std::vector<SyncJob> jobs) {
-    jobs_ = std::move(jobs);
-    notify(Property::jobs);
-}
+void FakeAppModel::setJobs(std::vector<SyncJob> jobs) { jobs_ = std::move(jobs), notify(Property::jobs); }
 
 void FakeAppModel::setStatus(const Uuid& jobID, std::optional<RunStatus> status) {
-    if (status) {
-        statuses_[jobID] = std::move(*status);
-    } else {
-        statuses_.erase(jobID);
-    }
+    status ? void(statuses_[jobID] = std::move(*status)) : void(statuses_.erase(jobID));
     notify(Property::statuses);
 }
 
 void FakeAppModel::setLastRecord(const RunRecord& record) {
     lastRecords_[record.jobID] = record;
     notify(Property::lastRecords);
-}
-
-void FakeAppModel::answerRoots(Result<Roots> roots) {
-    if (pendingRoots.empty()) throw std::logic_error("no archive roots request waits");
-    auto done = std::move(pendingRoots.front());
-    pendingRoots.pop_front();
-    done(std::move(roots));
-}
-
-void FakeAppModel::answerPrune(Result<void> result) {
-    if (pendingPrunes.empty()) throw std::logic_error("no pruning request waits");
-    auto done = std::move(pendingPrunes.front());
-    pendingPrunes.pop_front();
-    done(std::move(result));
 }
 
 namespace {
@@ -49,56 +28,45 @@ auto takeOldest(Queue& queue, const char* what) {
 
 }  // namespace
 
-void FakeAppModel::validate(const SyncJob& job, std::function<void(ValidationReport)> done) {
-    if (answerAtOnce) return done({});
-    pendingValidations.emplace_back(job, std::move(done));
-}
+void FakeAppModel::answerRoots(Result<Roots> roots) { takeOldest(pendingRoots, "archive roots")(std::move(roots)); }
+void FakeAppModel::answerPrune(Result<void> result) { takeOldest(pendingPrunes, "pruning")(std::move(result)); }
 
+void FakeAppModel::validate(const SyncJob& job, std::function<void(ValidationReport)> done) {
+    answerAtOnce ? done({}) : void(pendingValidations.emplace_back(job, std::move(done)));
+}
 void FakeAppModel::addJob(const SyncJob& job, std::function<void(Result<void>)> done) {
     pendingAdds.emplace_back(job, std::move(done));
     if (answerAtOnce) answerAdd();
 }
-
 void FakeAppModel::updateJob(const SyncJob& job, std::function<void(Result<void>)> done) {
     pendingUpdates.emplace_back(job, std::move(done));
     if (answerAtOnce) answerUpdate();
 }
-
 void FakeAppModel::deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) {
     pendingDeletes.emplace_back(jobID, std::move(done));
     if (answerAtOnce) answerDelete();
 }
-
 void FakeAppModel::preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) {
-    if (answerAtOnce) return done(SyncPlan{});
-    pendingPreviews.emplace_back(jobID, std::move(done));
+    answerAtOnce ? done(SyncPlan{}) : void(pendingPreviews.emplace_back(jobID, std::move(done)));
 }
-
 void FakeAppModel::shutdown(std::function<void()> done) {
-    if (answerAtOnce) return done();
-    pendingShutdowns.push_back(std::move(done));
+    answerAtOnce ? done() : void(pendingShutdowns.push_back(std::move(done)));
 }
 
 void FakeAppModel::answerValidation(ValidationReport report) {
-    auto [job, done] = takeOldest(pendingValidations, "validation");
-    done(std::move(report));
+    takeOldest(pendingValidations, "validation").second(std::move(report));
 }
 
 void FakeAppModel::answerAdd(Result<void> result) {
     auto [job, done] = takeOldest(pendingAdds, "add");
-    if (result.hasValue()) {
-        jobs_.push_back(job);
-        notify(Property::jobs);
-    }
+    if (result.hasValue()) jobs_.push_back(job), notify(Property::jobs);
     done(std::move(result));
 }
 
 void FakeAppModel::answerUpdate(Result<void> result) {
     auto [job, done] = takeOldest(pendingUpdates, "update");
     if (result.hasValue()) {
-        for (SyncJob& stored : jobs_) {
-            if (stored.id == job.id) stored = job;
-        }
+        std::replace_if(jobs_.begin(), jobs_.end(), [&](const SyncJob& stored) { return stored.id == job.id; }, job);
         notify(Property::jobs);
     }
     done(std::move(result));
@@ -113,29 +81,17 @@ void FakeAppModel::answerDelete(Result<void> result) {
     done(std::move(result));
 }
 
-void FakeAppModel::answerPreview(Result<SyncPlan> plan) {
-    auto [jobID, done] = takeOldest(pendingPreviews, "preview");
-    done(std::move(plan));
-}
-
-void FakeAppModel::answerShutdown() {
-    auto done = takeOldest(pendingShutdowns, "shutdown");
-    done();
-}
+void FakeAppModel::answerPreview(Result<SyncPlan> plan) { takeOldest(pendingPreviews, "preview").second(std::move(plan)); }
+void FakeAppModel::answerShutdown() { takeOldest(pendingShutdowns, "shutdown")(); }
 
 void FakeAppModel::setErrorMessage(std::optional<std::string> message) {
-    errorMessage_ = std::move(message);
-    notify(Property::errorMessage);
+    errorMessage_ = std::move(message), notify(Property::errorMessage);
 }
-
 void FakeAppModel::setManualSkip(std::optional<RunRecord> record) {
-    manualSkip_ = std::move(record);
-    notify(Property::manualSkip);
+    manualSkip_ = std::move(record), notify(Property::manualSkip);
 }
-
 void FakeAppModel::setRequestedJobID(std::optional<Uuid> jobID) {
-    requestedJobID_ = jobID;
-    notify(Property::requestedJobID);
+    requestedJobID_ = jobID, notify(Property::requestedJobID);
 }
 
 Subscription FakeAppModel::observe(Property property, std::function<void()> changed) {
@@ -145,11 +101,7 @@ Subscription FakeAppModel::observe(Property property, std::function<void()> chan
 }
 
 void FakeAppModel::setFireDate(const Uuid& jobID, std::optional<Date> date) {
-    if (date) {
-        fireDates.insert_or_assign(jobID, *date);
-    } else {
-        fireDates.erase(jobID);
-    }
+    date ? void(fireDates.insert_or_assign(jobID, *date)) : void(fireDates.erase(jobID));
     notify(Property::nextFireDates);
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "SyncAutomation/AppModelInterface.h"
-
 #include <deque>
 #include <functional>
 #include <map>
@@ -24,19 +23,14 @@ public:
     // Changes one date of `fireDates` and tells the observers, as the
     // scheduler's notice does.
     void setFireDate(const Uuid& jobID, std::optional<Date> date);
-
     // Requests seen.
-    std::vector<Uuid> runNowCalls;
-    std::vector<Uuid> cancelCalls;
-    std::vector<Uuid> confirmCalls;
+    std::vector<Uuid> runNowCalls, cancelCalls, confirmCalls, declineCalls;
     std::vector<std::shared_ptr<const SyncPlan>> confirmedPlans;  // one for each confirm call
-    std::vector<Uuid> declineCalls;
     int runAllCalls = 0;
     mutable int historyCalls = 0;
     // When set, validate, addJob, updateJob, deleteJob, preview and shutdown
     // answer at once with these instead of waiting.
     bool answerAtOnce = false;
-
     // Requests waiting for an answer, oldest first.
     std::deque<std::function<void(Result<Roots>)>> pendingRoots;
     std::deque<std::function<void(Result<void>)>> pendingPrunes;
@@ -57,7 +51,6 @@ public:
     void answerDelete(Result<void> result = {});
     void answerPreview(Result<SyncPlan> plan);
     void answerShutdown();
-
     const std::vector<SyncJob>& jobs() const override { return jobs_; }
     const StatusMap& statuses() const override { return statuses_; }
     const RecordMap& lastRecords() const override { return lastRecords_; }
@@ -65,19 +58,15 @@ public:
     const RunFinished& onRunFinished() const override { return onRunFinished_; }
     const std::optional<RunRecord>& manualSkip() const override { return manualSkip_; }
     const std::optional<Uuid>& requestedJobID() const override { return requestedJobID_; }
-
     void setErrorMessage(std::optional<std::string> message) override;
     void setOnRunFinished(RunFinished callback) override { onRunFinished_ = std::move(callback); }
     void setManualSkip(std::optional<RunRecord> record) override;
     void setRequestedJobID(std::optional<Uuid> jobID) override;
-
     Subscription observe(Property property, std::function<void()> changed) override;
-
     void validate(const SyncJob& job, std::function<void(ValidationReport)> done) override;
     void addJob(const SyncJob& job, std::function<void(Result<void>)> done) override;
     void updateJob(const SyncJob& job, std::function<void(Result<void>)> done) override;
     void deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) override;
-
     void runNow(const Uuid& jobID) override { runNowCalls.push_back(jobID); }
     void runAll() override { ++runAllCalls; }
     void cancel(const Uuid& jobID) override { cancelCalls.push_back(jobID); }
@@ -88,7 +77,6 @@ public:
     void decline(const Uuid& jobID) override { declineCalls.push_back(jobID); }
     void preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) override;
     void shutdown(std::function<void()> done) override;
-
     void archiveRoots(const Uuid&, std::function<void(Result<Roots>)> done) override {
         pendingRoots.push_back(std::move(done));
     }
@@ -100,7 +88,6 @@ public:
 
 private:
     void notify(Property property);
-
     std::vector<SyncJob> jobs_;
     StatusMap statuses_;
     RecordMap lastRecords_;
