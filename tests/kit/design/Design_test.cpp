@@ -283,18 +283,17 @@ TEST(KeltoSlider, DegenerateRangesAndDragsPastTheEnds) {
     }
     Fixture narrow(0.5, Range{0, 1}, std::nullopt, 10);
     EXPECT_EQ(narrow.slider->thumbRect().left(), 0.5);
-    narrow.click(9);
-    EXPECT_EQ(narrow.value.get(), 1);
-    narrow.click(8);
-    EXPECT_EQ(narrow.value.get(), 0);
+    for (const auto& [x, expected] : {std::pair{9, 1.0}, std::pair{8, 0.0}}) {
+        narrow.click(x);
+        EXPECT_EQ(narrow.value.get(), expected) << x;
+    }
     Fixture byThree(0, Range{0, 10}, 3);
     byThree.press(100);
-    byThree.move(400);
-    EXPECT_EQ(byThree.value.get(), 9);
-    EXPECT_EQ(byThree.slider->thumbRect().right(), 196);
-    byThree.move(-50);
-    EXPECT_EQ(byThree.value.get(), 0);
-    EXPECT_EQ(byThree.slider->thumbRect().left(), 0);
+    for (const auto& [x, expected, edge] : {std::tuple{400, 9.0, 196.0}, std::tuple{-50, 0.0, 20.0}}) {
+        byThree.move(x);
+        EXPECT_EQ(byThree.value.get(), expected) << x;
+        EXPECT_EQ(x > 0 ? byThree.slider->thumbRect().right() : byThree.slider->thumbRect().left() + 20, edge) << x;
+    }
     byThree.release(-50);
     Fixture byFour(0, Range{0, 10}, 4);
     byFour.click(400);
@@ -307,19 +306,16 @@ TEST(KeltoSlider, DegenerateRangesAndDragsPastTheEnds) {
 TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndOtherKeysPassThrough) {
     Fixture fixture(9, Range{0, 10}, 3);
     QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
-    fixture.key(Qt::Key_Right);
-    EXPECT_EQ(fixture.value.get(), 9);
-    fixture.key(Qt::Key_Left);
-    EXPECT_EQ(fixture.value.get(), 6);
-    fixture.value.set(0);
-    fixture.key(Qt::Key_Left);
-    EXPECT_EQ(fixture.value.get(), 0);
     QSignalSpy written(&fixture.value, &BindingNotifier::written);
-    fixture.key(Qt::Key_Up);
-    fixture.key(Qt::Key_Down);
-    EXPECT_EQ(written.count(), 0);
-    fixture.key(Qt::Key_Right);
-    EXPECT_EQ(fixture.value.get(), 3);
+    for (const auto& [from, key, to, writes] : {std::tuple{9.0, Qt::Key_Right, 9.0, 1}, std::tuple{9.0, Qt::Key_Left, 6.0, 1},
+                                                std::tuple{0.0, Qt::Key_Left, 0.0, 1}, std::tuple{0.0, Qt::Key_Up, 0.0, 0},
+                                                std::tuple{0.0, Qt::Key_Down, 0.0, 0}, std::tuple{0.0, Qt::Key_Right, 3.0, 1}}) {
+        fixture.value.set(from);
+        written.clear();
+        fixture.key(key);
+        EXPECT_EQ(fixture.value.get(), to) << key;
+        EXPECT_EQ(written.count() > 0, writes > 0) << key;
+    }
     EXPECT_EQ(editing.count(), 0);
     Fixture outside(5, Range{0, 1});
     QSignalSpy untouched(&outside.value, &BindingNotifier::written);
