@@ -1,7 +1,4 @@
-// The headless application end to end: the model, the runner, the
-// coordinator with the real engines and the bundled rsync, and the scheduler,
-// over real folders and wired as the application wires them. The main
-// executor and the clock are manual; the run thread and rsync are real.
+// The headless application end to end over real folders; main executor and clock manual.
 
 #include "SyncAutomation/AppModel.h"
 #include "SyncAutomation/Async/ManualExecutor.h"
@@ -28,8 +25,7 @@ std::string utc(Date date) {
     return text;
 }
 
-// The files a run archived on a side, in the folder named, as its log is,
-// by the run's identifier.
+// The files a run archived on a side.
 Files archivedBy(const fs::path& side, const RunRecord& record) {
     if (!record.logPath) return {};
     const std::string runID = fs::path(*record.logPath).stem();
@@ -37,17 +33,14 @@ Files archivedBy(const fs::path& side, const RunRecord& record) {
     return fs::exists(folder) ? filesIn(folder) : Files{};
 }
 
-// The bundled rsync. Once told to, it slows transfers down to 512 KiB/s and
-// calls a hook, once, as soon as a transfer is inside a file.
+// The bundled rsync; once told to, slows transfers and calls a hook once inside a file.
 class ThrottledRsync final : public RsyncRunner {
 public:
     explicit ThrottledRsync(fs::path executable) : real_(std::move(executable)) {}
-
     void throttle(std::function<void()> insideAFile) {
         const std::lock_guard guard(lock_);
         insideAFile_ = std::move(insideAFile);
     }
-
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
         return slowed(arguments, onEvent, [&](const std::vector<std::string>& given, const EventHandler& events) {
@@ -65,7 +58,6 @@ public:
 
 private:
     using Go = std::function<RsyncExit(const std::vector<std::string>& arguments, const EventHandler& onEvent)>;
-
     RsyncExit slowed(const std::vector<std::string>& arguments, const EventHandler& onEvent, const Go& go) const {
         std::function<void()> hook;
         {
@@ -133,7 +125,6 @@ protected:
     std::unique_ptr<AutomationScheduler> scheduler;
     std::unique_ptr<AppModel> model;
     std::vector<RunRecord> finished;  // as the run-finished callback got them
-
     EndToEnd() {
         volumes.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system"));
         fs::create_directories(a);
@@ -157,7 +148,6 @@ protected:
         model.reset();
         scheduler.reset();
     }
-
     AutomationScheduler::Services schedulerServices() {
         AutomationScheduler::Services s;
         s.jobs = [this] { return model ? model->jobs() : std::vector<SyncJob>{}; };
@@ -182,7 +172,6 @@ protected:
         s.supportDirectory = support;
         return s;
     }
-
     SyncJob mirrorJob(std::vector<Trigger> triggers = {}) {
         SyncJob job = SyncJob::newJob("Photos");
         job.mode = SyncMode::mirror;
@@ -191,7 +180,6 @@ protected:
         job.triggers = std::move(triggers);
         return job;
     }
-
     void change(void (AppModel::*operation)(const SyncJob&, std::function<void(Result<void>)>), const SyncJob& job) {
         std::optional<Result<void>> answer;
         (model.get()->*operation)(job, [&](Result<void> result) { answer = std::move(result); });
@@ -200,28 +188,23 @@ protected:
     }
     void add(const SyncJob& job) { change(&AppModel::addJob, job); }
     void update(const SyncJob& job) { change(&AppModel::updateJob, job); }
-
     // Waits for the run-finished callback's `count`th record.
     RunRecord finishedRun(std::size_t count) {
         EXPECT_TRUE(main.runUntil([&] { return finished.size() >= count; })) << "no record " << count;
         if (finished.size() < count) throw std::runtime_error("the run never finished");
         return finished[count - 1];
     }
-
     std::optional<RunStatus::Kind> status(const Uuid& jobID) const {
         const auto found = model->statuses().find(jobID);
         if (found == model->statuses().end()) return std::nullopt;
         return found->second.kind();
     }
-
-    // Everything already asked of the runner has been handled and what it
-    // posted back has run.
+    // Everything asked of the runner so far is handled and its answers have run.
     void settle() {
         bool done = false;
         runner.performIfIdle(Uuid::random(), [] {}, [&](Result<void>) { done = true; });
         ASSERT_TRUE(main.runUntil([&] { return done; }));
     }
-
     static std::vector<std::string> logLines(const RunRecord& record) {
         EXPECT_TRUE(record.logPath.has_value());
         return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
@@ -238,7 +221,6 @@ TEST_F(EndToEnd, AnIntervalJobRunsOnItsScheduleUntilItIsDisabled) {
     add(job);
     const Date added = clock.now();
     ASSERT_EQ(model->nextFireDate(job.id), added.adding(900));
-
     // A minute past the fire date.
     main.advance(960);
     const RunRecord first = finishedRun(1);
@@ -255,9 +237,7 @@ TEST_F(EndToEnd, AnIntervalJobRunsOnItsScheduleUntilItIsDisabled) {
     EXPECT_EQ(lines.back(), "Outcome: success");
     EXPECT_TRUE(model->statuses().empty());
     EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
-
-    // The next interval counts from that run's start, once the scheduler has
-    // heard of the finished run (its notice may come after the record's).
+    // The next interval counts from that run's start.
     main.runUntil([&] { return model->nextFireDate(job.id) == first.startedAt.adding(900); });
     ASSERT_EQ(model->nextFireDate(job.id), first.startedAt.adding(900));
     putOld(a / "changed.txt", "second, longer");
@@ -271,7 +251,6 @@ TEST_F(EndToEnd, AnIntervalJobRunsOnItsScheduleUntilItIsDisabled) {
     EXPECT_EQ(model->lastRecords().at(job.id), second);
     EXPECT_EQ(model->history(job.id), (std::vector<RunRecord>{second, first}));
     EXPECT_EQ(logLines(second).back(), "Outcome: success");
-
     job.isEnabled = false;
     update(job);
     EXPECT_EQ(model->nextFireDate(job.id), std::nullopt);
@@ -292,7 +271,6 @@ TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
     const Files before = filesIn(b);
     const SyncJob job = mirrorJob();
     add(job);
-
     model->runNow(job.id);
     ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
     const SyncPlan plan = *model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan;
@@ -301,7 +279,6 @@ TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
     EXPECT_EQ(parked.outcome.kind, RunOutcome::Case::needsReview);
     EXPECT_EQ(model->lastRecords().at(job.id), parked);
     EXPECT_EQ(filesIn(b), before);
-
     // Declined: nothing changes, and nothing waits any more.
     model->decline(job.id);
     ASSERT_TRUE(main.runUntil([&] { return !status(job.id); }));
@@ -311,7 +288,6 @@ TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
     EXPECT_FALSE(fs::exists(ArchiveDirectories::jobArchiveURL(b, job.id)));
     EXPECT_EQ(finished.size(), 1u);
     EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{parked});
-
     // Asked again a minute later and confirmed: the run goes through.
     main.advance(60);
     model->runNow(job.id);
@@ -333,9 +309,7 @@ TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
     EXPECT_TRUE(model->statuses().empty());
 }
 
-// A review sheet left open while a newer plan was parked: its Continue
-// confirms the plan it showed, so what the newer plan takes beyond it is
-// asked about again, not deleted.
+// A review sheet left open while a newer plan was parked confirms only what it showed.
 TEST_F(EndToEnd, AnOlderReviewConfirmedLateTakesNothingItDidNotShow) {
     putOld(a / "keep.txt", "same");
     putOld(b / "keep.txt", "same");
@@ -344,7 +318,6 @@ TEST_F(EndToEnd, AnOlderReviewConfirmedLateTakesNothingItDidNotShow) {
     job.options.archiveEnabled = false;
     add(job);
     const auto parkedPlan = [&] { return model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan; };
-
     model->runNow(job.id);
     ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
     const std::shared_ptr<const SyncPlan> older = parkedPlan();
@@ -356,13 +329,11 @@ TEST_F(EndToEnd, AnOlderReviewConfirmedLateTakesNothingItDidNotShow) {
     EXPECT_EQ(finishedRun(2).outcome.kind, RunOutcome::Case::needsReview);
     ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
     EXPECT_EQ(parkedPlan()->archives.size(), 70u);
-
     // The older sheet's Continue, clicked only now.
     model->confirm(job.id, older);
     EXPECT_EQ(finishedRun(3).outcome.kind, RunOutcome::Case::needsReview);
     ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
     EXPECT_EQ(filesIn(b), before);
-
     model->confirm(job.id, parkedPlan());
     EXPECT_EQ(finishedRun(4).outcome, RunOutcome::success());
     EXPECT_EQ(filesIn(b), filesIn(a));
@@ -378,14 +349,12 @@ TEST_F(EndToEnd, AShutdownDuringATransferCancelsTheRunAndLeavesNoHalfCopiedFile)
     add(job);
     bool insideAFile = false;
     rsync->throttle([this, &insideAFile] { main.post([&insideAFile] { insideAFile = true; }); });
-
     model->runNow(job.id);
     ASSERT_TRUE(main.runUntil([&] { return insideAFile; }));
     EXPECT_EQ(status(job.id), RunStatus::Kind::running);
     bool shutDown = false;
     model->shutdown([&] { shutDown = true; });
     ASSERT_TRUE(main.runUntil([&] { return shutDown; }));
-
     const RunRecord cancelled = finishedRun(1);
     EXPECT_EQ(cancelled.outcome, RunOutcome::cancelled());
     EXPECT_EQ(model->lastRecords().at(job.id), cancelled);
@@ -397,7 +366,6 @@ TEST_F(EndToEnd, AShutdownDuringATransferCancelsTheRunAndLeavesNoHalfCopiedFile)
     ASSERT_TRUE(fs::exists(piece));
     EXPECT_LT(fs::file_size(piece), bigSize);
     EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
-
     // No run is accepted any more.
     model->runNow(job.id);
     settle();

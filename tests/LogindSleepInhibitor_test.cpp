@@ -21,7 +21,6 @@ protected:
     void SetUp() override {
         if (!bus.running()) GTEST_SKIP() << bus.reason();
     }
-
     test::PrivateBus bus;
     LogindSleepInhibitor inhibitor;
 };
@@ -29,13 +28,11 @@ protected:
 TEST_F(LogindSleepInhibitorTest, BlocksSleepAndIdleForTheRunUntilReleased) {
     test::FakeLogind logind(bus.address());
     SleepAssertion assertion(inhibitor, std::string(SleepAssertion::runReason));
-
     const std::vector<test::FakeLogind::InhibitCall> expected{
         {"sleep:idle", "Kelto Sync", "Kelto Sync is synchronizing folders", "block"}};
     EXPECT_EQ(logind.calls(), expected);
     EXPECT_TRUE(assertion.isHeld());
     EXPECT_FALSE(logind.released(0));
-
     assertion.release();
     EXPECT_TRUE(logind.waitForRelease(0, releaseTimeout));
     assertion.release();
@@ -52,8 +49,7 @@ TEST_F(LogindSleepInhibitorTest, DestructionReleases) {
     EXPECT_TRUE(logind.waitForRelease(0, releaseTimeout));
 }
 
-// A child process such as rsync must not inherit the lock and keep the
-// system awake after the run has let go.
+// A child such as rsync must not inherit the lock.
 TEST_F(LogindSleepInhibitorTest, TheHeldDescriptorIsClosedOnExec) {
     test::FakeLogind logind(bus.address());
     const auto held = inhibitor.take("reason");

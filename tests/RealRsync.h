@@ -1,7 +1,6 @@
 #pragma once
 
-// Runs /usr/bin/rsync for tests, with the environment the runner gives every
-// child (LC_ALL=C, TZ=UTC0) unless a test overrides it.
+// Runs /usr/bin/rsync with the runner's environment (LC_ALL=C, TZ=UTC0) unless overridden.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -44,7 +43,6 @@ inline RsyncOutput runRealRsync(const std::vector<std::string>& args,
     envp.push_back(nullptr);
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
@@ -57,7 +55,6 @@ inline RsyncOutput runRealRsync(const std::vector<std::string>& args,
     close(outPipe[1]);
     close(errPipe[1]);
     if (rc != 0) throw std::runtime_error(std::string("spawn: ") + std::strerror(rc));
-
     RsyncOutput result;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};

@@ -1,5 +1,4 @@
-// Output captured from the real rsync (data/rsync/capture.sh), parsed whole
-// and byte by byte.
+// Output captured from the real rsync (data/rsync/capture.sh), parsed whole and byte by byte.
 
 #include "SyncEngine/RsyncOutputParser.h"
 #include "tests/support/RsyncLines.h"

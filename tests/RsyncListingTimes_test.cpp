@@ -1,5 +1,4 @@
-// Listing times must be the files' real instants, whatever this machine's
-// time zone is or was: rsync runs with TZ=UTC0 and the parser reads UTC.
+// Listing times are the files' real instants whatever the time zone (TZ=UTC0, parsed as UTC).
 
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncOutputParser.h"
@@ -90,7 +89,6 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         ASSERT_EQ(secondPass - firstPass, 3600);
         createWithTime(tmp.path() / "edt", firstPass);
         createWithTime(tmp.path() / "est", secondPass);
-
         // In local time rsync prints both the same way: the text cannot tell them apart.
         const auto local = runRealRsync({"--list-only", "--recursive", (tmp.path() / "").string()},
                                         {{"LC_ALL", "C"}, {"TZ", "America/New_York"}});
@@ -99,7 +97,6 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         while ((pos = local.out.find("2026/11/01 01:30:00", pos)) != std::string::npos) ++ambiguous, ++pos;
         ASSERT_EQ(ambiguous, 2u) << local.out;
     }
-
     // Whatever zone the app itself runs in, each entry has the file's own time.
     for (const char* appZone : {"America/New_York", "Asia/Kolkata", "UTC0"}) {
         ZoneScope zone(appZone);
@@ -112,8 +109,7 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
     }
 }
 
-// rsync prints the year right-aligned in four columns and the whole time in
-// 19 characters: tmpfs keeps times on either side of that.
+// rsync pads or cuts years outside four digits: tmpfs keeps such times.
 TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
     std::string whyNot;
     const auto tmpfs = test::TmpfsFolder::make(whyNot);
@@ -126,7 +122,6 @@ TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
         {"ylast", INT64_MAX}};  // no broken-down time at all
     for (const auto& [name, t] : whole) createWithTime(tmpfs->path() / name, t);
     for (const auto& [name, t] : cut) createWithTime(tmpfs->path() / name, t);
-
     const auto entries = list(tmpfs->path(), {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
     for (const auto& [name, t] : whole) {
         ASSERT_TRUE(entries.contains(name)) << name;

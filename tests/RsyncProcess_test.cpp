@@ -36,7 +36,6 @@ using test::readFile;
 struct Capture {
     std::vector<std::string> raw;
     std::vector<RsyncEvent> events;
-
     RsyncProcess::RawLineHandler rawHandler() {
         return [this](std::string_view line) { raw.emplace_back(line); };
     }
@@ -78,13 +77,11 @@ TEST(RsyncProcess, StoppedTokenNeverStartsTheChild) {
     std::stop_source source;
     source.request_stop();
     Capture capture;
-
     const auto exit = process.run({}, Mode::transfer, source.get_token(), capture.rawHandler(), capture.eventHandler());
     EXPECT_EQ(exit, RsyncExit(20, {}));
     EXPECT_EQ(exitClass(exit), ExitClass::cancelled);
     EXPECT_TRUE(capture.raw.empty() && capture.events.empty());
     EXPECT_FALSE(std::filesystem::exists(marker));
-
     // Not even a missing executable is noticed.
     const RsyncProcess missing{dir.path() / "missing"};
     EXPECT_EQ(missing.run({}, Mode::transfer, source.get_token(), nullptr, capture.eventHandler()).code, 20);
@@ -113,15 +110,13 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     ::setenv("LC_ALL", "de_DE.UTF-8", 1);
     ::setenv("TZ", "Europe/Berlin", 1);
     ::setenv("KELTO_PROBE", "kept", 1);
-    // What an application might have done: ignore SIGPIPE, block SIGTERM and
-    // leave a descriptor open across exec.
+    // What an application might have done to its signals and descriptors.
     const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
     sigset_t term, oldMask;
     sigemptyset(&term);
     sigaddset(&term, SIGTERM);
     ::pthread_sigmask(SIG_BLOCK, &term, &oldMask);
     const int leaked = ::open("/dev/null", O_RDONLY);  // no O_CLOEXEC on purpose
-
     const auto script = dir.script("env.sh",
                                     "echo \"LC_ALL=$LC_ALL TZ=$TZ KELTO_PROBE=$KELTO_PROBE\"\n"
                                     "grep -E '^Sig(Blk|Ign)' /proc/self/status\n"
@@ -129,14 +124,12 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
                                     "exit 0");
     Capture capture;
     const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
-
     ::close(leaked);
     ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
     ::signal(SIGPIPE, oldPipe);
     ::unsetenv("LC_ALL");
     ::unsetenv("TZ");
     ::unsetenv("KELTO_PROBE");
-
     EXPECT_EQ(exit.code, 0);
     const auto lines = capture.diagnostics();
     ASSERT_EQ(lines.size(), 3u);
@@ -148,8 +141,7 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     EXPECT_EQ(ignored & ((1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1))), 0u) << lines[2];
 }
 
-// A crash or a kill of the process that ran rsync takes rsync down with it:
-// one left running would go on writing into the destination unwatched.
+// rsync dies with the process that started it.
 TEST(RsyncProcess, TheChildDiesWithTheProcessThatStartedIt) {
     TempDir dir;
     const auto pidFile = dir.path() / "pid";
@@ -181,9 +173,7 @@ TEST(RsyncProcess, TheChildDiesWithTheProcessThatStartedIt) {
     ::waitpid(runner, nullptr, 0);
     ::close(runnerExit);
     ASSERT_GT(child, 0);
-
-    // No such process is one that already died and was reaped; any other
-    // refusal leaves its end unknown, which is no pass.
+    // ESRCH: already died and reaped; any other refusal is no pass.
     const int childExit = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
     ASSERT_TRUE(childExit >= 0 || errno == ESRCH) << "cannot watch the child: " << std::strerror(errno);
     if (childExit < 0) return;
@@ -204,7 +194,6 @@ TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
                                     "printf -- '-rw-r--r-- 12 2024/01/02 03:04:05 a file'");
     Capture capture;
     const auto exit = RsyncProcess{script}.run({}, Mode::listOnly, {}, capture.rawHandler(), capture.eventHandler());
-
     EXPECT_EQ(exit, RsyncExit(0, {"oops"}));
     auto raw = capture.raw;
     std::sort(raw.begin(), raw.end());
@@ -228,7 +217,6 @@ TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
                                     "exit 12");
     Capture capture;
     const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
-
     EXPECT_EQ(exit.code, 12);
     EXPECT_EQ(capture.diagnostics().size(), 60u);
     ASSERT_EQ(exit.stderrTail.size(), 50u);
@@ -239,9 +227,7 @@ TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
     EXPECT_EQ(capture.events.front().asItem()->path, "new file");
 }
 
-// rsync reaches the source by this process's descriptor; what it says of the
-// source's items names the folder, as the user knows it, in the log, the
-// diagnostics and the tail alike.
+// rsync's messages about the held source name the folder as the user knows it.
 TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
     TempDir dir;
     std::filesystem::create_directories(dir / "source folder");
@@ -259,7 +245,6 @@ TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
                                                       capture.rawHandler(), capture.eventHandler());
     ::close(source);
     ::close(destination);
-
     const std::string folder = std::filesystem::canonical(dir / "source folder").native() + "/";
     const std::vector<std::string> expected{"file has vanished: \"" + folder + "gone\"",
                                             "rsync: read errors mapping \"" + folder + "sub/x\": " + folder};
@@ -269,8 +254,7 @@ TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
     EXPECT_EQ(capture.raw, expected);
 }
 
-// In a PID namespace whose /proc is not its own, this process's number there
-// is another process's: rsync reaches the source by a descriptor it inherits.
+// In a PID namespace on a /proc not its own, rsync still reaches the source.
 TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) {
     TempDir dir;
     std::filesystem::create_directories(dir / "source");
@@ -303,8 +287,7 @@ TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) 
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: rsync failed, 2: nothing copied, 3: the run crashed, 4: it threw";
 }
 
-// A process started without its standard descriptors opens the held
-// folders there: rsync still reaches those folders, not its own pipes.
+// Held folders opened at descriptors 1 and 2 still reach rsync.
 TEST(RsyncProcess, HeldFoldersAtTheStandardDescriptorsStillReachRsync) {
     TempDir dir;
     std::filesystem::create_directories(dir / "source");
@@ -388,9 +371,7 @@ TEST(RsyncProcess, HandlerErrorKillsTheChildAndPropagates) {
     EXPECT_TRUE(isGoneOrZombie(pid));
 }
 
-// A child killed by a signal we did not send says nothing itself: the run
-// names the signal in words, in the tail (the run's message), the log and
-// the diagnostics.
+// A child killed by a signal we did not send: the run names it in words.
 TEST(RsyncProcess, ASignalFromElsewhereIsNamedInWords) {
     TempDir dir;
     for (const auto& [signal, words] : {std::pair{"KILL", "SIGKILL (Killed)"}, std::pair{"TERM", "SIGTERM (Terminated)"},
@@ -443,11 +424,9 @@ TEST(RsyncProcess, PipesHeldForeverStillEndTheRunAfterTheGrace) {
     const auto start = std::chrono::steady_clock::now();
     const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
     const double elapsed = secondsSince(start);
-
     const pid_t escapedPid = std::stoi(readFile(escaped));
     const bool escapedAlive = !isGoneOrZombie(escapedPid);
     ::kill(escapedPid, SIGKILL);
-
     EXPECT_EQ(exit.code, 0);  // not a cancellation: the child's own status
     // The abandoned output is reported, so the run's log and errors show it.
     ASSERT_EQ(capture.diagnostics().size(), 2u);
@@ -465,7 +444,6 @@ TEST(RsyncProcess, ConcurrentRunsHoldNoneOfEachOthersPipes) {
     TempDir dir;
     const auto slow = dir.script("slow.sh", std::string("echo slow\nsleep 1\n") + listForeignPipes);
     const auto quick = dir.script("quick.sh", std::string("echo quick\n") + listForeignPipes);
-
     std::promise<void> slowStarted;
     auto slowRun = std::async(std::launch::async, [&] {
         Capture capture;
@@ -476,7 +454,6 @@ TEST(RsyncProcess, ConcurrentRunsHoldNoneOfEachOthersPipes) {
         return capture.diagnostics();
     });
     slowStarted.get_future().wait();
-
     Capture quickCapture;
     const auto start = std::chrono::steady_clock::now();
     RsyncProcess{quick}.run({}, Mode::transfer, {}, nullptr, quickCapture.eventHandler());

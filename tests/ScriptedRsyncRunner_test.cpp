@@ -1,7 +1,5 @@
-// The scripted runner the engine tests use: what it delivers must be what the
-// real runner delivers for the same output, and its stops must behave alike.
+// The scripted runner delivers what the real runner delivers, and stops alike.
 
-#include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncProcess.h"
 #include "tests/support/RsyncLines.h"
 #include "tests/support/ScriptedRsyncRunner.h"
@@ -12,7 +10,6 @@
 #include <fstream>
 #include <future>
 #include <latch>
-#include <stdexcept>
 #include <tuple>
 
 using namespace kelto;
@@ -27,7 +24,6 @@ struct Delivered {
     std::vector<std::string> raw;
     std::vector<decltype(RsyncEvent::payload)> events;
     RsyncExit exit;
-
     static Delivered of(const RsyncRunner& runner, Mode mode, const std::vector<std::string>& arguments = {},
                         std::stop_token stop = {}) {
         Delivered d;
@@ -48,26 +44,9 @@ RsyncProcess shellScript(const TemporaryFolder& tmp, const std::string& body) {
     return RsyncProcess(tmp.script("script.sh", body));
 }
 
-std::vector<std::string> listingOf(const std::filesystem::path& root) {
-    RsyncInvocation invocation;
-    invocation.operation = RsyncOperation::listOnly();
-    invocation.source = root;
-    return RsyncArguments::build(invocation);
-}
-
-std::vector<std::string> transfer(const std::filesystem::path& from, const std::filesystem::path& to, bool dryRun) {
-    RsyncInvocation invocation;
-    invocation.operation = RsyncOperation::mirror();
-    invocation.source = from;
-    invocation.destination = to;
-    invocation.dryRun = dryRun;
-    return RsyncArguments::build(invocation);
-}
-
 }  // namespace
 
-// Captured standard output, and standard error with more lines than the
-// tail keeps, an invalid byte and no last line end; each cut into chunks.
+// Captured output, and stderr past the tail with an invalid byte and no last line end, in chunks.
 TEST(ScriptedRsyncRunner, DeliversWhatTheRealRunnerDeliversForTheSameOutput) {
     TemporaryFolder tmp;
     std::string errors;
@@ -83,7 +62,6 @@ TEST(ScriptedRsyncRunner, DeliversWhatTheRealRunnerDeliversForTheSameOutput) {
         std::ofstream(tmp / "bytes", std::ios::binary) << bytes;
         const std::string cat = "cat '" + (tmp / "bytes").native() + "'" + (toStderr ? " >&2; exit 23" : "");
         const Delivered real = Delivered::of(shellScript(tmp, cat), mode);
-
         Script script;
         Script::Step& step = script.expect();
         if (toStderr) step.err(bytes.substr(0, 7)).err(bytes.substr(7)).exit(23);
@@ -99,49 +77,6 @@ TEST(ScriptedRsyncRunner, DeliversWhatTheRealRunnerDeliversForTheSameOutput) {
     }
 }
 
-TEST(ScriptedRsyncRunner, StepsGoToTheCallsTheirMatchersAcceptInOrder) {
-    Script script;
-    script.expect(Script::listing("/b")).out(RsyncLines::listed(EntryKind::file, 1, 0, "on b"));
-    script.expect(Script::listing()).out(RsyncLines::listed(EntryKind::file, 1, 0, "first"));
-    script.expect(Script::listing()).out(RsyncLines::listed(EntryKind::file, 1, 0, "second"));
-    script.expect(Script::transferTo("/a")).exit(23);
-    script.expect(Script::dryRun()).exit(24);
-
-    auto firstName = [](const Delivered& d) { return std::get<ListEntry>(d.events.at(0)).path; };
-    EXPECT_EQ(firstName(Delivered::of(script, Mode::listOnly, listingOf("/a"))), "first");
-    EXPECT_EQ(firstName(Delivered::of(script, Mode::listOnly, listingOf("/b"))), "on b");
-    EXPECT_EQ(Delivered::of(script, Mode::transfer, transfer("/b", "/a", true)).exit.code, 24);
-    EXPECT_EQ(Delivered::of(script, Mode::transfer, transfer("/b", "/a", false)).exit.code, 23);
-    EXPECT_EQ(script.unusedSteps(), 1u);
-    EXPECT_EQ(firstName(Delivered::of(script, Mode::listOnly, listingOf("/b"))), "second");
-    EXPECT_EQ(script.unusedSteps(), 0u);
-    EXPECT_THROW(Delivered::of(script, Mode::listOnly, listingOf("/a")), std::logic_error);
-
-    const auto calls = script.calls();
-    ASSERT_EQ(calls.size(), 6u);
-    EXPECT_EQ(calls[2].arguments, transfer("/b", "/a", true));
-    EXPECT_EQ(calls[2].mode, Mode::transfer);
-    EXPECT_EQ(calls[0].option("--exclude"), "/.KeltoSync");
-    EXPECT_EQ(calls[0].option("--files-from"), std::nullopt);
-}
-
-TEST(ScriptedRsyncRunner, TheFallbackTakesUnscriptedCallsAndPassThroughRunsIt) {
-    Script fallback;
-    fallback.expect().out(">f+++++++++ 1 0 from fallback\n").err("fallback said\n").exit(0);
-    fallback.expect().err("fallback failed\n").exit(11);
-    fallback.expect().err("unscripted\n").exit(23);
-    const RsyncRunner& real = fallback;  // another script standing in for the real runner
-    Script script(real);
-    script.expect().passThrough().err("after\n").exit(24);
-    script.expect().passThrough().err("never\n").exit(0);
-
-    const Delivered both = Delivered::of(script, Mode::transfer);
-    EXPECT_EQ(both.exit, RsyncExit(24, {"fallback said", "after"}));
-    EXPECT_EQ(std::get<ItemizedChange>(both.events.at(0)).path, "from fallback");
-    EXPECT_EQ(Delivered::of(script, Mode::transfer).exit, RsyncExit(11, {"fallback failed"}));  // its failure ends the step
-    EXPECT_EQ(Delivered::of(script, Mode::transfer).exit, RsyncExit(23, {"unscripted"}));
-}
-
 TEST(ScriptedRsyncRunner, AStopEndsTheReplayWithTwentyAsTheRealRunnerDoes) {
     Script script;
     std::stop_source stopped;
@@ -151,7 +86,6 @@ TEST(ScriptedRsyncRunner, AStopEndsTheReplayWithTwentyAsTheRealRunnerDoes) {
     EXPECT_EQ(onEntry.exit, RsyncExit(20, {}));
     EXPECT_TRUE(onEntry.raw.empty() && onEntry.events.empty() && script.calls().empty());
     EXPECT_EQ(script.unusedSteps(), 1u);  // the run never started
-
     // Lines begun before the stop still arrive; nothing after it does.
     std::stop_source midway;
     Script part;
@@ -159,13 +93,11 @@ TEST(ScriptedRsyncRunner, AStopEndsTheReplayWithTwentyAsTheRealRunnerDoes) {
     const Delivered cut = Delivered::of(part, Mode::transfer, {}, midway.get_token());
     EXPECT_EQ(cut.exit, RsyncExit(20, {"before"}));
     EXPECT_EQ(cut.raw, (std::vector<std::string>{"before", "partial"}));
-
     // rsync had ended when the stop came: its own code stands.
     std::stop_source late;
     Script ended;
     ended.expect().err("done\n").stopAt(late).exit(23);
     EXPECT_EQ(Delivered::of(ended, Mode::transfer, {}, late.get_token()).exit, RsyncExit(23, {"done"}));
-
     // A run waiting for the stop ends when another thread requests it.
     std::stop_source other;
     std::latch waiting(1);

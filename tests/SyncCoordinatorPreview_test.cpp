@@ -31,7 +31,6 @@ struct CoordinatorPreview : ::testing::Test {
     std::shared_ptr<test::ScriptedRsyncRunner> runner = std::make_shared<test::ScriptedRsyncRunner>(rsync);
     test::FakeSleepInhibitor inhibitor;
     test::FakeVolumeEjector ejector;
-
     SyncCoordinator coordinator{{
         .jobs = [this] { return jobs; },
         .rsync = runner,
@@ -46,14 +45,12 @@ struct CoordinatorPreview : ::testing::Test {
         .ejector = ejector,
         .clock = SystemClock::shared(),
     }};
-
     CoordinatorPreview() {
         source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system"));
         tmp.write("a/new.txt", "new");
         tmp.write("a/dir/inner.txt", "inner");
         tmp.write("b/old.txt", "old");
     }
-
     Uuid addJob(SyncMode mode) {
         SyncJob job = SyncJob::newJob("Job");
         job.mode = mode;
@@ -62,7 +59,6 @@ struct CoordinatorPreview : ::testing::Test {
         jobs.push_back(job);
         return job.id;
     }
-
     static std::vector<std::string> copiedTo(const SyncPlan& plan, Side side) {
         std::vector<std::string> paths;
         for (const PlannedCopy& copy : plan.copies)
@@ -80,7 +76,6 @@ TEST_F(CoordinatorPreview, AMirrorPreviewPlansWithRsyncAndChangesNothing) {
     EXPECT_FALSE(runner->calls().empty());
     EXPECT_EQ(namesIn(tmp / "b"), std::set<std::string>{"old.txt"});
     EXPECT_FALSE(fs::exists(tmp / "logs"));
-
     // A preview already stopped resolves and then starts no rsync.
     const std::size_t callsBefore = runner->calls().size();
     std::stop_source stop;
@@ -94,7 +89,6 @@ TEST_F(CoordinatorPreview, ATwoWayJobThatNeverRanLeavesNoBaselineBehind) {
     const SyncPlan plan = coordinator.preview(id, {});
     EXPECT_EQ(copiedTo(plan, Side::b), (std::vector<std::string>{"dir/inner.txt", "new.txt"}));
     EXPECT_EQ(copiedTo(plan, Side::a), std::vector<std::string>{"old.txt"});
-
     EXPECT_EQ(coordinator.baselineFile(id), tmp / "support/state" / (id.string() + ".sqlite"));
     EXPECT_FALSE(fs::exists(tmp / "support/state"));
     EXPECT_EQ(namesIn(tmp / "a"), (std::set<std::string>{"dir", "new.txt"}));

@@ -1,6 +1,4 @@
-// How a two-way run combines rsync's exit codes, stops early and trims its
-// error lines. The listings and some transfers are the real rsync's; the
-// failing transfers are scripted.
+// How a two-way run combines rsync's exit codes, stops early and trims its error lines.
 
 #include "tests/TwoWayEngineFixture.h"
 
@@ -11,8 +9,7 @@ using Script = ScriptedRsyncRunner;
 
 class TwoWayExitTest : public TwoWayEngineTest {
 protected:
-    // x changed on A, y changed on B, z deleted on B: a copy each way and a
-    // deletion on A.
+    // x changed on A, y on B, z deleted on B.
     TwoWayPlan prepare() {
         startInStep({"x", "y", "z"});
         putAt(a / "x", "new x", t0 + 10);
@@ -20,9 +17,7 @@ protected:
         fs::remove(b / "z");
         return plan().second;
     }
-
-    // The n-th transfer: with `real` the real rsync runs first; then
-    // `extra`, "rsync error n" and the code.
+    // Scripted transfers: real first where asked, then `extra`, "rsync error n" and the code.
     void scriptTransfers(const std::vector<std::pair<bool, int>>& steps, const std::string& extra = "") {
         for (std::size_t i = 0; i < steps.size(); ++i) {
             Script::Step& step = script.expect(Script::transfer());
@@ -30,7 +25,6 @@ protected:
             step.err(extra + "rsync error " + std::to_string(i + 1) + "\n").exit(steps[i].second);
         }
     }
-
     std::size_t transferCount() const {
         const auto calls = script.calls();
         return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [](const Script::Call& call) {
@@ -66,7 +60,6 @@ TEST_F(TwoWayExitTest, ADirectionEndingPartWayConfirmsOnlyWhatRsyncItemised) {
         .then([&] { putAt(b / "x", "new x", t0 + 10); })  // what rsync wrote
         .err(failed + "\n")
         .exit(23);
-
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(23, {failed}));
     EXPECT_EQ(stats.filesCopied, 1);
@@ -136,9 +129,7 @@ TEST_F(TwoWayExitTest, CancellingWhileBToARunsEndsWithTwentyAndKeepsTheBaseline)
     for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
 }
 
-// The lists of paths handed to rsync name what the user's folders hold: they
-// lie in the job's own folder, the user's alone, and what a killed run left
-// there goes at the next run.
+// The lists of paths handed to rsync are the user's alone; a killed run's are cleared.
 TEST_F(TwoWayExitTest, TheListsOfPathsAreTheUsersAloneAndAKilledRunsAreCleared) {
     const TwoWayPlan twoWay = prepare();
     fs::create_directories(engine.listFolder);

@@ -24,9 +24,7 @@ protected:
     void SetUp() override {
         if (!bus.running()) GTEST_SKIP() << bus.reason();
     }
-
     test::FakeUDisks& udisks(Disk disk) { return fake.emplace(bus.address(), std::move(disk)); }
-
     // The error eject throws, or nothing when it succeeds.
     std::optional<VolumeEjectError> ejectError(const std::filesystem::path& root) {
         try {
@@ -36,7 +34,6 @@ protected:
         }
         return std::nullopt;
     }
-
     test::PrivateBus bus;
     std::optional<test::FakeUDisks> fake;
     UDisksVolumeEjector ejector;
@@ -61,8 +58,7 @@ TEST_F(UDisksVolumeEjectorTest, OnlyUnmountsWhatHasNoDriveToStop) {
     EXPECT_EQ(service.calls(), (Strings{unmount, std::string("Unmount ") + test::FakeUDisks::loopPath}));
 }
 
-// The unlocked file system of an encrypted disk has no drive of its own:
-// the disk is locked again, then its drive is stopped like any other.
+// An encrypted disk is locked again, then its drive is stopped.
 TEST_F(UDisksVolumeEjectorTest, LocksAnEncryptedDiskThenPowersItsDriveOff) {
     auto& service = udisks({stick, true, true, true});
     ejector.eject(stick);
