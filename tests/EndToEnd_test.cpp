@@ -263,53 +263,9 @@ TEST_F(EndToEnd, AnIntervalJobRunsOnItsScheduleUntilItIsDisabled) {
     EXPECT_EQ(readFile(b / "changed.txt"), "second, longer");
 }
 
-TEST_F(EndToEnd, AManualRunOverTheDeletionGuardWaitsForTheUsersWord) {
-    putOld(a / "keep.txt", "same");
-    putOld(b / "keep.txt", "same");
-    // Far more than a fifth of the destination, and more than 50 files.
-    for (int i = 0; i < 60; ++i) putOld(b / "old" / ("file-" + std::to_string(i) + ".txt"), std::to_string(i));
-    const Files before = filesIn(b);
-    const SyncJob job = mirrorJob();
-    add(job);
-    model->runNow(job.id);
-    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
-    const SyncPlan plan = *model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan;
-    EXPECT_GE(plan.archives.size(), 60u);
-    const RunRecord parked = finishedRun(1);
-    EXPECT_EQ(parked.outcome.kind, RunOutcome::Case::needsReview);
-    EXPECT_EQ(model->lastRecords().at(job.id), parked);
-    EXPECT_EQ(filesIn(b), before);
-    // Declined: nothing changes, and nothing waits any more.
-    model->decline(job.id);
-    ASSERT_TRUE(main.runUntil([&] { return !status(job.id); }));
-    settle();
-    EXPECT_EQ(filesIn(b), before);
-    EXPECT_EQ(filesIn(a), (Files{{"keep.txt", "same"}}));
-    EXPECT_FALSE(fs::exists(ArchiveDirectories::jobArchiveURL(b, job.id)));
-    EXPECT_EQ(finished.size(), 1u);
-    EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{parked});
-    // Asked again a minute later and confirmed: the run goes through.
-    main.advance(60);
-    model->runNow(job.id);
-    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
-    const RunRecord parkedAgain = finishedRun(2);
-    main.advance(60);
-    model->confirm(job.id, model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan);
-    const RunRecord confirmed = finishedRun(3);
-    EXPECT_EQ(confirmed.trigger, RunTrigger::manual);
-    EXPECT_EQ(confirmed.outcome, RunOutcome::success());
-    EXPECT_EQ(filesIn(b), filesIn(a));
-    Files archived;
-    for (const auto& [path, content] : before)
-        if (path != "keep.txt") archived[path] = content;
-    EXPECT_EQ(archivedBy(b, confirmed), archived);
-    EXPECT_EQ(model->lastRecords().at(job.id), confirmed);
-    EXPECT_EQ(model->history(job.id), (std::vector<RunRecord>{confirmed, parkedAgain, parked}));
-    settle();
-    EXPECT_TRUE(model->statuses().empty());
-}
-
-// A review sheet left open while a newer plan was parked confirms only what it showed.
+// A manual run over the deletion guard waits for the user's word: declined,
+// nothing changes; a review left open while a newer plan was parked
+// confirms only what it showed; the newest plan confirmed goes through.
 TEST_F(EndToEnd, AnOlderReviewConfirmedLateTakesNothingItDidNotShow) {
     putOld(a / "keep.txt", "same");
     putOld(b / "keep.txt", "same");
@@ -318,25 +274,46 @@ TEST_F(EndToEnd, AnOlderReviewConfirmedLateTakesNothingItDidNotShow) {
     job.options.archiveEnabled = false;
     add(job);
     const auto parkedPlan = [&] { return model->statuses().at(job.id).as<RunStatus::AwaitingConfirmation>()->plan; };
+    const auto parks = [&] { return main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }); };
     model->runNow(job.id);
-    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
+    ASSERT_TRUE(parks());
+    const RunRecord parked = finishedRun(1);
+    EXPECT_EQ(parked.outcome.kind, RunOutcome::Case::needsReview);
+    EXPECT_EQ(model->lastRecords().at(job.id), parked);
+    const Files before = filesIn(b);
+    model->decline(job.id);
+    ASSERT_TRUE(main.runUntil([&] { return !status(job.id); }));
+    settle();
+    EXPECT_EQ(filesIn(b), before);
+    EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{parked});
+
+    main.advance(60);
+    model->runNow(job.id);
+    ASSERT_TRUE(parks());
     const std::shared_ptr<const SyncPlan> older = parkedPlan();
     EXPECT_EQ(older->archives.size(), 60u);
     // More files to delete since: confirming the older review parks the run again.
     for (int i = 0; i < 10; ++i) putOld(b / "new" / ("file-" + std::to_string(i) + ".txt"), std::to_string(i));
-    const Files before = filesIn(b);
+    const Files more = filesIn(b);
     model->confirm(job.id, older);
-    EXPECT_EQ(finishedRun(2).outcome.kind, RunOutcome::Case::needsReview);
-    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
+    EXPECT_EQ(finishedRun(3).outcome.kind, RunOutcome::Case::needsReview);
+    ASSERT_TRUE(parks());
     EXPECT_EQ(parkedPlan()->archives.size(), 70u);
     // The older sheet's Continue, clicked only now.
     model->confirm(job.id, older);
-    EXPECT_EQ(finishedRun(3).outcome.kind, RunOutcome::Case::needsReview);
-    ASSERT_TRUE(main.runUntil([&] { return status(job.id) == RunStatus::Kind::awaitingConfirmation; }));
-    EXPECT_EQ(filesIn(b), before);
+    EXPECT_EQ(finishedRun(4).outcome.kind, RunOutcome::Case::needsReview);
+    ASSERT_TRUE(parks());
+    EXPECT_EQ(filesIn(b), more);
+    main.advance(60);
     model->confirm(job.id, parkedPlan());
-    EXPECT_EQ(finishedRun(4).outcome, RunOutcome::success());
+    const RunRecord confirmed = finishedRun(5);
+    EXPECT_EQ(confirmed.trigger, RunTrigger::manual);
+    EXPECT_EQ(confirmed.outcome, RunOutcome::success());
     EXPECT_EQ(filesIn(b), filesIn(a));
+    EXPECT_EQ(model->lastRecords().at(job.id), confirmed);
+    EXPECT_EQ(model->history(job.id).size(), 5u);
+    settle();
+    EXPECT_TRUE(model->statuses().empty());
 }
 
 TEST_F(EndToEnd, AShutdownDuringATransferCancelsTheRunAndLeavesNoHalfCopiedFile) {

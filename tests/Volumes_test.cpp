@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <optional>
 
 namespace kelto {
 namespace {
@@ -33,16 +34,24 @@ std::string freshUuid() { return Uuid::random().lowerString(); }
     const auto volume = test::Ext4Volume::make(whyNot_##volume, label, uuid);        \
     if (!volume) GTEST_SKIP() << "needs a mounted ext4 image: " << whyNot_##volume
 
-// A sysfs tree flagging the devices of given folders removable.
-struct RemovableSysfs {
-    test::TemporaryFolder root;
-    void flag(const fs::path& onDevice) {
+// The volume source over a sysfs tree that flags the device of `onDevice`'s
+// file system removable, as a USB stick's would be.
+struct RemovableSystem {
+    test::TemporaryFolder sysfs;
+    std::optional<LinuxVolumeSource> system;
+    explicit RemovableSystem(const fs::path& onDevice) {
         struct stat info {};
-        ASSERT_EQ(::stat(onDevice.c_str(), &info), 0);
+        EXPECT_EQ(::stat(onDevice.c_str(), &info), 0);
         const std::string name = std::to_string(major(info.st_dev)) + ":" + std::to_string(minor(info.st_dev));
-        root.write("devices/" + name + "/removable", "1\n");
-        fs::create_directories(root / "dev/block");
-        fs::create_directory_symlink(root / "devices" / name, root / "dev/block" / name);
+        sysfs.write("devices/" + name + "/removable", "1\n");
+        fs::create_directories(sysfs / "dev/block");
+        fs::create_directory_symlink(sysfs / "devices" / name, sysfs / "dev/block" / name);
+        system.emplace(LinuxVolumeSource::Options{"/proc/self/mountinfo", sysfs.path(), {}, {}, {}, nullptr});
+    }
+    Endpoint endpoint(const fs::path& folder) const { return VolumeInspector::endpoint(folder, *system); }
+    EndpointResolution resolve(const Endpoint& endpoint) const {
+        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(*system),
+                                         [&](const fs::path& p) { return VolumeInspector::identity(p, *system); });
     }
 };
 
@@ -76,53 +85,35 @@ TEST(RealVolumes, Ext4ImageCarriesItsUuidLabelAndInodes) {
 
 TEST(RealVolumes, RemountedElsewhereResolvesToTheNewPlace) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOMOVE", freshUuid());
-    RemovableSysfs sysfs;
-    sysfs.flag(volume->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr});
-    const auto identityAt = [&](const fs::path& p) { return VolumeInspector::identity(p, system); };
+    const RemovableSystem removable(volume->path());
     fs::create_directories(*volume / "Backups/laptop");
-    const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Backups/laptop", system);
+    const Endpoint endpoint = removable.endpoint(*volume / "Backups/laptop");
     ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
-    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system), identityAt),
-              EndpointResolution::available(*volume / "Backups/laptop"));
+    EXPECT_EQ(removable.resolve(endpoint), EndpointResolution::available(*volume / "Backups/laptop"));
     const fs::path before = volume->path();
     ASSERT_TRUE(volume->remountElsewhere());
     ASSERT_NE(volume->path(), before);
-    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system), identityAt),
-              EndpointResolution::available(*volume / "Backups/laptop"));
+    EXPECT_EQ(removable.resolve(endpoint), EndpointResolution::available(*volume / "Backups/laptop"));
 }
 
 TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
     Endpoint endpoint;
     {
         MAKE_VOLUME_OR_SKIP(original, "KELTOSAME", freshUuid());
-        RemovableSysfs sysfs;
-        sysfs.flag(original->path());
-        endpoint = VolumeInspector::endpoint(original->path(), LinuxVolumeSource({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr}));
+        endpoint = RemovableSystem(original->path()).endpoint(original->path());
         ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
     }
     MAKE_VOLUME_OR_SKIP(impostor, "KELTOSAME", freshUuid());
-    RemovableSysfs sysfs;
-    sysfs.flag(impostor->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr});
-    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
-                                        [&](const fs::path& p) { return VolumeInspector::identity(p, system); }),
-              EndpointResolution::identityMismatch());
+    EXPECT_EQ(RemovableSystem(impostor->path()).resolve(endpoint), EndpointResolution::identityMismatch());
 }
 
 // A sub-folder bind-mounted and listed before the disk's own mount.
 TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());
-    RemovableSysfs sysfs;
-    sysfs.flag(volume->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr});
-    const auto resolve = [&](const Endpoint& endpoint) {
-        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
-                                         [&](const fs::path& p) { return VolumeInspector::identity(p, system); });
-    };
+    const RemovableSystem removable(volume->path());
     fs::create_directories(*volume / "Docs");
     fs::create_directories(*volume / "sub/Docs");
-    const Endpoint docs = VolumeInspector::endpoint(*volume / "Docs", system);
+    const Endpoint docs = removable.endpoint(*volume / "Docs");
     ASSERT_EQ(docs.volume.kind, VolumeKind::removable);
     const test::TemporaryFolder bind;
     ASSERT_EQ(test::runQuietly({"mount", "--bind", (*volume / "sub").native(), bind.path().native()}), 0);
@@ -130,10 +121,10 @@ TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
         &bind.path(), [](const fs::path* p) { test::runQuietly({"umount", p->native()}); });
     // The disk's own mount now comes after the bind mount in the table.
     ASSERT_TRUE(volume->remountElsewhere());
-    EXPECT_EQ(resolve(docs), EndpointResolution::available(*volume / "Docs"));
-    const Endpoint inBind = VolumeInspector::endpoint(bind / "Docs", system);
+    EXPECT_EQ(removable.resolve(docs), EndpointResolution::available(*volume / "Docs"));
+    const Endpoint inBind = removable.endpoint(bind / "Docs");
     EXPECT_EQ(inBind.relativePath, "sub/Docs");
-    EXPECT_EQ(resolve(inBind), EndpointResolution::available(bind / "Docs"));
+    EXPECT_EQ(removable.resolve(inBind), EndpointResolution::available(bind / "Docs"));
 }
 
 // Trees reach each other through real mounts of every kind; a disk mounted inside does not.
