@@ -7,6 +7,7 @@
 #include "SyncEngine/TwoWayEngine.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "tests/OneWayEngineFixture.h"
+#include "tests/support/TestVolumes.h"
 
 #include <map>
 #include <set>
@@ -106,6 +107,46 @@ protected:
     std::optional<Baseline> storedBaseline() { return BaselineStore(baselineFile, true).load(uuidA, uuidB); }
     fs::path archiveOf(const fs::path& root) const {
         return root / ArchiveDirectories::runFolderRelativePath(job.id, runID);
+    }
+
+    // Starts again from empty sides with the archive on or off.
+    void resetSides(bool archive) {
+        job.options.archiveEnabled = archive;
+        log.lines.clear();
+        for (const fs::path& p : {a, b, baselineFile}) fs::remove_all(p);
+        fs::create_directories(a);
+        fs::create_directories(b);
+    }
+
+    // report.txt for B, back.txt for A, gone.txt deleted on A: the plan, under a fresh run identifier.
+    TwoWayPlan planThreeWays() {
+        startInStep({"report.txt", "gone.txt", "back.txt"});
+        putAt(a / "report.txt", "from A", t0 + 100);
+        fs::remove(a / "gone.txt");
+        putAt(b / "back.txt", "from B", t0 + 100);
+        const TwoWayPlan p = plan().second;
+        EXPECT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
+        EXPECT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
+        EXPECT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        return p;
+    }
+
+    // Mounts a test makes, undone before the folders go; B as exFAT through FUSE.
+    std::optional<TestMounts> testMounts;
+    FileSystemTraits exfatTraits;
+    bool mountExfatB() {
+        testMounts.emplace();
+        VolumeIdentity volume;
+        volume.fileSystem = "exfat";
+        exfatTraits = FileSystemTraits::forVolume(volume);
+        return testMounts->exfat(tmp / "b.img", b);
+    }
+    std::pair<TwoWayPlan, std::pair<RunStats, RsyncExit>> syncOnExfatB() {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        BaselineStore store(baselineFile, false);
+        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfatTraits), store).second;
+        return {p, engine.run(job, p, sideA(), sideB(&exfatTraits), store, runID, log)};
     }
 };
 

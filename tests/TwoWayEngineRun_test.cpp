@@ -20,48 +20,7 @@ bool logged(const MemoryLog& log, const std::string& line) {
     return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
 }
 
-class TwoWayRunTest : public TwoWayEngineTest {
-protected:
-    // Starts again from empty sides with the archive on or off.
-    void restart(bool archive) {
-        job.options.archiveEnabled = archive;
-        log.lines.clear();
-        for (const fs::path& p : {a, b, baselineFile}) fs::remove_all(p);
-        fs::create_directories(a);
-        fs::create_directories(b);
-    }
-    // report.txt for B, back.txt for A, gone.txt deleted on A: the plan.
-    TwoWayPlan threeWays() {
-        startInStep({"report.txt", "gone.txt", "back.txt"});
-        putAt(a / "report.txt", "from A", t0 + 100);
-        fs::remove(a / "gone.txt");
-        putAt(b / "back.txt", "from B", t0 + 100);
-        const TwoWayPlan p = plan().second;
-        EXPECT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
-        EXPECT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
-        EXPECT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        return p;
-    }
-    // B as an exFAT image mounted through FUSE, and a sync that knows it.
-    std::optional<TestMounts> mounts;
-    FileSystemTraits exfat;
-    bool exfatB() {
-        mounts.emplace();
-        VolumeIdentity volume;
-        volume.fileSystem = "exfat";
-        exfat = FileSystemTraits::forVolume(volume);
-        return mounts->exfat(tmp / "b.img", b);
-    }
-    std::pair<TwoWayPlan, std::pair<RunStats, RsyncExit>> syncOnExfat() {
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        BaselineStore store(baselineFile, false);
-        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfat), store).second;
-        return {p, engine.run(job, p, sideA(), sideB(&exfat), store, runID, log)};
-    }
-};
-
-TEST_F(TwoWayRunTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
+TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     putAt(a / "docs" / "a.txt", "from A", t0);
     putAt(a / "same.txt", "same", t0);
     putAt(b / "same.txt", "same", t0);
@@ -99,7 +58,7 @@ TEST_F(TwoWayRunTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     EXPECT_EQ(storedBaseline(), stored);
 }
 
-TEST_F(TwoWayRunTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArchived) {
+TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArchived) {
     startInStep({"x.txt", "y.txt", "z.txt", "dir/inner.txt", "keep.txt"});
     putAt(a / "x.txt", "new on A", t0 + 100);
     putAt(b / "y.txt", "new on B", t0 + 100);
@@ -123,7 +82,7 @@ TEST_F(TwoWayRunTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArchiv
     EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
 }
 
-TEST_F(TwoWayRunTest, ConflictsGoToTheNewerSideAndToAOnEqualTimes) {
+TEST_F(TwoWayEngineTest, ConflictsGoToTheNewerSideAndToAOnEqualTimes) {
     startInStep({"a-newer", "b-newer", "same-time"});
     putAt(a / "a-newer", "A's edit", t0 + 200);
     putAt(b / "a-newer", "B's edit", t0 + 100);
@@ -148,7 +107,7 @@ void stampAt(const fs::path& file, std::int64_t seconds, long nanoseconds) {
 }
 
 // Edited on both sides within one second to one size: the contents decide.
-TEST_F(TwoWayRunTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo) {
+TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo) {
     startInStep({"edited", "whole seconds", "alike"});
     putAt(a / "edited", "A's edit", t0 + 100);
     putAt(b / "edited", "B's edit", t0 + 100);
@@ -173,7 +132,7 @@ TEST_F(TwoWayRunTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo
 }
 
 // Also for a run on the plan's own listings.
-class WhatChangedBetweenPlanAndRun : public TwoWayRunTest, public ::testing::WithParamInterface<bool> {};
+class WhatChangedBetweenPlanAndRun : public TwoWayEngineTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
     TwoWayEngine::Basis basis;
@@ -219,7 +178,7 @@ TEST_P(WhatChangedBetweenPlanAndRun, AFileMadeMeanwhileInAFolderTheDestinationSp
 
 INSTANTIATE_TEST_SUITE_P(TwoWayEngineTest, WhatChangedBetweenPlanAndRun, ::testing::Bool());
 
-TEST_F(TwoWayRunTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSourceSpelling) {
+TEST_F(TwoWayEngineTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSourceSpelling) {
     const std::string nfc = "R\xC3\xA9sum\xC3\xA9", nfd = "Re\xCC\x81sume\xCC\x81";
     putAt(a / (nfc + ".txt"), "A's newer", t0 + 10);
     putAt(b / (nfd + ".txt"), "B's", t0);
@@ -239,7 +198,7 @@ TEST_F(TwoWayRunTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSource
     EXPECT_TRUE(again.copies.empty() && again.archives.empty());
 }
 
-TEST_F(TwoWayRunTest, ALinkWhoseTargetIsNotUtf8IsCopiedAndNeverTakenForADeletion) {
+TEST_F(TwoWayEngineTest, ALinkWhoseTargetIsNotUtf8IsCopiedAndNeverTakenForADeletion) {
     startInStep({"keep"});
     const std::string target = "bad\xFF\xFEtarget";
     ASSERT_EQ(::symlink(target.c_str(), (a / "odd link").c_str()), 0);
@@ -281,7 +240,7 @@ std::string failureLine(const std::string& path, int reason) {
 }
 
 // What B cannot remove or archive is reported and stays in the baseline.
-TEST_F(TwoWayRunTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
+TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
     for (const bool folder : {true, false}) {
         SCOPED_TRACE(folder ? "folder" : "file");
         const std::string path = folder ? "parent/gone" : "parent/file.txt";
@@ -310,7 +269,7 @@ TEST_F(TwoWayRunTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
 }
 
 // Without the archive, B's save the listing never saw goes back in place, and the next run carries it.
-TEST_F(TwoWayRunTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt) {
+TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt) {
     job.options.archiveEnabled = false;
     startInStep({"notes.txt", "other.txt"});
     putAt(a / "notes.txt", "from A", t0 + 100);
@@ -329,7 +288,7 @@ TEST_F(TwoWayRunTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt) {
 }
 
 // Saved anew by a rename within the listed second, same size: kept.
-TEST_F(TwoWayRunTest, AFileSavedAnewWithinTheListedSecondIsKept) {
+TEST_F(TwoWayEngineTest, AFileSavedAnewWithinTheListedSecondIsKept) {
     job.options.archiveEnabled = false;
     startInStep({"gone.txt", "notes.txt"});
     fs::remove(a / "gone.txt");
@@ -356,16 +315,16 @@ TEST_F(TwoWayRunTest, AFileSavedAnewWithinTheListedSecondIsKept) {
 }
 
 // Saved after its listing ended, same size, an hour back: kept and named, never archived.
-TEST_F(TwoWayRunTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
+TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
-        restart(archive);
+        resetSides(archive);
         script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
         script.expect(Script::listing(b)).passThrough().then([&] {
             putAt(b / "report.txt", "mine", t0 - 3600);
             putAt(b / "gone.txt", "mine", t0 - 3600);
         });
-        const auto [stats, exit] = run(threeWays());
+        const auto [stats, exit] = run(planThreeWays());
         EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
         EXPECT_EQ(contents(b / "report.txt"), "mine");
         EXPECT_EQ(contents(b / "gone.txt"), "mine");
@@ -378,7 +337,7 @@ TEST_F(TwoWayRunTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
 }
 
 // The same saves in place while the plan waits: only the change time tells them.
-TEST_F(TwoWayRunTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
+TEST_F(TwoWayEngineTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
     const auto saveInPlace = [](const fs::path& file) {
         struct stat before {};
         ASSERT_EQ(::lstat(file.c_str(), &before), 0);
@@ -388,8 +347,8 @@ TEST_F(TwoWayRunTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
     };
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
-        restart(archive);
-        const TwoWayPlan p = threeWays();
+        resetSides(archive);
+        const TwoWayPlan p = planThreeWays();
         const std::string mine(fs::file_size(b / "report.txt"), 'm');
         saveInPlace(a / "back.txt");
         saveInPlace(b / "report.txt");
@@ -406,7 +365,7 @@ TEST_F(TwoWayRunTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
 }
 
 // What a run that failed after rsync held items kept is named by the next run.
-TEST_F(TwoWayRunTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
+TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     job.options.archiveEnabled = false;
     startInStep({"notes.txt"});
     putAt(a / "notes.txt", "from A", t0 + 100);
@@ -427,10 +386,10 @@ TEST_F(TwoWayRunTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
 }
 
 // A killed run's held items are settled by the next run as that run would have.
-TEST_F(TwoWayRunTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
+TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
-        restart(archive);
+        resetSides(archive);
         startInStep({"report.txt", "notes.txt"});
         putAt(a / "report.txt", "from A", t0 + 100);
         putAt(a / "notes.txt", "from A", t0 + 100);
@@ -474,15 +433,15 @@ TEST_F(TwoWayRunTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
 }
 
 // exFAT through FUSE (no no-replace rename, no hard links): a deletion is archived.
-TEST_F(TwoWayRunTest, OnExfatThroughFuseADeletionIsArchived) {
+TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    ASSERT_TRUE(exfatB());
+    ASSERT_TRUE(mountExfatB());
     putAt(a / "f1", "f1", t0);
     putAt(a / "keep", "keep", t0);
-    ASSERT_EQ(syncOnExfat().second.second, RsyncExit(0, {}));
+    ASSERT_EQ(syncOnExfatB().second.second, RsyncExit(0, {}));
     ASSERT_EQ(contents(b / "f1"), "f1");
     fs::remove(a / "f1");
-    const auto [stats, exit] = syncOnExfat().second;
+    const auto [stats, exit] = syncOnExfatB().second;
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_EQ(stats.filesArchived, 1);
     EXPECT_FALSE(fs::exists(b / "f1"));
@@ -490,21 +449,21 @@ TEST_F(TwoWayRunTest, OnExfatThroughFuseADeletionIsArchived) {
 }
 
 // exFAT keeps hundredths of a second: the contents decide.
-TEST_F(TwoWayRunTest, OnExfatEditsWithinOneSecondAreToldApartByTheirContents) {
+TEST_F(TwoWayEngineTest, OnExfatEditsWithinOneSecondAreToldApartByTheirContents) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    ASSERT_TRUE(exfatB());
+    ASSERT_TRUE(mountExfatB());
     for (const char* name : {"edited", "alike"}) {
         putAt(a / name, "old", t0);
         putAt(b / name, "old", t0);
     }
-    ASSERT_EQ(syncOnExfat().second.second, RsyncExit(0, {}));
+    ASSERT_EQ(syncOnExfatB().second.second, RsyncExit(0, {}));
     for (const auto& [side, edit] : {std::pair{a, "A's edit"}, std::pair{b, "B's edit"}}) {
         putAt(side / "edited", edit, t0 + 100);
         putAt(side / "alike", "one edit", t0 + 100);
         stampAt(side / "edited", t0 + 100, 120'000'000);
         stampAt(side / "alike", t0 + 100, 120'000'000);
     }
-    const auto [p, result] = syncOnExfat();
+    const auto [p, result] = syncOnExfatB();
     EXPECT_EQ(p.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins}}));
     EXPECT_EQ(result.second, RsyncExit(0, {}));
     EXPECT_EQ(contents(b / "edited"), "A's edit");
@@ -512,7 +471,7 @@ TEST_F(TwoWayRunTest, OnExfatEditsWithinOneSecondAreToldApartByTheirContents) {
 }
 
 // A copy cut short by a killed run is cleared, never transferred or deleted across.
-TEST_F(TwoWayRunTest, ACopyCutShortIsClearedAndNeverTransferred) {
+TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
     job.options.archiveEnabled = false;
     const std::string leftover = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
     putAt(a / "sub" / leftover, "half of A's", t0);
@@ -535,15 +494,15 @@ TEST_F(TwoWayRunTest, ACopyCutShortIsClearedAndNeverTransferred) {
 }
 
 // Replacing on a mount below B is refused where B's disk lacks the room to hold the old copy.
-TEST_F(TwoWayRunTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
+TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     job.options.archiveEnabled = false;
-    mounts.emplace();
+    testMounts.emplace();
     fs::create_directories(tmp / "disk");
-    ASSERT_TRUE(mounts->ext4Image(tmp / "b.img", tmp / "disk"));
+    ASSERT_TRUE(testMounts->ext4Image(tmp / "b.img", tmp / "disk"));
     b = tmp / "disk/b";
     fs::create_directories(b / "mnt");
-    ASSERT_TRUE(mounts->tmpfs(b / "mnt"));
+    ASSERT_TRUE(testMounts->tmpfs(b / "mnt"));
     for (const fs::path& side : {a, b}) {
         putAt(side / "mnt/big", "data", t0);
         fs::resize_file(side / "mnt/big", 64 << 20);
