@@ -254,66 +254,66 @@ TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
     EXPECT_EQ(capture.raw, expected);
 }
 
-// In a PID namespace on a /proc not its own, rsync still reaches the source.
-TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) {
-    TempDir dir;
+// In a child: copies dir/source into dir/destination between held folders
+// (at descriptors 1 and 2 where asked) and exits 0 once the file arrived;
+// 1: rsync failed, 2: nothing copied, 4: it threw, 5: not at 1 and 2.
+[[noreturn]] void copyBetweenHeldFolders(const std::filesystem::path& dir, const std::filesystem::path& rsync,
+                                         bool atStandardDescriptors) {
+    try {
+        if (atStandardDescriptors) {
+            ::close(STDOUT_FILENO);
+            ::close(STDERR_FILENO);
+        }
+        const int source = ::open((dir / "source").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (atStandardDescriptors && (source != STDOUT_FILENO || destination != STDERR_FILENO)) ::_exit(5);
+        const RsyncExit exit = RsyncProcess{rsync}.runBetween(source, destination, {"--recursive", "a/", "b/"},
+                                                              Mode::transfer, {}, nullptr, nullptr);
+        ::_exit(exit.code != 0 ? 1 : std::filesystem::exists(dir / "destination" / "file") ? 0 : 2);
+    } catch (...) {
+        ::_exit(4);
+    }
+}
+
+int exitOf(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 3;  // 3: crashed
+}
+
+void makeHeldFolders(const TempDir& dir) {
     std::filesystem::create_directories(dir / "source");
     std::filesystem::create_directories(dir / "destination");
     std::ofstream(dir / "source" / "file") << "content";
+}
+
+// In a PID namespace on a /proc not its own, rsync still reaches the source.
+TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) {
+    TempDir dir;
+    makeHeldFolders(dir);
+    const auto rsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
     const pid_t outer = ::fork();
     ASSERT_GE(outer, 0);
     if (outer == 0) {
         if (::unshare(CLONE_NEWPID) != 0) ::_exit(10);
         const pid_t inner = ::fork();  // the new namespace's first process, on the old /proc
-        if (inner == 0) {
-            try {
-                const int source = ::open((dir / "source").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                const RsyncExit exit = RsyncProcess{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)}.runBetween(
-                    source, destination, {"--recursive", "a/", "b/"}, Mode::transfer, {}, nullptr, nullptr);
-                ::_exit(exit.code != 0 ? 1 : std::filesystem::exists(dir / "destination" / "file") ? 0 : 2);
-            } catch (...) {
-                ::_exit(4);
-            }
-        }
-        int status = 0;
-        ::waitpid(inner, &status, 0);
-        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
+        if (inner == 0) copyBetweenHeldFolders(dir.path(), rsync, false);
+        ::_exit(exitOf(inner));
     }
-    int status = 0;
-    ::waitpid(outer, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "no new PID namespace can be made here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: rsync failed, 2: nothing copied, 3: the run crashed, 4: it threw";
+    const int code = exitOf(outer);
+    if (code == 10) GTEST_SKIP() << "no new PID namespace can be made here";
+    EXPECT_EQ(code, 0);
 }
 
 // Held folders opened at descriptors 1 and 2 still reach rsync.
 TEST(RsyncProcess, HeldFoldersAtTheStandardDescriptorsStillReachRsync) {
     TempDir dir;
-    std::filesystem::create_directories(dir / "source");
-    std::filesystem::create_directories(dir / "destination");
-    std::ofstream(dir / "source" / "file") << "content";
+    makeHeldFolders(dir);
     const auto rsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        try {
-            ::close(STDOUT_FILENO);
-            ::close(STDERR_FILENO);
-            const int source = ::open((dir / "source").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (source != STDOUT_FILENO || destination != STDERR_FILENO) ::_exit(5);
-            const RsyncExit exit = RsyncProcess{rsync}.runBetween(source, destination, {"--recursive", "a/", "b/"},
-                                                                  Mode::transfer, {}, nullptr, nullptr);
-            ::_exit(exit.code != 0 ? 1 : std::filesystem::exists(dir / "destination" / "file") ? 0 : 2);
-        } catch (...) {
-            ::_exit(4);
-        }
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: rsync failed, 2: nothing copied, 4: it threw, 5: not at 1 and 2";
+    if (child == 0) copyBetweenHeldFolders(dir.path(), rsync, true);
+    EXPECT_EQ(exitOf(child), 0);
 }
 
 // --- Stopping ---------------------------------------------------------------
