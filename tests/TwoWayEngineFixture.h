@@ -9,6 +9,7 @@
 #include "tests/OneWayEngineFixture.h"
 #include "tests/support/TestVolumes.h"
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -118,12 +119,14 @@ protected:
         fs::create_directories(b);
     }
 
-    // report.txt for B, back.txt for A, gone.txt deleted on A: the plan, under a fresh run identifier.
-    TwoWayPlan planThreeWays() {
+    // report.txt for B, back.txt for A, gone.txt deleted on A: the plan (made
+    // after `beforePlan`), under a fresh run identifier.
+    TwoWayPlan planThreeWays(const std::function<void()>& beforePlan = {}) {
         startInStep({"report.txt", "gone.txt", "back.txt"});
         putAt(a / "report.txt", "from A", t0 + 100);
         fs::remove(a / "gone.txt");
         putAt(b / "back.txt", "from B", t0 + 100);
+        if (beforePlan) beforePlan();
         const TwoWayPlan p = plan().second;
         EXPECT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
         EXPECT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});

@@ -319,12 +319,13 @@ TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff)
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
         resetSides(archive);
-        script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
-        script.expect(Script::listing(b)).passThrough().then([&] {
-            putAt(b / "report.txt", "mine", t0 - 3600);
-            putAt(b / "gone.txt", "mine", t0 - 3600);
-        });
-        const auto [stats, exit] = run(planThreeWays());
+        const auto [stats, exit] = run(planThreeWays([&] {
+            script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
+            script.expect(Script::listing(b)).passThrough().then([&] {
+                putAt(b / "report.txt", "mine", t0 - 3600);
+                putAt(b / "gone.txt", "mine", t0 - 3600);
+            });
+        }));
         EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
         EXPECT_EQ(contents(b / "report.txt"), "mine");
         EXPECT_EQ(contents(b / "gone.txt"), "mine");
