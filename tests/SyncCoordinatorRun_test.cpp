@@ -655,21 +655,7 @@ TEST_F(CoordinatorRunTest, APruningThatFailsCompletesWithWarningsAndTheReasonLog
     EXPECT_EQ(readFile(b / "new.txt"), "new");
 }
 
-TEST_F(CoordinatorRunTest, TwoWayRunsPruneOnlyTheSidesTheyChanged) {
-    SyncJob& job = addJob(SyncMode::twoWay);
-    job.options.archiveRetentionDays = 1;
-    const Uuid id = job.id;
-    const fs::path oldA = oldRunFolder(a, id, 10), oldB = oldRunFolder(b, id, 10);
-    const fs::path recentB = oldRunFolder(b, id, 0.5);
-    putOld(a / "new.txt", "new");
-    EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
-    EXPECT_EQ(readFile(b / "new.txt"), "new");
-    EXPECT_TRUE(fs::exists(oldA)) << "nothing reached A";
-    EXPECT_FALSE(fs::exists(oldB));
-    EXPECT_TRUE(fs::exists(recentB));
-}
-
-// With the clock a year ahead, the archive made minutes before stays.
+// With the clock a year ahead, the archive made minutes before stays; only the changed side is pruned.
 TEST_F(CoordinatorRunTest, AClockAYearAheadKeepsTheArchivesOfTheLastDays) {
     SyncJob& job = addJob(SyncMode::twoWay);
     job.options.archiveEnabled = true;
@@ -678,8 +664,9 @@ TEST_F(CoordinatorRunTest, AClockAYearAheadKeepsTheArchivesOfTheLastDays) {
     for (const fs::path& side : {a, b})
         for (const char* name : {"x.txt", "y.txt", "z.txt"}) putOld(side / name, name);
     ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
-    const fs::path recent = oldRunFolder(b, id, 0.01);
-    const fs::path old = oldRunFolder(b, id, 40);
+    const fs::path recent = oldRunFolder(b, id, 0.01), old = oldRunFolder(b, id, 40);
+    oldRunFolder(a, id, 0.01);
+    const fs::path oldA = oldRunFolder(a, id, 40);
     clock.advance(365 * 86400.0);
     fs::remove(a / "x.txt");  // archived on B by this run
     const RunResult result = run(id);
@@ -687,6 +674,7 @@ TEST_F(CoordinatorRunTest, AClockAYearAheadKeepsTheArchivesOfTheLastDays) {
     EXPECT_FALSE(fs::exists(b / "x.txt"));
     EXPECT_TRUE(fs::exists(recent));
     EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(oldA)) << "nothing reached A: a two-way run prunes only the sides it changed";
     std::size_t archived = 0;
     for (const auto& entry : fs::recursive_directory_iterator(b / ".KeltoSync/Archive"))
         archived += entry.path().filename() == "x.txt";
