@@ -31,8 +31,6 @@ std::size_t archivedFiles(const fs::path& root) {
 
 SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
 
-// --- two-way: the listing ---------------------------------------------------
-
 class TwoWayTimesTest : public TwoWayEngineTest {
 protected:
     std::unique_ptr<TmpfsFolder> tmpfs;
@@ -94,8 +92,6 @@ TEST_F(TwoWayTimesTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
     EXPECT_EQ(*after->find("kept"), *before->find("kept"));
     EXPECT_EQ(*after->find("deleted on B"), *before->find("deleted on B"));
 }
-
-// --- clamped times ----------------------------------------------------------
 
 // A tmpfs side that keeps every time and an ext4 side that clamps.
 struct ClampingPair {
@@ -215,8 +211,6 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
     fs::remove(b / "y1900");
     EXPECT_EQ(plan().second.archiveOnA, std::vector<std::string>{"y1900"});
 }
-
-// --- exFAT through FUSE ------------------------------------------------------
 
 class OneWayExfatTest : public OneWayEngineTest {
 protected:

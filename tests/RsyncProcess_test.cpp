@@ -76,8 +76,6 @@ bool isGoneOrZombie(pid_t pid) {
 
 }  // namespace
 
-// --- Starting -------------------------------------------------------------
-
 TEST(RsyncProcess, StoppedTokenNeverStartsTheChild) {
     TempDir dir;
     const auto marker = dir.path() / "ran";
@@ -191,8 +189,6 @@ TEST(RsyncProcess, TheChildDiesWithTheProcessThatStartedIt) {
     ::close(childExit);
     EXPECT_TRUE(died) << "rsync outlived the process that started it";
 }
-
-// --- Output ---------------------------------------------------------------
 
 TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
     TempDir dir;
@@ -324,8 +320,6 @@ TEST(RsyncProcess, HeldFoldersAtTheStandardDescriptorsStillReachRsync) {
     EXPECT_EQ(exitOf(child), 0);
 }
 
-// --- Stopping ---------------------------------------------------------------
-
 TEST(RsyncProcess, StopEndsTheRealRsyncPromptly) {
     TempDir dir;
     for (int d = 0; d < 10; ++d) {
@@ -401,8 +395,6 @@ TEST(RsyncProcess, ASignalFromElsewhereIsNamedInWords) {
     EXPECT_EQ(RsyncProcess::abnormalEndLine(-1), "rsync ended unexpectedly, and how it ended is not known");
 }
 
-// --- Leftover processes and concurrent runs -------------------------------
-
 TEST(RsyncProcess, WaitsForLateOutputFromWhatTheChildLeftBehind) {
     TempDir dir;
     const auto script = dir.script("late.sh", "(sleep 0.5; echo late) &\necho early\nexit 3");
@@ -464,8 +456,6 @@ TEST(RsyncProcess, ConcurrentRunsHoldNoneOfEachOthersPipes) {
     EXPECT_EQ(quickCapture.diagnostics(), std::vector<std::string>{"quick"});
     EXPECT_EQ(slowRun.get(), std::vector<std::string>{"slow"});
 }
-
-// --- The real rsync -----------------------------------------------------------
 
 TEST(RsyncProcess, RealRsyncFailureComesBackAsStatusAndTail) {
     TempDir dir;
