@@ -9,29 +9,10 @@
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
 
-#include <ctime>
-
 namespace kelto::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
-
-std::string utc(Date date) {
-    const auto seconds = static_cast<std::time_t>(date.unix());
-    std::tm parts{};
-    char text[64] = "";
-    ::gmtime_r(&seconds, &parts);
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &parts);
-    return text;
-}
-
-// The files a run archived on a side.
-Files archivedBy(const fs::path& side, const RunRecord& record) {
-    if (!record.logPath) return {};
-    const std::string runID = fs::path(*record.logPath).stem();
-    const fs::path folder = side / ArchiveDirectories::runFolderRelativePath(record.jobID, runID);
-    return fs::exists(folder) ? filesIn(folder) : Files{};
-}
 
 // The bundled rsync; once told to, slows transfers and calls a hook once inside a file.
 class ThrottledRsync final : public RsyncRunner {
@@ -212,55 +193,32 @@ protected:
 };
 
 TEST_F(EndToEnd, AnIntervalJobRunsOnItsScheduleUntilItIsDisabled) {
-    putOld(a / "keep.txt", "same");
-    putOld(a / "dir/inner.txt", "inner");
     putOld(a / "changed.txt", "first");
-    putOld(b / "keep.txt", "same");
     putOld(b / "extra.txt", "only on b");
     SyncJob job = mirrorJob({Trigger::every(15, IntervalUnit::minutes)});
     add(job);
     const Date added = clock.now();
-    ASSERT_EQ(model->nextFireDate(job.id), added.adding(900));
-    // A minute past the fire date.
-    main.advance(960);
+    main.advance(960);  // a minute past the fire date
     const RunRecord first = finishedRun(1);
     EXPECT_EQ(first.trigger, RunTrigger::schedule);
     EXPECT_EQ(first.outcome, RunOutcome::success());
     EXPECT_GE(first.startedAt, added.adding(900));
     EXPECT_EQ(filesIn(b), filesIn(a));
-    EXPECT_EQ(archivedBy(b, first), (Files{{"extra.txt", "only on b"}}));
     EXPECT_EQ(model->lastRecords().at(job.id), first);
-    EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{first});
-    const std::vector<std::string> lines = logLines(first);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines.front(), "Kelto Sync " + job.id.string() + " schedule " + utc(first.startedAt));
-    EXPECT_EQ(lines.back(), "Outcome: success");
-    EXPECT_TRUE(model->statuses().empty());
     EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
     // The next interval counts from that run's start.
     main.runUntil([&] { return model->nextFireDate(job.id) == first.startedAt.adding(900); });
     ASSERT_EQ(model->nextFireDate(job.id), first.startedAt.adding(900));
     putOld(a / "changed.txt", "second, longer");
     main.advance(model->nextFireDate(job.id)->secondsSince(clock.now()) + 60);
-    const RunRecord second = finishedRun(2);
-    EXPECT_EQ(second.trigger, RunTrigger::schedule);
-    EXPECT_EQ(second.outcome, RunOutcome::success());
+    EXPECT_EQ(finishedRun(2).outcome, RunOutcome::success());
     EXPECT_EQ(readFile(b / "changed.txt"), "second, longer");
-    EXPECT_EQ(filesIn(b), filesIn(a));
-    EXPECT_EQ(archivedBy(b, second), (Files{{"changed.txt", "first"}}));
-    EXPECT_EQ(model->lastRecords().at(job.id), second);
-    EXPECT_EQ(model->history(job.id), (std::vector<RunRecord>{second, first}));
-    EXPECT_EQ(logLines(second).back(), "Outcome: success");
     job.isEnabled = false;
     update(job);
     EXPECT_EQ(model->nextFireDate(job.id), std::nullopt);
-    putOld(a / "changed.txt", "third, longer still");
     main.advance(3 * 900);
     settle();
-    EXPECT_TRUE(model->statuses().empty());
     EXPECT_EQ(finished.size(), 2u);
-    EXPECT_EQ(model->history(job.id).size(), 2u);
-    EXPECT_EQ(readFile(b / "changed.txt"), "second, longer");
 }
 
 // A manual run over the deletion guard waits for the user's word: declined,

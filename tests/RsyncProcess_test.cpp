@@ -85,7 +85,6 @@ TEST(RsyncProcess, StoppedTokenNeverStartsTheChild) {
     Capture capture;
     const auto exit = process.run({}, Mode::transfer, source.get_token(), capture.rawHandler(), capture.eventHandler());
     EXPECT_EQ(exit, RsyncExit(20, {}));
-    EXPECT_EQ(exitClass(exit), ExitClass::cancelled);
     EXPECT_TRUE(capture.raw.empty() && capture.events.empty());
     EXPECT_FALSE(std::filesystem::exists(marker));
     // Not even a missing executable is noticed.
@@ -380,8 +379,6 @@ TEST(RsyncProcess, ASignalFromElsewhereIsNamedInWords) {
         const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, capture.rawHandler(), capture.eventHandler());
         ASSERT_EQ(exit.stderrTail.size(), 2u);
         EXPECT_EQ(exit.stderrTail.front(), "rsync: last words");
-        EXPECT_TRUE(exit.stderrTail.back().starts_with("rsync was stopped before it finished: it received the signal "))
-            << exit.stderrTail.back();
         EXPECT_NE(exit.stderrTail.back().find(words), std::string::npos) << exit.stderrTail.back();
         EXPECT_EQ(exit.stderrTail.back(), RsyncProcess::abnormalEndLine(exit.code));
         EXPECT_EQ(exitClass(exit), ExitClass::failed) << exit.code;
@@ -392,7 +389,6 @@ TEST(RsyncProcess, ASignalFromElsewhereIsNamedInWords) {
     const auto plain = dir.script("fails.sh", "exit 3");
     Capture quiet;
     EXPECT_EQ(RsyncProcess{plain}.run({}, Mode::transfer, {}, nullptr, quiet.eventHandler()), RsyncExit(3, {}));
-    EXPECT_EQ(RsyncProcess::abnormalEndLine(-1), "rsync ended unexpectedly, and how it ended is not known");
 }
 
 TEST(RsyncProcess, WaitsForLateOutputFromWhatTheChildLeftBehind) {
@@ -455,16 +451,4 @@ TEST(RsyncProcess, ConcurrentRunsHoldNoneOfEachOthersPipes) {
     std::ofstream(dir / "go").close();
     EXPECT_EQ(quickCapture.diagnostics(), std::vector<std::string>{"quick"});
     EXPECT_EQ(slowRun.get(), std::vector<std::string>{"slow"});
-}
-
-TEST(RsyncProcess, RealRsyncFailureComesBackAsStatusAndTail) {
-    TempDir dir;
-    const RsyncProcess process{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
-    Capture capture;
-    const auto exit = process.run({"--list-only", "--recursive", (dir.path() / "absent/").string()}, Mode::listOnly, {},
-                                  nullptr, capture.eventHandler());
-    EXPECT_EQ(exitClass(exit), ExitClass::partial) << exit.code;
-    ASSERT_FALSE(exit.stderrTail.empty());
-    EXPECT_NE(exit.stderrTail.front().find("No such file or directory"), std::string::npos) << exit.stderrTail.front();
-    EXPECT_EQ(capture.diagnostics(), exit.stderrTail);
 }

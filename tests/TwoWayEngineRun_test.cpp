@@ -82,25 +82,6 @@ TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArc
     EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
 }
 
-TEST_F(TwoWayEngineTest, ConflictsGoToTheNewerSideAndToAOnEqualTimes) {
-    startInStep({"a-newer", "b-newer", "same-time"});
-    putAt(a / "a-newer", "A's edit", t0 + 200);
-    putAt(b / "a-newer", "B's edit", t0 + 100);
-    putAt(a / "b-newer", "A's edit", t0 + 100);
-    putAt(b / "b-newer", "B's edit", t0 + 200);
-    putAt(a / "same-time", "A's longer edit", t0 + 300);
-    putAt(b / "same-time", "B's edit", t0 + 300);
-    const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{"a-newer", TwoWayConflict::Resolution::aWins},
-                                                             {"b-newer", TwoWayConflict::Resolution::bWins},
-                                                             {"same-time", TwoWayConflict::Resolution::aWins}}));
-    EXPECT_EQ(run(twoWay).first.filesArchived, 3);
-    EXPECT_EQ(tree(a), (Files{{"a-newer", "A's edit"}, {"b-newer", "B's edit"}, {"same-time", "A's longer edit"}}));
-    EXPECT_EQ(tree(b), tree(a));
-    EXPECT_EQ(tree(archiveOf(a)), (Files{{"b-newer", "A's edit"}}));
-    EXPECT_EQ(tree(archiveOf(b)), (Files{{"a-newer", "B's edit"}, {"same-time", "B's edit"}}));
-}
-
 void stampAt(const fs::path& file, std::int64_t seconds, long nanoseconds) {
     const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);

@@ -83,30 +83,6 @@ TEST(RealVolumes, Ext4ImageCarriesItsUuidLabelAndInodes) {
     EXPECT_GT(system.availableCapacity(volume->path()).value_or(0), 0u);
 }
 
-TEST(RealVolumes, RemountedElsewhereResolvesToTheNewPlace) {
-    MAKE_VOLUME_OR_SKIP(volume, "KELTOMOVE", freshUuid());
-    const RemovableSystem removable(volume->path());
-    fs::create_directories(*volume / "Backups/laptop");
-    const Endpoint endpoint = removable.endpoint(*volume / "Backups/laptop");
-    ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
-    EXPECT_EQ(removable.resolve(endpoint), EndpointResolution::available(*volume / "Backups/laptop"));
-    const fs::path before = volume->path();
-    ASSERT_TRUE(volume->remountElsewhere());
-    ASSERT_NE(volume->path(), before);
-    EXPECT_EQ(removable.resolve(endpoint), EndpointResolution::available(*volume / "Backups/laptop"));
-}
-
-TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
-    Endpoint endpoint;
-    {
-        MAKE_VOLUME_OR_SKIP(original, "KELTOSAME", freshUuid());
-        endpoint = RemovableSystem(original->path()).endpoint(original->path());
-        ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
-    }
-    MAKE_VOLUME_OR_SKIP(impostor, "KELTOSAME", freshUuid());
-    EXPECT_EQ(RemovableSystem(impostor->path()).resolve(endpoint), EndpointResolution::identityMismatch());
-}
-
 // A sub-folder bind-mounted and listed before the disk's own mount.
 TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());

@@ -17,9 +17,6 @@ struct RsyncLines {
     static std::string itemized(std::string_view code, std::int64_t size, std::string_view name);
     // A whole-transfer progress line, ended with a carriage return as rsync does.
     static std::string progress(std::int64_t bytes, int percent);
-
-    // A file of tests/data/rsync, captured from the real rsync by capture.sh.
-    static std::string captured(std::string_view name);
 };
 
 }  // namespace kelto::test
