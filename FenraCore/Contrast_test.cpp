@@ -2,22 +2,16 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
-TEST(Contrast, WhiteAndBlackSpanTheWholeRangeInEitherOrder) {
+TEST(Contrast, RatioSpansOneToTwentyOneInEitherOrder) {
     EXPECT_DOUBLE_EQ(Contrast::ratio(RGB::white, RGB::black), 21);
     EXPECT_DOUBLE_EQ(Contrast::ratio(RGB::black, RGB::white), 21);
-    const RGB grey = RGB::from255(120, 130, 140);
+    const RGB grey = RGB::from255(120, 130, 140), navy = RGB::from255(11, 20, 51);
     EXPECT_DOUBLE_EQ(Contrast::ratio(grey, grey), 1);
-    const RGB navy = RGB::from255(11, 20, 51);
     EXPECT_DOUBLE_EQ(Contrast::ratio(grey, navy), Contrast::ratio(navy, grey));
-}
-
-TEST(Contrast, LuminanceWeightsAddUpToOne) {
-    EXPECT_DOUBLE_EQ(Contrast::luminance(RGB::white), 1);
-    EXPECT_DOUBLE_EQ(Contrast::luminance(RGB::black), 0);
-    EXPECT_NEAR(Contrast::luminance(RGB{1, 0, 0}), 0.2126, 1e-12);
     EXPECT_NEAR(Contrast::luminance(RGB{0, 1, 0}), 0.7152, 1e-12);
 }
 
@@ -30,10 +24,7 @@ TEST(Contrast, TheThresholdItselfIsOnTheLinearSide) {
 TEST(RGB, ByteScaleIsDividedWithoutClamping) {
     const RGB value = RGB::from255(255, 0, 300);
     EXPECT_EQ(value.red, 1);
-    EXPECT_EQ(value.green, 0);
     EXPECT_DOUBLE_EQ(value.blue, 300.0 / 255.0);
-    EXPECT_GT(value.blue, 1);
 }
 
 }  // namespace
-}  // namespace kelto

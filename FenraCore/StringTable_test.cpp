@@ -1,12 +1,11 @@
 #include "FenraCore/StringTable.h"
 #include "tests/support/widgets/QtPrinting.h"
-
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 void write(const QTemporaryDir& folder, const char* name, const char* json) {
@@ -22,7 +21,6 @@ TEST(StringTable, TheEnglishKeyStandsInForWhatNoTableHas) {
     write(folder, "fr.json", R"({"No results": 3})");
     write(folder, "de.json", "not json");
     const StringTable table(folder.path(), {"vi", "fr", "de", "ja"});
-
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     EXPECT_EQ(table.text(QStringLiteral("No results"), vietnamese), QString::fromUtf8("Không có kết quả"));
     EXPECT_EQ(table.text(QStringLiteral("Search settings"), vietnamese), QStringLiteral("Search settings"));
@@ -33,8 +31,6 @@ TEST(StringTable, TheEnglishKeyStandsInForWhatNoTableHas) {
     EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
 }
 
-// The kit speaks only what the host application offers: a language the host
-// lacks reads English, one it offers is kept.
 TEST(StringTable, ALanguageTheHostDoesNotOfferReadsEnglish) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
@@ -43,20 +39,16 @@ TEST(StringTable, ALanguageTheHostDoesNotOfferReadsEnglish) {
     const StringTable table(folder.path(), {"en", "vi", "ja"});
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     const QLocale japanese(QLocale::Japanese, QLocale::Japan);
-
     StringTable::setHostLanguages(QStringList{"en"});
     EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Done"));
     EXPECT_EQ(table.language(vietnamese), QString());
     EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
-
     StringTable::setHostLanguages(QStringList{"en", "vi_VN"});
     EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Xong"));
     EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
     EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
-
     StringTable::setHostLanguages(std::nullopt);
     EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QString::fromUtf8("完了"));
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,13 +1,11 @@
 #include "FenraCore/SurfaceMaterial.h"
 #include "FenraCore/SurfaceRendering.h"
-
 #include <QPalette>
-
 #include <gtest/gtest.h>
-
 #include <cstdlib>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 using SurfaceRenderings::resolve;
@@ -49,21 +47,9 @@ TEST(SurfaceRendering, TheVariableIsReadAtEveryDecision) {
 }
 
 TEST(SurfaceRendering, BorderOnSolidOrUnderIncreasedContrast) {
-    EXPECT_TRUE(SurfaceRenderings::hasBorder(solid, false));
-    EXPECT_FALSE(SurfaceRenderings::hasBorder(glass, false));
-    EXPECT_FALSE(SurfaceRenderings::hasBorder(material, false));
-    EXPECT_TRUE(SurfaceRenderings::hasBorder(glass, true));
-    EXPECT_TRUE(SurfaceRenderings::hasBorder(material, true));
-}
-
-TEST(SurfaceMaterial, PerRoleAndScheme) {
-    using SurfaceMaterials::of;
-    EXPECT_EQ(of(FenraSurface::hud, ColorScheme::dark), SurfaceMaterial::ultraThick);
-    EXPECT_EQ(of(FenraSurface::hud, ColorScheme::light), SurfaceMaterial::thick);
-    for (ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
-        EXPECT_EQ(of(FenraSurface::toolbarCapsule, scheme), SurfaceMaterial::bar);
-        EXPECT_EQ(of(FenraSurface::panel, scheme), SurfaceMaterial::regular);
-        EXPECT_EQ(of(FenraSurface::popover, scheme), SurfaceMaterial::regular);
+    for (const SurfaceRendering rendering : {glass, material, solid}) {
+        EXPECT_EQ(SurfaceRenderings::hasBorder(rendering, false), rendering == solid);
+        EXPECT_TRUE(SurfaceRenderings::hasBorder(rendering, true));
     }
 }
 
@@ -85,4 +71,3 @@ TEST(SurfaceMaterial, ThickerMaterialsMoveFurtherFromTheWindowColour) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -2,29 +2,31 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
-TEST(TextFormat, FillsPlaceholdersInOrderOrByNumber) {
+TEST(TextFormat, FillsPlaceholdersInOrderOrByNumberAndKeepsWhatItCannotFill) {
     const QLocale en(QLocale::English);
-    EXPECT_EQ(TextFormat::format("%lld of %lld ready", {2, 3}, en), "2 of 3 ready");
-    EXPECT_EQ(TextFormat::format("Restart %@", {QStringLiteral("Kelto Sync")}, en), "Restart Kelto Sync");
-    EXPECT_EQ(TextFormat::format("%2$@ then %1$@", {QStringLiteral("a"), QStringLiteral("b")}, en), "b then a");
-    EXPECT_EQ(TextFormat::format("%lld files", {qlonglong(1234567)}, en), "1234567 files");
-    EXPECT_EQ(TextFormat::format("100%% of %d", {7}, en), "100% of 7");
-    EXPECT_EQ(TextFormat::format("%lld", {qlonglong(-5)}, en), "-5");
-}
-
-TEST(TextFormat, KeepsWhatItCannotFill) {
-    const QLocale en(QLocale::English);
-    EXPECT_EQ(TextFormat::format("Back to %@", {}, en), "Back to %@");
-    EXPECT_EQ(TextFormat::format("%3$@ and %x", {QStringLiteral("a")}, en), "%3$@ and %x");
-    EXPECT_EQ(TextFormat::format("ends with %", {1}, en), "ends with %");
-}
-
-TEST(TextFormat, WritesIntegersInTheLocalesDigits) {
-    EXPECT_EQ(TextFormat::format("%lld", {42}, QLocale(QLocale::Arabic, QLocale::Egypt)), QString::fromUtf8("٤٢"));
+    const QString a = QStringLiteral("a"), b = QStringLiteral("b");
+    const struct {
+        const char* format;
+        QVariantList values;
+        QLocale locale;
+        QString expected;
+    } rows[]{
+        {"%lld of %lld ready", {2, 3}, en, "2 of 3 ready"},
+        {"Restart %@", {QStringLiteral("Kelto Sync")}, en, "Restart Kelto Sync"},
+        {"%2$@ then %1$@", {a, b}, en, "b then a"},
+        {"%lld files", {qlonglong(1234567)}, en, "1234567 files"},
+        {"100%% of %d", {7}, en, "100% of 7"},
+        {"%lld", {qlonglong(-5)}, en, "-5"},
+        {"Back to %@", {}, en, "Back to %@"},
+        {"%3$@ and %x", {a}, en, "%3$@ and %x"},
+        {"ends with %", {1}, en, "ends with %"},
+        {"%lld", {42}, QLocale(QLocale::Arabic, QLocale::Egypt), QString::fromUtf8("\u0664\u0662")},
+    };
+    for (const auto& row : rows) EXPECT_EQ(TextFormat::format(row.format, row.values, row.locale), row.expected) << row.format;
 }
 
 }  // namespace
-}  // namespace kelto

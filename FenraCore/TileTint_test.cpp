@@ -1,10 +1,8 @@
-#include "FenraCore/DogEar.h"
-#include "FenraCore/FenraTheme.h"
 #include "FenraCore/TileTint.h"
-
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 void expectBytes(const RGB& value, double red, double green, double blue, double tolerance) {
@@ -32,37 +30,4 @@ TEST(RGBShifted, LightnessIsClampedToTheLabRange) {
     expectBytes(grey.shifted(std::nan(""), 1, 0), 0, 0, 0, 0.01);
 }
 
-TEST(TileTint, ShadesDerivedInLab) {
-    // Navy's shadow leaves the gamut and is clipped per channel.
-    const RGB navyShadow = TileTints::shadow(TileTint::navy);
-    EXPECT_EQ(navyShadow.red, 0);
-    EXPECT_EQ(navyShadow.green, 0);
-    EXPECT_NEAR(navyShadow.blue * 255, 35.7, 0.05);
-    expectBytes(TileTints::shadow(TileTint::cobalt), 0, 47.3, 219.7, 0.05);
-    expectBytes(TileTints::highlight(TileTint::cobalt), 141, 180, 255, 0.00001);
-    EXPECT_EQ(TileTints::highlight(TileTint::cobalt).color(), FenraTheme::accent().dark.color());
-    expectBytes(TileTints::highlight(TileTint::kelto), 255, 244.7, 205.6, 0.05);
-}
-
-TEST(TileTint, BasesAndSymbolColours) {
-    ASSERT_EQ(TileTints::allCases().size(), 7u);
-    EXPECT_EQ(TileTints::allCases().front(), TileTint::cobalt);
-    EXPECT_EQ(TileTints::allCases().back(), TileTint::graphite);
-    // The tile's coral and navy are not the theme's.
-    EXPECT_EQ(TileTints::base(TileTint::coral), RGB::from255(242, 85, 74));
-    EXPECT_NE(TileTints::base(TileTint::coral), FenraTheme::coral().light);
-    EXPECT_EQ(TileTints::symbolColor(TileTint::kelto), RGB::from255(11, 20, 51));
-    for (TileTint tint : TileTints::allCases()) {
-        if (tint != TileTint::kelto) {
-            EXPECT_EQ(TileTints::symbolColor(tint), RGB::white);
-        }
-    }
-}
-
-TEST(DogEar, FoldShadeIsCoralFifteenUnitsDarker) {
-    expectBytes(DogEar::foldShade().light, 206.8, 43.7, 43.4, 0.05);
-    EXPECT_EQ(DogEar::foldShade().light, DogEar::foldShade().dark);
-}
-
 }  // namespace
-}  // namespace kelto

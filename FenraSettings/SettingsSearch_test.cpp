@@ -3,12 +3,11 @@
 #include "FenraSettings/SettingsSearch.h"
 #include "FenraSettings/SettingsSelection.h"
 #include "tests/support/widgets/QtPrinting.h"
-
 #include <gtest/gtest.h>
-
 #include <unordered_set>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 QString u(const char* text) {
@@ -89,4 +88,3 @@ TEST(SettingsGroup, AnAbsentTitleIsNeitherEqualNorHashedAsAnyPresentOne) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -2,6 +2,7 @@
 
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "SyncAutomation/Async/ObserverList.h"
+#include "SyncAutomation/AutomationFakes_test.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
@@ -27,8 +28,7 @@ using test::volumeIdentity;
 constexpr double minute = 60;
 constexpr double hour = 3600;
 
-// Instants are written in UTC; comments give Berlin's wall clock (UTC+2 in
-// June). 10 June 2026 is a Wednesday.
+// Instants are written in UTC; comments give Berlin's wall clock (UTC+2 in June). 10 June 2026 is a Wednesday.
 Date utc(int y, unsigned mo, unsigned d, int h, int mi) {
     const ::date::sys_days day = ::date::year{y} / mo / d;
     return Date::fromUnix(static_cast<double>(day.time_since_epoch() / std::chrono::seconds{1}) + h * hour +
@@ -50,7 +50,6 @@ struct Request {
 class FakeRunner final : public RunRequesting {
 public:
     std::vector<Request> requests;
-
     void enqueue(const Uuid& jobID, RunTrigger trigger, std::function<void(bool)> done) override {
         requests.push_back({jobID, trigger});
         if (done) done(true);
@@ -59,12 +58,7 @@ public:
         return completions_.add(executor, std::move(callback));
     }
     void finish(const Uuid& jobID, Date startedAt) {
-        RunRecord record;
-        record.id = Uuid::random();
-        record.jobID = jobID;
-        record.startedAt = startedAt;
-        record.endedAt = startedAt.adding(minute);
-        completions_.publish(record);
+        completions_.publish(test::record(jobID, RunTrigger::schedule, RunOutcome::success(), startedAt));
     }
     std::size_t observerCount() const { return completions_.size(); }
 
@@ -72,31 +66,18 @@ private:
     ObserverList<RunRecord> completions_;
 };
 
-// Delayed work that runs even when its handle is dropped, as a timer whose
-// cancellation came too late would.
-class LateCancellingExecutor final : public MainExecutor {
+// Delayed work of another kind: `late` runs even when its handle is dropped, as a timer whose cancellation came too
+// late would; otherwise it runs where it is kept, so that cancelling it while it runs destroys it under its own feet,
+// as deleting a timer object from its own timeout would.
+class OddTimers final : public MainExecutor {
 public:
-    explicit LateCancellingExecutor(ManualExecutor& inner) : inner_(inner) {}
+    OddTimers(ManualExecutor& inner, bool late) : inner_(inner), late_(late) {}
     void post(Work work) override { inner_.post(std::move(work)); }
     DelayedWork postAfter(double seconds, Work work) override {
-        kept_.push_back(inner_.postAfter(seconds, std::move(work)));
-        return DelayedWork([] {});
-    }
-    bool isCurrent() const override { return inner_.isCurrent(); }
-
-private:
-    ManualExecutor& inner_;
-    std::vector<DelayedWork> kept_;
-};
-
-// Delayed work that runs where it is kept, so that cancelling it while it
-// runs destroys it under its own feet, as deleting a timer object from its
-// own timeout would.
-class InPlaceExecutor final : public MainExecutor {
-public:
-    explicit InPlaceExecutor(ManualExecutor& inner) : inner_(inner) {}
-    void post(Work work) override { inner_.post(std::move(work)); }
-    DelayedWork postAfter(double seconds, Work work) override {
+        if (late_) {
+            kept_.push_back(inner_.postAfter(seconds, std::move(work)));
+            return DelayedWork([] {});
+        }
         auto slot = std::make_shared<Work>(std::move(work));
         kept_.push_back(inner_.postAfter(seconds, [slot] {
             if (*slot) (*slot)();
@@ -107,6 +88,7 @@ public:
 
 private:
     ManualExecutor& inner_;
+    bool late_;
     std::vector<DelayedWork> kept_;
 };
 
@@ -137,22 +119,18 @@ struct SchedulerTest : ::testing::Test {
     const VolumeIdentity home = volumeIdentity(VolumeKind::internal, "HOME", "home");
     const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "STICK", "Stick", "vfat");
     const VolumeIdentity disk = volumeIdentity(VolumeKind::removable, "DISK", "Disk");
-    const VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "share", "nfs4");
 
     std::unique_ptr<AutomationScheduler> scheduler;  // last: goes before what it uses
 
     SchedulerTest() {
-        for (const char* folder : {"home/Pictures", "home/Copies", "media/Stick/Photos", "media/Disk/Backup", "net/share/Copies"})
+        for (const char* folder : {"home/Pictures", "home/Copies", "media/Stick/Photos", "media/Disk/Backup"})
             fs::create_directories(root / folder);
         mounted.push_back({root / "home", home});
     }
 
     AutomationScheduler::Services services() {
         AutomationScheduler::Services s;
-        s.jobs = [this] {
-            ++jobReads;
-            return jobs;
-        };
+        s.jobs = [this] { return ++jobReads, jobs; };
         s.lastRunStart = [this](const Uuid& id) { return find(lastRuns, id); };
         s.lastSuccessEnd = [this](const Uuid& id) { return find(lastSuccesses, id); };
         s.onAsk = [this](const SyncJob& job) { asked.push_back(job.id); };
@@ -160,33 +138,27 @@ struct SchedulerTest : ::testing::Test {
         s.zone = [this]() -> const ::date::time_zone& { return *zone; };
         s.volumes = [this] { return mounted; };
         s.appearanceTime = [this](const fs::path& volume) { return find(appearances, volume); };
-        s.identityAt = [this](const fs::path& path) {
-            const MountedVolume* holder = nullptr;
-            for (const MountedVolume& v : mounted)
-                if (path.native().starts_with(v.root.native()) &&
-                    (!holder || v.root.native().size() > holder->root.native().size()))
-                    holder = &v;
-            if (!holder) throw FileError(ENOENT, "statfs", path);
-            return holder->identity;
+        s.identityAt = [this](const fs::path& path) {  // the last mount listed that holds the path
+            for (auto v = mounted.rbegin(); v != mounted.rend(); ++v)
+                if (path.native().starts_with(v->root.native())) return v->identity;
+            throw FileError(ENOENT, "statfs", path);
         };
         s.supportDirectory = support;
         return s;
     }
-
     template <typename Map, typename Key>
     static std::optional<Date> find(const Map& map, const Key& id) {
         const auto found = map.find(id);
-        if (found == map.end()) return std::nullopt;
-        return found->second;
+        return found == map.end() ? std::nullopt : std::optional(found->second);
     }
 
-    void make(double settleDelay = AutomationScheduler::defaultSettleDelay) { make(main, settleDelay); }
-    void make(MainExecutor& executor, double settleDelay = AutomationScheduler::defaultSettleDelay) {
-        scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents, executor, workers,
-                                                          clock, services(), settleDelay);
+    void make(MainExecutor* executor = nullptr) {
+        scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents,
+                                                          executor ? *executor : main, workers, clock, services(),
+                                                          AutomationScheduler::defaultSettleDelay);
     }
-    void startScheduler() {
-        make();
+    void startScheduler(MainExecutor* executor = nullptr) {
+        make(executor);
         scheduler->start();
         flush();
     }
@@ -196,8 +168,7 @@ struct SchedulerTest : ::testing::Test {
         while (main.runPending() + workers.runPending() > 0) {
         }
     }
-    // Moves both clocks on, running each timer at its time and what it hands
-    // to the workers before the next.
+    // Moves both clocks on, running each timer at its time and what it hands to the workers before the next.
     void advance(double seconds) {
         const double target = clock.monotonicSeconds() + seconds;
         flush();
@@ -211,22 +182,23 @@ struct SchedulerTest : ::testing::Test {
     }
     // The wall clock jumps as over a sleep; the monotonic one stands still.
     void jumpWallClock(double seconds) { clock.set(clock.now().adding(seconds)); }
+    // The wall clock jumps by `seconds`, then the system tells of `event`.
+    void jumpAndTell(double seconds, SystemEvent event) {
+        jumpWallClock(seconds);
+        systemEvents.send(event);
+        flush();
+    }
 
     SyncJob& add(std::vector<Trigger> triggers) {
         SyncJob job = SyncJob::newJob("job");
-        job.id = Uuid::random();
         job.source = endpoint(root / "home" / "Pictures", home, "Pictures");
         job.destination = endpoint(root / "media" / "Stick" / "Photos", stick, "Photos");
         job.triggers = std::move(triggers);
-        jobs.push_back(job);
-        return jobs.back();
+        return jobs.emplace_back(std::move(job));
     }
     static Endpoint endpoint(const fs::path& path, const VolumeIdentity& volume, std::string relative) {
-        Endpoint e;
-        e.path = path.native();
-        e.volume = volume;
-        e.relativePath = std::move(relative);
-        return e;
+        return {.path = path.native(), .bookmark = {}, .volume = volume, .relativePath = std::move(relative),
+                .fileID = {}};
     }
     // The job was saved: the model then tells the scheduler.
     void changed(const SyncJob& job) {
@@ -254,48 +226,42 @@ struct SchedulerTest : ::testing::Test {
 };
 
 Trigger daily(std::int64_t h, std::int64_t m) { return Trigger::daily({h, m}); }
-Trigger every(std::int64_t n, IntervalUnit unit) { return Trigger::every(n, unit); }
+Trigger hourly(std::int64_t n = 1) { return Trigger::every(n, IntervalUnit::hours); }
+const Trigger onConnect = Trigger::onConnect(ConnectAction::run);
+const Trigger onConnectAsk = Trigger::onConnect(ConnectAction::ask);
+using Requests = std::vector<Request>;
 
 // ----- timers and due runs -----
 
 TEST_F(SchedulerTest, NothingIsComputedOrFollowedBeforeStartAndJobChangesAreIgnored) {
-    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid id = add({hourly()}).id;
     make();
     scheduler->jobsChanged();
     flush();
     EXPECT_EQ(jobReads, 0u);
-    EXPECT_EQ(scheduler->pendingFire(id), std::nullopt);
     EXPECT_EQ(main.delayedCount(), 0u);
-    EXPECT_EQ(systemEvents.observerCount(), 0u);
-    EXPECT_EQ(volumeEvents.observerCount(), 0u);
-    EXPECT_EQ(runner.observerCount(), 0u);
-
-    scheduler->start();
-    scheduler->start();  // once only
-    flush();
-    EXPECT_EQ(systemEvents.observerCount(), 1u);
-    EXPECT_EQ(volumeEvents.observerCount(), 1u);
-    EXPECT_EQ(runner.observerCount(), 1u);
+    for (std::size_t expected : {0u, 1u}) {
+        EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + runner.observerCount(), 3 * expected);
+        scheduler->start();  // once only
+        flush();
+    }
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
-
     scheduler.reset();
-    EXPECT_EQ(systemEvents.observerCount(), 0u);
-    EXPECT_EQ(runner.observerCount(), 0u);
+    EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + runner.observerCount(), 0u);
 }
 
 TEST_F(SchedulerTest, NoTimerWithoutAUsableTimedTriggerOnAnEnabledJob) {
-    const Uuid connectOnly = add({Trigger::onConnect(ConnectAction::run)}).id;
-    const Uuid badTimes = add({daily(24, 0), daily(10, 60), every(10, IntervalUnit::minutes)}).id;
-    SyncJob& disabled = add({every(1, IntervalUnit::hours)});
+    const Uuid connectOnly = add({onConnect}).id;
+    const Uuid badTimes = add({daily(24, 0), daily(10, 60), Trigger::every(10, IntervalUnit::minutes)}).id;
+    SyncJob& disabled = add({hourly()});
     disabled.isEnabled = false;
     const Uuid disabledID = disabled.id;
     startScheduler();
     for (const Uuid& id : {connectOnly, badTimes, disabledID}) EXPECT_EQ(scheduler->pendingFire(id), std::nullopt);
     EXPECT_EQ(main.delayedCount(), 0u);
-
     // A timer that existed goes when its job is disabled.
     SyncJob job = jobs[1];
-    job.triggers.push_back(every(1, IntervalUnit::hours));
+    job.triggers.push_back(hourly());
     changed(job);
     EXPECT_EQ(main.delayedCount(), 1u);
     job.isEnabled = false;
@@ -307,18 +273,15 @@ TEST_F(SchedulerTest, NoTimerWithoutAUsableTimedTriggerOnAnEnabledJob) {
 }
 
 TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromEachRunsStart) {
-    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid id = add({hourly()}).id;
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
-
     advance(hour - 1);
     EXPECT_TRUE(runner.requests.empty());
     advance(1);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::schedule}}));
+    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}}));
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(2 * hour));
-
-    // The run started late; the next counts from its start, known before the
-    // recomputation it causes.
+    // The run started late; the next counts from its start, known before the recomputation it causes.
     advance(10 * minute);
     runner.finish(id, start.adding(hour + 10 * minute));
     flush();
@@ -328,75 +291,54 @@ TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromE
 }
 
 TEST_F(SchedulerTest, ObserversHearOfEachNewFireDateAndOfNothingElse) {
-    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid id = add({hourly()}).id;
     make();
     int notices = 0;
     const Subscription watching = scheduler->observePendingFires([&] { ++notices; });
     scheduler->start();
     flush();
     EXPECT_EQ(notices, 1);
-
     // A finished run moves the date; a clock change that moves nothing is silent.
     runner.finish(id, start.adding(10 * minute));
     flush();
     EXPECT_EQ(notices, 2);
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour + 10 * minute));
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
+    jumpAndTell(0, SystemEvent::clockChanged);
     EXPECT_EQ(notices, 2);
 }
 
+// The hour the first computation set passes without a computation, also where that timer still fires.
 TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActs) {
-    SyncJob job = add({every(1, IntervalUnit::hours)});
-    startScheduler();
-    advance(30 * minute);
-    job.triggers = {every(2, IntervalUnit::hours)};
-    changed(job);
-    EXPECT_EQ(scheduler->pendingFire(job.id), start.adding(2 * hour));
-    EXPECT_EQ(main.delayedCount(), 1u);
-
-    // The hour the first computation set passes without a computation.
-    const std::size_t reads = jobReads;
-    advance(45 * minute);
-    EXPECT_EQ(jobReads, reads);
-    EXPECT_TRUE(runner.requests.empty());
-    advance(45 * minute);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{job.id, RunTrigger::schedule}}));
-}
-
-TEST_F(SchedulerTest, ATimerOfAnOlderComputationDoesNothingEvenWhenItStillFires) {
-    LateCancellingExecutor late(main);
-    SyncJob job = add({every(1, IntervalUnit::hours)});
-    make(late);
-    scheduler->start();
-    flush();
-    advance(30 * minute);
-    job.triggers = {every(2, IntervalUnit::hours)};
-    changed(job);
-
-    const std::size_t reads = jobReads;
-    advance(45 * minute);
-    EXPECT_EQ(jobReads, reads);
-    advance(45 * minute);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{job.id, RunTrigger::schedule}}));
-    scheduler.reset();
+    for (const bool lateCancel : {false, true}) {
+        SCOPED_TRACE(lateCancel);
+        OddTimers late(main, true);
+        jobs.clear();
+        runner.requests.clear();
+        SyncJob job = add({hourly()});
+        startScheduler(lateCancel ? &late : nullptr);
+        advance(30 * minute);
+        job.triggers = {hourly(2)};
+        changed(job);
+        EXPECT_EQ(scheduler->pendingFire(job.id), clock.now().adding(90 * minute));
+        const std::size_t reads = jobReads;
+        advance(45 * minute);
+        EXPECT_EQ(jobReads, reads);
+        EXPECT_TRUE(runner.requests.empty());
+        advance(45 * minute);
+        EXPECT_EQ(runner.requests, (Requests{{job.id, RunTrigger::schedule}}));
+        scheduler.reset();
+    }
 }
 
 TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumps) {
     // Run a minute before start, so nothing counts as missed at start.
-    const Uuid nine = add({daily(9, 0)}).id;
-    const Uuid halfPastEight = add({daily(8, 30)}).id;
-    const Uuid ten = add({daily(10, 0)}).id;
+    const Uuid nine = add({daily(9, 0)}).id, halfPastEight = add({daily(8, 30)}).id, ten = add({daily(10, 0)}).id;
     for (const Uuid& id : {nine, halfPastEight, ten}) lastRuns[id] = start.adding(-minute);
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(halfPastEight), utc(2026, 6, 10, 6, 30));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 30 * minute);
-
-    jumpWallClock(hour + 45 * minute);  // 09:45
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
-    EXPECT_EQ(runner.requests,
-              (std::vector<Request>{{halfPastEight, RunTrigger::schedule}, {nine, RunTrigger::schedule}}));
+    jumpAndTell(hour + 45 * minute, SystemEvent::clockChanged);  // 09:45
+    EXPECT_EQ(runner.requests, (Requests{{halfPastEight, RunTrigger::schedule}, {nine, RunTrigger::schedule}}));
     // The dates move on; the timer follows the wall clock's new reading.
     EXPECT_EQ(scheduler->pendingFire(nine), utc(2026, 6, 11, 7, 0));
     EXPECT_EQ(scheduler->pendingFire(ten), utc(2026, 6, 10, 8, 0));
@@ -405,20 +347,17 @@ TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumps) {
 
 TEST_F(SchedulerTest, ADueDateIsDroppedWhenTheTriggersChangedOrARunStartedSince) {
     SyncJob edited = add({daily(8, 30)});
-    const Uuid ranManually = add({daily(8, 30)}).id;
-    const Uuid ranByRunner = add({daily(8, 30)}).id;
+    const Uuid ranManually = add({daily(8, 30)}).id, ranByRunner = add({daily(8, 30)}).id;
     const Uuid untouched = add({daily(8, 30)}).id;
     for (const SyncJob& job : jobs) lastRuns[job.id] = start.adding(-minute);
     startScheduler();
-
     // Saved, but the model has not told the scheduler yet.
     jobs[0].triggers = {daily(8, 45)};
     jumpWallClock(40 * minute);  // 08:40
     lastRuns[ranManually] = utc(2026, 6, 10, 6, 35);
     runner.finish(ranByRunner, utc(2026, 6, 10, 6, 30));  // at the due date itself
     flush();
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{untouched, RunTrigger::schedule}}));
-    // The edited job's next date comes from its new triggers.
+    EXPECT_EQ(runner.requests, (Requests{{untouched, RunTrigger::schedule}}));
     EXPECT_EQ(scheduler->pendingFire(edited.id), utc(2026, 6, 10, 6, 45));
     EXPECT_EQ(scheduler->pendingFire(ranManually), utc(2026, 6, 11, 6, 30));
     advance(5 * minute);
@@ -431,67 +370,54 @@ TEST_F(SchedulerTest, ClockAndZoneChangesRecomputeWithoutACatchUpPass) {
     lastRuns[id] = start.adding(-minute);
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 7, 0));
-
     zone = ::date::locate_zone("America/New_York");  // 09:00 there is 13:00 UTC
-    systemEvents.send(SystemEvent::timeZoneChanged);
-    flush();
+    jumpAndTell(0, SystemEvent::timeZoneChanged);
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
-
     // Set back: the date stays, only the timer moves.
-    jumpWallClock(-2 * hour);
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
+    jumpAndTell(-2 * hour, SystemEvent::clockChanged);
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 9 * hour);
     EXPECT_TRUE(runner.requests.empty());
 }
 
+TEST_F(SchedulerTest, FirstPassCatchesUpADailyJobThatNeverRanButNotAnIntervalJob) {
+    const Uuid dailyJob = add({daily(7, 0)}).id, intervalJob = add({hourly()}).id;
+    startScheduler();
+    EXPECT_EQ(runner.requests, (Requests{{dailyJob, RunTrigger::catchUp}}));
+    EXPECT_EQ(scheduler->pendingFire(intervalJob), start.adding(hour));
+}
+
+// Slept through 09:00: the catch-up pass takes the job, and the recomputation after it finds nothing due.
 TEST_F(SchedulerTest, AfterAWakeMissedRunsAreCaughtUpInsteadOfRunOnSchedule) {
     const Uuid id = add({daily(9, 0)}).id;
     lastRuns[id] = start.adding(-minute);
     startScheduler();
-
-    // Slept through 09:00: the catch-up pass takes the job, and the
-    // recomputation after it finds nothing due.
-    jumpWallClock(3 * hour);
-    systemEvents.send(SystemEvent::wokeFromSleep);
-    flush();
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::catchUp}}));
+    jumpAndTell(3 * hour, SystemEvent::wokeFromSleep);
+    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::catchUp}}));
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 11, 7, 0));
-}
-
-TEST_F(SchedulerTest, FirstPassCatchesUpADailyJobThatNeverRanButNotAnIntervalJob) {
-    const Uuid dailyJob = add({daily(7, 0)}).id;
-    const Uuid intervalJob = add({every(1, IntervalUnit::hours)}).id;
-    startScheduler();
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{dailyJob, RunTrigger::catchUp}}));
-    EXPECT_EQ(scheduler->pendingFire(intervalJob), start.adding(hour));
 }
 
 // ----- anchors kept across restarts -----
 
 TEST_F(SchedulerTest, AnIntervalIsHonouredWhenTheApplicationRestartsMoreOftenThanIt) {
-    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
-    // Each session lasts 40 minutes and records no run.
-    for (int session = 0; session < 3; ++session) {
+    const Uuid id = add({hourly()}).id;
+    for (int session = 0; session < 3; ++session) {  // 40 minutes each, no run recorded
         startScheduler();
-        EXPECT_EQ(scheduler->pendingFire(id), session < 2 ? start.adding(hour) : start.adding(2 * hour));
+        EXPECT_EQ(scheduler->pendingFire(id), start.adding(session < 2 ? hour : 2 * hour));
         advance(40 * minute);
         scheduler.reset();
         flush();
     }
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
+    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
 }
 
 TEST_F(SchedulerTest, AnchorsOfDeletedJobsGoAndADamagedFileIsNoHarm) {
     fs::create_directories(support);
     std::ofstream(support / IntervalAnchorStore::fileName) << "{\"anchors\":[{\"jobID\":";
-    const Uuid kept = add({every(1, IntervalUnit::hours)}).id;
-    const Uuid deleted = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid kept = add({hourly()}).id, deleted = add({hourly()}).id;
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(kept), start.adding(hour));
     EXPECT_EQ(IntervalAnchorStore(support).load(), (std::map<Uuid, Date>{{kept, start}, {deleted, start}}));
-
     jobs.pop_back();
     advance(10 * minute);
     scheduler->jobsChanged();
@@ -499,11 +425,18 @@ TEST_F(SchedulerTest, AnchorsOfDeletedJobsGoAndADamagedFileIsNoHarm) {
     EXPECT_EQ(IntervalAnchorStore(support).load(), (std::map<Uuid, Date>{{kept, start}}));
 }
 
+TEST_F(SchedulerTest, AnchorsThatCannotBeWrittenStillServeThisSession) {
+    std::ofstream(support) << "a file where the folder belongs";
+    const Uuid id = add({hourly()}).id;
+    startScheduler();
+    advance(hour);
+    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}}));
+}
+
 // Which of the two clocks was wrong cannot be told at start: the anchor
 // counts from now in each session and stays on disk as it was set.
 TEST_F(SchedulerTest, AnAnchorStoredWhileTheClockWasAheadCountsFromNowInEachSessionAndIsNotRewritten) {
-    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
-    const Uuid past = add({every(1, IntervalUnit::hours)}).id;
+    const Uuid id = add({hourly()}).id, past = add({hourly()}).id;
     const std::map<Uuid, Date> stored{{id, start.adding(30 * 24 * hour)}, {past, start.adding(-10 * minute)}};
     IntervalAnchorStore(support).save(stored);
     startScheduler();
@@ -516,46 +449,31 @@ TEST_F(SchedulerTest, AnAnchorStoredWhileTheClockWasAheadCountsFromNowInEachSess
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(100 * minute));
     advance(60 * minute);
-    EXPECT_EQ(requestsOf(RunTrigger::schedule),
-              (std::vector<Request>{{past, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
+    EXPECT_EQ(requestsOf(RunTrigger::schedule), (Requests{{past, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
     EXPECT_EQ(IntervalAnchorStore(support).load(), stored);
 }
 
-// A machine without a real-time clock boots a month behind; then the time
-// service sets it right.
+// A machine without a real-time clock boots a month behind; then the time service sets it right.
 TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSetRight) {
-    const Uuid hourly = add({every(1, IntervalUnit::hours)}).id;
-    const Uuid daily = add({every(1, IntervalUnit::days)}).id;
-    const Uuid ran = add({every(2, IntervalUnit::hours)}).id;
+    const Uuid hourlyJob = add({hourly()}).id, daily = add({Trigger::every(1, IntervalUnit::days)}).id;
+    const Uuid ran = add({hourly(2)}).id;
     lastRuns[ran] = start.adding(-30 * minute);
-    const std::map<Uuid, Date> stored{{hourly, start.adding(-10 * minute)}, {daily, start.adding(-2 * hour)}};
+    const std::map<Uuid, Date> stored{{hourlyJob, start.adding(-10 * minute)}, {daily, start.adding(-2 * hour)}};
     IntervalAnchorStore(support).save(stored);
     jumpWallClock(-30 * 24 * hour);
     startScheduler();
-    EXPECT_EQ(scheduler->pendingFire(hourly), start.adding(-30 * 24 * hour + hour));
+    EXPECT_EQ(scheduler->pendingFire(hourlyJob), start.adding(-30 * 24 * hour + hour));
     advance(2 * hour);
     EXPECT_EQ(runner.requests.size(), 2u);  // counted from the clock as it stood
-
     runner.requests.clear();
-    jumpWallClock(30 * 24 * hour - 2 * hour + 20 * minute);  // set right: start + 20 minutes
-    systemEvents.send(SystemEvent::clockChanged);
-    flush();
+    jumpAndTell(30 * 24 * hour - 2 * hour + 20 * minute, SystemEvent::clockChanged);  // set right: start + 20 minutes
     EXPECT_TRUE(runner.requests.empty());
-    EXPECT_EQ(scheduler->pendingFire(hourly), start.adding(50 * minute));
+    EXPECT_EQ(scheduler->pendingFire(hourlyJob), start.adding(50 * minute));
     EXPECT_EQ(scheduler->pendingFire(daily), start.adding(22 * hour));
     EXPECT_EQ(scheduler->pendingFire(ran), start.adding(90 * minute));
-    EXPECT_EQ(IntervalAnchorStore(support).load().at(hourly), stored.at(hourly));
-    EXPECT_EQ(IntervalAnchorStore(support).load().at(daily), stored.at(daily));
+    for (const Uuid& id : {hourlyJob, daily}) EXPECT_EQ(IntervalAnchorStore(support).load().at(id), stored.at(id));
     advance(30 * minute);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{hourly, RunTrigger::schedule}}));
-}
-
-TEST_F(SchedulerTest, AnchorsThatCannotBeWrittenStillServeThisSession) {
-    std::ofstream(support) << "a file where the folder belongs";
-    const Uuid id = add({every(1, IntervalUnit::hours)}).id;
-    startScheduler();
-    advance(hour);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::schedule}}));
+    EXPECT_EQ(runner.requests, (Requests{{hourlyJob, RunTrigger::schedule}}));
 }
 
 // ----- catch-up and on-connect runs -----
@@ -566,7 +484,7 @@ struct ConnectTest : SchedulerTest {
 };
 
 TEST_F(ConnectTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCancelledByAnUnmount) {
-    const Uuid id = add({Trigger::onConnect(ConnectAction::run)}).id;
+    const Uuid id = add({onConnect}).id;
     startScheduler();
     mount(stickRoot, stick);
     flush();
@@ -576,9 +494,8 @@ TEST_F(ConnectTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCan
     advance(9.9);
     EXPECT_TRUE(runner.requests.empty());
     advance(0.1);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::connect}}));
+    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::connect}}));
     EXPECT_EQ(main.delayedCount(), 0u);
-
     // Another volume going leaves the task alone; the job's own drive ends it.
     volumeEvents.send(VolumeEvent::mounted(stickRoot));
     advance(5);
@@ -595,60 +512,43 @@ TEST_F(ConnectTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCan
 }
 
 TEST_F(ConnectTest, AConnectTaskThatEndsItsOwnHandleStillRuns) {
-    InPlaceExecutor inPlace(main);
-    const Uuid id = add({Trigger::onConnect(ConnectAction::run)}).id;
-    make(inPlace);
-    scheduler->start();
+    OddTimers inPlace(main, false);
+    const Uuid id = add({onConnect}).id;
+    startScheduler(&inPlace);
     mount(stickRoot, stick);
     advance(10);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{id, RunTrigger::connect}}));
+    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::connect}}));
     scheduler.reset();
 }
 
 TEST_F(ConnectTest, OnlyAMountOfOneOfTheJobsSidesWithBothSidesAvailableQualifies) {
-    const Uuid homeToStick = add({Trigger::onConnect(ConnectAction::run)}).id;
-    SyncJob& diskToStick = add({Trigger::onConnect(ConnectAction::run)});
+    const Uuid homeToStick = add({onConnect}).id;
+    SyncJob& diskToStick = add({onConnect});
     diskToStick.source = endpoint(diskRoot / "Backup", disk, "Backup");
     const Uuid diskToStickID = diskToStick.id;
-    SyncJob& disabled = add({Trigger::onConnect(ConnectAction::run)});
-    disabled.isEnabled = false;
+    add({onConnect}).isEnabled = false;
     add({});  // no on-connect trigger
     startScheduler();
-
-    // The stick without the disk completes only the first job.
-    mount(stickRoot, stick);
-    flush();
-    EXPECT_EQ(main.delayedCount(), 1u);
-    advance(10);
-    EXPECT_EQ(runner.requests, (std::vector<Request>{{homeToStick, RunTrigger::connect}}));
-
-    // The disk then completes the second; it holds neither side of the first.
-    mount(diskRoot, disk);
-    flush();
-    EXPECT_EQ(main.delayedCount(), 1u);
-    advance(10);
-    EXPECT_EQ(runner.requests,
-              (std::vector<Request>{{homeToStick, RunTrigger::connect}, {diskToStickID, RunTrigger::connect}}));
+    // The stick without the disk completes only the first job; the disk then
+    // completes the second, and holds neither side of the first.
+    for (const auto& [at, volume] : {std::pair{stickRoot, stick}, std::pair{diskRoot, disk}}) {
+        mount(at, volume);
+        flush();
+        EXPECT_EQ(main.delayedCount(), 1u);
+        advance(10);
+    }
+    EXPECT_EQ(runner.requests, (Requests{{homeToStick, RunTrigger::connect}, {diskToStickID, RunTrigger::connect}}));
 }
 
-TEST_F(ConnectTest, AskJobsPromptInsteadOfRunning) {
-    const Uuid id = add({Trigger::onConnect(ConnectAction::ask)}).id;
-    startScheduler();
-    mount(stickRoot, stick);
-    advance(10);
-    EXPECT_EQ(asked, std::vector<Uuid>{id});
-    EXPECT_TRUE(runner.requests.empty());
-}
-
-// An ask about a drive is taken back once the drive goes; other volumes and
-// jobs that run without asking take nothing back.
+// An ask job prompts instead of running; the ask is taken back once its
+// drive goes; other volumes and jobs that run without asking take nothing back.
 TEST_F(ConnectTest, AnAskIsWithdrawnWhenItsDriveGoes) {
-    const Uuid id = add({Trigger::onConnect(ConnectAction::ask)}).id;
-    add({Trigger::onConnect(ConnectAction::run)});
+    const Uuid id = add({onConnectAsk}).id, runs = add({onConnect}).id;
     startScheduler();
     mount(stickRoot, stick);
     advance(10);
     EXPECT_EQ(asked, std::vector<Uuid>{id});
+    EXPECT_EQ(runner.requests, (Requests{{runs, RunTrigger::connect}}));
     mount(diskRoot, disk);
     unmount(diskRoot);
     flush();
@@ -658,29 +558,27 @@ TEST_F(ConnectTest, AnAskIsWithdrawnWhenItsDriveGoes) {
     EXPECT_EQ(withdrawn, std::vector<Uuid>{id});
 }
 
+// Saved during the delay, before the model tells the scheduler: the job as it is then decides. A change the model tells
+// of cancels every waiting task, as does an edit while its mount was being checked.
 TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {
-    SyncJob toAsk = add({Trigger::onConnect(ConnectAction::run)});
-    SyncJob toDisable = add({Trigger::onConnect(ConnectAction::run)});
-    SyncJob toTime = add({Trigger::onConnect(ConnectAction::run)});
+    const Uuid toAsk = add({onConnect}).id;
+    add({onConnect});
+    add({onConnect});
     startScheduler();
     mount(stickRoot, stick);
     flush();
     EXPECT_EQ(main.delayedCount(), 3u);
-
-    // Saved during the delay, before the model tells the scheduler.
-    jobs[0].triggers = {Trigger::onConnect(ConnectAction::ask)};
+    jobs[0].triggers = {onConnectAsk};
     jobs[1].isEnabled = false;
     jobs[2].triggers = {daily(20, 0)};
     advance(10);
-    EXPECT_EQ(asked, std::vector<Uuid>{toAsk.id});
+    EXPECT_EQ(asked, std::vector<Uuid>{toAsk});
     EXPECT_TRUE(runner.requests.empty());
-}
-
-TEST_F(ConnectTest, AnyJobChangeCancelsEveryWaitingConnectTask) {
-    add({Trigger::onConnect(ConnectAction::run)});
-    add({Trigger::onConnect(ConnectAction::ask)});
+    jobs = {};
+    add({onConnect});
+    add({onConnectAsk});
     SyncJob other = add({});
-    startScheduler();
+    unmount(stickRoot);
     mount(stickRoot, stick);
     flush();
     EXPECT_EQ(main.delayedCount(), 2u);
@@ -689,17 +587,15 @@ TEST_F(ConnectTest, AnyJobChangeCancelsEveryWaitingConnectTask) {
     EXPECT_EQ(main.delayedCount(), 0u);
     advance(20);
     EXPECT_TRUE(runner.requests.empty());
-    EXPECT_TRUE(asked.empty());
-}
-
-TEST_F(ConnectTest, AJobEditedWhileItsMountWasCheckedGetsNoTask) {
-    add({Trigger::onConnect(ConnectAction::run)});
-    startScheduler();
+    EXPECT_EQ(asked.size(), 1u);
+    jobs.resize(1);
+    unmount(stickRoot);
+    flush();
     mount(stickRoot, stick);
     main.runPending();     // the event asks for the volumes
     workers.runPending();  // which come back
     main.runPending();     // and the job's check goes out
-    jobs[0].name = "renamed";
+    jobs[0].name = "renamed again";
     flush();
     EXPECT_EQ(main.delayedCount(), 0u);
 }
@@ -707,25 +603,18 @@ TEST_F(ConnectTest, AJobEditedWhileItsMountWasCheckedGetsNoTask) {
 TEST_F(ConnectTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceTheirLastSuccess) {
     mounted.push_back({stickRoot, stick});
     appearances[stickRoot] = start.adding(-hour);
-    const Uuid appeared = add({Trigger::onConnect(ConnectAction::run)}).id;
-    const Uuid asks = add({Trigger::onConnect(ConnectAction::ask)}).id;
-    const Uuid notSince = add({Trigger::onConnect(ConnectAction::run)}).id;
-    const Uuid neverSucceeded = add({Trigger::onConnect(ConnectAction::run)}).id;
-    const Uuid missed = add({Trigger::onConnect(ConnectAction::ask), daily(7, 0)}).id;
-    SyncJob& internal = add({Trigger::onConnect(ConnectAction::run)});
+    const Uuid appeared = add({onConnect}).id, asks = add({onConnectAsk}).id, notSince = add({onConnect}).id;
+    const Uuid neverSucceeded = add({onConnect}).id, missed = add({onConnectAsk, daily(7, 0)}).id;
+    SyncJob& internal = add({onConnect});
     internal.destination = endpoint(root / "home" / "Copies", home, "Copies");
     const Uuid internalID = internal.id;
-    for (const Uuid& id : {appeared, asks}) lastSuccesses[id] = start.adding(-2 * hour);
+    for (const Uuid& id : {appeared, asks, internalID}) lastSuccesses[id] = start.adding(-2 * hour);
     lastSuccesses[notSince] = start.adding(-30 * minute);
-    lastSuccesses[internalID] = start.adding(-2 * hour);
-
     startScheduler();
-    EXPECT_EQ(runner.requests,
-              (std::vector<Request>{{appeared, RunTrigger::catchUp},
-                                    {neverSucceeded, RunTrigger::catchUp},
-                                    {missed, RunTrigger::catchUp}}));
+    EXPECT_EQ(runner.requests, (Requests{{appeared, RunTrigger::catchUp},
+                                         {neverSucceeded, RunTrigger::catchUp},
+                                         {missed, RunTrigger::catchUp}}));
     EXPECT_EQ(asked, std::vector<Uuid>{asks});
-
     // The internal job still runs when its volume mounts.
     volumeEvents.send(VolumeEvent::mounted(root / "home"));
     advance(10);

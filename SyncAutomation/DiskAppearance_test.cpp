@@ -49,7 +49,6 @@ TEST(DiskAppearanceTest, UdevInitialisationTimeIsTurnedIntoWallTime) {
     EXPECT_EQ(DiskAppearance::udevInitialisationTime(makedev(8, 17), udev.path(), clock), Date{5000 - 179.5});
     EXPECT_EQ(DiskAppearance::udevInitialisationTime(makedev(8, 17), udev.path(), WokenClock()), Date{5000 - 1179.5})
         << "a wake must not make the disk look newly connected";
-
     udev.write("b8:18", "S:disk/by-label/X\n");
     udev.write("b8:19", "I:notanumber\n");
     udev.write("b8:20", "I:900000000\n");  // after now: a record from before a reboot

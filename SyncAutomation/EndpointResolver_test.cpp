@@ -36,12 +36,10 @@ TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPoint) {
     fs::create_directories(first / "Photos/2024");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Photos/2024", source);
     EXPECT_EQ(resolve(endpoint), R::available(first / "Photos/2024"));
-
     // Unmounted and mounted at another place, with the same folder there.
     source.table.back().mountPoint = second;
     fs::rename(first / "Photos", second / "Photos");
     EXPECT_EQ(resolve(endpoint), R::available(second / "Photos/2024"));
-
     Endpoint atRoot = endpoint;
     atRoot.relativePath = "";
     atRoot.fileID.reset();
@@ -67,8 +65,7 @@ TEST_F(Resolver, FolderAbsentOrReplacedIsMissing) {
     source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directory(first / "Data");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
-    // Moved away, it keeps its number, so the folder made next under the
-    // same name surely has another.
+    // Moved away, it keeps its number, so the folder made next under the same name surely has another.
     fs::rename(first / "Data", first / "Data moved");
     EXPECT_EQ(resolve(endpoint), R::folderMissing());
     fs::create_directory(first / "Data");
@@ -117,14 +114,12 @@ TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem
     fs::create_directories(first / "Docs");  // the stick's Photos/Docs
     fs::create_directories(first / "2024");
     fs::create_directories(second / "Docs");
-
     const Endpoint docs = VolumeInspector::endpoint(second / "Docs", source);
     EXPECT_EQ(docs.relativePath, "Docs");
     EXPECT_EQ(resolve(docs), R::available(second / "Docs"));
     const Endpoint photos = VolumeInspector::endpoint(first / "2024", source);
     EXPECT_EQ(photos.relativePath, "Photos/2024");
     EXPECT_EQ(resolve(photos), R::available(first / "2024"));
-
     source.table.pop_back();  // the whole stick gone: nothing shows its Docs
     EXPECT_EQ(resolve(docs), R::folderMissing());
     EXPECT_EQ(resolve(photos), R::available(first / "2024"));
@@ -165,26 +160,10 @@ TEST_F(Resolver, NetworkShareMatchesByHostIgnoringCase) {
     share.remountURL = Url::parse("smb://NAS/Photos");
     source.add(first, share);
     const Endpoint endpoint = VolumeInspector::endpoint(first, source);
-    EXPECT_FALSE(endpoint.fileID);  // cifs numbers are not kept
     source.table.back().identity.remountURL = Url::parse("smb://nas/Photos");
     EXPECT_EQ(resolve(endpoint), R::available(first));
     source.table.back().identity.name = "Photos-1";
     EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
-}
-
-TEST_F(Resolver, DirectoryTestIsTheOneHandedIn) {
-    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    const Endpoint endpoint = VolumeInspector::endpoint(first, source);
-    std::vector<fs::path> asked;
-    const auto result = EndpointResolver::resolve(
-        endpoint, VolumeInspector::mountedVolumes(source),
-        [&](const fs::path& p) {
-            asked.push_back(p);
-            return false;
-        },
-        [this](const fs::path& p) { return VolumeInspector::identity(p, source); });
-    EXPECT_EQ(result, R::folderMissing());
-    EXPECT_EQ(asked, std::vector<fs::path>{first});
 }
 
 }  // namespace

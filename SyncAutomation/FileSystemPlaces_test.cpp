@@ -26,8 +26,7 @@ struct Mounts {
     }
 };
 
-// Members of one family: a side's tree reaches the other through a mount
-// below it, whatever the mount shows and however deep it sits.
+// A side's tree reaches the other through a mount below it, whatever the mount shows and however deep it sits.
 TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     // The common parent of both sides bound inside the destination.
     EXPECT_TRUE(Mounts().add("/R/data/dst/inner", "/R/data", 1).overlap("/R/data/src", "/R/data/dst"));
@@ -44,7 +43,6 @@ TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     EXPECT_TRUE(Mounts().add("/img", "/", 9).add("/B/m", "/in", 9).overlap("/img/in/deep", "/B"));
     // A mount at the side itself.
     EXPECT_TRUE(Mounts().add("/B", "/A", 1).overlap("/A/sub", "/B"));
-
     // Neither tree reaches the other: a disk mounted inside the mirrored
     // home, a bind of a third folder, sibling names, another device.
     EXPECT_FALSE(Mounts().add("/home/me/disk", "/", 5).overlap("/home/me", "/backup"));
@@ -56,9 +54,6 @@ TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     EXPECT_FALSE(Mounts().add("/B/m", "/", 0).add("/A/m", "/", 0).overlap("/A", "/B"));
 }
 
-// A stacked file system keeps its files in the folders it is stacked on:
-// a side inside it, or with it below, reaches those folders and what is
-// mounted there.
 TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
     // A FUSE pass-through of P at B: mirroring P/A into B reaches P itself.
     EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B"));
@@ -82,9 +77,8 @@ TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
     EXPECT_FALSE(loop.overlap("/P", "/Q"));
 }
 
-// A stacked mount over the very folder it is stacked on (a pass-through of
-// a folder at that folder, an overlay over its own lower layer) keeps its
-// files in the folder it covers, which a bind mount can show elsewhere.
+// A pass-through of a folder at that folder, an overlay over its own lower
+// layer: its files lie in the folder it covers, which a bind can show elsewhere.
 TEST(FileSystemPlaces, AMountStackedOnTheFolderItCoversReachesTheFolderBeneath) {
     Mounts passThrough;
     passThrough.add("/data/me", "/", 40, {"/data/me"}).add("/backup/m", "/data", 1);
@@ -96,8 +90,6 @@ TEST(FileSystemPlaces, AMountStackedOnTheFolderItCoversReachesTheFolderBeneath) 
     EXPECT_FALSE(overlay.overlap("/x/other", "/b"));
 }
 
-// On a file system that folds case, two spellings are one folder; on one
-// that does not, they are two.
 TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
     Mounts mounts;
     mounts.add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
@@ -115,8 +107,6 @@ TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
     EXPECT_EQ(*through, fs::path("/E/DATA/x"));
 }
 
-// Network shares count their folders each from its own: two shares of one
-// server file system compare only when they are one share.
 TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
     VolumeIdentity home = test::volumeIdentity(VolumeKind::network, std::nullopt, "home");
     home.remountURL = Url::parse("nfs://server/export/home");
@@ -130,8 +120,7 @@ TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
     EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
 }
 
-// A share's folders lie at its path on the server: exports of one server
-// nest as the server's folders do, whatever the client numbers them.
+// Exports of one server nest as the server's folders do, whatever the client numbers them.
 TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     const auto share = [](const char* url) {
         VolumeIdentity identity = test::volumeIdentity(VolumeKind::network, std::nullopt, "share");
@@ -149,10 +138,7 @@ TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     EXPECT_FALSE(mounts.overlap("/mnt/other", "/mnt/export"));
 }
 
-// Two folders of one file system overlap only by their places in it, also
-// when it lies in an image file both reach (an image mounted whole and one
-// of its sub-folders or subvolumes on its own); the image still lies in the
-// folder that holds it.
+// An image mounted whole and one of its sub-folders on its own; the image itself lies in the folder that holds it.
 TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
     Mounts image;
     image.add("/mnt/whole", "/", 9).add("/mnt/sub", "/sub", 9);
@@ -170,16 +156,13 @@ TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
     EXPECT_FALSE(image.overlap("/mnt/inner/x", "/mnt/sub"));
 }
 
-// Where a tree reaches a mount whose folders cannot be placed, or a folder
-// no mount places, whether it overlaps cannot be told: that refuses.
 TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
     using Verdict = FileSystemPlaces::Verdict;
     const auto compare = [](const Mounts& mounts, const fs::path& a, const fs::path& b,
                             const FileSystemPlaces::Resolve& resolve = nullptr) {
         return FileSystemPlaces::compare(mounts.list, a, b, resolve);
     };
-    // An overlay whose upper layer was given relative to where it was mounted
-    // from, below a side or over it.
+    // An overlay whose upper layer was given relative to where it was mounted from, below a side or over it.
     Mounts relative;
     relative.add("/B/o", "/", 41, {"upper", "/L/lower"});
     EXPECT_EQ(compare(relative, "/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/o"}));
@@ -210,19 +193,14 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
     EXPECT_EQ(compare(bound, "/real/P/A", "/B", throughLink).kind, Verdict::Case::overlapping);
     EXPECT_EQ(compare(bound, "/other", "/B", throughLink).kind, Verdict::Case::apart);
     EXPECT_EQ(compare(bound, "/real/Q", "/B/x", throughLink).kind, Verdict::Case::apart);
-    // No table (it could not be read), or a side on a mount showing a folder
-    // since deleted.
+    // No table (it could not be read), or a side on a mount showing a folder since deleted.
     EXPECT_EQ(FileSystemPlaces::compare({}, "/A", "/B").kind, Verdict::Case::unplaced);
     EXPECT_EQ(compare(Mounts().add("/B", "", 1), "/A", "/B/x").kind, Verdict::Case::unplaced);
 }
 
-// Where the table cannot place a mount, a side lying on it whose lookups
-// answer afresh is left to the markers, looked up at each of its folders:
-// a desktop FUSE mount naming no folder, a share of a server not shown to
-// be another machine (an unresolved name, an rclone remote of local
-// folders). Where its lookups come from a cache of its own, or the mount lies
-// below a side or where a stack leads, it refuses; a share of another
-// machine is apart from every local folder.
+// A side on a mount the table cannot place (a desktop FUSE mount, a share not shown to be of another machine) is left
+// to its markers, looked up at each of its folders; a mount with a cache of its own, or one below a side, refuses; a
+// share of another machine is apart from every local folder.
 TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     using Verdict = FileSystemPlaces::Verdict;
     VolumeIdentity gvfs = test::volumeIdentity(VolumeKind::internal, std::nullopt, "gvfs", "fuse.gvfsd-fuse");
@@ -253,11 +231,8 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     EXPECT_EQ(lookups("/mnt/ssh/x"), std::vector<fs::path>{});
 }
 
-// A share of this machine is stacked on the folder it exports as named,
-// yet its server may name folders from elsewhere (a chrooted sftp account
-// whose /data is /srv/chroot/data): an overlap through that folder is shown,
-// none is ruled out. Inside a side it refuses; a side on it is left to the
-// markers.
+// Its server may name folders from elsewhere (a chrooted sftp account whose
+// /data is /srv/chroot/data): an overlap through that folder is shown, none is ruled out.
 TEST(FileSystemPlaces, AShareOfThisMachineRulesNoOverlapOut) {
     using Verdict = FileSystemPlaces::Verdict;
     VolumeIdentity ssh = test::volumeIdentity(VolumeKind::network, std::nullopt, "data", "fuse.sshfs");

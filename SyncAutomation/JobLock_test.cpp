@@ -25,7 +25,6 @@ TEST(JobLockTest, OneHolderAtATimeInAProcessAndTheFileStays) {
     ASSERT_TRUE(first);
     EXPECT_FALSE(JobLock::tryTake(file));
     EXPECT_TRUE(JobLock::tryTake(tmp / "state/OTHER.lock"));
-
     first->release();
     EXPECT_TRUE(fs::exists(file));
     std::optional<JobLock> second = JobLock::tryTake(file);
@@ -56,7 +55,6 @@ TEST(JobLockTest, AnotherProcessHoldsItUntilItIsKilled) {
     ASSERT_EQ(::read(held[0], &answer, 1), 1);
     ASSERT_EQ(answer, 'y');
     EXPECT_FALSE(JobLock::tryTake(file));
-
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     EXPECT_TRUE(JobLock::tryTake(file));

@@ -5,80 +5,53 @@
 namespace kelto {
 namespace {
 
-// A control whose stored cancellation counts its calls.
-struct Control : ::testing::Test {
-    RunControl control;
-    int calls = 0;
-    RunControl::Cancellation count = [this] { ++calls; };
-
-    // Calls what an operation handed back, as its caller must.
-    void call(const RunControl::Cancellation& cancellation) {
-        if (cancellation) cancellation();
-    }
+// Steps: C store the cancellation, c cancel, R roots on /media/Disk, B roots on /media/Backup (a name that
+// merely starts like another volume's), u unmount /media/Disk, b unmount /media/Back, o unmount /media/Other,
+// m commit, f finish. Each step but m gives 1 when it hands back a cancellation (called, as the caller must),
+// answers true or finishes with an outcome, else 0.
+struct Case {
+    const char* steps;
+    const char* answers;
+    int calls;
+    std::optional<RunOutcome> outcome;
 };
 
-TEST_F(Control, ACancelBeforeTheWorkExistsIsReportedWhenItsCancellationIsStored) {
-    EXPECT_FALSE(control.cancel());  // nothing to call yet
-    EXPECT_TRUE(control.setCancellation(count));
-    EXPECT_EQ(control.finish(), RunOutcome::cancelled());
-
-    RunControl fresh;
-    EXPECT_FALSE(fresh.setCancellation(count));
-    call(fresh.cancel());
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(fresh.finish(), RunOutcome::cancelled());
-}
-
-TEST_F(Control, AVolumeReportedBeforeTheRootsInterruptsAsSoonAsTheyAreKnown) {
-    control.setCancellation(count);
-    EXPECT_FALSE(control.volumeWillUnmount("/media/Disk/"));
-    EXPECT_EQ(calls, 0);
-    call(control.setRoots({"/home/me/Photos", "/media/Disk/./Backup"}));
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(control.finish(), RunOutcome::interrupted());
-}
-
-TEST_F(Control, AnUnrelatedVolumeIsOnlyRemembered) {
-    control.setCancellation(count);
-    // A name that merely starts like a root's volume is another volume.
-    EXPECT_FALSE(control.volumeWillUnmount("/media/Back"));
-    EXPECT_FALSE(control.setRoots({"/home/me/Photos", "/media/Backup/Photos"}));
-    EXPECT_FALSE(control.volumeWillUnmount("/media/Other"));
-    EXPECT_EQ(calls, 0);
-    EXPECT_EQ(control.finish(), std::nullopt);
-}
-
-TEST_F(Control, AnUnmountOutranksACancel) {
-    control.setCancellation(count);
-    control.setRoots({"/home/me/Photos", "/media/Disk/Backup"});
-    call(control.cancel());
-    call(control.volumeWillUnmount("/media/Disk"));
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(control.finish(), RunOutcome::interrupted());
-}
-
-TEST_F(Control, AfterACommitNeitherUnmountNorCancelChangesTheOutcome) {
-    control.setCancellation(count);
-    control.setRoots({"/home/me/Photos", "/media/Disk/Backup"});
-    call(control.cancel());  // came too late to stop the transfer
-    ASSERT_EQ(calls, 1);
-    control.commit();
-    EXPECT_FALSE(control.volumeWillUnmount("/media/Disk"));
-    EXPECT_FALSE(control.cancel());
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(control.finish(), std::nullopt);
-}
-
-TEST_F(Control, NothingChangesOnceFinished) {
-    control.setCancellation(count);
-    control.setRoots({"/home/me/Photos", "/media/Disk/Backup"});
-    EXPECT_EQ(control.finish(), std::nullopt);
-    EXPECT_FALSE(control.cancel());
-    EXPECT_FALSE(control.volumeWillUnmount("/media/Disk"));
-    EXPECT_FALSE(control.setCancellation(count));
-    EXPECT_FALSE(control.cancel());  // the late cancellation was not stored
-    EXPECT_EQ(calls, 0);
-    EXPECT_EQ(control.finish(), std::nullopt);
+TEST(RunControl, CancelsUnmountsCommitsAndFinishesInEachOrder) {
+    const std::vector<Case> cases{
+        {"cC", "01", 0, RunOutcome::cancelled()},     // a cancel before the work exists is reported when it is stored
+        {"Cc", "01", 1, RunOutcome::cancelled()},
+        {"CuR", "001", 1, RunOutcome::interrupted()},  // a volume reported before the roots interrupts once known
+        {"CbBo", "0000", 0, std::nullopt},             // an unrelated volume is only remembered
+        {"CRcu", "0011", 2, RunOutcome::interrupted()},  // an unmount outranks a cancel
+        {"CRcmuc", "00100", 1, std::nullopt},          // after a commit neither changes the outcome
+        {"CRfcuCc", "0000000", 0, std::nullopt},       // nothing changes once finished
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.steps);
+        RunControl control;
+        int calls = 0;
+        std::string answers;
+        const auto call = [&](const RunControl::Cancellation& cancellation) {
+            if (cancellation) cancellation();
+            answers += cancellation ? '1' : '0';
+        };
+        for (const char* step = c.steps; *step; ++step) {
+            switch (*step) {
+            case 'C': answers += control.setCancellation([&] { ++calls; }) ? '1' : '0'; break;
+            case 'c': call(control.cancel()); break;
+            case 'R': call(control.setRoots({"/home/me/Photos", "/media/Disk/./Backup"})); break;
+            case 'B': call(control.setRoots({"/home/me/Photos", "/media/Backup/Photos"})); break;
+            case 'u': call(control.volumeWillUnmount("/media/Disk/")); break;
+            case 'b': call(control.volumeWillUnmount("/media/Back")); break;
+            case 'o': call(control.volumeWillUnmount("/media/Other")); break;
+            case 'm': control.commit(); break;
+            case 'f': answers += control.finish() ? '1' : '0'; break;
+            }
+        }
+        EXPECT_EQ(answers, c.answers);
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(control.finish(), c.outcome);
+    }
 }
 
 }  // namespace

@@ -40,32 +40,28 @@ TEST(RunMessagesTest, QuotedFormEscapesQuotesBackslashesAndControls) {
 }
 
 TEST(RunMessagesTest, OutcomeDescriptionsFollowTheLogsForm) {
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::success()), "success");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::completedWithWarnings()), "completedWithWarnings");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::completedWithErrors()), "completedWithErrors");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::cancelled()), "cancelled");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::interrupted()), "interrupted");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::failed("Destination full")), R"(failed("Destination full"))");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::failed("can't open \"x\"\n")),
-              R"(failed("can\'t open \"x\"\n"))");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::needsReview(std::string(RunMessages::inventoryChanged))),
-              "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::skipped(SkipReason::onBattery)),
-              "skipped(SyncModel.SkipReason.onBattery)");
-    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::skipped(SkipReason::deviceNotConnected)),
-              "skipped(SyncModel.SkipReason.deviceNotConnected)");
+    const std::vector<std::pair<RunOutcome, std::string>> cases{
+        {RunOutcome::completedWithErrors(), "completedWithErrors"},
+        {RunOutcome::cancelled(), "cancelled"},
+        {RunOutcome::interrupted(), "interrupted"},
+        {RunOutcome::failed("Destination full"), R"(failed("Destination full"))"},
+        {RunOutcome::failed("can't open \"x\"\n"), R"(failed("can\'t open \"x\"\n"))"},
+        {RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)),
+         "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")"},
+        {RunOutcome::skipped(SkipReason::onBattery), "skipped(SyncModel.SkipReason.onBattery)"},
+        {RunOutcome::skipped(SkipReason::deviceNotConnected), "skipped(SyncModel.SkipReason.deviceNotConnected)"},
+    };
+    for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
 }
 
 TEST(RunMessagesTest, ExitMapping) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
-
     // 25 is looked at before the class, whatever the tail and the flag say.
     const auto review = RunOutcome::needsReview(std::string(RunMessages::inventoryChanged));
     EXPECT_EQ(RunMessages::exitOutcome(25, none, false), review);
     EXPECT_EQ(RunMessages::exitOutcome(25, full, true), review);
-
     EXPECT_EQ(RunMessages::exitOutcome(0, none, false), RunOutcome::success());
     EXPECT_EQ(RunMessages::exitOutcome(0, tail, true), RunOutcome::completedWithWarnings())
         << "a clean exit that skipped files";
@@ -74,7 +70,6 @@ TEST(RunMessagesTest, ExitMapping) {
     EXPECT_EQ(RunMessages::exitOutcome(20, tail, false), RunOutcome::cancelled());
     EXPECT_EQ(RunMessages::exitOutcome(30, tail, false), RunOutcome::failed("Network timeout"));
     EXPECT_EQ(RunMessages::exitOutcome(35, none, false), RunOutcome::failed("Network timeout"));
-
     for (int code : {11, 12}) {
         EXPECT_EQ(RunMessages::exitOutcome(code, full, false), RunOutcome::failed("Destination full")) << code;
         EXPECT_EQ(RunMessages::exitOutcome(code, tail, false), RunOutcome::failed("rsync error: last words (code 1)"))
@@ -94,9 +89,7 @@ TEST(RunMessagesTest, ErrorMapping) {
     EXPECT_EQ(RunMessages::errorOutcome(thrown(FileError(EIO, "Could not read", "/x")), true),
               RunOutcome::cancelled());
     EXPECT_EQ(RunMessages::errorOutcome(thrown(CancellationError()), false), RunOutcome::cancelled());
-
-    // Scan failures go through the exit mapping, on the last 50 lines only,
-    // and never count skipped files.
+    // Scan failures go through the exit mapping, on the last 50 lines only, and never count skipped files.
     EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(10))), false),
               RunOutcome::failed("line 60"))
         << "the full-disk line fell out of the tail";
@@ -112,7 +105,6 @@ TEST(RunMessagesTest, ErrorMapping) {
     EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(20, {})), false), RunOutcome::cancelled());
     EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(1, {})), false),
               RunOutcome::failed("rsync exited with code 1"));
-
     // Every other error: failed with its description.
     const auto missing = OneWayEngineError::endpointMissing("/Volumes/Gone");
     EXPECT_EQ(RunMessages::errorOutcome(thrown(missing), false), RunOutcome::failed(missing.what()));
@@ -128,12 +120,10 @@ TEST(RunMessagesTest, PlainDescriptions) {
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
     EXPECT_EQ(RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(23, {}))),
               "scanFailed(code: 23, stderr: [])");
-
     const std::string longOne = RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(1, longTail(0))));
     EXPECT_EQ(longOne.find("\"line 10\""), std::string::npos);
     EXPECT_NE(longOne.find("stderr: [\"line 11\", "), std::string::npos) << longOne;
     EXPECT_NE(longOne.find("\"line 60\"])"), std::string::npos) << longOne;
-
     const FileError denied(EACCES, "Could not open", "/logs/x.log");
     EXPECT_EQ(RunMessages::plainDescription(thrown(denied)), denied.what());
     EXPECT_EQ(RunMessages::plainDescription(thrown(CancellationError())), CancellationError().what());

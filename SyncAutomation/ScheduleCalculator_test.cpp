@@ -40,7 +40,6 @@ TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSeconds) {
     EXPECT_EQ(Calc::nextFire(quarter, ten, utc(2026, 6, 10, 12, 0), berlin()), utc(2026, 6, 10, 12, 15));
     EXPECT_EQ(Calc::nextFire(quarter, utc(2026, 6, 10, 10, 3, 0.5), std::nullopt, berlin()),
               utc(2026, 6, 10, 10, 18, 0.5));
-
     // Two days from 09:00 the day before Berlin's summer time: 10:00 on the
     // wall clock, no correction for the lost hour.
     const Date anchor = utc(2026, 3, 28, 8, 0);
@@ -49,7 +48,6 @@ TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSeconds) {
     EXPECT_EQ(Calc::nextFire(every(3, IntervalUnit::hours), utc(2026, 3, 28, 20, 0), anchor, berlin()),
               utc(2026, 3, 28, 23, 0));
     EXPECT_EQ(Calc::nextFire(every(365, IntervalUnit::days), anchor, anchor, berlin()), anchor.adding(31'536'000));
-
     // What the interval rule rejects never fires and is never missed.
     for (const Trigger& t : {every(5, IntervalUnit::minutes), every(0, IntervalUnit::hours),
                              every(-1, IntervalUnit::days), every(8761, IntervalUnit::hours)}) {
@@ -68,7 +66,6 @@ TEST(ScheduleCalculator, DailyTimesAreTheNextShowingStrictlyAfterNow) {
               utc(2026, 6, 10, 22, 30));
     EXPECT_EQ(Calc::nextFire(daily(23, 59), utc(2026, 12, 31, 22, 59), std::nullopt, berlin()),
               utc(2027, 1, 1, 22, 59));
-
     const Date now = utc(2026, 6, 10, 10, 0);
     for (const Trigger& t : {daily(24, 0), daily(10, 60), daily(-1, 30), daily(5, -1), weekly({4}, 9, 60),
                              weekly({0, 8}, 9, 0), weekly({}, 9, 0), Trigger::onConnect(ConnectAction::run)}) {
@@ -136,21 +133,17 @@ TEST(ScheduleCalculator, MissedWhenAnOccurrenceFellAfterTheLastStartAndByNow) {
     EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 6, 59, 59),
                                         berlin()));
     EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine, utc(2026, 6, 10, 6, 59, 59), berlin()));
-
     const std::vector<Trigger> hourly{every(1, IntervalUnit::hours)};
     EXPECT_FALSE(Calc::missedOccurrence(hourly, std::nullopt, utc(2026, 6, 10, 11, 0), berlin()));
     EXPECT_TRUE(Calc::missedOccurrence(hourly, utc(2026, 6, 10, 10, 0), utc(2026, 6, 10, 11, 0), berlin()));
     EXPECT_FALSE(Calc::missedOccurrence(hourly, utc(2026, 6, 10, 10, 0), utc(2026, 6, 10, 10, 59), berlin()));
-
     const Trigger mondayNine = weekly({2}, 9, 0);
     const Date lastMonday = utc(2026, 6, 8, 8, 0);
     EXPECT_FALSE(Calc::missedOccurrence({mondayNine}, lastMonday, utc(2026, 6, 15, 6, 59), berlin()));
     EXPECT_TRUE(Calc::missedOccurrence({mondayNine}, lastMonday, utc(2026, 6, 15, 7, 0), berlin()));
-
     // A repeated time is due at its first showing, and only then.
     EXPECT_TRUE(Calc::missedOccurrence({daily(2, 30)}, utc(2026, 10, 24, 12, 0), utc(2026, 10, 25, 0, 30), berlin()));
     EXPECT_FALSE(Calc::missedOccurrence({daily(2, 30)}, utc(2026, 10, 25, 0, 30), utc(2026, 10, 25, 1, 30), berlin()));
-
     // Any trigger of the list will do; a last start at or after now misses nothing.
     const std::vector<Trigger> all{Trigger::onConnect(ConnectAction::run), daily(24, 0), mondayNine, daily(9, 0)};
     const Date now = utc(2026, 6, 15, 7, 0);

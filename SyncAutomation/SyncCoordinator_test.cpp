@@ -1,6 +1,7 @@
 #include "SyncAutomation/SyncCoordinator.h"
 #include "SyncAutomation/FileSystemPlaces.h"
 
+#include "SyncAutomation/AutomationFakes_test.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncAutomation/VolumeInspectorError.h"
 #include "SyncModel/Support/FileIO.h"
@@ -24,29 +25,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::volumeIdentity;
 
-// Resolution and previews that fail before planning never start rsync.
-class NoRsync final : public RsyncRunner {
-public:
-    RsyncExit run(const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token, const RawLineHandler&,
-                  const EventHandler&) const override {
-        ADD_FAILURE() << "rsync was started";
-        return RsyncExit(1, {});
-    }
-    RsyncExit runBetween(int, int, const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token,
-                         const RawLineHandler&, const EventHandler&) const override {
-        ADD_FAILURE() << "rsync was started";
-        return RsyncExit(1, {});
-    }
-};
+using test::NoRsync;
 
 template <class Call>
 std::optional<SyncPreviewError> previewErrorOf(Call&& call) {
-    try {
-        call();
-    } catch (const SyncPreviewError& e) {
-        return e;
-    }
-    return std::nullopt;
+    return test::errorOf<SyncPreviewError>(Result<void>::capture([&] { call(); }));
 }
 
 // A coordinator on a mount table the test writes, over real temporary folders.
@@ -110,75 +93,57 @@ struct Coordinator : ::testing::Test {
     }
 };
 
-TEST_F(Coordinator, WhenBothSidesAreUnavailableTheSourcesReasonIsGiven) {
+// An id not in the list is not found anywhere; when both sides are
+// unavailable the source's reason is given, and a preview starts nothing.
+TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
+    const auto notFound = SyncPreviewError::jobNotFound();
+    const Uuid missing = Uuid::random();
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);  // an empty or unreadable list
     const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Photos");
     const Endpoint internal = endpointAt(tmp / "Backup");
     const Uuid diskFirst = addJob(SyncMode::mirror, onDisk, internal).id;
     const Uuid internalFirst = addJob(SyncMode::mirror, internal, onDisk).id;
+    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
+    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
+    EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
     unplug(tmp / "Stick");
+    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(internalFirst, {}); }),
+              SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
+    EXPECT_FALSE(fs::exists(tmp / "support/state"));
     fs::remove(tmp / "Backup");
-
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(diskFirst); }),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(internalFirst); }),
               SyncPreviewError::unavailable(SkipReason::folderMissing));
 }
 
-TEST_F(Coordinator, AnIdNotInTheListIsNotFoundEverywhere) {
-    const auto notFound = SyncPreviewError::jobNotFound();
-    const Uuid missing = Uuid::random();
-    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);  // an empty or unreadable list
-
-    addJob(SyncMode::mirror, endpointAt(tmp / "a"), endpointAt(tmp / "b"));
-    EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
-    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
-    EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
-}
-
-TEST_F(Coordinator, TwoWayJobsCompareTimesWithTheCoarserWindowOneWayJobsEachWithItsOwn) {
-    // FAT keeps times to two seconds; ext4 exactly.
+// FAT keeps times to two seconds, ext4 exactly: a two-way job compares with
+// the coarser window, a one-way job each side with its own.
+TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth) {
     const Endpoint onFat = endpointAt(disk("Stick", "USB", "vfat") / "Photos");
     const Endpoint onExt4 = endpointAt(tmp / "Backup");
     const Uuid twoWay = addJob(SyncMode::twoWay, onFat, onExt4).id;
     const Uuid mirror = addJob(SyncMode::mirror, onFat, onExt4).id;
-
-    const auto both = coordinator.resolve(twoWay);
-    EXPECT_EQ(both.rawA.modifyWindow, 1);
-    EXPECT_EQ(both.rawB.modifyWindow, 0);
-    EXPECT_EQ(both.traitsA.modifyWindow, 1);
-    EXPECT_EQ(both.traitsB.modifyWindow, 1);
+    const auto both = coordinator.resolve(twoWay), own = coordinator.resolve(mirror);
+    EXPECT_EQ(std::pair(both.rawA.modifyWindow, both.rawB.modifyWindow), std::pair(1L, 0L));
+    EXPECT_EQ(std::pair(both.traitsA.modifyWindow, both.traitsB.modifyWindow), std::pair(1L, 1L));
     EXPECT_EQ(both.traitsB.fileSystem, "ext4");  // otherwise its own
-    EXPECT_TRUE(both.traitsB.preservesPermissions);
-    EXPECT_FALSE(both.traitsA.caseSensitive);
-
-    const auto own = coordinator.resolve(mirror);
-    EXPECT_EQ(own.traitsA.modifyWindow, 1);
-    EXPECT_EQ(own.traitsB.modifyWindow, 0);
-    EXPECT_EQ(own.a, tmp / "Stick/Photos");
-    EXPECT_EQ(own.b, tmp / "Backup");
-}
-
-TEST_F(Coordinator, ANetworkSideMakesBothDerivedTraitsNetworkButNotTheLocalRawOnes) {
+    EXPECT_EQ(std::pair(own.traitsA.modifyWindow, own.traitsB.modifyWindow), std::pair(1L, 0L));
+    // A network side makes both derived traits network, not the local raw ones.
     fs::create_directories(tmp / "share");
     VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "export", "nfs4");
     share.remountURL = Url::parse("nfs://server/export");
     source.add(tmp / "share", share);
-    const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "Photos"), endpointAt(tmp / "share/Photos")).id;
-
-    const auto resolved = coordinator.resolve(id);
-    EXPECT_FALSE(resolved.rawA.isNetwork);
-    EXPECT_TRUE(resolved.rawB.isNetwork);
-    EXPECT_TRUE(resolved.traitsA.isNetwork);
-    EXPECT_TRUE(resolved.traitsB.isNetwork);
+    const auto resolved = coordinator.resolve(addJob(SyncMode::mirror, onExt4, endpointAt(tmp / "share/Photos")).id);
+    EXPECT_EQ(std::pair(resolved.rawA.isNetwork, resolved.rawB.isNetwork), std::pair(false, true));
+    EXPECT_EQ(std::pair(resolved.traitsA.isNetwork, resolved.traitsB.isNetwork), std::pair(true, true));
 }
 
 TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
-    // The temporary folder is a volume of its own, so the disk's mount is the
-    // longer of two that hold its folder.
+    // The temporary folder is a volume of its own, so the disk's mount is the longer of two that hold its folder.
     source.add(tmp.path(), volumeIdentity(VolumeKind::internal, "TMP", "tmp"));
     const Endpoint photos = endpointAt(disk("first", "USB") / "Photos");
     const Uuid id = addJob(SyncMode::copy, photos, endpointAt(tmp / "Backup")).id;
-
     VolumeIdentity now = photos.volume;
     now.name = "Renamed";
     now.isReadOnly = true;
@@ -186,13 +151,11 @@ TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
     fs::create_directories(tmp / "second");
     fs::rename(tmp / "first/Photos", tmp / "second/Photos");
     source.add(tmp / "second", now);
-
     const auto resolved = coordinator.resolve(id);
     EXPECT_EQ(resolved.a, tmp / "second/Photos");
     EXPECT_EQ(resolved.job.source.volume, now);
     EXPECT_EQ(resolved.job.source.path, photos.path);  // only the volume is replaced
     EXPECT_EQ(resolved.rawA, FileSystemTraits::forVolume(now));
-
     // Two mounts at the same place: the first one listed.
     VolumeIdentity again = now;
     again.name = "Again";
@@ -204,11 +167,9 @@ TEST_F(Coordinator, AnInternalEndpointTakesTheIdentityLookedUpNowOrKeepsItsOwn) 
     const Endpoint photos = endpointAt(tmp / "Photos");
     const Uuid id = addJob(SyncMode::mirror, photos, endpointAt(tmp / "Backup")).id;
     source.table.front().identity.name = "Renamed";
-
     const auto looked = coordinator.resolve(id);
     EXPECT_EQ(looked.job.source.volume.name, "Renamed");
     EXPECT_EQ(looked.job.destination.volume.name, "Renamed");
-
     // The lookups fail once the resolver has checked both folders with them.
     failLookupsAfter = 2;
     const auto kept = coordinator.resolve(id);
@@ -217,26 +178,15 @@ TEST_F(Coordinator, AnInternalEndpointTakesTheIdentityLookedUpNowOrKeepsItsOwn) 
     EXPECT_EQ(kept.job.source.volume.name, "system");
 }
 
-TEST_F(Coordinator, APreviewWithoutItsDestinationDiskStartsNothing) {
-    const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Backup");
-    const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "Photos"), onDisk).id;
-    unplug(tmp / "Stick");
-    EXPECT_EQ(previewErrorOf([&] { coordinator.preview(id, {}); }),
-              SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
-    EXPECT_FALSE(fs::exists(tmp / "support/state"));
-}
-
 TEST_F(Coordinator, AvailableRootsAreTheMountedSidesThatHoldArchives) {
     const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Photos");
     const Endpoint internal = endpointAt(tmp / "Backup");
     const Uuid mirror = addJob(SyncMode::mirror, onDisk, internal).id;
     const Uuid twoWay = addJob(SyncMode::twoWay, internal, onDisk).id;
     const Uuid twoWayBack = addJob(SyncMode::twoWay, onDisk, internal).id;
-
     // The source of a one-way job holds no archive.
     EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
     EXPECT_EQ(coordinator.availableRoots(twoWayBack), (std::vector<fs::path>{tmp / "Stick/Photos", tmp / "Backup"}));
-
     unplug(tmp / "Stick");
     EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
     EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{tmp / "Backup"});
@@ -256,7 +206,6 @@ TEST_F(Coordinator, AnUnmountInterruptsTheRunsWithAFolderOnThatVolumeOnly) {
     }
     onDisk.control->setRoots({"/home/me/Photos", "/media/me/Disk/Backup"});
     elsewhere.control->setRoots({"/home/me/Music", "/media/me/Disk2/Backup"});
-
     coordinator.volumeWillUnmount("/media/me/Disk");
     coordinator.volumeWillUnmount("/media/me/Disk");  // reported again on did-unmount
     EXPECT_EQ(onDisk.calls, 2);
@@ -275,7 +224,6 @@ TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
     });
     control->setRoots({"/home/me/Photos", "/media/me/Disk/Backup"});
     coordinator.active().insert(token, control);
-
     // Run on a thread of its own, so that a deadlock fails the test instead of hanging it.
     const auto done = std::make_shared<std::promise<void>>();
     std::future<void> notified = done->get_future();
@@ -298,7 +246,6 @@ TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
         controls[i]->setRoots({"/home/me/" + std::to_string(i), "/media/Disk" + std::to_string(i) + "/Backup"});
         coordinator.active().insert(Uuid::random(), controls[i]);
     }
-
     std::vector<std::thread> threads;
     threads.emplace_back([&] {  // every disk goes, among unrelated ones
         for (int round = 0; round < 50; ++round)
@@ -325,7 +272,6 @@ TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
         for (int i = runs / 2; i < runs; ++i) controls[i]->finish();
     });
     for (auto& thread : threads) thread.join();
-
     for (int i = 0; i < runs / 2; ++i) {
         EXPECT_EQ(calls[i], 51) << i;  // each cancel and the one unmount of its disk
         EXPECT_EQ(controls[i]->finish(), RunOutcome::interrupted()) << i;

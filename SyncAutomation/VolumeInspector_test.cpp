@@ -61,7 +61,6 @@ TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
     EXPECT_EQ(VolumeInspector::identity("/media/Backup/../Back/x", source).uuid, "SHORT");
     EXPECT_EQ(VolumeInspector::identity("/media/Backupx", source).uuid, "ROOT");
     EXPECT_EQ(VolumeInspector::identity("/proc/1", source).uuid, "PROC");  // not browsable, still counts
-
     test::FakeVolumeSource empty;
     try {
         VolumeInspector::identity("/x", empty);
@@ -71,37 +70,21 @@ TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
     }
 }
 
-TEST_F(Inspector, EndpointRecordsTheRelativePathAndTheInode) {
+// An endpoint records where its folder (a link's target) lies on its volume, and the folder's number where the
+// file system keeps numbers.
+TEST_F(Inspector, EndpointRecordsTheRelativePathOfTheTargetAndTheInode) {
     source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directories(folder / "Photos/2024");
-    const Endpoint endpoint = VolumeInspector::endpoint(folder / "Photos/./2024", source);
+    fs::create_directory_symlink(folder / "Photos", folder / "link");
+    const Endpoint endpoint = VolumeInspector::endpoint(folder / "link/./2024", source);
     EXPECT_EQ(endpoint.path, (folder / "Photos/2024").string());
     EXPECT_EQ(endpoint.relativePath, "Photos/2024");
     EXPECT_EQ(endpoint.volume.uuid, "USB");
     EXPECT_EQ(endpoint.fileID, inode(folder / "Photos/2024"));
-    EXPECT_FALSE(endpoint.bookmark);
-
-    const Endpoint root = VolumeInspector::endpoint(folder.path(), source);
-    EXPECT_EQ(root.relativePath, "");
-    EXPECT_EQ(root.path, folder.path().string());
-}
-
-TEST_F(Inspector, EndpointOfALinkRecordsItsTarget) {
-    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    fs::create_directories(folder / "real/inner");
-    fs::create_directory_symlink(folder / "real", folder / "link");
-    const Endpoint endpoint = VolumeInspector::endpoint(folder / "link/inner", source);
-    EXPECT_EQ(endpoint.path, (folder / "real/inner").string());
-    EXPECT_EQ(endpoint.relativePath, "real/inner");
-}
-
-TEST_F(Inspector, FileSystemsWithoutStableNumbersStoreNone) {
-    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "ABCD-1234", "STICK", "vfat"));
-    fs::create_directory(folder / "Music");
-    EXPECT_FALSE(VolumeInspector::endpoint(folder / "Music", source).fileID);
-    EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Music", "exfat"));
-    EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Music", "fuse.sshfs"));  // numbered afresh at each mount
-    EXPECT_EQ(VolumeInspector::fileNumber(folder / "Music", "ext4"), inode(folder / "Music"));
+    EXPECT_EQ(VolumeInspector::endpoint(folder.path(), source).relativePath, "");
+    source.table.back().identity.fileSystem = "vfat";
+    EXPECT_FALSE(VolumeInspector::endpoint(folder / "Photos", source).fileID);
+    EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Photos", "fuse.sshfs"));  // numbered afresh at each mount
 }
 
 // What a volume keeps is the table's answer for its type, whoever asks:

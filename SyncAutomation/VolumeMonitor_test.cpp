@@ -54,17 +54,11 @@ private:
     std::mutex& mutex_;
 };
 
-class FixedClock final : public Clock {
-public:
-    Date now() const override { return Date{1000}; }
-    double monotonicSeconds() const override { return 0; }
-};
-
 struct Monitor : ::testing::Test {
     test::FakeVolumeSource source;
     std::shared_ptr<SignalledWatcher::Signal> signal = std::make_shared<SignalledWatcher::Signal>();
     LockedSource locked{source, signal->mutex};
-    FixedClock clock;
+    ManualClock clock{Date{1000}};
 
     Monitor() { source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system")); }
 
@@ -91,7 +85,6 @@ TEST_F(Monitor, EveryStreamSeesAMountAndItsUnmount) {
     for (const auto& stream : streams) EXPECT_EQ(stream->next(10s), VolumeEvent::mounted("/media/Stick"));
     EXPECT_EQ(monitor->firstSeen("/media/Stick"), Date{1000});
     EXPECT_FALSE(monitor->firstSeen("/"));  // there before the monitor
-
     streams.pop_back();  // one subscriber goes away
     change([&] { source.table.pop_back(); });
     for (const auto& stream : streams) {
@@ -125,14 +118,12 @@ TEST_F(Monitor, PushedEventsReachTheObserverInOrderUntilItLetsGo) {
     ManualExecutor main(manualClock);
     std::vector<VolumeEvent> seen;
     Subscription subscription = events.observe(main, [&](const VolumeEvent& event) { seen.push_back(event); });
-
     change([&] { source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick")); });
     ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 1; }));
     change([&] { source.table.pop_back(); });
     ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 2; }));
     EXPECT_EQ(seen, (std::vector<VolumeEvent>{VolumeEvent::mounted("/media/Stick"),
                                               VolumeEvent::unmounted("/media/Stick")}));
-
     // Ending it joins the pulling thread: nothing is posted afterwards.
     subscription.reset();
     const auto witness = monitor->events();

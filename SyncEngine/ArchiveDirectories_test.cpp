@@ -3,7 +3,6 @@
 #include "SyncEngine/ArchiveDirectoriesError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <date/tz.h>
 #include <gtest/gtest.h>
 
@@ -43,13 +42,11 @@ TEST_F(ArchiveDirectoriesTest, PrepareTreeMakesTheLayoutAndCanRunAgain) {
 TEST_F(ArchiveDirectoriesTest, PrepareTreeRefusesBadIdentifiersLinksAndFiles) {
     EXPECT_THROW(prepare("2025-03-07_141503-0A1B2C3D"), ArchiveDirectoriesError);
     EXPECT_TRUE(fs::is_empty(root()));
-
     test::TemporaryFolder elsewhere;
     fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync");
     EXPECT_THROW(prepare(), ArchiveDirectoriesError);
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
     EXPECT_FALSE(ArchiveDirectories::treeExists(root(), job));
-
     fs::remove(folder / ".KeltoSync");
     folder.write(".KeltoSync/Partial");
     EXPECT_THROW(prepare(), ArchiveDirectoriesError);
@@ -73,7 +70,6 @@ TEST_F(ArchiveDirectoriesTest, SafePathsAreCleanRelativeAndPassThroughNoLinkOrFi
     EXPECT_FALSE(safe(".KeltoSync/Archive/x"));
     EXPECT_TRUE(safe(".KeltoSync/Archive/x", true));
     EXPECT_TRUE(safe("missing/deeper/file"));
-
     test::TemporaryFolder elsewhere;
     fs::create_directories(elsewhere / "b");
     fs::create_directory_symlink(elsewhere.path(), folder / "a");

@@ -2,13 +2,12 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "tests/support/TemporaryFolder.h"
-
+#include "tests/support/TestVolumes.h"
 #include <date/tz.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -61,7 +60,6 @@ TEST_F(ArchiveMoverTest, ArchivingMovesItemsToTheirPathInTheRunFolderAndNeverRep
     EXPECT_EQ(test::readFile(archived("docs/a.txt")), "first");
     EXPECT_EQ(test::readFile(archived("dir/inner")), "one");
     EXPECT_FALSE(fs::exists(folder / "docs/a.txt"));
-
     folder.write("docs/a.txt", "second");
     fs::create_directory(folder / "dir");
     const std::vector<ArchiveMover::Failure> refused =
@@ -117,7 +115,6 @@ TEST_F(ArchiveMoverTest, CancellationBetweenItemsLeavesTheRestUntouched) {
               (Failures{{"2", ECANCELED}, {"3", ECANCELED}}));
     EXPECT_TRUE(fs::exists(archived("1")));
     EXPECT_TRUE(fs::exists(folder / "2"));
-
     std::stop_source source;
     source.request_stop();
     EXPECT_EQ(summary(ArchiveMover::archive({"2"}, folder.path(), job, runID, false, source.get_token(), utc())),
@@ -151,21 +148,13 @@ TEST_F(ArchiveMoverTest, FailuresOtherThanNotEmptyOrGoneAreReported) {
     EXPECT_TRUE(fs::exists(folder / "locked/file"));
 }
 
-// A folder archived from a mount inside the root crosses file systems as it
-// was: its files' attributes and the names of one file as one file.
 TEST_F(ArchiveMoverTest, ArchivingFromAMountBelowTheRootKeepsAttributesAndLinks) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
     fs::create_directory(folder / "mnt");
-    if (::mount("kelto-test", (folder / "mnt").c_str(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{folder / "mnt"};
+    test::TestMounts mounts;
+    if (!mounts.tmpfs(folder / "mnt")) GTEST_SKIP() << "cannot mount a tmpfs here";
     folder.write("mnt/docs/a.txt", "one file");
     fs::create_hard_link(folder / "mnt/docs/a.txt", folder / "mnt/docs/b.txt");
     ASSERT_EQ(::setxattr((folder / "mnt/docs/a.txt").c_str(), "user.tag", "red", 3, 0), 0);
-
     EXPECT_EQ(archive({"mnt/docs"}), Failures{});
     char value[4] = {};
     EXPECT_EQ(::getxattr(archived("mnt/docs/b.txt").c_str(), "user.tag", value, sizeof value), 3);

@@ -2,12 +2,10 @@
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <date/tz.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <cstdlib>
 
 using namespace kelto;
@@ -21,12 +19,17 @@ class ArchivePrunerTest : public ::testing::Test {
 protected:
     test::TemporaryFolder folder;
     const ::date::time_zone* berlin = ::date::locate_zone("Europe/Berlin");
-
     static std::string inJob(const std::string& name) { return ".KeltoSync/Archive/" + job.string() + "/" + name; }
     void runFolder(const std::string& name) { folder.write(inJob(name) + "/item"); }
-    std::int64_t prune(std::optional<std::int64_t> days) {
-        // 10 April 2025, 12:00 in Berlin (summer time).
-        return ArchivePruner::prune(folder.path(), job, days, Date::fromUnix(1744279200), berlin);
+    static constexpr double now = 1744279200;  // 10 April 2025, 12:00 in Berlin (summer time)
+    static constexpr double year = 365 * 86400, setBack = 24 * 365.25 * 86400;
+    std::int64_t prune(std::optional<std::int64_t> days, double at = now, const std::string& own = "") {
+        return ArchivePruner::prune(folder.path(), job, days, Date::fromUnix(at), berlin, own);
+    }
+    // A run at `at` that made its own folder first.
+    std::int64_t pruneAt(std::int64_t days, double at, const std::string& own) {
+        runFolder(own);
+        return prune(days, at, own);
     }
 };
 
@@ -44,7 +47,6 @@ TEST_F(ArchivePrunerTest, RetentionCountsCalendarDaysAcrossADaylightSavingChange
     EXPECT_FALSE(fs::exists(folder / inJob("2025-03-11_115959-0a1b2c3d")));
     EXPECT_TRUE(fs::exists(folder / inJob("2025-03-11_120000-0a1b2c3d")));  // exactly at the cut-off
     EXPECT_EQ(prune(0), 2);
-
     // A skipped wall time moves forward: 31 March 02:30 less a day is 30 March 03:30.
     EXPECT_EQ(ArchivePruner::cutOff(Date::fromUnix(1743381000), 1, *berlin), Date::fromUnix(1743298200));
 }
@@ -59,7 +61,6 @@ TEST_F(ArchivePrunerTest, OnlyRealRunFoldersAreRemovedAndNothingBehindALink) {
     EXPECT_EQ(prune(0), 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder / inJob("")), {}), 4);
     EXPECT_TRUE(fs::exists(elsewhere / "precious"));
-
     fs::rename(folder / ".KeltoSync", elsewhere / "reserved");
     fs::create_directory_symlink(elsewhere / "reserved", folder / ".KeltoSync");
     runFolder("2020-01-03_000000-0a1b2c3d");  // written through the link by the test itself
@@ -67,90 +68,53 @@ TEST_F(ArchivePrunerTest, OnlyRealRunFoldersAreRemovedAndNothingBehindALink) {
     EXPECT_TRUE(fs::exists(folder / inJob("2020-01-03_000000-0a1b2c3d")));
 }
 
-// With the clock a year ahead, retention counts from the newest archive, not
-// from the clock: the archives of the last days stay.
 TEST_F(ArchivePrunerTest, AClockRunningAheadCountsFromTheNewestArchive) {
     runFolder("2025-02-01_120000-0a1b2c3d");  // more than 30 days before the newest
     runFolder("2025-04-01_120000-0a1b2c3d");
     runFolder("2025-04-10_115000-0a1b2c3d");  // made minutes before the clock jumped
-    const Date yearAhead = Date::fromUnix(1744279200 + 365 * 86400);
-    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, yearAhead, berlin), 1);
+    EXPECT_EQ(prune(30, now + year), 1);
     EXPECT_FALSE(fs::exists(folder / inJob("2025-02-01_120000-0a1b2c3d")));
-
     // The pruning run's own folder is named by the clock that runs ahead: no evidence.
     const std::string own = "2026-04-10_120000-0a1b2c3d";
-    runFolder(own);
-    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, yearAhead, berlin, own), 0);
+    EXPECT_EQ(pruneAt(30, now + year, own), 0);
     for (const std::string& kept : {std::string("2025-04-01_120000-0a1b2c3d"), std::string("2025-04-10_115000-0a1b2c3d"), own})
         EXPECT_TRUE(fs::exists(folder / inJob(kept))) << kept;
 }
 
-// A run with the clock set back to 2001 names its archive by that clock; the
-// normal runs minutes later must not take it for 24 years old. It counts from
-// the clock the last pruning before it saw, so retention runs from then; the
-// user's clean still takes it.
 TEST_F(ArchivePrunerTest, AnArchiveMadeWhileTheClockWasBehindCountsFromWhatTheClockVouchedFor) {
-    const auto pruneAt = [&](std::int64_t days, double unix, const std::string& own) {
-        runFolder(own);
-        return ArchivePruner::prune(folder.path(), job, days, Date::fromUnix(unix), berlin, own);
-    };
-    const double now = 1744279200;  // 10 April 2025, 12:00 in Berlin
     EXPECT_EQ(pruneAt(30, now, "2025-04-10_120000-0a1b2c3d"), 0);
     const std::string behind = "2001-04-10_120500-0a1b2c3d";
-    EXPECT_EQ(pruneAt(30, now + 300 - 24 * 365.25 * 86400, behind), 0);
+    EXPECT_EQ(pruneAt(30, now + 300 - setBack, behind), 0);
     EXPECT_EQ(pruneAt(30, now + 600, "2025-04-10_121000-0a1b2c3d"), 0);
     EXPECT_EQ(pruneAt(30, now + 900, "2025-04-10_121500-0a1b2c3d"), 0);
     EXPECT_TRUE(fs::exists(folder / inJob(behind)));
-
     // Once retention has passed from then, it goes with the others of its time.
     runFolder("2025-05-20_120000-0a1b2c3d");
     EXPECT_EQ(pruneAt(30, now + 41 * 86400, "2025-05-21_120000-0a1b2c3d"), 4);
     EXPECT_FALSE(fs::exists(folder / inJob(behind)));
-
     // The user's clean takes one made behind the clock at once.
     const std::string alsoBehind = "2001-05-21_120500-0a1b2c3d";
-    EXPECT_EQ(pruneAt(30, now + 41 * 86400 + 300 - 24 * 365.25 * 86400, alsoBehind), 0);
-    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 0, Date::fromUnix(now + 41 * 86400 + 600), berlin), 3);
+    EXPECT_EQ(pruneAt(30, now + 41 * 86400 + 300 - setBack, alsoBehind), 0);
+    EXPECT_EQ(prune(0, now + 41 * 86400 + 600), 3);
 }
 
-// The first pruning may itself run while the clock is behind: its own folder
-// is dated by that clock, and the other folders' names show the clock has
-// been later. The normal runs after it must not take it for old either.
 TEST_F(ArchivePrunerTest, AnArchiveMadeBehindTheClockAtTheFirstPruningIsNotTakenForOld) {
-    const double now = 1744279200;  // 10 April 2025, 12:00 in Berlin
     const std::string behind = "2001-04-10_120500-0a1b2c3d";
     runFolder("2025-04-09_120000-0a1b2c3d");  // made before retention was set
-    runFolder(behind);
-    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(now + 300 - 24 * 365.25 * 86400), berlin,
-                                   behind),
-              0);
-    for (const auto& [own, at] : {std::pair{std::string("2025-04-10_121000-0a1b2c3d"), now + 600},
-                                  std::pair{std::string("2025-04-10_121500-0a1b2c3d"), now + 900}}) {
-        runFolder(own);
-        EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(at), berlin, own), 0) << own;
-    }
+    EXPECT_EQ(pruneAt(30, now + 300 - setBack, behind), 0);
+    EXPECT_EQ(pruneAt(30, now + 600, "2025-04-10_121000-0a1b2c3d"), 0);
+    EXPECT_EQ(pruneAt(30, now + 900, "2025-04-10_121500-0a1b2c3d"), 0);
     EXPECT_TRUE(fs::exists(folder / inJob(behind)));
 }
 
-// What the ledger vouches for holds retention back, never the user's clean:
-// after the clock ran a year ahead and was put right, a clean still takes
-// the archives made since.
 TEST_F(ArchivePrunerTest, TheUsersCleanTakesWhatWasMadeAfterTheClockRanAhead) {
-    const double now = 1744279200;
-    runFolder("2026-04-10_120000-0a1b2c3d");
-    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(now + 365 * 86400), berlin,
-                                   "2026-04-10_120000-0a1b2c3d"),
-              0);
+    EXPECT_EQ(pruneAt(30, now + year, "2026-04-10_120000-0a1b2c3d"), 0);
     const std::string since = "2025-04-10_121000-0a1b2c3d";
-    runFolder(since);
-    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 30, Date::fromUnix(now + 600), berlin, since), 0);
-    EXPECT_EQ(ArchivePruner::prune(folder.path(), job, 0, Date::fromUnix(now + 900), berlin), 1);
+    EXPECT_EQ(pruneAt(30, now + 600, since), 0);
+    EXPECT_EQ(prune(0, now + 900), 1);
     EXPECT_FALSE(fs::exists(folder / inJob(since)));
 }
 
-// A ledger a user replaced by something else than a file vouches for
-// nothing and is written anew in its place: a pipe must not hold the run
-// (the alarm ends a child that waits on one), a link leads nowhere.
 TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
     runFolder("2025-04-10_120000-0a1b2c3d");
     const fs::path ledger = folder / ".KeltoSync/Archive" / (job.string() + ".dates");
@@ -162,7 +126,6 @@ TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(ledger)));
-
     test::TemporaryFolder elsewhere;
     elsewhere.write("precious", "mine");
     fs::remove(ledger);
@@ -172,8 +135,6 @@ TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
     EXPECT_EQ(test::readFile(elsewhere / "precious"), "mine");
 }
 
-// A ledger that dates a folder before its own name was never written by a
-// pruning: it vouches for no more than the name, and takes nothing early.
 TEST_F(ArchivePrunerTest, ALedgerNeverDatesAFolderBeforeItsName) {
     const std::string fresh = "2025-04-10_115000-0a1b2c3d";
     runFolder(fresh);

@@ -4,19 +4,10 @@
 
 using namespace kelto;
 
-TEST(ExitClass, PlainCodes) {
-    EXPECT_EQ(exitClass(0, {}), ExitClass::success);
-    EXPECT_EQ(exitClass(20, {}), ExitClass::cancelled);
-    EXPECT_EQ(exitClass(23, {}), ExitClass::partial);
-    EXPECT_EQ(exitClass(24, {}), ExitClass::vanished);
-    EXPECT_EQ(exitClass(30, {}), ExitClass::timeout);
-    EXPECT_EQ(exitClass(35, {}), ExitClass::timeout);
-    // The deletion limit is recognised by the coordinator, not here.
+TEST(ExitClass, FullDiskNeedsTheWordsInTheTail) {
     for (int code : {1, 2, 5, 10, 25, 255, -1, -15})
         EXPECT_EQ(exitClass(code, {"No space left on device (28)"}), ExitClass::failed) << code;
-}
-
-TEST(ExitClass, FullDiskNeedsTheWordsInTheTail) {
+    EXPECT_EQ(exitClass(35, {}), ExitClass::timeout);
     const std::vector<std::string> full{
         "rsync: [receiver] write failed on \"/b/big\": No space left on device (28)",
         "rsync error: error in file IO (code 11) at receiver.c(381) [receiver=3.2.7]"};
@@ -32,11 +23,9 @@ TEST(RsyncExit, KeepsTheLastFiftyLines) {
     std::vector<std::string> lines;
     for (int i = 1; i <= 51; ++i) lines.push_back("line " + std::to_string(i));
     const RsyncExit many(12, lines);
-    EXPECT_EQ(many.code, 12);
     ASSERT_EQ(many.stderrTail.size(), 50u);
     EXPECT_EQ(many.stderrTail.front(), "line 2");
     EXPECT_EQ(many.stderrTail.back(), "line 51");
-
     lines.pop_back();
     EXPECT_EQ(RsyncExit(0, lines).stderrTail, lines);
 }

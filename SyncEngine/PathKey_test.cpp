@@ -12,7 +12,6 @@ TEST(PathKey, KeyIsTheComposedFormAndAnAsciiPathIsItsOwnKey) {
     EXPECT_EQ(PathKey::of(decomposed), composed);
     EXPECT_EQ(PathKey::of(decomposed, storage), composed);
     EXPECT_EQ(PathKey::of(composed, storage), composed);
-
     const std::string ascii = "plain/path-that-is-longer-than-eight-bytes";
     EXPECT_EQ(PathKey::of(ascii, storage).data(), ascii.data());  // no copy
     // A decomposed letter anywhere is seen: in a whole word or in the tail.

@@ -14,12 +14,9 @@ SyncPlan taking(std::vector<PlannedArchive> archives) {
 
 }  // namespace
 
-// Beyond the review is what the plan takes that the review did not list, on
-// that side; one item spelled twice is one taking, by its side's names.
 TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     const SyncPlan reviewed = taking({{"docs/a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::b}, {"Photo.JPG", Side::a}});
     const PlanReview::Names caseSensitive{};
-
     // The same or less is not beyond; the other normal form of a name is the
     // same name only where the side folds names: elsewhere it is a twin.
     EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, caseSensitive).empty());
@@ -28,27 +25,21 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     EXPECT_TRUE(PlanReview::beyond(reviewed, twin, {.caseSensitiveB = false}).empty());
     EXPECT_EQ(PlanReview::beyond(reviewed, twin, {.caseSensitiveA = false}), twin.archives);
     EXPECT_TRUE(PlanReview::beyond(reviewed, SyncPlan{}, caseSensitive).empty());
-
     // A path reviewed on one side is not reviewed on the other.
     const SyncPlan more = taking({{"docs/a.txt", Side::b}, {"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}});
     EXPECT_EQ(PlanReview::beyond(reviewed, more, caseSensitive),
               (std::vector<PlannedArchive>{{"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}}));
-
     // Another case is another item only where the side tells cases apart.
     const SyncPlan otherCase = taking({{"photo.jpg", Side::a}});
     EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, caseSensitive).size(), 1u);
     EXPECT_TRUE(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveA = false}).empty());
     EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveB = false}).size(), 1u);
-
     EXPECT_EQ(PlanReview::reason(PlanReview::beyond(reviewed, more, caseSensitive)),
               "1 file on side A that you did not review will be archived or deleted.");
     EXPECT_EQ(PlanReview::reason({{"x", Side::b}, {"y", Side::b}}),
               "2 files on side B that you did not review will be archived or deleted.");
 }
 
-// A listed path is reviewed only in the version the review saw there: the
-// same version (by either spelling, where the side folds names) is reviewed, another one, or one only the
-// new plan saw, is beyond it; one the new plan saw no version of is not.
 TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
     const auto seenAs = [](std::vector<SeenVersion> seen) {
         SyncPlan plan = taking({{"a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::a}});
@@ -58,7 +49,6 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
     const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
     const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
     const SyncPlan reviewed = seenAs({{"a.txt", Side::b, v1}, {"caf\xC3\xA9.txt", Side::a, v1}});
-
     const PlanReview::Names foldingA{.caseSensitiveA = false};
     EXPECT_TRUE(
         PlanReview::beyond(reviewed, seenAs({{"a.txt", Side::b, v1}, {"cafe\xCC\x81.txt", Side::a, v1}}), foldingA)
@@ -70,8 +60,6 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
               (std::vector<PlannedArchive>{{"caf\xC3\xA9.txt", Side::a}}));
 }
 
-// A review is of the folders its plan was made on: the same paths in the same
-// versions in other folders (the job edited, a disk swapped) are beyond it.
 TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
     SyncPlan reviewed = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
     reviewed.seen = {{"a.txt", Side::b, ItemVersion::listed(EntryKind::file, 4, 100)},
@@ -79,7 +67,6 @@ TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
     reviewed.folderA = FolderIdentity{1, 10};
     reviewed.folderB = FolderIdentity{2, 20};
     EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, {}).empty());
-
     for (const auto& [a, b] : std::vector<std::pair<std::optional<FolderIdentity>, std::optional<FolderIdentity>>>{
              {FolderIdentity{1, 10}, FolderIdentity{3, 20}},
              {FolderIdentity{1, 11}, FolderIdentity{2, 20}},
@@ -92,10 +79,6 @@ TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
     }
 }
 
-// A side taken for one that folds names may still hold two spellings of a
-// key apart (FAT and exFAT fold no normal forms, FAT with UTF-8 names no
-// accented capitals): where the plan takes both, each is matched by its
-// exact name, whatever order the plan lists them in or versions they share.
 TEST(PlanReview, TwoSpellingsOfOneKeyInThePlanAreTwoItems) {
     const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
     const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);

@@ -1,8 +1,6 @@
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncOutputParser.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 
 using namespace kelto;
@@ -46,7 +44,6 @@ TEST(ProgressAggregator, EmptyAndNegativeTotals) {
     EXPECT_EQ(p.fraction, 1.0);
     EXPECT_EQ(p.bytesDone, 0);
     EXPECT_EQ(p.bytesTotal, 0);
-
     ProgressAggregator two(10, 2);
     for (const char* path : {"a", "b", "c"}) two.recordFile(path);
     const SyncProgress last = two.update(0, 0.0);
@@ -54,8 +51,6 @@ TEST(ProgressAggregator, EmptyAndNegativeTotals) {
     EXPECT_FALSE(last.currentPath) << "a received file is no longer being copied";
 }
 
-// rsync prints a file's line once its bytes are written: while the third of
-// four files copies, two are done and the third is the one named.
 TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
     // rsync 3 with the transfer's options, four files of 3 MB at 6 MB/s.
     const std::string output =
@@ -79,7 +74,6 @@ TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
     RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
     std::vector<RsyncEvent> events = parser.feed(output);
     for (RsyncEvent& event : parser.finish()) events.push_back(std::move(event));
-
     ProgressAggregator aggregator(12'000'000, 4);
     aggregator.expect({"clip3.mov", "clip1.mov", "clip0.mov", "clip2.mov"});
     std::vector<std::pair<std::int64_t, std::optional<std::string>>> seen;  // files done, current file
@@ -97,8 +91,6 @@ TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
                                      Seen{4, std::nullopt}}));
 }
 
-// A file rsync passes over (gone since the plan) is passed by the next one
-// it names; a name outside the expected files moves nothing.
 TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOut) {
     ProgressAggregator aggregator(10, 4);
     aggregator.expect({"b/x", "a", "b/y", "c"});

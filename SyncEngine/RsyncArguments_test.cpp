@@ -2,12 +2,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <algorithm>
+#include <functional>
 
 using namespace kelto;
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::Not;
 
 namespace {
@@ -19,18 +18,15 @@ FileSystemTraits traitsOf(const char* fileSystem, VolumeKind kind = VolumeKind::
     return FileSystemTraits::forVolume(v);
 }
 
-RsyncInvocation invocation(RsyncOperation operation, FileSystemTraits traits = traitsOf("ext4")) {
+RsyncInvocation invocation(RsyncOperation operation, FileSystemTraits traits = traitsOf("ext4"),
+                           const std::function<void(RsyncInvocation&)>& edit = {}) {
     RsyncInvocation i;
     i.operation = std::move(operation);
     i.source = "/home/a/Photos";
     i.destination = "/media/b/Backup";
     i.traits = std::move(traits);
+    if (edit) edit(i);
     return i;
-}
-
-std::ptrdiff_t indexOf(const std::vector<std::string>& args, std::string_view arg) {
-    const auto it = std::find(args.begin(), args.end(), arg);
-    return it == args.end() ? -1 : it - args.begin();
 }
 
 long countOf(const std::vector<std::string>& args, std::string_view arg) {
@@ -51,46 +47,72 @@ std::vector<std::string> withFixed(std::vector<std::string> tail) {
 
 }  // namespace
 
-TEST(RsyncArgumentsTraits, NativeLinuxMirrorIsTheWholeContract) {
-    EXPECT_EQ(RsyncArguments::build(invocation(RsyncOperation::mirror())),
-              withFixed({"--modify-window=0", "--timeout=0", "--perms", "-X", "--recursive", "--delete",
-                         "--delete-delay", "/home/a/Photos/", "/media/b/Backup/"}));
+// The whole list for each kind of run, disk and setting: the fixed options, then what the disk keeps, the
+// operation, its settings, the patterns (each a literal exclusion) and the operands.
+TEST(RsyncArguments, EachInvocationGivesItsWholeList) {
+    using Args = std::vector<std::string>;
+    const std::string src = "/home/a/Photos/", dst = "/media/b/Backup/";
+    const auto native = [](Args tail) {
+        tail.insert(tail.begin(), {"--modify-window=0", "--timeout=0", "--perms", "-X"});
+        return withFixed(std::move(tail));
+    };
+    const auto ext4 = traitsOf("ext4");
+    Args excludes{"--recursive", "--delete", "--delete-delay"};
+    for (std::string_view pattern : FilterSet::defaultExcludes) excludes.push_back("--exclude=- " + std::string(pattern));
+    for (const char* pattern : {"!", "+ keep", "- x", " lead", "*.tmp"}) excludes.push_back(std::string("--exclude=- ") + pattern);
+    excludes.insert(excludes.end(), {src, dst});
+    Args scratch = kFixed;
+    scratch.insert(scratch.begin() + 9, {"--partial-dir=/b/.KeltoSync/Partial", "--temp-dir=/b/.KeltoSync/Temporary"});
+    scratch.insert(scratch.end(), {"--modify-window=0", "--timeout=0", "--perms", "-X", "--files-from=/tmp/l", "--from0", src, dst});
+    const struct {
+        const char* name;
+        RsyncInvocation invocation;
+        Args expected;
+    } rows[]{
+        {"native mirror", invocation(RsyncOperation::mirror()), native({"--recursive", "--delete", "--delete-delay", src, dst})},
+        {"exFAT mirror", invocation(RsyncOperation::mirror(), traitsOf("exfat")),
+         withFixed({"--modify-window=1", "--timeout=0", "--no-perms", "--recursive", "--delete", "--delete-delay", src, dst})},
+        {"tmpfs copy", invocation(RsyncOperation::copy(), traitsOf("tmpfs")),
+         withFixed({"--modify-window=0", "--timeout=0", "--perms", "--recursive", src, dst})},
+        {"cifs copy", invocation(RsyncOperation::copy(), traitsOf("cifs")),
+         withFixed({"--modify-window=1", "--timeout=120", "--no-perms", "--recursive", src, dst})},
+        {"network ext4 copy", invocation(RsyncOperation::copy(), traitsOf("ext4", VolumeKind::network)),
+         withFixed({"--modify-window=0", "--timeout=120", "--perms", "-X", "--recursive", src, dst})},
+        {"copy with archive", invocation(RsyncOperation::copy(), ext4, [](auto& i) { i.backupDirectory = ".KeltoSync/Archive/J/x"; }),
+         native({"--recursive", "--backup", "--backup-dir=.KeltoSync/Archive/J/x", src, dst})},
+        {"listing ignores transfer settings", invocation(RsyncOperation::listOnly(), ext4, [](auto& i) { i.backupDirectory = "x"; }),
+         withFixed({"--modify-window=0", "--timeout=0", "--perms", "--list-only", "--recursive", src})},
+        {"deletion bound", invocation(RsyncOperation::mirror(), ext4, [](auto& i) { i.maximumDeletions = 0; }),
+         native({"--recursive", "--delete", "--delete-delay", "--max-delete=0", src, dst})},
+        {"negative bound is none allowed", invocation(RsyncOperation::mirror(), ext4, [](auto& i) { i.maximumDeletions = -7; }),
+         native({"--recursive", "--delete", "--delete-delay", "--max-delete=0", src, dst})},
+        {"a bound only limits a mirror", invocation(RsyncOperation::copy(), ext4, [](auto& i) { i.maximumDeletions = 3; }),
+         native({"--recursive", src, dst})},
+        {"dry run of a file list", invocation(RsyncOperation::filesFrom("/tmp/F"), ext4, [](auto& i) {
+             i.dryRun = true;
+             i.extraExcludeFile = "/tmp/E";
+         }),
+         native({"--files-from=/tmp/F", "--from0", "--dry-run", "--itemize-changes", "--from0", "--exclude-from=/tmp/E", src, dst})},
+        {"operands with spaces", invocation(RsyncOperation::copy(), ext4, [](auto& i) {
+             i.source = "/";
+             i.destination = "/media/my disk/Back up/";
+             i.filters.patterns = {"two words/*"};
+         }),
+         native({"--recursive", "--exclude=- two words/*", "/", "/media/my disk/Back up/"})},
+        {"patterns", invocation(RsyncOperation::mirror(), ext4, [](auto& i) {
+             i.filters.useDefaultExcludes = true;
+             i.filters.patterns = {"!", "+ keep", "- x", "", " lead", "*.tmp"};
+         }),
+         native(excludes)},
+        {"scratch folders before the reserved exclusion", invocation(RsyncOperation::filesFrom("/tmp/l"), ext4, [](auto& i) {
+             i.partialDirectory = "/b/.KeltoSync/Partial";
+             i.temporaryDirectory = "/b/.KeltoSync/Temporary";
+         }),
+         scratch},
+    };
+    for (const auto& row : rows) EXPECT_EQ(RsyncArguments::build(row.invocation), row.expected) << row.name;
 }
 
-TEST(RsyncArgumentsTraits, ScratchFoldersComeBeforeTheReservedExclusionOnlyWhenGiven) {
-    RsyncInvocation transfer = invocation(RsyncOperation::filesFrom("/tmp/l"));
-    transfer.partialDirectory = "/media/b/Backup/.KeltoSync/Partial";
-    transfer.temporaryDirectory = "/media/b/Backup/.KeltoSync/Temporary";
-    const auto args = RsyncArguments::build(transfer);
-    EXPECT_EQ(indexOf(args, "--partial-dir=/media/b/Backup/.KeltoSync/Partial"), 9);
-    EXPECT_EQ(indexOf(args, "--temp-dir=/media/b/Backup/.KeltoSync/Temporary"), 10);
-    EXPECT_EQ(indexOf(args, "--exclude=/.KeltoSync"), 11);
-
-    for (const auto& arg : RsyncArguments::build(invocation(RsyncOperation::mirror()))) {
-        EXPECT_FALSE(arg.starts_with("--partial-dir")) << arg;
-        EXPECT_FALSE(arg.starts_with("--temp-dir")) << arg;
-    }
-}
-
-TEST(RsyncArgumentsTraits, ForeignAndNetworkVolumes) {
-    EXPECT_EQ(RsyncArguments::build(invocation(RsyncOperation::mirror(), traitsOf("exfat"))),
-              withFixed({"--modify-window=1", "--timeout=0", "--no-perms", "--recursive", "--delete",
-                         "--delete-delay", "/home/a/Photos/", "/media/b/Backup/"}));
-
-    const auto tmpfs = RsyncArguments::build(invocation(RsyncOperation::copy(), traitsOf("tmpfs")));
-    EXPECT_THAT(tmpfs, Contains("--perms"));
-    EXPECT_THAT(tmpfs, Not(Contains("-X")));
-
-    EXPECT_THAT(RsyncArguments::build(invocation(RsyncOperation::copy(), traitsOf("cifs"))), Contains("--timeout=120"));
-    EXPECT_THAT(RsyncArguments::build(invocation(RsyncOperation::copy(), traitsOf("ext4", VolumeKind::network))),
-                Contains("--timeout=120"));
-}
-
-// -X only where every disk both walks meet keeps extended attributes: the
-// destination's traits alone would have rsync leave out each file of a
-// source whose attributes cannot be read. Modes and exact times only where
-// every disk the destination's walk meets keeps them: a card mounted below
-// it refuses modes and rounds times.
 TEST(RsyncArgumentsTraits, WhatIsKeptIsAskedOfEveryDiskAWalkMeets) {
     struct Case {
         std::vector<const char*> read;     // the source's disk, any below it
@@ -139,90 +161,4 @@ TEST(RsyncArgumentsTraits, NeverAsksForCreationTimes) {
         EXPECT_THAT(args, Not(Contains("--crtimes")));
         EXPECT_EQ(countOf(args, "-X"), op.kind == RsyncOperation::Kind::listOnly ? 0 : 1);
     }
-}
-
-TEST(RsyncArgumentsOperations, DeletionBound) {
-    auto i = invocation(RsyncOperation::mirror());
-    i.maximumDeletions = 0;
-    auto args = RsyncArguments::build(i);
-    EXPECT_EQ(indexOf(args, "--max-delete=0"), indexOf(args, "--delete-delay") + 1);
-    i.maximumDeletions = -7;
-    EXPECT_THAT(RsyncArguments::build(i), Contains("--max-delete=0"));
-    i.maximumDeletions.reset();
-    for (const auto& a : RsyncArguments::build(i)) EXPECT_FALSE(a.starts_with("--max-delete")) << a;
-
-    // A bound only ever limits a mirror.
-    auto c = invocation(RsyncOperation::copy());
-    c.maximumDeletions = 3;
-    for (const auto& a : RsyncArguments::build(c)) EXPECT_FALSE(a.starts_with("--max-delete")) << a;
-}
-
-TEST(RsyncArgumentsOperations, CopyWithBackup) {
-    auto i = invocation(RsyncOperation::copy());
-    i.backupDirectory = ".KeltoSync/Archive/J/2026-01-02_030405-abcdef12";
-    const auto args = RsyncArguments::build(i);
-    const auto at = indexOf(args, "--recursive");
-    ASSERT_GE(at, 0);
-    EXPECT_EQ(args[at + 1], "--backup");
-    EXPECT_EQ(args[at + 2], "--backup-dir=.KeltoSync/Archive/J/2026-01-02_030405-abcdef12");
-    EXPECT_THAT(args, Not(Contains("--delete")));
-}
-
-TEST(RsyncArgumentsOperations, ListingIgnoresTransferSettings) {
-    auto i = invocation(RsyncOperation::listOnly());
-    i.backupDirectory = ".KeltoSync/Archive/x";
-    const auto args = RsyncArguments::build(i);
-    EXPECT_EQ(args, withFixed({"--modify-window=0", "--timeout=0", "--perms", "--list-only", "--recursive",
-                               "/home/a/Photos/"}));
-}
-
-TEST(RsyncArgumentsOperations, DryRunAndFileList) {
-    auto i = invocation(RsyncOperation::filesFrom("/tmp/KeltoSync-files-1"));
-    i.dryRun = true;
-    i.extraExcludeFile = "/tmp/KeltoSync-excludes-2";
-    const auto args = RsyncArguments::build(i);
-    EXPECT_EQ(countOf(args, "--itemize-changes"), 2);
-    const auto dryRun = indexOf(args, "--dry-run");
-    ASSERT_GE(dryRun, 0);
-    EXPECT_EQ(args[dryRun + 1], "--itemize-changes");
-    EXPECT_EQ(countOf(args, "--from0"), 2);
-    const auto filesFrom = indexOf(args, "--files-from=/tmp/KeltoSync-files-1");
-    ASSERT_GE(filesFrom, 0);
-    EXPECT_EQ(args[filesFrom + 1], "--from0");
-    const auto excludeFrom = indexOf(args, "--exclude-from=/tmp/KeltoSync-excludes-2");
-    EXPECT_EQ(args[excludeFrom - 1], "--from0");
-    EXPECT_THAT(args, Not(Contains("--recursive")));
-}
-
-TEST(RsyncArgumentsOperands, SlashesAndSpaces) {
-    auto i = invocation(RsyncOperation::copy());
-    i.source = "/";
-    i.destination = "/media/my disk/Back up/";
-    i.filters.patterns = {"two words/*"};
-    const auto args = RsyncArguments::build(i);
-    ASSERT_GE(args.size(), 2u);
-    EXPECT_EQ(args[args.size() - 2], "/");
-    EXPECT_EQ(args.back(), "/media/my disk/Back up/");
-    EXPECT_THAT(args, Contains("--exclude=- two words/*"));
-}
-
-TEST(RsyncArgumentsExcludes, EveryPatternIsALiteralExclusion) {
-    auto i = invocation(RsyncOperation::mirror());
-    i.filters.useDefaultExcludes = true;
-    i.filters.patterns = {"!", "+ keep", "- x", "", " lead", "*.tmp"};
-    const auto args = RsyncArguments::build(i);
-
-    std::vector<std::string> excludes;
-    for (const auto& a : args)
-        if (a.starts_with("--exclude=")) excludes.push_back(a);
-    ASSERT_EQ(excludes.size(), 1 + FilterSet::defaultExcludes.size() + 5);
-    EXPECT_EQ(excludes.front(), "--exclude=/.KeltoSync");  // first, so nothing before it can match
-    EXPECT_EQ(excludes[1], "--exclude=- .DS_Store");
-    EXPECT_EQ(excludes[8], "--exclude=- Icon\r");
-    EXPECT_THAT(std::vector<std::string>(excludes.end() - 5, excludes.end()),
-                ElementsAre("--exclude=- !", "--exclude=- + keep", "--exclude=- - x", "--exclude=-  lead",
-                            "--exclude=- *.tmp"));
-    // Patterns come after the dry-run options and before the operands.
-    EXPECT_LT(indexOf(args, "--delete-delay"), indexOf(args, "--exclude=- !"));
-    EXPECT_EQ(args[args.size() - 3], "--exclude=- *.tmp");
 }

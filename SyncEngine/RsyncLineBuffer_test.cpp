@@ -18,6 +18,10 @@ TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunks) {
     EXPECT_THAT(buffer.append("\xA9"), IsEmpty());
     EXPECT_THAT(buffer.append("\n"), ElementsAre("caf\xC3\xA9"));
     EXPECT_FALSE(buffer.flush());
+    buffer.append("done\n   ");
+    EXPECT_EQ(buffer.flush(), "   ");  // the unterminated line, once
+    EXPECT_FALSE(buffer.flush());
+    EXPECT_TRUE(buffer.pending.empty());
 }
 
 TEST(RsyncLineBuffer, EveryLineEndStyleAndNoEmptyLines) {
@@ -46,13 +50,4 @@ TEST(RsyncLineBuffer, InvalidBytesBecomeReplacementCharacters) {
                 ElementsAre("a" + kFFFD + "b" + kFFFD + kFFFD + "c" + kFFFD));
     buffer.append("end \xC3");
     EXPECT_EQ(buffer.flush(), "end " + kFFFD);
-}
-
-TEST(RsyncLineBuffer, FlushReturnsTheUnterminatedLineOnce) {
-    RsyncLineBuffer buffer;
-    EXPECT_FALSE(buffer.flush());
-    buffer.append("done\n   ");
-    EXPECT_EQ(buffer.flush(), "   ");
-    EXPECT_FALSE(buffer.flush());
-    EXPECT_TRUE(buffer.pending.empty());
 }

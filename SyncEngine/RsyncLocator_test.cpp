@@ -1,11 +1,8 @@
 #include "SyncEngine/RsyncLocator.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
-
 #include <fstream>
 
 using namespace kelto;
@@ -14,7 +11,6 @@ TEST(RsyncLocator, RequiresAnExecutableFile) {
     const test::TemporaryFolder folder;
     const std::filesystem::path& root = folder.path();
     const auto rsync = RsyncLocator::bundledPath(root);
-
     auto rejects = [&] {
         try {
             RsyncLocator::requireExecutable(root);

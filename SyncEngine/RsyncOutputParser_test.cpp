@@ -1,7 +1,6 @@
 #include "SyncEngine/RsyncOutputParser.h"
 
 #include <gtest/gtest.h>
-
 #include <cstdint>
 
 using namespace kelto;
@@ -10,9 +9,6 @@ namespace {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
 
-std::optional<RsyncEvent> transferEvent(std::string_view line) {
-    return RsyncOutputParser(RsyncOutputParser::Mode::transfer).event(line);
-}
 std::optional<RsyncEvent> listingEvent(std::string_view line) {
     return RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event(line);
 }
@@ -46,8 +42,6 @@ constexpr std::int64_t kNov14 = 1700000000;  // 2023-11-14 22:13:20 UTC
 
 }  // namespace
 
-// --- itemised changes -------------------------------------------------------
-
 TEST(RsyncItemizedChange, NamesAreTakenWhole) {
     EXPECT_EQ(item(">f+++++++++ 1234 1234 my dir/a -> b.txt"), (ItemizedChange{">f+++++++++", 1234, "my dir/a -> b.txt"}));
     EXPECT_EQ(item("cd+++++++++ 4096 0 Photos/"), (ItemizedChange{"cd+++++++++", 4096, "Photos/"}));
@@ -66,27 +60,6 @@ TEST(RsyncItemizedChange, Deletions) {
     EXPECT_EQ(item("*deleting   x\\#377y"), (ItemizedChange{"*deleting  ", 0, "x\xFFy"}));
 }
 
-TEST(RsyncItemizedChange, LinesThatAreNotItems) {
-    for (std::string_view line : {
-             ">f+++++++++ 1,234 1234 a",   // thousands separator
-             ">f+++++++++ 12 a",           // transferred-bytes field missing
-             ">f+++++++++ 12",             // no fields at all
-             ">f+++++++++  12 0 a",        // two spaces before the length
-             ">f+++++++++ 12  0 a",        // two spaces between the numbers
-             "*f+++++++++ 12 0 a",         // "*" without the deletion prefix
-             "*deleting  x",               // deletion prefix with two spaces only
-             ">x+++++++++ 12 0 a",         // second character not a type
-             "<f+++++++++x12 0 a",         // no space after the code
-             "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec",
-             ">f++++++++\xC3\xA9 1 0 a",  // a code of more than 11 bytes
-             ">f+++++++++ 99999999999999999999 0 a",
-         })
-        EXPECT_TRUE(isDiagnostic(transferEvent(line), line)) << line;
-    EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
-}
-
-// --- progress ---------------------------------------------------------------
-
 TEST(RsyncProgress, WithAndWithoutCounters) {
     EXPECT_EQ(sample("      3000019  99%    2.79GB/s    0:00:00 (xfr#8, to-chk=0/13)"),
               (RsyncProgressSample{3000019, 99, 2.79 * (1 << 30), 0}));
@@ -98,14 +71,8 @@ TEST(RsyncProgress, WithAndWithoutCounters) {
 
 TEST(RsyncProgress, EveryRateUnit) {
     const std::pair<const char*, double> rates[] = {
-        {"7B/s", 7},
-        {"7b/s", 7},
-        {"1.5kB/s", 1.5 * 1024},
-        {"1.5KB/s", 1.5 * 1024},
-        {"2MB/s", 2.0 * (1 << 20)},
-        {"2Gb/s", 2.0 * (1 << 30)},
-        {"3TB/s", 3.0 * (std::int64_t{1} << 40)},
-        {"3PB/s", 3.0 * (std::int64_t{1} << 50)},
+        {"7B/s", 7}, {"7b/s", 7}, {"1.5kB/s", 1.5 * 1024}, {"1.5KB/s", 1.5 * 1024}, {"2MB/s", 2.0 * (1 << 20)},
+        {"2Gb/s", 2.0 * (1 << 30)}, {"3TB/s", 3.0 * (std::int64_t{1} << 40)}, {"3PB/s", 3.0 * (std::int64_t{1} << 50)},
         {"0.25EB/s", 0.25 * static_cast<double>(std::uint64_t{1} << 60)},
     };
     for (const auto& [text, value] : rates) {
@@ -117,21 +84,6 @@ TEST(RsyncProgress, EveryRateUnit) {
     // A rate that does not read still leaves a sample.
     EXPECT_EQ(sample("100 5% ??? 0:00:01"), (RsyncProgressSample{100, 5, std::nullopt, std::nullopt}));
 }
-
-TEST(RsyncProgress, LinesThatAreNotProgress) {
-    for (std::string_view line : {
-             "  1,234,567  12%  1.00MB/s  0:00:01",     // thousands separators
-             "1234 12% 1.00MB/s 0:0:01",                // minutes not two digits
-             "1234 12% 1.00MB/s 0:00:011",
-             "1234 12 1.00MB/s 0:00:01",                // no percent sign
-             "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)",  // incremental counter
-             "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x",
-             "99999999999999999999 12% 1.00MB/s 0:00:01",
-         })
-        EXPECT_TRUE(isDiagnostic(transferEvent(line), line)) << line;
-}
-
-// --- listing ----------------------------------------------------------------
 
 TEST(RsyncListing, KindsSizesAndTimes) {
     EXPECT_EQ(entry("-rw-r--r--           2 2023/11/14 22:13:20 plain.txt"),
@@ -146,9 +98,6 @@ TEST(RsyncListing, KindsSizesAndTimes) {
     EXPECT_FALSE(listingEvent("drwxr-xr-x        4096 2023/11/14 22:13:20 ."));
 }
 
-// rsync prints the year right-aligned in four columns and cuts the whole
-// time to 19 characters, so years before 1000 arrive padded with spaces and
-// years of five or more characters lose the end of the time.
 TEST(RsyncListing, YearsOutsideFourDigits) {
     const std::pair<std::string_view, std::int64_t> whole[] = {
         {"-rw-r--r--              0  999/12/31 23:59:59 y999", -30610224001},
@@ -166,7 +115,6 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
         EXPECT_TRUE(e.timeKnown) << line;
     }
     EXPECT_EQ(entry("-rw-r--r--              0  999/12/31 23:59:59  y999").path, " y999");
-
     const std::pair<std::string_view, std::string_view> cut[] = {
         {"-rw-r--r--              0 10000/01/01 00:00:0 y10000", "y10000"},
         {"-rw-r--r--              7 14645/06/30 15:06:4 far away", "far away"},
@@ -187,7 +135,6 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
     EXPECT_EQ(link.kind, EntryKind::symlink);
     EXPECT_EQ(link.path, "lnk");
     EXPECT_FALSE(link.timeKnown);
-
     for (std::string_view line : {
              "-rw-r--r-- 1 999/12/31 23:59:59 padding missing",
              "-rw-r--r--  1  99/12/31 23:59:59 padding short",
@@ -235,39 +182,51 @@ TEST(RsyncListing, EscapedAndInvalidBytes) {
     EXPECT_EQ(events[0].asListEntry()->path, "x" + kFFFD + "y");
 }
 
-TEST(RsyncListing, LinesThatAreNotEntries) {
-    for (std::string_view line : {
-             "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year",
-             "-rw-r--r-- 1 2023/13/01 00:00:00 month",
-             "-rw-r--r-- 1 2023/11/31 00:00:00 day",
-             "-rw-r--r-- 1 2023/11/14 24:00:00 hour",
-             "-rw-r--r-- 1 2023/11/14 23:60:00 minute",
-             "-rw-r--r-- 1 2023/11/14 23:59:60 second",
-             "-rw-r--r-- 1 0000/01/01 00:00:00 year",
-             "-rw-r--r-- 1 23/11/14 22:13:20 short year",
-             "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators",
-             "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date",
-             "-rw-r--r-- 1 2023/11/14 22:13:20",   // no space before the name
-             "-rw-r--r--1 2023/11/14 22:13:20 x",  // no space after the permissions
-             "-rw-r--r-x- 1 2023/11/14 22:13:20 x",
-             "xrw-r--r-- 1 2023/11/14 22:13:20 x",
-             "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x",
-             "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)",
-         })
-        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
+// Lines of no grammar the mode knows are diagnostics, kept whole.
+TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
+    const auto transfer = RsyncOutputParser::Mode::transfer, listing = RsyncOutputParser::Mode::listOnly;
+    const std::pair<RsyncOutputParser::Mode, std::string_view> rows[]{
+        {transfer, ">f+++++++++ 1,234 1234 a"},  // thousands separator
+        {transfer, ">f+++++++++ 12 a"},  // transferred-bytes field missing
+        {transfer, ">f+++++++++ 12"},  // no fields at all
+        {transfer, ">f+++++++++  12 0 a"},  // two spaces before the length
+        {transfer, ">f+++++++++ 12  0 a"},  // two spaces between the numbers
+        {transfer, "*f+++++++++ 12 0 a"},  // "*" without the deletion prefix
+        {transfer, "*deleting  x"},  // deletion prefix with two spaces only
+        {transfer, ">x+++++++++ 12 0 a"},  // second character not a type
+        {transfer, "<f+++++++++x12 0 a"},  // no space after the code
+        {transfer, "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec"},
+        {transfer, ">f++++++++\xC3\xA9 1 0 a"},  // a code of more than 11 bytes
+        {transfer, ">f+++++++++ 99999999999999999999 0 a"},
+        {transfer, "  1,234,567  12%  1.00MB/s  0:00:01"},  // thousands separators
+        {transfer, "1234 12% 1.00MB/s 0:0:01"},  // minutes not two digits
+        {transfer, "1234 12% 1.00MB/s 0:00:011"},
+        {transfer, "1234 12 1.00MB/s 0:00:01"},  // no percent sign
+        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)"},  // incremental counter
+        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x"},
+        {transfer, "99999999999999999999 12% 1.00MB/s 0:00:01"},
+        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"},
+        {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
+        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"},
+        {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
+        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"},
+        {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
+        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"},
+        {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
+        {listing, "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators"},
+        {listing, "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date"},
+        {listing, "-rw-r--r-- 1 2023/11/14 22:13:20"},  // no space before the name
+        {listing, "-rw-r--r--1 2023/11/14 22:13:20 x"},  // no space after the permissions
+        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"},
+        {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
+        {listing, "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x"},
+        {listing, "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)"},
+        {transfer, "-rw-r--r-- 1 2023/11/14 22:13:20 x"},  // a listing line while transferring
+        {listing, ">f+++++++++ 1 0 x"}, {listing, "1 1% 1B/s 0:00:01"}, {listing, "*deleting   x"},
+    };
+    for (const auto& [mode, line] : rows) EXPECT_TRUE(isDiagnostic(RsyncOutputParser(mode).event(line), line)) << line;
+    EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
     EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 ").path, "");
-}
-
-// --- modes and streaming ----------------------------------------------------
-
-TEST(RsyncOutputParserModes, EachModeKnowsOnlyItsGrammars) {
-    const std::string listing = "-rw-r--r-- 1 2023/11/14 22:13:20 x";
-    const std::string itemised = ">f+++++++++ 1 0 x";
-    const std::string progress = "1 1% 1B/s 0:00:01";
-    EXPECT_TRUE(isDiagnostic(transferEvent(listing), listing));
-    EXPECT_TRUE(isDiagnostic(listingEvent(itemised), itemised));
-    EXPECT_TRUE(isDiagnostic(listingEvent(progress), progress));
-    EXPECT_TRUE(isDiagnostic(listingEvent("*deleting   x"), "*deleting   x"));
 }
 
 TEST(RsyncOutputParserModes, StreamsAcrossChunks) {
@@ -288,7 +247,6 @@ TEST(RsyncOutputParserModes, StreamsAcrossChunks) {
         EXPECT_EQ(*last[0].asItem(), (ItemizedChange{"*deleting  ", 0, "y"}));
         EXPECT_TRUE(parser.finish().empty());
     }
-
     RsyncOutputParser ended(RsyncOutputParser::Mode::listOnly);
     EXPECT_TRUE(ended.feed("drwxr-xr-x 1 2023/11/14 22:13:20 .\n").empty());
     EXPECT_TRUE(ended.finish().empty());

@@ -35,7 +35,6 @@ TEST(SafetyGuard, EmptyDisksAbortBeforeAnyOtherTest) {
     for (SyncMode mode : {SyncMode::mirror, SyncMode::copy})
         EXPECT_EQ(evaluate(emptySource, mode, {}, {{Side::b, 10}}), GuardVerdict::abort(AbortReason::emptySource));
     EXPECT_EQ(evaluate(plan(0, 0)), proceed);
-
     const GuardVerdict emptySide = GuardVerdict::abort(AbortReason::emptySide);
     EXPECT_EQ(evaluate(plan(0, 1), SyncMode::twoWay), proceed);  // first run: nothing to compare with
     EXPECT_EQ(evaluate(plan(0, 3), SyncMode::twoWay, SideCounts{5, 0}), emptySide);

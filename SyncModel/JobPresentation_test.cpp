@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 const Trigger connectRun = Trigger::onConnect(ConnectAction::run);
@@ -22,7 +23,6 @@ TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimed) {
     for (const T& simple : {T{}, T{connectRun}, T{hourly}, T{nineDaily}, T{monday}, T{connectRun, monday},
                             T{nineDaily, connectRun}, T{Trigger::every(1, IntervalUnit::minutes), connectRun}})
         EXPECT_TRUE(JobPresentation::hasSimpleTriggers(simple)) << JsonText::encode(simple);
-
     for (const T& advanced : {T{connectAsk}, T{connectAsk, hourly}, T{hourly, connectAsk}, T{connectRun, connectRun},
                               T{hourly, nineDaily}, T{connectRun, hourly, nineDaily}, T{hourly, connectRun, monday}})
         EXPECT_FALSE(JobPresentation::hasSimpleTriggers(advanced)) << JsonText::encode(advanced);
@@ -34,7 +34,6 @@ TEST(JobPresentation, CountsEachSettingAwayFromThePreset) {
     EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob({connectAsk})), 2);
     EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob({hourly, nineDaily})), 1);
     EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob({connectAsk, connectAsk, hourly})), 2);
-
     auto countWith = [](auto edit) {
         SyncJob job = presetJob();
         edit(job);
@@ -44,14 +43,12 @@ TEST(JobPresentation, CountsEachSettingAwayFromThePreset) {
     EXPECT_EQ(countWith([](SyncJob& j) { j.options.archiveRetentionDays = 31; }), 1);
     EXPECT_EQ(countWith([](SyncJob& j) { j.options.deleteGuardPercent = 21; }), 1);
     EXPECT_EQ(countWith([](SyncJob& j) { j.filters.patterns = {"a", "b", "c"}; }), 1);
-
     SyncJob job = presetJob();  // identity, folders, mode and the enabled flag never count
     job.name = "";
     job.mode = SyncMode::twoWay;
     job.isEnabled = false;
     job.source.path = "/Users/me/Documents";
     EXPECT_EQ(JobPresentation::advancedSettingsCount(job), 0);
-
     job.options = JobOptions{false, std::nullopt, 10, 5, true, true};
     job.filters = FilterSet{false, {"*.log"}};
     job.triggers = {connectAsk, nineDaily};
@@ -66,14 +63,12 @@ TEST(JobPresentation, SimplifiedResetsToThePresetAndKeepsOnlySimpleTriggers) {
     job.destination.path = "/Volumes/Backup/Music";
     job.options = JobOptions{false, std::nullopt, 10, 5, true, true};
     job.filters = FilterSet{false, {"*.log"}};
-
     SyncJob expected = job;  // identity, folders, mode, flag and simple triggers stay
     expected.options = JobOptions::standard();
     expected.filters = FilterSet{true, {}};
     const SyncJob simple = JobPresentation::simplified(job);
     EXPECT_EQ(simple, expected);
     EXPECT_EQ(JobPresentation::advancedSettingsCount(simple), 0);
-
     for (const auto& triggers : {std::vector<Trigger>{connectAsk}, std::vector<Trigger>{connectRun, hourly, monday}}) {
         job.triggers = triggers;
         const SyncJob reset = JobPresentation::simplified(job);
@@ -83,4 +78,3 @@ TEST(JobPresentation, SimplifiedResetsToThePresetAndKeepsOnlySimpleTriggers) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -3,14 +3,13 @@
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <csignal>
 #include <fstream>
 #include <sys/resource.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -33,21 +32,14 @@ template <typename Store>
 concept WritesAListReadElsewhere = requires(const Store& store) { store.save(std::vector<SyncJob>{}); };
 static_assert(!WritesAListReadElsewhere<JobStore>);
 
-TEST(JobStore, MissingFileReadsAsEmptyAndCreatesNothing) {
-    test::TemporaryFolder temp;
-    const JobStore store(temp / "support" / "deeper" / "jobs.json");
-    EXPECT_EQ(store.directory(), temp / "support" / "deeper");
-    EXPECT_TRUE(store.load().empty());
-    EXPECT_FALSE(fs::exists(temp / "support"));
-}
-
-TEST(JobStore, SaveCreatesTheFolderAndKeepsOrder) {
+TEST(JobStore, AMissingFileReadsAsEmptyAndASaveCreatesTheFolderAndKeepsOrder) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "a" / "b" / "jobs.json");
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_FALSE(fs::exists(temp / "a"));
     test::saveJobs(store, {});
     EXPECT_EQ(contents(store.fileURL), R"({"version":1,"jobs":[]})");
     EXPECT_TRUE(store.load().empty());
-
     const std::vector<SyncJob> jobs{job("zeta"), job("alpha"), job("mu")};
     test::saveJobs(store, jobs);
     EXPECT_EQ(store.load(), jobs);
@@ -75,9 +67,6 @@ TEST(JobStore, AnotherVersionIsRefusedBeforeAnyJobIsDecoded) {
         FAIL() << "expected JobStoreError";
     } catch (const JobStoreError& error) {
         EXPECT_EQ(error, JobStoreError::unsupportedVersion(2));
-        EXPECT_NE(error, JobStoreError::unsupportedVersion(3));
-        EXPECT_EQ(error.code(), JobStoreError::Code::unsupportedVersion);
-        EXPECT_STREQ(error.what(), "The jobs file has version 2, which this version of Kelto Sync cannot read.");
     }
     put(store.fileURL, R"({"version":0})");
     EXPECT_THROW(store.load(), JobStoreError);
@@ -88,7 +77,6 @@ TEST(JobStore, ReadFailuresOtherThanAbsencePropagate) {
     const JobStore store(temp / "jobs.json");
     fs::create_directory(store.fileURL);
     EXPECT_THROW(store.load(), FileError);
-
     // A file where the folder should be: nothing is written.
     put(temp / "blocker", "x");
     const JobStore blocked(temp / "blocker" / "jobs.json");
@@ -96,17 +84,13 @@ TEST(JobStore, ReadFailuresOtherThanAbsencePropagate) {
     EXPECT_EQ(contents(temp / "blocker"), "x");
 }
 
-// Root ignores permissions, so the write is made to fail with a file-size
-// limit instead: the new document cannot be written past the old one's size.
 TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "jobs.json");
     test::saveJobs(store, {job("old")});
     const std::string before = contents(store.fileURL);
-
     std::vector<SyncJob> many;
     for (int i = 0; i < 50; ++i) many.push_back(job("new" + std::to_string(i)));
-
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit limited = saved;
@@ -121,7 +105,6 @@ TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-
     EXPECT_TRUE(threw);
     EXPECT_EQ(contents(store.fileURL), before);
     // Beside the jobs file only its lock file stays.
@@ -131,4 +114,3 @@ TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,14 +1,14 @@
 #include "SyncModel/JobValidator.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -28,7 +28,6 @@ protected:
     test::TemporaryFolder temp;
     std::string home = (temp / "home").string();
     std::optional<std::string> savedHome;
-
     void SetUp() override {
         fs::create_directory(home);
         if (const char* h = std::getenv("HOME")) savedHome = h;
@@ -38,7 +37,6 @@ protected:
         if (savedHome) ::setenv("HOME", savedHome->c_str(), 1);
         else ::unsetenv("HOME");
     }
-
     static SyncJob job(std::string source, std::string destination, SyncMode mode = SyncMode::copy) {
         SyncJob j = SyncJob::newJob("Job");
         j.source.path = std::move(source);
@@ -90,8 +88,6 @@ TEST_F(JobValidatorTest, SameAndNestedPaths) {
     }
 }
 
-// One volume that ignores case holds one folder under every spelling; on
-// one that keeps case, or on two volumes, spellings stay apart.
 TEST_F(JobValidatorTest, SpellingsOfOneFolderOnAVolumeThatIgnoresCaseAreOneFolder) {
     VolumeIdentity exfat;
     exfat.kind = VolumeKind::removable;
@@ -126,7 +122,6 @@ TEST_F(JobValidatorTest, ResolveSeesExpandedPathsAndFindsLinks) {
         return std::nullopt;
     });
     EXPECT_EQ(asked, (std::vector<std::string>{home + "/src", "/dst"}));
-
     fs::create_directory(temp / "real");
     fs::create_directory_symlink(temp / "real", temp / "link");
     const SyncJob j = job((temp / "link").string(), (temp / "real").string());
@@ -142,7 +137,6 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
     EXPECT_TRUE(check(j).errors.empty());
     j.destination.volume.isReadOnly = true;
     EXPECT_EQ(check(j).errors, Issues{ValidationIssue::destinationReadOnly});
-
     j = job("/a", "/b");
     for (auto days : {std::optional<std::int64_t>{}, std::optional<std::int64_t>{1}, std::optional<std::int64_t>{365}}) {
         j.options.archiveRetentionDays = days;
@@ -153,38 +147,34 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
         j.options.archiveEnabled = false;  // checked all the same
         EXPECT_EQ(check(j).errors, Issues{ValidationIssue::retentionOutOfRange});
     }
-
-    j = job("/a", "/b");
-    j.triggers = {Trigger::every(5, IntervalUnit::minutes), Trigger::daily({9, 0}),
-                  Trigger::every(10, IntervalUnit::minutes)};
-    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::intervalBelowMinimum});
-    j.triggers = {Trigger::every(400, IntervalUnit::days), Trigger::every(5, IntervalUnit::minutes)};
-    EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::intervalTooLong, ValidationIssue::intervalBelowMinimum}));
 }
 
-TEST_F(JobValidatorTest, CloudFolders) {
+TEST_F(JobValidatorTest, CloudFoldersAndInternalVolumesUnderRemovableMountRoots) {
     const std::string cloud = home + "/Library/CloudStorage";
-    const Warnings warned{ValidationWarning::cloudFolder};
-    EXPECT_EQ(check(job(cloud, "/b")).warnings, warned);
-    EXPECT_EQ(check(job("/b", "~/Library/CloudStorage/Drive/x")).warnings, warned);
-    EXPECT_EQ(check(job("~/Library/Mobile Documents/com~app/x", "/b")).warnings, warned);
-    EXPECT_TRUE(check(job(cloud + "2", "/b")).warnings.empty());
-    EXPECT_TRUE(check(job(home + "/Library", "/b")).warnings.empty());
-    // Found through the resolved path alone.
+    const Warnings none, inCloud{ValidationWarning::cloudFolder}, under{ValidationWarning::internalUnderVolumes};
+    for (const auto& [source, destination, warnings] : std::vector<std::tuple<std::string, std::string, Warnings>>{
+             {cloud, "/b", inCloud}, {"/b", "~/Library/CloudStorage/Drive/x", inCloud},
+             {"~/Library/Mobile Documents/com~app/x", "/b", inCloud}, {cloud + "2", "/b", none},
+             {home + "/Library", "/b", none}, {"/Volumes/Data/x", "/b", under}, {"/media/me/Disk/x", "/b", under},
+             {"/run/media/me/Disk", "/b", under}, {"/b", "/media/me/Disk/x", under}, {"/Volumes", "/b", none},
+             {"/media", "/b", none}, {"/mediax/a", "/b", none}, {"/run/media", "/b", none}})
+        EXPECT_EQ(check(job(source, destination)).warnings, warnings) << source << " | " << destination;
     EXPECT_EQ(check(job("/a", "/b"), [&](const std::string& p) { return p == "/b" ? cloud + "/x" : p; }).warnings,
-              warned);
+              inCloud);
+    SyncJob removable = job("/Volumes/Data/x", "/media/me/Disk/x");
+    removable.source.volume.kind = VolumeKind::removable;
+    removable.destination.volume.kind = VolumeKind::removable;
+    EXPECT_TRUE(check(removable).warnings.empty());
 }
 
 TEST_F(JobValidatorTest, LibraryBundles) {
     const Warnings warned{ValidationWarning::libraryBundle};
     EXPECT_EQ(check(job("/Pictures/Family.PhotosLibrary", "/b")).warnings, warned);
     EXPECT_EQ(check(job("/Pictures/Family.photoslibrary/originals", "/b")).warnings, warned);
-
     const fs::path source = temp / "source";
     fs::create_directories(source / "a" / "b" / "c" / "Edit.FCPBundle");
     EXPECT_EQ(check(job(source.string(), "/b")).warnings, warned);
     EXPECT_TRUE(check(job("/b", source.string())).warnings.empty());  // the destination is not probed
-
     // Packages are not entered and links are not followed.
     const fs::path other = temp / "other";
     fs::create_directories(other / "Tool.app" / "Contents" / "Demo.fcpbundle");
@@ -193,20 +183,6 @@ TEST_F(JobValidatorTest, LibraryBundles) {
     EXPECT_TRUE(check(job(other.string(), "/b")).warnings.empty());
     std::ofstream(other / ".hidden.photoslibrary") << "x";
     EXPECT_EQ(check(job(other.string(), "/b")).warnings, warned);
-}
-
-TEST_F(JobValidatorTest, InternalVolumeUnderRemovableMountRoots) {
-    const Warnings warned{ValidationWarning::internalUnderVolumes};
-    for (const std::string path : {"/Volumes/Data/x", "/media/me/Disk/x", "/run/media/me/Disk"})
-        EXPECT_EQ(check(job(path, "/b")).warnings, warned) << path;
-    for (const std::string path : {"/Volumes", "/media", "/mediax/a", "/run/media"})
-        EXPECT_TRUE(check(job(path, "/b")).warnings.empty()) << path;
-    EXPECT_EQ(check(job("/b", "/media/me/Disk/x")).warnings, warned);
-
-    SyncJob removable = job("/Volumes/Data/x", "/media/me/Disk/x");
-    removable.source.volume.kind = VolumeKind::removable;
-    removable.destination.volume.kind = VolumeKind::removable;
-    EXPECT_TRUE(check(removable).warnings.empty());
 }
 
 TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
@@ -232,4 +208,3 @@ TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
 }
 
 }  // namespace
-}  // namespace kelto

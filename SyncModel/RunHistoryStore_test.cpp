@@ -2,15 +2,14 @@
 
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <fstream>
 #include <set>
 #include <thread>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -23,9 +22,7 @@ protected:
     fs::path logs = temp / "logs";
     RunHistoryStore store{temp / "support" / "history", logs};
     Uuid jobID = Uuid::random();
-
     void SetUp() override { fs::create_directory(logs); }
-
     // A record starting at `start`; a log name makes a log file in the log folder.
     RunRecord record(double start, std::optional<std::string> logName = std::nullopt) {
         RunRecord r;
@@ -40,13 +37,11 @@ protected:
         }
         return r;
     }
-
     RunRecord recordNaming(double start, std::string logPath) {
         RunRecord r = record(start);
         r.logPath = std::move(logPath);
         return r;
     }
-
     std::vector<double> starts() {
         std::vector<double> out;
         for (const RunRecord& r : store.records(jobID)) out.push_back(r.startedAt.sinceReference);
@@ -57,7 +52,6 @@ protected:
 TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingAndTheFirstAppendCreatesIt) {
     EXPECT_TRUE(store.records(jobID).empty());
     EXPECT_FALSE(fs::exists(temp / "support"));
-
     const RunRecord first = record(10, "a.log");
     store.append(first, 50);
     const fs::path file = temp / "support" / "history" / (jobID.string() + ".json");
@@ -71,13 +65,11 @@ TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
     store.append(record(3, "gone.log"), 50);
     for (int i = 50; i > 3; --i) store.append(record(i, std::to_string(i) + ".log"), 50);  // oldest last
     fs::remove(logs / "gone.log");
-
     store.append(record(51, "51.log"), 50);  // drops 1; 2 still names the shared log
     EXPECT_TRUE(fs::exists(logs / "shared.log"));
     store.append(record(52, "52.log"), 50);  // drops 2
     EXPECT_FALSE(fs::exists(logs / "shared.log"));
     EXPECT_NO_THROW(store.append(record(53, "53.log"), 50));  // drops 3, whose log is already gone
-
     const std::vector<double> kept = starts();
     ASSERT_EQ(kept.size(), 50u);
     EXPECT_EQ(kept.front(), 53);
@@ -97,7 +89,6 @@ TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrder) {
     std::stable_sort(expected.begin(), expected.end(),
                      [](const RunRecord& a, const RunRecord& b) { return a.startedAt > b.startedAt; });
     expected.push_back(old);
-
     // Full: a tie with the oldest goes after it and is itself dropped.
     const RunRecord late = record(10, "late.log");
     store.append(late, 40);
@@ -111,7 +102,6 @@ TEST_F(RunHistoryStoreTest, AFileInTheWrongOrderIsReadAndRewrittenNewestFirst) {
     fs::create_directories(store.directory);
     FileIO::writeAtomically(store.fileURL(jobID), JsonText::encode(stored));
     EXPECT_EQ(starts(), (std::vector<double>{30, 20, 10}));
-
     store.append(record(25), 50);
     std::vector<double> onDisk;
     for (const RunRecord& r : JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(store.fileURL(jobID))))
@@ -143,8 +133,6 @@ TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
     }
 }
 
-// History files can be damaged or edited by hand: a dropped record may name
-// anything, and only files or links inside the log folder may go.
 TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
     const fs::path home = temp / "home";
     fs::create_directories(home / "Documents");
@@ -154,7 +142,6 @@ TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
     put(logs / "subfolder" / "inner.log");
     fs::create_directory_symlink(home, logs / "linked");
     fs::create_symlink(home / "outside.log", logs / "link.log");
-
     for (const std::string& path :
          {home.string(), (logs / "subfolder").string(), (home / "outside.log").string(),
           (logs / ".." / "home" / "outside.log").string(), (logs / "linked" / "outside.log").string(),
@@ -162,7 +149,6 @@ TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
           (logs / "subfolder" / "inner.log").string()})
         store.append(recordNaming(1, path), 100);
     EXPECT_NO_THROW(store.append(record(2), 0));
-
     EXPECT_TRUE(fs::exists(home / "Documents" / "thesis.txt"));
     EXPECT_TRUE(fs::exists(home / "outside.log"));
     EXPECT_TRUE(fs::is_directory(logs / "subfolder"));
@@ -194,4 +180,3 @@ TEST_F(RunHistoryStoreTest, ConcurrentAppendsLoseNoRecord) {
 }
 
 }  // namespace
-}  // namespace kelto

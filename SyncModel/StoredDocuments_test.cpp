@@ -1,18 +1,16 @@
 // Reading the jobs and run-history documents that the macOS app writes:
 // compact JSON with "\/" escapes, upper-case UUIDs, dates as seconds since
 // 2001 with fractions, members in no particular order.
-
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Text.h"
 #include "SyncModel/SyncJob.h"
-
 #include <gtest/gtest.h>
-
 #include <bit>
 #include <cstdlib>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 std::string fixture(const char* name) {
@@ -35,7 +33,6 @@ TEST(StoredDocuments, ReadsTheJobsDocument) {
     EXPECT_EQ(in["version"].int64(), 1);
     const std::vector<SyncJob> jobs = in["jobs"].arrayOf<SyncJob>();
     ASSERT_EQ(jobs.size(), 3u);
-
     const SyncJob& mirror = jobs[0];
     EXPECT_EQ(mirror.id.string(), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
     EXPECT_EQ(mirror.name, "Documents \u2192 Backup");
@@ -44,7 +41,6 @@ TEST(StoredDocuments, ReadsTheJobsDocument) {
               std::string("book\x00\x02\x00\x00mark\x00\x00\x00\x00\x10\x04\x00\x00\xfb\xff\xfe\x3e", 24));
     EXPECT_EQ(mirror.source.fileID, 12884902101u);
     EXPECT_EQ(mirror.filters.patterns, (std::vector<std::string>{"*.tmp", "/node_modules/", "Icon\r"}));
-
     const SyncJob& twoWay = jobs[1];
     EXPECT_EQ(twoWay.name, "Cafe\u0301 notes");  // kept as stored, not normalised on reading
     EXPECT_TRUE(Text::equal(twoWay.name, std::string("Caf\u00e9 notes")));
@@ -53,7 +49,6 @@ TEST(StoredDocuments, ReadsTheJobsDocument) {
                                                      Trigger::onConnect(ConnectAction::ask)}));
     EXPECT_EQ(jobs[2].options.archiveRetentionDays, std::nullopt);
     EXPECT_EQ(jobs[2].triggers.at(1), Trigger::weekly({2, 4, 6}, {8, 0}));
-
     // What we write reads back equal and says the same as what we read,
     // except for the legacy interval and the order of the weekdays.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -70,7 +65,6 @@ TEST(StoredDocuments, ReadsTheRunHistoryWithExactDates) {
     const std::string text = fixture("history.json");
     const std::vector<RunRecord> history = JsonText::decode<std::vector<RunRecord>>(text);
     ASSERT_EQ(history.size(), 5u);
-
     const RunRecord& first = history[0];
     EXPECT_EQ(first.id.string(), "1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
     EXPECT_EQ(first.trigger, RunTrigger::connect);
@@ -86,7 +80,6 @@ TEST(StoredDocuments, ReadsTheRunHistoryWithExactDates) {
     EXPECT_EQ(history[2].outcome, RunOutcome::skipped(SkipReason::onBattery));
     EXPECT_EQ(history[2].logPath, std::nullopt);
     EXPECT_EQ(history[3].outcome, RunOutcome::needsReview("1,204 files would be archived (62%). Review the plan."));
-
     const std::string written = JsonText::encode(history);
     const std::vector<RunRecord> back = JsonText::decode<std::vector<RunRecord>>(written);
     EXPECT_EQ(back, history);
@@ -98,4 +91,3 @@ TEST(StoredDocuments, ReadsTheRunHistoryWithExactDates) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,10 +1,11 @@
 #include "SyncModel/Trigger.h"
 
 #include <gtest/gtest.h>
-
 #include <limits>
+#include <tuple>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 Trigger read(std::string_view json) { return JsonText::decode<Trigger>(json); }
@@ -14,17 +15,12 @@ TEST(IntervalRule, AcceptsFifteenMinutesToOneYear) {
     using enum IntervalUnit;
     const auto below = ValidationIssue::intervalBelowMinimum;
     const auto tooLong = ValidationIssue::intervalTooLong;
-    EXPECT_EQ(Trigger::intervalIssue(14, minutes), below);
-    EXPECT_EQ(Trigger::intervalIssue(15, minutes), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(525'600, minutes), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(525'601, minutes), tooLong);
-    EXPECT_EQ(Trigger::intervalIssue(0, hours), below);
-    EXPECT_EQ(Trigger::intervalIssue(1, hours), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(8'760, hours), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(8'761, hours), tooLong);
-    EXPECT_EQ(Trigger::intervalIssue(0, days), below);
-    EXPECT_EQ(Trigger::intervalIssue(365, days), std::nullopt);
-    EXPECT_EQ(Trigger::intervalIssue(366, days), tooLong);
+    const std::optional<ValidationIssue> fine;
+    for (const auto& [value, unit, issue] : std::initializer_list<std::tuple<std::int64_t, IntervalUnit, std::optional<ValidationIssue>>>{
+             {14, minutes, below}, {15, minutes, fine}, {525'600, minutes, fine}, {525'601, minutes, tooLong},
+             {0, hours, below}, {1, hours, fine}, {8'760, hours, fine}, {8'761, hours, tooLong},
+             {0, days, below}, {365, days, fine}, {366, days, tooLong}})
+        EXPECT_EQ(Trigger::intervalIssue(value, unit), issue) << value << " " << enumName(unit);
     for (IntervalUnit unit : IntervalUnits::allCases) {
         EXPECT_EQ(Trigger::intervalIssue(-1, unit), below);
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::min(), unit), below);
@@ -39,7 +35,6 @@ TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBack) {
     EXPECT_EQ(write(Trigger::weekly({6, 2, 4}, {18, 30})),
               R"({"type":"weekly","weekdays":[2,4,6],"at":{"hour":18,"minute":30}})");
     EXPECT_EQ(write(Trigger::weekly({}, {0, 0})), R"({"type":"weekly","weekdays":[],"at":{"hour":0,"minute":0}})");
-
     for (const Trigger& t : {Trigger::onConnect(ConnectAction::run), Trigger::every(3, IntervalUnit::days),
                              Trigger::daily({23, 59}), Trigger::weekly({1, 7}, {6, 0}), Trigger::weekly({}, {12, 0})})
         EXPECT_EQ(read(write(t)), t) << write(t);
@@ -52,7 +47,6 @@ TEST(TriggerJson, ReadsLegacyMinutesAndWritesTheCurrentForm) {
     const Trigger legacy = read(R"({"type":"every","minutes":30})");
     EXPECT_EQ(legacy, Trigger::every(30, IntervalUnit::minutes));
     EXPECT_EQ(write(legacy), R"({"type":"every","value":30,"unit":"minutes"})");
-
     EXPECT_EQ(read(R"({"type":"every","value":2,"unit":"hours","minutes":30})"),
               Trigger::every(2, IntervalUnit::hours));
     // Half of the current form is not taken for the legacy form.
@@ -66,7 +60,6 @@ TEST(TriggerJson, IgnoresForeignKeysChecksNoRangesAndRejectsUnknownWords) {
               Trigger::daily({8, 0}));
     EXPECT_EQ(read(R"({"type":"weekly","weekdays":[9],"at":{"hour":25,"minute":0}})"), Trigger::weekly({9}, {25, 0}));
     EXPECT_EQ(read(R"({"type":"every","value":1,"unit":"minutes"})"), Trigger::every(1, IntervalUnit::minutes));
-
     for (const char* bad : {R"({"type":"hourly"})", R"({"type":"OnConnect","action":"run"})",
                             R"({"type":"onConnect","action":"later"})", R"({"type":"onConnect"})",
                             R"({"type":"every","value":2,"unit":"weeks"})", R"({"type":"daily","at":{"hour":8}})",
@@ -85,4 +78,3 @@ TEST(TriggerEquality, ComparesCaseAndPayloadWithWeekdaysAsASet) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 VolumeIdentity local(VolumeKind kind, std::optional<std::string> uuid, std::string name = "Disk") {
@@ -54,4 +55,3 @@ TEST(VolumeIdentityMatches, SharesMatchByHostIgnoringCasePathAndName) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,10 +1,10 @@
 #include "Platform/System/BlockDevices.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -19,7 +19,6 @@ TEST(BlockDevicesTest, UdevLinksGiveUuidAndDecodedLabel) {
     fs::create_symlink("../../sdb1", dev / "disk/by-label/My\\x20Stick\\x2fA");
     fs::create_symlink("../../sdc1", dev / "disk/by-uuid/1111-2222");
     fs::create_symlink("../../gone", dev / "disk/by-label/Dangling");
-
     const auto tags = BlockDevices::linked((dev / "sdb1").string(), dev / "disk");
     EXPECT_EQ(tags.uuid, "ABCD-1234");
     EXPECT_EQ(tags.label, "My Stick/A");
@@ -40,4 +39,3 @@ TEST(BlockDevicesTest, ProbeOfWhatHoldsNoFileSystemGivesNothing) {
 }
 
 }  // namespace
-}  // namespace kelto

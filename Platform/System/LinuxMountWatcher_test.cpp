@@ -1,10 +1,10 @@
 #include "Platform/System/LinuxMountWatcher.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(LinuxMountWatcherTest, AStopEndsTheWait) {
@@ -20,4 +20,3 @@ TEST(LinuxMountWatcherTest, AStopEndsTheWait) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,9 +1,7 @@
 #include "SyncEngine/internal/ContentCheck.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -27,7 +25,6 @@ TEST(ContentCheck, ReadsBelowEachRootWithoutFollowingALinkAndTakesWhatItCannotRe
     fs::create_directory_symlink(tmp / "b/real", tmp / "b/linked");
     fs::create_symlink("d/f", tmp / "b/l");
     ASSERT_EQ(::mkfifo((tmp / "b/p").c_str(), 0600), 0);
-
     ContentCheck check(tmp / "a", tmp / "b");
     EXPECT_TRUE(check.same("d/f", "d/f"));
     EXPECT_FALSE(check.same("g", "g"));
@@ -38,8 +35,6 @@ TEST(ContentCheck, ReadsBelowEachRootWithoutFollowingALinkAndTakesWhatItCannotRe
     EXPECT_FALSE(ContentCheck(tmp / "gone", tmp / "b").same("d/f", "d/f"));
 }
 
-// Two writes within one kernel tick stamp one time to the nanosecond:
-// only the bytes tell. Links agree where their targets do.
 TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) {
     test::TemporaryFolder tmp;
     tmp.write("a/g", "A's bytes");

@@ -1,9 +1,7 @@
 #include "SyncEngine/internal/CopySourceCheck.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -38,7 +36,6 @@ void touchChangeTimeOnly(const fs::path& file) {
 class CopySourceCheckTest : public ::testing::Test {
 protected:
     test::TemporaryFolder source, destination;
-
     void put(const std::string& path, const std::string& content, std::int64_t mtime = t0) {
         source.write(path, content);
         setTime(source / path, mtime);
@@ -51,7 +48,6 @@ TEST_F(CopySourceCheckTest, NamesTheCopiedSourcesWhoseSizeTimesOrChangeTimeMoved
     fs::create_symlink("same", source / "link");
     CopySourceCheck check(source.path(), {"same", "grown", "retimed", "touched", "gone", "dir/nested", "link",
                                           "not copied", "late", "missing"});
-
     put("grown", "123456");
     setTime(source / "retimed", t0, 1);  // a nanosecond is enough
     touchChangeTimeOnly(source / "touched");
@@ -62,7 +58,6 @@ TEST_F(CopySourceCheckTest, NamesTheCopiedSourcesWhoseSizeTimesOrChangeTimeMoved
     fs::create_symlink("grown", source / "link");  // links are not watched
     put("not copied", "changed");
     put("late", "made after the first look");
-
     EXPECT_EQ(check.changed({"dir/nested", "same", "late", "link", "touched", "gone", "retimed", "grown", "grown",
                              "missing"}),
               (std::vector<std::string>{"dir/nested", "touched", "gone", "retimed", "grown"}));
@@ -86,7 +81,6 @@ TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksA
     setTime(source / "replaced", t0 + 200);
     ASSERT_EQ(check.changed({"older", "newer", "replaced", "calm"}),
               (std::vector<std::string>{"older", "newer", "replaced"}));
-
     for (const char* name : {"older", "newer", "replaced", "calm", "never there"})
         check.markStale(destination.path(), name, 1);
     EXPECT_EQ(statOf(destination / "older").st_mtim.tv_sec, t0 + 50 - 3);
@@ -96,7 +90,6 @@ TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksA
     EXPECT_EQ(statOf(destination / "replaced").st_mtim.tv_sec, linkTime.tv_sec);
     EXPECT_EQ(statOf(destination / "replaced").st_mtim.tv_nsec, linkTime.tv_nsec);
     EXPECT_EQ(statOf(destination / "calm").st_mtim.tv_sec, t0 + 100);
-
     // Never through a link on the way.
     put("dir/f", "12345");
     fs::create_directory(destination / "real");

@@ -5,12 +5,9 @@
 #include "SyncEngine/TwoWayEngineError.h"
 #include "tests/support/NoMountOverlap.h"
 #include "tests/support/TemporaryFolder.h"
-
+#include "tests/support/TestVolumes.h"
 #include <gtest/gtest.h>
-
 #include <cerrno>
-#include <cstring>
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace kelto;
@@ -68,7 +65,6 @@ protected:
         oneWay.mode = SyncMode::mirror;
         twoWay.mode = SyncMode::twoWay;
     }
-
     // The shared check and both engines agree, and say `expected`.
     void expectVerdict(const fs::path& a, const fs::path& b, const std::string& expected) {
         SCOPED_TRACE(a.native() + " | " + b.native());
@@ -76,14 +72,12 @@ protected:
         EXPECT_EQ(oneWayVerdict(oneWay, a, b), expected);
         EXPECT_EQ(twoWayVerdict(twoWay, a, b), expected);
     }
-
     test::TemporaryFolder tmp;
     SyncJob oneWay, twoWay;
 };
 
 TEST_F(EndpointCheckTest, FoldersNestedByPathAreRefusedByBothEngines) {
     fs::create_directory_symlink(tmp / "x/a", tmp / "alias");
-
     expectVerdict(tmp / "x/a", tmp / "x/ab", "ok");  // a sibling whose name merely begins the same
     expectVerdict(tmp / "x/a", tmp / "x/a", "nested");
     expectVerdict(tmp / "x/a", tmp / "x/a/b", "nested");
@@ -95,15 +89,12 @@ TEST_F(EndpointCheckTest, FoldersNestedByPathAreRefusedByBothEngines) {
 TEST_F(EndpointCheckTest, AMissingFolderIsNamedAsGivenSideAFirst) {
     tmp.write("file");
     fs::create_directory_symlink(tmp / "gone", tmp / "dangling");
-
     expectVerdict(tmp / "missing", tmp / "x/a", "missing " + (tmp / "missing").native());
     expectVerdict(tmp / "x/a", tmp / "file", "missing " + (tmp / "file").native());
     expectVerdict(tmp / "x/a", tmp / "dangling", "missing " + (tmp / "dangling").native());
     expectVerdict(tmp / "one", tmp / "other", "missing " + (tmp / "one").native());
 }
 
-// A file or a link where a side keeps its reserved folder; a real folder,
-// or none, is fine. Missing and nested folders are named first.
 TEST_F(EndpointCheckTest, AReservedNameThatIsNoFolderIsRefusedByBothEnginesSideAFirst) {
     const fs::path a = tmp / "x/a/b", b = tmp / "x/ab";
     fs::create_directories(a / ".KeltoSync/Archive");
@@ -113,7 +104,6 @@ TEST_F(EndpointCheckTest, AReservedNameThatIsNoFolderIsRefusedByBothEnginesSideA
     expectVerdict(tmp / "missing", b, "missing " + (tmp / "missing").native());
     expectVerdict(tmp / "x/a", b, "reserved " + (b / ".KeltoSync").native());
     expectVerdict(tmp / "x/ab", tmp / "x/ab", "nested");
-
     fs::remove_all(a / ".KeltoSync");
     fs::create_directory_symlink(tmp / "x/ab", a / ".KeltoSync");  // a link to a folder is no folder either
     expectVerdict(a, b, "reserved " + (a / ".KeltoSync").native());
@@ -139,32 +129,21 @@ TEST_F(EndpointCheckTest, TwoWayRulesComeAroundTheSharedCheckInOrder) {
     EXPECT_EQ(oneWayVerdict(oneWay, tmp / "x/a", tmp / "x/ab"), "ok");
 }
 
-// The folder x/a reached a second time at m, through a bind mount: no link
-// to resolve, so only comparing the folders themselves shows the nesting.
+// The folder x/a reached a second time at m: no link to resolve, only comparing the folders shows the nesting.
 class BindMountTest : public EndpointCheckTest {
 protected:
     void SetUp() override {
         EndpointCheckTest::SetUp();
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
         fs::create_directories(tmp / "x/a/sub");
         fs::create_directories(tmp / "x/other");
         fs::create_directories(tmp / "m");
-        if (::mount((tmp / "x/a").c_str(), (tmp / "m").c_str(), nullptr, MS_BIND, nullptr) != 0)
-            GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
-        mounted = true;
+        if (!mounts.bind(tmp / "x/a", tmp / "m")) GTEST_SKIP() << "cannot bind-mount here";
     }
-    void TearDown() override {
-        // Detached before the temporary folder goes, so its removal never
-        // walks into x/a a second time.
-        if (mounted) ::umount2((tmp / "m").c_str(), MNT_DETACH);
-    }
-
-    bool mounted = false;
+    test::TestMounts mounts;  // unmounted before the temporary folder goes
 };
 
 TEST_F(BindMountTest, AFolderNestedThroughABindMountIsRefusedByBothEngines) {
     ASSERT_EQ(fs::canonical(tmp / "m/sub"), tmp / "m/sub");  // no link on the way
-
     expectVerdict(tmp / "m", tmp / "x/a", "nested");  // one folder at two paths
     expectVerdict(tmp / "x/a", tmp / "m/sub", "nested");
     expectVerdict(tmp / "m/sub", tmp / "x/a", "nested");

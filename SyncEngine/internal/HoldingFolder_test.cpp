@@ -1,16 +1,12 @@
 #include "SyncEngine/internal/HoldingFolder.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <sys/xattr.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <algorithm>
+#include <cerrno>
 #include <map>
 #include <utility>
 
@@ -31,6 +27,15 @@ std::vector<std::string> tree(const fs::path& root) {
     return out;
 }
 
+// The item as a plan would have seen it.
+ItemVersion versionOf(const fs::path& item) {
+    struct stat info {};
+    if (::lstat(item.c_str(), &info) != 0) throw std::runtime_error("no item at " + item.string());
+    return ItemVersion::of(info, true);
+}
+
+const std::string taken = " " + std::to_string(EEXIST);  // a kept item whose place is taken
+
 std::vector<std::string> keptPaths(const HoldingFolder::Settlement& s) {
     std::vector<std::string> out;
     for (const HoldingFolder::Kept& k : s.kept) out.push_back(k.path + " " + std::to_string(k.reason.errorNumber()));
@@ -45,12 +50,8 @@ protected:
     void hold(const std::string& path, const std::string& content, const std::string& id = runID) const {
         folder.write(HoldingFolder::relativePath(id) + "/" + path, content);
     }
-    // The held items at `paths` as a plan would have seen them.
     void seenAsHeld(HoldingFolder::Planned& planned, const std::vector<std::string>& paths) const {
-        for (const std::string& path : paths) {
-            struct stat item {};
-            if (::lstat((held() / path).c_str(), &item) == 0) planned.seen.emplace(path, ItemVersion::of(item, true));
-        }
+        for (const std::string& path : paths) planned.seen.emplace(path, versionOf(held() / path));
     }
 };
 
@@ -60,7 +61,6 @@ TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALi
     EXPECT_EQ(HoldingFolder::relativePath(runID), ".KeltoSync/Holding/" + runID);
     HoldingFolder::prepare(root(), runID);
     EXPECT_TRUE(fs::is_directory(held()));
-
     test::TemporaryFolder elsewhere;
     fs::remove_all(folder / ".KeltoSync");
     fs::create_directory(folder / ".KeltoSync");
@@ -74,9 +74,6 @@ TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALi
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
-// Planned deletions go; a planned replacement goes where the new version
-// stands and comes back where nothing does; everything else comes back
-// unless its place is taken.
 TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     hold("deleted.txt", "d");
     hold("dir/deleted.txt", "dd");
@@ -88,13 +85,11 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     fs::create_symlink("target", held() / "link");
     folder.write("replaced.txt", "new r");
     folder.write("taken.txt", "someone else's");
-
     HoldingFolder::Planned planned;
     planned.deleted = {"deleted.txt", "dir/deleted.txt", "dir"};
     planned.replaced = {"replaced.txt", "notreplaced.txt"};
     seenAsHeld(planned, {"deleted.txt", "dir/deleted.txt", "replaced.txt", "notreplaced.txt"});
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-
     EXPECT_EQ(s.folder, ".KeltoSync/Holding/" + runID);
     EXPECT_EQ(s.putBack, (std::vector<std::string>{"gone/deep/unplanned.txt", "link", "notreplaced.txt",
                                                     "unplanned.txt"}));
@@ -107,7 +102,6 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     EXPECT_EQ(tree(held()), std::vector<std::string>{"taken.txt"});
     EXPECT_FALSE(fs::exists(folder / "deleted.txt"));
     EXPECT_FALSE(fs::exists(folder / "dir"));
-
     // Once the kept item is dealt with, the next settling removes the folder.
     fs::remove(held() / "taken.txt");
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
@@ -115,15 +109,12 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
 }
 
-// A link or a file where a folder on the way was is never followed: the item
-// stays held.
 TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
     test::TemporaryFolder elsewhere;
     hold("linked/a.txt", "a");
     hold("filed/b.txt", "b");
     fs::create_directory_symlink(elsewhere.path(), folder / "linked");
     folder.write("filed", "a file now");
-
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, {});
     EXPECT_TRUE(s.putBack.empty());
     EXPECT_EQ(keptPaths(s), (std::vector<std::string>{"filed/b.txt " + std::to_string(ENOTDIR),
@@ -132,8 +123,6 @@ TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
     EXPECT_EQ(tree(held()), (std::vector<std::string>{"filed/", "filed/b.txt", "linked/", "linked/a.txt"}));
 }
 
-// What runs left unsettled goes back where its place is free; the rest
-// stays, and only emptied folders are removed.
 TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     const std::string other = "2025-03-08_090000-00ff00ff";
     hold("free.txt", "f");
@@ -142,7 +131,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     folder.write("taken.txt", "current");
     folder.write(".KeltoSync/Holding/stray-file", "not a run's folder");
     fs::create_directory(held("2025-03-09_090000-0000aaaa"));
-
     const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
     ASSERT_EQ(settled.size(), 2u);
     EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(runID));
@@ -151,7 +139,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     EXPECT_EQ(settled[1].folder, HoldingFolder::relativePath(other));
     EXPECT_EQ(settled[1].putBack, std::vector<std::string>{"sub/free.txt"});
     EXPECT_TRUE(settled[1].kept.empty());
-
     EXPECT_EQ(test::readFile(folder / "free.txt"), "f");
     EXPECT_EQ(test::readFile(folder / "sub/free.txt"), "sf");
     EXPECT_EQ(test::readFile(folder / "taken.txt"), "current");
@@ -161,17 +148,12 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
 }
 
-// Only a taken place keeps an item for good: a mark records just those, a
-// later recovery leaves them where they are, names them again and puts back
-// the rest, and the folder is the user's once nothing else waits in it. Any
-// other failure is tried again.
 TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     const HoldingFolder::Settlement unreachable = HoldingFolder::settle(folder / "unplugged", runID, {});
     ASSERT_EQ(unreachable.kept.size(), 1u);
     EXPECT_FALSE(unreachable.kept[0].placeTaken);
     EXPECT_TRUE(unreachable.hasRetries());
     EXPECT_FALSE(unreachable.onlyPlaceTaken);
-
     hold("taken.txt", "old");
     hold("later.txt", "l");
     folder.write("taken.txt", "current");
@@ -183,7 +165,6 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     fs::rename(folder / "later.txt", held() / "later.txt");
     settled.kept.push_back({"later.txt", FileError(EPERM, "Could not rename", held() / "later.txt")});
     HoldingFolder::markReported(root(), runID, settled);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_TRUE(recovered[0].fromFinishedRun);
@@ -194,37 +175,27 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(keptPaths(again[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
     EXPECT_EQ(test::readFile(held() / "taken.txt"), "old");
-
     // Once the user removed what it held, the mark goes with the folder.
     fs::remove(held() / "taken.txt");
     EXPECT_TRUE(HoldingFolder::recover(root()).empty());
     EXPECT_FALSE(fs::exists(held()));
 }
 
-// A copy rsync cut short (its disk filled) of an item that still stands as
-// the plan saw it, which an earlier run kept for good, its place taken:
-// the next recovery clears it, and its folder with it.
 TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
     folder.write("big", "the whole file");
     hold("big", "the whole");
     HoldingFolder::Planned planned;
     planned.deleted.insert("big");
-    struct stat item {};
-    ASSERT_EQ(::lstat((root() / "big").c_str(), &item), 0);
-    planned.seen.emplace("big", ItemVersion::of(item, true));
+    planned.seen.emplace("big", versionOf(root() / "big"));
     HoldingFolder::record(root(), runID, planned);
     HoldingFolder::Settlement settled;
     settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
     HoldingFolder::markReported(root(), runID, settled);
-
     EXPECT_TRUE(HoldingFolder::recover(root()).empty());
     EXPECT_FALSE(fs::exists(held()));
     EXPECT_EQ(test::readFile(root() / "big"), "the whole file");
 }
 
-// Two runs held the same path: the later run held what stood there last, so
-// its item goes back and the earlier one's stays held, whether the folders
-// come from killed runs or finished ones.
 TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
     const std::string earlier = "2025-03-07_090000-11111111";
     const std::string later = "2025-03-07_100000-00000000";
@@ -237,7 +208,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         hold("dir/g.txt", "only held once", earlier);
         if (marked)
             for (const std::string& id : {earlier, later}) HoldingFolder::markReported(root(), id, {});
-
         const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
         EXPECT_EQ(test::readFile(folder / "dir/f.txt"), "second");
         EXPECT_EQ(test::readFile(folder / "dir/g.txt"), "only held once");
@@ -250,8 +220,6 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
     }
 }
 
-// The later of two holds is told by when it was made, not by its local-time
-// name: after a daylight-saving fall-back the later run's name sorts first.
 TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
     const std::string earlier = "2025-10-26_025000-11111111";  // summer time
     const std::string later = "2025-10-26_021000-00000000";    // winter time, forty minutes on
@@ -269,63 +237,37 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
         ASSERT_EQ(::statx(AT_FDCWD, (folder / "probe").c_str(), 0, STATX_BTIME | STATX_CTIME, &probe), 0);
     } while (!(stamp(made) < stamp(probe)));
     hold("f.txt", "second", later);
-
     HoldingFolder::recover(root());
     EXPECT_EQ(test::readFile(folder / "f.txt"), "second");
     EXPECT_EQ(test::readFile(held(earlier) / "f.txt"), "first");
 }
 
-// A held version the plan never saw trades places with the transfer's copy
-// only where that copy is one item its look covers: a folder holds items
-// no look at it covers, so the held item stays and the folder is untouched.
 TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion) {
     test::TemporaryFolder source;
-    source.write("f.txt", "new");
-    source.write("p/sub/s.txt", "s");
-    folder.write("f.txt", "new");
-    folder.write("p/sub/s.txt", "s");
+    for (test::TemporaryFolder* side : {&source, &folder}) {
+        side->write("f.txt", "new");
+        side->write("p/sub/s.txt", "s");
+        fs::create_symlink("aaaa", *side / "copied");
+    }
     folder.write("p/sub/mine.txt", "written into the copy meanwhile");
+    fs::create_symlink("aaaa", source / "mine");
+    fs::create_symlink("bbbb", folder / "mine");
     for (const char* path : {"f.txt", "p"})
         fs::last_write_time(folder / path, fs::last_write_time(source / path));
-    hold("f.txt", "edited during the run");
+    for (const char* path : {"f.txt", "copied", "mine"}) hold(path, "edited during the run");
     hold("p", "a file the folder replaced, edited during the run");
-
     HoldingFolder::Planned planned;
-    planned.replaced = {"f.txt", "p"};
+    planned.replaced = {"f.txt", "p", "copied", "mine"};
     planned.source = source.path();
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-
     EXPECT_EQ(test::readFile(folder / "f.txt"), "edited during the run");
+    EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
     EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
-    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"p " + std::to_string(EEXIST)});
+    EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
+    EXPECT_EQ(keptPaths(s), (std::vector<std::string>{"mine" + taken, "p" + taken}));
     EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
 }
 
-// A link is the transfer's copy only while it leads where the source's does:
-// one the user put there since, of the same length, stays.
-TEST_F(HoldingFolderTest, ALinkLeadingElsewhereIsNoTransferCopy) {
-    test::TemporaryFolder source;
-    fs::create_symlink("aaaa", source / "copied");
-    fs::create_symlink("aaaa", folder / "copied");
-    fs::create_symlink("aaaa", source / "mine");
-    fs::create_symlink("bbbb", folder / "mine");
-    hold("copied", "edited during the run");
-    hold("mine", "edited during the run");
-
-    HoldingFolder::Planned planned;
-    planned.replaced = {"copied", "mine"};
-    planned.source = source.path();
-    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-
-    EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
-    EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
-    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"mine " + std::to_string(EEXIST)});
-}
-
-// A recorded plan outlives the process that held its source open: recovery
-// compares with the source where it lies, never with whatever that
-// process's descriptor number names by then (here the destination itself,
-// which made the user's own save look like the transfer's copy).
 TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     test::TemporaryFolder source;
     source.write("copied.txt", "new");
@@ -336,7 +278,6 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     HoldingFolder::prepare(root(), runID);
     hold("copied.txt", "edited during the run");
     hold("mine.txt", "edited during the run");
-
     const int sourceFolder = ::open(source.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(sourceFolder, 0);
     HoldingFolder::Planned planned;
@@ -348,7 +289,6 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     ASSERT_GE(destination, 0);
     ASSERT_EQ(::dup3(destination, sourceFolder, O_CLOEXEC), sourceFolder);
     ::close(destination);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ::close(sourceFolder);
     ASSERT_EQ(recovered.size(), 1u);
@@ -358,10 +298,6 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     EXPECT_EQ(keptPaths(recovered[0]), std::vector<std::string>{"mine.txt " + std::to_string(EEXIST)});
 }
 
-// A killed run's held items that rsync copied across from a mount below R
-// come back whole when a later run recovers them, as the run's own settling
-// would have given them back: another name of the file where one stands,
-// else their extended attributes, whatever bytes those hold.
 TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     folder.write("mnt/g", "linked");
     HoldingFolder::prepare(root(), runID);
@@ -376,7 +312,6 @@ TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     planned.crossed["mnt/f"] = {other.st_dev, other.st_ino, S_IFREG, f.st_size, f.st_mtim, {}, {"mnt/g"}};
     planned.crossed["mnt/solo"] = {solo.st_dev, solo.st_ino, S_IFREG, solo.st_size, solo.st_mtim, {{"user.b", value}}, {}};
     HoldingFolder::record(root(), runID, planned);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_EQ(recovered[0].putBack, (std::vector<std::string>{"mnt/f", "mnt/solo"}));
@@ -387,8 +322,6 @@ TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     EXPECT_FALSE(fs::exists(held()));
 }
 
-// What goes into the archive lies in folders made as private as those it
-// was held in, by settling as by the recovery of a killed run.
 TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     const auto holdPrivate = [&](const std::string& id) {
         HoldingFolder::prepare(root(), id);
@@ -400,28 +333,23 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     HoldingFolder::Planned planned;
     planned.deleted = {"private/deep/f.txt", "private/deep", "private"};
     planned.archiveTo = "archive/killed";
-    struct stat item {};
-    ASSERT_EQ(::lstat((held(killedRun) / "private/deep/f.txt").c_str(), &item), 0);
-    planned.seen.emplace("private/deep/f.txt", ItemVersion::of(item, true));
+    planned.seen.emplace("private/deep/f.txt", versionOf(held(killedRun) / "private/deep/f.txt"));
     HoldingFolder::record(root(), killedRun, planned);
     ASSERT_TRUE(HoldingFolder::recover(root()).empty());
-
     holdPrivate(runID);
     planned.seen.clear();
     seenAsHeld(planned, {"private/deep/f.txt"});
     planned.archiveTo = "archive/run";
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
-
     for (const char* archive : {"archive/killed", "archive/run"}) {
         EXPECT_EQ(test::readFile(folder / archive / "private/deep/f.txt"), "old") << archive;
         EXPECT_EQ(fs::status(folder / archive / "private").permissions(), fs::perms::owner_all) << archive;
     }
 }
 
-// A plan an earlier version recorded (NUL-separated) is no plan: what it
-// meant to delete goes back rather than being misread.
-TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlan) {
+TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlanAndAMarksTemporaryStaysOutOfR) {
     hold("f", "held");
+    hold("..KeltoSync.tmp-0a1b2c3d-4e5", "{\"interr");
     struct stat item {};
     ASSERT_EQ(::lstat((held() / "f").c_str(), &item), 0);
     std::string old;
@@ -431,35 +359,21 @@ TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlan) {
                                      std::to_string(item.st_dev), std::to_string(item.st_ino)})
         old.append(field).push_back('\0');
     folder.write(".KeltoSync/Holding/" + runID + ".plan", old);
-
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"f"});
     EXPECT_EQ(test::readFile(folder / "f"), "held");
-}
-
-// What a kill left of writing a mark is no held item: it never reaches R.
-TEST_F(HoldingFolderTest, AMarksTemporaryStaysOutOfR) {
-    hold("a", "a");
-    hold("..KeltoSync.tmp-0a1b2c3d-4e5", "{\"interr");
-    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
-    ASSERT_EQ(recovered.size(), 1u);
-    EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"a"});
     EXPECT_FALSE(fs::exists(folder / "..KeltoSync.tmp-0a1b2c3d-4e5"));
     EXPECT_FALSE(fs::exists(held()));
 }
 
-// A killed run's conflicts are named once, whichever of its folder and its
-// plan recovery meets first.
 TEST_F(HoldingFolderTest, AKilledRunsConflictsAreNamedOnceWhicheverOfItsEntriesComesFirst) {
     const std::vector<std::string> runs = {"2025-03-07_141503-0a1b2c01", "2025-03-07_141503-0a1b2c02"};
     for (const std::string& run : runs) {
         const std::string path = run + ".txt";
         folder.write(path, "loser");
         HoldingFolder::Planned planned;
-        struct stat item {};
-        ASSERT_EQ(::lstat((root() / path).c_str(), &item), 0);
-        planned.seen.emplace(path, ItemVersion::of(item, true));
+        planned.seen.emplace(path, versionOf(root() / path));
         planned.replaced.insert(path);
         planned.conflicts.push_back(path);
         HoldingFolder::prepare(root(), run);

@@ -1,9 +1,7 @@
 #include "SyncEngine/internal/HoldingRecords.h"
 
 #include "SyncModel/Support/Base64.h"
-
 #include <gtest/gtest.h>
-
 #include <tuple>
 #include <utility>
 
@@ -35,7 +33,6 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
     const std::string bytes = JsonText::encode(planned);
     EXPECT_NE(bytes.find(R"({"path":{"base64":")" + Base64::encode(latin1) + "\"}"), std::string::npos) << bytes;
     EXPECT_NE(bytes.find("\"new/\xc3\xa9\""), std::string::npos) << bytes;
-
     const std::optional<HoldingFolder::Planned> read = HoldingRecords::decodePlan(bytes);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->source, planned.source);
@@ -54,7 +51,6 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
     EXPECT_EQ(std::tie(crossed.device, crossed.fileNumber, crossed.kind, crossed.size),
               std::make_tuple(std::uint64_t{1}, std::uint64_t{2}, mode_t{S_IFREG}, std::int64_t{5}));
     EXPECT_EQ(std::pair(crossed.mtime.tv_sec, crossed.mtime.tv_nsec), std::pair(time_t{7}, 9L));
-
     const HoldingRecords::Mark mark{true, {latin1, "taken"}};
     const std::optional<HoldingRecords::Mark> marked = HoldingRecords::decodeMark(JsonText::encode(mark));
     ASSERT_TRUE(marked);

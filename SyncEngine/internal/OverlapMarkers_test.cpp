@@ -4,14 +4,11 @@
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/NoMountOverlap.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -47,6 +44,14 @@ void setModified(const fs::path& path, long seconds) {
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+// Mounts that never overlap; lookups at `folder` alone, at each of its
+// folders where `throughout`.
+TreeOverlap lookingAt(const fs::path& folder, bool throughout) {
+    return TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, [=](const fs::path& at) {
+        return at == folder ? std::vector<TreeOverlap::Lookup>{{folder, throughout}} : std::vector<TreeOverlap::Lookup>{};
+    });
+}
+
 }  // namespace
 
 // A side without a reserved folder holds its marker at its top.
@@ -66,7 +71,6 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
         // What a walk of either side sees: the tops untouched.
         EXPECT_EQ(modified(a), std::pair(1'000'000L, 0L));
         EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
-
         using Walk = OverlapMarkers::Walk;
         EXPECT_FALSE(markers.catches(".KeltoSync/Archive/", Walk::b));
         // Another run's: left out, showing nothing.
@@ -99,8 +103,9 @@ TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
     for (const fs::path& folder : {a, c}) fs::create_directories(folder);
     const std::string left = anotherRuns + "-A";
     tmp.write("b/.KeltoSync/" + left, "");
+    tmp.write("b/" + anotherRuns + "-B", "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
-
+    setModified(b, 1'000'000);
     const OverlapMarkers held(c, b, {}, test::noMountOverlap());
     const std::vector<std::string> heldOnB = markersIn(b / ".KeltoSync");
     {
@@ -109,22 +114,9 @@ TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
         EXPECT_EQ(std::count(now.begin(), now.end(), left), 0);
         for (const std::string& name : heldOnB) EXPECT_EQ(std::count(now.begin(), now.end(), name), 1) << name;
     }
-    EXPECT_TRUE(fs::exists(b / ".KeltoSync/Marker of the user.txt"));
-}
-
-// One left at the top before the side had a reserved folder: cleared too
-// (a later run would have synchronised it as a file), the top's time kept.
-TEST(OverlapMarkers, OneAKilledProcessLeftAtTheTopIsClearedOnceTheSideHasAReservedFolder) {
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b";
-    fs::create_directories(a);
-    const std::string left = anotherRuns + "-B";
-    tmp.write("b/" + left, "");
-    fs::create_directories(b / ".KeltoSync");
-    setModified(b, 1'000'000);
-    { const OverlapMarkers markers(a, b, {}, test::noMountOverlap()); }
     EXPECT_TRUE(markersIn(b).empty());
     EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
+    EXPECT_TRUE(fs::exists(b / ".KeltoSync/Marker of the user.txt"));
 }
 
 TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMarked) {
@@ -148,8 +140,6 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
                                  " (Read-only file system): only the mounts tell whether the folders reach each other");
 }
 
-// A link stands for a mount inside A that shows B at its top, as a file
-// system answering listings from a cache would, where no walk sees B's marker.
 TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
@@ -157,23 +147,16 @@ TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) 
     fs::create_directories(b / ".KeltoSync");
     fs::create_directory_symlink(b, a / "inner");
     for (const bool mounted : {false, true}) {
-        const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                                  [&](const fs::path& folder) {
-                                      return mounted && folder == a
-                                                 ? std::vector<TreeOverlap::Lookup>{{a / "inner", false}}
-                                                 : std::vector<TreeOverlap::Lookup>{};
-                                  });
-        const OverlapMarkers markers(a, b, {}, overlap);
-        EXPECT_EQ(markers.seen(), mounted);
+        const TreeOverlap overlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
+                                                [&](const fs::path& folder) {
+                                                    return mounted && folder == a
+                                                               ? std::vector<TreeOverlap::Lookup>{{a / "inner", false}}
+                                                               : std::vector<TreeOverlap::Lookup>{};
+                                                });
+        EXPECT_EQ(OverlapMarkers(a, b, {}, overlap).seen(), mounted);
     }
 }
 
-// A side the mounts leave to the markers (on a desktop FUSE mount, say) is
-// looked up at each of its folders: B lying three folders down in A is
-// found whether B keeps its marker at its top or in its reserved folder,
-// where a lookup at A's top alone finds nothing. Folders elsewhere are not
-// looked at; without the other side's marker nothing could tell, which
-// refuses.
 TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "a/x/y/b";
@@ -182,11 +165,7 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     for (const bool reservedB : {false, true}) {
         if (reservedB) fs::create_directories(b / ".KeltoSync");
         for (const bool throughout : {false, true}) {
-            const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                                      [&](const fs::path& folder) {
-                                          return folder == a ? std::vector<TreeOverlap::Lookup>{{a, throughout}}
-                                                             : std::vector<TreeOverlap::Lookup>{};
-                                      });
+            const TreeOverlap overlap = lookingAt(a, throughout);
             EXPECT_EQ(OverlapMarkers(a, b, {}, overlap).seen(), throughout) << reservedB;
             EXPECT_FALSE(OverlapMarkers(a, tmp / "c", {}, overlap).seen());
         }
@@ -199,20 +178,13 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     EXPECT_EQ(markersIn(a).size(), 0u);
 }
 
-// A lookup at each folder that cannot go on (no descriptor left deep down,
-// a folder its file system fails to list) tells nothing, which refuses: it
-// is never taken for a tree without the other side's marker.
 TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a";
     fs::path b = a;
     for (int level = 0; level < 64; ++level) b /= "d";
     fs::create_directories(b);
-    const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                              [&](const fs::path& folder) {
-                                  return folder == a ? std::vector<TreeOverlap::Lookup>{{a, true}}
-                                                     : std::vector<TreeOverlap::Lookup>{};
-                              });
+    const TreeOverlap overlap = lookingAt(a, true);
     long open = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++open;
     rlimit was{};
@@ -232,28 +204,18 @@ TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     EXPECT_EQ(markersIn(b).size(), 0u);
 }
 
-// The lookups at each folder go on beside the walks; a run stopped before
-// they end learns nothing from them, never that the folders lie apart.
 TEST(OverlapMarkers, LookupsAStopEndedTellNothing) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
     fs::create_directories(a / "x/y");
     fs::create_directories(b);
-    const TreeOverlap overlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                              [&](const fs::path& folder) {
-                                  return folder == a ? std::vector<TreeOverlap::Lookup>{{a, true}}
-                                                     : std::vector<TreeOverlap::Lookup>{};
-                              });
+    const TreeOverlap overlap = lookingAt(a, true);
     std::stop_source stopped;
     stopped.request_stop();
     EXPECT_THROW(OverlapMarkers(a, b, {}, overlap, stopped.get_token()).seen(), CancellationError);
     EXPECT_FALSE(OverlapMarkers(a, b, {}, overlap).seen());
 }
 
-// rsync's patterns match a name at any depth unless anchored at the top. No
-// filter hides the markers any more: the walks list their names whatever the
-// filters say, and where one may hide the reserved folder below a walk's top
-// the markers stand at the tops. Nothing needs naming.
 TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarkersAtTheTops) {
     TemporaryFolder tmp;
     fs::create_directories(tmp / "a/.KeltoSync");
@@ -279,13 +241,6 @@ TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarker
     }
 }
 
-TEST(OverlapMarkers, NoServiceIsMadeWithoutAMountCheck) {
-    EXPECT_THROW(TreeOverlap(nullptr), std::invalid_argument);
-}
-
-// Only a name of a marker's own form is one: a user's file merely beginning
-// like one, or of that form yet holding data, is neither cleared from a top
-// or a reserved folder nor left out of a walk.
 TEST(OverlapMarkers, AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";

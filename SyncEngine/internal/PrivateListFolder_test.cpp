@@ -2,10 +2,8 @@
 
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -26,8 +24,6 @@ int errorOf(const fs::path& folder) {
 
 }  // namespace
 
-// Only a folder of the user's own serves: never one reached through a link,
-// another user's, or none at all; and what another user left there stays.
 TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleared) {
     test::TemporaryFolder tmp;
     fs::create_directory(tmp / "elsewhere");
@@ -35,7 +31,6 @@ TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleare
     EXPECT_EQ(errorOf(tmp / "link"), ENOTDIR);
     EXPECT_EQ(errorOf(fs::path()), EINVAL);
     EXPECT_NE(fs::status(tmp / "elsewhere").permissions(), fs::perms(0700));  // the link's target untouched
-
     if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
     tmp.write("lists/KeltoSync-files-theirs", "their/name");
     tmp.write("lists/KeltoSync-files-ours", "our/name");
@@ -49,8 +44,6 @@ TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleare
     EXPECT_EQ(errorOf(tmp / "lists"), EACCES);
 }
 
-// The user's umask neither opens nor closes the folder or a list: rsync,
-// run as the user, must read every list, and no one else any.
 TEST(PrivateListFolder, FolderAndListsHaveTheirModesWhateverTheUmask) {
     test::TemporaryFolder tmp;
     for (const mode_t mask : {mode_t{0}, mode_t{0277}, mode_t{0777}}) {

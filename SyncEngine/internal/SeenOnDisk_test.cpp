@@ -2,9 +2,7 @@
 
 #include "SyncEngine/CancellationError.h"
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -14,24 +12,17 @@ using namespace kelto;
 
 namespace {
 
-// The wall clock stood an hour later when the look began and has been set
-// back since: a save made after the look began stamps before its start, yet
-// is no version the look compared. What stood before the look still counts.
 TEST(SeenOnDisk, ASaveAfterTheLookBeganIsNoVersionItSawThoughTheClockWasSetBackSince) {
     test::TemporaryFolder tmp;
     tmp.write("before", "old");
     SeenOnDisk::Start start = SeenOnDisk::Start::now(0, {});
     start.at.tv_sec += 3600;
     tmp.write("saved", "new");
-
     SeenOnDisk disk(tmp.path(), start);
     EXPECT_EQ(disk.now("saved"), std::nullopt);
     EXPECT_NE(disk.now("before"), std::nullopt);
 }
 
-// Where the kernel stamps status changes, that stamp alone tells; elsewhere
-// (exFAT, sshfs, FUSE) the status-change time is a time anyone sets, and
-// only a modification time between the start and the clock shows a save.
 TEST(SeenOnDisk, WhatCountsAsStandingBeforeTheLookIsWhatTheDiskKeeps) {
     const timespec now{1'000'010, 0}, onAStep{1'000'000, 0};
     const auto version = [](std::int64_t mtime, std::int64_t mtimeFraction, std::int64_t changed,
@@ -90,9 +81,6 @@ std::future<SeenOnDisk::Start> startAside(std::int64_t step, std::stop_token sto
 
 std::atomic<bool> waiting{false};
 
-// A stop ends the wait for the disk's next step at once, as it ends a run;
-// a wall clock set back meanwhile holds it about a step at most, and the
-// start it gives is then no later than the clock.
 TEST(SeenOnDisk, TheWaitForAStepEndsOnAStopAndOutlastsNoClockSetBack) {
     constexpr auto limit = std::chrono::seconds(30);
     std::stop_source stop;
@@ -106,7 +94,6 @@ TEST(SeenOnDisk, TheWaitForAStepEndsOnAStopAndOutlastsNoClockSetBack) {
     stop.request_stop();
     ASSERT_EQ(stopped.wait_for(limit), std::future_status::ready);
     EXPECT_THROW(stopped.get(), CancellationError);
-
     const SeenOnDisk::WallClock setBack = [] {
         timespec now = SeenOnDisk::coarseWallClock();
         now.tv_sec -= 3600;

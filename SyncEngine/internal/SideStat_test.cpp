@@ -1,10 +1,7 @@
 #include "SyncEngine/internal/SideStat.h"
 #include "SyncModel/Support/ItemVersion.h"
-
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 using namespace kelto;
@@ -17,7 +14,6 @@ TEST(SideStat, LooksBelowTheRootWithoutFollowingALinkOnTheWay) {
     tmp.write("d/f", "12345");
     fs::create_directory_symlink(tmp / "d", tmp / "dl");
     ASSERT_EQ(::mkfifo((tmp / "p").c_str(), 0600), 0);
-
     SideStat disk(tmp.path());
     const auto kind = [&](std::string_view path) -> std::optional<EntryKind> {
         const std::optional<struct stat> info = disk.stat(path);
@@ -38,7 +34,6 @@ TEST(SideStat, LooksBelowTheRootWithoutFollowingALinkOnTheWay) {
 TEST(SideStat, AGoneRootHoldsNothingAndAnUnopenableOneFailsEachLookUp) {
     test::TemporaryFolder tmp;
     EXPECT_EQ(SideStat(tmp / "gone").stat("x"), std::nullopt);
-
     SideStat unopenable(tmp / std::string(300, 'x'));  // too long a name to open
     EXPECT_THROW(unopenable.stat("x"), FileError);
     EXPECT_THROW(unopenable.stat("y"), FileError);

@@ -1,9 +1,7 @@
 #include "SyncEngine/internal/TimeProbe.h"
 
 #include "tests/support/TemporaryFolder.h"
-
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -35,7 +33,6 @@ TEST(TimeProbe, TriesTimesOnANamelessFileInTheReservedTemporaryFolderOnly) {
         EXPECT_EQ(probe.kept(1'600'000'000), 1'600'000'000);
         EXPECT_TRUE(fs::is_empty(root.path()));
     }
-
     const fs::path scratch = root / ".KeltoSync" / "Temporary";
     fs::create_directories(scratch);
     const std::int64_t expected2500 = keptByAFileIn(scratch, year2500);
@@ -47,7 +44,6 @@ TEST(TimeProbe, TriesTimesOnANamelessFileInTheReservedTemporaryFolderOnly) {
     EXPECT_TRUE(probe.keepsAs(year2500, expected2500 + 2, 2));
     EXPECT_FALSE(probe.keepsAs(year2500, expected2500 + 3, 2));
     EXPECT_TRUE(fs::is_empty(scratch));
-
     // A link in the reserved folder's place is never followed.
     test::TemporaryFolder elsewhere;
     fs::create_directories(elsewhere / "Temporary");

@@ -19,13 +19,11 @@ TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
                         {"window", EntryKind::file, 1, 12},
                         {"kind", EntryKind::symlink, 1, 10}};
     const Baseline old{{"d/x", {EntryKind::file, 1, 1}}, {"gone", {EntryKind::file, 7, 7}}, {"d/old", {EntryKind::file, 3, 3}}};
-
     const Baseline settled = TwoWayRun::newBaseline(a, b, old, {}, 1);
     EXPECT_EQ(settled, (Baseline{{"d", {EntryKind::directory, 4096, 5}},
                                  {"d/x", {EntryKind::file, 2, 50}},
                                  {"same", {EntryKind::file, 1, 10}}}));
     EXPECT_EQ(TwoWayRun::newBaseline(a, b, old, {}, 2).size(), 4u);  // "window" agrees within 2 s
-
     // An unsettled folder keeps the old entries of everything below it,
     // replacing agreeing ones; keys it does not cover are settled as usual.
     const Baseline unsettled = TwoWayRun::newBaseline(a, b, old, {"d", "gone"}, 1);
@@ -34,7 +32,6 @@ TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
                                    {"d/x", {EntryKind::file, 1, 1}},
                                    {"gone", {EntryKind::file, 7, 7}},
                                    {"same", {EntryKind::file, 1, 10}}}));
-
     // Agreed files held at `racyFrom` or later are marked racy; an old entry
     // kept keeps its mark, and is marked where the old marks are unknown.
     EXPECT_EQ(TwoWayRun::newBaseline(a, b, old, {}, 1, nullptr, {}, 10).racyKeys(),

@@ -1,11 +1,8 @@
 #include "SyncEngine/internal/TwoWayTransferState.h"
 
 #include "tests/support/MemoryLog.h"
-
 #include "SyncModel/Support/FileIO.h"
-
 #include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cmath>
 
@@ -34,7 +31,6 @@ TEST(TwoWayTransferState, StartsFromThePlansCopiesAndSkippedFiles) {
     EXPECT_EQ(state.total, 30);
     EXPECT_EQ(state.stats, (RunStats{0, 0, 0, plan.skipped, {}}));
     EXPECT_TRUE(std::isinf(state.lastEmission) && state.lastEmission < 0);
-
     // A negative total is kept as it is but never reaches the aggregator;
     // absurd sizes saturate instead of wrapping.
     plan.copies = {{"a", -50, Side::b}, {"b", 20, Side::a}};
@@ -70,7 +66,6 @@ TEST(TwoWayTransferState, QuotedPathsInDiagnosticsAreUnescapedBeforeKeying) {
     state.recordDiagnostic("no quotes here");
     state.recordDiagnostic("unterminated \"/src/last");
     EXPECT_EQ(state.reported, (PathKeySet{"caf\xC3\xA9.txt", "dir/plain", "tab\tname", "last"}));
-
     // With code 0 only the reported keys are unconfirmed; with another code
     // every expected key rsync did not itemise joins them.
     state.recordItem({">f+++++++++", 4, "dir/plain"}, 0);

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(Base64, EncodesWithPaddingAndRoundTripsAnyBytes) {
@@ -11,7 +12,6 @@ TEST(Base64, EncodesWithPaddingAndRoundTripsAnyBytes) {
     EXPECT_EQ(Base64::encode("fo"), "Zm8=");
     EXPECT_EQ(Base64::encode("foo"), "Zm9v");
     EXPECT_EQ(Base64::encode("\xfb\xff\xfe"), "+//+");
-
     std::string all;
     for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
     for (std::size_t n = 0; n <= all.size(); n += 37) {
@@ -30,4 +30,3 @@ TEST(Base64, DecodeIsStrict) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -1,15 +1,14 @@
 #include "SyncModel/Support/FileIO.h"
 
 #include "SyncModel/Support/Uuid.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sys/resource.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -21,18 +20,15 @@ protected:
         fs::create_directories(folder_);
     }
     void TearDown() override { fs::remove_all(folder_); }
-
     std::vector<std::string> names() const {
         std::vector<std::string> out;
         for (const auto& entry : fs::directory_iterator(folder_)) out.push_back(entry.path().filename().string());
         std::sort(out.begin(), out.end());
         return out;
     }
-
     static void put(const fs::path& path, std::string_view bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
-
     fs::path folder_;
 };
 
@@ -40,11 +36,9 @@ TEST_F(FileIOTest, WriteAtomicallyCreatesAndReplacesLeavingNoTemporaryFiles) {
     const fs::path file = folder_ / "jobs.json";
     FileIO::writeAtomically(file, "first");
     EXPECT_EQ(FileIO::readIfExists(file), "first");
-
     const std::string binary("\0\xff\r\n second", 10);
     FileIO::writeAtomically(file, binary);
     EXPECT_EQ(FileIO::readIfExists(file), binary);
-
     const std::string large(300'000, 'x');  // more than one read buffer
     FileIO::writeAtomically(file, large);
     EXPECT_EQ(FileIO::readIfExists(file), large);
@@ -56,12 +50,10 @@ TEST_F(FileIOTest, FailedWriteKeepsTheOldFileWholeAndCleansUp) {
     put(folder_ / "plain", "data");
     EXPECT_THROW(FileIO::writeAtomically(folder_ / "plain" / "jobs.json", "new"), FileError);
     EXPECT_EQ(FileIO::readIfExists(folder_ / "plain"), "data");
-
     // A folder in the target's place: the rename fails and the folder stays.
     fs::create_directories(folder_ / "history.json" / "inner");
     EXPECT_THROW(FileIO::writeAtomically(folder_ / "history.json", "new"), FileError);
     EXPECT_TRUE(fs::is_directory(folder_ / "history.json" / "inner"));
-
     // Writing the content itself fails part way (file size limit): the old file stays whole.
     const fs::path file = folder_ / "jobs.json";
     FileIO::writeAtomically(file, "old content");
@@ -81,7 +73,6 @@ TEST_F(FileIOTest, FailedWriteKeepsTheOldFileWholeAndCleansUp) {
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_TRUE(threw);
     EXPECT_EQ(FileIO::readIfExists(file), "old content");
-
     EXPECT_EQ(names(), (std::vector<std::string>{"history.json", "jobs.json", "plain"}));
 }
 
@@ -94,4 +85,3 @@ TEST_F(FileIOTest, ReadIfExistsTellsMissingFromUnreadable) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -18,9 +18,6 @@ struct stat fileOf(std::int64_t size, std::int64_t seconds, long nanoseconds, de
 
 }  // namespace
 
-// A version is its kind, size and time to the fraction of a second; on the
-// file system it was seen on, also its file number (a file saved anew by a
-// rename). A copy across file systems keeps only the time.
 TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     const ItemVersion seen = ItemVersion::of(fileOf(5, 100, 7, 1, 42), true);
     const auto isSeen = [&](const struct stat& item, bool keepsNumbers = true) {
@@ -34,20 +31,14 @@ TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     EXPECT_TRUE(isSeen(fileOf(5, 100, 7, 2, 99)));  // held across file systems
     EXPECT_FALSE(isSeen(fileOf(5, 100, 8, 2, 99)));  // saved anew there within the second
     EXPECT_FALSE(isSeen(fileOf(5, 100, 0, 2, 99)));  // a copy whose time lost its fraction
-
     struct stat link = fileOf(5, 100, 7, 1, 42);
     link.st_mode = S_IFLNK | 0777;
     EXPECT_FALSE(isSeen(link));
-
     // Where numbers are handed out afresh, a new number is no new version.
     EXPECT_TRUE(ItemVersion::of(fileOf(5, 100, 7, 1, 42), false)
                     .same(ItemVersion::of(fileOf(5, 100, 7, 1, 43), false), ItemVersion::Strictness::seen));
 }
 
-// Each strictness asks what its use needs: a listing's whole seconds; the
-// very item (a trade); nothing done to it, status change included (a copy's
-// original, before it goes); alike but for the number (names a FUSE file
-// system numbers afresh); what rsync makes of a file.
 TEST(ItemVersion, EachStrictnessAsksWhatItsUseNeeds) {
     using S = ItemVersion::Strictness;
     struct stat item = fileOf(5, 100, 7, 1, 42);

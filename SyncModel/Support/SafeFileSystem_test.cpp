@@ -1,18 +1,17 @@
 #include "SyncModel/Support/SafeFileSystem.h"
 
 #include "tests/support/TemporaryFolder.h"
-
+#include "tests/support/TestVolumes.h"
 #include <gtest/gtest.h>
-
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <sys/fanotify.h>
-#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -52,20 +51,32 @@ void expectFailure(const FileError& error, int number, const std::string& operat
     EXPECT_NE(what.find(std::strerror(number)), std::string::npos) << what;
 }
 
+// Two temporary folders on different file systems, opened; null where the
+// machine has none (or the test needs root and runs without it).
+struct Across {
+    test::TemporaryFolder here, there{"/dev/shm"};
+    sfs::Folder from = openRoot(here), to = openRoot(there);
+};
+std::unique_ptr<Across> across(bool needsRoot = false) {
+    if ((needsRoot && ::geteuid() != 0) || !fs::is_directory("/dev/shm")) return nullptr;
+    auto made = std::make_unique<Across>();
+    if (sfs::fileSystemType(made->here.path()) == sfs::fileSystemType(made->there.path())) return nullptr;
+    return made;
+}
+
 }  // namespace
 
-// Hot paths ask about many items that may be missing: no exception for that.
-TEST(SafeFileSystem, AbsenceAndNonFoldersOnTheWayAnswerWithoutThrowing) {
-    test::TemporaryFolder folder;
-    test::TemporaryFolder elsewhere;
+TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
+    test::TemporaryFolder folder, elsewhere;
     folder.write("dir/file");
-    elsewhere.write("inside");
+    folder.write("dir/sub/file");
+    elsewhere.write("inside/file");
     fs::create_directory_symlink(elsewhere.path(), folder / "link");
+    fs::create_directory_symlink(elsewhere.path(), folder / "dir/link");
     const sfs::Folder root = openRoot(folder);
-
     EXPECT_FALSE(sfs::openRoot(folder / "missing"));
     EXPECT_FALSE(sfs::statChild(root, "missing"));
-    EXPECT_FALSE(sfs::openChild(root, "link"));  // never followed
+    EXPECT_FALSE(sfs::openChild(root, "link"));
     EXPECT_FALSE(sfs::openPath(root, {"dir", "file"}));
     EXPECT_FALSE(sfs::openPath(root, {"missing", "deeper"}));
     EXPECT_FALSE(sfs::removeFile(root, "missing"));
@@ -73,27 +84,12 @@ TEST(SafeFileSystem, AbsenceAndNonFoldersOnTheWayAnswerWithoutThrowing) {
     EXPECT_NO_THROW(sfs::removeTree(root, "missing"));
     EXPECT_FALSE(sfs::fileSystemType(folder / "missing"));
     EXPECT_TRUE(sfs::fileSystemType(folder.path()));
-
     sfs::PathLookup lookup(openRoot(folder));
     ASSERT_TRUE(lookup.stat("dir/file"));
     EXPECT_TRUE(S_ISREG(lookup.stat("dir/file")->st_mode));
     EXPECT_TRUE(S_ISLNK(lookup.stat("link")->st_mode));
-    EXPECT_FALSE(lookup.stat("link/inside"));
-    EXPECT_FALSE(lookup.stat("dir/file/below"));
-    EXPECT_FALSE(lookup.stat("dir/missing"));
-    EXPECT_FALSE(lookup.stat("missing/x"));
-}
-
-// A path is opened in one call where the kernel can: a link deep on the way
-// is absence all the same, and nothing is made through it.
-TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
-    test::TemporaryFolder folder;
-    test::TemporaryFolder elsewhere;
-    folder.write("dir/sub/file");
-    elsewhere.write("inside/file");
-    fs::create_directory_symlink(elsewhere.path(), folder / "dir/link");
-    const sfs::Folder root = openRoot(folder);
-
+    for (const char* absent : {"link/inside", "dir/file/below", "dir/missing", "missing/x"})
+        EXPECT_FALSE(lookup.stat(absent)) << absent;
     const std::optional<sfs::Folder> sub = sfs::openPath(root, {"dir", "sub"});
     ASSERT_TRUE(sub);
     EXPECT_EQ(sub->path, folder / "dir/sub");
@@ -107,16 +103,11 @@ TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
 
 // A file system mounted on the way is entered, as the walk enters it.
 TEST(SafeFileSystem, AMountOnTheWayIsEntered) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     test::TemporaryFolder folder;
     fs::create_directories(folder / "dir/mount");
-    if (::mount("kelto-test", (folder / "dir/mount").c_str(), "tmpfs", 0, nullptr) != 0) GTEST_SKIP() << "no tmpfs";
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{folder / "dir/mount"};
+    test::TestMounts mounts;
+    if (!mounts.tmpfs(folder / "dir/mount")) GTEST_SKIP() << "no tmpfs";
     folder.write("dir/mount/inner/file");
-
     const std::optional<sfs::Folder> inner = sfs::openPath(openRoot(folder), {"dir", "mount", "inner"});
     ASSERT_TRUE(inner);
     EXPECT_EQ(inner->path, folder / "dir/mount/inner");
@@ -155,15 +146,10 @@ TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
 
 TEST(SafeFileSystem, FailuresNameTheOperationTheFullPathAndTheErrorNumber) {
     test::TemporaryFolder folder;
-    test::TemporaryFolder elsewhere;
     folder.write("file");
     folder.write("taken", "old");
     folder.write("sub/x");
-    fs::create_directory_symlink(elsewhere.path(), folder / "link");
     const sfs::Folder root = openRoot(folder);
-
-    expectFailure(failureOf([&] { sfs::ensurePath(root, {"link", "archive"}); }), ENOTDIR, "Could not create folder",
-                  folder / "link");
     expectFailure(failureOf([&] { sfs::ensureFolder(root, "file"); }), ENOTDIR, "Could not create folder",
                   folder / "file");
     expectFailure(failureOf([&] { sfs::moveWithoutReplacing(root, "file", root, "taken"); }), EEXIST,
@@ -171,7 +157,6 @@ TEST(SafeFileSystem, FailuresNameTheOperationTheFullPathAndTheErrorNumber) {
     expectFailure(failureOf([&] { sfs::statChild(root, ".."); }), EINVAL, "Could not inspect", folder / "..");
     expectFailure(failureOf([&] { sfs::PathLookup(openRoot(folder)).stat("sub/.."); }), EINVAL, "Could not inspect",
                   folder / "sub/..");
-    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
     EXPECT_EQ(test::readFile(folder / "taken"), "old");
 }
 
@@ -186,7 +171,6 @@ TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
     fs::permissions(folder / "unreadable", fs::perms::owner_write | fs::perms::owner_exec);
     fs::permissions(folder / "tree/kept", fs::perms::owner_read | fs::perms::owner_exec);
     const sfs::Folder root = openRoot(folder);
-
     const FileError walk = failureOf([&] { sfs::openPath(root, {"closed", "inner"}); });
     const FileError lookup = failureOf([&] { sfs::PathLookup(openRoot(folder)).stat("closed/inner/file"); });
     const FileError listing = failureOf([&] { sfs::listNames(*sfs::openChild(root, "unreadable")); });
@@ -195,7 +179,6 @@ TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
     fs::permissions(folder / "closed", fs::perms::owner_all);
     fs::permissions(folder / "unreadable", fs::perms::owner_all);
     fs::permissions(folder / "tree/kept", fs::perms::owner_all);
-
     expectFailure(walk, EACCES, "Could not open folder", folder / "closed/inner");
     expectFailure(lookup, EACCES, "Could not open folder", folder / "closed/inner");
     expectFailure(listing, EACCES, "Could not read folder", folder / "unreadable");
@@ -211,7 +194,6 @@ TEST(SafeFileSystem, SettingAModificationTimeKeepsTheAccessTimeAndTakesALinkAsIt
     const timespec old[2] = {{100, 0}, {100, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (folder / "file").c_str(), old, 0), 0);
     const sfs::Folder root = openRoot(folder);
-
     EXPECT_TRUE(sfs::setModificationTime(root, "file", {1'000, 5}));
     EXPECT_TRUE(sfs::setModificationTime(root, "link", {2'000, 0}));
     EXPECT_FALSE(sfs::setModificationTime(root, "missing", {3'000, 0}));
@@ -236,12 +218,10 @@ TEST(SafeFileSystem, ClaimingTheDestinationMovesButNeverReplaces) {
     folder.write("dir/inner", "in");
     fs::create_directory(folder / "emptyTaken");
     fs::create_symlink("nowhere", folder / "link");
-
     EXPECT_EQ(move("file", "taken"), EEXIST);
     EXPECT_EQ(move("dir", "emptyTaken"), EEXIST);
     EXPECT_EQ(move("dir", "taken"), EEXIST);
     EXPECT_EQ(test::readFile(folder / "taken"), "old");
-
     EXPECT_EQ(move("file", "file2"), 0);
     EXPECT_EQ(move("dir", "dir2"), 0);
     EXPECT_EQ(move("link", "link2"), 0);
@@ -263,7 +243,6 @@ TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
         EXPECT_EQ(sfs::keptModificationTime(file, 0, path), 0);
     }
     EXPECT_TRUE(sfs::listNames(root).empty());
-
     ::chmod(tmp.path().c_str(), 0500);
     if (::geteuid() != 0) {
         expectFailure(failureOf([&] { sfs::makeScratchFile(root, path); }), EACCES, "Could not create scratch file",
@@ -281,38 +260,28 @@ TEST(SafeFileSystem, ChangingASpellingNeverReplacesAnotherItem) {
     folder.write("photo.JPG", "photo");
     folder.write("a", "lower");
     folder.write("A", "upper");
-
     EXPECT_EQ(respell("photo.JPG", "Photo.jpg"), 0);
     EXPECT_EQ(test::readFile(folder / "Photo.jpg"), "photo");
     EXPECT_FALSE(fs::exists(folder / "photo.JPG"));
-
     EXPECT_EQ(respell("a", "A"), EEXIST);
     EXPECT_EQ(test::readFile(folder / "a"), "lower");
     EXPECT_EQ(test::readFile(folder / "A"), "upper");
     EXPECT_EQ(respell("gone", "Gone"), ENOENT);
 }
 
-// No rename crosses file systems: the item is copied, made without
-// replacing anything, with its times, and then removed where it was.
 TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
-    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
-    test::TemporaryFolder here;
-    test::TemporaryFolder there("/dev/shm");
-    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
-        GTEST_SKIP() << "the temporary folders share a file system";
-    const sfs::Folder from = openRoot(here);
-    const sfs::Folder to = openRoot(there);
+    const auto a = across();
+    if (!a) GTEST_SKIP() << "no second file system";
+    auto& [here, there, from, to] = *a;
     here.write("dir/inner", "in");
     fs::create_symlink("nowhere", here / "dir/link");
     here.write("file", "new");
     there.write("taken", "old");
     const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (here / "dir/inner").c_str(), times, 0), 0);
-
     EXPECT_EQ(failureOf([&] { sfs::moveToFreeName(from, "file", to, "taken"); }).errorNumber(), EEXIST);
     EXPECT_EQ(test::readFile(there / "taken"), "old");
     EXPECT_EQ(test::readFile(here / "file"), "new");
-
     sfs::moveToFreeName(from, "dir", to, "dir");
     sfs::moveToFreeName(from, "file", to, "file");
     EXPECT_EQ(test::readFile(there / "dir/inner"), "in");
@@ -322,40 +291,6 @@ TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     ASSERT_EQ(::lstat((there / "dir/inner").c_str(), &inner), 0);
     EXPECT_EQ(inner.st_mtim.tv_sec, 1'600'000'000);
     for (const char* gone : {"file", "dir"}) EXPECT_FALSE(fs::exists(fs::symlink_status(here / gone)));
-}
-
-// A copy across file systems comes back as the item was: its owner, its
-// mode (set-user-ID kept only with the owner) and its extended attributes.
-TEST(SafeFileSystem, MovingToAFreeNameAcrossFileSystemsKeepsOwnerModeAndAttributes) {
-    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
-    test::TemporaryFolder here;
-    test::TemporaryFolder there("/dev/shm");
-    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
-        GTEST_SKIP() << "the temporary folders share a file system";
-    here.write("dir/tool", "#!");
-    here.write("file", "data");
-    fs::create_symlink("nowhere", here / "dir/link");
-    for (const char* name : {"dir", "dir/tool", "file"}) ASSERT_EQ(::chown((here / name).c_str(), 1234, 4321), 0);
-    ASSERT_EQ(::lchown((here / "dir/link").c_str(), 1234, 4321), 0);
-    ASSERT_EQ(::chmod((here / "dir/tool").c_str(), 04750), 0);
-    ASSERT_EQ(::chmod((here / "dir").c_str(), 0710), 0);
-    if (::setxattr((here / "file").c_str(), "user.note", "kept", 4, 0) != 0) GTEST_SKIP() << "no user attributes";
-
-    const sfs::Folder from = openRoot(here);
-    const sfs::Folder to = openRoot(there);
-    sfs::moveToFreeName(from, "dir", to, "dir");
-    sfs::moveToFreeName(from, "file", to, "file");
-    for (const auto& [name, mode] : std::vector<std::pair<std::string, mode_t>>{
-             {"dir", S_IFDIR | 0710}, {"dir/tool", S_IFREG | 04750}, {"dir/link", S_IFLNK | 0777}, {"file", S_IFREG | 0644}}) {
-        struct stat item {};
-        ASSERT_EQ(::lstat((there / name).c_str(), &item), 0) << name;
-        EXPECT_EQ(item.st_uid, 1234u) << name;
-        EXPECT_EQ(item.st_gid, 4321u) << name;
-        EXPECT_EQ(item.st_mode, mode) << name;
-    }
-    char value[8] = {};
-    EXPECT_EQ(::getxattr((there / "file").c_str(), "user.note", value, sizeof value), 4);
-    EXPECT_STREQ(value, "kept");
 }
 
 // A folder reached through a descriptor is named in failures where it lies.
@@ -370,24 +305,17 @@ TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
     EXPECT_EQ(std::string(error.what()).find("/proc/self"), std::string::npos) << error.what();
 }
 
-// Only a copy's name that its ledger records is cleared: an item of the
-// user's named alike stays. A whole copy leaves no record.
 TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
-    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
-    test::TemporaryFolder here;
-    test::TemporaryFolder there("/dev/shm");
-    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
-        GTEST_SKIP() << "the temporary folders share a file system";
+    const auto a = across(true);
+    if (!a) GTEST_SKIP() << "no second file system or not root";
+    auto& [here, there, from, to] = *a;
     const std::string recorded = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
     const std::string own = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
     here.write("ledger/" + recorded, "");
     here.write("dir/file", "data");
     there.write(recorded + "/half", "half");
     there.write(own, "mine");
-
-    const sfs::Folder from = openRoot(here);
     const sfs::Folder ledger = *sfs::openChild(from, "ledger");
-    const sfs::Folder to = openRoot(there);
     sfs::moveToFreeName(from, "dir", to, "dir", sfs::Writers::anyone, &ledger);
     EXPECT_EQ(test::readFile(there / "dir/file"), "data");
     EXPECT_EQ(sfs::listNames(ledger), std::vector<std::string>{recorded});
@@ -397,26 +325,23 @@ TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
     EXPECT_TRUE(sfs::listNames(ledger).empty());
 }
 
-// Every attribute crosses, a link's and a pipe's too, and the names of one
-// file inside a folder stay one file; a file system that cannot take an
-// attribute fails the move, naming it, and the item stays whole where it was.
 TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNamingIt) {
-    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
-    test::TemporaryFolder here;
-    test::TemporaryFolder there("/dev/shm");
-    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
-        GTEST_SKIP() << "the temporary folders share a file system";
+    const auto a = across(true);
+    if (!a) GTEST_SKIP() << "no second file system or not root";
+    auto& [here, there, from, to] = *a;
     here.write("dir/file", "data");
-    fs::create_hard_link(here / "dir/file", here / "dir/other");
+    here.write("dir/tool", "#!");
     fs::create_symlink("nowhere", here / "dir/link");
+    for (const char* name : {"dir", "dir/tool", "dir/file"}) ASSERT_EQ(::chown((here / name).c_str(), 1234, 4321), 0);
+    ASSERT_EQ(::lchown((here / "dir/link").c_str(), 1234, 4321), 0);
+    ASSERT_EQ(::chmod((here / "dir/tool").c_str(), 04750), 0);
+    ASSERT_EQ(::chmod((here / "dir").c_str(), 0710), 0);
+    fs::create_hard_link(here / "dir/file", here / "dir/other");
     ASSERT_EQ(::mkfifo((here / "dir/pipe").c_str(), 0644), 0);
     ASSERT_EQ(::setxattr((here / "dir/file").c_str(), "user.note", "kept", 4, 0), 0);
     ASSERT_EQ(::lsetxattr((here / "dir/link").c_str(), "trusted.link", "L", 1, 0), 0);
     ASSERT_EQ(::lsetxattr((here / "dir/pipe").c_str(), "trusted.pipe", "P", 1, 0), 0);
     ASSERT_EQ(::setxattr((here / "dir").c_str(), "user.folder", "F", 1, 0), 0);
-
-    const sfs::Folder from = openRoot(here);
-    const sfs::Folder to = openRoot(there);
     sfs::moveToFreeName(from, "dir", to, "dir");
     const auto attribute = [](const fs::path& item, const char* name) {
         char value[8] = {};
@@ -428,14 +353,17 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
     EXPECT_EQ(attribute(there / "dir/pipe", "trusted.pipe"), "P");
     EXPECT_EQ(attribute(there / "dir", "user.folder"), "F");
     EXPECT_TRUE(fs::equivalent(there / "dir/file", there / "dir/other"));
-
+    for (const auto& [name, mode] : std::vector<std::pair<std::string, mode_t>>{
+             {"dir", S_IFDIR | 0710}, {"dir/tool", S_IFREG | 04750}, {"dir/link", S_IFLNK | 0777}, {"dir/file", S_IFREG | 0644}}) {
+        struct stat item {};
+        ASSERT_EQ(::lstat((there / name).c_str(), &item), 0) << name;
+        EXPECT_EQ(std::pair(item.st_uid, item.st_gid), std::pair(1234u, 4321u)) << name;
+        EXPECT_EQ(item.st_mode, mode) << name;
+    }
     // ramfs keeps no attributes at all.
     test::TemporaryFolder plain;
-    if (::mount("kelto-test", plain.path().c_str(), "ramfs", 0, nullptr) != 0) GTEST_SKIP() << "no ramfs";
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{plain.path()};
+    test::TestMounts mounts;
+    if (!mounts.mount({"mount", "-t", "ramfs", "ramfs", plain.path()}, plain.path())) GTEST_SKIP() << "no ramfs";
     here.write("file", "data");
     ASSERT_EQ(::setxattr((here / "file").c_str(), "user.note", "kept", 4, 0), 0);
     here.write("folder/file", "data");
@@ -452,19 +380,14 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
     EXPECT_TRUE(fs::is_empty(plain.path()));
 }
 
-// A copy cut short (here by a file-size limit, as a kill would) leaves
-// nothing at the item's name: the item is still whole where it was.
 TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
-    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
-    test::TemporaryFolder here;
-    test::TemporaryFolder there("/dev/shm");
-    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
-        GTEST_SKIP() << "the temporary folders share a file system";
+    const auto a = across();
+    if (!a) GTEST_SKIP() << "no second file system";
+    auto& [here, there, from, to] = *a;
     const std::string big(1 << 20, 'b');
     here.write("file", big);
     here.write("dir/a", "a");
     here.write("dir/z", big);
-
     for (const char* name : {"file", "dir"}) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
@@ -489,29 +412,20 @@ TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
     }
     EXPECT_EQ(test::readFile(here / "file"), big);
     EXPECT_EQ(test::readFile(here / "dir/z"), big);
-
-    const sfs::Folder from = openRoot(here);
-    const sfs::Folder to = openRoot(there);
     sfs::moveToFreeName(from, "file", to, "file");
     EXPECT_EQ(test::readFile(there / "file"), big);
 }
 
-// Across file systems the item goes only as it was copied: a file put into
-// the folder or changed in it while the copy is made stays where it was.
-// The copy's second opening of a file waits until both changes are made.
 TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
-    if (::geteuid() != 0 || !fs::is_directory("/dev/shm")) GTEST_SKIP() << "needs root and /dev/shm";
-    test::TemporaryFolder here;
-    test::TemporaryFolder there("/dev/shm");
-    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
-        GTEST_SKIP() << "the temporary folders share a file system";
+    const auto a = across(true);
+    if (!a) GTEST_SKIP() << "no second file system or not root";
+    auto& [here, there, from, to] = *a;
     here.write("dir/a", "a");
     here.write("dir/b", "b");
     const FileDescriptor watch(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY));
     if (!watch.valid()) GTEST_SKIP() << "no fanotify";
     for (const char* name : {"dir/a", "dir/b"})
         ASSERT_EQ(::fanotify_mark(watch.get(), FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, (here / name).c_str()), 0);
-
     std::string first;
     std::thread changer([&] {
         for (int opened = 0; opened < 2; ++opened) {
@@ -531,8 +445,6 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
             (void)::write(watch.get(), &allow, sizeof allow);
         }
     });
-    const sfs::Folder from = openRoot(here);
-    const sfs::Folder to = openRoot(there);
     EXPECT_EQ(failureOf([&] { sfs::moveToFreeName(from, "dir", to, "dir"); }).errorNumber(), EBUSY);
     changer.join();
     ASSERT_FALSE(first.empty());
@@ -543,14 +455,10 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     EXPECT_EQ(test::readFile(there / ("dir/" + second)), second);
 }
 
-// A sparse file crosses file systems with its holes: filled, it could need
-// more room than the other file system has.
 TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsAFilesHoles) {
-    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
-    test::TemporaryFolder here;
-    test::TemporaryFolder there("/dev/shm");
-    if (sfs::fileSystemType(here.path()) == sfs::fileSystemType(there.path()))
-        GTEST_SKIP() << "the temporary folders share a file system";
+    const auto a = across();
+    if (!a) GTEST_SKIP() << "no second file system";
+    auto& [here, there, from, to] = *a;
     constexpr off_t size = 64 << 20;
     for (const char* name : {"middle", "end"}) {
         const FileDescriptor file(::open((here / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
@@ -559,8 +467,6 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsAFilesHoles) {
         if (std::string(name) == "middle") ASSERT_EQ(::pwrite(file.get(), "tail", 4, size - 4), 4);
         else ASSERT_EQ(::ftruncate(file.get(), size), 0);
     }
-    const sfs::Folder from = openRoot(here);
-    const sfs::Folder to = openRoot(there);
     for (const char* name : {"middle", "end"}) {
         sfs::moveToFreeName(from, name, to, name);
         struct stat moved {};

@@ -1,10 +1,10 @@
 #include "SyncModel/Support/Unicode.h"
 
 #include "SyncModel/Support/Text.h"
-
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 const std::string fffd = "\xEF\xBF\xBD";
@@ -27,8 +27,6 @@ TEST(Unicode, CanonicalEqualityIgnoresCompositionOnly) {
     EXPECT_FALSE(Unicode::canonicallyEqual("a\xff", "a\xfe"));
 }
 
-// exFAT and NTFS compare names by their upper case: Σ, σ and the final ς
-// are one name there, though lowering alone keeps ς apart.
 TEST(Unicode, CaseFoldingJoinsWhatUpperOrLowerCaseJoins) {
     const auto same = [](std::string_view a, std::string_view b) {
         return Unicode::caseFolded(a) == Unicode::caseFolded(b);
@@ -57,4 +55,3 @@ TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace kelto {
+using namespace kelto;
+
 namespace {
 
 TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
@@ -14,7 +15,6 @@ TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
     EXPECT_EQ(upper->lowerString(), "c56a4180-65aa-42ec-a945-5fd21dec0538");
     EXPECT_EQ(lower->bytes()[0], 0xC5);
     EXPECT_EQ(Uuid::parse(Uuid::random().string())->string().size(), 36u);
-
     for (const char* bad : {"", "C56A4180-65AA-42EC-A945-5FD21DEC053", "C56A4180-65AA-42EC-A945-5FD21DEC05388",
                             "C56A418065AA42ECA9455FD21DEC0538", "C56A4180_65AA_42EC_A945_5FD21DEC0538",
                             "G56A4180-65AA-42EC-A945-5FD21DEC0538", "{56A4180-65AA-42EC-A945-5FD21DEC053}"})
@@ -22,4 +22,3 @@ TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
 }
 
 }  // namespace
-}  // namespace kelto

@@ -58,7 +58,6 @@ TEST(AppRelauncherTest, TheLaunchStartsTheProgramToWaitForUsAndAFailureIsLogged)
     const auto start = programs.next();
     ASSERT_TRUE(start);
     EXPECT_EQ(start->arguments, (QStringList{"--relaunch-after", "4242"}));
-
     logged.clear();
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType type, const QMessageLogContext& context, const QString& text) {

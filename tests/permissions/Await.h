@@ -9,9 +9,8 @@
 
 namespace kelto::test {
 
-// Starts an operation that answers through a callback and runs the event
-// loop until the answer arrives (or `timeoutMs` passes). `answeredInside`
-// tells whether the callback ran before the operation returned.
+// Starts an operation that answers through a callback and runs the event loop until the answer arrives (or `timeoutMs`
+// passes). `answeredInside` tells whether the callback ran before the operation returned.
 template <class T>
 struct Awaited {
     std::optional<T> value;

@@ -26,8 +26,7 @@ FakePrograms::~FakePrograms() {
 QString FakePrograms::add(const QString& name, const QByteArray& output, int status) {
     const QString path = folder_ + u'/' + name;
     // One record per start: the name, the count, then each argument, all
-    // NUL-terminated. Only shell builtins: PATH may hold nothing else. The
-    // temporary folder's path holds no quote.
+    // NUL-terminated. Only shell builtins: PATH may hold nothing else. The temporary folder's path holds no quote.
     QString printed = QString::fromUtf8(output);
     printed.replace(u'\'', QStringLiteral("'\\''"));
     const QString script = QStringLiteral(

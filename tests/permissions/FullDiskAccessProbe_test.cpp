@@ -54,25 +54,20 @@ TEST(FullDiskAccessProbeTest, ARefusalAnywhereMeansMissingOtherFailuresCannotBeT
     FakeFileAccess emptyRead;  // a database of zero length reads nothing, and that is enough
     EXPECT_EQ(probe(emptyRead), PermissionStatus::granted);
     EXPECT_TRUE(emptyRead.listed.empty());
-
     FakeFileAccess refused;
     refused.errors = {{database, EACCES}, {desktop, EPERM}, {documents, EACCES}};
     EXPECT_EQ(probe(refused), PermissionStatus::missing);
-
     FakeFileAccess absent;
     absent.errors = {{database, ENOENT}, {desktop, ENOENT}, {documents, ENOENT}};
     EXPECT_EQ(probe(absent), PermissionStatus::unverifiable);
-
     // The refusal seen last still counts.
     FakeFileAccess lateRefusal;
     lateRefusal.errors = {{desktop, ENOENT}, {documents, EPERM}};
     EXPECT_EQ(probe(lateRefusal, false), PermissionStatus::missing);
-
     FakeFileAccess firstFolderReads;
     firstFolderReads.errors = {{database, EACCES}};
     EXPECT_EQ(probe(firstFolderReads), PermissionStatus::granted);
     EXPECT_EQ(firstFolderReads.listed, std::vector<path>{desktop});
-
     // With no folders the database's error decides alone.
     EXPECT_EQ(FullDiskAccessProbe::status(database, {}, refused), PermissionStatus::missing);
     EXPECT_EQ(FullDiskAccessProbe::status(database, {}, absent), PermissionStatus::unverifiable);
@@ -104,7 +99,6 @@ TEST(FullDiskAccessProbeTest, TheSystemAccessAndTheFoldersOfTheUser) {
     EXPECT_EQ(FullDiskAccessProbe::status(root / "empty", {}, system), PermissionStatus::granted);
     EXPECT_EQ(FullDiskAccessProbe::status(root / "none", {root / "none"}, system), PermissionStatus::unverifiable);
     EXPECT_EQ(FullDiskAccessProbe::status(std::nullopt, {root / "empty", root}, system), PermissionStatus::granted);
-
     test::ScopedEnvironment environment;
     environment.set("HOME", home.path().toUtf8());
     environment.set("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
@@ -116,7 +110,6 @@ TEST(FullDiskAccessProbeTest, TheSystemAccessAndTheFoldersOfTheUser) {
     dirs.close();
     EXPECT_EQ(FullDiskAccessProbe::defaultDirectories(),
               (std::vector<path>{root / "Schreibtisch", root / "Dokumente", "/media/alice", "/run/media/alice"}));
-
     // The item's check answers later, on this thread, from the files it found.
     QDir(home.path()).mkpath(QStringLiteral("Schreibtisch"));
     const PermissionItem item =

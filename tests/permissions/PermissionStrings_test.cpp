@@ -18,20 +18,17 @@ TEST(PermissionStringsLanguage, AFolderNameWinsThenTheFirstCarriedUserLanguageTh
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/ja.lproj"), five, {"vi"}), "ja");
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/ko.lproj/"), five, {"vi"}), "ko");
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/fr.lproj"), five, {"vi"}), "en");
-
     // French is carried, so it is the candidate, and it is not supported.
     const QStringList withFrench{"en", "fr", "ja"};
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, withFrench, {"fr-FR", "ja"}), "en");
     // A language the host does not carry is passed over.
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"de-DE", "ja_JP.UTF-8"}), "ja");
-
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh_TW"}), "zh-Hant");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh-HK"}), "zh-Hant");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh-Hant-TW"}), "zh-Hant");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh_CN"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, {"en", "zh-Hans"}, {"zh_CN", "vi"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {}), "en");
-
     const PermissionStrings strings(QStringLiteral("/opt/kelto/vi.lproj"), five, {"ja"});
     EXPECT_EQ(strings.language(), "vi");
 }
@@ -79,11 +76,9 @@ TEST_F(PermissionStringsLookup, AFolderAnswersAloneTheCatalogueServesTheRestByLa
                 "en": {"stringUnit": {"state": "translated", "value": "OFF"}},
                 "vi": {"stringUnit": {"state": "translated", "value": "Tắt"}}}}
         }})");
-
     const PermissionStrings vietnamese = strings(QStringLiteral("vi"));
     EXPECT_EQ(vietnamese.string(QStringLiteral("On")), "Bật");
     EXPECT_EQ(vietnamese.string(QStringLiteral("Allowed")), "Allowed");
-
     const PermissionStrings korean = strings(QStringLiteral("ko"));
     EXPECT_EQ(korean.string(QStringLiteral("Allowed")), "허용됨");
     EXPECT_EQ(korean.string(QStringLiteral("Off")), "Off");
@@ -96,7 +91,6 @@ TEST_F(PermissionStringsLookup, OneEntryOfAnotherShapeLeavesEveryKeyUntranslated
             "%lld of %lld ready": {"localizations": {"ko": {"variations": {"plural": {}}}}}
         }})");
     EXPECT_EQ(strings(QStringLiteral("ko")).string(QStringLiteral("Allowed")), "Allowed");
-
     QTemporaryDir other;
     QFile file(other.path() + QStringLiteral("/Localizable.xcstrings"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -104,7 +98,6 @@ TEST_F(PermissionStringsLookup, OneEntryOfAnotherShapeLeavesEveryKeyUntranslated
                                "Off": {"comment": "no translations yet"}}})");
     file.close();
     EXPECT_EQ(PermissionStrings({}, five, {"ko"}, other.path()).string(QStringLiteral("Allowed")), "Allowed");
-
     // No tables at all: English, and no stop.
     EXPECT_EQ(PermissionStrings({}, five, {"ko"}, root.path() + QStringLiteral("/none")).string("Allowed"), "Allowed");
 }
@@ -137,7 +130,6 @@ TEST(PermissionStringsShipped, EveryKeyIsTranslatedAndEnglishNamesThePlacesOfThi
     EXPECT_EQ(english.string(QStringLiteral("Show in Finder")), "Show in File Manager");
     EXPECT_EQ(english.string(PermissionStatuses::title(PermissionStatus::granted, PermissionPresentation::setting)),
               "On");
-
     const QString ready = QStringLiteral("%lld of %lld ready");
     EXPECT_EQ(TextFormat::format(english.string(ready), {2, 3}, english.locale()), "2 of 3 ready");
     const PermissionStrings japanese({}, five, {"ja"});

@@ -57,13 +57,11 @@ TEST(NotificationProbeTest, AnAnsweringServerGrantsUnlessGnomesSwitchIsOff) {
     FakeNotificationServer server;
     ASSERT_TRUE(server.registered);
     EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::kde), PermissionStatus::granted);
-
     test::FakePrograms programs;
     test::ScopedEnvironment environment;
     environment.set("PATH", programs.folder().toUtf8());
     // GNOME without gsettings: nothing says the switch is off.
     EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::gnome), PermissionStatus::granted);
-
     programs.add(QStringLiteral("gsettings"), "false\n");
     EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::gnome), PermissionStatus::denied);
     const auto asked = programs.next();
@@ -73,7 +71,6 @@ TEST(NotificationProbeTest, AnAnsweringServerGrantsUnlessGnomesSwitchIsOff) {
                            "org.gnome.desktop.notifications.application:"
                            "/org/gnome/desktop/notifications/application/kelto-sync/",
                            "enable"}));
-
     // The factory's item asks the same server through the session bus.
     const PermissionItem item = PermissionItems::notifications(
         QStringLiteral("kelto-sync"), QStringLiteral("detail"), PermissionRequirement::optional, PermissionStrings());

@@ -44,14 +44,12 @@ TEST(AppDragTile, StartsOneCopyDragOfTheBundleAfterFourPoints) {
     rig.send(QEvent::MouseMove, {24, 20});
     rig.send(QEvent::MouseMove, {60, 40});
     ASSERT_EQ(rig.drags.size(), 1u) << "one drag per press";
-
     const Started& drag = rig.drags.front();
     EXPECT_TRUE(drag.data->formats().contains(QStringLiteral("text/uri-list")));
     EXPECT_EQ(drag.data->urls(), QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/opt/kelto-sync"))});
     EXPECT_EQ(drag.actions, Qt::DropActions(Qt::CopyAction));
     EXPECT_EQ(drag.image.deviceIndependentSize().toSize(), QSize(56, 56));
     EXPECT_EQ(drag.hotSpot, QPoint(28, 28));
-
     rig.send(QEvent::MouseButtonRelease, {60, 40});
     rig.send(QEvent::MouseButtonPress, {20, 20});
     rig.send(QEvent::MouseMove, {20, 25});

@@ -3,10 +3,8 @@
 #include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/AppDragTile.h"
 #include "KeltoPermissions/CompanionContent.h"
-#include "KeltoPermissions/PermissionStatusLabel.h"
 #include "tests/support/widgets/WidgetRender.h"
 
-#include <QLabel>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -48,18 +46,11 @@ const QString stillNot =
 TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
     CompanionRig rig(SettingsDestination::privacy(PrivacyAnchor::allFiles));
     auto normal = rig.content();
-    EXPECT_EQ(normal->width(), 300);
-    const QStringList texts = normal->visibleTexts();
-    EXPECT_EQ(texts.mid(0, 4), (QStringList{"Turn on Kelto Sync", "Full Disk Access",
-                                             "1. Find Kelto Sync in the list and turn it on.",
-                                             "2. Not in the list? Drag it in:"}));
-    EXPECT_FALSE(texts.contains(review));
-    EXPECT_FALSE(texts.contains(moveHint));
+    EXPECT_FALSE(normal->visibleTexts().contains(review));
+    EXPECT_FALSE(normal->visibleTexts().contains(moveHint));
     ASSERT_NE(normal->dragTile(), nullptr);
     EXPECT_TRUE(normal->dragTile()->allowsDrag());
-    EXPECT_EQ(normal->statusLabel()->title(), QStringLiteral("Checking…")) << "no status yet";
     EXPECT_EQ(normal->showButton(), nullptr);
-
     for (auto location : {AppInstallLocation::Kind::translocated, AppInstallLocation::Kind::readOnlyVolume}) {
         auto moved = rig.content(location);
         EXPECT_FALSE(moved->dragTile()->allowsDrag());
@@ -71,25 +62,21 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
             shown(shows);
         });
         ASSERT_NE(moved->showButton(), nullptr);
-        EXPECT_EQ(moved->showButton()->text(), PermissionStrings().string(QStringLiteral("Show in Finder")));
         moved->showButton()->click();
         EXPECT_EQ(revealed, QStringList{"/opt/kelto-sync"});
-        // Bordered buttons of the default style, not the kit's quieter fill.
         for (QPushButton* button : {moved->showButton(), moved->backButton(), moved->restartButton()}) {
-            EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
+            EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr)
+                << button->text().toStdString();
         }
-        // Where no file manager shows it, the panel says so until the next press.
+        // Where no file manager shows it, the panel says so, naming where it is, to be copied.
         EXPECT_FALSE(moved->showFailedLabel()->isVisibleTo(moved.get()));
         shows = false;
         moved->showButton()->click();
         EXPECT_TRUE(moved->showFailedLabel()->isVisibleTo(moved.get()));
-        EXPECT_EQ(moved->showFailedLabel()->text(), QStringLiteral("No file manager could show Kelto Sync."));
-        // ... and names where it is, to be copied.
         EXPECT_TRUE(moved->showFailedPathLabel()->isVisibleTo(moved.get()));
         EXPECT_EQ(moved->showFailedPathLabel()->text(), QStringLiteral("/opt/kelto-sync"));
         EXPECT_TRUE(moved->showFailedPathLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
     }
-
     // Back from the settings without the grant: the hints and the restart.
     EXPECT_FALSE(normal->restartButton()->isVisibleTo(normal.get()));
     rig.answer(S::missing);
@@ -98,7 +85,6 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
     rig.probe->answer(S::missing);
     EXPECT_TRUE(normal->visibleTexts().contains(stillNot));
     EXPECT_TRUE(normal->restartButton()->isVisibleTo(normal.get()));
-    EXPECT_EQ(normal->statusLabel()->title(), QStringLiteral("Not allowed"));
     normal->backButton()->click();
     EXPECT_EQ(rig.backs, 1);
 }
@@ -110,11 +96,9 @@ TEST(CompanionContent, OtherDestinationsOnlyReviewAndRestartWhenRequired) {
         auto content = rig.content();
         EXPECT_TRUE(content->visibleTexts().contains(review));
         EXPECT_EQ(content->dragTile(), nullptr);
-        EXPECT_EQ(content->backButton()->text(), QStringLiteral("Back to Kelto Sync"));
         EXPECT_FALSE(content->restartButton()->isVisibleTo(content.get()));
         rig.answer(S::restartRequired);
         ASSERT_TRUE(content->restartButton()->isVisibleTo(content.get()));
-        EXPECT_EQ(content->restartButton()->text(), QStringLiteral("Restart Kelto Sync"));
         EXPECT_FALSE(content->visibleTexts().contains(stillNot));
         content->restartButton()->click();
         EXPECT_EQ(rig.terminations, 1);
@@ -122,25 +106,22 @@ TEST(CompanionContent, OtherDestinationsOnlyReviewAndRestartWhenRequired) {
     }
 }
 
+// Renders of both forms; the screenshot script shows no companion.
 TEST(CompanionContent, RendersBothForms) {
     CompanionRig privacy(SettingsDestination::privacy(PrivacyAnchor::allFiles));
-    privacy.answer(S::missing);
-    auto pane = privacy.content(AppInstallLocation::Kind::translocated);
     CompanionRig login(SettingsDestination::loginItems());
-    login.item.title = QStringLiteral("Open at login");
     login.item.presentation = PermissionPresentation::setting;
     login.checklist = login.make({login.item});
+    privacy.answer(S::missing);
     login.answer(S::missing);
-    auto review = login.content();
-    for (const auto& look : WidgetRender::looks()) {
+    auto pane = privacy.content(AppInstallLocation::Kind::translocated), review = login.content();
+    for (const auto& look : WidgetRender::looks())
         for (auto [widget, name] : {std::pair{pane.get(), "privacy"}, std::pair{review.get(), "review"}}) {
             widget->setPalette(look.palette);
             widget->adjustSize();
-            EXPECT_FALSE(WidgetRender::savePng(WidgetRender::image(*widget, 2),
-                                               QStringLiteral("companion-%1-%2").arg(name, look.name))
-                             .isEmpty());
+            const auto png = QStringLiteral("companion-%1-%2").arg(name, look.name);
+            EXPECT_FALSE(WidgetRender::savePng(WidgetRender::image(*widget, 2), png).isEmpty());
         }
-    }
 }
 
 }  // namespace

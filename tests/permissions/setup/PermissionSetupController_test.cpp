@@ -42,125 +42,108 @@ struct ControllerRig : ChecklistRig {
     QSize viewSize{420, 360};
     std::unique_ptr<PermissionSetupController> controller;
 
-    explicit ControllerRig(bool companionSupported = true) {
+    // The view is a label of `viewSize` unless `makeView` is given.
+    explicit ControllerRig(bool companionSupported = true, PermissionSetupController::MakeView makeView = {}) {
         item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
         checklist = make({item});
-        controller = std::make_unique<PermissionSetupController>(
-            *checklist,
-            [this](PermissionSetupController&) {
+        if (!makeView) {
+            makeView = [this](PermissionSetupController&) {
                 auto* view = new QLabel(QStringLiteral("checklist"));
                 view->setMinimumSize(viewSize);
                 return view;
-            },
-            QStringLiteral("Set up Kelto Sync"), [this](Outcome o) { outcomes.push_back(o); },
-            [this](QWidget& w) {
-                ++presents;
-                w.show();
-            },
-            [this](QWidget& w) {
-                ++dismisses;
-                w.hide();
-            });
-        controller->setCompanionDependencies(companionSupported
-                                                 ? std::optional(desktop.dependencies())
-                                                 : std::nullopt);
+            };
+        }
+        controller = std::make_unique<PermissionSetupController>(
+            *checklist, std::move(makeView), QStringLiteral("Set up Kelto Sync"),
+            [this](Outcome o) { outcomes.push_back(o); }, [this](QWidget& w) { ++presents, w.show(); },
+            [this](QWidget& w) { ++dismisses, w.hide(); });
+        controller->setCompanionDependencies(companionSupported ? std::optional(desktop.dependencies()) : std::nullopt);
     }
     // Unanswered probes hold the items, whose probes hold them: a cycle.
     ~ControllerRig() {
         controller.reset();
         probe->waiting.clear();
     }
-    // Answers every probe waiting.
     void answerAll(S status) {
         while (probe->answer(status)) {}
     }
+    QWidget* shown() {
+        controller->show();
+        QWidget* window = controller->window();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        settle();
+        return window;
+    }
+    static void settle() {
+        for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
+    }
 };
+
+// A view of a fixed width, wider than its content asks for; a button at its right.
+QWidget* fixedWidthView(std::vector<QWidget*> rows) {
+    auto* view = new QWidget;
+    view->setFixedWidth(560);
+    auto* layout = new QVBoxLayout(view);
+    for (QWidget* row : rows)
+        layout->addWidget(row, 0, qobject_cast<QPushButton*>(row) ? Qt::AlignRight : Qt::Alignment());
+    return view;
+}
+QLabel* rowOf(int height, bool visible = true) {
+    auto* row = new QLabel(QStringLiteral("row"));
+    row->setMinimumHeight(height);
+    row->setVisible(visible);
+    return row;
+}
 
 TEST(PermissionSetupController, OneWindowCappedAndFocusOnRequest) {
     ControllerRig rig;
     rig.controller->show();
     QWidget* window = rig.controller->window();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Set up Kelto Sync"));
-    EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-    EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
-    EXPECT_TRUE(rig.controller->isVisible());
     EXPECT_TRUE(rig.checklist->isMonitoring());
     EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
-
     rig.controller->show(QStringLiteral("files"));
     EXPECT_EQ(rig.controller->window(), window);
     EXPECT_EQ(rig.presents, 2);
     EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
     EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
-
     ControllerRig tall;
     tall.viewSize = QSize(420, 5000);
     tall.controller->show();
-    EXPECT_EQ(tall.controller->window()->height(), PermissionSetupController::heightCap(available.height()));
     EXPECT_LT(tall.controller->window()->height(), available.height() - 24);
 }
 
-// The checklist view has a fixed width wider than its content asks for;
-// the window must show all of it, beside the scroll bar when capped.
+// The window shows all of a view of a fixed width, beside the scroll bar when capped.
 TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
     for (const int height : {300, 5000}) {
-        ControllerRig rig;
-        QWidget* made = nullptr;
-        rig.controller = std::make_unique<PermissionSetupController>(
-            *rig.checklist,
-            [&](PermissionSetupController&) {
-                made = new QWidget;
-                made->setFixedWidth(560);
-                made->setMinimumHeight(height);
-                auto* layout = new QVBoxLayout(made);
-                auto* done = new QPushButton(QStringLiteral("Done"));
-                layout->addWidget(new QLabel(QStringLiteral("short")));
-                layout->addWidget(done, 0, Qt::AlignRight);
-                return made;
-            },
-            QStringLiteral("Set up Kelto Sync"), [](Outcome) {}, [](QWidget& w) { w.show(); }, [](QWidget& w) {
-                w.hide();
-            });
-        rig.controller->show();
-        QWidget* window = rig.controller->window();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        SCOPED_TRACE(height);
+        QPushButton* done = nullptr;
+        ControllerRig rig(true, [&](PermissionSetupController&) {
+            done = new QPushButton(QStringLiteral("Done"));
+            return fixedWidthView({rowOf(height), done});
+        });
+        QWidget* window = rig.shown();
         auto* scroll = window->findChild<QScrollArea*>();
         ASSERT_NE(scroll, nullptr);
-        EXPECT_GE(scroll->viewport()->width(), 560) << "height " << height;
-        const auto* done = made->findChild<QPushButton*>();
-        const int right = done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x();
-        EXPECT_LE(right, scroll->viewport()->width()) << "the right-aligned button is cut off; height " << height;
+        EXPECT_GE(scroll->viewport()->width(), 560);
+        EXPECT_LE(done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x(), scroll->viewport()->width())
+            << "the right-aligned button is cut off";
     }
 }
 
-// The first statuses arrive just after the window opens and make rows
-// taller: until the user reaches for the window it follows them, so it
-// opens showing every row; from the first move, press or key in it on it
-// keeps its height. A pointer the window merely opened under has reached
-// for nothing.
+// The first statuses arrive just after the window opens and make rows taller: until the user reaches for the window it
+// follows them; from the first move, press or key in it on it keeps its height. A pointer the window merely opened
+// under has reached for nothing.
 TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
-    ControllerRig rig;
-    std::vector<QLabel*> rows;
-    rig.controller = std::make_unique<PermissionSetupController>(
-        *rig.checklist,
-        [&](PermissionSetupController&) {
-            auto* view = new QWidget;
-            view->setFixedWidth(560);
-            auto* layout = new QVBoxLayout(view);
-            for (int i = 0; i < 3; ++i) {
-                rows.push_back(new QLabel(QStringLiteral("row")));
-                rows.back()->setMinimumHeight(300);
-                rows.back()->setVisible(i == 0);
-                layout->addWidget(rows.back());
-            }
-            return view;
-        },
-        QStringLiteral("Set up Kelto Sync"), [](Outcome) {}, [](QWidget& w) { w.show(); }, [](QWidget& w) { w.hide(); });
+    std::vector<QWidget*> rows;
+    ControllerRig rig(true, [&](PermissionSetupController&) {
+        rows = {rowOf(300), rowOf(300, false), rowOf(300, false)};
+        return fixedWidthView(rows);
+    });
     const std::vector<std::pair<const char*, std::function<void(QWindow*)>>> inputs{
         {"move", [](QWindow* w) { QTest::mouseMove(w, QPoint(20, 20)); }},
         {"press", [](QWindow* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(30, 30)); }},
@@ -170,81 +153,52 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
              QCoreApplication::sendEvent(w, &enter);
          }},
     };
-    const auto settle = [] {
-        for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
-    };
     for (const auto& [name, input] : inputs) {
         SCOPED_TRACE(name);
-        for (QLabel* row : rows) row->setVisible(row == rows.front());
-        rig.controller->show();
-        QWidget* window = rig.controller->window();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-        settle();
+        for (QWidget* row : rows) row->setVisible(row == rows.front());
+        QWidget* window = rig.shown();
         const int opened = window->height();
         rows[1]->show();
-        settle();
+        rig.settle();
         EXPECT_GE(window->height(), opened + 300) << "opened with a row out of view";
-        const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
-        EXPECT_TRUE(free.contains(window->frameGeometry())) << "grew off the screen";
-
+        EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(window->frameGeometry()))
+            << "grew off the screen";
         input(window->windowHandle());
-        settle();
+        rig.settle();
         const int reached = window->height();
         rows[2]->show();
-        settle();
-        if (name == std::string("enter alone")) {
+        rig.settle();
+        if (name == std::string("enter alone"))
             EXPECT_GT(window->height(), reached);
-        } else {
+        else
             EXPECT_EQ(window->height(), reached) << "grew under the pointer";
-        }
         window->hide();
     }
 }
 
-// Rows grow and shrink when their statuses arrive. While the window is
-// shown it keeps its height, so "Done" stays under the pointer, and a taller
-// view scrolls; shown again, the window fits its view.
+// Held, a taller view scrolls and "Done" stays under the pointer; shown again, the window fits its view.
 TEST(PermissionSetupController, TheWindowKeepsItsHeightWhileShownAndFitsItsViewWhenShownAgain) {
-    ControllerRig rig;
     QLabel* grown = nullptr;
-    rig.controller = std::make_unique<PermissionSetupController>(
-        *rig.checklist,
-        [&](PermissionSetupController&) {
-            auto* view = new QWidget;
-            view->setFixedWidth(560);
-            auto* layout = new QVBoxLayout(view);
-            layout->addWidget(new QLabel(QStringLiteral("short")));
-            grown = new QLabel(QStringLiteral("more"));
-            grown->setMinimumHeight(200);
-            grown->hide();
-            layout->addWidget(grown);
-            return view;
-        },
-        QStringLiteral("Set up Kelto Sync"), [](Outcome) {}, [](QWidget& w) { w.show(); }, [](QWidget& w) { w.hide(); });
-    rig.controller->show();
-    QWidget* window = rig.controller->window();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    QCoreApplication::processEvents();
+    ControllerRig rig(true, [&](PermissionSetupController&) {
+        return fixedWidthView({rowOf(20), grown = rowOf(200, false)});
+    });
+    QWidget* window = rig.shown();
     const int before = window->height();
-    const auto settled = [] {
-        for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
-    };
-    // The pointer in the window: the hold begins.
-    QTest::mouseMove(window->windowHandle(), QPoint(20, 20));
+    const auto scrolls = [&] { return window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible(); };
+    QTest::mouseMove(window->windowHandle(), QPoint(20, 20));  // the pointer in the window: the hold begins
     grown->show();
-    settled();
+    rig.settle();
     EXPECT_EQ(window->height(), before) << "grew under the pointer";
-    EXPECT_TRUE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(scrolls());
     grown->hide();
-    settled();
+    rig.settle();
     EXPECT_EQ(window->height(), before);
-
     grown->show();
     window->hide();
     window->show();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() >= before + 200; }));
-    settled();
-    EXPECT_FALSE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
+    rig.settle();
+    EXPECT_FALSE(scrolls());
 }
 
 TEST(PermissionSetupController, LaterOnceAndDoneOnlyWhenAllowed) {
@@ -252,30 +206,24 @@ TEST(PermissionSetupController, LaterOnceAndDoneOnlyWhenAllowed) {
     rig.controller->show(QStringLiteral("files"));
     rig.controller->finish(Outcome::done);
     EXPECT_TRUE(rig.outcomes.empty()) << "done before the grant is refused";
-    EXPECT_NE(rig.controller->window(), nullptr);
-
     // The close button reports later, once.
     QPointer<QWidget> window = rig.controller->window();
     window->close();
     EXPECT_EQ(rig.outcomes, std::vector<Outcome>{Outcome::later});
-    EXPECT_EQ(rig.controller->window(), nullptr);
     EXPECT_FALSE(rig.checklist->isMonitoring());
     EXPECT_FALSE(rig.defaults.contains(PermissionChecklist::focusKey()));
     QTest::qWait(0);
     EXPECT_TRUE(window.isNull());
-
     // finish(later) closes the new window without a second report.
     rig.controller->show();
     rig.controller->finish(Outcome::later);
     EXPECT_EQ(rig.outcomes, (std::vector<Outcome>{Outcome::later, Outcome::later}));
-
     rig.controller->show();
     rig.answerAll(S::granted);  // the probe from before the close stores nothing
     rig.checklist->refreshAll();
     rig.answerAll(S::granted);
     rig.controller->finish(Outcome::done);
-    EXPECT_EQ(rig.outcomes.back(), Outcome::done);
-    EXPECT_EQ(rig.outcomes.size(), 3u);
+    EXPECT_EQ(rig.outcomes, (std::vector<Outcome>{Outcome::later, Outcome::later, Outcome::done}));
 }
 
 TEST(PermissionSetupController, HandOffAndEveryWayBack) {
@@ -283,10 +231,8 @@ TEST(PermissionSetupController, HandOffAndEveryWayBack) {
     ControllerRig rig;
     rig.controller->show();
     rig.answerAll(S::missing);
-
     rig.checklist->openSettings(rig.item);
     EXPECT_TRUE(rig.controller->restoresOnActivation());
-    EXPECT_EQ(rig.dismisses, 1);
     EXPECT_FALSE(rig.controller->window()->isVisible()) << "hidden, not closed";
     ASSERT_NE(rig.controller->companion(), nullptr);
     EXPECT_FALSE(rig.checklist->isMonitoring()) << "nothing on screen while the settings are not in front";
@@ -294,14 +240,11 @@ TEST(PermissionSetupController, HandOffAndEveryWayBack) {
     rig.controller->companion()->positionStep();
     EXPECT_TRUE(rig.controller->isCompanionVisible());
     EXPECT_TRUE(rig.checklist->isMonitoring());
-
     rig.checklist->openSettings(rig.item);
     rig.controller->applicationDidBecomeActive();
     EXPECT_EQ(rig.controller->companion(), nullptr);
     EXPECT_TRUE(rig.controller->window()->isVisible());
-    EXPECT_TRUE(rig.controller->isVisible());
     const int presents = rig.presents;
-
     rig.checklist->openSettings(rig.item);
     rig.controller->companion()->content()->backButton()->click();
     rig.checklist->openSettings(rig.item);
@@ -314,11 +257,9 @@ TEST(PermissionSetupController, HandOffAndEveryWayBack) {
     EXPECT_EQ(rig.presents, presents + 3);
     EXPECT_EQ(log.count("Close reason="), 6);
     for (const char* reason : {"handoff-replaced", "returned-to-app", "back-button", "checklist-shown",
-                               "settings-open-failed", "setup-closed"}) {
+                               "settings-open-failed", "setup-closed"})
         EXPECT_EQ(log.count(QStringLiteral("Close reason=%1 item=files").arg(QLatin1String(reason))), 1) << reason;
-    }
-    // A restore without a pending hand-off does nothing.
-    rig.controller->applicationDidBecomeActive();
+    rig.controller->applicationDidBecomeActive();  // no hand-off pending: nothing
     EXPECT_EQ(rig.presents, presents + 3);
 }
 
@@ -327,16 +268,13 @@ TEST(PermissionSetupController, ReturnRefreshesButNotWhileMinimised) {
     rig.controller->show();
     rig.answerAll(S::missing);
     rig.controller->window()->showMinimized();
-    EXPECT_FALSE(rig.controller->isVisible());
-    EXPECT_FALSE(rig.checklist->isMonitoring());
     const int probes = rig.probe->calls;
-    rig.controller->applicationDidBecomeActive();
-    EXPECT_FALSE(rig.controller->isVisible());
-    EXPECT_FALSE(rig.checklist->isMonitoring());
-    EXPECT_EQ(rig.probe->calls, probes);
-    rig.controller->applicationDidResignActive();
-    EXPECT_FALSE(rig.controller->isVisible());
-
+    for (const bool active : {true, false}) {
+        active ? rig.controller->applicationDidBecomeActive() : rig.controller->applicationDidResignActive();
+        EXPECT_FALSE(rig.controller->isVisible());
+        EXPECT_FALSE(rig.checklist->isMonitoring());
+        EXPECT_EQ(rig.probe->calls, probes);
+    }
     rig.controller->window()->showNormal();
     rig.controller->applicationDidBecomeActive();
     EXPECT_TRUE(rig.controller->isVisible());
@@ -354,7 +292,6 @@ TEST(PermissionSetupController, WithoutAWindowListTheChecklistStaysAndRefreshesO
     EXPECT_TRUE(rig.controller->window()->isVisible());
     EXPECT_TRUE(rig.checklist->isMonitoring());
     EXPECT_TRUE(rig.controller->restoresOnActivation());
-
     rig.controller->applicationDidBecomeActive();
     EXPECT_FALSE(rig.controller->restoresOnActivation());
     rig.answerAll(S::missing);
@@ -365,12 +302,11 @@ TEST(PermissionSetupController, WithoutAWindowListTheChecklistStaysAndRefreshesO
 // The desktop's companion is built at launch; only a hand-off needs the window list.
 TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWanted) {
     static QStringList told;
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context,
-                                                                const QString& message) {
-        if (context.category && QLatin1String(context.category) == QLatin1String("PlatformDesktop.windows")) {
-            told << message;
-        }
-    });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& message) {
+            if (context.category && QLatin1String(context.category) == QLatin1String("PlatformDesktop.windows"))
+                told << message;
+        });
     {
         ControllerRig rig;
         rig.controller->setCompanionDependencies(CompanionPanel::Dependencies::system());
@@ -390,7 +326,6 @@ TEST(PermissionSetupState, KeysAndWhenToPresent) {
     ChecklistRig rig;
     PermissionSetupState state{rig.defaults, QStringLiteral("setup.checklist")};
     EXPECT_EQ(state.completedVersion(), 0);
-    EXPECT_FALSE(state.isInProgress());
     state.markInProgress();
     EXPECT_TRUE(rig.defaults.value("setup.checklist.inProgress").toBool());
     state.markCompleted(1);
@@ -400,7 +335,7 @@ TEST(PermissionSetupState, KeysAndWhenToPresent) {
     state.clearInProgress();
     EXPECT_FALSE(state.isInProgress());
     EXPECT_EQ(state.completedVersion(), 1);
-
+    // Completed version, current version, onboarding due, in progress, forced.
     EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, true, false));
     EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, false, true));
     EXPECT_FALSE(PermissionSetupState::shouldPresent(0, 1, false, false, false));

@@ -1,6 +1,5 @@
 // Stands in for the desktop's settings program: maps one normal window
-// whose class names it (or the name given as the argument), with its
-// process id, and waits to be killed.
+// whose class names it (or the name given as the argument), with its process id, and waits to be killed.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -1,7 +1,6 @@
 #include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/checklist/FakePermission.h"
 #include "tests/permissions/setup/FakeDesktop.h"
-#include "tests/support/widgets/WidgetRender.h"
 
 #include "KeltoPermissions/PermissionSetupController.h"
 #include "KeltoPermissions/SettingsOpener.h"
@@ -69,6 +68,21 @@ protected:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "not on X11";
         if (!managerReady()) GTEST_SKIP() << "no EWMH window manager";
     }
+    // A controller over the checklist with a label for its view, shown, its probes answered `missing`.
+    std::unique_ptr<PermissionSetupController> shownController(PermissionChecklist& checklist, test::FakeProbe& probe) {
+        auto controller = std::make_unique<PermissionSetupController>(
+            checklist, [](PermissionSetupController&) { return new QLabel(QStringLiteral("The checklist")); },
+            QStringLiteral("Set up Kelto Sync"), [](PermissionSetupOutcome) {},
+            [](QWidget& w) {
+                w.show();
+                w.raise();
+                w.activateWindow();
+            },
+            [](QWidget& w) { w.hide(); });
+        controller->show();
+        while (probe.answer(S::missing)) {}
+        return controller;
+    }
 };
 
 TEST_F(SettingsWindowX11, LookupFindsTheSettingsFrame) {
@@ -92,22 +106,11 @@ TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     item.title = QStringLiteral("Full Disk Access");
     item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
     auto checklist = rig.make({item});
-    auto controller = std::make_unique<PermissionSetupController>(
-        *checklist, [](PermissionSetupController&) { return new QLabel(QStringLiteral("The checklist")); },
-        QStringLiteral("Set up Kelto Sync"), [](PermissionSetupOutcome) {},
-        [](QWidget& w) {
-            w.show();
-            w.raise();
-            w.activateWindow();
-        },
-        [](QWidget& w) { w.hide(); });
+    auto controller = shownController(*checklist, *probe);
     const auto answerAll = [&](S status) {
         while (probe->answer(status)) {}
     };
-    controller->show();
-    answerAll(S::missing);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
-
     auto helper = std::make_unique<SettingsHelper>();
     ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
     checklist->openSettings(item);
@@ -119,22 +122,17 @@ TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
     EXPECT_EQ(panel->geometry().left(), qRound(settings.right() + 12));
     EXPECT_EQ(panel->geometry().top(), qRound(settings.top()));
-    QTest::qWait(50);  // lets the server draw before the picture
-    WidgetRender::savePng(QGuiApplication::primaryScreen()->grabWindow(0).toImage(), "x11-companion-beside-settings");
-
     // A grant closes the panel a second later.
     checklist->refreshAll();
     answerAll(S::granted);
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=permission-granted") == 1; }, 5'000));
     EXPECT_TRUE(controller->restoresOnActivation()) << "the hand-off stays pending";
-
     checklist->refreshAll();
     answerAll(S::missing);
     checklist->openSettings(item);
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
     helper.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
-
     // Coming back to the application brings the checklist back.
     QLabel other(QStringLiteral("another window of the application"));
     other.show();
@@ -160,7 +158,6 @@ TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
     test::ScopedEnvironment environment;
     environment.set("PATH", bin.path().toUtf8() + ':' + qgetenv("PATH"));
     environment.set("XDG_CURRENT_DESKTOP", "GNOME");
-
     CompanionLog log;
     QTemporaryDir folder;
     QSettings defaults(folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat);
@@ -172,22 +169,12 @@ TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
         QStringLiteral("Kelto Sync"), PermissionStrings(), {item}, defaults,
         [opener = SettingsOpener::system()](const SettingsDestination& destination) { return opener.open(destination); },
         relauncher);
-    auto controller = std::make_unique<PermissionSetupController>(
-        checklist, [](PermissionSetupController&) { return new QLabel(QStringLiteral("The checklist")); },
-        QStringLiteral("Set up Kelto Sync"), [](PermissionSetupOutcome) {},
-        [](QWidget& w) {
-            w.show();
-            w.activateWindow();
-        },
-        [](QWidget& w) { w.hide(); });
-    controller->show();
-    while (probe->answer(S::missing)) {}
+    auto controller = shownController(checklist, *probe);
     checklist.openSettings(item);
     ASSERT_NE(controller->companion(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000))
         << qPrintable(log.lines.join('\n'));
     EXPECT_EQ(log.count("Visibility=shown reason=window"), 1);
-
     // Its end closes the panel.
     qint64 started = 0;
     for (const DesktopWindows::Window& w : DesktopWindows::shared().windows()) {

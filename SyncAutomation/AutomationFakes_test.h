@@ -1,0 +1,135 @@
+#pragma once
+// Test doubles shared by the automation tests.
+
+#include "SyncAutomation/JobRunner.h"
+#include "SyncEngine/RsyncRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace kelto::test {
+
+constexpr auto patience = std::chrono::seconds(20);  // only a hung test ever waits this long
+
+inline RunRecord record(const Uuid& jobID, RunTrigger trigger, RunOutcome outcome, Date startedAt = Date{}) {
+    RunRecord result;
+    result.id = Uuid::random();
+    result.jobID = jobID;
+    result.trigger = trigger;
+    result.startedAt = startedAt;
+    result.endedAt = startedAt.adding(5);
+    result.outcome = std::move(outcome);
+    return result;
+}
+
+// The error a result holds, when it is of type E.
+template <typename E, typename T>
+std::optional<E> errorOf(const Result<T>& result) {
+    try {
+        result.get();
+    } catch (const E& error) {
+        return error;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// For work that fails before planning: rsync is never started.
+class NoRsync final : public RsyncRunner {
+public:
+    RsyncExit run(const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token, const RawLineHandler&,
+                  const EventHandler&) const override {
+        ADD_FAILURE() << "rsync was started";
+        return RsyncExit(1, {});
+    }
+    RsyncExit runBetween(int, int, const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token,
+                         const RawLineHandler&, const EventHandler&) const override {
+        return run({}, {}, {}, {}, {});
+    }
+};
+
+// Runs that block until the test ends them. While `endStopped`, a stopped run returns a cancelled record by itself.
+class FakeRuns final : public RunExecuting {
+public:
+    struct Call {
+        Uuid jobID;
+        RunTrigger trigger = RunTrigger::manual;
+        std::optional<SyncPlan> reviewed;  // what a confirmed run carried
+        ProgressCallback progress;
+        std::stop_token stop;
+        std::optional<RunResult> result;
+        bool returned = false;
+    };
+
+    explicit FakeRuns(bool endStopped) : endStopped_(endStopped) {}
+
+    RunResult run(const Uuid& jobID, RunTrigger trigger, const SyncPlan* reviewed, const ProgressCallback& progress,
+                  std::stop_token stop) override {
+        std::stop_callback wake(stop, [this] {
+            std::lock_guard lock(mutex_);
+            changed_.notify_all();
+        });
+        std::unique_lock lock(mutex_);
+        Call& call = calls_.emplace_back(
+            Call{jobID, trigger, reviewed ? std::optional(*reviewed) : std::nullopt, progress, stop, {}, false});
+        maxRunning_ = std::max(maxRunning_, ++running_);
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return call.result || (endStopped_ && stop.stop_requested()); });
+        RunResult result = call.result ? *call.result : RunResult{record(jobID, trigger, RunOutcome::cancelled()), {}};
+        --running_;
+        call.returned = true;
+        changed_.notify_all();
+        return result;
+    }
+
+    bool waitForRuns(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, patience, [&] { return calls_.size() >= count; });
+    }
+    std::size_t runCount() {
+        std::lock_guard lock(mutex_);
+        return calls_.size();
+    }
+    Call call(std::size_t index) {
+        std::lock_guard lock(mutex_);
+        return calls_.at(index);
+    }
+    // Ends run `index` and waits until the executor has returned.
+    void end(std::size_t index, RunOutcome outcome, std::optional<SyncPlan> review = std::nullopt) {
+        std::unique_lock lock(mutex_);
+        Call& call = calls_.at(index);
+        call.result = RunResult{record(call.jobID, call.trigger, std::move(outcome)), std::move(review)};
+        changed_.notify_all();
+        changed_.wait_for(lock, patience, [&] { return calls_.at(index).returned; });
+    }
+    // Waits for run `index` to start, then ends it.
+    void endWhenStarted(std::size_t index, RunOutcome outcome, std::optional<SyncPlan> review = std::nullopt) {
+        ASSERT_TRUE(waitForRuns(index + 1));
+        end(index, std::move(outcome), std::move(review));
+    }
+    // Calls the progress callback run `index` was given, from the test's thread.
+    void report(std::size_t index, const SyncProgress& progress) { call(index).progress(progress); }
+    void endStoppedRuns(bool end) {
+        std::lock_guard lock(mutex_);
+        endStopped_ = end;
+        changed_.notify_all();
+    }
+    int maxRunning() {
+        std::lock_guard lock(mutex_);
+        return maxRunning_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Call> calls_;  // a deque: references stay valid as calls are added
+    int running_ = 0;
+    int maxRunning_ = 0;
+    bool endStopped_;
+};
+
+}  // namespace kelto::test
