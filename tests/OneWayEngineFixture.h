@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace kelto::test {
@@ -82,6 +83,17 @@ inline SyncProgress phaseOnly(SyncPhase phase, std::int64_t scannedItems = 0) {
     return p;
 }
 
+// The error of type E that `f` threw; nullopt where it threw none.
+template <class E, class F>
+std::optional<E> thrown(F f) {
+    try {
+        f();
+    } catch (const E& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 class OneWayEngineTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
@@ -117,6 +129,41 @@ protected:
     std::pair<RunStats, RsyncExit> run(const SyncPlan& p, std::stop_token stop = {},
                                        const OneWayEngine::ProgressHandler& onProgress = nullptr) {
         return engine.run(job, p, src, dst, traits, runID, log, stop, onProgress);
+    }
+
+    // `path` in step on both sides.
+    void putBoth(const std::string& path, std::string_view content = "x") {
+        put(src / path, content);
+        put(dst / path, content);
+    }
+    // Empty sides, an empty log and a run id `later` seconds on: a table's next row.
+    void fresh(int later = 0) {
+        for (const fs::path& side : {src, dst}) {
+            fs::remove_all(side);
+            fs::create_directories(side);
+        }
+        log.lines.clear();
+        nextRun(later);
+    }
+    void nextRun(int later) { runID = ArchiveRunID::make(SystemClock::shared().now().adding(later)); }
+    std::string heldIn() const { return ".KeltoSync/Holding/" + runID; }
+    std::string deleteLine(const std::string& folder) const {
+        return "Delete " + (dst / folder).native() + " once you no longer need what it holds";
+    }
+    // The error that stopped the run; nullopt where it ran.
+    std::optional<OneWayEngineError> refusal(const SyncPlan& p) {
+        return thrown<OneWayEngineError>([&] { run(p); });
+    }
+    bool transferred() const {
+        const auto calls = script.calls();
+        return std::any_of(calls.begin(), calls.end(),
+                           [](const auto& call) { return ScriptedRsyncRunner::transfer()(call.arguments); });
+    }
+
+    // Exit 0, nothing named.
+    static void expectClean(const std::pair<RunStats, RsyncExit>& result) {
+        EXPECT_EQ(result.second, RsyncExit(0, {}));
+        EXPECT_EQ(result.first.errors, std::vector<std::string>{});
     }
 
     static std::vector<std::string> copyPaths(const SyncPlan& p) {

@@ -1,5 +1,4 @@
-// Plans of mirror and copy jobs from the real rsync's dry runs, the checks
-// before anything runs, and dry-run exits from scripted runs.
+// Plans of mirror and copy jobs from dry runs, and the checks before any.
 
 #include "tests/OneWayEngineFixture.h"
 
@@ -36,27 +35,25 @@ bool isClosingCount(const SyncProgress& p) {
 
 }  // namespace
 
+// A copy job's plan deletes and archives only what it replaces; what only
+// B holds still counts.
 TEST_F(OneWayEngineTest, MirrorPlanCountsCopiesArchivesAndDeletions) {
     sampleTrees(src, dst);
-    const SyncPlan p = plan();
-    EXPECT_EQ(copyPaths(p), (std::vector<std::string>{"changed.txt", "dir/sub.txt", "new.txt"}));
-    EXPECT_EQ(archivePaths(p), (std::vector<std::string>{"changed.txt", "gone.txt", "olddir/x.txt"}));
-    EXPECT_EQ(p.deletionCount, 3);  // gone.txt, olddir/x.txt and olddir/ itself
-    EXPECT_EQ(p.entryCountA, 5);    // folders never count; the link does
-    EXPECT_EQ(p.entryCountB, 4);
-    EXPECT_TRUE(p.skipped.empty());
-    const auto changed = std::find_if(p.copies.begin(), p.copies.end(), [](auto& c) { return c.path == "changed.txt"; });
-    EXPECT_EQ(changed->size, 11);
-}
-
-TEST_F(OneWayEngineTest, CopyPlanNeverArchivesADeletion) {
-    sampleTrees(src, dst);
-    job.mode = SyncMode::copy;
-    const SyncPlan p = plan();
-    EXPECT_EQ(archivePaths(p), std::vector<std::string>{"changed.txt"});
-    EXPECT_EQ(p.deletionCount, 0);
-    EXPECT_EQ(p.entryCountB, 4);  // what only B holds still counts
-    EXPECT_EQ(copyPaths(p).size(), 3u);
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        const bool mirror = mode == SyncMode::mirror;
+        const SyncPlan p = plan();
+        EXPECT_EQ(copyPaths(p), (std::vector<std::string>{"changed.txt", "dir/sub.txt", "new.txt"}));
+        EXPECT_EQ(archivePaths(p), mirror ? (std::vector<std::string>{"changed.txt", "gone.txt", "olddir/x.txt"})
+                                          : std::vector<std::string>{"changed.txt"});
+        EXPECT_EQ(p.deletionCount, mirror ? 3 : 0);  // gone.txt, olddir/x.txt and olddir/ itself
+        EXPECT_EQ(p.entryCountA, 5);                  // folders never count; the link does
+        EXPECT_EQ(p.entryCountB, 4);
+        EXPECT_TRUE(p.skipped.empty());
+        const auto changed = std::find_if(p.copies.begin(), p.copies.end(), [](auto& c) { return c.path == "changed.txt"; });
+        EXPECT_EQ(changed->size, 11);
+    }
 }
 
 TEST_F(OneWayEngineTest, EmptyFoldersPlanNothing) {
@@ -107,9 +104,8 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     EXPECT_TRUE(fs::is_empty(tmpdir)) << "exclude files are removed";
 }
 
-// The lists of paths to leave out name what the user's folders hold: they
-// lie in the job's own folder, the user's alone, and what a killed run left
-// there goes.
+// The lists of paths to leave out lie in the job's own private folder, and
+// what a killed run left there goes.
 TEST_F(OneWayEngineTest, TheListsOfPathsToLeaveOutAreTheUsersAlone) {
     put(src / "big", std::string(200, 'b'));
     put(src / "small", "s");
@@ -291,10 +287,9 @@ TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     EXPECT_EQ(reports[3], phaseOnly(SyncPhase::planning, 300));
 }
 
-// Filters that would hide the markers' names or the reserved folder below a
-// walk's top (a side with a reserved folder, shown inside the other where
-// the mounts tell nothing): each walk still meets the other side's marker,
-// both ways, and the plan is refused.
+// Filters that would hide the markers or the reserved folder from a walk
+// (a side shown inside the other where the mounts tell nothing): each walk
+// still meets the other side's marker, both ways, and the plan is refused.
 TEST_F(OneWayEngineTest, NoFilterHidesTheMarkersFromTheWalks) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
     tmp.write("src/one.txt", "one");
@@ -319,8 +314,7 @@ TEST_F(OneWayEngineTest, NoFilterHidesTheMarkersFromTheWalks) {
     }
 }
 
-// A user's files merely named like markers are the user's: planned and
-// copied, at the top and below it, and none is cleared from either side.
+// A user's files merely named like markers are planned, copied and kept.
 TEST_F(OneWayEngineTest, AUsersFilesNamedLikeMarkersAreCopied) {
     const std::string prefix(OverlapMarkers::prefix);
     const std::vector<std::string> names{prefix + "notes.txt", "dir/" + prefix + "x-A"};
@@ -335,9 +329,7 @@ TEST_F(OneWayEngineTest, AUsersFilesNamedLikeMarkersAreCopied) {
     EXPECT_TRUE(fs::exists(dst / (prefix + "kept-B")));
 }
 
-// A run of another job on a shared side holds its marker at that side's top
-// while this one plans and runs: it is no item of this run, neither planned
-// nor copied.
+// Another job's marker at a shared side's top is no item of this run.
 TEST_F(OneWayEngineTest, AnotherRunsMarkerOnASharedSideIsNoItemOfThisRun) {
     tmp.write("src/a.txt", "a");
     fs::create_directories(tmp / "other");

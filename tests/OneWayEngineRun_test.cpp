@@ -1,5 +1,5 @@
-// Runs of mirror and copy jobs through the real rsync: the archive, the
-// refusals before a transfer, cancellation, the run log and awkward names.
+// Mirror and copy runs through the real rsync: the archive, refusals before
+// a transfer, cancellation, the run log and awkward names.
 
 #include "SyncEngine/TransferScratch.h"
 #include "tests/OneWayEngineFixture.h"
@@ -26,8 +26,7 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     EXPECT_EQ(contents(runFolder() / "changed.txt"), "old");
     EXPECT_EQ(contents(runFolder() / "gone.txt"), "g");
     EXPECT_EQ(contents(runFolder() / "olddir/x.txt"), "x");
-    // What goes is held first, and archived once known to be the version
-    // the plan saw; the holding folder is gone once settled.
+    // Held first, archived once known to be the version the plan saw.
     EXPECT_EQ(script.calls().back().option("--backup-dir"), ".KeltoSync/Holding/" + runID);
     EXPECT_TRUE(fs::is_empty(dst / ".KeltoSync/Holding"));
     EXPECT_EQ(stats.filesArchived, 3);
@@ -76,11 +75,9 @@ TEST_F(OneWayEngineTest, AMirrorWithNothingToDoStartsNoTransferButACopyJobDoes) 
     EXPECT_EQ(entries(dst), entries(src));
 }
 
-// A plan a moment old is the run's last look: one that found nothing to do
-// ends the run, one rsync child in all, with the record and reports of any
-// run with nothing to do, and what a run does for an interrupted one still
-// happens. An older plan, or one that a put-back file made stale, is looked
-// at again.
+// A plan a moment old is the last look: one with nothing to do ends the run
+// (one rsync child), still settling an interrupted run. An older plan, or
+// one a put-back file made stale, is looked at again.
 TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
     ManualClock clock;
     engine.clock = &clock;
@@ -153,16 +150,25 @@ TEST_F(OneWayEngineTest, AMirrorWhoseOnlyChangeIsSkippedStartsNoTransfer) {
     EXPECT_EQ(entries(dst), std::vector<std::string>{"small"});
 }
 
-TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndNoRunFolderStays) {
-    put(src / "a.txt", "new");
-    put(dst / "a.txt", "old");
-    put(dst / "gone.txt", "g");
-    const auto [stats, exit] = run(plan());
-    EXPECT_EQ(exit.code, 0);
-    EXPECT_EQ(entries(dst), std::vector<std::string>{"a.txt"});
-    EXPECT_EQ(stats.filesArchived, 0);
-    EXPECT_FALSE(fs::exists(runFolder()));
-    EXPECT_TRUE(fs::is_directory(runFolder().parent_path()));
+// A mirror without the archive deletes for good; a copy with it keeps what
+// only B holds and archives what it replaces.
+TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndACopyKeepsWhatOnlyBHolds) {
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "copy, archive on" : "mirror, archive off");
+        job.mode = archive ? SyncMode::copy : SyncMode::mirror;
+        job.options.archiveEnabled = archive;
+        fresh();
+        put(src / "a.txt", "newer");
+        put(dst / "a.txt", "old");
+        put(dst / "gone.txt", "keep");
+        const auto [stats, exit] = run(plan());
+        EXPECT_EQ(exit.code, 0);
+        EXPECT_EQ(entries(dst), archive ? (std::vector<std::string>{"a.txt", "gone.txt"}) : std::vector<std::string>{"a.txt"});
+        EXPECT_EQ(stats.filesArchived, archive ? 1 : 0);
+        EXPECT_EQ(fs::exists(runFolder()), archive);
+        EXPECT_TRUE(!archive || contents(runFolder() / "a.txt") == "old");
+        EXPECT_TRUE(fs::is_directory(runFolder().parent_path()));
+    }
 }
 
 // A run folder stays only where the run archived something.
@@ -172,7 +178,7 @@ TEST_F(OneWayEngineTest, ARunThatArchivesNothingLeavesNoRunFolder) {
         SCOPED_TRACE(enumName(mode));
         job.mode = mode;
         put(src / (std::string(enumName(mode)) + ".txt"), "new");
-        runID = ArchiveRunID::make(SystemClock::shared().now());
+        nextRun(0);
         EXPECT_EQ(run(plan()).second.code, 0);
         EXPECT_FALSE(fs::exists(runFolder()));
     }
@@ -182,19 +188,6 @@ TEST_F(OneWayEngineTest, ARunThatArchivesNothingLeavesNoRunFolder) {
     EXPECT_EQ(contents(runFolder() / "mirror.txt"), "new");
 }
 
-TEST_F(OneWayEngineTest, CopyRunKeepsWhatOnlyTheDestinationHolds) {
-    job.mode = SyncMode::copy;
-    job.options.archiveEnabled = true;
-    put(src / "a.txt", "newer");
-    put(dst / "a.txt", "old");
-    put(dst / "only-here.txt", "keep");
-    const auto [stats, exit] = run(plan());
-    EXPECT_EQ(exit.code, 0);
-    EXPECT_EQ(contents(dst / "only-here.txt"), "keep");
-    EXPECT_EQ(contents(runFolder() / "a.txt"), "old");
-    EXPECT_EQ(stats.filesArchived, 1);
-}
-
 // rsync itemises a folder or link that takes a file's place as new; the file
 // still goes, so the plan lists it and the archive keeps it.
 TEST_F(OneWayEngineTest, EntryReplacedByAnotherKindIsPlannedAndArchived) {
@@ -202,8 +195,7 @@ TEST_F(OneWayEngineTest, EntryReplacedByAnotherKindIsPlannedAndArchived) {
         SCOPED_TRACE(enumName(mode));
         job.mode = mode;
         job.options.archiveEnabled = true;
-        fs::remove_all(src);
-        fs::remove_all(dst);
+        fresh();
         put(src / "d/in.txt", "in");
         fs::create_symlink("target", src / "l");
         put(dst / "d", "was a file");
@@ -212,7 +204,6 @@ TEST_F(OneWayEngineTest, EntryReplacedByAnotherKindIsPlannedAndArchived) {
         const SyncPlan p = plan();
         EXPECT_EQ(archivePaths(p), (std::vector<std::string>{"d", "l"}));
         EXPECT_EQ(p.entryCountB, 2);
-        runID = ArchiveRunID::make(SystemClock::shared().now());
         const auto [stats, exit] = run(p);
         EXPECT_EQ(exit.code, 0);
         EXPECT_EQ(contents(runFolder() / "d"), "was a file");

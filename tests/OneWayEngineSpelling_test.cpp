@@ -214,47 +214,37 @@ TEST_F(OneWaySpellingTest, BsItemAtANameASpellsTwiceIsKeptWhateverItsSpelling) {
     }
 }
 
-// Two items of B that look the same (size and times) and whose names fold
-// alike, one composed otherwise: exFAT numbers each name afresh, so nothing
-// tells which of them A's spelling reaches. Neither is renamed onto the
-// other, deleted, or written: all three spellings are left out.
+// Two items of B whose names fold alike, one composed otherwise: exFAT
+// numbers each name afresh, so where they look the same (size and times)
+// nothing tells which A's spelling reaches, and all three spellings are
+// left alone. Told apart (here by size), B's composed item is A's and is
+// renamed; the other stays a deletion the plan shows.
 TEST_F(OneWaySpellingTest, ItemsOfBThatCannotBeToldApartAreLeftAlone) {
     const std::string decomposedUpper = "CAFE\xCC\x81.txt", composedLower = "caf\xC3\xA9.txt",
                       composedA = "Caf\xC3\xA9.txt";
-    put(dst / decomposedUpper, "AAAA");
-    put(dst / composedLower, "BBBB");
-    put(dst / "other.txt", "old");
-    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
-    for (const std::string& name : {decomposedUpper, composedLower})
-        ASSERT_EQ(::utimensat(AT_FDCWD, (dst / name).c_str(), times, 0), 0);
-    put(src / composedA, "new content from A");
-    job.options.archiveEnabled = true;
-    EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, decomposedUpper, dst), std::nullopt);
-    EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, composedLower, dst), std::nullopt);
+    for (const bool toldApart : {false, true}) {
+        SCOPED_TRACE(toldApart ? "told apart" : "alike");
+        fs::remove_all(dst);
+        put(dst / decomposedUpper, toldApart ? "AAAAAA" : "AAAA");
+        put(dst / composedLower, "BBBB");
+        put(dst / "other.txt", "old");
+        put(src / composedA, "new content from A");
+        job.options.archiveEnabled = true;
+        nextRun(toldApart ? 1 : 0);
+        if (!toldApart) {
+            EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, decomposedUpper, dst), std::nullopt);
+            EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, composedLower, dst), std::nullopt);
+        }
 
-    const SyncPlan p = plan();
-    EXPECT_TRUE(p.renames.empty());
-    EXPECT_EQ(p.deletionCount, 1);
-    EXPECT_EQ(archivePaths(p), std::vector<std::string>{"other.txt"});
-    const auto [stats, exit] = run(p);
-    EXPECT_EQ(exit, RsyncExit(0, {}));
-    EXPECT_EQ(entries(dst), (std::vector<std::string>{decomposedUpper, composedLower}));
-    EXPECT_EQ(contents(dst / decomposedUpper), "AAAA");
-    EXPECT_EQ(contents(dst / composedLower), "BBBB");
-}
-
-// Told apart (here by size), B's composed item is A's and is renamed; the
-// other, whose name only folds alike, stays a deletion the plan shows.
-TEST_F(OneWaySpellingTest, ARenameRespellsOnlyItsOwnItemsLines) {
-    const std::string decomposedUpper = "CAFE\xCC\x81.txt", composedLower = "caf\xC3\xA9.txt",
-                      composedA = "Caf\xC3\xA9.txt";
-    put(dst / decomposedUpper, "AAAAAA");
-    put(dst / composedLower, "BBBB");
-    put(src / composedA, "new content from A");
-    const SyncPlan p = plan();
-    EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{composedLower, composedA}}));
-    EXPECT_EQ(p.deletionCount, 1);
-    EXPECT_EQ(archivePaths(p), (std::vector<std::string>{decomposedUpper, composedA}));
-    EXPECT_EQ(run(p).second, RsyncExit(0, {}));
-    EXPECT_EQ(entries(dst), std::vector<std::string>{composedA});
+        const SyncPlan p = plan();
+        EXPECT_EQ(p.renames, toldApart ? (std::vector<PlannedRename>{{composedLower, composedA}})
+                                       : std::vector<PlannedRename>{});
+        EXPECT_EQ(p.deletionCount, toldApart ? 2 : 1);
+        EXPECT_EQ(archivePaths(p), toldApart ? (std::vector<std::string>{decomposedUpper, composedA, "other.txt"})
+                                             : std::vector<std::string>{"other.txt"});
+        EXPECT_EQ(run(p).second, RsyncExit(0, {}));
+        EXPECT_EQ(entries(dst), toldApart ? std::vector<std::string>{composedA}
+                                          : (std::vector<std::string>{decomposedUpper, composedLower}));
+        EXPECT_EQ(contents(dst / (toldApart ? composedA : composedLower)), toldApart ? "new content from A" : "BBBB");
+    }
 }

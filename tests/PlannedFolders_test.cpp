@@ -1,6 +1,5 @@
-// A run writes only into the folders its plan was made on: a side whose path
-// leads to another folder by the time rsync would start stops the run,
-// naming that side, and the other folder keeps what it holds.
+// A run writes only into the folders its plan was made on: a side leading
+// elsewhere stops the run, naming it, and the other folder keeps its own.
 
 #include "tests/TwoWayEngineFixture.h"
 
@@ -34,10 +33,9 @@ bool canMount(const fs::path& scratch) {
     return true;
 }
 
-// Makes `side` (below its own parent folder) lead to another folder that
-// holds an unreviewed report.txt (and, renamed into the parent's place, a
-// reserved folder, as one another job synchronises); undoes a mount when it
-// goes. moved() is where the side's own folder lies then.
+// Makes `side` lead to another folder holding an unreviewed report.txt (and,
+// renamed into the parent's place, a reserved folder, as another job's);
+// undoes a mount when it goes. moved(): where the side's folder lies then.
 class Swapper {
 public:
     explicit Swapper(const fs::path& scratch, std::string report = "nobody reviewed this")
@@ -124,14 +122,10 @@ TEST_F(PlannedFoldersOneWay, ARunStopsBeforeRsyncWhenASideIsNoLongerThePlannedFo
                 Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
                 swapper.swap(how, swapped);
                 const std::size_t before = script.calls().size();
-                try {
-                    run(p);
-                    ADD_FAILURE() << "ran";
-                } catch (const OneWayEngineError& error) {
-                    EXPECT_EQ(error, OneWayEngineError::folderReplaced(swapped, side));
-                    EXPECT_NE(std::string(error.what()).find(side == Side::a ? "source" : "destination"),
-                              std::string::npos);
-                }
+                const auto error = refusal(p);
+                EXPECT_EQ(error, OneWayEngineError::folderReplaced(swapped, side));
+                EXPECT_NE(std::string(error ? error->what() : "").find(side == Side::a ? "source" : "destination"),
+                          std::string::npos);
                 EXPECT_EQ(script.calls().size(), before) << "rsync started";
                 EXPECT_EQ(entries(swapped), std::vector<std::string>{"report.txt"});
                 EXPECT_FALSE(fs::exists(swapped / ".KeltoSync"));
@@ -150,19 +144,16 @@ TEST_F(PlannedFoldersOneWay, ASideSwappedDuringTheLastLookIsSeenBeforeTheTransfe
         Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
         script.expect(ScriptedRsyncRunner::dryRun()).passThrough().then([&] { swapper.swap(how, dst); });
         EXPECT_THROW(run(p), OneWayEngineError);
-        for (const ScriptedRsyncRunner::Call& call : script.calls())
-            EXPECT_FALSE(ScriptedRsyncRunner::transfer()(call.arguments)) << "rsync transferred";
+        EXPECT_FALSE(transferred());
         EXPECT_EQ(entries(dst), std::vector<std::string>{"report.txt"});
         EXPECT_EQ(contents(dst / "report.txt"), "nobody reviewed this");
     }
 }
 
-// While rsync transfers, B's parent is renamed away and another folder (one
-// another job synchronises) renamed into its place. rsync writes into the
-// folder the run holds, and so does everything after it: what rsync took
-// from B is settled there, and a copy whose source changed meanwhile is
-// marked there to be copied again. The other folder gets nothing, and the
-// run, whose destination now leads elsewhere, is no success.
+// B's parent renamed away during the transfer, another job's folder renamed
+// into its place: rsync and all after it act on the folder held (what rsync
+// took settled, a copy whose source changed marked there), the other gets
+// nothing, and the run is no success.
 TEST_F(PlannedFoldersOneWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
     for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
         SCOPED_TRACE(enumName(mode));
@@ -177,12 +168,7 @@ TEST_F(PlannedFoldersOneWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
             put(src / "busy.txt", "rewritten while copied");
             swapper.swap(Swap::parentRenamedInto, dst);
         });
-        try {
-            run(p);
-            ADD_FAILURE() << "ran";
-        } catch (const OneWayEngineError& error) {
-            EXPECT_EQ(error, OneWayEngineError::folderReplaced(dst, Side::b));
-        }
+        EXPECT_EQ(refusal(p), OneWayEngineError::folderReplaced(dst, Side::b));
         const fs::path& held = swapper.moved();
         EXPECT_EQ(contents(held / "x.txt"), "new x");
         EXPECT_EQ(fs::exists(held / "only-b.txt"), mode == SyncMode::copy);
@@ -209,12 +195,7 @@ TEST_F(PlannedFoldersOneWay, RsyncWorksInTheHeldDestinationNotWhereItsPathLeads)
         {
             Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
             script.expect(ScriptedRsyncRunner::transfer()).then([&] { swapper.swap(Swap::mountedOver, dst); }).passThrough();
-            try {
-                run(p);
-                ADD_FAILURE() << "ran";
-            } catch (const OneWayEngineError& error) {
-                EXPECT_EQ(error, OneWayEngineError::folderReplaced(dst, Side::b));
-            }
+            EXPECT_EQ(refusal(p), OneWayEngineError::folderReplaced(dst, Side::b));
             EXPECT_EQ(entries(dst), std::vector<std::string>{"report.txt"});
         }
         EXPECT_EQ(contents(dst / "new.txt"), "new");
@@ -244,12 +225,7 @@ TEST_F(PlannedFoldersTwoWay, ARunStopsBeforeRsyncWhenASideIsNoLongerThePlannedFo
             Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
             swapper.swap(how, swapped);
             const std::size_t before = script.calls().size();
-            try {
-                run(p);
-                ADD_FAILURE() << "ran";
-            } catch (const TwoWayEngineError& error) {
-                EXPECT_EQ(error, TwoWayEngineError::folderReplaced(swapped, side));
-            }
+            EXPECT_EQ(thrown<TwoWayEngineError>([&] { run(p); }), TwoWayEngineError::folderReplaced(swapped, side));
             EXPECT_EQ(script.calls().size(), before) << "rsync started";
             EXPECT_EQ(entries(swapped), std::vector<std::string>{"report.txt"});
         }
@@ -267,12 +243,7 @@ TEST_F(PlannedFoldersTwoWay, TheDeletionPassStopsWhenASideWasSwappedDuringTheTra
     // What the other folder holds looks like the file the plan judged.
     Swapper swapper(tmp / "scratch", "old");
     script.expect(ScriptedRsyncRunner::transfer()).passThrough().then([&] { swapper.swap(Swap::renamedInto, b); });
-    try {
-        run(p);
-        ADD_FAILURE() << "ran";
-    } catch (const TwoWayEngineError& error) {
-        EXPECT_EQ(error, TwoWayEngineError::folderReplaced(b, Side::b));
-    }
+    EXPECT_EQ(thrown<TwoWayEngineError>([&] { run(p); }), TwoWayEngineError::folderReplaced(b, Side::b));
     EXPECT_EQ(contents(b / "report.txt"), "old");
 }
 
@@ -290,12 +261,7 @@ TEST_F(PlannedFoldersTwoWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
         putAt(a / "busy.txt", "rewritten while copied", t0);
         swapper.swap(Swap::parentRenamedInto, b);
     });
-    try {
-        run(p);
-        ADD_FAILURE() << "ran";
-    } catch (const TwoWayEngineError& error) {
-        EXPECT_EQ(error, TwoWayEngineError::folderReplaced(b, Side::b));
-    }
+    EXPECT_EQ(thrown<TwoWayEngineError>([&] { run(p); }), TwoWayEngineError::folderReplaced(b, Side::b));
     const fs::path& held = swapper.moved();
     EXPECT_EQ(contents(held / "x.txt"), "new x");
     const fs::path holding = held / ".KeltoSync/Holding";
@@ -315,12 +281,7 @@ TEST_F(PlannedFoldersTwoWay, RsyncWorksInTheHeldDestinationNotWhereItsPathLeads)
     {
         Swapper swapper(tmp / "scratch");
         script.expect(ScriptedRsyncRunner::transferTo(b)).then([&] { swapper.swap(Swap::mountedOver, b); }).passThrough();
-        try {
-            run(p);
-            ADD_FAILURE() << "ran";
-        } catch (const TwoWayEngineError& error) {
-            EXPECT_EQ(error, TwoWayEngineError::folderReplaced(b, Side::b));
-        }
+        EXPECT_EQ(thrown<TwoWayEngineError>([&] { run(p); }), TwoWayEngineError::folderReplaced(b, Side::b));
         EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"report.txt", "nobody reviewed this"}}));
     }
     EXPECT_EQ(contents(b / "new.txt"), "new");

@@ -1,10 +1,7 @@
-// Kills one process of kelto-run-job's rsync while a transfer is under way,
-// in each mode, then runs the job again. A local rsync is a chain of three
-// processes below the driver: the sender it spawned, the generator the sender
-// forks and the receiver the generator forks; each is killed in turn. The
-// killed run must not pass for a success, the next one must finish the work,
-// and no side may hold a file cut short or a stray temporary, nor lose a
-// version it held before.
+// kelto-run-job's rsync (sender, generator, receiver) or the whole driver
+// killed while a transfer is under way, then the job run again: the killed
+// run is no success, the next finishes the work, and no side holds a file
+// cut short or a stray temporary, nor loses a version it held before.
 
 #include "SyncModel/Support/FileDescriptor.h"
 #include "tests/TwoWayEngineFixture.h"
@@ -168,20 +165,21 @@ std::vector<pid_t> catchWriting(pid_t driver, const fs::path& temporaries, const
     return chain;
 }
 
-class RsyncKillTest : public ::testing::TestWithParam<Trial> {
+bool succeeded(const std::string& report) { return report.find("\"outcome\":\"success\"") != std::string::npos; }
+
+// The driver on a and b with `options`, its temporary files in a folder of the test.
+template <typename Param>
+class DriverTest : public ::testing::TestWithParam<Param> {
 protected:
     TemporaryFolder tmp;
     fs::path a = tmp / "a", b = tmp / "b", out = tmp / "out.json";
-    const Trial& trial = GetParam();
-    const bool twoWay = trial.mode == "twoWay";
+    std::vector<std::string> options;
 
-    // The driver, with its temporary files in a folder of the test.
     pid_t start() const {
-        return startWithOutput({runJob, "--mode", trial.mode, "--force", a, b, tmp / "support", tmp / "logs"}, tmp / "tmp", out);
-    }
-
-    static bool succeeded(const std::string& report) {
-        return report.find("\"outcome\":\"success\"") != std::string::npos;
+        std::vector<std::string> args{runJob};
+        args.insert(args.end(), options.begin(), options.end());
+        for (const fs::path& f : {a, b, tmp / "support", tmp / "logs"}) args.push_back(f);
+        return startWithOutput(args, tmp / "tmp", out);
     }
 
     // A run left alone; false when it fails or hangs.
@@ -221,6 +219,15 @@ protected:
             std::this_thread::sleep_for(5ms);
         }
     }
+
+};
+
+class RsyncKillTest : public DriverTest<Trial> {
+protected:
+    const Trial& trial = GetParam();
+    const bool twoWay = trial.mode == "twoWay";
+
+    void SetUp() override { options = {"--mode", trial.mode, "--force"}; }
 
     // Starts the driver and kills the victim as soon as rsync writes a
     // temporary of `trigger` (catchWriting); returns the driver and the
@@ -301,7 +308,6 @@ protected:
 };
 
 TEST_P(RsyncKillTest, AKilledRsyncFailsTheRunAndTheNextRunCompletesIt) {
-    if (!runJob) GTEST_SKIP() << "kelto-run-job is not built";
     seed();
     ASSERT_TRUE(runToSuccess()) << contents(out);
     change();
@@ -369,29 +375,18 @@ TEST_P(RsyncKillTest, AKilledRsyncFailsTheRunAndTheNextRunCompletesIt) {
                 << "an unfinished file stayed in " << side.filename() << "/.KeltoSync/" << scratch << report(killedRun);
 }
 
-// A transfer into a folder with a mount below it makes its temporaries there
-// beside the files. Killed whole, as a power loss would, or only its
-// receiver, rsync leaves them: the run that goes on clears those of its
-// copies, as the next run clears those the killed run recorded, and no item
-// of the user's that only looks like one.
-class RsyncKillMountBelowTest : public ::testing::TestWithParam<bool> {};
+// A transfer into a mount below B makes its temporaries beside the files.
+// rsync killed whole (as a power loss would) or only its receiver: the run
+// going on, or the next, clears those of the recorded copies, and none of
+// the user's items that only look like one.
+class RsyncKillMountBelowTest : public DriverTest<bool> {};
 
 TEST_P(RsyncKillMountBelowTest, OnlyTheTemporariesOfTheRecordedCopiesAreCleared) {
-    if (!runJob) GTEST_SKIP() << "kelto-run-job is not built";
     const bool whole = GetParam();
-    TemporaryFolder tmp;
+    options = {"--mode", "copy", "--force"};
     TestMounts mounts;  // undone before the temporary folder goes
-    const fs::path a = tmp / "a", b = tmp / "b", out = tmp / "out.json";
     fs::create_directories(b / "d0");
     ASSERT_TRUE(mounts.mount({"mount", "-t", "tmpfs", "-o", "size=128m", "tmpfs", (b / "d0").native()}, b / "d0"));
-    const auto start = [&] {
-        return startWithOutput({runJob, "--mode", "copy", "--force", a, b, tmp / "support", tmp / "logs"},
-                               tmp / "tmp", out);
-    };
-    const auto runToSuccess = [&] {
-        const pid_t pid = start();
-        return waitFor(pid, 60s) && contents(out).find("\"outcome\":\"success\"") != std::string::npos;
-    };
     putSmall(a, "d0/f1", "v0", t0);
     ASSERT_TRUE(runToSuccess()) << contents(out);
     // rsync's name for the temporary of d0/bigN: ".bigN." and six characters.
@@ -446,10 +441,9 @@ INSTANTIATE_TEST_SUITE_P(WholeOrReceiver, RsyncKillMountBelowTest, ::testing::Bo
                              return info.param ? "Whole" : "Receiver";
                          });
 
-// A two-way run killed, its rsync alone or the whole driver, once the
-// transfer into one side replaced the losers of conflicts on B, or before it
-// reached them; then run to the end twice. Each conflict is named once over
-// every run's log, and its loser is in the archive where the job keeps one.
+// A two-way run killed (its rsync or the whole driver) after or before its
+// transfer replaced conflicts' losers, then run twice: each conflict is
+// named once over all logs, its loser archived where the job keeps them.
 struct ConflictKill {
     bool archive;
     bool wholeDriver;
@@ -457,21 +451,11 @@ struct ConflictKill {
     bool untouched = false;  // killed before the transfer reached the losers
 };
 
-class RsyncKillConflictTest : public ::testing::TestWithParam<ConflictKill> {};
+class RsyncKillConflictTest : public DriverTest<ConflictKill> {};
 
 TEST_P(RsyncKillConflictTest, EachConflictSettledIsNamedOnce) {
-    if (!runJob) GTEST_SKIP() << "kelto-run-job is not built";
     const auto [archive, wholeDriver, intoA, untouched] = GetParam();
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b", out = tmp / "out.json";
-    const auto start = [&] {
-        return startWithOutput({runJob, "--mode", "twoWay", "--archive", archive ? "on" : "off", "--force", a, b,
-                                tmp / "support", tmp / "logs"},
-                               tmp / "tmp", out);
-    };
-    const auto runToSuccess = [&] {
-        return waitFor(start(), 60s) && contents(out).find("\"outcome\":\"success\"") != std::string::npos;
-    };
+    options = {"--mode", "twoWay", "--archive", archive ? "on" : "off", "--force"};
     const std::vector<std::string> conflicts{"c/k0", "c/k1", "c/k2"};
     for (const std::string& path : conflicts) putSmall(a, path, "v0", t0);
     fs::create_directories(b);

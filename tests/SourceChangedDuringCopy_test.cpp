@@ -48,15 +48,11 @@ TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
         SCOPED_TRACE(enumName(mode));
         job.mode = mode;
         job.options.archiveEnabled = true;
-        fs::remove_all(src);
-        fs::remove_all(dst);
-        log.lines.clear();
+        fresh();
         put(src / "racy.txt", "first version");
         put(src / "calm.txt", "calm");
-        put(src / "same.txt", "same");
-        put(dst / "same.txt", "same");
+        putBoth("same.txt", "same");
         const struct stat racy = statOf(src / "racy.txt");
-        runID = ArchiveRunID::make(SystemClock::shared().now());
 
         const SyncPlan p = plan();
         ASSERT_EQ(copyPaths(p), (std::vector<std::string>{"calm.txt", "racy.txt"}));
@@ -73,7 +69,7 @@ TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
 
         // The next run copies it again (the kept copy goes to its archive),
         // and, left alone, ends in plain success.
-        runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+        nextRun(1);
         const SyncPlan next = plan();
         EXPECT_EQ(copyPaths(next), (std::vector<std::string>{"racy.txt", "same.txt"}));
         log.lines.clear();
@@ -93,8 +89,7 @@ TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
 TEST_F(OneWayEngineTest, SourceRewrittenDuringATransferRsyncEndedBadlyCombinesTheCodes) {
     for (const auto& [rsyncCode, combined] : std::vector<std::pair<std::int32_t, std::int32_t>>{{24, 23}, {11, 11}}) {
         SCOPED_TRACE(rsyncCode);
-        fs::remove_all(dst);
-        fs::create_directories(dst);
+        fresh();
         put(src / "racy.txt", "first version");
         const struct stat racy = statOf(src / "racy.txt");
         const SyncPlan p = plan();

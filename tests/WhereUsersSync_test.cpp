@@ -1,9 +1,7 @@
-// The default job (archive on) with B where Linux users keep their copies:
-// an sshfs share, a desktop FUSE mount (gvfs), an exFAT card through FUSE,
-// a FUSE pass-through, rclone mounts, and ext4 and btrfs disks. What a run
-// deletes or replaces in B reaches the archive, nothing stays held, and the
-// run ends in success; a save made in B while a run compares is still kept
-// and named.
+// The default job with a side where Linux users keep their copies (sshfs,
+// gvfs, an exFAT card, a FUSE pass-through, rclone, ext4, btrfs): what a run
+// deletes or replaces in B reaches the archive, nothing stays held, and a
+// save made in B while a run compares is kept and named.
 
 #include "tests/KeltoRunJobFixture.h"
 #include "tests/support/LocalSshd.h"
@@ -26,17 +24,8 @@ namespace {
 enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs, rclone, rcloneMemory };
 
 std::string nameOf(Mount kind) {
-    switch (kind) {
-        case Mount::sshfs: return "sshfs";
-        case Mount::desktop: return "gvfs";
-        case Mount::exfat: return "exfat";
-        case Mount::passThrough: return "bindfs";
-        case Mount::ext4: return "ext4";
-        case Mount::btrfs: return "btrfs";
-        case Mount::rclone: return "rclone";
-        case Mount::rcloneMemory: return "rcloneMemory";
-    }
-    return "?";
+    static const char* const names[] = {"sshfs", "gvfs", "exfat", "bindfs", "ext4", "btrfs", "rclone", "rcloneMemory"};
+    return names[static_cast<int>(kind)];
 }
 
 void PrintTo(Mount kind, std::ostream* out) { *out << nameOf(kind); }
@@ -89,14 +78,10 @@ public:
             whyNot = nameOf(kind) + " could not be mounted";
             return {};
         }
-        // A disk's own root holds lost+found.
-        if (kind == Mount::ext4 || kind == Mount::btrfs) {
-            fs::create_directories(at / "side");
-            return at / "side";
-        }
-        return at;
+        if (kind != Mount::ext4 && kind != Mount::btrfs) return at;
+        fs::create_directories(at / "side");  // a disk's own root holds lost+found
+        return at / "side";
     }
-
 
 private:
     std::unique_ptr<LocalSshd> sshd_;
@@ -123,13 +108,7 @@ Archived archived(const fs::path& b) {
 
 // Everything left in B's holding folder.
 std::vector<std::string> held(const fs::path& b) {
-    std::vector<std::string> out;
-    std::error_code error;
-    const fs::path root = b / ".KeltoSync/Holding";
-    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
-         ++it)
-        out.push_back(it->path().lexically_relative(root).native());
-    return out;
+    return fs::exists(b / ".KeltoSync/Holding") ? entries(b / ".KeltoSync/Holding") : std::vector<std::string>{};
 }
 
 // A save as an editor makes it: the clock's time, no time set.
@@ -233,31 +212,25 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
-                         ::testing::Values(OnASide{Mount::sshfs, 'b', "mirror"}, OnASide{Mount::desktop, 'b', "mirror"},
-                                           OnASide{Mount::passThrough, 'b', "mirror"}, OnASide{Mount::ext4, 'b', "mirror"},
-                                           OnASide{Mount::btrfs, 'b', "mirror"}, OnASide{Mount::rclone, 'b', "mirror"},
-                                           OnASide{Mount::sshfs, 'b', "twoWay"}, OnASide{Mount::desktop, 'b', "twoWay"},
-                                           OnASide{Mount::rclone, 'b', "twoWay"},
-                                           OnASide{Mount::rclone, 'a', "mirror"}, OnASide{Mount::rclone, 'a', "twoWay"},
-                                           OnASide{Mount::rclone, 'b', "twoWay", true},
-                                           OnASide{Mount::rcloneMemory, 'a', "mirror", true},
-                                           OnASide{Mount::rcloneMemory, 'a', "twoWay", true},
-                                           OnASide{Mount::rcloneMemory, 'b', "twoWay", true},
-                                           OnASide{Mount::rcloneMemory, 'b', "mirror"},
-                                           OnASide{Mount::rcloneMemory, 'i', "mirror"},
-                                           OnASide{Mount::rcloneMemory, 'i', "twoWay"},
-                                           OnASide{Mount::passThrough, 'a', "twoWay"}),
+                         ::testing::ValuesIn(std::vector<OnASide>{
+                             {Mount::sshfs, 'b', "mirror"},       {Mount::desktop, 'b', "mirror"},
+                             {Mount::passThrough, 'b', "mirror"}, {Mount::ext4, 'b', "mirror"},
+                             {Mount::btrfs, 'b', "mirror"},       {Mount::rclone, 'b', "mirror"},
+                             {Mount::sshfs, 'b', "twoWay"},       {Mount::desktop, 'b', "twoWay"},
+                             {Mount::rclone, 'b', "twoWay"},      {Mount::rclone, 'a', "mirror"},
+                             {Mount::rclone, 'a', "twoWay"},      {Mount::rclone, 'b', "twoWay", true},
+                             {Mount::rcloneMemory, 'a', "mirror", true}, {Mount::rcloneMemory, 'a', "twoWay", true},
+                             {Mount::rcloneMemory, 'b', "twoWay", true}, {Mount::rcloneMemory, 'b', "mirror"},
+                             {Mount::rcloneMemory, 'i', "mirror"}, {Mount::rcloneMemory, 'i', "twoWay"},
+                             {Mount::passThrough, 'a', "twoWay"}}),
                          [](const ::testing::TestParamInfo<OnASide>& info) {
                              const OnASide& p = info.param;
                              return nameOf(p.kind) + "_" + p.side + "_" + p.mode + (p.withUuid ? "_uuid" : "");
                          });
 
-// B's version of a file replaced by A's, a mirror's or a two-way
-// conflict's loser (both sides edited, A's edit the later or of the same
-// second), reaches B's archive like any replaced file, also where it was
-// saved the moment before the run began (early in an even second: a
-// mount's disk asked for its time steps one way gave two seconds, asked
-// another way one, and took the save for one made after the look).
+// B's version replaced by A's (a mirror's, or a two-way conflict's loser)
+// reaches B's archive, also one saved the moment before the run began,
+// early in an even second, where a disk tells its time steps two ways.
 TEST_P(WhereUsersSyncReplaced, BsVersionReachesTheArchive) {
     for (const char* mode : {"twoWay", "mirror"}) {
         SCOPED_TRACE(mode);
@@ -304,8 +277,7 @@ TEST_P(WhereUsersSyncClockAhead, AFileStampedAheadIsArchivedOnceDeleted) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncClockAhead, ::testing::Values(Mount::exfat, Mount::sshfs), paramName);
 
-// Saves on A at the clock's time and mirrors run right after them, with no
-// pause between: each run succeeds, the old versions archived, none held.
+// Mirrors right after saves on A at the clock's time each succeed.
 TEST_P(WhereUsersSyncQuickRuns, MirrorsRightAfterEditsSettleEverything) {
     b = mount;
     save(a / "f3.txt", "three");
@@ -329,9 +301,8 @@ TEST_P(WhereUsersSyncQuickRuns, MirrorsRightAfterEditsSettleEverything) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncQuickRuns, ::testing::Values(Mount::exfat, Mount::passThrough), paramName);
 
-// A large copy a killed run left unfinished in B's partial folder: the next
-// run finishes it, resumed where the disk takes writes out of order and
-// copied whole where it does not (rclone without a cache of its own).
+// A large copy a killed run left in B's partial folder is finished, resumed
+// or copied whole (rclone without a cache of its own).
 class WhereUsersSyncResumes : public WhereUsersSyncTest {};
 
 TEST_P(WhereUsersSyncResumes, ACopyAKilledRunLeftUnfinishedIsFinished) {
@@ -464,20 +435,45 @@ fs::path expectWhereTheUserFindsIt(const fs::path& dst, const fs::path& runFolde
     return heldIn;
 }
 
+// B on a mount, the job's archive on or off, and saves made through the
+// mount or, behind a cached sshfs, on the server.
+struct SaveCase {
+    Mount kind;
+    bool archive;
+    bool onServer = false;
+};
+
+void PrintTo(const SaveCase& c, std::ostream* out) {
+    *out << nameOf(c.kind) << (c.onServer ? " on the server" : "") << (c.archive ? ", archive on" : ", archive off");
+}
+
+std::string saveCaseName(const ::testing::TestParamInfo<SaveCase>& info) {
+    return nameOf(info.param.kind) + (info.param.onServer ? "OnTheServer" : "") +
+           (info.param.archive ? "_archiveOn" : "_archiveOff");
+}
+
+Mount kindOf(const SaveCase& c) { return c.kind; }
+bool archiveOf(Mount) { return false; }
+bool archiveOf(const SaveCase& c) { return c.archive; }
+
 // The engine with B on a mount, its traits as the volume gives them, real
 // rsync under it, and saves a test makes between its rsync runs.
-class WhereUsersSyncSaves : public OneWayEngineTest, public ::testing::WithParamInterface<Mount> {
+template <typename Param>
+class EngineOnAMount : public OneWayEngineTest, public ::testing::WithParamInterface<Param> {
 protected:
     MountedFolder mounted;
 
     void SetUp() override {
         OneWayEngineTest::SetUp();
         std::string whyNot;
-        dst = mounted.make(GetParam(), tmp / "place", whyNot);
+        dst = mounted.make(kindOf(this->GetParam()), tmp / "place", whyNot);
         if (dst.empty()) GTEST_SKIP() << whyNot;
         traits = FileSystemTraits::forVolume(VolumeInspector::identity(dst));
+        job.options.archiveEnabled = archiveOf(this->GetParam());
     }
 };
+
+using WhereUsersSyncSaves = EngineOnAMount<Mount>;
 
 // B's files saved anew, as an editor saves, once the comparison began: at
 // the clock's time, with the same size or a new one. The mirror never
@@ -541,36 +537,8 @@ TEST_P(WhereUsersSyncLooks, ANameTheCardWillNotLookUpIsLeftOutOfEveryLook) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncLooks, ::testing::Values(Mount::exfat), paramName);
-// B on a mount, the job's archive on or off, and saves made through the
-// mount or, behind a cached sshfs, on the server.
-struct SaveCase {
-    Mount kind;
-    bool archive;
-    bool onServer = false;
-};
 
-void PrintTo(const SaveCase& c, std::ostream* out) {
-    *out << nameOf(c.kind) << (c.onServer ? " on the server" : "") << (c.archive ? ", archive on" : ", archive off");
-}
-
-std::string saveCaseName(const ::testing::TestParamInfo<SaveCase>& info) {
-    return nameOf(info.param.kind) + (info.param.onServer ? "OnTheServer" : "") +
-           (info.param.archive ? "_archiveOn" : "_archiveOff");
-}
-
-class WhereUsersSyncSaveDuringTransfer : public OneWayEngineTest, public ::testing::WithParamInterface<SaveCase> {
-protected:
-    MountedFolder mounted;
-
-    void SetUp() override {
-        OneWayEngineTest::SetUp();
-        std::string whyNot;
-        dst = mounted.make(GetParam().kind, tmp / "place", whyNot);
-        if (dst.empty()) GTEST_SKIP() << whyNot;
-        traits = FileSystemTraits::forVolume(VolumeInspector::identity(dst));
-        job.options.archiveEnabled = GetParam().archive;
-    }
-};
+using WhereUsersSyncSaveDuringTransfer = EngineOnAMount<SaveCase>;
 
 // Saves the plan never saw, made in B as the mirror's transfer starts: of
 // files the plan replaces (a new size; the same size at a new time) and of
@@ -624,13 +592,16 @@ TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer,
-                         ::testing::Values(SaveCase{Mount::ext4, true}, SaveCase{Mount::ext4, false},
-                                           SaveCase{Mount::desktop, true}, SaveCase{Mount::desktop, false},
-                                           SaveCase{Mount::sshfs, true}, SaveCase{Mount::sshfs, false},
-                                           SaveCase{Mount::sshfs, true, true}, SaveCase{Mount::sshfs, false, true},
-                                           SaveCase{Mount::passThrough, true}, SaveCase{Mount::passThrough, false},
-                                           SaveCase{Mount::exfat, true}, SaveCase{Mount::exfat, false},
-                                           SaveCase{Mount::rclone, true}, SaveCase{Mount::rclone, false}),
+                         ::testing::ValuesIn([] {
+                             std::vector<SaveCase> cases;
+                             for (const Mount kind : {Mount::ext4, Mount::desktop, Mount::sshfs, Mount::passThrough,
+                                                      Mount::exfat, Mount::rclone})
+                                 for (const bool archive : {true, false}) {
+                                     cases.push_back({kind, archive});
+                                     if (kind == Mount::sshfs) cases.push_back({kind, archive, true});
+                                 }
+                             return cases;
+                         }()),
                          saveCaseName);
 
 class WhereUsersSyncSaveAsRsyncReplaces : public WhereUsersSyncSaveDuringTransfer {};
