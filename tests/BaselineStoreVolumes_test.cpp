@@ -16,8 +16,7 @@
 using namespace kelto;
 namespace fs = std::filesystem;
 
-// exFAT through FUSE refuses both ways of moving without replacing (the
-// rename flag and hard links): a baseline is made there all the same.
+// exFAT through FUSE has neither no-replace rename nor hard links: a baseline is made all the same.
 TEST(BaselineStoreVolumes, ABaselineIsMadeWhereNoMoveCanRefuseAnExistingName) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     test::TemporaryFolder folder;
@@ -34,9 +33,7 @@ TEST(BaselineStoreVolumes, ABaselineIsMadeWhereNoMoveCanRefuseAnExistingName) {
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
 }
 
-// A baseline whose disk fails with I/O errors (here its ext4 file system shut
-// down, as after a fault) is named and kept: once the disk is back it loads
-// as it was.
+// A baseline on a disk failing with I/O errors is named and kept, and loads once the disk is back.
 TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
     std::string whyNot;
     const std::unique_ptr<test::Ext4Volume> volume = test::Ext4Volume::make(whyNot);
@@ -44,7 +41,6 @@ TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
     const fs::path file = *volume / "state/JOB.sqlite";
     const Baseline saved{{"a", {EntryKind::file, 1, 2}}};
     { BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0}); }
-
     {
         const FileDescriptor root(::open(volume->path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         std::uint32_t afterWritingEverything = 0;
@@ -67,8 +63,7 @@ TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
     EXPECT_EQ(BaselineStore(*volume / "state/JOB.sqlite", true).load("X", std::nullopt), saved);
 }
 
-// A baseline on a read-only disk is no other user's: the message says what
-// is wrong, and the file stays as it was.
+// A baseline on a read-only disk is no other user's: the message says what is wrong.
 TEST(BaselineStoreVolumes, ABaselineOnAReadOnlyDiskIsNamedAsSuchAndKept) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     test::TemporaryFolder folder;

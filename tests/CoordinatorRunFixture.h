@@ -1,8 +1,6 @@
 #pragma once
 
-// A coordinator over real folders and a mount table the test writes, running
-// the bundled rsync through a scripted runner (calls no step takes run the
-// real one), with fakes for the sleep inhibitor, the ejector and the clock.
+// A coordinator over real folders, a written mount table, the bundled rsync behind a script, and fakes.
 
 #include "SyncAutomation/SyncCoordinator.h"
 #include "SyncAutomation/VolumeInspector.h"
@@ -75,7 +73,6 @@ protected:
     std::function<std::int64_t(const fs::path&, bool)> freeSpace = SyncCoordinator::availableSpace;
     std::function<void()> onVolumesRead;  // each time the coordinator reads the mount table
     fs::path a = tmp / "a", b = tmp / "b";
-
     SyncCoordinator coordinator{{
         .jobs = [this] { return jobs; },
         .rsync = script,
@@ -98,20 +95,16 @@ protected:
         .ejector = ejector,
         .clock = clock,
     }};
-
     // Every report of the last run, and a hook called with each as it comes.
     std::mutex reportsLock;
     std::vector<SyncProgress> reports;
     std::function<void(const SyncProgress&)> onReport;
-
     CoordinatorRunTest() {
         source.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system"));
         fs::create_directories(a);
         fs::create_directories(b);
     }
-
     void TearDown() override { EXPECT_EQ(script->unusedSteps(), 0u) << "scripted rsync runs never happened"; }
-
     // A removable disk mounted at tmp/<name>.
     fs::path disk(const std::string& name, const std::string& uuid, const std::string& fileSystem = "ext4") {
         const fs::path root = tmp / name;
@@ -119,11 +112,9 @@ protected:
         source.add(root, volumeIdentity(VolumeKind::removable, uuid, name, fileSystem));
         return root;
     }
-
     void unplug(const fs::path& root) {
         std::erase_if(source.table, [&](const MountedFileSystem& m) { return m.mountPoint == root; });
     }
-
     SyncJob& addJob(SyncMode mode, const fs::path& from, const fs::path& to) {
         fs::create_directories(from);
         fs::create_directories(to);
@@ -135,9 +126,7 @@ protected:
         return jobs.back();
     }
     SyncJob& addJob(SyncMode mode) { return addJob(mode, a, b); }
-
-    // One run; every run takes one sleep assertion and lets it go before it returns.
-    // `reviewed`: the plan the user confirmed, for a confirmed run.
+    // One run, which takes one sleep assertion and lets it go; `reviewed` for a confirmed run.
     RunResult run(const Uuid& jobID, RunTrigger trigger = RunTrigger::manual, const SyncPlan* reviewed = nullptr,
                   std::stop_token stop = {}) {
         {
@@ -160,7 +149,6 @@ protected:
         EXPECT_TRUE(coordinator.active().controls().empty());
         return result;
     }
-
     std::vector<SyncPhase> phases() {
         const std::lock_guard guard(reportsLock);
         std::vector<SyncPhase> out;
@@ -168,22 +156,18 @@ protected:
             if (out.empty() || out.back() != p.phase) out.push_back(p.phase);
         return out;
     }
-
     static std::vector<std::string> logLines(const RunRecord& record) {
         EXPECT_TRUE(record.logPath.has_value());
         return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
     }
-
     std::string header(const Uuid& jobID, std::string_view trigger = "manual") const {
         return "Kelto Sync " + jobID.string() + " " + std::string(trigger) + " 2026-03-01 14:05:09 +0000";
     }
-
     // The run was written to the history as it was returned.
     void expectRecorded(const RunRecord& record) {
         const std::vector<RunRecord> records = history.records(record.jobID);
         EXPECT_EQ(std::count(records.begin(), records.end(), record), 1) << "not in the history";
     }
-
     // A run folder of the job's archive on a side, dated `daysAgo` days before the clock.
     fs::path oldRunFolder(const fs::path& side, const Uuid& jobID, double daysAgo) {
         const fs::path folder =

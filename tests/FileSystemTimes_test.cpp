@@ -1,16 +1,8 @@
-// Modification times that a file system or rsync's listing cannot carry as
-// they are: tmpfs keeps any 64-bit time, ext4 clamps to 1901..2446, exFAT
-// (through FUSE) keeps times from 1980 on, and rsync's listing prints years
-// outside four characters padded or cut short.
+// Times a file system or rsync's listing cannot carry as they are (tmpfs, ext4 clamping, exFAT, odd years).
 
 #include "tests/TwoWayEngineFixture.h"
 #include "SyncModel/Support/SafeFileSystem.h"
 #include "tests/support/TestVolumes.h"
-
-#include <sys/mount.h>
-
-#include <cstdio>
-#include <cstring>
 
 namespace kelto::test {
 namespace {
@@ -39,12 +31,9 @@ std::size_t archivedFiles(const fs::path& root) {
 
 SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
 
-// --- two-way: the listing ---------------------------------------------------
-
 class TwoWayTimesTest : public TwoWayEngineTest {
 protected:
     std::unique_ptr<TmpfsFolder> tmpfs;
-
     void SetUp() override {
         TwoWayEngineTest::SetUp();
         std::string whyNot;
@@ -61,14 +50,12 @@ TEST_F(TwoWayTimesTest, YearsListedWithFewerThanFourDigitsSyncWithTheirExactTime
     const std::pair<const char*, std::int64_t> files[] = {
         {"y999", year999}, {"y1", year1}, {"yminus1", yearMinus1}, {"y9999", year9999}};
     for (const auto& [name, time] : files) putAt(a / name, name, time);
-
     const auto [syncPlan, twoWay] = plan();
     EXPECT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"y1", "y999", "y9999", "yminus1"}));
     EXPECT_TRUE(twoWay.skipped.empty());
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit.code, 0) << ::testing::PrintToString(exit.stderrTail);
     for (const auto& [name, time] : files) EXPECT_EQ(mtimeOf(b / name), time) << name;
-
     // In step now: the stored baseline carries the exact times.
     const auto stored = storedBaseline();
     ASSERT_TRUE(stored);
@@ -84,14 +71,12 @@ TEST_F(TwoWayTimesTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
     fs::remove(b / "deleted on B");
     putAt(a / "new", "new", year10000 + 86'400 * 400);
     putAt(b / "other", "changed on B", t0 + 10);
-
     const auto [syncPlan, twoWay] = plan();
     const std::vector<SkippedFile> skipped{outOfRange("deleted on B"), outOfRange("kept"), outOfRange("new")};
     EXPECT_EQ(twoWay.skipped, skipped);
     EXPECT_EQ(syncPlan.skipped, skipped);
     EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.archiveOnA.empty() && twoWay.conflicts.empty());
     EXPECT_EQ(twoWay.copyBtoA, std::vector<std::string>{"other"});  // the rest of the job goes on
-
     const auto before = storedBaseline();
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit.code, 0) << ::testing::PrintToString(exit.stderrTail);
@@ -108,14 +93,11 @@ TEST_F(TwoWayTimesTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
     EXPECT_EQ(*after->find("deleted on B"), *before->find("deleted on B"));
 }
 
-// --- clamped times ----------------------------------------------------------
-
 // A tmpfs side that keeps every time and an ext4 side that clamps.
 struct ClampingPair {
     std::unique_ptr<TmpfsFolder> tmpfs;
     std::unique_ptr<Ext4Volume> ext4;
     std::string whyNot;
-
     bool make() {
         tmpfs = TmpfsFolder::make(whyNot);
         if (tmpfs) ext4 = Ext4Volume::make(whyNot);
@@ -126,7 +108,6 @@ struct ClampingPair {
 class OneWayClampTest : public OneWayEngineTest {
 protected:
     ClampingPair volumes;
-
     void SetUp() override {
         OneWayEngineTest::SetUp();
         if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
@@ -136,7 +117,6 @@ protected:
         fs::create_directories(dst);
         job.options.archiveEnabled = true;
     }
-
     // Each run with an archive folder of its own.
     std::pair<RunStats, RsyncExit> runAgain(const SyncPlan& p) {
         runID = ArchiveRunID::make(SystemClock::shared().now());
@@ -148,13 +128,11 @@ TEST_F(OneWayClampTest, ATimeTheDestinationClampsIsCopiedOnceThenSkipped) {
     putAt(src / "y2500", "future", year2500);
     putAt(src / "y1900", "past", year1900);
     putAt(src / "plain", "plain", t0);
-
     const auto [first, firstExit] = runAgain(plan());
     ASSERT_EQ(firstExit.code, 0) << ::testing::PrintToString(firstExit.stderrTail);
     EXPECT_EQ(first.filesCopied, 3);
     ASSERT_NE(mtimeOf(dst / "y2500"), year2500) << "ext4 kept the time: nothing to test";
     ASSERT_NE(mtimeOf(dst / "y1900"), year1900);
-
     for (int again = 0; again < 2; ++again) {
         const SyncPlan p = plan();
         EXPECT_TRUE(p.copies.empty()) << ::testing::PrintToString(copyPaths(p));
@@ -166,7 +144,6 @@ TEST_F(OneWayClampTest, ATimeTheDestinationClampsIsCopiedOnceThenSkipped) {
         EXPECT_EQ(stats.skipped, p.skipped);
     }
     EXPECT_EQ(archivedFiles(dst), 0u);
-
     // New content is copied as ever.
     putAt(src / "y2500", "future, longer", year2500);
     const SyncPlan changed = plan();
@@ -180,7 +157,6 @@ TEST_F(OneWayClampTest, ATimeTheDestinationClampsIsCopiedOnceThenSkipped) {
 class TwoWayClampTest : public TwoWayEngineTest {
 protected:
     ClampingPair volumes;
-
     void SetUp() override {
         TwoWayEngineTest::SetUp();
         if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
@@ -191,9 +167,7 @@ protected:
     }
 };
 
-// A source rewritten while copied, whose time the receiving side clamps: the
-// stale mark cannot take (an older time clamps to the same one), so the run
-// must say so rather than claim the next run will copy it again.
+// A source rewritten while copied to a side that clamps its time: the failed stale mark is reported.
 TEST_F(TwoWayClampTest, AStaleMarkTheFileSystemCannotKeepIsReported) {
     putAt(a / "y1900", "past", year1900);
     const TwoWayPlan twoWay = plan().second;
@@ -211,12 +185,10 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
     putAt(a / "y2500", "future", year2500);
     putAt(a / "y1900", "past", year1900);
     putAt(a / "plain", "plain", t0);
-
     const auto [first, firstExit] = sync();
     ASSERT_EQ(firstExit.code, 0) << ::testing::PrintToString(firstExit.stderrTail);
     EXPECT_EQ(first.filesCopied, 3);
     ASSERT_NE(mtimeOf(b / "y2500"), year2500) << "ext4 kept the time: nothing to test";
-
     for (int again = 0; again < 2; ++again) {
         const auto [syncPlan, twoWay] = plan();
         EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.copyBtoA.empty()) << ::testing::PrintToString(twoWay.copyAtoB);
@@ -225,7 +197,6 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
         EXPECT_EQ(sync().second.code, 0);
     }
     EXPECT_EQ(archivedFiles(a) + archivedFiles(b), 0u);
-
     // A change on either side is a change, not a conflict.
     putAt(b / "y2500", "edited on B", t0 + 50);
     putAt(a / "y1900", "edited on A", year1900 - 100);
@@ -236,75 +207,20 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
     EXPECT_EQ(sync().second.code, 0);
     EXPECT_EQ(contents(a / "y2500"), "edited on B");
     EXPECT_EQ(contents(b / "y1900"), "edited on A");
-
     // And a deletion on the clamping side carries over.
     fs::remove(b / "y1900");
     EXPECT_EQ(plan().second.archiveOnA, std::vector<std::string>{"y1900"});
 }
 
-// --- exFAT through FUSE ------------------------------------------------------
-
-// An exFAT image mounted with exfat-fuse through a loop device (root only).
-// Like other FUSE file systems it drops a time change whose other time is
-// left out (UTIME_OMIT), saying nothing.
-class ExfatVolume {
-public:
-    static std::unique_ptr<ExfatVolume> make(std::string& whyNot) {
-        std::unique_ptr<ExfatVolume> made(new ExfatVolume);
-        if (::geteuid() != 0) {
-            whyNot = "mounting an exFAT image needs root";
-            return nullptr;
-        }
-        const fs::path image = made->holder_ / "exfat.img";
-        std::ofstream(image).close();
-        fs::resize_file(image, 32 << 20);
-        if (runQuietly({"mkfs.exfat", image.native()}) != 0) {
-            whyNot = "mkfs.exfat (exfatprogs) is missing or failed";
-            return nullptr;
-        }
-        // Our own image path: nothing in it a shell would read.
-        if (FILE* out = ::popen(("losetup --find --show " + image.native() + " 2>/dev/null").c_str(), "r")) {
-            char device[64] = {};
-            if (std::fgets(device, sizeof device, out)) made->device_ = std::string(device, std::strcspn(device, "\n"));
-            ::pclose(out);
-        }
-        if (made->device_.empty()) {
-            whyNot = "no loop device";
-            return nullptr;
-        }
-        fs::create_directory(made->mountPoint_);
-        if (runQuietly({"mount.exfat-fuse", made->device_, made->mountPoint_.native()}) != 0) {
-            whyNot = "mount.exfat-fuse (exfat-fuse) is missing or failed";
-            return nullptr;
-        }
-        made->mounted_ = true;
-        return made;
-    }
-    ~ExfatVolume() {
-        if (mounted_ && runQuietly({"umount", mountPoint_.native()}) != 0) ::umount2(mountPoint_.c_str(), MNT_DETACH);
-        if (!device_.empty()) runQuietly({"losetup", "--detach", device_});
-    }
-
-    fs::path operator/(const fs::path& relative) const { return mountPoint_ / relative; }
-
-private:
-    ExfatVolume() = default;
-    TemporaryFolder holder_;
-    fs::path mountPoint_ = holder_ / "mnt";
-    std::string device_;
-    bool mounted_ = false;
-};
-
 class OneWayExfatTest : public OneWayEngineTest {
 protected:
-    std::unique_ptr<ExfatVolume> exfat;
-
+    TestMounts mounts;
     void SetUp() override {
         OneWayEngineTest::SetUp();
-        std::string whyNot;
-        exfat = ExfatVolume::make(whyNot);
-        if (!exfat) GTEST_SKIP() << whyNot;
-        dst = *exfat / "dst";
+        if (::geteuid() != 0) GTEST_SKIP() << "mounting an exFAT image needs root";
+        fs::create_directories(tmp / "exfat");
+        ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", tmp / "exfat")) << "exfat-fuse missing or failed";
+        dst = tmp / "exfat/dst";
         fs::create_directories(dst);
         VolumeIdentity volume;
         volume.fileSystem = "exfat";
@@ -313,9 +229,7 @@ protected:
     }
 };
 
-// A copy whose source changed while rsync read it is made to look older
-// than the source; the mark once failed here as "Numerical result out of
-// range". A source gone meanwhile is named as gone, not as copied again.
+// A stale mark on exFAT takes; a source gone meanwhile is named as gone.
 TEST_F(OneWayExfatTest, AStaleMarkTakesAndAGoneSourceIsNamedAsGone) {
     putAt(src / "changed.txt", "first", t0);
     putAt(src / "gone.txt", "gone", t0);
@@ -332,8 +246,7 @@ TEST_F(OneWayExfatTest, AStaleMarkTakesAndAGoneSourceIsNamedAsGone) {
     EXPECT_EQ(contents(dst / "changed.txt"), "first");
 }
 
-// The time probe sets a time on a scratch file and reads back what was kept:
-// with the access time left out, exFAT through FUSE kept neither.
+// The time probe reads back the time it set on exFAT through FUSE.
 TEST_F(OneWayExfatTest, TheTimeProbeSeesTheTimeItSet) {
     const std::optional<SafeFileSystem::Folder> folder = SafeFileSystem::openRoot(dst);
     ASSERT_TRUE(folder);

@@ -1,5 +1,4 @@
-// A folder's identity holds while the folder stays, also where its file
-// system numbers it afresh once the kernel forgot it.
+// A folder's identity holds while the folder stays, even where numbered afresh.
 
 #include "SyncEngine/FolderIdentity.h"
 #include "tests/support/TestVolumes.h"
@@ -25,17 +24,14 @@ TEST(FolderIdentityTest, StaysWhileTheFolderStaysAndChangesWithIt) {
         fs::create_directories(root / "other");
         const std::optional<FolderIdentity> before = FolderIdentity::of(root / "side");
         ASSERT_TRUE(before);
-        // The kernel forgets the folder; exFAT through FUSE then numbers it
-        // anew, after another folder took the next number.
+        // The kernel forgets the folder; exFAT through FUSE numbers it anew.
         ::sync();
         std::ofstream("/proc/sys/vm/drop_caches") << "3";
         EXPECT_TRUE(fs::is_directory(root / "other"));
         EXPECT_EQ(FolderIdentity::of(root / "side"), before);
         EXPECT_EQ(FolderIdentity::of(tmp / ".." / tmp.path().filename() / fs::relative(root / "side", tmp.path())),
                   before);
-
-        // A file system that keeps numbers follows the folder and tells a
-        // new one in its place; on the others the place is what is kept.
+        // Where numbers are kept they tell a new folder; elsewhere the place is kept.
         const bool keepsNumbers = root == tmp.path();
         fs::rename(root / "side", root / "moved");
         EXPECT_EQ(FolderIdentity::of(root / "moved") == before, keepsNumbers);

@@ -29,14 +29,11 @@ struct SystemEventsTest : ::testing::Test {
     ManualClock clock;
     ManualExecutor main{clock};
     std::vector<SystemEvent> events;
-
     void SetUp() override {
         fs::create_directories(etc);
         fs::create_symlink("/usr/share/zoneinfo/Europe/Berlin", localtime);
     }
-
     std::string noBus() const { return "unix:path=" + (folder / "no-bus").native(); }
-
     Subscription follow(SystemEvents& source) {
         return source.observe(main, [this](const SystemEvent& event) { events.push_back(event); });
     }
@@ -44,8 +41,7 @@ struct SystemEventsTest : ::testing::Test {
     bool waitFor(SystemEvent kind, std::size_t n) {
         return main.runUntil([&] { return count(kind) >= n; });
     }
-    // Everything pending on the watch thread before this point has been told
-    // once a wake sent now arrives: the thread reads its sources in order.
+    // Everything pending before a wake sent now has been told once it arrives.
     bool settle(test::FakeLogind& logind) {
         const std::size_t wakes = count(SystemEvent::wokeFromSleep);
         logind.prepareForSleep(false);
@@ -53,37 +49,21 @@ struct SystemEventsTest : ::testing::Test {
     }
 };
 
-TEST_F(SystemEventsTest, WithoutASystemBusOnlyWakeEventsAreMissing) {
-    LinuxSystemEvents watcher(localtime, noBus());
-    EXPECT_TRUE(watcher.watchesClock());
-    EXPECT_TRUE(watcher.watchesTimeZone());
-    EXPECT_FALSE(watcher.watchesSleep());
-
-    LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
-    EXPECT_FALSE(nothingThere.watchesTimeZone());
-    EXPECT_TRUE(nothingThere.watchesClock());
-}
-
 TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
     LinuxSystemEvents watcher(localtime, noBus());
     const Subscription subscription = follow(watcher);
-
     // A copied zone renamed over the link.
     fs::copy_file("/usr/share/zoneinfo/America/New_York", etc / "localtime.new");
     fs::rename(etc / "localtime.new", localtime);
     ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 1));
-
     // The copy written over in place.
     std::ofstream(localtime, std::ios::binary | std::ios::trunc) << "TZif";
     ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 2));
-
     // A new link renamed over it, as zone tools do.
     fs::create_symlink("/usr/share/zoneinfo/Australia/Lord_Howe", etc / ".localtime.tmp");
     fs::rename(etc / ".localtime.tmp", localtime);
     ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 3));
-
-    // Removed and linked anew: one or two reports, depending on when the
-    // watch thread reads.
+    // Removed and linked anew: one or two reports.
     fs::remove(localtime);
     fs::create_symlink("/usr/share/zoneinfo/Europe/Berlin", localtime);
     ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 4));
@@ -95,7 +75,6 @@ TEST_F(SystemEventsTest, OtherFilesBesideTheZoneFileChangeNothing) {
     LinuxSystemEvents watcher(localtime, bus.address());
     test::FakeLogind logind(bus.address());
     const Subscription subscription = follow(watcher);
-
     std::ofstream(etc / "hostname") << "kelto\n";
     fs::rename(etc / "hostname", etc / "hostname.old");
     fs::create_symlink("/usr/share/zoneinfo/Asia/Tokyo", etc / "localtime.bak");
@@ -109,7 +88,6 @@ TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTime) {
     LinuxSystemEvents watcher(localtime, bus.running() ? bus.address() : noBus());
     const Subscription subscription = follow(watcher);
     ASSERT_TRUE(watcher.watchesClock());
-
     // Setting the clock to what it already reads still counts as setting it.
     for (std::size_t n = 1; n <= 2; ++n) {
         timespec now{};
@@ -135,7 +113,6 @@ TEST_F(SystemEventsTest, LogindEndingASleepIsAWake) {
     ASSERT_TRUE(watcher.watchesSleep());
     const Subscription subscription = follow(watcher);
     test::FakeLogind logind(bus.address());
-
     // Going to sleep is no event; the same signal from another sender is ignored.
     test::FakeLogind impostor(bus.address(), false);
     logind.prepareForSleep(true);
@@ -146,7 +123,17 @@ TEST_F(SystemEventsTest, LogindEndingASleepIsAWake) {
     EXPECT_EQ(events, (std::vector<SystemEvent>{SystemEvent::wokeFromSleep, SystemEvent::wokeFromSleep}));
 }
 
+// Without a bus, or once it is lost, only wake events are missing; a zone
+// file that is not there is not watched.
 TEST_F(SystemEventsTest, LosingTheBusStopsOnlyWakeEventsAndTheWatcherStopsCleanly) {
+    {
+        LinuxSystemEvents watcher(localtime, noBus());
+        EXPECT_TRUE(watcher.watchesClock() && watcher.watchesTimeZone());
+        EXPECT_FALSE(watcher.watchesSleep());
+        LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
+        EXPECT_FALSE(nothingThere.watchesTimeZone());
+        EXPECT_TRUE(nothingThere.watchesClock());
+    }
     std::optional<Subscription> subscription;
     {
         LinuxSystemEvents watcher(localtime, bus.running() ? bus.address() : noBus());

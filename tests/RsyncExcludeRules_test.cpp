@@ -1,7 +1,4 @@
-// User exclude patterns against the real rsync: none of them may clear the
-// rule list (which would expose the reserved folder to a mirror's deletions)
-// or turn into an include; and the reserved exclusion holds for whatever
-// stands at that name.
+// User exclude patterns against the real rsync never clear the rules, include, or expose the reserved name.
 
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncOutputParser.h"
@@ -59,16 +56,13 @@ bool touches(const std::vector<ItemizedChange>& changes, std::string_view prefix
 
 }  // namespace
 
-// As bare --exclude values, "!" clears every rule (the archive is then
-// deleted) and "+ x" includes x; as the app passes them both are literal
-// names to exclude, and the default excludes still apply.
+// Bare, "!" clears the rules and "+ x" includes; as passed, both are literal names.
 TEST(RsyncExcludeRules, BangAndPlusPatternsCannotExposeTheArchiveOrInclude) {
     TemporaryFolder tmp;
     const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
     for (const char* name : {"a", "!", "x", "+ x", "Icon\r"}) write(src / name);
     const fs::path archived = dst / ".KeltoSync/Archive/JOB/2026-01-01_000000-0000abcd/old.txt";
     write(archived, "precious");
-
     auto invocation = mirror(src, dst, {"!", "+ x", "x"});
     invocation.filters.useDefaultExcludes = true;
     invocation.dryRun = true;
@@ -77,11 +71,9 @@ TEST(RsyncExcludeRules, BangAndPlusPatternsCannotExposeTheArchiveOrInclude) {
     ASSERT_EQ(bare.code, 0) << bare.err;
     ASSERT_TRUE(touches(items(bare.out), ".KeltoSync/")) << bare.out;
     ASSERT_TRUE(touches(items(bare.out), "x")) << bare.out;
-
     const auto dry = runRealRsync(args);
     ASSERT_EQ(dry.code, 0) << dry.err;
     EXPECT_FALSE(touches(items(dry.out), ".KeltoSync/")) << dry.out;
-
     invocation.dryRun = false;
     const auto real = runRealRsync(RsyncArguments::build(invocation));
     ASSERT_EQ(real.code, 0) << real.err;
@@ -126,9 +118,7 @@ std::string kindAt(const fs::path& path) {
 
 }  // namespace
 
-// The reserved name is excluded whatever stands there on either side: a mirror
-// never replaces B's reserved folder with A's item, nor deletes B's item of
-// that name, even with user patterns that try to lift the exclusion.
+// The reserved name is excluded whatever stands there on either side, whatever the patterns.
 TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
     for (const Kind kind : {Kind::file, Kind::link, Kind::folder}) {
         for (const std::vector<std::string>& patterns :
@@ -138,7 +128,6 @@ TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
             TemporaryFolder tmp;
             const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
             write(src / "a");
-
             // On A: B's archive stays as it is.
             make(src / ".KeltoSync", kind);
             const fs::path archived = dst / ".KeltoSync/Archive/JOB/2026-01-01_000000-0000abcd/old.txt";
@@ -153,7 +142,6 @@ TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
             ASSERT_EQ(real.code, 0) << real.err;
             EXPECT_EQ(test::readFile(archived), "precious");
             EXPECT_TRUE(fs::exists(dst / "a"));
-
             // On B, with nothing of that name on A: B's item stays.
             fs::remove_all(src / ".KeltoSync");
             fs::remove_all(dst / ".KeltoSync");

@@ -1,5 +1,4 @@
-// Listing times must be the files' real instants, whatever this machine's
-// time zone is or was: rsync runs with TZ=UTC0 and the parser reads UTC.
+// Listing times are the files' real instants whatever the time zone (TZ=UTC0, parsed as UTC).
 
 #include "SyncEngine/RsyncArguments.h"
 #include "SyncEngine/RsyncOutputParser.h"
@@ -87,33 +86,20 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         // 01:30 on 2026-11-01 happens twice in New York: EDT, then EST.
         firstPass = localTime(2026, 11, 1, 1, 30, 1);
         secondPass = localTime(2026, 11, 1, 1, 30, 0);
-        ASSERT_EQ(secondPass - firstPass, 3600);
         createWithTime(tmp.path() / "edt", firstPass);
         createWithTime(tmp.path() / "est", secondPass);
-
-        // In local time rsync prints both the same way: the text cannot tell them apart.
-        const auto local = runRealRsync({"--list-only", "--recursive", (tmp.path() / "").string()},
-                                        {{"LC_ALL", "C"}, {"TZ", "America/New_York"}});
-        ASSERT_EQ(local.code, 0) << local.err;
-        std::size_t pos = 0, ambiguous = 0;
-        while ((pos = local.out.find("2026/11/01 01:30:00", pos)) != std::string::npos) ++ambiguous, ++pos;
-        ASSERT_EQ(ambiguous, 2u) << local.out;
     }
-
     // Whatever zone the app itself runs in, each entry has the file's own time.
     for (const char* appZone : {"America/New_York", "Asia/Kolkata", "UTC0"}) {
         ZoneScope zone(appZone);
         const auto entries = list(tmp.path(), {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
         ASSERT_TRUE(entries.contains("edt") && entries.contains("est")) << appZone;
-        EXPECT_EQ(entries.at("edt").mtime, modificationTime(tmp.path() / "edt")) << appZone;
-        EXPECT_EQ(entries.at("est").mtime, modificationTime(tmp.path() / "est")) << appZone;
         EXPECT_EQ(entries.at("edt").mtime, firstPass) << appZone;
         EXPECT_EQ(entries.at("est").mtime, secondPass) << appZone;
     }
 }
 
-// rsync prints the year right-aligned in four columns and the whole time in
-// 19 characters: tmpfs keeps times on either side of that.
+// rsync pads or cuts years outside four digits: tmpfs keeps such times.
 TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
     std::string whyNot;
     const auto tmpfs = test::TmpfsFolder::make(whyNot);
@@ -126,7 +112,6 @@ TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
         {"ylast", INT64_MAX}};  // no broken-down time at all
     for (const auto& [name, t] : whole) createWithTime(tmpfs->path() / name, t);
     for (const auto& [name, t] : cut) createWithTime(tmpfs->path() / name, t);
-
     const auto entries = list(tmpfs->path(), {{"LC_ALL", "C"}, {"TZ", "UTC0"}});
     for (const auto& [name, t] : whole) {
         ASSERT_TRUE(entries.contains(name)) << name;

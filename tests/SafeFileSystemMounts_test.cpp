@@ -1,8 +1,4 @@
-// Moves that must not replace, on the mounts people sync to: disks the
-// kernel drives, shares numbering each name afresh (sshfs), FUSE programs
-// passing links on (bindfs), the desktop's gvfs mounts and exFAT through
-// FUSE, which keep no links at all; and the disks a folder's walk meets
-// through the mounts below it.
+// Moves that must not replace, on every kind of mount people sync to.
 
 #include "SyncEngine/FolderIdentity.h"
 #include "SyncModel/Support/FileDescriptor.h"
@@ -76,10 +72,7 @@ void onEveryMount(const TemporaryFolder& tmp, const std::function<void(const fs:
     }
 }
 
-// Into a folder of the run's own and into the user's tree alike, a move
-// takes a free name and never a taken one, both items staying whole; a
-// name respelled stays one item. What the folder is known by follows what
-// its disk keeps.
+// A move takes a free name, never a taken one; a respelled name stays one item.
 TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TemporaryFolder tmp;
@@ -90,14 +83,12 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         std::ofstream(at / "archive/c") << "archived before";
         const sfs::Folder held = *sfs::openRoot(at / "held"), archive = *sfs::openRoot(at / "archive"),
                           tree = *sfs::openRoot(at / "tree");
-
         sfs::moveToFreeName(held, "a", archive, "a", sfs::Writers::thisRunAlone);
         EXPECT_EQ(read(at / "archive/a"), "a");
         sfs::moveToFreeName(archive, "a", tree, "a", sfs::Writers::anyone);
         EXPECT_EQ(read(at / "tree/a"), "a");
         EXPECT_FALSE(fs::exists(at / "held/a"));
         EXPECT_FALSE(fs::exists(at / "archive/a"));
-
         for (const auto& [to, writers] : {std::pair{&tree, sfs::Writers::anyone}, {&archive, sfs::Writers::thisRunAlone}}) {
             const std::string name = to == &tree ? "b" : "c";
             try {
@@ -110,7 +101,6 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         }
         EXPECT_EQ(read(at / "tree/b"), "the user's");
         EXPECT_EQ(read(at / "archive/c"), "archived before");
-
         std::ofstream(at / "tree/photo.JPG") << "photo";
         sfs::changeSpelling(tree, "photo.JPG", "Photo.jpg");
         const std::vector<std::string> names = sfs::listNames(tree);
@@ -134,10 +124,7 @@ bool answerRenamesThatRefuse(int answer) {
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-// Whatever the disk's type, a move that must not replace asks for the
-// rename that refuses to replace first. Only a refusal saying the disk has
-// none (EINVAL, EOPNOTSUPP) leads to the next way; any other answer is the
-// move's, and nothing moves.
+// A move asks the no-replace rename first; only EINVAL or EOPNOTSUPP lead to the next way.
 TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TemporaryFolder tmp;
@@ -181,9 +168,7 @@ TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
     });
 }
 
-// What a walk of a folder meets is its own disk and every one mounted
-// below it, however deep: a tmpfs, which keeps no extended attributes,
-// mounted inside takes them from the whole folder.
+// A folder's walk meets its disk and each one mounted below it.
 TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TemporaryFolder tmp;

@@ -1,6 +1,4 @@
-// Whole runs through the coordinator with the real engines and rsync: what
-// each mode leaves in the folders, the log and the history, and a real
-// unmount of a loop-mounted destination in the middle of a transfer.
+// Whole runs through the coordinator with the real engines and rsync.
 
 #include "tests/CoordinatorRunFixture.h"
 #include "tests/support/TestVolumes.h"
@@ -61,7 +59,6 @@ TEST_F(CoordinatorRunTest, EachModeRunsWithItsLogAndRecord) {
         putAt(from / "dir/inner.txt", "inner", 1'600'000'000);
         putAt(to / "extra.txt", "only on b", 1'600'000'000);
         const Uuid id = addJob(c.mode, from, to).id;
-
         const RunResult result = run(id);
         EXPECT_EQ(result.record.outcome, RunOutcome::success());
         EXPECT_EQ(filesIn(to), c.b);
@@ -71,7 +68,6 @@ TEST_F(CoordinatorRunTest, EachModeRunsWithItsLogAndRecord) {
         EXPECT_EQ(archived(to, id), c.archiveB);
         EXPECT_EQ(result.record.stats.filesCopied, c.filesCopied);
         EXPECT_EQ(result.record.stats.filesArchived, static_cast<std::int64_t>(c.archiveB.size()));
-
         const std::vector<std::string> lines = logLines(result.record);
         ASSERT_GE(lines.size(), 3u);
         EXPECT_EQ(lines.front(), header(id));
@@ -79,15 +75,11 @@ TEST_F(CoordinatorRunTest, EachModeRunsWithItsLogAndRecord) {
                                 [](const std::string& line) { return line.ends_with(" dir/inner.txt"); }))
             << "no engine line names the new file";
         EXPECT_EQ(lines.back(), "Outcome: success");
-        EXPECT_EQ(fs::path(*result.record.logPath).parent_path(), tmp / "logs" / id.string());
         EXPECT_EQ(history.records(id), std::vector<RunRecord>{result.record});
-        EXPECT_EQ(phases().back(), SyncPhase::finalizing);
     }
 }
 
-// A two-way run lists each side once, for its plan: with nothing to do it
-// leaves a baseline that would be written unchanged as it is; one that
-// copies or deletes looks again only at what it acts on.
+// A two-way run lists each side once; with nothing to do it leaves the baseline as it is.
 TEST_F(CoordinatorRunTest, ATwoWayRunListsEachSideOnceWhenItCopiesNothing) {
     putAt(a / "keep.txt", "same", 1'600'000'000);
     putAt(a / "dir/gone.txt", "old", 1'600'000'000);
@@ -96,7 +88,6 @@ TEST_F(CoordinatorRunTest, ATwoWayRunListsEachSideOnceWhenItCopiesNothing) {
     const fs::path baseline = tmp / "support/state" / (id.string() + ".sqlite");
     struct stat before {};
     ASSERT_EQ(::stat(baseline.c_str(), &before), 0);
-
     const auto callsBefore = script->calls().size();
     ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
     EXPECT_EQ(script->calls().size() - callsBefore, 2u);
@@ -104,7 +95,6 @@ TEST_F(CoordinatorRunTest, ATwoWayRunListsEachSideOnceWhenItCopiesNothing) {
     ASSERT_EQ(::stat(baseline.c_str(), &after), 0);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-
     fs::remove(b / "dir/gone.txt");
     const auto callsThen = script->calls().size();
     ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
@@ -114,7 +104,6 @@ TEST_F(CoordinatorRunTest, ATwoWayRunListsEachSideOnceWhenItCopiesNothing) {
     ASSERT_TRUE(stored);
     EXPECT_FALSE(stored->find("dir/gone.txt"));
     EXPECT_TRUE(stored->find("keep.txt") && stored->find("dir"));
-
     putAt(b / "keep.txt", "edited on b", 1'600'000'100);
     const auto callsLast = script->calls().size();
     ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
@@ -127,7 +116,6 @@ TEST_F(CoordinatorRunTest, ATwoWayRunListsEachSideOnceWhenItCopiesNothing) {
 class FirstTransferLine final : public RsyncRunner {
 public:
     FirstTransferLine(const RsyncRunner& real, std::function<void()> hook) : real_(real), hook_(std::move(hook)) {}
-
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
         return real_.run(arguments, mode, std::move(stop), hooked(arguments, onRawLine), onEvent);
@@ -146,7 +134,6 @@ private:
             if (onRawLine) onRawLine(line);
         };
     }
-
     const RsyncRunner& real_;
     std::function<void()> hook_;
     mutable std::atomic<bool> called_{false};
@@ -161,7 +148,6 @@ TEST_F(CoordinatorRunTest, AnUnmountOfTheLoopMountedDestinationDuringATransferIn
     SyncJob& job = addJob(SyncMode::mirror, a, volume->path() / "b");
     job.options.ejectWhenDone = true;
     const Uuid id = job.id;
-
     // The same services, with an rsync that pulls the disk out once the transfer is under way.
     std::optional<SyncCoordinator> unplugging;
     const auto rsyncNow = std::make_shared<FirstTransferLine>(rsync, [&] {
@@ -182,7 +168,6 @@ TEST_F(CoordinatorRunTest, AnUnmountOfTheLoopMountedDestinationDuringATransferIn
         .ejector = ejector,
         .clock = clock,
     });
-
     const RunResult result = unplugging->run(id, RunTrigger::connect, nullptr, nullptr, {});
     EXPECT_EQ(result.record.outcome, RunOutcome::interrupted());
     EXPECT_FALSE(result.review);

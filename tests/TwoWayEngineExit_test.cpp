@@ -1,6 +1,4 @@
-// How a two-way run combines rsync's exit codes, stops early and trims its
-// error lines. The listings and some transfers are the real rsync's; the
-// failing transfers are scripted.
+// How a two-way run combines rsync's exit codes, stops early and trims its error lines.
 
 #include "tests/TwoWayEngineFixture.h"
 
@@ -11,8 +9,7 @@ using Script = ScriptedRsyncRunner;
 
 class TwoWayExitTest : public TwoWayEngineTest {
 protected:
-    // x changed on A, y changed on B, z deleted on B: a copy each way and a
-    // deletion on A.
+    // x changed on A, y on B, z deleted on B.
     TwoWayPlan prepare() {
         startInStep({"x", "y", "z"});
         putAt(a / "x", "new x", t0 + 10);
@@ -20,9 +17,7 @@ protected:
         fs::remove(b / "z");
         return plan().second;
     }
-
-    // The n-th transfer: with `real` the real rsync runs first; then
-    // `extra`, "rsync error n" and the code.
+    // Scripted transfers: real first where asked, then `extra`, "rsync error n" and the code.
     void scriptTransfers(const std::vector<std::pair<bool, int>>& steps, const std::string& extra = "") {
         for (std::size_t i = 0; i < steps.size(); ++i) {
             Script::Step& step = script.expect(Script::transfer());
@@ -30,7 +25,6 @@ protected:
             step.err(extra + "rsync error " + std::to_string(i + 1) + "\n").exit(steps[i].second);
         }
     }
-
     std::size_t transferCount() const {
         const auto calls = script.calls();
         return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [](const Script::Call& call) {
@@ -39,11 +33,18 @@ protected:
     }
 };
 
+// A direction ending 23 keeps the old entries of what it did not confirm,
+// the other direction and the deletions go on; the tail keeps 50 lines.
 TEST_F(TwoWayExitTest, APartialDirectionKeepsTheOldEntriesOfWhatItDidNotConfirm) {
     const TwoWayPlan twoWay = prepare();
-    scriptTransfers({{false, 23}, {true, 0}});
+    std::string lines;
+    for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\n";
+    scriptTransfers({{false, 23}, {true, 0}}, lines);
     const auto [stats, exit] = run(twoWay);
-    EXPECT_EQ(exit, RsyncExit(23, {"rsync error 1", "rsync error 2"}));
+    EXPECT_EQ(exit.code, 23);
+    ASSERT_EQ(exit.stderrTail.size(), 50u);
+    EXPECT_EQ(exit.stderrTail.front(), "line 12");
+    EXPECT_EQ(exit.stderrTail.back(), "rsync error 2");
     EXPECT_EQ(stats.errors, exit.stderrTail);
     EXPECT_EQ(contents(b / "x"), "old");    // A to B did nothing,
     EXPECT_EQ(contents(a / "y"), "new y");  // B to A went on
@@ -66,7 +67,6 @@ TEST_F(TwoWayExitTest, ADirectionEndingPartWayConfirmsOnlyWhatRsyncItemised) {
         .then([&] { putAt(b / "x", "new x", t0 + 10); })  // what rsync wrote
         .err(failed + "\n")
         .exit(23);
-
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(23, {failed}));
     EXPECT_EQ(stats.filesCopied, 1);
@@ -75,41 +75,35 @@ TEST_F(TwoWayExitTest, ADirectionEndingPartWayConfirmsOnlyWhatRsyncItemised) {
     EXPECT_EQ(plan().second.copyAtoB, std::vector<std::string>{"w"});
 }
 
-TEST_F(TwoWayExitTest, VanishedFilesShowOnlyWhenNothingWorseHappened) {
-    for (const auto& [steps, expected] : std::vector<std::pair<std::vector<std::pair<bool, int>>, int>>{
-             {{{true, 24}, {true, 0}}, 24}, {{{true, 23}, {true, 24}}, 23}, {{{true, 24}, {true, 23}}, 23}}) {
+// Vanished files (24) show only when nothing worse happened; any code but
+// 23 and 24 stops the other direction, the deletions and the baseline.
+TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
+    const struct {
+        std::vector<std::pair<bool, int>> steps;
+        int code;
+    } cases[] = {{{{true, 24}, {true, 0}}, 24}, {{{true, 23}, {true, 24}}, 23}, {{{true, 24}, {true, 23}}, 23},
+                 {{{false, 11}}, 11}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.steps[0].second << " then " << c.steps.back().second);
         for (const fs::path& folder : {a, b, baselineFile.parent_path()}) fs::remove_all(folder);
         fs::create_directories(a);
         fs::create_directories(b);
         const TwoWayPlan twoWay = prepare();
-        scriptTransfers(steps);
-        EXPECT_EQ(run(twoWay).second.code, expected) << steps[0].second << " then " << steps[1].second;
-        EXPECT_EQ(tree(a), tree(b));
+        const std::string before = contents(baselineFile);
+        const std::size_t transfersBefore = transferCount();
+        scriptTransfers(c.steps);
+        const auto [stats, exit] = run(twoWay);
+        EXPECT_EQ(exit.code, c.code);
+        EXPECT_EQ(stats.errors, exit.stderrTail);
+        EXPECT_EQ(transferCount() - transfersBefore, c.steps.size());
+        if (c.code == 11) {
+            EXPECT_EQ(exit.stderrTail, std::vector<std::string>{"rsync error 1"});
+            EXPECT_TRUE(fs::exists(a / "z"));
+            EXPECT_EQ(contents(baselineFile), before);
+        } else {
+            EXPECT_EQ(tree(a), tree(b));
+        }
     }
-}
-
-TEST_F(TwoWayExitTest, AnotherCodeStopsTheOtherDirectionTheDeletionsAndTheBaseline) {
-    const TwoWayPlan twoWay = prepare();
-    const std::string before = contents(baselineFile);
-    scriptTransfers({{false, 11}});
-    const auto [stats, exit] = run(twoWay);
-    EXPECT_EQ(exit, RsyncExit(11, {"rsync error 1"}));
-    EXPECT_EQ(stats.errors, exit.stderrTail);
-    EXPECT_EQ(transferCount(), 1u);
-    EXPECT_TRUE(fs::exists(a / "z"));
-    EXPECT_EQ(contents(baselineFile), before);
-}
-
-TEST_F(TwoWayExitTest, OnlyTheLastFiftyErrorLinesAreKept) {
-    const TwoWayPlan twoWay = prepare();
-    std::string lines;
-    for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\n";
-    scriptTransfers({{false, 23}, {true, 0}}, lines);
-    const auto [stats, exit] = run(twoWay);
-    ASSERT_EQ(exit.stderrTail.size(), 50u);
-    EXPECT_EQ(exit.stderrTail.front(), "line 12");
-    EXPECT_EQ(exit.stderrTail.back(), "rsync error 2");
-    EXPECT_EQ(stats.errors, exit.stderrTail);
 }
 
 TEST_F(TwoWayExitTest, CancellingWhileBToARunsEndsWithTwentyAndKeepsTheBaseline) {
@@ -136,9 +130,7 @@ TEST_F(TwoWayExitTest, CancellingWhileBToARunsEndsWithTwentyAndKeepsTheBaseline)
     for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
 }
 
-// The lists of paths handed to rsync name what the user's folders hold: they
-// lie in the job's own folder, the user's alone, and what a killed run left
-// there goes at the next run.
+// The lists of paths handed to rsync are the user's alone; a killed run's are cleared.
 TEST_F(TwoWayExitTest, TheListsOfPathsAreTheUsersAloneAndAKilledRunsAreCleared) {
     const TwoWayPlan twoWay = prepare();
     fs::create_directories(engine.listFolder);

@@ -1,14 +1,15 @@
 #pragma once
 
-// Two real folders, a two-way job on them, its baseline file and an engine
-// running the bundled rsync, or the runs a test scripts.
+// Two real folders, a two-way job, its baseline and an engine on the bundled rsync or a script.
 
 #include "SyncEngine/BaselineStore.h"
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/TwoWayEngine.h"
 #include "SyncEngine/TwoWayEngineError.h"
 #include "tests/OneWayEngineFixture.h"
+#include "tests/support/TestVolumes.h"
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -16,8 +17,7 @@ namespace kelto::test {
 
 constexpr std::int64_t t0 = 1'600'000'000;
 
-// Every entry below a folder but the reserved one: "dir/" for a folder,
-// "-> target" for a link, else what `leaf` makes of the file (its content).
+// Entries below a folder but the reserved one: "dir/", "-> target", or what `leaf` makes of a file.
 inline std::map<std::string, std::string> tree(const fs::path& root,
                                                std::string (*leaf)(const fs::path&) = contents) {
     std::map<std::string, std::string> out;
@@ -54,7 +54,6 @@ protected:
     MemoryLog log;
     std::optional<std::string> uuidA = "A-UUID", uuidB = "B-UUID";
     std::string runID = ArchiveRunID::make(SystemClock::shared().now());
-
     void SetUp() override {
         engine.listFolder = tmp / "state" / "job.lists";
         fs::create_directories(a);
@@ -64,15 +63,12 @@ protected:
         job.options.archiveEnabled = true;
         traits = ext4Traits();
     }
-
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
-
     // The two sides as the fields now say.
     TwoWaySide sideA() const { return {a, traits, uuidA}; }
     TwoWaySide sideB(const FileSystemTraits* traitsB = nullptr) const {
         return {b, traitsB ? *traitsB : traits, uuidB};
     }
-
     // With `basis`, the plan keeps there what a run on it may start from.
     std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr,
                                          const FileSystemTraits* traitsB = nullptr,
@@ -85,7 +81,6 @@ protected:
             },
             basis);
     }
-
     std::pair<RunStats, RsyncExit> run(const TwoWayPlan& p, std::stop_token stop = {},
                                        std::vector<SyncProgress>* reports = nullptr,
                                        TwoWayEngine::Basis* basis = nullptr) {
@@ -97,13 +92,11 @@ protected:
             },
             basis);
     }
-
     // A plan and a run under a fresh run identifier.
     std::pair<RunStats, RsyncExit> sync() {
         runID = ArchiveRunID::make(SystemClock::shared().now());
         return run(plan().second);
     }
-
     // The same files on both sides, synchronised once.
     void startInStep(std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -112,11 +105,51 @@ protected:
         }
         ASSERT_EQ(sync().second.code, 0);
     }
-
     std::optional<Baseline> storedBaseline() { return BaselineStore(baselineFile, true).load(uuidA, uuidB); }
-
     fs::path archiveOf(const fs::path& root) const {
         return root / ArchiveDirectories::runFolderRelativePath(job.id, runID);
+    }
+
+    // Starts again from empty sides with the archive on or off.
+    void resetSides(bool archive) {
+        job.options.archiveEnabled = archive;
+        log.lines.clear();
+        for (const fs::path& p : {a, b, baselineFile}) fs::remove_all(p);
+        fs::create_directories(a);
+        fs::create_directories(b);
+    }
+
+    // report.txt for B, back.txt for A, gone.txt deleted on A: the plan (made
+    // after `beforePlan`), under a fresh run identifier.
+    TwoWayPlan planThreeWays(const std::function<void()>& beforePlan = {}) {
+        startInStep({"report.txt", "gone.txt", "back.txt"});
+        putAt(a / "report.txt", "from A", t0 + 100);
+        fs::remove(a / "gone.txt");
+        putAt(b / "back.txt", "from B", t0 + 100);
+        if (beforePlan) beforePlan();
+        const TwoWayPlan p = plan().second;
+        EXPECT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
+        EXPECT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
+        EXPECT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        return p;
+    }
+
+    // Mounts a test makes, undone before the folders go; B as exFAT through FUSE.
+    std::optional<TestMounts> testMounts;
+    FileSystemTraits exfatTraits;
+    bool mountExfatB() {
+        testMounts.emplace();
+        VolumeIdentity volume;
+        volume.fileSystem = "exfat";
+        exfatTraits = FileSystemTraits::forVolume(volume);
+        return testMounts->exfat(tmp / "b.img", b);
+    }
+    std::pair<TwoWayPlan, std::pair<RunStats, RsyncExit>> syncOnExfatB() {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        BaselineStore store(baselineFile, false);
+        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfatTraits), store).second;
+        return {p, engine.run(job, p, sideA(), sideB(&exfatTraits), store, runID, log)};
     }
 };
 

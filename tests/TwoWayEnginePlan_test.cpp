@@ -1,12 +1,10 @@
-// Two-way planning on real folders: both sides listed at once, the reports,
-// the listing failures (scripted), the receiving volume's limits.
+// Two-way planning on real folders.
 
 #include "tests/TwoWayEngineFixture.h"
 
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <latch>
 #include <memory>
 
@@ -36,8 +34,7 @@ TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
     ASSERT_EQ(good, "-rw-r--r--           3 2020/01/01 00:00:00 good\n");
     for (const fs::path* side : {&a, &b}) {
         SCOPED_TRACE(side->native());
-        // The other side lists for real: a scripted step it skipped, stopped
-        // by the failure first, would be taken by the next round.
+        // The other side lists for real.
         script.expect(ScriptedRsyncRunner::listing(*side)).out(good + unreadable + "\n");
         try {
             plan();
@@ -50,36 +47,13 @@ TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
     }
 }
 
-TEST_F(TwoWayEngineTest, AFileDatedBeforeTheYear1000OnOneSideIsNeverDeletedOnTheOther) {
-    // tmpfs keeps such times, and rsync then lists the year in three digits.
-    char folder[] = "/dev/shm/kelto-test-XXXXXX";
-    if (!::mkdtemp(folder)) GTEST_SKIP() << "no /dev/shm";
-    a = fs::path(folder) / "a";
-    putAt(a / "old", "o", t0);
-    putAt(b / "old", "o", t0);
-    ASSERT_EQ(sync().second.code, 0);
-    putAt(a / "old", "o", -50'000'000'000);
-    struct stat info {};
-    const bool kept = ::stat((a / "old").c_str(), &info) == 0 && info.st_mtime == -50'000'000'000;
-    if (kept) {
-        // Listed with its padded year, it is a change on A, copied to B.
-        const TwoWayPlan twoWay = plan().second;
-        EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"old"});
-        EXPECT_TRUE(twoWay.archiveOnB.empty());
-    }
-    fs::remove_all(folder);
-    if (!kept) GTEST_SKIP() << "the file system here clamps such times";
-}
-
 TEST_F(TwoWayEngineTest, CancellingWhileListingFailsWithTheCancellationError) {
     std::stop_source stop;
     std::latch bListing(1);
     script.expect(ScriptedRsyncRunner::listing(b)).then([&] { bListing.count_down(); }).waitForStop();
     script.expect(ScriptedRsyncRunner::listing(a)).then([&] { bListing.wait(); }).stopAt(stop).waitForStop();
     BaselineStore store(baselineFile, false);
-    const auto started = std::chrono::steady_clock::now();
     EXPECT_THROW(engine.plan(job, sideA(), sideB(), store, stop.get_token()), CancellationError);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));  // both runs stopped
 }
 
 TEST_F(TwoWayEngineTest, AFileTheReceivingVolumeCannotHoldIsSkippedOnce) {
@@ -98,8 +72,7 @@ TEST_F(TwoWayEngineTest, AFileTheReceivingVolumeCannotHoldIsSkippedOnce) {
     EXPECT_EQ(syncPlan.skipped, twoWay.skipped);
 }
 
-// Two names in one folder that differ only in Unicode normalisation meet
-// under one key; neither may silently stand for the other.
+// Names that differ only in normalisation in one folder are skipped as twins.
 TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkippedAsTwins) {
     const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
     const std::string folderComposed = "d\xC3\xA9", folderDecomposed = "de\xCC\x81";
@@ -108,7 +81,6 @@ TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkipped
     putAt(a / folderComposed / "one", "1", t0);
     putAt(a / folderDecomposed / "two", "2", t0);
     putAt(a / "plain", "p", t0);
-
     const auto [syncPlan, twoWay] = plan();
     EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"plain"});
     std::vector<std::string> skipped;
@@ -119,17 +91,13 @@ TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkipped
     EXPECT_EQ(sorted(skipped), sorted({composed, decomposed, folderComposed, folderDecomposed,
                                        folderComposed + "/one", folderDecomposed + "/two"}));
     EXPECT_EQ(syncPlan.skipped, twoWay.skipped);
-
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit.code, 0);
     EXPECT_EQ(stats.skipped, twoWay.skipped);
     EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"plain", "p"}}));
 }
 
-// Filters that would hide the markers' names or the reserved folder below a
-// listing's top (a side with a reserved folder, shown inside the other where
-// the mounts tell nothing): each listing still meets the other side's
-// marker, both ways, and the plan is refused.
+// No filter hides the markers from the listings: nested sides are refused both ways.
 TEST_F(TwoWayEngineTest, NoFilterHidesTheMarkersFromTheListings) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
     tmp.write("a/one.txt", "one");

@@ -26,7 +26,6 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     putAt(b / "same.txt", "same", t0);
     putAt(b / "photos" / "b.jpg", "from B!", t0 + 5);
     fs::create_symlink("docs/a.txt", a / "link");
-
     const auto [syncPlan, twoWay] = plan();
     EXPECT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"docs", "docs/a.txt", "link"}));
     EXPECT_EQ(twoWay.copyBtoA, (std::vector<std::string>{"photos", "photos/b.jpg"}));
@@ -46,9 +45,7 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     EXPECT_EQ(reports.back().fraction, 1.0);
     EXPECT_EQ(reports[reports.size() - 3], phaseOnly(SyncPhase::archiving));
     EXPECT_EQ(reports[reports.size() - 2], phaseOnly(SyncPhase::finalizing));
-
-    // Nothing changed: no transfer, no log line, the baseline written again
-    // (the counts tampered with here come back).
+    // Nothing changed: no transfer, no log line, the (tampered) counts written again.
     BaselineStore(baselineFile, false).save(*stored, uuidA, uuidB, SideCounts{99, 99});
     log.lines.clear();
     const auto [again, againTwoWay] = plan();
@@ -68,7 +65,6 @@ TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArc
     fs::remove(b / "z.txt");
     fs::remove_all(a / "dir");
     putAt(b / "new.txt", "brand new", t0 + 50);
-
     const auto [syncPlan, twoWay] = plan();
     EXPECT_EQ(twoWay.archiveOnA, std::vector<std::string>{"z.txt"});
     EXPECT_EQ(twoWay.archiveOnB, std::vector<std::string>{"dir/inner.txt"});
@@ -86,35 +82,12 @@ TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArc
     EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
 }
 
-TEST_F(TwoWayEngineTest, ConflictsGoToTheNewerSideAndToAOnEqualTimes) {
-    startInStep({"a-newer", "b-newer", "same-time"});
-    putAt(a / "a-newer", "A's edit", t0 + 200);
-    putAt(b / "a-newer", "B's edit", t0 + 100);
-    putAt(a / "b-newer", "A's edit", t0 + 100);
-    putAt(b / "b-newer", "B's edit", t0 + 200);
-    putAt(a / "same-time", "A's longer edit", t0 + 300);
-    putAt(b / "same-time", "B's edit", t0 + 300);
-
-    const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{"a-newer", TwoWayConflict::Resolution::aWins},
-                                                             {"b-newer", TwoWayConflict::Resolution::bWins},
-                                                             {"same-time", TwoWayConflict::Resolution::aWins}}));
-    EXPECT_EQ(run(twoWay).first.filesArchived, 3);
-    EXPECT_EQ(tree(a), (Files{{"a-newer", "A's edit"}, {"b-newer", "B's edit"}, {"same-time", "A's longer edit"}}));
-    EXPECT_EQ(tree(b), tree(a));
-    EXPECT_EQ(tree(archiveOf(a)), (Files{{"b-newer", "A's edit"}}));
-    EXPECT_EQ(tree(archiveOf(b)), (Files{{"a-newer", "B's edit"}, {"same-time", "B's edit"}}));
-}
-
 void stampAt(const fs::path& file, std::int64_t seconds, long nanoseconds) {
     const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
-// Edited on both sides within one second to one size: the listings show the
-// two alike, so the contents decide. Different ones are a conflict, B's
-// edit archived (also where both times are whole seconds, as tools set
-// them); one edit made on both agrees.
+// Edited on both sides within one second to one size: the contents decide.
 TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo) {
     startInStep({"edited", "whole seconds", "alike"});
     putAt(a / "edited", "A's edit", t0 + 100);
@@ -127,7 +100,6 @@ TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContent
     putAt(b / "alike", "one edit", t0 + 100);
     stampAt(a / "alike", t0 + 100, 100'000'000);
     stampAt(b / "alike", t0 + 100, 500'000'000);
-
     const auto [syncPlan, twoWay] = plan();
     EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins},
                                                              {"whole seconds", TwoWayConflict::Resolution::aWins}}));
@@ -140,8 +112,7 @@ TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContent
     EXPECT_TRUE(again.copies.empty() && again.conflicts.empty());
 }
 
-// Also for a run on the plan's own listings, which looks again only at what
-// it copies and deletes.
+// Also for a run on the plan's own listings.
 class WhatChangedBetweenPlanAndRun : public TwoWayEngineTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
@@ -154,7 +125,6 @@ TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
     const auto [syncPlan, twoWay] = plan(nullptr, nullptr, onBasis);
     ASSERT_EQ(twoWay.archiveOnA, std::vector<std::string>{"deleted on B"});
     ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{"edited on A"});
-
     putAt(a / "deleted on B", "edited meanwhile", t0 + 60);
     putAt(b / "edited on A", "B's later edit", t0 + 20);
     const auto [stats, exit] = run(twoWay, {}, nullptr, onBasis);
@@ -165,14 +135,12 @@ TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
     EXPECT_EQ(contents(a / "deleted on B"), "edited meanwhile");
     EXPECT_EQ(contents(b / "edited on A"), "B's later edit");
     EXPECT_EQ(*storedBaseline()->find("deleted on B"), (BaselineEntry{EntryKind::file, 3, t0}));  // the old entry stays
-
     const auto [next, nextTwoWay] = plan();
     EXPECT_EQ(nextTwoWay.copyAtoB, std::vector<std::string>{"deleted on B"});  // the edit goes back to B
     EXPECT_EQ(next.conflicts, std::vector<std::string>{"edited on A"});        // now B's newer edit wins
 }
 
-// B spells the folder otherwise: the file made there after planning is
-// looked for under B's spelling, not under A's.
+// B spells the folder otherwise: B's file made after planning is kept.
 TEST_P(WhatChangedBetweenPlanAndRun, AFileMadeMeanwhileInAFolderTheDestinationSpellsOtherwiseIsKept) {
     TwoWayEngine::Basis basis;
     TwoWayEngine::Basis* onBasis = GetParam() ? &basis : nullptr;
@@ -183,7 +151,6 @@ TEST_P(WhatChangedBetweenPlanAndRun, AFileMadeMeanwhileInAFolderTheDestinationSp
     putAt(a / nfc / "new.txt", "A's", t0 + 10);
     const auto [syncPlan, twoWay] = plan(nullptr, nullptr, onBasis);
     ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{nfc + "/new.txt"});
-
     putAt(b / nfd / "new.txt", "B's, made meanwhile", t0 + 20);
     const auto [stats, exit] = run(twoWay, {}, nullptr, onBasis);
     EXPECT_EQ(exit, RsyncExit(23, {"Copy candidate changed; deferred: " + nfc + "/new.txt"}));
@@ -198,12 +165,10 @@ TEST_F(TwoWayEngineTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSou
     putAt(b / (nfd + ".txt"), "B's", t0);
     putAt(a / nfc / "from-a.txt", "a", t0);  // one folder, spelled two ways
     putAt(b / nfd / "from-b.txt", "b", t0);
-
     const auto [syncPlan, twoWay] = plan();
     EXPECT_EQ(syncPlan.conflicts, std::vector<std::string>{nfc + ".txt"});
     EXPECT_EQ(run(twoWay).second, RsyncExit(0, {}));
-    // One item each, under A's spelling: B's were renamed before rsync
-    // wrote over or into them.
+    // One item each, under A's spelling.
     EXPECT_EQ(namesIn(b), (std::set<std::string>{".KeltoSync", nfc, nfc + ".txt"}));
     EXPECT_EQ(namesIn(a), namesIn(b));
     EXPECT_EQ(tree(a), tree(b));
@@ -228,8 +193,7 @@ TEST_F(TwoWayEngineTest, ALinkWhoseTargetIsNotUtf8IsCopiedAndNeverTakenForADelet
     EXPECT_EQ(tree(a), tree(b));
 }
 
-// Makes a folder's entries unremovable even for root; false where the file
-// system or the process cannot.
+// Makes a folder's entries unremovable even for root, where it can.
 bool makeImmutable(const fs::path& folder, bool on) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int flags = 0;
@@ -240,8 +204,7 @@ bool makeImmutable(const fs::path& folder, bool on) {
     return done;
 }
 
-// Locks a folder's entries against removal: the error number a removal then
-// meets, or 0 where no lock can be set here.
+// The error number a removal meets once locked, or 0 where no lock can be set.
 int lockEntries(const fs::path& folder) {
     if (makeImmutable(folder, true)) return EPERM;
     if (::geteuid() != 0 && ::chmod(folder.c_str(), 0555) == 0) return EACCES;
@@ -257,8 +220,7 @@ std::string failureLine(const std::string& path, int reason) {
     return "Could not archive or remove: " + path + ": " + std::strerror(reason);
 }
 
-// A folder B cannot remove, or a file it cannot archive, makes the partial
-// outcome with its reason and stays in the baseline so the next run tries again.
+// What B cannot remove or archive is reported and stays in the baseline.
 TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
     for (const bool folder : {true, false}) {
         SCOPED_TRACE(folder ? "folder" : "file");
@@ -276,12 +238,10 @@ TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
         fs::remove(a / path);
         const auto [syncPlan, twoWay] = plan();
         ASSERT_EQ(folder ? twoWay.removeDirsOnB : twoWay.archiveOnB, std::vector<std::string>{path});
-
         const int reason = lockEntries(b / "parent");
         if (reason == 0) GTEST_SKIP() << "cannot make a folder unremovable here";
         const auto [stats, exit] = run(twoWay);
         unlockEntries(b / "parent");
-
         EXPECT_EQ(exit, RsyncExit(23, {failureLine(path, reason)}));
         EXPECT_TRUE(logged(log, failureLine(path, reason)));
         EXPECT_TRUE(fs::exists(b / path));
@@ -289,10 +249,7 @@ TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
     }
 }
 
-// Without the archive, a version of B's file that the run's listing never
-// saw (saved while the transfer runs, just before rsync reaches it) is not
-// overwritten: it goes back in place of the transfer's copy, and the next
-// run, finding both sides changed, keeps the newer: B's save reaches A.
+// Without the archive, B's save the listing never saw goes back in place, and the next run carries it.
 TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt) {
     job.options.archiveEnabled = false;
     startInStep({"notes.txt", "other.txt"});
@@ -301,22 +258,17 @@ TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt)
     const TwoWayPlan p = plan().second;
     ASSERT_EQ(p.copyAtoB, (std::vector<std::string>{"notes.txt", "other.txt"}));
     script.expect(Script::transfer()).then([&] { putAt(b / "notes.txt", "saved on B", t0 + 200); }).passThrough();
-
     const auto [stats, exit] = run(p);
     EXPECT_EQ(exit, RsyncExit(23, {"Put back: notes.txt"}));
     EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
     EXPECT_EQ(contents(b / "other.txt"), "from A");
     EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
-
     ASSERT_EQ(sync().second, RsyncExit(0, {}));
     EXPECT_EQ(contents(a / "notes.txt"), "saved on B");
     EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
 }
 
-// Saved anew by a rename within the second the listing showed, at the same
-// size, before the transfer: neither the deletion carried to B nor the
-// replacement on B takes it, as its file number and the fraction of its
-// time tell it from the item the listing saw.
+// Saved anew by a rename within the listed second, same size: kept.
 TEST_F(TwoWayEngineTest, AFileSavedAnewWithinTheListedSecondIsKept) {
     job.options.archiveEnabled = false;
     startInStep({"gone.txt", "notes.txt"});
@@ -337,41 +289,24 @@ TEST_F(TwoWayEngineTest, AFileSavedAnewWithinTheListedSecondIsKept) {
             saveAnew("notes.txt");
         })
         .passThrough();
-
     const auto [stats, exit] = run(p);
     EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
     EXPECT_EQ(contents(b / "gone.txt"), "new");
     EXPECT_EQ(contents(b / "notes.txt"), "new");
 }
 
-// A version counts as the one the plan saw only where it stood before the
-// listings began. Saved on either side once its listing had ended, at the
-// listed size and with a time an hour back (cp -p, an archive extracted),
-// it is neither replaced nor deleted, archive on or off: kept and named,
-// never archived in silence.
+// Saved after its listing ended, same size, an hour back: kept and named, never archived.
 TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
-        job.options.archiveEnabled = archive;
-        fs::remove_all(a);
-        fs::remove_all(b);
-        fs::remove(baselineFile);
-        startInStep({"report.txt", "gone.txt", "back.txt"});
-        putAt(a / "report.txt", "from A", t0 + 100);
-        fs::remove(a / "gone.txt");
-        putAt(b / "back.txt", "from B", t0 + 100);
-        script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
-        script.expect(Script::listing(b)).passThrough().then([&] {
-            putAt(b / "report.txt", "mine", t0 - 3600);
-            putAt(b / "gone.txt", "mine", t0 - 3600);
-        });
-        const TwoWayPlan p = plan().second;
-        ASSERT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
-        ASSERT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
-        ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
-
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        const auto [stats, exit] = run(p);
+        resetSides(archive);
+        const auto [stats, exit] = run(planThreeWays([&] {
+            script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
+            script.expect(Script::listing(b)).passThrough().then([&] {
+                putAt(b / "report.txt", "mine", t0 - 3600);
+                putAt(b / "gone.txt", "mine", t0 - 3600);
+            });
+        }));
         EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
         EXPECT_EQ(contents(b / "report.txt"), "mine");
         EXPECT_EQ(contents(b / "gone.txt"), "mine");
@@ -380,13 +315,10 @@ TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff)
         EXPECT_TRUE(logged(log, "Put back: back.txt"));
         EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt"));
         EXPECT_FALSE(fs::exists(archiveOf(a) / "back.txt"));
-        log.lines.clear();
     }
 }
 
-// The same saves made once the plan is made, while it waits for the run (a
-// review), in place, at the same size, the old time put back: only the
-// status-change time tells them, and the run looks once more.
+// The same saves in place while the plan waits: only the change time tells them.
 TEST_F(TwoWayEngineTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
     const auto saveInPlace = [](const fs::path& file) {
         struct stat before {};
@@ -397,24 +329,12 @@ TEST_F(TwoWayEngineTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
     };
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
-        job.options.archiveEnabled = archive;
-        fs::remove_all(a);
-        fs::remove_all(b);
-        fs::remove(baselineFile);
-        startInStep({"report.txt", "gone.txt", "back.txt"});
-        putAt(a / "report.txt", "from A", t0 + 100);
-        fs::remove(a / "gone.txt");
-        putAt(b / "back.txt", "from B", t0 + 100);
-        const TwoWayPlan p = plan().second;
-        ASSERT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
-        ASSERT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
-        ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
+        resetSides(archive);
+        const TwoWayPlan p = planThreeWays();
         const std::string mine(fs::file_size(b / "report.txt"), 'm');
         saveInPlace(a / "back.txt");
         saveInPlace(b / "report.txt");
         saveInPlace(b / "gone.txt");
-
-        runID = ArchiveRunID::make(SystemClock::shared().now());
         const auto [stats, exit] = run(p);
         EXPECT_NE(exit.code, 0) << testing::PrintToString(exit.stderrTail);
         EXPECT_EQ(contents(b / "report.txt"), mine);
@@ -423,13 +343,10 @@ TEST_F(TwoWayEngineTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
         EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt"));
         EXPECT_FALSE(fs::exists(archiveOf(b) / "gone.txt"));
         EXPECT_FALSE(fs::exists(archiveOf(a) / "back.txt"));
-        log.lines.clear();
     }
 }
 
-// A run that fails once rsync held what it took (here its log cannot be
-// written) names nothing it kept: the next run names each such item as an
-// interrupted run's, never as one an earlier run named already.
+// What a run that failed after rsync held items kept is named by the next run.
 TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     job.options.archiveEnabled = false;
     startInStep({"notes.txt"});
@@ -442,7 +359,6 @@ TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     log.failFrom = 0;
     EXPECT_ANY_THROW(run(p));
     log.failFrom = SIZE_MAX;
-
     const std::string folder = holdingFolder(runID);
     const auto [next, nextExit] = sync();
     EXPECT_EQ(nextExit.stderrTail,
@@ -451,18 +367,11 @@ TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     EXPECT_EQ(contents(b / folder / "notes.txt"), "1st save");
 }
 
-// A run killed during its transfer leaves what it held, and the plan it
-// held it by. The next run settles it as that run would have: the version
-// the plan replaced goes (into the archive where it is on); another version
-// goes back or, its place taken, goes into the next run's archive where it
-// is on, else is kept and named at every run, a warning, while it stays.
+// A killed run's held items are settled by the next run as that run would have.
 TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
-        job.options.archiveEnabled = archive;
-        fs::remove_all(a);
-        fs::remove_all(b);
-        fs::remove(baselineFile);
+        resetSides(archive);
         startInStep({"report.txt", "notes.txt"});
         putAt(a / "report.txt", "from A", t0 + 100);
         putAt(a / "notes.txt", "from A", t0 + 100);
@@ -482,7 +391,6 @@ TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
         putAt(held / "notes.txt", "changed while held", t0);  // no version the plan saw
         putAt(b / "notes.txt", "the user's", t0 + 200);       // in its place, no copy of A's
         putAt(a / "next.txt", "for B", t0);                   // so that the next runs act on B
-
         const auto second = sync();
         EXPECT_EQ(second.second.code, 24) << testing::PrintToString(second.second.stderrTail);
         const std::string folder = holdingFolder(killedRun);
@@ -499,80 +407,52 @@ TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
                   archive);
         EXPECT_EQ(contents((archive ? b / archived : held) / "notes.txt"), "changed while held");
         EXPECT_EQ(contents(b / "report.txt"), "from A");
-
         putAt(a / "later.txt", "for B", t0);
         const auto third = sync();
         EXPECT_EQ(third.second, archive ? RsyncExit(0, {}) : RsyncExit(24, kept));
         EXPECT_EQ(contents(b / "later.txt"), "for B");
-        log.lines.clear();
     }
 }
 
-// exFAT through FUSE refuses the no-replace rename and hard links: a
-// deletion carried to B there still reaches B's run archive.
+// exFAT through FUSE (no no-replace rename, no hard links): a deletion is archived.
 TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    TestMounts mounts;
-    ASSERT_TRUE(mounts.exfat(tmp / "b.img", b));
-    VolumeIdentity volume;
-    volume.fileSystem = "exfat";
-    const FileSystemTraits exfat = FileSystemTraits::forVolume(volume);
-    const auto syncOnExfat = [&] {
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        BaselineStore store(baselineFile, false);
-        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfat), store).second;
-        return engine.run(job, p, sideA(), sideB(&exfat), store, runID, log);
-    };
+    ASSERT_TRUE(mountExfatB());
     putAt(a / "f1", "f1", t0);
     putAt(a / "keep", "keep", t0);
-    ASSERT_EQ(syncOnExfat().second, RsyncExit(0, {}));
+    ASSERT_EQ(syncOnExfatB().second.second, RsyncExit(0, {}));
     ASSERT_EQ(contents(b / "f1"), "f1");
-
     fs::remove(a / "f1");
-    const auto [stats, exit] = syncOnExfat();
+    const auto [stats, exit] = syncOnExfatB().second;
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_EQ(stats.filesArchived, 1);
     EXPECT_FALSE(fs::exists(b / "f1"));
     EXPECT_EQ(contents(archiveOf(b) / "f1"), "f1");
 }
 
-// exFAT keeps hundredths of a second: a time alike to the nanosecond there
-// tells no edits apart, and the contents decide.
+// exFAT keeps hundredths of a second: the contents decide.
 TEST_F(TwoWayEngineTest, OnExfatEditsWithinOneSecondAreToldApartByTheirContents) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    TestMounts mounts;
-    ASSERT_TRUE(mounts.exfat(tmp / "b.img", b));
-    VolumeIdentity volume;
-    volume.fileSystem = "exfat";
-    const FileSystemTraits exfat = FileSystemTraits::forVolume(volume);
-    const auto syncOnExfat = [&] {
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        BaselineStore store(baselineFile, false);
-        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfat), store).second;
-        return std::pair{p, engine.run(job, p, sideA(), sideB(&exfat), store, runID, log).second};
-    };
+    ASSERT_TRUE(mountExfatB());
     for (const char* name : {"edited", "alike"}) {
         putAt(a / name, "old", t0);
         putAt(b / name, "old", t0);
     }
-    ASSERT_EQ(syncOnExfat().second, RsyncExit(0, {}));
+    ASSERT_EQ(syncOnExfatB().second.second, RsyncExit(0, {}));
     for (const auto& [side, edit] : {std::pair{a, "A's edit"}, std::pair{b, "B's edit"}}) {
         putAt(side / "edited", edit, t0 + 100);
         putAt(side / "alike", "one edit", t0 + 100);
         stampAt(side / "edited", t0 + 100, 120'000'000);
         stampAt(side / "alike", t0 + 100, 120'000'000);
     }
-
-    const auto [p, exit] = syncOnExfat();
+    const auto [p, result] = syncOnExfatB();
     EXPECT_EQ(p.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins}}));
-    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(result.second, RsyncExit(0, {}));
     EXPECT_EQ(contents(b / "edited"), "A's edit");
     EXPECT_EQ(contents(archiveOf(b) / "edited"), "B's edit");
 }
 
-// A copy across file systems that a killed run cut short is never carried
-// to the other side, nor planned as a deletion there; the next settling in
-// its folder clears it.
+// A copy cut short by a killed run is cleared, never transferred or deleted across.
 TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
     job.options.archiveEnabled = false;
     const std::string leftover = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
@@ -582,7 +462,6 @@ TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
     putAt(b / holdingFolder("2025-03-07_141503-0a1b2c3d") / "sub/back.txt", "held", t0);
     putAt(b / holdingFolder("2025-03-07_141503-0a1b2c3d") / "sub" / leftover, "", t0);  // the copy's record
     putAt(a / "new.txt", "from A", t0);
-
     const auto [stats, exit] = sync();
     EXPECT_EQ(exit.code, 0) << testing::PrintToString(stats.errors);
     // What went back waits for the next run's listing.
@@ -596,18 +475,16 @@ TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
                               {"sub/back.txt", "held"}}));
 }
 
-// A copy to B that replaces a file on a mount below B has rsync hold the
-// old one as a copy on B's own disk, whole, holes filled in: where that
-// lacks the room, the run is refused before rsync writes there.
+// Replacing on a mount below B is refused where B's disk lacks the room to hold the old copy.
 TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     job.options.archiveEnabled = false;
-    TestMounts mounts;
+    testMounts.emplace();
     fs::create_directories(tmp / "disk");
-    ASSERT_TRUE(mounts.ext4Image(tmp / "b.img", tmp / "disk"));
+    ASSERT_TRUE(testMounts->ext4Image(tmp / "b.img", tmp / "disk"));
     b = tmp / "disk/b";
     fs::create_directories(b / "mnt");
-    ASSERT_TRUE(mounts.tmpfs(b / "mnt"));
+    ASSERT_TRUE(testMounts->tmpfs(b / "mnt"));
     for (const fs::path& side : {a, b}) {
         putAt(side / "mnt/big", "data", t0);
         fs::resize_file(side / "mnt/big", 64 << 20);
@@ -615,7 +492,6 @@ TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
     fs::last_write_time(b / "mnt/big", fs::last_write_time(a / "mnt/big"));
     ASSERT_EQ(sync().second.code, 0);
     putAt(a / "mnt/big", "new", t0 + 100);
-
     try {
         sync();
         ADD_FAILURE() << "ran";

@@ -24,81 +24,72 @@ protected:
     void SetUp() override {
         if (!bus.running()) GTEST_SKIP() << bus.reason();
     }
-
     test::FakeUDisks& udisks(Disk disk) { return fake.emplace(bus.address(), std::move(disk)); }
-
     // The error eject throws, or nothing when it succeeds.
-    std::optional<VolumeEjectError> ejectError(const std::filesystem::path& root) {
+    std::optional<VolumeEjectError> ejectError(const std::filesystem::path& root, UDisksVolumeEjector* by = nullptr) {
         try {
-            ejector.eject(root);
+            (by ? *by : ejector).eject(root);
         } catch (const VolumeEjectError& error) {
             return error;
         }
         return std::nullopt;
     }
-
     test::PrivateBus bus;
     std::optional<test::FakeUDisks> fake;
     UDisksVolumeEjector ejector;
 };
 
-TEST_F(UDisksVolumeEjectorTest, UnmountsThenPowersOffTheDrive) {
-    auto& service = udisks({stick, true, true});
-    ejector.eject(stick);
-    EXPECT_EQ(service.calls(), (Strings{unmount, powerOff}));
+// Unmounted (a cleartext block locked again), then the drive powered off or
+// ejected where it can be; nothing more where it has no drive.
+TEST_F(UDisksVolumeEjectorTest, UnmountsThenStopsTheDriveWhereThereIsOne) {
+    const struct {
+        Disk disk;
+        std::string root;
+        Strings calls;
+    } cases[] = {
+        {{stick, true, true}, stick, {unmount, powerOff}},
+        {{stick, false, true}, stick + "/", {unmount, ejectDrive}},
+        {{stick, false, false}, stick, {unmount}},
+        {{stick, false, false}, test::FakeUDisks::loopMountPoint, {std::string("Unmount ") + test::FakeUDisks::loopPath}},
+        {{stick, true, true, true},
+         stick,
+         {std::string("Unmount ") + test::FakeUDisks::cleartextPath,
+          std::string("Lock ") + test::FakeUDisks::partitionPath, powerOff}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root + (c.disk.encrypted ? " encrypted" : ""));
+        fake.reset();
+        auto& service = udisks(c.disk);
+        ejector.eject(c.root);
+        EXPECT_EQ(service.calls(), c.calls);
+    }
 }
 
-TEST_F(UDisksVolumeEjectorTest, EjectsADriveThatCannotPowerOff) {
-    auto& service = udisks({stick, false, true});
-    ejector.eject(stick + "/");
-    EXPECT_EQ(service.calls(), (Strings{unmount, ejectDrive}));
-}
-
-TEST_F(UDisksVolumeEjectorTest, OnlyUnmountsWhatHasNoDriveToStop) {
-    auto& service = udisks({stick, false, false});
-    ejector.eject(stick);
-    ejector.eject(test::FakeUDisks::loopMountPoint);
-    EXPECT_EQ(service.calls(), (Strings{unmount, std::string("Unmount ") + test::FakeUDisks::loopPath}));
-}
-
-// The unlocked file system of an encrypted disk has no drive of its own:
-// the disk is locked again, then its drive is stopped like any other.
-TEST_F(UDisksVolumeEjectorTest, LocksAnEncryptedDiskThenPowersItsDriveOff) {
-    auto& service = udisks({stick, true, true, true});
-    ejector.eject(stick);
-    EXPECT_EQ(service.calls(), (Strings{std::string("Unmount ") + test::FakeUDisks::cleartextPath,
-                                        std::string("Lock ") + test::FakeUDisks::partitionPath, powerOff}));
-}
-
-TEST_F(UDisksVolumeEjectorTest, AnEncryptedDiskThatStaysUnlockedIsNotPoweredOff) {
-    auto& refusing = udisks({stick, true, true, true});
-    refusing.fail("Lock", "org.freedesktop.UDisks2.Error.DeviceBusy", "Error locking /dev/sdx1: busy");
-    const auto error = ejectError(stick);
-    ASSERT_TRUE(error);
-    EXPECT_STREQ(error->what(), "Error locking /dev/sdx1: busy");
-    EXPECT_EQ(refusing.calls().size(), 2u);
-}
-
+// The service's refusal is the reason and ends the eject where it came.
 TEST_F(UDisksVolumeEjectorTest, TheServicesRefusalIsTheReasonAndEndsTheEject) {
-    auto& service = udisks({stick, true, true});
-    service.fail("Unmount", "org.freedesktop.UDisks2.Error.DeviceBusy",
-                 "Error unmounting /dev/sdx1: target is busy");
-    const auto error = ejectError(stick);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), VolumeEjectError::Code::failed);
-    EXPECT_EQ(error->volumeRoot(), stick);
-    EXPECT_STREQ(error->what(), "Error unmounting /dev/sdx1: target is busy");
-    EXPECT_EQ(service.calls(), Strings{unmount});
-}
-
-TEST_F(UDisksVolumeEjectorTest, AFailedPowerOffIsReportedAfterTheUnmount) {
-    auto& service = udisks({stick, true, true});
-    service.fail("PowerOff", "org.freedesktop.UDisks2.Error.Failed", "Error powering off drive");
-    const auto error = ejectError(stick);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), VolumeEjectError::Code::failed);
-    EXPECT_STREQ(error->what(), "Error powering off drive");
-    EXPECT_EQ(service.calls(), (Strings{unmount, powerOff}));
+    const struct {
+        bool encrypted;
+        const char* method;
+        std::string message;
+        Strings calls;
+    } cases[] = {
+        {false, "Unmount", "Error unmounting /dev/sdx1: target is busy", {unmount}},
+        {false, "PowerOff", "Error powering off drive", {unmount, powerOff}},
+        {true, "Lock", "Error locking /dev/sdx1: busy",
+         {std::string("Unmount ") + test::FakeUDisks::cleartextPath, std::string("Lock ") + test::FakeUDisks::partitionPath}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        fake.reset();
+        auto& service = udisks({stick, true, true, c.encrypted});
+        service.fail(c.method, "org.freedesktop.UDisks2.Error.Failed", c.message);
+        const auto error = ejectError(stick);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), VolumeEjectError::Code::failed);
+        EXPECT_EQ(error->volumeRoot(), stick);
+        EXPECT_EQ(error->what(), c.message);
+        EXPECT_EQ(service.calls(), c.calls);
+    }
 }
 
 TEST_F(UDisksVolumeEjectorTest, ARootWithNoMountedDiskIsNamed) {
@@ -110,23 +101,16 @@ TEST_F(UDisksVolumeEjectorTest, ARootWithNoMountedDiskIsNamed) {
     EXPECT_TRUE(service.calls().empty());
 }
 
-TEST_F(UDisksVolumeEjectorTest, WithoutUDisksTheServiceIsNotAvailable) {
-    const auto error = ejectError(stick);
+TEST_F(UDisksVolumeEjectorTest, WithoutUDisksOrABusTheServiceIsNotAvailable) {
+    auto error = ejectError(stick);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), VolumeEjectError::Code::serviceUnavailable);
     EXPECT_STREQ(error->what(), "The disk service is not available");
-}
-
-TEST(UDisksVolumeEjector, WithoutASystemBusTheServiceIsNotAvailable) {
-    test::TemporaryFolder folder;
-    test::SystemBusAddress missing("unix:path=" + (folder / "no-socket").native());
-    UDisksVolumeEjector ejector;
-    try {
-        ejector.eject(stick);
-        FAIL() << "ejected without a bus";
-    } catch (const VolumeEjectError& error) {
-        EXPECT_EQ(error.code(), VolumeEjectError::Code::serviceUnavailable);
-    }
+    test::SystemBusAddress missing(bus.address() + "-none");
+    UDisksVolumeEjector withoutBus;
+    error = ejectError(stick, &withoutBus);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), VolumeEjectError::Code::serviceUnavailable);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <optional>
 
 namespace kelto {
 namespace {
@@ -33,17 +34,24 @@ std::string freshUuid() { return Uuid::random().lowerString(); }
     const auto volume = test::Ext4Volume::make(whyNot_##volume, label, uuid);        \
     if (!volume) GTEST_SKIP() << "needs a mounted ext4 image: " << whyNot_##volume
 
-// A sysfs tree in which the devices of the given folders' file systems are
-// flagged removable, as a USB stick's would be.
-struct RemovableSysfs {
-    test::TemporaryFolder root;
-    void flag(const fs::path& onDevice) {
+// The volume source over a sysfs tree that flags the device of `onDevice`'s
+// file system removable, as a USB stick's would be.
+struct RemovableSystem {
+    test::TemporaryFolder sysfs;
+    std::optional<LinuxVolumeSource> system;
+    explicit RemovableSystem(const fs::path& onDevice) {
         struct stat info {};
-        ASSERT_EQ(::stat(onDevice.c_str(), &info), 0);
+        EXPECT_EQ(::stat(onDevice.c_str(), &info), 0);
         const std::string name = std::to_string(major(info.st_dev)) + ":" + std::to_string(minor(info.st_dev));
-        root.write("devices/" + name + "/removable", "1\n");
-        fs::create_directories(root / "dev/block");
-        fs::create_directory_symlink(root / "devices" / name, root / "dev/block" / name);
+        sysfs.write("devices/" + name + "/removable", "1\n");
+        fs::create_directories(sysfs / "dev/block");
+        fs::create_directory_symlink(sysfs / "devices" / name, sysfs / "dev/block" / name);
+        system.emplace(LinuxVolumeSource::Options{"/proc/self/mountinfo", sysfs.path(), {}, {}, {}, nullptr});
+    }
+    Endpoint endpoint(const fs::path& folder) const { return VolumeInspector::endpoint(folder, *system); }
+    EndpointResolution resolve(const Endpoint& endpoint) const {
+        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(*system),
+                                         [&](const fs::path& p) { return VolumeInspector::identity(p, *system); });
     }
 };
 
@@ -65,7 +73,6 @@ TEST(RealVolumes, Ext4ImageCarriesItsUuidLabelAndInodes) {
     EXPECT_EQ(mounted->identity.fileSystem, "ext4");
     EXPECT_TRUE(mounted->identity.caseSensitive);
     EXPECT_FALSE(mounted->identity.isReadOnly);
-
     fs::create_directories(*volume / "Photos/2024");
     const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Photos/2024", system);
     struct stat info {};
@@ -76,78 +83,27 @@ TEST(RealVolumes, Ext4ImageCarriesItsUuidLabelAndInodes) {
     EXPECT_GT(system.availableCapacity(volume->path()).value_or(0), 0u);
 }
 
-TEST(RealVolumes, RemountedElsewhereResolvesToTheNewPlace) {
-    MAKE_VOLUME_OR_SKIP(volume, "KELTOMOVE", freshUuid());
-    RemovableSysfs sysfs;
-    sysfs.flag(volume->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr});
-    const auto identityAt = [&](const fs::path& p) { return VolumeInspector::identity(p, system); };
-
-    fs::create_directories(*volume / "Backups/laptop");
-    const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Backups/laptop", system);
-    ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
-    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system), identityAt),
-              EndpointResolution::available(*volume / "Backups/laptop"));
-
-    const fs::path before = volume->path();
-    ASSERT_TRUE(volume->remountElsewhere());
-    ASSERT_NE(volume->path(), before);
-    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system), identityAt),
-              EndpointResolution::available(*volume / "Backups/laptop"));
-}
-
-TEST(RealVolumes, AnotherDiskWithTheSameLabelIsAMismatch) {
-    Endpoint endpoint;
-    {
-        MAKE_VOLUME_OR_SKIP(original, "KELTOSAME", freshUuid());
-        RemovableSysfs sysfs;
-        sysfs.flag(original->path());
-        endpoint = VolumeInspector::endpoint(original->path(), LinuxVolumeSource({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr}));
-        ASSERT_EQ(endpoint.volume.kind, VolumeKind::removable);
-    }
-    MAKE_VOLUME_OR_SKIP(impostor, "KELTOSAME", freshUuid());
-    RemovableSysfs sysfs;
-    sysfs.flag(impostor->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr});
-    EXPECT_EQ(EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
-                                        [&](const fs::path& p) { return VolumeInspector::identity(p, system); }),
-              EndpointResolution::identityMismatch());
-}
-
-// A sub-folder of the disk bind-mounted elsewhere and listed before the
-// disk's own mount: paths stored by either mount lead from the disk's root.
+// A sub-folder bind-mounted and listed before the disk's own mount.
 TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());
-    RemovableSysfs sysfs;
-    sysfs.flag(volume->path());
-    const LinuxVolumeSource system({"/proc/self/mountinfo", sysfs.root.path(), {}, {}, {}, nullptr});
-    const auto resolve = [&](const Endpoint& endpoint) {
-        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(system),
-                                         [&](const fs::path& p) { return VolumeInspector::identity(p, system); });
-    };
+    const RemovableSystem removable(volume->path());
     fs::create_directories(*volume / "Docs");
     fs::create_directories(*volume / "sub/Docs");
-    const Endpoint docs = VolumeInspector::endpoint(*volume / "Docs", system);
+    const Endpoint docs = removable.endpoint(*volume / "Docs");
     ASSERT_EQ(docs.volume.kind, VolumeKind::removable);
-
     const test::TemporaryFolder bind;
     ASSERT_EQ(test::runQuietly({"mount", "--bind", (*volume / "sub").native(), bind.path().native()}), 0);
     const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
         &bind.path(), [](const fs::path* p) { test::runQuietly({"umount", p->native()}); });
     // The disk's own mount now comes after the bind mount in the table.
     ASSERT_TRUE(volume->remountElsewhere());
-
-    EXPECT_EQ(resolve(docs), EndpointResolution::available(*volume / "Docs"));
-    const Endpoint inBind = VolumeInspector::endpoint(bind / "Docs", system);
+    EXPECT_EQ(removable.resolve(docs), EndpointResolution::available(*volume / "Docs"));
+    const Endpoint inBind = removable.endpoint(bind / "Docs");
     EXPECT_EQ(inBind.relativePath, "sub/Docs");
-    EXPECT_EQ(resolve(inBind), EndpointResolution::available(bind / "Docs"));
+    EXPECT_EQ(removable.resolve(inBind), EndpointResolution::available(bind / "Docs"));
 }
 
-// The mount table read as it is, placed by the shared rules: each kind of
-// mount below a side, each stacked file system and a volume that folds case
-// reach the other side; a disk mounted inside a side and nothing else does
-// not. A folder under a mount hidden by a later mount above it lies on the
-// later one.
+// Trees reach each other through real mounts of every kind; a disk mounted inside does not.
 TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     const test::TemporaryFolder tmp;
@@ -163,19 +119,15 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     for (const char* folder : {"R/data/src/photos", "R/data/dst/inner", "H/me/disk", "backup", "P/A", "B", "O",
                                "ov/work", "M/a/b", "E", "img/mnt", "Y/s/t/u"})
         fs::create_directories(tmp / folder);
-
     ASSERT_TRUE(mounts.bind(tmp / "R/data", tmp / "R/data/dst/inner"));
     EXPECT_TRUE(overlap(tmp / "R/data/src", tmp / "R/data/dst"));
-
     ASSERT_TRUE(mounts.tmpfs(tmp / "H/me/disk"));
     EXPECT_FALSE(overlap(tmp / "H/me", tmp / "backup"));
-
     // A loop-mounted ext4 image whose root is shown again three folders down.
     fs::create_directories(*image / "x");
     ASSERT_TRUE(mounts.bind(image->path(), tmp / "Y/s/t/u"));
     EXPECT_TRUE(overlap(*image / "x", tmp / "Y"));
     EXPECT_FALSE(overlap(*image / "x", tmp / "backup"));
-
     if (mounts.passThrough(tmp / "P", tmp / "B")) {
         EXPECT_TRUE(overlap(tmp / "P/A", tmp / "B"));
         EXPECT_FALSE(overlap(tmp / "backup", tmp / "B"));
@@ -184,7 +136,6 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     }
     ASSERT_TRUE(mounts.overlay(tmp / "backup", tmp / "P", tmp / "ov/work", tmp / "O"));
     EXPECT_TRUE(overlap(tmp / "P/A", tmp / "O"));  // P is the upper layer
-
     if (mounts.exfat(tmp / "exfat.img", tmp / "E")) {
         fs::create_directories(tmp / "E/data/sub");
         EXPECT_TRUE(overlap(tmp / "E/data/sub", tmp / "E/Data"));
@@ -193,7 +144,6 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     } else {
         ADD_FAILURE() << "exFAT through FUSE cannot be mounted";
     }
-
     ASSERT_TRUE(mounts.tmpfs(tmp / "M/a/b"));
     ASSERT_TRUE(mounts.tmpfs(tmp / "M/a"));
     fs::create_directories(tmp / "M/a/b/x");
@@ -204,10 +154,7 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     EXPECT_EQ(place->path, (std::vector<std::string>{"/", "b", "x"}));
 }
 
-// What the live table and sysfs tell of mounts the overlap check must see:
-// a ramfs is among all mounts (not among the volumes), a file system on a
-// loop device's partition lies in the device's image, an overlay's layers
-// given relative to where it was mounted from stay relative.
+// The live table tells what mounts lie in: ramfs, a loop partition's image, overlay layers.
 TEST(RealVolumes, AllMountsTellWhatTheirFilesLieIn) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     const test::TemporaryFolder tmp;
@@ -221,7 +168,6 @@ TEST(RealVolumes, AllMountsTellWhatTheirFilesLieIn) {
     EXPECT_NE(ram->device, 0u);
     const auto volumes = VolumeInspector::mountedVolumes();
     EXPECT_EQ(std::count_if(volumes.begin(), volumes.end(), [&](const MountedVolume& m) { return m.root == tmp / "ram"; }), 0);
-
     const fs::path image = tmp / "partitioned.img";
     {
         std::string sector(512, '\0');

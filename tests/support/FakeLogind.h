@@ -10,10 +10,7 @@
 
 namespace kelto::test {
 
-// org.freedesktop.login1 on a test bus: Inhibit hands out the write end of a
-// pipe and keeps the read end, which hangs up once every holder has let go;
-// PrepareForSleep is sent when the test says. One that does not own the name
-// stands in for an impostor sending the same signal.
+// org.freedesktop.login1 on a test bus: Inhibit hands out a pipe's write end and watches for its hang-up; PrepareForSleep on request; without the name, an impostor.
 class FakeLogind {
 public:
     struct InhibitCall {
@@ -30,12 +27,10 @@ public:
     std::size_t granted() const;
     // The inhibition handed out by the index-th granted call has been let go.
     bool released(std::size_t index) const { return waitForRelease(index, std::chrono::milliseconds(0)); }
-    // The bus daemon may close its copy of the descriptor a moment after the
-    // caller has it: waits up to the timeout for the hang-up.
+    // Waits up to the timeout for the hang-up (the bus daemon may hold a copy a moment longer).
     bool waitForRelease(std::size_t index, std::chrono::milliseconds timeout) const;
 
-    // Sends the manager's PrepareForSleep signal and waits until it is
-    // written to the bus.
+    // Sends PrepareForSleep and waits until it is written to the bus.
     void prepareForSleep(bool sleeping);
 
 private:

@@ -9,12 +9,7 @@
 
 namespace kelto::test {
 
-// org.freedesktop.UDisks2 on a test bus with one removable disk: a whole-disk
-// block, its partition with a file system mounted at the given point, and the
-// drive; besides, a loop device with no drive mounted at loopMountPoint. An
-// encrypted disk's partition is the backing device of an unlocked cleartext
-// block, which has no drive of its own and holds the mounted file system. It
-// records the calls made and answers with an error where told to.
+// org.freedesktop.UDisks2 on a test bus: one removable disk (whole disk, partition or an unlocked cleartext block, drive) and a driveless loop device; records calls, fails where told.
 class FakeUDisks {
 public:
     struct Disk {

@@ -69,7 +69,6 @@ std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string&
     if (!chroot.empty())
         std::ofstream(folder / "sshd_config", std::ios::app) << "ChrootDirectory " << chroot.native()
                                                              << "\nForceCommand internal-sftp\n";
-
     std::unique_ptr<LocalSshd> server(new LocalSshd);
     server->folder_ = folder;
     server->port_ = freePort();

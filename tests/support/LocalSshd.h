@@ -9,14 +9,10 @@
 
 namespace kelto::test {
 
-// An sshd of the test's own on 127.0.0.1, with host and user keys made in
-// `folder`, for as long as the value lives: for sshfs mounts of local
-// folders. Root only.
+// An sshd of the test's own on 127.0.0.1 with keys in `folder`, for sshfs mounts of local folders (root only).
 class LocalSshd {
 public:
-    // nullptr, with the reason in `whyNot`, when it cannot be started.
-    // `chroot`: the folder its sftp sessions are shut in (each path they
-    // name counts from there), where not empty.
+    // nullptr with the reason in `whyNot` when it cannot start; `chroot` shuts sftp sessions in a folder.
     static std::unique_ptr<LocalSshd> start(const std::filesystem::path& folder, std::string& whyNot,
                                             const std::filesystem::path& chroot = {});
     ~LocalSshd();

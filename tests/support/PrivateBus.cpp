@@ -61,7 +61,6 @@ PrivateBus::PrivateBus() {
     }
     output_.reset(ends[0]);
     FileDescriptor write(ends[1]);
-
     std::vector<std::string> arguments{"dbus-daemon", "--config-file=" + config.native(), "--nofork",
                                        "--print-address"};
     std::vector<char*> argv;
@@ -82,7 +81,6 @@ PrivateBus::PrivateBus() {
         reason_ = rc == ENOENT ? "dbus-daemon is not installed" : std::string("cannot start dbus-daemon: ") + std::strerror(rc);
         return;
     }
-
     // The daemon prints its address once it listens.
     std::string printed;
     while (printed.find('\n') == std::string::npos) {

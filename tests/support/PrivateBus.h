@@ -22,9 +22,7 @@ private:
     std::optional<std::string> previous_;
 };
 
-// A dbus-daemon of the test's own, with no services to start on demand,
-// standing in for the system bus while it lives. When the daemon cannot be
-// started, running() is false and reason() says why.
+// A dbus-daemon of the test's own standing in for the system bus; running() false and reason() when it cannot start.
 class PrivateBus {
 public:
     PrivateBus();

@@ -3,9 +3,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 
 namespace kelto::test {
 
@@ -35,13 +32,6 @@ std::string RsyncLines::progress(std::int64_t bytes, int percent) {
     char line[96];
     std::snprintf(line, sizeof line, "%15" PRId64 " %3d%%    0.00kB/s    0:00:00\r", bytes, percent);
     return line;
-}
-
-std::string RsyncLines::captured(std::string_view name) {
-    const std::string path = std::string(KELTO_TEST_DATA_DIR) + "/rsync/" + std::string(name);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("no captured rsync output at " + path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace kelto::test

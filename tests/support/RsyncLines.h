@@ -8,20 +8,15 @@
 
 namespace kelto::test {
 
-// rsync's output lines for scripted runs, each with its line end. Names are
-// given as rsync prints them (its "\#ooo" escapes included).
+// rsync's output lines for scripted runs, with line ends; names as rsync prints them ("\#ooo" escapes).
 struct RsyncLines {
     // A "--list-only" line; a link's target follows its name after " -> ".
     static std::string listed(EntryKind kind, std::int64_t size, std::int64_t mtime, std::string_view name,
                               std::string_view linkTarget = {});
-    // An itemised-change line ("%i %l %b %n"); `code` is the 11 characters
-    // rsync prints, deletions "*deleting  ".
+    // An itemised-change line ("%i %l %b %n"); `code` is rsync's 11 characters, deletions "*deleting  ".
     static std::string itemized(std::string_view code, std::int64_t size, std::string_view name);
     // A whole-transfer progress line, ended with a carriage return as rsync does.
     static std::string progress(std::int64_t bytes, int percent);
-
-    // A file of tests/data/rsync, captured from the real rsync by capture.sh.
-    static std::string captured(std::string_view name);
 };
 
 }  // namespace kelto::test

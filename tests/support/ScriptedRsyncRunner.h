@@ -15,24 +15,13 @@
 
 namespace kelto::test {
 
-// An RsyncRunner that replays scripted runs instead of starting rsync.
-//
-// Each call takes the first step not yet taken whose matcher accepts the
-// call's arguments (steps without one accept any call), in the order they
-// were added; a call no step takes goes to the fallback runner, or throws
-// std::logic_error without one. A step's actions run in order on the
-// calling thread: standard output goes through an RsyncOutputParser of the
-// call's mode and standard error becomes raw lines, diagnostics and the
-// result's tail, exactly as the real runner delivers them.
-//
-// Stopping: a token stopped on entry returns code 20 and takes no step,
-// like the real runner. A stop seen before an action ends the replay there
-// (the rest is never delivered, lines already begun are) with code 20. A
-// stop requested by the last action leaves the step's exit code: rsync had
-// ended by then.
-//
-// The steps must be added before the runs that take them start; run() may
-// be called from several threads at once.
+// An RsyncRunner that replays scripted runs instead of starting rsync. A call
+// takes the first untaken step whose matcher accepts it (in the order added;
+// steps are added before the runs start), else goes to the fallback runner,
+// else throws std::logic_error. Output is delivered as the real runner does.
+// A token stopped on entry returns 20 and takes no step; a stop seen before
+// an action ends the replay there with 20; one the last action requests
+// leaves the step's code. run() may be called from several threads at once.
 class ScriptedRsyncRunner final : public RsyncRunner {
 public:
     using Matcher = std::function<bool(const std::vector<std::string>& arguments)>;

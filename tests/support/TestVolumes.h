@@ -10,9 +10,7 @@
 
 namespace kelto::test {
 
-// A folder on tmpfs, which keeps every time a 64-bit count of seconds can
-// hold: years before 1000 and from 10000 on. Uses /dev/shm when that is
-// tmpfs, else mounts a tmpfs of its own (root only).
+// A folder on tmpfs, which keeps any 64-bit time (/dev/shm, else a tmpfs of its own, root only).
 class TmpfsFolder {
 public:
     // nullptr, with the reason in `whyNot`, when no tmpfs can be had.
@@ -30,14 +28,10 @@ private:
     std::optional<TemporaryFolder> folder_;
 };
 
-// A small ext4 file system in an image file, mounted through a loop device
-// for the value's lifetime. ext4 keeps times from 1901-12-13 to 2446-05-10
-// and clamps any other time it is given to that range.
+// A small ext4 image mounted through a loop device while it lives; ext4 clamps times to 1901..2446.
 class Ext4Volume {
 public:
-    // nullptr, with the reason in `whyNot`, when it cannot be made and
-    // mounted (not root, no mkfs.ext4, no loop device). A label and a UUID
-    // are given to the file system when not empty.
+    // nullptr with the reason in `whyNot` when it cannot be made; label and UUID given when not empty.
     static std::unique_ptr<Ext4Volume> make(std::string& whyNot, const std::string& label = {},
                                             const std::string& uuid = {});
     ~Ext4Volume();
@@ -58,9 +52,7 @@ private:
     bool mounted_ = false;
 };
 
-// Mounts a test makes, undone when the value goes (the last made first),
-// also when the test fails. Each call is false when it cannot be made (not
-// root, a tool missing); the other mounts stay.
+// Mounts a test makes, undone (last first) when the value goes; each call is false when it cannot be made.
 class TestMounts {
 public:
     TestMounts() = default;
@@ -74,16 +66,13 @@ public:
     bool passThrough(const std::filesystem::path& folder, const std::filesystem::path& at);
     bool overlay(const std::filesystem::path& lower, const std::filesystem::path& upper,
                  const std::filesystem::path& work, const std::filesystem::path& at);
-    // A fresh 64 MiB exFAT image at `image` through a loop device and the
-    // FUSE driver, which folds case.
+    // A fresh 64 MiB exFAT image through a loop device and the FUSE driver, which folds case.
     bool exfat(const std::filesystem::path& image, const std::filesystem::path& at);
-    // A fresh 16 MiB ext4 image at `image` through a loop device; mounted
-    // read-only, the kernel leaves the image's bytes alone.
+    // A fresh 16 MiB ext4 image through a loop device; read-only leaves the image's bytes alone.
     bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at, bool readOnly = false);
     // Any command that mounts something at `at`, undone with the rest.
     bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
-    // A loop device over the image, found again by its partitions; the
-    // device's path, empty when none could be set up.
+    // A loop device over the image, found again by its partitions; empty when none could be set up.
     std::string loopDevice(const std::filesystem::path& image);
 
 private:
@@ -91,8 +80,7 @@ private:
     std::vector<std::string> loopDevices_;
 };
 
-// Runs a program found on PATH with its output thrown away; its exit status,
-// or -1 when it could not be started.
+// Runs a program from PATH, output thrown away: its exit status, or -1 when it could not start.
 int runQuietly(const std::vector<std::string>& arguments);
 
 }  // namespace kelto::test
