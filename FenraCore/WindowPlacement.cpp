@@ -1,5 +1,7 @@
 #include "FenraCore/WindowPlacement.h"
 
+#include "Platform/Desktop/WindowFrame.h"
+
 #include <QDialog>
 #include <QEvent>
 #include <QGuiApplication>
@@ -11,6 +13,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <optional>
 
 namespace kelto {
 namespace {
@@ -19,13 +22,11 @@ QWidget* parentWindow(const QWidget& window) {
     return window.parentWidget() != nullptr ? window.parentWidget()->window() : nullptr;
 }
 
-// What the window manager adds around the client area; zero until it has
-// framed the window.
-QMargins frameOf(const QWidget& window) {
-    const QRect frame = window.frameGeometry();
-    const QRect client = window.geometry();
-    return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
-            frame.bottom() - client.bottom()};
+QMargins frameOf(const QWidget& window) { return WindowPlacement::frameOf(window); }
+QRect outerOf(const QWidget& window) { return WindowPlacement::outerOf(window); }
+
+bool knownFrame(const QMargins& margins) {
+    return margins.left() >= 0 && margins.top() >= 0 && margins.right() >= 0 && margins.bottom() >= 0;
 }
 
 bool framed(const QWidget& window) { return !frameOf(window).isNull(); }
@@ -40,22 +41,29 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == owner_) {
+            // A window that belongs to another stays over it as that one
+            // is placed, framed or moved.
+            if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && window_.isVisible() &&
+                owner_->isVisible()) {
+                place();
+            }
+            return false;
+        }
+        if (watched == handle_) {
+            if (event->type() == QEvent::Expose) placeIfFrameChanged();
+            return false;
+        }
         if (watched != &window_) return false;
         switch (event->type()) {
         case QEvent::Show:
+            watchOwner();
+            watchHandle();
             place();
-            // Until the window manager has framed it, the frame is a guess.
-            awaitingFrame_ = !framed(window_);
             break;
         case QEvent::Move:
         case QEvent::Resize:
-            if (awaitingFrame_ && window_.isVisible() && framed(window_)) {
-                awaitingFrame_ = false;
-                place();
-            }
-            break;
-        case QEvent::Hide:
-            awaitingFrame_ = false;
+            placeIfFrameChanged();
             break;
         default:
             break;
@@ -64,6 +72,31 @@ protected:
     }
 
 private:
+    // Until the window manager has framed it, the frame is a guess; once it
+    // is known, or changes, the window is placed again. The frame can arrive
+    // with a move, a resize or only with the window's exposure, in any order.
+    void placeIfFrameChanged() {
+        // A maximised or full-screen window is the window manager's to place.
+        if ((window_.windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) != 0) return;
+        if (window_.isVisible() && framed(window_) && frameOf(window_) != placedFrame_) place();
+    }
+
+    void watchOwner() {
+        QWidget* owner = parentWindow(window_);
+        if (owner == owner_) return;
+        if (owner_ != nullptr) owner_->removeEventFilter(this);
+        owner_ = owner;
+        if (owner != nullptr) owner->installEventFilter(this);
+    }
+
+    void watchHandle() {
+        QWindow* handle = window_.windowHandle();
+        if (handle == handle_) return;
+        if (handle_ != nullptr) handle_->removeEventFilter(this);
+        handle_ = handle;
+        if (handle != nullptr) handle->installEventFilter(this);
+    }
+
     void place() {
         // What it belongs to: its parent window, or the window the window
         // manager keeps it above.
@@ -72,14 +105,16 @@ private:
         const QWidget* parent = parentWindow(window_);
         const QWindow* transient = window_.windowHandle() != nullptr ? window_.windowHandle()->transientParent() : nullptr;
         if (parent != nullptr && parent->isVisible()) {
-            over = parent->frameGeometry();
+            over = outerOf(*parent);
             ownerFrame = frameOf(*parent);
         } else if (transient != nullptr && transient->isVisible()) {
-            over = transient->frameGeometry();
-            ownerFrame = transient->frameMargins();
+            const QMargins qtFrame = knownFrame(transient->frameMargins()) ? transient->frameMargins() : QMargins();
+            ownerFrame = WindowFrame::extents(*transient).value_or(qtFrame);
+            over = transient->geometry().marginsAdded(ownerFrame);
         }
         // Before its own frame is known, its owner's is the best guess.
-        QMargins frame = frameOf(window_);
+        placedFrame_ = frameOf(window_);
+        QMargins frame = placedFrame_;
         if (frame.isNull()) frame = ownerFrame;
         const QSize outer = window_.size().grownBy(frame);
         // A window of its own keeps a place it was given (a saved frame), or
@@ -96,7 +131,9 @@ private:
     }
 
     QWidget& window_;
-    bool awaitingFrame_ = false;
+    QPointer<QWidget> owner_;
+    QPointer<QWindow> handle_;
+    QMargins placedFrame_;
 };
 
 // Brings a sheet opened before its window was on screen back over that
@@ -219,6 +256,20 @@ private:
 };
 
 }  // namespace
+
+QMargins WindowPlacement::frameOf(const QWidget& window) {
+    // Read from the window system where it can tell: Qt's copy can be stale.
+    if (const QWindow* handle = window.windowHandle(); handle != nullptr && window.internalWinId() != 0) {
+        if (const std::optional<QMargins> extents = WindowFrame::extents(*handle)) return *extents;
+    }
+    const QRect frame = window.frameGeometry();
+    const QRect client = window.geometry();
+    const QMargins margins{client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                           frame.bottom() - client.bottom()};
+    return knownFrame(margins) ? margins : QMargins();
+}
+
+QRect WindowPlacement::outerOf(const QWidget& window) { return window.geometry().marginsAdded(frameOf(window)); }
 
 QRect WindowPlacement::freeArea(const QWidget& window) {
     const QWidget* parent = parentWindow(window);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QRect>
 #include <QSize>
 
@@ -23,6 +24,13 @@ struct WindowPlacement {
     // (the free area's centre when `over` is empty) and moved and shrunk
     // until it lies within `free`.
     static QRect centred(QSize size, const QRect& over, const QRect& free);
+    // What the window manager adds around `window`'s client area: zero
+    // until it has framed it. Read from the window system where it can tell
+    // (Qt's copy can stay stale); else Qt's, taken as zero while it is that
+    // of a window not yet sized (smaller than the client area).
+    static QMargins frameOf(const QWidget& window);
+    // `window` with that frame: where it stands on the screen.
+    static QRect outerOf(const QWidget& window);
 
     // A popup's frame beside `anchor`: below it where it fits there or where
     // the free area has more room below than above, else above; centred on
@@ -34,7 +42,8 @@ struct WindowPlacement {
 
     // Every show of `window` from now on places it: within the free area,
     // centred on its parent window when it has one (else on the free area),
-    // again once the window manager has given it its frame.
+    // again whenever the window manager gives it a new frame, and, with a
+    // parent window, again as that window is placed or moved.
     static void follow(QWidget& window);
 
     // A sheet, an alert or a window of fixed size carries what a dialog

@@ -124,15 +124,14 @@ void PermissionSetupController::fitWindow() {
     }
     size.setHeight(height);
     if (window_->size() == size && window_->minimumSize() == size) return;
-    const QRect frame = window_->frameGeometry();
+    const QRect frame = WindowPlacement::outerOf(*window_);
     const QRect client = window_->geometry();
     const bool follows = window_->isVisible() && client.height() != height;
     window_->setFixedSize(size);
     // A shown window that follows its rows grows and shrinks about its
     // middle, within the free area, as if placed afresh.
     if (follows) {
-        const QMargins decoration(client.left() - frame.left(), client.top() - frame.top(),
-                                  frame.right() - client.right(), frame.bottom() - client.bottom());
+        const QMargins decoration = WindowPlacement::frameOf(*window_);
         const QRect free = WindowPlacement::freeArea(*window_);
         window_->move(frame.left(), WindowPlacement::centred(size.grownBy(decoration), frame, free).top());
     }

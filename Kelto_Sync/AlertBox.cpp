@@ -149,7 +149,8 @@ void AlertBox::fit() {
     const QFontMetrics metrics(font());
     const int line = metrics.height();
     // The screen's free width, less the window manager's frame once it is framed.
-    const int room = screen()->availableGeometry().width() - (frameGeometry().width() - geometry().width());
+    const QMargins frame = WindowPlacement::frameOf(*this);
+    const int room = screen()->availableGeometry().width() - frame.left() - frame.right();
     // Window managers draw the title in a bold face of about the
     // application's size (openbox's default theme does); the bar is as high
     // as the frame's top once the window manager has framed the box, and
@@ -157,7 +158,7 @@ void AlertBox::fit() {
     QFont titleFont = font();
     titleFont.setBold(true);
     const QFontMetrics titleMetrics(titleFont);
-    const int bar = std::max(geometry().top() - frameGeometry().top(), line * 3 / 2);
+    const int bar = std::max(frame.top(), line * 3 / 2);
     const int controls = titleBarControls * bar;
     const QString title = windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : windowTitle();
     const bool shortened = titleMetrics.horizontalAdvance(title) + controls > room;
@@ -192,8 +193,8 @@ void AlertBox::fit() {
     // Placed before it grew, it is centred again on its window (or where it
     // stood), within the free area.
     const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
-    const QRect over = owner != nullptr && owner->isVisible() ? owner->frameGeometry() : frameGeometry();
-    const QSize grown = frameGeometry().size() + QSize(wanted - width(), height - this->height());
+    const QRect over = WindowPlacement::outerOf(owner != nullptr && owner->isVisible() ? *owner : *this);
+    const QSize grown = QSize(wanted, height).grownBy(frame);
     setFixedSize(wanted, height);
     move(WindowPlacement::centred(grown, over, WindowPlacement::freeArea(*this)).topLeft());
 }

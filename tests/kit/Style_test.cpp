@@ -243,7 +243,7 @@ TEST(WindowPlacement, AWindowIsCentredOnItsOwnerAndAPopupOpensBesideItsAnchor) {
 }
 
 // A sheet opened before its window is shown belongs to it once it is: the window manager keeps a dialog above the
-// window it is transient for, and only then. Another sheet, even taller than the screen, opens at once.
+// window it is transient for, and only then; it stays centred as its window is placed again. Another sheet, even taller than the screen, opens at once.
 TEST(WindowPlacement, ASheetOpenedBeforeItsWindowIsShownOverItOnceItIs) {
     QWidget window;
     window.resize(800, 600);
@@ -258,6 +258,8 @@ TEST(WindowPlacement, ASheetOpenedBeforeItsWindowIsShownOverItOnceItIs) {
         return (sheet->frameGeometry().center() - window.frameGeometry().center()).manhattanLength() <= 2;
     };
     EXPECT_TRUE(QTest::qWaitFor(centred)) << "placed before its window was";
+    window.move(window.pos() + QPoint(120, 40));
+    EXPECT_TRUE(QTest::qWaitFor(centred)) << "left behind when its window was placed again";
     ASSERT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->windowHandle()->transientParent(), window.windowHandle());
     auto* tall = new QDialog(&window);
