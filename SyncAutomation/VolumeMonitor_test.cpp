@@ -133,16 +133,5 @@ TEST_F(Monitor, PushedEventsReachTheObserverInOrderUntilItLetsGo) {
     EXPECT_EQ(seen.size(), 2u);
 }
 
-TEST(VolumeEventStreamTest, NextEndsOnStop) {
-    VolumeEventStream stream;
-    std::stop_source stop;
-    stop.request_stop();
-    EXPECT_FALSE(stream.next(stop.get_token()));
-    stream.push(VolumeEvent::mounted("/a"));
-    stream.push(VolumeEvent::unmounted("/a"));
-    EXPECT_EQ(stream.next(std::stop_token{}), VolumeEvent::mounted("/a"));
-    EXPECT_EQ(stream.next(std::stop_token{}), VolumeEvent::unmounted("/a"));
-}
-
 }  // namespace
 }  // namespace kelto
