@@ -258,35 +258,20 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
     EXPECT_EQ(store->load(), (Jobs{moved, other}));
 }
 
-TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
-    const SyncJob kept = saved("Kept"), gone = saved("Gone", SyncMode::twoWay);
-    writeBaseline(gone.id);
-    fs::create_directories(coordinator.listFolder(gone.id));
-    FileIO::writeAtomically(coordinator.listFolder(gone.id) / "KeltoSync-files-LEFT", "a killed run's");
-    history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
-    start();
-    ASSERT_TRUE(model->lastRecords().contains(gone.id));
-    ASSERT_TRUE(remove(gone.id).hasValue());
-    expectJobs({kept});
-    EXPECT_FALSE(model->lastRecords().contains(gone.id));
-    EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
-    // Its run lock goes too: the deletion held it, so no run was under way.
-    EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
-    EXPECT_FALSE(fs::exists(coordinator.listFolder(gone.id)));
-    EXPECT_EQ(scheduler.changes, 1);
-    ASSERT_TRUE(remove(Uuid::random()).hasValue());  // an id not in the file is no error
-}
-
 // A walk killed part-way leaves its marker at a side's top until the job's next run: a folder the job no longer names
 // is cleared of it at once, its time kept. A live walk's marker, held by its lock, stays.
-TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
+TEST_F(Model, DeletingRemovesTheJobItsBaselineItsLastRecordAndTheMarkersKilledWalksLeftInItsFolders) {
     const auto marker = [](const fs::path& folder, char side) {
         const fs::path at = folder / (".KeltoSync-Marker-" + Uuid::random().string() + "-" + side);
         fs::create_directories(folder);
         std::ofstream{at};
         return at;
     };
-    const SyncJob gone = saved("Gone"), moved = saved("Moved");
+    const SyncJob kept = saved("Kept"), gone = saved("Gone", SyncMode::twoWay), moved = saved("Moved");
+    writeBaseline(gone.id);
+    fs::create_directories(coordinator.listFolder(gone.id));
+    FileIO::writeAtomically(coordinator.listFolder(gone.id) / "KeltoSync-files-LEFT", "a killed run's");
+    history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     const fs::path a = gone.source.path, b = gone.destination.path;
     const fs::path leftAtA = marker(a, 'A'), leftInB = marker(b / ".KeltoSync", 'B'), live = marker(b, 'B');
     const FileDescriptor held(::open(live.c_str(), O_RDONLY | O_CLOEXEC));
@@ -295,13 +280,22 @@ TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
     ::utimensat(AT_FDCWD, a.c_str(), old, 0);
     const fs::path leftAtMoved = marker(moved.destination.path, 'B');
     start();
+    ASSERT_TRUE(model->lastRecords().contains(gone.id));
     ASSERT_TRUE(remove(gone.id).hasValue());
+    expectJobs({kept, moved});
+    EXPECT_FALSE(model->lastRecords().contains(gone.id));
+    EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
+    // Its run lock goes too: the deletion held it, so no run was under way.
+    EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
+    EXPECT_FALSE(fs::exists(coordinator.listFolder(gone.id)));
+    EXPECT_EQ(scheduler.changes, 1);
     EXPECT_FALSE(fs::exists(leftAtA));
     EXPECT_FALSE(fs::exists(leftInB));
     EXPECT_TRUE(fs::exists(live));
     struct stat info {};
     ::stat(a.c_str(), &info);
     EXPECT_EQ(std::pair(info.st_mtim.tv_sec, info.st_mtim.tv_nsec), std::pair(old[0].tv_sec, old[0].tv_nsec));
+    ASSERT_TRUE(remove(Uuid::random()).hasValue());  // an id not in the file is no error
     ASSERT_TRUE(update(movedTo(moved, "Elsewhere")).hasValue());
     EXPECT_FALSE(fs::exists(leftAtMoved));
 }
