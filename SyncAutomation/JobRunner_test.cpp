@@ -341,7 +341,7 @@ TEST_F(Runner, CancellingTheActiveRunWaitsForItsRecordAndAQueuedOneGoesAtOnce) {
     EXPECT_EQ(runs.call(1).jobID, c);
 }
 
-TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecond) {
+TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecondAndKeptToItsAttempt) {
     ASSERT_TRUE(enqueue(a));
     ASSERT_TRUE(runs.waitForRuns(1));
     // Seconds since the start, and the files of the report shown after it.
@@ -355,10 +355,7 @@ TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecond) {
         settle();
         EXPECT_EQ(statuses.at(a), shown ? RunStatus::running(progressAt(shown)) : started) << time;
     }
-}
-
-TEST_F(Runner, NoReportOfAnEarlierAttemptReachesALaterOne) {
-    ASSERT_TRUE(enqueue(a));
+    // No report of an earlier attempt reaches a later one.
     park(0);
     confirm(a);
     ASSERT_TRUE(runs.waitForRuns(2));
