@@ -153,11 +153,11 @@ struct Runner : ::testing::Test {
         return awaitPreview(refused).error();
     }
     bool waitForRecords(std::size_t count) { return main.runUntil([&] { return records.size() >= count; }); }
-    // Run `index` ends asking for review of a plan of `deletions` and is parked.
+    // Run `index` ends asking for review of a plan of `deletions` and is parked. Every run makes a record, one at a
+    // time: records of earlier runs may still be on their way.
     void park(std::size_t index, std::int64_t deletions = 60) {
-        const std::size_t before = records.size();
         runs.endWhenStarted(index, RunOutcome::needsReview("Review deletions"), planWith(deletions));
-        ASSERT_TRUE(waitForRecords(before + 1));
+        ASSERT_TRUE(waitForRecords(index + 1));
         settle();
     }
     // Run `index` has been reported at `files` half a second later, and the map published since.
