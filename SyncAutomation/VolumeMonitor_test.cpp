@@ -87,9 +87,12 @@ TEST_F(Monitor, EveryStreamSeesAMountAndItsUnmount) {
     EXPECT_FALSE(monitor->firstSeen("/"));  // there before the monitor
     streams.pop_back();  // one subscriber goes away
     change([&] { source.table.pop_back(); });
+    std::stop_source stop;
+    stop.request_stop();
     for (const auto& stream : streams) {
         EXPECT_EQ(stream->next(10s), VolumeEvent::unmounted("/media/Stick"));
         EXPECT_FALSE(stream->next(0ms));  // once only
+        EXPECT_FALSE(stream->next(stop.get_token()));  // a stop ends the wait for more
     }
     EXPECT_FALSE(monitor->firstSeen("/media/Stick"));
 }
