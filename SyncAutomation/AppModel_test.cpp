@@ -346,8 +346,8 @@ TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
     EXPECT_EQ(scheduler.changes, 0);
 }
 
-// The change stands once the file says so: what it cannot remove afterwards (a baseline file, a lock file that is a mount
-// point) is logged, not reported as a failed change, and never planned against.
+// The change stands once the file says so: what it cannot remove afterwards (a baseline file, a lock file that is a
+// mount point) is logged, not reported as a failed change, and never planned against.
 TEST_F(Model, WhatAChangeCannotRemoveAfterTheSaveIsLoggedAndTheChangeStands) {
     const SyncJob twoWay = saved("Photos", SyncMode::twoWay), gone = saved("Gone", SyncMode::twoWay);
     const SyncJob kept = saved("Kept");

@@ -173,7 +173,10 @@ struct FakeMachine {
             .supportDirectory = tmp / "support",
             .logDirectory = tmp / "logs",
             .history = history,
-            .volumes = [this] { return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(volumes); },
+            .volumes =
+                [this] {
+                    return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(volumes);
+                },
             .isOnBattery = [] { return false; },
             .freeSpace = [](const std::filesystem::path&, bool) -> std::int64_t { return 0; },
             .identityAt =
@@ -192,10 +195,10 @@ struct FakeMachine {
         return VolumeInspector::endpoint(folder, volumes);
     }
     // A removable disk mounted at tmp/<name>.
-    std::filesystem::path disk(const std::string& name, const std::string& uuid, const std::string& fileSystem = "vfat") {
+    std::filesystem::path disk(const std::string& name, const std::string& uuid, const std::string& fs = "vfat") {
         const std::filesystem::path root = tmp / name;
         std::filesystem::create_directories(root);
-        volumes.add(root, volumeIdentity(VolumeKind::removable, uuid, name, fileSystem));
+        volumes.add(root, volumeIdentity(VolumeKind::removable, uuid, name, fs));
         return root;
     }
     void unplug(const std::filesystem::path& root) {

@@ -272,7 +272,7 @@ TEST_F(SchedulerTest, NoTimerWithoutAUsableTimedTriggerOnAnEnabledJob) {
     EXPECT_TRUE(runner.requests.empty());
 }
 
-// Anchors that cannot be written still serve this session.
+// Anchors that cannot be written still serve the session.
 TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromEachRunsStart) {
     std::ofstream(support) << "a file where the folder belongs";
     const Uuid id = add({hourly()}).id;

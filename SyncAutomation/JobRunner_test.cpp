@@ -285,7 +285,8 @@ TEST_F(Runner, AConfirmedRunCarriesThePlanShownForReview) {
     EXPECT_EQ(statuses.at(a).as<RunStatus::AwaitingConfirmation>()->plan, sheet);
     confirm(b);  // not parked: nothing happens
     confirm(a);
-    EXPECT_EQ(statuses, (StatusMap{{a, RunStatus::queued()}, {b, RunStatus::running(progressAt(5))}, {c, RunStatus::queued()}}));
+    EXPECT_EQ(statuses, (StatusMap{{a, RunStatus::queued()}, {b, RunStatus::running(progressAt(5))},
+                                   {c, RunStatus::queued()}}));
     runs.end(1, RunOutcome::success());
     runs.endWhenStarted(2, RunOutcome::success());
     ASSERT_TRUE(runs.waitForRuns(4));

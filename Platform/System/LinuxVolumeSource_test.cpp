@@ -348,7 +348,8 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
 // Kind, UUID, name, file system, then "ro" and "cs" where read-only and case-sensitive, then the remount URL.
 std::string described(const VolumeIdentity& v) {
     return std::string(enumName(v.kind)) + " " + v.uuid.value_or("-") + " " + v.name + " " + v.fileSystem +
-           (v.isReadOnly ? " ro" : "") + (v.caseSensitive ? " cs" : "") + (v.remountURL ? " " + v.remountURL->string() : "");
+           (v.isReadOnly ? " ro" : "") + (v.caseSensitive ? " cs" : "") +
+           (v.remountURL ? " " + v.remountURL->string() : "");
 }
 
 TEST_F(Fixture, EachMountOfTheTableIsKnownByItsDeviceOrShare) {
@@ -392,7 +393,7 @@ TEST_F(Fixture, VolumesWithoutAFileSystemUuidGetAStableNameBasedOne) {
     EXPECT_FALSE(at(source().mounts(), "/media/My Disk\ntwo").identity.uuid);
 }
 
-// A table that cannot be read lists nothing; a disk pulled out without unmounting is still in the table, its device gone.
+// A table that cannot be read lists nothing; a disk pulled out without unmounting is in the table, its device gone.
 TEST_F(Fixture, WhatCannotBeReadOrIsGoneIsNotListedAndTheRealTableIs) {
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
     EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
