@@ -6,17 +6,14 @@
 #include "tests/support/TemporaryFolder.h"
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <stop_token>
 #include <thread>
-#include <vector>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -85,10 +82,8 @@ TEST_F(BaselineStoreTest, ASaveOverWhatItHoldsEndsAsAWholeSave) {
     EXPECT_EQ(store.load(std::nullopt, "Y"), Baseline{});
     EXPECT_EQ(store.sideCounts(), (SideCounts{0, 7}));
     store.save(sample(), "X", "Y", SideCounts{3, 1});
-    const Baseline next{{"a.txt", {EntryKind::file, 11, 100}},
-                        {"b.txt", {EntryKind::file, 1, 2}},
-                        {"d", {EntryKind::directory, 0, 5}},
-                        {"d/\xC3\xA9", {EntryKind::other, INT64_MAX, INT64_MIN}}};
+    const Baseline next{{"a.txt", {EntryKind::file, 11, 100}}, {"b.txt", {EntryKind::file, 1, 2}},
+                        {"d", {EntryKind::directory, 0, 5}}, {"d/\xC3\xA9", {EntryKind::other, INT64_MAX, INT64_MIN}}};
     const std::optional<Baseline> stored = store.load("X", "Y");
     ASSERT_TRUE(stored);
     store.save(next, "X", "Y", SideCounts{4, 4}, {}, &*stored);
@@ -133,7 +128,9 @@ TEST_F(BaselineStoreTest, CancelledSaveKeepsThePreviousBaselineWhole) {
     EXPECT_EQ(store.sideCounts(), (SideCounts{3, 1}));
 }
 
-TEST_F(BaselineStoreTest, InvalidKindSizeOrTimeFailsAndRollsBack) {
+// An entry of an invalid kind, size or time fails and rolls back; counts
+// must be decimal integers.
+TEST_F(BaselineStoreTest, InvalidEntriesFailAndRollBackAndCountsMustBeDecimalIntegers) {
     { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
     const std::string kind = "Invalid baseline kind", entry = "Invalid baseline entry";
     const std::pair<const char*, std::string> rows[] = {
@@ -153,18 +150,14 @@ TEST_F(BaselineStoreTest, InvalidKindSizeOrTimeFailsAndRollsBack) {
     EXPECT_THROW(BaselineStore(file, true).load("X", std::nullopt), BaselineStoreError);
     sql("DELETE FROM entries; INSERT INTO entries VALUES('t', 0, '12', 3.0)");
     EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), (Baseline{{"t", {EntryKind::file, 12, 3}}}));
-}
-
-TEST_F(BaselineStoreTest, CountsMustBeDecimalIntegers) {
+    fs::remove_all(root / "state");
     { BaselineStore store(file, false); store.save(Baseline{}, std::nullopt, std::nullopt, SideCounts{1, 2}); }
     const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
         {"12x", std::nullopt}, {"", std::nullopt}, {"+", std::nullopt}, {" 5", std::nullopt},
         {"9223372036854775808", std::nullopt}, {"+12", 12}, {"-9223372036854775808", INT64_MIN}, {"007", 7}};
     for (const auto& [text, expected] : cases) {
         sql(std::string("UPDATE meta SET value = '") + text + "' WHERE key = 'countA'");
-        BaselineStore store(file, true);
-        const auto counts = store.sideCounts();
-        EXPECT_EQ(counts, expected ? std::optional(SideCounts{*expected, 2}) : std::nullopt) << text;
+        EXPECT_EQ(BaselineStore(file, true).sideCounts(), expected ? std::optional(SideCounts{*expected, 2}) : std::nullopt) << text;
     }
     for (const char* gone : {"UPDATE meta SET value = NULL WHERE key = 'countB'", "DELETE FROM meta WHERE key = 'countB'"}) {
         sql(gone);
@@ -263,12 +256,9 @@ std::vector<std::string> messagesOfAnotherUser(const fs::path& file) {
 TEST_F(BaselineStoreTest, ABaselineOutOfThisUsersReachIsNamedAndKept) {
     { BaselineStore(file, false).save(sample(), "X", std::nullopt, SideCounts{4, 4}); }
     fs::permissions(root, fs::perms(0755));
-    const std::pair<fs::path, fs::perms> members[] = {
-        {file, fs::perms::none},                     // the file itself
-        {file.parent_path(), fs::perms::none},       // its folder, so not even its presence shows
-        {file.parent_path(), fs::perms(0555)},       // readable, but no journal can be made for a save
-    };
-    for (const auto& [item, mode] : members) {
+    // The file itself; its folder, so not even its presence shows; its folder readable, but no journal can be made.
+    for (const auto& [item, mode] : {std::pair{file, fs::perms::none}, {file.parent_path(), fs::perms::none},
+                                     {file.parent_path(), fs::perms(0555)}}) {
         SCOPED_TRACE(item.string() + " " + std::to_string(static_cast<int>(mode)));
         fs::permissions(file.parent_path(), fs::perms(0755));
         fs::permissions(file, fs::perms(0644));
@@ -309,14 +299,9 @@ TEST_F(BaselineStoreTest, ALockedBaselineIsNamedAndKept) {
 }
 
 TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
-    const char* damages[] = {
-        "DELETE FROM meta WHERE key = 'uuidA'",
-        "UPDATE meta SET value = NULL WHERE key = 'uuidB'",
-        "DELETE FROM meta WHERE key = 'countA'",
-        "UPDATE meta SET value = '12x' WHERE key = 'countB'",
-        "DELETE FROM meta",
-    };
-    for (const char* damage : damages) {
+    for (const char* damage : {"DELETE FROM meta WHERE key = 'uuidA'", "UPDATE meta SET value = NULL WHERE key = 'uuidB'",
+                               "DELETE FROM meta WHERE key = 'countA'", "UPDATE meta SET value = '12x' WHERE key = 'countB'",
+                               "DELETE FROM meta"}) {
         SCOPED_TRACE(damage);
         fs::remove_all(root / "state");
         { BaselineStore(file, false).save(sample(), "X", std::nullopt, SideCounts{3, 3}); }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <tuple>
 
 using namespace kelto;
@@ -49,7 +48,7 @@ protected:
     }
 };
 
-TEST_F(JobValidatorTest, NameAndMissingPaths) {
+TEST_F(JobValidatorTest, NameMissingSameAndNestedPaths) {
     SyncJob j = job("", "");
     j.name = " \t\n\u00a0";
     EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::emptyName, ValidationIssue::missingSource,
@@ -57,9 +56,7 @@ TEST_F(JobValidatorTest, NameAndMissingPaths) {
     j = job(" ", "/dst");
     j.name = "  Photos  ";
     EXPECT_TRUE(check(j).errors.empty());  // a path of blanks is not missing
-}
 
-TEST_F(JobValidatorTest, SameAndNestedPaths) {
     struct Case {
         std::string source, destination;
         Issues expected;
@@ -179,9 +176,9 @@ TEST_F(JobValidatorTest, LibraryBundles) {
     const fs::path other = temp / "other";
     fs::create_directories(other / "Tool.app" / "Contents" / "Demo.fcpbundle");
     fs::create_directory_symlink(source / "a", other / "linked");
-    std::ofstream(other / ".hidden") << "x";
+    temp.write("other/.hidden");
     EXPECT_TRUE(check(job(other.string(), "/b")).warnings.empty());
-    std::ofstream(other / ".hidden.photoslibrary") << "x";
+    temp.write("other/.hidden.photoslibrary");
     EXPECT_EQ(check(job(other.string(), "/b")).warnings, warned);
 }
 
