@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <csignal>
 #include <fstream>
+#include <iostream>
 #include <functional>
 #include <thread>
 
@@ -157,7 +158,8 @@ TEST_F(BaselineStoreTest, InvalidEntriesFailAndRollBackAndCountsMustBeDecimalInt
         {"9223372036854775808", std::nullopt}, {"+12", 12}, {"-9223372036854775808", INT64_MIN}, {"007", 7}};
     for (const auto& [text, expected] : cases) {
         sql(std::string("UPDATE meta SET value = '") + text + "' WHERE key = 'countA'");
-        EXPECT_EQ(BaselineStore(file, true).sideCounts(), expected ? std::optional(SideCounts{*expected, 2}) : std::nullopt) << text;
+        const auto counts = BaselineStore(file, true).sideCounts();
+        EXPECT_EQ(counts, expected ? std::optional(SideCounts{*expected, 2}) : std::nullopt) << text;
     }
     for (const char* gone : {"UPDATE meta SET value = NULL WHERE key = 'countB'", "DELETE FROM meta WHERE key = 'countB'"}) {
         sql(gone);
@@ -215,42 +217,32 @@ TEST_F(BaselineStoreTest, AFileThatIsNoDatabaseIsNamedWithAWayOut) {
     }
 }
 
-// What a store on `file` says in a child process that drops root's rights
-// (root reads any file): each line read-only, then read-write, then a save.
-std::vector<std::string> messagesOfAnotherUser(const fs::path& file) {
-    int pipe[2];
-    if (::pipe(pipe) != 0) return {};
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe[0]);
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-                                 ::setresuid(65534, 65534, 65534) != 0))
-            ::_exit(1);
-        std::string out;
-        for (const int step : {0, 1, 2}) {
-            try {
-                BaselineStore store(file, step == 0);
-                if (step < 2) store.load("X", std::nullopt);
-                else store.save(Baseline{}, "X", std::nullopt, SideCounts{0, 0});
-                out += "no failure";
-            } catch (const std::exception& error) {
-                out += error.what();
-            }
-            out.push_back('\0');
-        }
-        (void)!::write(pipe[1], out.data(), out.size());
-        ::_exit(0);
+// Each step a user without root's rights (root reads any file) takes on
+// `file`: reading read-only, then read-write, then saving. The first
+// `working` steps succeed; the rest fail naming the file as out of reach.
+void expectForAnotherUser(const fs::path& file, int working) {
+    for (const int step : {0, 1, 2}) {
+        EXPECT_EXIT(
+            {
+                if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                         ::setresuid(65534, 65534, 65534) != 0))
+                    std::_Exit(2);
+                std::string message = "no failure";
+                try {
+                    BaselineStore store(file, step == 0);
+                    if (step < 2) store.load("X", std::nullopt);
+                    else store.save(Baseline{}, "X", std::nullopt, SideCounts{0, 0});
+                } catch (const std::exception& error) {
+                    message = error.what();
+                }
+                std::cerr << message;
+                const bool named = message.starts_with("The baseline file " + file.string() + " is not open to this user (") &&
+                                   message.find("Move it aside") == std::string::npos;
+                std::_Exit(step < working ? message != "no failure" : !named);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << "step " << step;
     }
-    ::close(pipe[1]);
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipe[0]);
-    ::waitpid(child, nullptr, 0);
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
-        lines.push_back(bytes.substr(start, end - start));
-    return lines;
 }
 
 TEST_F(BaselineStoreTest, ABaselineOutOfThisUsersReachIsNamedAndKept) {
@@ -263,17 +255,9 @@ TEST_F(BaselineStoreTest, ABaselineOutOfThisUsersReachIsNamedAndKept) {
         fs::permissions(file.parent_path(), fs::perms(0755));
         fs::permissions(file, fs::perms(0644));
         fs::permissions(item, mode);
-        const std::vector<std::string> messages = messagesOfAnotherUser(file);
+        expectForAnotherUser(file, mode == fs::perms(0555) ? 2 : 0);  // reading works in a readable folder
         fs::permissions(file.parent_path(), fs::perms(0755));
         fs::permissions(file, fs::perms(0644));
-        ASSERT_EQ(messages.size(), 3u);
-        const std::size_t failing = mode == fs::perms(0555) ? 2 : 0;  // reading works there
-        for (std::size_t i = 0; i < failing; ++i) EXPECT_EQ(messages[i], "no failure");
-        for (std::size_t i = failing; i < 3; ++i) {
-            EXPECT_TRUE(messages[i].starts_with("The baseline file " + file.string() + " is not open to this user ("))
-                << messages[i];
-            EXPECT_EQ(messages[i].find("Move it aside"), std::string::npos) << messages[i];
-        }
         EXPECT_EQ(BaselineStore(file, true).load("X", std::nullopt), sample());
     }
 }
@@ -340,27 +324,23 @@ TEST_F(BaselineStoreTest, ACreationCutShortLeavesNoFileThatIsRefusedLater) {
     for (const rlim_t limit : {rlim_t{0}, rlim_t{4096}}) {
         SCOPED_TRACE(limit);
         fs::remove_all(root / "state");
-        const pid_t child = ::fork();
-        ASSERT_NE(child, -1);
-        if (child == 0) {
-            ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit small{limit, limit};
-            ::setrlimit(RLIMIT_FSIZE, &small);
-            try {
-                BaselineStore store(file, false);
-                ::_exit(1);  // the limit did not cut it short
-            } catch (const BaselineStoreError& error) {
-                // Nothing stands there to move aside: the message only names the file.
-                const std::string text = error.message();
-                const bool named = text.starts_with("The baseline file " + file.string() + " could not be made (");
-                ::_exit(named ? 0 : 2);
-            } catch (const std::exception&) {
-                ::_exit(3);
-            }
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EXIT(
+            {
+                ::signal(SIGXFSZ, SIG_IGN);
+                rlimit small{};  // no comma: the block is a macro argument
+                small.rlim_cur = small.rlim_max = limit;
+                ::setrlimit(RLIMIT_FSIZE, &small);
+                try {
+                    BaselineStore store(file, false);
+                } catch (const BaselineStoreError& error) {
+                    // Nothing stands there to move aside: the message only names the file.
+                    std::cerr << error.message();
+                    std::_Exit(error.message().starts_with("The baseline file " + file.string() + " could not be made (")
+                                   ? 0 : 2);
+                }
+                std::_Exit(1);  // the limit did not cut it short
+            },
+            ::testing::ExitedWithCode(0), "");
         BaselineStore store(file, false);
         store.save(sample(), "X", std::nullopt, SideCounts{1, 1});
         EXPECT_EQ(store.load("X", std::nullopt), sample());

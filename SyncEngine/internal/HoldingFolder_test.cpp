@@ -74,7 +74,8 @@ TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALi
 }
 
 TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
-    for (const char* path : {"deleted.txt", "dir/deleted.txt", "replaced.txt", "unplanned.txt", "taken.txt"}) hold(path, "old");
+    for (const char* path : {"deleted.txt", "dir/deleted.txt", "replaced.txt", "unplanned.txt", "taken.txt"})
+        hold(path, "old");
     hold("notreplaced.txt", "old n");
     hold("gone/deep/unplanned.txt", "deep");
     fs::create_symlink("target", held() / "link");

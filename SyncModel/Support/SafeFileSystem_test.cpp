@@ -378,21 +378,15 @@ TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
     here.write("dir/a", "a");
     here.write("dir/z", big);
     for (const char* name : {"file", "dir"}) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const rlimit limit{64 << 10, 64 << 10};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            const std::optional<sfs::Folder> from = sfs::openRoot(here.path()), to = sfs::openRoot(there.path());
-            try {
-                sfs::moveToFreeName(*from, name, *to, name);
-            } catch (...) {
-            }
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << name;
+        EXPECT_EXIT(
+            {
+                rlimit limit{};  // no comma: the block is a macro argument
+                limit.rlim_cur = limit.rlim_max = 64 << 10;
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                sfs::moveToFreeName(from, name, to, name);
+            },
+            ::testing::KilledBySignal(SIGXFSZ), "")
+            << name;
         EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
         // Nor under another name: a file is copied as a nameless one.
         EXPECT_TRUE(std::string(name) != "file" || fs::is_empty(there.path()));
