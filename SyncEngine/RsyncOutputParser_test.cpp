@@ -163,20 +163,15 @@ TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
         {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)"},  // incremental counter
         {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x"},
         {transfer, "99999999999999999999 12% 1.00MB/s 0:00:01"},
-        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"},
-        {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
-        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"},
-        {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
-        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"},
-        {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
-        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"},
-        {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
+        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"}, {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
+        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"}, {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
+        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"}, {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
+        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"}, {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
         {listing, "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators"},
         {listing, "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date"},
         {listing, "-rw-r--r-- 1 2023/11/14 22:13:20"},  // no space before the name
         {listing, "-rw-r--r--1 2023/11/14 22:13:20 x"},  // no space after the permissions
-        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"},
-        {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
+        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"}, {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
         {listing, "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x"},
         {listing, "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)"},
         {transfer, "-rw-r--r-- 1 2023/11/14 22:13:20 x"},  // a listing line while transferring
