@@ -32,7 +32,7 @@ protected:
     fs::path root = folder.path();
 };
 
-TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytes) {
+TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytesAndALinkItselfNotItsTarget) {
     folder.write("caf" + nfdE + "/Sub/photo.JPG");
     const std::string desired = "caf" + nfcE + "/sub/Photo.jpg";
     SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
@@ -43,6 +43,12 @@ TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytes) {
     SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
     SpellingAlignment::align("caf" + nfcE + "//sub/Photo.jpg", desired, root);
     EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), Names{"Photo.jpg"});
+    // A link is renamed itself, not its target.
+    folder.write("target");
+    fs::create_symlink("target", root / "lnk");
+    SpellingAlignment::align("LNK", "lnk", root);
+    EXPECT_EQ(namesIn(root), (Names{"LNK", "caf" + nfcE, "target"}));
+    EXPECT_TRUE(fs::is_symlink(root / "LNK"));
 }
 
 TEST_F(SpellingAlignmentTest, NeverReplacesAnotherItem) {
@@ -75,14 +81,6 @@ TEST_F(SpellingAlignmentTest, RefusesUnsafePaths) {
     fs::create_directory_symlink(elsewhere.path(), root / "link");
     EXPECT_EQ(unsafePath("link/X", "link/x"), "link/x");
     EXPECT_EQ(namesIn(elsewhere.path()), Names{"x"});
-}
-
-TEST_F(SpellingAlignmentTest, RenamesALinkItselfNotItsTarget) {
-    folder.write("target");
-    fs::create_symlink("target", root / "lnk");
-    SpellingAlignment::align("LNK", "lnk", root);
-    EXPECT_EQ(namesIn(root), (Names{"LNK", "target"}));
-    EXPECT_TRUE(fs::is_symlink(root / "LNK"));
 }
 
 TEST(SpellingAlignmentCaseInsensitive, RenamesTheOneItemToTheWantedCase) {
