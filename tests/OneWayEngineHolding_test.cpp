@@ -422,32 +422,28 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
         }
     }
 
+    // A copy job makes no later look either.
     job.options.archiveEnabled = false;
-    nextRun(1);
-    put(src / "listed.txt", "newer version");
-    OneWayEngine::Basis basis;
-    const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
-    put(src / name(1), "rewritten again");
-    const auto [stats, exit] = engine.run(job, p, src, dst, traits, runID, log, {}, nullptr, &basis);
-    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
-    EXPECT_EQ(stats.errors, exit.stderrTail);
-    EXPECT_EQ(entries(holding()), Lines{name(1)});
-    EXPECT_EQ(contents(holding() / name(1)), "rewritten");
-    EXPECT_EQ(contents(dst / "listed.txt"), "newer version");
-}
-
-// A copy job makes no later look: what it replaced beyond the plan is kept.
-TEST_F(OneWayEngineHoldingTest, ACopyJobKeepsWhatItReplacedUnplanned) {
-    job.mode = SyncMode::copy;
-    putFiles(src, {{"f.txt", "same"}, {"listed.txt", "new version"}});
-    putFiles(dst, {{"f.txt", "same"}, {"listed.txt", "old"}, {"only-b.txt", "b"}});
-    const SyncPlan p = plan();
-    put(src / "f.txt", "rewritten");
-
-    expectNamed(run(p), OneWayEngine::replanCode,
-                {kept("f.txt"), deleteLine(heldIn()), std::string(OneWayEngine::heldBackLine)});
-    EXPECT_EQ(tree(holding()), (Files{{"f.txt", "same"}}));
-    EXPECT_EQ(tree(dst), (Files{{"f.txt", "rewritten"}, {"listed.txt", "new version"}, {"only-b.txt", "b"}}));
+    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
+        SCOPED_TRACE(enumName(mode));
+        job.mode = mode;
+        const bool mirror = mode == SyncMode::mirror;
+        if (!mirror) {
+            fs::remove_all(holdingRoot());  // the mirror's kept item taken
+            put(dst / "only-b.txt", "b");
+        }
+        nextRun(mirror ? 1 : 2);
+        const std::string before = contents(dst / name(1)), version = std::string(enumName(mode)) + " version";
+        put(src / "listed.txt", version);
+        OneWayEngine::Basis basis;
+        const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
+        put(src / name(1), "rewritten for the " + version);
+        expectExit(engine.run(job, p, src, dst, traits, runID, log, {}, nullptr, mirror ? &basis : nullptr),
+                   OneWayEngine::replanCode, {kept(name(1)), deleteLine(heldIn()), std::string(OneWayEngine::heldBackLine)});
+        EXPECT_EQ(tree(holding()), (Files{{name(1), before}}));
+        EXPECT_EQ(contents(dst / "listed.txt"), version);
+        EXPECT_EQ(fs::exists(dst / "only-b.txt"), !mirror);
+    }
 }
 
 // A plan's age counts suspends, which the monotonic clock leaves out.
