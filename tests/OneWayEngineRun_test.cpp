@@ -107,21 +107,6 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
     EXPECT_EQ(contents(dst / "new.txt"), "new");
 }
 
-// rsync itemises a skipped file as new on every fresh look; the transfer's
-// exclude file hides it, so it leaves the transfer nothing to do.
-TEST_F(OneWayEngineTest, AMirrorWhoseOnlyChangeIsSkippedStartsNoTransfer) {
-    traits.maxFileSize = 2;
-    put(src / "big", "too big");
-    put(src / "small", "s");
-    ASSERT_EQ(run(plan()).second.code, 0);
-    const SyncPlan p = plan();
-    ASSERT_EQ(p.skipped.size(), 1u);
-    const std::size_t before = script.calls().size();
-    EXPECT_EQ(run(p).second, RsyncExit(0, {}));
-    EXPECT_EQ(script.calls().size() - before, 1u) << "the fresh dry run only";
-    EXPECT_EQ(entries(dst), Lines{"small"});
-}
-
 // A run folder stays only where the run archived something.
 TEST_F(OneWayEngineTest, ARunThatArchivesNothingLeavesNoRunFolder) {
     job.options.archiveEnabled = true;
