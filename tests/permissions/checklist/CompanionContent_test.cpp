@@ -3,7 +3,6 @@
 #include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/AppDragTile.h"
 #include "KeltoPermissions/CompanionContent.h"
-#include "tests/support/widgets/WidgetRender.h"
 
 #include <QPushButton>
 
@@ -104,24 +103,6 @@ TEST(CompanionContent, OtherDestinationsOnlyReviewAndRestartWhenRequired) {
         EXPECT_EQ(rig.terminations, 1);
         EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("item"));
     }
-}
-
-// Renders of both forms; the screenshot script shows no companion.
-TEST(CompanionContent, RendersBothForms) {
-    CompanionRig privacy(SettingsDestination::privacy(PrivacyAnchor::allFiles));
-    CompanionRig login(SettingsDestination::loginItems());
-    login.item.presentation = PermissionPresentation::setting;
-    login.checklist = login.make({login.item});
-    privacy.answer(S::missing);
-    login.answer(S::missing);
-    auto pane = privacy.content(AppInstallLocation::Kind::translocated), review = login.content();
-    for (const auto& look : WidgetRender::looks())
-        for (auto [widget, name] : {std::pair{pane.get(), "privacy"}, std::pair{review.get(), "review"}}) {
-            widget->setPalette(look.palette);
-            widget->adjustSize();
-            const auto png = QStringLiteral("companion-%1-%2").arg(name, look.name);
-            EXPECT_FALSE(WidgetRender::savePng(WidgetRender::image(*widget, 2), png).isEmpty());
-        }
 }
 
 }  // namespace
