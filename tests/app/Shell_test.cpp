@@ -276,6 +276,15 @@ TEST_F(Launching, theLaunchMatrix) {
     }
     EXPECT_TRUE(SyncMenuLifecycle::isLoginItemLaunch({"kelto-sync", "--login-item"}));
     EXPECT_FALSE(SyncMenuLifecycle::isLoginItemLaunch({"--login-item"}));
+    // Opening a job sets the request, or clears it for what names no job, and opens the window.
+    SyncMenuLifecycle lifecycle(&model, &setup, defaults, windows, false);
+    const Uuid id = Uuid::random();
+    AppEvents::shared().postOpenJob(QString::fromStdString(id.string()));
+    EXPECT_EQ(model.requestedJobID(), id);
+    AppEvents::shared().postOpenJob(QStringLiteral("not a job"));
+    EXPECT_FALSE(model.requestedJobID());
+    AppEvents::shared().postOpenMainWindow();
+    EXPECT_EQ(windows.opened, 3);
 }
 
 TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
@@ -293,17 +302,6 @@ TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
     EXPECT_FALSE(setup.checklist()->focusedItemID());
     EXPECT_FALSE(setup.isGatePending());
     EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
-}
-
-TEST_F(Launching, openJobSetsOrClearsTheRequestAndOpens) {
-    SyncMenuLifecycle lifecycle(&model, &setup, defaults, windows, false);
-    const Uuid id = Uuid::random();
-    AppEvents::shared().postOpenJob(QString::fromStdString(id.string()));
-    EXPECT_EQ(model.requestedJobID(), id);
-    AppEvents::shared().postOpenJob(QStringLiteral("not a job"));
-    EXPECT_FALSE(model.requestedJobID());
-    AppEvents::shared().postOpenMainWindow();
-    EXPECT_EQ(windows.opened, 3);
 }
 
 TEST(WindowPresence, followsItsOwnVisibleUnminimisedWindowsOnly) {
@@ -403,11 +401,7 @@ TEST(SingleInstance, aSharedRuntimeFolderHoldingAnotherUsersItemsIsRefused) {
     EXPECT_EQ(fs::status(shared).permissions(), fs::perms::owner_all);
 }
 
-struct Setup : ::testing::Test {
-    test::TemporaryFolder folder;
-    QSettings defaults{QString::fromStdString((folder / "defaults.ini").string()), QSettings::IniFormat};
-    test::SetupRig rig;
-    SyncSetup setup{defaults, rig.dependencies()};
+struct Setup : Launching {
     QWidget main;
     PermissionChecklistView* view() const {
         return setup.controller() ? setup.controller()->window()->findChild<PermissionChecklistView*>() : nullptr;

@@ -16,8 +16,7 @@
 
 namespace kelto::test {
 
-// The desktop portal's Settings interface on a test bus, holding one
-// "color-scheme" the test sets and announces.
+// The desktop portal's Settings interface on a test bus, holding one "color-scheme" the test sets and announces.
 class FakeSettingsPortal {
 public:
     static constexpr const char* path = "/org/freedesktop/portal/desktop";

@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +22,7 @@
 namespace kelto {
 namespace {
 
+using test::ChecklistRig;
 using test::CompanionLog;
 using S = PermissionStatus;
 
@@ -85,10 +85,9 @@ protected:
     }
 };
 
-// The settings' frame and program are found, and their end is told.
 TEST_F(SettingsWindowX11, LookupFindsTheSettingsFrame) {
     EXPECT_FALSE(settingsWindow()) << "nothing mapped yet";
-    auto helper = std::make_unique<SettingsHelper>();
+    SettingsHelper helper;
     ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
     const auto geometry = settingsWindow();
     // The frame holds the 560×420 client and openbox's decoration.
@@ -97,14 +96,56 @@ TEST_F(SettingsWindowX11, LookupFindsTheSettingsFrame) {
     EXPECT_EQ(geometry->visibleFrame, QRectF(QGuiApplication::primaryScreen()->availableGeometry()));
     ASSERT_TRUE(QTest::qWaitFor([] { return DesktopWindows::shared().frontmostProgram().has_value(); }, 10'000));
     EXPECT_EQ(DesktopWindows::shared().frontmostProgram(), QStringLiteral("gnome-control-center"));
-    QSignalSpy terminated(&DesktopWindows::shared(), &DesktopWindows::terminated);
-    helper.reset();
-    ASSERT_TRUE(terminated.wait(10'000));
-    EXPECT_EQ(terminated[0][0].toString(), QStringLiteral("gnome-control-center"));
 }
 
-// The opener starts more than the settings programs; here a session tool whose window carries a class of its own,
-// known only by its process. Its end closes the panel, and coming back to the application brings the checklist back.
+TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
+    CompanionLog log;
+    ChecklistRig rig;
+    auto probe = std::make_shared<test::FakeProbe>();
+    PermissionItem item = test::fakeItem("files", PermissionRequirement::required, probe);
+    item.title = QStringLiteral("Full Disk Access");
+    item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+    auto checklist = rig.make({item});
+    auto controller = shownController(*checklist, *probe);
+    const auto answerAll = [&](S status) {
+        while (probe->answer(status)) {}
+    };
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    auto helper = std::make_unique<SettingsHelper>();
+    ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
+    checklist->openSettings(item);
+    ASSERT_NE(controller->companion(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
+    EXPECT_FALSE(controller->window()->isVisible());
+    const QRectF settings = settingsWindow()->frame;
+    QWidget* panel = controller->companion()->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    EXPECT_EQ(panel->geometry().left(), qRound(settings.right() + 12));
+    EXPECT_EQ(panel->geometry().top(), qRound(settings.top()));
+    // A grant closes the panel a second later.
+    checklist->refreshAll();
+    answerAll(S::granted);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=permission-granted") == 1; }, 5'000));
+    EXPECT_TRUE(controller->restoresOnActivation()) << "the hand-off stays pending";
+    checklist->refreshAll();
+    answerAll(S::missing);
+    checklist->openSettings(item);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
+    helper.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
+    // Coming back to the application brings the checklist back.
+    QLabel other(QStringLiteral("another window of the application"));
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->window()->isVisible(); }, 10'000));
+    EXPECT_FALSE(controller->restoresOnActivation());
+    EXPECT_TRUE(checklist->isMonitoring());
+    controller.reset();
+    probe->waiting.clear();
+}
+
+// The opener starts more than the settings programs; here a session tool
+// whose window carries a class of its own, known only by its process.
 TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
     QTemporaryDir bin;
     const QString tool = bin.filePath(QStringLiteral("gnome-session-properties"));
@@ -134,6 +175,7 @@ TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000))
         << qPrintable(log.lines.join('\n'));
     EXPECT_EQ(log.count("Visibility=shown reason=window"), 1);
+    // Its end closes the panel.
     qint64 started = 0;
     for (const DesktopWindows::Window& w : DesktopWindows::shared().windows()) {
         if (w.program() == QLatin1String("session-tool")) started = w.pid;
@@ -141,12 +183,6 @@ TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
     ASSERT_GT(started, 0);
     ::kill(static_cast<pid_t>(started), SIGKILL);
     EXPECT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
-    QLabel other(QStringLiteral("another window of the application"));
-    other.show();
-    other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->window()->isVisible(); }, 10'000));
-    EXPECT_FALSE(controller->restoresOnActivation());
-    EXPECT_TRUE(checklist.isMonitoring());
     controller.reset();
     probe->waiting.clear();
 }
