@@ -353,7 +353,12 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
     const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                            fs::perms::others_read | fs::perms::others_exec;
     const auto folder = [&](const char* name, fs::perms perms) { fs::create_directory(tmp / name), fs::permissions(tmp / name, perms); };
-    struct Row { const char *name, *looked; std::function<void()> make; SingleInstance::Claim claim; std::optional<fs::perms> after; };
+    struct Row {
+        const char *name, *looked;
+        std::function<void()> make;
+        SingleInstance::Claim claim;
+        std::optional<fs::perms> after;
+    };
     const Row rows[] = {
         {"made", "made", [] {}, SingleInstance::Claim::primary, fs::perms::owner_all},
         {"open", "open", [&] { folder("open", open); }, SingleInstance::Claim::primary, fs::perms::owner_all},
@@ -675,7 +680,8 @@ TEST(AppRuntime, unmountsAreForwardedWithNoWindowAndMountsAreNot) {
     ManualExecutor main{clock};
     test::FakeVolumeEvents events;
     std::vector<fs::path> unmounted;
-    Subscription forwarding = AppRuntime::forwardUnmounts(events, main, [&](const fs::path& v) { unmounted.push_back(v); });
+    Subscription forwarding =
+        AppRuntime::forwardUnmounts(events, main, [&](const fs::path& volume) { unmounted.push_back(volume); });
     events.send(VolumeEvent::mounted("/media/a"));
     events.send(VolumeEvent::unmounted("/media/b"));
     main.runPending();

@@ -30,7 +30,8 @@ TEST(AppRelauncherTest, OnlyARequestedTerminationLaunchesAndOnlyOnce) {
             event == 'r'   ? relauncher.requestRelaunch()
             : event == 'c' ? relauncher.cancelRelaunch()
                            : relauncher.applicationWillTerminate();
-        EXPECT_EQ(std::tuple(asked, launched, relauncher.state()), std::tuple(c.asked, c.launched, c.state)) << c.events;
+        EXPECT_EQ(std::tuple(asked, launched, relauncher.state()), std::tuple(c.asked, c.launched, c.state))
+            << c.events;
     }
 }
 
@@ -38,7 +39,8 @@ QStringList logged;
 
 TEST(AppRelauncherTest, TheLaunchStartsTheProgramToWaitForUsAndAFailureIsLogged) {
     test::FakePrograms programs;
-    EXPECT_TRUE(AppRelauncher::launch(AppRelauncher::relaunchCommand(programs.add(QStringLiteral("kelto-sync")), 4242)));
+    const QString program = programs.add(QStringLiteral("kelto-sync"));
+    EXPECT_TRUE(AppRelauncher::launch(AppRelauncher::relaunchCommand(program, 4242)));
     EXPECT_EQ(programs.next().value_or(test::FakePrograms::Start{}).arguments,
               (QStringList{"--relaunch-after", "4242"}));
     const QtMessageHandler previous =

@@ -29,7 +29,8 @@ QString FakePrograms::add(const QString& name, const QByteArray& output, int sta
     const QString printed = QString::fromUtf8(output).replace(u'\'', QStringLiteral("'\\''"));
     QFile file(path);
     file.open(QIODevice::WriteOnly);
-    file.write(QStringLiteral("#!/bin/sh\nprintf '%s\\0' '%1' \"$#\" \"$@\" >> '%2/starts'\nprintf '%s' '%3'\nexit %4\n")
+    file.write(QStringLiteral("#!/bin/sh\nprintf '%s\\0' '%1' \"$#\" \"$@\" >> '%2/starts'\n"
+                              "printf '%s' '%3'\nexit %4\n")
                    .arg(name, dir_.path(), printed, QString::number(status))
                    .toUtf8());
     file.close();

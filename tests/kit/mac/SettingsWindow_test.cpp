@@ -46,11 +46,14 @@ SettingsPane testPane(const QString& id, const QString& title, const SettingsGro
     });
 }
 
-SettingsGroup group(const char* id, std::optional<QString> title = std::nullopt) { return {QString::fromLatin1(id), title}; }
+SettingsGroup group(const char* id, std::optional<QString> title = std::nullopt) {
+    return {QString::fromLatin1(id), title};
+}
 
 QStringList sidebarIds(const SettingsShell& shell) {
     QStringList ids;
-    for (const SidebarRow& row : shell.sidebar()->rows()) row.kind == SidebarRow::Kind::pane ? ids.append(row.paneId) : void();
+    for (const SidebarRow& row : shell.sidebar()->rows())
+        if (row.kind == SidebarRow::Kind::pane) ids.append(row.paneId);
     return ids;
 }
 

@@ -24,8 +24,9 @@ TEST(PermissionChecklist, CallToActionFollowsStatusRequestAndDestination) {
     ChecklistRig rig;
     auto probe = std::make_shared<FakeProbe>();
     auto request = std::make_shared<FakeRequest>();
-    PermissionItem both = fakeItem("both", R::required, probe), onlyRequest = fakeItem("onlyRequest", R::required, probe),
-                   bare = fakeItem("bare", R::required, probe), settings = fakeItem("settings", R::required, probe);
+    PermissionItem both = fakeItem("both", R::required, probe), bare = fakeItem("bare", R::required, probe);
+    PermissionItem onlyRequest = fakeItem("onlyRequest", R::required, probe);
+    PermissionItem settings = fakeItem("settings", R::required, probe);
     giveRequest(both, request);
     giveRequest(onlyRequest, request);
     both.destination = allFiles;
