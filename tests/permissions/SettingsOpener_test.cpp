@@ -14,14 +14,14 @@ namespace kelto {
 namespace {
 
 using Commands = std::vector<QStringList>;
-const QString autostart = QStringLiteral("/home/u/.config/autostart");
 
 // Each desktop's programs in order, then the fallback; with no settings program of any desktop on PATH, a launcher
 // that starts from the `starts`th command on and records all.
 TEST(SettingsOpenerTest, EachDesktopTriesItsProgramsInOrderUntilOneStarts) {
-    QTemporaryDir emptyFolder;
+    QTemporaryDir emptyFolder, config;
     test::ScopedEnvironment environment;
     environment.set("PATH", emptyFolder.path().toUtf8());
+    const QString autostart = config.path() + QStringLiteral("/autostart");  // made for xdg-open to show
     struct Case {
         QString desktop;
         SettingsDestination destination;
