@@ -14,7 +14,7 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
-// The bundled rsync; once told to, slows transfers and calls a hook once inside a file.
+// The bundled rsync; once told to, slows the next transfer and calls a hook once inside a file.
 class ThrottledRsync final : public RsyncRunner {
 public:
     explicit ThrottledRsync(fs::path executable) : real_(std::move(executable)) {}
@@ -24,39 +24,36 @@ public:
     }
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
-        return slowed(arguments, onEvent, [&](const std::vector<std::string>& given, const EventHandler& events) {
+        return slowed(arguments, onEvent, [&](const auto& given, const EventHandler& events) {
             return real_.run(given, mode, std::move(stop), onRawLine, events);
         });
     }
-    // The transfers go the production way, through the held folders.
     RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
                          RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
                          const EventHandler& onEvent) const override {
-        return slowed(arguments, onEvent, [&](const std::vector<std::string>& given, const EventHandler& events) {
+        return slowed(arguments, onEvent, [&](const auto& given, const EventHandler& events) {
             return real_.runBetween(source, destination, given, mode, std::move(stop), onRawLine, events);
         });
     }
 
 private:
-    using Go = std::function<RsyncExit(const std::vector<std::string>& arguments, const EventHandler& onEvent)>;
-    RsyncExit slowed(const std::vector<std::string>& arguments, const EventHandler& onEvent, const Go& go) const {
+    template <class Go>
+    RsyncExit slowed(std::vector<std::string> arguments, const EventHandler& onEvent, const Go& go) const {
         std::function<void()> hook;
         {
             const std::lock_guard guard(lock_);
             if (ScriptedRsyncRunner::transfer()(arguments)) hook = std::exchange(insideAFile_, nullptr);
         }
         if (!hook) return go(arguments, onEvent);
-        std::vector<std::string> slowed = arguments;
-        slowed.insert(slowed.begin(), "--bwlimit=512");
-        return go(slowed, [&](RsyncEvent&& event) {
+        arguments.insert(arguments.begin(), "--bwlimit=512");
+        return go(arguments, EventHandler([&](RsyncEvent&& event) {
             if (const RsyncProgressSample* sample = event.asProgress();
                 hook && sample && sample->bytes > 0 && sample->percent < 100)
                 std::exchange(hook, nullptr)();
             if (onEvent) onEvent(std::move(event));
-        });
+        }));
     }
 
-private:
     const RsyncProcess real_;
     mutable std::mutex lock_;
     mutable std::function<void()> insideAFile_;
@@ -133,10 +130,8 @@ protected:
         AutomationScheduler::Services s;
         s.jobs = [this] { return model ? model->jobs() : std::vector<SyncJob>{}; };
         s.lastRunStart = [this](const Uuid& jobID) -> std::optional<Date> {
-            if (!model) return std::nullopt;
-            const auto found = model->lastRecords().find(jobID);
-            if (found == model->lastRecords().end()) return std::nullopt;
-            return found->second.startedAt;
+            if (!model || !model->lastRecords().contains(jobID)) return std::nullopt;
+            return model->lastRecords().at(jobID).startedAt;
         };
         s.lastSuccessEnd = [this](const Uuid& jobID) -> std::optional<Date> {
             try {
@@ -176,9 +171,8 @@ protected:
         return finished[count - 1];
     }
     std::optional<RunStatus::Kind> status(const Uuid& jobID) const {
-        const auto found = model->statuses().find(jobID);
-        if (found == model->statuses().end()) return std::nullopt;
-        return found->second.kind();
+        if (!model->statuses().contains(jobID)) return std::nullopt;
+        return model->statuses().at(jobID).kind();
     }
     // Everything asked of the runner so far is handled and its answers have run.
     void settle() {
