@@ -294,23 +294,6 @@ TEST(RsyncProcess, HeldFoldersAtTheStandardDescriptorsStillReachRsync) {
     EXPECT_EQ(exitOf(child), 0);
 }
 
-TEST(RsyncProcess, StopEndsTheRealRsyncPromptly) {
-    TempDir dir;
-    for (int d = 0; d < 10; ++d) {
-        const auto sub = dir.path() / ("d" + std::to_string(d));
-        std::filesystem::create_directory(sub);
-        for (int f = 0; f < 300; ++f) std::ofstream(sub / std::to_string(f));
-    }
-    const RsyncProcess process{RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR)};
-    std::stop_source source;
-    int entries = 0;
-    const auto exit = process.run({"--list-only", "--recursive", "--no-human-readable", dir.path().string() + "/"},
-                                  Mode::listOnly, source.get_token(), nullptr, [&](RsyncEvent&& e) {
-                                      if (e.asListEntry() && ++entries == 1) source.request_stop();
-                                  });
-    EXPECT_EQ(exit.code, 20);
-}
-
 TEST(RsyncProcess, ChildIgnoringSigtermIsKilledFiveSecondsLater) {
     TempDir dir;
     const auto script = dir.script("stubborn.sh",

@@ -167,7 +167,7 @@ fs::path expectWhereTheUserFindsIt(const fs::path& dst, const fs::path& runFolde
     return heldIn;
 }
 
-// kelto-run-job on a and b, one of them on (or the mount inside A at) the place.
+// kelto-run-job on a and b, one of them on the mount (or the mount inside A).
 class OnAMount : public KeltoRunJobTest, public ::testing::WithParamInterface<Place> {
 protected:
     MountedFolder mounted;
@@ -197,8 +197,7 @@ using WhereUsersSyncQuickRuns = OnAMount;
 using WhereUsersSyncResumes = OnAMount;
 using WhereUsersSyncRacy = OnAMount;
 
-// A's files reach B, and in two-way B's reach A; what the second run deletes or replaces in B reaches its
-// archive, and the run after has nothing left over.
+// Files cross; what the second run deletes or replaces in B reaches its archive, and nothing is left over.
 TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     const Place& param = GetParam();
     if (param.side != 'i') (param.side == 'a' ? a : b) = mount;
@@ -231,9 +230,8 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
                              {Mount::passThrough, 'a', "twoWay"}}),
                          placeName);
 
-// B's version replaced by A's (a mirror's, or a two-way conflict's loser) reaches B's archive, also one
-// saved the moment before the run began, early in an even second, where a disk tells its time steps two
-// ways; so does a photo stamped years ahead of the clock once deleted on A.
+// B's version replaced by A's (a mirror's, or a conflict's loser) reaches B's archive, also one saved just
+// before the run began, early in an even second; so does a photo stamped years ahead, deleted on A.
 TEST_P(WhereUsersSyncReplaced, BsVersionReachesTheArchive) {
     const std::int64_t yearsAhead = wallSecond() + 5 * 365 * 86400;
     for (const char* mode : {"twoWay", "mirror"}) {
@@ -287,8 +285,7 @@ TEST_P(WhereUsersSyncQuickRuns, MirrorsRightAfterEditsSettleEverything) {
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncQuickRuns, ::testing::Values(Place{Mount::exfat}, Place{Mount::passThrough}),
                          placeName);
 
-// A large copy a killed run left in B's partial folder is finished, resumed or copied whole (rclone without
-// a cache of its own).
+// A large copy a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
 TEST_P(WhereUsersSyncResumes, ACopyAKilledRunLeftUnfinishedIsFinished) {
     b = mount;
     putAt(a / "small.txt", "small", t0);
@@ -349,9 +346,14 @@ TEST_P(WhereUsersSyncNames, NamesTheCardCannotHoldAreSkippedAndTheRestCopied) {
     }
 }
 
+std::string cardName(const ::testing::TestParamInfo<std::pair<char, const char*>>& info) {
+    return std::string(info.param.first == 'b' ? "B" : info.param.first == 'B' ? "InB" : "InA") + "_" + info.param.second;
+}
+
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncNames,
                          ::testing::Values(std::pair{'b', "mirror"}, std::pair{'b', "twoWay"}, std::pair{'B', "mirror"},
-                                           std::pair{'B', "twoWay"}, std::pair{'A', "twoWay"}));
+                                           std::pair{'B', "twoWay"}, std::pair{'A', "twoWay"}),
+                         cardName);
 
 // Edits of one size within the second the baseline recorded (a resolved conflict edited apart on both
 // sides, a file edited on A alone) are told by their contents: A's kept, B's archived, each conflict named;
@@ -389,7 +391,7 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncRacy,
                                            Place{Mount::rclone}),
                          placeName);
 
-// The engine with B on a mount, its traits as the volume gives them, real rsync under it.
+// The engine with B on a mount, its traits as the volume gives them.
 class EngineOnAMount : public OneWayEngineTest, public ::testing::WithParamInterface<Place> {
 protected:
     MountedFolder mounted;
