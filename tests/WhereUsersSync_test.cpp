@@ -34,12 +34,14 @@ struct Place {
     bool withUuid = false;        // the side's volume has a UUID, as a disk of its own would
     bool archive = false;         // the engine's job's archive
     bool onServer = false;        // saves made on the sshfs server, behind its cache
+    bool atTheLook = false;       // saves made once the plan's look ended, not as the transfer starts
 };
 
-Place saving(Mount kind, bool archive, bool onServer = false) {
+Place saving(Mount kind, bool archive, bool onServer = false, bool atTheLook = false) {
     Place p{kind};
     p.archive = archive;
     p.onServer = onServer;
+    p.atTheLook = atTheLook;
     return p;
 }
 
@@ -47,7 +49,7 @@ std::string placeName(const ::testing::TestParamInfo<Place>& info) {
     const Place& p = info.param;
     return nameOf(p.kind) + (p.onServer ? "OnTheServer" : "") + (p.side != 'b' ? std::string("_") + p.side : "") +
            (std::string_view(p.mode) != "mirror" ? std::string("_") + p.mode : "") + (p.withUuid ? "_uuid" : "") +
-           (p.archive ? "_archiveOn" : "");
+           (p.archive ? "_archiveOn" : "") + (p.atTheLook ? "_atTheLook" : "");
 }
 
 void PrintTo(const Place& p, std::ostream* out) { *out << placeName({p, 0}); }
@@ -413,31 +415,6 @@ using WhereUsersSyncLooks = EngineOnAMount;
 using WhereUsersSyncSaveDuringTransfer = EngineOnAMount;
 using WhereUsersSyncSaveAsRsyncReplaces = EngineOnAMount;
 
-// B's files saved anew once the comparison began, at the clock's time, of the same size or a new one: the
-// mirror never takes them for the versions it saw.
-TEST_P(WhereUsersSyncSaves, ASaveMadeAfterTheComparisonBeganIsNamedWhereverItEnds) {
-    job.options.archiveEnabled = true;
-    for (const std::string saved : {"new B", "saved anew in B"}) {
-        SCOPED_TRACE(saved);
-        for (const fs::path& folder : {src, dst})
-            for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        putAt(src / "x.txt", "from A", t0);
-        putAt(dst / "x.txt", "old B", t0);
-        putAt(dst / "gone.txt", "old g", t0);
-        script.expect(ScriptedRsyncRunner::dryRun()).passThrough().then([&] {
-            save(dst / "x.txt", saved);
-            save(dst / "gone.txt", saved);
-        });
-        const auto [stats, exit] = run(plan());
-        EXPECT_NE(exit.code, 0);
-        for (const char* name : {"x.txt", "gone.txt"}) {
-            SCOPED_TRACE(name);
-            expectWhereTheUserFindsIt(dst, runFolder(), name, saved, stats);
-        }
-    }
-}
-
 // With the archive off, a file saved in B as the transfer starts is one the plan never saw: rsync, allowed
 // the plan's one deletion, deletes it first (last name first), and it goes back in place.
 TEST_P(WhereUsersSyncSaves, AFileThePlanNeverSawGoesBackWithTheArchiveOff) {
@@ -469,9 +446,10 @@ TEST_P(WhereUsersSyncLooks, ANameTheCardWillNotLookUpIsLeftOutOfEveryLook) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncLooks, ::testing::Values(Place{Mount::exfat}), placeName);
 
-// Saves the plan never saw, made in B as the mirror's transfer starts, of files it replaces (a new size;
-// the same size at a new time) and of one it deletes. Each ends back in place or, where the copy took its
-// place, archived (archive on) or held, named again at every later run until the user takes it.
+// Saves the plan never saw, made in B as the mirror's transfer starts (or once its look ended), of files it
+// replaces (a new size; the same size at a new time) and of one it deletes. Each ends back in place or,
+// where the copy took its place, archived (archive on) or held, named again at every later run until the
+// user takes it.
 TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
     putAt(src / "x.txt", "from A", t0 + 100);
     putAt(src / "y.txt", "from A y", t0 + 100);
@@ -480,11 +458,13 @@ TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
     putAt(dst / "gone.txt", "old g", t0);
     const std::map<std::string, std::string> saves{
         {"gone.txt", "saved anew g"}, {"x.txt", "saved anew in B"}, {"y.txt", "new B y"}};
-    script.expect(ScriptedRsyncRunner::transfer())
-        .then([&] {
-            for (const auto& [name, content] : saves) save(saveIn() / name, content);
-        })
-        .passThrough();
+    const auto saveAll = [&] {
+        for (const auto& [name, content] : saves) save(saveIn() / name, content);
+    };
+    if (GetParam().atTheLook)
+        script.expect(ScriptedRsyncRunner::dryRun()).passThrough().then(saveAll);
+    else
+        script.expect(ScriptedRsyncRunner::transfer()).then(saveAll).passThrough();
     const auto [stats, exit] = run(plan());
     EXPECT_NE(exit.code, 0);
     std::map<std::string, fs::path> heldIn;
@@ -518,6 +498,8 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer, ::testing::ValuesIn
                                      cases.push_back(saving(kind, archive));
                                      if (kind == Mount::sshfs) cases.push_back(saving(kind, archive, true));
                                  }
+                             for (const Mount kind : {Mount::exfat, Mount::sshfs})
+                                 cases.push_back(saving(kind, true, false, true));
                              return cases;
                          }()),
                          placeName);
