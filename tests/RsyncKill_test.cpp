@@ -325,6 +325,8 @@ std::string trialName(const ::testing::TestParamInfo<Trial>& info) {
     return t.mode + (t.mode == "twoWay" ? (t.intoA ? "_BtoA_" : "_AtoB_") : "_") + victims[static_cast<int>(t.victim)];
 }
 
+void PrintTo(const Trial& t, std::ostream* out) { *out << trialName({t, 0}); }
+
 INSTANTIATE_TEST_SUITE_P(EachModeAndDepth, RsyncKillTest, ::testing::ValuesIn(trials()), trialName);
 
 // A transfer into a mount below B makes its temporaries beside the files. rsync killed whole (as a power

@@ -311,7 +311,18 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncResumes,
 // ('A'). Names it cannot hold (reserved characters, a control character, a trailing dot, no UTF-8), a
 // folder's included, and normalisation twins are left out with their reason, run after run; the rest is
 // copied, and the counts are what reached the card.
-class WhereUsersSyncNames : public KeltoRunJobTest, public ::testing::WithParamInterface<std::pair<char, const char*>> {
+struct CardAt {
+    char at;
+    const char* mode;
+};
+
+std::string cardName(const ::testing::TestParamInfo<CardAt>& info) {
+    return std::string(info.param.at == 'b' ? "B" : info.param.at == 'B' ? "InB" : "InA") + "_" + info.param.mode;
+}
+
+void PrintTo(const CardAt& card, std::ostream* out) { *out << cardName({card, 0}); }
+
+class WhereUsersSyncNames : public KeltoRunJobTest, public ::testing::WithParamInterface<CardAt> {
 protected:
     TestMounts mounts;
 };
@@ -348,13 +359,9 @@ TEST_P(WhereUsersSyncNames, NamesTheCardCannotHoldAreSkippedAndTheRestCopied) {
     }
 }
 
-std::string cardName(const ::testing::TestParamInfo<std::pair<char, const char*>>& info) {
-    return std::string(info.param.first == 'b' ? "B" : info.param.first == 'B' ? "InB" : "InA") + "_" + info.param.second;
-}
-
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncNames,
-                         ::testing::Values(std::pair{'b', "mirror"}, std::pair{'b', "twoWay"}, std::pair{'B', "mirror"},
-                                           std::pair{'B', "twoWay"}, std::pair{'A', "twoWay"}),
+                         ::testing::Values(CardAt{'b', "mirror"}, CardAt{'b', "twoWay"}, CardAt{'B', "mirror"},
+                                           CardAt{'B', "twoWay"}, CardAt{'A', "twoWay"}),
                          cardName);
 
 // Edits of one size within the second the baseline recorded (a resolved conflict edited apart on both
