@@ -109,8 +109,7 @@ TEST(SimpleWhenSection, OnConnectSwitchAndNoneLeaveEachOtherAlone) {
     EXPECT_TRUE(draft.job.triggers.empty());
 }
 
-// A fresh machine's C.UTF-8 reads as American English: day initials, not
-// numbers, and hour and minute without seconds.
+// A fresh machine's C.UTF-8 reads as American English: day initials, not numbers, and hour and minute without seconds.
 TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
     const QLocale c = QLocale::c();
     EditorDraft draft;

@@ -130,9 +130,7 @@ TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnly) {
     EXPECT_FALSE(timer->isActive());
 }
 
-// The words stay those of the last tick, but a moment that has passed by
-// the time it is shown is never in the future: a run that ended since the
-// tick, or was stopped, reads as the present until the next one.
+// The words stay those of the last tick, but a moment already past when shown never reads as future.
 TEST(RelativeTimestamp, AMomentPastWhenShownNeverReadsAsFuture) {
     ManualClock clock(Date{700'000'000});
     const Date tick = clock.now();

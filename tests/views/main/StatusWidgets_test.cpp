@@ -1,6 +1,5 @@
 #include "FenraCore/Contrast.h"
 #include "FenraCore/FenraTheme.h"
-#include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "tests/support/FakeVolumeSource.h"
@@ -12,13 +11,6 @@
 
 namespace kelto {
 namespace {
-
-RunStatus running(SyncPhase phase, std::optional<double> fraction) {
-    SyncProgress progress;
-    progress.phase = phase;
-    progress.fraction = fraction;
-    return RunStatus::running(progress);
-}
 
 TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
     RunStatusView view(running(SyncPhase::transferring, 0.25), SyncStrings{});
@@ -111,7 +103,7 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
     test::FakeVolumeSource volumes;
     volumes.add("/", test::volumeIdentity(VolumeKind::internal, "ROOT", "Root"));
     SyncJob job = sampleJob();
-    job.source = endpoint("/", VolumeKind::internal, "Root");
+    job.source.path = "/";
     job.source.volume = test::volumeIdentity(VolumeKind::internal, "ROOT", "Root");
     job.destination.volume = test::volumeIdentity(VolumeKind::removable, "USB", "Backup");
     EXPECT_TRUE(DeviceDot::requiresWarning(job, volumes));
@@ -143,8 +135,7 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     fake.runAll();
     EXPECT_FALSE(dot->requiresWarning());
     EXPECT_EQ(dot->width(), 0);
-    // Two overlap; the older one, released last, read the volumes before
-    // the newer one and is dropped.
+    // Two overlap; the older one, released last, read the volumes before the newer one and is dropped.
     SyncJob changed = sampleJob();
     dot->setJob(changed);
     dot->setJob(sampleJob());
