@@ -361,6 +361,7 @@ struct LateInput {
     bool byMouse;  // "Sync again" clicked, else Return
     double after;  // seconds after the fresh review came on screen
     void (*press)(QWidget& sheet, QPushButton& continueButton);
+    friend void PrintTo(const LateInput& input, std::ostream* out) { *out << input.name; }
 };
 
 class ReviewComingOnScreen : public JobDetailViewTest, public testing::WithParamInterface<LateInput> {};

@@ -235,6 +235,7 @@ struct AlertTexts {
     int nameLength;  // of the job's name
     QString message = {};  // of the quit question
     bool unbroken = false;  // a name with nowhere to break
+    friend void PrintTo(const AlertTexts& texts, std::ostream* out) { *out << texts.name; }
 };
 
 class AlertFixture : public JobListFixture, public testing::WithParamInterface<AlertTexts> {};
