@@ -181,26 +181,25 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
     n.follow(nullptr);
 }
 
-TEST(TrayPresence, WithoutATrayTheMenuIsStillSetAndEachEntryCallsItsAction) {
+// Without a tray the menu is still set, each entry calling its action; a click without icon geometry opens fresh
+// content at the cursor, and a second closes it.
+TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursorAndASecondClosesIt) {
     struct {
         int open = 0, syncAll = 0, settings = 0, quit = 0;
     } calls;
+    int made = 0;
     TrayPresence tray({[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }},
-                      [] { return new QLabel(QStringLiteral("content")); }, SyncStrings());
+                      [&] {
+                          ++made;
+                          auto* content = new QLabel(QStringLiteral("content"));
+                          content->setFixedSize(360, 120);
+                          return content;
+                      },
+                      SyncStrings());
     EXPECT_FALSE(tray.show());  // the offscreen platform has no tray
     EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
     for (QAction* action : tray.menu().actions()) action->trigger();
     EXPECT_EQ(std::vector<int>({calls.open, calls.syncAll, calls.settings, calls.quit}), std::vector<int>(4, 1));
-}
-
-TEST(TrayPresence, AClickWithoutIconGeometryOpensFreshContentAtTheCursorAndASecondClosesIt) {
-    int made = 0;
-    TrayPresence tray({}, [&] {
-        ++made;
-        auto* content = new QLabel(QStringLiteral("content"));
-        content->setFixedSize(360, 120);
-        return content;
-    }, SyncStrings());
     QCursor::setPos(400, 300);
     emit tray.icon().activated(QSystemTrayIcon::Context);
     EXPECT_EQ(tray.popup(), nullptr);
