@@ -173,28 +173,26 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
         return !label->text().isEmpty() && label->palette().color(QPalette::WindowText) == secondary;
     })) << "the title is secondary";
-}
-
-TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
+    // With room, the columns line up and a long folder name takes one line whichever side names a volume.
     const std::string name = "A very long folder name that goes on for a while";
     for (const bool sourceHasVolume : {false, true}) {
         SCOPED_TRACE(sourceHasVolume ? "volume beside the source" : "volume beside the destination");
-        OverviewHarness h;
-        h.job.source = endpoint("/home/ann/" + name, VolumeKind::internal, sourceHasVolume ? "Home" : "/");
-        h.job.destination = endpoint("/media/ann/Backup/Copy", VolumeKind::removable, sourceHasVolume ? "" : "Backup");
-        h.fake.setJobs({h.job});
-        auto view = h.view();
-        view->resize(900, 700);
-        view->show();
+        OverviewHarness o;
+        o.job.source = endpoint("/home/ann/" + name, VolumeKind::internal, sourceHasVolume ? "Home" : "/");
+        o.job.destination = endpoint("/media/ann/Backup/Copy", VolumeKind::removable, sourceHasVolume ? "" : "Backup");
+        o.fake.setJobs({o.job});
+        auto wide = o.view();
+        wide->resize(900, 700);
+        wide->show();
         settle();
         const auto top = [&](const char* side, const char* part) {
-            return view->findChild<QWidget*>(side)->findChild<QWidget*>(part)->mapTo(view.get(), QPoint(0, 0)).y();
+            return wide->findChild<QWidget*>(side)->findChild<QWidget*>(part)->mapTo(wide.get(), QPoint(0, 0)).y();
         };
         EXPECT_EQ(top("source", "label"), top("destination", "label"));
         EXPECT_EQ(top("source", "folder"), top("destination", "folder"));
-        const auto* folder = view->findChild<QWidget*>(QStringLiteral("source"))->findChild<FenraLabel*>("folder");
-        EXPECT_EQ(folder->shownTitle(), folder->title());
-        EXPECT_LT(folder->height(), 2 * folder->fontMetrics().lineSpacing()) << "one line";
+        const auto* one = wide->findChild<QWidget*>(QStringLiteral("source"))->findChild<FenraLabel*>("folder");
+        EXPECT_EQ(one->shownTitle(), one->title());
+        EXPECT_LT(one->height(), 2 * one->fontMetrics().lineSpacing()) << "one line";
     }
 }
 
