@@ -52,8 +52,9 @@ struct NotifierTest : testing::Test {
     SyncJob job = SyncJob::newJob("Photos");
 };
 
-// Only a stored false silences the four kinds; success needs its own switch.
-TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKinds) {
+// Only a stored false silences the four kinds; success needs its own switch. Authorization passes the centre's
+// answer or error.
+TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKindsAndAuthorizationPassesTheCentresAnswer) {
     Notifier quiet = notifier();
     quiet.notifySuccess(record(RunOutcome::success()), "Photos");
     EXPECT_TRUE(center.posted.empty()) << "success is off by default";
@@ -70,6 +71,15 @@ TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKinds) {
         n.askToSync(job);
         EXPECT_EQ(center.posted.size(), posts);
     }
+    Notifier n = notifier();
+    std::vector<Result<bool>> results;
+    for (int i = 0; i < 2; ++i) n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
+    ASSERT_EQ(center.answers.size(), 2u);
+    center.answers[0](true, nullptr);
+    center.answers[1](false, std::make_exception_ptr(std::runtime_error("refused")));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(results[0].get());
+    EXPECT_THROW(results[1].get(), std::runtime_error);
 }
 
 // A report is keyed by its run, a review and an ask by their job; the failure's message leads the errors, once.
@@ -104,18 +114,6 @@ TEST_F(NotifierTest, TitlesBodiesAndIdentifiers) {
     EXPECT_EQ(center.posted[6].body, "Photos\nThe destination volume is read-only.");
     EXPECT_EQ(center.posted[7].body, "Photos\nThe destination volume is read-only.\nfirst");
     EXPECT_EQ(center.posted[8].body, "Photos\nThe destination volume is read-only.");
-}
-
-TEST_F(NotifierTest, AuthorizationPassesTheCentresAnswerOrError) {
-    Notifier n = notifier();
-    std::vector<Result<bool>> results;
-    for (int i = 0; i < 2; ++i) n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
-    ASSERT_EQ(center.answers.size(), 2u);
-    center.answers[0](true, nullptr);
-    center.answers[1](false, std::make_exception_ptr(std::runtime_error("refused")));
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_TRUE(results[0].get());
-    EXPECT_THROW(results[1].get(), std::runtime_error);
 }
 
 // A notice goes once its subject is settled: a review once its run is no longer parked, every notice of a deleted

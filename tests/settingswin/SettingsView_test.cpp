@@ -143,21 +143,6 @@ TEST_F(SettingsViewTest, NotificationSwitches) {
     EXPECT_TRUE(find<QCheckBox>(*makeView(actions()), "notificationsEnabled")->isChecked());
 }
 
-TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfo) {
-    const QString ini = home.path() + QStringLiteral("/Info.ini");
-    ASSERT_TRUE(writeFile(ini, "[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n"));
-    const BundleInfo read = BundleInfo::read(ini);
-    EXPECT_EQ(read.shortVersion + read.buildNumber + read.updateFeedURL, "2.1300file:///feed.json");
-    for (const auto& [bundle, version] : {std::pair{BundleInfo{"1.4", "57", {}}, "1.4 (57)"},
-                                          std::pair{BundleInfo::read(home.path() + "/none.ini"), " ()"}}) {
-        SettingsViewActions made = actions();
-        made.bundle = bundle;
-        auto view = makeView(std::move(made));
-        EXPECT_EQ(find<SettingsRow>(*view, "currentVersion")->title(), QStringLiteral("Current version ") + version);
-        EXPECT_EQ(view->versionLine(), QStringLiteral("Version ") + version);
-    }
-}
-
 // Overlapping probes: the older answer, come last, is dropped. Each answer remakes the row, which shows.
 TEST_F(SettingsViewTest, PermissionsPaneShowsTheProbeAndNoGrantButton) {
     HeldProbes probes;
@@ -226,7 +211,19 @@ TEST_F(SettingsViewTest, LoginSwitchRegistersUnregistersAndShowsFailures) {
     EXPECT_EQ(view->error(), std::nullopt);
 }
 
-TEST_F(SettingsViewTest, ShowOpensTheLicencesAgainAfterClosing) {
+TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfoAndTheLicencesOpenAgainAfterClosing) {
+    const QString ini = home.path() + QStringLiteral("/Info.ini");
+    ASSERT_TRUE(writeFile(ini, "[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n"));
+    const BundleInfo read = BundleInfo::read(ini);
+    EXPECT_EQ(read.shortVersion + read.buildNumber + read.updateFeedURL, "2.1300file:///feed.json");
+    for (const auto& [bundle, version] : {std::pair{BundleInfo{"1.4", "57", {}}, "1.4 (57)"},
+                                          std::pair{BundleInfo::read(home.path() + "/none.ini"), " ()"}}) {
+        SettingsViewActions made = actions();
+        made.bundle = bundle;
+        auto view = makeView(std::move(made));
+        EXPECT_EQ(find<SettingsRow>(*view, "currentVersion")->title(), QStringLiteral("Current version ") + version);
+        EXPECT_EQ(view->versionLine(), QStringLiteral("Version ") + version);
+    }
     auto view = makeView(actions());
     view->selection().set(QStringLiteral("about"));
     for (int round = 0; round < 2; ++round) {

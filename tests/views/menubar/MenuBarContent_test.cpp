@@ -162,9 +162,11 @@ TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
-TEST_F(MenuBar, RowButtonsRunOrStopTheirJobAndSyncAllAsksTheModelOnce) {
+// Row buttons run or stop their job, "Sync all" asks the model once; a long name is cut at its end, whole in its tip.
+TEST_F(MenuBar, RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd) {
     const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
-    SyncJob paused = namedJob("Paused copy", SyncMode::copy);
+    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
+    SyncJob paused = namedJob(name, SyncMode::copy);
     paused.isEnabled = false;
     const SyncJob twoWay = namedJob("Two-way", SyncMode::twoWay);
     fake.setJobs({mirror, paused, twoWay});
@@ -177,13 +179,7 @@ TEST_F(MenuBar, RowButtonsRunOrStopTheirJobAndSyncAllAsksTheModelOnce) {
     QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
     EXPECT_EQ(fake.runAllCalls, 1);
     EXPECT_EQ(fake.runNowCalls.size(), 2u);
-}
-
-TEST_F(MenuBar, ALongNameIsCutAtItsEndAndWholeInItsTooltip) {
-    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
-    fake.setJobs({namedJob(name)});
-    auto content = make();
-    const QLabel* label = content->rows()[0]->nameLabel();
+    const QLabel* label = rows[1]->nameLabel();
     EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
