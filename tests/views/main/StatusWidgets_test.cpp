@@ -99,7 +99,9 @@ TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
     EXPECT_TRUE(slot.toolTip().isEmpty());
 }
 
-TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
+// Only a missing removable device warns; the dot evaluates off the thread, follows volume events while shown and
+// keeps the newest evaluation started.
+TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheThreadFinds) {
     test::FakeVolumeSource volumes;
     volumes.add("/", test::volumeIdentity(VolumeKind::internal, "ROOT", "Root"));
     SyncJob job = sampleJob();
@@ -115,9 +117,6 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
     // The device is there but the folder on it is not.
     volumes.add("/media/ann/Backup", test::volumeIdentity(VolumeKind::removable, "USB", "Backup"));
     EXPECT_FALSE(DeviceDot::requiresWarning(job, volumes));
-}
-
-TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestStarted) {
     FakeDotSources fake;
     fake.warning = true;
     auto dot = std::make_unique<DeviceDot>(sampleJob(), SyncStrings{}, fake.sources());
