@@ -19,6 +19,7 @@
 namespace kelto::test {
 
 using Pairs = std::set<std::pair<std::string, std::string>>;
+using Files = std::map<std::string, std::string>;
 
 struct ToolResult {
     int status = -1;
@@ -49,6 +50,13 @@ protected:
 
     // The message a run with `options` ends with.
     std::string message(const std::vector<std::string>& options) const { return run(options).out.value("message", ""); }
+    // The plan a preview with `options` lists.
+    Json plan(std::vector<std::string> options) const {
+        options.insert(options.end(), {"--plan-only", "--list-plan"});
+        const ToolResult result = run(options);
+        EXPECT_EQ(result.status, 0) << result.out;
+        return result.out;
+    }
 
     // The nested-folders text of the engine that runs `mode`.
     static std::string nested(std::string_view mode) {
@@ -70,6 +78,14 @@ protected:
             check();
             EXPECT_EQ(std::pair(tree(a), tree(b)), before);
         }
+    }
+    // Each way round, a run of each of `modes`, archive off, ends with `refusal(mode)`.
+    template <class Refusal>
+    void refusedBothWays(const fs::path& x, const fs::path& y, std::initializer_list<const char*> modes,
+                         Refusal refusal) {
+        bothWays(x, y, [&] {
+            for (const char* mode : modes) EXPECT_EQ(message({"--mode", mode, "--archive", "off"}), refusal(mode)) << mode;
+        });
     }
 
     // The real rsync, running the shell's `action` once: before its `nth`

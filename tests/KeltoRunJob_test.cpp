@@ -1,6 +1,5 @@
-// kelto-run-job from outside: its per-side options and report, a failed
-// scan, the guard's input, launches and drivers meeting on one job, and the
-// sides it refuses or runs, on every kind of mount.
+// kelto-run-job from outside: its per-side options and report, a failed scan, the guard's input,
+// launches and drivers meeting on one job, and the sides it refuses or runs, on every kind of mount.
 
 #include "tests/KeltoRunJobFixture.h"
 #include "tests/support/LocalSshd.h"
@@ -28,35 +27,26 @@ TEST_F(KeltoRunJobTest, TwoWayPlanListsCopiesArchivesAndConflictsWithTheirSides)
         putAt(b / name, "old", t0);
     }
     ASSERT_EQ(run({"--mode", "twoWay"}).out.at("outcome"), "success");
-
     putAt(a / "onlyA", "new on A", t0 + 10);
     putAt(a / "odd\xff name", "a name that is not UTF-8", t0 + 10);
     putAt(b / "onlyB", "new on B", t0 + 10);
     putAt(a / "conflict", "A's edit", t0 + 20);
     putAt(b / "conflict", "B's later edit", t0 + 30);
     fs::remove(b / "gone");
-
-    const auto [status, out] = run({"--mode", "twoWay", "--plan-only", "--list-plan"});
-    ASSERT_EQ(status, 0) << out;
-    EXPECT_EQ(listed(out, "copies", "to"), (Pairs{{"onlyA", "b"},
-                                                  {"odd\xEF\xBF\xBD name", "b"},
-                                                  {"onlyB", "a"},
-                                                  {"conflict", "a"}}));
-    // B's later edit wins: the losing version of the conflict is archived on
-    // the side it is copied to.
+    const Json out = plan({"--mode", "twoWay"});
+    EXPECT_EQ(listed(out, "copies", "to"),
+              (Pairs{{"onlyA", "b"}, {"odd\xEF\xBF\xBD name", "b"}, {"onlyB", "a"}, {"conflict", "a"}}));
+    // B's later edit wins: A's version is archived on A.
     EXPECT_EQ(listed(out, "archives", "on"), (Pairs{{"gone", "a"}, {"conflict", "a"}}));
     EXPECT_EQ(out["planLists"]["conflicts"], Json{"conflict"});
     EXPECT_EQ(out["planLists"]["skipped"], Json::array());
     EXPECT_EQ(out["plan"]["conflicts"], 1);
-    EXPECT_FALSE(out.contains("outcome")) << "a preview runs nothing";
-    EXPECT_FALSE(out.contains("record"));
+    EXPECT_FALSE(out.contains("outcome") || out.contains("record")) << "a preview runs nothing";
     EXPECT_FALSE(fs::exists(b / "onlyA"));
 }
 
-// Each side's file system and case sensitivity reach the preflight on their
-// own: a type keeps its size limit under an explicit case sensitivity (FAT
-// folds names whatever the command line says), and a case-sensitive type can
-// be made to fold names.
+// Each side's file system and case sensitivity reach the preflight on their own: FAT keeps its size
+// limit and folds names whatever the command line says, and a case-sensitive type can fold names.
 TEST_F(KeltoRunJobTest, FileSystemAndCaseSensitivityAreSetPerSideIndependently) {
     putAt(a / "Notes", "one", t0);
     putAt(a / "NOTES", "two", t0);
@@ -64,24 +54,18 @@ TEST_F(KeltoRunJobTest, FileSystemAndCaseSensitivityAreSetPerSideIndependently) 
     putAt(a / "huge", "", t0);
     fs::resize_file(a / "huge", 5LL << 30);  // sparse
     putAt(b / "extra", "extra", t0);
-
     const Pairs collision{{"Notes", "caseCollision"}, {"NOTES", "caseCollision"}};
-    const Pairs tooLarge{{"huge", "tooLargeForFAT"}};
     Pairs both = collision;
-    both.insert(tooLarge.begin(), tooLarge.end());
-    const std::vector<std::pair<std::vector<std::string>, Pairs>> cases{
-        {{}, {}},
-        {{"--fs-type", "vfat"}, both},
-        {{"--fs-type-b", "ext4", "--case-sensitive-b", "no"}, collision},
-        {{"--fs-type-b", "vfat", "--case-sensitive-b", "yes"}, both},
-        {{"--fs-type-a", "vfat", "--case-sensitive-a", "no"}, {}},  // a source's traits do not matter
-    };
-    for (const auto& [options, skipped] : cases) {
-        std::vector<std::string> args{"--plan-only", "--list-plan"};
-        args.insert(args.end(), options.begin(), options.end());
-        const auto [status, out] = run(args);
+    both.emplace("huge", "tooLargeForFAT");
+    for (const auto& [options, skipped] : std::vector<std::pair<std::vector<std::string>, Pairs>>{
+             {{}, {}},
+             {{"--fs-type", "vfat"}, both},
+             {{"--fs-type-b", "ext4", "--case-sensitive-b", "no"}, collision},
+             {{"--fs-type-b", "vfat", "--case-sensitive-b", "yes"}, both},
+             {{"--fs-type-a", "vfat", "--case-sensitive-a", "no"}, {}},  // a source's traits do not matter
+         }) {
+        const Json out = plan(options);
         SCOPED_TRACE(out.dump());
-        ASSERT_EQ(status, 0);
         EXPECT_EQ(listed(out, "skipped", "reason"), skipped);
         Pairs copies;
         for (const char* name : {"Notes", "NOTES", "new", "huge"})
@@ -89,7 +73,6 @@ TEST_F(KeltoRunJobTest, FileSystemAndCaseSensitivityAreSetPerSideIndependently) 
                 copies.emplace(name, "b");
         EXPECT_EQ(listed(out, "copies", "to"), copies);
         EXPECT_EQ(listed(out, "archives", "on"), (Pairs{{"extra", "b"}}));
-        EXPECT_EQ(out["planLists"]["conflicts"], Json::array());
     }
 }
 
@@ -98,22 +81,15 @@ TEST_F(KeltoRunJobTest, TwoWaySideOptionsApplyToTheReceivingSide) {
     putAt(b / "Notes", "one", t0);
     putAt(b / "NOTES", "two", t0);
     putAt(a / "new", "new", t0);
-
-    auto skipped = [&](const std::vector<std::string>& options) {
-        std::vector<std::string> args{"--mode", "twoWay", "--plan-only", "--list-plan"};
-        args.insert(args.end(), options.begin(), options.end());
-        const ToolResult result = run(args);
-        EXPECT_EQ(result.status, 0) << result.out;
-        return listed(result.out, "skipped", "reason");
-    };
-    EXPECT_EQ(skipped({"--case-sensitive-a", "no"}), (Pairs{{"Notes", "caseCollision"}, {"NOTES", "caseCollision"}}));
-    EXPECT_EQ(skipped({"--fs-type-a", "exfat"}), (Pairs{{"Notes", "caseCollision"}, {"NOTES", "caseCollision"}}));
-    EXPECT_EQ(skipped({"--case-sensitive-b", "no", "--fs-type-b", "vfat"}), Pairs{});
+    const Pairs collision{{"Notes", "caseCollision"}, {"NOTES", "caseCollision"}};
+    EXPECT_EQ(listed(plan({"--mode", "twoWay", "--case-sensitive-a", "no"}), "skipped", "reason"), collision);
+    EXPECT_EQ(listed(plan({"--mode", "twoWay", "--fs-type-a", "exfat"}), "skipped", "reason"), collision);
+    EXPECT_EQ(listed(plan({"--mode", "twoWay", "--case-sensitive-b", "no", "--fs-type-b", "vfat"}), "skipped", "reason"),
+              Pairs{});
 }
 
-// A listing or dry run that fails: a preview reports rsync's code and the
-// end of its error output; a run ends by that exit, the failed scan in its
-// record's errors.
+// A listing or dry run that fails: a preview reports rsync's code and the end of its error output;
+// a run ends by that exit, the failed scan in its record's errors.
 TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
     putAt(a / "file", "x", t0);
     for (const auto& [mode, code, outcome] : {std::tuple{"mirror", 23, Json{{"outcome", "completedWithErrors"}}},
@@ -128,7 +104,6 @@ TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
         EXPECT_EQ(out["error"]["code"], "scanFailed");
         EXPECT_EQ(out["error"]["exit"]["code"], code);
         EXPECT_EQ(out["error"]["exit"]["stderrTail"], (Json{"rsync: first complaint", tail}));
-
         const auto [runStatus, ran] = run({"--mode", mode, "--rsync", rsync});
         SCOPED_TRACE(ran.dump());
         EXPECT_EQ(runStatus, 1);
@@ -139,9 +114,8 @@ TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
     }
 }
 
-// With something to do, a confirmed mirror runs rsync three times (the
-// plan's dry run, the fresh one before the transfer, the transfer); one
-// whose plan is a moment old, and a copy, twice; each run's time is reported.
+// A confirmed mirror with something to do runs rsync three times (the plan's dry run, a fresh one
+// before the transfer, the transfer); one whose plan is a moment old, and a copy, twice.
 TEST_F(KeltoRunJobTest, OneWayTimingListsEachRsyncRun) {
     for (const auto& [mode, confirmed, runs] : {std::tuple{"mirror", true, 3}, std::tuple{"mirror", false, 2},
                                                 std::tuple{"copy", false, 2}}) {
@@ -163,77 +137,62 @@ TEST_F(KeltoRunJobTest, OneWayTimingListsEachRsyncRun) {
     }
 }
 
-// The counts stored with a baseline reach the guard only for the volumes the
-// baseline was taken on: another disk at the same folder is not "emptied".
+// The counts stored with a baseline reach the guard only for the volumes the baseline was taken on:
+// another disk at the same folder is not "emptied".
 TEST_F(KeltoRunJobTest, TheGuardGetsPreviousCountsOnlyForTheBaselinesVolumes) {
     const std::vector<std::string> recorded{"--mode", "twoWay", "--volume-a", "VOLUME-A", "--volume-b", "VOLUME-B"};
-    putAt(a / "one", "1", t0);
-    putAt(a / "two", "2", t0);
+    const Files both{{"one", "1"}, {"two", "2"}};
+    for (const auto& [name, content] : both) putAt(a / name, content, t0);
     ASSERT_EQ(run(recorded).out.at("outcome"), "success");
-    const std::map<std::string, std::string> both{{"one", "1"}, {"two", "2"}};
-    auto emptyA = [&] {
-        fs::remove(a / "one");
-        fs::remove(a / "two");
-    };
-    emptyA();
-
-    // Two files on each side last time: A is now "emptied".
-    const auto stopped = run(recorded);
-    EXPECT_EQ(stopped.status, 1) << stopped.out;
-    EXPECT_EQ(stopped.out["outcome"], "failed");
-    EXPECT_EQ(stopped.out["message"], "A previously populated side is empty \u2014 is the right disk connected?");
-    EXPECT_EQ(tree(b), both);
-
-    for (const auto& options : {std::vector<std::string>{"--mode", "twoWay", "--volume-a", "OTHER-A", "--volume-b",
-                                                         "VOLUME-B"},
-                                std::vector<std::string>{"--mode", "twoWay"}}) {
-        const auto other = run(options);
-        SCOPED_TRACE(other.out.dump());
-        EXPECT_EQ(other.status, 0);
-        EXPECT_EQ(other.out["outcome"], "success");
-        // No baseline for these volumes: B's files are new to A.
-        EXPECT_EQ(other.out["record"]["stats"]["filesCopied"], 2);
-        EXPECT_EQ(tree(a), both);
-        emptyA();
+    for (const auto& [options, emptied] : std::vector<std::pair<std::vector<std::string>, bool>>{
+             {recorded, true},
+             {{"--mode", "twoWay", "--volume-a", "OTHER-A", "--volume-b", "VOLUME-B"}, false},
+             {{"--mode", "twoWay"}, false}}) {
+        for (const auto& [name, content] : both) fs::remove(a / name);
+        const ToolResult result = run(options);
+        SCOPED_TRACE(result.out.dump());
+        EXPECT_EQ(result.status, emptied ? 1 : 0);
+        EXPECT_EQ(result.out.value("outcome", ""), emptied ? "failed" : "success");
+        if (emptied) {
+            EXPECT_EQ(result.out.value("message", ""), "A previously populated side is empty \u2014 is the right disk connected?");
+        } else {
+            EXPECT_EQ(result.out.at("record").at("stats").value("filesCopied", -1), 2);  // B's files are new to A
+        }
+        EXPECT_EQ(std::pair(tree(a), tree(b)), std::pair(emptied ? Files{} : both, both));
     }
 }
 
-// A baseline whose record of its file counts is damaged stops the run: read
-// as no counts, the guard let a run with A emptied delete every file on B.
+// Damaged stored file counts stop the run: read as no counts, the guard let a run with A emptied
+// delete every file on B.
 TEST_F(KeltoRunJobTest, ABaselineWithDamagedCountsStopsTheRunAndBKeepsItsFiles) {
     const std::vector<std::string> options{"--mode", "twoWay", "--archive", "off"};
-    putAt(a / "one", "1", t0);
-    putAt(a / "two", "2", t0);
+    const Files both{{"one", "1"}, {"two", "2"}};
+    for (const auto& [name, content] : both) putAt(a / name, content, t0);
     const ToolResult first = run(options);
     ASSERT_EQ(first.out.at("outcome"), "success") << first.out;
     const fs::path baseline = tmp / "support/state" / (first.out.at("job").get<std::string>() + ".sqlite");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(baseline.c_str(), &db), SQLITE_OK);
-    const int damaged =
-        sqlite3_exec(db, "UPDATE meta SET value = '2x' WHERE key = 'countA'", nullptr, nullptr, nullptr);
+    const int damaged = sqlite3_exec(db, "UPDATE meta SET value = '2x' WHERE key = 'countA'", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     ASSERT_EQ(damaged, SQLITE_OK);
-    fs::remove(a / "one");
-    fs::remove(a / "two");
-
+    for (const auto& [name, content] : both) fs::remove(a / name);
     const ToolResult stopped = run(options);
     EXPECT_EQ(stopped.status, 1) << stopped.out;
     EXPECT_EQ(stopped.out["outcome"], "failed");
-    EXPECT_TRUE(stopped.out["message"].get<std::string>().starts_with("The baseline file " + baseline.string() +
-                                                                        " cannot be used"))
+    EXPECT_TRUE(stopped.out.value("message", "").starts_with("The baseline file " + baseline.string() + " cannot be used"))
         << stopped.out;
-    EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"one", "1"}, {"two", "2"}}));
+    EXPECT_EQ(tree(b), both);
 }
 
-// Two launches of the driver on one job: the second ends at once while the
-// first runs, and nothing is copied or archived twice.
+// Two launches of the driver on one job: the second ends at once while the first runs, and nothing
+// is done twice.
 TEST_F(KeltoRunJobTest, TwoLaunchesOnOneJobRunItOnceAndTheSecondEndsAtOnce) {
     for (const char* name : {"f1", "f2", "f3"}) {
         putAt(a / name, std::string("new ") + name, t0 + 10);
         putAt(b / name, std::string("old ") + name, t0);
     }
-    // An rsync that holds each transfer until the test lets it go, telling
-    // the test when one has come that far.
+    // An rsync that holds each transfer until the test lets it go, telling the test when one came that far.
     for (const char* fifo : {"reached", "gate"}) ASSERT_EQ(::mkfifo((tmp / fifo).c_str(), 0600), 0);
     const fs::path rsync = tmp.script(
         "gated-rsync", "case \" $* \" in *\" --dry-run \"*|*\" --list-only \"*) ;;\n"
@@ -255,62 +214,28 @@ TEST_F(KeltoRunJobTest, TwoLaunchesOnOneJobRunItOnceAndTheSecondEndsAtOnce) {
         if (::poll(watch, fifo < 0 ? 1 : 2, seconds * 1000) <= 0) return First::nothing;
         return (watch[0].revents & POLLIN) ? First::ended : First::line;
     };
-
     const pid_t first = start(tmp / "first.json");
     ASSERT_EQ(waitFor(first, reached.get(), 60), First::line) << "the first run never reached its transfer";
     const pid_t second = start(tmp / "second.json");
     EXPECT_EQ(waitFor(second, -1, 30), First::ended) << "the second run did not end while the first one held the job";
-
-    // Let every transfer go on, then collect both.
-    ::close(::open((tmp / "gate").c_str(), O_WRONLY | O_CLOEXEC));
-    int status = 0;
-    ::waitpid(first, &status, 0);
-    ::waitpid(second, nullptr, 0);
-    const Json firstOut = Json::parse(contents(tmp / "first.json"));
-    const Json secondOut = Json::parse(contents(tmp / "second.json"));
+    ::close(::open((tmp / "gate").c_str(), O_WRONLY | O_CLOEXEC));  // every transfer goes on
+    for (const pid_t driver : {first, second}) ::waitpid(driver, nullptr, 0);
+    const Json firstOut = Json::parse(contents(tmp / "first.json")), secondOut = Json::parse(contents(tmp / "second.json"));
     EXPECT_EQ(firstOut["outcome"], "success") << firstOut;
-    EXPECT_EQ(secondOut["outcome"], "failed") << secondOut;
-    EXPECT_EQ(secondOut["message"], "This job is already running in another Kelto Sync process");
-    EXPECT_FALSE(secondOut.contains("log"));
-    EXPECT_FALSE(secondOut["record"].contains("logPath"));
-
+    EXPECT_EQ(secondOut["message"], "This job is already running in another Kelto Sync process") << secondOut;
+    EXPECT_FALSE(secondOut.contains("log") || secondOut["record"].contains("logPath"));
     EXPECT_EQ(tree(b), tree(a));
     EXPECT_EQ(firstOut["record"]["stats"]["filesCopied"], 3);
-    std::multiset<std::string> archived;
-    for (const auto& entry : fs::recursive_directory_iterator(b / ".KeltoSync/Archive"))
-        if (entry.is_regular_file()) archived.insert(entry.path().filename());
-    EXPECT_EQ(archived, (std::multiset<std::string>{"f1", "f2", "f3"}));
-    const Json history = Json::parse(contents(tmp / "support/history" / (firstOut["job"].get<std::string>() + ".json")));
-    ASSERT_EQ(history.size(), 1u);
-    EXPECT_EQ(history[0], firstOut["record"]);
-    std::size_t logs = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(tmp / "logs")) logs += entry.is_regular_file();
-    EXPECT_EQ(logs, 1u);
+    EXPECT_EQ(tree(b / ".KeltoSync/Archive").size(), 5u) << "the job's folder, the run's, f1 to f3";
+    EXPECT_EQ(Json::parse(contents(tmp / "support/history" / (firstOut["job"].get<std::string>() + ".json"))),
+              Json::array({firstOut["record"]}));
+    EXPECT_EQ(std::count_if(fs::recursive_directory_iterator(tmp / "logs"), {}, [](const auto& e) { return e.is_regular_file(); }),
+              1);
 }
 
 
-// w/real/inner shown again at w/other: neither path leads into the other,
-// only the file system's view tells. Refused before rsync starts, both ways.
-TEST_F(KeltoRunJobTest, ASideInsideTheOtherThroughABindMountIsRefusedInBothDirections) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
-    const fs::path real = tmp / "w/real", other = tmp / "w/other";
-    fs::create_directories(real / "inner");
-    fs::create_directories(other);
-    tmp.write("w/real/d/f1.txt", "x");
-    TestMounts mounts;
-    ASSERT_TRUE(mounts.bind(real / "inner", other));
-    bothWays(real, other, [&] {
-        EXPECT_EQ(message({"--mode", "twoWay"}), nested("twoWay"));
-        EXPECT_EQ(message({"--mode", "mirror", "--archive", "off"}), nested("mirror"));
-        const Json out = run({"--mode", "copy", "--plan-only"}).out;
-        EXPECT_EQ(out.value("error", Json::object()).value("code", ""), "nestedEndpoints") << out;
-    });
-    EXPECT_FALSE(fs::exists(real / "inner/.KeltoSync") || fs::exists(real / ".KeltoSync"));
-}
-
-// A side put back as an older copy of its folder (the folder renamed away,
-// a copy taken before the last run put at its path) is not that side: the run
-// is skipped as the application skips it, and B keeps what the copy lacks.
+// A side put back as an older copy of its folder (renamed away, a copy taken before the last run put
+// at its path) is not that side: skipped as the application skips it, B keeps what the copy lacks.
 TEST_F(KeltoRunJobTest, ASideReplacedByAnOlderCopyOfItsFolderIsRefused) {
     putAt(a / "kept", "kept", t0);
     ASSERT_EQ(run({"--mode", "twoWay"}).out.at("outcome"), "success");
@@ -319,29 +244,23 @@ TEST_F(KeltoRunJobTest, ASideReplacedByAnOlderCopyOfItsFolderIsRefused) {
     ASSERT_EQ(stored.size(), 1u);
     for (const auto& [side, folder] : {std::pair{stored[0].source, a}, std::pair{stored[0].destination, b}}) {
         const Endpoint chosen = VolumeInspector::endpoint(folder);
-        EXPECT_EQ(side.path, chosen.path);
-        EXPECT_EQ(side.relativePath, chosen.relativePath);
-        EXPECT_EQ(side.fileID, chosen.fileID);
+        EXPECT_TRUE(side.path == chosen.path && side.relativePath == chosen.relativePath && side.fileID == chosen.fileID);
         EXPECT_TRUE(side.fileID);
     }
-
     fs::copy(a, tmp / "old copy", fs::copy_options::recursive);
     putAt(a / "added", "added", t0 + 10);
     ASSERT_EQ(run({"--mode", "twoWay"}).out.at("outcome"), "success");
     ASSERT_TRUE(fs::exists(b / "added"));
-
     fs::rename(a, tmp / "a moved");
     fs::rename(tmp / "old copy", a);
     const auto [status, out] = run({"--mode", "twoWay"});
     EXPECT_EQ(status, 1) << out;
-    EXPECT_EQ(out.value("outcome", ""), "skipped") << out;
-    EXPECT_EQ(out.value("reason", ""), "folderMissing");
+    EXPECT_EQ(out.value("outcome", "") + " " + out.value("reason", ""), "skipped folderMissing") << out;
     EXPECT_EQ(contents(b / "added"), "added");
     EXPECT_EQ(JobStore(tmp / "support/jobs.json").load(), stored);
 }
 
-// The processes that wait for the lock on `file` (in /proc/locks, "->"
-// marks a waiter).
+// The processes that wait for the lock on `file` (in /proc/locks, "->" marks a waiter).
 std::set<pid_t> waitingFor(const fs::path& file) {
     struct stat held {};
     if (::stat(file.c_str(), &held) != 0) return {};
@@ -358,9 +277,8 @@ std::set<pid_t> waitingFor(const fs::path& file) {
     return waiting;
 }
 
-// Two drivers started together on a job not stored yet agree on one job:
-// each finds or adds it under the jobs file's lock. The test holds that lock
-// until both wait for it, so both would otherwise read the list without it.
+// Two drivers started together on a job not stored yet agree on one job, each finding or adding it
+// under the jobs file's lock: the test holds that lock until both wait for it.
 TEST_F(KeltoRunJobTest, TwoDriversAddingOneJobAtOnceAgreeOnItsId) {
     putAt(a / "file", "x", t0);
     const JobStore store(tmp / "support/jobs.json");
@@ -384,14 +302,12 @@ TEST_F(KeltoRunJobTest, TwoDriversAddingOneJobAtOnceAgreeOnItsId) {
         }
     });
     for (const pid_t driver : drivers) ::waitpid(driver, nullptr, 0);
-    const Json first = Json::parse(contents(tmp / "first.json"));
-    const Json second = Json::parse(contents(tmp / "second.json"));
+    const Json first = Json::parse(contents(tmp / "first.json")), second = Json::parse(contents(tmp / "second.json"));
     EXPECT_EQ(first.value("job", ""), second.value("job", "")) << first << second;
     const std::vector<SyncJob> jobs = store.load();
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].id.string(), first.value("job", ""));
 }
-
 
 // Layouts of two sides, each refused both ways by `check`, nothing written.
 using Layouts = std::vector<std::pair<fs::path, fs::path>>;
@@ -403,9 +319,9 @@ std::vector<std::string> expand(std::vector<std::string> command, const fs::path
     return command;
 }
 
-// Sides whose trees reach each other only through a mount below one of them
-// (a bind mount, a FUSE pass-through of A's parent, one exFAT folder spelled
-// two ways): every mode, both ways, runs and previews, is refused as nested.
+// Sides whose trees reach each other only through a mount below one of them (a bind mount of A's
+// parent, or of a folder of A, a FUSE pass-through of A's parent, one exFAT folder spelled two
+// ways): every mode, both ways, runs and previews, is refused as nested.
 TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TestMounts mounts;  // undone before the temporary folder goes
@@ -415,6 +331,12 @@ TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
     fs::create_directories(tmp / "R/data/dst/inner");
     ASSERT_TRUE(mounts.bind(tmp / "R/data", tmp / "R/data/dst/inner"));
     layouts.emplace_back(tmp / "R/data/src", tmp / "R/data/dst");
+    // w/real/inner shown again at w/other: neither path leads into the other.
+    putAt(tmp / "w/real/d/f1.txt", "x", t0);
+    fs::create_directories(tmp / "w/real/inner");
+    fs::create_directories(tmp / "w/other");
+    ASSERT_TRUE(mounts.bind(tmp / "w/real/inner", tmp / "w/other"));
+    layouts.emplace_back(tmp / "w/real", tmp / "w/other");
     putAt(tmp / "P/A/a.txt", "a", t0);
     putAt(tmp / "P/taxes.pdf", "taxes", t0);
     fs::create_directories(tmp / "PB");
@@ -425,20 +347,21 @@ TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
     putAt(tmp / "E/data/sub/s.txt", "s", t0);
     putAt(tmp / "E/data/other.doc", "o", t0);
     layouts.emplace_back(tmp / "E/data/sub", tmp / "E/Data");
-
     for (const auto& [first, second] : layouts)
         bothWays(first, second, [&] {
             for (const char* mode : {"twoWay", "mirror", "copy"})
                 EXPECT_EQ(message({"--mode", mode, "--archive", "off"}), nested(mode)) << mode;
-            const Json out = run({"--mode", "mirror", "--plan-only"}).out;
-            EXPECT_EQ(out.value("error", Json::object()).value("code", ""), "nestedEndpoints") << out;
+            for (const char* mode : {"mirror", "copy"}) {
+                const Json out = run({"--mode", mode, "--plan-only"}).out;
+                EXPECT_EQ(out.value("error", Json::object()).value("code", ""), "nestedEndpoints") << out;
+            }
             EXPECT_FALSE(fs::exists(a / ".KeltoSync") || fs::exists(b / ".KeltoSync"));
         });
+    EXPECT_FALSE(fs::exists(tmp / "w/real/inner/.KeltoSync"));
 }
 
-// FUSE file systems whose source names no folder (fuse-overlayfs whose
-// upper layer is one side, a squashfuse image kept in one side) mounted
-// inside the other: refused both ways, naming the mount.
+// FUSE file systems whose source names no folder (fuse-overlayfs over one side, a squashfuse image
+// kept in one side) mounted inside the other: refused both ways, naming the mount.
 TEST_F(KeltoRunJobTest, FuseFileSystemsNamingNoFolderCannotBePlacedAndRefuse) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TestMounts mounts;  // undone before the temporary folder goes
@@ -465,9 +388,8 @@ TEST_F(KeltoRunJobTest, FuseFileSystemsNamingNoFolderCannotBePlacedAndRefuse) {
     }
 }
 
-// Shares through sshfs of this machine: one of a side's parent inside the
-// other side, its listings cached before the run, is refused both ways;
-// a side on one runs with no volume given, stored as a network volume.
+// A share of this machine through sshfs showing a side's parent inside the other side, its listings
+// cached, is refused both ways; a side on one runs with no volume given.
 TEST_F(KeltoRunJobTest, ASideOnAShareRunsWithNoVolumeGiven) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     std::string noSsh;
@@ -478,9 +400,7 @@ TEST_F(KeltoRunJobTest, ASideOnAShareRunsWithNoVolumeGiven) {
     putAt(tmp / "P/taxes.pdf", "taxes", t0);
     fs::create_directories(tmp / "B/inner");
     ASSERT_TRUE(mounts.mount(sshd->sshfs(tmp / "P", tmp / "B/inner"), tmp / "B/inner"));
-    bothWays(tmp / "P/A", tmp / "B", [&] {
-        for (const char* mode : {"mirror", "twoWay"}) EXPECT_EQ(message({"--mode", mode, "--archive", "off"}), nested(mode));
-    });
+    refusedBothWays(tmp / "P/A", tmp / "B", {"mirror", "twoWay"}, nested);
 
     putAt(tmp / "shared/from/doc.txt", "doc", t0);
     fs::create_directories(tmp / "shared/to");
@@ -508,10 +428,9 @@ long markersIn(const fs::path& side) {
     return count;
 }
 
-// Trees that reach each other where the mount table cannot tell (mergerfs
-// with two branches or a name of its own, unionfs, overlays whose upper
-// layer is one side named relatively or through a link retargeted since,
-// sshfs through localhost): the markers refuse them in every mode, both
+// Trees that reach each other where the mount table cannot tell (mergerfs with two branches or a
+// name of its own, unionfs, overlays whose upper layer is one side named relatively or through a
+// link retargeted since, sshfs through localhost): the markers refuse them in every mode, both
 // ways, previews too, and leave nothing, the tops' times included.
 TEST_F(KeltoRunJobTest, SidesReachingEachOtherWhereTheMountsCannotTellAreRefusedByWhatTheirTreesShow) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
@@ -568,11 +487,9 @@ TEST_F(KeltoRunJobTest, SidesReachingEachOtherWhereTheMountsCannotTellAreRefused
     if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
 }
 
-// A side on a desktop FUSE mount (its source "gvfsd-fuse", naming no
-// folder) is placed by the markers: a copy from it and a mirror onto it
-// run, archive off and on, nothing staying held, and so does a copy from
-// an overlay whose layers are named through a link; a view of the other
-// side's parent with the same source text is refused both ways.
+// A side on a desktop FUSE mount (source "gvfsd-fuse", naming no folder) is placed by the markers:
+// a copy from it and a mirror onto it run, archive off and on, nothing staying held, as does a copy
+// from an overlay whose layers are named through a link; a view of the other side's parent is refused.
 TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOther) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TestMounts mounts;  // undone before the temporary folder goes
@@ -621,11 +538,8 @@ TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOthe
     putAt(tmp / "P/x/B/b.txt", "b", t0);
     putAt(tmp / "P/taxes.pdf", "taxes", t0);
     ASSERT_TRUE(desktop(tmp / "P", tmp / "view"));
-    bothWays(tmp / "view", tmp / "P/x/B", [&] {
-        EXPECT_EQ(message({"--mode", "mirror", "--archive", "off"}), nested("mirror"));
-        EXPECT_EQ(message({"--mode", "twoWay"}), nested("twoWay"));
-        EXPECT_EQ(markersIn(tmp / "P/x/B"), 0);
-    });
+    refusedBothWays(tmp / "view", tmp / "P/x/B", {"mirror", "twoWay"}, nested);
+    EXPECT_EQ(markersIn(tmp / "P/x/B"), 0);
 }
 
 // Points rclone's configuration at a file while it lives.
@@ -641,8 +555,8 @@ private:
     std::optional<std::string> previous_;
 };
 
-// A union whose branches the table cannot place (its source a name of its
-// own) holding a branch inside the other side: refused both ways.
+// A union whose branches the table cannot place (its source a name of its own) holding a branch
+// inside the other side: refused both ways.
 TEST_F(KeltoRunJobTest, ASideOnAUnionWhoseBranchesCannotBePlacedIsRefused) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TestMounts mounts;  // undone before the temporary folder goes
@@ -665,9 +579,8 @@ TEST_F(KeltoRunJobTest, ASideOnAUnionWhoseBranchesCannotBePlacedIsRefused) {
     }
 }
 
-// An sftp account shut in a folder of its own shows that folder's "data"
-// as /data: a side on it showing the other side's parent, its listings
-// cached, is not taken for /data and is refused both ways.
+// An sftp account shut in a folder of its own shows that folder's "data" as /data: a side on it
+// showing the other side's parent, its listings cached, is not taken for /data and is refused.
 TEST_F(KeltoRunJobTest, AShareOfThisMachineNamingItsFoldersFromElsewhereIsNotTakenForWhatItNames) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     // sshd shuts sessions only in a folder only root may change, along its whole path.
@@ -690,12 +603,10 @@ TEST_F(KeltoRunJobTest, AShareOfThisMachineNamingItsFoldersFromElsewhereIsNotTak
     });
 }
 
-// Shares whose server cannot be shown to be another machine (sshfs through
-// an ssh alias of this one, rclone's sftp remote of this machine), inside a
-// side and showing a folder holding the other side, are refused both ways,
-// naming the mount; rclone's union of local folders is placed through them
-// and refused as nested. Remotes rclone keeps elsewhere (a cloud drive, a
-// crypt over it) are apart from every local folder: a mirror runs.
+// Shares whose server cannot be shown to be another machine (sshfs through an ssh alias of this
+// one, rclone's sftp remote of it) showing a folder holding the other side are refused, naming the
+// mount; rclone's union of local folders is refused as nested. Remotes rclone keeps elsewhere (a
+// cloud drive, a crypt over it) are apart from every local folder: a mirror runs.
 TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     std::ofstream(tmp / "rclone.conf") << "[both]\ntype = union\nupstreams = " << (tmp / "rclone/P").native() << " "
@@ -728,10 +639,8 @@ TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
         const std::string unplaced =
             VolumeInspectorError(VolumeInspectorError::Code::mountUnplaced, second / "inner").what();
         const bool placed = second.parent_path().filename() == "rclone";
-        bothWays(first, second, [&] {  // the first look fills the caches
-            for (const char* mode : {"mirror", "twoWay"})
-                EXPECT_EQ(message({"--mode", mode, "--archive", "off"}), placed ? nested(mode) : unplaced) << mode;
-        });
+        // The first look fills the caches.
+        refusedBothWays(first, second, {"mirror", "twoWay"}, [&](const char* mode) { return placed ? nested(mode) : unplaced; });
     }
 
     a = tmp / "cloudy";
@@ -750,10 +659,8 @@ TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
     if (!sshd) GTEST_SKIP() << "sshfs through localhost not tried: " << noSsh;
 }
 
-// Sides that do not reach each other: the markers reach neither plan,
-// counts, sides nor log, the source's top keeps its time, and a mirror with
-// nothing to do still starts one rsync. A side no marker can be placed on is
-// named in the log, and the run goes on.
+// Sides apart: the markers reach neither plan, counts, sides nor log, the source's top keeps its
+// time, a mirror with nothing to do starts one rsync. A side no marker fits on is named in the log.
 TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
     putAt(a / "one.txt", "one", t0);
     putAt(a / "sub/two.txt", "two", t0);
@@ -763,7 +670,7 @@ TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
         SCOPED_TRACE(mode);
         b = tmp / (std::string("b-") + mode);  // a job of its own
         fs::create_directories(b);
-        Json preview = run({"--mode", mode, "--plan-only", "--list-plan"}).out;
+        Json preview = plan({"--mode", mode});
         EXPECT_EQ(std::pair(preview["plan"].value("entryCountA", -1), preview["plan"].value("entryCountB", -1)),
                   std::pair(2, 0));
         EXPECT_EQ(listed(preview, "copies", "to"), (Pairs{{"one.txt", "b"}, {"sub/two.txt", "b"}})) << preview;
@@ -795,9 +702,9 @@ TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
               std::string::npos);
 }
 
-// Runs of each mode with an rsync that changes side B once its Nth run
-// ended: after the plan's, a confirmed mirror's fresh look (its third, after
-// the preview it carries and its plan), a two-way run's copy to B.
+// Runs of each mode with an rsync that changes side B once its Nth run ended: after the plan's, a
+// confirmed mirror's fresh look (its third, after the preview it carries and its plan), a two-way
+// run's copy to B.
 struct Midway {
     const char* mode;
     int after;
@@ -829,10 +736,8 @@ TEST_F(KeltoRunJobTest, AMountMadeWhileTheRunGoesOnIsSeenBeforeTheNextTransfer) 
     }
 }
 
-// B's path leading to another folder once planned (a folder above it
-// replaced by a link, or a tmpfs mounted over it): the run stops before
-// rsync writes there, naming the side, and the other folder keeps its
-// unreviewed report.
+// B's path leading to another folder once planned (a folder above it replaced by a link, or a tmpfs
+// mounted over it): the run stops before rsync writes there, naming the side.
 TEST_F(KeltoRunJobTest, ASideLeadingElsewhereOncePlannedStopsTheRunBeforeRsyncWritesThere) {
     putAt(a / "new.txt", "new", t0);
     b = tmp / "pb/b";
@@ -867,13 +772,11 @@ TEST_F(KeltoRunJobTest, ASideLeadingElsewhereOncePlannedStopsTheRunBeforeRsyncWr
         }
 }
 
-// B replaced the moment before rsync starts its transfer, after every check.
-// Swapped for a link to a folder ready for transfers: rsync starts in the
-// folder checked and writes only there, settling what it took there, and
-// the run is no success, naming the side. A tmpfs mounted over it covers
-// the path rsync looks its destination up by: no success either. Stopped
-// part-way through a large file, with another job's folder renamed into
-// B's parent's place, rsync keeps the part in the folder it writes to.
+// B replaced the moment before rsync starts its transfer, after every check: swapped for a link to a
+// folder ready for transfers, rsync writes only in the folder checked, settling what it took there,
+// and the run fails naming the side; a tmpfs mounted over it fails the run too. Stopped part-way
+// through a large file with another folder renamed into B's parent's place, rsync keeps the part
+// in the folder it writes to.
 TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrites) {
     b = tmp / "pb/b";
     const fs::path planned = tmp / "pb-old/b";
@@ -922,14 +825,12 @@ TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrit
     }
 }
 
-// Trees that reach each other where only all mounts, or what they are
-// stacked on or keep their files in, tell: a ramfs below a side shown in the
-// other, an image (with a partition table or not) kept in one side and
-// mounted in the other, overlays named through a link (retargeted since or
-// not), a pass-through of a folder at itself and an overlay over its own
-// lower layer bound into the other side, a stacked mount whose layers
-// cannot be placed (refused, naming it). Two folders of one image apart in
-// it, and sides on two images kept elsewhere, still run.
+// Trees that reach each other where only all mounts, or what they are stacked on or keep their files
+// in, tell: a ramfs below a side shown in the other, an image (partitioned or not) kept in one side
+// and mounted in the other, overlays named through a link (retargeted since or not), a pass-through
+// of a folder at itself and an overlay over its own lower layer bound into the other side, a stacked
+// mount whose layers cannot be placed (refused, naming it). Two folders of one image apart in it,
+// and sides on two images kept elsewhere, still run.
 TEST_F(KeltoRunJobTest, TreesOnlyAllMountsTellApartOrTogetherAreJudgedByThem) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TestMounts mounts;  // undone before the temporary folder goes
