@@ -74,6 +74,8 @@ TEST_F(KeltoRunJobTest, FileSystemAndCaseSensitivityAreSetPerSideIndependently) 
         EXPECT_EQ(listed(out, "copies", "to"), copies);
         EXPECT_EQ(listed(out, "archives", "on"), (Pairs{{"extra", "b"}}));
     }
+    EXPECT_EQ(tree(b), (Files{{"extra", "extra"}})) << "previews change nothing";
+    EXPECT_FALSE(fs::exists(tmp / "logs"));
 }
 
 // In a two-way job side A's settings judge what is copied to A, B's what is copied to B.
@@ -85,7 +87,8 @@ TEST_F(KeltoRunJobTest, TwoWaySideOptionsApplyToTheReceivingSide) {
     EXPECT_EQ(listed(plan({"--mode", "twoWay", "--case-sensitive-a", "no"}), "skipped", "reason"), collision);
     EXPECT_EQ(listed(plan({"--mode", "twoWay", "--fs-type-a", "exfat"}), "skipped", "reason"), collision);
     EXPECT_EQ(listed(plan({"--mode", "twoWay", "--case-sensitive-b", "no", "--fs-type-b", "vfat"}), "skipped", "reason"),
-              Pairs{});
+              Pairs{});    EXPECT_EQ(std::pair(tree(a), tree(b)), std::pair(Files{{"new", "new"}}, Files{{"Notes", "one"}, {"NOTES", "two"}}));
+    EXPECT_FALSE(fs::exists(tmp / "support/state")) << "a job that never ran keeps no baseline";
 }
 
 // A listing or dry run that fails: a preview reports rsync's code and the end of its error output;
@@ -702,74 +705,56 @@ TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
               std::string::npos);
 }
 
-// Runs of each mode with an rsync that changes side B once its Nth run ended: after the plan's, a
-// confirmed mirror's fresh look (its third, after the preview it carries and its plan), a two-way
-// run's copy to B.
+// An rsync's run after which side B changes: a one-way run's plan, a confirmed mirror's plan or its
+// fresh look (its third, after the preview it carries and its plan), a two-way run's listing or copy.
 struct Midway {
     const char* mode;
     int after;
     bool confirmed;
 };
-const std::vector<Midway> midways{{"mirror", 1, false}, {"mirror", 3, true}, {"copy", 1, false},
-                                  {"twoWay", 1, false}, {"twoWay", 3, false}};
 
-// a/sub bind-mounted onto B: seen before anything more is transferred.
-TEST_F(KeltoRunJobTest, AMountMadeWhileTheRunGoesOnIsSeenBeforeTheNextTransfer) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
+// B changed once planned: a/sub bind-mounted onto it is seen before anything more is transferred; a
+// tmpfs over it, or a folder above it replaced by a link, stops the run before rsync writes there.
+TEST_F(KeltoRunJobTest, ASideChangedOncePlannedStopsTheRunBeforeRsyncWritesThere) {
     putAt(a / "sub/keep.txt", "keep", t0);
     putAt(a / "top.txt", "top", t0);
-    const auto source = tree(a);
-    for (const auto& [mode, after, confirmed] : midways) {
-        SCOPED_TRACE(std::string(mode) + " after rsync run " + std::to_string(after));
-        fs::remove_all(b);
-        fs::remove_all(tmp / "support");
-        putAt(b / "fromB.txt", "b", t0);
-        const std::string tag = std::string("mount-") + mode + std::to_string(after);
-        const fs::path rsync =
-            rsyncActingAt(tag, after, "mount --bind '" + (a / "sub").native() + "' '" + b.native() + "'", true);
-        const Detached unmount{b};
-        std::vector<std::string> args{"--mode", mode, "--archive", "off", "--rsync", rsync.native()};
-        if (confirmed) args.emplace_back("--confirm");
-        EXPECT_EQ(message(args), nested(mode));
-        ASSERT_TRUE(fs::exists(tmp / (tag + ".done")));
-        EXPECT_EQ(tree(a), source);
-    }
-}
-
-// B's path leading to another folder once planned (a folder above it replaced by a link, or a tmpfs
-// mounted over it): the run stops before rsync writes there, naming the side.
-TEST_F(KeltoRunJobTest, ASideLeadingElsewhereOncePlannedStopsTheRunBeforeRsyncWritesThere) {
-    putAt(a / "new.txt", "new", t0);
+    const Files source = tree(a);
     b = tmp / "pb/b";
-    for (const bool mount : {false, true})
-        for (const auto& [mode, after, confirmed] : {Midway{"mirror", 1, false}, Midway{"mirror", 2, true},
-                                                     Midway{"copy", 1, false}, Midway{"twoWay", 2, false},
-                                                     Midway{"twoWay", 3, false}}) {
-            if (mount && ::geteuid() != 0) continue;
-            SCOPED_TRACE(std::string(mode) + " after rsync run " + std::to_string(after) + (mount ? ", mounted over" : ", linked"));
+    const fs::path pb = tmp / "pb", other = tmp / "other/b";
+    for (const std::string how : {"bound", "mounted over", "linked"}) {
+        if (how != "linked" && ::geteuid() != 0) continue;
+        const std::vector<Midway> when =
+            how == "bound" ? std::vector<Midway>{{"mirror", 1, false}, {"mirror", 3, true}, {"copy", 1, false},
+                                                 {"twoWay", 1, false}, {"twoWay", 3, false}}
+                           : std::vector<Midway>{{"mirror", 1, false}, {"mirror", 2, true}, {"copy", 1, false},
+                                                 {"twoWay", 2, false}, {"twoWay", 3, false}};
+        for (const auto& [mode, after, confirmed] : when) {
+            SCOPED_TRACE(how + ", " + mode + " after rsync run " + std::to_string(after));
             for (const char* gone : {"pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
             putAt(b / "fromB.txt", "b", t0);
-            const fs::path other = mount ? b : tmp / "other/b";
-            const std::string report = "echo unreviewed > '" + other.native() + "/report.txt'";
-            const std::string tag = std::string("swap-") + mode + std::to_string(after) + (mount ? "m" : "l");
-            const fs::path rsync = rsyncActingAt(
-                tag, after,
-                mount ? "mount -t tmpfs tmpfs '" + b.native() + "' && " + report
-                      : "mkdir -p '" + other.native() + "' && " + report + " && mv '" + (tmp / "pb").native() + "' '" +
-                            (tmp / "pb-old").native() + "' && ln -s '" + (tmp / "other").native() + "' '" +
-                            (tmp / "pb").native() + "'",
-                true);
+            const fs::path written = how == "mounted over" ? b : other;  // where the other folder's report lands
+            const std::string report = "echo unreviewed > '" + written.native() + "/report.txt'";
+            const std::string action =
+                how == "bound"          ? "mount --bind '" + (a / "sub").native() + "' '" + b.native() + "'"
+                : how == "mounted over" ? "mount -t tmpfs tmpfs '" + b.native() + "' && " + report
+                                        : "mkdir -p '" + other.native() + "' && " + report + " && mv '" + pb.native() +
+                                              "' '" + pb.native() + "-old' && ln -s '" + other.parent_path().native() +
+                                              "' '" + pb.native() + "'";
+            const std::string tag = how.substr(0, 3) + mode + std::to_string(after);
+            const fs::path rsync = rsyncActingAt(tag, after, action, true);
             const Detached unmount{b};
             std::vector<std::string> args{"--mode", mode, "--archive", "off", "--rsync", rsync.native()};
             if (confirmed) args.emplace_back("--confirm");
             const Json out = run(args).out;
             ASSERT_TRUE(fs::exists(tmp / (tag + ".done"))) << out;
+            EXPECT_EQ(out.value("message", ""), how == "bound" ? nested(mode) : replaced(mode, b)) << out;
+            EXPECT_EQ(tree(a), source);
+            if (how == "bound") continue;
             EXPECT_EQ(out.value("outcome", ""), "failed") << out;
-            EXPECT_EQ(out.value("message", ""), replaced(mode, b)) << out;
-            EXPECT_EQ(tree(other), (std::map<std::string, std::string>{{"report.txt", "unreviewed\n"}}));
-            EXPECT_FALSE(fs::exists(other / ".KeltoSync"));
-            EXPECT_EQ(tree(a), (std::map<std::string, std::string>{{"new.txt", "new"}}));
+            EXPECT_EQ(tree(written), (Files{{"report.txt", "unreviewed\n"}}));
+            EXPECT_FALSE(fs::exists(written / ".KeltoSync"));
         }
+    }
 }
 
 // B replaced the moment before rsync starts its transfer, after every check: swapped for a link to a

@@ -1,6 +1,7 @@
 // Runs through the coordinator: every way a run ends, its log and record, sleep, pruning, ejecting.
 
 #include "SyncAutomation/RunMessages.h"
+#include "SyncEngine/CancellationError.h"
 #include "SyncEngine/SafetyGuard.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/CoordinatorRunFixture.h"
@@ -422,13 +423,14 @@ TEST_F(CoordinatorRunTest, ARunWithNothingToDoStartsOneRsyncUnlessItWaitedForARe
     }
 }
 
-// A cancel, or the disk's unmount notice, before the folders resolve: no rsync starts.
+// A cancel (of a preview too), or the disk's unmount notice, before the folders resolve: no rsync starts.
 TEST_F(CoordinatorRunTest, ACancelOrAnUnmountBeforeTheWorkStartsNoRsync) {
     const fs::path stick = disk("Backup", "DISK-1");
     putOld(a / "one.txt", "1");
     const Uuid id = addJob(SyncMode::copy, a, stick / "b").id;
     std::stop_source stop;
     stop.request_stop();
+    EXPECT_THROW(coordinator.preview(id, stop.get_token()), CancellationError);
     RunResult result = run(id, RunTrigger::manual, nullptr, stop.get_token());
     EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
     EXPECT_EQ(logLines(result.record),
