@@ -79,15 +79,6 @@ protected:
             EXPECT_EQ(std::pair(tree(a), tree(b)), before);
         }
     }
-    // Each way round, a run of each of `modes`, archive off, ends with `refusal(mode)`.
-    template <class Refusal>
-    void refusedBothWays(const fs::path& x, const fs::path& y, std::initializer_list<const char*> modes,
-                         Refusal refusal) {
-        bothWays(x, y, [&] {
-            for (const char* mode : modes) EXPECT_EQ(message({"--mode", mode, "--archive", "off"}), refusal(mode)) << mode;
-        });
-    }
-
     // The real rsync, running the shell's `action` once: before its `nth`
     // run, or after it. `tag`.done shows that it did.
     fs::path rsyncActingAt(const std::string& tag, int nth, const std::string& action, bool after = false) const {
