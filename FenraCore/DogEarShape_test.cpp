@@ -7,25 +7,14 @@ using namespace kelto;
 
 namespace {
 
-// The points the outline passes through; Qt stores each quadratic curve as a
-// cubic, whose two control points are left out.
-std::vector<QPointF> onCurvePoints(const QPainterPath& path) {
-    std::vector<QPointF> points;
-    for (int i = 0; i < path.elementCount(); ++i) {
-        const QPainterPath::Element e = path.elementAt(i);
-        if (e.type == QPainterPath::CurveToElement) {
-            i += 2;
-            const QPainterPath::Element end = path.elementAt(i);
-            points.emplace_back(end.x, end.y);
-        } else {
-            points.emplace_back(e.x, e.y);
-        }
-    }
-    return points;
-}
-
+// The outline passes through these points; Qt stores each quadratic curve as
+// a cubic, whose two control points are left out.
 void expectPoints(const QPainterPath& path, const std::vector<QPointF>& expected) {
-    const std::vector<QPointF> actual = onCurvePoints(path);
+    std::vector<QPointF> actual;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        if (path.elementAt(i).type == QPainterPath::CurveToElement) i += 2;
+        actual.emplace_back(path.elementAt(i).x, path.elementAt(i).y);
+    }
     ASSERT_EQ(actual.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_NEAR(actual[i].x(), expected[i].x(), 1e-9) << "point " << i;
@@ -33,21 +22,17 @@ void expectPoints(const QPainterPath& path, const std::vector<QPointF>& expected
     }
 }
 
-TEST(DogEarShape, OutlineCutsTheTopRightCorner) {
+TEST(DogEarShape, OutlineCutsTheTopRightCornerAndAnInsetKeepsTheCutParallel) {
     const QPainterPath path = DogEarShape(12, 12).path(QRectF(0, 0, 100, 40));
     expectPoints(path, {{12, 0}, {88, 0}, {100, 12}, {100, 28}, {88, 40}, {12, 40}, {0, 28}, {0, 12}, {12, 0}});
     EXPECT_FALSE(path.contains(QPointF(99, 1)));
     EXPECT_TRUE(path.contains(QPointF(50, 20)));
-}
-
-TEST(DogEarShape, InsetKeepsTheCutParallel) {
-    const DogEarShape shape = DogEarShape(12, 12).inset(2);
     const double fold = 10.82842712474619;  // 12 less the inset times 2 - sqrt 2
-    expectPoints(shape.path(QRectF(0, 0, 100, 40)),
+    expectPoints(DogEarShape(12, 12).inset(2).path(QRectF(0, 0, 100, 40)),
                  {{12, 2}, {98 - fold, 2}, {98, 2 + fold}, {98, 28}, {88, 38}, {12, 38}, {2, 28}, {2, 12}, {12, 2}});
 }
 
-TEST(DogEarShape, LimitsOfRadiusAndFold) {
+TEST(DogEarShape, LimitsOfRadiusFoldAndArea) {
     // A radius smaller than the inset gives square corners.
     const QPainterPath square = DogEarShape(6, 1).inset(2).path(QRectF(0, 0, 40, 40));
     EXPECT_EQ(square.boundingRect(), QRectF(2, 2, 36, 36));
@@ -58,9 +43,6 @@ TEST(DogEarShape, LimitsOfRadiusAndFold) {
     // to the half (the left edge then has no length, and Qt drops it).
     expectPoints(DogEarShape(50, 30).path(QRectF(0, 0, 100, 20)),
                  {{10, 0}, {80, 0}, {100, 20}, {100, 10}, {90, 20}, {10, 20}, {0, 10}, {10, 0}});
-}
-
-TEST(DogEarShape, EmptyWithoutArea) {
     EXPECT_TRUE(DogEarShape(12, 12).path(QRectF(0, 0, 0, 40)).isEmpty());
     EXPECT_TRUE(DogEarShape(12, 12).path(QRectF(0, 0, 40, 0)).isEmpty());
     EXPECT_TRUE(DogEarShape(12, 12).inset(20).path(QRectF(0, 0, 100, 40)).isEmpty());

@@ -37,18 +37,18 @@ TEST(StringTable, ALanguageTheHostDoesNotOfferReadsEnglish) {
     write(folder, "vi.json", R"({"Done": "Xong"})");
     write(folder, "ja.json", R"({"Done": "完了"})");
     const StringTable table(folder.path(), {"en", "vi", "ja"});
-    const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
-    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam), japanese(QLocale::Japanese, QLocale::Japan);
+    const QString done = QStringLiteral("Done");
     StringTable::setHostLanguages(QStringList{"en"});
-    EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Done"));
+    EXPECT_EQ(table.text(done, vietnamese), done);
     EXPECT_EQ(table.language(vietnamese), QString());
-    EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
+    EXPECT_EQ(table.text(done, japanese), done);
     StringTable::setHostLanguages(QStringList{"en", "vi_VN"});
-    EXPECT_EQ(table.text(QStringLiteral("Done"), vietnamese), QStringLiteral("Xong"));
+    EXPECT_EQ(table.text(done, vietnamese), QStringLiteral("Xong"));
     EXPECT_EQ(table.language(vietnamese), QStringLiteral("vi"));
-    EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QStringLiteral("Done"));
+    EXPECT_EQ(table.text(done, japanese), done);
     StringTable::setHostLanguages(std::nullopt);
-    EXPECT_EQ(table.text(QStringLiteral("Done"), japanese), QString::fromUtf8("完了"));
+    EXPECT_EQ(table.text(done, japanese), QString::fromUtf8("完了"));
 }
 
 }  // namespace

@@ -14,30 +14,14 @@ constexpr auto material = SurfaceRendering::material;
 constexpr auto solid = SurfaceRendering::solid;
 const std::optional<QString> unset;
 
-TEST(SurfaceRendering, LegacyVariableCountsOnlyWhenExactlyOne) {
+TEST(SurfaceRendering, LegacyVariableCountsOnlyWhenExactlyOneAndIsReadAtEveryDecision) {
     EXPECT_EQ(resolve(26, false, false, unset), glass);
     EXPECT_EQ(resolve(26, false, false, QStringLiteral("1")), material);
-    for (const char* other : {"0", "yes", "", " 1", "true", "1 "}) {
+    for (const char* other : {"0", "yes", "", " 1", "true", "1 "})
         EXPECT_EQ(resolve(26, false, false, QString::fromLatin1(other)), glass) << '"' << other << '"';
-    }
     // Before the glass version everything is material, whatever the variable says.
-    for (const auto& value : {unset, std::optional<QString>(QStringLiteral("1")), std::optional<QString>(QStringLiteral("0"))}) {
+    for (const auto& value : {unset, std::optional<QString>(QStringLiteral("1")), std::optional<QString>(QStringLiteral("0"))})
         EXPECT_EQ(resolve(15, false, false, value), material);
-    }
-}
-
-TEST(SurfaceRendering, ReducedTransparencyWinsAndForcedLegacyIsMaterial) {
-    for (int version : {15, 26, 27}) {
-        EXPECT_EQ(resolve(version, false, true, unset), solid);
-        EXPECT_EQ(resolve(version, true, true, unset), solid);
-        EXPECT_EQ(resolve(version, true, false, unset), material);
-        EXPECT_EQ(resolve(version, false, true, QStringLiteral("1")), solid);
-    }
-    // Nothing here draws glass.
-    EXPECT_EQ(resolve(SurfaceRenderings::hostSystemVersion, false, false, unset), material);
-}
-
-TEST(SurfaceRendering, TheVariableIsReadAtEveryDecision) {
     ::setenv("FENRA_DESIGN_LEGACY", "1", 1);
     EXPECT_EQ(resolve(26, false, false), material);
     ::setenv("FENRA_DESIGN_LEGACY", "", 1);
@@ -46,7 +30,16 @@ TEST(SurfaceRendering, TheVariableIsReadAtEveryDecision) {
     EXPECT_EQ(resolve(26, false, false), glass);
 }
 
-TEST(SurfaceRendering, BorderOnSolidOrUnderIncreasedContrast) {
+TEST(SurfaceRendering, ReducedTransparencyWinsForcedLegacyIsMaterialAndSolidHasABorder) {
+    for (int version : {15, 26, 27}) {
+        EXPECT_EQ(resolve(version, false, true, unset), solid);
+        EXPECT_EQ(resolve(version, true, true, unset), solid);
+        EXPECT_EQ(resolve(version, true, false, unset), material);
+        EXPECT_EQ(resolve(version, false, true, QStringLiteral("1")), solid);
+    }
+    // Nothing here draws glass.
+    EXPECT_EQ(resolve(SurfaceRenderings::hostSystemVersion, false, false, unset), material);
+    // A border on solid, or under increased contrast.
     for (const SurfaceRendering rendering : {glass, material, solid}) {
         EXPECT_EQ(SurfaceRenderings::hasBorder(rendering, false), rendering == solid);
         EXPECT_TRUE(SurfaceRenderings::hasBorder(rendering, true));

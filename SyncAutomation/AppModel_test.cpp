@@ -5,13 +5,9 @@
 #include "SyncAutomation/JobLock.h"
 #include "SyncAutomation/JobRunnerError.h"
 #include "SyncAutomation/SyncPreviewError.h"
-#include "SyncAutomation/VolumeInspector.h"
 #include "SyncEngine/ArchiveRunID.h"
 #include "SyncModel/JobStoreError.h"
 #include "SyncModel/Support/FileIO.h"
-#include "tests/support/FakeSleepInhibitor.h"
-#include "tests/support/FakeVolumeEjector.h"
-#include "tests/support/FakeVolumeSource.h"
 #include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -36,7 +32,6 @@ using Property = AppModelInterface::Property;
 using StatusMap = AppModelInterface::StatusMap;
 using test::errorOf;
 using test::record;
-using test::volumeIdentity;
 using Jobs = std::vector<SyncJob>;
 
 class FakeScheduler final : public JobScheduling {
@@ -52,8 +47,7 @@ public:
 
 // The model over the real runner and coordinator, with fake runs and a fake
 // scheduler, on stores and folders in a temporary folder.
-struct Model : ::testing::Test {
-    Model() { volumes.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system")); }
+struct Model : ::testing::Test, test::FakeMachine {
     ~Model() override {
         model.reset();
         runs.endStoppedRuns(true);
@@ -87,10 +81,6 @@ struct Model : ::testing::Test {
         std::lock_guard lock(logMutex);
         return std::ranges::count_if(logLines,
                                      [&](const std::string& l) { return l.find(text.string()) != std::string::npos; });
-    }
-    Endpoint endpointAt(const fs::path& folder) {
-        fs::create_directories(folder);
-        return VolumeInspector::endpoint(folder, volumes);
     }
     SyncJob makeJob(const std::string& name, SyncMode mode = SyncMode::copy) {
         SyncJob job = SyncJob::newJob(name);
@@ -163,31 +153,13 @@ struct Model : ::testing::Test {
         EXPECT_EQ(baselineFilesLeft(job.id), 3u);
     }
 
-    test::TemporaryFolder tmp;
-    test::FakeVolumeSource volumes;
     std::optional<JobStore> store{std::in_place, tmp / "support/jobs.json"};
-    RunHistoryStore history{tmp / "support/history", tmp / "logs"};
     ManualClock clock{Date::fromUnix(1'700'000'000)};
     ManualExecutor main{clock};
     test::FakeRuns runs{true};
     std::unique_ptr<JobRunner> runner = std::make_unique<JobRunner>(runs, main, clock);
     FakeScheduler scheduler;
-    test::FakeSleepInhibitor inhibitor;
-    test::FakeVolumeEjector ejector;
-    SyncCoordinator coordinator{{
-        .jobs = [this] { return store->load(); },
-        .rsync = std::make_shared<test::NoRsync>(),
-        .supportDirectory = tmp / "support",
-        .logDirectory = tmp / "logs",
-        .history = history,
-        .volumes = [this] { return VolumeInspector::mountedVolumes(volumes); },
-        .isOnBattery = [] { return false; },
-        .freeSpace = [](const fs::path&, bool) -> std::int64_t { return 0; },
-        .identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, volumes); },
-        .sleepInhibitor = inhibitor,
-        .ejector = ejector,
-        .clock = clock,
-    }};
+    SyncCoordinator coordinator{services([this] { return store->load(); }, clock)};
     std::unique_ptr<AppModel> model;
     std::mutex logMutex;  // logged on the runner's queue
     std::vector<std::string> logLines;
@@ -233,9 +205,15 @@ TEST_F(Model, FireDatesAreObservedAsTheSchedulerTellsOfThem) {
 
 // Changes of the job list
 
-TEST_F(Model, AddingValidatesThenAppendsAndRefusesTheSameJobTwice) {
+TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefusesTheSameJobTwice) {
     const SyncJob existing = saved("Existing");
     start();
+    const auto make = [&](const char* from) {
+        return answerOf<SyncJob>([&](auto done) { model->makeJob(tmp / from, tmp / "Existing B", done); });
+    };
+    EXPECT_EQ(make("Existing A").get().name, "Existing A \u2192 Existing B");
+    EXPECT_TRUE(errorOf<FileError>(make("Gone")));
+    expectJobs({existing});  // made, not stored
     const SyncJob twice = makeJob("Twice");
     std::vector<Result<void>> answers;
     for (int i = 0; i < 2; ++i) model->addJob(twice, [&](Result<void> r) { answers.push_back(std::move(r)); });
@@ -256,18 +234,6 @@ TEST_F(Model, AddingValidatesThenAppendsAndRefusesTheSameJobTwice) {
     EXPECT_EQ(errorOf<AppModelError>(add(linked)), AppModelError::invalidJob(*report));
     EXPECT_EQ(store->load().size(), 2u);
     EXPECT_EQ(scheduler.changes, 1);
-}
-
-TEST_F(Model, MakingAJobFromTwoFoldersNamesItByThemAndStoresNothing) {
-    fs::create_directories(tmp / "Pictures");
-    fs::create_directories(tmp / "Backup");
-    start();
-    const auto make = [&](const char* from) {
-        return answerOf<SyncJob>([&](auto done) { model->makeJob(tmp / from, tmp / "Backup", done); });
-    };
-    EXPECT_EQ(make("Pictures").get().name, "Pictures \u2192 Backup");
-    expectJobs({});
-    EXPECT_TRUE(errorOf<FileError>(make("Gone")));
 }
 
 TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges) {
@@ -292,35 +258,20 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
     EXPECT_EQ(store->load(), (Jobs{moved, other}));
 }
 
-TEST_F(Model, DeletingRemovesTheJobItsBaselineAndItsLastRecord) {
-    const SyncJob kept = saved("Kept"), gone = saved("Gone", SyncMode::twoWay);
-    writeBaseline(gone.id);
-    fs::create_directories(coordinator.listFolder(gone.id));
-    FileIO::writeAtomically(coordinator.listFolder(gone.id) / "KeltoSync-files-LEFT", "a killed run's");
-    history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
-    start();
-    ASSERT_TRUE(model->lastRecords().contains(gone.id));
-    ASSERT_TRUE(remove(gone.id).hasValue());
-    expectJobs({kept});
-    EXPECT_FALSE(model->lastRecords().contains(gone.id));
-    EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
-    // Its run lock goes too: the deletion held it, so no run was under way.
-    EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
-    EXPECT_FALSE(fs::exists(coordinator.listFolder(gone.id)));
-    EXPECT_EQ(scheduler.changes, 1);
-    ASSERT_TRUE(remove(Uuid::random()).hasValue());  // an id not in the file is no error
-}
-
 // A walk killed part-way leaves its marker at a side's top until the job's next run: a folder the job no longer names
 // is cleared of it at once, its time kept. A live walk's marker, held by its lock, stays.
-TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
+TEST_F(Model, DeletingRemovesTheJobItsBaselineItsLastRecordAndTheMarkersKilledWalksLeftInItsFolders) {
     const auto marker = [](const fs::path& folder, char side) {
         const fs::path at = folder / (".KeltoSync-Marker-" + Uuid::random().string() + "-" + side);
         fs::create_directories(folder);
         std::ofstream{at};
         return at;
     };
-    const SyncJob gone = saved("Gone"), moved = saved("Moved");
+    const SyncJob kept = saved("Kept"), gone = saved("Gone", SyncMode::twoWay), moved = saved("Moved");
+    writeBaseline(gone.id);
+    fs::create_directories(coordinator.listFolder(gone.id));
+    FileIO::writeAtomically(coordinator.listFolder(gone.id) / "KeltoSync-files-LEFT", "a killed run's");
+    history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     const fs::path a = gone.source.path, b = gone.destination.path;
     const fs::path leftAtA = marker(a, 'A'), leftInB = marker(b / ".KeltoSync", 'B'), live = marker(b, 'B');
     const FileDescriptor held(::open(live.c_str(), O_RDONLY | O_CLOEXEC));
@@ -329,13 +280,22 @@ TEST_F(Model, DeletingOrMovingAJobClearsTheMarkersKilledWalksLeftInItsFolders) {
     ::utimensat(AT_FDCWD, a.c_str(), old, 0);
     const fs::path leftAtMoved = marker(moved.destination.path, 'B');
     start();
+    ASSERT_TRUE(model->lastRecords().contains(gone.id));
     ASSERT_TRUE(remove(gone.id).hasValue());
+    expectJobs({kept, moved});
+    EXPECT_FALSE(model->lastRecords().contains(gone.id));
+    EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
+    // Its run lock goes too: the deletion held it, so no run was under way.
+    EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
+    EXPECT_FALSE(fs::exists(coordinator.listFolder(gone.id)));
+    EXPECT_EQ(scheduler.changes, 1);
     EXPECT_FALSE(fs::exists(leftAtA));
     EXPECT_FALSE(fs::exists(leftInB));
     EXPECT_TRUE(fs::exists(live));
     struct stat info {};
     ::stat(a.c_str(), &info);
     EXPECT_EQ(std::pair(info.st_mtim.tv_sec, info.st_mtim.tv_nsec), std::pair(old[0].tv_sec, old[0].tv_nsec));
+    ASSERT_TRUE(remove(Uuid::random()).hasValue());  // an id not in the file is no error
     ASSERT_TRUE(update(movedTo(moved, "Elsewhere")).hasValue());
     EXPECT_FALSE(fs::exists(leftAtMoved));
 }
@@ -386,25 +346,13 @@ TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
     EXPECT_EQ(scheduler.changes, 0);
 }
 
-// The change stands once the file says so: the baseline file that stays is
-// logged, not reported as a failed change, and never planned against.
-TEST_F(Model, ABaselineThatCannotBeRemovedAfterTheSaveIsReportedAndNoLongerUsed) {
-    const SyncJob twoWay = saved("Photos", SyncMode::twoWay);
+// The change stands once the file says so: what it cannot remove afterwards (a baseline file, a lock file that is a
+// mount point) is logged, not reported as a failed change, and never planned against.
+TEST_F(Model, WhatAChangeCannotRemoveAfterTheSaveIsLoggedAndTheChangeStands) {
+    const SyncJob twoWay = saved("Photos", SyncMode::twoWay), gone = saved("Gone", SyncMode::twoWay);
+    const SyncJob kept = saved("Kept");
     writeBaseline(twoWay.id, ".sqlite-wal");
-    start();
-    const SyncJob moved = movedTo(twoWay, "Elsewhere");
-    ASSERT_TRUE(update(moved).hasValue());
-    EXPECT_EQ(loggedWith(stateFile(twoWay.id, ".sqlite-wal.replaced")), 1u);
-    EXPECT_EQ(baselineFilesLeft(twoWay.id), 0u);
-    expectJobs({moved});
-    EXPECT_EQ(scheduler.changes, 1);
-}
-
-// The job is gone once the jobs file says so: what its deletion cannot remove afterwards stays behind and is logged.
-TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
-    const SyncJob gone = saved("Gone", SyncMode::twoWay), kept = saved("Kept");
     writeBaseline(gone.id, ".sqlite-shm");
-    // A lock file that is a mount point cannot be unlinked (busy).
     const fs::path lock = stateFile(gone.id, ".lock");
     FileIO::writeAtomically(tmp / "mounted", "");
     const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
@@ -414,15 +362,16 @@ TEST_F(Model, ADeletionStandsWhenWhatItLeavesBehindCannotBeRemoved) {
     ASSERT_TRUE(unmount || ::geteuid() != 0);
     history.append(record(gone.id, RunTrigger::manual, RunOutcome::success()), 50);
     start();
+    const SyncJob moved = movedTo(twoWay, "Elsewhere");
+    ASSERT_TRUE(update(moved).hasValue());
     ASSERT_TRUE(remove(gone.id).hasValue());
-    expectJobs({kept});
+    expectJobs({moved, kept});
     EXPECT_FALSE(model->lastRecords().contains(gone.id));
-    EXPECT_EQ(scheduler.changes, 1);
-    EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
+    EXPECT_EQ(scheduler.changes, 2);
+    for (const Uuid& id : {twoWay.id, gone.id}) EXPECT_EQ(baselineFilesLeft(id), 0u);
+    EXPECT_EQ(loggedWith(stateFile(twoWay.id, ".sqlite-wal.replaced")), 1u);
     EXPECT_EQ(loggedWith(stateFile(gone.id, ".sqlite-shm.replaced")), 1u);
-    if (unmount) {
-        EXPECT_EQ(loggedWith(lock), 1u);
-    }
+    EXPECT_EQ(loggedWith(lock), unmount ? 1u : 0u);
 }
 
 // Runs
@@ -513,12 +462,10 @@ TEST_F(Model, ShutdownWaitsUntilNoJobIsRunning) {
 
 TEST_F(Model, PreviewsRootsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinatorsErrorsOn) {
     SyncJob unplugged = makeJob("Photos");
-    fs::create_directories(tmp / "Stick");
-    volumes.add(tmp / "Stick", volumeIdentity(VolumeKind::removable, "USB-1", "Stick", "vfat"));
-    unplugged.destination = endpointAt(tmp / "Stick/Backup");
+    unplugged.destination = endpointAt(disk("Stick", "USB-1") / "Backup");
     test::saveJobs(*store, {unplugged});
     const SyncJob busy = saved("Busy");
-    std::erase_if(volumes.table, [&](const MountedFileSystem& m) { return m.mountPoint == tmp / "Stick"; });
+    unplug(tmp / "Stick");
     start();
     EXPECT_EQ(errorOf<AppModelError>(preview(Uuid::random())), AppModelError::jobNotFound());
     EXPECT_EQ(errorOf<SyncPreviewError>(preview(unplugged.id)),

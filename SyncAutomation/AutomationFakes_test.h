@@ -2,10 +2,18 @@
 // Test doubles shared by the automation tests.
 
 #include "SyncAutomation/JobRunner.h"
+#include "SyncAutomation/SyncCoordinator.h"
+#include "SyncAutomation/VolumeInspector.h"
 #include "SyncEngine/RsyncRunner.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/FakeSleepInhibitor.h"
+#include "tests/support/FakeVolumeEjector.h"
+#include "tests/support/FakeVolumeSource.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -37,6 +45,11 @@ std::optional<E> errorOf(const Result<T>& result) {
     }
     return std::nullopt;
 }
+// The error `work` throws, when it is of type E.
+template <typename E, typename F>
+std::optional<E> thrownBy(F&& work) {
+    return errorOf<E>(Result<void>::capture(std::forward<F>(work)));
+}
 
 // For work that fails before planning: rsync is never started.
 class NoRsync final : public RsyncRunner {
@@ -62,6 +75,7 @@ public:
         ProgressCallback progress;
         std::stop_token stop;
         std::optional<RunResult> result;
+        std::exception_ptr thrown;
         bool returned = false;
     };
 
@@ -75,14 +89,15 @@ public:
         });
         std::unique_lock lock(mutex_);
         Call& call = calls_.emplace_back(
-            Call{jobID, trigger, reviewed ? std::optional(*reviewed) : std::nullopt, progress, stop, {}, false});
+            Call{jobID, trigger, reviewed ? std::optional(*reviewed) : std::nullopt, progress, stop, {}, {}, false});
         maxRunning_ = std::max(maxRunning_, ++running_);
         changed_.notify_all();
-        changed_.wait(lock, [&] { return call.result || (endStopped_ && stop.stop_requested()); });
+        changed_.wait(lock, [&] { return call.result || call.thrown || (endStopped_ && stop.stop_requested()); });
         RunResult result = call.result ? *call.result : RunResult{record(jobID, trigger, RunOutcome::cancelled()), {}};
         --running_;
         call.returned = true;
         changed_.notify_all();
+        if (call.thrown) std::rethrow_exception(call.thrown);  // a promise never to throw broken
         return result;
     }
 
@@ -105,6 +120,13 @@ public:
         call.result = RunResult{record(call.jobID, call.trigger, std::move(outcome)), std::move(review)};
         changed_.notify_all();
         changed_.wait_for(lock, patience, [&] { return calls_.at(index).returned; });
+    }
+    // Run `index`, once started, throws `error`.
+    void throwWhenStarted(std::size_t index, std::exception_ptr error) {
+        ASSERT_TRUE(waitForRuns(index + 1));
+        std::lock_guard lock(mutex_);
+        calls_.at(index).thrown = std::move(error);
+        changed_.notify_all();
     }
     // Waits for run `index` to start, then ends it.
     void endWhenStarted(std::size_t index, RunOutcome outcome, std::optional<SyncPlan> review = std::nullopt) {
@@ -130,6 +152,58 @@ private:
     int running_ = 0;
     int maxRunning_ = 0;
     bool endStopped_;
+};
+
+// Folders in a temporary folder on a mount table the test writes, and what a coordinator that starts no rsync needs.
+struct FakeMachine {
+    TemporaryFolder tmp;
+    FakeVolumeSource volumes;
+    RunHistoryStore history{tmp / "support/history", tmp / "logs"};
+    FakeSleepInhibitor inhibitor;
+    FakeVolumeEjector ejector;
+    int identityLookups = 0;
+    int failLookupsAfter = -1;     // below 0: never
+    bool tableUnreadable = false;  // for the mount list, not the identity lookups
+
+    FakeMachine() { volumes.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system")); }
+    SyncCoordinator::Services services(std::function<std::vector<SyncJob>()> jobs, const Clock& clock) {
+        return {
+            .jobs = std::move(jobs),
+            .rsync = std::make_shared<NoRsync>(),
+            .supportDirectory = tmp / "support",
+            .logDirectory = tmp / "logs",
+            .history = history,
+            .volumes =
+                [this] {
+                    return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(volumes);
+                },
+            .isOnBattery = [] { return false; },
+            .freeSpace = [](const std::filesystem::path&, bool) -> std::int64_t { return 0; },
+            .identityAt =
+                [this](const std::filesystem::path& path) {
+                    if (failLookupsAfter >= 0 && identityLookups++ >= failLookupsAfter)
+                        throw FileError(EIO, "find the volume of", path);
+                    return VolumeInspector::identity(path, volumes);
+                },
+            .sleepInhibitor = inhibitor,
+            .ejector = ejector,
+            .clock = clock,
+        };
+    }
+    Endpoint endpointAt(const std::filesystem::path& folder) {
+        std::filesystem::create_directories(folder);
+        return VolumeInspector::endpoint(folder, volumes);
+    }
+    // A removable disk mounted at tmp/<name>.
+    std::filesystem::path disk(const std::string& name, const std::string& uuid, const std::string& fs = "vfat") {
+        const std::filesystem::path root = tmp / name;
+        std::filesystem::create_directories(root);
+        volumes.add(root, volumeIdentity(VolumeKind::removable, uuid, name, fs));
+        return root;
+    }
+    void unplug(const std::filesystem::path& root) {
+        std::erase_if(volumes.table, [&](const MountedFileSystem& m) { return m.mountPoint == root; });
+    }
 };
 
 }  // namespace kelto::test

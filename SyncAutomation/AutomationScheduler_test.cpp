@@ -272,7 +272,9 @@ TEST_F(SchedulerTest, NoTimerWithoutAUsableTimedTriggerOnAnEnabledJob) {
     EXPECT_TRUE(runner.requests.empty());
 }
 
+// Anchors that cannot be written still serve the session.
 TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromEachRunsStart) {
+    std::ofstream(support) << "a file where the folder belongs";
     const Uuid id = add({hourly()}).id;
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
@@ -365,7 +367,9 @@ TEST_F(SchedulerTest, ADueDateIsDroppedWhenTheTriggersChangedOrARunStartedSince)
     EXPECT_EQ(runner.requests.size(), 2u);
 }
 
-TEST_F(SchedulerTest, ClockAndZoneChangesRecomputeWithoutACatchUpPass) {
+// Clock and zone changes recompute without a catch-up pass; after a wake missed runs are caught up instead of run on
+// schedule, and the recomputation after it finds nothing due.
+TEST_F(SchedulerTest, ClockAndZoneChangesRecomputeAndOnlyAWakeCatchesUp) {
     const Uuid id = add({daily(9, 0)}).id;
     lastRuns[id] = start.adding(-minute);
     startScheduler();
@@ -378,23 +382,9 @@ TEST_F(SchedulerTest, ClockAndZoneChangesRecomputeWithoutACatchUpPass) {
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 9 * hour);
     EXPECT_TRUE(runner.requests.empty());
-}
-
-TEST_F(SchedulerTest, FirstPassCatchesUpADailyJobThatNeverRanButNotAnIntervalJob) {
-    const Uuid dailyJob = add({daily(7, 0)}).id, intervalJob = add({hourly()}).id;
-    startScheduler();
-    EXPECT_EQ(runner.requests, (Requests{{dailyJob, RunTrigger::catchUp}}));
-    EXPECT_EQ(scheduler->pendingFire(intervalJob), start.adding(hour));
-}
-
-// Slept through 09:00: the catch-up pass takes the job, and the recomputation after it finds nothing due.
-TEST_F(SchedulerTest, AfterAWakeMissedRunsAreCaughtUpInsteadOfRunOnSchedule) {
-    const Uuid id = add({daily(9, 0)}).id;
-    lastRuns[id] = start.adding(-minute);
-    startScheduler();
-    jumpAndTell(3 * hour, SystemEvent::wokeFromSleep);
+    jumpAndTell(12 * hour, SystemEvent::wokeFromSleep);  // slept through 13:00 UTC
     EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::catchUp}}));
-    EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 11, 7, 0));
+    EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 11, 13, 0));
 }
 
 // ----- anchors kept across restarts -----
@@ -423,14 +413,6 @@ TEST_F(SchedulerTest, AnchorsOfDeletedJobsGoAndADamagedFileIsNoHarm) {
     scheduler->jobsChanged();
     flush();
     EXPECT_EQ(IntervalAnchorStore(support).load(), (std::map<Uuid, Date>{{kept, start}}));
-}
-
-TEST_F(SchedulerTest, AnchorsThatCannotBeWrittenStillServeThisSession) {
-    std::ofstream(support) << "a file where the folder belongs";
-    const Uuid id = add({hourly()}).id;
-    startScheduler();
-    advance(hour);
-    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}}));
 }
 
 // Which of the two clocks was wrong cannot be told at start: the anchor

@@ -31,7 +31,7 @@ struct Resolver : ::testing::Test {
     }
 };
 
-TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPoint) {
+TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPointTheFirstListed) {
     source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directories(first / "Photos/2024");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Photos/2024", source);
@@ -44,6 +44,11 @@ TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPoint) {
     atRoot.relativePath = "";
     atRoot.fileID.reset();
     EXPECT_EQ(resolve(atRoot), R::available(second));
+    // Of two volumes with the same UUID the first listed.
+    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    EXPECT_EQ(resolve(atRoot), R::available(second));
+    std::swap(source.table[1].mountPoint, source.table[2].mountPoint);
+    EXPECT_EQ(resolve(atRoot), R::available(first));
 }
 
 TEST_F(Resolver, MissingVolumeOrSameNameWithAnotherUuid) {
@@ -61,7 +66,7 @@ TEST_F(Resolver, MissingVolumeOrSameNameWithAnotherUuid) {
               R::deviceNotConnected());
 }
 
-TEST_F(Resolver, FolderAbsentOrReplacedIsMissing) {
+TEST_F(Resolver, FolderAbsentOrReplacedIsMissingAndOneOnAnotherVolumeAMismatch) {
     source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directory(first / "Data");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
@@ -73,6 +78,11 @@ TEST_F(Resolver, FolderAbsentOrReplacedIsMissing) {
     Endpoint withoutNumber = endpoint;
     withoutNumber.fileID.reset();
     EXPECT_EQ(resolve(withoutNumber), R::available(first / "Data"));
+    // The relative path leading onto another volume.
+    source.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Other"));
+    fs::remove(first / "Data");
+    fs::create_directory_symlink(second, first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
 }
 
 // A number stored where the disk keeps none that last (as it was for
@@ -83,26 +93,6 @@ TEST_F(Resolver, ANumberStoredWhereTheDiskKeepsNoneIsNotCompared) {
     Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
     endpoint.fileID = 7;
     EXPECT_EQ(resolve(endpoint), R::available(first / "Data"));
-}
-
-TEST_F(Resolver, RelativePathLeadingOntoAnotherVolumeIsAMismatch) {
-    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    source.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Other"));
-    fs::create_directory(first / "Data");
-    const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", source);
-    fs::remove(first / "Data");
-    fs::create_directory_symlink(second, first / "Data");
-    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
-}
-
-TEST_F(Resolver, FirstOfTwoVolumesWithTheSameUuidIsUsed) {
-    source.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    source.add(second, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    Endpoint endpoint = VolumeInspector::endpoint(first, source);
-    endpoint.fileID.reset();
-    EXPECT_EQ(resolve(endpoint), R::available(first));
-    std::swap(source.table[1].mountPoint, source.table[2].mountPoint);
-    EXPECT_EQ(resolve(endpoint), R::available(second));
 }
 
 // A sub-folder of the stick bind-mounted at `first`, listed before the

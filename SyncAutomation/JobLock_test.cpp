@@ -1,5 +1,6 @@
 #include "SyncAutomation/JobLock.h"
 
+#include "SyncAutomation/AutomationFakes_test.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(JobLockTest, OneHolderAtATimeInAProcessAndTheFileStays) {
+TEST(JobLockTest, OneHolderAtATimeInAProcessAndTheFileStaysOrAnErrorNamingIt) {
     test::TemporaryFolder tmp;
     const fs::path file = tmp / "state/JOB.lock";
     std::optional<JobLock> first = JobLock::tryTake(file);
@@ -31,6 +32,11 @@ TEST(JobLockTest, OneHolderAtATimeInAProcessAndTheFileStays) {
     EXPECT_TRUE(second);
     second.reset();
     EXPECT_TRUE(JobLock::tryTake(file));
+    // A file that cannot be opened throws, naming it.
+    fs::create_directories(tmp / "JOB2.lock");
+    const auto error = test::thrownBy<FileError>([&] { JobLock::tryTake(tmp / "JOB2.lock"); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(std::pair(error->errorNumber(), error->path()), std::pair(EISDIR, tmp / "JOB2.lock"));
 }
 
 TEST(JobLockTest, AnotherProcessHoldsItUntilItIsKilled) {
@@ -75,18 +81,6 @@ TEST(JobLockTest, AChildProcessDoesNotInheritIt) {
     EXPECT_TRUE(JobLock::tryTake(file));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-}
-
-TEST(JobLockTest, AFileThatCannotBeOpenedThrowsNamingIt) {
-    test::TemporaryFolder tmp;
-    fs::create_directories(tmp / "JOB.lock");
-    try {
-        JobLock::tryTake(tmp / "JOB.lock");
-        ADD_FAILURE() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_EQ(e.errorNumber(), EISDIR);
-        EXPECT_EQ(e.path(), tmp / "JOB.lock");
-    }
 }
 
 }  // namespace

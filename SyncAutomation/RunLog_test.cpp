@@ -80,40 +80,30 @@ TEST(RunLogTest, HeaderIsInUtcWhateverTheLocalZone) {
     EXPECT_EQ(test::readFile(log->path()), "Kelto Sync " + jobFolder + " catchUp 2026-03-01 14:05:09 +0000\n");
 }
 
+// Writes log `name` of a manual run with `lines`, finishes `record` in it and gives the file's text.
+std::string finished(const std::filesystem::path& logs, const std::string& name, RunRecord& record,
+                     const std::vector<std::string>& lines = {}) {
+    auto log = RunLog::open(logs, jobID, name);
+    log->writeHeader(jobID, RunTrigger::manual, startedAt);
+    for (const std::string& line : lines) log->sink().writeLine(line);
+    RunLog::finishRecord(log.get(), record);
+    return test::readFile(logs / jobFolder / (name + ".log"));
+}
+
 TEST(RunLogTest, FooterLayout) {
     test::TemporaryFolder logs;
-    {
-        // A skipped run: the header and the outcome, nothing else.
-        auto log = RunLog::open(logs.path(), jobID, "skipped");
-        log->writeHeader(jobID, RunTrigger::manual, startedAt);
-        RunRecord record = recordWith(RunOutcome::skipped(SkipReason::deviceNotConnected));
-        RunLog::finishRecord(log.get(), record);
-        EXPECT_EQ(test::readFile(logs / jobFolder / "skipped.log"),
-                  header + "Outcome: skipped(SyncModel.SkipReason.deviceNotConnected)\n");
-        EXPECT_EQ(record.logPath, (logs / jobFolder / "skipped.log").string());
-        EXPECT_EQ(record.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
-    }
-    {
-        // The engines' lines, then the errors, then the outcome.
-        auto log = RunLog::open(logs.path(), jobID, "warned");
-        log->writeHeader(jobID, RunTrigger::manual, startedAt);
-        log->sink().writeLine(">f+++++++++ a.txt");
-        const std::vector<std::string> errors{"Could not prune archives at /b: Permission denied", "second"};
-        RunRecord record = recordWith(RunOutcome::completedWithWarnings(), errors);
-        RunLog::finishRecord(log.get(), record);
-        EXPECT_EQ(test::readFile(logs / jobFolder / "warned.log"),
-                  header + ">f+++++++++ a.txt\n" + errors[0] + "\n" + errors[1] + "\nOutcome: completedWithWarnings\n");
-        EXPECT_EQ(record.stats.errors, errors);
-        EXPECT_EQ(record.outcome, RunOutcome::completedWithWarnings());
-    }
-    {
-        auto log = RunLog::open(logs.path(), jobID, "gone");
-        log->writeHeader(jobID, RunTrigger::schedule, startedAt);
-        log->writeFooter({}, RunOutcome::failed("Job no longer exists"));
-        EXPECT_EQ(test::readFile(logs / jobFolder / "gone.log"),
-                  "Kelto Sync " + jobFolder + " schedule 2026-03-01 14:05:09 +0000\n" +
-                      "Outcome: failed(\"Job no longer exists\")\n");
-    }
+    // A skipped run: the header and the outcome, nothing else.
+    RunRecord skipped = recordWith(RunOutcome::skipped(SkipReason::deviceNotConnected));
+    EXPECT_EQ(finished(logs.path(), "skipped", skipped),
+              header + "Outcome: skipped(SyncModel.SkipReason.deviceNotConnected)\n");
+    EXPECT_EQ(skipped.logPath, (logs / jobFolder / "skipped.log").string());
+    EXPECT_EQ(skipped.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
+    // The engines' lines, then the errors, then the outcome.
+    const std::vector<std::string> errors{"Could not prune archives at /b: Permission denied", "second"};
+    RunRecord warned = recordWith(RunOutcome::completedWithWarnings(), errors);
+    EXPECT_EQ(finished(logs.path(), "warned", warned, {">f+++++++++ a.txt"}),
+              header + ">f+++++++++ a.txt\n" + errors[0] + "\n" + errors[1] + "\nOutcome: completedWithWarnings\n");
+    EXPECT_EQ(std::pair(warned.stats.errors, warned.outcome), std::pair(errors, RunOutcome::completedWithWarnings()));
 }
 
 TEST(RunLogTest, FailedWritesTurnTheOutcomeIntoFailed) {

@@ -39,7 +39,7 @@ TEST_F(ArchiveDirectoriesTest, PrepareTreeMakesTheLayoutAndCanRunAgain) {
     EXPECT_TRUE(fs::exists(folder / (ArchiveDirectories::runFolderRelativePath(job, runID) + "/kept")));
 }
 
-TEST_F(ArchiveDirectoriesTest, PrepareTreeRefusesBadIdentifiersLinksAndFiles) {
+TEST_F(ArchiveDirectoriesTest, PrepareTreeRefusesBadIdentifiersLinksAndFilesAndMakesNoParents) {
     EXPECT_THROW(prepare("2025-03-07_141503-0A1B2C3D"), ArchiveDirectoriesError);
     EXPECT_TRUE(fs::is_empty(root()));
     test::TemporaryFolder elsewhere;
@@ -51,9 +51,6 @@ TEST_F(ArchiveDirectoriesTest, PrepareTreeRefusesBadIdentifiersLinksAndFiles) {
     folder.write(".KeltoSync/Partial");
     EXPECT_THROW(prepare(), ArchiveDirectoriesError);
     EXPECT_FALSE(fs::exists(folder / (".KeltoSync/Archive/" + job.string())));
-}
-
-TEST_F(ArchiveDirectoriesTest, PrepareTreeReportsTheCreationErrorAndMakesNoParents) {
     try {
         ArchiveDirectories::prepareTree(folder / "missing", job, runID, ::date::locate_zone("UTC"));
         FAIL() << "prepareTree succeeded";

@@ -4,7 +4,7 @@
 
 using namespace kelto;
 
-TEST(ExitClass, FullDiskNeedsTheWordsInTheTail) {
+TEST(ExitClass, FullDiskNeedsTheWordsInTheLastFiftyLinesKept) {
     for (int code : {1, 2, 5, 10, 25, 255, -1, -15})
         EXPECT_EQ(exitClass(code, {"No space left on device (28)"}), ExitClass::failed) << code;
     EXPECT_EQ(exitClass(35, {}), ExitClass::timeout);
@@ -17,9 +17,6 @@ TEST(ExitClass, FullDiskNeedsTheWordsInTheTail) {
     EXPECT_EQ(exitClass(12, {"write failed: no space left on device"}), ExitClass::failed);
     EXPECT_EQ(exitClass(11, {}), ExitClass::failed);
     EXPECT_EQ(exitClass(23, full), ExitClass::partial);
-}
-
-TEST(RsyncExit, KeepsTheLastFiftyLines) {
     std::vector<std::string> lines;
     for (int i = 1; i <= 51; ++i) lines.push_back("line " + std::to_string(i));
     const RsyncExit many(12, lines);

@@ -7,7 +7,7 @@
 
 using namespace kelto;
 
-TEST(FileRunLog, AppendsLinesWithLineFeeds) {
+TEST(FileRunLog, AppendsLinesWithLineFeedsAndWriteFailuresThrow) {
     test::TemporaryFolder tmp;
     const auto path = tmp / "run.log";
     {
@@ -20,9 +20,6 @@ TEST(FileRunLog, AppendsLinesWithLineFeeds) {
     log.writeLine("");
     log.flush();
     EXPECT_EQ(test::readFile(path), "first\nsecond \xE2\x80\x94 line\n\n");
-}
-
-TEST(FileRunLog, WriteFailuresThrow) {
     FileRunLog full("/dev/full");
     full.writeLine("x");  // held back
     try {

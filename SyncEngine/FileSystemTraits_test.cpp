@@ -14,7 +14,7 @@ VolumeIdentity volume(std::string fileSystem, bool caseSensitive = true, VolumeK
 }
 }  // namespace
 
-TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCase) {
+TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCaseAndNetworkComesFromKindOrSmbNames) {
     for (const char* name : {"APFS", "ext4", "btrfs"}) {
         const auto t = FileSystemTraits::forVolume(volume(name, false));
         EXPECT_TRUE(t.preservesPermissions && t.preservesXattrs) << name;
@@ -28,9 +28,6 @@ TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCase) {
         EXPECT_FALSE(t.caseSensitive) << name;
         EXPECT_EQ(t.maxFileSize.has_value(), name[0] != 'e') << name;
     }
-}
-
-TEST(FileSystemTraits, NetworkComesFromKindOrSmbNames) {
     for (const char* name : {"smbfs", "cifs", "smb3"})
         EXPECT_TRUE(FileSystemTraits::forVolume(volume(name)).isNetwork) << name;
     EXPECT_FALSE(FileSystemTraits::forVolume(volume("nfs4")).isNetwork);

@@ -128,15 +128,12 @@ TEST(PreflightSkips, NormalisationTwinsOfOneListingAreSkippedWithAllTheyHold) {
               (Skips{twin("K.txt"), twin("\xE2\x84\xAA.txt")}));
 }
 
-TEST(PreflightSkips, AccentsCompareByCanonicalEquivalence) {
+TEST(PreflightSkips, AccentsCompareByCanonicalEquivalenceAndTheFatLimitIsInclusiveAndBeatsACollision) {
     const std::string composed = "caf\xC3\xA9";      // é as one code point
     const std::string decomposed = "cafe\xCC\x81";  // e + combining acute
     EXPECT_TRUE(evaluate({{composed, 1}, {decomposed + "/x", 1}}).empty());
     EXPECT_EQ(evaluate({{composed, 9}, {decomposed, 9}}, false, 5), Skips{tooLarge(composed)});
     EXPECT_EQ(evaluate({{composed, 1}, {"CAF\xC3\x89", 1}}).size(), 2u);
-}
-
-TEST(PreflightSkips, TheFatLimitIsInclusiveAndBeatsACollision) {
     const std::int64_t fat = 4294967295;
     EXPECT_EQ(evaluate({{"ok.bin", fat}, {"Big.bin", fat + 1}, {"big.bin", 1}, {"dir/", 0}}, false, fat),
               (Skips{tooLarge("Big.bin"), collision("big.bin")}));
@@ -148,7 +145,7 @@ TEST(PreflightSkips, TheFatLimitIsInclusiveAndBeatsACollision) {
               Skips{tooLarge("big.bin")});
 }
 
-TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPath) {
+TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPathThatFitsRsyncsFilterLine) {
     const Skips skips{collision("a b/c.txt"), tooLarge("x[1].txt"), collision("back\\slash]"), collision("w*?[]\\")};
     using namespace std::string_literals;
     // Escaped only when a wildcard makes rsync read the pattern as one.
@@ -160,9 +157,6 @@ TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPath) {
     PreflightSkips::writeExcludeFile({}, folder / "excludes");
     EXPECT_EQ(test::readFile(folder / "excludes"), "");
     EXPECT_THROW(PreflightSkips::writeExcludeFile(skips, folder / "missing/excludes"), FileError);
-}
-
-TEST(PreflightSkips, AnExcludeRecordFitsRsyncsFilterLineOrIsRefused) {
     EXPECT_EQ(PreflightSkips::maximumRecordLength, 4095u);
     const std::string plain(4094, 'a');
     EXPECT_TRUE(PreflightSkips::canExclude(plain));

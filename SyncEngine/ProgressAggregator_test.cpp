@@ -5,7 +5,7 @@
 
 using namespace kelto;
 
-TEST(ProgressAggregator, RateComesFromTheOldestSampleOfTheLastFiveSeconds) {
+TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesNeverGoBackNorPassTheTotal) {
     ProgressAggregator aggregator(1000, 1);
     const SyncProgress first = aggregator.update(0, 0.0);
     EXPECT_EQ(first.fraction, 0.0);
@@ -23,10 +23,8 @@ TEST(ProgressAggregator, RateComesFromTheOldestSampleOfTheLastFiveSeconds) {
     const SyncProgress resumed = aggregator.update(800, 20.0);
     EXPECT_FALSE(resumed.bytesPerSecond);
     EXPECT_FALSE(resumed.eta);
-}
-
-TEST(ProgressAggregator, BytesNeverGoBackNorPassTheTotalAndAStallHasNoTimeLeft) {
-    ProgressAggregator aggregator(1000, 1);
+    // Bytes never go back nor pass the total, and a stall has no time left.
+    aggregator = ProgressAggregator(1000, 1);
     aggregator.update(600, 0.0);
     const SyncProgress stalled = aggregator.update(300, 1.0);
     EXPECT_EQ(stalled.bytesDone, 600);
@@ -91,7 +89,7 @@ TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
                                      Seen{4, std::nullopt}}));
 }
 
-TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOut) {
+TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOutInRsyncsOrderWhichPutsAFoldersFilesFirst) {
     ProgressAggregator aggregator(10, 4);
     aggregator.expect({"b/x", "a", "b/y", "c"});
     EXPECT_EQ(aggregator.currentPath, "a");
@@ -101,12 +99,8 @@ TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOut) {
     EXPECT_EQ(aggregator.currentPath, "b/x");
     aggregator.recordFile("b/y");
     EXPECT_FALSE(aggregator.currentPath);
-}
-
-// rsync writes a folder's files before its subfolders, in byte order.
-TEST(ProgressAggregator, RsyncOrderPutsAFoldersFilesFirst) {
-    std::vector<std::string> paths{"zz", "sub/x", "b.txt", "z/y", "a.txt",
-                                   "sub.txt", "A.txt", "sub/a/b", "sub/\xC3\xA9"};
+    // rsync writes a folder's files before its subfolders, in byte order.
+    std::vector<std::string> paths{"zz", "sub/x", "b.txt", "z/y", "a.txt", "sub.txt", "A.txt", "sub/a/b", "sub/\xC3\xA9"};
     std::sort(paths.begin(), paths.end(), ProgressAggregator::rsyncOrder);
     EXPECT_EQ(paths, (std::vector<std::string>{"A.txt", "a.txt", "b.txt", "sub.txt", "zz", "sub/x", "sub/\xC3\xA9",
                                                "sub/a/b", "z/y"}));

@@ -11,7 +11,7 @@ namespace {
 const std::string kFFFD = "\xEF\xBF\xBD";
 }
 
-TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunks) {
+TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunksAtEveryLineEndStyleWithNoEmptyLines) {
     RsyncLineBuffer buffer;
     EXPECT_THAT(buffer.append("first li"), IsEmpty());
     EXPECT_THAT(buffer.append("ne\ncaf\xC3"), ElementsAre("first line"));
@@ -22,10 +22,7 @@ TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunks) {
     EXPECT_EQ(buffer.flush(), "   ");  // the unterminated line, once
     EXPECT_FALSE(buffer.flush());
     EXPECT_TRUE(buffer.pending.empty());
-}
-
-TEST(RsyncLineBuffer, EveryLineEndStyleAndNoEmptyLines) {
-    RsyncLineBuffer buffer;
+    buffer = RsyncLineBuffer{};
     EXPECT_THAT(buffer.append("\r  1 2%\r  3 4%\r\r\nitem\r\n\n\nlast\n"), ElementsAre("  1 2%", "  3 4%", "item", "last"));
     // A CR at the end of one chunk and the LF at the start of the next end one line.
     EXPECT_THAT(buffer.append("a\r"), ElementsAre("a"));

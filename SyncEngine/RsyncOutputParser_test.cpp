@@ -9,10 +9,6 @@ namespace {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
 
-std::optional<RsyncEvent> listingEvent(std::string_view line) {
-    return RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event(line);
-}
-
 // The one event of the line's kind, or a failure naming the line.
 template <class T>
 T parsed(RsyncOutputParser::Mode mode, std::string_view line, const T* (RsyncEvent::*as)() const) {
@@ -42,34 +38,29 @@ constexpr std::int64_t kNov14 = 1700000000;  // 2023-11-14 22:13:20 UTC
 
 }  // namespace
 
-TEST(RsyncItemizedChange, NamesAreTakenWhole) {
-    EXPECT_EQ(item(">f+++++++++ 1234 1234 my dir/a -> b.txt"), (ItemizedChange{">f+++++++++", 1234, "my dir/a -> b.txt"}));
-    EXPECT_EQ(item("cd+++++++++ 4096 0 Photos/"), (ItemizedChange{"cd+++++++++", 4096, "Photos/"}));
-    EXPECT_EQ(item(".d          4096 0 ./"), (ItemizedChange{".d         ", 4096, "./"}));
-    EXPECT_EQ(item("cL+++++++++ 11 0 link -> odd"), (ItemizedChange{"cL+++++++++", 11, "link -> odd"}));
-    EXPECT_EQ(item("hf+++++++++ 5 0 "), (ItemizedChange{"hf+++++++++", 5, ""}));
-    EXPECT_EQ(item(">f.st...... 3 0   two leading spaces"), (ItemizedChange{">f.st......", 3, "  two leading spaces"}));
+TEST(RsyncItemizedChange, NamesAndDeletionsAreTakenWhole) {
+    const std::pair<std::string_view, ItemizedChange> rows[]{
+        {">f+++++++++ 1234 1234 my dir/a -> b.txt", {">f+++++++++", 1234, "my dir/a -> b.txt"}},
+        {"cd+++++++++ 4096 0 Photos/", {"cd+++++++++", 4096, "Photos/"}},
+        {".d          4096 0 ./", {".d         ", 4096, "./"}},
+        {"cL+++++++++ 11 0 link -> odd", {"cL+++++++++", 11, "link -> odd"}},
+        {"hf+++++++++ 5 0 ", {"hf+++++++++", 5, ""}},
+        {">f.st...... 3 0   two leading spaces", {">f.st......", 3, "  two leading spaces"}},
+        {"*deleting   0 0 old dir/gone.txt", {"*deleting  ", 0, "old dir/gone.txt"}},
+        {"*deleting   17 0 f", {"*deleting  ", 17, "f"}},
+        {"*deleting   old dir/two words", {"*deleting  ", 0, "old dir/two words"}},
+        {"*deleting   12 name", {"*deleting  ", 0, "12 name"}},  // one number is not the field pair
+        {"*deleting   x\\#377y", {"*deleting  ", 0, "x\xFFy"}},
+    };
+    for (const auto& [line, expected] : rows) EXPECT_EQ(item(line), expected) << line;
 }
 
-TEST(RsyncItemizedChange, Deletions) {
-    EXPECT_EQ(item("*deleting   0 0 old dir/gone.txt"), (ItemizedChange{"*deleting  ", 0, "old dir/gone.txt"}));
-    EXPECT_EQ(item("*deleting   17 0 f"), (ItemizedChange{"*deleting  ", 17, "f"}));
-    EXPECT_EQ(item("*deleting   old dir/two words"), (ItemizedChange{"*deleting  ", 0, "old dir/two words"}));
-    // One number is not the field pair: the whole remainder is the name.
-    EXPECT_EQ(item("*deleting   12 name"), (ItemizedChange{"*deleting  ", 0, "12 name"}));
-    EXPECT_EQ(item("*deleting   x\\#377y"), (ItemizedChange{"*deleting  ", 0, "x\xFFy"}));
-}
-
-TEST(RsyncProgress, WithAndWithoutCounters) {
+TEST(RsyncProgress, CountersAndEveryRateUnit) {
     EXPECT_EQ(sample("      3000019  99%    2.79GB/s    0:00:00 (xfr#8, to-chk=0/13)"),
               (RsyncProgressSample{3000019, 99, 2.79 * (1 << 30), 0}));
     EXPECT_EQ(sample("        2129920  70%  999.51kB/s    0:00:00  "),
               (RsyncProgressSample{2129920, 70, 999.51 * 1024, std::nullopt}));
-    EXPECT_EQ(sample("12 130% 5B/s 123:45:06 (xfr#1,   to-chk=17/40)").percent, 130);
-    EXPECT_EQ(sample("12 130% 5B/s 123:45:06 (xfr#1,   to-chk=17/40)").toCheckRemaining, 17);
-}
-
-TEST(RsyncProgress, EveryRateUnit) {
+    EXPECT_EQ(sample("12 130% 5B/s 123:45:06 (xfr#1,   to-chk=17/40)"), (RsyncProgressSample{12, 130, 5, 17}));
     const std::pair<const char*, double> rates[] = {
         {"7B/s", 7}, {"7b/s", 7}, {"1.5kB/s", 1.5 * 1024}, {"1.5KB/s", 1.5 * 1024}, {"2MB/s", 2.0 * (1 << 20)},
         {"2Gb/s", 2.0 * (1 << 30)}, {"3TB/s", 3.0 * (std::int64_t{1} << 40)}, {"3PB/s", 3.0 * (std::int64_t{1} << 50)},
@@ -85,17 +76,35 @@ TEST(RsyncProgress, EveryRateUnit) {
     EXPECT_EQ(sample("100 5% ??? 0:00:01"), (RsyncProgressSample{100, 5, std::nullopt, std::nullopt}));
 }
 
-TEST(RsyncListing, KindsSizesAndTimes) {
-    EXPECT_EQ(entry("-rw-r--r--           2 2023/11/14 22:13:20 plain.txt"),
-              (ListEntry{EntryKind::file, 2, kNov14, "plain.txt"}));
-    EXPECT_EQ(entry("drwxr-xr-x\t4096\t2023/11/14 22:13:20 dir one"),
-              (ListEntry{EntryKind::directory, 4096, kNov14, "dir one"}));
-    EXPECT_EQ(entry("prw-r--r--  0 2023/11/14 22:13:20 fifo").kind, EntryKind::other);
-    EXPECT_EQ(entry("crwsrwsrwT  0 2023/11/14 22:13:20 dev").kind, EntryKind::other);
-    EXPECT_EQ(entry("-rw-r--r-- 1 1969/12/31 23:59:59 old").mtime, -1);
-    EXPECT_EQ(entry("-rw-r--r-- 1 2024/02/29 00:00:00 leap").mtime, 1709164800);
-    EXPECT_EQ(entry("-rw-r--r-- 1 2106/02/07 06:28:16 far").mtime, 4294967296);
-    EXPECT_FALSE(listingEvent("drwxr-xr-x        4096 2023/11/14 22:13:20 ."));
+TEST(RsyncListing, KindsSizesTimesAndNames) {
+    using enum EntryKind;
+    const std::pair<std::string_view, ListEntry> rows[]{
+        {"-rw-r--r--           2 2023/11/14 22:13:20 plain.txt", {file, 2, kNov14, "plain.txt"}},
+        {"drwxr-xr-x\t4096\t2023/11/14 22:13:20 dir one", {directory, 4096, kNov14, "dir one"}},
+        {"prw-r--r--  0 2023/11/14 22:13:20 fifo", {other, 0, kNov14, "fifo"}},
+        {"crwsrwsrwT  0 2023/11/14 22:13:20 dev", {other, 0, kNov14, "dev"}},
+        {"-rw-r--r-- 1 1969/12/31 23:59:59 old", {file, 1, -1, "old"}},
+        {"-rw-r--r-- 1 2024/02/29 00:00:00 leap", {file, 1, 1709164800, "leap"}},
+        {"-rw-r--r-- 1 2106/02/07 06:28:16 far", {file, 1, 4294967296, "far"}},
+        // Leading spaces and arrows belong to the name; a link's target length splits it from the name.
+        {"-rw-r--r--  2 2023/11/14 22:13:20   lead", {file, 2, kNov14, "  lead"}},
+        {"-rw-r--r--  2 2023/11/14 22:13:20 a -> b", {file, 2, kNov14, "a -> b"}},
+        {"lrwxrwxrwx 11 2023/11/14 22:13:20 link -> odd -> target file", {symlink, 11, kNov14, "link -> odd"}},
+        {"lrwxrwxrwx  1 2023/11/14 22:13:20  ->  -> x", {symlink, 1, kNov14, " -> "}},
+        // An escaped byte that is not UTF-8 comes back as that byte, as the file system holds it; the
+        // target's length counts raw bytes; text that is no escape stays literal.
+        {"-rw-r--r-- 1 2023/11/14 22:13:20 caf\\#303\\#251", {file, 1, kNov14, "caf\xC3\xA9"}},
+        {"-rw-r--r-- 1 2023/11/14 22:13:20 bad\\#377\\#376name", {file, 1, kNov14, "bad\xFF\xFEname"}},
+        {"lrwxrwxrwx 4 2023/11/14 22:13:20 lnk2 -> tgt\\#351", {symlink, 4, kNov14, "lnk2"}},
+        {"-rw-r--r-- 1 2023/11/14 22:13:20 back\\#134#101slash", {file, 1, kNov14, "back\\#101slash"}},
+        {"-rw-r--r-- 1 2023/11/14 22:13:20 a\\#400b\\#12", {file, 1, kNov14, "a\\#400b\\#12"}},
+    };
+    for (const auto& [line, expected] : rows) EXPECT_EQ(entry(line), expected) << line;
+    EXPECT_FALSE(RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event("drwxr-xr-x  4096 2023/11/14 22:13:20 ."));
+    // Invalid bytes that reach the line raw were already replaced by the line buffer.
+    const auto events = RsyncOutputParser(RsyncOutputParser::Mode::listOnly).feed("-rw-r--r-- 1 2023/11/14 22:13:20 x\xFFy\n");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].asListEntry()->path, "x" + kFFFD + "y");
 }
 
 TEST(RsyncListing, YearsOutsideFourDigits) {
@@ -115,71 +124,20 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
         EXPECT_TRUE(e.timeKnown) << line;
     }
     EXPECT_EQ(entry("-rw-r--r--              0  999/12/31 23:59:59  y999").path, " y999");
-    const std::pair<std::string_view, std::string_view> cut[] = {
-        {"-rw-r--r--              0 10000/01/01 00:00:0 y10000", "y10000"},
-        {"-rw-r--r--              7 14645/06/30 15:06:4 far away", "far away"},
-        {"-rw-r--r--              0 2147483647/12/29 12 yhuge", "yhuge"},
-        {"-rw-r--r--              0 -2147481749/12/31 2 ymax", "ymax"},
-        {"-rw-r--r--              0 -1000/01/01 00:00:0 yminus1000", "yminus1000"},
-        {"drwxr-xr-x           4096 10000/01/01 00:00:0 folder", "folder"},
-        {"-rw-r--r--              0 (time out of range) beyond 64 bits", "beyond 64 bits"},
+    const std::pair<std::string_view, ListEntry> cut[] = {
+        {"-rw-r--r--              0 10000/01/01 00:00:0 y10000", {EntryKind::file, 0, 0, "y10000"}},
+        {"-rw-r--r--              7 14645/06/30 15:06:4 far away", {EntryKind::file, 7, 0, "far away"}},
+        {"-rw-r--r--              0 2147483647/12/29 12 yhuge", {EntryKind::file, 0, 0, "yhuge"}},
+        {"-rw-r--r--              0 -2147481749/12/31 2 ymax", {EntryKind::file, 0, 0, "ymax"}},
+        {"-rw-r--r--              0 -1000/01/01 00:00:0 yminus1000", {EntryKind::file, 0, 0, "yminus1000"}},
+        {"drwxr-xr-x           4096 10000/01/01 00:00:0 folder", {EntryKind::directory, 4096, 0, "folder"}},
+        {"-rw-r--r--              0 (time out of range) beyond 64 bits", {EntryKind::file, 0, 0, "beyond 64 bits"}},
+        {"lrwxrwxrwx              1 10000/01/01 00:00:0 lnk -> t", {EntryKind::symlink, 1, 0, "lnk"}},
     };
-    for (const auto& [line, path] : cut) {
-        const ListEntry e = entry(line);
-        EXPECT_EQ(e.path, path) << line;
-        EXPECT_FALSE(e.timeKnown) << line;
-        EXPECT_EQ(e.mtime, 0) << line;
+    for (auto [line, expected] : cut) {
+        expected.timeKnown = false;
+        EXPECT_EQ(entry(line), expected) << line;
     }
-    EXPECT_EQ(entry("-rw-r--r--              7 14645/06/30 15:06:4 far away").size, 7);
-    const ListEntry link = entry("lrwxrwxrwx              1 10000/01/01 00:00:0 lnk -> t");
-    EXPECT_EQ(link.kind, EntryKind::symlink);
-    EXPECT_EQ(link.path, "lnk");
-    EXPECT_FALSE(link.timeKnown);
-    for (std::string_view line : {
-             "-rw-r--r-- 1 999/12/31 23:59:59 padding missing",
-             "-rw-r--r--  1  99/12/31 23:59:59 padding short",
-             "-rw-r--r--              0 0999/12/31 23:59:59 zero-padded",
-             "-rw-r--r--              0   -0/01/01 00:00:00 minus zero",
-             "-rw-r--r--              0  -01/01/01 00:00:00 zero after the sign",
-             "-rw-r--r--              0  999/02/29 00:00:00 not a leap year",
-             "-rw-r--r--              0 10000/01/01 00:00:00 whole five-digit year",
-             "-rw-r--r--              0 10000/01/01 00:00: short cut",
-             "-rw-r--r--              0 10000/01/0x 00:00:0 not a time",
-             "-rw-r--r--              0 010000/01/01 00:00 zero-padded cut",
-             "-rw-r--r--              0 10000/01/01 00:00:0",
-             "-rw-r--r--              0 /01/01 00:00:00 no year",
-             "-rw-r--r--              0 - /01/01 00:00:00 sign alone",
-         })
-        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
-}
-
-TEST(RsyncListing, NamesKeepLeadingSpacesAndArrows) {
-    EXPECT_EQ(entry("-rw-r--r--  2 2023/11/14 22:13:20   lead").path, "  lead");
-    EXPECT_EQ(entry("-rw-r--r--  2 2023/11/14 22:13:20 a -> b").path, "a -> b");
-    EXPECT_EQ(entry("lrwxrwxrwx 11 2023/11/14 22:13:20 link -> odd -> target file"),
-              (ListEntry{EntryKind::symlink, 11, kNov14, "link -> odd"}));
-    EXPECT_EQ(entry("lrwxrwxrwx  1 2023/11/14 22:13:20  ->  -> x").path, " -> ");
-    for (std::string_view line : {"lrwxrwxrwx 12 2023/11/14 22:13:20 link -> odd -> target file",
-                                  "lrwxrwxrwx 10 2023/11/14 22:13:20 link -> odd -> target file",
-                                  "lrwxrwxrwx  3 2023/11/14 22:13:20 ab",
-                                  "lrwxrwxrwx  0 2023/11/14 22:13:20 abcd"})
-        EXPECT_TRUE(isDiagnostic(listingEvent(line), line)) << line;
-}
-
-TEST(RsyncListing, EscapedAndInvalidBytes) {
-    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 caf\\#303\\#251").path, "caf\xC3\xA9");
-    // An escaped byte that is not UTF-8 comes back as that byte, as the file system holds it.
-    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 bad\\#377\\#376name").path, "bad\xFF\xFEname");
-    // The target's length counts its raw bytes, so the split needs them unreplaced.
-    EXPECT_EQ(entry("lrwxrwxrwx 4 2023/11/14 22:13:20 lnk2 -> tgt\\#351").path, "lnk2");
-    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 back\\#134#101slash").path, "back\\#101slash");
-    // Text that is no escape stays literal.
-    EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 a\\#400b\\#12").path, "a\\#400b\\#12");
-    // Invalid bytes that reach the line raw were already replaced by the line buffer.
-    RsyncOutputParser parser(RsyncOutputParser::Mode::listOnly);
-    auto events = parser.feed("-rw-r--r-- 1 2023/11/14 22:13:20 x\xFFy\n");
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].asListEntry()->path, "x" + kFFFD + "y");
 }
 
 // Lines of no grammar the mode knows are diagnostics, kept whole.
@@ -205,24 +163,37 @@ TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
         {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)"},  // incremental counter
         {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x"},
         {transfer, "99999999999999999999 12% 1.00MB/s 0:00:01"},
-        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"},
-        {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
-        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"},
-        {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
-        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"},
-        {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
-        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"},
-        {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
+        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"}, {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
+        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"}, {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
+        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"}, {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
+        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"}, {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
         {listing, "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators"},
         {listing, "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date"},
         {listing, "-rw-r--r-- 1 2023/11/14 22:13:20"},  // no space before the name
         {listing, "-rw-r--r--1 2023/11/14 22:13:20 x"},  // no space after the permissions
-        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"},
-        {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
+        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"}, {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
         {listing, "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x"},
         {listing, "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)"},
         {transfer, "-rw-r--r-- 1 2023/11/14 22:13:20 x"},  // a listing line while transferring
         {listing, ">f+++++++++ 1 0 x"}, {listing, "1 1% 1B/s 0:00:01"}, {listing, "*deleting   x"},
+        // Years outside four digits: padded as rsync pads them, and cut only where the line ends.
+        {listing, "-rw-r--r-- 1 999/12/31 23:59:59 padding missing"},
+        {listing, "-rw-r--r--  1  99/12/31 23:59:59 padding short"},
+        {listing, "-rw-r--r--              0 0999/12/31 23:59:59 zero-padded"},
+        {listing, "-rw-r--r--              0   -0/01/01 00:00:00 minus zero"},
+        {listing, "-rw-r--r--              0  -01/01/01 00:00:00 zero after the sign"},
+        {listing, "-rw-r--r--              0  999/02/29 00:00:00 not a leap year"},
+        {listing, "-rw-r--r--              0 10000/01/01 00:00:00 whole five-digit year"},
+        {listing, "-rw-r--r--              0 10000/01/01 00:00: short cut"},
+        {listing, "-rw-r--r--              0 10000/01/0x 00:00:0 not a time"},
+        {listing, "-rw-r--r--              0 010000/01/01 00:00 zero-padded cut"},
+        {listing, "-rw-r--r--              0 10000/01/01 00:00:0"},
+        {listing, "-rw-r--r--              0 /01/01 00:00:00 no year"},
+        {listing, "-rw-r--r--              0 - /01/01 00:00:00 sign alone"},
+        // A link whose target is not as long as its size says.
+        {listing, "lrwxrwxrwx 12 2023/11/14 22:13:20 link -> odd -> target file"},
+        {listing, "lrwxrwxrwx 10 2023/11/14 22:13:20 link -> odd -> target file"},
+        {listing, "lrwxrwxrwx  3 2023/11/14 22:13:20 ab"}, {listing, "lrwxrwxrwx  0 2023/11/14 22:13:20 abcd"},
     };
     for (const auto& [mode, line] : rows) EXPECT_TRUE(isDiagnostic(RsyncOutputParser(mode).event(line), line)) << line;
     EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer

@@ -29,7 +29,7 @@ const GuardVerdict noSpace = GuardVerdict::abort(AbortReason::insufficientSpace)
 
 }  // namespace
 
-TEST(SafetyGuard, EmptyDisksAbortBeforeAnyOtherTest) {
+TEST(SafetyGuard, EmptyDisksAbortFirstThenSpaceKeepsOneHundredthBackThenDeletionsAskAboveTheShare) {
     SyncPlan emptySource = plan(0, 1, 0, 500);
     emptySource.copies.push_back({"big", 1'000'000, Side::b});
     for (SyncMode mode : {SyncMode::mirror, SyncMode::copy})
@@ -40,9 +40,6 @@ TEST(SafetyGuard, EmptyDisksAbortBeforeAnyOtherTest) {
     EXPECT_EQ(evaluate(plan(0, 3), SyncMode::twoWay, SideCounts{5, 0}), emptySide);
     EXPECT_EQ(evaluate(plan(3, 0), SyncMode::twoWay, SideCounts{5, 0}), proceed);
     EXPECT_EQ(evaluate(plan(3, 0), SyncMode::twoWay, SideCounts{0, 1}), emptySide);
-}
-
-TEST(SafetyGuard, SpaceKeepsOneHundredthBackAndComesBeforeDeletions) {
     SyncPlan p = plan(100, 100, 100, 0);
     p.copies = {{"x", 500, Side::b}, {"y", 490, Side::b}, {"z", 5000, Side::a}};
     EXPECT_EQ(evaluate(p, SyncMode::twoWay, {}, {{Side::b, 1000}}, 500), proceed);
@@ -52,9 +49,6 @@ TEST(SafetyGuard, SpaceKeepsOneHundredthBackAndComesBeforeDeletions) {
     EXPECT_EQ(evaluate(p, SyncMode::twoWay, {}, {{Side::b, 150}}), noSpace);  // 149 usable
     // Unmeasured sides and sides without copies are not checked.
     EXPECT_EQ(evaluate(p, SyncMode::twoWay, {}, {{Side::a, 0}}, 500), proceed);
-}
-
-TEST(SafetyGuard, DeletionsAskAtTheMinimumAndStrictlyAboveTheShare) {
     EXPECT_EQ(evaluate(plan(100, 100, 0, 50)), asks("50 files on side B will be archived or deleted."));
     EXPECT_EQ(evaluate(plan(1000, 1000, 0, 200)), proceed);
     EXPECT_EQ(evaluate(plan(1000, 1000, 0, 201)), asks("201 files on side B will be archived or deleted."));

@@ -6,8 +6,6 @@
 #include "tests/support/TestVolumes.h"
 #include <gtest/gtest.h>
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
 #include <set>
 
 using namespace kelto;
@@ -16,10 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string nfdE = "e\xCC\x81";
-const std::string nfcE = "\xC3\xA9";
-
-void write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+const std::string nfdE = "e\xCC\x81", nfcE = "\xC3\xA9";
+using Names = std::set<std::string>;
 
 int alignErrno(std::string_view desired, std::string_view actual, const fs::path& root) {
     try {
@@ -36,27 +32,31 @@ protected:
     fs::path root = folder.path();
 };
 
-TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytes) {
-    fs::create_directories(root / ("caf" + nfdE) / "Sub");
-    write(root / ("caf" + nfdE) / "Sub" / "photo.JPG", "x");
+TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytesAndALinkItselfNotItsTarget) {
+    folder.write("caf" + nfdE + "/Sub/photo.JPG");
     const std::string desired = "caf" + nfcE + "/sub/Photo.jpg";
     SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
-    EXPECT_EQ(namesIn(root), (std::set<std::string>{"caf" + nfcE}));
-    EXPECT_EQ(namesIn(root / ("caf" + nfcE)), (std::set<std::string>{"sub"}));
-    EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), (std::set<std::string>{"Photo.jpg"}));
+    EXPECT_EQ(namesIn(root), Names{"caf" + nfcE});
+    EXPECT_EQ(namesIn(root / ("caf" + nfcE)), Names{"sub"});
+    EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), Names{"Photo.jpg"});
     // Done already: every component is found under its wanted spelling.
     SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
     SpellingAlignment::align("caf" + nfcE + "//sub/Photo.jpg", desired, root);
-    EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), (std::set<std::string>{"Photo.jpg"}));
+    EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), Names{"Photo.jpg"});
+    // A link is renamed itself, not its target.
+    folder.write("target");
+    fs::create_symlink("target", root / "lnk");
+    SpellingAlignment::align("LNK", "lnk", root);
+    EXPECT_EQ(namesIn(root), (Names{"LNK", "caf" + nfcE, "target"}));
+    EXPECT_TRUE(fs::is_symlink(root / "LNK"));
 }
 
 TEST_F(SpellingAlignmentTest, NeverReplacesAnotherItem) {
     fs::create_directories(root / "Docs");
-    fs::create_directories(root / "docs");
-    write(root / "docs" / "photo.JPG", "x");
+    folder.write("docs/photo.JPG");
     EXPECT_EQ(alignErrno("Docs/Photo.jpg", "docs/photo.JPG", root), EEXIST);
-    EXPECT_EQ(namesIn(root), (std::set<std::string>{"Docs", "docs"}));
-    EXPECT_EQ(namesIn(root / "docs"), (std::set<std::string>{"photo.JPG"}));
+    EXPECT_EQ(namesIn(root), (Names{"Docs", "docs"}));
+    EXPECT_EQ(namesIn(root / "docs"), Names{"photo.JPG"});
     // Gone under both spellings.
     EXPECT_EQ(alignErrno("Nothing", "nothing", root), EEXIST);
 }
@@ -76,20 +76,11 @@ TEST_F(SpellingAlignmentTest, RefusesUnsafePaths) {
     EXPECT_EQ(unsafePath(".KeltoSync/X", ".KeltoSync/x"), ".KeltoSync/x");
     EXPECT_TRUE(fs::exists(root / ".KeltoSync" / "x"));
     // A symbolic-link folder on the way is never walked through.
-    const test::TemporaryFolder outside;
-    const fs::path& elsewhere = outside.path();
-    write(elsewhere / "x", "outside");
-    fs::create_directory_symlink(elsewhere, root / "link");
+    const test::TemporaryFolder elsewhere;
+    elsewhere.write("x");
+    fs::create_directory_symlink(elsewhere.path(), root / "link");
     EXPECT_EQ(unsafePath("link/X", "link/x"), "link/x");
-    EXPECT_EQ(namesIn(elsewhere), (std::set<std::string>{"x"}));
-}
-
-TEST_F(SpellingAlignmentTest, RenamesALinkItselfNotItsTarget) {
-    write(root / "target", "t");
-    fs::create_symlink("target", root / "lnk");
-    SpellingAlignment::align("LNK", "lnk", root);
-    EXPECT_EQ(namesIn(root), (std::set<std::string>{"LNK", "target"}));
-    EXPECT_TRUE(fs::is_symlink(root / "LNK"));
+    EXPECT_EQ(namesIn(elsewhere.path()), Names{"x"});
 }
 
 TEST(SpellingAlignmentCaseInsensitive, RenamesTheOneItemToTheWantedCase) {
@@ -98,13 +89,11 @@ TEST(SpellingAlignmentCaseInsensitive, RenamesTheOneItemToTheWantedCase) {
     fs::create_directory(root);
     test::TestMounts mounts;
     if (!mounts.exfat(holder / "image", root)) GTEST_SKIP() << "no exFAT volume can be mounted here";
-    fs::create_directories(root / "docs");
-    write(root / "docs" / "photo.JPG", "x");
+    holder.write("mnt/docs/photo.JPG");
     SpellingAlignment::align("Docs/Photo.jpg", "docs/photo.JPG", root);
-    EXPECT_EQ(namesIn(root), (std::set<std::string>{"Docs"}));
-    EXPECT_EQ(namesIn(root / "Docs"), (std::set<std::string>{"Photo.jpg"}));
-    std::ifstream in(root / "Docs" / "Photo.jpg");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "x");
+    EXPECT_EQ(namesIn(root), Names{"Docs"});
+    EXPECT_EQ(namesIn(root / "Docs"), Names{"Photo.jpg"});
+    EXPECT_EQ(test::readFile(root / "Docs/Photo.jpg"), "x");
 }
 
 }  // namespace

@@ -27,10 +27,9 @@ Baseline baselineOf(const std::vector<SideEntry>& entries) {
     return std::move(builder).build();
 }
 
-const std::string nfdE = "e\xCC\x81";  // e + combining acute
-const std::string nfcE = "\xC3\xA9";   // precomposed é
+const std::string nfdE = "e\xCC\x81", nfcE = "\xC3\xA9";  // e + combining acute, precomposed é
 
-TEST(SideListing, LaterSpellingOfAKeyWinsAndOrderedLookUpsFindEveryKey) {
+TEST(SideListing, LaterSpellingOfAKeyWinsKeepingTheOthersAsTwinsAndOrderedLookUpsFindEveryKey) {
     SideListing::Builder builder;
     builder.add(file("m" + nfcE, 1));
     builder.add(file("b", 2));
@@ -45,12 +44,10 @@ TEST(SideListing, LaterSpellingOfAKeyWinsAndOrderedLookUpsFindEveryKey) {
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);
     EXPECT_EQ(listing.findFrom("m" + nfcE, hint)->size, 3);
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);  // out of order still works
-}
-
-TEST(SideListing, SpellingsDroppedForALaterTwinAreKept) {
-    const SideListing listing{file("m" + nfcE, 1), file("b"), file("m" + nfdE, 3), file("m" + nfcE, 4), file("b")};
-    EXPECT_EQ(listing.find("m" + nfcE)->entry(), file("m" + nfcE, 4));
-    EXPECT_EQ(listing.spellingTwins(), Strings{"m" + nfdE});  // neither "b" again nor the kept spelling
+    // The spellings dropped for a later twin are kept.
+    const SideListing twins{file("m" + nfcE, 1), file("b"), file("m" + nfdE, 3), file("m" + nfcE, 4), file("b")};
+    EXPECT_EQ(twins.find("m" + nfcE)->entry(), file("m" + nfcE, 4));
+    EXPECT_EQ(twins.spellingTwins(), Strings{"m" + nfdE});  // neither "b" again nor the kept spelling
     EXPECT_TRUE(SideListing({file("a"), file("b")}).spellingTwins().empty());
     EXPECT_EQ(SideListing({dir("d"), link("l"), file("f"), {"o", EntryKind::other, 0, 0}}).fileCount(), 3);
 }

@@ -29,11 +29,9 @@ TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimed) {
 }
 
 TEST(JobPresentation, CountsEachSettingAwayFromThePreset) {
-    EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob()), 0);
-    EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob({nineDaily, connectRun})), 0);
-    EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob({connectAsk})), 2);
-    EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob({hourly, nineDaily})), 1);
-    EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob({connectAsk, connectAsk, hourly})), 2);
+    for (const auto& [triggers, count] : std::vector<std::pair<std::vector<Trigger>, int>>{
+             {{}, 0}, {{nineDaily, connectRun}, 0}, {{connectAsk}, 2}, {{hourly, nineDaily}, 1}, {{connectAsk, connectAsk, hourly}, 2}})
+        EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob(triggers)), count) << JsonText::encode(triggers);
     auto countWith = [](auto edit) {
         SyncJob job = presetJob();
         edit(job);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <tuple>
 
 using namespace kelto;
@@ -49,7 +48,7 @@ protected:
     }
 };
 
-TEST_F(JobValidatorTest, NameAndMissingPaths) {
+TEST_F(JobValidatorTest, NameMissingSameAndNestedPaths) {
     SyncJob j = job("", "");
     j.name = " \t\n\u00a0";
     EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::emptyName, ValidationIssue::missingSource,
@@ -57,9 +56,7 @@ TEST_F(JobValidatorTest, NameAndMissingPaths) {
     j = job(" ", "/dst");
     j.name = "  Photos  ";
     EXPECT_TRUE(check(j).errors.empty());  // a path of blanks is not missing
-}
 
-TEST_F(JobValidatorTest, SameAndNestedPaths) {
     struct Case {
         std::string source, destination;
         Issues expected;
@@ -68,19 +65,11 @@ TEST_F(JobValidatorTest, SameAndNestedPaths) {
     // A small folder that exists: the source is walked for library bundles.
     const std::string tmp = temp.path().lexically_normal().string();
     for (const Case& c : std::vector<Case>{
-             {"/a/b", "/a/bc", none},
-             {"/a/b", "/a/b/c", nested},
-             {"/a/b/c", "/a/b", nested},
-             {"/a/b/", "/a/b", same},
-             {"/a//./b", "/a/x/../b", same},
-             {"/nowhere/a", "/", nested},
-             {"/nowhere", "/..", nested},
+             {"/a/b", "/a/bc", none},          {"/a/b", "/a/b/c", nested},        {"/a/b/c", "/a/b", nested},
+             {"/a/b/", "/a/b", same},           {"/a//./b", "/a/x/../b", same},    {"/nowhere/a", "/", nested},
+             {"/nowhere", "/..", nested},       {"~/x", home + "/x", same},        {"~", home, same},
+             {"/a/caf\u00e9", "/a/cafe\u0301", same}, {"/A/b", "/a/b", none},        {"/private" + tmp, tmp, same},
              {"/nowhere/a/../../nowhere/a", "/nowhere/a", same},
-             {"~/x", home + "/x", same},
-             {"~", home, same},
-             {"/a/caf\u00e9", "/a/cafe\u0301", same},
-             {"/A/b", "/a/b", none},
-             {"/private" + tmp, tmp, same},
              {"/private/no-such-kelto-folder", "/no-such-kelto-folder", none},
          }) {
         SCOPED_TRACE(c.source + " | " + c.destination);
@@ -179,9 +168,9 @@ TEST_F(JobValidatorTest, LibraryBundles) {
     const fs::path other = temp / "other";
     fs::create_directories(other / "Tool.app" / "Contents" / "Demo.fcpbundle");
     fs::create_directory_symlink(source / "a", other / "linked");
-    std::ofstream(other / ".hidden") << "x";
+    temp.write("other/.hidden");
     EXPECT_TRUE(check(job(other.string(), "/b")).warnings.empty());
-    std::ofstream(other / ".hidden.photoslibrary") << "x";
+    temp.write("other/.hidden.photoslibrary");
     EXPECT_EQ(check(job(other.string(), "/b")).warnings, warned);
 }
 

@@ -49,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingAndTheFirstAppendCreatesIt) {
+TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreatesItAndAnyOrderIsRewrittenNewestFirst) {
     EXPECT_TRUE(store.records(jobID).empty());
     EXPECT_FALSE(fs::exists(temp / "support"));
     const RunRecord first = record(10, "a.log");
@@ -57,6 +57,15 @@ TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingAndTheFirstAppendCr
     const fs::path file = temp / "support" / "history" / (jobID.string() + ".json");
     EXPECT_EQ(store.fileURL(jobID), file);
     EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(file)), std::vector{first});
+    // A file in the wrong order is read, and rewritten, newest first.
+    const std::vector<RunRecord> stored{record(10), record(30), record(20)};
+    FileIO::writeAtomically(store.fileURL(jobID), JsonText::encode(stored));
+    EXPECT_EQ(starts(), (std::vector<double>{30, 20, 10}));
+    store.append(record(25), 50);
+    std::vector<double> onDisk;
+    for (const RunRecord& r : JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(store.fileURL(jobID))))
+        onDisk.push_back(r.startedAt.sinceReference);
+    EXPECT_EQ(onDisk, (std::vector<double>{30, 25, 20, 10}));
 }
 
 TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
@@ -95,18 +104,6 @@ TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrder) {
     EXPECT_EQ(store.records(jobID), expected);
     EXPECT_FALSE(fs::exists(*late.logPath));
     EXPECT_TRUE(fs::exists(*old.logPath));
-}
-
-TEST_F(RunHistoryStoreTest, AFileInTheWrongOrderIsReadAndRewrittenNewestFirst) {
-    const std::vector<RunRecord> stored{record(10), record(30), record(20)};
-    fs::create_directories(store.directory);
-    FileIO::writeAtomically(store.fileURL(jobID), JsonText::encode(stored));
-    EXPECT_EQ(starts(), (std::vector<double>{30, 20, 10}));
-    store.append(record(25), 50);
-    std::vector<double> onDisk;
-    for (const RunRecord& r : JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(store.fileURL(jobID))))
-        onDisk.push_back(r.startedAt.sinceReference);
-    EXPECT_EQ(onDisk, (std::vector<double>{30, 25, 20, 10}));
 }
 
 TEST_F(RunHistoryStoreTest, ALimitOfZeroOrBelowKeepsNothing) {

@@ -24,8 +24,9 @@ RunRecord sampleRecord() {
 RunRecord decode(const Json& json) { return JsonCodec<RunRecord>::decode(JsonIn(json)); }
 RunOutcome outcome(std::string_view json) { return JsonText::decode<RunOutcome>(json); }
 
-// Stored histories hold these words: each reads back as its reason.
-TEST(RunRecordJson, SkipReasonsAreStoredAsTheirWords) {
+// Stored histories hold these words: each reads back as its reason. Names
+// that are not UTF-8 still encode; a null log path reads as none.
+TEST(RunRecordJson, SkipReasonWordsNamesThatAreNotUtf8AndAnAbsentLogPathRoundTrip) {
     for (const auto& [reason, word] : std::initializer_list<std::pair<FileSkipReason, std::string>>{
              {FileSkipReason::typeConflict, "typeConflict"},
              {FileSkipReason::timeOutOfRange, "timeOutOfRange"},
@@ -36,9 +37,6 @@ TEST(RunRecordJson, SkipReasonsAreStoredAsTheirWords) {
         EXPECT_EQ(JsonText::encode(SkippedFile{"p", reason}), text);
         EXPECT_EQ(JsonText::decode<SkippedFile>(text).reason, reason) << word;
     }
-}
-
-TEST(RunRecordJson, NamesThatAreNotUtf8StillEncodeWithReplacementCharacters) {
     RunRecord record = sampleRecord();
     record.outcome = RunOutcome::failed("rsync: \"bad\xFFname\" failed");
     record.stats.skipped = {{"bad\xFF\xFEname", FileSkipReason::tooLargeForFAT}};
@@ -47,10 +45,7 @@ TEST(RunRecordJson, NamesThatAreNotUtf8StillEncodeWithReplacementCharacters) {
     EXPECT_EQ(back.stats.skipped.at(0).path, "bad\uFFFD\uFFFDname");
     EXPECT_EQ(back.stats.errors.at(0), "cannot delete \"x\uFFFD\"");
     EXPECT_EQ(back.outcome, RunOutcome::failed("rsync: \"bad\uFFFDname\" failed"));
-}
-
-TEST(RunRecordJson, LogPathIsOptionalAndNullMeansAbsent) {
-    RunRecord record = sampleRecord();
+    record = sampleRecord();
     record.logPath.reset();
     Json json = JsonCodec<RunRecord>::encode(record);
     EXPECT_FALSE(json.contains("logPath"));
@@ -87,7 +82,7 @@ TEST(RunRecordJson, RejectsMissingMembersAndUnknownWords) {
     EXPECT_THROW(JsonText::decode<std::vector<RunRecord>>(history.dump()), DecodingError);
 }
 
-TEST(RunOutcomeJson, WritesOneMemberNamedAfterTheCase) {
+TEST(RunOutcomeJson, WritesAndNeedsExactlyOneMemberNamedAfterTheCase) {
     EXPECT_EQ(JsonText::encode(RunOutcome::interrupted()), R"({"interrupted":{}})");
     EXPECT_EQ(JsonText::encode(RunOutcome::skipped(SkipReason::identityMismatch)),
               R"({"skipped":{"_0":"identityMismatch"}})");
@@ -97,9 +92,6 @@ TEST(RunOutcomeJson, WritesOneMemberNamedAfterTheCase) {
                                 RunOutcome::needsReview("y")})
         EXPECT_EQ(outcome(JsonText::encode(o)), o) << JsonText::encode(o);
     EXPECT_NE(RunOutcome::failed("Disk full"), RunOutcome::failed("disk full"));  // payloads compare exactly
-}
-
-TEST(RunOutcomeJson, NeedsExactlyOneCaseMember) {
     for (const char* bad : {R"({})", R"({"success":{},"failed":{"_0":"x"}})", R"({"note":{}})"}) {
         Json json = JsonCodec<RunRecord>::encode(sampleRecord());
         json["outcome"] = Json::parse(bad);

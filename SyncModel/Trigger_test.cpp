@@ -43,7 +43,9 @@ TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBack) {
     EXPECT_EQ(read(R"({"unit":"days","value":2,"type":"every"})"), Trigger::every(2, IntervalUnit::days));
 }
 
-TEST(TriggerJson, ReadsLegacyMinutesAndWritesTheCurrentForm) {
+// Legacy minutes read and are written in the current form; foreign keys are
+// ignored, ranges left unchecked and unknown words rejected.
+TEST(TriggerJson, ReadsLegacyMinutesIgnoresForeignKeysChecksNoRangesAndRejectsUnknownWords) {
     const Trigger legacy = read(R"({"type":"every","minutes":30})");
     EXPECT_EQ(legacy, Trigger::every(30, IntervalUnit::minutes));
     EXPECT_EQ(write(legacy), R"({"type":"every","value":30,"unit":"minutes"})");
@@ -53,9 +55,6 @@ TEST(TriggerJson, ReadsLegacyMinutesAndWritesTheCurrentForm) {
     EXPECT_THROW(read(R"({"type":"every","unit":"hours","minutes":30})"), DecodingError);
     EXPECT_THROW(read(R"({"type":"every","value":2,"minutes":30})"), DecodingError);
     EXPECT_THROW(read(R"({"type":"every"})"), DecodingError);
-}
-
-TEST(TriggerJson, IgnoresForeignKeysChecksNoRangesAndRejectsUnknownWords) {
     EXPECT_EQ(read(R"({"type":"daily","action":"run","minutes":5,"at":{"hour":8,"minute":0}})"),
               Trigger::daily({8, 0}));
     EXPECT_EQ(read(R"({"type":"weekly","weekdays":[9],"at":{"hour":25,"minute":0}})"), Trigger::weekly({9}, {25, 0}));

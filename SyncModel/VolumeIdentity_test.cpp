@@ -23,7 +23,8 @@ VolumeIdentity share(const char* url, std::string name) {
     return v;
 }
 
-TEST(VolumeIdentityMatches, LocalVolumesMatchByUuidAlone) {
+// Local volumes match by UUID alone, shares by host (ignoring case), path and name.
+TEST(VolumeIdentityMatches, LocalVolumesByUuidAloneAndSharesByHostPathAndName) {
     const VolumeIdentity a = local(VolumeKind::removable, "ABCD-1234", "Backup");
     VolumeIdentity renamed = local(VolumeKind::removable, "ABCD-1234", "Other");
     renamed.fileSystem = "vfat";
@@ -35,19 +36,16 @@ TEST(VolumeIdentityMatches, LocalVolumesMatchByUuidAlone) {
     EXPECT_FALSE(a.matches(local(VolumeKind::removable, std::nullopt, "Backup")));
     EXPECT_FALSE(local(VolumeKind::internal, std::nullopt).matches(local(VolumeKind::internal, std::nullopt)));
     EXPECT_FALSE(local(VolumeKind::removable, "").matches(local(VolumeKind::removable, "")));  // a damaged job file
-}
-
-TEST(VolumeIdentityMatches, SharesMatchByHostIgnoringCasePathAndName) {
-    const VolumeIdentity a = share("smb://NAS.local/Photos", "Photos");
+    const VolumeIdentity nas = share("smb://NAS.local/Photos", "Photos");
     VolumeIdentity b = share("smb://nas.LOCAL/Photos", "Photos");
     b.uuid = "different";
     b.fileSystem = "smb3";
-    EXPECT_TRUE(a.matches(b));
-    EXPECT_TRUE(b.matches(a));
-    EXPECT_FALSE(a.matches(share("smb://nas.local/photos", "Photos")));  // path is exact
-    EXPECT_FALSE(a.matches(share("smb://nas.local/Photos", "Photos-1")));
-    EXPECT_FALSE(a.matches(share("smb://other/Photos", "Photos")));
-    VolumeIdentity noURL = a;
+    EXPECT_TRUE(nas.matches(b));
+    EXPECT_TRUE(b.matches(nas));
+    EXPECT_FALSE(nas.matches(share("smb://nas.local/photos", "Photos")));  // path is exact
+    EXPECT_FALSE(nas.matches(share("smb://nas.local/Photos", "Photos-1")));
+    EXPECT_FALSE(nas.matches(share("smb://other/Photos", "Photos")));
+    VolumeIdentity noURL = nas;
     noURL.remountURL.reset();
     EXPECT_FALSE(noURL.matches(noURL));
     const VolumeIdentity hostless = share("file:///Photos", "Photos");

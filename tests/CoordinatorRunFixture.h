@@ -29,10 +29,10 @@ namespace kelto::test {
 namespace fs = std::filesystem;
 
 // Writes a file with a fixed old time, so equal content means unchanged.
-inline void putOld(const fs::path& file, std::string_view content = "x") {
+inline void putOld(const fs::path& file, std::string_view content = "x", std::int64_t mtime = 1'600'000'000) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
-    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    const timespec times[2] = {{mtime, 0}, {mtime, 0}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
@@ -126,6 +126,7 @@ protected:
         return jobs.back();
     }
     SyncJob& addJob(SyncMode mode) { return addJob(mode, a, b); }
+    bool recordsRuns = true;  // each run() finds its record in the history
     // One run, which takes one sleep assertion and lets it go; `reviewed` for a confirmed run.
     RunResult run(const Uuid& jobID, RunTrigger trigger = RunTrigger::manual, const SyncPlan* reviewed = nullptr,
                   std::stop_token stop = {}) {
@@ -147,7 +148,16 @@ protected:
         EXPECT_EQ(inhibitor.takes(), takesBefore + 1);
         EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
         EXPECT_TRUE(coordinator.active().controls().empty());
+        if (recordsRuns) expectRecorded(result.record);
         return result;
+    }
+    // The review `asked` stopped with, confirmed after `meanwhile`.
+    RunResult confirm(const Uuid& jobID, const RunResult& asked, const std::function<void()>& meanwhile = {}) {
+        EXPECT_TRUE(asked.review) << "no review to confirm";
+        if (!asked.review) return asked;
+        const SyncPlan reviewed = *asked.review;
+        if (meanwhile) meanwhile();
+        return run(jobID, RunTrigger::manual, &reviewed);
     }
     std::vector<SyncPhase> phases() {
         const std::lock_guard guard(reportsLock);

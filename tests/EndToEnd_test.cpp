@@ -14,7 +14,7 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
-// The bundled rsync; once told to, slows transfers and calls a hook once inside a file.
+// The bundled rsync; once told to, slows the next transfer and calls a hook once inside a file.
 class ThrottledRsync final : public RsyncRunner {
 public:
     explicit ThrottledRsync(fs::path executable) : real_(std::move(executable)) {}
@@ -24,39 +24,36 @@ public:
     }
     RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
                   const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
-        return slowed(arguments, onEvent, [&](const std::vector<std::string>& given, const EventHandler& events) {
+        return slowed(arguments, onEvent, [&](const auto& given, const EventHandler& events) {
             return real_.run(given, mode, std::move(stop), onRawLine, events);
         });
     }
-    // The transfers go the production way, through the held folders.
     RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
                          RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
                          const EventHandler& onEvent) const override {
-        return slowed(arguments, onEvent, [&](const std::vector<std::string>& given, const EventHandler& events) {
+        return slowed(arguments, onEvent, [&](const auto& given, const EventHandler& events) {
             return real_.runBetween(source, destination, given, mode, std::move(stop), onRawLine, events);
         });
     }
 
 private:
-    using Go = std::function<RsyncExit(const std::vector<std::string>& arguments, const EventHandler& onEvent)>;
-    RsyncExit slowed(const std::vector<std::string>& arguments, const EventHandler& onEvent, const Go& go) const {
+    template <class Go>
+    RsyncExit slowed(std::vector<std::string> arguments, const EventHandler& onEvent, const Go& go) const {
         std::function<void()> hook;
         {
             const std::lock_guard guard(lock_);
             if (ScriptedRsyncRunner::transfer()(arguments)) hook = std::exchange(insideAFile_, nullptr);
         }
         if (!hook) return go(arguments, onEvent);
-        std::vector<std::string> slowed = arguments;
-        slowed.insert(slowed.begin(), "--bwlimit=512");
-        return go(slowed, [&](RsyncEvent&& event) {
+        arguments.insert(arguments.begin(), "--bwlimit=512");
+        return go(arguments, EventHandler([&](RsyncEvent&& event) {
             if (const RsyncProgressSample* sample = event.asProgress();
                 hook && sample && sample->bytes > 0 && sample->percent < 100)
                 std::exchange(hook, nullptr)();
             if (onEvent) onEvent(std::move(event));
-        });
+        }));
     }
 
-private:
     const RsyncProcess real_;
     mutable std::mutex lock_;
     mutable std::function<void()> insideAFile_;
@@ -129,46 +126,32 @@ protected:
         model.reset();
         scheduler.reset();
     }
+    // No job here has a timed trigger: the scheduler only needs the jobs and the volumes.
     AutomationScheduler::Services schedulerServices() {
         AutomationScheduler::Services s;
         s.jobs = [this] { return model ? model->jobs() : std::vector<SyncJob>{}; };
-        s.lastRunStart = [this](const Uuid& jobID) -> std::optional<Date> {
-            if (!model) return std::nullopt;
-            const auto found = model->lastRecords().find(jobID);
-            if (found == model->lastRecords().end()) return std::nullopt;
-            return found->second.startedAt;
-        };
-        s.lastSuccessEnd = [this](const Uuid& jobID) -> std::optional<Date> {
-            try {
-                for (const RunRecord& record : history.records(jobID))
-                    if (record.outcome == RunOutcome::success()) return record.endedAt;
-            } catch (const std::exception&) {
-            }
-            return std::nullopt;
-        };
+        const auto never = [](const auto&) -> std::optional<Date> { return std::nullopt; };
+        s.lastRunStart = s.lastSuccessEnd = never;
+        s.appearanceTime = never;
         s.onAsk = [](const SyncJob&) {};
         s.volumes = [this] { return VolumeInspector::mountedVolumes(volumes); };
-        s.appearanceTime = [](const fs::path&) -> std::optional<Date> { return std::nullopt; };
         s.identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, volumes); };
         s.supportDirectory = support;
         return s;
     }
-    SyncJob mirrorJob(std::vector<Trigger> triggers = {}) {
+    SyncJob mirrorJob() {
         SyncJob job = SyncJob::newJob("Photos");
         job.mode = SyncMode::mirror;
         job.source = VolumeInspector::endpoint(a, volumes);
         job.destination = VolumeInspector::endpoint(b, volumes);
-        job.triggers = std::move(triggers);
         return job;
     }
-    void change(void (AppModel::*operation)(const SyncJob&, std::function<void(Result<void>)>), const SyncJob& job) {
+    void add(const SyncJob& job) {
         std::optional<Result<void>> answer;
-        (model.get()->*operation)(job, [&](Result<void> result) { answer = std::move(result); });
+        model->addJob(job, [&](Result<void> result) { answer = std::move(result); });
         ASSERT_TRUE(main.runUntil([&] { return answer.has_value(); }));
         ASSERT_TRUE(answer->hasValue());
     }
-    void add(const SyncJob& job) { change(&AppModel::addJob, job); }
-    void update(const SyncJob& job) { change(&AppModel::updateJob, job); }
     // Waits for the run-finished callback's `count`th record.
     RunRecord finishedRun(std::size_t count) {
         EXPECT_TRUE(main.runUntil([&] { return finished.size() >= count; })) << "no record " << count;
@@ -176,9 +159,8 @@ protected:
         return finished[count - 1];
     }
     std::optional<RunStatus::Kind> status(const Uuid& jobID) const {
-        const auto found = model->statuses().find(jobID);
-        if (found == model->statuses().end()) return std::nullopt;
-        return found->second.kind();
+        if (!model->statuses().contains(jobID)) return std::nullopt;
+        return model->statuses().at(jobID).kind();
     }
     // Everything asked of the runner so far is handled and its answers have run.
     void settle() {
@@ -191,35 +173,6 @@ protected:
         return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
     }
 };
-
-TEST_F(EndToEnd, AnIntervalJobRunsOnItsScheduleUntilItIsDisabled) {
-    putOld(a / "changed.txt", "first");
-    putOld(b / "extra.txt", "only on b");
-    SyncJob job = mirrorJob({Trigger::every(15, IntervalUnit::minutes)});
-    add(job);
-    const Date added = clock.now();
-    main.advance(960);  // a minute past the fire date
-    const RunRecord first = finishedRun(1);
-    EXPECT_EQ(first.trigger, RunTrigger::schedule);
-    EXPECT_EQ(first.outcome, RunOutcome::success());
-    EXPECT_GE(first.startedAt, added.adding(900));
-    EXPECT_EQ(filesIn(b), filesIn(a));
-    EXPECT_EQ(model->lastRecords().at(job.id), first);
-    EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
-    // The next interval counts from that run's start.
-    main.runUntil([&] { return model->nextFireDate(job.id) == first.startedAt.adding(900); });
-    ASSERT_EQ(model->nextFireDate(job.id), first.startedAt.adding(900));
-    putOld(a / "changed.txt", "second, longer");
-    main.advance(model->nextFireDate(job.id)->secondsSince(clock.now()) + 60);
-    EXPECT_EQ(finishedRun(2).outcome, RunOutcome::success());
-    EXPECT_EQ(readFile(b / "changed.txt"), "second, longer");
-    job.isEnabled = false;
-    update(job);
-    EXPECT_EQ(model->nextFireDate(job.id), std::nullopt);
-    main.advance(3 * 900);
-    settle();
-    EXPECT_EQ(finished.size(), 2u);
-}
 
 // A manual run over the deletion guard waits for the user's word: declined,
 // nothing changes; a review left open while a newer plan was parked

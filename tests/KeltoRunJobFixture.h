@@ -19,6 +19,7 @@
 namespace kelto::test {
 
 using Pairs = std::set<std::pair<std::string, std::string>>;
+using Files = std::map<std::string, std::string>;
 
 struct ToolResult {
     int status = -1;
@@ -49,6 +50,13 @@ protected:
 
     // The message a run with `options` ends with.
     std::string message(const std::vector<std::string>& options) const { return run(options).out.value("message", ""); }
+    // The plan a preview with `options` lists.
+    Json plan(std::vector<std::string> options) const {
+        options.insert(options.end(), {"--plan-only", "--list-plan"});
+        const ToolResult result = run(options);
+        EXPECT_EQ(result.status, 0) << result.out;
+        return result.out;
+    }
 
     // The nested-folders text of the engine that runs `mode`.
     static std::string nested(std::string_view mode) {
@@ -71,7 +79,6 @@ protected:
             EXPECT_EQ(std::pair(tree(a), tree(b)), before);
         }
     }
-
     // The real rsync, running the shell's `action` once: before its `nth`
     // run, or after it. `tag`.done shows that it did.
     fs::path rsyncActingAt(const std::string& tag, int nth, const std::string& action, bool after = false) const {

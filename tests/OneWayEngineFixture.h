@@ -14,6 +14,7 @@
 #include "tests/support/RsyncLines.h"
 #include "tests/support/ScriptedRsyncRunner.h"
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/TestVolumes.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 
@@ -32,6 +34,8 @@ namespace kelto::test {
 namespace fs = std::filesystem;
 
 using test::MemoryLog;
+using Lines = std::vector<std::string>;
+using Files = std::map<std::string, std::string>;
 
 // A read error (a /proc file whose process ended) reads as what came before it.
 inline std::string contents(const fs::path& file) {
@@ -41,13 +45,15 @@ inline std::string contents(const fs::path& file) {
     return s.str();
 }
 
-// A case-sensitive ext4 volume's traits, the fixtures' default.
-inline FileSystemTraits ext4Traits() {
-    VolumeIdentity ext4;
-    ext4.fileSystem = "ext4";
-    ext4.caseSensitive = true;
-    return FileSystemTraits::forVolume(ext4);
+// The traits of a volume of the file system type.
+inline FileSystemTraits traitsOf(std::string fileSystem, bool caseSensitive = false) {
+    VolumeIdentity volume;
+    volume.fileSystem = std::move(fileSystem);
+    volume.caseSensitive = caseSensitive;
+    return FileSystemTraits::forVolume(volume);
 }
+// A case-sensitive ext4 volume's traits, the fixtures' default.
+inline FileSystemTraits ext4Traits() { return traitsOf("ext4", true); }
 
 inline std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
@@ -75,6 +81,11 @@ inline void put(const fs::path& file, std::string_view content = "x") {
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
+// Files below `root` from a table, at put's old time.
+inline void putFiles(const fs::path& root, const Files& files) {
+    for (const auto& [path, content] : files) put(root / path, content);
+}
+
 // A report with only a phase and a count.
 inline SyncProgress phaseOnly(SyncPhase phase, std::int64_t scannedItems = 0) {
     SyncProgress p;
@@ -94,6 +105,19 @@ std::optional<E> thrown(F f) {
     return std::nullopt;
 }
 
+// The exit and its lines, which the run's errors repeat.
+inline void expectExit(const std::pair<RunStats, RsyncExit>& result, std::int32_t code, const Lines& lines) {
+    EXPECT_EQ(result.second, RsyncExit(code, lines));
+    EXPECT_EQ(result.first.errors, lines);
+}
+// Exit 0, nothing named.
+inline void expectClean(const std::pair<RunStats, RsyncExit>& result) { expectExit(result, 0, {}); }
+// The exit code and what the run named, notes of earlier runs among them.
+inline void expectNamed(const std::pair<RunStats, RsyncExit>& result, std::int32_t code, const Lines& errors) {
+    EXPECT_EQ(result.second.code, code);
+    EXPECT_EQ(result.first.errors, errors);
+}
+
 class OneWayEngineTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
@@ -105,6 +129,7 @@ protected:
     ScriptedRsyncRunner script{process};  // calls no scripted step takes run `process`
     OneWayEngine engine{script, test::noMountOverlap()};
     MemoryLog log;
+    TestMounts mounts;  // undone before the folders go
 
     void SetUp() override {
         engine.listFolder = tmp / "state" / "job.lists";
@@ -116,6 +141,15 @@ protected:
     }
 
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
+
+    // B on exFAT through FUSE; false where that cannot be mounted.
+    bool exfatB() {
+        fs::create_directories(tmp / "exfat");
+        if (!mounts.exfat(tmp / "exfat.img", tmp / "exfat")) return false;
+        fs::create_directories(dst = tmp / "exfat/dst");
+        traits = traitsOf("exfat");
+        return true;
+    }
 
     SyncPlan plan(std::vector<SyncProgress>* reports = nullptr) {
         return engine.plan(job, src, dst, traits, {}, [reports](const SyncProgress& p) {
@@ -158,12 +192,6 @@ protected:
         const auto calls = script.calls();
         return std::any_of(calls.begin(), calls.end(),
                            [](const auto& call) { return ScriptedRsyncRunner::transfer()(call.arguments); });
-    }
-
-    // Exit 0, nothing named.
-    static void expectClean(const std::pair<RunStats, RsyncExit>& result) {
-        EXPECT_EQ(result.second, RsyncExit(0, {}));
-        EXPECT_EQ(result.first.errors, std::vector<std::string>{});
     }
 
     static std::vector<std::string> copyPaths(const SyncPlan& p) {

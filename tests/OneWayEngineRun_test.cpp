@@ -2,7 +2,7 @@
 // a transfer, cancellation, the run log and awkward names.
 
 #include "SyncEngine/TransferScratch.h"
-#include "tests/OneWayEngineFixture.h"
+#include "tests/TwoWayEngineFixture.h"
 
 #include <algorithm>
 #include <thread>
@@ -13,76 +13,47 @@ using namespace kelto::test;
 
 TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     job.options.archiveEnabled = true;
-    put(src / "changed.txt", "new content");
-    put(src / "dir/new.txt", "n");
-    put(dst / "changed.txt", "old");
-    put(dst / "gone.txt", "g");
-    put(dst / "olddir/x.txt", "x");
+    putFiles(src, {{"changed.txt", "new content"}, {"dir/new.txt", "n"}});
+    putFiles(dst, {{"changed.txt", "old"}, {"gone.txt", "g"}, {"olddir/x.txt", "x"}});
 
     std::vector<SyncProgress> reports;
     const auto [stats, exit] = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
-    EXPECT_EQ(exit, RsyncExit(0, {}));
-    EXPECT_EQ(entries(dst), entries(src));
-    EXPECT_EQ(contents(runFolder() / "changed.txt"), "old");
-    EXPECT_EQ(contents(runFolder() / "gone.txt"), "g");
-    EXPECT_EQ(contents(runFolder() / "olddir/x.txt"), "x");
+    expectClean({stats, exit});
+    EXPECT_EQ(tree(dst), tree(src));
+    EXPECT_EQ(tree(runFolder()), (Files{{"changed.txt", "old"}, {"gone.txt", "g"}, {"olddir", "dir/"}, {"olddir/x.txt", "x"}}));
     // Held first, archived once known to be the version the plan saw.
-    EXPECT_EQ(script.calls().back().option("--backup-dir"), ".KeltoSync/Holding/" + runID);
+    EXPECT_EQ(script.calls().back().option("--backup-dir"), heldIn());
     EXPECT_TRUE(fs::is_empty(dst / ".KeltoSync/Holding"));
-    EXPECT_EQ(stats.filesArchived, 3);
-    EXPECT_EQ(stats.filesCopied, 2);
-    EXPECT_EQ(stats.bytesCopied, 12);
-    EXPECT_TRUE(stats.errors.empty());
+    EXPECT_EQ(std::tuple(stats.filesArchived, stats.filesCopied, stats.bytesCopied), std::tuple(3, 2, 12));
     EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
         return l.starts_with(">f+++++++++ 1 ") && l.ends_with(" dir/new.txt");
     }));
 
     ASSERT_GE(reports.size(), 4u);
-    EXPECT_EQ(reports.front().phase, SyncPhase::transferring);
-    EXPECT_EQ(reports.front().bytesDone, 0);
+    EXPECT_EQ(std::tuple(reports.front().phase, reports.front().bytesDone), std::tuple(SyncPhase::transferring, 0l));
     const SyncProgress& last = reports[reports.size() - 3];
-    EXPECT_EQ(last.bytesDone, 12);
-    EXPECT_EQ(last.filesDone, 2);
+    EXPECT_EQ(std::tuple(last.bytesDone, last.filesDone), std::tuple(12l, 2l));
     EXPECT_EQ(reports[reports.size() - 2], phaseOnly(SyncPhase::archiving));
     EXPECT_EQ(reports.back(), phaseOnly(SyncPhase::finalizing));
 
     // The next run keeps the first run's archive and starts its own.
     const fs::path firstRunFolder = runFolder();
     put(src / "changed.txt", "newer content");
-    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    nextRun(1);
     const auto second = run(plan());
     EXPECT_EQ(second.first.filesArchived, 1);
     EXPECT_EQ(contents(runFolder() / "changed.txt"), "new content");
     EXPECT_EQ(contents(firstRunFolder / "changed.txt"), "old");
 }
 
-TEST_F(OneWayEngineTest, AMirrorWithNothingToDoStartsNoTransferButACopyJobDoes) {
-    put(src / "a.txt", "same");
-    put(src / "dir/b.txt", "same");
-    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
-        job.mode = mode;
-        ASSERT_EQ(run(plan()).second.code, 0);  // now in step
-        const std::size_t before = script.calls().size();
-        const auto [stats, exit] = run(plan());
-        EXPECT_EQ(exit, RsyncExit(0, {}));
-        EXPECT_EQ(stats.filesCopied, 0);
-        // The plan's dry run, then a mirror's fresh one; a copy job has no
-        // fresh look that could vouch for nothing to do.
-        ASSERT_EQ(script.calls().size() - before, 2u);
-        const std::vector<std::string> last = script.calls().back().arguments;
-        EXPECT_EQ(std::find(last.begin(), last.end(), "--dry-run") != last.end(), mode == SyncMode::mirror);
-    }
-    EXPECT_EQ(entries(dst), entries(src));
-}
-
 // A plan a moment old is the last look: one with nothing to do ends the run
 // (one rsync child), still settling an interrupted run. An older plan, or
-// one a put-back file made stale, is looked at again.
+// one a put-back file made stale, is looked at again: a copy job has no fresh
+// look that could vouch for nothing to do, so it transfers.
 TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
     ManualClock clock;
     engine.clock = &clock;
-    put(src / "a.txt", "same");
-    put(src / "taken.txt", "same");
+    putFiles(src, {{"a.txt", "same"}, {"taken.txt", "same"}});
     const fs::path interrupted = dst / ".KeltoSync/Holding/2025-03-07_141503-0a1b2c3d";
     const fs::path temporary = dst / TransferScratch::temporaryRelativePath() / "a.txt.Xy12Ab";
     std::vector<SyncProgress> reports;
@@ -117,6 +88,7 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
 
         std::tie(result, children) = runWith(OneWayEngine::currentPlanSeconds + 1);
         EXPECT_EQ(children, 2u) << "the mirror's fresh dry run, the copy's transfer";
+        EXPECT_EQ(std::ranges::count(script.calls().back().arguments, "--dry-run"), mode == SyncMode::mirror ? 1 : 0);
         EXPECT_EQ(result.second.code, 24);  // named again while it stays
 
         put(interrupted / "extra.txt", "held");  // goes back as the run starts, after the plan
@@ -135,42 +107,6 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
     EXPECT_EQ(contents(dst / "new.txt"), "new");
 }
 
-// rsync itemises a skipped file as new on every fresh look; the transfer's
-// exclude file hides it, so it leaves the transfer nothing to do.
-TEST_F(OneWayEngineTest, AMirrorWhoseOnlyChangeIsSkippedStartsNoTransfer) {
-    traits.maxFileSize = 2;
-    put(src / "big", "too big");
-    put(src / "small", "s");
-    ASSERT_EQ(run(plan()).second.code, 0);
-    const SyncPlan p = plan();
-    ASSERT_EQ(p.skipped.size(), 1u);
-    const std::size_t before = script.calls().size();
-    EXPECT_EQ(run(p).second, RsyncExit(0, {}));
-    EXPECT_EQ(script.calls().size() - before, 1u) << "the fresh dry run only";
-    EXPECT_EQ(entries(dst), std::vector<std::string>{"small"});
-}
-
-// A mirror without the archive deletes for good; a copy with it keeps what
-// only B holds and archives what it replaces.
-TEST_F(OneWayEngineTest, WithoutArchiveFilesGoAndACopyKeepsWhatOnlyBHolds) {
-    for (const bool archive : {false, true}) {
-        SCOPED_TRACE(archive ? "copy, archive on" : "mirror, archive off");
-        job.mode = archive ? SyncMode::copy : SyncMode::mirror;
-        job.options.archiveEnabled = archive;
-        fresh();
-        put(src / "a.txt", "newer");
-        put(dst / "a.txt", "old");
-        put(dst / "gone.txt", "keep");
-        const auto [stats, exit] = run(plan());
-        EXPECT_EQ(exit.code, 0);
-        EXPECT_EQ(entries(dst), archive ? (std::vector<std::string>{"a.txt", "gone.txt"}) : std::vector<std::string>{"a.txt"});
-        EXPECT_EQ(stats.filesArchived, archive ? 1 : 0);
-        EXPECT_EQ(fs::exists(runFolder()), archive);
-        EXPECT_TRUE(!archive || contents(runFolder() / "a.txt") == "old");
-        EXPECT_TRUE(fs::is_directory(runFolder().parent_path()));
-    }
-}
-
 // A run folder stays only where the run archived something.
 TEST_F(OneWayEngineTest, ARunThatArchivesNothingLeavesNoRunFolder) {
     job.options.archiveEnabled = true;
@@ -183,7 +119,7 @@ TEST_F(OneWayEngineTest, ARunThatArchivesNothingLeavesNoRunFolder) {
         EXPECT_FALSE(fs::exists(runFolder()));
     }
     put(src / "mirror.txt", "newer");
-    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    nextRun(1);
     EXPECT_EQ(run(plan()).first.filesArchived, 1);
     EXPECT_EQ(contents(runFolder() / "mirror.txt"), "new");
 }
@@ -202,53 +138,41 @@ TEST_F(OneWayEngineTest, EntryReplacedByAnotherKindIsPlannedAndArchived) {
         put(dst / "l", "was a file too");
 
         const SyncPlan p = plan();
-        EXPECT_EQ(archivePaths(p), (std::vector<std::string>{"d", "l"}));
+        EXPECT_EQ(archivePaths(p), (Lines{"d", "l"}));
         EXPECT_EQ(p.entryCountB, 2);
         const auto [stats, exit] = run(p);
-        EXPECT_EQ(exit.code, 0);
-        EXPECT_EQ(contents(runFolder() / "d"), "was a file");
-        EXPECT_EQ(contents(runFolder() / "l"), "was a file too");
-        EXPECT_EQ(stats.filesArchived, 2);
-        EXPECT_TRUE(fs::is_symlink(dst / "l"));
+        EXPECT_EQ(std::tuple(exit.code, stats.filesArchived), std::tuple(0, 2l));
+        EXPECT_EQ(tree(runFolder()), (Files{{"d", "was a file"}, {"l", "was a file too"}}));
+        EXPECT_EQ(tree(dst), tree(src));
     }
 }
 
-TEST_F(OneWayEngineTest, SourceEmptiedSincePlanningStopsAMirror) {
-    put(src / "a.txt", "a");
-    put(dst / "a.txt", "a");
+// Since planning the source emptied, or a deletion came that the plan did not
+// list (without the archive final): a mirror stops; a copy, or the archive, goes on.
+TEST_F(OneWayEngineTest, DeletionsUnplannedSincePlanningStopAMirror) {
+    putBoth("a.txt", "a");
     put(dst / "b.txt", "b");
-    const SyncPlan p = plan();
+    SyncPlan p = plan();
     fs::remove(src / "a.txt");
-
-    const auto [stats, exit] = run(p);
-    const std::vector<std::string> line{std::string(OneWayEngine::sourceEmptyLine)};
-    EXPECT_EQ(line.front(), "Source is empty — review and run again");
-    EXPECT_EQ(exit, RsyncExit(25, line));
-    EXPECT_EQ(stats.errors, line);
-    EXPECT_EQ(stats.filesCopied + stats.filesArchived, 0);
-    EXPECT_EQ(entries(dst), (std::vector<std::string>{"a.txt", "b.txt"}));
+    const auto result = run(p);
+    expectExit(result, 25, {"Source is empty — review and run again"});
+    EXPECT_EQ(result.first.filesCopied + result.first.filesArchived, 0);
+    EXPECT_EQ(entries(dst), (Lines{"a.txt", "b.txt"}));
     EXPECT_FALSE(fs::exists(runFolder()));
     EXPECT_TRUE(log.lines.empty());
-
-    job.mode = SyncMode::copy;  // a copy deletes nothing, so it goes on
+    job.mode = SyncMode::copy;
     EXPECT_EQ(run(p).second.code, 0);
-}
 
-// Without the archive a deletion is final, so a mirror deletes only what
-// its plan listed.
-TEST_F(OneWayEngineTest, UnplannedDeletionStopsAMirrorWithoutArchive) {
+    job.mode = SyncMode::mirror;
+    fresh();
     put(src / "a.txt", "a");
     put(dst / "old.txt", "o");
-    const SyncPlan p = plan();
-    // As many deletions as planned, so the deletion bound alone would not stop it.
-    fs::remove(dst / "old.txt");
+    p = plan();
+    fs::remove(dst / "old.txt");  // as many deletions as planned: the bound alone would not stop it
     put(dst / "late.txt", "arrived after planning");
-
-    const auto [stats, exit] = run(p);
-    EXPECT_EQ(exit, RsyncExit(25, {std::string(OneWayEngine::deletionsChangedLine)}));
-    EXPECT_EQ(entries(dst), std::vector<std::string>{"late.txt"});
-
-    job.options.archiveEnabled = true;  // with it nothing is lost: the run goes on
+    EXPECT_EQ(run(p).second, RsyncExit(25, {std::string(OneWayEngine::deletionsChangedLine)}));
+    EXPECT_EQ(entries(dst), Lines{"late.txt"});
+    job.options.archiveEnabled = true;
     EXPECT_EQ(run(p).second.code, 0);
     EXPECT_EQ(contents(runFolder() / "late.txt"), "arrived after planning");
 }
@@ -282,14 +206,12 @@ TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
             .exit(c.code);
 
         std::vector<SyncProgress> reports;
-        const auto [stats, exit] = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
-        EXPECT_EQ(exit, RsyncExit(c.code, {c.line}));
-        EXPECT_EQ(stats.errors, exit.stderrTail);
-        EXPECT_EQ(stats.filesCopied, 1);
-        EXPECT_EQ(stats.bytesCopied, 5);
+        const auto result = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
+        expectExit(result, c.code, {c.line});
+        EXPECT_EQ(std::tuple(result.first.filesCopied, result.first.bytesCopied), std::tuple(1l, 5l));
         ASSERT_GE(reports.size(), 3u);
-        EXPECT_EQ(reports[reports.size() - 3].bytesDone, c.lastBytesDone);
-        EXPECT_EQ(reports[reports.size() - 3].filesDone, 1);
+        EXPECT_EQ(std::tuple(reports[reports.size() - 3].bytesDone, reports[reports.size() - 3].filesDone),
+                  std::tuple(c.lastBytesDone, 1l));
         EXPECT_EQ(log.lines.front(), copiedA.substr(0, copiedA.size() - 1));
         EXPECT_EQ(log.lines.back(), c.line);
 
@@ -354,11 +276,9 @@ TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
 
     const auto [stats, exit] = run(p);
     EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
-    EXPECT_EQ(entries(dst), entries(src));
-    for (const auto& n : names) {
-        EXPECT_EQ(contents(dst / n), "new " + n);
-        EXPECT_EQ(contents(runFolder() / n), "old");
-        EXPECT_EQ(contents(runFolder() / ("gone " + n)), "gone");
-    }
+    EXPECT_EQ(tree(dst), tree(src));
+    Files archived;
+    for (const auto& n : names) archived.insert({{n, "old"}, {"gone " + n, "gone"}});
+    EXPECT_EQ(tree(runFolder()), archived);
     EXPECT_EQ(stats.filesArchived, static_cast<std::int64_t>(2 * names.size()));
 }

@@ -27,16 +27,13 @@ struct RsyncOutput {
 };
 
 inline RsyncOutput runRealRsync(const std::vector<std::string>& args,
-                                std::map<std::string, std::string> env = {{"LC_ALL", "C"}, {"TZ", "UTC0"}}) {
-    std::vector<std::string> envText, argText{kRealRsync};
-    for (char** e = environ; *e; ++e)
-        if (const std::string entry = *e; !env.contains(entry.substr(0, entry.find('=')))) envText.push_back(entry);
-    for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+                                const std::map<std::string, std::string>& env = {{"LC_ALL", "C"}, {"TZ", "UTC0"}}) {
+    std::vector<std::string> argText{"/usr/bin/env"};  // the rest of this process's environment kept
+    for (const auto& [k, v] : env) argText.push_back(k + "=" + v);
+    argText.push_back(kRealRsync);
     argText.insert(argText.end(), args.begin(), args.end());
-    std::vector<char*> envp, argv;
-    for (auto& s : envText) envp.push_back(s.data());
+    std::vector<char*> argv;
     for (auto& s : argText) argv.push_back(s.data());
-    envp.push_back(nullptr);
     argv.push_back(nullptr);
     const test::TemporaryFolder outputs;
     const std::filesystem::path out = outputs / "out", err = outputs / "err";
@@ -45,7 +42,7 @@ inline RsyncOutput runRealRsync(const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid;
-    const int rc = posix_spawn(&pid, kRealRsync, &actions, nullptr, argv.data(), envp.data());
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error(std::string("spawn: ") + std::strerror(rc));
     int status = 0;

@@ -1,6 +1,5 @@
-// A ".KeltoSync" at a folder's root that is not a real folder: both engines
-// refuse the job before any rsync runs, and B's archive is never touched.
-// Plan lines naming the reserved tree are never planned.
+// A ".KeltoSync" at a folder's root that is no real folder: both engines
+// refuse before any rsync runs. Lines naming the reserved tree are never planned.
 
 #include "tests/TwoWayEngineFixture.h"
 
@@ -9,19 +8,12 @@
 namespace kelto::test {
 namespace {
 
-enum class Kind { file, link };
-
-const char* nameOf(Kind kind) { return kind == Kind::file ? "file" : "link"; }
-
 // A file, or a link to a real folder elsewhere (whose contents rsync would
 // otherwise put in the archive's place).
-void makeReservedItem(const fs::path& root, Kind kind, const fs::path& elsewhere) {
-    if (kind == Kind::file) {
-        put(root / ".KeltoSync", "not a folder");
-    } else {
-        fs::create_directories(elsewhere);
-        fs::create_directory_symlink(elsewhere, root / ".KeltoSync");
-    }
+void makeReservedItem(const fs::path& root, bool link, const fs::path& elsewhere) {
+    if (!link) return put(root / ".KeltoSync", "not a folder");
+    fs::create_directories(elsewhere);
+    fs::create_directory_symlink(elsewhere, root / ".KeltoSync");
 }
 
 // An archived file of an earlier run, and what the archive holds then.
@@ -44,15 +36,15 @@ TEST_F(OneWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) 
     process.executable = tmp / "no-such-rsync";  // any rsync run fails the test
     for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy})
         for (const bool archiving : {false, true})
-            for (const Kind kind : {Kind::file, Kind::link})
+            for (const bool link : {false, true})
                 for (const fs::path* side : {&src, &dst}) {
-                    SCOPED_TRACE(std::string(enumName(mode)) + (archiving ? " archive " : " ") + nameOf(kind) +
+                    SCOPED_TRACE(std::string(enumName(mode)) + (archiving ? " archive " : " ") + (link ? "link" : "file") +
                                  " on " + side->filename().native());
                     fresh();
                     put(src / "a.txt", "a");
                     job.mode = mode;
                     job.options.archiveEnabled = archiving;
-                    makeReservedItem(*side, kind, tmp / "elsewhere");
+                    makeReservedItem(*side, link, tmp / "elsewhere");
                     const std::optional<fs::path> archived =
                         side == &src ? std::optional(populateArchive(dst, job.id)) : std::nullopt;
                     const fs::path reserved = *side / ".KeltoSync";
@@ -82,25 +74,21 @@ TEST_F(OneWayEngineTest, DryRunLinesNamingTheReservedTreeAreNeverPlanned) {
         job.mode = mode;
         script.expect(ScriptedRsyncRunner::dryRun()).out(lines);
         const SyncPlan p = plan();
-        EXPECT_EQ(copyPaths(p), std::vector<std::string>{".KeltoSyncs"});
-        EXPECT_EQ(archivePaths(p), mode == SyncMode::mirror ? std::vector<std::string>{"gone.txt"}
-                                                            : std::vector<std::string>{});
-        EXPECT_EQ(p.deletionCount, mode == SyncMode::mirror ? 1 : 0);
-        EXPECT_EQ(p.entryCountA, 1);
-        EXPECT_EQ(p.entryCountB, 1);
+        const bool mirror = mode == SyncMode::mirror;
+        EXPECT_EQ(copyPaths(p), Lines{".KeltoSyncs"});
+        EXPECT_EQ(archivePaths(p), mirror ? Lines{"gone.txt"} : Lines{});
+        EXPECT_EQ(std::tuple(p.deletionCount, p.entryCountA, p.entryCountB), std::tuple(mirror ? 1 : 0, 1, 1));
     }
 }
 
 TEST_F(TwoWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) {
     process.executable = tmp / "no-such-rsync";
-    for (const Kind kind : {Kind::file, Kind::link}) {
+    for (const bool link : {false, true}) {
         for (const fs::path* side : {&a, &b}) {
-            SCOPED_TRACE(std::string(nameOf(kind)) + " on " + side->filename().native());
-            fs::remove_all(a);
-            fs::remove_all(b);
-            fs::create_directories(b);
+            SCOPED_TRACE(std::string(link ? "link" : "file") + " on " + side->filename().native());
+            resetSides(true);
             putAt(a / "a.txt", "a", t0);
-            makeReservedItem(*side, kind, tmp / "elsewhere");
+            makeReservedItem(*side, link, tmp / "elsewhere");
             const fs::path archived = populateArchive(*side == a ? b : a, job.id);
             const fs::path reserved = *side / ".KeltoSync";
 
@@ -127,11 +115,9 @@ TEST_F(TwoWayEngineTest, ListingLinesNamingTheReservedTreeAreNeverPlanned) {
              RsyncLines::listed(EntryKind::directory, 0, t0, ".KeltoSync/Archive") +
              RsyncLines::listed(EntryKind::file, 8, t0, ".KeltoSync/Archive/old.txt"));
     const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"a.txt"});
-    EXPECT_TRUE(twoWay.copyBtoA.empty());
-    EXPECT_TRUE(twoWay.conflicts.empty());
-    EXPECT_EQ(syncPlan.entryCountA, 1);
-    EXPECT_EQ(syncPlan.entryCountB, 0);
+    EXPECT_EQ(twoWay.copyAtoB, Lines{"a.txt"});
+    EXPECT_TRUE(twoWay.copyBtoA.empty() && twoWay.conflicts.empty());
+    EXPECT_EQ(std::tuple(syncPlan.entryCountA, syncPlan.entryCountB), std::tuple(1, 0));
 }
 
 }  // namespace

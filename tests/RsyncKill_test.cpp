@@ -1,7 +1,6 @@
-// kelto-run-job's rsync (sender, generator, receiver) or the whole driver
-// killed while a transfer is under way, then the job run again: the killed
-// run is no success, the next finishes the work, and no side holds a file
-// cut short or a stray temporary, nor loses a version it held before.
+// kelto-run-job's rsync (sender, generator, receiver) or the whole driver killed while a transfer is under
+// way, or at random moments, then the job run again: the killed run is no success, the next finishes the
+// work, and no side holds a file cut short or a stray temporary, nor loses a version it held before.
 
 #include "SyncModel/Support/FileDescriptor.h"
 #include "tests/TwoWayEngineFixture.h"
@@ -9,18 +8,15 @@
 #include "tests/support/TestVolumes.h"
 
 #include <poll.h>
-#include <sys/inotify.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <fstream>
-#include <functional>
+#include <random>
 #include <thread>
-
-extern char** environ;
 
 namespace kelto::test {
 namespace {
@@ -28,55 +24,19 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr const char* runJob = KELTO_RUN_JOB;
 constexpr int largeMiB = 16;  // three of these keep a transfer going long enough to be caught
 
-// The process of rsync's chain to kill, by its depth below the driver.
-enum class Victim { sender, generator, receiver };
-
-struct Trial {
-    std::string mode;  // as kelto-run-job takes it
-    bool intoA;        // two-way only: killed while B's changes go to A, after A's went to B
-    Victim victim;
-};
-
-std::string trialName(const Trial& t) {
-    static const char* victims[] = {"Sender", "Generator", "Receiver"};
-    return t.mode + (t.mode == "twoWay" ? (t.intoA ? "_BtoA_" : "_AtoB_") : "_") +
-           victims[static_cast<int>(t.victim)];
-}
-
-void PrintTo(const Trial& t, std::ostream* out) { *out << trialName(t); }
-
-// Each file as its size and a hash of its content ("dir/" for a folder),
-// keyed by path, outside the reserved folder: the large files are too large
-// to hold.
+// Each file as its size and a hash of its content ("dir/" for a folder), keyed by path, outside the
+// reserved folder: the large files are too large to hold.
 using Digests = std::map<std::string, std::string>;
 using Versions = std::set<std::pair<std::string, std::string>>;
 
 std::string digest(const fs::path& file) {
-    std::string content(fs::file_size(file), '\0');
-    std::ifstream(file, std::ios::binary).read(content.data(), static_cast<std::streamsize>(content.size()));
-    return std::to_string(content.size()) + "#" + std::to_string(std::hash<std::string_view>{}(content));
+    const std::string content = contents(file);
+    return std::to_string(content.size()) + "#" + std::to_string(std::hash<std::string>{}(content));
 }
 
-Digests digests(const fs::path& root) {
-    if (!fs::exists(root)) return {};
-    return tree(root, digest);
-}
-
-// Everything below a folder, the reserved folder included, with sizes: what
-// a failure shows.
-std::string listing(const fs::path& root) {
-    std::string out;
-    std::error_code ignored;
-    for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator(); ++it) {
-        out += "  " + it->path().lexically_relative(root).native();
-        out += it->is_directory() ? "/" : " " + std::to_string(it->file_size());
-        out += '\n';
-    }
-    return out;
-}
+Digests digests(const fs::path& root) { return fs::exists(root) ? tree(root, digest) : Digests{}; }
 
 // A file of `mebibytes` whose content the tag makes its own.
 void putLarge(const fs::path& file, const std::string& tag, int mebibytes, std::int64_t mtime) {
@@ -95,29 +55,24 @@ void putSmall(const fs::path& root, const std::string& path, const std::string& 
     putAt(root / path, path + " " + version + std::string(path.size() * 37 % 1500, '-'), mtime);
 }
 
-// The live rsync children of a process, over all its threads.
-std::vector<pid_t> rsyncChildren(pid_t parent) {
-    std::vector<pid_t> out;
-    std::error_code ec;
-    for (fs::directory_iterator task("/proc/" + std::to_string(parent) + "/task", ec), end; !ec && task != end;
-         task.increment(ec)) {
-        std::ifstream children(task->path() / "children");
-        for (pid_t child; children >> child;) {
-            // "pid (name) state ...": the name may hold anything, so the state follows the last ')'.
-            const std::string stat = contents("/proc/" + std::to_string(child) + "/stat");
-            const std::size_t open = stat.find('('), close = stat.rfind(')');
-            if (open == std::string::npos || close == std::string::npos || close + 2 >= stat.size()) continue;
-            if (stat.substr(open + 1, close - open - 1) == "rsync" && stat[close + 2] != 'Z') out.push_back(child);
-        }
-    }
-    return out;
-}
-
-// The driver's rsync chain, top first, as far as it now goes.
+// The driver's live rsync chain, top first, as far as it now goes.
 std::vector<pid_t> rsyncChain(pid_t driver) {
     std::vector<pid_t> chain;
     for (pid_t parent = driver; chain.size() < 3;) {
-        const std::vector<pid_t> children = rsyncChildren(parent);
+        std::vector<pid_t> children;
+        std::error_code ec;
+        for (fs::directory_iterator task("/proc/" + std::to_string(parent) + "/task", ec), end; !ec && task != end;
+             task.increment(ec)) {
+            std::ifstream listed(task->path() / "children");
+            for (pid_t child; listed >> child;) {
+                // "pid (name) state ...": the name may hold anything, so the state follows the last ')'.
+                const std::string stat = contents("/proc/" + std::to_string(child) + "/stat");
+                const std::size_t open = stat.find('('), close = stat.rfind(')');
+                if (open != std::string::npos && close != std::string::npos && close + 2 < stat.size() &&
+                    stat.substr(open + 1, close - open - 1) == "rsync" && stat[close + 2] != 'Z')
+                    children.push_back(child);
+            }
+        }
         if (children.size() != 1) break;
         chain.push_back(parent = children.front());
     }
@@ -139,15 +94,8 @@ std::optional<int> waitFor(pid_t pid, std::chrono::milliseconds limit) {
     return status;
 }
 
-std::string describeStatus(int status) {
-    if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
-    return "status " + std::to_string(status);
-}
-
-// The driver's whole rsync chain as soon as it writes into `temporaries` a
-// temporary of a file named `trigger` and a digit; fewer when the driver
-// ended first or nothing was caught in time.
+// The driver's whole rsync chain as soon as it writes into `temporaries` a temporary of a file named
+// `trigger` and a digit; fewer when the driver ended first or nothing was caught in time.
 std::vector<pid_t> catchWriting(pid_t driver, const fs::path& temporaries, const std::string& trigger) {
     std::vector<pid_t> chain;
     for (const auto until = SteadyClock::now() + 30s; SteadyClock::now() < until && !hasEnded(driver);
@@ -168,15 +116,16 @@ std::vector<pid_t> catchWriting(pid_t driver, const fs::path& temporaries, const
 bool succeeded(const std::string& report) { return report.find("\"outcome\":\"success\"") != std::string::npos; }
 
 // The driver on a and b with `options`, its temporary files in a folder of the test.
-template <typename Param>
-class DriverTest : public ::testing::TestWithParam<Param> {
+class DriverTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
     fs::path a = tmp / "a", b = tmp / "b", out = tmp / "out.json";
-    std::vector<std::string> options;
+    std::vector<std::string> options{"--mode", "twoWay", "--force"};
+
+    void SetUp() override { fs::create_directories(b); }
 
     pid_t start() const {
-        std::vector<std::string> args{runJob};
+        std::vector<std::string> args{KELTO_RUN_JOB};
         args.insert(args.end(), options.begin(), options.end());
         for (const fs::path& f : {a, b, tmp / "support", tmp / "logs"}) args.push_back(f);
         return startWithOutput(args, tmp / "tmp", out);
@@ -186,9 +135,8 @@ protected:
     bool runToSuccess() {
         const pid_t pid = start();
         if (!waitFor(pid, 60s)) {
-            ::kill(pid, SIGKILL);
+            killWhole(pid, {});
             ::waitpid(pid, nullptr, 0);
-            killLeftovers();
             return false;
         }
         return succeeded(contents(out));
@@ -206,13 +154,6 @@ protected:
         return found;
     }
 
-    // Whether what the driver left behind ends by itself within the limit.
-    bool leftoversEnd(std::chrono::milliseconds limit) const {
-        for (const auto until = SteadyClock::now() + limit; !leftovers().empty(); std::this_thread::sleep_for(5ms))
-            if (SteadyClock::now() >= until) return false;
-        return true;
-    }
-
     void killLeftovers() const {
         for (std::vector<pid_t> found = leftovers(); !found.empty(); found = leftovers()) {
             for (pid_t pid : found) ::kill(pid, SIGKILL);
@@ -220,166 +161,178 @@ protected:
         }
     }
 
-};
-
-class RsyncKillTest : public DriverTest<Trial> {
-protected:
-    const Trial& trial = GetParam();
-    const bool twoWay = trial.mode == "twoWay";
-
-    void SetUp() override { options = {"--mode", trial.mode, "--force"}; }
-
-    // Starts the driver and kills the victim as soon as rsync writes a
-    // temporary of `trigger` (catchWriting); returns the driver and the
-    // victim, nullopt when no transfer was caught.
-    std::pair<pid_t, std::optional<pid_t>> startAndKill(const fs::path& temporaries, const std::string& trigger) {
-        const pid_t driver = start();
-        const std::vector<pid_t> chain = catchWriting(driver, temporaries, trigger);
-        if (chain.size() < 3) return {driver, std::nullopt};
-        const pid_t victim = chain[static_cast<std::size_t>(trial.victim)];
-        return {driver, ::kill(victim, SIGKILL) == 0 ? std::optional(victim) : std::nullopt};
+    // The driver, stopped first so that it never sees its rsync end, and rsync's whole process group at
+    // once, as a power loss would take them; the driver is left to be reaped.
+    void killWhole(pid_t driver, const std::vector<pid_t>& chain) const {
+        ::kill(driver, SIGSTOP);
+        if (!chain.empty()) ::kill(-::getpgid(chain.front()), SIGKILL);
+        ::kill(driver, SIGKILL);
+        killLeftovers();
     }
 
-    // What the first run puts in step: small files in folders, two larger ones.
-    void seed() {
-        for (int d = 0; d < 10; ++d)
-            for (int f = 0; f < 20; ++f)
-                putSmall(a, "docs/d" + std::to_string(d) + "/f" + std::to_string(f), "v0", t0);
-        putLarge(a / "media" / "old0", "old0 v0", 8, t0);
-        putLarge(a / "media" / "old1", "old1 v0", 8, t0);
-        fs::create_directories(b);
+    // The run logs so far: each run opens a new one as it begins.
+    std::set<fs::path> logs() const {
+        std::set<fs::path> found;
+        std::error_code ignored;
+        for (auto entry = fs::recursive_directory_iterator(tmp / "logs", ignored);
+             entry != fs::recursive_directory_iterator(); entry.increment(ignored))
+            if (entry->path().extension() == ".log") found.insert(entry->path());
+        return found;
     }
 
-    // Edits, deletions and new files on A, large new ones among them; on B
-    // for a two-way job the same and one conflict, else edits A's versions
-    // will replace and files only B holds.
-    void change() {
-        const std::int64_t tA = t0 + 100, tB = t0 + 200;
-        for (int i = 0; i < 3; ++i)
-            putLarge(a / "media" / ("new" + std::to_string(i)), "new" + std::to_string(i) + " vA", largeMiB, tA);
-        putLarge(a / "media" / "old0", "old0 vA", 8, tA);
-        for (int f = 0; f < 10; ++f) putSmall(a, "docs/d0/f" + std::to_string(f), "vA", tA);
-        for (int f = 0; f < 5; ++f) fs::remove(a / "docs" / "d1" / ("f" + std::to_string(f)));
-        for (int f = 0; f < 20; ++f) putSmall(a, "docs/d9/newA" + std::to_string(f), "vA", tA);
-        if (twoWay) {
-            for (int i = 0; i < 3; ++i)
-                putLarge(b / "media" / ("fromB" + std::to_string(i)), "fromB" + std::to_string(i) + " vB", largeMiB, tB);
-            putLarge(b / "media" / "old1", "old1 vB", 8, tB);
-            for (int f = 0; f < 10; ++f) putSmall(b, "docs/d2/f" + std::to_string(f), "vB", tB);
-            for (int f = 0; f < 5; ++f) fs::remove(b / "docs" / "d3" / ("f" + std::to_string(f)));
-            for (int f = 0; f < 20; ++f) putSmall(b, "docs/d8/newB" + std::to_string(f), "vB", tB);
-            putSmall(a, "docs/d4/f0", "conflict vA", tA);
-            putSmall(b, "docs/d4/f0", "conflict, B's later vB", tB);
-        } else {
-            for (int f = 0; f < 5; ++f) putSmall(b, "docs/d2/f" + std::to_string(f), "vB", tB);
-            for (int f = 0; f < 5; ++f) putSmall(b, "docs/onlyB/x" + std::to_string(f), "vB", tB);
-        }
+    // What the sides hold, files only.
+    Versions held() const {
+        Versions versions;
+        for (const fs::path& side : {a, b})
+            for (const auto& version : digests(side))
+                if (version.second != "dir/") versions.insert(version);
+        return versions;
     }
 
-    // The versions each side holds and those its run archives keep.
-    Versions keptVersions() const {
+    // Every one of `versions` still on a side or in one of its run archives.
+    void expectNoneLost(const Versions& versions, const std::string& when) const {
         Versions kept;
         for (const fs::path& side : {a, b}) {
             std::vector<fs::path> places{side};
             std::error_code ignored;
-            for (fs::directory_iterator job(side / ".KeltoSync" / "Archive", ignored), end; job != end; ++job)
+            for (fs::directory_iterator job(side / ".KeltoSync/Archive", ignored), end; job != end; ++job)
                 for (const auto& run : fs::directory_iterator(*job)) places.push_back(run.path());
             for (const fs::path& place : places) {
                 const Digests found = digests(place);
                 kept.insert(found.begin(), found.end());
             }
         }
-        return kept;
+        for (const auto& [path, version] : versions)
+            EXPECT_TRUE(kept.contains({path, version})) << when << " lost " << path << " (" << version << ")";
+    }
+};
+
+// The process of rsync's chain to kill, by its depth below the driver.
+enum class Victim { sender, generator, receiver };
+
+struct Trial {
+    std::string mode;  // as kelto-run-job takes it
+    bool intoA;        // two-way only: killed while B's changes go to A, after A's went to B
+    Victim victim;
+};
+
+class RsyncKillTest : public DriverTest, public ::testing::WithParamInterface<Trial> {
+protected:
+    const Trial& trial = GetParam();
+    const bool twoWay = trial.mode == "twoWay";
+
+    // What the first run puts in step: small files in folders, two larger ones.
+    void seed() {
+        for (int d = 0; d < 10; ++d)
+            for (int f = 0; f < 20; ++f) putSmall(a, "docs/d" + std::to_string(d) + "/f" + std::to_string(f), "v0", t0);
+        putLarge(a / "media/old0", "old0 v0", 8, t0);
+        putLarge(a / "media/old1", "old1 v0", 8, t0);
     }
 
-    // Each side holds only versions that some side held before the run:
-    // nothing cut short, no stray temporary.
-    static void expectOnly(const Versions& versions, const Digests& sideA, const Digests& sideB, const char* when) {
-        for (const auto& [side, held] : {std::pair{"a", &sideA}, std::pair{"b", &sideB}})
-            for (const auto& [path, version] : *held)
-                EXPECT_TRUE(versions.contains({path, version}))
-                    << when << ": " << side << " holds " << path << " (" << version << ") that no side held before";
+    // Edits, deletions and new files on `side` (large new ones among them) in the folders `d` names.
+    static void edit(const fs::path& side, const std::string& large, const std::string& d, const std::string& v,
+                     std::int64_t mtime) {
+        for (int i = 0; i < 3; ++i)
+            putLarge(side / "media" / (large + std::to_string(i)), large + std::to_string(i) + v, largeMiB, mtime);
+        putLarge(side / "media" / (v == "vA" ? "old0" : "old1"), v, 8, mtime);
+        for (int f = 0; f < 10; ++f) putSmall(side, "docs/d" + d.substr(0, 1) + "/f" + std::to_string(f), v, mtime);
+        for (int f = 0; f < 5; ++f) fs::remove(side / "docs" / ("d" + d.substr(1, 1)) / ("f" + std::to_string(f)));
+        for (int f = 0; f < 20; ++f) putSmall(side, "docs/d" + d.substr(2, 1) + "/new" + v + std::to_string(f), v, mtime);
     }
 
-    std::string report(const std::string& killedRun) const {
-        return "\nkilled run: " + killedRun + "\nnext run: " + contents(out) + "\na:\n" + listing(a) + "b:\n" +
-               listing(b);
+    // On A as above; on B for a two-way job the same and one conflict, else edits A's versions will replace
+    // and files only B holds.
+    void change() {
+        edit(a, "new", "019", "vA", t0 + 100);
+        if (twoWay) {
+            edit(b, "fromB", "238", "vB", t0 + 200);
+            putSmall(a, "docs/d4/f0", "conflict vA", t0 + 100);
+            putSmall(b, "docs/d4/f0", "conflict, B's later vB", t0 + 200);
+        } else {
+            for (int f = 0; f < 5; ++f) putSmall(b, "docs/d2/f" + std::to_string(f), "vB", t0 + 200);
+            for (int f = 0; f < 5; ++f) putSmall(b, "docs/onlyB/x" + std::to_string(f), "vB", t0 + 200);
+        }
     }
 };
 
 TEST_P(RsyncKillTest, AKilledRsyncFailsTheRunAndTheNextRunCompletesIt) {
+    options = {"--mode", trial.mode, "--force"};
     seed();
     ASSERT_TRUE(runToSuccess()) << contents(out);
     change();
     const Digests beforeA = digests(a), beforeB = digests(b);
-    Versions versions;
-    for (const Digests* side : {&beforeA, &beforeB}) versions.insert(side->begin(), side->end());
+    const Versions versions = held();
 
     // Caught while a large new file goes over (more follow it).
-    const fs::path into = trial.intoA ? a : b;
-    const auto [driver, victim] = startAndKill(into / ".KeltoSync" / "Temporary", trial.intoA ? "fromB" : "new");
+    const pid_t driver = start();
+    const std::vector<pid_t> chain =
+        catchWriting(driver, (trial.intoA ? a : b) / ".KeltoSync/Temporary", trial.intoA ? "fromB" : "new");
+    const bool killed = chain.size() == 3 && ::kill(chain[static_cast<std::size_t>(trial.victim)], SIGKILL) == 0;
     const std::optional<int> status = waitFor(driver, 30s);
     if (!status) {
-        ::kill(driver, SIGKILL);
+        killWhole(driver, {});
         ::waitpid(driver, nullptr, 0);
-        killLeftovers();
-        FAIL() << "the driver did not end after its rsync was killed" << report("");
     }
+    ASSERT_TRUE(status) << "the driver did not end after its rsync was killed";
     const std::string killedRun = contents(out);
-    ASSERT_TRUE(victim) << "no transfer was caught under way: " << describeStatus(*status) << " " << killedRun;
-    EXPECT_TRUE(leftoversEnd(5s)) << "rsync processes outlived the driver";
+    ASSERT_TRUE(killed) << "no transfer was caught under way: status " << *status << " " << killedRun;
+    for (const auto until = SteadyClock::now() + 5s; !leftovers().empty() && SteadyClock::now() < until;)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(leftovers(), std::vector<pid_t>{}) << "rsync processes outlived the driver";
     killLeftovers();
+    EXPECT_FALSE(succeeded(killedRun)) << "the killed run passed for a success (status " << *status << ")";
 
-    EXPECT_FALSE(succeeded(killedRun)) << "the killed run passed for a success (" << describeStatus(*status) << ")"
-                                       << report(killedRun);
-    const Digests killedA = digests(a), killedB = digests(b);
-    expectOnly(versions, killedA, killedB, "after the killed run");
-    // Its record counts the files that reached a side, not those rsync named
-    // before it was killed.
+    // Each side holds only versions some side held before: nothing cut short, no stray temporary. The record
+    // counts the files that reached a side, not those rsync named before it was killed.
     std::int64_t arrived = 0, arrivedBytes = 0;
-    for (const auto& [before, after] : {std::pair{&beforeA, &killedA}, std::pair{&beforeB, &killedB}})
-        for (const auto& [path, version] : *after)
+    for (const auto& [before, side] : {std::pair{&beforeA, a}, std::pair{&beforeB, b}})
+        for (const auto& [path, version] : digests(side)) {
+            EXPECT_TRUE(versions.contains({path, version}) || version == "dir/") << side << " holds a new " << path;
             if (version != "dir/" && (!before->contains(path) || before->at(path) != version)) {
                 ++arrived;
                 arrivedBytes += std::stoll(version.substr(0, version.find('#')));
             }
+        }
     const Json killedStats = Json::parse(killedRun)["record"]["stats"];
-    EXPECT_EQ(killedStats["filesCopied"], arrived) << report(killedRun);
+    EXPECT_EQ(killedStats["filesCopied"], arrived) << killedRun;
     EXPECT_EQ(killedStats["bytesCopied"], arrivedBytes);
 
-    ASSERT_TRUE(runToSuccess()) << report(killedRun);
+    ASSERT_TRUE(runToSuccess()) << killedRun << "\nnext run: " << contents(out);
     const Digests afterA = digests(a), afterB = digests(b);
-    if (!twoWay) {
-        EXPECT_TRUE(afterA == beforeA) << "the source changed" << report(killedRun);
-    }
-    if (trial.mode == "copy") {
-        for (const auto& [path, version] : afterA) {
-            const auto found = afterB.find(path);
-            EXPECT_TRUE(found != afterB.end() && found->second == version) << path << " is not as on A";
-        }
-    } else {
-        EXPECT_TRUE(afterA == afterB) << "the sides differ" << report(killedRun);
-    }
-    expectOnly(versions, afterA, afterB, "after the next run");
-    const Versions kept = keptVersions();
-    int lost = 0;
-    for (const auto& [path, version] : versions)
-        if (version != "dir/" && !kept.contains({path, version})) {
-            ADD_FAILURE() << "lost " << path << " (" << version << ")";
-            ++lost;
-        }
-    EXPECT_EQ(lost, 0) << report(killedRun);
+    EXPECT_TRUE(twoWay || afterA == beforeA) << "the source changed";
+    for (const auto& [path, version] : afterA)
+        EXPECT_EQ(afterB.contains(path) ? afterB.at(path) : "", version) << path << " is not as on A";
+    EXPECT_TRUE(trial.mode == "copy" || afterA == afterB) << "the sides differ";
+    for (const auto& version : held()) EXPECT_TRUE(versions.contains(version)) << "a new " << version.first;
+    expectNoneLost(versions, "the next run");
     for (const fs::path& side : {a, b})
         for (const char* scratch : {"Temporary", "Partial"})
             EXPECT_TRUE(!fs::exists(side / ".KeltoSync" / scratch) || fs::is_empty(side / ".KeltoSync" / scratch))
-                << "an unfinished file stayed in " << side.filename() << "/.KeltoSync/" << scratch << report(killedRun);
+                << "an unfinished file stayed in " << side.filename() << "/.KeltoSync/" << scratch;
 }
 
-// A transfer into a mount below B makes its temporaries beside the files.
-// rsync killed whole (as a power loss would) or only its receiver: the run
-// going on, or the next, clears those of the recorded copies, and none of
-// the user's items that only look like one.
-class RsyncKillMountBelowTest : public DriverTest<bool> {};
+std::vector<Trial> trials() {
+    std::vector<Trial> out;
+    for (Victim victim : {Victim::sender, Victim::generator, Victim::receiver})
+        for (const auto& [mode, intoA] : {std::pair{"twoWay", false}, {"twoWay", true}, {"mirror", false}, {"copy", false}})
+            out.push_back({mode, intoA, victim});
+    return out;
+}
+
+std::string trialName(const ::testing::TestParamInfo<Trial>& info) {
+    static const char* victims[] = {"Sender", "Generator", "Receiver"};
+    const Trial& t = info.param;
+    return t.mode + (t.mode == "twoWay" ? (t.intoA ? "_BtoA_" : "_AtoB_") : "_") + victims[static_cast<int>(t.victim)];
+}
+
+void PrintTo(const Trial& t, std::ostream* out) { *out << trialName({t, 0}); }
+
+INSTANTIATE_TEST_SUITE_P(EachModeAndDepth, RsyncKillTest, ::testing::ValuesIn(trials()), trialName);
+
+// A transfer into a mount below B makes its temporaries beside the files. rsync killed whole (as a power
+// loss would) or only its receiver: the run going on, or the next, clears those of the recorded copies, and
+// none of the user's items that only look like one.
+class RsyncKillMountBelowTest : public DriverTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(RsyncKillMountBelowTest, OnlyTheTemporariesOfTheRecordedCopiesAreCleared) {
     const bool whole = GetParam();
@@ -417,48 +370,43 @@ TEST_P(RsyncKillMountBelowTest, OnlyTheTemporariesOfTheRecordedCopiesAreCleared)
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    ASSERT_TRUE(caught) << "no temporary appeared: " << contents(out);
-    if (whole) ::kill(driver, SIGSTOP);
-    const std::vector<pid_t> chain = rsyncChain(driver);
-    // Whole: rsync's processes all at once, as a power loss would take them.
-    if (chain.size() == 3)
-        ::kill(whole ? -::getpgid(chain.front()) : chain[static_cast<std::size_t>(Victim::receiver)], SIGKILL);
-    if (whole || chain.size() != 3) ::kill(driver, SIGKILL);
+    const std::vector<pid_t> chain = caught ? rsyncChain(driver) : std::vector<pid_t>{};
+    if (whole || chain.size() != 3)
+        killWhole(driver, chain);
+    else
+        ::kill(chain[static_cast<std::size_t>(Victim::receiver)], SIGKILL);
     ASSERT_TRUE(waitFor(driver, 30s)) << "the driver did not end";
+    ASSERT_TRUE(caught) << "no temporary appeared: " << contents(out);
     ASSERT_EQ(chain.size(), 3u);
     if (whole)
         ASSERT_FALSE(temporaries().empty()) << "nothing left to clear";
     else
         EXPECT_EQ(temporaries(), std::vector<std::string>{}) << "the run whose rsync was killed left them";
-
     ASSERT_TRUE(runToSuccess()) << contents(out);
     EXPECT_EQ(temporaries(), std::vector<std::string>{});
     for (const std::string& name : lookalikes) EXPECT_EQ(contents(b / "d0" / name), "mine " + name);
 }
 
 INSTANTIATE_TEST_SUITE_P(WholeOrReceiver, RsyncKillMountBelowTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "Whole" : "Receiver";
-                         });
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Whole" : "Receiver"; });
 
-// A two-way run killed (its rsync or the whole driver) after or before its
-// transfer replaced conflicts' losers, then run twice: each conflict is
-// named once over all logs, its loser archived where the job keeps them.
+// A two-way run killed (its rsync or the whole driver) after or before its transfer replaced conflicts'
+// losers, then run twice: each conflict is named once over all logs, its loser archived where the job keeps
+// them.
 struct ConflictKill {
     bool archive;
     bool wholeDriver;
-    bool intoA;  // killed while B's changes go to A, after A's went to B
+    bool intoA;              // killed while B's changes go to A, after A's went to B
     bool untouched = false;  // killed before the transfer reached the losers
 };
 
-class RsyncKillConflictTest : public DriverTest<ConflictKill> {};
+class RsyncKillConflictTest : public DriverTest, public ::testing::WithParamInterface<ConflictKill> {};
 
 TEST_P(RsyncKillConflictTest, EachConflictSettledIsNamedOnce) {
     const auto [archive, wholeDriver, intoA, untouched] = GetParam();
     options = {"--mode", "twoWay", "--archive", archive ? "on" : "off", "--force"};
     const std::vector<std::string> conflicts{"c/k0", "c/k1", "c/k2"};
     for (const std::string& path : conflicts) putSmall(a, path, "v0", t0);
-    fs::create_directories(b);
     ASSERT_TRUE(runToSuccess()) << contents(out);
     // A's later edits win; large new files, sorted after them or before, keep a transfer going.
     for (const std::string& path : conflicts) putSmall(a, path, "vA", t0 + 200), putSmall(b, path, "vB", t0 + 100);
@@ -466,26 +414,26 @@ TEST_P(RsyncKillConflictTest, EachConflictSettledIsNamedOnce) {
         putLarge((intoA ? b : a) / (untouched ? "a" : "z") / big, big, largeMiB, t0);
 
     const pid_t driver = start();
-    const std::vector<pid_t> chain = catchWriting(driver, (intoA ? a : b) / ".KeltoSync" / "Temporary", "big");
-    if (wholeDriver) ::kill(driver, SIGSTOP);  // it never sees its rsync end
-    if (chain.size() == 3) ::kill(wholeDriver ? -::getpgid(chain.front()) : chain.back(), SIGKILL);
-    if (wholeDriver || chain.size() != 3) ::kill(driver, SIGKILL);
+    const std::vector<pid_t> chain = catchWriting(driver, (intoA ? a : b) / ".KeltoSync/Temporary", "big");
+    if (wholeDriver || chain.size() != 3)
+        killWhole(driver, chain);
+    else
+        ::kill(chain.back(), SIGKILL);
     ASSERT_TRUE(waitFor(driver, 30s)) << "the driver did not end";
     ASSERT_EQ(chain.size(), 3u) << "no transfer was caught under way: " << contents(out);
     ASSERT_TRUE(runToSuccess()) << contents(out);
     ASSERT_TRUE(runToSuccess()) << contents(out);
 
-    std::string logs;
-    std::error_code ec;
-    for (const auto& entry : fs::recursive_directory_iterator(tmp / "logs"))
-        if (entry.path().extension() == ".log") logs += contents(entry.path());
+    std::string text;
+    for (const fs::path& log : logs()) text += contents(log);
     for (const std::string& path : conflicts) {
         const std::string line = "Conflict, A's version kept: " + path + "\n";
         std::size_t named = 0;
-        for (std::size_t at = logs.find(line); at != std::string::npos; at = logs.find(line, at + 1)) ++named;
-        EXPECT_EQ(named, 1u) << path << " in the logs:\n" << logs;
+        for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++named;
+        EXPECT_EQ(named, 1u) << path << " in the logs:\n" << text;
         bool archived = false;
-        for (const auto& entry : fs::recursive_directory_iterator(b / ".KeltoSync" / "Archive", ec))
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(b / ".KeltoSync/Archive", ec))
             archived = archived || (entry.path().native().ends_with("/" + path) &&
                                     contents(entry.path()).find("vB") != std::string::npos);
         EXPECT_EQ(archived, archive) << path << "'s loser";
@@ -504,19 +452,85 @@ INSTANTIATE_TEST_SUITE_P(KilledAfterReplacing, RsyncKillConflictTest,
                                     (k.untouched ? "_Untouched" : "");
                          });
 
-std::vector<Trial> trials() {
-    std::vector<Trial> out;
-    for (Victim victim : {Victim::sender, Victim::generator, Victim::receiver}) {
-        out.push_back({"twoWay", false, victim});
-        out.push_back({"twoWay", true, victim});
-        out.push_back({"mirror", false, victim});
-        out.push_back({"copy", false, victim});
+class TwoWayCrashTest : public DriverTest {};
+
+// Killed at seeded random moments of two-way runs: no version may be lost.
+TEST_F(TwoWayCrashTest, KillingTheRunnerAtAnyMomentLosesNoVersion) {
+    const char* seed = std::getenv("KELTO_CRASH_SEED");
+    std::mt19937 rng(seed ? static_cast<unsigned>(std::stoul(seed)) : 20'240'607u);
+    const auto pick = [&](unsigned n) { return static_cast<int>(rng() % n); };
+    // Edits, deletions and new files on both sides, and one conflict whose sides' sizes differ.
+    const auto change = [&](int trial) {
+        for (int i = 0; i < 4; ++i) {
+            const std::string name = "d" + std::to_string(pick(3)) + "/f" + std::to_string(pick(12));
+            const fs::path side = pick(2) ? a : b;
+            if (fs::exists(side / name) && pick(3) == 0)
+                fs::remove(side / name);
+            else
+                putAt(side / name, name + " v" + std::to_string(trial) + side.filename().native() + std::string(pick(4000), '.'),
+                      t0 + trial * 10 + i);
+        }
+        putAt(a / "d0/conflict", "A " + std::to_string(trial), t0 + trial * 10);
+        putAt(b / "d0/conflict", "B's " + std::to_string(trial), t0 + trial * 10 + pick(3));
+    };
+    // Started, once it began (a new log) or ended.
+    const auto startBegun = [&] {
+        const std::set<fs::path> before = logs();
+        const pid_t pid = start();
+        while (logs() == before && !hasEnded(pid)) std::this_thread::sleep_for(200us);
+        return pid;
+    };
+    // How long a run lasts, to spread the kills over it.
+    std::chrono::microseconds span{1};
+    const auto timedRun = [&] {
+        const pid_t pid = startBegun();
+        const auto began = SteadyClock::now();
+        ::waitpid(pid, nullptr, 0);
+        span = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - began);
+        return succeeded(contents(out));
+    };
+    for (int i = 0; i < 24; ++i) putAt(a / ("d" + std::to_string(i % 3)) / ("f" + std::to_string(i)), "first", t0);
+    ASSERT_TRUE(timedRun()) << contents(out);
+    change(0);
+    ASSERT_TRUE(timedRun()) << contents(out);
+    int interrupted = 0;
+    for (int trial = 1; trial <= 20; ++trial) {
+        SCOPED_TRACE(trial);
+        change(trial);
+        const Versions before = held();
+        const pid_t pid = startBegun();
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % static_cast<unsigned>(std::max<std::int64_t>(span.count(), 1))));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        killLeftovers();
+        if (contents(out).empty()) ++interrupted;
+        ASSERT_TRUE(timedRun()) << contents(out);
+        ASSERT_TRUE(tree(a) == tree(b));
+        expectNoneLost(before, "the run after the kill");
     }
-    return out;
+    EXPECT_GT(interrupted, 5);  // most kills land inside a run
 }
 
-INSTANTIATE_TEST_SUITE_P(EachModeAndDepth, RsyncKillTest, ::testing::ValuesIn(trials()),
-                         [](const ::testing::TestParamInfo<Trial>& info) { return trialName(info.param); });
+TEST_F(TwoWayCrashTest, AHardKillMidTransferLeavesNoTemporaryAmongTheFiles) {
+    putAt(a / "small", "small", t0);
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    putLarge(a / "sub/big0", "big", 256, t0);
+    // Killed, rsync included, as soon as it has begun writing the new file.
+    const fs::path temporaries = b / ".KeltoSync/Temporary";
+    const pid_t driver = start();
+    const std::vector<pid_t> chain = catchWriting(driver, temporaries, "big");
+    killWhole(driver, chain);
+    ::waitpid(driver, nullptr, 0);
+    ASSERT_EQ(chain.size(), 3u) << "the transfer never began: " << contents(out);
+    ASSERT_FALSE(fs::is_empty(temporaries)) << "nothing left to clear";
+    Digests onB = tree(b);
+    onB.erase("sub");
+    EXPECT_EQ(onB, (Digests{{"small", "small"}}));
+    ASSERT_TRUE(runToSuccess()) << contents(out);
+    EXPECT_TRUE(tree(a) == tree(b));
+    EXPECT_EQ(tree(a).size(), 3u) << "a temporary crossed over";
+    EXPECT_TRUE(fs::is_empty(temporaries)) << "the stale temporary stayed";
+}
 
 }  // namespace
 }  // namespace kelto::test

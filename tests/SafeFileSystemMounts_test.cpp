@@ -29,46 +29,30 @@ namespace sfs = kelto::SafeFileSystem;
 
 namespace {
 
-std::string read(const fs::path& file) {
-    std::ifstream in(file);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-using Kinds = std::vector<std::pair<std::string, std::function<bool(const fs::path&, const fs::path&)>>>;
-
-// Each kind of mount, made at `at` (showing `folder` where it shows one).
-Kinds mountKinds(TestMounts& mounts, const LocalSshd* sshd) {
-    return {
-        {"tmpfs", [&mounts](const fs::path&, const fs::path& at) { return mounts.tmpfs(at); }},
-        {"ext4", [&mounts](const fs::path&, const fs::path& at) { return mounts.ext4Image(at.native() + ".img", at); }},
-        {"sshfs", [&mounts, sshd](const fs::path& folder, const fs::path& at) {
-             return sshd && mounts.mount(sshd->sshfs(folder, at), at);
-         }},
-        {"bindfs", [&mounts](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
-        {"gvfs", [&mounts](const fs::path& folder, const fs::path& at) {
-             return mounts.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW",
-                                  at.native()},
-                                 at);
-         }},
-        {"exfat", [&mounts](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }},
-    };
-}
-
-// Mounts each kind below `tmp` and calls `test` with its mount point.
+// Mounts each kind of mount people sync to below `tmp` (showing a folder where it shows one) and calls
+// `test` with its mount point.
 void onEveryMount(const TemporaryFolder& tmp, const std::function<void(const fs::path&)>& test) {
     TestMounts mounts;
     std::string whyNot;
     const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "sshd", whyNot);
-    for (const auto& [kind, mount] : mountKinds(mounts, sshd.get())) {
+    const std::vector<std::pair<std::string, std::function<bool(const fs::path&, const fs::path&)>>> kinds{
+        {"tmpfs", [&](const fs::path&, const fs::path& at) { return mounts.tmpfs(at); }},
+        {"ext4", [&](const fs::path&, const fs::path& at) { return mounts.ext4Image(at.native() + ".img", at); }},
+        {"sshfs", [&](const fs::path& folder, const fs::path& at) { return sshd && mounts.mount(sshd->sshfs(folder, at), at); }},
+        {"bindfs", [&](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
+        {"gvfs", [&](const fs::path& folder, const fs::path& at) {
+             return mounts.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW", at.native()}, at);
+         }},
+        {"exfat", [&](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }}};
+    for (const auto& [kind, mount] : kinds) {
         SCOPED_TRACE(kind);
         const fs::path folder = tmp / (kind + "-folder"), at = tmp / kind;
         fs::create_directories(folder);
         fs::create_directories(at);
-        if (!mount(folder, at)) {
+        if (mount(folder, at))
+            test(at);
+        else
             ADD_FAILURE() << kind << " could not be mounted " << whyNot;
-            continue;
-        }
-        test(at);
     }
 }
 
@@ -84,9 +68,9 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         const sfs::Folder held = *sfs::openRoot(at / "held"), archive = *sfs::openRoot(at / "archive"),
                           tree = *sfs::openRoot(at / "tree");
         sfs::moveToFreeName(held, "a", archive, "a", sfs::Writers::thisRunAlone);
-        EXPECT_EQ(read(at / "archive/a"), "a");
+        EXPECT_EQ(readFile(at / "archive/a"), "a");
         sfs::moveToFreeName(archive, "a", tree, "a", sfs::Writers::anyone);
-        EXPECT_EQ(read(at / "tree/a"), "a");
+        EXPECT_EQ(readFile(at / "tree/a"), "a");
         EXPECT_FALSE(fs::exists(at / "held/a"));
         EXPECT_FALSE(fs::exists(at / "archive/a"));
         for (const auto& [to, writers] : {std::pair{&tree, sfs::Writers::anyone}, {&archive, sfs::Writers::thisRunAlone}}) {
@@ -97,10 +81,10 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
             } catch (const FileError& error) {
                 EXPECT_EQ(error.errorNumber(), EEXIST) << error.what();
             }
-            EXPECT_EQ(read(at / "held" / name), name);
+            EXPECT_EQ(readFile(at / "held" / name), name);
         }
-        EXPECT_EQ(read(at / "tree/b"), "the user's");
-        EXPECT_EQ(read(at / "archive/c"), "archived before");
+        EXPECT_EQ(readFile(at / "tree/b"), "the user's");
+        EXPECT_EQ(readFile(at / "archive/c"), "archived before");
         std::ofstream(at / "tree/photo.JPG") << "photo";
         sfs::changeSpelling(tree, "photo.JPG", "Photo.jpg");
         const std::vector<std::string> names = sfs::listNames(tree);
@@ -158,7 +142,7 @@ TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
                                            : move("item", "moved") == 0 && move("moved", "item") == 0 &&
                                                  move("item", "taken") == EEXIST);
                 }
-                ::_exit(kept && read(at / "tree/item") == "item" && read(at / "tree/taken") == "taken" ? 0 : 1);
+                ::_exit(kept && readFile(at / "tree/item") == "item" && readFile(at / "tree/taken") == "taken" ? 0 : 1);
             }
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);

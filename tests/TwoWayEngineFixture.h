@@ -135,22 +135,7 @@ protected:
         return p;
     }
 
-    // Mounts a test makes, undone before the folders go; B as exFAT through FUSE.
-    std::optional<TestMounts> testMounts;
-    FileSystemTraits exfatTraits;
-    bool mountExfatB() {
-        testMounts.emplace();
-        VolumeIdentity volume;
-        volume.fileSystem = "exfat";
-        exfatTraits = FileSystemTraits::forVolume(volume);
-        return testMounts->exfat(tmp / "b.img", b);
-    }
-    std::pair<TwoWayPlan, std::pair<RunStats, RsyncExit>> syncOnExfatB() {
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        BaselineStore store(baselineFile, false);
-        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfatTraits), store).second;
-        return {p, engine.run(job, p, sideA(), sideB(&exfatTraits), store, runID, log)};
-    }
+    std::optional<TestMounts> testMounts;  // undone before the folders go
 };
 
 }  // namespace kelto::test

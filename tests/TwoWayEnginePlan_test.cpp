@@ -31,7 +31,6 @@ TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
     // A date the calendar does not have.
     const std::string good = RsyncLines::listed(EntryKind::file, 3, 1'577'836'800, "good");
     const std::string unreadable = "-rw-r--r--           3 2023/02/29 07:06:40 old";
-    ASSERT_EQ(good, "-rw-r--r--           3 2020/01/01 00:00:00 good\n");
     for (const fs::path* side : {&a, &b}) {
         SCOPED_TRACE(side->native());
         // The other side lists for real.

@@ -204,22 +204,6 @@ bool makeImmutable(const fs::path& folder, bool on) {
     return done;
 }
 
-// The error number a removal meets once locked, or 0 where no lock can be set.
-int lockEntries(const fs::path& folder) {
-    if (makeImmutable(folder, true)) return EPERM;
-    if (::geteuid() != 0 && ::chmod(folder.c_str(), 0555) == 0) return EACCES;
-    return 0;
-}
-
-void unlockEntries(const fs::path& folder) {
-    makeImmutable(folder, false);
-    ::chmod(folder.c_str(), 0755);
-}
-
-std::string failureLine(const std::string& path, int reason) {
-    return "Could not archive or remove: " + path + ": " + std::strerror(reason);
-}
-
 // What B cannot remove or archive is reported and stays in the baseline.
 TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
     for (const bool folder : {true, false}) {
@@ -227,23 +211,17 @@ TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
         const std::string path = folder ? "parent/gone" : "parent/file.txt";
         fs::remove_all(a / "parent");
         fs::remove_all(b / "parent");
-        if (folder) {
-            fs::create_directories(a / path);
-            fs::create_directories(b / path);
-        } else {
-            putAt(a / path, "x", t0);
-            putAt(b / path, "x", t0);
-        }
+        for (const fs::path& side : {a, b}) folder ? (void)fs::create_directories(side / path) : putAt(side / path, "x", t0);
         ASSERT_EQ(sync().second.code, 0);
         fs::remove(a / path);
         const auto [syncPlan, twoWay] = plan();
         ASSERT_EQ(folder ? twoWay.removeDirsOnB : twoWay.archiveOnB, std::vector<std::string>{path});
-        const int reason = lockEntries(b / "parent");
-        if (reason == 0) GTEST_SKIP() << "cannot make a folder unremovable here";
+        if (!makeImmutable(b / "parent", true)) GTEST_SKIP() << "cannot make a folder unremovable here";
         const auto [stats, exit] = run(twoWay);
-        unlockEntries(b / "parent");
-        EXPECT_EQ(exit, RsyncExit(23, {failureLine(path, reason)}));
-        EXPECT_TRUE(logged(log, failureLine(path, reason)));
+        makeImmutable(b / "parent", false);
+        const std::string failure = "Could not archive or remove: " + path + ": " + std::strerror(EPERM);
+        EXPECT_EQ(exit, RsyncExit(23, {failure}));
+        EXPECT_TRUE(logged(log, failure));
         EXPECT_TRUE(fs::exists(b / path));
         EXPECT_TRUE(storedBaseline()->find(path));
     }
@@ -268,82 +246,54 @@ TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt)
     EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
 }
 
-// Saved anew by a rename within the listed second, same size: kept.
-TEST_F(TwoWayEngineTest, AFileSavedAnewWithinTheListedSecondIsKept) {
-    job.options.archiveEnabled = false;
-    startInStep({"gone.txt", "notes.txt"});
-    fs::remove(a / "gone.txt");
-    putAt(a / "notes.txt", "from A", t0 + 100);
-    const TwoWayPlan p = plan().second;
-    ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
-    ASSERT_EQ(p.copyAtoB, std::vector<std::string>{"notes.txt"});
-    const auto saveAnew = [&](const char* name) {
-        putAt(tmp / "saved", "new", t0);
-        const timespec times[2] = {{t0, 500}, {t0, 500}};
-        ::utimensat(AT_FDCWD, (tmp / "saved").c_str(), times, 0);
-        fs::rename(tmp / "saved", b / name);
-    };
-    script.expect(Script::transfer())
-        .then([&] {
-            saveAnew("gone.txt");
-            saveAnew("notes.txt");
-        })
-        .passThrough();
-    const auto [stats, exit] = run(p);
-    EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
-    EXPECT_EQ(contents(b / "gone.txt"), "new");
-    EXPECT_EQ(contents(b / "notes.txt"), "new");
-}
-
-// Saved after its listing ended, same size, an hour back: kept and named, never archived.
+// B's and A's saves the plan never saw: after their listing ended (an hour back), in place while the plan
+// waits (only the change time tells), or by a rename during the transfer within the listed second, same size.
+// Each is kept where the user left it, never archived.
 TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
-    for (const bool archive : {false, true}) {
-        SCOPED_TRACE(archive ? "archive on" : "archive off");
-        resetSides(archive);
-        const auto [stats, exit] = run(planThreeWays([&] {
-            script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
-            script.expect(Script::listing(b)).passThrough().then([&] {
-                putAt(b / "report.txt", "mine", t0 - 3600);
-                putAt(b / "gone.txt", "mine", t0 - 3600);
-            });
-        }));
-        EXPECT_EQ(exit.code, 23) << testing::PrintToString(exit.stderrTail);
-        EXPECT_EQ(contents(b / "report.txt"), "mine");
-        EXPECT_EQ(contents(b / "gone.txt"), "mine");
-        EXPECT_EQ(contents(a / "back.txt"), "mine");
-        EXPECT_TRUE(logged(log, "Put back: report.txt"));
-        EXPECT_TRUE(logged(log, "Put back: back.txt"));
-        EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt"));
-        EXPECT_FALSE(fs::exists(archiveOf(a) / "back.txt"));
-    }
-}
-
-// The same saves in place while the plan waits: only the change time tells them.
-TEST_F(TwoWayEngineTest, AVersionSavedWhileThePlanWaitsIsKeptArchiveOnOrOff) {
-    const auto saveInPlace = [](const fs::path& file) {
+    const auto inPlace = [](const fs::path& file) {
         struct stat before {};
         ASSERT_EQ(::lstat(file.c_str(), &before), 0);
         std::ofstream(file, std::ios::binary | std::ios::trunc) << std::string(static_cast<std::size_t>(before.st_size), 'm');
         const timespec times[2] = {before.st_atim, before.st_mtim};
         ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
     };
-    for (const bool archive : {false, true}) {
-        SCOPED_TRACE(archive ? "archive on" : "archive off");
-        resetSides(archive);
-        const TwoWayPlan p = planThreeWays();
-        const std::string mine(fs::file_size(b / "report.txt"), 'm');
-        saveInPlace(a / "back.txt");
-        saveInPlace(b / "report.txt");
-        saveInPlace(b / "gone.txt");
-        const auto [stats, exit] = run(p);
-        EXPECT_NE(exit.code, 0) << testing::PrintToString(exit.stderrTail);
-        EXPECT_EQ(contents(b / "report.txt"), mine);
-        EXPECT_EQ(contents(b / "gone.txt"), mine);
-        EXPECT_EQ(contents(a / "back.txt"), mine);
-        EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt"));
-        EXPECT_FALSE(fs::exists(archiveOf(b) / "gone.txt"));
-        EXPECT_FALSE(fs::exists(archiveOf(a) / "back.txt"));
-    }
+    const auto renamedWithinTheSecond = [&](const fs::path& file) {
+        putAt(tmp / "saved", "mmm", t0);
+        stampAt(tmp / "saved", t0, 500);
+        fs::rename(tmp / "saved", file);
+    };
+    enum How { afterListing, whilePlanWaits, renamedDuringTransfer };
+    for (const How how : {afterListing, whilePlanWaits, renamedDuringTransfer})
+        for (const bool archive : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "way " << how << (archive ? ", archive on" : ", archive off"));
+            resetSides(archive);
+            const std::vector<fs::path> saved{b / "report.txt", b / "gone.txt", a / "back.txt"};
+            const TwoWayPlan p = planThreeWays([&] {
+                if (how != afterListing) return;
+                script.expect(Script::listing(a)).passThrough().then([&] { putAt(a / "back.txt", "mine", t0 - 3600); });
+                script.expect(Script::listing(b)).passThrough().then([&] {
+                    putAt(b / "report.txt", "mine", t0 - 3600);
+                    putAt(b / "gone.txt", "mine", t0 - 3600);
+                });
+            });
+            if (how == whilePlanWaits)
+                for (const fs::path& file : saved) inPlace(file);
+            if (how == renamedDuringTransfer)
+                script.expect(Script::transfer())
+                    .then([&] {
+                        for (const fs::path& file : saved) renamedWithinTheSecond(file);
+                    })
+                    .passThrough();
+            const auto [stats, exit] = run(p);
+            EXPECT_NE(exit.code, 0) << testing::PrintToString(exit.stderrTail);
+            for (const fs::path& file : saved) EXPECT_EQ(contents(file), how == afterListing ? "mine" : "mmm") << file;
+            EXPECT_FALSE(fs::exists(archiveOf(b) / "report.txt") || fs::exists(archiveOf(b) / "gone.txt") ||
+                         fs::exists(archiveOf(a) / "back.txt"));
+            if (how == afterListing) {
+                EXPECT_EQ(exit.code, 23);
+                EXPECT_TRUE(logged(log, "Put back: report.txt") && logged(log, "Put back: back.txt"));
+            }
+        }
 }
 
 // What a run that failed after rsync held items kept is named by the next run.
@@ -414,31 +364,25 @@ TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
     }
 }
 
-// exFAT through FUSE (no no-replace rename, no hard links): a deletion is archived.
+// exFAT through FUSE (no no-replace rename, no hard links, hundredths of a second): a deletion is archived,
+// and edits within one second are told apart by their contents.
 TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    ASSERT_TRUE(mountExfatB());
-    putAt(a / "f1", "f1", t0);
-    putAt(a / "keep", "keep", t0);
+    ASSERT_TRUE(testMounts.emplace().exfat(tmp / "b.img", b));
+    VolumeIdentity volume;
+    volume.fileSystem = "exfat";
+    const FileSystemTraits exfat = FileSystemTraits::forVolume(volume);
+    const auto syncOnExfatB = [&] {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        BaselineStore store(baselineFile, false);
+        const TwoWayPlan p = engine.plan(job, sideA(), sideB(&exfat), store).second;
+        return std::pair{p, engine.run(job, p, sideA(), sideB(&exfat), store, runID, log)};
+    };
+    for (const char* name : {"f1", "edited", "alike"}) putAt(a / name, "old", t0);
+    putAt(b / "edited", "old", t0);
     ASSERT_EQ(syncOnExfatB().second.second, RsyncExit(0, {}));
-    ASSERT_EQ(contents(b / "f1"), "f1");
+    ASSERT_EQ(contents(b / "f1"), "old");
     fs::remove(a / "f1");
-    const auto [stats, exit] = syncOnExfatB().second;
-    EXPECT_EQ(exit, RsyncExit(0, {}));
-    EXPECT_EQ(stats.filesArchived, 1);
-    EXPECT_FALSE(fs::exists(b / "f1"));
-    EXPECT_EQ(contents(archiveOf(b) / "f1"), "f1");
-}
-
-// exFAT keeps hundredths of a second: the contents decide.
-TEST_F(TwoWayEngineTest, OnExfatEditsWithinOneSecondAreToldApartByTheirContents) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    ASSERT_TRUE(mountExfatB());
-    for (const char* name : {"edited", "alike"}) {
-        putAt(a / name, "old", t0);
-        putAt(b / name, "old", t0);
-    }
-    ASSERT_EQ(syncOnExfatB().second.second, RsyncExit(0, {}));
     for (const auto& [side, edit] : {std::pair{a, "A's edit"}, std::pair{b, "B's edit"}}) {
         putAt(side / "edited", edit, t0 + 100);
         putAt(side / "alike", "one edit", t0 + 100);
@@ -448,8 +392,10 @@ TEST_F(TwoWayEngineTest, OnExfatEditsWithinOneSecondAreToldApartByTheirContents)
     const auto [p, result] = syncOnExfatB();
     EXPECT_EQ(p.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins}}));
     EXPECT_EQ(result.second, RsyncExit(0, {}));
+    EXPECT_EQ(result.first.filesArchived, 2);
+    EXPECT_FALSE(fs::exists(b / "f1"));
+    EXPECT_EQ(tree(archiveOf(b)), (Files{{"edited", "B's edit"}, {"f1", "old"}}));
     EXPECT_EQ(contents(b / "edited"), "A's edit");
-    EXPECT_EQ(contents(archiveOf(b) / "edited"), "B's edit");
 }
 
 // A copy cut short by a killed run is cleared, never transferred or deleted across.

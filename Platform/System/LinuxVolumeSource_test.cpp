@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -58,6 +59,7 @@ struct Fixture : ::testing::Test {
     // What servers' names resolve to here; any other name does not resolve.
     std::map<std::string, std::vector<std::string>, std::less<>> hosts;
     int resolutions = 0;
+    std::function<void()> resolving = [] {};  // runs as each name is resolved
     ManualClock clock;
     std::optional<std::string> rclone;
     std::vector<std::optional<uid_t>> rcloneOwners;
@@ -68,6 +70,7 @@ struct Fixture : ::testing::Test {
                                       return found == devices.end() ? BlockDevices::Tags{} : found->second;
                                   },
                                   [this](std::string_view, std::string_view host) {
+                                      resolving();
                                       ++resolutions;
                                       const auto found = hosts.find(host);
                                       return found == hosts.end() ? std::nullopt
@@ -91,16 +94,23 @@ struct Fixture : ::testing::Test {
 };
 
 TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
+    folder.write("mountinfo", fixtureTable +
+                                  "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/x/L\\040a\\134\\054b=c\\134:d\\134\\134e:"
+                                  "/x/L2\\134\\134040x,upperdir=/x/u\\134\\054p,workdir=/x/w\\134\\054k,uuid=on\n"
+                                  "71 27 0:81 / /mnt/one rw - overlay none rw,lowerdir+=/x/l\\0541,lowerdir+=/x/l:2,"
+                                  "lowerdir+=/x/l\\1343,datadir+=/x/d,upperdir=/x/up,workdir=/x/wk\n");
     const auto records = MountTable::read(folder / "mountinfo");
-    ASSERT_EQ(records.size(), 10u);
+    ASSERT_EQ(records.size(), 12u);
+    // Overlay layers as the kernel writes them: upper first, then lower and data layers.
+    EXPECT_EQ(records[10].stackedOn, (std::vector<std::string>{"/x/u,p", "/x/L a,b=c:d\\e", "/x/L2\\040x"}));
+    EXPECT_EQ(records[11].stackedOn, (std::vector<std::string>{"/x/up", "/x/l,1", "/x/l:2", "/x/l\\3", "/x/d"}));
     EXPECT_EQ(records[5].mountPoint, "/media/My Disk\ntwo");
     EXPECT_EQ(records[6].source, "//NAS.local/Photos Shared");
     EXPECT_TRUE(records[6].readOnly);
     EXPECT_FALSE(records[3].readOnly);
     // The tmpfs at /media/Backup lies under the disk mounted over it.
-    EXPECT_EQ(records.back().mountPoint, "/media/Backup");
-    EXPECT_EQ(records.back().fileSystem, "ext4");
-    EXPECT_EQ(records.back().device, makedev(8, 49));
+    EXPECT_EQ(std::tuple(records[9].mountPoint, records[9].fileSystem, records[9].device),
+              std::tuple("/media/Backup", "ext4", makedev(8, 49)));
 }
 
 TEST_F(Fixture, EachMountTellsWhichFolderOfItsFileSystemItShows) {
@@ -205,22 +215,19 @@ TEST_F(Fixture, ServersNamesAreResolvedOnceAMinute) {
 }
 
 TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
+    hosts = {{"far", {"192.0.2.9"}}};
     folder.write("mountinfo", "27 1 8:2 / / rw - ext4 /dev/sda2 rw\n80 27 0:90 / /mnt/far rw - cifs //far/photos rw\n");
     std::mutex lock;
     std::condition_variable changed;
     bool entered = false, released = false;
-    int answered = 0;
-    const LinuxVolumeSource system({folder / "mountinfo", folder / "sys", [](const std::string&) { return BlockDevices::Tags{}; },
-                                    [&](std::string_view, std::string_view) {
-                                        std::unique_lock guard(lock);
-                                        entered = true;
-                                        changed.notify_all();
-                                        // A bound only where the read waited, so that the test fails, not hangs.
-                                        changed.wait_for(guard, std::chrono::seconds(10), [&] { return released; });
-                                        ++answered;
-                                        return std::optional<std::vector<std::string>>({"192.0.2.9"});
-                                    },
-                                    [](std::optional<uid_t>) { return std::optional<std::string>(); }, &clock});
+    resolving = [&] {
+        std::unique_lock guard(lock);
+        entered = true;
+        changed.notify_all();
+        // A bound only where the read waited, so that the test fails, not hangs.
+        changed.wait_for(guard, std::chrono::seconds(10), [&] { return released; });
+    };
+    const LinuxVolumeSource system = source();
     {
         const NonWaitingThread windows;
         EXPECT_FALSE(at(system.mounts(), "/mnt/far").onAnotherMachine);
@@ -228,12 +235,12 @@ TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
     {
         std::unique_lock guard(lock);
         changed.wait(guard, [&] { return entered; });
-        EXPECT_EQ(answered, 0);
+        EXPECT_EQ(resolutions, 0);
         released = true;
         changed.notify_all();
     }
     EXPECT_TRUE(at(system.mounts(), "/mnt/far").onAnotherMachine);
-    EXPECT_EQ(answered, 1);
+    EXPECT_EQ(resolutions, 1);
 }
 
 TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
@@ -309,19 +316,6 @@ TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
     before ? ::setenv("RCLONE_CONFIG", before->c_str(), 1) : ::unsetenv("RCLONE_CONFIG");
 }
 
-TEST_F(Fixture, OverlayLayersAreReadAsTheKernelWritesThem) {
-    folder.write("mountinfo", fixtureTable +
-                                  "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/x/L\\040a\\134\\054b=c\\134:d\\134\\134e:"
-                                  "/x/L2\\134\\134040x,upperdir=/x/u\\134\\054p,workdir=/x/w\\134\\054k,uuid=on\n"
-                                  "71 27 0:81 / /mnt/one rw - overlay none rw,lowerdir+=/x/l\\0541,lowerdir+=/x/l:2,"
-                                  "lowerdir+=/x/l\\1343,datadir+=/x/d,upperdir=/x/up,workdir=/x/wk\n");
-    std::map<std::string, std::vector<std::string>> layers;
-    for (const MountTable::Record& record : MountTable::read(folder / "mountinfo"))
-        layers[record.mountPoint] = record.stackedOn;
-    EXPECT_EQ(layers["/mnt/ov"], (std::vector<std::string>{"/x/u,p", "/x/L a,b=c:d\\e", "/x/L2\\040x"}));
-    EXPECT_EQ(layers["/mnt/one"], (std::vector<std::string>{"/x/up", "/x/l,1", "/x/l:2", "/x/l\\3", "/x/d"}));
-}
-
 TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
     folder.write("mountinfo", fixtureTable +
                                   "80 27 7:0 / /mnt/img rw - ext4 /dev/loop0 rw\n"
@@ -351,43 +345,28 @@ TEST_F(Fixture, FileSystemsOnLoopDevicesAreStackedOnTheirImages) {
     }
 }
 
-TEST_F(Fixture, UnreadableTableIsEmpty) {
-    EXPECT_TRUE(MountTable::read(folder / "missing").empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
+// Kind, UUID, name, file system, then "ro" and "cs" where read-only and case-sensitive, then the remount URL.
+std::string described(const VolumeIdentity& v) {
+    return std::string(enumName(v.kind)) + " " + v.uuid.value_or("-") + " " + v.name + " " + v.fileSystem +
+           (v.isReadOnly ? " ro" : "") + (v.caseSensitive ? " cs" : "") +
+           (v.remountURL ? " " + v.remountURL->string() : "");
 }
 
 TEST_F(Fixture, EachMountOfTheTableIsKnownByItsDeviceOrShare) {
     const auto mounts = source().mounts();
-    const VolumeIdentity& root = at(mounts, "/").identity;
-    EXPECT_EQ(root.kind, VolumeKind::internal);
-    EXPECT_EQ(root.uuid, "0a1b2c3d-0000-4000-8000-000000000001");
-    EXPECT_EQ(root.name, "system");
-    EXPECT_TRUE(root.caseSensitive);
-    const VolumeIdentity& usb = at(mounts, "/media/Back").identity;
-    EXPECT_EQ(usb.kind, VolumeKind::removable);
-    EXPECT_EQ(usb.uuid, "ABCD-1234");
-    EXPECT_EQ(usb.name, "Back");  // no label: the mount point's name
-    EXPECT_FALSE(usb.caseSensitive);
-    EXPECT_EQ(at(mounts, "/media/My Disk\ntwo").identity.kind, VolumeKind::removable);
-    EXPECT_EQ(at(mounts, "/media/My Disk\ntwo").identity.fileSystem, "exfat");
-    EXPECT_EQ(at(mounts, "/media/Backup").identity.kind, VolumeKind::internal);
-    EXPECT_EQ(at(mounts, "/media/Backup").identity.name, "Backup");
+    for (const auto& [point, identity] : std::vector<std::pair<fs::path, std::string>>{
+             {"/", "internal 0a1b2c3d-0000-4000-8000-000000000001 system ext4 cs"},
+             {"/media/Back", "removable ABCD-1234 Back vfat"},  // no label: the mount point's name
+             {"/media/My Disk\ntwo", "removable - My Disk\ntwo exfat"},
+             {"/media/Backup", "internal 11111111-2222-4333-8444-555555555555 Backup ext4 cs"},
+             {"/mnt/share", "network - Photos Shared cifs ro smb://NAS.local/Photos%20Shared"},
+             {"/mnt/nfs", "network - home nfs4 cs nfs://server/export/home"},
+             {"/mnt/ssh", "network - data fuse.sshfs cs sftp://me@box/srv/data"}})
+        EXPECT_EQ(described(at(mounts, point).identity), identity) << point;
+    EXPECT_EQ(at(mounts, "/mnt/ssh").identity.remountURL->host(), "box");
     for (const char* point : {"/proc", "/sys", "/sys/fs/cgroup"}) EXPECT_FALSE(at(mounts, point).browsable) << point;
     EXPECT_TRUE(at(mounts, "/").browsable);
     EXPECT_TRUE(at(mounts, "/mnt/nfs").browsable);
-    const VolumeIdentity& smb = at(mounts, "/mnt/share").identity;
-    EXPECT_EQ(smb.kind, VolumeKind::network);
-    EXPECT_EQ(smb.remountURL->string(), "smb://NAS.local/Photos%20Shared");
-    EXPECT_EQ(smb.name, "Photos Shared");
-    EXPECT_TRUE(smb.isReadOnly);
-    EXPECT_FALSE(smb.uuid);
-    EXPECT_FALSE(smb.caseSensitive);
-    EXPECT_EQ(at(mounts, "/mnt/nfs").identity.remountURL->string(), "nfs://server/export/home");
-    EXPECT_EQ(at(mounts, "/mnt/nfs").identity.name, "home");
-    EXPECT_EQ(at(mounts, "/mnt/ssh").identity.kind, VolumeKind::network);
-    EXPECT_EQ(at(mounts, "/mnt/ssh").identity.remountURL->string(), "sftp://me@box/srv/data");
-    EXPECT_EQ(at(mounts, "/mnt/ssh").identity.remountURL->host(), "box");
 }
 
 TEST(RemountURL, OnlyRecognisedSourcesGiveOne) {
@@ -414,19 +393,18 @@ TEST_F(Fixture, VolumesWithoutAFileSystemUuidGetAStableNameBasedOne) {
     EXPECT_FALSE(at(source().mounts(), "/media/My Disk\ntwo").identity.uuid);
 }
 
-TEST_F(Fixture, RealMountTableAndFreeSpace) {
-    const LinuxVolumeSource system;
-    const auto mounts = system.mounts();
-    EXPECT_TRUE(std::any_of(mounts.begin(), mounts.end(), [](const auto& m) { return m.mountPoint == "/"; }));
-    EXPECT_GT(system.availableCapacity(folder.path()).value_or(0), 0u);
-    EXPECT_FALSE(system.availableCapacity(folder / "missing"));
-}
-
-// A disk pulled out without unmounting: still in the table, its device gone.
-TEST_F(Fixture, AMountWhoseDeviceIsGoneIsNotListed) {
+// A table that cannot be read lists nothing; a disk pulled out without unmounting is in the table, its device gone.
+TEST_F(Fixture, WhatCannotBeReadOrIsGoneIsNotListedAndTheRealTableIs) {
+    EXPECT_TRUE(MountTable::read(folder / "missing").empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
     const auto mounts = with("47 27 8:65 / /media/Gone rw,relatime - ext4 /dev/sde1 rw\n");
     EXPECT_TRUE(std::none_of(mounts.begin(), mounts.end(), [](const auto& m) { return m.mountPoint == "/media/Gone"; }));
     EXPECT_NO_THROW(at(mounts, "/media/Back"));
+    const LinuxVolumeSource system;
+    EXPECT_NO_THROW(at(system.mounts(), "/"));
+    EXPECT_GT(system.availableCapacity(folder.path()).value_or(0), 0u);
+    EXPECT_FALSE(system.availableCapacity(folder / "missing"));
 }
 
 }  // namespace

@@ -36,34 +36,6 @@ TEST(WorkerPool, RunsEverythingPostedBeforeItGoes) {
     EXPECT_EQ(count, 100);
 }
 
-TEST(ManualExecutor, DelayedWorkRunsInTimeOrderAndCancelledWorkNever) {
-    ManualClock clock;
-    ManualExecutor main(clock);
-    std::vector<std::string> ran;
-    auto late = main.postAfter(5, [&] { ran.push_back("late"); });
-    auto early = main.postAfter(2, [&] { ran.push_back("early"); main.post([&] { ran.push_back("posted"); }); });
-    auto cancelled = main.postAfter(3, [&] { ran.push_back("cancelled"); });
-    auto dropped = std::make_unique<DelayedWork>(main.postAfter(1, [&] { ran.push_back("dropped"); }));
-    main.post([&] { ran.push_back("now"); });
-    cancelled.cancel();
-    dropped.reset();
-    main.advance(1.9);
-    EXPECT_EQ(ran, std::vector<std::string>{"now"});
-    main.advance(3.1);  // to 5.0: the late work is due exactly now
-    EXPECT_EQ(ran, (std::vector<std::string>{"now", "early", "posted", "late"}));
-    EXPECT_EQ(main.delayedCount(), 0u);
-    EXPECT_DOUBLE_EQ(clock.monotonicSeconds(), 1005.0);
-}
-
-TEST(ManualExecutor, RunUntilTakesWorkPostedFromOtherThreads) {
-    ManualClock clock;
-    ManualExecutor main(clock);
-    bool done = false;
-    std::thread other([&] { main.post([&] { done = main.isCurrent(); }); });
-    EXPECT_TRUE(main.runUntil([&] { return done; }));
-    other.join();
-}
-
 TEST(NewestValue, ANewObserverFirstGetsTheCurrentValueThenOnlyTheNewestPending) {
     ManualClock clock;
     ManualExecutor main(clock);

@@ -17,11 +17,9 @@ void stampAt(const fs::path& file, long nanoseconds) {
 
 TEST(ContentCheck, ReadsBelowEachRootWithoutFollowingALinkAndTakesWhatItCannotReadForDifferent) {
     test::TemporaryFolder tmp;
-    tmp.write("a/d/f", "same bytes");
-    tmp.write("b/d/f", "same bytes");
+    for (const char* path : {"a/d/f", "b/d/f", "b/real/f"}) tmp.write(path, "same bytes");
     tmp.write("a/g", "A's bytes");
     tmp.write("b/g", "B's bytes");
-    tmp.write("b/real/f", "same bytes");
     fs::create_directory_symlink(tmp / "b/real", tmp / "b/linked");
     fs::create_symlink("d/f", tmp / "b/l");
     ASSERT_EQ(::mkfifo((tmp / "b/p").c_str(), 0600), 0);
@@ -39,14 +37,11 @@ TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) 
     test::TemporaryFolder tmp;
     tmp.write("a/g", "A's bytes");
     tmp.write("b/g", "B's bytes");
-    tmp.write("a/same", "one edit");
-    tmp.write("b/same", "one edit");
+    for (const char* path : {"a/same", "b/same"}) tmp.write(path, "one edit");
     for (const char* file : {"a/g", "b/g", "a/same"}) stampAt(tmp / file, 123'456'789);
     stampAt(tmp / "b/same", 0);
-    fs::create_symlink("target-1", tmp / "a/l");
+    for (const char* link : {"a/l", "a/m", "b/m"}) fs::create_symlink("target-1", tmp / link);
     fs::create_symlink("target-2", tmp / "b/l");
-    fs::create_symlink("target-1", tmp / "a/m");
-    fs::create_symlink("target-1", tmp / "b/m");
     ContentCheck check(tmp / "a", tmp / "b");
     EXPECT_FALSE(check.same("g", "g"));
     EXPECT_TRUE(check.same("same", "same"));

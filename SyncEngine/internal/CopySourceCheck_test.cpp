@@ -65,10 +65,7 @@ TEST_F(CopySourceCheckTest, NamesTheCopiedSourcesWhoseSizeTimesOrChangeTimeMoved
 }
 
 TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksAndTouchesNothingElse) {
-    put("older", "12345", t0 + 100);
-    put("newer", "12345", t0 + 100);
-    put("replaced", "12345", t0 + 100);
-    put("calm", "12345", t0 + 100);
+    for (const char* name : {"older", "newer", "replaced", "calm"}) put(name, "12345", t0 + 100);
     for (const char* name : {"older", "newer", "calm"}) {
         destination.write(name, "copy");
         setTime(destination / name, t0 + 100);
@@ -87,8 +84,8 @@ TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksA
     EXPECT_EQ(statOf(destination / "newer").st_mtim.tv_sec, t0 + 100 - 3);
     EXPECT_EQ(statOf(destination / "newer").st_mtim.tv_nsec, 0);
     EXPECT_EQ(test::readFile(destination / "newer"), "copy");  // the bytes stay
-    EXPECT_EQ(statOf(destination / "replaced").st_mtim.tv_sec, linkTime.tv_sec);
-    EXPECT_EQ(statOf(destination / "replaced").st_mtim.tv_nsec, linkTime.tv_nsec);
+    const timespec replaced = statOf(destination / "replaced").st_mtim;
+    EXPECT_EQ(std::pair(replaced.tv_sec, replaced.tv_nsec), std::pair(linkTime.tv_sec, linkTime.tv_nsec));
     EXPECT_EQ(statOf(destination / "calm").st_mtim.tv_sec, t0 + 100);
     // Never through a link on the way.
     put("dir/f", "12345");

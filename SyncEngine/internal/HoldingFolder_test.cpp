@@ -10,6 +10,8 @@
 #include <map>
 #include <utility>
 
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // plans are written by the fields they fill
+
 using namespace kelto;
 namespace fs = std::filesystem;
 
@@ -34,10 +36,12 @@ ItemVersion versionOf(const fs::path& item) {
     return ItemVersion::of(info, true);
 }
 
-const std::string taken = " " + std::to_string(EEXIST);  // a kept item whose place is taken
+// Kept items whose place is taken, or whose folder is no folder now.
+const std::string taken = " " + std::to_string(EEXIST), notDir = " " + std::to_string(ENOTDIR);
+using Paths = std::vector<std::string>;
 
-std::vector<std::string> keptPaths(const HoldingFolder::Settlement& s) {
-    std::vector<std::string> out;
+Paths keptPaths(const HoldingFolder::Settlement& s) {
+    Paths out;
     for (const HoldingFolder::Kept& k : s.kept) out.push_back(k.path + " " + std::to_string(k.reason.errorNumber()));
     return out;
 }
@@ -65,43 +69,32 @@ TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALi
     fs::remove_all(folder / ".KeltoSync");
     fs::create_directory(folder / ".KeltoSync");
     fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync/Holding");
-    try {
-        HoldingFolder::prepare(root(), runID);
-        FAIL() << "prepared through a link";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.errorNumber(), ENOTDIR);
-    }
+    EXPECT_THROW(HoldingFolder::prepare(root(), runID), FileError);
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
 TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
-    hold("deleted.txt", "d");
-    hold("dir/deleted.txt", "dd");
-    hold("replaced.txt", "old r");
+    for (const char* path : {"deleted.txt", "dir/deleted.txt", "replaced.txt", "unplanned.txt", "taken.txt"})
+        hold(path, "old");
     hold("notreplaced.txt", "old n");
-    hold("unplanned.txt", "u");
     hold("gone/deep/unplanned.txt", "deep");
-    hold("taken.txt", "old t");
     fs::create_symlink("target", held() / "link");
     folder.write("replaced.txt", "new r");
     folder.write("taken.txt", "someone else's");
-    HoldingFolder::Planned planned;
-    planned.deleted = {"deleted.txt", "dir/deleted.txt", "dir"};
-    planned.replaced = {"replaced.txt", "notreplaced.txt"};
+    HoldingFolder::Planned planned{.deleted = {"deleted.txt", "dir/deleted.txt", "dir"},
+                                   .replaced = {"replaced.txt", "notreplaced.txt"}};
     seenAsHeld(planned, {"deleted.txt", "dir/deleted.txt", "replaced.txt", "notreplaced.txt"});
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
     EXPECT_EQ(s.folder, ".KeltoSync/Holding/" + runID);
-    EXPECT_EQ(s.putBack, (std::vector<std::string>{"gone/deep/unplanned.txt", "link", "notreplaced.txt",
-                                                    "unplanned.txt"}));
-    EXPECT_EQ(keptPaths(s), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
+    EXPECT_EQ(s.putBack, (Paths{"gone/deep/unplanned.txt", "link", "notreplaced.txt", "unplanned.txt"}));
+    EXPECT_EQ(keptPaths(s), Paths{"taken.txt" + taken});
     EXPECT_EQ(test::readFile(folder / "notreplaced.txt"), "old n");
     EXPECT_EQ(test::readFile(folder / "gone/deep/unplanned.txt"), "deep");
     EXPECT_EQ(fs::read_symlink(folder / "link"), "target");
     EXPECT_EQ(test::readFile(folder / "replaced.txt"), "new r");
     EXPECT_EQ(test::readFile(folder / "taken.txt"), "someone else's");
-    EXPECT_EQ(tree(held()), std::vector<std::string>{"taken.txt"});
-    EXPECT_FALSE(fs::exists(folder / "deleted.txt"));
-    EXPECT_FALSE(fs::exists(folder / "dir"));
+    EXPECT_EQ(tree(held()), Paths{"taken.txt"});
+    EXPECT_FALSE(fs::exists(folder / "deleted.txt") || fs::exists(folder / "dir"));
     // Once the kept item is dealt with, the next settling removes the folder.
     fs::remove(held() / "taken.txt");
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
@@ -117,10 +110,9 @@ TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
     folder.write("filed", "a file now");
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, {});
     EXPECT_TRUE(s.putBack.empty());
-    EXPECT_EQ(keptPaths(s), (std::vector<std::string>{"filed/b.txt " + std::to_string(ENOTDIR),
-                                                      "linked/a.txt " + std::to_string(ENOTDIR)}));
+    EXPECT_EQ(keptPaths(s), (Paths{"filed/b.txt" + notDir, "linked/a.txt" + notDir}));
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
-    EXPECT_EQ(tree(held()), (std::vector<std::string>{"filed/", "filed/b.txt", "linked/", "linked/a.txt"}));
+    EXPECT_EQ(tree(held()), (Paths{"filed/", "filed/b.txt", "linked/", "linked/a.txt"}));
 }
 
 TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
@@ -134,17 +126,16 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
     ASSERT_EQ(settled.size(), 2u);
     EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(runID));
-    EXPECT_EQ(settled[0].putBack, std::vector<std::string>{"free.txt"});
-    EXPECT_EQ(keptPaths(settled[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
+    EXPECT_EQ(settled[0].putBack, Paths{"free.txt"});
+    EXPECT_EQ(keptPaths(settled[0]), Paths{"taken.txt" + taken});
     EXPECT_EQ(settled[1].folder, HoldingFolder::relativePath(other));
-    EXPECT_EQ(settled[1].putBack, std::vector<std::string>{"sub/free.txt"});
+    EXPECT_EQ(settled[1].putBack, Paths{"sub/free.txt"});
     EXPECT_TRUE(settled[1].kept.empty());
-    EXPECT_EQ(test::readFile(folder / "free.txt"), "f");
-    EXPECT_EQ(test::readFile(folder / "sub/free.txt"), "sf");
-    EXPECT_EQ(test::readFile(folder / "taken.txt"), "current");
+    for (const auto& [path, content] : {std::pair{"free.txt", "f"}, {"sub/free.txt", "sf"}, {"taken.txt", "current"}})
+        EXPECT_EQ(test::readFile(folder / path), content) << path;
     // The killed run's folder is marked now: what has its place taken stays.
     EXPECT_EQ(tree(folder / ".KeltoSync/Holding"),
-              (std::vector<std::string>{runID + "/", runID + "/.KeltoSync", runID + "/taken.txt", "stray-file"}));
+              (Paths{runID + "/", runID + "/.KeltoSync", runID + "/taken.txt", "stray-file"}));
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
 }
 
@@ -158,9 +149,8 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     hold("later.txt", "l");
     folder.write("taken.txt", "current");
     HoldingFolder::Settlement settled = HoldingFolder::settle(root(), runID, {});
-    ASSERT_EQ(keptPaths(settled), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
-    EXPECT_TRUE(settled.kept[0].placeTaken);
-    EXPECT_TRUE(settled.onlyPlaceTaken);
+    ASSERT_EQ(keptPaths(settled), Paths{"taken.txt" + taken});
+    EXPECT_TRUE(settled.kept[0].placeTaken && settled.onlyPlaceTaken);
     // As if later.txt had failed for another reason: held again, unrecorded.
     fs::rename(folder / "later.txt", held() / "later.txt");
     settled.kept.push_back({"later.txt", FileError(EPERM, "Could not rename", held() / "later.txt")});
@@ -168,12 +158,12 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_TRUE(recovered[0].fromFinishedRun);
-    EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"later.txt"});
-    EXPECT_EQ(keptPaths(recovered[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
+    EXPECT_EQ(recovered[0].putBack, Paths{"later.txt"});
+    EXPECT_EQ(keptPaths(recovered[0]), Paths{"taken.txt" + taken});
     EXPECT_TRUE(recovered[0].onlyPlaceTaken);
     const std::vector<HoldingFolder::Settlement> again = HoldingFolder::recover(root());
     ASSERT_EQ(again.size(), 1u);
-    EXPECT_EQ(keptPaths(again[0]), std::vector<std::string>{"taken.txt " + std::to_string(EEXIST)});
+    EXPECT_EQ(keptPaths(again[0]), Paths{"taken.txt" + taken});
     EXPECT_EQ(test::readFile(held() / "taken.txt"), "old");
     // Once the user removed what it held, the mark goes with the folder.
     fs::remove(held() / "taken.txt");
@@ -184,9 +174,7 @@ TEST_F(HoldingFolderTest, OnlyItemsWhosePlaceIsTakenStayForGood) {
 TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
     folder.write("big", "the whole file");
     hold("big", "the whole");
-    HoldingFolder::Planned planned;
-    planned.deleted.insert("big");
-    planned.seen.emplace("big", versionOf(root() / "big"));
+    const HoldingFolder::Planned planned{.deleted = {"big"}, .seen = {{"big", versionOf(root() / "big")}}};
     HoldingFolder::record(root(), runID, planned);
     HoldingFolder::Settlement settled;
     settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
@@ -197,8 +185,7 @@ TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
 }
 
 TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
-    const std::string earlier = "2025-03-07_090000-11111111";
-    const std::string later = "2025-03-07_100000-00000000";
+    const std::string earlier = "2025-03-07_090000-11111111", later = "2025-03-07_100000-00000000";
     for (const bool marked : {false, true}) {
         SCOPED_TRACE(marked ? "finished runs" : "killed runs");
         fs::remove_all(folder / ".KeltoSync");
@@ -215,8 +202,8 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         EXPECT_FALSE(fs::exists(held(later)));
         ASSERT_EQ(settled.size(), 2u);
         EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(earlier));
-        EXPECT_EQ(keptPaths(settled[0]), std::vector<std::string>{"dir/f.txt " + std::to_string(EEXIST)});
-        EXPECT_EQ(settled[1].putBack, std::vector<std::string>{"dir/f.txt"});
+        EXPECT_EQ(keptPaths(settled[0]), Paths{"dir/f.txt" + taken});
+        EXPECT_EQ(settled[1].putBack, Paths{"dir/f.txt"});
     }
 }
 
@@ -256,33 +243,27 @@ TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion)
         fs::last_write_time(folder / path, fs::last_write_time(source / path));
     for (const char* path : {"f.txt", "copied", "mine"}) hold(path, "edited during the run");
     hold("p", "a file the folder replaced, edited during the run");
-    HoldingFolder::Planned planned;
-    planned.replaced = {"f.txt", "p", "copied", "mine"};
-    planned.source = source.path();
+    const HoldingFolder::Planned planned{.replaced = {"f.txt", "p", "copied", "mine"}, .source = source.path()};
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-    EXPECT_EQ(test::readFile(folder / "f.txt"), "edited during the run");
-    EXPECT_EQ(test::readFile(folder / "copied"), "edited during the run");
+    for (const char* path : {"f.txt", "copied"}) EXPECT_EQ(test::readFile(folder / path), "edited during the run");
     EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
     EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
-    EXPECT_EQ(keptPaths(s), (std::vector<std::string>{"mine" + taken, "p" + taken}));
+    EXPECT_EQ(keptPaths(s), (Paths{"mine" + taken, "p" + taken}));
     EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
 }
 
 TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     test::TemporaryFolder source;
-    source.write("copied.txt", "new");
-    source.write("mine.txt", "new");
+    for (const char* path : {"copied.txt", "mine.txt"}) source.write(path, "new");
     folder.write("copied.txt", "new");
     fs::last_write_time(folder / "copied.txt", fs::last_write_time(source / "copied.txt"));
     folder.write("mine.txt", "saved after the run was killed");
     HoldingFolder::prepare(root(), runID);
-    hold("copied.txt", "edited during the run");
-    hold("mine.txt", "edited during the run");
+    for (const char* path : {"copied.txt", "mine.txt"}) hold(path, "edited during the run");
     const int sourceFolder = ::open(source.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(sourceFolder, 0);
-    HoldingFolder::Planned planned;
-    planned.replaced = {"copied.txt", "mine.txt"};
-    planned.source = "/proc/self/fd/" + std::to_string(sourceFolder);
+    const HoldingFolder::Planned planned{.replaced = {"copied.txt", "mine.txt"},
+                                         .source = "/proc/self/fd/" + std::to_string(sourceFolder)};
     HoldingFolder::record(root(), runID, planned);
     // The run is gone; its descriptor's number now names another folder.
     const int destination = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -295,7 +276,7 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     EXPECT_EQ(test::readFile(folder / "mine.txt"), "saved after the run was killed");
     EXPECT_EQ(test::readFile(held() / "mine.txt"), "edited during the run");
     EXPECT_EQ(test::readFile(folder / "copied.txt"), "edited during the run");
-    EXPECT_EQ(keptPaths(recovered[0]), std::vector<std::string>{"mine.txt " + std::to_string(EEXIST)});
+    EXPECT_EQ(keptPaths(recovered[0]), Paths{"mine.txt" + taken});
 }
 
 TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
@@ -314,7 +295,7 @@ TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     HoldingFolder::record(root(), runID, planned);
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
-    EXPECT_EQ(recovered[0].putBack, (std::vector<std::string>{"mnt/f", "mnt/solo"}));
+    EXPECT_EQ(recovered[0].putBack, (Paths{"mnt/f", "mnt/solo"}));
     EXPECT_TRUE(fs::equivalent(folder / "mnt/f", folder / "mnt/g"));
     char read[8] = {};
     EXPECT_EQ(::getxattr((folder / "mnt/solo").c_str(), "user.b", read, sizeof read), 3);
@@ -330,10 +311,9 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     };
     const std::string killedRun = "2025-03-07_141400-0a1b2c3d";
     holdPrivate(killedRun);
-    HoldingFolder::Planned planned;
-    planned.deleted = {"private/deep/f.txt", "private/deep", "private"};
-    planned.archiveTo = "archive/killed";
-    planned.seen.emplace("private/deep/f.txt", versionOf(held(killedRun) / "private/deep/f.txt"));
+    HoldingFolder::Planned planned{.deleted = {"private/deep/f.txt", "private/deep", "private"},
+                                   .seen = {{"private/deep/f.txt", versionOf(held(killedRun) / "private/deep/f.txt")}},
+                                   .archiveTo = "archive/killed"};
     HoldingFolder::record(root(), killedRun, planned);
     ASSERT_TRUE(HoldingFolder::recover(root()).empty());
     holdPrivate(runID);
@@ -361,21 +341,19 @@ TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlanAndAMarksTemporaryStaysOu
     folder.write(".KeltoSync/Holding/" + runID + ".plan", old);
     const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
     ASSERT_EQ(recovered.size(), 1u);
-    EXPECT_EQ(recovered[0].putBack, std::vector<std::string>{"f"});
+    EXPECT_EQ(recovered[0].putBack, Paths{"f"});
     EXPECT_EQ(test::readFile(folder / "f"), "held");
     EXPECT_FALSE(fs::exists(folder / "..KeltoSync.tmp-0a1b2c3d-4e5"));
     EXPECT_FALSE(fs::exists(held()));
 }
 
 TEST_F(HoldingFolderTest, AKilledRunsConflictsAreNamedOnceWhicheverOfItsEntriesComesFirst) {
-    const std::vector<std::string> runs = {"2025-03-07_141503-0a1b2c01", "2025-03-07_141503-0a1b2c02"};
+    const Paths runs = {"2025-03-07_141503-0a1b2c01", "2025-03-07_141503-0a1b2c02"};
     for (const std::string& run : runs) {
         const std::string path = run + ".txt";
         folder.write(path, "loser");
-        HoldingFolder::Planned planned;
-        planned.seen.emplace(path, versionOf(root() / path));
-        planned.replaced.insert(path);
-        planned.conflicts.push_back(path);
+        const HoldingFolder::Planned planned{
+            .replaced = {path}, .seen = {{path, versionOf(root() / path)}}, .conflicts = {path}};
         HoldingFolder::prepare(root(), run);
         HoldingFolder::record(root(), run, planned);
         folder.write(path, "the winner");  // the run's copy took its place

@@ -44,11 +44,12 @@ void setModified(const fs::path& path, long seconds) {
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-// Mounts that never overlap; lookups at `folder` alone, at each of its
-// folders where `throughout`.
-TreeOverlap lookingAt(const fs::path& folder, bool throughout) {
+// Mounts that never overlap; where a walk meets `folder`, a lookup at `lookup`
+// (the folder itself unless given) alone, or at each of its folders where `throughout`.
+TreeOverlap lookingAt(const fs::path& folder, bool throughout, const fs::path& lookup = {}) {
     return TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, [=](const fs::path& at) {
-        return at == folder ? std::vector<TreeOverlap::Lookup>{{folder, throughout}} : std::vector<TreeOverlap::Lookup>{};
+        return at == folder ? std::vector<TreeOverlap::Lookup>{{lookup.empty() ? folder : lookup, throughout}}
+                            : std::vector<TreeOverlap::Lookup>{};
     });
 }
 
@@ -123,15 +124,12 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a folder read-only";
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
-    fs::create_directories(a);
-    fs::create_directories(b);
+    for (const fs::path& folder : {a, b}) fs::create_directories(folder);
     ASSERT_EQ(::mount(a.c_str(), a.c_str(), nullptr, MS_BIND, nullptr), 0);
     ASSERT_EQ(::mount(nullptr, a.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
     std::vector<std::string> notes;
     {
-        const OverlapMarkers markers(a, b, {}, test::noMountOverlap([&](std::string_view line) {
-                                         notes.emplace_back(line);
-                                     }));
+        const OverlapMarkers markers(a, b, {}, test::noMountOverlap([&](std::string_view l) { notes.emplace_back(l); }));
         EXPECT_EQ(markersIn(b).size(), 1u);
     }
     ::umount2(a.c_str(), MNT_DETACH);
@@ -146,15 +144,8 @@ TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) 
     fs::create_directories(a);
     fs::create_directories(b / ".KeltoSync");
     fs::create_directory_symlink(b, a / "inner");
-    for (const bool mounted : {false, true}) {
-        const TreeOverlap overlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                                                [&](const fs::path& folder) {
-                                                    return mounted && folder == a
-                                                               ? std::vector<TreeOverlap::Lookup>{{a / "inner", false}}
-                                                               : std::vector<TreeOverlap::Lookup>{};
-                                                });
-        EXPECT_EQ(OverlapMarkers(a, b, {}, overlap).seen(), mounted);
-    }
+    EXPECT_FALSE(OverlapMarkers(a, b, {}, lookingAt(tmp / "elsewhere", false)).seen());
+    EXPECT_TRUE(OverlapMarkers(a, b, {}, lookingAt(a, false, a / "inner")).seen());
 }
 
 TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {

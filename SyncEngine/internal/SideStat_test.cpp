@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(SideStat, LooksBelowTheRootWithoutFollowingALinkOnTheWay) {
+TEST(SideStat, LooksBelowTheRootWithoutFollowingALinkAndAGoneRootHoldsNothing) {
     test::TemporaryFolder tmp;
     tmp.write("d/f", "12345");
     fs::create_directory_symlink(tmp / "d", tmp / "dl");
@@ -29,10 +29,7 @@ TEST(SideStat, LooksBelowTheRootWithoutFollowingALinkOnTheWay) {
     EXPECT_EQ(kind("d/f/x"), std::nullopt);
     EXPECT_EQ(kind("missing/f"), std::nullopt);
     EXPECT_EQ(kind("d/f"), EntryKind::file);  // after other folders
-}
-
-TEST(SideStat, AGoneRootHoldsNothingAndAnUnopenableOneFailsEachLookUp) {
-    test::TemporaryFolder tmp;
+    // A gone root holds nothing; one that cannot be opened fails each look-up.
     EXPECT_EQ(SideStat(tmp / "gone").stat("x"), std::nullopt);
     SideStat unopenable(tmp / std::string(300, 'x'));  // too long a name to open
     EXPECT_THROW(unopenable.stat("x"), FileError);

@@ -25,7 +25,7 @@ std::int64_t keptByAFileIn(const fs::path& folder, std::int64_t seconds) {
     return info.st_mtime;
 }
 
-TEST(TimeProbe, TriesTimesOnANamelessFileInTheReservedTemporaryFolderOnly) {
+TEST(TimeProbe, TriesOnlyTimesNotKeptEverywhereOnANamelessFileInTheReservedTemporaryFolder) {
     test::TemporaryFolder root;
     {
         TimeProbe probe(root.path());
@@ -50,9 +50,6 @@ TEST(TimeProbe, TriesTimesOnANamelessFileInTheReservedTemporaryFolderOnly) {
     fs::remove_all(root / ".KeltoSync");
     fs::create_directory_symlink(elsewhere.path(), root / ".KeltoSync");
     EXPECT_EQ(TimeProbe(root.path()).kept(year2500), std::nullopt);
-}
-
-TEST(TimeProbe, OnlyTimesOutsideWhatEveryFileSystemKeepsAreTried) {
     EXPECT_FALSE(TimeProbe::keptEverywhere(315'532'800));  // 1980-01-01: FAT's first day, in its local time
     EXPECT_TRUE(TimeProbe::keptEverywhere(315'532'800 + 86'400));
     EXPECT_TRUE(TimeProbe::keptEverywhere(2'147'483'647 - 86'400));

@@ -7,30 +7,22 @@ using namespace kelto;
 namespace {
 
 TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
-    const SideListing a{{"d", EntryKind::directory, 4096, 5},
-                        {"d/x", EntryKind::file, 2, 50},
-                        {"same", EntryKind::file, 1, 10},
-                        {"window", EntryKind::file, 1, 10},
-                        {"kind", EntryKind::file, 1, 10},
-                        {"only-a", EntryKind::file, 1, 10}};
-    const SideListing b{{"d", EntryKind::directory, 64, 9},
-                        {"d/x", EntryKind::file, 2, 50},
-                        {"same", EntryKind::file, 1, 10},
-                        {"window", EntryKind::file, 1, 12},
+    const SideListing a{{"d", EntryKind::directory, 4096, 5}, {"d/x", EntryKind::file, 2, 50},
+                        {"same", EntryKind::file, 1, 10},       {"window", EntryKind::file, 1, 10},
+                        {"kind", EntryKind::file, 1, 10},       {"only-a", EntryKind::file, 1, 10}};
+    const SideListing b{{"d", EntryKind::directory, 64, 9}, {"d/x", EntryKind::file, 2, 50},
+                        {"same", EntryKind::file, 1, 10},     {"window", EntryKind::file, 1, 12},
                         {"kind", EntryKind::symlink, 1, 10}};
     const Baseline old{{"d/x", {EntryKind::file, 1, 1}}, {"gone", {EntryKind::file, 7, 7}}, {"d/old", {EntryKind::file, 3, 3}}};
     const Baseline settled = TwoWayRun::newBaseline(a, b, old, {}, 1);
-    EXPECT_EQ(settled, (Baseline{{"d", {EntryKind::directory, 4096, 5}},
-                                 {"d/x", {EntryKind::file, 2, 50}},
+    EXPECT_EQ(settled, (Baseline{{"d", {EntryKind::directory, 4096, 5}}, {"d/x", {EntryKind::file, 2, 50}},
                                  {"same", {EntryKind::file, 1, 10}}}));
     EXPECT_EQ(TwoWayRun::newBaseline(a, b, old, {}, 2).size(), 4u);  // "window" agrees within 2 s
     // An unsettled folder keeps the old entries of everything below it,
     // replacing agreeing ones; keys it does not cover are settled as usual.
     const Baseline unsettled = TwoWayRun::newBaseline(a, b, old, {"d", "gone"}, 1);
-    EXPECT_EQ(unsettled, (Baseline{{"d", {EntryKind::directory, 4096, 5}},
-                                   {"d/old", {EntryKind::file, 3, 3}},
-                                   {"d/x", {EntryKind::file, 1, 1}},
-                                   {"gone", {EntryKind::file, 7, 7}},
+    EXPECT_EQ(unsettled, (Baseline{{"d", {EntryKind::directory, 4096, 5}}, {"d/old", {EntryKind::file, 3, 3}},
+                                   {"d/x", {EntryKind::file, 1, 1}}, {"gone", {EntryKind::file, 7, 7}},
                                    {"same", {EntryKind::file, 1, 10}}}));
     // Agreed files held at `racyFrom` or later are marked racy; an old entry
     // kept keeps its mark, and is marked where the old marks are unknown.

@@ -6,7 +6,7 @@ using namespace kelto;
 
 namespace {
 
-TEST(Base64, EncodesWithPaddingAndRoundTripsAnyBytes) {
+TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictly) {
     EXPECT_EQ(Base64::encode(""), "");
     EXPECT_EQ(Base64::encode("f"), "Zg==");
     EXPECT_EQ(Base64::encode("fo"), "Zm8=");
@@ -21,9 +21,6 @@ TEST(Base64, EncodesWithPaddingAndRoundTripsAnyBytes) {
         EXPECT_EQ(Base64::decode(text), bytes) << n;
     }
     EXPECT_EQ(Base64::decode(""), "");
-}
-
-TEST(Base64, DecodeIsStrict) {
     for (const char* bad : {"Zg", "Zg=", "Zm8", "Zm9vYg", "Zm9v\n", "Zm 9v", "Zm9v====", "Z===", "Zm9-", "Zm9_",
                             "Zm9v*A==", "=Zm9", "Zg==Zg=="})
         EXPECT_EQ(Base64::decode(bad), std::nullopt) << bad;

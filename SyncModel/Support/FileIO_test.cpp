@@ -1,10 +1,8 @@
 #include "SyncModel/Support/FileIO.h"
 
-#include "SyncModel/Support/Uuid.h"
+#include "tests/support/TemporaryFolder.h"
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <csignal>
-#include <fstream>
 #include <sys/resource.h>
 
 using namespace kelto;
@@ -13,23 +11,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using Names = std::set<std::string>;
+
 class FileIOTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("kelto-fileio-" + Uuid::random().lowerString());
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& entry : fs::directory_iterator(folder_)) out.push_back(entry.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-    static void put(const fs::path& path, std::string_view bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    fs::path folder_;
+    test::TemporaryFolder folder;
+    const fs::path folder_ = folder.path();
+    Names names() const { return test::namesIn(folder_); }
 };
 
 TEST_F(FileIOTest, WriteAtomicallyCreatesAndReplacesLeavingNoTemporaryFiles) {
@@ -42,12 +30,12 @@ TEST_F(FileIOTest, WriteAtomicallyCreatesAndReplacesLeavingNoTemporaryFiles) {
     const std::string large(300'000, 'x');  // more than one read buffer
     FileIO::writeAtomically(file, large);
     EXPECT_EQ(FileIO::readIfExists(file), large);
-    EXPECT_EQ(names(), std::vector<std::string>{"jobs.json"});
+    EXPECT_EQ(names(), Names{"jobs.json"});
 }
 
 TEST_F(FileIOTest, FailedWriteKeepsTheOldFileWholeAndCleansUp) {
     // The parent "folder" is a regular file: nothing can be created.
-    put(folder_ / "plain", "data");
+    folder.write("plain", "data");
     EXPECT_THROW(FileIO::writeAtomically(folder_ / "plain" / "jobs.json", "new"), FileError);
     EXPECT_EQ(FileIO::readIfExists(folder_ / "plain"), "data");
     // A folder in the target's place: the rename fails and the folder stays.
@@ -73,14 +61,14 @@ TEST_F(FileIOTest, FailedWriteKeepsTheOldFileWholeAndCleansUp) {
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_TRUE(threw);
     EXPECT_EQ(FileIO::readIfExists(file), "old content");
-    EXPECT_EQ(names(), (std::vector<std::string>{"history.json", "jobs.json", "plain"}));
+    EXPECT_EQ(names(), (Names{"history.json", "jobs.json", "plain"}));
 }
 
 TEST_F(FileIOTest, ReadIfExistsTellsMissingFromUnreadable) {
     EXPECT_EQ(FileIO::readIfExists(folder_ / "missing.json"), std::nullopt);
     EXPECT_EQ(FileIO::readIfExists(folder_ / "no" / "such" / "folder.json"), std::nullopt);
     EXPECT_THROW(FileIO::readIfExists(folder_), FileError);
-    put(folder_ / "plain", "x");
+    folder.write("plain");
     EXPECT_THROW(FileIO::readIfExists(folder_ / "plain" / "child"), FileError);  // ENOTDIR is not "missing"
 }
 

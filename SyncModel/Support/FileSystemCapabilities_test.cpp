@@ -12,7 +12,7 @@ namespace {
 using Links = FileSystemCapabilities::HardLinks;
 FileSystemCapabilities row(const char* type) { return FileSystemCapabilities::forType(type); }
 
-TEST(FileSystemCapabilities, NumbersAndStampsLastOnlyWhereTheKernelKeepsThem) {
+TEST(FileSystemCapabilities, NumbersStampsFoldingAndMarkersByType) {
     for (const auto& [magic, type] : std::initializer_list<std::pair<std::int64_t, const char*>>{
              {0xEF53, "ext4"}, {0x9123683E, "btrfs"}, {0x01021994, "tmpfs"}, {0x58465342, "xfs"}, {0x2011BAB0, "exfat"},
              {0x4D44, "vfat"}, {0x65735546, "fuseblk"}, {0xFF534D42, "cifs"}, {0xFE534D42, "smb3"}}) {
@@ -29,9 +29,6 @@ TEST(FileSystemCapabilities, NumbersAndStampsLastOnlyWhereTheKernelKeepsThem) {
     EXPECT_EQ(row("fuse.sshfs").hardLinks, Links::numberedAfresh);
     for (const char* type : {"fuse.gvfsd-fuse", "fuse.rclone", "exfat", "vfat", "fuse"})
         EXPECT_EQ(row(type).hardLinks, Links::none) << type;
-}
-
-TEST(FileSystemCapabilities, SharesFoldingAndMarkersByType) {
     for (const char* type : {"fuseblk", "fuseblk.exfat", "cifs"}) EXPECT_TRUE(row(type).foldsCase) << type;
     for (const char* type : {"nfs", "cifs", "fuse.sshfs", "fuse.gvfsd-fuse"})
         EXPECT_TRUE(row(type).placedByMarkers) << type;

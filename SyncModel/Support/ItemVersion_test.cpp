@@ -18,7 +18,7 @@ struct stat fileOf(std::int64_t size, std::int64_t seconds, long nanoseconds, de
 
 }  // namespace
 
-TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
+TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAsAndEachStrictnessAsksWhatItsUseNeeds) {
     const ItemVersion seen = ItemVersion::of(fileOf(5, 100, 7, 1, 42), true);
     const auto isSeen = [&](const struct stat& item, bool keepsNumbers = true) {
         return seen.same(ItemVersion::of(item, keepsNumbers), ItemVersion::Strictness::seen);
@@ -37,9 +37,6 @@ TEST(ItemVersion, MatchesOnlyTheItemItWasSeenAs) {
     // Where numbers are handed out afresh, a new number is no new version.
     EXPECT_TRUE(ItemVersion::of(fileOf(5, 100, 7, 1, 42), false)
                     .same(ItemVersion::of(fileOf(5, 100, 7, 1, 43), false), ItemVersion::Strictness::seen));
-}
-
-TEST(ItemVersion, EachStrictnessAsksWhatItsUseNeeds) {
     using S = ItemVersion::Strictness;
     struct stat item = fileOf(5, 100, 7, 1, 42);
     item.st_ctim = {200, 3};

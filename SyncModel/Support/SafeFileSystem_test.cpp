@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <sys/fanotify.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -68,8 +69,7 @@ std::unique_ptr<Across> across(bool needsRoot = false) {
 
 TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
     test::TemporaryFolder folder, elsewhere;
-    folder.write("dir/file");
-    folder.write("dir/sub/file");
+    for (const char* path : {"dir/file", "dir/sub/file"}) folder.write(path);
     elsewhere.write("inside/file");
     fs::create_directory_symlink(elsewhere.path(), folder / "link");
     fs::create_directory_symlink(elsewhere.path(), folder / "dir/link");
@@ -116,8 +116,7 @@ TEST(SafeFileSystem, AMountOnTheWayIsEntered) {
 
 // Where the kernel lacks openat2, the walk folder by folder answers alike.
 TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
-    test::TemporaryFolder folder;
-    test::TemporaryFolder elsewhere;
+    test::TemporaryFolder folder, elsewhere;
     folder.write("dir/sub/file");
     fs::create_directory_symlink(elsewhere.path(), folder / "dir/link");
     const pid_t child = ::fork();
@@ -163,9 +162,7 @@ TEST(SafeFileSystem, FailuresNameTheOperationTheFullPathAndTheErrorNumber) {
 TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
     if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions deny nothing";
     test::TemporaryFolder folder;
-    folder.write("closed/inner/file");
-    folder.write("tree/kept/file");
-    folder.write("tree/other/file");
+    for (const char* path : {"closed/inner/file", "tree/kept/file", "tree/other/file"}) folder.write(path);
     fs::create_directories(folder / "unreadable");
     fs::permissions(folder / "closed", fs::perms::none);
     fs::permissions(folder / "unreadable", fs::perms::owner_write | fs::perms::owner_exec);
@@ -176,9 +173,7 @@ TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
     const FileError listing = failureOf([&] { sfs::listNames(*sfs::openChild(root, "unreadable")); });
     const FileError removal = failureOf([&] { sfs::removeTree(root, "tree"); });
     const bool otherRemoved = !fs::exists(folder / "tree/other");
-    fs::permissions(folder / "closed", fs::perms::owner_all);
-    fs::permissions(folder / "unreadable", fs::perms::owner_all);
-    fs::permissions(folder / "tree/kept", fs::perms::owner_all);
+    for (const char* path : {"closed", "unreadable", "tree/kept"}) fs::permissions(folder / path, fs::perms::owner_all);
     expectFailure(walk, EACCES, "Could not open folder", folder / "closed/inner");
     expectFailure(lookup, EACCES, "Could not open folder", folder / "closed/inner");
     expectFailure(listing, EACCES, "Could not read folder", folder / "unreadable");
@@ -338,20 +333,17 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
     ASSERT_EQ(::chmod((here / "dir").c_str(), 0710), 0);
     fs::create_hard_link(here / "dir/file", here / "dir/other");
     ASSERT_EQ(::mkfifo((here / "dir/pipe").c_str(), 0644), 0);
-    ASSERT_EQ(::setxattr((here / "dir/file").c_str(), "user.note", "kept", 4, 0), 0);
-    ASSERT_EQ(::lsetxattr((here / "dir/link").c_str(), "trusted.link", "L", 1, 0), 0);
-    ASSERT_EQ(::lsetxattr((here / "dir/pipe").c_str(), "trusted.pipe", "P", 1, 0), 0);
-    ASSERT_EQ(::setxattr((here / "dir").c_str(), "user.folder", "F", 1, 0), 0);
+    const std::tuple<const char*, const char*, std::string> attributes[]{{"dir/file", "user.note", "kept"},
+        {"dir/link", "trusted.link", "L"}, {"dir/pipe", "trusted.pipe", "P"}, {"dir", "user.folder", "F"}};
+    for (const auto& [item, name, value] : attributes)
+        ASSERT_EQ(::lsetxattr((here / item).c_str(), name, value.data(), value.size(), 0), 0) << item;
     sfs::moveToFreeName(from, "dir", to, "dir");
     const auto attribute = [](const fs::path& item, const char* name) {
         char value[8] = {};
         return ::lgetxattr(item.c_str(), name, value, sizeof value) < 0 ? std::string("none") : std::string(value);
     };
-    EXPECT_EQ(attribute(there / "dir/file", "user.note"), "kept");
+    for (const auto& [item, name, value] : attributes) EXPECT_EQ(attribute(there / item, name), value) << item;
     EXPECT_EQ(attribute(there / "dir/other", "user.note"), "kept");
-    EXPECT_EQ(attribute(there / "dir/link", "trusted.link"), "L");
-    EXPECT_EQ(attribute(there / "dir/pipe", "trusted.pipe"), "P");
-    EXPECT_EQ(attribute(there / "dir", "user.folder"), "F");
     EXPECT_TRUE(fs::equivalent(there / "dir/file", there / "dir/other"));
     for (const auto& [name, mode] : std::vector<std::pair<std::string, mode_t>>{
              {"dir", S_IFDIR | 0710}, {"dir/tool", S_IFREG | 04750}, {"dir/link", S_IFLNK | 0777}, {"dir/file", S_IFREG | 0644}}) {
@@ -364,18 +356,15 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
     test::TemporaryFolder plain;
     test::TestMounts mounts;
     if (!mounts.mount({"mount", "-t", "ramfs", "ramfs", plain.path()}, plain.path())) GTEST_SKIP() << "no ramfs";
-    here.write("file", "data");
-    ASSERT_EQ(::setxattr((here / "file").c_str(), "user.note", "kept", 4, 0), 0);
-    here.write("folder/file", "data");
-    ASSERT_EQ(::setxattr((here / "folder/file").c_str(), "user.deep", "kept", 4, 0), 0);
     const sfs::Folder refusing = openRoot(plain);
-    for (const auto& item : {std::pair{"file", "user.note"}, std::pair{"folder", "user.deep"}}) {
-        const std::string name = item.first, attributeName = item.second;
+    for (const auto& [name, file, attributeName] :
+         {std::tuple{"file", "file", "user.note"}, {"folder", "folder/file", "user.deep"}}) {
+        here.write(file, "data");
+        ASSERT_EQ(::setxattr((here / file).c_str(), attributeName, "kept", 4, 0), 0);
         const FileError error = failureOf([&] { sfs::moveToFreeName(from, name, refusing, name); });
         EXPECT_EQ(error.errorNumber(), EOPNOTSUPP) << error.what();
-        EXPECT_EQ(error.operation(), "Could not copy the extended attribute " + attributeName + " of");
-        const fs::path kept = name == "file" ? here / "file" : here / "folder/file";
-        EXPECT_EQ(attribute(kept, attributeName.c_str()), "kept");
+        EXPECT_EQ(error.operation(), std::string("Could not copy the extended attribute ") + attributeName + " of");
+        EXPECT_EQ(attribute(here / file, attributeName), "kept");
     }
     EXPECT_TRUE(fs::is_empty(plain.path()));
 }
@@ -389,26 +378,18 @@ TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
     here.write("dir/a", "a");
     here.write("dir/z", big);
     for (const char* name : {"file", "dir"}) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const rlimit limit{64 << 10, 64 << 10};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            const std::optional<sfs::Folder> from = sfs::openRoot(here.path()), to = sfs::openRoot(there.path());
-            try {
-                sfs::moveToFreeName(*from, name, *to, name);
-            } catch (...) {
-            }
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << name;
+        EXPECT_EXIT(
+            {
+                rlimit limit{};  // no comma: the block is a macro argument
+                limit.rlim_cur = limit.rlim_max = 64 << 10;
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                sfs::moveToFreeName(from, name, to, name);
+            },
+            ::testing::KilledBySignal(SIGXFSZ), "")
+            << name;
         EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
         // Nor under another name: a file is copied as a nameless one.
-        if (std::string(name) == "file") {
-            EXPECT_TRUE(fs::is_empty(there.path()));
-        }
+        EXPECT_TRUE(std::string(name) != "file" || fs::is_empty(there.path()));
     }
     EXPECT_EQ(test::readFile(here / "file"), big);
     EXPECT_EQ(test::readFile(here / "dir/z"), big);
@@ -420,8 +401,7 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     const auto a = across(true);
     if (!a) GTEST_SKIP() << "no second file system or not root";
     auto& [here, there, from, to] = *a;
-    here.write("dir/a", "a");
-    here.write("dir/b", "b");
+    for (const char* name : {"a", "b"}) here.write("dir/" + std::string(name), name);
     const FileDescriptor watch(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY));
     if (!watch.valid()) GTEST_SKIP() << "no fanotify";
     for (const char* name : {"dir/a", "dir/b"})

@@ -20,8 +20,7 @@ inline bool waitsInEventLoop(qint64 pid) {
     return (syscall >> number) && (number == 7 || number == 271);
 }
 
-// An environment whose home, settings, data and runtime folders all lie in
-// `home`, and no others.
+// An environment whose home, settings, data and runtime folders all lie in `home`, and no others.
 inline QProcessEnvironment scratchEnvironment(const TemporaryFolder& home) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {

@@ -1,6 +1,5 @@
 #include <QAction>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -49,7 +48,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <set>
 #include <thread>
 
@@ -61,23 +59,15 @@ struct SetupRig {
     int opens = 0;
     AppRelauncher relauncher{[] {}, [] {}};
     SyncSetup::Dependencies dependencies() {
-        return SyncSetup::Dependencies{
-            .strings = SyncStrings::application(),
-            .locale = QLocale(QLocale::English),
-            .makeItems =
-                [probe = probe](QSettings&) {
-                    return std::vector<PermissionItem>{
-                        fakeItem(SyncSetup::fullDiskID, PermissionRequirement::recommended, probe),
-                        fakeItem(SyncSetup::loginID, PermissionRequirement::recommended, probe),
-                        fakeItem(SyncSetup::notificationsID, PermissionRequirement::optional, probe),
-                    };
-                },
-            .openSettings = [this](const SettingsDestination&) { return ++opens, true; },
-            .relauncher = &relauncher,
-            .companion = std::nullopt,
-            .loginItem = {},
-            .requestNotifications = {},
+        const auto items = [probe = probe](QSettings&) {
+            using R = PermissionRequirement;
+            return std::vector{fakeItem(SyncSetup::fullDiskID, R::recommended, probe),
+                               fakeItem(SyncSetup::loginID, R::recommended, probe),
+                               fakeItem(SyncSetup::notificationsID, R::optional, probe)};
         };
+        return {.strings = SyncStrings::application(), .locale = QLocale(QLocale::English), .makeItems = items,
+                .openSettings = [this](const SettingsDestination&) { return ++opens, true; },
+                .relauncher = &relauncher, .companion = std::nullopt, .loginItem = {}, .requestNotifications = {}};
     }
     ~SetupRig() { probe->waiting.clear(); }
 };
@@ -101,6 +91,10 @@ struct Quitting : ::testing::Test {
     }
     QuitController quit{dependencies(model)};
     SyncJob job = SyncJob::newJob("Photos");
+    // Quits, alerts and stops asked of `on`.
+    std::tuple<int, int, int> counts(const FakeAppModel& on) const {
+        return {quits, alerts, int(on.pendingShutdowns.size())};
+    }
 };
 
 TEST_F(Quitting, onlyAnActiveJobAsksAndASecondRequestWaitsForTheStop) {
@@ -108,18 +102,13 @@ TEST_F(Quitting, onlyAnActiveJobAsksAndASecondRequestWaitsForTheStop) {
     modelGone = true;
     model.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
     quit.requestQuit(true);
-    EXPECT_EQ(quits, 2);
-    EXPECT_EQ(alerts, 0);
-    EXPECT_TRUE(model.pendingShutdowns.empty());
+    EXPECT_EQ(counts(model), std::tuple(2, 0, 0));
     modelGone = false;
     quit.requestQuit(true);
-    EXPECT_EQ(alerts, 1);
     EXPECT_TRUE(quit.isTerminating());
     quit.requestQuit(true);
     quit.requestQuit(false);
-    EXPECT_EQ(alerts, 1);
-    ASSERT_EQ(model.pendingShutdowns.size(), 1u);
-    EXPECT_EQ(quits, 2);  // not before shutdown() returns
+    ASSERT_EQ(counts(model), std::tuple(2, 1, 1)) << "no quit before shutdown() returns";
     model.answerShutdown();
     EXPECT_EQ(quits, 3);
 }
@@ -140,8 +129,7 @@ TEST_F(Quitting, requestsWhileTheAlertIsOpenStopOnce) {
         };
         asking.requestQuit(true);
         asking.requestQuit(true);
-        EXPECT_EQ(alerts, 1);
-        ASSERT_EQ(busy.pendingShutdowns.size(), 1u);
+        ASSERT_EQ(counts(busy), std::tuple(0, 1, 1));
         EXPECT_EQ(cancelledRelaunches, 0);
         busy.answerShutdown();
         EXPECT_EQ(quits, 1);
@@ -237,7 +225,7 @@ TEST_F(Quitting, sigtermMidRunStopsWithoutAskingThenQuits) {
     quit.watchSignals();
     ::raise(SIGTERM);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.pendingShutdowns.empty(); }));
-    EXPECT_EQ(alerts, 0);
+    EXPECT_EQ(counts(model), std::tuple(0, 0, 1));
     model.answerShutdown();
     EXPECT_EQ(quits, 1);
 }
@@ -288,6 +276,15 @@ TEST_F(Launching, theLaunchMatrix) {
     }
     EXPECT_TRUE(SyncMenuLifecycle::isLoginItemLaunch({"kelto-sync", "--login-item"}));
     EXPECT_FALSE(SyncMenuLifecycle::isLoginItemLaunch({"--login-item"}));
+    // Opening a job sets the request, or clears it for what names no job, and opens the window.
+    SyncMenuLifecycle lifecycle(&model, &setup, defaults, windows, false);
+    const Uuid id = Uuid::random();
+    AppEvents::shared().postOpenJob(QString::fromStdString(id.string()));
+    EXPECT_EQ(model.requestedJobID(), id);
+    AppEvents::shared().postOpenJob(QStringLiteral("not a job"));
+    EXPECT_FALSE(model.requestedJobID());
+    AppEvents::shared().postOpenMainWindow();
+    EXPECT_EQ(windows.opened, 3);
 }
 
 TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
@@ -305,17 +302,6 @@ TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
     EXPECT_FALSE(setup.checklist()->focusedItemID());
     EXPECT_FALSE(setup.isGatePending());
     EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
-}
-
-TEST_F(Launching, openJobSetsOrClearsTheRequestAndOpens) {
-    SyncMenuLifecycle lifecycle(&model, &setup, defaults, windows, false);
-    const Uuid id = Uuid::random();
-    AppEvents::shared().postOpenJob(QString::fromStdString(id.string()));
-    EXPECT_EQ(model.requestedJobID(), id);
-    AppEvents::shared().postOpenJob(QStringLiteral("not a job"));
-    EXPECT_FALSE(model.requestedJobID());
-    AppEvents::shared().postOpenMainWindow();
-    EXPECT_EQ(windows.opened, 3);
 }
 
 TEST(WindowPresence, followsItsOwnVisibleUnminimisedWindowsOnly) {
@@ -420,11 +406,7 @@ TEST(SingleInstance, aSharedRuntimeFolderHoldingAnotherUsersItemsIsRefused) {
     EXPECT_EQ(fs::status(shared).permissions(), fs::perms::owner_all);
 }
 
-struct Setup : ::testing::Test {
-    test::TemporaryFolder folder;
-    QSettings defaults{QString::fromStdString((folder / "defaults.ini").string()), QSettings::IniFormat};
-    test::SetupRig rig;
-    SyncSetup setup{defaults, rig.dependencies()};
+struct Setup : Launching {
     QWidget main;
     PermissionChecklistView* view() const {
         return setup.controller() ? setup.controller()->window()->findChild<PermissionChecklistView*>() : nullptr;
@@ -493,9 +475,9 @@ TEST_F(Setup, laterDoneAndClosingFinishAndDropTheChecklist) {
     }
 }
 
-std::set<std::filesystem::path> everythingUnder(const std::filesystem::path& folder) {
-    std::set<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) found.insert(entry.path());
+std::set<fs::path> everythingUnder(const fs::path& folder) {
+    std::set<fs::path> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) found.insert(entry.path());
     return found;
 }
 
@@ -520,7 +502,7 @@ TEST(Entry, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(AppEntry::renderTestsVariable, QStringLiteral("1"));
-    const std::set<std::filesystem::path> before = everythingUnder(home.path());
+    const auto before = everythingUnder(home.path());
     QProcess program;
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(KELTO_SYNC_EXECUTABLE), {});
@@ -528,7 +510,7 @@ TEST(Entry, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
     const bool looping = QTest::qWaitFor(
         [&] { return program.state() != QProcess::Running || test::waitsInEventLoop(program.processId()); }, 30000);
     const bool running = program.state() == QProcess::Running;
-    const std::set<std::filesystem::path> after = everythingUnder(home.path());
+    const auto after = everythingUnder(home.path());
     program.kill();
     program.waitForFinished();
     ASSERT_TRUE(looping);
@@ -542,11 +524,10 @@ TEST(Entry, withoutARuntimeSettingsIsOff) {
     int settingsOpened = 0, quits = 0;
     const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
                                                    false, [&] { ++settingsOpened; }, [&] { ++quits; });
-    EXPECT_FALSE(menu.settings->isEnabled());
     menu.settings->trigger();
-    EXPECT_EQ(settingsOpened, 0);
     menu.quit->trigger();
-    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(menu.settings->isEnabled());
+    EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
 }
 
 // A warning that does not stop the start follows the model's error, or the reason there is no runtime (then the
@@ -560,12 +541,12 @@ TEST(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
     SilentNotifications notifications;
     test::FakeSystemEvents systemEvents;
     test::FakeVolumeEvents volumeEvents;
-    std::filesystem::create_directories(home.path() / "support");
+    fs::create_directories(home.path() / "support");
     std::ofstream(home.path() / "support/jobs.json") << R"({"version":2,"jobs":[]})";
     const QString warning = QStringLiteral("Kelto Sync runs without its check for a second instance: reasons.");
-    const std::filesystem::path empty = home.path() / "Empty.app";
-    std::filesystem::create_directories(empty / "Contents");
-    for (const std::filesystem::path& bundle : {std::filesystem::path(KELTO_BUNDLE_DIR), empty}) {
+    const fs::path empty = home.path() / "Empty.app";
+    fs::create_directories(empty / "Contents");
+    for (const fs::path& bundle : {fs::path(KELTO_BUNDLE_DIR), empty}) {
         KeltoSyncApp app({
             .bundleRoot = bundle,
             .folders = {.support = home.path() / "support", .logs = home.path() / "logs", .runtime = home.path() / "run"},
@@ -663,11 +644,7 @@ struct Routing : ::testing::Test {
 // first; a deleted job or a gone model posts nothing.
 TEST_F(Routing, eachOutcomePostsAndOnlyAManualSkipOrReviewOpensTheJob) {
     using T = RunTrigger;
-    struct Row {
-        RunOutcome outcome;
-        RunTrigger trigger;
-        const char *post, *open;
-    };
+    struct Row { RunOutcome outcome; RunTrigger trigger; const char *post, *open; };
     std::vector<Row> rows{
         {RunOutcome::skipped(SkipReason::deviceNotConnected), T::connect, "", ""},
         {RunOutcome::skipped(SkipReason::deviceNotConnected), T::manual, "", "open"},
@@ -702,9 +679,9 @@ TEST(AppRuntime, unmountsAreForwardedWithNoWindowAndMountsAreNot) {
     ManualClock clock{Date::fromUnix(1'772'373'909)};
     ManualExecutor main{clock};
     test::FakeVolumeEvents events;
-    std::vector<std::filesystem::path> unmounted;
-    Subscription forwarding = AppRuntime::forwardUnmounts(
-        events, main, [&](const std::filesystem::path& volume) { unmounted.push_back(volume); });
+    std::vector<fs::path> unmounted;
+    Subscription forwarding =
+        AppRuntime::forwardUnmounts(events, main, [&](const fs::path& volume) { unmounted.push_back(volume); });
     events.send(VolumeEvent::mounted("/media/a"));
     events.send(VolumeEvent::unmounted("/media/b"));
     main.runPending();
@@ -713,7 +690,7 @@ TEST(AppRuntime, unmountsAreForwardedWithNoWindowAndMountsAreNot) {
 
 TEST(AppRuntime, aBundleWithoutAnExecutableRsyncFailsNamingThePath) {
     test::TemporaryFolder bundle;
-    std::filesystem::create_directories(bundle / "Contents/Helpers");
+    fs::create_directories(bundle / "Contents/Helpers");
     std::ofstream(bundle / "Contents/Helpers/rsync") << "#!/bin/sh\n";  // not executable
     ManualClock clock{Date::fromUnix(1'772'373'909)};
     ManualExecutor main{clock};
@@ -728,7 +705,7 @@ TEST(AppRuntime, aBundleWithoutAnExecutableRsyncFailsNamingThePath) {
         EXPECT_EQ(error.path(), bundle / "Contents/Helpers/rsync");
         EXPECT_NE(std::string(error.what()).find((bundle / "Contents/Helpers/rsync").string()), std::string::npos);
     }
-    EXPECT_FALSE(std::filesystem::exists(bundle / "s"));  // nothing written
+    EXPECT_FALSE(fs::exists(bundle / "s"));  // nothing written
 }
 
 }  // namespace

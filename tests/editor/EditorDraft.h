@@ -43,8 +43,7 @@ inline void pick(QComboBox* box, int index) {
     emit box->activated(index);
 }
 
-// Clicks a switch on its box: a switch with no text of its own is only as
-// large as its box once laid out.
+// Clicks a switch on its box: a switch with no text of its own is only as large as its box once laid out.
 inline void toggle(QAbstractButton* box) {
     box->adjustSize();
     QTest::mouseClick(box, Qt::LeftButton);

@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <QTreeView>
 #include <deque>
-#include <memory>
 #include <stdexcept>
 
 namespace kelto {
@@ -26,8 +25,7 @@ struct FakePicker : FolderPicker {
     std::optional<QString> chooseFolder(QWidget*, const QString&, const QString&) override { return answer; }
 };
 
-// Lookups wait until the test releases them, in any order; a folder named
-// "bad" fails.
+// Lookups wait until the test releases them, in any order; a folder named "bad" fails.
 struct HeldLookups {
     std::deque<std::function<void()>> held;
     FakePicker picker;
@@ -119,20 +117,32 @@ TEST(FoldersSection, SwapIconFollowsTheDesktopSwitchingToDark) {
     EXPECT_NE(light, dark);
 }
 
-TEST(FoldersSection, DropsTakeTheFirstExistingFolder) {
+// Drops take the first existing folder; a lookup overtaken by a later one for its side, or answered after the
+// section is gone, reports nothing.
+TEST(FoldersSection, DropsTakeTheFirstExistingFolderAndLateLookupsAreDropped) {
     Folders folders;
     const QString file = folders.root.filePath("note.txt");
     QFile(file).open(QIODevice::WriteOnly);
-    EXPECT_FALSE(folders.section.drop(Side::destination, {}));
-    EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl::fromLocalFile(file)}));
-    EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl(QStringLiteral("https://example.org/x"))}));
-    EXPECT_FALSE(folders.section.drop(Side::destination, {QUrl::fromLocalFile(folders.root.filePath("gone"))}));
+    const QUrl web(QStringLiteral("https://example.org/x"));
+    for (const QList<QUrl>& urls : {QList<QUrl>{}, QList{QUrl::fromLocalFile(file)}, QList{web},
+                                    QList{QUrl::fromLocalFile(folders.root.filePath("gone"))}})
+        EXPECT_FALSE(folders.section.drop(Side::destination, urls)) << urls.value(0).toString().toStdString();
     EXPECT_TRUE(folders.lookups.held.empty());
     EXPECT_TRUE(folders.section.drop(
         Side::destination, {QUrl::fromLocalFile(folders.folder("one")), QUrl::fromLocalFile(folders.folder("two"))}));
     ASSERT_EQ(folders.lookups.held.size(), 1u);
-    folders.lookups.release(0);
+    folders.section.apply(Side::source, folders.folder("old"));
+    folders.section.apply(Side::source, folders.folder("new"));
+    for (const std::size_t lookup : {2, 1, 0}) folders.lookups.release(lookup);
+    EXPECT_EQ(folders.draft.job.source.path, folders.folder("new").toStdString());
     EXPECT_EQ(folders.draft.job.destination.path, folders.folder("one").toStdString());
+    EXPECT_EQ(folders.draft.reports, 2);
+    HeldLookups lookups;
+    int reports = 0;
+    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services())
+        .apply(Side::source, folders.folder("x"));
+    lookups.release(0);
+    EXPECT_EQ(reports, 0);
 }
 
 TEST(FoldersSection, ErrorStaysOnCancelAndGoesWithSuccess) {
@@ -155,27 +165,6 @@ TEST(FoldersSection, ErrorStaysOnCancelAndGoesWithSuccess) {
     folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
     EXPECT_EQ(folders.lookups.held.size(), 2u) << "a name not in UTF-8 is not looked up";
     EXPECT_FALSE(folders.section.errorLabel()->isHidden());
-}
-
-// A lookup overtaken by a later one for its side, or answered after the
-// section is gone, reports nothing.
-TEST(FoldersSection, LateResultsAreDropped) {
-    Folders folders;
-    folders.section.apply(Side::source, folders.folder("old"));
-    folders.section.apply(Side::source, folders.folder("new"));
-    folders.section.apply(Side::destination, folders.folder("other"));
-    folders.lookups.release(1);
-    folders.lookups.release(0);
-    EXPECT_EQ(folders.draft.job.source.path, folders.folder("new").toStdString());
-    EXPECT_EQ(folders.draft.reports, 1);
-    folders.lookups.release(2);
-    EXPECT_EQ(folders.draft.job.destination.path, folders.folder("other").toStdString());
-    HeldLookups lookups;
-    int reports = 0;
-    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services())
-        .apply(Side::source, folders.folder("x"));
-    lookups.release(0);
-    EXPECT_EQ(reports, 0);
 }
 
 TEST(FolderPicker, TheDateColumnFitsTheWidestDateOfTheLocale) {

@@ -69,8 +69,7 @@ TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention
     EXPECT_FALSE(section.retentionRow()->isHidden());
 }
 
-// The pattern lines are stored as typed, empty ones and every space
-// included, and an untouched empty list stays empty.
+// The pattern lines are stored as typed, empty ones and every space included, and an untouched empty list stays empty.
 TEST(FiltersSection, LinesKeepEverySpaceAndTheCursorStays) {
     EditorDraft draft;
     FiltersSection section(SyncStrings::application(), draft.report());

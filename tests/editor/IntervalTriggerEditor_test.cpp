@@ -21,7 +21,7 @@ struct Interval {
     std::pair<std::int64_t, IntervalUnit> last() const { return sets.back(); }
 };
 
-TEST(IntervalTriggerEditor, StepperStopsAtEachUnitsFloorAndAtTheLargestCount) {
+TEST(IntervalTriggerEditor, StepperAndUnitKeepTheCountBetweenEachUnitsFloorAndTheLargestCount) {
     Interval fifteen(15, IntervalUnit::minutes);
     QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
     EXPECT_TRUE(fifteen.sets.empty());
@@ -35,6 +35,15 @@ TEST(IntervalTriggerEditor, StepperStopsAtEachUnitsFloorAndAtTheLargestCount) {
     Interval largest(std::numeric_limits<std::int64_t>::max(), IntervalUnit::days);
     QTest::mouseClick(largest.editor.upButton(), Qt::LeftButton);
     EXPECT_TRUE(largest.sets.empty());
+    // A new unit keeps the count, raised to the unit's minimum.
+    for (const auto& [value, from, to, expected] : {std::tuple{5, IntervalUnit::minutes, IntervalUnit::hours, 5},
+                                                    std::tuple{2, IntervalUnit::days, IntervalUnit::minutes, 15},
+                                                    std::tuple{40, IntervalUnit::minutes, IntervalUnit::days, 40}}) {
+        Interval interval(value, from);
+        pick(interval.editor.unitPicker(), static_cast<int>(to));
+        ASSERT_EQ(interval.sets.size(), 1u);
+        EXPECT_EQ(interval.last(), std::pair(std::int64_t{expected}, to));
+    }
 }
 
 TEST(IntervalTriggerEditor, TypedCountPassesUnchangedWithItsIssueLine) {
@@ -56,22 +65,6 @@ TEST(IntervalTriggerEditor, TypedCountPassesUnchangedWithItsIssueLine) {
     EXPECT_EQ(interval.sets.size(), 2u);
     emit interval.editor.valueField()->editingFinished();
     EXPECT_EQ(interval.editor.valueField()->text(), QStringLiteral("6"));
-}
-
-TEST(IntervalTriggerEditor, NewUnitKeepsTheCountRaisedToItsMinimum) {
-    const struct {
-        std::int64_t value;
-        IntervalUnit from, to;
-        std::int64_t expected;
-    } cases[] = {{5, IntervalUnit::minutes, IntervalUnit::hours, 5},
-                 {2, IntervalUnit::days, IntervalUnit::minutes, 15},
-                 {40, IntervalUnit::minutes, IntervalUnit::days, 40}};
-    for (const auto& c : cases) {
-        Interval interval(c.value, c.from);
-        pick(interval.editor.unitPicker(), static_cast<int>(c.to));
-        ASSERT_EQ(interval.sets.size(), 1u);
-        EXPECT_EQ(interval.last(), std::pair(c.expected, c.to));
-    }
 }
 
 TEST(IntervalTriggerEditor, LongestIntervalsAndLocaleDigits) {

@@ -33,8 +33,9 @@ QStringList lineTexts(const SimpleWhenSection& section) {
     return texts;
 }
 
-TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnce) {
-    SyncJob job = SyncJob::newJob("Job");
+// Device names name each removable volume once; the on-connect switch and "None" leave each other alone.
+TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNoneLeaveEachOtherAlone) {
+    SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
     job.source = on(VolumeKind::removable, "Photos");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("Photos"));
     job.destination = on(VolumeKind::removable, "Photos");
@@ -46,6 +47,13 @@ TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnce) {
     SimpleWhenSection section(SyncStrings::application(), draft.report());
     draft.attach(section, job);
     EXPECT_EQ(section.onConnectSwitch()->accessibleName(), QStringLiteral("When A, B is connected"));
+    toggle(section.onConnectSwitch());
+    EXPECT_EQ(draft.job.triggers,
+              (std::vector{Trigger::every(1, IntervalUnit::hours), Trigger::onConnect(ConnectAction::run)}));
+    pick(section.schedulePicker(), SimpleWhenSection::none);
+    EXPECT_EQ(draft.job.triggers, std::vector{Trigger::onConnect(ConnectAction::run)});
+    toggle(section.onConnectSwitch());
+    EXPECT_TRUE(draft.job.triggers.empty());
     job.source = on(VolumeKind::removable, "");
     job.destination = on(VolumeKind::internal, "Disk");
     section.setJob(job);
@@ -94,23 +102,7 @@ TEST(SimpleWhenSection, ScheduleCarriesTheTimeBetweenDailyAndWeeklyAndAnEmptiedW
     EXPECT_EQ(draft.reports, 6);
 }
 
-TEST(SimpleWhenSection, OnConnectSwitchAndNoneLeaveEachOtherAlone) {
-    EditorDraft draft;
-    SimpleWhenSection section(SyncStrings::application(), draft.report());
-    SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
-    job.source = on(VolumeKind::removable, "Photos");
-    draft.attach(section, job);
-    toggle(section.onConnectSwitch());
-    EXPECT_EQ(draft.job.triggers,
-              (std::vector{Trigger::every(1, IntervalUnit::hours), Trigger::onConnect(ConnectAction::run)}));
-    pick(section.schedulePicker(), SimpleWhenSection::none);
-    EXPECT_EQ(draft.job.triggers, std::vector{Trigger::onConnect(ConnectAction::run)});
-    toggle(section.onConnectSwitch());
-    EXPECT_TRUE(draft.job.triggers.empty());
-}
-
-// A fresh machine's C.UTF-8 reads as American English: day initials, not
-// numbers, and hour and minute without seconds.
+// A fresh machine's C.UTF-8 reads as American English: day initials, not numbers, and hour and minute without seconds.
 TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
     const QLocale c = QLocale::c();
     EditorDraft draft;

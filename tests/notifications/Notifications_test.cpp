@@ -52,8 +52,9 @@ struct NotifierTest : testing::Test {
     SyncJob job = SyncJob::newJob("Photos");
 };
 
-// Only a stored false silences the four kinds; success needs its own switch.
-TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKinds) {
+// Only a stored false silences the four kinds; success needs its own switch. Authorization passes the centre's
+// answer or error.
+TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKindsAndAuthorizationPassesTheCentresAnswer) {
     Notifier quiet = notifier();
     quiet.notifySuccess(record(RunOutcome::success()), "Photos");
     EXPECT_TRUE(center.posted.empty()) << "success is off by default";
@@ -70,6 +71,15 @@ TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKinds) {
         n.askToSync(job);
         EXPECT_EQ(center.posted.size(), posts);
     }
+    Notifier n = notifier();
+    std::vector<Result<bool>> results;
+    for (int i = 0; i < 2; ++i) n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
+    ASSERT_EQ(center.answers.size(), 2u);
+    center.answers[0](true, nullptr);
+    center.answers[1](false, std::make_exception_ptr(std::runtime_error("refused")));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(results[0].get());
+    EXPECT_THROW(results[1].get(), std::runtime_error);
 }
 
 // A report is keyed by its run, a review and an ask by their job; the failure's message leads the errors, once.
@@ -104,18 +114,6 @@ TEST_F(NotifierTest, TitlesBodiesAndIdentifiers) {
     EXPECT_EQ(center.posted[6].body, "Photos\nThe destination volume is read-only.");
     EXPECT_EQ(center.posted[7].body, "Photos\nThe destination volume is read-only.\nfirst");
     EXPECT_EQ(center.posted[8].body, "Photos\nThe destination volume is read-only.");
-}
-
-TEST_F(NotifierTest, AuthorizationPassesTheCentresAnswerOrError) {
-    Notifier n = notifier();
-    std::vector<Result<bool>> results;
-    for (int i = 0; i < 2; ++i) n.requestAuthorization([&](Result<bool> r) { results.push_back(std::move(r)); });
-    ASSERT_EQ(center.answers.size(), 2u);
-    center.answers[0](true, nullptr);
-    center.answers[1](false, std::make_exception_ptr(std::runtime_error("refused")));
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_TRUE(results[0].get());
-    EXPECT_THROW(results[1].get(), std::runtime_error);
 }
 
 // A notice goes once its subject is settled: a review once its run is no longer parked, every notice of a deleted
@@ -181,26 +179,25 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
     n.follow(nullptr);
 }
 
-TEST(TrayPresence, WithoutATrayTheMenuIsStillSetAndEachEntryCallsItsAction) {
+// Without a tray the menu is still set, each entry calling its action; a click without icon geometry opens fresh
+// content at the cursor, and a second closes it.
+TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursorAndASecondClosesIt) {
     struct {
         int open = 0, syncAll = 0, settings = 0, quit = 0;
     } calls;
+    int made = 0;
     TrayPresence tray({[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }},
-                      [] { return new QLabel(QStringLiteral("content")); }, SyncStrings());
+                      [&] {
+                          ++made;
+                          auto* content = new QLabel(QStringLiteral("content"));
+                          content->setFixedSize(360, 120);
+                          return content;
+                      },
+                      SyncStrings());
     EXPECT_FALSE(tray.show());  // the offscreen platform has no tray
     EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
     for (QAction* action : tray.menu().actions()) action->trigger();
     EXPECT_EQ(std::vector<int>({calls.open, calls.syncAll, calls.settings, calls.quit}), std::vector<int>(4, 1));
-}
-
-TEST(TrayPresence, AClickWithoutIconGeometryOpensFreshContentAtTheCursorAndASecondClosesIt) {
-    int made = 0;
-    TrayPresence tray({}, [&] {
-        ++made;
-        auto* content = new QLabel(QStringLiteral("content"));
-        content->setFixedSize(360, 120);
-        return content;
-    }, SyncStrings());
     QCursor::setPos(400, 300);
     emit tray.icon().activated(QSystemTrayIcon::Context);
     EXPECT_EQ(tray.popup(), nullptr);

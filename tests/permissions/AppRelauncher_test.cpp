@@ -7,69 +7,51 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <tuple>
 
 namespace kelto {
 namespace {
 
 using State = AppRelauncher::State;
 
+// r: request, c: cancel, t: will terminate. A cancelled quit asks once; an ordinary quit after it launches nothing.
 TEST(AppRelauncherTest, OnlyARequestedTerminationLaunchesAndOnlyOnce) {
     struct Case {
-        std::string events;  // r: request, c: cancel, t: will terminate
-        int terminationRequests;
-        int launches;
+        const char* events;
+        int asked, launched;
         State state;
     };
-    const std::vector<Case> cases{
-        {"rrct", 1, 0, State::idle},    // asked once; the quit was cancelled, then an ordinary quit
-        {"rtt", 1, 1, State::launched},
-        {"rtrct", 1, 1, State::launched},
-        {"c", 0, 0, State::idle},
-        {"t", 0, 0, State::idle},
-        {"rcrt", 2, 1, State::launched},
-    };
-    for (const Case& c : cases) {
-        int terminationRequests = 0;
-        int launches = 0;
-        AppRelauncher relauncher([&] { ++terminationRequests; }, [&] { ++launches; });
-        for (const char event : c.events) {
-            if (event == 'r') relauncher.requestRelaunch();
-            if (event == 'c') relauncher.cancelRelaunch();
-            if (event == 't') relauncher.applicationWillTerminate();
-        }
-        EXPECT_EQ(terminationRequests, c.terminationRequests) << c.events;
-        EXPECT_EQ(launches, c.launches) << c.events;
-        EXPECT_EQ(relauncher.state(), c.state) << c.events;
+    for (const Case& c : {Case{"rrct", 1, 0, State::idle}, Case{"rtt", 1, 1, State::launched},
+                          Case{"rtrct", 1, 1, State::launched}, Case{"c", 0, 0, State::idle},
+                          Case{"t", 0, 0, State::idle}, Case{"rcrt", 2, 1, State::launched}}) {
+        int asked = 0, launched = 0;
+        AppRelauncher relauncher([&] { ++asked; }, [&] { ++launched; });
+        for (const char event : std::string(c.events))
+            event == 'r'   ? relauncher.requestRelaunch()
+            : event == 'c' ? relauncher.cancelRelaunch()
+                           : relauncher.applicationWillTerminate();
+        EXPECT_EQ(std::tuple(asked, launched, relauncher.state()), std::tuple(c.asked, c.launched, c.state))
+            << c.events;
     }
 }
 
-struct LoggedMessage {
-    QtMsgType type;
-    QString category;
-    QString text;
-};
-std::vector<LoggedMessage> logged;
+QStringList logged;
 
 TEST(AppRelauncherTest, TheLaunchStartsTheProgramToWaitForUsAndAFailureIsLogged) {
     test::FakePrograms programs;
-    const QString executable = programs.add(QStringLiteral("kelto-sync"));
-    EXPECT_TRUE(AppRelauncher::launch(AppRelauncher::relaunchCommand(executable, 4242)));
-    const auto start = programs.next();
-    ASSERT_TRUE(start);
-    EXPECT_EQ(start->arguments, (QStringList{"--relaunch-after", "4242"}));
-    logged.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-            logged.push_back({type, QString::fromUtf8(context.category), text});
+    const QString program = programs.add(QStringLiteral("kelto-sync"));
+    EXPECT_TRUE(AppRelauncher::launch(AppRelauncher::relaunchCommand(program, 4242)));
+    EXPECT_EQ(programs.next().value_or(test::FakePrograms::Start{}).arguments,
+              (QStringList{"--relaunch-after", "4242"}));
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            logged << QStringLiteral("%1 %2 %3").arg(int(type)).arg(QString::fromUtf8(context.category), text);
         });
     EXPECT_FALSE(AppRelauncher::launch(AppRelauncher::relaunchCommand(programs.folder() + "/gone", 4242)));
     qInstallMessageHandler(previous);
-    ASSERT_EQ(logged.size(), 1u);
-    EXPECT_EQ(logged[0].type, QtCriticalMsg);
-    EXPECT_EQ(logged[0].category, "KeltoPermissions.relaunch");
-    EXPECT_TRUE(logged[0].text.startsWith("Relaunch failed: ")) << qPrintable(logged[0].text);
-    EXPECT_GT(logged[0].text.size(), QStringLiteral("Relaunch failed: ").size());
+    const QString expected = QStringLiteral("%1 KeltoPermissions.relaunch Relaunch failed: ").arg(int(QtCriticalMsg));
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].startsWith(expected) && logged[0].size() > expected.size()) << qPrintable(logged[0]);
 }
 
 TEST(AppInstallLocationTest, OnlyAWholeTranslocationComponentCountsAndBeatsReadOnly) {

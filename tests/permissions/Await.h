@@ -9,14 +9,14 @@
 
 namespace kelto::test {
 
-// Starts an operation that answers through a callback and runs the event loop until the answer arrives (or `timeoutMs`
-// passes). `answeredInside` tells whether the callback ran before the operation returned.
+// What an operation answered through its callback, and whether the callback ran before the operation returned.
 template <class T>
 struct Awaited {
     std::optional<T> value;
     bool answeredInside = false;
 };
 
+// Starts the operation and runs the event loop until it answers or `timeoutMs` passes.
 template <class T>
 Awaited<T> await(const std::function<void(std::function<void(T)>)>& start, int timeoutMs = 10'000) {
     struct State {
@@ -24,17 +24,13 @@ Awaited<T> await(const std::function<void(std::function<void(T)>)>& start, int t
         QEventLoop loop;
     };
     auto state = std::make_shared<State>();
-    start([state](T value) {
-        state->value = std::move(value);
-        state->loop.quit();
-    });
-    Awaited<T> result;
-    result.answeredInside = state->value.has_value();
-    if (!state->value) {
+    start([state](T value) { state->value = std::move(value), state->loop.quit(); });
+    Awaited<T> result{state->value, state->value.has_value()};
+    if (!result.answeredInside) {
         QTimer::singleShot(timeoutMs, &state->loop, &QEventLoop::quit);
         state->loop.exec();
+        result.value = state->value;
     }
-    result.value = state->value;
     return result;
 }
 

@@ -10,12 +10,11 @@
 
 namespace kelto::test {
 
+// Read and write: the programs never wait for a reader, and a read never sees the end of the stream between two starts.
 FakePrograms::FakePrograms() : folder_(dir_.path() + QStringLiteral("/bin")) {
     ::mkdir(QFile::encodeName(folder_).constData(), 0755);
     const QByteArray fifo = QFile::encodeName(dir_.path() + QStringLiteral("/starts"));
     ::mkfifo(fifo.constData(), 0600);
-    // Read and write: the programs never wait for a reader, and a read
-    // never sees the end of the stream between two starts.
     fifo_ = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
 }
 
@@ -23,21 +22,17 @@ FakePrograms::~FakePrograms() {
     if (fifo_ >= 0) ::close(fifo_);
 }
 
+// One record per start: the name, the count, then each argument, all NUL-terminated. Only shell builtins: PATH may
+// hold nothing else. The temporary folder's path holds no quote.
 QString FakePrograms::add(const QString& name, const QByteArray& output, int status) {
     const QString path = folder_ + u'/' + name;
-    // One record per start: the name, the count, then each argument, all
-    // NUL-terminated. Only shell builtins: PATH may hold nothing else. The temporary folder's path holds no quote.
-    QString printed = QString::fromUtf8(output);
-    printed.replace(u'\'', QStringLiteral("'\\''"));
-    const QString script = QStringLiteral(
-                               "#!/bin/sh\n"
-                               "printf '%s\\0' '%1' \"$#\" \"$@\" >> '%2/starts'\n"
-                               "printf '%s' '%3'\n"
-                               "exit %4\n")
-                               .arg(name, dir_.path(), printed, QString::number(status));
+    const QString printed = QString::fromUtf8(output).replace(u'\'', QStringLiteral("'\\''"));
     QFile file(path);
     file.open(QIODevice::WriteOnly);
-    file.write(script.toUtf8());
+    file.write(QStringLiteral("#!/bin/sh\nprintf '%s\\0' '%1' \"$#\" \"$@\" >> '%2/starts'\n"
+                              "printf '%s' '%3'\nexit %4\n")
+                   .arg(name, dir_.path(), printed, QString::number(status))
+                   .toUtf8());
     file.close();
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                         QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |

@@ -18,60 +18,50 @@ namespace kelto {
 namespace {
 
 using std::filesystem::path;
+using S = PermissionStatus;
 
-// Answers each path with the error set for it (0: success) and records what
-// was listed. Running as root, the real file system refuses nothing.
-class FakeFileAccess final : public ProbeFileAccess {
-public:
+// Answers each path with the error set for it and records what was listed: as root, the real disk refuses nothing.
+struct FakeFileAccess final : ProbeFileAccess {
     std::map<path, int> errors;
     mutable std::vector<path> listed;
-
     void readOneByte(const path& file) const override { answer(file); }
-    void listFolder(const path& folder) const override {
-        listed.push_back(folder);
-        answer(folder);
-    }
-
-private:
+    void listFolder(const path& folder) const override { listed.push_back(folder), answer(folder); }
     void answer(const path& at) const {
-        const auto error = errors.find(at);
-        if (error != errors.end() && error->second != 0) {
+        if (const auto error = errors.find(at); error != errors.end())
             throw std::system_error(error->second, std::generic_category(), at.string());
-        }
     }
 };
 
-const path database = "/var/db/protected.db";
-const path desktop = "/home/u/Desktop";
-const path documents = "/home/u/Documents";
-
-PermissionStatus probe(const FakeFileAccess& files, bool withDatabase = true) {
-    return FullDiskAccessProbe::status(withDatabase ? std::optional(database) : std::nullopt, {desktop, documents},
-                                       files);
-}
-
+// A database of zero length reads nothing, and that is enough; a refusal anywhere, even the last, means missing;
+// other failures cannot be told; with no folders the database decides alone.
 TEST(FullDiskAccessProbeTest, ARefusalAnywhereMeansMissingOtherFailuresCannotBeTold) {
-    FakeFileAccess emptyRead;  // a database of zero length reads nothing, and that is enough
-    EXPECT_EQ(probe(emptyRead), PermissionStatus::granted);
-    EXPECT_TRUE(emptyRead.listed.empty());
-    FakeFileAccess refused;
-    refused.errors = {{database, EACCES}, {desktop, EPERM}, {documents, EACCES}};
-    EXPECT_EQ(probe(refused), PermissionStatus::missing);
-    FakeFileAccess absent;
-    absent.errors = {{database, ENOENT}, {desktop, ENOENT}, {documents, ENOENT}};
-    EXPECT_EQ(probe(absent), PermissionStatus::unverifiable);
-    // The refusal seen last still counts.
-    FakeFileAccess lateRefusal;
-    lateRefusal.errors = {{desktop, ENOENT}, {documents, EPERM}};
-    EXPECT_EQ(probe(lateRefusal, false), PermissionStatus::missing);
-    FakeFileAccess firstFolderReads;
-    firstFolderReads.errors = {{database, EACCES}};
-    EXPECT_EQ(probe(firstFolderReads), PermissionStatus::granted);
-    EXPECT_EQ(firstFolderReads.listed, std::vector<path>{desktop});
-    // With no folders the database's error decides alone.
-    EXPECT_EQ(FullDiskAccessProbe::status(database, {}, refused), PermissionStatus::missing);
-    EXPECT_EQ(FullDiskAccessProbe::status(database, {}, absent), PermissionStatus::unverifiable);
-    EXPECT_EQ(FullDiskAccessProbe::status(std::nullopt, {}, refused), PermissionStatus::unverifiable);
+    const path db = "/var/db/protected.db", desktop = "/home/u/Desktop", documents = "/home/u/Documents";
+    const std::map<path, int> refused{{db, EACCES}, {desktop, EPERM}, {documents, EACCES}},
+        absent{{db, ENOENT}, {desktop, ENOENT}, {documents, ENOENT}};
+    struct Row {
+        std::map<path, int> errors;
+        bool withDatabase, withFolders;
+        S expected;
+        std::vector<path> listed;
+    };
+    const Row rows[] = {
+        {{}, true, true, S::granted, {}},
+        {refused, true, true, S::missing, {desktop, documents}},
+        {absent, true, true, S::unverifiable, {desktop, documents}},
+        {{{desktop, ENOENT}, {documents, EPERM}}, false, true, S::missing, {desktop, documents}},
+        {{{db, EACCES}}, true, true, S::granted, {desktop}},
+        {refused, true, false, S::missing, {}},
+        {absent, true, false, S::unverifiable, {}},
+        {refused, false, false, S::unverifiable, {}},
+    };
+    for (const Row& row : rows) {
+        FakeFileAccess files;
+        files.errors = row.errors;
+        const auto folders = row.withFolders ? std::vector<path>{desktop, documents} : std::vector<path>{};
+        EXPECT_EQ(FullDiskAccessProbe::status(row.withDatabase ? std::optional(db) : std::nullopt, folders, files),
+                  row.expected) << &row - rows;
+        EXPECT_EQ(files.listed, row.listed) << &row - rows;
+    }
 }
 
 TEST(FullDiskAccessProbeTest, APermissionErrorIsFoundDownANestedChain) {
@@ -79,6 +69,7 @@ TEST(FullDiskAccessProbeTest, APermissionErrorIsFoundDownANestedChain) {
     EXPECT_TRUE(FullDiskAccessProbe::isPermissionError(eperm));
     EXPECT_TRUE(FullDiskAccessProbe::isPermissionError(std::system_error(EACCES, std::system_category())));
     EXPECT_FALSE(FullDiskAccessProbe::isPermissionError(std::system_error(ENOENT, std::generic_category())));
+    EXPECT_FALSE(FullDiskAccessProbe::isPermissionError(std::runtime_error("other")));
     try {
         try {
             throw eperm;
@@ -88,7 +79,6 @@ TEST(FullDiskAccessProbeTest, APermissionErrorIsFoundDownANestedChain) {
     } catch (const std::exception& wrapped) {
         EXPECT_TRUE(FullDiskAccessProbe::isPermissionError(wrapped));
     }
-    EXPECT_FALSE(FullDiskAccessProbe::isPermissionError(std::runtime_error("other")));
 }
 
 TEST(FullDiskAccessProbeTest, TheSystemAccessAndTheFoldersOfTheUser) {
@@ -96,9 +86,9 @@ TEST(FullDiskAccessProbeTest, TheSystemAccessAndTheFoldersOfTheUser) {
     QFile(home.path() + QStringLiteral("/empty")).open(QIODevice::WriteOnly);
     const path root = home.path().toStdString();
     const ProbeFileAccess& system = ProbeFileAccess::system();
-    EXPECT_EQ(FullDiskAccessProbe::status(root / "empty", {}, system), PermissionStatus::granted);
-    EXPECT_EQ(FullDiskAccessProbe::status(root / "none", {root / "none"}, system), PermissionStatus::unverifiable);
-    EXPECT_EQ(FullDiskAccessProbe::status(std::nullopt, {root / "empty", root}, system), PermissionStatus::granted);
+    EXPECT_EQ(FullDiskAccessProbe::status(root / "empty", {}, system), S::granted);
+    EXPECT_EQ(FullDiskAccessProbe::status(root / "none", {root / "none"}, system), S::unverifiable);
+    EXPECT_EQ(FullDiskAccessProbe::status(std::nullopt, {root / "empty", root}, system), S::granted);
     test::ScopedEnvironment environment;
     environment.set("HOME", home.path().toUtf8());
     environment.set("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
@@ -116,9 +106,9 @@ TEST(FullDiskAccessProbeTest, TheSystemAccessAndTheFoldersOfTheUser) {
         PermissionItems::fullDiskAccess(QStringLiteral("detail"), PermissionRequirement::required, PermissionStrings());
     EXPECT_FALSE(item.destination);
     EXPECT_TRUE(item.allowsManualConfirm);
-    const auto answer = test::await<PermissionStatus>(item.check);
+    const auto answer = test::await<S>(item.check);
     EXPECT_FALSE(answer.answeredInside);
-    EXPECT_EQ(answer.value, PermissionStatus::granted);
+    EXPECT_EQ(answer.value, S::granted);
 }
 
 }  // namespace

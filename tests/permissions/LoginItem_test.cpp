@@ -28,8 +28,7 @@ TEST(DesktopEntryExecTest, QuotingRoundTripsAndFieldCodesAreLeftOut) {
 }
 
 // The entry lives in a temporary XDG_CONFIG_HOME; our program in a folder whose name needs every kind of quoting.
-class LoginItemTest : public testing::Test {
-protected:
+struct LoginItemTest : testing::Test {
     LoginItemTest() {
         environment.set("XDG_CONFIG_HOME", (root.path() + QStringLiteral("/config")).toUtf8());
         const QString folder = root.path() + QStringLiteral("/Kelto \"Sync\" 100% $HOME 'x'");
@@ -38,23 +37,20 @@ protected:
                 QStringLiteral("Kelto Sync")};
         makeProgram();
     }
-
     void makeProgram() {
-        writeFile(item.executable, "#!/bin/sh\n");
+        write(item.executable, "#!/bin/sh\n");
         QFile::setPermissions(item.executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    static void writeFile(const QString& path, const QByteArray& content) {
+    static void write(const QString& path, const QByteArray& content) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
     }
-    void writeEntry(const QByteArray& content) { writeFile(item.entryPath, content); }
     PermissionStatus check(const PermissionItem& permission) {
         const auto answer = test::await<PermissionStatus>(permission.check);
         EXPECT_FALSE(answer.answeredInside);
         return answer.value.value_or(PermissionStatus::checking);
     }
-
     QTemporaryDir root;
     test::ScopedEnvironment environment;
     LoginItem item;
@@ -75,7 +71,7 @@ TEST_F(LoginItemTest, TheRequestWritesAnEntryThatStartsUsAndTheErrorIsSetKeptAnd
     EXPECT_EQ(permission.requestState->error, "The login item could not be found.");
     // Hidden by the user: still off, the message kept.
     makeProgram();
-    writeEntry("[Desktop Entry]\nType=Application\nHidden=true\nExec=" +
+    write(item.entryPath, "[Desktop Entry]\nType=Application\nHidden=true\nExec=" +
                DesktopEntryExec::quote(item.command()).toUtf8() + "\n");
     EXPECT_EQ(check(permission), PermissionStatus::missing);
     EXPECT_EQ(permission.requestState->error, "The login item could not be found.");
@@ -103,7 +99,7 @@ TEST_F(LoginItemTest, OnlyAnEnabledEntryStartingThisProgramCountsAndAnUnreadable
     };
     QDir().mkpath(AutostartEntry::folder());
     for (const Case& c : cases) {
-        writeEntry(c.content);
+        write(item.entryPath, c.content);
         EXPECT_EQ(LoginItemProbe::state(item), c.state) << c.content.constData();
     }
     QFile::remove(item.entryPath);
@@ -114,7 +110,7 @@ TEST_F(LoginItemTest, OnlyAnEnabledEntryStartingThisProgramCountsAndAnUnreadable
 }
 
 TEST_F(LoginItemTest, AFailedRequestLeavesItsReasonInTheRequestState) {
-    writeFile(root.path() + QStringLiteral("/config"), "a file where the folder should be");
+    write(root.path() + QStringLiteral("/config"), "a file where the folder should be");
     EXPECT_THROW(LoginItemProbe::registerItem(item), AutostartEntryError);
     const PermissionItem permission = PermissionItems::loginItem(
         QStringLiteral("detail"), PermissionRequirement::optional, PermissionStrings(), QStringLiteral("Turn On"), item);

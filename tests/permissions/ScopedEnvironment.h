@@ -16,28 +16,17 @@ public:
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
     ~ScopedEnvironment() {
-        for (auto entry = saved_.rbegin(); entry != saved_.rend(); ++entry) {
-            if (entry->second) qputenv(entry->first.constData(), *entry->second);
-            else qunsetenv(entry->first.constData());
-        }
+        for (auto entry = saved_.rbegin(); entry != saved_.rend(); ++entry)
+            entry->second ? qputenv(entry->first.constData(), *entry->second) : qunsetenv(entry->first.constData());
     }
-
-    void set(const QByteArray& name, const QByteArray& value) {
-        remember(name);
-        qputenv(name.constData(), value);
-    }
-    void unset(const QByteArray& name) {
-        remember(name);
-        qunsetenv(name.constData());
-    }
+    void set(const QByteArray& name, const QByteArray& value) { remember(name), qputenv(name.constData(), value); }
+    void unset(const QByteArray& name) { remember(name), qunsetenv(name.constData()); }
 
 private:
     void remember(const QByteArray& name) {
-        std::optional<QByteArray> value;
-        if (qEnvironmentVariableIsSet(name.constData())) value = qgetenv(name.constData());
-        saved_.emplace_back(name, std::move(value));
+        const bool isSet = qEnvironmentVariableIsSet(name.constData());
+        saved_.emplace_back(name, isSet ? std::optional(qgetenv(name.constData())) : std::nullopt);
     }
-
     std::vector<std::pair<QByteArray, std::optional<QByteArray>>> saved_;
 };
 

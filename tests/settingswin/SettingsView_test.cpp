@@ -143,21 +143,6 @@ TEST_F(SettingsViewTest, NotificationSwitches) {
     EXPECT_TRUE(find<QCheckBox>(*makeView(actions()), "notificationsEnabled")->isChecked());
 }
 
-TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfo) {
-    const QString ini = home.path() + QStringLiteral("/Info.ini");
-    ASSERT_TRUE(writeFile(ini, "[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n"));
-    const BundleInfo read = BundleInfo::read(ini);
-    EXPECT_EQ(read.shortVersion + read.buildNumber + read.updateFeedURL, "2.1300file:///feed.json");
-    for (const auto& [bundle, version] : {std::pair{BundleInfo{"1.4", "57", {}}, "1.4 (57)"},
-                                          std::pair{BundleInfo::read(home.path() + "/none.ini"), " ()"}}) {
-        SettingsViewActions made = actions();
-        made.bundle = bundle;
-        auto view = makeView(std::move(made));
-        EXPECT_EQ(find<SettingsRow>(*view, "currentVersion")->title(), QStringLiteral("Current version ") + version);
-        EXPECT_EQ(view->versionLine(), QStringLiteral("Version ") + version);
-    }
-}
-
 // Overlapping probes: the older answer, come last, is dropped. Each answer remakes the row, which shows.
 TEST_F(SettingsViewTest, PermissionsPaneShowsTheProbeAndNoGrantButton) {
     HeldProbes probes;
@@ -226,17 +211,28 @@ TEST_F(SettingsViewTest, LoginSwitchRegistersUnregistersAndShowsFailures) {
     EXPECT_EQ(view->error(), std::nullopt);
 }
 
-TEST_F(SettingsViewTest, ShowOpensTheLicencesAgainAfterClosing) {
+TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfoAndTheLicencesOpenAgainAfterClosing) {
+    const QString ini = home.path() + QStringLiteral("/Info.ini");
+    ASSERT_TRUE(writeFile(ini, "[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n"));
+    const BundleInfo read = BundleInfo::read(ini);
+    EXPECT_EQ(read.shortVersion + read.buildNumber + read.updateFeedURL, "2.1300file:///feed.json");
+    for (const auto& [bundle, version] : {std::pair{BundleInfo{"1.4", "57", {}}, "1.4 (57)"},
+                                          std::pair{BundleInfo::read(home.path() + "/none.ini"), " ()"}}) {
+        SettingsViewActions made = actions();
+        made.bundle = bundle;
+        auto view = makeView(std::move(made));
+        EXPECT_EQ(find<SettingsRow>(*view, "currentVersion")->title(), QStringLiteral("Current version ") + version);
+        EXPECT_EQ(view->versionLine(), QStringLiteral("Version ") + version);
+    }
     auto view = makeView(actions());
     view->selection().set(QStringLiteral("about"));
-    auto* show = find<QPushButton>(*view, "showLicenses");
-    show->click();
-    ASSERT_NE(view->licensesView(), nullptr);
-    view->licensesView()->closeButton()->click();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(view->licensesView(), nullptr);
-    show->click();
-    EXPECT_NE(view->licensesView(), nullptr);
+    for (int round = 0; round < 2; ++round) {
+        find<QPushButton>(*view, "showLicenses")->click();
+        ASSERT_NE(view->licensesView(), nullptr);
+        view->licensesView()->closeButton()->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(view->licensesView(), nullptr);
+    }
 }
 
 TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
@@ -281,7 +277,8 @@ TEST_F(SettingsViewTest, CtrlWClosesTheWindow) {
 }
 
 // In both looks each pane fills the detail column (the version title stays on one line), its texts stand 4.5:1
-// from what is behind them, the search field sits under the title bar, and section headers stand apart.
+// from what is behind them, the search field sits under the title bar, section headers stand apart; every colour
+// follows a live switch.
 TEST_F(SettingsViewTest, PanesFillTheDetailColumnAndReadInBothLooks) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         QApplication::setPalette(look.palette);
@@ -315,11 +312,8 @@ TEST_F(SettingsViewTest, PanesFillTheDetailColumnAndReadInBothLooks) {
         }
     }
     QApplication::setPalette(WidgetRender::lightPalette());
-}
-
-TEST_F(SettingsViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
     EXPECT_EQ(WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return makeView(actions()); })
-                  .join(u'\n').toStdString(), "");
+                  .join(u'\n').toStdString(), "") << "a live switch of the look";
 }
 
 struct UpdaterTest : SettingsFixture {
@@ -448,7 +442,8 @@ struct LicensesViewTest : testing::Test {
     const QString folder = root.path() + QStringLiteral("/Licenses");
 };
 // An upper-case suffix or a signature is no archive; the notice then says where the source is. Escape closes.
-TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchive) {
+// Text that cannot be read shows the error, and no archive.
+TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchiveOrTheError) {
     write(QStringLiteral("COPYING"), "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n");
     write(QStringLiteral("rsync-3.2.7.tar.gz"), "archive");
     auto view = shown(folder);
@@ -468,8 +463,6 @@ TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchive) {
     EXPECT_TRUE(none->archiveLabel()->isHidden() && none->revealButton()->isHidden());
     EXPECT_TRUE(none->notice().contains("rsync” source package")) << none->notice().toStdString();
     EXPECT_FALSE(none->notice().contains("included with Kelto Sync"));
-}
-TEST_F(LicensesViewTest, UnreadableTextShowsTheError) {
     write(QStringLiteral("COPYING"), QByteArray("valid then \xC3\x28 broken"));
     write(QStringLiteral("rsync.tar.gz"), "archive");
     auto broken = shown(folder);

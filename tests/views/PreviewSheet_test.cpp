@@ -67,7 +67,8 @@ public:
     PreviewSheet sheet;
 };
 
-TEST(PreviewSheet, SharesOfEachSideRoundHalvesAwayFromZero) {
+// Shares of each side round halves away from zero.
+TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFiguresAndRoundedShares) {
     EXPECT_EQ(Sheet(planOf({.onA = 5, .onB = 1, .entriesA = 120, .entriesB = 3})).text("archivedFigure"),
               QStringLiteral("A: 5 (4%) \u00B7 B: 1 (33%)"));
     EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"),
@@ -75,9 +76,6 @@ TEST(PreviewSheet, SharesOfEachSideRoundHalvesAwayFromZero) {
     EXPECT_EQ(Sheet(planOf({.onA = 3, .onB = 2, .entriesA = 2})).text("archivedFigure"), "A: 3 (150%) \u00B7 B: 2 (0%)");
     EXPECT_EQ(PreviewSheet::share(1, 200), 1);  // 0.5 %
     EXPECT_EQ(PreviewSheet::share(-1, 200), -1);
-}
-
-TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFigures) {
     Sheet sheet(planOf({.toB = 1234, .toA = 2, .onA = 1, .onB = 2, .skipped = 1234, .conflicts = 1,
                         .entriesA = 10, .entriesB = 10}),
                 false);

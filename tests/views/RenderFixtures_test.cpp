@@ -1,5 +1,4 @@
-// What the renders are taken with: palettes that tell disabled controls
-// apart, and layouts that have settled.
+// What the renders are taken with: palettes that tell disabled controls apart, and layouts that have settled.
 #include "tests/support/widgets/WidgetRender.h"
 #include <QLabel>
 #include <QVBoxLayout>

@@ -33,7 +33,17 @@ TEST(SyncStrings, EveryCountTextHasTheFormOfItsNumber) {
               QStringLiteral("Archived: 1 files"));
 }
 
-TEST(SyncStrings, AKeyTheTableLacksShowsItselfAndOtherLanguagesReadTheEnglishTable) {
+template <class E>
+void expectEveryCaseWorded(const SyncStrings& strings, std::string_view prefix) {
+    for (std::size_t i = 0; i < EnumNames<E>::names.size(); ++i) {
+        const QString key = SyncStrings::computedKey(prefix, static_cast<E>(i));
+        const QString text = strings.text(key, english);
+        EXPECT_FALSE(text.isEmpty()) << key.toStdString();
+        EXPECT_NE(text, key);
+    }
+}
+
+TEST(SyncStrings, AKeyATableLacksShowsItselfAndTheShippedTableWordsEveryComputedKey) {
     QTemporaryDir folder;
     QFile en(folder.filePath(QStringLiteral("en.json")));
     ASSERT_TRUE(en.open(QIODevice::WriteOnly));
@@ -48,30 +58,18 @@ TEST(SyncStrings, AKeyTheTableLacksShowsItselfAndOtherLanguagesReadTheEnglishTab
     EXPECT_EQ(strings.format(QStringLiteral("%lld files copied"), {qlonglong(3)}, english), "Copied 3 files");
     EXPECT_EQ(SyncStrings().format("Next: when %@ is connected", {QStringLiteral("Backup")}, english),
               "Next: when Backup is connected");
-}
-
-template <class E>
-void expectEveryCaseWorded(const SyncStrings& strings, std::string_view prefix) {
-    for (std::size_t i = 0; i < EnumNames<E>::names.size(); ++i) {
-        const QString key = SyncStrings::computedKey(prefix, static_cast<E>(i));
-        const QString text = strings.text(key, english);
-        EXPECT_FALSE(text.isEmpty()) << key.toStdString();
-        EXPECT_NE(text, key);
-    }
-}
-
-TEST(SyncStrings, TheEnglishTableWordsEveryComputedKeyAndNamesLinuxPlaces) {
-    const SyncStrings strings = SyncStrings::application();
-    expectEveryCaseWorded<SyncPhase>(strings, "phase.");
-    expectEveryCaseWorded<FileSkipReason>(strings, "fileSkip.");
-    expectEveryCaseWorded<RunTrigger>(strings, "trigger.");
-    expectEveryCaseWorded<ValidationIssue>(strings, "validation.");
-    expectEveryCaseWorded<ValidationWarning>(strings, "warning.");
+    // The application's table words every computed key and names Linux places.
+    const SyncStrings shipped = SyncStrings::application();
+    expectEveryCaseWorded<SyncPhase>(shipped, "phase.");
+    expectEveryCaseWorded<FileSkipReason>(shipped, "fileSkip.");
+    expectEveryCaseWorded<RunTrigger>(shipped, "trigger.");
+    expectEveryCaseWorded<ValidationIssue>(shipped, "validation.");
+    expectEveryCaseWorded<ValidationWarning>(shipped, "warning.");
     // The core builds the editor's keys itself; they must be the ones worded here.
-    EXPECT_NE(strings.text(QString::fromStdString(localizationKey(ValidationIssue::nested)), english),
+    EXPECT_NE(shipped.text(QString::fromStdString(localizationKey(ValidationIssue::nested)), english),
               QString::fromStdString(localizationKey(ValidationIssue::nested)));
-    EXPECT_EQ(strings.text(QStringLiteral("Show in Finder"), english), "Show in File Manager");
-    EXPECT_EQ(strings.text(QStringLiteral("Open in Finder"), german), "Open in File Manager");
+    EXPECT_EQ(shipped.text(QStringLiteral("Show in Finder"), english), "Show in File Manager");
+    EXPECT_EQ(shipped.text(QStringLiteral("Open in Finder"), german), "Open in File Manager");
 }
 
 TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
@@ -130,9 +128,7 @@ TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnly) {
     EXPECT_FALSE(timer->isActive());
 }
 
-// The words stay those of the last tick, but a moment that has passed by
-// the time it is shown is never in the future: a run that ended since the
-// tick, or was stopped, reads as the present until the next one.
+// The words stay those of the last tick, but a moment already past when shown never reads as future.
 TEST(RelativeTimestamp, AMomentPastWhenShownNeverReadsAsFuture) {
     ManualClock clock(Date{700'000'000});
     const Date tick = clock.now();

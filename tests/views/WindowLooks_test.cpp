@@ -21,9 +21,8 @@ namespace {
 int pixels(const QFont& font) { return QFontInfo(font).pixelSize(); }
 
 QLabel* labelWith(const QWidget& parent, const QString& text) {
-    for (QLabel* label : parent.findChildren<QLabel*>()) {
+    for (QLabel* label : parent.findChildren<QLabel*>())
         if (label->text() == text) return label;
-    }
     return nullptr;
 }
 
@@ -74,8 +73,7 @@ TEST(WindowLooks, TheSmallBusyIndicatorTurns) {
     EXPECT_FALSE(spinner->isTurning()) << "hidden, it rests";
 }
 
-// The determinate bar is a thin line in the panel's tint, its empty part
-// faint: not a block in the colour of an error.
+// The determinate bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
 TEST(WindowLooks, TheProgressBarIsAThinLineInThePanelsTint) {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
@@ -102,9 +100,7 @@ TEST(WindowLooks, TheProgressBarIsAThinLineInThePanelsTint) {
     EXPECT_EQ(status.findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->height(), LinearProgressBar::thickness);
 }
 
-// Whatever sizes the box afresh from its own measure (a new text, the
-// application's font or look, a layout request, which on a real screen comes
-// after it shows), it ends as wide as its window title and texts need.
+// Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
 TEST(WindowLooks, AnAlertStaysWideEnoughForItsTitleAndTexts) {
     AlertBox alert;
     alert.setTitle(QStringLiteral("Sync skipped"));
@@ -153,9 +149,7 @@ TEST(WindowLooks, SheetsAlertsAndFixedWindowsAreDialogs) {
     EXPECT_EQ(alert->minimumSize(), alert->maximumSize()) << "an alert is of fixed size";
 }
 
-// Locked while its job runs, the name field takes no keys, is drawn as the
-// style draws a disabled field, on the window's colour, and its text reads
-// as a label.
+// Locked while its job runs, the name field takes no keys and is drawn on the window's colour, its text as a label.
 TEST(WindowLooks, ALockedNameFieldLooksLockedAndReadsAsALabel) {
     QWidget window;
     window.setAutoFillBackground(true);

@@ -16,8 +16,7 @@
 
 namespace kelto::test {
 
-// The desktop portal's Settings interface on a test bus, holding one
-// "color-scheme" the test sets and announces.
+// The desktop portal's Settings interface on a test bus, holding one "color-scheme" the test sets and announces.
 class FakeSettingsPortal {
 public:
     static constexpr const char* path = "/org/freedesktop/portal/desktop";
@@ -46,12 +45,10 @@ private:
     // Like the portal, wraps the value in a second variant.
     static int read(sd_bus_message* message, void* userdata, sd_bus_error* error) {
         auto* self = static_cast<FakeSettingsPortal*>(userdata);
-        const char* group = nullptr;
-        const char* key = nullptr;
+        const char *group = nullptr, *key = nullptr;
         if (int r = sd_bus_message_read(message, "ss", &group, &key); r < 0) return r;
-        if (std::string(group) != "org.freedesktop.appearance" || std::string(key) != "color-scheme") {
+        if (std::string(group) != "org.freedesktop.appearance" || std::string(key) != "color-scheme")
             return sd_bus_error_set(error, "org.freedesktop.portal.Error.NotFound", "no such setting");
-        }
         sd_bus_message* reply = nullptr;
         int r = sd_bus_message_new_method_return(message, &reply);
         if (r >= 0) r = sd_bus_message_append(reply, "v", "v", "u", self->scheme_.load());
@@ -86,18 +83,18 @@ struct Appearance : ::testing::Test {
 
 }  // namespace
 
-TEST_F(Appearance, withoutAPortalThePlatformPaletteStays) {
-    ASSERT_FALSE(address().empty()) << "needs a session bus";
-    QApplication::setStyle(QStringLiteral("Fusion"));  // the desktop's, say
-    DesktopAppearance appearance;
-    appearance.start();
-    EXPECT_NE(dynamic_cast<FenraStyle*>(QApplication::style()), nullptr) << "one style on every desktop";
-    EXPECT_EQ(appearance.preference(), Preference::none);
-    EXPECT_EQ(QApplication::palette().color(QPalette::Window), platform.color(QPalette::Window));
-}
-
+// One style on every desktop; without a portal the platform palette stays, with one the preference is read at start
+// and followed; another key of the group changes nothing, and no preference is the platform's.
 TEST_F(Appearance, readsThePreferenceAtStartAndFollowsItsChanges) {
     ASSERT_FALSE(address().empty()) << "needs a session bus";
+    QApplication::setStyle(QStringLiteral("Fusion"));  // the desktop's, say
+    {
+        DesktopAppearance appearance;
+        appearance.start();
+        EXPECT_NE(dynamic_cast<FenraStyle*>(QApplication::style()), nullptr);
+        EXPECT_EQ(appearance.preference(), Preference::none);
+        EXPECT_EQ(QApplication::palette().color(QPalette::Window), platform.color(QPalette::Window));
+    }
     ASSERT_NE(DesktopAppearance::palette(Preference::dark, platform).color(QPalette::Window),
               DesktopAppearance::palette(Preference::light, platform).color(QPalette::Window));
     test::FakeSettingsPortal portal(address(), 1);
@@ -112,7 +109,6 @@ TEST_F(Appearance, readsThePreferenceAtStartAndFollowsItsChanges) {
     EXPECT_TRUE(shows(Preference::light));
     EXPECT_EQ(appearance.desktopScheme(), ColorScheme::light);
     ASSERT_EQ(schemes.count(), 1);
-    // Another key of the group changes nothing; no preference is the platform's.
     portal.change("contrast", 1);
     portal.change("color-scheme", 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.preference() == Preference::none; }));

@@ -1,6 +1,5 @@
-// Starts the real executable on a virtual X server with a session bus of its
-// own (xvfb-run, openbox, dbus-run-session) and looks at its windows with
-// xwininfo.
+// Starts the real executable on a virtual X server with a session bus of its own (xvfb-run, openbox,
+// dbus-run-session) and looks at its windows with xwininfo.
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
@@ -19,9 +18,8 @@ namespace {
 
 const QString mainWindowTitle = QStringLiteral("Kelto Sync");
 
-// Whether a window of that name and of the program's class is on screen.
-// Qt keeps a hidden 1x1 helper window with the application's name, so the
-// name alone can find the wrong one.
+// Whether a window of that name and of the program's class is on screen: Qt keeps a hidden 1x1 helper window with
+// the application's name, so the name alone can find the wrong one.
 bool windowShown(const QString& name) {
     QProcess tree;
     tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
@@ -74,9 +72,8 @@ struct Launches : ::testing::Test {
             30000);
     }
     static bool exitsCleanly(QProcess& process) {
-        if (process.state() != QProcess::NotRunning && !process.waitForFinished(30000)) return false;
-        return process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
+        return (process.state() == QProcess::NotRunning || process.waitForFinished(30000)) &&
+               process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
 };
 

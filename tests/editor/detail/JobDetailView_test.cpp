@@ -90,8 +90,7 @@ protected:
     ManualExecutor timers{clock};
 };
 
-// A new job has only the form; it is created, by button or Return, once
-// validated without errors; Cancel and Escape leave it.
+// Created by button or Return once validated without errors; Cancel and Escape leave it.
 TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     auto view = make(SyncJob::newJob(""), true);
     int dismissed = 0;
@@ -171,14 +170,11 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     EXPECT_TRUE(view->validation().errors.empty());
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa");
-    for (int i = 0; i < 20; ++i) {  // keystrokes while a request is out send nothing more
-        QTest::keyClick(view->nameField(), 'b');
-        settle();
-        EXPECT_LE(fake.pendingValidations.size(), 1u);
-    }
+    for (int i = 0; i < 5; ++i) QTest::keyClick(view->nameField(), 'b'), settle();  // nothing more sent meanwhile
+    EXPECT_EQ(fake.pendingValidations.size(), 1u);
     answer();
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
-    EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa" + std::string(20, 'b'));
+    EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosabbbbb");
     answer(errors({ValidationIssue::samePath}));
     EXPECT_EQ(view->statusLabel()->text(), "validation.samePath");
     EXPECT_EQ(view->validationsStarted(), 3);
@@ -212,8 +208,7 @@ TEST_F(JobDetailViewTest, SaveOutcomes) {
     EXPECT_FALSE(view->footer()->isVisible());
 }
 
-// A pause stores only the flag, keeps the draft's edits, and a save made
-// while it is on its way waits for it and keeps it.
+// A pause stores only the flag; a save made while it is on its way waits for it and keeps it.
 TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     auto view = shown();
     answer();
@@ -360,9 +355,7 @@ TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
     EXPECT_TRUE(fake.declineCalls.empty() && fake.confirmCalls.empty());
 }
 
-// A review that comes on screen where the user is pressing (here where
-// "Sync again" stood) takes none of those presses until it has been on
-// screen long enough to be read; a key held from before is one press.
+// A review coming on screen where the user presses takes no press until it could be read; a held key is one press.
 struct LateInput {
     const char* name;
     bool byMouse;  // "Sync again" clicked, else Return
@@ -414,8 +407,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
                                   QApplication::sendEvent(&sheet, &repeat);
                               }},
-                    // The window system repeats a held key as a release and a
-                    // press of one moment, which Qt does not always mark.
+                    // A held key repeated as a release and a press of one moment, unmarked.
                     LateInput{"heldReturnRepeatingUnmarked", false, PreviewSheet::readingSeconds + 0.5,
                               [](QWidget& sheet, QPushButton&) {
                                   for (const QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
@@ -453,9 +445,7 @@ TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
     EXPECT_EQ(view->draft().triggers, simple.triggers);
 }
 
-// At the main window's minimum size, in the C and an English locale, with a
-// long warning and Advanced open, the form keeps within its width and the
-// reset row lines up with the sections' rows.
+// At the window's minimum size, with a long warning and Advanced open, the form keeps within its width.
 TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
     openAdvanced();
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
@@ -481,37 +471,7 @@ TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
     }
 }
 
-// Every text stands at least 4.5:1 from what is behind it, in either look,
-// on both tabs (the overview with its archive warning and a run's warnings),
-// Advanced open, triggers as lines.
-TEST_F(JobDetailViewTest, BodyTextReadsInBothLooks) {
-    openAdvanced();
-    job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
-    job.options.archiveEnabled = false;
-    fake.setJobs({job});
-    const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
-    fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
-    fake.setLastRecord(last);
-    for (const WidgetRender::Look& look : WidgetRender::looks()) {
-        for (const bool isNew : {false, true}) {
-            SCOPED_TRACE(std::string(look.name) + (isNew ? " new" : ""));
-            QApplication::setPalette(look.palette);
-            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, true);
-            view->resize(640, 2400);
-            view->show();
-            answer(warning(ValidationWarning::cloudFolder));
-            for (int tab = isNew ? 1 : 0; tab < 2; ++tab) {
-                if (tab == 1 && !isNew) view->settingsTab()->click();
-                const auto findings = TextContrast::below(*view);
-                EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
-            }
-        }
-    }
-}
-
-// Opening the new-job sheet, and coming back to the name from the folder
-// picker, leave the cursor at the name's end; a long name away from the
-// keyboard shows its beginning.
+// The cursor stays at the name's end on opening and after the folder picker; a long name shows its beginning.
 TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
     QDialog sheet;
     auto* layout = new QVBoxLayout(&sheet);
@@ -547,19 +507,16 @@ TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
 }
 
 // The colour farthest from the field's own background: the ink of its text.
-QColor inkOf(QWidget& field) {
+QRgb inkOf(QWidget& field) {
     const QImage image = field.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QColor ground = image.pixelColor(1, 1);
-    QColor ink = ground;
-    int farthest = -1;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            const int distance = std::abs(c.red() - ground.red()) + std::abs(c.green() - ground.green()) +
-                                 std::abs(c.blue() - ground.blue());
-            if (distance > farthest) std::tie(farthest, ink) = std::pair(distance, c);
-        }
-    }
+    const QRgb ground = image.pixel(1, 1);
+    const auto away = [&](QRgb c) {
+        return std::abs(qRed(c) - qRed(ground)) + std::abs(qGreen(c) - qGreen(ground)) + std::abs(qBlue(c) - qBlue(ground));
+    };
+    QRgb ink = ground;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (away(image.pixel(x, y)) > away(ink)) ink = image.pixel(x, y);
     return ink;
 }
 
@@ -571,7 +528,7 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
         view->resize(700, 500);
         view->show();
         answer();
-        const QColor idle = inkOf(*view->nameField());
+        const QRgb idle = inkOf(*view->nameField());
         fake.setStatus(job.id, RunStatus::running({}));
         settle();
         ASSERT_FALSE(view->nameField()->isEnabled());
@@ -580,38 +537,53 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
     }
 }
 
-// A live switch of the look, on the settings tab or during a run that
-// disables the form: every colour is then the one of an editor made in it.
-TEST_F(JobDetailViewTest, EveryColourFollowsALiveSwitchOfTheLook) {
-    const auto opened = [&](ValidationReport report, bool settings = true) {
+// In either look, made in it or switched to it live (also during a run), on both tabs with Advanced open: every
+// text stands 4.5:1 from what is behind it and every colour is that of an editor made in the look.
+TEST_F(JobDetailViewTest, TextsReadInBothLooksAndEveryColourFollowsALiveSwitch) {
+    openAdvanced();
+    job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
+    job.options.archiveEnabled = false;
+    fake.setJobs({job});
+    const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
+    fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
+    fake.setLastRecord(last);
+    for (const WidgetRender::Look& look : WidgetRender::looks()) {
+        for (const bool isNew : {false, true}) {
+            SCOPED_TRACE(std::string(look.name) + (isNew ? " new" : ""));
+            QApplication::setPalette(look.palette);
+            auto view = make(isNew ? SyncJob::newJob("New job") : job, isNew, {}, true);
+            view->resize(640, 2400);
+            view->show();
+            answer(warning(ValidationWarning::cloudFolder));
+            for (int tab = isNew ? 1 : 0; tab < 2; ++tab) {
+                if (tab == 1 && !isNew) view->settingsTab()->click();
+                const auto findings = TextContrast::below(*view);
+                EXPECT_TRUE(findings.empty()) << TextContrast::describe(findings).toStdString();
+            }
+        }
+    }
+    QApplication::setPalette(before);
+    const auto opened = [&](bool settings) {
         auto view = shown(true);
-        answer(std::move(report));
+        answer(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
         if (settings) view->settingsTab()->click();
         settle();
         return view;
     };
-    const auto differences = WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> {
-        return opened(ValidationReport{{ValidationIssue::missingSource}, {ValidationWarning::cloudFolder}});
-    });
-    EXPECT_EQ(differences.join(u'\n').toStdString(), "");
-    // The overview tab with a run's warnings in its last run and history.
-    const RunRecord last = record(job, 0, RunOutcome::completedWithWarnings());
-    fake.historySource = [last](const Uuid&) { return std::vector<RunRecord>{last}; };
-    fake.setLastRecord(last);
-    const auto overview =
-        WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return opened({}, false); });
-    EXPECT_EQ(overview.join(u'\n').toStdString(), "");
-    SyncProgress progress;
-    progress.phase = SyncPhase::transferring;
+    for (const bool settings : {true, false}) {
+        const auto differences =
+            WidgetRender::lookSwitchDifferences([&]() -> std::unique_ptr<QWidget> { return opened(settings); });
+        EXPECT_EQ(differences.join(u'\n').toStdString(), "") << (settings ? "settings" : "overview");
+    }
     for (const auto& [from, to] : {std::pair{WidgetRender::lightPalette(), WidgetRender::darkPalette()},
                                    std::pair{WidgetRender::darkPalette(), WidgetRender::lightPalette()}}) {
         QApplication::setPalette(from);
-        auto switched = opened({});
-        fake.setStatus(job.id, RunStatus::running(progress));
+        auto switched = opened(true);
+        fake.setStatus(job.id, running(SyncPhase::transferring));
         QApplication::setPalette(to);
         settle();
         fake.setStatus(job.id, std::nullopt);
-        EXPECT_EQ(WidgetRender::colourDifferences(*switched, *opened({})).join(u'\n').toStdString(), "");
+        EXPECT_EQ(WidgetRender::colourDifferences(*switched, *opened(true)).join(u'\n').toStdString(), "");
     }
 }
 

@@ -49,15 +49,24 @@ QRectF clearedArea(const QImage& image) {
     return area;
 }
 
+// A mask drawn afresh for each size with a one-point margin, named; a symbol without artwork gives none; nothing is
+// drawn without an active painter.
 TEST(MenuBarIcon, TheImageIsAnEighteenPointMaskWithItsDescription) {
     const TemplateImage image = MenuBarIcon::image(fullSquare(), MenuBarIconState::idle(), QStringLiteral("Kelto Sync"));
     EXPECT_TRUE(image.icon.isMask());
     EXPECT_EQ(image.accessibilityDescription, QStringLiteral("Kelto Sync"));
-    // Drawn afresh for each size: a larger pixmap is no blown-up small one.
     EXPECT_EQ(image.icon.pixmap(QSize(18, 18), 2).size(), QSize(36, 36));
     const QImage sharp = image.icon.pixmap(QSize(18, 18), ratio).toImage();
-    EXPECT_EQ(qAlpha(sharp.pixel(3, 3)), 0);  // the one-point margin
+    EXPECT_EQ(qAlpha(sharp.pixel(3, 3)), 0);
     EXPECT_EQ(qAlpha(sharp.pixel(4, 4)), 255);
+    EXPECT_FALSE(TemplateImage::named(QStringLiteral("no.such.symbol")).has_value());
+    const std::optional<TemplateImage> add = TemplateImage::symbol(FenraIcon::add, QStringLiteral("Add"));
+    ASSERT_TRUE(add.has_value());
+    EXPECT_TRUE(add->icon.isMask());
+    EXPECT_EQ(add->accessibilityDescription, QStringLiteral("Add"));
+    EXPECT_FALSE(MenuBarIcon::draw(nullptr, fullSquare(), MenuBarIconState::idle()));
+    QPainter idle;
+    EXPECT_FALSE(MenuBarIcon::draw(&idle, fullSquare(), MenuBarIconState::attention()));
 }
 
 // Where each state's badge inks and leaves a gap: at or below zero the ring alone, at or above one the full disc, a
@@ -96,24 +105,6 @@ TEST(MenuBarIcon, EachStateInksItsBadgeAndLeavesItsGaps) {
     }
     EXPECT_TRUE(empty(render(squares(true, Qt::OddEvenFill), MenuBarIconState::idle()), 9, 9));
     EXPECT_TRUE(inked(render(squares(true), MenuBarIconState::idle()), 9, 9));
-}
-
-TEST(MenuBarIcon, WithoutAnActivePainterNothingIsDrawn) {
-    EXPECT_FALSE(MenuBarIcon::draw(nullptr, fullSquare(), MenuBarIconState::idle()));
-    QPainter idle;
-    EXPECT_FALSE(MenuBarIcon::draw(&idle, fullSquare(), MenuBarIconState::attention()));
-    QImage image(18, 18, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    EXPECT_TRUE(MenuBarIcon::draw(&painter, fullSquare(), MenuBarIconState::idle()));
-}
-
-TEST(TemplateImage, ASymbolWithoutArtworkGivesNothing) {
-    EXPECT_FALSE(TemplateImage::named(QStringLiteral("no.such.symbol")).has_value());
-    const std::optional<TemplateImage> add = TemplateImage::symbol(FenraIcon::add, QStringLiteral("Add"));
-    ASSERT_TRUE(add.has_value());
-    EXPECT_TRUE(add->icon.isMask());
-    EXPECT_EQ(add->accessibilityDescription, QStringLiteral("Add"));
 }
 
 }  // namespace

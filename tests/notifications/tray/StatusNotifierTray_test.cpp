@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <mutex>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace kelto {

@@ -1,31 +1,25 @@
 #include "tests/permissions/bus/FakeFileManager.h"
 
 namespace kelto {
-
 namespace {
-constexpr const char* connectionName = "fake-file-manager";
+const QString object = QStringLiteral("/org/freedesktop/FileManager1");
+const QString service = QStringLiteral("org.freedesktop.FileManager1");
 }
 
-FakeFileManager::FakeFileManager() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
-    bus_.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), this, QDBusConnection::ExportAllSlots);
-    registered = bus_.registerService(QStringLiteral("org.freedesktop.FileManager1"));
+FakeFileManager::FakeFileManager()
+    : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-file-manager"))) {
+    bus_.registerObject(object, this, QDBusConnection::ExportAllSlots);
+    registered = bus_.registerService(service);
 }
 
 FakeFileManager::~FakeFileManager() {
-    bus_.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
-    bus_.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
-    QDBusConnection::disconnectFromBus(QLatin1String(connectionName));
+    bus_.unregisterService(service);
+    bus_.unregisterObject(object);
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-file-manager"));
 }
 
-void FakeFileManager::ShowItems(const QStringList& uris, const QString& startupId) {
-    Q_UNUSED(startupId);
-    shown += uris;
-    emit itemsShown(uris);
-}
+void FakeFileManager::ShowItems(const QStringList& uris, const QString&) { shown += uris, emit itemsShown(uris); }
 
-void FakeFileManager::ShowFolders(const QStringList& uris, const QString& startupId) {
-    Q_UNUSED(startupId);
-    foldersShown += uris;
-}
+void FakeFileManager::ShowFolders(const QStringList& uris, const QString&) { foldersShown += uris; }
 
 }  // namespace kelto

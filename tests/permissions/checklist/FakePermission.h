@@ -11,31 +11,25 @@
 
 namespace kelto::test {
 
-// A probe that answers when the test says.
-struct FakeProbe {
-    std::deque<std::function<void(PermissionStatus)>> waiting;
+// Calls that end when the test says: a probe answers a status, a request finishes.
+template <class... Answer>
+struct FakeCalls {
+    std::deque<std::function<void(Answer...)>> waiting;
     int calls = 0;
-
-    bool answer(PermissionStatus status) {
+    bool answer(Answer... values) {
         if (waiting.empty()) return false;
         auto next = std::move(waiting.front());
         waiting.pop_front();
-        next(status);
+        next(values...);
         return true;
     }
-};
-
-// A request that finishes when the test says.
-struct FakeRequest {
-    std::deque<std::function<void()>> waiting;
-    int calls = 0;
-
-    void finish() {
-        auto next = std::move(waiting.front());
-        waiting.pop_front();
-        next();
+    void finish() { answer(); }
+    auto start() {
+        return [this](std::function<void(Answer...)> done) { ++calls, waiting.push_back(std::move(done)); };
     }
 };
+using FakeProbe = FakeCalls<PermissionStatus>;
+using FakeRequest = FakeCalls<>;
 
 inline PermissionItem fakeItem(const QString& id, PermissionRequirement requirement,
                                const std::shared_ptr<FakeProbe>& probe) {
@@ -45,18 +39,12 @@ inline PermissionItem fakeItem(const QString& id, PermissionRequirement requirem
     item.detail = id + QStringLiteral(" detail");
     item.symbolName = QStringLiteral("hand.raised");
     item.requirement = requirement;
-    item.check = [probe](std::function<void(PermissionStatus)> answer) {
-        ++probe->calls;
-        probe->waiting.push_back(std::move(answer));
-    };
+    item.check = [probe](std::function<void(PermissionStatus)> answer) { probe->start()(std::move(answer)); };
     return item;
 }
 
 inline void giveRequest(PermissionItem& item, const std::shared_ptr<FakeRequest>& request) {
-    item.request = [request](std::function<void()> done) {
-        ++request->calls;
-        request->waiting.push_back(std::move(done));
-    };
+    item.request = [request](std::function<void()> done) { request->start()(std::move(done)); };
 }
 
 // Defaults in a file of their own, an opener that answers as told, and a relauncher that only counts.
@@ -64,18 +52,12 @@ struct ChecklistRig {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat};
     bool opens = true;
-    int openCalls = 0;
-    int terminations = 0;
+    int openCalls = 0, terminations = 0;
     AppRelauncher relauncher{[this] { ++terminations; }, [] {}};
-
     std::unique_ptr<PermissionChecklist> make(std::vector<PermissionItem> items) {
         return std::make_unique<PermissionChecklist>(
             QStringLiteral("Kelto Sync"), PermissionStrings(), std::move(items), defaults,
-            [this](const SettingsDestination&) {
-                ++openCalls;
-                return opens;
-            },
-            relauncher);
+            [this](const SettingsDestination&) { return ++openCalls, opens; }, relauncher);
     }
 };
 

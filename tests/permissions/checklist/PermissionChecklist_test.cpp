@@ -19,49 +19,46 @@ using R = PermissionRequirement;
 
 const SettingsDestination allFiles = SettingsDestination::privacy(PrivacyAnchor::allFiles);
 
+// Nothing to ask and nowhere to go is no button; a used-up one-time request falls back to the destination, or none.
 TEST(PermissionChecklist, CallToActionFollowsStatusRequestAndDestination) {
     ChecklistRig rig;
     auto probe = std::make_shared<FakeProbe>();
     auto request = std::make_shared<FakeRequest>();
-    PermissionItem both = fakeItem("both", R::required, probe);
-    giveRequest(both, request);
-    both.destination = allFiles;
+    PermissionItem both = fakeItem("both", R::required, probe), bare = fakeItem("bare", R::required, probe);
     PermissionItem onlyRequest = fakeItem("onlyRequest", R::required, probe);
-    giveRequest(onlyRequest, request);
-    PermissionItem bare = fakeItem("bare", R::required, probe);
     PermissionItem settings = fakeItem("settings", R::required, probe);
+    giveRequest(both, request);
+    giveRequest(onlyRequest, request);
+    both.destination = allFiles;
     settings.destination = SettingsDestination::loginItems();
     auto checklist = rig.make({both, onlyRequest, bare, settings});
-    EXPECT_EQ(checklist->cta("both"), PermissionCTA::none) << "no status yet";
-    EXPECT_EQ(checklist->cta("unknown"), PermissionCTA::none);
+    using C = PermissionCTA;
+    const auto ctas = [&] {
+        std::vector<C> all;
+        for (const char* id : {"both", "onlyRequest", "bare", "settings", "unknown"}) all.push_back(checklist->cta(id));
+        return all;
+    };
     const auto all = [&](S status) { refreshWith(*checklist, *probe, {status, status, status, status}); };
+    EXPECT_EQ(ctas(), std::vector<C>(5, C::none)) << "no status yet";
     all(S::missing);
-    EXPECT_EQ(checklist->cta("both"), PermissionCTA::request);
-    EXPECT_EQ(checklist->cta("onlyRequest"), PermissionCTA::request);
-    // Nothing to ask and nowhere to go: no button that does nothing.
-    EXPECT_EQ(checklist->cta("bare"), PermissionCTA::none);
-    EXPECT_EQ(checklist->cta("settings"), PermissionCTA::openSettings);
-    // A used-up one-time request falls back to the destination, or to none.
+    EXPECT_EQ(ctas(), (std::vector{C::request, C::request, C::none, C::openSettings, C::none}));
     checklist->perform("both");
     checklist->perform("onlyRequest");
-    EXPECT_EQ(request->calls, 2);
     request->finish();
     all(S::missing);
     request->finish();
     all(S::missing);
-    EXPECT_EQ(checklist->cta("both"), PermissionCTA::openSettings);
-    EXPECT_EQ(checklist->cta("onlyRequest"), PermissionCTA::none);
+    EXPECT_EQ(ctas(), (std::vector{C::openSettings, C::none, C::none, C::openSettings, C::none}));
     checklist->perform("onlyRequest");
     EXPECT_EQ(request->calls, 2);
     for (S status : {S::denied, S::needsApproval, S::unverifiable}) {
         all(status);
-        EXPECT_EQ(checklist->cta("bare"), PermissionCTA::none);
-        EXPECT_EQ(checklist->cta("settings"), PermissionCTA::openSettings);
+        EXPECT_EQ(ctas(), (std::vector{C::openSettings, C::none, C::none, C::openSettings, C::none}));
     }
     all(S::restartRequired);
-    EXPECT_EQ(checklist->cta("bare"), PermissionCTA::restart);
+    EXPECT_EQ(ctas()[2], C::restart);
     all(S::granted);
-    EXPECT_EQ(checklist->cta("settings"), PermissionCTA::none);
+    EXPECT_EQ(ctas(), std::vector<C>(5, C::none));
 }
 
 TEST(PermissionChecklist, PerformRunsOnceAndHandsOffOrFailsCleanly) {

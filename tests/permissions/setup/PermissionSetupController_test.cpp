@@ -322,20 +322,8 @@ TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWant
     EXPECT_EQ(told, QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
 }
 
-TEST(PermissionSetupState, KeysAndWhenToPresent) {
-    ChecklistRig rig;
-    PermissionSetupState state{rig.defaults, QStringLiteral("setup.checklist")};
-    EXPECT_EQ(state.completedVersion(), 0);
-    state.markInProgress();
-    EXPECT_TRUE(rig.defaults.value("setup.checklist.inProgress").toBool());
-    state.markCompleted(1);
-    EXPECT_EQ(rig.defaults.value("setup.checklist.version").toInt(), 1);
-    EXPECT_FALSE(state.isInProgress());
-    state.markInProgress();
-    state.clearInProgress();
-    EXPECT_FALSE(state.isInProgress());
-    EXPECT_EQ(state.completedVersion(), 1);
-    // Completed version, current version, onboarding due, in progress, forced.
+// Completed version, current version, onboarding due, in progress, forced.
+TEST(PermissionSetupState, WhenToPresent) {
     EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, true, false));
     EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, false, true));
     EXPECT_FALSE(PermissionSetupState::shouldPresent(0, 1, false, false, false));

@@ -4,14 +4,12 @@
 #include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/bus/FakeFileManager.h"
 
-#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -72,9 +70,8 @@ TEST_F(LicensesRevealTest, NoFileManagerSaysSo) {
     EXPECT_EQ(alert->text(), view.revealFailedLabel()->text());
     EXPECT_EQ(alert->informativeText(), folder + QStringLiteral("/rsync-3.2.7.tar.gz"));
     bool selectable = false;
-    for (const QLabel* label : alert->findChildren<QLabel*>()) {
+    for (const QLabel* label : alert->findChildren<QLabel*>())
         if (label->text() == alert->informativeText()) selectable = label->textInteractionFlags() & Qt::TextSelectableByMouse;
-    }
     EXPECT_TRUE(selectable);
 }
 

@@ -1,5 +1,4 @@
 #include "Kelto_Sync/AlertBox.h"
-#include "Kelto_Sync/AppModelAdapter.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "SyncAutomation/AppModelError.h"
@@ -56,9 +55,8 @@ struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
         return inSheet() ? sheet->findChild<JobDetailView*>() : qobject_cast<JobDetailView*>(view->editor());
     }
     static AlertBox* question() {
-        for (QWidget* shown : QApplication::topLevelWidgets()) {
+        for (QWidget* shown : QApplication::topLevelWidgets())
             if (auto* box = dynamic_cast<AlertBox*>(shown); box != nullptr && box->isVisible()) return box;
-        }
         return nullptr;
     }
     static void click(AlertBox& box, QMessageBox::ButtonRole role) {

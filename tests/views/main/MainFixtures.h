@@ -2,8 +2,6 @@
 
 #include "Kelto_Sync/Status/DeviceDot.h"
 #include "tests/views/status/StatusFixtures.h"
-#include <deque>
-#include <functional>
 #include <memory>
 
 namespace kelto {

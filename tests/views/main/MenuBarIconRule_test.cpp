@@ -10,13 +10,6 @@
 namespace kelto {
 namespace {
 
-RunStatus runningAt(SyncPhase phase, std::optional<double> fraction) {
-    SyncProgress progress;
-    progress.phase = phase;
-    progress.fraction = fraction;
-    return RunStatus::running(progress);
-}
-
 TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
     SyncJob enabled = sampleJob(), paused = sampleJob();
     paused.isEnabled = false;
@@ -36,7 +29,7 @@ TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
     const std::vector<Case> cases = {
         {"error though all paused", {paused}, {}, {}, true, attention},
         {"review beats a run", {enabled, paused},
-         {{enabled.id, runningAt(SyncPhase::transferring, 0.4)}, {paused.id, RunStatus::awaitingConfirmation({})}}, {},
+         {{enabled.id, running(SyncPhase::transferring, 0.4)}, {paused.id, RunStatus::awaitingConfirmation({})}}, {},
          false, attention},
         {"failed", {enabled}, {}, last(enabled, RunOutcome::failed("disk")), false, attention},
         {"errors", {enabled}, {}, last(enabled, RunOutcome::completedWithErrors()), false, attention},
@@ -44,28 +37,26 @@ TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
         {"cancelled", {enabled}, {}, last(enabled, RunOutcome::cancelled()), false, idle},
         {"skipped", {enabled}, {}, last(enabled, RunOutcome::skipped(SkipReason::deviceNotConnected)), false, idle},
         {"warnings and review", {enabled}, {}, last(enabled, RunOutcome::needsReview("x")), false, idle},
-        {"scanning", {enabled}, {{enabled.id, runningAt(SyncPhase::scanning, std::nullopt)}}, {}, false, at(0)},
-        {"transferring", {enabled}, {{enabled.id, runningAt(SyncPhase::transferring, 0.4)}}, {}, false, at(0.4)},
-        {"planning with a fraction", {enabled}, {{enabled.id, runningAt(SyncPhase::planning, 0.1)}}, {}, false, at(0.1)},
+        {"scanning", {enabled}, {{enabled.id, running(SyncPhase::scanning, std::nullopt)}}, {}, false, at(0)},
+        {"transferring", {enabled}, {{enabled.id, running(SyncPhase::transferring, 0.4)}}, {}, false, at(0.4)},
+        {"planning with a fraction", {enabled}, {{enabled.id, running(SyncPhase::planning, 0.1)}}, {}, false, at(0.1)},
         {"queued and a run", {enabled, paused},
-         {{other, RunStatus::queued()}, {enabled.id, runningAt(SyncPhase::transferring, 0.7)}}, {}, false, at(0.7)},
+         {{other, RunStatus::queued()}, {enabled.id, running(SyncPhase::transferring, 0.7)}}, {}, false, at(0.7)},
         {"only queued", {paused}, {{paused.id, RunStatus::queued()}}, {}, false, at(0)},
         {"no jobs", {}, {}, {}, false, idle},
         {"all paused", {paused, paused}, {}, {}, false, MenuBarIconState::paused()},
         {"one enabled", {paused, enabled}, {}, {}, false, idle},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
-    }
 }
 
 // The colour of the icon's opaque pixels.
 QColor ink(const TrayIconImage& tray) {
     const QImage image = tray.icon().pixmap(QSize(44, 44)).toImage();
     for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
+        for (int x = 0; x < image.width(); ++x)
             if (image.pixelColor(x, y).alpha() == 255) return image.pixelColor(x, y);
-        }
     }
     return {};
 }
@@ -78,14 +69,14 @@ TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges
     SyncJob job = sampleJob();
     fake.setJobs({job});
     tray.follow(model);
-    fake.setStatus(job.id, runningAt(SyncPhase::transferring, 0.401));
+    fake.setStatus(job.id, running(SyncPhase::transferring, 0.401));
     EXPECT_EQ(tray.drawnState(), MenuBarIconState::progress(0.4));
     EXPECT_EQ(changed.count(), 1);
     // Still 40 percent, and a model change that does not touch the state.
-    fake.setStatus(job.id, runningAt(SyncPhase::transferring, 0.404));
+    fake.setStatus(job.id, running(SyncPhase::transferring, 0.404));
     fake.setJobs({job});
     EXPECT_EQ(changed.count(), 1);
-    fake.setStatus(job.id, runningAt(SyncPhase::transferring, 0.41));
+    fake.setStatus(job.id, running(SyncPhase::transferring, 0.41));
     EXPECT_EQ(changed.count(), 2);
     fake.setErrorMessage("broken");
     EXPECT_EQ(changed.count(), 3);
@@ -100,10 +91,7 @@ TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges
     EXPECT_EQ(changed.count(), 4);
 }
 
-// The icon is drawn for the panel, in the desktop's light or dark, whatever
-// look the application's own windows show: a dark application on a light
-// desktop keeps a dark mark, and the same desktop look gives the same icon
-// whichever came first.
+// The icon is drawn for the panel in the desktop's look, whatever the application's windows show, in either order.
 TEST(TrayIconImageTest, TheDesktopsLookDecidesTheInkNeverTheApplicationsOwn) {
     const QPalette before = QGuiApplication::palette();
     FakeAppModel fake;

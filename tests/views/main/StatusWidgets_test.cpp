@@ -1,6 +1,5 @@
 #include "FenraCore/Contrast.h"
 #include "FenraCore/FenraTheme.h"
-#include "Kelto_Sync/Status/DeviceDot.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "tests/support/FakeVolumeSource.h"
@@ -12,13 +11,6 @@
 
 namespace kelto {
 namespace {
-
-RunStatus running(SyncPhase phase, std::optional<double> fraction) {
-    SyncProgress progress;
-    progress.phase = phase;
-    progress.fraction = fraction;
-    return RunStatus::running(progress);
-}
 
 TEST(RunStatusViewTest, BarOnlyWhileCopyingWithAKnownTotalElseTheStatusText) {
     RunStatusView view(running(SyncPhase::transferring, 0.25), SyncStrings{});
@@ -107,11 +99,13 @@ TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
     EXPECT_TRUE(slot.toolTip().isEmpty());
 }
 
-TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
+// Only a missing removable device warns; the dot evaluates off the thread, follows volume events while shown and
+// keeps the newest evaluation started.
+TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheThreadFinds) {
     test::FakeVolumeSource volumes;
     volumes.add("/", test::volumeIdentity(VolumeKind::internal, "ROOT", "Root"));
     SyncJob job = sampleJob();
-    job.source = endpoint("/", VolumeKind::internal, "Root");
+    job.source.path = "/";
     job.source.volume = test::volumeIdentity(VolumeKind::internal, "ROOT", "Root");
     job.destination.volume = test::volumeIdentity(VolumeKind::removable, "USB", "Backup");
     EXPECT_TRUE(DeviceDot::requiresWarning(job, volumes));
@@ -123,9 +117,6 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarns) {
     // The device is there but the folder on it is not.
     volumes.add("/media/ann/Backup", test::volumeIdentity(VolumeKind::removable, "USB", "Backup"));
     EXPECT_FALSE(DeviceDot::requiresWarning(job, volumes));
-}
-
-TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestStarted) {
     FakeDotSources fake;
     fake.warning = true;
     auto dot = std::make_unique<DeviceDot>(sampleJob(), SyncStrings{}, fake.sources());
@@ -143,8 +134,7 @@ TEST(DeviceDotTest, EvaluatesOffThreadFollowsEventsWhileShownAndKeepsTheNewestSt
     fake.runAll();
     EXPECT_FALSE(dot->requiresWarning());
     EXPECT_EQ(dot->width(), 0);
-    // Two overlap; the older one, released last, read the volumes before
-    // the newer one and is dropped.
+    // Two overlap; the older one, released last, read the volumes before the newer one and is dropped.
     SyncJob changed = sampleJob();
     dot->setJob(changed);
     dot->setJob(sampleJob());

@@ -11,12 +11,6 @@
 namespace kelto {
 namespace {
 
-RunStatus running() {
-    SyncProgress progress;
-    progress.phase = SyncPhase::scanning;
-    return RunStatus::running(progress);
-}
-
 std::vector<SyncJob> jobsNamed(int count) {
     std::vector<SyncJob> jobs;
     for (int i = 0; i < count; ++i) jobs.push_back(namedJob("Job " + std::to_string(i)));
@@ -69,9 +63,8 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     EXPECT_TRUE(content->rows().empty() && shown(*content, "noJobs"));
     // The commands share one width, the widest's, at the column's start.
     const QRect syncAll = content->syncAllButton()->geometry();
-    for (QPushButton* button : commands(*content)) {
+    for (QPushButton* button : commands(*content))
         EXPECT_EQ(button->geometry(), syncAll.translated(0, button->y() - syncAll.y()));
-    }
     EXPECT_GE(content->openButton()->width(), content->openButton()->sizeHint().width());
     // Commands without an action are not offered.
     auto bare = make(false);
@@ -105,10 +98,8 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_TRUE(marked(*content, 1));
 }
 
-// The running card's top trailing corner is folded: the flap lies within
-// the card's outline, and above the fold the card is cut away rather than
-// rounded behind the flap; either side of the fold it is rounded as every
-// card is. Right to left, the same at the top left.
+// The running card's top trailing corner is folded: above the fold the card is cut away rather than rounded behind
+// the flap; elsewhere it is rounded as every card is. Right to left, the same at the top left.
 TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
     const std::vector<SyncJob> jobs = jobsNamed(2);
     fake.setJobs(jobs);
@@ -129,8 +120,7 @@ TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
         EXPECT_EQ(WidgetRender::pixel(plainImage, at(w - 9), 2).alpha(), 255);
         EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
         EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
-        // Outside the mark's square the card covers no more than a plain
-        // card (seen at twice the pixels, where a part of one shows).
+        // Outside the mark's square the card covers no more than a plain one (at twice the pixels).
         const QImage markedFine = WidgetRender::image(*marked, 2);
         const QImage plainFine = WidgetRender::image(*plain, 2);
         int excess = 0;
@@ -164,18 +154,19 @@ TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
     EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
     EXPECT_EQ(rows[1]->whenText(), "2 hours ago") << "paused: the last run instead";
     EXPECT_FALSE(shown(*rows[1], "nextRunTitle"));
-    for (const MenuBarJobRow* blank : {rows[2], rows[3]}) {
+    for (const MenuBarJobRow* blank : {rows[2], rows[3]})
         EXPECT_TRUE(blank->whenText().isEmpty() && shown(*blank, "blankLine")) << blank->job().name;
-    }
     // A finished run fills the blank line.
     fake.setLastRecord(record(jobs[3], 0, RunOutcome::failed("x")));
     EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
-TEST_F(MenuBar, RowButtonsRunOrStopTheirJobAndSyncAllAsksTheModelOnce) {
+// Row buttons run or stop their job, "Sync all" asks the model once; a long name is cut at its end, whole in its tip.
+TEST_F(MenuBar, RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd) {
     const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
-    SyncJob paused = namedJob("Paused copy", SyncMode::copy);
+    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
+    SyncJob paused = namedJob(name, SyncMode::copy);
     paused.isEnabled = false;
     const SyncJob twoWay = namedJob("Two-way", SyncMode::twoWay);
     fake.setJobs({mirror, paused, twoWay});
@@ -188,13 +179,7 @@ TEST_F(MenuBar, RowButtonsRunOrStopTheirJobAndSyncAllAsksTheModelOnce) {
     QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
     EXPECT_EQ(fake.runAllCalls, 1);
     EXPECT_EQ(fake.runNowCalls.size(), 2u);
-}
-
-TEST_F(MenuBar, ALongNameIsCutAtItsEndAndWholeInItsTooltip) {
-    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
-    fake.setJobs({namedJob(name)});
-    auto content = make();
-    const QLabel* label = content->rows()[0]->nameLabel();
+    const QLabel* label = rows[1]->nameLabel();
     EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
@@ -213,14 +198,11 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     buttons.push_back(content->syncAllButton());
     for (QPushButton* button : buttons) {
         const QRect at(button->mapTo(content.get(), QPoint()), button->size());
-        EXPECT_TRUE(button->isVisible() && content->rect().contains(at))
-            << button->objectName().toStdString();
+        EXPECT_TRUE(button->isVisible() && content->rect().contains(at)) << button->objectName().toStdString();
     }
 }
 
-// A 1280 x 800 screen with a 28-pixel panel at its top, the tray icon at its
-// right end, and seven jobs, the sixth running: where the screen holds every
-// card nothing scrolls; where it does not, the running job's card is in view.
+// Seven jobs, the sixth running, below a top panel's icon on a 1280 x 800 screen: the running card is in view.
 TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
     const std::vector<SyncJob> seven = jobsNamed(7);
     fake.setJobs(seven);
@@ -235,9 +217,7 @@ TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
         return scroll->viewport()->rect().contains(QRect(row->mapTo(scroll->viewport(), QPoint(0, 0)), row->size()));
     };
     EXPECT_EQ(scroll->verticalScrollBar()->isVisible(), natural > room) << "room " << room << ", every card " << natural;
-    if (natural <= room) {
-        for (const MenuBarJobRow* row : rows) EXPECT_TRUE(inView(row));
-    }
+    for (const MenuBarJobRow* row : rows) EXPECT_TRUE(natural > room || inView(row));
     EXPECT_TRUE(inView(rows[5])) << "the running job is in view";
 }
 
@@ -271,8 +251,7 @@ TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
         EXPECT_EQ(scroll->height(), scroll->widget()->sizeHint().height()) << "no empty band";
         EXPECT_EQ(content->height(), twoHigh);
     }
-    // Once fitted, an open popup lays its rows out no more: a fit that asked
-    // for another layout would spin for as long as the popup stays open.
+    // Once fitted, an open popup lays its rows out no more (else it would spin while open).
     struct LayoutRequests : QObject {
         int count = 0;
         bool eventFilter(QObject*, QEvent* event) override {

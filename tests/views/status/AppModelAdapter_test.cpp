@@ -1,7 +1,6 @@
 #include "SyncAutomation/AppModelError.h"
 #include "tests/views/status/StatusFixtures.h"
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 
 namespace kelto {
 namespace {

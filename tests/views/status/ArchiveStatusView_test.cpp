@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,9 +80,8 @@ bool enabled(const QWidget& view, const char* name) { return button(view, name)-
 // "Clean now" pressed: the confirmation it opens (an earlier one may await deletion).
 QMessageBox* askToClean(ArchiveStatusView& view) {
     QTest::mouseClick(button(view, "clean"), Qt::LeftButton);
-    for (auto* box : view.findChildren<QMessageBox*>(QStringLiteral("confirmClean"))) {
+    for (auto* box : view.findChildren<QMessageBox*>(QStringLiteral("confirmClean")))
         if (box->isVisible()) return box;
-    }
     ADD_FAILURE() << "no confirmation";
     return nullptr;
 }
@@ -107,9 +104,7 @@ TEST(ArchiveSize, CountsRegularFilesOfTheJobsTreeOnly) {
     EXPECT_EQ(ArchiveSize::total({a}, Uuid::random()), 0);
 }
 
-// Folders that went away mid-walk, as a process's folder in /proc bound
-// into the archive does with its process (listing it fails with ESRCH):
-// each is left out and the walk goes on with the rest.
+// Folders gone mid-walk (a bound /proc folder of a dead process lists with ESRCH) are left out.
 TEST(ArchiveSize, GoesOnPastFoldersThatCannotBeListed) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to bind folders into the archive";
     ArchiveHarness h;
@@ -137,13 +132,19 @@ TEST(ArchiveSize, GoesOnPastFoldersThatCannotBeListed) {
     EXPECT_EQ(ArchiveSize::total({root}, h.job.id), 160);
 }
 
-TEST(ArchiveStatusView, SizesTheRootsOpensOrRevealsThemAndNamesTheRetention) {
+TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNamesTheRetention) {
     ArchiveHarness h;
     const fs::path dest = h.root("dest");
     const fs::path source = h.root("source");
     h.archive(dest, 2000);
     auto view = h.view();
+    h.fake.setLastRecord(record(sampleJob(), 0));
+    EXPECT_EQ(h.fake.pendingRoots.size(), 1u) << "another job's record";
+    h.fake.setLastRecord(record(h.job, 0));
+    EXPECT_EQ(h.fake.pendingRoots.size(), 2u);
+    h.fake.answerRoots(AppModelAdapter::Roots{h.root("old")});  // the older answer, late, is dropped
     h.load(*view, AppModelAdapter::Roots{});  // no roots, nothing to do
+    EXPECT_TRUE(view->roots().empty());
     EXPECT_FALSE(enabled(*view, "open") || enabled(*view, "clean") || shown(*view, "error"));
     view->load();
     h.load(*view, AppModelAdapter::Roots{dest});
@@ -209,29 +210,15 @@ TEST(ArchiveStatusView, CleanAsksFirstDeletesNothingOnReturnAndReloadsAfterwards
     EXPECT_EQ(view->bytes(), 0);
 }
 
-TEST(ArchiveStatusView, ReloadsOncePerNewRecordOfItsJob) {
-    ArchiveHarness h;
-    auto view = h.view();
-    EXPECT_EQ(h.fake.pendingRoots.size(), 1u);
-    h.fake.setLastRecord(record(sampleJob(), 0));
-    EXPECT_EQ(h.fake.pendingRoots.size(), 1u);
-    h.fake.setLastRecord(record(h.job, 0));
-    EXPECT_EQ(h.fake.pendingRoots.size(), 2u);
-    // The older answer comes late and is dropped.
-    h.fake.answerRoots(AppModelAdapter::Roots{h.root("old")});
-    h.load(*view, AppModelAdapter::Roots{});
-    EXPECT_TRUE(view->roots().empty());
-}
-
-// Where no file manager shows the archive, the view says so under its
-// buttons until the next press, and an alert names what was not shown.
+// Where no file manager shows the archive, the view says so until the next press, an alert naming what was not shown.
 TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
     ArchiveHarness h;
     const fs::path source = h.root("source");
-    h.archive(source.parent_path() / "dest", 10);
+    const fs::path dest = h.root("dest");
+    h.archive(dest, 10);
     auto view = h.view();
     view->show();
-    h.load(*view, AppModelAdapter::Roots{source, source.parent_path() / "dest"});
+    h.load(*view, AppModelAdapter::Roots{source, dest});
     EXPECT_FALSE(shown(*view, "openFailed"));
     h.shows = false;
     QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
@@ -254,7 +241,7 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     EXPECT_TRUE(shown(*view, "openFailed")) << "a failed load clears nothing";
     takeRevealAlerts();  // answered, so the window takes clicks again
     button(*askToClean(*view), "confirm")->click();
-    h.cleaned(*view, AppModelAdapter::Roots{source, source.parent_path() / "dest"});
+    h.cleaned(*view, AppModelAdapter::Roots{source, dest});
     EXPECT_FALSE(shown(*view, "error") || shown(*view, "openFailed"));
 }
 
@@ -263,11 +250,9 @@ TEST(ArchiveStatusView, BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswer
     auto view = h.shownOver({h.root("source"), h.root("dest")});
     h.shows = false;
     QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
-    std::vector<QMessageBox*> alerts;
-    for (auto* box : view->findChildren<QMessageBox*>(QStringLiteral("revealFailedAlert"))) {
-        if (box->isVisible()) alerts.push_back(box);
-    }
-    ASSERT_EQ(alerts.size(), 1u);
+    QList<QMessageBox*> alerts = view->findChildren<QMessageBox*>(QStringLiteral("revealFailedAlert"));
+    alerts.removeIf([](QMessageBox* box) { return !box->isVisible(); });
+    ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts[0]->informativeText(), h.opened.join(QLatin1Char('\n')));
     EXPECT_EQ(h.opened.size(), 2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == alerts[0]->windowHandle(); }));

@@ -87,15 +87,17 @@ TEST(HistoryView, AFailedLoadShowsItsErrorKeepsTheRowsAndReloadsOncePerNewRecord
     EXPECT_EQ(h.fake.historyCalls, reads + 1);
 }
 
-TEST(HistoryView, DetailsFollowTheOutcome) {
+// A run's failure is also stored among its errors: the details say each text once, however it is spelled.
+TEST(HistoryView, DetailsFollowTheOutcomeSayingEachTextOnce) {
     HistoryHarness h;
     RunRecord failed = record(h.job, 0, RunOutcome::failed("The disk is full."));
     failed.stats.skipped = {{"Big/movie.mkv", FileSkipReason::tooLargeForFAT}};
-    failed.stats.errors = {"open a: Operation not permitted", "open b: Operation not permitted"};
+    failed.stats.errors = {"open a: Operation not permitted", "The disk is full.", "open b: Operation not permitted"};
     failed.logPath = "/home/ann/.local/state/kelto/logs/run.log";
     RunRecord skipped = record(h.job, 1, RunOutcome::skipped(SkipReason::onBattery));
     skipped.stats.errors = {"open c: operation not permitted"};
-    RunRecord review = record(h.job, 2, RunOutcome::needsReview("Many deletions."));
+    RunRecord review = record(h.job, 2, RunOutcome::needsReview("Caf\u00e9 would lose 40 files."));
+    review.stats.errors = {"Cafe\u0301 would lose 40 files."};
     RunRecord fine = record(h.job, 3);
     fine.stats.errors = {"open d: Operation not permitted"};
     h.stored = {failed, skipped, review, fine};
@@ -125,35 +127,19 @@ TEST(HistoryView, DetailsFollowTheOutcome) {
     EXPECT_EQ(textOf(*shownRows[1], "skipReason"), QStringLiteral("Running on battery"));
     EXPECT_TRUE(button(*shownRows[1], "grantFullDiskAccess") == nullptr && button(*shownRows[1], "showLog") == nullptr)
         << "a permission error in lower case, no log";
-    EXPECT_EQ(textOf(*shownRows[2], "review"), QStringLiteral("Many deletions."));
-    for (const char* name : {"failure", "skipReason", "review"}) {
-        EXPECT_EQ(shownRows[3]->findChild<QLabel*>(QLatin1String(name)), nullptr) << name;
-    }
-    EXPECT_EQ(button(*h.view(std::nullopt), "grantFullDiskAccess"), nullptr) << "the host gives no grant action";
-}
-
-// A run's failure is also stored among its errors; its details say each
-// text once, however it is spelled.
-TEST(HistoryView, AFailureStoredAmongTheErrorsShowsOnce) {
-    HistoryHarness h;
-    const std::string readOnly = "The destination volume is read-only.";
-    RunRecord failed = record(h.job, 0, RunOutcome::failed(readOnly));
-    failed.stats.errors = {"open a: Operation not permitted", readOnly};
-    RunRecord review = record(h.job, 1, RunOutcome::needsReview("Caf\u00e9 would lose 40 files."));
-    review.stats.errors = {"Cafe\u0301 would lose 40 files."};
-    h.stored = {failed, review};
-    auto view = h.view(std::nullopt);
-    const auto shownRows = rows(*view);
-    ASSERT_EQ(shownRows.size(), 2);
-    auto count = [](const QWidget& row, const QString& text) {
+    EXPECT_EQ(textOf(*shownRows[2], "review"), QStringLiteral("Caf\u00e9 would lose 40 files."));
+    const auto count = [](const QWidget& row, const QString& text) {
         const auto labels = row.findChildren<QLabel*>();
         return std::count_if(labels.begin(), labels.end(), [&](const QLabel* label) {
             return label->text().normalized(QString::NormalizationForm_C) == text.normalized(QString::NormalizationForm_C);
         });
     };
-    EXPECT_EQ(count(*shownRows[0], QString::fromStdString(readOnly)), 1);
-    EXPECT_EQ(count(*shownRows[0], QStringLiteral("open a: Operation not permitted")), 1);
-    EXPECT_EQ(count(*shownRows[1], QStringLiteral("Caf\u00e9 would lose 40 files.")), 1);
+    for (const auto& [row, text] : {std::pair{0, "The disk is full."}, std::pair{0, "open a: Operation not permitted"},
+                                    std::pair{2, "Caf\u00e9 would lose 40 files."}})
+        EXPECT_EQ(count(*shownRows[row], QString::fromUtf8(text)), 1) << text;
+    for (const char* name : {"failure", "skipReason", "review"})
+        EXPECT_EQ(shownRows[3]->findChild<QLabel*>(QLatin1String(name)), nullptr) << name;
+    EXPECT_EQ(button(*h.view(std::nullopt), "grantFullDiskAccess"), nullptr) << "the host gives no grant action";
 }
 
 TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButtonAndNamesItInAnAlert) {
@@ -179,8 +165,7 @@ TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButtonAndNamesItInAnAlert)
     EXPECT_FALSE(shown(*row, "showLogFailed"));
 }
 
-// What a caption shows, not only what it decided: the end time beside the
-// trigger, or below it.
+// What a caption shows, not only what it decided: the end time beside the trigger, or below it.
 bool placedSideBySide(const FittingBox& caption) {
     const auto* trigger = caption.findChild<QLabel*>(QStringLiteral("trigger"));
     const auto* end = caption.findChild<QLabel*>(QStringLiteral("endTime"));
@@ -189,9 +174,7 @@ bool placedSideBySide(const FittingBox& caption) {
     return beside;
 }
 
-// Rows made once the view is shown are laid out while still hidden; they
-// place their captions for the width they end up with, and stack them when
-// it narrows.
+// Rows made while shown place their captions for the width they end up with, and stack them when it narrows.
 TEST(HistoryView, EveryCaptionFitsSideBySideAtFullWidthAndStacksWhenNarrow) {
     HistoryHarness h;
     h.stored = {record(h.job, 0), record(h.job, 1, RunOutcome::completedWithWarnings()), record(h.job, 2)};

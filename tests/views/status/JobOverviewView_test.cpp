@@ -37,14 +37,12 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
         bool dirty, previewing, syncNow, preview, stop;
         const char* extra;
     };
-    SyncProgress progress;
-    progress.phase = SyncPhase::transferring;
     const Row table[] = {
         {"idle", std::nullopt, false, false, true, true, false, nullptr},
         {"dirty", std::nullopt, true, false, false, false, false, "saveFirst"},
         {"previewing", std::nullopt, false, true, true, false, false, "preparing"},
         {"queued", RunStatus::queued(), false, false, false, false, true, "runStatus"},
-        {"running", RunStatus::running(progress), false, false, false, false, true, nullptr},
+        {"running", running(SyncPhase::transferring), false, false, false, false, true, nullptr},
         {"awaiting", RunStatus::awaitingConfirmation(SyncPlan{}), false, false, false, false, true, "runStatus"},
     };
     for (const Row& row : table) {
@@ -55,9 +53,8 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
         EXPECT_EQ(button(*view, "syncNow")->isEnabled(), row.syncNow);
         EXPECT_EQ(button(*view, "preview")->isEnabled(), row.preview);
         EXPECT_EQ(button(*view, "stop")->isVisibleTo(view.get()), row.stop);
-        for (const char* extra : {"saveFirst", "preparing", "runStatus"}) {
+        for (const char* extra : {"saveFirst", "preparing", "runStatus"})
             EXPECT_EQ(shown(*view, extra), row.extra != nullptr && std::string(row.extra) == extra) << extra;
-        }
         auto* panel = view->findChild<ProgressPanel*>();
         EXPECT_EQ(panel != nullptr, row.status && row.status->kind() == RunStatus::Kind::running);
         EXPECT_FALSE(panel != nullptr && panel->findChild<QWidget*>(QStringLiteral("stop")) != nullptr);
@@ -81,9 +78,7 @@ TEST(JobOverviewView, NextRunTexts) {
     view->setJob(h.job);
     EXPECT_TRUE(shown(*view, "paused") && button(*view, "syncNow")->isEnabled());
     EXPECT_FALSE(shown(*view, "nextFire"));
-    // On connect alone: the volumes named as the folders' columns name them,
-    // no second line. The unlabelled root file system ("/") is named by
-    // nothing, so a job that lies on it alone waits for no device.
+    // On connect alone: the volumes as the columns name them; the unlabelled root ("/") is waited for by nothing.
     h.job.isEnabled = true;
     h.job.triggers = {Trigger::onConnect(ConnectAction::run)};
     const struct {
@@ -119,12 +114,17 @@ TEST(JobOverviewView, NextRunTexts) {
     EXPECT_TRUE(shown(*view, "nextConnect"));
 }
 
-// The archive warning under a mode that replaces files with the archive off;
-// the last run's figures; the full path in the column's tool tip.
-TEST(JobOverviewView, LastRunAndModeRows) {
+// The archive warning under a mode that replaces files with the archive off; the last run's figures; the full path
+// in the column's tool tip; rows read out whole; the history sheet.
+TEST(JobOverviewView, RowsReadOutWholeAndOpenTheHistorySheet) {
     OverviewHarness h;
     auto view = h.view();
     EXPECT_FALSE(shown(*view, "archiveOff"));
+    const auto element = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(name));
+    };
+    EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
+    for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
     h.job.options.archiveEnabled = false;
     for (SyncMode mode : {SyncMode::mirror, SyncMode::twoWay, SyncMode::copy}) {
         h.job.mode = mode;
@@ -135,11 +135,17 @@ TEST(JobOverviewView, LastRunAndModeRows) {
     EXPECT_FALSE(shown(*view, "neverRun"));
     EXPECT_EQ(textOf(*view, "filesCopied"), "12 files copied");
     EXPECT_EQ(view->findChild<QWidget*>("destination")->toolTip(), QString::fromStdString(h.job.destination.path));
+    view->show();
+    QTest::mouseClick(button(*view, "showAllHistory"), Qt::LeftButton);
+    auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
+    ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
+    EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
 }
 
-// The endpoints row: each column as wide as its texts, the line right after
-// the source; a folder name of at most two lines; no volume line for an
-// unlabelled root file system; the outcome's colour on its icon only.
+// Each column as wide as its texts; a folder name of two lines at most; no volume line for an unlabelled root;
+// the outcome's colour on its icon only.
 TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     OverviewHarness h;
     h.job.source = endpoint("/home/ann/Pictures", VolumeKind::internal, "/");
@@ -167,46 +173,27 @@ TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
         return !label->text().isEmpty() && label->palette().color(QPalette::WindowText) == secondary;
     })) << "the title is secondary";
-}
-
-TEST(JobOverviewView, EndpointColumnsLineUpAndUseTheRoomThereIs) {
+    // With room, the columns line up and a long folder name takes one line whichever side names a volume.
     const std::string name = "A very long folder name that goes on for a while";
     for (const bool sourceHasVolume : {false, true}) {
         SCOPED_TRACE(sourceHasVolume ? "volume beside the source" : "volume beside the destination");
-        OverviewHarness h;
-        h.job.source = endpoint("/home/ann/" + name, VolumeKind::internal, sourceHasVolume ? "Home" : "/");
-        h.job.destination = endpoint("/media/ann/Backup/Copy", VolumeKind::removable, sourceHasVolume ? "" : "Backup");
-        h.fake.setJobs({h.job});
-        auto view = h.view();
-        view->resize(900, 700);
-        view->show();
+        OverviewHarness o;
+        o.job.source = endpoint("/home/ann/" + name, VolumeKind::internal, sourceHasVolume ? "Home" : "/");
+        o.job.destination = endpoint("/media/ann/Backup/Copy", VolumeKind::removable, sourceHasVolume ? "" : "Backup");
+        o.fake.setJobs({o.job});
+        auto wide = o.view();
+        wide->resize(900, 700);
+        wide->show();
         settle();
         const auto top = [&](const char* side, const char* part) {
-            return view->findChild<QWidget*>(side)->findChild<QWidget*>(part)->mapTo(view.get(), QPoint(0, 0)).y();
+            return wide->findChild<QWidget*>(side)->findChild<QWidget*>(part)->mapTo(wide.get(), QPoint(0, 0)).y();
         };
         EXPECT_EQ(top("source", "label"), top("destination", "label"));
         EXPECT_EQ(top("source", "folder"), top("destination", "folder"));
-        const auto* folder = view->findChild<QWidget*>(QStringLiteral("source"))->findChild<FenraLabel*>("folder");
-        EXPECT_EQ(folder->shownTitle(), folder->title());
-        EXPECT_LT(folder->height(), 2 * folder->fontMetrics().lineSpacing()) << "one line";
+        const auto* one = wide->findChild<QWidget*>(QStringLiteral("source"))->findChild<FenraLabel*>("folder");
+        EXPECT_EQ(one->shownTitle(), one->title());
+        EXPECT_LT(one->height(), 2 * one->fontMetrics().lineSpacing()) << "one line";
     }
-}
-
-TEST(JobOverviewView, ReadsOutItsRowsWholeAndOpensTheHistorySheet) {
-    OverviewHarness h;
-    auto view = h.view();
-    const auto element = [&](const char* name) {
-        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(name));
-    };
-    EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
-    for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
-    view->show();
-    QTest::mouseClick(button(*view, "showAllHistory"), Qt::LeftButton);
-    auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
-    ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
-    EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
-    QTest::keyClick(sheet, Qt::Key_Escape);
-    EXPECT_FALSE(sheet->isVisible());
 }
 
 }  // namespace

@@ -50,6 +50,13 @@ inline RunRecord record(const SyncJob& job, int index, RunOutcome outcome = RunO
     return r;
 }
 
+inline RunStatus running(SyncPhase phase = SyncPhase::scanning, std::optional<double> fraction = std::nullopt) {
+    SyncProgress progress;
+    progress.phase = phase;
+    progress.fraction = fraction;
+    return RunStatus::running(progress);
+}
+
 // Lets queued answers and scheduled reads run.
 inline void settle() {
     QCoreApplication::processEvents();
@@ -72,9 +79,8 @@ inline QPushButton* button(const QWidget& root, const char* name) {
 
 // An alert's button of that role.
 inline QAbstractButton* button(const QMessageBox* box, QMessageBox::ButtonRole role) {
-    for (QAbstractButton* b : box->buttons()) {
+    for (QAbstractButton* b : box->buttons())
         if (box->buttonRole(b) == role) return b;
-    }
     return nullptr;
 }
 
@@ -91,9 +97,8 @@ inline RevealAlerts takeRevealAlerts() {
         if (box == nullptr || box->objectName() != QLatin1String("revealFailedAlert") || !box->isVisible()) continue;
         alerts.paths << box->informativeText().split(QLatin1Char('\n'));
         for (const QLabel* label : box->findChildren<QLabel*>()) {
-            if (label->text() == box->informativeText()) {
+            if (label->text() == box->informativeText())
                 alerts.selectable = alerts.selectable && (label->textInteractionFlags() & Qt::TextSelectableByMouse);
-            }
         }
         box->close();
     }

@@ -118,9 +118,8 @@ std::vector<RunRecord> FakeAppModel::history(const Uuid& jobID) const {
 void FakeAppModel::notify(Property property) {
     // Observers may end their subscriptions while being told.
     const auto observers = observers_;
-    for (const auto& [key, entry] : observers) {
+    for (const auto& [key, entry] : observers)
         if (entry.first == property && observers_.count(key) != 0) entry.second();
-    }
 }
 
 }  // namespace kelto

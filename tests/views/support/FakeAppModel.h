@@ -7,10 +7,8 @@
 
 namespace kelto {
 
-// An application model for window tests: its properties are set directly
-// and notify their observers; requests are counted; asynchronous requests
-// wait in queues until the test answers them, so the order of answers is
-// the test's to choose.
+// An application model for window tests: properties set directly notify their observers; requests are counted;
+// asynchronous requests wait in queues until the test answers them, in the order it chooses.
 class FakeAppModel : public AppModelInterface {
 public:
     // Properties, each change notifying its observers.
@@ -20,8 +18,7 @@ public:
     // What history(jobID) answers, or the exception it throws.
     std::function<std::vector<RunRecord>(const Uuid&)> historySource;
     std::map<Uuid, Date> fireDates;
-    // Changes one date of `fireDates` and tells the observers, as the
-    // scheduler's notice does.
+    // Changes one date of `fireDates` and tells the observers, as the scheduler's notice does.
     void setFireDate(const Uuid& jobID, std::optional<Date> date);
     // Requests seen.
     std::vector<Uuid> runNowCalls, cancelCalls, confirmCalls, declineCalls;
