@@ -41,13 +41,13 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == owner_) {
+        if (watched == owner_ || (watched != nullptr && watched == ownerHandle_)) {
             // A window that belongs to another stays over it as that one
-            // is placed, framed or moved.
-            if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && window_.isVisible() &&
-                owner_->isVisible()) {
-                place();
-            }
+            // is placed, framed (which may come only with its exposure) or
+            // moved.
+            const bool moved = event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+                               event->type() == QEvent::Expose;
+            if (moved && window_.isVisible() && owner_ != nullptr && owner_->isVisible()) place();
             return false;
         }
         if (watched == handle_) {
@@ -83,10 +83,14 @@ private:
 
     void watchOwner() {
         QWidget* owner = parentWindow(window_);
-        if (owner == owner_) return;
+        QWindow* handle = owner != nullptr ? owner->windowHandle() : nullptr;
+        if (owner == owner_ && handle == ownerHandle_) return;
         if (owner_ != nullptr) owner_->removeEventFilter(this);
+        if (ownerHandle_ != nullptr) ownerHandle_->removeEventFilter(this);
         owner_ = owner;
+        ownerHandle_ = handle;
         if (owner != nullptr) owner->installEventFilter(this);
+        if (handle != nullptr) handle->installEventFilter(this);
     }
 
     void watchHandle() {
@@ -127,11 +131,12 @@ private:
             window_.setMinimumSize(window_.minimumSize().boundedTo(fitted));
             window_.resize(fitted);
         }
-        window_.move(target.topLeft());
+        WindowPlacement::moveOuterTo(window_, target.topLeft());
     }
 
     QWidget& window_;
     QPointer<QWidget> owner_;
+    QPointer<QWindow> ownerHandle_;
     QPointer<QWindow> handle_;
     QMargins placedFrame_;
 };
@@ -202,6 +207,7 @@ private:
 
     QPointer<QDialog> sheet_;
     QPointer<QWidget> owner_;
+    QPointer<QWindow> ownerHandle_;
     QPointer<QWindow> handle_;
 };
 
@@ -270,6 +276,14 @@ QMargins WindowPlacement::frameOf(const QWidget& window) {
 }
 
 QRect WindowPlacement::outerOf(const QWidget& window) { return window.geometry().marginsAdded(frameOf(window)); }
+
+void WindowPlacement::moveOuterTo(QWidget& window, QPoint topLeft) {
+    // Qt moves a window's frame by its own copy of the frame: aim its client
+    // area instead.
+    const QMargins frame = frameOf(window);
+    const QPoint qtFrame = window.geometry().topLeft() - window.frameGeometry().topLeft();
+    window.move(topLeft + QPoint(frame.left(), frame.top()) - qtFrame);
+}
 
 QRect WindowPlacement::freeArea(const QWidget& window) {
     const QWidget* parent = parentWindow(window);

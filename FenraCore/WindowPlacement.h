@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMargins>
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 
@@ -31,6 +32,9 @@ struct WindowPlacement {
     static QMargins frameOf(const QWidget& window);
     // `window` with that frame: where it stands on the screen.
     static QRect outerOf(const QWidget& window);
+    // Moves `window` so that its frame, as `frameOf` tells it, starts at
+    // `topLeft`.
+    static void moveOuterTo(QWidget& window, QPoint topLeft);
 
     // A popup's frame beside `anchor`: below it where it fits there or where
     // the free area has more room below than above, else above; centred on

@@ -133,7 +133,8 @@ void PermissionSetupController::fitWindow() {
     if (follows) {
         const QMargins decoration = WindowPlacement::frameOf(*window_);
         const QRect free = WindowPlacement::freeArea(*window_);
-        window_->move(frame.left(), WindowPlacement::centred(size.grownBy(decoration), frame, free).top());
+        const int top = WindowPlacement::centred(size.grownBy(decoration), frame, free).top();
+        WindowPlacement::moveOuterTo(*window_, {frame.left(), top});
     }
 }
 

@@ -196,7 +196,8 @@ void AlertBox::fit() {
     const QRect over = WindowPlacement::outerOf(owner != nullptr && owner->isVisible() ? *owner : *this);
     const QSize grown = QSize(wanted, height).grownBy(frame);
     setFixedSize(wanted, height);
-    move(WindowPlacement::centred(grown, over, WindowPlacement::freeArea(*this)).topLeft());
+    const QRect placed = WindowPlacement::centred(grown, over, WindowPlacement::freeArea(*this));
+    WindowPlacement::moveOuterTo(*this, placed.topLeft());
 }
 
 }  // namespace kelto

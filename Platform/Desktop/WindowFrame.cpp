@@ -27,6 +27,11 @@ std::optional<QMargins> WindowFrame::extents(const QWindow& window) {
                            &format, &count, &remaining, &data) != Success) {
         return std::nullopt;
     }
+    // A window manager that does not say what it draws: Qt's reading stands.
+    if (type == 0) {
+        if (data != nullptr) XFree(data);
+        return std::nullopt;
+    }
     QMargins margins;
     if (type == XA_CARDINAL && format == 32 && count == 4) {
         // Left, right, top, bottom, in the screen's pixels; Xlib hands

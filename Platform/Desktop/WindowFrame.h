@@ -14,8 +14,9 @@ namespace kelto {
 // frame that arrives after the window's last configure stays unknown to Qt
 // for good. GUI thread only.
 struct WindowFrame {
-    // No margins while the window is not framed; nothing where the window
-    // system cannot tell (not X11, no native window yet).
+    // Nothing where the window system cannot tell: not X11, no native
+    // window yet, or a window manager that does not set the property (one
+    // that sets it does so once it frames the window).
     static std::optional<QMargins> extents(const QWindow& window);
 };
 
