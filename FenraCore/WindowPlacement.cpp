@@ -22,14 +22,10 @@ QWidget* parentWindow(const QWidget& window) {
     return window.parentWidget() != nullptr ? window.parentWidget()->window() : nullptr;
 }
 
-QMargins frameOf(const QWidget& window) { return WindowPlacement::frameOf(window); }
-QRect outerOf(const QWidget& window) { return WindowPlacement::outerOf(window); }
-
 bool knownFrame(const QMargins& margins) {
     return margins.left() >= 0 && margins.top() >= 0 && margins.right() >= 0 && margins.bottom() >= 0;
 }
 
-bool framed(const QWidget& window) { return !frameOf(window).isNull(); }
 
 int clampedStart(int start, int length, int freeStart, int freeLength) {
     return std::clamp(start, freeStart, freeStart + std::max(0, freeLength - length));
@@ -78,7 +74,9 @@ private:
     void placeIfFrameChanged() {
         // A maximised or full-screen window is the window manager's to place.
         if ((window_.windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) != 0) return;
-        if (window_.isVisible() && framed(window_) && frameOf(window_) != placedFrame_) place();
+        if (!window_.isVisible()) return;
+        const QMargins frame = WindowPlacement::frameOf(window_);
+        if (!frame.isNull() && frame != placedFrame_) place();
     }
 
     void watchOwner() {
@@ -109,15 +107,15 @@ private:
         const QWidget* parent = parentWindow(window_);
         const QWindow* transient = window_.windowHandle() != nullptr ? window_.windowHandle()->transientParent() : nullptr;
         if (parent != nullptr && parent->isVisible()) {
-            over = outerOf(*parent);
-            ownerFrame = frameOf(*parent);
+            ownerFrame = WindowPlacement::frameOf(*parent);
+            over = parent->geometry().marginsAdded(ownerFrame);
         } else if (transient != nullptr && transient->isVisible()) {
             const QMargins qtFrame = knownFrame(transient->frameMargins()) ? transient->frameMargins() : QMargins();
             ownerFrame = WindowFrame::extents(*transient).value_or(qtFrame);
             over = transient->geometry().marginsAdded(ownerFrame);
         }
         // Before its own frame is known, its owner's is the best guess.
-        placedFrame_ = frameOf(window_);
+        placedFrame_ = WindowPlacement::frameOf(window_);
         QMargins frame = placedFrame_;
         if (frame.isNull()) frame = ownerFrame;
         const QSize outer = window_.size().grownBy(frame);
@@ -207,7 +205,6 @@ private:
 
     QPointer<QDialog> sheet_;
     QPointer<QWidget> owner_;
-    QPointer<QWindow> ownerHandle_;
     QPointer<QWindow> handle_;
 };
 
