@@ -193,31 +193,5 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
     EXPECT_EQ(plan().second.archiveOnA, Lines{"y1900"});
 }
 
-class OneWayExfatTest : public OneWayEngineTest {
-protected:
-    void SetUp() override {
-        OneWayEngineTest::SetUp();
-        if (::geteuid() != 0) GTEST_SKIP() << "mounting an exFAT image needs root";
-        ASSERT_TRUE(exfatB()) << "exfat-fuse missing or failed";
-        job.mode = SyncMode::copy;
-    }
-};
-
-// A stale mark on exFAT takes; a source gone meanwhile is named as gone.
-TEST_F(OneWayExfatTest, AStaleMarkTakesAndAGoneSourceIsNamedAsGone) {
-    putAt(src / "changed.txt", "first", t0);
-    putAt(src / "gone.txt", "gone", t0);
-    const SyncPlan p = plan();
-    ASSERT_EQ(copyPaths(p), (std::vector<std::string>{"changed.txt", "gone.txt"}));
-    script.expect(ScriptedRsyncRunner::transfer()).passThrough().then([&] {
-        putAt(src / "changed.txt", "FIRST", t0);  // same size and time: the change time tells
-        fs::remove(src / "gone.txt");
-    });
-    EXPECT_EQ(run(p).second, RsyncExit(23, {"Source changed while copying; copied again next run: changed.txt",
-                                            "Source gone by the end of the run; its copy is kept: gone.txt"}));
-    EXPECT_LT(mtimeOf(dst / "changed.txt"), t0 - traits.modifyWindow);
-    EXPECT_EQ(contents(dst / "changed.txt"), "first");
-}
-
 }  // namespace
 }  // namespace kelto::test

@@ -59,15 +59,15 @@ protected:
         engine.treesOverlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, below);
     }
 
-    // B on a 16 MiB ext4 disk, a `kind` mount at B/mnt (told of as the
-    // mount table would) holding a sparse `mib` MiB file A lacks.
-    bool smallBWithMountBelow(std::uintmax_t mib, std::string_view kind = "tmpfs") {
-        fs::create_directories(tmp / "disk");
-        if (!mounts.ext4Image(tmp / "b.img", tmp / "disk")) return false;
-        dst = tmp / "disk/dst";
+    // B on a 16 MiB ext4 disk below `base`, a `kind` mount at B/mnt (told of
+    // as the mount table would) holding a sparse `mib` MiB file A lacks.
+    bool smallBWithMountBelow(TestMounts& m, const fs::path& base, std::uintmax_t mib, std::string_view kind) {
+        src = base / "src";
+        fs::create_directories(base / "disk");
+        if (!m.ext4Image(base / "b.img", base / "disk")) return false;
+        dst = base / "disk/dst";
         fs::create_directories(dst / "mnt");
-        if (kind == "ext4" ? !mounts.ext4Image(tmp / "below.img", dst / "mnt") : !mounts.tmpfs(dst / "mnt"))
-            return false;
+        if (kind == "ext4" ? !m.ext4Image(base / "below.img", dst / "mnt") : !m.tmpfs(dst / "mnt")) return false;
         if (fs::exists(dst / "mnt/lost+found")) fs::create_directories(src / "mnt/lost+found");
         treesOverlapOnlyBelow(dst / "mnt");
         fs::create_directories(src / "mnt");
@@ -154,32 +154,6 @@ TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePla
     EXPECT_EQ(script.calls().back().option("--backup-dir"), heldIn());
 }
 
-// The copy rsync holds across a mount keeps the fraction of its time: a
-// file there saved anew since the plan, same size and second, goes back.
-TEST_F(OneWayEngineHoldingTest, AFileOnAMountInsideTheDestinationSavedAnewGoesBack) {
-    NEEDS_ROOT();
-    ASSERT_TRUE(tmpfsBelowB());
-    const auto putWithin = [](const fs::path& file, std::string_view content, long nanoseconds) {
-        put(file, content);
-        const timespec times[2] = {{1'600'000'000, nanoseconds}, {1'600'000'000, nanoseconds}};
-        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
-    };
-    putBoth("keep.txt", "keep");
-    fs::create_directory(src / "mnt");
-    putWithin(dst / "mnt/gone.txt", "old", 100);
-    const SyncPlan p = plan();
-    ASSERT_EQ(p.archives, (std::vector<PlannedArchive>{{"mnt/gone.txt", Side::b}}));
-    script.expect(Script::transfer())
-        .then([&] {
-            putWithin(dst / "mnt/saved", "new", 200);
-            fs::rename(dst / "mnt/saved", dst / "mnt/gone.txt");
-        })
-        .passThrough();
-
-    expectNamed(run(p), OneWayEngine::replanCode, {"Put back: mnt/gone.txt", std::string(OneWayEngine::heldBackLine)});
-    EXPECT_EQ(contents(dst / "mnt/gone.txt"), "new");
-}
-
 // A stopped transfer settles what rsync took, keeping its code; a runner that
 // fails settles too, and a file made anew since the plan goes back. Held-back
 // items ask for a new plan (25), which outranks a source changed while copied.
@@ -213,32 +187,6 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_THAT(exit.stderrTail, ::testing::IsSupersetOf(Lines{std::string(OneWayEngine::heldBackLine),
                                                           "Source changed while copying; copied again next run: n.txt"}));
     EXPECT_EQ(contents(dst / "s.txt"), "s");
-}
-
-// A killed run's holding folder: what has a free place goes back, the rest
-// is kept and named at every run (24), never deleted.
-TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
-    putBoth("taken.txt", "current");
-    const fs::path stale = holdingRoot() / killedRun;
-    putFiles(stale, {{"free.txt", "held"}, {"sub/deep.txt", "held deep"}, {"taken.txt", "older"}});
-
-    const auto [stats, exit] = run(plan());
-    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
-    const std::string keptLine =
-        "Kept from an interrupted run in .KeltoSync/Holding/" + killedRun + " (its place is taken): taken.txt";
-    const std::string deleteStale = "Delete " + stale.native() + " once you no longer need what it holds";
-    ASSERT_EQ(stats.errors, (Lines{"Put back from an interrupted run: free.txt",
-                                   "Put back from an interrupted run: sub/deep.txt", keptLine, deleteStale,
-                                   std::string(OneWayEngine::deletionsChangedLine)}));
-    EXPECT_EQ(log.lines, Lines(stats.errors.begin(), stats.errors.end() - 1));
-    EXPECT_EQ(tree(dst), (Files{{"free.txt", "held"}, {"sub", "dir/"}, {"sub/deep.txt", "held deep"}, {"taken.txt", "current"}}));
-    EXPECT_EQ(tree(stale), (Files{{"taken.txt", "older"}}));
-
-    nextRun(1);
-    expectNamed(run(plan()), 24, {keptLine, deleteStale});
-    EXPECT_EQ(tree(dst), (Files{{"taken.txt", "current"}}));
-    EXPECT_EQ(tree(stale), (Files{{"taken.txt", "older"}}));
-    EXPECT_FALSE(fs::exists(holding()));
 }
 
 // B's version replaced unlisted is kept, named at every later run (24) until
@@ -677,60 +625,70 @@ TEST_F(OneWayEngineHoldingTest, APlannedDeletionGoesWhereFileNumbersAreHandedOut
     EXPECT_FALSE(fs::exists(dst / "gone.txt"));
 }
 
-// A copy back across file systems that a killed run cut short is cleared
-// as its held item goes back, and no walk or transfer takes such a name;
-// the user's items named alike where no copy was recorded stay.
-TEST_F(OneWayEngineHoldingTest, ACopyCutShortIsClearedAndNeverTransferred) {
+// A killed run's holding folder: what has a free place goes back, in folders
+// made again with the held ones' permissions; the rest is kept and named at
+// every run (24), never deleted. Copies back across file systems it cut short
+// are cleared, one it copied whole is not kept for good, and no walk or
+// transfer takes such a name; the user's items named alike stay.
+TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     const std::string leftover = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
     const std::string folderLeftover = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
     const std::string own = ".kelto-copy-11111111-2222-4333-8444-555555555555";
-    putBoth("keep.txt", "keep");
-    put(dst / own, "mine");
-    put(dst / "sub" / own / "inner.txt", "mine too");
-    put(holdingRoot() / killedRun / "back.txt", "held");
-    put(src / "sub" / leftover, "half of A's");
-    put(src / folderLeftover / "inner.txt", "half");
-    put(dst / "sub" / leftover, "half of B's");
-    put(dst / "sub" / folderLeftover / "inner.txt", "half");
-    const fs::path killed = holdingRoot() / killedRun;
-    put(killed / "sub/back.txt", "held");
-    for (const std::string& name : {leftover, folderLeftover}) put(killed / "sub" / name, "");  // the copies' records
+    const fs::path stale = holdingRoot() / killedRun;
+    putBoth("taken.txt", "current");
+    putFiles(dst, {{own, "mine"}, {"sub/" + own + "/inner.txt", "mine too"}, {"sub/" + leftover, "half of B's"},
+                   {"sub/" + folderLeftover + "/inner.txt", "half"}});
+    putFiles(src, {{"sub/" + leftover, "half of A's"}, {folderLeftover + "/inner.txt", "half"}});
+    putFiles(stale, {{"free.txt", "held"}, {"sub/deep.txt", "held deep"}, {"taken.txt", "older"},
+                     {"private/inner/secret.txt", "mine"}, {"open/notes.txt", "notes"},
+                     {"sub/" + leftover, ""}, {"sub/" + folderLeftover, ""}});  // the last two: the copies' records
+    const std::vector<std::pair<std::string, mode_t>> modes{{"private", 0700}, {"private/inner", 0750}, {"open", 0775}};
+    for (const auto& [folder, mode] : modes) ASSERT_EQ(::chmod((stale / folder).c_str(), mode), 0);
+    const bool across = ::geteuid() == 0;  // a put-back across file systems killed after its copy
+    if (across) {
+        ASSERT_TRUE(tmpfsBelowB());
+        for (const fs::path& file : {stale / "mnt/f", dst / "mnt/f", src / "mnt/f"}) put(file, "copied whole");
+    }
 
     const auto [stats, exit] = run(plan());
-    for (const char* path : {"back.txt", "sub/back.txt"}) {
-        EXPECT_TRUE(contains(stats.errors, std::string("Put back from an interrupted run: ") + path));
-        EXPECT_EQ(contents(dst / path), "held");
-    }
-    EXPECT_EQ(entries(dst / "sub"), (Lines{own + "/", own + "/inner.txt", "back.txt"}));
-    EXPECT_EQ(contents(dst / own) + contents(dst / "sub" / own / "inner.txt"), "minemine too");
-    EXPECT_FALSE(fs::exists(dst / folderLeftover));
-    for (const ScriptedRsyncRunner::Call& call : script.calls())
-        EXPECT_TRUE(contains(call.arguments, R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"));
-}
-
-// A folder the put-back makes again takes the held folder's permissions.
-TEST_F(OneWayEngineHoldingTest, FoldersMadeAgainToPutItemsBackKeepTheirPermissions) {
-    putBoth("keep.txt", "keep");
-    const fs::path held = holdingRoot() / killedRun;
-    put(held / "private/inner/secret.txt", "mine");
-    put(held / "open/notes.txt", "notes");
-    const std::vector<std::pair<std::string, mode_t>> modes{{"private", 0700}, {"private/inner", 0750}, {"open", 0775}};
-    for (const auto& [folder, mode] : modes) ASSERT_EQ(::chmod((held / folder).c_str(), mode), 0);
-
-    run(plan());
+    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
+    const std::string keptLine =
+        "Kept from an interrupted run in .KeltoSync/Holding/" + killedRun + " (its place is taken): taken.txt";
+    const std::string deleteStale = "Delete " + stale.native() + " once you no longer need what it holds";
+    Lines back;
+    for (const char* path : {"free.txt", "mnt/f", "open/notes.txt", "private/inner/secret.txt", "sub/deep.txt"})
+        if (across || path != std::string_view("mnt/f")) back.push_back(std::string("Put back from an interrupted run: ") + path);
+    back.insert(back.end(), {keptLine, deleteStale, std::string(OneWayEngine::deletionsChangedLine)});
+    ASSERT_EQ(stats.errors, back);
+    EXPECT_EQ(log.lines, Lines(stats.errors.begin(), stats.errors.end() - 1));
+    EXPECT_EQ(contents(dst / "free.txt") + contents(dst / "sub/deep.txt"), "heldheld deep");
     EXPECT_EQ(contents(dst / "private/inner/secret.txt"), "mine");
     for (const auto& [folder, mode] : modes) {
         struct stat info {};
         ASSERT_EQ(::lstat((dst / folder).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, mode) << folder;
     }
+    EXPECT_EQ(entries(dst / "sub"), (Lines{own + "/", own + "/inner.txt", "deep.txt"}));
+    EXPECT_EQ(contents(dst / own) + contents(dst / "sub" / own / "inner.txt"), "minemine too");
+    EXPECT_FALSE(fs::exists(dst / folderLeftover));
+    EXPECT_EQ(tree(stale), (Files{{"taken.txt", "older"}}));
+    EXPECT_TRUE(!across || contents(dst / "mnt/f") == "copied whole");
+
+    nextRun(1);
+    expectNamed(run(plan()), 24, {keptLine, deleteStale});
+    EXPECT_EQ(contents(dst / "taken.txt"), "current");
+    EXPECT_EQ(tree(stale), (Files{{"taken.txt", "older"}}));
+    EXPECT_FALSE(fs::exists(holding()));
+    for (const ScriptedRsyncRunner::Call& call : script.calls())
+        EXPECT_TRUE(contains(call.arguments, R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"));
 }
 
 // rsync's copy into B's holding folder from a mount below drops extended
-// attributes and other names: what goes back has both again.
+// attributes and other names: what goes back has both again. The copy keeps
+// the fraction of its time: a file there saved anew since the plan, same
+// size and second, goes back.
 TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesAndLinks) {
     NEEDS_ROOT();
-    job.options.archiveEnabled = false;
     traits.preservesXattrs = false;
     ASSERT_TRUE(tmpfsBelowB());
     treesOverlapOnlyBelow(dst / "mnt");
@@ -745,18 +703,28 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesA
     for (const char* name : {"mnt/f", "mnt/g", "mnt/stays", "mnt/solo", "mnt/h1", "mnt/h2"})
         put(src / name, contents(dst / name));
     for (int i = 0; i < 5; ++i) put(dst / ("d" + std::to_string(i)), "planned");
+    const auto putWithin = [](const fs::path& file, std::string_view content, long nanoseconds) {
+        put(file, content);
+        const timespec times[2] = {{1'600'000'000, nanoseconds}, {1'600'000'000, nanoseconds}};
+        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+    };
     put(src / "new.txt", "something to copy");
+    putWithin(dst / "mnt/gone.txt", "old", 100);
     const SyncPlan p = plan();
-    ASSERT_EQ(p.deletionCount, 5);
+    ASSERT_EQ(p.deletionCount, 6);
     script.expect(Script::transfer())  // the planned ones go meanwhile; the source loses the rest
         .then([&] {
             for (int i = 0; i < 5; ++i) fs::remove(dst / ("d" + std::to_string(i)));
             for (const char* name : lost) fs::remove(src / name);
+            putWithin(dst / "mnt/saved", "new", 200);
+            fs::rename(dst / "mnt/saved", dst / "mnt/gone.txt");
         })
         .passThrough();
 
     const auto [stats, exit] = run(p);
     for (const char* name : lost) EXPECT_THAT(stats.errors, ::testing::Contains(std::string("Put back: ") + name));
+    EXPECT_THAT(stats.errors, ::testing::Contains("Put back: mnt/gone.txt"));
+    EXPECT_EQ(contents(dst / "mnt/gone.txt"), "new");
     const auto attribute = [](const fs::path& item, const char* name) {
         char value[4] = {};
         return ::getxattr(item.c_str(), name, value, sizeof value) < 0 ? std::string("none") : std::string(value);
@@ -815,169 +783,133 @@ private:
     std::thread thread_;
 };
 
-// A folder of B swapped for a link during the transfer: rsync's deletions,
-// made at its end by path, reach through the link.
-struct Swap {
-    std::string name;
-    // To an unrelated folder of copies, on a disk keeping no file numbers
-    // (a FUSE pass-through, B on it too); else to the moved folder.
-    bool unrelated;
-    bool deleted;  // the source has no such folder: the mirror deletes it whole
-};
-
-void PrintTo(const Swap& swap, std::ostream* out) { *out << swap.name; }
-
-class OneWayEngineFolderSwapTest : public OneWayEngineHoldingTest, public ::testing::WithParamInterface<Swap> {};
-
 }  // namespace
 
-// A held item goes only while each folder on its way is the one the plan saw.
-TEST_P(OneWayEngineFolderSwapTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
+// A folder of B swapped for a link during the transfer: rsync's deletions,
+// made at its end by path, reach through the link. A held item goes only
+// while each folder on its way is the one the plan saw.
+TEST_F(OneWayEngineHoldingTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
     NEEDS_ROOT();
-    const Swap& swap = GetParam();
-    fs::path beside = tmp.path();  // where the folder is moved to, on B's disk
-    if (swap.unrelated) {
-        fs::create_directories(tmp / "disk");
-        fs::create_directories(beside = tmp / "fuse");
-        ASSERT_TRUE(mounts.passThrough(tmp / "disk", beside));
-        fs::create_directories(dst = beside / "dst");
-    }
-    const fs::path moved = beside / "moved", linked = swap.unrelated ? beside / "unrelated" : moved;
-    job.options.archiveEnabled = false;
-    Lines bonly{"bonly1", "bonly2", "bonly3", "bonly4", "bonly5"};
-    for (const char* name : {"sub/keep", "other/keep"}) {
-        if (!swap.deleted || name != std::string_view("sub/keep")) put(src / name, name);
-        put(dst / name, name);
-    }
-    if (swap.deleted) bonly.push_back("keep");
-    for (const std::string& name : bonly) put(dst / "sub" / name, name);
-    put(dst / "other/gone", "planned");
-    put(src / "zz/new", "sorted after sub");
-    if (swap.unrelated) {
-        for (const std::string& name : bonly) put(linked / name, name);  // copies, times and all
-        put(linked / "own", "own");
-    }
+    const struct {
+        std::string name;
+        // To an unrelated folder of copies, on a disk keeping no file numbers
+        // (a FUSE pass-through, B on it too); else to the moved folder.
+        bool unrelated;
+        bool deleted;  // the source has no such folder: the mirror deletes it whole
+    } swaps[] = {{"ToTheMovedFolder", false, false}, {"ToAnUnrelatedCopy", true, false}, {"OfAFolderTheMirrorDeletes", false, true}};
+    for (const auto& swap : swaps) {
+        SCOPED_TRACE(swap.name);
+        TestMounts rowMounts;
+        fs::path beside = tmp / swap.name;  // where the folder is moved to, on B's disk
+        src = beside / "src";
+        dst = beside / "dst";
+        if (swap.unrelated) {
+            fs::create_directories(beside / "disk");
+            fs::create_directories(beside = beside / "fuse");
+            ASSERT_TRUE(rowMounts.passThrough(beside.parent_path() / "disk", beside));
+            dst = beside / "dst";
+        }
+        const fs::path moved = beside / "moved", linked = swap.unrelated ? beside / "unrelated" : moved;
+        Lines bonly{"bonly1", "bonly2", "bonly3", "bonly4", "bonly5"};
+        for (const char* name : {"sub/keep", "other/keep"}) {
+            if (!swap.deleted || name != std::string_view("sub/keep")) put(src / name, name);
+            put(dst / name, name);
+        }
+        if (swap.deleted) bonly.push_back("keep");
+        for (const std::string& name : bonly) put(dst / "sub" / name, name);
+        put(dst / "other/gone", "planned");
+        put(src / "zz/new", "sorted after sub");
+        if (swap.unrelated) {
+            for (const std::string& name : bonly) put(linked / name, name);  // copies, times and all
+            put(linked / "own", "own");
+        }
 
-    OpenGate gate(src / "zz/new", [&] {
-        fs::rename(dst / "sub", moved);
-        fs::create_directory_symlink(linked, dst / "sub");
-    });
-    ASSERT_TRUE(gate.armed());
-    const auto [stats, exit] = run(plan());
-    ASSERT_TRUE(gate.fired);
+        OpenGate gate(src / "zz/new", [&] {
+            fs::rename(dst / "sub", moved);
+            fs::create_directory_symlink(linked, dst / "sub");
+        });
+        ASSERT_TRUE(gate.armed());
+        const auto [stats, exit] = run(plan());
+        ASSERT_TRUE(gate.fired);
 
-    EXPECT_FALSE(fs::exists(dst / "other/gone")) << "a deletion through unchanged folders still goes";
-    const fs::path held = holding() / "sub";
-    for (const std::string& name : bonly) {
-        // Each version once: where the user moved it or where the link led, or held.
-        EXPECT_EQ(contents(moved / name) + (swap.unrelated ? "" : contents(held / name)), name);
-        EXPECT_TRUE(!swap.unrelated || contents(linked / name) + contents(held / name) == name) << name;
-        EXPECT_THAT(stats.errors, ::testing::Contains(EndsWith(": sub/" + name))) << name << " unnamed";
+        EXPECT_FALSE(fs::exists(dst / "other/gone")) << "a deletion through unchanged folders still goes";
+        const fs::path held = holding() / "sub";
+        for (const std::string& name : bonly) {
+            // Each version once: where the user moved it or where the link led, or held.
+            EXPECT_EQ(contents(moved / name) + (swap.unrelated ? "" : contents(held / name)), name);
+            EXPECT_TRUE(!swap.unrelated || contents(linked / name) + contents(held / name) == name) << name;
+            EXPECT_THAT(stats.errors, ::testing::Contains(EndsWith(": sub/" + name))) << name << " unnamed";
+        }
+        EXPECT_TRUE(!swap.unrelated || contents(linked / "own") == "own");
     }
-    EXPECT_TRUE(!swap.unrelated || contents(linked / "own") == "own");
 }
-
-INSTANTIATE_TEST_SUITE_P(Links, OneWayEngineFolderSwapTest,
-                         ::testing::Values(Swap{"ToTheMovedFolder", false, false},
-                                           Swap{"ToAnUnrelatedCopy", true, false},
-                                           Swap{"OfAFolderTheMirrorDeletes", false, true}),
-                         [](const ::testing::TestParamInfo<Swap>& info) { return info.param.name; });
 
 // rsync holds what it deletes on a mount below B by copying it whole into
 // B's disk: where that lacks the room, the run is refused before rsync
-// writes, naming the room needed.
+// writes, naming the room needed. B's disk filling after that check, or the
+// item growing past it, cuts rsync's copy short: it is cleared, and the next
+// run deletes or refuses.
 TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRoom) {
     NEEDS_ROOT();
-    job.options.archiveEnabled = false;
-    ASSERT_TRUE(smallBWithMountBelow(64));
-    const auto error = refusal(plan());
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), OneWayEngineError::Code::noRoomToHold);
-    EXPECT_TRUE(std::string(error->what())
-                    .starts_with("Not enough room on the disk of \"" + dst.native() +
-                                 "\" to hold what this run deletes or replaces on \"" + (dst / "mnt").native() +
-                                 "\": it needs 67.8 MB, "))
-        << error->what();
-    EXPECT_EQ(fs::file_size(dst / "mnt/big"), 64u << 20);
-    EXPECT_FALSE(fs::exists(holding()));
-    EXPECT_FALSE(transferred());
-}
-
-// B's disk filling after that check, or the item growing past it, cuts
-// rsync's copy short: it is cleared, and the next run deletes or refuses.
-struct CutShort {
-    const char* below;
-    bool archive;
-    bool grows;  // else the disk fills
-};
-
-void PrintTo(const CutShort& c, std::ostream* out) {
-    *out << c.below << (c.archive ? ", archive on" : ", archive off") << (c.grows ? ", grown" : ", filled");
-}
-
-class OneWayEngineGrownBelowTest : public OneWayEngineHoldingTest, public ::testing::WithParamInterface<CutShort> {};
-
-TEST_P(OneWayEngineGrownBelowTest, ACutCopyOfAnItemGrownSinceTheLookIsCleared) {
-    NEEDS_ROOT();
-    const CutShort& c = GetParam();
-    job.options.archiveEnabled = c.archive;
-    ASSERT_TRUE(smallBWithMountBelow(c.grows ? 1 : 4, c.below));
-    const std::int64_t before = freeOnB();
-    const fs::path filler = tmp / "disk/filler";
-    script.expect(Script::transfer())
-        .then([&] {
-            if (c.grows) {
-                fs::resize_file(dst / "mnt/big", 40u << 20);
-            } else {
-                const FileDescriptor file(::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-                ASSERT_EQ(::posix_fallocate(file.get(), 0, freeOnB() - (1 << 20)), 0);
-            }
-        })
-        .passThrough();
-
-    const auto [stats, exit] = run(plan());
-    EXPECT_EQ(exit.code, c.grows ? exit.code : 23) << testing::PrintToString(stats.errors);
-    EXPECT_NE(exit.code, 0);
-    const std::uintmax_t size = (c.grows ? 40u : 4u) << 20;
-    EXPECT_EQ(fs::file_size(dst / "mnt/big"), size);
-    EXPECT_FALSE(fs::exists(holding())) << testing::PrintToString(stats.errors);
-    fs::remove(filler);
-    EXPECT_GT(freeOnB(), before - (1 << 20));
-
-    nextRun(1);
-    if (!c.grows) {
-        EXPECT_EQ(run(plan()).second, RsyncExit(0, {}));
-        EXPECT_FALSE(fs::exists(dst / "mnt/big"));
-        return;
+    {
+        TestMounts rowMounts;
+        ASSERT_TRUE(smallBWithMountBelow(rowMounts, tmp / "refused", 64, "tmpfs"));
+        const auto error = refusal(plan());
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), OneWayEngineError::Code::noRoomToHold);
+        EXPECT_TRUE(std::string(error->what())
+                        .starts_with("Not enough room on the disk of \"" + dst.native() +
+                                     "\" to hold what this run deletes or replaces on \"" + (dst / "mnt").native() +
+                                     "\": it needs 67.8 MB, "))
+            << error->what();
+        EXPECT_EQ(fs::file_size(dst / "mnt/big"), 64u << 20);
+        EXPECT_FALSE(fs::exists(holding()));
+        EXPECT_FALSE(transferred());
     }
-    const auto error = refusal(plan());
-    EXPECT_EQ(error ? error->code() : OneWayEngineError::Code::scanFailed, OneWayEngineError::Code::noRoomToHold);
-    EXPECT_EQ(fs::file_size(dst / "mnt/big"), size);
-    EXPECT_GT(freeOnB(), before - (1 << 20));
-}
+    const struct {
+        std::string below;
+        bool archive;
+        bool grows;  // else the disk fills
+    } cases[] = {{"tmpfs", true, true}, {"tmpfs", false, true}, {"ext4", true, true}, {"ext4", false, true},
+                 {"tmpfs", false, false}};
+    for (const auto& c : cases) {
+        const std::string name = c.below + (c.archive ? "_archiveOn" : "_archiveOff") + (c.grows ? "" : "_diskFilled");
+        SCOPED_TRACE(name);
+        job.options.archiveEnabled = c.archive;
+        nextRun(0);
+        TestMounts rowMounts;
+        ASSERT_TRUE(smallBWithMountBelow(rowMounts, tmp / name, c.grows ? 1 : 4, c.below));
+        const std::int64_t before = freeOnB();
+        const fs::path filler = dst.parent_path() / "filler";
+        script.expect(Script::transfer())
+            .then([&] {
+                if (c.grows) {
+                    fs::resize_file(dst / "mnt/big", 40u << 20);
+                } else {
+                    const FileDescriptor file(::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+                    ASSERT_EQ(::posix_fallocate(file.get(), 0, freeOnB() - (1 << 20)), 0);
+                }
+            })
+            .passThrough();
 
-INSTANTIATE_TEST_SUITE_P(, OneWayEngineGrownBelowTest,
-                         ::testing::Values(CutShort{"tmpfs", true, true}, CutShort{"tmpfs", false, true},
-                                           CutShort{"ext4", true, true}, CutShort{"ext4", false, true},
-                                           CutShort{"tmpfs", false, false}),
-                         [](const ::testing::TestParamInfo<CutShort>& info) {
-                             return std::string(info.param.below) + (info.param.archive ? "_archiveOn" : "_archiveOff") +
-                                    (info.param.grows ? "" : "_diskFilled");
-                         });
+        const auto [stats, exit] = run(plan());
+        EXPECT_EQ(exit.code, c.grows ? exit.code : 23) << testing::PrintToString(stats.errors);
+        EXPECT_NE(exit.code, 0);
+        const std::uintmax_t size = (c.grows ? 40u : 4u) << 20;
+        EXPECT_EQ(fs::file_size(dst / "mnt/big"), size);
+        EXPECT_FALSE(fs::exists(holding())) << testing::PrintToString(stats.errors);
+        fs::remove(filler);
+        EXPECT_GT(freeOnB(), before - (1 << 20));
 
-// A put-back across file systems killed after its copy leaves the item
-// whole at its place and still held: the next run finds its own copy and
-// keeps nothing for good.
-TEST_F(OneWayEngineHoldingTest, AHeldItemAKilledPutBackCopiedWholeIsNotKeptForGood) {
-    NEEDS_ROOT();
-    ASSERT_TRUE(tmpfsBelowB());
-    putBoth("keep.txt", "keep");
-    const fs::path killed = holdingRoot() / killedRun;
-    for (const fs::path& file : {killed / "mnt/f", dst / "mnt/f", src / "mnt/f"})
-        put(file, "a version the killed run never saw");
-
-    const auto [stats, exit] = run(plan());
-    for (const std::string& line : stats.errors) EXPECT_FALSE(line.starts_with("Kept")) << line;
-    EXPECT_EQ(contents(dst / "mnt/f"), "a version the killed run never saw");
-    EXPECT_FALSE(fs::exists(killed)) << "the item stays held beside its own copy";
+        nextRun(1);
+        if (!c.grows) {
+            EXPECT_EQ(run(plan()).second, RsyncExit(0, {}));
+            EXPECT_FALSE(fs::exists(dst / "mnt/big"));
+            continue;
+        }
+        const auto error = refusal(plan());
+        EXPECT_EQ(error ? error->code() : OneWayEngineError::Code::scanFailed, OneWayEngineError::Code::noRoomToHold);
+        EXPECT_EQ(fs::file_size(dst / "mnt/big"), size);
+        EXPECT_GT(freeOnB(), before - (1 << 20));
+    }
 }

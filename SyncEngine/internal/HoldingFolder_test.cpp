@@ -1,4 +1,7 @@
 #include "SyncEngine/internal/HoldingFolder.h"
+#include "SyncEngine/internal/HoldingRecords.h"
+
+#include "SyncModel/Support/Base64.h"
 
 #include "tests/support/TemporaryFolder.h"
 #include <gtest/gtest.h>
@@ -8,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <tuple>
 #include <utility>
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // plans are written by the fields they fill
@@ -61,19 +65,11 @@ protected:
 
 }  // namespace
 
-TEST_F(HoldingFolderTest, PrepareMakesTheRunFolderInTheReservedTreeAndRefusesALink) {
-    EXPECT_EQ(HoldingFolder::relativePath(runID), ".KeltoSync/Holding/" + runID);
+// Prepared in the reserved tree, never through a link; settling discards only
+// what the plan listed and keeps what cannot go back safely.
+TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     HoldingFolder::prepare(root(), runID);
     EXPECT_TRUE(fs::is_directory(held()));
-    test::TemporaryFolder elsewhere;
-    fs::remove_all(folder / ".KeltoSync");
-    fs::create_directory(folder / ".KeltoSync");
-    fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync/Holding");
-    EXPECT_THROW(HoldingFolder::prepare(root(), runID), FileError);
-    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
-}
-
-TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     for (const char* path : {"deleted.txt", "dir/deleted.txt", "replaced.txt", "unplanned.txt", "taken.txt"})
         hold(path, "old");
     hold("notreplaced.txt", "old n");
@@ -81,38 +77,37 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     fs::create_symlink("target", held() / "link");
     folder.write("replaced.txt", "new r");
     folder.write("taken.txt", "someone else's");
+    test::TemporaryFolder elsewhere;
+    hold("linked/a.txt", "a");
+    hold("filed/b.txt", "b");
+    fs::create_directory_symlink(elsewhere.path(), folder / "linked");
+    folder.write("filed", "a file now");
     HoldingFolder::Planned planned{.deleted = {"deleted.txt", "dir/deleted.txt", "dir"},
                                    .replaced = {"replaced.txt", "notreplaced.txt"}};
     seenAsHeld(planned, {"deleted.txt", "dir/deleted.txt", "replaced.txt", "notreplaced.txt"});
     const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
     EXPECT_EQ(s.folder, ".KeltoSync/Holding/" + runID);
     EXPECT_EQ(s.putBack, (Paths{"gone/deep/unplanned.txt", "link", "notreplaced.txt", "unplanned.txt"}));
-    EXPECT_EQ(keptPaths(s), Paths{"taken.txt" + taken});
+    EXPECT_EQ(keptPaths(s), (Paths{"filed/b.txt" + notDir, "linked/a.txt" + notDir, "taken.txt" + taken}));
     EXPECT_EQ(test::readFile(folder / "notreplaced.txt"), "old n");
     EXPECT_EQ(test::readFile(folder / "gone/deep/unplanned.txt"), "deep");
     EXPECT_EQ(fs::read_symlink(folder / "link"), "target");
     EXPECT_EQ(test::readFile(folder / "replaced.txt"), "new r");
     EXPECT_EQ(test::readFile(folder / "taken.txt"), "someone else's");
-    EXPECT_EQ(tree(held()), Paths{"taken.txt"});
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_EQ(tree(held()), (Paths{"filed/", "filed/b.txt", "linked/", "linked/a.txt", "taken.txt"}));
     EXPECT_FALSE(fs::exists(folder / "deleted.txt") || fs::exists(folder / "dir"));
-    // Once the kept item is dealt with, the next settling removes the folder.
-    fs::remove(held() / "taken.txt");
+    // Once the kept items are dealt with, the next settling removes the folder.
+    for (const char* item : {"taken.txt", "filed", "linked"}) fs::remove_all(held() / item);
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
     EXPECT_FALSE(fs::exists(held()));
     EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
-}
 
-TEST_F(HoldingFolderTest, SettleKeepsWhatCannotGoBackSafely) {
-    test::TemporaryFolder elsewhere;
-    hold("linked/a.txt", "a");
-    hold("filed/b.txt", "b");
-    fs::create_directory_symlink(elsewhere.path(), folder / "linked");
-    folder.write("filed", "a file now");
-    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, {});
-    EXPECT_TRUE(s.putBack.empty());
-    EXPECT_EQ(keptPaths(s), (Paths{"filed/b.txt" + notDir, "linked/a.txt" + notDir}));
+    fs::remove_all(folder / ".KeltoSync");
+    fs::create_directory(folder / ".KeltoSync");
+    fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync/Holding");
+    EXPECT_THROW(HoldingFolder::prepare(root(), runID), FileError);
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
-    EXPECT_EQ(tree(held()), (Paths{"filed/", "filed/b.txt", "linked/", "linked/a.txt"}));
 }
 
 TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
@@ -365,4 +360,47 @@ TEST_F(HoldingFolderTest, AKilledRunsConflictsAreNamedOnceWhicheverOfItsEntriesC
     for (const HoldingFolder::Settlement& settled : HoldingFolder::recover(root()))
         for (const std::string& path : settled.conflicts) ++named[path];
     EXPECT_EQ(named, (std::map<std::string, int>{{runs[0] + ".txt", 1}, {runs[1] + ".txt", 1}}));
+}
+
+// Records read back as written, names that are no UTF-8 too; one cut short
+// is none.
+TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
+    const std::string latin1 = "caf\xe9/r\xe9sum\xe9";
+    HoldingFolder::Planned planned;
+    planned.source = "/src/" + latin1;
+    planned.modifyWindow = 2;
+    planned.archiveTo = "archive/" + latin1;
+    planned.deleted = {latin1, "gone"};
+    planned.replaced = {"new/\xc3\xa9"};
+    planned.seen[latin1] = ItemVersion{EntryKind::file, 5, 7, 9, 1, 2, 3, 4};
+    planned.folders["caf\xe9"] = FolderIdentity(1, 0, "/mnt/" + latin1);
+    planned.crossed[latin1] = {1, 2, S_IFREG, 5, {7, 9}, {{"user.a", std::string("2\0\xff", 3)}}, {"other"}};
+    planned.copies = {latin1};
+    planned.conflicts = {latin1};
+    const std::string bytes = JsonText::encode(planned);
+    EXPECT_NE(bytes.find(R"({"path":{"base64":")" + Base64::encode(latin1) + "\"}"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("\"new/\xc3\xa9\""), std::string::npos) << bytes;
+    const std::optional<HoldingFolder::Planned> read = HoldingRecords::decodePlan(bytes);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::tie(read->source, read->modifyWindow, read->archiveTo, read->deleted, read->replaced),
+              std::tie(planned.source, planned.modifyWindow, planned.archiveTo, planned.deleted, planned.replaced));
+    EXPECT_EQ(std::tie(read->seen, read->folders, read->copies, read->conflicts),
+              std::tie(planned.seen, planned.folders, planned.copies, planned.conflicts));
+    ASSERT_EQ(read->crossed.size(), 1u);
+    const HoldingFolder::Crossed& crossed = read->crossed.at(latin1);
+    EXPECT_EQ(crossed.attributes, planned.crossed.at(latin1).attributes);
+    EXPECT_EQ(crossed.otherNames, std::vector<std::string>{"other"});
+    EXPECT_EQ(std::tie(crossed.device, crossed.fileNumber, crossed.kind, crossed.size),
+              std::make_tuple(std::uint64_t{1}, std::uint64_t{2}, mode_t{S_IFREG}, std::int64_t{5}));
+    EXPECT_EQ(std::pair(crossed.mtime.tv_sec, crossed.mtime.tv_nsec), std::pair(time_t{7}, 9L));
+    EXPECT_FALSE(HoldingRecords::decodePlan(bytes.substr(0, bytes.size() - 1)));
+
+    const HoldingRecords::Mark mark{true, {latin1, "taken"}};
+    const std::string markBytes = JsonText::encode(mark);
+    const std::optional<HoldingRecords::Mark> marked = HoldingRecords::decodeMark(markBytes);
+    ASSERT_TRUE(marked);
+    EXPECT_TRUE(marked->interrupted);
+    EXPECT_EQ(marked->placeTaken, mark.placeTaken);
+    EXPECT_FALSE(HoldingRecords::decodeMark(markBytes.substr(0, markBytes.size() - 3)));
+    EXPECT_FALSE(HoldingRecords::decodeMark(std::string("a\0b\0", 4)));
 }
