@@ -214,6 +214,7 @@ TEST_F(OneWayEngineHoldingTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
             log.failFrom = how == "log fails" ? 0 : SIZE_MAX;
             EXPECT_ANY_THROW(run(p));
             log.failFrom = SIZE_MAX;
+            EXPECT_EQ(contents(dst / "n.txt"), "new");  // the transfer went on to its end
             if (how == "source replaced") {
                 fs::remove_all(src);
                 fs::rename(tmp / "src-away", src);
