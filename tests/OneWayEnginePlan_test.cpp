@@ -23,29 +23,6 @@ bool isClosingCount(const SyncProgress& p) {
 
 }  // namespace
 
-// A copy job's plan deletes and archives only what it replaces; what only
-// B holds still counts.
-TEST_F(OneWayEngineTest, MirrorPlanCountsCopiesArchivesAndDeletions) {
-    EXPECT_EQ(plan(), SyncPlan{});
-    putFiles(src, {{"new.txt", "new"}, {"changed.txt", "new content"}, {"same.txt", "same"}, {"dir/sub.txt", "s"}});
-    fs::create_symlink("target", src / "link");
-    putFiles(dst, {{"changed.txt", "old"}, {"same.txt", "same"}, {"gone.txt", "g"}, {"olddir/x.txt", "x"}});
-    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
-        SCOPED_TRACE(enumName(mode));
-        job.mode = mode;
-        const bool mirror = mode == SyncMode::mirror;
-        const SyncPlan p = plan();
-        EXPECT_EQ(copyPaths(p), (Lines{"changed.txt", "dir/sub.txt", "new.txt"}));
-        EXPECT_EQ(archivePaths(p), mirror ? (Lines{"changed.txt", "gone.txt", "olddir/x.txt"}) : Lines{"changed.txt"});
-        EXPECT_EQ(p.deletionCount, mirror ? 3 : 0);  // gone.txt, olddir/x.txt and olddir/ itself
-        EXPECT_EQ(p.entryCountA, 5);                  // folders never count; the link does
-        EXPECT_EQ(p.entryCountB, 4);
-        EXPECT_TRUE(p.skipped.empty());
-        const auto changed = std::find_if(p.copies.begin(), p.copies.end(), [](auto& c) { return c.path == "changed.txt"; });
-        EXPECT_EQ(changed->size, 11);
-    }
-}
-
 // Skipped names holding wildcards must exclude themselves only: rsync reads
 // the exclude file with its pattern rules. Onto a volume that ignores case
 // names are matched folding normal forms too: two that differ only in

@@ -226,6 +226,7 @@ TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
     job.options.archiveEnabled = true;
     const std::vector<std::string> names{"with space.txt", "arrow -> target", "new\nline", "-dash", "--delete",
                                          "ünïcødé", "bad\xff\xfe bytes", "tab\there", "back\\slash", "star*"};
+    EXPECT_EQ(plan(), SyncPlan{});
     for (SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
         SCOPED_TRACE(enumName(mode));
         const bool mirror = mode == SyncMode::mirror;
@@ -248,7 +249,9 @@ TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
         copied.push_back("d/in.txt");
         EXPECT_EQ(copyPaths(p), sorted(copied));
         EXPECT_EQ(p.archives.size(), archived.size());
+        EXPECT_EQ(p.entryCountA, static_cast<std::int64_t>(2 + names.size()));  // folders never count; the link does
         EXPECT_EQ(p.entryCountB, static_cast<std::int64_t>(2 + 2 * names.size()));
+        for (const PlannedCopy& c : p.copies) EXPECT_EQ(c.size, static_cast<std::int64_t>(fs::file_size(src / c.path)));
 
         const auto [stats, exit] = run(p);
         EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);

@@ -1,0 +1,344 @@
+// Times a file system or rsync's listing cannot carry as they are (tmpfs,
+// ext4 clamping, exFAT, odd years), and a source file rewritten while rsync
+// copies it: rsync gives the copy the size and times it listed before
+// reading, so the copy can look current.
+
+#include "tests/TwoWayEngineFixture.h"
+
+#include <gmock/gmock.h>
+
+#include <system_error>
+
+namespace kelto::test {
+namespace {
+
+using Script = ScriptedRsyncRunner;
+
+struct stat statOf(const fs::path& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) throw std::system_error(errno, std::generic_category(), file.native());
+    return info;
+}
+
+// Other bytes of the same length, the modification time put back: only the
+// change time tells, so the write is repeated until a coarse clock moved it.
+void rewriteKeepingSizeAndTime(const fs::path& file, std::string_view content, const struct stat& before) {
+    ASSERT_EQ(static_cast<std::size_t>(before.st_size), content.size());
+    struct stat now {};
+    do {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        now = statOf(file);
+    } while (now.st_ctim.tv_sec == before.st_ctim.tv_sec && now.st_ctim.tv_nsec == before.st_ctim.tv_nsec);
+}
+
+std::string changedLine(const std::string& path) {
+    return "Source changed while copying; copied again next run: " + path;
+}
+
+bool logged(const MemoryLog& log, const std::string& line) {
+    return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
+}
+
+// Reported and copied again by the next run; a vanished file alone would read
+// as a warning, so with a torn copy the run is partial; rsync's own failure keeps its code.
+TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
+    const struct {
+        SyncMode mode;
+        std::int32_t rsyncCode, code;
+    } cases[] = {{SyncMode::mirror, 0, 23}, {SyncMode::copy, 0, 23}, {SyncMode::mirror, 24, 23}, {SyncMode::mirror, 11, 11}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << enumName(c.mode) << " " << c.rsyncCode);
+        job.mode = c.mode;
+        job.options.archiveEnabled = true;
+        fresh();
+        putFiles(src, {{"racy.txt", "first version"}, {"calm.txt", "calm"}});
+        putBoth("same.txt", "same");
+        const struct stat racy = statOf(src / "racy.txt");
+
+        const SyncPlan p = plan();
+        ASSERT_EQ(copyPaths(p), (Lines{"calm.txt", "racy.txt"}));
+        auto& transfer = script.expect(Script::transfer()).passThrough().then([&] {
+            rewriteKeepingSizeAndTime(src / "racy.txt", "other version", racy);
+            putAt(src / "same.txt", "edited", t0 + 10);  // not copied by this run: not its concern
+        });
+        Lines lines{changedLine("racy.txt")};
+        if (c.rsyncCode) {
+            transfer.err("rsync said something\n").exit(c.rsyncCode);
+            lines.insert(lines.begin(), "rsync said something");
+        }
+        const auto result = run(p);
+        expectExit(result, c.code, lines);
+        EXPECT_EQ(result.first.filesCopied, 2);
+        EXPECT_TRUE(logged(log, changedLine("racy.txt")));
+        EXPECT_EQ(contents(dst / "racy.txt"), "first version");  // kept, as rsync wrote it
+
+        // The next run copies it again, the kept copy archived, and ends in plain success.
+        nextRun(1);
+        const SyncPlan next = plan();
+        EXPECT_EQ(copyPaths(next), (Lines{"racy.txt", "same.txt"}));
+        const auto again = run(next);
+        expectClean(again);
+        EXPECT_EQ(again.first.filesCopied, 2);
+        EXPECT_EQ(tree(dst), (Files{{"calm.txt", "calm"}, {"racy.txt", "other version"}, {"same.txt", "edited"}}));
+        EXPECT_EQ(contents(runFolder() / "racy.txt"), "first version");
+        EXPECT_TRUE(copyPaths(plan()).empty());
+    }
+}
+
+// A source deleted once rsync had copied it: nothing will copy it again, so
+// the run says it is gone and that its copy stays. A stale mark takes on
+// exFAT too.
+TEST_F(OneWayEngineTest, ASourceGoneByTheEndOfTheRunIsNamedAsGone) {
+    job.mode = SyncMode::copy;
+    for (const bool exfat : {false, true}) {
+        SCOPED_TRACE(exfat ? "exFAT" : "ext4");
+        if (exfat && ::geteuid() != 0) continue;  // mounting an exFAT image needs root
+        fresh();
+        ASSERT_TRUE(!exfat || exfatB()) << "exfat-fuse missing or failed";
+        putAt(src / "changed.txt", "first", t0);
+        putAt(src / "gone.txt", "copied, then deleted", t0);
+        const SyncPlan p = plan();
+        ASSERT_EQ(copyPaths(p), (Lines{"changed.txt", "gone.txt"}));
+        script.expect(Script::transfer()).passThrough().then([&] {
+            putAt(src / "changed.txt", "FIRST", t0);  // same size and time: the change time tells
+            fs::remove(src / "gone.txt");
+        });
+        const std::string gone = "Source gone by the end of the run; its copy is kept: gone.txt";
+        expectExit(run(p), 23, {changedLine("changed.txt"), gone});
+        EXPECT_TRUE(logged(log, gone));
+        EXPECT_EQ(contents(dst / "gone.txt"), "copied, then deleted");
+        EXPECT_LT(statOf(dst / "changed.txt").st_mtime, t0 - traits.modifyWindow);
+        EXPECT_EQ(contents(dst / "changed.txt"), "first");
+    }
+}
+
+// The source put back to what both sides last agreed on while rsync copied
+// the newer version is the user's latest word: the stale copy must not win.
+TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedLoseTheirEntriesAndAreCopiedAgain) {
+    startInStep({"x", "y", "z", "calm"});
+    putAt(a / "x", "x v1", t0 + 10);
+    putAt(b / "y", "y v1", t0 + 10);
+    putAt(a / "z", "z v1", t0 + 10);
+    putAt(a / "calm", "calm", t0 + 10);
+    const TwoWayPlan twoWay = plan().second;
+    ASSERT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"calm", "x", "z"}));
+    ASSERT_EQ(twoWay.copyBtoA, std::vector<std::string>{"y"});
+    const struct stat x = statOf(a / "x"), y = statOf(b / "y");
+    script.expect(Script::transferTo(b)).passThrough().then([&] {
+        rewriteKeepingSizeAndTime(a / "x", "x v2", x);
+        putAt(a / "z", "old", t0);
+    });
+    script.expect(Script::transferTo(a)).passThrough().then([&] { rewriteKeepingSizeAndTime(b / "y", "y v2", y); });
+
+    const auto result = run(twoWay);
+    expectExit(result, 23, {changedLine("x"), changedLine("z"), changedLine("y")});
+    EXPECT_EQ(result.first.filesCopied, 4);
+    EXPECT_TRUE(logged(log, changedLine("x")) && logged(log, changedLine("y")));
+    EXPECT_EQ(contents(b / "x") + contents(a / "y"), "x v1y v1");
+    const auto stored = storedBaseline();
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(!stored->find("x") && !stored->find("y"));  // both sides count as changed next time
+    EXPECT_EQ(*stored->find("calm"), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
+
+    // The next run carries each rewritten source over the copy it made, and
+    // ends in plain success with both sides equal.
+    runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
+    const TwoWayPlan next = plan().second;
+    EXPECT_EQ(next.copyAtoB, (std::vector<std::string>{"x", "z"}));
+    EXPECT_EQ(next.copyBtoA, std::vector<std::string>{"y"});
+    log.lines.clear();
+    EXPECT_EQ(run(next).second, RsyncExit(0, {}));
+    EXPECT_EQ(tree(a), (Files{{"calm", "calm"}, {"x", "x v2"}, {"y", "y v2"}, {"z", "old"}}));
+    EXPECT_EQ(tree(b), tree(a));
+    EXPECT_EQ(tree(archiveOf(b)), (Files{{"x", "x v1"}, {"z", "z v1"}}));
+    EXPECT_EQ(tree(archiveOf(a)), (Files{{"y", "y v1"}}));
+    for (const char* name : {"x", "y"}) EXPECT_EQ(*storedBaseline()->find(name), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
+    const TwoWayPlan settled = plan().second;
+    EXPECT_TRUE(settled.copyAtoB.empty() && settled.copyBtoA.empty());
+}
+
+constexpr std::int64_t year2500 = 16'725'225'600, year1900 = -2'208'988'800, year999 = -30'610'224'001,
+                       year1 = -62'135'596'800, yearMinus1 = -62'198'755'200, year9999 = 253'402'300'799,
+                       year10000 = 253'402'300'800;  // each at its start, year999 and year9999 at their last second
+
+std::size_t archivedFiles(const fs::path& root) {
+    const fs::path archive = root / ".KeltoSync" / "Archive";
+    if (!fs::exists(archive)) return 0;
+    std::size_t n = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(archive)) n += entry.is_regular_file();
+    return n;
+}
+
+SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
+
+class TwoWayTimesTest : public TwoWayEngineTest {
+protected:
+    std::unique_ptr<TmpfsFolder> tmpfs;
+    void SetUp() override {
+        TwoWayEngineTest::SetUp();
+        std::string whyNot;
+        tmpfs = TmpfsFolder::make(whyNot);
+        if (!tmpfs) GTEST_SKIP() << whyNot;
+        a = *tmpfs / "a";
+        b = *tmpfs / "b";
+        fs::create_directories(a);
+        fs::create_directories(b);
+    }
+};
+
+TEST_F(TwoWayTimesTest, YearsListedWithFewerThanFourDigitsSyncWithTheirExactTimes) {
+    const std::pair<const char*, std::int64_t> files[] = {
+        {"y999", year999}, {"y1", year1}, {"yminus1", yearMinus1}, {"y9999", year9999}};
+    for (const auto& [name, time] : files) putAt(a / name, name, time);
+    const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(twoWay.copyAtoB, (Lines{"y1", "y999", "y9999", "yminus1"}));
+    EXPECT_TRUE(twoWay.skipped.empty());
+    EXPECT_EQ(run(twoWay).second.code, 0);
+    for (const auto& [name, time] : files) EXPECT_EQ(statOf(b / name).st_mtime, time) << name;
+    // In step now: the stored baseline carries the exact times.
+    const auto stored = storedBaseline();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored->find("y999"), (BaselineEntry{EntryKind::file, 4, year999}));
+    const auto [again, againTwoWay] = plan();
+    EXPECT_TRUE(againTwoWay.copyAtoB.empty() && againTwoWay.copyBtoA.empty() && againTwoWay.conflicts.empty());
+}
+
+TEST_F(TwoWayTimesTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
+    startInStep({"kept", "deleted on B", "other"});
+    putAt(a / "kept", "changed on A", year10000);
+    putAt(a / "deleted on B", "old", year10000);
+    fs::remove(b / "deleted on B");
+    putAt(a / "new", "new", year10000 + 86'400 * 400);
+    putAt(b / "other", "changed on B", t0 + 10);
+    const auto [syncPlan, twoWay] = plan();
+    const std::vector<SkippedFile> skipped{outOfRange("deleted on B"), outOfRange("kept"), outOfRange("new")};
+    EXPECT_EQ(twoWay.skipped, skipped);
+    EXPECT_EQ(syncPlan.skipped, skipped);
+    EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.archiveOnA.empty() && twoWay.conflicts.empty());
+    EXPECT_EQ(twoWay.copyBtoA, Lines{"other"});  // the rest of the job goes on
+    const auto before = storedBaseline();
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit.code, 0) << ::testing::PrintToString(exit.stderrTail);
+    EXPECT_EQ(stats.skipped, skipped);
+    EXPECT_EQ(tree(a), (Files{{"deleted on B", "old"}, {"kept", "changed on A"}, {"new", "new"}, {"other", "changed on B"}}));
+    EXPECT_EQ(tree(b), (Files{{"kept", "old"}, {"other", "changed on B"}}));
+    // Their old baseline entries stay, so nothing reads as deleted later.
+    const auto after = storedBaseline();
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(*after->find("kept"), *before->find("kept"));
+    EXPECT_EQ(*after->find("deleted on B"), *before->find("deleted on B"));
+}
+
+// A tmpfs side that keeps every time and an ext4 side that clamps.
+struct ClampingPair {
+    std::unique_ptr<TmpfsFolder> tmpfs;
+    std::unique_ptr<Ext4Volume> ext4;
+    std::string whyNot;
+    bool make() {
+        tmpfs = TmpfsFolder::make(whyNot);
+        if (tmpfs) ext4 = Ext4Volume::make(whyNot);
+        return tmpfs && ext4;
+    }
+};
+
+class OneWayClampTest : public OneWayEngineTest {
+protected:
+    ClampingPair volumes;
+    void SetUp() override {
+        OneWayEngineTest::SetUp();
+        if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
+        src = *volumes.tmpfs / "src";
+        dst = *volumes.ext4 / "dst";
+        fs::create_directories(src);
+        fs::create_directories(dst);
+        job.options.archiveEnabled = true;
+    }
+    // Each run with an archive folder of its own.
+    std::pair<RunStats, RsyncExit> runAgain(const SyncPlan& p) {
+        runID = ArchiveRunID::make(SystemClock::shared().now());
+        return run(p);
+    }
+};
+
+TEST_F(OneWayClampTest, ATimeTheDestinationClampsIsCopiedOnceThenSkipped) {
+    putAt(src / "y2500", "future", year2500);
+    putAt(src / "y1900", "past", year1900);
+    putAt(src / "plain", "plain", t0);
+    const auto [first, firstExit] = runAgain(plan());
+    ASSERT_EQ(std::tuple(firstExit.code, first.filesCopied), std::tuple(0, 3l));
+    ASSERT_TRUE(statOf(dst / "y2500").st_mtime != year2500 && statOf(dst / "y1900").st_mtime != year1900)
+        << "ext4 kept the times";
+    for (int again = 0; again < 2; ++again) {
+        const SyncPlan p = plan();
+        EXPECT_TRUE(p.copies.empty() && p.archives.empty()) << ::testing::PrintToString(copyPaths(p));
+        EXPECT_EQ(p.skipped, (std::vector<SkippedFile>{outOfRange("y1900"), outOfRange("y2500")}));
+        const auto [stats, exit] = runAgain(p);
+        EXPECT_EQ(std::tuple(exit.code, stats.filesCopied), std::tuple(0, 0l));
+        EXPECT_EQ(stats.skipped, p.skipped);
+    }
+    EXPECT_EQ(archivedFiles(dst), 0u);
+    // New content is copied as ever.
+    putAt(src / "y2500", "future, longer", year2500);
+    const SyncPlan changed = plan();
+    EXPECT_EQ(copyPaths(changed), Lines{"y2500"});
+    EXPECT_EQ(changed.skipped, std::vector<SkippedFile>{outOfRange("y1900")});
+    EXPECT_EQ(runAgain(changed).second.code, 0);
+    EXPECT_EQ(contents(dst / "y2500"), "future, longer");
+    EXPECT_EQ(archivedFiles(dst), 1u);
+}
+
+class TwoWayClampTest : public TwoWayEngineTest {
+protected:
+    ClampingPair volumes;
+    void SetUp() override {
+        TwoWayEngineTest::SetUp();
+        if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
+        a = *volumes.tmpfs / "a";
+        b = *volumes.ext4 / "b";
+        fs::create_directories(a);
+        fs::create_directories(b);
+    }
+};
+
+// A source rewritten while copied to a side that clamps its time: the failed stale mark is reported.
+TEST_F(TwoWayClampTest, AStaleMarkTheFileSystemCannotKeepIsReported) {
+    putAt(a / "y1900", "past", year1900);
+    const TwoWayPlan twoWay = plan().second;
+    ASSERT_EQ(twoWay.copyAtoB, Lines{"y1900"});
+    script.expect(ScriptedRsyncRunner::transferTo(b)).passThrough().then([&] { putAt(a / "y1900", "PAST", year1900); });
+    const RsyncExit exit = run(twoWay).second;
+    EXPECT_EQ(exit.code, 23);
+    EXPECT_THAT(exit.stderrTail, ::testing::Contains(::testing::StartsWith("Could not mark the copy to be copied again: y1900: ")));
+}
+
+TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
+    putAt(a / "y2500", "future", year2500);
+    putAt(a / "y1900", "past", year1900);
+    putAt(a / "plain", "plain", t0);
+    const auto [first, firstExit] = sync();
+    ASSERT_EQ(std::tuple(firstExit.code, first.filesCopied), std::tuple(0, 3l));
+    ASSERT_NE(statOf(b / "y2500").st_mtime, year2500) << "ext4 kept the time: nothing to test";
+    for (int again = 0; again < 2; ++again) {
+        const auto [syncPlan, twoWay] = plan();
+        EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.copyBtoA.empty() && twoWay.conflicts.empty());
+        EXPECT_TRUE(syncPlan.archives.empty() && syncPlan.skipped.empty());
+        EXPECT_EQ(sync().second.code, 0);
+    }
+    EXPECT_EQ(archivedFiles(a) + archivedFiles(b), 0u);
+    // A change on either side is a change, not a conflict.
+    putAt(b / "y2500", "edited on B", t0 + 50);
+    putAt(a / "y1900", "edited on A", year1900 - 100);
+    const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(std::tuple(twoWay.copyBtoA, twoWay.copyAtoB), std::tuple(Lines{"y2500"}, Lines{"y1900"}));
+    EXPECT_TRUE(twoWay.conflicts.empty());
+    EXPECT_EQ(sync().second.code, 0);
+    EXPECT_EQ(contents(a / "y2500") + contents(b / "y1900"), "edited on Bedited on A");
+    // And a deletion on the clamping side carries over.
+    fs::remove(b / "y1900");
+    EXPECT_EQ(plan().second.archiveOnA, Lines{"y1900"});
+}
+
+}  // namespace
+}  // namespace kelto::test
