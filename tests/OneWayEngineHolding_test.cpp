@@ -596,36 +596,6 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
     }
 }
 
-// exFAT through FUSE numbers an item afresh once the kernel forgot it (a
-// remount): a planned deletion there still goes.
-TEST_F(OneWayEngineHoldingTest, APlannedDeletionGoesWhereFileNumbersAreHandedOutAfresh) {
-    NEEDS_ROOT();
-    ASSERT_TRUE(exfatB());
-    const fs::path at = tmp / "exfat";
-    put(dst / "gone.txt", "g");
-    for (const char* name : {"k1", "k2", "k3"}) putBoth(name, name);
-    const SyncPlan p = plan();
-    ASSERT_EQ(archivePaths(p), Lines{"gone.txt"});
-    const auto number = [&] {
-        struct stat item {};
-        ::lstat((dst / "gone.txt").c_str(), &item);
-        return item.st_ino;
-    };
-    const ino_t before = number();
-    std::string device;
-    std::ifstream table("/proc/self/mounts");
-    for (std::string source, on, rest; table >> source >> on && std::getline(table, rest);)
-        if (on == at.native()) device = source;
-    ASSERT_FALSE(device.empty());
-    ASSERT_EQ(runQuietly({"umount", at.native()}), 0);
-    ASSERT_EQ(runQuietly({"mount.exfat-fuse", device, at.native()}), 0);
-    for (const char* name : {"k1", "k2", "k3"}) EXPECT_TRUE(fs::exists(dst / name));  // they take the first numbers
-    ASSERT_NE(number(), before);
-
-    expectClean(run(p));
-    EXPECT_FALSE(fs::exists(dst / "gone.txt"));
-}
-
 // A killed run's holding folder: what has a free place goes back, in folders
 // made again with the held ones' permissions; the rest is kept and named at
 // every run (24), never deleted. Copies back across file systems it cut short
