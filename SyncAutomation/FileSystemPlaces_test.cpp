@@ -107,20 +107,7 @@ TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
     EXPECT_EQ(*through, fs::path("/E/DATA/x"));
 }
 
-TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
-    VolumeIdentity home = test::volumeIdentity(VolumeKind::network, std::nullopt, "home");
-    home.remountURL = Url::parse("nfs://server/export/home");
-    VolumeIdentity music = home;
-    music.name = "Music";
-    music.remountURL = Url::parse("nfs://server/export/music");
-    Mounts mounts;
-    mounts.add("/mnt/home", "/", 54, {}, home).add("/mnt/music", "/", 54, {}, music).add("/mnt/again", "/me", 54, {}, home);
-    for (MountedVolume& share : mounts.list) share.onAnotherMachine = share.identity.kind == VolumeKind::network;
-    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
-    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
-}
-
-// Exports of one server nest as the server's folders do, whatever the client numbers them.
+// Exports of one server nest as the server's folders do, whatever the client numbers them; others of it are apart.
 TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     const auto share = [](const char* url) {
         VolumeIdentity identity = test::volumeIdentity(VolumeKind::network, std::nullopt, "share");
@@ -130,8 +117,12 @@ TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     Mounts mounts;
     mounts.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
         .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
-        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"));
+        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"))
+        .add("/mnt/music", "/", 55, {}, share("nfs://server/export/music"))  // numbered as home by the client
+        .add("/mnt/again", "/me", 55, {}, share("nfs://server/export/home"));
     for (MountedVolume& mount : mounts.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
+    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
+    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
     EXPECT_TRUE(mounts.overlap("/mnt/export/home/me", "/mnt/home"));
     EXPECT_TRUE(mounts.overlap("/mnt/export", "/mnt/home/x"));
     EXPECT_FALSE(mounts.overlap("/mnt/export/music", "/mnt/home"));

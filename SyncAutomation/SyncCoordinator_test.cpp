@@ -1,4 +1,5 @@
 #include "SyncAutomation/SyncCoordinator.h"
+#include "SyncAutomation/EndpointResolver.h"
 #include "SyncAutomation/FileSystemPlaces.h"
 
 #include "SyncAutomation/AutomationFakes_test.h"
@@ -18,7 +19,144 @@ namespace {
 namespace fs = std::filesystem;
 using test::volumeIdentity;
 
+using R = EndpointResolution;
+
 const auto previewErrorOf = [](auto call) { return test::thrownBy<SyncPreviewError>(call); };
+
+// Endpoints resolved against a mount table the test writes.
+struct Resolver : ::testing::Test, test::FakeMachine {
+    const fs::path first = tmp / "first", second = tmp / "second";
+
+    Resolver() {
+        fs::create_directories(first);
+        fs::create_directories(second);
+    }
+    EndpointResolution resolve(const Endpoint& endpoint) {
+        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(volumes),
+                                         [this](const fs::path& p) { return VolumeInspector::identity(p, volumes); });
+    }
+};
+
+TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPointTheFirstListed) {
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directories(first / "Photos/2024");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Photos/2024", volumes);
+    EXPECT_EQ(resolve(endpoint), R::available(first / "Photos/2024"));
+    // Unmounted and mounted at another place, with the same folder there.
+    volumes.table.back().mountPoint = second;
+    fs::rename(first / "Photos", second / "Photos");
+    EXPECT_EQ(resolve(endpoint), R::available(second / "Photos/2024"));
+    Endpoint atRoot = endpoint;
+    atRoot.relativePath = "";
+    atRoot.fileID.reset();
+    EXPECT_EQ(resolve(atRoot), R::available(second));
+    // Of two volumes with the same UUID the first listed.
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    EXPECT_EQ(resolve(atRoot), R::available(second));
+    std::swap(volumes.table[1].mountPoint, volumes.table[2].mountPoint);
+    EXPECT_EQ(resolve(atRoot), R::available(first));
+}
+
+TEST_F(Resolver, AMissingVolumeOrOneOfTheSameNameWithAnotherUuidOrHostIsNotTheEndpoints) {
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    const Endpoint endpoint = VolumeInspector::endpoint(first, volumes);
+    volumes.table.pop_back();
+    EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
+    volumes.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Stick"));
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    volumes.table.back().identity.uuid.reset();
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());  // absent against present differs
+    volumes.table.back().identity.name = "Else";
+    EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {}, [](const fs::path&) { return VolumeIdentity{}; }),
+              R::deviceNotConnected());
+    // A network share matches by its host, whatever its case.
+    VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "Photos", "cifs");
+    share.remountURL = Url::parse("smb://NAS/Photos");
+    fs::create_directories(tmp / "share");
+    volumes.add(tmp / "share", share);
+    const Endpoint onShare = VolumeInspector::endpoint(tmp / "share", volumes);
+    volumes.table.back().identity.remountURL = Url::parse("smb://nas/Photos");
+    EXPECT_EQ(resolve(onShare), R::available(tmp / "share"));
+    volumes.table.back().identity.name = "Photos-1";
+    EXPECT_EQ(resolve(onShare), R::deviceNotConnected());
+}
+
+TEST_F(Resolver, FolderAbsentOrReplacedIsMissingAndOneOnAnotherVolumeAMismatch) {
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directory(first / "Data");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", volumes);
+    // Moved away, it keeps its number, so the folder made next under the same name surely has another.
+    fs::rename(first / "Data", first / "Data moved");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+    fs::create_directory(first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+    Endpoint withoutNumber = endpoint;
+    withoutNumber.fileID.reset();
+    EXPECT_EQ(resolve(withoutNumber), R::available(first / "Data"));
+    // The relative path leading onto another volume.
+    volumes.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Other"));
+    fs::remove(first / "Data");
+    fs::create_directory_symlink(second, first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    // A number stored where the disk keeps none that last (as it was for
+    // bindfs, which shows as plain "fuse") tells nothing: the place decides.
+    volumes.add(tmp / "fuse", volumeIdentity(VolumeKind::removable, "FUSE", "Fuse", "fuse"));
+    fs::create_directories(tmp / "fuse/Data");
+    Endpoint numbered = VolumeInspector::endpoint(tmp / "fuse/Data", volumes);
+    numbered.fileID = 7;
+    EXPECT_EQ(resolve(numbered), R::available(tmp / "fuse/Data"));
+}
+
+// A sub-folder of the stick bind-mounted at `first`, listed before the
+// whole stick at `second`; vfat keeps no file numbers to tell folders apart.
+TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem) {
+    const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "USB", "Stick", "vfat");
+    volumes.add(first, stick).fileSystemRoot = "/Photos";
+    volumes.add(second, stick);
+    fs::create_directories(first / "Docs");  // the stick's Photos/Docs
+    fs::create_directories(first / "2024");
+    fs::create_directories(second / "Docs");
+    const Endpoint docs = VolumeInspector::endpoint(second / "Docs", volumes);
+    EXPECT_EQ(docs.relativePath, "Docs");
+    EXPECT_EQ(resolve(docs), R::available(second / "Docs"));
+    const Endpoint photos = VolumeInspector::endpoint(first / "2024", volumes);
+    EXPECT_EQ(photos.relativePath, "Photos/2024");
+    EXPECT_EQ(resolve(photos), R::available(first / "2024"));
+    volumes.table.pop_back();  // the whole stick gone: nothing shows its Docs
+    EXPECT_EQ(resolve(docs), R::folderMissing());
+    EXPECT_EQ(resolve(photos), R::available(first / "2024"));
+}
+
+// Subvolumes share the file system's UUID, and each numbers its items anew.
+TEST_F(Resolver, BtrfsSubvolumesSharingOneUuidAreToldApartByTheirPath) {
+    const VolumeIdentity pool = volumeIdentity(VolumeKind::removable, "POOL", "Pool", "btrfs");
+    volumes.add(first, pool).fileSystemRoot = "/@a";
+    volumes.add(second, pool).fileSystemRoot = "/@b";
+    fs::create_directories(first / "x");
+    fs::create_directories(second / "x");
+    Endpoint inB = VolumeInspector::endpoint(second / "x", volumes);
+    EXPECT_EQ(inB.relativePath, "@b/x");
+    inB.fileID.reset();
+    EXPECT_EQ(resolve(inB), R::available(second / "x"));
+    volumes.table.back().fileSystemRoot = "/@b/y";  // shows only another part of @b
+    EXPECT_EQ(resolve(inB), R::folderMissing());
+}
+
+TEST_F(Resolver, InternalEndpointsUseTheirPathAndIgnoreTheVolumeList) {
+    volumes.add(first, volumeIdentity(VolumeKind::internal, "NAMED", "first"));
+    fs::create_directory(first / "Work");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Work", volumes);
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {},
+                                        [this](const fs::path& p) { return VolumeInspector::identity(p, volumes); }),
+              R::available(first / "Work"));
+    volumes.table.back().identity.uuid = "CHANGED";
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {}, [](const fs::path&) -> VolumeIdentity { throw 1; }),
+              R::identityMismatch());
+    fs::remove(first / "Work");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+}
 
 // A coordinator on a mount table the test writes, over real temporary folders.
 struct Coordinator : ::testing::Test, test::FakeMachine {

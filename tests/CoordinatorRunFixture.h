@@ -56,6 +56,11 @@ inline std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
+inline std::vector<std::string> logLines(const RunRecord& record) {
+    EXPECT_TRUE(record.logPath.has_value());
+    return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
+}
+
 class CoordinatorRunTest : public ::testing::Test {
 protected:
     TemporaryFolder tmp;
@@ -126,6 +131,12 @@ protected:
         return jobs.back();
     }
     SyncJob& addJob(SyncMode mode) { return addJob(mode, a, b); }
+    // A job whose options `set` changes.
+    Uuid addJob(SyncMode mode, const fs::path& from, const fs::path& to, const std::function<void(JobOptions&)>& set) {
+        SyncJob& job = addJob(mode, from, to);
+        set(job.options);
+        return job.id;
+    }
     bool recordsRuns = true;  // each run() finds its record in the history
     // One run, which takes one sleep assertion and lets it go; `reviewed` for a confirmed run.
     RunResult run(const Uuid& jobID, RunTrigger trigger = RunTrigger::manual, const SyncPlan* reviewed = nullptr,
@@ -165,10 +176,6 @@ protected:
         for (const SyncProgress& p : reports)
             if (out.empty() || out.back() != p.phase) out.push_back(p.phase);
         return out;
-    }
-    static std::vector<std::string> logLines(const RunRecord& record) {
-        EXPECT_TRUE(record.logPath.has_value());
-        return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
     }
     std::string header(const Uuid& jobID, std::string_view trigger = "manual") const {
         return "Kelto Sync " + jobID.string() + " " + std::string(trigger) + " 2026-03-01 14:05:09 +0000";

@@ -168,10 +168,6 @@ protected:
         runner.performIfIdle(Uuid::random(), [] {}, [&](Result<void>) { done = true; });
         ASSERT_TRUE(main.runUntil([&] { return done; }));
     }
-    static std::vector<std::string> logLines(const RunRecord& record) {
-        EXPECT_TRUE(record.logPath.has_value());
-        return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
-    }
 };
 
 // A manual run over the deletion guard waits for the user's word: declined,

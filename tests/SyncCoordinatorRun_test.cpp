@@ -1,13 +1,16 @@
 // Runs through the coordinator: every way a run ends, its log and record, sleep, pruning, ejecting.
 
 #include "SyncAutomation/RunMessages.h"
+#include "SyncEngine/BaselineStore.h"
 #include "SyncEngine/CancellationError.h"
 #include "SyncEngine/SafetyGuard.h"
 #include "SyncModel/Support/FileIO.h"
 #include "tests/CoordinatorRunFixture.h"
+#include "tests/support/TestVolumes.h"
 
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace kelto::test {
@@ -64,11 +67,123 @@ private:
     bool held_ = false;
 };
 
+// The files of every run folder of the job's archive on a side.
+Files archived(const fs::path& side, const Uuid& jobID) {
+    Files out;
+    const fs::path job = side / ".KeltoSync/Archive" / jobID.string();
+    if (!fs::exists(job)) return out;
+    for (const auto& run : fs::directory_iterator(job))
+        for (const auto& [path, content] : filesIn(run.path())) out[path] = content;
+    return out;
+}
+
+TEST_F(CoordinatorRunTest, EachModeRunsWithItsLogAndRecord) {
+    const struct {
+        SyncMode mode;
+        Files b;         // the destination afterwards
+        Files archiveB;  // what the destination's archive keeps
+        std::int64_t filesCopied;
+    } cases[] = {
+        {SyncMode::mirror,
+         {{"keep.txt", "same"}, {"changed.txt", "new"}, {"dir/inner.txt", "inner"}},
+         {{"changed.txt", "old"}, {"extra.txt", "only on b"}},
+         2},
+        {SyncMode::copy,
+         {{"keep.txt", "same"}, {"changed.txt", "new"}, {"dir/inner.txt", "inner"}, {"extra.txt", "only on b"}},
+         {{"changed.txt", "old"}},
+         2},
+        // A's later edit wins; what only B holds goes to A.
+        {SyncMode::twoWay,
+         {{"keep.txt", "same"}, {"changed.txt", "new"}, {"dir/inner.txt", "inner"}, {"extra.txt", "only on b"}},
+         {{"changed.txt", "old"}},
+         3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(enumName(c.mode));
+        const fs::path from = tmp / enumName(c.mode) / "a", to = tmp / enumName(c.mode) / "b";
+        putOld(from / "keep.txt", "same");
+        putOld(to / "keep.txt", "same");
+        putOld(from / "changed.txt", "new", 1'600'000'100);
+        putOld(to / "changed.txt", "old");
+        putOld(from / "dir/inner.txt", "inner");
+        putOld(to / "extra.txt", "only on b");
+        const Uuid id = addJob(c.mode, from, to).id;
+        const RunResult result = run(id);
+        EXPECT_EQ(result.record.outcome, RunOutcome::success());
+        EXPECT_EQ(filesIn(to), c.b);
+        if (c.mode == SyncMode::twoWay) {
+            EXPECT_EQ(filesIn(from), c.b);
+        }
+        EXPECT_EQ(archived(to, id), c.archiveB);
+        EXPECT_EQ(result.record.stats.filesCopied, c.filesCopied);
+        EXPECT_EQ(result.record.stats.filesArchived, static_cast<std::int64_t>(c.archiveB.size()));
+        const std::vector<std::string> lines = logLines(result.record);
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines.front(), header(id));
+        EXPECT_TRUE(std::any_of(lines.begin() + 1, lines.end() - 1,
+                                [](const std::string& line) { return line.ends_with(" dir/inner.txt"); }))
+            << "no engine line names the new file";
+        EXPECT_EQ(lines.back(), "Outcome: success");
+        EXPECT_EQ(history.records(id), std::vector<RunRecord>{result.record});
+    }
+}
+
+// A two-way run lists each side once; with nothing to do it leaves the baseline as it is.
+TEST_F(CoordinatorRunTest, ATwoWayRunListsEachSideOnceWhenItCopiesNothing) {
+    putOld(a / "keep.txt", "same");
+    putOld(a / "dir/gone.txt", "old");
+    const Uuid id = addJob(SyncMode::twoWay).id;
+    ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
+    const fs::path baseline = tmp / "support/state" / (id.string() + ".sqlite");
+    const auto rsyncRuns = [&] {
+        const std::size_t before = script->calls().size();
+        EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
+        return script->calls().size() - before;
+    };
+    const auto written = fs::last_write_time(baseline);
+    EXPECT_EQ(rsyncRuns(), 2u);
+    EXPECT_EQ(fs::last_write_time(baseline), written);
+    fs::remove(b / "dir/gone.txt");
+    EXPECT_EQ(rsyncRuns(), 2u);
+    EXPECT_EQ(filesIn(a), (Files{{"keep.txt", "same"}}));
+    const std::optional<Baseline> stored = BaselineStore(baseline, true).load("ROOT", "ROOT");
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(stored->find("dir/gone.txt"));
+    EXPECT_TRUE(stored->find("keep.txt") && stored->find("dir"));
+    putOld(b / "keep.txt", "edited on b", 1'600'000'100);
+    EXPECT_EQ(rsyncRuns(), 3u);  // the two listings and one transfer
+    EXPECT_EQ(filesIn(a), (Files{{"keep.txt", "edited on b"}}));
+    EXPECT_EQ(BaselineStore(baseline, true).load("ROOT", "ROOT")->find("keep.txt")->size, 11);
+}
+
+TEST_F(CoordinatorRunTest, AnUnmountOfTheLoopMountedDestinationDuringATransferInterruptsTheRun) {
+    std::string whyNot;
+    const auto volume = Ext4Volume::make(whyNot);
+    if (!volume) GTEST_SKIP() << whyNot;
+    source.add(volume->path(), volumeIdentity(VolumeKind::removable, "LOOP-1", "Loop"));
+    for (int i = 0; i < 3; ++i) putOld(a / ("big" + std::to_string(i)), std::string(4 << 20, static_cast<char>('a' + i)));
+    SyncJob& job = addJob(SyncMode::mirror, a, volume->path() / "b");
+    job.options.ejectWhenDone = true;
+    const Uuid id = job.id;
+    // The disk pulled out once the transfer is under way.
+    std::atomic<bool> pulled{false};
+    onReport = [&](const SyncProgress& progress) {
+        if (progress.phase != SyncPhase::transferring || pulled.exchange(true)) return;
+        coordinator.volumeWillUnmount(volume->path());
+        ASSERT_EQ(::umount2(volume->path().c_str(), MNT_DETACH), 0);
+    };
+    const RunResult result = run(id, RunTrigger::connect);
+    EXPECT_TRUE(pulled);
+    EXPECT_EQ(result.record.outcome, RunOutcome::interrupted());
+    EXPECT_FALSE(result.review);
+    EXPECT_EQ(logLines(result.record).back(), "Outcome: interrupted");
+    EXPECT_TRUE(ejector.asked().empty());
+}
+
 TEST_F(CoordinatorRunTest, SkipsForEachReasonAreLoggedAndRecordedAndOnlyLaterRunsAskAboutTheBattery) {
     const fs::path stick = disk("Backup", "DISK-1");
-    SyncJob& onDisk = addJob(SyncMode::mirror, a, stick / "b");
-    onDisk.options.skipOnBattery = true;
-    const Uuid onDiskID = onDisk.id;
+    const auto skipOnBattery = [](JobOptions& options) { options.skipOnBattery = true; };
+    const Uuid onDiskID = addJob(SyncMode::mirror, a, stick / "b", skipOnBattery);
     putOld(a / "file.txt");
     onBattery = true;
     // The disk is away: skipped without a look at the battery.
@@ -89,9 +204,7 @@ TEST_F(CoordinatorRunTest, SkipsForEachReasonAreLoggedAndRecordedAndOnlyLaterRun
     EXPECT_EQ(run(goneID, RunTrigger::catchUp).record.outcome, RunOutcome::skipped(SkipReason::folderMissing));
     EXPECT_EQ(batteryChecks, 0);
     // Both folders here, on battery: skipped unless run by hand.
-    SyncJob& here = addJob(SyncMode::mirror);
-    here.options.skipOnBattery = true;
-    const Uuid hereID = here.id;
+    const Uuid hereID = addJob(SyncMode::mirror, a, b, skipOnBattery);
     EXPECT_EQ(run(hereID, RunTrigger::catchUp).record.outcome, RunOutcome::skipped(SkipReason::onBattery));
     EXPECT_EQ(batteryChecks, 1);
     EXPECT_TRUE(script->calls().empty());
@@ -173,7 +286,9 @@ TEST_F(CoordinatorRunTest, RsyncExitsBecomeTheirOutcomes) {
     }
 }
 
-// A log that cannot be opened, free space that cannot be read, a dry run that fails.
+// A log that cannot be opened, free space that cannot be read, a dry run that fails, a baseline that
+// is no database (named, and left alone), a history that cannot be written (the returned record fails
+// with its text twice, the closed log shows how the run itself ended).
 TEST_F(CoordinatorRunTest, OtherErrorsFailWithTheirDescriptionOrTheExitOfAFailedScan) {
     putOld(a / "new.txt", "new");
     const Uuid id = addJob(SyncMode::mirror).id;
@@ -196,33 +311,27 @@ TEST_F(CoordinatorRunTest, OtherErrorsFailWithTheirDescriptionOrTheExitOfAFailed
     EXPECT_EQ(result.record.outcome, RunOutcome::completedWithErrors());
     EXPECT_EQ(result.record.stats.errors,
               std::vector<std::string>{R"(scanFailed(code: 23, stderr: ["rsync: link_stat failed"]))"});
-}
 
-TEST_F(CoordinatorRunTest, ABaselineThatIsNoDatabaseFailsTheRunNamingTheFileAndLeavesItAlone) {
-    putOld(a / "new.txt", "new");
-    const Uuid id = addJob(SyncMode::twoWay).id;
-    const fs::path baseline = tmp / "support/state" / (id.string() + ".sqlite");
+    const Uuid twoWay = addJob(SyncMode::twoWay, a, tmp / "c").id;
+    const fs::path baseline = tmp / "support/state" / (twoWay.string() + ".sqlite");
     putOld(baseline, "not a database, a note the user kept here");
-    const RunResult result = run(id);
+    const std::size_t calls = script->calls().size();
+    result = run(twoWay);
     ASSERT_EQ(result.record.outcome.kind, RunOutcome::Case::failed);
     EXPECT_NE(result.record.outcome.message.find(baseline.string()), std::string::npos) << result.record.outcome.message;
     EXPECT_NE(result.record.outcome.message.find("not a baseline database"), std::string::npos);
     EXPECT_EQ(FileIO::readIfExists(baseline), "not a database, a note the user kept here");
-    EXPECT_TRUE(script->calls().empty());
-}
+    EXPECT_EQ(script->calls().size(), calls);
 
-TEST_F(CoordinatorRunTest, AHistoryThatCannotBeWrittenFailsTheReturnedRecordWithTheTextTwice) {
-    putOld(a / "new.txt", "new");
-    const Uuid id = addJob(SyncMode::copy).id;
+    fs::remove_all(tmp / "support/history");
     putOld(tmp / "support/history", "a file where the folder should be");
     recordsRuns = false;
-    const RunResult result = run(id);
+    result = run(id);
     ASSERT_EQ(result.record.outcome.kind, RunOutcome::Case::failed);
     ASSERT_EQ(result.record.stats.errors.size(), 1u);
     const std::string& reason = result.record.stats.errors.front();
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(result.record.outcome.message, "Could not save run history: " + reason);
-    // The log was closed by then: it shows how the run itself ended.
     EXPECT_EQ(logLines(result.record).back(), "Outcome: success");
     EXPECT_EQ(filesIn(b), filesIn(a));
 }
@@ -236,15 +345,15 @@ TEST_F(CoordinatorRunTest, AConfirmedRunWhosePlanTakesMoreThanTheReviewAsksAgain
         const fs::path from = tmp / ("a" + tag), to = tmp / ("b" + tag);
         putMany({from / "docs", to / "docs"}, "d", 100, "doc");
         putMany({from / "photos", to / "photos"}, "p", 200, "photo");
-        SyncJob& job = addJob(SyncMode::mirror, from, to);
-        job.options.archiveEnabled = archive;
-        job.options.deleteGuardPercent = 20;
-        job.options.deleteGuardMinFiles = 50;
-        const Uuid id = job.id;
+        const Uuid id = addJob(SyncMode::mirror, from, to, [&](JobOptions& options) {
+            options.archiveEnabled = archive;
+            options.deleteGuardPercent = 20;
+            options.deleteGuardMinFiles = 50;
+        });
         removeMany(from / "docs", "d", 69);
         const RunResult asked = run(id);
         ASSERT_TRUE(asked.review);
-        const GuardVerdict verdict = SafetyGuard::evaluate(*asked.review, SyncMode::mirror, job.options, std::nullopt, {});
+        const GuardVerdict verdict = SafetyGuard::evaluate(*asked.review, SyncMode::mirror, jobs.back().options, std::nullopt, {});
         EXPECT_EQ(asked.record.outcome, RunOutcome::needsReview(verdict.message));
         EXPECT_EQ(*asked.review, coordinator.preview(id, {}));
         EXPECT_EQ(asked.record.stats, RunStats{});
@@ -264,54 +373,41 @@ TEST_F(CoordinatorRunTest, AConfirmedRunWhosePlanTakesMoreThanTheReviewAsksAgain
     }
 }
 
-// Two spellings of one name are two items (ext4, and FAT that folds no normal forms): a review of one approves nothing of its twin.
-TEST_F(CoordinatorRunTest, AConfirmedRunTakesNoUnreviewedNormalisationTwin) {
+// A file saved anew since the review at a path it lists, or at the other spelling of one (ext4, and FAT
+// that folds no normal forms, keep two spellings of a name as two items), asks again and stays;
+// confirmed once shown, it goes.
+TEST_F(CoordinatorRunTest, AConfirmedRunTakesNothingSavedSinceTheReview) {
     const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
     struct Case {
-        std::string tag, reviewedName, twinName;
-        bool onA;  // the reviewed name is on A as well, newer: a replacement
-        bool fat;
+        std::string tag;
+        SyncMode mode;
+        bool archive, fat, newerOnA;  // newerOnA: A holds a newer version of the reviewed name
+        std::string reviewed, saved;  // on B: the name the review lists, the one saved since
     };
-    for (const Case& c : {Case{"deletion", nfd, nfc, false, false}, Case{"replacement", nfc, nfd, true, false},
-                          Case{"fat", nfd, nfc, false, true}}) {
+    for (const Case& c : {Case{"twin deleted", SyncMode::mirror, false, false, false, nfd, nfc},
+                          Case{"twin replaced", SyncMode::mirror, false, false, true, nfc, nfd},
+                          Case{"twin on FAT", SyncMode::mirror, false, true, false, nfd, nfc},
+                          Case{"mirror", SyncMode::mirror, false, false, false, "x", "x"},
+                          Case{"mirror archived", SyncMode::mirror, true, false, false, "x", "x"},
+                          Case{"copy", SyncMode::copy, false, false, true, "x", "x"},
+                          Case{"twoWay", SyncMode::twoWay, false, false, true, "x", "x"}}) {
         SCOPED_TRACE(c.tag);
         const fs::path from = tmp / ("a-" + c.tag), to = (c.fat ? disk("Stick", "FAT-1", "vfat") : tmp / c.tag) / "b";
         putMany({from, to}, "keep", 1, "same");
-        putOld(to / c.reviewedName, "reviewed");
-        if (c.onA) putOld(from / c.reviewedName, "newer on A!");
-        const Uuid id = askAlways(addJob(SyncMode::mirror, from, to), false).id;
-        const RunResult asked = run(id);
-        ASSERT_TRUE(asked.review);
-        ASSERT_EQ(asked.review->archives, (std::vector<PlannedArchive>{{c.reviewedName, Side::b}}));
-        const RunResult result = confirm(id, asked, [&] { putOld(to / c.twinName, "the twin, never shown"); });
-        EXPECT_EQ(result.record.outcome, unreviewed(1));
-        EXPECT_EQ(readFile(to / c.twinName), "the twin, never shown");
-        EXPECT_EQ(readFile(to / c.reviewedName), "reviewed");
-    }
-}
-
-// A file saved anew since the review at a listed path asks again; confirmed once shown, it goes.
-TEST_F(CoordinatorRunTest, AConfirmedRunAsksAgainForAFileSavedAnewSinceTheReview) {
-    const std::int64_t t0 = 1'600'000'000;
-    for (const auto& [mode, archive] : {std::pair{SyncMode::mirror, false}, std::pair{SyncMode::mirror, true},
-                                         std::pair{SyncMode::copy, false}, std::pair{SyncMode::twoWay, false}}) {
-        const std::string tag = std::string(enumName(mode)) + (archive ? "-on" : "-off");
-        SCOPED_TRACE(tag);
-        const fs::path from = tmp / ("a-" + tag), to = tmp / ("b-" + tag);
-        putMany({from, to}, "keep", 1, "same");
-        putOld(to / "x", "old!");
-        if (mode != SyncMode::mirror) putOld(from / "x", "old!");
-        const Uuid id = askAlways(addJob(mode, from, to), archive).id;
-        if (mode == SyncMode::twoWay) {
+        putOld(to / c.reviewed, "reviewed");
+        if (c.newerOnA) putOld(from / c.reviewed, "reviewed");
+        const Uuid id = askAlways(addJob(c.mode, from, to), c.archive).id;
+        if (c.mode == SyncMode::twoWay) {
             ASSERT_EQ(run(id).record.outcome, RunOutcome::success());
         }
-        if (mode != SyncMode::mirror) putOld(from / "x", "new on A", t0 + 100);
+        if (c.newerOnA) putOld(from / c.reviewed, "newer on A", 1'600'000'100);
         const RunResult asked = run(id);
         ASSERT_TRUE(asked.review);
-        ASSERT_EQ(asked.review->archives, (std::vector<PlannedArchive>{{"x", Side::b}}));
-        const RunResult result = confirm(id, asked, [&] { putOld(to / "x", "mine", t0 + 50); });
+        ASSERT_EQ(asked.review->archives, (std::vector<PlannedArchive>{{c.reviewed, Side::b}}));
+        const RunResult result = confirm(id, asked, [&] { putOld(to / c.saved, "saved since", 1'600'000'050); });
         EXPECT_EQ(result.record.outcome, unreviewed(1));
-        EXPECT_EQ(readFile(to / "x"), "mine");
+        EXPECT_EQ(readFile(to / c.saved), "saved since");
+        EXPECT_EQ(readFile(to / c.reviewed), c.saved == c.reviewed ? "saved since" : "reviewed");
         EXPECT_EQ(confirm(id, result).record.outcome, RunOutcome::success());
         EXPECT_EQ(filesIn(to), filesIn(from));
     }
@@ -321,10 +417,10 @@ TEST_F(CoordinatorRunTest, AConfirmedRunAsksAgainForAFileSavedAnewSinceTheReview
 TEST_F(CoordinatorRunTest, AConfirmedRunWithTheArchiveOnTakesNothingItsPlanDidNotList) {
     putMany({a, b}, "d", 10);
     putMany({a / "photos", b / "photos"}, "p", 10);
-    SyncJob& job = addJob(SyncMode::mirror);
-    job.options.archiveEnabled = true;
-    job.options.deleteGuardMinFiles = 1;
-    const Uuid mirror = job.id;
+    const Uuid mirror = addJob(SyncMode::mirror, a, b, [](JobOptions& options) {
+        options.archiveEnabled = true;
+        options.deleteGuardMinFiles = 1;
+    });
     removeMany(a, "d", 5);
     RunResult result = confirm(mirror, run(mirror), [&] {
         script->expect(Script::dryRun()).passThrough().then([&] { fs::remove_all(a / "photos"); });
@@ -337,11 +433,11 @@ TEST_F(CoordinatorRunTest, AConfirmedRunWithTheArchiveOnTakesNothingItsPlanDidNo
     putMany({c}, "r", 5, "newer");
     putMany({d}, "r", 5, "old");
     putMany({c, d}, "same", 20, "same");
-    SyncJob& copyJob = addJob(SyncMode::copy, c, d);
-    copyJob.options.archiveEnabled = true;
-    copyJob.options.deleteGuardPercent = 10;
-    copyJob.options.deleteGuardMinFiles = 2;
-    const Uuid copy = copyJob.id;
+    const Uuid copy = addJob(SyncMode::copy, c, d, [](JobOptions& options) {
+        options.archiveEnabled = true;
+        options.deleteGuardPercent = 10;
+        options.deleteGuardMinFiles = 2;
+    });
     result = confirm(copy, run(copy), [&] {
         script->expect(Script::dryRun()).passThrough().then([&] { putOld(c / "same0", "changed"); });
     });
@@ -350,29 +446,18 @@ TEST_F(CoordinatorRunTest, AConfirmedRunWithTheArchiveOnTakesNothingItsPlanDidNo
     EXPECT_EQ(result.record.stats.filesArchived, 5);
 }
 
-// A one-way run with nothing to do starts one rsync; a confirmed one looks again.
-TEST_F(CoordinatorRunTest, ARunWithNothingToDoStartsOneRsyncUnlessItWaitedForAReview) {
-    putOld(a / "same.txt", "same");
-    const Uuid mirror = addJob(SyncMode::mirror).id, copy = addJob(SyncMode::copy).id;
-    ASSERT_EQ(run(mirror).record.outcome, RunOutcome::success());  // now in step
-    for (const Uuid& id : {mirror, copy}) {
-        for (const bool confirmed : {false, true}) {
-            SCOPED_TRACE(testing::Message() << (id == mirror ? "mirror" : "copy") << (confirmed ? " confirmed" : ""));
-            const std::size_t before = script->calls().size();
-            const SyncPlan nothing;
-            const RunResult result = run(id, RunTrigger::schedule, confirmed ? &nothing : nullptr);
-            EXPECT_EQ(result.record.outcome, RunOutcome::success());
-            EXPECT_EQ(result.record.stats, RunStats{});
-            EXPECT_EQ(script->calls().size() - before, confirmed ? 2u : 1u);
-        }
-    }
-}
-
-// A cancel (of a preview too), or the disk's unmount notice, before the folders resolve: no rsync starts.
-TEST_F(CoordinatorRunTest, ACancelOrAnUnmountBeforeTheWorkStartsNoRsync) {
+// A cancel (of a preview too) or the disk's unmount notice ends a run cancelled or interrupted, before
+// the folders resolve (no rsync starts) or during the transfer: only a run that succeeds prunes and
+// ejects. Another volume going away changes nothing.
+TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject) {
     const fs::path stick = disk("Backup", "DISK-1");
+    const Uuid id = addJob(SyncMode::mirror, a, stick / "b", [](JobOptions& options) {
+        options.archiveRetentionDays = 1;
+        options.ejectWhenDone = true;
+    });
+    const fs::path old = oldRunFolder(stick / "b", id, 10);
+    oldRunFolder(stick / "b", id, 0.5);  // the newest: retention counts from the clock
     putOld(a / "one.txt", "1");
-    const Uuid id = addJob(SyncMode::copy, a, stick / "b").id;
     std::stop_source stop;
     stop.request_stop();
     EXPECT_THROW(coordinator.preview(id, stop.get_token()), CancellationError);
@@ -380,34 +465,16 @@ TEST_F(CoordinatorRunTest, ACancelOrAnUnmountBeforeTheWorkStartsNoRsync) {
     EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
     EXPECT_EQ(logLines(result.record),
               (std::vector<std::string>{header(id), "The operation was cancelled.", "Outcome: cancelled"}));
-    EXPECT_TRUE(script->calls().empty());
-    // Another volume going away changes nothing.
-    onVolumesRead = [&] { coordinator.volumeWillUnmount(tmp / "Other"); };
-    EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
-    putOld(a / "two.txt", "2");
-    const std::size_t callsBefore = script->calls().size();
     onVolumesRead = [&] { coordinator.volumeWillUnmount(stick); };
     result = run(id);
     EXPECT_EQ(result.record.outcome, RunOutcome::interrupted());
     EXPECT_EQ(logLines(result.record),
               (std::vector<std::string>{header(id), "The operation was cancelled.", "Outcome: interrupted"}));
-    EXPECT_EQ(script->calls().size(), callsBefore);
-    EXPECT_FALSE(fs::exists(stick / "b/two.txt"));
-}
-
-// Only a run that succeeds prunes and ejects.
-TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject) {
-    const fs::path stick = disk("Backup", "DISK-1");
-    SyncJob& job = addJob(SyncMode::mirror, a, stick / "b");
-    job.options.archiveRetentionDays = 1;
-    job.options.ejectWhenDone = true;
-    const Uuid id = job.id;
-    const fs::path old = oldRunFolder(stick / "b", id, 10);
-    oldRunFolder(stick / "b", id, 0.5);  // the newest: retention counts from the clock
-    putOld(a / "one.txt", "1");
+    EXPECT_TRUE(script->calls().empty());
+    onVolumesRead = [&] { coordinator.volumeWillUnmount(tmp / "Other"); };
     std::stop_source caller;
     script->expect(Script::transfer()).stopAt(caller).waitForStop();
-    RunResult result = run(id, RunTrigger::manual, nullptr, caller.get_token());
+    result = run(id, RunTrigger::manual, nullptr, caller.get_token());
     EXPECT_EQ(result.record.outcome, RunOutcome::cancelled());
     EXPECT_FALSE(result.review);
     script->expect(Script::transfer()).then([&] { coordinator.volumeWillUnmount(stick); }).waitForStop();
@@ -443,9 +510,7 @@ TEST_F(CoordinatorRunTest, ATwoWayTransferThatGotThroughKeepsItsExitsOutcomeWhen
 }
 
 TEST_F(CoordinatorRunTest, APruningThatFailsCompletesWithWarningsAndTheReasonLogged) {
-    SyncJob& job = addJob(SyncMode::mirror);
-    job.options.archiveRetentionDays = 1;
-    const Uuid id = job.id;
+    const Uuid id = addJob(SyncMode::mirror, a, b, [](JobOptions& options) { options.archiveRetentionDays = 1; });
     const fs::path old = oldRunFolder(b, id, 10);
     oldRunFolder(b, id, 0.5);  // the newest: retention counts from the clock
     const Immutable stuck(old / "old.txt");
@@ -489,9 +554,8 @@ TEST_F(CoordinatorRunTest, AClockAYearAheadKeepsTheArchivesOfTheLastDays) {
 TEST_F(CoordinatorRunTest, ASuccessfulRunEjectsEachRemovableVolumeOnceInPathOrderAfterRecording) {
     const fs::path zeta = disk("Zeta", "DISK-Z"), alpha = disk("Alpha", "DISK-A");
     putOld(zeta / "photos/one.jpg", "1");
-    SyncJob& both = addJob(SyncMode::mirror, zeta / "photos", alpha / "backup");
-    both.options.ejectWhenDone = true;
-    const Uuid bothID = both.id;
+    const auto eject = [](JobOptions& options) { options.ejectWhenDone = true; };
+    const Uuid bothID = addJob(SyncMode::mirror, zeta / "photos", alpha / "backup", eject);
     std::vector<std::pair<std::size_t, std::size_t>> recordsAndReleases;
     ejector.onEject([&](const fs::path&) {
         recordsAndReleases.emplace_back(history.records(bothID).size(), inhibitor.releases());
@@ -509,10 +573,8 @@ TEST_F(CoordinatorRunTest, ASuccessfulRunEjectsEachRemovableVolumeOnceInPathOrde
     EXPECT_EQ(lines.back(), "Could not eject " + alpha.native() + ": Device busy");
     EXPECT_EQ(ejector.asked().size(), 4u);
     // Both folders on one disk: ejected once. Internal folders: never.
-    addJob(SyncMode::copy, alpha / "in", alpha / "out").options.ejectWhenDone = true;
-    const Uuid oneDiskID = jobs.back().id;
-    addJob(SyncMode::copy).options.ejectWhenDone = true;
-    const Uuid internalID = jobs.back().id;
+    const Uuid oneDiskID = addJob(SyncMode::copy, alpha / "in", alpha / "out", eject);
+    const Uuid internalID = addJob(SyncMode::copy, a, b, eject);
     EXPECT_EQ(run(oneDiskID).record.outcome, RunOutcome::success());
     EXPECT_EQ(run(internalID).record.outcome, RunOutcome::success());
     EXPECT_EQ(ejector.asked().size(), 5u);
