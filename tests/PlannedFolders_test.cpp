@@ -159,26 +159,6 @@ TEST_F(PlannedFoldersOneWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
     }
 }
 
-// A tmpfs mounted over B just as rsync starts: rsync works in the held
-// destination, never going back by the path that now leads onto the mount.
-TEST_F(PlannedFoldersOneWay, RsyncWorksInTheHeldDestinationNotWhereItsPathLeads) {
-    if (!canMount(tmp / "probe")) GTEST_SKIP() << "mounts need root";
-    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
-        SCOPED_TRACE(enumName(mode));
-        job.mode = mode;
-        startOff();
-        const SyncPlan p = plan();
-        {
-            Swapper swapper(tmp / "scratch" / std::to_string(script.calls().size()));
-            script.expect(ScriptedRsyncRunner::transfer()).then([&] { swapper.swap(Swap::mountedOver, dst); }).passThrough();
-            EXPECT_EQ(refusal(p), OneWayEngineError::folderReplaced(dst, Side::b));
-            EXPECT_EQ(entries(dst), std::vector<std::string>{"report.txt"});
-        }
-        EXPECT_EQ(contents(dst / "new.txt"), "new");
-        EXPECT_EQ(fs::exists(dst / "only-b.txt"), mode == SyncMode::copy);
-    }
-}
-
 class PlannedFoldersTwoWay : public TwoWayEngineTest {
 protected:
     void SetUp() override {
@@ -246,20 +226,6 @@ TEST_F(PlannedFoldersTwoWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
         << "the copy is not marked to be copied again";
     EXPECT_EQ(tree(b), (Files{{"report.txt", "nobody reviewed this"}}));
     EXPECT_TRUE(fs::is_empty(b / ".KeltoSync"));
-}
-
-TEST_F(PlannedFoldersTwoWay, RsyncWorksInTheHeldDestinationNotWhereItsPathLeads) {
-    if (!canMount(tmp / "probe")) GTEST_SKIP() << "mounts need root";
-    fs::create_directories(b);
-    putAt(a / "new.txt", "new", t0);
-    const TwoWayPlan p = plan().second;
-    {
-        Swapper swapper(tmp / "scratch");
-        script.expect(ScriptedRsyncRunner::transferTo(b)).then([&] { swapper.swap(Swap::mountedOver, b); }).passThrough();
-        EXPECT_EQ(thrown<TwoWayEngineError>([&] { run(p); }), TwoWayEngineError::folderReplaced(b, Side::b));
-        EXPECT_EQ(tree(b), (Files{{"report.txt", "nobody reviewed this"}}));
-    }
-    EXPECT_EQ(contents(b / "new.txt"), "new");
 }
 
 }  // namespace

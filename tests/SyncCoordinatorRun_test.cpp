@@ -250,16 +250,6 @@ TEST_F(CoordinatorRunTest, SafetyAbortsFailWithTheirTextsAndKeepThePlansSkippedF
     EXPECT_EQ(result.record.outcome, RunOutcome::completedWithWarnings());
     EXPECT_EQ(result.record.stats.skipped, skipped);
     EXPECT_EQ(filesIn(stick / "b"), (Files{{"big.bin", "big"}}));
-    // A two-way side that held files and now holds none.
-    const fs::path c = tmp / "c", d = tmp / "d";
-    putMany({c}, "f", 2);
-    const Uuid twoWay = addJob(SyncMode::twoWay, c, d).id;
-    ASSERT_EQ(run(twoWay).record.outcome, RunOutcome::success());
-    removeMany(c, "f", 2);
-    reviewed.archives = {{"f0", Side::b}, {"f1", Side::b}};
-    EXPECT_EQ(run(twoWay, RunTrigger::manual, &reviewed).record.outcome,
-              RunOutcome::failed("A previously populated side is empty \u2014 is the right disk connected?"));
-    EXPECT_EQ(filesIn(d).size(), 2u);
 }
 
 TEST_F(CoordinatorRunTest, RsyncExitsBecomeTheirOutcomes) {
