@@ -252,34 +252,11 @@ TEST_F(CoordinatorRunTest, SafetyAbortsFailWithTheirTextsAndKeepThePlansSkippedF
     EXPECT_EQ(filesIn(stick / "b"), (Files{{"big.bin", "big"}}));
 }
 
-TEST_F(CoordinatorRunTest, RsyncExitsBecomeTheirOutcomes) {
-    putOld(a / "new.txt", "new");  // never copied: every transfer is scripted
-    const Uuid id = addJob(SyncMode::mirror).id;
-    const struct {
-        std::int32_t code;
-        std::string stderrText;
-        RunOutcome outcome;
-    } cases[] = {
-        {11, "rsync: write failed on \"new.txt\": No space left on device (28)\n", RunOutcome::failed("Destination full")},
-        {12, "rsync: connection unexpectedly closed\nrsync error: protocol data stream (code 12)\n",
-         RunOutcome::failed("rsync error: protocol data stream (code 12)")},
-        {23, "", RunOutcome::completedWithErrors()},
-        {25, "", RunOutcome::needsReview("Source or deletion inventory changed \u2014 preview and run again")},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.code);
-        script->expect(Script::transfer()).err(c.stderrText).exit(c.code);
-        const RunResult result = run(id);
-        EXPECT_EQ(result.record.outcome, c.outcome);
-        EXPECT_FALSE(result.review) << "only the guard's review carries a plan";
-        EXPECT_EQ(logLines(result.record).back(), "Outcome: " + RunMessages::outcomeDescription(c.outcome));
-    }
-}
-
-// A log that cannot be opened, free space that cannot be read, a dry run that fails, a baseline that
-// is no database (named, and left alone), a history that cannot be written (the returned record fails
-// with its text twice, the closed log shows how the run itself ended).
-TEST_F(CoordinatorRunTest, OtherErrorsFailWithTheirDescriptionOrTheExitOfAFailedScan) {
+// A log that cannot be opened, free space that cannot be read, a dry run that fails, rsync's exits, a
+// baseline that is no database (named, and left alone), a history that cannot be written (the returned
+// record fails with its text twice, the closed log shows how the run itself ended): each ends the run
+// with its description or the outcome of its exit.
+TEST_F(CoordinatorRunTest, RsyncExitsAndOtherErrorsFailWithTheirDescriptionOrTheExitOfAFailedScan) {
     putOld(a / "new.txt", "new");
     const Uuid id = addJob(SyncMode::mirror).id;
     putOld(tmp / "logs", "a file where the folder should be");
@@ -301,6 +278,25 @@ TEST_F(CoordinatorRunTest, OtherErrorsFailWithTheirDescriptionOrTheExitOfAFailed
     EXPECT_EQ(result.record.outcome, RunOutcome::completedWithErrors());
     EXPECT_EQ(result.record.stats.errors,
               std::vector<std::string>{R"(scanFailed(code: 23, stderr: ["rsync: link_stat failed"]))"});
+    const struct {
+        std::int32_t code;
+        std::string stderrText;
+        RunOutcome outcome;
+    } cases[] = {
+        {11, "rsync: write failed on \"new.txt\": No space left on device (28)\n", RunOutcome::failed("Destination full")},
+        {12, "rsync: connection unexpectedly closed\nrsync error: protocol data stream (code 12)\n",
+         RunOutcome::failed("rsync error: protocol data stream (code 12)")},
+        {23, "", RunOutcome::completedWithErrors()},
+        {25, "", RunOutcome::needsReview("Source or deletion inventory changed \u2014 preview and run again")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        script->expect(Script::transfer()).err(c.stderrText).exit(c.code);
+        result = run(id);
+        EXPECT_EQ(result.record.outcome, c.outcome);
+        EXPECT_FALSE(result.review) << "only the guard's review carries a plan";
+        EXPECT_EQ(logLines(result.record).back(), "Outcome: " + RunMessages::outcomeDescription(c.outcome));
+    }
 
     const Uuid twoWay = addJob(SyncMode::twoWay, a, tmp / "c").id;
     const fs::path baseline = tmp / "support/state" / (twoWay.string() + ".sqlite");
