@@ -4,7 +4,6 @@
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "SyncAutomation/Async/WorkerPool.h"
 #include "SyncAutomation/AutomationScheduler.h"
-#include "SyncEngine/TransferScratch.h"
 #include "tests/CoordinatorRunFixture.h"
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
@@ -13,51 +12,6 @@ namespace kelto::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
-
-// The bundled rsync; once told to, slows the next transfer and calls a hook once inside a file.
-class ThrottledRsync final : public RsyncRunner {
-public:
-    explicit ThrottledRsync(fs::path executable) : real_(std::move(executable)) {}
-    void throttle(std::function<void()> insideAFile) {
-        const std::lock_guard guard(lock_);
-        insideAFile_ = std::move(insideAFile);
-    }
-    RsyncExit run(const std::vector<std::string>& arguments, RsyncOutputParser::Mode mode, std::stop_token stop,
-                  const RawLineHandler& onRawLine, const EventHandler& onEvent) const override {
-        return slowed(arguments, onEvent, [&](const auto& given, const EventHandler& events) {
-            return real_.run(given, mode, std::move(stop), onRawLine, events);
-        });
-    }
-    RsyncExit runBetween(int source, int destination, const std::vector<std::string>& arguments,
-                         RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
-                         const EventHandler& onEvent) const override {
-        return slowed(arguments, onEvent, [&](const auto& given, const EventHandler& events) {
-            return real_.runBetween(source, destination, given, mode, std::move(stop), onRawLine, events);
-        });
-    }
-
-private:
-    template <class Go>
-    RsyncExit slowed(std::vector<std::string> arguments, const EventHandler& onEvent, const Go& go) const {
-        std::function<void()> hook;
-        {
-            const std::lock_guard guard(lock_);
-            if (ScriptedRsyncRunner::transfer()(arguments)) hook = std::exchange(insideAFile_, nullptr);
-        }
-        if (!hook) return go(arguments, onEvent);
-        arguments.insert(arguments.begin(), "--bwlimit=512");
-        return go(arguments, EventHandler([&](RsyncEvent&& event) {
-            if (const RsyncProgressSample* sample = event.asProgress();
-                hook && sample && sample->bytes > 0 && sample->percent < 100)
-                std::exchange(hook, nullptr)();
-            if (onEvent) onEvent(std::move(event));
-        }));
-    }
-
-    const RsyncProcess real_;
-    mutable std::mutex lock_;
-    mutable std::function<void()> insideAFile_;
-};
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -71,8 +25,8 @@ protected:
     WorkerPool workers{2};
     JobStore store{support / "jobs.json"};
     RunHistoryStore history{support / "history", tmp / "logs"};
-    const std::shared_ptr<ThrottledRsync> rsync =
-        std::make_shared<ThrottledRsync>(RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR));
+    const std::shared_ptr<RsyncProcess> rsync =
+        std::make_shared<RsyncProcess>(RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR));
     FakeSleepInhibitor inhibitor;
     FakeVolumeEjector ejector;
     FakeSystemEvents systemEvents;
@@ -219,39 +173,6 @@ TEST_F(EndToEnd, AnOlderReviewConfirmedLateTakesNothingItDidNotShow) {
     EXPECT_EQ(filesIn(b), filesIn(a));
     EXPECT_EQ(model->lastRecords().at(job.id), confirmed);
     EXPECT_EQ(model->history(job.id).size(), 5u);
-    settle();
-    EXPECT_TRUE(model->statuses().empty());
-}
-
-TEST_F(EndToEnd, AShutdownDuringATransferCancelsTheRunAndLeavesNoHalfCopiedFile) {
-    putOld(a / "keep.txt", "same");
-    putOld(b / "keep.txt", "same");
-    // Eight seconds at the throttled rate.
-    const std::uintmax_t bigSize = 4 << 20;
-    putOld(a / "big.bin", std::string(bigSize, 'x'));
-    const SyncJob job = mirrorJob();
-    add(job);
-    bool insideAFile = false;
-    rsync->throttle([this, &insideAFile] { main.post([&insideAFile] { insideAFile = true; }); });
-    model->runNow(job.id);
-    ASSERT_TRUE(main.runUntil([&] { return insideAFile; }));
-    EXPECT_EQ(status(job.id), RunStatus::Kind::running);
-    bool shutDown = false;
-    model->shutdown([&] { shutDown = true; });
-    ASSERT_TRUE(main.runUntil([&] { return shutDown; }));
-    const RunRecord cancelled = finishedRun(1);
-    EXPECT_EQ(cancelled.outcome, RunOutcome::cancelled());
-    EXPECT_EQ(model->lastRecords().at(job.id), cancelled);
-    EXPECT_EQ(model->history(job.id), std::vector<RunRecord>{cancelled});
-    EXPECT_EQ(logLines(cancelled).back(), "Outcome: cancelled");
-    EXPECT_EQ(filesIn(b), (Files{{"keep.txt", "same"}}));
-    // The piece rsync had received waits in the reserved folder.
-    const fs::path piece = TransferScratch::partialFolder(b) / "big.bin";
-    ASSERT_TRUE(fs::exists(piece));
-    EXPECT_LT(fs::file_size(piece), bigSize);
-    EXPECT_EQ(inhibitor.releases(), inhibitor.granted());
-    // No run is accepted any more.
-    model->runNow(job.id);
     settle();
     EXPECT_TRUE(model->statuses().empty());
 }
