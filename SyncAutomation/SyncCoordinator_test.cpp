@@ -218,7 +218,7 @@ TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth)
     EXPECT_EQ(std::pair(resolved.traitsA.isNetwork, resolved.traitsB.isNetwork), std::pair(true, true));
 }
 
-TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
+TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItHasNow) {
     // The temporary folder is a volume of its own, so the disk's mount is the longer of two that hold its folder.
     volumes.add(tmp.path(), volumeIdentity(VolumeKind::internal, "TMP", "tmp"));
     const Endpoint photos = endpointAt(disk("first", "USB") / "Photos");
@@ -240,21 +240,18 @@ TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
     again.name = "Again";
     volumes.add(tmp / "second", again);
     EXPECT_EQ(coordinator.resolve(id).job.source.volume, now);
-}
-
-TEST_F(Coordinator, AnInternalEndpointTakesTheIdentityLookedUpNowOrKeepsItsOwn) {
-    const Endpoint photos = endpointAt(tmp / "Photos");
-    const Uuid id = addJob(SyncMode::mirror, photos, endpointAt(tmp / "Backup")).id;
-    volumes.table.front().identity.name = "Renamed";
-    const auto looked = coordinator.resolve(id);
-    EXPECT_EQ(looked.job.source.volume.name, "Renamed");
-    EXPECT_EQ(looked.job.destination.volume.name, "Renamed");
+    // An internal endpoint takes the identity looked up now, or keeps its own where the lookup fails.
+    const Endpoint internal = endpointAt(tmp / "Internal");
+    const Uuid internalID = addJob(SyncMode::mirror, internal, endpointAt(tmp / "Backup")).id;
+    volumes.table[1].identity.name = "Renamed";  // the temporary folder's
+    EXPECT_EQ(coordinator.resolve(internalID).job.source.volume.name, "Renamed");
+    EXPECT_EQ(coordinator.resolve(internalID).job.destination.volume.name, "Renamed");
     // The lookups fail once the resolver has checked both folders with them.
     failLookupsAfter = 2;
-    const auto kept = coordinator.resolve(id);
+    const auto kept = coordinator.resolve(internalID);
     EXPECT_EQ(identityLookups, 4);
-    EXPECT_EQ(kept.job.source.volume, photos.volume);
-    EXPECT_EQ(kept.job.source.volume.name, "system");
+    EXPECT_EQ(kept.job.source.volume, internal.volume);
+    EXPECT_EQ(kept.job.source.volume.name, "tmp");
 }
 
 TEST_F(Coordinator, AvailableRootsAreTheMountedSidesThatHoldArchives) {

@@ -49,16 +49,12 @@ inline std::map<std::string, std::string> filesIn(const fs::path& root) {
     return out;
 }
 
-inline std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 inline std::vector<std::string> logLines(const RunRecord& record) {
     EXPECT_TRUE(record.logPath.has_value());
-    return record.logPath ? linesOf(readFile(*record.logPath)) : std::vector<std::string>{};
+    std::vector<std::string> lines;
+    std::istringstream in(record.logPath ? readFile(*record.logPath) : "");
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
 class CoordinatorRunTest : public ::testing::Test {
