@@ -435,7 +435,7 @@ TEST_F(CoordinatorRunTest, AConfirmedRunWithTheArchiveOnTakesNothingItsPlanDidNo
 
 // A cancel (of a preview too) or the disk's unmount notice ends a run cancelled or interrupted, before
 // the folders resolve (no rsync starts) or during the transfer: only a run that succeeds prunes and
-// ejects. Another volume going away changes nothing.
+// ejects. Another volume going away changes nothing; a notice after the commit changes no outcome.
 TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject) {
     const fs::path stick = disk("Backup", "DISK-1");
     const Uuid id = addJob(SyncMode::mirror, a, stick / "b", [](JobOptions& options) {
@@ -474,26 +474,23 @@ TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject)
     EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
     EXPECT_FALSE(fs::exists(old));
     EXPECT_EQ(ejector.asked(), std::vector<fs::path>{stick});
-}
 
-TEST_F(CoordinatorRunTest, ATwoWayTransferThatGotThroughKeepsItsExitsOutcomeWhenItsDiskGoes) {
-    const fs::path stick = disk("Backup", "DISK-1");
-    const Uuid id = addJob(SyncMode::twoWay, a, stick / "b").id;
-    // Finalizing is reported before the baseline is written and again after the commit.
+    // A two-way transfer that got through keeps its exit's outcome when its disk goes after the commit;
+    // finalizing is reported before the baseline is written and again after it.
+    const Uuid twoWay = addJob(SyncMode::twoWay, a, stick / "t").id;
     int unmountAt = 2, finalizing = 0;
     onReport = [&](const SyncProgress& progress) {
         if (progress.phase == SyncPhase::finalizing && ++finalizing == unmountAt) coordinator.volumeWillUnmount(stick);
     };
-    putOld(a / "one.txt", "1");
-    script->expect(Script::transferTo(stick / "b")).passThrough().exit(23);
-    EXPECT_EQ(run(id).record.outcome, RunOutcome::completedWithErrors());
+    script->expect(Script::transferTo(stick / "t")).passThrough().exit(23);
+    EXPECT_EQ(run(twoWay).record.outcome, RunOutcome::completedWithErrors());
     EXPECT_EQ(finalizing, 2);
-    EXPECT_EQ(filesIn(stick / "b"), filesIn(a));
+    EXPECT_EQ(filesIn(stick / "t"), filesIn(a));
     // Before the commit the same notice interrupts the run.
     putOld(a / "two.txt", "2");
     finalizing = 0;
     unmountAt = 1;
-    EXPECT_EQ(run(id).record.outcome, RunOutcome::interrupted());
+    EXPECT_EQ(run(twoWay).record.outcome, RunOutcome::interrupted());
 }
 
 // With the clock a year ahead, the archive made minutes before stays; only the changed side is pruned.
