@@ -50,11 +50,12 @@ inline long markersIn(const fs::path& side) {
 }
 
 // Two sides whose trees reach each other. Where a mount's layers cannot be placed the refusal may
-// name `unplaced` instead of the nesting, or must with `onlyUnplaced`.
+// name `unplaced` instead of the nesting, or must with `onlyUnplaced`. `times`: the tops' times are
+// kept (through a FUSE mount's cache they may not read back as they were).
 struct Refused {
     fs::path x, y;
     std::optional<fs::path> unplaced = std::nullopt;
-    bool onlyUnplaced = false;
+    bool onlyUnplaced = false, times = false;
 };
 
 struct ToolResult {
@@ -120,7 +121,7 @@ protected:
     // Each way round, a and b set to x and y: `check`, then neither tree, reserved folder nor (where
     // `times`) top's time changed, and no marker left.
     template <class Check>
-    void bothWays(const fs::path& x, const fs::path& y, Check check, bool times = true) {
+    void bothWays(const fs::path& x, const fs::path& y, Check check, bool times) {
         for (const auto& [sideA, sideB] : {std::pair{x, y}, std::pair{y, x}}) {
             a = sideA;
             b = sideB;
@@ -138,7 +139,7 @@ protected:
         }
     }
     // Each way round, every one of `runs` refused as `layout` says.
-    void refusedBothWays(const Refused& layout, const std::vector<Options>& runs, bool times = true) {
+    void refusedBothWays(const Refused& layout, const std::vector<Options>& runs) {
         bothWays(layout.x, layout.y, [&] {
             for (const Options& options : runs) {
                 const std::string said = message(options);
@@ -146,7 +147,7 @@ protected:
                 EXPECT_TRUE(layout.onlyUnplaced ? named : named || said == nested(options.at(1)))
                     << options[1] << (options.back() == "--plan-only" ? " preview: " : ": ") << said;
             }
-        }, times);
+        }, layout.times);
     }
     // The real rsync, running the shell's `action` once: before its `nth`
     // run, or after it. `tag`.done shows that it did.
