@@ -174,6 +174,7 @@ struct Coordinator : ::testing::Test, test::FakeMachine {
 
 // An id not in the list is not found anywhere; when both sides are
 // unavailable the source's reason is given, and a preview starts nothing.
+// The roots that hold archives are the sides mounted, a one-way job's source never.
 TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
     const auto notFound = SyncPreviewError::jobNotFound();
     const Uuid missing = Uuid::random();
@@ -182,18 +183,25 @@ TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
     const Endpoint internal = endpointAt(tmp / "Backup");
     const Uuid diskFirst = addJob(SyncMode::mirror, onDisk, internal).id;
     const Uuid internalFirst = addJob(SyncMode::mirror, internal, onDisk).id;
+    const Uuid twoWay = addJob(SyncMode::twoWay, internal, onDisk).id;
+    const Uuid twoWayBack = addJob(SyncMode::twoWay, onDisk, internal).id;
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
     EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
     EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
+    EXPECT_EQ(coordinator.availableRoots(diskFirst), std::vector<fs::path>{tmp / "Backup"});
+    EXPECT_EQ(coordinator.availableRoots(twoWayBack), (std::vector<fs::path>{tmp / "Stick/Photos", tmp / "Backup"}));
     unplug(tmp / "Stick");
     EXPECT_EQ(previewErrorOf([&] { coordinator.preview(internalFirst, {}); }),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
     EXPECT_FALSE(fs::exists(tmp / "support/state"));
+    EXPECT_EQ(coordinator.availableRoots(diskFirst), std::vector<fs::path>{tmp / "Backup"});
+    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{tmp / "Backup"});
     fs::remove(tmp / "Backup");
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(diskFirst); }),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(internalFirst); }),
               SyncPreviewError::unavailable(SkipReason::folderMissing));
+    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{});
 }
 
 // FAT keeps times to two seconds, ext4 exactly: a two-way job compares with
@@ -252,22 +260,6 @@ TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItH
     EXPECT_EQ(identityLookups, 4);
     EXPECT_EQ(kept.job.source.volume, internal.volume);
     EXPECT_EQ(kept.job.source.volume.name, "tmp");
-}
-
-TEST_F(Coordinator, AvailableRootsAreTheMountedSidesThatHoldArchives) {
-    const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Photos");
-    const Endpoint internal = endpointAt(tmp / "Backup");
-    const Uuid mirror = addJob(SyncMode::mirror, onDisk, internal).id;
-    const Uuid twoWay = addJob(SyncMode::twoWay, internal, onDisk).id;
-    const Uuid twoWayBack = addJob(SyncMode::twoWay, onDisk, internal).id;
-    // The source of a one-way job holds no archive.
-    EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
-    EXPECT_EQ(coordinator.availableRoots(twoWayBack), (std::vector<fs::path>{tmp / "Stick/Photos", tmp / "Backup"}));
-    unplug(tmp / "Stick");
-    EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
-    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{tmp / "Backup"});
-    fs::remove(tmp / "Backup");
-    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{});
 }
 
 TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
