@@ -497,108 +497,82 @@ TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
               std::string::npos);
 }
 
-// An rsync's run after which side B changes: a one-way run's plan, a confirmed mirror's plan or its
-// fresh look (its third, after the preview it carries and its plan), a two-way run's listing or copy.
+// An rsync's run around which side B changes, after it (a one-way run's plan, a confirmed mirror's plan
+// or its fresh look, its third after the preview it carries and its plan, a two-way run's listing or
+// copy) or the moment before it (the transfer: a one-way run's second, a two-way run's third).
 struct Midway {
+    std::string how;
     const char* mode;
-    int after;
-    bool confirmed;
+    int at;
+    bool before = false, confirmed = false;
 };
 
 // B changed once planned: a/sub bind-mounted onto it is seen before anything more is transferred; a
 // tmpfs over it, or a folder above it replaced by a link, stops the run before rsync writes there.
+// Replaced as rsync starts its transfer, after every check, by a link to a folder ready for transfers:
+// rsync writes only in the folder checked, settling what it took there, and the run fails naming the
+// side. Stopped part-way through a large file with another folder renamed into B's parent's place,
+// rsync keeps the part in the folder it writes to.
 TEST_F(KeltoRunJobTest, ASideChangedOncePlannedStopsTheRunBeforeRsyncWritesThere) {
-    putAt(a / "sub/keep.txt", "keep", t0);
-    putAt(a / "top.txt", "top", t0);
-    const Files source = tree(a);
     b = tmp / "pb/b";
-    const fs::path pb = tmp / "pb", other = tmp / "other/b";
+    const fs::path pb = tmp / "pb", planned = tmp / "pb-old/b";
+    std::vector<Midway> rows;
     for (const std::string how : {"bound", "mounted over", "linked"}) {
-        if (how != "linked" && ::geteuid() != 0) continue;
-        const std::vector<Midway> when =
-            how == "bound" ? std::vector<Midway>{{"mirror", 1, false}, {"mirror", 3, true}, {"copy", 1, false},
-                                                 {"twoWay", 1, false}, {"twoWay", 3, false}}
-                           : std::vector<Midway>{{"mirror", 1, false}, {"mirror", 2, true}, {"copy", 1, false},
-                                                 {"twoWay", 2, false}, {"twoWay", 3, false}};
-        for (const auto& [mode, after, confirmed] : when) {
-            SCOPED_TRACE(how + ", " + mode + " after rsync run " + std::to_string(after));
-            for (const char* gone : {"pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
-            putAt(b / "fromB.txt", "b", t0);
-            const fs::path written = how == "mounted over" ? b : other;  // where the other folder's report lands
-            const std::string report = "echo unreviewed > '" + written.native() + "/report.txt'";
-            const std::string action =
-                how == "bound"          ? "mount --bind '" + (a / "sub").native() + "' '" + b.native() + "'"
-                : how == "mounted over" ? "mount -t tmpfs tmpfs '" + b.native() + "' && " + report
-                                        : "mkdir -p '" + other.native() + "' && " + report + " && mv '" + pb.native() +
-                                              "' '" + pb.native() + "-old' && ln -s '" + other.parent_path().native() +
-                                              "' '" + pb.native() + "'";
-            const std::string tag = how.substr(0, 3) + mode + std::to_string(after);
-            const fs::path rsync = rsyncActingAt(tag, after, action, true);
-            const Detached unmount{b};
-            std::vector<std::string> args{"--mode", mode, "--archive", "off", "--rsync", rsync.native()};
-            if (confirmed) args.emplace_back("--confirm");
-            const Json out = run(args).out;
-            ASSERT_TRUE(fs::exists(tmp / (tag + ".done"))) << out;
-            EXPECT_EQ(out.value("message", ""), how == "bound" ? nested(mode) : replaced(mode, b)) << out;
-            EXPECT_EQ(tree(a), source);
-            if (how == "bound") continue;
-            EXPECT_EQ(out.value("outcome", ""), "failed") << out;
-            EXPECT_EQ(tree(written), (Files{{"report.txt", "unreviewed\n"}}));
-            EXPECT_FALSE(fs::exists(written / ".KeltoSync"));
-        }
+        const int look = how == "bound" ? 3 : 2, listing = how == "bound" ? 1 : 2;
+        rows.insert(rows.end(), {{how, "mirror", 1}, {how, "mirror", look, false, true}, {how, "copy", 1},
+                                 {how, "twoWay", listing}, {how, "twoWay", 3}});
     }
-}
-
-// B replaced the moment before rsync starts its transfer, after every check: swapped for a link to a
-// folder ready for transfers, rsync writes only in the folder checked, settling what it took there,
-// and the run fails naming the side; a tmpfs mounted over it fails the run too. Stopped part-way
-// through a large file with another folder renamed into B's parent's place, rsync keeps the part
-// in the folder it writes to.
-TEST_F(KeltoRunJobTest, ASideReplacedAsRsyncStartsItsTransferIsNotWhereRsyncWrites) {
-    b = tmp / "pb/b";
-    const fs::path planned = tmp / "pb-old/b";
-    const std::string moveAway = "mv '" + (tmp / "pb").native() + "' '" + (tmp / "pb-old").native() + "'";
-    for (const std::string how : {"linked", "mounted over", "stopped part-way"}) {
-        if (how == "mounted over" && ::geteuid() != 0) continue;
-        // The transfer is a one-way run's second rsync run, a two-way run's third.
-        for (const auto& [mode, transfer] : {std::pair{"mirror", 2}, std::pair{"copy", 2}, std::pair{"twoWay", 3}}) {
-            SCOPED_TRACE(how + ", " + mode);
-            for (const char* gone : {"a", "pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
-            const bool partial = how == "stopped part-way";
-            putAt(a / (partial ? "big.bin" : "new.txt"), partial ? std::string(std::size_t{8} << 20, 'x') : "new", t0);
-            if (partial)
-                fs::create_directories(b);
-            else
-                putAt(b / "fromB.txt", "b", t0);
-            const fs::path other = how == "mounted over" ? b : tmp / "other/b";
-            const std::string ready = "mkdir -p '" + other.native() + "/.KeltoSync" + (partial ? "" : "/Temporary") +
-                                      "' && echo unreviewed > '" + other.native() + "/report.txt'";
-            const std::string swap =
-                how == "mounted over" ? "mount -t tmpfs tmpfs '" + b.native() + "' && " + ready
-                : partial ? ready + " && " + moveAway + " && mv '" + (tmp / "other").native() + "' '" + (tmp / "pb").native() +
-                                "' || exit 99; trap '' XFSZ; ulimit -f 2048"
-                          : ready + " && " + moveAway + " && ln -s '" + (tmp / "other").native() + "' '" +
-                                (tmp / "pb").native() + "'";
-            const std::string tag = "start-" + std::string(mode) + how.substr(0, 3);
-            const fs::path rsync = rsyncActingAt(tag, transfer, partial ? swap : swap + " || exit 99");
-            const Detached unmount{b};
-            const Json out = run({"--mode", mode, "--archive", "off", "--rsync", rsync.native()}).out;
-            if (partial) {
-                EXPECT_NE(out.value("outcome", ""), "success") << out;
-                EXPECT_TRUE(fs::is_empty(b / ".KeltoSync")) << out;
-                EXPECT_TRUE(fs::exists(planned / ".KeltoSync/Partial/big.bin")) << out;
-            } else {
-                EXPECT_EQ(out.value("message", ""), replaced(mode, b)) << out;
-            }
-            if (how == "mounted over") continue;
-            EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"report.txt", "unreviewed\n"}})) << out;
-            if (partial) continue;
-            EXPECT_EQ(contents(planned / "new.txt"), "new") << out;
-            // The mirror's deletion is settled in the folder written, not left held there.
-            EXPECT_TRUE(std::string(mode) == "twoWay" || fs::exists(planned / "fromB.txt") == (std::string(mode) == "copy"));
-            const fs::path holding = planned / ".KeltoSync/Holding";
-            EXPECT_TRUE(!fs::exists(holding) || fs::is_empty(holding)) << out;
+    for (const std::string how : {"linked", "mounted over", "stopped part-way"})
+        rows.insert(rows.end(), {{how, "mirror", 2, true}, {how, "copy", 2, true}, {how, "twoWay", 3, true}});
+    for (const auto& [how, mode, at, before, confirmed] : rows) {
+        if ((how == "bound" || how == "mounted over") && ::geteuid() != 0) continue;
+        SCOPED_TRACE(how + ", " + mode + (before ? " before" : " after") + " rsync run " + std::to_string(at));
+        for (const char* gone : {"a", "pb", "pb-old", "other", "support"}) fs::remove_all(tmp / gone);
+        const bool partial = how == "stopped part-way";
+        lay(a, partial ? Files{{"big.bin", std::string(std::size_t{8} << 20, 'x')}}
+                       : Files{{"sub/keep.txt", "keep"}, {"top.txt", "top"}});
+        if (partial)
+            fs::create_directories(b);
+        else
+            putAt(b / "fromB.txt", "b", t0);
+        const Files source = tree(a);
+        // The other folder with its report: another job's, ready for transfers, where rsync is about to start.
+        const fs::path other = how == "mounted over" ? b : tmp / "other/b";
+        const std::string reserved = "mkdir -p '" + other.native() + "/.KeltoSync" + (partial ? "" : "/Temporary") + "' && ";
+        const std::string ready = (before ? reserved : "") + "echo unreviewed > '" + other.native() + "/report.txt'";
+        const std::string moveAway = "mkdir -p '" + other.native() + "' && " + ready + " && mv '" + pb.native() + "' '" +
+                                     pb.native() + "-old' && ";
+        const std::string action =
+            how == "bound"          ? "mount --bind '" + (a / "sub").native() + "' '" + b.native() + "'"
+            : how == "mounted over" ? "mount -t tmpfs tmpfs '" + b.native() + "' && " + ready
+            : partial ? moveAway + "mv '" + other.parent_path().native() + "' '" + pb.native() + "' || exit 99; trap '' XFSZ; ulimit -f 2048"
+                      : moveAway + "ln -s '" + other.parent_path().native() + "' '" + pb.native() + "'";
+        const std::string tag = how.substr(0, 3) + mode + (before ? "-" : "+") + std::to_string(at);
+        const fs::path rsync = rsyncActingAt(tag, at, before && !partial ? action + " || exit 99" : action, !before);
+        const Detached unmount{b};
+        Options options{"--mode", mode, "--archive", "off", "--rsync", rsync.native()};
+        if (confirmed) options.emplace_back("--confirm");
+        const Json out = run(options).out;
+        ASSERT_TRUE(fs::exists(tmp / (tag + ".done"))) << out;
+        if (partial) {
+            EXPECT_TRUE(fs::is_empty(b / ".KeltoSync")) << out;
+            EXPECT_TRUE(fs::exists(planned / ".KeltoSync/Partial/big.bin")) << out;
+        } else {
+            EXPECT_EQ(out.value("message", ""), how == "bound" ? nested(mode) : replaced(mode, b)) << out;
         }
+        EXPECT_EQ(tree(a), source);
+        if (how == "bound") continue;
+        EXPECT_EQ(out.value("outcome", ""), "failed") << out;
+        if (how != "mounted over" || !before) {
+            EXPECT_EQ(tree(b), (Files{{"report.txt", "unreviewed\n"}})) << out;
+        }
+        EXPECT_TRUE(before || !fs::exists(b / ".KeltoSync"));
+        if (!before || how != "linked") continue;
+        EXPECT_EQ(contents(planned / "top.txt"), "top") << out;
+        // The mirror's deletion is settled in the folder written, not left held there.
+        EXPECT_TRUE(std::string(mode) == "twoWay" || fs::exists(planned / "fromB.txt") == (std::string(mode) == "copy"));
+        const fs::path holding = planned / ".KeltoSync/Holding";
+        EXPECT_TRUE(!fs::exists(holding) || fs::is_empty(holding)) << out;
     }
 }
 
