@@ -782,54 +782,22 @@ TEST_F(CoordinatorRunTest, ASecondRunOfAJobUnderWayEndsAtOnceAndTouchesNothing) 
     EXPECT_EQ(run(id).record.outcome, RunOutcome::success());
 }
 
-class EndToEnd : public ::testing::Test {
+// The headless application on the coordinator, jobs added through it: its main executor and the
+// clock manual.
+class EndToEnd : public CoordinatorRunTest {
 protected:
-    TemporaryFolder tmp;
     const fs::path support = tmp / "support";
-    const fs::path a = tmp / "a", b = tmp / "b";
-    FakeVolumeSource volumes;
-    // 2026-03-01 14:05:09 UTC
-    ManualClock clock{Date::fromUnix(1'772'373'909)};
     ManualExecutor main{clock};
     WorkerPool workers{2};
     JobStore store{support / "jobs.json"};
-    RunHistoryStore history{support / "history", tmp / "logs"};
-    const std::shared_ptr<RsyncProcess> rsync =
-        std::make_shared<RsyncProcess>(RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR));
-    FakeSleepInhibitor inhibitor;
-    FakeVolumeEjector ejector;
     FakeSystemEvents systemEvents;
     FakeVolumeEvents volumeEvents;
-    SyncCoordinator coordinator{{
-        .jobs =
-            [this] {
-                try {
-                    return store.load();
-                } catch (const std::exception&) {
-                    return std::vector<SyncJob>{};
-                }
-            },
-        .rsync = rsync,
-        .supportDirectory = support,
-        .logDirectory = tmp / "logs",
-        .history = history,
-        .volumes = [this] { return VolumeInspector::mountedVolumes(volumes); },
-        .isOnBattery = [] { return false; },
-        .freeSpace = SyncCoordinator::availableSpace,
-        .identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, volumes); },
-        .sleepInhibitor = inhibitor,
-        .ejector = ejector,
-        .clock = clock,
-    }};
     JobRunner runner{coordinator, main, clock};
     // Made before the model, started once it exists; both go before the runner.
     std::unique_ptr<AutomationScheduler> scheduler;
     std::unique_ptr<AppModel> model;
     std::vector<RunRecord> finished;  // as the run-finished callback got them
     EndToEnd() {
-        volumes.add("/", volumeIdentity(VolumeKind::internal, "ROOT", "system"));
-        fs::create_directories(a);
-        fs::create_directories(b);
         scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents, main, workers, clock,
                                                           schedulerServices());
         model = std::make_unique<AppModel>(AppModel::Services{
@@ -857,23 +825,25 @@ protected:
         s.lastRunStart = s.lastSuccessEnd = never;
         s.appearanceTime = never;
         s.onAsk = [](const SyncJob&) {};
-        s.volumes = [this] { return VolumeInspector::mountedVolumes(volumes); };
-        s.identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, volumes); };
+        s.volumes = [this] { return VolumeInspector::mountedVolumes(source); };
+        s.identityAt = [this](const fs::path& path) { return VolumeInspector::identity(path, source); };
         s.supportDirectory = support;
         return s;
     }
     SyncJob mirrorJob() {
         SyncJob job = SyncJob::newJob("Photos");
         job.mode = SyncMode::mirror;
-        job.source = VolumeInspector::endpoint(a, volumes);
-        job.destination = VolumeInspector::endpoint(b, volumes);
+        job.source = VolumeInspector::endpoint(a, source);
+        job.destination = VolumeInspector::endpoint(b, source);
         return job;
     }
+    // To the model's jobs file, and to the coordinator's jobs.
     void add(const SyncJob& job) {
         std::optional<Result<void>> answer;
         model->addJob(job, [&](Result<void> result) { answer = std::move(result); });
         ASSERT_TRUE(main.runUntil([&] { return answer.has_value(); }));
         ASSERT_TRUE(answer->hasValue());
+        jobs.push_back(job);
     }
     // Waits for the run-finished callback's `count`th record.
     RunRecord finishedRun(std::size_t count) {
