@@ -29,8 +29,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -238,26 +236,11 @@ bool anyTransfer(const std::vector<ScriptedRsyncRunner::Call>& calls) {
     return std::any_of(calls.begin(), calls.end(), [](const auto& call) { return Script::transfer()(call.arguments); });
 }
 
-// A file no one, root included, may remove while this lives.
-class Immutable {
-public:
-    explicit Immutable(const fs::path& file) : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
-        int flags = 0;
-        held_ = fd_.valid() && ::ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
-                (flags |= FS_IMMUTABLE_FL, ::ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags) == 0);
-    }
-    ~Immutable() {
-        int flags = 0;
-        if (held_ && ::ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags) == 0) {
-            flags &= ~FS_IMMUTABLE_FL;
-            ::ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags);
-        }
-    }
-    bool held() const { return held_; }
-
-private:
-    FileDescriptor fd_;
-    bool held_ = false;
+// A file no one, root included, may remove while this lives, where the file system allows.
+struct Immutable {
+    fs::path file;
+    bool held = runQuietly({"chattr", "+i", file.native()}) == 0;
+    ~Immutable() { runQuietly({"chattr", "-i", file.native()}); }
 };
 
 // The files of every run folder of the job's archive on a side.
@@ -713,8 +696,8 @@ TEST_F(CoordinatorRunTest, AClockAYearAheadKeepsTheArchivesOfTheLastDays) {
     const Uuid mirror = addJob(SyncMode::mirror, a, c, [](JobOptions& options) { options.archiveRetentionDays = 1; });
     const fs::path stuckRun = oldRunFolder(c, mirror, 10);
     oldRunFolder(c, mirror, 0.5);  // the newest: retention counts from the clock
-    const Immutable stuck(stuckRun / "old.txt");
-    if (!stuck.held()) GTEST_SKIP() << "this file system or user cannot make a file immutable";
+    const Immutable stuck{stuckRun / "old.txt"};
+    if (!stuck.held) GTEST_SKIP() << "this file system or user cannot make a file immutable";
     const RunResult failed = run(mirror);
     EXPECT_EQ(failed.record.outcome, RunOutcome::completedWithWarnings());
     ASSERT_EQ(failed.record.stats.errors.size(), 1u);
