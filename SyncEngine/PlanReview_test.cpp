@@ -32,6 +32,9 @@ GuardVerdict evaluate(const SyncPlan& p, SyncMode mode = SyncMode::mirror, std::
     return SafetyGuard::evaluate(p, mode, options, previous, free);
 }
 
+const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
+const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
+
 GuardVerdict asks(const std::string& message) { return GuardVerdict::needsConfirmation(message); }
 const GuardVerdict proceed = GuardVerdict::proceed();
 const GuardVerdict noSpace = GuardVerdict::abort(AbortReason::insufficientSpace);
@@ -70,8 +73,6 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
         plan.seen = std::move(seen);
         return plan;
     };
-    const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
-    const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
     const SyncPlan reviewed = seenAs({{"a.txt", Side::b, v1}, {"caf\xC3\xA9.txt", Side::a, v1}});
     const PlanReview::Names foldingA{.caseSensitiveA = false};
     EXPECT_TRUE(
@@ -86,8 +87,7 @@ TEST(PlanReview, ATakingSeenInAnotherVersionThanReviewedIsBeyondTheReview) {
 
 TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
     SyncPlan reviewed = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
-    reviewed.seen = {{"a.txt", Side::b, ItemVersion::listed(EntryKind::file, 4, 100)},
-                     {"b.txt", Side::a, ItemVersion::listed(EntryKind::file, 4, 100)}};
+    reviewed.seen = {{"a.txt", Side::b, v1}, {"b.txt", Side::a, v1}};
     reviewed.folderA = FolderIdentity{1, 10};
     reviewed.folderB = FolderIdentity{2, 20};
     EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, {}).empty());
@@ -105,8 +105,6 @@ TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
 
 TEST(PlanReview, TwoSpellingsOfOneKeyInThePlanAreTwoItems) {
     const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
-    const ItemVersion v1 = ItemVersion::listed(EntryKind::file, 4, 100);
-    const ItemVersion v2 = ItemVersion::listed(EntryKind::file, 4, 101);
     const PlanReview::Names foldingB{.caseSensitiveB = false};
     const auto plan = [](std::vector<SeenVersion> seen) {
         SyncPlan out;
