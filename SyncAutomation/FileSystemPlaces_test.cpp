@@ -75,19 +75,16 @@ TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
     loop.add("/P/B", "/", 40, {"/P"});
     EXPECT_TRUE(loop.overlap("/P/A", "/P/B"));
     EXPECT_FALSE(loop.overlap("/P", "/Q"));
-}
-
-// A pass-through of a folder at that folder, an overlay over its own lower
-// layer: its files lie in the folder it covers, which a bind can show elsewhere.
-TEST(FileSystemPlaces, AMountStackedOnTheFolderItCoversReachesTheFolderBeneath) {
+    // A pass-through of a folder at that folder, an overlay over its own lower
+    // layer: its files lie in the folder it covers, which a bind can show elsewhere.
     Mounts passThrough;
     passThrough.add("/data/me", "/", 40, {"/data/me"}).add("/backup/m", "/data", 1);
     EXPECT_TRUE(passThrough.overlap("/data/me/docs", "/backup"));
     EXPECT_FALSE(passThrough.overlap("/data/me/docs", "/other"));
-    Mounts overlay;
-    overlay.add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
-    EXPECT_TRUE(overlay.overlap("/x/sub/y", "/b"));
-    EXPECT_FALSE(overlay.overlap("/x/other", "/b"));
+    Mounts over;
+    over.add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
+    EXPECT_TRUE(over.overlap("/x/sub/y", "/b"));
+    EXPECT_FALSE(over.overlap("/x/other", "/b"));
 }
 
 TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
@@ -107,20 +104,7 @@ TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
     EXPECT_EQ(*through, fs::path("/E/DATA/x"));
 }
 
-TEST(FileSystemPlaces, NetworkSharesCompareOnlyWithThemselves) {
-    VolumeIdentity home = test::volumeIdentity(VolumeKind::network, std::nullopt, "home");
-    home.remountURL = Url::parse("nfs://server/export/home");
-    VolumeIdentity music = home;
-    music.name = "Music";
-    music.remountURL = Url::parse("nfs://server/export/music");
-    Mounts mounts;
-    mounts.add("/mnt/home", "/", 54, {}, home).add("/mnt/music", "/", 54, {}, music).add("/mnt/again", "/me", 54, {}, home);
-    for (MountedVolume& share : mounts.list) share.onAnotherMachine = share.identity.kind == VolumeKind::network;
-    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
-    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
-}
-
-// Exports of one server nest as the server's folders do, whatever the client numbers them.
+// Exports of one server nest as the server's folders do, whatever the client numbers them; others of it are apart.
 TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     const auto share = [](const char* url) {
         VolumeIdentity identity = test::volumeIdentity(VolumeKind::network, std::nullopt, "share");
@@ -130,8 +114,12 @@ TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
     Mounts mounts;
     mounts.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
         .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
-        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"));
+        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"))
+        .add("/mnt/music", "/", 55, {}, share("nfs://server/export/music"))  // numbered as home by the client
+        .add("/mnt/again", "/me", 55, {}, share("nfs://server/export/home"));
     for (MountedVolume& mount : mounts.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
+    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
+    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
     EXPECT_TRUE(mounts.overlap("/mnt/export/home/me", "/mnt/home"));
     EXPECT_TRUE(mounts.overlap("/mnt/export", "/mnt/home/x"));
     EXPECT_FALSE(mounts.overlap("/mnt/export/music", "/mnt/home"));
@@ -229,22 +217,18 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     mounts.list[2].onAnotherMachine = mounts.list[6].onAnotherMachine = true;
     EXPECT_EQ(compare("/C", "/A").kind, Verdict::Case::apart);
     EXPECT_EQ(lookups("/mnt/ssh/x"), std::vector<fs::path>{});
-}
-
-// Its server may name folders from elsewhere (a chrooted sftp account whose
-// /data is /srv/chroot/data): an overlap through that folder is shown, none is ruled out.
-TEST(FileSystemPlaces, AShareOfThisMachineRulesNoOverlapOut) {
-    using Verdict = FileSystemPlaces::Verdict;
-    VolumeIdentity ssh = test::volumeIdentity(VolumeKind::network, std::nullopt, "data", "fuse.sshfs");
-    ssh.remountURL = Url::parse("sftp://127.0.0.1/data");
-    Mounts mounts;
-    mounts.add("/mnt/data", "/", 70, {"/data"}, ssh).add("/B/in", "/", 71, {"/data"}, ssh);
-    for (std::size_t i : {1, 2}) mounts.list[i].placedByMarkers = true;
-    EXPECT_EQ(FileSystemPlaces::compare(mounts.list, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
-    EXPECT_EQ(FileSystemPlaces::compare(mounts.list, "/srv/chroot/data/backup", "/mnt/data").kind,
-              Verdict::Case::apart);
-    EXPECT_EQ(FileSystemPlaces::lookups(mounts.list, "/mnt/data"), std::vector<fs::path>{"/mnt/data"});
-    EXPECT_EQ(FileSystemPlaces::compare(mounts.list, "/srv/chroot/data/backup", "/B"),
+    // A share of this machine stacked on the folder it shows: its server may name folders from elsewhere
+    // (a chrooted sftp account whose /data is /srv/chroot/data): an overlap through that folder is
+    // shown, none is ruled out.
+    VolumeIdentity own = test::volumeIdentity(VolumeKind::network, std::nullopt, "data", "fuse.sshfs");
+    own.remountURL = Url::parse("sftp://127.0.0.1/data");
+    Mounts data;
+    data.add("/mnt/data", "/", 70, {"/data"}, own).add("/B/in", "/", 71, {"/data"}, own);
+    for (std::size_t i : {1, 2}) data.list[i].placedByMarkers = true;
+    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
+    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/mnt/data").kind, Verdict::Case::apart);
+    EXPECT_EQ(FileSystemPlaces::lookups(data.list, "/mnt/data"), std::vector<fs::path>{"/mnt/data"});
+    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/B"),
               (Verdict{Verdict::Case::unplaced, "/B/in"}));
 }
 

@@ -1,4 +1,5 @@
 #include "SyncAutomation/SyncCoordinator.h"
+#include "SyncAutomation/EndpointResolver.h"
 #include "SyncAutomation/FileSystemPlaces.h"
 
 #include "SyncAutomation/AutomationFakes_test.h"
@@ -18,7 +19,144 @@ namespace {
 namespace fs = std::filesystem;
 using test::volumeIdentity;
 
+using R = EndpointResolution;
+
 const auto previewErrorOf = [](auto call) { return test::thrownBy<SyncPreviewError>(call); };
+
+// Endpoints resolved against a mount table the test writes.
+struct Resolver : ::testing::Test, test::FakeMachine {
+    const fs::path first = tmp / "first", second = tmp / "second";
+
+    Resolver() {
+        fs::create_directories(first);
+        fs::create_directories(second);
+    }
+    EndpointResolution resolve(const Endpoint& endpoint) {
+        return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(volumes),
+                                         [this](const fs::path& p) { return VolumeInspector::identity(p, volumes); });
+    }
+};
+
+TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPointTheFirstListed) {
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directories(first / "Photos/2024");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Photos/2024", volumes);
+    EXPECT_EQ(resolve(endpoint), R::available(first / "Photos/2024"));
+    // Unmounted and mounted at another place, with the same folder there.
+    volumes.table.back().mountPoint = second;
+    fs::rename(first / "Photos", second / "Photos");
+    EXPECT_EQ(resolve(endpoint), R::available(second / "Photos/2024"));
+    Endpoint atRoot = endpoint;
+    atRoot.relativePath = "";
+    atRoot.fileID.reset();
+    EXPECT_EQ(resolve(atRoot), R::available(second));
+    // Of two volumes with the same UUID the first listed.
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    EXPECT_EQ(resolve(atRoot), R::available(second));
+    std::swap(volumes.table[1].mountPoint, volumes.table[2].mountPoint);
+    EXPECT_EQ(resolve(atRoot), R::available(first));
+}
+
+TEST_F(Resolver, AMissingVolumeOrOneOfTheSameNameWithAnotherUuidOrHostIsNotTheEndpoints) {
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    const Endpoint endpoint = VolumeInspector::endpoint(first, volumes);
+    volumes.table.pop_back();
+    EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
+    volumes.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Stick"));
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    volumes.table.back().identity.uuid.reset();
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());  // absent against present differs
+    volumes.table.back().identity.name = "Else";
+    EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {}, [](const fs::path&) { return VolumeIdentity{}; }),
+              R::deviceNotConnected());
+    // A network share matches by its host, whatever its case.
+    VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "Photos", "cifs");
+    share.remountURL = Url::parse("smb://NAS/Photos");
+    fs::create_directories(tmp / "share");
+    volumes.add(tmp / "share", share);
+    const Endpoint onShare = VolumeInspector::endpoint(tmp / "share", volumes);
+    volumes.table.back().identity.remountURL = Url::parse("smb://nas/Photos");
+    EXPECT_EQ(resolve(onShare), R::available(tmp / "share"));
+    volumes.table.back().identity.name = "Photos-1";
+    EXPECT_EQ(resolve(onShare), R::deviceNotConnected());
+}
+
+TEST_F(Resolver, FolderAbsentOrReplacedIsMissingAndOneOnAnotherVolumeAMismatch) {
+    volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
+    fs::create_directory(first / "Data");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", volumes);
+    // Moved away, it keeps its number, so the folder made next under the same name surely has another.
+    fs::rename(first / "Data", first / "Data moved");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+    fs::create_directory(first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+    Endpoint withoutNumber = endpoint;
+    withoutNumber.fileID.reset();
+    EXPECT_EQ(resolve(withoutNumber), R::available(first / "Data"));
+    // The relative path leading onto another volume.
+    volumes.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Other"));
+    fs::remove(first / "Data");
+    fs::create_directory_symlink(second, first / "Data");
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    // A number stored where the disk keeps none that last (as it was for
+    // bindfs, which shows as plain "fuse") tells nothing: the place decides.
+    volumes.add(tmp / "fuse", volumeIdentity(VolumeKind::removable, "FUSE", "Fuse", "fuse"));
+    fs::create_directories(tmp / "fuse/Data");
+    Endpoint numbered = VolumeInspector::endpoint(tmp / "fuse/Data", volumes);
+    numbered.fileID = 7;
+    EXPECT_EQ(resolve(numbered), R::available(tmp / "fuse/Data"));
+}
+
+// A sub-folder of the stick bind-mounted at `first`, listed before the
+// whole stick at `second`; vfat keeps no file numbers to tell folders apart.
+TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem) {
+    const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "USB", "Stick", "vfat");
+    volumes.add(first, stick).fileSystemRoot = "/Photos";
+    volumes.add(second, stick);
+    fs::create_directories(first / "Docs");  // the stick's Photos/Docs
+    fs::create_directories(first / "2024");
+    fs::create_directories(second / "Docs");
+    const Endpoint docs = VolumeInspector::endpoint(second / "Docs", volumes);
+    EXPECT_EQ(docs.relativePath, "Docs");
+    EXPECT_EQ(resolve(docs), R::available(second / "Docs"));
+    const Endpoint photos = VolumeInspector::endpoint(first / "2024", volumes);
+    EXPECT_EQ(photos.relativePath, "Photos/2024");
+    EXPECT_EQ(resolve(photos), R::available(first / "2024"));
+    volumes.table.pop_back();  // the whole stick gone: nothing shows its Docs
+    EXPECT_EQ(resolve(docs), R::folderMissing());
+    EXPECT_EQ(resolve(photos), R::available(first / "2024"));
+}
+
+// Subvolumes share the file system's UUID, and each numbers its items anew.
+TEST_F(Resolver, BtrfsSubvolumesSharingOneUuidAreToldApartByTheirPath) {
+    const VolumeIdentity pool = volumeIdentity(VolumeKind::removable, "POOL", "Pool", "btrfs");
+    volumes.add(first, pool).fileSystemRoot = "/@a";
+    volumes.add(second, pool).fileSystemRoot = "/@b";
+    fs::create_directories(first / "x");
+    fs::create_directories(second / "x");
+    Endpoint inB = VolumeInspector::endpoint(second / "x", volumes);
+    EXPECT_EQ(inB.relativePath, "@b/x");
+    inB.fileID.reset();
+    EXPECT_EQ(resolve(inB), R::available(second / "x"));
+    volumes.table.back().fileSystemRoot = "/@b/y";  // shows only another part of @b
+    EXPECT_EQ(resolve(inB), R::folderMissing());
+}
+
+TEST_F(Resolver, InternalEndpointsUseTheirPathAndIgnoreTheVolumeList) {
+    volumes.add(first, volumeIdentity(VolumeKind::internal, "NAMED", "first"));
+    fs::create_directory(first / "Work");
+    const Endpoint endpoint = VolumeInspector::endpoint(first / "Work", volumes);
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {},
+                                        [this](const fs::path& p) { return VolumeInspector::identity(p, volumes); }),
+              R::available(first / "Work"));
+    volumes.table.back().identity.uuid = "CHANGED";
+    EXPECT_EQ(resolve(endpoint), R::identityMismatch());
+    EXPECT_EQ(EndpointResolver::resolve(endpoint, {}, [](const fs::path&) -> VolumeIdentity { throw 1; }),
+              R::identityMismatch());
+    fs::remove(first / "Work");
+    EXPECT_EQ(resolve(endpoint), R::folderMissing());
+}
 
 // A coordinator on a mount table the test writes, over real temporary folders.
 struct Coordinator : ::testing::Test, test::FakeMachine {
@@ -36,6 +174,7 @@ struct Coordinator : ::testing::Test, test::FakeMachine {
 
 // An id not in the list is not found anywhere; when both sides are
 // unavailable the source's reason is given, and a preview starts nothing.
+// The roots that hold archives are the sides mounted, a one-way job's source never.
 TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
     const auto notFound = SyncPreviewError::jobNotFound();
     const Uuid missing = Uuid::random();
@@ -44,18 +183,25 @@ TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
     const Endpoint internal = endpointAt(tmp / "Backup");
     const Uuid diskFirst = addJob(SyncMode::mirror, onDisk, internal).id;
     const Uuid internalFirst = addJob(SyncMode::mirror, internal, onDisk).id;
+    const Uuid twoWay = addJob(SyncMode::twoWay, internal, onDisk).id;
+    const Uuid twoWayBack = addJob(SyncMode::twoWay, onDisk, internal).id;
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(missing); }), notFound);
     EXPECT_EQ(previewErrorOf([&] { coordinator.preview(missing, {}); }), notFound);
     EXPECT_EQ(previewErrorOf([&] { coordinator.availableRoots(missing); }), notFound);
+    EXPECT_EQ(coordinator.availableRoots(diskFirst), std::vector<fs::path>{tmp / "Backup"});
+    EXPECT_EQ(coordinator.availableRoots(twoWayBack), (std::vector<fs::path>{tmp / "Stick/Photos", tmp / "Backup"}));
     unplug(tmp / "Stick");
     EXPECT_EQ(previewErrorOf([&] { coordinator.preview(internalFirst, {}); }),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
     EXPECT_FALSE(fs::exists(tmp / "support/state"));
+    EXPECT_EQ(coordinator.availableRoots(diskFirst), std::vector<fs::path>{tmp / "Backup"});
+    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{tmp / "Backup"});
     fs::remove(tmp / "Backup");
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(diskFirst); }),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
     EXPECT_EQ(previewErrorOf([&] { coordinator.resolve(internalFirst); }),
               SyncPreviewError::unavailable(SkipReason::folderMissing));
+    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{});
 }
 
 // FAT keeps times to two seconds, ext4 exactly: a two-way job compares with
@@ -80,7 +226,7 @@ TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth)
     EXPECT_EQ(std::pair(resolved.traitsA.isNetwork, resolved.traitsB.isNetwork), std::pair(true, true));
 }
 
-TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
+TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItHasNow) {
     // The temporary folder is a volume of its own, so the disk's mount is the longer of two that hold its folder.
     volumes.add(tmp.path(), volumeIdentity(VolumeKind::internal, "TMP", "tmp"));
     const Endpoint photos = endpointAt(disk("first", "USB") / "Photos");
@@ -102,37 +248,18 @@ TEST_F(Coordinator, ARemovableDiskMountedElsewhereCarriesTheIdentityItHasNow) {
     again.name = "Again";
     volumes.add(tmp / "second", again);
     EXPECT_EQ(coordinator.resolve(id).job.source.volume, now);
-}
-
-TEST_F(Coordinator, AnInternalEndpointTakesTheIdentityLookedUpNowOrKeepsItsOwn) {
-    const Endpoint photos = endpointAt(tmp / "Photos");
-    const Uuid id = addJob(SyncMode::mirror, photos, endpointAt(tmp / "Backup")).id;
-    volumes.table.front().identity.name = "Renamed";
-    const auto looked = coordinator.resolve(id);
-    EXPECT_EQ(looked.job.source.volume.name, "Renamed");
-    EXPECT_EQ(looked.job.destination.volume.name, "Renamed");
+    // An internal endpoint takes the identity looked up now, or keeps its own where the lookup fails.
+    const Endpoint internal = endpointAt(tmp / "Internal");
+    const Uuid internalID = addJob(SyncMode::mirror, internal, endpointAt(tmp / "Backup")).id;
+    volumes.table[1].identity.name = "Renamed";  // the temporary folder's
+    EXPECT_EQ(coordinator.resolve(internalID).job.source.volume.name, "Renamed");
+    EXPECT_EQ(coordinator.resolve(internalID).job.destination.volume.name, "Renamed");
     // The lookups fail once the resolver has checked both folders with them.
     failLookupsAfter = 2;
-    const auto kept = coordinator.resolve(id);
+    const auto kept = coordinator.resolve(internalID);
     EXPECT_EQ(identityLookups, 4);
-    EXPECT_EQ(kept.job.source.volume, photos.volume);
-    EXPECT_EQ(kept.job.source.volume.name, "system");
-}
-
-TEST_F(Coordinator, AvailableRootsAreTheMountedSidesThatHoldArchives) {
-    const Endpoint onDisk = endpointAt(disk("Stick", "USB") / "Photos");
-    const Endpoint internal = endpointAt(tmp / "Backup");
-    const Uuid mirror = addJob(SyncMode::mirror, onDisk, internal).id;
-    const Uuid twoWay = addJob(SyncMode::twoWay, internal, onDisk).id;
-    const Uuid twoWayBack = addJob(SyncMode::twoWay, onDisk, internal).id;
-    // The source of a one-way job holds no archive.
-    EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
-    EXPECT_EQ(coordinator.availableRoots(twoWayBack), (std::vector<fs::path>{tmp / "Stick/Photos", tmp / "Backup"}));
-    unplug(tmp / "Stick");
-    EXPECT_EQ(coordinator.availableRoots(mirror), std::vector<fs::path>{tmp / "Backup"});
-    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{tmp / "Backup"});
-    fs::remove(tmp / "Backup");
-    EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{});
+    EXPECT_EQ(kept.job.source.volume, internal.volume);
+    EXPECT_EQ(kept.job.source.volume.name, "tmp");
 }
 
 TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
