@@ -85,9 +85,7 @@ TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
                  {{{false, 11}}, 11}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.steps[0].second << " then " << c.steps.back().second);
-        for (const fs::path& folder : {a, b, baselineFile.parent_path()}) fs::remove_all(folder);
-        fs::create_directories(a);
-        fs::create_directories(b);
+        resetSides(true);
         const TwoWayPlan twoWay = prepare();
         const std::string before = contents(baselineFile);
         const std::size_t transfersBefore = transferCount();
@@ -106,31 +104,43 @@ TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
     }
 }
 
-TEST_F(TwoWayExitTest, CancellingWhileBToARunsEndsWithTwentyAndKeepsTheBaseline) {
-    const TwoWayPlan twoWay = prepare();
-    const std::string before = contents(baselineFile);
-    std::stop_source stop;
-    std::string listNamed;
-    script.expect(Script::transferTo(b)).passThrough();
-    script.expect(Script::transferTo(a))
-        .then([&] {
-            listNamed = script.calls().back().option("--files-from").value_or("");
-            EXPECT_TRUE(fs::exists(listNamed));
-        })
-        .stopAt(stop)
-        .waitForStop();  // still running when the stop comes
-    std::vector<SyncProgress> reports;
-    const auto [stats, exit] = run(twoWay, stop.get_token(), &reports);
-    EXPECT_EQ(exit.code, 20);
-    EXPECT_EQ(contents(b / "x"), "new x");  // A to B had finished; nothing after it happened
-    EXPECT_TRUE(fs::exists(a / "z"));
-    EXPECT_EQ(contents(baselineFile), before);
-    EXPECT_NE(listNamed.find("KeltoSync-files-"), std::string::npos);
-    EXPECT_FALSE(fs::exists(listNamed));
-    for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
+// Stopped as A to B ends, or while B to A runs: the run ends with 20, and nothing after A to B happened.
+TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
+    for (const bool whileBToA : {false, true}) {
+        SCOPED_TRACE(whileBToA ? "while B to A runs" : "between the directions");
+        resetSides(true);
+        const TwoWayPlan twoWay = prepare();
+        const std::string before = contents(baselineFile);
+        const std::size_t transfersBefore = transferCount();
+        std::stop_source stop;
+        std::string listNamed;
+        Script::Step& aToB = script.expect(Script::transferTo(b)).passThrough();
+        if (whileBToA) {
+            script.expect(Script::transferTo(a))
+                .then([&] {
+                    listNamed = script.calls().back().option("--files-from").value_or("");
+                    EXPECT_TRUE(fs::exists(listNamed));
+                })
+                .stopAt(stop)
+                .waitForStop();  // still running when the stop comes
+        } else {
+            aToB.stopAt(stop);
+        }
+        std::vector<SyncProgress> reports;
+        const auto [stats, exit] = run(twoWay, stop.get_token(), &reports);
+        EXPECT_EQ(exit, RsyncExit(20, {}));
+        EXPECT_EQ(stats.filesCopied, 1);
+        EXPECT_EQ(contents(b / "x"), "new x");
+        EXPECT_EQ(contents(a / "y"), "old");
+        EXPECT_EQ(transferCount() - transfersBefore, whileBToA ? 2u : 1u);
+        EXPECT_TRUE(fs::exists(a / "z"));
+        EXPECT_EQ(contents(baselineFile), before);
+        for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
+        EXPECT_EQ(listNamed.find("KeltoSync-files-") != std::string::npos, whileBToA);
+        EXPECT_FALSE(fs::exists(listNamed));
+    }
 }
 
-// The lists of paths handed to rsync are the user's alone; a killed run's are cleared.
 TEST_F(TwoWayExitTest, TheListsOfPathsAreTheUsersAloneAndAKilledRunsAreCleared) {
     const TwoWayPlan twoWay = prepare();
     fs::create_directories(engine.listFolder);
@@ -154,21 +164,6 @@ TEST_F(TwoWayExitTest, TheListsOfPathsAreTheUsersAloneAndAKilledRunsAreCleared) 
     ASSERT_EQ(lists.size(), 2u);
     for (const fs::path& list : lists) EXPECT_FALSE(fs::exists(list));
     EXPECT_TRUE(fs::exists(engine.listFolder / "unrelated"));
-}
-
-TEST_F(TwoWayExitTest, AStopBetweenTheDirectionsEndsWithTwentyBeforeBToAStarts) {
-    const TwoWayPlan twoWay = prepare();
-    const std::string before = contents(baselineFile);
-    std::stop_source stop;
-    script.expect(Script::transferTo(b)).passThrough().stopAt(stop);  // the stop comes as A to B ends
-    const auto [stats, exit] = run(twoWay, stop.get_token());
-    EXPECT_EQ(exit, RsyncExit(20, {}));
-    EXPECT_EQ(stats.filesCopied, 1);
-    EXPECT_EQ(contents(b / "x"), "new x");
-    EXPECT_EQ(contents(a / "y"), "old");  // B to A never started
-    EXPECT_EQ(transferCount(), 1u);
-    EXPECT_TRUE(fs::exists(a / "z"));
-    EXPECT_EQ(contents(baselineFile), before);
 }
 
 }  // namespace

@@ -71,7 +71,6 @@ TEST_F(TwoWayEngineTest, AFileTheReceivingVolumeCannotHoldIsSkippedOnce) {
     EXPECT_EQ(syncPlan.skipped, twoWay.skipped);
 }
 
-// Names that differ only in normalisation in one folder are skipped as twins.
 TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkippedAsTwins) {
     const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
     const std::string folderComposed = "d\xC3\xA9", folderDecomposed = "de\xCC\x81";

@@ -1,13 +1,276 @@
-#include "SyncEngine/RsyncOutputParser.h"
+// Talking to rsync: finding it, the arguments it gets, reading its output and classing how it ended.
 
+#include "SyncEngine/ExitClass.h"
+#include "SyncEngine/FileSystemTraits.h"
+#include "SyncEngine/RsyncArguments.h"
+#include "SyncEngine/RsyncLineBuffer.h"
+#include "SyncEngine/RsyncLocator.h"
+#include "SyncEngine/RsyncOutputParser.h"
+#include "tests/support/TemporaryFolder.h"
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <algorithm>
 #include <cstdint>
+#include <fstream>
+#include <functional>
 
 using namespace kelto;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
+
+TEST(RsyncLocator, RequiresAnExecutableFile) {
+    const test::TemporaryFolder folder;
+    const std::filesystem::path& root = folder.path();
+    const auto rsync = RsyncLocator::bundledPath(root);
+    auto rejects = [&] {
+        try {
+            RsyncLocator::requireExecutable(root);
+            return false;
+        } catch (const RsyncLocatorError& e) {
+            EXPECT_EQ(e, RsyncLocatorError::notFound(rsync));
+            return true;
+        }
+    };
+    EXPECT_TRUE(rejects());  // missing
+    std::filesystem::create_directories(rsync);
+    EXPECT_TRUE(rejects());  // a folder
+    std::filesystem::remove(rsync);
+    std::ofstream(rsync) << "#!/bin/sh\n";
+    ::chmod(rsync.c_str(), 0644);
+    EXPECT_TRUE(rejects());  // not executable
+    ::chmod(rsync.c_str(), 0755);
+    EXPECT_EQ(RsyncLocator::requireExecutable(root), rsync);
+}
+
+TEST(ExitClass, FullDiskNeedsTheWordsInTheLastFiftyLinesKept) {
+    for (int code : {1, 2, 5, 10, 25, 255, -1, -15})
+        EXPECT_EQ(exitClass(code, {"No space left on device (28)"}), ExitClass::failed) << code;
+    EXPECT_EQ(exitClass(35, {}), ExitClass::timeout);
+    const std::vector<std::string> full{
+        "rsync: [receiver] write failed on \"/b/big\": No space left on device (28)",
+        "rsync error: error in file IO (code 11) at receiver.c(381) [receiver=3.2.7]"};
+    EXPECT_EQ(exitClass(12, {"sending incremental file list", full[0]}), ExitClass::noSpace);
+    EXPECT_EQ(exitClass(RsyncExit(11, full)), ExitClass::noSpace);
+    EXPECT_EQ(exitClass(12, {"rsync: connection unexpectedly closed"}), ExitClass::failed);
+    EXPECT_EQ(exitClass(12, {"write failed: no space left on device"}), ExitClass::failed);
+    EXPECT_EQ(exitClass(11, {}), ExitClass::failed);
+    EXPECT_EQ(exitClass(23, full), ExitClass::partial);
+}
+
+VolumeIdentity volume(std::string fileSystem, bool caseSensitive = true, VolumeKind kind = VolumeKind::internal) {
+    VolumeIdentity v;
+    v.kind = kind;
+    v.fileSystem = std::move(fileSystem);
+    v.caseSensitive = caseSensitive;
+    return v;
+}
+
+TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCaseAndNetworkComesFromKindOrSmbNames) {
+    for (const char* name : {"APFS", "ext4", "btrfs"}) {
+        const auto t = FileSystemTraits::forVolume(volume(name, false));
+        EXPECT_TRUE(t.preservesPermissions && t.preservesXattrs) << name;
+        EXPECT_FALSE(t.preservesCrtimes) << name;
+        EXPECT_FALSE(t.caseSensitive) << name;  // the volume's own flag
+    }
+    EXPECT_TRUE(FileSystemTraits::forVolume(volume("ext4", true)).caseSensitive);
+    EXPECT_EQ(FileSystemTraits::forVolume(volume("APFS")).fileSystem, "apfs");
+    for (const char* name : {"msdos", "VFAT", "exfat"}) {
+        const auto t = FileSystemTraits::forVolume(volume(name, true));
+        EXPECT_FALSE(t.caseSensitive) << name;
+        EXPECT_EQ(t.maxFileSize.has_value(), name[0] != 'e') << name;
+    }
+    for (const char* name : {"smbfs", "cifs", "smb3"})
+        EXPECT_TRUE(FileSystemTraits::forVolume(volume(name)).isNetwork) << name;
+    EXPECT_FALSE(FileSystemTraits::forVolume(volume("nfs4")).isNetwork);
+    EXPECT_TRUE(FileSystemTraits::forVolume(volume("nfs4", true, VolumeKind::network)).isNetwork);
+}
+
+TEST(FileSystemTraits, UnknownNamesGetTheCautiousRow) {
+    const auto t = FileSystemTraits::forVolume(volume("", true));
+    EXPECT_EQ(t.fileSystem, "");
+    EXPECT_FALSE(t.caseSensitive);  // a disk the table does not know may fold case
+    EXPECT_FALSE(t.preservesPermissions);
+    EXPECT_EQ(t.modifyWindow, 1);
+}
+
+FileSystemTraits traitsOf(const char* fileSystem, VolumeKind kind = VolumeKind::internal) {
+    return FileSystemTraits::forVolume(volume(fileSystem, true, kind));
+}
+
+RsyncInvocation invocation(RsyncOperation operation, FileSystemTraits traits = traitsOf("ext4"),
+                           const std::function<void(RsyncInvocation&)>& edit = {}) {
+    RsyncInvocation i;
+    i.operation = std::move(operation);
+    i.source = "/home/a/Photos";
+    i.destination = "/media/b/Backup";
+    i.traits = std::move(traits);
+    if (edit) edit(i);
+    return i;
+}
+
+long countOf(const std::vector<std::string>& args, std::string_view arg) {
+    return std::count(args.begin(), args.end(), arg);
+}
+
+const std::vector<std::string> kFixed{
+    "--links",          "--times",           "--no-owner",
+    "--no-group",       "--no-human-readable", "--itemize-changes",
+    "--out-format=%i %l %b %n", "--info=progress2", "--no-inc-recursive",
+    "--exclude=/.KeltoSync", R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"};
+
+std::vector<std::string> withFixed(std::vector<std::string> tail) {
+    std::vector<std::string> all = kFixed;
+    all.insert(all.end(), tail.begin(), tail.end());
+    return all;
+}
+
+// The whole list for each kind of run, disk and setting: the fixed options, then what the disk keeps, the
+// operation, its settings, the patterns (each a literal exclusion) and the operands.
+TEST(RsyncArguments, EachInvocationGivesItsWholeList) {
+    using Args = std::vector<std::string>;
+    const std::string src = "/home/a/Photos/", dst = "/media/b/Backup/";
+    const auto native = [](Args tail) {
+        tail.insert(tail.begin(), {"--modify-window=0", "--timeout=0", "--perms", "-X"});
+        return withFixed(std::move(tail));
+    };
+    const auto ext4 = traitsOf("ext4");
+    auto crtimes = ext4;  // Linux rsync refuses -N: traits that claim creation times get none
+    crtimes.preservesCrtimes = true;
+    Args excludes{"--recursive", "--delete", "--delete-delay"};
+    for (std::string_view pattern : FilterSet::defaultExcludes) excludes.push_back("--exclude=- " + std::string(pattern));
+    for (const char* pattern : {"!", "+ keep", "- x", " lead", "*.tmp"}) excludes.push_back(std::string("--exclude=- ") + pattern);
+    excludes.insert(excludes.end(), {src, dst});
+    Args scratch = kFixed;
+    scratch.insert(scratch.begin() + 9, {"--partial-dir=/b/.KeltoSync/Partial", "--temp-dir=/b/.KeltoSync/Temporary"});
+    scratch.insert(scratch.end(), {"--modify-window=0", "--timeout=0", "--perms", "-X", "--files-from=/tmp/l", "--from0", src, dst});
+    const struct {
+        const char* name;
+        RsyncInvocation invocation;
+        Args expected;
+    } rows[]{
+        {"native mirror", invocation(RsyncOperation::mirror()), native({"--recursive", "--delete", "--delete-delay", src, dst})},
+        {"creation times never asked", invocation(RsyncOperation::mirror(), crtimes),
+         native({"--recursive", "--delete", "--delete-delay", src, dst})},
+        {"nor in a listing", invocation(RsyncOperation::listOnly(), crtimes),
+         withFixed({"--modify-window=0", "--timeout=0", "--perms", "--list-only", "--recursive", src})},
+        {"cifs copy", invocation(RsyncOperation::copy(), traitsOf("cifs")),
+         withFixed({"--modify-window=1", "--timeout=120", "--no-perms", "--recursive", src, dst})},
+        {"network ext4 copy", invocation(RsyncOperation::copy(), traitsOf("ext4", VolumeKind::network)),
+         withFixed({"--modify-window=0", "--timeout=120", "--perms", "-X", "--recursive", src, dst})},
+        {"copy with archive", invocation(RsyncOperation::copy(), ext4, [](auto& i) { i.backupDirectory = ".KeltoSync/Archive/J/x"; }),
+         native({"--recursive", "--backup", "--backup-dir=.KeltoSync/Archive/J/x", src, dst})},
+        {"listing ignores transfer settings", invocation(RsyncOperation::listOnly(), ext4, [](auto& i) { i.backupDirectory = "x"; }),
+         withFixed({"--modify-window=0", "--timeout=0", "--perms", "--list-only", "--recursive", src})},
+        {"deletion bound", invocation(RsyncOperation::mirror(), ext4, [](auto& i) { i.maximumDeletions = 0; }),
+         native({"--recursive", "--delete", "--delete-delay", "--max-delete=0", src, dst})},
+        {"negative bound is none allowed", invocation(RsyncOperation::mirror(), ext4, [](auto& i) { i.maximumDeletions = -7; }),
+         native({"--recursive", "--delete", "--delete-delay", "--max-delete=0", src, dst})},
+        {"a bound only limits a mirror", invocation(RsyncOperation::copy(), ext4, [](auto& i) { i.maximumDeletions = 3; }),
+         native({"--recursive", src, dst})},
+        {"dry run of a file list", invocation(RsyncOperation::filesFrom("/tmp/F"), ext4, [](auto& i) {
+             i.dryRun = true;
+             i.extraExcludeFile = "/tmp/E";
+         }),
+         native({"--files-from=/tmp/F", "--from0", "--dry-run", "--itemize-changes", "--from0", "--exclude-from=/tmp/E", src, dst})},
+        {"operands with spaces", invocation(RsyncOperation::copy(), ext4, [](auto& i) {
+             i.source = "/";
+             i.destination = "/media/my disk/Back up/";
+             i.filters.patterns = {"two words/*"};
+         }),
+         native({"--recursive", "--exclude=- two words/*", "/", "/media/my disk/Back up/"})},
+        {"patterns", invocation(RsyncOperation::mirror(), ext4, [](auto& i) {
+             i.filters.useDefaultExcludes = true;
+             i.filters.patterns = {"!", "+ keep", "- x", "", " lead", "*.tmp"};
+         }),
+         native(excludes)},
+        {"scratch folders before the reserved exclusion", invocation(RsyncOperation::filesFrom("/tmp/l"), ext4, [](auto& i) {
+             i.partialDirectory = "/b/.KeltoSync/Partial";
+             i.temporaryDirectory = "/b/.KeltoSync/Temporary";
+         }),
+         scratch},
+    };
+    for (const auto& row : rows) EXPECT_EQ(RsyncArguments::build(row.invocation), row.expected) << row.name;
+}
+
+TEST(RsyncArgumentsTraits, WhatIsKeptIsAskedOfEveryDiskAWalkMeets) {
+    struct Case {
+        std::vector<const char*> read;     // the source's disk, any below it
+        std::vector<const char*> written;  // the destination's disk, any below it
+        bool attributes;
+        bool modes;
+    };
+    const std::vector<Case> cases{
+        {{"ext4"}, {"ext4"}, true, true},          {{"btrfs"}, {"xfs"}, true, true},
+        {{"f2fs"}, {"zfs"}, true, true},           {{"ext4"}, {"fuse.rclone"}, false, false},
+        {{"fuse.rclone"}, {"ext4"}, false, true},  {{"fuse.rclone"}, {"fuse.rclone"}, false, false},
+        {{"fuse.sshfs"}, {"btrfs"}, false, true},  {{"tmpfs"}, {"ext4"}, false, true},
+        {{"ext4"}, {"tmpfs"}, false, true},        {{"vfat"}, {"ext4"}, false, true},
+        {{"ext4"}, {"exfat"}, false, false},       {{"fuse.unknown"}, {"xfs"}, false, true},
+        {{"ext4", "fuse.rclone"}, {"ext4"}, false, true}, {{"ext4"}, {"ext4", "vfat"}, false, false},
+        {{"ext4"}, {"ext4", "fuse.exfat"}, false, false}, {{"ext4"}, {"xfs", "btrfs"}, true, true},
+        {{}, {}, false, false},
+    };
+    const auto disksOf = [](const std::vector<const char*>& types) {
+        std::vector<FileSystemCapabilities> disks;
+        for (const char* type : types) disks.push_back(FileSystemCapabilities::forType(type));
+        return disks;
+    };
+    for (const Case& c : cases) {
+        std::vector<FileSystemCapabilities> both = disksOf(c.read);
+        const std::vector<FileSystemCapabilities> written = disksOf(c.written);
+        both.insert(both.end(), written.begin(), written.end());
+        const FileSystemTraits destination = traitsOf(c.written.empty() ? "ext4" : c.written.front());
+        for (auto op : {RsyncOperation::mirror(), RsyncOperation::copy(), RsyncOperation::filesFrom("/tmp/l")}) {
+            const auto args = RsyncArguments::build(invocation(op, FileSystemTraits::forTransfer(destination, both, written)));
+            EXPECT_EQ(countOf(args, "-X"), c.attributes ? 1 : 0) << testing::PrintToString(c.read) << testing::PrintToString(c.written);
+            EXPECT_EQ(countOf(args, c.modes ? "--perms" : "--no-perms"), 1) << testing::PrintToString(c.written);
+            EXPECT_EQ(countOf(args, c.modes ? "--modify-window=0" : "--modify-window=1"), 1) << testing::PrintToString(c.written);
+        }
+    }
+}
+
+TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunksAtEveryLineEndStyleWithNoEmptyLines) {
+    RsyncLineBuffer buffer;
+    EXPECT_THAT(buffer.append("first li"), IsEmpty());
+    EXPECT_THAT(buffer.append("ne\ncaf\xC3"), ElementsAre("first line"));
+    EXPECT_THAT(buffer.append("\xA9"), IsEmpty());
+    EXPECT_THAT(buffer.append("\n"), ElementsAre("caf\xC3\xA9"));
+    EXPECT_FALSE(buffer.flush());
+    buffer.append("done\n   ");
+    EXPECT_EQ(buffer.flush(), "   ");  // the unterminated line, once
+    EXPECT_FALSE(buffer.flush());
+    EXPECT_TRUE(buffer.pending.empty());
+    buffer = RsyncLineBuffer{};
+    EXPECT_THAT(buffer.append("\r  1 2%\r  3 4%\r\r\nitem\r\n\n\nlast\n"), ElementsAre("  1 2%", "  3 4%", "item", "last"));
+    // A CR at the end of one chunk and the LF at the start of the next end one line.
+    EXPECT_THAT(buffer.append("a\r"), ElementsAre("a"));
+    EXPECT_THAT(buffer.append("\nb\n"), ElementsAre("b"));
+}
+
+TEST(RsyncLineBuffer, ByteByByteEqualsWhole) {
+    const std::string stream = "x\r\ny \xE2\x82\xAC z\rw\n\xF0\x9F\x98\x80\n\xFF tail";
+    RsyncLineBuffer whole, bytes;
+    auto expected = whole.append(stream);
+    std::vector<std::string> got;
+    for (char c : stream)
+        for (auto& l : bytes.append(std::string_view(&c, 1))) got.push_back(l);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(bytes.flush(), whole.flush());
+}
+
+TEST(RsyncLineBuffer, InvalidBytesBecomeReplacementCharacters) {
+    RsyncLineBuffer buffer;
+    // A lone continuation byte, an overlong lead and a sequence cut short by the line end.
+    EXPECT_THAT(buffer.append("a\x80" "b\xC0\xAF" "c\xE2\x82\n"),
+                ElementsAre("a" + kFFFD + "b" + kFFFD + kFFFD + "c" + kFFFD));
+    buffer.append("end \xC3");
+    EXPECT_EQ(buffer.flush(), "end " + kFFFD);
+}
 
 // The one event of the line's kind, or a failure naming the line.
 template <class T>
@@ -35,8 +298,6 @@ bool isDiagnostic(const std::optional<RsyncEvent>& e, std::string_view line) {
 }
 
 constexpr std::int64_t kNov14 = 1700000000;  // 2023-11-14 22:13:20 UTC
-
-}  // namespace
 
 TEST(RsyncItemizedChange, NamesAndDeletionsAreTakenWhole) {
     const std::pair<std::string_view, ItemizedChange> rows[]{
@@ -231,3 +492,5 @@ TEST(RsyncOutputParserLines, PassedOverSpecialFilesGiveTheirPaths) {
                               "skipping non-regular file \"unclosed", "rsync: skipping non-regular file \"x\""})
         EXPECT_FALSE(RsyncOutputParser::passedOverPath(other)) << other;
 }
+
+}  // namespace
