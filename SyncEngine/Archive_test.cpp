@@ -73,7 +73,9 @@ protected:
     }
 };
 
-TEST_F(ArchiveDirectoriesTest, PrepareTreeMakesTheLayoutAndCanRunAgain) {
+TEST_F(ArchiveDirectoriesTest, PrepareTreeMakesTheLayoutAgainAndRefusesBadIdentifiersLinksAndFilesMakingNoParents) {
+    EXPECT_THROW(prepare("2025-03-07_141503-0A1B2C3D"), ArchiveDirectoriesError);
+    EXPECT_TRUE(fs::is_empty(root()));
     prepare();
     EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Partial"));
     EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
@@ -82,11 +84,7 @@ TEST_F(ArchiveDirectoriesTest, PrepareTreeMakesTheLayoutAndCanRunAgain) {
     folder.write(ArchiveDirectories::runFolderRelativePath(job, runID) + "/kept");
     prepare();
     EXPECT_TRUE(fs::exists(folder / (ArchiveDirectories::runFolderRelativePath(job, runID) + "/kept")));
-}
-
-TEST_F(ArchiveDirectoriesTest, PrepareTreeRefusesBadIdentifiersLinksAndFilesAndMakesNoParents) {
-    EXPECT_THROW(prepare("2025-03-07_141503-0A1B2C3D"), ArchiveDirectoriesError);
-    EXPECT_TRUE(fs::is_empty(root()));
+    fs::remove_all(folder / ".KeltoSync");
     fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync");
     EXPECT_THROW(prepare(), ArchiveDirectoriesError);
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));

@@ -13,7 +13,7 @@ using namespace kelto;
 
 namespace {
 
-TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesNeverGoBackNorPassTheTotal) {
+TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesAndFilesNeverGoBackNorPassTheTotal) {
     ProgressAggregator aggregator(1000, 1);
     const SyncProgress first = aggregator.update(0, 0.0);
     EXPECT_EQ(first.fraction, 0.0);
@@ -41,15 +41,13 @@ TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesNeverGoBackNorPa
     const SyncProgress over = aggregator.update(5000, 2.0);
     EXPECT_EQ(over.bytesDone, 1000);
     EXPECT_EQ(over.fraction, 1.0);
-}
-
-TEST(ProgressAggregator, EmptyAndNegativeTotals) {
+    // Empty and negative totals; files done never pass their total, and one received is no longer current.
     ProgressAggregator empty(-5, -1);
     EXPECT_EQ(empty.filesTotal, 0);
-    const SyncProgress p = empty.update(300, 1.0);
-    EXPECT_EQ(p.fraction, 1.0);
-    EXPECT_EQ(p.bytesDone, 0);
-    EXPECT_EQ(p.bytesTotal, 0);
+    const SyncProgress nothing = empty.update(300, 1.0);
+    EXPECT_EQ(nothing.fraction, 1.0);
+    EXPECT_EQ(nothing.bytesDone, 0);
+    EXPECT_EQ(nothing.bytesTotal, 0);
     ProgressAggregator two(10, 2);
     for (const char* path : {"a", "b", "c"}) two.recordFile(path);
     const SyncProgress last = two.update(0, 0.0);

@@ -11,13 +11,11 @@
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -27,7 +25,6 @@ using Mode = RsyncOutputParser::Mode;
 namespace {
 
 using TempDir = test::TemporaryFolder;
-
 using test::readFile;
 
 // Everything one run delivered.
