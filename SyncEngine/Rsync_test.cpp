@@ -252,17 +252,6 @@ TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunksAtEveryLineEndStyl
     EXPECT_THAT(buffer.append("\nb\n"), ElementsAre("b"));
 }
 
-TEST(RsyncLineBuffer, ByteByByteEqualsWhole) {
-    const std::string stream = "x\r\ny \xE2\x82\xAC z\rw\n\xF0\x9F\x98\x80\n\xFF tail";
-    RsyncLineBuffer whole, bytes;
-    auto expected = whole.append(stream);
-    std::vector<std::string> got;
-    for (char c : stream)
-        for (auto& l : bytes.append(std::string_view(&c, 1))) got.push_back(l);
-    EXPECT_EQ(got, expected);
-    EXPECT_EQ(bytes.flush(), whole.flush());
-}
-
 TEST(RsyncLineBuffer, InvalidBytesBecomeReplacementCharacters) {
     RsyncLineBuffer buffer;
     // A lone continuation byte, an overlong lead and a sequence cut short by the line end.
@@ -459,29 +448,6 @@ TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
     for (const auto& [mode, line] : rows) EXPECT_TRUE(isDiagnostic(RsyncOutputParser(mode).event(line), line)) << line;
     EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
     EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 ").path, "");
-}
-
-TEST(RsyncOutputParserModes, StreamsAcrossChunks) {
-    const std::string stream =
-        "\r  1 1% 1B/s 0:00:01\r  2 2% 2B/s 0:00:02\r\n>f+++++++++ 2 2 caf\xC3\xA9\\#303\\#251\nskipping x\n*deleting   y";
-    // Every cut: inside a line, a character, an escape, and between CR and LF.
-    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
-        RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
-        std::vector<RsyncEvent> events = parser.feed(std::string_view(stream).substr(0, cut));
-        parser.feed(std::string_view(stream).substr(cut), [&](RsyncEvent&& e) { events.push_back(std::move(e)); });
-        ASSERT_EQ(events.size(), 4u) << cut;
-        EXPECT_EQ(events[0].asProgress()->bytes, 1);
-        EXPECT_EQ(events[1].asProgress()->bytes, 2);
-        EXPECT_EQ(*events[2].asItem(), (ItemizedChange{">f+++++++++", 2, "caf\xC3\xA9\xC3\xA9"})) << cut;
-        EXPECT_EQ(*events[3].asDiagnostic(), "skipping x");
-        auto last = parser.finish();
-        ASSERT_EQ(last.size(), 1u);
-        EXPECT_EQ(*last[0].asItem(), (ItemizedChange{"*deleting  ", 0, "y"}));
-        EXPECT_TRUE(parser.finish().empty());
-    }
-    RsyncOutputParser ended(RsyncOutputParser::Mode::listOnly);
-    EXPECT_TRUE(ended.feed("drwxr-xr-x 1 2023/11/14 22:13:20 .\n").empty());
-    EXPECT_TRUE(ended.finish().empty());
 }
 
 TEST(RsyncOutputParserLines, PassedOverSpecialFilesGiveTheirPaths) {

@@ -175,27 +175,6 @@ TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
     EXPECT_EQ(capture.diagnostics(), std::vector<std::string>{"oops"});
 }
 
-TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
-    TempDir dir;
-    const auto script = dir.script("errors.sh",
-                                    "echo '>f+++++++++ 5 5 new file'\n"
-                                    "i=1; while [ $i -le 60 ]; do\n"
-                                    "  if [ $i -eq 55 ]; then echo \"rsync: write failed on \\\"/b/x\\\": No space left on "
-                                    "device (28)\" >&2; else echo \"error $i\" >&2; fi\n"
-                                    "  i=$((i+1)); done\n"
-                                    "exit 12");
-    Capture capture;
-    const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
-    EXPECT_EQ(exit.code, 12);
-    EXPECT_EQ(capture.diagnostics().size(), 60u);
-    ASSERT_EQ(exit.stderrTail.size(), 50u);
-    EXPECT_EQ(exit.stderrTail.front(), "error 11");
-    EXPECT_EQ(exit.stderrTail.back(), "error 60");
-    EXPECT_EQ(exitClass(exit), ExitClass::noSpace);
-    ASSERT_NE(capture.events.front().asItem(), nullptr);  // stdout parsed without a raw handler
-    EXPECT_EQ(capture.events.front().asItem()->path, "new file");
-}
-
 TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
     TempDir dir;
     std::filesystem::create_directories(dir / "source folder");
