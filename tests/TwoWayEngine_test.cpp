@@ -482,30 +482,6 @@ TEST_F(TwoWayEngineTest, AFileTheReceivingVolumeCannotHoldIsSkippedOnce) {
     EXPECT_EQ(syncPlan.skipped, twoWay.skipped);
 }
 
-TEST_F(TwoWayEngineTest, NamesThatDifferOnlyInNormalisationInOneFolderAreSkippedAsTwins) {
-    const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
-    const std::string folderComposed = "d\xC3\xA9", folderDecomposed = "de\xCC\x81";
-    putAt(a / composed, "composed", t0);
-    putAt(a / decomposed, "decomposed", t0);
-    putAt(a / folderComposed / "one", "1", t0);
-    putAt(a / folderDecomposed / "two", "2", t0);
-    putAt(a / "plain", "p", t0);
-    const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"plain"});
-    std::vector<std::string> skipped;
-    for (const SkippedFile& file : twoWay.skipped) {
-        EXPECT_EQ(file.reason, FileSkipReason::normalisationTwin) << file.path;
-        skipped.push_back(file.path);
-    }
-    EXPECT_EQ(sorted(skipped), sorted({composed, decomposed, folderComposed, folderDecomposed,
-                                       folderComposed + "/one", folderDecomposed + "/two"}));
-    EXPECT_EQ(syncPlan.skipped, twoWay.skipped);
-    const auto [stats, exit] = run(twoWay);
-    EXPECT_EQ(exit.code, 0);
-    EXPECT_EQ(stats.skipped, twoWay.skipped);
-    EXPECT_EQ(tree(b), (std::map<std::string, std::string>{{"plain", "p"}}));
-}
-
 // No filter hides the markers from the listings: nested sides are refused both ways.
 TEST_F(TwoWayEngineTest, NoFilterHidesTheMarkersFromTheListings) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
