@@ -1,11 +1,19 @@
+// What a run reports as it goes: its progress, and the lines of its log.
+
+#include "SyncEngine/FileRunLog.h"
+#include "SyncEngine/OneWayEngineError.h"
 #include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncOutputParser.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 
 using namespace kelto;
 
-TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesNeverGoBackNorPassTheTotal) {
+namespace {
+
+TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesAndFilesNeverGoBackNorPassTheTotal) {
     ProgressAggregator aggregator(1000, 1);
     const SyncProgress first = aggregator.update(0, 0.0);
     EXPECT_EQ(first.fraction, 0.0);
@@ -33,15 +41,13 @@ TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesNeverGoBackNorPa
     const SyncProgress over = aggregator.update(5000, 2.0);
     EXPECT_EQ(over.bytesDone, 1000);
     EXPECT_EQ(over.fraction, 1.0);
-}
-
-TEST(ProgressAggregator, EmptyAndNegativeTotals) {
+    // Empty and negative totals; files done never pass their total, and one received is no longer current.
     ProgressAggregator empty(-5, -1);
     EXPECT_EQ(empty.filesTotal, 0);
-    const SyncProgress p = empty.update(300, 1.0);
-    EXPECT_EQ(p.fraction, 1.0);
-    EXPECT_EQ(p.bytesDone, 0);
-    EXPECT_EQ(p.bytesTotal, 0);
+    const SyncProgress nothing = empty.update(300, 1.0);
+    EXPECT_EQ(nothing.fraction, 1.0);
+    EXPECT_EQ(nothing.bytesDone, 0);
+    EXPECT_EQ(nothing.bytesTotal, 0);
     ProgressAggregator two(10, 2);
     for (const char* path : {"a", "b", "c"}) two.recordFile(path);
     const SyncProgress last = two.update(0, 0.0);
@@ -105,3 +111,45 @@ TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOutInRsyncsOrderWhichPutsA
     EXPECT_EQ(paths, (std::vector<std::string>{"A.txt", "a.txt", "b.txt", "sub.txt", "zz", "sub/x", "sub/\xC3\xA9",
                                                "sub/a/b", "z/y"}));
 }
+
+TEST(FileRunLog, AppendsLinesWithLineFeedsAndWriteFailuresThrow) {
+    test::TemporaryFolder tmp;
+    const auto path = tmp / "run.log";
+    {
+        FileRunLog log(path);
+        log.writeLine("first");
+        log.close();
+    }
+    FileRunLog log(path);
+    log.writeLine("second \xE2\x80\x94 line");
+    log.writeLine("");
+    log.flush();
+    EXPECT_EQ(test::readFile(path), "first\nsecond \xE2\x80\x94 line\n\n");
+    FileRunLog full("/dev/full");
+    full.writeLine("x");  // held back
+    try {
+        full.flush();
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), ENOSPC);
+    }
+    // A large batch goes out on its own, and fails there.
+    FileRunLog again("/dev/full");
+    EXPECT_THROW(again.writeLine(std::string(FileRunLog::bufferLimit, 'x')), FileError);
+    EXPECT_THROW(FileRunLog("/nonexistent-folder/run.log"), FileError);
+    FileRunLog syncing("/dev/full");
+    syncing.writeLine("x");
+    EXPECT_THROW(syncing.sync(), FileError) << "sync writes what is held back first";
+    FileRunLog discarding("/dev/null");
+    discarding.writeLine("x");
+    EXPECT_NO_THROW(discarding.sync()) << "a file with no disk behind it has nothing to sync";
+}
+
+// A failed scan names rsync's last line; code 20 is a cancellation.
+TEST(OneWayEngineError, AScanFailureNamesTheLastLine) {
+    EXPECT_STREQ(OneWayEngineError::scanFailed(23, {"one", "rsync error: code 23"}).what(),
+                 "rsync could not compare the folders (exit code 23): rsync error: code 23");
+    EXPECT_STREQ(OneWayEngineError::scanFailed(20, {}).what(), "Comparing the folders was cancelled.");
+}
+
+}  // namespace

@@ -11,15 +11,12 @@
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <future>
 #include <set>
 
 using namespace kelto;
@@ -28,7 +25,6 @@ using Mode = RsyncOutputParser::Mode;
 namespace {
 
 using TempDir = test::TemporaryFolder;
-
 using test::readFile;
 
 // Everything one run delivered.
@@ -52,10 +48,6 @@ struct Capture {
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-
-// Names each pipe the shell holds besides its standard output and error.
-const char* const listForeignPipes =
-    "find /proc/$$/fd -mindepth 1 -lname 'pipe:*' ! -name 0 ! -name 1 ! -name 2 -printf 'foreign pipe %f\\n'";
 
 // Whether the process ends (or has ended) within the time, waited for by its pidfd.
 bool endsWithin(pid_t pid, int milliseconds) {
@@ -138,7 +130,6 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     EXPECT_EQ(ignored & ((1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1))), 0u) << lines[2];
 }
 
-// rsync dies with the process that started it.
 TEST(RsyncProcess, TheChildDiesWithTheProcessThatStartedIt) {
     TempDir dir;
     const auto pidFile = dir.path() / "pid";
@@ -184,28 +175,6 @@ TEST(RsyncProcess, UnterminatedLastLinesArriveRawAndParsed) {
     EXPECT_EQ(capture.diagnostics(), std::vector<std::string>{"oops"});
 }
 
-TEST(RsyncProcess, StderrTailKeepsTheLastFiftyAndFeedsTheClassifier) {
-    TempDir dir;
-    const auto script = dir.script("errors.sh",
-                                    "echo '>f+++++++++ 5 5 new file'\n"
-                                    "i=1; while [ $i -le 60 ]; do\n"
-                                    "  if [ $i -eq 55 ]; then echo \"rsync: write failed on \\\"/b/x\\\": No space left on "
-                                    "device (28)\" >&2; else echo \"error $i\" >&2; fi\n"
-                                    "  i=$((i+1)); done\n"
-                                    "exit 12");
-    Capture capture;
-    const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, nullptr, capture.eventHandler());
-    EXPECT_EQ(exit.code, 12);
-    EXPECT_EQ(capture.diagnostics().size(), 60u);
-    ASSERT_EQ(exit.stderrTail.size(), 50u);
-    EXPECT_EQ(exit.stderrTail.front(), "error 11");
-    EXPECT_EQ(exit.stderrTail.back(), "error 60");
-    EXPECT_EQ(exitClass(exit), ExitClass::noSpace);
-    ASSERT_NE(capture.events.front().asItem(), nullptr);  // stdout parsed without a raw handler
-    EXPECT_EQ(capture.events.front().asItem()->path, "new file");
-}
-
-// rsync's messages about the held source name the folder as the user knows it.
 TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
     TempDir dir;
     std::filesystem::create_directories(dir / "source folder");
@@ -259,17 +228,19 @@ int exitOf(pid_t child) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 3;  // 3: crashed
 }
 
-void makeHeldFolders(const TempDir& dir) {
+// Held folders reach rsync where they were opened at descriptors 1 and 2, and in a PID namespace on a /proc
+// not its own.
+TEST(RsyncProcess, HeldFoldersReachRsyncAtTheStandardDescriptorsAndInAnotherPidNamespace) {
+    TempDir dir;
     std::filesystem::create_directories(dir / "source");
     std::filesystem::create_directories(dir / "destination");
     std::ofstream(dir / "source" / "file") << "content";
-}
-
-// In a PID namespace on a /proc not its own, rsync still reaches the source.
-TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) {
-    TempDir dir;
-    makeHeldFolders(dir);
     const auto rsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) copyBetweenHeldFolders(dir.path(), rsync, true);
+    EXPECT_EQ(exitOf(child), 0) << "at the standard descriptors";
+    std::filesystem::remove(dir / "destination" / "file");
     const pid_t outer = ::fork();
     ASSERT_GE(outer, 0);
     if (outer == 0) {
@@ -280,18 +251,7 @@ TEST(RsyncProcess, ARunBetweenHeldFoldersReachesTheSourceInAnotherPidNamespace) 
     }
     const int code = exitOf(outer);
     if (code == 10) GTEST_SKIP() << "no new PID namespace can be made here";
-    EXPECT_EQ(code, 0);
-}
-
-// Held folders opened at descriptors 1 and 2 still reach rsync.
-TEST(RsyncProcess, HeldFoldersAtTheStandardDescriptorsStillReachRsync) {
-    TempDir dir;
-    makeHeldFolders(dir);
-    const auto rsync = RsyncLocator::requireExecutable(KELTO_BUNDLE_DIR);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) copyBetweenHeldFolders(dir.path(), rsync, true);
-    EXPECT_EQ(exitOf(child), 0);
+    EXPECT_EQ(code, 0) << "in another PID namespace";
 }
 
 TEST(RsyncProcess, ChildIgnoringSigtermIsKilledFiveSecondsLater) {
@@ -325,7 +285,6 @@ TEST(RsyncProcess, HandlerErrorKillsTheChildAndPropagates) {
     EXPECT_TRUE(isGoneOrZombie(pid));
 }
 
-// A child killed by a signal we did not send: the run names it in words.
 TEST(RsyncProcess, ASignalFromElsewhereIsNamedInWords) {
     TempDir dir;
     for (const auto& [signal, words] : {std::pair{"KILL", "SIGKILL (Killed)"}, std::pair{"TERM", "SIGTERM (Terminated)"},
@@ -379,28 +338,4 @@ TEST(RsyncProcess, PipesHeldForeverStillEndTheRunAfterTheGrace) {
     EXPECT_GE(elapsed, 1.9);  // without the grace's end the run would wait for the holders
     EXPECT_TRUE(endsWithin(std::stoi(readFile(inGroup)), 10'000));
     EXPECT_TRUE(escapedAlive);  // out of our reach; only its pipe was let go
-}
-
-TEST(RsyncProcess, ConcurrentRunsHoldNoneOfEachOthersPipes) {
-    TempDir dir;
-    // The slow child waits for the quick run to be over: were the quick run
-    // to wait for it, neither would end.
-    const auto slow = dir.script("slow.sh", "echo slow\nwhile [ ! -e '" + (dir / "go").native() +
-                                                "' ]; do sleep 0.05; done\n" + listForeignPipes);
-    const auto quick = dir.script("quick.sh", std::string("echo quick\n") + listForeignPipes);
-    std::promise<void> slowStarted;
-    auto slowRun = std::async(std::launch::async, [&] {
-        Capture capture;
-        RsyncProcess{slow}.run({}, Mode::transfer, {}, nullptr, [&](RsyncEvent&& e) {
-            if (capture.events.empty()) slowStarted.set_value();
-            capture.eventHandler()(std::move(e));
-        });
-        return capture.diagnostics();
-    });
-    slowStarted.get_future().wait();
-    Capture quickCapture;
-    RsyncProcess{quick}.run({}, Mode::transfer, {}, nullptr, quickCapture.eventHandler());
-    std::ofstream(dir / "go").close();
-    EXPECT_EQ(quickCapture.diagnostics(), std::vector<std::string>{"quick"});
-    EXPECT_EQ(slowRun.get(), std::vector<std::string>{"slow"});
 }

@@ -14,11 +14,12 @@ extern char** environ;
 
 namespace kelto::test {
 
-// Starts `arguments` (the program first) with standard output into `out` and
-// TMPDIR pointing at `temporaryFolder`, so that what it leaves there stays in
-// the test's own folder. Returns the process id for the caller to wait on.
+// Starts `arguments` (the program first) with standard output into `out`
+// (and standard error into `err`, where given) and TMPDIR pointing at
+// `temporaryFolder`, so that what it leaves there stays in the test's own
+// folder. Returns the process id for the caller to wait on.
 inline pid_t startWithOutput(std::vector<std::string> arguments, const std::filesystem::path& temporaryFolder,
-                             const std::filesystem::path& out) {
+                             const std::filesystem::path& out, const std::filesystem::path& err = {}) {
     std::filesystem::create_directories(temporaryFolder);
     std::vector<std::string> env{"TMPDIR=" + temporaryFolder.native()};
     for (char** e = environ; *e; ++e)
@@ -31,6 +32,8 @@ inline pid_t startWithOutput(std::vector<std::string> arguments, const std::file
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!err.empty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);

@@ -39,40 +39,6 @@ void waitForStop(std::stop_token stop) {
 
 }  // namespace
 
-ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::out(std::string bytes) {
-    actions_.push_back({Action::Kind::out, std::move(bytes), nullptr});
-    return *this;
-}
-
-ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::err(std::string bytes) {
-    actions_.push_back({Action::Kind::err, std::move(bytes), nullptr});
-    return *this;
-}
-
-ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::then(std::function<void()> hook) {
-    actions_.push_back({Action::Kind::hook, {}, std::move(hook)});
-    return *this;
-}
-
-ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::stopAt(std::stop_source source) {
-    return then([source]() mutable { source.request_stop(); });
-}
-
-ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::waitForStop() {
-    actions_.push_back({Action::Kind::waitForStop, {}, nullptr});
-    return *this;
-}
-
-ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::passThrough() {
-    actions_.push_back({Action::Kind::passThrough, {}, nullptr});
-    return *this;
-}
-
-ScriptedRsyncRunner::Step& ScriptedRsyncRunner::Step::exit(std::int32_t code) {
-    code_ = code;
-    return *this;
-}
-
 std::optional<std::string> ScriptedRsyncRunner::Call::option(std::string_view name) const {
     const std::string prefix = std::string(name) + "=";
     for (const std::string& argument : arguments)
@@ -173,10 +139,6 @@ ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::listing(const std::filesystem:
     return [root = operand(root)](const std::vector<std::string>& arguments) {
         return has(arguments, "--list-only") && !arguments.empty() && arguments.back() == root;
     };
-}
-
-ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::listing() {
-    return [](const std::vector<std::string>& arguments) { return has(arguments, "--list-only"); };
 }
 
 ScriptedRsyncRunner::Matcher ScriptedRsyncRunner::dryRun() {

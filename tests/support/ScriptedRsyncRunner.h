@@ -30,20 +30,25 @@ public:
     class Step {
     public:
         // Bytes written to standard output or standard error, as one chunk.
-        Step& out(std::string bytes);
-        Step& err(std::string bytes);
+        Step& out(std::string bytes) { return add({Action::Kind::out, std::move(bytes), nullptr}); }
+        Step& err(std::string bytes) { return add({Action::Kind::err, std::move(bytes), nullptr}); }
         // Calls the hook at this point of the replay, on the calling thread.
-        Step& then(std::function<void()> hook);
+        Step& then(std::function<void()> hook) { return add({Action::Kind::hook, {}, std::move(hook)}); }
         // Requests a stop on the source at this point.
-        Step& stopAt(std::stop_source source);
+        Step& stopAt(std::stop_source source) {
+            return then([source]() mutable { source.request_stop(); });
+        }
         // Blocks until the run's token is stopped; goes on after 30 s so a
         // stop that never comes fails the test rather than hanging it.
-        Step& waitForStop();
+        Step& waitForStop() { return add({Action::Kind::waitForStop, {}, nullptr}); }
         // The fallback runner performs the call at this point; when it ends
         // with a code other than 0 the step ends with that code.
-        Step& passThrough();
+        Step& passThrough() { return add({Action::Kind::passThrough, {}, nullptr}); }
         // The code the run ends with when nothing stops it; 0 unless set.
-        Step& exit(std::int32_t code);
+        Step& exit(std::int32_t code) {
+            code_ = code;
+            return *this;
+        }
 
     private:
         friend class ScriptedRsyncRunner;
@@ -52,6 +57,10 @@ public:
             std::string bytes;
             std::function<void()> hook;
         };
+        Step& add(Action action) {
+            actions_.push_back(std::move(action));
+            return *this;
+        }
 
         Matcher matches_;
         std::vector<Action> actions_;
@@ -91,10 +100,9 @@ public:
                          RsyncOutputParser::Mode mode, std::stop_token stop, const RawLineHandler& onRawLine,
                          const EventHandler& onEvent) const override;
 
-    // Matchers. A listing of the folder, or of any folder; a dry run; a
-    // transfer (neither of those), or one into the folder.
+    // Matchers. A listing of the folder; a dry run; a transfer (neither of
+    // those), or one into the folder.
     static Matcher listing(const std::filesystem::path& root);
-    static Matcher listing();
     static Matcher dryRun();
     static Matcher transfer();
     static Matcher transferTo(const std::filesystem::path& destination);

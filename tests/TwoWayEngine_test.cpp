@@ -1,12 +1,17 @@
-// Two-way runs on real folders with the bundled rsync.
+// Two-way planning and runs on real folders with the bundled rsync or a script: what is planned, what
+// carries over and what is kept, and how rsync's exit codes and stops end a run.
 
 #include "tests/TwoWayEngineFixture.h"
-#include "tests/support/TestVolumes.h"
+
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <linux/fs.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
+#include <latch>
+#include <memory>
 
 namespace kelto::test {
 namespace {
@@ -58,6 +63,8 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     EXPECT_EQ(storedBaseline(), stored);
 }
 
+// Spellings that differ only in normalisation meet and take A's; a link whose target is not UTF-8 is copied
+// and never taken for a deletion.
 TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArchived) {
     startInStep({"x.txt", "y.txt", "z.txt", "dir/inner.txt", "keep.txt"});
     putAt(a / "x.txt", "new on A", t0 + 100);
@@ -65,21 +72,34 @@ TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArc
     fs::remove(b / "z.txt");
     fs::remove_all(a / "dir");
     putAt(b / "new.txt", "brand new", t0 + 50);
+    const std::string nfc = "R\xC3\xA9sum\xC3\xA9", nfd = "Re\xCC\x81sume\xCC\x81", target = "bad\xFF\xFEtarget";
+    putAt(a / (nfc + ".txt"), "A's newer", t0 + 10);
+    putAt(b / (nfd + ".txt"), "B's", t0);
+    putAt(a / nfc / "from-a.txt", "a", t0);  // one folder, spelled two ways
+    putAt(b / nfd / "from-b.txt", "b", t0);
+    ASSERT_EQ(::symlink(target.c_str(), (a / "odd link").c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), (b / "odd link 2").c_str()), 0);
     const auto [syncPlan, twoWay] = plan();
+    EXPECT_EQ(syncPlan.conflicts, std::vector<std::string>{nfc + ".txt"});
     EXPECT_EQ(twoWay.archiveOnA, std::vector<std::string>{"z.txt"});
     EXPECT_EQ(twoWay.archiveOnB, std::vector<std::string>{"dir/inner.txt"});
     EXPECT_EQ(twoWay.removeDirsOnB, std::vector<std::string>{"dir"});
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(0, {}));
-    EXPECT_EQ(tree(a), (Files{{"keep.txt", "old"}, {"new.txt", "brand new"}, {"x.txt", "new on A"}, {"y.txt", "new on B"}}));
+    EXPECT_EQ(tree(a), (Files{{"keep.txt", "old"}, {"new.txt", "brand new"}, {"x.txt", "new on A"}, {"y.txt", "new on B"},
+                              {nfc, "dir/"}, {nfc + "/from-a.txt", "a"}, {nfc + "/from-b.txt", "b"},
+                              {nfc + ".txt", "A's newer"}, {"odd link", "-> " + target}, {"odd link 2", "-> " + target}}));
     EXPECT_EQ(tree(b), tree(a));
     // Replaced versions (by rsync) and deleted ones (by the mover), each on its side.
     EXPECT_EQ(tree(archiveOf(a)), (Files{{"y.txt", "old"}, {"z.txt", "old"}}));
-    EXPECT_EQ(tree(archiveOf(b)), (Files{{"dir", "dir/"}, {"dir/inner.txt", "old"}, {"x.txt", "old"}}));
-    EXPECT_EQ(stats.filesArchived, 4);
+    EXPECT_EQ(tree(archiveOf(b)),
+              (Files{{"dir", "dir/"}, {"dir/inner.txt", "old"}, {"x.txt", "old"}, {nfc + ".txt", "B's"}}));
+    EXPECT_EQ(stats.filesArchived, 5);
     const auto stored = storedBaseline();
     EXPECT_FALSE(stored->find("z.txt") || stored->find("dir"));
     EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
+    const auto [again, againTwoWay] = plan();
+    EXPECT_TRUE(again.copies.empty() && again.archives.empty());
 }
 
 void stampAt(const fs::path& file, std::int64_t seconds, long nanoseconds) {
@@ -87,7 +107,6 @@ void stampAt(const fs::path& file, std::int64_t seconds, long nanoseconds) {
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
-// Edited on both sides within one second to one size: the contents decide.
 TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo) {
     startInStep({"edited", "whole seconds", "alike"});
     putAt(a / "edited", "A's edit", t0 + 100);
@@ -112,7 +131,8 @@ TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContent
     EXPECT_TRUE(again.copies.empty() && again.conflicts.empty());
 }
 
-// Also for a run on the plan's own listings.
+// Also for a run on the plan's own listings. Where B spells the folder otherwise, B's file made after
+// planning is kept too.
 class WhatChangedBetweenPlanAndRun : public TwoWayEngineTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
@@ -122,76 +142,31 @@ TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
     startInStep({"deleted on B", "edited on A"});
     fs::remove(b / "deleted on B");
     putAt(a / "edited on A", "A's edit", t0 + 10);
+    const std::string nfc = "R\xC3\xA9sum\xC3\xA9", nfd = "Re\xCC\x81sume\xCC\x81";
+    fs::create_directories(b / nfd);
+    putAt(a / nfc / "new.txt", "A's", t0 + 10);
     const auto [syncPlan, twoWay] = plan(nullptr, nullptr, onBasis);
     ASSERT_EQ(twoWay.archiveOnA, std::vector<std::string>{"deleted on B"});
-    ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{"edited on A"});
+    ASSERT_EQ(twoWay.copyAtoB, (std::vector<std::string>{nfc + "/new.txt", "edited on A"}));
     putAt(a / "deleted on B", "edited meanwhile", t0 + 60);
     putAt(b / "edited on A", "B's later edit", t0 + 20);
+    putAt(b / nfd / "new.txt", "B's, made meanwhile", t0 + 20);
     const auto [stats, exit] = run(twoWay, {}, nullptr, onBasis);
-    EXPECT_EQ(exit, RsyncExit(23, {"Copy candidate changed; deferred: edited on A",
+    EXPECT_EQ(exit, RsyncExit(23, {"Copy candidate changed; deferred: " + nfc + "/new.txt",
+                                   "Copy candidate changed; deferred: edited on A",
                                    "Deletion candidate changed; deferred: deleted on B"}));
     EXPECT_EQ(stats.errors, exit.stderrTail);
     EXPECT_TRUE(logged(log, "Deletion candidate changed; deferred: deleted on B"));
     EXPECT_EQ(contents(a / "deleted on B"), "edited meanwhile");
     EXPECT_EQ(contents(b / "edited on A"), "B's later edit");
+    EXPECT_EQ(contents(b / nfd / "new.txt"), "B's, made meanwhile");
     EXPECT_EQ(*storedBaseline()->find("deleted on B"), (BaselineEntry{EntryKind::file, 3, t0}));  // the old entry stays
     const auto [next, nextTwoWay] = plan();
     EXPECT_EQ(nextTwoWay.copyAtoB, std::vector<std::string>{"deleted on B"});  // the edit goes back to B
-    EXPECT_EQ(next.conflicts, std::vector<std::string>{"edited on A"});        // now B's newer edit wins
-}
-
-// B spells the folder otherwise: B's file made after planning is kept.
-TEST_P(WhatChangedBetweenPlanAndRun, AFileMadeMeanwhileInAFolderTheDestinationSpellsOtherwiseIsKept) {
-    TwoWayEngine::Basis basis;
-    TwoWayEngine::Basis* onBasis = GetParam() ? &basis : nullptr;
-    job.options.archiveEnabled = false;
-    const std::string nfc = "R\xC3\xA9sum\xC3\xA9", nfd = "Re\xCC\x81sume\xCC\x81";
-    fs::create_directories(a / nfc);
-    fs::create_directories(b / nfd);
-    putAt(a / nfc / "new.txt", "A's", t0 + 10);
-    const auto [syncPlan, twoWay] = plan(nullptr, nullptr, onBasis);
-    ASSERT_EQ(twoWay.copyAtoB, std::vector<std::string>{nfc + "/new.txt"});
-    putAt(b / nfd / "new.txt", "B's, made meanwhile", t0 + 20);
-    const auto [stats, exit] = run(twoWay, {}, nullptr, onBasis);
-    EXPECT_EQ(exit, RsyncExit(23, {"Copy candidate changed; deferred: " + nfc + "/new.txt"}));
-    EXPECT_EQ(contents(b / nfd / "new.txt"), "B's, made meanwhile");
+    EXPECT_EQ(next.conflicts, (std::vector<std::string>{nfd + "/new.txt", "edited on A"}));  // now B's newer edits win
 }
 
 INSTANTIATE_TEST_SUITE_P(TwoWayEngineTest, WhatChangedBetweenPlanAndRun, ::testing::Bool());
-
-TEST_F(TwoWayEngineTest, SpellingsThatDifferOnlyInNormalisationMeetAndTakeTheSourceSpelling) {
-    const std::string nfc = "R\xC3\xA9sum\xC3\xA9", nfd = "Re\xCC\x81sume\xCC\x81";
-    putAt(a / (nfc + ".txt"), "A's newer", t0 + 10);
-    putAt(b / (nfd + ".txt"), "B's", t0);
-    putAt(a / nfc / "from-a.txt", "a", t0);  // one folder, spelled two ways
-    putAt(b / nfd / "from-b.txt", "b", t0);
-    const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(syncPlan.conflicts, std::vector<std::string>{nfc + ".txt"});
-    EXPECT_EQ(run(twoWay).second, RsyncExit(0, {}));
-    // One item each, under A's spelling.
-    EXPECT_EQ(namesIn(b), (std::set<std::string>{".KeltoSync", nfc, nfc + ".txt"}));
-    EXPECT_EQ(namesIn(a), namesIn(b));
-    EXPECT_EQ(tree(a), tree(b));
-    EXPECT_EQ(namesIn(b / nfc), (std::set<std::string>{"from-a.txt", "from-b.txt"}));
-    EXPECT_EQ(tree(archiveOf(b)), (Files{{nfc + ".txt", "B's"}}));
-    EXPECT_EQ(storedBaseline()->size(), 4u);
-    const auto [again, againTwoWay] = plan();
-    EXPECT_TRUE(again.copies.empty() && again.archives.empty());
-}
-
-TEST_F(TwoWayEngineTest, ALinkWhoseTargetIsNotUtf8IsCopiedAndNeverTakenForADeletion) {
-    startInStep({"keep"});
-    const std::string target = "bad\xFF\xFEtarget";
-    ASSERT_EQ(::symlink(target.c_str(), (a / "odd link").c_str()), 0);
-    ASSERT_EQ(::symlink(target.c_str(), (b / "keep2").c_str()), 0);
-    const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"odd link"});
-    EXPECT_EQ(twoWay.copyBtoA, std::vector<std::string>{"keep2"});
-    EXPECT_TRUE(twoWay.archiveOnA.empty() && twoWay.archiveOnB.empty());
-    EXPECT_EQ(run(twoWay).second.code, 0);
-    EXPECT_EQ(fs::read_symlink(b / "odd link").native(), target);
-    EXPECT_EQ(tree(a), tree(b));
-}
 
 // Makes a folder's entries unremovable even for root, where it can.
 bool makeImmutable(const fs::path& folder, bool on) {
@@ -204,7 +179,6 @@ bool makeImmutable(const fs::path& folder, bool on) {
     return done;
 }
 
-// What B cannot remove or archive is reported and stays in the baseline.
 TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
     for (const bool folder : {true, false}) {
         SCOPED_TRACE(folder ? "folder" : "file");
@@ -296,7 +270,6 @@ TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff)
         }
 }
 
-// What a run that failed after rsync held items kept is named by the next run.
 TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     job.options.archiveEnabled = false;
     startInStep({"notes.txt"});
@@ -317,7 +290,6 @@ TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     EXPECT_EQ(contents(b / folder / "notes.txt"), "1st save");
 }
 
-// A killed run's held items are settled by the next run as that run would have.
 TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
@@ -398,7 +370,6 @@ TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
     EXPECT_EQ(contents(b / "edited"), "A's edit");
 }
 
-// A copy cut short by a killed run is cleared, never transferred or deleted across.
 TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
     job.options.archiveEnabled = false;
     const std::string leftover = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
@@ -421,7 +392,6 @@ TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
                               {"sub/back.txt", "held"}}));
 }
 
-// Replacing on a mount below B is refused where B's disk lacks the room to hold the old copy.
 TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     job.options.archiveEnabled = false;
@@ -450,6 +420,251 @@ TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
     }
     EXPECT_EQ(fs::file_size(b / "mnt/big"), 64u << 20);
     EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
+}
+
+TEST_F(TwoWayEngineTest, ReportsCountSideBOnFromSideAInOrder) {
+    for (int i = 0; i < 300; ++i) putAt(a / "dir" / ("a" + std::to_string(i)), "x", t0);
+    for (int i = 0; i < 200; ++i) putAt(b / ("b" + std::to_string(i)), "x", t0);
+    std::vector<SyncProgress> reports;
+    plan(&reports);
+    // Without the per-entry reports: A from 0 to 301, then B from 301 on.
+    std::vector<SyncProgress> counts;
+    std::copy_if(reports.begin(), reports.end(), std::back_inserter(counts), [](auto& p) { return !p.currentPath; });
+    EXPECT_EQ(counts, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning, 0), phaseOnly(SyncPhase::scanning, 301),
+                                                 phaseOnly(SyncPhase::scanning, 301), phaseOnly(SyncPhase::scanning, 501),
+                                                 phaseOnly(SyncPhase::planning, 501)}));
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end(),
+                               [](auto& x, auto& y) { return x.scannedItems < y.scannedItems; }));
+    EXPECT_EQ(reports[1].scannedItems, 1);  // A's first entry reports at once
+}
+
+TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
+    // A date the calendar does not have.
+    const std::string good = RsyncLines::listed(EntryKind::file, 3, 1'577'836'800, "good");
+    const std::string unreadable = "-rw-r--r--           3 2023/02/29 07:06:40 old";
+    for (const fs::path* side : {&a, &b}) {
+        SCOPED_TRACE(side->native());
+        // The other side lists for real.
+        script.expect(Script::listing(*side)).out(good + unreadable + "\n");
+        try {
+            plan();
+            FAIL() << "planned without the unreadable entry";
+        } catch (const TwoWayEngineError& error) {
+            EXPECT_EQ(error.code(), TwoWayEngineError::Code::scanFailed);
+            EXPECT_EQ(error.exitCode(), TwoWayEngine::unreadableListingCode);
+            EXPECT_EQ(error.stderrTail(), std::vector<std::string>{"Unreadable listing line: " + unreadable});
+        }
+    }
+}
+
+TEST_F(TwoWayEngineTest, CancellingWhileListingFailsWithTheCancellationError) {
+    std::stop_source stop;
+    std::latch bListing(1);
+    script.expect(Script::listing(b)).then([&] { bListing.count_down(); }).waitForStop();
+    script.expect(Script::listing(a)).then([&] { bListing.wait(); }).stopAt(stop).waitForStop();
+    BaselineStore store(baselineFile, false);
+    EXPECT_THROW(engine.plan(job, sideA(), sideB(), store, stop.get_token()), CancellationError);
+}
+
+TEST_F(TwoWayEngineTest, AFileTheReceivingVolumeCannotHoldIsSkippedOnce) {
+    VolumeIdentity fat;
+    fat.fileSystem = "vfat";
+    const FileSystemTraits traitsB = FileSystemTraits::forVolume(fat);
+    putAt(a / "small", "x", t0);
+    putAt(a / "big", "", t0);
+    putAt(b / "big-on-b", "", t0);
+    fs::resize_file(a / "big", 5'000'000'000);  // sparse; too large for B, not for A
+    fs::resize_file(b / "big-on-b", 5'000'000'000);
+    const auto [syncPlan, twoWay] = plan(nullptr, &traitsB);
+    EXPECT_EQ(twoWay.copyAtoB, std::vector<std::string>{"small"});
+    EXPECT_EQ(twoWay.copyBtoA, std::vector<std::string>{"big-on-b"});
+    EXPECT_EQ(twoWay.skipped, (std::vector<SkippedFile>{{"big", FileSkipReason::tooLargeForFAT}}));
+    EXPECT_EQ(syncPlan.skipped, twoWay.skipped);
+}
+
+// No filter hides the markers from the listings: nested sides are refused both ways.
+TEST_F(TwoWayEngineTest, NoFilterHidesTheMarkersFromTheListings) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
+    tmp.write("a/one.txt", "one");
+    fs::create_directories(a / ".KeltoSync/Archive");
+    fs::create_directories(b / "inner");
+    ASSERT_EQ(::mount(a.c_str(), (b / "inner").c_str(), nullptr, MS_BIND, nullptr), 0);
+    const fs::path inner = b / "inner";
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmountInner(
+        &inner, [](const fs::path* at) { ::umount2(at->c_str(), MNT_DETACH); });
+    for (const std::vector<std::string>& patterns : {std::vector<std::string>{".*"}, {"*Marker*"}, {"inner/.K*/"}}) {
+        job.filters.patterns = patterns;
+        SCOPED_TRACE(patterns.front());
+        for (int way = 0; way < 2; ++way) {
+            try {
+                plan();
+                ADD_FAILURE() << "planned";
+            } catch (const TwoWayEngineError& error) {
+                EXPECT_EQ(error.code(), TwoWayEngineError::Code::nestedEndpoints) << error.what();
+            }
+            std::swap(a, b);
+        }
+    }
+}
+
+// How a run combines rsync's exit codes, stops early and trims its error lines.
+class TwoWayExitTest : public TwoWayEngineTest {
+protected:
+    // x changed on A, y on B, z deleted on B.
+    TwoWayPlan prepare() {
+        startInStep({"x", "y", "z"});
+        putAt(a / "x", "new x", t0 + 10);
+        putAt(b / "y", "new y", t0 + 10);
+        fs::remove(b / "z");
+        return plan().second;
+    }
+    // Scripted transfers: real first where asked, then `extra`, "rsync error n" and the code.
+    void scriptTransfers(const std::vector<std::pair<bool, int>>& steps, const std::string& extra = "") {
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            Script::Step& step = script.expect(Script::transfer());
+            if (steps[i].first) step.passThrough();
+            step.err(extra + "rsync error " + std::to_string(i + 1) + "\n").exit(steps[i].second);
+        }
+    }
+    std::size_t transferCount() const {
+        const auto calls = script.calls();
+        return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [](const Script::Call& call) {
+            return Script::transfer()(call.arguments);
+        }));
+    }
+};
+
+// A direction ending 23 keeps the old entries of what it did not confirm,
+// the other direction and the deletions go on; the tail keeps 50 lines.
+TEST_F(TwoWayExitTest, APartialDirectionKeepsTheOldEntriesOfWhatItDidNotConfirm) {
+    const TwoWayPlan twoWay = prepare();
+    std::string lines;
+    for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\n";
+    scriptTransfers({{false, 23}, {true, 0}}, lines);
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit.code, 23);
+    ASSERT_EQ(exit.stderrTail.size(), 50u);
+    EXPECT_EQ(exit.stderrTail.front(), "line 12");
+    EXPECT_EQ(exit.stderrTail.back(), "rsync error 2");
+    EXPECT_EQ(stats.errors, exit.stderrTail);
+    EXPECT_EQ(contents(b / "x"), "old");    // A to B did nothing,
+    EXPECT_EQ(contents(a / "y"), "new y");  // B to A went on
+    EXPECT_FALSE(fs::exists(a / "z"));      // and so did the deletions
+    EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));
+    EXPECT_EQ(storedBaseline()->find("y")->size, 5);
+}
+
+// rsync copies what it can and ends with 23: only what it itemised is confirmed.
+TEST_F(TwoWayExitTest, ADirectionEndingPartWayConfirmsOnlyWhatRsyncItemised) {
+    startInStep({"x", "w"});
+    putAt(a / "x", "new x", t0 + 10);
+    putAt(a / "w", "new w", t0 + 10);
+    const TwoWayPlan twoWay = plan().second;
+    ASSERT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"w", "x"}));
+    const std::string failed = "rsync: [sender] send_files failed to open \"" + (a / "w").native() +
+                               "\": Permission denied (13)";
+    script.expect(Script::transferTo(b))
+        .out(RsyncLines::itemized(">f.st......", 5, "x"))
+        .then([&] { putAt(b / "x", "new x", t0 + 10); })  // what rsync wrote
+        .err(failed + "\n")
+        .exit(23);
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit, RsyncExit(23, {failed}));
+    EXPECT_EQ(stats.filesCopied, 1);
+    EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 5, t0 + 10}));
+    EXPECT_EQ(*storedBaseline()->find("w"), (BaselineEntry{EntryKind::file, 3, t0}));  // tried again next time
+    EXPECT_EQ(plan().second.copyAtoB, std::vector<std::string>{"w"});
+}
+
+// Vanished files (24) show only when nothing worse happened; any code but
+// 23 and 24 stops the other direction, the deletions and the baseline.
+TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
+    const struct {
+        std::vector<std::pair<bool, int>> steps;
+        int code;
+    } cases[] = {{{{true, 24}, {true, 0}}, 24}, {{{true, 23}, {true, 24}}, 23}, {{{true, 24}, {true, 23}}, 23},
+                 {{{false, 11}}, 11}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.steps[0].second << " then " << c.steps.back().second);
+        resetSides(true);
+        const TwoWayPlan twoWay = prepare();
+        const std::string before = contents(baselineFile);
+        const std::size_t transfersBefore = transferCount();
+        scriptTransfers(c.steps);
+        const auto [stats, exit] = run(twoWay);
+        EXPECT_EQ(exit.code, c.code);
+        EXPECT_EQ(stats.errors, exit.stderrTail);
+        EXPECT_EQ(transferCount() - transfersBefore, c.steps.size());
+        if (c.code == 11) {
+            EXPECT_EQ(exit.stderrTail, std::vector<std::string>{"rsync error 1"});
+            EXPECT_TRUE(fs::exists(a / "z"));
+            EXPECT_EQ(contents(baselineFile), before);
+        } else {
+            EXPECT_EQ(tree(a), tree(b));
+        }
+    }
+}
+
+// Stopped as A to B ends, or while B to A runs: the run ends with 20, and nothing after A to B happened.
+TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
+    for (const bool whileBToA : {false, true}) {
+        SCOPED_TRACE(whileBToA ? "while B to A runs" : "between the directions");
+        resetSides(true);
+        const TwoWayPlan twoWay = prepare();
+        const std::string before = contents(baselineFile);
+        const std::size_t transfersBefore = transferCount();
+        std::stop_source stop;
+        std::string listNamed;
+        Script::Step& aToB = script.expect(Script::transferTo(b)).passThrough();
+        if (whileBToA) {
+            script.expect(Script::transferTo(a))
+                .then([&] {
+                    listNamed = script.calls().back().option("--files-from").value_or("");
+                    EXPECT_TRUE(fs::exists(listNamed));
+                })
+                .stopAt(stop)
+                .waitForStop();  // still running when the stop comes
+        } else {
+            aToB.stopAt(stop);
+        }
+        std::vector<SyncProgress> reports;
+        const auto [stats, exit] = run(twoWay, stop.get_token(), &reports);
+        EXPECT_EQ(exit, RsyncExit(20, {}));
+        EXPECT_EQ(stats.filesCopied, 1);
+        EXPECT_EQ(contents(b / "x"), "new x");
+        EXPECT_EQ(contents(a / "y"), "old");
+        EXPECT_EQ(transferCount() - transfersBefore, whileBToA ? 2u : 1u);
+        EXPECT_TRUE(fs::exists(a / "z"));
+        EXPECT_EQ(contents(baselineFile), before);
+        for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
+        EXPECT_EQ(listNamed.find("KeltoSync-files-") != std::string::npos, whileBToA);
+        EXPECT_FALSE(fs::exists(listNamed));
+    }
+}
+
+TEST_F(TwoWayExitTest, TheListsOfPathsAreTheUsersAloneAndAKilledRunsAreCleared) {
+    const TwoWayPlan twoWay = prepare();
+    fs::create_directories(engine.listFolder);
+    fs::permissions(engine.listFolder, fs::perms(0755));
+    const fs::path leftover = engine.listFolder / "KeltoSync-files-0A1B2C3D-LEFT-BY-A-KILLED-RUN";
+    std::ofstream(leftover) << "private/name";
+    std::ofstream(engine.listFolder / "unrelated") << "kept";
+    std::vector<fs::path> lists;
+    for (const fs::path& to : {b, a})
+        script.expect(Script::transferTo(to))
+            .then([&] {
+                const fs::path list = script.calls().back().option("--files-from").value_or("");
+                lists.push_back(list);
+                EXPECT_EQ(list.parent_path(), fs::absolute(engine.listFolder));
+                EXPECT_EQ(fs::status(list).permissions(), fs::perms(0600)) << list;
+                EXPECT_EQ(fs::status(engine.listFolder).permissions(), fs::perms(0700));
+                EXPECT_FALSE(fs::exists(leftover));
+            })
+            .passThrough();
+    EXPECT_EQ(run(twoWay).second.code, 0);
+    ASSERT_EQ(lists.size(), 2u);
+    for (const fs::path& list : lists) EXPECT_FALSE(fs::exists(list));
+    EXPECT_TRUE(fs::exists(engine.listFolder / "unrelated"));
 }
 
 }  // namespace
