@@ -99,16 +99,12 @@ TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
     expectFailure(failureOf([&] { sfs::ensurePath(root, {"dir", "link", "inside", "new"}); }), ENOTDIR,
                   "Could not create folder", folder / "dir/link");
     EXPECT_FALSE(fs::exists(elsewhere / "inside/new"));
-}
-
-// A file system mounted on the way is entered, as the walk enters it.
-TEST(SafeFileSystem, AMountOnTheWayIsEntered) {
-    test::TemporaryFolder folder;
+    // A file system mounted on the way is entered, as the walk enters it.
     fs::create_directories(folder / "dir/mount");
     test::TestMounts mounts;
     if (!mounts.tmpfs(folder / "dir/mount")) GTEST_SKIP() << "no tmpfs";
     folder.write("dir/mount/inner/file");
-    const std::optional<sfs::Folder> inner = sfs::openPath(openRoot(folder), {"dir", "mount", "inner"});
+    const std::optional<sfs::Folder> inner = sfs::openPath(root, {"dir", "mount", "inner"});
     ASSERT_TRUE(inner);
     EXPECT_EQ(inner->path, folder / "dir/mount/inner");
     EXPECT_TRUE(sfs::PathLookup(openRoot(folder)).stat("dir/mount/inner/file"));
@@ -141,22 +137,6 @@ TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "no seccomp filter";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
-TEST(SafeFileSystem, FailuresNameTheOperationTheFullPathAndTheErrorNumber) {
-    test::TemporaryFolder folder;
-    folder.write("file");
-    folder.write("taken", "old");
-    folder.write("sub/x");
-    const sfs::Folder root = openRoot(folder);
-    expectFailure(failureOf([&] { sfs::ensureFolder(root, "file"); }), ENOTDIR, "Could not create folder",
-                  folder / "file");
-    expectFailure(failureOf([&] { sfs::moveWithoutReplacing(root, "file", root, "taken"); }), EEXIST,
-                  "Could not rename", folder / "file");
-    expectFailure(failureOf([&] { sfs::statChild(root, ".."); }), EINVAL, "Could not inspect", folder / "..");
-    expectFailure(failureOf([&] { sfs::PathLookup(openRoot(folder)).stat("sub/.."); }), EINVAL, "Could not inspect",
-                  folder / "sub/..");
-    EXPECT_EQ(test::readFile(folder / "taken"), "old");
 }
 
 TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
@@ -201,12 +181,16 @@ TEST(SafeFileSystem, SettingAModificationTimeKeepsTheAccessTimeAndTakesALinkAsIt
                   "Could not set the time of", folder / "..");
 }
 
-// The way taken where RENAME_NOREPLACE is refused must keep its promise too.
-TEST(SafeFileSystem, ClaimingTheDestinationMovesButNeverReplaces) {
+// Claiming the destination (the way taken where RENAME_NOREPLACE is refused) and changing a spelling move
+// but never replace.
+TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
     test::TemporaryFolder folder;
     const sfs::Folder root = openRoot(folder);
     const auto move = [&](const char* from, const char* to) {
         return failureOf([&] { sfs::moveByClaimingDestination(root, from, root, to); }).errorNumber();
+    };
+    const auto respell = [&](const char* from, const char* to) {
+        return failureOf([&] { sfs::changeSpelling(root, from, to); }).errorNumber();
     };
     folder.write("file", "new");
     folder.write("taken", "old");
@@ -224,6 +208,16 @@ TEST(SafeFileSystem, ClaimingTheDestinationMovesButNeverReplaces) {
     EXPECT_EQ(test::readFile(folder / "dir2/inner"), "in");
     EXPECT_EQ(fs::read_symlink(folder / "link2"), "nowhere");
     for (const char* gone : {"file", "dir", "link"}) EXPECT_FALSE(fs::exists(fs::symlink_status(folder / gone)));
+    folder.write("photo.JPG", "photo");
+    folder.write("a", "lower");
+    folder.write("A", "upper");
+    EXPECT_EQ(respell("photo.JPG", "Photo.jpg"), 0);
+    EXPECT_EQ(test::readFile(folder / "Photo.jpg"), "photo");
+    EXPECT_FALSE(fs::exists(folder / "photo.JPG"));
+    EXPECT_EQ(respell("a", "A"), EEXIST);
+    EXPECT_EQ(test::readFile(folder / "a"), "lower");
+    EXPECT_EQ(test::readFile(folder / "A"), "upper");
+    EXPECT_EQ(respell("gone", "Gone"), ENOENT);
 }
 
 TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
@@ -244,24 +238,6 @@ TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
                       tmp / ".");
     }
     ::chmod(tmp.path().c_str(), 0700);
-}
-
-TEST(SafeFileSystem, ChangingASpellingNeverReplacesAnotherItem) {
-    test::TemporaryFolder folder;
-    const sfs::Folder root = openRoot(folder);
-    const auto respell = [&](const char* from, const char* to) {
-        return failureOf([&] { sfs::changeSpelling(root, from, to); }).errorNumber();
-    };
-    folder.write("photo.JPG", "photo");
-    folder.write("a", "lower");
-    folder.write("A", "upper");
-    EXPECT_EQ(respell("photo.JPG", "Photo.jpg"), 0);
-    EXPECT_EQ(test::readFile(folder / "Photo.jpg"), "photo");
-    EXPECT_FALSE(fs::exists(folder / "photo.JPG"));
-    EXPECT_EQ(respell("a", "A"), EEXIST);
-    EXPECT_EQ(test::readFile(folder / "a"), "lower");
-    EXPECT_EQ(test::readFile(folder / "A"), "upper");
-    EXPECT_EQ(respell("gone", "Gone"), ENOENT);
 }
 
 TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
@@ -286,12 +262,42 @@ TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     ASSERT_EQ(::lstat((there / "dir/inner").c_str(), &inner), 0);
     EXPECT_EQ(inner.st_mtim.tv_sec, 1'600'000'000);
     for (const char* gone : {"file", "dir"}) EXPECT_FALSE(fs::exists(fs::symlink_status(here / gone)));
+    // A file's holes are kept, in its middle and at its end.
+    constexpr off_t size = 64 << 20;
+    for (const char* name : {"middle", "end"}) {
+        {
+            const FileDescriptor file(::open((here / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            ASSERT_TRUE(file.valid());
+            ASSERT_EQ(::pwrite(file.get(), "head", 4, 0), 4);
+            if (std::string(name) == "middle") ASSERT_EQ(::pwrite(file.get(), "tail", 4, size - 4), 4);
+            else ASSERT_EQ(::ftruncate(file.get(), size), 0);
+        }
+        sfs::moveToFreeName(from, name, to, name);
+        struct stat moved {};
+        ASSERT_EQ(::stat((there / name).c_str(), &moved), 0);
+        EXPECT_EQ(moved.st_size, size) << name;
+        EXPECT_LT(moved.st_blocks * 512, 1 << 20) << name;
+        const std::string whole = test::readFile(there / name);
+        EXPECT_EQ(whole.substr(0, 4), "head") << name;
+        EXPECT_EQ(whole.substr(size - 4), std::string(name) == "middle" ? "tail" : std::string(4, '\0')) << name;
+    }
 }
 
-// A folder reached through a descriptor is named in failures where it lies.
+// Failures name the operation, the full path and the error number; a folder reached through a descriptor
+// is named where it lies.
 TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
     test::TemporaryFolder here;
     here.write("dir/file", "data");
+    here.write("file");
+    here.write("taken", "old");
+    const sfs::Folder plain = openRoot(here);
+    expectFailure(failureOf([&] { sfs::ensureFolder(plain, "file"); }), ENOTDIR, "Could not create folder", here / "file");
+    expectFailure(failureOf([&] { sfs::moveWithoutReplacing(plain, "file", plain, "taken"); }), EEXIST,
+                  "Could not rename", here / "file");
+    expectFailure(failureOf([&] { sfs::statChild(plain, ".."); }), EINVAL, "Could not inspect", here / "..");
+    expectFailure(failureOf([&] { sfs::PathLookup(openRoot(here)).stat("dir/.."); }), EINVAL, "Could not inspect",
+                  here / "dir/..");
+    EXPECT_EQ(test::readFile(here / "taken"), "old");
     const FileDescriptor held(::open(here.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     const std::optional<sfs::Folder> root = sfs::openRoot("/proc/self/fd/" + std::to_string(held.get()));
     ASSERT_TRUE(root);
@@ -433,28 +439,4 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     const std::string second = first == "a" ? "b" : "a";
     EXPECT_FALSE(fs::exists(here / ("dir/" + second)));
     EXPECT_EQ(test::readFile(there / ("dir/" + second)), second);
-}
-
-TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsAFilesHoles) {
-    const auto a = across();
-    if (!a) GTEST_SKIP() << "no second file system";
-    auto& [here, there, from, to] = *a;
-    constexpr off_t size = 64 << 20;
-    for (const char* name : {"middle", "end"}) {
-        const FileDescriptor file(::open((here / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        ASSERT_TRUE(file.valid());
-        ASSERT_EQ(::pwrite(file.get(), "head", 4, 0), 4);
-        if (std::string(name) == "middle") ASSERT_EQ(::pwrite(file.get(), "tail", 4, size - 4), 4);
-        else ASSERT_EQ(::ftruncate(file.get(), size), 0);
-    }
-    for (const char* name : {"middle", "end"}) {
-        sfs::moveToFreeName(from, name, to, name);
-        struct stat moved {};
-        ASSERT_EQ(::stat((there / name).c_str(), &moved), 0);
-        EXPECT_EQ(moved.st_size, size) << name;
-        EXPECT_LT(moved.st_blocks * 512, 1 << 20) << name;
-        const std::string whole = test::readFile(there / name);
-        EXPECT_EQ(whole.substr(0, 4), "head") << name;
-        EXPECT_EQ(whole.substr(size - 4), std::string(name) == "middle" ? "tail" : std::string(4, '\0')) << name;
-    }
 }
