@@ -34,14 +34,6 @@ struct Inspector : ::testing::Test {
     }
 };
 
-TEST_F(Inspector, MountedVolumesLeaveOutPseudoFileSystems) {
-    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    const auto volumes = VolumeInspector::mountedVolumes(source);
-    ASSERT_EQ(volumes.size(), 2u);
-    EXPECT_EQ(volumes[0].root, "/");
-    EXPECT_EQ(volumes[1], (MountedVolume{folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick")}));
-}
-
 // The mount holding a path is the one whose point is its longest prefix, whole components compared.
 TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
     source.add("/media/Back", volumeIdentity(VolumeKind::removable, "SHORT", "Back"));
