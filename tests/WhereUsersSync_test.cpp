@@ -164,11 +164,10 @@ protected:
 
 using WhereUsersSyncEitherSide = OnAMount;
 using WhereUsersSyncReplaced = OnAMount;
-using WhereUsersSyncResumes = OnAMount;
 using WhereUsersSyncRacy = OnAMount;
 
 // Files cross; what a later run deletes or replaces in B reaches its archive, also right after saves at the
-// clock's time, and nothing is left over.
+// clock's time, and nothing is left over; a copy a killed run left unfinished is finished.
 TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     const Place& param = GetParam();
     if (param.side != 'i') (param.side == 'a' ? a : b) = mount;
@@ -194,6 +193,14 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
         expectSettled(sync(options));
     }
     EXPECT_EQ(archived(b).size(), 5u);
+    // A large copy a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
+    std::string large(2 << 20, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
+    putAt(a / in / "large.bin", large, t0);
+    fs::create_directories(b / ".KeltoSync/Partial");
+    std::ofstream(b / ".KeltoSync/Partial/large.bin", std::ios::binary) << large.substr(0, 300'000);
+    expectSettled(sync(options));
+    EXPECT_TRUE(contents(b / in / "large.bin") == large);  // not printed: two megabytes
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
@@ -239,26 +246,6 @@ TEST_P(WhereUsersSyncReplaced, BsVersionReachesTheArchive) {
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncReplaced,
                          ::testing::Values(Place{Mount::ext4}, Place{Mount::desktop}, Place{Mount::sshfs},
                                            Place{Mount::passThrough}, Place{Mount::exfat}, Place{Mount::rclone}),
-                         placeName);
-
-// A large copy a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
-TEST_P(WhereUsersSyncResumes, ACopyAKilledRunLeftUnfinishedIsFinished) {
-    b = mount;
-    putAt(a / "small.txt", "small", t0);
-    expectSettled(sync({"--mode", "mirror"}));
-    std::string large(2 << 20, '\0');
-    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
-    putAt(a / "large.bin", large, t0);
-    fs::create_directories(b / ".KeltoSync/Partial");
-    std::ofstream(b / ".KeltoSync/Partial/large.bin", std::ios::binary) << large.substr(0, 300'000);
-    const Json out = sync({"--mode", "mirror"});
-    EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", ""), "success ");
-    EXPECT_TRUE(contents(b / "large.bin") == large);  // not printed: two megabytes
-}
-
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncResumes,
-                         ::testing::Values(Place{Mount::rclone}, Place{Mount::desktop}, Place{Mount::sshfs},
-                                           Place{Mount::ext4}),
                          placeName);
 
 // A card that keeps names as Windows does, mounted as B ('b') or as "card" inside B ('B') or A ('A'): what
