@@ -96,7 +96,8 @@ struct Fixture : ::testing::Test {
     }
 };
 
-// Of mounts at one place, or hidden by a later one above them, only the one in view is kept.
+// Of mounts at one place, or hidden by a later one above them, only the one in view is kept; the real table
+// is read too.
 TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
     folder.write("mountinfo", fixtureTable +
                                   "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/x/L\\040a\\134\\054b=c\\134:d\\134\\134e:"
@@ -127,7 +128,18 @@ TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
     for (const MountTable::Record& record : MountTable::read(folder / "mountinfo"))
         if (record.mountPoint.starts_with("/mnt/") && record.fileSystem == "tmpfs") sources.push_back(record.source);
     EXPECT_EQ(sources, (std::vector<std::string>{"seen", "over", "top"}));
+    // A table that cannot be read lists nothing; a disk pulled out without unmounting is in the table, its
+    // device gone.
     EXPECT_TRUE(MountTable::read(folder / "missing").empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
+    const auto mounts = with("47 27 8:65 / /media/Gone rw,relatime - ext4 /dev/sde1 rw\n");
+    EXPECT_TRUE(std::none_of(mounts.begin(), mounts.end(), [](const auto& m) { return m.mountPoint == "/media/Gone"; }));
+    EXPECT_NO_THROW(at(mounts, "/media/Back"));
+    const LinuxVolumeSource system;
+    EXPECT_NO_THROW(at(system.mounts(), "/"));
+    EXPECT_GT(system.availableCapacity(folder.path()).value_or(0), 0u);
+    EXPECT_FALSE(system.availableCapacity(folder / "missing"));
 }
 
 TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
@@ -380,19 +392,6 @@ TEST_F(Fixture, VolumesWithoutAFileSystemUuidGetAStableNameBasedOne) {
     EXPECT_NE(*first, LinuxVolumeSource::nameBasedUuid("xfs", "/dev/sda2", "/"));
     // A removable disk gets none: another stick at the same place would share it.
     EXPECT_FALSE(at(source().mounts(), "/media/My Disk\ntwo").identity.uuid);
-}
-
-// A table that cannot be read lists nothing; a disk pulled out without unmounting is in the table, its device gone.
-TEST_F(Fixture, WhatCannotBeReadOrIsGoneIsNotListedAndTheRealTableIs) {
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
-    const auto mounts = with("47 27 8:65 / /media/Gone rw,relatime - ext4 /dev/sde1 rw\n");
-    EXPECT_TRUE(std::none_of(mounts.begin(), mounts.end(), [](const auto& m) { return m.mountPoint == "/media/Gone"; }));
-    EXPECT_NO_THROW(at(mounts, "/media/Back"));
-    const LinuxVolumeSource system;
-    EXPECT_NO_THROW(at(system.mounts(), "/"));
-    EXPECT_GT(system.availableCapacity(folder.path()).value_or(0), 0u);
-    EXPECT_FALSE(system.availableCapacity(folder / "missing"));
 }
 
 TEST(BlockDevicesTest, UdevLinksGiveUuidAndDecodedLabelAndAProbeOfNoFileSystemNothing) {

@@ -96,18 +96,14 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
     EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
     for (const fs::path& folder : {a, b, b / ".KeltoSync"})
         EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
-}
-
-TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b", c = tmp / "c";
-    for (const fs::path& folder : {a, c}) fs::create_directories(folder);
+    // One a killed process left is cleared; one another run still holds is not; the user's own file stays.
     const std::string left = anotherRuns + "-A";
     tmp.write("b/.KeltoSync/" + left, "");
     tmp.write("b/" + anotherRuns + "-B", "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
     setModified(b, 1'000'000);
-    const OverlapMarkers held(c, b, {}, test::noMountOverlap());
+    fs::create_directories(tmp / "c");
+    const OverlapMarkers held(tmp / "c", b, {}, test::noMountOverlap());
     const std::vector<std::string> heldOnB = markersIn(b / ".KeltoSync");
     {
         const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
