@@ -240,10 +240,35 @@ TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
     ::chmod(tmp.path().c_str(), 0700);
 }
 
+// Moving to a free name copies across file systems, keeping a file's holes; a copy cut short leaves nothing
+// at the name.
 TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     const auto a = across();
     if (!a) GTEST_SKIP() << "no second file system";
     auto& [here, there, from, to] = *a;
+    // A copy cut short leaves nothing at the name.
+    const std::string big(1 << 20, 'b');
+    here.write("big", big);
+    here.write("bigdir/a", "a");
+    here.write("bigdir/z", big);
+    for (const char* name : {"big", "bigdir"}) {
+        EXPECT_EXIT(
+            {
+                rlimit limit{};  // no comma: the block is a macro argument
+                limit.rlim_cur = limit.rlim_max = 64 << 10;
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                sfs::moveToFreeName(from, name, to, name);
+            },
+            ::testing::KilledBySignal(SIGXFSZ), "")
+            << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
+        // Nor under another name: a file is copied as a nameless one.
+        EXPECT_TRUE(std::string(name) != "big" || fs::is_empty(there.path()));
+    }
+    EXPECT_EQ(test::readFile(here / "big"), big);
+    EXPECT_EQ(test::readFile(here / "bigdir/z"), big);
+    sfs::moveToFreeName(from, "big", to, "big");
+    EXPECT_EQ(test::readFile(there / "big"), big);
     here.write("dir/inner", "in");
     fs::create_symlink("nowhere", here / "dir/link");
     here.write("file", "new");
@@ -306,26 +331,7 @@ TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
     EXPECT_EQ(std::string(error.what()).find("/proc/self"), std::string::npos) << error.what();
 }
 
-TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
-    const auto a = across(true);
-    if (!a) GTEST_SKIP() << "no second file system or not root";
-    auto& [here, there, from, to] = *a;
-    const std::string recorded = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
-    const std::string own = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
-    here.write("ledger/" + recorded, "");
-    here.write("dir/file", "data");
-    there.write(recorded + "/half", "half");
-    there.write(own, "mine");
-    const sfs::Folder ledger = *sfs::openChild(from, "ledger");
-    sfs::moveToFreeName(from, "dir", to, "dir", sfs::Writers::anyone, &ledger);
-    EXPECT_EQ(test::readFile(there / "dir/file"), "data");
-    EXPECT_EQ(sfs::listNames(ledger), std::vector<std::string>{recorded});
-    sfs::clearLeftoverCopies(ledger, &to);
-    EXPECT_FALSE(fs::exists(there / recorded));
-    EXPECT_EQ(test::readFile(there / own), "mine");
-    EXPECT_TRUE(sfs::listNames(ledger).empty());
-}
-
+// Moving across file systems keeps every attribute and link or fails naming it; only recorded copies are cleared.
 TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNamingIt) {
     const auto a = across(true);
     if (!a) GTEST_SKIP() << "no second file system or not root";
@@ -358,6 +364,21 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
         EXPECT_EQ(std::pair(item.st_uid, item.st_gid), std::pair(1234u, 4321u)) << name;
         EXPECT_EQ(item.st_mode, mode) << name;
     }
+    // Only recorded copies are cleared.
+    const std::string recorded = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
+    const std::string own = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
+    here.write("ledger/" + recorded, "");
+    here.write("recorded/file", "data");
+    there.write(recorded + "/half", "half");
+    there.write(own, "mine");
+    const sfs::Folder ledger = *sfs::openChild(from, "ledger");
+    sfs::moveToFreeName(from, "recorded", to, "recorded", sfs::Writers::anyone, &ledger);
+    EXPECT_EQ(test::readFile(there / "recorded/file"), "data");
+    EXPECT_EQ(sfs::listNames(ledger), std::vector<std::string>{recorded});
+    sfs::clearLeftoverCopies(ledger, &to);
+    EXPECT_FALSE(fs::exists(there / recorded));
+    EXPECT_EQ(test::readFile(there / own), "mine");
+    EXPECT_TRUE(sfs::listNames(ledger).empty());
     // ramfs keeps no attributes at all.
     test::TemporaryFolder plain;
     test::TestMounts mounts;
@@ -373,34 +394,6 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
         EXPECT_EQ(attribute(here / file, attributeName), "kept");
     }
     EXPECT_TRUE(fs::is_empty(plain.path()));
-}
-
-TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
-    const auto a = across();
-    if (!a) GTEST_SKIP() << "no second file system";
-    auto& [here, there, from, to] = *a;
-    const std::string big(1 << 20, 'b');
-    here.write("file", big);
-    here.write("dir/a", "a");
-    here.write("dir/z", big);
-    for (const char* name : {"file", "dir"}) {
-        EXPECT_EXIT(
-            {
-                rlimit limit{};  // no comma: the block is a macro argument
-                limit.rlim_cur = limit.rlim_max = 64 << 10;
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-                sfs::moveToFreeName(from, name, to, name);
-            },
-            ::testing::KilledBySignal(SIGXFSZ), "")
-            << name;
-        EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
-        // Nor under another name: a file is copied as a nameless one.
-        EXPECT_TRUE(std::string(name) != "file" || fs::is_empty(there.path()));
-    }
-    EXPECT_EQ(test::readFile(here / "file"), big);
-    EXPECT_EQ(test::readFile(here / "dir/z"), big);
-    sfs::moveToFreeName(from, "file", to, "file");
-    EXPECT_EQ(test::readFile(there / "file"), big);
 }
 
 TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
