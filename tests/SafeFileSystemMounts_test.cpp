@@ -151,7 +151,6 @@ TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
     });
 }
 
-// A folder's walk meets its disk and each one mounted below it.
 TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TemporaryFolder tmp;
@@ -171,7 +170,6 @@ TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
 }
 
 
-// A folder's identity holds while the folder stays, even where numbered afresh.
 TEST(FolderIdentityTest, StaysWhileTheFolderStaysAndChangesWithIt) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
     TemporaryFolder tmp;

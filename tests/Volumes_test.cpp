@@ -76,7 +76,6 @@ TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     EXPECT_EQ(removable.resolve(inBind), EndpointResolution::available(bind / "Docs"));
 }
 
-// Trees reach each other through real mounts of every kind; a disk mounted inside does not.
 TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     const test::TemporaryFolder tmp;

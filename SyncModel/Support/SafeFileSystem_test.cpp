@@ -110,7 +110,6 @@ TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
     EXPECT_TRUE(sfs::PathLookup(openRoot(folder)).stat("dir/mount/inner/file"));
 }
 
-// Where the kernel lacks openat2, the walk folder by folder answers alike.
 TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
     test::TemporaryFolder folder, elsewhere;
     folder.write("dir/sub/file");
