@@ -5,7 +5,6 @@
 #include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/SafeFileSystem.h"
-#include "tests/support/LocalSshd.h"
 #include "tests/support/TestVolumes.h"
 
 #include <gtest/gtest.h>
@@ -43,28 +42,18 @@ int errorOf(const std::function<void()>& action) {
     return 0;
 }
 
-// Mounts each kind of mount people sync to below `tmp` (showing a folder where it shows one) and calls
-// `test` with its mount point.
+// Mounts each kind of mount people sync to below `tmp` and calls `test` with its folder.
 void onEveryMount(const TemporaryFolder& tmp, const std::function<void(const fs::path&)>& test) {
-    TestMounts mounts;
-    std::string whyNot;
-    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "sshd", whyNot);
-    const std::vector<std::pair<std::string, std::function<bool(const fs::path&, const fs::path&)>>> kinds{
-        {"tmpfs", [&](const fs::path&, const fs::path& at) { return mounts.tmpfs(at); }},
-        {"ext4", [&](const fs::path&, const fs::path& at) { return mounts.ext4Image(at.native() + ".img", at); }},
-        {"sshfs", [&](const fs::path& folder, const fs::path& at) { return sshd && mounts.mount(sshd->sshfs(folder, at), at); }},
-        {"bindfs", [&](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
-        {"gvfs", [&](const fs::path& folder, const fs::path& at) { return mounts.desktop(folder, at); }},
-        {"exfat", [&](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }}};
-    for (const auto& [kind, mount] : kinds) {
-        SCOPED_TRACE(kind);
-        const fs::path folder = tmp / (kind + "-folder"), at = tmp / kind;
-        fs::create_directories(folder);
-        fs::create_directories(at);
-        if (mount(folder, at))
-            test(at);
+    for (const MountKind kind :
+         {MountKind::tmpfs, MountKind::ext4, MountKind::sshfs, MountKind::passThrough, MountKind::desktop, MountKind::exfat}) {
+        SCOPED_TRACE(nameOf(kind));
+        MountedFolder mounted;
+        std::string whyNot;
+        const fs::path at = mounted.make(kind, tmp / nameOf(kind), whyNot);
+        if (at.empty())
+            ADD_FAILURE() << whyNot;
         else
-            ADD_FAILURE() << kind << " could not be mounted " << whyNot;
+            test(at);
     }
 }
 

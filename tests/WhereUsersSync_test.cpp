@@ -2,7 +2,6 @@
 // reaches the archive, nothing stays held, and a save made in B while a run compares is kept and named.
 
 #include "tests/KeltoRunJobFixture.h"
-#include "tests/support/LocalSshd.h"
 #include "tests/support/TestVolumes.h"
 
 #include "SyncAutomation/VolumeInspector.h"
@@ -17,13 +16,7 @@
 namespace kelto::test {
 namespace {
 
-// rclone: a remote of a local folder; rcloneMemory: one in rclone's memory, answering no extended attributes.
-enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs, rclone, rcloneMemory };
-
-std::string nameOf(Mount kind) {
-    static const char* const names[] = {"sshfs", "gvfs", "exfat", "bindfs", "ext4", "btrfs", "rclone", "rcloneMemory"};
-    return names[static_cast<int>(kind)];
-}
+using Mount = MountKind;
 
 // The mount and the job around it.
 struct Place {
@@ -44,37 +37,6 @@ std::string placeName(const ::testing::TestParamInfo<Place>& info) {
 }
 
 void PrintTo(const Place& p, std::ostream* out) { *out << placeName({p, 0}); }
-
-// A folder on one kind of mount, unmounted when the value goes.
-class MountedFolder {
-public:
-    // The mount's folder, or empty with the reason in `whyNot`.
-    fs::path make(Mount kind, const fs::path& under, std::string& whyNot) {
-        const fs::path real = under / "real", at = under / "mnt";
-        fs::create_directories(real);
-        fs::create_directories(at);
-        if (kind == Mount::sshfs) sshd_ = LocalSshd::start(under / "ssh", whyNot);
-        const bool made = kind == Mount::sshfs         ? sshd_ && mounts_.mount(sshd_->sshfs(real, at), at)
-                          : kind == Mount::desktop     ? mounts_.desktop(real, at)
-                          : kind == Mount::exfat       ? mounts_.exfat(under / "card.img", at)
-                          : kind == Mount::passThrough ? mounts_.passThrough(real, at)
-                          : kind == Mount::ext4        ? mounts_.ext4Image(under / "disk.img", at)
-                          : kind == Mount::btrfs       ? mounts_.btrfsImage(under / "disk.img", at)
-                          : kind == Mount::rclone      ? mounts_.rclone(":local:" + real.native(), at)
-                                                       : mounts_.rclone(":memory:", at);
-        if (!made) {
-            whyNot = nameOf(kind) + " could not be mounted (needs root) " + whyNot;
-            return {};
-        }
-        if (kind != Mount::ext4 && kind != Mount::btrfs) return at;
-        fs::create_directories(at / "side");  // a disk's own root holds lost+found
-        return at / "side";
-    }
-
-private:
-    std::unique_ptr<LocalSshd> sshd_;
-    TestMounts mounts_;  // undone before the server goes
-};
 
 using Archived = std::multimap<std::string, std::string>;
 

@@ -1,5 +1,7 @@
 #include "tests/support/TestVolumes.h"
 
+#include "tests/support/LocalSshd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
@@ -175,6 +177,38 @@ std::string TestMounts::loopDevice(const fs::path& image, bool scanPartitions) {
     std::ifstream(named) >> device;
     if (!device.empty()) loopDevices_.push_back(device);
     return device;
+}
+
+std::string nameOf(MountKind kind) {
+    static const char* const names[] = {"sshfs", "gvfs",  "exfat",        "bindfs", "ext4",
+                                        "btrfs", "rclone", "rcloneMemory", "tmpfs"};
+    return names[static_cast<int>(kind)];
+}
+
+MountedFolder::MountedFolder() = default;
+MountedFolder::~MountedFolder() = default;
+
+fs::path MountedFolder::make(MountKind kind, const fs::path& under, std::string& whyNot) {
+    const fs::path real = under / "real", at = under / "mnt";
+    fs::create_directories(real);
+    fs::create_directories(at);
+    if (kind == MountKind::sshfs) sshd_ = LocalSshd::start(under / "ssh", whyNot);
+    const bool made = kind == MountKind::sshfs         ? sshd_ && mounts_.mount(sshd_->sshfs(real, at), at)
+                      : kind == MountKind::desktop     ? mounts_.desktop(real, at)
+                      : kind == MountKind::exfat       ? mounts_.exfat(under / "card.img", at)
+                      : kind == MountKind::passThrough ? mounts_.passThrough(real, at)
+                      : kind == MountKind::ext4        ? mounts_.ext4Image(under / "disk.img", at)
+                      : kind == MountKind::btrfs       ? mounts_.btrfsImage(under / "disk.img", at)
+                      : kind == MountKind::rclone      ? mounts_.rclone(":local:" + real.native(), at)
+                      : kind == MountKind::tmpfs       ? mounts_.tmpfs(at)
+                                                       : mounts_.rclone(":memory:", at);
+    if (!made) {
+        whyNot = nameOf(kind) + " could not be mounted (needs root) " + whyNot;
+        return {};
+    }
+    if (kind != MountKind::ext4 && kind != MountKind::btrfs) return at;
+    fs::create_directories(at / "side");  // a disk's own root holds lost+found
+    return at / "side";
 }
 
 TestMounts::~TestMounts() {

@@ -10,6 +10,8 @@
 
 namespace kelto::test {
 
+class LocalSshd;
+
 // A folder on tmpfs, which keeps any 64-bit time (/dev/shm, else a tmpfs of its own, root only).
 class TmpfsFolder {
 public:
@@ -84,6 +86,25 @@ public:
 private:
     std::vector<std::filesystem::path> mounted_;
     std::vector<std::string> loopDevices_;
+};
+
+// The kinds of mount people sync to. rclone: a remote of a local folder; rcloneMemory: one in rclone's memory,
+// answering no extended attributes; desktop: a pass-through listed as gvfs lists its mounts.
+enum class MountKind { sshfs, desktop, exfat, passThrough, ext4, btrfs, rclone, rcloneMemory, tmpfs };
+
+std::string nameOf(MountKind kind);
+
+// A folder on one kind of mount, unmounted when the value goes.
+class MountedFolder {
+public:
+    MountedFolder();
+    ~MountedFolder();
+    // The mount's folder below `under`, or empty with the reason in `whyNot`.
+    std::filesystem::path make(MountKind kind, const std::filesystem::path& under, std::string& whyNot);
+
+private:
+    std::unique_ptr<LocalSshd> sshd_;
+    TestMounts mounts_;  // undone before the server goes
 };
 
 // Runs a program from PATH, output thrown away: its exit status, or -1 when it could not start.
