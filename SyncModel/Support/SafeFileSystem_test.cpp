@@ -185,38 +185,26 @@ TEST(SafeFileSystem, SettingAModificationTimeKeepsTheAccessTimeAndTakesALinkAsIt
 TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
     test::TemporaryFolder folder;
     const sfs::Folder root = openRoot(folder);
-    const auto move = [&](const char* from, const char* to) {
-        return failureOf([&] { sfs::moveByClaimingDestination(root, from, root, to); }).errorNumber();
-    };
-    const auto respell = [&](const char* from, const char* to) {
-        return failureOf([&] { sfs::changeSpelling(root, from, to); }).errorNumber();
-    };
-    folder.write("file", "new");
-    folder.write("taken", "old");
-    folder.write("dir/inner", "in");
+    for (const auto& [name, content] : {std::pair{"file", "new"}, {"taken", "old"}, {"dir/inner", "in"},
+                                        {"photo.JPG", "photo"}, {"a", "lower"}, {"A", "upper"}})
+        folder.write(name, content);
     fs::create_directory(folder / "emptyTaken");
     fs::create_symlink("nowhere", folder / "link");
-    EXPECT_EQ(move("file", "taken"), EEXIST);
-    EXPECT_EQ(move("dir", "emptyTaken"), EEXIST);
-    EXPECT_EQ(move("dir", "taken"), EEXIST);
-    EXPECT_EQ(test::readFile(folder / "taken"), "old");
-    EXPECT_EQ(move("file", "file2"), 0);
-    EXPECT_EQ(move("dir", "dir2"), 0);
-    EXPECT_EQ(move("link", "link2"), 0);
-    EXPECT_EQ(test::readFile(folder / "file2"), "new");
-    EXPECT_EQ(test::readFile(folder / "dir2/inner"), "in");
+    for (const auto& [claim, from, to, error] : std::vector<std::tuple<bool, const char*, const char*, int>>{
+             {true, "file", "taken", EEXIST}, {true, "dir", "emptyTaken", EEXIST}, {true, "dir", "taken", EEXIST},
+             {true, "file", "file2", 0}, {true, "dir", "dir2", 0}, {true, "link", "link2", 0},
+             {false, "photo.JPG", "Photo.jpg", 0}, {false, "a", "A", EEXIST}, {false, "gone", "Gone", ENOENT}}) {
+        const auto move = [&] {
+            claim ? sfs::moveByClaimingDestination(root, from, root, to) : sfs::changeSpelling(root, from, to);
+        };
+        EXPECT_EQ(failureOf(move).errorNumber(), error) << from << " to " << to;
+    }
+    for (const auto& [name, content] : {std::pair{"taken", "old"}, {"file2", "new"}, {"dir2/inner", "in"},
+                                        {"Photo.jpg", "photo"}, {"a", "lower"}, {"A", "upper"}})
+        EXPECT_EQ(test::readFile(folder / name), content) << name;
     EXPECT_EQ(fs::read_symlink(folder / "link2"), "nowhere");
-    for (const char* gone : {"file", "dir", "link"}) EXPECT_FALSE(fs::exists(fs::symlink_status(folder / gone)));
-    folder.write("photo.JPG", "photo");
-    folder.write("a", "lower");
-    folder.write("A", "upper");
-    EXPECT_EQ(respell("photo.JPG", "Photo.jpg"), 0);
-    EXPECT_EQ(test::readFile(folder / "Photo.jpg"), "photo");
-    EXPECT_FALSE(fs::exists(folder / "photo.JPG"));
-    EXPECT_EQ(respell("a", "A"), EEXIST);
-    EXPECT_EQ(test::readFile(folder / "a"), "lower");
-    EXPECT_EQ(test::readFile(folder / "A"), "upper");
-    EXPECT_EQ(respell("gone", "Gone"), ENOENT);
+    for (const char* gone : {"file", "dir", "link", "photo.JPG"})
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder / gone))) << gone;
 }
 
 TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
