@@ -192,9 +192,7 @@ TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
     }
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
     EXPECT_FALSE(at(mounts, "/media/Back").placedByMarkers);
-}
-
-TEST(LinuxVolumeSourceHosts, ThisMachinesAddressesInEveryForm) {
+    // This machine's addresses in every form.
     for (const char* address : {"[::1]", "::ffff:127.0.0.1", "[::FFFF:127.0.0.2]", "::ffff:7f00:1", "::1%lo", "0:0:0:0:0:0:0:1"})
         EXPECT_TRUE(LinuxVolumeSource::isThisMachine(address)) << address;
     for (const char* address : {"::ffff:192.0.2.9", "box.example.org"})
