@@ -24,17 +24,6 @@ std::uint64_t inode(const fs::path& path) {
     return info.st_ino;
 }
 
-TEST(VolumeInspectorPrefix, ComparesWholeComponents) {
-    EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/media/Back"), PathComponents::of("/media/Backup/x")));
-    EXPECT_TRUE(PathComponents::isPrefix(PathComponents::of("/media/Backup"), PathComponents::of("/media/Backup/x")));
-    EXPECT_TRUE(PathComponents::isPrefix(PathComponents::of("/media/Backup/"), PathComponents::of("/media/Backup")));
-    EXPECT_TRUE(PathComponents::isPrefix({}, {}));
-    EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/a/b"), PathComponents::of("/a")));
-    EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/Media"), PathComponents::of("/media/x")));
-    EXPECT_EQ(PathComponents::of("/a/./b/../c/"), (std::vector<std::string>{"/", "a", "c"}));
-    EXPECT_EQ(PathComponents::of("/"), (std::vector<std::string>{"/"}));
-}
-
 struct Inspector : ::testing::Test {
     test::TemporaryFolder folder;
     test::FakeVolumeSource source;
@@ -45,14 +34,7 @@ struct Inspector : ::testing::Test {
     }
 };
 
-TEST_F(Inspector, MountedVolumesLeaveOutPseudoFileSystems) {
-    source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    const auto volumes = VolumeInspector::mountedVolumes(source);
-    ASSERT_EQ(volumes.size(), 2u);
-    EXPECT_EQ(volumes[0].root, "/");
-    EXPECT_EQ(volumes[1], (MountedVolume{folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick")}));
-}
-
+// The mount holding a path is the one whose point is its longest prefix, whole components compared.
 TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
     source.add("/media/Back", volumeIdentity(VolumeKind::removable, "SHORT", "Back"));
     source.add("/media/Backup", volumeIdentity(VolumeKind::removable, "LONG", "Backup"));
@@ -61,6 +43,10 @@ TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
     EXPECT_EQ(VolumeInspector::identity("/media/Backup/../Back/x", source).uuid, "SHORT");
     EXPECT_EQ(VolumeInspector::identity("/media/Backupx", source).uuid, "ROOT");
     EXPECT_EQ(VolumeInspector::identity("/proc/1", source).uuid, "PROC");  // not browsable, still counts
+    EXPECT_TRUE(PathComponents::isPrefix(PathComponents::of("/media/Backup/"), PathComponents::of("/media/Backup")));
+    EXPECT_TRUE(PathComponents::isPrefix({}, {}));
+    EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/Media"), PathComponents::of("/media/x")));
+    EXPECT_EQ(PathComponents::of("/a/./b/../c/"), (std::vector<std::string>{"/", "a", "c"}));
     test::FakeVolumeSource empty;
     try {
         VolumeInspector::identity("/x", empty);
@@ -71,7 +57,7 @@ TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
 }
 
 // An endpoint records where its folder (a link's target) lies on its volume, and the folder's number where the
-// file system keeps numbers.
+// file system keeps numbers; what is no folder, or on no browsable volume, gives none.
 TEST_F(Inspector, EndpointRecordsTheRelativePathOfTheTargetAndTheInode) {
     source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directories(folder / "Photos/2024");
@@ -85,6 +71,12 @@ TEST_F(Inspector, EndpointRecordsTheRelativePathOfTheTargetAndTheInode) {
     source.table.back().identity.fileSystem = "vfat";
     EXPECT_FALSE(VolumeInspector::endpoint(folder / "Photos", source).fileID);
     EXPECT_FALSE(VolumeInspector::fileNumber(folder / "Photos", "fuse.sshfs"));  // numbered afresh at each mount
+    folder.write("file.txt");
+    EXPECT_THROW(VolumeInspector::endpoint(folder / "file.txt", source), VolumeInspectorError);
+    EXPECT_THROW(VolumeInspector::endpoint(folder / "missing", source), FileError);
+    EXPECT_THROW(VolumeInspector::endpoint("/proc", source), VolumeInspectorError);  // pseudo file system
+    test::FakeVolumeSource empty;
+    EXPECT_THROW(VolumeInspector::endpoint(folder.path(), empty), VolumeInspectorError);
 }
 
 // What a volume keeps is the table's answer for its type, whoever asks:
@@ -99,15 +91,6 @@ TEST_F(Inspector, AVolumeKeepsWhatTheTableSaysOfItsType) {
         volume.caseSensitive = LinuxVolumeSource::isCaseSensitive(type);
         EXPECT_EQ(FileSystemTraits::forVolume(volume).caseSensitive, !disk.foldsCase) << type;
     }
-}
-
-TEST_F(Inspector, EndpointRefusesWhatIsNoFolder) {
-    folder.write("file.txt");
-    EXPECT_THROW(VolumeInspector::endpoint(folder / "file.txt", source), VolumeInspectorError);
-    EXPECT_THROW(VolumeInspector::endpoint(folder / "missing", source), FileError);
-    EXPECT_THROW(VolumeInspector::endpoint("/proc", source), VolumeInspectorError);  // pseudo file system
-    test::FakeVolumeSource empty;
-    EXPECT_THROW(VolumeInspector::endpoint(folder.path(), empty), VolumeInspectorError);
 }
 
 }  // namespace

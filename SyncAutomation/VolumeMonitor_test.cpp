@@ -1,12 +1,16 @@
 #include "SyncAutomation/VolumeMonitor.h"
 
 #include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/DiskAppearance.h"
 #include "SyncAutomation/VolumeMonitorEvents.h"
 
 #include "SyncModel/Support/Clock.h"
 #include "tests/support/FakeVolumeSource.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -78,8 +82,15 @@ struct Monitor : ::testing::Test {
     }
 };
 
+// Every stream sees a mount and its unmount; another disk at the same mount point goes and comes. Pushed
+// events reach an observer in order until it lets go.
 TEST_F(Monitor, EveryStreamSeesAMountAndItsUnmount) {
     const auto monitor = start();
+    VolumeMonitorEvents events(*monitor);
+    ManualClock manualClock;
+    ManualExecutor main(manualClock);
+    std::vector<VolumeEvent> seen;
+    Subscription subscription = events.observe(main, [&](const VolumeEvent& event) { seen.push_back(event); });
     std::vector<std::shared_ptr<VolumeEventStream>> streams{monitor->events(), monitor->events(), monitor->events()};
     change([&] { source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick")); });
     for (const auto& stream : streams) EXPECT_EQ(stream->next(10s), VolumeEvent::mounted("/media/Stick"));
@@ -95,12 +106,8 @@ TEST_F(Monitor, EveryStreamSeesAMountAndItsUnmount) {
         EXPECT_FALSE(stream->next(stop.get_token()));  // a stop ends the wait for more
     }
     EXPECT_FALSE(monitor->firstSeen("/media/Stick"));
-}
-
-TEST_F(Monitor, AnotherDiskAtTheSameMountPointGoesAndComes) {
-    source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick"));
-    const auto monitor = start();
-    const auto stream = monitor->events();
+    change([&] { source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick")); });
+    EXPECT_EQ(streams[0]->next(10s), VolumeEvent::mounted("/media/Stick"));
     change([&] {
         source.table.back().identity.isReadOnly = true;  // remounted read-only: the same disk
         source.add("/proc", volumeIdentity(VolumeKind::internal, "PROC", "proc", "proc"), false);
@@ -109,31 +116,49 @@ TEST_F(Monitor, AnotherDiskAtTheSameMountPointGoesAndComes) {
         source.table.pop_back();
         source.table.back().identity.uuid = "OTHER";
     });
-    EXPECT_EQ(stream->next(10s), VolumeEvent::unmounted("/media/Stick"));
-    EXPECT_EQ(stream->next(10s), VolumeEvent::mounted("/media/Stick"));
-    EXPECT_FALSE(stream->next(0ms));
-}
-
-TEST_F(Monitor, PushedEventsReachTheObserverInOrderUntilItLetsGo) {
-    const auto monitor = start();
-    VolumeMonitorEvents events(*monitor);
-    ManualClock manualClock;
-    ManualExecutor main(manualClock);
-    std::vector<VolumeEvent> seen;
-    Subscription subscription = events.observe(main, [&](const VolumeEvent& event) { seen.push_back(event); });
-    change([&] { source.add("/media/Stick", volumeIdentity(VolumeKind::removable, "USB", "Stick")); });
-    ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 1; }));
-    change([&] { source.table.pop_back(); });
-    ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 2; }));
-    EXPECT_EQ(seen, (std::vector<VolumeEvent>{VolumeEvent::mounted("/media/Stick"),
-                                              VolumeEvent::unmounted("/media/Stick")}));
+    EXPECT_EQ(streams[0]->next(10s), VolumeEvent::unmounted("/media/Stick"));
+    EXPECT_EQ(streams[0]->next(10s), VolumeEvent::mounted("/media/Stick"));
+    EXPECT_FALSE(streams[0]->next(0ms));
+    ASSERT_TRUE(main.runUntil([&] { return seen.size() >= 5; }));
+    const VolumeEvent in = VolumeEvent::mounted("/media/Stick"), out = VolumeEvent::unmounted("/media/Stick");
+    EXPECT_EQ(seen, (std::vector<VolumeEvent>{in, out, in, out, in}));
     // Ending it joins the pulling thread: nothing is posted afterwards.
     subscription.reset();
-    const auto witness = monitor->events();
     change([&] { source.add("/media/Disk", volumeIdentity(VolumeKind::removable, "DISK", "Disk")); });
-    EXPECT_EQ(witness->next(10s), VolumeEvent::mounted("/media/Disk"));
+    EXPECT_EQ(streams[0]->next(10s), VolumeEvent::mounted("/media/Disk"));
     EXPECT_EQ(main.runPending(), 0u);
-    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen.size(), 5u);
+}
+
+// Now is 5000; the monotonic clock reads 300 and the time since boot `sinceBoot`, which differs after a sleep.
+class FixedClock final : public Clock {
+public:
+    explicit FixedClock(double sinceBoot) : sinceBoot_(sinceBoot) {}
+    Date now() const override { return Date{5000}; }
+    double monotonicSeconds() const override { return 300; }
+    double secondsSinceBoot() const override { return sinceBoot_; }
+
+private:
+    double sinceBoot_;
+};
+
+TEST(DiskAppearanceTest, UdevInitialisationTimeIsTurnedIntoWallTimeAndNothingForWhatCannotBeRead) {
+    test::TemporaryFolder udev;
+    const FixedClock clock(300);
+    udev.write("b8:17", "S:disk/by-uuid/ABCD\nI:120500000\nE:ID_BUS=usb\n");
+    // Set up 179.5 s of monotonic time ago.
+    EXPECT_EQ(DiskAppearance::udevInitialisationTime(makedev(8, 17), udev.path(), clock), Date{5000 - 179.5});
+    EXPECT_EQ(DiskAppearance::udevInitialisationTime(makedev(8, 17), udev.path(), FixedClock(1300)),
+              Date{5000 - 1179.5})
+        << "a wake must not make the disk look newly connected";
+    udev.write("b8:18", "S:disk/by-label/X\n");
+    udev.write("b8:19", "I:notanumber\n");
+    udev.write("b8:20", "I:900000000\n");  // after now: a record from before a reboot
+    for (unsigned minor : {18u, 19u, 20u, 21u})
+        EXPECT_FALSE(DiskAppearance::udevInitialisationTime(makedev(8, minor), udev.path(), clock)) << minor;
+    EXPECT_FALSE(DiskAppearance::udevInitialisationTime(makedev(0, 17), udev.path(), clock));
+    EXPECT_FALSE(DiskAppearance::appearanceTime(udev / "missing", nullptr, udev.path(), clock));
+    EXPECT_FALSE(DiskAppearance::appearanceTime(udev.path(), nullptr, udev / "missing", clock));
 }
 
 }  // namespace

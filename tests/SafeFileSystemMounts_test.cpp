@@ -1,22 +1,25 @@
-// Moves that must not replace, on every kind of mount people sync to.
+// Moves, folder identities and baselines on the kinds of mount people sync to.
 
+#include "SyncEngine/BaselineStore.h"
 #include "SyncEngine/FolderIdentity.h"
 #include "SyncModel/Support/FileDescriptor.h"
 #include "SyncModel/Support/FileSystemCapabilities.h"
 #include "SyncModel/Support/SafeFileSystem.h"
-#include "tests/support/LocalSshd.h"
 #include "tests/support/TestVolumes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -29,30 +32,28 @@ namespace sfs = kelto::SafeFileSystem;
 
 namespace {
 
-// Mounts each kind of mount people sync to below `tmp` (showing a folder where it shows one) and calls
-// `test` with its mount point.
+// The error number an action throws, 0 where it throws none.
+int errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const FileError& error) {
+        return error.errorNumber();
+    }
+    return 0;
+}
+
+// Mounts each kind of mount people sync to below `tmp` and calls `test` with its folder.
 void onEveryMount(const TemporaryFolder& tmp, const std::function<void(const fs::path&)>& test) {
-    TestMounts mounts;
-    std::string whyNot;
-    const std::unique_ptr<LocalSshd> sshd = LocalSshd::start(tmp / "sshd", whyNot);
-    const std::vector<std::pair<std::string, std::function<bool(const fs::path&, const fs::path&)>>> kinds{
-        {"tmpfs", [&](const fs::path&, const fs::path& at) { return mounts.tmpfs(at); }},
-        {"ext4", [&](const fs::path&, const fs::path& at) { return mounts.ext4Image(at.native() + ".img", at); }},
-        {"sshfs", [&](const fs::path& folder, const fs::path& at) { return sshd && mounts.mount(sshd->sshfs(folder, at), at); }},
-        {"bindfs", [&](const fs::path& folder, const fs::path& at) { return mounts.passThrough(folder, at); }},
-        {"gvfs", [&](const fs::path& folder, const fs::path& at) {
-             return mounts.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW", at.native()}, at);
-         }},
-        {"exfat", [&](const fs::path&, const fs::path& at) { return mounts.exfat(at.native() + ".img", at); }}};
-    for (const auto& [kind, mount] : kinds) {
-        SCOPED_TRACE(kind);
-        const fs::path folder = tmp / (kind + "-folder"), at = tmp / kind;
-        fs::create_directories(folder);
-        fs::create_directories(at);
-        if (mount(folder, at))
-            test(at);
+    for (const MountKind kind :
+         {MountKind::tmpfs, MountKind::ext4, MountKind::sshfs, MountKind::passThrough, MountKind::desktop, MountKind::exfat}) {
+        SCOPED_TRACE(nameOf(kind));
+        MountedFolder mounted;
+        std::string whyNot;
+        const fs::path at = mounted.make(kind, tmp / nameOf(kind), whyNot);
+        if (at.empty())
+            ADD_FAILURE() << whyNot;
         else
-            ADD_FAILURE() << kind << " could not be mounted " << whyNot;
+            test(at);
     }
 }
 
@@ -75,12 +76,7 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         EXPECT_FALSE(fs::exists(at / "archive/a"));
         for (const auto& [to, writers] : {std::pair{&tree, sfs::Writers::anyone}, {&archive, sfs::Writers::thisRunAlone}}) {
             const std::string name = to == &tree ? "b" : "c";
-            try {
-                sfs::moveToFreeName(held, name, *to, name, writers);
-                ADD_FAILURE() << name << " replaced what stood there";
-            } catch (const FileError& error) {
-                EXPECT_EQ(error.errorNumber(), EEXIST) << error.what();
-            }
+            EXPECT_EQ(errorOf([&] { sfs::moveToFreeName(held, name, *to, name, writers); }), EEXIST) << name;
             EXPECT_EQ(readFile(at / "held" / name), name);
         }
         EXPECT_EQ(readFile(at / "tree/b"), "the user's");
@@ -123,14 +119,6 @@ TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
             if (child == 0) {
                 if (!answerRenamesThatRefuse(answer)) ::_exit(2);
                 const sfs::Folder tree = *sfs::openRoot(at / "tree");
-                const auto errorOf = [](const std::function<void()>& move) {
-                    try {
-                        move();
-                    } catch (const FileError& error) {
-                        return error.errorNumber();
-                    }
-                    return 0;
-                };
                 // EIO: a disk that has the rename and failed it.
                 const bool failed = answer == EIO;
                 bool kept = !failed || errorOf([&] { sfs::moveWithoutReplacing(tree, "item", tree, "moved"); }) == EIO;
@@ -152,7 +140,6 @@ TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
     });
 }
 
-// A folder's walk meets its disk and each one mounted below it.
 TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     TemporaryFolder tmp;
@@ -169,6 +156,92 @@ TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
     ASSERT_TRUE(mounts.tmpfs(tmp / "side/deep/in"));
     EXPECT_EQ(types(), (std::vector<std::string>{own.type, "tmpfs"}));
     EXPECT_EQ(FileSystemCapabilities::reachedFrom(tmp / "side/deep/in").front().type, "tmpfs");
+}
+
+
+TEST(FolderIdentityTest, StaysWhileTheFolderStaysAndChangesWithIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TemporaryFolder tmp;
+    fs::create_directories(tmp / "exfat");
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", tmp / "exfat"));
+    for (const fs::path& root : {tmp.path(), tmp / "exfat"}) {
+        SCOPED_TRACE(root.native());
+        fs::create_directories(root / "side");
+        fs::create_directories(root / "other");
+        const std::optional<FolderIdentity> before = FolderIdentity::of(root / "side");
+        ASSERT_TRUE(before);
+        // The kernel forgets the folder; exFAT through FUSE numbers it anew.
+        ::sync();
+        std::ofstream("/proc/sys/vm/drop_caches") << "3";
+        EXPECT_TRUE(fs::is_directory(root / "other"));
+        EXPECT_EQ(FolderIdentity::of(root / "side"), before);
+        EXPECT_EQ(FolderIdentity::of(tmp / ".." / tmp.path().filename() / fs::relative(root / "side", tmp.path())),
+                  before);
+        // Where numbers are kept they tell a new folder; elsewhere the place is kept.
+        const bool keepsNumbers = root == tmp.path();
+        fs::rename(root / "side", root / "moved");
+        EXPECT_EQ(FolderIdentity::of(root / "moved") == before, keepsNumbers);
+        EXPECT_FALSE(FolderIdentity::of(root / "side"));
+        fs::create_directory(root / "side");
+        if (keepsNumbers) {
+            EXPECT_NE(FolderIdentity::of(root / "side"), before);
+        }
+    }
+}
+
+// A store's failure names the file and the system's reason, and offers no move aside.
+void expectNamed(const std::function<void()>& use, const fs::path& file, int reason) {
+    try {
+        use();
+        ADD_FAILURE() << "no failure";
+    } catch (const BaselineStoreError& error) {
+        const std::string message = error.what();
+        EXPECT_TRUE(message.starts_with("The baseline file " + file.string() + " could not be read or written ("))
+            << message;
+        EXPECT_NE(message.find(std::strerror(reason)), std::string::npos) << message;
+        EXPECT_EQ(message.find("Move it aside"), std::string::npos) << message;
+    }
+}
+
+const Baseline saved{{"a", {EntryKind::file, 1, 2}}};
+
+// exFAT through FUSE has neither no-replace rename nor hard links: a baseline is made all the same.
+TEST(BaselineStoreVolumes, ABaselineIsMadeWhereNoMoveCanRefuseAnExistingName) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
+    TemporaryFolder folder;
+    TestMounts mounts;
+    fs::create_directories(folder / "E");
+    ASSERT_TRUE(mounts.exfat(folder / "exfat.img", folder / "E"));
+    const fs::path file = folder / "E/state/JOB.sqlite";
+    BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0});
+    EXPECT_TRUE(BaselineStore(file, false).isRecordedFor("X", std::nullopt));
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+}
+
+// A baseline on a failing disk is named and kept, and loads once the disk is back; on a read-only one too.
+TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
+    std::string whyNot;
+    const std::unique_ptr<Ext4Volume> volume = Ext4Volume::make(whyNot);
+    if (!volume) GTEST_SKIP() << whyNot;
+    const fs::path file = *volume / "state/JOB.sqlite";
+    BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0});
+    {
+        const FileDescriptor root(::open(volume->path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        std::uint32_t afterWritingEverything = 0;
+        constexpr unsigned long shutDown = _IOR('X', 125, std::uint32_t);
+        ASSERT_EQ(::ioctl(root.get(), shutDown, &afterWritingEverything), 0) << std::strerror(errno);
+    }
+    for (const bool readOnly : {true, false})
+        expectNamed([&] { BaselineStore(file, readOnly).load("X", std::nullopt); }, file, EIO);
+    ASSERT_TRUE(volume->remountElsewhere());
+    const fs::path moved = *volume / "state/JOB.sqlite";
+    EXPECT_EQ(BaselineStore(moved, true).load("X", std::nullopt), saved);
+    TestMounts mounts;
+    ASSERT_TRUE(mounts.mount({"mount", "-o", "bind,ro", moved.parent_path().native(), moved.parent_path().native()},
+                             moved.parent_path()));
+    expectNamed([&] { BaselineStore(moved, false).save(Baseline{}, "X", std::nullopt, SideCounts{0, 0}); }, moved, EROFS);
+    EXPECT_EQ(BaselineStore(moved, true).load("X", std::nullopt), saved);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <tuple>
 
 namespace kelto {
 namespace {
@@ -55,28 +56,6 @@ struct RemovableSystem {
     }
 };
 
-TEST(RealVolumes, Ext4ImageCarriesItsUuidLabelAndInodes) {
-    const std::string uuid = freshUuid();
-    MAKE_VOLUME_OR_SKIP(volume, "KELTOVOL", uuid);
-    const LinuxVolumeSource system;
-    const auto volumes = VolumeInspector::mountedVolumes(system);
-    const auto mounted = std::find_if(volumes.begin(), volumes.end(), [&](auto& v) { return v.root == volume->path(); });
-    ASSERT_NE(mounted, volumes.end());
-    EXPECT_EQ(mounted->identity.uuid, uuid);
-    EXPECT_EQ(mounted->identity.name, "KELTOVOL");
-    EXPECT_EQ(mounted->identity.fileSystem, "ext4");
-    EXPECT_TRUE(mounted->identity.caseSensitive);
-    EXPECT_FALSE(mounted->identity.isReadOnly);
-    fs::create_directories(*volume / "Photos/2024");
-    const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Photos/2024", system);
-    struct stat info {};
-    ASSERT_EQ(::stat((*volume / "Photos/2024").c_str(), &info), 0);
-    EXPECT_EQ(endpoint.relativePath, "Photos/2024");
-    EXPECT_EQ(endpoint.fileID, info.st_ino);
-    EXPECT_EQ(endpoint.volume, mounted->identity);
-    EXPECT_GT(system.availableCapacity(volume->path()).value_or(0), 0u);
-}
-
 // A sub-folder bind-mounted and listed before the disk's own mount.
 TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());
@@ -97,7 +76,6 @@ TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     EXPECT_EQ(removable.resolve(inBind), EndpointResolution::available(bind / "Docs"));
 }
 
-// Trees reach each other through real mounts of every kind; a disk mounted inside does not.
 TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     const test::TemporaryFolder tmp;
@@ -192,17 +170,34 @@ bool sees(VolumeEventStream& stream, const VolumeEvent& wanted) {
     return false;
 }
 
+// A disk mounted is seen with its UUID, label and folder numbers, and seen going.
 TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
     const LinuxVolumeSource system;
     VolumeMonitor monitor(system, std::make_unique<LinuxMountWatcher>(), SystemClock::shared());
     const auto stream = monitor.events();
     fs::path mountPoint;
     {
-        MAKE_VOLUME_OR_SKIP(volume, "KELTOSEEN", freshUuid());
+        const std::string uuid = freshUuid();
+        MAKE_VOLUME_OR_SKIP(volume, "KELTOSEEN", uuid);
         mountPoint = volume->path();
         EXPECT_TRUE(sees(*stream, VolumeEvent::mounted(mountPoint)));
         EXPECT_TRUE(monitor.firstSeen(mountPoint));
         EXPECT_EQ(DiskAppearance::appearanceTime(mountPoint, &monitor), monitor.firstSeen(mountPoint));
+        const auto volumes = VolumeInspector::mountedVolumes(system);
+        const auto mounted = std::find_if(volumes.begin(), volumes.end(), [&](auto& v) { return v.root == mountPoint; });
+        ASSERT_NE(mounted, volumes.end());
+        EXPECT_EQ(std::tuple(mounted->identity.uuid, mounted->identity.name, mounted->identity.fileSystem),
+                  std::tuple(std::optional(uuid), "KELTOSEEN", "ext4"));
+        EXPECT_TRUE(mounted->identity.caseSensitive);
+        EXPECT_FALSE(mounted->identity.isReadOnly);
+        fs::create_directories(*volume / "Photos/2024");
+        const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Photos/2024", system);
+        EXPECT_EQ(endpoint.relativePath, "Photos/2024");
+        struct stat info {};
+        ASSERT_EQ(::stat((*volume / "Photos/2024").c_str(), &info), 0);
+        EXPECT_EQ(endpoint.fileID, info.st_ino);
+        EXPECT_EQ(endpoint.volume, mounted->identity);
+        EXPECT_GT(system.availableCapacity(mountPoint).value_or(0), 0u);
     }
     EXPECT_TRUE(sees(*stream, VolumeEvent::unmounted(mountPoint)));
     EXPECT_FALSE(monitor.firstSeen(mountPoint));

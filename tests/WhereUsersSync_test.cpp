@@ -1,9 +1,7 @@
-// The default job with a side where Linux users keep their copies (sshfs, gvfs, an exFAT card, a FUSE
-// pass-through, rclone, ext4, btrfs): what a run deletes or replaces in B reaches the archive, nothing
-// stays held, and a save made in B while a run compares is kept and named.
+// The default job with a side where Linux users keep their copies: what a run deletes or replaces in B
+// reaches the archive, nothing stays held, and a save made in B while a run compares is kept and named.
 
 #include "tests/KeltoRunJobFixture.h"
-#include "tests/support/LocalSshd.h"
 #include "tests/support/TestVolumes.h"
 
 #include "SyncAutomation/VolumeInspector.h"
@@ -18,13 +16,7 @@
 namespace kelto::test {
 namespace {
 
-// rclone: a remote of a local folder; rcloneMemory: one in rclone's memory, answering no extended attributes.
-enum class Mount { sshfs, desktop, exfat, passThrough, ext4, btrfs, rclone, rcloneMemory };
-
-std::string nameOf(Mount kind) {
-    static const char* const names[] = {"sshfs", "gvfs", "exfat", "bindfs", "ext4", "btrfs", "rclone", "rcloneMemory"};
-    return names[static_cast<int>(kind)];
-}
+using Mount = MountKind;
 
 // The mount and the job around it.
 struct Place {
@@ -37,14 +29,6 @@ struct Place {
     bool atTheLook = false;       // saves made once the plan's look ended, not as the transfer starts
 };
 
-Place saving(Mount kind, bool archive, bool onServer = false, bool atTheLook = false) {
-    Place p{kind};
-    p.archive = archive;
-    p.onServer = onServer;
-    p.atTheLook = atTheLook;
-    return p;
-}
-
 std::string placeName(const ::testing::TestParamInfo<Place>& info) {
     const Place& p = info.param;
     return nameOf(p.kind) + (p.onServer ? "OnTheServer" : "") + (p.side != 'b' ? std::string("_") + p.side : "") +
@@ -53,59 +37,6 @@ std::string placeName(const ::testing::TestParamInfo<Place>& info) {
 }
 
 void PrintTo(const Place& p, std::ostream* out) { *out << placeName({p, 0}); }
-
-// A folder on one kind of mount, unmounted when the value goes.
-class MountedFolder {
-public:
-    // The mount's folder, or empty with the reason in `whyNot`.
-    fs::path make(Mount kind, const fs::path& under, std::string& whyNot) {
-        if (::geteuid() != 0) {
-            whyNot = "needs root to mount";
-            return {};
-        }
-        const fs::path real = under / "real", at = under / "mnt";
-        fs::create_directories(real);
-        fs::create_directories(at);
-        bool made = false;
-        switch (kind) {
-            case Mount::sshfs:
-                sshd_ = LocalSshd::start(under / "ssh", whyNot);
-                made = sshd_ && mounts_.mount(sshd_->sshfs(real, at), at);
-                break;
-            case Mount::desktop:  // the line gvfs leaves in the mount table
-                made = mounts_.mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", real.native() + "=RW",
-                                      at.native()},
-                                     at);
-                break;
-            case Mount::exfat: made = mounts_.exfat(under / "card.img", at); break;
-            case Mount::passThrough: made = mounts_.passThrough(real, at); break;
-            case Mount::ext4: made = mounts_.ext4Image(under / "disk.img", at); break;
-            case Mount::rclone:
-            case Mount::rcloneMemory:  // no configuration of the user's; the daemon returns once mounted
-                made = mounts_.mount({"rclone", "mount", kind == Mount::rclone ? ":local:" + real.native() : ":memory:",
-                                      at.native(), "--daemon", "--config", "/dev/null"},
-                                     at);
-                break;
-            case Mount::btrfs:
-                std::ofstream(under / "disk.img").close();
-                fs::resize_file(under / "disk.img", 128 << 20);  // sparse; btrfs's least
-                made = runQuietly({"mkfs.btrfs", "-q", "-f", (under / "disk.img").native()}) == 0 &&
-                       mounts_.mount({"mount", "-o", "loop", (under / "disk.img").native(), at.native()}, at);
-                break;
-        }
-        if (!made) {
-            whyNot = nameOf(kind) + " could not be mounted " + whyNot;
-            return {};
-        }
-        if (kind != Mount::ext4 && kind != Mount::btrfs) return at;
-        fs::create_directories(at / "side");  // a disk's own root holds lost+found
-        return at / "side";
-    }
-
-private:
-    std::unique_ptr<LocalSshd> sshd_;
-    TestMounts mounts_;  // undone before the server goes
-};
 
 using Archived = std::multimap<std::string, std::string>;
 
@@ -194,12 +125,11 @@ protected:
 };
 
 using WhereUsersSyncEitherSide = OnAMount;
-using WhereUsersSyncReplaced = OnAMount;
-using WhereUsersSyncQuickRuns = OnAMount;
-using WhereUsersSyncResumes = OnAMount;
 using WhereUsersSyncRacy = OnAMount;
 
-// Files cross; what the second run deletes or replaces in B reaches its archive, and nothing is left over.
+// Files cross; what a later run deletes or replaces in B reaches its archive, also right after saves at the
+// clock's time, and nothing is left over; a copy a killed run left unfinished is finished; B's versions a run
+// replaces reach the archive.
 TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     const Place& param = GetParam();
     if (param.side != 'i') (param.side == 'a' ? a : b) = mount;
@@ -218,13 +148,49 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     EXPECT_EQ(archived(b), (Archived{{f1, "one"}, {f2, "two"}}));
     expectSettled(sync(options));
     EXPECT_EQ(archived(b).size(), 2u);
+    std::string content = "edit";
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("edit " + std::to_string(round));
+        save(a / f2, content += "+");
+        expectSettled(sync(options));
+    }
+    EXPECT_EQ(archived(b).size(), 5u);
+    // A large copy a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
+    std::string large(2 << 20, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
+    putAt(a / in / "large.bin", large, t0);
+    fs::create_directories(b / ".KeltoSync/Partial");
+    std::ofstream(b / ".KeltoSync/Partial/large.bin", std::ios::binary) << large.substr(0, 300'000);
+    expectSettled(sync(options));
+    EXPECT_TRUE(contents(b / in / "large.bin") == large);  // not printed: two megabytes
+    // B's version replaced by A's (a mirror's, or a conflict's loser) reaches B's archive, also one saved just
+    // before the run began, early in an even second; so does a photo stamped years ahead, deleted on A.
+    putAt(a / in / "c.txt", "c", t0);
+    putAt(a / in / "dir/d.txt", "d", t0);
+    putAt(a / in / "IMG_0042.jpg", "photo", wallSecond() + 5 * 365 * 86400);
+    expectSettled(sync(options));
+    putAt(b / in / "c.txt", "edited on B", t0 + 100);
+    putAt(a / in / "c.txt", "edited on A, later", t0 + 200);
+    fs::remove(a / in / "IMG_0042.jpg");
+    awaitNextSecond();
+    if (coarseSecond() % 2 != 0) awaitNextSecond();
+    save(b / in / "dir/d.txt", "saved on B just now");
+    save(a / in / "dir/d.txt", "saved on A just now, longer");
+    const std::size_t before = archived(b).size();
+    expectSettled(sync(options));
+    const Archived after = archived(b);
+    EXPECT_EQ(after.size(), before + 3);
+    for (const auto& [path, content] : {std::pair(in + "IMG_0042.jpg", "photo"), std::pair(in + "c.txt", "edited on B"),
+                                        std::pair(in + "dir/d.txt", "saved on B just now")})
+        EXPECT_TRUE(after.count(path) == 1 && after.find(path)->second == content) << path;
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
                          ::testing::ValuesIn(std::vector<Place>{
                              {Mount::sshfs},         {Mount::desktop},          {Mount::passThrough},
-                             {Mount::ext4},          {Mount::btrfs},            {Mount::rclone},
+                             {Mount::ext4},          {Mount::btrfs},            {Mount::rclone}, {Mount::exfat},
                              {Mount::sshfs, 'b', "twoWay"},  {Mount::desktop, 'b', "twoWay"},
+                             {Mount::ext4, 'b', "twoWay"},   {Mount::exfat, 'b', "twoWay"}, {Mount::passThrough, 'b', "twoWay"},
                              {Mount::rclone, 'b', "twoWay"}, {Mount::rclone, 'a'}, {Mount::rclone, 'a', "twoWay"},
                              {Mount::rclone, 'b', "twoWay", true},       {Mount::rcloneMemory, 'a', "mirror", true},
                              {Mount::rcloneMemory, 'a', "twoWay", true}, {Mount::rcloneMemory, 'b', "twoWay", true},
@@ -232,85 +198,8 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
                              {Mount::passThrough, 'a', "twoWay"}}),
                          placeName);
 
-// B's version replaced by A's (a mirror's, or a conflict's loser) reaches B's archive, also one saved just
-// before the run began, early in an even second; so does a photo stamped years ahead, deleted on A.
-TEST_P(WhereUsersSyncReplaced, BsVersionReachesTheArchive) {
-    const std::int64_t yearsAhead = wallSecond() + 5 * 365 * 86400;
-    for (const char* mode : {"twoWay", "mirror"}) {
-        SCOPED_TRACE(mode);
-        a = tmp / "a" / mode;
-        b = mount / mode;
-        fs::create_directories(b);
-        putAt(a / "c.txt", "c", t0);
-        putAt(a / "dir/d.txt", "d", t0);
-        putAt(a / "IMG_0042.jpg", "photo", yearsAhead);
-        expectSettled(sync({"--mode", mode}));
-
-        putAt(b / "c.txt", "edited on B", t0 + 100);
-        putAt(a / "c.txt", "edited on A, later", t0 + 200);
-        fs::remove(a / "IMG_0042.jpg");
-        awaitNextSecond();
-        if (coarseSecond() % 2 != 0) awaitNextSecond();
-        save(b / "dir/d.txt", "saved on B just now");
-        save(a / "dir/d.txt", "saved on A just now, longer");
-        expectSettled(sync({"--mode", mode}));
-        EXPECT_EQ(archived(b), (Archived{{"IMG_0042.jpg", "photo"},
-                                         {"c.txt", "edited on B"},
-                                         {"dir/d.txt", "saved on B just now"}}));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncReplaced,
-                         ::testing::Values(Place{Mount::ext4}, Place{Mount::desktop}, Place{Mount::sshfs},
-                                           Place{Mount::passThrough}, Place{Mount::exfat}, Place{Mount::rclone}),
-                         placeName);
-
-// Mirrors right after saves on A at the clock's time each succeed.
-TEST_P(WhereUsersSyncQuickRuns, MirrorsRightAfterEditsSettleEverything) {
-    b = mount;
-    save(a / "f3.txt", "three");
-    save(a / "f4.txt", "four");
-    expectSettled(sync({"--mode", "mirror"}));
-    fs::remove(a / "f3.txt");
-    save(a / "f4.txt", "four, rewritten");
-    expectSettled(sync({"--mode", "mirror"}));
-    EXPECT_EQ(archived(b), (Archived{{"f3.txt", "three"}, {"f4.txt", "four"}}));
-    std::string content = "edit";
-    for (int round = 1; round <= 3; ++round) {
-        SCOPED_TRACE("edit " + std::to_string(round));
-        save(a / "f4.txt", content += "+");
-        expectSettled(sync({"--mode", "mirror"}));
-    }
-    EXPECT_EQ(archived(b).size(), 5u);
-}
-
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncQuickRuns, ::testing::Values(Place{Mount::exfat}, Place{Mount::passThrough}),
-                         placeName);
-
-// A large copy a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
-TEST_P(WhereUsersSyncResumes, ACopyAKilledRunLeftUnfinishedIsFinished) {
-    b = mount;
-    putAt(a / "small.txt", "small", t0);
-    expectSettled(sync({"--mode", "mirror"}));
-    std::string large(2 << 20, '\0');
-    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
-    putAt(a / "large.bin", large, t0);
-    fs::create_directories(b / ".KeltoSync/Partial");
-    std::ofstream(b / ".KeltoSync/Partial/large.bin", std::ios::binary) << large.substr(0, 300'000);
-    const Json out = sync({"--mode", "mirror"});
-    EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", ""), "success ");
-    EXPECT_TRUE(contents(b / "large.bin") == large);  // not printed: two megabytes
-}
-
-INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncResumes,
-                         ::testing::Values(Place{Mount::rclone}, Place{Mount::desktop}, Place{Mount::sshfs},
-                                           Place{Mount::ext4}),
-                         placeName);
-
-// A job onto a card that keeps names as Windows does, mounted as B ('b') or as "card" inside B ('B') or A
-// ('A'). Names it cannot hold (reserved characters, a control character, a trailing dot, no UTF-8), a
-// folder's included, and normalisation twins are left out with their reason, run after run; the rest is
-// copied, and the counts are what reached the card.
+// A card that keeps names as Windows does, mounted as B ('b') or as "card" inside B ('B') or A ('A'): what
+// it cannot hold is left out with its reason, run after run, and the counts are what reached the card.
 struct CardAt {
     char at;
     const char* mode;
@@ -365,8 +254,7 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncNames,
                          cardName);
 
 // Edits of one size within the second the baseline recorded (a resolved conflict edited apart on both
-// sides, a file edited on A alone) are told by their contents: A's kept, B's archived, each conflict named;
-// the run after has nothing to do.
+// sides, a file edited on A alone): A's kept, B's archived, each conflict named.
 TEST_P(WhereUsersSyncRacy, EditsWithinTheRecordedSecondAreToldByTheirContents) {
     b = mount;
     // A little ahead of the clock: within the run's reach however late it begins.
@@ -453,10 +341,8 @@ TEST_P(WhereUsersSyncLooks, ANameTheCardWillNotLookUpIsLeftOutOfEveryLook) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncLooks, ::testing::Values(Place{Mount::exfat}), placeName);
 
-// Saves the plan never saw, made in B as the mirror's transfer starts (or once its look ended), of files it
-// replaces (a new size; the same size at a new time) and of one it deletes. Each ends back in place or,
-// where the copy took its place, archived (archive on) or held, named again at every later run until the
-// user takes it.
+// Saves in B the plan never saw (as the transfer starts, or once its look ended) of files it replaces or
+// deletes: back in place, or archived (archive on) or held and named at every later run.
 TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
     putAt(src / "x.txt", "from A", t0 + 100);
     putAt(src / "y.txt", "from A y", t0 + 100);
@@ -502,11 +388,12 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer, ::testing::ValuesIn
                              for (const Mount kind : {Mount::ext4, Mount::desktop, Mount::sshfs, Mount::passThrough,
                                                       Mount::exfat, Mount::rclone})
                                  for (const bool archive : {true, false}) {
-                                     cases.push_back(saving(kind, archive));
-                                     if (kind == Mount::sshfs) cases.push_back(saving(kind, archive, true));
+                                     cases.push_back({.kind = kind, .archive = archive});
+                                     if (kind == Mount::sshfs)
+                                         cases.push_back({.kind = kind, .archive = archive, .onServer = true});
                                  }
                              for (const Mount kind : {Mount::exfat, Mount::sshfs})
-                                 cases.push_back(saving(kind, true, false, true));
+                                 cases.push_back({.kind = kind, .archive = true, .atTheLook = true});
                              return cases;
                          }()),
                          placeName);
@@ -530,15 +417,14 @@ TEST_P(WhereUsersSyncSaveAsRsyncReplaces, ASaveBetweenTheBackupAndTheRenameIsNam
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveAsRsyncReplaces,
-                         ::testing::Values(saving(Mount::sshfs, false), saving(Mount::sshfs, true),
-                                           saving(Mount::sshfs, false, true), saving(Mount::desktop, false),
-                                           saving(Mount::desktop, true), saving(Mount::passThrough, false),
-                                           saving(Mount::ext4, false)),
+                         ::testing::Values(Place{Mount::sshfs}, Place{.kind = Mount::sshfs, .archive = true},
+                                           Place{.kind = Mount::sshfs, .onServer = true}, Place{Mount::desktop},
+                                           Place{.kind = Mount::desktop, .archive = true}, Place{Mount::passThrough},
+                                           Place{Mount::ext4}),
                          placeName);
 
-// B on a disk whose kernel stamps status changes, an exFAT card mounted below it: a save on the card after
-// the look began, in the second and of the size of the version before it, shows no time after the start.
-// The mirror never takes it for the version it saw.
+// An exFAT card mounted inside B: a save on it after the look began, in the second and of the size of the
+// version before, shows no time after the start; the mirror never takes it for the version it saw.
 using WhereUsersSyncMountBelow = OneWayEngineTest;
 
 TEST_F(WhereUsersSyncMountBelow, ASaveOnTheCardAfterTheLookBeganIsNamed) {

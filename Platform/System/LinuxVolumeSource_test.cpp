@@ -1,5 +1,7 @@
 #include "Platform/System/LinuxVolumeSource.h"
 
+#include "Platform/System/BlockDevices.h"
+#include "Platform/System/LinuxMountWatcher.h"
 #include "Platform/System/MountTable.h"
 #include "SyncModel/Support/NonWaitingThread.h"
 #include "tests/support/TemporaryFolder.h"
@@ -12,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <tuple>
 
 using namespace kelto;
@@ -93,6 +96,8 @@ struct Fixture : ::testing::Test {
     }
 };
 
+// Of mounts at one place, or hidden by a later one above them, only the one in view is kept; the real table
+// is read too.
 TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
     folder.write("mountinfo", fixtureTable +
                                   "70 27 0:80 / /mnt/ov rw - overlay overlay rw,lowerdir=/x/L\\040a\\134\\054b=c\\134:d\\134\\134e:"
@@ -111,22 +116,6 @@ TEST_F(Fixture, MountTableDecodesEscapesAndKeepsOnlyTheVisibleOverMount) {
     // The tmpfs at /media/Backup lies under the disk mounted over it.
     EXPECT_EQ(std::tuple(records[9].mountPoint, records[9].fileSystem, records[9].device),
               std::tuple("/media/Backup", "ext4", makedev(8, 49)));
-}
-
-TEST_F(Fixture, EachMountTellsWhichFolderOfItsFileSystemItShows) {
-    const auto mounts = with("47 27 8:17 /Photos/My\\0402024 /home/me/Photos rw - vfat /dev/sdb1 rw\n"
-                             "48 27 0:60 /@data /media/data rw - btrfs /dev/sde1 rw,subvol=/@data\n"
-                             "49 27 8:17 /old//deleted /mnt/old rw - vfat /dev/sdb1 rw\n"
-                             "50 27 0:54 /home /mnt/home rw - nfs4 server:/export/home rw\n"
-                             "51 27 0:54 /home/me/Music /home/me/Music rw - nfs4 server:/export/home rw\n");
-    for (const auto& [point, root] : std::vector<std::pair<fs::path, std::string>>{
-             {"/media/Back", "/"}, {"/home/me/Photos", "/Photos/My 2024"}, {"/media/data", "/@data"},
-             {"/mnt/old", ""}, {"/mnt/nfs", "/"}, {"/mnt/home", "/"}, {"/home/me/Music", "/me/Music"}})
-        EXPECT_EQ(at(mounts, point).fileSystemRoot, root) << point;
-    EXPECT_EQ(at(mounts, "/home/me/Photos").device, makedev(8, 17));
-}
-
-TEST_F(Fixture, MountsHiddenByALaterMountAtOrAboveThemAreLeftOut) {
     folder.write("mountinfo", fixtureTable +
                                   "60 27 0:70 / /mnt/a/b rw - tmpfs hidden rw\n"
                                   "62 60 0:72 / /mnt/a/b/c rw - tmpfs hiddenToo rw\n"
@@ -139,6 +128,18 @@ TEST_F(Fixture, MountsHiddenByALaterMountAtOrAboveThemAreLeftOut) {
     for (const MountTable::Record& record : MountTable::read(folder / "mountinfo"))
         if (record.mountPoint.starts_with("/mnt/") && record.fileSystem == "tmpfs") sources.push_back(record.source);
     EXPECT_EQ(sources, (std::vector<std::string>{"seen", "over", "top"}));
+    // A table that cannot be read lists nothing; a disk pulled out without unmounting is in the table, its
+    // device gone.
+    EXPECT_TRUE(MountTable::read(folder / "missing").empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
+    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
+    const auto mounts = with("47 27 8:65 / /media/Gone rw,relatime - ext4 /dev/sde1 rw\n");
+    EXPECT_TRUE(std::none_of(mounts.begin(), mounts.end(), [](const auto& m) { return m.mountPoint == "/media/Gone"; }));
+    EXPECT_NO_THROW(at(mounts, "/media/Back"));
+    const LinuxVolumeSource system;
+    EXPECT_NO_THROW(at(system.mounts(), "/"));
+    EXPECT_GT(system.availableCapacity(folder.path()).value_or(0), 0u);
+    EXPECT_FALSE(system.availableCapacity(folder / "missing"));
 }
 
 TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
@@ -191,29 +192,14 @@ TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
     }
     EXPECT_EQ(at(mounts, "/media/Back").stackedOn, Folders{});
     EXPECT_FALSE(at(mounts, "/media/Back").placedByMarkers);
-}
-
-TEST(LinuxVolumeSourceHosts, ThisMachinesAddressesInEveryForm) {
+    // This machine's addresses in every form.
     for (const char* address : {"[::1]", "::ffff:127.0.0.1", "[::FFFF:127.0.0.2]", "::ffff:7f00:1", "::1%lo", "0:0:0:0:0:0:0:1"})
         EXPECT_TRUE(LinuxVolumeSource::isThisMachine(address)) << address;
     for (const char* address : {"::ffff:192.0.2.9", "box.example.org"})
         EXPECT_FALSE(LinuxVolumeSource::isThisMachine(address)) << address;
 }
 
-TEST_F(Fixture, ServersNamesAreResolvedOnceAMinute) {
-    hosts = {{"nas", {"192.0.2.7"}}};
-    folder.write("mountinfo", fixtureTable + "81 27 0:91 / /mnt/nas rw - nfs4 nas:/srv/x rw\n");
-    const LinuxVolumeSource system = source();
-    system.mounts();
-    const int once = resolutions;
-    EXPECT_GT(once, 0);
-    system.mounts();
-    EXPECT_EQ(resolutions, once);
-    clock.advance(61);
-    EXPECT_TRUE(at(system.mounts(), "/mnt/nas").onAnotherMachine);
-    EXPECT_EQ(resolutions, 2 * once);
-}
-
+// A server's name is resolved once a minute, and never waited for on a window's thread.
 TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
     hosts = {{"far", {"192.0.2.9"}}};
     folder.write("mountinfo", "27 1 8:2 / / rw - ext4 /dev/sda2 rw\n80 27 0:90 / /mnt/far rw - cifs //far/photos rw\n");
@@ -241,6 +227,12 @@ TEST_F(Fixture, AServersNameIsNeverWaitedForOnAWindowsThread) {
     }
     EXPECT_TRUE(at(system.mounts(), "/mnt/far").onAnotherMachine);
     EXPECT_EQ(resolutions, 1);
+    clock.advance(59);
+    EXPECT_TRUE(at(system.mounts(), "/mnt/far").onAnotherMachine);
+    EXPECT_EQ(resolutions, 1);
+    clock.advance(2);
+    EXPECT_TRUE(at(system.mounts(), "/mnt/far").onAnotherMachine);
+    EXPECT_EQ(resolutions, 2);
 }
 
 TEST_F(Fixture, RcloneMountsAreAnotherMachinesOnlyWhereTheirRemotesAre) {
@@ -352,8 +344,18 @@ std::string described(const VolumeIdentity& v) {
            (v.remountURL ? " " + v.remountURL->string() : "");
 }
 
+// Each mount is known by its device or share, and tells which folder of its file system it shows.
 TEST_F(Fixture, EachMountOfTheTableIsKnownByItsDeviceOrShare) {
-    const auto mounts = source().mounts();
+    const auto mounts = with("47 27 8:17 /Photos/My\\0402024 /home/me/Photos rw - vfat /dev/sdb1 rw\n"
+                             "48 27 0:60 /@data /media/data rw - btrfs /dev/sde1 rw,subvol=/@data\n"
+                             "49 27 8:17 /old//deleted /mnt/old rw - vfat /dev/sdb1 rw\n"
+                             "50 27 0:54 /home /mnt/home rw - nfs4 server:/export/home rw\n"
+                             "51 27 0:54 /home/me/Music /home/me/Music rw - nfs4 server:/export/home rw\n");
+    for (const auto& [point, root] : std::vector<std::pair<fs::path, std::string>>{
+             {"/media/Back", "/"}, {"/home/me/Photos", "/Photos/My 2024"}, {"/media/data", "/@data"},
+             {"/mnt/old", ""}, {"/mnt/nfs", "/"}, {"/mnt/home", "/"}, {"/home/me/Music", "/me/Music"}})
+        EXPECT_EQ(at(mounts, point).fileSystemRoot, root) << point;
+    EXPECT_EQ(at(mounts, "/home/me/Photos").device, makedev(8, 17));
     for (const auto& [point, identity] : std::vector<std::pair<fs::path, std::string>>{
              {"/", "internal 0a1b2c3d-0000-4000-8000-000000000001 system ext4 cs"},
              {"/media/Back", "removable ABCD-1234 Back vfat"},  // no label: the mount point's name
@@ -367,11 +369,8 @@ TEST_F(Fixture, EachMountOfTheTableIsKnownByItsDeviceOrShare) {
     for (const char* point : {"/proc", "/sys", "/sys/fs/cgroup"}) EXPECT_FALSE(at(mounts, point).browsable) << point;
     EXPECT_TRUE(at(mounts, "/").browsable);
     EXPECT_TRUE(at(mounts, "/mnt/nfs").browsable);
-}
-
-TEST(RemountURL, OnlyRecognisedSourcesGiveOne) {
+    // Only recognised sources give a remount URL.
     for (const auto& [fileSystem, source, url] : std::vector<std::array<std::string, 3>>{
-             {"cifs", "//host/share", "smb://host/share"}, {"nfs", "host:/path", "nfs://host/path"},
              {"fuse.sshfs", "host:", "sftp://host/"}, {"nfs4", "[::1]:/srv/y", "nfs://[::1]/srv/y"},
              {"nfs", "/dev/sda1", ""}, {"cifs", "//", ""}, {"ext4", "weird:thing", ""}}) {
         const auto got = LinuxVolumeSource::remountURL(fileSystem, source);
@@ -393,18 +392,40 @@ TEST_F(Fixture, VolumesWithoutAFileSystemUuidGetAStableNameBasedOne) {
     EXPECT_FALSE(at(source().mounts(), "/media/My Disk\ntwo").identity.uuid);
 }
 
-// A table that cannot be read lists nothing; a disk pulled out without unmounting is in the table, its device gone.
-TEST_F(Fixture, WhatCannotBeReadOrIsGoneIsNotListedAndTheRealTableIs) {
-    EXPECT_TRUE(MountTable::read(folder / "missing").empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}, nullptr}).mounts().empty());
-    EXPECT_TRUE(LinuxVolumeSource({folder / "missing", folder / "sys", {}, {}, {}}).mounts().empty());
-    const auto mounts = with("47 27 8:65 / /media/Gone rw,relatime - ext4 /dev/sde1 rw\n");
-    EXPECT_TRUE(std::none_of(mounts.begin(), mounts.end(), [](const auto& m) { return m.mountPoint == "/media/Gone"; }));
-    EXPECT_NO_THROW(at(mounts, "/media/Back"));
-    const LinuxVolumeSource system;
-    EXPECT_NO_THROW(at(system.mounts(), "/"));
-    EXPECT_GT(system.availableCapacity(folder.path()).value_or(0), 0u);
-    EXPECT_FALSE(system.availableCapacity(folder / "missing"));
+TEST(BlockDevicesTest, UdevLinksGiveUuidAndDecodedLabelAndAProbeOfNoFileSystemNothing) {
+    test::TemporaryFolder dev;
+    dev.write("sdb1", "");
+    dev.write("sdc1", "");
+    fs::create_directories(dev / "disk/by-uuid");
+    fs::create_directories(dev / "disk/by-label");
+    fs::create_symlink("../../sdb1", dev / "disk/by-uuid/ABCD-1234");
+    fs::create_symlink("../../sdb1", dev / "disk/by-label/My\\x20Stick\\x2fA");
+    fs::create_symlink("../../sdc1", dev / "disk/by-uuid/1111-2222");
+    fs::create_symlink("../../gone", dev / "disk/by-label/Dangling");
+    const auto tags = BlockDevices::linked((dev / "sdb1").string(), dev / "disk");
+    EXPECT_EQ(tags.uuid, "ABCD-1234");
+    EXPECT_EQ(tags.label, "My Stick/A");
+    const auto unlabelled = BlockDevices::linked((dev / "sdc1").string(), dev / "disk");
+    EXPECT_EQ(unlabelled.uuid, "1111-2222");
+    EXPECT_FALSE(unlabelled.label);
+    EXPECT_FALSE(BlockDevices::linked((dev / "missing").string(), dev / "disk").uuid);
+    EXPECT_FALSE(BlockDevices::linked((dev / "sdb1").string(), dev / "nowhere").uuid);
+    dev.write("blank", std::string(64 * 1024, '\0'));
+    const auto blank = BlockDevices::probe((dev / "blank").string());
+    EXPECT_FALSE(blank.uuid || blank.label);
+    EXPECT_FALSE(BlockDevices::probe("relative/path").uuid);
+}
+
+TEST(LinuxMountWatcherTest, AStopEndsTheWait) {
+    LinuxMountWatcher watcher;
+    EXPECT_TRUE(watcher.isWatching());
+    std::stop_source stop;
+    std::jthread stopper([&] { stop.request_stop(); });
+    // Mounts by tests running beside this one may wake it first.
+    while (watcher.wait(stop.get_token())) {
+    }
+    EXPECT_TRUE(stop.stop_requested());
+    EXPECT_FALSE(watcher.wait(stop.get_token()));
 }
 
 }  // namespace

@@ -96,18 +96,14 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
     EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
     for (const fs::path& folder : {a, b, b / ".KeltoSync"})
         EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
-}
-
-TEST(OverlapMarkers, OneAKilledProcessLeftIsClearedAndOneStillHeldIsNot) {
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b", c = tmp / "c";
-    for (const fs::path& folder : {a, c}) fs::create_directories(folder);
+    // One a killed process left is cleared; one another run still holds is not; the user's own file stays.
     const std::string left = anotherRuns + "-A";
     tmp.write("b/.KeltoSync/" + left, "");
     tmp.write("b/" + anotherRuns + "-B", "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
     setModified(b, 1'000'000);
-    const OverlapMarkers held(c, b, {}, test::noMountOverlap());
+    fs::create_directories(tmp / "c");
+    const OverlapMarkers held(tmp / "c", b, {}, test::noMountOverlap());
     const std::vector<std::string> heldOnB = markersIn(b / ".KeltoSync");
     {
         const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
@@ -138,16 +134,8 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
                                  " (Read-only file system): only the mounts tell whether the folders reach each other");
 }
 
-TEST(OverlapMarkers, WhereOneSidesTreeHoldsAMountTheOtherSidesMarkerIsLookedUp) {
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b";
-    fs::create_directories(a);
-    fs::create_directories(b / ".KeltoSync");
-    fs::create_directory_symlink(b, a / "inner");
-    EXPECT_FALSE(OverlapMarkers(a, b, {}, lookingAt(tmp / "elsewhere", false)).seen());
-    EXPECT_TRUE(OverlapMarkers(a, b, {}, lookingAt(a, false, a / "inner")).seen());
-}
-
+// Where a side's tree holds a mount, the other side's marker is looked up there; where only the markers
+// place a side, each of its folders is.
 TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "a/x/y/b";
@@ -167,8 +155,12 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
                                });
     EXPECT_THROW(OverlapMarkers(a, tmp / "missing", FilterSet{}, unmarked), FileError);
     EXPECT_EQ(markersIn(a).size(), 0u);
+    fs::create_directory_symlink(tmp / "c", a / "inner");
+    EXPECT_FALSE(OverlapMarkers(a, tmp / "c", {}, lookingAt(tmp / "elsewhere", false)).seen());
+    EXPECT_TRUE(OverlapMarkers(a, tmp / "c", {}, lookingAt(a, false, a / "inner")).seen());
 }
 
+// A lookup that runs out of descriptors refuses; one a stop ended tells nothing.
 TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     TemporaryFolder tmp;
     const fs::path a = tmp / "a";
@@ -193,18 +185,9 @@ TEST(OverlapMarkers, ALookupThatCannotGoOnRefuses) {
     EXPECT_TRUE(seen || refused);
     EXPECT_EQ(markersIn(a).size(), 0u);
     EXPECT_EQ(markersIn(b).size(), 0u);
-}
-
-TEST(OverlapMarkers, LookupsAStopEndedTellNothing) {
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b";
-    fs::create_directories(a / "x/y");
-    fs::create_directories(b);
-    const TreeOverlap overlap = lookingAt(a, true);
     std::stop_source stopped;
     stopped.request_stop();
     EXPECT_THROW(OverlapMarkers(a, b, {}, overlap, stopped.get_token()).seen(), CancellationError);
-    EXPECT_FALSE(OverlapMarkers(a, b, {}, overlap).seen());
 }
 
 TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarkersAtTheTops) {

@@ -24,27 +24,9 @@ int errorOf(const fs::path& folder) {
 
 }  // namespace
 
+// The folder and its lists have their modes whatever the umask; only the user's own folder serves, and only
+// the user's lists are cleared.
 TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleared) {
-    test::TemporaryFolder tmp;
-    fs::create_directory(tmp / "elsewhere");
-    fs::create_directory_symlink(tmp / "elsewhere", tmp / "link");
-    EXPECT_EQ(errorOf(tmp / "link"), ENOTDIR);
-    EXPECT_EQ(errorOf(fs::path()), EINVAL);
-    EXPECT_NE(fs::status(tmp / "elsewhere").permissions(), fs::perms(0700));  // the link's target untouched
-    if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
-    tmp.write("lists/KeltoSync-files-theirs", "their/name");
-    tmp.write("lists/KeltoSync-files-ours", "our/name");
-    ASSERT_EQ(::chown((tmp / "lists/KeltoSync-files-theirs").c_str(), 65534, 65534), 0);
-    {
-        const PrivateListFolder lists(tmp / "lists");
-        EXPECT_TRUE(fs::exists(tmp / "lists/KeltoSync-files-theirs"));
-        EXPECT_FALSE(fs::exists(tmp / "lists/KeltoSync-files-ours"));
-    }
-    ASSERT_EQ(::chown((tmp / "lists").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(errorOf(tmp / "lists"), EACCES);
-}
-
-TEST(PrivateListFolder, FolderAndListsHaveTheirModesWhateverTheUmask) {
     test::TemporaryFolder tmp;
     for (const mode_t mask : {mode_t{0}, mode_t{0277}, mode_t{0777}}) {
         SCOPED_TRACE(mask);
@@ -63,4 +45,20 @@ TEST(PrivateListFolder, FolderAndListsHaveTheirModesWhateverTheUmask) {
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0700));
         EXPECT_EQ(fs::status(list).permissions(), fs::perms(0600));
     }
+    fs::create_directory(tmp / "elsewhere");
+    fs::create_directory_symlink(tmp / "elsewhere", tmp / "link");
+    EXPECT_EQ(errorOf(tmp / "link"), ENOTDIR);
+    EXPECT_EQ(errorOf(fs::path()), EINVAL);
+    EXPECT_NE(fs::status(tmp / "elsewhere").permissions(), fs::perms(0700));  // the link's target untouched
+    if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+    tmp.write("lists/KeltoSync-files-theirs", "their/name");
+    tmp.write("lists/KeltoSync-files-ours", "our/name");
+    ASSERT_EQ(::chown((tmp / "lists/KeltoSync-files-theirs").c_str(), 65534, 65534), 0);
+    {
+        const PrivateListFolder lists(tmp / "lists");
+        EXPECT_TRUE(fs::exists(tmp / "lists/KeltoSync-files-theirs"));
+        EXPECT_FALSE(fs::exists(tmp / "lists/KeltoSync-files-ours"));
+    }
+    ASSERT_EQ(::chown((tmp / "lists").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(errorOf(tmp / "lists"), EACCES);
 }

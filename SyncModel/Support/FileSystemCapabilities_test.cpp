@@ -1,4 +1,5 @@
 #include "SyncModel/Support/FileSystemCapabilities.h"
+#include "SyncModel/VolumeIdentity.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -9,32 +10,7 @@ using namespace kelto;
 
 namespace {
 
-using Links = FileSystemCapabilities::HardLinks;
 FileSystemCapabilities row(const char* type) { return FileSystemCapabilities::forType(type); }
-
-TEST(FileSystemCapabilities, NumbersStampsFoldingAndMarkersByType) {
-    for (const auto& [magic, type] : std::initializer_list<std::pair<std::int64_t, const char*>>{
-             {0xEF53, "ext4"}, {0x9123683E, "btrfs"}, {0x01021994, "tmpfs"}, {0x58465342, "xfs"}, {0x2011BAB0, "exfat"},
-             {0x4D44, "vfat"}, {0x65735546, "fuseblk"}, {0xFF534D42, "cifs"}, {0xFE534D42, "smb3"}}) {
-        const bool kept = magic == 0xEF53 || magic == 0x9123683E || magic == 0x01021994 || magic == 0x58465342;
-        for (const FileSystemCapabilities& found : {FileSystemCapabilities::forMagic(magic), row(type)}) {
-            EXPECT_EQ(found.fileNumbersLast, kept) << type;
-            EXPECT_EQ(found.kernelStampsChange, kept) << type;
-        }
-    }
-    EXPECT_FALSE(FileSystemCapabilities::forMagic(std::nullopt).fileNumbersLast);
-    EXPECT_TRUE(row("nfs4").fileNumbersLast);  // but its times are the server's
-    for (const char* type : {"vfat", "exfat", "fuseblk", "fuse.sshfs", "fuse.gvfsd-fuse", "fuse", "cifs", "ntfs3", "nfs4"})
-        EXPECT_FALSE(row(type).kernelStampsChange) << type;
-    EXPECT_EQ(row("fuse.sshfs").hardLinks, Links::numberedAfresh);
-    for (const char* type : {"fuse.gvfsd-fuse", "fuse.rclone", "exfat", "vfat", "fuse"})
-        EXPECT_EQ(row(type).hardLinks, Links::none) << type;
-    for (const char* type : {"fuseblk", "fuseblk.exfat", "cifs"}) EXPECT_TRUE(row(type).foldsCase) << type;
-    for (const char* type : {"nfs", "cifs", "fuse.sshfs", "fuse.gvfsd-fuse"})
-        EXPECT_TRUE(row(type).placedByMarkers) << type;
-    for (const char* type : {"fuse.rclone", "fuse.mergerfs", "fuse.unionfs", "overlay", "ext4", "fuse"})
-        EXPECT_FALSE(row(type).placedByMarkers) << type;
-}
 
 TEST(FileSystemCapabilities, AnUnknownTypeKeepsTheLeast) {
     for (const char* type : {"fuse.newfs", "", "zonefs", "fuse", "fuse.bindfs"}) {
@@ -42,12 +18,13 @@ TEST(FileSystemCapabilities, AnUnknownTypeKeepsTheLeast) {
         EXPECT_FALSE(least.known) << type;
         EXPECT_FALSE(least.fileNumbersLast || least.kernelStampsChange || least.extendedAttributes || least.permissions)
             << type;
-        EXPECT_EQ(least.hardLinks, Links::none) << type;
+        EXPECT_EQ(least.hardLinks, FileSystemCapabilities::HardLinks::none) << type;
         EXPECT_TRUE(least.foldsCase) << type;
         // No size is refused ahead: the disk's own refusal names its cause.
         EXPECT_FALSE(least.maxFileSize) << type;
     }
     EXPECT_TRUE(FileSystemCapabilities{}.foldsCase);
+    EXPECT_FALSE(FileSystemCapabilities::forMagic(std::nullopt).known);
     EXPECT_EQ(row("EXT4").type, "ext4");
     EXPECT_TRUE(row("EXT4").known);
 }
@@ -60,6 +37,52 @@ TEST(FileSystemCapabilities, AnOpenFolderIsReadByItsFileSystem) {
     EXPECT_EQ(FileSystemCapabilities::ofOpen(folder).type, "tmpfs");
     ::close(folder);
     EXPECT_FALSE(FileSystemCapabilities::ofOpen(-1).known);
+}
+
+VolumeIdentity local(VolumeKind kind, std::optional<std::string> uuid, std::string name = "Disk") {
+    VolumeIdentity v;
+    v.kind = kind;
+    v.uuid = std::move(uuid);
+    v.name = std::move(name);
+    v.fileSystem = "ext4";
+    return v;
+}
+
+VolumeIdentity share(const char* url, std::string name) {
+    VolumeIdentity v;
+    v.kind = VolumeKind::network;
+    v.remountURL = Url::parse(url);
+    v.name = std::move(name);
+    return v;
+}
+
+// Local volumes match by UUID alone, shares by host (ignoring case), path and name.
+TEST(VolumeIdentityMatches, LocalVolumesByUuidAloneAndSharesByHostPathAndName) {
+    const VolumeIdentity a = local(VolumeKind::removable, "ABCD-1234", "Backup");
+    VolumeIdentity renamed = local(VolumeKind::removable, "ABCD-1234", "Other");
+    renamed.fileSystem = "vfat";
+    renamed.isReadOnly = true;
+    EXPECT_TRUE(a.matches(renamed));
+    EXPECT_TRUE(renamed.matches(a));
+    EXPECT_FALSE(a.matches(local(VolumeKind::removable, "abcd-1234", "Backup")));  // exact text
+    EXPECT_FALSE(a.matches(local(VolumeKind::internal, "ABCD-1234", "Backup")));   // kind differs
+    EXPECT_FALSE(a.matches(local(VolumeKind::removable, std::nullopt, "Backup")));
+    EXPECT_FALSE(local(VolumeKind::internal, std::nullopt).matches(local(VolumeKind::internal, std::nullopt)));
+    EXPECT_FALSE(local(VolumeKind::removable, "").matches(local(VolumeKind::removable, "")));  // a damaged job file
+    const VolumeIdentity nas = share("smb://NAS.local/Photos", "Photos");
+    VolumeIdentity b = share("smb://nas.LOCAL/Photos", "Photos");
+    b.uuid = "different";
+    b.fileSystem = "smb3";
+    EXPECT_TRUE(nas.matches(b));
+    EXPECT_TRUE(b.matches(nas));
+    EXPECT_FALSE(nas.matches(share("smb://nas.local/photos", "Photos")));  // path is exact
+    EXPECT_FALSE(nas.matches(share("smb://nas.local/Photos", "Photos-1")));
+    EXPECT_FALSE(nas.matches(share("smb://other/Photos", "Photos")));
+    VolumeIdentity noURL = nas;
+    noURL.remountURL.reset();
+    EXPECT_FALSE(noURL.matches(noURL));
+    const VolumeIdentity hostless = share("file:///Photos", "Photos");
+    EXPECT_FALSE(hostless.matches(hostless));
 }
 
 }  // namespace

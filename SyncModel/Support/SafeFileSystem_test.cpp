@@ -99,22 +99,17 @@ TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
     expectFailure(failureOf([&] { sfs::ensurePath(root, {"dir", "link", "inside", "new"}); }), ENOTDIR,
                   "Could not create folder", folder / "dir/link");
     EXPECT_FALSE(fs::exists(elsewhere / "inside/new"));
-}
-
-// A file system mounted on the way is entered, as the walk enters it.
-TEST(SafeFileSystem, AMountOnTheWayIsEntered) {
-    test::TemporaryFolder folder;
+    // A file system mounted on the way is entered, as the walk enters it.
     fs::create_directories(folder / "dir/mount");
     test::TestMounts mounts;
     if (!mounts.tmpfs(folder / "dir/mount")) GTEST_SKIP() << "no tmpfs";
     folder.write("dir/mount/inner/file");
-    const std::optional<sfs::Folder> inner = sfs::openPath(openRoot(folder), {"dir", "mount", "inner"});
+    const std::optional<sfs::Folder> inner = sfs::openPath(root, {"dir", "mount", "inner"});
     ASSERT_TRUE(inner);
     EXPECT_EQ(inner->path, folder / "dir/mount/inner");
     EXPECT_TRUE(sfs::PathLookup(openRoot(folder)).stat("dir/mount/inner/file"));
 }
 
-// Where the kernel lacks openat2, the walk folder by folder answers alike.
 TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
     test::TemporaryFolder folder, elsewhere;
     folder.write("dir/sub/file");
@@ -141,22 +136,6 @@ TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "no seccomp filter";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
-TEST(SafeFileSystem, FailuresNameTheOperationTheFullPathAndTheErrorNumber) {
-    test::TemporaryFolder folder;
-    folder.write("file");
-    folder.write("taken", "old");
-    folder.write("sub/x");
-    const sfs::Folder root = openRoot(folder);
-    expectFailure(failureOf([&] { sfs::ensureFolder(root, "file"); }), ENOTDIR, "Could not create folder",
-                  folder / "file");
-    expectFailure(failureOf([&] { sfs::moveWithoutReplacing(root, "file", root, "taken"); }), EEXIST,
-                  "Could not rename", folder / "file");
-    expectFailure(failureOf([&] { sfs::statChild(root, ".."); }), EINVAL, "Could not inspect", folder / "..");
-    expectFailure(failureOf([&] { sfs::PathLookup(openRoot(folder)).stat("sub/.."); }), EINVAL, "Could not inspect",
-                  folder / "sub/..");
-    EXPECT_EQ(test::readFile(folder / "taken"), "old");
 }
 
 TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
@@ -201,29 +180,31 @@ TEST(SafeFileSystem, SettingAModificationTimeKeepsTheAccessTimeAndTakesALinkAsIt
                   "Could not set the time of", folder / "..");
 }
 
-// The way taken where RENAME_NOREPLACE is refused must keep its promise too.
-TEST(SafeFileSystem, ClaimingTheDestinationMovesButNeverReplaces) {
+// Claiming the destination (the way taken where RENAME_NOREPLACE is refused) and changing a spelling move
+// but never replace.
+TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
     test::TemporaryFolder folder;
     const sfs::Folder root = openRoot(folder);
-    const auto move = [&](const char* from, const char* to) {
-        return failureOf([&] { sfs::moveByClaimingDestination(root, from, root, to); }).errorNumber();
-    };
-    folder.write("file", "new");
-    folder.write("taken", "old");
-    folder.write("dir/inner", "in");
+    for (const auto& [name, content] : {std::pair{"file", "new"}, {"taken", "old"}, {"dir/inner", "in"},
+                                        {"photo.JPG", "photo"}, {"a", "lower"}, {"A", "upper"}})
+        folder.write(name, content);
     fs::create_directory(folder / "emptyTaken");
     fs::create_symlink("nowhere", folder / "link");
-    EXPECT_EQ(move("file", "taken"), EEXIST);
-    EXPECT_EQ(move("dir", "emptyTaken"), EEXIST);
-    EXPECT_EQ(move("dir", "taken"), EEXIST);
-    EXPECT_EQ(test::readFile(folder / "taken"), "old");
-    EXPECT_EQ(move("file", "file2"), 0);
-    EXPECT_EQ(move("dir", "dir2"), 0);
-    EXPECT_EQ(move("link", "link2"), 0);
-    EXPECT_EQ(test::readFile(folder / "file2"), "new");
-    EXPECT_EQ(test::readFile(folder / "dir2/inner"), "in");
+    for (const auto& [claim, from, to, error] : std::vector<std::tuple<bool, const char*, const char*, int>>{
+             {true, "file", "taken", EEXIST}, {true, "dir", "emptyTaken", EEXIST}, {true, "dir", "taken", EEXIST},
+             {true, "file", "file2", 0}, {true, "dir", "dir2", 0}, {true, "link", "link2", 0},
+             {false, "photo.JPG", "Photo.jpg", 0}, {false, "a", "A", EEXIST}, {false, "gone", "Gone", ENOENT}}) {
+        const auto move = [&] {
+            claim ? sfs::moveByClaimingDestination(root, from, root, to) : sfs::changeSpelling(root, from, to);
+        };
+        EXPECT_EQ(failureOf(move).errorNumber(), error) << from << " to " << to;
+    }
+    for (const auto& [name, content] : {std::pair{"taken", "old"}, {"file2", "new"}, {"dir2/inner", "in"},
+                                        {"Photo.jpg", "photo"}, {"a", "lower"}, {"A", "upper"}})
+        EXPECT_EQ(test::readFile(folder / name), content) << name;
     EXPECT_EQ(fs::read_symlink(folder / "link2"), "nowhere");
-    for (const char* gone : {"file", "dir", "link"}) EXPECT_FALSE(fs::exists(fs::symlink_status(folder / gone)));
+    for (const char* gone : {"file", "dir", "link", "photo.JPG"})
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder / gone))) << gone;
 }
 
 TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
@@ -246,28 +227,35 @@ TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
     ::chmod(tmp.path().c_str(), 0700);
 }
 
-TEST(SafeFileSystem, ChangingASpellingNeverReplacesAnotherItem) {
-    test::TemporaryFolder folder;
-    const sfs::Folder root = openRoot(folder);
-    const auto respell = [&](const char* from, const char* to) {
-        return failureOf([&] { sfs::changeSpelling(root, from, to); }).errorNumber();
-    };
-    folder.write("photo.JPG", "photo");
-    folder.write("a", "lower");
-    folder.write("A", "upper");
-    EXPECT_EQ(respell("photo.JPG", "Photo.jpg"), 0);
-    EXPECT_EQ(test::readFile(folder / "Photo.jpg"), "photo");
-    EXPECT_FALSE(fs::exists(folder / "photo.JPG"));
-    EXPECT_EQ(respell("a", "A"), EEXIST);
-    EXPECT_EQ(test::readFile(folder / "a"), "lower");
-    EXPECT_EQ(test::readFile(folder / "A"), "upper");
-    EXPECT_EQ(respell("gone", "Gone"), ENOENT);
-}
-
+// Moving to a free name copies across file systems, keeping a file's holes; a copy cut short leaves nothing
+// at the name.
 TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     const auto a = across();
     if (!a) GTEST_SKIP() << "no second file system";
     auto& [here, there, from, to] = *a;
+    // A copy cut short leaves nothing at the name.
+    const std::string big(1 << 20, 'b');
+    here.write("big", big);
+    here.write("bigdir/a", "a");
+    here.write("bigdir/z", big);
+    for (const char* name : {"big", "bigdir"}) {
+        EXPECT_EXIT(
+            {
+                rlimit limit{};  // no comma: the block is a macro argument
+                limit.rlim_cur = limit.rlim_max = 64 << 10;
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                sfs::moveToFreeName(from, name, to, name);
+            },
+            ::testing::KilledBySignal(SIGXFSZ), "")
+            << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
+        // Nor under another name: a file is copied as a nameless one.
+        EXPECT_TRUE(std::string(name) != "big" || fs::is_empty(there.path()));
+    }
+    EXPECT_EQ(test::readFile(here / "big"), big);
+    EXPECT_EQ(test::readFile(here / "bigdir/z"), big);
+    sfs::moveToFreeName(from, "big", to, "big");
+    EXPECT_EQ(test::readFile(there / "big"), big);
     here.write("dir/inner", "in");
     fs::create_symlink("nowhere", here / "dir/link");
     here.write("file", "new");
@@ -286,12 +274,42 @@ TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     ASSERT_EQ(::lstat((there / "dir/inner").c_str(), &inner), 0);
     EXPECT_EQ(inner.st_mtim.tv_sec, 1'600'000'000);
     for (const char* gone : {"file", "dir"}) EXPECT_FALSE(fs::exists(fs::symlink_status(here / gone)));
+    // A file's holes are kept, in its middle and at its end.
+    constexpr off_t size = 64 << 20;
+    for (const char* name : {"middle", "end"}) {
+        {
+            const FileDescriptor file(::open((here / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            ASSERT_TRUE(file.valid());
+            ASSERT_EQ(::pwrite(file.get(), "head", 4, 0), 4);
+            if (std::string(name) == "middle") ASSERT_EQ(::pwrite(file.get(), "tail", 4, size - 4), 4);
+            else ASSERT_EQ(::ftruncate(file.get(), size), 0);
+        }
+        sfs::moveToFreeName(from, name, to, name);
+        struct stat moved {};
+        ASSERT_EQ(::stat((there / name).c_str(), &moved), 0);
+        EXPECT_EQ(moved.st_size, size) << name;
+        EXPECT_LT(moved.st_blocks * 512, 1 << 20) << name;
+        const std::string whole = test::readFile(there / name);
+        EXPECT_EQ(whole.substr(0, 4), "head") << name;
+        EXPECT_EQ(whole.substr(size - 4), std::string(name) == "middle" ? "tail" : std::string(4, '\0')) << name;
+    }
 }
 
-// A folder reached through a descriptor is named in failures where it lies.
+// Failures name the operation, the full path and the error number; a folder reached through a descriptor
+// is named where it lies.
 TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
     test::TemporaryFolder here;
     here.write("dir/file", "data");
+    here.write("file");
+    here.write("taken", "old");
+    const sfs::Folder plain = openRoot(here);
+    expectFailure(failureOf([&] { sfs::ensureFolder(plain, "file"); }), ENOTDIR, "Could not create folder", here / "file");
+    expectFailure(failureOf([&] { sfs::moveWithoutReplacing(plain, "file", plain, "taken"); }), EEXIST,
+                  "Could not rename", here / "file");
+    expectFailure(failureOf([&] { sfs::statChild(plain, ".."); }), EINVAL, "Could not inspect", here / "..");
+    expectFailure(failureOf([&] { sfs::PathLookup(openRoot(here)).stat("dir/.."); }), EINVAL, "Could not inspect",
+                  here / "dir/..");
+    EXPECT_EQ(test::readFile(here / "taken"), "old");
     const FileDescriptor held(::open(here.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     const std::optional<sfs::Folder> root = sfs::openRoot("/proc/self/fd/" + std::to_string(held.get()));
     ASSERT_TRUE(root);
@@ -300,26 +318,7 @@ TEST(SafeFileSystem, AFolderReachedThroughADescriptorIsNamedWhereItLies) {
     EXPECT_EQ(std::string(error.what()).find("/proc/self"), std::string::npos) << error.what();
 }
 
-TEST(SafeFileSystem, OnlyRecordedCopiesAreCleared) {
-    const auto a = across(true);
-    if (!a) GTEST_SKIP() << "no second file system or not root";
-    auto& [here, there, from, to] = *a;
-    const std::string recorded = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
-    const std::string own = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
-    here.write("ledger/" + recorded, "");
-    here.write("dir/file", "data");
-    there.write(recorded + "/half", "half");
-    there.write(own, "mine");
-    const sfs::Folder ledger = *sfs::openChild(from, "ledger");
-    sfs::moveToFreeName(from, "dir", to, "dir", sfs::Writers::anyone, &ledger);
-    EXPECT_EQ(test::readFile(there / "dir/file"), "data");
-    EXPECT_EQ(sfs::listNames(ledger), std::vector<std::string>{recorded});
-    sfs::clearLeftoverCopies(ledger, &to);
-    EXPECT_FALSE(fs::exists(there / recorded));
-    EXPECT_EQ(test::readFile(there / own), "mine");
-    EXPECT_TRUE(sfs::listNames(ledger).empty());
-}
-
+// Moving across file systems keeps every attribute and link or fails naming it; only recorded copies are cleared.
 TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNamingIt) {
     const auto a = across(true);
     if (!a) GTEST_SKIP() << "no second file system or not root";
@@ -352,6 +351,21 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
         EXPECT_EQ(std::pair(item.st_uid, item.st_gid), std::pair(1234u, 4321u)) << name;
         EXPECT_EQ(item.st_mode, mode) << name;
     }
+    // Only recorded copies are cleared.
+    const std::string recorded = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
+    const std::string own = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
+    here.write("ledger/" + recorded, "");
+    here.write("recorded/file", "data");
+    there.write(recorded + "/half", "half");
+    there.write(own, "mine");
+    const sfs::Folder ledger = *sfs::openChild(from, "ledger");
+    sfs::moveToFreeName(from, "recorded", to, "recorded", sfs::Writers::anyone, &ledger);
+    EXPECT_EQ(test::readFile(there / "recorded/file"), "data");
+    EXPECT_EQ(sfs::listNames(ledger), std::vector<std::string>{recorded});
+    sfs::clearLeftoverCopies(ledger, &to);
+    EXPECT_FALSE(fs::exists(there / recorded));
+    EXPECT_EQ(test::readFile(there / own), "mine");
+    EXPECT_TRUE(sfs::listNames(ledger).empty());
     // ramfs keeps no attributes at all.
     test::TemporaryFolder plain;
     test::TestMounts mounts;
@@ -367,34 +381,6 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsEveryAttributeAndLinkOrFailsNam
         EXPECT_EQ(attribute(here / file, attributeName), "kept");
     }
     EXPECT_TRUE(fs::is_empty(plain.path()));
-}
-
-TEST(SafeFileSystem, ACopyAcrossFileSystemsCutShortLeavesNothingAtTheName) {
-    const auto a = across();
-    if (!a) GTEST_SKIP() << "no second file system";
-    auto& [here, there, from, to] = *a;
-    const std::string big(1 << 20, 'b');
-    here.write("file", big);
-    here.write("dir/a", "a");
-    here.write("dir/z", big);
-    for (const char* name : {"file", "dir"}) {
-        EXPECT_EXIT(
-            {
-                rlimit limit{};  // no comma: the block is a macro argument
-                limit.rlim_cur = limit.rlim_max = 64 << 10;
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-                sfs::moveToFreeName(from, name, to, name);
-            },
-            ::testing::KilledBySignal(SIGXFSZ), "")
-            << name;
-        EXPECT_FALSE(fs::exists(fs::symlink_status(there / name))) << name;
-        // Nor under another name: a file is copied as a nameless one.
-        EXPECT_TRUE(std::string(name) != "file" || fs::is_empty(there.path()));
-    }
-    EXPECT_EQ(test::readFile(here / "file"), big);
-    EXPECT_EQ(test::readFile(here / "dir/z"), big);
-    sfs::moveToFreeName(from, "file", to, "file");
-    EXPECT_EQ(test::readFile(there / "file"), big);
 }
 
 TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
@@ -433,28 +419,4 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     const std::string second = first == "a" ? "b" : "a";
     EXPECT_FALSE(fs::exists(here / ("dir/" + second)));
     EXPECT_EQ(test::readFile(there / ("dir/" + second)), second);
-}
-
-TEST(SafeFileSystem, MovingAcrossFileSystemsKeepsAFilesHoles) {
-    const auto a = across();
-    if (!a) GTEST_SKIP() << "no second file system";
-    auto& [here, there, from, to] = *a;
-    constexpr off_t size = 64 << 20;
-    for (const char* name : {"middle", "end"}) {
-        const FileDescriptor file(::open((here / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        ASSERT_TRUE(file.valid());
-        ASSERT_EQ(::pwrite(file.get(), "head", 4, 0), 4);
-        if (std::string(name) == "middle") ASSERT_EQ(::pwrite(file.get(), "tail", 4, size - 4), 4);
-        else ASSERT_EQ(::ftruncate(file.get(), size), 0);
-    }
-    for (const char* name : {"middle", "end"}) {
-        sfs::moveToFreeName(from, name, to, name);
-        struct stat moved {};
-        ASSERT_EQ(::stat((there / name).c_str(), &moved), 0);
-        EXPECT_EQ(moved.st_size, size) << name;
-        EXPECT_LT(moved.st_blocks * 512, 1 << 20) << name;
-        const std::string whole = test::readFile(there / name);
-        EXPECT_EQ(whole.substr(0, 4), "head") << name;
-        EXPECT_EQ(whole.substr(size - 4), std::string(name) == "middle" ? "tail" : std::string(4, '\0')) << name;
-    }
 }

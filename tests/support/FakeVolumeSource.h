@@ -2,7 +2,6 @@
 
 #include "SyncAutomation/VolumeSource.h"
 
-#include <map>
 #include <string>
 
 namespace kelto::test {
@@ -11,7 +10,6 @@ namespace kelto::test {
 class FakeVolumeSource final : public VolumeSource {
 public:
     std::vector<MountedFileSystem> table;
-    std::map<std::filesystem::path, std::uint64_t> capacity;
 
     MountedFileSystem& add(const std::filesystem::path& mountPoint, VolumeIdentity identity, bool browsable = true) {
         table.push_back({mountPoint, browsable, std::move(identity), "/", 0});
@@ -19,11 +17,7 @@ public:
     }
 
     std::vector<MountedFileSystem> mounts() const override { return table; }
-    std::optional<std::uint64_t> availableCapacity(const std::filesystem::path& path) const override {
-        const auto found = capacity.find(path);
-        if (found == capacity.end()) return std::nullopt;
-        return found->second;
-    }
+    std::optional<std::uint64_t> availableCapacity(const std::filesystem::path&) const override { return std::nullopt; }
 };
 
 inline VolumeIdentity volumeIdentity(VolumeKind kind, std::optional<std::string> uuid, std::string name,

@@ -1,5 +1,7 @@
 #include "tests/support/TestVolumes.h"
 
+#include "tests/support/LocalSshd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
@@ -24,6 +26,15 @@ namespace {
 bool isTmpfs(const fs::path& folder) {
     struct statfs info {};
     return ::statfs(folder.c_str(), &info) == 0 && info.f_type == TMPFS_MAGIC;
+}
+
+// A fresh sparse image of `size` bytes, formatted by `mkfs` followed by the image's path.
+bool formattedImage(const fs::path& image, std::uintmax_t size, std::vector<std::string> mkfs) {
+    std::ofstream(image).close();
+    std::error_code error;
+    fs::resize_file(image, size, error);
+    mkfs.push_back(image.native());
+    return !error && runQuietly(mkfs) == 0;
 }
 
 }  // namespace
@@ -77,21 +88,11 @@ std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot, const std::str
     const fs::path image = made->holder_ / "ext4.img";
     made->mountPoint_ = made->holder_ / "mnt";
     fs::create_directory(made->mountPoint_);
-    {
-        const int fd = ::open(image.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd < 0 || ::ftruncate(fd, 32 << 20) != 0) {
-            if (fd >= 0) ::close(fd);
-            whyNot = "cannot make the image file";
-            return nullptr;
-        }
-        ::close(fd);
-    }
     // 256-byte inodes keep times past 2038.
     std::vector<std::string> mkfs{"mkfs.ext4", "-q", "-F", "-I", "256"};
     if (!label.empty()) mkfs.insert(mkfs.end(), {"-L", label});
     if (!uuid.empty()) mkfs.insert(mkfs.end(), {"-U", uuid});
-    mkfs.push_back(image.native());
-    if (runQuietly(mkfs) != 0) {
+    if (!formattedImage(image, 32 << 20, mkfs)) {
         whyNot = "mkfs.ext4 is missing or failed";
         return nullptr;
     }
@@ -141,44 +142,73 @@ bool TestMounts::overlay(const fs::path& lower, const fs::path& upper, const fs:
 }
 
 bool TestMounts::exfat(const fs::path& image, const fs::path& at) {
-    if (::geteuid() != 0) return false;
-    {
-        std::ofstream(image).close();
-    }
-    std::error_code error;
-    fs::resize_file(image, 64 << 20, error);
-    if (error || runQuietly({"mkfs.exfat", image.native()}) != 0) return false;
-    // losetup names the device it took on its output.
-    const fs::path named = image.native() + ".loop";
-    const std::string script = "losetup -f --show '" + image.native() + "' > '" + named.native() + "'";
-    if (runQuietly({"sh", "-c", script}) != 0) return false;
-    std::string device;
-    std::ifstream(named) >> device;
-    if (device.empty()) return false;
-    loopDevices_.push_back(device);
-    return mount({"mount.exfat-fuse", device, at.native()}, at);
+    if (::geteuid() != 0 || !formattedImage(image, 64 << 20, {"mkfs.exfat"})) return false;
+    const std::string device = loopDevice(image, false);
+    return !device.empty() && mount({"mount.exfat-fuse", device, at.native()}, at);
 }
 
 bool TestMounts::ext4Image(const fs::path& image, const fs::path& at, bool readOnly) {
-    if (::geteuid() != 0) return false;
-    {
-        std::ofstream(image).close();
-    }
-    std::error_code error;
-    fs::resize_file(image, 16 << 20, error);
-    if (error || runQuietly({"mkfs.ext4", "-q", "-F", image.native()}) != 0) return false;
+    if (::geteuid() != 0 || !formattedImage(image, 16 << 20, {"mkfs.ext4", "-q", "-F"})) return false;
     return mount({"mount", "-o", readOnly ? "loop,ro" : "loop", image.native(), at.native()}, at);
 }
 
-std::string TestMounts::loopDevice(const fs::path& image) {
+bool TestMounts::btrfsImage(const fs::path& image, const fs::path& at) {
+    // 128 MiB: the least btrfs takes.
+    if (::geteuid() != 0 || !formattedImage(image, 128 << 20, {"mkfs.btrfs", "-q", "-f"})) return false;
+    return mount({"mount", "-o", "loop", image.native(), at.native()}, at);
+}
+
+bool TestMounts::desktop(const fs::path& folder, const fs::path& at) {
+    return mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW", at.native()}, at);
+}
+
+bool TestMounts::rclone(const std::string& remote, const fs::path& at) {
+    // No configuration of the user's; the daemon returns once mounted.
+    return mount({"rclone", "mount", remote, at.native(), "--daemon", "--config", "/dev/null"}, at);
+}
+
+std::string TestMounts::loopDevice(const fs::path& image, bool scanPartitions) {
     if (::geteuid() != 0) return {};
     const fs::path named = image.native() + ".loop";
-    const std::string script = "losetup -P -f --show '" + image.native() + "' > '" + named.native() + "'";
+    const std::string script = std::string("losetup ") + (scanPartitions ? "-P " : "") + "-f --show '" +
+                               image.native() + "' > '" + named.native() + "'";
     if (runQuietly({"sh", "-c", script}) != 0) return {};
     std::string device;
     std::ifstream(named) >> device;
     if (!device.empty()) loopDevices_.push_back(device);
     return device;
+}
+
+std::string nameOf(MountKind kind) {
+    static const char* const names[] = {"sshfs", "gvfs",  "exfat",        "bindfs", "ext4",
+                                        "btrfs", "rclone", "rcloneMemory", "tmpfs"};
+    return names[static_cast<int>(kind)];
+}
+
+MountedFolder::MountedFolder() = default;
+MountedFolder::~MountedFolder() = default;
+
+fs::path MountedFolder::make(MountKind kind, const fs::path& under, std::string& whyNot) {
+    const fs::path real = under / "real", at = under / "mnt";
+    fs::create_directories(real);
+    fs::create_directories(at);
+    if (kind == MountKind::sshfs) sshd_ = LocalSshd::start(under / "ssh", whyNot);
+    const bool made = kind == MountKind::sshfs         ? sshd_ && mounts_.mount(sshd_->sshfs(real, at), at)
+                      : kind == MountKind::desktop     ? mounts_.desktop(real, at)
+                      : kind == MountKind::exfat       ? mounts_.exfat(under / "card.img", at)
+                      : kind == MountKind::passThrough ? mounts_.passThrough(real, at)
+                      : kind == MountKind::ext4        ? mounts_.ext4Image(under / "disk.img", at)
+                      : kind == MountKind::btrfs       ? mounts_.btrfsImage(under / "disk.img", at)
+                      : kind == MountKind::rclone      ? mounts_.rclone(":local:" + real.native(), at)
+                      : kind == MountKind::tmpfs       ? mounts_.tmpfs(at)
+                                                       : mounts_.rclone(":memory:", at);
+    if (!made) {
+        whyNot = nameOf(kind) + " could not be mounted (needs root) " + whyNot;
+        return {};
+    }
+    if (kind != MountKind::ext4 && kind != MountKind::btrfs) return at;
+    fs::create_directories(at / "side");  // a disk's own root holds lost+found
+    return at / "side";
 }
 
 TestMounts::~TestMounts() {

@@ -10,6 +10,8 @@
 
 namespace kelto::test {
 
+class LocalSshd;
+
 // A folder on tmpfs, which keeps any 64-bit time (/dev/shm, else a tmpfs of its own, root only).
 class TmpfsFolder {
 public:
@@ -70,14 +72,39 @@ public:
     bool exfat(const std::filesystem::path& image, const std::filesystem::path& at);
     // A fresh 16 MiB ext4 image through a loop device; read-only leaves the image's bytes alone.
     bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at, bool readOnly = false);
+    // A fresh 128 MiB btrfs image through a loop device.
+    bool btrfsImage(const std::filesystem::path& image, const std::filesystem::path& at);
+    // A FUSE pass-through of the folder listed in the mount table as gvfs lists its mounts.
+    bool desktop(const std::filesystem::path& folder, const std::filesystem::path& at);
+    // An rclone mount of the remote (":local:<folder>", ":memory:").
+    bool rclone(const std::string& remote, const std::filesystem::path& at);
     // Any command that mounts something at `at`, undone with the rest.
     bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
-    // A loop device over the image, found again by its partitions; empty when none could be set up.
-    std::string loopDevice(const std::filesystem::path& image);
+    // A loop device over the image, its partitions found where asked; empty when none could be set up.
+    std::string loopDevice(const std::filesystem::path& image, bool scanPartitions = true);
 
 private:
     std::vector<std::filesystem::path> mounted_;
     std::vector<std::string> loopDevices_;
+};
+
+// The kinds of mount people sync to. rclone: a remote of a local folder; rcloneMemory: one in rclone's memory,
+// answering no extended attributes; desktop: a pass-through listed as gvfs lists its mounts.
+enum class MountKind { sshfs, desktop, exfat, passThrough, ext4, btrfs, rclone, rcloneMemory, tmpfs };
+
+std::string nameOf(MountKind kind);
+
+// A folder on one kind of mount, unmounted when the value goes.
+class MountedFolder {
+public:
+    MountedFolder();
+    ~MountedFolder();
+    // The mount's folder below `under`, or empty with the reason in `whyNot`.
+    std::filesystem::path make(MountKind kind, const std::filesystem::path& under, std::string& whyNot);
+
+private:
+    std::unique_ptr<LocalSshd> sshd_;
+    TestMounts mounts_;  // undone before the server goes
 };
 
 // Runs a program from PATH, output thrown away: its exit status, or -1 when it could not start.
