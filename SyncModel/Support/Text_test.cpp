@@ -1,6 +1,8 @@
-#include "SyncModel/Support/Unicode.h"
-
+#include "SyncModel/Support/Base64.h"
 #include "SyncModel/Support/Text.h"
+#include "SyncModel/Support/Unicode.h"
+#include "SyncModel/Support/Uuid.h"
+
 #include <gtest/gtest.h>
 
 using namespace kelto;
@@ -49,6 +51,41 @@ TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
     EXPECT_EQ(Unicode::decodeLossy("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // beyond U+10FFFF
     EXPECT_EQ(Unicode::decodeLossy("a\xFF" "b\xC3\xA9"), "a" + fffd + "b\u00e9");
     EXPECT_TRUE(Unicode::isValidUtf8(Unicode::decodeLossy("\xE0\x80\xF5\xC2")));
+}
+
+TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictly) {
+    EXPECT_EQ(Base64::encode(""), "");
+    EXPECT_EQ(Base64::encode("f"), "Zg==");
+    EXPECT_EQ(Base64::encode("fo"), "Zm8=");
+    EXPECT_EQ(Base64::encode("foo"), "Zm9v");
+    EXPECT_EQ(Base64::encode("\xfb\xff\xfe"), "+//+");
+    std::string all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+    for (std::size_t n = 0; n <= all.size(); n += 37) {
+        const std::string bytes = all.substr(0, n);
+        const std::string text = Base64::encode(bytes);
+        EXPECT_EQ(text.find('\n'), std::string::npos);
+        EXPECT_EQ(Base64::decode(text), bytes) << n;
+    }
+    EXPECT_EQ(Base64::decode(""), "");
+    for (const char* bad : {"Zg", "Zg=", "Zm8", "Zm9vYg", "Zm9v\n", "Zm 9v", "Zm9v====", "Z===", "Zm9-", "Zm9_",
+                            "Zm9v*A==", "=Zm9", "Zg==Zg=="})
+        EXPECT_EQ(Base64::decode(bad), std::nullopt) << bad;
+}
+
+TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
+    const auto lower = Uuid::parse("c56a4180-65aa-42ec-a945-5fd21dec0538");
+    const auto upper = Uuid::parse("C56A4180-65AA-42EC-A945-5FD21DEC0538");
+    ASSERT_TRUE(lower && upper);
+    EXPECT_EQ(*lower, *upper);
+    EXPECT_EQ(lower->string(), "C56A4180-65AA-42EC-A945-5FD21DEC0538");
+    EXPECT_EQ(upper->lowerString(), "c56a4180-65aa-42ec-a945-5fd21dec0538");
+    EXPECT_EQ(lower->bytes()[0], 0xC5);
+    EXPECT_EQ(Uuid::parse(Uuid::random().string())->string().size(), 36u);
+    for (const char* bad : {"", "C56A4180-65AA-42EC-A945-5FD21DEC053", "C56A4180-65AA-42EC-A945-5FD21DEC05388",
+                            "C56A418065AA42ECA9455FD21DEC0538", "C56A4180_65AA_42EC_A945_5FD21DEC0538",
+                            "G56A4180-65AA-42EC-A945-5FD21DEC0538", "{56A4180-65AA-42EC-A945-5FD21DEC053}"})
+        EXPECT_EQ(Uuid::parse(bad), std::nullopt) << bad;
 }
 
 }  // namespace

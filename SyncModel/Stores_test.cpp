@@ -1,11 +1,16 @@
+#include "SyncModel/JobStore.h"
 #include "SyncModel/RunHistoryStore.h"
-
 #include "SyncModel/Support/FileIO.h"
+
+#include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
+
 #include <gtest/gtest.h>
+
 #include <algorithm>
-#include <fstream>
+#include <csignal>
 #include <set>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace kelto;
@@ -13,8 +18,139 @@ using namespace kelto;
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::set<std::string>;
+
+std::string contents(const fs::path& file) { return FileIO::readIfExists(file).value_or("<absent>"); }
 
 void put(const fs::path& file, const std::string& bytes = "log") { std::ofstream(file, std::ios::binary) << bytes; }
+
+// Runs `work` with files limited to `bytes`, as on a full disk: the error number of the FileError it threw, else 0.
+int errorPastSizeLimit(rlim_t bytes, const std::function<void()>& work) {
+    rlimit saved{};
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    int error = 0;
+    try {
+        work();
+    } catch (const FileError& e) {
+        error = e.errorNumber();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    return error;
+}
+
+// ----- atomic files -----
+
+TEST(FileIOTest, WriteAtomicallyCreatesAndReplacesLeavingNoTemporaryFiles) {
+    test::TemporaryFolder folder;
+    const fs::path file = folder / "jobs.json";
+    for (const std::string& bytes : {std::string("first"), std::string("\0\xff\r\n second", 10),
+                                     std::string(300'000, 'x')}) {  // the last more than one read buffer
+        FileIO::writeAtomically(file, bytes);
+        EXPECT_EQ(FileIO::readIfExists(file), bytes);
+    }
+    EXPECT_EQ(test::namesIn(folder.path()), Names{"jobs.json"});
+    // Missing is no error; anything else that stops the read is.
+    EXPECT_EQ(FileIO::readIfExists(folder / "no" / "such" / "folder.json"), std::nullopt);
+    EXPECT_THROW(FileIO::readIfExists(folder.path()), FileError);
+    EXPECT_THROW(FileIO::readIfExists(file / "child"), FileError);  // ENOTDIR is not "missing"
+}
+
+TEST(FileIOTest, FailedWriteKeepsTheOldFileWholeAndCleansUp) {
+    test::TemporaryFolder folder;
+    // The parent "folder" is a regular file: nothing can be created.
+    folder.write("plain", "data");
+    EXPECT_THROW(FileIO::writeAtomically(folder / "plain" / "jobs.json", "new"), FileError);
+    EXPECT_EQ(FileIO::readIfExists(folder / "plain"), "data");
+    // A folder in the target's place: the rename fails and the folder stays.
+    fs::create_directories(folder / "history.json" / "inner");
+    EXPECT_THROW(FileIO::writeAtomically(folder / "history.json", "new"), FileError);
+    EXPECT_TRUE(fs::is_directory(folder / "history.json" / "inner"));
+    // Writing the content itself fails part way: the old file stays whole.
+    const fs::path file = folder / "jobs.json";
+    FileIO::writeAtomically(file, "old content");
+    EXPECT_EQ(errorPastSizeLimit(4096, [&] { FileIO::writeAtomically(file, std::string(100'000, 'n')); }), EFBIG);
+    EXPECT_EQ(FileIO::readIfExists(file), "old content");
+    EXPECT_EQ(test::namesIn(folder.path()), (Names{"history.json", "jobs.json", "plain"}));
+}
+
+// ----- the jobs file -----
+
+SyncJob job(const std::string& name) {
+    SyncJob j = SyncJob::newJob(name);
+    j.source.path = "/src/" + name;
+    j.destination.path = "/dst/" + name;
+    j.triggers = {Trigger::every(1, IntervalUnit::hours)};
+    return j;
+}
+
+// Every write reads the list under the lock: the store offers no write of a list read before it.
+template <typename Store>
+concept WritesAListReadElsewhere = requires(const Store& store) { store.save(std::vector<SyncJob>{}); };
+static_assert(!WritesAListReadElsewhere<JobStore>);
+
+TEST(JobStore, AMissingFileReadsAsEmptyAndASaveCreatesTheFolderAndKeepsOrder) {
+    test::TemporaryFolder temp;
+    const JobStore store(temp / "a" / "b" / "jobs.json");
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_FALSE(fs::exists(temp / "a"));
+    test::saveJobs(store, {});
+    EXPECT_EQ(contents(store.fileURL), R"({"version":1,"jobs":[]})");
+    const std::vector<SyncJob> jobs{job("zeta"), job("alpha"), job("mu")};
+    test::saveJobs(store, jobs);
+    EXPECT_EQ(store.load(), jobs);
+    // A file where the folder should be: nothing is written.
+    put(temp / "blocker", "x");
+    EXPECT_THROW(test::saveJobs(JobStore(temp / "blocker" / "jobs.json"), {job("a")}), FileError);
+    EXPECT_EQ(contents(temp / "blocker"), "x");
+}
+
+TEST(JobStore, EmptyDamagedOrOtherVersionFilesAreRefusedAndNeverRewritten) {
+    test::TemporaryFolder temp;
+    const JobStore store(temp / "jobs.json");
+    fs::create_directory(store.fileURL);
+    EXPECT_THROW(store.load(), FileError);  // a read failure other than absence
+    fs::remove(store.fileURL);
+    for (const std::string bytes : {"", "not json", "[]", R"({"jobs":[]})", R"({"version":"1","jobs":[]})",
+                                    R"({"version":1.5,"jobs":[]})", R"({"version":1})",
+                                    R"({"version":1,"jobs":[{"id":"nope"}]})"}) {
+        SCOPED_TRACE(bytes);
+        put(store.fileURL, bytes);
+        EXPECT_THROW(store.load(), DecodingError);
+        EXPECT_EQ(contents(store.fileURL), bytes);
+    }
+    // Another version is refused before any job is decoded.
+    put(store.fileURL, R"({"version":2,"jobs":[{"not":"a job"}]})");
+    try {
+        store.load();
+        ADD_FAILURE() << "expected JobStoreError";
+    } catch (const JobStoreError& error) {
+        EXPECT_EQ(error, JobStoreError::unsupportedVersion(2));
+    }
+    put(store.fileURL, R"({"version":0})");
+    EXPECT_THROW(store.load(), JobStoreError);
+}
+
+TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
+    test::TemporaryFolder temp;
+    const JobStore store(temp / "jobs.json");
+    test::saveJobs(store, {job("old")});
+    const std::string before = contents(store.fileURL);
+    std::vector<SyncJob> many;
+    for (int i = 0; i < 50; ++i) many.push_back(job("new" + std::to_string(i)));
+    EXPECT_EQ(errorPastSizeLimit(before.size() + 16, [&] { test::saveJobs(store, many); }), EFBIG);
+    EXPECT_EQ(contents(store.fileURL), before);
+    // Beside the jobs file only its lock file stays.
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 2)
+        << "the temporary file was left behind";
+    EXPECT_EQ(store.load().size(), 1u);
+}
+
+// ----- run histories -----
 
 class RunHistoryStoreTest : public ::testing::Test {
 protected:
@@ -42,13 +178,13 @@ protected:
         r.logPath = std::move(logPath);
         return r;
     }
-    std::vector<double> starts() {
+    std::vector<double> starts(const std::vector<RunRecord>& records) {
         std::vector<double> out;
-        for (const RunRecord& r : store.records(jobID)) out.push_back(r.startedAt.sinceReference);
+        for (const RunRecord& r : records) out.push_back(r.startedAt.sinceReference);
         return out;
     }
+    std::vector<double> starts() { return starts(store.records(jobID)); }
 };
-
 TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreatesItAndAnyOrderIsRewrittenNewestFirst) {
     EXPECT_TRUE(store.records(jobID).empty());
     EXPECT_FALSE(fs::exists(temp / "support"));
@@ -56,16 +192,14 @@ TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreat
     store.append(first, 50);
     const fs::path file = temp / "support" / "history" / (jobID.string() + ".json");
     EXPECT_EQ(store.fileURL(jobID), file);
-    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(file)), std::vector{first});
+    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(contents(file)), std::vector{first});
     // A file in the wrong order is read, and rewritten, newest first.
     const std::vector<RunRecord> stored{record(10), record(30), record(20)};
     FileIO::writeAtomically(store.fileURL(jobID), JsonText::encode(stored));
     EXPECT_EQ(starts(), (std::vector<double>{30, 20, 10}));
     store.append(record(25), 50);
-    std::vector<double> onDisk;
-    for (const RunRecord& r : JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(store.fileURL(jobID))))
-        onDisk.push_back(r.startedAt.sinceReference);
-    EXPECT_EQ(onDisk, (std::vector<double>{30, 25, 20, 10}));
+    EXPECT_EQ(starts(JsonText::decode<std::vector<RunRecord>>(contents(store.fileURL(jobID)))),
+              (std::vector<double>{30, 25, 20, 10}));
 }
 
 TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
@@ -111,7 +245,7 @@ TEST_F(RunHistoryStoreTest, ALimitOfZeroOrBelowKeepsNothing) {
         const RunRecord stored = record(1, "stored.log"), added = record(2, "added.log");
         store.append(stored, 50);
         store.append(added, limit);
-        EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), "[]");
+        EXPECT_EQ(contents(store.fileURL(jobID)), "[]");
         EXPECT_FALSE(fs::exists(*stored.logPath));
         EXPECT_FALSE(fs::exists(*added.logPath));
     }
@@ -125,7 +259,7 @@ TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
         const RunRecord added = record(5, "added.log");
         EXPECT_THROW(store.append(added, 0), DecodingError);
         EXPECT_THROW(store.records(jobID), DecodingError);
-        EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), bytes);
+        EXPECT_EQ(contents(store.fileURL(jobID)), bytes);
         EXPECT_TRUE(fs::exists(*added.logPath));
     }
 }
@@ -158,7 +292,7 @@ TEST_F(RunHistoryStoreTest, AFailedLogRemovalThrowsAfterTheHistoryIsWritten) {
     fs::create_symlink("loop", logs / "loop");  // resolving it fails with ELOOP
     store.append(recordNaming(1, (logs / "loop" / "x.log").string()), 50);
     EXPECT_THROW(store.append(record(2), 0), FileError);
-    EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), "[]");
+    EXPECT_EQ(contents(store.fileURL(jobID)), "[]");
 }
 
 TEST_F(RunHistoryStoreTest, ConcurrentAppendsLoseNoRecord) {
