@@ -1,5 +1,7 @@
 #include "SyncAutomation/PowerSource.h"
+#include "SyncAutomation/SleepAssertion.h"
 
+#include "tests/support/FakeSleepInhibitor.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -80,6 +82,33 @@ TEST_F(PowerSupplies, SuppliesAreReadThroughTheirLinks) {
     devices.write("ACAD/online", "0\n");
     for (const char* supply : {"BAT0", "ACAD"}) fs::create_directory_symlink(devices / supply, folder / supply);
     EXPECT_TRUE(onBattery());
+}
+
+// Each assertion holds its own inhibition until released or destroyed, and releases it once; a refused one
+// has nothing to release.
+TEST(SleepAssertion, HoldsItsOwnInhibitionUntilReleasedOrDestroyedAndReleasesItOnce) {
+    test::FakeSleepInhibitor inhibitor;
+    {
+        SleepAssertion first(inhibitor, std::string(SleepAssertion::runReason));
+        SleepAssertion second(inhibitor, "second");
+        EXPECT_TRUE(first.isHeld());
+        first.release();
+        first.release();
+        EXPECT_FALSE(first.isHeld());
+        EXPECT_TRUE(second.isHeld());
+        EXPECT_EQ(inhibitor.releases(), 1u);
+    }
+    EXPECT_EQ(inhibitor.reasons(), (std::vector<std::string>{"Kelto Sync is synchronizing folders", "second"}));
+    EXPECT_EQ(inhibitor.releases(), 2u);
+    inhibitor.refuse();
+    {
+        SleepAssertion refused(inhibitor, "refused");
+        EXPECT_FALSE(refused.isHeld());
+        refused.release();
+    }
+    EXPECT_EQ(inhibitor.takes(), 3u);
+    EXPECT_EQ(inhibitor.granted(), 2u);
+    EXPECT_EQ(inhibitor.releases(), 2u);
 }
 
 }  // namespace
