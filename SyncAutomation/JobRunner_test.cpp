@@ -189,7 +189,7 @@ struct Runner : ::testing::Test {
         runner->observeCompletions(main, [this](const RunRecord& record) { records.push_back(record); });
 };
 
-TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrentMap) {
+TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsAndNewObserversGetOnlyTheCurrentMap) {
     EXPECT_TRUE(firstMapOfANewObserver().empty());
     ASSERT_TRUE(enqueue(a));
     ASSERT_TRUE(enqueue(b, RunTrigger::schedule));
@@ -199,7 +199,10 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrent
         ASSERT_TRUE(runs.waitForRuns(index + 1));
         settle();
         EXPECT_EQ(runs.runCount(), index + 1);  // the next waits for this one
-        runs.end(index, RunOutcome::success());
+        if (index == 1)  // a run that throws breaks a promise, but not the queue
+            runs.throwWhenStarted(1, std::make_exception_ptr(std::runtime_error("disk exploded")));
+        else
+            runs.end(index, RunOutcome::success());
         ASSERT_TRUE(waitForRecords(index + 1));
     }
     ASSERT_TRUE(main.runUntil([&] { return statuses.empty(); }));
@@ -214,6 +217,8 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrent
         EXPECT_FALSE(runs.call(index).reviewed);
     }
     EXPECT_EQ(runs.call(1).trigger, RunTrigger::schedule);
+    EXPECT_EQ(records[1].trigger, RunTrigger::schedule);
+    EXPECT_EQ(records[1].outcome, RunOutcome::failed("disk exploded"));
 }
 
 TEST_F(Runner, TheNextJobStaysQueuedUntilTheRecordIsPublished) {
@@ -302,30 +307,9 @@ TEST_F(Runner, AConfirmedRunCarriesThePlanShownForReview) {
     ASSERT_TRUE(main.runUntil([&] { return statuses.empty() && records.size() == 5; }));
 }
 
+// A queued run goes at once without a record; the active one is stopped and keeps its place until its record comes.
 // Declined, cancelled or asked for without a plan, nothing stays parked and no further record is made.
-TEST_F(Runner, DecliningOrCancellingAParkedRunOrOneWithoutAPlanLeavesNothingParked) {
-    ASSERT_TRUE(enqueue(a));
-    park(0);
-    ASSERT_TRUE(enqueue(b));
-    park(1);
-    ASSERT_TRUE(enqueue(c));
-    runs.endWhenStarted(2, RunOutcome::needsReview("rsync asked for review"));
-    ASSERT_TRUE(waitForRecords(3));
-    settle();
-    EXPECT_EQ(statuses.size(), 2u);
-    decline(a);
-    cancel(b);
-    EXPECT_TRUE(statuses.empty());
-    decline(a);  // nothing parked any more
-    for (const Uuid& job : {b, c}) confirm(job);
-    settle();
-    EXPECT_TRUE(statuses.empty());
-    EXPECT_EQ(records.size(), 3u);
-    EXPECT_EQ(runs.runCount(), 3u);
-}
-
-// The active run is stopped and keeps its place until its record comes; a queued one goes at once without a record.
-TEST_F(Runner, CancellingTheActiveRunWaitsForItsRecordAndAQueuedOneGoesAtOnce) {
+TEST_F(Runner, CancellingOrDecliningQueuedActiveAndParkedRunsLeavesNothingParked) {
     enqueueAll({a, b, c});
     ASSERT_TRUE(runs.waitForRuns(1));
     cancel(b);
@@ -340,6 +324,23 @@ TEST_F(Runner, CancellingTheActiveRunWaitsForItsRecordAndAQueuedOneGoesAtOnce) {
     EXPECT_EQ(records[0].outcome, RunOutcome::cancelled());
     ASSERT_TRUE(runs.waitForRuns(2));
     EXPECT_EQ(runs.call(1).jobID, c);
+    park(1);
+    ASSERT_TRUE(enqueue(a));
+    park(2);
+    ASSERT_TRUE(enqueue(b));
+    runs.endWhenStarted(3, RunOutcome::needsReview("rsync asked for review"));
+    ASSERT_TRUE(waitForRecords(4));
+    settle();
+    EXPECT_EQ(statuses.size(), 2u);
+    decline(c);
+    cancel(a);
+    EXPECT_TRUE(statuses.empty());
+    decline(c);  // nothing parked any more
+    for (const Uuid& job : {a, b}) confirm(job);
+    settle();
+    EXPECT_TRUE(statuses.empty());
+    EXPECT_EQ(records.size(), 4u);
+    EXPECT_EQ(runs.runCount(), 4u);
 }
 
 TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecondAndKeptToItsAttempt) {
@@ -406,17 +407,6 @@ TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
     EXPECT_THROW(preview->get(), CancellationError);
     statusSubscription.reset();
     recordSubscription.reset();
-}
-
-TEST_F(Runner, ARunThatThrowsEndsFailedAndTheNextOneStillRuns) {
-    ASSERT_TRUE(enqueue(a, RunTrigger::schedule));
-    ASSERT_TRUE(enqueue(b));
-    runs.throwWhenStarted(0, std::make_exception_ptr(std::runtime_error("disk exploded")));
-    runs.endWhenStarted(1, RunOutcome::success());
-    ASSERT_TRUE(waitForRecords(2));
-    EXPECT_EQ(records[0].trigger, RunTrigger::schedule);
-    EXPECT_EQ(records[0].outcome, RunOutcome::failed("disk exploded"));
-    EXPECT_EQ(records[1].outcome, RunOutcome::success());
 }
 
 }  // namespace
