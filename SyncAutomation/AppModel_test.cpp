@@ -195,14 +195,6 @@ TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
     EXPECT_EQ(model->history(first.id), (std::vector<RunRecord>{newer, older}));
 }
 
-TEST_F(Model, FireDatesAreObservedAsTheSchedulerTellsOfThem) {
-    start();
-    int notices = 0;
-    const Subscription watching = model->observe(Property::nextFireDates, [&] { ++notices; });
-    scheduler.notice.set(1);
-    EXPECT_EQ(notices, 1);
-}
-
 // Changes of the job list
 
 TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefusesTheSameJobTwice) {
@@ -411,7 +403,8 @@ TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
     EXPECT_EQ(model->manualSkip(), shown);
 }
 
-TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
+TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrderAndShutdownWaitsUntilNoJobIsRunning) {
+    runs.endStoppedRuns(false);
     const SyncJob first = saved("First");
     SyncJob disabled = makeJob("Disabled");
     disabled.isEnabled = false;
@@ -429,44 +422,53 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
     settle();
     EXPECT_EQ(runs.runCount(), 2u);
     model->runNow(disabled.id);  // run now does not ask whether the job is enabled
-    ASSERT_TRUE(runs.waitForRuns(3));
+    runUntilRunning(disabled.id);
     EXPECT_EQ(runs.call(2).jobID, disabled.id);
-}
-
-TEST_F(Model, ShutdownWaitsUntilNoJobIsRunning) {
-    const SyncJob active = saved("Active"), waiting = saved("Waiting");
-    start();
-    runs.endStoppedRuns(false);
-    model->runNow(active.id);
-    model->runNow(waiting.id);
-    runUntilRunning(active.id);
-    ASSERT_TRUE(runs.waitForRuns(1));
+    // Shutdown waits until no job is running; parked for review while stopping is no longer running.
+    model->runNow(first.id);
     bool done = false;
     model->shutdown([&] { done = true; });
     settle();
     main.runPending();
     EXPECT_FALSE(done);
-    EXPECT_EQ(model->statuses(), (StatusMap{{active.id, RunStatus::running(SyncProgress{})}}));
-    // Parked for review while stopping: no longer running, so that is enough.
+    EXPECT_EQ(model->statuses(), (StatusMap{{disabled.id, RunStatus::running(SyncProgress{})}}));
     SyncPlan plan;
     plan.deletionCount = 3;
-    runs.end(0, RunOutcome::needsReview("Review"), plan);
+    runs.end(2, RunOutcome::needsReview("Review"), plan);
     ASSERT_TRUE(main.runUntil([&] { return done; }));
-    EXPECT_EQ(model->statuses(), (StatusMap{{active.id, RunStatus::awaitingConfirmation(plan)}}));
-    model->runNow(waiting.id);
+    EXPECT_EQ(model->statuses(), (StatusMap{{disabled.id, RunStatus::awaitingConfirmation(plan)}}));
+    model->runNow(first.id);
     settle();
-    EXPECT_EQ(runs.runCount(), 1u);
+    EXPECT_EQ(runs.runCount(), 3u);
 }
 
 // Previews, archives and queries
 
+// Pruning removes every archived run on both sides of a two-way job, whatever its retention.
 TEST_F(Model, PreviewsRootsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinatorsErrorsOn) {
     SyncJob unplugged = makeJob("Photos");
     unplugged.destination = endpointAt(disk("Stick", "USB-1") / "Backup");
-    test::saveJobs(*store, {unplugged});
+    SyncJob twoWay = makeJob("Music", SyncMode::twoWay);
+    twoWay.options.archiveRetentionDays = 365;
+    test::saveJobs(*store, {unplugged, twoWay});
     const SyncJob busy = saved("Busy");
     unplug(tmp / "Stick");
+    const Date now = clock.now();
+    const std::vector<fs::path> sides{tmp / "Music A", tmp / "Music B"};
+    const std::string future = ArchiveRunID::make(now.adding(3600));
+    for (const fs::path& side : sides) {
+        const fs::path archive = side / ".KeltoSync/Archive" / twoWay.id.string();
+        fs::create_directories(archive / ArchiveRunID::make(now.adding(-60)) / "old.jpg");
+        fs::create_directories(archive / ArchiveRunID::make(now.adding(-86400 * 3)));
+        fs::create_directories(archive / "Not a run");
+        fs::create_directories(archive / future);
+    }
     start();
+    EXPECT_EQ(roots(twoWay.id).get(), sides);
+    ASSERT_TRUE(prune(twoWay.id).hasValue());
+    for (const fs::path& side : sides)
+        EXPECT_EQ(test::namesIn(side / ".KeltoSync/Archive" / twoWay.id.string()),
+                  (decltype(test::namesIn(side)){"Not a run", future}));
     EXPECT_EQ(errorOf<AppModelError>(preview(Uuid::random())), AppModelError::jobNotFound());
     EXPECT_EQ(errorOf<SyncPreviewError>(preview(unplugged.id)),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
@@ -485,38 +487,21 @@ TEST_F(Model, PreviewsRootsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinat
     EXPECT_EQ(errorOf<AppModelError>(prune(unplugged.id)), AppModelError::jobNotFound());
 }
 
-TEST_F(Model, PruningRemovesEveryArchivedRunOnBothSidesOfATwoWayJob) {
-    SyncJob job = makeJob("Photos", SyncMode::twoWay);
-    job.options.archiveRetentionDays = 365;  // not what pruning goes by
-    test::saveJobs(*store, {job});
-    const Date now = clock.now();
-    const std::vector<fs::path> sides{tmp / "Photos A", tmp / "Photos B"};
-    const std::string future = ArchiveRunID::make(now.adding(3600));
-    for (const fs::path& side : sides) {
-        const fs::path archive = side / ".KeltoSync/Archive" / job.id.string();
-        fs::create_directories(archive / ArchiveRunID::make(now.adding(-60)) / "old.jpg");
-        fs::create_directories(archive / ArchiveRunID::make(now.adding(-86400 * 3)));
-        fs::create_directories(archive / "Not a run");
-        fs::create_directories(archive / future);
-    }
-    start();
-    EXPECT_EQ(roots(job.id).get(), sides);
-    ASSERT_TRUE(prune(job.id).hasValue());
-    for (const fs::path& side : sides)
-        EXPECT_EQ(test::namesIn(side / ".KeltoSync/Archive" / job.id.string()),
-                  (decltype(test::namesIn(side)){"Not a run", future}));
-}
-
 // Observation
 
+// Observers hear of fire dates as the scheduler tells of them; answers on their way when the model goes are dropped.
 TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords) {
     const SyncJob job = saved("Photos");
     start();
     std::map<Property, int> notices;
     std::vector<Subscription> watches;
     for (Property property : {Property::jobs, Property::statuses, Property::lastRecords, Property::errorMessage,
-                              Property::onRunFinished, Property::manualSkip, Property::requestedJobID})
+                              Property::onRunFinished, Property::manualSkip, Property::requestedJobID,
+                              Property::nextFireDates})
         watches.push_back(model->observe(property, [&notices, property] { ++notices[property]; }));
+    scheduler.notice.set(1);
+    EXPECT_EQ(notices, (std::map<Property, int>{{Property::nextFireDates, 1}}));
+    notices.clear();
     for (int twice = 0; twice < 2; ++twice) {
         model->setErrorMessage("Could not read");
         model->setRequestedJobID(job.id);
@@ -537,11 +522,6 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     model->cancel(Uuid::random());
     settle();
     EXPECT_TRUE(notices.empty());
-}
-
-TEST_F(Model, AnswersOnTheirWayWhenTheModelGoesAreDropped) {
-    const SyncJob job = saved("Photos");
-    start();
     int answers = 0;
     model->validate(job, [&](ValidationReport) { ++answers; });
     model->archiveRoots(job.id, [&](Result<AppModel::Roots>) { ++answers; });
