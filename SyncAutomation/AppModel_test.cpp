@@ -423,6 +423,7 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrderAndShutdownWaitsUntilNoJobIsR
     EXPECT_EQ(runs.runCount(), 2u);
     model->runNow(disabled.id);  // run now does not ask whether the job is enabled
     runUntilRunning(disabled.id);
+    ASSERT_TRUE(runs.waitForRuns(3));
     EXPECT_EQ(runs.call(2).jobID, disabled.id);
     // Shutdown waits until no job is running; parked for review while stopping is no longer running.
     model->runNow(first.id);

@@ -29,7 +29,7 @@ Trigger weekly(std::set<std::int64_t> days, std::int64_t h, std::int64_t m) {
 }
 Trigger every(std::int64_t n, IntervalUnit unit) { return Trigger::every(n, unit); }
 
-TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSeconds) {
+TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSecondsAndInstantsOutsideTheCalendarGiveNothing) {
     const Trigger quarter = every(15, IntervalUnit::minutes);
     const Date ten = utc(2026, 6, 10, 10, 0);
     EXPECT_EQ(Calc::nextFire(quarter, ten, ten, berlin()), utc(2026, 6, 10, 10, 15));
@@ -54,6 +54,14 @@ TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSeconds) {
         EXPECT_EQ(Calc::nextFire(t, ten, anchor, berlin()), std::nullopt);
         EXPECT_FALSE(Calc::missedOccurrence({t}, anchor, ten, berlin()));
     }
+    // Instants outside the calendar give nothing.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(Calc::nextFire(daily(9, 0), Date{inf}, std::nullopt, berlin()), std::nullopt);
+    EXPECT_EQ(Calc::nextFire(every(1, IntervalUnit::hours), Date{0}, Date{nan}, berlin()), std::nullopt);
+    EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, Date{inf}, berlin()));
+    EXPECT_EQ(Calc::earliest({}), std::nullopt);
+    EXPECT_EQ(Calc::earliest({Date{5}, Date{-2.5}, Date{3}, Date{-2.5}}), Date{-2.5});
 }
 
 TEST(ScheduleCalculator, DailyTimesAreTheNextShowingStrictlyAfterNow) {
@@ -163,16 +171,6 @@ TEST(ScheduleCalculator, NeverRunLooksBackEightDaysForCalendarTimesOnly) {
         EXPECT_TRUE(Calc::missedOccurrence({weekly({1}, 2, 30)}, std::nullopt, now, berlin()));
         EXPECT_FALSE(Calc::missedOccurrence({every(15, IntervalUnit::minutes)}, std::nullopt, now, berlin()));
     }
-}
-
-TEST(ScheduleCalculator, EarliestAndInstantsOutsideTheCalendar) {
-    EXPECT_EQ(Calc::earliest({}), std::nullopt);
-    EXPECT_EQ(Calc::earliest({Date{5}, Date{-2.5}, Date{3}, Date{-2.5}}), Date{-2.5});
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(Calc::nextFire(daily(9, 0), Date{inf}, std::nullopt, berlin()), std::nullopt);
-    EXPECT_EQ(Calc::nextFire(every(1, IntervalUnit::hours), Date{0}, Date{nan}, berlin()), std::nullopt);
-    EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, Date{inf}, berlin()));
 }
 
 }  // namespace
