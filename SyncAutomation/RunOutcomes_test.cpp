@@ -85,7 +85,7 @@ std::vector<std::string> longTail(int marked) {
     return lines;
 }
 
-TEST(RunMessagesTest, QuotedFormEscapesQuotesBackslashesAndControls) {
+TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) {
     EXPECT_EQ(RunMessages::quoted(""), R"("")");
     EXPECT_EQ(RunMessages::quoted("Destination full"), R"("Destination full")");
     EXPECT_EQ(RunMessages::quoted(R"(say "hi", it's C:\dir)"), R"("say \"hi\", it\'s C:\\dir")");
@@ -95,9 +95,7 @@ TEST(RunMessagesTest, QuotedFormEscapesQuotesBackslashesAndControls) {
     EXPECT_EQ(RunMessages::quoted(" ~!{}"), R"(" ~!{}")");
     // Everything past ASCII goes through byte for byte.
     EXPECT_EQ(RunMessages::quoted("run again \u2014 caf\u00e9 \U0001F600"), "\"run again \u2014 caf\u00e9 \U0001F600\"");
-}
-
-TEST(RunMessagesTest, OutcomeDescriptionsFollowTheLogsForm) {
+    // Outcome descriptions quote their payloads so.
     const std::vector<std::pair<RunOutcome, std::string>> cases{
         {RunOutcome::completedWithErrors(), "completedWithErrors"},
         {RunOutcome::cancelled(), "cancelled"},
@@ -112,7 +110,7 @@ TEST(RunMessagesTest, OutcomeDescriptionsFollowTheLogsForm) {
     for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
 }
 
-TEST(RunMessagesTest, ExitMapping) {
+TEST(RunMessagesTest, ExitAndErrorMapping) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
@@ -138,9 +136,6 @@ TEST(RunMessagesTest, ExitMapping) {
     EXPECT_EQ(RunMessages::exitOutcome(1, none, false), RunOutcome::failed("rsync exited with code 1"));
     EXPECT_EQ(RunMessages::exitOutcome(-1, none, true), RunOutcome::failed("rsync exited with code -1"));
     EXPECT_EQ(RunMessages::exitOutcome(5, tail, true), RunOutcome::failed("rsync error: last words (code 1)"));
-}
-
-TEST(RunMessagesTest, ErrorMapping) {
     // A requested stop wins over whatever error the stop caused.
     EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(23, {"x"})), true),
               RunOutcome::cancelled());

@@ -139,7 +139,7 @@ TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
     }
 }
 
-TEST_F(JobValidatorTest, CloudFoldersAndInternalVolumesUnderRemovableMountRoots) {
+TEST_F(JobValidatorTest, CloudFoldersInternalVolumesUnderRemovableMountRootsAndLibraryBundles) {
     const std::string cloud = home + "/Library/CloudStorage";
     const Warnings none, inCloud{ValidationWarning::cloudFolder}, under{ValidationWarning::internalUnderVolumes};
     for (const auto& [source, destination, warnings] : std::vector<std::tuple<std::string, std::string, Warnings>>{
@@ -155,9 +155,7 @@ TEST_F(JobValidatorTest, CloudFoldersAndInternalVolumesUnderRemovableMountRoots)
     removable.source.volume.kind = VolumeKind::removable;
     removable.destination.volume.kind = VolumeKind::removable;
     EXPECT_TRUE(check(removable).warnings.empty());
-}
-
-TEST_F(JobValidatorTest, LibraryBundles) {
+    // Library bundles:
     const Warnings warned{ValidationWarning::libraryBundle};
     EXPECT_EQ(check(job("/Pictures/Family.PhotosLibrary", "/b")).warnings, warned);
     EXPECT_EQ(check(job("/Pictures/Family.photoslibrary/originals", "/b")).warnings, warned);

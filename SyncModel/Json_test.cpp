@@ -54,7 +54,7 @@ TEST(IntervalRule, AcceptsFifteenMinutesToOneYear) {
     }
 }
 
-TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBack) {
+TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBackAndEqualityTakesWeekdaysAsASet) {
     EXPECT_EQ(write(Trigger::onConnect(ConnectAction::ask)), R"({"type":"onConnect","action":"ask"})");
     EXPECT_EQ(write(Trigger::every(2, IntervalUnit::hours)), R"({"type":"every","value":2,"unit":"hours"})");
     EXPECT_EQ(write(Trigger::daily({9, 5})), R"({"type":"daily","at":{"hour":9,"minute":5}})");
@@ -67,6 +67,14 @@ TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBack) {
     EXPECT_EQ(read(R"({"at":{"minute":30,"hour":7},"weekdays":[7,1],"type":"weekly"})"),
               Trigger::weekly({1, 7}, {7, 30}));
     EXPECT_EQ(read(R"({"unit":"days","value":2,"type":"every"})"), Trigger::every(2, IntervalUnit::days));
+    // Equality compares case and payload, weekdays as a set.
+    EXPECT_EQ(read(R"({"type":"weekly","weekdays":[4,2,2],"at":{"hour":9,"minute":0}})"),
+              read(R"({"type":"weekly","weekdays":[2,4],"at":{"hour":9,"minute":0}})"));
+    EXPECT_NE(Trigger::weekly({2, 4}, {9, 0}), Trigger::weekly({2, 4}, {9, 1}));
+    EXPECT_NE(Trigger::weekly({2, 4}, {9, 0}), Trigger::weekly({2, 4, 6}, {9, 0}));
+    EXPECT_NE(Trigger::every(60, IntervalUnit::minutes), Trigger::every(1, IntervalUnit::hours));
+    EXPECT_NE(Trigger::onConnect(ConnectAction::run), Trigger::onConnect(ConnectAction::ask));
+    EXPECT_NE(Trigger::daily({9, 0}), Trigger::weekly({1, 2, 3, 4, 5, 6, 7}, {9, 0}));
 }
 
 // Legacy minutes read and are written in the current form; foreign keys are
@@ -92,15 +100,6 @@ TEST(TriggerJson, ReadsLegacyMinutesIgnoresForeignKeysChecksNoRangesAndRejectsUn
         EXPECT_THROW(read(bad), DecodingError) << bad;
 }
 
-TEST(TriggerEquality, ComparesCaseAndPayloadWithWeekdaysAsASet) {
-    EXPECT_EQ(read(R"({"type":"weekly","weekdays":[4,2,2],"at":{"hour":9,"minute":0}})"),
-              read(R"({"type":"weekly","weekdays":[2,4],"at":{"hour":9,"minute":0}})"));
-    EXPECT_NE(Trigger::weekly({2, 4}, {9, 0}), Trigger::weekly({2, 4}, {9, 1}));
-    EXPECT_NE(Trigger::weekly({2, 4}, {9, 0}), Trigger::weekly({2, 4, 6}, {9, 0}));
-    EXPECT_NE(Trigger::every(60, IntervalUnit::minutes), Trigger::every(1, IntervalUnit::hours));
-    EXPECT_NE(Trigger::onConnect(ConnectAction::run), Trigger::onConnect(ConnectAction::ask));
-    EXPECT_NE(Trigger::daily({9, 0}), Trigger::weekly({1, 2, 3, 4, 5, 6, 7}, {9, 0}));
-}
 
 // ----- jobs -----
 
@@ -210,7 +209,7 @@ TEST(SyncJobJson, RejectsUnknownWordsAndMalformedValuesButNotUnknownKeys) {
     EXPECT_EQ(decoded<SyncJob>(extra), fullJob());
 }
 
-TEST(FilterSet, DefaultExcludesComeFirstAndKeepTheirCarriageReturn) {
+TEST(FilterSet, DefaultExcludesComeFirstKeepTheirCarriageReturnAndJobsCompareTextCanonically) {
     const std::string icon(FilterSet::defaultExcludes.back());
     EXPECT_EQ(icon, std::string("Icon\r"));
     const std::vector<std::string> effective = FilterSet{true, {"*.tmp", ".DS_Store"}}.effectivePatterns();
@@ -224,9 +223,7 @@ TEST(FilterSet, DefaultExcludesComeFirstAndKeepTheirCarriageReturn) {
     const std::string text = JsonText::encode(job);
     EXPECT_NE(text.find(R"("patterns":["Icon\r"])"), std::string::npos) << text;
     EXPECT_EQ(JsonText::decode<SyncJob>(text).filters.patterns.at(0), icon);
-}
-
-TEST(SyncJobEquality, ComparesTextByCanonicalEquivalenceAndListsInOrder) {
+    // Jobs compare text by canonical equivalence, and lists in order.
     SyncJob precomposed = fullJob();
     precomposed.name = "Caf\u00e9";
     precomposed.source.path = "/Users/me/Caf\u00e9";

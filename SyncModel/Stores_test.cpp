@@ -221,7 +221,7 @@ TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
     EXPECT_TRUE(fs::exists(logs / "4.log"));
 }
 
-TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrder) {
+TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrderAndALimitOfZeroOrBelowKeepsNothing) {
     const RunRecord old = record(10, "old.log");
     store.append(old, 40);
     std::vector<RunRecord> expected;
@@ -238,9 +238,6 @@ TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrder) {
     EXPECT_EQ(store.records(jobID), expected);
     EXPECT_FALSE(fs::exists(*late.logPath));
     EXPECT_TRUE(fs::exists(*old.logPath));
-}
-
-TEST_F(RunHistoryStoreTest, ALimitOfZeroOrBelowKeepsNothing) {
     for (std::int64_t limit : {0, -5}) {
         const RunRecord stored = record(1, "stored.log"), added = record(2, "added.log");
         store.append(stored, 50);
@@ -264,7 +261,7 @@ TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
     }
 }
 
-TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
+TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolderAndAFailureThrowsAfterTheHistoryIsWritten) {
     const fs::path home = temp / "home";
     fs::create_directories(home / "Documents");
     put(home / "Documents" / "thesis.txt");
@@ -286,9 +283,6 @@ TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
     EXPECT_TRUE(fs::is_symlink(logs / "linked"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(logs / "link.log")));  // the link itself went
     EXPECT_FALSE(fs::exists(logs / "subfolder" / "inner.log"));
-}
-
-TEST_F(RunHistoryStoreTest, AFailedLogRemovalThrowsAfterTheHistoryIsWritten) {
     fs::create_symlink("loop", logs / "loop");  // resolving it fails with ELOOP
     store.append(recordNaming(1, (logs / "loop" / "x.log").string()), 50);
     EXPECT_THROW(store.append(record(2), 0), FileError);
