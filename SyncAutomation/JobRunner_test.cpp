@@ -30,41 +30,15 @@ SyncProgress progressAt(std::int64_t filesDone) {
     return progress;
 }
 
-// Previews that block until the test answers them; a stopped one gives up.
+// Previews block as runs do until the test answers them through `calls`; a stopped one gives up.
 class FakePreviewer final : public RunPreviewing {
 public:
-    SyncPlan preview(const Uuid&, std::stop_token stop) override {
-        std::stop_callback wake(stop, [this] {
-            std::lock_guard lock(mutex_);
-            changed_.notify_all();
-        });
-        std::unique_lock lock(mutex_);
-        Call& call = calls_.emplace_back();
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return call.answered || stop.stop_requested(); });
-        if (!call.answered) throw CancellationError();
-        if (call.error) std::rethrow_exception(call.error);
-        return call.plan;
+    test::FakeRuns calls{true};
+    SyncPlan preview(const Uuid& jobID, std::stop_token stop) override {
+        const RunResult result = calls.run(jobID, RunTrigger::manual, nullptr, {}, stop);
+        if (stop.stop_requested()) throw CancellationError();
+        return result.review.value_or(SyncPlan{});
     }
-    bool waitForPreviews(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, patience, [&] { return calls_.size() >= count; });
-    }
-    void answer(std::size_t index, SyncPlan plan, std::exception_ptr error = nullptr) {
-        std::lock_guard lock(mutex_);
-        calls_.at(index) = {std::move(plan), std::move(error), true};
-        changed_.notify_all();
-    }
-
-private:
-    struct Call {
-        SyncPlan plan;
-        std::exception_ptr error;
-        bool answered = false;
-    };
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Call> calls_;
 };
 
 // Keeps the thread that posts here waiting until the test lets it go; the work itself is never run.
@@ -243,7 +217,7 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     enqueueAll({a, b});
     std::optional<Result<SyncPlan>> first;
     startPreview(c, first);
-    ASSERT_TRUE(previewer.waitForPreviews(1));
+    ASSERT_TRUE(previewer.calls.waitForRuns(1));
     int ran = 0;
     for (const Uuid& job : {a, b, c}) {
         EXPECT_FALSE(enqueue(job));  // running, queued, being previewed
@@ -257,12 +231,12 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     expectBusy(previewError(a));
     EXPECT_EQ(ran, 0);
     const auto failure = std::make_exception_ptr(PreviewFailure("The disk is not connected."));
-    previewer.answer(0, {}, failure);
+    previewer.calls.throwWhenStarted(0, failure);
     EXPECT_EQ(awaitPreview(first).error(), failure);  // the very error the previewer threw
     std::optional<Result<SyncPlan>> again;
     startPreview(c, again);
-    ASSERT_TRUE(previewer.waitForPreviews(2));
-    previewer.answer(1, planWith(3));
+    ASSERT_TRUE(previewer.calls.waitForRuns(2));
+    previewer.calls.end(1, RunOutcome::success(), planWith(3));
     EXPECT_EQ(awaitPreview(again).get(), planWith(3));
     EXPECT_TRUE(performIfIdle(c, [&] { ++ran; }).hasValue());
     EXPECT_EQ(ran, 1);
@@ -395,7 +369,7 @@ TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
     ASSERT_TRUE(runs.waitForRuns(1));
     std::optional<Result<SyncPlan>> preview;
     startPreview(b, preview);
-    ASSERT_TRUE(previewer.waitForPreviews(1));
+    ASSERT_TRUE(previewer.calls.waitForRuns(1));
     runs.endStoppedRuns(true);
     runner.reset();
     EXPECT_TRUE(runs.call(0).returned);
