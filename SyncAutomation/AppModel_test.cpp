@@ -165,22 +165,7 @@ struct Model : ::testing::Test, test::FakeMachine {
     std::vector<std::string> logLines;
 };
 
-TEST_F(Model, AJobsFileOfAnotherVersionLeavesNoJobsAndIsTheModelsError) {
-    fs::create_directories(tmp / "support");
-    const std::string newer = R"({"version":2,"jobs":[]})";
-    FileIO::writeAtomically(store->fileURL, newer);
-    start();
-    EXPECT_TRUE(model->jobs().empty());
-    EXPECT_EQ(model->errorMessage(), std::string(JobStoreError::unsupportedVersion(2).what()));
-    // A change reads the file afresh and meets the same version.
-    EXPECT_EQ(errorOf<JobStoreError>(add(makeJob("Photos"))), JobStoreError::unsupportedVersion(2));
-    EXPECT_EQ(test::readFile(store->fileURL), newer);
-    EXPECT_EQ(scheduler.changes, 0);
-    runner->enqueue(Uuid::random(), RunTrigger::schedule);  // the runner is followed all the same
-    ASSERT_TRUE(main.runUntil([&] { return !model->statuses().empty(); }));
-}
-
-TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
+TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsBeforeItAndAJobsFileOfAnotherVersionLeavesNoJobs) {
     const SyncJob first = saved("First"), broken = saved("Broken"), last = saved("Last");
     const RunRecord older = record(first.id, RunTrigger::schedule, RunOutcome::success(), clock.now().adding(-7200));
     const RunRecord newer = record(first.id, RunTrigger::manual, RunOutcome::completedWithWarnings(), clock.now());
@@ -193,6 +178,19 @@ TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
     EXPECT_TRUE(model->errorMessage());
     EXPECT_ANY_THROW(model->history(broken.id));
     EXPECT_EQ(model->history(first.id), (std::vector<RunRecord>{newer, older}));
+    // A jobs file of another version leaves no jobs and is the model's error.
+    model.reset();
+    const std::string version2 = R"({"version":2,"jobs":[]})";
+    FileIO::writeAtomically(store->fileURL, version2);
+    start();
+    EXPECT_TRUE(model->jobs().empty());
+    EXPECT_EQ(model->errorMessage(), std::string(JobStoreError::unsupportedVersion(2).what()));
+    // A change reads the file afresh and meets the same version.
+    EXPECT_EQ(errorOf<JobStoreError>(add(makeJob("Photos"))), JobStoreError::unsupportedVersion(2));
+    EXPECT_EQ(test::readFile(store->fileURL), version2);
+    EXPECT_EQ(scheduler.changes, 0);
+    runner->enqueue(Uuid::random(), RunTrigger::schedule);  // the runner is followed all the same
+    ASSERT_TRUE(main.runUntil([&] { return !model->statuses().empty(); }));
 }
 
 // Changes of the job list
@@ -228,7 +226,7 @@ TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefuses
     EXPECT_EQ(scheduler.changes, 1);
 }
 
-TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges) {
+TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChangesAndTheSaveSucceeds) {
     const SyncJob twoWay = saved("Photos", SyncMode::twoWay), other = saved("Music", SyncMode::twoWay);
     writeBaseline(twoWay.id);
     writeBaseline(other.id);
@@ -248,6 +246,19 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
     invalid.source.path.clear();
     EXPECT_EQ(errorOf<AppModelError>(update(invalid))->code(), AppModelError::Code::invalidJob);
     EXPECT_EQ(store->load(), (Jobs{moved, other}));
+    // So long a name that the temporary file beside it cannot be made: the file reads, no save succeeds, and the
+    // baseline of the folders still in the file stays.
+    model.reset();
+    const fs::path unsavable = tmp / "support" / std::string(240, 'j');
+    fs::rename(store->fileURL, unsavable);
+    store.emplace(unsavable);
+    writeBaseline(moved.id);
+    start();
+    for (const auto& failed : {update(movedTo(moved, "Elsewhere again")), remove(moved.id)})
+        EXPECT_EQ(errorOf<FileError>(failed).value_or(FileError(0, "", "")).errorNumber(), ENAMETOOLONG);
+    EXPECT_EQ(baselineFilesLeft(moved.id), 3u);
+    expectJobs({moved, other});
+    EXPECT_EQ(scheduler.changes, 2);
 }
 
 // A walk killed part-way leaves its marker at a side's top until the job's next run: a folder the job no longer names
@@ -321,21 +332,6 @@ TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
     EXPECT_FALSE(fs::exists(run));
     ASSERT_TRUE(update(movedTo(job, "Moved")).hasValue());
     EXPECT_EQ(baselineFilesLeft(job.id), 0u);
-}
-
-TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
-    // So long a name that the temporary file beside it cannot be made: the file reads, no save succeeds.
-    const fs::path unsavable = tmp / "support" / std::string(240, 'j');
-    const SyncJob twoWay = saved("Photos", SyncMode::twoWay);
-    fs::rename(store->fileURL, unsavable);
-    store.emplace(unsavable);
-    writeBaseline(twoWay.id);
-    start();
-    for (const auto& failed : {update(movedTo(twoWay, "Elsewhere")), remove(twoWay.id)})
-        EXPECT_EQ(errorOf<FileError>(failed).value_or(FileError(0, "", "")).errorNumber(), ENAMETOOLONG);
-    EXPECT_EQ(baselineFilesLeft(twoWay.id), 3u);
-    expectJobs({twoWay});
-    EXPECT_EQ(scheduler.changes, 0);
 }
 
 // The change stands once the file says so: what it cannot remove afterwards (a baseline file, a lock file that is a
