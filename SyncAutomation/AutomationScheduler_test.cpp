@@ -324,29 +324,18 @@ TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActsAndAConnectTaskThatEndsI
     }
 }
 
-TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumps) {
+// A due date is dropped where the triggers changed (saved, before the model tells the scheduler) or a run started since.
+TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumpsUnlessTheTriggersChangedOrARunStartedSince) {
     // Run a minute before start, so nothing counts as missed at start.
-    const Uuid nine = add({daily(9, 0)}).id, halfPastEight = add({daily(8, 30)}).id, ten = add({daily(10, 0)}).id;
-    for (const Uuid& id : {nine, halfPastEight, ten}) lastRuns[id] = start.adding(-minute);
-    startScheduler();
-    EXPECT_EQ(scheduler->pendingFire(halfPastEight), utc(2026, 6, 10, 6, 30));
-    EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 30 * minute);
-    jumpAndTell(hour + 45 * minute, SystemEvent::clockChanged);  // 09:45
-    EXPECT_EQ(runner.requests, (Requests{{halfPastEight, RunTrigger::schedule}, {nine, RunTrigger::schedule}}));
-    // The dates move on; the timer follows the wall clock's new reading.
-    EXPECT_EQ(scheduler->pendingFire(nine), utc(2026, 6, 11, 7, 0));
-    EXPECT_EQ(scheduler->pendingFire(ten), utc(2026, 6, 10, 8, 0));
-    EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 15 * minute);
-}
-
-TEST_F(SchedulerTest, ADueDateIsDroppedWhenTheTriggersChangedOrARunStartedSince) {
+    const Uuid nine = add({daily(9, 0)}).id, ten = add({daily(10, 0)}).id;
     SyncJob edited = add({daily(8, 30)});
     const Uuid ranManually = add({daily(8, 30)}).id, ranByRunner = add({daily(8, 30)}).id;
     const Uuid untouched = add({daily(8, 30)}).id;
     for (const SyncJob& job : jobs) lastRuns[job.id] = start.adding(-minute);
     startScheduler();
-    // Saved, but the model has not told the scheduler yet.
-    jobs[0].triggers = {daily(8, 45)};
+    EXPECT_EQ(scheduler->pendingFire(untouched), utc(2026, 6, 10, 6, 30));
+    EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 30 * minute);
+    jobs[2].triggers = {daily(8, 45)};
     jumpWallClock(40 * minute);  // 08:40
     lastRuns[ranManually] = utc(2026, 6, 10, 6, 35);
     runner.finish(ranByRunner, utc(2026, 6, 10, 6, 30));  // at the due date itself
@@ -354,9 +343,13 @@ TEST_F(SchedulerTest, ADueDateIsDroppedWhenTheTriggersChangedOrARunStartedSince)
     EXPECT_EQ(runner.requests, (Requests{{untouched, RunTrigger::schedule}}));
     EXPECT_EQ(scheduler->pendingFire(edited.id), utc(2026, 6, 10, 6, 45));
     EXPECT_EQ(scheduler->pendingFire(ranManually), utc(2026, 6, 11, 6, 30));
-    advance(5 * minute);
-    EXPECT_EQ(runner.requests.back(), (Request{edited.id, RunTrigger::schedule}));
-    EXPECT_EQ(runner.requests.size(), 2u);
+    jumpAndTell(hour + 5 * minute, SystemEvent::clockChanged);  // 09:45
+    EXPECT_EQ(runner.requests, (Requests{{untouched, RunTrigger::schedule}, {edited.id, RunTrigger::schedule},
+                                         {nine, RunTrigger::schedule}}));
+    // The dates move on; the timer follows the wall clock's new reading.
+    EXPECT_EQ(scheduler->pendingFire(nine), utc(2026, 6, 11, 7, 0));
+    EXPECT_EQ(scheduler->pendingFire(ten), utc(2026, 6, 10, 8, 0));
+    EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 15 * minute);
 }
 
 // Clock and zone changes recompute without a catch-up pass; after a wake missed runs are caught up instead of run on
