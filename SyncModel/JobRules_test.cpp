@@ -209,7 +209,7 @@ SyncJob presetJob(std::vector<Trigger> triggers = {}) {
     return job;
 }
 
-TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimed) {
+TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimedAndEachOtherSettingCounts) {
     using T = std::vector<Trigger>;
     for (const T& simple : {T{}, T{connectRun}, T{hourly}, T{nineDaily}, T{monday}, T{connectRun, monday},
                             T{nineDaily, connectRun}, T{Trigger::every(1, IntervalUnit::minutes), connectRun}})
@@ -217,9 +217,6 @@ TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimed) {
     for (const T& advanced : {T{connectAsk}, T{connectAsk, hourly}, T{hourly, connectAsk}, T{connectRun, connectRun},
                               T{hourly, nineDaily}, T{connectRun, hourly, nineDaily}, T{hourly, connectRun, monday}})
         EXPECT_FALSE(JobPresentation::hasSimpleTriggers(advanced)) << JsonText::encode(advanced);
-}
-
-TEST(JobPresentation, CountsEachSettingAwayFromThePreset) {
     for (const auto& [triggers, count] : std::vector<std::pair<std::vector<Trigger>, int>>{
              {{}, 0}, {{nineDaily, connectRun}, 0}, {{connectAsk}, 2}, {{hourly, nineDaily}, 1}, {{connectAsk, connectAsk, hourly}, 2}})
         EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob(triggers)), count) << JsonText::encode(triggers);

@@ -135,21 +135,6 @@ TEST(JobStore, EmptyDamagedOrOtherVersionFilesAreRefusedAndNeverRewritten) {
     EXPECT_THROW(store.load(), JobStoreError);
 }
 
-TEST(JobStore, FailedSaveLeavesTheOldFileWhole) {
-    test::TemporaryFolder temp;
-    const JobStore store(temp / "jobs.json");
-    test::saveJobs(store, {job("old")});
-    const std::string before = contents(store.fileURL);
-    std::vector<SyncJob> many;
-    for (int i = 0; i < 50; ++i) many.push_back(job("new" + std::to_string(i)));
-    EXPECT_EQ(errorPastSizeLimit(before.size() + 16, [&] { test::saveJobs(store, many); }), EFBIG);
-    EXPECT_EQ(contents(store.fileURL), before);
-    // Beside the jobs file only its lock file stays.
-    EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 2)
-        << "the temporary file was left behind";
-    EXPECT_EQ(store.load().size(), 1u);
-}
-
 // ----- run histories -----
 
 class RunHistoryStoreTest : public ::testing::Test {

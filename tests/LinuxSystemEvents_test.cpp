@@ -105,8 +105,7 @@ TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTimeAndLogindEndingASl
                                                 SystemEvent::wokeFromSleep, SystemEvent::wokeFromSleep}));
 }
 
-// Without a bus, or once it is lost, only wake events are missing; a zone
-// file that is not there is not watched.
+// Without a bus, or once it is lost, only wake events are missing; a zone file that is not there is not watched.
 TEST_F(SystemEventsTest, LosingTheBusStopsOnlyWakeEventsAndTheWatcherStopsCleanly) {
     {
         LinuxSystemEvents watcher(localtime, noBus());

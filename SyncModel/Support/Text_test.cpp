@@ -11,7 +11,7 @@ namespace {
 
 const std::string fffd = "\xEF\xBF\xBD";
 
-TEST(Unicode, NfcComposesAndCanonicalEqualityIgnoresCompositionOnly) {
+TEST(Unicode, NormalFormsCaseFoldingAndLossyDecoding) {
     EXPECT_EQ(Unicode::nfc("Cafe\u0301"), "Caf\u00e9");
     EXPECT_EQ(Unicode::nfc("Caf\u00e9"), "Caf\u00e9");
     EXPECT_EQ(Unicode::nfc("a\u0323\u0307"), "\u1ea1\u0307");  // marks reordered, then composed
@@ -24,9 +24,7 @@ TEST(Unicode, NfcComposesAndCanonicalEqualityIgnoresCompositionOnly) {
     EXPECT_FALSE(Unicode::canonicallyEqual("Caf\u00e9", "CAF\u00c9"));
     EXPECT_FALSE(Unicode::canonicallyEqual("\ufb01", "fi"));  // compatibility, not canonical
     EXPECT_FALSE(Unicode::canonicallyEqual("a\xff", "a\xfe"));
-}
-
-TEST(Unicode, CaseFoldingJoinsWhatUpperOrLowerCaseJoins) {
+    // Case folding joins what upper or lower case joins.
     const auto same = [](std::string_view a, std::string_view b) {
         return Unicode::caseFolded(a) == Unicode::caseFolded(b);
     };
@@ -38,9 +36,7 @@ TEST(Unicode, CaseFoldingJoinsWhatUpperOrLowerCaseJoins) {
     EXPECT_FALSE(same("\u0130", "i"));  // İ lowers to i with its dot
     EXPECT_FALSE(same("data", "date"));
     EXPECT_EQ(Unicode::caseFolded("AB\xff"), "ab\xff");
-}
-
-TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
+    // A lossy decoding replaces each maximal subpart.
     EXPECT_EQ(Unicode::decodeLossy("caf\u00e9 \U0001F4C1"), "caf\u00e9 \U0001F4C1");
     EXPECT_EQ(Unicode::decodeLossy("\x80\x80"), fffd + fffd);
     EXPECT_EQ(Unicode::decodeLossy("\xE2\x82" "A"), fffd + "A");
@@ -53,7 +49,7 @@ TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
     EXPECT_TRUE(Unicode::isValidUtf8(Unicode::decodeLossy("\xE0\x80\xF5\xC2")));
 }
 
-TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictly) {
+TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictlyAsUuidsParseEitherCase) {
     EXPECT_EQ(Base64::encode(""), "");
     EXPECT_EQ(Base64::encode("f"), "Zg==");
     EXPECT_EQ(Base64::encode("fo"), "Zm8=");
@@ -71,9 +67,7 @@ TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictly) {
     for (const char* bad : {"Zg", "Zg=", "Zm8", "Zm9vYg", "Zm9v\n", "Zm 9v", "Zm9v====", "Z===", "Zm9-", "Zm9_",
                             "Zm9v*A==", "=Zm9", "Zg==Zg=="})
         EXPECT_EQ(Base64::decode(bad), std::nullopt) << bad;
-}
-
-TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
+    // Uuids parse either case and write upper case.
     const auto lower = Uuid::parse("c56a4180-65aa-42ec-a945-5fd21dec0538");
     const auto upper = Uuid::parse("C56A4180-65AA-42EC-A945-5FD21DEC0538");
     ASSERT_TRUE(lower && upper);
