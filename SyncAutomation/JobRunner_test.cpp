@@ -347,36 +347,30 @@ TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecondAndKeptToItsAttemp
     EXPECT_EQ(statuses, (StatusMap{{b, started}}));
 }
 
-TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOne) {
+// Shutdown drops waiting and parked runs and stops the active one; destruction then ends that run and a preview,
+// and waits for them.
+TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsForTheRunAndPreviews) {
     ASSERT_TRUE(enqueue(c));
     park(0);
     enqueueAll({a, b});
     ASSERT_TRUE(runs.waitForRuns(2));
+    std::optional<Result<SyncPlan>> preview;
+    startPreview(Uuid::random(), preview);
+    ASSERT_TRUE(previewer.calls.waitForRuns(1));
     await([&](auto done) { runner->shutdown(done); });
     EXPECT_EQ(statuses, (StatusMap{{a, started}}));
     EXPECT_TRUE(runs.call(1).stop.stop_requested());
     EXPECT_FALSE(enqueue(b));
-    runs.end(1, RunOutcome::cancelled());
-    ASSERT_TRUE(waitForRecords(2));
     confirm(c);  // its parked run went with the shutdown
     settle();
-    EXPECT_TRUE(statuses.empty());
     EXPECT_EQ(runs.runCount(), 2u);
-}
-
-TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(runs.waitForRuns(1));
-    std::optional<Result<SyncPlan>> preview;
-    startPreview(b, preview);
-    ASSERT_TRUE(previewer.calls.waitForRuns(1));
     runs.endStoppedRuns(true);
     runner.reset();
-    EXPECT_TRUE(runs.call(0).returned);
-    runs.report(0, progressAt(1));  // after the runner has gone: dropped
+    EXPECT_TRUE(runs.call(1).returned);
+    runs.report(1, progressAt(1));  // after the runner has gone: dropped
     main.runPending();  // what the stopped work handed back before the runner went
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].outcome, RunOutcome::cancelled());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].outcome, RunOutcome::cancelled());
     ASSERT_TRUE(preview);
     EXPECT_THROW(preview->get(), CancellationError);
     statusSubscription.reset();
