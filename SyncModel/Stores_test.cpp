@@ -93,7 +93,7 @@ template <typename Store>
 concept WritesAListReadElsewhere = requires(const Store& store) { store.save(std::vector<SyncJob>{}); };
 static_assert(!WritesAListReadElsewhere<JobStore>);
 
-TEST(JobStore, AMissingFileReadsAsEmptyAndASaveCreatesTheFolderAndKeepsOrder) {
+TEST(JobStore, AMissingFileReadsAsEmptyASaveKeepsOrderAndDamagedFilesAreRefusedAndNeverRewritten) {
     test::TemporaryFolder temp;
     const JobStore store(temp / "a" / "b" / "jobs.json");
     EXPECT_TRUE(store.load().empty());
@@ -107,11 +107,8 @@ TEST(JobStore, AMissingFileReadsAsEmptyAndASaveCreatesTheFolderAndKeepsOrder) {
     put(temp / "blocker", "x");
     EXPECT_THROW(test::saveJobs(JobStore(temp / "blocker" / "jobs.json"), {job("a")}), FileError);
     EXPECT_EQ(contents(temp / "blocker"), "x");
-}
-
-TEST(JobStore, EmptyDamagedOrOtherVersionFilesAreRefusedAndNeverRewritten) {
-    test::TemporaryFolder temp;
-    const JobStore store(temp / "jobs.json");
+    // Empty, damaged or other-version files are refused and never rewritten.
+    fs::remove(store.fileURL);
     fs::create_directory(store.fileURL);
     EXPECT_THROW(store.load(), FileError);  // a read failure other than absence
     fs::remove(store.fileURL);
