@@ -195,15 +195,20 @@ TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsBeforeItAndAJobsFileOf
 
 // Changes of the job list
 
-TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefusesTheSameJobTwice) {
+// Making names a job by its folders; adding validates, then appends, and refuses the same job twice. Updating keeps the
+// position and drops the baseline only when a folder changes and the save succeeds.
+TEST_F(Model, MakingAddingAndUpdatingJobs) {
+    const SyncJob twoWay = saved("Photos", SyncMode::twoWay), other = saved("Music", SyncMode::twoWay);
     const SyncJob existing = saved("Existing");
+    writeBaseline(twoWay.id);
+    writeBaseline(other.id);
     start();
     const auto make = [&](const char* from) {
         return answerOf<SyncJob>([&](auto done) { model->makeJob(tmp / from, tmp / "Existing B", done); });
     };
     EXPECT_EQ(make("Existing A").get().name, "Existing A \u2192 Existing B");
     EXPECT_TRUE(errorOf<FileError>(make("Gone")));
-    expectJobs({existing});  // made, not stored
+    expectJobs({twoWay, other, existing});  // made, not stored
     const SyncJob twice = makeJob("Twice");
     std::vector<Result<void>> answers;
     for (int i = 0; i < 2; ++i) model->addJob(twice, [&](Result<void> r) { answers.push_back(std::move(r)); });
@@ -211,7 +216,7 @@ TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefuses
     EXPECT_TRUE(answers[0].hasValue());
     EXPECT_EQ(errorOf<AppModelError>(answers[1]), AppModelError::jobBusy());  // still on its way
     EXPECT_EQ(errorOf<AppModelError>(add(twice)), AppModelError::jobBusy());
-    expectJobs({existing, twice});
+    expectJobs({twoWay, other, existing, twice});
     EXPECT_EQ(scheduler.changes, 1);
     // Validation sees through links; refused before the runner is asked: nothing written, nobody told.
     SyncJob linked = makeJob("Photos");
@@ -222,15 +227,8 @@ TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefuses
     ASSERT_TRUE(main.runUntil([&] { return report.has_value(); }));
     EXPECT_EQ(report->errors, std::vector<ValidationIssue>{ValidationIssue::samePath});
     EXPECT_EQ(errorOf<AppModelError>(add(linked)), AppModelError::invalidJob(*report));
-    EXPECT_EQ(store->load().size(), 2u);
+    EXPECT_EQ(store->load().size(), 4u);
     EXPECT_EQ(scheduler.changes, 1);
-}
-
-TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChangesAndTheSaveSucceeds) {
-    const SyncJob twoWay = saved("Photos", SyncMode::twoWay), other = saved("Music", SyncMode::twoWay);
-    writeBaseline(twoWay.id);
-    writeBaseline(other.id);
-    start();
     SyncJob renamed = twoWay;
     renamed.name = "Pictures";
     ASSERT_TRUE(update(renamed).hasValue());
@@ -239,13 +237,13 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChangesA
     ASSERT_TRUE(update(moved).hasValue());
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 0u);
     EXPECT_EQ(baselineFilesLeft(other.id), 3u);
-    expectJobs({moved, other});
-    EXPECT_EQ(scheduler.changes, 2);
+    expectJobs({moved, other, existing, twice});
+    EXPECT_EQ(scheduler.changes, 3);
     EXPECT_EQ(errorOf<AppModelError>(update(makeJob("Unknown"))), AppModelError::jobNotFound());
     SyncJob invalid = moved;
     invalid.source.path.clear();
     EXPECT_EQ(errorOf<AppModelError>(update(invalid))->code(), AppModelError::Code::invalidJob);
-    EXPECT_EQ(store->load(), (Jobs{moved, other}));
+    EXPECT_EQ(store->load(), (Jobs{moved, other, existing, twice}));
     // So long a name that the temporary file beside it cannot be made: the file reads, no save succeeds, and the
     // baseline of the folders still in the file stays.
     model.reset();
@@ -257,8 +255,8 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChangesA
     for (const auto& failed : {update(movedTo(moved, "Elsewhere again")), remove(moved.id)})
         EXPECT_EQ(errorOf<FileError>(failed).value_or(FileError(0, "", "")).errorNumber(), ENAMETOOLONG);
     EXPECT_EQ(baselineFilesLeft(moved.id), 3u);
-    expectJobs({moved, other});
-    EXPECT_EQ(scheduler.changes, 2);
+    expectJobs({moved, other, existing, twice});
+    EXPECT_EQ(scheduler.changes, 3);
 }
 
 // A walk killed part-way leaves its marker at a side's top until the job's next run: a folder the job no longer names
