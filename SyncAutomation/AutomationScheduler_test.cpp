@@ -397,26 +397,6 @@ TEST_F(SchedulerTest, AnIntervalIsHonouredWhenTheApplicationRestartsMoreOftenTha
     EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
 }
 
-// Which of the two clocks was wrong cannot be told at start: the anchor
-// counts from now in each session and stays on disk as it was set.
-TEST_F(SchedulerTest, AnAnchorStoredWhileTheClockWasAheadCountsFromNowInEachSessionAndIsNotRewritten) {
-    const Uuid id = add({hourly()}).id, past = add({hourly()}).id;
-    const std::map<Uuid, Date> stored{{id, start.adding(30 * 24 * hour)}, {past, start.adding(-10 * minute)}};
-    IntervalAnchorStore(support).save(stored);
-    startScheduler();
-    EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
-    EXPECT_EQ(scheduler->pendingFire(past), start.adding(50 * minute));
-    advance(40 * minute);
-    scheduler.reset();
-    flush();
-    EXPECT_EQ(IntervalAnchorStore(support).load(), stored);
-    startScheduler();
-    EXPECT_EQ(scheduler->pendingFire(id), start.adding(100 * minute));
-    advance(60 * minute);
-    EXPECT_EQ(requestsOf(RunTrigger::schedule), (Requests{{past, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
-    EXPECT_EQ(IntervalAnchorStore(support).load(), stored);
-}
-
 // A machine without a real-time clock boots a month behind; then the time service sets it right.
 TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSetRight) {
     const Uuid hourlyJob = add({hourly()}).id, daily = add({Trigger::every(1, IntervalUnit::days)}).id;
