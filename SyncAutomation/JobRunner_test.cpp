@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <stdexcept>
 
 namespace kelto {
@@ -42,29 +43,13 @@ public:
 };
 
 // Keeps the thread that posts here waiting until the test lets it go; the work itself is never run.
-class HoldingExecutor final : public Executor {
-public:
-    void post(Work work) override {
-        std::unique_lock lock(mutex_);
-        held_.push_back(std::move(work));
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return released_; });
+struct HoldingExecutor final : Executor {
+    std::promise<void> posted, release;
+    std::shared_future<void> released = release.get_future().share();
+    void post(Work) override {
+        posted.set_value();
+        released.wait();
     }
-    bool waitForPost() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, patience, [&] { return !held_.empty(); });
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Work> held_;
-    bool released_ = false;
 };
 
 class PreviewFailure : public std::runtime_error {
@@ -200,10 +185,11 @@ TEST_F(Runner, TheNextJobStaysQueuedUntilTheRecordIsPublished) {
     auto held = runner->observeCompletions(holding, [](const RunRecord&) {});
     enqueueAll({a, b});
     runs.endWhenStarted(0, RunOutcome::success());
-    ASSERT_TRUE(holding.waitForPost());  // the runner is handing A's record over
+    // The runner is handing A's record over.
+    ASSERT_EQ(holding.posted.get_future().wait_for(patience), std::future_status::ready);
     EXPECT_EQ(firstMapOfANewObserver(), (StatusMap{{b, RunStatus::queued()}}));
     EXPECT_EQ(runs.runCount(), 1u);
-    holding.release();
+    holding.release.set_value();
     ASSERT_TRUE(runs.waitForRuns(2));
     held.reset();
 }
