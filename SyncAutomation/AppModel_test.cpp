@@ -362,8 +362,7 @@ TEST_F(Model, WhatAChangeCannotRemoveAfterTheSaveIsLoggedAndTheChangeStands) {
 
 // Runs
 
-// A record is noticed, then a manual skip, then called back; a skipped
-// scheduled run is no manual skip, and records of jobs not listed are dropped.
+// A skipped scheduled run is no manual skip, and records of jobs not listed are dropped.
 TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
     const SyncJob job = saved("Photos");
     start();

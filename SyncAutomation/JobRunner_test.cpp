@@ -333,8 +333,6 @@ TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecondAndKeptToItsAttemp
     EXPECT_EQ(statuses, (StatusMap{{b, started}}));
 }
 
-// Shutdown drops waiting and parked runs and stops the active one; destruction then ends that run and a preview,
-// and waits for them.
 TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsForTheRunAndPreviews) {
     ASSERT_TRUE(enqueue(c));
     park(0);

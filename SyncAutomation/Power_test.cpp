@@ -55,7 +55,6 @@ TEST_F(PowerSupplies, OnBatteryOnlyWhileASystemBatteryDischargesWithNoSupplyOnli
     }
 }
 
-// No system battery, or anything unreadable, counts as mains power.
 TEST_F(PowerSupplies, NoSystemBatteryOrAnythingUnreadableIsMainsPower) {
     EXPECT_FALSE(PowerSource::isOnBattery(folder / "absent"));
     external("AC", "Mains", false);
@@ -84,8 +83,7 @@ TEST_F(PowerSupplies, SuppliesAreReadThroughTheirLinks) {
     EXPECT_TRUE(onBattery());
 }
 
-// Each assertion holds its own inhibition until released or destroyed, and releases it once; a refused one
-// has nothing to release.
+// A refused assertion has nothing to release.
 TEST(SleepAssertion, HoldsItsOwnInhibitionUntilReleasedOrDestroyedAndReleasesItOnce) {
     test::FakeSleepInhibitor inhibitor;
     {

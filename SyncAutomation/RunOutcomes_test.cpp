@@ -110,7 +110,7 @@ TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) 
     for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
 }
 
-TEST(RunMessagesTest, ExitAndErrorMapping) {
+TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
@@ -166,9 +166,7 @@ TEST(RunMessagesTest, ExitAndErrorMapping) {
     const FileError denied(EACCES, "Could not open", "/logs/x.log");
     EXPECT_EQ(RunMessages::errorOutcome(thrown(denied), false), RunOutcome::failed(denied.what()));
     EXPECT_EQ(RunMessages::errorOutcome(thrown(42), false).kind, RunOutcome::Case::failed);
-}
-
-TEST(RunMessagesTest, PlainDescriptions) {
+    // Plain descriptions keep the last 50 lines of a scan's error output.
     EXPECT_EQ(RunMessages::plainDescription(thrown(OneWayEngineError::scanFailed(12, {"a \"b\"", "c\td"}))),
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
     EXPECT_EQ(RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(23, {}))),
@@ -177,7 +175,6 @@ TEST(RunMessagesTest, PlainDescriptions) {
     EXPECT_EQ(longOne.find("\"line 10\""), std::string::npos);
     EXPECT_NE(longOne.find("stderr: [\"line 11\", "), std::string::npos) << longOne;
     EXPECT_NE(longOne.find("\"line 60\"])"), std::string::npos) << longOne;
-    const FileError denied(EACCES, "Could not open", "/logs/x.log");
     EXPECT_EQ(RunMessages::plainDescription(thrown(denied)), denied.what());
     EXPECT_EQ(RunMessages::plainDescription(thrown(CancellationError())), CancellationError().what());
     EXPECT_FALSE(RunMessages::plainDescription(thrown(42)).empty());

@@ -77,8 +77,7 @@ TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBackAndEqualityTakesWeekda
     EXPECT_NE(Trigger::daily({9, 0}), Trigger::weekly({1, 2, 3, 4, 5, 6, 7}, {9, 0}));
 }
 
-// Legacy minutes read and are written in the current form; foreign keys are
-// ignored, ranges left unchecked and unknown words rejected.
+// Legacy minutes are written back in the current form.
 TEST(TriggerJson, ReadsLegacyMinutesIgnoresForeignKeysChecksNoRangesAndRejectsUnknownWords) {
     const Trigger legacy = read(R"({"type":"every","minutes":30})");
     EXPECT_EQ(legacy, Trigger::every(30, IntervalUnit::minutes));
@@ -255,8 +254,7 @@ RunRecord sampleRecord() {
 
 RunOutcome outcome(std::string_view json) { return JsonText::decode<RunOutcome>(json); }
 
-// Stored histories hold these words: each reads back as its reason. Names
-// that are not UTF-8 still encode; a null log path reads as none.
+// Stored histories hold these words: each reads back as its reason.
 TEST(RunRecordJson, SkipReasonWordsNamesThatAreNotUtf8AndAnAbsentLogPathRoundTrip) {
     for (const auto& [reason, word] : std::initializer_list<std::pair<FileSkipReason, std::string>>{
              {FileSkipReason::typeConflict, "typeConflict"}, {FileSkipReason::timeOutOfRange, "timeOutOfRange"},

@@ -25,7 +25,6 @@ protected:
     LogindSleepInhibitor inhibitor;
 };
 
-// Nothing is held without logind, where it refuses, or without a bus.
 TEST_F(LogindSleepInhibitorTest, BlocksSleepAndIdleForTheRunUntilReleasedAndARefusalOrNoLogindOrNoBusHoldsNothing) {
     EXPECT_FALSE(inhibitor.take("reason"));
     {
