@@ -135,7 +135,7 @@ TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayOneBeingSunday) 
     EXPECT_EQ(next(weekly({4}, 1, 45), utc(2026, 6, 9, 23, 30)), utc(2026, 6, 9, 23, 45));
 }
 
-TEST(ScheduleCalculator, MissedWhenAnOccurrenceFellAfterTheLastStartAndByNow) {
+TEST(ScheduleCalculator, MissedWhenAnOccurrenceFellAfterTheLastStartAndByNowOrInTheEightDaysBeforeAFirstRun) {
     const Date yesterdayNine = utc(2026, 6, 9, 7, 0);  // Berlin
     EXPECT_TRUE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 7, 0), berlin()));
     EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 6, 59, 59),
@@ -159,17 +159,14 @@ TEST(ScheduleCalculator, MissedWhenAnOccurrenceFellAfterTheLastStartAndByNow) {
     EXPECT_FALSE(Calc::missedOccurrence(all, now, now, berlin()));
     EXPECT_FALSE(Calc::missedOccurrence(all, now.adding(0.001), now, berlin()));
     EXPECT_FALSE(Calc::missedOccurrence({}, lastMonday, now, berlin()));
-}
-
-TEST(ScheduleCalculator, NeverRunLooksBackEightDaysForCalendarTimesOnly) {
-    // Every hour of a fortnight, summer time's start included.
+    // Never run, calendar times look back eight days: at every hour of a fortnight, summer time's start included.
     for (int hour = 0; hour < 14 * 24; ++hour) {
-        const Date now = utc(2026, 3, 22, 0, 0).adding(hour * 3600.0);
+        const Date at = utc(2026, 3, 22, 0, 0).adding(hour * 3600.0);
         SCOPED_TRACE(hour);
-        EXPECT_TRUE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, now, berlin()));
-        EXPECT_TRUE(Calc::missedOccurrence({weekly({4}, 9, 0)}, std::nullopt, now, berlin()));
-        EXPECT_TRUE(Calc::missedOccurrence({weekly({1}, 2, 30)}, std::nullopt, now, berlin()));
-        EXPECT_FALSE(Calc::missedOccurrence({every(15, IntervalUnit::minutes)}, std::nullopt, now, berlin()));
+        EXPECT_TRUE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, at, berlin()));
+        EXPECT_TRUE(Calc::missedOccurrence({weekly({4}, 9, 0)}, std::nullopt, at, berlin()));
+        EXPECT_TRUE(Calc::missedOccurrence({weekly({1}, 2, 30)}, std::nullopt, at, berlin()));
+        EXPECT_FALSE(Calc::missedOccurrence({every(15, IntervalUnit::minutes)}, std::nullopt, at, berlin()));
     }
 }
 

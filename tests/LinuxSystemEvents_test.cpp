@@ -49,8 +49,14 @@ struct SystemEventsTest : ::testing::Test {
     }
 };
 
+// Without a bus only wake events are missing; a zone file that is not there is not watched.
 TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
     LinuxSystemEvents watcher(localtime, noBus());
+    EXPECT_TRUE(watcher.watchesClock() && watcher.watchesTimeZone());
+    EXPECT_FALSE(watcher.watchesSleep());
+    LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
+    EXPECT_FALSE(nothingThere.watchesTimeZone());
+    EXPECT_TRUE(nothingThere.watchesClock());
     const Subscription subscription = follow(watcher);
     // A copied zone renamed over the link.
     fs::copy_file("/usr/share/zoneinfo/America/New_York", etc / "localtime.new");
@@ -105,16 +111,8 @@ TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTimeAndLogindEndingASl
                                                 SystemEvent::wokeFromSleep, SystemEvent::wokeFromSleep}));
 }
 
-// Without a bus, or once it is lost, only wake events are missing; a zone file that is not there is not watched.
+// Once the bus is lost, only wake events are missing.
 TEST_F(SystemEventsTest, LosingTheBusStopsOnlyWakeEventsAndTheWatcherStopsCleanly) {
-    {
-        LinuxSystemEvents watcher(localtime, noBus());
-        EXPECT_TRUE(watcher.watchesClock() && watcher.watchesTimeZone());
-        EXPECT_FALSE(watcher.watchesSleep());
-        LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
-        EXPECT_FALSE(nothingThere.watchesTimeZone());
-        EXPECT_TRUE(nothingThere.watchesClock());
-    }
     std::optional<Subscription> subscription;
     {
         LinuxSystemEvents watcher(localtime, bus.running() ? bus.address() : noBus());

@@ -33,7 +33,7 @@ TEST(SerialQueue, RunsWorkInOrderOnOneThreadAndDrainsOnDestructionAsAWorkerPoolD
     EXPECT_EQ(count, 200);
 }
 
-TEST(NewestValue, ANewObserverFirstGetsTheCurrentValueThenOnlyTheNewestPending) {
+TEST(Observers, ANewestValueKeepsOnlyTheNewestPendingAndAListDeliversEveryValueInOrder) {
     ManualClock clock;
     ManualExecutor main(clock);
     NewestValue<int> value(7);
@@ -53,11 +53,7 @@ TEST(NewestValue, ANewObserverFirstGetsTheCurrentValueThenOnlyTheNewestPending) 
     subscription.reset();  // ended before delivery: nothing more arrives
     main.runPending();
     EXPECT_EQ(seen, (std::vector<int>{7, 10}));
-}
-
-TEST(ObserverList, EveryValueReachesEveryObserverInOrderUntilItLetsGo) {
-    ManualClock clock;
-    ManualExecutor main(clock);
+    // An observer list delivers every value to every observer, in order, until it lets go.
     SerialQueue queue;
     ObserverList<int> list;
     std::vector<int> onMain, onQueue;
