@@ -213,7 +213,17 @@ RunRecord recordWith(RunOutcome outcome, std::vector<std::string> errors = {}) {
     return record;
 }
 
-TEST(RunLogTest, EachRunGetsItsOwnFileInTheJobsFolderOrOpeningFails) {
+// Writes log `name` of a manual run with `lines`, finishes `record` in it and gives the file's text.
+std::string finished(const std::filesystem::path& logs, const std::string& name, RunRecord& record,
+                     const std::vector<std::string>& lines = {}) {
+    auto log = RunLog::open(logs, jobID, name);
+    log->writeHeader(jobID, RunTrigger::manual, startedAt);
+    for (const std::string& line : lines) log->sink().writeLine(line);
+    RunLog::finishRecord(log.get(), record);
+    return test::readFile(logs / jobFolder / (name + ".log"));
+}
+
+TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFails) {
     test::TemporaryFolder logs;
     // Two runs started in the same second.
     const std::string first = ArchiveRunID::make(startedAt);
@@ -232,20 +242,7 @@ TEST(RunLogTest, EachRunGetsItsOwnFileInTheJobsFolderOrOpeningFails) {
     RunLog::finishRecord(nullptr, record);
     EXPECT_EQ(record.logPath, std::nullopt) << "a run without a log names none";
     EXPECT_EQ(record.outcome, RunOutcome::success());
-}
-
-// Writes log `name` of a manual run with `lines`, finishes `record` in it and gives the file's text.
-std::string finished(const std::filesystem::path& logs, const std::string& name, RunRecord& record,
-                     const std::vector<std::string>& lines = {}) {
-    auto log = RunLog::open(logs, jobID, name);
-    log->writeHeader(jobID, RunTrigger::manual, startedAt);
-    for (const std::string& line : lines) log->sink().writeLine(line);
-    RunLog::finishRecord(log.get(), record);
-    return test::readFile(logs / jobFolder / (name + ".log"));
-}
-
-TEST(RunLogTest, HeaderIsInUtcWhateverTheLocalZoneAndFooterLayout) {
-    test::TemporaryFolder logs;
+    // The header is in UTC whatever the local zone.
     {
         const ZoneOverride zone("Pacific/Kiritimati");  // UTC+14: already 2 March there
         auto log = RunLog::open(logs.path(), jobID, "run");

@@ -121,7 +121,7 @@ TEST(ScheduleCalculator, SkippedTimesMoveForwardAndRepeatedOnesCountOnce) {
     }
 }
 
-TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayOneBeingSunday) {
+TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayAndAnOccurrenceIsMissedAfterTheLastStartAndByNow) {
     const Date wednesday10 = utc(2026, 6, 10, 8, 0);  // Wednesday 10:00 in Berlin
     auto next = [](const Trigger& t, Date after) { return Calc::nextFire(t, after, std::nullopt, berlin()); };
     EXPECT_EQ(next(weekly({2, 6}, 9, 0), wednesday10), utc(2026, 6, 12, 7, 0));           // Friday
@@ -133,9 +133,7 @@ TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayOneBeingSunday) 
     EXPECT_EQ(next(weekly({4}, 9, 0), utc(2026, 6, 10, 7, 0)), utc(2026, 6, 17, 7, 0));   // a week on
     // Tuesday 23:30 UTC is Wednesday in Berlin.
     EXPECT_EQ(next(weekly({4}, 1, 45), utc(2026, 6, 9, 23, 30)), utc(2026, 6, 9, 23, 45));
-}
-
-TEST(ScheduleCalculator, MissedWhenAnOccurrenceFellAfterTheLastStartAndByNowOrInTheEightDaysBeforeAFirstRun) {
+    // Missed when an occurrence fell after the last start and by now.
     const Date yesterdayNine = utc(2026, 6, 9, 7, 0);  // Berlin
     EXPECT_TRUE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 7, 0), berlin()));
     EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 6, 59, 59),

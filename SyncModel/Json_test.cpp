@@ -37,7 +37,7 @@ void expectRefused(const Json& good, std::initializer_list<std::function<void(Js
 Trigger read(std::string_view json) { return JsonText::decode<Trigger>(json); }
 std::string write(const Trigger& t) { return JsonText::encode(t); }
 
-TEST(IntervalRule, AcceptsFifteenMinutesToOneYear) {
+TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndEachCaseIsWrittenInItsOwnFormAndReadBack) {
     using enum IntervalUnit;
     const auto below = ValidationIssue::intervalBelowMinimum;
     const auto tooLong = ValidationIssue::intervalTooLong;
@@ -52,9 +52,7 @@ TEST(IntervalRule, AcceptsFifteenMinutesToOneYear) {
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::min(), unit), below);
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::max(), unit), tooLong);  // no overflow
     }
-}
-
-TEST(TriggerJson, WritesEachCaseInItsOwnFormAndReadsItBackAndEqualityTakesWeekdaysAsASet) {
+    // Each case is written in its own form and read back; equality takes weekdays as a set.
     EXPECT_EQ(write(Trigger::onConnect(ConnectAction::ask)), R"({"type":"onConnect","action":"ask"})");
     EXPECT_EQ(write(Trigger::every(2, IntervalUnit::hours)), R"({"type":"every","value":2,"unit":"hours"})");
     EXPECT_EQ(write(Trigger::daily({9, 5})), R"({"type":"daily","at":{"hour":9,"minute":5}})");

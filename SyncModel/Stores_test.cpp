@@ -198,7 +198,7 @@ TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
     EXPECT_TRUE(fs::exists(logs / "4.log"));
 }
 
-TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrderAndALimitOfZeroOrBelowKeepsNothing) {
+TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrderALimitOfZeroKeepsNothingAndADamagedHistoryIsLeftAlone) {
     const RunRecord old = record(10, "old.log");
     store.append(old, 40);
     std::vector<RunRecord> expected;
@@ -223,9 +223,7 @@ TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrderAndALimitOfZeroOrBelowK
         EXPECT_FALSE(fs::exists(*stored.logPath));
         EXPECT_FALSE(fs::exists(*added.logPath));
     }
-}
-
-TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
+    // A damaged history is left alone, and both operations fail.
     fs::create_directories(store.directory);
     for (const std::string bytes : {"", "{not json", R"({"records":[]})", R"([{"id":1}])"}) {
         SCOPED_TRACE(bytes);
@@ -238,7 +236,7 @@ TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
     }
 }
 
-TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolderAndAFailureThrowsAfterTheHistoryIsWritten) {
+TEST_F(RunHistoryStoreTest, LogRemovalStaysInItsFolderOrThrowsAfterTheWriteAndConcurrentAppendsLoseNothing) {
     const fs::path home = temp / "home";
     fs::create_directories(home / "Documents");
     put(home / "Documents" / "thesis.txt");
@@ -264,9 +262,7 @@ TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolderAndAFailureT
     store.append(recordNaming(1, (logs / "loop" / "x.log").string()), 50);
     EXPECT_THROW(store.append(record(2), 0), FileError);
     EXPECT_EQ(contents(store.fileURL(jobID)), "[]");
-}
-
-TEST_F(RunHistoryStoreTest, ConcurrentAppendsLoseNoRecord) {
+    // Concurrent appends lose no record.
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([this, t] {
