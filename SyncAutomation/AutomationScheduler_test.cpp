@@ -324,7 +324,7 @@ TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActsAndAConnectTaskThatEndsI
     }
 }
 
-// A due date is dropped where the triggers changed (saved, before the model tells the scheduler) or a run started since.
+// A due date is dropped where the triggers changed (saved, the scheduler not yet told) or a run started since.
 TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumpsUnlessTheTriggersChangedOrARunStartedSince) {
     // Run a minute before start, so nothing counts as missed at start.
     const Uuid nine = add({daily(9, 0)}).id, ten = add({daily(10, 0)}).id;
