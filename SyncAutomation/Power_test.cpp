@@ -55,7 +55,7 @@ TEST_F(PowerSupplies, OnBatteryOnlyWhileASystemBatteryDischargesWithNoSupplyOnli
     }
 }
 
-TEST_F(PowerSupplies, NoSystemBatteryOrAnythingUnreadableIsMainsPower) {
+TEST_F(PowerSupplies, NoSystemBatteryOrAnythingUnreadableIsMainsPowerAndSuppliesAreReadThroughTheirLinks) {
     EXPECT_FALSE(PowerSource::isOnBattery(folder / "absent"));
     external("AC", "Mains", false);
     battery("hidpp_battery_0", "Discharging", "Device");  // a desktop whose wireless mouse runs down
@@ -70,10 +70,8 @@ TEST_F(PowerSupplies, NoSystemBatteryOrAnythingUnreadableIsMainsPower) {
     ASSERT_TRUE(onBattery());
     unreadable("BAT0", "status");
     EXPECT_FALSE(onBattery());
-}
-
-TEST_F(PowerSupplies, SuppliesAreReadThroughTheirLinks) {
     // sysfs lists each supply as a link to its device's folder.
+    fs::remove_all(folder / "BAT0");
     test::TemporaryFolder devices;
     devices.write("BAT0/type", "Battery\n");
     devices.write("BAT0/status", "Discharging\n");
