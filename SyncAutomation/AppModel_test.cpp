@@ -165,22 +165,7 @@ struct Model : ::testing::Test, test::FakeMachine {
     std::vector<std::string> logLines;
 };
 
-TEST_F(Model, AJobsFileOfAnotherVersionLeavesNoJobsAndIsTheModelsError) {
-    fs::create_directories(tmp / "support");
-    const std::string newer = R"({"version":2,"jobs":[]})";
-    FileIO::writeAtomically(store->fileURL, newer);
-    start();
-    EXPECT_TRUE(model->jobs().empty());
-    EXPECT_EQ(model->errorMessage(), std::string(JobStoreError::unsupportedVersion(2).what()));
-    // A change reads the file afresh and meets the same version.
-    EXPECT_EQ(errorOf<JobStoreError>(add(makeJob("Photos"))), JobStoreError::unsupportedVersion(2));
-    EXPECT_EQ(test::readFile(store->fileURL), newer);
-    EXPECT_EQ(scheduler.changes, 0);
-    runner->enqueue(Uuid::random(), RunTrigger::schedule);  // the runner is followed all the same
-    ASSERT_TRUE(main.runUntil([&] { return !model->statuses().empty(); }));
-}
-
-TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
+TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsBeforeItAndAJobsFileOfAnotherVersionLeavesNoJobs) {
     const SyncJob first = saved("First"), broken = saved("Broken"), last = saved("Last");
     const RunRecord older = record(first.id, RunTrigger::schedule, RunOutcome::success(), clock.now().adding(-7200));
     const RunRecord newer = record(first.id, RunTrigger::manual, RunOutcome::completedWithWarnings(), clock.now());
@@ -193,27 +178,37 @@ TEST_F(Model, AnUnreadableHistoryKeepsTheJobsAndTheRecordsOfTheJobsBeforeIt) {
     EXPECT_TRUE(model->errorMessage());
     EXPECT_ANY_THROW(model->history(broken.id));
     EXPECT_EQ(model->history(first.id), (std::vector<RunRecord>{newer, older}));
-}
-
-TEST_F(Model, FireDatesAreObservedAsTheSchedulerTellsOfThem) {
+    // A jobs file of another version leaves no jobs and is the model's error.
+    model.reset();
+    const std::string version2 = R"({"version":2,"jobs":[]})";
+    FileIO::writeAtomically(store->fileURL, version2);
     start();
-    int notices = 0;
-    const Subscription watching = model->observe(Property::nextFireDates, [&] { ++notices; });
-    scheduler.notice.set(1);
-    EXPECT_EQ(notices, 1);
+    EXPECT_TRUE(model->jobs().empty());
+    EXPECT_EQ(model->errorMessage(), std::string(JobStoreError::unsupportedVersion(2).what()));
+    // A change reads the file afresh and meets the same version.
+    EXPECT_EQ(errorOf<JobStoreError>(add(makeJob("Photos"))), JobStoreError::unsupportedVersion(2));
+    EXPECT_EQ(test::readFile(store->fileURL), version2);
+    EXPECT_EQ(scheduler.changes, 0);
+    runner->enqueue(Uuid::random(), RunTrigger::schedule);  // the runner is followed all the same
+    ASSERT_TRUE(main.runUntil([&] { return !model->statuses().empty(); }));
 }
 
 // Changes of the job list
 
-TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefusesTheSameJobTwice) {
+// Making names a job by its folders; adding validates, then appends, and refuses the same job twice. Updating keeps the
+// position and drops the baseline only when a folder changes and the save succeeds.
+TEST_F(Model, MakingAddingAndUpdatingJobs) {
+    const SyncJob twoWay = saved("Photos", SyncMode::twoWay), other = saved("Music", SyncMode::twoWay);
     const SyncJob existing = saved("Existing");
+    writeBaseline(twoWay.id);
+    writeBaseline(other.id);
     start();
     const auto make = [&](const char* from) {
         return answerOf<SyncJob>([&](auto done) { model->makeJob(tmp / from, tmp / "Existing B", done); });
     };
     EXPECT_EQ(make("Existing A").get().name, "Existing A \u2192 Existing B");
     EXPECT_TRUE(errorOf<FileError>(make("Gone")));
-    expectJobs({existing});  // made, not stored
+    expectJobs({twoWay, other, existing});  // made, not stored
     const SyncJob twice = makeJob("Twice");
     std::vector<Result<void>> answers;
     for (int i = 0; i < 2; ++i) model->addJob(twice, [&](Result<void> r) { answers.push_back(std::move(r)); });
@@ -221,7 +216,7 @@ TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefuses
     EXPECT_TRUE(answers[0].hasValue());
     EXPECT_EQ(errorOf<AppModelError>(answers[1]), AppModelError::jobBusy());  // still on its way
     EXPECT_EQ(errorOf<AppModelError>(add(twice)), AppModelError::jobBusy());
-    expectJobs({existing, twice});
+    expectJobs({twoWay, other, existing, twice});
     EXPECT_EQ(scheduler.changes, 1);
     // Validation sees through links; refused before the runner is asked: nothing written, nobody told.
     SyncJob linked = makeJob("Photos");
@@ -232,15 +227,8 @@ TEST_F(Model, MakingNamesAJobByItsFoldersAndAddingValidatesThenAppendsAndRefuses
     ASSERT_TRUE(main.runUntil([&] { return report.has_value(); }));
     EXPECT_EQ(report->errors, std::vector<ValidationIssue>{ValidationIssue::samePath});
     EXPECT_EQ(errorOf<AppModelError>(add(linked)), AppModelError::invalidJob(*report));
-    EXPECT_EQ(store->load().size(), 2u);
+    EXPECT_EQ(store->load().size(), 4u);
     EXPECT_EQ(scheduler.changes, 1);
-}
-
-TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges) {
-    const SyncJob twoWay = saved("Photos", SyncMode::twoWay), other = saved("Music", SyncMode::twoWay);
-    writeBaseline(twoWay.id);
-    writeBaseline(other.id);
-    start();
     SyncJob renamed = twoWay;
     renamed.name = "Pictures";
     ASSERT_TRUE(update(renamed).hasValue());
@@ -249,13 +237,26 @@ TEST_F(Model, UpdatingKeepsThePositionAndDropsTheBaselineOnlyWhenAFolderChanges)
     ASSERT_TRUE(update(moved).hasValue());
     EXPECT_EQ(baselineFilesLeft(twoWay.id), 0u);
     EXPECT_EQ(baselineFilesLeft(other.id), 3u);
-    expectJobs({moved, other});
-    EXPECT_EQ(scheduler.changes, 2);
+    expectJobs({moved, other, existing, twice});
+    EXPECT_EQ(scheduler.changes, 3);
     EXPECT_EQ(errorOf<AppModelError>(update(makeJob("Unknown"))), AppModelError::jobNotFound());
     SyncJob invalid = moved;
     invalid.source.path.clear();
     EXPECT_EQ(errorOf<AppModelError>(update(invalid))->code(), AppModelError::Code::invalidJob);
-    EXPECT_EQ(store->load(), (Jobs{moved, other}));
+    EXPECT_EQ(store->load(), (Jobs{moved, other, existing, twice}));
+    // So long a name that the temporary file beside it cannot be made: the file reads, no save succeeds, and the
+    // baseline of the folders still in the file stays.
+    model.reset();
+    const fs::path unsavable = tmp / "support" / std::string(240, 'j');
+    fs::rename(store->fileURL, unsavable);
+    store.emplace(unsavable);
+    writeBaseline(moved.id);
+    start();
+    for (const auto& failed : {update(movedTo(moved, "Elsewhere again")), remove(moved.id)})
+        EXPECT_EQ(errorOf<FileError>(failed).value_or(FileError(0, "", "")).errorNumber(), ENAMETOOLONG);
+    EXPECT_EQ(baselineFilesLeft(moved.id), 3u);
+    expectJobs({moved, other, existing, twice});
+    EXPECT_EQ(scheduler.changes, 3);
 }
 
 // A walk killed part-way leaves its marker at a side's top until the job's next run: a folder the job no longer names
@@ -331,21 +332,6 @@ TEST_F(Model, AJobRunningInAnotherProcessIsNeitherChangedNorDeleted) {
     EXPECT_EQ(baselineFilesLeft(job.id), 0u);
 }
 
-TEST_F(Model, AFailedSaveKeepsTheBaselineOfTheFoldersStillInTheFile) {
-    // So long a name that the temporary file beside it cannot be made: the file reads, no save succeeds.
-    const fs::path unsavable = tmp / "support" / std::string(240, 'j');
-    const SyncJob twoWay = saved("Photos", SyncMode::twoWay);
-    fs::rename(store->fileURL, unsavable);
-    store.emplace(unsavable);
-    writeBaseline(twoWay.id);
-    start();
-    for (const auto& failed : {update(movedTo(twoWay, "Elsewhere")), remove(twoWay.id)})
-        EXPECT_EQ(errorOf<FileError>(failed).value_or(FileError(0, "", "")).errorNumber(), ENAMETOOLONG);
-    EXPECT_EQ(baselineFilesLeft(twoWay.id), 3u);
-    expectJobs({twoWay});
-    EXPECT_EQ(scheduler.changes, 0);
-}
-
 // The change stands once the file says so: what it cannot remove afterwards (a baseline file, a lock file that is a
 // mount point) is logged, not reported as a failed change, and never planned against.
 TEST_F(Model, WhatAChangeCannotRemoveAfterTheSaveIsLoggedAndTheChangeStands) {
@@ -376,8 +362,7 @@ TEST_F(Model, WhatAChangeCannotRemoveAfterTheSaveIsLoggedAndTheChangeStands) {
 
 // Runs
 
-// A record is noticed, then a manual skip, then called back; a skipped
-// scheduled run is no manual skip, and records of jobs not listed are dropped.
+// A skipped scheduled run is no manual skip, and records of jobs not listed are dropped.
 TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
     const SyncJob job = saved("Photos");
     start();
@@ -411,7 +396,8 @@ TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
     EXPECT_EQ(model->manualSkip(), shown);
 }
 
-TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
+TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrderAndShutdownWaitsUntilNoJobIsRunning) {
+    runs.endStoppedRuns(false);
     const SyncJob first = saved("First");
     SyncJob disabled = makeJob("Disabled");
     disabled.isEnabled = false;
@@ -429,44 +415,54 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrder) {
     settle();
     EXPECT_EQ(runs.runCount(), 2u);
     model->runNow(disabled.id);  // run now does not ask whether the job is enabled
+    runUntilRunning(disabled.id);
     ASSERT_TRUE(runs.waitForRuns(3));
     EXPECT_EQ(runs.call(2).jobID, disabled.id);
-}
-
-TEST_F(Model, ShutdownWaitsUntilNoJobIsRunning) {
-    const SyncJob active = saved("Active"), waiting = saved("Waiting");
-    start();
-    runs.endStoppedRuns(false);
-    model->runNow(active.id);
-    model->runNow(waiting.id);
-    runUntilRunning(active.id);
-    ASSERT_TRUE(runs.waitForRuns(1));
+    // Shutdown waits until no job is running; parked for review while stopping is no longer running.
+    model->runNow(first.id);
     bool done = false;
     model->shutdown([&] { done = true; });
     settle();
     main.runPending();
     EXPECT_FALSE(done);
-    EXPECT_EQ(model->statuses(), (StatusMap{{active.id, RunStatus::running(SyncProgress{})}}));
-    // Parked for review while stopping: no longer running, so that is enough.
+    EXPECT_EQ(model->statuses(), (StatusMap{{disabled.id, RunStatus::running(SyncProgress{})}}));
     SyncPlan plan;
     plan.deletionCount = 3;
-    runs.end(0, RunOutcome::needsReview("Review"), plan);
+    runs.end(2, RunOutcome::needsReview("Review"), plan);
     ASSERT_TRUE(main.runUntil([&] { return done; }));
-    EXPECT_EQ(model->statuses(), (StatusMap{{active.id, RunStatus::awaitingConfirmation(plan)}}));
-    model->runNow(waiting.id);
+    EXPECT_EQ(model->statuses(), (StatusMap{{disabled.id, RunStatus::awaitingConfirmation(plan)}}));
+    model->runNow(first.id);
     settle();
-    EXPECT_EQ(runs.runCount(), 1u);
+    EXPECT_EQ(runs.runCount(), 3u);
 }
 
 // Previews, archives and queries
 
+// Pruning removes every archived run on both sides of a two-way job, whatever its retention.
 TEST_F(Model, PreviewsRootsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinatorsErrorsOn) {
     SyncJob unplugged = makeJob("Photos");
     unplugged.destination = endpointAt(disk("Stick", "USB-1") / "Backup");
-    test::saveJobs(*store, {unplugged});
+    SyncJob twoWay = makeJob("Music", SyncMode::twoWay);
+    twoWay.options.archiveRetentionDays = 365;
+    test::saveJobs(*store, {unplugged, twoWay});
     const SyncJob busy = saved("Busy");
     unplug(tmp / "Stick");
+    const Date now = clock.now();
+    const std::vector<fs::path> sides{tmp / "Music A", tmp / "Music B"};
+    const std::string future = ArchiveRunID::make(now.adding(3600));
+    for (const fs::path& side : sides) {
+        const fs::path archive = side / ".KeltoSync/Archive" / twoWay.id.string();
+        fs::create_directories(archive / ArchiveRunID::make(now.adding(-60)) / "old.jpg");
+        fs::create_directories(archive / ArchiveRunID::make(now.adding(-86400 * 3)));
+        fs::create_directories(archive / "Not a run");
+        fs::create_directories(archive / future);
+    }
     start();
+    EXPECT_EQ(roots(twoWay.id).get(), sides);
+    ASSERT_TRUE(prune(twoWay.id).hasValue());
+    for (const fs::path& side : sides)
+        EXPECT_EQ(test::namesIn(side / ".KeltoSync/Archive" / twoWay.id.string()),
+                  (decltype(test::namesIn(side)){"Not a run", future}));
     EXPECT_EQ(errorOf<AppModelError>(preview(Uuid::random())), AppModelError::jobNotFound());
     EXPECT_EQ(errorOf<SyncPreviewError>(preview(unplugged.id)),
               SyncPreviewError::unavailable(SkipReason::deviceNotConnected));
@@ -485,38 +481,21 @@ TEST_F(Model, PreviewsRootsAndPruningRefuseUnknownAndBusyJobsAndPassTheCoordinat
     EXPECT_EQ(errorOf<AppModelError>(prune(unplugged.id)), AppModelError::jobNotFound());
 }
 
-TEST_F(Model, PruningRemovesEveryArchivedRunOnBothSidesOfATwoWayJob) {
-    SyncJob job = makeJob("Photos", SyncMode::twoWay);
-    job.options.archiveRetentionDays = 365;  // not what pruning goes by
-    test::saveJobs(*store, {job});
-    const Date now = clock.now();
-    const std::vector<fs::path> sides{tmp / "Photos A", tmp / "Photos B"};
-    const std::string future = ArchiveRunID::make(now.adding(3600));
-    for (const fs::path& side : sides) {
-        const fs::path archive = side / ".KeltoSync/Archive" / job.id.string();
-        fs::create_directories(archive / ArchiveRunID::make(now.adding(-60)) / "old.jpg");
-        fs::create_directories(archive / ArchiveRunID::make(now.adding(-86400 * 3)));
-        fs::create_directories(archive / "Not a run");
-        fs::create_directories(archive / future);
-    }
-    start();
-    EXPECT_EQ(roots(job.id).get(), sides);
-    ASSERT_TRUE(prune(job.id).hasValue());
-    for (const fs::path& side : sides)
-        EXPECT_EQ(test::namesIn(side / ".KeltoSync/Archive" / job.id.string()),
-                  (decltype(test::namesIn(side)){"Not a run", future}));
-}
-
 // Observation
 
+// Observers hear of fire dates as the scheduler tells of them; answers on their way when the model goes are dropped.
 TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords) {
     const SyncJob job = saved("Photos");
     start();
     std::map<Property, int> notices;
     std::vector<Subscription> watches;
     for (Property property : {Property::jobs, Property::statuses, Property::lastRecords, Property::errorMessage,
-                              Property::onRunFinished, Property::manualSkip, Property::requestedJobID})
+                              Property::onRunFinished, Property::manualSkip, Property::requestedJobID,
+                              Property::nextFireDates})
         watches.push_back(model->observe(property, [&notices, property] { ++notices[property]; }));
+    scheduler.notice.set(1);
+    EXPECT_EQ(notices, (std::map<Property, int>{{Property::nextFireDates, 1}}));
+    notices.clear();
     for (int twice = 0; twice < 2; ++twice) {
         model->setErrorMessage("Could not read");
         model->setRequestedJobID(job.id);
@@ -537,11 +516,6 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     model->cancel(Uuid::random());
     settle();
     EXPECT_TRUE(notices.empty());
-}
-
-TEST_F(Model, AnswersOnTheirWayWhenTheModelGoesAreDropped) {
-    const SyncJob job = saved("Photos");
-    start();
     int answers = 0;
     model->validate(job, [&](ValidationReport) { ++answers; });
     model->archiveRoots(job.id, [&](Result<AppModel::Roots>) { ++answers; });

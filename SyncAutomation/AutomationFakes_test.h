@@ -90,11 +90,9 @@ public:
         std::unique_lock lock(mutex_);
         Call& call = calls_.emplace_back(
             Call{jobID, trigger, reviewed ? std::optional(*reviewed) : std::nullopt, progress, stop, {}, {}, false});
-        maxRunning_ = std::max(maxRunning_, ++running_);
         changed_.notify_all();
         changed_.wait(lock, [&] { return call.result || call.thrown || (endStopped_ && stop.stop_requested()); });
         RunResult result = call.result ? *call.result : RunResult{record(jobID, trigger, RunOutcome::cancelled()), {}};
-        --running_;
         call.returned = true;
         changed_.notify_all();
         if (call.thrown) std::rethrow_exception(call.thrown);  // a promise never to throw broken
@@ -140,17 +138,11 @@ public:
         endStopped_ = end;
         changed_.notify_all();
     }
-    int maxRunning() {
-        std::lock_guard lock(mutex_);
-        return maxRunning_;
-    }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Call> calls_;  // a deque: references stay valid as calls are added
-    int running_ = 0;
-    int maxRunning_ = 0;
     bool endStopped_;
 };
 

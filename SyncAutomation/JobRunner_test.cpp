@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <stdexcept>
 
 namespace kelto {
@@ -30,67 +31,25 @@ SyncProgress progressAt(std::int64_t filesDone) {
     return progress;
 }
 
-// Previews that block until the test answers them; a stopped one gives up.
+// Previews block as runs do until the test answers them through `calls`; a stopped one gives up.
 class FakePreviewer final : public RunPreviewing {
 public:
-    SyncPlan preview(const Uuid&, std::stop_token stop) override {
-        std::stop_callback wake(stop, [this] {
-            std::lock_guard lock(mutex_);
-            changed_.notify_all();
-        });
-        std::unique_lock lock(mutex_);
-        Call& call = calls_.emplace_back();
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return call.answered || stop.stop_requested(); });
-        if (!call.answered) throw CancellationError();
-        if (call.error) std::rethrow_exception(call.error);
-        return call.plan;
+    test::FakeRuns calls{true};
+    SyncPlan preview(const Uuid& jobID, std::stop_token stop) override {
+        const RunResult result = calls.run(jobID, RunTrigger::manual, nullptr, {}, stop);
+        if (stop.stop_requested()) throw CancellationError();
+        return result.review.value_or(SyncPlan{});
     }
-    bool waitForPreviews(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, patience, [&] { return calls_.size() >= count; });
-    }
-    void answer(std::size_t index, SyncPlan plan, std::exception_ptr error = nullptr) {
-        std::lock_guard lock(mutex_);
-        calls_.at(index) = {std::move(plan), std::move(error), true};
-        changed_.notify_all();
-    }
-
-private:
-    struct Call {
-        SyncPlan plan;
-        std::exception_ptr error;
-        bool answered = false;
-    };
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Call> calls_;
 };
 
 // Keeps the thread that posts here waiting until the test lets it go; the work itself is never run.
-class HoldingExecutor final : public Executor {
-public:
-    void post(Work work) override {
-        std::unique_lock lock(mutex_);
-        held_.push_back(std::move(work));
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return released_; });
+struct HoldingExecutor final : Executor {
+    std::promise<void> posted, release;
+    std::shared_future<void> released = release.get_future().share();
+    void post(Work) override {
+        posted.set_value();
+        released.wait();
     }
-    bool waitForPost() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, patience, [&] { return !held_.empty(); });
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Work> held_;
-    bool released_ = false;
 };
 
 class PreviewFailure : public std::runtime_error {
@@ -189,7 +148,7 @@ struct Runner : ::testing::Test {
         runner->observeCompletions(main, [this](const RunRecord& record) { records.push_back(record); });
 };
 
-TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrentMap) {
+TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsAndNewObserversGetOnlyTheCurrentMap) {
     EXPECT_TRUE(firstMapOfANewObserver().empty());
     ASSERT_TRUE(enqueue(a));
     ASSERT_TRUE(enqueue(b, RunTrigger::schedule));
@@ -199,7 +158,10 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrent
         ASSERT_TRUE(runs.waitForRuns(index + 1));
         settle();
         EXPECT_EQ(runs.runCount(), index + 1);  // the next waits for this one
-        runs.end(index, RunOutcome::success());
+        if (index == 1)  // a run that throws breaks a promise, but not the queue
+            runs.throwWhenStarted(1, std::make_exception_ptr(std::runtime_error("disk exploded")));
+        else
+            runs.end(index, RunOutcome::success());
         ASSERT_TRUE(waitForRecords(index + 1));
     }
     ASSERT_TRUE(main.runUntil([&] { return statuses.empty(); }));
@@ -214,6 +176,8 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeAndNewObserversGetOnlyTheCurrent
         EXPECT_FALSE(runs.call(index).reviewed);
     }
     EXPECT_EQ(runs.call(1).trigger, RunTrigger::schedule);
+    EXPECT_EQ(records[1].trigger, RunTrigger::schedule);
+    EXPECT_EQ(records[1].outcome, RunOutcome::failed("disk exploded"));
 }
 
 TEST_F(Runner, TheNextJobStaysQueuedUntilTheRecordIsPublished) {
@@ -221,10 +185,11 @@ TEST_F(Runner, TheNextJobStaysQueuedUntilTheRecordIsPublished) {
     auto held = runner->observeCompletions(holding, [](const RunRecord&) {});
     enqueueAll({a, b});
     runs.endWhenStarted(0, RunOutcome::success());
-    ASSERT_TRUE(holding.waitForPost());  // the runner is handing A's record over
+    // The runner is handing A's record over.
+    ASSERT_EQ(holding.posted.get_future().wait_for(patience), std::future_status::ready);
     EXPECT_EQ(firstMapOfANewObserver(), (StatusMap{{b, RunStatus::queued()}}));
     EXPECT_EQ(runs.runCount(), 1u);
-    holding.release();
+    holding.release.set_value();
     ASSERT_TRUE(runs.waitForRuns(2));
     held.reset();
 }
@@ -238,7 +203,7 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     enqueueAll({a, b});
     std::optional<Result<SyncPlan>> first;
     startPreview(c, first);
-    ASSERT_TRUE(previewer.waitForPreviews(1));
+    ASSERT_TRUE(previewer.calls.waitForRuns(1));
     int ran = 0;
     for (const Uuid& job : {a, b, c}) {
         EXPECT_FALSE(enqueue(job));  // running, queued, being previewed
@@ -252,12 +217,12 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     expectBusy(previewError(a));
     EXPECT_EQ(ran, 0);
     const auto failure = std::make_exception_ptr(PreviewFailure("The disk is not connected."));
-    previewer.answer(0, {}, failure);
+    previewer.calls.throwWhenStarted(0, failure);
     EXPECT_EQ(awaitPreview(first).error(), failure);  // the very error the previewer threw
     std::optional<Result<SyncPlan>> again;
     startPreview(c, again);
-    ASSERT_TRUE(previewer.waitForPreviews(2));
-    previewer.answer(1, planWith(3));
+    ASSERT_TRUE(previewer.calls.waitForRuns(2));
+    previewer.calls.end(1, RunOutcome::success(), planWith(3));
     EXPECT_EQ(awaitPreview(again).get(), planWith(3));
     EXPECT_TRUE(performIfIdle(c, [&] { ++ran; }).hasValue());
     EXPECT_EQ(ran, 1);
@@ -302,30 +267,9 @@ TEST_F(Runner, AConfirmedRunCarriesThePlanShownForReview) {
     ASSERT_TRUE(main.runUntil([&] { return statuses.empty() && records.size() == 5; }));
 }
 
+// A queued run goes at once without a record; the active one is stopped and keeps its place until its record comes.
 // Declined, cancelled or asked for without a plan, nothing stays parked and no further record is made.
-TEST_F(Runner, DecliningOrCancellingAParkedRunOrOneWithoutAPlanLeavesNothingParked) {
-    ASSERT_TRUE(enqueue(a));
-    park(0);
-    ASSERT_TRUE(enqueue(b));
-    park(1);
-    ASSERT_TRUE(enqueue(c));
-    runs.endWhenStarted(2, RunOutcome::needsReview("rsync asked for review"));
-    ASSERT_TRUE(waitForRecords(3));
-    settle();
-    EXPECT_EQ(statuses.size(), 2u);
-    decline(a);
-    cancel(b);
-    EXPECT_TRUE(statuses.empty());
-    decline(a);  // nothing parked any more
-    for (const Uuid& job : {b, c}) confirm(job);
-    settle();
-    EXPECT_TRUE(statuses.empty());
-    EXPECT_EQ(records.size(), 3u);
-    EXPECT_EQ(runs.runCount(), 3u);
-}
-
-// The active run is stopped and keeps its place until its record comes; a queued one goes at once without a record.
-TEST_F(Runner, CancellingTheActiveRunWaitsForItsRecordAndAQueuedOneGoesAtOnce) {
+TEST_F(Runner, CancellingOrDecliningQueuedActiveAndParkedRunsLeavesNothingParked) {
     enqueueAll({a, b, c});
     ASSERT_TRUE(runs.waitForRuns(1));
     cancel(b);
@@ -340,6 +284,23 @@ TEST_F(Runner, CancellingTheActiveRunWaitsForItsRecordAndAQueuedOneGoesAtOnce) {
     EXPECT_EQ(records[0].outcome, RunOutcome::cancelled());
     ASSERT_TRUE(runs.waitForRuns(2));
     EXPECT_EQ(runs.call(1).jobID, c);
+    park(1);
+    ASSERT_TRUE(enqueue(a));
+    park(2);
+    ASSERT_TRUE(enqueue(b));
+    runs.endWhenStarted(3, RunOutcome::needsReview("rsync asked for review"));
+    ASSERT_TRUE(waitForRecords(4));
+    settle();
+    EXPECT_EQ(statuses.size(), 2u);
+    decline(c);
+    cancel(a);
+    EXPECT_TRUE(statuses.empty());
+    decline(c);  // nothing parked any more
+    for (const Uuid& job : {a, b}) confirm(job);
+    settle();
+    EXPECT_TRUE(statuses.empty());
+    EXPECT_EQ(records.size(), 4u);
+    EXPECT_EQ(runs.runCount(), 4u);
 }
 
 TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecondAndKeptToItsAttempt) {
@@ -372,51 +333,32 @@ TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecondAndKeptToItsAttemp
     EXPECT_EQ(statuses, (StatusMap{{b, started}}));
 }
 
-TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOne) {
+TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsForTheRunAndPreviews) {
     ASSERT_TRUE(enqueue(c));
     park(0);
     enqueueAll({a, b});
     ASSERT_TRUE(runs.waitForRuns(2));
+    std::optional<Result<SyncPlan>> preview;
+    startPreview(Uuid::random(), preview);
+    ASSERT_TRUE(previewer.calls.waitForRuns(1));
     await([&](auto done) { runner->shutdown(done); });
     EXPECT_EQ(statuses, (StatusMap{{a, started}}));
     EXPECT_TRUE(runs.call(1).stop.stop_requested());
     EXPECT_FALSE(enqueue(b));
-    runs.end(1, RunOutcome::cancelled());
-    ASSERT_TRUE(waitForRecords(2));
     confirm(c);  // its parked run went with the shutdown
     settle();
-    EXPECT_TRUE(statuses.empty());
     EXPECT_EQ(runs.runCount(), 2u);
-}
-
-TEST_F(Runner, DestructionStopsTheRunAndPreviewsAndWaitsForThem) {
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(runs.waitForRuns(1));
-    std::optional<Result<SyncPlan>> preview;
-    startPreview(b, preview);
-    ASSERT_TRUE(previewer.waitForPreviews(1));
     runs.endStoppedRuns(true);
     runner.reset();
-    EXPECT_TRUE(runs.call(0).returned);
-    runs.report(0, progressAt(1));  // after the runner has gone: dropped
+    EXPECT_TRUE(runs.call(1).returned);
+    runs.report(1, progressAt(1));  // after the runner has gone: dropped
     main.runPending();  // what the stopped work handed back before the runner went
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].outcome, RunOutcome::cancelled());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].outcome, RunOutcome::cancelled());
     ASSERT_TRUE(preview);
     EXPECT_THROW(preview->get(), CancellationError);
     statusSubscription.reset();
     recordSubscription.reset();
-}
-
-TEST_F(Runner, ARunThatThrowsEndsFailedAndTheNextOneStillRuns) {
-    ASSERT_TRUE(enqueue(a, RunTrigger::schedule));
-    ASSERT_TRUE(enqueue(b));
-    runs.throwWhenStarted(0, std::make_exception_ptr(std::runtime_error("disk exploded")));
-    runs.endWhenStarted(1, RunOutcome::success());
-    ASSERT_TRUE(waitForRecords(2));
-    EXPECT_EQ(records[0].trigger, RunTrigger::schedule);
-    EXPECT_EQ(records[0].outcome, RunOutcome::failed("disk exploded"));
-    EXPECT_EQ(records[1].outcome, RunOutcome::success());
 }
 
 }  // namespace

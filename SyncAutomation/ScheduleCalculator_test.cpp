@@ -29,7 +29,7 @@ Trigger weekly(std::set<std::int64_t> days, std::int64_t h, std::int64_t m) {
 }
 Trigger every(std::int64_t n, IntervalUnit unit) { return Trigger::every(n, unit); }
 
-TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSeconds) {
+TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSecondsAndInstantsOutsideTheCalendarGiveNothing) {
     const Trigger quarter = every(15, IntervalUnit::minutes);
     const Date ten = utc(2026, 6, 10, 10, 0);
     EXPECT_EQ(Calc::nextFire(quarter, ten, ten, berlin()), utc(2026, 6, 10, 10, 15));
@@ -54,6 +54,14 @@ TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSeconds) {
         EXPECT_EQ(Calc::nextFire(t, ten, anchor, berlin()), std::nullopt);
         EXPECT_FALSE(Calc::missedOccurrence({t}, anchor, ten, berlin()));
     }
+    // Instants outside the calendar give nothing.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(Calc::nextFire(daily(9, 0), Date{inf}, std::nullopt, berlin()), std::nullopt);
+    EXPECT_EQ(Calc::nextFire(every(1, IntervalUnit::hours), Date{0}, Date{nan}, berlin()), std::nullopt);
+    EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, Date{inf}, berlin()));
+    EXPECT_EQ(Calc::earliest({}), std::nullopt);
+    EXPECT_EQ(Calc::earliest({Date{5}, Date{-2.5}, Date{3}, Date{-2.5}}), Date{-2.5});
 }
 
 TEST(ScheduleCalculator, DailyTimesAreTheNextShowingStrictlyAfterNow) {
@@ -113,7 +121,7 @@ TEST(ScheduleCalculator, SkippedTimesMoveForwardAndRepeatedOnesCountOnce) {
     }
 }
 
-TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayOneBeingSunday) {
+TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayAndAnOccurrenceIsMissedAfterTheLastStartAndByNow) {
     const Date wednesday10 = utc(2026, 6, 10, 8, 0);  // Wednesday 10:00 in Berlin
     auto next = [](const Trigger& t, Date after) { return Calc::nextFire(t, after, std::nullopt, berlin()); };
     EXPECT_EQ(next(weekly({2, 6}, 9, 0), wednesday10), utc(2026, 6, 12, 7, 0));           // Friday
@@ -125,9 +133,7 @@ TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayOneBeingSunday) 
     EXPECT_EQ(next(weekly({4}, 9, 0), utc(2026, 6, 10, 7, 0)), utc(2026, 6, 17, 7, 0));   // a week on
     // Tuesday 23:30 UTC is Wednesday in Berlin.
     EXPECT_EQ(next(weekly({4}, 1, 45), utc(2026, 6, 9, 23, 30)), utc(2026, 6, 9, 23, 45));
-}
-
-TEST(ScheduleCalculator, MissedWhenAnOccurrenceFellAfterTheLastStartAndByNow) {
+    // Missed when an occurrence fell after the last start and by now.
     const Date yesterdayNine = utc(2026, 6, 9, 7, 0);  // Berlin
     EXPECT_TRUE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 7, 0), berlin()));
     EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 6, 59, 59),
@@ -151,28 +157,15 @@ TEST(ScheduleCalculator, MissedWhenAnOccurrenceFellAfterTheLastStartAndByNow) {
     EXPECT_FALSE(Calc::missedOccurrence(all, now, now, berlin()));
     EXPECT_FALSE(Calc::missedOccurrence(all, now.adding(0.001), now, berlin()));
     EXPECT_FALSE(Calc::missedOccurrence({}, lastMonday, now, berlin()));
-}
-
-TEST(ScheduleCalculator, NeverRunLooksBackEightDaysForCalendarTimesOnly) {
-    // Every hour of a fortnight, summer time's start included.
+    // Never run, calendar times look back eight days: at every hour of a fortnight, summer time's start included.
     for (int hour = 0; hour < 14 * 24; ++hour) {
-        const Date now = utc(2026, 3, 22, 0, 0).adding(hour * 3600.0);
+        const Date at = utc(2026, 3, 22, 0, 0).adding(hour * 3600.0);
         SCOPED_TRACE(hour);
-        EXPECT_TRUE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, now, berlin()));
-        EXPECT_TRUE(Calc::missedOccurrence({weekly({4}, 9, 0)}, std::nullopt, now, berlin()));
-        EXPECT_TRUE(Calc::missedOccurrence({weekly({1}, 2, 30)}, std::nullopt, now, berlin()));
-        EXPECT_FALSE(Calc::missedOccurrence({every(15, IntervalUnit::minutes)}, std::nullopt, now, berlin()));
+        EXPECT_TRUE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, at, berlin()));
+        EXPECT_TRUE(Calc::missedOccurrence({weekly({4}, 9, 0)}, std::nullopt, at, berlin()));
+        EXPECT_TRUE(Calc::missedOccurrence({weekly({1}, 2, 30)}, std::nullopt, at, berlin()));
+        EXPECT_FALSE(Calc::missedOccurrence({every(15, IntervalUnit::minutes)}, std::nullopt, at, berlin()));
     }
-}
-
-TEST(ScheduleCalculator, EarliestAndInstantsOutsideTheCalendar) {
-    EXPECT_EQ(Calc::earliest({}), std::nullopt);
-    EXPECT_EQ(Calc::earliest({Date{5}, Date{-2.5}, Date{3}, Date{-2.5}}), Date{-2.5});
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(Calc::nextFire(daily(9, 0), Date{inf}, std::nullopt, berlin()), std::nullopt);
-    EXPECT_EQ(Calc::nextFire(every(1, IntervalUnit::hours), Date{0}, Date{nan}, berlin()), std::nullopt);
-    EXPECT_FALSE(Calc::missedOccurrence({daily(9, 0)}, std::nullopt, Date{inf}, berlin()));
 }
 
 }  // namespace

@@ -49,8 +49,14 @@ struct SystemEventsTest : ::testing::Test {
     }
 };
 
+// Without a bus only wake events are missing; a zone file that is not there is not watched.
 TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
     LinuxSystemEvents watcher(localtime, noBus());
+    EXPECT_TRUE(watcher.watchesClock() && watcher.watchesTimeZone());
+    EXPECT_FALSE(watcher.watchesSleep());
+    LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
+    EXPECT_FALSE(nothingThere.watchesTimeZone());
+    EXPECT_TRUE(nothingThere.watchesClock());
     const Subscription subscription = follow(watcher);
     // A copied zone renamed over the link.
     fs::copy_file("/usr/share/zoneinfo/America/New_York", etc / "localtime.new");
@@ -70,7 +76,9 @@ TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
     EXPECT_EQ(count(SystemEvent::timeZoneChanged), events.size());
 }
 
-TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTime) {
+// Started before logind is on the bus, its signals still arrive later. Going to sleep is no event, nor the same signal
+// from another sender, nor a change of another file beside the zone file.
+TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTimeAndLogindEndingASleepIsAWake) {
     LinuxSystemEvents watcher(localtime, bus.running() ? bus.address() : noBus());
     const Subscription subscription = follow(watcher);
     ASSERT_TRUE(watcher.watchesClock());
@@ -84,22 +92,9 @@ TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTime) {
         }
         ASSERT_TRUE(waitFor(SystemEvent::clockChanged, n));
     }
-    if (!bus.running()) return;
-    // Re-armed after each report: exactly two, not a stream of them.
-    test::FakeLogind logind(bus.address());
-    ASSERT_TRUE(settle(logind));
-    EXPECT_EQ(events, (std::vector<SystemEvent>{SystemEvent::clockChanged, SystemEvent::clockChanged,
-                                                SystemEvent::wokeFromSleep}));
-}
-
-TEST_F(SystemEventsTest, LogindEndingASleepIsAWakeAndOtherFilesBesideTheZoneFileChangeNothing) {
     if (!bus.running()) GTEST_SKIP() << bus.reason();
-    // Started before logind is on the bus: its signals still arrive later.
-    LinuxSystemEvents watcher(localtime, bus.address());
     ASSERT_TRUE(watcher.watchesSleep());
-    const Subscription subscription = follow(watcher);
     test::FakeLogind logind(bus.address());
-    // Going to sleep is no event; the same signal from another sender is ignored.
     test::FakeLogind impostor(bus.address(), false);
     logind.prepareForSleep(true);
     impostor.prepareForSleep(false);
@@ -110,21 +105,14 @@ TEST_F(SystemEventsTest, LogindEndingASleepIsAWakeAndOtherFilesBesideTheZoneFile
     fs::create_symlink("/usr/share/zoneinfo/Asia/Tokyo", etc / "localtime.bak");
     fs::remove(etc / "localtime.bak");
     fs::create_directory(etc / "localtime.d");
+    // The clock's watch is re-armed after each report: exactly two, not a stream of them.
     ASSERT_TRUE(settle(logind));
-    EXPECT_EQ(events, (std::vector<SystemEvent>{SystemEvent::wokeFromSleep, SystemEvent::wokeFromSleep}));
+    EXPECT_EQ(events, (std::vector<SystemEvent>{SystemEvent::clockChanged, SystemEvent::clockChanged,
+                                                SystemEvent::wokeFromSleep, SystemEvent::wokeFromSleep}));
 }
 
-// Without a bus, or once it is lost, only wake events are missing; a zone
-// file that is not there is not watched.
+// Once the bus is lost, only wake events are missing.
 TEST_F(SystemEventsTest, LosingTheBusStopsOnlyWakeEventsAndTheWatcherStopsCleanly) {
-    {
-        LinuxSystemEvents watcher(localtime, noBus());
-        EXPECT_TRUE(watcher.watchesClock() && watcher.watchesTimeZone());
-        EXPECT_FALSE(watcher.watchesSleep());
-        LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
-        EXPECT_FALSE(nothingThere.watchesTimeZone());
-        EXPECT_TRUE(nothingThere.watchesClock());
-    }
     std::optional<Subscription> subscription;
     {
         LinuxSystemEvents watcher(localtime, bus.running() ? bus.address() : noBus());

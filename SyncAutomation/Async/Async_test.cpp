@@ -15,28 +15,25 @@
 namespace kelto {
 namespace {
 
-TEST(SerialQueue, RunsWorkInOrderOnOneThreadAndDrainsOnDestruction) {
+TEST(SerialQueue, RunsWorkInOrderOnOneThreadAndDrainsOnDestructionAsAWorkerPoolDoes) {
     std::vector<std::pair<int, std::thread::id>> ran, expected;
+    std::atomic<int> count{0};
     {
         SerialQueue queue;
-        for (int i = 0; i < 200; ++i) queue.post([&, i] { ran.emplace_back(i, std::this_thread::get_id()); });
+        WorkerPool pool(3);
+        for (int i = 0; i < 200; ++i) {
+            queue.post([&, i] { ran.emplace_back(i, std::this_thread::get_id()); });
+            pool.post([&] { ++count; });
+        }
         EXPECT_FALSE(queue.isCurrent());
         queue.post([&] { EXPECT_TRUE(queue.isCurrent()); });
     }
     for (int i = 0; i < 200; ++i) expected.emplace_back(i, ran.front().second);
     EXPECT_EQ(ran, expected);
+    EXPECT_EQ(count, 200);
 }
 
-TEST(WorkerPool, RunsEverythingPostedBeforeItGoes) {
-    std::atomic<int> count{0};
-    {
-        WorkerPool pool(3);
-        for (int i = 0; i < 100; ++i) pool.post([&] { ++count; });
-    }
-    EXPECT_EQ(count, 100);
-}
-
-TEST(NewestValue, ANewObserverFirstGetsTheCurrentValueThenOnlyTheNewestPending) {
+TEST(Observers, ANewestValueKeepsOnlyTheNewestPendingAndAListDeliversEveryValueInOrder) {
     ManualClock clock;
     ManualExecutor main(clock);
     NewestValue<int> value(7);
@@ -56,11 +53,7 @@ TEST(NewestValue, ANewObserverFirstGetsTheCurrentValueThenOnlyTheNewestPending) 
     subscription.reset();  // ended before delivery: nothing more arrives
     main.runPending();
     EXPECT_EQ(seen, (std::vector<int>{7, 10}));
-}
-
-TEST(ObserverList, EveryValueReachesEveryObserverInOrderUntilItLetsGo) {
-    ManualClock clock;
-    ManualExecutor main(clock);
+    // An observer list delivers every value to every observer, in order, until it lets go.
     SerialQueue queue;
     ObserverList<int> list;
     std::vector<int> onMain, onQueue;

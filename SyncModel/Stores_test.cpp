@@ -1,11 +1,16 @@
+#include "SyncModel/JobStore.h"
 #include "SyncModel/RunHistoryStore.h"
-
 #include "SyncModel/Support/FileIO.h"
+
+#include "tests/support/SavedJobs.h"
 #include "tests/support/TemporaryFolder.h"
+
 #include <gtest/gtest.h>
+
 #include <algorithm>
-#include <fstream>
+#include <csignal>
 #include <set>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace kelto;
@@ -13,8 +18,116 @@ using namespace kelto;
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::set<std::string>;
+
+std::string contents(const fs::path& file) { return FileIO::readIfExists(file).value_or("<absent>"); }
 
 void put(const fs::path& file, const std::string& bytes = "log") { std::ofstream(file, std::ios::binary) << bytes; }
+
+// Runs `work` with files limited to `bytes`, as on a full disk: the error number of the FileError it threw, else 0.
+int errorPastSizeLimit(rlim_t bytes, const std::function<void()>& work) {
+    rlimit saved{};
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    int error = 0;
+    try {
+        work();
+    } catch (const FileError& e) {
+        error = e.errorNumber();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    return error;
+}
+
+// ----- atomic files -----
+
+TEST(FileIOTest, WriteAtomicallyReplacesLeavingNoTemporaryFilesOrKeepsTheOldFileWhole) {
+    test::TemporaryFolder folder;
+    const fs::path file = folder / "jobs.json";
+    for (const std::string& bytes : {std::string("first"), std::string("\0\xff\r\n second", 10),
+                                     std::string(300'000, 'x')}) {  // the last more than one read buffer
+        FileIO::writeAtomically(file, bytes);
+        EXPECT_EQ(FileIO::readIfExists(file), bytes);
+    }
+    EXPECT_EQ(test::namesIn(folder.path()), Names{"jobs.json"});
+    // Missing is no error; anything else that stops the read is.
+    EXPECT_EQ(FileIO::readIfExists(folder / "no" / "such" / "folder.json"), std::nullopt);
+    EXPECT_THROW(FileIO::readIfExists(folder.path()), FileError);
+    EXPECT_THROW(FileIO::readIfExists(file / "child"), FileError);  // ENOTDIR is not "missing"
+    // The parent "folder" is a regular file: nothing can be created.
+    folder.write("plain", "data");
+    EXPECT_THROW(FileIO::writeAtomically(folder / "plain" / "jobs.json", "new"), FileError);
+    EXPECT_EQ(FileIO::readIfExists(folder / "plain"), "data");
+    // A folder in the target's place: the rename fails and the folder stays.
+    fs::create_directories(folder / "history.json" / "inner");
+    EXPECT_THROW(FileIO::writeAtomically(folder / "history.json", "new"), FileError);
+    EXPECT_TRUE(fs::is_directory(folder / "history.json" / "inner"));
+    // Writing the content itself fails part way: the old file stays whole.
+    FileIO::writeAtomically(file, "old content");
+    EXPECT_EQ(errorPastSizeLimit(4096, [&] { FileIO::writeAtomically(file, std::string(100'000, 'n')); }), EFBIG);
+    EXPECT_EQ(FileIO::readIfExists(file), "old content");
+    EXPECT_EQ(test::namesIn(folder.path()), (Names{"history.json", "jobs.json", "plain"}));
+}
+
+// ----- the jobs file -----
+
+SyncJob job(const std::string& name) {
+    SyncJob j = SyncJob::newJob(name);
+    j.source.path = "/src/" + name;
+    j.destination.path = "/dst/" + name;
+    j.triggers = {Trigger::every(1, IntervalUnit::hours)};
+    return j;
+}
+
+// Every write reads the list under the lock: the store offers no write of a list read before it.
+template <typename Store>
+concept WritesAListReadElsewhere = requires(const Store& store) { store.save(std::vector<SyncJob>{}); };
+static_assert(!WritesAListReadElsewhere<JobStore>);
+
+TEST(JobStore, AMissingFileReadsAsEmptyASaveKeepsOrderAndDamagedFilesAreRefusedAndNeverRewritten) {
+    test::TemporaryFolder temp;
+    const JobStore store(temp / "a" / "b" / "jobs.json");
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_FALSE(fs::exists(temp / "a"));
+    test::saveJobs(store, {});
+    EXPECT_EQ(contents(store.fileURL), R"({"version":1,"jobs":[]})");
+    const std::vector<SyncJob> jobs{job("zeta"), job("alpha"), job("mu")};
+    test::saveJobs(store, jobs);
+    EXPECT_EQ(store.load(), jobs);
+    // A file where the folder should be: nothing is written.
+    put(temp / "blocker", "x");
+    EXPECT_THROW(test::saveJobs(JobStore(temp / "blocker" / "jobs.json"), {job("a")}), FileError);
+    EXPECT_EQ(contents(temp / "blocker"), "x");
+    // Empty, damaged or other-version files are refused and never rewritten.
+    fs::remove(store.fileURL);
+    fs::create_directory(store.fileURL);
+    EXPECT_THROW(store.load(), FileError);  // a read failure other than absence
+    fs::remove(store.fileURL);
+    for (const std::string bytes : {"", "not json", "[]", R"({"jobs":[]})", R"({"version":"1","jobs":[]})",
+                                    R"({"version":1.5,"jobs":[]})", R"({"version":1})",
+                                    R"({"version":1,"jobs":[{"id":"nope"}]})"}) {
+        SCOPED_TRACE(bytes);
+        put(store.fileURL, bytes);
+        EXPECT_THROW(store.load(), DecodingError);
+        EXPECT_EQ(contents(store.fileURL), bytes);
+    }
+    // Another version is refused before any job is decoded.
+    put(store.fileURL, R"({"version":2,"jobs":[{"not":"a job"}]})");
+    try {
+        store.load();
+        ADD_FAILURE() << "expected JobStoreError";
+    } catch (const JobStoreError& error) {
+        EXPECT_EQ(error, JobStoreError::unsupportedVersion(2));
+    }
+    put(store.fileURL, R"({"version":0})");
+    EXPECT_THROW(store.load(), JobStoreError);
+}
+
+// ----- run histories -----
 
 class RunHistoryStoreTest : public ::testing::Test {
 protected:
@@ -42,13 +155,13 @@ protected:
         r.logPath = std::move(logPath);
         return r;
     }
-    std::vector<double> starts() {
+    std::vector<double> starts(const std::vector<RunRecord>& records) {
         std::vector<double> out;
-        for (const RunRecord& r : store.records(jobID)) out.push_back(r.startedAt.sinceReference);
+        for (const RunRecord& r : records) out.push_back(r.startedAt.sinceReference);
         return out;
     }
+    std::vector<double> starts() { return starts(store.records(jobID)); }
 };
-
 TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreatesItAndAnyOrderIsRewrittenNewestFirst) {
     EXPECT_TRUE(store.records(jobID).empty());
     EXPECT_FALSE(fs::exists(temp / "support"));
@@ -56,16 +169,14 @@ TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreat
     store.append(first, 50);
     const fs::path file = temp / "support" / "history" / (jobID.string() + ".json");
     EXPECT_EQ(store.fileURL(jobID), file);
-    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(file)), std::vector{first});
+    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(contents(file)), std::vector{first});
     // A file in the wrong order is read, and rewritten, newest first.
     const std::vector<RunRecord> stored{record(10), record(30), record(20)};
     FileIO::writeAtomically(store.fileURL(jobID), JsonText::encode(stored));
     EXPECT_EQ(starts(), (std::vector<double>{30, 20, 10}));
     store.append(record(25), 50);
-    std::vector<double> onDisk;
-    for (const RunRecord& r : JsonText::decode<std::vector<RunRecord>>(*FileIO::readIfExists(store.fileURL(jobID))))
-        onDisk.push_back(r.startedAt.sinceReference);
-    EXPECT_EQ(onDisk, (std::vector<double>{30, 25, 20, 10}));
+    EXPECT_EQ(starts(JsonText::decode<std::vector<RunRecord>>(contents(store.fileURL(jobID)))),
+              (std::vector<double>{30, 25, 20, 10}));
 }
 
 TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
@@ -87,7 +198,7 @@ TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
     EXPECT_TRUE(fs::exists(logs / "4.log"));
 }
 
-TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrder) {
+TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrderALimitOfZeroKeepsNothingAndADamagedHistoryIsLeftAlone) {
     const RunRecord old = record(10, "old.log");
     store.append(old, 40);
     std::vector<RunRecord> expected;
@@ -104,20 +215,15 @@ TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrder) {
     EXPECT_EQ(store.records(jobID), expected);
     EXPECT_FALSE(fs::exists(*late.logPath));
     EXPECT_TRUE(fs::exists(*old.logPath));
-}
-
-TEST_F(RunHistoryStoreTest, ALimitOfZeroOrBelowKeepsNothing) {
     for (std::int64_t limit : {0, -5}) {
         const RunRecord stored = record(1, "stored.log"), added = record(2, "added.log");
         store.append(stored, 50);
         store.append(added, limit);
-        EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), "[]");
+        EXPECT_EQ(contents(store.fileURL(jobID)), "[]");
         EXPECT_FALSE(fs::exists(*stored.logPath));
         EXPECT_FALSE(fs::exists(*added.logPath));
     }
-}
-
-TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
+    // A damaged history is left alone, and both operations fail.
     fs::create_directories(store.directory);
     for (const std::string bytes : {"", "{not json", R"({"records":[]})", R"([{"id":1}])"}) {
         SCOPED_TRACE(bytes);
@@ -125,12 +231,12 @@ TEST_F(RunHistoryStoreTest, ADamagedHistoryIsLeftAloneAndBothOperationsFail) {
         const RunRecord added = record(5, "added.log");
         EXPECT_THROW(store.append(added, 0), DecodingError);
         EXPECT_THROW(store.records(jobID), DecodingError);
-        EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), bytes);
+        EXPECT_EQ(contents(store.fileURL(jobID)), bytes);
         EXPECT_TRUE(fs::exists(*added.logPath));
     }
 }
 
-TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
+TEST_F(RunHistoryStoreTest, LogRemovalStaysInItsFolderOrThrowsAfterTheWriteAndConcurrentAppendsLoseNothing) {
     const fs::path home = temp / "home";
     fs::create_directories(home / "Documents");
     put(home / "Documents" / "thesis.txt");
@@ -152,16 +258,11 @@ TEST_F(RunHistoryStoreTest, LogRemovalNeverReachesBeyondTheLogFolder) {
     EXPECT_TRUE(fs::is_symlink(logs / "linked"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(logs / "link.log")));  // the link itself went
     EXPECT_FALSE(fs::exists(logs / "subfolder" / "inner.log"));
-}
-
-TEST_F(RunHistoryStoreTest, AFailedLogRemovalThrowsAfterTheHistoryIsWritten) {
     fs::create_symlink("loop", logs / "loop");  // resolving it fails with ELOOP
     store.append(recordNaming(1, (logs / "loop" / "x.log").string()), 50);
     EXPECT_THROW(store.append(record(2), 0), FileError);
-    EXPECT_EQ(*FileIO::readIfExists(store.fileURL(jobID)), "[]");
-}
-
-TEST_F(RunHistoryStoreTest, ConcurrentAppendsLoseNoRecord) {
+    EXPECT_EQ(contents(store.fileURL(jobID)), "[]");
+    // Concurrent appends lose no record.
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([this, t] {

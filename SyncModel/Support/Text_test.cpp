@@ -1,6 +1,8 @@
-#include "SyncModel/Support/Unicode.h"
-
+#include "SyncModel/Support/Base64.h"
 #include "SyncModel/Support/Text.h"
+#include "SyncModel/Support/Unicode.h"
+#include "SyncModel/Support/Uuid.h"
+
 #include <gtest/gtest.h>
 
 using namespace kelto;
@@ -9,7 +11,7 @@ namespace {
 
 const std::string fffd = "\xEF\xBF\xBD";
 
-TEST(Unicode, NfcComposesAndCanonicalEqualityIgnoresCompositionOnly) {
+TEST(Unicode, NormalFormsCaseFoldingAndLossyDecoding) {
     EXPECT_EQ(Unicode::nfc("Cafe\u0301"), "Caf\u00e9");
     EXPECT_EQ(Unicode::nfc("Caf\u00e9"), "Caf\u00e9");
     EXPECT_EQ(Unicode::nfc("a\u0323\u0307"), "\u1ea1\u0307");  // marks reordered, then composed
@@ -22,9 +24,7 @@ TEST(Unicode, NfcComposesAndCanonicalEqualityIgnoresCompositionOnly) {
     EXPECT_FALSE(Unicode::canonicallyEqual("Caf\u00e9", "CAF\u00c9"));
     EXPECT_FALSE(Unicode::canonicallyEqual("\ufb01", "fi"));  // compatibility, not canonical
     EXPECT_FALSE(Unicode::canonicallyEqual("a\xff", "a\xfe"));
-}
-
-TEST(Unicode, CaseFoldingJoinsWhatUpperOrLowerCaseJoins) {
+    // Case folding joins what upper or lower case joins.
     const auto same = [](std::string_view a, std::string_view b) {
         return Unicode::caseFolded(a) == Unicode::caseFolded(b);
     };
@@ -36,9 +36,7 @@ TEST(Unicode, CaseFoldingJoinsWhatUpperOrLowerCaseJoins) {
     EXPECT_FALSE(same("\u0130", "i"));  // İ lowers to i with its dot
     EXPECT_FALSE(same("data", "date"));
     EXPECT_EQ(Unicode::caseFolded("AB\xff"), "ab\xff");
-}
-
-TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
+    // A lossy decoding replaces each maximal subpart.
     EXPECT_EQ(Unicode::decodeLossy("caf\u00e9 \U0001F4C1"), "caf\u00e9 \U0001F4C1");
     EXPECT_EQ(Unicode::decodeLossy("\x80\x80"), fffd + fffd);
     EXPECT_EQ(Unicode::decodeLossy("\xE2\x82" "A"), fffd + "A");
@@ -49,6 +47,39 @@ TEST(Unicode, DecodeLossyReplacesEachMaximalSubpart) {
     EXPECT_EQ(Unicode::decodeLossy("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // beyond U+10FFFF
     EXPECT_EQ(Unicode::decodeLossy("a\xFF" "b\xC3\xA9"), "a" + fffd + "b\u00e9");
     EXPECT_TRUE(Unicode::isValidUtf8(Unicode::decodeLossy("\xE0\x80\xF5\xC2")));
+}
+
+TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictlyAsUuidsParseEitherCase) {
+    EXPECT_EQ(Base64::encode(""), "");
+    EXPECT_EQ(Base64::encode("f"), "Zg==");
+    EXPECT_EQ(Base64::encode("fo"), "Zm8=");
+    EXPECT_EQ(Base64::encode("foo"), "Zm9v");
+    EXPECT_EQ(Base64::encode("\xfb\xff\xfe"), "+//+");
+    std::string all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+    for (std::size_t n = 0; n <= all.size(); n += 37) {
+        const std::string bytes = all.substr(0, n);
+        const std::string text = Base64::encode(bytes);
+        EXPECT_EQ(text.find('\n'), std::string::npos);
+        EXPECT_EQ(Base64::decode(text), bytes) << n;
+    }
+    EXPECT_EQ(Base64::decode(""), "");
+    for (const char* bad : {"Zg", "Zg=", "Zm8", "Zm9vYg", "Zm9v\n", "Zm 9v", "Zm9v====", "Z===", "Zm9-", "Zm9_",
+                            "Zm9v*A==", "=Zm9", "Zg==Zg=="})
+        EXPECT_EQ(Base64::decode(bad), std::nullopt) << bad;
+    // Uuids parse either case and write upper case.
+    const auto lower = Uuid::parse("c56a4180-65aa-42ec-a945-5fd21dec0538");
+    const auto upper = Uuid::parse("C56A4180-65AA-42EC-A945-5FD21DEC0538");
+    ASSERT_TRUE(lower && upper);
+    EXPECT_EQ(*lower, *upper);
+    EXPECT_EQ(lower->string(), "C56A4180-65AA-42EC-A945-5FD21DEC0538");
+    EXPECT_EQ(upper->lowerString(), "c56a4180-65aa-42ec-a945-5fd21dec0538");
+    EXPECT_EQ(lower->bytes()[0], 0xC5);
+    EXPECT_EQ(Uuid::parse(Uuid::random().string())->string().size(), 36u);
+    for (const char* bad : {"", "C56A4180-65AA-42EC-A945-5FD21DEC053", "C56A4180-65AA-42EC-A945-5FD21DEC05388",
+                            "C56A418065AA42ECA9455FD21DEC0538", "C56A4180_65AA_42EC_A945_5FD21DEC0538",
+                            "G56A4180-65AA-42EC-A945-5FD21DEC0538", "{56A4180-65AA-42EC-A945-5FD21DEC053}"})
+        EXPECT_EQ(Uuid::parse(bad), std::nullopt) << bad;
 }
 
 }  // namespace

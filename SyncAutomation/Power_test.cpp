@@ -1,5 +1,7 @@
 #include "SyncAutomation/PowerSource.h"
+#include "SyncAutomation/SleepAssertion.h"
 
+#include "tests/support/FakeSleepInhibitor.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -53,8 +55,7 @@ TEST_F(PowerSupplies, OnBatteryOnlyWhileASystemBatteryDischargesWithNoSupplyOnli
     }
 }
 
-// No system battery, or anything unreadable, counts as mains power.
-TEST_F(PowerSupplies, NoSystemBatteryOrAnythingUnreadableIsMainsPower) {
+TEST_F(PowerSupplies, NoSystemBatteryOrAnythingUnreadableIsMainsPowerAndSuppliesAreReadThroughTheirLinks) {
     EXPECT_FALSE(PowerSource::isOnBattery(folder / "absent"));
     external("AC", "Mains", false);
     battery("hidpp_battery_0", "Discharging", "Device");  // a desktop whose wireless mouse runs down
@@ -69,10 +70,8 @@ TEST_F(PowerSupplies, NoSystemBatteryOrAnythingUnreadableIsMainsPower) {
     ASSERT_TRUE(onBattery());
     unreadable("BAT0", "status");
     EXPECT_FALSE(onBattery());
-}
-
-TEST_F(PowerSupplies, SuppliesAreReadThroughTheirLinks) {
     // sysfs lists each supply as a link to its device's folder.
+    fs::remove_all(folder / "BAT0");
     test::TemporaryFolder devices;
     devices.write("BAT0/type", "Battery\n");
     devices.write("BAT0/status", "Discharging\n");
@@ -80,6 +79,32 @@ TEST_F(PowerSupplies, SuppliesAreReadThroughTheirLinks) {
     devices.write("ACAD/online", "0\n");
     for (const char* supply : {"BAT0", "ACAD"}) fs::create_directory_symlink(devices / supply, folder / supply);
     EXPECT_TRUE(onBattery());
+}
+
+// A refused assertion has nothing to release.
+TEST(SleepAssertion, HoldsItsOwnInhibitionUntilReleasedOrDestroyedAndReleasesItOnce) {
+    test::FakeSleepInhibitor inhibitor;
+    {
+        SleepAssertion first(inhibitor, std::string(SleepAssertion::runReason));
+        SleepAssertion second(inhibitor, "second");
+        EXPECT_TRUE(first.isHeld());
+        first.release();
+        first.release();
+        EXPECT_FALSE(first.isHeld());
+        EXPECT_TRUE(second.isHeld());
+        EXPECT_EQ(inhibitor.releases(), 1u);
+    }
+    EXPECT_EQ(inhibitor.reasons(), (std::vector<std::string>{"Kelto Sync is synchronizing folders", "second"}));
+    EXPECT_EQ(inhibitor.releases(), 2u);
+    inhibitor.refuse();
+    {
+        SleepAssertion refused(inhibitor, "refused");
+        EXPECT_FALSE(refused.isHeld());
+        refused.release();
+    }
+    EXPECT_EQ(inhibitor.takes(), 3u);
+    EXPECT_EQ(inhibitor.granted(), 2u);
+    EXPECT_EQ(inhibitor.releases(), 2u);
 }
 
 }  // namespace

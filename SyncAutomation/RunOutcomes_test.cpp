@@ -1,0 +1,297 @@
+#include "SyncAutomation/RunControl.h"
+#include "SyncAutomation/RunLog.h"
+#include "SyncAutomation/RunMessages.h"
+
+#include "SyncEngine/ArchiveRunID.h"
+#include "SyncEngine/CancellationError.h"
+#include "SyncEngine/OneWayEngineError.h"
+#include "SyncEngine/TwoWayEngineError.h"
+#include "SyncModel/Support/FileIO.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
+namespace kelto {
+namespace {
+
+// ----- what a run ends as -----
+
+// Steps: C store the cancellation, c cancel, R roots on /media/Disk, B roots on /media/Backup (a name that
+// merely starts like another volume's), u unmount /media/Disk, b unmount /media/Back, o unmount /media/Other,
+// m commit, f finish. Each step but m gives 1 when it hands back a cancellation (called, as the caller must),
+// answers true or finishes with an outcome, else 0.
+struct Case {
+    const char* steps;
+    const char* answers;
+    int calls;
+    std::optional<RunOutcome> outcome;
+};
+
+TEST(RunControl, CancelsUnmountsCommitsAndFinishesInEachOrder) {
+    const std::vector<Case> cases{
+        {"cC", "01", 0, RunOutcome::cancelled()},     // a cancel before the work exists is reported when it is stored
+        {"Cc", "01", 1, RunOutcome::cancelled()},
+        {"CuR", "001", 1, RunOutcome::interrupted()},  // a volume reported before the roots interrupts once known
+        {"CbBo", "0000", 0, std::nullopt},             // an unrelated volume is only remembered
+        {"CRcu", "0011", 2, RunOutcome::interrupted()},  // an unmount outranks a cancel
+        {"CRcmuc", "00100", 1, std::nullopt},          // after a commit neither changes the outcome
+        {"CRfcuCc", "0000000", 0, std::nullopt},       // nothing changes once finished
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.steps);
+        RunControl control;
+        int calls = 0;
+        std::string answers;
+        const auto call = [&](const RunControl::Cancellation& cancellation) {
+            if (cancellation) cancellation();
+            answers += cancellation ? '1' : '0';
+        };
+        for (const char* step = c.steps; *step; ++step) {
+            switch (*step) {
+            case 'C': answers += control.setCancellation([&] { ++calls; }) ? '1' : '0'; break;
+            case 'c': call(control.cancel()); break;
+            case 'R': call(control.setRoots({"/home/me/Photos", "/media/Disk/./Backup"})); break;
+            case 'B': call(control.setRoots({"/home/me/Photos", "/media/Backup/Photos"})); break;
+            case 'u': call(control.volumeWillUnmount("/media/Disk/")); break;
+            case 'b': call(control.volumeWillUnmount("/media/Back")); break;
+            case 'o': call(control.volumeWillUnmount("/media/Other")); break;
+            case 'm': control.commit(); break;
+            case 'f': answers += control.finish() ? '1' : '0'; break;
+            }
+        }
+        EXPECT_EQ(answers, c.answers);
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(control.finish(), c.outcome);
+    }
+}
+
+using namespace std::string_literals;
+
+template <class E>
+std::exception_ptr thrown(E error) {
+    return std::make_exception_ptr(std::move(error));
+}
+
+// 60 lines of error output; `marked` (1-based) carries "No space left".
+std::vector<std::string> longTail(int marked) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 60; ++i)
+        lines.push_back(i == marked ? "write failed: No space left on device (28)" : "line " + std::to_string(i));
+    return lines;
+}
+
+TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) {
+    EXPECT_EQ(RunMessages::quoted(""), R"("")");
+    EXPECT_EQ(RunMessages::quoted("Destination full"), R"("Destination full")");
+    EXPECT_EQ(RunMessages::quoted(R"(say "hi", it's C:\dir)"), R"("say \"hi\", it\'s C:\\dir")");
+    EXPECT_EQ(RunMessages::quoted("a\nb\rc\td\0e"s), R"("a\nb\rc\td\0e")");
+    EXPECT_EQ(RunMessages::quoted("esc\x1b del\x7f one\x01 us\x1f"), R"("esc\u{1b} del\u{7f} one\u{1} us\u{1f}")")
+        << "lower-case hex without leading zeros";
+    EXPECT_EQ(RunMessages::quoted(" ~!{}"), R"(" ~!{}")");
+    // Everything past ASCII goes through byte for byte.
+    EXPECT_EQ(RunMessages::quoted("run again \u2014 caf\u00e9 \U0001F600"), "\"run again \u2014 caf\u00e9 \U0001F600\"");
+    // Outcome descriptions quote their payloads so.
+    const std::vector<std::pair<RunOutcome, std::string>> cases{
+        {RunOutcome::completedWithErrors(), "completedWithErrors"},
+        {RunOutcome::cancelled(), "cancelled"},
+        {RunOutcome::interrupted(), "interrupted"},
+        {RunOutcome::failed("Destination full"), R"(failed("Destination full"))"},
+        {RunOutcome::failed("can't open \"x\"\n"), R"(failed("can\'t open \"x\"\n"))"},
+        {RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)),
+         "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")"},
+        {RunOutcome::skipped(SkipReason::onBattery), "skipped(SyncModel.SkipReason.onBattery)"},
+        {RunOutcome::skipped(SkipReason::deviceNotConnected), "skipped(SyncModel.SkipReason.deviceNotConnected)"},
+    };
+    for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
+}
+
+TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
+    const std::vector<std::string> none;
+    const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
+    const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
+    // 25 is looked at before the class, whatever the tail and the flag say.
+    const auto review = RunOutcome::needsReview(std::string(RunMessages::inventoryChanged));
+    EXPECT_EQ(RunMessages::exitOutcome(25, none, false), review);
+    EXPECT_EQ(RunMessages::exitOutcome(25, full, true), review);
+    EXPECT_EQ(RunMessages::exitOutcome(0, none, false), RunOutcome::success());
+    EXPECT_EQ(RunMessages::exitOutcome(0, tail, true), RunOutcome::completedWithWarnings())
+        << "a clean exit that skipped files";
+    EXPECT_EQ(RunMessages::exitOutcome(24, none, false), RunOutcome::completedWithWarnings());
+    EXPECT_EQ(RunMessages::exitOutcome(23, tail, true), RunOutcome::completedWithErrors());
+    EXPECT_EQ(RunMessages::exitOutcome(20, tail, false), RunOutcome::cancelled());
+    EXPECT_EQ(RunMessages::exitOutcome(30, tail, false), RunOutcome::failed("Network timeout"));
+    EXPECT_EQ(RunMessages::exitOutcome(35, none, false), RunOutcome::failed("Network timeout"));
+    for (int code : {11, 12}) {
+        EXPECT_EQ(RunMessages::exitOutcome(code, full, false), RunOutcome::failed("Destination full")) << code;
+        EXPECT_EQ(RunMessages::exitOutcome(code, tail, false), RunOutcome::failed("rsync error: last words (code 1)"))
+            << code;
+        EXPECT_EQ(RunMessages::exitOutcome(code, none, false),
+                  RunOutcome::failed("rsync exited with code " + std::to_string(code)));
+    }
+    EXPECT_EQ(RunMessages::exitOutcome(1, none, false), RunOutcome::failed("rsync exited with code 1"));
+    EXPECT_EQ(RunMessages::exitOutcome(-1, none, true), RunOutcome::failed("rsync exited with code -1"));
+    EXPECT_EQ(RunMessages::exitOutcome(5, tail, true), RunOutcome::failed("rsync error: last words (code 1)"));
+    // A requested stop wins over whatever error the stop caused.
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(23, {"x"})), true),
+              RunOutcome::cancelled());
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(FileError(EIO, "Could not read", "/x")), true),
+              RunOutcome::cancelled());
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(CancellationError()), false), RunOutcome::cancelled());
+    // Scan failures go through the exit mapping, on the last 50 lines only, and never count skipped files.
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(10))), false),
+              RunOutcome::failed("line 60"))
+        << "the full-disk line fell out of the tail";
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(11))), false),
+              RunOutcome::failed("Destination full"));
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(11, longTail(10))), false),
+              RunOutcome::failed("line 60"));
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(11, longTail(11))), false),
+              RunOutcome::failed("Destination full"));
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(0, {})), false), RunOutcome::success());
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(25, {})), false),
+              RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)));
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(20, {})), false), RunOutcome::cancelled());
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(1, {})), false),
+              RunOutcome::failed("rsync exited with code 1"));
+    // Every other error: failed with its description.
+    const auto missing = OneWayEngineError::endpointMissing("/Volumes/Gone");
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(missing), false), RunOutcome::failed(missing.what()));
+    const auto readOnly = TwoWayEngineError::readOnlyEndpoint();
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(readOnly), false), RunOutcome::failed(readOnly.what()));
+    const FileError denied(EACCES, "Could not open", "/logs/x.log");
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(denied), false), RunOutcome::failed(denied.what()));
+    EXPECT_EQ(RunMessages::errorOutcome(thrown(42), false).kind, RunOutcome::Case::failed);
+    // Plain descriptions keep the last 50 lines of a scan's error output.
+    EXPECT_EQ(RunMessages::plainDescription(thrown(OneWayEngineError::scanFailed(12, {"a \"b\"", "c\td"}))),
+              R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
+    EXPECT_EQ(RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(23, {}))),
+              "scanFailed(code: 23, stderr: [])");
+    const std::string longOne = RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(1, longTail(0))));
+    EXPECT_EQ(longOne.find("\"line 10\""), std::string::npos);
+    EXPECT_NE(longOne.find("stderr: [\"line 11\", "), std::string::npos) << longOne;
+    EXPECT_NE(longOne.find("\"line 60\"])"), std::string::npos) << longOne;
+    EXPECT_EQ(RunMessages::plainDescription(thrown(denied)), denied.what());
+    EXPECT_EQ(RunMessages::plainDescription(thrown(CancellationError())), CancellationError().what());
+    EXPECT_FALSE(RunMessages::plainDescription(thrown(42)).empty());
+}
+
+// ----- run logs -----
+
+const Uuid jobID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
+const std::string jobFolder = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
+const Date startedAt = Date::fromUnix(1772373909.75);  // 2026-03-01 14:05:09.75 UTC
+const std::string header = "Kelto Sync " + jobFolder + " manual 2026-03-01 14:05:09 +0000\n";
+
+// Sets TZ for one test and puts the old value back.
+class ZoneOverride {
+public:
+    explicit ZoneOverride(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneOverride() {
+        if (old_) ::setenv("TZ", old_->c_str(), 1);
+        else ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+RunRecord recordWith(RunOutcome outcome, std::vector<std::string> errors = {}) {
+    RunRecord record;
+    record.jobID = jobID;
+    record.outcome = std::move(outcome);
+    record.stats.errors = std::move(errors);
+    return record;
+}
+
+// Writes log `name` of a manual run with `lines`, finishes `record` in it and gives the file's text.
+std::string finished(const std::filesystem::path& logs, const std::string& name, RunRecord& record,
+                     const std::vector<std::string>& lines = {}) {
+    auto log = RunLog::open(logs, jobID, name);
+    log->writeHeader(jobID, RunTrigger::manual, startedAt);
+    for (const std::string& line : lines) log->sink().writeLine(line);
+    RunLog::finishRecord(log.get(), record);
+    return test::readFile(logs / jobFolder / (name + ".log"));
+}
+
+TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFails) {
+    test::TemporaryFolder logs;
+    // Two runs started in the same second.
+    const std::string first = ArchiveRunID::make(startedAt);
+    const std::string second = ArchiveRunID::make(startedAt);
+    ASSERT_NE(first, second);
+    auto a = RunLog::open(logs / "deeper" / "still", jobID, first);
+    auto b = RunLog::open(logs / "deeper" / "still", jobID, second);
+    EXPECT_EQ(test::namesIn(logs / "deeper" / "still" / jobFolder),
+              (std::set<std::string>{first + ".log", second + ".log"}));
+    logs.write("occupied", "a file where the log folder would go");
+    EXPECT_THROW(RunLog::open(logs / "occupied", jobID, "run"), FileError);
+    std::filesystem::create_directories(logs / "taken" / jobFolder / "run.log");
+    EXPECT_THROW(RunLog::open(logs / "taken", jobID, "run"), FileError) << "a folder in the file's place";
+    RunRecord record = recordWith(RunOutcome::success());
+    record.logPath = "stale";
+    RunLog::finishRecord(nullptr, record);
+    EXPECT_EQ(record.logPath, std::nullopt) << "a run without a log names none";
+    EXPECT_EQ(record.outcome, RunOutcome::success());
+    // The header is in UTC whatever the local zone.
+    {
+        const ZoneOverride zone("Pacific/Kiritimati");  // UTC+14: already 2 March there
+        auto log = RunLog::open(logs.path(), jobID, "run");
+        log->writeHeader(jobID, RunTrigger::catchUp, startedAt);
+        // Written through at once, before any footer.
+        EXPECT_EQ(test::readFile(log->path()), "Kelto Sync " + jobFolder + " catchUp 2026-03-01 14:05:09 +0000\n");
+    }
+    // A skipped run: the header and the outcome, nothing else.
+    RunRecord skipped = recordWith(RunOutcome::skipped(SkipReason::deviceNotConnected));
+    EXPECT_EQ(finished(logs.path(), "skipped", skipped),
+              header + "Outcome: skipped(SyncModel.SkipReason.deviceNotConnected)\n");
+    EXPECT_EQ(skipped.logPath, (logs / jobFolder / "skipped.log").string());
+    EXPECT_EQ(skipped.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
+    // The engines' lines, then the errors, then the outcome.
+    const std::vector<std::string> errors{"Could not prune archives at /b: Permission denied", "second"};
+    RunRecord warned = recordWith(RunOutcome::completedWithWarnings(), errors);
+    EXPECT_EQ(finished(logs.path(), "warned", warned, {">f+++++++++ a.txt"}),
+              header + ">f+++++++++ a.txt\n" + errors[0] + "\n" + errors[1] + "\nOutcome: completedWithWarnings\n");
+    EXPECT_EQ(std::pair(warned.stats.errors, warned.outcome), std::pair(errors, RunOutcome::completedWithWarnings()));
+}
+
+TEST(RunLogTest, FailedWritesTurnTheOutcomeIntoFailedAndAppendedLinesNeverThrow) {
+    test::TemporaryFolder logs;
+    std::filesystem::create_directories(logs / jobFolder);
+    std::filesystem::create_symlink("/dev/full", logs / jobFolder / "full.log");
+    auto log = RunLog::open(logs.path(), jobID, "full");
+    try {
+        log->writeHeader(jobID, RunTrigger::manual, startedAt);
+        FAIL() << "the header write should fail";
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), ENOSPC);
+    }
+    RunRecord record = recordWith(RunOutcome::success(), {"earlier"});
+    RunLog::finishRecord(log.get(), record);
+    ASSERT_EQ(record.outcome.kind, RunOutcome::Case::failed);
+    EXPECT_NE(record.outcome.message.find("No space left on device"), std::string::npos) << record.outcome.message;
+    EXPECT_EQ(record.stats.errors, (std::vector<std::string>{"earlier", record.outcome.message}));
+    EXPECT_EQ(record.logPath, (logs / jobFolder / "full.log").string()) << "the file exists, so the record names it";
+    // The file was closed: a second footer finds nothing left to write to.
+    EXPECT_THROW(log->writeFooter({}, RunOutcome::success()), FileError);
+    // Lines appended after the footer never throw, nor make a removed log again.
+    for (const std::filesystem::path& at : {logs / "missing.log", logs.path(), std::filesystem::path("/dev/full")})
+        RunLog::appendLine(at, "x");
+    EXPECT_FALSE(std::filesystem::exists(logs / "missing.log"));
+    const std::string ended = finished(logs.path(), "ejected", record);
+    RunLog::appendLine(logs / jobFolder / "ejected.log", "Could not eject /media/disk: Device or resource busy");
+    EXPECT_EQ(test::readFile(logs / jobFolder / "ejected.log"),
+              ended + "Could not eject /media/disk: Device or resource busy\n");
+}
+
+}  // namespace
+}  // namespace kelto
