@@ -66,7 +66,7 @@ TEST(ProgressPanel, ATransferShowsItsFiguresAndStopsOnce) {
     EXPECT_EQ(textOf(panel, "rate"), QStringLiteral("999 bytes/s"));  // truncated, not rounded
     EXPECT_EQ(textOf(panel, "eta"), QStringLiteral("ETA 0 s"));
     panel.show();
-    QTest::mouseClick(button(panel, "stop"), Qt::LeftButton);
+    click(panel, "stop");
     EXPECT_EQ(stops, 1);
     // A rate or time left without a whole 64-bit value is left out.
     const double nan = std::numeric_limits<double>::quiet_NaN(), infinity = std::numeric_limits<double>::infinity();

@@ -20,12 +20,6 @@ namespace {
 
 int pixels(const QFont& font) { return QFontInfo(font).pixelSize(); }
 
-QLabel* labelWith(const QWidget& parent, const QString& text) {
-    for (QLabel* label : parent.findChildren<QLabel*>())
-        if (label->text() == text) return label;
-    return nullptr;
-}
-
 TEST(WindowLooks, StatusCaptionsAndEditorNotesAreInTheCaptionFont) {
     const int caption = pixels(FenraFont::font(FontRole::caption));
     ASSERT_LT(caption, pixels(QApplication::font()));

@@ -11,14 +11,8 @@
 namespace kelto {
 namespace {
 
-struct OverviewHarness {
-    FakeAppModel fake;
-    AppModelAdapter adapter{fake};
-    SyncJob job = sampleJob();
-    ManualClock clock{Date::fromUnix(1'700'003'600.0)};
+struct OverviewHarness : ViewHarness {
     int previews = 0;
-
-    OverviewHarness() { fake.setJobs({job}); }
     std::unique_ptr<JobOverviewView> view() {
         auto made = std::make_unique<JobOverviewView>(adapter, job, SyncStrings::application(), [this] { ++previews; },
                                                       JobOverviewView::Parts{}, StatusViewActions{}, clock);
@@ -61,11 +55,11 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
     }
     h.fake.setStatus(h.job.id, RunStatus::queued());
     view->setPreviewing(false);
-    QTest::mouseClick(button(*view, "stop"), Qt::LeftButton);
+    click(*view, "stop");
     EXPECT_EQ(h.fake.cancelCalls, std::vector<Uuid>{h.job.id});
     h.fake.setStatus(h.job.id, std::nullopt);
-    QTest::mouseClick(button(*view, "syncNow"), Qt::LeftButton);
-    QTest::mouseClick(button(*view, "preview"), Qt::LeftButton);
+    click(*view, "syncNow");
+    click(*view, "preview");
     EXPECT_EQ(h.fake.runNowCalls, std::vector<Uuid>{h.job.id});
     EXPECT_EQ(h.previews, 1);
 }
@@ -136,7 +130,7 @@ TEST(JobOverviewView, RowsReadOutWholeAndOpenTheHistorySheet) {
     EXPECT_EQ(textOf(*view, "filesCopied"), "12 files copied");
     EXPECT_EQ(view->findChild<QWidget*>("destination")->toolTip(), QString::fromStdString(h.job.destination.path));
     view->show();
-    QTest::mouseClick(button(*view, "showAllHistory"), Qt::LeftButton);
+    click(*view, "showAllHistory");
     auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
     ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
     EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";

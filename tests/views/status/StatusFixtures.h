@@ -3,6 +3,7 @@
 #include "Kelto_Sync/AppModelAdapter.h"
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/SyncJob.h"
+#include "SyncModel/Support/Clock.h"
 #include "tests/views/support/FakeAppModel.h"
 #include <QAbstractButton>
 #include <QApplication>
@@ -57,6 +58,15 @@ inline RunStatus running(SyncPhase phase = SyncPhase::scanning, std::optional<do
     return RunStatus::running(progress);
 }
 
+// A job and the model the views show it from.
+struct ViewHarness {
+    FakeAppModel fake;
+    AppModelAdapter adapter{fake};
+    SyncJob job = sampleJob();
+    ManualClock clock{Date::fromUnix(1'700'003'600.0)};
+    ViewHarness() { fake.setJobs({job}); }
+};
+
 // Lets queued answers and scheduled reads run.
 inline void settle() {
     QCoreApplication::processEvents();
@@ -75,6 +85,20 @@ inline QString textOf(const QWidget& root, const char* name) {
 
 inline QPushButton* button(const QWidget& root, const char* name) {
     return root.findChild<QPushButton*>(QLatin1String(name));
+}
+
+inline void click(const QWidget& root, const char* name) { QTest::mouseClick(button(root, name), Qt::LeftButton); }
+
+template <class T = QWidget>
+T* child(const QObject& root, const char* name) {
+    return root.findChild<T*>(QLatin1String(name));
+}
+
+// A visible label of that text.
+inline QLabel* labelWith(const QWidget& root, const QString& text) {
+    for (QLabel* label : root.findChildren<QLabel*>())
+        if (label->text() == text && label->isVisibleTo(&root)) return label;
+    return nullptr;
 }
 
 // An alert's button of that role.
