@@ -129,7 +129,6 @@ TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention
     EXPECT_FALSE(section.retentionRow()->isHidden());
 }
 
-// The pattern lines are stored as typed, empty ones and every space included, and an untouched empty list stays empty.
 TEST(FiltersSection, LinesKeepEverySpaceAndTheCursorStays) {
     EditorDraft draft;
     FiltersSection section(SyncStrings::application(), draft.report());
@@ -255,7 +254,6 @@ QStringList lineTexts(const SimpleWhenSection& section) {
     return texts;
 }
 
-// Device names name each removable volume once; the on-connect switch and "None" leave each other alone.
 TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNoneLeaveEachOtherAlone) {
     SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
     job.source = on(VolumeKind::removable, "Photos");

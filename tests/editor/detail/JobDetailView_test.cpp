@@ -208,7 +208,6 @@ TEST_F(JobDetailViewTest, SaveOutcomes) {
     EXPECT_FALSE(view->footer()->isVisible());
 }
 
-// A pause stores only the flag; a save made while it is on its way waits for it and keeps it.
 TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     auto view = shown();
     answer();

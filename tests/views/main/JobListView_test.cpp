@@ -4,7 +4,7 @@
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include "tests/views/main/MainFixtures.h"
+#include "tests/views/status/StatusFixtures.h"
 #include <QAccessible>
 #include <QListWidget>
 #include <QMenu>
@@ -52,7 +52,6 @@ struct JobListFixture : ::testing::Test {
     }
 };
 
-// Both new-job buttons open the sheet with a fresh default job; every colour follows a live switch of the look.
 TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefaultJobInEitherLook) {
     auto view = makeView();
     EXPECT_TRUE(shown(*view, "emptyState"));
@@ -319,7 +318,6 @@ INSTANTIATE_TEST_SUITE_P(
                                               "h\u1ee7y tr\u01b0\u1edbc khi Kelto Sync tho\u00e1t.")}),
     [](const testing::TestParamInfo<AlertTexts>& info) { return std::string(info.param.name); });
 
-// The selected row takes the selection's text colour, in full while the list has the focus.
 TEST_F(JobListFixture, TheSelectedRowTakesTheSelectionsTextColour) {
     fake.setJobs({photos, music});
     auto view = makeView();
@@ -368,7 +366,6 @@ TEST(JobSidebarRowTest, ReadsAsNameCaptionAndModeWithTileAndDotInsideTheInset) {
     EXPECT_EQ(node->text(QAccessible::Value), "Queued, Two-way");
 }
 
-// A name, a path or a message that looks like markup shows as it is, in the main window, the tray popup, the alerts.
 TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     const std::string marked = "<b>Bold</b> &amp; <i>x</i>";
     const QString literal = QString::fromStdString(marked);

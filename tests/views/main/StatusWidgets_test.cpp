@@ -8,7 +8,7 @@
 #include "Kelto_Sync/Status/TrayIconImage.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include "tests/views/main/MainFixtures.h"
+#include "tests/views/status/StatusFixtures.h"
 #include <QGuiApplication>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -106,8 +106,6 @@ TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
     EXPECT_TRUE(slot.toolTip().isEmpty());
 }
 
-// Only a missing removable device warns; the dot evaluates off the thread, follows volume events while shown and
-// keeps the newest evaluation started.
 TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheThreadFinds) {
     test::FakeVolumeSource volumes;
     volumes.add("/", test::volumeIdentity(VolumeKind::internal, "ROOT", "Root"));

@@ -4,7 +4,7 @@
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Tray/MenuBarJobRow.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include "tests/views/main/MainFixtures.h"
+#include "tests/views/status/StatusFixtures.h"
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -162,7 +162,6 @@ TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
-// Row buttons run or stop their job, "Sync all" asks the model once; a long name is cut at its end, whole in its tip.
 TEST_F(MenuBar, RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd) {
     const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
     const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
@@ -202,7 +201,6 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     }
 }
 
-// Seven jobs, the sixth running, below a top panel's icon on a 1280 x 800 screen: the running card is in view.
 TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
     const std::vector<SyncJob> seven = jobsNamed(7);
     fake.setJobs(seven);

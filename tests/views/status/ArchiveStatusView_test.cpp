@@ -73,7 +73,6 @@ struct ArchiveHarness : ViewHarness {
 
 bool enabled(const QWidget& view, const char* name) { return button(view, name)->isEnabled(); }
 
-// The adapter the views read: one signal per property, and answers that come later, only to living receivers.
 TEST(AppModelAdapter, OneSignalPerPropertyAndAnswersLaterOnlyToLivingReceivers) {
     FakeAppModel fake;
     AppModelAdapter adapter(fake);
@@ -240,7 +239,6 @@ TEST(ArchiveStatusView, CleanAsksFirstDeletesNothingOnReturnAndReloadsAfterwards
     EXPECT_EQ(view->bytes(), 0);
 }
 
-// Where no file manager shows the archive, the view says so until the next press, an alert naming what was not shown.
 TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
     ArchiveHarness h;
     const fs::path source = h.root("source");
