@@ -168,7 +168,9 @@ struct Interval {
     std::pair<std::int64_t, IntervalUnit> last() const { return sets.back(); }
 };
 
-TEST(IntervalTriggerEditor, StepperAndUnitKeepTheCountBetweenEachUnitsFloorAndTheLargestCount) {
+// The count between each unit's floor and the largest count, by the stepper, a new unit or typing; typed, it
+// passes unchanged with its issue line, and reads in the locale's digits.
+TEST(IntervalTriggerEditor, TheCountByStepperUnitOrTyping) {
     Interval fifteen(15, IntervalUnit::minutes);
     QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
     EXPECT_TRUE(fifteen.sets.empty());
@@ -191,9 +193,7 @@ TEST(IntervalTriggerEditor, StepperAndUnitKeepTheCountBetweenEachUnitsFloorAndTh
         ASSERT_EQ(interval.sets.size(), 1u);
         EXPECT_EQ(interval.last(), std::pair(std::int64_t{expected}, to));
     }
-}
-
-TEST(IntervalTriggerEditor, TypedCountPassesUnchangedWithItsIssueLine) {
+    SCOPED_TRACE("TypedCountPassesUnchangedWithItsIssueLine");
     Interval interval(30, IntervalUnit::minutes);
     EXPECT_TRUE(interval.editor.issueLabel()->isHidden());
     interval.editor.valueField()->selectAll();
@@ -212,15 +212,13 @@ TEST(IntervalTriggerEditor, TypedCountPassesUnchangedWithItsIssueLine) {
     EXPECT_EQ(interval.sets.size(), 2u);
     emit interval.editor.valueField()->editingFinished();
     EXPECT_EQ(interval.editor.valueField()->text(), QStringLiteral("6"));
-}
-
-TEST(IntervalTriggerEditor, LongestIntervalsAndLocaleDigits) {
+    SCOPED_TRACE("LongestIntervalsAndLocaleDigits");
     const std::pair<std::int64_t, IntervalUnit> tooLong[] = {
         {525'601, IntervalUnit::minutes}, {8'761, IntervalUnit::hours}, {366, IntervalUnit::days}};
     const QString tooLongText = SyncStrings::application().text(QStringLiteral("validation.intervalTooLong"), english);
     for (const auto& [value, unit] : tooLong) {
-        Interval interval(value, unit);
-        const QLabel* issue = interval.editor.issueLabel();
+        Interval longest(value, unit);
+        const QLabel* issue = longest.editor.issueLabel();
         EXPECT_TRUE(!issue->isHidden() && issue->text() == tooLongText) << value;
     }
     Interval year(525'600, IntervalUnit::minutes);

@@ -64,9 +64,34 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
     EXPECT_EQ(h.previews, 1);
 }
 
-TEST(JobOverviewView, NextRunTexts) {
+// The archive warning under a mode that replaces files with the archive off; the last run's figures; the full path
+// in the column's tool tip; rows read out whole; the history sheet; the next run, by the scheduler or by the volumes
+// whose connecting starts it.
+TEST(JobOverviewView, RowsReadOutWholeAndTellTheNextRun) {
     OverviewHarness h;
     auto view = h.view();
+    EXPECT_FALSE(shown(*view, "archiveOff"));
+    const auto element = [&](const char* name) { return QAccessible::queryAccessibleInterface(child(*view, name)); };
+    EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
+    for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
+    h.job.options.archiveEnabled = false;
+    for (SyncMode mode : {SyncMode::mirror, SyncMode::twoWay, SyncMode::copy}) {
+        h.job.mode = mode;
+        view->setJob(h.job);
+        EXPECT_EQ(shown(*view, "archiveOff"), mode != SyncMode::copy) << enumName(mode);
+    }
+    h.fake.setLastRecord(record(h.job, 0));
+    EXPECT_FALSE(shown(*view, "neverRun"));
+    EXPECT_EQ(textOf(*view, "filesCopied"), "12 files copied");
+    EXPECT_EQ(child(*view, "destination")->toolTip(), QString::fromStdString(h.job.destination.path));
+    view->show();
+    click(*view, "showAllHistory");
+    auto* sheet = child<QDialog>(*view, "historySheet");
+    ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
+    EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
+    SCOPED_TRACE("the next run");
     EXPECT_FALSE(shown(*view, "nextConnect"));
     h.job.isEnabled = false;
     view->setJob(h.job);
@@ -106,36 +131,6 @@ TEST(JobOverviewView, NextRunTexts) {
     h.fake.setFireDate(h.job.id, fire);
     EXPECT_EQ(textOf(*view, "nextFire"), "Next: " + DisplayFormat::dateTime(fire, english));
     EXPECT_TRUE(shown(*view, "nextConnect"));
-}
-
-// The archive warning under a mode that replaces files with the archive off; the last run's figures; the full path
-// in the column's tool tip; rows read out whole; the history sheet.
-TEST(JobOverviewView, RowsReadOutWholeAndOpenTheHistorySheet) {
-    OverviewHarness h;
-    auto view = h.view();
-    EXPECT_FALSE(shown(*view, "archiveOff"));
-    const auto element = [&](const char* name) {
-        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(name));
-    };
-    EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
-    for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
-    h.job.options.archiveEnabled = false;
-    for (SyncMode mode : {SyncMode::mirror, SyncMode::twoWay, SyncMode::copy}) {
-        h.job.mode = mode;
-        view->setJob(h.job);
-        EXPECT_EQ(shown(*view, "archiveOff"), mode != SyncMode::copy) << enumName(mode);
-    }
-    h.fake.setLastRecord(record(h.job, 0));
-    EXPECT_FALSE(shown(*view, "neverRun"));
-    EXPECT_EQ(textOf(*view, "filesCopied"), "12 files copied");
-    EXPECT_EQ(view->findChild<QWidget*>("destination")->toolTip(), QString::fromStdString(h.job.destination.path));
-    view->show();
-    click(*view, "showAllHistory");
-    auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
-    ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
-    EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
-    QTest::keyClick(sheet, Qt::Key_Escape);
-    EXPECT_FALSE(sheet->isVisible());
 }
 
 // Each column as wide as its texts; a folder name of two lines at most; no volume line for an unlabelled root;
