@@ -12,7 +12,6 @@
 #include "Kelto_Sync/Settings/UpdateWindow.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
-#include "Kelto_Sync/internal/NameField.h"
 #include "tests/support/widgets/QtPrinting.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
@@ -148,33 +147,6 @@ TEST(WindowLooks, SheetsAlertsAndFixedWindowsAreDialogs) {
                   Qt::WindowCloseButtonHint | Qt::WindowTitleHint);
     }
     EXPECT_EQ(alert->minimumSize(), alert->maximumSize()) << "an alert is of fixed size";
-}
-
-// Locked while its job runs, the name field takes no keys and is drawn on the window's colour, its text as a label.
-TEST(WindowLooks, ALockedNameFieldLooksLockedAndReadsAsALabel) {
-    QWidget window;
-    window.setAutoFillBackground(true);
-    auto* layout = new QVBoxLayout(&window);
-    auto* field = new NameField;
-    field->setFrame(false);
-    field->setFont(FenraFont::font(FontRole::title2));
-    field->setText(QStringLiteral("Photos"));
-    layout->addWidget(field);
-    window.resize(300, 80);
-    window.show();
-    WidgetRender::settle(window);
-    const QImage open = field->grab().toImage();
-    field->setEnabled(false);
-    QTest::keyClicks(field, QStringLiteral("xyz"));
-    EXPECT_EQ(field->text(), QStringLiteral("Photos"));
-    EXPECT_FALSE(field->hasFocus());
-    const QImage locked = field->grab().toImage();
-    const QPoint empty(field->width() - 4, field->height() / 2);
-    EXPECT_EQ(locked.pixelColor(empty).rgb(), window.palette().color(QPalette::Window).rgb())
-        << "the field steps back into the window";
-    EXPECT_NE(open.pixelColor(empty).rgb(), locked.pixelColor(empty).rgb()) << "unlike the field that takes keys";
-    EXPECT_EQ(field->palette().color(QPalette::Disabled, QPalette::Text),
-              window.palette().color(QPalette::Active, QPalette::WindowText));
 }
 
 SyncProgress transfer(std::optional<double> rate, std::optional<double> eta) {

@@ -505,6 +505,7 @@ QRgb inkOf(QWidget& field) {
     return ink;
 }
 
+// Locked while its job runs, the name takes no keys and steps back into the window, its text as a label.
 TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         SCOPED_TRACE(look.name);
@@ -513,11 +514,18 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
         view->resize(700, 500);
         view->show();
         answer();
-        const QRgb idle = inkOf(*view->nameField());
+        QLineEdit* name = view->nameField();
+        const QPoint empty(name->width() - 4, name->height() / 2);
+        const QRgb idle = inkOf(*name), open = name->grab().toImage().pixel(empty);
         fake.setStatus(job.id, RunStatus::running({}));
         settle();
-        ASSERT_FALSE(view->nameField()->isEnabled());
-        EXPECT_EQ(inkOf(*view->nameField()), idle);
+        ASSERT_FALSE(name->isEnabled());
+        EXPECT_EQ(inkOf(*name), idle);
+        QTest::keyClicks(name, QStringLiteral("xyz"));
+        EXPECT_EQ(name->text(), QStringLiteral("Photos"));
+        const QRgb locked = name->grab().toImage().pixel(empty);
+        EXPECT_EQ(locked, name->parentWidget()->palette().color(QPalette::Window).rgb()) << "steps back into the window";
+        EXPECT_NE(open, locked) << "unlike the field that takes keys";
         fake.setStatus(job.id, std::nullopt);
     }
 }
