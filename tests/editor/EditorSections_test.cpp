@@ -438,6 +438,16 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     unnamed.path = "/srv/data";
     unnamed.volume.name = "/";
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
+    SCOPED_TRACE("SwapIconFollowsTheDesktopSwitchingToDark");
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(WidgetRender::lightPalette());
+    section.show();
+    const QImage light = section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
+    QApplication::setPalette(WidgetRender::darkPalette());
+    QCoreApplication::processEvents();
+    const QImage dark = section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
+    QApplication::setPalette(before);
+    EXPECT_NE(light, dark);
 }
 
 TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
@@ -462,19 +472,6 @@ TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
     };
     EXPECT_EQ(openedIn(Side::source), root.path());
     EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
-}
-
-TEST(FoldersSection, SwapIconFollowsTheDesktopSwitchingToDark) {
-    const QPalette before = QApplication::palette();
-    QApplication::setPalette(WidgetRender::lightPalette());
-    Folders folders;
-    folders.section.show();
-    const QImage light = folders.section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
-    QApplication::setPalette(WidgetRender::darkPalette());
-    QCoreApplication::processEvents();
-    const QImage dark = folders.section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
-    QApplication::setPalette(before);
-    EXPECT_NE(light, dark);
 }
 
 // Drops take the first existing folder; a lookup overtaken by a later one for its side, or answered after the
