@@ -220,24 +220,19 @@ TEST(ProgressPanel, ATransferShowsItsFiguresAndStopsOnce) {
     }
     panel.setProgress(transfer(std::nullopt, std::nullopt));
     EXPECT_FALSE(shown(panel, "rate") || shown(panel, "eta"));
-}
-
-TEST(ProgressPanel, FiguresShareALineWhenTheyFitAndTheLongPathKeepsBothEnds) {
-    ProgressPanel panel(SyncStrings::application());
-    panel.setLocale(english);
+    SCOPED_TRACE("FiguresShareALineWhenTheyFitAndTheLongPathKeepsBothEnds");
     SyncProgress progress = transfer(3'400'000, 42);
     const std::string path = "Projects/" + std::string(300, 'x') + "/final-cut.mov";
     progress.currentPath = path;
     panel.setProgress(progress);
-    const auto* bytes = panel.findChild<QLabel*>(QStringLiteral("bytes"));
-    const auto* rate = panel.findChild<QLabel*>(QStringLiteral("rate"));
-    const auto* eta = panel.findChild<QLabel*>(QStringLiteral("eta"));
-    const auto* current = panel.findChild<QLabel*>(QStringLiteral("currentPath"));
+    const auto* bytes = child<QLabel>(panel, "bytes");
+    const auto* rate = child<QLabel>(panel, "rate");
+    const auto* eta = child<QLabel>(panel, "eta");
+    const auto* current = child<QLabel>(panel, "currentPath");
     panel.resize(600, 200);
-    panel.show();
     panel.layout()->activate();
     EXPECT_EQ(rate->geometry().center().y(), bytes->geometry().center().y());
-    EXPECT_EQ(eta->geometry().right(), panel.findChild<QWidget*>(QStringLiteral("figures"))->width() - 1);
+    EXPECT_EQ(eta->geometry().right(), child(panel, "figures")->width() - 1);
     EXPECT_LE(current->width(), 600);
     EXPECT_TRUE(current->text().startsWith("Projects/") && current->text().endsWith("/final-cut.mov") &&
                 current->text().contains(QChar(0x2026))) << current->text().toStdString();
