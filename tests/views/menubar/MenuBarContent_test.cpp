@@ -96,6 +96,25 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_EQ(content->rows()[0]->job().id, jobs[3].id);
     EXPECT_FALSE(marked(*content, 0));
     EXPECT_TRUE(marked(*content, 1));
+    SCOPED_TRACE("RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd, whole in its tip");
+    const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
+    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
+    SyncJob paused = namedJob(name, SyncMode::copy);
+    paused.isEnabled = false;
+    const SyncJob twoWay = namedJob("Two-way", SyncMode::twoWay);
+    fake.setJobs({mirror, paused, twoWay});
+    fake.setStatus(twoWay.id, RunStatus::queued());
+    const auto& rows = content->rows();
+    for (const MenuBarJobRow* row : rows) QTest::mouseClick(row->runButton(), Qt::LeftButton);
+    EXPECT_EQ(fake.runNowCalls, (std::vector<Uuid>{mirror.id, paused.id})) << "paused jobs still run by hand";
+    EXPECT_EQ(fake.cancelCalls, std::vector<Uuid>{twoWay.id});
+    QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
+    EXPECT_EQ(fake.runAllCalls, 1);
+    EXPECT_EQ(fake.runNowCalls.size(), 2u);
+    const QLabel* label = rows[1]->nameLabel();
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
 }
 
 // The running card's top trailing corner is folded: above the fold the card is cut away rather than rounded behind
@@ -160,28 +179,6 @@ TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
     fake.setLastRecord(record(jobs[3], 0, RunOutcome::failed("x")));
     EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
-}
-
-TEST_F(MenuBar, RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd) {
-    const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
-    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
-    SyncJob paused = namedJob(name, SyncMode::copy);
-    paused.isEnabled = false;
-    const SyncJob twoWay = namedJob("Two-way", SyncMode::twoWay);
-    fake.setJobs({mirror, paused, twoWay});
-    fake.setStatus(twoWay.id, RunStatus::queued());
-    auto content = make();
-    const auto& rows = content->rows();
-    for (const MenuBarJobRow* row : rows) QTest::mouseClick(row->runButton(), Qt::LeftButton);
-    EXPECT_EQ(fake.runNowCalls, (std::vector<Uuid>{mirror.id, paused.id})) << "paused jobs still run by hand";
-    EXPECT_EQ(fake.cancelCalls, std::vector<Uuid>{twoWay.id});
-    QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
-    EXPECT_EQ(fake.runAllCalls, 1);
-    EXPECT_EQ(fake.runNowCalls.size(), 2u);
-    const QLabel* label = rows[1]->nameLabel();
-    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
-    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
-    EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
 }
 
 TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {
