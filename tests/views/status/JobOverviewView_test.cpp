@@ -22,7 +22,7 @@ struct OverviewHarness : ViewHarness {
     }
 };
 
-TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
+TEST(JobOverviewView, ButtonsFollowTheEnablingTableAndRowsReadOutWhole) {
     OverviewHarness h;
     auto view = h.view();
     struct Row {
@@ -62,14 +62,10 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
     click(*view, "preview");
     EXPECT_EQ(h.fake.runNowCalls, std::vector<Uuid>{h.job.id});
     EXPECT_EQ(h.previews, 1);
-}
-
-// The archive warning under a mode that replaces files with the archive off; the last run's figures; the full path
-// in the column's tool tip; rows read out whole; the history sheet; the next run, by the scheduler or by the volumes
-// whose connecting starts it.
-TEST(JobOverviewView, RowsReadOutWholeAndTellTheNextRun) {
-    OverviewHarness h;
-    auto view = h.view();
+    // The archive warning under a mode that replaces files with the archive off; the last run's figures; the full
+    // path in the column's tool tip; rows read out whole; the history sheet; the next run, by the scheduler or by the
+    // volumes whose connecting starts it.
+    SCOPED_TRACE("RowsReadOutWholeAndTellTheNextRun");
     EXPECT_FALSE(shown(*view, "archiveOff"));
     const auto element = [&](const char* name) { return QAccessible::queryAccessibleInterface(child(*view, name)); };
     EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
