@@ -278,7 +278,7 @@ TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNon
     EXPECT_EQ(section.onConnectRow(), nullptr);
 }
 
-TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnly) {
+TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnlyAndCarriesTheTimeBetweenSchedules) {
     EditorDraft draft;
     int advanced = 0;
     SimpleWhenSection section(SyncStrings::application(), draft.report(), [&] { ++advanced; });
@@ -294,12 +294,8 @@ TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnly) {
     EXPECT_EQ(SimpleWhenSection::triggerLine(Trigger::every(1, IntervalUnit::days), SyncStrings(), english),
               QStringLiteral("Every day"));
     EXPECT_EQ(draft.reports, 0);
-}
-
-TEST(SimpleWhenSection, ScheduleCarriesTheTimeBetweenDailyAndWeeklyAndAnEmptiedWeekdaySetWarns) {
-    EditorDraft draft;
-    SimpleWhenSection section(SyncStrings::application(), draft.report());
-    draft.attach(section, withTriggers({Trigger::daily({7, 15})}));
+    SCOPED_TRACE("ScheduleCarriesTheTimeBetweenDailyAndWeeklyAndAnEmptiedWeekdaySetWarns");
+    section.setJob(withTriggers({Trigger::daily({7, 15})}));
     EXPECT_FALSE(section.timeRow()->isHidden());
     EXPECT_EQ(section.timeEdit()->time(), QTime(7, 15));
     pick(section.schedulePicker(), SimpleWhenSection::weekly);
