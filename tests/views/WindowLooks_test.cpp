@@ -52,52 +52,46 @@ TEST(WindowLooks, StatusCaptionsAndEditorNotesAreInTheCaptionFont) {
     }
 }
 
-TEST(WindowLooks, TheSmallBusyIndicatorTurns) {
-    ProgressPanel panel(SyncStrings::application());
+// The small busy indicator turns while nothing can be counted; the determinate bar is a thin line in the panel's
+// tint, its empty part faint: not a block in the colour of an error.
+TEST(WindowLooks, TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint) {
+    QWidget window;
+    auto* panel = new ProgressPanel(SyncStrings::application());
+    (new QVBoxLayout(&window))->addWidget(panel);
     SyncProgress resolving;
     resolving.phase = SyncPhase::resolving;
-    panel.setProgress(resolving);
-    panel.resize(300, 120);
-    panel.show();
-    auto* busy = panel.findChild<BusyIndicator*>(QStringLiteral("busy"));
+    panel->setProgress(resolving);
+    window.resize(400, 200);
+    window.show();
+    auto* busy = child<BusyIndicator>(*panel, "busy");
     EXPECT_TRUE(busy->isVisible() && busy->isTurning());
     const int first = busy->step();
     const QImage before = busy->grab().toImage();
     QTRY_VERIFY(busy->step() != first);
     EXPECT_NE(busy->grab().toImage(), before) << "another turn, another picture";
     RunStatusView status(RunStatus::running(resolving), SyncStrings{});
+    status.resize(200, 18);
     status.show();
-    auto* spinner = status.findChild<BusyIndicator*>(QStringLiteral("runStatusSpinner"));
+    auto* spinner = child<BusyIndicator>(status, "runStatusSpinner");
     EXPECT_TRUE(spinner->isTurning());
     status.setStatus(RunStatus::queued());
     EXPECT_FALSE(spinner->isTurning()) << "hidden, it rests";
-}
-
-// The determinate bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
-TEST(WindowLooks, TheProgressBarIsAThinLineInThePanelsTint) {
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* panel = new ProgressPanel(SyncStrings::application());
-    layout->addWidget(panel);
+    SCOPED_TRACE("TheProgressBarIsAThinLineInThePanelsTint");
     SyncProgress copying;
     copying.phase = SyncPhase::transferring;
     copying.fraction = 0.5;
     panel->setProgress(copying);
-    window.resize(400, 200);
-    window.show();
     WidgetRender::settle(window);
-    auto* bar = panel->findChild<QProgressBar*>(QStringLiteral("bar"));
+    auto* bar = child<QProgressBar>(*panel, "bar");
     EXPECT_EQ(bar->height(), LinearProgressBar::thickness);
-    EXPECT_FALSE(panel->findChild<BusyIndicator*>(QStringLiteral("busy"))->isVisible());
+    EXPECT_FALSE(busy->isVisible());
     const QImage image = bar->grab().toImage();
     const QColor done = image.pixelColor(bar->width() / 4, bar->height() / 2);
     const QColor left = image.pixelColor(bar->width() * 3 / 4, bar->height() / 2);
     EXPECT_EQ(done.rgb(), FenraTheme::destructive().color(bar->palette()).rgb());
     EXPECT_NE(left.rgb(), done.rgb());
-    RunStatusView status(RunStatus::running(copying), SyncStrings{});
-    status.resize(200, 18);
-    status.show();
-    EXPECT_EQ(status.findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->height(), LinearProgressBar::thickness);
+    status.setStatus(RunStatus::running(copying));
+    EXPECT_EQ(child<QProgressBar>(status, "runStatusBar")->height(), LinearProgressBar::thickness);
 }
 
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
