@@ -97,6 +97,8 @@ TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFiguresAndRound
     EXPECT_EQ(sheet.section(4).front(), "Skipped 1.234");
 }
 
+// "Details" open and close inside the sheet, which keeps its size: the title at the top, the buttons at the bottom
+// edge, the list filling the middle.
 TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
     for (const bool review : {true, false}) {
         for (const bool withReason : {true, false}) {
@@ -114,43 +116,33 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
             EXPECT_EQ(DrawnPanels::of(*sheet.toggle()), look);
             EXPECT_EQ(sheet.details()->isVisible(), !(review || withReason));
             EXPECT_EQ(sheet.sheet.detailsOverride(), !(review || withReason));
+            if (!withReason) continue;
+            SCOPED_TRACE("ItKeepsItsSizeWithTheDetailsListFillingItsMiddle");
+            QApplication::processEvents();
+            const QSize size = sheet.sheet.size();
+            EXPECT_EQ(sheet.sheet.minimumSize(), sheet.sheet.maximumSize()) << "no resize handle along its bottom";
+            const QMargins margins = sheet.sheet.layout()->contentsMargins();
+            const int spacing = sheet.sheet.layout()->spacing();
+            const auto top = [&](const QWidget* w) { return w->mapTo(&sheet.sheet, QPoint(0, 0)).y(); };
+            const auto bottom = [&](const QWidget* w) { return top(w) + w->height(); };
+            for (int pass = 0; pass < 2; ++pass) {
+                sheet.toggle()->click();
+                QApplication::processEvents();
+                EXPECT_EQ(sheet.details()->isVisible(), pass == 0);
+                EXPECT_EQ(sheet.sheet.size(), size) << "the list scrolls rather than the sheet growing";
+                const auto* figures = child(sheet.sheet, "copiesFigure");
+                const auto* list = child(sheet.sheet, "detailsList");
+                const QPushButton* last = sheet.button(review ? "continue" : "close");
+                EXPECT_LE(top(child(sheet.sheet, "title")), margins.top() + 2) << "the title at the top";
+                EXPECT_GE(bottom(last), size.height() - margins.bottom() - 2) << "the buttons at the bottom";
+                ASSERT_NE(list, nullptr);
+                EXPECT_LE(top(list) - bottom(figures), spacing + 2) << "the list right under the counts";
+                EXPECT_LE(top(last) - bottom(list), spacing + 2) << "and down to the buttons";
+                EXPECT_EQ(sheet.toggle()->parentWidget(), list) << "the disclosure row heads the list";
+            }
         }
     }
     EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
-}
-
-// "Details" open and close inside the sheet, which keeps its size: the title
-// at the top, the buttons at the bottom edge, the list filling the middle.
-TEST(PreviewSheet, ItKeepsItsSizeWithTheDetailsListFillingItsMiddle) {
-    for (const bool review : {false, true}) {
-        SCOPED_TRACE(review ? "review" : "preview");
-        Sheet sheet(planOf({.toB = 2}), review, QStringLiteral("40% of B would be archived"));
-        QToolButton* toggle = sheet.toggle();
-        sheet.sheet.show();
-        QApplication::processEvents();
-        const QSize size = sheet.sheet.size();
-        EXPECT_EQ(sheet.sheet.minimumSize(), sheet.sheet.maximumSize()) << "no resize handle along its bottom";
-        const QMargins margins = sheet.sheet.layout()->contentsMargins();
-        const int spacing = sheet.sheet.layout()->spacing();
-        const auto top = [&](const QWidget* w) { return w->mapTo(&sheet.sheet, QPoint(0, 0)).y(); };
-        const auto bottom = [&](const QWidget* w) { return top(w) + w->height(); };
-        for (int pass = 0; pass < 2; ++pass) {
-            toggle->click();
-            QApplication::processEvents();
-            EXPECT_EQ(sheet.details()->isVisible(), pass == 1);
-            EXPECT_EQ(sheet.sheet.size(), size) << "the list scrolls rather than the sheet growing";
-            const auto* title = sheet.sheet.findChild<QLabel*>(QStringLiteral("title"));
-            const auto* figures = sheet.sheet.findChild<QLabel*>(QStringLiteral("copiesFigure"));
-            const auto* list = sheet.sheet.findChild<QWidget*>(QStringLiteral("detailsList"));
-            const QPushButton* last = sheet.button(review ? "continue" : "close");
-            EXPECT_LE(top(title), margins.top() + 2) << "the title at the top";
-            EXPECT_GE(bottom(last), size.height() - margins.bottom() - 2) << "the buttons at the bottom edge";
-            ASSERT_NE(list, nullptr);
-            EXPECT_LE(top(list) - bottom(figures), spacing + 2) << "the list right under the counts";
-            EXPECT_LE(top(last) - bottom(list), spacing + 2) << "and down to the buttons";
-            EXPECT_EQ(toggle->parentWidget(), list) << "the disclosure row heads the list";
-        }
-    }
 }
 
 TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClosing) {
@@ -169,6 +161,17 @@ TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClo
     QTest::keyClick(review.details(), Qt::Key_Escape);
     EXPECT_EQ(std::pair(review.continued, review.cancelled), std::pair(1, 1));
     EXPECT_TRUE(review.sheet.isVisible());  // its owner closes it
+    {
+        // A press whose release went to another window holds Return down only as long as a held key would repeat: a
+        // press well after it is a new one.
+        SCOPED_TRACE("APressLongAfterOneWhoseReleaseWentElsewhereIsNew");
+        for (const std::uint64_t at : {1000u, 1500u, 3000u}) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+            press.setTimestamp(at);
+            QApplication::sendEvent(review.details(), &press);
+        }
+        EXPECT_EQ(review.continued, 3);  // the one at 1500 repeats the first
+    }
     review.sheet.close();  // the owner dismissing it after an action is no cancel
     EXPECT_EQ(review.cancelled, 1);
     Sheet preview(planOf({.toB = 2}), false);
@@ -177,20 +180,6 @@ TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClo
     EXPECT_EQ(preview.cancelled, 0);
     QTest::keyClick(&preview.sheet, Qt::Key_Escape);
     EXPECT_EQ(preview.cancelled, 1);
-}
-
-// A press whose release went to another window holds Return down only as
-// long as a held key would repeat: a press well after it is a new one.
-TEST(PreviewSheet, APressLongAfterOneWhoseReleaseWentElsewhereIsNew) {
-    Sheet review(planOf({.toB = 2}));
-    review.sheet.show();
-    review.read();
-    for (const std::uint64_t at : {1000u, 1500u, 3000u}) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-        press.setTimestamp(at);
-        QApplication::sendEvent(review.details(), &press);
-    }
-    EXPECT_EQ(review.continued, 2);  // the one at 1500 repeats the first
 }
 
 }  // namespace

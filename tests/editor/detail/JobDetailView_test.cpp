@@ -78,10 +78,6 @@ protected:
     void park(const SyncPlan& plan = {}) { fake.setStatus(job.id, RunStatus::awaitingConfirmation(plan)); }
     static QPushButton* continueOf(PreviewSheet* sheet) { return sheet->findChild<QPushButton*>("continue"); }
     RunRecord needsReview(const char* message) const { return record(job, 0, RunOutcome::needsReview(message)); }
-    static bool showsLabel(const QWidget& root, const QString& text) {
-        const auto labels = root.findChildren<QLabel*>();
-        return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text && l->isVisible(); });
-    }
     const QPalette before = QApplication::palette();
     SyncJob job = SyncJob::newJob("Photos");
     FakeAppModel fake;
@@ -103,7 +99,7 @@ TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     EXPECT_EQ(view->statusLabel()->text(), "validation.emptyName");
     EXPECT_TRUE(view->nameCaption()->isVisible());
     EXPECT_FALSE(view->progress()->isVisible() || view->primaryButton()->isEnabled());
-    EXPECT_TRUE(showsLabel(*view, "validation.missingSource") && showsLabel(*view, "validation.missingDestination"));
+    EXPECT_TRUE(labelWith(*view, "validation.missingSource") && labelWith(*view, "validation.missingDestination"));
     type(*view, "A");
     answer(warning(ValidationWarning::cloudFolder));  // warnings alone never block
     EXPECT_FALSE(view->statusLabel()->isVisible());
@@ -208,7 +204,6 @@ TEST_F(JobDetailViewTest, SaveOutcomes) {
     EXPECT_FALSE(view->footer()->isVisible());
 }
 
-// A pause stores only the flag; a save made while it is on its way waits for it and keeps it.
 TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     auto view = shown();
     answer();
@@ -243,20 +238,72 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     EXPECT_EQ(view->draft().name, "Photos!");
 }
 
+// The runner parks the run before its record reaches the model; a click already on its way when the next plan comes
+// confirms the plan its sheet showed; a review whose run was dropped elsewhere stays open but never looks approved:
+// it offers "Close" and "Sync again" (Return), and answers nothing. A plain preview answers neither way.
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
+    const auto shownReason = [](PreviewSheet* s) { return kelto::shown(*s, "reason") ? textOf(*s, "reason") : ""; };
     fake.setLastRecord(needsReview("Many files would be deleted."));
     park();
     auto view = shown();
     ASSERT_NE(view->sheet(), nullptr) << "parked before the editor was built: open at once";
     EXPECT_TRUE(view->sheet()->isReview() && view->sheet()->isModal());
-    EXPECT_TRUE(showsLabel(*view->sheet(), "Many files would be deleted."));
+    EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
     readable();
     QPushButton* continueButton = continueOf(view->sheet());
     continueButton->click();
     continueButton->click();
     EXPECT_EQ(fake.confirmCalls.size(), 1u);
     EXPECT_EQ(view->sheet(), nullptr);
-    // A second parked run; Escape declines once.
+    {
+        SCOPED_TRACE("TheReviewSheetFollowsTheNewestRecord: a later review first shows the older reason, then its own");
+        fake.setStatus(job.id, std::nullopt);
+        SyncPlan first, second;
+        first.archives = {PlannedArchive{"a.txt", Side::b}};
+        second.archives = {PlannedArchive{"a.txt", Side::b}, PlannedArchive{"b.txt", Side::b}};
+        park(first);
+        ASSERT_NE(view->sheet(), nullptr);
+        EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
+        fake.setLastRecord(needsReview("Most of the destination would be archived."));
+        EXPECT_EQ(shownReason(view->sheet()), "Most of the destination would be archived.");
+        EXPECT_TRUE(view->sheet()->isReview());
+        SCOPED_TRACE("ContinueConfirmsThePlanItsSheetShowed");
+        QPointer<QPushButton> older = continueOf(view->sheet());
+        readable();
+        park(second);
+        ASSERT_TRUE(older);
+        older->click();
+        ASSERT_EQ(fake.confirmedPlans.size(), 2u);
+        ASSERT_TRUE(fake.confirmedPlans[1]);
+        EXPECT_EQ(*fake.confirmedPlans[1], first);
+    }
+    {
+        SCOPED_TRACE("AReviewWhoseRunIsGoneNeverLooksApproved");
+        fake.setStatus(job.id, std::nullopt);
+        park();
+        QPointer<PreviewSheet> sheet = view->sheet();
+        ASSERT_TRUE(sheet);
+        auto* withdrawn = continueOf(sheet);
+        fake.setStatus(job.id, std::nullopt);
+        ASSERT_EQ(view->sheet(), sheet.data()) << "the sheet stays open";
+        EXPECT_TRUE(sheet->isWithdrawn());
+        EXPECT_FALSE(withdrawn->isVisibleTo(sheet));
+        EXPECT_TRUE(child<QLabel>(*sheet, "notice")->isVisibleTo(sheet));
+        withdrawn->click();
+        EXPECT_EQ(fake.confirmCalls.size(), 2u);
+        readable();  // Sync again, where Continue stood, waits to be read too
+        QTest::keyClick(sheet, Qt::Key_Return);
+        EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
+        EXPECT_EQ(view->sheet(), nullptr);
+        // Closed instead, it declines nothing.
+        park();
+        fake.setStatus(job.id, RunStatus::queued());
+        ASSERT_NE(view->sheet(), nullptr);
+        QTest::keyClick(view->sheet(), Qt::Key_Escape);
+        EXPECT_EQ(view->sheet(), nullptr);
+        EXPECT_TRUE(fake.declineCalls.empty());
+    }
+    // A parked run; Escape declines once.
     fake.setStatus(job.id, std::nullopt);
     park();
     QPointer<PreviewSheet> review = view->sheet();
@@ -281,78 +328,7 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     park();
     view.reset();
     settle();
-    EXPECT_EQ(std::pair(fake.declineCalls.size(), fake.confirmCalls.size()), std::pair(1ul, 1ul));
-}
-
-// The runner parks the run before its record reaches the model.
-TEST_F(JobDetailViewTest, TheReviewSheetFollowsTheNewestRecord) {
-    const auto shownReason = [](PreviewSheet* sheet) {
-        auto* reason = sheet->findChild<QLabel*>(QStringLiteral("reason"));
-        return reason != nullptr && reason->isVisibleTo(sheet) ? reason->text() : QString();
-    };
-    auto view = shown();
-    park();
-    ASSERT_NE(view->sheet(), nullptr);
-    EXPECT_EQ(shownReason(view->sheet()), QString());
-    fake.setLastRecord(needsReview("Many files would be deleted."));
-    ASSERT_NE(view->sheet(), nullptr);
-    EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
-    // A later review first shows the older reason, then its own.
-    readable();
-    continueOf(view->sheet())->click();
-    fake.setStatus(job.id, std::nullopt);
-    SyncPlan next;
-    next.entryCountB = 7;
-    park(next);
-    ASSERT_NE(view->sheet(), nullptr);
-    fake.setLastRecord(needsReview("Most of the destination would be archived."));
-    EXPECT_EQ(shownReason(view->sheet()), "Most of the destination would be archived.");
-    EXPECT_TRUE(view->sheet()->isReview());
-}
-
-TEST_F(JobDetailViewTest, ContinueConfirmsThePlanItsSheetShowed) {
-    SyncPlan first, second;
-    first.archives = {PlannedArchive{"a.txt", Side::b}};
-    second.archives = {PlannedArchive{"a.txt", Side::b}, PlannedArchive{"b.txt", Side::b}};
-    auto view = shown();
-    park(first);
-    ASSERT_NE(view->sheet(), nullptr);
-    QPointer<QPushButton> older = continueOf(view->sheet());
-    readable();
-    park(second);
-    ASSERT_TRUE(older);  // a click already on its way
-    older->click();
-    ASSERT_EQ(fake.confirmedPlans.size(), 1u);
-    ASSERT_TRUE(fake.confirmedPlans[0]);
-    EXPECT_EQ(*fake.confirmedPlans[0], first);
-}
-
-// A review whose run was dropped elsewhere stays open but never looks
-// approved: it offers "Close" and "Sync again" (Return), and answers nothing.
-TEST_F(JobDetailViewTest, AReviewWhoseRunIsGoneNeverLooksApproved) {
-    auto view = shown();
-    park();
-    QPointer<PreviewSheet> sheet = view->sheet();
-    ASSERT_TRUE(sheet);
-    auto* continueButton = continueOf(sheet);
-    fake.setStatus(job.id, std::nullopt);
-    ASSERT_EQ(view->sheet(), sheet.data()) << "the sheet stays open";
-    EXPECT_TRUE(sheet->isWithdrawn());
-    EXPECT_FALSE(continueButton->isVisibleTo(sheet));
-    EXPECT_TRUE(sheet->findChild<QLabel*>(QStringLiteral("notice"))->isVisibleTo(sheet));
-    continueButton->click();
-    EXPECT_TRUE(fake.confirmCalls.empty());
-    readable();  // Sync again, where Continue stood, waits to be read too
-    QTest::keyClick(sheet, Qt::Key_Return);
-    EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
-    EXPECT_EQ(view->sheet(), nullptr);
-    // Closed instead, it declines nothing.
-    park();
-    fake.setStatus(job.id, RunStatus::queued());
-    ASSERT_NE(view->sheet(), nullptr);
-    QTest::keyClick(view->sheet(), Qt::Key_Escape);
-    EXPECT_EQ(view->sheet(), nullptr);
-    EXPECT_TRUE(fake.declineCalls.empty() && fake.confirmCalls.empty());
+    EXPECT_EQ(std::pair(fake.declineCalls.size(), fake.confirmCalls.size()), std::pair(1ul, 2ul));
 }
 
 // A review coming on screen where the user presses takes no press until it could be read; a held key is one press.
@@ -520,6 +496,7 @@ QRgb inkOf(QWidget& field) {
     return ink;
 }
 
+// Locked while its job runs, the name takes no keys and steps back into the window, its text as a label.
 TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         SCOPED_TRACE(look.name);
@@ -528,11 +505,18 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
         view->resize(700, 500);
         view->show();
         answer();
-        const QRgb idle = inkOf(*view->nameField());
+        QLineEdit* name = view->nameField();
+        const QPoint empty(name->width() - 4, name->height() / 2);
+        const QRgb idle = inkOf(*name), open = name->grab().toImage().pixel(empty);
         fake.setStatus(job.id, RunStatus::running({}));
         settle();
-        ASSERT_FALSE(view->nameField()->isEnabled());
-        EXPECT_EQ(inkOf(*view->nameField()), idle);
+        ASSERT_FALSE(name->isEnabled());
+        EXPECT_EQ(inkOf(*name), idle);
+        QTest::keyClicks(name, QStringLiteral("xyz"));
+        EXPECT_EQ(name->text(), QStringLiteral("Photos"));
+        const QRgb locked = name->grab().toImage().pixel(empty);
+        EXPECT_EQ(locked, name->parentWidget()->palette().color(QPalette::Window).rgb()) << "steps back into the window";
+        EXPECT_NE(open, locked) << "unlike the field that takes keys";
         fake.setStatus(job.id, std::nullopt);
     }
 }

@@ -4,7 +4,7 @@
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include "tests/views/main/MainFixtures.h"
+#include "tests/views/status/StatusFixtures.h"
 #include <QAccessible>
 #include <QListWidget>
 #include <QMenu>
@@ -52,7 +52,6 @@ struct JobListFixture : ::testing::Test {
     }
 };
 
-// Both new-job buttons open the sheet with a fresh default job; every colour follows a live switch of the look.
 TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefaultJobInEitherLook) {
     auto view = makeView();
     EXPECT_TRUE(shown(*view, "emptyState"));
@@ -111,6 +110,32 @@ TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJ
     fake.setRequestedJobID(photos.id);
     EXPECT_EQ(view->selection(), photos.id);
     EXPECT_FALSE(fake.requestedJobID());
+    const auto rowsSelected = [&](const Uuid& id) {
+        for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) EXPECT_EQ(row->isSelected(), row->job().id == id);
+    };
+    {
+        SCOPED_TRACE("TheSelectedRowTakesTheSelectionsTextColour, in full while the list has the focus");
+        view->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        const auto textOf = [](JobSidebarRow* row) {
+            return child<QLabel>(*row, "jobName")->palette().color(QPalette::WindowText);
+        };
+        for (const auto& look : WidgetRender::looks()) {
+            SCOPED_TRACE(look.name);
+            view->setPalette(look.palette);
+            for (const bool focused : {true, false}) {
+                focused ? view->list()->setFocus() : view->list()->clearFocus();
+                settle();
+                const QPalette list = view->list()->palette();
+                const auto drawn = focused ? QPalette::Active : QPalette::Inactive;
+                rowsSelected(photos.id);
+                for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) {
+                    EXPECT_EQ(textOf(row), row->job().id == photos.id ? list.color(drawn, QPalette::HighlightedText)
+                                                                      : list.color(QPalette::Active, QPalette::WindowText));
+                }
+            }
+        }
+    }
     FakeEditor* first = shownEditor(*view);
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->original.id == photos.id && !first->isNew);
@@ -124,6 +149,7 @@ TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJ
     EXPECT_EQ(view->selection(), photos.id) << "a cancelled new job keeps the selection";
     view->list()->setCurrentRow(1);
     EXPECT_EQ(shownEditor(*view)->original.id, music.id);
+    rowsSelected(music.id);
     view->newJob();
     FakeEditor* sheetEditor = made.back();
     const SyncJob created = sheetEditor->original;
@@ -319,36 +345,6 @@ INSTANTIATE_TEST_SUITE_P(
                                               "h\u1ee7y tr\u01b0\u1edbc khi Kelto Sync tho\u00e1t.")}),
     [](const testing::TestParamInfo<AlertTexts>& info) { return std::string(info.param.name); });
 
-// The selected row takes the selection's text colour, in full while the list has the focus.
-TEST_F(JobListFixture, TheSelectedRowTakesTheSelectionsTextColour) {
-    fake.setJobs({photos, music});
-    auto view = makeView();
-    view->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    view->select(photos.id);
-    const auto textOf = [](JobSidebarRow* row) {
-        return row->findChild<QLabel*>(QStringLiteral("jobName"))->palette().color(QPalette::WindowText);
-    };
-    for (const auto& look : WidgetRender::looks()) {
-        SCOPED_TRACE(look.name);
-        view->setPalette(look.palette);
-        for (const bool focused : {true, false}) {
-            focused ? view->list()->setFocus() : view->list()->clearFocus();
-            settle();
-            const QPalette list = view->list()->palette();
-            const auto drawn = focused ? QPalette::Active : QPalette::Inactive;
-            for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) {
-                const bool selected = row->job().id == photos.id;
-                EXPECT_EQ(row->isSelected(), selected);
-                EXPECT_EQ(textOf(row), selected ? list.color(drawn, QPalette::HighlightedText)
-                                                : list.color(QPalette::Active, QPalette::WindowText));
-            }
-        }
-    }
-    view->select(music.id);
-    for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) EXPECT_EQ(row->isSelected(), row->job().id == music.id);
-}
-
 TEST(JobSidebarRowTest, ReadsAsNameCaptionAndModeWithTileAndDotInsideTheInset) {
     FakeDotSources dots;
     dots.warning = true;
@@ -368,7 +364,6 @@ TEST(JobSidebarRowTest, ReadsAsNameCaptionAndModeWithTileAndDotInsideTheInset) {
     EXPECT_EQ(node->text(QAccessible::Value), "Queued, Two-way");
 }
 
-// A name, a path or a message that looks like markup shows as it is, in the main window, the tray popup, the alerts.
 TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     const std::string marked = "<b>Bold</b> &amp; <i>x</i>";
     const QString literal = QString::fromStdString(marked);

@@ -2,7 +2,7 @@
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "SyncAutomation/AppModelError.h"
-#include "tests/views/main/MainFixtures.h"
+#include "tests/views/status/StatusFixtures.h"
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>

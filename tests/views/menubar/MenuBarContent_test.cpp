@@ -4,7 +4,7 @@
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Tray/MenuBarJobRow.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include "tests/views/main/MainFixtures.h"
+#include "tests/views/status/StatusFixtures.h"
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -96,6 +96,25 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_EQ(content->rows()[0]->job().id, jobs[3].id);
     EXPECT_FALSE(marked(*content, 0));
     EXPECT_TRUE(marked(*content, 1));
+    SCOPED_TRACE("RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd, whole in its tip");
+    const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
+    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
+    SyncJob paused = namedJob(name, SyncMode::copy);
+    paused.isEnabled = false;
+    const SyncJob twoWay = namedJob("Two-way", SyncMode::twoWay);
+    fake.setJobs({mirror, paused, twoWay});
+    fake.setStatus(twoWay.id, RunStatus::queued());
+    const auto& rows = content->rows();
+    for (const MenuBarJobRow* row : rows) QTest::mouseClick(row->runButton(), Qt::LeftButton);
+    EXPECT_EQ(fake.runNowCalls, (std::vector<Uuid>{mirror.id, paused.id})) << "paused jobs still run by hand";
+    EXPECT_EQ(fake.cancelCalls, std::vector<Uuid>{twoWay.id});
+    QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
+    EXPECT_EQ(fake.runAllCalls, 1);
+    EXPECT_EQ(fake.runNowCalls.size(), 2u);
+    const QLabel* label = rows[1]->nameLabel();
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
 }
 
 // The running card's top trailing corner is folded: above the fold the card is cut away rather than rounded behind
@@ -162,29 +181,6 @@ TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
-// Row buttons run or stop their job, "Sync all" asks the model once; a long name is cut at its end, whole in its tip.
-TEST_F(MenuBar, RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd) {
-    const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
-    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
-    SyncJob paused = namedJob(name, SyncMode::copy);
-    paused.isEnabled = false;
-    const SyncJob twoWay = namedJob("Two-way", SyncMode::twoWay);
-    fake.setJobs({mirror, paused, twoWay});
-    fake.setStatus(twoWay.id, RunStatus::queued());
-    auto content = make();
-    const auto& rows = content->rows();
-    for (const MenuBarJobRow* row : rows) QTest::mouseClick(row->runButton(), Qt::LeftButton);
-    EXPECT_EQ(fake.runNowCalls, (std::vector<Uuid>{mirror.id, paused.id})) << "paused jobs still run by hand";
-    EXPECT_EQ(fake.cancelCalls, std::vector<Uuid>{twoWay.id});
-    QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
-    EXPECT_EQ(fake.runAllCalls, 1);
-    EXPECT_EQ(fake.runNowCalls.size(), 2u);
-    const QLabel* label = rows[1]->nameLabel();
-    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
-    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
-    EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
-}
-
 TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {
     fake.setJobs(jobsNamed(7));
     const int natural = make()->height();
@@ -202,7 +198,6 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     }
 }
 
-// Seven jobs, the sixth running, below a top panel's icon on a 1280 x 800 screen: the running card is in view.
 TEST_F(MenuBar, SevenJobsOnA1280By800ScreenShowTheRunningJob) {
     const std::vector<SyncJob> seven = jobsNamed(7);
     fake.setJobs(seven);

@@ -24,14 +24,10 @@ void writeFile(const fs::path& path, std::size_t size) {
     std::ofstream(path, std::ios::binary) << std::string(size, 'x');
 }
 
-struct ArchiveHarness {
+struct ArchiveHarness : ViewHarness {
     test::TemporaryFolder folder;
-    FakeAppModel fake;
-    AppModelAdapter adapter{fake};
-    SyncJob job = sampleJob();
     QStringList opened, revealed;
     bool shows = true;  // what the file manager answers
-    ArchiveHarness() { fake.setJobs({job}); }
     fs::path root(const char* name) {
         fs::create_directories(folder.path() / name);
         return folder.path() / name;
@@ -77,9 +73,40 @@ struct ArchiveHarness {
 
 bool enabled(const QWidget& view, const char* name) { return button(view, name)->isEnabled(); }
 
+TEST(AppModelAdapter, OneSignalPerPropertyAndAnswersLaterOnlyToLivingReceivers) {
+    FakeAppModel fake;
+    AppModelAdapter adapter(fake);
+    QSignalSpy jobs(&adapter, &AppModelAdapter::jobsChanged);
+    QSignalSpy statuses(&adapter, &AppModelAdapter::statusesChanged);
+    QSignalSpy records(&adapter, &AppModelAdapter::lastRecordsChanged);
+    const SyncJob job = sampleJob();
+    fake.setJobs({job});
+    fake.setStatus(job.id, RunStatus::queued());
+    EXPECT_EQ(std::tuple(jobs.count(), statuses.count(), records.count()), std::tuple(1, 1, 0));
+    QObject receiver;
+    std::vector<std::size_t> answers;
+    adapter.archiveRoots(job.id, &receiver, [&](Result<AppModelAdapter::Roots> roots) { answers.push_back(roots.get().size()); });
+    fake.answerRoots(AppModelAdapter::Roots{"/a", "/b"});
+    EXPECT_TRUE(answers.empty());  // never inside the model's call
+    settle();
+    EXPECT_EQ(answers, std::vector<std::size_t>{2});
+    bool failed = false;
+    adapter.pruneArchives(job.id, &receiver, [&](Result<void> result) { failed = !result.hasValue(); });
+    fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
+    settle();
+    EXPECT_TRUE(failed);
+    {
+        QObject gone;
+        adapter.archiveRoots(job.id, &gone, [&](Result<AppModelAdapter::Roots>) { answers.push_back(0); });
+        fake.answerRoots(AppModelAdapter::Roots{});
+    }
+    settle();
+    EXPECT_EQ(answers.size(), 1u);
+}
+
 // "Clean now" pressed: the confirmation it opens (an earlier one may await deletion).
 QMessageBox* askToClean(ArchiveStatusView& view) {
-    QTest::mouseClick(button(view, "clean"), Qt::LeftButton);
+    click(view, "clean");
     for (auto* box : view.findChildren<QMessageBox*>(QStringLiteral("confirmClean")))
         if (box->isVisible()) return box;
     ADD_FAILURE() << "no confirmation";
@@ -154,7 +181,7 @@ TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNam
     view->load();
     h.load(*view, AppModelAdapter::Roots{source, dest});
     EXPECT_EQ(view->bytes(), 2000);
-    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
+    click(*view, "open");
     EXPECT_EQ(h.revealed, QStringList{QString::fromStdString(source.string())});
     EXPECT_EQ(h.opened, QStringList{QString::fromStdString(ArchiveDirectories::jobArchiveURL(dest, h.job.id).string())});
     // A failed lookup keeps what was shown.
@@ -210,7 +237,6 @@ TEST(ArchiveStatusView, CleanAsksFirstDeletesNothingOnReturnAndReloadsAfterwards
     EXPECT_EQ(view->bytes(), 0);
 }
 
-// Where no file manager shows the archive, the view says so until the next press, an alert naming what was not shown.
 TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
     ArchiveHarness h;
     const fs::path source = h.root("source");
@@ -221,7 +247,7 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     h.load(*view, AppModelAdapter::Roots{source, dest});
     EXPECT_FALSE(shown(*view, "openFailed"));
     h.shows = false;
-    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
+    click(*view, "open");
     EXPECT_EQ(h.opened.size() + h.revealed.size(), 2) << "an archive folder opened, a root revealed";
     EXPECT_TRUE(shown(*view, "openFailed"));
     const RevealAlerts alerts = takeRevealAlerts();
@@ -230,11 +256,11 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     EXPECT_EQ(alerts.paths, asked);
     EXPECT_TRUE(alerts.selectable);
     h.shows = true;
-    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
+    click(*view, "open");
     EXPECT_FALSE(shown(*view, "openFailed"));
     // Every failure shown goes with the next good load, not with a failed one.
     h.shows = false;
-    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
+    click(*view, "open");
     view->load();
     h.load(*view, std::make_exception_ptr(AppModelError::jobNotFound()));
     EXPECT_TRUE(shown(*view, "error"));
@@ -243,19 +269,15 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     button(*askToClean(*view), "confirm")->click();
     h.cleaned(*view, AppModelAdapter::Roots{source, dest});
     EXPECT_FALSE(shown(*view, "error") || shown(*view, "openFailed"));
-}
-
-TEST(ArchiveStatusView, BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered) {
-    ArchiveHarness h;
-    auto view = h.shownOver({h.root("source"), h.root("dest")});
-    h.shows = false;
-    QTest::mouseClick(button(*view, "open"), Qt::LeftButton);
-    QList<QMessageBox*> alerts = view->findChildren<QMessageBox*>(QStringLiteral("revealFailedAlert"));
-    alerts.removeIf([](QMessageBox* box) { return !box->isVisible(); });
-    ASSERT_EQ(alerts.size(), 1);
-    EXPECT_EQ(alerts[0]->informativeText(), h.opened.join(QLatin1Char('\n')));
-    EXPECT_EQ(h.opened.size(), 2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == alerts[0]->windowHandle(); }));
+    SCOPED_TRACE("BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered");
+    h.opened.clear();
+    h.revealed.clear();
+    click(*view, "open");
+    QList<QMessageBox*> boxes = view->findChildren<QMessageBox*>(QStringLiteral("revealFailedAlert"));
+    boxes.removeIf([](QMessageBox* box) { return !box->isVisible(); });
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0]->informativeText(), (h.revealed + h.opened).join(QLatin1Char('\n'))) << "in the roots' order";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == boxes[0]->windowHandle(); }));
     QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
     settle();
     EXPECT_FALSE(shown(*view, "openFailed"));

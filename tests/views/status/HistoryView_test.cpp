@@ -2,7 +2,6 @@
 #include "Kelto_Sync/HistoryView.h"
 #include "Kelto_Sync/internal/FittingBox.h"
 #include "Kelto_Sync/internal/HistoryRow.h"
-#include "SyncModel/Support/Clock.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/views/status/StatusFixtures.h"
 #include <stdexcept>
@@ -10,16 +9,9 @@
 namespace kelto {
 namespace {
 
-struct HistoryHarness {
-    FakeAppModel fake;
-    AppModelAdapter adapter{fake};
-    SyncJob job = sampleJob();
-    ManualClock clock{Date::fromUnix(1'700'003'600.0)};
+struct HistoryHarness : ViewHarness {
     std::vector<RunRecord> stored;
-    HistoryHarness() {
-        fake.setJobs({job});
-        fake.historySource = [this](const Uuid&) { return stored; };
-    }
+    HistoryHarness() { fake.historySource = [this](const Uuid&) { return stored; }; }
     std::unique_ptr<HistoryView> view(std::optional<int> limit, StatusViewActions actions = {}) {
         auto made = std::make_unique<HistoryView>(adapter, job.id, limit, SyncStrings::application(),
                                                   std::move(actions), clock);
@@ -29,9 +21,7 @@ struct HistoryHarness {
     }
 };
 
-QList<HistoryRow*> rows(const HistoryView& view) {
-    return view.findChildren<HistoryRow*>();
-}
+QList<HistoryRow*> rows(const HistoryView& view) { return view.findChildren<HistoryRow*>(); }
 
 TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullListWithCountsInTheFormOfTheirNumber) {
     HistoryHarness h;
@@ -87,7 +77,8 @@ TEST(HistoryView, AFailedLoadShowsItsErrorKeepsTheRowsAndReloadsOncePerNewRecord
     EXPECT_EQ(h.fake.historyCalls, reads + 1);
 }
 
-// A run's failure is also stored among its errors: the details say each text once, however it is spelled.
+// A run's failure is also stored among its errors: the details say each text once, however it is spelled. A log no
+// file manager shows is said so under its button and named in an alert.
 TEST(HistoryView, DetailsFollowTheOutcomeSayingEachTextOnce) {
     HistoryHarness h;
     RunRecord failed = record(h.job, 0, RunOutcome::failed("The disk is full."));
@@ -102,17 +93,18 @@ TEST(HistoryView, DetailsFollowTheOutcomeSayingEachTextOnce) {
     fine.stats.errors = {"open d: Operation not permitted"};
     h.stored = {failed, skipped, review, fine};
     int grants = 0;
+    bool logShown = true;
     QStringList revealed;
     StatusViewActions actions;
     actions.grantFullDiskAccess = [&] { ++grants; };
-    actions.reveal = [&](const QString& path, StatusViewActions::Shown) { revealed << path; };
+    actions.reveal = [&](const QString& path, StatusViewActions::Shown shown) { revealed << path, shown(logShown); };
     auto view = h.view(std::nullopt, actions);
     view->show();
     const auto shownRows = rows(*view);
     ASSERT_EQ(shownRows.size(), 4);
     auto* row = shownRows[0];
     EXPECT_FALSE(shown(*row, "details"));
-    auto* disclosure = row->findChild<QWidget*>(QStringLiteral("disclosure"));
+    auto* disclosure = child(*row, "disclosure");
     const auto closedLook = DrawnPanels::of(*disclosure);
     QTest::mouseClick(disclosure, Qt::LeftButton);
     EXPECT_EQ(DrawnPanels::of(*disclosure), closedLook) << "one look open or closed";
@@ -120,10 +112,11 @@ TEST(HistoryView, DetailsFollowTheOutcomeSayingEachTextOnce) {
     EXPECT_EQ(textOf(*row, "failure"), QStringLiteral("The disk is full."));
     EXPECT_TRUE(textOf(*row, "skippedFile").startsWith(QStringLiteral("Big/movie.mkv")));
     EXPECT_EQ(row->findChildren<QPushButton*>(QStringLiteral("grantFullDiskAccess")).size(), 1);
-    QTest::mouseClick(button(*row, "grantFullDiskAccess"), Qt::LeftButton);
-    QTest::mouseClick(button(*row, "showLog"), Qt::LeftButton);
+    click(*row, "grantFullDiskAccess");
+    click(*row, "showLog");
     EXPECT_EQ(grants, 1);
     EXPECT_EQ(revealed, QStringList{QString::fromStdString(*failed.logPath)});
+    EXPECT_FALSE(shown(*row, "showLogFailed"));
     EXPECT_EQ(textOf(*shownRows[1], "skipReason"), QStringLiteral("Running on battery"));
     EXPECT_TRUE(button(*shownRows[1], "grantFullDiskAccess") == nullptr && button(*shownRows[1], "showLog") == nullptr)
         << "a permission error in lower case, no log";
@@ -138,31 +131,20 @@ TEST(HistoryView, DetailsFollowTheOutcomeSayingEachTextOnce) {
                                     std::pair{2, "Caf\u00e9 would lose 40 files."}})
         EXPECT_EQ(count(*shownRows[row], QString::fromUtf8(text)), 1) << text;
     for (const char* name : {"failure", "skipReason", "review"})
-        EXPECT_EQ(shownRows[3]->findChild<QLabel*>(QLatin1String(name)), nullptr) << name;
+        EXPECT_EQ(child<QLabel>(*shownRows[3], name), nullptr) << name;
     EXPECT_EQ(button(*h.view(std::nullopt), "grantFullDiskAccess"), nullptr) << "the host gives no grant action";
-}
-
-TEST(HistoryView, ALogNoFileManagerShowsSaysSoUnderItsButtonAndNamesItInAnAlert) {
-    HistoryHarness h;
-    RunRecord run = record(h.job, 0);
-    run.logPath = "/home/ann/.local/state/kelto/logs/run.log";
-    h.stored = {run};
-    bool answer = false;
-    StatusViewActions actions;
-    actions.reveal = [&](const QString&, StatusViewActions::Shown shown) { shown(answer); };
-    auto view = h.view(std::nullopt, actions);
-    view->show();
-    HistoryRow* row = rows(*view).front();
-    row->setExpanded(true);
-    EXPECT_FALSE(shown(*row, "showLogFailed"));
-    QTest::mouseClick(button(*row, "showLog"), Qt::LeftButton);
-    EXPECT_TRUE(shown(*row, "showLogFailed"));
-    const RevealAlerts alerts = takeRevealAlerts();
-    EXPECT_EQ(alerts.paths, QStringList{QString::fromStdString(*run.logPath)});
-    EXPECT_TRUE(alerts.selectable);
-    answer = true;
-    QTest::mouseClick(button(*row, "showLog"), Qt::LeftButton);
-    EXPECT_FALSE(shown(*row, "showLogFailed"));
+    {
+        SCOPED_TRACE("ALogNoFileManagerShowsSaysSoUnderItsButtonAndNamesItInAnAlert");
+        logShown = false;
+        click(*row, "showLog");
+        EXPECT_TRUE(shown(*row, "showLogFailed"));
+        const RevealAlerts alerts = takeRevealAlerts();
+        EXPECT_EQ(alerts.paths, QStringList{QString::fromStdString(*failed.logPath)});
+        EXPECT_TRUE(alerts.selectable);
+        logShown = true;
+        click(*row, "showLog");
+        EXPECT_FALSE(shown(*row, "showLogFailed"));
+    }
 }
 
 // What a caption shows, not only what it decided: the end time beside the trigger, or below it.

@@ -11,14 +11,8 @@
 namespace kelto {
 namespace {
 
-struct OverviewHarness {
-    FakeAppModel fake;
-    AppModelAdapter adapter{fake};
-    SyncJob job = sampleJob();
-    ManualClock clock{Date::fromUnix(1'700'003'600.0)};
+struct OverviewHarness : ViewHarness {
     int previews = 0;
-
-    OverviewHarness() { fake.setJobs({job}); }
     std::unique_ptr<JobOverviewView> view() {
         auto made = std::make_unique<JobOverviewView>(adapter, job, SyncStrings::application(), [this] { ++previews; },
                                                       JobOverviewView::Parts{}, StatusViewActions{}, clock);
@@ -28,7 +22,7 @@ struct OverviewHarness {
     }
 };
 
-TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
+TEST(JobOverviewView, ButtonsFollowTheEnablingTableAndRowsReadOutWhole) {
     OverviewHarness h;
     auto view = h.view();
     struct Row {
@@ -61,18 +55,39 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTable) {
     }
     h.fake.setStatus(h.job.id, RunStatus::queued());
     view->setPreviewing(false);
-    QTest::mouseClick(button(*view, "stop"), Qt::LeftButton);
+    click(*view, "stop");
     EXPECT_EQ(h.fake.cancelCalls, std::vector<Uuid>{h.job.id});
     h.fake.setStatus(h.job.id, std::nullopt);
-    QTest::mouseClick(button(*view, "syncNow"), Qt::LeftButton);
-    QTest::mouseClick(button(*view, "preview"), Qt::LeftButton);
+    click(*view, "syncNow");
+    click(*view, "preview");
     EXPECT_EQ(h.fake.runNowCalls, std::vector<Uuid>{h.job.id});
     EXPECT_EQ(h.previews, 1);
-}
-
-TEST(JobOverviewView, NextRunTexts) {
-    OverviewHarness h;
-    auto view = h.view();
+    // The archive warning under a mode that replaces files with the archive off; the last run's figures; the full
+    // path in the column's tool tip; rows read out whole; the history sheet; the next run, by the scheduler or by the
+    // volumes whose connecting starts it.
+    SCOPED_TRACE("RowsReadOutWholeAndTellTheNextRun");
+    EXPECT_FALSE(shown(*view, "archiveOff"));
+    const auto element = [&](const char* name) { return QAccessible::queryAccessibleInterface(child(*view, name)); };
+    EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
+    for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
+    h.job.options.archiveEnabled = false;
+    for (SyncMode mode : {SyncMode::mirror, SyncMode::twoWay, SyncMode::copy}) {
+        h.job.mode = mode;
+        view->setJob(h.job);
+        EXPECT_EQ(shown(*view, "archiveOff"), mode != SyncMode::copy) << enumName(mode);
+    }
+    h.fake.setLastRecord(record(h.job, 0));
+    EXPECT_FALSE(shown(*view, "neverRun"));
+    EXPECT_EQ(textOf(*view, "filesCopied"), "12 files copied");
+    EXPECT_EQ(child(*view, "destination")->toolTip(), QString::fromStdString(h.job.destination.path));
+    view->show();
+    click(*view, "showAllHistory");
+    auto* sheet = child<QDialog>(*view, "historySheet");
+    ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
+    EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
+    SCOPED_TRACE("the next run");
     EXPECT_FALSE(shown(*view, "nextConnect"));
     h.job.isEnabled = false;
     view->setJob(h.job);
@@ -112,36 +127,6 @@ TEST(JobOverviewView, NextRunTexts) {
     h.fake.setFireDate(h.job.id, fire);
     EXPECT_EQ(textOf(*view, "nextFire"), "Next: " + DisplayFormat::dateTime(fire, english));
     EXPECT_TRUE(shown(*view, "nextConnect"));
-}
-
-// The archive warning under a mode that replaces files with the archive off; the last run's figures; the full path
-// in the column's tool tip; rows read out whole; the history sheet.
-TEST(JobOverviewView, RowsReadOutWholeAndOpenTheHistorySheet) {
-    OverviewHarness h;
-    auto view = h.view();
-    EXPECT_FALSE(shown(*view, "archiveOff"));
-    const auto element = [&](const char* name) {
-        return QAccessible::queryAccessibleInterface(view->findChild<QWidget*>(name));
-    };
-    EXPECT_EQ(element("source")->text(QAccessible::Name), "Source (A), Pictures");
-    for (const char* name : {"modeRow", "source", "destination"}) EXPECT_EQ(element(name)->childCount(), 0) << name;
-    h.job.options.archiveEnabled = false;
-    for (SyncMode mode : {SyncMode::mirror, SyncMode::twoWay, SyncMode::copy}) {
-        h.job.mode = mode;
-        view->setJob(h.job);
-        EXPECT_EQ(shown(*view, "archiveOff"), mode != SyncMode::copy) << enumName(mode);
-    }
-    h.fake.setLastRecord(record(h.job, 0));
-    EXPECT_FALSE(shown(*view, "neverRun"));
-    EXPECT_EQ(textOf(*view, "filesCopied"), "12 files copied");
-    EXPECT_EQ(view->findChild<QWidget*>("destination")->toolTip(), QString::fromStdString(h.job.destination.path));
-    view->show();
-    QTest::mouseClick(button(*view, "showAllHistory"), Qt::LeftButton);
-    auto* sheet = view->findChild<QDialog*>(QStringLiteral("historySheet"));
-    ASSERT_TRUE(sheet != nullptr && sheet->isVisible());
-    EXPECT_EQ(sheet->windowTitle(), "History") << "not the application's name alone";
-    QTest::keyClick(sheet, Qt::Key_Escape);
-    EXPECT_FALSE(sheet->isVisible());
 }
 
 // Each column as wide as its texts; a folder name of two lines at most; no volume line for an unlabelled root;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "Kelto_Sync/AppModelAdapter.h"
+#include "Kelto_Sync/Status/DeviceDot.h"
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/SyncJob.h"
+#include "SyncModel/Support/Clock.h"
 #include "tests/views/support/FakeAppModel.h"
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +16,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
+#include <deque>
+#include <memory>
 #include <gtest/gtest.h>
 
 namespace kelto {
@@ -57,6 +61,15 @@ inline RunStatus running(SyncPhase phase = SyncPhase::scanning, std::optional<do
     return RunStatus::running(progress);
 }
 
+// A job and the model the views show it from.
+struct ViewHarness {
+    FakeAppModel fake;
+    AppModelAdapter adapter{fake};
+    SyncJob job = sampleJob();
+    ManualClock clock{Date::fromUnix(1'700'003'600.0)};
+    ViewHarness() { fake.setJobs({job}); }
+};
+
 // Lets queued answers and scheduled reads run.
 inline void settle() {
     QCoreApplication::processEvents();
@@ -75,6 +88,20 @@ inline QString textOf(const QWidget& root, const char* name) {
 
 inline QPushButton* button(const QWidget& root, const char* name) {
     return root.findChild<QPushButton*>(QLatin1String(name));
+}
+
+inline void click(const QWidget& root, const char* name) { QTest::mouseClick(button(root, name), Qt::LeftButton); }
+
+template <class T = QWidget>
+T* child(const QObject& root, const char* name) {
+    return root.findChild<T*>(QLatin1String(name));
+}
+
+// A visible label of that text.
+inline QLabel* labelWith(const QWidget& root, const QString& text) {
+    for (QLabel* label : root.findChildren<QLabel*>())
+        if (label->text() == text && label->isVisibleTo(&root)) return label;
+    return nullptr;
 }
 
 // An alert's button of that role.
@@ -104,6 +131,41 @@ inline RevealAlerts takeRevealAlerts() {
     }
     alerts.paths.sort();
     return alerts;
+}
+
+// Device-dot sources the test drives: evaluations wait until the test runs
+// them, in the order it chooses; the answer is the test's.
+struct FakeDotSources {
+    std::deque<std::function<void()>> pending;
+    bool warning = false;
+    std::weak_ptr<VolumeEventStream> stream;
+    int subscriptions = 0;
+    DeviceDot::Sources sources() {
+        DeviceDot::Sources s;
+        s.background = [this](std::function<void()> work) { pending.push_back(std::move(work)); };
+        s.requiresWarning = [this](const SyncJob&) { return warning; };
+        s.subscribe = [this] {
+            ++subscriptions;
+            auto made = std::make_shared<VolumeEventStream>();
+            stream = made;
+            return made;
+        };
+        return s;
+    }
+    void runAll() {
+        while (!pending.empty()) {
+            auto work = std::move(pending.front());
+            pending.pop_front();
+            work();
+        }
+        settle();
+    }
+};
+
+inline SyncJob namedJob(const std::string& name, SyncMode mode = SyncMode::copy) {
+    SyncJob job = sampleJob(mode);
+    job.name = name;
+    return job;
 }
 
 }  // namespace kelto
