@@ -180,16 +180,18 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
 }
 
 // Without a tray the menu is still set, each entry calling its action; a click without icon geometry opens fresh
-// content at the cursor, and a second closes it.
+// content at the cursor, and a second closes it. Along a bottom panel the popup stands above the cursor, and stays
+// there inside the screen as its content grows or shrinks.
 TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursorAndASecondClosesIt) {
     struct {
         int open = 0, syncAll = 0, settings = 0, quit = 0;
     } calls;
     int made = 0;
+    QLabel* content = nullptr;
     TrayPresence tray({[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }},
                       [&] {
                           ++made;
-                          auto* content = new QLabel(QStringLiteral("content"));
+                          content = new QLabel(QStringLiteral("content"));
                           content->setFixedSize(360, 120);
                           return content;
                       },
@@ -209,9 +211,18 @@ TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursor
     emit tray.icon().activated(QSystemTrayIcon::Trigger);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(tray.popup(), nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCursor::setPos(screen.center().x(), screen.bottom());
     emit tray.icon().activated(QSystemTrayIcon::Trigger);
-    ASSERT_NE(tray.popup(), nullptr);
+    popup = tray.popup();
+    ASSERT_NE(popup, nullptr);
     EXPECT_EQ(made, 2);
+    EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1);
+    for (const int height : {320, 80}) {  // jobs added or gone while it is open
+        content->setFixedSize(360, height);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return popup->height() == height; }));
+        EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1) << height;
+    }
 }
 
 // Where the window cannot be translucent (no compositing manager, as here), it takes its surface's rounded shape.
@@ -228,27 +239,6 @@ TEST(TrayPresence, WithoutACompositorThePopupTakesItsSurfacesRoundedShape) {
         EXPECT_FALSE(shape.contains(corner));
     for (const QPoint inside : {frame.center(), QPoint(frame.center().x(), 0), QPoint(0, frame.center().y())})
         EXPECT_TRUE(shape.contains(inside));
-}
-
-TEST(TrayPresence, AnOpenPopupWhoseContentGrowsOrShrinksStaysAtItsAnchorInsideTheScreen) {
-    QWidget* content = nullptr;
-    TrayPresence tray({}, [&] {
-        content = new QWidget;
-        content->setFixedSize(360, 120);
-        return content;
-    }, SyncStrings());
-    // A panel along the bottom edge: the popup stands above the cursor.
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    QCursor::setPos(screen.center().x(), screen.bottom());
-    emit tray.icon().activated(QSystemTrayIcon::Trigger);
-    QWidget* popup = tray.popup();
-    ASSERT_NE(popup, nullptr);
-    EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1);
-    for (const int height : {320, 80}) {  // jobs added or gone while it is open
-        content->setFixedSize(360, height);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return popup->height() == height; }));
-        EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1) << height;
-    }
 }
 
 // The popup hangs below a top icon and stands above a bottom one, inside the screen; taller than the room below a

@@ -14,14 +14,14 @@ namespace {
 
 const QStringList five = PermissionStrings::supportedLanguages();
 
-TEST(PermissionStringsLanguage, AFolderNameWinsThenTheFirstCarriedUserLanguageThenEnglish) {
+// A folder name wins, then the first user language the host carries, then English. Unless told otherwise, the host's
+// languages are those it declared to the kit: a user language the host does not offer gives English.
+TEST(PermissionStringsLanguage, TheHostsDeclaredLanguagesChoose) {
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/ja.lproj"), five, {"vi"}), "ja");
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/ko.lproj/"), five, {"vi"}), "ko");
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/fr.lproj"), five, {"vi"}), "en");
     // French is carried, so it is the candidate, and it is not supported.
-    const QStringList withFrench{"en", "fr", "ja"};
-    EXPECT_EQ(PermissionStrings::chooseLanguage({}, withFrench, {"fr-FR", "ja"}), "en");
-    // A language the host does not carry is passed over.
+    EXPECT_EQ(PermissionStrings::chooseLanguage({}, {"en", "fr", "ja"}, {"fr-FR", "ja"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"de-DE", "ja_JP.UTF-8"}), "ja");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh_TW"}), "zh-Hant");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh-HK"}), "zh-Hant");
@@ -29,13 +29,7 @@ TEST(PermissionStringsLanguage, AFolderNameWinsThenTheFirstCarriedUserLanguageTh
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh_CN"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, {"en", "zh-Hans"}, {"zh_CN", "vi"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {}), "en");
-    const PermissionStrings strings(QStringLiteral("/opt/kelto/vi.lproj"), five, {"ja"});
-    EXPECT_EQ(strings.language(), "vi");
-}
-
-// Unless told otherwise, the language comes from what the host declared to
-// the kit: a user language the host does not offer gives English.
-TEST(PermissionStringsLanguage, TheHostsDeclaredLanguagesChoose) {
+    EXPECT_EQ(PermissionStrings(QStringLiteral("/opt/kelto/vi.lproj"), five, {"ja"}).language(), "vi");
     const QStringList vietnamese{"vi_VN.UTF-8", "vi"};
     StringTable::setHostLanguages(QStringList{"en"});
     EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), vietnamese).language(), "en");

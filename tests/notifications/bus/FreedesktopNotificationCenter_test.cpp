@@ -12,7 +12,12 @@
 #include "Kelto_Sync/Notifications/NotificationRouter.h"
 #include "Kelto_Sync/Notifications/Notifier.h"
 #include "Platform/Desktop/FreedesktopNotificationCenter.h"
+#include "KeltoPermissions/NotificationProbe.h"
+#include "KeltoPermissions/PermissionItems.h"
 #include "Platform/Desktop/FreedesktopNotificationCenterError.h"
+#include "tests/permissions/Await.h"
+#include "tests/permissions/FakePrograms.h"
+#include "tests/permissions/ScopedEnvironment.h"
 #include "tests/views/support/FakeAppModel.h"
 
 #include <gtest/gtest.h>
@@ -221,6 +226,45 @@ TEST(FreedesktopNotificationCenter, AuthorizationIsAnAnsweringServerAndPostsToNo
     unconnected.add(request("nowhere", text(Uuid::random())));
     EXPECT_FALSE(authorize(unconnected).first);
     QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+}
+
+PermissionStatus probe(const QDBusConnection& bus, DesktopKind desktop) {
+    const auto answer = test::await<PermissionStatus>([&](NotificationProbe::Answer done) {
+        NotificationProbe::status(bus, QStringLiteral("Kelto.Sync.desktop"), desktop, std::move(done));
+    });
+    EXPECT_FALSE(answer.answeredInside);
+    return answer.value.value_or(PermissionStatus::checking);
+}
+
+// No server or no bus cannot be told; an answering server grants unless GNOME's switch is off.
+TEST(NotificationProbeTest, AnAnsweringServerGrantsUnlessGnomesSwitchIsOff) {
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::kde), PermissionStatus::unverifiable);
+    const QDBusConnection none =
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
+    EXPECT_EQ(probe(none, DesktopKind::gnome), PermissionStatus::unverifiable);
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+    FakeNotificationServer server({});
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::kde), PermissionStatus::granted);
+    test::FakePrograms programs;
+    test::ScopedEnvironment environment;
+    environment.set("PATH", programs.folder().toUtf8());
+    // GNOME without gsettings: nothing says the switch is off.
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::gnome), PermissionStatus::granted);
+    programs.add(QStringLiteral("gsettings"), "false\n");
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::gnome), PermissionStatus::denied);
+    EXPECT_EQ(programs.next().value_or(test::FakePrograms::Start{}).arguments,
+              (QStringList{"get",
+                           "org.gnome.desktop.notifications.application:"
+                           "/org/gnome/desktop/notifications/application/kelto-sync/",
+                           "enable"}));
+    // The factory's item asks the same server through the session bus.
+    const PermissionItem item = PermissionItems::notifications(
+        QStringLiteral("kelto-sync"), QStringLiteral("detail"), PermissionRequirement::optional, PermissionStrings());
+    environment.set("XDG_CURRENT_DESKTOP", "KDE");
+    EXPECT_EQ(test::await<PermissionStatus>(item.check).value, PermissionStatus::granted);
+    const auto requested = test::awaitDone(item.request);
+    EXPECT_TRUE(requested.value);
+    EXPECT_FALSE(requested.answeredInside);
 }
 
 }  // namespace
