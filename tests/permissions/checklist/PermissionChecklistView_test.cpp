@@ -165,6 +165,7 @@ TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen
     ASSERT_TRUE(row->restartHintButton()->isVisibleTo(row));
     row->restartHintButton()->click();
     EXPECT_EQ(rig.terminations, 1);
+    EXPECT_EQ(rig.make({})->focusedItemID(), QStringLiteral("disk")) << "the relaunched checklist comes back to it";
     rig.answer({S::restartRequired});
     EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row));
 }

@@ -269,24 +269,8 @@ TEST(PermissionSetupController, HandOffAndEveryWayBack) {
     EXPECT_EQ(rig.presents, presents + 3);
 }
 
-TEST(PermissionSetupController, WithoutAWindowListTheChecklistStaysAndRefreshesOnReturn) {
-    ControllerRig rig(false);
-    rig.controller->show();
-    rig.answerAll(S::missing);
-    rig.checklist->openSettings(rig.item);
-    EXPECT_EQ(rig.controller->companion(), nullptr);
-    EXPECT_EQ(rig.dismisses, 0);
-    EXPECT_TRUE(rig.controller->window()->isVisible());
-    EXPECT_TRUE(rig.checklist->isMonitoring());
-    EXPECT_TRUE(rig.controller->restoresOnActivation());
-    rig.controller->applicationDidBecomeActive();
-    EXPECT_FALSE(rig.controller->restoresOnActivation());
-    rig.answerAll(S::missing);
-    EXPECT_TRUE(rig.checklist->returnedWithoutSuccess().contains(QStringLiteral("files")))
-        << "the return refreshed the checklist";
-}
-
-// The desktop's companion is built at launch; only a hand-off needs the window list.
+// The desktop's companion is built at launch; only a hand-off needs the window list. Without one the checklist stays
+// on screen and refreshes on the return.
 TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWanted) {
     static QStringList told;
     const QtMessageHandler previous =
@@ -303,10 +287,24 @@ TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWant
         rig.checklist->openSettings(rig.item);
         rig.checklist->openSettings(rig.item);
         EXPECT_EQ(rig.controller->companion(), nullptr);
+        EXPECT_EQ(rig.dismisses, 0);
         EXPECT_TRUE(rig.controller->window()->isVisible());
+        EXPECT_TRUE(rig.checklist->isMonitoring());
+        EXPECT_TRUE(rig.controller->restoresOnActivation());
+        rig.controller->applicationDidBecomeActive();
+        EXPECT_FALSE(rig.controller->restoresOnActivation());
+        rig.answerAll(S::missing);
+        EXPECT_TRUE(rig.checklist->returnedWithoutSuccess().contains(QStringLiteral("files")))
+            << "the return refreshed the checklist";
     }
     qInstallMessageHandler(previous);
     EXPECT_EQ(told, QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
+    ControllerRig none(false);
+    none.controller->show();
+    none.answerAll(S::missing);
+    none.checklist->openSettings(none.item);
+    EXPECT_EQ(none.controller->companion(), nullptr) << "no companion at all";
+    EXPECT_TRUE(none.controller->window()->isVisible());
 }
 
 // Completed version, current version, onboarding due, in progress, forced.
