@@ -199,35 +199,6 @@ std::pair<bool, std::exception_ptr> authorize(FreedesktopNotificationCenter& cen
     return answer.value_or(std::pair<bool, std::exception_ptr>{});
 }
 
-TEST(FreedesktopNotificationCenter, AuthorizationIsAnAnsweringServerAndPostsToNoServerAreDropped) {
-    FreedesktopNotificationCenter center;
-    center.add(request("lost", text(Uuid::random())));
-    const auto none = authorize(center);
-    EXPECT_FALSE(none.first);
-    EXPECT_FALSE(none.second);
-    FakeNotificationServer server({});
-    EXPECT_TRUE(authorize(center).first);
-    center.add(request("kept", text(Uuid::random())));
-    ASSERT_TRUE(waitFor([&] { return !server.calls.empty(); }));
-    EXPECT_EQ(server.calls.size(), 1u);
-    EXPECT_EQ(server.calls[0].summary, "Title kept");
-    server.refuse = true;
-    const auto refused = authorize(center);
-    EXPECT_FALSE(refused.first);
-    ASSERT_TRUE(refused.second);
-    try {
-        std::rethrow_exception(refused.second);
-    } catch (const FreedesktopNotificationCenterError& error) {
-        EXPECT_EQ(error.name(), "org.example.Error.Refused");
-    }
-    const QDBusConnection noBus =
-        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
-    FreedesktopNotificationCenter unconnected(noBus);
-    unconnected.add(request("nowhere", text(Uuid::random())));
-    EXPECT_FALSE(authorize(unconnected).first);
-    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
-}
-
 PermissionStatus probe(const QDBusConnection& bus, DesktopKind desktop) {
     const auto answer = test::await<PermissionStatus>([&](NotificationProbe::Answer done) {
         NotificationProbe::status(bus, QStringLiteral("Kelto.Sync.desktop"), desktop, std::move(done));
@@ -236,15 +207,30 @@ PermissionStatus probe(const QDBusConnection& bus, DesktopKind desktop) {
     return answer.value.value_or(PermissionStatus::checking);
 }
 
-// No server or no bus cannot be told; an answering server grants unless GNOME's switch is off.
-TEST(NotificationProbeTest, AnAnsweringServerGrantsUnlessGnomesSwitchIsOff) {
+// The centre's authorization and the permission's probe both ask the server. With none, or no bus, the centre is not
+// authorized and drops its posts, and the probe cannot tell; an answering server authorizes and grants, unless it
+// refuses or GNOME's switch is off.
+TEST(FreedesktopNotificationCenter, AuthorizationAndTheProbeNeedAnAnsweringServer) {
+    FreedesktopNotificationCenter center;
+    center.add(request("lost", text(Uuid::random())));
+    const auto none = authorize(center);
+    EXPECT_FALSE(none.first);
+    EXPECT_FALSE(none.second);
     EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::kde), PermissionStatus::unverifiable);
-    const QDBusConnection none =
+    const QDBusConnection noBus =
         QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
-    EXPECT_EQ(probe(none, DesktopKind::gnome), PermissionStatus::unverifiable);
+    FreedesktopNotificationCenter unconnected(noBus);
+    unconnected.add(request("nowhere", text(Uuid::random())));
+    EXPECT_FALSE(authorize(unconnected).first);
+    EXPECT_EQ(probe(noBus, DesktopKind::gnome), PermissionStatus::unverifiable);
     QDBusConnection::disconnectFromBus(QStringLiteral("none"));
     FakeNotificationServer server({});
+    EXPECT_TRUE(authorize(center).first);
     EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::kde), PermissionStatus::granted);
+    center.add(request("kept", text(Uuid::random())));
+    ASSERT_TRUE(waitFor([&] { return !server.calls.empty(); }));
+    EXPECT_EQ(server.calls.size(), 1u);
+    EXPECT_EQ(server.calls[0].summary, "Title kept");
     test::FakePrograms programs;
     test::ScopedEnvironment environment;
     environment.set("PATH", programs.folder().toUtf8());
@@ -265,6 +251,15 @@ TEST(NotificationProbeTest, AnAnsweringServerGrantsUnlessGnomesSwitchIsOff) {
     const auto requested = test::awaitDone(item.request);
     EXPECT_TRUE(requested.value);
     EXPECT_FALSE(requested.answeredInside);
+    server.refuse = true;
+    const auto refused = authorize(center);
+    EXPECT_FALSE(refused.first);
+    ASSERT_TRUE(refused.second);
+    try {
+        std::rethrow_exception(refused.second);
+    } catch (const FreedesktopNotificationCenterError& error) {
+        EXPECT_EQ(error.name(), "org.example.Error.Refused");
+    }
 }
 
 }  // namespace

@@ -57,15 +57,14 @@ struct ControllerRig : FilesRig {
     std::vector<Outcome> outcomes;
     int presents = 0;
     int dismisses = 0;
-    QSize viewSize{420, 360};
     std::unique_ptr<PermissionSetupController> controller;
 
-    // The view is a label of `viewSize` unless `makeView` is given.
+    // The view is a label unless `makeView` is given.
     explicit ControllerRig(bool companionSupported = true, PermissionSetupController::MakeView makeView = {}) {
         if (!makeView) {
-            makeView = [this](PermissionSetupController&) {
+            makeView = [](PermissionSetupController&) {
                 auto* view = new QLabel(QStringLiteral("checklist"));
-                view->setMinimumSize(viewSize);
+                view->setMinimumSize(420, 360);
                 return view;
             };
         }
@@ -104,26 +103,10 @@ QLabel* rowOf(int height, bool visible = true) {
 }
 bool scrolls(QWidget* window) { return window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible(); }
 
-TEST(PermissionSetupController, OneCentredWindowFocusingOnRequest) {
-    ControllerRig rig;
-    rig.controller->show();
-    QWidget* window = rig.controller->window();
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
+// One window, a fixed-size dialog centred on the screen, focusing on request. It shows all of a view of a fixed width,
+// beside the scroll bar when capped to the screen.
+TEST(PermissionSetupController, OneCentredWindowFitsAFixedWidthViewAndFocusesOnRequest) {
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
-    EXPECT_TRUE(rig.checklist->isMonitoring());
-    EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
-    rig.controller->show(QStringLiteral("files"));
-    EXPECT_EQ(rig.controller->window(), window);
-    EXPECT_EQ(rig.presents, 2);
-    EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
-    EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
-}
-
-// The window shows all of a view of a fixed width, beside the scroll bar when capped to the screen.
-TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
     for (const int height : {300, 5000}) {
         SCOPED_TRACE(height);
         QPushButton* done = nullptr;
@@ -132,12 +115,22 @@ TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
             return fixedWidthView({rowOf(height), done});
         });
         QWidget* window = rig.shown();
+        EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
+        EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
+        EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
+        EXPECT_LT(window->height(), available.height() - 24);
         auto* scroll = window->findChild<QScrollArea*>();
         ASSERT_NE(scroll, nullptr);
-        EXPECT_LT(window->height(), QGuiApplication::primaryScreen()->availableGeometry().height() - 24);
         EXPECT_GE(scroll->viewport()->width(), 560);
         EXPECT_LE(done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x(), scroll->viewport()->width())
             << "the right-aligned button is cut off";
+        EXPECT_TRUE(rig.checklist->isMonitoring());
+        EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
+        rig.controller->show(QStringLiteral("files"));
+        EXPECT_EQ(rig.controller->window(), window);
+        EXPECT_EQ(rig.presents, 2);
+        EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
+        EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
     }
 }
 
