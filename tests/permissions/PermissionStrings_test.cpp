@@ -40,27 +40,23 @@ TEST(PermissionStringsLanguage, TheHostsDeclaredLanguagesChoose) {
     EXPECT_EQ(PermissionStrings::declaredHostLanguages(), five);
 }
 
-// Tables written into a temporary folder, shaped as the compiled-in ones.
-class PermissionStringsLookup : public testing::Test {
-protected:
-    void write(const QString& relative, const QByteArray& content) {
+// Tables written into a temporary folder, shaped as the compiled-in ones: a language's folder answers alone, the
+// catalogue serves the rest by language, and one entry of another shape leaves every key untranslated.
+TEST(PermissionStringsLookup, AFolderAnswersAloneTheCatalogueServesTheRestUnlessAnEntryHasAnotherShape) {
+    QTemporaryDir root;
+    const auto write = [&](const QString& relative, const QByteArray& content) {
         const QString path = root.path() + u'/' + relative;
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(content);
-    }
-
-    PermissionStrings strings(const QString& language) const {
-        return PermissionStrings(QStringLiteral("/opt/") + language + QStringLiteral(".lproj"), five, {}, root.path());
-    }
-
-    QTemporaryDir root;
-};
-
-TEST_F(PermissionStringsLookup, AFolderAnswersAloneTheCatalogueServesTheRestByLanguage) {
-    write(QStringLiteral("vi.lproj/Localizable.json"), R"({"On": "Bật"})");
-    write(QStringLiteral("Localizable.xcstrings"), R"({
+    };
+    const auto strings = [&](const QString& language, const QString& folder) {
+        return PermissionStrings(QStringLiteral("/opt/") + language + QStringLiteral(".lproj"), five, {},
+                                 root.path() + u'/' + folder);
+    };
+    write(QStringLiteral("good/vi.lproj/Localizable.json"), R"({"On": "Bật"})");
+    write(QStringLiteral("good/Localizable.xcstrings"), R"({
         "sourceLanguage": "en", "version": "1.0",
         "strings": {
             "Allowed": {"comment": "status", "localizations": {
@@ -70,30 +66,24 @@ TEST_F(PermissionStringsLookup, AFolderAnswersAloneTheCatalogueServesTheRestByLa
                 "en": {"stringUnit": {"state": "translated", "value": "OFF"}},
                 "vi": {"stringUnit": {"state": "translated", "value": "Tắt"}}}}
         }})");
-    const PermissionStrings vietnamese = strings(QStringLiteral("vi"));
+    const PermissionStrings vietnamese = strings(QStringLiteral("vi"), QStringLiteral("good"));
     EXPECT_EQ(vietnamese.string(QStringLiteral("On")), "Bật");
     EXPECT_EQ(vietnamese.string(QStringLiteral("Allowed")), "Allowed");
-    const PermissionStrings korean = strings(QStringLiteral("ko"));
+    const PermissionStrings korean = strings(QStringLiteral("ko"), QStringLiteral("good"));
     EXPECT_EQ(korean.string(QStringLiteral("Allowed")), "허용됨");
     EXPECT_EQ(korean.string(QStringLiteral("Off")), "Off");
     EXPECT_EQ(korean.string(QStringLiteral("Unknown key")), "Unknown key");
-}
-
-TEST_F(PermissionStringsLookup, OneEntryOfAnotherShapeLeavesEveryKeyUntranslated) {
-    write(QStringLiteral("Localizable.xcstrings"), R"({"strings": {
+    write(QStringLiteral("plural/Localizable.xcstrings"), R"({"strings": {
             "Allowed": {"localizations": {"ko": {"stringUnit": {"value": "허용됨"}}}},
             "%lld of %lld ready": {"localizations": {"ko": {"variations": {"plural": {}}}}}
         }})");
-    EXPECT_EQ(strings(QStringLiteral("ko")).string(QStringLiteral("Allowed")), "Allowed");
-    QTemporaryDir other;
-    QFile file(other.path() + QStringLiteral("/Localizable.xcstrings"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(R"({"strings": {"Allowed": {"localizations": {"ko": {"stringUnit": {"value": "허용됨"}}}},
-                               "Off": {"comment": "no translations yet"}}})");
-    file.close();
-    EXPECT_EQ(PermissionStrings({}, five, {"ko"}, other.path()).string(QStringLiteral("Allowed")), "Allowed");
+    EXPECT_EQ(strings(QStringLiteral("ko"), QStringLiteral("plural")).string(QStringLiteral("Allowed")), "Allowed");
+    write(QStringLiteral("bare/Localizable.xcstrings"),
+          R"({"strings": {"Allowed": {"localizations": {"ko": {"stringUnit": {"value": "허용됨"}}}},
+                          "Off": {"comment": "no translations yet"}}})");
+    EXPECT_EQ(strings(QStringLiteral("ko"), QStringLiteral("bare")).string(QStringLiteral("Allowed")), "Allowed");
     // No tables at all: English, and no stop.
-    EXPECT_EQ(PermissionStrings({}, five, {"ko"}, root.path() + QStringLiteral("/none")).string("Allowed"), "Allowed");
+    EXPECT_EQ(strings(QStringLiteral("ko"), QStringLiteral("none")).string(QStringLiteral("Allowed")), "Allowed");
 }
 
 const QStringList packageKeys{
