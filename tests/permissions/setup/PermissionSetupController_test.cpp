@@ -265,16 +265,11 @@ TEST(PermissionSetupController, HandOffAndEveryWayBack) {
 // The desktop's companion is built at launch; only a hand-off needs the window list. Without one the checklist stays
 // on screen and refreshes on the return.
 TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWanted) {
-    static QStringList told;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& message) {
-            if (context.category && QLatin1String(context.category) == QLatin1String("PlatformDesktop.windows"))
-                told << message;
-        });
+    CompanionLog told("PlatformDesktop.windows");
     {
         ControllerRig rig;
         rig.controller->setCompanionDependencies(CompanionPanel::Dependencies::system());
-        EXPECT_TRUE(told.isEmpty()) << qPrintable(told.join('\n'));
+        EXPECT_TRUE(told.lines.isEmpty()) << qPrintable(told.lines.join('\n'));
         rig.controller->show();
         rig.answerAll(S::missing);
         rig.checklist->openSettings(rig.item);
@@ -290,8 +285,7 @@ TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWant
         EXPECT_TRUE(rig.checklist->returnedWithoutSuccess().contains(QStringLiteral("files")))
             << "the return refreshed the checklist";
     }
-    qInstallMessageHandler(previous);
-    EXPECT_EQ(told, QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
+    EXPECT_EQ(told.lines, QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
     ControllerRig none(false);
     none.controller->show();
     none.answerAll(S::missing);
