@@ -52,8 +52,8 @@ struct NotifierTest : testing::Test {
     SyncJob job = SyncJob::newJob("Photos");
 };
 
-// A report is keyed by its run, a review and an ask by their job; the failure's message leads the errors, once. Only a
-// stored false silences the four kinds; success needs its own switch. Authorization passes the centre's answer or error.
+// A report is keyed by its run, a review and an ask by their job; the failure's message leads the errors, once. Only
+// a stored false silences the four kinds, success has its own switch; authorization passes the centre's answer.
 TEST_F(NotifierTest, TitlesBodiesIdentifiersTheSwitchesAndAuthorization) {
     Notifier quiet = notifier();
     quiet.notifySuccess(record(RunOutcome::success()), "Photos");

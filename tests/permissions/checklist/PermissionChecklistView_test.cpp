@@ -76,10 +76,16 @@ QString accessible(QWidget* widget, QAccessible::Text which) {
 }
 
 // The primary button goes to the first required item still to do, then to the recommended ones, never to an optional
-// one; Return finishes only once every required item is granted.
-TEST(PermissionChecklistView, PrimaryButtonAndProgressFollowTheRequirements) {
+// one; Return finishes only once every required item is granted. Rows name their status, show their request's error,
+// and offer a hand confirmation only while unverifiable.
+TEST(PermissionChecklistView, RowsFollowTheirRequirementsAndStatuses) {
     ViewRig rig;
-    rig.start({rig.add("opt", R::optional), rig.add("rec", R::recommended), rig.add("req", R::required)});
+    PermissionItem opt = rig.add("opt", R::optional), rec = rig.add("rec", R::recommended);
+    PermissionItem req = rig.add("req", R::required);
+    rec.presentation = PermissionPresentation::setting;
+    req.allowsManualConfirm = true;
+    req.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
+    rig.start({opt, rec, req});
     auto view = rig.view();
     EXPECT_EQ(view->headings(), (QStringList{"Required", "Recommended", "Optional"}));
     rig.answer({S::missing, S::missing, S::missing});
@@ -102,6 +108,17 @@ TEST(PermissionChecklistView, PrimaryButtonAndProgressFollowTheRequirements) {
     QTest::keyClick(view.get(), Qt::Key_Escape);
     EXPECT_EQ(rig.done, 1);
     EXPECT_EQ(rig.later, 1);
+    PermissionRow* recRow = view->row("rec");
+    EXPECT_EQ(accessible(recRow, QAccessible::Name), "rec title, " + recRow->statusLabel()->title());
+    EXPECT_EQ(accessible(recRow, QAccessible::Description), QStringLiteral("rec detail"));
+    rig.answer({S::missing, S::missing, S::unverifiable});
+    PermissionRow* reqRow = view->row("req");
+    EXPECT_EQ(reqRow->errorLabel()->text(), QStringLiteral("No access."));
+    ASSERT_TRUE(reqRow->confirmButton()->isVisibleTo(reqRow));
+    const QString unconfirmed = reqRow->statusLabel()->title();
+    reqRow->confirmButton()->click();
+    EXPECT_NE(reqRow->statusLabel()->title(), unconfirmed);
+    EXPECT_FALSE(reqRow->confirmButton()->isVisibleTo(reqRow));
 }
 
 // The keys reach the view from the moment its window opens, before any Tab.
@@ -119,28 +136,6 @@ TEST(PermissionChecklistView, EscapeInAFreshWindowSetsUpLater) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(window.windowHandle(), Qt::Key_Escape);
     EXPECT_EQ(rig.later, 1);
-}
-
-TEST(PermissionChecklistView, RowsNameTheirStatusAndConfirmByHandOnlyWhileUnverifiable) {
-    ViewRig rig;
-    PermissionItem login = rig.add("login", R::recommended);
-    login.presentation = PermissionPresentation::setting;
-    PermissionItem disk = rig.add("disk", R::required);
-    disk.allowsManualConfirm = true;
-    disk.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
-    rig.start({login, disk});
-    auto view = rig.view();
-    rig.answer({S::missing, S::unverifiable});
-    PermissionRow* loginRow = view->row("login");
-    EXPECT_EQ(accessible(loginRow, QAccessible::Name), "login title, " + loginRow->statusLabel()->title());
-    EXPECT_EQ(accessible(loginRow, QAccessible::Description), QStringLiteral("login detail"));
-    PermissionRow* diskRow = view->row("disk");
-    EXPECT_EQ(diskRow->errorLabel()->text(), QStringLiteral("No access."));
-    ASSERT_TRUE(diskRow->confirmButton()->isVisibleTo(diskRow));
-    const QString unconfirmed = diskRow->statusLabel()->title();
-    diskRow->confirmButton()->click();
-    EXPECT_NE(diskRow->statusLabel()->title(), unconfirmed);
-    EXPECT_FALSE(diskRow->confirmButton()->isVisibleTo(diskRow));
 }
 
 TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen) {
@@ -242,7 +237,8 @@ TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
     });
     EXPECT_TRUE(view->row("disk")->errorLabel()->isVisible());
     // The rows' other buttons are bordered, not the compact style whose fill is the row's.
-    for (QPushButton* button : {view->row("login")->confirmButton(), view->row("notes")->ctaButton(), view->laterButton()})
+    for (QPushButton* button :
+         {view->row("login")->confirmButton(), view->row("notes")->ctaButton(), view->laterButton()})
         EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
     EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->doneButton()->style()), nullptr);
     showAgainAfter([&] { rig.answer({S::granted, S::granted, S::granted}); });

@@ -285,7 +285,8 @@ TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWant
         EXPECT_TRUE(rig.checklist->returnedWithoutSuccess().contains(QStringLiteral("files")))
             << "the return refreshed the checklist";
     }
-    EXPECT_EQ(told.lines, QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
+    EXPECT_EQ(told.lines,
+              QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
     ControllerRig none(false);
     none.controller->show();
     none.answerAll(S::missing);
@@ -309,7 +310,7 @@ struct PanelRig : FilesRig {
         *checklist, item, [] {}, [this](bool shown) { visibility.push_back(shown); }, desktop.dependencies());
 };
 
-TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelays) {
+TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelaysUntilTheyExit) {
     CompanionLog log;
     PanelRig rig;
     rig.panel->start();
@@ -349,6 +350,20 @@ TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelays) {
     EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false, true, false})) << "one callback per change";
     EXPECT_EQ(log.count("Frontmost changed="), 2) << "the settings, firefox: none at first is no change";
     EXPECT_EQ(log.count("Frontmost changed=gnome-control-center"), 1);
+    // Only the settings' exit closes it, once.
+    rig.desktop.settingsInFront();
+    rig.panel->positionStep();
+    emit rig.desktop.workspace->terminated(QStringLiteral("firefox"));
+    EXPECT_FALSE(rig.panel->isFinished());
+    emit rig.desktop.workspace->terminated(QStringLiteral("gnome-control-center"));
+    EXPECT_TRUE(rig.panel->isFinished());
+    rig.panel->close(QStringLiteral("back-button"));
+    emit rig.desktop.workspace->terminated(QStringLiteral("gnome-control-center"));
+    EXPECT_EQ(log.count("Close reason="), 1);
+    EXPECT_EQ(log.count("Close reason=settings-terminated item=files"), 1);
+    EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false, true, false, true, false}));
+    rig.panel->start();
+    EXPECT_EQ(rig.panel->window(), nullptr) << "a finished panel never starts again";
 }
 
 TEST(CompanionPanel, GrantClosesAfterASecondUnlessTheStatusMovesOn) {
@@ -373,24 +388,6 @@ TEST(CompanionPanel, GrantClosesAfterASecondUnlessTheStatusMovesOn) {
     EXPECT_EQ(rig.panel->positionStep(), 500ms);
     while (rig.desktop.wake(200ms)) {}
     EXPECT_EQ(rig.visibility.size(), 2u);
-}
-
-TEST(CompanionPanel, OnlyTheSettingsExitClosesAndClosingTwiceLogsOnce) {
-    CompanionLog log;
-    PanelRig rig;
-    rig.desktop.settingsInFront();
-    rig.panel->start();
-    emit rig.desktop.workspace->terminated(QStringLiteral("firefox"));
-    EXPECT_FALSE(rig.panel->isFinished());
-    emit rig.desktop.workspace->terminated(QStringLiteral("gnome-control-center"));
-    EXPECT_TRUE(rig.panel->isFinished());
-    rig.panel->close(QStringLiteral("back-button"));
-    emit rig.desktop.workspace->terminated(QStringLiteral("gnome-control-center"));
-    EXPECT_EQ(log.count("Close reason="), 1);
-    EXPECT_EQ(log.count("Close reason=settings-terminated item=files"), 1);
-    EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false}));
-    rig.panel->start();
-    EXPECT_EQ(rig.panel->window(), nullptr) << "a finished panel never starts again";
 }
 
 const QRectF screen(0, 0, 1440, 875);
