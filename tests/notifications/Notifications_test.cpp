@@ -52,13 +52,42 @@ struct NotifierTest : testing::Test {
     SyncJob job = SyncJob::newJob("Photos");
 };
 
-// Only a stored false silences the four kinds; success needs its own switch. Authorization passes the centre's
-// answer or error.
-TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKindsAndAuthorizationPassesTheCentresAnswer) {
+// A report is keyed by its run, a review and an ask by their job; the failure's message leads the errors, once. Only
+// a stored false silences the four kinds, success has its own switch; authorization passes the centre's answer.
+TEST_F(NotifierTest, TitlesBodiesIdentifiersTheSwitchesAndAuthorization) {
     Notifier quiet = notifier();
     quiet.notifySuccess(record(RunOutcome::success()), "Photos");
     EXPECT_TRUE(center.posted.empty()) << "success is off by default";
     store(Notifier::successKey, true);
+    Notifier titled = notifier();
+    const QString jobText = QString::fromStdString(job.id.string());
+    EXPECT_EQ(jobText, jobText.toUpper());
+    const RunRecord done = record(RunOutcome::success());
+    const RunRecord failed = record(RunOutcome::failed("disk full"), {"first", "second"});
+    const std::string readOnly = "The destination volume is read-only.";
+    titled.notifySuccess(done, "Photos");
+    titled.notifyProblem(failed, "Photos");
+    titled.notifyProblem(record(RunOutcome::completedWithErrors()), "Photos");
+    titled.notifyProblem(record(RunOutcome::interrupted()), "Photos");
+    titled.notifyReviewNeeded(job.id, "Photos", "Many deletions");
+    titled.askToSync(job);
+    titled.notifyProblem(record(RunOutcome::failed(readOnly), {readOnly}), "Photos");
+    titled.notifyProblem(record(RunOutcome::failed(readOnly), {"first", readOnly}), "Photos");
+    titled.notifyProblem(record(RunOutcome::completedWithErrors(), {readOnly}), "Photos");
+    ASSERT_EQ(center.posted.size(), 9u);
+    const auto id = [](const RunRecord& r) { return QString::fromStdString(r.id.string()); };
+    EXPECT_EQ(center.posted[0], (NotificationRequest{id(done), "Sync completed", "Photos", "", jobText, {}}));
+    EXPECT_EQ(center.posted[1],
+              (NotificationRequest{id(failed), "Sync failed", "Photos\ndisk full\nsecond", "", jobText, {}}));
+    EXPECT_EQ(center.posted[2].title + center.posted[2].body, "Completed with errorsPhotos");
+    EXPECT_EQ(center.posted[3].title + center.posted[3].body, "Sync failedPhotos");
+    EXPECT_EQ(center.posted[4],
+              (NotificationRequest{"review-" + jobText, "Review needed", "Photos\nMany deletions", "", jobText, {}}));
+    EXPECT_EQ(center.posted[5], (NotificationRequest{"ask-" + jobText, "Sync connected device?", "Photos", "SYNC_ASK",
+                                                     jobText, {{"SYNC_NOW", "Sync now"}, {"SKIP", "Skip"}}}));
+    EXPECT_EQ(center.posted[6].body, "Photos\nThe destination volume is read-only.");
+    EXPECT_EQ(center.posted[7].body, "Photos\nThe destination volume is read-only.\nfirst");
+    EXPECT_EQ(center.posted[8].body, "Photos\nThe destination volume is read-only.");
     for (const auto& [enabled, posts] : {std::pair{QVariant(), 4u}, std::pair{QVariant(true), 4u},
                                          std::pair{QVariant(false), 0u}, std::pair{QVariant("yes"), 4u}}) {
         SCOPED_TRACE(enabled.toString().toStdString());
@@ -80,40 +109,6 @@ TEST_F(NotifierTest, OnlyAStoredFalseSilencesAllFourKindsAndAuthorizationPassesT
     ASSERT_EQ(results.size(), 2u);
     EXPECT_TRUE(results[0].get());
     EXPECT_THROW(results[1].get(), std::runtime_error);
-}
-
-// A report is keyed by its run, a review and an ask by their job; the failure's message leads the errors, once.
-TEST_F(NotifierTest, TitlesBodiesAndIdentifiers) {
-    store(Notifier::successKey, true);
-    Notifier n = notifier();
-    const QString jobText = QString::fromStdString(job.id.string());
-    EXPECT_EQ(jobText, jobText.toUpper());
-    const RunRecord done = record(RunOutcome::success());
-    const RunRecord failed = record(RunOutcome::failed("disk full"), {"first", "second"});
-    const std::string readOnly = "The destination volume is read-only.";
-    n.notifySuccess(done, "Photos");
-    n.notifyProblem(failed, "Photos");
-    n.notifyProblem(record(RunOutcome::completedWithErrors()), "Photos");
-    n.notifyProblem(record(RunOutcome::interrupted()), "Photos");
-    n.notifyReviewNeeded(job.id, "Photos", "Many deletions");
-    n.askToSync(job);
-    n.notifyProblem(record(RunOutcome::failed(readOnly), {readOnly}), "Photos");
-    n.notifyProblem(record(RunOutcome::failed(readOnly), {"first", readOnly}), "Photos");
-    n.notifyProblem(record(RunOutcome::completedWithErrors(), {readOnly}), "Photos");
-    ASSERT_EQ(center.posted.size(), 9u);
-    const auto id = [](const RunRecord& r) { return QString::fromStdString(r.id.string()); };
-    EXPECT_EQ(center.posted[0], (NotificationRequest{id(done), "Sync completed", "Photos", "", jobText, {}}));
-    EXPECT_EQ(center.posted[1],
-              (NotificationRequest{id(failed), "Sync failed", "Photos\ndisk full\nsecond", "", jobText, {}}));
-    EXPECT_EQ(center.posted[2].title + center.posted[2].body, "Completed with errorsPhotos");
-    EXPECT_EQ(center.posted[3].title + center.posted[3].body, "Sync failedPhotos");
-    EXPECT_EQ(center.posted[4],
-              (NotificationRequest{"review-" + jobText, "Review needed", "Photos\nMany deletions", "", jobText, {}}));
-    EXPECT_EQ(center.posted[5], (NotificationRequest{"ask-" + jobText, "Sync connected device?", "Photos", "SYNC_ASK",
-                                                     jobText, {{"SYNC_NOW", "Sync now"}, {"SKIP", "Skip"}}}));
-    EXPECT_EQ(center.posted[6].body, "Photos\nThe destination volume is read-only.");
-    EXPECT_EQ(center.posted[7].body, "Photos\nThe destination volume is read-only.\nfirst");
-    EXPECT_EQ(center.posted[8].body, "Photos\nThe destination volume is read-only.");
 }
 
 // A notice goes once its subject is settled: a review once its run is no longer parked, every notice of a deleted
@@ -180,16 +175,18 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
 }
 
 // Without a tray the menu is still set, each entry calling its action; a click without icon geometry opens fresh
-// content at the cursor, and a second closes it.
+// content at the cursor, and a second closes it. Along a bottom panel the popup stands above the cursor, and stays
+// there inside the screen as its content grows or shrinks.
 TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursorAndASecondClosesIt) {
     struct {
         int open = 0, syncAll = 0, settings = 0, quit = 0;
     } calls;
     int made = 0;
+    QLabel* content = nullptr;
     TrayPresence tray({[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }},
                       [&] {
                           ++made;
-                          auto* content = new QLabel(QStringLiteral("content"));
+                          content = new QLabel(QStringLiteral("content"));
                           content->setFixedSize(360, 120);
                           return content;
                       },
@@ -209,9 +206,18 @@ TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursor
     emit tray.icon().activated(QSystemTrayIcon::Trigger);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(tray.popup(), nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCursor::setPos(screen.center().x(), screen.bottom());
     emit tray.icon().activated(QSystemTrayIcon::Trigger);
-    ASSERT_NE(tray.popup(), nullptr);
+    popup = tray.popup();
+    ASSERT_NE(popup, nullptr);
     EXPECT_EQ(made, 2);
+    EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1);
+    for (const int height : {320, 80}) {  // jobs added or gone while it is open
+        content->setFixedSize(360, height);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return popup->height() == height; }));
+        EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1) << height;
+    }
 }
 
 // Where the window cannot be translucent (no compositing manager, as here), it takes its surface's rounded shape.
@@ -228,27 +234,6 @@ TEST(TrayPresence, WithoutACompositorThePopupTakesItsSurfacesRoundedShape) {
         EXPECT_FALSE(shape.contains(corner));
     for (const QPoint inside : {frame.center(), QPoint(frame.center().x(), 0), QPoint(0, frame.center().y())})
         EXPECT_TRUE(shape.contains(inside));
-}
-
-TEST(TrayPresence, AnOpenPopupWhoseContentGrowsOrShrinksStaysAtItsAnchorInsideTheScreen) {
-    QWidget* content = nullptr;
-    TrayPresence tray({}, [&] {
-        content = new QWidget;
-        content->setFixedSize(360, 120);
-        return content;
-    }, SyncStrings());
-    // A panel along the bottom edge: the popup stands above the cursor.
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    QCursor::setPos(screen.center().x(), screen.bottom());
-    emit tray.icon().activated(QSystemTrayIcon::Trigger);
-    QWidget* popup = tray.popup();
-    ASSERT_NE(popup, nullptr);
-    EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1);
-    for (const int height : {320, 80}) {  // jobs added or gone while it is open
-        content->setFixedSize(360, height);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return popup->height() == height; }));
-        EXPECT_EQ(popup->geometry().bottom(), screen.bottom() - 1) << height;
-    }
 }
 
 // The popup hangs below a top icon and stands above a bottom one, inside the screen; taller than the room below a

@@ -14,14 +14,14 @@ namespace {
 
 const QStringList five = PermissionStrings::supportedLanguages();
 
-TEST(PermissionStringsLanguage, AFolderNameWinsThenTheFirstCarriedUserLanguageThenEnglish) {
+// A folder name wins, then the first user language the host carries, then English. Unless told otherwise, the host's
+// languages are those it declared to the kit: a user language the host does not offer gives English.
+TEST(PermissionStringsLanguage, TheHostsDeclaredLanguagesChoose) {
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/ja.lproj"), five, {"vi"}), "ja");
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/ko.lproj/"), five, {"vi"}), "ko");
     EXPECT_EQ(PermissionStrings::chooseLanguage(QStringLiteral("/opt/kelto/fr.lproj"), five, {"vi"}), "en");
     // French is carried, so it is the candidate, and it is not supported.
-    const QStringList withFrench{"en", "fr", "ja"};
-    EXPECT_EQ(PermissionStrings::chooseLanguage({}, withFrench, {"fr-FR", "ja"}), "en");
-    // A language the host does not carry is passed over.
+    EXPECT_EQ(PermissionStrings::chooseLanguage({}, {"en", "fr", "ja"}, {"fr-FR", "ja"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"de-DE", "ja_JP.UTF-8"}), "ja");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh_TW"}), "zh-Hant");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh-HK"}), "zh-Hant");
@@ -29,13 +29,7 @@ TEST(PermissionStringsLanguage, AFolderNameWinsThenTheFirstCarriedUserLanguageTh
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {"zh_CN"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, {"en", "zh-Hans"}, {"zh_CN", "vi"}), "en");
     EXPECT_EQ(PermissionStrings::chooseLanguage({}, five, {}), "en");
-    const PermissionStrings strings(QStringLiteral("/opt/kelto/vi.lproj"), five, {"ja"});
-    EXPECT_EQ(strings.language(), "vi");
-}
-
-// Unless told otherwise, the language comes from what the host declared to
-// the kit: a user language the host does not offer gives English.
-TEST(PermissionStringsLanguage, TheHostsDeclaredLanguagesChoose) {
+    EXPECT_EQ(PermissionStrings(QStringLiteral("/opt/kelto/vi.lproj"), five, {"ja"}).language(), "vi");
     const QStringList vietnamese{"vi_VN.UTF-8", "vi"};
     StringTable::setHostLanguages(QStringList{"en"});
     EXPECT_EQ(PermissionStrings({}, PermissionStrings::declaredHostLanguages(), vietnamese).language(), "en");
@@ -46,27 +40,23 @@ TEST(PermissionStringsLanguage, TheHostsDeclaredLanguagesChoose) {
     EXPECT_EQ(PermissionStrings::declaredHostLanguages(), five);
 }
 
-// Tables written into a temporary folder, shaped as the compiled-in ones.
-class PermissionStringsLookup : public testing::Test {
-protected:
-    void write(const QString& relative, const QByteArray& content) {
+// Tables written into a temporary folder, shaped as the compiled-in ones: a language's folder answers alone, the
+// catalogue serves the rest by language, and one entry of another shape leaves every key untranslated.
+TEST(PermissionStringsLookup, AFolderAnswersAloneTheCatalogueServesTheRestUnlessAnEntryHasAnotherShape) {
+    QTemporaryDir root;
+    const auto write = [&](const QString& relative, const QByteArray& content) {
         const QString path = root.path() + u'/' + relative;
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(content);
-    }
-
-    PermissionStrings strings(const QString& language) const {
-        return PermissionStrings(QStringLiteral("/opt/") + language + QStringLiteral(".lproj"), five, {}, root.path());
-    }
-
-    QTemporaryDir root;
-};
-
-TEST_F(PermissionStringsLookup, AFolderAnswersAloneTheCatalogueServesTheRestByLanguage) {
-    write(QStringLiteral("vi.lproj/Localizable.json"), R"({"On": "Bật"})");
-    write(QStringLiteral("Localizable.xcstrings"), R"({
+    };
+    const auto strings = [&](const QString& language, const QString& folder) {
+        return PermissionStrings(QStringLiteral("/opt/") + language + QStringLiteral(".lproj"), five, {},
+                                 root.path() + u'/' + folder);
+    };
+    write(QStringLiteral("good/vi.lproj/Localizable.json"), R"({"On": "Bật"})");
+    write(QStringLiteral("good/Localizable.xcstrings"), R"({
         "sourceLanguage": "en", "version": "1.0",
         "strings": {
             "Allowed": {"comment": "status", "localizations": {
@@ -76,30 +66,24 @@ TEST_F(PermissionStringsLookup, AFolderAnswersAloneTheCatalogueServesTheRestByLa
                 "en": {"stringUnit": {"state": "translated", "value": "OFF"}},
                 "vi": {"stringUnit": {"state": "translated", "value": "Tắt"}}}}
         }})");
-    const PermissionStrings vietnamese = strings(QStringLiteral("vi"));
+    const PermissionStrings vietnamese = strings(QStringLiteral("vi"), QStringLiteral("good"));
     EXPECT_EQ(vietnamese.string(QStringLiteral("On")), "Bật");
     EXPECT_EQ(vietnamese.string(QStringLiteral("Allowed")), "Allowed");
-    const PermissionStrings korean = strings(QStringLiteral("ko"));
+    const PermissionStrings korean = strings(QStringLiteral("ko"), QStringLiteral("good"));
     EXPECT_EQ(korean.string(QStringLiteral("Allowed")), "허용됨");
     EXPECT_EQ(korean.string(QStringLiteral("Off")), "Off");
     EXPECT_EQ(korean.string(QStringLiteral("Unknown key")), "Unknown key");
-}
-
-TEST_F(PermissionStringsLookup, OneEntryOfAnotherShapeLeavesEveryKeyUntranslated) {
-    write(QStringLiteral("Localizable.xcstrings"), R"({"strings": {
+    write(QStringLiteral("plural/Localizable.xcstrings"), R"({"strings": {
             "Allowed": {"localizations": {"ko": {"stringUnit": {"value": "허용됨"}}}},
             "%lld of %lld ready": {"localizations": {"ko": {"variations": {"plural": {}}}}}
         }})");
-    EXPECT_EQ(strings(QStringLiteral("ko")).string(QStringLiteral("Allowed")), "Allowed");
-    QTemporaryDir other;
-    QFile file(other.path() + QStringLiteral("/Localizable.xcstrings"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(R"({"strings": {"Allowed": {"localizations": {"ko": {"stringUnit": {"value": "허용됨"}}}},
-                               "Off": {"comment": "no translations yet"}}})");
-    file.close();
-    EXPECT_EQ(PermissionStrings({}, five, {"ko"}, other.path()).string(QStringLiteral("Allowed")), "Allowed");
+    EXPECT_EQ(strings(QStringLiteral("ko"), QStringLiteral("plural")).string(QStringLiteral("Allowed")), "Allowed");
+    write(QStringLiteral("bare/Localizable.xcstrings"),
+          R"({"strings": {"Allowed": {"localizations": {"ko": {"stringUnit": {"value": "허용됨"}}}},
+                          "Off": {"comment": "no translations yet"}}})");
+    EXPECT_EQ(strings(QStringLiteral("ko"), QStringLiteral("bare")).string(QStringLiteral("Allowed")), "Allowed");
     // No tables at all: English, and no stop.
-    EXPECT_EQ(PermissionStrings({}, five, {"ko"}, root.path() + QStringLiteral("/none")).string("Allowed"), "Allowed");
+    EXPECT_EQ(strings(QStringLiteral("ko"), QStringLiteral("none")).string(QStringLiteral("Allowed")), "Allowed");
 }
 
 const QStringList packageKeys{

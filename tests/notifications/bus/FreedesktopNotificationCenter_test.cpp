@@ -12,7 +12,12 @@
 #include "Kelto_Sync/Notifications/NotificationRouter.h"
 #include "Kelto_Sync/Notifications/Notifier.h"
 #include "Platform/Desktop/FreedesktopNotificationCenter.h"
+#include "KeltoPermissions/NotificationProbe.h"
+#include "KeltoPermissions/PermissionItems.h"
 #include "Platform/Desktop/FreedesktopNotificationCenterError.h"
+#include "tests/permissions/Await.h"
+#include "tests/permissions/FakePrograms.h"
+#include "tests/permissions/ScopedEnvironment.h"
 #include "tests/views/support/FakeAppModel.h"
 
 #include <gtest/gtest.h>
@@ -194,18 +199,58 @@ std::pair<bool, std::exception_ptr> authorize(FreedesktopNotificationCenter& cen
     return answer.value_or(std::pair<bool, std::exception_ptr>{});
 }
 
-TEST(FreedesktopNotificationCenter, AuthorizationIsAnAnsweringServerAndPostsToNoServerAreDropped) {
+PermissionStatus probe(const QDBusConnection& bus, DesktopKind desktop) {
+    const auto answer = test::await<PermissionStatus>([&](NotificationProbe::Answer done) {
+        NotificationProbe::status(bus, QStringLiteral("Kelto.Sync.desktop"), desktop, std::move(done));
+    });
+    EXPECT_FALSE(answer.answeredInside);
+    return answer.value.value_or(PermissionStatus::checking);
+}
+
+// The centre's authorization and the permission's probe both ask the server. With none, or no bus, the centre is not
+// authorized and drops its posts, and the probe cannot tell; an answering server authorizes and grants, unless it
+// refuses or GNOME's switch is off.
+TEST(FreedesktopNotificationCenter, AuthorizationAndTheProbeNeedAnAnsweringServer) {
     FreedesktopNotificationCenter center;
     center.add(request("lost", text(Uuid::random())));
     const auto none = authorize(center);
     EXPECT_FALSE(none.first);
     EXPECT_FALSE(none.second);
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::kde), PermissionStatus::unverifiable);
+    const QDBusConnection noBus =
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
+    FreedesktopNotificationCenter unconnected(noBus);
+    unconnected.add(request("nowhere", text(Uuid::random())));
+    EXPECT_FALSE(authorize(unconnected).first);
+    EXPECT_EQ(probe(noBus, DesktopKind::gnome), PermissionStatus::unverifiable);
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
     FakeNotificationServer server({});
     EXPECT_TRUE(authorize(center).first);
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::kde), PermissionStatus::granted);
     center.add(request("kept", text(Uuid::random())));
     ASSERT_TRUE(waitFor([&] { return !server.calls.empty(); }));
     EXPECT_EQ(server.calls.size(), 1u);
     EXPECT_EQ(server.calls[0].summary, "Title kept");
+    test::FakePrograms programs;
+    test::ScopedEnvironment environment;
+    environment.set("PATH", programs.folder().toUtf8());
+    // GNOME without gsettings: nothing says the switch is off.
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::gnome), PermissionStatus::granted);
+    programs.add(QStringLiteral("gsettings"), "false\n");
+    EXPECT_EQ(probe(QDBusConnection::sessionBus(), DesktopKind::gnome), PermissionStatus::denied);
+    EXPECT_EQ(programs.next().value_or(test::FakePrograms::Start{}).arguments,
+              (QStringList{"get",
+                           "org.gnome.desktop.notifications.application:"
+                           "/org/gnome/desktop/notifications/application/kelto-sync/",
+                           "enable"}));
+    // The factory's item asks the same server through the session bus.
+    const PermissionItem item = PermissionItems::notifications(
+        QStringLiteral("kelto-sync"), QStringLiteral("detail"), PermissionRequirement::optional, PermissionStrings());
+    environment.set("XDG_CURRENT_DESKTOP", "KDE");
+    EXPECT_EQ(test::await<PermissionStatus>(item.check).value, PermissionStatus::granted);
+    const auto requested = test::awaitDone(item.request);
+    EXPECT_TRUE(requested.value);
+    EXPECT_FALSE(requested.answeredInside);
     server.refuse = true;
     const auto refused = authorize(center);
     EXPECT_FALSE(refused.first);
@@ -215,12 +260,6 @@ TEST(FreedesktopNotificationCenter, AuthorizationIsAnAnsweringServerAndPostsToNo
     } catch (const FreedesktopNotificationCenterError& error) {
         EXPECT_EQ(error.name(), "org.example.Error.Refused");
     }
-    const QDBusConnection noBus =
-        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
-    FreedesktopNotificationCenter unconnected(noBus);
-    unconnected.add(request("nowhere", text(Uuid::random())));
-    EXPECT_FALSE(authorize(unconnected).first);
-    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
 }
 
 }  // namespace

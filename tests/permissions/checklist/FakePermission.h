@@ -47,13 +47,22 @@ inline void giveRequest(PermissionItem& item, const std::shared_ptr<FakeRequest>
     item.request = [request](std::function<void()> done) { request->start()(std::move(done)); };
 }
 
-// Defaults in a file of their own, an opener that answers as told, and a relauncher that only counts.
+// Defaults in a file of their own, a probe and a request the test answers, an opener that answers as told, and a
+// relauncher that only counts.
 struct ChecklistRig {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat};
     bool opens = true;
     int openCalls = 0, terminations = 0;
     AppRelauncher relauncher{[this] { ++terminations; }, [] {}};
+    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<FakeRequest> request = std::make_shared<FakeRequest>();
+
+    // Unanswered probes hold the items, whose probes hold them: a cycle.
+    ~ChecklistRig() { probe->waiting.clear(); }
+    PermissionItem fake(const QString& id, PermissionRequirement requirement = PermissionRequirement::required) {
+        return fakeItem(id, requirement, probe);
+    }
     std::unique_ptr<PermissionChecklist> make(std::vector<PermissionItem> items) {
         return std::make_unique<PermissionChecklist>(
             QStringLiteral("Kelto Sync"), PermissionStrings(), std::move(items), defaults,

@@ -23,7 +23,6 @@ namespace {
 
 using test::ChecklistRig;
 using test::FakeProbe;
-using test::FakeRequest;
 using test::fakeItem;
 using test::giveRequest;
 using S = PermissionStatus;
@@ -32,7 +31,6 @@ using R = PermissionRequirement;
 // Items with one probe each, so a test can answer any of them.
 struct ViewRig : ChecklistRig {
     std::vector<std::shared_ptr<FakeProbe>> probes;
-    std::shared_ptr<FakeRequest> request = std::make_shared<FakeRequest>();
     std::unique_ptr<PermissionChecklist> checklist;
     int done = 0;
     int later = 0;
@@ -50,10 +48,14 @@ struct ViewRig : ChecklistRig {
         item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
         return item;
     }
-    // Three items, one of each requirement, each confirmable by hand.
+    // Three items, one of each requirement, each confirmable by hand, with details that wrap.
     std::vector<PermissionItem> three(PermissionItem first) {
         std::vector<PermissionItem> items{first, add("login", R::recommended), add("notes", R::optional)};
-        for (PermissionItem& item : items) item.allowsManualConfirm = true;
+        for (PermissionItem& item : items) {
+            item.allowsManualConfirm = true;
+            item.detail = QStringLiteral("A detail long enough to take two or three lines in a row of the list, "
+                                         "so that it wraps at the list's width and not at a narrower one.");
+        }
         return items;
     }
     void start(std::vector<PermissionItem> items) { checklist = make(std::move(items)); }
@@ -73,22 +75,50 @@ QString accessible(QWidget* widget, QAccessible::Text which) {
     return QAccessible::queryAccessibleInterface(widget)->text(which);
 }
 
-TEST(PermissionChecklistView, ProgressGatesDoneAndReturn) {
+// The primary button goes to the first required item still to do, then to the recommended ones, never to an optional
+// one; Return finishes only once every required item is granted. Rows name their status, show their request's error,
+// and offer a hand confirmation only while unverifiable.
+TEST(PermissionChecklistView, RowsFollowTheirRequirementsAndStatuses) {
     ViewRig rig;
-    rig.start({rig.add("a", R::required), rig.add("b", R::required), rig.add("c", R::required)});
+    PermissionItem opt = rig.add("opt", R::optional), rec = rig.add("rec", R::recommended);
+    PermissionItem req = rig.add("req", R::required);
+    rec.presentation = PermissionPresentation::setting;
+    req.allowsManualConfirm = true;
+    req.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
+    rig.start({opt, rec, req});
     auto view = rig.view();
-    EXPECT_EQ(view->headings(), QStringList{"Required"}) << "empty sections are left out";
-    rig.answer({S::granted, S::granted, S::missing});
-    EXPECT_EQ(view->progressLabel()->text(), QStringLiteral("2 of 3 ready"));
+    EXPECT_EQ(view->headings(), (QStringList{"Required", "Recommended", "Optional"}));
+    rig.answer({S::missing, S::missing, S::missing});
+    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), QStringLiteral("req"));
+    EXPECT_TRUE(view->row("req")->isProminent());
+    EXPECT_FALSE(view->row("rec")->isProminent());
+    EXPECT_EQ(view->progressLabel()->text(), QStringLiteral("0 of 2 ready"));
     EXPECT_FALSE(view->doneButton()->isEnabled());
     QTest::keyClick(view.get(), Qt::Key_Return);
     EXPECT_EQ(rig.done, 0);
-    rig.answer({S::granted, S::granted, S::granted});
+    rig.answer({S::missing, S::missing, S::granted});
+    EXPECT_TRUE(view->row("rec")->isProminent());
+    EXPECT_FALSE(view->row("req")->ctaButton()->isVisibleTo(view->row("req")));
+    EXPECT_EQ(view->progressLabel()->text(), QStringLiteral("1 of 2 ready"));
     EXPECT_TRUE(view->doneButton()->isEnabled());
+    rig.answer({S::missing, S::granted, S::granted});
+    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), std::nullopt);
+    EXPECT_FALSE(view->row("opt")->isProminent());
     QTest::keyClick(view.get(), Qt::Key_Return);
     QTest::keyClick(view.get(), Qt::Key_Escape);
     EXPECT_EQ(rig.done, 1);
     EXPECT_EQ(rig.later, 1);
+    PermissionRow* recRow = view->row("rec");
+    EXPECT_EQ(accessible(recRow, QAccessible::Name), "rec title, " + recRow->statusLabel()->title());
+    EXPECT_EQ(accessible(recRow, QAccessible::Description), QStringLiteral("rec detail"));
+    rig.answer({S::missing, S::missing, S::unverifiable});
+    PermissionRow* reqRow = view->row("req");
+    EXPECT_EQ(reqRow->errorLabel()->text(), QStringLiteral("No access."));
+    ASSERT_TRUE(reqRow->confirmButton()->isVisibleTo(reqRow));
+    const QString unconfirmed = reqRow->statusLabel()->title();
+    reqRow->confirmButton()->click();
+    EXPECT_NE(reqRow->statusLabel()->title(), unconfirmed);
+    EXPECT_FALSE(reqRow->confirmButton()->isVisibleTo(reqRow));
 }
 
 // The keys reach the view from the moment its window opens, before any Tab.
@@ -97,52 +127,15 @@ TEST(PermissionChecklistView, EscapeInAFreshWindowSetsUpLater) {
     rig.start({rig.add("a", R::required)});
     QWidget window;
     auto* scroll = new QScrollArea(&window);
-    scroll->setWidget(rig.view().release());
+    auto* view = rig.view().release();
+    EXPECT_EQ(view->headings(), QStringList{"Required"}) << "empty sections are left out";
+    scroll->setWidget(view);
     window.resize(600, 400);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(window.windowHandle(), Qt::Key_Escape);
     EXPECT_EQ(rig.later, 1);
-}
-
-TEST(PermissionChecklistView, PrimaryButtonMovesFromRequiredToRecommendedNeverOptional) {
-    ViewRig rig;
-    rig.start({rig.add("opt", R::optional), rig.add("rec", R::recommended), rig.add("req", R::required)});
-    auto view = rig.view();
-    EXPECT_EQ(view->headings(), (QStringList{"Required", "Recommended", "Optional"}));
-    rig.answer({S::missing, S::missing, S::missing});
-    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), QStringLiteral("req"));
-    EXPECT_TRUE(view->row("req")->isProminent());
-    EXPECT_FALSE(view->row("rec")->isProminent());
-    rig.answer({S::missing, S::missing, S::granted});
-    EXPECT_TRUE(view->row("rec")->isProminent());
-    EXPECT_FALSE(view->row("req")->ctaButton()->isVisibleTo(view->row("req")));
-    rig.answer({S::missing, S::granted, S::granted});
-    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), std::nullopt);
-    EXPECT_FALSE(view->row("opt")->isProminent());
-}
-
-TEST(PermissionChecklistView, RowsNameTheirStatusAndConfirmByHandOnlyWhileUnverifiable) {
-    ViewRig rig;
-    PermissionItem login = rig.add("login", R::recommended);
-    login.presentation = PermissionPresentation::setting;
-    PermissionItem disk = rig.add("disk", R::required);
-    disk.allowsManualConfirm = true;
-    disk.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
-    rig.start({login, disk});
-    auto view = rig.view();
-    rig.answer({S::missing, S::unverifiable});
-    PermissionRow* loginRow = view->row("login");
-    EXPECT_EQ(accessible(loginRow, QAccessible::Name), "login title, " + loginRow->statusLabel()->title());
-    EXPECT_EQ(accessible(loginRow, QAccessible::Description), QStringLiteral("login detail"));
-    PermissionRow* diskRow = view->row("disk");
-    EXPECT_EQ(diskRow->errorLabel()->text(), QStringLiteral("No access."));
-    ASSERT_TRUE(diskRow->confirmButton()->isVisibleTo(diskRow));
-    const QString unconfirmed = diskRow->statusLabel()->title();
-    diskRow->confirmButton()->click();
-    EXPECT_NE(diskRow->statusLabel()->title(), unconfirmed);
-    EXPECT_FALSE(diskRow->confirmButton()->isVisibleTo(diskRow));
 }
 
 TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen) {
@@ -167,6 +160,7 @@ TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen
     ASSERT_TRUE(row->restartHintButton()->isVisibleTo(row));
     row->restartHintButton()->click();
     EXPECT_EQ(rig.terminations, 1);
+    EXPECT_EQ(rig.make({})->focusedItemID(), QStringLiteral("disk")) << "the relaunched checklist comes back to it";
     rig.answer({S::restartRequired});
     EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row));
 }
@@ -195,39 +189,12 @@ TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
     EXPECT_GT(view->scrollArea()->verticalScrollBar()->value(), 0);
 }
 
-// Shown at its own size, the list is whole without scrolling and lies on the
-// panel with no fill of its own; the rows' other buttons are bordered, not the compact style whose fill is the row's.
-TEST(PermissionChecklistView, TheListFitsOnThePanelAndItsButtonsStandOut) {
-    ViewRig rig;
-    std::vector<PermissionItem> items;
-    for (const QString& id : {QStringLiteral("disk"), QStringLiteral("login"), QStringLiteral("notes")}) {
-        items.push_back(rig.add(id, id == "notes" ? R::optional : R::required));
-        items.back().detail = QStringLiteral("A detail long enough to take two or three lines in a row of the list, "
-                                             "so that it wraps at the list's width and not at a narrower one.");
-        items.back().allowsManualConfirm = true;
-    }
-    rig.start(items);
-    auto view = rig.view();
-    rig.answer({S::unverifiable, S::missing, S::missing});
-    view->show();
-    QCoreApplication::processEvents();
-    QScrollArea* scroll = view->scrollArea();
-    EXPECT_FALSE(view->listScrolls());
-    EXPECT_LE(scroll->widget()->height(), scroll->viewport()->height()) << "nothing hidden below";
-    EXPECT_FALSE(scroll->widget()->autoFillBackground());
-    for (QPushButton* button :
-         {view->row("disk")->confirmButton(), view->row("notes")->ctaButton(), view->laterButton()}) {
-        ASSERT_TRUE(button->isVisibleTo(view.get()));
-        EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
-    }
-    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->doneButton()->style()), nullptr);
-}
-
-// Every row can be reached: the list is whole in its box, or the box
-// scrolls; every text is whole in its row; and the box is no taller than the list.
+// Every row can be reached: the list is whole in its box, or the box scrolls; every text is whole in its row; the
+// box is no taller than the list, which lies on the panel with no fill of its own.
 void expectListFits(PermissionChecklistView& view) {
     QScrollArea* scroll = view.scrollArea();
     QWidget* list = scroll->widget();
+    EXPECT_FALSE(list->autoFillBackground());
     const bool scrolls = scroll->verticalScrollBar()->isVisible();
     for (PermissionRow* row : list->findChildren<PermissionRow*>()) {
         const int bottom = row->mapTo(list, QPoint(0, row->height())).y();
@@ -255,6 +222,7 @@ TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
     view->show();
     WidgetRender::settle(*view);
     expectListFits(*view);
+    EXPECT_FALSE(view->listScrolls()) << "shown at its own size";
     const auto showAgainAfter = [&](const std::function<void()>& change) {
         view->hide();
         change();
@@ -268,6 +236,11 @@ TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
         view->row("disk")->ctaButton()->click();
     });
     EXPECT_TRUE(view->row("disk")->errorLabel()->isVisible());
+    // The rows' other buttons are bordered, not the compact style whose fill is the row's.
+    for (QPushButton* button :
+         {view->row("login")->confirmButton(), view->row("notes")->ctaButton(), view->laterButton()})
+        EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
+    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->doneButton()->style()), nullptr);
     showAgainAfter([&] { rig.answer({S::granted, S::granted, S::granted}); });
 }
 

@@ -58,10 +58,10 @@ struct FakeDesktop {
     }
 };
 
-// Collects the companion's log lines for one test.
+// Collects the log lines of one category, the companion's unless told, for one test.
 class CompanionLog {
 public:
-    CompanionLog() {
+    explicit CompanionLog(const char* category = "KeltoPermissions.companion") : category_(category) {
         current() = this;
         previous_ = qInstallMessageHandler(&CompanionLog::handle);
     }
@@ -80,10 +80,11 @@ private:
         return log;
     }
     static void handle(QtMsgType, const QMessageLogContext& context, const QString& message) {
-        if (current() && context.category && QLatin1String(context.category) == QLatin1String("KeltoPermissions.companion")) {
+        if (current() && context.category && QLatin1String(context.category) == QLatin1String(current()->category_)) {
             current()->lines.push_back(message);
         }
     }
+    const char* category_;
     QtMessageHandler previous_ = nullptr;
 };
 

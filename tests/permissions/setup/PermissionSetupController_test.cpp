@@ -2,8 +2,11 @@
 #include "tests/permissions/setup/FakeDesktop.h"
 
 #include "KeltoPermissions/CompanionContent.h"
+#include "KeltoPermissions/CompanionLayout.h"
+#include "KeltoPermissions/CompanionPanel.h"
 #include "KeltoPermissions/PermissionSetupController.h"
 #include "KeltoPermissions/PermissionSetupState.h"
+#include "Platform/Desktop/SettingsWindowGeometry.h"
 
 #include <QEnterEvent>
 #include <QGuiApplication>
@@ -24,32 +27,44 @@
 namespace kelto {
 namespace {
 
+using namespace std::chrono_literals;
 using test::ChecklistRig;
 using test::CompanionLog;
 using test::FakeDesktop;
-using test::FakeProbe;
 using Outcome = PermissionSetupOutcome;
 using S = PermissionStatus;
 
-struct ControllerRig : ChecklistRig {
-    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
-    PermissionItem item = test::fakeItem("files", PermissionRequirement::required, probe);
+// One item on the all-files page, its probe answered by the test, on a desktop the test sets.
+struct FilesRig : ChecklistRig {
+    PermissionItem item = fake("files");
     std::unique_ptr<PermissionChecklist> checklist;
     FakeDesktop desktop;
+
+    FilesRig() {
+        item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+        checklist = make({item});
+    }
+    void answerAll(S status) {
+        while (probe->answer(status)) {}
+    }
+    void answer(S status) {
+        checklist->refreshAll();
+        probe->answer(status);
+    }
+};
+
+struct ControllerRig : FilesRig {
     std::vector<Outcome> outcomes;
     int presents = 0;
     int dismisses = 0;
-    QSize viewSize{420, 360};
     std::unique_ptr<PermissionSetupController> controller;
 
-    // The view is a label of `viewSize` unless `makeView` is given.
+    // The view is a label unless `makeView` is given.
     explicit ControllerRig(bool companionSupported = true, PermissionSetupController::MakeView makeView = {}) {
-        item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
-        checklist = make({item});
         if (!makeView) {
-            makeView = [this](PermissionSetupController&) {
+            makeView = [](PermissionSetupController&) {
                 auto* view = new QLabel(QStringLiteral("checklist"));
-                view->setMinimumSize(viewSize);
+                view->setMinimumSize(420, 360);
                 return view;
             };
         }
@@ -58,14 +73,6 @@ struct ControllerRig : ChecklistRig {
             [this](Outcome o) { outcomes.push_back(o); }, [this](QWidget& w) { ++presents, w.show(); },
             [this](QWidget& w) { ++dismisses, w.hide(); });
         controller->setCompanionDependencies(companionSupported ? std::optional(desktop.dependencies()) : std::nullopt);
-    }
-    // Unanswered probes hold the items, whose probes hold them: a cycle.
-    ~ControllerRig() {
-        controller.reset();
-        probe->waiting.clear();
-    }
-    void answerAll(S status) {
-        while (probe->answer(status)) {}
     }
     QWidget* shown() {
         controller->show();
@@ -94,31 +101,12 @@ QLabel* rowOf(int height, bool visible = true) {
     row->setVisible(visible);
     return row;
 }
+bool scrolls(QWidget* window) { return window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible(); }
 
-TEST(PermissionSetupController, OneWindowCappedAndFocusOnRequest) {
-    ControllerRig rig;
-    rig.controller->show();
-    QWidget* window = rig.controller->window();
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
+// One window, a fixed-size dialog centred on the screen, focusing on request. It shows all of a view of a fixed width,
+// beside the scroll bar when capped to the screen.
+TEST(PermissionSetupController, OneCentredWindowFitsAFixedWidthViewAndFocusesOnRequest) {
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
-    EXPECT_TRUE(rig.checklist->isMonitoring());
-    EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
-    rig.controller->show(QStringLiteral("files"));
-    EXPECT_EQ(rig.controller->window(), window);
-    EXPECT_EQ(rig.presents, 2);
-    EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
-    EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
-    ControllerRig tall;
-    tall.viewSize = QSize(420, 5000);
-    tall.controller->show();
-    EXPECT_LT(tall.controller->window()->height(), available.height() - 24);
-}
-
-// The window shows all of a view of a fixed width, beside the scroll bar when capped.
-TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
     for (const int height : {300, 5000}) {
         SCOPED_TRACE(height);
         QPushButton* done = nullptr;
@@ -127,17 +115,28 @@ TEST(PermissionSetupController, WindowFitsAFixedWidthView) {
             return fixedWidthView({rowOf(height), done});
         });
         QWidget* window = rig.shown();
+        EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
+        EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
+        EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
+        EXPECT_LT(window->height(), available.height() - 24);
         auto* scroll = window->findChild<QScrollArea*>();
         ASSERT_NE(scroll, nullptr);
         EXPECT_GE(scroll->viewport()->width(), 560);
         EXPECT_LE(done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x(), scroll->viewport()->width())
             << "the right-aligned button is cut off";
+        EXPECT_TRUE(rig.checklist->isMonitoring());
+        EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
+        rig.controller->show(QStringLiteral("files"));
+        EXPECT_EQ(rig.controller->window(), window);
+        EXPECT_EQ(rig.presents, 2);
+        EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
+        EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
     }
 }
 
 // The first statuses arrive just after the window opens and make rows taller: until the user reaches for the window it
-// follows them; from the first move, press or key in it on it keeps its height. A pointer the window merely opened
-// under has reached for nothing.
+// follows them; from the first move, press or key in it on it keeps its height, scrolling, until shown again. A
+// pointer the window merely opened under has reached for nothing.
 TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
     std::vector<QWidget*> rows;
     ControllerRig rig(true, [&](PermissionSetupController&) {
@@ -145,18 +144,20 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
         return fixedWidthView(rows);
     });
     const std::vector<std::pair<const char*, std::function<void(QWindow*)>>> inputs{
-        {"move", [](QWindow* w) { QTest::mouseMove(w, QPoint(20, 20)); }},
-        {"press", [](QWindow* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(30, 30)); }},
-        {"key", [](QWindow* w) { QTest::keyClick(w, Qt::Key_Tab); }},
         {"enter alone", [](QWindow* w) {
              QEnterEvent enter(QPointF(20, 20), QPointF(20, 20), w->mapToGlobal(QPointF(20, 20)));
              QCoreApplication::sendEvent(w, &enter);
          }},
+        {"move", [](QWindow* w) { QTest::mouseMove(w, QPoint(20, 20)); }},
+        {"press", [](QWindow* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(30, 30)); }},
+        {"key", [](QWindow* w) { QTest::keyClick(w, Qt::Key_Tab); }},
     };
+    QWidget* window = nullptr;
+    int reached = 0;
     for (const auto& [name, input] : inputs) {
         SCOPED_TRACE(name);
         for (QWidget* row : rows) row->setVisible(row == rows.front());
-        QWidget* window = rig.shown();
+        window = rig.shown();
         const int opened = window->height();
         rows[1]->show();
         rig.settle();
@@ -165,48 +166,47 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
             << "grew off the screen";
         input(window->windowHandle());
         rig.settle();
-        const int reached = window->height();
+        reached = window->height();
         rows[2]->show();
         rig.settle();
-        if (name == std::string("enter alone"))
+        if (name == std::string("enter alone")) {
             EXPECT_GT(window->height(), reached);
-        else
+        } else {
             EXPECT_EQ(window->height(), reached) << "grew under the pointer";
+            EXPECT_TRUE(scrolls(window));
+            for (QWidget* row : {rows[1], rows[2]}) row->hide();
+            rig.settle();
+            EXPECT_EQ(window->height(), reached) << "shrank under the pointer";
+        }
         window->hide();
     }
-}
-
-// Held, a taller view scrolls and "Done" stays under the pointer; shown again, the window fits its view.
-TEST(PermissionSetupController, TheWindowKeepsItsHeightWhileShownAndFitsItsViewWhenShownAgain) {
-    QLabel* grown = nullptr;
-    ControllerRig rig(true, [&](PermissionSetupController&) {
-        return fixedWidthView({rowOf(20), grown = rowOf(200, false)});
-    });
-    QWidget* window = rig.shown();
-    const int before = window->height();
-    const auto scrolls = [&] { return window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible(); };
-    QTest::mouseMove(window->windowHandle(), QPoint(20, 20));  // the pointer in the window: the hold begins
-    grown->show();
-    rig.settle();
-    EXPECT_EQ(window->height(), before) << "grew under the pointer";
-    EXPECT_TRUE(scrolls());
-    grown->hide();
-    rig.settle();
-    EXPECT_EQ(window->height(), before);
-    grown->show();
-    window->hide();
     window->show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() >= before + 200; }));
-    rig.settle();
-    EXPECT_FALSE(scrolls());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() < reached; })) << "shown again, it fits its view";
 }
 
-TEST(PermissionSetupController, LaterOnceAndDoneOnlyWhenAllowed) {
+// Done waits for the grant; the close button and finish(later) each report later once; minimised, the window
+// neither shows nor refreshes on a return, shown again it does.
+TEST(PermissionSetupController, LaterOnceDoneOnlyWhenAllowedAndNoRefreshWhileMinimised) {
     ControllerRig rig;
+    rig.controller->show();
+    rig.answerAll(S::missing);
+    rig.controller->window()->showMinimized();
+    const int probes = rig.probe->calls;
+    for (const bool active : {true, false}) {
+        active ? rig.controller->applicationDidBecomeActive() : rig.controller->applicationDidResignActive();
+        EXPECT_FALSE(rig.controller->isVisible());
+        EXPECT_FALSE(rig.checklist->isMonitoring());
+        EXPECT_EQ(rig.probe->calls, probes);
+    }
+    rig.controller->window()->showNormal();
+    rig.controller->applicationDidBecomeActive();
+    EXPECT_TRUE(rig.controller->isVisible());
+    EXPECT_TRUE(rig.checklist->isMonitoring());
+    EXPECT_GT(rig.probe->calls, probes);
+    rig.answerAll(S::missing);
     rig.controller->show(QStringLiteral("files"));
     rig.controller->finish(Outcome::done);
     EXPECT_TRUE(rig.outcomes.empty()) << "done before the grant is refused";
-    // The close button reports later, once.
     QPointer<QWidget> window = rig.controller->window();
     window->close();
     EXPECT_EQ(rig.outcomes, std::vector<Outcome>{Outcome::later});
@@ -214,7 +214,6 @@ TEST(PermissionSetupController, LaterOnceAndDoneOnlyWhenAllowed) {
     EXPECT_FALSE(rig.defaults.contains(PermissionChecklist::focusKey()));
     QTest::qWait(0);
     EXPECT_TRUE(window.isNull());
-    // finish(later) closes the new window without a second report.
     rig.controller->show();
     rig.controller->finish(Outcome::later);
     EXPECT_EQ(rig.outcomes, (std::vector<Outcome>{Outcome::later, Outcome::later}));
@@ -263,63 +262,37 @@ TEST(PermissionSetupController, HandOffAndEveryWayBack) {
     EXPECT_EQ(rig.presents, presents + 3);
 }
 
-TEST(PermissionSetupController, ReturnRefreshesButNotWhileMinimised) {
-    ControllerRig rig;
-    rig.controller->show();
-    rig.answerAll(S::missing);
-    rig.controller->window()->showMinimized();
-    const int probes = rig.probe->calls;
-    for (const bool active : {true, false}) {
-        active ? rig.controller->applicationDidBecomeActive() : rig.controller->applicationDidResignActive();
-        EXPECT_FALSE(rig.controller->isVisible());
-        EXPECT_FALSE(rig.checklist->isMonitoring());
-        EXPECT_EQ(rig.probe->calls, probes);
-    }
-    rig.controller->window()->showNormal();
-    rig.controller->applicationDidBecomeActive();
-    EXPECT_TRUE(rig.controller->isVisible());
-    EXPECT_TRUE(rig.checklist->isMonitoring());
-    EXPECT_GT(rig.probe->calls, probes);
-}
-
-TEST(PermissionSetupController, WithoutAWindowListTheChecklistStaysAndRefreshesOnReturn) {
-    ControllerRig rig(false);
-    rig.controller->show();
-    rig.answerAll(S::missing);
-    rig.checklist->openSettings(rig.item);
-    EXPECT_EQ(rig.controller->companion(), nullptr);
-    EXPECT_EQ(rig.dismisses, 0);
-    EXPECT_TRUE(rig.controller->window()->isVisible());
-    EXPECT_TRUE(rig.checklist->isMonitoring());
-    EXPECT_TRUE(rig.controller->restoresOnActivation());
-    rig.controller->applicationDidBecomeActive();
-    EXPECT_FALSE(rig.controller->restoresOnActivation());
-    rig.answerAll(S::missing);
-    EXPECT_TRUE(rig.checklist->returnedWithoutSuccess().contains(QStringLiteral("files")))
-        << "the return refreshed the checklist";
-}
-
-// The desktop's companion is built at launch; only a hand-off needs the window list.
+// The desktop's companion is built at launch; only a hand-off needs the window list. Without one the checklist stays
+// on screen and refreshes on the return.
 TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWanted) {
-    static QStringList told;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& message) {
-            if (context.category && QLatin1String(context.category) == QLatin1String("PlatformDesktop.windows"))
-                told << message;
-        });
+    CompanionLog told("PlatformDesktop.windows");
     {
         ControllerRig rig;
         rig.controller->setCompanionDependencies(CompanionPanel::Dependencies::system());
-        EXPECT_TRUE(told.isEmpty()) << qPrintable(told.join('\n'));
+        EXPECT_TRUE(told.lines.isEmpty()) << qPrintable(told.lines.join('\n'));
         rig.controller->show();
         rig.answerAll(S::missing);
         rig.checklist->openSettings(rig.item);
         rig.checklist->openSettings(rig.item);
         EXPECT_EQ(rig.controller->companion(), nullptr);
+        EXPECT_EQ(rig.dismisses, 0);
         EXPECT_TRUE(rig.controller->window()->isVisible());
+        EXPECT_TRUE(rig.checklist->isMonitoring());
+        EXPECT_TRUE(rig.controller->restoresOnActivation());
+        rig.controller->applicationDidBecomeActive();
+        EXPECT_FALSE(rig.controller->restoresOnActivation());
+        rig.answerAll(S::missing);
+        EXPECT_TRUE(rig.checklist->returnedWithoutSuccess().contains(QStringLiteral("files")))
+            << "the return refreshed the checklist";
     }
-    qInstallMessageHandler(previous);
-    EXPECT_EQ(told, QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
+    EXPECT_EQ(told.lines,
+              QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
+    ControllerRig none(false);
+    none.controller->show();
+    none.answerAll(S::missing);
+    none.checklist->openSettings(none.item);
+    EXPECT_EQ(none.controller->companion(), nullptr) << "no companion at all";
+    EXPECT_TRUE(none.controller->window()->isVisible());
 }
 
 // Completed version, current version, onboarding due, in progress, forced.
@@ -329,6 +302,133 @@ TEST(PermissionSetupState, WhenToPresent) {
     EXPECT_FALSE(PermissionSetupState::shouldPresent(0, 1, false, false, false));
     EXPECT_TRUE(PermissionSetupState::shouldPresent(0, 1, true, false, false));
     EXPECT_FALSE(PermissionSetupState::shouldPresent(1, 1, true, false, false));
+}
+
+struct PanelRig : FilesRig {
+    std::vector<bool> visibility;
+    std::unique_ptr<CompanionPanel> panel = std::make_unique<CompanionPanel>(
+        *checklist, item, [] {}, [this](bool shown) { visibility.push_back(shown); }, desktop.dependencies());
+};
+
+TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelaysUntilTheyExit) {
+    CompanionLog log;
+    PanelRig rig;
+    rig.panel->start();
+    EXPECT_FALSE(rig.panel->isShowing()) << "nothing in front";
+    EXPECT_TRUE(rig.visibility.empty()) << "hidden to hidden is no change";
+    ASSERT_EQ(rig.desktop.sleepers.size(), 1u);
+    EXPECT_EQ(rig.desktop.sleepers[0].delay, 500ms);
+    ASSERT_NE(rig.panel->window(), nullptr);
+    EXPECT_TRUE(rig.panel->window()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(rig.panel->window()->testAttribute(Qt::WA_ShowWithoutActivating)) << "the settings keep the focus";
+    // The loop: the settings come to the front, the panel stands beside.
+    rig.desktop.settingsInFront();
+    EXPECT_TRUE(rig.desktop.wake(500ms));
+    EXPECT_TRUE(rig.panel->isShowing());
+    EXPECT_EQ(rig.panel->window()->geometry().topLeft(), QPoint(812, 100));
+    EXPECT_EQ(rig.desktop.presents, 1);
+    ASSERT_EQ(rig.desktop.sleepers.size(), 1u);
+    EXPECT_EQ(rig.desktop.sleepers[0].delay, 200ms);
+    EXPECT_EQ(rig.panel->positionStep(), 200ms);
+    EXPECT_EQ(log.count("Geometry source=window"), 1) << "an unchanged target is not logged again";
+    rig.desktop.geometry.reset();
+    EXPECT_EQ(rig.panel->positionStep(), 200ms);
+    EXPECT_EQ(log.count("Geometry source=fallback-main-screen"), 1);
+    EXPECT_EQ(rig.panel->window()->geometry().right() + 1, 1440 - 12);
+    rig.desktop.main.reset();
+    EXPECT_EQ(rig.panel->positionStep(), 200ms);
+    EXPECT_FALSE(rig.panel->isShowing());
+    EXPECT_EQ(log.count("Visibility=hidden reason=no-visible-screen"), 1);
+    // Another program in front: hidden at once by the activation.
+    rig.desktop.settingsInFront();
+    rig.panel->positionStep();
+    rig.desktop.front = QStringLiteral("firefox");
+    emit rig.desktop.workspace->activated();
+    EXPECT_FALSE(rig.panel->isShowing());
+    EXPECT_EQ(log.count("Visibility=hidden reason=settings-not-frontmost"), 1);
+    EXPECT_EQ(rig.panel->positionStep(), 500ms);
+    EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false, true, false})) << "one callback per change";
+    EXPECT_EQ(log.count("Frontmost changed="), 2) << "the settings, firefox: none at first is no change";
+    EXPECT_EQ(log.count("Frontmost changed=gnome-control-center"), 1);
+    // Only the settings' exit closes it, once.
+    rig.desktop.settingsInFront();
+    rig.panel->positionStep();
+    emit rig.desktop.workspace->terminated(QStringLiteral("firefox"));
+    EXPECT_FALSE(rig.panel->isFinished());
+    emit rig.desktop.workspace->terminated(QStringLiteral("gnome-control-center"));
+    EXPECT_TRUE(rig.panel->isFinished());
+    rig.panel->close(QStringLiteral("back-button"));
+    emit rig.desktop.workspace->terminated(QStringLiteral("gnome-control-center"));
+    EXPECT_EQ(log.count("Close reason="), 1);
+    EXPECT_EQ(log.count("Close reason=settings-terminated item=files"), 1);
+    EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false, true, false, true, false}));
+    rig.panel->start();
+    EXPECT_EQ(rig.panel->window(), nullptr) << "a finished panel never starts again";
+}
+
+TEST(CompanionPanel, GrantClosesAfterASecondUnlessTheStatusMovesOn) {
+    CompanionLog log;
+    PanelRig rig;
+    rig.desktop.settingsInFront();
+    rig.panel->start();
+    rig.answer(S::missing);
+    EXPECT_FALSE(rig.desktop.wake(1000ms)) << "no wait before a grant";
+    rig.answer(S::granted);
+    rig.answer(S::missing);
+    EXPECT_TRUE(rig.desktop.wake(1000ms));
+    EXPECT_FALSE(rig.panel->isFinished()) << "the change cancelled the wait";
+    rig.answer(S::granted);
+    EXPECT_TRUE(rig.desktop.wake(1000ms));
+    EXPECT_TRUE(rig.panel->isFinished());
+    EXPECT_EQ(log.count("Close reason=permission-granted item=files"), 1);
+    EXPECT_EQ(rig.panel->window(), nullptr);
+    EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false}));
+    EXPECT_EQ(log.count("Visibility=hidden reason=permission-granted"), 1);
+    // Late steps and wakes do nothing.
+    EXPECT_EQ(rig.panel->positionStep(), 500ms);
+    while (rig.desktop.wake(200ms)) {}
+    EXPECT_EQ(rig.visibility.size(), 2u);
+}
+
+const QRectF screen(0, 0, 1440, 875);
+const QSizeF panel(300, 400);
+
+TEST(CompanionLayout, RightLeftClampedAndCut) {
+    // Room on the right: 12 beside, top edges level.
+    EXPECT_EQ(CompanionLayout::frame(QRectF(200, 100, 600, 500), screen, panel, 12), QRectF(812, 100, 300, 400));
+    // No room on the right: on the left.
+    EXPECT_EQ(CompanionLayout::frame(QRectF(900, 100, 500, 500), screen, panel, 12), QRectF(588, 100, 300, 400));
+    // Room on neither side, window low on the screen: kept inside.
+    EXPECT_EQ(CompanionLayout::frame(QRectF(100, 700, 1300, 300), screen, panel, 12), QRectF(0, 475, 300, 400));
+    // A panel larger than the screen is cut to it.
+    EXPECT_EQ(CompanionLayout::frame(QRectF(200, 100, 600, 500), QRectF(0, 30, 800, 600), QSizeF(900, 700), 12),
+              QRectF(0, 30, 800, 600));
+    // Without the window: at the right edge, vertically centred.
+    EXPECT_EQ(CompanionLayout::fallback(screen, panel, 12), QRectF(1128, 237.5, 300, 400));
+    EXPECT_EQ(CompanionLayout::fallback(QRectF(0, 0, 200, 300), panel, 12), QRectF(0, 0, 200, 300));
+}
+
+TEST(SettingsWindowGeometry, LargestWindowAndItsScreen) {
+    using G = SettingsWindowGeometry;
+    EXPECT_FALSE(G::largestWindow({}));
+    EXPECT_FALSE(G::largestWindow({QRectF(0, 0, 0, 100)})) << "an empty window is no window";
+    EXPECT_EQ(G::largestWindow({QRectF(0, 0, 100, 100), QRectF(5, 5, 200, 100), QRectF(9, 9, 100, 200)}),
+              QRectF(5, 5, 200, 100))
+        << "ties go to the earlier";
+    const G::Screen left{QRectF(0, 0, 1000, 800), QRectF(0, 30, 1000, 770)};
+    const G::Screen right{QRectF(1000, 0, 1000, 800), QRectF(1000, 0, 1000, 800)};
+    EXPECT_EQ(G::screenOf(QRectF(900, 0, 300, 100), {left, right}), 1u);
+    EXPECT_EQ(G::screenOf(QRectF(900, 0, 200, 100), {left, right}), 0u) << "equal overlap: the earlier";
+    EXPECT_EQ(G::screenOf(QRectF(5000, 0, 10, 10), {left, right}), 0u) << "off every screen: the first";
+    EXPECT_FALSE(G::screenOf(QRectF(0, 0, 10, 10), {}));
+    // A screen above the primary one has negative y; its own area is used.
+    const G::Screen above{QRectF(0, -1080, 1920, 1080), QRectF(0, -1050, 1920, 1050)};
+    const auto geometry = G::locate({QRectF(100, -900, 800, 600)}, {left, above});
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->frame, QRectF(100, -900, 800, 600));
+    EXPECT_EQ(geometry->visibleFrame, above.visibleFrame);
+    EXPECT_FALSE(G::locate({}, {left}));
+    EXPECT_FALSE(G::locate({QRectF(0, 0, 10, 10)}, {}));
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QProcess>
 #include <QScreen>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,6 +67,9 @@ protected:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "not on X11";
         if (!managerReady()) GTEST_SKIP() << "no EWMH window manager";
     }
+    static void answerAll(test::FakeProbe& probe, S status) {
+        while (probe.answer(status)) {}
+    }
     // A controller over the checklist with a label for its view, shown, its probes answered `missing`.
     std::unique_ptr<PermissionSetupController> shownController(PermissionChecklist& checklist, test::FakeProbe& probe) {
         auto controller = std::make_unique<PermissionSetupController>(
@@ -80,14 +82,23 @@ protected:
             },
             [](QWidget& w) { w.hide(); });
         controller->show();
-        while (probe.answer(S::missing)) {}
+        answerAll(probe, S::missing);
         return controller;
     }
 };
 
-TEST_F(SettingsWindowX11, LookupFindsTheSettingsFrame) {
+// The lookup finds the settings' frame; the companion stands beside it until the grant or the settings' end, and
+// coming back to the application brings the checklist back.
+TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
+    CompanionLog log;
+    ChecklistRig rig;
+    PermissionItem item = rig.fake("files");
+    item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+    auto checklist = rig.make({item});
+    auto controller = shownController(*checklist, *rig.probe);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
     EXPECT_FALSE(settingsWindow()) << "nothing mapped yet";
-    SettingsHelper helper;
+    auto helper = std::make_unique<SettingsHelper>();
     ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
     const auto geometry = settingsWindow();
     // The frame holds the 560×420 client and openbox's decoration.
@@ -96,52 +107,30 @@ TEST_F(SettingsWindowX11, LookupFindsTheSettingsFrame) {
     EXPECT_EQ(geometry->visibleFrame, QRectF(QGuiApplication::primaryScreen()->availableGeometry()));
     ASSERT_TRUE(QTest::qWaitFor([] { return DesktopWindows::shared().frontmostProgram().has_value(); }, 10'000));
     EXPECT_EQ(DesktopWindows::shared().frontmostProgram(), QStringLiteral("gnome-control-center"));
-}
-
-TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
-    CompanionLog log;
-    ChecklistRig rig;
-    auto probe = std::make_shared<test::FakeProbe>();
-    PermissionItem item = test::fakeItem("files", PermissionRequirement::required, probe);
-    item.title = QStringLiteral("Full Disk Access");
-    item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
-    auto checklist = rig.make({item});
-    auto controller = shownController(*checklist, *probe);
-    const auto answerAll = [&](S status) {
-        while (probe->answer(status)) {}
-    };
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
-    auto helper = std::make_unique<SettingsHelper>();
-    ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
     checklist->openSettings(item);
     ASSERT_NE(controller->companion(), nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
     EXPECT_FALSE(controller->window()->isVisible());
-    const QRectF settings = settingsWindow()->frame;
     QWidget* panel = controller->companion()->window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
-    EXPECT_EQ(panel->geometry().left(), qRound(settings.right() + 12));
-    EXPECT_EQ(panel->geometry().top(), qRound(settings.top()));
-    // A grant closes the panel a second later.
+    EXPECT_EQ(panel->geometry().left(), qRound(geometry->frame.right() + 12));
+    EXPECT_EQ(panel->geometry().top(), qRound(geometry->frame.top()));
     checklist->refreshAll();
-    answerAll(S::granted);
+    answerAll(*rig.probe, S::granted);
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=permission-granted") == 1; }, 5'000));
     EXPECT_TRUE(controller->restoresOnActivation()) << "the hand-off stays pending";
     checklist->refreshAll();
-    answerAll(S::missing);
+    answerAll(*rig.probe, S::missing);
     checklist->openSettings(item);
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
     helper.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
-    // Coming back to the application brings the checklist back.
     QLabel other(QStringLiteral("another window of the application"));
     other.show();
     other.activateWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->window()->isVisible(); }, 10'000));
     EXPECT_FALSE(controller->restoresOnActivation());
     EXPECT_TRUE(checklist->isMonitoring());
-    controller.reset();
-    probe->waiting.clear();
 }
 
 // The opener starts more than the settings programs; here a session tool
@@ -159,17 +148,14 @@ TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
     environment.set("PATH", bin.path().toUtf8() + ':' + qgetenv("PATH"));
     environment.set("XDG_CURRENT_DESKTOP", "GNOME");
     CompanionLog log;
-    QTemporaryDir folder;
-    QSettings defaults(folder.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat);
-    AppRelauncher relauncher([] {}, [] {});
-    auto probe = std::make_shared<test::FakeProbe>();
-    PermissionItem item = test::fakeItem("login", PermissionRequirement::recommended, probe);
+    ChecklistRig rig;
+    PermissionItem item = rig.fake("login", PermissionRequirement::recommended);
     item.destination = SettingsDestination::loginItems();
     PermissionChecklist checklist(
-        QStringLiteral("Kelto Sync"), PermissionStrings(), {item}, defaults,
+        QStringLiteral("Kelto Sync"), PermissionStrings(), {item}, rig.defaults,
         [opener = SettingsOpener::system()](const SettingsDestination& destination) { return opener.open(destination); },
-        relauncher);
-    auto controller = shownController(checklist, *probe);
+        rig.relauncher);
+    auto controller = shownController(checklist, *rig.probe);
     checklist.openSettings(item);
     ASSERT_NE(controller->companion(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000))
@@ -183,8 +169,6 @@ TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
     ASSERT_GT(started, 0);
     ::kill(static_cast<pid_t>(started), SIGKILL);
     EXPECT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
-    controller.reset();
-    probe->waiting.clear();
 }
 
 }  // namespace
