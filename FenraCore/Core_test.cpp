@@ -106,7 +106,8 @@ constexpr auto material = SurfaceRendering::material;
 constexpr auto solid = SurfaceRendering::solid;
 const std::optional<QString> unset;
 
-TEST(SurfaceRendering, LegacyVariableCountsOnlyWhenExactlyOneAndIsReadAtEveryDecision) {
+// The legacy variable counts only when exactly "1", and is read at every decision.
+TEST(SurfaceRendering, ReducedTransparencyWinsLegacyIsMaterialAndSolidHasABorder) {
     EXPECT_EQ(resolve(26, false, false, unset), glass);
     EXPECT_EQ(resolve(26, false, false, QStringLiteral("1")), material);
     for (const char* other : {"0", "yes", "", " 1", "true", "1 "})
@@ -120,9 +121,7 @@ TEST(SurfaceRendering, LegacyVariableCountsOnlyWhenExactlyOneAndIsReadAtEveryDec
     EXPECT_EQ(resolve(26, false, false), glass);
     ::unsetenv("FENRA_DESIGN_LEGACY");
     EXPECT_EQ(resolve(26, false, false), glass);
-}
-
-TEST(SurfaceRendering, ReducedTransparencyWinsForcedLegacyIsMaterialAndSolidHasABorder) {
+    // Reduced transparency wins; forced legacy is material.
     for (int version : {15, 26, 27}) {
         EXPECT_EQ(resolve(version, false, true, unset), solid);
         EXPECT_EQ(resolve(version, true, true, unset), solid);
