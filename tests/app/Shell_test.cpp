@@ -545,7 +545,6 @@ TEST(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
     EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
 }
 
-// The shipped licence text holds every shipped component's notice and reads as UTF-8.
 TEST(BundledLicences, EveryShippedComponentsNoticeIsInTheLicenceText) {
     QFile file(QStringLiteral(KELTO_BUNDLE_DIR "/Contents/Resources/Licenses/COPYING"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();

@@ -88,7 +88,6 @@ TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
     }
 }
 
-// A flat tool button has one look on or off; a bordered one shows its state.
 TEST(FenraStyle, AFlatToolButtonLooksTheSameOnAndOff) {
     for (const bool flat : {true, false}) {
         SCOPED_TRACE(flat ? "flat" : "bordered");
