@@ -11,7 +11,6 @@
 
 #include "FenraCore/FenraPreferences.h"
 #include "FenraSettings/ChoiceTiles.h"
-#include "FenraSettings/KeyCap.h"
 #include "FenraSettings/SettingsRow.h"
 #include "FenraSettings/SettingsSearchQuery.h"
 #include "tests/support/widgets/QtPrinting.h"
@@ -175,10 +174,6 @@ TEST_F(ChoiceTilesTest, TheChosenValueMarksItsTileAClickChoosesAnotherAndTilesWr
     EXPECT_EQ(tiles.heightForWidth(rowWidth - 1), column[2].bottom() + 1);
     tiles.resize(rowWidth + 50, 200);
     EXPECT_EQ(rects(), row);
-}
-
-TEST(KeyCap, DigitsKeepOneWidth) {
-    EXPECT_EQ(KeyCap(QStringLiteral("⌘ 11")).sizeHint().width(), KeyCap(QStringLiteral("⌘ 88")).sizeHint().width());
 }
 
 }  // namespace
