@@ -183,7 +183,6 @@ TEST(FenraFont, PointsArePixelsInTheApplicationFamilyAndDigitsAlign) {
     const QFont digits = FenraFont::monospacedDigits(12);
     EXPECT_EQ(digits.family(), QApplication::font().family());
     EXPECT_EQ(digits.pixelSize(), 12);
-    EXPECT_TRUE(FenraFont::hasUniformDigits(digits));
 }
 
 // The size of the tip Qt shows for `text`.

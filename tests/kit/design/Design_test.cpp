@@ -294,7 +294,7 @@ TEST(KeltoSliderScale, StepsTheGridTheFinalClampAndDegenerateRanges) {
 
 // Arrow keys step and stop at the bounds, open no edit, other keys pass through; a value from outside the range
 // is drawn at the nearer end and kept until moved.
-TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndEachDragIsOpenedAndClosedOnce) {
+TEST(KeltoSlider, KeysDragsAndAssistiveTechnologyStepWithinTheBounds) {
     Fixture fixture(9, Range{0, 10}, 3);
     QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
     QSignalSpy written(&fixture.value, &BindingNotifier::written);
@@ -318,33 +318,31 @@ TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndEachDragIsOpenedAndClosedOnce) {
     outside.key(Qt::Key_Left);
     EXPECT_EQ(outside.value.get(), 1);
     // Each drag is opened and closed once.
-    Fixture hundred(0, Range{0, 100});
-    QSignalSpy dragging(hundred.slider.get(), &KeltoSlider::editingChanged);
-    hundred.press(58);
-    hundred.move(108);
-    hundred.release(108);
-    EXPECT_EQ(hundred.value.get(), 50);
+    Fixture dragged(0, Range{0, 100});
+    QSignalSpy dragging(dragged.slider.get(), &KeltoSlider::editingChanged);
+    dragged.press(58);
+    dragged.move(108);
+    dragged.release(108);
+    EXPECT_EQ(dragged.value.get(), 50);
     ASSERT_EQ(dragging.count(), 2);
     EXPECT_TRUE(dragging[0][0].toBool());
     EXPECT_FALSE(dragging[1][0].toBool());
     // Hidden mid-drag: closed at once, and the release closes nothing more.
     dragging.clear();
-    hundred.press(20);
-    hundred.slider->hide();
-    EXPECT_FALSE(hundred.slider->isDragging());
-    hundred.release(20);
+    dragged.press(20);
+    dragged.slider->hide();
+    EXPECT_FALSE(dragged.slider->isDragging());
+    dragged.release(20);
     ASSERT_EQ(dragging.count(), 2);
     EXPECT_FALSE(dragging[1][0].toBool());
     // Destroyed mid-drag: closed once as well.
-    hundred.slider->show();
+    dragged.slider->show();
     int closed = 0;
-    QObject::connect(hundred.slider.get(), &KeltoSlider::editingChanged, [&](bool on) { closed += on ? 0 : 1; });
-    hundred.press(30);
-    hundred.slider.reset();
+    QObject::connect(dragged.slider.get(), &KeltoSlider::editingChanged, [&](bool on) { closed += on ? 0 : 1; });
+    dragged.press(30);
+    dragged.slider.reset();
     EXPECT_EQ(closed, 1);
-}
-
-TEST(KeltoSlider, AssistiveTechnologyReadsAPercentageAndSteps) {
+    // Assistive technology reads a percentage and steps.
     Fixture unit(0.5, Range{0, 1});
     QAccessibleInterface* accessible = unit.accessible();
     EXPECT_EQ(accessible->role(), QAccessible::Slider);
