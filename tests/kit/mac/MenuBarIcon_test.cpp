@@ -40,18 +40,9 @@ int alphaAt(const QImage& image, double x, double y) {
 bool inked(const QImage& image, double x, double y) { return alphaAt(image, x, y) > 223; }
 bool empty(const QImage& image, double x, double y) { return alphaAt(image, x, y) < 32; }
 
-// The box, in points, around every point of the mark's square that a badge cleared; empty when none was.
-QRectF clearedArea(const QImage& image) {
-    QRectF area;
-    for (int y = static_cast<int>(1 * ratio); y < static_cast<int>(17 * ratio); ++y)
-        for (int x = static_cast<int>(1 * ratio); x < static_cast<int>(17 * ratio); ++x)
-            if (qAlpha(image.pixel(x, y)) < 128) area = area.united(QRectF(x / ratio, y / ratio, 1 / ratio, 1 / ratio));
-    return area;
-}
-
 // A mask drawn afresh for each size with a one-point margin, named; a symbol without artwork gives none; nothing is
 // drawn without an active painter.
-TEST(MenuBarIcon, TheImageIsAnEighteenPointMaskWithItsDescription) {
+TEST(MenuBarIcon, AnEighteenPointMaskWithItsDescriptionAndEachStatesBadge) {
     const TemplateImage image = MenuBarIcon::image(fullSquare(), MenuBarIconState::idle(), QStringLiteral("Kelto Sync"));
     EXPECT_TRUE(image.icon.isMask());
     EXPECT_EQ(image.accessibilityDescription, QStringLiteral("Kelto Sync"));
@@ -67,11 +58,9 @@ TEST(MenuBarIcon, TheImageIsAnEighteenPointMaskWithItsDescription) {
     EXPECT_FALSE(MenuBarIcon::draw(nullptr, fullSquare(), MenuBarIconState::idle()));
     QPainter idle;
     EXPECT_FALSE(MenuBarIcon::draw(&idle, fullSquare(), MenuBarIconState::attention()));
-}
-
-// Where each state's badge inks and leaves a gap: at or below zero the ring alone, at or above one the full disc, a
-// quarter from twelve to three; attention top right, the others bottom right; the mark's fill rule cuts its holes.
-TEST(MenuBarIcon, EachStateInksItsBadgeAndLeavesItsGaps) {
+    // Where each state's badge inks and leaves a gap: at or below zero the ring alone, at or above one the full disc,
+    // a quarter from twelve to three; attention top right, the others bottom right, each clearing the mark only
+    // around it; the mark's fill rule cuts its holes.
     struct Row {
         const char* name;
         MenuBarIconState state;
@@ -86,22 +75,15 @@ TEST(MenuBarIcon, EachStateInksItsBadgeAndLeavesItsGaps) {
         {"unknown", MenuBarIconState::progress(std::numeric_limits<double>::quiet_NaN()), ring, ringOnly},
         {"one", MenuBarIconState::progress(1), disc, {{14.5, 11.3}}},
         {"above one", MenuBarIconState::progress(7), disc, {{14.5, 11.3}}},
-        {"a quarter", MenuBarIconState::progress(0.25), {{15.4, 13.4}}, {{13.4, 13.4}, {15.4, 15.6}, {13.4, 15.6}}},
-        {"attention", MenuBarIconState::attention(), {{15, 3}}, {{15, 5.6}}},
-        {"paused", MenuBarIconState::paused(), {{13.25, 14.5}, {16.25, 14.5}}, {{14.75, 14.5}}},
+        {"a quarter", MenuBarIconState::progress(0.25), {{15.4, 13.4}, {9, 9}}, {{13.4, 13.4}, {15.4, 15.6}, {13.4, 15.6}}},
+        {"attention", MenuBarIconState::attention(), {{15, 3}, {9, 9}, {14.5, 14.5}}, {{15, 5.6}}},
+        {"paused", MenuBarIconState::paused(), {{13.25, 14.5}, {16.25, 14.5}, {9, 9}, {15, 3}}, {{14.75, 14.5}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const QImage image = render(fullSquare(), row.state);
         for (const QPointF& at : row.inkedAt) EXPECT_TRUE(inked(image, at.x(), at.y())) << at.x() << ", " << at.y();
         for (const QPointF& at : row.emptyAt) EXPECT_TRUE(empty(image, at.x(), at.y())) << at.x() << ", " << at.y();
-    }
-    EXPECT_TRUE(clearedArea(render(fullSquare(), MenuBarIconState::idle())).isEmpty());
-    const QRectF top = clearedArea(render(fullSquare(), MenuBarIconState::attention()));
-    EXPECT_TRUE(top.top() >= 0 && top.bottom() <= 6 && top.left() >= 12) << "attention sits top right";
-    for (const MenuBarIconState& state : {MenuBarIconState::paused(), MenuBarIconState::progress(0.5)}) {
-        const QRectF bottom = clearedArea(render(fullSquare(), state));
-        EXPECT_TRUE(bottom.top() >= 11 && bottom.bottom() <= 18 && bottom.left() >= 11) << "bottom right";
     }
     EXPECT_TRUE(empty(render(squares(true, Qt::OddEvenFill), MenuBarIconState::idle()), 9, 9));
     EXPECT_TRUE(inked(render(squares(true), MenuBarIconState::idle()), 9, 9));

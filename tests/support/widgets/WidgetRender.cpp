@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QLayout>
 #include <QWidget>
@@ -107,13 +106,6 @@ QImage WidgetRender::image(QWidget& widget, qreal ratio) {
     image.fill(Qt::transparent);
     widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
-}
-
-QString WidgetRender::savePng(const QImage& image, const QString& name) {
-    const QString folder = QStringLiteral(KELTO_RENDER_DIR);
-    if (!QDir().mkpath(folder)) return {};
-    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
-    return image.save(path, "PNG") ? path : QString();
 }
 
 WidgetRender::Coverage WidgetRender::coverage(const QImage& image, const QColor& tint) {

@@ -14,14 +14,12 @@ class QWidget;
 
 namespace kelto {
 
-// Renders widgets into images, and keeps images as PNG files in the build folder.
+// Renders widgets into images.
 struct WidgetRender {
     // The widget and its children at the ratio, on a transparent background, once its layout has settled.
     static QImage image(QWidget& widget, qreal ratio = 1);
     // Handles what showing and changing the widget posted, and lays it out again, until nothing moves any more.
     static void settle(QWidget& widget);
-    // Writes `<render folder>/<name>.png` and returns its path; empty when it could not be written.
-    static QString savePng(const QImage& image, const QString& name);
     // The colour at a device pixel, straight (not premultiplied) alpha.
     static QColor pixel(const QImage& image, int x, int y);
     // The painted pixels of an image, and those whose colour is not the tint.
