@@ -26,7 +26,6 @@ bool knownFrame(const QMargins& margins) {
     return margins.left() >= 0 && margins.top() >= 0 && margins.right() >= 0 && margins.bottom() >= 0;
 }
 
-
 int clampedStart(int start, int length, int freeStart, int freeLength) {
     return std::clamp(start, freeStart, freeStart + std::max(0, freeLength - length));
 }
