@@ -1,11 +1,18 @@
 #include "SyncEngine/PreflightSkips.h"
+#include "SyncEngine/SpellingAlignment.h"
 
+#include "SyncEngine/TwoWayEngineError.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/VolumeIdentity.h"
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/TestVolumes.h"
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <set>
 
 using namespace kelto;
+using kelto::test::namesIn;
+namespace fs = std::filesystem;
 using Skips = std::vector<SkippedFile>;
 
 namespace {
@@ -23,9 +30,7 @@ SkippedFile tooLarge(std::string path) { return {std::move(path), FileSkipReason
 SkippedFile notAllowed(std::string path) { return {std::move(path), FileSkipReason::nameNotAllowed}; }
 SkippedFile twin(std::string path) { return {std::move(path), FileSkipReason::normalisationTwin}; }
 
-// The traits of a volume of this type, as the mount table names it, with a
-// disk of the type `below` mounted at "card" where one is given; "unread"
-// where the mounts below cannot be read.
+// A volume of the type with a disk of the type `below` at "card"; "unread": the mounts below unknown.
 FileSystemTraits traitsOf(const char* type, const char* below = nullptr) {
     VolumeIdentity volume;
     volume.fileSystem = type;
@@ -37,13 +42,31 @@ FileSystemTraits traitsOf(const char* type, const char* below = nullptr) {
         {"other", FileSystemCapabilities::forType("ext4")}, {"card", FileSystemCapabilities::forType(below)}});
 }
 
+const std::string nfdE = "e\xCC\x81", nfcE = "\xC3\xA9";
+using Names = std::set<std::string>;
+
+int alignErrno(std::string_view desired, std::string_view actual, const fs::path& root) {
+    try {
+        SpellingAlignment::align(desired, actual, root);
+        return 0;
+    } catch (const FileError& error) {
+        return error.errorNumber();
+    }
+}
+
+class SpellingAlignmentTest : public ::testing::Test {
+protected:
+    test::TemporaryFolder folder;
+    fs::path root = folder.path();
+};
+
 }  // namespace
 
 TEST(PreflightSkips, EverythingUnderEitherSpellingOfACollidingNameIsSkippedOnce) {
     EXPECT_TRUE(evaluate({{"Docs", 0}, {"docs", 0}}, true).empty());
     EXPECT_EQ(evaluate({{"Docs/", 0}, {"Docs/a.txt", 3}, {"other.txt", 1}, {"docs/b.txt", 4}}),
               (Skips{collision("Docs/"), collision("Docs/a.txt"), collision("docs/b.txt")}));
-    // Only the third component differs; a repeated path is judged once.
+    // A repeated path is judged once.
     EXPECT_EQ(evaluate({{"a/b/Note", 1}, {"a/b/c", 1}, {"a/b/note/x", 1}, {"a/b/Note", 9}, {"a//b/note/x", 1}}),
               (Skips{collision("a/b/Note"), collision("a/b/note/x"), collision("a//b/note/x")}));
     // Spellings collide in a folder on a disk that ignores case, wherever it is mounted.
@@ -98,8 +121,7 @@ TEST(PreflightSkips, NamesADiskCannotHoldAreSkippedWithAllBelowThem) {
         EXPECT_EQ(PreflightSkips::evaluate({{c.path, 1}}, traitsOf(c.type, c.below)), expected)
             << c.type << " " << c.path << " " << (c.below ? c.below : "");
     }
-    // The folder and all it holds, whatever their own names; a name the disk
-    // refuses is skipped as such, too large or colliding as it may also be.
+    // A refused name is skipped as such, too large or colliding as it may also be.
     EXPECT_EQ(PreflightSkips::evaluate({{"Q: A/", 0}, {"Q: A/x", 5'000'000'000}, {"ok", 1}, {"q: a/z", 1}},
                                        traitsOf("vfat")),
               (Skips{notAllowed("Q: A/"), notAllowed("Q: A/x"), notAllowed("q: a/z")}));
@@ -111,7 +133,6 @@ TEST(PreflightSkips, NormalisationTwinsOfOneListingAreSkippedWithAllTheyHold) {
                                        const FileSystemTraits& traits = traitsOf("exfat")) {
         return PreflightSkips::normalisationTwins(candidates, traits);
     };
-    // Only where the folder they lie in is on a disk that ignores case.
     EXPECT_EQ(normalisationTwins({{composed, 1}, {decomposed, 1}, {"card/" + composed, 1}, {"card/" + decomposed, 1}},
                                  traitsOf("ext4", "exfat")),
               (Skips{twin("card/" + composed), twin("card/" + decomposed)}));
@@ -119,7 +140,6 @@ TEST(PreflightSkips, NormalisationTwinsOfOneListingAreSkippedWithAllTheyHold) {
         normalisationTwins({{composed, 1}, {"Caf\xC3\xA9", 1}, {composed, 2}, {"a", 1}}).empty());
     EXPECT_EQ(normalisationTwins({{decomposed, 1}, {"other", 1}, {composed, 1}, {decomposed, 2}}),
               (Skips{twin(decomposed), twin(composed)}));
-    // Twin folders: everything below either spelling, whatever its own name.
     EXPECT_EQ(normalisationTwins(
                   {{"d/" + composed + "/x", 1}, {"d/" + decomposed + "/y", 1}, {"d/z", 1}, {"d/" + composed, 0}}),
               (Skips{twin("d/" + composed + "/x"), twin("d/" + decomposed + "/y"), twin("d/" + composed)}));
@@ -137,7 +157,6 @@ TEST(PreflightSkips, AccentsCompareByCanonicalEquivalenceAndTheFatLimitIsInclusi
     const std::int64_t fat = 4294967295;
     EXPECT_EQ(evaluate({{"ok.bin", fat}, {"Big.bin", fat + 1}, {"big.bin", 1}, {"dir/", 0}}, false, fat),
               (Skips{tooLarge("Big.bin"), collision("big.bin")}));
-    // Asked of the disk the file lands on.
     EXPECT_EQ(PreflightSkips::evaluate({{"big.bin", fat + 1}, {"card/ok.bin", fat}, {"card/sub/big.bin", fat + 1}},
                                        traitsOf("ext4", "vfat")),
               Skips{tooLarge("card/sub/big.bin")});
@@ -166,4 +185,65 @@ TEST(PreflightSkips, ExcludeFileHoldsOneAnchoredNulEndedRecordPerPathThatFitsRsy
     EXPECT_FALSE(PreflightSkips::canExclude(wild + "?"));
     EXPECT_FALSE(PreflightSkips::canExclude(wild + "a"));
     EXPECT_TRUE(PreflightSkips::canExclude(std::string(2046, '?') + "a"));
+}
+
+TEST_F(SpellingAlignmentTest, RenamesEachComponentToTheDesiredBytesAndALinkItselfNotItsTarget) {
+    folder.write("caf" + nfdE + "/Sub/photo.JPG");
+    const std::string desired = "caf" + nfcE + "/sub/Photo.jpg";
+    SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
+    EXPECT_EQ(namesIn(root), Names{"caf" + nfcE});
+    EXPECT_EQ(namesIn(root / ("caf" + nfcE)), Names{"sub"});
+    EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), Names{"Photo.jpg"});
+    SpellingAlignment::align(desired, "caf" + nfdE + "/Sub/photo.JPG", root);
+    SpellingAlignment::align("caf" + nfcE + "//sub/Photo.jpg", desired, root);
+    EXPECT_EQ(namesIn(root / ("caf" + nfcE) / "sub"), Names{"Photo.jpg"});
+    folder.write("target");
+    fs::create_symlink("target", root / "lnk");
+    SpellingAlignment::align("LNK", "lnk", root);
+    EXPECT_EQ(namesIn(root), (Names{"LNK", "caf" + nfcE, "target"}));
+    EXPECT_TRUE(fs::is_symlink(root / "LNK"));
+}
+
+TEST_F(SpellingAlignmentTest, NeverReplacesAnotherItem) {
+    fs::create_directories(root / "Docs");
+    folder.write("docs/photo.JPG");
+    EXPECT_EQ(alignErrno("Docs/Photo.jpg", "docs/photo.JPG", root), EEXIST);
+    EXPECT_EQ(namesIn(root), (Names{"Docs", "docs"}));
+    EXPECT_EQ(namesIn(root / "docs"), Names{"photo.JPG"});
+    EXPECT_EQ(alignErrno("Nothing", "nothing", root), EEXIST);
+}
+
+TEST_F(SpellingAlignmentTest, RefusesUnsafePaths) {
+    auto unsafePath = [&](std::string_view desired, std::string_view actual) -> std::string {
+        try {
+            SpellingAlignment::align(desired, actual, root);
+        } catch (const TwoWayEngineError& error) {
+            EXPECT_EQ(error.code(), TwoWayEngineError::Code::unsafePath);
+            return error.path();
+        }
+        return "(no error)";
+    };
+    EXPECT_EQ(unsafePath("a/b", "a/b/c"), "a/b/c");
+    fs::create_directories(root / ".KeltoSync" / "x");
+    EXPECT_EQ(unsafePath(".KeltoSync/X", ".KeltoSync/x"), ".KeltoSync/x");
+    EXPECT_TRUE(fs::exists(root / ".KeltoSync" / "x"));
+    // A symbolic-link folder on the way is never walked through.
+    const test::TemporaryFolder elsewhere;
+    elsewhere.write("x");
+    fs::create_directory_symlink(elsewhere.path(), root / "link");
+    EXPECT_EQ(unsafePath("link/X", "link/x"), "link/x");
+    EXPECT_EQ(namesIn(elsewhere.path()), Names{"x"});
+}
+
+TEST(SpellingAlignmentCaseInsensitive, RenamesTheOneItemToTheWantedCase) {
+    test::TemporaryFolder holder;
+    const fs::path root = holder / "mnt";
+    fs::create_directory(root);
+    test::TestMounts mounts;
+    if (!mounts.exfat(holder / "image", root)) GTEST_SKIP() << "no exFAT volume can be mounted here";
+    holder.write("mnt/docs/photo.JPG");
+    SpellingAlignment::align("Docs/Photo.jpg", "docs/photo.JPG", root);
+    EXPECT_EQ(namesIn(root), Names{"Docs"});
+    EXPECT_EQ(namesIn(root / "Docs"), Names{"Photo.jpg"});
+    EXPECT_EQ(test::readFile(root / "Docs/Photo.jpg"), "x");
 }

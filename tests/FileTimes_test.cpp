@@ -1,10 +1,7 @@
-// Times a file system or rsync's listing cannot carry as they are (tmpfs,
-// ext4 clamping, exFAT, odd years), and a source file rewritten while rsync
-// copies it: rsync gives the copy the size and times it listed before
-// reading, so the copy can look current.
+// Times a file system or rsync's listing cannot carry as they are, and sources rewritten while
+// copied: rsync gives the copy the size and times it listed before reading, so it can look current.
 
 #include "tests/TwoWayEngineFixture.h"
-
 #include <gmock/gmock.h>
 
 #include <system_error>
@@ -20,8 +17,7 @@ struct stat statOf(const fs::path& file) {
     return info;
 }
 
-// Other bytes of the same length, the modification time put back: only the
-// change time tells, so the write is repeated until a coarse clock moved it.
+// Only the change time tells, so the write is repeated until a coarse clock moved it.
 void rewriteKeepingSizeAndTime(const fs::path& file, std::string_view content, const struct stat& before) {
     ASSERT_EQ(static_cast<std::size_t>(before.st_size), content.size());
     struct stat now {};
@@ -41,8 +37,7 @@ bool logged(const MemoryLog& log, const std::string& line) {
     return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
 }
 
-// Reported and copied again by the next run; a vanished file alone would read
-// as a warning, so with a torn copy the run is partial; rsync's own failure keeps its code.
+// A torn copy makes the run partial even where rsync said 24; rsync's own failure keeps its code.
 TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
     const struct {
         SyncMode mode;
@@ -74,7 +69,6 @@ TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
         EXPECT_TRUE(logged(log, changedLine("racy.txt")));
         EXPECT_EQ(contents(dst / "racy.txt"), "first version");  // kept, as rsync wrote it
 
-        // The next run copies it again, the kept copy archived, and ends in plain success.
         nextRun(1);
         const SyncPlan next = plan();
         EXPECT_EQ(copyPaths(next), (Lines{"racy.txt", "same.txt"}));
@@ -87,9 +81,7 @@ TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
     }
 }
 
-// A source deleted once rsync had copied it: nothing will copy it again, so
-// the run says it is gone and that its copy stays. A stale mark takes on
-// exFAT too.
+// A source deleted once copied: nothing will copy it again, so the run names it.
 TEST_F(OneWayEngineTest, ASourceGoneByTheEndOfTheRunIsNamedAsGone) {
     job.mode = SyncMode::copy;
     for (const bool exfat : {false, true}) {
@@ -114,8 +106,7 @@ TEST_F(OneWayEngineTest, ASourceGoneByTheEndOfTheRunIsNamedAsGone) {
     }
 }
 
-// The source put back to what both sides last agreed on while rsync copied
-// the newer version is the user's latest word: the stale copy must not win.
+// The source put back to what both sides last agreed on while copied is the user's latest word.
 TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedLoseTheirEntriesAndAreCopiedAgain) {
     startInStep({"x", "y", "z", "calm"});
     putAt(a / "x", "x v1", t0 + 10);
@@ -142,8 +133,6 @@ TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedLoseTheirEntriesAndAreCopied
     EXPECT_TRUE(!stored->find("x") && !stored->find("y"));  // both sides count as changed next time
     EXPECT_EQ(*stored->find("calm"), (BaselineEntry{EntryKind::file, 4, t0 + 10}));
 
-    // The next run carries each rewritten source over the copy it made, and
-    // ends in plain success with both sides equal.
     runID = ArchiveRunID::make(SystemClock::shared().now().adding(1));
     const TwoWayPlan next = plan().second;
     EXPECT_EQ(next.copyAtoB, (std::vector<std::string>{"x", "z"}));
@@ -197,7 +186,6 @@ TEST_F(TwoWayTimesTest, YearsListedWithFewerThanFourDigitsSyncWithTheirExactTime
     EXPECT_TRUE(twoWay.skipped.empty());
     EXPECT_EQ(run(twoWay).second.code, 0);
     for (const auto& [name, time] : files) EXPECT_EQ(statOf(b / name).st_mtime, time) << name;
-    // In step now: the stored baseline carries the exact times.
     const auto stored = storedBaseline();
     ASSERT_TRUE(stored);
     EXPECT_EQ(*stored->find("y999"), (BaselineEntry{EntryKind::file, 4, year999}));
@@ -224,7 +212,7 @@ TEST_F(TwoWayTimesTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
     EXPECT_EQ(stats.skipped, skipped);
     EXPECT_EQ(tree(a), (Files{{"deleted on B", "old"}, {"kept", "changed on A"}, {"new", "new"}, {"other", "changed on B"}}));
     EXPECT_EQ(tree(b), (Files{{"kept", "old"}, {"other", "changed on B"}}));
-    // Their old baseline entries stay, so nothing reads as deleted later.
+    // Old baseline entries stay, so nothing reads as deleted later.
     const auto after = storedBaseline();
     ASSERT_TRUE(before && after);
     EXPECT_EQ(*after->find("kept"), *before->find("kept"));
@@ -302,7 +290,6 @@ protected:
     }
 };
 
-// A source rewritten while copied to a side that clamps its time: the failed stale mark is reported.
 TEST_F(TwoWayClampTest, AStaleMarkTheFileSystemCannotKeepIsReported) {
     putAt(a / "y1900", "past", year1900);
     const TwoWayPlan twoWay = plan().second;

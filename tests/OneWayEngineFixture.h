@@ -1,7 +1,6 @@
 #pragma once
 
-// Two real folders, a job on them and an engine running the bundled rsync,
-// or the runs a test scripts.
+// Two real folders, a job on them and an engine running the bundled rsync, or the runs a test scripts.
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/ArchiveRunID.h"
@@ -45,14 +44,12 @@ inline std::string contents(const fs::path& file) {
     return s.str();
 }
 
-// The traits of a volume of the file system type.
 inline FileSystemTraits traitsOf(std::string fileSystem, bool caseSensitive = false) {
     VolumeIdentity volume;
     volume.fileSystem = std::move(fileSystem);
     volume.caseSensitive = caseSensitive;
     return FileSystemTraits::forVolume(volume);
 }
-// A case-sensitive ext4 volume's traits, the fixtures' default.
 inline FileSystemTraits ext4Traits() { return traitsOf("ext4", true); }
 
 inline std::vector<std::string> sorted(std::vector<std::string> v) {
@@ -86,7 +83,6 @@ inline void putFiles(const fs::path& root, const Files& files) {
     for (const auto& [path, content] : files) put(root / path, content);
 }
 
-// A report with only a phase and a count.
 inline SyncProgress phaseOnly(SyncPhase phase, std::int64_t scannedItems = 0) {
     SyncProgress p;
     p.phase = phase;
@@ -110,9 +106,8 @@ inline void expectExit(const std::pair<RunStats, RsyncExit>& result, std::int32_
     EXPECT_EQ(result.second, RsyncExit(code, lines));
     EXPECT_EQ(result.first.errors, lines);
 }
-// Exit 0, nothing named.
 inline void expectClean(const std::pair<RunStats, RsyncExit>& result) { expectExit(result, 0, {}); }
-// The exit code and what the run named, notes of earlier runs among them.
+// Notes of earlier runs among the errors, which the exit's lines leave out.
 inline void expectNamed(const std::pair<RunStats, RsyncExit>& result, std::int32_t code, const Lines& errors) {
     EXPECT_EQ(result.second.code, code);
     EXPECT_EQ(result.first.errors, errors);
@@ -142,7 +137,6 @@ protected:
 
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
 
-    // B on exFAT through FUSE; false where that cannot be mounted.
     bool exfatB() {
         fs::create_directories(tmp / "exfat");
         if (!mounts.exfat(tmp / "exfat.img", tmp / "exfat")) return false;
@@ -165,7 +159,6 @@ protected:
         return engine.run(job, p, src, dst, traits, runID, log, stop, onProgress);
     }
 
-    // `path` in step on both sides.
     void putBoth(const std::string& path, std::string_view content = "x") {
         put(src / path, content);
         put(dst / path, content);

@@ -1,5 +1,4 @@
-// A run whose archive is off holds what rsync deletes or replaces in a
-// holding folder and deletes only what its plan listed.
+// Without the archive a run holds what rsync deletes or replaces, and deletes only what its plan listed.
 
 #include "SyncEngine/SafetyGuard.h"
 #include "SyncModel/Support/FileDescriptor.h"
@@ -59,8 +58,7 @@ protected:
         engine.treesOverlap = TreeOverlap([](const fs::path&, const fs::path&) { return false; }, nullptr, below);
     }
 
-    // B on a 16 MiB ext4 disk below `base`, a `kind` mount at B/mnt (told of
-    // as the mount table would) holding a sparse `mib` MiB file A lacks.
+    // B on a 16 MiB ext4 disk, a `kind` mount at B/mnt holding a sparse `mib` MiB file A lacks.
     bool smallBWithMountBelow(TestMounts& m, const fs::path& base, std::uintmax_t mib, std::string_view kind) {
         src = base / "src";
         fs::create_directories(base / "disk");
@@ -85,9 +83,7 @@ protected:
 #define NEEDS_ROOT() \
     if (::geteuid() != 0) GTEST_SKIP() << "mounts need root"
 
-// What keeps a held item from going back into dst/dir for a while: the
-// folder immutable (EPERM), mounted over itself (EXDEV), or the destination
-// read-only (EROFS, where no mark can be written either).
+// What keeps a held item from going back into dst/dir for a while: EPERM, EXDEV, EROFS (no mark either).
 struct Block {
     std::string name;
     std::function<bool(const fs::path& dst)> apply;
@@ -128,8 +124,7 @@ struct Lifted {
 
 }  // namespace
 
-// Nothing raced: every planned deletion and replacement happens, of files,
-// links and folders, also on a mount inside B, and the holding folder goes.
+// Nothing raced: every planned deletion and replacement happens, also on a mount inside B.
 TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePlan) {
     putFiles(src, {{"changed.txt", "new content"}, {"filetodir/in.txt", "in"}, {"dirtofile", "now a file"}, {"same.txt", "s"}});
     putFiles(dst, {{"changed.txt", "old"}, {"gone.txt", "g"}, {"olddir/sub/x.txt", "x"}, {"filetodir", "was a file"},
@@ -154,9 +149,7 @@ TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePla
     EXPECT_EQ(script.calls().back().option("--backup-dir"), heldIn());
 }
 
-// A stopped transfer settles what rsync took, keeping its code; a runner that
-// fails settles too, and a file made anew since the plan goes back. Held-back
-// items ask for a new plan (25), which outranks a source changed while copied.
+// Held-back items ask for a new plan (25), which outranks a source changed while copied.
 TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     putBoth("s.txt", "s");
     put(dst / "d.txt", "d");
@@ -189,9 +182,7 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_EQ(contents(dst / "s.txt"), "s");
 }
 
-// B's version replaced unlisted is kept, named at every later run (24) until
-// the user takes it; a run that failed after holding it (its log failing, or
-// the source replaced) names nothing, and the next names it as interrupted.
+// B's version replaced unlisted is kept and named at every later run (24) until the user takes it.
 TEST_F(OneWayEngineHoldingTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     for (const std::string how : {"ends", "log fails", "source replaced"}) {
         SCOPED_TRACE(how);
@@ -234,8 +225,6 @@ TEST_F(OneWayEngineHoldingTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     }
 }
 
-// An item held back for any reason but its place being taken is named with
-// that reason, not marked, and put back by the next run once it can.
 TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun) {
     NEEDS_ROOT();
     for (const Block& block : blocks()) {
@@ -276,11 +265,10 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
     }
 }
 
-// A folder holding both kinds: the other item is tried at every run (23); once
-// its place is taken too the folder is the user's, named at every run (24).
+// Once the item tried at every run (23) has its place taken too, the folder is the user's (24).
 TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits) {
     NEEDS_ROOT();
-    const fs::path heldDir = holding() / "dir";  // nothing leaves it while rsync still writes to B
+    const fs::path heldDir = holding() / "dir";
     const Block block{"held immutable",
                       [&](const fs::path&) { return runQuietly({"chattr", "+i", heldDir.native()}) == 0; },
                       [&](const fs::path&) { runQuietly({"chattr", "-i", heldDir.native()}); }};
@@ -318,9 +306,7 @@ TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothi
     EXPECT_EQ(entries(held), (Lines{"dir/", "dir/f1", "t.txt"}));
 }
 
-// Without the archive a source rewritten since planning is left for the next
-// run; as many as the guard reviews (any, by default), or a deletion, stop the
-// run. A plan a moment old is the last look: what is replaced beyond it is kept.
+// As many rewritten sources as the guard reviews (any, by default), or a deletion, stop the run.
 TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed) {
     const auto name = [](int i) { return "f" + std::to_string(i) + ".txt"; };
     const JobOptions reviewing = JobOptions::standard();  // review from 50 files and 20 %
@@ -416,11 +402,8 @@ TEST_F(OneWayEngineHoldingTest, APlanMadeBeforeASuspendIsLookedAtAgain) {
     EXPECT_EQ(tree(dst), (Files{{"kept.txt", "same"}, {"listed.txt", "old"}}));
 }
 
-// B's version counts as the plan's only where it stood before the first dry
-// run began: saved in place after it (only the status change tells), or
-// saved as editors save during the transfer (only its file number tells), it
-// is put back, named and planned again; where yet another version took the
-// place, the held one stays, named.
+// B's version counts as the plan's only where it stood before the first dry run began: saved in
+// place later only the status change tells; saved anew during the transfer only its file number.
 TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
     const auto saveInPlace = [](const fs::path& file, std::string_view content) {
         struct stat before {};
@@ -489,8 +472,6 @@ TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
             }
 }
 
-// A run killed during its transfer leaves what it held and the plan it held
-// it by: the next run settles it as that run would have, silently.
 TEST_F(OneWayEngineHoldingTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
     for (const bool archive : {false, true}) {
         SCOPED_TRACE(archive ? "archive on" : "archive off");
@@ -518,9 +499,7 @@ TEST_F(OneWayEngineHoldingTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
     }
 }
 
-// Held across from a mount below B, or on exFAT through FUSE (no no-replace
-// rename, no links): held items go back all the same. What the disk cannot
-// hold at all is named as kept for good at every run, leaving nothing half made.
+// exFAT through FUSE has no no-replace rename and no links.
 TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
     NEEDS_ROOT();
     const struct {
@@ -590,11 +569,6 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
     }
 }
 
-// A killed run's holding folder: what has a free place goes back, in folders
-// made again with the held ones' permissions; the rest is kept and named at
-// every run (24), never deleted. Copies back across file systems it cut short
-// are cleared, one it copied whole is not kept for good, and no walk or
-// transfer takes such a name; the user's items named alike stay.
 TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     const std::string leftover = ".kelto-copy-0f8fad5b-d9cb-469f-a165-70867728950e";
     const std::string folderLeftover = ".kelto-copy-7c9e6679-7425-40de-944b-e07fc1f90ae7";
@@ -648,10 +622,8 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
         EXPECT_TRUE(contains(call.arguments, R"(--filter=- .kelto-copy-????????-????-????-????-????????????)"));
 }
 
-// rsync's copy into B's holding folder from a mount below drops extended
-// attributes and other names: what goes back has both again. The copy keeps
-// the fraction of its time: a file there saved anew since the plan, same
-// size and second, goes back.
+// rsync's copy across into the holding folder drops extended attributes and other names, but
+// keeps the fraction of a second that tells a save made since the plan.
 TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesAndLinks) {
     NEEDS_ROOT();
     traits.preservesXattrs = false;
@@ -705,8 +677,7 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesA
 
 namespace {
 
-// Runs `hook` when another process first opens `file`, before that open
-// returns: rsync's sender reaching a source sorted after the folders.
+// Runs `hook` when another process first opens `file`, before that open returns.
 class OpenGate {
 public:
     OpenGate(const fs::path& file, std::function<void()> hook)
@@ -750,16 +721,12 @@ private:
 
 }  // namespace
 
-// A folder of B swapped for a link during the transfer: rsync's deletions,
-// made at its end by path, reach through the link. A held item goes only
-// while each folder on its way is the one the plan saw.
+// rsync's deletions, made at its end by path, reach through a folder swapped for a link meanwhile.
 TEST_F(OneWayEngineHoldingTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
     NEEDS_ROOT();
     const struct {
         std::string name;
-        // To an unrelated folder of copies, on a disk keeping no file numbers
-        // (a FUSE pass-through, B on it too); else to the moved folder.
-        bool unrelated;
+        bool unrelated;  // to copies on a disk keeping no file numbers, else to the moved folder
         bool deleted;  // the source has no such folder: the mirror deletes it whole
     } swaps[] = {{"ToTheMovedFolder", false, false}, {"ToAnUnrelatedCopy", true, false}, {"OfAFolderTheMirrorDeletes", false, true}};
     for (const auto& swap : swaps) {
@@ -800,7 +767,6 @@ TEST_F(OneWayEngineHoldingTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
         EXPECT_FALSE(fs::exists(dst / "other/gone")) << "a deletion through unchanged folders still goes";
         const fs::path held = holding() / "sub";
         for (const std::string& name : bonly) {
-            // Each version once: where the user moved it or where the link led, or held.
             EXPECT_EQ(contents(moved / name) + (swap.unrelated ? "" : contents(held / name)), name);
             EXPECT_TRUE(!swap.unrelated || contents(linked / name) + contents(held / name) == name) << name;
             EXPECT_THAT(stats.errors, ::testing::Contains(EndsWith(": sub/" + name))) << name << " unnamed";
@@ -809,11 +775,7 @@ TEST_F(OneWayEngineHoldingTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
     }
 }
 
-// rsync holds what it deletes on a mount below B by copying it whole into
-// B's disk: where that lacks the room, the run is refused before rsync
-// writes, naming the room needed. B's disk filling after that check, or the
-// item growing past it, cuts rsync's copy short: it is cleared, and the next
-// run deletes or refuses.
+// rsync holds what it deletes on a mount below B by copying it whole into B's disk.
 TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRoom) {
     NEEDS_ROOT();
     {

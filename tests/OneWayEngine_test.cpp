@@ -1,19 +1,16 @@
-// Mirror and copy jobs through the real rsync: plans from dry runs and the
-// checks before any, the archive, refusals before a transfer, cancellation,
-// the run log and awkward names.
+// Mirror and copy jobs through the real rsync.
 
 #include "tests/TwoWayEngineFixture.h"
 
 #include "SyncEngine/PreflightSkips.h"
 #include "SyncEngine/RsyncProcessError.h"
+#include "SyncEngine/SpellingAlignment.h"
 #include "SyncEngine/TransferScratch.h"
 #include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncModel/Support/Unicode.h"
 
 #include <sys/mount.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -21,10 +18,8 @@
 using namespace kelto;
 using namespace kelto::test;
 
-// Skipped names holding wildcards must exclude themselves only: rsync reads
-// the exclude file with its pattern rules. Onto a volume that ignores case
-// names are matched folding normal forms too: two that differ only in
-// normalisation are skipped, as twins.
+// rsync reads the exclude file with its pattern rules, so skipped names holding wildcards must
+// exclude only themselves.
 TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     const std::string big(200, 'b');
     for (const char* name : {"big*", "[ab]", "q?x", "w\\*"}) put(src / name, big);
@@ -56,16 +51,13 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     EXPECT_EQ(entries(dst), copyPaths(p));
     EXPECT_EQ(stats.skipped, p.skipped);
 
-    // rsync itemises a skipped file as new on every fresh look; the transfer's
-    // exclude file hides it, so a mirror left with only skips starts no transfer.
+    // rsync itemises a skipped file as new on every fresh look: only skips start no transfer.
     const SyncPlan again = plan();
     const std::size_t before = script.calls().size();
     EXPECT_EQ(run(again).second, RsyncExit(0, {}));
     EXPECT_EQ(script.calls().size() - before, 1u) << "the fresh dry run only";
 }
 
-// The lists of paths to leave out lie in the job's own private folder, and
-// what a killed run left there goes.
 TEST_F(OneWayEngineTest, TheListsOfPathsToLeaveOutAreTheUsersAlone) {
     put(src / "big", std::string(200, 'b'));
     put(src / "small", "s");
@@ -97,12 +89,10 @@ TEST_F(OneWayEngineTest, TheListsOfPathsToLeaveOutAreTheUsersAlone) {
     for (const fs::path& list : lists) EXPECT_FALSE(fs::exists(list));
 }
 
-// rsync quietly drops an exclude line longer than its buffer, so a skipped
-// path whose escaped form is longer would be copied after all.
+// rsync quietly drops an exclude line longer than its buffer: such a skip would be copied after all.
 TEST_F(OneWayEngineTest, ASkipTooLongForTheExcludeFileFailsThePlan) {
     traits.maxFileSize = 1;
-    // "/", then ten components of 200 wildcards escaped, with their slashes: 4011 bytes.
-    std::string folder;
+    std::string folder;  // 4011 bytes, escaped
     for (int i = 0; i < 10; ++i) folder += std::string(200, '?') + "/";
     const std::string longest = folder + std::string(84, 'a');
     ASSERT_EQ(PreflightSkips::excludeFileContents({{longest, FileSkipReason::tooLargeForFAT}}).size(), 4095u + 1);
@@ -189,7 +179,6 @@ TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
               OneWayEngineError::scanFailed(20, {}));
 }
 
-// With time standing still only the first line of a scan is reported.
 TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     ManualClock clock;
     engine.clock = &clock;
@@ -206,8 +195,7 @@ TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     EXPECT_EQ(reports[3], phaseOnly(SyncPhase::planning, 300));
 }
 
-// Filters that would hide the markers or the reserved folder from a walk
-// (a side shown inside the other where the mounts tell nothing) do not.
+// A side shown inside the other where the mounts tell nothing: markers tell, whatever the filters.
 TEST_F(OneWayEngineTest, NoFilterHidesTheMarkersFromTheWalks) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to bind-mount a folder";
     tmp.write("src/one.txt", "one");
@@ -227,8 +215,7 @@ TEST_F(OneWayEngineTest, NoFilterHidesTheMarkersFromTheWalks) {
     }
 }
 
-// A user's files merely named like markers are planned, copied and kept;
-// another job's marker at a shared side's top is no item of this run.
+// Another job's marker at a shared side's top is no item of this run.
 TEST_F(OneWayEngineTest, AUsersFilesNamedLikeMarkersAreCopied) {
     const std::string prefix(OverlapMarkers::prefix);
     const std::vector<std::string> names{prefix + "notes.txt", "dir/" + prefix + "x-A"};
@@ -276,8 +263,7 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     EXPECT_EQ(reports[reports.size() - 2], phaseOnly(SyncPhase::archiving));
     EXPECT_EQ(reports.back(), phaseOnly(SyncPhase::finalizing));
 
-    // A run folder stays only where the run archived something; the next run
-    // that does keeps the first run's archive and starts its own.
+    // A run folder stays only where the run archived something.
     const fs::path firstRunFolder = runFolder();
     for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
         SCOPED_TRACE(enumName(mode));
@@ -295,10 +281,8 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     EXPECT_EQ(contents(firstRunFolder / "changed.txt"), "old");
 }
 
-// A plan a moment old is the last look: one with nothing to do ends the run
-// (one rsync child), still settling an interrupted run. An older plan, or
-// one a put-back file made stale, is looked at again: a copy job has no fresh
-// look that could vouch for nothing to do, so it transfers.
+// A plan a moment old is the last look; an older plan, or one a put-back made stale, is looked at
+// again, and a copy job has no fresh look to vouch for nothing to do, so it transfers.
 TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
     ManualClock clock;
     engine.clock = &clock;
@@ -356,8 +340,7 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
     EXPECT_EQ(contents(dst / "new.txt"), "new");
 }
 
-// Since planning the source emptied, or a deletion came that the plan did not
-// list (without the archive final): a mirror stops; a copy, or the archive, goes on.
+// A source emptied, or a deletion unlisted, since planning stops a mirror; a copy, or the archive, goes on.
 TEST_F(OneWayEngineTest, DeletionsUnplannedSincePlanningStopAMirror) {
     putBoth("a.txt", "a");
     put(dst / "b.txt", "b");
@@ -386,8 +369,6 @@ TEST_F(OneWayEngineTest, DeletionsUnplannedSincePlanningStopAMirror) {
     EXPECT_EQ(contents(runFolder() / "late.txt"), "arrived after planning");
 }
 
-// rsync goes on past a file it cannot read (23) or that vanished (24) and
-// says so at the end; the run reports what it did copy.
 TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
     using Script = ScriptedRsyncRunner;
     put(src / "a.txt", "aaaaa");
@@ -431,8 +412,6 @@ TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
     }
 }
 
-// rsync writes into a temporary "big.XXXXXX" in the reserved folder and
-// renames it at the end; the stop comes once that file has grown.
 TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     {
         std::ofstream big(src / "big", std::ios::binary);
@@ -446,7 +425,6 @@ TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     std::jthread watcher([&](std::stop_token done) {
         while (!done.stop_requested() && !stop.stop_requested()) {
             std::error_code ignored;
-            // rsync writes the new version in the reserved folder first.
             for (const auto& e : fs::directory_iterator(dst / ".KeltoSync/Temporary", ignored))
                 if (e.path().filename().native().starts_with("big.") && e.file_size(ignored) > 0) stop.request_stop();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -460,8 +438,7 @@ TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     EXPECT_EQ(entries(dst), std::vector<std::string>{"big"});
 }
 
-// rsync itemises a folder or link that takes a file's place as new; the file
-// still goes, so the plan lists it and the archive keeps it.
+// rsync itemises a folder or link taking a file's place as new; the file still goes, archived.
 TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
     job.options.archiveEnabled = true;
     const std::vector<std::string> names{"with space.txt", "arrow -> target", "new\nline", "-dash", "--delete",
@@ -499,5 +476,138 @@ TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
         EXPECT_EQ(tree(runFolder()), archived);
         EXPECT_TRUE(fs::is_symlink(dst / "l") && contents(dst / "d/in.txt") == "in");
         EXPECT_TRUE(!mirror || tree(dst) == tree(src));
+    }
+}
+
+// exFAT through FUSE takes two spellings of a name for one item: B's spelled otherwise than A's
+// are renamed to A's spelling before the transfer, never deleted as if they were others.
+class OneWaySpellingTest : public OneWayEngineTest {
+protected:
+    void SetUp() override {
+        OneWayEngineTest::SetUp();
+        if (!exfatB()) GTEST_SKIP() << "needs root, a loop device and exfat-fuse";
+    }
+};
+
+// A copy job deletes nothing, yet rsync would keep B's spelling for good. Composed and decomposed
+// names exFAT keeps apart are two items, never renamed.
+TEST_F(OneWaySpellingTest, AMirrorRenamesWhatOnlyItsSpellingSetsApartAndDeletesNothingElse) {
+    const std::string composed = "caf\xC3\xA9.txt", decomposed = "cafe\xCC\x81.txt";
+    for (const auto& [mode, archive] :
+         {std::pair(SyncMode::mirror, false), std::pair(SyncMode::mirror, true), std::pair(SyncMode::copy, false)}) {
+        SCOPED_TRACE(std::string(enumName(mode)) + (archive ? ", archive on" : ", archive off"));
+        const bool mirror = mode == SyncMode::mirror;
+        job.mode = mode;
+        job.options.archiveEnabled = archive;
+        fresh(archive ? 1 : 0);
+        putFiles(dst, {{"photos/x.jpg", "x"}, {"photos/trip/y.jpg", "y"}, {"photos/trip/Old.jpg", "o"}, {"report.txt", "r"},
+                       {decomposed, "d"}});
+        putFiles(src, {{"Photos/x.jpg", "x"}, {"Photos/Trip/y.jpg", "y changed"}, {"Report.txt", "r"}, {composed, "c"}});
+
+        const SyncPlan p = plan();
+        EXPECT_EQ(p.renames, (std::vector<PlannedRename>{
+                                 {"photos", "Photos"}, {"report.txt", "Report.txt"}, {"Photos/trip", "Photos/Trip"}}));
+        EXPECT_EQ(p.deletionCount, mirror ? 2 : 0);
+        EXPECT_EQ(archivePaths(p), mirror ? (Lines{"Photos/Trip/Old.jpg", "Photos/Trip/y.jpg", decomposed})
+                                          : Lines{"Photos/Trip/y.jpg"});
+        EXPECT_EQ(copyPaths(p), (Lines{"Photos/Trip/y.jpg", composed}));
+        EXPECT_EQ(p.entryCountB, 5);
+
+        const auto [stats, exit] = run(p);
+        expectClean({stats, exit});
+        Files after{{"Photos", "dir/"}, {"Photos/Trip", "dir/"}, {"Photos/Trip/y.jpg", "y changed"},
+                    {"Photos/x.jpg", "x"}, {"Report.txt", "r"}, {composed, "c"}};
+        if (!mirror) after.insert({{"Photos/Trip/Old.jpg", "o"}, {decomposed, "d"}});
+        EXPECT_EQ(tree(dst), after);
+        if (archive) {
+            EXPECT_EQ(stats.filesArchived, 3);  // the replaced and the deleted files, not the folder kept
+            EXPECT_EQ(contents(runFolder() / "Photos/Trip/Old.jpg"), "o");
+        }
+        const SyncPlan next = plan();
+        EXPECT_TRUE(next.copies.empty() && next.archives.empty() && next.renames.empty() && !next.deletionCount);
+    }
+}
+
+// The plan's rename meets two folders where it expected one (a copy job takes no last look).
+TEST_F(OneWayEngineTest, ARenameThatFailsKeepsTheTransferAwayAndIsNamed) {
+    job.mode = SyncMode::copy;
+    putFiles(dst, {{"photos/x.jpg", "x"}, {"Photos/y.jpg", "y"}});
+    putFiles(src, {{"Photos/x.jpg", "x changed"}, {"other.txt", "o"}});
+    SyncPlan p = plan();
+    p.renames = {{"photos", "Photos"}};
+
+    expectExit(run(p), 23, {std::string(SpellingAlignment::failedLine) + "Photos: File exists"});
+    EXPECT_EQ(tree(dst), (Files{{"Photos", "dir/"}, {"Photos/y.jpg", "y"}, {"other.txt", "o"}, {"photos", "dir/"},
+                                {"photos/x.jpg", "x"}}));
+}
+
+// A rename the plan did not list would have the mirror delete the folder after the transfer.
+TEST_F(OneWaySpellingTest, ARenameMadeAfterPlanningAsksForANewPlan) {
+    putBoth("photos/x.jpg", "x");
+    const SyncPlan p = plan();
+    fs::rename(src / "photos", src / "Photos");
+    EXPECT_EQ(run(p).second.code, OneWayEngine::replanCode);
+    EXPECT_EQ(entries(dst), (Lines{"photos/", "photos/x.jpg"}));
+}
+
+TEST_F(OneWaySpellingTest, OnACardMountedInsideBOnlyTheCardsItemsAreRenamed) {
+    dst = tmp / "B";
+    fs::create_directories(dst / "card");
+    ASSERT_TRUE(mounts.exfat(tmp / "card.img", dst / "card"));
+    traits = ext4Traits();
+    putFiles(dst, {{"card/photos/x.jpg", "x"}, {"Keep.txt", "k"}});
+    putFiles(src, {{"card/Photos/x.jpg", "x changed"}, {"keep.txt", "k"}});
+    const SyncPlan p = plan();
+    EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{"card/photos", "card/Photos"}}));
+    EXPECT_EQ(run(p).second, RsyncExit(0, {}));
+    EXPECT_EQ(tree(dst), (Files{{"card", "dir/"}, {"card/Photos", "dir/"}, {"card/Photos/x.jpg", "x changed"}, {"keep.txt", "k"}}));
+}
+
+// B's item at a name A spells twice is the very item both of A's names reach, not one A lacks.
+TEST_F(OneWaySpellingTest, BsItemAtANameASpellsTwiceIsKeptWhateverItsSpelling) {
+    const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81", upper = "CAF\xC3\x89";
+    for (const bool archive : {false, true}) {
+        SCOPED_TRACE(archive ? "archive on" : "archive off");
+        fresh(archive ? 1 : 0);
+        putFiles(src, {{"Report.txt", "1"}, {"report.txt", "2"}, {"Sub/x", "x"}, {"sub", "s"}, {composed, "c"},
+                       {decomposed, "d"}, {"Dir/Note", "n"}, {"Dir/note", "m"}, {"Dir/other", "o"}});
+        putFiles(dst, {{"REPORT.TXT", "kept"}, {"SUB/y", "kept"}, {upper, "kept"}, {"dir/NOTE", "kept"}, {"dir/other", "o"}});
+        job.options.archiveEnabled = archive;
+
+        const SyncPlan p = plan();
+        EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{"dir", "Dir"}}));
+        EXPECT_EQ(p.deletionCount, 0);
+        EXPECT_TRUE(archivePaths(p).empty());
+        EXPECT_EQ(run(p).second.code, 0);
+        EXPECT_EQ(tree(dst), (Files{{upper, "kept"}, {"Dir", "dir/"}, {"Dir/NOTE", "kept"}, {"Dir/other", "o"},
+                                    {"REPORT.TXT", "kept"}, {"SUB", "dir/"}, {"SUB/y", "kept"}}));
+    }
+}
+
+// Two items of B whose names fold alike: unless told apart (here by size), all are left alone.
+TEST_F(OneWaySpellingTest, ItemsOfBThatCannotBeToldApartAreLeftAlone) {
+    const std::string decomposedUpper = "CAFE\xCC\x81.txt", composedLower = "caf\xC3\xA9.txt",
+                      composedA = "Caf\xC3\xA9.txt";
+    for (const bool toldApart : {false, true}) {
+        SCOPED_TRACE(toldApart ? "told apart" : "alike");
+        fresh(toldApart ? 1 : 0);
+        putFiles(dst, {{decomposedUpper, toldApart ? "AAAAAA" : "AAAA"}, {composedLower, "BBBB"}, {"other.txt", "old"}});
+        put(src / composedA, "new content from A");
+        job.options.archiveEnabled = true;
+        if (!toldApart) {
+            EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, decomposedUpper, dst), std::nullopt);
+            EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, composedLower, dst), std::nullopt);
+        }
+
+        const SyncPlan p = plan();
+        EXPECT_EQ(p.renames, toldApart ? (std::vector<PlannedRename>{{composedLower, composedA}})
+                                       : std::vector<PlannedRename>{});
+        EXPECT_EQ(p.deletionCount, toldApart ? 2 : 1);
+        EXPECT_EQ(archivePaths(p), toldApart ? (std::vector<std::string>{decomposedUpper, composedA, "other.txt"})
+                                             : std::vector<std::string>{"other.txt"});
+        EXPECT_EQ(run(p).second, RsyncExit(0, {}));
+        EXPECT_EQ(entries(dst), toldApart ? std::vector<std::string>{composedA}
+                                          : (std::vector<std::string>{decomposedUpper, composedLower}));
+        EXPECT_EQ(contents(dst / (toldApart ? composedA : composedLower)), toldApart ? "new content from A" : "BBBB");
     }
 }

@@ -1,7 +1,5 @@
-// rsync's own rules against the real rsync: listing times, exclude patterns,
-// and where unfinished files are kept (dry runs print the same with and
-// without the scratch folders; the temporary folder is given only where rsync
-// can rename out of it).
+// rsync's own rules against the real rsync: listing times, exclude patterns, and where unfinished
+// files are kept (the temporary folder only where rsync can rename out of it).
 
 #include "SyncEngine/ArchiveDirectories.h"
 #include "SyncEngine/RsyncArguments.h"
@@ -58,8 +56,6 @@ void createWithTime(const fs::path& file, std::time_t t) {
     ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
-// The listing's entries; times are the files' real instants whatever the
-// time zone (TZ=UTC0, parsed as UTC).
 std::map<std::string, ListEntry> list(const fs::path& folder) {
     RsyncInvocation i = invocation(RsyncOperation::listOnly(), folder, {});
     i.destination.reset();
@@ -75,7 +71,6 @@ std::map<std::string, ListEntry> list(const fs::path& folder) {
     return entries;
 }
 
-// Whether the run's itemised output names a path starting with `prefix`.
 bool touches(const RsyncOutput& run, std::string_view prefix) {
     RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
     bool found = false;
@@ -91,7 +86,6 @@ const char* const archivedPath = ".KeltoSync/Archive/JOB/2026-01-01_000000-0000a
 
 enum class Kind { file, link, folder };
 
-// Puts an item of the kind at `path`; a folder holds one file.
 void make(const fs::path& path, Kind kind) {
     switch (kind) {
     case Kind::file: put(path, "a file"); break;
@@ -120,7 +114,6 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         createWithTime(tmp.path() / "edt", firstPass);
         createWithTime(tmp.path() / "est", secondPass);
     }
-    // Whatever zone the app itself runs in, each entry has the file's own time.
     for (const char* appZone : {"America/New_York", "Asia/Kolkata", "UTC0"}) {
         ZoneScope zone(appZone);
         const auto entries = list(tmp.path());
@@ -155,8 +148,7 @@ TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
     }
 }
 
-// Bare, "!" clears the rules and "+ x" includes; as passed, these and names
-// with odd spaces or dashes are literal names, and an empty one excludes nothing.
+// Bare, "!" clears the rules and "+ x" includes; as passed they are literal names.
 TEST(RsyncExcludeRules, BangAndPlusPatternsCannotExposeTheArchiveOrInclude) {
     TemporaryFolder tmp;
     const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
@@ -182,7 +174,6 @@ TEST(RsyncExcludeRules, BangAndPlusPatternsCannotExposeTheArchiveOrInclude) {
     EXPECT_EQ(test::namesIn(dst), (std::set<std::string>{".KeltoSync", "a"}));
 }
 
-// The reserved name is excluded whatever stands there on either side, whatever the patterns.
 TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
     for (const Kind kind : {Kind::file, Kind::link, Kind::folder}) {
         for (const std::vector<std::string>& patterns :
@@ -204,7 +195,6 @@ TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
             ASSERT_EQ(real.code, 0) << real.err;
             EXPECT_EQ(test::readFile(dst / archivedPath), "precious");
             EXPECT_TRUE(fs::exists(dst / "a"));
-            // On B, with nothing of that name on A: B's item stays.
             fs::remove_all(src / ".KeltoSync");
             fs::remove_all(dst / ".KeltoSync");
             make(dst / ".KeltoSync", kind);
@@ -220,7 +210,6 @@ TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
 TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolders) {
     putFiles(src, {{"changed", "new content"}, {"sub/new", "fresh"}, {"same", "x"}});
     putFiles(dst, {{"changed", "old"}, {"same", "x"}, {"gone", "x"}});
-    // Leftovers of an interrupted transfer, under the names rsync gives them.
     putFiles(TransferScratch::partialFolder(dst), {{"changed", "new c"}, {"new", "fr"}});
     put(temporaries(dst) / "changed.Ab12Cd", "n");
 
@@ -320,8 +309,7 @@ TEST_F(TransferScratchTest, AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolde
         EXPECT_TRUE(fs::is_empty(temporaries(dst)));
         EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
 
-        // Another run's files in the making stay while it holds its claim.
-        put(temporaries(dst) / "inflight.Xy12Zq", "writing");
+            put(temporaries(dst) / "inflight.Xy12Zq", "writing");
         const TransferScratch::Claim second = TransferScratch::claim(dst);
         EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
     }

@@ -1,8 +1,5 @@
-// Items no engine copies. A ".KeltoSync" at a folder's root that is no real
-// folder: both engines refuse before any rsync runs, and lines naming the
-// reserved tree are never planned. Pipes, sockets and devices: rsync, given
-// neither --devices nor --specials, passes over them; every engine names each
-// among the skipped files, in the plan and in the run, and copies the rest.
+// Items no engine copies: a ".KeltoSync" that is no real folder, and pipes, sockets and devices,
+// which rsync, given neither --devices nor --specials, passes over.
 
 #include "tests/TwoWayEngineFixture.h"
 
@@ -19,15 +16,13 @@
 namespace kelto::test {
 namespace {
 
-// A file, or a link to a real folder elsewhere (whose contents rsync would
-// otherwise put in the archive's place).
+// A file, or a link to a folder elsewhere (whose contents rsync would put in the archive's place).
 void makeReservedItem(const fs::path& root, bool link, const fs::path& elsewhere) {
     if (!link) return put(root / ".KeltoSync", "not a folder");
     fs::create_directories(elsewhere);
     fs::create_directory_symlink(elsewhere, root / ".KeltoSync");
 }
 
-// An archived file of an earlier run, and what the archive holds then.
 fs::path populateArchive(const fs::path& root, const Uuid& jobID) {
     const fs::path archived = ArchiveDirectories::jobArchiveURL(root, jobID) / "2026-01-01_000000-0000ABCD" / "old.txt";
     put(archived, "precious");
@@ -69,8 +64,7 @@ TEST_F(OneWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) 
     EXPECT_TRUE(script.calls().empty());
 }
 
-// Lines rsync should never print for the reserved tree are left out of the
-// plan whatever they say: no copy, archive, deletion or count.
+// Lines rsync should never print for the reserved tree are left out of the plan whatever they say.
 TEST_F(OneWayEngineTest, DryRunLinesNamingTheReservedTreeAreNeverPlanned) {
     const std::string lines = RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/J/R/old.txt") +
                               RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/") +
@@ -116,8 +110,6 @@ TEST_F(TwoWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) 
     EXPECT_TRUE(script.calls().empty());
 }
 
-// Listing lines of the reserved tree are never taken in: nothing there is
-// copied, deleted or counted.
 TEST_F(TwoWayEngineTest, ListingLinesNamingTheReservedTreeAreNeverPlanned) {
     script.expect(ScriptedRsyncRunner::listing(a))
         .out(RsyncLines::listed(EntryKind::file, 1, t0, "a.txt") + RsyncLines::listed(EntryKind::file, 3, t0, ".KeltoSync"));
@@ -131,8 +123,7 @@ TEST_F(TwoWayEngineTest, ListingLinesNamingTheReservedTreeAreNeverPlanned) {
     EXPECT_EQ(std::tuple(syncPlan.entryCountA, syncPlan.entryCountB), std::tuple(1, 0));
 }
 
-// A pipe, a socket (unbound once made: the node stays) and, for root, a
-// character device, a block device and a name that rsync escapes.
+// A pipe, a socket and, for root, devices and a name that rsync escapes.
 std::vector<SkippedFile> putSpecials(const fs::path& root) {
     fs::create_directories(root / "sub");
     std::vector<std::string> paths{"pipe", "sub/socket"};
@@ -156,9 +147,7 @@ std::vector<SkippedFile> putSpecials(const fs::path& root) {
     return skipped;
 }
 
-// rsync passes over pipes by itself: one whose path the exclude file could
-// not hold (each wildcard there takes an escape) is no reason to refuse the
-// run its plan allowed.
+// rsync passes over pipes by itself: one whose path the exclude file could not hold stops nothing.
 TEST_F(OneWayEngineTest, ASpecialFileTooLongToExcludeStopsNothing) {
     for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
         SCOPED_TRACE(enumName(mode));
@@ -199,7 +188,6 @@ TEST_F(TwoWayEngineTest, SpecialFilesAreNamedAmongTheSkipped) {
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_EQ(stats.skipped, specials);
 
-    // Named again while they stand there; nothing of them reaches B.
     const auto again = plan().second;
     EXPECT_EQ(again.skipped, specials);
     EXPECT_TRUE(again.copyAtoB.empty() && again.copyBtoA.empty());
