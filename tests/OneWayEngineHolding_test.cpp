@@ -138,7 +138,6 @@ TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePla
         putFiles(src, {{"mnt/changed.txt", "new content"}});
         putFiles(dst, {{"mnt/changed.txt", "old"}, {"mnt/gone.txt", "g"}});
     }
-
     const auto result = run(plan());
     expectClean(result);
     EXPECT_EQ(tree(dst), tree(src));
@@ -162,7 +161,6 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     expectExit(run(p), 20, {"Put back: s.txt", std::string(OneWayEngine::heldBackLine)});
     EXPECT_EQ(entries(dst), Lines{"s.txt"});
     EXPECT_FALSE(fs::exists(holding()));
-
     put(dst / "d.txt", "d, made anew");
     script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).then([] {
         throw std::runtime_error("rsync went away");
@@ -170,7 +168,6 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_THROW(run(p), std::runtime_error);
     EXPECT_EQ(entries(dst), (Lines{"d.txt", "s.txt"}));
     EXPECT_FALSE(fs::exists(holding()));
-
     script.expect(Script::transfer())
         .then(takes("s.txt"))
         .then([this] { put(src / "n.txt", "rewritten meanwhile"); })
@@ -255,7 +252,6 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
                                                     HasSubstr(" \"" + dst.native() + "/.KeltoSync/")),
                                               OneWayEngine::triedAgainLine, OneWayEngine::heldBackLine));
         EXPECT_EQ(contents(held / "dir/f1"), "f1");
-
         blocked.lift();
         nextRun(1);
         const auto next = run(plan());
@@ -288,7 +284,6 @@ TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothi
     ASSERT_TRUE(blocked.applied);
     EXPECT_EQ(exit.code, OneWayEngine::replanCode);
     EXPECT_THAT(stats.errors, ElementsAre(EndsWith("): dir/f1"), kept("t.txt"), OneWayEngine::triedAgainLine, _));
-
     const std::string keptT = kept("t.txt", "from an earlier run ");
     nextRun(1);
     const auto [still, stillExit] = run(plan());
@@ -296,7 +291,6 @@ TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothi
                                                 EndsWith("): dir/f1")),
                                           keptT, OneWayEngine::triedAgainLine));
     EXPECT_EQ(stillExit.code, 23);
-
     blocked.lift();
     for (int later = 2; later <= 3; ++later) {
         nextRun(later);
@@ -335,7 +329,6 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
                 if (c.deleted) fs::remove(src / name(99));
             })
             .passThrough();
-
         const auto [stats, exit] = run(p);
         EXPECT_EQ(exit, c.exit);
         EXPECT_EQ(stats.errors, exit.stderrTail);
@@ -396,7 +389,6 @@ TEST_F(OneWayEngineHoldingTest, APlanMadeBeforeASuspendIsLookedAtAgain) {
     const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
     clock.sinceBoot += 3600;
     fs::remove(src / "kept.txt");
-
     const auto [stats, exit] = engine.run(job, p, src, dst, traits, runID, log, {}, nullptr, &basis);
     EXPECT_EQ(exit, RsyncExit(OneWayEngine::replanCode, {std::string(OneWayEngine::deletionsChangedLine)}));
     EXPECT_EQ(tree(dst), (Files{{"kept.txt", "same"}, {"listed.txt", "old"}}));
@@ -446,7 +438,6 @@ TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
                 }
                 const SyncPlan p = plan();
                 if (when == "while the plan waits") saves();
-
                 const auto [stats, exit] = run(p);
                 EXPECT_NE(exit.code, 0);
                 EXPECT_TRUE(contains(stats.errors, "Put back: x.txt")) << testing::PrintToString(stats.errors);
@@ -489,7 +480,6 @@ TEST_F(OneWayEngineHoldingTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
         fs::remove_all(dst);
         fs::rename(copy, dst);
         ASSERT_EQ(contents(holdingRoot() / killed / "gone.txt"), "old g");
-
         nextRun(1);
         expectClean(run(plan()));
         EXPECT_EQ(tree(dst), (Files{{"x.txt", "from A"}}));
@@ -536,7 +526,6 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
                 ASSERT_EQ(::mkfifo((held / "mnt/pipe").c_str(), 0644), 0);
             }
         });
-
         const auto [stats, exit] = run(plan());
         EXPECT_EQ(exit.code, OneWayEngine::replanCode);
         const auto forGood = [&](const std::string& path) {
@@ -557,7 +546,6 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
         }
         EXPECT_EQ(fs::exists(held), odd);
         EXPECT_TRUE(!odd || entries(dst / "mnt") == (Lines{"f", "sub/", "sub/g"}));
-
         nextRun(1);
         const auto [next, nextExit] = run(plan());
         EXPECT_EQ(nextExit.code, odd ? 24 : 0);
@@ -588,7 +576,6 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
         ASSERT_TRUE(tmpfsBelowB());
         for (const fs::path& file : {stale / "mnt/f", dst / "mnt/f", src / "mnt/f"}) put(file, "copied whole");
     }
-
     const auto [stats, exit] = run(plan());
     EXPECT_EQ(exit.code, OneWayEngine::replanCode);
     const std::string keptLine =
@@ -612,7 +599,6 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     EXPECT_FALSE(fs::exists(dst / folderLeftover));
     EXPECT_EQ(tree(stale), (Files{{"taken.txt", "older"}}));
     EXPECT_TRUE(!across || contents(dst / "mnt/f") == "copied whole");
-
     nextRun(1);
     expectNamed(run(plan()), 24, {keptLine, deleteStale});
     EXPECT_EQ(contents(dst / "taken.txt"), "current");
@@ -657,7 +643,6 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesA
             fs::rename(dst / "mnt/saved", dst / "mnt/gone.txt");
         })
         .passThrough();
-
     const auto [stats, exit] = run(p);
     for (const char* name : lost) EXPECT_THAT(stats.errors, ::testing::Contains(std::string("Put back: ") + name));
     EXPECT_THAT(stats.errors, ::testing::Contains("Put back: mnt/gone.txt"));
@@ -755,7 +740,6 @@ TEST_F(OneWayEngineHoldingTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
             for (const std::string& name : bonly) put(linked / name, name);  // copies, times and all
             put(linked / "own", "own");
         }
-
         OpenGate gate(src / "zz/new", [&] {
             fs::rename(dst / "sub", moved);
             fs::create_directory_symlink(linked, dst / "sub");
@@ -763,7 +747,6 @@ TEST_F(OneWayEngineHoldingTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
         ASSERT_TRUE(gate.armed());
         const auto [stats, exit] = run(plan());
         ASSERT_TRUE(gate.fired);
-
         EXPECT_FALSE(fs::exists(dst / "other/gone")) << "a deletion through unchanged folders still goes";
         const fs::path held = holding() / "sub";
         for (const std::string& name : bonly) {
@@ -818,7 +801,6 @@ TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRo
                 }
             })
             .passThrough();
-
         const auto [stats, exit] = run(plan());
         EXPECT_EQ(exit.code, c.grows ? exit.code : 23) << testing::PrintToString(stats.errors);
         EXPECT_NE(exit.code, 0);
@@ -827,7 +809,6 @@ TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRo
         EXPECT_FALSE(fs::exists(holding())) << testing::PrintToString(stats.errors);
         fs::remove(filler);
         EXPECT_GT(freeOnB(), before - (1 << 20));
-
         nextRun(1);
         if (!c.grows) {
             EXPECT_EQ(run(plan()).second, RsyncExit(0, {}));

@@ -33,7 +33,6 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     traits.maxFileSize = 100;
     traits.caseSensitive = false;
     job.options.archiveEnabled = true;
-
     std::vector<SyncProgress> reports;
     const SyncPlan p = plan(&reports);
     EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const SyncProgress& r) {
@@ -45,7 +44,6 @@ TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     EXPECT_EQ(p.skipped.size(), 10u);  // four too large, Docs/ and docs/ with what they hold, two twins
     EXPECT_EQ(twins(p), 2);
     EXPECT_EQ(p.entryCountA, 13);  // skipped entries still count
-
     const auto [stats, exit] = run(p);
     EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
     EXPECT_EQ(entries(dst), copyPaths(p));
@@ -98,13 +96,11 @@ TEST_F(OneWayEngineTest, ASkipTooLongForTheExcludeFileFailsThePlan) {
     ASSERT_EQ(PreflightSkips::excludeFileContents({{longest, FileSkipReason::tooLargeForFAT}}).size(), 4095u + 1);
     put(src / longest, "big");
     put(src / "small", "s");
-
     const SyncPlan p = plan();
     EXPECT_EQ(p.skipped, (std::vector<SkippedFile>{{longest, FileSkipReason::tooLargeForFAT}}));
     EXPECT_EQ(copyPaths(p), Lines{"small"});
     EXPECT_EQ(run(p).second.code, 0);
     EXPECT_TRUE(fs::exists(dst / "small") && !fs::exists(dst / longest));
-
     std::string tooLong = folder;  // one byte more, ending in two-byte characters
     for (int i = 0; i < 42; ++i) tooLong += "\xC3\xA9";
     tooLong += "b";
@@ -136,7 +132,6 @@ TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
     fs::create_directories(tmp / "x/a/b");
     fs::create_directories(tmp / "x/ab");
     fs::create_directory_symlink(tmp / "x/a", tmp / "alias");
-
     const std::vector<std::tuple<fs::path, fs::path, std::string>> cases{
         {tmp / "missing", dst, "endpointMissing"},        {src, tmp / "file", "endpointMissing"},
         {tmp / "x/a", tmp / "x/ab", "ran rsync"},         {tmp / "x/a", tmp / "x/a/b", "nestedEndpoints"},
@@ -146,7 +141,6 @@ TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
     EXPECT_EQ(codeOf(src, dst), "readOnlyDestination");
     job.mode = SyncMode::twoWay;
     EXPECT_EQ(codeOf(tmp / "missing", dst), "unsupportedMode");
-
     job.mode = SyncMode::mirror;
     job.destination.volume.isReadOnly = false;
     runID = "2025-03-07_141503-0A1B2C3D";
@@ -161,7 +155,6 @@ TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
         .err("file has vanished: \"/src/gone\"\n")
         .exit(24);
     EXPECT_EQ(copyPaths(plan()), std::vector<std::string>{"kept"});
-
     script.expect(ScriptedRsyncRunner::dryRun())
         .out(">f+++++++++ 3 0 kept\n")
         .err("rsync: [sender] send_files failed to open \"x\": Permission denied (13)\n"
@@ -172,7 +165,6 @@ TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
     EXPECT_EQ(std::tuple(failed->code(), failed->exitCode(), failed->stderrTail().size()),
               std::tuple(OneWayEngineError::Code::scanFailed, 23, 2u));
     EXPECT_NE(std::string(failed->what()).find("not transferred (code 23)"), std::string::npos);
-
     std::stop_source stop;
     stop.request_stop();
     EXPECT_EQ(thrown<OneWayEngineError>([&] { engine.plan(job, src, dst, traits, stop.get_token()); }),
@@ -242,7 +234,6 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     job.options.archiveEnabled = true;
     putFiles(src, {{"changed.txt", "new content"}, {"dir/new.txt", "n"}});
     putFiles(dst, {{"changed.txt", "old"}, {"gone.txt", "g"}, {"olddir/x.txt", "x"}});
-
     std::vector<SyncProgress> reports;
     const auto [stats, exit] = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
     expectClean({stats, exit});
@@ -255,7 +246,6 @@ TEST_F(OneWayEngineTest, MirrorRunArchivesWhatItReplacesAndDeletes) {
     EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& l) {
         return l.starts_with(">f+++++++++ 1 ") && l.ends_with(" dir/new.txt");
     }));
-
     ASSERT_GE(reports.size(), 4u);
     EXPECT_EQ(std::tuple(reports.front().phase, reports.front().bytesDone), std::tuple(SyncPhase::transferring, 0l));
     const SyncProgress& last = reports[reports.size() - 3];
@@ -306,7 +296,6 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
         ASSERT_EQ(run(plan()).second.code, 0);  // now in step
         put(interrupted / "taken.txt", "older");
         put(temporary, "half");
-
         auto [result, children] = runWith(OneWayEngine::currentPlanSeconds);
         EXPECT_EQ(children, 1u);
         RunStats expected;
@@ -318,12 +307,10 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
         EXPECT_EQ(reports.front().phase, SyncPhase::transferring);
         EXPECT_EQ(reports.back(), phaseOnly(SyncPhase::finalizing));
         EXPECT_FALSE(fs::exists(temporary));
-
         std::tie(result, children) = runWith(OneWayEngine::currentPlanSeconds + 1);
         EXPECT_EQ(children, 2u) << "the mirror's fresh dry run, the copy's transfer";
         EXPECT_EQ(std::ranges::count(script.calls().back().arguments, "--dry-run"), mode == SyncMode::mirror ? 1 : 0);
         EXPECT_EQ(result.second.code, 24);  // named again while it stays
-
         put(interrupted / "extra.txt", "held");  // goes back as the run starts, after the plan
         std::tie(result, children) = runWith(0);
         EXPECT_EQ(children, 2u);
@@ -354,7 +341,6 @@ TEST_F(OneWayEngineTest, DeletionsUnplannedSincePlanningStopAMirror) {
     EXPECT_TRUE(log.lines.empty());
     job.mode = SyncMode::copy;
     EXPECT_EQ(run(p).second.code, 0);
-
     job.mode = SyncMode::mirror;
     fresh();
     put(src / "a.txt", "a");
@@ -394,7 +380,6 @@ TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
             .then([&] { put(dst / "a.txt", "aaaaa"); })  // what rsync wrote
             .err(c.line + "\n")
             .exit(c.code);
-
         std::vector<SyncProgress> reports;
         const auto result = run(plan(), {}, [&](const SyncProgress& p) { reports.push_back(p); });
         expectExit(result, c.code, {c.line});
@@ -404,7 +389,6 @@ TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
                   std::tuple(c.lastBytesDone, 1l));
         EXPECT_EQ(log.lines.front(), copiedA.substr(0, copiedA.size() - 1));
         EXPECT_EQ(log.lines.back(), c.line);
-
         const auto transfer = script.calls().back();
         EXPECT_EQ(transfer.option("--max-delete"), c.mode == SyncMode::mirror ? std::optional<std::string>("0")
                                                                                : std::nullopt);
@@ -420,7 +404,6 @@ TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     }
     put(dst / "big", "old");
     const SyncPlan p = plan();
-
     std::stop_source stop;
     std::jthread watcher([&](std::stop_token done) {
         while (!done.stop_requested() && !stop.stop_requested()) {
@@ -469,7 +452,6 @@ TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
         EXPECT_EQ(p.entryCountA, static_cast<std::int64_t>(2 + names.size()));  // folders never count; the link does
         EXPECT_EQ(p.entryCountB, static_cast<std::int64_t>(2 + 2 * names.size()));
         for (const PlannedCopy& c : p.copies) EXPECT_EQ(c.size, static_cast<std::int64_t>(fs::file_size(src / c.path)));
-
         const auto [stats, exit] = run(p);
         EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
         EXPECT_EQ(stats.filesArchived, static_cast<std::int64_t>(archived.size()));
@@ -503,7 +485,6 @@ TEST_F(OneWaySpellingTest, AMirrorRenamesWhatOnlyItsSpellingSetsApartAndDeletesN
         putFiles(dst, {{"photos/x.jpg", "x"}, {"photos/trip/y.jpg", "y"}, {"photos/trip/Old.jpg", "o"}, {"report.txt", "r"},
                        {decomposed, "d"}});
         putFiles(src, {{"Photos/x.jpg", "x"}, {"Photos/Trip/y.jpg", "y changed"}, {"Report.txt", "r"}, {composed, "c"}});
-
         const SyncPlan p = plan();
         EXPECT_EQ(p.renames, (std::vector<PlannedRename>{
                                  {"photos", "Photos"}, {"report.txt", "Report.txt"}, {"Photos/trip", "Photos/Trip"}}));
@@ -512,7 +493,6 @@ TEST_F(OneWaySpellingTest, AMirrorRenamesWhatOnlyItsSpellingSetsApartAndDeletesN
                                           : Lines{"Photos/Trip/y.jpg"});
         EXPECT_EQ(copyPaths(p), (Lines{"Photos/Trip/y.jpg", composed}));
         EXPECT_EQ(p.entryCountB, 5);
-
         const auto [stats, exit] = run(p);
         expectClean({stats, exit});
         Files after{{"Photos", "dir/"}, {"Photos/Trip", "dir/"}, {"Photos/Trip/y.jpg", "y changed"},
@@ -535,7 +515,6 @@ TEST_F(OneWayEngineTest, ARenameThatFailsKeepsTheTransferAwayAndIsNamed) {
     putFiles(src, {{"Photos/x.jpg", "x changed"}, {"other.txt", "o"}});
     SyncPlan p = plan();
     p.renames = {{"photos", "Photos"}};
-
     expectExit(run(p), 23, {std::string(SpellingAlignment::failedLine) + "Photos: File exists"});
     EXPECT_EQ(tree(dst), (Files{{"Photos", "dir/"}, {"Photos/y.jpg", "y"}, {"other.txt", "o"}, {"photos", "dir/"},
                                 {"photos/x.jpg", "x"}}));
@@ -573,7 +552,6 @@ TEST_F(OneWaySpellingTest, BsItemAtANameASpellsTwiceIsKeptWhateverItsSpelling) {
                        {decomposed, "d"}, {"Dir/Note", "n"}, {"Dir/note", "m"}, {"Dir/other", "o"}});
         putFiles(dst, {{"REPORT.TXT", "kept"}, {"SUB/y", "kept"}, {upper, "kept"}, {"dir/NOTE", "kept"}, {"dir/other", "o"}});
         job.options.archiveEnabled = archive;
-
         const SyncPlan p = plan();
         EXPECT_EQ(p.renames, (std::vector<PlannedRename>{{"dir", "Dir"}}));
         EXPECT_EQ(p.deletionCount, 0);
@@ -598,7 +576,6 @@ TEST_F(OneWaySpellingTest, ItemsOfBThatCannotBeToldApartAreLeftAlone) {
             EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, decomposedUpper, dst), std::nullopt);
             EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, composedLower, dst), std::nullopt);
         }
-
         const SyncPlan p = plan();
         EXPECT_EQ(p.renames, toldApart ? (std::vector<PlannedRename>{{composedLower, composedA}})
                                        : std::vector<PlannedRename>{});

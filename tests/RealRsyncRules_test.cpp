@@ -212,7 +212,6 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
     putFiles(dst, {{"changed", "old"}, {"same", "x"}, {"gone", "x"}});
     putFiles(TransferScratch::partialFolder(dst), {{"changed", "new c"}, {"new", "fr"}});
     put(temporaries(dst) / "changed.Ab12Cd", "n");
-
     for (RsyncOperation operation : {RsyncOperation::mirror(), RsyncOperation::copy()}) {
         RsyncInvocation plain = invocation(operation, src, dst);
         plain.dryRun = true;
@@ -225,7 +224,6 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
         EXPECT_NE(without.out.find("changed"), std::string::npos);
         EXPECT_EQ(without.out, with.out);
     }
-
     RsyncInvocation listing = invocation(RsyncOperation::listOnly(), dst, {});
     listing.destination.reset();
     RsyncInvocation listingWith = listing;
@@ -264,7 +262,6 @@ TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) 
     transfer.partialDirectory = TransferScratch::partialFolder(dst);
     transfer.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"a/b/deep", "top"});
     ASSERT_EQ(transfer.temporaryDirectory, TransferScratch::temporaryRelativePath());
-
     const RsyncOutput result = runRealRsync(RsyncArguments::build(transfer));
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(test::readFile(dst / "a/b/deep") + test::readFile(dst / "top"), "deeptop");
@@ -278,7 +275,6 @@ TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
     test::TestMounts mounts;
     if (!mounts.tmpfs(dst / "elsewhere")) GTEST_SKIP() << "mounting a tmpfs needs root";
     fs::create_directories(dst / "elsewhere/inner");
-
     EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"top", "here/file", "here/new/deeper/file"}),
               TransferScratch::temporaryRelativePath());
     EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"here/file", "elsewhere/inner/file"}), std::nullopt);
@@ -308,14 +304,12 @@ TEST_F(TransferScratchTest, AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolde
         EXPECT_TRUE(first.leftovers().empty());
         EXPECT_TRUE(fs::is_empty(temporaries(dst)));
         EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
-
             put(temporaries(dst) / "inflight.Xy12Zq", "writing");
         const TransferScratch::Claim second = TransferScratch::claim(dst);
         EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
     }
     const TransferScratch::Claim later = TransferScratch::claim(dst);
     EXPECT_TRUE(fs::is_empty(temporaries(dst)));
-
     fs::remove_all(dst / ".KeltoSync");
     EXPECT_THROW(TransferScratch::claim(dst), FileError);  // the reserved tree is made first
 }

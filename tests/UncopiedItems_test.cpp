@@ -96,12 +96,10 @@ TEST_F(TwoWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) 
             makeReservedItem(*side, link, tmp / "elsewhere");
             const fs::path archived = populateArchive(*side == a ? b : a, job.id);
             const fs::path reserved = *side / ".KeltoSync";
-
             expectRefusal(thrown<TwoWayEngineError>([&] { plan(); }), reserved);
             TwoWayPlan copying;
             copying.copyAtoB = {"a.txt"};
             EXPECT_EQ(thrown<TwoWayEngineError>([&] { run(copying); }), TwoWayEngineError::reservedNotFolder(reserved));
-
             EXPECT_EQ(contents(archived), "precious");
             EXPECT_FALSE(fs::exists(b / "a.txt"));
             EXPECT_TRUE(!fs::exists(tmp / "elsewhere") || fs::is_empty(tmp / "elsewhere"));
@@ -187,7 +185,6 @@ TEST_F(TwoWayEngineTest, SpecialFilesAreNamedAmongTheSkipped) {
     const auto [stats, exit] = run(twoWay);
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_EQ(stats.skipped, specials);
-
     const auto again = plan().second;
     EXPECT_EQ(again.skipped, specials);
     EXPECT_TRUE(again.copyAtoB.empty() && again.copyBtoA.empty());

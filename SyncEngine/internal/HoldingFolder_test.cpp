@@ -134,7 +134,6 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
     EXPECT_FALSE(fs::exists(held()));
     EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
-
     fs::remove_all(folder / ".KeltoSync");
     fs::create_directory(folder / ".KeltoSync");
     fs::create_directory_symlink(elsewhere.path(), folder / ".KeltoSync/Holding");
@@ -395,7 +394,6 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
               std::make_tuple(std::uint64_t{1}, std::uint64_t{2}, mode_t{S_IFREG}, std::int64_t{5}));
     EXPECT_EQ(std::pair(crossed.mtime.tv_sec, crossed.mtime.tv_nsec), std::pair(time_t{7}, 9L));
     EXPECT_FALSE(HoldingRecords::decodePlan(bytes.substr(0, bytes.size() - 1)));
-
     const HoldingRecords::Mark mark{true, {latin1, "taken"}};
     const std::string markBytes = JsonText::encode(mark);
     const std::optional<HoldingRecords::Mark> marked = HoldingRecords::decodeMark(markBytes);
