@@ -349,29 +349,6 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
                       GuardVerdict::needsConfirmation("101 files on side B will be archived or deleted."));
         }
     }
-
-    // A copy job makes no later look either.
-    job.options.archiveEnabled = false;
-    for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
-        SCOPED_TRACE(enumName(mode));
-        job.mode = mode;
-        const bool mirror = mode == SyncMode::mirror;
-        if (!mirror) {
-            fs::remove_all(holdingRoot());  // the mirror's kept item taken
-            put(dst / "only-b.txt", "b");
-        }
-        nextRun(mirror ? 1 : 2);
-        const std::string before = contents(dst / name(1)), version = std::string(enumName(mode)) + " version";
-        put(src / "listed.txt", version);
-        OneWayEngine::Basis basis;
-        const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
-        put(src / name(1), "rewritten for the " + version);
-        expectExit(engine.run(job, p, src, dst, traits, runID, log, {}, nullptr, mirror ? &basis : nullptr),
-                   OneWayEngine::replanCode, {kept(name(1)), deleteLine(heldIn()), std::string(OneWayEngine::heldBackLine)});
-        EXPECT_EQ(tree(holding()), (Files{{name(1), before}}));
-        EXPECT_EQ(contents(dst / "listed.txt"), version);
-        EXPECT_EQ(fs::exists(dst / "only-b.txt"), !mirror);
-    }
 }
 
 // A plan's age counts suspends, which the monotonic clock leaves out.
