@@ -167,47 +167,6 @@ std::size_t archivedFiles(const fs::path& root) {
 
 SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
 
-class TwoWayTimesTest : public TwoWayEngineTest {
-protected:
-    std::unique_ptr<TmpfsFolder> tmpfs;
-    void SetUp() override {
-        TwoWayEngineTest::SetUp();
-        std::string whyNot;
-        tmpfs = TmpfsFolder::make(whyNot);
-        if (!tmpfs) GTEST_SKIP() << whyNot;
-        a = *tmpfs / "a";
-        b = *tmpfs / "b";
-        fs::create_directories(a);
-        fs::create_directories(b);
-    }
-};
-
-TEST_F(TwoWayTimesTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
-    startInStep({"kept", "deleted on B", "other"});
-    putAt(a / "kept", "changed on A", year10000);
-    putAt(a / "deleted on B", "old", year10000);
-    fs::remove(b / "deleted on B");
-    putAt(a / "new", "new", year10000 + 86'400 * 400);
-    putAt(b / "other", "changed on B", t0 + 10);
-    const auto [syncPlan, twoWay] = plan();
-    const std::vector<SkippedFile> skipped{outOfRange("deleted on B"), outOfRange("kept"), outOfRange("new")};
-    EXPECT_EQ(twoWay.skipped, skipped);
-    EXPECT_EQ(syncPlan.skipped, skipped);
-    EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.archiveOnA.empty() && twoWay.conflicts.empty());
-    EXPECT_EQ(twoWay.copyBtoA, Lines{"other"});  // the rest of the job goes on
-    const auto before = storedBaseline();
-    const auto [stats, exit] = run(twoWay);
-    EXPECT_EQ(exit.code, 0) << ::testing::PrintToString(exit.stderrTail);
-    EXPECT_EQ(stats.skipped, skipped);
-    EXPECT_EQ(tree(a), (Files{{"deleted on B", "old"}, {"kept", "changed on A"}, {"new", "new"}, {"other", "changed on B"}}));
-    EXPECT_EQ(tree(b), (Files{{"kept", "old"}, {"other", "changed on B"}}));
-    // Old baseline entries stay, so nothing reads as deleted later.
-    const auto after = storedBaseline();
-    ASSERT_TRUE(before && after);
-    EXPECT_EQ(*after->find("kept"), *before->find("kept"));
-    EXPECT_EQ(*after->find("deleted on B"), *before->find("deleted on B"));
-}
-
 // A tmpfs side that keeps every time and an ext4 side that clamps.
 struct ClampingPair {
     std::unique_ptr<TmpfsFolder> tmpfs;
@@ -278,6 +237,32 @@ protected:
         fs::create_directories(b);
     }
 };
+
+TEST_F(TwoWayClampTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
+    startInStep({"kept", "deleted on B", "other"});
+    putAt(a / "kept", "changed on A", year10000);
+    putAt(a / "deleted on B", "old", year10000);
+    fs::remove(b / "deleted on B");
+    putAt(a / "new", "new", year10000 + 86'400 * 400);
+    putAt(b / "other", "changed on B", t0 + 10);
+    const auto [syncPlan, twoWay] = plan();
+    const std::vector<SkippedFile> skipped{outOfRange("deleted on B"), outOfRange("kept"), outOfRange("new")};
+    EXPECT_EQ(twoWay.skipped, skipped);
+    EXPECT_EQ(syncPlan.skipped, skipped);
+    EXPECT_TRUE(twoWay.copyAtoB.empty() && twoWay.archiveOnA.empty() && twoWay.conflicts.empty());
+    EXPECT_EQ(twoWay.copyBtoA, Lines{"other"});  // the rest of the job goes on
+    const auto before = storedBaseline();
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit.code, 0) << ::testing::PrintToString(exit.stderrTail);
+    EXPECT_EQ(stats.skipped, skipped);
+    EXPECT_EQ(tree(a), (Files{{"deleted on B", "old"}, {"kept", "changed on A"}, {"new", "new"}, {"other", "changed on B"}}));
+    EXPECT_EQ(tree(b), (Files{{"kept", "old"}, {"other", "changed on B"}}));
+    // Old baseline entries stay, so nothing reads as deleted later.
+    const auto after = storedBaseline();
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(*after->find("kept"), *before->find("kept"));
+    EXPECT_EQ(*after->find("deleted on B"), *before->find("deleted on B"));
+}
 
 TEST_F(TwoWayClampTest, AStaleMarkTheFileSystemCannotKeepIsReported) {
     putAt(a / "y1900", "past", year1900);
