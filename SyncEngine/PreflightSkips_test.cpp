@@ -69,7 +69,6 @@ TEST(PreflightSkips, EverythingUnderEitherSpellingOfACollidingNameIsSkippedOnce)
     // A repeated path is judged once.
     EXPECT_EQ(evaluate({{"a/b/Note", 1}, {"a/b/c", 1}, {"a/b/note/x", 1}, {"a/b/Note", 9}, {"a//b/note/x", 1}}),
               (Skips{collision("a/b/Note"), collision("a/b/note/x"), collision("a//b/note/x")}));
-    // Spellings collide in a folder on a disk that ignores case, wherever it is mounted.
     EXPECT_EQ(PreflightSkips::evaluate({{"Docs", 1}, {"docs", 1}, {"card/Docs/a", 1}, {"card/docs/b", 1},
                                         {"card/x/NOTE", 1}, {"card/x/note", 1}, {".keltosync", 1}},
                                        traitsOf("ext4", "exfat")),

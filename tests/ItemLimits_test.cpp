@@ -90,7 +90,6 @@ TEST_F(OneWayEngineTest, SourceRewrittenWhileCopiedIsReportedAndCopiedAgain) {
     }
 }
 
-// A source deleted once copied: nothing will copy it again, so the run names it.
 TEST_F(OneWayEngineTest, ASourceGoneByTheEndOfTheRunIsNamedAsGone) {
     job.mode = SyncMode::copy;
     for (const bool exfat : {false, true}) {
@@ -191,7 +190,6 @@ protected:
         fs::create_directories(dst);
         job.options.archiveEnabled = true;
     }
-    // Each run with an archive folder of its own.
     std::pair<RunStats, RsyncExit> runAgain(const SyncPlan& p) {
         runID = ArchiveRunID::make(SystemClock::shared().now());
         return run(p);
@@ -215,7 +213,6 @@ TEST_F(OneWayClampTest, ATimeTheDestinationClampsIsCopiedOnceThenSkipped) {
         EXPECT_EQ(stats.skipped, p.skipped);
     }
     EXPECT_EQ(archivedFiles(dst), 0u);
-    // New content is copied as ever.
     putAt(src / "y2500", "future, longer", year2500);
     const SyncPlan changed = plan();
     EXPECT_EQ(copyPaths(changed), Lines{"y2500"});
@@ -288,7 +285,6 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
         EXPECT_EQ(sync().second.code, 0);
     }
     EXPECT_EQ(archivedFiles(a) + archivedFiles(b), 0u);
-    // A change on either side is a change, not a conflict.
     putAt(b / "y2500", "edited on B", t0 + 50);
     putAt(a / "y1900", "edited on A", year1900 - 100);
     const auto [syncPlan, twoWay] = plan();
@@ -296,7 +292,6 @@ TEST_F(TwoWayClampTest, ATimeOneSideClampsIsInStepAfterOneCopy) {
     EXPECT_TRUE(twoWay.conflicts.empty());
     EXPECT_EQ(sync().second.code, 0);
     EXPECT_EQ(contents(a / "y2500") + contents(b / "y1900"), "edited on Bedited on A");
-    // And a deletion on the clamping side carries over.
     fs::remove(b / "y1900");
     EXPECT_EQ(plan().second.archiveOnA, Lines{"y1900"});
 }
@@ -349,7 +344,6 @@ TEST_F(OneWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) 
     EXPECT_TRUE(script.calls().empty());
 }
 
-// Lines rsync should never print for the reserved tree are left out of the plan whatever they say.
 TEST_F(OneWayEngineTest, DryRunLinesNamingTheReservedTreeAreNeverPlanned) {
     const std::string lines = RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/J/R/old.txt") +
                               RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/") +
@@ -430,7 +424,6 @@ std::vector<SkippedFile> putSpecials(const fs::path& root) {
     return skipped;
 }
 
-// rsync passes over pipes by itself: one whose path the exclude file could not hold stops nothing.
 TEST_F(OneWayEngineTest, ASpecialFileTooLongToExcludeStopsNothing) {
     for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
         SCOPED_TRACE(enumName(mode));

@@ -78,7 +78,6 @@ inline void put(const fs::path& file, std::string_view content = "x") {
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
-// Files below `root` from a table, at put's old time.
 inline void putFiles(const fs::path& root, const Files& files) {
     for (const auto& [path, content] : files) put(root / path, content);
 }
@@ -90,7 +89,6 @@ inline SyncProgress phaseOnly(SyncPhase phase, std::int64_t scannedItems = 0) {
     return p;
 }
 
-// The error of type E that `f` threw; nullopt where it threw none.
 template <class E, class F>
 std::optional<E> thrown(F f) {
     try {
@@ -177,7 +175,6 @@ protected:
     std::string deleteLine(const std::string& folder) const {
         return "Delete " + (dst / folder).native() + " once you no longer need what it holds";
     }
-    // The error that stopped the run; nullopt where it ran.
     std::optional<OneWayEngineError> refusal(const SyncPlan& p) {
         return thrown<OneWayEngineError>([&] { run(p); });
     }

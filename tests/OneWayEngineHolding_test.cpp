@@ -46,7 +46,6 @@ protected:
         return "Kept " + from + "in " + heldIn() + " (its place is taken): " + path;
     }
 
-    // A tmpfs at B/mnt.
     bool tmpfsBelowB() {
         fs::create_directories(dst / "mnt");
         return mounts.tmpfs(dst / "mnt");
@@ -110,7 +109,6 @@ std::vector<Block> blocks() {
     };
 }
 
-// Lifts a block however the test ends.
 struct Lifted {
     const Block& block;
     const fs::path& dst;
@@ -124,7 +122,6 @@ struct Lifted {
 
 }  // namespace
 
-// Nothing raced: every planned deletion and replacement happens, also on a mount inside B.
 TEST_F(OneWayEngineHoldingTest, OrdinaryMirrorWithoutArchiveDeletesExactlyThePlan) {
     putFiles(src, {{"changed.txt", "new content"}, {"filetodir/in.txt", "in"}, {"dirtofile", "now a file"}, {"same.txt", "s"}});
     putFiles(dst, {{"changed.txt", "old"}, {"gone.txt", "g"}, {"olddir/sub/x.txt", "x"}, {"filetodir", "was a file"},
@@ -179,7 +176,6 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     EXPECT_EQ(contents(dst / "s.txt"), "s");
 }
 
-// B's version replaced unlisted is kept and named at every later run (24) until the user takes it.
 TEST_F(OneWayEngineHoldingTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     for (const std::string how : {"ends", "log fails", "source replaced"}) {
         SCOPED_TRACE(how);

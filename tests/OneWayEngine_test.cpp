@@ -319,7 +319,6 @@ TEST_F(OneWayEngineTest, ARunWhosePlanHasNothingToDoEndsAfterThePlan) {
         fs::remove(dst / "extra.txt");
     }
 
-    // With something to do, the transfer follows the plan's look at once.
     put(src / "new.txt", "new");
     auto [result, children] = runWith(OneWayEngine::currentPlanSeconds);
     EXPECT_EQ(children, 2u);
@@ -562,7 +561,6 @@ TEST_F(OneWaySpellingTest, BsItemAtANameASpellsTwiceIsKeptWhateverItsSpelling) {
     }
 }
 
-// Two items of B whose names fold alike: unless told apart (here by size), all are left alone.
 TEST_F(OneWaySpellingTest, ItemsOfBThatCannotBeToldApartAreLeftAlone) {
     const std::string decomposedUpper = "CAFE\xCC\x81.txt", composedLower = "caf\xC3\xA9.txt",
                       composedA = "Caf\xC3\xA9.txt";

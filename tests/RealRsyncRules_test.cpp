@@ -27,7 +27,6 @@ RsyncInvocation invocation(RsyncOperation operation, const fs::path& source, con
     return i;
 }
 
-// Sets this process's TZ for the test's lifetime.
 struct ZoneScope {
     std::optional<std::string> saved;
     explicit ZoneScope(const char* zone) {
@@ -282,7 +281,6 @@ TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
     EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"elsewhere/new/file"}), std::nullopt);
     EXPECT_EQ(TransferScratch::temporaryFolderFor(dst, {"elsewhere"}), TransferScratch::temporaryRelativePath());
 
-    // And rsync, given no temporary folder, still renames within that mount.
     put(src / "elsewhere/inner/file", "newer");
     put(dst / "elsewhere/inner/file", "old");
     RsyncInvocation transfer = invocation(RsyncOperation::copy(), src, dst);
