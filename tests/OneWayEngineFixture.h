@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <fstream>
 #include <map>
 #include <optional>

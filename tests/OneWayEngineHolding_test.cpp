@@ -17,7 +17,6 @@
 #include <cstring>
 #include <functional>
 #include <thread>
-#include <tuple>
 
 using namespace kelto;
 using namespace kelto::test;

@@ -19,7 +19,7 @@ using namespace kelto;
 using namespace kelto::test;
 
 // rsync reads the exclude file with its pattern rules, so skipped names holding wildcards must
-// exclude only themselves.
+// exclude only themselves. Where case is ignored, names differing in normalisation are twins.
 TEST_F(OneWayEngineTest, SkipsTakeASecondDryRunAndExcludeOnlyThemselves) {
     const std::string big(200, 'b');
     for (const char* name : {"big*", "[ab]", "q?x", "w\\*"}) put(src / name, big);
