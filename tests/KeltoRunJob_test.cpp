@@ -358,9 +358,7 @@ TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
     }
     layout("rclone", {"unionfs", "-o", "fsname=both:,subtype=rclone", "%/P=RW", "%/B/inner"}, true, false);
     layout("rcloneSelf", {"unionfs", "-o", "fsname=self:%/P,subtype=rclone", "%/P=RW", "%/B/inner"}, false, true);
-    std::vector<Options> runs = mirrorAndTwoWay;
-    runs.insert(runs.end(), {{"--mode", "mirror", "--plan-only"}, {"--mode", "twoWay", "--plan-only"}});
-    for (const Refused& refused : layouts) refusedBothWays(refused, runs);
+    for (const Refused& refused : layouts) refusedBothWays(refused, everyRun);
 
     const fs::path local = tmp / "local";
     const auto mirrors = [&](const fs::path& from, const fs::path& to) {
