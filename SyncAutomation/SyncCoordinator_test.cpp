@@ -4,9 +4,6 @@
 
 #include "SyncAutomation/AutomationFakes_test.h"
 #include "SyncAutomation/VolumeInspectorError.h"
-#include "tests/support/TemporaryFolder.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,13 +20,17 @@ using R = EndpointResolution;
 
 const auto previewErrorOf = [](auto call) { return test::thrownBy<SyncPreviewError>(call); };
 
-// Endpoints resolved against a mount table the test writes.
+VolumeIdentity share(const char* url, std::string fileSystem = "ext4", std::string name = "share") {
+    VolumeIdentity identity = volumeIdentity(VolumeKind::network, std::nullopt, std::move(name), std::move(fileSystem));
+    identity.remountURL = Url::parse(url);
+    return identity;
+}
+
 struct Resolver : ::testing::Test, test::FakeMachine {
     const fs::path first = tmp / "first", second = tmp / "second";
 
     Resolver() {
-        fs::create_directories(first);
-        fs::create_directories(second);
+        for (const fs::path& folder : {first, second}) fs::create_directories(folder);
     }
     EndpointResolution resolve(const Endpoint& endpoint) {
         return EndpointResolver::resolve(endpoint, VolumeInspector::mountedVolumes(volumes),
@@ -42,7 +43,6 @@ TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPointTheFirstListed
     fs::create_directories(first / "Photos/2024");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Photos/2024", volumes);
     EXPECT_EQ(resolve(endpoint), R::available(first / "Photos/2024"));
-    // Unmounted and mounted at another place, with the same folder there.
     volumes.table.back().mountPoint = second;
     fs::rename(first / "Photos", second / "Photos");
     EXPECT_EQ(resolve(endpoint), R::available(second / "Photos/2024"));
@@ -50,7 +50,6 @@ TEST_F(Resolver, RemovableEndpointFollowsItsVolumeToANewMountPointTheFirstListed
     atRoot.relativePath = "";
     atRoot.fileID.reset();
     EXPECT_EQ(resolve(atRoot), R::available(second));
-    // Of two volumes with the same UUID the first listed.
     volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     EXPECT_EQ(resolve(atRoot), R::available(second));
     std::swap(volumes.table[1].mountPoint, volumes.table[2].mountPoint);
@@ -70,11 +69,8 @@ TEST_F(Resolver, AMissingVolumeOrOneOfTheSameNameWithAnotherUuidOrHostIsNotTheEn
     EXPECT_EQ(resolve(endpoint), R::deviceNotConnected());
     EXPECT_EQ(EndpointResolver::resolve(endpoint, {}, [](const fs::path&) { return VolumeIdentity{}; }),
               R::deviceNotConnected());
-    // A network share matches by its host, whatever its case.
-    VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "Photos", "cifs");
-    share.remountURL = Url::parse("smb://NAS/Photos");
     fs::create_directories(tmp / "share");
-    volumes.add(tmp / "share", share);
+    volumes.add(tmp / "share", share("smb://NAS/Photos", "cifs", "Photos"));
     const Endpoint onShare = VolumeInspector::endpoint(tmp / "share", volumes);
     volumes.table.back().identity.remountURL = Url::parse("smb://nas/Photos");
     EXPECT_EQ(resolve(onShare), R::available(tmp / "share"));
@@ -86,7 +82,7 @@ TEST_F(Resolver, FolderAbsentOrReplacedIsMissingAndOneOnAnotherVolumeAMismatch) 
     volumes.add(first, volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directory(first / "Data");
     const Endpoint endpoint = VolumeInspector::endpoint(first / "Data", volumes);
-    // Moved away, it keeps its number, so the folder made next under the same name surely has another.
+    // Moved away, it keeps its number, so a new folder of the same name surely has another.
     fs::rename(first / "Data", first / "Data moved");
     EXPECT_EQ(resolve(endpoint), R::folderMissing());
     fs::create_directory(first / "Data");
@@ -94,13 +90,11 @@ TEST_F(Resolver, FolderAbsentOrReplacedIsMissingAndOneOnAnotherVolumeAMismatch) 
     Endpoint withoutNumber = endpoint;
     withoutNumber.fileID.reset();
     EXPECT_EQ(resolve(withoutNumber), R::available(first / "Data"));
-    // The relative path leading onto another volume.
     volumes.add(second, volumeIdentity(VolumeKind::removable, "OTHER", "Other"));
     fs::remove(first / "Data");
     fs::create_directory_symlink(second, first / "Data");
     EXPECT_EQ(resolve(endpoint), R::identityMismatch());
-    // A number stored where the disk keeps none that last (as it was for
-    // bindfs, which shows as plain "fuse") tells nothing: the place decides.
+    // Plain "fuse" (bindfs) keeps no lasting numbers: the place decides.
     volumes.add(tmp / "fuse", volumeIdentity(VolumeKind::removable, "FUSE", "Fuse", "fuse"));
     fs::create_directories(tmp / "fuse/Data");
     Endpoint numbered = VolumeInspector::endpoint(tmp / "fuse/Data", volumes);
@@ -108,8 +102,7 @@ TEST_F(Resolver, FolderAbsentOrReplacedIsMissingAndOneOnAnotherVolumeAMismatch) 
     EXPECT_EQ(resolve(numbered), R::available(tmp / "fuse/Data"));
 }
 
-// A sub-folder of the stick bind-mounted at `first`, listed before the
-// whole stick at `second`; vfat keeps no file numbers to tell folders apart.
+// vfat keeps no file numbers to tell folders apart.
 TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem) {
     const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "USB", "Stick", "vfat");
     volumes.add(first, stick).fileSystemRoot = "/Photos";
@@ -128,21 +121,6 @@ TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem
     EXPECT_EQ(resolve(photos), R::available(first / "2024"));
 }
 
-// Subvolumes share the file system's UUID, and each numbers its items anew.
-TEST_F(Resolver, BtrfsSubvolumesSharingOneUuidAreToldApartByTheirPath) {
-    const VolumeIdentity pool = volumeIdentity(VolumeKind::removable, "POOL", "Pool", "btrfs");
-    volumes.add(first, pool).fileSystemRoot = "/@a";
-    volumes.add(second, pool).fileSystemRoot = "/@b";
-    fs::create_directories(first / "x");
-    fs::create_directories(second / "x");
-    Endpoint inB = VolumeInspector::endpoint(second / "x", volumes);
-    EXPECT_EQ(inB.relativePath, "@b/x");
-    inB.fileID.reset();
-    EXPECT_EQ(resolve(inB), R::available(second / "x"));
-    volumes.table.back().fileSystemRoot = "/@b/y";  // shows only another part of @b
-    EXPECT_EQ(resolve(inB), R::folderMissing());
-}
-
 TEST_F(Resolver, InternalEndpointsUseTheirPathAndIgnoreTheVolumeList) {
     volumes.add(first, volumeIdentity(VolumeKind::internal, "NAMED", "first"));
     fs::create_directory(first / "Work");
@@ -158,7 +136,6 @@ TEST_F(Resolver, InternalEndpointsUseTheirPathAndIgnoreTheVolumeList) {
     EXPECT_EQ(resolve(endpoint), R::folderMissing());
 }
 
-// A coordinator on a mount table the test writes, over real temporary folders.
 struct Coordinator : ::testing::Test, test::FakeMachine {
     std::vector<SyncJob> jobs;
     SyncCoordinator coordinator{services([this] { return jobs; }, SystemClock::shared())};
@@ -172,9 +149,6 @@ struct Coordinator : ::testing::Test, test::FakeMachine {
     }
 };
 
-// An id not in the list is not found anywhere; when both sides are
-// unavailable the source's reason is given, and a preview starts nothing.
-// The roots that hold archives are the sides mounted, a one-way job's source never.
 TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
     const auto notFound = SyncPreviewError::jobNotFound();
     const Uuid missing = Uuid::random();
@@ -204,8 +178,6 @@ TEST_F(Coordinator, UnknownOrUnavailableJobsAreRefusedWithTheSourcesReason) {
     EXPECT_EQ(coordinator.availableRoots(twoWay), std::vector<fs::path>{});
 }
 
-// FAT keeps times to two seconds, ext4 exactly: a two-way job compares with
-// the coarser window, a one-way job each side with its own.
 TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth) {
     const Endpoint onFat = endpointAt(disk("Stick", "USB", "vfat") / "Photos");
     const Endpoint onExt4 = endpointAt(tmp / "Backup");
@@ -216,18 +188,15 @@ TEST_F(Coordinator, TraitsTakeTheCoarserTimesOfATwoWayJobAndANetworkSideForBoth)
     EXPECT_EQ(std::pair(both.traitsA.modifyWindow, both.traitsB.modifyWindow), std::pair(1L, 1L));
     EXPECT_EQ(both.traitsB.fileSystem, "ext4");  // otherwise its own
     EXPECT_EQ(std::pair(own.traitsA.modifyWindow, own.traitsB.modifyWindow), std::pair(1L, 0L));
-    // A network side makes both derived traits network, not the local raw ones.
     fs::create_directories(tmp / "share");
-    VolumeIdentity share = volumeIdentity(VolumeKind::network, std::nullopt, "export", "nfs4");
-    share.remountURL = Url::parse("nfs://server/export");
-    volumes.add(tmp / "share", share);
+    volumes.add(tmp / "share", share("nfs://server/export", "nfs4", "export"));
     const auto resolved = coordinator.resolve(addJob(SyncMode::mirror, onExt4, endpointAt(tmp / "share/Photos")).id);
     EXPECT_EQ(std::pair(resolved.rawA.isNetwork, resolved.rawB.isNetwork), std::pair(false, true));
     EXPECT_EQ(std::pair(resolved.traitsA.isNetwork, resolved.traitsB.isNetwork), std::pair(true, true));
 }
 
 TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItHasNow) {
-    // The temporary folder is a volume of its own, so the disk's mount is the longer of two that hold its folder.
+    // The disk's mount is then the longer of two that hold its folder.
     volumes.add(tmp.path(), volumeIdentity(VolumeKind::internal, "TMP", "tmp"));
     const Endpoint photos = endpointAt(disk("first", "USB") / "Photos");
     const Uuid id = addJob(SyncMode::copy, photos, endpointAt(tmp / "Backup")).id;
@@ -243,18 +212,16 @@ TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItH
     EXPECT_EQ(resolved.job.source.volume, now);
     EXPECT_EQ(resolved.job.source.path, photos.path);  // only the volume is replaced
     EXPECT_EQ(resolved.rawA, FileSystemTraits::forVolume(now));
-    // Two mounts at the same place: the first one listed.
     VolumeIdentity again = now;
     again.name = "Again";
     volumes.add(tmp / "second", again);
     EXPECT_EQ(coordinator.resolve(id).job.source.volume, now);
-    // An internal endpoint takes the identity looked up now, or keeps its own where the lookup fails.
     const Endpoint internal = endpointAt(tmp / "Internal");
     const Uuid internalID = addJob(SyncMode::mirror, internal, endpointAt(tmp / "Backup")).id;
     volumes.table[1].identity.name = "Renamed";  // the temporary folder's
     EXPECT_EQ(coordinator.resolve(internalID).job.source.volume.name, "Renamed");
     EXPECT_EQ(coordinator.resolve(internalID).job.destination.volume.name, "Renamed");
-    // The lookups fail once the resolver has checked both folders with them.
+    // Fail once the resolver has checked both folders.
     failLookupsAfter = 2;
     const auto kept = coordinator.resolve(internalID);
     EXPECT_EQ(identityLookups, 4);
@@ -272,7 +239,7 @@ TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
     });
     control->setRoots({"/home/me/Photos", "/media/me/Disk/Backup"});
     coordinator.active().insert(token, control);
-    // Run on a thread of its own, so that a deadlock fails the test instead of hanging it.
+    // On a thread of its own, so that a deadlock fails the test instead of hanging it.
     const auto done = std::make_shared<std::promise<void>>();
     std::future<void> notified = done->get_future();
     std::thread([this, done] {
@@ -330,29 +297,6 @@ TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
     }
 }
 
-// Two mounts of one file system show its folders /@data and /@data/x/y (a
-// btrfs subvolume, a bind mount): their folders nest though no path shows it.
-TEST(SyncCoordinatorNesting, FoldersNestInTheirFileSystemWhicheverMountsShowThem) {
-    const test::TemporaryFolder tmp;
-    fs::create_directories(tmp / "m1/x/y/z");
-    fs::create_directories(tmp / "m1/w");
-    fs::create_directories(tmp / "m2/z");
-    fs::create_directory_symlink(tmp / "m2", tmp / "link");
-    std::vector<MountedVolume> mounted{{tmp / "m1", {}, "/@data", 7}, {tmp / "m2", {}, "/@data/x/y", 7}};
-    const auto nested = [&](const fs::path& a, const fs::path& b) {
-        return FileSystemPlaces::overlap(mounted, fs::canonical(a), fs::canonical(b));
-    };
-    EXPECT_TRUE(nested(tmp / "m1", tmp / "m2/z"));
-    EXPECT_TRUE(nested(tmp / "link", tmp / "m1/x"));
-    EXPECT_TRUE(nested(tmp / "m2/z", tmp / "m1/x/y/z"));
-    EXPECT_FALSE(nested(tmp / "m1/w", tmp / "m2/z"));
-    mounted[1].fileSystemRoot = "/@database";
-    EXPECT_FALSE(nested(tmp / "m1", tmp / "m2"));
-    mounted[1].fileSystemRoot = "/@data/x/y";
-    mounted[1].device = 8;
-    EXPECT_FALSE(nested(tmp / "m1", tmp / "m2"));
-}
-
 TEST(SyncCoordinatorSpace, FreeSpaceOfAFolderOrAFileErrorNamingIt) {
     test::TemporaryFolder tmp;
     EXPECT_GT(SyncCoordinator::availableSpace(tmp.path(), false), 0);
@@ -362,8 +306,6 @@ TEST(SyncCoordinatorSpace, FreeSpaceOfAFolderOrAFileErrorNamingIt) {
     EXPECT_EQ(std::pair(error->errorNumber(), error->path()), std::pair(ENOENT, tmp / "gone"));
 }
 
-// Without the mount table nothing tells whether the folders' trees reach
-// each other: previews and runs refuse, saying so, and no rsync starts.
 TEST_F(Coordinator, AMountTableThatCannotBeReadRefusesRatherThanPasses) {
     const Uuid id = addJob(SyncMode::mirror, endpointAt(tmp / "A"), endpointAt(tmp / "B")).id;
     tableUnreadable = true;
@@ -371,6 +313,201 @@ TEST_F(Coordinator, AMountTableThatCannotBeReadRefusesRatherThanPasses) {
     EXPECT_EQ(test::thrownBy<VolumeInspectorError>([&] { coordinator.preview(id, {}); })->code(), unreadable.code());
     EXPECT_EQ(coordinator.run(id, RunTrigger::manual, nullptr, nullptr, {}).record.outcome,
               RunOutcome::failed(unreadable.what()));
+}
+
+struct Mounts {
+    std::vector<MountedVolume> list{{"/", test::volumeIdentity(VolumeKind::internal, "SYS", "system"), "/", 1}};
+
+    Mounts& add(const fs::path& at, std::string shown, std::uint64_t device, std::vector<fs::path> stackedOn = {},
+                VolumeIdentity identity = test::volumeIdentity(VolumeKind::internal, "DISK", "disk")) {
+        list.push_back({at, std::move(identity), std::move(shown), device, std::move(stackedOn)});
+        return *this;
+    }
+    // Overlap is symmetric; both orders are asked.
+    bool overlap(const fs::path& a, const fs::path& b) const {
+        const bool one = FileSystemPlaces::overlap(list, a, b), other = FileSystemPlaces::overlap(list, b, a);
+        EXPECT_EQ(one, other) << a << " | " << b;
+        return one;
+    }
+};
+
+TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
+    EXPECT_TRUE(Mounts().add("/R/data/dst/inner", "/R/data", 1).overlap("/R/data/src", "/R/data/dst"));
+    EXPECT_TRUE(Mounts().add("/R/data/dst/inner", "/R/data/src", 1).overlap("/R/data/src", "/R/data/dst"));
+    EXPECT_TRUE(Mounts().add("/q/y/mnt", "/p", 1).overlap("/p/x", "/q/y"));
+    // Two trees sharing a sub-tree, neither root inside the other.
+    EXPECT_TRUE(Mounts().add("/Y/shared", "/X/inner", 1).overlap("/X", "/Y"));
+    EXPECT_TRUE(Mounts().add("/A/img", "/", 9).add("/B/s/t/u", "/", 9).overlap("/A", "/B"));
+    EXPECT_TRUE(Mounts().add("/A/img", "/", 9).add("/B/s/t/u", "/", 9).overlap("/A/img/x", "/B/s"));
+    // A chain: B's mount shows a folder of the image whose other folder A holds.
+    EXPECT_TRUE(Mounts().add("/img", "/", 9).add("/B/m", "/in", 9).overlap("/img/in/deep", "/B"));
+    EXPECT_TRUE(Mounts().add("/B", "/A", 1).overlap("/A/sub", "/B"));
+    EXPECT_FALSE(Mounts().add("/home/me/disk", "/", 5).overlap("/home/me", "/backup"));
+    EXPECT_FALSE(Mounts().add("/B/m", "/C", 1).overlap("/A", "/B"));
+    EXPECT_FALSE(Mounts().add("/B/m", "/Ab", 1).overlap("/A", "/B"));
+    EXPECT_FALSE(Mounts().add("/A/img", "/", 9).add("/B/m", "/", 8).overlap("/A", "/B"));
+    // A folder whose shown folder is unknown, or a device nobody knows, tells nothing.
+    EXPECT_FALSE(Mounts().add("/B/m", "", 1).overlap("/A", "/B"));
+    EXPECT_FALSE(Mounts().add("/B/m", "/", 0).add("/A/m", "/", 0).overlap("/A", "/B"));
+}
+
+TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
+    // A FUSE pass-through of P at B.
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B"));
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P", "/B/x"));
+    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/Q", "/B/x"));
+    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B/x"));  // B/x is P/x
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/x/y", "/B/x"));
+    Mounts overlay = Mounts().add("/L", "/", 3).add("/O", "/", 41, {"/P", "/L/lower"});
+    EXPECT_TRUE(overlay.overlap("/P/A", "/O"));
+    EXPECT_TRUE(overlay.overlap("/L/lower/x", "/O/x"));
+    EXPECT_FALSE(overlay.overlap("/L/other", "/O"));
+    EXPECT_TRUE(Mounts().add("/B/f", "/", 40, {"/S"}).add("/S/o", "/", 41, {"/A/up"}).overlap("/A", "/B"));
+    Mounts loop = Mounts().add("/P/B", "/", 40, {"/P"});
+    EXPECT_TRUE(loop.overlap("/P/A", "/P/B"));
+    EXPECT_FALSE(loop.overlap("/P", "/Q"));
+    // Mounted over the folder it covers, which a bind can show elsewhere.
+    Mounts passThrough;
+    passThrough.add("/data/me", "/", 40, {"/data/me"}).add("/backup/m", "/data", 1);
+    EXPECT_TRUE(passThrough.overlap("/data/me/docs", "/backup"));
+    EXPECT_FALSE(passThrough.overlap("/data/me/docs", "/other"));
+    Mounts over = Mounts().add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
+    EXPECT_TRUE(over.overlap("/x/sub/y", "/b"));
+    EXPECT_FALSE(over.overlap("/x/other", "/b"));
+}
+
+TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
+    Mounts mounts = Mounts().add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
+    mounts.list.back().identity.caseSensitive = false;
+    mounts.add("/V", "/", 8, {}, test::volumeIdentity(VolumeKind::removable, "FAT", "V", "vfat"));
+    EXPECT_TRUE(mounts.overlap("/E/data/sub", "/E/Data"));
+    EXPECT_TRUE(mounts.overlap("/E/DATA", "/E/data"));
+    EXPECT_TRUE(mounts.overlap("/V/Ärger", "/V/ärger/x"));
+    EXPECT_TRUE(mounts.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
+    EXPECT_FALSE(mounts.overlap("/E/data", "/E/date"));
+    EXPECT_FALSE(mounts.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
+    const auto through = FileSystemPlaces::pathThrough(mounts.list[1], {"/", "DATA", "x"});
+    ASSERT_TRUE(through);
+    EXPECT_EQ(*through, fs::path("/E/DATA/x"));
+}
+
+TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
+    Mounts mounts;
+    mounts.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
+        .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
+        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"))
+        .add("/mnt/music", "/", 55, {}, share("nfs://server/export/music"))  // numbered as home by the client
+        .add("/mnt/again", "/me", 55, {}, share("nfs://server/export/home"));
+    for (MountedVolume& mount : mounts.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
+    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
+    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
+    EXPECT_TRUE(mounts.overlap("/mnt/export/home/me", "/mnt/home"));
+    EXPECT_TRUE(mounts.overlap("/mnt/export", "/mnt/home/x"));
+    EXPECT_FALSE(mounts.overlap("/mnt/export/music", "/mnt/home"));
+    EXPECT_FALSE(mounts.overlap("/mnt/other", "/mnt/export"));
+}
+
+// The image itself lies in the folder that holds it.
+TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
+    Mounts image = Mounts().add("/mnt/whole", "/", 9).add("/mnt/sub", "/sub", 9);
+    for (std::size_t i : {1, 2}) image.list[i].images = {"/data/disk.img"};
+    EXPECT_FALSE(image.overlap("/mnt/whole/photos", "/mnt/sub"));
+    EXPECT_FALSE(image.overlap("/mnt/sub/x", "/mnt/whole/subx"));
+    EXPECT_TRUE(image.overlap("/mnt/whole/sub/deep", "/mnt/sub"));
+    EXPECT_TRUE(image.overlap("/mnt/whole", "/mnt/sub/x"));
+    EXPECT_TRUE(image.overlap("/data", "/mnt/sub/x"));
+    EXPECT_FALSE(image.overlap("/srv", "/mnt/sub"));
+    image.add("/mnt/inner", "/", 10);
+    image.list.back().images = {"/mnt/whole/photos/inner.img"};
+    EXPECT_TRUE(image.overlap("/mnt/inner/x", "/mnt/whole/photos"));
+    EXPECT_FALSE(image.overlap("/mnt/inner/x", "/mnt/sub"));
+}
+
+TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
+    using Verdict = FileSystemPlaces::Verdict;
+    const auto compare = [](const Mounts& mounts, const fs::path& a, const fs::path& b,
+                            const FileSystemPlaces::Resolve& resolve = nullptr) {
+        return FileSystemPlaces::compare(mounts.list, a, b, resolve);
+    };
+    // An upper layer given relative to where it was mounted from.
+    Mounts relative = Mounts().add("/B/o", "/", 41, {"upper", "/L/lower"});
+    EXPECT_EQ(compare(relative, "/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/o"}));
+    EXPECT_EQ(compare(relative, "/B/o/x", "/A"), (Verdict{Verdict::Case::unplaced, "/B/o"}));
+    EXPECT_TRUE(relative.overlap("/A", "/B"));
+    EXPECT_EQ(compare(relative, "/A", "/C").kind, Verdict::Case::apart);
+    // Named through a link that may have led elsewhere when mounting, or gone.
+    const FileSystemPlaces::Resolve unknown = [](const fs::path& named) -> std::optional<fs::path> {
+        if (named.native().starts_with("/via")) return std::nullopt;
+        return named;
+    };
+    Mounts linked = Mounts().add("/B/f", "/", 40, {"/via/link"}).add("/C/o", "/", 41, {"/up", "/via/lower"});
+    EXPECT_EQ(compare(linked, "/A", "/B", unknown), (Verdict{Verdict::Case::unplaced, "/B/f"}));
+    EXPECT_EQ(compare(linked, "/C/o/x", "/A", unknown), (Verdict{Verdict::Case::unplaced, "/C/o"}));
+    EXPECT_EQ(compare(linked, "/A", "/D", unknown).kind, Verdict::Case::apart);
+    EXPECT_EQ(compare(linked, "/up/x", "/C", unknown).kind, Verdict::Case::overlapping);
+    // /home a link to /var/home: placed where the link leads now.
+    const FileSystemPlaces::Resolve throughLink = [](const fs::path& named) {
+        return std::optional<fs::path>(named.native().starts_with("/ln/") ? "/real" / named.lexically_relative("/ln")
+                                                                          : named);
+    };
+    Mounts bound = Mounts().add("/B/f", "/", 40, {"/ln/P"});
+    EXPECT_EQ(compare(bound, "/real/P/A", "/B", throughLink).kind, Verdict::Case::overlapping);
+    EXPECT_EQ(compare(bound, "/other", "/B", throughLink).kind, Verdict::Case::apart);
+    EXPECT_EQ(compare(bound, "/real/Q", "/B/x", throughLink).kind, Verdict::Case::apart);
+    EXPECT_EQ(FileSystemPlaces::compare({}, "/A", "/B").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare(Mounts().add("/B", "", 1), "/A", "/B/x").kind, Verdict::Case::unplaced);
+}
+
+// A mount with a cache of its own, or one below a side, refuses: its markers may be stale.
+TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
+    using Verdict = FileSystemPlaces::Verdict;
+    VolumeIdentity gvfs = test::volumeIdentity(VolumeKind::internal, std::nullopt, "gvfs", "fuse.gvfsd-fuse");
+    const VolumeIdentity ssh = share("sftp://backupbox/home/me/P", "fuse.sshfs", "P");
+    const VolumeIdentity rclone = test::volumeIdentity(VolumeKind::network, std::nullopt, "r", "fuse.rclone");
+    Mounts mounts = Mounts().add("/run/gvfs", "/", 60, {"gvfsd-fuse"}, gvfs).add("/mnt/ssh", "/", 61, {}, ssh);
+    mounts.add("/mnt/r", "/", 62, {}, rclone).add("/mnt/fo", "/", 63, {"fuse-overlayfs"});
+    mounts.add("/B/in", "/", 64, {"gvfsd-fuse"}, gvfs).add("/C/ssh", "/", 65, {}, ssh);
+    for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].placedByMarkers = true;
+    const auto compare = [&](const fs::path& a, const fs::path& b) {
+        return FileSystemPlaces::compare(mounts.list, a, b);
+    };
+    const auto lookups = [&](const fs::path& folder) { return FileSystemPlaces::lookups(mounts.list, folder); };
+    for (const fs::path side : {"/run/gvfs/phone/DCIM", "/mnt/ssh/x"}) {
+        EXPECT_EQ(compare(side, "/home/me/backup").kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(compare("/home/me/backup", side).kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(lookups(side), std::vector<fs::path>{side});
+    }
+    EXPECT_EQ(lookups("/home/me/backup"), std::vector<fs::path>{});
+    EXPECT_EQ(compare("/mnt/r/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare("/mnt/fo/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare("/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
+    EXPECT_EQ(compare("/C", "/A"), (Verdict{Verdict::Case::unplaced, "/C/ssh"}));
+    mounts.list[2].onAnotherMachine = mounts.list[6].onAnotherMachine = true;
+    EXPECT_EQ(compare("/C", "/A").kind, Verdict::Case::apart);
+    EXPECT_EQ(lookups("/mnt/ssh/x"), std::vector<fs::path>{});
+    // A chrooted sftp account's /data may be /srv/chroot/data: an overlap is shown, none ruled out.
+    const VolumeIdentity own = share("sftp://127.0.0.1/data", "fuse.sshfs", "data");
+    Mounts data = Mounts().add("/mnt/data", "/", 70, {"/data"}, own).add("/B/in", "/", 71, {"/data"}, own);
+    for (std::size_t i : {1, 2}) data.list[i].placedByMarkers = true;
+    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
+    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/mnt/data").kind, Verdict::Case::apart);
+    EXPECT_EQ(FileSystemPlaces::lookups(data.list, "/mnt/data"), std::vector<fs::path>{"/mnt/data"});
+    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/B"),
+              (Verdict{Verdict::Case::unplaced, "/B/in"}));
+}
+
+// A btrfs subvolume or bind mount: folders nest though no path shows it.
+TEST(SyncCoordinatorNesting, FoldersNestInTheirFileSystemWhicheverMountsShowThem) {
+    Mounts mounts = Mounts().add("/m1", "/@data", 7).add("/m2", "/@data/x/y", 7);
+    EXPECT_TRUE(mounts.overlap("/m1", "/m2/z"));
+    EXPECT_TRUE(mounts.overlap("/m2", "/m1/x"));
+    EXPECT_TRUE(mounts.overlap("/m2/z", "/m1/x/y/z"));
+    EXPECT_FALSE(mounts.overlap("/m1/w", "/m2/z"));
+    mounts.list[2].fileSystemRoot = "/@database";
+    EXPECT_FALSE(mounts.overlap("/m1", "/m2"));
+    mounts.list[2].fileSystemRoot = "/@data/x/y";
+    mounts.list[2].device = 8;
+    EXPECT_FALSE(mounts.overlap("/m1", "/m2"));
 }
 
 }  // namespace

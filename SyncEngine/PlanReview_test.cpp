@@ -1,5 +1,3 @@
-// What a run may take without asking: the guard's verdicts, and what lies beyond a review.
-
 #include "SyncEngine/PlanReview.h"
 #include "SyncEngine/SafetyGuard.h"
 
@@ -44,19 +42,16 @@ const GuardVerdict noSpace = GuardVerdict::abort(AbortReason::insufficientSpace)
 TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
     const SyncPlan reviewed = taking({{"docs/a.txt", Side::b}, {"caf\xC3\xA9.txt", Side::b}, {"Photo.JPG", Side::a}});
     const PlanReview::Names caseSensitive{};
-    // The same or less is not beyond; the other normal form of a name is the
-    // same name only where the side folds names: elsewhere it is a twin.
+    // The other normal form of a name is the same name only where the side folds names.
     EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, caseSensitive).empty());
     const SyncPlan twin = taking({{"cafe\xCC\x81.txt", Side::b}});
     EXPECT_EQ(PlanReview::beyond(reviewed, twin, caseSensitive), twin.archives);
     EXPECT_TRUE(PlanReview::beyond(reviewed, twin, {.caseSensitiveB = false}).empty());
     EXPECT_EQ(PlanReview::beyond(reviewed, twin, {.caseSensitiveA = false}), twin.archives);
     EXPECT_TRUE(PlanReview::beyond(reviewed, SyncPlan{}, caseSensitive).empty());
-    // A path reviewed on one side is not reviewed on the other.
     const SyncPlan more = taking({{"docs/a.txt", Side::b}, {"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}});
     EXPECT_EQ(PlanReview::beyond(reviewed, more, caseSensitive),
               (std::vector<PlannedArchive>{{"docs/a.txt", Side::a}, {"photos/1.jpg", Side::b}}));
-    // Another case is another item only where the side tells cases apart.
     const SyncPlan otherCase = taking({{"photo.jpg", Side::a}});
     EXPECT_EQ(PlanReview::beyond(reviewed, otherCase, caseSensitive).size(), 1u);
     EXPECT_TRUE(PlanReview::beyond(reviewed, otherCase, {.caseSensitiveA = false}).empty());
@@ -145,7 +140,6 @@ TEST(SafetyGuard, EmptyDisksAbortFirstThenSpaceKeepsOneHundredthBackThenDeletion
     EXPECT_EQ(evaluate(p, SyncMode::twoWay, {}, {{Side::b, 1000}}), noSpace);  // not the deletion question
     p.copies = {{"x", 150, Side::b}};
     EXPECT_EQ(evaluate(p, SyncMode::twoWay, {}, {{Side::b, 150}}), noSpace);  // 149 usable
-    // Unmeasured sides and sides without copies are not checked.
     EXPECT_EQ(evaluate(p, SyncMode::twoWay, {}, {{Side::a, 0}}, 500), proceed);
     EXPECT_EQ(evaluate(plan(100, 100, 0, 50)), asks("50 files on side B will be archived or deleted."));
     EXPECT_EQ(evaluate(plan(1000, 1000, 0, 200)), proceed);
@@ -155,9 +149,4 @@ TEST(SafetyGuard, EmptyDisksAbortFirstThenSpaceKeepsOneHundredthBackThenDeletion
               asks("1 file on side B will be archived or deleted."));
     EXPECT_EQ(evaluate(plan(10, 10), SyncMode::mirror, {}, {}, 0), proceed);
     EXPECT_EQ(evaluate(plan(100, 100, 60, 90), SyncMode::twoWay), asks("60 files on side A will be archived or deleted."));
-}
-
-TEST(SafetyGuard, SideCountsCodeWithKeysAAndB) {
-    EXPECT_EQ(JsonText::encode(SideCounts{3, 4}), R"({"a":3,"b":4})");
-    EXPECT_EQ(JsonText::decode<SideCounts>(R"({"b":2,"a":1})"), (SideCounts{1, 2}));
 }
