@@ -1,17 +1,19 @@
-// Talking to rsync: finding it, the arguments it gets, reading its output and classing how it ended.
+// Talking to rsync: finding it, its arguments, reading its output, the progress and log of a run, how it ended.
 
 #include "SyncEngine/ExitClass.h"
+#include "SyncEngine/FileRunLog.h"
 #include "SyncEngine/FileSystemTraits.h"
+#include "SyncEngine/OneWayEngineError.h"
+#include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/RsyncLineBuffer.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncEngine/RsyncOutputParser.h"
+#include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <algorithm>
-#include <cstdint>
 #include <fstream>
 #include <functional>
 
@@ -78,6 +80,7 @@ TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCaseAndNetworkComesFromKindOrSmbN
         EXPECT_FALSE(t.caseSensitive) << name;  // the volume's own flag
     }
     EXPECT_TRUE(FileSystemTraits::forVolume(volume("ext4", true)).caseSensitive);
+    EXPECT_FALSE(FileSystemTraits::forVolume(volume("", true)).caseSensitive);  // an unknown disk may fold case
     EXPECT_EQ(FileSystemTraits::forVolume(volume("APFS")).fileSystem, "apfs");
     for (const char* name : {"msdos", "VFAT", "exfat"}) {
         const auto t = FileSystemTraits::forVolume(volume(name, true));
@@ -88,14 +91,6 @@ TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCaseAndNetworkComesFromKindOrSmbN
         EXPECT_TRUE(FileSystemTraits::forVolume(volume(name)).isNetwork) << name;
     EXPECT_FALSE(FileSystemTraits::forVolume(volume("nfs4")).isNetwork);
     EXPECT_TRUE(FileSystemTraits::forVolume(volume("nfs4", true, VolumeKind::network)).isNetwork);
-}
-
-TEST(FileSystemTraits, UnknownNamesGetTheCautiousRow) {
-    const auto t = FileSystemTraits::forVolume(volume("", true));
-    EXPECT_EQ(t.fileSystem, "");
-    EXPECT_FALSE(t.caseSensitive);  // a disk the table does not know may fold case
-    EXPECT_FALSE(t.preservesPermissions);
-    EXPECT_EQ(t.modifyWindow, 1);
 }
 
 FileSystemTraits traitsOf(const char* fileSystem, VolumeKind kind = VolumeKind::internal) {
@@ -129,8 +124,6 @@ std::vector<std::string> withFixed(std::vector<std::string> tail) {
     return all;
 }
 
-// The whole list for each kind of run, disk and setting: the fixed options, then what the disk keeps, the
-// operation, its settings, the patterns (each a literal exclusion) and the operands.
 TEST(RsyncArguments, EachInvocationGivesItsWholeList) {
     using Args = std::vector<std::string>;
     const std::string src = "/home/a/Photos/", dst = "/media/b/Backup/";
@@ -234,7 +227,7 @@ TEST(RsyncArgumentsTraits, WhatIsKeptIsAskedOfEveryDiskAWalkMeets) {
     }
 }
 
-TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunksAtEveryLineEndStyleWithNoEmptyLines) {
+TEST(RsyncLineBuffer, JoinsWhatChunksSplitAtEveryLineEndStyleAndReplacesInvalidBytes) {
     RsyncLineBuffer buffer;
     EXPECT_THAT(buffer.append("first li"), IsEmpty());
     EXPECT_THAT(buffer.append("ne\ncaf\xC3"), ElementsAre("first line"));
@@ -250,11 +243,7 @@ TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunksAtEveryLineEndStyl
     // A CR at the end of one chunk and the LF at the start of the next end one line.
     EXPECT_THAT(buffer.append("a\r"), ElementsAre("a"));
     EXPECT_THAT(buffer.append("\nb\n"), ElementsAre("b"));
-}
-
-TEST(RsyncLineBuffer, InvalidBytesBecomeReplacementCharacters) {
-    RsyncLineBuffer buffer;
-    // A lone continuation byte, an overlong lead and a sequence cut short by the line end.
+    // A lone continuation byte, an overlong lead and a sequence the line end cuts short.
     EXPECT_THAT(buffer.append("a\x80" "b\xC0\xAF" "c\xE2\x82\n"),
                 ElementsAre("a" + kFFFD + "b" + kFFFD + kFFFD + "c" + kFFFD));
     buffer.append("end \xC3");
@@ -322,7 +311,6 @@ TEST(RsyncProgress, CountersAndEveryRateUnit) {
     }
     for (const char* text : {"1mB/s", "1.kB/s", ".5kB/s", "1kB/sec", "1kiB/s", "1 kB/s", "kB/s", "1,5kB/s", "1kB"})
         EXPECT_FALSE(RsyncOutputParser::rate(text)) << text;
-    // A rate that does not read still leaves a sample.
     EXPECT_EQ(sample("100 5% ??? 0:00:01"), (RsyncProgressSample{100, 5, std::nullopt, std::nullopt}));
 }
 
@@ -351,7 +339,6 @@ TEST(RsyncListing, KindsSizesTimesAndNames) {
     };
     for (const auto& [line, expected] : rows) EXPECT_EQ(entry(line), expected) << line;
     EXPECT_FALSE(RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event("drwxr-xr-x  4096 2023/11/14 22:13:20 ."));
-    // Invalid bytes that reach the line raw were already replaced by the line buffer.
     const auto events = RsyncOutputParser(RsyncOutputParser::Mode::listOnly).feed("-rw-r--r-- 1 2023/11/14 22:13:20 x\xFFy\n");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].asListEntry()->path, "x" + kFFFD + "y");
@@ -390,7 +377,6 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
     }
 }
 
-// Lines of no grammar the mode knows are diagnostics, kept whole.
 TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
     const auto transfer = RsyncOutputParser::Mode::transfer, listing = RsyncOutputParser::Mode::listOnly;
     const std::pair<RsyncOutputParser::Mode, std::string_view> rows[]{
@@ -457,6 +443,142 @@ TEST(RsyncOutputParserLines, PassedOverSpecialFilesGiveTheirPaths) {
     for (const char* other : {"skipping non-regular file \"\"", "skipping non-regular file \"", "skipping x",
                               "skipping non-regular file \"unclosed", "rsync: skipping non-regular file \"x\""})
         EXPECT_FALSE(RsyncOutputParser::passedOverPath(other)) << other;
+}
+
+TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesAndFilesNeverGoBackNorPassTheTotal) {
+    ProgressAggregator aggregator(1000, 1);
+    const SyncProgress first = aggregator.update(0, 0.0);
+    EXPECT_EQ(first.fraction, 0.0);
+    EXPECT_FALSE(first.bytesPerSecond);  // no time has passed yet
+    EXPECT_FALSE(first.eta);
+    aggregator.update(200, 2.0);
+    aggregator.update(400, 4.0);
+    const SyncProgress p = aggregator.update(500, 4.5);
+    EXPECT_DOUBLE_EQ(*p.bytesPerSecond, 500.0 / 4.5);
+    EXPECT_DOUBLE_EQ(*p.eta, 500.0 / (500.0 / 4.5));
+    // A sample exactly five seconds old stays; an older one goes.
+    EXPECT_DOUBLE_EQ(*aggregator.update(600, 5.0).bytesPerSecond, 600.0 / 5.0);
+    EXPECT_DOUBLE_EQ(*aggregator.update(700, 6.0).bytesPerSecond, 500.0 / 4.0);
+    const SyncProgress resumed = aggregator.update(800, 20.0);
+    EXPECT_FALSE(resumed.bytesPerSecond);
+    EXPECT_FALSE(resumed.eta);
+    // Bytes never go back nor pass the total, and a stall has no time left.
+    aggregator = ProgressAggregator(1000, 1);
+    aggregator.update(600, 0.0);
+    const SyncProgress stalled = aggregator.update(300, 1.0);
+    EXPECT_EQ(stalled.bytesDone, 600);
+    EXPECT_EQ(stalled.bytesPerSecond, 0.0);
+    EXPECT_FALSE(stalled.eta);
+    const SyncProgress over = aggregator.update(5000, 2.0);
+    EXPECT_EQ(over.bytesDone, 1000);
+    EXPECT_EQ(over.fraction, 1.0);
+    // Empty and negative totals; files done never pass their total, and one received is no longer current.
+    ProgressAggregator empty(-5, -1);
+    EXPECT_EQ(empty.filesTotal, 0);
+    const SyncProgress nothing = empty.update(300, 1.0);
+    EXPECT_EQ(nothing.fraction, 1.0);
+    EXPECT_EQ(nothing.bytesDone, 0);
+    EXPECT_EQ(nothing.bytesTotal, 0);
+    ProgressAggregator two(10, 2);
+    for (const char* path : {"a", "b", "c"}) two.recordFile(path);
+    const SyncProgress last = two.update(0, 0.0);
+    EXPECT_EQ(last.filesDone, 2);
+    EXPECT_FALSE(last.currentPath) << "a received file is no longer being copied";
+}
+
+TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
+    // rsync 3 with the transfer's options, four files of 3 MB at 6 MB/s.
+    const std::string output =
+        ".d..t...... 4096 0 ./\n"
+        "\r"
+        "          32768   0%    0.00kB/s    0:00:00  \r"
+        "        3000000  25%    6.90MB/s    0:00:00 (xfr#1, to-chk=3/5)\n"
+        ">f+++++++++ 3000000 3000407 clip0.mov\n"
+        "\r"
+        "        6000000  50%    6.18MB/s    0:00:00 (xfr#2, to-chk=2/5)\n"
+        ">f+++++++++ 3000000 3000407 clip1.mov\n"
+        "\r"
+        "        6327680  52%    5.86MB/s    0:00:00  \r"
+        "        9000000  75%    5.98MB/s    0:00:01 (xfr#3, to-chk=1/5)\n"
+        ">f+++++++++ 3000000 3000407 clip2.mov\n"
+        "\r"
+        "       12000000 100%    5.89MB/s    0:00:01 (xfr#4, to-chk=0/5)\n"
+        ">f+++++++++ 3000000 3000407 clip3.mov\n"
+        "\r"
+        "       12000000 100%    5.89MB/s    0:00:01 (xfr#4, to-chk=0/5)\n";
+    RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
+    std::vector<RsyncEvent> events = parser.feed(output);
+    for (RsyncEvent& event : parser.finish()) events.push_back(std::move(event));
+    ProgressAggregator aggregator(12'000'000, 4);
+    aggregator.expect({"clip3.mov", "clip1.mov", "clip0.mov", "clip2.mov"});
+    std::vector<std::pair<std::int64_t, std::optional<std::string>>> seen;  // files done, current file
+    for (const RsyncEvent& event : events) {
+        if (const ItemizedChange* item = event.asItem(); item && item->code.starts_with(">f")) {
+            aggregator.recordFile(item->path);
+        } else if (const RsyncProgressSample* sample = event.asProgress()) {
+            const SyncProgress p = aggregator.update(sample->bytes, 0.0);
+            seen.emplace_back(p.filesDone, p.currentPath);
+        }
+    }
+    using Seen = decltype(seen)::value_type;
+    EXPECT_EQ(seen, (decltype(seen){Seen{0, "clip0.mov"}, Seen{0, "clip0.mov"}, Seen{1, "clip1.mov"},
+                                     Seen{2, "clip2.mov"}, Seen{2, "clip2.mov"}, Seen{3, "clip3.mov"},
+                                     Seen{4, std::nullopt}}));
+}
+
+TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOutInRsyncsOrderWhichPutsAFoldersFilesFirst) {
+    ProgressAggregator aggregator(10, 4);
+    aggregator.expect({"b/x", "a", "b/y", "c"});
+    EXPECT_EQ(aggregator.currentPath, "a");
+    aggregator.recordFile("c");
+    EXPECT_EQ(aggregator.currentPath, "b/x");
+    aggregator.recordFile("elsewhere");
+    EXPECT_EQ(aggregator.currentPath, "b/x");
+    aggregator.recordFile("b/y");
+    EXPECT_FALSE(aggregator.currentPath);
+    // rsync writes a folder's files before its subfolders, in byte order.
+    std::vector<std::string> paths{"zz", "sub/x", "b.txt", "z/y", "a.txt", "sub.txt", "A.txt", "sub/a/b", "sub/\xC3\xA9"};
+    std::sort(paths.begin(), paths.end(), ProgressAggregator::rsyncOrder);
+    EXPECT_EQ(paths, (std::vector<std::string>{"A.txt", "a.txt", "b.txt", "sub.txt", "zz", "sub/x", "sub/\xC3\xA9",
+                                               "sub/a/b", "z/y"}));
+}
+
+TEST(FileRunLog, AppendsLinesWithLineFeedsAndWriteFailuresThrow) {
+    test::TemporaryFolder tmp;
+    const auto path = tmp / "run.log";
+    {
+        FileRunLog log(path);
+        log.writeLine("first");
+        log.close();
+    }
+    FileRunLog log(path);
+    log.writeLine("second \xE2\x80\x94 line");
+    log.writeLine("");
+    log.flush();
+    EXPECT_EQ(test::readFile(path), "first\nsecond \xE2\x80\x94 line\n\n");
+    FileRunLog full("/dev/full");
+    full.writeLine("x");  // held back
+    try {
+        full.flush();
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), ENOSPC);
+    }
+    FileRunLog again("/dev/full");
+    EXPECT_THROW(again.writeLine(std::string(FileRunLog::bufferLimit, 'x')), FileError);
+    EXPECT_THROW(FileRunLog("/nonexistent-folder/run.log"), FileError);
+    FileRunLog syncing("/dev/full");
+    syncing.writeLine("x");
+    EXPECT_THROW(syncing.sync(), FileError) << "sync writes what is held back first";
+    FileRunLog discarding("/dev/null");
+    discarding.writeLine("x");
+    EXPECT_NO_THROW(discarding.sync()) << "a file with no disk behind it has nothing to sync";
+}
+
+TEST(OneWayEngineError, AScanFailureNamesTheLastLine) {
+    EXPECT_STREQ(OneWayEngineError::scanFailed(23, {"one", "rsync error: code 23"}).what(),
+                 "rsync could not compare the folders (exit code 23): rsync error: code 23");
+    EXPECT_STREQ(OneWayEngineError::scanFailed(20, {}).what(), "Comparing the folders was cancelled.");
 }
 
 }  // namespace
