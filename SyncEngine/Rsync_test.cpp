@@ -378,60 +378,46 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
 }
 
 TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
-    const auto transfer = RsyncOutputParser::Mode::transfer, listing = RsyncOutputParser::Mode::listOnly;
-    const std::pair<RsyncOutputParser::Mode, std::string_view> rows[]{
-        {transfer, ">f+++++++++ 1,234 1234 a"},  // thousands separator
-        {transfer, ">f+++++++++ 12 a"},  // transferred-bytes field missing
-        {transfer, ">f+++++++++ 12"},  // no fields at all
-        {transfer, ">f+++++++++  12 0 a"},  // two spaces before the length
-        {transfer, ">f+++++++++ 12  0 a"},  // two spaces between the numbers
-        {transfer, "*f+++++++++ 12 0 a"},  // "*" without the deletion prefix
-        {transfer, "*deleting  x"},  // deletion prefix with two spaces only
-        {transfer, ">x+++++++++ 12 0 a"},  // second character not a type
-        {transfer, "<f+++++++++x12 0 a"},  // no space after the code
-        {transfer, "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec"},
-        {transfer, ">f++++++++\xC3\xA9 1 0 a"},  // a code of more than 11 bytes
-        {transfer, ">f+++++++++ 99999999999999999999 0 a"},
-        {transfer, "  1,234,567  12%  1.00MB/s  0:00:01"},  // thousands separators
-        {transfer, "1234 12% 1.00MB/s 0:0:01"},  // minutes not two digits
-        {transfer, "1234 12% 1.00MB/s 0:00:011"},
-        {transfer, "1234 12 1.00MB/s 0:00:01"},  // no percent sign
-        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)"},  // incremental counter
-        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x"},
-        {transfer, "99999999999999999999 12% 1.00MB/s 0:00:01"},
-        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"}, {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
-        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"}, {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
-        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"}, {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
-        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"}, {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
-        {listing, "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators"},
-        {listing, "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date"},
-        {listing, "-rw-r--r-- 1 2023/11/14 22:13:20"},  // no space before the name
-        {listing, "-rw-r--r--1 2023/11/14 22:13:20 x"},  // no space after the permissions
-        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"}, {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
-        {listing, "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x"},
-        {listing, "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)"},
-        {transfer, "-rw-r--r-- 1 2023/11/14 22:13:20 x"},  // a listing line while transferring
-        {listing, ">f+++++++++ 1 0 x"}, {listing, "1 1% 1B/s 0:00:01"}, {listing, "*deleting   x"},
+    using enum RsyncOutputParser::Mode;
+    // Thousands separators, fields missing or spaced twice, codes that are no code, numbers past 64 bits, progress
+    // times off their form, an incremental counter, a listing line.
+    const std::string_view transferLines[]{
+        ">f+++++++++ 1,234 1234 a", ">f+++++++++ 12 a", ">f+++++++++ 12", ">f+++++++++  12 0 a", ">f+++++++++ 12  0 a",
+        "*f+++++++++ 12 0 a", "*deleting  x", ">x+++++++++ 12 0 a", "<f+++++++++x12 0 a", ">f++++++++\xC3\xA9 1 0 a",
+        "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec", ">f+++++++++ 99999999999999999999 0 a",
+        "  1,234,567  12%  1.00MB/s  0:00:01", "1234 12% 1.00MB/s 0:0:01", "1234 12% 1.00MB/s 0:00:011",
+        "1234 12 1.00MB/s 0:00:01", "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)",
+        "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x", "99999999999999999999 12% 1.00MB/s 0:00:01",
+        "-rw-r--r-- 1 2023/11/14 22:13:20 x"};
+    const std::string_view listingLines[]{
+        "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year", "-rw-r--r-- 1 2023/13/01 00:00:00 month",
+        "-rw-r--r-- 1 2023/11/31 00:00:00 day", "-rw-r--r-- 1 2023/11/14 24:00:00 hour",
+        "-rw-r--r-- 1 2023/11/14 23:60:00 minute", "-rw-r--r-- 1 2023/11/14 23:59:60 second",
+        "-rw-r--r-- 1 0000/01/01 00:00:00 year", "-rw-r--r-- 1 23/11/14 22:13:20 short year",
+        "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators", "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date",
+        "-rw-r--r-- 1 2023/11/14 22:13:20", "-rw-r--r--1 2023/11/14 22:13:20 x", "-rw-r--r-x- 1 2023/11/14 22:13:20 x",
+        "xrw-r--r-- 1 2023/11/14 22:13:20 x", "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x",
+        "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)", ">f+++++++++ 1 0 x",
+        "1 1% 1B/s 0:00:01", "*deleting   x",
         // Years outside four digits: padded as rsync pads them, and cut only where the line ends.
-        {listing, "-rw-r--r-- 1 999/12/31 23:59:59 padding missing"},
-        {listing, "-rw-r--r--  1  99/12/31 23:59:59 padding short"},
-        {listing, "-rw-r--r--              0 0999/12/31 23:59:59 zero-padded"},
-        {listing, "-rw-r--r--              0   -0/01/01 00:00:00 minus zero"},
-        {listing, "-rw-r--r--              0  -01/01/01 00:00:00 zero after the sign"},
-        {listing, "-rw-r--r--              0  999/02/29 00:00:00 not a leap year"},
-        {listing, "-rw-r--r--              0 10000/01/01 00:00:00 whole five-digit year"},
-        {listing, "-rw-r--r--              0 10000/01/01 00:00: short cut"},
-        {listing, "-rw-r--r--              0 10000/01/0x 00:00:0 not a time"},
-        {listing, "-rw-r--r--              0 010000/01/01 00:00 zero-padded cut"},
-        {listing, "-rw-r--r--              0 10000/01/01 00:00:0"},
-        {listing, "-rw-r--r--              0 /01/01 00:00:00 no year"},
-        {listing, "-rw-r--r--              0 - /01/01 00:00:00 sign alone"},
+        "-rw-r--r-- 1 999/12/31 23:59:59 padding missing", "-rw-r--r--  1  99/12/31 23:59:59 padding short",
+        "-rw-r--r--              0 0999/12/31 23:59:59 zero-padded",
+        "-rw-r--r--              0   -0/01/01 00:00:00 minus zero",
+        "-rw-r--r--              0  -01/01/01 00:00:00 zero after the sign",
+        "-rw-r--r--              0  999/02/29 00:00:00 not a leap year",
+        "-rw-r--r--              0 10000/01/01 00:00:00 whole five-digit year",
+        "-rw-r--r--              0 10000/01/01 00:00: short cut",
+        "-rw-r--r--              0 10000/01/0x 00:00:0 not a time",
+        "-rw-r--r--              0 010000/01/01 00:00 zero-padded cut", "-rw-r--r--              0 10000/01/01 00:00:0",
+        "-rw-r--r--              0 /01/01 00:00:00 no year", "-rw-r--r--              0 - /01/01 00:00:00 sign alone",
         // A link whose target is not as long as its size says.
-        {listing, "lrwxrwxrwx 12 2023/11/14 22:13:20 link -> odd -> target file"},
-        {listing, "lrwxrwxrwx 10 2023/11/14 22:13:20 link -> odd -> target file"},
-        {listing, "lrwxrwxrwx  3 2023/11/14 22:13:20 ab"}, {listing, "lrwxrwxrwx  0 2023/11/14 22:13:20 abcd"},
-    };
-    for (const auto& [mode, line] : rows) EXPECT_TRUE(isDiagnostic(RsyncOutputParser(mode).event(line), line)) << line;
+        "lrwxrwxrwx 12 2023/11/14 22:13:20 link -> odd -> target file",
+        "lrwxrwxrwx 10 2023/11/14 22:13:20 link -> odd -> target file", "lrwxrwxrwx  3 2023/11/14 22:13:20 ab",
+        "lrwxrwxrwx  0 2023/11/14 22:13:20 abcd"};
+    for (const std::string_view line : transferLines)
+        EXPECT_TRUE(isDiagnostic(RsyncOutputParser(transfer).event(line), line)) << line;
+    for (const std::string_view line : listingLines)
+        EXPECT_TRUE(isDiagnostic(RsyncOutputParser(listOnly).event(line), line)) << line;
     EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
     EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 ").path, "");
 }

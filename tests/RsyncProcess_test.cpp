@@ -513,9 +513,9 @@ TEST(RsyncProcess, ARunThatNeverStartsDeliversNothing) {
 
 TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     TemporaryFolder dir;
-    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
-    ::setenv("TZ", "Europe/Berlin", 1);
-    ::setenv("KELTO_PROBE", "kept", 1);
+    const std::pair<const char*, const char*> variables[]{
+        {"LC_ALL", "de_DE.UTF-8"}, {"TZ", "Europe/Berlin"}, {"KELTO_PROBE", "kept"}};
+    for (const auto& [name, value] : variables) ::setenv(name, value, 1);
     // What an application might have done to its signals and descriptors.
     const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
     sigset_t term, oldMask;
@@ -533,9 +533,7 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     ::close(leaked);
     ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
     ::signal(SIGPIPE, oldPipe);
-    ::unsetenv("LC_ALL");
-    ::unsetenv("TZ");
-    ::unsetenv("KELTO_PROBE");
+    for (const auto& [name, value] : variables) ::unsetenv(name);
     EXPECT_EQ(exit.code, 0);
     const auto lines = capture.diagnostics();
     ASSERT_EQ(lines.size(), 3u);

@@ -56,12 +56,10 @@ protected:
     std::string runID = ArchiveRunID::make(SystemClock::shared().now());
     void SetUp() override {
         engine.listFolder = tmp / "state" / "job.lists";
-        fs::create_directories(a);
-        fs::create_directories(b);
         job.id = Uuid::random();
         job.mode = SyncMode::twoWay;
-        job.options.archiveEnabled = true;
         traits = ext4Traits();
+        resetSides(true);
     }
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
     TwoWaySide sideA() const { return {a, traits, uuidA}; }

@@ -474,13 +474,19 @@ TEST_F(TwoWayEngineTest, NoFilterHidesTheMarkersFromTheListings) {
 
 class TwoWayExitTest : public TwoWayEngineTest {
 protected:
-    // x changed on A, y on B, z deleted on B.
+    std::string baselineBefore;
+    std::size_t transfersBefore = 0;
+    // From empty sides with the archive on: x changed on A, y on B, z deleted on B.
     TwoWayPlan prepare() {
+        resetSides(true);
         startInStep({"x", "y", "z"});
         putAt(a / "x", "new x", t0 + 10);
         putAt(b / "y", "new y", t0 + 10);
         fs::remove(b / "z");
-        return plan().second;
+        const TwoWayPlan p = plan().second;
+        baselineBefore = contents(baselineFile);
+        transfersBefore = transferCount();
+        return p;
     }
     // Scripted transfers: real first where asked, then `extra`, "rsync error n" and the code.
     void scriptTransfers(const std::vector<std::pair<bool, int>>& steps, const std::string& extra = "") {
@@ -527,10 +533,7 @@ TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
                  {{{false, 11}}, 11}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.steps[0].second << " then " << c.steps.back().second);
-        resetSides(true);
         const TwoWayPlan twoWay = prepare();
-        const std::string before = contents(baselineFile);
-        const std::size_t transfersBefore = transferCount();
         scriptTransfers(c.steps);
         const auto [stats, exit] = run(twoWay);
         EXPECT_EQ(exit.code, c.code);
@@ -539,7 +542,7 @@ TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
         if (c.code == 11) {
             EXPECT_EQ(exit.stderrTail, std::vector<std::string>{"rsync error 1"});
             EXPECT_TRUE(fs::exists(a / "z"));
-            EXPECT_EQ(contents(baselineFile), before);
+            EXPECT_EQ(contents(baselineFile), baselineBefore);
         } else {
             EXPECT_EQ(tree(a), tree(b));
         }
@@ -549,10 +552,7 @@ TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
 TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
     for (const bool whileBToA : {false, true}) {
         SCOPED_TRACE(whileBToA ? "while B to A runs" : "between the directions");
-        resetSides(true);
         const TwoWayPlan twoWay = prepare();
-        const std::string before = contents(baselineFile);
-        const std::size_t transfersBefore = transferCount();
         std::stop_source stop;
         std::string listNamed;
         Script::Step& aToB = script.expect(Script::transferTo(b)).passThrough();
@@ -575,7 +575,7 @@ TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
         EXPECT_EQ(contents(a / "y"), "old");
         EXPECT_EQ(transferCount() - transfersBefore, whileBToA ? 2u : 1u);
         EXPECT_TRUE(fs::exists(a / "z"));
-        EXPECT_EQ(contents(baselineFile), before);
+        EXPECT_EQ(contents(baselineFile), baselineBefore);
         for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
         EXPECT_EQ(listNamed.find("KeltoSync-files-") != std::string::npos, whileBToA);
         EXPECT_FALSE(fs::exists(listNamed));
