@@ -274,23 +274,19 @@ TEST(TwoWayPlanner, ATimeTheOtherSideClampedStandsForTheTimeItWasGiven) {
     const auto plan = [](const SideListing& a, const SideListing& b, std::optional<Baseline> base) {
         return TwoWayPlanner::plan(a, b, base, 1, clampOnB);
     };
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, std::nullopt), TwoWayPlan{});
+    const auto f = [](std::int64_t size, std::int64_t mtime) { return SideListing{file("f", size, mtime)}; };
+    EXPECT_EQ(plan(f(1, 2000), f(1, 1000), std::nullopt), TwoWayPlan{});
     const auto base = baselineOf({file("f", 1, 2000)});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, base), TwoWayPlan{});
-    EXPECT_EQ(TwoWayPlanner::plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, base, 1).copyBtoA,
-              Strings{"f"});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 998)}, std::nullopt).conflicts.size(), 1u);
-    const auto changedOnB = plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 2, 500)}, base);
-    EXPECT_EQ(changedOnB.copyBtoA, Strings{"f"});
-    EXPECT_TRUE(changedOnB.conflicts.empty());
-    const auto changedOnA = plan(SideListing{file("f", 2, 3000)}, SideListing{file("f", 1, 1000)}, base);
-    EXPECT_EQ(changedOnA.copyAtoB, Strings{"f"});
-    EXPECT_TRUE(changedOnA.conflicts.empty());
-    EXPECT_EQ(plan(SideListing{}, SideListing{file("f", 1, 1000)}, base).archiveOnB, Strings{"f"});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{}, base).archiveOnA, Strings{"f"});
+    EXPECT_EQ(plan(f(1, 2000), f(1, 1000), base), TwoWayPlan{});
+    EXPECT_EQ(TwoWayPlanner::plan(f(1, 2000), f(1, 1000), base, 1).copyBtoA, Strings{"f"});
+    EXPECT_EQ(plan(f(1, 2000), f(1, 998), std::nullopt).conflicts.size(), 1u);
+    EXPECT_EQ(plan(f(1, 2000), f(2, 500), base), (TwoWayPlan{.copyBtoA = {"f"}}));
+    EXPECT_EQ(plan(f(2, 3000), f(1, 1000), base), (TwoWayPlan{.copyAtoB = {"f"}}));
+    EXPECT_EQ(plan(SideListing{}, f(1, 1000), base).archiveOnB, Strings{"f"});
+    EXPECT_EQ(plan(f(1, 2000), SideListing{}, base).archiveOnA, Strings{"f"});
     // A's file system keeps its times.
-    EXPECT_EQ(plan(SideListing{file("f", 1, 1000)}, SideListing{file("f", 1, 1000)}, base), TwoWayPlan{});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 1000)}, SideListing{}, base).copyAtoB, Strings{"f"});
+    EXPECT_EQ(plan(f(1, 1000), f(1, 1000), base), TwoWayPlan{});
+    EXPECT_EQ(plan(f(1, 1000), SideListing{}, base).copyAtoB, Strings{"f"});
 }
 
 using test::MemoryLog;

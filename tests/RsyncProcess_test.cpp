@@ -642,7 +642,7 @@ int exitOf(pid_t child) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 3;  // 3: crashed
 }
 
-// Also in a PID namespace on a /proc not its own.
+// The second copy runs in a PID namespace on a /proc not its own.
 TEST(RsyncProcess, HeldFoldersReachRsyncAtTheStandardDescriptorsAndInAnotherPidNamespace) {
     TemporaryFolder dir;
     std::filesystem::create_directories(dir / "source");

@@ -114,7 +114,7 @@ TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContent
     EXPECT_TRUE(again.copies.empty() && again.conflicts.empty());
 }
 
-// Also on the plan's own listings, and where B spells the folder otherwise.
+// With or without the plan's own listings as the run's basis; B spells one folder otherwise.
 class WhatChangedBetweenPlanAndRun : public TwoWayEngineTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
