@@ -122,12 +122,9 @@ TEST(TwoWayPlanner, TypeClashIsReportedAndEverythingBeneathItDropped) {
     const SideListing b{file("x"), file("x-y", 3), dir("l"), file("l/under"), file("x.z")};
     const auto base = baselineOf({file("x/in"), file("x-y", 1)});
     const auto plan = TwoWayPlanner::plan(a, b, base, 0);
-    EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"l", R::skippedTypeClash},
-                                                             {"x", R::skippedTypeClash},
-                                                             {"x-y", R::aWins}}));
-    EXPECT_EQ(plan.copyAtoB, (Strings{"x-y", "x-y/q"}));
-    EXPECT_EQ(plan.copyBtoA, (Strings{"x.z"}));
-    EXPECT_TRUE(plan.archiveOnA.empty() && plan.deletionEntriesA.empty());
+    const std::vector<TwoWayConflict> conflicts{{"l", R::skippedTypeClash}, {"x", R::skippedTypeClash},
+                                                {"x-y", R::aWins}};
+    EXPECT_EQ(plan, (TwoWayPlan{.copyAtoB = {"x-y", "x-y/q"}, .copyBtoA = {"x.z"}, .conflicts = conflicts}));
     const SyncPlan view = TwoWayPlanner::makeSyncPlan(plan, a, b);
     EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"l", FileSkipReason::typeConflict},
                                                        {"x", FileSkipReason::typeConflict}}));
@@ -232,11 +229,10 @@ TEST(TwoWayPlanner, NamesSpelledTwiceOnOneSideAreSkippedWithAllBeneathThem) {
     const SideListing b{file("m" + nfcE, 7, 300), file("d" + nfcE + "/gone-on-a"), file("plain")};
     const auto base = baselineOf({file("m" + nfcE), dir("d" + nfcE), file("d" + nfcE + "/gone-on-a"), file("plain")});
     const TwoWayPlan plan = TwoWayPlanner::plan(a, b, base, 0);
-    EXPECT_EQ(plan.copyAtoB, Strings{"plain"});
-    EXPECT_TRUE(plan.copyBtoA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
-    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{twin("d" + nfdE), twin("d" + nfcE),
-                                                       twin("d" + nfcE + "/gone-on-a"), twin("d" + nfcE + "/x"),
-                                                       twin("d" + nfdE + "/y"), twin("m" + nfdE), twin("m" + nfcE)}));
+    EXPECT_EQ(plan, (TwoWayPlan{.copyAtoB = {"plain"},
+                                .skipped = {twin("d" + nfdE), twin("d" + nfcE), twin("d" + nfcE + "/gone-on-a"),
+                                            twin("d" + nfcE + "/x"), twin("d" + nfdE + "/y"), twin("m" + nfdE),
+                                            twin("m" + nfcE)}}));
     EXPECT_EQ(TwoWayPlanner::plan(b, a, base, 0).skipped.size(), plan.skipped.size());
 }
 
@@ -250,19 +246,15 @@ TEST(TwoWayPlanner, AFileWhoseTimeTheListingCouldNotShowIsSkippedOnBothSides) {
     const SideListing b{untimed(file("both")), untimed(file("on-b", 2)), untimed(file("only-on-b")),
                         file("other", 1, 5)};
     const auto base = baselineOf({file("deleted-on-b"), file("both"), file("on-b"), file("deleted-on-a")});
-    const TwoWayPlan plan = TwoWayPlanner::plan(a, b, base, 0);
-    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{outOfRange("both"), outOfRange("deleted-on-b"),
-                                                       outOfRange("new"), outOfRange("on-b"),
-                                                       outOfRange("only-on-b")}));
-    EXPECT_EQ(plan.copyBtoA, Strings{"other"});
-    EXPECT_TRUE(plan.copyAtoB.empty() && plan.archiveOnA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
+    EXPECT_EQ(TwoWayPlanner::plan(a, b, base, 0),
+              (TwoWayPlan{.copyBtoA = {"other"},
+                          .skipped = {outOfRange("both"), outOfRange("deleted-on-b"), outOfRange("new"),
+                                      outOfRange("on-b"), outOfRange("only-on-b")}}));
     // A folder's time matters only where its removal is judged.
     const SideListing folders{untimed(dir("kept")), untimed(dir("removed")), dir("x")};
     const TwoWayPlan withFolders = TwoWayPlanner::plan(folders, SideListing{dir("kept"), untimed(file("x"))},
                                                        baselineOf({dir("kept"), dir("removed")}), 0);
-    EXPECT_EQ(withFolders.skipped, std::vector<SkippedFile>{outOfRange("removed")});
-    EXPECT_TRUE(withFolders.removeDirsOnA.empty());
-    EXPECT_EQ(withFolders.conflicts, (std::vector<TwoWayConflict>{{"x", R::skippedTypeClash}}));
+    EXPECT_EQ(withFolders, (TwoWayPlan{.conflicts = {{"x", R::skippedTypeClash}}, .skipped = {outOfRange("removed")}}));
 }
 
 // B's file system clamps every time to at most 1000, as ext4 does past 2446.
