@@ -355,12 +355,9 @@ TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
     // What went back waits for the next run's listing.
     EXPECT_EQ(tree(a),
               (Files{{"dir", "dir/"}, {"new.txt", "from A"}, {"sub", "dir/"}, {"sub/" + leftover, "half of A's"}}));
-    EXPECT_EQ(tree(b), (Files{{"dir", "dir/"},
-                              {"dir/" + leftover, "dir/"},
-                              {"dir/" + leftover + "/inner.txt", "half of B's"},
-                              {"new.txt", "from A"},
-                              {"sub", "dir/"},
-                              {"sub/back.txt", "held"}}));
+    EXPECT_EQ(tree(b), (Files{{"dir", "dir/"}, {"dir/" + leftover, "dir/"},
+                              {"dir/" + leftover + "/inner.txt", "half of B's"}, {"new.txt", "from A"},
+                              {"sub", "dir/"}, {"sub/back.txt", "held"}}));
 }
 
 TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
