@@ -323,14 +323,6 @@ TEST_F(ArchivePrunerTest, AnArchiveMadeBehindTheClockAtTheFirstPruningIsNotTaken
     EXPECT_TRUE(fs::exists(folder / inJob(behind)));
 }
 
-TEST_F(ArchivePrunerTest, TheUsersCleanTakesWhatWasMadeAfterTheClockRanAhead) {
-    EXPECT_EQ(pruneAt(30, now + year, "2026-04-10_120000-0a1b2c3d"), 0);
-    const std::string since = "2025-04-10_121000-0a1b2c3d";
-    EXPECT_EQ(pruneAt(30, now + 600, since), 0);
-    EXPECT_EQ(prune(0, now + 900), 1);
-    EXPECT_FALSE(fs::exists(folder / inJob(since)));
-}
-
 TEST_F(ArchivePrunerTest, ALedgerThatIsNoFileVouchesForNothing) {
     runFolder("2025-04-10_120000-0a1b2c3d");
     const fs::path ledger = folder / ".KeltoSync/Archive" / (job.string() + ".dates");
