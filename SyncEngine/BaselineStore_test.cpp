@@ -1,8 +1,6 @@
 #include "SyncEngine/BaselineStore.h"
 
-#include "SyncEngine/BaselineStoreError.h"
 #include "SyncEngine/CancellationError.h"
-#include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -60,7 +58,7 @@ TEST_F(BaselineStoreTest, SavedBaselineLoadsOnlyForTheSameSideIdentitiesAndACanc
     {
         BaselineStore store(file, false);
         EXPECT_TRUE(fs::exists(file));
-        EXPECT_FALSE(store.load("X", std::nullopt));  // never saved
+        EXPECT_FALSE(store.load("X", std::nullopt));
         store.save(sample(), "X", std::nullopt, SideCounts{3, -2});
         EXPECT_EQ(store.load("X", std::nullopt), sample());
         EXPECT_FALSE(store.load("Y", std::nullopt));
@@ -122,8 +120,6 @@ TEST_F(BaselineStoreTest, RacyMarksRoundTripAndAreUnknownWhereNeverSaved) {
     }
 }
 
-// An entry of an invalid kind, size or time fails and rolls back; counts
-// must be decimal integers.
 TEST_F(BaselineStoreTest, InvalidEntriesFailAndRollBackAndCountsMustBeDecimalIntegers) {
     { BaselineStore store(file, false); store.save(sample(), "X", std::nullopt, SideCounts{1, 1}); }
     const std::string kind = "Invalid baseline kind", entry = "Invalid baseline entry";
@@ -161,7 +157,6 @@ TEST_F(BaselineStoreTest, InvalidEntriesFailAndRollBackAndCountsMustBeDecimalInt
 }
 
 TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
-    // SQLite's reason, when it does not depend on the mode.
     auto expectNamed = [&](const std::string& what, const std::string& reason = "") {
         const std::string whole = BaselineStoreError::unusable(file.string(), reason).message();
         const std::string before = whole.substr(0, whole.find('(') + 1), after = whole.substr(whole.find(')'));
@@ -210,9 +205,8 @@ TEST_F(BaselineStoreTest, AFileThatIsNoDatabaseIsNamedWithAWayOut) {
     }
 }
 
-// Each step a user without root's rights (root reads any file) takes on
-// `file`: reading read-only, then read-write, then saving. The first
-// `working` steps succeed; the rest fail naming the file as out of reach.
+// A user without root's rights reads `file` read-only, then read-write, then saves: the first `working` steps
+// succeed, the rest fail naming the file as out of reach.
 void expectForAnotherUser(const fs::path& file, int working) {
     for (const int step : {0, 1, 2}) {
         EXPECT_EXIT(
@@ -289,8 +283,7 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
             EXPECT_THROW(store.isRecordedFor("X", std::nullopt), BaselineStoreError);
         }
     }
-    // A file cut to nothing, or holding other tables, is no baseline to
-    // start afresh on, for a run as for a preview.
+    // A file cut to nothing, or holding other tables, is no baseline to start afresh on.
     for (const char* other : {"", "CREATE TABLE unrelated(x)"}) {
         SCOPED_TRACE(other);
         fs::remove_all(root / "state");

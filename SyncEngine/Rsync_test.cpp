@@ -1,17 +1,19 @@
-// Talking to rsync: finding it, the arguments it gets, reading its output and classing how it ended.
+// Talking to rsync: finding it, its arguments, reading its output, the progress and log of a run, how it ended.
 
 #include "SyncEngine/ExitClass.h"
+#include "SyncEngine/FileRunLog.h"
 #include "SyncEngine/FileSystemTraits.h"
+#include "SyncEngine/OneWayEngineError.h"
+#include "SyncEngine/ProgressAggregator.h"
 #include "SyncEngine/RsyncArguments.h"
-#include "SyncEngine/RsyncLineBuffer.h"
 #include "SyncEngine/RsyncLocator.h"
 #include "SyncEngine/RsyncOutputParser.h"
+#include "SyncModel/Support/FileIO.h"
 #include "tests/support/TemporaryFolder.h"
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <algorithm>
-#include <cstdint>
 #include <fstream>
 #include <functional>
 
@@ -78,6 +80,7 @@ TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCaseAndNetworkComesFromKindOrSmbN
         EXPECT_FALSE(t.caseSensitive) << name;  // the volume's own flag
     }
     EXPECT_TRUE(FileSystemTraits::forVolume(volume("ext4", true)).caseSensitive);
+    EXPECT_FALSE(FileSystemTraits::forVolume(volume("", true)).caseSensitive);  // an unknown disk may fold case
     EXPECT_EQ(FileSystemTraits::forVolume(volume("APFS")).fileSystem, "apfs");
     for (const char* name : {"msdos", "VFAT", "exfat"}) {
         const auto t = FileSystemTraits::forVolume(volume(name, true));
@@ -88,14 +91,6 @@ TEST(FileSystemTraits, TheRowIsFoundByNameInAnyCaseAndNetworkComesFromKindOrSmbN
         EXPECT_TRUE(FileSystemTraits::forVolume(volume(name)).isNetwork) << name;
     EXPECT_FALSE(FileSystemTraits::forVolume(volume("nfs4")).isNetwork);
     EXPECT_TRUE(FileSystemTraits::forVolume(volume("nfs4", true, VolumeKind::network)).isNetwork);
-}
-
-TEST(FileSystemTraits, UnknownNamesGetTheCautiousRow) {
-    const auto t = FileSystemTraits::forVolume(volume("", true));
-    EXPECT_EQ(t.fileSystem, "");
-    EXPECT_FALSE(t.caseSensitive);  // a disk the table does not know may fold case
-    EXPECT_FALSE(t.preservesPermissions);
-    EXPECT_EQ(t.modifyWindow, 1);
 }
 
 FileSystemTraits traitsOf(const char* fileSystem, VolumeKind kind = VolumeKind::internal) {
@@ -129,8 +124,6 @@ std::vector<std::string> withFixed(std::vector<std::string> tail) {
     return all;
 }
 
-// The whole list for each kind of run, disk and setting: the fixed options, then what the disk keeps, the
-// operation, its settings, the patterns (each a literal exclusion) and the operands.
 TEST(RsyncArguments, EachInvocationGivesItsWholeList) {
     using Args = std::vector<std::string>;
     const std::string src = "/home/a/Photos/", dst = "/media/b/Backup/";
@@ -234,7 +227,7 @@ TEST(RsyncArgumentsTraits, WhatIsKeptIsAskedOfEveryDiskAWalkMeets) {
     }
 }
 
-TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunksAtEveryLineEndStyleWithNoEmptyLines) {
+TEST(RsyncLineBuffer, JoinsWhatChunksSplitAtEveryLineEndStyleAndReplacesInvalidBytes) {
     RsyncLineBuffer buffer;
     EXPECT_THAT(buffer.append("first li"), IsEmpty());
     EXPECT_THAT(buffer.append("ne\ncaf\xC3"), ElementsAre("first line"));
@@ -250,11 +243,7 @@ TEST(RsyncLineBuffer, JoinsLinesAndCharactersSplitAcrossChunksAtEveryLineEndStyl
     // A CR at the end of one chunk and the LF at the start of the next end one line.
     EXPECT_THAT(buffer.append("a\r"), ElementsAre("a"));
     EXPECT_THAT(buffer.append("\nb\n"), ElementsAre("b"));
-}
-
-TEST(RsyncLineBuffer, InvalidBytesBecomeReplacementCharacters) {
-    RsyncLineBuffer buffer;
-    // A lone continuation byte, an overlong lead and a sequence cut short by the line end.
+    // A lone continuation byte, an overlong lead and a sequence the line end cuts short.
     EXPECT_THAT(buffer.append("a\x80" "b\xC0\xAF" "c\xE2\x82\n"),
                 ElementsAre("a" + kFFFD + "b" + kFFFD + kFFFD + "c" + kFFFD));
     buffer.append("end \xC3");
@@ -322,7 +311,6 @@ TEST(RsyncProgress, CountersAndEveryRateUnit) {
     }
     for (const char* text : {"1mB/s", "1.kB/s", ".5kB/s", "1kB/sec", "1kiB/s", "1 kB/s", "kB/s", "1,5kB/s", "1kB"})
         EXPECT_FALSE(RsyncOutputParser::rate(text)) << text;
-    // A rate that does not read still leaves a sample.
     EXPECT_EQ(sample("100 5% ??? 0:00:01"), (RsyncProgressSample{100, 5, std::nullopt, std::nullopt}));
 }
 
@@ -351,7 +339,6 @@ TEST(RsyncListing, KindsSizesTimesAndNames) {
     };
     for (const auto& [line, expected] : rows) EXPECT_EQ(entry(line), expected) << line;
     EXPECT_FALSE(RsyncOutputParser(RsyncOutputParser::Mode::listOnly).event("drwxr-xr-x  4096 2023/11/14 22:13:20 ."));
-    // Invalid bytes that reach the line raw were already replaced by the line buffer.
     const auto events = RsyncOutputParser(RsyncOutputParser::Mode::listOnly).feed("-rw-r--r-- 1 2023/11/14 22:13:20 x\xFFy\n");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].asListEntry()->path, "x" + kFFFD + "y");
@@ -390,62 +377,47 @@ TEST(RsyncListing, YearsOutsideFourDigits) {
     }
 }
 
-// Lines of no grammar the mode knows are diagnostics, kept whole.
 TEST(RsyncOutputParser, LinesOfNoGrammarOfTheModeAreDiagnostics) {
-    const auto transfer = RsyncOutputParser::Mode::transfer, listing = RsyncOutputParser::Mode::listOnly;
-    const std::pair<RsyncOutputParser::Mode, std::string_view> rows[]{
-        {transfer, ">f+++++++++ 1,234 1234 a"},  // thousands separator
-        {transfer, ">f+++++++++ 12 a"},  // transferred-bytes field missing
-        {transfer, ">f+++++++++ 12"},  // no fields at all
-        {transfer, ">f+++++++++  12 0 a"},  // two spaces before the length
-        {transfer, ">f+++++++++ 12  0 a"},  // two spaces between the numbers
-        {transfer, "*f+++++++++ 12 0 a"},  // "*" without the deletion prefix
-        {transfer, "*deleting  x"},  // deletion prefix with two spaces only
-        {transfer, ">x+++++++++ 12 0 a"},  // second character not a type
-        {transfer, "<f+++++++++x12 0 a"},  // no space after the code
-        {transfer, "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec"},
-        {transfer, ">f++++++++\xC3\xA9 1 0 a"},  // a code of more than 11 bytes
-        {transfer, ">f+++++++++ 99999999999999999999 0 a"},
-        {transfer, "  1,234,567  12%  1.00MB/s  0:00:01"},  // thousands separators
-        {transfer, "1234 12% 1.00MB/s 0:0:01"},  // minutes not two digits
-        {transfer, "1234 12% 1.00MB/s 0:00:011"},
-        {transfer, "1234 12 1.00MB/s 0:00:01"},  // no percent sign
-        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)"},  // incremental counter
-        {transfer, "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x"},
-        {transfer, "99999999999999999999 12% 1.00MB/s 0:00:01"},
-        {listing, "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year"}, {listing, "-rw-r--r-- 1 2023/13/01 00:00:00 month"},
-        {listing, "-rw-r--r-- 1 2023/11/31 00:00:00 day"}, {listing, "-rw-r--r-- 1 2023/11/14 24:00:00 hour"},
-        {listing, "-rw-r--r-- 1 2023/11/14 23:60:00 minute"}, {listing, "-rw-r--r-- 1 2023/11/14 23:59:60 second"},
-        {listing, "-rw-r--r-- 1 0000/01/01 00:00:00 year"}, {listing, "-rw-r--r-- 1 23/11/14 22:13:20 short year"},
-        {listing, "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators"},
-        {listing, "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date"},
-        {listing, "-rw-r--r-- 1 2023/11/14 22:13:20"},  // no space before the name
-        {listing, "-rw-r--r--1 2023/11/14 22:13:20 x"},  // no space after the permissions
-        {listing, "-rw-r--r-x- 1 2023/11/14 22:13:20 x"}, {listing, "xrw-r--r-- 1 2023/11/14 22:13:20 x"},
-        {listing, "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x"},
-        {listing, "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)"},
-        {transfer, "-rw-r--r-- 1 2023/11/14 22:13:20 x"},  // a listing line while transferring
-        {listing, ">f+++++++++ 1 0 x"}, {listing, "1 1% 1B/s 0:00:01"}, {listing, "*deleting   x"},
+    using enum RsyncOutputParser::Mode;
+    // Thousands separators, fields missing or spaced twice, codes that are no code, numbers past 64 bits, progress
+    // times off their form, an incremental counter, a listing line.
+    const std::string_view transferLines[]{
+        ">f+++++++++ 1,234 1234 a", ">f+++++++++ 12 a", ">f+++++++++ 12", ">f+++++++++  12 0 a", ">f+++++++++ 12  0 a",
+        "*f+++++++++ 12 0 a", "*deleting  x", ">x+++++++++ 12 0 a", "<f+++++++++x12 0 a", ">f++++++++\xC3\xA9 1 0 a",
+        "sent 1,234 bytes  received 56 bytes  2,580.00 bytes/sec", ">f+++++++++ 99999999999999999999 0 a",
+        "  1,234,567  12%  1.00MB/s  0:00:01", "1234 12% 1.00MB/s 0:0:01", "1234 12% 1.00MB/s 0:00:011",
+        "1234 12 1.00MB/s 0:00:01", "1234 12% 1.00MB/s 0:00:01 (xfr#1, ir-chk=3/9)",
+        "1234 12% 1.00MB/s 0:00:01 (xfr#1, to-chk=3/9) x", "99999999999999999999 12% 1.00MB/s 0:00:01",
+        "-rw-r--r-- 1 2023/11/14 22:13:20 x"};
+    const std::string_view listingLines[]{
+        "-rw-r--r-- 1 2023/02/29 00:00:00 not a leap year", "-rw-r--r-- 1 2023/13/01 00:00:00 month",
+        "-rw-r--r-- 1 2023/11/31 00:00:00 day", "-rw-r--r-- 1 2023/11/14 24:00:00 hour",
+        "-rw-r--r-- 1 2023/11/14 23:60:00 minute", "-rw-r--r-- 1 2023/11/14 23:59:60 second",
+        "-rw-r--r-- 1 0000/01/01 00:00:00 year", "-rw-r--r-- 1 23/11/14 22:13:20 short year",
+        "-rw-r--r-- 1,024 2023/11/14 22:13:20 separators", "-rw-r--r-- 1 2023/11/14  22:13:20 two spaces in the date",
+        "-rw-r--r-- 1 2023/11/14 22:13:20", "-rw-r--r--1 2023/11/14 22:13:20 x", "-rw-r--r-x- 1 2023/11/14 22:13:20 x",
+        "xrw-r--r-- 1 2023/11/14 22:13:20 x", "-rw-r--r-- 99999999999999999999 2023/11/14 22:13:20 x",
+        "rsync: [sender] change_dir \"/nope\" failed: No such file or directory (2)", ">f+++++++++ 1 0 x",
+        "1 1% 1B/s 0:00:01", "*deleting   x",
         // Years outside four digits: padded as rsync pads them, and cut only where the line ends.
-        {listing, "-rw-r--r-- 1 999/12/31 23:59:59 padding missing"},
-        {listing, "-rw-r--r--  1  99/12/31 23:59:59 padding short"},
-        {listing, "-rw-r--r--              0 0999/12/31 23:59:59 zero-padded"},
-        {listing, "-rw-r--r--              0   -0/01/01 00:00:00 minus zero"},
-        {listing, "-rw-r--r--              0  -01/01/01 00:00:00 zero after the sign"},
-        {listing, "-rw-r--r--              0  999/02/29 00:00:00 not a leap year"},
-        {listing, "-rw-r--r--              0 10000/01/01 00:00:00 whole five-digit year"},
-        {listing, "-rw-r--r--              0 10000/01/01 00:00: short cut"},
-        {listing, "-rw-r--r--              0 10000/01/0x 00:00:0 not a time"},
-        {listing, "-rw-r--r--              0 010000/01/01 00:00 zero-padded cut"},
-        {listing, "-rw-r--r--              0 10000/01/01 00:00:0"},
-        {listing, "-rw-r--r--              0 /01/01 00:00:00 no year"},
-        {listing, "-rw-r--r--              0 - /01/01 00:00:00 sign alone"},
+        "-rw-r--r-- 1 999/12/31 23:59:59 padding missing", "-rw-r--r--  1  99/12/31 23:59:59 padding short",
+        "-rw-r--r--              0 0999/12/31 23:59:59 zero-padded",
+        "-rw-r--r--              0   -0/01/01 00:00:00 minus zero",
+        "-rw-r--r--              0  -01/01/01 00:00:00 zero after the sign",
+        "-rw-r--r--              0  999/02/29 00:00:00 not a leap year",
+        "-rw-r--r--              0 10000/01/01 00:00:00 whole five-digit year",
+        "-rw-r--r--              0 10000/01/01 00:00: short cut",
+        "-rw-r--r--              0 10000/01/0x 00:00:0 not a time",
+        "-rw-r--r--              0 010000/01/01 00:00 zero-padded cut", "-rw-r--r--              0 10000/01/01 00:00:0",
+        "-rw-r--r--              0 /01/01 00:00:00 no year", "-rw-r--r--              0 - /01/01 00:00:00 sign alone",
         // A link whose target is not as long as its size says.
-        {listing, "lrwxrwxrwx 12 2023/11/14 22:13:20 link -> odd -> target file"},
-        {listing, "lrwxrwxrwx 10 2023/11/14 22:13:20 link -> odd -> target file"},
-        {listing, "lrwxrwxrwx  3 2023/11/14 22:13:20 ab"}, {listing, "lrwxrwxrwx  0 2023/11/14 22:13:20 abcd"},
-    };
-    for (const auto& [mode, line] : rows) EXPECT_TRUE(isDiagnostic(RsyncOutputParser(mode).event(line), line)) << line;
+        "lrwxrwxrwx 12 2023/11/14 22:13:20 link -> odd -> target file",
+        "lrwxrwxrwx 10 2023/11/14 22:13:20 link -> odd -> target file", "lrwxrwxrwx  3 2023/11/14 22:13:20 ab",
+        "lrwxrwxrwx  0 2023/11/14 22:13:20 abcd"};
+    for (const std::string_view line : transferLines)
+        EXPECT_TRUE(isDiagnostic(RsyncOutputParser(transfer).event(line), line)) << line;
+    for (const std::string_view line : listingLines)
+        EXPECT_TRUE(isDiagnostic(RsyncOutputParser(listOnly).event(line), line)) << line;
     EXPECT_EQ(item(">f+++++++++ +12 -1 a").size, 12);  // a sign is part of an integer
     EXPECT_EQ(entry("-rw-r--r-- 1 2023/11/14 22:13:20 ").path, "");
 }
@@ -457,6 +429,142 @@ TEST(RsyncOutputParserLines, PassedOverSpecialFilesGiveTheirPaths) {
     for (const char* other : {"skipping non-regular file \"\"", "skipping non-regular file \"", "skipping x",
                               "skipping non-regular file \"unclosed", "rsync: skipping non-regular file \"x\""})
         EXPECT_FALSE(RsyncOutputParser::passedOverPath(other)) << other;
+}
+
+TEST(ProgressAggregator, RateComesFromTheLastFiveSecondsAndBytesAndFilesNeverGoBackNorPassTheTotal) {
+    ProgressAggregator aggregator(1000, 1);
+    const SyncProgress first = aggregator.update(0, 0.0);
+    EXPECT_EQ(first.fraction, 0.0);
+    EXPECT_FALSE(first.bytesPerSecond);  // no time has passed yet
+    EXPECT_FALSE(first.eta);
+    aggregator.update(200, 2.0);
+    aggregator.update(400, 4.0);
+    const SyncProgress p = aggregator.update(500, 4.5);
+    EXPECT_DOUBLE_EQ(*p.bytesPerSecond, 500.0 / 4.5);
+    EXPECT_DOUBLE_EQ(*p.eta, 500.0 / (500.0 / 4.5));
+    // A sample exactly five seconds old stays; an older one goes.
+    EXPECT_DOUBLE_EQ(*aggregator.update(600, 5.0).bytesPerSecond, 600.0 / 5.0);
+    EXPECT_DOUBLE_EQ(*aggregator.update(700, 6.0).bytesPerSecond, 500.0 / 4.0);
+    const SyncProgress resumed = aggregator.update(800, 20.0);
+    EXPECT_FALSE(resumed.bytesPerSecond);
+    EXPECT_FALSE(resumed.eta);
+    // Bytes never go back nor pass the total, and a stall has no time left.
+    aggregator = ProgressAggregator(1000, 1);
+    aggregator.update(600, 0.0);
+    const SyncProgress stalled = aggregator.update(300, 1.0);
+    EXPECT_EQ(stalled.bytesDone, 600);
+    EXPECT_EQ(stalled.bytesPerSecond, 0.0);
+    EXPECT_FALSE(stalled.eta);
+    const SyncProgress over = aggregator.update(5000, 2.0);
+    EXPECT_EQ(over.bytesDone, 1000);
+    EXPECT_EQ(over.fraction, 1.0);
+    // Empty and negative totals; files done never pass their total, and one received is no longer current.
+    ProgressAggregator empty(-5, -1);
+    EXPECT_EQ(empty.filesTotal, 0);
+    const SyncProgress nothing = empty.update(300, 1.0);
+    EXPECT_EQ(nothing.fraction, 1.0);
+    EXPECT_EQ(nothing.bytesDone, 0);
+    EXPECT_EQ(nothing.bytesTotal, 0);
+    ProgressAggregator two(10, 2);
+    for (const char* path : {"a", "b", "c"}) two.recordFile(path);
+    const SyncProgress last = two.update(0, 0.0);
+    EXPECT_EQ(last.filesDone, 2);
+    EXPECT_FALSE(last.currentPath) << "a received file is no longer being copied";
+}
+
+TEST(ProgressAggregator, TheCurrentFileIsTheOneRsyncIsWritingNow) {
+    // rsync 3 with the transfer's options, four files of 3 MB at 6 MB/s.
+    const std::string output =
+        ".d..t...... 4096 0 ./\n"
+        "\r"
+        "          32768   0%    0.00kB/s    0:00:00  \r"
+        "        3000000  25%    6.90MB/s    0:00:00 (xfr#1, to-chk=3/5)\n"
+        ">f+++++++++ 3000000 3000407 clip0.mov\n"
+        "\r"
+        "        6000000  50%    6.18MB/s    0:00:00 (xfr#2, to-chk=2/5)\n"
+        ">f+++++++++ 3000000 3000407 clip1.mov\n"
+        "\r"
+        "        6327680  52%    5.86MB/s    0:00:00  \r"
+        "        9000000  75%    5.98MB/s    0:00:01 (xfr#3, to-chk=1/5)\n"
+        ">f+++++++++ 3000000 3000407 clip2.mov\n"
+        "\r"
+        "       12000000 100%    5.89MB/s    0:00:01 (xfr#4, to-chk=0/5)\n"
+        ">f+++++++++ 3000000 3000407 clip3.mov\n"
+        "\r"
+        "       12000000 100%    5.89MB/s    0:00:01 (xfr#4, to-chk=0/5)\n";
+    RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
+    std::vector<RsyncEvent> events = parser.feed(output);
+    for (RsyncEvent& event : parser.finish()) events.push_back(std::move(event));
+    ProgressAggregator aggregator(12'000'000, 4);
+    aggregator.expect({"clip3.mov", "clip1.mov", "clip0.mov", "clip2.mov"});
+    std::vector<std::pair<std::int64_t, std::optional<std::string>>> seen;  // files done, current file
+    for (const RsyncEvent& event : events) {
+        if (const ItemizedChange* item = event.asItem(); item && item->code.starts_with(">f")) {
+            aggregator.recordFile(item->path);
+        } else if (const RsyncProgressSample* sample = event.asProgress()) {
+            const SyncProgress p = aggregator.update(sample->bytes, 0.0);
+            seen.emplace_back(p.filesDone, p.currentPath);
+        }
+    }
+    using Seen = decltype(seen)::value_type;
+    EXPECT_EQ(seen, (decltype(seen){Seen{0, "clip0.mov"}, Seen{0, "clip0.mov"}, Seen{1, "clip1.mov"},
+                                     Seen{2, "clip2.mov"}, Seen{2, "clip2.mov"}, Seen{3, "clip3.mov"},
+                                     Seen{4, std::nullopt}}));
+}
+
+TEST(ProgressAggregator, ANamePassesOverFilesRsyncLeftOutInRsyncsOrderWhichPutsAFoldersFilesFirst) {
+    ProgressAggregator aggregator(10, 4);
+    aggregator.expect({"b/x", "a", "b/y", "c"});
+    EXPECT_EQ(aggregator.currentPath, "a");
+    aggregator.recordFile("c");
+    EXPECT_EQ(aggregator.currentPath, "b/x");
+    aggregator.recordFile("elsewhere");
+    EXPECT_EQ(aggregator.currentPath, "b/x");
+    aggregator.recordFile("b/y");
+    EXPECT_FALSE(aggregator.currentPath);
+    // rsync writes a folder's files before its subfolders, in byte order.
+    std::vector<std::string> paths{"zz", "sub/x", "b.txt", "z/y", "a.txt", "sub.txt", "A.txt", "sub/a/b", "sub/\xC3\xA9"};
+    std::sort(paths.begin(), paths.end(), ProgressAggregator::rsyncOrder);
+    EXPECT_EQ(paths, (std::vector<std::string>{"A.txt", "a.txt", "b.txt", "sub.txt", "zz", "sub/x", "sub/\xC3\xA9",
+                                               "sub/a/b", "z/y"}));
+}
+
+TEST(FileRunLog, AppendsLinesWithLineFeedsAndWriteFailuresThrow) {
+    test::TemporaryFolder tmp;
+    const auto path = tmp / "run.log";
+    {
+        FileRunLog log(path);
+        log.writeLine("first");
+        log.close();
+    }
+    FileRunLog log(path);
+    log.writeLine("second \xE2\x80\x94 line");
+    log.writeLine("");
+    log.flush();
+    EXPECT_EQ(test::readFile(path), "first\nsecond \xE2\x80\x94 line\n\n");
+    FileRunLog full("/dev/full");
+    full.writeLine("x");  // held back
+    try {
+        full.flush();
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), ENOSPC);
+    }
+    FileRunLog again("/dev/full");
+    EXPECT_THROW(again.writeLine(std::string(FileRunLog::bufferLimit, 'x')), FileError);
+    EXPECT_THROW(FileRunLog("/nonexistent-folder/run.log"), FileError);
+    FileRunLog syncing("/dev/full");
+    syncing.writeLine("x");
+    EXPECT_THROW(syncing.sync(), FileError) << "sync writes what is held back first";
+    FileRunLog discarding("/dev/null");
+    discarding.writeLine("x");
+    EXPECT_NO_THROW(discarding.sync()) << "a file with no disk behind it has nothing to sync";
+}
+
+TEST(OneWayEngineError, AScanFailureNamesTheLastLine) {
+    EXPECT_STREQ(OneWayEngineError::scanFailed(23, {"one", "rsync error: code 23"}).what(),
+                 "rsync could not compare the folders (exit code 23): rsync error: code 23");
+    EXPECT_STREQ(OneWayEngineError::scanFailed(20, {}).what(), "Comparing the folders was cancelled.");
 }
 
 }  // namespace

@@ -1,11 +1,26 @@
+// Two-way plans and the pieces of a run: side look-ups, kept times, the transfer's state, the new baseline.
+
 #include "SyncEngine/TwoWayPlanner.h"
 
 #include "SyncEngine/PathKey.h"
+#include "SyncEngine/internal/SideStat.h"
+#include "SyncEngine/internal/TimeProbe.h"
+#include "SyncEngine/internal/TwoWayRun.h"
+#include "SyncEngine/internal/TwoWayTransferState.h"
+#include "SyncModel/Support/FileIO.h"
+#include "SyncModel/Support/ItemVersion.h"
+#include "tests/support/MemoryLog.h"
+#include "tests/support/TemporaryFolder.h"
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <cmath>
+#include <fstream>
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // plans are written by the fields they fill
 
 using namespace kelto;
+namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 using R = TwoWayConflict::Resolution;
 
@@ -36,9 +51,7 @@ TEST(PathKey, KeyIsTheComposedFormAndPathOrAncestorMatchesWholeComponentsOnly) {
     // A decomposed letter anywhere is seen: in a whole word or in the tail.
     EXPECT_EQ(PathKey::of(ascii + "e\xCC\x81", storage), ascii + "\xC3\xA9");
     EXPECT_EQ(PathKey::of(ascii + "e\xCC\x81/and-a-long-tail", storage), ascii + "\xC3\xA9/and-a-long-tail");
-    EXPECT_TRUE(PathKey::isPathOrAncestor("a/b/c", PathKeySet{"a"}));
-    EXPECT_TRUE(PathKey::isPathOrAncestor("a/b/c", PathKeySet{"a/b"}));
-    EXPECT_TRUE(PathKey::isPathOrAncestor("a/b/c", PathKeySet{"a/b/c"}));
+    for (const char* key : {"a", "a/b", "a/b/c"}) EXPECT_TRUE(PathKey::isPathOrAncestor("a/b/c", PathKeySet{key}));
     EXPECT_FALSE(PathKey::isPathOrAncestor("a/b/c", PathKeySet{"a/bc", "b", "a/b/c/d"}));
     EXPECT_FALSE(PathKey::isPathOrAncestor("", PathKeySet{"a"}));
 }
@@ -58,7 +71,6 @@ TEST(SideListing, LaterSpellingOfAKeyWinsKeepingTheOthersAsTwinsAndOrderedLookUp
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);
     EXPECT_EQ(listing.findFrom("m" + nfcE, hint)->size, 3);
     EXPECT_EQ(listing.findFrom("b", hint)->size, 2);  // out of order still works
-    // The spellings dropped for a later twin are kept.
     const SideListing twins{file("m" + nfcE, 1), file("b"), file("m" + nfdE, 3), file("m" + nfcE, 4), file("b")};
     EXPECT_EQ(twins.find("m" + nfcE)->entry(), file("m" + nfcE, 4));
     EXPECT_EQ(twins.spellingTwins(), Strings{"m" + nfdE});  // neither "b" again nor the kept spelling
@@ -66,7 +78,6 @@ TEST(SideListing, LaterSpellingOfAKeyWinsKeepingTheOthersAsTwinsAndOrderedLookUp
     EXPECT_EQ(SideListing({dir("d"), link("l"), file("f"), {"o", EntryKind::other, 0, 0}}).fileCount(), 3);
 }
 
-// Whole plans of a few entries each: what is copied, archived, removed, in conflict.
 TEST(TwoWayPlanner, SmallPlansAreWhatTheChangeRulesMake) {
     using Entries = std::vector<SideEntry>;
     const Entries folders{dir("a"), dir("a/b"), dir("a/b/c"), dir("x"), dir("x/y"), dir("a-b")};
@@ -105,19 +116,15 @@ TEST(TwoWayPlanner, SmallPlansAreWhatTheChangeRulesMake) {
 }
 
 TEST(TwoWayPlanner, TypeClashIsReportedAndEverythingBeneathItDropped) {
-    // "x" is a folder on A and a file on B; "x-y" and "x.z" sort between "x" and
-    // "x/…" and must not hide the clash from the later descendants.
+    // "x-y" and "x.z" sort between "x" and "x/…" and must not hide the clash from the later descendants.
     const SideListing a{dir("x"), file("x/in"), dir("x/sub"), file("x/sub/deep"), file("x-y", 2), dir("x-y/q"),
                         link("l")};
     const SideListing b{file("x"), file("x-y", 3), dir("l"), file("l/under"), file("x.z")};
     const auto base = baselineOf({file("x/in"), file("x-y", 1)});
     const auto plan = TwoWayPlanner::plan(a, b, base, 0);
-    EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"l", R::skippedTypeClash},
-                                                             {"x", R::skippedTypeClash},
-                                                             {"x-y", R::aWins}}));
-    EXPECT_EQ(plan.copyAtoB, (Strings{"x-y", "x-y/q"}));
-    EXPECT_EQ(plan.copyBtoA, (Strings{"x.z"}));
-    EXPECT_TRUE(plan.archiveOnA.empty() && plan.deletionEntriesA.empty());
+    const std::vector<TwoWayConflict> conflicts{{"l", R::skippedTypeClash}, {"x", R::skippedTypeClash},
+                                                {"x-y", R::aWins}};
+    EXPECT_EQ(plan, (TwoWayPlan{.copyAtoB = {"x-y", "x-y/q"}, .copyBtoA = {"x.z"}, .conflicts = conflicts}));
     const SyncPlan view = TwoWayPlanner::makeSyncPlan(plan, a, b);
     EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"l", FileSkipReason::typeConflict},
                                                        {"x", FileSkipReason::typeConflict}}));
@@ -216,20 +223,16 @@ SkippedFile twin(std::string path) { return {std::move(path), FileSkipReason::no
 SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
 
 TEST(TwoWayPlanner, NamesSpelledTwiceOnOneSideAreSkippedWithAllBeneathThem) {
-    // A holds "m" and the folder "d" each in both normalisations.
     const SideListing a{file("m" + nfcE, 1), file("m" + nfdE, 2),         dir("d" + nfcE),
                         dir("d" + nfdE),     file("d" + nfcE + "/x", 5),  file("d" + nfdE + "/y", 6),
                         file("plain", 1, 200)};
     const SideListing b{file("m" + nfcE, 7, 300), file("d" + nfcE + "/gone-on-a"), file("plain")};
     const auto base = baselineOf({file("m" + nfcE), dir("d" + nfcE), file("d" + nfcE + "/gone-on-a"), file("plain")});
     const TwoWayPlan plan = TwoWayPlanner::plan(a, b, base, 0);
-    // Nothing under either key is copied, archived or in conflict; the rest goes on.
-    EXPECT_EQ(plan.copyAtoB, Strings{"plain"});
-    EXPECT_TRUE(plan.copyBtoA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
-    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{twin("d" + nfdE), twin("d" + nfcE),
-                                                       twin("d" + nfcE + "/gone-on-a"), twin("d" + nfcE + "/x"),
-                                                       twin("d" + nfdE + "/y"), twin("m" + nfdE), twin("m" + nfcE)}));
-    // Twins on B count the same.
+    EXPECT_EQ(plan, (TwoWayPlan{.copyAtoB = {"plain"},
+                                .skipped = {twin("d" + nfdE), twin("d" + nfcE), twin("d" + nfcE + "/gone-on-a"),
+                                            twin("d" + nfcE + "/x"), twin("d" + nfdE + "/y"), twin("m" + nfdE),
+                                            twin("m" + nfcE)}}));
     EXPECT_EQ(TwoWayPlanner::plan(b, a, base, 0).skipped.size(), plan.skipped.size());
 }
 
@@ -243,20 +246,15 @@ TEST(TwoWayPlanner, AFileWhoseTimeTheListingCouldNotShowIsSkippedOnBothSides) {
     const SideListing b{untimed(file("both")), untimed(file("on-b", 2)), untimed(file("only-on-b")),
                         file("other", 1, 5)};
     const auto base = baselineOf({file("deleted-on-b"), file("both"), file("on-b"), file("deleted-on-a")});
-    const TwoWayPlan plan = TwoWayPlanner::plan(a, b, base, 0);
-    EXPECT_EQ(plan.skipped, (std::vector<SkippedFile>{outOfRange("both"), outOfRange("deleted-on-b"),
-                                                       outOfRange("new"), outOfRange("on-b"),
-                                                       outOfRange("only-on-b")}));
-    EXPECT_EQ(plan.copyBtoA, Strings{"other"});
-    EXPECT_TRUE(plan.copyAtoB.empty() && plan.archiveOnA.empty() && plan.archiveOnB.empty() && plan.conflicts.empty());
-    // A folder's time matters only where its removal is judged; a folder
-    // against an untimed file is still a type clash.
+    EXPECT_EQ(TwoWayPlanner::plan(a, b, base, 0),
+              (TwoWayPlan{.copyBtoA = {"other"},
+                          .skipped = {outOfRange("both"), outOfRange("deleted-on-b"), outOfRange("new"),
+                                      outOfRange("on-b"), outOfRange("only-on-b")}}));
+    // A folder's time matters only where its removal is judged.
     const SideListing folders{untimed(dir("kept")), untimed(dir("removed")), dir("x")};
     const TwoWayPlan withFolders = TwoWayPlanner::plan(folders, SideListing{dir("kept"), untimed(file("x"))},
                                                        baselineOf({dir("kept"), dir("removed")}), 0);
-    EXPECT_EQ(withFolders.skipped, std::vector<SkippedFile>{outOfRange("removed")});
-    EXPECT_TRUE(withFolders.removeDirsOnA.empty());
-    EXPECT_EQ(withFolders.conflicts, (std::vector<TwoWayConflict>{{"x", R::skippedTypeClash}}));
+    EXPECT_EQ(withFolders, (TwoWayPlan{.conflicts = {{"x", R::skippedTypeClash}}, .skipped = {outOfRange("removed")}}));
 }
 
 // B's file system clamps every time to at most 1000, as ext4 does past 2446.
@@ -268,27 +266,208 @@ TEST(TwoWayPlanner, ATimeTheOtherSideClampedStandsForTheTimeItWasGiven) {
     const auto plan = [](const SideListing& a, const SideListing& b, std::optional<Baseline> base) {
         return TwoWayPlanner::plan(a, b, base, 1, clampOnB);
     };
-    // A copy whose time B clamped is in step, with or without a baseline.
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, std::nullopt), TwoWayPlan{});
+    const auto f = [](std::int64_t size, std::int64_t mtime) { return SideListing{file("f", size, mtime)}; };
+    EXPECT_EQ(plan(f(1, 2000), f(1, 1000), std::nullopt), TwoWayPlan{});
     const auto base = baselineOf({file("f", 1, 2000)});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, base), TwoWayPlan{});
-    // Without the file system's answer, or with another time on B, they differ.
-    EXPECT_EQ(TwoWayPlanner::plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 1000)}, base, 1).copyBtoA,
-              Strings{"f"});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 1, 998)}, std::nullopt).conflicts.size(), 1u);
-    // A change on either side is a change against the baseline, not a conflict.
-    const auto changedOnB = plan(SideListing{file("f", 1, 2000)}, SideListing{file("f", 2, 500)}, base);
-    EXPECT_EQ(changedOnB.copyBtoA, Strings{"f"});
-    EXPECT_TRUE(changedOnB.conflicts.empty());
-    const auto changedOnA = plan(SideListing{file("f", 2, 3000)}, SideListing{file("f", 1, 1000)}, base);
-    EXPECT_EQ(changedOnA.copyAtoB, Strings{"f"});
-    EXPECT_TRUE(changedOnA.conflicts.empty());
-    // A deletion carries over from either side.
-    EXPECT_EQ(plan(SideListing{}, SideListing{file("f", 1, 1000)}, base).archiveOnB, Strings{"f"});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 2000)}, SideListing{}, base).archiveOnA, Strings{"f"});
-    // A's own file system keeps its times: no clamp is assumed there.
-    EXPECT_EQ(plan(SideListing{file("f", 1, 1000)}, SideListing{file("f", 1, 1000)}, base), TwoWayPlan{});
-    EXPECT_EQ(plan(SideListing{file("f", 1, 1000)}, SideListing{}, base).copyAtoB, Strings{"f"});
+    EXPECT_EQ(plan(f(1, 2000), f(1, 1000), base), TwoWayPlan{});
+    EXPECT_EQ(TwoWayPlanner::plan(f(1, 2000), f(1, 1000), base, 1).copyBtoA, Strings{"f"});
+    EXPECT_EQ(plan(f(1, 2000), f(1, 998), std::nullopt).conflicts.size(), 1u);
+    EXPECT_EQ(plan(f(1, 2000), f(2, 500), base), (TwoWayPlan{.copyBtoA = {"f"}}));
+    EXPECT_EQ(plan(f(2, 3000), f(1, 1000), base), (TwoWayPlan{.copyAtoB = {"f"}}));
+    EXPECT_EQ(plan(SideListing{}, f(1, 1000), base).archiveOnB, Strings{"f"});
+    EXPECT_EQ(plan(f(1, 2000), SideListing{}, base).archiveOnA, Strings{"f"});
+    // A's file system keeps its times.
+    EXPECT_EQ(plan(f(1, 1000), f(1, 1000), base), TwoWayPlan{});
+    EXPECT_EQ(plan(f(1, 1000), SideListing{}, base).copyAtoB, Strings{"f"});
+}
+
+using test::MemoryLog;
+
+TEST(SideStat, LooksBelowTheRootWithoutFollowingALinkAndAGoneRootHoldsNothing) {
+    test::TemporaryFolder tmp;
+    tmp.write("d/f", "12345");
+    fs::create_directory_symlink(tmp / "d", tmp / "dl");
+    ASSERT_EQ(::mkfifo((tmp / "p").c_str(), 0600), 0);
+    SideStat disk(tmp.path());
+    const auto kind = [&](std::string_view path) -> std::optional<EntryKind> {
+        const std::optional<struct stat> info = disk.stat(path);
+        if (!info) return std::nullopt;
+        return ItemVersion::kindOf(info->st_mode);
+    };
+    EXPECT_EQ(kind("d/f"), EntryKind::file);
+    EXPECT_EQ(disk.stat("d/f")->st_size, 5);
+    EXPECT_EQ(kind("d"), EntryKind::directory);
+    EXPECT_EQ(kind("dl"), EntryKind::symlink);  // the link itself
+    EXPECT_EQ(kind("p"), EntryKind::other);
+    EXPECT_EQ(kind("dl/f"), std::nullopt);  // never through the link
+    EXPECT_EQ(kind("d/f/x"), std::nullopt);
+    EXPECT_EQ(kind("missing/f"), std::nullopt);
+    EXPECT_EQ(kind("d/f"), EntryKind::file);  // after other folders
+    EXPECT_EQ(SideStat(tmp / "gone").stat("x"), std::nullopt);
+    SideStat unopenable(tmp / std::string(300, 'x'));  // too long a name to open
+    EXPECT_THROW(unopenable.stat("x"), FileError);
+    EXPECT_THROW(unopenable.stat("y"), FileError);
+}
+
+constexpr std::int64_t year2500 = 16'725'225'600;
+constexpr std::int64_t year1900 = -2'208'988'800;
+
+// What this folder's file system makes of the time, on a file of its own.
+std::int64_t keptByAFileIn(const fs::path& folder, std::int64_t seconds) {
+    const fs::path file = folder / "probe";
+    { std::ofstream(file) << "x"; }
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    EXPECT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    struct stat info {};
+    EXPECT_EQ(::stat(file.c_str(), &info), 0);
+    fs::remove(file);
+    return info.st_mtime;
+}
+
+TEST(TimeProbe, TriesOnlyTimesNotKeptEverywhereOnANamelessFileInTheReservedTemporaryFolder) {
+    test::TemporaryFolder root;
+    {
+        TimeProbe probe(root.path());
+        EXPECT_EQ(probe.kept(year2500), std::nullopt);  // no run has made the folder yet
+        EXPECT_EQ(probe.kept(1'600'000'000), 1'600'000'000);
+        EXPECT_TRUE(fs::is_empty(root.path()));
+    }
+    const fs::path scratch = root / ".KeltoSync" / "Temporary";
+    fs::create_directories(scratch);
+    const std::int64_t expected2500 = keptByAFileIn(scratch, year2500);
+    const std::int64_t expected1900 = keptByAFileIn(scratch, year1900);
+    TimeProbe probe(root.path());
+    EXPECT_EQ(probe.kept(year2500), expected2500);
+    EXPECT_EQ(probe.kept(year1900), expected1900);
+    EXPECT_EQ(probe.kept(year2500), expected2500);  // asked again
+    EXPECT_TRUE(probe.keepsAs(year2500, expected2500 + 2, 2));
+    EXPECT_FALSE(probe.keepsAs(year2500, expected2500 + 3, 2));
+    EXPECT_TRUE(fs::is_empty(scratch));
+    test::TemporaryFolder elsewhere;
+    fs::create_directories(elsewhere / "Temporary");
+    fs::remove_all(root / ".KeltoSync");
+    fs::create_directory_symlink(elsewhere.path(), root / ".KeltoSync");
+    EXPECT_EQ(TimeProbe(root.path()).kept(year2500), std::nullopt);
+    EXPECT_FALSE(TimeProbe::keptEverywhere(315'532'800));  // 1980-01-01: FAT's first day, in its local time
+    EXPECT_TRUE(TimeProbe::keptEverywhere(315'532'800 + 86'400));
+    EXPECT_TRUE(TimeProbe::keptEverywhere(2'147'483'647 - 86'400));
+    EXPECT_FALSE(TimeProbe::keptEverywhere(2'147'483'647));  // the last second of 32-bit times
+    EXPECT_FALSE(TimeProbe::keptEverywhere(-1));
+}
+
+TEST(TwoWayRun, NewBaselineKeepsOldEntriesBelowUnsettledKeys) {
+    const SideListing a{{"d", EntryKind::directory, 4096, 5}, {"d/x", EntryKind::file, 2, 50},
+                        {"same", EntryKind::file, 1, 10},       {"window", EntryKind::file, 1, 10},
+                        {"kind", EntryKind::file, 1, 10},       {"only-a", EntryKind::file, 1, 10}};
+    const SideListing b{{"d", EntryKind::directory, 64, 9}, {"d/x", EntryKind::file, 2, 50},
+                        {"same", EntryKind::file, 1, 10},     {"window", EntryKind::file, 1, 12},
+                        {"kind", EntryKind::symlink, 1, 10}};
+    const Baseline old{{"d/x", {EntryKind::file, 1, 1}}, {"gone", {EntryKind::file, 7, 7}}, {"d/old", {EntryKind::file, 3, 3}}};
+    const Baseline settled = TwoWayRun::newBaseline(a, b, old, {}, 1);
+    EXPECT_EQ(settled, (Baseline{{"d", {EntryKind::directory, 4096, 5}}, {"d/x", {EntryKind::file, 2, 50}},
+                                 {"same", {EntryKind::file, 1, 10}}}));
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, old, {}, 2).size(), 4u);  // "window" agrees within 2 s
+    // An unsettled folder keeps the old entries of everything below it, even of agreeing ones.
+    const Baseline unsettled = TwoWayRun::newBaseline(a, b, old, {"d", "gone"}, 1);
+    EXPECT_EQ(unsettled, (Baseline{{"d", {EntryKind::directory, 4096, 5}}, {"d/old", {EntryKind::file, 3, 3}},
+                                   {"d/x", {EntryKind::file, 1, 1}}, {"gone", {EntryKind::file, 7, 7}},
+                                   {"same", {EntryKind::file, 1, 10}}}));
+    // Files agreed at `racyFrom` or later are racy; an old entry kept keeps its mark, or is racy if unknown.
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, old, {}, 1, nullptr, {}, 10).racyKeys(),
+              (std::vector<std::string>{"d/x", "same"}));
+    Baseline::Builder unknown;
+    unknown.add("gone", {EntryKind::file, 7, 7});
+    unknown.marksUnknown();
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, std::move(unknown).build(), {"gone"}, 1, nullptr, {}, 50).racyKeys(),
+              (std::vector<std::string>{"d/x", "gone"}));
+}
+
+TEST(TwoWayRun, NewBaselineTakesTheTimeAsGivenWhereOneSideClampedIt) {
+    SideEntry untimed{"untimed", EntryKind::file, 1, 0};
+    untimed.timeKnown = false;
+    const SideListing a{{"to-b", EntryKind::file, 1, 2000}, {"to-a", EntryKind::file, 1, 1000},
+                        {"other", EntryKind::file, 1, 2000}, untimed};
+    const SideListing b{{"to-b", EntryKind::file, 1, 1000}, {"to-a", EntryKind::file, 1, 3000},
+                        {"other", EntryKind::file, 1, 990}, untimed};
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, {}, {}, 1, clampOnB),
+              (Baseline{{"to-b", {EntryKind::file, 1, 2000}}}));
+    EXPECT_EQ(TwoWayRun::newBaseline(a, b, {}, {}, 1), Baseline{});
+    const TwoWayPlanner::KeptTime clampOnA = [&](Side side, std::int64_t t) {
+        return clampOnB(side == Side::a ? Side::b : Side::a, t);
+    };
+    EXPECT_EQ(TwoWayRun::newBaseline(b, a, {}, {}, 1, clampOnA),
+              (Baseline{{"to-b", {EntryKind::file, 1, 2000}}}));
+}
+
+TEST(TwoWayRun, RenamesRespellTheLeadingComponentsTheyShare) {
+    TwoWayRun::Renames renames;
+    EXPECT_EQ(renames.apply("docs/x"), "docs/x");
+    renames.add("docs/photo.JPG", "Docs/Photo.jpg");
+    EXPECT_EQ(renames.apply("docs/photo.JPG"), "Docs/Photo.jpg");
+    EXPECT_EQ(renames.apply("docs/other"), "Docs/other");
+    EXPECT_EQ(renames.apply("docsx/photo.JPG"), "docsx/photo.JPG");
+    EXPECT_EQ(renames.apply("docs"), "Docs");
+    EXPECT_EQ(renames.apply("Docs/other"), "Docs/other");
+}
+
+int errorNumberOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const FileError& e) {
+        return e.errorNumber();
+    }
+}
+
+TEST(TwoWayTransferState, StartsFromThePlansCopiesAndSkippedFiles) {
+    MemoryLog log;
+    SyncPlan plan;
+    plan.copies = {{"a", 10, Side::b}, {"b", 20, Side::a}};
+    plan.skipped = {{"x", FileSkipReason::typeConflict}};
+    TwoWayTransferState state(plan, log, nullptr);
+    EXPECT_EQ(state.aggregator.bytesTotal, 30);
+    EXPECT_EQ(state.aggregator.filesTotal, 2);
+    EXPECT_EQ(state.total, 30);
+    EXPECT_EQ(state.stats, (RunStats{0, 0, 0, plan.skipped, {}}));
+    EXPECT_TRUE(std::isinf(state.lastEmission) && state.lastEmission < 0);
+    // Absurd sizes saturate instead of wrapping.
+    plan.copies = {{"a", INT64_MAX, Side::b}, {"b", 1, Side::a}};
+    EXPECT_EQ(TwoWayTransferState(plan, log, nullptr).total, INT64_MAX);
+}
+
+TEST(TwoWayTransferState, LogKeepsTheFirstWriteFailureAndDropsLaterLines) {
+    MemoryLog log;
+    log.failFrom = 1;
+    TwoWayTransferState state(SyncPlan{}, log, nullptr);
+    state.writeLogLine("Could not archive or remove: caf\xC3\xA9");
+    EXPECT_FALSE(state.logError);
+    state.writeLogLine("lost");
+    ASSERT_TRUE(state.logError);
+    EXPECT_EQ(errorNumberOf(state.logError), ENOSPC);
+    log.failFrom = SIZE_MAX;
+    state.writeLogLine("dropped");  // nothing more is attempted
+    EXPECT_EQ(log.lines, std::vector<std::string>{"Could not archive or remove: caf\xC3\xA9"});
+}
+
+TEST(TwoWayTransferState, QuotedPathsInDiagnosticsAreUnescapedBeforeKeying) {
+    MemoryLog log;
+    TwoWayTransferState state(SyncPlan{}, log, nullptr);
+    state.startDirection({"caf\xC3\xA9.txt", "dir/plain", "tab\tname"}, {}, "/src", "/dst");
+    // rsync escapes non-ASCII and control bytes; the decomposed spelling keys to the precomposed one.
+    state.recordDiagnostic("rsync: [sender] send_files failed to open \"/src/cafe\\#314\\#201.txt\": Permission denied (13)");
+    state.recordDiagnostic("rsync: [receiver] mkstemp \"/dst/./dir/plain\" failed");
+    state.recordDiagnostic("rsync: link_stat \"tab\\#011name\" failed");
+    state.recordDiagnostic("no quotes here");
+    state.recordDiagnostic("unterminated \"/src/last");
+    EXPECT_EQ(state.reported, (PathKeySet{"caf\xC3\xA9.txt", "dir/plain", "tab\tname", "last"}));
+    // With another code than 0, every expected key rsync did not itemise is unconfirmed too.
+    state.recordItem({">f+++++++++", 4, "dir/plain"}, 0);
+    PathKeySet unconfirmed = state.endDirection(23);
+    EXPECT_EQ(unconfirmed, (PathKeySet{"caf\xC3\xA9.txt", "dir/plain", "tab\tname", "last"}));
+    state.startDirection({"a", "b"}, {}, "/dst", "/src");
+    state.recordItem({">f+++++++++", 1, "a"}, 0);
+    EXPECT_EQ(state.endDirection(23), PathKeySet{"b"});
+    state.startDirection({"a", "b"}, {}, "/dst", "/src");
+    EXPECT_TRUE(state.endDirection(0).empty());
 }
 
 }  // namespace

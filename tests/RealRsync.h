@@ -13,8 +13,6 @@
 
 namespace kelto::testing {
 
-inline const char* const kRealRsync = "/usr/bin/rsync";
-
 struct RsyncOutput {
     int code = -1;
     std::string out;
@@ -25,7 +23,7 @@ inline RsyncOutput runRealRsync(const std::vector<std::string>& args,
                                 const std::map<std::string, std::string>& env = {{"LC_ALL", "C"}, {"TZ", "UTC0"}}) {
     std::vector<std::string> argv{"/usr/bin/env"};  // the rest of this process's environment kept
     for (const auto& [k, v] : env) argv.push_back(k + "=" + v);
-    argv.push_back(kRealRsync);
+    argv.push_back("/usr/bin/rsync");
     argv.insert(argv.end(), args.begin(), args.end());
     const test::TemporaryFolder outputs;
     const pid_t pid = test::startWithOutput(argv, outputs / "tmp", outputs / "out", outputs / "err");

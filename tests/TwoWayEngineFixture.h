@@ -34,10 +34,10 @@ inline std::map<std::string, std::string> tree(const fs::path& root,
     return out;
 }
 
-inline void putAt(const fs::path& file, std::string_view content, std::int64_t mtime) {
+inline void putAt(const fs::path& file, std::string_view content, std::int64_t mtime, long nanoseconds = 0) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-    const timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    const timespec times[2] = {{mtime, nanoseconds}, {mtime, nanoseconds}};
     ::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
@@ -56,48 +56,39 @@ protected:
     std::string runID = ArchiveRunID::make(SystemClock::shared().now());
     void SetUp() override {
         engine.listFolder = tmp / "state" / "job.lists";
-        fs::create_directories(a);
-        fs::create_directories(b);
         job.id = Uuid::random();
         job.mode = SyncMode::twoWay;
-        job.options.archiveEnabled = true;
         traits = ext4Traits();
+        resetSides(true);
     }
     void TearDown() override { EXPECT_EQ(script.unusedSteps(), 0u) << "scripted rsync runs never happened"; }
-    // The two sides as the fields now say.
     TwoWaySide sideA() const { return {a, traits, uuidA}; }
     TwoWaySide sideB(const FileSystemTraits* traitsB = nullptr) const {
         return {b, traitsB ? *traitsB : traits, uuidB};
+    }
+    static TwoWayEngine::ProgressHandler collect(std::vector<SyncProgress>* reports) {
+        return [reports](const SyncProgress& p) {
+            if (reports) reports->push_back(p);
+        };
     }
     // With `basis`, the plan keeps there what a run on it may start from.
     std::pair<SyncPlan, TwoWayPlan> plan(std::vector<SyncProgress>* reports = nullptr,
                                          const FileSystemTraits* traitsB = nullptr,
                                          TwoWayEngine::Basis* basis = nullptr) {
         BaselineStore store(baselineFile, false);
-        return engine.plan(
-            job, sideA(), sideB(traitsB), store, {},
-            [reports](const SyncProgress& p) {
-                if (reports) reports->push_back(p);
-            },
-            basis);
+        return engine.plan(job, sideA(), sideB(traitsB), store, {}, collect(reports), basis);
     }
     std::pair<RunStats, RsyncExit> run(const TwoWayPlan& p, std::stop_token stop = {},
                                        std::vector<SyncProgress>* reports = nullptr,
                                        TwoWayEngine::Basis* basis = nullptr) {
         BaselineStore store(baselineFile, false);
-        return engine.run(
-            job, p, sideA(), sideB(), store, runID, log, stop,
-            [reports](const SyncProgress& progress) {
-                if (reports) reports->push_back(progress);
-            },
-            basis);
+        return engine.run(job, p, sideA(), sideB(), store, runID, log, stop, collect(reports), basis);
     }
-    // A plan and a run under a fresh run identifier.
+    // Under a fresh run identifier.
     std::pair<RunStats, RsyncExit> sync() {
         runID = ArchiveRunID::make(SystemClock::shared().now());
         return run(plan().second);
     }
-    // The same files on both sides, synchronised once.
     void startInStep(std::initializer_list<const char*> names) {
         for (const char* name : names) {
             putAt(a / name, "old", t0);
@@ -109,30 +100,12 @@ protected:
     fs::path archiveOf(const fs::path& root) const {
         return root / ArchiveDirectories::runFolderRelativePath(job.id, runID);
     }
-
-    // Starts again from empty sides with the archive on or off.
     void resetSides(bool archive) {
         job.options.archiveEnabled = archive;
         log.lines.clear();
         for (const fs::path& p : {a, b, baselineFile}) fs::remove_all(p);
         fs::create_directories(a);
         fs::create_directories(b);
-    }
-
-    // report.txt for B, back.txt for A, gone.txt deleted on A: the plan (made
-    // after `beforePlan`), under a fresh run identifier.
-    TwoWayPlan planThreeWays(const std::function<void()>& beforePlan = {}) {
-        startInStep({"report.txt", "gone.txt", "back.txt"});
-        putAt(a / "report.txt", "from A", t0 + 100);
-        fs::remove(a / "gone.txt");
-        putAt(b / "back.txt", "from B", t0 + 100);
-        if (beforePlan) beforePlan();
-        const TwoWayPlan p = plan().second;
-        EXPECT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
-        EXPECT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
-        EXPECT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
-        runID = ArchiveRunID::make(SystemClock::shared().now());
-        return p;
     }
 
     std::optional<TestMounts> testMounts;  // undone before the folders go

@@ -14,10 +14,8 @@ extern char** environ;
 
 namespace kelto::test {
 
-// Starts `arguments` (the program first) with standard output into `out`
-// (and standard error into `err`, where given) and TMPDIR pointing at
-// `temporaryFolder`, so that what it leaves there stays in the test's own
-// folder. Returns the process id for the caller to wait on.
+// Starts `arguments` with its output in `out` (and `err`) and TMPDIR at `temporaryFolder`, so that what it
+// leaves there stays in the test's folder. The caller waits for the process.
 inline pid_t startWithOutput(std::vector<std::string> arguments, const std::filesystem::path& temporaryFolder,
                              const std::filesystem::path& out, const std::filesystem::path& err = {}) {
     std::filesystem::create_directories(temporaryFolder);

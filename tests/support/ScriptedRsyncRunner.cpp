@@ -6,10 +6,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <stdexcept>
-#include <utility>
 
 namespace kelto::test {
-
 namespace {
 
 bool has(const std::vector<std::string>& arguments, std::string_view argument) {
@@ -23,7 +21,7 @@ std::string operand(const std::filesystem::path& folder) {
     return text;
 }
 
-// The end of both streams: their unterminated last lines.
+// Delivers the unterminated last lines of both streams.
 RsyncExit finish(RsyncOutputDelivery& delivery, std::int32_t code) {
     delivery.stdoutEnd();
     delivery.stderrEnd();
