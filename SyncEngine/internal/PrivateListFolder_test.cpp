@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <cerrno>
-#include <optional>
-#include <string>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -22,10 +20,7 @@ int errorOf(const fs::path& folder) {
     }
 }
 
-}  // namespace
-
-// The folder and its lists have their modes whatever the umask; only the user's own folder serves, and only
-// the user's lists are cleared.
+// The folder and its lists have their modes whatever the umask.
 TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleared) {
     test::TemporaryFolder tmp;
     for (const mode_t mask : {mode_t{0}, mode_t{0277}, mode_t{0777}}) {
@@ -62,3 +57,5 @@ TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleare
     ASSERT_EQ(::chown((tmp / "lists").c_str(), 65534, 65534), 0);
     EXPECT_EQ(errorOf(tmp / "lists"), EACCES);
 }
+
+}  // namespace

@@ -20,7 +20,6 @@ TEST(FileSystemCapabilities, AnUnknownTypeKeepsTheLeast) {
             << type;
         EXPECT_EQ(least.hardLinks, FileSystemCapabilities::HardLinks::none) << type;
         EXPECT_TRUE(least.foldsCase) << type;
-        // No size is refused ahead: the disk's own refusal names its cause.
         EXPECT_FALSE(least.maxFileSize) << type;
     }
     EXPECT_TRUE(FileSystemCapabilities{}.foldsCase);
@@ -56,7 +55,6 @@ VolumeIdentity share(const char* url, std::string name) {
     return v;
 }
 
-// Local volumes match by UUID alone, shares by host (ignoring case), path and name.
 TEST(VolumeIdentityMatches, LocalVolumesByUuidAloneAndSharesByHostPathAndName) {
     const VolumeIdentity a = local(VolumeKind::removable, "ABCD-1234", "Backup");
     VolumeIdentity renamed = local(VolumeKind::removable, "ABCD-1234", "Other");

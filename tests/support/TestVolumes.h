@@ -1,11 +1,8 @@
 #pragma once
 
 #include "tests/support/TemporaryFolder.h"
-
-#include <filesystem>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace kelto::test {
