@@ -153,9 +153,7 @@ TEST(OverlapMarkers, WhereOnlyTheMarkersPlaceASideEachOfItsFoldersIsLookedUp) {
         }
     }
     const TreeOverlap unmarked([](const fs::path&, const fs::path&) { return false; }, nullptr,
-                               [&](const fs::path& folder) {
-                                   return std::vector<TreeOverlap::Lookup>{{folder, true}};
-                               });
+                               [](const fs::path& folder) { return std::vector<TreeOverlap::Lookup>{{folder, true}}; });
     EXPECT_THROW(OverlapMarkers(a, tmp / "missing", FilterSet{}, unmarked), FileError);
     EXPECT_EQ(markersIn(a).size(), 0u);
     fs::create_directory_symlink(tmp / "c", a / "inner");

@@ -27,16 +27,10 @@ TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleare
         SCOPED_TRACE(mask);
         const fs::path folder = tmp / ("lists" + std::to_string(mask));
         const mode_t was = ::umask(mask);
-        std::optional<PrivateListFolder> lists;
-        fs::path list;
-        try {
-            lists.emplace(folder);
-            list = lists->write(PrivateListFolder::filesPrefix, "a/b");
-        } catch (...) {
-            ::umask(was);
-            throw;
-        }
-        ::umask(was);
+        const std::unique_ptr<const mode_t, void (*)(const mode_t*)> restore(&was,
+                                                                            [](const mode_t* m) { ::umask(*m); });
+        const PrivateListFolder lists(folder);
+        const fs::path list = lists.write(PrivateListFolder::filesPrefix, "a/b");
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0700));
         EXPECT_EQ(fs::status(list).permissions(), fs::perms(0600));
     }
