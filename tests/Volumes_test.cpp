@@ -1,4 +1,3 @@
-// The volume code on real ext4 images mounted through loop devices (root only).
 #include "Platform/System/LinuxMountWatcher.h"
 #include "Platform/System/LinuxVolumeSource.h"
 #include "SyncAutomation/DiskAppearance.h"
@@ -9,17 +8,13 @@
 #include "SyncModel/Support/Uuid.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/TestVolumes.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <tuple>
 
 namespace kelto {
@@ -35,8 +30,7 @@ std::string freshUuid() { return Uuid::random().lowerString(); }
     const auto volume = test::Ext4Volume::make(whyNot_##volume, label, uuid);        \
     if (!volume) GTEST_SKIP() << "needs a mounted ext4 image: " << whyNot_##volume
 
-// The volume source over a sysfs tree that flags the device of `onDevice`'s
-// file system removable, as a USB stick's would be.
+// The volume source over a sysfs tree that flags `onDevice`'s device removable, as a USB stick's would be.
 struct RemovableSystem {
     test::TemporaryFolder sysfs;
     std::optional<LinuxVolumeSource> system;
@@ -56,7 +50,6 @@ struct RemovableSystem {
     }
 };
 
-// A sub-folder bind-mounted and listed before the disk's own mount.
 TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());
     const RemovableSystem removable(volume->path());
@@ -68,7 +61,7 @@ TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
     ASSERT_EQ(test::runQuietly({"mount", "--bind", (*volume / "sub").native(), bind.path().native()}), 0);
     const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
         &bind.path(), [](const fs::path* p) { test::runQuietly({"umount", p->native()}); });
-    // The disk's own mount now comes after the bind mount in the table.
+    // Now listed after the bind mount.
     ASSERT_TRUE(volume->remountElsewhere());
     EXPECT_EQ(removable.resolve(docs), EndpointResolution::available(*volume / "Docs"));
     const Endpoint inBind = removable.endpoint(bind / "Docs");
@@ -170,7 +163,6 @@ bool sees(VolumeEventStream& stream, const VolumeEvent& wanted) {
     return false;
 }
 
-// A disk mounted is seen with its UUID, label and folder numbers, and seen going.
 TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
     const LinuxVolumeSource system;
     VolumeMonitor monitor(system, std::make_unique<LinuxMountWatcher>(), SystemClock::shared());

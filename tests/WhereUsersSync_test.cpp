@@ -1,16 +1,9 @@
-// The default job with a side where Linux users keep their copies: what a run deletes or replaces in B
-// reaches the archive, nothing stays held, and a save made in B while a run compares is kept and named.
-
 #include "tests/KeltoRunJobFixture.h"
 #include "tests/support/TestVolumes.h"
 
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/Support/Unicode.h"
 
-#include <algorithm>
-#include <chrono>
-#include <iterator>
-#include <map>
 #include <thread>
 
 namespace kelto::test {
@@ -18,7 +11,6 @@ namespace {
 
 using Mount = MountKind;
 
-// The mount and the job around it.
 struct Place {
     Mount kind;
     char side = 'b';              // the side on the mount; 'i': the mount inside A
@@ -40,7 +32,7 @@ void PrintTo(const Place& p, std::ostream* out) { *out << placeName({p, 0}); }
 
 using Archived = std::multimap<std::string, std::string>;
 
-// What B's archive holds, by path below a run's folder, with contents.
+// B's archive by path below a run's folder.
 Archived archived(const fs::path& b) {
     Archived out;
     const fs::path root = b / ".KeltoSync/Archive";
@@ -56,22 +48,19 @@ Archived archived(const fs::path& b) {
     return out;
 }
 
-// Everything left in B's holding folder.
 std::vector<std::string> held(const fs::path& b) {
     return fs::exists(b / ".KeltoSync/Holding") ? entries(b / ".KeltoSync/Holding") : std::vector<std::string>{};
 }
 
-// A save as an editor makes it: the clock's time, no time set.
+// As an editor saves: the clock's time.
 void save(const fs::path& file, std::string_view content) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
 }
 
-// The wall clock's second, which files saved now are stamped with.
 std::int64_t wallSecond() { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); }
 
-// The second the coarse clock shows: what a save on these disks stamps (time() in a FUSE driver, the
-// kernel's FAT and exFAT drivers).
+// What a save on these disks stamps: time() in a FUSE driver, the kernel's FAT and exFAT drivers.
 std::int64_t coarseSecond() {
     timespec t{};
     ::clock_gettime(CLOCK_REALTIME_COARSE, &t);
@@ -83,8 +72,7 @@ void awaitNextSecond() {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-// A version the plan never saw ends where the user finds it: once, in place, in the run's archive folder or
-// held; named among the run's errors. Returns the folder it is held in, if it is.
+// A version the plan never saw is once in place, archived or held, and named; returns where it is held.
 fs::path expectWhereTheUserFindsIt(const fs::path& dst, const fs::path& runFolder, const std::string& path,
                                    const std::string& saved, const RunStats& stats) {
     fs::path heldIn;
@@ -100,7 +88,6 @@ fs::path expectWhereTheUserFindsIt(const fs::path& dst, const fs::path& runFolde
     return heldIn;
 }
 
-// kelto-run-job on a and b, one of them on the mount (or the mount inside A).
 class OnAMount : public KeltoRunJobTest, public ::testing::WithParamInterface<Place> {
 protected:
     MountedFolder mounted;
@@ -115,7 +102,6 @@ protected:
 
     Json sync(const std::vector<std::string>& options) const { return run(options).out; }
 
-    // A run that ends in success and settles all it took: B as A, nothing held.
     void expectSettled(const Json& out) const {
         EXPECT_EQ(out.value("outcome", "") + " " + out.value("message", "") + out.value("reason", ""), "success ");
         EXPECT_EQ(out["record"]["stats"]["errors"], Json::array());
@@ -127,9 +113,6 @@ protected:
 using WhereUsersSyncEitherSide = OnAMount;
 using WhereUsersSyncRacy = OnAMount;
 
-// Files cross; what a later run deletes or replaces in B reaches its archive, also right after saves at the
-// clock's time, and nothing is left over; a copy a killed run left unfinished is finished; B's versions a run
-// replaces reach the archive.
 TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     const Place& param = GetParam();
     if (param.side != 'i') (param.side == 'a' ? a : b) = mount;
@@ -155,7 +138,7 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
         expectSettled(sync(options));
     }
     EXPECT_EQ(archived(b).size(), 5u);
-    // A large copy a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
+    // What a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
     std::string large(2 << 20, '\0');
     for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
     putAt(a / in / "large.bin", large, t0);
@@ -163,8 +146,7 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     std::ofstream(b / ".KeltoSync/Partial/large.bin", std::ios::binary) << large.substr(0, 300'000);
     expectSettled(sync(options));
     EXPECT_TRUE(contents(b / in / "large.bin") == large);  // not printed: two megabytes
-    // B's version replaced by A's (a mirror's, or a conflict's loser) reaches B's archive, also one saved just
-    // before the run began, early in an even second; so does a photo stamped years ahead, deleted on A.
+    // Replaced in B, also just saved early in an even second, or deleted on A though stamped years ahead.
     putAt(a / in / "c.txt", "c", t0);
     putAt(a / in / "dir/d.txt", "d", t0);
     putAt(a / in / "IMG_0042.jpg", "photo", wallSecond() + 5 * 365 * 86400);
@@ -198,8 +180,7 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
                              {Mount::passThrough, 'a', "twoWay"}}),
                          placeName);
 
-// A card that keeps names as Windows does, mounted as B ('b') or as "card" inside B ('B') or A ('A'): what
-// it cannot hold is left out with its reason, run after run, and the counts are what reached the card.
+// An exFAT card as B ('b') or as "card" inside B ('B') or A ('A').
 struct CardAt {
     char at;
     const char* mode;
@@ -253,11 +234,8 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncNames,
                                            CardAt{'B', "twoWay"}, CardAt{'A', "twoWay"}),
                          cardName);
 
-// Edits of one size within the second the baseline recorded (a resolved conflict edited apart on both
-// sides, a file edited on A alone): A's kept, B's archived, each conflict named.
 TEST_P(WhereUsersSyncRacy, EditsWithinTheRecordedSecondAreToldByTheirContents) {
     b = mount;
-    // A little ahead of the clock: within the run's reach however late it begins.
     const std::int64_t recorded = wallSecond() + 4;
     putAt(a / "both.txt", "A's first", recorded - 100);
     putAt(b / "both.txt", "B's first", recorded);  // the newer version wins
@@ -288,7 +266,6 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncRacy,
                                            Place{Mount::rclone}),
                          placeName);
 
-// The engine with B on a mount, its traits as the volume gives them.
 class EngineOnAMount : public OneWayEngineTest, public ::testing::WithParamInterface<Place> {
 protected:
     MountedFolder mounted;
@@ -301,7 +278,6 @@ protected:
         traits = FileSystemTraits::forVolume(VolumeInspector::identity(dst));
         job.options.archiveEnabled = GetParam().archive;
     }
-    // Where a save reaches B: through the mount, or behind its cache on the server.
     fs::path saveIn() const { return GetParam().onServer ? tmp / "place/real" : dst; }
 };
 
@@ -310,8 +286,7 @@ using WhereUsersSyncLooks = EngineOnAMount;
 using WhereUsersSyncSaveDuringTransfer = EngineOnAMount;
 using WhereUsersSyncSaveAsRsyncReplaces = EngineOnAMount;
 
-// With the archive off, a file saved in B as the transfer starts is one the plan never saw: rsync, allowed
-// the plan's one deletion, deletes it first (last name first), and it goes back in place.
+// rsync, allowed the plan's one deletion, deletes the later save first (last name first).
 TEST_P(WhereUsersSyncSaves, AFileThePlanNeverSawGoesBackWithTheArchiveOff) {
     putAt(src / "x.txt", "from A", t0);
     putAt(dst / "planned.txt", "planned", t0);
@@ -326,8 +301,7 @@ TEST_P(WhereUsersSyncSaves, AFileThePlanNeverSawGoesBackWithTheArchiveOff) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaves, ::testing::Values(Place{Mount::exfat}, Place{Mount::sshfs}), placeName);
 
-// A name the card will not even look up (no UTF-8) ends a dry run with 23: the plan's look and the run's
-// last look leave it out, and the transfer keeps away from it, one found since the plan too.
+// A name the card will not even look up (no UTF-8) ends a dry run with 23.
 TEST_P(WhereUsersSyncLooks, ANameTheCardWillNotLookUpIsLeftOutOfEveryLook) {
     job.mode = SyncMode::mirror;
     putAt(src / "bad\xE9.txt", "Latin-1", t0);
@@ -341,8 +315,6 @@ TEST_P(WhereUsersSyncLooks, ANameTheCardWillNotLookUpIsLeftOutOfEveryLook) {
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncLooks, ::testing::Values(Place{Mount::exfat}), placeName);
 
-// Saves in B the plan never saw (as the transfer starts, or once its look ended) of files it replaces or
-// deletes: back in place, or archived (archive on) or held and named at every later run.
 TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
     putAt(src / "x.txt", "from A", t0 + 100);
     putAt(src / "y.txt", "from A y", t0 + 100);
@@ -398,9 +370,7 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer, ::testing::ValuesIn
                          }()),
                          placeName);
 
-// rsync replaces a file as it does where the disk has hard links: a second name in the holding folder, then
-// its copy renamed over the first. A save between the two lands in the held file through its first name,
-// which leaves what a FUSE disk (and sshfs) caches of the second as it was: still no version the plan saw.
+// A save between rsync's backup link and its rename lands in the held file; FUSE caches the other name's.
 TEST_P(WhereUsersSyncSaveAsRsyncReplaces, ASaveBetweenTheBackupAndTheRenameIsNamed) {
     putAt(src / "x.txt", "from A", t0 + 100);
     putAt(dst / "x.txt", std::string(4000, 'b'), t0);
@@ -423,8 +393,7 @@ INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveAsRsyncReplaces,
                                            Place{Mount::ext4}),
                          placeName);
 
-// An exFAT card mounted inside B: a save on it after the look began, in the second and of the size of the
-// version before, shows no time after the start; the mirror never takes it for the version it saw.
+// A save on a card inside B after the look began, in the second and size of the one before.
 using WhereUsersSyncMountBelow = OneWayEngineTest;
 
 TEST_F(WhereUsersSyncMountBelow, ASaveOnTheCardAfterTheLookBeganIsNamed) {

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <cerrno>
-#include <optional>
-#include <string>
 
 using namespace kelto;
 namespace fs = std::filesystem;
@@ -22,26 +20,17 @@ int errorOf(const fs::path& folder) {
     }
 }
 
-}  // namespace
-
-// The folder and its lists have their modes whatever the umask; only the user's own folder serves, and only
-// the user's lists are cleared.
+// The folder and its lists have their modes whatever the umask.
 TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleared) {
     test::TemporaryFolder tmp;
     for (const mode_t mask : {mode_t{0}, mode_t{0277}, mode_t{0777}}) {
         SCOPED_TRACE(mask);
         const fs::path folder = tmp / ("lists" + std::to_string(mask));
         const mode_t was = ::umask(mask);
-        std::optional<PrivateListFolder> lists;
-        fs::path list;
-        try {
-            lists.emplace(folder);
-            list = lists->write(PrivateListFolder::filesPrefix, "a/b");
-        } catch (...) {
-            ::umask(was);
-            throw;
-        }
-        ::umask(was);
+        const std::unique_ptr<const mode_t, void (*)(const mode_t*)> restore(&was,
+                                                                            [](const mode_t* m) { ::umask(*m); });
+        const PrivateListFolder lists(folder);
+        const fs::path list = lists.write(PrivateListFolder::filesPrefix, "a/b");
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0700));
         EXPECT_EQ(fs::status(list).permissions(), fs::perms(0600));
     }
@@ -62,3 +51,5 @@ TEST(PrivateListFolder, OnlyTheUsersOwnFolderServesAndOnlyTheUsersListsAreCleare
     ASSERT_EQ(::chown((tmp / "lists").c_str(), 65534, 65534), 0);
     EXPECT_EQ(errorOf(tmp / "lists"), EACCES);
 }
+
+}  // namespace

@@ -36,15 +36,13 @@ TEST(SeenOnDisk, WhatCountsAsStandingBeforeTheLookIsWhatTheDiskKeeps) {
     const auto stood = [&](const char* type, const ItemVersion& v, timespec at = {1'000'000, 500'000'000}) {
         return SeenOnDisk::stoodBefore(v, at, now, FileSystemCapabilities::forType(type));
     };
-    // Stamped by this kernel: changed before, just after, or within the
-    // second a stamp without a fraction names.
+    // Stamped by this kernel: changed before, just after, or within the second a stamp without a fraction names.
     EXPECT_TRUE(stood("ext4", version(0, 0, 1'000'000, 400'000'000)));
     EXPECT_FALSE(stood("ext4", version(0, 0, 1'000'000, 600'000'000)));
     EXPECT_FALSE(stood("ext4", version(0, 0, 1'000'000, 0)));
     EXPECT_TRUE(stood("ext4", version(0, 0, 999'999, 0)));
-    // A time a camera ran ahead with, or a server's, is no save since; nor
-    // is what the last run wrote a moment before a start on one of the
-    // disk's steps.
+    // A camera's time ahead, or a server's, is no save since; nor what the last run wrote just before a start
+    // on one of the disk's steps.
     for (const char* type : {"exfat", "fuse.sshfs", "fuseblk", "vfat", "nfs4", "fuse.unknown", ""}) {
         SCOPED_TRACE(type);
         const std::int64_t year2031 = 1'940'000'000;
@@ -53,15 +51,12 @@ TEST(SeenOnDisk, WhatCountsAsStandingBeforeTheLookIsWhatTheDiskKeeps) {
         EXPECT_TRUE(stood(type, version(999'999, 600'000'000, 1'000'005, 0), onAStep));
         EXPECT_FALSE(stood(type, version(1'000'000, 0, 1'000'000, 0), onAStep));
         EXPECT_FALSE(stood(type, version(1'000'001, 0, 1'000'001, 0)));
-        // A stamp in the step the start falls in may be a save after it,
-        // unless the disk steps finer than the start's fraction.
+        // A stamp in the start's step may be a later save, unless the disk steps finer than the start's fraction.
         EXPECT_EQ(stood(type, version(1'000'000, 0, 1'000'000, 0)),
                   FileSystemCapabilities::forType(type).timeResolution <= 500'000'000);
         EXPECT_FALSE(stood(type, version(1'000'000, 600'000'000, 0, 0)));
     }
-    // A look on such a disk begins at one of its steps, so that a save made
-    // after it stamps no earlier, and the last run's copies, stamped with
-    // what was saved before, earlier.
+    // A look on such a disk begins at one of its steps: a save after it stamps no earlier.
     timespec before{};
     ::clock_gettime(CLOCK_REALTIME, &before);
     const SeenOnDisk::Start aligned = SeenOnDisk::Start::now(5'000'000, {});
@@ -70,8 +65,7 @@ TEST(SeenOnDisk, WhatCountsAsStandingBeforeTheLookIsWhatTheDiskKeeps) {
     EXPECT_EQ(SeenOnDisk::stepOf("/proc"), FileSystemCapabilities{}.timeResolution);  // a disk the table does not know
 }
 
-// Start::now on a thread of its own: a wait that does not end fails the
-// test instead of holding it.
+// On a thread of its own: a wait that does not end fails the test instead of holding it.
 std::future<SeenOnDisk::Start> startAside(std::int64_t step, std::stop_token stop, SeenOnDisk::WallClock wall) {
     std::packaged_task<SeenOnDisk::Start()> task([=] { return SeenOnDisk::Start::now(step, stop, wall); });
     std::future<SeenOnDisk::Start> started = task.get_future();

@@ -11,8 +11,7 @@
 
 namespace kelto::test {
 
-// Records the roots it is asked to eject; roots set to fail throw the
-// service's message.
+// Records the roots it is asked to eject; roots set to fail throw the service's message.
 class FakeVolumeEjector final : public VolumeEjector {
 public:
     void fail(const std::filesystem::path& volumeRoot, std::string message) {
@@ -39,7 +38,6 @@ public:
         if (failure != failures_.end()) throw VolumeEjectError::failed(volumeRoot, failure->second);
     }
 
-    // Every root asked for, failed ones included, in order.
     std::vector<std::filesystem::path> asked() const {
         const std::lock_guard guard(lock_);
         return asked_;

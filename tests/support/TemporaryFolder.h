@@ -10,8 +10,7 @@
 
 namespace kelto::test {
 
-// A fresh folder under the system's temporary folder, removed with all it
-// holds (links are removed, never followed) when the value goes away.
+// A fresh folder, removed with all it holds (links are removed, never followed) when the value goes away.
 class TemporaryFolder {
 public:
     TemporaryFolder() : TemporaryFolder(std::filesystem::temp_directory_path()) {}
@@ -31,7 +30,6 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::filesystem::path& relative) const { return path_ / relative; }
 
-    // Writes a file, making its folders.
     void write(const std::string& relative, const std::string& content = "x") const {
         std::filesystem::create_directories((path_ / relative).parent_path());
         std::ofstream(path_ / relative, std::ios::binary) << content;

@@ -2,16 +2,20 @@
 
 #include "tests/support/LocalSshd.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <linux/magic.h>
-
 #include <fstream>
 #include <vector>
 
@@ -37,20 +41,42 @@ bool formattedImage(const fs::path& image, std::uintmax_t size, std::vector<std:
     return !error && runQuietly(mkfs) == 0;
 }
 
-}  // namespace
-
-int runQuietly(const std::vector<std::string>& arguments) {
+// Starts a program from PATH with its output as `actions` set it, which it destroys: the pid, or -1.
+pid_t spawn(const std::vector<std::string>& arguments, posix_spawn_file_actions_t& actions) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+// A port nothing listens on now.
+int freePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(s);
+    return port;
+}
+
+}  // namespace
+
+int runQuietly(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
+    const pid_t pid = spawn(arguments, actions);
+    if (pid < 0) return -1;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) return -1;
@@ -158,15 +184,6 @@ bool TestMounts::btrfsImage(const fs::path& image, const fs::path& at) {
     return mount({"mount", "-o", "loop", image.native(), at.native()}, at);
 }
 
-bool TestMounts::desktop(const fs::path& folder, const fs::path& at) {
-    return mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW", at.native()}, at);
-}
-
-bool TestMounts::rclone(const std::string& remote, const fs::path& at) {
-    // No configuration of the user's; the daemon returns once mounted.
-    return mount({"rclone", "mount", remote, at.native(), "--daemon", "--config", "/dev/null"}, at);
-}
-
 std::string TestMounts::loopDevice(const fs::path& image, bool scanPartitions) {
     if (::geteuid() != 0) return {};
     const fs::path named = image.native() + ".loop";
@@ -193,15 +210,21 @@ fs::path MountedFolder::make(MountKind kind, const fs::path& under, std::string&
     fs::create_directories(real);
     fs::create_directories(at);
     if (kind == MountKind::sshfs) sshd_ = LocalSshd::start(under / "ssh", whyNot);
+    // No rclone configuration of the user's; its daemon returns once mounted.
+    const auto rclone = [&](const std::string& remote) {
+        return mounts_.mount({"rclone", "mount", remote, at.native(), "--daemon", "--config", "/dev/null"}, at);
+    };
+    const std::vector<std::string> gvfsLike{"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse",
+                                            real.native() + "=RW", at.native()};
     const bool made = kind == MountKind::sshfs         ? sshd_ && mounts_.mount(sshd_->sshfs(real, at), at)
-                      : kind == MountKind::desktop     ? mounts_.desktop(real, at)
+                      : kind == MountKind::desktop     ? mounts_.mount(gvfsLike, at)
                       : kind == MountKind::exfat       ? mounts_.exfat(under / "card.img", at)
                       : kind == MountKind::passThrough ? mounts_.passThrough(real, at)
                       : kind == MountKind::ext4        ? mounts_.ext4Image(under / "disk.img", at)
                       : kind == MountKind::btrfs       ? mounts_.btrfsImage(under / "disk.img", at)
-                      : kind == MountKind::rclone      ? mounts_.rclone(":local:" + real.native(), at)
+                      : kind == MountKind::rclone      ? rclone(":local:" + real.native())
                       : kind == MountKind::tmpfs       ? mounts_.tmpfs(at)
-                                                       : mounts_.rclone(":memory:", at);
+                                                       : rclone(":memory:");
     if (!made) {
         whyNot = nameOf(kind) + " could not be mounted (needs root) " + whyNot;
         return {};
@@ -215,6 +238,91 @@ TestMounts::~TestMounts() {
     for (auto at = mounted_.rbegin(); at != mounted_.rend(); ++at)
         if (runQuietly({"umount", at->native()}) != 0) ::umount2(at->c_str(), MNT_DETACH);
     for (const std::string& device : loopDevices_) runQuietly({"losetup", "-d", device});
+}
+
+std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string& whyNot, const fs::path& chroot) {
+    const fs::path sshd = "/usr/sbin/sshd";
+    if (::geteuid() != 0) {
+        whyNot = "needs root";
+        return nullptr;
+    }
+    if (!fs::exists(sshd) || !fs::exists("/usr/bin/sshfs")) {
+        whyNot = "sshd or sshfs missing (openssh-server, sshfs)";
+        return nullptr;
+    }
+    fs::create_directories(folder);
+    ::mkdir("/run/sshd", 0755);  // sshd's privilege separation wants it
+    for (const char* key : {"host", "user"})
+        if (runQuietly({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", (folder / key).native()}) != 0) {
+            whyNot = "ssh-keygen failed";
+            return nullptr;
+        }
+    fs::copy_file(folder / "user.pub", folder / "authorized_keys", fs::copy_options::overwrite_existing);
+    std::ofstream(folder / "sshd_config") << "ListenAddress 127.0.0.1\n"
+                                          << "HostKey " << (folder / "host").native() << "\n"
+                                          << "AuthorizedKeysFile " << (folder / "authorized_keys").native() << "\n"
+                                          << "PermitRootLogin prohibit-password\nStrictModes no\nUsePAM no\n"
+                                          << "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                                          << "PidFile none\nSubsystem sftp internal-sftp\n";
+    if (!chroot.empty())
+        std::ofstream(folder / "sshd_config", std::ios::app) << "ChrootDirectory " << chroot.native()
+                                                             << "\nForceCommand internal-sftp\n";
+    std::unique_ptr<LocalSshd> server(new LocalSshd);
+    server->folder_ = folder;
+    server->port_ = freePort();
+    int pipe[2];
+    if (server->port_ == 0 || ::pipe2(pipe, O_CLOEXEC) != 0) {
+        whyNot = "no free port";
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe[1], STDERR_FILENO);
+    server->pid_ = spawn({sshd.native(), "-D", "-e", "-f", (folder / "sshd_config").native(), "-p",
+                          std::to_string(server->port_)},
+                         actions);
+    ::close(pipe[1]);
+    server->output_ = pipe[0];
+    if (server->pid_ < 0) {
+        whyNot = "sshd could not be started";
+        return nullptr;
+    }
+    // Ready once it says it listens; it says why not otherwise, and ends.
+    std::string said;
+    char buffer[512];
+    pollfd readable{server->output_, POLLIN, 0};
+    while (said.find("Server listening") == std::string::npos) {
+        if (::poll(&readable, 1, 10'000) <= 0) {
+            whyNot = "sshd did not start listening: " + said;
+            return nullptr;
+        }
+        const ssize_t got = ::read(server->output_, buffer, sizeof buffer);
+        if (got <= 0) {
+            whyNot = "sshd ended: " + said;
+            return nullptr;
+        }
+        said.append(buffer, static_cast<std::size_t>(got));
+    }
+    return server;
+}
+
+LocalSshd::~LocalSshd() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (output_ >= 0) ::close(output_);
+}
+
+std::vector<std::string> LocalSshd::sshfs(const fs::path& folder, const fs::path& at) const {
+    return {"sshfs",
+            "-p",
+            std::to_string(port_),
+            "-o",
+            "IdentityFile=" + (folder_ / "user").native() +
+                ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes",
+            "root@127.0.0.1:" + folder.native(),
+            at.native()};
 }
 
 }  // namespace kelto::test

@@ -1,11 +1,8 @@
 #pragma once
 
 #include "tests/support/TemporaryFolder.h"
-
-#include <filesystem>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace kelto::test {
@@ -74,10 +71,6 @@ public:
     bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at, bool readOnly = false);
     // A fresh 128 MiB btrfs image through a loop device.
     bool btrfsImage(const std::filesystem::path& image, const std::filesystem::path& at);
-    // A FUSE pass-through of the folder listed in the mount table as gvfs lists its mounts.
-    bool desktop(const std::filesystem::path& folder, const std::filesystem::path& at);
-    // An rclone mount of the remote (":local:<folder>", ":memory:").
-    bool rclone(const std::string& remote, const std::filesystem::path& at);
     // Any command that mounts something at `at`, undone with the rest.
     bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
     // A loop device over the image, its partitions found where asked; empty when none could be set up.
