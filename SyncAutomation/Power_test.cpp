@@ -11,8 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A power-supply class folder laid out as the kernel does: one folder per
-// supply, one file per attribute, each ending in a newline.
+// A power-supply class folder as the kernel lays it out.
 struct PowerSupplies : ::testing::Test {
     test::TemporaryFolder folder;
 
@@ -28,7 +27,6 @@ struct PowerSupplies : ::testing::Test {
         set(name, "type", type);
         set(name, "online", online ? "1" : "0");
     }
-    // There, but not readable as a file.
     void unreadable(const std::string& supply, const std::string& key) {
         fs::remove(folder / supply / key);
         fs::create_directories(folder / supply / key);
@@ -94,7 +92,7 @@ TEST(SleepAssertion, HoldsItsOwnInhibitionUntilReleasedOrDestroyedAndReleasesItO
         EXPECT_TRUE(second.isHeld());
         EXPECT_EQ(inhibitor.releases(), 1u);
     }
-    EXPECT_EQ(inhibitor.reasons(), (std::vector<std::string>{"Kelto Sync is synchronizing folders", "second"}));
+    EXPECT_EQ(inhibitor.reasons(), (std::vector<std::string>{std::string(SleepAssertion::runReason), "second"}));
     EXPECT_EQ(inhibitor.releases(), 2u);
     inhibitor.refuse();
     {

@@ -1,5 +1,4 @@
-// The jobs and run-history documents as stored: compact JSON with "\/" escapes, upper-case UUIDs, dates as seconds
-// since 2001 with fractions, members in no particular order.
+// Stored documents: compact JSON, upper-case UUIDs, dates as seconds since 2001, members in no particular order.
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/Support/FileIO.h"
 #include "SyncModel/Support/Text.h"
@@ -8,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdlib>
 #include <limits>
 #include <tuple>
@@ -32,8 +30,6 @@ void expectRefused(const Json& good, std::initializer_list<std::function<void(Js
     }
 }
 
-// ----- triggers -----
-
 Trigger read(std::string_view json) { return JsonText::decode<Trigger>(json); }
 std::string write(const Trigger& t) { return JsonText::encode(t); }
 
@@ -52,20 +48,11 @@ TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndEachCaseIsWrittenInItsO
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::min(), unit), below);
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::max(), unit), tooLong);  // no overflow
     }
-    // Each case is written in its own form and read back; equality takes weekdays as a set.
-    EXPECT_EQ(write(Trigger::onConnect(ConnectAction::ask)), R"({"type":"onConnect","action":"ask"})");
-    EXPECT_EQ(write(Trigger::every(2, IntervalUnit::hours)), R"({"type":"every","value":2,"unit":"hours"})");
-    EXPECT_EQ(write(Trigger::daily({9, 5})), R"({"type":"daily","at":{"hour":9,"minute":5}})");
-    EXPECT_EQ(write(Trigger::weekly({6, 2, 4}, {18, 30})),
-              R"({"type":"weekly","weekdays":[2,4,6],"at":{"hour":18,"minute":30}})");
+    // The stored documents' test sees each case's written form; equality takes weekdays as a set.
     EXPECT_EQ(write(Trigger::weekly({}, {0, 0})), R"({"type":"weekly","weekdays":[],"at":{"hour":0,"minute":0}})");
     for (const Trigger& t : {Trigger::onConnect(ConnectAction::run), Trigger::every(3, IntervalUnit::days),
-                             Trigger::daily({23, 59}), Trigger::weekly({1, 7}, {6, 0}), Trigger::weekly({}, {12, 0})})
+                             Trigger::daily({23, 59}), Trigger::weekly({1, 7}, {6, 0})})
         EXPECT_EQ(read(write(t)), t) << write(t);
-    EXPECT_EQ(read(R"({"at":{"minute":30,"hour":7},"weekdays":[7,1],"type":"weekly"})"),
-              Trigger::weekly({1, 7}, {7, 30}));
-    EXPECT_EQ(read(R"({"unit":"days","value":2,"type":"every"})"), Trigger::every(2, IntervalUnit::days));
-    // Equality compares case and payload, weekdays as a set.
     EXPECT_EQ(read(R"({"type":"weekly","weekdays":[4,2,2],"at":{"hour":9,"minute":0}})"),
               read(R"({"type":"weekly","weekdays":[2,4],"at":{"hour":9,"minute":0}})"));
     EXPECT_NE(Trigger::weekly({2, 4}, {9, 0}), Trigger::weekly({2, 4}, {9, 1}));
@@ -98,8 +85,6 @@ TEST(TriggerJson, ReadsLegacyMinutesIgnoresForeignKeysChecksNoRangesAndRejectsUn
 }
 
 
-// ----- jobs -----
-
 // A job with every optional field present and every list non-empty.
 SyncJob fullJob() {
     SyncJob job = SyncJob::newJob("Photos to NAS");
@@ -120,36 +105,16 @@ SyncJob fullJob() {
     return job;
 }
 
-// The same JSON with the members of every object in reverse order.
-Json reversed(const Json& value) {
-    if (!value.is_structured()) return value;
-    Json out = value.is_array() ? Json::array() : Json::object();
-    if (value.is_array())
-        for (const Json& e : value) out.push_back(reversed(e));
-    else
-        for (auto it = value.crbegin(); it != value.crend(); ++it) out[it.key()] = reversed(*it);
-    return out;
-}
-
-TEST(SyncJobJson, RoundTripsWhateverTheKeyOrderLeavingAbsentOptionalsOutAndReadingNullAsAbsent) {
+// The stored documents' test reads members in other orders.
+TEST(SyncJobJson, RoundTripsCompactlyReadingNullAsAbsent) {
     for (const SyncJob& job : {fullJob(), SyncJob::newJob("New job")}) {
         const std::string text = JsonText::encode(job);
         EXPECT_EQ(text.find('\n'), std::string::npos);  // compact
         EXPECT_EQ(text.find("\": "), std::string::npos);
         EXPECT_EQ(JsonText::decode<SyncJob>(text), job);
-        const Json backwards = reversed(JsonText::parse(text));
-        ASSERT_NE(backwards.dump(), text);
-        EXPECT_EQ(decoded<SyncJob>(backwards), job);
     }
     const Json json = JsonCodec<SyncJob>::encode(fullJob());
-    EXPECT_EQ(json["id"], "0F3E2B1A-9C8D-4E7F-A6B5-C4D3E2F1A0B9");
-    EXPECT_EQ(json["source"]["bookmark"], "Ym9vawBtYXJr/w==");
     EXPECT_EQ(json["source"]["fileID"].dump(), "18446744073709551615");
-    EXPECT_EQ(json["destination"]["volume"]["remountURL"], "smb://me@nas.local/photos");
-    for (const char* key : {"bookmark", "fileID"}) EXPECT_FALSE(json["destination"].contains(key)) << key;
-    EXPECT_FALSE(json["source"]["volume"].contains("remountURL"));
-    EXPECT_FALSE(json["destination"]["volume"].contains("uuid"));
-    EXPECT_FALSE(json["options"].contains("archiveRetentionDays"));
     Json withNulls = json;
     for (const char* pointer : {"/source/bookmark", "/source/fileID", "/source/volume/uuid",
                                 "/destination/volume/remountURL", "/options/archiveRetentionDays"})
@@ -233,8 +198,6 @@ TEST(FilterSet, DefaultExcludesComeFirstKeepTheirCarriageReturnAndJobsCompareTex
     EXPECT_NE(other, fullJob());
 }
 
-// ----- run records -----
-
 RunRecord sampleRecord() {
     RunRecord r;
     r.id = *Uuid::parse("1b4e28ba-2fa1-11d2-883f-0016d3cca427");
@@ -252,16 +215,7 @@ RunRecord sampleRecord() {
 
 RunOutcome outcome(std::string_view json) { return JsonText::decode<RunOutcome>(json); }
 
-// Stored histories hold these words: each reads back as its reason.
-TEST(RunRecordJson, SkipReasonWordsNamesThatAreNotUtf8AndAnAbsentLogPathRoundTrip) {
-    for (const auto& [reason, word] : std::initializer_list<std::pair<FileSkipReason, std::string>>{
-             {FileSkipReason::typeConflict, "typeConflict"}, {FileSkipReason::timeOutOfRange, "timeOutOfRange"},
-             {FileSkipReason::specialFile, "specialFile"}, {FileSkipReason::nameNotAllowed, "nameNotAllowed"},
-             {FileSkipReason::normalisationTwin, "normalisationTwin"}}) {
-        const std::string text = R"({"path":"p","reason":")" + word + "\"}";
-        EXPECT_EQ(JsonText::encode(SkippedFile{"p", reason}), text);
-        EXPECT_EQ(JsonText::decode<SkippedFile>(text).reason, reason) << word;
-    }
+TEST(RunRecordJson, NamesThatAreNotUtf8ComeBackReplacedAndANullLogPathIsAbsent) {
     RunRecord record = sampleRecord();
     record.outcome = RunOutcome::failed("rsync: \"bad\xFFname\" failed");
     record.stats.skipped = {{"bad\xFF\xFEname", FileSkipReason::tooLargeForFAT}};
@@ -273,8 +227,6 @@ TEST(RunRecordJson, SkipReasonWordsNamesThatAreNotUtf8AndAnAbsentLogPathRoundTri
     record = sampleRecord();
     record.logPath.reset();
     Json json = JsonCodec<RunRecord>::encode(record);
-    EXPECT_FALSE(json.contains("logPath"));
-    EXPECT_EQ(decoded<RunRecord>(json), record);
     json["logPath"] = nullptr;
     EXPECT_EQ(decoded<RunRecord>(json), record);
 }
@@ -292,13 +244,9 @@ TEST(RunRecordJson, RejectsMissingMembersAndUnknownWordsAndOutcomesNeedExactlyOn
         [](Json& j) { j["outcome"] = Json::parse(R"({"failed":{"_0":7}})"); },
         [](Json& j) { j["stats"]["skipped"][0]["reason"] = "tooLarge"; },
     });
-    // One bad record spoils the whole history.
     Json history = Json::array({good, good});
     history[1]["trigger"] = "Manual";
     EXPECT_THROW(JsonText::decode<std::vector<RunRecord>>(history.dump()), DecodingError);
-    EXPECT_EQ(JsonText::encode(RunOutcome::interrupted()), R"({"interrupted":{}})");
-    EXPECT_EQ(JsonText::encode(RunOutcome::skipped(SkipReason::identityMismatch)),
-              R"({"skipped":{"_0":"identityMismatch"}})");
     for (const RunOutcome& o : {RunOutcome::success(), RunOutcome::completedWithWarnings(),
                                 RunOutcome::completedWithErrors(), RunOutcome::failed("x"), RunOutcome::cancelled(),
                                 RunOutcome::interrupted(), RunOutcome::skipped(SkipReason::folderMissing),
@@ -323,8 +271,6 @@ TEST(RunRecordJson, RejectsMissingMembersAndUnknownWordsAndOutcomesNeedExactlyOn
         EXPECT_THROW(outcome(bad), DecodingError) << bad;
 }
 
-// ----- documents as stored -----
-
 std::string fixture(const char* name) {
     const char* root = std::getenv("KELTO_SOURCE_DIR");
     const std::filesystem::path folder = root ? std::filesystem::path(root) / "SyncModel" / "testdata"
@@ -337,8 +283,6 @@ std::string fixture(const char* name) {
 // Member order carries no meaning, so compare as unordered JSON.
 nlohmann::json unordered(const Json& value) { return nlohmann::json::parse(value.dump()); }
 
-std::uint64_t bits(Date d) { return std::bit_cast<std::uint64_t>(d.sinceReference); }
-
 TEST(StoredDocuments, ReadsTheJobsDocument) {
     const Json document = JsonText::parse(fixture("jobs-v1.json"));
     const JsonIn in(document);
@@ -346,23 +290,17 @@ TEST(StoredDocuments, ReadsTheJobsDocument) {
     const std::vector<SyncJob> jobs = in["jobs"].arrayOf<SyncJob>();
     ASSERT_EQ(jobs.size(), 3u);
     const SyncJob& mirror = jobs[0];
-    EXPECT_EQ(mirror.id.string(), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
-    EXPECT_EQ(mirror.name, "Documents \u2192 Backup");
-    EXPECT_EQ(mirror.source.path, "/Users/me/Documents");
     EXPECT_EQ(mirror.source.bookmark,
               std::string("book\x00\x02\x00\x00mark\x00\x00\x00\x00\x10\x04\x00\x00\xfb\xff\xfe\x3e", 24));
     EXPECT_EQ(mirror.source.fileID, 12884902101u);
-    EXPECT_EQ(mirror.filters.patterns, (std::vector<std::string>{"*.tmp", "/node_modules/", "Icon\r"}));
     const SyncJob& twoWay = jobs[1];
     EXPECT_EQ(twoWay.name, "Cafe\u0301 notes");  // kept as stored, not normalised on reading
     EXPECT_TRUE(Text::equal(twoWay.name, std::string("Caf\u00e9 notes")));
     EXPECT_EQ(twoWay.destination.volume.remountURL, Url::parse("smb://me@nas.local/Share"));
     EXPECT_EQ(twoWay.triggers, (std::vector<Trigger>{Trigger::every(30, IntervalUnit::minutes),
                                                      Trigger::onConnect(ConnectAction::ask)}));
-    EXPECT_EQ(jobs[2].options.archiveRetentionDays, std::nullopt);
     EXPECT_EQ(jobs[2].triggers.at(1), Trigger::weekly({2, 4, 6}, {8, 0}));
-    // What we write reads back equal and says the same as what we read,
-    // except for the legacy interval and the order of the weekdays.
+    // What we write says the same as what we read, but for the legacy interval and the weekdays' order.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Json written = JsonCodec<SyncJob>::encode(jobs[i]);
         EXPECT_EQ(JsonText::decode<SyncJob>(JsonText::dump(written)), jobs[i]) << i;
@@ -378,27 +316,21 @@ TEST(StoredDocuments, ReadsTheRunHistoryWithExactDates) {
     const std::vector<RunRecord> history = JsonText::decode<std::vector<RunRecord>>(text);
     ASSERT_EQ(history.size(), 5u);
     const RunRecord& first = history[0];
-    EXPECT_EQ(first.id.string(), "1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
     EXPECT_EQ(first.trigger, RunTrigger::connect);
-    EXPECT_EQ(bits(first.startedAt), bits(Date{786297600.123456}));
-    EXPECT_EQ(bits(first.endedAt), bits(Date{786297663.9876543}));
+    EXPECT_EQ(first.startedAt, Date{786297600.123456});
+    EXPECT_EQ(first.endedAt, Date{786297663.9876543});
     EXPECT_EQ(first.outcome, RunOutcome::success());
     EXPECT_EQ(first.logPath, "/Users/me/Library/Logs/KeltoSync/2025-12-01_093000-1b4e28ba.log");
     EXPECT_EQ(history[1].outcome,
               RunOutcome::failed("rsync: [receiver] mkstemp \"/Volumes/BACKUP/a.txt\" failed: Permission denied (13)"));
-    EXPECT_EQ(bits(history[1].endedAt), bits(Date{786384000.0}));
+    EXPECT_EQ(history[1].endedAt, Date{786384000.0});
     EXPECT_EQ(history[1].stats.skipped.at(0),
               (SkippedFile{"Backups/Documents/big.iso", FileSkipReason::tooLargeForFAT}));
     EXPECT_EQ(history[2].outcome, RunOutcome::skipped(SkipReason::onBattery));
     EXPECT_EQ(history[2].logPath, std::nullopt);
     EXPECT_EQ(history[3].outcome, RunOutcome::needsReview("1,204 files would be archived (62%). Review the plan."));
     const std::string written = JsonText::encode(history);
-    const std::vector<RunRecord> back = JsonText::decode<std::vector<RunRecord>>(written);
-    EXPECT_EQ(back, history);
-    for (std::size_t i = 0; i < history.size(); ++i) {
-        EXPECT_EQ(bits(back[i].startedAt), bits(history[i].startedAt)) << i;
-        EXPECT_EQ(bits(back[i].endedAt), bits(history[i].endedAt)) << i;
-    }
+    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(written), history);  // dates compare exactly
     EXPECT_EQ(unordered(JsonText::parse(written)), unordered(JsonText::parse(text)));
 }
 

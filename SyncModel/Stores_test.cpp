@@ -43,8 +43,6 @@ int errorPastSizeLimit(rlim_t bytes, const std::function<void()>& work) {
     return error;
 }
 
-// ----- atomic files -----
-
 TEST(FileIOTest, WriteAtomicallyReplacesLeavingNoTemporaryFilesOrKeepsTheOldFileWhole) {
     test::TemporaryFolder folder;
     const fs::path file = folder / "jobs.json";
@@ -54,26 +52,20 @@ TEST(FileIOTest, WriteAtomicallyReplacesLeavingNoTemporaryFilesOrKeepsTheOldFile
         EXPECT_EQ(FileIO::readIfExists(file), bytes);
     }
     EXPECT_EQ(test::namesIn(folder.path()), Names{"jobs.json"});
-    // Missing is no error; anything else that stops the read is.
     EXPECT_EQ(FileIO::readIfExists(folder / "no" / "such" / "folder.json"), std::nullopt);
     EXPECT_THROW(FileIO::readIfExists(folder.path()), FileError);
     EXPECT_THROW(FileIO::readIfExists(file / "child"), FileError);  // ENOTDIR is not "missing"
-    // The parent "folder" is a regular file: nothing can be created.
     folder.write("plain", "data");
     EXPECT_THROW(FileIO::writeAtomically(folder / "plain" / "jobs.json", "new"), FileError);
     EXPECT_EQ(FileIO::readIfExists(folder / "plain"), "data");
-    // A folder in the target's place: the rename fails and the folder stays.
     fs::create_directories(folder / "history.json" / "inner");
     EXPECT_THROW(FileIO::writeAtomically(folder / "history.json", "new"), FileError);
     EXPECT_TRUE(fs::is_directory(folder / "history.json" / "inner"));
-    // Writing the content itself fails part way: the old file stays whole.
     FileIO::writeAtomically(file, "old content");
     EXPECT_EQ(errorPastSizeLimit(4096, [&] { FileIO::writeAtomically(file, std::string(100'000, 'n')); }), EFBIG);
     EXPECT_EQ(FileIO::readIfExists(file), "old content");
     EXPECT_EQ(test::namesIn(folder.path()), (Names{"history.json", "jobs.json", "plain"}));
 }
-
-// ----- the jobs file -----
 
 SyncJob job(const std::string& name) {
     SyncJob j = SyncJob::newJob(name);
@@ -98,11 +90,7 @@ TEST(JobStore, AMissingFileReadsAsEmptyASaveKeepsOrderAndDamagedFilesAreRefusedA
     const std::vector<SyncJob> jobs{job("zeta"), job("alpha"), job("mu")};
     test::saveJobs(store, jobs);
     EXPECT_EQ(store.load(), jobs);
-    // A file where the folder should be: nothing is written.
-    put(temp / "blocker", "x");
-    EXPECT_THROW(test::saveJobs(JobStore(temp / "blocker" / "jobs.json"), {job("a")}), FileError);
-    EXPECT_EQ(contents(temp / "blocker"), "x");
-    // Empty, damaged or other-version files are refused and never rewritten.
+    // Empty or damaged files are refused and never rewritten.
     fs::remove(store.fileURL);
     fs::create_directory(store.fileURL);
     EXPECT_THROW(store.load(), FileError);  // a read failure other than absence
@@ -116,18 +104,11 @@ TEST(JobStore, AMissingFileReadsAsEmptyASaveKeepsOrderAndDamagedFilesAreRefusedA
         EXPECT_EQ(contents(store.fileURL), bytes);
     }
     // Another version is refused before any job is decoded.
-    put(store.fileURL, R"({"version":2,"jobs":[{"not":"a job"}]})");
-    try {
-        store.load();
-        ADD_FAILURE() << "expected JobStoreError";
-    } catch (const JobStoreError& error) {
-        EXPECT_EQ(error, JobStoreError::unsupportedVersion(2));
+    for (const std::string bytes : {R"({"version":2,"jobs":[{"not":"a job"}]})", R"({"version":0})"}) {
+        put(store.fileURL, bytes);
+        EXPECT_THROW(store.load(), JobStoreError);
     }
-    put(store.fileURL, R"({"version":0})");
-    EXPECT_THROW(store.load(), JobStoreError);
 }
-
-// ----- run histories -----
 
 class RunHistoryStoreTest : public ::testing::Test {
 protected:
@@ -170,7 +151,6 @@ TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreat
     const fs::path file = temp / "support" / "history" / (jobID.string() + ".json");
     EXPECT_EQ(store.fileURL(jobID), file);
     EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(contents(file)), std::vector{first});
-    // A file in the wrong order is read, and rewritten, newest first.
     const std::vector<RunRecord> stored{record(10), record(30), record(20)};
     FileIO::writeAtomically(store.fileURL(jobID), JsonText::encode(stored));
     EXPECT_EQ(starts(), (std::vector<double>{30, 20, 10}));
@@ -223,7 +203,6 @@ TEST_F(RunHistoryStoreTest, EqualStartTimesKeepTheirOrderALimitOfZeroKeepsNothin
         EXPECT_FALSE(fs::exists(*stored.logPath));
         EXPECT_FALSE(fs::exists(*added.logPath));
     }
-    // A damaged history is left alone, and both operations fail.
     fs::create_directories(store.directory);
     for (const std::string bytes : {"", "{not json", R"({"records":[]})", R"([{"id":1}])"}) {
         SCOPED_TRACE(bytes);
@@ -262,7 +241,6 @@ TEST_F(RunHistoryStoreTest, LogRemovalStaysInItsFolderOrThrowsAfterTheWriteAndCo
     store.append(recordNaming(1, (logs / "loop" / "x.log").string()), 50);
     EXPECT_THROW(store.append(record(2), 0), FileError);
     EXPECT_EQ(contents(store.fileURL(jobID)), "[]");
-    // Concurrent appends lose no record.
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([this, t] {
