@@ -238,17 +238,12 @@ struct SchedulerTest : ::testing::Test, RunRequesting {
     test::FakeSystemEvents systemEvents;
     test::FakeVolumeEvents volumeEvents;
     const ::date::time_zone* zone = &berlin();
-
     std::vector<SyncJob> jobs;
-    std::map<Uuid, Date> lastRuns;
-    std::map<Uuid, Date> lastSuccesses;
-    std::vector<Uuid> asked;
-    std::vector<Uuid> withdrawn;
+    std::map<Uuid, Date> lastRuns, lastSuccesses;
+    std::vector<Uuid> asked, withdrawn;
     std::size_t jobReads = 0;
-
     std::vector<MountedVolume> mounted;
     std::map<fs::path, Date> appearances;
-
     const VolumeIdentity home = volumeIdentity(VolumeKind::internal, "HOME", "home");
     const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "STICK", "Stick", "vfat");
     const VolumeIdentity disk = volumeIdentity(VolumeKind::removable, "DISK", "Disk");
@@ -273,7 +268,7 @@ struct SchedulerTest : ::testing::Test, RunRequesting {
         flush();
     }
 
-    AutomationScheduler::Services services() {
+    void make(MainExecutor* executor = nullptr) {
         AutomationScheduler::Services s;
         s.jobs = [this] { return ++jobReads, jobs; };
         s.lastRunStart = [this](const Uuid& id) { return find(lastRuns, id); };
@@ -289,7 +284,9 @@ struct SchedulerTest : ::testing::Test, RunRequesting {
             throw FileError(ENOENT, "statfs", path);
         };
         s.supportDirectory = support;
-        return s;
+        MainExecutor& onMain = executor ? *executor : main;
+        scheduler = std::make_unique<AutomationScheduler>(*this, systemEvents, volumeEvents, onMain, workers, clock, s,
+                                                          AutomationScheduler::defaultSettleDelay);
     }
     template <typename Map, typename Key>
     static std::optional<Date> find(const Map& map, const Key& id) {
@@ -297,11 +294,6 @@ struct SchedulerTest : ::testing::Test, RunRequesting {
         return found == map.end() ? std::nullopt : std::optional(found->second);
     }
 
-    void make(MainExecutor* executor = nullptr) {
-        scheduler = std::make_unique<AutomationScheduler>(*this, systemEvents, volumeEvents,
-                                                          executor ? *executor : main, workers, clock, services(),
-                                                          AutomationScheduler::defaultSettleDelay);
-    }
     void startScheduler(MainExecutor* executor = nullptr) {
         make(executor);
         scheduler->start();
