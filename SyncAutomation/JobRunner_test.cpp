@@ -317,12 +317,6 @@ TEST_F(Runner, ProgressIsThrottledToOneReportInATenthOfASecondAndKeptToItsAttemp
     EXPECT_EQ(statuses.at(a), started);
     report(1, 8);
     EXPECT_EQ(statuses.at(a), RunStatus::running(progressAt(8)));
-    runs.end(1, RunOutcome::success());
-    ASSERT_TRUE(waitForRecords(2));
-    ASSERT_TRUE(enqueue(b));
-    ASSERT_TRUE(runs.waitForRuns(3));
-    report(1, 9);  // a's ended run: b is untouched
-    EXPECT_EQ(statuses, (StatusMap{{b, started}}));
 }
 
 TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsForTheRunAndPreviews) {
