@@ -99,7 +99,6 @@ TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) 
         {RunOutcome::failed("can't open \"x\"\n"), R"(failed("can\'t open \"x\"\n"))"},
         {RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)),
          "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")"},
-        {RunOutcome::skipped(SkipReason::deviceNotConnected), "skipped(SyncModel.SkipReason.deviceNotConnected)"},
     };
     for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
 }
