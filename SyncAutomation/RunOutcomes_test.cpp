@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <tuple>
 
 namespace kelto {
 namespace {
@@ -107,52 +108,41 @@ TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
-    // 25 is looked at before the class, whatever the tail and the flag say.
     const auto review = RunOutcome::needsReview(std::string(RunMessages::inventoryChanged));
-    EXPECT_EQ(RunMessages::exitOutcome(25, none, false), review);
-    EXPECT_EQ(RunMessages::exitOutcome(25, full, true), review);
-    EXPECT_EQ(RunMessages::exitOutcome(0, none, false), RunOutcome::success());
-    EXPECT_EQ(RunMessages::exitOutcome(0, tail, true), RunOutcome::completedWithWarnings())
-        << "a clean exit that skipped files";
-    EXPECT_EQ(RunMessages::exitOutcome(24, none, false), RunOutcome::completedWithWarnings());
-    EXPECT_EQ(RunMessages::exitOutcome(23, tail, true), RunOutcome::completedWithErrors());
-    EXPECT_EQ(RunMessages::exitOutcome(20, tail, false), RunOutcome::cancelled());
-    EXPECT_EQ(RunMessages::exitOutcome(30, tail, false), RunOutcome::failed("Network timeout"));
-    EXPECT_EQ(RunMessages::exitOutcome(35, none, false), RunOutcome::failed("Network timeout"));
-    for (int code : {11, 12}) {
-        EXPECT_EQ(RunMessages::exitOutcome(code, full, false), RunOutcome::failed("Destination full")) << code;
-        EXPECT_EQ(RunMessages::exitOutcome(code, tail, false), RunOutcome::failed("rsync error: last words (code 1)"))
-            << code;
-        EXPECT_EQ(RunMessages::exitOutcome(code, none, false),
-                  RunOutcome::failed("rsync exited with code " + std::to_string(code)));
-    }
-    EXPECT_EQ(RunMessages::exitOutcome(1, none, false), RunOutcome::failed("rsync exited with code 1"));
-    EXPECT_EQ(RunMessages::exitOutcome(-1, none, true), RunOutcome::failed("rsync exited with code -1"));
-    EXPECT_EQ(RunMessages::exitOutcome(5, tail, true), RunOutcome::failed("rsync error: last words (code 1)"));
+    const auto failed = [](std::string why) { return RunOutcome::failed(std::move(why)); };
+    const auto lastWords = failed("rsync error: last words (code 1)"), timeout = failed("Network timeout");
+    // Code, tail, whether files were skipped, outcome. 25 is looked at before the class, whatever the rest says.
+    const std::vector<std::tuple<int, const std::vector<std::string>*, bool, RunOutcome>> exits{
+        {25, &none, false, review}, {25, &full, true, review}, {0, &none, false, RunOutcome::success()},
+        {0, &tail, true, RunOutcome::completedWithWarnings()}, {24, &none, false, RunOutcome::completedWithWarnings()},
+        {23, &tail, true, RunOutcome::completedWithErrors()}, {20, &tail, false, RunOutcome::cancelled()},
+        {30, &tail, false, timeout}, {35, &none, false, timeout}, {11, &full, false, failed("Destination full")},
+        {12, &full, false, failed("Destination full")}, {11, &tail, false, lastWords}, {12, &tail, false, lastWords},
+        {11, &none, false, failed("rsync exited with code 11")}, {5, &tail, true, lastWords},
+        {12, &none, false, failed("rsync exited with code 12")}, {1, &none, false, failed("rsync exited with code 1")},
+        {-1, &none, true, failed("rsync exited with code -1")}};
+    for (const auto& [code, lines, skipped, outcome] : exits)
+        EXPECT_EQ(RunMessages::exitOutcome(code, *lines, skipped), outcome) << code << " " << lines->size() << skipped;
+    const auto outcomeOf = [](auto error, bool stopped = false) {
+        return RunMessages::errorOutcome(thrown(std::move(error)), stopped);
+    };
     // A requested stop wins over the error it caused.
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(23, {"x"})), true),
-              RunOutcome::cancelled());
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(FileError(EIO, "Could not read", "/x")), true),
-              RunOutcome::cancelled());
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(CancellationError()), false), RunOutcome::cancelled());
+    EXPECT_EQ(outcomeOf(OneWayEngineError::scanFailed(23, {"x"}), true), RunOutcome::cancelled());
+    EXPECT_EQ(outcomeOf(FileError(EIO, "Could not read", "/x"), true), RunOutcome::cancelled());
+    EXPECT_EQ(outcomeOf(CancellationError()), RunOutcome::cancelled());
     // Scan failures go through the exit mapping, on the last 50 lines only, and never count skipped files.
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(10))), false),
-              RunOutcome::failed("line 60"))
-        << "the full-disk line fell out of the tail";
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(11))), false),
-              RunOutcome::failed("Destination full"));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(11, longTail(10))), false),
-              RunOutcome::failed("line 60"));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(11, longTail(11))), false),
-              RunOutcome::failed("Destination full"));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(0, {})), false), RunOutcome::success());
+    EXPECT_EQ(outcomeOf(OneWayEngineError::scanFailed(12, longTail(10))), failed("line 60")) << "full-disk line gone";
+    EXPECT_EQ(outcomeOf(OneWayEngineError::scanFailed(12, longTail(11))), failed("Destination full"));
+    EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(10))), failed("line 60"));
+    EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(11))), failed("Destination full"));
+    EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(0, {})), RunOutcome::success());
     const auto missing = OneWayEngineError::endpointMissing("/Volumes/Gone");
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(missing), false), RunOutcome::failed(missing.what()));
+    EXPECT_EQ(outcomeOf(missing), failed(missing.what()));
     const auto readOnly = TwoWayEngineError::readOnlyEndpoint();
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(readOnly), false), RunOutcome::failed(readOnly.what()));
+    EXPECT_EQ(outcomeOf(readOnly), failed(readOnly.what()));
     const FileError denied(EACCES, "Could not open", "/logs/x.log");
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(denied), false), RunOutcome::failed(denied.what()));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(42), false).kind, RunOutcome::Case::failed);
+    EXPECT_EQ(outcomeOf(denied), failed(denied.what()));
+    EXPECT_EQ(outcomeOf(42).kind, RunOutcome::Case::failed);
     EXPECT_EQ(RunMessages::plainDescription(thrown(OneWayEngineError::scanFailed(12, {"a \"b\"", "c\td"}))),
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
     EXPECT_EQ(RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(23, {}))),

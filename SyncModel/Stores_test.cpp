@@ -96,7 +96,6 @@ TEST(TriggerJson, ReadsLegacyMinutesIgnoresForeignKeysChecksNoRangesAndRejectsUn
         EXPECT_THROW(read(bad), DecodingError) << bad;
 }
 
-
 // A job with every optional field present and every list non-empty.
 SyncJob fullJob() {
     SyncJob job = SyncJob::newJob("Photos to NAS");
