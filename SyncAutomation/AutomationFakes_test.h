@@ -34,7 +34,6 @@ inline RunRecord record(const Uuid& jobID, RunTrigger trigger, RunOutcome outcom
     return result;
 }
 
-// The error a result holds, when it is of type E.
 template <typename E, typename T>
 std::optional<E> errorOf(const Result<T>& result) {
     try {
@@ -45,7 +44,6 @@ std::optional<E> errorOf(const Result<T>& result) {
     }
     return std::nullopt;
 }
-// The error `work` throws, when it is of type E.
 template <typename E, typename F>
 std::optional<E> thrownBy(F&& work) {
     return errorOf<E>(Result<void>::capture(std::forward<F>(work)));
@@ -126,7 +124,6 @@ public:
         calls_.at(index).thrown = std::move(error);
         changed_.notify_all();
     }
-    // Waits for run `index` to start, then ends it.
     void endWhenStarted(std::size_t index, RunOutcome outcome, std::optional<SyncPlan> review = std::nullopt) {
         ASSERT_TRUE(waitForRuns(index + 1));
         end(index, std::move(outcome), std::move(review));

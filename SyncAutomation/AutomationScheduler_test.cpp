@@ -1,4 +1,5 @@
 #include "SyncAutomation/AutomationScheduler.h"
+#include "SyncAutomation/ScheduleCalculator.h"
 
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "SyncAutomation/Async/ObserverList.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <limits>
 #include <ostream>
 
 namespace kelto {
@@ -28,11 +30,162 @@ using test::volumeIdentity;
 constexpr double minute = 60;
 constexpr double hour = 3600;
 
-// Instants are written in UTC; comments give Berlin's wall clock (UTC+2 in June). 10 June 2026 is a Wednesday.
-Date utc(int y, unsigned mo, unsigned d, int h, int mi) {
+// Instants are written in UTC, repeating no zone arithmetic; comments give the wall clock, Berlin's unless said.
+// 10 June 2026 is a Wednesday.
+Date utc(int y, unsigned mo, unsigned d, int h, int mi, double s = 0) {
     const ::date::sys_days day = ::date::year{y} / mo / d;
     return Date::fromUnix(static_cast<double>(day.time_since_epoch() / std::chrono::seconds{1}) + h * hour +
-                          mi * minute);
+                          mi * minute + s);
+}
+
+const ::date::time_zone& berlin() { return *::date::locate_zone("Europe/Berlin"); }
+const ::date::time_zone& newYork() { return *::date::locate_zone("America/New_York"); }
+const ::date::time_zone& lordHowe() { return *::date::locate_zone("Australia/Lord_Howe"); }
+
+Trigger daily(std::int64_t h, std::int64_t m) { return Trigger::daily({h, m}); }
+Trigger weekly(std::set<std::int64_t> days, std::int64_t h, std::int64_t m) {
+    return Trigger::weekly(std::move(days), {h, m});
+}
+Trigger every(std::int64_t n, IntervalUnit unit) { return Trigger::every(n, unit); }
+Trigger hourly(std::int64_t n = 1) { return every(n, IntervalUnit::hours); }
+
+using Calc = ScheduleCalculator;
+
+// In Berlin.
+std::optional<Date> next(const Trigger& t, Date after, std::optional<Date> anchor = std::nullopt) {
+    return Calc::nextFire(t, after, anchor, berlin());
+}
+bool missed(const std::vector<Trigger>& triggers, std::optional<Date> last, Date now) {
+    return Calc::missedOccurrence(triggers, last, now, berlin());
+}
+
+TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSecondsAndInstantsOutsideTheCalendarGiveNothing) {
+    const Trigger quarter = every(15, IntervalUnit::minutes);
+    const Date ten = utc(2026, 6, 10, 10, 0);
+    EXPECT_EQ(next(quarter, ten, ten), utc(2026, 6, 10, 10, 15));
+    EXPECT_EQ(next(quarter, utc(2026, 6, 10, 10, 14, 59.75), ten), utc(2026, 6, 10, 10, 15));
+    EXPECT_EQ(next(quarter, utc(2026, 6, 10, 10, 15), ten), utc(2026, 6, 10, 10, 30));
+    EXPECT_EQ(next(quarter, utc(2026, 6, 10, 11, 7), ten), utc(2026, 6, 10, 11, 15));
+    // An anchor still to come gives one interval past it; none, one from now.
+    EXPECT_EQ(next(quarter, ten, utc(2026, 6, 10, 12, 0)), utc(2026, 6, 10, 12, 15));
+    EXPECT_EQ(next(quarter, utc(2026, 6, 10, 10, 3, 0.5)), utc(2026, 6, 10, 10, 18, 0.5));
+    // Two days from 09:00 the day before Berlin's summer time: 10:00, no correction for the lost hour.
+    const Date anchor = utc(2026, 3, 28, 8, 0);
+    EXPECT_EQ(next(every(2, IntervalUnit::days), anchor.adding(3600), anchor), utc(2026, 3, 30, 8, 0));
+    EXPECT_EQ(next(every(3, IntervalUnit::hours), utc(2026, 3, 28, 20, 0), anchor), utc(2026, 3, 28, 23, 0));
+    EXPECT_EQ(next(every(365, IntervalUnit::days), anchor, anchor), anchor.adding(31'536'000));
+    // What the interval rule rejects never fires and is never missed.
+    for (const Trigger& t : {every(5, IntervalUnit::minutes), every(0, IntervalUnit::hours),
+                             every(-1, IntervalUnit::days), every(8761, IntervalUnit::hours)}) {
+        EXPECT_EQ(next(t, ten, anchor), std::nullopt);
+        EXPECT_FALSE(missed({t}, anchor, ten));
+    }
+    // Instants outside the calendar give nothing.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(next(daily(9, 0), Date{inf}), std::nullopt);
+    EXPECT_EQ(next(every(1, IntervalUnit::hours), Date{0}, Date{nan}), std::nullopt);
+    EXPECT_FALSE(missed({daily(9, 0)}, std::nullopt, Date{inf}));
+    EXPECT_EQ(Calc::earliest({}), std::nullopt);
+    EXPECT_EQ(Calc::earliest({Date{5}, Date{-2.5}, Date{3}, Date{-2.5}}), Date{-2.5});
+}
+
+TEST(ScheduleCalculator, DailyTimesAreTheNextShowingStrictlyAfterNow) {
+    const Trigger eight = daily(8, 0);  // 06:00 UTC in a Berlin summer
+    EXPECT_EQ(next(eight, utc(2026, 6, 10, 5, 59, 59.5)), utc(2026, 6, 10, 6, 0));
+    EXPECT_EQ(next(eight, utc(2026, 6, 10, 6, 0), utc(2020, 1, 1, 0, 0)), utc(2026, 6, 11, 6, 0));
+    // The day is the zone's: 22:15 UTC is already tomorrow in Berlin.
+    EXPECT_EQ(next(daily(0, 30), utc(2026, 6, 10, 22, 15)), utc(2026, 6, 10, 22, 30));
+    EXPECT_EQ(next(daily(23, 59), utc(2026, 12, 31, 22, 59)), utc(2027, 1, 1, 22, 59));
+    const Date now = utc(2026, 6, 10, 10, 0);
+    for (const Trigger& t : {daily(24, 0), daily(10, 60), daily(-1, 30), daily(5, -1), weekly({4}, 9, 60),
+                             weekly({0, 8}, 9, 0), weekly({}, 9, 0), Trigger::onConnect(ConnectAction::run)}) {
+        EXPECT_EQ(next(t, now), std::nullopt);
+        EXPECT_FALSE(missed({t}, std::nullopt, now));
+        EXPECT_FALSE(missed({t}, utc(2026, 1, 1, 0, 0), now));
+    }
+}
+
+TEST(ScheduleCalculator, SkippedTimesMoveForwardAndRepeatedOnesCountOnce) {
+    struct Case {
+        const ::date::time_zone& zone;
+        Trigger trigger;
+        Date after;
+        Date expected;
+    };
+    const Case cases[] = {
+        // Berlin: 02:00 to 03:00 on 29 March, 03:00 back to 02:00 on 25 October.
+        {berlin(), daily(2, 30), utc(2026, 3, 28, 12, 0), utc(2026, 3, 29, 1, 30)},   // 03:30
+        {berlin(), daily(2, 0), utc(2026, 3, 28, 12, 0), utc(2026, 3, 29, 1, 0)},     // 03:00
+        {berlin(), daily(2, 30), utc(2026, 3, 29, 1, 30), utc(2026, 3, 30, 0, 30)},   // 02:30 again
+        {berlin(), daily(2, 30), utc(2026, 10, 24, 12, 0), utc(2026, 10, 25, 0, 30)}, // first 02:30
+        {berlin(), daily(2, 30), utc(2026, 10, 25, 0, 30), utc(2026, 10, 26, 1, 30)}, // not the second
+        {berlin(), daily(2, 30), utc(2026, 10, 25, 1, 0), utc(2026, 10, 26, 1, 30)},
+        // New York: 02:00 to 03:00 on 8 March, 02:00 back to 01:00 on 1 November.
+        {newYork(), daily(2, 15), utc(2026, 3, 7, 12, 0), utc(2026, 3, 8, 7, 15)},    // 03:15
+        {newYork(), daily(1, 30), utc(2026, 10, 31, 12, 0), utc(2026, 11, 1, 5, 30)}, // first 01:30
+        {newYork(), daily(1, 30), utc(2026, 11, 1, 5, 30), utc(2026, 11, 2, 6, 30)},
+        // Lord Howe moves half an hour: 02:00 to 02:30 on 4 October, 02:00 back to 01:30 on 5 April.
+        {lordHowe(), daily(2, 15), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 16, 15)}, // 03:15 at +11
+        {lordHowe(), daily(2, 0), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 16, 0)},   // 03:00
+        {lordHowe(), daily(2, 45), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 15, 45)}, // exists
+        {lordHowe(), daily(1, 45), utc(2026, 4, 4, 0, 0), utc(2026, 4, 4, 14, 45)},   // first, at +11
+        {lordHowe(), daily(1, 45), utc(2026, 4, 4, 14, 50), utc(2026, 4, 5, 15, 15)}, // next night
+        {lordHowe(), daily(1, 15), utc(2026, 4, 4, 0, 0), utc(2026, 4, 4, 14, 15)},   // not repeated
+        // Weekly times alike: Sundays at 02:30 in Berlin.
+        {berlin(), weekly({1}, 2, 30), utc(2026, 3, 25, 0, 0), utc(2026, 3, 29, 1, 30)},
+        {berlin(), weekly({1}, 2, 30), utc(2026, 10, 25, 0, 30), utc(2026, 11, 1, 1, 30)},
+        {lordHowe(), weekly({1}, 2, 15), utc(2026, 9, 30, 0, 0), utc(2026, 10, 3, 16, 15)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.zone.name() + " after " + std::to_string(c.after.unix()));
+        EXPECT_EQ(Calc::nextFire(c.trigger, c.after, std::nullopt, c.zone), c.expected);
+    }
+}
+
+TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayAndAnOccurrenceIsMissedAfterTheLastStartAndByNow) {
+    const Date wednesday10 = utc(2026, 6, 10, 8, 0);  // Wednesday 10:00 in Berlin
+    EXPECT_EQ(next(weekly({2, 6}, 9, 0), wednesday10), utc(2026, 6, 12, 7, 0));           // Friday
+    EXPECT_EQ(next(weekly({2, 3}, 9, 0), wednesday10), utc(2026, 6, 15, 7, 0));           // Monday
+    EXPECT_EQ(next(weekly({1}, 9, 0), wednesday10), utc(2026, 6, 14, 7, 0));              // Sunday
+    EXPECT_EQ(next(weekly({7}, 9, 0), wednesday10), utc(2026, 6, 13, 7, 0));              // Saturday
+    EXPECT_EQ(next(weekly({0, 5, 9, -3}, 9, 0), wednesday10), utc(2026, 6, 11, 7, 0));    // Thursday
+    EXPECT_EQ(next(weekly({4}, 9, 0), utc(2026, 6, 10, 6, 59)), utc(2026, 6, 10, 7, 0));  // today
+    EXPECT_EQ(next(weekly({4}, 9, 0), utc(2026, 6, 10, 7, 0)), utc(2026, 6, 17, 7, 0));   // a week on
+    // Tuesday 23:30 UTC is Wednesday in Berlin.
+    EXPECT_EQ(next(weekly({4}, 1, 45), utc(2026, 6, 9, 23, 30)), utc(2026, 6, 9, 23, 45));
+    // Missed when an occurrence fell after the last start and by now.
+    const Date yesterdayNine = utc(2026, 6, 9, 7, 0);  // Berlin
+    EXPECT_TRUE(missed({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 7, 0)));
+    EXPECT_FALSE(missed({daily(9, 0)}, yesterdayNine.adding(5), utc(2026, 6, 10, 6, 59, 59)));
+    EXPECT_FALSE(missed({daily(9, 0)}, yesterdayNine, utc(2026, 6, 10, 6, 59, 59)));
+    const std::vector<Trigger> hourly{every(1, IntervalUnit::hours)};
+    EXPECT_FALSE(missed(hourly, std::nullopt, utc(2026, 6, 10, 11, 0)));
+    EXPECT_TRUE(missed(hourly, utc(2026, 6, 10, 10, 0), utc(2026, 6, 10, 11, 0)));
+    EXPECT_FALSE(missed(hourly, utc(2026, 6, 10, 10, 0), utc(2026, 6, 10, 10, 59)));
+    const Trigger mondayNine = weekly({2}, 9, 0);
+    const Date lastMonday = utc(2026, 6, 8, 8, 0);
+    EXPECT_FALSE(missed({mondayNine}, lastMonday, utc(2026, 6, 15, 6, 59)));
+    EXPECT_TRUE(missed({mondayNine}, lastMonday, utc(2026, 6, 15, 7, 0)));
+    // A repeated time is due at its first showing, and only then.
+    EXPECT_TRUE(missed({daily(2, 30)}, utc(2026, 10, 24, 12, 0), utc(2026, 10, 25, 0, 30)));
+    EXPECT_FALSE(missed({daily(2, 30)}, utc(2026, 10, 25, 0, 30), utc(2026, 10, 25, 1, 30)));
+    // Any trigger of the list will do; a last start at or after now misses nothing.
+    const std::vector<Trigger> all{Trigger::onConnect(ConnectAction::run), daily(24, 0), mondayNine, daily(9, 0)};
+    const Date now = utc(2026, 6, 15, 7, 0);
+    EXPECT_TRUE(missed(all, lastMonday, now));
+    EXPECT_FALSE(missed(all, now, now));
+    EXPECT_FALSE(missed(all, now.adding(0.001), now));
+    EXPECT_FALSE(missed({}, lastMonday, now));
+    // Never run, calendar times look back eight days: at every hour of a fortnight, summer time's start included.
+    for (int hour = 0; hour < 14 * 24; ++hour) {
+        const Date at = utc(2026, 3, 22, 0, 0).adding(hour * 3600.0);
+        SCOPED_TRACE(hour);
+        EXPECT_TRUE(missed({daily(9, 0)}, std::nullopt, at));
+        EXPECT_TRUE(missed({weekly({4}, 9, 0)}, std::nullopt, at));
+        EXPECT_TRUE(missed({weekly({1}, 2, 30)}, std::nullopt, at));
+        EXPECT_FALSE(missed({every(15, IntervalUnit::minutes)}, std::nullopt, at));
+    }
 }
 
 const Date start = utc(2026, 6, 10, 6, 0);  // 08:00
@@ -46,29 +199,7 @@ struct Request {
     }
 };
 
-// Takes every request; the test publishes finished runs.
-class FakeRunner final : public RunRequesting {
-public:
-    std::vector<Request> requests;
-    void enqueue(const Uuid& jobID, RunTrigger trigger, std::function<void(bool)> done) override {
-        requests.push_back({jobID, trigger});
-        if (done) done(true);
-    }
-    Subscription observeCompletions(Executor& executor, RecordCallback callback) override {
-        return completions_.add(executor, std::move(callback));
-    }
-    void finish(const Uuid& jobID, Date startedAt) {
-        completions_.publish(test::record(jobID, RunTrigger::schedule, RunOutcome::success(), startedAt));
-    }
-    std::size_t observerCount() const { return completions_.size(); }
-
-private:
-    ObserverList<RunRecord> completions_;
-};
-
-// Delayed work of another kind: `late` runs even when its handle is dropped, as a timer whose cancellation came too
-// late would; otherwise it runs where it is kept, so that cancelling it while it runs destroys it under its own feet,
-// as deleting a timer object from its own timeout would.
+// Timers whose cancellation comes too `late`, or else that cancelling destroys as they run.
 class OddTimers final : public MainExecutor {
 public:
     OddTimers(ManualExecutor& inner, bool late) : inner_(inner), late_(late) {}
@@ -92,30 +223,27 @@ private:
     std::vector<DelayedWork> kept_;
 };
 
-// Everything runs on the test's thread: the main executor and the workers
-// are manual, and the workers read the mount table the test keeps.
-struct SchedulerTest : ::testing::Test {
+// Everything runs on the test's thread; the workers read the mount table the test keeps. The test is the runner: it
+// takes every request and publishes finished runs.
+struct SchedulerTest : ::testing::Test, RunRequesting {
     test::TemporaryFolder folder;
     const fs::path root = fs::canonical(folder.path());
     const fs::path support = root / "support";
+    const fs::path stickRoot = root / "media" / "Stick", diskRoot = root / "media" / "Disk";
     ManualClock clock{start};
     ManualExecutor main{clock};
     ManualExecutor workers{clock};
-    FakeRunner runner;
+    std::vector<Request> requests;
+    ObserverList<RunRecord> completions;
     test::FakeSystemEvents systemEvents;
     test::FakeVolumeEvents volumeEvents;
-    const ::date::time_zone* zone = ::date::locate_zone("Europe/Berlin");
-
+    const ::date::time_zone* zone = &berlin();
     std::vector<SyncJob> jobs;
-    std::map<Uuid, Date> lastRuns;
-    std::map<Uuid, Date> lastSuccesses;
-    std::vector<Uuid> asked;
-    std::vector<Uuid> withdrawn;
+    std::map<Uuid, Date> lastRuns, lastSuccesses;
+    std::vector<Uuid> asked, withdrawn;
     std::size_t jobReads = 0;
-
     std::vector<MountedVolume> mounted;
     std::map<fs::path, Date> appearances;
-
     const VolumeIdentity home = volumeIdentity(VolumeKind::internal, "HOME", "home");
     const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "STICK", "Stick", "vfat");
     const VolumeIdentity disk = volumeIdentity(VolumeKind::removable, "DISK", "Disk");
@@ -128,7 +256,19 @@ struct SchedulerTest : ::testing::Test {
         mounted.push_back({root / "home", home});
     }
 
-    AutomationScheduler::Services services() {
+    void enqueue(const Uuid& jobID, RunTrigger trigger, std::function<void(bool)> done) override {
+        requests.push_back({jobID, trigger});
+        if (done) done(true);
+    }
+    Subscription observeCompletions(Executor& executor, RecordCallback callback) override {
+        return completions.add(executor, std::move(callback));
+    }
+    void finish(const Uuid& jobID, Date startedAt) {
+        completions.publish(test::record(jobID, RunTrigger::schedule, RunOutcome::success(), startedAt));
+        flush();
+    }
+
+    void make(MainExecutor* executor = nullptr) {
         AutomationScheduler::Services s;
         s.jobs = [this] { return ++jobReads, jobs; };
         s.lastRunStart = [this](const Uuid& id) { return find(lastRuns, id); };
@@ -144,7 +284,9 @@ struct SchedulerTest : ::testing::Test {
             throw FileError(ENOENT, "statfs", path);
         };
         s.supportDirectory = support;
-        return s;
+        MainExecutor& onMain = executor ? *executor : main;
+        scheduler = std::make_unique<AutomationScheduler>(*this, systemEvents, volumeEvents, onMain, workers, clock, s,
+                                                          AutomationScheduler::defaultSettleDelay);
     }
     template <typename Map, typename Key>
     static std::optional<Date> find(const Map& map, const Key& id) {
@@ -152,18 +294,12 @@ struct SchedulerTest : ::testing::Test {
         return found == map.end() ? std::nullopt : std::optional(found->second);
     }
 
-    void make(MainExecutor* executor = nullptr) {
-        scheduler = std::make_unique<AutomationScheduler>(runner, systemEvents, volumeEvents,
-                                                          executor ? *executor : main, workers, clock, services(),
-                                                          AutomationScheduler::defaultSettleDelay);
-    }
     void startScheduler(MainExecutor* executor = nullptr) {
         make(executor);
         scheduler->start();
         flush();
     }
 
-    // Runs the main executor and the workers until neither has work.
     void flush() {
         while (main.runPending() + workers.runPending() > 0) {
         }
@@ -180,9 +316,8 @@ struct SchedulerTest : ::testing::Test {
         main.advance(target - clock.monotonicSeconds());
         flush();
     }
-    // The wall clock jumps as over a sleep; the monotonic one stands still.
+    // As over a sleep: the monotonic clock stands still.
     void jumpWallClock(double seconds) { clock.set(clock.now().adding(seconds)); }
-    // The wall clock jumps by `seconds`, then the system tells of `event`.
     void jumpAndTell(double seconds, SystemEvent event) {
         jumpWallClock(seconds);
         systemEvents.send(event);
@@ -192,7 +327,7 @@ struct SchedulerTest : ::testing::Test {
     SyncJob& add(std::vector<Trigger> triggers) {
         SyncJob job = SyncJob::newJob("job");
         job.source = endpoint(root / "home" / "Pictures", home, "Pictures");
-        job.destination = endpoint(root / "media" / "Stick" / "Photos", stick, "Photos");
+        job.destination = endpoint(stickRoot / "Photos", stick, "Photos");
         job.triggers = std::move(triggers);
         return jobs.emplace_back(std::move(job));
     }
@@ -200,7 +335,6 @@ struct SchedulerTest : ::testing::Test {
         return {.path = path.native(), .bookmark = {}, .volume = volume, .relativePath = std::move(relative),
                 .fileID = {}};
     }
-    // The job was saved: the model then tells the scheduler.
     void changed(const SyncJob& job) {
         for (SyncJob& listed : jobs)
             if (listed.id == job.id) listed = job;
@@ -208,28 +342,25 @@ struct SchedulerTest : ::testing::Test {
         flush();
     }
 
-    void mount(const fs::path& at, const VolumeIdentity& identity) {
+    void mount(const fs::path& at, const VolumeIdentity& identity, bool settle = true) {
         mounted.push_back({at, identity});
         volumeEvents.send(VolumeEvent::mounted(at));
+        if (settle) flush();
     }
     void unmount(const fs::path& at) {
         std::erase_if(mounted, [&](const MountedVolume& v) { return v.root == at; });
         volumeEvents.send(VolumeEvent::unmounted(at));
+        flush();
     }
 };
 
-Trigger daily(std::int64_t h, std::int64_t m) { return Trigger::daily({h, m}); }
-Trigger hourly(std::int64_t n = 1) { return Trigger::every(n, IntervalUnit::hours); }
 const Trigger onConnect = Trigger::onConnect(ConnectAction::run);
 const Trigger onConnectAsk = Trigger::onConnect(ConnectAction::ask);
 using Requests = std::vector<Request>;
 
-// ----- timers and due runs -----
-
-// Before start nothing is computed or followed, and job changes are ignored; start works once.
 TEST_F(SchedulerTest, NoTimerBeforeStartNorWithoutAUsableTimedTriggerOnAnEnabledJob) {
     const Uuid connectOnly = add({onConnect}).id;
-    const Uuid badTimes = add({daily(24, 0), daily(10, 60), Trigger::every(10, IntervalUnit::minutes)}).id;
+    const Uuid badTimes = add({daily(24, 0), daily(10, 60), every(10, IntervalUnit::minutes)}).id;
     SyncJob& disabled = add({hourly()});
     disabled.isEnabled = false;
     const Uuid disabledID = disabled.id;
@@ -238,13 +369,12 @@ TEST_F(SchedulerTest, NoTimerBeforeStartNorWithoutAUsableTimedTriggerOnAnEnabled
     flush();
     EXPECT_EQ(jobReads, 0u);
     for (std::size_t expected : {0u, 1u}) {
-        EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + runner.observerCount(), 3 * expected);
+        EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + completions.size(), 3 * expected);
         scheduler->start();
         flush();
     }
     for (const Uuid& id : {connectOnly, badTimes, disabledID}) EXPECT_EQ(scheduler->pendingFire(id), std::nullopt);
     EXPECT_EQ(main.delayedCount(), 0u);
-    // A timer that existed goes when its job is disabled.
     SyncJob job = jobs[1];
     job.triggers.push_back(hourly());
     changed(job);
@@ -254,10 +384,8 @@ TEST_F(SchedulerTest, NoTimerBeforeStartNorWithoutAUsableTimedTriggerOnAnEnabled
     changed(job);
     EXPECT_EQ(scheduler->pendingFire(job.id), std::nullopt);
     EXPECT_EQ(main.delayedCount(), 0u);
-    advance(2 * hour);
-    EXPECT_TRUE(runner.requests.empty());
     scheduler.reset();
-    EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + runner.observerCount(), 0u);
+    EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + completions.size(), 0u);
 }
 
 // Anchors that cannot be written still serve the session. Observers hear of each new fire date and of nothing else.
@@ -272,37 +400,34 @@ TEST_F(SchedulerTest, AnIntervalRunsOneIntervalAfterTheFirstComputationThenFromE
     EXPECT_EQ(notices, 1);
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(hour));
     advance(hour - 1);
-    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_TRUE(requests.empty());
     jumpAndTell(0, SystemEvent::clockChanged);
     EXPECT_EQ(notices, 1);
     advance(1);
-    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}}));
+    EXPECT_EQ(requests, (Requests{{id, RunTrigger::schedule}}));
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(2 * hour));
     EXPECT_EQ(notices, 2);
     // The run started late; the next counts from its start, known before the recomputation it causes.
     advance(10 * minute);
-    runner.finish(id, start.adding(hour + 10 * minute));
-    flush();
+    finish(id, start.adding(hour + 10 * minute));
     EXPECT_EQ(scheduler->pendingFire(id), start.adding(2 * hour + 10 * minute));
     EXPECT_EQ(notices, 3);
     advance(hour);
-    EXPECT_EQ(runner.requests.size(), 2u);
+    EXPECT_EQ(requests.size(), 2u);
 }
 
-// Timers whose cancellation comes too late, or that are destroyed as they run: the hour the first computation set
-// passes without a computation, and a connect task that ends its own handle still runs.
 TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActsAndAConnectTaskThatEndsItsOwnHandleStillRuns) {
     for (const int timers : {0, 1, 2}) {  // the manual executor's, late ones, ones destroyed as they run
         SCOPED_TRACE(timers);
         OddTimers odd(main, timers == 1);
         jobs.clear();
-        runner.requests.clear();
+        requests.clear();
         SyncJob job = add({hourly()});
         const Uuid connects = add({onConnect}).id;
         startScheduler(timers ? &odd : nullptr);
-        mount(root / "media" / "Stick", stick);
+        mount(stickRoot, stick);
         advance(30 * minute);
-        EXPECT_EQ(runner.requests, (Requests{{connects, RunTrigger::connect}}));
+        EXPECT_EQ(requests, (Requests{{connects, RunTrigger::connect}}));
         job.triggers = {hourly(2)};
         changed(job);
         EXPECT_EQ(scheduler->pendingFire(job.id), clock.now().adding(90 * minute));
@@ -310,9 +435,8 @@ TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActsAndAConnectTaskThatEndsI
         advance(45 * minute);
         EXPECT_EQ(jobReads, reads);
         advance(45 * minute);
-        EXPECT_EQ(runner.requests.back(), (Request{job.id, RunTrigger::schedule}));
-        EXPECT_EQ(runner.requests.size(), 2u);
-        unmount(root / "media" / "Stick");
+        EXPECT_EQ(requests, (Requests{{connects, RunTrigger::connect}, {job.id, RunTrigger::schedule}}));
+        unmount(stickRoot);
         scheduler.reset();
     }
 }
@@ -331,41 +455,36 @@ TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumpsUnless
     jobs[2].triggers = {daily(8, 45)};
     jumpWallClock(40 * minute);  // 08:40
     lastRuns[ranManually] = utc(2026, 6, 10, 6, 35);
-    runner.finish(ranByRunner, utc(2026, 6, 10, 6, 30));  // at the due date itself
-    flush();
-    EXPECT_EQ(runner.requests, (Requests{{untouched, RunTrigger::schedule}}));
+    finish(ranByRunner, utc(2026, 6, 10, 6, 30));  // at the due date itself
+    EXPECT_EQ(requests, (Requests{{untouched, RunTrigger::schedule}}));
     EXPECT_EQ(scheduler->pendingFire(edited.id), utc(2026, 6, 10, 6, 45));
     EXPECT_EQ(scheduler->pendingFire(ranManually), utc(2026, 6, 11, 6, 30));
     jumpAndTell(hour + 5 * minute, SystemEvent::clockChanged);  // 09:45
-    EXPECT_EQ(runner.requests, (Requests{{untouched, RunTrigger::schedule}, {edited.id, RunTrigger::schedule},
-                                         {nine, RunTrigger::schedule}}));
+    EXPECT_EQ(requests, (Requests{{untouched, RunTrigger::schedule}, {edited.id, RunTrigger::schedule},
+                                  {nine, RunTrigger::schedule}}));
     // The dates move on; the timer follows the wall clock's new reading.
     EXPECT_EQ(scheduler->pendingFire(nine), utc(2026, 6, 11, 7, 0));
     EXPECT_EQ(scheduler->pendingFire(ten), utc(2026, 6, 10, 8, 0));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 15 * minute);
 }
 
-// Clock and zone changes recompute without a catch-up pass; after a wake missed runs are caught up instead of run on
-// schedule, and the recomputation after it finds nothing due.
 TEST_F(SchedulerTest, ClockAndZoneChangesRecomputeAndOnlyAWakeCatchesUp) {
     const Uuid id = add({daily(9, 0)}).id;
     lastRuns[id] = start.adding(-minute);
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 7, 0));
-    zone = ::date::locate_zone("America/New_York");  // 09:00 there is 13:00 UTC
+    zone = &newYork();  // 09:00 there is 13:00 UTC
     jumpAndTell(0, SystemEvent::timeZoneChanged);
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
     // Set back: the date stays, only the timer moves.
     jumpAndTell(-2 * hour, SystemEvent::clockChanged);
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 10, 13, 0));
     EXPECT_EQ(main.nextDue(), clock.monotonicSeconds() + 9 * hour);
-    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_TRUE(requests.empty());
     jumpAndTell(12 * hour, SystemEvent::wokeFromSleep);  // slept through 13:00 UTC
-    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::catchUp}}));
+    EXPECT_EQ(requests, (Requests{{id, RunTrigger::catchUp}}));
     EXPECT_EQ(scheduler->pendingFire(id), utc(2026, 6, 11, 13, 0));
 }
-
-// ----- anchors kept across restarts -----
 
 // A damaged anchors file is no harm, and the anchors of deleted jobs go.
 TEST_F(SchedulerTest, AnIntervalIsHonouredWhenTheApplicationRestartsMoreOftenThanIt) {
@@ -387,12 +506,12 @@ TEST_F(SchedulerTest, AnIntervalIsHonouredWhenTheApplicationRestartsMoreOftenTha
         scheduler.reset();
         flush();
     }
-    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
+    EXPECT_EQ(requests, (Requests{{id, RunTrigger::schedule}, {id, RunTrigger::schedule}}));
 }
 
 // A machine without a real-time clock boots a month behind; then the time service sets it right.
 TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSetRight) {
-    const Uuid hourlyJob = add({hourly()}).id, daily = add({Trigger::every(1, IntervalUnit::days)}).id;
+    const Uuid hourlyJob = add({hourly()}).id, daily = add({every(1, IntervalUnit::days)}).id;
     const Uuid ran = add({hourly(2)}).id;
     lastRuns[ran] = start.adding(-30 * minute);
     const std::map<Uuid, Date> stored{{hourlyJob, start.adding(-10 * minute)}, {daily, start.adding(-2 * hour)}};
@@ -401,57 +520,41 @@ TEST_F(SchedulerTest, AClockThatStartsBehindRewritesNoAnchorAndRunsNothingWhenSe
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(hourlyJob), start.adding(-30 * 24 * hour + hour));
     advance(2 * hour);
-    EXPECT_EQ(runner.requests.size(), 2u);  // counted from the clock as it stood
-    runner.requests.clear();
+    EXPECT_EQ(requests.size(), 2u);  // counted from the clock as it stood
+    requests.clear();
     jumpAndTell(30 * 24 * hour - 2 * hour + 20 * minute, SystemEvent::clockChanged);  // set right: start + 20 minutes
-    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_TRUE(requests.empty());
     EXPECT_EQ(scheduler->pendingFire(hourlyJob), start.adding(50 * minute));
     EXPECT_EQ(scheduler->pendingFire(daily), start.adding(22 * hour));
     EXPECT_EQ(scheduler->pendingFire(ran), start.adding(90 * minute));
     for (const Uuid& id : {hourlyJob, daily}) EXPECT_EQ(IntervalAnchorStore(support).load().at(id), stored.at(id));
     advance(30 * minute);
-    EXPECT_EQ(runner.requests, (Requests{{hourlyJob, RunTrigger::schedule}}));
+    EXPECT_EQ(requests, (Requests{{hourlyJob, RunTrigger::schedule}}));
 }
 
-// ----- catch-up and on-connect runs -----
-
-struct ConnectTest : SchedulerTest {
-    const fs::path stickRoot = root / "media" / "Stick";
-    const fs::path diskRoot = root / "media" / "Disk";
-};
-
-TEST_F(ConnectTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCancelledByAnUnmount) {
+TEST_F(SchedulerTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndCancelledByAnUnmount) {
     const Uuid id = add({onConnect}).id;
     startScheduler();
     mount(stickRoot, stick);
-    flush();
     EXPECT_EQ(main.delayedCount(), 1u);
     advance(6);
     volumeEvents.send(VolumeEvent::mounted(stickRoot));
     advance(9.9);
-    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_TRUE(requests.empty());
     advance(0.1);
-    EXPECT_EQ(runner.requests, (Requests{{id, RunTrigger::connect}}));
+    EXPECT_EQ(requests, (Requests{{id, RunTrigger::connect}}));
     EXPECT_EQ(main.delayedCount(), 0u);
-    // Another volume going leaves the task alone; the job's own drive ends it.
     volumeEvents.send(VolumeEvent::mounted(stickRoot));
     advance(5);
     mount(diskRoot, disk);
     unmount(diskRoot);
-    flush();
     EXPECT_EQ(main.delayedCount(), 1u);
     unmount(stickRoot);
-    flush();
     EXPECT_EQ(main.delayedCount(), 0u);
-    mounted.push_back({stickRoot, stick});  // back without a mount event
-    advance(20);
-    EXPECT_EQ(runner.requests.size(), 1u);
 }
 
-// Only a mount of one of a job's sides, with both sides available, qualifies: the stick without the disk completes the
-// jobs from home, the disk then the one from it. An ask job prompts instead of running, and the ask is taken back once
-// its drive goes; other volumes, and jobs that run without asking, take nothing back.
-TEST_F(ConnectTest, AMountOfAJobsSideWithBothSidesAvailableRunsOrAsksAndAnAskIsWithdrawnWhenItsDriveGoes) {
+// The stick without the disk completes the jobs from home, the disk then the one from it.
+TEST_F(SchedulerTest, AMountOfAJobsSideWithBothSidesAvailableRunsOrAsksAndAnAskIsWithdrawnWhenItsDriveGoes) {
     const Uuid homeToStick = add({onConnect}).id, asks = add({onConnectAsk}).id;
     SyncJob& diskToStick = add({onConnect});
     diskToStick.source = endpoint(diskRoot / "Backup", disk, "Backup");
@@ -461,54 +564,44 @@ TEST_F(ConnectTest, AMountOfAJobsSideWithBothSidesAvailableRunsOrAsksAndAnAskIsW
     startScheduler();
     for (const auto& [at, volume, tasks] : {std::tuple{stickRoot, stick, 2u}, std::tuple{diskRoot, disk, 1u}}) {
         mount(at, volume);
-        flush();
         EXPECT_EQ(main.delayedCount(), tasks);
         advance(10);
     }
-    EXPECT_EQ(runner.requests, (Requests{{homeToStick, RunTrigger::connect}, {diskToStickID, RunTrigger::connect}}));
+    EXPECT_EQ(requests, (Requests{{homeToStick, RunTrigger::connect}, {diskToStickID, RunTrigger::connect}}));
     EXPECT_EQ(asked, std::vector<Uuid>{asks});
     unmount(diskRoot);
-    flush();
     EXPECT_TRUE(withdrawn.empty());
     unmount(stickRoot);
-    flush();
     EXPECT_EQ(withdrawn, std::vector<Uuid>{asks});
 }
 
-// Saved during the delay, before the model tells the scheduler: the job as it is then decides. A change the model tells
-// of cancels every waiting task, as does an edit while its mount was being checked.
-TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {
+// Saved during the delay, before the model tells: the job as it is then decides. A change told of cancels every task.
+TEST_F(SchedulerTest, AfterTheDelayTheJobAsItIsNowDecides) {
     const Uuid toAsk = add({onConnect}).id;
     add({onConnect});
     add({onConnect});
     startScheduler();
     mount(stickRoot, stick);
-    flush();
     EXPECT_EQ(main.delayedCount(), 3u);
     jobs[0].triggers = {onConnectAsk};
     jobs[1].isEnabled = false;
     jobs[2].triggers = {daily(20, 0)};
     advance(10);
     EXPECT_EQ(asked, std::vector<Uuid>{toAsk});
-    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_TRUE(requests.empty());
     jobs = {};
     add({onConnect});
     add({onConnectAsk});
     SyncJob other = add({});
     unmount(stickRoot);
     mount(stickRoot, stick);
-    flush();
     EXPECT_EQ(main.delayedCount(), 2u);
     other.name = "renamed";
     changed(other);
     EXPECT_EQ(main.delayedCount(), 0u);
-    advance(20);
-    EXPECT_TRUE(runner.requests.empty());
-    EXPECT_EQ(asked.size(), 1u);
     jobs.resize(1);
     unmount(stickRoot);
-    flush();
-    mount(stickRoot, stick);
+    mount(stickRoot, stick, false);
     main.runPending();     // the event asks for the volumes
     workers.runPending();  // which come back
     main.runPending();     // and the job's check goes out
@@ -517,7 +610,7 @@ TEST_F(ConnectTest, AfterTheDelayTheJobAsItIsNowDecides) {
     EXPECT_EQ(main.delayedCount(), 0u);
 }
 
-TEST_F(ConnectTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceTheirLastSuccess) {
+TEST_F(SchedulerTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceTheirLastSuccess) {
     mounted.push_back({stickRoot, stick});
     appearances[stickRoot] = start.adding(-hour);
     const Uuid appeared = add({onConnect}).id, asks = add({onConnectAsk}).id, notSince = add({onConnect}).id;
@@ -528,14 +621,12 @@ TEST_F(ConnectTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceThe
     for (const Uuid& id : {appeared, asks, internalID}) lastSuccesses[id] = start.adding(-2 * hour);
     lastSuccesses[notSince] = start.adding(-30 * minute);
     startScheduler();
-    EXPECT_EQ(runner.requests, (Requests{{appeared, RunTrigger::catchUp},
-                                         {neverSucceeded, RunTrigger::catchUp},
-                                         {missed, RunTrigger::catchUp}}));
+    EXPECT_EQ(requests, (Requests{{appeared, RunTrigger::catchUp}, {neverSucceeded, RunTrigger::catchUp},
+                                  {missed, RunTrigger::catchUp}}));
     EXPECT_EQ(asked, std::vector<Uuid>{asks});
-    // The internal job still runs when its volume mounts.
     volumeEvents.send(VolumeEvent::mounted(root / "home"));
     advance(10);
-    const Requests& all = runner.requests;
+    const Requests& all = requests;
     EXPECT_NE(std::find(all.begin(), all.end(), Request{internalID, RunTrigger::connect}), all.end());
 }
 

@@ -15,11 +15,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <tuple>
 
 namespace kelto {
 namespace {
-
-// ----- what a run ends as -----
 
 // Steps: C store the cancellation, c cancel, R roots on /media/Disk, B roots on /media/Backup (a name that
 // merely starts like another volume's), u unmount /media/Disk, b unmount /media/Back, o unmount /media/Other,
@@ -87,15 +86,12 @@ std::vector<std::string> longTail(int marked) {
 
 TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) {
     EXPECT_EQ(RunMessages::quoted(""), R"("")");
-    EXPECT_EQ(RunMessages::quoted("Destination full"), R"("Destination full")");
     EXPECT_EQ(RunMessages::quoted(R"(say "hi", it's C:\dir)"), R"("say \"hi\", it\'s C:\\dir")");
     EXPECT_EQ(RunMessages::quoted("a\nb\rc\td\0e"s), R"("a\nb\rc\td\0e")");
     EXPECT_EQ(RunMessages::quoted("esc\x1b del\x7f one\x01 us\x1f"), R"("esc\u{1b} del\u{7f} one\u{1} us\u{1f}")")
         << "lower-case hex without leading zeros";
     EXPECT_EQ(RunMessages::quoted(" ~!{}"), R"(" ~!{}")");
-    // Everything past ASCII goes through byte for byte.
     EXPECT_EQ(RunMessages::quoted("run again \u2014 caf\u00e9 \U0001F600"), "\"run again \u2014 caf\u00e9 \U0001F600\"");
-    // Outcome descriptions quote their payloads so.
     const std::vector<std::pair<RunOutcome, std::string>> cases{
         {RunOutcome::completedWithErrors(), "completedWithErrors"},
         {RunOutcome::cancelled(), "cancelled"},
@@ -104,8 +100,6 @@ TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) 
         {RunOutcome::failed("can't open \"x\"\n"), R"(failed("can\'t open \"x\"\n"))"},
         {RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)),
          "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")"},
-        {RunOutcome::skipped(SkipReason::onBattery), "skipped(SyncModel.SkipReason.onBattery)"},
-        {RunOutcome::skipped(SkipReason::deviceNotConnected), "skipped(SyncModel.SkipReason.deviceNotConnected)"},
     };
     for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
 }
@@ -114,59 +108,41 @@ TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
-    // 25 is looked at before the class, whatever the tail and the flag say.
     const auto review = RunOutcome::needsReview(std::string(RunMessages::inventoryChanged));
-    EXPECT_EQ(RunMessages::exitOutcome(25, none, false), review);
-    EXPECT_EQ(RunMessages::exitOutcome(25, full, true), review);
-    EXPECT_EQ(RunMessages::exitOutcome(0, none, false), RunOutcome::success());
-    EXPECT_EQ(RunMessages::exitOutcome(0, tail, true), RunOutcome::completedWithWarnings())
-        << "a clean exit that skipped files";
-    EXPECT_EQ(RunMessages::exitOutcome(24, none, false), RunOutcome::completedWithWarnings());
-    EXPECT_EQ(RunMessages::exitOutcome(23, tail, true), RunOutcome::completedWithErrors());
-    EXPECT_EQ(RunMessages::exitOutcome(20, tail, false), RunOutcome::cancelled());
-    EXPECT_EQ(RunMessages::exitOutcome(30, tail, false), RunOutcome::failed("Network timeout"));
-    EXPECT_EQ(RunMessages::exitOutcome(35, none, false), RunOutcome::failed("Network timeout"));
-    for (int code : {11, 12}) {
-        EXPECT_EQ(RunMessages::exitOutcome(code, full, false), RunOutcome::failed("Destination full")) << code;
-        EXPECT_EQ(RunMessages::exitOutcome(code, tail, false), RunOutcome::failed("rsync error: last words (code 1)"))
-            << code;
-        EXPECT_EQ(RunMessages::exitOutcome(code, none, false),
-                  RunOutcome::failed("rsync exited with code " + std::to_string(code)));
-    }
-    EXPECT_EQ(RunMessages::exitOutcome(1, none, false), RunOutcome::failed("rsync exited with code 1"));
-    EXPECT_EQ(RunMessages::exitOutcome(-1, none, true), RunOutcome::failed("rsync exited with code -1"));
-    EXPECT_EQ(RunMessages::exitOutcome(5, tail, true), RunOutcome::failed("rsync error: last words (code 1)"));
-    // A requested stop wins over whatever error the stop caused.
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(23, {"x"})), true),
-              RunOutcome::cancelled());
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(FileError(EIO, "Could not read", "/x")), true),
-              RunOutcome::cancelled());
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(CancellationError()), false), RunOutcome::cancelled());
+    const auto failed = [](std::string why) { return RunOutcome::failed(std::move(why)); };
+    const auto lastWords = failed("rsync error: last words (code 1)"), timeout = failed("Network timeout");
+    // Code, tail, whether files were skipped, outcome. 25 is looked at before the class, whatever the rest says.
+    const std::vector<std::tuple<int, const std::vector<std::string>*, bool, RunOutcome>> exits{
+        {25, &none, false, review}, {25, &full, true, review}, {0, &none, false, RunOutcome::success()},
+        {0, &tail, true, RunOutcome::completedWithWarnings()}, {24, &none, false, RunOutcome::completedWithWarnings()},
+        {23, &tail, true, RunOutcome::completedWithErrors()}, {20, &tail, false, RunOutcome::cancelled()},
+        {30, &tail, false, timeout}, {35, &none, false, timeout}, {11, &full, false, failed("Destination full")},
+        {12, &full, false, failed("Destination full")}, {11, &tail, false, lastWords}, {12, &tail, false, lastWords},
+        {11, &none, false, failed("rsync exited with code 11")}, {5, &tail, true, lastWords},
+        {12, &none, false, failed("rsync exited with code 12")}, {1, &none, false, failed("rsync exited with code 1")},
+        {-1, &none, true, failed("rsync exited with code -1")}};
+    for (const auto& [code, lines, skipped, outcome] : exits)
+        EXPECT_EQ(RunMessages::exitOutcome(code, *lines, skipped), outcome) << code << " " << lines->size() << skipped;
+    const auto outcomeOf = [](auto error, bool stopped = false) {
+        return RunMessages::errorOutcome(thrown(std::move(error)), stopped);
+    };
+    // A requested stop wins over the error it caused.
+    EXPECT_EQ(outcomeOf(OneWayEngineError::scanFailed(23, {"x"}), true), RunOutcome::cancelled());
+    EXPECT_EQ(outcomeOf(FileError(EIO, "Could not read", "/x"), true), RunOutcome::cancelled());
+    EXPECT_EQ(outcomeOf(CancellationError()), RunOutcome::cancelled());
     // Scan failures go through the exit mapping, on the last 50 lines only, and never count skipped files.
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(10))), false),
-              RunOutcome::failed("line 60"))
-        << "the full-disk line fell out of the tail";
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(12, longTail(11))), false),
-              RunOutcome::failed("Destination full"));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(11, longTail(10))), false),
-              RunOutcome::failed("line 60"));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(11, longTail(11))), false),
-              RunOutcome::failed("Destination full"));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(0, {})), false), RunOutcome::success());
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(25, {})), false),
-              RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(TwoWayEngineError::scanFailed(20, {})), false), RunOutcome::cancelled());
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(OneWayEngineError::scanFailed(1, {})), false),
-              RunOutcome::failed("rsync exited with code 1"));
-    // Every other error: failed with its description.
+    EXPECT_EQ(outcomeOf(OneWayEngineError::scanFailed(12, longTail(10))), failed("line 60")) << "full-disk line gone";
+    EXPECT_EQ(outcomeOf(OneWayEngineError::scanFailed(12, longTail(11))), failed("Destination full"));
+    EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(10))), failed("line 60"));
+    EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(11))), failed("Destination full"));
+    EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(0, {})), RunOutcome::success());
     const auto missing = OneWayEngineError::endpointMissing("/Volumes/Gone");
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(missing), false), RunOutcome::failed(missing.what()));
+    EXPECT_EQ(outcomeOf(missing), failed(missing.what()));
     const auto readOnly = TwoWayEngineError::readOnlyEndpoint();
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(readOnly), false), RunOutcome::failed(readOnly.what()));
+    EXPECT_EQ(outcomeOf(readOnly), failed(readOnly.what()));
     const FileError denied(EACCES, "Could not open", "/logs/x.log");
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(denied), false), RunOutcome::failed(denied.what()));
-    EXPECT_EQ(RunMessages::errorOutcome(thrown(42), false).kind, RunOutcome::Case::failed);
-    // Plain descriptions keep the last 50 lines of a scan's error output.
+    EXPECT_EQ(outcomeOf(denied), failed(denied.what()));
+    EXPECT_EQ(outcomeOf(42).kind, RunOutcome::Case::failed);
     EXPECT_EQ(RunMessages::plainDescription(thrown(OneWayEngineError::scanFailed(12, {"a \"b\"", "c\td"}))),
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
     EXPECT_EQ(RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(23, {}))),
@@ -180,14 +156,11 @@ TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     EXPECT_FALSE(RunMessages::plainDescription(thrown(42)).empty());
 }
 
-// ----- run logs -----
-
 const Uuid jobID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
 const std::string jobFolder = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 const Date startedAt = Date::fromUnix(1772373909.75);  // 2026-03-01 14:05:09.75 UTC
 const std::string header = "Kelto Sync " + jobFolder + " manual 2026-03-01 14:05:09 +0000\n";
 
-// Sets TZ for one test and puts the old value back.
 class ZoneOverride {
 public:
     explicit ZoneOverride(const char* zone) {
@@ -225,7 +198,6 @@ std::string finished(const std::filesystem::path& logs, const std::string& name,
 
 TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFails) {
     test::TemporaryFolder logs;
-    // Two runs started in the same second.
     const std::string first = ArchiveRunID::make(startedAt);
     const std::string second = ArchiveRunID::make(startedAt);
     ASSERT_NE(first, second);
@@ -242,21 +214,18 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
     RunLog::finishRecord(nullptr, record);
     EXPECT_EQ(record.logPath, std::nullopt) << "a run without a log names none";
     EXPECT_EQ(record.outcome, RunOutcome::success());
-    // The header is in UTC whatever the local zone.
     {
         const ZoneOverride zone("Pacific/Kiritimati");  // UTC+14: already 2 March there
         auto log = RunLog::open(logs.path(), jobID, "run");
         log->writeHeader(jobID, RunTrigger::catchUp, startedAt);
-        // Written through at once, before any footer.
+        // Written through before any footer.
         EXPECT_EQ(test::readFile(log->path()), "Kelto Sync " + jobFolder + " catchUp 2026-03-01 14:05:09 +0000\n");
     }
-    // A skipped run: the header and the outcome, nothing else.
     RunRecord skipped = recordWith(RunOutcome::skipped(SkipReason::deviceNotConnected));
     EXPECT_EQ(finished(logs.path(), "skipped", skipped),
               header + "Outcome: skipped(SyncModel.SkipReason.deviceNotConnected)\n");
     EXPECT_EQ(skipped.logPath, (logs / jobFolder / "skipped.log").string());
     EXPECT_EQ(skipped.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
-    // The engines' lines, then the errors, then the outcome.
     const std::vector<std::string> errors{"Could not prune archives at /b: Permission denied", "second"};
     RunRecord warned = recordWith(RunOutcome::completedWithWarnings(), errors);
     EXPECT_EQ(finished(logs.path(), "warned", warned, {">f+++++++++ a.txt"}),
@@ -281,9 +250,7 @@ TEST(RunLogTest, FailedWritesTurnTheOutcomeIntoFailedAndAppendedLinesNeverThrow)
     EXPECT_NE(record.outcome.message.find("No space left on device"), std::string::npos) << record.outcome.message;
     EXPECT_EQ(record.stats.errors, (std::vector<std::string>{"earlier", record.outcome.message}));
     EXPECT_EQ(record.logPath, (logs / jobFolder / "full.log").string()) << "the file exists, so the record names it";
-    // The file was closed: a second footer finds nothing left to write to.
     EXPECT_THROW(log->writeFooter({}, RunOutcome::success()), FileError);
-    // Lines appended after the footer never throw, nor make a removed log again.
     for (const std::filesystem::path& at : {logs / "missing.log", logs.path(), std::filesystem::path("/dev/full")})
         RunLog::appendLine(at, "x");
     EXPECT_FALSE(std::filesystem::exists(logs / "missing.log"));

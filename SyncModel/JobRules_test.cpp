@@ -79,16 +79,11 @@ TEST_F(JobValidatorTest, NameMissingSameAndNestedPaths) {
 }
 
 TEST_F(JobValidatorTest, SpellingsOfOneFolderOnAVolumeThatIgnoresCaseAreOneFolder) {
-    VolumeIdentity exfat;
-    exfat.kind = VolumeKind::removable;
-    exfat.uuid = "1234-ABCD";
-    exfat.fileSystem = "exfat";
-    exfat.caseSensitive = false;
-    VolumeIdentity other = exfat;
-    other.uuid = "5678-EF01";
-    VolumeIdentity ext4 = exfat;
-    ext4.fileSystem = "ext4";
-    ext4.caseSensitive = true;
+    const auto volume = [](const char* uuid, const char* fileSystem, bool caseSensitive) {
+        return VolumeIdentity{VolumeKind::removable, uuid, "E", fileSystem, false, caseSensitive, std::nullopt};
+    };
+    const VolumeIdentity exfat = volume("1234-ABCD", "exfat", false), other = volume("5678-EF01", "exfat", false);
+    const VolumeIdentity ext4 = volume("1234-ABCD", "ext4", true);
     const auto errors = [&](const std::string& a, const std::string& b, const VolumeIdentity& volumeA,
                             const VolumeIdentity& volumeB) {
         SyncJob j = job(a, b);
@@ -155,7 +150,6 @@ TEST_F(JobValidatorTest, CloudFoldersInternalVolumesUnderRemovableMountRootsAndL
     removable.source.volume.kind = VolumeKind::removable;
     removable.destination.volume.kind = VolumeKind::removable;
     EXPECT_TRUE(check(removable).warnings.empty());
-    // Library bundles:
     const Warnings warned{ValidationWarning::libraryBundle};
     EXPECT_EQ(check(job("/Pictures/Family.PhotosLibrary", "/b")).warnings, warned);
     EXPECT_EQ(check(job("/Pictures/Family.photoslibrary/originals", "/b")).warnings, warned);
@@ -194,8 +188,6 @@ TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
               (Warnings{ValidationWarning::cloudFolder, ValidationWarning::caseSensitivityMismatch,
                         ValidationWarning::libraryBundle, ValidationWarning::internalUnderVolumes}));
 }
-
-// ----- how a job is shown -----
 
 const Trigger connectRun = Trigger::onConnect(ConnectAction::run);
 const Trigger connectAsk = Trigger::onConnect(ConnectAction::ask);

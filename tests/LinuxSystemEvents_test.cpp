@@ -1,10 +1,13 @@
 #include "Platform/System/LinuxSystemEvents.h"
+#include "Platform/System/LogindSleepInhibitor.h"
 
 #include "SyncAutomation/Async/ManualExecutor.h"
+#include "SyncAutomation/SleepAssertion.h"
 #include "tests/support/FakeLogind.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <fcntl.h>
 #include <time.h>
 
 #include <gtest/gtest.h>
@@ -12,9 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace kelto {
 namespace {
@@ -41,7 +41,7 @@ struct SystemEventsTest : ::testing::Test {
     bool waitFor(SystemEvent kind, std::size_t n) {
         return main.runUntil([&] { return count(kind) >= n; });
     }
-    // Everything pending before a wake sent now has been told once it arrives.
+    // What was pending before a wake sent now has been told once it arrives.
     bool settle(test::FakeLogind& logind) {
         const std::size_t wakes = count(SystemEvent::wokeFromSleep);
         logind.prepareForSleep(false);
@@ -58,11 +58,9 @@ TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
     EXPECT_FALSE(nothingThere.watchesTimeZone());
     EXPECT_TRUE(nothingThere.watchesClock());
     const Subscription subscription = follow(watcher);
-    // A copied zone renamed over the link.
     fs::copy_file("/usr/share/zoneinfo/America/New_York", etc / "localtime.new");
     fs::rename(etc / "localtime.new", localtime);
     ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 1));
-    // The copy written over in place.
     std::ofstream(localtime, std::ios::binary | std::ios::trunc) << "TZif";
     ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 2));
     // A new link renamed over it, as zone tools do.
@@ -111,7 +109,6 @@ TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTimeAndLogindEndingASl
                                                 SystemEvent::wokeFromSleep, SystemEvent::wokeFromSleep}));
 }
 
-// Once the bus is lost, only wake events are missing.
 TEST_F(SystemEventsTest, LosingTheBusStopsOnlyWakeEventsAndTheWatcherStopsCleanly) {
     std::optional<Subscription> subscription;
     {
@@ -125,8 +122,30 @@ TEST_F(SystemEventsTest, LosingTheBusStopsOnlyWakeEventsAndTheWatcherStopsCleanl
         fs::remove(localtime);
         ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 1));
     }
-    // Letting go after the watcher is gone is safe.
     subscription.reset();
+}
+
+// What the assertion does with the descriptor is the sleep assertion's test.
+TEST_F(SystemEventsTest, TheInhibitorBlocksSleepUntilItsDescriptorClosesAndARefusalOrNoLogindOrNoBusGivesNone) {
+    if (!bus.running()) GTEST_SKIP() << bus.reason();
+    LogindSleepInhibitor inhibitor;
+    EXPECT_FALSE(inhibitor.take("reason"));
+    {
+        test::FakeLogind logind(bus.address());
+        std::optional<FileDescriptor> held = inhibitor.take(SleepAssertion::runReason);
+        ASSERT_TRUE(held);
+        EXPECT_EQ(logind.calls(), (std::vector<test::FakeLogind::InhibitCall>{
+                                      {"sleep:idle", "Kelto Sync", std::string(SleepAssertion::runReason), "block"}}));
+        EXPECT_NE(::fcntl(held->get(), F_GETFD) & FD_CLOEXEC, 0);  // rsync must not inherit the lock
+        EXPECT_FALSE(logind.released(0));
+        held.reset();
+        EXPECT_TRUE(logind.released(0, std::chrono::seconds(10)));
+        logind.refuse();
+        EXPECT_FALSE(inhibitor.take("reason"));
+        EXPECT_EQ(logind.calls().size(), 2u);
+    }
+    test::SystemBusAddress missing(bus.address() + "-none");
+    EXPECT_FALSE(LogindSleepInhibitor().take("reason"));
 }
 
 }  // namespace

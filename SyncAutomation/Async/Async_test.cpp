@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,7 +52,6 @@ TEST(Observers, ANewestValueKeepsOnlyTheNewestPendingAndAListDeliversEveryValueI
     subscription.reset();  // ended before delivery: nothing more arrives
     main.runPending();
     EXPECT_EQ(seen, (std::vector<int>{7, 10}));
-    // An observer list delivers every value to every observer, in order, until it lets go.
     SerialQueue queue;
     ObserverList<int> list;
     std::vector<int> onMain, onQueue;

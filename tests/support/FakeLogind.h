@@ -1,14 +1,8 @@
 #pragma once
 
-#include "SyncModel/Support/FileDescriptor.h"
 #include "tests/support/BusService.h"
+#include "tests/support/FakeSleepInhibitor.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -16,7 +10,8 @@
 
 namespace kelto::test {
 
-// org.freedesktop.login1 on a test bus: Inhibit hands out a pipe's write end and watches for its hang-up; PrepareForSleep on request; without the name, an impostor.
+// org.freedesktop.login1 on a test bus: Inhibit hands out a FakeSleepInhibitor's descriptors; PrepareForSleep on
+// request; without the name, an impostor.
 class FakeLogind {
 public:
     struct InhibitCall {
@@ -37,34 +32,14 @@ public:
     }
 
     // Answers Inhibit with an access-denied error.
-    void refuse(bool refusing = true) {
-        const std::lock_guard guard(lock_);
-        refusing_ = refusing;
-    }
+    void refuse() { inhibitions_.refuse(); }
     std::vector<InhibitCall> calls() const {
         const std::lock_guard guard(lock_);
         return calls_;
     }
-    // Inhibitions handed out so far.
-    std::size_t granted() const {
-        const std::lock_guard guard(lock_);
-        return kept_.size();
-    }
-    // The inhibition handed out by the index-th granted call has been let go.
-    bool released(std::size_t index) const { return waitForRelease(index, std::chrono::milliseconds(0)); }
-    // Waits up to the timeout for the hang-up (the bus daemon may hold a copy a moment longer).
-    bool waitForRelease(std::size_t index, std::chrono::milliseconds timeout) const {
-        int end = -1;
-        {
-            const std::lock_guard guard(lock_);
-            if (index >= kept_.size()) return false;
-            end = kept_[index].get();  // kept until the fake goes
-        }
-        pollfd p{end, 0, 0};
-        int ready;
-        do ready = ::poll(&p, 1, static_cast<int>(timeout.count()));
-        while (ready < 0 && errno == EINTR);
-        return ready == 1 && (p.revents & POLLHUP);
+    // The bus daemon may hold a copy of the descriptor a moment longer: wait for it.
+    bool released(std::size_t index, std::chrono::milliseconds wait = {}) const {
+        return inhibitions_.released(index, wait);
     }
 
     // Sends PrepareForSleep and waits until it is written to the bus.
@@ -82,23 +57,19 @@ private:
         auto& self = *static_cast<FakeLogind*>(userdata);
         const char *what, *who, *why, *mode;
         if (const int r = sd_bus_message_read(message, "ssss", &what, &who, &why, &mode); r < 0) return r;
-        std::unique_lock guard(self.lock_);
-        self.calls_.push_back({what, who, why, mode});
-        if (self.refusing_)
-            return sd_bus_reply_method_errorf(message, SD_BUS_ERROR_ACCESS_DENIED, "Permission denied");
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) return -errno;
-        self.kept_.emplace_back(ends[0]);
-        guard.unlock();
+        {
+            const std::lock_guard guard(self.lock_);
+            self.calls_.push_back({what, who, why, mode});
+        }
         // The reply takes a copy of the write end; the caller's copy is then the only one left.
-        const FileDescriptor handedOut(ends[1]);
-        return sd_bus_reply_method_return(message, "h", handedOut.get());
+        const std::optional<FileDescriptor> handedOut = self.inhibitions_.take(why);
+        if (!handedOut) return sd_bus_reply_method_errorf(message, SD_BUS_ERROR_ACCESS_DENIED, "Permission denied");
+        return sd_bus_reply_method_return(message, "h", handedOut->get());
     }
 
     mutable std::mutex lock_;
-    bool refusing_ = false;
     std::vector<InhibitCall> calls_;
-    std::vector<FileDescriptor> kept_;
+    FakeSleepInhibitor inhibitions_;
     BusService service_;  // last: stops answering before the state goes
 };
 

@@ -6,14 +6,15 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace kelto::test {
 
-// Hands out the write end of a pipe for each inhibition and keeps the read
-// end, which reports a hang-up once the holder has closed its end.
+// Hands out a pipe's write end per inhibition; the kept read end hangs up once the holder lets go.
 class FakeSleepInhibitor final : public SleepInhibitor {
 public:
     void refuse(bool refusing = true) {
@@ -40,14 +41,23 @@ public:
         const std::lock_guard guard(lock_);
         return kept_.size();
     }
-    // Granted inhibitions whose holder has let go.
-    std::size_t releases() const {
-        const std::lock_guard guard(lock_);
-        std::size_t count = 0;
-        for (const auto& end : kept_) {
-            pollfd p{end.get(), 0, 0};
-            if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP)) ++count;
+    // The holder of the index-th granted inhibition has let go, or does within `wait`.
+    bool released(std::size_t index, std::chrono::milliseconds wait = {}) const {
+        int end = -1;
+        {
+            const std::lock_guard guard(lock_);
+            if (index >= kept_.size()) return false;
+            end = kept_[index].get();  // kept until the fake goes
         }
+        pollfd p{end, 0, 0};
+        int ready;
+        do ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+        while (ready < 0 && errno == EINTR);
+        return ready == 1 && (p.revents & POLLHUP);
+    }
+    std::size_t releases() const {
+        std::size_t count = 0;
+        for (std::size_t index = 0, all = granted(); index < all; ++index) count += released(index);
         return count;
     }
 
