@@ -313,7 +313,10 @@ TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullListWithCountsInTheFormOfThei
     EXPECT_EQ(textOf(*rows(*all)[1], "archived"), "Archived: 2 files");
     auto none = h.view(0);
     EXPECT_TRUE(rows(*none).isEmpty() && !shown(*none, "empty"));
-    SCOPED_TRACE("AFailedLoadShowsItsErrorKeepsTheRowsAndReloadsOncePerNewRecord");
+}
+
+TEST(HistoryView, AFailedLoadShowsItsErrorKeepsTheRowsAndReloadsOncePerNewRecord) {
+    HistoryHarness h;
     bool failing = true;
     h.fake.historySource = [&](const Uuid&) -> std::vector<RunRecord> {
         if (failing) throw std::runtime_error("The history cannot be read.");
