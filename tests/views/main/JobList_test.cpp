@@ -57,6 +57,7 @@ struct JobListFixture : ::testing::Test {
         return view;
     }
     FakeEditor* shownEditor(const JobListView& view) { return dynamic_cast<FakeEditor*>(view.editor()); }
+    void deleted(Result<void> result = {}) { fake.answerDelete(std::move(result)), settle(); }
 };
 
 TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefaultJobInEitherLook) {
@@ -224,8 +225,7 @@ TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItW
     fake.setErrorMessage("The jobs file could not be read.");
     view->confirmDelete();
     press(view->deleteDialog(), QMessageBox::DestructiveRole);
-    fake.answerDelete(std::make_exception_ptr(std::runtime_error("disk full")));
-    settle();
+    deleted(std::make_exception_ptr(std::runtime_error("disk full")));
     EXPECT_EQ(view->selection(), photos.id);
     EXPECT_EQ(view->errorAlert()->informativeText(), "disk full");
     press(view->errorAlert(), QMessageBox::AcceptRole);
@@ -236,13 +236,11 @@ TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItW
     press(view->deleteDialog(), QMessageBox::DestructiveRole);
     ASSERT_EQ(fake.pendingDeletes.size(), 1u);
     EXPECT_EQ(fake.pendingDeletes.front().first, photos.id);
-    fake.answerDelete();
-    settle();
+    deleted();
     EXPECT_EQ(view->selection(), music.id);
     view->deleteButton()->click();
     press(view->deleteDialog(), QMessageBox::DestructiveRole);
-    fake.answerDelete();
-    settle();
+    deleted();
     EXPECT_FALSE(view->selection());
 }
 
