@@ -60,6 +60,16 @@ struct JobListFixture : ::testing::Test {
     void deleted(Result<void> result = {}) { fake.answerDelete(std::move(result)), settle(); }
 };
 
+// The grey of an icon's most opaque pixel: the ink of its glyph.
+int inkOf(const QAbstractButton* button) {
+    const QImage image = button->icon().pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32);
+    QRgb ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > qAlpha(ink)) ink = image.pixel(x, y);
+    return qGray(ink);
+}
+
 TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefaultJobInEitherLook) {
     auto view = makeView();
     EXPECT_TRUE(shown(*view, "emptyState"));
@@ -87,26 +97,15 @@ TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefau
         });
         EXPECT_EQ(differences.join(u'\n').toStdString(), "") << jobs.size() << " jobs: a live switch of the look";
     }
-}
-
-// The grey of an icon's most opaque pixel: the ink of its glyph.
-int inkOf(const QAbstractButton* button) {
-    const QImage image = button->icon().pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32);
-    QRgb ink = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) > qAlpha(ink)) ink = image.pixel(x, y);
-    return qGray(ink);
-}
-
-TEST_F(JobListFixture, ButtonIconsFollowTheDesktopSwitchingToDark) {
+    SCOPED_TRACE("ButtonIconsFollowTheDesktopSwitchingToDark");
+    fake.setJobs({});
     const QPalette before = QApplication::palette();
     QApplication::setPalette(WidgetRender::lightPalette());
-    auto view = makeView();
-    EXPECT_LT(inkOf(button(*view, "newJob")), 100);
+    auto lit = makeView();
+    EXPECT_LT(inkOf(button(*lit, "newJob")), 100);
     QApplication::setPalette(WidgetRender::darkPalette());
     settle();
-    EXPECT_GT(std::min(inkOf(button(*view, "newJob")), inkOf(view->deleteButton())), 160);
+    EXPECT_GT(std::min(inkOf(button(*lit, "newJob")), inkOf(lit->deleteButton())), 160);
     QApplication::setPalette(before);
 }
 
