@@ -233,7 +233,7 @@ QStringList lineTexts(const SimpleWhenSection& section) {
     return texts;
 }
 
-TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNoneLeaveEachOtherAlone) {
+TEST(SimpleWhenSection, DeviceNamesTheSwitchAndNoneThenWhatItCannotShowAndTheTimeBetweenSchedules) {
     SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
     job.source = on(VolumeKind::removable, "Photos");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("Photos"));
@@ -243,7 +243,8 @@ TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNon
     job.destination = on(VolumeKind::network, "B");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("A, B"));
     EditorDraft draft;
-    SimpleWhenSection section(SyncStrings::application(), draft.report());
+    int advanced = 0;
+    SimpleWhenSection section(SyncStrings::application(), draft.report(), [&] { ++advanced; });
     draft.attach(section, job);
     EXPECT_EQ(section.onConnectSwitch()->accessibleName(), QStringLiteral("When A, B is connected"));
     toggle(section.onConnectSwitch());
@@ -257,12 +258,8 @@ TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNon
     job.destination = on(VolumeKind::internal, "Disk");
     section.setJob(job);
     EXPECT_EQ(section.onConnectRow(), nullptr);
-}
-
-TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnlyAndCarriesTheTimeBetweenSchedules) {
-    EditorDraft draft;
-    int advanced = 0;
-    SimpleWhenSection section(SyncStrings::application(), draft.report(), [&] { ++advanced; });
+    SCOPED_TRACE("ListsWhatItCannotShowReadOnlyAndCarriesTheTimeBetweenSchedules");
+    draft.reports = 0;
     draft.attach(section, withTriggers({Trigger::onConnect(ConnectAction::ask)}));
     EXPECT_TRUE(section.simpleForm()->isHidden());
     EXPECT_EQ(lineTexts(section), QStringList{QStringLiteral("On connect: Ask")});
