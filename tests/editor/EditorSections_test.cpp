@@ -11,32 +11,25 @@
 #include "Kelto_Sync/Editor/TriggersSection.h"
 #include "tests/support/widgets/QtPrinting.h"
 #include "tests/support/widgets/WidgetRender.h"
-#include <QApplication>
+#include "tests/views/status/StatusFixtures.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
-#include <deque>
-#include <gtest/gtest.h>
 #include <limits>
 #include <stdexcept>
 
 namespace kelto {
 namespace {
 
-const QLocale english(QLocale::English, QLocale::UnitedStates);
-// The editor's side of a section: keeps the reported draft, counts reports
-// and hands every new draft back, as the editor does.
+// The editor's side of a section: keeps and counts the reported drafts, handing each back as the editor does.
 struct EditorDraft {
     SyncJob job;
     int reports = 0;
@@ -70,6 +63,8 @@ inline void toggle(QAbstractButton* box) {
     QTest::mouseClick(box, Qt::LeftButton);
 }
 
+void typeInto(QLineEdit* field, const char* text) { field->selectAll(), QTest::keyClicks(field, text); }
+
 using Patterns = std::vector<std::string>;
 
 TEST(ModeSection, ModesAndTheArchiveWarning) {
@@ -95,8 +90,6 @@ TEST(ModeSection, ModesAndTheArchiveWarning) {
     EXPECT_TRUE(section.warning()->isHidden());
 }
 
-// Keep forever hides the retention and gives back the standard days; the
-// guard fields store what is typed, out of range or not, with its line.
 TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention) {
     EditorDraft draft;
     ArchiveSafetySection section(SyncStrings::application(), draft.report());
@@ -114,7 +107,6 @@ TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention
         options.archiveRetentionDays = days;
         EXPECT_EQ(ArchiveSafetySection::retentionOutOfRange(options), days < 1 || days > 365) << days;
     }
-    const auto typeInto = [](QLineEdit* field, const char* text) { field->selectAll(), QTest::keyClicks(field, text); };
     typeInto(section.retentionField(), "366");
     EXPECT_FALSE(section.retentionMessage()->isHidden());
     typeInto(section.guardPercentField(), "0");
@@ -168,8 +160,6 @@ struct Interval {
     std::pair<std::int64_t, IntervalUnit> last() const { return sets.back(); }
 };
 
-// The count between each unit's floor and the largest count, by the stepper, a new unit or typing; typed, it
-// passes unchanged with its issue line, and reads in the locale's digits.
 TEST(IntervalTriggerEditor, TheCountByStepperUnitOrTyping) {
     Interval fifteen(15, IntervalUnit::minutes);
     QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
@@ -196,8 +186,7 @@ TEST(IntervalTriggerEditor, TheCountByStepperUnitOrTyping) {
     SCOPED_TRACE("TypedCountPassesUnchangedWithItsIssueLine");
     Interval interval(30, IntervalUnit::minutes);
     EXPECT_TRUE(interval.editor.issueLabel()->isHidden());
-    interval.editor.valueField()->selectAll();
-    QTest::keyClicks(interval.editor.valueField(), "5");
+    typeInto(interval.editor.valueField(), "5");
     ASSERT_EQ(interval.sets.size(), 1u);
     EXPECT_EQ(interval.last(), std::pair(std::int64_t{5}, IntervalUnit::minutes));
     EXPECT_EQ(interval.editor.issueLabel()->text(),
@@ -207,8 +196,7 @@ TEST(IntervalTriggerEditor, TheCountByStepperUnitOrTyping) {
     QTest::mouseClick(interval.editor.upButton(), Qt::LeftButton);
     EXPECT_EQ(interval.last(), std::pair(std::int64_t{6}, IntervalUnit::minutes));
     // Text that is no number commits nothing and gives way on leaving.
-    interval.editor.valueField()->selectAll();
-    QTest::keyClicks(interval.editor.valueField(), "x");
+    typeInto(interval.editor.valueField(), "x");
     EXPECT_EQ(interval.sets.size(), 2u);
     emit interval.editor.valueField()->editingFinished();
     EXPECT_EQ(interval.editor.valueField()->text(), QStringLiteral("6"));
@@ -227,18 +215,11 @@ TEST(IntervalTriggerEditor, TheCountByStepperUnitOrTyping) {
     EXPECT_EQ(thousand.editor.valueField()->text(), QStringLiteral("1,000"));
     thousand.editor.setLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(thousand.editor.valueField()->text(), QStringLiteral("1.000"));
-    thousand.editor.valueField()->selectAll();
-    QTest::keyClicks(thousand.editor.valueField(), "2.500");
+    typeInto(thousand.editor.valueField(), "2.500");
     EXPECT_EQ(thousand.last(), std::pair(std::int64_t{2'500}, IntervalUnit::days));
 }
 
-Endpoint on(VolumeKind kind, const std::string& name) {
-    Endpoint side;
-    side.path = "/media/" + name + "/x";
-    side.volume.kind = kind;
-    side.volume.name = name;
-    return side;
-}
+Endpoint on(VolumeKind kind, const std::string& name) { return endpoint("/media/" + name + "/x", kind, name); }
 
 SyncJob withTriggers(std::vector<Trigger> triggers) {
     SyncJob job = SyncJob::newJob("Job");
@@ -252,7 +233,7 @@ QStringList lineTexts(const SimpleWhenSection& section) {
     return texts;
 }
 
-TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNoneLeaveEachOtherAlone) {
+TEST(SimpleWhenSection, DeviceNamesTheSwitchAndNoneThenWhatItCannotShowAndTheTimeBetweenSchedules) {
     SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
     job.source = on(VolumeKind::removable, "Photos");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("Photos"));
@@ -262,7 +243,8 @@ TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNon
     job.destination = on(VolumeKind::network, "B");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("A, B"));
     EditorDraft draft;
-    SimpleWhenSection section(SyncStrings::application(), draft.report());
+    int advanced = 0;
+    SimpleWhenSection section(SyncStrings::application(), draft.report(), [&] { ++advanced; });
     draft.attach(section, job);
     EXPECT_EQ(section.onConnectSwitch()->accessibleName(), QStringLiteral("When A, B is connected"));
     toggle(section.onConnectSwitch());
@@ -276,12 +258,8 @@ TEST(SimpleWhenSection, DeviceNamesNameEachRemovableVolumeOnceAndTheSwitchAndNon
     job.destination = on(VolumeKind::internal, "Disk");
     section.setJob(job);
     EXPECT_EQ(section.onConnectRow(), nullptr);
-}
-
-TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnlyAndCarriesTheTimeBetweenSchedules) {
-    EditorDraft draft;
-    int advanced = 0;
-    SimpleWhenSection section(SyncStrings::application(), draft.report(), [&] { ++advanced; });
+    SCOPED_TRACE("ListsWhatItCannotShowReadOnlyAndCarriesTheTimeBetweenSchedules");
+    draft.reports = 0;
     draft.attach(section, withTriggers({Trigger::onConnect(ConnectAction::ask)}));
     EXPECT_TRUE(section.simpleForm()->isHidden());
     EXPECT_EQ(lineTexts(section), QStringList{QStringLiteral("On connect: Ask")});
@@ -301,7 +279,6 @@ TEST(SimpleWhenSection, ListsWhatItCannotShowReadOnlyAndCarriesTheTimeBetweenSch
     pick(section.schedulePicker(), SimpleWhenSection::weekly);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({2}, {7, 15})});
     EXPECT_TRUE(section.weekdayButton(2)->isChecked() && section.weekdayMessage()->isHidden());
-    // An emptied weekday set keeps its row and warns.
     QTest::mouseClick(section.weekdayButton(2), Qt::LeftButton);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::weekly({}, {7, 15})});
     EXPECT_FALSE(section.weekdayRow()->isHidden() || section.weekdayMessage()->isHidden());
@@ -362,7 +339,6 @@ TEST(TriggersSection, EditsReplaceOnlyTheirOwnRowAndRowsFollowPositionsAfterARem
     EXPECT_TRUE(draft.job.options.ejectWhenDone && !draft.job.options.skipOnBattery);
     section.addButton()->menu()->actions()[0]->trigger();
     EXPECT_EQ(draft.job.triggers.size() + section.rows().size(), 8u);
-    // Rows follow their positions after a removal.
     QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
     ASSERT_EQ(section.rows().size(), 3u);
     EXPECT_EQ(section.rows()[1]->kind(), Trigger::Kind::onConnect);
@@ -388,10 +364,7 @@ struct HeldLookups {
     FoldersSection::Services services() {
         return {[](const std::filesystem::path& folder) {
                     if (folder.filename() == "bad") throw std::runtime_error("Not a folder on a mounted volume");
-                    Endpoint endpoint;
-                    endpoint.path = folder.string();
-                    endpoint.volume.name = "Disk";
-                    return endpoint;
+                    return endpoint(folder.string(), VolumeKind::internal, "Disk");
                 },
                 [this](std::function<void()> work) { held.push_back(std::move(work)); }, &picker};
     }
@@ -430,9 +403,7 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     EXPECT_EQ(folders.draft.job.source, Endpoint::empty());
     EXPECT_EQ(section.sideRow(Side::source)->subtitle(), empty);
     // An unlabelled root file system goes by its mount point: no line, as in the overview.
-    Endpoint unnamed;
-    unnamed.path = "/srv/data";
-    unnamed.volume.name = "/";
+    const Endpoint unnamed = endpoint("/srv/data", VolumeKind::internal, "/");
     EXPECT_EQ(FoldersSection::subtitle(unnamed, SyncStrings(), english), QStringLiteral("/srv/data"));
     SCOPED_TRACE("SwapIconFollowsTheDesktopSwitchingToDark");
     const QPalette before = QApplication::palette();
@@ -470,8 +441,6 @@ TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
     EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
 }
 
-// Drops take the first existing folder; a lookup overtaken by a later one for its side, or answered after the
-// section is gone, reports nothing.
 TEST(FoldersSection, DropsTakeTheFirstExistingFolderAndLateLookupsAreDropped) {
     Folders folders;
     const QString file = folders.root.filePath("note.txt");

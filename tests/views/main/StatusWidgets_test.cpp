@@ -1,26 +1,31 @@
-// The run-status widgets of the job list and the tray's picture.
+// The run-status widgets of the job list and the tray's picture and popup.
 #include "FenraCore/Contrast.h"
 #include "FenraCore/FenraStyle.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/WindowPlacement.h"
+#include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/MenuBarIconRule.h"
 #include "Kelto_Sync/Status/RunStatusView.h"
 #include "Kelto_Sync/Status/TrayIconImage.h"
+#include "Kelto_Sync/Tray/MenuBarContent.h"
+#include "Kelto_Sync/Tray/MenuBarJobRow.h"
 #include "tests/support/FakeVolumeSource.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
-#include <QGuiApplication>
-#include <QProgressBar>
-#include <QSignalSpy>
-#include <QVBoxLayout>
 #include <cmath>
 #include <filesystem>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QVBoxLayout>
 
 namespace kelto {
 namespace {
 
-// A live run reaches the slot as the runner publishes it (queued, running
-// from its first phase on, copying): it ends looking as a slot made for the copy.
+// A live run reaches the slot phase by phase, and ends looking as a slot made for the copy.
 TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
     const RunStatus copying = running(SyncPhase::transferring, 0.42);
     QWidget row;
@@ -43,10 +48,28 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
     EXPECT_EQ(text->geometry(), fresh->findChild<QLabel*>(QStringLiteral("runStatusText"))->geometry());
     EXPECT_EQ(live->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry(),
               fresh->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry());
+    SCOPED_TRACE("CaptionGlyphAndColourByPriority");
+    const SyncStrings strings;
+    const auto caption = [&](std::optional<RunStatus> s, bool enabled, std::optional<RunOutcome> o) {
+        return JobStatusSlot::caption(s, enabled, o, strings, english);
+    };
+    // A live status wins over paused, paused over the last outcome.
+    EXPECT_EQ(caption(RunStatus::queued(), false, RunOutcome::failed("x")), "Queued");
+    EXPECT_EQ(caption(std::nullopt, false, RunOutcome::failed("x")), "Paused");
+    EXPECT_EQ(caption(std::nullopt, true, RunOutcome::skipped(SkipReason::onBattery)), "Skipped");
+    JobStatusSlot slot(std::nullopt, true, std::nullopt, strings);
+    auto* glyph = slot.findChild<QLabel*>(QStringLiteral("slotGlyph"));
+    slot.setValues(std::nullopt, true, RunOutcome::completedWithErrors());
+    EXPECT_EQ(glyph->property("tint").value<QColor>(), FenraTheme::error().color(slot.palette()));
+    slot.setValues(std::nullopt, false, RunOutcome::success());
+    EXPECT_FALSE(slot.toolTip().isEmpty()) << "paused: says manual runs still work";
+    EXPECT_EQ(slot.statusView(), nullptr);
+    slot.setValues(running(SyncPhase::transferring, 0.5), false, std::nullopt);
+    ASSERT_NE(slot.statusView(), nullptr);
+    EXPECT_EQ(slot.caption(), "50%");
+    EXPECT_TRUE(slot.toolTip().isEmpty());
 }
 
-// The bar only while copying with a known total, its empty track standing out from the list in the dark; else the
-// status text.
 TEST(RunStatusViewTest, ABarWhileCopyingWithAKnownTotalElseTheStatusText) {
     QWidget list;
     list.setPalette(WidgetRender::darkPalette());
@@ -81,27 +104,9 @@ TEST(RunStatusViewTest, ABarWhileCopyingWithAKnownTotalElseTheStatusText) {
     }
 }
 
-TEST(JobStatusSlotTest, CaptionGlyphAndColourByPriority) {
-    const SyncStrings strings;
-    const auto caption = [&](std::optional<RunStatus> s, bool enabled, std::optional<RunOutcome> o) {
-        return JobStatusSlot::caption(s, enabled, o, strings, english);
-    };
-    // A live status wins over paused, paused over the last outcome.
-    EXPECT_EQ(caption(RunStatus::queued(), false, RunOutcome::failed("x")), "Queued");
-    EXPECT_EQ(caption(std::nullopt, false, RunOutcome::failed("x")), "Paused");
-    EXPECT_EQ(caption(std::nullopt, true, RunOutcome::skipped(SkipReason::onBattery)), "Skipped");
-    JobStatusSlot slot(std::nullopt, true, std::nullopt, strings);
-    auto* glyph = slot.findChild<QLabel*>(QStringLiteral("slotGlyph"));
-    slot.setValues(std::nullopt, true, RunOutcome::completedWithErrors());
-    EXPECT_EQ(glyph->property("tint").value<QColor>(), FenraTheme::error().color(slot.palette()));
-    slot.setValues(std::nullopt, false, RunOutcome::success());
-    EXPECT_FALSE(slot.toolTip().isEmpty()) << "paused: says manual runs still work";
-    EXPECT_EQ(slot.statusView(), nullptr);
-    // A paused job that runs shows its live status.
-    slot.setValues(running(SyncPhase::transferring, 0.5), false, std::nullopt);
-    ASSERT_NE(slot.statusView(), nullptr);
-    EXPECT_EQ(slot.caption(), "50%");
-    EXPECT_TRUE(slot.toolTip().isEmpty());
+std::size_t threadCount() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
 TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheThreadFinds) {
@@ -130,7 +135,6 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheT
     fake.runAll();
     EXPECT_TRUE(dot->requiresWarning());
     EXPECT_GT(dot->width(), 0);
-    // A volume event re-evaluates.
     fake.warning = false;
     fake.stream.lock()->push(VolumeEvent::mounted("/media/ann/Backup"));
     QTRY_COMPARE(fake.pending.size(), 1u);
@@ -155,14 +159,7 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheT
     EXPECT_TRUE(fake.subscriptions == 2 && !fake.stream.expired());
     dot.reset();
     EXPECT_TRUE(fake.stream.expired());
-}
-
-std::size_t threadCount() {
-    const std::filesystem::directory_iterator tasks("/proc/self/task");
-    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
-}
-
-TEST(DeviceDotTest, AHundredShownDotsOfTheSystemShareTheirThreads) {
+    SCOPED_TRACE("AHundredShownDotsOfTheSystemShareTheirThreads");
     QWidget list;
     auto* rows = new QVBoxLayout(&list);
     std::vector<DeviceDot*> dots;
@@ -220,7 +217,6 @@ TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
         EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
 }
 
-// The colour of the icon's opaque pixels.
 QColor ink(const TrayIconImage& tray) {
     const QImage image = tray.icon().pixmap(QSize(44, 44)).toImage();
     for (int y = 0; y < image.height(); ++y) {
@@ -230,7 +226,7 @@ QColor ink(const TrayIconImage& tray) {
     return {};
 }
 
-TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges) {
+TEST(TrayIconImageTest, FollowsTheModelRedrawsOnlyWhenTheDrawingChangesInTheDesktopsLook) {
     FakeAppModel fake;
     AppModelAdapter model(fake);
     TrayIconImage tray;
@@ -252,19 +248,14 @@ TEST(TrayIconImageTest, FollowsTheModelAndMakesANewIconOnlyWhenTheDrawingChanges
     // Not a number and out of range are drawn as the ends of the bar.
     EXPECT_EQ(TrayIconImage::drawable(MenuBarIconState::progress(std::nan(""))), MenuBarIconState::progress(0));
     EXPECT_EQ(TrayIconImage::drawable(MenuBarIconState::progress(1.7)), MenuBarIconState::progress(1));
-    // The colour comes from the palette: dark panels get light ink.
     tray.setPalette(WidgetRender::darkPalette());
     EXPECT_EQ(changed.count(), 4);
     EXPECT_EQ(ink(tray), WidgetRender::darkPalette().color(QPalette::WindowText));
     tray.setPalette(WidgetRender::darkPalette());
     EXPECT_EQ(changed.count(), 4);
-}
-
-// The icon is drawn for the panel in the desktop's look, whatever the application's windows show, in either order.
-TEST(TrayIconImageTest, TheDesktopsLookDecidesTheInkNeverTheApplicationsOwn) {
+    // Drawn for the panel in the desktop's look, whatever the application's windows show, in either order.
+    SCOPED_TRACE("TheDesktopsLookDecidesTheInkNeverTheApplicationsOwn");
     const QPalette before = QGuiApplication::palette();
-    FakeAppModel fake;
-    AppModelAdapter model(fake);
     const QColor darkInk = FenraStyle::palette(ColorScheme::light).color(QPalette::WindowText);
     const QColor lightInk = FenraStyle::palette(ColorScheme::dark).color(QPalette::WindowText);
     QGuiApplication::setPalette(WidgetRender::darkPalette());
@@ -274,14 +265,254 @@ TEST(TrayIconImageTest, TheDesktopsLookDecidesTheInkNeverTheApplicationsOwn) {
     schemeLast.follow(model);
     schemeLast.setScheme(ColorScheme::light);
     EXPECT_TRUE(ink(schemeFirst) == darkInk && ink(schemeLast) == darkInk);
-    QSignalSpy changed(&schemeFirst, &TrayIconImage::iconChanged);
+    QSignalSpy redrawn(&schemeFirst, &TrayIconImage::iconChanged);
     QGuiApplication::setPalette(WidgetRender::lightPalette());
     QGuiApplication::setPalette(WidgetRender::darkPalette());
-    EXPECT_EQ(changed.count(), 0) << "the application's look is not the panel's";
+    EXPECT_EQ(redrawn.count(), 0) << "the application's look is not the panel's";
     EXPECT_EQ(ink(schemeFirst), darkInk);
     schemeFirst.setScheme(ColorScheme::dark);
     EXPECT_EQ(ink(schemeFirst), lightInk);
     QGuiApplication::setPalette(before);
+}
+
+std::vector<SyncJob> jobsNamed(int count) {
+    std::vector<SyncJob> jobs;
+    for (int i = 0; i < count; ++i) jobs.push_back(namedJob("Job " + std::to_string(i)));
+    return jobs;
+}
+
+struct MenuBar : ::testing::Test {
+    FakeAppModel fake;
+    AppModelAdapter model{fake};
+    FakeDotSources dots;
+    // Two hours after the end of record(job, 0).
+    ManualClock clock{Date::fromUnix(1'700'000'000.0 + 95 + 7200)};
+    int opened = 0, settingsShown = 0, quits = 0;
+    std::unique_ptr<MenuBarContent> make(bool withActions = true, std::optional<int> heightLimit = std::nullopt) {
+        MenuBarContent::Actions actions;
+        if (withActions) {
+            actions.openMainWindow = [this] { ++opened; };
+            actions.showSettings = [this] { ++settingsShown; };
+            actions.quit = [this] { ++quits; };
+        }
+        auto content = std::make_unique<MenuBarContent>(model, SyncStrings{}, std::move(actions), dots.sources(), clock);
+        content->setLocale(english);
+        content->setHeightLimit(heightLimit);
+        content->show();
+        settle();
+        return content;
+    }
+    static std::vector<QPushButton*> commands(const MenuBarContent& c) {
+        return {c.openButton(), c.settingsButton(), c.quitButton()};
+    }
+    static bool marked(const MenuBarContent& content, std::size_t index) { return content.rows().at(index)->isMarked(); }
+};
+
+TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirActions) {
+    auto content = make();
+    EXPECT_TRUE(shown(*content, "noJobs"));
+    EXPECT_FALSE(shown(*content, "queuedCount") || content->syncAllButton()->isEnabled());
+    for (QPushButton* button : commands(*content)) QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(std::tuple(opened, settingsShown, quits), std::tuple(1, 1, 1));
+    content->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(content.get()));
+    QTest::keyClick(content.get(), Qt::Key_Q, Qt::ControlModifier);
+    // A shortcut presses its button visibly: the click comes a moment later.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return quits == 2; }));
+    fake.setJobs({namedJob("Photos")});
+    EXPECT_FALSE(shown(*content, "noJobs"));
+    EXPECT_TRUE(content->rows().size() == 1 && content->syncAllButton()->isEnabled());
+    fake.setJobs({});
+    EXPECT_TRUE(content->rows().empty() && shown(*content, "noJobs"));
+    // The commands share one width, the widest's, at the column's start.
+    const QRect syncAll = content->syncAllButton()->geometry();
+    for (QPushButton* button : commands(*content))
+        EXPECT_EQ(button->geometry(), syncAll.translated(0, button->y() - syncAll.y()));
+    EXPECT_GE(content->openButton()->width(), content->openButton()->sizeHint().width());
+    auto bare = make(false);
+    for (QPushButton* button : commands(*bare)) EXPECT_FALSE(button->isVisibleTo(bare.get()));
+    EXPECT_TRUE(bare->syncAllButton()->isVisibleTo(bare.get()));
+}
+
+TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
+    const std::vector<SyncJob> jobs = jobsNamed(4);
+    fake.setJobs(jobs);
+    fake.setStatus(jobs[0].id, running());
+    fake.setStatus(jobs[1].id, RunStatus::queued());
+    fake.setStatus(jobs[2].id, RunStatus::queued());
+    fake.setStatus(jobs[3].id, RunStatus::awaitingConfirmation({}));  // neither queued nor running
+    auto content = make();
+    EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 2");
+    EXPECT_TRUE(marked(*content, 0));
+    EXPECT_FALSE(marked(*content, 1) || marked(*content, 2) || marked(*content, 3));
+    fake.setStatus(jobs[0].id, std::nullopt);
+    EXPECT_FALSE(marked(*content, 0));
+    fake.setStatus(jobs[1].id, running());
+    EXPECT_TRUE(marked(*content, 1));
+    EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 1");
+    fake.setStatus(jobs[2].id, std::nullopt);
+    EXPECT_FALSE(shown(*content, "queuedCount"));
+    fake.setJobs({jobs[3], jobs[1]});
+    ASSERT_EQ(content->rows().size(), 2u);
+    EXPECT_EQ(content->rows()[0]->job().id, jobs[3].id);
+    EXPECT_FALSE(marked(*content, 0));
+    EXPECT_TRUE(marked(*content, 1));
+    SCOPED_TRACE("RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd, whole in its tip");
+    const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
+    const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
+    SyncJob paused = namedJob(name, SyncMode::copy);
+    paused.isEnabled = false;
+    const SyncJob twoWay = namedJob("Two-way", SyncMode::twoWay);
+    fake.setJobs({mirror, paused, twoWay});
+    fake.setStatus(twoWay.id, RunStatus::queued());
+    const auto& rows = content->rows();
+    for (const MenuBarJobRow* row : rows) QTest::mouseClick(row->runButton(), Qt::LeftButton);
+    EXPECT_EQ(fake.runNowCalls, (std::vector<Uuid>{mirror.id, paused.id})) << "paused jobs still run by hand";
+    EXPECT_EQ(fake.cancelCalls, std::vector<Uuid>{twoWay.id});
+    QTest::mouseClick(content->syncAllButton(), Qt::LeftButton);
+    EXPECT_EQ(fake.runAllCalls, 1);
+    EXPECT_EQ(fake.runNowCalls.size(), 2u);
+    const QLabel* label = rows[1]->nameLabel();
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
+}
+
+// Above the fold the card is cut away rather than rounded behind the flap; right to left, at the top left.
+TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
+    const std::vector<SyncJob> jobs = jobsNamed(2);
+    fake.setJobs(jobs);
+    fake.setStatus(jobs[0].id, running());
+    for (const auto direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        SCOPED_TRACE(direction == Qt::LeftToRight ? "left to right" : "right to left");
+        auto content = make();
+        content->setLayoutDirection(direction);
+        settle();
+        MenuBarJobRow* marked = content->rows()[0];
+        MenuBarJobRow* plain = content->rows()[1];
+        const QImage markedImage = WidgetRender::image(*marked);
+        const QImage plainImage = WidgetRender::image(*plain);
+        ASSERT_EQ(markedImage.devicePixelRatio(), 1);
+        const int w = marked->width();
+        const auto at = [&](int x) { return direction == Qt::LeftToRight ? x : w - 1 - x; };
+        // Above the fold, inside a plain card's rounded corner; below it, the flap.
+        EXPECT_EQ(WidgetRender::pixel(plainImage, at(w - 9), 2).alpha(), 255);
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
+        // Outside the mark's square the card covers no more than a plain one (at twice the pixels).
+        const QImage markedFine = WidgetRender::image(*marked, 2);
+        const QImage plainFine = WidgetRender::image(*plain, 2);
+        int excess = 0;
+        for (int y = 0; y < 2 * 16; ++y) {
+            for (int x = 2 * (w - 16); x < 2 * w; ++x) {
+                const int fine = direction == Qt::LeftToRight ? x : 2 * w - 1 - x;
+                if (y < 2 * 12 && x >= 2 * (w - 12)) continue;
+                excess = std::max(excess, WidgetRender::pixel(markedFine, fine, y).alpha() -
+                                              WidgetRender::pixel(plainFine, fine, y).alpha());
+            }
+        }
+        EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
+    }
+}
+
+TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
+    const Date fire = Date::fromUnix(1'700'050'000.0);
+    std::vector<SyncJob> jobs = jobsNamed(4);  // scheduled, paused with history, paused never run, manual only
+    jobs[1].isEnabled = jobs[2].isEnabled = false;
+    fake.setJobs(jobs);
+    fake.fireDates = {{jobs[1].id, fire}, {jobs[2].id, fire}};
+    fake.setLastRecord(record(jobs[0], 0));
+    fake.setLastRecord(record(jobs[1], 0));
+    auto content = make();
+    const auto& rows = content->rows();
+    for (const Date at : {fire, fire.adding(3600)}) {
+        fake.setFireDate(jobs[0].id, at);
+        EXPECT_EQ(textOf(*rows[0], "nextRunTime"), DisplayFormat::time(at, english));
+    }
+    EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
+    EXPECT_EQ(rows[1]->whenText(), "2 hours ago") << "paused: the last run instead";
+    EXPECT_FALSE(shown(*rows[1], "nextRunTitle"));
+    for (const MenuBarJobRow* blank : {rows[2], rows[3]})
+        EXPECT_TRUE(blank->whenText().isEmpty() && shown(*blank, "blankLine")) << blank->job().name;
+    fake.setLastRecord(record(jobs[3], 0, RunOutcome::failed("x")));
+    EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
+    EXPECT_FALSE(shown(*rows[3], "blankLine"));
+}
+
+TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {
+    const std::vector<SyncJob> seven = jobsNamed(7);
+    fake.setJobs(seven);
+    const int natural = make()->height();
+    auto roomy = make(true, natural + 50);
+    EXPECT_EQ(roomy->height(), natural) << "room enough: nothing scrolls";
+    EXPECT_FALSE(roomy->rowScroll()->verticalScrollBar()->isVisible());
+    auto content = make(true, natural / 2);
+    EXPECT_LE(content->height(), natural / 2);
+    EXPECT_TRUE(content->rowScroll()->verticalScrollBar()->isVisible());
+    std::vector<QPushButton*> buttons = commands(*content);
+    buttons.push_back(content->syncAllButton());
+    for (QPushButton* button : buttons) {
+        const QRect at(button->mapTo(content.get(), QPoint()), button->size());
+        EXPECT_TRUE(button->isVisible() && content->rect().contains(at)) << button->objectName().toStdString();
+    }
+    SCOPED_TRACE("SevenJobsOnA1280By800ScreenShowTheRunningJob");
+    fake.setStatus(seven[5].id, running());
+    const int room = WindowPlacement::roomBeside(QRect(1250, 2, 24, 24), QRect(0, 28, 1280, 772));
+    auto beside = make(true, room);
+    const auto& rows = beside->rows();
+    const int cards = beside->height() - beside->rowScroll()->height() + 7 * MenuBarJobRow::cardHeight + 6 * 12;
+    EXPECT_LE(beside->height(), room);
+    QScrollArea* scroll = beside->rowScroll();
+    const auto inView = [&](const MenuBarJobRow* row) {
+        return scroll->viewport()->rect().contains(QRect(row->mapTo(scroll->viewport(), QPoint(0, 0)), row->size()));
+    };
+    EXPECT_EQ(scroll->verticalScrollBar()->isVisible(), cards > room) << "room " << room << ", every card " << cards;
+    for (const MenuBarJobRow* row : rows) EXPECT_TRUE(cards > room || inView(row));
+    EXPECT_TRUE(inView(rows[5])) << "the running job is in view";
+}
+
+TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
+    const std::vector<SyncJob> jobs = jobsNamed(7);
+    const std::vector<SyncJob> two{jobs[0], jobs[1]};
+    fake.setJobs(two);
+    auto content = make();
+    const int twoHigh = content->height();
+    fake.setJobs(jobs);
+    settle();
+    const int limit = (twoHigh + content->height()) / 2;
+    fake.setJobs(two);
+    settle();
+    content->setHeightLimit(limit);
+    settle();
+    QScrollArea* scroll = content->rowScroll();
+    const auto open = [&](const std::vector<SyncJob>& shown) {
+        content->hide();
+        fake.setJobs(shown);
+        for (const SyncJob& job : fake.jobs()) fake.setStatus(job.id, running());
+        content->show();
+        settle();
+    };
+    for (int round = 0; round < 2; ++round) {
+        open(jobs);
+        EXPECT_LE(content->height(), limit);
+        EXPECT_TRUE(scroll->verticalScrollBar()->isVisible()) << "the last rows are reachable";
+        open(two);
+        EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+        EXPECT_EQ(scroll->height(), scroll->widget()->sizeHint().height()) << "no empty band";
+        EXPECT_EQ(content->height(), twoHigh);
+    }
+    // Once fitted, an open popup lays its rows out no more (else it would spin while open).
+    struct LayoutRequests : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::LayoutRequest;
+            return false;
+        }
+    } requests;
+    scroll->widget()->installEventFilter(&requests);
+    for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
+    EXPECT_EQ(requests.count, 0);
+    scroll->widget()->removeEventFilter(&requests);
 }
 
 }  // namespace

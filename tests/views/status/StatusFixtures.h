@@ -6,18 +6,13 @@
 #include "SyncModel/SyncJob.h"
 #include "SyncModel/Support/Clock.h"
 #include "tests/views/support/FakeAppModel.h"
-#include <QAbstractButton>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <QWidget>
 #include <deque>
-#include <memory>
 #include <gtest/gtest.h>
 
 namespace kelto {
@@ -54,14 +49,17 @@ inline RunRecord record(const SyncJob& job, int index, RunOutcome outcome = RunO
     return r;
 }
 
-inline RunStatus running(SyncPhase phase = SyncPhase::scanning, std::optional<double> fraction = std::nullopt) {
+inline SyncProgress progressIn(SyncPhase phase, std::optional<double> fraction = std::nullopt) {
     SyncProgress progress;
     progress.phase = phase;
     progress.fraction = fraction;
-    return RunStatus::running(progress);
+    return progress;
 }
 
-// A job and the model the views show it from.
+inline RunStatus running(SyncPhase phase = SyncPhase::scanning, std::optional<double> fraction = std::nullopt) {
+    return RunStatus::running(progressIn(phase, fraction));
+}
+
 struct ViewHarness {
     FakeAppModel fake;
     AppModelAdapter adapter{fake};
@@ -104,15 +102,13 @@ inline QLabel* labelWith(const QWidget& root, const QString& text) {
     return nullptr;
 }
 
-// An alert's button of that role.
 inline QAbstractButton* button(const QMessageBox* box, QMessageBox::ButtonRole role) {
     for (QAbstractButton* b : box->buttons())
         if (box->buttonRole(b) == role) return b;
     return nullptr;
 }
 
-// The open alerts that say nothing could show a path, each closed once
-// read: what they named (one path a line) and whether that can be selected.
+// The open alerts that say nothing could show a path, closed once read: the paths named, and whether selectable.
 struct RevealAlerts {
     QStringList paths;
     bool selectable = true;
@@ -133,8 +129,7 @@ inline RevealAlerts takeRevealAlerts() {
     return alerts;
 }
 
-// Device-dot sources the test drives: evaluations wait until the test runs
-// them, in the order it chooses; the answer is the test's.
+// Device-dot sources the test drives: evaluations wait until the test runs them; the answer is the test's.
 struct FakeDotSources {
     std::deque<std::function<void()>> pending;
     bool warning = false;

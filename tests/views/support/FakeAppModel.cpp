@@ -32,26 +32,21 @@ void FakeAppModel::answerRoots(Result<Roots> roots) { takeOldest(pendingRoots, "
 void FakeAppModel::answerPrune(Result<void> result) { takeOldest(pendingPrunes, "pruning")(std::move(result)); }
 
 void FakeAppModel::validate(const SyncJob& job, std::function<void(ValidationReport)> done) {
-    answerAtOnce ? done({}) : void(pendingValidations.emplace_back(job, std::move(done)));
+    pendingValidations.emplace_back(job, std::move(done));
 }
 void FakeAppModel::addJob(const SyncJob& job, std::function<void(Result<void>)> done) {
     pendingAdds.emplace_back(job, std::move(done));
-    if (answerAtOnce) answerAdd();
 }
 void FakeAppModel::updateJob(const SyncJob& job, std::function<void(Result<void>)> done) {
     pendingUpdates.emplace_back(job, std::move(done));
-    if (answerAtOnce) answerUpdate();
 }
 void FakeAppModel::deleteJob(const Uuid& jobID, std::function<void(Result<void>)> done) {
     pendingDeletes.emplace_back(jobID, std::move(done));
-    if (answerAtOnce) answerDelete();
 }
 void FakeAppModel::preview(const Uuid& jobID, std::function<void(Result<SyncPlan>)> done) {
-    answerAtOnce ? done(SyncPlan{}) : void(pendingPreviews.emplace_back(jobID, std::move(done)));
+    pendingPreviews.emplace_back(jobID, std::move(done));
 }
-void FakeAppModel::shutdown(std::function<void()> done) {
-    answerAtOnce ? done() : void(pendingShutdowns.push_back(std::move(done)));
-}
+void FakeAppModel::shutdown(std::function<void()> done) { pendingShutdowns.push_back(std::move(done)); }
 
 void FakeAppModel::answerValidation(ValidationReport report) {
     takeOldest(pendingValidations, "validation").second(std::move(report));

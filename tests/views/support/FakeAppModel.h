@@ -11,7 +11,6 @@ namespace kelto {
 // asynchronous requests wait in queues until the test answers them, in the order it chooses.
 class FakeAppModel : public AppModelInterface {
 public:
-    // Properties, each change notifying its observers.
     void setJobs(std::vector<SyncJob> jobs);
     void setStatus(const Uuid& jobID, std::optional<RunStatus> status);
     void setLastRecord(const RunRecord& record);
@@ -20,14 +19,10 @@ public:
     std::map<Uuid, Date> fireDates;
     // Changes one date of `fireDates` and tells the observers, as the scheduler's notice does.
     void setFireDate(const Uuid& jobID, std::optional<Date> date);
-    // Requests seen.
     std::vector<Uuid> runNowCalls, cancelCalls, confirmCalls, declineCalls;
     std::vector<std::shared_ptr<const SyncPlan>> confirmedPlans;  // one for each confirm call
     int runAllCalls = 0;
     mutable int historyCalls = 0;
-    // When set, validate, addJob, updateJob, deleteJob, preview and shutdown
-    // answer at once with these instead of waiting.
-    bool answerAtOnce = false;
     // Requests waiting for an answer, oldest first.
     std::deque<std::function<void(Result<Roots>)>> pendingRoots;
     std::deque<std::function<void(Result<void>)>> pendingPrunes;

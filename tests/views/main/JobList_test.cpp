@@ -1,19 +1,30 @@
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AlertBox.h"
+#include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
 #include "Kelto_Sync/Main/JobSidebarRow.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
+#include "SyncAutomation/AppModelError.h"
 #include "tests/support/widgets/WidgetRender.h"
 #include "tests/views/status/StatusFixtures.h"
 #include <QAccessible>
+#include <QDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QTextDocumentFragment>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <stdexcept>
 
 namespace kelto {
 namespace {
+
+void press(QMessageBox* box, QMessageBox::ButtonRole role) {
+    ASSERT_NE(button(box, role), nullptr) << "no button of role " << role;
+    button(box, role)->click();
+    settle();
+}
 
 // Stands in for the job editor: remembers what it was made with.
 struct FakeEditor : QWidget {
@@ -46,11 +57,18 @@ struct JobListFixture : ::testing::Test {
         return view;
     }
     FakeEditor* shownEditor(const JobListView& view) { return dynamic_cast<FakeEditor*>(view.editor()); }
-    static void press(QMessageBox* box, QMessageBox::ButtonRole role) {
-        button(box, role)->click();
-        settle();
-    }
+    void deleted(Result<void> result = {}) { fake.answerDelete(std::move(result)), settle(); }
 };
+
+// The grey of an icon's most opaque pixel: the ink of its glyph.
+int inkOf(const QAbstractButton* button) {
+    const QImage image = button->icon().pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32);
+    QRgb ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > qAlpha(ink)) ink = image.pixel(x, y);
+    return qGray(ink);
+}
 
 TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefaultJobInEitherLook) {
     auto view = makeView();
@@ -79,26 +97,15 @@ TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefau
         });
         EXPECT_EQ(differences.join(u'\n').toStdString(), "") << jobs.size() << " jobs: a live switch of the look";
     }
-}
-
-// The grey of an icon's most opaque pixel: the ink of its glyph.
-int inkOf(const QAbstractButton* button) {
-    const QImage image = button->icon().pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32);
-    QRgb ink = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) > qAlpha(ink)) ink = image.pixel(x, y);
-    return qGray(ink);
-}
-
-TEST_F(JobListFixture, ButtonIconsFollowTheDesktopSwitchingToDark) {
+    SCOPED_TRACE("ButtonIconsFollowTheDesktopSwitchingToDark");
+    fake.setJobs({});
     const QPalette before = QApplication::palette();
     QApplication::setPalette(WidgetRender::lightPalette());
-    auto view = makeView();
-    EXPECT_LT(inkOf(button(*view, "newJob")), 100);
+    auto lit = makeView();
+    EXPECT_LT(inkOf(button(*lit, "newJob")), 100);
     QApplication::setPalette(WidgetRender::darkPalette());
     settle();
-    EXPECT_GT(std::min(inkOf(button(*view, "newJob")), inkOf(view->deleteButton())), 160);
+    EXPECT_GT(std::min(inkOf(button(*lit, "newJob")), inkOf(lit->deleteButton())), 160);
     QApplication::setPalette(before);
 }
 
@@ -113,26 +120,24 @@ TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJ
     const auto rowsSelected = [&](const Uuid& id) {
         for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) EXPECT_EQ(row->isSelected(), row->job().id == id);
     };
-    {
-        SCOPED_TRACE("TheSelectedRowTakesTheSelectionsTextColour, in full while the list has the focus");
-        view->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-        const auto textOf = [](JobSidebarRow* row) {
-            return child<QLabel>(*row, "jobName")->palette().color(QPalette::WindowText);
-        };
-        for (const auto& look : WidgetRender::looks()) {
-            SCOPED_TRACE(look.name);
-            view->setPalette(look.palette);
-            for (const bool focused : {true, false}) {
-                focused ? view->list()->setFocus() : view->list()->clearFocus();
-                settle();
-                const QPalette list = view->list()->palette();
-                const auto drawn = focused ? QPalette::Active : QPalette::Inactive;
-                rowsSelected(photos.id);
-                for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) {
-                    EXPECT_EQ(textOf(row), row->job().id == photos.id ? list.color(drawn, QPalette::HighlightedText)
-                                                                      : list.color(QPalette::Active, QPalette::WindowText));
-                }
+    SCOPED_TRACE("TheSelectedRowTakesTheSelectionsTextColour, in full while the list has the focus");
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    const auto textOf = [](JobSidebarRow* row) {
+        return child<QLabel>(*row, "jobName")->palette().color(QPalette::WindowText);
+    };
+    for (const auto& look : WidgetRender::looks()) {
+        SCOPED_TRACE(look.name);
+        view->setPalette(look.palette);
+        for (const bool focused : {true, false}) {
+            focused ? view->list()->setFocus() : view->list()->clearFocus();
+            settle();
+            const QPalette list = view->list()->palette();
+            const auto drawn = focused ? QPalette::Active : QPalette::Inactive;
+            rowsSelected(photos.id);
+            for (JobSidebarRow* row : view->findChildren<JobSidebarRow*>()) {
+                EXPECT_EQ(textOf(row), row->job().id == photos.id ? list.color(drawn, QPalette::HighlightedText)
+                                                                  : list.color(QPalette::Active, QPalette::WindowText));
             }
         }
     }
@@ -219,8 +224,7 @@ TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItW
     fake.setErrorMessage("The jobs file could not be read.");
     view->confirmDelete();
     press(view->deleteDialog(), QMessageBox::DestructiveRole);
-    fake.answerDelete(std::make_exception_ptr(std::runtime_error("disk full")));
-    settle();
+    deleted(std::make_exception_ptr(std::runtime_error("disk full")));
     EXPECT_EQ(view->selection(), photos.id);
     EXPECT_EQ(view->errorAlert()->informativeText(), "disk full");
     press(view->errorAlert(), QMessageBox::AcceptRole);
@@ -231,13 +235,11 @@ TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItW
     press(view->deleteDialog(), QMessageBox::DestructiveRole);
     ASSERT_EQ(fake.pendingDeletes.size(), 1u);
     EXPECT_EQ(fake.pendingDeletes.front().first, photos.id);
-    fake.answerDelete();
-    settle();
+    deleted();
     EXPECT_EQ(view->selection(), music.id);
     view->deleteButton()->click();
     press(view->deleteDialog(), QMessageBox::DestructiveRole);
-    fake.answerDelete();
-    settle();
+    deleted();
     EXPECT_FALSE(view->selection());
 }
 
@@ -264,8 +266,7 @@ TEST_F(JobListFixture, TheSkipAlertIsAWarningAsWideAsItsTextsAndNamesTheJob) {
     }
 }
 
-// An alert grows for its title up to its screen's measure; a longer title is shortened in its middle, the whole of
-// it then leading the message. A one-sentence message sits on one line.
+// A title too long for the screen is shortened in its middle, the whole of it then leading the message.
 struct AlertTexts {
     const char* name;
     enum Kind { deleteJob, skip, quit } kind;
@@ -409,6 +410,166 @@ TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     }
     EXPECT_GE(shown, 6) << "the name in the sidebar, editor and tray, the paths, the messages";
 }
+
+// Every way a job's draft is left, in the main window and the new-job sheet, against every answer.
+enum class Way { otherRow, requestedJob, createdJob, windowClosed, quit, sheetEscape, sheetCancel, sheetClosed };
+constexpr const char* wayNames[] = {"otherRow", "requestedJob", "createdJob",  "windowClosed",
+                                    "quit",     "sheetEscape",  "sheetCancel", "sheetClosed"};
+
+struct Reply {
+    const char* name;
+    std::optional<QMessageBox::ButtonRole> button;  // none: the draft is unchanged and nothing asks
+    bool stores;
+    bool rejected;  // the model turns the save down as invalid
+    bool leaves;
+};
+const Reply replies[] = {
+    {"unchanged", std::nullopt, false, false, true},
+    {"save", QMessageBox::AcceptRole, true, false, true},
+    {"saveRejected", QMessageBox::AcceptRole, true, true, false},
+    {"discard", QMessageBox::DestructiveRole, false, false, true},
+    {"stay", QMessageBox::RejectRole, false, false, false},
+};
+
+struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
+    FakeAppModel fake;
+    AppModelAdapter model{fake};
+    FakeDotSources dots;
+    SyncJob photos = namedJob("Photos");
+    SyncJob music = namedJob("Music");
+    QWidget window;
+    JobListView* view = nullptr;
+    QPointer<QDialog> sheet;
+    void SetUp() override {
+        fake.setJobs({photos, music});
+        view = new JobListView(model, SyncStrings{}, JobListView::standardEditors(model, SyncStrings{}), dots.sources());
+        view->setLocale(english);
+        (new QVBoxLayout(&window))->addWidget(view);
+        window.show();
+        view->select(photos.id);
+        settle();
+    }
+    bool inSheet() const { return std::get<0>(GetParam()) >= Way::sheetEscape; }
+    JobDetailView* editor() const {
+        return inSheet() ? sheet->findChild<JobDetailView*>() : qobject_cast<JobDetailView*>(view->editor());
+    }
+    static AlertBox* question() {
+        for (QWidget* shown : QApplication::topLevelWidgets())
+            if (auto* box = dynamic_cast<AlertBox*>(shown); box != nullptr && box->isVisible()) return box;
+        return nullptr;
+    }
+    void editName(JobDetailView& edited, SyncJob& draft) {
+        draft.name += " (edited)";
+        edited.editDraft(draft);
+        for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
+    }
+    std::optional<Uuid> created;
+    bool quitting = false;
+    void leave(Way way) {
+        switch (way) {
+        case Way::otherRow: {
+            QListWidget* list = view->list();
+            return QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+        }
+        case Way::requestedJob: return fake.setRequestedJobID(music.id);
+        case Way::createdJob: {
+            view->newJob();
+            auto* fresh = view->newJobSheet()->findChild<JobDetailView*>();
+            created = fresh->draft().id;
+            fresh->save();
+            return fake.answerAdd();
+        }
+        case Way::windowClosed: window.close(); return;
+        case Way::quit: return view->leaveDrafts([this] { quitting = true; });
+        case Way::sheetEscape: return QTest::keyClick(editor()->nameField(), Qt::Key_Escape);
+        case Way::sheetCancel: return editor()->secondaryButton()->click();
+        case Way::sheetClosed: sheet->close(); return;
+        }
+    }
+    bool left(Way way) const {
+        switch (way) {
+        case Way::otherRow:
+        case Way::requestedJob: return view->selection() == music.id && view->list()->currentRow() == 1;
+        case Way::createdJob: return view->selection() == created;
+        case Way::windowClosed: return !window.isVisible();
+        case Way::quit: return quitting;
+        default: return sheet.isNull() || !sheet->isVisible();
+        }
+    }
+};
+
+TEST_P(LeavingADraft, AsksToSaveDiscardOrStayUnlessUnchanged) {
+    const Way way = std::get<0>(GetParam());
+    const Reply& reply = replies[std::get<1>(GetParam())];
+    if (inSheet()) {
+        view->newJob();
+        sheet = view->newJobSheet();
+    }
+    JobDetailView* edited = editor();
+    SyncJob draft = edited->draft();
+    if (reply.button) editName(*edited, draft);
+    for (settle(); !fake.pendingValidations.empty(); settle()) fake.answerValidation();
+    leave(way);
+    settle();
+    AlertBox* asked = question();
+    ASSERT_EQ(asked != nullptr, reply.button.has_value()) << "only a changed draft asks";
+    if (asked != nullptr) {
+        EXPECT_FALSE(left(way)) << "before the answer";
+        press(asked, *reply.button);
+    }
+    const auto& stored = inSheet() ? fake.pendingAdds : fake.pendingUpdates;
+    ASSERT_EQ(stored.size(), reply.stores ? 1u : 0u);
+    if (reply.stores) {
+        EXPECT_EQ(stored.front().first, draft);
+        Result<void> answer;
+        const ValidationReport missing{{ValidationIssue::missingSource}, {}};
+        if (reply.rejected) answer = std::make_exception_ptr(AppModelError::invalidJob(missing));
+        inSheet() ? fake.answerAdd(answer) : fake.answerUpdate(answer);
+        settle();
+    }
+    EXPECT_EQ(left(way), reply.leaves);
+    if (reply.leaves) return;
+    ASSERT_EQ(editor(), edited);
+    EXPECT_EQ(edited->draft(), draft);
+    if (!inSheet()) {
+        EXPECT_EQ(view->list()->currentRow(), 0) << "the list shows the job still edited";
+        EXPECT_EQ(view->list()->selectedItems(), QList{view->list()->item(0)});
+    }
+    if (reply.rejected) {
+        EXPECT_EQ(edited->statusMessage(), "validation.missingSource") << "the failure shows";
+    }
+}
+
+struct PausedDraft : LeavingADraft {};
+TEST_F(PausedDraft, ASaveChosenWhileAPauseIsOnItsWayFollowsItsAnswer) {
+    auto* edited = qobject_cast<JobDetailView*>(view->editor());
+    SyncJob draft = edited->draft();
+    editName(*edited, draft);
+    edited->toggleAutomaticRuns();
+    leave(Way::otherRow);
+    settle();
+    ASSERT_NE(question(), nullptr);
+    press(question(), QMessageBox::AcceptRole);
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);  // the pause alone
+    fake.answerUpdate();
+    settle();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    draft.isEnabled = !draft.isEnabled;
+    EXPECT_EQ(fake.pendingUpdates.front().first, draft);
+    fake.answerUpdate();
+    settle();
+    EXPECT_TRUE(left(Way::otherRow));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, LeavingADraft,
+                         ::testing::Combine(::testing::Values(Way::otherRow, Way::requestedJob, Way::createdJob,
+                                                              Way::windowClosed, Way::quit, Way::sheetEscape,
+                                                              Way::sheetCancel, Way::sheetClosed),
+                                            ::testing::Range(0, 5)),
+                         [](const auto& info) {
+                             return std::string(wayNames[static_cast<int>(std::get<0>(info.param))]) + "_" +
+                                    replies[std::get<1>(info.param)].name;
+                         });
 
 }  // namespace
 }  // namespace kelto

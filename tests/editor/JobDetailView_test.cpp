@@ -62,7 +62,6 @@ protected:
         view->show();
         return view;
     }
-    // The open review has been on screen long enough to be read.
     void readable() { settle(), timers.advance(PreviewSheet::readingSeconds); }
     void answer(ValidationReport report = {}) { fake.answerValidation(std::move(report)), settle(); }
     void updated(Result<void> result = {}) { fake.answerUpdate(std::move(result)), settle(); }
@@ -86,7 +85,6 @@ protected:
     ManualExecutor timers{clock};
 };
 
-// Created by button or Return once validated without errors; Cancel and Escape leave it.
 TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     auto view = make(SyncJob::newJob(""), true);
     int dismissed = 0;
@@ -121,7 +119,6 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     view->settingsTab()->click();
     EXPECT_TRUE(view->footer()->isVisible());
     EXPECT_FALSE(view->secondaryButton()->isEnabled() || view->primaryButton()->isEnabled());
-    // An emptied name is told under it on both tabs.
     view->nameField()->selectAll();
     QTest::keyClick(view->nameField(), Qt::Key_Backspace);
     answer(errors({ValidationIssue::emptyName}));
@@ -230,17 +227,11 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
     EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
     EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
-    // Resumed from the job list: the draft follows and keeps its edits.
-    SyncJob resumed = job;
-    resumed.isEnabled = true;
-    fake.setJobs({resumed});
+    fake.setJobs({job});  // resumed from the job list: the draft follows and keeps its edits
     EXPECT_TRUE(view->draft().isEnabled);
     EXPECT_EQ(view->draft().name, "Photos!");
 }
 
-// The runner parks the run before its record reaches the model; a click already on its way when the next plan comes
-// confirms the plan its sheet showed; a review whose run was dropped elsewhere stays open but never looks approved:
-// it offers "Close" and "Sync again" (Return), and answers nothing. A plain preview answers neither way.
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     const auto shownReason = [](PreviewSheet* s) { return kelto::shown(*s, "reason") ? textOf(*s, "reason") : ""; };
     fake.setLastRecord(needsReview("Many files would be deleted."));
@@ -255,62 +246,56 @@ TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
     continueButton->click();
     EXPECT_EQ(fake.confirmCalls.size(), 1u);
     EXPECT_EQ(view->sheet(), nullptr);
-    {
-        SCOPED_TRACE("TheReviewSheetFollowsTheNewestRecord: a later review first shows the older reason, then its own");
-        fake.setStatus(job.id, std::nullopt);
-        SyncPlan first, second;
-        first.archives = {PlannedArchive{"a.txt", Side::b}};
-        second.archives = {PlannedArchive{"a.txt", Side::b}, PlannedArchive{"b.txt", Side::b}};
-        park(first);
-        ASSERT_NE(view->sheet(), nullptr);
-        EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
-        fake.setLastRecord(needsReview("Most of the destination would be archived."));
-        EXPECT_EQ(shownReason(view->sheet()), "Most of the destination would be archived.");
-        EXPECT_TRUE(view->sheet()->isReview());
-        SCOPED_TRACE("ContinueConfirmsThePlanItsSheetShowed");
-        QPointer<QPushButton> older = continueOf(view->sheet());
-        readable();
-        park(second);
-        ASSERT_TRUE(older);
-        older->click();
-        ASSERT_EQ(fake.confirmedPlans.size(), 2u);
-        ASSERT_TRUE(fake.confirmedPlans[1]);
-        EXPECT_EQ(*fake.confirmedPlans[1], first);
-    }
-    {
-        SCOPED_TRACE("AReviewWhoseRunIsGoneNeverLooksApproved");
-        fake.setStatus(job.id, std::nullopt);
-        park();
-        QPointer<PreviewSheet> sheet = view->sheet();
-        ASSERT_TRUE(sheet);
-        auto* withdrawn = continueOf(sheet);
-        fake.setStatus(job.id, std::nullopt);
-        ASSERT_EQ(view->sheet(), sheet.data()) << "the sheet stays open";
-        EXPECT_TRUE(sheet->isWithdrawn());
-        EXPECT_FALSE(withdrawn->isVisibleTo(sheet));
-        EXPECT_TRUE(child<QLabel>(*sheet, "notice")->isVisibleTo(sheet));
-        withdrawn->click();
-        EXPECT_EQ(fake.confirmCalls.size(), 2u);
-        readable();  // Sync again, where Continue stood, waits to be read too
-        QTest::keyClick(sheet, Qt::Key_Return);
-        EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
-        EXPECT_EQ(view->sheet(), nullptr);
-        // Closed instead, it declines nothing.
-        park();
-        fake.setStatus(job.id, RunStatus::queued());
-        ASSERT_NE(view->sheet(), nullptr);
-        QTest::keyClick(view->sheet(), Qt::Key_Escape);
-        EXPECT_EQ(view->sheet(), nullptr);
-        EXPECT_TRUE(fake.declineCalls.empty());
-    }
-    // A parked run; Escape declines once.
+    SCOPED_TRACE("TheReviewSheetFollowsTheNewestRecord: a later review first shows the older reason, then its own");
+    fake.setStatus(job.id, std::nullopt);
+    SyncPlan first, second;
+    first.archives = {PlannedArchive{"a.txt", Side::b}};
+    second.archives = {PlannedArchive{"a.txt", Side::b}, PlannedArchive{"b.txt", Side::b}};
+    park(first);
+    ASSERT_NE(view->sheet(), nullptr);
+    EXPECT_EQ(shownReason(view->sheet()), "Many files would be deleted.");
+    fake.setLastRecord(needsReview("Most of the destination would be archived."));
+    EXPECT_EQ(shownReason(view->sheet()), "Most of the destination would be archived.");
+    EXPECT_TRUE(view->sheet()->isReview());
+    SCOPED_TRACE("ContinueConfirmsThePlanItsSheetShowed");
+    QPointer<QPushButton> older = continueOf(view->sheet());
+    readable();
+    park(second);
+    ASSERT_TRUE(older);
+    older->click();
+    ASSERT_EQ(fake.confirmedPlans.size(), 2u);
+    ASSERT_TRUE(fake.confirmedPlans[1]);
+    EXPECT_EQ(*fake.confirmedPlans[1], first);
+    SCOPED_TRACE("AReviewWhoseRunIsGoneNeverLooksApproved");
+    fake.setStatus(job.id, std::nullopt);
+    park();
+    QPointer<PreviewSheet> sheet = view->sheet();
+    ASSERT_TRUE(sheet);
+    auto* withdrawn = continueOf(sheet);
+    fake.setStatus(job.id, std::nullopt);
+    ASSERT_EQ(view->sheet(), sheet.data()) << "the sheet stays open";
+    EXPECT_TRUE(sheet->isWithdrawn());
+    EXPECT_FALSE(withdrawn->isVisibleTo(sheet));
+    EXPECT_TRUE(child<QLabel>(*sheet, "notice")->isVisibleTo(sheet));
+    withdrawn->click();
+    EXPECT_EQ(fake.confirmCalls.size(), 2u);
+    readable();  // Sync again, where Continue stood, waits to be read too
+    QTest::keyClick(sheet, Qt::Key_Return);
+    EXPECT_EQ(fake.runNowCalls, std::vector<Uuid>{job.id});
+    EXPECT_EQ(view->sheet(), nullptr);
+    // Closed instead, it declines nothing.
+    park();
+    fake.setStatus(job.id, RunStatus::queued());
+    ASSERT_NE(view->sheet(), nullptr);
+    QTest::keyClick(view->sheet(), Qt::Key_Escape);
+    EXPECT_EQ(view->sheet(), nullptr);
+    EXPECT_TRUE(fake.declineCalls.empty());
     fake.setStatus(job.id, std::nullopt);
     park();
     QPointer<PreviewSheet> review = view->sheet();
     QTest::keyClick(review, Qt::Key_Escape);
     if (review) QTest::keyClick(review, Qt::Key_Escape);
     EXPECT_EQ(fake.declineCalls.size(), 1u);
-    // A plain preview answers neither way; a failed one shows its text.
     fake.setStatus(job.id, std::nullopt);
     answer();
     view->startPreview();
@@ -521,8 +506,7 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
     }
 }
 
-// In either look, made in it or switched to it live (also during a run), on both tabs with Advanced open: every
-// text stands 4.5:1 from what is behind it and every colour is that of an editor made in the look.
+// Every text stands 4.5:1 from its ground, and a live switch (also during a run) gives an editor made in the look.
 TEST_F(JobDetailViewTest, TextsReadInBothLooksAndEveryColourFollowsALiveSwitch) {
     openAdvanced();
     job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
