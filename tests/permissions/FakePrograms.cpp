@@ -34,9 +34,7 @@ QString FakePrograms::add(const QString& name, const QByteArray& output, int sta
                    .arg(name, dir_.path(), printed, QString::number(status))
                    .toUtf8());
     file.close();
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                        QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                        QFileDevice::ExeOther);
+    ::chmod(QFile::encodeName(path).constData(), 0755);
     return path;
 }
 

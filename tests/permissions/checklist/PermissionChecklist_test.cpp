@@ -1,28 +1,33 @@
 #include "tests/permissions/checklist/FakePermission.h"
 
+#include "KeltoDesign/KeltoPrimaryButtonStyle.h"
 #include "KeltoDesign/KeltoSecondaryButtonStyle.h"
 #include "KeltoPermissions/AppDragTile.h"
 #include "KeltoPermissions/CompanionContent.h"
+#include "KeltoPermissions/PermissionChecklistView.h"
+#include "KeltoPermissions/PermissionRow.h"
+#include "KeltoPermissions/PermissionStatusLabel.h"
+#include "tests/support/widgets/WidgetRender.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace kelto {
 namespace {
 
-using test::ChecklistRig;
-using test::giveRequest;
-using test::refreshWith;
+using namespace test;
 using S = PermissionStatus;
 using R = PermissionRequirement;
 
@@ -117,8 +122,7 @@ TEST_F(PermissionChecklistTest, ReturnFromSettingsMarksOnlyWhatTheFreshProbeFind
     EXPECT_EQ(checklist->returnedWithoutSuccess(), std::set<QString>{"pane"});
     refreshWith(*checklist, *probe, {S::granted});
     EXPECT_TRUE(checklist->returnedWithoutSuccess().empty());
-    // The user grants while a refresh probed before the grant is running:
-    // its stale answer must not count as a failed return.
+    // A refresh probed before the grant must not count as a failed return.
     refreshWith(*checklist, *probe, {S::missing});
     checklist->perform("pane");
     checklist->refreshAll();
@@ -160,7 +164,6 @@ TEST_F(PermissionChecklistTest, ConfirmationCountsOnlyWhileUnverifiable) {
     changed.clear();
     refreshWith(*checklist, *probe, {S::missing, S::granted});
     EXPECT_EQ(changed.count(), 0) << "equal answers publish nothing";
-    // A new checklist reads the stored confirmation back.
     auto again = make({disk, extra});
     EXPECT_EQ(again->confirmations(), std::set<QString>{"disk"});
     refreshWith(*again, *probe, {S::unverifiable, S::granted});
@@ -170,8 +173,6 @@ TEST_F(PermissionChecklistTest, ConfirmationCountsOnlyWhileUnverifiable) {
     EXPECT_TRUE(optionalOnly->canFinish());
 }
 
-// Answers to a refresh of replaced items or after a stop are dropped; monitoring keeps one loop, waiting from the
-// end of each refresh, and dies with the checklist.
 TEST_F(PermissionChecklistTest, ResultsAfterReplacedItemsOrAStopAreDroppedAndMonitoringKeepsOneLoop) {
     auto checklist = make({fake("a"), fake("b")});
     refreshWith(*checklist, *probe, {S::granted, S::granted});
@@ -205,23 +206,14 @@ TEST_F(PermissionChecklistTest, ResultsAfterReplacedItemsOrAStopAreDroppedAndMon
     probe->answer(S::granted);  // a late answer to a gone checklist is dropped
 }
 
-struct CompanionRig : ChecklistRig {
-    PermissionItem item = fake("item");
-    std::unique_ptr<PermissionChecklist> checklist;
+struct CompanionRig : ItemRig {
     int backs = 0;
 
-    explicit CompanionRig(std::optional<SettingsDestination> destination) {
-        item.title = QStringLiteral("Full Disk Access");
-        item.destination = destination;
-        checklist = make({item});
-    }
+    explicit CompanionRig(std::optional<SettingsDestination> destination)
+        : ItemRig(QStringLiteral("item"), std::move(destination)) {}
     std::unique_ptr<CompanionContent> content(AppInstallLocation::Kind location = AppInstallLocation::Kind::normal) {
         return std::make_unique<CompanionContent>(*checklist, item, QStringLiteral("/opt/kelto-sync"),
                                                   AppInstallLocation{location}, [this] { ++backs; });
-    }
-    void answer(S status) {
-        checklist->refreshAll();
-        probe->answer(status);
     }
 };
 
@@ -255,7 +247,6 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
             EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr)
                 << button->text().toStdString();
         }
-        // Where no file manager shows it, the panel says so, naming where it is, to be copied.
         EXPECT_FALSE(moved->showFailedLabel()->isVisibleTo(moved.get()));
         shows = false;
         moved->showButton()->click();
@@ -264,7 +255,6 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
         EXPECT_EQ(moved->showFailedPathLabel()->text(), QStringLiteral("/opt/kelto-sync"));
         EXPECT_TRUE(moved->showFailedPathLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
     }
-    // Back from the settings without the grant: the hints and the restart.
     EXPECT_FALSE(normal->restartButton()->isVisibleTo(normal.get()));
     rig.answer(S::missing);
     rig.checklist->perform("item");
@@ -317,8 +307,6 @@ struct TileRig {
     }
 };
 
-// A press made while the tile could not drag starts nothing; later, one copy drag of the bundle per press, after four
-// points.
 TEST(AppDragTile, StartsOneCopyDragOfTheBundleAfterFourPointsOnlyWhileItMayDrag) {
     TileRig rig;
     rig.tile.configure(QStringLiteral("Kelto Sync"), PermissionStrings(), false);
@@ -347,6 +335,235 @@ TEST(AppDragTile, StartsOneCopyDragOfTheBundleAfterFourPointsOnlyWhileItMayDrag)
     EXPECT_EQ(rig.drags.size(), 2u);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&rig.tile)->text(QAccessible::Name),
               QStringLiteral("Kelto Sync, Drag into the list"));
+}
+
+struct ViewRig : ChecklistRig {
+    std::vector<std::shared_ptr<FakeProbe>> probes;
+    std::unique_ptr<PermissionChecklist> checklist;
+    int done = 0;
+    int later = 0;
+
+    PermissionItem add(const QString& id, R requirement) {
+        probes.push_back(std::make_shared<FakeProbe>());
+        PermissionItem item = fakeItem(id, requirement, probes.back());
+        giveRequest(item, request);
+        return item;
+    }
+    PermissionItem disk() {
+        PermissionItem item = add("disk", R::required);
+        item.request = {};
+        item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
+        return item;
+    }
+    std::vector<PermissionItem> three(PermissionItem first) {
+        std::vector<PermissionItem> items{first, add("login", R::recommended), add("notes", R::optional)};
+        for (PermissionItem& item : items) {
+            item.allowsManualConfirm = true;
+            item.detail = QStringLiteral("A detail long enough to take two or three lines in a row of the list, "
+                                         "so that it wraps at the list's width and not at a narrower one.");
+        }
+        return items;
+    }
+    void start(std::vector<PermissionItem> items) { checklist = make(std::move(items)); }
+    void answer(const std::vector<S>& statuses) {
+        checklist->refreshAll();
+        for (std::size_t i = 0; i < statuses.size(); ++i) probes[i]->answer(statuses[i]);
+    }
+    std::unique_ptr<PermissionChecklistView> view() {
+        return std::make_unique<PermissionChecklistView>(
+            *checklist, PermissionChecklistView::Options{QStringLiteral("Set up Kelto Sync"), QStringLiteral("folder"),
+                                                         TileTint::cobalt, {}, QStringLiteral("You can change these later."),
+                                                         [this] { ++done; }, [this] { ++later; }});
+    }
+};
+
+QString accessible(QWidget* widget, QAccessible::Text which) {
+    return QAccessible::queryAccessibleInterface(widget)->text(which);
+}
+
+TEST(PermissionChecklistView, RowsFollowTheirRequirementsAndStatuses) {
+    ViewRig rig;
+    PermissionItem opt = rig.add("opt", R::optional), rec = rig.add("rec", R::recommended);
+    PermissionItem req = rig.add("req", R::required);
+    rec.presentation = PermissionPresentation::setting;
+    req.allowsManualConfirm = true;
+    req.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
+    rig.start({opt, rec, req});
+    auto view = rig.view();
+    EXPECT_EQ(view->headings(), (QStringList{"Required", "Recommended", "Optional"}));
+    rig.answer({S::missing, S::missing, S::missing});
+    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), QStringLiteral("req"));
+    EXPECT_TRUE(view->row("req")->isProminent());
+    EXPECT_FALSE(view->row("rec")->isProminent());
+    EXPECT_EQ(view->progressLabel()->text(), QStringLiteral("0 of 2 ready"));
+    EXPECT_FALSE(view->doneButton()->isEnabled());
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    EXPECT_EQ(rig.done, 0);
+    rig.answer({S::missing, S::missing, S::granted});
+    EXPECT_TRUE(view->row("rec")->isProminent());
+    EXPECT_FALSE(view->row("req")->ctaButton()->isVisibleTo(view->row("req")));
+    EXPECT_EQ(view->progressLabel()->text(), QStringLiteral("1 of 2 ready"));
+    EXPECT_TRUE(view->doneButton()->isEnabled());
+    rig.answer({S::missing, S::granted, S::granted});
+    EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), std::nullopt);
+    EXPECT_FALSE(view->row("opt")->isProminent());
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    EXPECT_EQ(rig.done, 1);
+    EXPECT_EQ(rig.later, 1);
+    PermissionRow* recRow = view->row("rec");
+    EXPECT_EQ(accessible(recRow, QAccessible::Name), "rec title, " + recRow->statusLabel()->title());
+    EXPECT_EQ(accessible(recRow, QAccessible::Description), QStringLiteral("rec detail"));
+    rig.answer({S::missing, S::missing, S::unverifiable});
+    PermissionRow* reqRow = view->row("req");
+    EXPECT_EQ(reqRow->errorLabel()->text(), QStringLiteral("No access."));
+    ASSERT_TRUE(reqRow->confirmButton()->isVisibleTo(reqRow));
+    const QString unconfirmed = reqRow->statusLabel()->title();
+    reqRow->confirmButton()->click();
+    EXPECT_NE(reqRow->statusLabel()->title(), unconfirmed);
+    EXPECT_FALSE(reqRow->confirmButton()->isVisibleTo(reqRow));
+}
+
+// The keys reach the view from the moment its window opens, before any Tab.
+TEST(PermissionChecklistView, EscapeInAFreshWindowSetsUpLater) {
+    ViewRig rig;
+    rig.start({rig.add("a", R::required)});
+    QWidget window;
+    auto* scroll = new QScrollArea(&window);
+    auto* view = rig.view().release();
+    EXPECT_EQ(view->headings(), QStringList{"Required"}) << "empty sections are left out";
+    scroll->setWidget(view);
+    window.resize(600, 400);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(window.windowHandle(), Qt::Key_Escape);
+    EXPECT_EQ(rig.later, 1);
+}
+
+TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen) {
+    ViewRig rig;
+    rig.start({rig.disk()});
+    auto view = rig.view();
+    view->show();
+    rig.answer({S::missing});
+    PermissionRow* row = view->row("disk");
+    rig.opens = false;
+    row->ctaButton()->click();
+    ASSERT_TRUE(row->errorLabel()->isVisibleTo(row));
+    rig.answer({S::missing});
+    EXPECT_TRUE(row->errorLabel()->isVisibleTo(row)) << "a refresh keeps it";
+    EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row));
+    rig.opens = true;
+    row->ctaButton()->click();
+    EXPECT_FALSE(row->errorLabel()->isVisibleTo(row));
+    rig.checklist->refreshAfterReturn();
+    rig.probes[0]->answer(S::missing);
+    ASSERT_TRUE(row->restartHintButton()->isVisibleTo(row));
+    row->restartHintButton()->click();
+    EXPECT_EQ(rig.terminations, 1);
+    EXPECT_EQ(rig.make({})->focusedItemID(), QStringLiteral("disk")) << "the relaunched checklist comes back to it";
+    rig.answer({S::restartRequired});
+    EXPECT_FALSE(row->restartHintButton()->isVisibleTo(row));
+}
+
+TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
+    ViewRig rig;
+    std::vector<PermissionItem> items;
+    for (int i = 0; i < 8; ++i) {
+        items.push_back(rig.add(QStringLiteral("item%1").arg(i), R::required));
+        items.back().destination = SettingsDestination::loginItems();
+    }
+    rig.start(items);
+    auto view = rig.view();
+    view->show();
+    view->setListHeightLimit(2000);
+    EXPECT_FALSE(view->listScrolls());
+    view->setListHeightLimit(220);
+    ASSERT_TRUE(view->listScrolls());
+    rig.answer(std::vector<S>(8, S::denied));
+    rig.checklist->perform("item5");
+    ASSERT_EQ(rig.checklist->focusedItemID(), QStringLiteral("item5"));
+    PermissionRow* row = view->row("item5");
+    QWidget* viewport = view->scrollArea()->viewport();
+    const int rowMiddle = row->mapTo(viewport, QPoint(0, row->height() / 2)).y();
+    EXPECT_NEAR(rowMiddle, viewport->height() / 2, 1);
+    EXPECT_GT(view->scrollArea()->verticalScrollBar()->value(), 0);
+}
+
+// Every row reachable, every text whole, no band below the list, no fill of its own.
+void expectListFits(PermissionChecklistView& view) {
+    QScrollArea* scroll = view.scrollArea();
+    QWidget* list = scroll->widget();
+    EXPECT_FALSE(list->autoFillBackground());
+    const bool scrolls = scroll->verticalScrollBar()->isVisible();
+    for (PermissionRow* row : list->findChildren<PermissionRow*>()) {
+        const int bottom = row->mapTo(list, QPoint(0, row->height())).y();
+        if (!scrolls) {
+            EXPECT_LE(bottom, scroll->viewport()->height()) << row->accessibleName().toStdString();
+        }
+        for (QLabel* label : row->findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(row) || label->text().isEmpty()) continue;
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+            EXPECT_LE(label->mapTo(row, QPoint(0, label->height())).y(), row->height()) << label->text().toStdString();
+        }
+    }
+    if (!scrolls) {
+        EXPECT_LE(scroll->viewport()->height(), list->layout()->totalHeightForWidth(list->width())) << "empty band";
+    }
+}
+
+// Hidden while the settings have the user, the checks go on.
+TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
+    ViewRig rig;
+    rig.start(rig.three(rig.disk()));
+    auto view = rig.view();
+    rig.answer({S::granted, S::granted, S::granted});
+    view->show();
+    WidgetRender::settle(*view);
+    expectListFits(*view);
+    EXPECT_FALSE(view->listScrolls()) << "shown at its own size";
+    const auto showAgainAfter = [&](const std::function<void()>& change) {
+        view->hide();
+        change();
+        view->show();
+        WidgetRender::settle(*view);
+        expectListFits(*view);
+    };
+    showAgainAfter([&] {
+        rig.answer({S::missing, S::unverifiable, S::unverifiable});
+        rig.opens = false;
+        view->row("disk")->ctaButton()->click();
+    });
+    EXPECT_TRUE(view->row("disk")->errorLabel()->isVisible());
+    // Bordered, not the compact style whose fill is the row's.
+    for (QPushButton* button :
+         {view->row("login")->confirmButton(), view->row("notes")->ctaButton(), view->laterButton()})
+        EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
+    EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->doneButton()->style()), nullptr);
+    showAgainAfter([&] { rig.answer({S::granted, S::granted, S::granted}); });
+}
+
+TEST(PermissionChecklistView, HeldAtAHeightItsButtonsStayPutAsRowsChange) {
+    ViewRig rig;
+    rig.start(rig.three(rig.add("disk", R::required)));
+    auto view = rig.view();
+    rig.answer({S::granted, S::granted, S::granted});
+    view->show();
+    WidgetRender::settle(*view);
+    const int height = view->height();
+    view->holdHeight(height);
+    WidgetRender::settle(*view);
+    const QPoint done = view->doneButton()->mapTo(view.get(), QPoint(0, 0));
+    rig.answer({S::unverifiable, S::unverifiable, S::unverifiable});
+    WidgetRender::settle(*view);
+    EXPECT_TRUE(view->row("disk")->isVisible());
+    EXPECT_EQ(view->sizeHint().height(), height);
+    EXPECT_EQ(view->doneButton()->mapTo(view.get(), QPoint(0, 0)), done) << "Done moved under the pointer";
+    EXPECT_TRUE(view->listScrolls());
+    view->holdHeight(std::nullopt);
+    WidgetRender::settle(*view);
+    EXPECT_GT(view->sizeHint().height(), height) << "let go, it fits its rows again";
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "tests/permissions/checklist/FakePermission.h"
-#include "tests/permissions/setup/FakeDesktop.h"
 
 #include "KeltoPermissions/CompanionContent.h"
 #include "KeltoPermissions/CompanionLayout.h"
-#include "KeltoPermissions/CompanionPanel.h"
 #include "KeltoPermissions/PermissionSetupController.h"
 #include "KeltoPermissions/PermissionSetupState.h"
 #include "Platform/Desktop/SettingsWindowGeometry.h"
@@ -28,29 +26,13 @@ namespace kelto {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ChecklistRig;
-using test::CompanionLog;
-using test::FakeDesktop;
+using namespace test;
 using Outcome = PermissionSetupOutcome;
 using S = PermissionStatus;
 
-// One item on the all-files page, its probe answered by the test, on a desktop the test sets.
-struct FilesRig : ChecklistRig {
-    PermissionItem item = fake("files");
-    std::unique_ptr<PermissionChecklist> checklist;
+struct FilesRig : ItemRig {
     FakeDesktop desktop;
-
-    FilesRig() {
-        item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
-        checklist = make({item});
-    }
-    void answerAll(S status) {
-        while (probe->answer(status)) {}
-    }
-    void answer(S status) {
-        checklist->refreshAll();
-        probe->answer(status);
-    }
+    FilesRig() : ItemRig(QStringLiteral("files"), SettingsDestination::privacy(PrivacyAnchor::allFiles)) {}
 };
 
 struct ControllerRig : FilesRig {
@@ -59,7 +41,6 @@ struct ControllerRig : FilesRig {
     int dismisses = 0;
     std::unique_ptr<PermissionSetupController> controller;
 
-    // The view is a label unless `makeView` is given.
     explicit ControllerRig(bool companionSupported = true, PermissionSetupController::MakeView makeView = {}) {
         if (!makeView) {
             makeView = [](PermissionSetupController&) {
@@ -86,7 +67,6 @@ struct ControllerRig : FilesRig {
     }
 };
 
-// A view of a fixed width, wider than its content asks for; a button at its right.
 QWidget* fixedWidthView(std::vector<QWidget*> rows) {
     auto* view = new QWidget;
     view->setFixedWidth(560);
@@ -101,10 +81,7 @@ QLabel* rowOf(int height, bool visible = true) {
     row->setVisible(visible);
     return row;
 }
-bool scrolls(QWidget* window) { return window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible(); }
 
-// One window, a fixed-size dialog centred on the screen, focusing on request. It shows all of a view of a fixed width,
-// beside the scroll bar when capped to the screen.
 TEST(PermissionSetupController, OneCentredWindowFitsAFixedWidthViewAndFocusesOnRequest) {
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     for (const int height : {300, 5000}) {
@@ -134,9 +111,7 @@ TEST(PermissionSetupController, OneCentredWindowFitsAFixedWidthViewAndFocusesOnR
     }
 }
 
-// The first statuses arrive just after the window opens and make rows taller: until the user reaches for the window it
-// follows them; from the first move, press or key in it on it keeps its height, scrolling, until shown again. A
-// pointer the window merely opened under has reached for nothing.
+// The first statuses arrive just after the window opens; a pointer it merely opened under has reached for nothing.
 TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
     std::vector<QWidget*> rows;
     ControllerRig rig(true, [&](PermissionSetupController&) {
@@ -173,7 +148,7 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
             EXPECT_GT(window->height(), reached);
         } else {
             EXPECT_EQ(window->height(), reached) << "grew under the pointer";
-            EXPECT_TRUE(scrolls(window));
+            EXPECT_TRUE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
             for (QWidget* row : {rows[1], rows[2]}) row->hide();
             rig.settle();
             EXPECT_EQ(window->height(), reached) << "shrank under the pointer";
@@ -184,8 +159,6 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->height() < reached; })) << "shown again, it fits its view";
 }
 
-// Done waits for the grant; the close button and finish(later) each report later once; minimised, the window
-// neither shows nor refreshes on a return, shown again it does.
 TEST(PermissionSetupController, LaterOnceDoneOnlyWhenAllowedAndNoRefreshWhileMinimised) {
     ControllerRig rig;
     rig.controller->show();
@@ -262,8 +235,7 @@ TEST(PermissionSetupController, HandOffAndEveryWayBack) {
     EXPECT_EQ(rig.presents, presents + 3);
 }
 
-// The desktop's companion is built at launch; only a hand-off needs the window list. Without one the checklist stays
-// on screen and refreshes on the return.
+// The desktop's companion is built at launch; only a hand-off needs the window list.
 TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWanted) {
     CompanionLog told("PlatformDesktop.windows");
     {
@@ -321,7 +293,6 @@ TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelaysUntilTheyExit) {
     ASSERT_NE(rig.panel->window(), nullptr);
     EXPECT_TRUE(rig.panel->window()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(rig.panel->window()->testAttribute(Qt::WA_ShowWithoutActivating)) << "the settings keep the focus";
-    // The loop: the settings come to the front, the panel stands beside.
     rig.desktop.settingsInFront();
     EXPECT_TRUE(rig.desktop.wake(500ms));
     EXPECT_TRUE(rig.panel->isShowing());
@@ -339,7 +310,6 @@ TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelaysUntilTheyExit) {
     EXPECT_EQ(rig.panel->positionStep(), 200ms);
     EXPECT_FALSE(rig.panel->isShowing());
     EXPECT_EQ(log.count("Visibility=hidden reason=no-visible-screen"), 1);
-    // Another program in front: hidden at once by the activation.
     rig.desktop.settingsInFront();
     rig.panel->positionStep();
     rig.desktop.front = QStringLiteral("firefox");
@@ -350,7 +320,6 @@ TEST(CompanionPanel, FollowsTheSettingsWithReasonsAndDelaysUntilTheyExit) {
     EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false, true, false})) << "one callback per change";
     EXPECT_EQ(log.count("Frontmost changed="), 2) << "the settings, firefox: none at first is no change";
     EXPECT_EQ(log.count("Frontmost changed=gnome-control-center"), 1);
-    // Only the settings' exit closes it, once.
     rig.desktop.settingsInFront();
     rig.panel->positionStep();
     emit rig.desktop.workspace->terminated(QStringLiteral("firefox"));
@@ -384,7 +353,6 @@ TEST(CompanionPanel, GrantClosesAfterASecondUnlessTheStatusMovesOn) {
     EXPECT_EQ(rig.panel->window(), nullptr);
     EXPECT_EQ(rig.visibility, (std::vector<bool>{true, false}));
     EXPECT_EQ(log.count("Visibility=hidden reason=permission-granted"), 1);
-    // Late steps and wakes do nothing.
     EXPECT_EQ(rig.panel->positionStep(), 500ms);
     while (rig.desktop.wake(200ms)) {}
     EXPECT_EQ(rig.visibility.size(), 2u);
@@ -394,16 +362,11 @@ const QRectF screen(0, 0, 1440, 875);
 const QSizeF panel(300, 400);
 
 TEST(CompanionLayout, RightLeftClampedAndCut) {
-    // Room on the right: 12 beside, top edges level.
     EXPECT_EQ(CompanionLayout::frame(QRectF(200, 100, 600, 500), screen, panel, 12), QRectF(812, 100, 300, 400));
-    // No room on the right: on the left.
     EXPECT_EQ(CompanionLayout::frame(QRectF(900, 100, 500, 500), screen, panel, 12), QRectF(588, 100, 300, 400));
-    // Room on neither side, window low on the screen: kept inside.
     EXPECT_EQ(CompanionLayout::frame(QRectF(100, 700, 1300, 300), screen, panel, 12), QRectF(0, 475, 300, 400));
-    // A panel larger than the screen is cut to it.
     EXPECT_EQ(CompanionLayout::frame(QRectF(200, 100, 600, 500), QRectF(0, 30, 800, 600), QSizeF(900, 700), 12),
               QRectF(0, 30, 800, 600));
-    // Without the window: at the right edge, vertically centred.
     EXPECT_EQ(CompanionLayout::fallback(screen, panel, 12), QRectF(1128, 237.5, 300, 400));
     EXPECT_EQ(CompanionLayout::fallback(QRectF(0, 0, 200, 300), panel, 12), QRectF(0, 0, 200, 300));
 }
@@ -421,7 +384,6 @@ TEST(SettingsWindowGeometry, LargestWindowAndItsScreen) {
     EXPECT_EQ(G::screenOf(QRectF(900, 0, 200, 100), {left, right}), 0u) << "equal overlap: the earlier";
     EXPECT_EQ(G::screenOf(QRectF(5000, 0, 10, 10), {left, right}), 0u) << "off every screen: the first";
     EXPECT_FALSE(G::screenOf(QRectF(0, 0, 10, 10), {}));
-    // A screen above the primary one has negative y; its own area is used.
     const G::Screen above{QRectF(0, -1080, 1920, 1080), QRectF(0, -1050, 1920, 1050)};
     const auto geometry = G::locate({QRectF(100, -900, 800, 600)}, {left, above});
     ASSERT_TRUE(geometry);
