@@ -40,7 +40,6 @@ public:
         QString summary, body;
         QStringList actions;
         QVariantMap hints;
-        int timeout;
     };
     explicit FakeNotificationServer(QStringList capabilities)
         : capabilities_(std::move(capabilities)),
@@ -67,8 +66,8 @@ public slots:
         return QStringLiteral("fake");
     }
     uint Notify(const QString& appName, uint replaces, const QString&, const QString& summary, const QString& body,
-                const QStringList& actions, const QVariantMap& hints, int timeout) {
-        calls.push_back({appName, replaces, summary, body, actions, hints, timeout});
+                const QStringList& actions, const QVariantMap& hints, int) {
+        calls.push_back({appName, replaces, summary, body, actions, hints});
         return replaces != 0 ? replaces : ++lastId_;
     }
     void CloseNotification(uint id) { closed.push_back(id); }

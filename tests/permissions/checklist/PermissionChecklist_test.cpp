@@ -37,9 +37,8 @@ struct PermissionChecklistTest : testing::Test, ChecklistRig {};
 
 // Nothing to ask and nowhere to go is no button; a used-up one-time request falls back to the destination, or none.
 TEST_F(PermissionChecklistTest, CallToActionFollowsStatusRequestAndDestination) {
-    PermissionItem both = fake("both", R::required), bare = fake("bare", R::required);
-    PermissionItem onlyRequest = fake("onlyRequest", R::required);
-    PermissionItem settings = fake("settings", R::required);
+    PermissionItem both = fake("both"), onlyRequest = fake("onlyRequest");
+    PermissionItem bare = fake("bare"), settings = fake("settings");
     giveRequest(both, request);
     giveRequest(onlyRequest, request);
     both.destination = allFiles;
@@ -75,11 +74,10 @@ TEST_F(PermissionChecklistTest, CallToActionFollowsStatusRequestAndDestination) 
 }
 
 TEST_F(PermissionChecklistTest, PerformRunsOnceAndHandsOffOrFailsCleanly) {
-    PermissionItem asked = fake("asked", R::required);
+    PermissionItem asked = fake("asked"), pane = fake("pane");
     giveRequest(asked, request);
     asked.repeatsRequest = true;
     asked.requestState = std::make_shared<PermissionRequestState>();
-    PermissionItem pane = fake("pane", R::required);
     pane.destination = allFiles;
     auto checklist = make({asked, pane});
     refreshWith(*checklist, *probe, {S::missing, S::denied});
@@ -112,7 +110,7 @@ TEST_F(PermissionChecklistTest, PerformRunsOnceAndHandsOffOrFailsCleanly) {
 }
 
 TEST_F(PermissionChecklistTest, ReturnFromSettingsMarksOnlyWhatTheFreshProbeFinds) {
-    PermissionItem pane = fake("pane", R::required);
+    PermissionItem pane = fake("pane");
     pane.destination = allFiles;
     auto checklist = make({pane});
     refreshWith(*checklist, *probe, {S::missing});
@@ -138,7 +136,7 @@ TEST_F(PermissionChecklistTest, ReturnFromSettingsMarksOnlyWhatTheFreshProbeFind
 }
 
 TEST_F(PermissionChecklistTest, ConfirmationCountsOnlyWhileUnverifiable) {
-    PermissionItem disk = fake("disk", R::required);
+    PermissionItem disk = fake("disk");
     disk.allowsManualConfirm = true;
     int confirmedCalls = 0;
     disk.onManualConfirm = [&] { ++confirmedCalls; };
@@ -408,9 +406,7 @@ TEST(PermissionChecklistView, RowsFollowTheirRequirementsAndStatuses) {
     EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), std::nullopt);
     EXPECT_FALSE(view->row("opt")->isProminent());
     QTest::keyClick(view.get(), Qt::Key_Return);
-    QTest::keyClick(view.get(), Qt::Key_Escape);
     EXPECT_EQ(rig.done, 1);
-    EXPECT_EQ(rig.later, 1);
     PermissionRow* recRow = view->row("rec");
     EXPECT_EQ(accessible(recRow, QAccessible::Name), "rec title, " + recRow->statusLabel()->title());
     EXPECT_EQ(accessible(recRow, QAccessible::Description), QStringLiteral("rec detail"));

@@ -1,2 +1,0 @@
-// Where the header's meta-object code is built.
-#include "tests/permissions/bus/FakeFileManager.h"
