@@ -111,8 +111,7 @@ TEST_F(NotifierTest, TitlesBodiesIdentifiersTheSwitchesAndAuthorization) {
 }
 
 TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
-    SyncJob mail = SyncJob::newJob("Mail");
-    SyncJob docs = SyncJob::newJob("Docs");
+    SyncJob mail = SyncJob::newJob("Mail"), docs = SyncJob::newJob("Docs");
     FakeAppModel model;
     model.setJobs({job, mail, docs});
     const auto id = [](const char* prefix, const SyncJob& j) { return prefix + QString::fromStdString(j.id.string()); };

@@ -111,8 +111,7 @@ struct FakeDesktop {
     std::optional<SettingsWindowGeometry::Geometry> geometry;
     std::optional<QRectF> main = QRectF(0, 0, 1440, 875);
     std::vector<Sleeper> sleepers;
-    int presents = 0;
-    int dismisses = 0;
+    int presents = 0, dismisses = 0;
     std::unique_ptr<WorkspaceEvents> workspace = std::make_unique<WorkspaceEvents>();
 
     CompanionPanel::Dependencies dependencies() {
