@@ -130,13 +130,10 @@ TEST(FreedesktopNotificationCenter, ActionsReachTheModelAndClicksOpenTheJobEvenW
     center.add(request("ask-" + text(job), text(job), true));
     center.add(request("broken", QStringLiteral("not-a-uuid"), true));
     ASSERT_TRUE(waitFor([&] { return server.calls.size() == 2; }));
-    const uint ask = 41, broken = 42;
-    server.emitSignal("ActionInvoked", ask, QStringLiteral("SYNC_NOW"));
-    server.emitSignal("ActionInvoked", ask, QStringLiteral("SKIP"));
-    server.emitSignal("ActionInvoked", broken, QStringLiteral("SYNC_NOW"));
-    server.emitSignal("ActionInvoked", broken, QStringLiteral("default"));
-    server.emitSignal("ActionInvoked", 99, QStringLiteral("SYNC_NOW"));  // not ours
-    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
+    const uint ask = 41, broken = 42, notOurs = 99;
+    for (const auto& [id, action] : std::vector<std::pair<uint, QString>>{{ask, "SYNC_NOW"}, {ask, "SKIP"},
+             {broken, "SYNC_NOW"}, {broken, "default"}, {notOurs, "SYNC_NOW"}, {ask, "default"}})
+        server.emitSignal("ActionInvoked", id, action);
     ASSERT_TRUE(waitFor([&] { return opened.size() == 1; }));
     EXPECT_EQ(model.runNowCalls, std::vector<Uuid>{job});
     EXPECT_EQ(model.declineCalls, std::vector<Uuid>{job});
