@@ -87,7 +87,8 @@ public:
         write.reset();
         if (rc != 0) {
             pid_ = -1;
-            reason_ = rc == ENOENT ? "dbus-daemon is not installed" : std::string("cannot start dbus-daemon: ") + std::strerror(rc);
+            reason_ = rc == ENOENT ? "dbus-daemon is not installed"
+                                   : std::string("cannot start dbus-daemon: ") + std::strerror(rc);
             return;
         }
         std::string printed;
