@@ -30,7 +30,7 @@ struct FakeCenter : NotificationCenter {
     std::vector<AuthorizationAnswer> answers;
 };
 
-// Settings in a file of the test's own, read back through a fresh object as a later launch would.
+// Stored settings are read back through a fresh object, as a later launch would.
 struct NotifierTest : testing::Test {
     void store(const QString& key, const QVariant& value) {
         QSettings(path(), QSettings::IniFormat).setValue(key, value);
@@ -52,8 +52,7 @@ struct NotifierTest : testing::Test {
     SyncJob job = SyncJob::newJob("Photos");
 };
 
-// A report is keyed by its run, a review and an ask by their job; the failure's message leads the errors, once. Only
-// a stored false silences the four kinds, success has its own switch; authorization passes the centre's answer.
+// Only a stored false silences the four kinds; success has its own switch.
 TEST_F(NotifierTest, TitlesBodiesIdentifiersTheSwitchesAndAuthorization) {
     Notifier quiet = notifier();
     quiet.notifySuccess(record(RunOutcome::success()), "Photos");
@@ -111,11 +110,8 @@ TEST_F(NotifierTest, TitlesBodiesIdentifiersTheSwitchesAndAuthorization) {
     EXPECT_THROW(results[1].get(), std::runtime_error);
 }
 
-// A notice goes once its subject is settled: a review once its run is no longer parked, every notice of a deleted
-// job, a review or an ask once its job runs or is paused, the questions at quitting. A listed job's report stays.
 TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
-    SyncJob mail = SyncJob::newJob("Mail");
-    SyncJob docs = SyncJob::newJob("Docs");
+    SyncJob mail = SyncJob::newJob("Mail"), docs = SyncJob::newJob("Docs");
     FakeAppModel model;
     model.setJobs({job, mail, docs});
     const auto id = [](const char* prefix, const SyncJob& j) { return prefix + QString::fromStdString(j.id.string()); };
@@ -174,9 +170,6 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
     n.follow(nullptr);
 }
 
-// Without a tray the menu is still set, each entry calling its action; a click without icon geometry opens fresh
-// content at the cursor, and a second closes it. Along a bottom panel the popup stands above the cursor, and stays
-// there inside the screen as its content grows or shrinks.
 TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursorAndASecondClosesIt) {
     struct {
         int open = 0, syncAll = 0, settings = 0, quit = 0;
@@ -220,7 +213,6 @@ TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursor
     }
 }
 
-// Where the window cannot be translucent (no compositing manager, as here), it takes its surface's rounded shape.
 TEST(TrayPresence, WithoutACompositorThePopupTakesItsSurfacesRoundedShape) {
     FakeAppModel fake;
     AppModelAdapter model(fake);
@@ -236,8 +228,6 @@ TEST(TrayPresence, WithoutACompositorThePopupTakesItsSurfacesRoundedShape) {
         EXPECT_TRUE(shape.contains(inside));
 }
 
-// The popup hangs below a top icon and stands above a bottom one, inside the screen; taller than the room below a
-// top icon, it is cut to that room rather than covering the icon.
 TEST(TrayPresence, APopupTallerThanTheRoomBelowATopIconLeavesTheIconUncovered) {
     const QRect screen(0, 0, 1280, 800);
     EXPECT_EQ(TrayPresence::popupPosition(QRect(600, 0, 22, 22), QSize(360, 200), screen), QPoint(610 - 180, 22));

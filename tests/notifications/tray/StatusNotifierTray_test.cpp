@@ -1,5 +1,4 @@
-// Runs on Xvfb with a session bus of its own (run-with-tray-bus.sh), where
-// Qt's generic theme offers the D-Bus tray once a watcher has a host.
+// Runs on Xvfb with a session bus of its own (run-with-tray-bus.sh).
 #include <QCursor>
 #include <QLabel>
 #include <QSignalSpy>
@@ -20,8 +19,7 @@ namespace {
 constexpr const char* watcherPath = "/StatusNotifierWatcher";
 constexpr const char* watcherInterface = "org.kde.StatusNotifierWatcher";
 
-// What Qt asks of org.kde.StatusNotifierWatcher, with a host registered, answering on a thread of its own (Qt asks
-// with blocking calls). It records the items that register and can click one, as a panel does.
+// Answers on a thread of its own: Qt asks with blocking calls.
 class FakeStatusNotifierWatcher {
 public:
     explicit FakeStatusNotifierWatcher(const std::string& address) : service_(address) {
@@ -40,7 +38,6 @@ public:
         const std::lock_guard guard(lock_);
         return items_;
     }
-    // Calls Activate(x, y) on the item's service, without waiting.
     void activate(const std::string& item, int x, int y) {
         service_.perform([item, x, y](sd_bus* bus) {
             if (sd_bus_call_method_async(bus, nullptr, item.c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem",

@@ -1,17 +1,14 @@
 // Runs on a session bus of its own (dbus-run-session).
 #include "Platform/Desktop/FileRevealer.h"
-#include "tests/permissions/Await.h"
 #include "tests/permissions/FakePrograms.h"
 #include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/bus/FakeFileManager.h"
 
-#include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QDir>
-#include <QObject>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -20,9 +17,7 @@
 namespace kelto {
 namespace {
 
-// The desktop portal's OpenURI on the test's own session bus: remembers "Method /the/path" for each call, the
-// file its descriptor names, and answers every Request with `response` (0 opened, 1 cancelled, 2 failed), or
-// never when there is none.
+// Remembers "Method /the/path" for each call and answers every Request with `response` (0 opened, 2 failed), or never.
 class FakePortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.OpenURI")
@@ -76,10 +71,17 @@ protected:
         QDir().mkpath(folder);
     }
 
-    test::Awaited<bool> reveal(const QDBusConnection& bus) {
-        return test::await<bool>([&](FileRevealer::Done done) { FileRevealer::reveal(file, bus, std::move(done)); });
+    test::Awaited<bool> reveal(const QDBusConnection& bus, int patienceMs = FileRevealer::defaultPatienceMs) {
+        return test::await<bool>(
+            [&](FileRevealer::Done done) { FileRevealer::reveal(file, bus, std::move(done), patienceMs); });
     }
-    test::FakePrograms::Start started() { return programs.next().value_or(test::FakePrograms::Start{}); }
+    test::Awaited<bool> open() {
+        return test::await<bool>([&](FileRevealer::Done done) { FileRevealer::open(folder, std::move(done)); });
+    }
+    bool open(const QDBusConnection& bus) {
+        return test::await<bool>([&](FileRevealer::Done done) { FileRevealer::open(folder, bus, std::move(done)); })
+            .value.value_or(false);
+    }
 
     QTemporaryDir root;
     const QString folder = root.path() + QStringLiteral("/my files; x");
@@ -88,44 +90,33 @@ protected:
     test::ScopedEnvironment environment;
 };
 
-// Without a bus: xdg-open with nothing to open a folder with, or no opener at all, ends with a failure:
-// nothing was shown. A folder is opened itself.
 TEST_F(FileRevealerTest, AnOpenerThatFindsNothingToOpenWithShowsNothing) {
     const QDBusConnection none =
         QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/kelto-bus"), QStringLiteral("none"));
     EXPECT_EQ(reveal(none).value, false);
     programs.add(QStringLiteral("xdg-open"), {}, 3);
     EXPECT_EQ(reveal(none).value, false);
-    EXPECT_EQ(test::await<bool>([&](FileRevealer::Done done) { FileRevealer::open(folder, std::move(done)); }).value,
-              false);
+    EXPECT_EQ(open().value, false);
     QDBusConnection::disconnectFromBus(QStringLiteral("none"));
     programs.add(QStringLiteral("xdg-open"));
     while (programs.next(0)) {
     }
-    const auto opened = test::await<bool>([&](FileRevealer::Done done) { FileRevealer::open(folder, std::move(done)); });
+    const auto opened = open();
     EXPECT_FALSE(opened.answeredInside);
     EXPECT_EQ(opened.value, true);
-    EXPECT_EQ(started().arguments, QStringList{folder});
+    EXPECT_EQ(programs.started().arguments, QStringList{folder});
 }
 
-// A portal that takes the call but never sends its Response has shown
-// nothing: once the patience runs out, the openers after it are tried, and with none the reveal says nothing was shown.
 TEST_F(FileRevealerTest, APortalThatNeverAnswersHasShownNothing) {
     QFile(file).open(QIODevice::WriteOnly);
     FakePortal silent(std::nullopt);
     ASSERT_TRUE(silent.registered);
-    const auto reveal = [&] {
-        return test::await<bool>([&](FileRevealer::Done done) {
-                   FileRevealer::reveal(file, QDBusConnection::sessionBus(), std::move(done), 200);
-               }).value;
-    };
-    EXPECT_EQ(reveal(), false);
+    EXPECT_EQ(reveal(QDBusConnection::sessionBus(), 200).value, false);
     programs.add(QStringLiteral("xdg-open"));
-    EXPECT_EQ(reveal(), true);
-    EXPECT_EQ(started().arguments, QStringList{folder});
+    EXPECT_EQ(reveal(QDBusConnection::sessionBus(), 200).value, true);
+    EXPECT_EQ(programs.started().arguments, QStringList{folder});
 }
 
-// The file manager, the portal, gio, xdg-open: each is asked only when the ways before it did not take the request.
 TEST_F(FileRevealerTest, TheDesktopsWaysAreTriedInTurn) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     {
@@ -144,24 +135,19 @@ TEST_F(FileRevealerTest, TheDesktopsWaysAreTriedInTurn) {
         programs.add(QStringLiteral("xdg-open"));
         EXPECT_EQ(reveal(QDBusConnection::sessionBus()).value, true);
         EXPECT_EQ(refusing.calls, QStringList{"OpenDirectory " + file});
-        const auto gio = started();
+        const auto gio = programs.started();
         EXPECT_EQ(QStringList{gio.program} + gio.arguments, (QStringList{"gio", "open", folder}));
-        EXPECT_EQ(started().program, "xdg-open");
+        EXPECT_EQ(programs.started().program, "xdg-open");
     }
-    const auto open = [&] {
-        return test::await<bool>([&](FileRevealer::Done done) {
-                   FileRevealer::open(folder, QDBusConnection::sessionBus(), std::move(done));
-               }).value;
-    };
     {
         FakePortal portal(0);
         ASSERT_TRUE(portal.registered);
-        EXPECT_EQ(open(), true);
+        EXPECT_TRUE(open(QDBusConnection::sessionBus()));
         EXPECT_EQ(portal.calls, QStringList{"OpenFile " + folder});
         {
             FakeFileManager manager;
             ASSERT_TRUE(manager.registered);
-            EXPECT_EQ(open(), true);
+            EXPECT_TRUE(open(QDBusConnection::sessionBus()));
             EXPECT_EQ(manager.foldersShown, QStringList{"file://" + root.path() + "/my%20files;%20x"});
         }
         EXPECT_EQ(portal.calls.size(), 1) << "the file manager took the second";

@@ -1,6 +1,5 @@
 #include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/checklist/FakePermission.h"
-#include "tests/permissions/setup/FakeDesktop.h"
 
 #include "KeltoPermissions/PermissionSetupController.h"
 #include "KeltoPermissions/SettingsOpener.h"
@@ -21,11 +20,9 @@
 namespace kelto {
 namespace {
 
-using test::ChecklistRig;
-using test::CompanionLog;
+using namespace test;
 using S = PermissionStatus;
 
-// The settings program's stand-in, killed at the end.
 struct SettingsHelper {
     QProcess process;
     SettingsHelper() {
@@ -42,8 +39,7 @@ std::optional<SettingsWindowGeometry::Geometry> settingsWindow() {
     return SettingsWindowGeometry::current(SettingsOpener::settingsPrograms());
 }
 
-// The manager starts beside the tests and names itself before it manages
-// windows: one of ours listed shows that it does.
+// The manager names itself before it manages windows: one of ours listed shows that it does.
 bool managerReady() {
     static bool ready = false;
     if (ready) return true;
@@ -67,11 +63,7 @@ protected:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "not on X11";
         if (!managerReady()) GTEST_SKIP() << "no EWMH window manager";
     }
-    static void answerAll(test::FakeProbe& probe, S status) {
-        while (probe.answer(status)) {}
-    }
-    // A controller over the checklist with a label for its view, shown, its probes answered `missing`.
-    std::unique_ptr<PermissionSetupController> shownController(PermissionChecklist& checklist, test::FakeProbe& probe) {
+    std::unique_ptr<PermissionSetupController> shownController(PermissionChecklist& checklist, ChecklistRig& rig) {
         auto controller = std::make_unique<PermissionSetupController>(
             checklist, [](PermissionSetupController&) { return new QLabel(QStringLiteral("The checklist")); },
             QStringLiteral("Set up Kelto Sync"), [](PermissionSetupOutcome) {},
@@ -82,32 +74,28 @@ protected:
             },
             [](QWidget& w) { w.hide(); });
         controller->show();
-        answerAll(probe, S::missing);
+        rig.answerAll(S::missing);
         return controller;
     }
 };
 
-// The lookup finds the settings' frame; the companion stands beside it until the grant or the settings' end, and
-// coming back to the application brings the checklist back.
 TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     CompanionLog log;
-    ChecklistRig rig;
-    PermissionItem item = rig.fake("files");
-    item.destination = SettingsDestination::privacy(PrivacyAnchor::allFiles);
-    auto checklist = rig.make({item});
-    auto controller = shownController(*checklist, *rig.probe);
+    ItemRig rig(QStringLiteral("files"), SettingsDestination::privacy(PrivacyAnchor::allFiles));
+    PermissionItem& item = rig.item;
+    PermissionChecklist& checklist = *rig.checklist;
+    auto controller = shownController(checklist, rig);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
     EXPECT_FALSE(settingsWindow()) << "nothing mapped yet";
     auto helper = std::make_unique<SettingsHelper>();
     ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
     const auto geometry = settingsWindow();
-    // The frame holds the 560×420 client and openbox's decoration.
     EXPECT_GE(geometry->frame.width(), 560);
     EXPECT_GT(geometry->frame.height(), 420) << "the title bar counts";
     EXPECT_EQ(geometry->visibleFrame, QRectF(QGuiApplication::primaryScreen()->availableGeometry()));
     ASSERT_TRUE(QTest::qWaitFor([] { return DesktopWindows::shared().frontmostProgram().has_value(); }, 10'000));
     EXPECT_EQ(DesktopWindows::shared().frontmostProgram(), QStringLiteral("gnome-control-center"));
-    checklist->openSettings(item);
+    checklist.openSettings(item);
     ASSERT_NE(controller->companion(), nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
     EXPECT_FALSE(controller->window()->isVisible());
@@ -115,13 +103,13 @@ TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
     EXPECT_EQ(panel->geometry().left(), qRound(geometry->frame.right() + 12));
     EXPECT_EQ(panel->geometry().top(), qRound(geometry->frame.top()));
-    checklist->refreshAll();
-    answerAll(*rig.probe, S::granted);
+    checklist.refreshAll();
+    rig.answerAll(S::granted);
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=permission-granted") == 1; }, 5'000));
     EXPECT_TRUE(controller->restoresOnActivation()) << "the hand-off stays pending";
-    checklist->refreshAll();
-    answerAll(*rig.probe, S::missing);
-    checklist->openSettings(item);
+    checklist.refreshAll();
+    rig.answerAll(S::missing);
+    checklist.openSettings(item);
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
     helper.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
@@ -130,11 +118,10 @@ TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     other.activateWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->window()->isVisible(); }, 10'000));
     EXPECT_FALSE(controller->restoresOnActivation());
-    EXPECT_TRUE(checklist->isMonitoring());
+    EXPECT_TRUE(checklist.isMonitoring());
 }
 
-// The opener starts more than the settings programs; here a session tool
-// whose window carries a class of its own, known only by its process.
+// A session tool whose window carries a class of its own, known only by its process.
 TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
     QTemporaryDir bin;
     const QString tool = bin.filePath(QStringLiteral("gnome-session-properties"));
@@ -155,13 +142,12 @@ TEST_F(SettingsWindowX11, TheCompanionFollowsWhateverTheOpenerStarted) {
         QStringLiteral("Kelto Sync"), PermissionStrings(), {item}, rig.defaults,
         [opener = SettingsOpener::system()](const SettingsDestination& destination) { return opener.open(destination); },
         rig.relauncher);
-    auto controller = shownController(checklist, *rig.probe);
+    auto controller = shownController(checklist, rig);
     checklist.openSettings(item);
     ASSERT_NE(controller->companion(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000))
         << qPrintable(log.lines.join('\n'));
     EXPECT_EQ(log.count("Visibility=shown reason=window"), 1);
-    // Its end closes the panel.
     qint64 started = 0;
     for (const DesktopWindows::Window& w : DesktopWindows::shared().windows()) {
         if (w.program() == QLatin1String("session-tool")) started = w.pid;
