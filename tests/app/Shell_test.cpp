@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-#include <QWindow>
 
 #include "KeltoPermissions/AppRelauncher.h"
 #include "KeltoPermissions/PermissionChecklistView.h"
@@ -322,9 +321,8 @@ TEST(SingleInstance, aSecondClaimForwardsReopenOrIsTurnedAway) {
     EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync"}), 0);
 }
 
-// A folder made, or the user's own that others may enter, is made private whatever the umask; a link, a file or
-// another user's folder is refused and left as it was. Another user's lock and socket in a folder once open to them
-// are refused too: taken as ours, a launch would send them "reopen".
+// Made private whatever the umask, or refused and left as it was. Another user's lock and socket in a folder once
+// open to them are refused too: taken as ours, a launch would send them "reopen".
 TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRefused) {
     test::TemporaryFolder tmp;
     const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
@@ -401,8 +399,7 @@ TEST_F(Setup, theNotificationItemAsksOnceAndSwitchesNotificationsOn) {
     EXPECT_TRUE(defaults.value("notifications.enabled").toBool());
 }
 
-// The gate waits until the main window is shown and active, then presents the checklist attached to it; from the run
-// history the same checklist comes, with no parent, focused on the disk item.
+// Attached to the main window once it is shown and active; from the run history, with no parent, on the disk item.
 TEST_F(Setup, theGateWaitsForTheMainWindowAndPresentingAgainReusesTheChecklist) {
     setup.setGatePending(true);
     setup.setMainWindow(&main);

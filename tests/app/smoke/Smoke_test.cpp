@@ -1,4 +1,5 @@
-// The whole application over the real bundle and its rsync, on a virtual X server under openbox.
+// The whole application over the real bundle and its rsync, in this process or started as the real executable,
+// on a virtual X server under openbox.
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -8,11 +9,9 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
-#include <QScreen>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
-#include <QWindow>
 
 #include "FenraCore/WindowPlacement.h"
 #include "FenraMac/FenraMacStrings.h"
@@ -29,6 +28,7 @@
 #include "SyncModel/JobStore.h"
 #include "SyncModel/RunHistoryStore.h"
 #include "SyncAutomation/VolumeInspector.h"
+#include "tests/app/AppProcess.h"
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
 #include "tests/support/SavedJobs.h"
@@ -37,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <vector>
 
 using namespace kelto;
@@ -154,6 +155,61 @@ struct Smoke : ::testing::Test {
     std::optional<KeltoSyncApp> app;  // last: gone before what it uses
 };
 
+// Whether the main window of a started program is on screen: Qt keeps a hidden 1x1 helper window with the
+// application's name, so the name alone can find the wrong one.
+bool mainWindowShown() {
+    QProcess tree;
+    tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    tree.waitForFinished();
+    for (const QString& line : QString::fromUtf8(tree.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (!line.contains(QStringLiteral("\"Kelto Sync\": (\"kelto-sync\""))) continue;
+        QProcess info;
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), line.trimmed().section(QLatin1Char(' '), 0, 0)});
+        info.waitForFinished();
+        if (info.exitCode() == 0 && info.readAllStandardOutput().contains("Map State: IsViewable")) return true;
+    }
+    return false;
+}
+
+// The real executable in the same home, onboarding done.
+struct Launches : Smoke {
+    QProcessEnvironment environment = test::scratchEnvironment(home);
+    std::vector<std::unique_ptr<QProcess>> started;
+    Launches() {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home / "config").string()));
+        defaults.setValue(SyncSetup::onboardingDone, true);
+        defaults.sync();
+    }
+    // Stops what is still running as the desktop would at logout.
+    ~Launches() override {
+        for (auto& process : started) {
+            if (process->state() == QProcess::NotRunning) continue;
+            process->terminate();
+            if (!process->waitForFinished(patience)) process->kill();
+            EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+        }
+    }
+    QProcess& start(const QStringList& arguments = {}) {
+        auto& process = started.emplace_back(std::make_unique<QProcess>());
+        process->setProcessEnvironment(environment);
+        process->start(QStringLiteral(KELTO_SYNC_EXECUTABLE), arguments);
+        EXPECT_TRUE(process->waitForStarted());
+        return *process;
+    }
+    // Its event loop runs, so what the launch decided is done.
+    static bool settled(QProcess& process) {
+        return QTest::qWaitFor(
+            [&] { return process.state() == QProcess::Running && test::waitsInEventLoop(process.processId()); },
+            patience);
+    }
+    static bool exitsCleanly(QProcess& process) {
+        return (process.state() == QProcess::NotRunning || process.waitForFinished(patience)) &&
+               process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+};
+
 }  // namespace
 
 TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
@@ -226,8 +282,7 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
-// A parked review's notice, clicked with the main window closed, opens the window and the sheet above it, centred
-// on it, the window within the screen's free area; Cancel withdraws the notice.
+// Clicked with the main window closed; the sheet centred on the window, both in the free area; Cancel withdraws it.
 TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     std::filesystem::create_directories(destination / "Old");
     for (int i = 0; i < 80; ++i) std::ofstream(destination / "Old" / ("old-" + std::to_string(i) + ".txt")) << i;
@@ -272,9 +327,8 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     EXPECT_EQ(notifications.removed, std::vector<QString>{"review-" + QString::fromStdString(job.id.string())});
 }
 
-// An alert keeps its message on one line and leaves its title room in the title bar (bold, beside an icon and
-// three buttons about as wide as the bar is high), up to its screen's width: past it the bar shortens the title
-// in its middle and the message leads with the whole of it.
+// The title bar's title is bold, beside an icon and three buttons about as wide as the bar is high; past the screen's
+// width the bar shortens the title in its middle and the message leads with the whole of it.
 TEST(Alerts, TheMessageKeepsToOneLineAndTheTitleBarHasRoomForTheTitleUpToTheScreen) {
     const QFont kept = QApplication::font();
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
@@ -307,4 +361,26 @@ TEST(Alerts, TheMessageKeepsToOneLineAndTheTitleBarHasRoomForTheTitleUpToTheScre
     EXPECT_TRUE(alert->informativeText().startsWith(name.repeated(6)));
     alert->close();
     QApplication::setFont(kept);
+}
+
+TEST_F(Launches, aLoginItemAfterOnboardingShowsNoWindowUntilLaunchedAgain) {
+    QProcess& first = start({QStringLiteral("--login-item")});
+    ASSERT_TRUE(settled(first)) << first.readAllStandardError().toStdString();
+    EXPECT_FALSE(mainWindowShown());
+    QProcess& second = start();
+    EXPECT_TRUE(exitsCleanly(second)) << second.readAllStandardError().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(mainWindowShown, patience));
+    EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+TEST_F(Launches, twoAtOnceLeaveOne) {
+    QProcess& one = start();
+    QProcess& other = start();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return one.state() == QProcess::NotRunning || other.state() == QProcess::NotRunning; }, patience));
+    QProcess& ended = one.state() == QProcess::NotRunning ? one : other;
+    QProcess& left = &ended == &one ? other : one;
+    EXPECT_TRUE(exitsCleanly(ended)) << ended.readAllStandardError().toStdString();
+    ASSERT_TRUE(settled(left));
+    EXPECT_TRUE(QTest::qWaitFor(mainWindowShown, patience));
 }

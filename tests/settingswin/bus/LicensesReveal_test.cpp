@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
