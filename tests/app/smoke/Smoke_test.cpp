@@ -18,7 +18,9 @@
 #include "KeltoPermissions/PermissionChecklistView.h"
 #include "KeltoPermissions/PermissionStrings.h"
 #include "Kelto_Sync/AlertBox.h"
+#include "Kelto_Sync/App/AppEntry.h"
 #include "Kelto_Sync/App/KeltoSyncApp.h"
+#include "Kelto_Sync/App/WindowMenu.h"
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
@@ -26,9 +28,9 @@
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "SyncModel/JobStore.h"
+#include "SyncModel/JobStoreError.h"
 #include "SyncModel/RunHistoryStore.h"
 #include "SyncAutomation/VolumeInspector.h"
-#include "tests/app/AppProcess.h"
 #include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
 #include "tests/support/SavedJobs.h"
@@ -38,6 +40,7 @@
 
 #include <fstream>
 #include <memory>
+#include <set>
 #include <vector>
 
 using namespace kelto;
@@ -135,15 +138,7 @@ struct Smoke : ::testing::Test {
     }
     // A first launch: the checklist comes up over the main window and is set aside with "Set up later".
     KeltoSyncApp& launch() {
-        KeltoSyncApp& started = app.emplace(KeltoSyncApp::Options{
-            .bundleRoot = KELTO_BUNDLE_DIR,
-            .folders = folders,
-            .defaults = &defaults,
-            .notifications = &notifications,
-            .systemEvents = &systemEvents,
-            .volumeEvents = &volumeEvents,
-            .launchedAsLoginItem = false,
-        });
+        KeltoSyncApp& started = make();
         EXPECT_NE(started.runtime(), nullptr) << started.startupError().toStdString();
         started.start();
         EXPECT_TRUE(QTest::qWaitFor([] { return shown<PermissionChecklistView>() != nullptr; }, patience));
@@ -152,8 +147,48 @@ struct Smoke : ::testing::Test {
         EXPECT_TRUE(QTest::qWaitFor([&] { return started.setup().checklist() == nullptr; }, patience));
         return started;
     }
+    KeltoSyncApp& make(const std::filesystem::path& bundle = KELTO_BUNDLE_DIR, const QString& warning = {}) {
+        return app.emplace(KeltoSyncApp::Options{
+            .bundleRoot = bundle,
+            .folders = folders,
+            .defaults = &defaults,
+            .notifications = &notifications,
+            .systemEvents = &systemEvents,
+            .volumeEvents = &volumeEvents,
+            .launchedAsLoginItem = false,
+            .startupWarning = warning,
+        });
+    }
     std::optional<KeltoSyncApp> app;  // last: gone before what it uses
 };
+using Entry = Smoke;
+
+// The main thread of `pid` waits in poll or ppoll: its event loop runs and
+// has handled what was posted before it started.
+bool waitsInEventLoop(qint64 pid) {
+    std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+    long number = -1;
+    return (syscall >> number) && (number == 7 || number == 271);
+}
+
+// An environment whose home, settings, data and runtime folders all lie in `home`, and no others.
+QProcessEnvironment scratchEnvironment(const test::TemporaryFolder& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    std::filesystem::create_directories(home / "run");
+    std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
+    environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString((home / "run").string()));
+    return environment;
+}
+
+std::set<std::filesystem::path> everythingUnder(const std::filesystem::path& folder) {
+    std::set<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) found.insert(entry.path());
+    return found;
+}
 
 // Whether the main window of a started program is on screen: Qt keeps a hidden 1x1 helper window with the
 // application's name, so the name alone can find the wrong one.
@@ -173,7 +208,7 @@ bool mainWindowShown() {
 
 // The real executable in the same home, onboarding done.
 struct Launches : Smoke {
-    QProcessEnvironment environment = test::scratchEnvironment(home);
+    QProcessEnvironment environment = scratchEnvironment(home);
     std::vector<std::unique_ptr<QProcess>> started;
     Launches() {
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -201,7 +236,7 @@ struct Launches : Smoke {
     // Its event loop runs, so what the launch decided is done.
     static bool settled(QProcess& process) {
         return QTest::qWaitFor(
-            [&] { return process.state() == QProcess::Running && test::waitsInEventLoop(process.processId()); },
+            [&] { return process.state() == QProcess::Running && waitsInEventLoop(process.processId()); },
             patience);
     }
     static bool exitsCleanly(QProcess& process) {
@@ -327,6 +362,37 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     EXPECT_EQ(notifications.removed, std::vector<QString>{"review-" + QString::fromStdString(job.id.string())});
 }
 
+// Without a runtime the warning follows the startup error and the updater never starts.
+TEST_F(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
+    std::filesystem::create_directories(folders.support);
+    std::ofstream(folders.jobsFile()) << R"({"version":2,"jobs":[]})";
+    const QString warning = QStringLiteral("Kelto Sync runs without its check for a second instance: reasons.");
+    const std::filesystem::path empty = home / "Empty.app";
+    std::filesystem::create_directories(empty / "Contents");
+    for (const std::filesystem::path& bundle : {std::filesystem::path(KELTO_BUNDLE_DIR), empty}) {
+        KeltoSyncApp& app = make(bundle, warning);
+        ASSERT_EQ(app.runtime() != nullptr, bundle != empty) << app.startupError().toStdString();
+        if (app.runtime() != nullptr) {
+            EXPECT_EQ(app.runtime()->model().errorMessage(),
+                      std::string(JobStoreError::unsupportedVersion(2).what()) + "\n\n" + warning.toStdString());
+            continue;
+        }
+        EXPECT_TRUE(app.startupError().endsWith(QStringLiteral("\n\n") + warning)) << app.startupError().toStdString();
+        EXPECT_NE(app.startupError(), QStringLiteral("\n\n") + warning);
+        app.start();
+        EXPECT_FALSE(app.updater().started());
+    }
+    // Without a runtime the window menu's Settings is off.
+    QWidget window;
+    int settingsOpened = 0, quits = 0;
+    const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
+                                                   false, [&] { ++settingsOpened; }, [&] { ++quits; });
+    menu.settings->trigger();
+    menu.quit->trigger();
+    EXPECT_FALSE(menu.settings->isEnabled());
+    EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
+}
+
 // The title bar's title is bold, beside an icon and three buttons about as wide as the bar is high; past the screen's
 // width the bar shortens the title in its middle and the message leads with the whole of it.
 TEST(Alerts, TheMessageKeepsToOneLineAndTheTitleBarHasRoomForTheTitleUpToTheScreen) {
@@ -383,4 +449,25 @@ TEST_F(Launches, twoAtOnceLeaveOne) {
     EXPECT_TRUE(exitsCleanly(ended)) << ended.readAllStandardError().toStdString();
     ASSERT_TRUE(settled(left));
     EXPECT_TRUE(QTest::qWaitFor(mainWindowShown, patience));
+}
+
+// Exactly "1" asks for it; it writes nothing and starts nothing, yet its event loop runs.
+TEST_F(Launches, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
+    for (const QString& value : {QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("1 "), QString(),
+                                 QStringLiteral("true")}) {
+        QProcessEnvironment asked;
+        asked.insert(AppEntry::renderTestsVariable, value);
+        EXPECT_EQ(AppEntry::isRenderTestRun(asked), value == QStringLiteral("1")) << value.toStdString();
+    }
+    EXPECT_FALSE(AppEntry::isRenderTestRun(QProcessEnvironment()));
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(AppEntry::renderTestsVariable, QStringLiteral("1"));
+    const auto before = everythingUnder(home.path());
+    QProcess& program = start();
+    ASSERT_TRUE(settled(program)) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(everythingUnder(home.path()), before);  // no jobs file, folders, lock, socket or settings
+    program.kill();
+    program.waitForFinished();
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
 }

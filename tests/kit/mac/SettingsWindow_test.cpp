@@ -10,7 +10,6 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -322,13 +321,8 @@ TEST_F(SidebarTest, OnlyAPaneRowTakesAClickNothingClearsTheSelectionAndUpdatesRe
     EXPECT_EQ(written.count(), 3);
 }
 
-// Settings go to a temporary configuration folder, never the user's.
+// The test main keeps the settings in a temporary folder.
 struct ConfiguratorTest : testing::Test {
-    ConfiguratorTest() {
-        EXPECT_TRUE(config.isValid());
-        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-    }
     static QAction* toggle(QToolBar& toolbar) {
         QAction* action = toolbar.addAction(QStringLiteral("Sidebar"));
         action->setObjectName(SettingsToolbarPolicy::sidebarToggleName());
@@ -339,7 +333,6 @@ struct ConfiguratorTest : testing::Test {
         for (const QAction* action : toolbar.actions()) texts.append(action->text());
         return texts;
     }
-    QTemporaryDir config;
 };
 
 // One policy however often configured, for later toolbars too; a window gone leaves nothing of it behind.
