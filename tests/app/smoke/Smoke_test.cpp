@@ -171,19 +171,6 @@ bool waitsInEventLoop(qint64 pid) {
     return (syscall >> number) && (number == 7 || number == 271);
 }
 
-// An environment whose home, settings, data and runtime folders all lie in `home`, and no others.
-QProcessEnvironment scratchEnvironment(const test::TemporaryFolder& home) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-        environment.remove(QString::fromLatin1(name));
-    }
-    std::filesystem::create_directories(home / "run");
-    std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
-    environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString((home / "run").string()));
-    return environment;
-}
-
 std::set<std::filesystem::path> everythingUnder(const std::filesystem::path& folder) {
     std::set<std::filesystem::path> found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) found.insert(entry.path());
@@ -206,13 +193,14 @@ bool mainWindowShown() {
     return false;
 }
 
-// The real executable in the same home, onboarding done.
+// The real executable in the smoke fixture's home, onboarding done.
 struct Launches : Smoke {
-    QProcessEnvironment environment = scratchEnvironment(home);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     std::vector<std::unique_ptr<QProcess>> started;
     Launches() {
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home / "config").string()));
+        std::filesystem::create_directories(home / "run");
+        std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString((home / "run").string()));
         defaults.setValue(SyncSetup::onboardingDone, true);
         defaults.sync();
     }
