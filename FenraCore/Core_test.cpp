@@ -73,14 +73,9 @@ void expectPoints(const QPainterPath& path, const std::vector<QPointF>& expected
 TEST(DogEarShape, OutlineCutsTheTopRightCornerAndAnInsetKeepsTheCutParallel) {
     const QPainterPath path = DogEarShape(12, 12).path(QRectF(0, 0, 100, 40));
     expectPoints(path, {{12, 0}, {88, 0}, {100, 12}, {100, 28}, {88, 40}, {12, 40}, {0, 28}, {0, 12}, {12, 0}});
-    EXPECT_FALSE(path.contains(QPointF(99, 1)));
-    EXPECT_TRUE(path.contains(QPointF(50, 20)));
     const double fold = 10.82842712474619;  // 12 less the inset times 2 - sqrt 2
     expectPoints(DogEarShape(12, 12).inset(2).path(QRectF(0, 0, 100, 40)),
                  {{12, 2}, {98 - fold, 2}, {98, 2 + fold}, {98, 28}, {88, 38}, {12, 38}, {2, 28}, {2, 12}, {12, 2}});
-}
-
-TEST(DogEarShape, LimitsOfRadiusFoldAndArea) {
     // A radius smaller than the inset gives square corners.
     const QPainterPath square = DogEarShape(6, 1).inset(2).path(QRectF(0, 0, 40, 40));
     EXPECT_EQ(square.boundingRect(), QRectF(2, 2, 36, 36));
