@@ -4,7 +4,6 @@
 #include "FenraSettings/SettingsSelection.h"
 #include "tests/support/widgets/QtPrinting.h"
 #include <gtest/gtest.h>
-#include <unordered_set>
 
 using namespace kelto;
 
@@ -62,18 +61,6 @@ TEST(SettingsSelection, ResolvesToAnExistingPaneWhenThereIsOne) {
     EXPECT_EQ(SettingsSelection::resolve(u("gone"), {}, u("general")), u("general"));
     // Identifiers compare exactly.
     EXPECT_EQ(SettingsSelection::resolve(u("Sync"), ids, u("general")), u("general"));
-}
-
-TEST(SettingsGroup, AnAbsentTitleIsNeitherEqualNorHashedAsAnyPresentOne) {
-    const SettingsGroup untitled{u("g"), std::nullopt};
-    const SettingsGroup empty{u("g"), u("")};
-    EXPECT_EQ(untitled, (SettingsGroup{u("g"), std::nullopt}));
-    EXPECT_NE(untitled, empty);
-    EXPECT_NE(empty, (SettingsGroup{u("g"), u("General")}));
-    EXPECT_NE(untitled, (SettingsGroup{u("h"), std::nullopt}));
-    const std::unordered_set<SettingsGroup> groups{untitled, empty, SettingsGroup{u("g"), std::nullopt}};
-    EXPECT_EQ(groups.size(), 2u);
-    EXPECT_NE(std::hash<SettingsGroup>{}(untitled), std::hash<SettingsGroup>{}(empty));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QLockFile>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -13,29 +12,21 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-#include <QWindow>
 
 #include "KeltoPermissions/AppRelauncher.h"
 #include "KeltoPermissions/PermissionChecklistView.h"
-#include "Kelto_Sync/App/AppEntry.h"
 #include "Kelto_Sync/App/AppRuntime.h"
-#include "Kelto_Sync/App/KeltoSyncApp.h"
 #include "Kelto_Sync/App/QtMainExecutor.h"
 #include "Kelto_Sync/App/QuitController.h"
 #include "Kelto_Sync/App/RunFinishedRouter.h"
 #include "Kelto_Sync/App/SingleInstance.h"
 #include "Kelto_Sync/App/SyncMenuLifecycle.h"
 #include "Kelto_Sync/App/SyncSetup.h"
-#include "Kelto_Sync/App/WindowMenu.h"
 #include "Kelto_Sync/App/WindowPresence.h"
 #include "Kelto_Sync/AppEvents.h"
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "SyncEngine/RsyncLocatorError.h"
-#include "SyncModel/JobStoreError.h"
-#include "tests/app/AppProcess.h"
-#include "tests/permissions/ScopedEnvironment.h"
 #include "tests/permissions/checklist/FakePermission.h"
-#include "tests/support/FakeSystemEvents.h"
 #include "tests/support/FakeVolumeEvents.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/views/support/FakeAppModel.h"
@@ -48,7 +39,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <thread>
 
 using namespace kelto;
@@ -322,9 +312,8 @@ TEST(SingleInstance, aSecondClaimForwardsReopenOrIsTurnedAway) {
     EXPECT_EQ(SingleInstance::relaunchAfter({"kelto-sync"}), 0);
 }
 
-// A folder made, or the user's own that others may enter, is made private whatever the umask; a link, a file or
-// another user's folder is refused and left as it was. Another user's lock and socket in a folder once open to them
-// are refused too: taken as ours, a launch would send them "reopen".
+// Made private whatever the umask, or refused and left as it was. Another user's lock and socket in a folder once
+// open to them are refused too: taken as ours, a launch would send them "reopen".
 TEST(SingleInstance, aSharedRuntimeFolderIsMadePrivateAndOneNotTheUsersAloneIsRefused) {
     test::TemporaryFolder tmp;
     const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
@@ -401,8 +390,7 @@ TEST_F(Setup, theNotificationItemAsksOnceAndSwitchesNotificationsOn) {
     EXPECT_TRUE(defaults.value("notifications.enabled").toBool());
 }
 
-// The gate waits until the main window is shown and active, then presents the checklist attached to it; from the run
-// history the same checklist comes, with no parent, focused on the disk item.
+// Attached to the main window once it is shown and active; from the run history, with no parent, on the disk item.
 TEST_F(Setup, theGateWaitsForTheMainWindowAndPresentingAgainReusesTheChecklist) {
     setup.setGatePending(true);
     setup.setMainWindow(&main);
@@ -451,98 +439,6 @@ TEST_F(Setup, laterDoneAndClosingFinishAndDropTheChecklist) {
         EXPECT_FALSE(SyncSetup::needsGate(defaults));
         EXPECT_TRUE(gone(window));
     }
-}
-
-std::set<fs::path> everythingUnder(const fs::path& folder) {
-    std::set<fs::path> found;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) found.insert(entry.path());
-    return found;
-}
-
-class SilentNotifications final : public NotificationCenter {
-public:
-    void add(const NotificationRequest&) override {}
-    void remove(const QString&) override {}
-    void requestAuthorization(AuthorizationAnswer) override {}
-    void setResponseHandler(ResponseHandler) override {}
-};
-
-TEST(Entry, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
-    for (const QString& value : {QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("1 "), QString(),
-                                 QStringLiteral("true")}) {
-        QProcessEnvironment environment;
-        environment.insert(AppEntry::renderTestsVariable, value);
-        EXPECT_EQ(AppEntry::isRenderTestRun(environment), value == QStringLiteral("1")) << value.toStdString();
-    }
-    EXPECT_FALSE(AppEntry::isRenderTestRun(QProcessEnvironment()));
-    test::TemporaryFolder home;
-    QProcessEnvironment environment = test::scratchEnvironment(home);
-    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(AppEntry::renderTestsVariable, QStringLiteral("1"));
-    const auto before = everythingUnder(home.path());
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(KELTO_SYNC_EXECUTABLE), {});
-    ASSERT_TRUE(program.waitForStarted());
-    const bool looping = QTest::qWaitFor(
-        [&] { return program.state() != QProcess::Running || test::waitsInEventLoop(program.processId()); }, 30000);
-    const bool running = program.state() == QProcess::Running;
-    const auto after = everythingUnder(home.path());
-    program.kill();
-    program.waitForFinished();
-    ASSERT_TRUE(looping);
-    EXPECT_TRUE(running) << program.readAllStandardError().toStdString();
-    EXPECT_EQ(after, before);  // no jobs file, folders, lock, socket or settings
-    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
-}
-
-// Without a runtime the warning follows the startup error and the updater never starts.
-TEST(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
-    test::TemporaryFolder home;
-    test::ScopedEnvironment environment;
-    environment.unset("KELTO_SYNC_RENDER_TESTS");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(home.path().string()));
-    QSettings settings(QString::fromStdString((home.path() / "settings.ini").string()), QSettings::IniFormat);
-    SilentNotifications notifications;
-    test::FakeSystemEvents systemEvents;
-    test::FakeVolumeEvents volumeEvents;
-    fs::create_directories(home.path() / "support");
-    std::ofstream(home.path() / "support/jobs.json") << R"({"version":2,"jobs":[]})";
-    const QString warning = QStringLiteral("Kelto Sync runs without its check for a second instance: reasons.");
-    const fs::path empty = home.path() / "Empty.app";
-    fs::create_directories(empty / "Contents");
-    for (const fs::path& bundle : {fs::path(KELTO_BUNDLE_DIR), empty}) {
-        KeltoSyncApp app({
-            .bundleRoot = bundle,
-            .folders = {.support = home.path() / "support", .logs = home.path() / "logs", .runtime = home.path() / "run"},
-            .defaults = &settings,
-            .notifications = &notifications,
-            .systemEvents = &systemEvents,
-            .volumeEvents = &volumeEvents,
-            .launchedAsLoginItem = false,
-            .startupWarning = warning,
-        });
-        ASSERT_EQ(app.runtime() != nullptr, bundle != empty) << app.startupError().toStdString();
-        if (app.runtime() != nullptr) {
-            EXPECT_EQ(app.runtime()->model().errorMessage(),
-                      std::string(JobStoreError::unsupportedVersion(2).what()) + "\n\n" + warning.toStdString());
-            continue;
-        }
-        EXPECT_TRUE(app.startupError().endsWith(QStringLiteral("\n\n") + warning)) << app.startupError().toStdString();
-        EXPECT_NE(app.startupError(), QStringLiteral("\n\n") + warning);
-        app.start();
-        EXPECT_FALSE(app.updater().started());
-    }
-    // Without a runtime the window menu's Settings is off.
-    QWidget window;
-    int settingsOpened = 0, quits = 0;
-    const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
-                                                   false, [&] { ++settingsOpened; }, [&] { ++quits; });
-    menu.settings->trigger();
-    menu.quit->trigger();
-    EXPECT_FALSE(menu.settings->isEnabled());
-    EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
 }
 
 TEST(BundledLicences, EveryShippedComponentsNoticeIsInTheLicenceText) {

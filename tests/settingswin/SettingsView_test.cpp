@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -268,9 +267,8 @@ TEST_F(SettingsViewTest, ControllerMakesOneWindowCentredOrWhereItWasSavedAndCtrl
     EXPECT_GT(std::abs(again.window()->geometry().center().x() - available.center().x()), 100) << "not centred";
 }
 
-// In both looks each pane fills the detail column (the version title stays on one line), its texts stand 4.5:1
-// from what is behind them, the search field sits under the title bar, section headers stand apart; every colour
-// follows a live switch.
+// The version title stays on one line; texts stand 4.5:1 from what is behind them; the search field sits under the
+// title bar; section headers stand apart; every colour follows a live switch.
 TEST_F(SettingsViewTest, PanesFillTheDetailColumnAndReadInBothLooks) {
     for (const WidgetRender::Look& look : WidgetRender::looks()) {
         QApplication::setPalette(look.palette);

@@ -1,4 +1,5 @@
-// The whole application over the real bundle and its rsync, on a virtual X server under openbox.
+// The whole application over the real bundle and its rsync, in this process or started as the real executable,
+// on a virtual X server under openbox.
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -8,18 +9,18 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
-#include <QScreen>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
-#include <QWindow>
 
 #include "FenraCore/WindowPlacement.h"
 #include "FenraMac/FenraMacStrings.h"
 #include "KeltoPermissions/PermissionChecklistView.h"
 #include "KeltoPermissions/PermissionStrings.h"
 #include "Kelto_Sync/AlertBox.h"
+#include "Kelto_Sync/App/AppEntry.h"
 #include "Kelto_Sync/App/KeltoSyncApp.h"
+#include "Kelto_Sync/App/WindowMenu.h"
 #include "Kelto_Sync/Editor/FoldersSection.h"
 #include "Kelto_Sync/Editor/JobDetailView.h"
 #include "Kelto_Sync/Main/JobListView.h"
@@ -27,6 +28,7 @@
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/Tray/MenuBarContent.h"
 #include "SyncModel/JobStore.h"
+#include "SyncModel/JobStoreError.h"
 #include "SyncModel/RunHistoryStore.h"
 #include "SyncAutomation/VolumeInspector.h"
 #include "tests/support/FakeSystemEvents.h"
@@ -37,6 +39,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
+#include <set>
 #include <vector>
 
 using namespace kelto;
@@ -134,15 +138,7 @@ struct Smoke : ::testing::Test {
     }
     // A first launch: the checklist comes up over the main window and is set aside with "Set up later".
     KeltoSyncApp& launch() {
-        KeltoSyncApp& started = app.emplace(KeltoSyncApp::Options{
-            .bundleRoot = KELTO_BUNDLE_DIR,
-            .folders = folders,
-            .defaults = &defaults,
-            .notifications = &notifications,
-            .systemEvents = &systemEvents,
-            .volumeEvents = &volumeEvents,
-            .launchedAsLoginItem = false,
-        });
+        KeltoSyncApp& started = make();
         EXPECT_NE(started.runtime(), nullptr) << started.startupError().toStdString();
         started.start();
         EXPECT_TRUE(QTest::qWaitFor([] { return shown<PermissionChecklistView>() != nullptr; }, patience));
@@ -151,7 +147,90 @@ struct Smoke : ::testing::Test {
         EXPECT_TRUE(QTest::qWaitFor([&] { return started.setup().checklist() == nullptr; }, patience));
         return started;
     }
+    KeltoSyncApp& make(const std::filesystem::path& bundle = KELTO_BUNDLE_DIR, const QString& warning = {}) {
+        return app.emplace(KeltoSyncApp::Options{
+            .bundleRoot = bundle,
+            .folders = folders,
+            .defaults = &defaults,
+            .notifications = &notifications,
+            .systemEvents = &systemEvents,
+            .volumeEvents = &volumeEvents,
+            .launchedAsLoginItem = false,
+            .startupWarning = warning,
+        });
+    }
     std::optional<KeltoSyncApp> app;  // last: gone before what it uses
+};
+using Entry = Smoke;
+
+// The main thread of `pid` waits in poll or ppoll: its event loop runs and
+// has handled what was posted before it started.
+bool waitsInEventLoop(qint64 pid) {
+    std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+    long number = -1;
+    return (syscall >> number) && (number == 7 || number == 271);
+}
+
+std::set<std::filesystem::path> everythingUnder(const std::filesystem::path& folder) {
+    std::set<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) found.insert(entry.path());
+    return found;
+}
+
+// Whether the main window of a started program is on screen: Qt keeps a hidden 1x1 helper window with the
+// application's name, so the name alone can find the wrong one.
+bool mainWindowShown() {
+    QProcess tree;
+    tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    tree.waitForFinished();
+    for (const QString& line : QString::fromUtf8(tree.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (!line.contains(QStringLiteral("\"Kelto Sync\": (\"kelto-sync\""))) continue;
+        QProcess info;
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), line.trimmed().section(QLatin1Char(' '), 0, 0)});
+        info.waitForFinished();
+        if (info.exitCode() == 0 && info.readAllStandardOutput().contains("Map State: IsViewable")) return true;
+    }
+    return false;
+}
+
+// The real executable in the smoke fixture's home, onboarding done.
+struct Launches : Smoke {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    std::vector<std::unique_ptr<QProcess>> started;
+    Launches() {
+        std::filesystem::create_directories(home / "run");
+        std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString((home / "run").string()));
+        defaults.setValue(SyncSetup::onboardingDone, true);
+        defaults.sync();
+    }
+    // Stops what is still running as the desktop would at logout.
+    ~Launches() override {
+        for (auto& process : started) {
+            if (process->state() == QProcess::NotRunning) continue;
+            process->terminate();
+            if (!process->waitForFinished(patience)) process->kill();
+            EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+        }
+    }
+    QProcess& start(const QStringList& arguments = {}) {
+        auto& process = started.emplace_back(std::make_unique<QProcess>());
+        process->setProcessEnvironment(environment);
+        process->start(QStringLiteral(KELTO_SYNC_EXECUTABLE), arguments);
+        EXPECT_TRUE(process->waitForStarted());
+        return *process;
+    }
+    // Its event loop runs, so what the launch decided is done.
+    static bool settled(QProcess& process) {
+        return QTest::qWaitFor(
+            [&] { return process.state() == QProcess::Running && waitsInEventLoop(process.processId()); },
+            patience);
+    }
+    static bool exitsCleanly(QProcess& process) {
+        return (process.state() == QProcess::NotRunning || process.waitForFinished(patience)) &&
+               process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
 };
 
 }  // namespace
@@ -226,8 +305,7 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
-// A parked review's notice, clicked with the main window closed, opens the window and the sheet above it, centred
-// on it, the window within the screen's free area; Cancel withdraws the notice.
+// Clicked with the main window closed; the sheet centred on the window, both in the free area; Cancel withdraws it.
 TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     std::filesystem::create_directories(destination / "Old");
     for (int i = 0; i < 80; ++i) std::ofstream(destination / "Old" / ("old-" + std::to_string(i) + ".txt")) << i;
@@ -272,9 +350,39 @@ TEST_F(Smoke, theReviewOpensFromItsNotificationAboveItsWindow) {
     EXPECT_EQ(notifications.removed, std::vector<QString>{"review-" + QString::fromStdString(job.id.string())});
 }
 
-// An alert keeps its message on one line and leaves its title room in the title bar (bold, beside an icon and
-// three buttons about as wide as the bar is high), up to its screen's width: past it the bar shortens the title
-// in its middle and the message leads with the whole of it.
+// Without a runtime the warning follows the startup error and the updater never starts.
+TEST_F(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
+    std::filesystem::create_directories(folders.support);
+    std::ofstream(folders.jobsFile()) << R"({"version":2,"jobs":[]})";
+    const QString warning = QStringLiteral("Kelto Sync runs without its check for a second instance: reasons.");
+    const std::filesystem::path empty = home / "Empty.app";
+    std::filesystem::create_directories(empty / "Contents");
+    for (const std::filesystem::path& bundle : {std::filesystem::path(KELTO_BUNDLE_DIR), empty}) {
+        KeltoSyncApp& app = make(bundle, warning);
+        ASSERT_EQ(app.runtime() != nullptr, bundle != empty) << app.startupError().toStdString();
+        if (app.runtime() != nullptr) {
+            EXPECT_EQ(app.runtime()->model().errorMessage(),
+                      std::string(JobStoreError::unsupportedVersion(2).what()) + "\n\n" + warning.toStdString());
+            continue;
+        }
+        EXPECT_TRUE(app.startupError().endsWith(QStringLiteral("\n\n") + warning)) << app.startupError().toStdString();
+        EXPECT_NE(app.startupError(), QStringLiteral("\n\n") + warning);
+        app.start();
+        EXPECT_FALSE(app.updater().started());
+    }
+    // Without a runtime the window menu's Settings is off.
+    QWidget window;
+    int settingsOpened = 0, quits = 0;
+    const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
+                                                   false, [&] { ++settingsOpened; }, [&] { ++quits; });
+    menu.settings->trigger();
+    menu.quit->trigger();
+    EXPECT_FALSE(menu.settings->isEnabled());
+    EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
+}
+
+// The title bar's title is bold, beside an icon and three buttons about as wide as the bar is high; past the screen's
+// width the bar shortens the title in its middle and the message leads with the whole of it.
 TEST(Alerts, TheMessageKeepsToOneLineAndTheTitleBarHasRoomForTheTitleUpToTheScreen) {
     const QFont kept = QApplication::font();
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
@@ -307,4 +415,47 @@ TEST(Alerts, TheMessageKeepsToOneLineAndTheTitleBarHasRoomForTheTitleUpToTheScre
     EXPECT_TRUE(alert->informativeText().startsWith(name.repeated(6)));
     alert->close();
     QApplication::setFont(kept);
+}
+
+TEST_F(Launches, aLoginItemAfterOnboardingShowsNoWindowUntilLaunchedAgain) {
+    QProcess& first = start({QStringLiteral("--login-item")});
+    ASSERT_TRUE(settled(first)) << first.readAllStandardError().toStdString();
+    EXPECT_FALSE(mainWindowShown());
+    QProcess& second = start();
+    EXPECT_TRUE(exitsCleanly(second)) << second.readAllStandardError().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(mainWindowShown, patience));
+    EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+TEST_F(Launches, twoAtOnceLeaveOne) {
+    QProcess& one = start();
+    QProcess& other = start();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return one.state() == QProcess::NotRunning || other.state() == QProcess::NotRunning; }, patience));
+    QProcess& ended = one.state() == QProcess::NotRunning ? one : other;
+    QProcess& left = &ended == &one ? other : one;
+    EXPECT_TRUE(exitsCleanly(ended)) << ended.readAllStandardError().toStdString();
+    ASSERT_TRUE(settled(left));
+    EXPECT_TRUE(QTest::qWaitFor(mainWindowShown, patience));
+}
+
+// Exactly "1" asks for it; it writes nothing and starts nothing, yet its event loop runs.
+TEST_F(Launches, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
+    for (const QString& value : {QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("1 "), QString(),
+                                 QStringLiteral("true")}) {
+        QProcessEnvironment asked;
+        asked.insert(AppEntry::renderTestsVariable, value);
+        EXPECT_EQ(AppEntry::isRenderTestRun(asked), value == QStringLiteral("1")) << value.toStdString();
+    }
+    EXPECT_FALSE(AppEntry::isRenderTestRun(QProcessEnvironment()));
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(AppEntry::renderTestsVariable, QStringLiteral("1"));
+    const auto before = everythingUnder(home.path());
+    QProcess& program = start();
+    ASSERT_TRUE(settled(program)) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(everythingUnder(home.path()), before);  // no jobs file, folders, lock, socket or settings
+    program.kill();
+    program.waitForFinished();
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
 }

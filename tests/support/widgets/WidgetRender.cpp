@@ -123,10 +123,6 @@ WidgetRender::Coverage WidgetRender::coverage(const QImage& image, const QColor&
     return coverage;
 }
 
-QColor WidgetRender::pixel(const QImage& image, int x, int y) {
-    return image.pixelColor(x, y);
-}
-
 // The application's own palettes: renders show what the windows show.
 QPalette WidgetRender::lightPalette() { return FenraStyle::palette(ColorScheme::light); }
 

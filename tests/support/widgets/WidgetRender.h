@@ -21,7 +21,7 @@ struct WidgetRender {
     // Handles what showing and changing the widget posted, and lays it out again, until nothing moves any more.
     static void settle(QWidget& widget);
     // The colour at a device pixel, straight (not premultiplied) alpha.
-    static QColor pixel(const QImage& image, int x, int y);
+    static QColor pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
     // The painted pixels of an image, and those whose colour is not the tint.
     struct Coverage {
         int painted = 0, offTint = 0;
