@@ -184,6 +184,10 @@ bool TestMounts::btrfsImage(const fs::path& image, const fs::path& at) {
     return mount({"mount", "-o", "loop", image.native(), at.native()}, at);
 }
 
+bool TestMounts::desktop(const fs::path& folder, const fs::path& at) {
+    return mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW", at.native()}, at);
+}
+
 std::string TestMounts::loopDevice(const fs::path& image, bool scanPartitions) {
     if (::geteuid() != 0) return {};
     const fs::path named = image.native() + ".loop";
@@ -214,10 +218,8 @@ fs::path MountedFolder::make(MountKind kind, const fs::path& under, std::string&
     const auto rclone = [&](const std::string& remote) {
         return mounts_.mount({"rclone", "mount", remote, at.native(), "--daemon", "--config", "/dev/null"}, at);
     };
-    const std::vector<std::string> gvfsLike{"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse",
-                                            real.native() + "=RW", at.native()};
     const bool made = kind == MountKind::sshfs         ? sshd_ && mounts_.mount(sshd_->sshfs(real, at), at)
-                      : kind == MountKind::desktop     ? mounts_.mount(gvfsLike, at)
+                      : kind == MountKind::desktop     ? mounts_.desktop(real, at)
                       : kind == MountKind::exfat       ? mounts_.exfat(under / "card.img", at)
                       : kind == MountKind::passThrough ? mounts_.passThrough(real, at)
                       : kind == MountKind::ext4        ? mounts_.ext4Image(under / "disk.img", at)

@@ -63,6 +63,8 @@ public:
     bool tmpfs(const std::filesystem::path& at);
     // A FUSE pass-through of the folder (bindfs).
     bool passThrough(const std::filesystem::path& folder, const std::filesystem::path& at);
+    // A FUSE pass-through of the folder listed in the mount table as gvfs lists its mounts.
+    bool desktop(const std::filesystem::path& folder, const std::filesystem::path& at);
     bool overlay(const std::filesystem::path& lower, const std::filesystem::path& upper,
                  const std::filesystem::path& work, const std::filesystem::path& at);
     // A fresh 64 MiB exFAT image through a loop device and the FUSE driver, which folds case.
