@@ -257,8 +257,7 @@ TEST_F(TwoWayClampTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
     // Old baseline entries stay, so nothing reads as deleted later.
     const auto after = storedBaseline();
     ASSERT_TRUE(before && after);
-    EXPECT_EQ(*after->find("kept"), *before->find("kept"));
-    EXPECT_EQ(*after->find("deleted on B"), *before->find("deleted on B"));
+    for (const char* name : {"kept", "deleted on B"}) EXPECT_EQ(*after->find(name), *before->find(name)) << name;
 }
 
 TEST_F(TwoWayClampTest, AStaleMarkTheFileSystemCannotKeepIsReported) {

@@ -179,12 +179,10 @@ TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     script.expect(ScriptedRsyncRunner::dryRun()).out(lines);
     std::vector<SyncProgress> reports;
     plan(&reports);
-    ASSERT_EQ(reports.size(), 4u);
-    EXPECT_EQ(reports[0], phaseOnly(SyncPhase::scanning));
-    EXPECT_EQ(reports[1].currentPath, "f0");
-    EXPECT_EQ(reports[1].scannedItems, 1);
-    EXPECT_EQ(reports[2], phaseOnly(SyncPhase::scanning, 300));
-    EXPECT_EQ(reports[3], phaseOnly(SyncPhase::planning, 300));
+    SyncProgress first = phaseOnly(SyncPhase::scanning, 1);
+    first.currentPath = "f0";
+    EXPECT_EQ(reports, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning), first,
+                                                  phaseOnly(SyncPhase::scanning, 300), phaseOnly(SyncPhase::planning, 300)}));
 }
 
 // A side shown inside the other where the mounts tell nothing: markers tell, whatever the filters.
@@ -570,10 +568,6 @@ TEST_F(OneWaySpellingTest, ItemsOfBThatCannotBeToldApartAreLeftAlone) {
         putFiles(dst, {{decomposedUpper, toldApart ? "AAAAAA" : "AAAA"}, {composedLower, "BBBB"}, {"other.txt", "old"}});
         put(src / composedA, "new content from A");
         job.options.archiveEnabled = true;
-        if (!toldApart) {
-            EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, decomposedUpper, dst), std::nullopt);
-            EXPECT_EQ(SpellingAlignment::reachesSameItem(composedA, composedLower, dst), std::nullopt);
-        }
         const SyncPlan p = plan();
         EXPECT_EQ(p.renames, toldApart ? (std::vector<PlannedRename>{{composedLower, composedA}})
                                        : std::vector<PlannedRename>{});

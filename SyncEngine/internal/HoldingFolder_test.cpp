@@ -52,6 +52,14 @@ Paths keptPaths(const HoldingFolder::Settlement& s) {
     return out;
 }
 
+// Each settlement as its folder, what went back and what was kept.
+using Summary = std::tuple<std::string, Paths, Paths>;
+std::vector<Summary> summary(const std::vector<HoldingFolder::Settlement>& settled) {
+    std::vector<Summary> out;
+    for (const HoldingFolder::Settlement& s : settled) out.emplace_back(s.folder, s.putBack, keptPaths(s));
+    return out;
+}
+
 class HoldingFolderTest : public ::testing::Test {
 protected:
     test::TemporaryFolder folder;
@@ -153,14 +161,9 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     folder.write("taken.txt", "current");
     folder.write(".KeltoSync/Holding/stray-file", "not a run's folder");
     fs::create_directory(held("2025-03-09_090000-0000aaaa"));
-    const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
-    ASSERT_EQ(settled.size(), 2u);
-    EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(runID));
-    EXPECT_EQ(settled[0].putBack, Paths{"free.txt"});
-    EXPECT_EQ(keptPaths(settled[0]), Paths{"taken.txt" + taken});
-    EXPECT_EQ(settled[1].folder, HoldingFolder::relativePath(other));
-    EXPECT_EQ(settled[1].putBack, Paths{"sub/free.txt"});
-    EXPECT_TRUE(settled[1].kept.empty());
+    EXPECT_EQ(summary(HoldingFolder::recover(root())),
+              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"free.txt"}, {"taken.txt" + taken}},
+                                    {HoldingFolder::relativePath(other), {"sub/free.txt"}, {}}}));
     for (const auto& [path, content] : {std::pair{"free.txt", "f"}, {"sub/free.txt", "sf"}, {"taken.txt", "current"}})
         EXPECT_EQ(test::readFile(folder / path), content) << path;
     EXPECT_EQ(tree(folder / ".KeltoSync/Holding"),
@@ -192,15 +195,12 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         hold("dir/g.txt", "only held once", earlier);
         if (marked)
             for (const std::string& id : {earlier, later}) HoldingFolder::markReported(root(), id, {});
-        const std::vector<HoldingFolder::Settlement> settled = HoldingFolder::recover(root());
-        EXPECT_EQ(test::readFile(folder / "dir/f.txt"), "second");
-        EXPECT_EQ(test::readFile(folder / "dir/g.txt"), "only held once");
+        EXPECT_EQ(summary(HoldingFolder::recover(root())),
+                  (std::vector<Summary>{{HoldingFolder::relativePath(earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
+                                        {HoldingFolder::relativePath(later), {"dir/f.txt"}, {}}}));
+        EXPECT_EQ(test::readFile(folder / "dir/f.txt") + test::readFile(folder / "dir/g.txt"), "secondonly held once");
         EXPECT_EQ(test::readFile(held(earlier) / "dir/f.txt"), "first");
         EXPECT_FALSE(fs::exists(held(later)));
-        ASSERT_EQ(settled.size(), 2u);
-        EXPECT_EQ(settled[0].folder, HoldingFolder::relativePath(earlier));
-        EXPECT_EQ(keptPaths(settled[0]), Paths{"dir/f.txt" + taken});
-        EXPECT_EQ(settled[1].putBack, Paths{"dir/f.txt"});
     }
 }
 
@@ -267,13 +267,12 @@ TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
     ASSERT_GE(destination, 0);
     ASSERT_EQ(::dup3(destination, sourceFolder, O_CLOEXEC), sourceFolder);
     ::close(destination);
-    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
+    EXPECT_EQ(summary(HoldingFolder::recover(root())),
+              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"copied.txt"}, {"mine.txt" + taken}}}));
     ::close(sourceFolder);
-    ASSERT_EQ(recovered.size(), 1u);
     EXPECT_EQ(test::readFile(folder / "mine.txt"), "saved after the run was killed");
-    EXPECT_EQ(test::readFile(held() / "mine.txt"), "edited during the run");
-    EXPECT_EQ(test::readFile(folder / "copied.txt"), "edited during the run");
-    EXPECT_EQ(keptPaths(recovered[0]), Paths{"mine.txt" + taken});
+    EXPECT_EQ(test::readFile(held() / "mine.txt") + test::readFile(folder / "copied.txt"),
+              "edited during the runedited during the run");
 }
 
 TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
@@ -290,9 +289,8 @@ TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
     planned.crossed["mnt/f"] = {other.st_dev, other.st_ino, S_IFREG, f.st_size, f.st_mtim, {}, {"mnt/g"}};
     planned.crossed["mnt/solo"] = {solo.st_dev, solo.st_ino, S_IFREG, solo.st_size, solo.st_mtim, {{"user.b", value}}, {}};
     HoldingFolder::record(root(), runID, planned);
-    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
-    ASSERT_EQ(recovered.size(), 1u);
-    EXPECT_EQ(recovered[0].putBack, (Paths{"mnt/f", "mnt/solo"}));
+    EXPECT_EQ(summary(HoldingFolder::recover(root())),
+              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"mnt/f", "mnt/solo"}, {}}}));
     EXPECT_TRUE(fs::equivalent(folder / "mnt/f", folder / "mnt/g"));
     char read[8] = {};
     EXPECT_EQ(::getxattr((folder / "mnt/solo").c_str(), "user.b", read, sizeof read), 3);
@@ -336,9 +334,8 @@ TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlanAndAMarksTemporaryStaysOu
                                      std::to_string(item.st_dev), std::to_string(item.st_ino)})
         old.append(field).push_back('\0');
     folder.write(".KeltoSync/Holding/" + runID + ".plan", old);
-    const std::vector<HoldingFolder::Settlement> recovered = HoldingFolder::recover(root());
-    ASSERT_EQ(recovered.size(), 1u);
-    EXPECT_EQ(recovered[0].putBack, Paths{"f"});
+    EXPECT_EQ(summary(HoldingFolder::recover(root())),
+              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"f"}, {}}}));
     EXPECT_EQ(test::readFile(folder / "f"), "held");
     EXPECT_FALSE(fs::exists(folder / "..KeltoSync.tmp-0a1b2c3d-4e5"));
     EXPECT_FALSE(fs::exists(held()));
@@ -387,19 +384,17 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
     EXPECT_EQ(std::tie(read->seen, read->folders, read->copies, read->conflicts),
               std::tie(planned.seen, planned.folders, planned.copies, planned.conflicts));
     ASSERT_EQ(read->crossed.size(), 1u);
-    const HoldingFolder::Crossed& crossed = read->crossed.at(latin1);
-    EXPECT_EQ(crossed.attributes, planned.crossed.at(latin1).attributes);
-    EXPECT_EQ(crossed.otherNames, std::vector<std::string>{"other"});
-    EXPECT_EQ(std::tie(crossed.device, crossed.fileNumber, crossed.kind, crossed.size),
-              std::make_tuple(std::uint64_t{1}, std::uint64_t{2}, mode_t{S_IFREG}, std::int64_t{5}));
-    EXPECT_EQ(std::pair(crossed.mtime.tv_sec, crossed.mtime.tv_nsec), std::pair(time_t{7}, 9L));
+    const HoldingFolder::Crossed &crossed = read->crossed.at(latin1), &wrote = planned.crossed.at(latin1);
+    EXPECT_EQ(std::tie(crossed.device, crossed.fileNumber, crossed.kind, crossed.size, crossed.mtime.tv_sec,
+                       crossed.mtime.tv_nsec, crossed.attributes, crossed.otherNames),
+              std::tie(wrote.device, wrote.fileNumber, wrote.kind, wrote.size, wrote.mtime.tv_sec, wrote.mtime.tv_nsec,
+                       wrote.attributes, wrote.otherNames));
     EXPECT_FALSE(HoldingRecords::decodePlan(bytes.substr(0, bytes.size() - 1)));
     const HoldingRecords::Mark mark{true, {latin1, "taken"}};
     const std::string markBytes = JsonText::encode(mark);
     const std::optional<HoldingRecords::Mark> marked = HoldingRecords::decodeMark(markBytes);
     ASSERT_TRUE(marked);
-    EXPECT_TRUE(marked->interrupted);
-    EXPECT_EQ(marked->placeTaken, mark.placeTaken);
+    EXPECT_EQ(std::tie(marked->interrupted, marked->placeTaken), std::tie(mark.interrupted, mark.placeTaken));
     EXPECT_FALSE(HoldingRecords::decodeMark(markBytes.substr(0, markBytes.size() - 3)));
     EXPECT_FALSE(HoldingRecords::decodeMark(std::string("a\0b\0", 4)));
 }
@@ -413,20 +408,20 @@ TEST(UnchangedCheck, ComparesKindTimeAndSizeWithoutFollowingLinks) {
     setTime(root / "d", 2000);
     fs::create_symlink("f", root / "l");
     setTime(root / "l", 3000);
-    const SideEntry file{"f", EntryKind::file, 5, 1000};
-    EXPECT_TRUE(UnchangedCheck::isUnchanged(file, root));
-    EXPECT_TRUE(UnchangedCheck::isUnchanged(SideEntry{"d", EntryKind::directory, 1, 2000}, root));  // size ignored
-    EXPECT_TRUE(UnchangedCheck::isUnchanged(SideEntry{"l", EntryKind::symlink, 1, 3000}, root));
-    EXPECT_FALSE(UnchangedCheck::isUnchanged(SideEntry{"f", EntryKind::file, 5, 1001}, root));
-    EXPECT_FALSE(UnchangedCheck::isUnchanged(SideEntry{"f", EntryKind::file, 6, 1000}, root));
-    EXPECT_FALSE(UnchangedCheck::isUnchanged(SideEntry{"l", EntryKind::file, 5, 1000}, root));  // the link, not its target
-    EXPECT_FALSE(UnchangedCheck::isUnchanged(SideEntry{"missing", EntryKind::file, 5, 1000}, root));
-    EXPECT_FALSE(UnchangedCheck::isUnchanged(SideEntry{"../f", EntryKind::file, 5, 1000}, root));
     fs::create_directory_symlink(root / "d", root / "dl");
     tmp.write("d/g", "1");
     setTime(root / "d" / "g", 5);
-    EXPECT_TRUE(UnchangedCheck::isUnchanged(SideEntry{"d/g", EntryKind::file, 1, 5}, root));
-    EXPECT_FALSE(UnchangedCheck::isUnchanged(SideEntry{"dl/g", EntryKind::file, 1, 5}, root));
+    setTime(root / "d", 2000);
+    const SideEntry file{"f", EntryKind::file, 5, 1000};
+    const std::vector<std::pair<SideEntry, bool>> cases{
+        {file, true}, {{"d", EntryKind::directory, 1, 2000}, true},  // a folder's size is ignored
+        {{"l", EntryKind::symlink, 1, 3000}, true}, {{"d/g", EntryKind::file, 1, 5}, true},
+        {{"f", EntryKind::file, 5, 1001}, false}, {{"f", EntryKind::file, 6, 1000}, false},
+        {{"l", EntryKind::file, 5, 1000}, false},  // the link, not its target
+        {{"missing", EntryKind::file, 5, 1000}, false}, {{"../f", EntryKind::file, 5, 1000}, false},
+        {{"dl/g", EntryKind::file, 1, 5}, false}};
+    for (const auto& [entry, unchanged] : cases)
+        EXPECT_EQ(UnchangedCheck::isUnchanged(entry, root), unchanged) << entry.actualPath;
     fs::remove(root / "f");
     fs::create_directories(root / "f");
     setTime(root / "f", 1000);
@@ -446,16 +441,11 @@ TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) 
     fs::create_directory_symlink(tmp / "b/real", tmp / "b/linked");
     ASSERT_EQ(::mkfifo((tmp / "b/p").c_str(), 0600), 0);
     ContentCheck check(tmp / "a", tmp / "b");
-    EXPECT_TRUE(check.same("d/f", "d/f"));
-    EXPECT_TRUE(check.same("same", "same"));
-    EXPECT_TRUE(check.same("m", "m"));
-    EXPECT_FALSE(check.same("g", "g"));
-    EXPECT_FALSE(check.same("l", "l"));
-    EXPECT_FALSE(check.same("m", "same"));
-    EXPECT_FALSE(check.same("d/f", "linked/f"));
-    EXPECT_FALSE(check.same("d/f", "l"));
-    EXPECT_FALSE(check.same("d/f", "p"));
-    EXPECT_FALSE(check.same("d/f", "missing"));
+    const std::vector<std::tuple<const char*, const char*, bool>> pairs{
+        {"d/f", "d/f", true},       {"same", "same", true}, {"m", "m", true},   {"g", "g", false},
+        {"l", "l", false},          {"m", "same", false},   {"d/f", "l", false}, {"d/f", "p", false},
+        {"d/f", "linked/f", false}, {"d/f", "missing", false}};
+    for (const auto& [inA, inB, same] : pairs) EXPECT_EQ(check.same(inA, inB), same) << inA << " against " << inB;
     EXPECT_FALSE(ContentCheck(tmp / "gone", tmp / "b").same("d/f", "d/f"));
 }
 
