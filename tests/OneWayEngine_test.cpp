@@ -418,43 +418,22 @@ TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
     EXPECT_EQ(entries(dst), std::vector<std::string>{"big"});
 }
 
-// rsync itemises a folder or link taking a file's place as new; the file still goes, archived.
-TEST_F(OneWayEngineTest, AwkwardNamesAreCopiedArchivedAndDeleted) {
+// rsync itemises a folder or link taking a file's place as new; the file still goes, archived, and counts as B's.
+TEST_F(OneWayEngineTest, AFolderOrLinkTakingAFilesPlaceArchivesTheFile) {
     job.options.archiveEnabled = true;
-    const std::vector<std::string> names{"with space.txt", "arrow -> target", "new\nline", "-dash", "--delete",
-                                         "ünïcødé", "bad\xff\xfe bytes", "tab\there", "back\\slash", "star*"};
-    EXPECT_EQ(plan(), SyncPlan{});
     for (SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
         SCOPED_TRACE(enumName(mode));
-        const bool mirror = mode == SyncMode::mirror;
         job.mode = mode;
-        fresh(mirror ? 0 : 1);
-        Files archived{{"d", "was a file"}, {"l", "was a file too"}};
-        for (const auto& n : names) {
-            put(src / n, "new " + n);
-            put(dst / n, "old");
-            put(dst / ("gone " + n), "gone");
-            archived[n] = "old";
-            if (mirror) archived["gone " + n] = "gone";
-        }
+        fresh(mode == SyncMode::mirror ? 0 : 1);
         put(src / "d/in.txt", "in");
         fs::create_symlink("target", src / "l");
-        put(dst / "d", "was a file");
-        put(dst / "l", "was a file too");
+        putFiles(dst, {{"d", "was a file"}, {"l", "was a file too"}});
         const SyncPlan p = plan();
-        Lines copied = names;
-        copied.push_back("d/in.txt");
-        EXPECT_EQ(copyPaths(p), sorted(copied));
-        EXPECT_EQ(p.archives.size(), archived.size());
-        EXPECT_EQ(p.entryCountA, static_cast<std::int64_t>(2 + names.size()));  // folders never count; the link does
-        EXPECT_EQ(p.entryCountB, static_cast<std::int64_t>(2 + 2 * names.size()));
-        for (const PlannedCopy& c : p.copies) EXPECT_EQ(c.size, static_cast<std::int64_t>(fs::file_size(src / c.path)));
-        const auto [stats, exit] = run(p);
-        EXPECT_EQ(exit.code, 0) << testing::PrintToString(exit.stderrTail);
-        EXPECT_EQ(stats.filesArchived, static_cast<std::int64_t>(archived.size()));
-        EXPECT_EQ(tree(runFolder()), archived);
+        EXPECT_EQ(copyPaths(p), Lines{"d/in.txt"});
+        EXPECT_EQ(std::tuple(p.entryCountA, p.entryCountB), std::tuple(2, 2));  // folders never count; the link does
+        EXPECT_EQ(run(p).second, RsyncExit(0, {}));
+        EXPECT_EQ(tree(runFolder()), (Files{{"d", "was a file"}, {"l", "was a file too"}}));
         EXPECT_TRUE(fs::is_symlink(dst / "l") && contents(dst / "d/in.txt") == "in");
-        EXPECT_TRUE(!mirror || tree(dst) == tree(src));
     }
 }
 
