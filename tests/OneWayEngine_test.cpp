@@ -181,8 +181,8 @@ TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
     plan(&reports);
     SyncProgress first = phaseOnly(SyncPhase::scanning, 1);
     first.currentPath = "f0";
-    EXPECT_EQ(reports, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning), first,
-                                                  phaseOnly(SyncPhase::scanning, 300), phaseOnly(SyncPhase::planning, 300)}));
+    EXPECT_EQ(reports, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning), first, phaseOnly(SyncPhase::scanning, 300),
+                                                  phaseOnly(SyncPhase::planning, 300)}));
 }
 
 // A side shown inside the other where the mounts tell nothing: markers tell, whatever the filters.
