@@ -166,28 +166,27 @@ std::size_t archivedFiles(const fs::path& root) {
 
 SkippedFile outOfRange(std::string path) { return {std::move(path), FileSkipReason::timeOutOfRange}; }
 
-// A tmpfs side that keeps every time and an ext4 side that clamps.
-struct ClampingPair {
+// A tmpfs side `from` that keeps every time and an ext4 side `to` that clamps.
+template <class Engine>
+class Clamping : public Engine {
+protected:
     std::unique_ptr<TmpfsFolder> tmpfs;
     std::unique_ptr<Ext4Volume> ext4;
-    std::string whyNot;
-    bool make() {
+    void clampBetween(fs::path& from, fs::path& to) {
+        Engine::SetUp();
+        std::string whyNot;
         tmpfs = TmpfsFolder::make(whyNot);
         if (tmpfs) ext4 = Ext4Volume::make(whyNot);
-        return tmpfs && ext4;
+        if (!ext4) GTEST_SKIP() << whyNot;
+        fs::create_directories(from = *tmpfs / from.filename());
+        fs::create_directories(to = *ext4 / to.filename());
     }
 };
 
-class OneWayClampTest : public OneWayEngineTest {
+class OneWayClampTest : public Clamping<OneWayEngineTest> {
 protected:
-    ClampingPair volumes;
     void SetUp() override {
-        OneWayEngineTest::SetUp();
-        if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
-        src = *volumes.tmpfs / "src";
-        dst = *volumes.ext4 / "dst";
-        fs::create_directories(src);
-        fs::create_directories(dst);
+        clampBetween(src, dst);
         job.options.archiveEnabled = true;
     }
     std::pair<RunStats, RsyncExit> runAgain(const SyncPlan& p) {
@@ -222,17 +221,9 @@ TEST_F(OneWayClampTest, ATimeTheDestinationClampsIsCopiedOnceThenSkipped) {
     EXPECT_EQ(archivedFiles(dst), 1u);
 }
 
-class TwoWayClampTest : public TwoWayEngineTest {
+class TwoWayClampTest : public Clamping<TwoWayEngineTest> {
 protected:
-    ClampingPair volumes;
-    void SetUp() override {
-        TwoWayEngineTest::SetUp();
-        if (!volumes.make()) GTEST_SKIP() << volumes.whyNot;
-        a = *volumes.tmpfs / "a";
-        b = *volumes.ext4 / "b";
-        fs::create_directories(a);
-        fs::create_directories(b);
-    }
+    void SetUp() override { clampBetween(a, b); }
 };
 
 TEST_F(TwoWayClampTest, AFileFromTheYear10000IsSkippedAndNeverTakenForAbsent) {
