@@ -142,9 +142,7 @@ TEST_F(ArchiveMoverTest, ArchivingMovesItemsToTheirPathInTheRunFolderAndNeverRep
     const std::vector<ArchiveMover::Failure> refused =
         ArchiveMover::archive({"docs/a.txt", "dir"}, folder.path(), job, runID, true, std::stop_token{}, utc());
     EXPECT_EQ(summary(refused), (Failures{{"docs/a.txt", EEXIST}, {"dir", EEXIST}}));
-    ASSERT_FALSE(refused.empty());
-    EXPECT_EQ(refused[0].reason.operation(), "Could not rename");
-    EXPECT_EQ(refused[0].reason.path(), folder / "docs/a.txt");
+    EXPECT_EQ(refused.at(0).reason.path(), folder / "docs/a.txt");
     EXPECT_EQ(test::readFile(archived("docs/a.txt")), "first");
     EXPECT_EQ(test::readFile(archived("dir/inner")), "one");
     EXPECT_EQ(test::readFile(folder / "docs/a.txt"), "second");

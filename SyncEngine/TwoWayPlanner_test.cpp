@@ -395,17 +395,6 @@ TEST(TwoWayRun, NewBaselineTakesTheTimeAsGivenWhereOneSideClampedIt) {
               (Baseline{{"to-b", {EntryKind::file, 1, 2000}}}));
 }
 
-TEST(TwoWayRun, RenamesRespellTheLeadingComponentsTheyShare) {
-    TwoWayRun::Renames renames;
-    EXPECT_EQ(renames.apply("docs/x"), "docs/x");
-    renames.add("docs/photo.JPG", "Docs/Photo.jpg");
-    EXPECT_EQ(renames.apply("docs/photo.JPG"), "Docs/Photo.jpg");
-    EXPECT_EQ(renames.apply("docs/other"), "Docs/other");
-    EXPECT_EQ(renames.apply("docsx/photo.JPG"), "docsx/photo.JPG");
-    EXPECT_EQ(renames.apply("docs"), "Docs");
-    EXPECT_EQ(renames.apply("Docs/other"), "Docs/other");
-}
-
 int errorNumberOf(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);

@@ -18,6 +18,16 @@ bool logged(const MemoryLog& log, const std::string& line) {
     return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
 }
 
+// The engine error `action` throws; none when it ends without one.
+std::optional<TwoWayEngineError> engineError(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const TwoWayEngineError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     putAt(a / "docs" / "a.txt", "from A", t0);
     putAt(a / "same.txt", "same", t0);
@@ -373,16 +383,13 @@ TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
     fs::last_write_time(b / "mnt/big", fs::last_write_time(a / "mnt/big"));
     ASSERT_EQ(sync().second.code, 0);
     putAt(a / "mnt/big", "new", t0 + 100);
-    try {
-        sync();
-        ADD_FAILURE() << "ran";
-    } catch (const TwoWayEngineError& error) {
-        EXPECT_EQ(error.code(), TwoWayEngineError::Code::noRoomToHold);
-        EXPECT_TRUE(std::string(error.what())
-                        .starts_with("Not enough room on the disk of \"" + b.native() +
-                                     "\" to hold what this run deletes or replaces on \"" + (b / "mnt").native() +
-                                     "\": it needs 67.8 MB, ")) << error.what();
-    }
+    const auto error = engineError([&] { sync(); });
+    ASSERT_TRUE(error) << "ran";
+    EXPECT_EQ(error->code(), TwoWayEngineError::Code::noRoomToHold);
+    EXPECT_TRUE(std::string(error->what())
+                    .starts_with("Not enough room on the disk of \"" + b.native() +
+                                 "\" to hold what this run deletes or replaces on \"" + (b / "mnt").native() +
+                                 "\": it needs 67.8 MB, ")) << error->what();
     EXPECT_EQ(fs::file_size(b / "mnt/big"), 64u << 20);
     EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
 }
@@ -411,14 +418,11 @@ TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
         SCOPED_TRACE(side->native());
         // The other side lists for real.
         script.expect(Script::listing(*side)).out(good + unreadable + "\n");
-        try {
-            plan();
-            FAIL() << "planned without the unreadable entry";
-        } catch (const TwoWayEngineError& error) {
-            EXPECT_EQ(error.code(), TwoWayEngineError::Code::scanFailed);
-            EXPECT_EQ(error.exitCode(), TwoWayEngine::unreadableListingCode);
-            EXPECT_EQ(error.stderrTail(), std::vector<std::string>{"Unreadable listing line: " + unreadable});
-        }
+        const auto error = engineError([&] { plan(); });
+        ASSERT_TRUE(error) << "planned without the unreadable entry";
+        EXPECT_EQ(error->code(), TwoWayEngineError::Code::scanFailed);
+        EXPECT_EQ(error->exitCode(), TwoWayEngine::unreadableListingCode);
+        EXPECT_EQ(error->stderrTail(), std::vector<std::string>{"Unreadable listing line: " + unreadable});
     }
 }
 
@@ -455,12 +459,9 @@ TEST_F(TwoWayEngineTest, NoFilterHidesTheMarkersFromTheListings) {
         job.filters.patterns = patterns;
         SCOPED_TRACE(patterns.front());
         for (int way = 0; way < 2; ++way) {
-            try {
-                plan();
-                ADD_FAILURE() << "planned";
-            } catch (const TwoWayEngineError& error) {
-                EXPECT_EQ(error.code(), TwoWayEngineError::Code::nestedEndpoints) << error.what();
-            }
+            const auto error = engineError([&] { plan(); });
+            ASSERT_TRUE(error) << "planned";
+            EXPECT_EQ(error->code(), TwoWayEngineError::Code::nestedEndpoints) << error->what();
             std::swap(a, b);
         }
     }
