@@ -403,16 +403,14 @@ int errorNumberOf(const std::exception_ptr& error) {
     }
 }
 
-TEST(TwoWayTransferState, StartsFromThePlansCopiesAndSkippedFiles) {
+TEST(TwoWayTransferState, StartsFromThePlansCopies) {
     MemoryLog log;
     SyncPlan plan;
     plan.copies = {{"a", 10, Side::b}, {"b", 20, Side::a}};
-    plan.skipped = {{"x", FileSkipReason::typeConflict}};
     TwoWayTransferState state(plan, log, nullptr);
     EXPECT_EQ(state.aggregator.bytesTotal, 30);
     EXPECT_EQ(state.aggregator.filesTotal, 2);
     EXPECT_EQ(state.total, 30);
-    EXPECT_EQ(state.stats, (RunStats{0, 0, 0, plan.skipped, {}}));
     // Absurd sizes saturate instead of wrapping.
     plan.copies = {{"a", INT64_MAX, Side::b}, {"b", 1, Side::a}};
     EXPECT_EQ(TwoWayTransferState(plan, log, nullptr).total, INT64_MAX);
