@@ -193,6 +193,13 @@ TEST_F(BaselineStoreTest, EveryBaselineThatCannotBeReadIsNamedWithAWayOut) {
     fs::remove_all(file);
     fs::create_symlink(file.filename(), file);  // a link to itself
     expectNamed("a looping link", std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
+    // A file cut to nothing, or holding other tables, is no baseline to start afresh on.
+    for (const char* other : {"", "CREATE TABLE unrelated(x)"}) {
+        fs::remove_all(file);
+        std::ofstream{file};
+        if (*other) sql(other);
+        expectNamed(other);
+    }
 }
 
 TEST_F(BaselineStoreTest, AFileThatIsNoDatabaseIsNamedWithAWayOut) {
@@ -281,18 +288,6 @@ TEST_F(BaselineStoreTest, ADamagedRecordOfTheSidesIsNeverReadAsNoBaseline) {
             const std::string message = failure([&] { store.load("X", std::nullopt); });
             EXPECT_NE(message.find("The baseline file " + file.string() + " cannot be used"), std::string::npos) << message;
             EXPECT_THROW(store.isRecordedFor("X", std::nullopt), BaselineStoreError);
-        }
-    }
-    // A file cut to nothing, or holding other tables, is no baseline to start afresh on.
-    for (const char* other : {"", "CREATE TABLE unrelated(x)"}) {
-        SCOPED_TRACE(other);
-        fs::remove_all(root / "state");
-        fs::create_directories(root / "state");
-        std::ofstream{file};
-        if (*other) sql(other);
-        for (const bool readOnly : {true, false}) {
-            const std::string message = failure([&] { BaselineStore(file, readOnly).load("X", std::nullopt); });
-            EXPECT_TRUE(message.starts_with("The baseline file " + file.string() + " cannot be used")) << message;
         }
     }
     // Never saved, or saved with nothing in it: no baseline, no error.

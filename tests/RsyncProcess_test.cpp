@@ -10,11 +10,11 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -88,19 +88,17 @@ std::vector<pid_t> rsyncChain(pid_t driver) {
     return chain;
 }
 
-// The whole chain once it writes a temporary of `trigger` and a digit; less when none was caught in time.
-std::vector<pid_t> catchWriting(pid_t driver, const fs::path& temporaries, const std::string& trigger) {
+using NameTest = std::function<bool(const std::string&)>;
+
+// The whole chain once it writes a temporary `isTemporary` knows; less when none was caught in time.
+std::vector<pid_t> catchWriting(pid_t driver, const fs::path& temporaries, const NameTest& isTemporary) {
     std::vector<pid_t> chain;
     for (const auto until = SteadyClock::now() + 30s; SteadyClock::now() < until && !endsWithin(driver, 0ms);
          std::this_thread::sleep_for(200us)) {
         bool writing = false;
         std::error_code ec;
-        for (fs::directory_iterator it(temporaries, ec), end; !ec && it != end; it.increment(ec)) {
-            // rsync names a temporary after its file: the name, a dot and six characters.
-            const std::string name = it->path().filename();
-            writing = writing || (name.starts_with(trigger) && name.size() == trigger.size() + 8 &&
-                                  std::isdigit(static_cast<unsigned char>(name[trigger.size()])));
-        }
+        for (fs::directory_iterator it(temporaries, ec), end; !ec && it != end; it.increment(ec))
+            writing = writing || isTemporary(it->path().filename());
         if (writing && (chain = rsyncChain(driver)).size() == 3) return chain;
     }
     return chain;
@@ -123,16 +121,15 @@ protected:
         for (const fs::path& f : {a, b, tmp / "support", tmp / "logs"}) args.push_back(f);
         return startWithOutput(args, tmp / "tmp", out);
     }
-    // A run left alone; false when it fails or hangs.
-    bool runToSuccess() {
-        const pid_t pid = start();
-        if (!waitFor(pid, 60s)) {
-            killWhole(pid, {});
-            ::waitpid(pid, nullptr, 0);
-            return false;
-        }
-        return succeeded(contents(out));
+    // Whether the driver ended in time; one that hangs is killed whole.
+    bool reap(pid_t driver, std::chrono::seconds limit) const {
+        if (waitFor(driver, limit)) return true;
+        killWhole(driver, {});
+        ::waitpid(driver, nullptr, 0);
+        return false;
     }
+    // A run left alone; false when it fails or hangs.
+    bool runToSuccess() { return reap(start(), 60s) && succeeded(contents(out)); }
     // The processes still running with this test's folders on their command line.
     std::vector<pid_t> leftovers() const {
         std::vector<pid_t> found;
@@ -157,20 +154,16 @@ protected:
         ::kill(driver, SIGKILL);
         killLeftovers();
     }
-    // Kills `victim` once rsync writes a temporary of `trigger`; without one (or no chain caught), all at once.
-    std::vector<pid_t> killWhileWriting(const fs::path& temporaries, const std::string& trigger,
+    // Kills `victim` once rsync writes a temporary; without one (or no chain caught), all at once.
+    std::vector<pid_t> killWhileWriting(const fs::path& temporaries, const NameTest& isTemporary,
                                         std::optional<Victim> victim) const {
         const pid_t driver = start();
-        const std::vector<pid_t> chain = catchWriting(driver, temporaries, trigger);
+        const std::vector<pid_t> chain = catchWriting(driver, temporaries, isTemporary);
         if (victim && chain.size() == 3)
             ::kill(chain[static_cast<std::size_t>(*victim)], SIGKILL);
         else
             killWhole(driver, chain);
-        if (!waitFor(driver, 30s)) {
-            killWhole(driver, {});
-            ::waitpid(driver, nullptr, 0);
-            ADD_FAILURE() << "the driver did not end after its rsync was killed";
-        }
+        if (!reap(driver, 30s)) ADD_FAILURE() << "the driver did not end after its rsync was killed";
         return chain;
     }
     // The run logs so far: each run opens a new one as it begins.
@@ -262,7 +255,12 @@ TEST_P(RsyncKillTest, AKilledRsyncFailsTheRunAndTheNextRunCompletesIt) {
 
     // Caught while a large new file goes over (more follow it).
     const fs::path temporaries = (trial.intoA ? a : b) / ".KeltoSync/Temporary";
-    const std::vector<pid_t> chain = killWhileWriting(temporaries, trial.intoA ? "fromB" : "new", trial.victim);
+    const std::string trigger = trial.intoA ? "fromB" : "new";
+    // rsync names a temporary after its file: the name, a dot and six characters.
+    const std::vector<pid_t> chain = killWhileWriting(temporaries, [&](const std::string& name) {
+        return name.starts_with(trigger) && name.size() == trigger.size() + 8 &&
+               std::isdigit(static_cast<unsigned char>(name[trigger.size()]));
+    }, trial.victim);
     const std::string killedRun = contents(out);
     ASSERT_EQ(chain.size(), 3u) << "no transfer was caught under way: " << killedRun;
     // Killed whole, nothing clears rsync's temporary until the next run; none may cross over.
@@ -373,27 +371,9 @@ TEST_P(RsyncKillMountBelowTest, OnlyTheTemporariesOfTheRecordedCopiesAreCleared)
     for (const std::string big : {"big0", "big1", "big2"}) putLarge(a / "d0" / big, big, largeMiB, t0);
 
     // Killed as soon as one temporary stands beside the files.
-    const FileDescriptor watch(::inotify_init1(IN_CLOEXEC));
-    ASSERT_GE(::inotify_add_watch(watch.get(), (b / "d0").c_str(), IN_CREATE), 0);
-    const pid_t driver = start();
-    bool caught = false;
-    for (pollfd ready{watch.get(), POLLIN, 0}; !caught && ::poll(&ready, 1, 30'000) == 1;) {
-        alignas(inotify_event) char events[4096];
-        const ssize_t n = ::read(watch.get(), events, sizeof events);
-        for (ssize_t at = 0; at < n;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-            caught = caught || (event->len && isTemporary(event->name));
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-    }
-    const std::vector<pid_t> chain = caught ? rsyncChain(driver) : std::vector<pid_t>{};
-    if (whole || chain.size() != 3)
-        killWhole(driver, chain);
-    else
-        ::kill(chain[static_cast<std::size_t>(Victim::receiver)], SIGKILL);
-    ASSERT_TRUE(waitFor(driver, 30s)) << "the driver did not end";
-    ASSERT_TRUE(caught) << "no temporary appeared: " << contents(out);
-    ASSERT_EQ(chain.size(), 3u);
+    const std::vector<pid_t> chain =
+        killWhileWriting(b / "d0", isTemporary, whole ? std::nullopt : std::optional{Victim::receiver});
+    ASSERT_EQ(chain.size(), 3u) << "no temporary caught: " << contents(out);
     if (whole)
         ASSERT_FALSE(temporaries().empty()) << "nothing left to clear";
     else

@@ -18,6 +18,16 @@ bool logged(const MemoryLog& log, const std::string& line) {
     return std::find(log.lines.begin(), log.lines.end(), line) != log.lines.end();
 }
 
+// The engine error `action` throws; none when it ends without one.
+std::optional<TwoWayEngineError> engineError(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const TwoWayEngineError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     putAt(a / "docs" / "a.txt", "from A", t0);
     putAt(a / "same.txt", "same", t0);
@@ -172,22 +182,39 @@ TEST_F(TwoWayEngineTest, WhatCannotBeArchivedOrRemovedIsReportedWithItsReason) {
     }
 }
 
+// A save on B during the transfer is put back and the next run carries it; where the run fails before the put
+// back, the next run names what it kept.
 TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt) {
-    job.options.archiveEnabled = false;
-    startInStep({"notes.txt", "other.txt"});
-    putAt(a / "notes.txt", "from A", t0 + 100);
-    putAt(a / "other.txt", "from A", t0 + 100);
-    const TwoWayPlan p = plan().second;
-    ASSERT_EQ(p.copyAtoB, (std::vector<std::string>{"notes.txt", "other.txt"}));
-    script.expect(Script::transfer()).then([&] { putAt(b / "notes.txt", "saved on B", t0 + 200); }).passThrough();
-    const auto [stats, exit] = run(p);
-    EXPECT_EQ(exit, RsyncExit(23, {"Put back: notes.txt"}));
-    EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
-    EXPECT_EQ(contents(b / "other.txt"), "from A");
-    EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
-    ASSERT_EQ(sync().second, RsyncExit(0, {}));
-    EXPECT_EQ(contents(a / "notes.txt"), "saved on B");
-    EXPECT_EQ(contents(b / "notes.txt"), "saved on B");
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "the run fails" : "the run ends");
+        resetSides(false);
+        startInStep({"notes.txt", "other.txt"});
+        putAt(a / "notes.txt", "from A", t0 + 100);
+        putAt(a / "other.txt", "from A", t0 + 100);
+        const TwoWayPlan p = plan().second;
+        ASSERT_EQ(p.copyAtoB, (std::vector<std::string>{"notes.txt", "other.txt"}));
+        Script::Step& transfer = script.expect(Script::transfer())
+                                     .then([&] { putAt(b / "notes.txt", "1st save", t0 + 200); })
+                                     .passThrough();
+        const std::string folder = holdingFolder(runID);
+        if (fails) {
+            transfer.then([&] { putAt(b / "notes.txt", "2nd save", t0 + 300); });  // after rsync wrote its copy
+            log.failFrom = 0;
+            EXPECT_ANY_THROW(run(p));
+            log.failFrom = SIZE_MAX;
+            EXPECT_EQ(sync().second.stderrTail,
+                      (std::vector<std::string>{
+                          "Kept from an interrupted run in " + folder + " (its place is taken): notes.txt",
+                          "Delete " + (b / folder).native() + " once you no longer need what it holds"}));
+            EXPECT_EQ(contents(b / folder / "notes.txt"), "1st save");
+            continue;
+        }
+        EXPECT_EQ(run(p).second, RsyncExit(23, {"Put back: notes.txt"}));
+        EXPECT_EQ(tree(b), (Files{{"notes.txt", "1st save"}, {"other.txt", "from A"}}));
+        EXPECT_FALSE(fs::exists(b / folder));
+        ASSERT_EQ(sync().second, RsyncExit(0, {}));
+        EXPECT_EQ(tree(a), tree(b));
+    }
 }
 
 // Saves the plan never saw: after their listing (an hour back), in place while the plan waits (only the change
@@ -244,26 +271,6 @@ TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff)
                 EXPECT_TRUE(logged(log, "Put back: report.txt") && logged(log, "Put back: back.txt"));
             }
         }
-}
-
-TEST_F(TwoWayEngineTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
-    job.options.archiveEnabled = false;
-    startInStep({"notes.txt"});
-    putAt(a / "notes.txt", "from A", t0 + 100);
-    const TwoWayPlan p = plan().second;
-    script.expect(Script::transfer())
-        .then([&] { putAt(b / "notes.txt", "1st save", t0 + 200); })
-        .passThrough()
-        .then([&] { putAt(b / "notes.txt", "2nd save", t0 + 300); });  // after rsync wrote its copy
-    log.failFrom = 0;
-    EXPECT_ANY_THROW(run(p));
-    log.failFrom = SIZE_MAX;
-    const std::string folder = holdingFolder(runID);
-    const auto [next, nextExit] = sync();
-    EXPECT_EQ(nextExit.stderrTail,
-              (std::vector<std::string>{"Kept from an interrupted run in " + folder + " (its place is taken): notes.txt",
-                                        "Delete " + (b / folder).native() + " once you no longer need what it holds"}));
-    EXPECT_EQ(contents(b / folder / "notes.txt"), "1st save");
 }
 
 TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
@@ -376,16 +383,13 @@ TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
     fs::last_write_time(b / "mnt/big", fs::last_write_time(a / "mnt/big"));
     ASSERT_EQ(sync().second.code, 0);
     putAt(a / "mnt/big", "new", t0 + 100);
-    try {
-        sync();
-        ADD_FAILURE() << "ran";
-    } catch (const TwoWayEngineError& error) {
-        EXPECT_EQ(error.code(), TwoWayEngineError::Code::noRoomToHold);
-        EXPECT_TRUE(std::string(error.what())
-                        .starts_with("Not enough room on the disk of \"" + b.native() +
-                                     "\" to hold what this run deletes or replaces on \"" + (b / "mnt").native() +
-                                     "\": it needs 67.8 MB, ")) << error.what();
-    }
+    const auto error = engineError([&] { sync(); });
+    ASSERT_TRUE(error) << "ran";
+    EXPECT_EQ(error->code(), TwoWayEngineError::Code::noRoomToHold);
+    EXPECT_TRUE(std::string(error->what())
+                    .starts_with("Not enough room on the disk of \"" + b.native() +
+                                 "\" to hold what this run deletes or replaces on \"" + (b / "mnt").native() +
+                                 "\": it needs 67.8 MB, ")) << error->what();
     EXPECT_EQ(fs::file_size(b / "mnt/big"), 64u << 20);
     EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
 }
@@ -414,14 +418,11 @@ TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
         SCOPED_TRACE(side->native());
         // The other side lists for real.
         script.expect(Script::listing(*side)).out(good + unreadable + "\n");
-        try {
-            plan();
-            FAIL() << "planned without the unreadable entry";
-        } catch (const TwoWayEngineError& error) {
-            EXPECT_EQ(error.code(), TwoWayEngineError::Code::scanFailed);
-            EXPECT_EQ(error.exitCode(), TwoWayEngine::unreadableListingCode);
-            EXPECT_EQ(error.stderrTail(), std::vector<std::string>{"Unreadable listing line: " + unreadable});
-        }
+        const auto error = engineError([&] { plan(); });
+        ASSERT_TRUE(error) << "planned without the unreadable entry";
+        EXPECT_EQ(error->code(), TwoWayEngineError::Code::scanFailed);
+        EXPECT_EQ(error->exitCode(), TwoWayEngine::unreadableListingCode);
+        EXPECT_EQ(error->stderrTail(), std::vector<std::string>{"Unreadable listing line: " + unreadable});
     }
 }
 
@@ -458,12 +459,9 @@ TEST_F(TwoWayEngineTest, NoFilterHidesTheMarkersFromTheListings) {
         job.filters.patterns = patterns;
         SCOPED_TRACE(patterns.front());
         for (int way = 0; way < 2; ++way) {
-            try {
-                plan();
-                ADD_FAILURE() << "planned";
-            } catch (const TwoWayEngineError& error) {
-                EXPECT_EQ(error.code(), TwoWayEngineError::Code::nestedEndpoints) << error.what();
-            }
+            const auto error = engineError([&] { plan(); });
+            ASSERT_TRUE(error) << "planned";
+            EXPECT_EQ(error->code(), TwoWayEngineError::Code::nestedEndpoints) << error->what();
             std::swap(a, b);
         }
     }
@@ -501,47 +499,41 @@ protected:
     }
 };
 
-// The other direction and the deletions go on; the tail keeps 50 lines.
-TEST_F(TwoWayExitTest, APartialDirectionKeepsTheOldEntriesOfWhatItDidNotConfirm) {
-    const TwoWayPlan twoWay = prepare();
-    std::string lines;
-    for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\n";
-    scriptTransfers({{false, 23}, {true, 0}}, lines);
-    const auto [stats, exit] = run(twoWay);
-    EXPECT_EQ(exit.code, 23);
-    ASSERT_EQ(exit.stderrTail.size(), 50u);
-    EXPECT_EQ(exit.stderrTail.front(), "line 12");
-    EXPECT_EQ(exit.stderrTail.back(), "rsync error 2");
-    EXPECT_EQ(stats.errors, exit.stderrTail);
-    EXPECT_EQ(stats.filesCopied, 1);  // only what rsync itemised
-    EXPECT_EQ(contents(b / "x"), "old");    // A to B did nothing,
-    EXPECT_EQ(contents(a / "y"), "new y");  // B to A went on
-    EXPECT_FALSE(fs::exists(a / "z"));      // and so did the deletions
-    EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));
-    EXPECT_EQ(storedBaseline()->find("y")->size, 5);
-}
-
-// Any code but 23 and 24 stops the other direction, the deletions and the baseline.
+// The worst code stands; a partial direction keeps the old entries of what it did not confirm while the other
+// direction and the deletions go on; any other code stops what follows. The tail keeps 50 lines.
 TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
+    std::string sixty;
+    for (int i = 1; i <= 60; ++i) sixty += "line " + std::to_string(i) + "\n";
+    const Files inStep{{"x", "new x"}, {"y", "new y"}};
     const struct {
         std::vector<std::pair<bool, int>> steps;
         int code;
-    } cases[] = {{{{true, 24}, {true, 0}}, 24}, {{{true, 23}, {true, 24}}, 23}, {{{true, 24}, {true, 23}}, 23},
-                 {{{false, 11}}, 11}};
+        Files a, b;
+    } cases[] = {{{{true, 24}, {true, 0}}, 24, inStep, inStep},
+                 {{{true, 23}, {true, 24}}, 23, inStep, inStep},
+                 {{{true, 24}, {true, 23}}, 23, inStep, inStep},
+                 {{{false, 23}, {true, 0}}, 23, inStep, {{"x", "old"}, {"y", "new y"}}},
+                 {{{false, 11}}, 11, {{"x", "new x"}, {"y", "old"}, {"z", "old"}}, {{"x", "old"}, {"y", "new y"}}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.steps[0].second << " then " << c.steps.back().second);
         const TwoWayPlan twoWay = prepare();
-        scriptTransfers(c.steps);
+        scriptTransfers(c.steps, sixty);
         const auto [stats, exit] = run(twoWay);
         EXPECT_EQ(exit.code, c.code);
+        ASSERT_EQ(exit.stderrTail.size(), 50u);
+        EXPECT_EQ(exit.stderrTail.front(), "line 12");
+        EXPECT_EQ(exit.stderrTail.back(), "rsync error " + std::to_string(c.steps.size()));
         EXPECT_EQ(stats.errors, exit.stderrTail);
         EXPECT_EQ(transferCount() - transfersBefore, c.steps.size());
+        EXPECT_EQ(tree(a), c.a);
+        EXPECT_EQ(tree(b), c.b);
         if (c.code == 11) {
-            EXPECT_EQ(exit.stderrTail, std::vector<std::string>{"rsync error 1"});
-            EXPECT_TRUE(fs::exists(a / "z"));
             EXPECT_EQ(contents(baselineFile), baselineBefore);
-        } else {
-            EXPECT_EQ(tree(a), tree(b));
+        }
+        if (c.b.at("x") == "old" && c.code == 23) {
+            EXPECT_EQ(stats.filesCopied, 1);  // only what rsync itemised
+            EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));
+            EXPECT_EQ(storedBaseline()->find("y")->size, 5);
         }
     }
 }
