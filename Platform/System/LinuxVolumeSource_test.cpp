@@ -365,9 +365,7 @@ TEST_F(Fixture, EachMountOfTheTableIsKnownByItsDeviceOrShare) {
         EXPECT_EQ(got ? got->string() : "", url) << source;
     }
     EXPECT_EQ(LinuxVolumeSource::remountURL("fuse.sshfs", "me@[fd00::5]:/srv")->host(), "[fd00::5]");
-}
-
-TEST_F(Fixture, VolumesWithoutAFileSystemUuidGetAStableNameBasedOne) {
+    // A volume without a file system UUID gets a stable one made of its names.
     devices.erase("/dev/sda2");
     const auto first = at(source().mounts(), "/").identity.uuid;
     ASSERT_TRUE(first);
