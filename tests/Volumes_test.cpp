@@ -170,17 +170,14 @@ TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
         const auto volumes = VolumeInspector::mountedVolumes(system);
         const auto mounted = std::find_if(volumes.begin(), volumes.end(), [&](auto& v) { return v.root == mountPoint; });
         ASSERT_NE(mounted, volumes.end());
-        EXPECT_EQ(std::tuple(mounted->identity.uuid, mounted->identity.name, mounted->identity.fileSystem),
-                  std::tuple(std::optional(uuid), "KELTOSEEN", "ext4"));
-        EXPECT_TRUE(mounted->identity.caseSensitive);
-        EXPECT_FALSE(mounted->identity.isReadOnly);
+        const VolumeIdentity& seen = mounted->identity;
+        EXPECT_EQ(std::tuple(seen.uuid, seen.name, seen.fileSystem, seen.caseSensitive, seen.isReadOnly),
+                  std::tuple(std::optional(uuid), "KELTOSEEN", "ext4", true, false));
         fs::create_directories(*volume / "Photos/2024");
-        const Endpoint endpoint = VolumeInspector::endpoint(*volume / "Photos/2024", system);
-        EXPECT_EQ(endpoint.relativePath, "Photos/2024");
         struct stat info {};
         ASSERT_EQ(::stat((*volume / "Photos/2024").c_str(), &info), 0);
-        EXPECT_EQ(endpoint.fileID, info.st_ino);
-        EXPECT_EQ(endpoint.volume, mounted->identity);
+        EXPECT_EQ(VolumeInspector::endpoint(*volume / "Photos/2024", system),
+                  (Endpoint{(*volume / "Photos/2024").native(), std::nullopt, seen, "Photos/2024", info.st_ino}));
         EXPECT_GT(system.availableCapacity(mountPoint).value_or(0), 0u);
     }
     EXPECT_TRUE(sees(*stream, VolumeEvent::unmounted(mountPoint)));
