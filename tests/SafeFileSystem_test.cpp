@@ -451,8 +451,8 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         }
         sfs::changeSpelling(tree, "photo.JPG", "Photo.jpg");
         EXPECT_EQ(test::tree(at), (Files{{"archive", "dir/"}, {"archive/c", "archived before"}, {"held", "dir/"},
-                                         {"held/b", "b"}, {"held/c", "c"}, {"tree", "dir/"}, {"tree/Photo.jpg", "photo"},
-                                         {"tree/a", "a"}, {"tree/b", "the user's"}}));
+                                         {"held/b", "b"}, {"held/c", "c"}, {"tree", "dir/"},
+                                         {"tree/Photo.jpg", "photo"}, {"tree/a", "a"}, {"tree/b", "the user's"}}));
         EXPECT_EQ(FolderIdentity::of(at / "tree")->fileNumber != 0,
                   FileSystemCapabilities::ofOpen(tree.get()).fileNumbersLast);
     });
