@@ -10,7 +10,7 @@
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/TestVolumes.h"
 #include <gtest/gtest.h>
-#include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,14 +125,13 @@ TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMark
     TemporaryFolder tmp;
     const fs::path a = tmp / "a", b = tmp / "b";
     for (const fs::path& folder : {a, b}) fs::create_directories(folder);
-    ASSERT_EQ(::mount(a.c_str(), a.c_str(), nullptr, MS_BIND, nullptr), 0);
-    ASSERT_EQ(::mount(nullptr, a.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    test::TestMounts mounts;  // undone before the folder goes
+    ASSERT_TRUE(mounts.mount({"mount", "--bind", "-o", "ro", a.native(), a.native()}, a));
     std::vector<std::string> notes;
     {
         const OverlapMarkers markers(a, b, {}, test::noMountOverlap([&](std::string_view l) { notes.emplace_back(l); }));
         EXPECT_EQ(markersIn(b).size(), 1u);
     }
-    ::umount2(a.c_str(), MNT_DETACH);
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes.front(), "No marker could be placed in " + a.native() +
                                  " (Read-only file system): only the mounts tell whether the folders reach each other");
