@@ -205,11 +205,9 @@ TEST_F(Inspector, EndpointRecordsTheRelativePathOfTheTargetAndTheInode) {
     source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directories(folder / "Photos/2024");
     fs::create_directory_symlink(folder / "Photos", folder / "link");
-    const Endpoint endpoint = VolumeInspector::endpoint(folder / "link/./2024", source);
-    EXPECT_EQ(endpoint.path, (folder / "Photos/2024").string());
-    EXPECT_EQ(endpoint.relativePath, "Photos/2024");
-    EXPECT_EQ(endpoint.volume.uuid, "USB");
-    EXPECT_EQ(endpoint.fileID, inode(folder / "Photos/2024"));
+    EXPECT_EQ(VolumeInspector::endpoint(folder / "link/./2024", source),
+              (Endpoint{(folder / "Photos/2024").native(), std::nullopt, source.table.back().identity, "Photos/2024",
+                        inode(folder / "Photos/2024")}));
     EXPECT_EQ(VolumeInspector::endpoint(folder.path(), source).relativePath, "");
     source.table.back().identity.fileSystem = "vfat";
     EXPECT_FALSE(VolumeInspector::endpoint(folder / "Photos", source).fileID);

@@ -57,29 +57,27 @@ public:
             SD_BUS_METHOD("Eject", "a{sv}", "", &FakeUDisks::method, SD_BUS_VTABLE_UNPRIVILEGED),
             SD_BUS_VTABLE_END,
         };
+        // The partition holds either the file system or the encrypted one.
+        enum Holds { always, whenPlain, whenEncrypted };
         const struct {
             const char* path;
             const char* interface;
             const sd_bus_vtable* vtable;
+            Holds holds = always;
         } objects[] = {
             {diskPath, "org.freedesktop.UDisks2.Block", block},
             {partitionPath, "org.freedesktop.UDisks2.Block", block},
-            {partitionPath, "org.freedesktop.UDisks2.Filesystem", filesystem},
-            {partitionPath, "org.freedesktop.UDisks2.Encrypted", encrypted},
-            {cleartextPath, "org.freedesktop.UDisks2.Block", block},
-            {cleartextPath, "org.freedesktop.UDisks2.Filesystem", filesystem},
+            {partitionPath, "org.freedesktop.UDisks2.Filesystem", filesystem, whenPlain},
+            {partitionPath, "org.freedesktop.UDisks2.Encrypted", encrypted, whenEncrypted},
+            {cleartextPath, "org.freedesktop.UDisks2.Block", block, whenEncrypted},
+            {cleartextPath, "org.freedesktop.UDisks2.Filesystem", filesystem, whenEncrypted},
             {loopPath, "org.freedesktop.UDisks2.Block", block},
             {loopPath, "org.freedesktop.UDisks2.Filesystem", filesystem},
             {drivePath, "org.freedesktop.UDisks2.Drive", drive},
         };
         sd_bus* bus = service_.bus();
         for (const auto& o : objects) {
-            // The partition holds either the file system or the encrypted one.
-            const bool cryptoPart = std::string_view(o.path) == cleartextPath ||
-                                    std::string_view(o.interface) == "org.freedesktop.UDisks2.Encrypted";
-            const bool plainPart = std::string_view(o.path) == partitionPath &&
-                                   std::string_view(o.interface) == "org.freedesktop.UDisks2.Filesystem";
-            if ((cryptoPart && !disk_.encrypted) || (plainPart && disk_.encrypted)) continue;
+            if (o.holds != always && (o.holds == whenEncrypted) != disk_.encrypted) continue;
             if (sd_bus_add_object_vtable(bus, nullptr, o.path, o.interface, o.vtable, this) < 0)
                 throw std::runtime_error(std::string("cannot add ") + o.path);
         }

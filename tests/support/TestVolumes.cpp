@@ -106,38 +106,32 @@ TmpfsFolder::~TmpfsFolder() {
 
 std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot, const std::string& label,
                                              const std::string& uuid) {
-    std::unique_ptr<Ext4Volume> made(new Ext4Volume);
     if (::geteuid() != 0) {
         whyNot = "mounting an ext4 image needs root";
         return nullptr;
     }
-    const fs::path image = made->holder_ / "ext4.img";
-    made->mountPoint_ = made->holder_ / "mnt";
-    fs::create_directory(made->mountPoint_);
+    std::unique_ptr<Ext4Volume> made(new Ext4Volume);
     // 256-byte inodes keep times past 2038.
     std::vector<std::string> mkfs{"mkfs.ext4", "-q", "-F", "-I", "256"};
     if (!label.empty()) mkfs.insert(mkfs.end(), {"-L", label});
     if (!uuid.empty()) mkfs.insert(mkfs.end(), {"-U", uuid});
-    if (!formattedImage(image, 32 << 20, mkfs)) {
+    if (!formattedImage(made->holder_ / "ext4.img", 32 << 20, mkfs)) {
         whyNot = "mkfs.ext4 is missing or failed";
         return nullptr;
     }
-    if (runQuietly({"mount", "-o", "loop", image.native(), made->mountPoint_.native()}) != 0) {
+    if (!made->remountElsewhere()) {
         whyNot = "mount -o loop failed (no loop device?)";
         return nullptr;
     }
-    made->mounted_ = true;
     return made;
 }
 
 bool Ext4Volume::remountElsewhere() {
-    if (!mounted_ || runQuietly({"umount", mountPoint_.native()}) != 0) return false;
-    mounted_ = false;
+    if (mounted_ && runQuietly({"umount", mountPoint_.native()}) != 0) return false;
     mountPoint_ = holder_ / ("mnt" + std::to_string(++mounts_));
     fs::create_directory(mountPoint_);
-    if (runQuietly({"mount", "-o", "loop", (holder_ / "ext4.img").native(), mountPoint_.native()}) != 0) return false;
-    mounted_ = true;
-    return true;
+    mounted_ = runQuietly({"mount", "-o", "loop", (holder_ / "ext4.img").native(), mountPoint_.native()}) == 0;
+    return mounted_;
 }
 
 Ext4Volume::~Ext4Volume() {
@@ -178,12 +172,6 @@ bool TestMounts::ext4Image(const fs::path& image, const fs::path& at, bool readO
     return mount({"mount", "-o", readOnly ? "loop,ro" : "loop", image.native(), at.native()}, at);
 }
 
-bool TestMounts::btrfsImage(const fs::path& image, const fs::path& at) {
-    // 128 MiB: the least btrfs takes.
-    if (::geteuid() != 0 || !formattedImage(image, 128 << 20, {"mkfs.btrfs", "-q", "-f"})) return false;
-    return mount({"mount", "-o", "loop", image.native(), at.native()}, at);
-}
-
 bool TestMounts::desktop(const fs::path& folder, const fs::path& at) {
     return mount({"unionfs", "-o", "fsname=gvfsd-fuse,subtype=gvfsd-fuse", folder.native() + "=RW", at.native()}, at);
 }
@@ -218,12 +206,17 @@ fs::path MountedFolder::make(MountKind kind, const fs::path& under, std::string&
     const auto rclone = [&](const std::string& remote) {
         return mounts_.mount({"rclone", "mount", remote, at.native(), "--daemon", "--config", "/dev/null"}, at);
     };
+    // 128 MiB: the least btrfs takes.
+    const auto btrfs = [&] {
+        return formattedImage(under / "disk.img", 128 << 20, {"mkfs.btrfs", "-q", "-f"}) &&
+               mounts_.mount({"mount", "-o", "loop", (under / "disk.img").native(), at.native()}, at);
+    };
     const bool made = kind == MountKind::sshfs         ? sshd_ && mounts_.mount(sshd_->sshfs(real, at), at)
                       : kind == MountKind::desktop     ? mounts_.desktop(real, at)
                       : kind == MountKind::exfat       ? mounts_.exfat(under / "card.img", at)
                       : kind == MountKind::passThrough ? mounts_.passThrough(real, at)
                       : kind == MountKind::ext4        ? mounts_.ext4Image(under / "disk.img", at)
-                      : kind == MountKind::btrfs       ? mounts_.btrfsImage(under / "disk.img", at)
+                      : kind == MountKind::btrfs       ? btrfs()
                       : kind == MountKind::rclone      ? rclone(":local:" + real.native())
                       : kind == MountKind::tmpfs       ? mounts_.tmpfs(at)
                                                        : rclone(":memory:");

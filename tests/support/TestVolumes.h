@@ -71,8 +71,6 @@ public:
     bool exfat(const std::filesystem::path& image, const std::filesystem::path& at);
     // A fresh 16 MiB ext4 image through a loop device; read-only leaves the image's bytes alone.
     bool ext4Image(const std::filesystem::path& image, const std::filesystem::path& at, bool readOnly = false);
-    // A fresh 128 MiB btrfs image through a loop device.
-    bool btrfsImage(const std::filesystem::path& image, const std::filesystem::path& at);
     // Any command that mounts something at `at`, undone with the rest.
     bool mount(const std::vector<std::string>& command, const std::filesystem::path& at);
     // A loop device over the image, its partitions found where asked; empty when none could be set up.
