@@ -184,17 +184,16 @@ TEST(FilterSet, DefaultExcludesComeFirstKeepTheirCarriageReturnAndJobsCompareTex
     EXPECT_NE(text.find(R"("patterns":["Icon\r"])"), std::string::npos) << text;
     EXPECT_EQ(JsonText::decode<SyncJob>(text).filters.patterns.at(0), icon);
     // Jobs compare text by canonical equivalence, and lists in order.
-    SyncJob precomposed = fullJob();
-    precomposed.name = "Caf\u00e9";
-    precomposed.source.path = "/Users/me/Caf\u00e9";
-    precomposed.destination.volume.name = "\u00c9t\u00e9";
-    SyncJob decomposed = fullJob();
-    decomposed.name = "Cafe\u0301";
-    decomposed.source.path = "/Users/me/Cafe\u0301";
-    decomposed.destination.volume.name = "E\u0301te\u0301";
-    EXPECT_EQ(precomposed, decomposed);
-    decomposed.name = "caf\u00e9";
-    EXPECT_NE(precomposed, decomposed);  // letter case still counts
+    const auto spelled = [](std::string name, std::string path, std::string volume) {
+        SyncJob j = fullJob();
+        j.name = std::move(name);
+        j.source.path = std::move(path);
+        j.destination.volume.name = std::move(volume);
+        return j;
+    };
+    const SyncJob precomposed = spelled("Caf\u00e9", "/Users/me/Caf\u00e9", "\u00c9t\u00e9");
+    EXPECT_EQ(precomposed, spelled("Cafe\u0301", "/Users/me/Cafe\u0301", "E\u0301te\u0301"));
+    EXPECT_NE(precomposed, spelled("caf\u00e9", "/Users/me/Cafe\u0301", "E\u0301te\u0301"));  // letter case counts
     SyncJob other = fullJob();
     std::swap(other.triggers[0], other.triggers[1]);
     EXPECT_NE(other, fullJob());
