@@ -47,7 +47,7 @@ void expectRefused(const Json& good, std::initializer_list<std::function<void(Js
 Trigger read(std::string_view json) { return JsonText::decode<Trigger>(json); }
 std::string write(const Trigger& t) { return JsonText::encode(t); }
 
-TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndEachCaseIsWrittenInItsOwnFormAndReadBack) {
+TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndWeekdaysAreASet) {
     using enum IntervalUnit;
     const auto below = ValidationIssue::intervalBelowMinimum;
     const auto tooLong = ValidationIssue::intervalTooLong;
@@ -62,11 +62,8 @@ TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndEachCaseIsWrittenInItsO
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::min(), unit), below);
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::max(), unit), tooLong);  // no overflow
     }
-    // The stored documents' test sees each case's written form; equality takes weekdays as a set.
+    // The stored documents' test sees each case's written form read back; equality takes weekdays as a set.
     EXPECT_EQ(write(Trigger::weekly({}, {0, 0})), R"({"type":"weekly","weekdays":[],"at":{"hour":0,"minute":0}})");
-    for (const Trigger& t : {Trigger::onConnect(ConnectAction::run), Trigger::every(3, IntervalUnit::days),
-                             Trigger::daily({23, 59}), Trigger::weekly({1, 7}, {6, 0})})
-        EXPECT_EQ(read(write(t)), t) << write(t);
     EXPECT_EQ(read(R"({"type":"weekly","weekdays":[4,2,2],"at":{"hour":9,"minute":0}})"),
               read(R"({"type":"weekly","weekdays":[2,4],"at":{"hour":9,"minute":0}})"));
     EXPECT_NE(Trigger::weekly({2, 4}, {9, 0}), Trigger::weekly({2, 4}, {9, 1}));
