@@ -165,14 +165,13 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsAndNewObserver
     auto completions = runner->observeCompletions(main, [&](const RunRecord& r) { seen.push_back(r); });
     main.runPending();
     EXPECT_TRUE(seen.empty()) << "no past records";
-    const std::vector<Uuid> order{a, b, c};
+    using enum RunTrigger;
+    const std::pair<Uuid, RunTrigger> order[]{{a, manual}, {b, schedule}, {c, connect}};
     for (std::size_t index = 0; index < 3; ++index) {
-        EXPECT_EQ(runs.call(index).jobID, order[index]);
-        EXPECT_EQ(records[index].jobID, order[index]);
+        EXPECT_EQ(std::pair(runs.call(index).jobID, runs.call(index).trigger), order[index]);
+        EXPECT_EQ(std::pair(records[index].jobID, records[index].trigger), order[index]);
         EXPECT_FALSE(runs.call(index).reviewed);
     }
-    EXPECT_EQ(runs.call(1).trigger, RunTrigger::schedule);
-    EXPECT_EQ(records[1].trigger, RunTrigger::schedule);
     EXPECT_EQ(records[1].outcome, RunOutcome::failed("disk exploded"));
 }
 

@@ -111,9 +111,7 @@ TEST(SleepAssertion, HoldsItsOwnInhibitionUntilReleasedOrDestroyedAndReleasesItO
         EXPECT_FALSE(refused.isHeld());
         refused.release();
     }
-    EXPECT_EQ(inhibitor.takes(), 3u);
-    EXPECT_EQ(inhibitor.granted(), 2u);
-    EXPECT_EQ(inhibitor.releases(), 2u);
+    EXPECT_EQ(std::tuple(inhibitor.takes(), inhibitor.granted(), inhibitor.releases()), std::tuple(3u, 2u, 2u));
 }
 
 TEST(JobLockTest, OneHolderAtATimeNotAChildOfItsProcessAndTheFileStaysOrAnErrorNamingIt) {

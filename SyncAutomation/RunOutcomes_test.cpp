@@ -92,16 +92,10 @@ TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) 
         << "lower-case hex without leading zeros";
     EXPECT_EQ(RunMessages::quoted(" ~!{}"), R"(" ~!{}")");
     EXPECT_EQ(RunMessages::quoted("run again \u2014 caf\u00e9 \U0001F600"), "\"run again \u2014 caf\u00e9 \U0001F600\"");
-    const std::vector<std::pair<RunOutcome, std::string>> cases{
-        {RunOutcome::completedWithErrors(), "completedWithErrors"},
-        {RunOutcome::cancelled(), "cancelled"},
-        {RunOutcome::interrupted(), "interrupted"},
-        {RunOutcome::failed("Destination full"), R"(failed("Destination full"))"},
-        {RunOutcome::failed("can't open \"x\"\n"), R"(failed("can\'t open \"x\"\n"))"},
-        {RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)),
-         "needsReview(\"Source or deletion inventory changed \u2014 preview and run again\")"},
-    };
-    for (const auto& [outcome, description] : cases) EXPECT_EQ(RunMessages::outcomeDescription(outcome), description);
+    // Outcomes without a payload are the log test's.
+    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::failed("can't open \"x\"\n")),
+              R"(failed("can\'t open \"x\"\n"))");
+    EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::needsReview("Review")), R"(needsReview("Review"))");
 }
 
 TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
@@ -145,8 +139,6 @@ TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     EXPECT_EQ(outcomeOf(42).kind, RunOutcome::Case::failed);
     EXPECT_EQ(RunMessages::plainDescription(thrown(OneWayEngineError::scanFailed(12, {"a \"b\"", "c\td"}))),
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
-    EXPECT_EQ(RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(23, {}))),
-              "scanFailed(code: 23, stderr: [])");
     const std::string longOne = RunMessages::plainDescription(thrown(TwoWayEngineError::scanFailed(1, longTail(0))));
     EXPECT_EQ(longOne.find("\"line 10\""), std::string::npos);
     EXPECT_NE(longOne.find("stderr: [\"line 11\", "), std::string::npos) << longOne;

@@ -4,7 +4,6 @@
 #include "SyncModel/RunHistoryStore.h"
 #include "SyncModel/RunRecord.h"
 #include "SyncModel/Support/FileIO.h"
-#include "SyncModel/Support/Text.h"
 #include "SyncModel/SyncJob.h"
 #include "SyncModel/Trigger.h"
 
@@ -48,7 +47,7 @@ void expectRefused(const Json& good, std::initializer_list<std::function<void(Js
 Trigger read(std::string_view json) { return JsonText::decode<Trigger>(json); }
 std::string write(const Trigger& t) { return JsonText::encode(t); }
 
-TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndEachCaseIsWrittenInItsOwnFormAndReadBack) {
+TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndWeekdaysAreASet) {
     using enum IntervalUnit;
     const auto below = ValidationIssue::intervalBelowMinimum;
     const auto tooLong = ValidationIssue::intervalTooLong;
@@ -63,11 +62,8 @@ TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndEachCaseIsWrittenInItsO
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::min(), unit), below);
         EXPECT_EQ(Trigger::intervalIssue(std::numeric_limits<std::int64_t>::max(), unit), tooLong);  // no overflow
     }
-    // The stored documents' test sees each case's written form; equality takes weekdays as a set.
+    // The stored documents' test sees each case's written form read back; equality takes weekdays as a set.
     EXPECT_EQ(write(Trigger::weekly({}, {0, 0})), R"({"type":"weekly","weekdays":[],"at":{"hour":0,"minute":0}})");
-    for (const Trigger& t : {Trigger::onConnect(ConnectAction::run), Trigger::every(3, IntervalUnit::days),
-                             Trigger::daily({23, 59}), Trigger::weekly({1, 7}, {6, 0})})
-        EXPECT_EQ(read(write(t)), t) << write(t);
     EXPECT_EQ(read(R"({"type":"weekly","weekdays":[4,2,2],"at":{"hour":9,"minute":0}})"),
               read(R"({"type":"weekly","weekdays":[2,4],"at":{"hour":9,"minute":0}})"));
     EXPECT_NE(Trigger::weekly({2, 4}, {9, 0}), Trigger::weekly({2, 4}, {9, 1}));
@@ -116,14 +112,8 @@ SyncJob fullJob() {
     return job;
 }
 
-// The stored documents' test reads members in other orders.
-TEST(SyncJobJson, RoundTripsCompactlyReadingNullAsAbsent) {
-    for (const SyncJob& job : {fullJob(), SyncJob::newJob("New job")}) {
-        const std::string text = JsonText::encode(job);
-        EXPECT_EQ(text.find('\n'), std::string::npos);  // compact
-        EXPECT_EQ(text.find("\": "), std::string::npos);
-        EXPECT_EQ(JsonText::decode<SyncJob>(text), job);
-    }
+// The stored documents' test reads members in other orders and the job store's sees the compact form.
+TEST(SyncJobJson, ReadsNullAsAbsent) {
     const Json json = JsonCodec<SyncJob>::encode(fullJob());
     EXPECT_EQ(json["source"]["fileID"].dump(), "18446744073709551615");
     Json withNulls = json;
@@ -190,17 +180,16 @@ TEST(FilterSet, DefaultExcludesComeFirstKeepTheirCarriageReturnAndJobsCompareTex
     EXPECT_NE(text.find(R"("patterns":["Icon\r"])"), std::string::npos) << text;
     EXPECT_EQ(JsonText::decode<SyncJob>(text).filters.patterns.at(0), icon);
     // Jobs compare text by canonical equivalence, and lists in order.
-    SyncJob precomposed = fullJob();
-    precomposed.name = "Caf\u00e9";
-    precomposed.source.path = "/Users/me/Caf\u00e9";
-    precomposed.destination.volume.name = "\u00c9t\u00e9";
-    SyncJob decomposed = fullJob();
-    decomposed.name = "Cafe\u0301";
-    decomposed.source.path = "/Users/me/Cafe\u0301";
-    decomposed.destination.volume.name = "E\u0301te\u0301";
-    EXPECT_EQ(precomposed, decomposed);
-    decomposed.name = "caf\u00e9";
-    EXPECT_NE(precomposed, decomposed);  // letter case still counts
+    const auto spelled = [](std::string name, std::string path, std::string volume) {
+        SyncJob j = fullJob();
+        j.name = std::move(name);
+        j.source.path = std::move(path);
+        j.destination.volume.name = std::move(volume);
+        return j;
+    };
+    const SyncJob precomposed = spelled("Caf\u00e9", "/Users/me/Caf\u00e9", "\u00c9t\u00e9");
+    EXPECT_EQ(precomposed, spelled("Cafe\u0301", "/Users/me/Cafe\u0301", "E\u0301te\u0301"));
+    EXPECT_NE(precomposed, spelled("caf\u00e9", "/Users/me/Cafe\u0301", "E\u0301te\u0301"));  // letter case counts
     SyncJob other = fullJob();
     std::swap(other.triggers[0], other.triggers[1]);
     EXPECT_NE(other, fullJob());
@@ -297,18 +286,8 @@ TEST(StoredDocuments, ReadsTheJobsDocument) {
     EXPECT_EQ(in["version"].int64(), 1);
     const std::vector<SyncJob> jobs = in["jobs"].arrayOf<SyncJob>();
     ASSERT_EQ(jobs.size(), 3u);
-    const SyncJob& mirror = jobs[0];
-    EXPECT_EQ(mirror.source.bookmark,
-              std::string("book\x00\x02\x00\x00mark\x00\x00\x00\x00\x10\x04\x00\x00\xfb\xff\xfe\x3e", 24));
-    EXPECT_EQ(mirror.source.fileID, 12884902101u);
-    const SyncJob& twoWay = jobs[1];
-    EXPECT_EQ(twoWay.name, "Cafe\u0301 notes");  // kept as stored, not normalised on reading
-    EXPECT_TRUE(Text::equal(twoWay.name, std::string("Caf\u00e9 notes")));
-    EXPECT_EQ(twoWay.destination.volume.remountURL, Url::parse("smb://me@nas.local/Share"));
-    EXPECT_EQ(twoWay.triggers, (std::vector<Trigger>{Trigger::every(30, IntervalUnit::minutes),
-                                                     Trigger::onConnect(ConnectAction::ask)}));
-    EXPECT_EQ(jobs[2].triggers.at(1), Trigger::weekly({2, 4, 6}, {8, 0}));
-    // What we write says the same as what we read, but for the legacy interval and the weekdays' order.
+    // What we write says the same as what we read, but for the legacy interval and the weekdays' order: a member
+    // misread would be written otherwise.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Json written = JsonCodec<SyncJob>::encode(jobs[i]);
         EXPECT_EQ(JsonText::decode<SyncJob>(JsonText::dump(written)), jobs[i]) << i;
@@ -323,22 +302,11 @@ TEST(StoredDocuments, ReadsTheRunHistoryWithExactDates) {
     const std::string text = fixture("history.json");
     const std::vector<RunRecord> history = JsonText::decode<std::vector<RunRecord>>(text);
     ASSERT_EQ(history.size(), 5u);
-    const RunRecord& first = history[0];
-    EXPECT_EQ(first.trigger, RunTrigger::connect);
-    EXPECT_EQ(first.startedAt, Date{786297600.123456});
-    EXPECT_EQ(first.endedAt, Date{786297663.9876543});
-    EXPECT_EQ(first.outcome, RunOutcome::success());
-    EXPECT_EQ(first.logPath, "/Users/me/Library/Logs/KeltoSync/2025-12-01_093000-1b4e28ba.log");
-    EXPECT_EQ(history[1].outcome,
-              RunOutcome::failed("rsync: [receiver] mkstemp \"/Volumes/BACKUP/a.txt\" failed: Permission denied (13)"));
-    EXPECT_EQ(history[1].endedAt, Date{786384000.0});
-    EXPECT_EQ(history[1].stats.skipped.at(0),
-              (SkippedFile{"Backups/Documents/big.iso", FileSkipReason::tooLargeForFAT}));
-    EXPECT_EQ(history[2].outcome, RunOutcome::skipped(SkipReason::onBattery));
-    EXPECT_EQ(history[2].logPath, std::nullopt);
-    EXPECT_EQ(history[3].outcome, RunOutcome::needsReview("1,204 files would be archived (62%). Review the plan."));
+    EXPECT_EQ(history[0].startedAt, Date{786297600.123456});
+    EXPECT_EQ(history[0].endedAt, Date{786297663.9876543});
     const std::string written = JsonText::encode(history);
-    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(written), history);  // dates compare exactly
+    // Dates compare exactly; a member misread would be written otherwise.
+    EXPECT_EQ(JsonText::decode<std::vector<RunRecord>>(written), history);
     EXPECT_EQ(unordered(JsonText::parse(written)), unordered(JsonText::parse(text)));
 }
 
@@ -492,11 +460,9 @@ TEST_F(RunHistoryStoreTest, KeepsTheNewestAndRemovesLogsNoKeptRecordNames) {
     store.append(record(52, "52.log"), 50);  // drops 2
     EXPECT_FALSE(fs::exists(logs / "shared.log"));
     EXPECT_NO_THROW(store.append(record(53, "53.log"), 50));  // drops 3, whose log is already gone
-    const std::vector<double> kept = starts();
-    ASSERT_EQ(kept.size(), 50u);
-    EXPECT_EQ(kept.front(), 53);
-    EXPECT_EQ(kept.back(), 4);
-    EXPECT_TRUE(std::is_sorted(kept.rbegin(), kept.rend()));
+    std::vector<double> kept;
+    for (int i = 53; i >= 4; --i) kept.push_back(i);
+    EXPECT_EQ(starts(), kept);
     EXPECT_TRUE(fs::exists(logs / "4.log"));
 }
 

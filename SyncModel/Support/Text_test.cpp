@@ -81,7 +81,6 @@ TEST(Base64, EncodesWithPaddingRoundTripsAnyBytesAndDecodesStrictlyAsUuidsParseE
     EXPECT_EQ(lower->string(), "C56A4180-65AA-42EC-A945-5FD21DEC0538");
     EXPECT_EQ(upper->lowerString(), "c56a4180-65aa-42ec-a945-5fd21dec0538");
     EXPECT_EQ(lower->bytes()[0], 0xC5);
-    EXPECT_EQ(Uuid::parse(Uuid::random().string())->string().size(), 36u);
     for (const char* bad : {"", "C56A4180-65AA-42EC-A945-5FD21DEC053", "C56A4180-65AA-42EC-A945-5FD21DEC05388",
                             "C56A418065AA42ECA9455FD21DEC0538", "C56A4180_65AA_42EC_A945_5FD21DEC0538",
                             "G56A4180-65AA-42EC-A945-5FD21DEC0538", "{56A4180-65AA-42EC-A945-5FD21DEC053}"})
