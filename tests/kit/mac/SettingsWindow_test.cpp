@@ -337,35 +337,27 @@ struct ConfiguratorTest : testing::Test {
     }
 };
 
-// One policy however often configured, for later toolbars too; a window gone leaves nothing of it behind.
+// One policy however often configured, for later toolbars too, in its window only; a window gone with a removal
+// pending leaves nothing of it behind.
 TEST_F(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnlyAndTheGeometryIsSaved) {
-    QMainWindow window;
+    QMainWindow window, other;
     QToolBar* toolbar = window.addToolBar(QStringLiteral("Main"));
     toggle(*toolbar);
     toolbar->addAction(QStringLiteral("Help"));
-    toggle(*toolbar);
     for (int time = 0; time < 2; ++time) SettingsWindowConfigurator::configure(window, QStringLiteral("PolicyTest"));
     EXPECT_EQ(window.findChildren<SettingsToolbarPolicy*>().size(), 1);
-    EXPECT_EQ(actionTexts(*toolbar), QStringList({"Help"}));
-    QMainWindow other;
-    QToolBar* otherToolbar = other.addToolBar(QStringLiteral("Other"));
-    toggle(*otherToolbar);
     toggle(*toolbar);
     QToolBar* later = window.addToolBar(QStringLiteral("Later"));
     toggle(*later);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(actionTexts(*toolbar), QStringList({"Help"}));
-    EXPECT_EQ(actionTexts(*later), QStringList());
-    EXPECT_EQ(actionTexts(*otherToolbar), QStringList({"Sidebar"}));
+    QToolBar* otherToolbar = other.addToolBar(QStringLiteral("Other"));
+    toggle(*otherToolbar);
     auto* gone = new QMainWindow;
     SettingsWindowConfigurator::configure(*gone, QStringLiteral("GoneTest"));
-    toggle(*gone->addToolBar(QStringLiteral("Main")));  // a removal is now pending
+    toggle(*gone->addToolBar(QStringLiteral("Main")));
     delete gone;
     QCoreApplication::processEvents();
-    QMainWindow next;
-    toggle(*next.addToolBar(QStringLiteral("Next")));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(next.findChild<QToolBar*>()->actions().size(), 1);
+    EXPECT_EQ(actionTexts(*toolbar) + actionTexts(*later), QStringList({"Help"}));
+    EXPECT_EQ(actionTexts(*otherToolbar), QStringList({"Sidebar"}));
     // A window's minimum, then the geometry it saved under its name, which a second configuration keeps.
     const QString name = QStringLiteral("KeltoSyncSettings");
     {
@@ -502,7 +494,8 @@ TEST_F(ChoiceTilesTest, TheChosenValueMarksItsTileAClickChoosesAnotherAndTilesWr
     QSignalSpy changed(&selection, &BindingNotifier::changed);
     for (int time = 0; time < 2; ++time) QTest::mouseClick(buttons()[1], Qt::LeftButton, {}, QPoint(2, 2));
     EXPECT_EQ(selection.get(), Look::light);
-    EXPECT_EQ(std::pair(written.count(), changed.count()), std::pair(2, 1));
+    EXPECT_EQ(written.count(), 2);
+    EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(selectedStates(), QList<bool>({false, true, false}));
     // Each tile is a button named by its title, with nothing inside.
     QAccessibleInterface* tile = accessible(buttons()[0]);
