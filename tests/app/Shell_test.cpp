@@ -378,8 +378,7 @@ TEST_F(Setup, theNotificationItemAsksOnceAndSwitchesNotificationsOn) {
     int requests = 0;
     dependencies.requestNotifications = [&](std::function<void()> done) { ++requests, done(); };  // refused
     const std::vector<PermissionItem> items = SyncSetup::makeItems(dependencies, defaults);
-    ASSERT_EQ(items.size(), 3u);
-    const PermissionItem& notifications = items[2];
+    const PermissionItem& notifications = items.at(2);
     EXPECT_EQ(notifications.id, SyncSetup::notificationsID);
     EXPECT_FALSE(notifications.opensSettingsAfterRequest || notifications.repeatsRequest);
     ASSERT_TRUE(notifications.destination && notifications.request);
