@@ -423,8 +423,6 @@ TEST_F(SettingsRowTest, LitAtOnceThenFadesAndOnlyTheTitleOfAShownRowUnderAProvid
     query.set(QStringLiteral("loginx"));
     EXPECT_FALSE(row->highlighted() || hold().isActive());
     EXPECT_EQ(row->highlightOpacity(), 0);
-    query.set(QStringLiteral(" \t\n"));
-    EXPECT_FALSE(row->highlighted());
     FenraPreferences::shared().setReduceMotion(true);
     query.set(QStringLiteral("login"));
     endHold();
