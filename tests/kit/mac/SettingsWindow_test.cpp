@@ -171,13 +171,9 @@ TEST_F(SettingsShellTest, CtrlFFocusesTheFieldEscapeClearsTheQueryAndTheSidebarS
     }
     EXPECT_EQ(reachingShell.count, 1) << "only the one from outside the field";
     // The field's texts follow the locale; the sidebar cannot collapse.
-    SettingsSearchField& field = *shell.searchField();
-    for (const auto& [locale, name] : {std::pair{QLocale(QLocale::Vietnamese, QLocale::Vietnam), "Tìm kiếm cài đặt"},
-                                       std::pair{QLocale(QLocale::Japanese), "Search settings"}}) {
-        shell.setLocale(locale);
-        EXPECT_EQ(field.placeholderText(), QString::fromUtf8(name) + QString::fromUtf8("…"));
-        EXPECT_EQ(field.accessibleName(), QString::fromUtf8(name));
-    }
+    shell.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
+    EXPECT_EQ(shell.searchField()->placeholderText(), QString::fromUtf8("Tìm kiếm cài đặt…"));
+    EXPECT_EQ(shell.searchField()->accessibleName(), QString::fromUtf8("Tìm kiếm cài đặt"));
     QSplitter& split = *shell.splitter();
     split.setSizes({0, 780});
     EXPECT_FALSE(split.isCollapsible(0));
@@ -219,8 +215,6 @@ TEST(SidebarRows, GroupedByFirstAppearanceWithGapsAndHeadings) {
     window.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
     EXPECT_EQ(describe(list->rows()), QStringList({QString::fromUtf8("(Không có kết quả)")}));
     EXPECT_EQ(resets.count(), 1);
-    window.setLocale(QLocale(QLocale::German));
-    EXPECT_EQ(describe(list->rows()), QStringList({"(No results)"}));
 }
 
 struct SidebarTest : testing::Test {
