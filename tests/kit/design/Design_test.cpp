@@ -207,11 +207,10 @@ TEST(KeltoSegmentedTest, EqualValuesLightTogetherAndAnUnmatchedSelectionLightsNo
     selection.set(9);
     EXPECT_EQ(selectedStates(segmented), std::vector<bool>({false, false, false}));
     QSignalSpy written(&selection, &BindingNotifier::written);
-    QTest::mouseClick(segmented.segments()[1], Qt::LeftButton);
+    for (int time = 0; time < 2; ++time) QTest::mouseClick(segmented.segments()[1], Qt::LeftButton);
     EXPECT_EQ(selection.get(), 2);
-    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({false, true, false}));
-    QTest::mouseClick(segmented.segments()[1], Qt::LeftButton);
     EXPECT_EQ(written.count(), 2);
+    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({false, true, false}));
     EXPECT_EQ(segmented.segments()[0]->width(), segmented.segments()[2]->width());
 }
 
