@@ -435,8 +435,7 @@ TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchiveOrTheError) {
     write(QStringLiteral("COPYING"), text);
     write(QStringLiteral("rsync-3.2.7.tar.gz"), "archive");
     auto view = shown(folder);
-    EXPECT_EQ(view->license(), QString::fromUtf8(text));
-    EXPECT_EQ(view->textView()->toPlainText(), view->license());
+    EXPECT_EQ(view->textView()->toPlainText(), QString::fromUtf8(text));
     QApplication::processEvents();
     EXPECT_EQ(view->textView()->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_GT(view->textView()->horizontalScrollBar()->maximum(), 0);
