@@ -211,6 +211,12 @@ TEST(SidebarRows, GroupedByFirstAppearanceWithGapsAndHeadings) {
     QWidget window;
     auto* list = new SettingsSidebarList({}, selection, &window);
     ASSERT_EQ(describe(list->rows()), QStringList({"(No results)"}));
+    list->resize(232, 300);
+    window.show();
+    QSignalSpy written(&selection, &BindingNotifier::written);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+    EXPECT_EQ(written.count(), 0) << "no pane row takes a click";
+    EXPECT_FALSE(list->selectionModel()->hasSelection());
     QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
     window.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
     EXPECT_EQ(describe(list->rows()), QStringList({QString::fromUtf8("(Không có kết quả)")}));
@@ -280,13 +286,6 @@ TEST_F(SidebarTest, OnlyAPaneRowTakesAClickNothingClearsTheSelectionAndUpdatesRe
     EXPECT_EQ(selection.get(), std::optional<QString>(QStringLiteral("b")));
     EXPECT_EQ(written.count(), 1);
     click(rectOf(1).center());
-    Binding<std::optional<QString>> none;
-    SettingsSidebarList empty({}, none);
-    empty.show();
-    QSignalSpy noneWritten(&none, &BindingNotifier::written);
-    QTest::mouseClick(empty.viewport(), Qt::LeftButton, {}, empty.visualRect(empty.model()->index(0, 0)).center());
-    EXPECT_EQ(noneWritten.count(), 0);
-    EXPECT_FALSE(empty.selectionModel()->hasSelection());
     // Updates change the table only as much as the rows and the selection do.
     QSignalSpy resets(list.model(), &QAbstractItemModel::modelReset);
     QSignalSpy selectionChanges(list.selectionModel(), &QItemSelectionModel::selectionChanged);
@@ -434,7 +433,6 @@ TEST_F(SettingsRowTest, LitAtOnceThenFadesAndOnlyTheTitleOfAShownRowUnderAProvid
     QWidget elsewhere;
     auto* lone = new SettingsRow(QStringLiteral("Syncing"), std::nullopt, [] { return nullptr; }, &elsewhere);
     elsewhere.show();
-    EXPECT_EQ(SettingsSearchQuery::value(*lone), QString());
     EXPECT_FALSE(lone->highlighted());
     query.set(QStringLiteral("archive"));
     SettingsRow* later = addRow(QStringLiteral("Archive replaced files"), std::nullopt);
