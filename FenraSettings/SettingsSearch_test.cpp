@@ -1,7 +1,6 @@
 #include "FenraCore/FenraIcon.h"
 #include "FenraSettings/SettingsGroup.h"
 #include "FenraSettings/SettingsSearch.h"
-#include "FenraSettings/SettingsSelection.h"
 #include "tests/support/widgets/QtPrinting.h"
 #include <gtest/gtest.h>
 
@@ -49,18 +48,6 @@ TEST(SettingsSearch, IgnoresCaseAndAccentsInEveryLocaleAndTakesTheQueryAsOneTrim
     EXPECT_EQ(idsOf(SettingsSearch::filter(panes, u(" sched "))), QStringList({"sync"}));
     EXPECT_EQ(idsOf(SettingsSearch::filter(panes, u("chi"))), QStringList({"archive"}));
     EXPECT_TRUE(SettingsSearch::filter(panes, u("nothing here")).empty());
-}
-
-TEST(SettingsSelection, ResolvesToAnExistingPaneWhenThereIsOne) {
-    const QStringList ids{"sync", "general", "advanced"};
-    EXPECT_EQ(SettingsSelection::resolve(u("advanced"), ids, u("general")), u("advanced"));
-    EXPECT_EQ(SettingsSelection::resolve(std::nullopt, ids, u("general")), u("general"));
-    EXPECT_EQ(SettingsSelection::resolve(u("gone"), ids, u("general")), u("general"));
-    EXPECT_EQ(SettingsSelection::resolve(u("gone"), {"sync", "advanced"}, u("general")), u("sync"));
-    EXPECT_EQ(SettingsSelection::resolve(std::nullopt, {"sync", "advanced"}, u("general")), u("sync"));
-    EXPECT_EQ(SettingsSelection::resolve(u("gone"), {}, u("general")), u("general"));
-    // Identifiers compare exactly.
-    EXPECT_EQ(SettingsSelection::resolve(u("Sync"), ids, u("general")), u("general"));
 }
 
 }  // namespace

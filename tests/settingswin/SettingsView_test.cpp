@@ -209,9 +209,8 @@ TEST_F(SettingsViewTest, PermissionsPaneShowsTheProbeAndNoGrantButton) {
 TEST_F(SettingsViewTest, VersionLinesWithAndWithoutInfoAndTheLicencesOpenAgainAfterClosing) {
     const QString ini = home.path() + QStringLiteral("/Info.ini");
     ASSERT_TRUE(writeFile(ini, "[Bundle]\nversion=2.1\nbuild=300\n[Updates]\nfeed=file:///feed.json\n"));
-    const BundleInfo read = BundleInfo::read(ini);
-    EXPECT_EQ(read.shortVersion + read.buildNumber + read.updateFeedURL, "2.1300file:///feed.json");
-    for (const auto& [bundle, version] : {std::pair{BundleInfo{"1.4", "57", {}}, "1.4 (57)"},
+    EXPECT_EQ(BundleInfo::read(ini).updateFeedURL, "file:///feed.json");
+    for (const auto& [bundle, version] : {std::pair{BundleInfo::read(ini), "2.1 (300)"},
                                           std::pair{BundleInfo::read(home.path() + "/none.ini"), " ()"}}) {
         SettingsViewActions made = actions();
         made.bundle = bundle;
@@ -436,8 +435,7 @@ TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchiveOrTheError) {
     write(QStringLiteral("COPYING"), text);
     write(QStringLiteral("rsync-3.2.7.tar.gz"), "archive");
     auto view = shown(folder);
-    EXPECT_EQ(view->license(), QString::fromUtf8(text));
-    EXPECT_EQ(view->textView()->toPlainText(), view->license());
+    EXPECT_EQ(view->textView()->toPlainText(), QString::fromUtf8(text));
     QApplication::processEvents();
     EXPECT_EQ(view->textView()->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_GT(view->textView()->horizontalScrollBar()->maximum(), 0);
@@ -464,7 +462,6 @@ TEST_F(LicensesViewTest, ShowsTheLicenceAndTheArchiveOrTheError) {
     auto missing = shown(root.path() + QStringLiteral("/nowhere"));
     EXPECT_TRUE(missing->license().startsWith("The file “" + root.path() + "/nowhere/COPYING” couldn’t be read: "))
         << missing->license().toStdString();
-    EXPECT_EQ(missing->textView()->toPlainText(), missing->license());
 }
 }  // namespace
 }  // namespace kelto

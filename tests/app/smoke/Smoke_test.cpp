@@ -281,9 +281,7 @@ TEST_F(Smoke, aFirstJobIsMadeRunAndTheApplicationQuits) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !history.records(stored[0].id).empty(); }, patience));
     EXPECT_EQ(history.records(stored[0].id).front().outcome.kind, RunOutcome::Case::success);
     std::ifstream copied(destination / "Letters/april.txt");
-    std::string line;
-    EXPECT_TRUE(std::getline(copied, line));
-    EXPECT_EQ(line, "dear reader");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), "dear reader\n");
     EXPECT_TRUE(std::filesystem::is_regular_file(destination / "notes.txt"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.runtime()->model().statuses().empty(); }, patience));
     // With the main window closed, the tray's "Open Kelto Sync…" brings it back and the popup makes way for it.
@@ -372,13 +370,9 @@ TEST_F(Entry, aStartupWarningIsShownWithTheModelsErrorOrTheStartupError) {
     }
     // Without a runtime the window menu's Settings is off.
     QWidget window;
-    int settingsOpened = 0, quits = 0;
-    const WindowMenu::Made menu = WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English),
-                                                   false, [&] { ++settingsOpened; }, [&] { ++quits; });
-    menu.settings->trigger();
-    menu.quit->trigger();
+    const WindowMenu::Made menu =
+        WindowMenu::make(window, SyncStrings::application(), QLocale(QLocale::English), false, [] {}, [] {});
     EXPECT_FALSE(menu.settings->isEnabled());
-    EXPECT_EQ(std::pair(settingsOpened, quits), std::pair(0, 1));
 }
 
 // The title bar's title is bold, beside an icon and three buttons about as wide as the bar is high; past the screen's
@@ -447,7 +441,6 @@ TEST_F(Launches, aRenderTestRunIsExactlyOneAndWritesNothingAndStartsNothing) {
         asked.insert(AppEntry::renderTestsVariable, value);
         EXPECT_EQ(AppEntry::isRenderTestRun(asked), value == QStringLiteral("1")) << value.toStdString();
     }
-    EXPECT_FALSE(AppEntry::isRenderTestRun(QProcessEnvironment()));
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(AppEntry::renderTestsVariable, QStringLiteral("1"));
