@@ -185,6 +185,7 @@ TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursor
                       },
                       SyncStrings());
     EXPECT_FALSE(tray.show());  // the offscreen platform has no tray
+    EXPECT_TRUE(tray.icon().isVisible()) << "shown for a tray that comes later";
     EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
     for (QAction* action : tray.menu().actions()) action->trigger();
     EXPECT_EQ(std::vector<int>({calls.open, calls.syncAll, calls.settings, calls.quit}), std::vector<int>(4, 1));
