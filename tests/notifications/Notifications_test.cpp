@@ -171,12 +171,10 @@ TEST_F(NotifierTest, ANoticeIsWithdrawnOnceItsSubjectIsSettled) {
 }
 
 TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursorAndASecondClosesIt) {
-    struct {
-        int open = 0, syncAll = 0, settings = 0, quit = 0;
-    } calls;
+    std::vector<int> calls(4);  // open, sync all, settings, quit
     int made = 0;
     QLabel* content = nullptr;
-    TrayPresence tray({[&] { ++calls.open; }, [&] { ++calls.syncAll; }, [&] { ++calls.settings; }, [&] { ++calls.quit; }},
+    TrayPresence tray({[&] { ++calls[0]; }, [&] { ++calls[1]; }, [&] { ++calls[2]; }, [&] { ++calls[3]; }},
                       [&] {
                           ++made;
                           content = new QLabel(QStringLiteral("content"));
@@ -185,9 +183,10 @@ TEST(TrayPresence, WithoutATrayTheMenuIsSetAndAClickOpensFreshContentAtTheCursor
                       },
                       SyncStrings());
     EXPECT_FALSE(tray.show());  // the offscreen platform has no tray
+    EXPECT_TRUE(tray.icon().isVisible()) << "shown for a tray that comes later";
     EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
     for (QAction* action : tray.menu().actions()) action->trigger();
-    EXPECT_EQ(std::vector<int>({calls.open, calls.syncAll, calls.settings, calls.quit}), std::vector<int>(4, 1));
+    EXPECT_EQ(calls, std::vector<int>(4, 1));
     QCursor::setPos(400, 300);
     emit tray.icon().activated(QSystemTrayIcon::Context);
     EXPECT_EQ(tray.popup(), nullptr);

@@ -212,9 +212,7 @@ TEST_F(PermissionChecklistTest, ResultsAfterReplacedItemsOrAStopAreDroppedAndMon
     EXPECT_EQ(timer->interval(), 1500);
     QMetaObject::invokeMethod(timer, "timeout");
     EXPECT_EQ(probe->calls, 2);
-    QPointer<QTimer> watched = timer;
     checklist.reset();
-    EXPECT_TRUE(watched.isNull());
     probe->answer(S::granted);  // a late answer to a gone checklist is dropped
 }
 
@@ -375,12 +373,12 @@ struct ViewRig : ChecklistRig {
         }
         return items;
     }
-    void start(std::vector<PermissionItem> items) { checklist = make(std::move(items)); }
     void answer(const std::vector<S>& statuses) {
         checklist->refreshAll();
         for (std::size_t i = 0; i < statuses.size(); ++i) probes[i]->answer(statuses[i]);
     }
-    std::unique_ptr<PermissionChecklistView> view() {
+    std::unique_ptr<PermissionChecklistView> view(std::vector<PermissionItem> items) {
+        checklist = make(std::move(items));
         return std::make_unique<PermissionChecklistView>(
             *checklist, PermissionChecklistView::Options{QStringLiteral("Set up Kelto Sync"), QStringLiteral("folder"),
                                                          TileTint::cobalt, {}, QStringLiteral("You can change these later."),
@@ -399,8 +397,7 @@ TEST(PermissionChecklistView, RowsFollowTheirRequirementsAndStatuses) {
     rec.presentation = PermissionPresentation::setting;
     req.allowsManualConfirm = true;
     req.requestState = std::make_shared<PermissionRequestState>(PermissionRequestState{QStringLiteral("No access.")});
-    rig.start({opt, rec, req});
-    auto view = rig.view();
+    auto view = rig.view({opt, rec, req});
     EXPECT_EQ(view->headings(), (QStringList{"Required", "Recommended", "Optional"}));
     rig.answer({S::missing, S::missing, S::missing});
     EXPECT_EQ(PermissionChecklistView::nextItemID(*rig.checklist), QStringLiteral("req"));
@@ -436,10 +433,9 @@ TEST(PermissionChecklistView, RowsFollowTheirRequirementsAndStatuses) {
 // The keys reach the view from the moment its window opens, before any Tab.
 TEST(PermissionChecklistView, EscapeInAFreshWindowSetsUpLater) {
     ViewRig rig;
-    rig.start({rig.add("a", R::required)});
     QWidget window;
     auto* scroll = new QScrollArea(&window);
-    auto* view = rig.view().release();
+    auto* view = rig.view({rig.add("a", R::required)}).release();
     EXPECT_EQ(view->headings(), QStringList{"Required"}) << "empty sections are left out";
     scroll->setWidget(view);
     window.resize(600, 400);
@@ -452,8 +448,7 @@ TEST(PermissionChecklistView, EscapeInAFreshWindowSetsUpLater) {
 
 TEST(PermissionChecklistView, SettingsThatCannotOpenSayItInTheirRowUntilTheyOpen) {
     ViewRig rig;
-    rig.start({rig.disk()});
-    auto view = rig.view();
+    auto view = rig.view({rig.disk()});
     view->show();
     rig.answer({S::missing});
     PermissionRow* row = view->row("disk");
@@ -483,8 +478,7 @@ TEST(PermissionChecklistView, ScrollsOnlyWhenTooTallAndCentresTheFocusedRow) {
         items.push_back(rig.add(QStringLiteral("item%1").arg(i), R::required));
         items.back().destination = SettingsDestination::loginItems();
     }
-    rig.start(items);
-    auto view = rig.view();
+    auto view = rig.view(items);
     view->show();
     view->setListHeightLimit(2000);
     EXPECT_FALSE(view->listScrolls());
@@ -525,8 +519,7 @@ void expectListFits(PermissionChecklistView& view) {
 // Hidden while the settings have the user, the checks go on.
 TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
     ViewRig rig;
-    rig.start(rig.three(rig.disk()));
-    auto view = rig.view();
+    auto view = rig.view(rig.three(rig.disk()));
     rig.answer({S::granted, S::granted, S::granted});
     view->show();
     WidgetRender::settle(*view);
@@ -551,15 +544,7 @@ TEST(PermissionChecklistView, RowsChangedWhileHiddenAreMeasuredAgainWhenShown) {
         EXPECT_EQ(qobject_cast<KeltoSecondaryButtonStyle*>(button->style()), nullptr) << button->text().toStdString();
     EXPECT_NE(qobject_cast<KeltoPrimaryButtonStyle*>(view->doneButton()->style()), nullptr);
     showAgainAfter([&] { rig.answer({S::granted, S::granted, S::granted}); });
-}
-
-TEST(PermissionChecklistView, HeldAtAHeightItsButtonsStayPutAsRowsChange) {
-    ViewRig rig;
-    rig.start(rig.three(rig.add("disk", R::required)));
-    auto view = rig.view();
-    rig.answer({S::granted, S::granted, S::granted});
-    view->show();
-    WidgetRender::settle(*view);
+    // Held at a height, its buttons stay put as rows change.
     const int height = view->height();
     view->holdHeight(height);
     WidgetRender::settle(*view);
@@ -597,6 +582,10 @@ struct ControllerRig : FilesRig {
             [this](Outcome o) { outcomes.push_back(o); }, [this](QWidget& w) { ++presents, w.show(); },
             [this](QWidget& w) { ++dismisses, w.hide(); });
         controller->setCompanionDependencies(companionSupported ? std::optional(desktop.dependencies()) : std::nullopt);
+    }
+    void showMissing() {
+        controller->show();
+        answerAll(S::missing);
     }
     QWidget* shown() {
         controller->show();
@@ -704,8 +693,7 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
 
 TEST(PermissionSetupController, LaterOnceDoneOnlyWhenAllowedAndNoRefreshWhileMinimised) {
     ControllerRig rig;
-    rig.controller->show();
-    rig.answerAll(S::missing);
+    rig.showMissing();
     rig.controller->window()->showMinimized();
     const int probes = rig.probe->calls;
     for (const bool active : {true, false}) {
@@ -744,8 +732,7 @@ TEST(PermissionSetupController, LaterOnceDoneOnlyWhenAllowedAndNoRefreshWhileMin
 TEST(PermissionSetupController, HandOffAndEveryWayBack) {
     CompanionLog log;
     ControllerRig rig;
-    rig.controller->show();
-    rig.answerAll(S::missing);
+    rig.showMissing();
     rig.checklist->openSettings(rig.item);
     EXPECT_TRUE(rig.controller->restoresOnActivation());
     EXPECT_FALSE(rig.controller->window()->isVisible()) << "hidden, not closed";
@@ -785,8 +772,7 @@ TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWant
         ControllerRig rig;
         rig.controller->setCompanionDependencies(CompanionPanel::Dependencies::system());
         EXPECT_TRUE(told.lines.isEmpty()) << qPrintable(told.lines.join('\n'));
-        rig.controller->show();
-        rig.answerAll(S::missing);
+        rig.showMissing();
         rig.checklist->openSettings(rig.item);
         rig.checklist->openSettings(rig.item);
         EXPECT_EQ(rig.controller->companion(), nullptr);
@@ -803,8 +789,7 @@ TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWant
     EXPECT_EQ(told.lines,
               QStringList{"Window list unsupported on platform offscreen: no companion beside the settings"});
     ControllerRig none(false);
-    none.controller->show();
-    none.answerAll(S::missing);
+    none.showMissing();
     none.checklist->openSettings(none.item);
     EXPECT_EQ(none.controller->companion(), nullptr) << "no companion at all";
     EXPECT_TRUE(none.controller->window()->isVisible());
