@@ -197,10 +197,13 @@ TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNam
     EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(2000, english));
 }
 
-TEST(ArchiveStatusView, CleanAsksFirstDeletesNothingOnReturnAndReloadsAfterwards) {
+TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
     ArchiveHarness h;
-    const fs::path dest = h.root("dest");
-    auto view = h.shownOver({dest}, 3000);
+    const fs::path source = h.root("source"), dest = h.root("dest");
+    h.archive(dest, 10);
+    auto view = h.view();
+    view->show();
+    h.load(*view, Roots{source, dest});
     h.fake.setStatus(h.job.id, RunStatus::queued());
     EXPECT_FALSE(enabled(*view, "clean"));
     h.fake.setStatus(h.job.id, std::nullopt);
@@ -227,23 +230,8 @@ TEST(ArchiveStatusView, CleanAsksFirstDeletesNothingOnReturnAndReloadsAfterwards
     h.fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_FALSE(view->cleaning());
-    EXPECT_EQ(view->bytes(), 3000);
+    EXPECT_EQ(view->bytes(), 10);
     EXPECT_TRUE(shown(*view, "error") && h.fake.pendingRoots.empty());
-    // A good clean reloads and shows what stayed.
-    button(*askToClean(*view), "confirm")->click();
-    fs::remove_all(ArchiveDirectories::jobArchiveURL(dest, h.job.id));
-    h.cleaned(*view, Roots{dest});
-    EXPECT_FALSE(view->cleaning() || shown(*view, "error"));
-    EXPECT_EQ(view->bytes(), 0);
-}
-
-TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
-    ArchiveHarness h;
-    const fs::path source = h.root("source"), dest = h.root("dest");
-    h.archive(dest, 10);
-    auto view = h.view();
-    view->show();
-    h.load(*view, Roots{source, dest});
     EXPECT_FALSE(shown(*view, "openFailed"));
     h.shows = false;
     click(*view, "open");
@@ -263,9 +251,12 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     EXPECT_TRUE(shown(*view, "error"));
     EXPECT_TRUE(shown(*view, "openFailed")) << "a failed load clears nothing";
     takeRevealAlerts();
+    // A good clean reloads and shows what stayed.
     button(*askToClean(*view), "confirm")->click();
+    fs::remove_all(ArchiveDirectories::jobArchiveURL(dest, h.job.id));
     h.cleaned(*view, Roots{source, dest});
-    EXPECT_FALSE(shown(*view, "error") || shown(*view, "openFailed"));
+    EXPECT_FALSE(view->cleaning() || shown(*view, "error") || shown(*view, "openFailed"));
+    EXPECT_EQ(view->bytes(), 0);
     SCOPED_TRACE("BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered");
     h.opened.clear();
     h.revealed.clear();
