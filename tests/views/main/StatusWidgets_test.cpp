@@ -334,7 +334,7 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     EXPECT_TRUE(bare->syncAllButton()->isVisibleTo(bare.get()));
 }
 
-TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
+TEST_F(MenuBar, QueuedCountRunningMarkerRowButtonsAndTheThirdLineFollowTheModel) {
     const std::vector<SyncJob> jobs = jobsNamed(4);
     fake.setJobs(jobs);
     fake.setStatus(jobs[0].id, running());
@@ -376,6 +376,26 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
+    SCOPED_TRACE("ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank");
+    const Date fire = Date::fromUnix(1'700'050'000.0);
+    std::vector<SyncJob> four = jobsNamed(4);  // scheduled, paused with history, paused never run, manual only
+    four[1].isEnabled = four[2].isEnabled = false;
+    fake.fireDates = {{four[1].id, fire}, {four[2].id, fire}};
+    fake.setJobs(four);
+    fake.setLastRecord(record(four[0], 0));
+    fake.setLastRecord(record(four[1], 0));
+    for (const Date at : {fire, fire.adding(3600)}) {
+        fake.setFireDate(four[0].id, at);
+        EXPECT_EQ(textOf(*rows[0], "nextRunTime"), DisplayFormat::time(at, english));
+    }
+    EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
+    EXPECT_EQ(rows[1]->whenText(), "2 hours ago") << "paused: the last run instead";
+    EXPECT_FALSE(shown(*rows[1], "nextRunTitle"));
+    for (const MenuBarJobRow* blank : {rows[2], rows[3]})
+        EXPECT_TRUE(blank->whenText().isEmpty() && shown(*blank, "blankLine")) << blank->job().name;
+    fake.setLastRecord(record(four[3], 0, RunOutcome::failed("x")));
+    EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
+    EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
 // Above the fold the card is cut away rather than rounded behind the flap; right to left, at the top left.
@@ -413,30 +433,6 @@ TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
         }
         EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
     }
-}
-
-TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
-    const Date fire = Date::fromUnix(1'700'050'000.0);
-    std::vector<SyncJob> jobs = jobsNamed(4);  // scheduled, paused with history, paused never run, manual only
-    jobs[1].isEnabled = jobs[2].isEnabled = false;
-    fake.setJobs(jobs);
-    fake.fireDates = {{jobs[1].id, fire}, {jobs[2].id, fire}};
-    fake.setLastRecord(record(jobs[0], 0));
-    fake.setLastRecord(record(jobs[1], 0));
-    auto content = make();
-    const auto& rows = content->rows();
-    for (const Date at : {fire, fire.adding(3600)}) {
-        fake.setFireDate(jobs[0].id, at);
-        EXPECT_EQ(textOf(*rows[0], "nextRunTime"), DisplayFormat::time(at, english));
-    }
-    EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
-    EXPECT_EQ(rows[1]->whenText(), "2 hours ago") << "paused: the last run instead";
-    EXPECT_FALSE(shown(*rows[1], "nextRunTitle"));
-    for (const MenuBarJobRow* blank : {rows[2], rows[3]})
-        EXPECT_TRUE(blank->whenText().isEmpty() && shown(*blank, "blankLine")) << blank->job().name;
-    fake.setLastRecord(record(jobs[3], 0, RunOutcome::failed("x")));
-    EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
-    EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
 TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {
