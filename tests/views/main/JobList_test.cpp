@@ -431,12 +431,7 @@ const Reply replies[] = {
     {"stay", QMessageBox::RejectRole, false, false, false},
 };
 
-struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
-    FakeAppModel fake;
-    AppModelAdapter model{fake};
-    FakeDotSources dots;
-    SyncJob photos = namedJob("Photos");
-    SyncJob music = namedJob("Music");
+struct LeavingADraft : JobListFixture, ::testing::WithParamInterface<std::tuple<Way, int>> {
     QWidget window;
     JobListView* view = nullptr;
     QPointer<QDialog> sheet;
