@@ -174,7 +174,7 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size()) << "text and cursor kept";
 }
 
-TEST_F(JobDetailViewTest, SaveOutcomes) {
+TEST_F(JobDetailViewTest, SaveOutcomesAndAPauseThatStoresOnlyItsFlag) {
     int saved = 0;
     auto view = make(job, false, [&] { ++saved; });
     activeAndTyping(*view);
@@ -199,11 +199,7 @@ TEST_F(JobDetailViewTest, SaveOutcomes) {
     EXPECT_FALSE(view->errorLine()->isVisible() || view->hasChanges() || view->primaryButton()->isEnabled());
     view->overviewTab()->click();
     EXPECT_FALSE(view->footer()->isVisible());
-}
-
-TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
-    auto view = shown();
-    answer();
+    SCOPED_TRACE("PauseStoresOnlyTheFlagAndASaveCannotUndoIt");
     type(*view, "!");
     answer();
     view->pauseAction()->trigger();
@@ -212,24 +208,24 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     EXPECT_TRUE(view->errorLine()->isVisible());
     view->pauseAction()->trigger();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos");
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos23");
     EXPECT_FALSE(view->primaryButton()->isEnabled() || view->pauseAction()->isEnabled());
     view->save();
     view->pauseAction()->trigger();
     EXPECT_EQ(fake.pendingUpdates.size(), 1u);
     updated();
     EXPECT_FALSE(fake.jobs().front().isEnabled || view->draft().isEnabled);
-    EXPECT_EQ(view->draft().name, "Photos!");
+    EXPECT_EQ(view->draft().name, "Photos23!");
     EXPECT_TRUE(view->hasChanges());
     EXPECT_TRUE(view->errorLine()->isVisible()) << "the error stays until a save succeeds";
     answer();
     view->save();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
     EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
-    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos23!");
     fake.setJobs({job});  // resumed from the job list: the draft follows and keeps its edits
     EXPECT_TRUE(view->draft().isEnabled);
-    EXPECT_EQ(view->draft().name, "Photos!");
+    EXPECT_EQ(view->draft().name, "Photos23!");
 }
 
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
