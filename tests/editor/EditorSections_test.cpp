@@ -233,7 +233,7 @@ QStringList lineTexts(const SimpleWhenSection& section) {
     return texts;
 }
 
-TEST(SimpleWhenSection, DeviceNamesTheSwitchAndNoneThenWhatItCannotShowAndTheTimeBetweenSchedules) {
+TEST(SimpleWhenSection, DeviceNamesTheSwitchWhatItCannotShowTheTimeBetweenSchedulesAndTheCLocale) {
     SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
     job.source = on(VolumeKind::removable, "Photos");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("Photos"));
@@ -291,13 +291,10 @@ TEST(SimpleWhenSection, DeviceNamesTheSwitchAndNoneThenWhatItCannotShowAndTheTim
     pick(section.schedulePicker(), SimpleWhenSection::daily);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::daily({9, 0})});
     EXPECT_EQ(draft.reports, 6);
-}
-
-// A fresh machine's C.UTF-8 reads as American English: day initials, not numbers, and hour and minute without seconds.
-TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
+    // A fresh machine's C.UTF-8 reads as American English: day initials, not numbers, and hour and minute without
+    // seconds.
+    SCOPED_TRACE("TheCLocaleNamesDaysAndTimesAsEnglishDoes");
     const QLocale c = QLocale::c();
-    EditorDraft draft;
-    SimpleWhenSection section(SyncStrings::application(), draft.report());
     draft.attach(section, withTriggers({Trigger::weekly({2}, {18, 30})}));
     const QString englishTime = section.timeEdit()->text();
     section.setLocale(c);
@@ -309,9 +306,9 @@ TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
     const Trigger weekly = Trigger::weekly({7, 1}, {18, 30});
     EXPECT_EQ(SimpleWhenSection::triggerLine(weekly, SyncStrings(), c),
               SimpleWhenSection::triggerLine(weekly, SyncStrings(), english));
-    EditorDraft advanced;
-    TriggersSection triggers(SyncStrings::application(), advanced.report());
-    advanced.section = &triggers;
+    EditorDraft forRows;
+    TriggersSection triggers(SyncStrings::application(), forRows.report());
+    forRows.section = &triggers;
     triggers.setLocale(c);
     triggers.setJob(withTriggers({Trigger::weekly({2}, {18, 30})}));
     ASSERT_EQ(triggers.rows().size(), 1u);
