@@ -445,7 +445,7 @@ struct OverviewHarness : ViewHarness {
     }
 };
 
-TEST(JobOverviewView, ButtonsFollowTheEnablingTableAndRowsReadOutWhole) {
+TEST(JobOverviewView, ButtonsFollowTheEnablingTableRowsReadOutWholeAndKeepTheirPlaces) {
     OverviewHarness h;
     auto view = h.view();
     struct Row {
@@ -545,20 +545,16 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTableAndRowsReadOutWhole) {
     h.fake.setFireDate(h.job.id, fire);
     EXPECT_EQ(textOf(*view, "nextFire"), "Next: " + DisplayFormat::dateTime(fire, english));
     EXPECT_TRUE(shown(*view, "nextConnect"));
-}
-
-TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
-    OverviewHarness h;
+    SCOPED_TRACE("EndpointsAndLastRunKeepTheirPlaces");
     h.job.source = endpoint("/home/ann/Pictures", VolumeKind::internal, "/");
     std::string longName;
     for (int i = 0; i < 12; ++i) longName += "a rather long folder name ";
     h.job.destination = endpoint("/media/ann/Backup/" + longName + "end", VolumeKind::removable, "Backup");
     h.fake.setJobs({h.job});
     h.fake.setLastRecord(record(h.job, 0, RunOutcome::completedWithWarnings()));
-    auto view = h.view();
+    view->setJob(h.job);
     view->setPalette(WidgetRender::lightPalette());
     view->resize(560, 700);
-    view->show();
     settle();
     const auto* source = view->findChild<QWidget*>(QStringLiteral("source"));
     const auto* destination = view->findChild<QWidget*>(QStringLiteral("destination"));
