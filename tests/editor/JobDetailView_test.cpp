@@ -112,7 +112,7 @@ TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     EXPECT_EQ(dismissed, 2);
 }
 
-TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
+TEST_F(JobDetailViewTest, StatusMessagesEnablingAndResetOfAStoredJob) {
     auto view = shown();
     answer();
     EXPECT_FALSE(view->footer()->isVisible()) << "an unchanged job's overview has no footer";
@@ -153,6 +153,31 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     view->secondaryButton()->click();
     EXPECT_EQ(view->draft(), job);
+    SCOPED_TRACE("ResetAndTheAdvancedGroup");
+    fake.setStatus(job.id, std::nullopt);
+    job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
+    job.options.ejectWhenDone = true;
+    job.options.deleteGuardPercent = 5;
+    job.filters.patterns = {"*.tmp"};
+    fake.setJobs({job});
+    view->settingsTab()->click();
+    EXPECT_FALSE(view->advancedContent()->isVisible());
+    const auto closedLook = DrawnPanels::of(*view->advancedToggle());
+    // "Edit in Advanced" opens the group, and every later editor with it.
+    view->whenSection()->editAdvancedButton()->click();
+    EXPECT_TRUE(view->advancedContent()->isVisible());
+    EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
+    EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
+    view->resetButton()->click();
+    EXPECT_TRUE(view->draft().triggers.empty() && view->draft().filters.patterns.empty());
+    EXPECT_EQ(view->draft().options, JobOptions::standard());
+    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
+    EXPECT_TRUE(fake.pendingUpdates.empty());
+    SyncJob simple = job;
+    simple.triggers = {Trigger::onConnect(ConnectAction::run), Trigger::daily({8, 0})};
+    view->editDraft(simple);
+    view->resetAdvanced();
+    EXPECT_EQ(view->draft().triggers, simple.triggers);
 }
 
 TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
@@ -374,33 +399,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   }
                               }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
-
-TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
-    job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
-    job.options.ejectWhenDone = true;
-    job.options.deleteGuardPercent = 5;
-    job.filters.patterns = {"*.tmp"};
-    fake.setJobs({job});
-    auto view = shown();
-    view->settingsTab()->click();
-    EXPECT_FALSE(view->advancedContent()->isVisible());
-    const auto closedLook = DrawnPanels::of(*view->advancedToggle());
-    // "Edit in Advanced" opens the group, and every later editor with it.
-    view->whenSection()->editAdvancedButton()->click();
-    EXPECT_TRUE(view->advancedContent()->isVisible());
-    EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
-    EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
-    view->resetButton()->click();
-    EXPECT_TRUE(view->draft().triggers.empty() && view->draft().filters.patterns.empty());
-    EXPECT_EQ(view->draft().options, JobOptions::standard());
-    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
-    EXPECT_TRUE(fake.pendingUpdates.empty());
-    SyncJob simple = job;
-    simple.triggers = {Trigger::onConnect(ConnectAction::run), Trigger::daily({8, 0})};
-    view->editDraft(simple);
-    view->resetAdvanced();
-    EXPECT_EQ(view->draft().triggers, simple.triggers);
-}
 
 // At the window's minimum size, with a long warning and Advanced open, the form keeps within its width.
 TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
