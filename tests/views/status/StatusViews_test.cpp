@@ -63,13 +63,6 @@ struct ArchiveHarness : ViewHarness {
         ASSERT_TRUE(loaded.wait(5000));
     }
     void reload(ArchiveStatusView& view, Result<Roots> roots) { view.load(), load(view, std::move(roots)); }
-    std::unique_ptr<ArchiveStatusView> shownOver(const std::vector<fs::path>& roots, std::size_t bytes = 10) {
-        for (const fs::path& at : roots) archive(at, bytes);
-        auto made = view();
-        made->show();
-        load(*made, Roots(roots.begin(), roots.end()));
-        return made;
-    }
     void cleaned(ArchiveStatusView& view, Roots roots) {
         QSignalSpy finished(&view, &ArchiveStatusView::cleanFinished);
         fake.answerPrune();
