@@ -399,7 +399,17 @@ TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClo
 
 const QLocale german(QLocale::German, QLocale::Germany);
 
-TEST(SyncStrings, EveryCountTextHasTheFormOfItsNumber) {
+template <class E>
+void expectEveryCaseWorded(const SyncStrings& strings, std::string_view prefix) {
+    for (std::size_t i = 0; i < EnumNames<E>::names.size(); ++i) {
+        const QString key = SyncStrings::computedKey(prefix, static_cast<E>(i));
+        const QString text = strings.text(key, english);
+        EXPECT_FALSE(text.isEmpty()) << key.toStdString();
+        EXPECT_NE(text, key);
+    }
+}
+
+TEST(SyncStrings, CountsTakeTheFormOfTheirNumberMissingKeysShowThemselvesAndTheWindowsSpeakAnOfferedLanguage) {
     const SyncStrings strings = SyncStrings::application();
     const std::pair<const char*, const char*> singulars[] = {
         {"Copied: %lld files, %@", "Copied: 1 file, 2 kB"}, {"Archived: %lld files", "Archived: 1 file"},
@@ -414,48 +424,33 @@ TEST(SyncStrings, EveryCountTextHasTheFormOfItsNumber) {
     // No table: the key, as every other text.
     EXPECT_EQ(SyncStrings().count(QStringLiteral("Archived: %lld files"), 1, {}, english),
               QStringLiteral("Archived: 1 files"));
-}
-
-template <class E>
-void expectEveryCaseWorded(const SyncStrings& strings, std::string_view prefix) {
-    for (std::size_t i = 0; i < EnumNames<E>::names.size(); ++i) {
-        const QString key = SyncStrings::computedKey(prefix, static_cast<E>(i));
-        const QString text = strings.text(key, english);
-        EXPECT_FALSE(text.isEmpty()) << key.toStdString();
-        EXPECT_NE(text, key);
-    }
-}
-
-TEST(SyncStrings, AKeyATableLacksShowsItselfAndTheShippedTableWordsEveryComputedKey) {
+    SCOPED_TRACE("AKeyATableLacksShowsItselfAndTheShippedTableWordsEveryComputedKey");
     QTemporaryDir folder;
     QFile en(folder.filePath(QStringLiteral("en.json")));
     ASSERT_TRUE(en.open(QIODevice::WriteOnly));
     en.write(R"({"phase.queued": "Waiting", "%lld files copied": "Copied %lld files"})");
     en.close();
     const StringTable table(folder.path(), {QStringLiteral("en")});
-    const SyncStrings strings(table);
-    EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, english), QStringLiteral("Waiting"));
-    EXPECT_EQ(strings.computed("phase.", SyncPhase::queued, german), QStringLiteral("Waiting"));
-    EXPECT_EQ(strings.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
-    EXPECT_EQ(strings.computed("trigger.", RunTrigger::catchUp, german), QStringLiteral("trigger.catchUp"));
-    EXPECT_EQ(strings.format(QStringLiteral("%lld files copied"), {qlonglong(3)}, english), "Copied 3 files");
+    const SyncStrings tabled(table);
+    EXPECT_EQ(tabled.computed("phase.", SyncPhase::queued, english), QStringLiteral("Waiting"));
+    EXPECT_EQ(tabled.computed("phase.", SyncPhase::queued, german), QStringLiteral("Waiting"));
+    EXPECT_EQ(tabled.computed("phase.", SyncPhase::scanning, english), QStringLiteral("phase.scanning"));
+    EXPECT_EQ(tabled.computed("trigger.", RunTrigger::catchUp, german), QStringLiteral("trigger.catchUp"));
+    EXPECT_EQ(tabled.format(QStringLiteral("%lld files copied"), {qlonglong(3)}, english), "Copied 3 files");
     EXPECT_EQ(SyncStrings().format("Next: when %@ is connected", {QStringLiteral("Backup")}, english),
               "Next: when Backup is connected");
     // The application's table words every computed key and names Linux places.
-    const SyncStrings shipped = SyncStrings::application();
-    expectEveryCaseWorded<SyncPhase>(shipped, "phase.");
-    expectEveryCaseWorded<FileSkipReason>(shipped, "fileSkip.");
-    expectEveryCaseWorded<RunTrigger>(shipped, "trigger.");
-    expectEveryCaseWorded<ValidationIssue>(shipped, "validation.");
-    expectEveryCaseWorded<ValidationWarning>(shipped, "warning.");
+    expectEveryCaseWorded<SyncPhase>(strings, "phase.");
+    expectEveryCaseWorded<FileSkipReason>(strings, "fileSkip.");
+    expectEveryCaseWorded<RunTrigger>(strings, "trigger.");
+    expectEveryCaseWorded<ValidationIssue>(strings, "validation.");
+    expectEveryCaseWorded<ValidationWarning>(strings, "warning.");
     // The core builds the editor's keys itself; they must be the ones worded here.
-    EXPECT_NE(shipped.text(QString::fromStdString(localizationKey(ValidationIssue::nested)), english),
+    EXPECT_NE(strings.text(QString::fromStdString(localizationKey(ValidationIssue::nested)), english),
               QString::fromStdString(localizationKey(ValidationIssue::nested)));
-    EXPECT_EQ(shipped.text(QStringLiteral("Show in Finder"), english), "Show in File Manager");
-    EXPECT_EQ(shipped.text(QStringLiteral("Open in Finder"), german), "Open in File Manager");
-}
-
-TEST(SyncStrings, TheWindowsSpeakALanguageTheApplicationOffers) {
+    EXPECT_EQ(strings.text(QStringLiteral("Show in Finder"), english), "Show in File Manager");
+    EXPECT_EQ(strings.text(QStringLiteral("Open in Finder"), german), "Open in File Manager");
+    SCOPED_TRACE("TheWindowsSpeakALanguageTheApplicationOffers");
     const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
     const QLocale chosen = SyncStrings::windowsLocale(vietnamese);
     EXPECT_EQ(chosen.language(), QLocale::English);
