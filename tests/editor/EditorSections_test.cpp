@@ -233,7 +233,7 @@ QStringList lineTexts(const SimpleWhenSection& section) {
     return texts;
 }
 
-TEST(SimpleWhenSection, DeviceNamesTheSwitchWhatItCannotShowTheTimeBetweenSchedulesAndTheCLocale) {
+TEST(SimpleWhenSection, DeviceNamesTheSwitchWhatItCannotShowTheTimeBetweenSchedulesTheCLocaleAndTheAdvancedRows) {
     SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
     job.source = on(VolumeKind::removable, "Photos");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("Photos"));
@@ -314,37 +314,33 @@ TEST(SimpleWhenSection, DeviceNamesTheSwitchWhatItCannotShowTheTimeBetweenSchedu
     ASSERT_EQ(triggers.rows().size(), 1u);
     EXPECT_EQ(triggers.rows()[0]->timeEdit()->text(), englishTime);
     EXPECT_EQ(triggers.rows()[0]->weekdayButton(1)->text(), QStringLiteral("Sun"));
-}
-
-TEST(TriggersSection, EditsReplaceOnlyTheirOwnRowAndRowsFollowPositionsAfterARemoval) {
-    EditorDraft draft;
-    TriggersSection section(SyncStrings::application(), draft.report());
-    draft.attach(section, withTriggers({Trigger::onConnect(ConnectAction::run), Trigger::weekly({2, 4}, {9, 0}),
-                                        Trigger::onConnect(ConnectAction::run)}));
-    section.rows()[1]->timeEdit()->setTime(QTime(18, 45));
-    EXPECT_EQ(draft.job.triggers[1], Trigger::weekly({2, 4}, {18, 45}));
-    QTest::mouseClick(section.rows()[1]->weekdayButton(4), Qt::LeftButton);
-    EXPECT_EQ(draft.job.triggers[1], Trigger::weekly({2}, {18, 45}));
-    EXPECT_TRUE(section.rows()[1]->weekdayMessage()->isHidden());
-    QTest::mouseClick(section.rows()[1]->weekdayButton(2), Qt::LeftButton);
-    EXPECT_EQ(draft.job.triggers[1], Trigger::weekly({}, {18, 45}));
-    EXPECT_FALSE(section.rows()[1]->weekdayMessage()->isHidden());
-    pick(section.rows()[2]->actionPicker(), 1);
-    EXPECT_EQ(draft.job.triggers, (std::vector{Trigger::onConnect(ConnectAction::run), Trigger::weekly({}, {18, 45}),
-                                               Trigger::onConnect(ConnectAction::ask)}));
-    toggle(section.ejectSwitch());
-    EXPECT_TRUE(draft.job.options.ejectWhenDone && !draft.job.options.skipOnBattery);
-    section.addButton()->menu()->actions()[0]->trigger();
-    EXPECT_EQ(draft.job.triggers.size() + section.rows().size(), 8u);
-    QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
-    ASSERT_EQ(section.rows().size(), 3u);
-    EXPECT_EQ(section.rows()[1]->kind(), Trigger::Kind::onConnect);
+    SCOPED_TRACE("TheAdvancedRowsEditOnlyTheirOwnTriggerAndFollowPositionsAfterARemoval");
+    forRows.attach(triggers, withTriggers({Trigger::onConnect(ConnectAction::run), Trigger::weekly({2, 4}, {9, 0}),
+                                           Trigger::onConnect(ConnectAction::run)}));
+    triggers.rows()[1]->timeEdit()->setTime(QTime(18, 45));
+    EXPECT_EQ(forRows.job.triggers[1], Trigger::weekly({2, 4}, {18, 45}));
+    QTest::mouseClick(triggers.rows()[1]->weekdayButton(4), Qt::LeftButton);
+    EXPECT_EQ(forRows.job.triggers[1], Trigger::weekly({2}, {18, 45}));
+    EXPECT_TRUE(triggers.rows()[1]->weekdayMessage()->isHidden());
+    QTest::mouseClick(triggers.rows()[1]->weekdayButton(2), Qt::LeftButton);
+    EXPECT_EQ(forRows.job.triggers[1], Trigger::weekly({}, {18, 45}));
+    EXPECT_FALSE(triggers.rows()[1]->weekdayMessage()->isHidden());
+    pick(triggers.rows()[2]->actionPicker(), 1);
+    EXPECT_EQ(forRows.job.triggers, (std::vector{Trigger::onConnect(ConnectAction::run), Trigger::weekly({}, {18, 45}),
+                                                 Trigger::onConnect(ConnectAction::ask)}));
+    toggle(triggers.ejectSwitch());
+    EXPECT_TRUE(forRows.job.options.ejectWhenDone && !forRows.job.options.skipOnBattery);
+    triggers.addButton()->menu()->actions()[0]->trigger();
+    EXPECT_EQ(forRows.job.triggers.size() + triggers.rows().size(), 8u);
+    QTest::mouseClick(triggers.rows()[0]->removeButton(), Qt::LeftButton);
+    ASSERT_EQ(triggers.rows().size(), 3u);
+    EXPECT_EQ(triggers.rows()[1]->kind(), Trigger::Kind::onConnect);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    section.rows()[0]->timeEdit()->setTime(QTime(7, 5));
-    EXPECT_EQ(draft.job.triggers[0], Trigger::weekly({}, {7, 5}));
-    for (int i = 0; i < 3; ++i) QTest::mouseClick(section.rows().back()->removeButton(), Qt::LeftButton);
+    triggers.rows()[0]->timeEdit()->setTime(QTime(7, 5));
+    EXPECT_EQ(forRows.job.triggers[0], Trigger::weekly({}, {7, 5}));
+    for (int i = 0; i < 3; ++i) QTest::mouseClick(triggers.rows().back()->removeButton(), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(draft.job.triggers.empty() && section.rows().empty());
+    EXPECT_TRUE(forRows.job.triggers.empty() && triggers.rows().empty());
 }
 
 using Side = FoldersSection::Side;
