@@ -464,27 +464,7 @@ TEST(SyncStrings, CountsTakeTheFormOfTheirNumberMissingKeysShowThemselvesAndTheW
     }
 }
 
-TEST(DisplayFormat, BytesPercentagesDatesAndRelativeTimesOfTheLocale) {
-    EXPECT_EQ(DisplayFormat::bytes(1, english), "1 byte");
-    EXPECT_EQ(DisplayFormat::bytes(1536, english), "2 kB");
-    EXPECT_EQ(DisplayFormat::bytes(999'999, english), "1.0 MB");
-    EXPECT_EQ(DisplayFormat::bytes(3'456'789'012, english), "3.46 GB");
-    EXPECT_EQ(DisplayFormat::bytes(std::numeric_limits<std::int64_t>::max(), english), "9,223.37 PB");
-    EXPECT_EQ(DisplayFormat::bytes(1'234'567, german), "1,2 MB");
-    EXPECT_EQ(DisplayFormat::percent(0.424, english), "42%");
-    EXPECT_EQ(DisplayFormat::percent(0.5, german), "50\u00A0%");
-    const Date moment = Date::fromUnix(1704467040);  // 2024-01-05 15:04 UTC
-    EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), "Jan 5, 2024, 3:04\u202FPM");
-    EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), "5. Jan. 2024, 16:04");
-    EXPECT_EQ(DisplayFormat::time(moment, german, QTimeZone::utc()), "15:04");
-    const Date now{700'000'000};
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-0.4), now, english), "now");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-3 * 3600 - 59), now, english), "3 hours ago");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-86400), now, english), "yesterday");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, german), "vor 1 Minute");
-}
-
-TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnlyAndNeverAheadOfAMomentPast) {
+TEST(RelativeTimestamp, RewordedOnTicksAndLocaleChangesNeverAheadOfAMomentPastAndFormatsOfTheLocale) {
     ManualClock clock(Date{700'000'000});
     RelativeTimestamp label(clock.now().adding(-90), clock);
     label.setLocale(english);
@@ -526,6 +506,24 @@ TEST(RelativeTimestamp, RewordedOnTicksAndOnLocaleChangesOnlyAndNeverAheadOfAMom
     label.tick();
     EXPECT_EQ(label.text(), QStringLiteral("45 seconds ago"));
     EXPECT_EQ(DisplayFormat::relative(tick.adding(5), tick, tick.adding(5), german), QStringLiteral("jetzt"));
+    SCOPED_TRACE("DisplayFormatBytesPercentagesDatesAndRelativeTimesOfTheLocale");
+    EXPECT_EQ(DisplayFormat::bytes(1, english), "1 byte");
+    EXPECT_EQ(DisplayFormat::bytes(1536, english), "2 kB");
+    EXPECT_EQ(DisplayFormat::bytes(999'999, english), "1.0 MB");
+    EXPECT_EQ(DisplayFormat::bytes(3'456'789'012, english), "3.46 GB");
+    EXPECT_EQ(DisplayFormat::bytes(std::numeric_limits<std::int64_t>::max(), english), "9,223.37 PB");
+    EXPECT_EQ(DisplayFormat::bytes(1'234'567, german), "1,2 MB");
+    EXPECT_EQ(DisplayFormat::percent(0.424, english), "42%");
+    EXPECT_EQ(DisplayFormat::percent(0.5, german), "50\u00A0%");
+    const Date moment = Date::fromUnix(1704467040);  // 2024-01-05 15:04 UTC
+    EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), "Jan 5, 2024, 3:04\u202FPM");
+    EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), "5. Jan. 2024, 16:04");
+    EXPECT_EQ(DisplayFormat::time(moment, german, QTimeZone::utc()), "15:04");
+    const Date now{700'000'000};
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-0.4), now, english), "now");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-3 * 3600 - 59), now, english), "3 hours ago");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-86400), now, english), "yesterday");
+    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, german), "vor 1 Minute");
 }
 
 // The renders other tests judge by must be truthful: disabled text dimmed, late rows laid out.

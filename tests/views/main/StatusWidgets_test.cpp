@@ -308,7 +308,7 @@ struct MenuBar : ::testing::Test {
     static bool marked(const MenuBarContent& content, std::size_t index) { return content.rows().at(index)->isMarked(); }
 };
 
-TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirActions) {
+TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
     auto content = make();
     EXPECT_TRUE(shown(*content, "noJobs"));
     EXPECT_FALSE(shown(*content, "queuedCount") || content->syncAllButton()->isEnabled());
@@ -332,16 +332,13 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     auto bare = make(false);
     for (QPushButton* button : commands(*bare)) EXPECT_FALSE(button->isVisibleTo(bare.get()));
     EXPECT_TRUE(bare->syncAllButton()->isVisibleTo(bare.get()));
-}
-
-TEST_F(MenuBar, QueuedCountRunningMarkerRowButtonsAndTheThirdLineFollowTheModel) {
+    SCOPED_TRACE("QueuedCountAndRunningMarkerFollowTheStatuses");
     const std::vector<SyncJob> jobs = jobsNamed(4);
     fake.setJobs(jobs);
     fake.setStatus(jobs[0].id, running());
     fake.setStatus(jobs[1].id, RunStatus::queued());
     fake.setStatus(jobs[2].id, RunStatus::queued());
     fake.setStatus(jobs[3].id, RunStatus::awaitingConfirmation({}));  // neither queued nor running
-    auto content = make();
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 2");
     EXPECT_TRUE(marked(*content, 0));
     EXPECT_FALSE(marked(*content, 1) || marked(*content, 2) || marked(*content, 3));
