@@ -97,7 +97,7 @@ TEST(WindowLooks, TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint)
 }
 
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
-TEST(WindowLooks, AnAlertStaysWideEnoughForItsTitleAndTexts) {
+TEST(WindowLooks, AnAlertStaysWideEnoughForItsTextsAndSheetsAlertsAndFixedWindowsAreDialogs) {
     AlertBox alert;
     alert.setTitle(QStringLiteral("Sync skipped"));
     alert.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
@@ -120,29 +120,27 @@ TEST(WindowLooks, AnAlertStaysWideEnoughForItsTitleAndTexts) {
     QEvent request(QEvent::LayoutRequest);
     QCoreApplication::sendEvent(&quit, &request);
     EXPECT_GE(quit.width(), QFontMetrics(quit.font()).horizontalAdvance(quit.informativeText()) + 2 * metrics.height());
-}
-
-TEST(WindowLooks, SheetsAlertsAndFixedWindowsAreDialogs) {
+    SCOPED_TRACE("SheetsAlertsAndFixedWindowsAreDialogs");
     QWidget owner;
     owner.resize(700, 560);
     owner.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
     auto* sheet = new PreviewSheet(SyncPlan{}, std::nullopt, SyncStrings{}, {}, [] {}, &owner);
     WindowPlacement::openSheet(*sheet);
-    auto* alert = new AlertBox(&owner);
-    alert->setTitle(QStringLiteral("Quit while syncing?"));
-    alert->present();
+    auto* owned = new AlertBox(&owner);
+    owned->setTitle(QStringLiteral("Quit while syncing?"));
+    owned->present();
     auto* plain = new QDialog(&owner);
     WindowPlacement::openSheet(*plain);
     UpdateWindow update(UpdateCheckResult{});
     update.show();
-    for (QWidget* window : std::initializer_list<QWidget*>{sheet, alert, plain, &update}) {
+    for (QWidget* window : std::initializer_list<QWidget*>{sheet, owned, plain, &update}) {
         SCOPED_TRACE(window->metaObject()->className());
         EXPECT_EQ(window->windowType(), Qt::Dialog);
         EXPECT_EQ(window->windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
                   Qt::WindowCloseButtonHint | Qt::WindowTitleHint);
     }
-    EXPECT_EQ(alert->minimumSize(), alert->maximumSize()) << "an alert is of fixed size";
+    EXPECT_EQ(owned->minimumSize(), owned->maximumSize()) << "an alert is of fixed size";
 }
 
 SyncProgress transfer(std::optional<double> rate, std::optional<double> eta) {
