@@ -26,7 +26,7 @@ namespace kelto {
 namespace {
 
 // A live run reaches the slot phase by phase, and ends looking as a slot made for the copy.
-TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
+TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopyingWithAKnownTotal) {
     const RunStatus copying = running(SyncPhase::transferring, 0.42);
     QWidget row;
     row.setFixedWidth(280);
@@ -68,16 +68,14 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
     ASSERT_NE(slot.statusView(), nullptr);
     EXPECT_EQ(slot.caption(), "50%");
     EXPECT_TRUE(slot.toolTip().isEmpty());
-}
-
-TEST(RunStatusViewTest, ABarWhileCopyingWithAKnownTotalElseTheStatusText) {
+    SCOPED_TRACE("ABarWhileCopyingWithAKnownTotalElseTheStatusText");
     QWidget list;
     list.setPalette(WidgetRender::darkPalette());
     list.setBackgroundRole(QPalette::Base);
     list.setAutoFillBackground(true);
-    auto* row = new QVBoxLayout(&list);
+    auto* lines = new QVBoxLayout(&list);
     auto* view = new RunStatusView(running(SyncPhase::transferring, 0.25), SyncStrings{}, &list);
-    row->addWidget(view);
+    lines->addWidget(view);
     list.resize(260, 40);
     list.show();
     settle();
