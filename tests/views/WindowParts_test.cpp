@@ -33,7 +33,7 @@ namespace {
 
 int pixels(const QFont& font) { return QFontInfo(font).pixelSize(); }
 
-TEST(WindowLooks, StatusCaptionsAndEditorNotesAreInTheCaptionFont) {
+TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInThePanelsTint) {
     const int caption = pixels(FenraFont::font(FontRole::caption));
     ASSERT_LT(caption, pixels(QApplication::font()));
     const auto inCaptionFont = [&](const QWidget& root, const QString& text) {
@@ -56,10 +56,8 @@ TEST(WindowLooks, StatusCaptionsAndEditorNotesAreInTheCaptionFont) {
     when.setJob(job);
     for (const char* note : {"Sync now is always available.", "Choose at least one weekday."})
         EXPECT_TRUE(inCaptionFont(when, QString::fromUtf8(note))) << note;
-}
-
-// The bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
-TEST(WindowLooks, TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint) {
+    SCOPED_TRACE("TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint");
+    // The bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
     QWidget window;
     auto* panel = new ProgressPanel(SyncStrings::application());
     (new QVBoxLayout(&window))->addWidget(panel);
@@ -95,6 +93,7 @@ TEST(WindowLooks, TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint)
     status.setStatus(RunStatus::running(copying));
     EXPECT_EQ(child<QProgressBar>(status, "runStatusBar")->height(), LinearProgressBar::thickness);
 }
+
 
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
 TEST(WindowLooks, AnAlertStaysWideEnoughForItsTextsAndSheetsAlertsAndFixedWindowsAreDialogs) {
