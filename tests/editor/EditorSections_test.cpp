@@ -67,7 +67,7 @@ void typeInto(QLineEdit* field, const char* text) { field->selectAll(), QTest::k
 
 using Patterns = std::vector<std::string>;
 
-TEST(ModeSection, ModesAndTheArchiveWarning) {
+TEST(FormSections, ModesTheArchiveFieldsAndFilterLinesStoreWhatIsChosen) {
     EditorDraft draft;
     ModeSection section(SyncStrings::application(), draft.report());
     SyncJob job = SyncJob::newJob("Job");
@@ -88,18 +88,15 @@ TEST(ModeSection, ModesAndTheArchiveWarning) {
     expected.options.archiveEnabled = true;
     section.setJob(expected);
     EXPECT_TRUE(section.warning()->isHidden());
-}
-
-TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention) {
-    EditorDraft draft;
-    ArchiveSafetySection section(SyncStrings::application(), draft.report());
+    SCOPED_TRACE("FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention");
+    ArchiveSafetySection safety(SyncStrings::application(), draft.report());
     const SyncJob start = SyncJob::newJob("Job");
-    draft.attach(section, start);
-    EXPECT_TRUE(section.retentionMessage()->isHidden());
-    toggle(section.keepForeverSwitch());
+    draft.attach(safety, start);
+    EXPECT_TRUE(safety.retentionMessage()->isHidden());
+    toggle(safety.keepForeverSwitch());
     EXPECT_FALSE(draft.job.options.archiveRetentionDays.has_value());
-    EXPECT_TRUE(section.retentionRow()->isHidden());
-    toggle(section.keepForeverSwitch());
+    EXPECT_TRUE(safety.retentionRow()->isHidden());
+    toggle(safety.keepForeverSwitch());
     EXPECT_EQ(draft.job.options.archiveRetentionDays, 30);
     for (const std::int64_t days : {std::int64_t{0}, std::int64_t{366}, std::int64_t{-1},
                                     std::numeric_limits<std::int64_t>::min(), std::int64_t{1}, std::int64_t{365}}) {
@@ -107,42 +104,40 @@ TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention
         options.archiveRetentionDays = days;
         EXPECT_EQ(ArchiveSafetySection::retentionOutOfRange(options), days < 1 || days > 365) << days;
     }
-    typeInto(section.retentionField(), "366");
-    EXPECT_FALSE(section.retentionMessage()->isHidden());
-    typeInto(section.guardPercentField(), "0");
-    typeInto(section.guardMinFilesField(), "-12");
-    toggle(section.archiveSwitch());
-    SyncJob expected = start;
-    expected.options.archiveRetentionDays = 366;
-    expected.options.deleteGuardPercent = 0;
-    expected.options.deleteGuardMinFiles = -12;
-    expected.options.archiveEnabled = false;
-    EXPECT_EQ(draft.job, expected);
-    EXPECT_FALSE(section.retentionRow()->isHidden());
-}
-
-TEST(FiltersSection, LinesKeepEverySpaceAndTheCursorStays) {
-    EditorDraft draft;
-    FiltersSection section(SyncStrings::application(), draft.report());
-    draft.attach(section, SyncJob::newJob("Job"));
+    typeInto(safety.retentionField(), "366");
+    EXPECT_FALSE(safety.retentionMessage()->isHidden());
+    typeInto(safety.guardPercentField(), "0");
+    typeInto(safety.guardMinFilesField(), "-12");
+    toggle(safety.archiveSwitch());
+    SyncJob typed = start;
+    typed.options.archiveRetentionDays = 366;
+    typed.options.deleteGuardPercent = 0;
+    typed.options.deleteGuardMinFiles = -12;
+    typed.options.archiveEnabled = false;
+    EXPECT_EQ(draft.job, typed);
+    EXPECT_FALSE(safety.retentionRow()->isHidden());
+    SCOPED_TRACE("LinesKeepEverySpaceAndTheCursorStays");
+    draft.reports = 0;
+    FiltersSection filters(SyncStrings::application(), draft.report());
+    draft.attach(filters, SyncJob::newJob("Job"));
     EXPECT_TRUE(draft.reports == 0 && draft.job.filters.patterns.empty());
-    QTest::keyClicks(section.patternEditor(), "a");
-    QTest::keyClick(section.patternEditor(), Qt::Key_Backspace);
+    QTest::keyClicks(filters.patternEditor(), "a");
+    QTest::keyClick(filters.patternEditor(), Qt::Key_Backspace);
     EXPECT_EQ(draft.job.filters.patterns, Patterns{""});
-    SyncJob job = SyncJob::newJob("Job");
-    job.filters.patterns = {"a", "", "b"};
-    section.setJob(job);
-    EXPECT_EQ(section.patternEditor()->toPlainText(), QStringLiteral("a\n\nb"));
-    QTextCursor cursor = section.patternEditor()->textCursor();
+    SyncJob lined = SyncJob::newJob("Job");
+    lined.filters.patterns = {"a", "", "b"};
+    filters.setJob(lined);
+    EXPECT_EQ(filters.patternEditor()->toPlainText(), QStringLiteral("a\n\nb"));
+    QTextCursor cursor = filters.patternEditor()->textCursor();
     cursor.setPosition(2);
-    section.patternEditor()->setTextCursor(cursor);
-    QTest::keyClicks(section.patternEditor(), QStringLiteral("  x\u00a0 "));
+    filters.patternEditor()->setTextCursor(cursor);
+    QTest::keyClicks(filters.patternEditor(), QStringLiteral("  x\u00a0 "));
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "b"}));
-    EXPECT_EQ(section.patternEditor()->textCursor().position(), 7);
-    QTest::keyClick(section.patternEditor(), Qt::Key_Return);
+    EXPECT_EQ(filters.patternEditor()->textCursor().position(), 7);
+    QTest::keyClick(filters.patternEditor(), Qt::Key_Return);
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "", "b"}));
-    toggle(section.defaultExcludesSwitch());
-    EXPECT_EQ(draft.job.filters.useDefaultExcludes, !job.filters.useDefaultExcludes);
+    toggle(filters.defaultExcludesSwitch());
+    EXPECT_EQ(draft.job.filters.useDefaultExcludes, !lined.filters.useDefaultExcludes);
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "", "b"}));
 }
 
