@@ -400,31 +400,6 @@ INSTANTIATE_TEST_SUITE_P(
                               }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
-// At the window's minimum size, with a long warning and Advanced open, the form keeps within its width.
-TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
-    openAdvanced();
-    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
-        SCOPED_TRACE(locale.name().toStdString());
-        auto view = make(job, false, {}, true);
-        view->setLocale(locale);
-        view->resize(760 - 260, 520);
-        view->show();
-        answer(warning(ValidationWarning::caseSensitivityMismatch));
-        view->settingsTab()->click();
-        settle();
-        auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
-        EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
-        EXPECT_LE(form->widget()->width(), form->viewport()->width());
-        QWidget* content = view->advancedContent();
-        const QPushButton* reset = view->resetButton();
-        EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
-        const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
-        const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
-        ASSERT_TRUE(resetRow != nullptr && sectionRow != resetRow);
-        EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
-        EXPECT_EQ(resetRow->width(), sectionRow->width());
-    }
-}
 
 // The cursor stays at the name's end on opening and after the folder picker; a long name shows its beginning.
 TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
@@ -501,7 +476,7 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
 }
 
 // Every text stands 4.5:1 from its ground, and a live switch (also during a run) gives an editor made in the look.
-TEST_F(JobDetailViewTest, TextsReadInBothLooksAndEveryColourFollowsALiveSwitch) {
+TEST_F(JobDetailViewTest, TextsReadInBothLooksColoursFollowALiveSwitchAndTheFormFitsTheNarrowestWindow) {
     openAdvanced();
     job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
     job.options.archiveEnabled = false;
@@ -546,6 +521,29 @@ TEST_F(JobDetailViewTest, TextsReadInBothLooksAndEveryColourFollowsALiveSwitch) 
         settle();
         fake.setStatus(job.id, std::nullopt);
         EXPECT_EQ(WidgetRender::colourDifferences(*switched, *opened(true)).join(u'\n').toStdString(), "");
+    }
+    SCOPED_TRACE("TheFormFitsTheNarrowestWindowAndLinesUp");
+    // At the window's minimum size, with a long warning and Advanced open, the form keeps within its width.
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        auto view = make(job, false, {}, true);
+        view->setLocale(locale);
+        view->resize(760 - 260, 520);
+        view->show();
+        answer(warning(ValidationWarning::caseSensitivityMismatch));
+        view->settingsTab()->click();
+        settle();
+        auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
+        EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
+        EXPECT_LE(form->widget()->width(), form->viewport()->width());
+        QWidget* content = view->advancedContent();
+        const QPushButton* reset = view->resetButton();
+        EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
+        const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
+        const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
+        ASSERT_TRUE(resetRow != nullptr && sectionRow != resetRow);
+        EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
+        EXPECT_EQ(resetRow->width(), sectionRow->width());
     }
 }
 
