@@ -374,7 +374,7 @@ struct Folders {
     }
 };
 
-TEST(FoldersSection, SubtitlesAndSwap) {
+TEST(FoldersSection, SubtitlesSwapDropsLateLookupsAndErrors) {
     Folders folders;
     FoldersSection& section = folders.section;
     const QString empty = section.sideRow(Side::source)->subtitle();
@@ -403,6 +403,50 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     const QImage dark = section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
     QApplication::setPalette(before);
     EXPECT_NE(light, dark);
+    SCOPED_TRACE("DropsTakeTheFirstExistingFolderAndLateLookupsAreDropped");
+    folders.lookups.held.clear();
+    const QString file = folders.root.filePath("note.txt");
+    QFile(file).open(QIODevice::WriteOnly);
+    const QUrl web(QStringLiteral("https://example.org/x"));
+    for (const QList<QUrl>& urls : {QList<QUrl>{}, QList{QUrl::fromLocalFile(file)}, QList{web},
+                                    QList{QUrl::fromLocalFile(folders.root.filePath("gone"))}})
+        EXPECT_FALSE(folders.section.drop(Side::destination, urls)) << urls.value(0).toString().toStdString();
+    EXPECT_TRUE(folders.lookups.held.empty());
+    EXPECT_TRUE(folders.section.drop(
+        Side::destination, {QUrl::fromLocalFile(folders.folder("one")), QUrl::fromLocalFile(folders.folder("two"))}));
+    ASSERT_EQ(folders.lookups.held.size(), 1u);
+    folders.section.apply(Side::source, folders.folder("old"));
+    folders.section.apply(Side::source, folders.folder("new"));
+    for (const std::size_t lookup : {2, 1, 0}) folders.lookups.release(lookup);
+    EXPECT_EQ(folders.draft.job.source.path, folders.folder("new").toStdString());
+    EXPECT_EQ(folders.draft.job.destination.path, folders.folder("one").toStdString());
+    EXPECT_EQ(folders.draft.reports, 4);
+    HeldLookups lookups;
+    int reports = 0;
+    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services())
+        .apply(Side::source, folders.folder("x"));
+    lookups.release(0);
+    EXPECT_EQ(reports, 0);
+    SCOPED_TRACE("ErrorStaysOnCancelAndGoesWithSuccess");
+    folders.lookups.held.clear();
+    folders.section.setValidation({ValidationIssue::emptyName, ValidationIssue::samePath,
+                                   ValidationIssue::retentionOutOfRange});
+    const auto issues = folders.section.issues()->findChildren<QLabel*>();
+    ASSERT_EQ(issues.size(), 1) << "the folders' issues only";
+    folders.section.apply(Side::source, folders.folder("bad"));
+    folders.lookups.release(0);
+    EXPECT_EQ(folders.section.errorLabel()->text(), QStringLiteral("Not a folder on a mounted volume"));
+    EXPECT_EQ(folders.draft.reports, 4);
+    folders.lookups.picker.answer.reset();
+    QTest::mouseClick(folders.section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
+    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
+    folders.section.apply(Side::source, folders.folder("good"));
+    folders.lookups.release(1);
+    EXPECT_TRUE(folders.section.errorLabel()->isHidden());
+    EXPECT_EQ(folders.draft.reports, 5);
+    folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
+    EXPECT_EQ(folders.lookups.held.size(), 2u) << "a name not in UTF-8 is not looked up";
+    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
 }
 
 TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
@@ -427,52 +471,6 @@ TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
     };
     EXPECT_EQ(openedIn(Side::source), root.path());
     EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
-}
-
-TEST(FoldersSection, DropsTakeTheFirstFolderLateLookupsAreDroppedAndAnErrorStaysUntilASuccess) {
-    Folders folders;
-    const QString file = folders.root.filePath("note.txt");
-    QFile(file).open(QIODevice::WriteOnly);
-    const QUrl web(QStringLiteral("https://example.org/x"));
-    for (const QList<QUrl>& urls : {QList<QUrl>{}, QList{QUrl::fromLocalFile(file)}, QList{web},
-                                    QList{QUrl::fromLocalFile(folders.root.filePath("gone"))}})
-        EXPECT_FALSE(folders.section.drop(Side::destination, urls)) << urls.value(0).toString().toStdString();
-    EXPECT_TRUE(folders.lookups.held.empty());
-    EXPECT_TRUE(folders.section.drop(
-        Side::destination, {QUrl::fromLocalFile(folders.folder("one")), QUrl::fromLocalFile(folders.folder("two"))}));
-    ASSERT_EQ(folders.lookups.held.size(), 1u);
-    folders.section.apply(Side::source, folders.folder("old"));
-    folders.section.apply(Side::source, folders.folder("new"));
-    for (const std::size_t lookup : {2, 1, 0}) folders.lookups.release(lookup);
-    EXPECT_EQ(folders.draft.job.source.path, folders.folder("new").toStdString());
-    EXPECT_EQ(folders.draft.job.destination.path, folders.folder("one").toStdString());
-    EXPECT_EQ(folders.draft.reports, 2);
-    HeldLookups lookups;
-    int reports = 0;
-    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services())
-        .apply(Side::source, folders.folder("x"));
-    lookups.release(0);
-    EXPECT_EQ(reports, 0);
-    SCOPED_TRACE("ErrorStaysOnCancelAndGoesWithSuccess");
-    folders.lookups.held.clear();
-    folders.section.setValidation({ValidationIssue::emptyName, ValidationIssue::samePath,
-                                   ValidationIssue::retentionOutOfRange});
-    const auto issues = folders.section.issues()->findChildren<QLabel*>();
-    ASSERT_EQ(issues.size(), 1) << "the folders' issues only";
-    folders.section.apply(Side::source, folders.folder("bad"));
-    folders.lookups.release(0);
-    EXPECT_EQ(folders.section.errorLabel()->text(), QStringLiteral("Not a folder on a mounted volume"));
-    EXPECT_EQ(folders.draft.reports, 2);
-    folders.lookups.picker.answer.reset();
-    QTest::mouseClick(folders.section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
-    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
-    folders.section.apply(Side::source, folders.folder("good"));
-    folders.lookups.release(1);
-    EXPECT_TRUE(folders.section.errorLabel()->isHidden());
-    EXPECT_EQ(folders.draft.reports, 3);
-    folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
-    EXPECT_EQ(folders.lookups.held.size(), 2u) << "a name not in UTF-8 is not looked up";
-    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
 }
 
 TEST(FolderPicker, TheDateColumnFitsTheWidestDateOfTheLocale) {
