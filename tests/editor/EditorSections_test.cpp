@@ -67,7 +67,7 @@ void typeInto(QLineEdit* field, const char* text) { field->selectAll(), QTest::k
 
 using Patterns = std::vector<std::string>;
 
-TEST(ModeSection, ModesAndTheArchiveWarning) {
+TEST(FormSections, ModesTheArchiveFieldsAndFilterLinesStoreWhatIsChosen) {
     EditorDraft draft;
     ModeSection section(SyncStrings::application(), draft.report());
     SyncJob job = SyncJob::newJob("Job");
@@ -88,18 +88,15 @@ TEST(ModeSection, ModesAndTheArchiveWarning) {
     expected.options.archiveEnabled = true;
     section.setJob(expected);
     EXPECT_TRUE(section.warning()->isHidden());
-}
-
-TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention) {
-    EditorDraft draft;
-    ArchiveSafetySection section(SyncStrings::application(), draft.report());
+    SCOPED_TRACE("FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention");
+    ArchiveSafetySection safety(SyncStrings::application(), draft.report());
     const SyncJob start = SyncJob::newJob("Job");
-    draft.attach(section, start);
-    EXPECT_TRUE(section.retentionMessage()->isHidden());
-    toggle(section.keepForeverSwitch());
+    draft.attach(safety, start);
+    EXPECT_TRUE(safety.retentionMessage()->isHidden());
+    toggle(safety.keepForeverSwitch());
     EXPECT_FALSE(draft.job.options.archiveRetentionDays.has_value());
-    EXPECT_TRUE(section.retentionRow()->isHidden());
-    toggle(section.keepForeverSwitch());
+    EXPECT_TRUE(safety.retentionRow()->isHidden());
+    toggle(safety.keepForeverSwitch());
     EXPECT_EQ(draft.job.options.archiveRetentionDays, 30);
     for (const std::int64_t days : {std::int64_t{0}, std::int64_t{366}, std::int64_t{-1},
                                     std::numeric_limits<std::int64_t>::min(), std::int64_t{1}, std::int64_t{365}}) {
@@ -107,42 +104,40 @@ TEST(ArchiveSafetySection, FieldsStoreWhatIsTypedAndKeepForeverHidesTheRetention
         options.archiveRetentionDays = days;
         EXPECT_EQ(ArchiveSafetySection::retentionOutOfRange(options), days < 1 || days > 365) << days;
     }
-    typeInto(section.retentionField(), "366");
-    EXPECT_FALSE(section.retentionMessage()->isHidden());
-    typeInto(section.guardPercentField(), "0");
-    typeInto(section.guardMinFilesField(), "-12");
-    toggle(section.archiveSwitch());
-    SyncJob expected = start;
-    expected.options.archiveRetentionDays = 366;
-    expected.options.deleteGuardPercent = 0;
-    expected.options.deleteGuardMinFiles = -12;
-    expected.options.archiveEnabled = false;
-    EXPECT_EQ(draft.job, expected);
-    EXPECT_FALSE(section.retentionRow()->isHidden());
-}
-
-TEST(FiltersSection, LinesKeepEverySpaceAndTheCursorStays) {
-    EditorDraft draft;
-    FiltersSection section(SyncStrings::application(), draft.report());
-    draft.attach(section, SyncJob::newJob("Job"));
+    typeInto(safety.retentionField(), "366");
+    EXPECT_FALSE(safety.retentionMessage()->isHidden());
+    typeInto(safety.guardPercentField(), "0");
+    typeInto(safety.guardMinFilesField(), "-12");
+    toggle(safety.archiveSwitch());
+    SyncJob typed = start;
+    typed.options.archiveRetentionDays = 366;
+    typed.options.deleteGuardPercent = 0;
+    typed.options.deleteGuardMinFiles = -12;
+    typed.options.archiveEnabled = false;
+    EXPECT_EQ(draft.job, typed);
+    EXPECT_FALSE(safety.retentionRow()->isHidden());
+    SCOPED_TRACE("LinesKeepEverySpaceAndTheCursorStays");
+    draft.reports = 0;
+    FiltersSection filters(SyncStrings::application(), draft.report());
+    draft.attach(filters, SyncJob::newJob("Job"));
     EXPECT_TRUE(draft.reports == 0 && draft.job.filters.patterns.empty());
-    QTest::keyClicks(section.patternEditor(), "a");
-    QTest::keyClick(section.patternEditor(), Qt::Key_Backspace);
+    QTest::keyClicks(filters.patternEditor(), "a");
+    QTest::keyClick(filters.patternEditor(), Qt::Key_Backspace);
     EXPECT_EQ(draft.job.filters.patterns, Patterns{""});
-    SyncJob job = SyncJob::newJob("Job");
-    job.filters.patterns = {"a", "", "b"};
-    section.setJob(job);
-    EXPECT_EQ(section.patternEditor()->toPlainText(), QStringLiteral("a\n\nb"));
-    QTextCursor cursor = section.patternEditor()->textCursor();
+    SyncJob lined = SyncJob::newJob("Job");
+    lined.filters.patterns = {"a", "", "b"};
+    filters.setJob(lined);
+    EXPECT_EQ(filters.patternEditor()->toPlainText(), QStringLiteral("a\n\nb"));
+    QTextCursor cursor = filters.patternEditor()->textCursor();
     cursor.setPosition(2);
-    section.patternEditor()->setTextCursor(cursor);
-    QTest::keyClicks(section.patternEditor(), QStringLiteral("  x\u00a0 "));
+    filters.patternEditor()->setTextCursor(cursor);
+    QTest::keyClicks(filters.patternEditor(), QStringLiteral("  x\u00a0 "));
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "b"}));
-    EXPECT_EQ(section.patternEditor()->textCursor().position(), 7);
-    QTest::keyClick(section.patternEditor(), Qt::Key_Return);
+    EXPECT_EQ(filters.patternEditor()->textCursor().position(), 7);
+    QTest::keyClick(filters.patternEditor(), Qt::Key_Return);
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "", "b"}));
-    toggle(section.defaultExcludesSwitch());
-    EXPECT_EQ(draft.job.filters.useDefaultExcludes, !job.filters.useDefaultExcludes);
+    toggle(filters.defaultExcludesSwitch());
+    EXPECT_EQ(draft.job.filters.useDefaultExcludes, !lined.filters.useDefaultExcludes);
     EXPECT_EQ(draft.job.filters.patterns, (Patterns{"a", "  x\u00a0 ", "", "b"}));
 }
 
@@ -233,7 +228,7 @@ QStringList lineTexts(const SimpleWhenSection& section) {
     return texts;
 }
 
-TEST(SimpleWhenSection, DeviceNamesTheSwitchAndNoneThenWhatItCannotShowAndTheTimeBetweenSchedules) {
+TEST(SimpleWhenSection, DeviceNamesTheSwitchWhatItCannotShowTheTimeBetweenSchedulesTheCLocaleAndTheAdvancedRows) {
     SyncJob job = withTriggers({Trigger::every(1, IntervalUnit::hours)});
     job.source = on(VolumeKind::removable, "Photos");
     EXPECT_EQ(SimpleWhenSection::deviceNames(job), QStringLiteral("Photos"));
@@ -291,13 +286,10 @@ TEST(SimpleWhenSection, DeviceNamesTheSwitchAndNoneThenWhatItCannotShowAndTheTim
     pick(section.schedulePicker(), SimpleWhenSection::daily);
     EXPECT_EQ(draft.job.triggers, std::vector{Trigger::daily({9, 0})});
     EXPECT_EQ(draft.reports, 6);
-}
-
-// A fresh machine's C.UTF-8 reads as American English: day initials, not numbers, and hour and minute without seconds.
-TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
+    // A fresh machine's C.UTF-8 reads as American English: day initials, not numbers, and hour and minute without
+    // seconds.
+    SCOPED_TRACE("TheCLocaleNamesDaysAndTimesAsEnglishDoes");
     const QLocale c = QLocale::c();
-    EditorDraft draft;
-    SimpleWhenSection section(SyncStrings::application(), draft.report());
     draft.attach(section, withTriggers({Trigger::weekly({2}, {18, 30})}));
     const QString englishTime = section.timeEdit()->text();
     section.setLocale(c);
@@ -309,45 +301,41 @@ TEST(SimpleWhenSection, TheCLocaleNamesDaysAndTimesAsEnglishDoes) {
     const Trigger weekly = Trigger::weekly({7, 1}, {18, 30});
     EXPECT_EQ(SimpleWhenSection::triggerLine(weekly, SyncStrings(), c),
               SimpleWhenSection::triggerLine(weekly, SyncStrings(), english));
-    EditorDraft advanced;
-    TriggersSection triggers(SyncStrings::application(), advanced.report());
-    advanced.section = &triggers;
+    EditorDraft forRows;
+    TriggersSection triggers(SyncStrings::application(), forRows.report());
+    forRows.section = &triggers;
     triggers.setLocale(c);
     triggers.setJob(withTriggers({Trigger::weekly({2}, {18, 30})}));
     ASSERT_EQ(triggers.rows().size(), 1u);
     EXPECT_EQ(triggers.rows()[0]->timeEdit()->text(), englishTime);
     EXPECT_EQ(triggers.rows()[0]->weekdayButton(1)->text(), QStringLiteral("Sun"));
-}
-
-TEST(TriggersSection, EditsReplaceOnlyTheirOwnRowAndRowsFollowPositionsAfterARemoval) {
-    EditorDraft draft;
-    TriggersSection section(SyncStrings::application(), draft.report());
-    draft.attach(section, withTriggers({Trigger::onConnect(ConnectAction::run), Trigger::weekly({2, 4}, {9, 0}),
-                                        Trigger::onConnect(ConnectAction::run)}));
-    section.rows()[1]->timeEdit()->setTime(QTime(18, 45));
-    EXPECT_EQ(draft.job.triggers[1], Trigger::weekly({2, 4}, {18, 45}));
-    QTest::mouseClick(section.rows()[1]->weekdayButton(4), Qt::LeftButton);
-    EXPECT_EQ(draft.job.triggers[1], Trigger::weekly({2}, {18, 45}));
-    EXPECT_TRUE(section.rows()[1]->weekdayMessage()->isHidden());
-    QTest::mouseClick(section.rows()[1]->weekdayButton(2), Qt::LeftButton);
-    EXPECT_EQ(draft.job.triggers[1], Trigger::weekly({}, {18, 45}));
-    EXPECT_FALSE(section.rows()[1]->weekdayMessage()->isHidden());
-    pick(section.rows()[2]->actionPicker(), 1);
-    EXPECT_EQ(draft.job.triggers, (std::vector{Trigger::onConnect(ConnectAction::run), Trigger::weekly({}, {18, 45}),
-                                               Trigger::onConnect(ConnectAction::ask)}));
-    toggle(section.ejectSwitch());
-    EXPECT_TRUE(draft.job.options.ejectWhenDone && !draft.job.options.skipOnBattery);
-    section.addButton()->menu()->actions()[0]->trigger();
-    EXPECT_EQ(draft.job.triggers.size() + section.rows().size(), 8u);
-    QTest::mouseClick(section.rows()[0]->removeButton(), Qt::LeftButton);
-    ASSERT_EQ(section.rows().size(), 3u);
-    EXPECT_EQ(section.rows()[1]->kind(), Trigger::Kind::onConnect);
+    SCOPED_TRACE("TheAdvancedRowsEditOnlyTheirOwnTriggerAndFollowPositionsAfterARemoval");
+    forRows.attach(triggers, withTriggers({Trigger::onConnect(ConnectAction::run), Trigger::weekly({2, 4}, {9, 0}),
+                                           Trigger::onConnect(ConnectAction::run)}));
+    triggers.rows()[1]->timeEdit()->setTime(QTime(18, 45));
+    EXPECT_EQ(forRows.job.triggers[1], Trigger::weekly({2, 4}, {18, 45}));
+    QTest::mouseClick(triggers.rows()[1]->weekdayButton(4), Qt::LeftButton);
+    EXPECT_EQ(forRows.job.triggers[1], Trigger::weekly({2}, {18, 45}));
+    EXPECT_TRUE(triggers.rows()[1]->weekdayMessage()->isHidden());
+    QTest::mouseClick(triggers.rows()[1]->weekdayButton(2), Qt::LeftButton);
+    EXPECT_EQ(forRows.job.triggers[1], Trigger::weekly({}, {18, 45}));
+    EXPECT_FALSE(triggers.rows()[1]->weekdayMessage()->isHidden());
+    pick(triggers.rows()[2]->actionPicker(), 1);
+    EXPECT_EQ(forRows.job.triggers, (std::vector{Trigger::onConnect(ConnectAction::run), Trigger::weekly({}, {18, 45}),
+                                                 Trigger::onConnect(ConnectAction::ask)}));
+    toggle(triggers.ejectSwitch());
+    EXPECT_TRUE(forRows.job.options.ejectWhenDone && !forRows.job.options.skipOnBattery);
+    triggers.addButton()->menu()->actions()[0]->trigger();
+    EXPECT_EQ(forRows.job.triggers.size() + triggers.rows().size(), 8u);
+    QTest::mouseClick(triggers.rows()[0]->removeButton(), Qt::LeftButton);
+    ASSERT_EQ(triggers.rows().size(), 3u);
+    EXPECT_EQ(triggers.rows()[1]->kind(), Trigger::Kind::onConnect);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    section.rows()[0]->timeEdit()->setTime(QTime(7, 5));
-    EXPECT_EQ(draft.job.triggers[0], Trigger::weekly({}, {7, 5}));
-    for (int i = 0; i < 3; ++i) QTest::mouseClick(section.rows().back()->removeButton(), Qt::LeftButton);
+    triggers.rows()[0]->timeEdit()->setTime(QTime(7, 5));
+    EXPECT_EQ(forRows.job.triggers[0], Trigger::weekly({}, {7, 5}));
+    for (int i = 0; i < 3; ++i) QTest::mouseClick(triggers.rows().back()->removeButton(), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(draft.job.triggers.empty() && section.rows().empty());
+    EXPECT_TRUE(forRows.job.triggers.empty() && triggers.rows().empty());
 }
 
 using Side = FoldersSection::Side;
@@ -386,7 +374,7 @@ struct Folders {
     }
 };
 
-TEST(FoldersSection, SubtitlesAndSwap) {
+TEST(FoldersSection, SubtitlesSwapDropsLateLookupsAndErrors) {
     Folders folders;
     FoldersSection& section = folders.section;
     const QString empty = section.sideRow(Side::source)->subtitle();
@@ -415,6 +403,50 @@ TEST(FoldersSection, SubtitlesAndSwap) {
     const QImage dark = section.swapButton()->icon().pixmap(QSize(16, 16)).toImage();
     QApplication::setPalette(before);
     EXPECT_NE(light, dark);
+    SCOPED_TRACE("DropsTakeTheFirstExistingFolderAndLateLookupsAreDropped");
+    folders.lookups.held.clear();
+    const QString file = folders.root.filePath("note.txt");
+    QFile(file).open(QIODevice::WriteOnly);
+    const QUrl web(QStringLiteral("https://example.org/x"));
+    for (const QList<QUrl>& urls : {QList<QUrl>{}, QList{QUrl::fromLocalFile(file)}, QList{web},
+                                    QList{QUrl::fromLocalFile(folders.root.filePath("gone"))}})
+        EXPECT_FALSE(folders.section.drop(Side::destination, urls)) << urls.value(0).toString().toStdString();
+    EXPECT_TRUE(folders.lookups.held.empty());
+    EXPECT_TRUE(folders.section.drop(
+        Side::destination, {QUrl::fromLocalFile(folders.folder("one")), QUrl::fromLocalFile(folders.folder("two"))}));
+    ASSERT_EQ(folders.lookups.held.size(), 1u);
+    folders.section.apply(Side::source, folders.folder("old"));
+    folders.section.apply(Side::source, folders.folder("new"));
+    for (const std::size_t lookup : {2, 1, 0}) folders.lookups.release(lookup);
+    EXPECT_EQ(folders.draft.job.source.path, folders.folder("new").toStdString());
+    EXPECT_EQ(folders.draft.job.destination.path, folders.folder("one").toStdString());
+    EXPECT_EQ(folders.draft.reports, 4);
+    HeldLookups lookups;
+    int reports = 0;
+    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services())
+        .apply(Side::source, folders.folder("x"));
+    lookups.release(0);
+    EXPECT_EQ(reports, 0);
+    SCOPED_TRACE("ErrorStaysOnCancelAndGoesWithSuccess");
+    folders.lookups.held.clear();
+    folders.section.setValidation({ValidationIssue::emptyName, ValidationIssue::samePath,
+                                   ValidationIssue::retentionOutOfRange});
+    const auto issues = folders.section.issues()->findChildren<QLabel*>();
+    ASSERT_EQ(issues.size(), 1) << "the folders' issues only";
+    folders.section.apply(Side::source, folders.folder("bad"));
+    folders.lookups.release(0);
+    EXPECT_EQ(folders.section.errorLabel()->text(), QStringLiteral("Not a folder on a mounted volume"));
+    EXPECT_EQ(folders.draft.reports, 4);
+    folders.lookups.picker.answer.reset();
+    QTest::mouseClick(folders.section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
+    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
+    folders.section.apply(Side::source, folders.folder("good"));
+    folders.lookups.release(1);
+    EXPECT_TRUE(folders.section.errorLabel()->isHidden());
+    EXPECT_EQ(folders.draft.reports, 5);
+    folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
+    EXPECT_EQ(folders.lookups.held.size(), 2u) << "a name not in UTF-8 is not looked up";
+    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
 }
 
 TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
@@ -439,54 +471,6 @@ TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
     };
     EXPECT_EQ(openedIn(Side::source), root.path());
     EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
-}
-
-TEST(FoldersSection, DropsTakeTheFirstExistingFolderAndLateLookupsAreDropped) {
-    Folders folders;
-    const QString file = folders.root.filePath("note.txt");
-    QFile(file).open(QIODevice::WriteOnly);
-    const QUrl web(QStringLiteral("https://example.org/x"));
-    for (const QList<QUrl>& urls : {QList<QUrl>{}, QList{QUrl::fromLocalFile(file)}, QList{web},
-                                    QList{QUrl::fromLocalFile(folders.root.filePath("gone"))}})
-        EXPECT_FALSE(folders.section.drop(Side::destination, urls)) << urls.value(0).toString().toStdString();
-    EXPECT_TRUE(folders.lookups.held.empty());
-    EXPECT_TRUE(folders.section.drop(
-        Side::destination, {QUrl::fromLocalFile(folders.folder("one")), QUrl::fromLocalFile(folders.folder("two"))}));
-    ASSERT_EQ(folders.lookups.held.size(), 1u);
-    folders.section.apply(Side::source, folders.folder("old"));
-    folders.section.apply(Side::source, folders.folder("new"));
-    for (const std::size_t lookup : {2, 1, 0}) folders.lookups.release(lookup);
-    EXPECT_EQ(folders.draft.job.source.path, folders.folder("new").toStdString());
-    EXPECT_EQ(folders.draft.job.destination.path, folders.folder("one").toStdString());
-    EXPECT_EQ(folders.draft.reports, 2);
-    HeldLookups lookups;
-    int reports = 0;
-    FoldersSection(SyncStrings(), [&](const SyncJob&) { ++reports; }, lookups.services())
-        .apply(Side::source, folders.folder("x"));
-    lookups.release(0);
-    EXPECT_EQ(reports, 0);
-}
-
-TEST(FoldersSection, ErrorStaysOnCancelAndGoesWithSuccess) {
-    Folders folders;
-    folders.section.setValidation({ValidationIssue::emptyName, ValidationIssue::samePath,
-                                   ValidationIssue::retentionOutOfRange});
-    const auto issues = folders.section.issues()->findChildren<QLabel*>();
-    ASSERT_EQ(issues.size(), 1) << "the folders' issues only";
-    folders.section.apply(Side::source, folders.folder("bad"));
-    folders.lookups.release(0);
-    EXPECT_EQ(folders.section.errorLabel()->text(), QStringLiteral("Not a folder on a mounted volume"));
-    EXPECT_EQ(folders.draft.reports, 0);
-    folders.lookups.picker.answer.reset();
-    QTest::mouseClick(folders.section.sideRow(Side::source)->chooseButton(), Qt::LeftButton);
-    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
-    folders.section.apply(Side::source, folders.folder("good"));
-    folders.lookups.release(1);
-    EXPECT_TRUE(folders.section.errorLabel()->isHidden());
-    EXPECT_EQ(folders.draft.reports, 1);
-    folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
-    EXPECT_EQ(folders.lookups.held.size(), 2u) << "a name not in UTF-8 is not looked up";
-    EXPECT_FALSE(folders.section.errorLabel()->isHidden());
 }
 
 TEST(FolderPicker, TheDateColumnFitsTheWidestDateOfTheLocale) {

@@ -112,7 +112,7 @@ TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     EXPECT_EQ(dismissed, 2);
 }
 
-TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
+TEST_F(JobDetailViewTest, StatusMessagesEnablingAndResetOfAStoredJob) {
     auto view = shown();
     answer();
     EXPECT_FALSE(view->footer()->isVisible()) << "an unchanged job's overview has no footer";
@@ -153,6 +153,31 @@ TEST_F(JobDetailViewTest, StatusMessagesAndEnablingOfAStoredJob) {
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     view->secondaryButton()->click();
     EXPECT_EQ(view->draft(), job);
+    SCOPED_TRACE("ResetAndTheAdvancedGroup");
+    fake.setStatus(job.id, std::nullopt);
+    job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
+    job.options.ejectWhenDone = true;
+    job.options.deleteGuardPercent = 5;
+    job.filters.patterns = {"*.tmp"};
+    fake.setJobs({job});
+    view->settingsTab()->click();
+    EXPECT_FALSE(view->advancedContent()->isVisible());
+    const auto closedLook = DrawnPanels::of(*view->advancedToggle());
+    // "Edit in Advanced" opens the group, and every later editor with it.
+    view->whenSection()->editAdvancedButton()->click();
+    EXPECT_TRUE(view->advancedContent()->isVisible());
+    EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
+    EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
+    view->resetButton()->click();
+    EXPECT_TRUE(view->draft().triggers.empty() && view->draft().filters.patterns.empty());
+    EXPECT_EQ(view->draft().options, JobOptions::standard());
+    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
+    EXPECT_TRUE(fake.pendingUpdates.empty());
+    SyncJob simple = job;
+    simple.triggers = {Trigger::onConnect(ConnectAction::run), Trigger::daily({8, 0})};
+    view->editDraft(simple);
+    view->resetAdvanced();
+    EXPECT_EQ(view->draft().triggers, simple.triggers);
 }
 
 TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
@@ -174,7 +199,7 @@ TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size()) << "text and cursor kept";
 }
 
-TEST_F(JobDetailViewTest, SaveOutcomes) {
+TEST_F(JobDetailViewTest, SaveOutcomesAndAPauseThatStoresOnlyItsFlag) {
     int saved = 0;
     auto view = make(job, false, [&] { ++saved; });
     activeAndTyping(*view);
@@ -199,11 +224,7 @@ TEST_F(JobDetailViewTest, SaveOutcomes) {
     EXPECT_FALSE(view->errorLine()->isVisible() || view->hasChanges() || view->primaryButton()->isEnabled());
     view->overviewTab()->click();
     EXPECT_FALSE(view->footer()->isVisible());
-}
-
-TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
-    auto view = shown();
-    answer();
+    SCOPED_TRACE("PauseStoresOnlyTheFlagAndASaveCannotUndoIt");
     type(*view, "!");
     answer();
     view->pauseAction()->trigger();
@@ -212,24 +233,24 @@ TEST_F(JobDetailViewTest, PauseStoresOnlyTheFlagAndASaveCannotUndoIt) {
     EXPECT_TRUE(view->errorLine()->isVisible());
     view->pauseAction()->trigger();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos");
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos23");
     EXPECT_FALSE(view->primaryButton()->isEnabled() || view->pauseAction()->isEnabled());
     view->save();
     view->pauseAction()->trigger();
     EXPECT_EQ(fake.pendingUpdates.size(), 1u);
     updated();
     EXPECT_FALSE(fake.jobs().front().isEnabled || view->draft().isEnabled);
-    EXPECT_EQ(view->draft().name, "Photos!");
+    EXPECT_EQ(view->draft().name, "Photos23!");
     EXPECT_TRUE(view->hasChanges());
     EXPECT_TRUE(view->errorLine()->isVisible()) << "the error stays until a save succeeds";
     answer();
     view->save();
     ASSERT_EQ(fake.pendingUpdates.size(), 1u);
     EXPECT_FALSE(fake.pendingUpdates.front().first.isEnabled);
-    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos!");
+    EXPECT_EQ(fake.pendingUpdates.front().first.name, "Photos23!");
     fake.setJobs({job});  // resumed from the job list: the draft follows and keeps its edits
     EXPECT_TRUE(view->draft().isEnabled);
-    EXPECT_EQ(view->draft().name, "Photos!");
+    EXPECT_EQ(view->draft().name, "Photos23!");
 }
 
 TEST_F(JobDetailViewTest, ReviewAndPreviewSheets) {
@@ -379,58 +400,6 @@ INSTANTIATE_TEST_SUITE_P(
                               }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
-TEST_F(JobDetailViewTest, ResetAndTheAdvancedGroup) {
-    job.triggers = {Trigger::daily({8, 0}), Trigger::every(2, IntervalUnit::hours)};
-    job.options.ejectWhenDone = true;
-    job.options.deleteGuardPercent = 5;
-    job.filters.patterns = {"*.tmp"};
-    fake.setJobs({job});
-    auto view = shown();
-    view->settingsTab()->click();
-    EXPECT_FALSE(view->advancedContent()->isVisible());
-    const auto closedLook = DrawnPanels::of(*view->advancedToggle());
-    // "Edit in Advanced" opens the group, and every later editor with it.
-    view->whenSection()->editAdvancedButton()->click();
-    EXPECT_TRUE(view->advancedContent()->isVisible());
-    EXPECT_EQ(DrawnPanels::of(*view->advancedToggle()), closedLook) << "one look open or closed";
-    EXPECT_TRUE(QSettings().value(QLatin1String(JobDetailView::advancedExpandedKey)).toBool());
-    view->resetButton()->click();
-    EXPECT_TRUE(view->draft().triggers.empty() && view->draft().filters.patterns.empty());
-    EXPECT_EQ(view->draft().options, JobOptions::standard());
-    EXPECT_EQ(view->advancedBadge()->text(), "0 custom");
-    EXPECT_TRUE(fake.pendingUpdates.empty());
-    SyncJob simple = job;
-    simple.triggers = {Trigger::onConnect(ConnectAction::run), Trigger::daily({8, 0})};
-    view->editDraft(simple);
-    view->resetAdvanced();
-    EXPECT_EQ(view->draft().triggers, simple.triggers);
-}
-
-// At the window's minimum size, with a long warning and Advanced open, the form keeps within its width.
-TEST_F(JobDetailViewTest, TheFormFitsTheNarrowestWindowAndLinesUp) {
-    openAdvanced();
-    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
-        SCOPED_TRACE(locale.name().toStdString());
-        auto view = make(job, false, {}, true);
-        view->setLocale(locale);
-        view->resize(760 - 260, 520);
-        view->show();
-        answer(warning(ValidationWarning::caseSensitivityMismatch));
-        view->settingsTab()->click();
-        settle();
-        auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
-        EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
-        EXPECT_LE(form->widget()->width(), form->viewport()->width());
-        QWidget* content = view->advancedContent();
-        const QPushButton* reset = view->resetButton();
-        EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
-        const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
-        const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
-        ASSERT_TRUE(resetRow != nullptr && sectionRow != resetRow);
-        EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
-        EXPECT_EQ(resetRow->width(), sectionRow->width());
-    }
-}
 
 // The cursor stays at the name's end on opening and after the folder picker; a long name shows its beginning.
 TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
@@ -507,7 +476,7 @@ TEST_F(JobDetailViewTest, ARunningJobsNameReadsAsText) {
 }
 
 // Every text stands 4.5:1 from its ground, and a live switch (also during a run) gives an editor made in the look.
-TEST_F(JobDetailViewTest, TextsReadInBothLooksAndEveryColourFollowsALiveSwitch) {
+TEST_F(JobDetailViewTest, TextsReadInBothLooksColoursFollowALiveSwitchAndTheFormFitsTheNarrowestWindow) {
     openAdvanced();
     job.triggers = {Trigger::onConnect(ConnectAction::ask), Trigger::daily(TimeOfDay{9, 0})};
     job.options.archiveEnabled = false;
@@ -552,6 +521,29 @@ TEST_F(JobDetailViewTest, TextsReadInBothLooksAndEveryColourFollowsALiveSwitch) 
         settle();
         fake.setStatus(job.id, std::nullopt);
         EXPECT_EQ(WidgetRender::colourDifferences(*switched, *opened(true)).join(u'\n').toStdString(), "");
+    }
+    SCOPED_TRACE("TheFormFitsTheNarrowestWindowAndLinesUp");
+    // At the window's minimum size, with a long warning and Advanced open, the form keeps within its width.
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        auto view = make(job, false, {}, true);
+        view->setLocale(locale);
+        view->resize(760 - 260, 520);
+        view->show();
+        answer(warning(ValidationWarning::caseSensitivityMismatch));
+        view->settingsTab()->click();
+        settle();
+        auto* form = view->findChild<QScrollArea*>(QStringLiteral("settings"));
+        EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
+        EXPECT_LE(form->widget()->width(), form->viewport()->width());
+        QWidget* content = view->advancedContent();
+        const QPushButton* reset = view->resetButton();
+        EXPECT_LE(reset->mapTo(content, QPoint(reset->width(), 0)).x(), content->width());
+        const auto* resetRow = qobject_cast<const SettingsRow*>(reset->parentWidget());
+        const auto* sectionRow = content->findChildren<SettingsRow*>().front();  // the Triggers section's first
+        ASSERT_TRUE(resetRow != nullptr && sectionRow != resetRow);
+        EXPECT_EQ(resetRow->mapTo(content, QPoint(0, 0)).x(), sectionRow->mapTo(content, QPoint(0, 0)).x());
+        EXPECT_EQ(resetRow->width(), sectionRow->width());
     }
 }
 

@@ -166,42 +166,7 @@ TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJ
     EXPECT_EQ(view->list()->currentRow(), 2);
 }
 
-TEST_F(JobListFixture, ABusyJobCanBeNeitherDeletedNorPausedAndAPauseKeepsASaveMadeMeanwhile) {
-    fake.setJobs({photos});
-    auto view = makeView();
-    view->select(photos.id);
-    EXPECT_TRUE(view->deleteButton()->isEnabled());
-    fake.setStatus(photos.id, RunStatus::queued());
-    EXPECT_FALSE(view->deleteButton()->isEnabled());
-    std::unique_ptr<QMenu> menu(view->contextMenu(photos, nullptr));
-    EXPECT_FALSE(menu->actions().front()->isEnabled());
-    fake.setStatus(photos.id, std::nullopt);
-    EXPECT_TRUE(view->deleteButton()->isEnabled());
-    menu.reset(view->contextMenu(photos, nullptr));
-    QAction* pause = menu->actions().front();
-    EXPECT_TRUE(pause->isEnabled());
-    // The editor's save lands while the menu is open: the pause keeps it.
-    SyncJob saved = photos;
-    saved.name = "Pictures";
-    saved.filters.patterns = {"*.tmp"};
-    fake.setJobs({saved});
-    pause->trigger();
-    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
-    SyncJob expected = saved;
-    expected.isEnabled = false;
-    EXPECT_EQ(fake.pendingUpdates.front().first, expected);
-    fake.answerUpdate(std::make_exception_ptr(std::runtime_error("jobs file is read-only")));
-    settle();
-    ASSERT_TRUE(view->errorAlert());
-    EXPECT_EQ(view->errorAlert()->informativeText(), "jobs file is read-only");
-    // A run that started while the menu was open stops the pause.
-    menu.reset(view->contextMenu(saved, nullptr));
-    fake.setStatus(saved.id, RunStatus::queued());
-    menu->actions().front()->trigger();
-    EXPECT_TRUE(fake.pendingUpdates.empty());
-}
-
-TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItWasOpenedFor) {
+TEST_F(JobListFixture, TheDeleteDialogCancelsOnKeysAndDeletesTheJobItWasOpenedForUnlessTheJobIsBusy) {
     fake.setJobs({photos, music});
     fake.setErrorMessage("The jobs file could not be read.");
     auto view = makeView();
@@ -241,6 +206,38 @@ TEST_F(JobListFixture, TheDeleteDialogCancelsOnReturnOrEscapeAndDeletesTheJobItW
     press(view->deleteDialog(), QMessageBox::DestructiveRole);
     deleted();
     EXPECT_FALSE(view->selection());
+    SCOPED_TRACE("ABusyJobCanBeNeitherDeletedNorPausedAndAPauseKeepsASaveMadeMeanwhile");
+    fake.setJobs({photos});
+    view->select(photos.id);
+    EXPECT_TRUE(view->deleteButton()->isEnabled());
+    fake.setStatus(photos.id, RunStatus::queued());
+    EXPECT_FALSE(view->deleteButton()->isEnabled());
+    std::unique_ptr<QMenu> menu(view->contextMenu(photos, nullptr));
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
+    fake.setStatus(photos.id, std::nullopt);
+    EXPECT_TRUE(view->deleteButton()->isEnabled());
+    menu.reset(view->contextMenu(photos, nullptr));
+    QAction* pause = menu->actions().front();
+    EXPECT_TRUE(pause->isEnabled());
+    // The editor's save lands while the menu is open: the pause keeps it.
+    SyncJob saved = photos;
+    saved.name = "Pictures";
+    saved.filters.patterns = {"*.tmp"};
+    fake.setJobs({saved});
+    pause->trigger();
+    ASSERT_EQ(fake.pendingUpdates.size(), 1u);
+    SyncJob expected = saved;
+    expected.isEnabled = false;
+    EXPECT_EQ(fake.pendingUpdates.front().first, expected);
+    fake.answerUpdate(std::make_exception_ptr(std::runtime_error("jobs file is read-only")));
+    settle();
+    ASSERT_TRUE(view->errorAlert());
+    EXPECT_EQ(view->errorAlert()->informativeText(), "jobs file is read-only");
+    // A run that started while the menu was open stops the pause.
+    menu.reset(view->contextMenu(saved, nullptr));
+    fake.setStatus(saved.id, RunStatus::queued());
+    menu->actions().front()->trigger();
+    EXPECT_TRUE(fake.pendingUpdates.empty());
 }
 
 TEST_F(JobListFixture, TheSkipAlertIsAWarningAsWideAsItsTextsAndNamesTheJob) {
@@ -431,12 +428,7 @@ const Reply replies[] = {
     {"stay", QMessageBox::RejectRole, false, false, false},
 };
 
-struct LeavingADraft : ::testing::TestWithParam<std::tuple<Way, int>> {
-    FakeAppModel fake;
-    AppModelAdapter model{fake};
-    FakeDotSources dots;
-    SyncJob photos = namedJob("Photos");
-    SyncJob music = namedJob("Music");
+struct LeavingADraft : JobListFixture, ::testing::WithParamInterface<std::tuple<Way, int>> {
     QWidget window;
     JobListView* view = nullptr;
     QPointer<QDialog> sheet;

@@ -26,7 +26,7 @@ namespace kelto {
 namespace {
 
 // A live run reaches the slot phase by phase, and ends looking as a slot made for the copy.
-TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
+TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopyingWithAKnownTotal) {
     const RunStatus copying = running(SyncPhase::transferring, 0.42);
     QWidget row;
     row.setFixedWidth(280);
@@ -68,16 +68,14 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlot) {
     ASSERT_NE(slot.statusView(), nullptr);
     EXPECT_EQ(slot.caption(), "50%");
     EXPECT_TRUE(slot.toolTip().isEmpty());
-}
-
-TEST(RunStatusViewTest, ABarWhileCopyingWithAKnownTotalElseTheStatusText) {
+    SCOPED_TRACE("ABarWhileCopyingWithAKnownTotalElseTheStatusText");
     QWidget list;
     list.setPalette(WidgetRender::darkPalette());
     list.setBackgroundRole(QPalette::Base);
     list.setAutoFillBackground(true);
-    auto* row = new QVBoxLayout(&list);
+    auto* lines = new QVBoxLayout(&list);
     auto* view = new RunStatusView(running(SyncPhase::transferring, 0.25), SyncStrings{}, &list);
-    row->addWidget(view);
+    lines->addWidget(view);
     list.resize(260, 40);
     list.show();
     settle();
@@ -308,7 +306,7 @@ struct MenuBar : ::testing::Test {
     static bool marked(const MenuBarContent& content, std::size_t index) { return content.rows().at(index)->isMarked(); }
 };
 
-TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirActions) {
+TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
     auto content = make();
     EXPECT_TRUE(shown(*content, "noJobs"));
     EXPECT_FALSE(shown(*content, "queuedCount") || content->syncAllButton()->isEnabled());
@@ -332,16 +330,13 @@ TEST_F(MenuBar, WithoutJobsTheCommandsThatNeedNoJobStayEnabledAndCallTheirAction
     auto bare = make(false);
     for (QPushButton* button : commands(*bare)) EXPECT_FALSE(button->isVisibleTo(bare.get()));
     EXPECT_TRUE(bare->syncAllButton()->isVisibleTo(bare.get()));
-}
-
-TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
+    SCOPED_TRACE("QueuedCountAndRunningMarkerFollowTheStatuses");
     const std::vector<SyncJob> jobs = jobsNamed(4);
     fake.setJobs(jobs);
     fake.setStatus(jobs[0].id, running());
     fake.setStatus(jobs[1].id, RunStatus::queued());
     fake.setStatus(jobs[2].id, RunStatus::queued());
     fake.setStatus(jobs[3].id, RunStatus::awaitingConfirmation({}));  // neither queued nor running
-    auto content = make();
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 2");
     EXPECT_TRUE(marked(*content, 0));
     EXPECT_FALSE(marked(*content, 1) || marked(*content, 2) || marked(*content, 3));
@@ -376,6 +371,26 @@ TEST_F(MenuBar, QueuedCountAndRunningMarkerFollowTheStatuses) {
     EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     EXPECT_EQ(label->toolTip(), QString::fromStdString(name));
+    SCOPED_TRACE("ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank");
+    const Date fire = Date::fromUnix(1'700'050'000.0);
+    std::vector<SyncJob> four = jobsNamed(4);  // scheduled, paused with history, paused never run, manual only
+    four[1].isEnabled = four[2].isEnabled = false;
+    fake.fireDates = {{four[1].id, fire}, {four[2].id, fire}};
+    fake.setJobs(four);
+    fake.setLastRecord(record(four[0], 0));
+    fake.setLastRecord(record(four[1], 0));
+    for (const Date at : {fire, fire.adding(3600)}) {
+        fake.setFireDate(four[0].id, at);
+        EXPECT_EQ(textOf(*rows[0], "nextRunTime"), DisplayFormat::time(at, english));
+    }
+    EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
+    EXPECT_EQ(rows[1]->whenText(), "2 hours ago") << "paused: the last run instead";
+    EXPECT_FALSE(shown(*rows[1], "nextRunTitle"));
+    for (const MenuBarJobRow* blank : {rows[2], rows[3]})
+        EXPECT_TRUE(blank->whenText().isEmpty() && shown(*blank, "blankLine")) << blank->job().name;
+    fake.setLastRecord(record(four[3], 0, RunOutcome::failed("x")));
+    EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
+    EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
 // Above the fold the card is cut away rather than rounded behind the flap; right to left, at the top left.
@@ -413,30 +428,6 @@ TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
         }
         EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
     }
-}
-
-TEST_F(MenuBar, ThirdLineNextRunFollowingTheSchedulerElseTheLastRunElseBlank) {
-    const Date fire = Date::fromUnix(1'700'050'000.0);
-    std::vector<SyncJob> jobs = jobsNamed(4);  // scheduled, paused with history, paused never run, manual only
-    jobs[1].isEnabled = jobs[2].isEnabled = false;
-    fake.setJobs(jobs);
-    fake.fireDates = {{jobs[1].id, fire}, {jobs[2].id, fire}};
-    fake.setLastRecord(record(jobs[0], 0));
-    fake.setLastRecord(record(jobs[1], 0));
-    auto content = make();
-    const auto& rows = content->rows();
-    for (const Date at : {fire, fire.adding(3600)}) {
-        fake.setFireDate(jobs[0].id, at);
-        EXPECT_EQ(textOf(*rows[0], "nextRunTime"), DisplayFormat::time(at, english));
-    }
-    EXPECT_FALSE(shown(*rows[0], "lastRunEnded"));
-    EXPECT_EQ(rows[1]->whenText(), "2 hours ago") << "paused: the last run instead";
-    EXPECT_FALSE(shown(*rows[1], "nextRunTitle"));
-    for (const MenuBarJobRow* blank : {rows[2], rows[3]})
-        EXPECT_TRUE(blank->whenText().isEmpty() && shown(*blank, "blankLine")) << blank->job().name;
-    fake.setLastRecord(record(jobs[3], 0, RunOutcome::failed("x")));
-    EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
-    EXPECT_FALSE(shown(*rows[3], "blankLine"));
 }
 
 TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {

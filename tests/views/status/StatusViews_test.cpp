@@ -63,13 +63,6 @@ struct ArchiveHarness : ViewHarness {
         ASSERT_TRUE(loaded.wait(5000));
     }
     void reload(ArchiveStatusView& view, Result<Roots> roots) { view.load(), load(view, std::move(roots)); }
-    std::unique_ptr<ArchiveStatusView> shownOver(const std::vector<fs::path>& roots, std::size_t bytes = 10) {
-        for (const fs::path& at : roots) archive(at, bytes);
-        auto made = view();
-        made->show();
-        load(*made, Roots(roots.begin(), roots.end()));
-        return made;
-    }
     void cleaned(ArchiveStatusView& view, Roots roots) {
         QSignalSpy finished(&view, &ArchiveStatusView::cleanFinished);
         fake.answerPrune();
@@ -197,10 +190,13 @@ TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNam
     EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(2000, english));
 }
 
-TEST(ArchiveStatusView, CleanAsksFirstDeletesNothingOnReturnAndReloadsAfterwards) {
+TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
     ArchiveHarness h;
-    const fs::path dest = h.root("dest");
-    auto view = h.shownOver({dest}, 3000);
+    const fs::path source = h.root("source"), dest = h.root("dest");
+    h.archive(dest, 10);
+    auto view = h.view();
+    view->show();
+    h.load(*view, Roots{source, dest});
     h.fake.setStatus(h.job.id, RunStatus::queued());
     EXPECT_FALSE(enabled(*view, "clean"));
     h.fake.setStatus(h.job.id, std::nullopt);
@@ -227,23 +223,8 @@ TEST(ArchiveStatusView, CleanAsksFirstDeletesNothingOnReturnAndReloadsAfterwards
     h.fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_FALSE(view->cleaning());
-    EXPECT_EQ(view->bytes(), 3000);
+    EXPECT_EQ(view->bytes(), 10);
     EXPECT_TRUE(shown(*view, "error") && h.fake.pendingRoots.empty());
-    // A good clean reloads and shows what stayed.
-    button(*askToClean(*view), "confirm")->click();
-    fs::remove_all(ArchiveDirectories::jobArchiveURL(dest, h.job.id));
-    h.cleaned(*view, Roots{dest});
-    EXPECT_FALSE(view->cleaning() || shown(*view, "error"));
-    EXPECT_EQ(view->bytes(), 0);
-}
-
-TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
-    ArchiveHarness h;
-    const fs::path source = h.root("source"), dest = h.root("dest");
-    h.archive(dest, 10);
-    auto view = h.view();
-    view->show();
-    h.load(*view, Roots{source, dest});
     EXPECT_FALSE(shown(*view, "openFailed"));
     h.shows = false;
     click(*view, "open");
@@ -263,9 +244,12 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     EXPECT_TRUE(shown(*view, "error"));
     EXPECT_TRUE(shown(*view, "openFailed")) << "a failed load clears nothing";
     takeRevealAlerts();
+    // A good clean reloads and shows what stayed.
     button(*askToClean(*view), "confirm")->click();
+    fs::remove_all(ArchiveDirectories::jobArchiveURL(dest, h.job.id));
     h.cleaned(*view, Roots{source, dest});
-    EXPECT_FALSE(shown(*view, "error") || shown(*view, "openFailed"));
+    EXPECT_FALSE(view->cleaning() || shown(*view, "error") || shown(*view, "openFailed"));
+    EXPECT_EQ(view->bytes(), 0);
     SCOPED_TRACE("BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered");
     h.opened.clear();
     h.revealed.clear();
@@ -454,7 +438,7 @@ struct OverviewHarness : ViewHarness {
     }
 };
 
-TEST(JobOverviewView, ButtonsFollowTheEnablingTableAndRowsReadOutWhole) {
+TEST(JobOverviewView, ButtonsFollowTheEnablingTableRowsReadOutWholeAndKeepTheirPlaces) {
     OverviewHarness h;
     auto view = h.view();
     struct Row {
@@ -554,20 +538,16 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTableAndRowsReadOutWhole) {
     h.fake.setFireDate(h.job.id, fire);
     EXPECT_EQ(textOf(*view, "nextFire"), "Next: " + DisplayFormat::dateTime(fire, english));
     EXPECT_TRUE(shown(*view, "nextConnect"));
-}
-
-TEST(JobOverviewView, EndpointsAndLastRunKeepTheirPlaces) {
-    OverviewHarness h;
+    SCOPED_TRACE("EndpointsAndLastRunKeepTheirPlaces");
     h.job.source = endpoint("/home/ann/Pictures", VolumeKind::internal, "/");
     std::string longName;
     for (int i = 0; i < 12; ++i) longName += "a rather long folder name ";
     h.job.destination = endpoint("/media/ann/Backup/" + longName + "end", VolumeKind::removable, "Backup");
     h.fake.setJobs({h.job});
     h.fake.setLastRecord(record(h.job, 0, RunOutcome::completedWithWarnings()));
-    auto view = h.view();
+    view->setJob(h.job);
     view->setPalette(WidgetRender::lightPalette());
     view->resize(560, 700);
-    view->show();
     settle();
     const auto* source = view->findChild<QWidget*>(QStringLiteral("source"));
     const auto* destination = view->findChild<QWidget*>(QStringLiteral("destination"));
