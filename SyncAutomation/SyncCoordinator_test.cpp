@@ -297,10 +297,8 @@ TEST_F(Coordinator, UnmountsCancelsAndRegistrationsFromManyThreads) {
     }
 }
 
-TEST(SyncCoordinatorSpace, FreeSpaceOfAFolderOrAFileErrorNamingIt) {
+TEST(SyncCoordinatorSpace, AFolderWhoseFreeSpaceCannotBeReadIsNamedInTheError) {
     test::TemporaryFolder tmp;
-    EXPECT_GT(SyncCoordinator::availableSpace(tmp.path(), false), 0);
-    EXPECT_GT(SyncCoordinator::availableSpace(tmp.path(), true), 0);
     const auto error = test::thrownBy<FileError>([&] { SyncCoordinator::availableSpace(tmp / "gone", false); });
     ASSERT_TRUE(error);
     EXPECT_EQ(std::pair(error->errorNumber(), error->path()), std::pair(ENOENT, tmp / "gone"));

@@ -75,6 +75,13 @@ protected:
         EXPECT_EQ(out.value("outcome", ""), "success") << out;
         return out;
     }
+    // A run from `from` to `to` (made if missing) that must succeed.
+    Json succeedsBetween(const fs::path& from, const fs::path& to, const Options& options) {
+        a = from;
+        b = to;
+        fs::create_directories(b);
+        return succeeds(options);
+    }
     Json plan(std::vector<std::string> options) const {
         options.insert(options.end(), {"--plan-only", "--list-plan"});
         const ToolResult result = run(options);

@@ -39,7 +39,6 @@ TEST_F(KeltoRunJobTest, TwoWayPlanListsCopiesArchivesAndConflictsWithTheirSides)
     EXPECT_EQ(out["planLists"]["skipped"], Json::array());
     EXPECT_EQ(out["plan"]["conflicts"], 1);
     EXPECT_FALSE(out.contains("outcome") || out.contains("record")) << "a preview runs nothing";
-    EXPECT_FALSE(fs::exists(b / "onlyA"));
 }
 
 // FAT keeps its size limit and folds names whatever the command line says of case.
@@ -280,25 +279,18 @@ TEST_F(KeltoRunJobTest, SidesOnDesktopFuseMountsRunUnlessTheirTreesReachEachOthe
         putAt(tmp / "gvfs/DCIM/1.jpg", "one " + archive, t0 + 1);
         putAt(tmp / "local/doc.txt", "doc " + archive, t0 + 2);
         putAt(tmp / "gvfs/share/extra.txt", "only there", t0);
-        a = tmp / "gvfs/DCIM";
-        b = tmp / "backup";
-        fs::create_directories(b);
-        succeeds({"--mode", "copy", "--archive", archive});
+        succeedsBetween(tmp / "gvfs/DCIM", tmp / "backup", {"--mode", "copy", "--archive", archive});
         EXPECT_EQ(tree(b), tree(tmp / "phone/DCIM"));
-        a = tmp / "local";
-        b = tmp / "gvfs/share";
-        succeeds({"--mode", "mirror", "--archive", archive});
+        succeedsBetween(tmp / "local", tmp / "gvfs/share", {"--mode", "mirror", "--archive", archive});
         EXPECT_EQ(tree(tmp / "phone/share"), tree(a));
         const fs::path holding = tmp / "phone/share/.KeltoSync/Holding";
         EXPECT_FALSE(fs::exists(holding) && !fs::is_empty(holding));
     }
 
     fs::create_directory_symlink(tmp / "var/home", tmp / "home");  // /home a link to /var/home
-    lay(tmp.path(), {{"var/home/me/up/u.txt", "u"}, {"var/home/me/low", "dir/"}, {"var/home/me/work", "dir/"}, {"ov", "dir/"}, {"backup2", "dir/"}});
+    lay(tmp.path(), {{"var/home/me/up/u.txt", "u"}, {"var/home/me/low", "dir/"}, {"var/home/me/work", "dir/"}, {"ov", "dir/"}});
     ASSERT_TRUE(mounts.overlay(tmp / "home/me/low", tmp / "home/me/up", tmp / "home/me/work", tmp / "ov"));
-    a = tmp / "ov";
-    b = tmp / "backup2";
-    succeeds({"--mode", "copy", "--archive", "off"});
+    succeedsBetween(tmp / "ov", tmp / "backup2", {"--mode", "copy", "--archive", "off"});
     EXPECT_EQ(tree(b), tree(tmp / "var/home/me/up"));
 
     lay(tmp.path(), {{"P/x/B/b.txt", "b"}, {"P/taxes.pdf", "taxes"}, {"view", "dir/"}});
@@ -362,10 +354,7 @@ TEST_F(KeltoRunJobTest, SharesNotShownToBeAnotherMachinesAreNeverApart) {
 
     const fs::path local = tmp / "local";
     const auto mirrors = [&](const fs::path& from, const fs::path& to) {
-        a = from;
-        b = to;
-        fs::create_directories(b);
-        succeeds({"--mode", "mirror", "--archive", "off"});
+        succeedsBetween(from, to, {"--mode", "mirror", "--archive", "off"});
         EXPECT_EQ(contents(b / "doc.txt"), "doc");
     };
     if (sshd) {
@@ -429,10 +418,7 @@ TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
     TestMounts mounts;
     ASSERT_TRUE(mounts.bind(a, a));
     ASSERT_EQ(::mount(nullptr, a.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    b = tmp / "b-readOnlySource";
-    fs::create_directories(b);
-    const Json out = run({"--mode", "copy"}).out;
-    EXPECT_EQ(out.value("outcome", ""), "success") << out;
+    const Json out = succeedsBetween(a, tmp / "b-readOnlySource", {"--mode", "copy"});
     EXPECT_NE(contents(out.value("log", "")).find("No marker could be placed in " + a.native() + " (Read-only file system)"),
               std::string::npos);
 }
@@ -578,11 +564,8 @@ TEST_F(KeltoRunJobTest, TreesOnlyAllMountsTellApartOrTogetherAreJudgedByThem) {
     ASSERT_TRUE(mounts.ext4Image(tmp / "images/a.img", tmp / "N/A"));
     ASSERT_TRUE(mounts.ext4Image(tmp / "images/b.img", tmp / "N/B"));
     putAt(tmp / "N/A/x.txt", "x", t0);
-    for (const auto& [sideA, sideB] : {std::pair{tmp / "W/photos", tmp / "WS"}, std::pair{tmp / "N/A", tmp / "N/B"}}) {
-        a = sideA;
-        b = sideB;
-        succeeds({"--mode", "mirror", "--archive", "off"});
-    }
+    for (const auto& [sideA, sideB] : {std::pair{tmp / "W/photos", tmp / "WS"}, std::pair{tmp / "N/A", tmp / "N/B"}})
+        succeedsBetween(sideA, sideB, {"--mode", "mirror", "--archive", "off"});
 }
 
 enum class Swap { parentLinked, renamedInto, mountedOver, parentRenamedInto };
@@ -665,10 +648,7 @@ TEST_F(PlannedFoldersOneWay, ARunStopsBeforeRsyncWhenASideIsNoLongerThePlannedFo
                 else
                     swapper.swap(how, swapped);
                 const std::size_t before = script.calls().size();
-                const auto error = refusal(p);
-                EXPECT_EQ(error, OneWayEngineError::folderReplaced(swapped, side));
-                EXPECT_NE(std::string(error ? error->what() : "").find(side == Side::a ? "source" : "destination"),
-                          std::string::npos);
+                EXPECT_EQ(refusal(p), OneWayEngineError::folderReplaced(swapped, side));
                 EXPECT_EQ(script.calls().size() - before, duringLook ? 1u : 0u) << "rsync started";
                 EXPECT_EQ(tree(swapped), (Files{{"report.txt", "nobody reviewed this"}}));
                 EXPECT_FALSE(fs::exists(swapped / ".KeltoSync"));
