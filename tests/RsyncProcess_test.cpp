@@ -13,9 +13,11 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <random>
+#include <string_view>
 #include <thread>
 
 namespace kelto::test {
@@ -90,16 +92,32 @@ std::vector<pid_t> rsyncChain(pid_t driver) {
 
 using NameTest = std::function<bool(const std::string&)>;
 
-// The whole chain once it writes a temporary `isTemporary` knows; less when none was caught in time.
+// Whether the process is stopped or gone: a stop signal takes effect only when the process next runs.
+bool stoppedOrGone(pid_t pid) {
+    const std::string stat = contents("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ||
+           std::string_view("TtZX").find(stat[close + 2]) != std::string_view::npos;
+}
+
+// The whole chain, stopped while a temporary `isTemporary` knows stands; less, still running, when none was caught
+// in time. Looked at again once stopped: on a busy machine rsync may finish the file between a look and a kill.
 std::vector<pid_t> catchWriting(pid_t driver, const fs::path& temporaries, const NameTest& isTemporary) {
+    const auto writing = [&] {
+        std::error_code ec;
+        for (fs::directory_iterator it(temporaries, ec), end; !ec && it != end; it.increment(ec))
+            if (isTemporary(it->path().filename())) return true;
+        return false;
+    };
     std::vector<pid_t> chain;
     for (const auto until = SteadyClock::now() + 30s; SteadyClock::now() < until && !endsWithin(driver, 0ms);
          std::this_thread::sleep_for(200us)) {
-        bool writing = false;
-        std::error_code ec;
-        for (fs::directory_iterator it(temporaries, ec), end; !ec && it != end; it.increment(ec))
-            writing = writing || isTemporary(it->path().filename());
-        if (writing && (chain = rsyncChain(driver)).size() == 3) return chain;
+        if (!writing() || (chain = rsyncChain(driver)).size() != 3) continue;
+        const pid_t group = ::getpgid(chain.front());
+        ::kill(-group, SIGSTOP);
+        while (!std::ranges::all_of(chain, stoppedOrGone)) std::this_thread::sleep_for(100us);
+        if (writing()) return chain;
+        ::kill(-group, SIGCONT);
     }
     return chain;
 }
@@ -159,10 +177,13 @@ protected:
                                         std::optional<Victim> victim) const {
         const pid_t driver = start();
         const std::vector<pid_t> chain = catchWriting(driver, temporaries, isTemporary);
-        if (victim && chain.size() == 3)
+        if (victim && chain.size() == 3) {
+            const pid_t group = ::getpgid(chain.front());
             ::kill(chain[static_cast<std::size_t>(*victim)], SIGKILL);
-        else
+            ::kill(-group, SIGCONT);
+        } else {
             killWhole(driver, chain);
+        }
         if (!reap(driver, 30s)) ADD_FAILURE() << "the driver did not end after its rsync was killed";
         return chain;
     }
