@@ -447,15 +447,12 @@ TEST(FoldersSection, SubtitlesSwapDropsLateLookupsAndErrors) {
     folders.section.apply(Side::source, QString::fromUtf8("/tmp/\xef\xbf\xbd"));
     EXPECT_EQ(folders.lookups.held.size(), 2u) << "a name not in UTF-8 is not looked up";
     EXPECT_FALSE(folders.section.errorLabel()->isHidden());
-}
-
-TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
-    QTemporaryDir root;
-    FoldersSection section(SyncStrings(), {}, {{}, [](std::function<void()>) {}, &FolderPicker::dialog()});
+    SCOPED_TRACE("TheDialogStartsInTheSidesFolderElseAtHome");
+    FoldersSection dialogs(SyncStrings(), {}, {{}, [](std::function<void()>) {}, &FolderPicker::dialog()});
     SyncJob job = SyncJob::newJob("Job");
-    job.source.path = root.path().toStdString();
-    job.destination.path = root.filePath(QStringLiteral("gone")).toStdString();
-    section.setJob(job);
+    job.source.path = folders.root.path().toStdString();
+    job.destination.path = folders.root.filePath(QStringLiteral("gone")).toStdString();
+    dialogs.setJob(job);
     const auto openedIn = [&](Side side) {
         QString where;
         QTimer poll;
@@ -466,10 +463,10 @@ TEST(FoldersSection, TheDialogStartsInTheSidesFolderElseAtHome) {
             }
         });
         poll.start(10);
-        section.sideRow(side)->chooseButton()->click();
+        dialogs.sideRow(side)->chooseButton()->click();
         return where;
     };
-    EXPECT_EQ(openedIn(Side::source), root.path());
+    EXPECT_EQ(openedIn(Side::source), folders.root.path());
     EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
 }
 

@@ -400,7 +400,6 @@ INSTANTIATE_TEST_SUITE_P(
                               }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
-
 // The cursor stays at the name's end on opening and after the folder picker; a long name shows its beginning.
 TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
     QDialog sheet;

@@ -94,7 +94,6 @@ TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInTheP
     EXPECT_EQ(child<QProgressBar>(status, "runStatusBar")->height(), LinearProgressBar::thickness);
 }
 
-
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
 TEST(WindowLooks, AnAlertStaysWideEnoughForItsTextsAndSheetsAlertsAndFixedWindowsAreDialogs) {
     AlertBox alert;
@@ -111,14 +110,24 @@ TEST(WindowLooks, AnAlertStaysWideEnoughForItsTextsAndSheetsAlertsAndFixedWindow
     alert.setFixedSize(184, alert.height());
     EXPECT_GE(alert.width(), wanted);
     EXPECT_GE(alert.width(), metrics.horizontalAdvance(alert.informativeText()) + 2 * metrics.height());
-    AlertBox quit;
-    quit.setTitle(QStringLiteral("Quit while syncing?"));
-    quit.setMessage(QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."));
-    quit.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&quit));
-    QEvent request(QEvent::LayoutRequest);
-    QCoreApplication::sendEvent(&quit, &request);
-    EXPECT_GE(quit.width(), QFontMetrics(quit.font()).horizontalAdvance(quit.informativeText()) + 2 * metrics.height());
+    // A short message sits on one line, whatever its script.
+    for (const QString& message : {QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."),
+                                   QStringLiteral("C\u00e1c l\u01b0\u1ee3t truy\u1ec1n \u0111ang ch\u1ea1y s\u1ebd b\u1ecb "
+                                                  "h\u1ee7y tr\u01b0\u1edbc khi Kelto Sync tho\u00e1t.")}) {
+        AlertBox quit;
+        quit.setLocale(QLocale(QStringLiteral("vi_VN")));
+        quit.setTitle(QStringLiteral("Quit while syncing?"));
+        quit.setMessage(message);
+        quit.addButton(QMessageBox::Cancel);
+        quit.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&quit));
+        QEvent request(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(&quit, &request);
+        EXPECT_GE(quit.width(), QFontMetrics(quit.font()).horizontalAdvance(message) + 2 * metrics.height());
+        const QLabel* label = labelWith(quit, message);
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->heightForWidth(label->width()), label->heightForWidth(10000)) << "wrapped";
+    }
     SCOPED_TRACE("SheetsAlertsAndFixedWindowsAreDialogs");
     QWidget owner;
     owner.resize(700, 560);
@@ -197,8 +206,7 @@ TEST(ProgressPanel, RowsFollowThePhaseAndTheFractionAndATransferShowsItsFiguresA
                                                                            {-1e300, false}, {infinity, false},
                                                                            {9223372036854775808.0, false}, {9.0e18, true}}) {
         panel.setProgress(transfer(value, value));
-        EXPECT_EQ(shown(panel, "rate"), kept) << value;
-        EXPECT_EQ(shown(panel, "eta"), kept) << value;
+        EXPECT_EQ(std::pair(shown(panel, "rate"), shown(panel, "eta")), std::pair(kept, kept)) << value;
         EXPECT_TRUE(shown(panel, "bytes") && shown(panel, "files"));
     }
     panel.setProgress(transfer(std::nullopt, std::nullopt));
@@ -358,9 +366,7 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
         }
     }
     EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
-}
-
-TEST(PreviewSheet, ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClosing) {
+    SCOPED_TRACE("ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClosing");
     Sheet review(planOf({.toB = 2}));
     review.sheet.show();
     // Not yet read, it takes no Return, and reads afresh when its reason comes.

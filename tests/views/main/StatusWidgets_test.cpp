@@ -43,11 +43,9 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopy
         live->setValues(status, true, std::nullopt);
         settle();
     }
-    const auto* text = live->findChild<QLabel*>(QStringLiteral("runStatusText"));
-    EXPECT_TRUE(text->isVisible() && text->text() == "42%");
-    EXPECT_EQ(text->geometry(), fresh->findChild<QLabel*>(QStringLiteral("runStatusText"))->geometry());
-    EXPECT_EQ(live->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry(),
-              fresh->findChild<QProgressBar*>(QStringLiteral("runStatusBar"))->geometry());
+    EXPECT_TRUE(shown(*live, "runStatusText") && textOf(*live, "runStatusText") == "42%");
+    for (const char* part : {"runStatusText", "runStatusBar"})
+        EXPECT_EQ(child(*live, part)->geometry(), child(*fresh, part)->geometry()) << part;
     SCOPED_TRACE("CaptionGlyphAndColourByPriority");
     const SyncStrings strings;
     const auto caption = [&](std::optional<RunStatus> s, bool enabled, std::optional<RunOutcome> o) {
@@ -215,14 +213,7 @@ TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
         EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
 }
 
-QColor ink(const TrayIconImage& tray) {
-    const QImage image = tray.icon().pixmap(QSize(44, 44)).toImage();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixelColor(x, y).alpha() == 255) return image.pixelColor(x, y);
-    }
-    return {};
-}
+QColor ink(const TrayIconImage& tray) { return iconInk(tray.icon(), QSize(44, 44)); }
 
 TEST(TrayIconImageTest, FollowsTheModelRedrawsOnlyWhenTheDrawingChangesInTheDesktopsLook) {
     FakeAppModel fake;
@@ -303,7 +294,11 @@ struct MenuBar : ::testing::Test {
     static std::vector<QPushButton*> commands(const MenuBarContent& c) {
         return {c.openButton(), c.settingsButton(), c.quitButton()};
     }
-    static bool marked(const MenuBarContent& content, std::size_t index) { return content.rows().at(index)->isMarked(); }
+    static std::vector<bool> markers(const MenuBarContent& content) {
+        std::vector<bool> marked;
+        for (const MenuBarJobRow* row : content.rows()) marked.push_back(row->isMarked());
+        return marked;
+    }
 };
 
 TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
@@ -338,20 +333,16 @@ TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
     fake.setStatus(jobs[2].id, RunStatus::queued());
     fake.setStatus(jobs[3].id, RunStatus::awaitingConfirmation({}));  // neither queued nor running
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 2");
-    EXPECT_TRUE(marked(*content, 0));
-    EXPECT_FALSE(marked(*content, 1) || marked(*content, 2) || marked(*content, 3));
+    EXPECT_EQ(markers(*content), (std::vector<bool>{true, false, false, false}));
     fake.setStatus(jobs[0].id, std::nullopt);
-    EXPECT_FALSE(marked(*content, 0));
     fake.setStatus(jobs[1].id, running());
-    EXPECT_TRUE(marked(*content, 1));
+    EXPECT_EQ(markers(*content), (std::vector<bool>{false, true, false, false}));
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 1");
     fake.setStatus(jobs[2].id, std::nullopt);
     EXPECT_FALSE(shown(*content, "queuedCount"));
     fake.setJobs({jobs[3], jobs[1]});
-    ASSERT_EQ(content->rows().size(), 2u);
-    EXPECT_EQ(content->rows()[0]->job().id, jobs[3].id);
-    EXPECT_FALSE(marked(*content, 0));
-    EXPECT_TRUE(marked(*content, 1));
+    ASSERT_EQ(markers(*content), (std::vector<bool>{false, true}));
+    EXPECT_EQ(content->rows().front()->job().id, jobs[3].id);
     SCOPED_TRACE("RowButtonsRunOrStopTheirJobSyncAllAsksTheModelOnceAndALongNameIsCutAtItsEnd, whole in its tip");
     const SyncJob mirror = namedJob("Mirror", SyncMode::mirror);
     const std::string name = "Photographs of every holiday since the year two thousand, sorted by place and day";
@@ -460,37 +451,34 @@ TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInsid
     EXPECT_EQ(scroll->verticalScrollBar()->isVisible(), cards > room) << "room " << room << ", every card " << cards;
     for (const MenuBarJobRow* row : rows) EXPECT_TRUE(cards > room || inView(row));
     EXPECT_TRUE(inView(rows[5])) << "the running job is in view";
-}
-
-TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
-    const std::vector<SyncJob> jobs = jobsNamed(7);
-    const std::vector<SyncJob> two{jobs[0], jobs[1]};
+    SCOPED_TRACE("RowsChangedWhileClosedAreMeasuredAgainOnOpening");
+    const std::vector<SyncJob> two{seven[0], seven[1]};
     fake.setJobs(two);
-    auto content = make();
-    const int twoHigh = content->height();
-    fake.setJobs(jobs);
+    auto closed = make();
+    const int twoHigh = closed->height();
+    fake.setJobs(seven);
     settle();
-    const int limit = (twoHigh + content->height()) / 2;
+    const int limit = (twoHigh + closed->height()) / 2;
     fake.setJobs(two);
     settle();
-    content->setHeightLimit(limit);
+    closed->setHeightLimit(limit);
     settle();
-    QScrollArea* scroll = content->rowScroll();
+    QScrollArea* closedScroll = closed->rowScroll();
     const auto open = [&](const std::vector<SyncJob>& shown) {
-        content->hide();
+        closed->hide();
         fake.setJobs(shown);
         for (const SyncJob& job : fake.jobs()) fake.setStatus(job.id, running());
-        content->show();
+        closed->show();
         settle();
     };
     for (int round = 0; round < 2; ++round) {
-        open(jobs);
-        EXPECT_LE(content->height(), limit);
-        EXPECT_TRUE(scroll->verticalScrollBar()->isVisible()) << "the last rows are reachable";
+        open(seven);
+        EXPECT_LE(closed->height(), limit);
+        EXPECT_TRUE(closedScroll->verticalScrollBar()->isVisible()) << "the last rows are reachable";
         open(two);
-        EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
-        EXPECT_EQ(scroll->height(), scroll->widget()->sizeHint().height()) << "no empty band";
-        EXPECT_EQ(content->height(), twoHigh);
+        EXPECT_FALSE(closedScroll->verticalScrollBar()->isVisible());
+        EXPECT_EQ(closedScroll->height(), closedScroll->widget()->sizeHint().height()) << "no empty band";
+        EXPECT_EQ(closed->height(), twoHigh);
     }
     // Once fitted, an open popup lays its rows out no more (else it would spin while open).
     struct LayoutRequests : QObject {
@@ -500,10 +488,10 @@ TEST_F(MenuBar, RowsChangedWhileClosedAreMeasuredAgainOnOpening) {
             return false;
         }
     } requests;
-    scroll->widget()->installEventFilter(&requests);
+    closedScroll->widget()->installEventFilter(&requests);
     for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
     EXPECT_EQ(requests.count, 0);
-    scroll->widget()->removeEventFilter(&requests);
+    closedScroll->widget()->removeEventFilter(&requests);
 }
 
 }  // namespace

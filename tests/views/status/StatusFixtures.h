@@ -7,6 +7,8 @@
 #include "SyncModel/Support/Clock.h"
 #include "tests/views/support/FakeAppModel.h"
 #include <QApplication>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -95,6 +97,16 @@ T* child(const QObject& root, const char* name) {
     return root.findChild<T*>(QLatin1String(name));
 }
 
+// The colour of an icon's most opaque pixel, the first reading by rows: the ink of its glyph.
+inline QColor iconInk(const QIcon& icon, QSize size) {
+    const QImage image = icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+    QColor ink(0, 0, 0, 0);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).alpha() > ink.alpha()) ink = image.pixelColor(x, y);
+    return ink;
+}
+
 // A visible label of that text.
 inline QLabel* labelWith(const QWidget& root, const QString& text) {
     for (QLabel* label : root.findChildren<QLabel*>())
@@ -112,6 +124,10 @@ inline QAbstractButton* button(const QMessageBox* box, QMessageBox::ButtonRole r
 struct RevealAlerts {
     QStringList paths;
     bool selectable = true;
+    friend bool operator==(const RevealAlerts&, const RevealAlerts&) = default;
+    friend void PrintTo(const RevealAlerts& alerts, std::ostream* out) {
+        *out << alerts.paths.join(QLatin1Char(' ')).toStdString() << (alerts.selectable ? "" : " (not selectable)");
+    }
 };
 inline RevealAlerts takeRevealAlerts() {
     RevealAlerts alerts;

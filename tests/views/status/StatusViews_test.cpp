@@ -63,14 +63,6 @@ struct ArchiveHarness : ViewHarness {
         ASSERT_TRUE(loaded.wait(5000));
     }
     void reload(ArchiveStatusView& view, Result<Roots> roots) { view.load(), load(view, std::move(roots)); }
-    void cleaned(ArchiveStatusView& view, Roots roots) {
-        QSignalSpy finished(&view, &ArchiveStatusView::cleanFinished);
-        fake.answerPrune();
-        settle();
-        EXPECT_TRUE(view.cleaning());
-        fake.answerRoots(std::move(roots));
-        ASSERT_TRUE(finished.wait(5000));
-    }
 };
 
 bool enabled(const QWidget& view, const char* name) { return button(view, name)->isEnabled(); }
@@ -230,11 +222,9 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     click(*view, "open");
     EXPECT_EQ(h.opened.size() + h.revealed.size(), 2) << "an archive folder opened, a root revealed";
     EXPECT_TRUE(shown(*view, "openFailed"));
-    const RevealAlerts alerts = takeRevealAlerts();
     QStringList asked = h.opened + h.revealed;
     asked.sort();
-    EXPECT_EQ(alerts.paths, asked);
-    EXPECT_TRUE(alerts.selectable);
+    EXPECT_EQ(takeRevealAlerts(), (RevealAlerts{asked, true}));
     h.shows = true;
     click(*view, "open");
     EXPECT_FALSE(shown(*view, "openFailed"));
@@ -247,7 +237,11 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     // A good clean reloads and shows what stayed.
     button(*askToClean(*view), "confirm")->click();
     fs::remove_all(ArchiveDirectories::jobArchiveURL(dest, h.job.id));
-    h.cleaned(*view, Roots{source, dest});
+    h.fake.answerPrune();
+    settle();
+    EXPECT_TRUE(view->cleaning());
+    h.fake.answerRoots(Roots{source, dest});
+    ASSERT_TRUE(finished.wait(5000));
     EXPECT_FALSE(view->cleaning() || shown(*view, "error") || shown(*view, "openFailed"));
     EXPECT_EQ(view->bytes(), 0);
     SCOPED_TRACE("BothSidesNotShownMakeOneAlertThatLeavesNothingOnceAnswered");
@@ -279,6 +273,15 @@ struct HistoryHarness : ViewHarness {
 
 QList<HistoryRow*> rows(const HistoryView& view) { return view.findChildren<HistoryRow*>(); }
 
+// What a caption shows, not only what it decided.
+bool placedSideBySide(const FittingBox& caption) {
+    const auto* trigger = caption.findChild<QLabel*>(QStringLiteral("trigger"));
+    const auto* end = caption.findChild<QLabel*>(QStringLiteral("endTime"));
+    const bool beside = end->x() > trigger->geometry().right() && end->y() == trigger->y();
+    EXPECT_EQ(beside, !caption.stacked());
+    return beside;
+}
+
 TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullListWithCountsInTheFormOfTheirNumber) {
     HistoryHarness h;
     auto empty = h.view(3);
@@ -297,6 +300,22 @@ TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullListWithCountsInTheFormOfThei
     EXPECT_EQ(textOf(*rows(*all)[1], "archived"), "Archived: 2 files");
     auto none = h.view(0);
     EXPECT_TRUE(rows(*none).isEmpty() && !shown(*none, "empty"));
+    SCOPED_TRACE("EveryCaptionFitsSideBySideAtFullWidthAndStacksWhenNarrow");
+    h.stored[1].outcome = RunOutcome::completedWithWarnings();
+    QWidget host;  // not a window, so the view can be made narrower than its layout wants
+    host.resize(560, 400);
+    auto* view = new HistoryView(h.adapter, h.job.id, 3, SyncStrings::application(), {}, h.clock, &host);
+    view->setLocale(english);
+    view->resize(560, 400);
+    host.show();
+    settle();
+    const QList<FittingBox*> captions = view->findChildren<FittingBox*>(QStringLiteral("caption"));
+    ASSERT_EQ(captions.size(), 3);
+    for (const int width : {560, 120, 560}) {
+        view->resize(width, 400);
+        settle();
+        for (int i = 0; i < captions.size(); ++i) EXPECT_EQ(placedSideBySide(*captions[i]), width > 120) << i;
+    }
 }
 
 TEST(HistoryView, AFailedLoadShowsItsErrorKeepsTheRowsAndReloadsOncePerNewRecord) {
@@ -391,40 +410,10 @@ TEST(HistoryView, DetailsFollowTheOutcomeSayingEachTextOnce) {
     logShown = false;
     click(*row, "showLog");
     EXPECT_TRUE(shown(*row, "showLogFailed"));
-    const RevealAlerts alerts = takeRevealAlerts();
-    EXPECT_EQ(alerts.paths, QStringList{QString::fromStdString(*failed.logPath)});
-    EXPECT_TRUE(alerts.selectable);
+    EXPECT_EQ(takeRevealAlerts(), (RevealAlerts{{QString::fromStdString(*failed.logPath)}, true}));
     logShown = true;
     click(*row, "showLog");
     EXPECT_FALSE(shown(*row, "showLogFailed"));
-}
-
-// What a caption shows, not only what it decided.
-bool placedSideBySide(const FittingBox& caption) {
-    const auto* trigger = caption.findChild<QLabel*>(QStringLiteral("trigger"));
-    const auto* end = caption.findChild<QLabel*>(QStringLiteral("endTime"));
-    const bool beside = end->x() > trigger->geometry().right() && end->y() == trigger->y();
-    EXPECT_EQ(beside, !caption.stacked());
-    return beside;
-}
-
-TEST(HistoryView, EveryCaptionFitsSideBySideAtFullWidthAndStacksWhenNarrow) {
-    HistoryHarness h;
-    h.stored = {record(h.job, 0), record(h.job, 1, RunOutcome::completedWithWarnings()), record(h.job, 2)};
-    QWidget host;  // not a window, so the view can be made narrower than its layout wants
-    host.resize(560, 400);
-    auto* view = new HistoryView(h.adapter, h.job.id, 3, SyncStrings::application(), {}, h.clock, &host);
-    view->setLocale(english);
-    view->resize(560, 400);
-    host.show();
-    settle();
-    const QList<FittingBox*> captions = view->findChildren<FittingBox*>(QStringLiteral("caption"));
-    ASSERT_EQ(captions.size(), 3);
-    for (const int width : {560, 120, 560}) {
-        view->resize(width, 400);
-        settle();
-        for (int i = 0; i < captions.size(); ++i) EXPECT_EQ(placedSideBySide(*captions[i]), width > 120) << i;
-    }
 }
 
 struct OverviewHarness : ViewHarness {
@@ -460,9 +449,8 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTableRowsReadOutWholeAndKeepTheirP
         h.fake.setStatus(h.job.id, row.status);
         view->setDirty(row.dirty);
         view->setPreviewing(row.previewing);
-        EXPECT_EQ(button(*view, "syncNow")->isEnabled(), row.syncNow);
-        EXPECT_EQ(button(*view, "preview")->isEnabled(), row.preview);
-        EXPECT_EQ(button(*view, "stop")->isVisibleTo(view.get()), row.stop);
+        EXPECT_EQ(std::tuple(enabled(*view, "syncNow"), enabled(*view, "preview"), shown(*view, "stop")),
+                  std::tuple(row.syncNow, row.preview, row.stop));
         for (const char* extra : {"saveFirst", "preparing", "runStatus"})
             EXPECT_EQ(shown(*view, extra), row.extra != nullptr && std::string(row.extra) == extra) << extra;
         auto* panel = view->findChild<ProgressPanel*>();
@@ -549,11 +537,10 @@ TEST(JobOverviewView, ButtonsFollowTheEnablingTableRowsReadOutWholeAndKeepTheirP
     view->setPalette(WidgetRender::lightPalette());
     view->resize(560, 700);
     settle();
-    const auto* source = view->findChild<QWidget*>(QStringLiteral("source"));
-    const auto* destination = view->findChild<QWidget*>(QStringLiteral("destination"));
+    const auto* source = child(*view, "source");
+    const auto* destination = child(*view, "destination");
     EXPECT_LE(destination->x() - (source->x() + source->width()), 12 + 32 + 12);
-    EXPECT_FALSE(source->findChild<QLabel*>(QStringLiteral("volume"))->isVisibleTo(source));
-    EXPECT_TRUE(destination->findChild<QLabel*>(QStringLiteral("volume"))->isVisibleTo(destination));
+    EXPECT_TRUE(!shown(*source, "volume") && shown(*destination, "volume"));
     const auto* folder = destination->findChild<FenraLabel*>(QStringLiteral("folder"));
     EXPECT_TRUE(folder->shownTitle().endsWith(QChar(0x2026))) << folder->shownTitle().toStdString();
     EXPECT_LE(folder->height(), 2 * folder->fontMetrics().lineSpacing() + 2);
