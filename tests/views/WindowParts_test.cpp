@@ -61,8 +61,7 @@ TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInTheP
     QWidget window;
     auto* panel = new ProgressPanel(SyncStrings::application());
     (new QVBoxLayout(&window))->addWidget(panel);
-    const SyncProgress resolving = progressIn(SyncPhase::resolving);
-    panel->setProgress(resolving);
+    panel->setProgress(progressIn(SyncPhase::resolving));
     window.resize(400, 200);
     window.show();
     auto* busy = child<BusyIndicator>(*panel, "busy");
@@ -71,16 +70,8 @@ TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInTheP
     const QImage before = busy->grab().toImage();
     QTRY_VERIFY(busy->step() != first);
     EXPECT_NE(busy->grab().toImage(), before) << "another turn, another picture";
-    RunStatusView status(RunStatus::running(resolving), SyncStrings{});
-    status.resize(200, 18);
-    status.show();
-    auto* spinner = child<BusyIndicator>(status, "runStatusSpinner");
-    EXPECT_TRUE(spinner->isTurning());
-    status.setStatus(RunStatus::queued());
-    EXPECT_FALSE(spinner->isTurning()) << "hidden, it rests";
     SCOPED_TRACE("TheProgressBarIsAThinLineInThePanelsTint");
-    const SyncProgress copying = progressIn(SyncPhase::transferring, 0.5);
-    panel->setProgress(copying);
+    panel->setProgress(progressIn(SyncPhase::transferring, 0.5));
     WidgetRender::settle(window);
     auto* bar = child<QProgressBar>(*panel, "bar");
     EXPECT_EQ(bar->height(), LinearProgressBar::thickness);
@@ -90,8 +81,6 @@ TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInTheP
     const QColor left = image.pixelColor(bar->width() * 3 / 4, bar->height() / 2);
     EXPECT_EQ(done.rgb(), FenraTheme::destructive().color(bar->palette()).rgb());
     EXPECT_NE(left.rgb(), done.rgb());
-    status.setStatus(RunStatus::running(copying));
-    EXPECT_EQ(child<QProgressBar>(status, "runStatusBar")->height(), LinearProgressBar::thickness);
 }
 
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.

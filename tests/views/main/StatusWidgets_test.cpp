@@ -1,7 +1,9 @@
 // The run-status widgets of the job list and the tray's picture and popup.
+#include "FenraCore/BusyIndicator.h"
 #include "FenraCore/Contrast.h"
 #include "FenraCore/FenraStyle.h"
 #include "FenraCore/FenraTheme.h"
+#include "FenraCore/LinearProgressBar.h"
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/DisplayFormat.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
@@ -87,6 +89,7 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopy
     EXPECT_GT(Contrast::ratio(rgb(empty), rgb(QPoint(empty.x(), 1))), 1.5) << "the empty track in the dark";
     view->setLocale(english);
     EXPECT_TRUE(shown(*view, "runStatusBar") && !shown(*view, "runStatusSpinner"));
+    EXPECT_EQ(bar->height(), LinearProgressBar::thickness);
     EXPECT_EQ(textOf(*view, "runStatusText"), "25%");
     struct Case { RunStatus status; QString text; bool spinner; };
     for (const Case& c : {Case{running(SyncPhase::transferring, std::nullopt), "phase.transferring", true},
@@ -97,6 +100,7 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopy
         EXPECT_EQ(textOf(*view, "runStatusText"), c.text);
         EXPECT_FALSE(shown(*view, "runStatusBar")) << c.text.toStdString();
         EXPECT_EQ(shown(*view, "runStatusSpinner"), c.spinner) << c.text.toStdString();
+        EXPECT_EQ(child<BusyIndicator>(*view, "runStatusSpinner")->isTurning(), c.spinner) << "hidden, it rests";
     }
 }
 
