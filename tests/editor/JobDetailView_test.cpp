@@ -65,6 +65,11 @@ protected:
     void readable() { settle(), timers.advance(PreviewSheet::readingSeconds); }
     void answer(ValidationReport report = {}) { fake.answerValidation(std::move(report)), settle(); }
     void updated(Result<void> result = {}) { fake.answerUpdate(std::move(result)), settle(); }
+    // Keys at the name's end, then the answer to the validation they started (or to one already out).
+    void typed(JobDetailView& view, const QString& text, ValidationReport report = {}) {
+        type(view, text);
+        answer(std::move(report));
+    }
     static void activeAndTyping(JobDetailView& view) {
         view.show();
         view.activateWindow();
@@ -98,8 +103,7 @@ TEST_F(JobDetailViewTest, NewJobHasOnlyTheFormAndCreatesOnceValidated) {
     EXPECT_TRUE(view->nameCaption()->isVisible());
     EXPECT_FALSE(view->progress()->isVisible() || view->primaryButton()->isEnabled());
     EXPECT_TRUE(labelWith(*view, "validation.missingSource") && labelWith(*view, "validation.missingDestination"));
-    type(*view, "A");
-    answer(warning(ValidationWarning::cloudFolder));  // warnings alone never block
+    typed(*view, "A", warning(ValidationWarning::cloudFolder));  // warnings alone never block
     EXPECT_FALSE(view->statusLabel()->isVisible());
     EXPECT_TRUE(view->primaryButton()->isEnabled() && view->warningRows()->isVisible());
     EXPECT_EQ(view->warningRows()->findChildren<QWidget*>(QStringLiteral("warning")).size(), 1);
@@ -134,8 +138,7 @@ TEST_F(JobDetailViewTest, StatusMessagesEnablingAndResetOfAStoredJob) {
     EXPECT_EQ(view->statusLabel()->text(), "Choose at least one weekday.");
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     EXPECT_TRUE(view->secondaryButton()->isEnabled());
-    type(*view, "x");
-    answer(errors({ValidationIssue::nested}));
+    typed(*view, "x", errors({ValidationIssue::nested}));
     EXPECT_EQ(view->statusLabel()->text(), "validation.nested");
     // Every setting away from the preset: the badge stops at ten.
     SyncJob custom = view->draft();
@@ -183,8 +186,7 @@ TEST_F(JobDetailViewTest, StatusMessagesEnablingAndResetOfAStoredJob) {
 TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
     auto view = shown();
     view->settingsTab()->click();
-    type(*view, "a");
-    answer(errors({ValidationIssue::missingSource}));  // of the name before the edit: dropped
+    typed(*view, "a", errors({ValidationIssue::missingSource}));  // of the name before the edit: dropped
     EXPECT_TRUE(view->validation().errors.empty());
     ASSERT_EQ(fake.pendingValidations.size(), 1u);
     EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa");
@@ -204,8 +206,7 @@ TEST_F(JobDetailViewTest, SaveOutcomesAndAPauseThatStoresOnlyItsFlag) {
     auto view = make(job, false, [&] { ++saved; });
     activeAndTyping(*view);
     answer();
-    type(*view, "2");
-    answer();
+    typed(*view, "2");
     QTest::keyClick(view->nameField(), Qt::Key_S, Qt::ControlModifier);
     EXPECT_FALSE(view->nameField()->isEnabled()) << "saving";
     updated(failure(std::runtime_error("The disk is full.")));
@@ -216,8 +217,7 @@ TEST_F(JobDetailViewTest, SaveOutcomesAndAPauseThatStoresOnlyItsFlag) {
     EXPECT_EQ(view->statusLabel()->text(), "validation.missingSource");
     EXPECT_FALSE(view->primaryButton()->isEnabled());
     EXPECT_EQ(saved, 0);
-    type(*view, "3");
-    answer();
+    typed(*view, "3");
     view->primaryButton()->click();
     updated();
     EXPECT_EQ(saved, 1);
@@ -225,8 +225,7 @@ TEST_F(JobDetailViewTest, SaveOutcomesAndAPauseThatStoresOnlyItsFlag) {
     view->overviewTab()->click();
     EXPECT_FALSE(view->footer()->isVisible());
     SCOPED_TRACE("PauseStoresOnlyTheFlagAndASaveCannotUndoIt");
-    type(*view, "!");
-    answer();
+    typed(*view, "!");
     view->pauseAction()->trigger();
     updated(failure(AppModelError::jobBusy()));
     EXPECT_TRUE(fake.jobs().front().isEnabled && view->draft().isEnabled);

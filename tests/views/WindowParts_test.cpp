@@ -100,9 +100,10 @@ TEST(WindowLooks, AnAlertStaysWideEnoughForItsTextsAndSheetsAlertsAndFixedWindow
     EXPECT_GE(alert.width(), wanted);
     EXPECT_GE(alert.width(), metrics.horizontalAdvance(alert.informativeText()) + 2 * metrics.height());
     // A short message sits on one line, whatever its script.
-    for (const QString& message : {QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."),
-                                   QStringLiteral("C\u00e1c l\u01b0\u1ee3t truy\u1ec1n \u0111ang ch\u1ea1y s\u1ebd b\u1ecb "
-                                                  "h\u1ee7y tr\u01b0\u1edbc khi Kelto Sync tho\u00e1t.")}) {
+    const QString messages[] = {QStringLiteral("Active transfers will be cancelled before Kelto Sync quits."),
+                                QStringLiteral("C\u00e1c l\u01b0\u1ee3t truy\u1ec1n \u0111ang ch\u1ea1y s\u1ebd "
+                                               "b\u1ecb h\u1ee7y tr\u01b0\u1edbc khi Kelto Sync tho\u00e1t.")};
+    for (const QString& message : messages) {
         AlertBox quit;
         quit.setLocale(QLocale(QStringLiteral("vi_VN")));
         quit.setTitle(QStringLiteral("Quit while syncing?"));
