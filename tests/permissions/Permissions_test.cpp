@@ -92,7 +92,6 @@ TEST(FullDiskAccessProbeTest, ARefusalAnywhereMeansMissingOtherFailuresCannotBeT
                   row.expected) << &row - rows;
         EXPECT_EQ(files.listed, row.listed) << &row - rows;
     }
-    EXPECT_TRUE(FullDiskAccessProbe::isPermissionError(std::system_error(EACCES, std::system_category())));
     EXPECT_FALSE(FullDiskAccessProbe::isPermissionError(std::runtime_error("other")));
 }
 
@@ -289,11 +288,8 @@ TEST(SettingsOpenerTest, EachDesktopTriesItsProgramsInOrderUntilOneStarts) {
         EXPECT_EQ(opener.open(c.destination), c.starts > 0) << qPrintable(c.desktop);
         EXPECT_EQ(commands, c.expected) << qPrintable(c.desktop);
     }
-}
-
-TEST(SettingsOpenerTest, ProgramsStartWithoutAShellAndTheSettingsProgramIsFoundOnPath) {
+    SCOPED_TRACE("ProgramsStartWithoutAShellAndTheSettingsProgramIsFoundOnPath");
     test::FakePrograms programs;
-    test::ScopedEnvironment environment;
     for (const char* name : {"show-arguments", "xdg-open", "systemsettings"}) programs.add(QString::fromLatin1(name));
     environment.set("PATH", programs.folder().toUtf8());
     const QStringList arguments{"two words", "a;b", "'quoted'", "$HOME", "`x`", ""};
@@ -303,7 +299,6 @@ TEST(SettingsOpenerTest, ProgramsStartWithoutAShellAndTheSettingsProgramIsFoundO
     EXPECT_FALSE(ProgramLauncher::start({"not-a-program-here"}, &error));
     EXPECT_FALSE(error.isEmpty());
     // An unknown desktop opens the first settings program on PATH.
-    QTemporaryDir config;
     const QString configHome = config.path() + QStringLiteral("/my config; rm -rf x");
     environment.set("XDG_CONFIG_HOME", configHome.toUtf8());
     environment.set("XDG_CURRENT_DESKTOP", "X-Cinnamon");
