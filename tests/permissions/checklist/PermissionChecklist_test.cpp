@@ -611,41 +611,15 @@ QLabel* rowOf(int height, bool visible = true) {
     return row;
 }
 
-TEST(PermissionSetupController, OneCentredWindowFitsAFixedWidthViewAndFocusesOnRequest) {
-    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    for (const int height : {300, 5000}) {
-        SCOPED_TRACE(height);
-        QPushButton* done = nullptr;
-        ControllerRig rig(true, [&](PermissionSetupController&) {
-            done = new QPushButton(QStringLiteral("Done"));
-            return fixedWidthView({rowOf(height), done});
-        });
-        QWidget* window = rig.shown();
-        EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
-        EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
-        EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
-        EXPECT_LT(window->height(), available.height() - 24);
-        auto* scroll = window->findChild<QScrollArea*>();
-        ASSERT_NE(scroll, nullptr);
-        EXPECT_GE(scroll->viewport()->width(), 560);
-        EXPECT_LE(done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x(), scroll->viewport()->width())
-            << "the right-aligned button is cut off";
-        EXPECT_TRUE(rig.checklist->isMonitoring());
-        EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
-        rig.controller->show(QStringLiteral("files"));
-        EXPECT_EQ(rig.controller->window(), window);
-        EXPECT_EQ(rig.presents, 2);
-        EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
-        EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
-    }
-}
-
 // The first statuses arrive just after the window opens; a pointer it merely opened under has reached for nothing.
 TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     std::vector<QWidget*> rows;
+    QPushButton* done = nullptr;
     ControllerRig rig(true, [&](PermissionSetupController&) {
-        rows = {rowOf(300), rowOf(300, false), rowOf(300, false)};
-        return fixedWidthView(rows);
+        rows = {rowOf(300), rowOf(300, false), rowOf(5000, false)};
+        done = new QPushButton(QStringLiteral("Done"));
+        return fixedWidthView({rows[0], rows[1], rows[2], done});
     });
     const std::vector<std::pair<const char*, std::function<void(QWindow*)>>> inputs{
         {"enter alone", [](QWindow* w) {
@@ -656,7 +630,19 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
         {"press", [](QWindow* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(30, 30)); }},
         {"key", [](QWindow* w) { QTest::keyClick(w, Qt::Key_Tab); }},
     };
-    QWidget* window = nullptr;
+    QWidget* window = rig.shown();
+    EXPECT_EQ(window->windowType(), Qt::Dialog) << "kept above the window it is presented for";
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
+    EXPECT_LE((window->geometry().center() - available.center()).manhattanLength(), 2) << "centred";
+    EXPECT_TRUE(rig.checklist->isMonitoring());
+    EXPECT_FALSE(rig.checklist->focusedItemID()) << "no identifier, no focus";
+    rig.controller->show(QStringLiteral("files"));
+    EXPECT_EQ(rig.controller->window(), window);
+    EXPECT_EQ(rig.presents, 2);
+    EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("files"));
+    EXPECT_EQ(rig.defaults.value(PermissionChecklist::focusKey()).toString(), QStringLiteral("files"));
+    window->hide();
+    auto* scroll = window->findChild<QScrollArea*>();
     int reached = 0;
     for (const auto& [name, input] : inputs) {
         SCOPED_TRACE(name);
@@ -666,8 +652,7 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
         rows[1]->show();
         rig.settle();
         EXPECT_GE(window->height(), opened + 300) << "opened with a row out of view";
-        EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(window->frameGeometry()))
-            << "grew off the screen";
+        EXPECT_TRUE(available.contains(window->frameGeometry())) << "grew off the screen";
         input(window->windowHandle());
         rig.settle();
         reached = window->height();
@@ -675,9 +660,13 @@ TEST(PermissionSetupController, TheWindowFollowsItsRowsUntilTheUserReachesIt) {
         rig.settle();
         if (name == std::string("enter alone")) {
             EXPECT_GT(window->height(), reached);
+            EXPECT_LT(window->height(), available.height() - 24) << "taller than the screen";
+            EXPECT_GE(scroll->viewport()->width(), 560);
+            EXPECT_LE(done->mapTo(scroll->viewport(), QPoint(done->width(), 0)).x(), scroll->viewport()->width())
+                << "the right-aligned button is cut off";
         } else {
             EXPECT_EQ(window->height(), reached) << "grew under the pointer";
-            EXPECT_TRUE(window->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
+            EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
             for (QWidget* row : {rows[1], rows[2]}) row->hide();
             rig.settle();
             EXPECT_EQ(window->height(), reached) << "shrank under the pointer";
