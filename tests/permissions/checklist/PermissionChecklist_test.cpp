@@ -8,7 +8,6 @@
 #include "KeltoPermissions/PermissionChecklistView.h"
 #include "KeltoPermissions/PermissionRow.h"
 #include "KeltoPermissions/PermissionSetupController.h"
-#include "KeltoPermissions/PermissionSetupState.h"
 #include "KeltoPermissions/PermissionStatusLabel.h"
 #include "Platform/Desktop/SettingsWindowGeometry.h"
 #include "tests/support/widgets/WidgetRender.h"
@@ -778,15 +777,6 @@ TEST(PermissionSetupController, AMissingWindowListIsToldOnlyWhenACompanionIsWant
     none.checklist->openSettings(none.item);
     EXPECT_EQ(none.controller->companion(), nullptr) << "no companion at all";
     EXPECT_TRUE(none.controller->window()->isVisible());
-}
-
-// Completed version, current version, onboarding due, in progress, forced.
-TEST(PermissionSetupState, WhenToPresent) {
-    EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, true, false));
-    EXPECT_TRUE(PermissionSetupState::shouldPresent(5, 1, false, false, true));
-    EXPECT_FALSE(PermissionSetupState::shouldPresent(0, 1, false, false, false));
-    EXPECT_TRUE(PermissionSetupState::shouldPresent(0, 1, true, false, false));
-    EXPECT_FALSE(PermissionSetupState::shouldPresent(1, 1, true, false, false));
 }
 
 struct PanelRig : FilesRig {
