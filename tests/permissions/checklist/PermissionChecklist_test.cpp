@@ -231,7 +231,7 @@ const QString moveHint = QStringLiteral("Move Kelto Sync to Applications and reo
 const QString stillNot =
     QStringLiteral("Still not working? Select Kelto Sync, remove it with \u2212, then drag it in again.");
 
-TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
+TEST(CompanionContent, StepsDragTileAndRestartFollowTheDestinationAndInstallLocation) {
     CompanionRig rig(SettingsDestination::privacy(PrivacyAnchor::allFiles));
     auto normal = rig.content();
     EXPECT_FALSE(normal->visibleTexts().contains(review));
@@ -273,22 +273,20 @@ TEST(CompanionContent, PrivacyPaneGivesStepsAndTheDragTileByInstallLocation) {
     EXPECT_TRUE(normal->restartButton()->isVisibleTo(normal.get()));
     normal->backButton()->click();
     EXPECT_EQ(rig.backs, 1);
-}
-
-TEST(CompanionContent, OtherDestinationsOnlyReviewAndRestartWhenRequired) {
+    SCOPED_TRACE("other destinations only ask for a review, and a restart when required");
     for (const auto& destination : {std::optional(SettingsDestination::loginItems()),
                                     std::optional<SettingsDestination>()}) {
-        CompanionRig rig(destination);
-        auto content = rig.content();
+        CompanionRig other(destination);
+        auto content = other.content();
         EXPECT_TRUE(content->visibleTexts().contains(review));
         EXPECT_EQ(content->dragTile(), nullptr);
         EXPECT_FALSE(content->restartButton()->isVisibleTo(content.get()));
-        rig.answer(S::restartRequired);
+        other.answer(S::restartRequired);
         ASSERT_TRUE(content->restartButton()->isVisibleTo(content.get()));
         EXPECT_FALSE(content->visibleTexts().contains(stillNot));
         content->restartButton()->click();
-        EXPECT_EQ(rig.terminations, 1);
-        EXPECT_EQ(rig.checklist->focusedItemID(), QStringLiteral("item"));
+        EXPECT_EQ(other.terminations, 1);
+        EXPECT_EQ(other.checklist->focusedItemID(), QStringLiteral("item"));
     }
 }
 
