@@ -26,6 +26,7 @@ public:
     struct Start {
         QString program;
         QStringList arguments;
+        QStringList command() const { return QStringList{program} + arguments; }
     };
 
     // Opened read and write: the programs never wait for a reader, and reads never meet the stream's end.

@@ -117,39 +117,6 @@ TEST(FreedesktopNotificationCenter, NotifyReplacesPerIdentifierAndAddsButtonsOnl
     }
 }
 
-TEST(FreedesktopNotificationCenter, ActionsReachTheModelAndClicksOpenTheJobEvenWithoutOne) {
-    FakeNotificationServer server({QStringLiteral("actions")});
-    FakeAppModel model;
-    auto adapter = std::make_unique<AppModelAdapter>(model);
-    NotificationRouter router;
-    router.setModel(adapter.get());
-    FreedesktopNotificationCenter center;
-    router.listen(center);
-    QSignalSpy opened(&AppEvents::shared(), &AppEvents::openJobPosted);
-    const Uuid job = Uuid::random();
-    center.add(request("ask-" + text(job), text(job), true));
-    center.add(request("broken", QStringLiteral("not-a-uuid"), true));
-    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 2; }));
-    const uint ask = 41, broken = 42, notOurs = 99;
-    for (const auto& [id, action] : std::vector<std::pair<uint, QString>>{{ask, "SYNC_NOW"}, {ask, "SKIP"},
-             {broken, "SYNC_NOW"}, {broken, "default"}, {notOurs, "SYNC_NOW"}, {ask, "default"}})
-        server.emitSignal("ActionInvoked", id, action);
-    ASSERT_TRUE(waitFor([&] { return opened.size() == 1; }));
-    EXPECT_EQ(model.runNowCalls, std::vector<Uuid>{job});
-    EXPECT_EQ(model.declineCalls, std::vector<Uuid>{job});
-    EXPECT_EQ(opened.at(0).at(0).toString(), text(job));
-    adapter.reset();  // the model is gone: buttons do nothing, a click still opens the job
-    server.emitSignal("ActionInvoked", ask, QStringLiteral("SYNC_NOW"));
-    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
-    ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
-    EXPECT_EQ(model.runNowCalls.size(), 1u);
-    server.emitSignal("NotificationClosed", ask, 2u);
-    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
-    center.add(request("later", text(job)));
-    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 3; }));
-    EXPECT_EQ(opened.size(), 2);
-}
-
 TEST(FreedesktopNotificationCenter, ANoticeWhoseSubjectIsSettledIsClosed) {
     FakeNotificationServer server({QStringLiteral("actions")});
     FakeAppModel model;
@@ -177,6 +144,33 @@ TEST(FreedesktopNotificationCenter, ANoticeWhoseSubjectIsSettledIsClosed) {
     EXPECT_EQ(server.calls[1].summary, "Title first");
     EXPECT_EQ(server.calls[2].summary, "Title third");
     EXPECT_EQ(server.closed, (std::vector<uint>{41, 42}));
+    SCOPED_TRACE("ActionsReachTheModelAndClicksOpenTheJobEvenWithoutOne");
+    auto adapter = std::make_unique<AppModelAdapter>(model);
+    NotificationRouter router;
+    router.setModel(adapter.get());
+    router.listen(center);
+    QSignalSpy opened(&AppEvents::shared(), &AppEvents::openJobPosted);
+    center.add(request("ask-" + text(job.id), text(job.id), true));
+    center.add(request("broken", QStringLiteral("not-a-uuid"), true));
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 5; }));
+    const uint ask = 44, broken = 45, notOurs = 99;
+    for (const auto& [id, action] : std::vector<std::pair<uint, QString>>{{ask, "SYNC_NOW"}, {ask, "SKIP"},
+             {broken, "SYNC_NOW"}, {broken, "default"}, {notOurs, "SYNC_NOW"}, {ask, "default"}})
+        server.emitSignal("ActionInvoked", id, action);
+    ASSERT_TRUE(waitFor([&] { return opened.size() == 1; }));
+    EXPECT_EQ(model.runNowCalls, std::vector<Uuid>{job.id});
+    EXPECT_EQ(model.declineCalls, std::vector<Uuid>{job.id});
+    EXPECT_EQ(opened.at(0).at(0).toString(), text(job.id));
+    adapter.reset();  // the model is gone: buttons do nothing, a click still opens the job
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("SYNC_NOW"));
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
+    ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
+    EXPECT_EQ(model.runNowCalls.size(), 1u);
+    server.emitSignal("NotificationClosed", ask, 2u);
+    server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
+    center.add(request("later", text(job.id)));
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 6; }));
+    EXPECT_EQ(opened.size(), 2);
     notifier.follow(nullptr);
 }
 

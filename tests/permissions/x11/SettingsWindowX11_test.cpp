@@ -23,18 +23,6 @@ namespace {
 using namespace test;
 using S = PermissionStatus;
 
-struct SettingsHelper {
-    QProcess process;
-    SettingsHelper() {
-        process.start(QStringLiteral(KELTO_SETTINGS_WINDOW_HELPER), {});
-        process.waitForReadyRead(5000);
-    }
-    ~SettingsHelper() {
-        process.kill();
-        process.waitForFinished();
-    }
-};
-
 std::optional<SettingsWindowGeometry::Geometry> settingsWindow() {
     return SettingsWindowGeometry::current(SettingsOpener::settingsPrograms());
 }
@@ -82,12 +70,12 @@ protected:
 TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     CompanionLog log;
     ItemRig rig(QStringLiteral("files"), SettingsDestination::privacy(PrivacyAnchor::allFiles));
-    PermissionItem& item = rig.item;
     PermissionChecklist& checklist = *rig.checklist;
     auto controller = shownController(checklist, rig);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
     EXPECT_FALSE(settingsWindow()) << "nothing mapped yet";
-    auto helper = std::make_unique<SettingsHelper>();
+    QProcess helper;  // plays the settings program
+    helper.start(QStringLiteral(KELTO_SETTINGS_WINDOW_HELPER), {});
     ASSERT_TRUE(QTest::qWaitFor([] { return settingsWindow().has_value(); }, 10'000));
     const auto geometry = settingsWindow();
     EXPECT_GE(geometry->frame.width(), 560);
@@ -95,7 +83,7 @@ TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     EXPECT_EQ(geometry->visibleFrame, QRectF(QGuiApplication::primaryScreen()->availableGeometry()));
     ASSERT_TRUE(QTest::qWaitFor([] { return DesktopWindows::shared().frontmostProgram().has_value(); }, 10'000));
     EXPECT_EQ(DesktopWindows::shared().frontmostProgram(), QStringLiteral("gnome-control-center"));
-    checklist.openSettings(item);
+    checklist.openSettings(rig.item);
     ASSERT_NE(controller->companion(), nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
     EXPECT_FALSE(controller->window()->isVisible());
@@ -109,9 +97,9 @@ TEST_F(SettingsWindowX11, HandOffFollowsTheSettingsUntilTheyGo) {
     EXPECT_TRUE(controller->restoresOnActivation()) << "the hand-off stays pending";
     checklist.refreshAll();
     rig.answerAll(S::missing);
-    checklist.openSettings(item);
+    checklist.openSettings(rig.item);
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->isCompanionVisible(); }, 10'000));
-    helper.reset();
+    helper.kill();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count("Close reason=settings-terminated") == 1; }, 5'000));
     QLabel other(QStringLiteral("another window of the application"));
     other.show();
