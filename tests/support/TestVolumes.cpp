@@ -310,14 +310,9 @@ LocalSshd::~LocalSshd() {
 }
 
 std::vector<std::string> LocalSshd::sshfs(const fs::path& folder, const fs::path& at) const {
-    return {"sshfs",
-            "-p",
-            std::to_string(port_),
-            "-o",
-            "IdentityFile=" + (folder_ / "user").native() +
-                ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes",
-            "root@127.0.0.1:" + folder.native(),
-            at.native()};
+    const std::string options = "IdentityFile=" + (folder_ / "user").native() +
+                                ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes";
+    return {"sshfs", "-p", std::to_string(port_), "-o", options, "root@127.0.0.1:" + folder.native(), at.native()};
 }
 
 }  // namespace kelto::test
