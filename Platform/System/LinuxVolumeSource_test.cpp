@@ -175,7 +175,7 @@ TEST_F(Fixture, WhatEachMountIsStackedOnAndWhereItsServerIs) {
     for (std::size_t i = 0; i < std::size(rows); ++i)
         lines += std::to_string(80 + i) + " 27 0:" + std::to_string(80 + i) + " / /mnt/" + std::to_string(i) + " rw - " +
                  rows[i].mount + "\n";
-    // A file system on a loop device lies on its image, through a mapping too (FileSystemsOnLoopDevicesAreStackedOnTheirImages).
+    // FileSystemsOnLoopDevicesAreStackedOnTheirImages: each lies on its image, through a mapping too.
     const std::string block = "sys/devices/virtual/block/";
     for (const auto& [loop, image] : {std::pair{"loop0", "/home/me/disk.img"}, {"loop1", "/home/me/My Files/vault.img"},
                                       {"loop2", "/tmp/old.img (deleted)"}, {"loop3", "/srv/pool.img"},
