@@ -129,7 +129,8 @@ TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
                                                const auto sub = sfs::openPath(root, {"dir", "sub"});
                                                return sub && sub->path == folder / "dir/sub" &&
                                                       !sfs::openPath(root, {"dir", "link", "inside"}) &&
-                                                      lookup.stat("dir/sub/file") && !lookup.stat("dir/link/inside/file");
+                                                      lookup.stat("dir/sub/file") &&
+                                                      !lookup.stat("dir/link/inside/file");
                                            });
         if (status != 2) { EXPECT_EQ(status, 0); }  // 2: no seccomp filter here
     }
@@ -184,7 +185,8 @@ TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
         EXPECT_TRUE(sfs::setModificationTime(root, "link", {2'000, 0}));
         EXPECT_FALSE(sfs::setModificationTime(root, "missing", {3'000, 0}));
         const struct stat file = *sfs::statChild(root, "file");
-        EXPECT_EQ(std::tuple(file.st_mtim.tv_sec, file.st_mtim.tv_nsec, file.st_atim.tv_sec), std::tuple(1'000, 5, 100));
+        EXPECT_EQ(std::tuple(file.st_mtim.tv_sec, file.st_mtim.tv_nsec, file.st_atim.tv_sec),
+                  std::tuple(1'000, 5, 100));
         EXPECT_EQ(sfs::statChild(root, "link")->st_mtim.tv_sec, 2'000);
         expectFailure(failureOf([&] { sfs::setModificationTime(root, "..", {0, 0}); }), EINVAL,
                       "Could not set the time of", folder / "..");

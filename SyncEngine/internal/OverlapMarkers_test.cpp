@@ -122,7 +122,8 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
         const std::vector<std::string> now = markersIn(b / ".KeltoSync");
         EXPECT_EQ(std::count(now.begin(), now.end(), left), 0);
         for (const std::string& name : heldOnB) EXPECT_EQ(std::count(now.begin(), now.end(), name), 1) << name;
-        for (const std::string& name : users) EXPECT_FALSE(markers.catches("x/" + name, OverlapMarkers::Walk::a)) << name;
+        for (const std::string& name : users)
+            EXPECT_FALSE(markers.catches("x/" + name, OverlapMarkers::Walk::a)) << name;
     }
     EXPECT_TRUE(markersIn(b).empty());
     EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
