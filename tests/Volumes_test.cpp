@@ -101,14 +101,9 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     const auto onRam = [&](const MountedVolume& m) { return m.root == tmp / "ram"; };
     EXPECT_TRUE(std::none_of(withRam.begin(), withRam.end(), onRam));
     const fs::path partitioned = tmp / "partitioned.img";
-    {
-        std::string sector(512, '\0');
-        const unsigned char entry[16] = {0, 0, 0, 0, 0x83, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0xF8, 0, 0};
-        sector.replace(446, 16, reinterpret_cast<const char*>(entry), 16);
-        sector[510] = '\x55';
-        sector[511] = '\xAA';
-        std::ofstream(partitioned, std::ios::binary) << sector;
-    }
+    // One Linux partition from sector 2048 on, in a DOS partition table.
+    const std::string entry("\0\0\0\0\x83\0\0\0\x00\x08\0\0\x00\xF8\0\0", 16);
+    std::ofstream(partitioned, std::ios::binary) << std::string(446, '\0') + entry + std::string(48, '\0') + "\x55\xAA";
     fs::resize_file(partitioned, 32 << 20);
     const std::string device = mounts.loopDevice(partitioned);
     ASSERT_FALSE(device.empty());
