@@ -205,26 +205,6 @@ TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
                                           {"link2", "-> nowhere"}, {"taken", "old"}}));
 }
 
-TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
-    test::TemporaryFolder tmp;
-    const sfs::Folder root = openRoot(tmp);
-    fs::path path;
-    {
-        const FileDescriptor file = sfs::makeScratchFile(root, path);
-        EXPECT_TRUE(sfs::listNames(root).empty());
-        EXPECT_EQ(path.parent_path(), tmp.path());
-        EXPECT_EQ(sfs::keptModificationTime(file, 1'234'567'890, path), 1'234'567'890);
-        EXPECT_EQ(sfs::keptModificationTime(file, 0, path), 0);
-    }
-    EXPECT_TRUE(sfs::listNames(root).empty());
-    ::chmod(tmp.path().c_str(), 0500);
-    if (::geteuid() != 0) {
-        expectFailure(failureOf([&] { sfs::makeScratchFile(root, path); }), EACCES, "Could not create scratch file",
-                      tmp / ".");
-    }
-    ::chmod(tmp.path().c_str(), 0700);
-}
-
 TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
     const auto a = across();
     if (!a) GTEST_SKIP() << "no second file system";
