@@ -100,8 +100,8 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
     EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
     for (const fs::path& folder : {a, b, b / ".KeltoSync"})
         EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
-    // One a killed process left is cleared; one another run still holds is not; the user's own files stay, and
-    // those named like markers are not left out (AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut).
+    // One a killed process left is cleared; one another run still holds is not; the user's own files stay.
+    SCOPED_TRACE("AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut");
     const std::string left = anotherRuns + "-A", prefix(OverlapMarkers::prefix);
     const std::vector<std::string> users{prefix + "notes.txt", prefix + "x-A", prefix + "0B5E7C1A-3D2F-4E6B-9A8C-1F2E3D4C5B6A",
                                          anotherRuns + "-C"};
