@@ -73,7 +73,6 @@ protected:
     }
 };
 
-
 constexpr std::int64_t t0 = 1'600'000'000;
 
 void setTime(const fs::path& file, std::int64_t seconds, long nanoseconds = 0) {
@@ -184,46 +183,41 @@ TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
     EXPECT_EQ(test::readFile(root() / "big"), "the whole file");
 }
 
+// The later of two runs' holds wins, its ID read in summer or winter time.
 TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
-    const std::string earlier = "2025-03-07_090000-11111111", later = "2025-03-07_100000-00000000";
-    for (const bool marked : {false, true}) {
-        SCOPED_TRACE(marked ? "finished runs" : "killed runs");
-        fs::remove_all(folder / ".KeltoSync");
-        fs::remove_all(folder / "dir");
-        hold("dir/f.txt", "first", earlier);
-        hold("dir/f.txt", "second", later);
-        hold("dir/g.txt", "only held once", earlier);
-        if (marked)
-            for (const std::string& id : {earlier, later}) HoldingFolder::markReported(root(), id, {});
-        EXPECT_EQ(summary(HoldingFolder::recover(root())),
-                  (std::vector<Summary>{{HoldingFolder::relativePath(earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
-                                        {HoldingFolder::relativePath(later), {"dir/f.txt"}, {}}}));
-        EXPECT_EQ(test::readFile(folder / "dir/f.txt") + test::readFile(folder / "dir/g.txt"), "secondonly held once");
-        EXPECT_EQ(test::readFile(held(earlier) / "dir/f.txt"), "first");
-        EXPECT_FALSE(fs::exists(held(later)));
-    }
-}
-
-TEST_F(HoldingFolderTest, RecoverPutsBackTheLaterHoldAcrossAFallBack) {
-    const std::string earlier = "2025-10-26_025000-11111111";  // summer time
-    const std::string later = "2025-10-26_021000-00000000";    // winter time, forty minutes on
-    hold("f.txt", "first", earlier);
-    // The file system's clock moves on before the later run holds (its ticks are coarse).
-    struct statx made {}, probe {};
-    ASSERT_EQ(::statx(AT_FDCWD, held(earlier).c_str(), 0, STATX_BTIME | STATX_CTIME, &made), 0);
-    const auto stamp = [](const struct statx& info) {
+    const struct {
+        std::string name, earlier, later;
+        bool marked;
+    } rows[] = {{"killed runs", "2025-03-07_090000-11111111", "2025-03-07_100000-00000000", false},
+                {"finished runs", "2025-03-07_090000-11111111", "2025-03-07_100000-00000000", true},
+                {"RecoverPutsBackTheLaterHoldAcrossAFallBack", "2025-10-26_025000-11111111", "2025-10-26_021000-00000000",
+                 false}};
+    const auto stamp = [](const fs::path& item) {
+        struct statx info {};
+        EXPECT_EQ(::statx(AT_FDCWD, item.c_str(), 0, STATX_BTIME | STATX_CTIME, &info), 0) << item;
         const statx_timestamp t = (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_ctime;
         return std::pair(t.tv_sec, t.tv_nsec);
     };
-    do {
-        fs::remove(folder / "probe");
-        fs::create_directory(folder / "probe");
-        ASSERT_EQ(::statx(AT_FDCWD, (folder / "probe").c_str(), 0, STATX_BTIME | STATX_CTIME, &probe), 0);
-    } while (!(stamp(made) < stamp(probe)));
-    hold("f.txt", "second", later);
-    HoldingFolder::recover(root());
-    EXPECT_EQ(test::readFile(folder / "f.txt"), "second");
-    EXPECT_EQ(test::readFile(held(earlier) / "f.txt"), "first");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(folder / ".KeltoSync");
+        fs::remove_all(folder / "dir");
+        hold("dir/f.txt", "first", row.earlier);
+        hold("dir/g.txt", "only held once", row.earlier);
+        do {  // the file system's clock moves on before the later run holds (its ticks are coarse)
+            fs::remove(folder / "probe");
+            fs::create_directory(folder / "probe");
+        } while (!(stamp(held(row.earlier)) < stamp(folder / "probe")));
+        hold("dir/f.txt", "second", row.later);
+        if (row.marked)
+            for (const std::string& id : {row.earlier, row.later}) HoldingFolder::markReported(root(), id, {});
+        EXPECT_EQ(summary(HoldingFolder::recover(root())),
+                  (std::vector<Summary>{{HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
+                                        {HoldingFolder::relativePath(row.later), {"dir/f.txt"}, {}}}));
+        EXPECT_EQ(test::readFile(folder / "dir/f.txt") + test::readFile(folder / "dir/g.txt"), "secondonly held once");
+        EXPECT_EQ(test::readFile(held(row.earlier) / "dir/f.txt"), "first");
+        EXPECT_FALSE(fs::exists(held(row.later)));
+    }
 }
 
 TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion) {
@@ -379,16 +373,14 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
     EXPECT_NE(bytes.find("\"new/\xc3\xa9\""), std::string::npos) << bytes;
     const std::optional<HoldingFolder::Planned> read = HoldingRecords::decodePlan(bytes);
     ASSERT_TRUE(read);
-    EXPECT_EQ(std::tie(read->source, read->modifyWindow, read->archiveTo, read->deleted, read->replaced),
-              std::tie(planned.source, planned.modifyWindow, planned.archiveTo, planned.deleted, planned.replaced));
-    EXPECT_EQ(std::tie(read->seen, read->folders, read->copies, read->conflicts),
-              std::tie(planned.seen, planned.folders, planned.copies, planned.conflicts));
+    const auto fields = [&](const HoldingFolder::Planned& p) {
+        const HoldingFolder::Crossed& c = p.crossed.at(latin1);
+        return std::tie(p.source, p.modifyWindow, p.archiveTo, p.deleted, p.replaced, p.seen, p.folders, p.copies,
+                        p.conflicts, c.device, c.fileNumber, c.kind, c.size, c.mtime.tv_sec, c.mtime.tv_nsec,
+                        c.attributes, c.otherNames);
+    };
     ASSERT_EQ(read->crossed.size(), 1u);
-    const HoldingFolder::Crossed &crossed = read->crossed.at(latin1), &wrote = planned.crossed.at(latin1);
-    EXPECT_EQ(std::tie(crossed.device, crossed.fileNumber, crossed.kind, crossed.size, crossed.mtime.tv_sec,
-                       crossed.mtime.tv_nsec, crossed.attributes, crossed.otherNames),
-              std::tie(wrote.device, wrote.fileNumber, wrote.kind, wrote.size, wrote.mtime.tv_sec, wrote.mtime.tv_nsec,
-                       wrote.attributes, wrote.otherNames));
+    EXPECT_EQ(fields(*read), fields(planned));
     EXPECT_FALSE(HoldingRecords::decodePlan(bytes.substr(0, bytes.size() - 1)));
     const HoldingRecords::Mark mark{true, {latin1, "taken"}};
     const std::string markBytes = JsonText::encode(mark);
