@@ -220,53 +220,49 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
     }
 }
 
+// Settled by the run, or recovered after a kill, by the source where the plan found it.
 TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion) {
-    test::TemporaryFolder source;
-    for (test::TemporaryFolder* side : {&source, &folder}) {
-        side->write("f.txt", "new");
-        side->write("p/sub/s.txt", "s");
-        fs::create_symlink("aaaa", *side / "copied");
+    for (const bool recovered : {false, true}) {
+        SCOPED_TRACE(recovered ? "RecoveryComparesWithTheSourceWhereItLies" : "settled");
+        for (const auto& entry : fs::directory_iterator(root())) fs::remove_all(entry.path());
+        test::TemporaryFolder source;
+        for (test::TemporaryFolder* side : {&source, &folder}) {
+            side->write("f.txt", "new");
+            side->write("p/sub/s.txt", "s");
+            fs::create_symlink("aaaa", *side / "copied");
+        }
+        folder.write("p/sub/mine.txt", "written into the copy meanwhile");
+        fs::create_symlink("aaaa", source / "mine");
+        fs::create_symlink("bbbb", folder / "mine");
+        for (const char* path : {"f.txt", "p"})
+            fs::last_write_time(folder / path, fs::last_write_time(source / path));
+        HoldingFolder::prepare(root(), runID);
+        for (const char* path : {"f.txt", "copied", "mine"}) hold(path, "edited during the run");
+        hold("p", "a file the folder replaced, edited during the run");
+        const int sourceFolder = ::open(source.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(sourceFolder, 0);
+        HoldingFolder::Planned planned{.replaced = {"f.txt", "p", "copied", "mine"}, .source = source.path()};
+        std::vector<Summary> settled;
+        if (recovered) {
+            planned.source = "/proc/self/fd/" + std::to_string(sourceFolder);
+            HoldingFolder::record(root(), runID, planned);
+            // The run is gone; its descriptor's number now names another folder.
+            const int destination = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ASSERT_GE(destination, 0);
+            ASSERT_EQ(::dup3(destination, sourceFolder, O_CLOEXEC), sourceFolder);
+            ::close(destination);
+            settled = summary(HoldingFolder::recover(root()));
+        } else {
+            settled = summary({HoldingFolder::settle(root(), runID, planned)});
+        }
+        ::close(sourceFolder);
+        EXPECT_EQ(settled, (std::vector<Summary>{
+                               {HoldingFolder::relativePath(runID), {"copied", "f.txt"}, {"mine" + taken, "p" + taken}}}));
+        for (const char* path : {"f.txt", "copied"}) EXPECT_EQ(test::readFile(folder / path), "edited during the run");
+        EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
+        EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
+        EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
     }
-    folder.write("p/sub/mine.txt", "written into the copy meanwhile");
-    fs::create_symlink("aaaa", source / "mine");
-    fs::create_symlink("bbbb", folder / "mine");
-    for (const char* path : {"f.txt", "p"})
-        fs::last_write_time(folder / path, fs::last_write_time(source / path));
-    for (const char* path : {"f.txt", "copied", "mine"}) hold(path, "edited during the run");
-    hold("p", "a file the folder replaced, edited during the run");
-    const HoldingFolder::Planned planned{.replaced = {"f.txt", "p", "copied", "mine"}, .source = source.path()};
-    const HoldingFolder::Settlement s = HoldingFolder::settle(root(), runID, planned);
-    for (const char* path : {"f.txt", "copied"}) EXPECT_EQ(test::readFile(folder / path), "edited during the run");
-    EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
-    EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
-    EXPECT_EQ(keptPaths(s), (Paths{"mine" + taken, "p" + taken}));
-    EXPECT_EQ(test::readFile(held() / "p"), "a file the folder replaced, edited during the run");
-}
-
-TEST_F(HoldingFolderTest, RecoveryComparesWithTheSourceWhereItLies) {
-    test::TemporaryFolder source;
-    for (const char* path : {"copied.txt", "mine.txt"}) source.write(path, "new");
-    folder.write("copied.txt", "new");
-    fs::last_write_time(folder / "copied.txt", fs::last_write_time(source / "copied.txt"));
-    folder.write("mine.txt", "saved after the run was killed");
-    HoldingFolder::prepare(root(), runID);
-    for (const char* path : {"copied.txt", "mine.txt"}) hold(path, "edited during the run");
-    const int sourceFolder = ::open(source.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(sourceFolder, 0);
-    const HoldingFolder::Planned planned{.replaced = {"copied.txt", "mine.txt"},
-                                         .source = "/proc/self/fd/" + std::to_string(sourceFolder)};
-    HoldingFolder::record(root(), runID, planned);
-    // The run is gone; its descriptor's number now names another folder.
-    const int destination = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(destination, 0);
-    ASSERT_EQ(::dup3(destination, sourceFolder, O_CLOEXEC), sourceFolder);
-    ::close(destination);
-    EXPECT_EQ(summary(HoldingFolder::recover(root())),
-              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"copied.txt"}, {"mine.txt" + taken}}}));
-    ::close(sourceFolder);
-    EXPECT_EQ(test::readFile(folder / "mine.txt"), "saved after the run was killed");
-    EXPECT_EQ(test::readFile(held() / "mine.txt") + test::readFile(folder / "copied.txt"),
-              "edited during the runedited during the run");
 }
 
 TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
