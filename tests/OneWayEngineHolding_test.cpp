@@ -85,6 +85,7 @@ struct Block {
     bool markWritten = true;
     // Made before the run: the run holds B from its start.
     std::function<bool(const fs::path& dst)> ready = nullptr;
+    bool onHeld = false;  // the holding folder's, not B's, so the item cannot leave it
 };
 
 bool mountOver(const fs::path& at) { return ::mount(at.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0; }
@@ -101,6 +102,8 @@ std::vector<Block> blocks() {
              return ::mount(nullptr, dst.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
          },
          unmount, false, mountOver},
+        {"held immutable", [](const fs::path& at) { return runQuietly({"chattr", "+i", (at / "dir").native()}) == 0; },
+         [](const fs::path& at) { runQuietly({"chattr", "-i", (at / "dir").native()}); }, true, nullptr, true},
     };
 }
 
@@ -213,22 +216,29 @@ TEST_F(OneWayEngineHoldingTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     }
 }
 
+// Once the item tried at every run (23) has its place taken too, the folder is the user's (24).
 TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun) {
     NEEDS_ROOT();
     for (const Block& block : blocks()) {
-        SCOPED_TRACE(block.name);
+        SCOPED_TRACE(block.onHeld ? "AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits" : block.name);
         fresh();
         putBoth("dir/f1", "f1");
         put(src / "new.txt", "something to copy");
-        const std::string folder = heldIn();
+        if (block.onHeld) putBoth("t.txt", "t");
+        const std::string folder = heldIn(), keptT = kept("t.txt", "from an earlier run ");
         const fs::path held = holding();
-        Lifted blocked{block, dst};
-        blocked.readied = block.ready && block.ready(dst);
+        const fs::path& at = block.onHeld ? held : dst;
+        Lifted blocked{block, at};
+        blocked.readied = block.ready && block.ready(at);
         ASSERT_TRUE(blocked.readied || !block.ready) << std::strerror(errno);
         script.expect(Script::transfer()).then([&] {  // rsync takes dir/f1, unlisted
             fs::create_directories(held / "dir");
             fs::rename(dst / "dir/f1", held / "dir/f1");
-            blocked.applied = block.apply(dst);
+            if (block.onHeld) {  // and t.txt, whose place someone takes
+                fs::rename(dst / "t.txt", held / "t.txt");
+                put(dst / "t.txt", "someone else's");
+            }
+            blocked.applied = block.apply(at);
         });
         const auto [stats, exit] = run(plan());
         ASSERT_TRUE(blocked.applied) << std::strerror(errno);
@@ -239,9 +249,27 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
             EXPECT_FALSE(fs::exists(held));
             continue;
         }
-        EXPECT_THAT(stats.errors, ElementsAre(AllOf(StartsWith("Kept in " + folder + " ("), EndsWith("): dir/f1"),
-                                                    HasSubstr(" \"" + dst.native() + "/.KeltoSync/")),
-                                              OneWayEngine::triedAgainLine, OneWayEngine::heldBackLine));
+        const auto keptF1 = AllOf(StartsWith("Kept in " + folder + " ("), EndsWith("): dir/f1"),
+                                  HasSubstr(" \"" + dst.native() + "/.KeltoSync/"));
+        if (block.onHeld) {
+            EXPECT_THAT(stats.errors, ElementsAre(keptF1, kept("t.txt"), OneWayEngine::triedAgainLine,
+                                                  OneWayEngine::heldBackLine));
+            nextRun(1);
+            const auto [still, stillExit] = run(plan());
+            EXPECT_THAT(still.errors, ElementsAre(AllOf(StartsWith("Kept from an earlier run in " + folder + " ("),
+                                                        EndsWith("): dir/f1")),
+                                                  keptT, OneWayEngine::triedAgainLine));
+            EXPECT_EQ(stillExit.code, 23);
+            blocked.lift();
+            for (int later = 2; later <= 3; ++later) {
+                nextRun(later);
+                expectNamed(run(plan()), 24, {"Kept from an earlier run in " + folder + " (its place is taken): dir/f1",
+                                              keptT, deleteLine(folder)});
+            }
+            EXPECT_EQ(entries(held), (Lines{"dir/", "dir/f1", "t.txt"}));
+            continue;
+        }
+        EXPECT_THAT(stats.errors, ElementsAre(keptF1, OneWayEngine::triedAgainLine, OneWayEngine::heldBackLine));
         EXPECT_EQ(contents(held / "dir/f1"), "f1");
         blocked.lift();
         nextRun(1);
@@ -250,45 +278,6 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
         EXPECT_EQ(next.first.errors, Lines{"Put back from an " + std::string(block.markWritten ? "earlier" : "interrupted") + " run: dir/f1"});
         EXPECT_TRUE(contents(dst / "dir/f1") == "f1" && !fs::exists(held));
     }
-}
-
-// Once the item tried at every run (23) has its place taken too, the folder is the user's (24).
-TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits) {
-    NEEDS_ROOT();
-    const fs::path heldDir = holding() / "dir";
-    const Block block{"held immutable",
-                      [&](const fs::path&) { return runQuietly({"chattr", "+i", heldDir.native()}) == 0; },
-                      [&](const fs::path&) { runQuietly({"chattr", "-i", heldDir.native()}); }};
-    putFiles(src, {{"dir/f1", "f1"}, {"t.txt", "t"}, {"new.txt", "something to copy"}});
-    putFiles(dst, {{"dir/f1", "f1"}, {"t.txt", "t"}});
-    const std::string folder = heldIn();
-    const fs::path held = holding();
-    Lifted blocked{block, dst};
-    script.expect(Script::transfer()).then([&] {
-        fs::create_directories(held / "dir");
-        fs::rename(dst / "dir/f1", held / "dir/f1");
-        fs::rename(dst / "t.txt", held / "t.txt");
-        put(dst / "t.txt", "someone else's");
-        blocked.applied = block.apply(dst);
-    });
-    const auto [stats, exit] = run(plan());
-    ASSERT_TRUE(blocked.applied);
-    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
-    EXPECT_THAT(stats.errors, ElementsAre(EndsWith("): dir/f1"), kept("t.txt"), OneWayEngine::triedAgainLine, _));
-    const std::string keptT = kept("t.txt", "from an earlier run ");
-    nextRun(1);
-    const auto [still, stillExit] = run(plan());
-    EXPECT_THAT(still.errors, ElementsAre(AllOf(StartsWith("Kept from an earlier run in " + folder + " ("),
-                                                EndsWith("): dir/f1")),
-                                          keptT, OneWayEngine::triedAgainLine));
-    EXPECT_EQ(stillExit.code, 23);
-    blocked.lift();
-    for (int later = 2; later <= 3; ++later) {
-        nextRun(later);
-        expectNamed(run(plan()), 24,
-                    {"Kept from an earlier run in " + folder + " (its place is taken): dir/f1", keptT, deleteLine(folder)});
-    }
-    EXPECT_EQ(entries(held), (Lines{"dir/", "dir/f1", "t.txt"}));
 }
 
 // As many rewritten sources as the guard reviews (any, by default), or a deletion, stop the run.

@@ -190,8 +190,8 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         bool marked;
     } rows[] = {{"killed runs", "2025-03-07_090000-11111111", "2025-03-07_100000-00000000", false},
                 {"finished runs", "2025-03-07_090000-11111111", "2025-03-07_100000-00000000", true},
-                {"RecoverPutsBackTheLaterHoldAcrossAFallBack", "2025-10-26_025000-11111111", "2025-10-26_021000-00000000",
-                 false}};
+                {"RecoverPutsBackTheLaterHoldAcrossAFallBack", "2025-10-26_025000-11111111",
+                 "2025-10-26_021000-00000000", false}};
     const auto stamp = [](const fs::path& item) {
         struct statx info {};
         EXPECT_EQ(::statx(AT_FDCWD, item.c_str(), 0, STATX_BTIME | STATX_CTIME, &info), 0) << item;
@@ -211,8 +211,9 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         hold("dir/f.txt", "second", row.later);
         if (row.marked)
             for (const std::string& id : {row.earlier, row.later}) HoldingFolder::markReported(root(), id, {});
+        const Paths earlierKept{"dir/f.txt" + taken};
         EXPECT_EQ(summary(HoldingFolder::recover(root())),
-                  (std::vector<Summary>{{HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
+                  (std::vector<Summary>{{HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, earlierKept},
                                         {HoldingFolder::relativePath(row.later), {"dir/f.txt"}, {}}}));
         EXPECT_EQ(test::readFile(folder / "dir/f.txt") + test::readFile(folder / "dir/g.txt"), "secondonly held once");
         EXPECT_EQ(test::readFile(held(row.earlier) / "dir/f.txt"), "first");
@@ -256,8 +257,8 @@ TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion)
             settled = summary({HoldingFolder::settle(root(), runID, planned)});
         }
         ::close(sourceFolder);
-        EXPECT_EQ(settled, (std::vector<Summary>{
-                               {HoldingFolder::relativePath(runID), {"copied", "f.txt"}, {"mine" + taken, "p" + taken}}}));
+        const Summary expected{HoldingFolder::relativePath(runID), {"copied", "f.txt"}, {"mine" + taken, "p" + taken}};
+        EXPECT_EQ(settled, std::vector<Summary>{expected});
         for (const char* path : {"f.txt", "copied"}) EXPECT_EQ(test::readFile(folder / path), "edited during the run");
         EXPECT_EQ(test::readFile(folder / "p/sub/mine.txt"), "written into the copy meanwhile");
         EXPECT_EQ(fs::read_symlink(folder / "mine"), "bbbb");
