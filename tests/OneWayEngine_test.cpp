@@ -138,13 +138,21 @@ TEST_F(OneWayEngineTest, ChecksComeBeforeAnyRsyncRun) {
     EXPECT_FALSE(fs::exists(dst / ".KeltoSync"));
 }
 
+// Scan reports are throttled by the engine's clock, which never moves here.
 TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
+    ManualClock clock;
+    engine.clock = &clock;
+    std::string lines;
+    for (int i = 0; i < 300; ++i) lines += RsyncLines::itemized(">f+++++++++", 1, "f" + std::to_string(i));
+    lines += ".d          0 0 ./\n";  // scanned, never copied
     // 24: files vanished while scanning, which still plans.
-    script.expect(ScriptedRsyncRunner::dryRun())
-        .out(">f+++++++++ 3 0 kept\n.d          0 0 ./\n")
-        .err("file has vanished: \"/src/gone\"\n")
-        .exit(24);
-    EXPECT_EQ(copyPaths(plan()), std::vector<std::string>{"kept"});
+    script.expect(ScriptedRsyncRunner::dryRun()).out(lines).err("file has vanished: \"/src/gone\"\n").exit(24);
+    std::vector<SyncProgress> reports;
+    EXPECT_EQ(copyPaths(plan(&reports)).size(), 300u);
+    SyncProgress first = phaseOnly(SyncPhase::scanning, 1);
+    first.currentPath = "f0";
+    EXPECT_EQ(reports, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning), first, phaseOnly(SyncPhase::scanning, 301),
+                                                  phaseOnly(SyncPhase::planning, 301)}));
     script.expect(ScriptedRsyncRunner::dryRun())
         .out(">f+++++++++ 3 0 kept\n")
         .err("rsync: [sender] send_files failed to open \"x\": Permission denied (13)\n"
@@ -159,20 +167,6 @@ TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
     stop.request_stop();
     EXPECT_EQ(thrown<OneWayEngineError>([&] { engine.plan(job, src, dst, traits, stop.get_token()); }),
               OneWayEngineError::scanFailed(20, {}));
-}
-
-TEST_F(OneWayEngineTest, ScanReportsAreThrottled) {
-    ManualClock clock;
-    engine.clock = &clock;
-    std::string lines;
-    for (int i = 0; i < 300; ++i) lines += RsyncLines::itemized(">f+++++++++", 1, "f" + std::to_string(i));
-    script.expect(ScriptedRsyncRunner::dryRun()).out(lines);
-    std::vector<SyncProgress> reports;
-    plan(&reports);
-    SyncProgress first = phaseOnly(SyncPhase::scanning, 1);
-    first.currentPath = "f0";
-    EXPECT_EQ(reports, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning), first, phaseOnly(SyncPhase::scanning, 300),
-                                                  phaseOnly(SyncPhase::planning, 300)}));
 }
 
 // A side shown inside the other where the mounts tell nothing: markers tell, whatever the filters.
