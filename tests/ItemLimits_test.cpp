@@ -99,9 +99,7 @@ TEST_F(OneWayEngineTest, ASourceGoneByTheEndOfTheRunIsNamedAsGone) {
 // The source put back to what both sides last agreed on while copied is the user's latest word.
 TEST_F(TwoWayEngineTest, SourcesRewrittenWhileCopiedLoseTheirEntriesAndAreCopiedAgain) {
     startInStep({"x", "y", "z", "calm"});
-    putAt(a / "x", "x v1", t0 + 10);
-    putAt(b / "y", "y v1", t0 + 10);
-    putAt(a / "z", "z v1", t0 + 10);
+    for (const fs::path& file : {a / "x", b / "y", a / "z"}) putAt(file, file.filename().native() + " v1", t0 + 10);
     putAt(a / "calm", "calm", t0 + 10);
     const TwoWayPlan twoWay = plan().second;
     ASSERT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"calm", "x", "z"}));

@@ -9,9 +9,6 @@
 #include "SyncEngine/internal/OverlapMarkers.h"
 #include "SyncModel/Support/Unicode.h"
 
-#include <sys/mount.h>
-
-#include <memory>
 #include <thread>
 #include <tuple>
 
@@ -175,9 +172,7 @@ TEST_F(OneWayEngineTest, NoFilterHidesTheMarkersFromTheWalks) {
     tmp.write("src/one.txt", "one");
     fs::create_directories(src / ".KeltoSync/Archive");
     fs::create_directories(dst / "inner");
-    ASSERT_EQ(::mount(src.c_str(), (dst / "inner").c_str(), nullptr, MS_BIND, nullptr), 0);
-    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
-        &dst, [](const fs::path* d) { ::umount2((*d / "inner").c_str(), MNT_DETACH); });
+    ASSERT_TRUE(mounts.bind(src, dst / "inner"));
     for (const std::vector<std::string>& patterns :
          {std::vector<std::string>{".*"}, {"*Marker*"}, {"inner/.K*/"}, {".K*", "*-A", "*-B"}}) {
         job.filters.patterns = patterns;

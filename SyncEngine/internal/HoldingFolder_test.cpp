@@ -129,11 +129,10 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
     EXPECT_EQ(s.folder, ".KeltoSync/Holding/" + runID);
     EXPECT_EQ(s.putBack, (Paths{"gone/deep/unplanned.txt", "link", "notreplaced.txt", "unplanned.txt"}));
     EXPECT_EQ(keptPaths(s), (Paths{"filed/b.txt" + notDir, "linked/a.txt" + notDir, "taken.txt" + taken}));
-    EXPECT_EQ(test::readFile(folder / "notreplaced.txt"), "old n");
-    EXPECT_EQ(test::readFile(folder / "gone/deep/unplanned.txt"), "deep");
+    for (const auto& [path, content] : {std::pair{"notreplaced.txt", "old n"}, {"gone/deep/unplanned.txt", "deep"},
+                                        {"replaced.txt", "new r"}, {"taken.txt", "someone else's"}})
+        EXPECT_EQ(test::readFile(folder / path), content) << path;
     EXPECT_EQ(fs::read_symlink(folder / "link"), "target");
-    EXPECT_EQ(test::readFile(folder / "replaced.txt"), "new r");
-    EXPECT_EQ(test::readFile(folder / "taken.txt"), "someone else's");
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
     EXPECT_EQ(tree(held()), (Paths{"filed/", "filed/b.txt", "linked/", "linked/a.txt", "taken.txt"}));
     EXPECT_FALSE(fs::exists(folder / "deleted.txt") || fs::exists(folder / "dir"));
