@@ -152,34 +152,29 @@ TEST_F(HoldingFolderTest, SettleDiscardsOnlyWhatThePlanListed) {
 }
 
 TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
-    const std::string other = "2025-03-08_090000-00ff00ff";
+    const std::string other = "2025-03-08_090000-00ff00ff", cut = "2025-03-06_090000-0c0c0c0c";
     hold("free.txt", "f");
     hold("taken.txt", "old");
     hold("sub/free.txt", "sf", other);
     folder.write("taken.txt", "current");
     folder.write(".KeltoSync/Holding/stray-file", "not a run's folder");
     fs::create_directory(held("2025-03-09_090000-0000aaaa"));
+    SCOPED_TRACE("RecoveryClearsACopyCutShortOfWhatStillStands");  // named once, so cleared without a word
+    folder.write("big", "the whole file");
+    hold("big", "the whole", cut);
+    HoldingFolder::record(root(), cut, {.deleted = {"big"}, .seen = {{"big", versionOf(root() / "big")}}});
+    HoldingFolder::Settlement settled;
+    settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
+    HoldingFolder::markReported(root(), cut, settled);
     EXPECT_EQ(summary(HoldingFolder::recover(root())),
               (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"free.txt"}, {"taken.txt" + taken}},
                                     {HoldingFolder::relativePath(other), {"sub/free.txt"}, {}}}));
-    for (const auto& [path, content] : {std::pair{"free.txt", "f"}, {"sub/free.txt", "sf"}, {"taken.txt", "current"}})
+    for (const auto& [path, content] : {std::pair{"free.txt", "f"}, {"sub/free.txt", "sf"}, {"taken.txt", "current"},
+                                        {"big", "the whole file"}})
         EXPECT_EQ(test::readFile(folder / path), content) << path;
     EXPECT_EQ(tree(folder / ".KeltoSync/Holding"),
               (Paths{runID + "/", runID + "/.KeltoSync", runID + "/taken.txt", "stray-file"}));
     EXPECT_TRUE(HoldingFolder::recover(test::TemporaryFolder().path()).empty());
-}
-
-TEST_F(HoldingFolderTest, RecoveryClearsACopyCutShortOfWhatStillStands) {
-    folder.write("big", "the whole file");
-    hold("big", "the whole");
-    const HoldingFolder::Planned planned{.deleted = {"big"}, .seen = {{"big", versionOf(root() / "big")}}};
-    HoldingFolder::record(root(), runID, planned);
-    HoldingFolder::Settlement settled;
-    settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
-    HoldingFolder::markReported(root(), runID, settled);
-    EXPECT_TRUE(HoldingFolder::recover(root()).empty());
-    EXPECT_FALSE(fs::exists(held()));
-    EXPECT_EQ(test::readFile(root() / "big"), "the whole file");
 }
 
 // The later of two runs' holds wins, its ID read in summer or winter time.
