@@ -181,11 +181,6 @@ protected:
     std::optional<OneWayEngineError> refusal(const SyncPlan& p) {
         return thrown<OneWayEngineError>([&] { run(p); });
     }
-    bool transferred() const {
-        const auto calls = script.calls();
-        return std::any_of(calls.begin(), calls.end(),
-                           [](const auto& call) { return ScriptedRsyncRunner::transfer()(call.arguments); });
-    }
 
     template <class Items>
     static std::vector<std::string> pathsOf(const Items& items) {

@@ -148,8 +148,9 @@ TEST_F(OneWayEngineTest, DryRunExitsDecideThePlan) {
     EXPECT_EQ(copyPaths(plan(&reports)).size(), 300u);
     SyncProgress first = phaseOnly(SyncPhase::scanning, 1);
     first.currentPath = "f0";
-    EXPECT_EQ(reports, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning), first, phaseOnly(SyncPhase::scanning, 301),
-                                                  phaseOnly(SyncPhase::planning, 301)}));
+    const std::vector<SyncProgress> expected{phaseOnly(SyncPhase::scanning), first, phaseOnly(SyncPhase::scanning, 301),
+                                             phaseOnly(SyncPhase::planning, 301)};
+    EXPECT_EQ(reports, expected);
     script.expect(ScriptedRsyncRunner::dryRun())
         .out(">f+++++++++ 3 0 kept\n")
         .err("rsync: [sender] send_files failed to open \"x\": Permission denied (13)\n"
