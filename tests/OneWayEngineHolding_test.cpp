@@ -283,7 +283,6 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
 // As many rewritten sources as the guard reviews (any, by default), or a deletion, stop the run.
 TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed) {
     const auto name = [](int i) { return "f" + std::to_string(i) + ".txt"; };
-    const JobOptions reviewing = JobOptions::standard();  // review from 50 files and 20 %
     const struct {
         bool standard, archive;
         int rewritten;
@@ -296,7 +295,7 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
                  {true, true, 100, false, RsyncExit(0, {})}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.standard << c.archive << " " << c.rewritten << " " << c.deleted);
-        job.options = c.standard ? reviewing : JobOptions{};
+        job.options = c.standard ? JobOptions::standard() : JobOptions{};  // review from 50 files and 20 %
         job.options.archiveEnabled = c.archive;
         fresh();
         for (int i = 0; i < 100; ++i) putBoth(name(i), "same");

@@ -341,9 +341,8 @@ TEST_F(OneWayEngineTest, DeletionsUnplannedSincePlanningStopAMirror) {
 TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
     using Script = ScriptedRsyncRunner;
     put(src / "a.txt", "aaaaa");
-    const std::string planned = RsyncLines::itemized(">f+++++++++", 5, "a.txt") +
-                                RsyncLines::itemized(">f+++++++++", 7, "b.txt");
     const std::string copiedA = RsyncLines::itemized(">f+++++++++", 5, "a.txt");
+    const std::string planned = copiedA + RsyncLines::itemized(">f+++++++++", 7, "b.txt");
     struct Case {
         SyncMode mode;
         std::int32_t code;
@@ -380,11 +379,7 @@ TEST_F(OneWayEngineTest, TransferEndingWith23Or24CountsWhatRsyncCopied) {
 }
 
 TEST_F(OneWayEngineTest, CancelledTransferLeavesTheOldFileInPlace) {
-    {
-        std::ofstream big(src / "big", std::ios::binary);
-        const std::string block(1 << 20, 'n');
-        for (int i = 0; i < 128; ++i) big << block;
-    }
+    put(src / "big", std::string(128 << 20, 'n'));
     put(dst / "big", "old");
     const SyncPlan p = plan();
     std::stop_source stop;
