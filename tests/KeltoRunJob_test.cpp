@@ -93,10 +93,9 @@ TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
                                                      "echo '" + tail + "' >&2\nexit " + std::to_string(code));
         const auto [status, out] = run({"--mode", mode, "--rsync", rsync, "--plan-only"});
         SCOPED_TRACE(out.dump());
-        EXPECT_EQ(status, 2);
-        EXPECT_EQ(out["error"]["code"], "scanFailed");
-        EXPECT_EQ(out["error"]["exit"]["code"], code);
-        EXPECT_EQ(out["error"]["exit"]["stderrTail"], (Json{"rsync: first complaint", tail}));
+        const Json& error = out["error"];
+        EXPECT_EQ(std::tuple(status, error["code"], error["exit"]["code"], error["exit"]["stderrTail"]),
+                  std::tuple(2, Json("scanFailed"), Json(code), Json{"rsync: first complaint", tail}));
         const auto [runStatus, ran] = run({"--mode", mode, "--rsync", rsync});
         SCOPED_TRACE(ran.dump());
         EXPECT_EQ(runStatus, 1);
