@@ -19,10 +19,9 @@ namespace kelto::test {
 namespace {
 
 TEST_F(KeltoRunJobTest, TwoWayPlanListsCopiesArchivesAndConflictsWithTheirSides) {
-    for (const char* name : {"same", "conflict", "gone"}) {
-        putAt(a / name, "old", t0);
-        putAt(b / name, "old", t0);
-    }
+    const Files old{{"same", "old"}, {"conflict", "old"}, {"gone", "old"}};
+    lay(a, old);
+    lay(b, old);
     ASSERT_EQ(run({"--mode", "twoWay"}).out.at("outcome"), "success");
     putAt(a / "onlyA", "new on A", t0 + 10);
     putAt(a / "odd\xff name", "a name that is not UTF-8", t0 + 10);
