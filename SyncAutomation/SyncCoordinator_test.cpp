@@ -107,9 +107,8 @@ TEST_F(Resolver, StoredPathsLeadFromTheFileSystemsRootThroughAMountThatShowsThem
     const VolumeIdentity stick = volumeIdentity(VolumeKind::removable, "USB", "Stick", "vfat");
     volumes.add(first, stick).fileSystemRoot = "/Photos";
     volumes.add(second, stick);
-    fs::create_directories(first / "Docs");  // the stick's Photos/Docs
-    fs::create_directories(first / "2024");
-    fs::create_directories(second / "Docs");
+    // first/Docs is the stick's Photos/Docs.
+    for (const fs::path& folder : {first / "Docs", first / "2024", second / "Docs"}) fs::create_directories(folder);
     const Endpoint docs = VolumeInspector::endpoint(second / "Docs", volumes);
     EXPECT_EQ(docs.relativePath, "Docs");
     EXPECT_EQ(resolve(docs), R::available(second / "Docs"));
@@ -208,10 +207,9 @@ TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItH
     fs::rename(tmp / "first/Photos", tmp / "second/Photos");
     volumes.add(tmp / "second", now);
     const auto resolved = coordinator.resolve(id);
-    EXPECT_EQ(resolved.a, tmp / "second/Photos");
-    EXPECT_EQ(resolved.job.source.volume, now);
-    EXPECT_EQ(resolved.job.source.path, photos.path);  // only the volume is replaced
-    EXPECT_EQ(resolved.rawA, FileSystemTraits::forVolume(now));
+    // Only the volume is replaced.
+    EXPECT_EQ(std::tuple(resolved.a, resolved.job.source.volume, resolved.job.source.path, resolved.rawA),
+              std::tuple(tmp / "second/Photos", now, photos.path, FileSystemTraits::forVolume(now)));
     VolumeIdentity again = now;
     again.name = "Again";
     volumes.add(tmp / "second", again);
@@ -384,9 +382,7 @@ TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
     EXPECT_TRUE(mounts.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
     EXPECT_FALSE(mounts.overlap("/E/data", "/E/date"));
     EXPECT_FALSE(mounts.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
-    const auto through = FileSystemPlaces::pathThrough(mounts.list[1], {"/", "DATA", "x"});
-    ASSERT_TRUE(through);
-    EXPECT_EQ(*through, fs::path("/E/DATA/x"));
+    EXPECT_EQ(FileSystemPlaces::pathThrough(mounts.list[1], {"/", "DATA", "x"}), std::optional<fs::path>("/E/DATA/x"));
 }
 
 TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {

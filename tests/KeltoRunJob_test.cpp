@@ -19,10 +19,9 @@ namespace kelto::test {
 namespace {
 
 TEST_F(KeltoRunJobTest, TwoWayPlanListsCopiesArchivesAndConflictsWithTheirSides) {
-    for (const char* name : {"same", "conflict", "gone"}) {
-        putAt(a / name, "old", t0);
-        putAt(b / name, "old", t0);
-    }
+    const Files old{{"same", "old"}, {"conflict", "old"}, {"gone", "old"}};
+    lay(a, old);
+    lay(b, old);
     ASSERT_EQ(run({"--mode", "twoWay"}).out.at("outcome"), "success");
     putAt(a / "onlyA", "new on A", t0 + 10);
     putAt(a / "odd\xff name", "a name that is not UTF-8", t0 + 10);
@@ -93,10 +92,9 @@ TEST_F(KeltoRunJobTest, AFailedScanReportsItsExitCodeAndErrorTail) {
                                                      "echo '" + tail + "' >&2\nexit " + std::to_string(code));
         const auto [status, out] = run({"--mode", mode, "--rsync", rsync, "--plan-only"});
         SCOPED_TRACE(out.dump());
-        EXPECT_EQ(status, 2);
-        EXPECT_EQ(out["error"]["code"], "scanFailed");
-        EXPECT_EQ(out["error"]["exit"]["code"], code);
-        EXPECT_EQ(out["error"]["exit"]["stderrTail"], (Json{"rsync: first complaint", tail}));
+        const Json& error = out["error"];
+        EXPECT_EQ(std::tuple(status, error["code"], error["exit"]["code"], error["exit"]["stderrTail"]),
+                  std::tuple(2, Json("scanFailed"), Json(code), Json{"rsync: first complaint", tail}));
         const auto [runStatus, ran] = run({"--mode", mode, "--rsync", rsync});
         SCOPED_TRACE(ran.dump());
         EXPECT_EQ(runStatus, 1);
@@ -403,9 +401,8 @@ TEST_F(KeltoRunJobTest, MarkersLeaveNoTraceAndASideThatCannotHoldOneIsNamed) {
         EXPECT_EQ(first.value("outcome", ""), "success") << first;
         EXPECT_EQ(first.at("record").at("stats").value("filesCopied", -1), 2) << first;
         EXPECT_EQ(tree(b), tree(a));
-        EXPECT_EQ(markersIn(a) + markersIn(b), 0);
-        EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
-        EXPECT_EQ(fs::last_write_time(a), topTime);
+        EXPECT_EQ(std::tuple(markersIn(a) + markersIn(b), fs::exists(a / ".KeltoSync"), fs::last_write_time(a)),
+                  std::tuple(0L, false, topTime));
         EXPECT_EQ(contents(first.value("log", "")).find("Marker"), std::string::npos);
         if (std::string(mode) == "twoWay") continue;
         rsyncRuns(first, 2);

@@ -51,6 +51,10 @@ inline FileSystemTraits traitsOf(std::string fileSystem, bool caseSensitive = fa
 }
 inline FileSystemTraits ext4Traits() { return traitsOf("ext4", true); }
 
+inline bool contains(const Lines& lines, std::string_view line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 inline std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
     return v;
@@ -177,22 +181,15 @@ protected:
     std::optional<OneWayEngineError> refusal(const SyncPlan& p) {
         return thrown<OneWayEngineError>([&] { run(p); });
     }
-    bool transferred() const {
-        const auto calls = script.calls();
-        return std::any_of(calls.begin(), calls.end(),
-                           [](const auto& call) { return ScriptedRsyncRunner::transfer()(call.arguments); });
-    }
 
-    static std::vector<std::string> copyPaths(const SyncPlan& p) {
+    template <class Items>
+    static std::vector<std::string> pathsOf(const Items& items) {
         std::vector<std::string> out;
-        for (const auto& c : p.copies) out.push_back(c.path);
+        for (const auto& item : items) out.push_back(item.path);
         return sorted(out);
     }
-    static std::vector<std::string> archivePaths(const SyncPlan& p) {
-        std::vector<std::string> out;
-        for (const auto& a : p.archives) out.push_back(a.path);
-        return sorted(out);
-    }
+    static std::vector<std::string> copyPaths(const SyncPlan& p) { return pathsOf(p.copies); }
+    static std::vector<std::string> archivePaths(const SyncPlan& p) { return pathsOf(p.archives); }
 };
 
 }  // namespace kelto::test

@@ -31,10 +31,6 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-bool contains(const Lines& lines, std::string_view line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 const std::string killedRun = "2025-03-07_141503-0a1b2c3d";
 
 class OneWayEngineHoldingTest : public OneWayEngineTest {
@@ -89,6 +85,7 @@ struct Block {
     bool markWritten = true;
     // Made before the run: the run holds B from its start.
     std::function<bool(const fs::path& dst)> ready = nullptr;
+    bool onHeld = false;  // the holding folder's, not B's, so the item cannot leave it
 };
 
 bool mountOver(const fs::path& at) { return ::mount(at.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0; }
@@ -105,6 +102,8 @@ std::vector<Block> blocks() {
              return ::mount(nullptr, dst.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
          },
          unmount, false, mountOver},
+        {"held immutable", [](const fs::path& at) { return runQuietly({"chattr", "+i", (at / "dir").native()}) == 0; },
+         [](const fs::path& at) { runQuietly({"chattr", "-i", (at / "dir").native()}); }, true, nullptr, true},
     };
 }
 
@@ -217,22 +216,29 @@ TEST_F(OneWayEngineHoldingTest, WhatAFailedRunKeptIsNamedByTheNextRun) {
     }
 }
 
+// Once the item tried at every run (23) has its place taken too, the folder is the user's (24).
 TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun) {
     NEEDS_ROOT();
     for (const Block& block : blocks()) {
-        SCOPED_TRACE(block.name);
+        SCOPED_TRACE(block.onHeld ? "AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits" : block.name);
         fresh();
         putBoth("dir/f1", "f1");
         put(src / "new.txt", "something to copy");
-        const std::string folder = heldIn();
+        if (block.onHeld) putBoth("t.txt", "t");
+        const std::string folder = heldIn(), keptT = kept("t.txt", "from an earlier run ");
         const fs::path held = holding();
-        Lifted blocked{block, dst};
-        blocked.readied = block.ready && block.ready(dst);
+        const fs::path& at = block.onHeld ? held : dst;
+        Lifted blocked{block, at};
+        blocked.readied = block.ready && block.ready(at);
         ASSERT_TRUE(blocked.readied || !block.ready) << std::strerror(errno);
         script.expect(Script::transfer()).then([&] {  // rsync takes dir/f1, unlisted
             fs::create_directories(held / "dir");
             fs::rename(dst / "dir/f1", held / "dir/f1");
-            blocked.applied = block.apply(dst);
+            if (block.onHeld) {  // and t.txt, whose place someone takes
+                fs::rename(dst / "t.txt", held / "t.txt");
+                put(dst / "t.txt", "someone else's");
+            }
+            blocked.applied = block.apply(at);
         });
         const auto [stats, exit] = run(plan());
         ASSERT_TRUE(blocked.applied) << std::strerror(errno);
@@ -243,9 +249,27 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
             EXPECT_FALSE(fs::exists(held));
             continue;
         }
-        EXPECT_THAT(stats.errors, ElementsAre(AllOf(StartsWith("Kept in " + folder + " ("), EndsWith("): dir/f1"),
-                                                    HasSubstr(" \"" + dst.native() + "/.KeltoSync/")),
-                                              OneWayEngine::triedAgainLine, OneWayEngine::heldBackLine));
+        const auto keptF1 = AllOf(StartsWith("Kept in " + folder + " ("), EndsWith("): dir/f1"),
+                                  HasSubstr(" \"" + dst.native() + "/.KeltoSync/"));
+        if (block.onHeld) {
+            EXPECT_THAT(stats.errors, ElementsAre(keptF1, kept("t.txt"), OneWayEngine::triedAgainLine,
+                                                  OneWayEngine::heldBackLine));
+            nextRun(1);
+            const auto [still, stillExit] = run(plan());
+            EXPECT_THAT(still.errors, ElementsAre(AllOf(StartsWith("Kept from an earlier run in " + folder + " ("),
+                                                        EndsWith("): dir/f1")),
+                                                  keptT, OneWayEngine::triedAgainLine));
+            EXPECT_EQ(stillExit.code, 23);
+            blocked.lift();
+            for (int later = 2; later <= 3; ++later) {
+                nextRun(later);
+                expectNamed(run(plan()), 24, {"Kept from an earlier run in " + folder + " (its place is taken): dir/f1",
+                                              keptT, deleteLine(folder)});
+            }
+            EXPECT_EQ(entries(held), (Lines{"dir/", "dir/f1", "t.txt"}));
+            continue;
+        }
+        EXPECT_THAT(stats.errors, ElementsAre(keptF1, OneWayEngine::triedAgainLine, OneWayEngine::heldBackLine));
         EXPECT_EQ(contents(held / "dir/f1"), "f1");
         blocked.lift();
         nextRun(1);
@@ -256,49 +280,9 @@ TEST_F(OneWayEngineHoldingTest, AHeldItemThatCouldNotGoBackIsPutBackByTheNextRun
     }
 }
 
-// Once the item tried at every run (23) has its place taken too, the folder is the user's (24).
-TEST_F(OneWayEngineHoldingTest, AFolderWithBothKindsIsLeftToTheUserOnlyOnceNothingElseWaits) {
-    NEEDS_ROOT();
-    const fs::path heldDir = holding() / "dir";
-    const Block block{"held immutable",
-                      [&](const fs::path&) { return runQuietly({"chattr", "+i", heldDir.native()}) == 0; },
-                      [&](const fs::path&) { runQuietly({"chattr", "-i", heldDir.native()}); }};
-    putFiles(src, {{"dir/f1", "f1"}, {"t.txt", "t"}, {"new.txt", "something to copy"}});
-    putFiles(dst, {{"dir/f1", "f1"}, {"t.txt", "t"}});
-    const std::string folder = heldIn();
-    const fs::path held = holding();
-    Lifted blocked{block, dst};
-    script.expect(Script::transfer()).then([&] {
-        fs::create_directories(held / "dir");
-        fs::rename(dst / "dir/f1", held / "dir/f1");
-        fs::rename(dst / "t.txt", held / "t.txt");
-        put(dst / "t.txt", "someone else's");
-        blocked.applied = block.apply(dst);
-    });
-    const auto [stats, exit] = run(plan());
-    ASSERT_TRUE(blocked.applied);
-    EXPECT_EQ(exit.code, OneWayEngine::replanCode);
-    EXPECT_THAT(stats.errors, ElementsAre(EndsWith("): dir/f1"), kept("t.txt"), OneWayEngine::triedAgainLine, _));
-    const std::string keptT = kept("t.txt", "from an earlier run ");
-    nextRun(1);
-    const auto [still, stillExit] = run(plan());
-    EXPECT_THAT(still.errors, ElementsAre(AllOf(StartsWith("Kept from an earlier run in " + folder + " ("),
-                                                EndsWith("): dir/f1")),
-                                          keptT, OneWayEngine::triedAgainLine));
-    EXPECT_EQ(stillExit.code, 23);
-    blocked.lift();
-    for (int later = 2; later <= 3; ++later) {
-        nextRun(later);
-        expectNamed(run(plan()), 24,
-                    {"Kept from an earlier run in " + folder + " (its place is taken): dir/f1", keptT, deleteLine(folder)});
-    }
-    EXPECT_EQ(entries(held), (Lines{"dir/", "dir/f1", "t.txt"}));
-}
-
 // As many rewritten sources as the guard reviews (any, by default), or a deletion, stop the run.
 TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed) {
     const auto name = [](int i) { return "f" + std::to_string(i) + ".txt"; };
-    const JobOptions reviewing = JobOptions::standard();  // review from 50 files and 20 %
     const struct {
         bool standard, archive;
         int rewritten;
@@ -311,7 +295,7 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
                  {true, true, 100, false, RsyncExit(0, {})}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.standard << c.archive << " " << c.rewritten << " " << c.deleted);
-        job.options = c.standard ? reviewing : JobOptions{};
+        job.options = c.standard ? JobOptions::standard() : JobOptions{};  // review from 50 files and 20 %
         job.options.archiveEnabled = c.archive;
         fresh();
         for (int i = 0; i < 100; ++i) putBoth(name(i), "same");
@@ -344,26 +328,6 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
                       GuardVerdict::needsConfirmation("101 files on side B will be archived or deleted."));
         }
     }
-}
-
-// A plan's age counts suspends, which the monotonic clock leaves out.
-TEST_F(OneWayEngineHoldingTest, APlanMadeBeforeASuspendIsLookedAtAgain) {
-    struct SuspendingClock final : Clock {
-        double sinceBoot = 1000;
-        Date now() const override { return SystemClock::shared().now(); }
-        double monotonicSeconds() const override { return 1000; }
-        double secondsSinceBoot() const override { return sinceBoot; }
-    } clock;
-    engine.clock = &clock;
-    putFiles(src, {{"kept.txt", "same"}, {"listed.txt", "new version"}});
-    putFiles(dst, {{"kept.txt", "same"}, {"listed.txt", "old"}});
-    OneWayEngine::Basis basis;
-    const SyncPlan p = engine.plan(job, src, dst, traits, {}, nullptr, &basis);
-    clock.sinceBoot += 3600;
-    fs::remove(src / "kept.txt");
-    const auto [stats, exit] = engine.run(job, p, src, dst, traits, runID, log, {}, nullptr, &basis);
-    EXPECT_EQ(exit, RsyncExit(OneWayEngine::replanCode, {std::string(OneWayEngine::deletionsChangedLine)}));
-    EXPECT_EQ(tree(dst), (Files{{"kept.txt", "same"}, {"listed.txt", "old"}}));
 }
 
 // B's version counts as the plan's only where it stood before the first dry run began: saved in
@@ -561,11 +525,8 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     EXPECT_EQ(log.lines, Lines(stats.errors.begin(), stats.errors.end() - 1));
     EXPECT_EQ(contents(dst / "free.txt") + contents(dst / "sub/deep.txt"), "heldheld deep");
     EXPECT_EQ(contents(dst / "private/inner/secret.txt"), "mine");
-    for (const auto& [folder, mode] : modes) {
-        struct stat info {};
-        ASSERT_EQ(::lstat((dst / folder).c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, mode) << folder;
-    }
+    for (const auto& [folder, mode] : modes)
+        EXPECT_EQ(fs::symlink_status(dst / folder).permissions(), static_cast<fs::perms>(mode)) << folder;
     EXPECT_EQ(entries(dst / "sub"), (Lines{own + "/", own + "/inner.txt", "deep.txt"}));
     EXPECT_EQ(contents(dst / own) + contents(dst / "sub" / own / "inner.txt"), "minemine too");
     EXPECT_FALSE(fs::exists(dst / folderLeftover));
@@ -598,20 +559,15 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsFromAMountBelowBComeBackWithAttributesA
     for (const char* name : {"mnt/f", "mnt/g", "mnt/stays", "mnt/solo", "mnt/h1", "mnt/h2"})
         put(src / name, contents(dst / name));
     for (int i = 0; i < 5; ++i) put(dst / ("d" + std::to_string(i)), "planned");
-    const auto putWithin = [](const fs::path& file, std::string_view content, long nanoseconds) {
-        put(file, content);
-        const timespec times[2] = {{1'600'000'000, nanoseconds}, {1'600'000'000, nanoseconds}};
-        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
-    };
     put(src / "new.txt", "something to copy");
-    putWithin(dst / "mnt/gone.txt", "old", 100);
+    putAt(dst / "mnt/gone.txt", "old", t0, 100);
     const SyncPlan p = plan();
     ASSERT_EQ(p.deletionCount, 6);
     script.expect(Script::transfer())  // the planned ones go meanwhile; the source loses the rest
         .then([&] {
             for (int i = 0; i < 5; ++i) fs::remove(dst / ("d" + std::to_string(i)));
             for (const char* name : lost) fs::remove(src / name);
-            putWithin(dst / "mnt/saved", "new", 200);
+            putAt(dst / "mnt/saved", "new", t0, 200);
             fs::rename(dst / "mnt/saved", dst / "mnt/gone.txt");
         })
         .passThrough();
@@ -733,21 +689,6 @@ TEST_F(OneWayEngineHoldingTest, WhatIsHeldThroughASwappedFolderIsKeptAndNamed) {
 // rsync holds what it deletes on a mount below B by copying it whole into B's disk.
 TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRoom) {
     NEEDS_ROOT();
-    {
-        TestMounts rowMounts;
-        ASSERT_TRUE(smallBWithMountBelow(rowMounts, tmp / "refused", 64, "tmpfs"));
-        const auto error = refusal(plan());
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code(), OneWayEngineError::Code::noRoomToHold);
-        EXPECT_TRUE(std::string(error->what())
-                        .starts_with("Not enough room on the disk of \"" + dst.native() +
-                                     "\" to hold what this run deletes or replaces on \"" + (dst / "mnt").native() +
-                                     "\": it needs 67.8 MB, "))
-            << error->what();
-        EXPECT_EQ(fs::file_size(dst / "mnt/big"), 64u << 20);
-        EXPECT_FALSE(fs::exists(holding()));
-        EXPECT_FALSE(transferred());
-    }
     const struct {
         std::string below;
         bool archive;
@@ -788,7 +729,15 @@ TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRo
             continue;
         }
         const auto error = refusal(plan());
-        EXPECT_EQ(error ? error->code() : OneWayEngineError::Code::scanFailed, OneWayEngineError::Code::noRoomToHold);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), OneWayEngineError::Code::noRoomToHold);
+        EXPECT_TRUE(std::string(error->what())
+                        .starts_with("Not enough room on the disk of \"" + dst.native() +
+                                     "\" to hold what this run deletes or replaces on \"" + (dst / "mnt").native() +
+                                     "\": it needs 42.4 MB, "))
+            << error->what();
+        EXPECT_FALSE(Script::transfer()(script.calls().back().arguments)) << "refused before rsync writes";
+        EXPECT_FALSE(fs::exists(holding()));
         EXPECT_EQ(fs::file_size(dst / "mnt/big"), size);
         EXPECT_GT(freeOnB(), before - (1 << 20));
     }

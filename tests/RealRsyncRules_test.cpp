@@ -142,52 +142,41 @@ TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
     }
 }
 
-// Bare, "!" clears the rules and "+ x" includes; as passed they are literal names.
-TEST(RsyncExcludeRules, BangAndPlusPatternsCannotExposeTheArchiveOrInclude) {
-    TemporaryFolder tmp;
-    const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
-    for (const char* name : {"a", "!", "x", "+ x", "Icon\r", " lead", "trail ", "- dash"}) put(src / name);
-    put(dst / archivedPath, "precious");
-    RsyncInvocation mirror = invocation(RsyncOperation::mirror(), src, dst);
-    mirror.filters.patterns = {"!", "+ x", "x", " lead", "trail ", "- dash", ""};
-    mirror.filters.useDefaultExcludes = true;
-    mirror.dryRun = true;
-    auto args = RsyncArguments::build(mirror);
-    const auto dry = runRealRsync(args);
-    ASSERT_EQ(dry.code, 0) << dry.err;
-    EXPECT_FALSE(touches(dry, ".KeltoSync/")) << dry.out;
-    for (auto& a : args)  // the same patterns as bare --exclude values
-        if (a.starts_with("--exclude=- ")) a = "--exclude=" + a.substr(12);
-    const auto bare = runRealRsync(args);
-    ASSERT_EQ(bare.code, 0) << bare.err;
-    ASSERT_TRUE(touches(bare, ".KeltoSync/") && touches(bare, "x")) << bare.out;
-    mirror.dryRun = false;
-    const auto real = runRealRsync(RsyncArguments::build(mirror));
-    ASSERT_EQ(real.code, 0) << real.err;
-    EXPECT_EQ(test::readFile(dst / archivedPath), "precious");
-    EXPECT_EQ(test::namesIn(dst), (std::set<std::string>{".KeltoSync", "a"}));
-}
-
+// The reserved name is excluded whatever its kind and the user's patterns. Bare, "!" clears the
+// rules and "+ x" includes; as passed they are literal names.
 TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
+    const std::vector<std::string> literal{"!", "+ x", "x", " lead", "trail ", "- dash", ""};
     for (const Kind kind : {Kind::file, Kind::link, Kind::folder}) {
         for (const std::vector<std::string>& patterns :
-             {std::vector<std::string>{}, std::vector<std::string>{"!", "+ .KeltoSync", "+ /.KeltoSync"}}) {
+             {std::vector<std::string>{}, std::vector<std::string>{"!", "+ .KeltoSync", "+ /.KeltoSync"}, literal}) {
             SCOPED_TRACE(::testing::Message() << static_cast<int>(kind) << " " << patterns.size());
             TemporaryFolder tmp;
             const fs::path src = tmp.path() / "src", dst = tmp.path() / "dst";
             put(src / "a");
             make(src / ".KeltoSync", kind);  // on A: B's archive stays as it is
+            if (patterns == literal)
+                for (const char* name : {"!", "x", "+ x", "Icon\r", " lead", "trail ", "- dash"}) put(src / name);
             put(dst / archivedPath, "precious");
             RsyncInvocation mirror = invocation(RsyncOperation::mirror(), src, dst);
             mirror.filters.patterns = patterns;
+            mirror.filters.useDefaultExcludes = patterns == literal;
             mirror.dryRun = true;
-            const auto dry = runRealRsync(RsyncArguments::build(mirror));
+            auto args = RsyncArguments::build(mirror);
+            const auto dry = runRealRsync(args);
             ASSERT_EQ(dry.code, 0) << dry.err;
             EXPECT_FALSE(touches(dry, ".KeltoSync")) << dry.out;
+            if (patterns == literal) {  // the same patterns as bare --exclude values
+                for (auto& a : args)
+                    if (a.starts_with("--exclude=- ")) a = "--exclude=" + a.substr(12);
+                const auto bare = runRealRsync(args);
+                ASSERT_EQ(bare.code, 0) << bare.err;
+                ASSERT_TRUE(touches(bare, ".KeltoSync/") && touches(bare, "x")) << bare.out;
+            }
             mirror.dryRun = false;
             const auto real = runRealRsync(RsyncArguments::build(mirror));
             ASSERT_EQ(real.code, 0) << real.err;
             EXPECT_EQ(test::readFile(dst / archivedPath), "precious");
+            EXPECT_TRUE(patterns != literal || test::namesIn(dst) == (std::set<std::string>{".KeltoSync", "a"}));
             EXPECT_TRUE(fs::exists(dst / "a"));
             fs::remove_all(src / ".KeltoSync");
             fs::remove_all(dst / ".KeltoSync");

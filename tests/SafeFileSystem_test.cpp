@@ -120,6 +120,20 @@ TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
     expectFailure(failureOf([&] { sfs::ensurePath(root, {"dir", "link", "inside", "new"}); }), ENOTDIR,
                   "Could not create folder", folder / "dir/link");
     EXPECT_FALSE(fs::exists(elsewhere / "inside/new"));
+    {
+        SCOPED_TRACE("WithoutOpenat2TheWalkAnswersAlike");
+        const int status = inChildRefusing({BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+                                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS)},
+                                           [&] {
+                                               sfs::PathLookup lookup(*sfs::openRoot(folder.path()));
+                                               const auto sub = sfs::openPath(root, {"dir", "sub"});
+                                               return sub && sub->path == folder / "dir/sub" &&
+                                                      !sfs::openPath(root, {"dir", "link", "inside"}) &&
+                                                      lookup.stat("dir/sub/file") &&
+                                                      !lookup.stat("dir/link/inside/file");
+                                           });
+        if (status != 2) { EXPECT_EQ(status, 0); }  // 2: no seccomp filter here
+    }
     // A file system mounted on the way is entered, as the walk enters it.
     fs::create_directories(folder / "dir/mount");
     test::TestMounts mounts;
@@ -129,24 +143,6 @@ TEST(SafeFileSystem, ALinkDeepOnTheWayIsAbsence) {
     ASSERT_TRUE(inner);
     EXPECT_EQ(inner->path, folder / "dir/mount/inner");
     EXPECT_TRUE(sfs::PathLookup(openRoot(folder)).stat("dir/mount/inner/file"));
-}
-
-TEST(SafeFileSystem, WithoutOpenat2TheWalkAnswersAlike) {
-    test::TemporaryFolder folder, elsewhere;
-    folder.write("dir/sub/file");
-    fs::create_directory_symlink(elsewhere.path(), folder / "dir/link");
-    const int status = inChildRefusing({BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
-                                        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS)},
-                                       [&] {
-                                           const sfs::Folder root = *sfs::openRoot(folder.path());
-                                           sfs::PathLookup lookup(*sfs::openRoot(folder.path()));
-                                           const auto sub = sfs::openPath(root, {"dir", "sub"});
-                                           return sub && sub->path == folder / "dir/sub" &&
-                                                  !sfs::openPath(root, {"dir", "link", "x"}) &&
-                                                  lookup.stat("dir/sub/file") && !lookup.stat("dir/link/file");
-                                       });
-    if (status == 2) GTEST_SKIP() << "no seccomp filter";
-    EXPECT_EQ(status, 0);
 }
 
 TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
@@ -172,23 +168,6 @@ TEST(SafeFileSystem, PermissionFailuresAreReportedAndRemovalGoesOnPastThem) {
     EXPECT_TRUE(fs::exists(folder / "tree/kept/file"));
 }
 
-TEST(SafeFileSystem, SettingAModificationTimeKeepsTheAccessTimeAndTakesALinkAsItself) {
-    test::TemporaryFolder folder;
-    folder.write("file");
-    fs::create_symlink("file", folder / "link");
-    const timespec old[2] = {{100, 0}, {100, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (folder / "file").c_str(), old, 0), 0);
-    const sfs::Folder root = openRoot(folder);
-    EXPECT_TRUE(sfs::setModificationTime(root, "file", {1'000, 5}));
-    EXPECT_TRUE(sfs::setModificationTime(root, "link", {2'000, 0}));
-    EXPECT_FALSE(sfs::setModificationTime(root, "missing", {3'000, 0}));
-    const struct stat file = *sfs::statChild(root, "file");
-    EXPECT_EQ(std::tuple(file.st_mtim.tv_sec, file.st_mtim.tv_nsec, file.st_atim.tv_sec), std::tuple(1'000, 5, 100));
-    EXPECT_EQ(sfs::statChild(root, "link")->st_mtim.tv_sec, 2'000);
-    expectFailure(failureOf([&] { sfs::setModificationTime(root, "..", {0, 0}); }), EINVAL,
-                  "Could not set the time of", folder / "..");
-}
-
 // Claiming the destination is the way taken where RENAME_NOREPLACE is refused.
 TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
     test::TemporaryFolder folder;
@@ -198,6 +177,20 @@ TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
         folder.write(name, content);
     fs::create_directory(folder / "emptyTaken");
     fs::create_symlink("nowhere", folder / "link");
+    {
+        SCOPED_TRACE("SettingAModificationTimeKeepsTheAccessTimeAndTakesALinkAsItself");
+        const timespec old[2] = {{100, 0}, {100, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder / "file").c_str(), old, 0), 0);
+        EXPECT_TRUE(sfs::setModificationTime(root, "file", {1'000, 5}));
+        EXPECT_TRUE(sfs::setModificationTime(root, "link", {2'000, 0}));
+        EXPECT_FALSE(sfs::setModificationTime(root, "missing", {3'000, 0}));
+        const struct stat file = *sfs::statChild(root, "file");
+        EXPECT_EQ(std::tuple(file.st_mtim.tv_sec, file.st_mtim.tv_nsec, file.st_atim.tv_sec),
+                  std::tuple(1'000, 5, 100));
+        EXPECT_EQ(sfs::statChild(root, "link")->st_mtim.tv_sec, 2'000);
+        expectFailure(failureOf([&] { sfs::setModificationTime(root, "..", {0, 0}); }), EINVAL,
+                      "Could not set the time of", folder / "..");
+    }
     for (const auto& [claim, from, to, error] : std::vector<std::tuple<bool, const char*, const char*, int>>{
              {true, "file", "taken", EEXIST}, {true, "dir", "emptyTaken", EEXIST}, {true, "dir", "taken", EEXIST},
              {true, "file", "file2", 0}, {true, "dir", "dir2", 0}, {true, "link", "link2", 0},
@@ -210,26 +203,6 @@ TEST(SafeFileSystem, ClaimingTheDestinationOrChangingASpellingNeverReplaces) {
     EXPECT_EQ(tree(folder.path()), (Files{{"A", "upper"}, {"Photo.jpg", "photo"}, {"a", "lower"}, {"dir2", "dir/"},
                                           {"dir2/inner", "in"}, {"emptyTaken", "dir/"}, {"file2", "new"},
                                           {"link2", "-> nowhere"}, {"taken", "old"}}));
-}
-
-TEST(SafeFileSystem, AScratchFileLeavesNoNameAndTellsTheTimeKept) {
-    test::TemporaryFolder tmp;
-    const sfs::Folder root = openRoot(tmp);
-    fs::path path;
-    {
-        const FileDescriptor file = sfs::makeScratchFile(root, path);
-        EXPECT_TRUE(sfs::listNames(root).empty());
-        EXPECT_EQ(path.parent_path(), tmp.path());
-        EXPECT_EQ(sfs::keptModificationTime(file, 1'234'567'890, path), 1'234'567'890);
-        EXPECT_EQ(sfs::keptModificationTime(file, 0, path), 0);
-    }
-    EXPECT_TRUE(sfs::listNames(root).empty());
-    ::chmod(tmp.path().c_str(), 0500);
-    if (::geteuid() != 0) {
-        expectFailure(failureOf([&] { sfs::makeScratchFile(root, path); }), EACCES, "Could not create scratch file",
-                      tmp / ".");
-    }
-    ::chmod(tmp.path().c_str(), 0700);
 }
 
 TEST(SafeFileSystem, MovingToAFreeNameCopiesAcrossFileSystems) {
@@ -416,25 +389,21 @@ TEST(SafeFileSystem, MovingAcrossFileSystemsLeavesWhatChangedDuringTheCopy) {
     EXPECT_EQ(test::readFile(there / ("dir/" + second)), second);
 }
 
-void onEveryMount(const TemporaryFolder& tmp, const std::function<void(const fs::path&)>& test) {
+// A move takes a free name, never a taken one; a respelled name stays one item. It asks the no-replace rename
+// first; only EINVAL or EOPNOTSUPP lead to the next way.
+TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    TemporaryFolder tmp;
     for (const MountKind kind :
          {MountKind::tmpfs, MountKind::ext4, MountKind::sshfs, MountKind::passThrough, MountKind::desktop, MountKind::exfat}) {
         SCOPED_TRACE(nameOf(kind));
         MountedFolder mounted;
         std::string whyNot;
         const fs::path at = mounted.make(kind, tmp / nameOf(kind), whyNot);
-        if (at.empty())
+        if (at.empty()) {
             ADD_FAILURE() << whyNot;
-        else
-            test(at);
-    }
-}
-
-// A move takes a free name, never a taken one; a respelled name stays one item.
-TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
-    TemporaryFolder tmp;
-    onEveryMount(tmp, [](const fs::path& at) {
+            continue;
+        }
         for (const char* name : {"held", "archive", "tree"}) fs::create_directories(at / name);
         for (const char* name : {"a", "b", "c"}) std::ofstream(at / "held" / name) << name;
         std::ofstream(at / "tree/b") << "the user's";
@@ -453,19 +422,28 @@ TEST(SafeFileSystemMounts, MovesTakeFreeNamesAndNeverReplaceOnEveryMount) {
         EXPECT_EQ(test::tree(at), (Files{{"archive", "dir/"}, {"archive/c", "archived before"}, {"held", "dir/"},
                                          {"held/b", "b"}, {"held/c", "c"}, {"tree", "dir/"},
                                          {"tree/Photo.jpg", "photo"}, {"tree/a", "a"}, {"tree/b", "the user's"}}));
-        EXPECT_EQ(FolderIdentity::of(at / "tree")->fileNumber != 0,
-                  FileSystemCapabilities::ofOpen(tree.get()).fileNumbersLast);
-    });
-}
-
-// A move asks the no-replace rename first; only EINVAL or EOPNOTSUPP lead to the next way.
-TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
-    TemporaryFolder tmp;
-    onEveryMount(tmp, [](const fs::path& at) {
-        fs::create_directories(at / "tree");
-        std::ofstream(at / "tree/item") << "item";
-        std::ofstream(at / "tree/taken") << "taken";
+        const bool keepsNumbers = FileSystemCapabilities::ofOpen(tree.get()).fileNumbersLast;
+        EXPECT_EQ(FolderIdentity::of(at / "tree")->fileNumber != 0, keepsNumbers);
+        {
+            SCOPED_TRACE("FolderIdentityTest.StaysWhileTheFolderStaysAndChangesWithIt");
+            for (const char* name : {"side", "other"}) fs::create_directories(at / name);
+            const std::optional<FolderIdentity> before = FolderIdentity::of(at / "side");
+            ASSERT_TRUE(before);
+            // The kernel forgets the folder; exFAT through FUSE numbers it anew.
+            ::sync();
+            std::ofstream("/proc/sys/vm/drop_caches") << "3";
+            EXPECT_TRUE(fs::is_directory(at / "other"));
+            EXPECT_EQ(FolderIdentity::of(at / "side"), before);
+            EXPECT_EQ(FolderIdentity::of(tmp / ".." / tmp.path().filename() / fs::relative(at / "side", tmp.path())),
+                      before);
+            // Where numbers are kept they tell a new folder; elsewhere the place is kept.
+            fs::rename(at / "side", at / "moved");
+            EXPECT_EQ(FolderIdentity::of(at / "moved") == before, keepsNumbers);
+            EXPECT_FALSE(FolderIdentity::of(at / "side"));
+            fs::create_directory(at / "side");
+            EXPECT_EQ(FolderIdentity::of(at / "side") == before, !keepsNumbers);
+        }
+        SCOPED_TRACE("EveryMoveTriesTheRenameThatRefusesToReplaceFirst");
         for (const int answer : {EIO, EINVAL, EOPNOTSUPP}) {
             SCOPED_TRACE(answer);
             // The kernel answers every rename that refuses to replace with `answer`.
@@ -475,24 +453,23 @@ TEST(SafeFileSystemMounts, EveryMoveTriesTheRenameThatRefusesToReplaceFirst) {
                 BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, RENAME_NOREPLACE, 0, 1),
                 BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(answer))};
             const int status = inChildRefusing(renamesThatRefuse, [&] {
-                const sfs::Folder tree = *sfs::openRoot(at / "tree");
                 const bool failed = answer == EIO;
                 const auto error = [](const std::function<void()>& move) { return failureOf(move).errorNumber(); };
-                bool kept = !failed || error([&] { sfs::moveWithoutReplacing(tree, "item", tree, "moved"); }) == EIO;
+                bool kept = !failed || error([&] { sfs::moveWithoutReplacing(tree, "a", tree, "moved"); }) == EIO;
                 for (const sfs::Writers writers : {sfs::Writers::anyone, sfs::Writers::thisRunAlone}) {
                     const auto move = [&](const char* from, const char* to) {
                         return error([&] { sfs::moveToFreeName(tree, from, tree, to, writers); });
                     };
-                    kept = kept && (failed ? move("item", "moved") == EIO && move("item", "taken") == EIO
-                                           : move("item", "moved") == 0 && move("moved", "item") == 0 &&
-                                                 move("item", "taken") == EEXIST);
+                    kept = kept && (failed ? move("a", "moved") == EIO && move("a", "b") == EIO
+                                           : move("a", "moved") == 0 && move("moved", "a") == 0 &&
+                                                 move("a", "b") == EEXIST);
                 }
-                return kept && readFile(at / "tree/item") == "item" && readFile(at / "tree/taken") == "taken";
+                return kept && readFile(at / "tree/a") == "a" && readFile(at / "tree/b") == "the user's";
             });
             if (status == 2) GTEST_SKIP() << "no seccomp filter";
             EXPECT_EQ(status, 0);
         }
-    });
+    }
 }
 
 TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
@@ -513,37 +490,6 @@ TEST(SafeFileSystemMounts, AFoldersWalkMeetsItsDiskAndEachMountedBelowIt) {
     EXPECT_EQ(FileSystemCapabilities::reachedFrom(tmp / "side/deep/in").front().type, "tmpfs");
 }
 
-TEST(FolderIdentityTest, StaysWhileTheFolderStaysAndChangesWithIt) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    TemporaryFolder tmp;
-    fs::create_directories(tmp / "exfat");
-    TestMounts mounts;
-    ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", tmp / "exfat"));
-    for (const fs::path& root : {tmp.path(), tmp / "exfat"}) {
-        SCOPED_TRACE(root.native());
-        fs::create_directories(root / "side");
-        fs::create_directories(root / "other");
-        const std::optional<FolderIdentity> before = FolderIdentity::of(root / "side");
-        ASSERT_TRUE(before);
-        // The kernel forgets the folder; exFAT through FUSE numbers it anew.
-        ::sync();
-        std::ofstream("/proc/sys/vm/drop_caches") << "3";
-        EXPECT_TRUE(fs::is_directory(root / "other"));
-        EXPECT_EQ(FolderIdentity::of(root / "side"), before);
-        EXPECT_EQ(FolderIdentity::of(tmp / ".." / tmp.path().filename() / fs::relative(root / "side", tmp.path())),
-                  before);
-        // Where numbers are kept they tell a new folder; elsewhere the place is kept.
-        const bool keepsNumbers = root == tmp.path();
-        fs::rename(root / "side", root / "moved");
-        EXPECT_EQ(FolderIdentity::of(root / "moved") == before, keepsNumbers);
-        EXPECT_FALSE(FolderIdentity::of(root / "side"));
-        fs::create_directory(root / "side");
-        if (keepsNumbers) {
-            EXPECT_NE(FolderIdentity::of(root / "side"), before);
-        }
-    }
-}
-
 // Names the file and the system's reason, and offers no move aside.
 void expectNamed(const std::function<void()>& use, const fs::path& file, int reason) {
     try {
@@ -560,24 +506,23 @@ void expectNamed(const std::function<void()>& use, const fs::path& file, int rea
 
 const Baseline saved{{"a", {EntryKind::file, 1, 2}}};
 
-// exFAT through FUSE has neither no-replace rename nor hard links: a baseline is made all the same.
-TEST(BaselineStoreVolumes, ABaselineIsMadeWhereNoMoveCanRefuseAnExistingName) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounts need root";
-    TemporaryFolder folder;
-    TestMounts mounts;
-    fs::create_directories(folder / "E");
-    ASSERT_TRUE(mounts.exfat(folder / "exfat.img", folder / "E"));
-    const fs::path file = folder / "E/state/JOB.sqlite";
-    BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0});
-    EXPECT_TRUE(BaselineStore(file, false).isRecordedFor("X", std::nullopt));
-    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
-}
-
 // A baseline on a failing disk is named and kept, and loads once the disk is back; on a read-only one too.
 TEST(BaselineStoreVolumes, ABaselineOnAFailingDiskIsNamedAndKept) {
     std::string whyNot;
     const std::unique_ptr<Ext4Volume> volume = Ext4Volume::make(whyNot);
     if (!volume) GTEST_SKIP() << whyNot;
+    {
+        // exFAT through FUSE has neither no-replace rename nor hard links: a baseline is made all the same.
+        SCOPED_TRACE("ABaselineIsMadeWhereNoMoveCanRefuseAnExistingName");
+        TemporaryFolder folder;
+        TestMounts mounts;
+        fs::create_directories(folder / "E");
+        ASSERT_TRUE(mounts.exfat(folder / "exfat.img", folder / "E"));
+        const fs::path file = folder / "E/state/JOB.sqlite";
+        BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0});
+        EXPECT_TRUE(BaselineStore(file, false).isRecordedFor("X", std::nullopt));
+        EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+    }
     const fs::path file = *volume / "state/JOB.sqlite";
     BaselineStore(file, false).save(saved, "X", std::nullopt, SideCounts{1, 0});
     {

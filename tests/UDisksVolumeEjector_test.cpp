@@ -221,21 +221,19 @@ TEST_F(UDisksVolumeEjectorTest, UnmountsThenStopsTheDriveWhereThereIsOne) {
 
 // No disk mounted at the root, no disk service, no bus.
 TEST_F(UDisksVolumeEjectorTest, AnEjectWithNothingToAskNamesWhy) {
-    auto error = ejectError(stick);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), VolumeEjectError::Code::serviceUnavailable);
-    EXPECT_STREQ(error->what(), "The disk service is not available");
+    using Code = VolumeEjectError::Code;
+    const auto expectError = [&](const std::string& root, Code code, const std::string& what, UDisksVolumeEjector* by) {
+        const auto error = ejectError(root, by);
+        ASSERT_TRUE(error) << root;
+        EXPECT_EQ(std::pair(error->code(), std::string(error->what())), std::pair(code, what)) << root;
+    };
+    expectError(stick, Code::serviceUnavailable, "The disk service is not available", nullptr);
     auto& service = udisks({stick, true, true});
-    error = ejectError("/media/user/OTHER");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), VolumeEjectError::Code::notMounted);
-    EXPECT_STREQ(error->what(), "No disk is mounted at /media/user/OTHER");
+    expectError("/media/user/OTHER", Code::notMounted, "No disk is mounted at /media/user/OTHER", nullptr);
     EXPECT_TRUE(service.calls().empty());
     test::SystemBusAddress missing(bus.address() + "-none");
     UDisksVolumeEjector withoutBus;
-    error = ejectError(stick, &withoutBus);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), VolumeEjectError::Code::serviceUnavailable);
+    expectError(stick, Code::serviceUnavailable, "The disk service is not available", &withoutBus);
 }
 
 }  // namespace

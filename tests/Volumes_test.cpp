@@ -25,11 +25,6 @@ namespace fs = std::filesystem;
 // Fresh UUIDs, so that runs side by side never see each other's disks as theirs.
 std::string freshUuid() { return Uuid::random().lowerString(); }
 
-#define MAKE_VOLUME_OR_SKIP(volume, label, uuid)                                    \
-    std::string whyNot_##volume;                                                     \
-    const auto volume = test::Ext4Volume::make(whyNot_##volume, label, uuid);        \
-    if (!volume) GTEST_SKIP() << "needs a mounted ext4 image: " << whyNot_##volume
-
 // The volume source over a sysfs tree that flags `onDevice`'s device removable, as a USB stick's would be.
 struct RemovableSystem {
     test::TemporaryFolder sysfs;
@@ -49,24 +44,6 @@ struct RemovableSystem {
                                          [&](const fs::path& p) { return VolumeInspector::identity(p, *system); });
     }
 };
-
-TEST(RealVolumes, ABindMountOfASubFolderListedFirstServesOnlyWhatItShows) {
-    MAKE_VOLUME_OR_SKIP(volume, "KELTOBIND", freshUuid());
-    const RemovableSystem removable(volume->path());
-    fs::create_directories(*volume / "Docs");
-    fs::create_directories(*volume / "sub/Docs");
-    const Endpoint docs = removable.endpoint(*volume / "Docs");
-    ASSERT_EQ(docs.volume.kind, VolumeKind::removable);
-    const test::TemporaryFolder bind;
-    test::TestMounts mounts;  // undone before the volume goes
-    ASSERT_TRUE(mounts.bind(*volume / "sub", bind.path()));
-    // Now listed after the bind mount.
-    ASSERT_TRUE(volume->remountElsewhere());
-    EXPECT_EQ(removable.resolve(docs), EndpointResolution::available(*volume / "Docs"));
-    const Endpoint inBind = removable.endpoint(bind / "Docs");
-    EXPECT_EQ(inBind.relativePath, "sub/Docs");
-    EXPECT_EQ(removable.resolve(inBind), EndpointResolution::available(bind / "Docs"));
-}
 
 TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
@@ -124,14 +101,9 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     const auto onRam = [&](const MountedVolume& m) { return m.root == tmp / "ram"; };
     EXPECT_TRUE(std::none_of(withRam.begin(), withRam.end(), onRam));
     const fs::path partitioned = tmp / "partitioned.img";
-    {
-        std::string sector(512, '\0');
-        const unsigned char entry[16] = {0, 0, 0, 0, 0x83, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0xF8, 0, 0};
-        sector.replace(446, 16, reinterpret_cast<const char*>(entry), 16);
-        sector[510] = '\x55';
-        sector[511] = '\xAA';
-        std::ofstream(partitioned, std::ios::binary) << sector;
-    }
+    // One Linux partition from sector 2048 on, in a DOS partition table.
+    const std::string entry("\0\0\0\0\x83\0\0\0\x00\x08\0\0\x00\xF8\0\0", 16);
+    std::ofstream(partitioned, std::ios::binary) << std::string(446, '\0') + entry + std::string(48, '\0') + "\x55\xAA";
     fs::resize_file(partitioned, 32 << 20);
     const std::string device = mounts.loopDevice(partitioned);
     ASSERT_FALSE(device.empty());
@@ -164,7 +136,9 @@ TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
     fs::path mountPoint;
     {
         const std::string uuid = freshUuid();
-        MAKE_VOLUME_OR_SKIP(volume, "KELTOSEEN", uuid);
+        std::string whyNot;
+        const auto volume = test::Ext4Volume::make(whyNot, "KELTOSEEN", uuid);
+        if (!volume) GTEST_SKIP() << "needs a mounted ext4 image: " << whyNot;
         mountPoint = volume->path();
         EXPECT_TRUE(sees(*stream, VolumeEvent::mounted(mountPoint)));
         EXPECT_TRUE(monitor.firstSeen(mountPoint));
@@ -181,6 +155,21 @@ TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
         EXPECT_EQ(VolumeInspector::endpoint(*volume / "Photos/2024", system),
                   (Endpoint{(*volume / "Photos/2024").native(), std::nullopt, seen, "Photos/2024", info.st_ino}));
         EXPECT_GT(system.availableCapacity(mountPoint).value_or(0), 0u);
+        SCOPED_TRACE("ABindMountOfASubFolderListedFirstServesOnlyWhatItShows");
+        const RemovableSystem removable(volume->path());
+        fs::create_directories(*volume / "Docs");
+        fs::create_directories(*volume / "sub/Docs");
+        const Endpoint docs = removable.endpoint(*volume / "Docs");
+        ASSERT_EQ(docs.volume.kind, VolumeKind::removable);
+        const test::TemporaryFolder bind;
+        test::TestMounts mounts;  // undone before the volume goes
+        ASSERT_TRUE(mounts.bind(*volume / "sub", bind.path()));
+        // Now listed after the bind mount; unmounted where it was.
+        ASSERT_TRUE(volume->remountElsewhere());
+        EXPECT_EQ(removable.resolve(docs), EndpointResolution::available(*volume / "Docs"));
+        const Endpoint inBind = removable.endpoint(bind / "Docs");
+        EXPECT_EQ(inBind.relativePath, "sub/Docs");
+        EXPECT_EQ(removable.resolve(inBind), EndpointResolution::available(bind / "Docs"));
     }
     EXPECT_TRUE(sees(*stream, VolumeEvent::unmounted(mountPoint)));
     EXPECT_FALSE(monitor.firstSeen(mountPoint));

@@ -100,8 +100,16 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
     EXPECT_FALSE(fs::exists(a / ".KeltoSync"));
     for (const fs::path& folder : {a, b, b / ".KeltoSync"})
         EXPECT_EQ(modified(folder), std::pair(1'000'000L, 0L)) << folder;
-    // One a killed process left is cleared; one another run still holds is not; the user's own file stays.
-    const std::string left = anotherRuns + "-A";
+    // One a killed process left is cleared; one another run still holds is not; the user's own files stay.
+    SCOPED_TRACE("AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut");
+    const std::string left = anotherRuns + "-A", prefix(OverlapMarkers::prefix);
+    const std::vector<std::string> users{prefix + "notes.txt", prefix + "x-A", prefix + "0B5E7C1A-3D2F-4E6B-9A8C-1F2E3D4C5B6A",
+                                         anotherRuns + "-C"};
+    for (const std::string& name : users) {
+        tmp.write("a/" + name, "mine");
+        tmp.write("b/.KeltoSync/" + name, "");
+    }
+    tmp.write("a/" + left, "holds data");
     tmp.write("b/.KeltoSync/" + left, "");
     tmp.write("b/" + anotherRuns + "-B", "");
     tmp.write("b/.KeltoSync/Marker of the user.txt", "kept");
@@ -114,10 +122,17 @@ TEST(OverlapMarkers, EachSideHoldsOneWhileTheyLastAndNothingIsLeftNorAnyTimeChan
         const std::vector<std::string> now = markersIn(b / ".KeltoSync");
         EXPECT_EQ(std::count(now.begin(), now.end(), left), 0);
         for (const std::string& name : heldOnB) EXPECT_EQ(std::count(now.begin(), now.end(), name), 1) << name;
+        for (const std::string& name : users)
+            EXPECT_FALSE(markers.catches("x/" + name, OverlapMarkers::Walk::a)) << name;
     }
     EXPECT_TRUE(markersIn(b).empty());
     EXPECT_EQ(modified(b), std::pair(1'000'000L, 0L));
     EXPECT_TRUE(fs::exists(b / ".KeltoSync/Marker of the user.txt"));
+    for (const std::string& name : users) {
+        EXPECT_TRUE(fs::exists(a / name)) << name;
+        EXPECT_TRUE(fs::exists(b / ".KeltoSync" / name)) << name;
+    }
+    EXPECT_TRUE(fs::exists(a / left));
 }
 
 TEST(OverlapMarkers, ASideNoMarkerCanBePlacedOnIsNamedAndTheOtherSideIsStillMarked) {
@@ -212,28 +227,6 @@ TEST(OverlapMarkers, FiltersThatMayHideTheReservedFolderBelowTheTopKeepTheMarker
         const std::vector<std::string> named = markers.names();
         EXPECT_EQ(std::multiset<std::string>(named.begin(), named.end()), placed);
     }
-}
-
-TEST(OverlapMarkers, AUsersFileNamedLikeAMarkerIsNeitherClearedNorLeftOut) {
-    TemporaryFolder tmp;
-    const fs::path a = tmp / "a", b = tmp / "b";
-    const std::string prefix(OverlapMarkers::prefix);
-    const std::vector<std::string> users{prefix + "notes.txt", prefix + "x-A", prefix + "0B5E7C1A-3D2F-4E6B-9A8C-1F2E3D4C5B6A",
-                                         anotherRuns + "-C"};
-    for (const std::string& name : users) {
-        tmp.write("a/" + name, "mine");
-        tmp.write("b/.KeltoSync/" + name, "");
-    }
-    tmp.write("a/" + anotherRuns + "-A", "holds data");
-    {
-        const OverlapMarkers markers(a, b, {}, test::noMountOverlap());
-        for (const std::string& name : users) EXPECT_FALSE(markers.catches("x/" + name, OverlapMarkers::Walk::a)) << name;
-    }
-    for (const std::string& name : users) {
-        EXPECT_TRUE(fs::exists(a / name)) << name;
-        EXPECT_TRUE(fs::exists(b / ".KeltoSync" / name)) << name;
-    }
-    EXPECT_TRUE(fs::exists(a / (anotherRuns + "-A")));
 }
 
 // Each check's verdict in the same words: "ok", "nested", "missing <path>", "reserved <path>", or another case.

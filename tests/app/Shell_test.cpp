@@ -156,12 +156,10 @@ TEST(QuitRequests, aRestartMidRunAsksAndCancelDropsTheRelaunch) {
     int alerts = 0;
     bool answer = false;
     AppRelauncher relauncher([] { QCoreApplication::quit(); }, [] {});
-    QuitController quit({
-        .model = [&]() -> AppModelInterface* { return &model; },
-        .confirmStop = [&] { return ++alerts, answer; },
-        .cancelRelaunch = [&] { relauncher.cancelRelaunch(); },
-        .quit = [] { QCoreApplication::exit(0); },
-    });
+    QuitController quit({.model = [&]() -> AppModelInterface* { return &model; },
+                         .confirmStop = [&] { return ++alerts, answer; },
+                         .cancelRelaunch = [&] { relauncher.cancelRelaunch(); },
+                         .quit = [] { QCoreApplication::exit(0); }});
     quit.watchApplication(*QCoreApplication::instance(), [] {});
     QWidget window;
     window.show();
@@ -368,8 +366,6 @@ struct Setup : Launching {
     PermissionChecklistView* view() const {
         return setup.controller() ? setup.controller()->window()->findChild<PermissionChecklistView*>() : nullptr;
     }
-    // The finished controller and its window go on the next turn.
-    static bool gone(const QPointer<QWidget>& window) { return QTest::qWaitFor([&] { return window.isNull(); }); }
 };
 
 // The notification item asks once, does not open settings after, and switches notifications on even if refused.
@@ -434,7 +430,7 @@ TEST_F(Setup, laterDoneAndClosingFinishAndDropTheChecklist) {
         EXPECT_FALSE(defaults.value("setup.checklist.inProgress").toBool());
         EXPECT_EQ(defaults.value("setup.checklist.version").toInt(), way == std::string("done") ? 1 : 0);
         EXPECT_FALSE(SyncSetup::needsGate(defaults));
-        EXPECT_TRUE(gone(window));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); })) << "gone on the next turn";
     }
 }
 

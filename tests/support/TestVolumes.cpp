@@ -90,18 +90,13 @@ std::unique_ptr<TmpfsFolder> TmpfsFolder::make(std::string& whyNot) {
         return made;
     }
     made->mountPoint_.emplace();
-    if (::mount("tmpfs", made->mountPoint_->path().c_str(), "tmpfs", 0, "size=64m") != 0) {
+    const fs::path at = made->mountPoint_->path();
+    if (!made->mounts_.mount({"mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", at.native()}, at)) {
         whyNot = "no tmpfs: /dev/shm is none and mounting one needs root";
-        made->mountPoint_.reset();
         return nullptr;
     }
     made->folder_.emplace(made->mountPoint_->path());
     return made;
-}
-
-TmpfsFolder::~TmpfsFolder() {
-    folder_.reset();
-    if (mountPoint_) ::umount2(mountPoint_->path().c_str(), MNT_DETACH);
 }
 
 std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot, const std::string& label,
@@ -310,14 +305,9 @@ LocalSshd::~LocalSshd() {
 }
 
 std::vector<std::string> LocalSshd::sshfs(const fs::path& folder, const fs::path& at) const {
-    return {"sshfs",
-            "-p",
-            std::to_string(port_),
-            "-o",
-            "IdentityFile=" + (folder_ / "user").native() +
-                ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes",
-            "root@127.0.0.1:" + folder.native(),
-            at.native()};
+    const std::string options = "IdentityFile=" + (folder_ / "user").native() +
+                                ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes";
+    return {"sshfs", "-p", std::to_string(port_), "-o", options, "root@127.0.0.1:" + folder.native(), at.native()};
 }
 
 }  // namespace kelto::test

@@ -9,48 +9,6 @@ namespace kelto::test {
 
 class LocalSshd;
 
-// A folder on tmpfs, which keeps any 64-bit time (/dev/shm, else a tmpfs of its own, root only).
-class TmpfsFolder {
-public:
-    // nullptr, with the reason in `whyNot`, when no tmpfs can be had.
-    static std::unique_ptr<TmpfsFolder> make(std::string& whyNot);
-    ~TmpfsFolder();
-    TmpfsFolder(const TmpfsFolder&) = delete;
-    TmpfsFolder& operator=(const TmpfsFolder&) = delete;
-
-    const std::filesystem::path& path() const { return folder_->path(); }
-    std::filesystem::path operator/(const std::filesystem::path& relative) const { return path() / relative; }
-
-private:
-    TmpfsFolder() = default;
-    std::optional<TemporaryFolder> mountPoint_;  // when mounted here
-    std::optional<TemporaryFolder> folder_;
-};
-
-// A small ext4 image mounted through a loop device while it lives; ext4 clamps times to 1901..2446.
-class Ext4Volume {
-public:
-    // nullptr with the reason in `whyNot` when it cannot be made; label and UUID given when not empty.
-    static std::unique_ptr<Ext4Volume> make(std::string& whyNot, const std::string& label = {},
-                                            const std::string& uuid = {});
-    ~Ext4Volume();
-    Ext4Volume(const Ext4Volume&) = delete;
-    Ext4Volume& operator=(const Ext4Volume&) = delete;
-
-    const std::filesystem::path& path() const { return mountPoint_; }
-    std::filesystem::path operator/(const std::filesystem::path& relative) const { return mountPoint_ / relative; }
-
-    // Unmounts the file system and mounts it again at a new folder.
-    bool remountElsewhere();
-
-private:
-    Ext4Volume() = default;
-    int mounts_ = 0;
-    TemporaryFolder holder_;
-    std::filesystem::path mountPoint_;
-    bool mounted_ = false;
-};
-
 // Mounts a test makes, undone (last first) when the value goes; each call is false when it cannot be made.
 class TestMounts {
 public:
@@ -79,6 +37,46 @@ public:
 private:
     std::vector<std::filesystem::path> mounted_;
     std::vector<std::string> loopDevices_;
+};
+
+// A folder on tmpfs, which keeps any 64-bit time (/dev/shm, else a tmpfs of its own, root only).
+class TmpfsFolder {
+public:
+    // nullptr, with the reason in `whyNot`, when no tmpfs can be had.
+    static std::unique_ptr<TmpfsFolder> make(std::string& whyNot);
+
+    const std::filesystem::path& path() const { return folder_->path(); }
+    std::filesystem::path operator/(const std::filesystem::path& relative) const { return path() / relative; }
+
+private:
+    TmpfsFolder() = default;
+    std::optional<TemporaryFolder> mountPoint_;  // when mounted here
+    TestMounts mounts_;
+    std::optional<TemporaryFolder> folder_;  // goes first
+};
+
+// A small ext4 image mounted through a loop device while it lives; ext4 clamps times to 1901..2446.
+class Ext4Volume {
+public:
+    // nullptr with the reason in `whyNot` when it cannot be made; label and UUID given when not empty.
+    static std::unique_ptr<Ext4Volume> make(std::string& whyNot, const std::string& label = {},
+                                            const std::string& uuid = {});
+    ~Ext4Volume();
+    Ext4Volume(const Ext4Volume&) = delete;
+    Ext4Volume& operator=(const Ext4Volume&) = delete;
+
+    const std::filesystem::path& path() const { return mountPoint_; }
+    std::filesystem::path operator/(const std::filesystem::path& relative) const { return mountPoint_ / relative; }
+
+    // Unmounts the file system and mounts it again at a new folder.
+    bool remountElsewhere();
+
+private:
+    Ext4Volume() = default;
+    int mounts_ = 0;
+    TemporaryFolder holder_;
+    std::filesystem::path mountPoint_;
+    bool mounted_ = false;
 };
 
 // The kinds of mount people sync to. rclone: a remote of a local folder; rcloneMemory: one in rclone's memory,

@@ -1,11 +1,9 @@
 #include <QAccessible>
-#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 
 #include "FenraCore/FenraIcon.h"
@@ -31,7 +29,6 @@
 #include <cmath>
 #include <limits>
 #include <set>
-#include <stdexcept>
 
 namespace kelto {
 namespace {
@@ -188,176 +185,58 @@ TEST(KeltoButtonStyles, HeightsAndFillsAtRestPressedAndDisabled) {
     EXPECT_NEAR(primary.pixel(shadow).alpha(), litShadow * dimmed, 2);
 }
 
-std::vector<bool> selectedStates(const SegmentedBar& bar) {
-    std::vector<bool> states;
-    for (SegmentButton* segment : bar.segments()) states.push_back(QAccessible::queryAccessibleInterface(segment)->state().selected);
-    return states;
-}
-
-// The chosen segment writes its value again; segments share the row's width.
-TEST(KeltoSegmentedTest, EqualValuesLightTogetherAndAnUnmatchedSelectionLightsNone) {
+// A click on a segment writes its value and lights that segment alone.
+TEST(KeltoSegmentedTest, AClickWritesTheSegmentsValueAndLightsItAlone) {
     Binding<int> selection(1);
-    KeltoSegmented<int> segmented(selection, {{QStringLiteral("Fast"), 1}, {QStringLiteral("Safe"), 2},
-                                              {QStringLiteral("Quick"), 1}});
+    KeltoSegmented<int> segmented(selection, {{QStringLiteral("Fast"), 1}, {QStringLiteral("Safe"), 2}});
     segmented.resize(segmented.sizeHint());
     segmented.show();
-    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({true, false, true}));
-    selection.set(9);
-    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({false, false, false}));
-    QSignalSpy written(&selection, &BindingNotifier::written);
-    for (int time = 0; time < 2; ++time) QTest::mouseClick(segmented.segments()[1], Qt::LeftButton);
+    QTest::mouseClick(segmented.segments()[1], Qt::LeftButton);
     EXPECT_EQ(selection.get(), 2);
-    EXPECT_EQ(written.count(), 2);
-    EXPECT_EQ(selectedStates(segmented), std::vector<bool>({false, true, false}));
-    EXPECT_EQ(segmented.segments()[0]->width(), segmented.segments()[2]->width());
+    std::vector<bool> selected;
+    for (SegmentButton* segment : segmented.segments())
+        selected.push_back(QAccessible::queryAccessibleInterface(segment)->state().selected);
+    EXPECT_EQ(selected, std::vector<bool>({false, true}));
 }
 
-// The whole row takes the click, label and gap too; on and off are read in the widget's language.
-TEST(KeltoCheckbox, AFullClickableRowReadInTheWidgetsLanguage) {
+// The whole row takes the click, the far end of the label too.
+TEST(KeltoCheckbox, TheWholeRowTakesTheClick) {
     KeltoCheckbox labelled(QStringLiteral("Notify"));
     labelled.resize(labelled.sizeHint());
     labelled.show();
-    EXPECT_GE(labelled.height(), 24);
-    QSignalSpy toggled(&labelled, &QCheckBox::toggled);
-    for (const QPoint at : {QPoint(labelled.width() - 1, 0), QPoint(0, labelled.height() - 1), QPoint(18, 1)})
-        QTest::mouseClick(&labelled, Qt::LeftButton, {}, at);
-    EXPECT_EQ(toggled.count(), 3);
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&labelled);
-    EXPECT_EQ(accessible->role(), QAccessible::CheckBox);
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Notify"));
-    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("On"));
-    labelled.setChecked(false);
-    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("Off"));
-    labelled.setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
-    labelled.setChecked(true);
-    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("Bật"));
+    QTest::mouseClick(&labelled, Qt::LeftButton, {}, QPoint(labelled.width() - 1, labelled.height() - 1));
+    EXPECT_TRUE(labelled.isChecked());
 }
 
-// The 3-point ring lies outside the field and moves nothing; the border takes the tint.
+// The focus ring lies outside the field, which stays 26 high.
 TEST(KeltoTextFieldStyle, TheFocusRingLiesOutsideAFieldThatStays26High) {
     Placed<QLineEdit> field;
     KeltoTextFieldStyle::apply(*field.control);
     field.control->resize(160, field.control->sizeHint().height());
-    EXPECT_EQ(field.control->height(), 26);
     const QRect frame = field.control->geometry();
-    const QPointF band(-1.5, 13), border(80, 0.5);
+    const QPointF band(-1.5, 13);
     EXPECT_EQ(field.pixel(band).alpha(), 0);
-    const QColor unfocused = field.pixel(border);
     field.window.show();
     QApplication::setActiveWindow(&field.window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&field.window));
     field.control->setFocus();
     EXPECT_GT(field.pixel(band).alpha(), 0);
     EXPECT_EQ(field.control->geometry(), frame);
-    EXPECT_NE(field.pixel(border), unfocused);
+    EXPECT_EQ(frame.height(), 26);
 }
 
-using Range = KeltoSliderScale::Range;
-constexpr double nan = std::numeric_limits<double>::quiet_NaN(), infinity = std::numeric_limits<double>::infinity();
-
-// A slider 216 points wide, so its thumb travels 200 points from x 8.
-struct Fixture {
-    Binding<double> value;
-    std::unique_ptr<KeltoSlider> slider;
-    Fixture(double initial, Range range, std::optional<double> step = std::nullopt, int width = 216)
-        : value(initial), slider(std::make_unique<KeltoSlider>(value, range, step)) {
-        slider->resize(width, KeltoSlider::controlHeight);
-        slider->show();
-    }
-    void press(double x) { QTest::mousePress(slider.get(), Qt::LeftButton, {}, QPoint(static_cast<int>(x), 13)); }
-    void move(double x) { QTest::mouseMove(slider.get(), QPoint(static_cast<int>(x), 13)); }
-    void release(double x) { QTest::mouseRelease(slider.get(), Qt::LeftButton, {}, QPoint(static_cast<int>(x), 13)); }
-    void click(double x) { press(x), release(x); }
-    void key(Qt::Key key) { QTest::keyClick(slider.get(), key); }
-    QAccessibleInterface* accessible() { return QAccessible::queryAccessibleInterface(slider.get()); }
-};
-
-// Values snap to the grid (halves away from zero), then are clamped; NaN is the lower bound; steps not positive and
-// finite, bounds not finite or backwards, are refused. A drag, past the ends too, writes only grid values.
-TEST(KeltoSliderScale, StepsTheGridTheFinalClampAndDegenerateRanges) {
-    for (const auto& [step, in, out] : {std::tuple{3.0, 10.0, 9.0}, std::tuple{4.0, 10.0, 10.0},
-                                        std::tuple{4.0, 5.9, 4.0}, std::tuple{4.0, 6.0, 8.0}, std::tuple{3.0, nan, 0.0}}) {
-        EXPECT_EQ(KeltoSliderScale(Range{0, 10}, step).snapped(in), out) << step << " " << in;
-    }
-    const KeltoSliderScale byThree(Range{0, 10}, 3);
-    EXPECT_EQ(byThree.fraction(nan), 0);
-    EXPECT_EQ(byThree.fraction(-4), 0);
-    EXPECT_EQ(byThree.fraction(40), 1);
-    for (double step : {0.0, -1.0, nan, infinity}) EXPECT_THROW(KeltoSliderScale(Range{0, 1}, step), std::invalid_argument);
-    for (const Range& range : {Range{1, 0}, Range{nan, 1}, Range{0, infinity}})
-        EXPECT_THROW(KeltoSliderScale{range}, std::invalid_argument);
-    Fixture thirds(0, Range{0, 10}, 3);
+// A drag, past both ends too, writes only values on the step's grid within the range.
+TEST(KeltoSlider, ADragWritesOnlyGridValuesWithinTheBounds) {
+    Binding<double> value(0);
+    KeltoSlider slider(value, KeltoSliderScale::Range{0, 10}, 3);
+    slider.resize(216, KeltoSlider::controlHeight);
+    slider.show();
     std::set<double> written;
-    QObject::connect(&thirds.value, &BindingNotifier::written, [&] { written.insert(thirds.value.get()); });
-    thirds.press(100);
-    for (int x = -50; x <= 400; x += 3) thirds.move(x);
-    thirds.release(400);
+    QObject::connect(&value, &BindingNotifier::written, [&] { written.insert(value.get()); });
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(100, 13));
+    for (int x = -50; x <= 400; x += 3) QTest::mouseMove(&slider, QPoint(x, 13));
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(400, 13));
     EXPECT_EQ(written, std::set<double>({0, 3, 6, 9}));
-    EXPECT_EQ(thirds.slider->thumbRect().right(), 196);
-    // A range of one value, or a slider narrower than its thumb, divides by no zero.
-    Fixture single(7, Range{5, 5});
-    single.click(150);
-    EXPECT_EQ(single.value.get(), 5);
-    Fixture narrow(0.5, Range{0, 1}, std::nullopt, 10);
-    narrow.click(9);
-    EXPECT_EQ(narrow.value.get(), 1);
-}
-
-// Arrow keys step and stop at the bounds, open no edit, other keys pass through; a value from outside the range
-// is drawn at the nearer end and kept until moved; each drag is closed once, when hidden or destroyed too.
-TEST(KeltoSlider, KeysDragsAndAssistiveTechnologyStepWithinTheBounds) {
-    Fixture fixture(9, Range{0, 10}, 3);
-    QSignalSpy editing(fixture.slider.get(), &KeltoSlider::editingChanged);
-    for (const auto& [from, key, to] : {std::tuple{6.0, Qt::Key_Right, 9.0}, std::tuple{9.0, Qt::Key_Right, 9.0},
-                                        std::tuple{9.0, Qt::Key_Left, 6.0}, std::tuple{0.0, Qt::Key_Left, 0.0},
-                                        std::tuple{0.0, Qt::Key_Up, 0.0}}) {
-        fixture.value.set(from);
-        fixture.key(key);
-        EXPECT_EQ(fixture.value.get(), to) << key;
-    }
-    EXPECT_EQ(editing.count(), 0);
-    Fixture outside(5, Range{0, 1});
-    QSignalSpy untouched(&outside.value, &BindingNotifier::written);
-    EXPECT_EQ(outside.slider->thumbRect().left(), 200);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(outside.slider.get()));
-    outside.slider->repaint();
-    EXPECT_EQ(untouched.count(), 0);
-    outside.key(Qt::Key_Left);
-    EXPECT_EQ(outside.value.get(), 1);
-    Fixture dragged(0, Range{0, 100});
-    std::vector<bool> edits;
-    QObject::connect(dragged.slider.get(), &KeltoSlider::editingChanged, [&](bool on) { edits.push_back(on); });
-    dragged.press(58);
-    dragged.move(108);
-    dragged.release(108);
-    EXPECT_EQ(dragged.value.get(), 50);
-    dragged.press(20);
-    dragged.slider->hide();
-    EXPECT_FALSE(dragged.slider->isDragging());
-    dragged.release(20);
-    dragged.slider->show();
-    dragged.press(30);
-    dragged.slider.reset();
-    EXPECT_EQ(edits, (std::vector<bool>{true, false, true, false, true, false}));
-    // Assistive technology reads a percentage in the slider's language and steps by the range's default step.
-    Fixture unit(0.5, Range{0, 1});
-    QAccessibleInterface* accessible = unit.accessible();
-    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("50 percent"));
-    accessible->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
-    EXPECT_DOUBLE_EQ(unit.value.get(), 0.51);
-    unit.slider->setLocale(QLocale(QLocale::Vietnamese, QLocale::Vietnam));
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Chất lượng"));
-    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("51 phần trăm"));
-    Fixture hundred(42, Range{0, 100});
-    hundred.accessible()->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
-    EXPECT_EQ(hundred.value.get(), 41);
-    // No number where none fits a 64-bit integer.
-    for (double value : {nan, infinity, 9.3e18}) {
-        hundred.value.set(value);
-        EXPECT_EQ(hundred.accessible()->text(QAccessible::Value), QString()) << value;
-    }
-    hundred.value.set(-9.2e18);
-    EXPECT_FALSE(hundred.accessible()->text(QAccessible::Value).isEmpty());
 }
 
 }  // namespace
