@@ -162,10 +162,9 @@ struct FakeMachine {
             .supportDirectory = tmp / "support",
             .logDirectory = tmp / "logs",
             .history = history,
-            .volumes =
-                [this] {
-                    return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(volumes);
-                },
+            .volumes = [this] {
+                return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(volumes);
+            },
             .isOnBattery = [] { return false; },
             .freeSpace = [](const std::filesystem::path&, bool) -> std::int64_t { return 0; },
             .identityAt =

@@ -59,7 +59,7 @@ bool missed(const std::vector<Trigger>& triggers, std::optional<Date> last, Date
     return Calc::missedOccurrence(triggers, last, now, berlin());
 }
 
-TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSecondsAndInstantsOutsideTheCalendarGiveNothing) {
+TEST(ScheduleCalculator, IntervalsKeepTheAnchorsRhythmDailyTimesComeNextAfterNowAndWhatTheRulesRejectNeverFires) {
     const Trigger quarter = every(15, IntervalUnit::minutes);
     const Date ten = utc(2026, 6, 10, 10, 0);
     EXPECT_EQ(next(quarter, ten, ten), utc(2026, 6, 10, 10, 15));
@@ -82,9 +82,7 @@ TEST(ScheduleCalculator, IntervalsFollowTheAnchorsRhythmInFixedSecondsAndInstant
     EXPECT_FALSE(missed({daily(9, 0)}, std::nullopt, Date{inf}));
     EXPECT_EQ(Calc::earliest({}), std::nullopt);
     EXPECT_EQ(Calc::earliest({Date{5}, Date{-2.5}, Date{3}, Date{-2.5}}), Date{-2.5});
-}
-
-TEST(ScheduleCalculator, DailyTimesAreTheNextShowingStrictlyAfterNowAndWhatTheRulesRejectNeverFires) {
+    // Daily times: the next showing strictly after now.
     const Trigger eight = daily(8, 0);  // 06:00 UTC in a Berlin summer
     EXPECT_EQ(next(eight, utc(2026, 6, 10, 5, 59, 59.5)), utc(2026, 6, 10, 6, 0));
     EXPECT_EQ(next(eight, utc(2026, 6, 10, 6, 0), utc(2020, 1, 1, 0, 0)), utc(2026, 6, 11, 6, 0));
@@ -92,51 +90,45 @@ TEST(ScheduleCalculator, DailyTimesAreTheNextShowingStrictlyAfterNowAndWhatTheRu
     EXPECT_EQ(next(daily(0, 30), utc(2026, 6, 10, 22, 15)), utc(2026, 6, 10, 22, 30));
     EXPECT_EQ(next(daily(23, 59), utc(2026, 12, 31, 22, 59)), utc(2027, 1, 1, 22, 59));
     // What the rules reject never fires and is never missed.
-    const Date now = utc(2026, 6, 10, 10, 0);
     for (const Trigger& t : {daily(24, 0), daily(10, 60), daily(-1, 30), daily(5, -1), weekly({4}, 9, 60),
                              weekly({0, 8}, 9, 0), weekly({}, 9, 0), Trigger::onConnect(ConnectAction::run),
                              every(5, IntervalUnit::minutes), every(0, IntervalUnit::hours),
                              every(-1, IntervalUnit::days), every(8761, IntervalUnit::hours)}) {
-        EXPECT_EQ(next(t, now, now.adding(-hour)), std::nullopt);
-        EXPECT_FALSE(missed({t}, std::nullopt, now));
-        EXPECT_FALSE(missed({t}, utc(2026, 1, 1, 0, 0), now));
+        EXPECT_EQ(next(t, ten, ten.adding(-hour)), std::nullopt);
+        EXPECT_FALSE(missed({t}, std::nullopt, ten));
+        EXPECT_FALSE(missed({t}, utc(2026, 1, 1, 0, 0), ten));
     }
 }
 
 TEST(ScheduleCalculator, SkippedTimesMoveForwardAndRepeatedOnesCountOnce) {
-    struct Case {
-        const ::date::time_zone& zone;
-        Trigger trigger;
-        Date after;
-        Date expected;
-    };
-    const Case cases[] = {
+    // The zone, the trigger, the instant after which the next fire is expected.
+    const std::vector<std::tuple<const ::date::time_zone*, Trigger, Date, Date>> cases{
         // Berlin: 02:00 to 03:00 on 29 March, 03:00 back to 02:00 on 25 October.
-        {berlin(), daily(2, 30), utc(2026, 3, 28, 12, 0), utc(2026, 3, 29, 1, 30)},   // 03:30
-        {berlin(), daily(2, 0), utc(2026, 3, 28, 12, 0), utc(2026, 3, 29, 1, 0)},     // 03:00
-        {berlin(), daily(2, 30), utc(2026, 3, 29, 1, 30), utc(2026, 3, 30, 0, 30)},   // 02:30 again
-        {berlin(), daily(2, 30), utc(2026, 10, 24, 12, 0), utc(2026, 10, 25, 0, 30)}, // first 02:30
-        {berlin(), daily(2, 30), utc(2026, 10, 25, 0, 30), utc(2026, 10, 26, 1, 30)}, // not the second
-        {berlin(), daily(2, 30), utc(2026, 10, 25, 1, 0), utc(2026, 10, 26, 1, 30)},
+        {&berlin(), daily(2, 30), utc(2026, 3, 28, 12, 0), utc(2026, 3, 29, 1, 30)},   // 03:30
+        {&berlin(), daily(2, 0), utc(2026, 3, 28, 12, 0), utc(2026, 3, 29, 1, 0)},     // 03:00
+        {&berlin(), daily(2, 30), utc(2026, 3, 29, 1, 30), utc(2026, 3, 30, 0, 30)},   // 02:30 again
+        {&berlin(), daily(2, 30), utc(2026, 10, 24, 12, 0), utc(2026, 10, 25, 0, 30)}, // first 02:30
+        {&berlin(), daily(2, 30), utc(2026, 10, 25, 0, 30), utc(2026, 10, 26, 1, 30)}, // not the second
+        {&berlin(), daily(2, 30), utc(2026, 10, 25, 1, 0), utc(2026, 10, 26, 1, 30)},
         // New York: 02:00 to 03:00 on 8 March, 02:00 back to 01:00 on 1 November.
-        {newYork(), daily(2, 15), utc(2026, 3, 7, 12, 0), utc(2026, 3, 8, 7, 15)},    // 03:15
-        {newYork(), daily(1, 30), utc(2026, 10, 31, 12, 0), utc(2026, 11, 1, 5, 30)}, // first 01:30
-        {newYork(), daily(1, 30), utc(2026, 11, 1, 5, 30), utc(2026, 11, 2, 6, 30)},
+        {&newYork(), daily(2, 15), utc(2026, 3, 7, 12, 0), utc(2026, 3, 8, 7, 15)},    // 03:15
+        {&newYork(), daily(1, 30), utc(2026, 10, 31, 12, 0), utc(2026, 11, 1, 5, 30)}, // first 01:30
+        {&newYork(), daily(1, 30), utc(2026, 11, 1, 5, 30), utc(2026, 11, 2, 6, 30)},
         // Lord Howe moves half an hour: 02:00 to 02:30 on 4 October, 02:00 back to 01:30 on 5 April.
-        {lordHowe(), daily(2, 15), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 16, 15)}, // 03:15 at +11
-        {lordHowe(), daily(2, 0), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 16, 0)},   // 03:00
-        {lordHowe(), daily(2, 45), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 15, 45)}, // exists
-        {lordHowe(), daily(1, 45), utc(2026, 4, 4, 0, 0), utc(2026, 4, 4, 14, 45)},   // first, at +11
-        {lordHowe(), daily(1, 45), utc(2026, 4, 4, 14, 50), utc(2026, 4, 5, 15, 15)}, // next night
-        {lordHowe(), daily(1, 15), utc(2026, 4, 4, 0, 0), utc(2026, 4, 4, 14, 15)},   // not repeated
+        {&lordHowe(), daily(2, 15), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 16, 15)}, // 03:15 at +11
+        {&lordHowe(), daily(2, 0), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 16, 0)},   // 03:00
+        {&lordHowe(), daily(2, 45), utc(2026, 10, 3, 0, 0), utc(2026, 10, 3, 15, 45)}, // exists
+        {&lordHowe(), daily(1, 45), utc(2026, 4, 4, 0, 0), utc(2026, 4, 4, 14, 45)},   // first, at +11
+        {&lordHowe(), daily(1, 45), utc(2026, 4, 4, 14, 50), utc(2026, 4, 5, 15, 15)}, // next night
+        {&lordHowe(), daily(1, 15), utc(2026, 4, 4, 0, 0), utc(2026, 4, 4, 14, 15)},   // not repeated
         // Weekly times alike: Sundays at 02:30 in Berlin.
-        {berlin(), weekly({1}, 2, 30), utc(2026, 3, 25, 0, 0), utc(2026, 3, 29, 1, 30)},
-        {berlin(), weekly({1}, 2, 30), utc(2026, 10, 25, 0, 30), utc(2026, 11, 1, 1, 30)},
-        {lordHowe(), weekly({1}, 2, 15), utc(2026, 9, 30, 0, 0), utc(2026, 10, 3, 16, 15)},
+        {&berlin(), weekly({1}, 2, 30), utc(2026, 3, 25, 0, 0), utc(2026, 3, 29, 1, 30)},
+        {&berlin(), weekly({1}, 2, 30), utc(2026, 10, 25, 0, 30), utc(2026, 11, 1, 1, 30)},
+        {&lordHowe(), weekly({1}, 2, 15), utc(2026, 9, 30, 0, 0), utc(2026, 10, 3, 16, 15)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.zone.name() + " after " + std::to_string(c.after.unix()));
-        EXPECT_EQ(Calc::nextFire(c.trigger, c.after, std::nullopt, c.zone), c.expected);
+    for (const auto& [zone, trigger, after, expected] : cases) {
+        SCOPED_TRACE(zone->name() + " after " + std::to_string(after.unix()));
+        EXPECT_EQ(Calc::nextFire(trigger, after, std::nullopt, *zone), expected);
     }
 }
 
@@ -358,9 +350,8 @@ using Requests = std::vector<Request>;
 TEST_F(SchedulerTest, NoTimerBeforeStartNorWithoutAUsableTimedTriggerOnAnEnabledJob) {
     const Uuid connectOnly = add({onConnect}).id;
     const Uuid badTimes = add({daily(24, 0), daily(10, 60), every(10, IntervalUnit::minutes)}).id;
-    SyncJob& disabled = add({hourly()});
-    disabled.isEnabled = false;
-    const Uuid disabledID = disabled.id;
+    const Uuid disabledID = add({hourly()}).id;
+    jobs.back().isEnabled = false;
     make();
     scheduler->jobsChanged();
     flush();
@@ -553,9 +544,8 @@ TEST_F(SchedulerTest, AMountStartsARunAfterTheSettleDelayRestartedByARemountAndC
 // The stick without the disk completes the jobs from home, the disk then the one from it.
 TEST_F(SchedulerTest, AMountOfAJobsSideWithBothSidesAvailableRunsOrAsksAndAnAskIsWithdrawnWhenItsDriveGoes) {
     const Uuid homeToStick = add({onConnect}).id, asks = add({onConnectAsk}).id;
-    SyncJob& diskToStick = add({onConnect});
-    diskToStick.source = endpoint(diskRoot / "Backup", disk, "Backup");
-    const Uuid diskToStickID = diskToStick.id;
+    const Uuid diskToStickID = add({onConnect}).id;
+    jobs.back().source = endpoint(diskRoot / "Backup", disk, "Backup");
     add({onConnect}).isEnabled = false;
     add({});  // no on-connect trigger
     startScheduler();
@@ -612,9 +602,8 @@ TEST_F(SchedulerTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceT
     appearances[stickRoot] = start.adding(-hour);
     const Uuid appeared = add({onConnect}).id, asks = add({onConnectAsk}).id, notSince = add({onConnect}).id;
     const Uuid neverSucceeded = add({onConnect}).id, missed = add({onConnectAsk, daily(7, 0)}).id;
-    SyncJob& internal = add({onConnect});
-    internal.destination = endpoint(root / "home" / "Copies", home, "Copies");
-    const Uuid internalID = internal.id;
+    const Uuid internalID = add({onConnect}).id;
+    jobs.back().destination = endpoint(root / "home" / "Copies", home, "Copies");
     for (const Uuid& id : {appeared, asks, internalID}) lastSuccesses[id] = start.adding(-2 * hour);
     lastSuccesses[notSince] = start.adding(-30 * minute);
     startScheduler();
@@ -623,8 +612,7 @@ TEST_F(SchedulerTest, TheFirstPassCatchesUpJobsWhoseRemovableDriveAppearedSinceT
     EXPECT_EQ(asked, std::vector<Uuid>{asks});
     volumeEvents.send(VolumeEvent::mounted(root / "home"));
     advance(10);
-    const Requests& all = requests;
-    EXPECT_NE(std::find(all.begin(), all.end(), Request{internalID, RunTrigger::connect}), all.end());
+    EXPECT_NE(std::ranges::find(requests, Request{internalID, RunTrigger::connect}), requests.end());
 }
 
 }  // namespace

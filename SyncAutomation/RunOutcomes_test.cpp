@@ -72,9 +72,7 @@ TEST(RunControl, CancelsUnmountsCommitsAndFinishesInEachOrder) {
 using namespace std::string_literals;
 
 template <class E>
-std::exception_ptr thrown(E error) {
-    return std::make_exception_ptr(std::move(error));
-}
+std::exception_ptr thrown(E error) { return std::make_exception_ptr(std::move(error)); }
 
 // 60 lines of error output; `marked` (1-based) carries "No space left".
 std::vector<std::string> longTail(int marked) {
@@ -84,7 +82,7 @@ std::vector<std::string> longTail(int marked) {
     return lines;
 }
 
-TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) {
+TEST(RunMessagesTest, QuotedFormOutcomeDescriptionsExitErrorMappingAndPlainDescriptions) {
     EXPECT_EQ(RunMessages::quoted(""), R"("")");
     EXPECT_EQ(RunMessages::quoted(R"(say "hi", it's C:\dir)"), R"("say \"hi\", it\'s C:\\dir")");
     EXPECT_EQ(RunMessages::quoted("a\nb\rc\td\0e"s), R"("a\nb\rc\td\0e")");
@@ -96,9 +94,6 @@ TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) 
     EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::failed("can't open \"x\"\n")),
               R"(failed("can\'t open \"x\"\n"))");
     EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::needsReview("Review")), R"(needsReview("Review"))");
-}
-
-TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
@@ -153,23 +148,6 @@ const std::string jobFolder = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 const Date startedAt = Date::fromUnix(1772373909.75);  // 2026-03-01 14:05:09.75 UTC
 const std::string header = "Kelto Sync " + jobFolder + " manual 2026-03-01 14:05:09 +0000\n";
 
-class ZoneOverride {
-public:
-    explicit ZoneOverride(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneOverride() {
-        if (old_) ::setenv("TZ", old_->c_str(), 1);
-        else ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
-
 RunRecord recordWith(RunOutcome outcome, std::vector<std::string> errors = {}) {
     RunRecord record;
     record.jobID = jobID;
@@ -188,7 +166,7 @@ std::string finished(const std::filesystem::path& logs, const std::string& name,
     return test::readFile(logs / jobFolder / (name + ".log"));
 }
 
-TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFails) {
+TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFailsAndAFailedWriteFailsTheRun) {
     test::TemporaryFolder logs;
     const std::string first = ArchiveRunID::make(startedAt);
     const std::string second = ArchiveRunID::make(startedAt);
@@ -207,11 +185,17 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
     EXPECT_EQ(record.logPath, std::nullopt) << "a run without a log names none";
     EXPECT_EQ(record.outcome, RunOutcome::success());
     {
-        const ZoneOverride zone("Pacific/Kiritimati");  // UTC+14: already 2 March there
+        const char* const zone = std::getenv("TZ");
+        const std::optional<std::string> savedZone = zone ? std::optional<std::string>(zone) : std::nullopt;
+        ::setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: already 2 March there
+        ::tzset();
         auto log = RunLog::open(logs.path(), jobID, "run");
         log->writeHeader(jobID, RunTrigger::catchUp, startedAt);
         // Written through before any footer.
         EXPECT_EQ(test::readFile(log->path()), "Kelto Sync " + jobFolder + " catchUp 2026-03-01 14:05:09 +0000\n");
+        if (savedZone) ::setenv("TZ", savedZone->c_str(), 1);
+        else ::unsetenv("TZ");
+        ::tzset();
     }
     RunRecord skipped = recordWith(RunOutcome::skipped(SkipReason::deviceNotConnected));
     EXPECT_EQ(finished(logs.path(), "skipped", skipped),
@@ -223,11 +207,7 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
     EXPECT_EQ(finished(logs.path(), "warned", warned, {">f+++++++++ a.txt"}),
               header + ">f+++++++++ a.txt\n" + errors[0] + "\n" + errors[1] + "\nOutcome: completedWithWarnings\n");
     EXPECT_EQ(std::pair(warned.stats.errors, warned.outcome), std::pair(errors, RunOutcome::completedWithWarnings()));
-}
-
-TEST(RunLogTest, FailedWritesTurnTheOutcomeIntoFailedAndAppendedLinesNeverThrow) {
-    test::TemporaryFolder logs;
-    std::filesystem::create_directories(logs / jobFolder);
+    // Failed writes turn the outcome into failed; appended lines never throw.
     std::filesystem::create_symlink("/dev/full", logs / jobFolder / "full.log");
     auto log = RunLog::open(logs.path(), jobID, "full");
     try {
@@ -236,7 +216,7 @@ TEST(RunLogTest, FailedWritesTurnTheOutcomeIntoFailedAndAppendedLinesNeverThrow)
     } catch (const FileError& e) {
         EXPECT_EQ(e.errorNumber(), ENOSPC);
     }
-    RunRecord record = recordWith(RunOutcome::success(), {"earlier"});
+    record = recordWith(RunOutcome::success(), {"earlier"});
     RunLog::finishRecord(log.get(), record);
     ASSERT_EQ(record.outcome.kind, RunOutcome::Case::failed);
     EXPECT_NE(record.outcome.message.find("No space left on device"), std::string::npos) << record.outcome.message;

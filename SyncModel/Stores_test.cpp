@@ -47,7 +47,7 @@ void expectRefused(const Json& good, std::initializer_list<std::function<void(Js
 Trigger read(std::string_view json) { return JsonText::decode<Trigger>(json); }
 std::string write(const Trigger& t) { return JsonText::encode(t); }
 
-TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndWeekdaysAreASet) {
+TEST(TriggerRules, IntervalsAreFifteenMinutesToOneYearWeekdaysAreASetAndJsonReadsLegacyMinutesButNoUnknownWord) {
     using enum IntervalUnit;
     const auto below = ValidationIssue::intervalBelowMinimum;
     const auto tooLong = ValidationIssue::intervalTooLong;
@@ -71,9 +71,7 @@ TEST(IntervalRule, IntervalsAreFifteenMinutesToOneYearAndWeekdaysAreASet) {
     EXPECT_NE(Trigger::every(60, IntervalUnit::minutes), Trigger::every(1, IntervalUnit::hours));
     EXPECT_NE(Trigger::onConnect(ConnectAction::run), Trigger::onConnect(ConnectAction::ask));
     EXPECT_NE(Trigger::daily({9, 0}), Trigger::weekly({1, 2, 3, 4, 5, 6, 7}, {9, 0}));
-}
-
-TEST(TriggerJson, ReadsLegacyMinutesIgnoresForeignKeysChecksNoRangesAndRejectsUnknownWords) {
+    // Read, the legacy minutes count, foreign keys are ignored and ranges left to the rules.
     EXPECT_EQ(read(R"({"type":"every","minutes":30})"), Trigger::every(30, IntervalUnit::minutes));
     EXPECT_EQ(read(R"({"type":"every","value":2,"unit":"hours","minutes":30})"),
               Trigger::every(2, IntervalUnit::hours));
@@ -112,11 +110,12 @@ SyncJob fullJob() {
     return job;
 }
 
-// The stored documents' test reads members in other orders and the job store's sees the compact form.
-TEST(SyncJobJson, ReadsNullAsAbsent) {
-    const Json json = JsonCodec<SyncJob>::encode(fullJob());
-    EXPECT_EQ(json["source"]["fileID"].dump(), "18446744073709551615");
-    Json withNulls = json;
+// Optional members may be null. The stored documents' test reads members in other orders and the job store's sees the
+// compact form.
+TEST(SyncJobJson, EveryRequiredKeyIsRequiredAndUnknownWordsAndMalformedValuesButNotUnknownKeysAreRejected) {
+    const Json good = JsonCodec<SyncJob>::encode(fullJob());
+    EXPECT_EQ(good["source"]["fileID"].dump(), "18446744073709551615");
+    Json withNulls = good;
     for (const char* pointer : {"/source/bookmark", "/source/fileID", "/source/volume/uuid",
                                 "/destination/volume/remountURL", "/options/archiveRetentionDays"})
         withNulls[Json::json_pointer(pointer)] = nullptr;
@@ -126,10 +125,6 @@ TEST(SyncJobJson, ReadsNullAsAbsent) {
     expected.source.volume.uuid.reset();
     expected.destination.volume.remountURL.reset();
     EXPECT_EQ(decoded<SyncJob>(withNulls), expected);
-}
-
-TEST(SyncJobJson, EveryRequiredKeyIsRequiredAndUnknownWordsAndMalformedValuesButNotUnknownKeysAreRejected) {
-    const Json good = JsonCodec<SyncJob>::encode(fullJob());
     const std::vector<std::vector<std::string>> required{
         {"id"}, {"name"}, {"source"}, {"destination"}, {"mode"}, {"triggers"}, {"filters"}, {"options"},
         {"isEnabled"}, {"source", "path"}, {"source", "volume"}, {"destination", "relativePath"},
@@ -212,23 +207,21 @@ RunRecord sampleRecord() {
 
 RunOutcome outcome(std::string_view json) { return JsonText::decode<RunOutcome>(json); }
 
-TEST(RunRecordJson, NamesThatAreNotUtf8ComeBackReplacedAndANullLogPathIsAbsent) {
+TEST(RunRecordJson, NamesNotUtf8ComeBackReplacedANullLogPathIsAbsentAndOutcomesNeedOneMemberNamedAfterTheCase) {
     RunRecord record = sampleRecord();
     record.outcome = RunOutcome::failed("rsync: \"bad\xFFname\" failed");
     record.stats.skipped = {{"bad\xFF\xFEname", FileSkipReason::tooLargeForFAT}};
     record.stats.errors = {"cannot delete \"x\x80\""};
     const RunRecord back = JsonText::decode<RunRecord>(JsonText::encode(record));
-    EXPECT_EQ(back.stats.skipped.at(0).path, "bad\uFFFD\uFFFDname");
-    EXPECT_EQ(back.stats.errors.at(0), "cannot delete \"x\uFFFD\"");
-    EXPECT_EQ(back.outcome, RunOutcome::failed("rsync: \"bad\uFFFDname\" failed"));
+    EXPECT_EQ(std::tuple(back.stats.skipped.at(0).path, back.stats.errors.at(0), back.outcome),
+              std::tuple("bad\uFFFD\uFFFDname", "cannot delete \"x\uFFFD\"",
+                         RunOutcome::failed("rsync: \"bad\uFFFDname\" failed")));
     record = sampleRecord();
     record.logPath.reset();
     Json json = JsonCodec<RunRecord>::encode(record);
     json["logPath"] = nullptr;
     EXPECT_EQ(decoded<RunRecord>(json), record);
-}
-
-TEST(RunRecordJson, RejectsMissingMembersAndUnknownWordsAndOutcomesNeedExactlyOneMemberNamedAfterTheCase) {
+    // Missing members and unknown words are refused.
     const Json good = JsonCodec<RunRecord>::encode(sampleRecord());
     for (const char* key : {"id", "jobID", "trigger", "startedAt", "endedAt", "outcome", "stats"})
         expectRefused<RunRecord>(good, {[key](Json& j) { j.erase(key); }});
@@ -251,7 +244,7 @@ TEST(RunRecordJson, RejectsMissingMembersAndUnknownWordsAndOutcomesNeedExactlyOn
         EXPECT_EQ(outcome(JsonText::encode(o)), o) << JsonText::encode(o);
     EXPECT_NE(RunOutcome::failed("Disk full"), RunOutcome::failed("disk full"));  // payloads compare exactly
     for (const char* bad : {R"({})", R"({"success":{},"failed":{"_0":"x"}})", R"({"note":{}})"}) {
-        Json json = JsonCodec<RunRecord>::encode(sampleRecord());
+        json = good;
         json["outcome"] = Json::parse(bad);
         try {
             decoded<RunRecord>(json);
@@ -280,7 +273,7 @@ std::string fixture(const char* name) {
 // Member order carries no meaning, so compare as unordered JSON.
 nlohmann::json unordered(const Json& value) { return nlohmann::json::parse(value.dump()); }
 
-TEST(StoredDocuments, ReadsTheJobsDocument) {
+TEST(StoredDocuments, ReadsTheJobsDocumentAndTheRunHistoryWithExactDates) {
     const Json document = JsonText::parse(fixture("jobs-v1.json"));
     const JsonIn in(document);
     EXPECT_EQ(in["version"].int64(), 1);
@@ -296,9 +289,6 @@ TEST(StoredDocuments, ReadsTheJobsDocument) {
         if (i == 2) expected["triggers"][1]["weekdays"] = Json::array({2, 4, 6});
         EXPECT_EQ(unordered(written), unordered(expected)) << JsonText::dump(written);
     }
-}
-
-TEST(StoredDocuments, ReadsTheRunHistoryWithExactDates) {
     const std::string text = fixture("history.json");
     const std::vector<RunRecord> history = JsonText::decode<std::vector<RunRecord>>(text);
     ASSERT_EQ(history.size(), 5u);
@@ -519,12 +509,10 @@ TEST_F(RunHistoryStoreTest, LogRemovalStaysInItsFolderOrThrowsAfterTheWriteAndCo
           (logs / "subfolder" / "inner.log").string()})
         store.append(recordNaming(1, path), 100);
     EXPECT_NO_THROW(store.append(record(2), 0));
-    EXPECT_TRUE(fs::exists(home / "Documents" / "thesis.txt"));
-    EXPECT_TRUE(fs::exists(home / "outside.log"));
-    EXPECT_TRUE(fs::is_directory(logs / "subfolder"));
-    EXPECT_TRUE(fs::is_symlink(logs / "linked"));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(logs / "link.log")));  // the link itself went
-    EXPECT_FALSE(fs::exists(logs / "subfolder" / "inner.log"));
+    EXPECT_EQ(test::namesIn(home / "Documents"), Names{"thesis.txt"});
+    EXPECT_EQ(test::namesIn(home), (Names{"Documents", "outside.log"}));
+    EXPECT_EQ(test::namesIn(logs), (Names{"linked", "subfolder"}));  // link.log, the link itself, went
+    EXPECT_TRUE(test::namesIn(logs / "subfolder").empty());
     fs::create_symlink("loop", logs / "loop");  // resolving it fails with ELOOP
     store.append(recordNaming(1, (logs / "loop" / "x.log").string()), 50);
     EXPECT_THROW(store.append(record(2), 0), FileError);
