@@ -195,16 +195,15 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     startPreview(c, first);
     ASSERT_TRUE(previewer.calls.waitForRuns(1));
     int ran = 0;
-    for (const Uuid& job : {a, b, c}) {
-        EXPECT_FALSE(enqueue(job));  // running, queued, being previewed
+    const auto expectRefused = [&](const Uuid& job) {
+        EXPECT_FALSE(enqueue(job));
         expectBusy(performIfIdle(job, [&] { ++ran; }).error());
         expectBusy(previewError(job));
-    }
+    };
+    for (const Uuid& job : {a, b, c}) expectRefused(job);  // running, queued, being previewed
     park(0, 40);
     ASSERT_TRUE(runs.waitForRuns(2));
-    EXPECT_FALSE(enqueue(a));  // parked
-    expectBusy(performIfIdle(a, [&] { ++ran; }).error());
-    expectBusy(previewError(a));
+    expectRefused(a);  // parked
     EXPECT_EQ(ran, 0);
     const auto failure = std::make_exception_ptr(PreviewFailure("The disk is not connected."));
     previewer.calls.throwWhenStarted(0, failure);
