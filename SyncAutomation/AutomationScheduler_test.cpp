@@ -98,9 +98,7 @@ TEST(ScheduleCalculator, IntervalsKeepTheAnchorsRhythmDailyTimesComeNextAfterNow
         EXPECT_FALSE(missed({t}, std::nullopt, ten));
         EXPECT_FALSE(missed({t}, utc(2026, 1, 1, 0, 0), ten));
     }
-}
-
-TEST(ScheduleCalculator, SkippedTimesMoveForwardAndRepeatedOnesCountOnce) {
+    // Skipped times move forward and repeated ones count once.
     // The zone, the trigger, the instant after which the next fire is expected.
     const std::vector<std::tuple<const ::date::time_zone*, Trigger, Date, Date>> cases{
         // Berlin: 02:00 to 03:00 on 29 March, 03:00 back to 02:00 on 25 October.

@@ -142,9 +142,9 @@ struct Runner : ::testing::Test {
 
 TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsAndNewObserversGetOnlyTheCurrentMap) {
     EXPECT_TRUE(firstMapOfANewObserver().empty());
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(enqueue(b, RunTrigger::schedule));
-    ASSERT_TRUE(enqueue(c, RunTrigger::connect));
+    using enum RunTrigger;
+    const std::pair<Uuid, RunTrigger> order[]{{a, manual}, {b, schedule}, {c, connect}};
+    for (const auto& [job, trigger] : order) ASSERT_TRUE(enqueue(job, trigger));
     EXPECT_EQ(statuses, (StatusMap{{a, started}, {b, RunStatus::queued()}, {c, RunStatus::queued()}}));
     for (std::size_t index = 0; index < 3; ++index) {
         ASSERT_TRUE(runs.waitForRuns(index + 1));
@@ -155,19 +155,15 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsAndNewObserver
         else
             runs.end(index, RunOutcome::success());
         ASSERT_TRUE(waitForRecords(index + 1));
+        EXPECT_EQ(std::pair(runs.call(index).jobID, runs.call(index).trigger), order[index]);
+        EXPECT_EQ(std::pair(records[index].jobID, records[index].trigger), order[index]);
+        EXPECT_FALSE(runs.call(index).reviewed);
     }
     ASSERT_TRUE(main.runUntil([&] { return statuses.empty(); }));
     std::vector<RunRecord> seen;
     auto completions = runner->observeCompletions(main, [&](const RunRecord& r) { seen.push_back(r); });
     main.runPending();
     EXPECT_TRUE(seen.empty()) << "no past records";
-    using enum RunTrigger;
-    const std::pair<Uuid, RunTrigger> order[]{{a, manual}, {b, schedule}, {c, connect}};
-    for (std::size_t index = 0; index < 3; ++index) {
-        EXPECT_EQ(std::pair(runs.call(index).jobID, runs.call(index).trigger), order[index]);
-        EXPECT_EQ(std::pair(records[index].jobID, records[index].trigger), order[index]);
-        EXPECT_FALSE(runs.call(index).reviewed);
-    }
     EXPECT_EQ(records[1].outcome, RunOutcome::failed("disk exploded"));
 }
 

@@ -168,8 +168,7 @@ std::string finished(const std::filesystem::path& logs, const std::string& name,
 
 TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFailsAndAFailedWriteFailsTheRun) {
     test::TemporaryFolder logs;
-    const std::string first = ArchiveRunID::make(startedAt);
-    const std::string second = ArchiveRunID::make(startedAt);
+    const std::string first = ArchiveRunID::make(startedAt), second = ArchiveRunID::make(startedAt);
     ASSERT_NE(first, second);
     auto a = RunLog::open(logs / "deeper" / "still", jobID, first);
     auto b = RunLog::open(logs / "deeper" / "still", jobID, second);
