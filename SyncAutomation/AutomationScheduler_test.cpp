@@ -132,11 +132,10 @@ TEST(ScheduleCalculator, IntervalsKeepTheAnchorsRhythmDailyTimesComeNextAfterNow
 
 TEST(ScheduleCalculator, WeeklyTimesTakeTheEarliestListedWeekdayAndAnOccurrenceIsMissedAfterTheLastStartAndByNow) {
     const Date wednesday10 = utc(2026, 6, 10, 8, 0);  // Wednesday 10:00 in Berlin
-    EXPECT_EQ(next(weekly({2, 6}, 9, 0), wednesday10), utc(2026, 6, 12, 7, 0));           // Friday
-    EXPECT_EQ(next(weekly({2, 3}, 9, 0), wednesday10), utc(2026, 6, 15, 7, 0));           // Monday
-    EXPECT_EQ(next(weekly({1}, 9, 0), wednesday10), utc(2026, 6, 14, 7, 0));              // Sunday
-    EXPECT_EQ(next(weekly({7}, 9, 0), wednesday10), utc(2026, 6, 13, 7, 0));              // Saturday
-    EXPECT_EQ(next(weekly({0, 5, 9, -3}, 9, 0), wednesday10), utc(2026, 6, 11, 7, 0));    // Thursday
+    // Listed weekdays, Sunday 1 to Saturday 7 and others ignored, and the day of June they give.
+    for (const auto& [days, day] : std::vector<std::pair<std::set<std::int64_t>, unsigned>>{
+             {{2, 6}, 12}, {{2, 3}, 15}, {{1}, 14}, {{7}, 13}, {{0, 5, 9, -3}, 11}})
+        EXPECT_EQ(next(weekly(days, 9, 0), wednesday10), utc(2026, 6, day, 7, 0)) << day;
     EXPECT_EQ(next(weekly({4}, 9, 0), utc(2026, 6, 10, 6, 59)), utc(2026, 6, 10, 7, 0));  // today
     EXPECT_EQ(next(weekly({4}, 9, 0), utc(2026, 6, 10, 7, 0)), utc(2026, 6, 17, 7, 0));   // a week on
     // Tuesday 23:30 UTC is Wednesday in Berlin.
@@ -431,9 +430,8 @@ TEST_F(SchedulerTest, OnlyTheNewestComputationsTimerActsAndAConnectTaskThatEndsI
 TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumpsUnlessTheTriggersChangedOrARunStartedSince) {
     // Run a minute before start, so nothing counts as missed at start.
     const Uuid nine = add({daily(9, 0)}).id, ten = add({daily(10, 0)}).id;
-    SyncJob edited = add({daily(8, 30)});
-    const Uuid ranManually = add({daily(8, 30)}).id, ranByRunner = add({daily(8, 30)}).id;
-    const Uuid untouched = add({daily(8, 30)}).id;
+    const Uuid edited = add({daily(8, 30)}).id, ranManually = add({daily(8, 30)}).id;
+    const Uuid ranByRunner = add({daily(8, 30)}).id, untouched = add({daily(8, 30)}).id;
     for (const SyncJob& job : jobs) lastRuns[job.id] = start.adding(-minute);
     startScheduler();
     EXPECT_EQ(scheduler->pendingFire(untouched), utc(2026, 6, 10, 6, 30));
@@ -443,10 +441,10 @@ TEST_F(SchedulerTest, DueRunsAreRequestedInDateOrderAfterTheWallClockJumpsUnless
     lastRuns[ranManually] = utc(2026, 6, 10, 6, 35);
     finish(ranByRunner, utc(2026, 6, 10, 6, 30));  // at the due date itself
     EXPECT_EQ(requests, (Requests{{untouched, RunTrigger::schedule}}));
-    EXPECT_EQ(scheduler->pendingFire(edited.id), utc(2026, 6, 10, 6, 45));
+    EXPECT_EQ(scheduler->pendingFire(edited), utc(2026, 6, 10, 6, 45));
     EXPECT_EQ(scheduler->pendingFire(ranManually), utc(2026, 6, 11, 6, 30));
     jumpAndTell(hour + 5 * minute, SystemEvent::clockChanged);  // 09:45
-    EXPECT_EQ(requests, (Requests{{untouched, RunTrigger::schedule}, {edited.id, RunTrigger::schedule},
+    EXPECT_EQ(requests, (Requests{{untouched, RunTrigger::schedule}, {edited, RunTrigger::schedule},
                                   {nine, RunTrigger::schedule}}));
     // The dates move on; the timer follows the wall clock's new reading.
     EXPECT_EQ(scheduler->pendingFire(nine), utc(2026, 6, 11, 7, 0));

@@ -125,12 +125,11 @@ TEST(RunMessagesTest, QuotedFormOutcomeDescriptionsExitErrorMappingAndPlainDescr
     EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(10))), failed("line 60"));
     EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(11))), failed("Destination full"));
     EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(0, {})), RunOutcome::success());
-    const auto missing = OneWayEngineError::endpointMissing("/Volumes/Gone");
-    EXPECT_EQ(outcomeOf(missing), failed(missing.what()));
-    const auto readOnly = TwoWayEngineError::readOnlyEndpoint();
-    EXPECT_EQ(outcomeOf(readOnly), failed(readOnly.what()));
+    const auto failsWithItsText = [&](const auto& error) { EXPECT_EQ(outcomeOf(error), failed(error.what())); };
+    failsWithItsText(OneWayEngineError::endpointMissing("/Volumes/Gone"));
+    failsWithItsText(TwoWayEngineError::readOnlyEndpoint());
     const FileError denied(EACCES, "Could not open", "/logs/x.log");
-    EXPECT_EQ(outcomeOf(denied), failed(denied.what()));
+    failsWithItsText(denied);
     EXPECT_EQ(outcomeOf(42).kind, RunOutcome::Case::failed);
     EXPECT_EQ(RunMessages::plainDescription(thrown(OneWayEngineError::scanFailed(12, {"a \"b\"", "c\td"}))),
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");

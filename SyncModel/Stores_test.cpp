@@ -420,7 +420,7 @@ protected:
     }
     std::vector<double> starts() { return starts(store.records(jobID)); }
 };
-TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreatesItAndAnyOrderIsRewrittenNewestFirst) {
+TEST_F(RunHistoryStoreTest, AppendsNewestFirstKeepsTheNewestInOrderRemovesLogsNoKeptRecordNamesLeavesDamageAlone) {
     EXPECT_TRUE(store.records(jobID).empty());
     EXPECT_FALSE(fs::exists(temp / "support"));
     const RunRecord first = record(10, "a.log");
@@ -434,9 +434,7 @@ TEST_F(RunHistoryStoreTest, ReadingWithoutAFileCreatesNothingTheFirstAppendCreat
     store.append(record(25), 50);
     EXPECT_EQ(starts(JsonText::decode<std::vector<RunRecord>>(contents(store.fileURL(jobID)))),
               (std::vector<double>{30, 25, 20, 10}));
-}
-
-TEST_F(RunHistoryStoreTest, KeepsTheNewestInOrderRemovesLogsNoKeptRecordNamesAndLeavesADamagedHistoryAlone) {
+    jobID = Uuid::random();  // another job's history: the newest are kept
     store.append(record(1, "shared.log"), 50);
     store.append(record(2, "shared.log"), 50);
     store.append(record(3, "gone.log"), 50);

@@ -46,11 +46,10 @@ struct SystemEventsTest : ::testing::Test {
 // Without a bus only wake events are missing; a zone file that is not there is not watched.
 TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
     LinuxSystemEvents watcher(localtime, noBus());
-    EXPECT_TRUE(watcher.watchesClock() && watcher.watchesTimeZone());
-    EXPECT_FALSE(watcher.watchesSleep());
     LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
-    EXPECT_FALSE(nothingThere.watchesTimeZone());
-    EXPECT_TRUE(nothingThere.watchesClock());
+    EXPECT_EQ(std::tuple(watcher.watchesClock(), watcher.watchesTimeZone(), watcher.watchesSleep()),
+              std::tuple(true, true, false));
+    EXPECT_EQ(std::pair(nothingThere.watchesClock(), nothingThere.watchesTimeZone()), std::pair(true, false));
     const Subscription subscription = follow(watcher);
     fs::copy_file("/usr/share/zoneinfo/America/New_York", etc / "localtime.new");
     fs::rename(etc / "localtime.new", localtime);
