@@ -326,39 +326,6 @@ TEST_F(Model, WhatAChangeCannotRemoveAfterTheSaveIsLoggedAndTheChangeStands) {
     EXPECT_EQ(loggedWith(lock), unmount ? 1u : 0u);
 }
 
-// A skipped scheduled run is no manual skip, and records of jobs not listed are dropped.
-TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
-    const SyncJob job = saved("Photos");
-    start();
-    std::vector<std::string> events;
-    const auto records = model->observe(Property::lastRecords, [&] { events.push_back("lastRecords"); });
-    const auto skips = model->observe(Property::manualSkip, [&] { events.push_back("manualSkip"); });
-    model->setOnRunFinished([&](const RunRecord& finished) {
-        events.push_back("finished " + std::string(enumName(finished.trigger)));
-        EXPECT_EQ(model->lastRecords().at(job.id), finished);
-    });
-    std::vector<RunRecord> published;  // the model hears of a record first
-    const auto after = runner->observeCompletions(main, [&](const RunRecord& r) { published.push_back(r); });
-    const auto finish = [&](RunTrigger trigger, const Uuid& id, std::size_t index, SkipReason reason) {
-        events.clear();
-        runner->enqueue(id, trigger);
-        runs.endWhenStarted(index, RunOutcome::skipped(reason));
-        ASSERT_TRUE(main.runUntil([&] { return published.size() == index + 1; }));
-    };
-    finish(RunTrigger::manual, job.id, 0, SkipReason::deviceNotConnected);
-    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "manualSkip", "finished manual"}));
-    const RunRecord shown = model->manualSkip().value_or(RunRecord{});
-    EXPECT_EQ(shown.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
-    finish(RunTrigger::schedule, job.id, 1, SkipReason::folderMissing);
-    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "finished schedule"}));
-    EXPECT_EQ(model->lastRecords().at(job.id).trigger, RunTrigger::schedule);
-    const Uuid stranger = Uuid::random();
-    finish(RunTrigger::manual, stranger, 2, SkipReason::deviceNotConnected);
-    EXPECT_TRUE(events.empty());
-    EXPECT_FALSE(model->lastRecords().contains(stranger));
-    EXPECT_EQ(model->manualSkip(), shown);
-}
-
 TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrderAndShutdownWaitsUntilNoJobIsRunning) {
     runs.endStoppedRuns(false);
     const SyncJob first = saved("First");
@@ -470,6 +437,35 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     model->cancel(Uuid::random());
     settle();
     EXPECT_TRUE(notices.empty());
+    // A finished run is recorded, then noticed as a manual skip, then called back. A skipped scheduled run is no manual
+    // skip, and records of jobs not listed are dropped.
+    std::vector<std::string> events;
+    const auto records = model->observe(Property::lastRecords, [&] { events.push_back("lastRecords"); });
+    const auto skips = model->observe(Property::manualSkip, [&] { events.push_back("manualSkip"); });
+    model->setOnRunFinished([&](const RunRecord& finished) {
+        events.push_back("finished " + std::string(enumName(finished.trigger)));
+        EXPECT_EQ(model->lastRecords().at(job.id), finished);
+    });
+    std::vector<RunRecord> published;  // the model hears of a record first
+    const auto after = runner->observeCompletions(main, [&](const RunRecord& r) { published.push_back(r); });
+    const auto finish = [&](RunTrigger trigger, const Uuid& id, std::size_t index, SkipReason reason) {
+        events.clear();
+        runner->enqueue(id, trigger);
+        runs.endWhenStarted(index, RunOutcome::skipped(reason));
+        ASSERT_TRUE(main.runUntil([&] { return published.size() == index + 1; }));
+    };
+    finish(RunTrigger::manual, job.id, 0, SkipReason::deviceNotConnected);
+    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "manualSkip", "finished manual"}));
+    const RunRecord shown = model->manualSkip().value_or(RunRecord{});
+    EXPECT_EQ(shown.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
+    finish(RunTrigger::schedule, job.id, 1, SkipReason::folderMissing);
+    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "finished schedule"}));
+    EXPECT_EQ(model->lastRecords().at(job.id).trigger, RunTrigger::schedule);
+    const Uuid stranger = Uuid::random();
+    finish(RunTrigger::manual, stranger, 2, SkipReason::deviceNotConnected);
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(model->lastRecords().contains(stranger));
+    EXPECT_EQ(model->manualSkip(), shown);
     int answers = 0;
     model->validate(job, [&](ValidationReport) { ++answers; });
     model->archiveRoots(job.id, [&](Result<AppModel::Roots>) { ++answers; });
