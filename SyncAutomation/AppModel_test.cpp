@@ -34,8 +34,7 @@ using test::errorOf;
 using test::record;
 using Jobs = std::vector<SyncJob>;
 
-class FakeScheduler final : public JobScheduling {
-public:
+struct FakeScheduler final : JobScheduling {
     void jobsChanged() override { ++changes; }
     std::optional<Date> pendingFire(const Uuid&) const override { return std::nullopt; }
     Subscription observePendingFires(std::function<void()> changed) override {

@@ -50,8 +50,7 @@ std::optional<E> thrownBy(F&& work) {
 }
 
 // For work that fails before planning: rsync is never started.
-class NoRsync final : public RsyncRunner {
-public:
+struct NoRsync final : RsyncRunner {
     RsyncExit run(const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token, const RawLineHandler&,
                   const EventHandler&) const override {
         ADD_FAILURE() << "rsync was started";

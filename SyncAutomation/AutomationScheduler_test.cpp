@@ -186,27 +186,24 @@ struct Request {
 };
 
 // Timers whose cancellation comes too `late`, or else that cancelling destroys as they run.
-class OddTimers final : public MainExecutor {
-public:
-    OddTimers(ManualExecutor& inner, bool late) : inner_(inner), late_(late) {}
-    void post(Work work) override { inner_.post(std::move(work)); }
+struct OddTimers final : MainExecutor {
+    OddTimers(ManualExecutor& inner, bool late) : inner(inner), late(late) {}
+    void post(Work work) override { inner.post(std::move(work)); }
     DelayedWork postAfter(double seconds, Work work) override {
-        if (late_) {
-            kept_.push_back(inner_.postAfter(seconds, std::move(work)));
+        if (late) {
+            kept.push_back(inner.postAfter(seconds, std::move(work)));
             return DelayedWork([] {});
         }
         auto slot = std::make_shared<Work>(std::move(work));
-        kept_.push_back(inner_.postAfter(seconds, [slot] {
+        kept.push_back(inner.postAfter(seconds, [slot] {
             if (*slot) (*slot)();
         }));
         return DelayedWork([slot] { *slot = nullptr; });
     }
-    bool isCurrent() const override { return inner_.isCurrent(); }
-
-private:
-    ManualExecutor& inner_;
-    bool late_;
-    std::vector<DelayedWork> kept_;
+    bool isCurrent() const override { return inner.isCurrent(); }
+    ManualExecutor& inner;
+    bool late;
+    std::vector<DelayedWork> kept;
 };
 
 // Everything runs on the test's thread; the workers read the mount table the test keeps. The test is the runner: it

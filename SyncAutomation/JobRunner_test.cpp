@@ -30,8 +30,7 @@ SyncProgress progressAt(std::int64_t filesDone) {
 }
 
 // Previews block as runs do until the test answers them through `calls`.
-class FakePreviewer final : public RunPreviewing {
-public:
+struct FakePreviewer final : RunPreviewing {
     test::FakeRuns calls{true};
     SyncPlan preview(const Uuid& jobID, std::stop_token stop) override {
         const RunResult result = calls.run(jobID, RunTrigger::manual, nullptr, {}, stop);

@@ -16,8 +16,7 @@ using Warnings = std::vector<ValidationWarning>;
 
 std::optional<std::string> keepPath(const std::string&) { return std::nullopt; }
 
-class JobValidatorTest : public ::testing::Test {
-protected:
+struct JobValidatorTest : ::testing::Test {
     test::TemporaryFolder temp;
     std::string home = (temp / "home").string();
     std::optional<std::string> savedHome;

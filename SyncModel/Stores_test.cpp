@@ -387,8 +387,7 @@ TEST(JobStore, AMissingFileReadsAsEmptyASaveKeepsOrderAndDamagedFilesAreRefusedA
     }
 }
 
-class RunHistoryStoreTest : public ::testing::Test {
-protected:
+struct RunHistoryStoreTest : ::testing::Test {
     test::TemporaryFolder temp;
     fs::path logs = temp / "logs";
     RunHistoryStore store{temp / "support" / "history", logs};
