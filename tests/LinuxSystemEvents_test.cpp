@@ -38,9 +38,7 @@ struct SystemEventsTest : ::testing::Test {
         return source.observe(main, [this](const SystemEvent& event) { events.push_back(event); });
     }
     std::size_t count(SystemEvent kind) const { return std::count(events.begin(), events.end(), kind); }
-    bool waitFor(SystemEvent kind, std::size_t n) {
-        return main.runUntil([&] { return count(kind) >= n; });
-    }
+    bool waitFor(SystemEvent kind, std::size_t n) { return main.runUntil([&] { return count(kind) >= n; }); }
 };
 
 // Without a bus only wake events are missing; a zone file that is not there is not watched.
