@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <tuple>
 
@@ -177,16 +178,17 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
     EXPECT_EQ(record.outcome, RunOutcome::success());
     {
         const char* const zone = std::getenv("TZ");
-        const std::optional<std::string> savedZone = zone ? std::optional<std::string>(zone) : std::nullopt;
+        auto restore = [saved = zone ? std::optional<std::string>(zone) : std::nullopt](const char* name) {
+            saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name);
+            ::tzset();
+        };
+        const std::unique_ptr<const char, decltype(restore)> zoneBack("TZ", restore);  // also when a check throws
         ::setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: already 2 March there
         ::tzset();
         auto log = RunLog::open(logs.path(), jobID, "run");
         log->writeHeader(jobID, RunTrigger::catchUp, startedAt);
         // Written through before any footer.
         EXPECT_EQ(test::readFile(log->path()), "Kelto Sync " + jobFolder + " catchUp 2026-03-01 14:05:09 +0000\n");
-        if (savedZone) ::setenv("TZ", savedZone->c_str(), 1);
-        else ::unsetenv("TZ");
-        ::tzset();
     }
     RunRecord skipped = recordWith(RunOutcome::skipped(SkipReason::deviceNotConnected));
     EXPECT_EQ(finished(logs.path(), "skipped", skipped),
