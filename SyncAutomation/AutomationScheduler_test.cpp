@@ -347,8 +347,7 @@ TEST_F(SchedulerTest, NoTimerBeforeStartNorWithoutAUsableTimedTriggerOnAnEnabled
     const Uuid disabledID = add({hourly()}).id;
     jobs.back().isEnabled = false;
     make();
-    scheduler->jobsChanged();
-    flush();
+    changed(jobs[0]);
     EXPECT_EQ(jobReads, 0u);
     for (std::size_t expected : {0u, 1u}) {
         EXPECT_EQ(systemEvents.observerCount() + volumeEvents.observerCount() + completions.size(), 3 * expected);

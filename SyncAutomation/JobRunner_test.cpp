@@ -83,7 +83,6 @@ struct Runner : ::testing::Test {
         if (!shown) shown = parked ? parked->plan : std::make_shared<const SyncPlan>();
         await([&](auto done) { runner->confirm(jobID, shown, done); });
     }
-    void decline(const Uuid& jobID) { await([&](auto done) { runner->decline(jobID, done); }); }
     Result<void> performIfIdle(const Uuid& jobID, std::function<void()> work) {
         std::optional<Result<void>> result;
         runner->performIfIdle(jobID, std::move(work), [&](Result<void> answer) { result = std::move(answer); });
@@ -98,11 +97,6 @@ struct Runner : ::testing::Test {
     Result<SyncPlan> awaitPreview(std::optional<Result<SyncPlan>>& result) {
         if (main.runUntil([&] { return result.has_value(); })) return *result;
         return Result<SyncPlan>(std::make_exception_ptr(std::logic_error("the preview was never answered")));
-    }
-    std::exception_ptr previewError(const Uuid& jobID) {
-        std::optional<Result<SyncPlan>> refused;
-        startPreview(jobID, refused);
-        return awaitPreview(refused).error();
     }
     bool waitForRecords(std::size_t count) { return main.runUntil([&] { return records.size() >= count; }); }
     // Run `index` ends asking for review of a plan of `deletions` and is parked.
@@ -191,7 +185,9 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     const auto expectRefused = [&](const Uuid& job) {
         EXPECT_FALSE(enqueue(job));
         expectBusy(performIfIdle(job, [&] { ++ran; }).error());
-        expectBusy(previewError(job));
+        std::optional<Result<SyncPlan>> refused;
+        startPreview(job, refused);
+        expectBusy(awaitPreview(refused).error());
     };
     for (const Uuid& job : {a, b, c}) expectRefused(job);  // running, queued, being previewed
     park(0, 40);
@@ -271,7 +267,7 @@ TEST_F(Runner, CancellingOrDecliningQueuedActiveAndParkedRunsLeavesNothingParked
     ASSERT_TRUE(waitForRecords(4));
     settle();
     EXPECT_EQ(statuses.size(), 2u);
-    decline(c);
+    await([&](auto done) { runner->decline(c, done); });
     cancel(a);
     EXPECT_TRUE(statuses.empty());
     for (const Uuid& job : {a, b}) confirm(job);
