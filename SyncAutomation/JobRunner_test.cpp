@@ -316,7 +316,7 @@ TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsFo
     settle();
     EXPECT_EQ(runs.runCount(), 2u);
     runs.endStoppedRuns(true);
-    runner.reset();
+    runner.reset();  // the fixture's subscriptions end after it
     EXPECT_TRUE(runs.call(1).returned);
     runs.report(1, progressAt(1));  // after the runner has gone: dropped
     main.runPending();  // what the stopped work handed back before the runner went
@@ -324,8 +324,6 @@ TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsFo
     EXPECT_EQ(records[1].outcome, RunOutcome::cancelled());
     ASSERT_TRUE(preview);
     EXPECT_THROW(preview->get(), CancellationError);
-    statusSubscription.reset();
-    recordSubscription.reset();
 }
 
 }  // namespace
