@@ -158,17 +158,11 @@ TEST(SyncJobJson, EveryRequiredKeyIsRequiredAndUnknownWordsAndMalformedValuesBut
     extra["colour"] = "blue";
     extra["source"]["volume"]["serial"] = 42;
     EXPECT_EQ(decoded<SyncJob>(extra), fullJob());
-    // Default excludes come first and keep their carriage return.
-    const std::string icon = "Icon\r";
+    // Default excludes come first; the stored documents' test sees a carriage return kept.
     std::vector<std::string> patterns(FilterSet::defaultExcludes.begin(), FilterSet::defaultExcludes.end());
     patterns.insert(patterns.end(), {"*.tmp", ".DS_Store"});  // a user duplicate of a default stays
     EXPECT_EQ((FilterSet{true, {"*.tmp", ".DS_Store"}}.effectivePatterns()), patterns);
     EXPECT_EQ((FilterSet{false, {"a", ""}}.effectivePatterns()), (std::vector<std::string>{"a", ""}));
-    SyncJob job = fullJob();
-    job.filters.patterns = {icon};
-    const std::string text = JsonText::encode(job);
-    EXPECT_NE(text.find(R"("patterns":["Icon\r"])"), std::string::npos) << text;
-    EXPECT_EQ(JsonText::decode<SyncJob>(text).filters.patterns.at(0), icon);
     // Jobs compare text by canonical equivalence, and lists in order.
     const auto spelled = [](std::string name, std::string path, std::string volume) {
         SyncJob j = fullJob();
