@@ -72,7 +72,6 @@ TEST(TriggerRules, IntervalsAreFifteenMinutesToOneYearWeekdaysAreASetAndJsonRead
     EXPECT_NE(Trigger::onConnect(ConnectAction::run), Trigger::onConnect(ConnectAction::ask));
     EXPECT_NE(Trigger::daily({9, 0}), Trigger::weekly({1, 2, 3, 4, 5, 6, 7}, {9, 0}));
     // Read, the legacy minutes count, foreign keys are ignored and ranges left to the rules.
-    EXPECT_EQ(read(R"({"type":"every","minutes":30})"), Trigger::every(30, IntervalUnit::minutes));
     EXPECT_EQ(read(R"({"type":"every","value":2,"unit":"hours","minutes":30})"),
               Trigger::every(2, IntervalUnit::hours));
     // Half of the current form is not taken for the legacy form.
