@@ -34,8 +34,7 @@ using test::errorOf;
 using test::record;
 using Jobs = std::vector<SyncJob>;
 
-class FakeScheduler final : public JobScheduling {
-public:
+struct FakeScheduler final : JobScheduling {
     void jobsChanged() override { ++changes; }
     std::optional<Date> pendingFire(const Uuid&) const override { return std::nullopt; }
     Subscription observePendingFires(std::function<void()> changed) override {
@@ -259,6 +258,7 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineItsLastRecordAndTheMarkersKilledWa
     ASSERT_EQ(::flock(held.get(), LOCK_EX | LOCK_NB), 0);
     const timespec old[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
     ::utimensat(AT_FDCWD, a.c_str(), old, 0);
+    const fs::file_time_type aChanged = fs::last_write_time(a);
     const fs::path leftAtMoved = marker(moved.destination.path, 'B');
     start();
     ASSERT_TRUE(model->lastRecords().contains(gone.id));
@@ -266,14 +266,10 @@ TEST_F(Model, DeletingRemovesTheJobItsBaselineItsLastRecordAndTheMarkersKilledWa
     expectJobs({kept, moved}, 1);
     EXPECT_FALSE(model->lastRecords().contains(gone.id));
     EXPECT_EQ(baselineFilesLeft(gone.id), 0u);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(stateFile(gone.id, ".lock"))));
-    EXPECT_FALSE(fs::exists(coordinator.listFolder(gone.id)));
-    EXPECT_FALSE(fs::exists(leftAtA));
-    EXPECT_FALSE(fs::exists(leftInB));
+    for (const fs::path& left : {stateFile(gone.id, ".lock"), coordinator.listFolder(gone.id), leftAtA, leftInB})
+        EXPECT_FALSE(fs::exists(fs::symlink_status(left))) << left;
     EXPECT_TRUE(fs::exists(live));
-    struct stat info {};
-    ::stat(a.c_str(), &info);
-    EXPECT_EQ(std::pair(info.st_mtim.tv_sec, info.st_mtim.tv_nsec), std::pair(old[0].tv_sec, old[0].tv_nsec));
+    EXPECT_EQ(fs::last_write_time(a), aChanged);
     ASSERT_TRUE(remove(Uuid::random()).hasValue());  // an id not in the file is no error
     ASSERT_TRUE(update(movedTo(moved, "Elsewhere")).hasValue());
     EXPECT_FALSE(fs::exists(leftAtMoved));
@@ -329,40 +325,6 @@ TEST_F(Model, WhatAChangeCannotRemoveAfterTheSaveIsLoggedAndTheChangeStands) {
     EXPECT_EQ(loggedWith(lock), unmount ? 1u : 0u);
 }
 
-// A skipped scheduled run is no manual skip, and records of jobs not listed are dropped.
-TEST_F(Model, AFinishedRunIsRecordedThenNoticedAsAManualSkipThenCalledBack) {
-    const SyncJob job = saved("Photos");
-    start();
-    std::vector<std::string> events;
-    const auto records = model->observe(Property::lastRecords, [&] { events.push_back("lastRecords"); });
-    const auto skips = model->observe(Property::manualSkip, [&] { events.push_back("manualSkip"); });
-    model->setOnRunFinished([&](const RunRecord& finished) {
-        events.push_back("finished " + std::string(enumName(finished.trigger)));
-        EXPECT_EQ(model->lastRecords().at(job.id), finished);
-    });
-    std::vector<RunRecord> published;  // the model hears of a record first
-    const auto after = runner->observeCompletions(main, [&](const RunRecord& r) { published.push_back(r); });
-    const auto finish = [&](RunTrigger trigger, const Uuid& id, std::size_t index, SkipReason reason) {
-        events.clear();
-        runner->enqueue(id, trigger);
-        runs.endWhenStarted(index, RunOutcome::skipped(reason));
-        ASSERT_TRUE(main.runUntil([&] { return published.size() == index + 1; }));
-    };
-    finish(RunTrigger::manual, job.id, 0, SkipReason::deviceNotConnected);
-    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "manualSkip", "finished manual"}));
-    ASSERT_TRUE(model->manualSkip());
-    EXPECT_EQ(model->manualSkip()->outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
-    const RunRecord shown = *model->manualSkip();
-    finish(RunTrigger::schedule, job.id, 1, SkipReason::folderMissing);
-    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "finished schedule"}));
-    EXPECT_EQ(model->lastRecords().at(job.id).trigger, RunTrigger::schedule);
-    const Uuid stranger = Uuid::random();
-    finish(RunTrigger::manual, stranger, 2, SkipReason::deviceNotConnected);
-    EXPECT_TRUE(events.empty());
-    EXPECT_FALSE(model->lastRecords().contains(stranger));
-    EXPECT_EQ(model->manualSkip(), shown);
-}
-
 TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrderAndShutdownWaitsUntilNoJobIsRunning) {
     runs.endStoppedRuns(false);
     const SyncJob first = saved("First");
@@ -373,11 +335,9 @@ TEST_F(Model, RunAllQueuesTheEnabledJobsInListOrderAndShutdownWaitsUntilNoJobIsR
     start();
     model->runNow(Uuid::random());  // not listed: nothing
     model->runAll();
-    runs.endWhenStarted(0, RunOutcome::success());
-    runs.endWhenStarted(1, RunOutcome::success());
-    EXPECT_EQ(runs.call(0).jobID, first.id);
-    EXPECT_EQ(runs.call(1).jobID, third.id);
-    EXPECT_EQ(runs.call(1).trigger, RunTrigger::manual);
+    for (const std::size_t index : {0u, 1u}) runs.endWhenStarted(index, RunOutcome::success());
+    EXPECT_EQ(std::tuple(runs.call(0).jobID, runs.call(1).jobID, runs.call(1).trigger),
+              std::tuple(first.id, third.id, RunTrigger::manual));
     ASSERT_TRUE(main.runUntil([&] { return model->lastRecords().size() == 2; }));
     settle();
     EXPECT_EQ(runs.runCount(), 2u);
@@ -476,6 +436,35 @@ TEST_F(Model, ObserversHearOnlyOfChangesButAlwaysOfTheCallbackAndOfSingleRecords
     model->cancel(Uuid::random());
     settle();
     EXPECT_TRUE(notices.empty());
+    // A finished run is recorded, then noticed as a manual skip, then called back. A skipped scheduled run is no manual
+    // skip, and records of jobs not listed are dropped.
+    std::vector<std::string> events;
+    const auto records = model->observe(Property::lastRecords, [&] { events.push_back("lastRecords"); });
+    const auto skips = model->observe(Property::manualSkip, [&] { events.push_back("manualSkip"); });
+    model->setOnRunFinished([&](const RunRecord& finished) {
+        events.push_back("finished " + std::string(enumName(finished.trigger)));
+        EXPECT_EQ(model->lastRecords().at(job.id), finished);
+    });
+    std::vector<RunRecord> published;  // the model hears of a record first
+    const auto after = runner->observeCompletions(main, [&](const RunRecord& r) { published.push_back(r); });
+    const auto finish = [&](RunTrigger trigger, const Uuid& id, std::size_t index, SkipReason reason) {
+        events.clear();
+        runner->enqueue(id, trigger);
+        runs.endWhenStarted(index, RunOutcome::skipped(reason));
+        ASSERT_TRUE(main.runUntil([&] { return published.size() == index + 1; }));
+    };
+    finish(RunTrigger::manual, job.id, 0, SkipReason::deviceNotConnected);
+    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "manualSkip", "finished manual"}));
+    const RunRecord shown = model->manualSkip().value_or(RunRecord{});
+    EXPECT_EQ(shown.outcome, RunOutcome::skipped(SkipReason::deviceNotConnected));
+    finish(RunTrigger::schedule, job.id, 1, SkipReason::folderMissing);
+    EXPECT_EQ(events, (std::vector<std::string>{"lastRecords", "finished schedule"}));
+    EXPECT_EQ(model->lastRecords().at(job.id).trigger, RunTrigger::schedule);
+    const Uuid stranger = Uuid::random();
+    finish(RunTrigger::manual, stranger, 2, SkipReason::deviceNotConnected);
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(model->lastRecords().contains(stranger));
+    EXPECT_EQ(model->manualSkip(), shown);
     int answers = 0;
     model->validate(job, [&](ValidationReport) { ++answers; });
     model->archiveRoots(job.id, [&](Result<AppModel::Roots>) { ++answers; });

@@ -50,8 +50,7 @@ std::optional<E> thrownBy(F&& work) {
 }
 
 // For work that fails before planning: rsync is never started.
-class NoRsync final : public RsyncRunner {
-public:
+struct NoRsync final : RsyncRunner {
     RsyncExit run(const std::vector<std::string>&, RsyncOutputParser::Mode, std::stop_token, const RawLineHandler&,
                   const EventHandler&) const override {
         ADD_FAILURE() << "rsync was started";
@@ -162,10 +161,9 @@ struct FakeMachine {
             .supportDirectory = tmp / "support",
             .logDirectory = tmp / "logs",
             .history = history,
-            .volumes =
-                [this] {
-                    return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(volumes);
-                },
+            .volumes = [this] {
+                return tableUnreadable ? std::vector<MountedVolume>{} : VolumeInspector::mountedVolumes(volumes);
+            },
             .isOnBattery = [] { return false; },
             .freeSpace = [](const std::filesystem::path&, bool) -> std::int64_t { return 0; },
             .identityAt =

@@ -19,7 +19,6 @@ using test::record;
 
 SyncPlan planWith(std::int64_t deletions) {
     SyncPlan plan;
-    plan.entryCountA = 10;
     plan.deletionCount = deletions;
     return plan;
 }
@@ -31,8 +30,7 @@ SyncProgress progressAt(std::int64_t filesDone) {
 }
 
 // Previews block as runs do until the test answers them through `calls`.
-class FakePreviewer final : public RunPreviewing {
-public:
+struct FakePreviewer final : RunPreviewing {
     test::FakeRuns calls{true};
     SyncPlan preview(const Uuid& jobID, std::stop_token stop) override {
         const RunResult result = calls.run(jobID, RunTrigger::manual, nullptr, {}, stop);
@@ -51,10 +49,7 @@ struct HoldingExecutor final : Executor {
     }
 };
 
-class PreviewFailure : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using PreviewFailure = std::domain_error;  // a type nothing else throws
 
 void expectBusy(const std::exception_ptr& error) {
     EXPECT_EQ(test::errorOf<JobRunnerError>(Result<void>(error)), JobRunnerError(JobRunnerError::Code::jobBusy));
@@ -88,7 +83,6 @@ struct Runner : ::testing::Test {
         if (!shown) shown = parked ? parked->plan : std::make_shared<const SyncPlan>();
         await([&](auto done) { runner->confirm(jobID, shown, done); });
     }
-    void decline(const Uuid& jobID) { await([&](auto done) { runner->decline(jobID, done); }); }
     Result<void> performIfIdle(const Uuid& jobID, std::function<void()> work) {
         std::optional<Result<void>> result;
         runner->performIfIdle(jobID, std::move(work), [&](Result<void> answer) { result = std::move(answer); });
@@ -103,11 +97,6 @@ struct Runner : ::testing::Test {
     Result<SyncPlan> awaitPreview(std::optional<Result<SyncPlan>>& result) {
         if (main.runUntil([&] { return result.has_value(); })) return *result;
         return Result<SyncPlan>(std::make_exception_ptr(std::logic_error("the preview was never answered")));
-    }
-    std::exception_ptr previewError(const Uuid& jobID) {
-        std::optional<Result<SyncPlan>> refused;
-        startPreview(jobID, refused);
-        return awaitPreview(refused).error();
     }
     bool waitForRecords(std::size_t count) { return main.runUntil([&] { return records.size() >= count; }); }
     // Run `index` ends asking for review of a plan of `deletions` and is parked.
@@ -144,11 +133,11 @@ struct Runner : ::testing::Test {
         runner->observeCompletions(main, [this](const RunRecord& record) { records.push_back(record); });
 };
 
-TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsAndNewObserversGetOnlyTheCurrentMap) {
+TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsTheNextOnceTheRecordIsOutNewObserversSeeNow) {
     EXPECT_TRUE(firstMapOfANewObserver().empty());
-    ASSERT_TRUE(enqueue(a));
-    ASSERT_TRUE(enqueue(b, RunTrigger::schedule));
-    ASSERT_TRUE(enqueue(c, RunTrigger::connect));
+    using enum RunTrigger;
+    const std::pair<Uuid, RunTrigger> order[]{{a, manual}, {b, schedule}, {c, connect}};
+    for (const auto& [job, trigger] : order) ASSERT_TRUE(enqueue(job, trigger));
     EXPECT_EQ(statuses, (StatusMap{{a, started}, {b, RunStatus::queued()}, {c, RunStatus::queued()}}));
     for (std::size_t index = 0; index < 3; ++index) {
         ASSERT_TRUE(runs.waitForRuns(index + 1));
@@ -159,33 +148,27 @@ TEST_F(Runner, RunsJobsFirstInFirstOutOneAtATimeEvenWhereOneThrowsAndNewObserver
         else
             runs.end(index, RunOutcome::success());
         ASSERT_TRUE(waitForRecords(index + 1));
+        EXPECT_EQ(std::pair(runs.call(index).jobID, runs.call(index).trigger), order[index]);
+        EXPECT_EQ(std::pair(records[index].jobID, records[index].trigger), order[index]);
+        EXPECT_FALSE(runs.call(index).reviewed);
     }
     ASSERT_TRUE(main.runUntil([&] { return statuses.empty(); }));
     std::vector<RunRecord> seen;
     auto completions = runner->observeCompletions(main, [&](const RunRecord& r) { seen.push_back(r); });
     main.runPending();
     EXPECT_TRUE(seen.empty()) << "no past records";
-    using enum RunTrigger;
-    const std::pair<Uuid, RunTrigger> order[]{{a, manual}, {b, schedule}, {c, connect}};
-    for (std::size_t index = 0; index < 3; ++index) {
-        EXPECT_EQ(std::pair(runs.call(index).jobID, runs.call(index).trigger), order[index]);
-        EXPECT_EQ(std::pair(records[index].jobID, records[index].trigger), order[index]);
-        EXPECT_FALSE(runs.call(index).reviewed);
-    }
     EXPECT_EQ(records[1].outcome, RunOutcome::failed("disk exploded"));
-}
-
-TEST_F(Runner, TheNextJobStaysQueuedUntilTheRecordIsPublished) {
+    // The next job stays queued until the record is published.
     HoldingExecutor holding;
     auto held = runner->observeCompletions(holding, [](const RunRecord&) {});
     enqueueAll({a, b});
-    runs.endWhenStarted(0, RunOutcome::success());
+    runs.endWhenStarted(3, RunOutcome::success());
     // The runner is handing A's record over.
     ASSERT_EQ(holding.posted.get_future().wait_for(patience), std::future_status::ready);
     EXPECT_EQ(firstMapOfANewObserver(), (StatusMap{{b, RunStatus::queued()}}));
-    EXPECT_EQ(runs.runCount(), 1u);
+    EXPECT_EQ(runs.runCount(), 4u);
     holding.release.set_value();
-    ASSERT_TRUE(runs.waitForRuns(2));
+    ASSERT_TRUE(runs.waitForRuns(5));
     held.reset();
 }
 
@@ -199,16 +182,17 @@ TEST_F(Runner, ABusyJobIsRefusedRunsPreviewsAndIdleWork) {
     startPreview(c, first);
     ASSERT_TRUE(previewer.calls.waitForRuns(1));
     int ran = 0;
-    for (const Uuid& job : {a, b, c}) {
-        EXPECT_FALSE(enqueue(job));  // running, queued, being previewed
+    const auto expectRefused = [&](const Uuid& job) {
+        EXPECT_FALSE(enqueue(job));
         expectBusy(performIfIdle(job, [&] { ++ran; }).error());
-        expectBusy(previewError(job));
-    }
+        std::optional<Result<SyncPlan>> refused;
+        startPreview(job, refused);
+        expectBusy(awaitPreview(refused).error());
+    };
+    for (const Uuid& job : {a, b, c}) expectRefused(job);  // running, queued, being previewed
     park(0, 40);
     ASSERT_TRUE(runs.waitForRuns(2));
-    EXPECT_FALSE(enqueue(a));  // parked
-    expectBusy(performIfIdle(a, [&] { ++ran; }).error());
-    expectBusy(previewError(a));
+    expectRefused(a);  // parked
     EXPECT_EQ(ran, 0);
     const auto failure = std::make_exception_ptr(PreviewFailure("The disk is not connected."));
     previewer.calls.throwWhenStarted(0, failure);
@@ -248,9 +232,8 @@ TEST_F(Runner, AConfirmedRunCarriesThePlanShownForReview) {
     runs.end(1, RunOutcome::success());
     runs.endWhenStarted(2, RunOutcome::success());
     ASSERT_TRUE(runs.waitForRuns(4));
-    EXPECT_EQ(runs.call(3).jobID, a);  // confirmed a went to the back
-    EXPECT_EQ(runs.call(3).reviewed, planWith(60));
-    EXPECT_EQ(runs.call(3).trigger, RunTrigger::schedule);
+    EXPECT_EQ(std::tuple(runs.call(3).jobID, runs.call(3).reviewed, runs.call(3).trigger),
+              std::tuple(a, std::optional(planWith(60)), RunTrigger::schedule));  // confirmed, a went to the back
     park(3, 80);
     EXPECT_EQ(statuses, (StatusMap{{a, RunStatus::awaitingConfirmation(planWith(80))}}));
     confirm(a, sheet);  // Continue on the older sheet
@@ -284,7 +267,7 @@ TEST_F(Runner, CancellingOrDecliningQueuedActiveAndParkedRunsLeavesNothingParked
     ASSERT_TRUE(waitForRecords(4));
     settle();
     EXPECT_EQ(statuses.size(), 2u);
-    decline(c);
+    await([&](auto done) { runner->decline(c, done); });
     cancel(a);
     EXPECT_TRUE(statuses.empty());
     for (const Uuid& job : {a, b}) confirm(job);
@@ -333,7 +316,7 @@ TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsFo
     settle();
     EXPECT_EQ(runs.runCount(), 2u);
     runs.endStoppedRuns(true);
-    runner.reset();
+    runner.reset();  // the fixture's subscriptions end after it
     EXPECT_TRUE(runs.call(1).returned);
     runs.report(1, progressAt(1));  // after the runner has gone: dropped
     main.runPending();  // what the stopped work handed back before the runner went
@@ -341,8 +324,6 @@ TEST_F(Runner, ShutdownDropsWaitingRunsAndStopsTheActiveOneAndDestructionWaitsFo
     EXPECT_EQ(records[1].outcome, RunOutcome::cancelled());
     ASSERT_TRUE(preview);
     EXPECT_THROW(preview->get(), CancellationError);
-    statusSubscription.reset();
-    recordSubscription.reset();
 }
 
 }  // namespace

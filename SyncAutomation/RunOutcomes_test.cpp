@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <tuple>
 
@@ -23,16 +24,9 @@ namespace {
 // Steps: C store the cancellation, c cancel, R roots on /media/Disk, B roots on /media/Backup (a name that
 // merely starts like another volume's), u unmount /media/Disk, b unmount /media/Back, o unmount /media/Other,
 // m commit, f finish. Each step but m gives 1 when it hands back a cancellation (called, as the caller must),
-// answers true or finishes with an outcome, else 0.
-struct Case {
-    const char* steps;
-    const char* answers;
-    int calls;
-    std::optional<RunOutcome> outcome;
-};
-
+// answers true or finishes with an outcome, else 0. Then come the cancellations called and what finishing gives.
 TEST(RunControl, CancelsUnmountsCommitsAndFinishesInEachOrder) {
-    const std::vector<Case> cases{
+    const std::vector<std::tuple<std::string, std::string, int, std::optional<RunOutcome>>> cases{
         {"cC", "01", 0, RunOutcome::cancelled()},     // a cancel before the work exists is reported when it is stored
         {"Cc", "01", 1, RunOutcome::cancelled()},
         {"CuR", "001", 1, RunOutcome::interrupted()},  // a volume reported before the roots interrupts once known
@@ -41,8 +35,8 @@ TEST(RunControl, CancelsUnmountsCommitsAndFinishesInEachOrder) {
         {"CRcmuc", "00100", 1, std::nullopt},          // after a commit neither changes the outcome
         {"CRfcuCc", "0000000", 0, std::nullopt},       // nothing changes once finished
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.steps);
+    for (const auto& [steps, expectedAnswers, expectedCalls, outcome] : cases) {
+        SCOPED_TRACE(steps);
         RunControl control;
         int calls = 0;
         std::string answers;
@@ -50,8 +44,8 @@ TEST(RunControl, CancelsUnmountsCommitsAndFinishesInEachOrder) {
             if (cancellation) cancellation();
             answers += cancellation ? '1' : '0';
         };
-        for (const char* step = c.steps; *step; ++step) {
-            switch (*step) {
+        for (const char step : steps) {
+            switch (step) {
             case 'C': answers += control.setCancellation([&] { ++calls; }) ? '1' : '0'; break;
             case 'c': call(control.cancel()); break;
             case 'R': call(control.setRoots({"/home/me/Photos", "/media/Disk/./Backup"})); break;
@@ -63,18 +57,16 @@ TEST(RunControl, CancelsUnmountsCommitsAndFinishesInEachOrder) {
             case 'f': answers += control.finish() ? '1' : '0'; break;
             }
         }
-        EXPECT_EQ(answers, c.answers);
-        EXPECT_EQ(calls, c.calls);
-        EXPECT_EQ(control.finish(), c.outcome);
+        EXPECT_EQ(answers, expectedAnswers);
+        EXPECT_EQ(calls, expectedCalls);
+        EXPECT_EQ(control.finish(), outcome);
     }
 }
 
 using namespace std::string_literals;
 
 template <class E>
-std::exception_ptr thrown(E error) {
-    return std::make_exception_ptr(std::move(error));
-}
+std::exception_ptr thrown(E error) { return std::make_exception_ptr(std::move(error)); }
 
 // 60 lines of error output; `marked` (1-based) carries "No space left".
 std::vector<std::string> longTail(int marked) {
@@ -84,7 +76,7 @@ std::vector<std::string> longTail(int marked) {
     return lines;
 }
 
-TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) {
+TEST(RunMessagesTest, QuotedFormOutcomeDescriptionsExitErrorMappingAndPlainDescriptions) {
     EXPECT_EQ(RunMessages::quoted(""), R"("")");
     EXPECT_EQ(RunMessages::quoted(R"(say "hi", it's C:\dir)"), R"("say \"hi\", it\'s C:\\dir")");
     EXPECT_EQ(RunMessages::quoted("a\nb\rc\td\0e"s), R"("a\nb\rc\td\0e")");
@@ -96,9 +88,6 @@ TEST(RunMessagesTest, QuotedFormEscapesAndOutcomeDescriptionsFollowTheLogsForm) 
     EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::failed("can't open \"x\"\n")),
               R"(failed("can\'t open \"x\"\n"))");
     EXPECT_EQ(RunMessages::outcomeDescription(RunOutcome::needsReview("Review")), R"(needsReview("Review"))");
-}
-
-TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     const std::vector<std::string> none;
     const std::vector<std::string> tail{"rsync: some file vanished", "rsync error: last words (code 1)"};
     const std::vector<std::string> full{"write failed: No space left on device (28)", "rsync error: code 11"};
@@ -130,12 +119,11 @@ TEST(RunMessagesTest, ExitErrorMappingAndPlainDescriptions) {
     EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(10))), failed("line 60"));
     EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(11, longTail(11))), failed("Destination full"));
     EXPECT_EQ(outcomeOf(TwoWayEngineError::scanFailed(0, {})), RunOutcome::success());
-    const auto missing = OneWayEngineError::endpointMissing("/Volumes/Gone");
-    EXPECT_EQ(outcomeOf(missing), failed(missing.what()));
-    const auto readOnly = TwoWayEngineError::readOnlyEndpoint();
-    EXPECT_EQ(outcomeOf(readOnly), failed(readOnly.what()));
+    const auto failsWithItsText = [&](const auto& error) { EXPECT_EQ(outcomeOf(error), failed(error.what())); };
+    failsWithItsText(OneWayEngineError::endpointMissing("/Volumes/Gone"));
+    failsWithItsText(TwoWayEngineError::readOnlyEndpoint());
     const FileError denied(EACCES, "Could not open", "/logs/x.log");
-    EXPECT_EQ(outcomeOf(denied), failed(denied.what()));
+    failsWithItsText(denied);
     EXPECT_EQ(outcomeOf(42).kind, RunOutcome::Case::failed);
     EXPECT_EQ(RunMessages::plainDescription(thrown(OneWayEngineError::scanFailed(12, {"a \"b\"", "c\td"}))),
               R"(scanFailed(code: 12, stderr: ["a \"b\"", "c\td"]))");
@@ -152,23 +140,6 @@ const Uuid jobID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
 const std::string jobFolder = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 const Date startedAt = Date::fromUnix(1772373909.75);  // 2026-03-01 14:05:09.75 UTC
 const std::string header = "Kelto Sync " + jobFolder + " manual 2026-03-01 14:05:09 +0000\n";
-
-class ZoneOverride {
-public:
-    explicit ZoneOverride(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneOverride() {
-        if (old_) ::setenv("TZ", old_->c_str(), 1);
-        else ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
 
 RunRecord recordWith(RunOutcome outcome, std::vector<std::string> errors = {}) {
     RunRecord record;
@@ -188,10 +159,9 @@ std::string finished(const std::filesystem::path& logs, const std::string& name,
     return test::readFile(logs / jobFolder / (name + ".log"));
 }
 
-TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFails) {
+TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFailsAndAFailedWriteFailsTheRun) {
     test::TemporaryFolder logs;
-    const std::string first = ArchiveRunID::make(startedAt);
-    const std::string second = ArchiveRunID::make(startedAt);
+    const std::string first = ArchiveRunID::make(startedAt), second = ArchiveRunID::make(startedAt);
     ASSERT_NE(first, second);
     auto a = RunLog::open(logs / "deeper" / "still", jobID, first);
     auto b = RunLog::open(logs / "deeper" / "still", jobID, second);
@@ -207,7 +177,14 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
     EXPECT_EQ(record.logPath, std::nullopt) << "a run without a log names none";
     EXPECT_EQ(record.outcome, RunOutcome::success());
     {
-        const ZoneOverride zone("Pacific/Kiritimati");  // UTC+14: already 2 March there
+        const char* const zone = std::getenv("TZ");
+        auto restore = [saved = zone ? std::optional<std::string>(zone) : std::nullopt](const char* name) {
+            saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name);
+            ::tzset();
+        };
+        const std::unique_ptr<const char, decltype(restore)> zoneBack("TZ", restore);  // also when a check throws
+        ::setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: already 2 March there
+        ::tzset();
         auto log = RunLog::open(logs.path(), jobID, "run");
         log->writeHeader(jobID, RunTrigger::catchUp, startedAt);
         // Written through before any footer.
@@ -223,11 +200,7 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
     EXPECT_EQ(finished(logs.path(), "warned", warned, {">f+++++++++ a.txt"}),
               header + ">f+++++++++ a.txt\n" + errors[0] + "\n" + errors[1] + "\nOutcome: completedWithWarnings\n");
     EXPECT_EQ(std::pair(warned.stats.errors, warned.outcome), std::pair(errors, RunOutcome::completedWithWarnings()));
-}
-
-TEST(RunLogTest, FailedWritesTurnTheOutcomeIntoFailedAndAppendedLinesNeverThrow) {
-    test::TemporaryFolder logs;
-    std::filesystem::create_directories(logs / jobFolder);
+    // Failed writes turn the outcome into failed; appended lines never throw.
     std::filesystem::create_symlink("/dev/full", logs / jobFolder / "full.log");
     auto log = RunLog::open(logs.path(), jobID, "full");
     try {
@@ -236,7 +209,7 @@ TEST(RunLogTest, FailedWritesTurnTheOutcomeIntoFailedAndAppendedLinesNeverThrow)
     } catch (const FileError& e) {
         EXPECT_EQ(e.errorNumber(), ENOSPC);
     }
-    RunRecord record = recordWith(RunOutcome::success(), {"earlier"});
+    record = recordWith(RunOutcome::success(), {"earlier"});
     RunLog::finishRecord(log.get(), record);
     ASSERT_EQ(record.outcome.kind, RunOutcome::Case::failed);
     EXPECT_NE(record.outcome.message.find("No space left on device"), std::string::npos) << record.outcome.message;

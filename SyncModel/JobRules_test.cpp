@@ -16,8 +16,7 @@ using Warnings = std::vector<ValidationWarning>;
 
 std::optional<std::string> keepPath(const std::string&) { return std::nullopt; }
 
-class JobValidatorTest : public ::testing::Test {
-protected:
+struct JobValidatorTest : ::testing::Test {
     test::TemporaryFolder temp;
     std::string home = (temp / "home").string();
     std::optional<std::string> savedHome;
@@ -42,7 +41,7 @@ protected:
     }
 };
 
-TEST_F(JobValidatorTest, NameMissingSameAndNestedPaths) {
+TEST_F(JobValidatorTest, NameMissingSameAndNestedPathsVolumeFlagsAndRetention) {
     SyncJob j = job("", "");
     j.name = " \t\n\u00a0";
     EXPECT_EQ(check(j).errors, (Issues{ValidationIssue::emptyName, ValidationIssue::missingSource,
@@ -69,6 +68,22 @@ TEST_F(JobValidatorTest, NameMissingSameAndNestedPaths) {
         SCOPED_TRACE(c.source + " | " + c.destination);
         EXPECT_EQ(check(job(c.source, c.destination)).errors, c.expected);
     }
+    // Volume flags and retention.
+    j = job("/a", "/b", SyncMode::twoWay);
+    j.source.volume.isReadOnly = true;
+    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::twoWayReadOnly});
+    j.mode = SyncMode::copy;
+    EXPECT_TRUE(check(j).errors.empty());
+    j.destination.volume.isReadOnly = true;
+    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::destinationReadOnly});
+    j = job("/a", "/b");
+    j.options.archiveEnabled = false;  // retention is checked all the same
+    const Issues outOfRange{ValidationIssue::retentionOutOfRange};
+    for (const auto& [days, issues] : std::vector<std::pair<std::optional<std::int64_t>, Issues>>{
+             {std::nullopt, none}, {1, none}, {365, none}, {0, outOfRange}, {366, outOfRange}}) {
+        j.options.archiveRetentionDays = days;
+        EXPECT_EQ(check(j).errors, issues) << days.value_or(-1);
+    }
 }
 
 TEST_F(JobValidatorTest, SpellingsOfOneFolderOnAVolumeThatIgnoresCaseAreOneFolder) {
@@ -93,45 +108,18 @@ TEST_F(JobValidatorTest, SpellingsOfOneFolderOnAVolumeThatIgnoresCaseAreOneFolde
     EXPECT_EQ(errors("/media/E/DATA", "/media/F/data", exfat, other), Issues{});
 }
 
-// That it finds links is the model's test and the one of every problem.
-TEST_F(JobValidatorTest, ResolveSeesExpandedPaths) {
-    std::vector<std::string> asked;
-    check(job("~/src", "/dst"), [&](const std::string& path) {
-        asked.push_back(path);
-        return std::nullopt;
-    });
-    EXPECT_EQ(asked, (std::vector<std::string>{home + "/src", "/dst"}));
-}
-
-TEST_F(JobValidatorTest, VolumeFlagsRetentionAndIntervals) {
-    SyncJob j = job("/a", "/b", SyncMode::twoWay);
-    j.source.volume.isReadOnly = true;
-    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::twoWayReadOnly});
-    j.mode = SyncMode::copy;
-    EXPECT_TRUE(check(j).errors.empty());
-    j.destination.volume.isReadOnly = true;
-    EXPECT_EQ(check(j).errors, Issues{ValidationIssue::destinationReadOnly});
-    j = job("/a", "/b");
-    for (auto days : {std::optional<std::int64_t>{}, std::optional<std::int64_t>{1}, std::optional<std::int64_t>{365}}) {
-        j.options.archiveRetentionDays = days;
-        EXPECT_TRUE(check(j).errors.empty());
-    }
-    for (std::int64_t days : {0, 366}) {
-        j.options.archiveRetentionDays = days;
-        j.options.archiveEnabled = false;  // checked all the same
-        EXPECT_EQ(check(j).errors, Issues{ValidationIssue::retentionOutOfRange});
-    }
-}
-
 TEST_F(JobValidatorTest, CloudFoldersInternalVolumesUnderRemovableMountRootsAndLibraryBundles) {
     const std::string cloud = home + "/Library/CloudStorage";
     const Warnings none, inCloud{ValidationWarning::cloudFolder}, under{ValidationWarning::internalUnderVolumes};
+    const Warnings bundle{ValidationWarning::libraryBundle};
     for (const auto& [source, destination, warnings] : std::vector<std::tuple<std::string, std::string, Warnings>>{
              {cloud, "/b", inCloud}, {"/b", "~/Library/CloudStorage/Drive/x", inCloud},
              {"~/Library/Mobile Documents/com~app/x", "/b", inCloud}, {cloud + "2", "/b", none},
              {home + "/Library", "/b", none}, {"/Volumes/Data/x", "/b", under}, {"/media/me/Disk/x", "/b", under},
              {"/run/media/me/Disk", "/b", under}, {"/b", "/media/me/Disk/x", under}, {"/Volumes", "/b", none},
-             {"/media", "/b", none}, {"/mediax/a", "/b", none}, {"/run/media", "/b", none}})
+             {"/media", "/b", none}, {"/mediax/a", "/b", none}, {"/run/media", "/b", none},
+             {"/Pictures/Family.PhotosLibrary", "/b", bundle},
+             {"/Pictures/Family.photoslibrary/originals", "/b", bundle}})
         EXPECT_EQ(check(job(source, destination)).warnings, warnings) << source << " | " << destination;
     EXPECT_EQ(check(job("/a", "/b"), [&](const std::string& p) { return p == "/b" ? cloud + "/x" : p; }).warnings,
               inCloud);
@@ -139,12 +127,9 @@ TEST_F(JobValidatorTest, CloudFoldersInternalVolumesUnderRemovableMountRootsAndL
     removable.source.volume.kind = VolumeKind::removable;
     removable.destination.volume.kind = VolumeKind::removable;
     EXPECT_TRUE(check(removable).warnings.empty());
-    const Warnings warned{ValidationWarning::libraryBundle};
-    EXPECT_EQ(check(job("/Pictures/Family.PhotosLibrary", "/b")).warnings, warned);
-    EXPECT_EQ(check(job("/Pictures/Family.photoslibrary/originals", "/b")).warnings, warned);
     const fs::path source = temp / "source";
     fs::create_directories(source / "a" / "b" / "c" / "Edit.FCPBundle");
-    EXPECT_EQ(check(job(source.string(), "/b")).warnings, warned);
+    EXPECT_EQ(check(job(source.string(), "/b")).warnings, bundle);
     EXPECT_TRUE(check(job("/b", source.string())).warnings.empty());  // the destination is not probed
     // Packages are not entered and links are not followed.
     const fs::path other = temp / "other";
@@ -153,7 +138,7 @@ TEST_F(JobValidatorTest, CloudFoldersInternalVolumesUnderRemovableMountRootsAndL
     temp.write("other/.hidden");
     EXPECT_TRUE(check(job(other.string(), "/b")).warnings.empty());
     temp.write("other/.hidden.photoslibrary");
-    EXPECT_EQ(check(job(other.string(), "/b")).warnings, warned);
+    EXPECT_EQ(check(job(other.string(), "/b")).warnings, bundle);
 }
 
 TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
@@ -164,11 +149,16 @@ TEST_F(JobValidatorTest, EveryProblemIsListedOnceInOrder) {
     j.options.archiveRetentionDays = 0;
     j.triggers = {Trigger::every(5, IntervalUnit::minutes), Trigger::every(400, IntervalUnit::days),
                   Trigger::every(1, IntervalUnit::minutes)};
+    // Resolving sees expanded paths; that it finds links is the model's test.
+    std::vector<std::string> asked;
     const auto resolve = [&](const std::string& p) -> std::optional<std::string> {
+        asked.push_back(p);
         if (p == "/Volumes/Data/link") return home + "/Library/CloudStorage/Lib.photoslibrary/Sub";
         return std::nullopt;
     };
     const ValidationReport report = check(j, resolve);
+    EXPECT_EQ(asked, (std::vector<std::string>{home + "/Library/CloudStorage/Lib.photoslibrary",
+                                                "/Volumes/Data/link"}));
     EXPECT_EQ(report.errors,
               (Issues{ValidationIssue::emptyName, ValidationIssue::nested, ValidationIssue::twoWayReadOnly,
                       ValidationIssue::retentionOutOfRange, ValidationIssue::intervalBelowMinimum,
@@ -190,7 +180,7 @@ SyncJob presetJob(std::vector<Trigger> triggers = {}) {
     return job;
 }
 
-TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimedAndEachOtherSettingCounts) {
+TEST(JobPresentation, SimpleTriggerListsAndEachOtherSettingCountAndSimplifiedResetsToThePresetButSimpleTriggers) {
     using T = std::vector<Trigger>;
     for (const T& simple : {T{}, T{connectRun}, T{hourly}, T{nineDaily}, T{monday}, T{connectRun, monday},
                             T{nineDaily, connectRun}, T{Trigger::every(1, IntervalUnit::minutes), connectRun}})
@@ -198,8 +188,9 @@ TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimedAndEa
     for (const T& advanced : {T{connectAsk}, T{connectAsk, hourly}, T{hourly, connectAsk}, T{connectRun, connectRun},
                               T{hourly, nineDaily}, T{connectRun, hourly, nineDaily}, T{hourly, connectRun, monday}})
         EXPECT_FALSE(JobPresentation::hasSimpleTriggers(advanced)) << JsonText::encode(advanced);
-    for (const auto& [triggers, count] : std::vector<std::pair<std::vector<Trigger>, int>>{
-             {{}, 0}, {{nineDaily, connectRun}, 0}, {{connectAsk}, 2}, {{hourly, nineDaily}, 1}, {{connectAsk, connectAsk, hourly}, 2}})
+    for (const auto& [triggers, count] : std::vector<std::pair<T, int>>{
+             {{}, 0}, {{nineDaily, connectRun}, 0}, {{connectAsk}, 2}, {{hourly, nineDaily}, 1},
+             {{connectAsk, connectAsk, hourly}, 2}})
         EXPECT_EQ(JobPresentation::advancedSettingsCount(presetJob(triggers)), count) << JsonText::encode(triggers);
     auto countWith = [](auto edit) {
         SyncJob job = presetJob();
@@ -215,26 +206,19 @@ TEST(JobPresentation, SimpleTriggerListsAreAtMostOneRunOnConnectAndOneTimedAndEa
     job.mode = SyncMode::twoWay;
     job.isEnabled = false;
     job.source.path = "/Users/me/Documents";
+    job.destination.path = "/Volumes/Backup/Music";
     EXPECT_EQ(JobPresentation::advancedSettingsCount(job), 0);
     job.options = JobOptions{false, std::nullopt, 10, 5, true, true};
     job.filters = FilterSet{false, {"*.log"}};
     job.triggers = {connectAsk, nineDaily};
     EXPECT_EQ(JobPresentation::advancedSettingsCount(job), 10);
-}
-
-TEST(JobPresentation, SimplifiedResetsToThePresetAndKeepsOnlySimpleTriggers) {
-    SyncJob job = presetJob({connectRun, monday});
-    job.mode = SyncMode::mirror;
-    job.isEnabled = false;
-    job.source.path = "/Users/me/Music";
-    job.destination.path = "/Volumes/Backup/Music";
-    job.options = JobOptions{false, std::nullopt, 10, 5, true, true};
-    job.filters = FilterSet{false, {"*.log"}};
-    SyncJob expected = job;  // identity, folders, mode, flag and simple triggers stay
+    // Simplified, all that stays with simple triggers; the settings go back to the preset's.
+    job.triggers = {connectRun, monday};
+    SyncJob expected = job;
     expected.options = JobOptions::standard();
     expected.filters = FilterSet{true, {}};
     EXPECT_EQ(JobPresentation::simplified(job), expected);
-    for (const auto& triggers : {std::vector<Trigger>{connectAsk}, std::vector<Trigger>{connectRun, hourly, monday}}) {
+    for (const auto& triggers : {T{connectAsk}, T{connectRun, hourly, monday}}) {
         job.triggers = triggers;
         EXPECT_TRUE(JobPresentation::simplified(job).triggers.empty());
     }

@@ -38,25 +38,16 @@ struct SystemEventsTest : ::testing::Test {
         return source.observe(main, [this](const SystemEvent& event) { events.push_back(event); });
     }
     std::size_t count(SystemEvent kind) const { return std::count(events.begin(), events.end(), kind); }
-    bool waitFor(SystemEvent kind, std::size_t n) {
-        return main.runUntil([&] { return count(kind) >= n; });
-    }
-    // What was pending before a wake sent now has been told once it arrives.
-    bool settle(test::FakeLogind& logind) {
-        const std::size_t wakes = count(SystemEvent::wokeFromSleep);
-        logind.prepareForSleep(false);
-        return waitFor(SystemEvent::wokeFromSleep, wakes + 1);
-    }
+    bool waitFor(SystemEvent kind, std::size_t n) { return main.runUntil([&] { return count(kind) >= n; }); }
 };
 
 // Without a bus only wake events are missing; a zone file that is not there is not watched.
 TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
     LinuxSystemEvents watcher(localtime, noBus());
-    EXPECT_TRUE(watcher.watchesClock() && watcher.watchesTimeZone());
-    EXPECT_FALSE(watcher.watchesSleep());
     LinuxSystemEvents nothingThere(folder / "absent" / "localtime", noBus());
-    EXPECT_FALSE(nothingThere.watchesTimeZone());
-    EXPECT_TRUE(nothingThere.watchesClock());
+    EXPECT_EQ(std::tuple(watcher.watchesClock(), watcher.watchesTimeZone(), watcher.watchesSleep()),
+              std::tuple(true, true, false));
+    EXPECT_EQ(std::pair(nothingThere.watchesClock(), nothingThere.watchesTimeZone()), std::pair(true, false));
     const Subscription subscription = follow(watcher);
     fs::copy_file("/usr/share/zoneinfo/America/New_York", etc / "localtime.new");
     fs::rename(etc / "localtime.new", localtime);
@@ -75,10 +66,11 @@ TEST_F(SystemEventsTest, ReplacingOrRetargetingTheZoneFileIsATimeZoneChange) {
 }
 
 // Started before logind is on the bus, its signals still arrive later. Going to sleep is no event, nor the same signal
-// from another sender, nor a change of another file beside the zone file.
-TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTimeAndLogindEndingASleepIsAWake) {
+// from another sender, nor a change of another file beside the zone file. The watcher stops cleanly without a bus.
+TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTimeLogindEndingASleepIsAWakeAndLosingTheBusStopsOnlyThat) {
+    std::optional<Subscription> subscription;  // outlives the watcher
     LinuxSystemEvents watcher(localtime, bus.running() ? bus.address() : noBus());
-    const Subscription subscription = follow(watcher);
+    subscription = follow(watcher);
     ASSERT_TRUE(watcher.watchesClock());
     // Setting the clock to what it already reads still counts as setting it.
     for (std::size_t n = 1; n <= 2; ++n) {
@@ -103,26 +95,15 @@ TEST_F(SystemEventsTest, SettingTheClockIsAClockChangeEachTimeAndLogindEndingASl
     fs::create_symlink("/usr/share/zoneinfo/Asia/Tokyo", etc / "localtime.bak");
     fs::remove(etc / "localtime.bak");
     fs::create_directory(etc / "localtime.d");
-    // The clock's watch is re-armed after each report: exactly two, not a stream of them.
-    ASSERT_TRUE(settle(logind));
+    // The clock's watch is re-armed after each report: exactly two, not a stream of them. What was pending before a
+    // wake sent now has been told once it arrives.
+    logind.prepareForSleep(false);
+    ASSERT_TRUE(waitFor(SystemEvent::wokeFromSleep, 2));
     EXPECT_EQ(events, (std::vector<SystemEvent>{SystemEvent::clockChanged, SystemEvent::clockChanged,
                                                 SystemEvent::wokeFromSleep, SystemEvent::wokeFromSleep}));
-}
-
-TEST_F(SystemEventsTest, LosingTheBusStopsOnlyWakeEventsAndTheWatcherStopsCleanly) {
-    std::optional<Subscription> subscription;
-    {
-        LinuxSystemEvents watcher(localtime, bus.running() ? bus.address() : noBus());
-        subscription = follow(watcher);
-        if (bus.running()) {
-            test::FakeLogind logind(bus.address());
-            ASSERT_TRUE(settle(logind));
-            bus.stop();
-        }
-        fs::remove(localtime);
-        ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 1));
-    }
-    subscription.reset();
+    bus.stop();
+    fs::remove(localtime);
+    ASSERT_TRUE(waitFor(SystemEvent::timeZoneChanged, 1));
 }
 
 // What the assertion does with the descriptor is the sleep assertion's test.

@@ -32,7 +32,7 @@ TEST(SerialQueue, RunsWorkInOrderOnOneThreadAndDrainsOnDestructionAsAWorkerPoolD
     EXPECT_EQ(count, 200);
 }
 
-TEST(Observers, ANewestValueKeepsOnlyTheNewestPendingAndAListDeliversEveryValueInOrder) {
+TEST(Observers, ANewestValueKeepsOnlyTheNewestPendingAListDeliversEveryValueInOrderAndAnObservedValueAtOnce) {
     ManualClock clock;
     ManualExecutor main(clock);
     NewestValue<int> value(7);
@@ -40,9 +40,7 @@ TEST(Observers, ANewestValueKeepsOnlyTheNewestPendingAndAListDeliversEveryValueI
     auto subscription = value.observe(main, [&](int v) { seen.push_back(v); });
     main.runPending();
     EXPECT_EQ(seen, std::vector<int>{7});
-    value.set(8);
-    value.set(9);
-    value.set(10);  // the observer has not run: it keeps only the newest
+    for (int v : {8, 9, 10}) value.set(v);  // the observer has not run: it keeps only the newest
     main.runPending();
     EXPECT_EQ(seen, (std::vector<int>{7, 10}));
     EXPECT_FALSE(value.setIfChanged(10));
@@ -68,32 +66,30 @@ TEST(Observers, ANewestValueKeepsOnlyTheNewestPendingAndAListDeliversEveryValueI
     EXPECT_EQ(list.size(), 1u);
     while (queueCount < 6) std::this_thread::yield();
     EXPECT_EQ(onQueue, (std::vector<int>{0, 1, 2, 3, 4, 5}));
-}
-
-TEST(ObservedValue, TellsObserversAtOnceOfChangesOnlyUnlessToldToAlways) {
-    ObservedValue<std::string> value("a");
-    std::vector<std::string> seen;
-    auto first = value.observe([&] { seen.push_back("first " + value.get()); });
-    auto second = value.observe([&] { seen.push_back("second " + value.get()); });
-    EXPECT_FALSE(value.setIfChanged("a"));
-    EXPECT_TRUE(value.setIfChanged("b"));
-    EXPECT_EQ(seen, (std::vector<std::string>{"first b", "second b"}));
-    seen.clear();
-    value.set("b");
-    value.modify([](std::string& text) { text += "c"; });
-    EXPECT_EQ(seen, (std::vector<std::string>{"first b", "second b", "first bc", "second bc"}));
+    // An observed value tells its observers at once, of changes only unless told to always.
+    ObservedValue<std::string> text("a");
+    std::vector<std::string> told;
+    first = text.observe([&] { told.push_back("first " + text.get()); });
+    second = text.observe([&] { told.push_back("second " + text.get()); });
+    EXPECT_FALSE(text.setIfChanged("a"));
+    EXPECT_TRUE(text.setIfChanged("b"));
+    EXPECT_EQ(told, (std::vector<std::string>{"first b", "second b"}));
+    told.clear();
+    text.set("b");
+    text.modify([](std::string& held) { held += "c"; });
+    EXPECT_EQ(told, (std::vector<std::string>{"first b", "second b", "first bc", "second bc"}));
     // An observer that ends a later one while being told: that one hears no more.
     first.reset();
     second.reset();
-    seen.clear();
+    told.clear();
     Subscription later;
-    auto ending = value.observe([&] {
-        seen.push_back("ending");
+    auto ending = text.observe([&] {
+        told.push_back("ending");
         later.reset();
     });
-    later = value.observe([&] { seen.push_back("later"); });
-    value.set("d");
-    EXPECT_EQ(seen, std::vector<std::string>{"ending"});
+    later = text.observe([&] { told.push_back("later"); });
+    text.set("d");
+    EXPECT_EQ(told, std::vector<std::string>{"ending"});
     // A subscription may outlive the value.
     Subscription kept;
     {
