@@ -35,14 +35,6 @@ bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
     return ::poll(&ended, 1, static_cast<int>(limit.count())) > 0;
 }
 
-// The exit status of a child, or nullopt when it has not ended in time.
-std::optional<int> waitFor(pid_t pid, std::chrono::milliseconds limit) {
-    if (!endsWithin(pid, limit)) return std::nullopt;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
-}
-
 constexpr int largeMiB = 16;  // three of these keep a transfer going long enough to be caught
 
 // Each file's size and content hash ("dir/" for a folder) by path: the large files are too large to hold.
@@ -141,10 +133,10 @@ protected:
     }
     // Whether the driver ended in time; one that hangs is killed whole.
     bool reap(pid_t driver, std::chrono::seconds limit) const {
-        if (waitFor(driver, limit)) return true;
-        killWhole(driver, {});
+        const bool ended = endsWithin(driver, limit);
+        if (!ended) killWhole(driver, {});
         ::waitpid(driver, nullptr, 0);
-        return false;
+        return ended;
     }
     // A run left alone; false when it fails or hangs.
     bool runToSuccess() { return reap(start(), 60s) && succeeded(contents(out)); }
@@ -212,10 +204,8 @@ protected:
             std::error_code ignored;
             for (fs::directory_iterator job(side / ".KeltoSync/Archive", ignored), end; job != end; ++job)
                 for (const auto& run : fs::directory_iterator(*job)) places.push_back(run.path());
-            for (const fs::path& place : places) {
-                const Digests found = digests(place);
-                kept.insert(found.begin(), found.end());
-            }
+            for (const fs::path& place : places)
+                for (const auto& version : digests(place)) kept.insert(version);
         }
         for (const auto& [path, version] : versions)
             EXPECT_TRUE(kept.contains({path, version})) << when << " lost " << path << " (" << version << ")";

@@ -241,17 +241,6 @@ TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt)
 // Saves the plan never saw: after their listing (an hour back), in place while the plan waits (only the change
 // time tells), or renamed in during the transfer within the listed second, same size.
 TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
-    const auto inPlace = [](const fs::path& file) {
-        struct stat before {};
-        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << std::string(static_cast<std::size_t>(before.st_size), 'm');
-        const timespec times[2] = {before.st_atim, before.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-    };
-    const auto renamedWithinTheSecond = [&](const fs::path& file) {
-        putAt(tmp / "saved", "mmm", t0, 500);
-        fs::rename(tmp / "saved", file);
-    };
     enum How { afterListing, whilePlanWaits, renamedDuringTransfer };
     for (const How how : {afterListing, whilePlanWaits, renamedDuringTransfer})
         for (const bool archive : {false, true}) {
@@ -274,12 +263,15 @@ TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff)
             ASSERT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
             ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
             runID = ArchiveRunID::make(SystemClock::shared().now());
-            if (how == whilePlanWaits)
-                for (const fs::path& file : saved) inPlace(file);
+            if (how == whilePlanWaits)  // each in place, to its size and time ("old" at t0)
+                for (const fs::path& file : saved) putAt(file, "mmm", t0);
             if (how == renamedDuringTransfer)
                 script.expect(Script::transfer())
                     .then([&] {
-                        for (const fs::path& file : saved) renamedWithinTheSecond(file);
+                        for (const fs::path& file : saved) {
+                            putAt(tmp / "saved", "mmm", t0, 500);
+                            fs::rename(tmp / "saved", file);
+                        }
                     })
                     .passThrough();
             const auto [stats, exit] = run(p);
