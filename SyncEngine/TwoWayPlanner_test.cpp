@@ -213,9 +213,7 @@ TEST(TwoWayPlanner, SyncPlanShowsFileCopiesWithTheVersionsTheyReplace) {
     EXPECT_EQ(view.copies, (std::vector<PlannedCopy>{{"new-folder/f", 10, Side::b}, {"over", 20, Side::b}}));
     EXPECT_EQ(view.archives, (std::vector<PlannedArchive>{{"over", Side::b}, {"gone", Side::a}, {"del-b", Side::b}}));
     EXPECT_EQ(view.skipped, (std::vector<SkippedFile>{{"big", FileSkipReason::tooLargeForFAT}}));
-    EXPECT_EQ(view.entryCountA, 3);
-    EXPECT_EQ(view.entryCountB, 2);
-    EXPECT_EQ(view.deletionCount, 0);
+    EXPECT_EQ(std::tuple(view.entryCountA, view.entryCountB, view.deletionCount), std::tuple(3, 2, 0));
 }
 
 SkippedFile twin(std::string path) { return {std::move(path), FileSkipReason::normalisationTwin}; }
@@ -400,9 +398,7 @@ TEST(TwoWayTransferState, StartsFromThePlansCopies) {
     SyncPlan plan;
     plan.copies = {{"a", 10, Side::b}, {"b", 20, Side::a}};
     TwoWayTransferState state(plan, log, nullptr);
-    EXPECT_EQ(state.aggregator.bytesTotal, 30);
-    EXPECT_EQ(state.aggregator.filesTotal, 2);
-    EXPECT_EQ(state.total, 30);
+    EXPECT_EQ(std::tuple(state.aggregator.bytesTotal, state.aggregator.filesTotal, state.total), std::tuple(30, 2, 30));
     // Absurd sizes saturate instead of wrapping.
     plan.copies = {{"a", INT64_MAX, Side::b}, {"b", 1, Side::a}};
     EXPECT_EQ(TwoWayTransferState(plan, log, nullptr).total, INT64_MAX);
