@@ -89,7 +89,7 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
 
 // Spellings differing only in normalisation take A's; a link to a target that is not UTF-8 is no deletion.
 TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArchived) {
-    startInStep({"x.txt", "y.txt", "z.txt", "dir/inner.txt", "keep.txt"});
+    startInStep({"x.txt", "y.txt", "z.txt", "dir/inner.txt", "keep.txt", "edited", "whole seconds", "alike"});
     putAt(a / "x.txt", "new on A", t0 + 100);
     putAt(b / "y.txt", "new on B", t0 + 100);
     fs::remove(b / "z.txt");
@@ -102,31 +102,7 @@ TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArc
     putAt(b / nfd / "from-b.txt", "b", t0);
     ASSERT_EQ(::symlink(target.c_str(), (a / "odd link").c_str()), 0);
     ASSERT_EQ(::symlink(target.c_str(), (b / "odd link 2").c_str()), 0);
-    const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(syncPlan.conflicts, std::vector<std::string>{nfc + ".txt"});
-    EXPECT_EQ(twoWay.archiveOnA, std::vector<std::string>{"z.txt"});
-    EXPECT_EQ(twoWay.archiveOnB, std::vector<std::string>{"dir/inner.txt"});
-    EXPECT_EQ(twoWay.removeDirsOnB, std::vector<std::string>{"dir"});
-    const auto [stats, exit] = run(twoWay);
-    EXPECT_EQ(exit, RsyncExit(0, {}));
-    EXPECT_EQ(tree(a), (Files{{"keep.txt", "old"}, {"new.txt", "brand new"}, {"x.txt", "new on A"}, {"y.txt", "new on B"},
-                              {nfc, "dir/"}, {nfc + "/from-a.txt", "a"}, {nfc + "/from-b.txt", "b"},
-                              {nfc + ".txt", "A's newer"}, {"odd link", "-> " + target}, {"odd link 2", "-> " + target}}));
-    EXPECT_EQ(tree(b), tree(a));
-    // Replaced versions (by rsync) and deleted ones (by the mover), each on its side.
-    EXPECT_EQ(tree(archiveOf(a)), (Files{{"y.txt", "old"}, {"z.txt", "old"}}));
-    EXPECT_EQ(tree(archiveOf(b)),
-              (Files{{"dir", "dir/"}, {"dir/inner.txt", "old"}, {"x.txt", "old"}, {nfc + ".txt", "B's"}}));
-    EXPECT_EQ(stats.filesArchived, 5);
-    const auto stored = storedBaseline();
-    EXPECT_FALSE(stored->find("z.txt") || stored->find("dir"));
-    EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
-    const auto [again, againTwoWay] = plan();
-    EXPECT_TRUE(again.copies.empty() && again.archives.empty());
-}
-
-TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo) {
-    startInStep({"edited", "whole seconds", "alike"});
+    SCOPED_TRACE("EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo");
     putAt(a / "edited", "A's edit", t0 + 100, 100'000'000);
     putAt(b / "edited", "B's edit", t0 + 100, 500'000'000);
     putAt(a / "whole seconds", "A's edit", t0 + 100);
@@ -134,15 +110,31 @@ TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContent
     putAt(a / "alike", "one edit", t0 + 100, 100'000'000);
     putAt(b / "alike", "one edit", t0 + 100, 500'000'000);
     const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins},
+    EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{nfc + ".txt", TwoWayConflict::Resolution::aWins},
+                                                             {"edited", TwoWayConflict::Resolution::aWins},
                                                              {"whole seconds", TwoWayConflict::Resolution::aWins}}));
-    EXPECT_EQ(run(twoWay).second, RsyncExit(0, {}));
+    EXPECT_EQ(syncPlan.conflicts, (std::vector<std::string>{nfc + ".txt", "edited", "whole seconds"}));
+    EXPECT_EQ(twoWay.archiveOnA, std::vector<std::string>{"z.txt"});
+    EXPECT_EQ(twoWay.archiveOnB, std::vector<std::string>{"dir/inner.txt"});
+    EXPECT_EQ(twoWay.removeDirsOnB, std::vector<std::string>{"dir"});
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(tree(a), (Files{{"keep.txt", "old"}, {"new.txt", "brand new"}, {"x.txt", "new on A"}, {"y.txt", "new on B"},
+                              {nfc, "dir/"}, {nfc + "/from-a.txt", "a"}, {nfc + "/from-b.txt", "b"},
+                              {nfc + ".txt", "A's newer"}, {"odd link", "-> " + target}, {"odd link 2", "-> " + target},
+                              {"edited", "A's edit"}, {"whole seconds", "A's edit"}, {"alike", "one edit"}}));
     EXPECT_EQ(tree(b), tree(a));
-    EXPECT_EQ(contents(b / "edited"), "A's edit");
-    EXPECT_EQ(tree(archiveOf(b)), (Files{{"edited", "B's edit"}, {"whole seconds", "B's edit"}}));
-    EXPECT_EQ(*storedBaseline()->find("alike"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
+    // Replaced versions (by rsync) and deleted ones (by the mover), each on its side.
+    EXPECT_EQ(tree(archiveOf(a)), (Files{{"y.txt", "old"}, {"z.txt", "old"}}));
+    EXPECT_EQ(tree(archiveOf(b)), (Files{{"dir", "dir/"}, {"dir/inner.txt", "old"}, {"x.txt", "old"},
+                                         {nfc + ".txt", "B's"}, {"edited", "B's edit"}, {"whole seconds", "B's edit"}}));
+    EXPECT_EQ(stats.filesArchived, 7);
+    const auto stored = storedBaseline();
+    EXPECT_FALSE(stored->find("z.txt") || stored->find("dir"));
+    EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
+    EXPECT_EQ(*stored->find("alike"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
     const auto [again, againTwoWay] = plan();
-    EXPECT_TRUE(again.copies.empty() && again.conflicts.empty());
+    EXPECT_TRUE(again.copies.empty() && again.archives.empty() && again.conflicts.empty());
 }
 
 // With or without the plan's own listings as the run's basis; B spells one folder otherwise.
@@ -492,52 +484,36 @@ protected:
 };
 
 // The worst code stands; a partial direction keeps the old entries of what it did not confirm while the other
-// direction and the deletions go on; any other code stops what follows. The tail keeps 50 lines.
+// direction and the deletions go on; any other code stops what follows. The tail keeps 50 lines. A stop after
+// A to B, or while B to A runs, ends with 20 and keeps the baseline.
 TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
     std::string sixty;
     for (int i = 1; i <= 60; ++i) sixty += "line " + std::to_string(i) + "\n";
-    const Files inStep{{"x", "new x"}, {"y", "new y"}};
+    const Files inStep{{"x", "new x"}, {"y", "new y"}}, onlyXNewOnA{{"x", "new x"}, {"y", "old"}, {"z", "old"}};
+    const std::string stopRow = "AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline/";
     const struct {
-        std::vector<std::pair<bool, int>> steps;
+        std::string name;
+        std::vector<std::pair<bool, int>> steps;  // for a stop: the transfers begun
         int code;
         Files a, b;
-    } cases[] = {{{{true, 24}, {true, 0}}, 24, inStep, inStep},
-                 {{{true, 23}, {true, 24}}, 23, inStep, inStep},
-                 {{{true, 24}, {true, 23}}, 23, inStep, inStep},
-                 {{{false, 23}, {true, 0}}, 23, inStep, {{"x", "old"}, {"y", "new y"}}},
-                 {{{false, 11}}, 11, {{"x", "new x"}, {"y", "old"}, {"z", "old"}}, {{"x", "old"}, {"y", "new y"}}}};
+    } cases[] = {{"24 then 0", {{true, 24}, {true, 0}}, 24, inStep, inStep},
+                 {"23 then 24", {{true, 23}, {true, 24}}, 23, inStep, inStep},
+                 {"24 then 23", {{true, 24}, {true, 23}}, 23, inStep, inStep},
+                 {"23 unreal then 0", {{false, 23}, {true, 0}}, 23, inStep, {{"x", "old"}, {"y", "new y"}}},
+                 {"11", {{false, 11}}, 11, onlyXNewOnA, {{"x", "old"}, {"y", "new y"}}},
+                 {stopRow + "between the directions", {{true, 0}}, 20, onlyXNewOnA, inStep},
+                 {stopRow + "while B to A runs", {{true, 0}, {false, 0}}, 20, onlyXNewOnA, inStep}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.steps[0].second << " then " << c.steps.back().second);
-        const TwoWayPlan twoWay = prepare();
-        scriptTransfers(c.steps, sixty);
-        const auto [stats, exit] = run(twoWay);
-        EXPECT_EQ(exit.code, c.code);
-        ASSERT_EQ(exit.stderrTail.size(), 50u);
-        EXPECT_EQ(exit.stderrTail.front(), "line 12");
-        EXPECT_EQ(exit.stderrTail.back(), "rsync error " + std::to_string(c.steps.size()));
-        EXPECT_EQ(stats.errors, exit.stderrTail);
-        EXPECT_EQ(transferCount() - transfersBefore, c.steps.size());
-        EXPECT_EQ(tree(a), c.a);
-        EXPECT_EQ(tree(b), c.b);
-        if (c.code == 11) {
-            EXPECT_EQ(contents(baselineFile), baselineBefore);
-        }
-        if (c.b.at("x") == "old" && c.code == 23) {
-            EXPECT_EQ(stats.filesCopied, 1);  // only what rsync itemised
-            EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));
-            EXPECT_EQ(storedBaseline()->find("y")->size, 5);
-        }
-    }
-}
-
-TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
-    for (const bool whileBToA : {false, true}) {
-        SCOPED_TRACE(whileBToA ? "while B to A runs" : "between the directions");
+        SCOPED_TRACE(c.name);
         const TwoWayPlan twoWay = prepare();
         std::stop_source stop;
         std::string listNamed;
-        Script::Step& aToB = script.expect(Script::transferTo(b)).passThrough();
-        if (whileBToA) {
+        if (c.code != 20) {
+            scriptTransfers(c.steps, sixty);
+        } else if (c.steps.size() == 1) {
+            script.expect(Script::transferTo(b)).passThrough().stopAt(stop);
+        } else {
+            script.expect(Script::transferTo(b)).passThrough();
             script.expect(Script::transferTo(a))
                 .then([&] {
                     listNamed = script.calls().back().option("--files-from").value_or("");
@@ -545,20 +521,33 @@ TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
                 })
                 .stopAt(stop)
                 .waitForStop();  // still running when the stop comes
-        } else {
-            aToB.stopAt(stop);
         }
         std::vector<SyncProgress> reports;
         const auto [stats, exit] = run(twoWay, stop.get_token(), &reports);
-        EXPECT_EQ(exit, RsyncExit(20, {}));
-        EXPECT_EQ(stats.filesCopied, 1);
-        EXPECT_EQ(contents(b / "x"), "new x");
-        EXPECT_EQ(tree(a), (Files{{"x", "new x"}, {"y", "old"}, {"z", "old"}}));
-        EXPECT_EQ(transferCount() - transfersBefore, whileBToA ? 2u : 1u);
-        EXPECT_EQ(contents(baselineFile), baselineBefore);
-        for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
-        EXPECT_EQ(listNamed.find("KeltoSync-files-") != std::string::npos, whileBToA);
-        EXPECT_FALSE(fs::exists(listNamed));
+        EXPECT_EQ(transferCount() - transfersBefore, c.steps.size());
+        EXPECT_EQ(tree(a), c.a);
+        EXPECT_EQ(tree(b), c.b);
+        if (c.code == 11 || c.code == 20) {
+            EXPECT_EQ(contents(baselineFile), baselineBefore);
+        }
+        if (c.code == 20) {
+            EXPECT_EQ(exit, RsyncExit(20, {}));
+            EXPECT_EQ(stats.filesCopied, 1);
+            for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
+            EXPECT_EQ(listNamed.find("KeltoSync-files-") != std::string::npos, c.steps.size() == 2);
+            EXPECT_FALSE(fs::exists(listNamed));
+            continue;
+        }
+        EXPECT_EQ(exit.code, c.code);
+        ASSERT_EQ(exit.stderrTail.size(), 50u);
+        EXPECT_EQ(exit.stderrTail.front(), "line 12");
+        EXPECT_EQ(exit.stderrTail.back(), "rsync error " + std::to_string(c.steps.size()));
+        EXPECT_EQ(stats.errors, exit.stderrTail);
+        if (c.b.at("x") == "old" && c.code == 23) {
+            EXPECT_EQ(stats.filesCopied, 1);  // only what rsync itemised
+            EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));
+            EXPECT_EQ(storedBaseline()->find("y")->size, 5);
+        }
     }
 }
 
