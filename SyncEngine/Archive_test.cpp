@@ -169,9 +169,8 @@ TEST_F(ArchiveMoverTest, UnsafePathsBadRunIdentifiersAndALinkedReservedFolderLea
     EXPECT_EQ(archive({".KeltoSync/x", "a/../b.txt", "linked/inside.txt"}, false),
               (Failures{{".KeltoSync/x", EINVAL}, {"a/../b.txt", EINVAL}, {"linked/inside.txt", EINVAL}}));
     EXPECT_EQ(archive({"b.txt"}, true, "2025-03-07_141503"), (Failures{{"b.txt", EINVAL}}));
-    EXPECT_TRUE(fs::exists(elsewhere / "inside.txt"));
-    EXPECT_TRUE(fs::exists(folder / ".KeltoSync/x"));
-    EXPECT_TRUE(fs::exists(folder / "b.txt"));
+    EXPECT_TRUE(fs::exists(elsewhere / "inside.txt") && fs::exists(folder / ".KeltoSync/x") &&
+                fs::exists(folder / "b.txt"));
     fs::remove_all(folder / ".KeltoSync");
     fs::create_directories(elsewhere / "reserved");
     fs::create_directory_symlink(elsewhere / "reserved", folder / ".KeltoSync");

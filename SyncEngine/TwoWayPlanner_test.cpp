@@ -186,20 +186,14 @@ TEST(TwoWayPlanner, ARacyEntryIsNotTrustedAsUnchanged) {
         if (!known) builder.marksUnknown();
         asked.clear();
         const auto plan = TwoWayPlanner::plan(a, b, std::move(builder).build(), 0, nullptr, sameContents, 300);
-        EXPECT_EQ(plan.archiveOnA, known ? Strings{"ahead-gone"} : (Strings{"ahead-gone", "gone-b"}));
-        if (known) {
-            EXPECT_EQ(asked, (Strings{"diff", "same"}));
-            EXPECT_EQ(plan.copyAtoB, (Strings{"diff", "gone-b", "on-a"}));
-            EXPECT_EQ(plan.copyBtoA, (Strings{"gone-a", "on-b"}));
-            EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"diff", R::aWins}, {"on-a", R::aWins},
-                                                                   {"on-b", R::bWins}}));
-        } else {
-            EXPECT_EQ(asked, (Strings{"diff", "plain", "same"}));
-            EXPECT_EQ(plan.copyAtoB, (Strings{"diff", "on-a"}));
-            EXPECT_EQ(plan.copyBtoA, (Strings{"on-b"}));
-            EXPECT_EQ(plan.archiveOnB, (Strings{"gone-a"}));
-            EXPECT_EQ(plan.conflicts, (std::vector<TwoWayConflict>{{"diff", R::aWins}}));
-        }
+        EXPECT_EQ(asked, (known ? Strings{"diff", "same"} : Strings{"diff", "plain", "same"}));
+        EXPECT_EQ((std::tie(plan.copyAtoB, plan.copyBtoA, plan.archiveOnA, plan.archiveOnB, plan.conflicts)),
+                  (known ? std::tuple(Strings{"diff", "gone-b", "on-a"}, Strings{"gone-a", "on-b"},
+                                     Strings{"ahead-gone"}, Strings{},
+                                     std::vector<TwoWayConflict>{{"diff", R::aWins}, {"on-a", R::aWins},
+                                                                 {"on-b", R::bWins}})
+                        : std::tuple(Strings{"diff", "on-a"}, Strings{"on-b"}, Strings{"ahead-gone", "gone-b"},
+                                     Strings{"gone-a"}, std::vector<TwoWayConflict>{{"diff", R::aWins}})));
     }
 }
 

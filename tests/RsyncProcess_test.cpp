@@ -528,8 +528,8 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     EXPECT_EQ(exit.code, 0);
     const auto lines = capture.diagnostics();
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "LC_ALL=C TZ=UTC0 KELTO_PROBE=kept");
-    EXPECT_EQ(lines[1], "SigBlk:\t0000000000000000");
+    EXPECT_EQ(std::vector(lines.begin(), lines.begin() + 2),
+              (std::vector<std::string>{"LC_ALL=C TZ=UTC0 KELTO_PROBE=kept", "SigBlk:\t0000000000000000"}));
     // glibc's spawn ignores its own two internal signals; ours must be clear.
     ASSERT_EQ(lines[2].rfind("SigIgn:\t", 0), 0u);
     const auto ignored = std::stoull(lines[2].substr(8), nullptr, 16);
@@ -591,13 +591,11 @@ TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
                                    "echo \"file has vanished: \\\"${src}gone\\\"\" >&2\n"
                                    "echo \"rsync: read errors mapping \\\"${src}sub/x\\\": ${src}\" >&2\n"
                                    "exit 24");
-    const int source = ::open((dir / "source folder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const FileDescriptor source(::open((dir / "source folder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor destination(::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     Capture capture;
-    const auto exit = RsyncProcess{script}.runBetween(source, destination, {"--x", "a/", "b/"}, Mode::transfer, {},
-                                                      capture.rawHandler(), capture.eventHandler());
-    ::close(source);
-    ::close(destination);
+    const auto exit = RsyncProcess{script}.runBetween(source.get(), destination.get(), {"--x", "a/", "b/"},
+                                                      Mode::transfer, {}, capture.rawHandler(), capture.eventHandler());
     const std::string folder = std::filesystem::canonical(dir / "source folder").native() + "/";
     const std::vector<std::string> expected{"file has vanished: \"" + folder + "gone\"",
                                             "rsync: read errors mapping \"" + folder + "sub/x\": " + folder};
