@@ -1,13 +1,12 @@
 #pragma once
 
-// Runs /usr/bin/rsync with the runner's environment (LC_ALL=C, TZ=UTC0) unless overridden.
+// Runs /usr/bin/rsync with the runner's environment (LC_ALL=C, TZ=UTC0).
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <sys/wait.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,11 +18,9 @@ struct RsyncOutput {
     std::string err;
 };
 
-inline RsyncOutput runRealRsync(const std::vector<std::string>& args,
-                                const std::map<std::string, std::string>& env = {{"LC_ALL", "C"}, {"TZ", "UTC0"}}) {
-    std::vector<std::string> argv{"/usr/bin/env"};  // the rest of this process's environment kept
-    for (const auto& [k, v] : env) argv.push_back(k + "=" + v);
-    argv.push_back("/usr/bin/rsync");
+inline RsyncOutput runRealRsync(const std::vector<std::string>& args) {
+    // The rest of this process's environment kept.
+    std::vector<std::string> argv{"/usr/bin/env", "LC_ALL=C", "TZ=UTC0", "/usr/bin/rsync"};
     argv.insert(argv.end(), args.begin(), args.end());
     const test::TemporaryFolder outputs;
     const pid_t pid = test::startWithOutput(argv, outputs / "tmp", outputs / "out", outputs / "err");

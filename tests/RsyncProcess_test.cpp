@@ -35,14 +35,6 @@ bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
     return ::poll(&ended, 1, static_cast<int>(limit.count())) > 0;
 }
 
-// The exit status of a child, or nullopt when it has not ended in time.
-std::optional<int> waitFor(pid_t pid, std::chrono::milliseconds limit) {
-    if (!endsWithin(pid, limit)) return std::nullopt;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
-}
-
 constexpr int largeMiB = 16;  // three of these keep a transfer going long enough to be caught
 
 // Each file's size and content hash ("dir/" for a folder) by path: the large files are too large to hold.
@@ -141,10 +133,10 @@ protected:
     }
     // Whether the driver ended in time; one that hangs is killed whole.
     bool reap(pid_t driver, std::chrono::seconds limit) const {
-        if (waitFor(driver, limit)) return true;
-        killWhole(driver, {});
+        const bool ended = endsWithin(driver, limit);
+        if (!ended) killWhole(driver, {});
         ::waitpid(driver, nullptr, 0);
-        return false;
+        return ended;
     }
     // A run left alone; false when it fails or hangs.
     bool runToSuccess() { return reap(start(), 60s) && succeeded(contents(out)); }
@@ -212,10 +204,8 @@ protected:
             std::error_code ignored;
             for (fs::directory_iterator job(side / ".KeltoSync/Archive", ignored), end; job != end; ++job)
                 for (const auto& run : fs::directory_iterator(*job)) places.push_back(run.path());
-            for (const fs::path& place : places) {
-                const Digests found = digests(place);
-                kept.insert(found.begin(), found.end());
-            }
+            for (const fs::path& place : places)
+                for (const auto& version : digests(place)) kept.insert(version);
         }
         for (const auto& [path, version] : versions)
             EXPECT_TRUE(kept.contains({path, version})) << when << " lost " << path << " (" << version << ")";
@@ -538,8 +528,8 @@ TEST(RsyncProcess, ChildStartsWithCleanEnvironmentSignalsAndDescriptors) {
     EXPECT_EQ(exit.code, 0);
     const auto lines = capture.diagnostics();
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "LC_ALL=C TZ=UTC0 KELTO_PROBE=kept");
-    EXPECT_EQ(lines[1], "SigBlk:\t0000000000000000");
+    EXPECT_EQ(std::vector(lines.begin(), lines.begin() + 2),
+              (std::vector<std::string>{"LC_ALL=C TZ=UTC0 KELTO_PROBE=kept", "SigBlk:\t0000000000000000"}));
     // glibc's spawn ignores its own two internal signals; ours must be clear.
     ASSERT_EQ(lines[2].rfind("SigIgn:\t", 0), 0u);
     const auto ignored = std::stoull(lines[2].substr(8), nullptr, 16);
@@ -601,18 +591,15 @@ TEST(RsyncProcess, MessagesOfARunBetweenHeldFoldersNameTheSourceFolder) {
                                    "echo \"file has vanished: \\\"${src}gone\\\"\" >&2\n"
                                    "echo \"rsync: read errors mapping \\\"${src}sub/x\\\": ${src}\" >&2\n"
                                    "exit 24");
-    const int source = ::open((dir / "source folder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int destination = ::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const FileDescriptor source(::open((dir / "source folder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor destination(::open((dir / "destination").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     Capture capture;
-    const auto exit = RsyncProcess{script}.runBetween(source, destination, {"--x", "a/", "b/"}, Mode::transfer, {},
-                                                      capture.rawHandler(), capture.eventHandler());
-    ::close(source);
-    ::close(destination);
+    const auto exit = RsyncProcess{script}.runBetween(source.get(), destination.get(), {"--x", "a/", "b/"},
+                                                      Mode::transfer, {}, capture.rawHandler(), capture.eventHandler());
     const std::string folder = std::filesystem::canonical(dir / "source folder").native() + "/";
     const std::vector<std::string> expected{"file has vanished: \"" + folder + "gone\"",
                                             "rsync: read errors mapping \"" + folder + "sub/x\": " + folder};
-    EXPECT_EQ(exit.code, 24);
-    EXPECT_EQ(exit.stderrTail, expected);
+    EXPECT_EQ(exit, RsyncExit(24, expected));
     EXPECT_EQ(capture.diagnostics(), expected);
     EXPECT_EQ(capture.raw, expected);
 }
@@ -708,10 +695,9 @@ TEST(RsyncProcess, ASignalFromElsewhereIsNamedInWords) {
                                        std::string("echo 'rsync: last words' >&2\nkill -") + signal + " $$");
         Capture capture;
         const auto exit = RsyncProcess{script}.run({}, Mode::transfer, {}, capture.rawHandler(), capture.eventHandler());
-        ASSERT_EQ(exit.stderrTail.size(), 2u);
-        EXPECT_EQ(exit.stderrTail.front(), "rsync: last words");
-        EXPECT_NE(exit.stderrTail.back().find(words), std::string::npos) << exit.stderrTail.back();
-        EXPECT_EQ(exit.stderrTail.back(), RsyncProcess::abnormalEndLine(exit.code));
+        EXPECT_EQ(exit.stderrTail,
+                  (std::vector<std::string>{"rsync: last words", RsyncProcess::abnormalEndLine(exit.code)}));
+        EXPECT_NE(RsyncProcess::abnormalEndLine(exit.code).find(words), std::string::npos) << exit.code;
         EXPECT_EQ(exitClass(exit), ExitClass::failed) << exit.code;
         EXPECT_EQ(capture.diagnostics(), exit.stderrTail);
         EXPECT_EQ(capture.raw, exit.stderrTail);

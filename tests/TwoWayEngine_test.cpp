@@ -1,7 +1,10 @@
 // Two-way plans and runs on real folders with the bundled rsync or a script.
 
+#include "SyncModel/Support/FileDescriptor.h"
 #include "tests/TwoWayEngineFixture.h"
-#include "tests/support/Immutable.h"
+
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 
 #include <cstring>
 #include <latch>
@@ -11,6 +14,15 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 using Script = ScriptedRsyncRunner;
+
+// Makes a folder's entries unremovable even for root, or removable again; false where the disk cannot.
+bool setImmutable(const fs::path& folder, bool on) {
+    const FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    const bool done = fd.valid() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    return done && ::ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) == 0;
+}
 
 std::string holdingFolder(const std::string& runID) { return ".KeltoSync/Holding/" + runID; }
 
@@ -34,10 +46,19 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     putAt(b / "same.txt", "same", t0);
     putAt(b / "photos" / "b.jpg", "from B!", t0 + 5);
     fs::create_symlink("docs/a.txt", a / "link");
-    const auto [syncPlan, twoWay] = plan();
+    std::vector<SyncProgress> reports;
+    const auto [syncPlan, twoWay] = plan(&reports);
     EXPECT_EQ(twoWay.copyAtoB, (std::vector<std::string>{"docs", "docs/a.txt", "link"}));
     EXPECT_EQ(twoWay.copyBtoA, (std::vector<std::string>{"photos", "photos/b.jpg"}));
-    std::vector<SyncProgress> reports;
+    EXPECT_EQ(reports[1].scannedItems, 1);  // A's first entry reports at once
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end(),
+                               [](auto& x, auto& y) { return x.scannedItems < y.scannedItems; }));
+    // Without the per-entry reports: A from 0 to its 4 entries, then B from 4 on.
+    std::erase_if(reports, [](const SyncProgress& p) { return p.currentPath.has_value(); });
+    EXPECT_EQ(reports, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning, 0), phaseOnly(SyncPhase::scanning, 4),
+                                                  phaseOnly(SyncPhase::scanning, 4), phaseOnly(SyncPhase::scanning, 7),
+                                                  phaseOnly(SyncPhase::planning, 7)}));
+    reports.clear();
     const auto [stats, exit] = run(twoWay, {}, &reports);
     EXPECT_EQ(exit, RsyncExit(0, {}));
     EXPECT_EQ(stats, (RunStats{3, 6 + 7 + 10, 0, {}, {}}));  // two files and the link
@@ -51,8 +72,8 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
     EXPECT_EQ(BaselineStore(baselineFile, true).sideCounts(), (SideCounts{4, 4}));
     EXPECT_EQ(reports.front().bytesDone, 0);
     EXPECT_EQ(reports.back().fraction, 1.0);
-    EXPECT_EQ(reports[reports.size() - 3], phaseOnly(SyncPhase::archiving));
-    EXPECT_EQ(reports[reports.size() - 2], phaseOnly(SyncPhase::finalizing));
+    EXPECT_EQ(std::vector(reports.end() - 3, reports.end() - 1),
+              (std::vector{phaseOnly(SyncPhase::archiving), phaseOnly(SyncPhase::finalizing)}));
     // Nothing changed: no transfer, no log line, the (tampered) counts written again.
     BaselineStore(baselineFile, false).save(*stored, uuidA, uuidB, SideCounts{99, 99});
     log.lines.clear();
@@ -68,7 +89,7 @@ TEST_F(TwoWayEngineTest, FirstRunCopiesBothWaysAndANoChangeRunCopiesNothing) {
 
 // Spellings differing only in normalisation take A's; a link to a target that is not UTF-8 is no deletion.
 TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArchived) {
-    startInStep({"x.txt", "y.txt", "z.txt", "dir/inner.txt", "keep.txt"});
+    startInStep({"x.txt", "y.txt", "z.txt", "dir/inner.txt", "keep.txt", "edited", "whole seconds", "alike"});
     putAt(a / "x.txt", "new on A", t0 + 100);
     putAt(b / "y.txt", "new on B", t0 + 100);
     fs::remove(b / "z.txt");
@@ -81,31 +102,7 @@ TEST_F(TwoWayEngineTest, ChangesAndDeletionsOnBothSidesCarryOverWithTheLosersArc
     putAt(b / nfd / "from-b.txt", "b", t0);
     ASSERT_EQ(::symlink(target.c_str(), (a / "odd link").c_str()), 0);
     ASSERT_EQ(::symlink(target.c_str(), (b / "odd link 2").c_str()), 0);
-    const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(syncPlan.conflicts, std::vector<std::string>{nfc + ".txt"});
-    EXPECT_EQ(twoWay.archiveOnA, std::vector<std::string>{"z.txt"});
-    EXPECT_EQ(twoWay.archiveOnB, std::vector<std::string>{"dir/inner.txt"});
-    EXPECT_EQ(twoWay.removeDirsOnB, std::vector<std::string>{"dir"});
-    const auto [stats, exit] = run(twoWay);
-    EXPECT_EQ(exit, RsyncExit(0, {}));
-    EXPECT_EQ(tree(a), (Files{{"keep.txt", "old"}, {"new.txt", "brand new"}, {"x.txt", "new on A"}, {"y.txt", "new on B"},
-                              {nfc, "dir/"}, {nfc + "/from-a.txt", "a"}, {nfc + "/from-b.txt", "b"},
-                              {nfc + ".txt", "A's newer"}, {"odd link", "-> " + target}, {"odd link 2", "-> " + target}}));
-    EXPECT_EQ(tree(b), tree(a));
-    // Replaced versions (by rsync) and deleted ones (by the mover), each on its side.
-    EXPECT_EQ(tree(archiveOf(a)), (Files{{"y.txt", "old"}, {"z.txt", "old"}}));
-    EXPECT_EQ(tree(archiveOf(b)),
-              (Files{{"dir", "dir/"}, {"dir/inner.txt", "old"}, {"x.txt", "old"}, {nfc + ".txt", "B's"}}));
-    EXPECT_EQ(stats.filesArchived, 5);
-    const auto stored = storedBaseline();
-    EXPECT_FALSE(stored->find("z.txt") || stored->find("dir"));
-    EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
-    const auto [again, againTwoWay] = plan();
-    EXPECT_TRUE(again.copies.empty() && again.archives.empty());
-}
-
-TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo) {
-    startInStep({"edited", "whole seconds", "alike"});
+    SCOPED_TRACE("EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContentsDo");
     putAt(a / "edited", "A's edit", t0 + 100, 100'000'000);
     putAt(b / "edited", "B's edit", t0 + 100, 500'000'000);
     putAt(a / "whole seconds", "A's edit", t0 + 100);
@@ -113,15 +110,32 @@ TEST_F(TwoWayEngineTest, EditsOfOneSizeWithinOneSecondAgreeOnlyWhereTheirContent
     putAt(a / "alike", "one edit", t0 + 100, 100'000'000);
     putAt(b / "alike", "one edit", t0 + 100, 500'000'000);
     const auto [syncPlan, twoWay] = plan();
-    EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins},
+    EXPECT_EQ(twoWay.conflicts, (std::vector<TwoWayConflict>{{nfc + ".txt", TwoWayConflict::Resolution::aWins},
+                                                             {"edited", TwoWayConflict::Resolution::aWins},
                                                              {"whole seconds", TwoWayConflict::Resolution::aWins}}));
-    EXPECT_EQ(run(twoWay).second, RsyncExit(0, {}));
+    EXPECT_EQ(syncPlan.conflicts, (std::vector<std::string>{nfc + ".txt", "edited", "whole seconds"}));
+    EXPECT_EQ(twoWay.archiveOnA, std::vector<std::string>{"z.txt"});
+    EXPECT_EQ(twoWay.archiveOnB, std::vector<std::string>{"dir/inner.txt"});
+    EXPECT_EQ(twoWay.removeDirsOnB, std::vector<std::string>{"dir"});
+    const auto [stats, exit] = run(twoWay);
+    EXPECT_EQ(exit, RsyncExit(0, {}));
+    EXPECT_EQ(tree(a), (Files{{"keep.txt", "old"}, {"new.txt", "brand new"}, {"x.txt", "new on A"}, {"y.txt", "new on B"},
+                              {nfc, "dir/"}, {nfc + "/from-a.txt", "a"}, {nfc + "/from-b.txt", "b"},
+                              {nfc + ".txt", "A's newer"}, {"odd link", "-> " + target}, {"odd link 2", "-> " + target},
+                              {"edited", "A's edit"}, {"whole seconds", "A's edit"}, {"alike", "one edit"}}));
     EXPECT_EQ(tree(b), tree(a));
-    EXPECT_EQ(contents(b / "edited"), "A's edit");
-    EXPECT_EQ(tree(archiveOf(b)), (Files{{"edited", "B's edit"}, {"whole seconds", "B's edit"}}));
-    EXPECT_EQ(*storedBaseline()->find("alike"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
+    // Replaced versions (by rsync) and deleted ones (by the mover), each on its side.
+    EXPECT_EQ(tree(archiveOf(a)), (Files{{"y.txt", "old"}, {"z.txt", "old"}}));
+    EXPECT_EQ(tree(archiveOf(b)),
+              (Files{{"dir", "dir/"}, {"dir/inner.txt", "old"}, {"x.txt", "old"}, {nfc + ".txt", "B's"},
+                     {"edited", "B's edit"}, {"whole seconds", "B's edit"}}));
+    EXPECT_EQ(stats.filesArchived, 7);
+    const auto stored = storedBaseline();
+    EXPECT_FALSE(stored->find("z.txt") || stored->find("dir"));
+    EXPECT_EQ(*stored->find("y.txt"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
+    EXPECT_EQ(*stored->find("alike"), (BaselineEntry{EntryKind::file, 8, t0 + 100}));
     const auto [again, againTwoWay] = plan();
-    EXPECT_TRUE(again.copies.empty() && again.conflicts.empty());
+    EXPECT_TRUE(again.copies.empty() && again.archives.empty() && again.conflicts.empty());
 }
 
 // With or without the plan's own listings as the run's basis; B spells one folder otherwise.
@@ -150,8 +164,8 @@ TEST_P(WhatChangedBetweenPlanAndRun, IsLeftForTheNextRun) {
     EXPECT_EQ(stats.errors, exit.stderrTail);
     EXPECT_TRUE(logged(log, "Deletion candidate changed; deferred: deleted on B"));
     EXPECT_EQ(contents(a / "deleted on B"), "edited meanwhile");
-    EXPECT_EQ(contents(b / "edited on A"), "B's later edit");
-    EXPECT_EQ(contents(b / nfd / "new.txt"), "B's, made meanwhile");
+    EXPECT_EQ(tree(b),
+              (Files{{"edited on A", "B's later edit"}, {nfd, "dir/"}, {nfd + "/new.txt", "B's, made meanwhile"}}));
     EXPECT_EQ(*storedBaseline()->find("deleted on B"), (BaselineEntry{EntryKind::file, 3, t0}));  // the old entry stays
     const auto [next, nextTwoWay] = plan();
     EXPECT_EQ(nextTwoWay.copyAtoB, std::vector<std::string>{"deleted on B"});  // the edit goes back to B
@@ -220,17 +234,6 @@ TEST_F(TwoWayEngineTest, AVersionTheListingNeverSawIsKeptAndTheNextRunCarriesIt)
 // Saves the plan never saw: after their listing (an hour back), in place while the plan waits (only the change
 // time tells), or renamed in during the transfer within the listed second, same size.
 TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff) {
-    const auto inPlace = [](const fs::path& file) {
-        struct stat before {};
-        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << std::string(static_cast<std::size_t>(before.st_size), 'm');
-        const timespec times[2] = {before.st_atim, before.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-    };
-    const auto renamedWithinTheSecond = [&](const fs::path& file) {
-        putAt(tmp / "saved", "mmm", t0, 500);
-        fs::rename(tmp / "saved", file);
-    };
     enum How { afterListing, whilePlanWaits, renamedDuringTransfer };
     for (const How how : {afterListing, whilePlanWaits, renamedDuringTransfer})
         for (const bool archive : {false, true}) {
@@ -249,16 +252,18 @@ TEST_F(TwoWayEngineTest, AVersionSavedAfterTheListingsBeganIsKeptArchiveOnOrOff)
                 });
             }
             const TwoWayPlan p = plan().second;
-            ASSERT_EQ(p.copyAtoB, std::vector<std::string>{"report.txt"});
-            ASSERT_EQ(p.copyBtoA, std::vector<std::string>{"back.txt"});
-            ASSERT_EQ(p.archiveOnB, std::vector<std::string>{"gone.txt"});
+            ASSERT_EQ((std::vector{p.copyAtoB, p.copyBtoA, p.archiveOnB}),
+                      (std::vector<std::vector<std::string>>{{"report.txt"}, {"back.txt"}, {"gone.txt"}}));
             runID = ArchiveRunID::make(SystemClock::shared().now());
-            if (how == whilePlanWaits)
-                for (const fs::path& file : saved) inPlace(file);
+            if (how == whilePlanWaits)  // each in place, to its size and time ("old" at t0)
+                for (const fs::path& file : saved) putAt(file, "mmm", t0);
             if (how == renamedDuringTransfer)
                 script.expect(Script::transfer())
                     .then([&] {
-                        for (const fs::path& file : saved) renamedWithinTheSecond(file);
+                        for (const fs::path& file : saved) {
+                            putAt(tmp / "saved", "mmm", t0, 500);
+                            fs::rename(tmp / "saved", file);
+                        }
                     })
                     .passThrough();
             const auto [stats, exit] = run(p);
@@ -297,24 +302,20 @@ TEST_F(TwoWayEngineTest, AKilledRunsHeldItemsSettleAsThatRunWould) {
         putAt(b / "notes.txt", "the user's", t0 + 200);       // in its place, no copy of A's
         putAt(a / "next.txt", "for B", t0);                   // so that the next runs act on B
         const auto second = sync();
-        EXPECT_EQ(second.second.code, 24) << testing::PrintToString(second.second.stderrTail);
-        const std::string folder = holdingFolder(killedRun);
         const std::string archived = ArchiveDirectories::runFolderRelativePath(job.id, runID);
         const std::vector<std::string> kept{
-            "Kept from an interrupted run in " + folder + " (its place is taken): notes.txt",
-            "Delete " + (b / folder).native() + " once you no longer need what it holds"};
-        EXPECT_EQ(second.second.stderrTail,
-                  archive ? std::vector<std::string>{"Archived from an interrupted run in " + archived +
-                                                     " (its place is taken): notes.txt"}
-                          : kept);
+            "Kept from an interrupted run in " + holdingFolder(killedRun) + " (its place is taken): notes.txt",
+            "Delete " + held.native() + " once you no longer need what it holds"};
+        const std::string archivedLine =
+            "Archived from an interrupted run in " + archived + " (its place is taken): notes.txt";
+        EXPECT_EQ(second.second, RsyncExit(24, archive ? std::vector{archivedLine} : kept));
         EXPECT_FALSE(fs::exists(held / "report.txt"));
         EXPECT_EQ(fs::exists(b / ArchiveDirectories::runFolderRelativePath(job.id, killedRun) / "report.txt"),
                   archive);
         EXPECT_EQ(contents((archive ? b / archived : held) / "notes.txt"), "changed while held");
         EXPECT_EQ(contents(b / "report.txt"), "from A");
         putAt(a / "later.txt", "for B", t0);
-        const auto third = sync();
-        EXPECT_EQ(third.second, archive ? RsyncExit(0, {}) : RsyncExit(24, kept));
+        EXPECT_EQ(sync().second, archive ? RsyncExit(0, {}) : RsyncExit(24, kept));
         EXPECT_EQ(contents(b / "later.txt"), "for B");
     }
 }
@@ -343,9 +344,8 @@ TEST_F(TwoWayEngineTest, OnExfatThroughFuseADeletionIsArchived) {
     EXPECT_EQ(p.conflicts, (std::vector<TwoWayConflict>{{"edited", TwoWayConflict::Resolution::aWins}}));
     EXPECT_EQ(result.second, RsyncExit(0, {}));
     EXPECT_EQ(result.first.filesArchived, 2);
-    EXPECT_FALSE(fs::exists(b / "f1"));
+    EXPECT_EQ(tree(b), (Files{{"alike", "one edit"}, {"edited", "A's edit"}}));
     EXPECT_EQ(tree(archiveOf(b)), (Files{{"edited", "B's edit"}, {"f1", "old"}}));
-    EXPECT_EQ(contents(b / "edited"), "A's edit");
 }
 
 TEST_F(TwoWayEngineTest, ACopyCutShortIsClearedAndNeverTransferred) {
@@ -392,22 +392,6 @@ TEST_F(TwoWayEngineTest, ReplacingOnAMountBelowBIsRefusedWhereBLacksTheRoom) {
                                  "\": it needs 67.8 MB, ")) << error->what();
     EXPECT_EQ(fs::file_size(b / "mnt/big"), 64u << 20);
     EXPECT_FALSE(fs::exists(b / holdingFolder(runID)));
-}
-
-TEST_F(TwoWayEngineTest, ReportsCountSideBOnFromSideAInOrder) {
-    for (int i = 0; i < 300; ++i) putAt(a / "dir" / ("a" + std::to_string(i)), "x", t0);
-    for (int i = 0; i < 200; ++i) putAt(b / ("b" + std::to_string(i)), "x", t0);
-    std::vector<SyncProgress> reports;
-    plan(&reports);
-    // Without the per-entry reports: A from 0 to 301, then B from 301 on.
-    std::vector<SyncProgress> counts;
-    std::copy_if(reports.begin(), reports.end(), std::back_inserter(counts), [](auto& p) { return !p.currentPath; });
-    EXPECT_EQ(counts, (std::vector<SyncProgress>{phaseOnly(SyncPhase::scanning, 0), phaseOnly(SyncPhase::scanning, 301),
-                                                 phaseOnly(SyncPhase::scanning, 301), phaseOnly(SyncPhase::scanning, 501),
-                                                 phaseOnly(SyncPhase::planning, 501)}));
-    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end(),
-                               [](auto& x, auto& y) { return x.scannedItems < y.scannedItems; }));
-    EXPECT_EQ(reports[1].scannedItems, 1);  // A's first entry reports at once
 }
 
 TEST_F(TwoWayEngineTest, AListingLineThatDoesNotParseFailsTheScan) {
@@ -500,52 +484,36 @@ protected:
 };
 
 // The worst code stands; a partial direction keeps the old entries of what it did not confirm while the other
-// direction and the deletions go on; any other code stops what follows. The tail keeps 50 lines.
+// direction and the deletions go on; any other code stops what follows. The tail keeps 50 lines. A stop after
+// A to B, or while B to A runs, ends with 20 and keeps the baseline.
 TEST_F(TwoWayExitTest, TheWorstCodeStandsAndAFailureStopsWhatFollows) {
     std::string sixty;
     for (int i = 1; i <= 60; ++i) sixty += "line " + std::to_string(i) + "\n";
-    const Files inStep{{"x", "new x"}, {"y", "new y"}};
+    const Files inStep{{"x", "new x"}, {"y", "new y"}}, onlyXNewOnA{{"x", "new x"}, {"y", "old"}, {"z", "old"}};
+    const std::string stopRow = "AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline/";
     const struct {
-        std::vector<std::pair<bool, int>> steps;
+        std::string name;
+        std::vector<std::pair<bool, int>> steps;  // for a stop: the transfers begun
         int code;
         Files a, b;
-    } cases[] = {{{{true, 24}, {true, 0}}, 24, inStep, inStep},
-                 {{{true, 23}, {true, 24}}, 23, inStep, inStep},
-                 {{{true, 24}, {true, 23}}, 23, inStep, inStep},
-                 {{{false, 23}, {true, 0}}, 23, inStep, {{"x", "old"}, {"y", "new y"}}},
-                 {{{false, 11}}, 11, {{"x", "new x"}, {"y", "old"}, {"z", "old"}}, {{"x", "old"}, {"y", "new y"}}}};
+    } cases[] = {{"24 then 0", {{true, 24}, {true, 0}}, 24, inStep, inStep},
+                 {"23 then 24", {{true, 23}, {true, 24}}, 23, inStep, inStep},
+                 {"24 then 23", {{true, 24}, {true, 23}}, 23, inStep, inStep},
+                 {"23 unreal then 0", {{false, 23}, {true, 0}}, 23, inStep, {{"x", "old"}, {"y", "new y"}}},
+                 {"11", {{false, 11}}, 11, onlyXNewOnA, {{"x", "old"}, {"y", "new y"}}},
+                 {stopRow + "between the directions", {{true, 0}}, 20, onlyXNewOnA, inStep},
+                 {stopRow + "while B to A runs", {{true, 0}, {false, 0}}, 20, onlyXNewOnA, inStep}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.steps[0].second << " then " << c.steps.back().second);
-        const TwoWayPlan twoWay = prepare();
-        scriptTransfers(c.steps, sixty);
-        const auto [stats, exit] = run(twoWay);
-        EXPECT_EQ(exit.code, c.code);
-        ASSERT_EQ(exit.stderrTail.size(), 50u);
-        EXPECT_EQ(exit.stderrTail.front(), "line 12");
-        EXPECT_EQ(exit.stderrTail.back(), "rsync error " + std::to_string(c.steps.size()));
-        EXPECT_EQ(stats.errors, exit.stderrTail);
-        EXPECT_EQ(transferCount() - transfersBefore, c.steps.size());
-        EXPECT_EQ(tree(a), c.a);
-        EXPECT_EQ(tree(b), c.b);
-        if (c.code == 11) {
-            EXPECT_EQ(contents(baselineFile), baselineBefore);
-        }
-        if (c.b.at("x") == "old" && c.code == 23) {
-            EXPECT_EQ(stats.filesCopied, 1);  // only what rsync itemised
-            EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));
-            EXPECT_EQ(storedBaseline()->find("y")->size, 5);
-        }
-    }
-}
-
-TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
-    for (const bool whileBToA : {false, true}) {
-        SCOPED_TRACE(whileBToA ? "while B to A runs" : "between the directions");
+        SCOPED_TRACE(c.name);
         const TwoWayPlan twoWay = prepare();
         std::stop_source stop;
         std::string listNamed;
-        Script::Step& aToB = script.expect(Script::transferTo(b)).passThrough();
-        if (whileBToA) {
+        if (c.code != 20) {
+            scriptTransfers(c.steps, sixty);
+        } else if (c.steps.size() == 1) {
+            script.expect(Script::transferTo(b)).passThrough().stopAt(stop);
+        } else {
+            script.expect(Script::transferTo(b)).passThrough();
             script.expect(Script::transferTo(a))
                 .then([&] {
                     listNamed = script.calls().back().option("--files-from").value_or("");
@@ -553,21 +521,33 @@ TEST_F(TwoWayExitTest, AStopAfterAToBEndsWithTwentyAndKeepsTheBaseline) {
                 })
                 .stopAt(stop)
                 .waitForStop();  // still running when the stop comes
-        } else {
-            aToB.stopAt(stop);
         }
         std::vector<SyncProgress> reports;
         const auto [stats, exit] = run(twoWay, stop.get_token(), &reports);
-        EXPECT_EQ(exit, RsyncExit(20, {}));
-        EXPECT_EQ(stats.filesCopied, 1);
-        EXPECT_EQ(contents(b / "x"), "new x");
-        EXPECT_EQ(contents(a / "y"), "old");
-        EXPECT_EQ(transferCount() - transfersBefore, whileBToA ? 2u : 1u);
-        EXPECT_TRUE(fs::exists(a / "z"));
-        EXPECT_EQ(contents(baselineFile), baselineBefore);
-        for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
-        EXPECT_EQ(listNamed.find("KeltoSync-files-") != std::string::npos, whileBToA);
-        EXPECT_FALSE(fs::exists(listNamed));
+        EXPECT_EQ(transferCount() - transfersBefore, c.steps.size());
+        EXPECT_EQ(tree(a), c.a);
+        EXPECT_EQ(tree(b), c.b);
+        if (c.code == 11 || c.code == 20) {
+            EXPECT_EQ(contents(baselineFile), baselineBefore);
+        }
+        if (c.code == 20) {
+            EXPECT_EQ(exit, RsyncExit(20, {}));
+            EXPECT_EQ(stats.filesCopied, 1);
+            for (const SyncProgress& p : reports) EXPECT_EQ(p.phase, SyncPhase::transferring);
+            EXPECT_EQ(listNamed.find("KeltoSync-files-") != std::string::npos, c.steps.size() == 2);
+            EXPECT_FALSE(fs::exists(listNamed));
+            continue;
+        }
+        EXPECT_EQ(exit.code, c.code);
+        ASSERT_EQ(exit.stderrTail.size(), 50u);
+        EXPECT_EQ(exit.stderrTail.front(), "line 12");
+        EXPECT_EQ(exit.stderrTail.back(), "rsync error " + std::to_string(c.steps.size()));
+        EXPECT_EQ(stats.errors, exit.stderrTail);
+        if (c.b.at("x") == "old" && c.code == 23) {
+            EXPECT_EQ(stats.filesCopied, 1);  // only what rsync itemised
+            EXPECT_EQ(*storedBaseline()->find("x"), (BaselineEntry{EntryKind::file, 3, t0}));
+            EXPECT_EQ(storedBaseline()->find("y")->size, 5);
+        }
     }
 }
 

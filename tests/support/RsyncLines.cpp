@@ -6,22 +6,15 @@
 
 namespace kelto::test {
 
-std::string RsyncLines::listed(EntryKind kind, std::int64_t size, std::int64_t mtime, std::string_view name,
-                               std::string_view linkTarget) {
-    const char* mode = kind == EntryKind::file        ? "-rw-r--r--"
-                       : kind == EntryKind::directory ? "drwxr-xr-x"
-                       : kind == EntryKind::symlink   ? "lrwxrwxrwx"
-                                                      : "prw-r--r--";
+std::string RsyncLines::listed(EntryKind kind, std::int64_t size, std::int64_t mtime, std::string_view name) {
+    const char* mode = kind == EntryKind::directory ? "drwxr-xr-x" : "-rw-r--r--";
     const std::time_t time = static_cast<std::time_t>(mtime);
     std::tm utc{};
     ::gmtime_r(&time, &utc);
     char fields[96];
     std::snprintf(fields, sizeof fields, "%s %11" PRId64 " %4d/%02d/%02d %02d:%02d:%02d ", mode, size,
                   utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
-    std::string line = fields;
-    line += name;
-    if (kind == EntryKind::symlink) (line += " -> ") += linkTarget;
-    return line + "\n";
+    return fields + std::string(name) + "\n";
 }
 
 std::string RsyncLines::itemized(std::string_view code, std::int64_t size, std::string_view name) {
