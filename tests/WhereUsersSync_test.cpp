@@ -352,16 +352,14 @@ TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer, ::testing::ValuesIn([] {
-                             std::vector<Place> cases;
+                             std::vector<Place> cases{{.kind = Mount::sshfs, .onServer = true},
+                                                      {.kind = Mount::sshfs, .archive = true, .onServer = true},
+                                                      {.kind = Mount::exfat, .archive = true, .atTheLook = true},
+                                                      {.kind = Mount::sshfs, .archive = true, .atTheLook = true}};
                              for (const Mount kind : {Mount::ext4, Mount::desktop, Mount::sshfs, Mount::passThrough,
                                                       Mount::exfat, Mount::rclone})
-                                 for (const bool archive : {true, false}) {
+                                 for (const bool archive : {true, false})
                                      cases.push_back({.kind = kind, .archive = archive});
-                                     if (kind == Mount::sshfs)
-                                         cases.push_back({.kind = kind, .archive = archive, .onServer = true});
-                                 }
-                             for (const Mount kind : {Mount::exfat, Mount::sshfs})
-                                 cases.push_back({.kind = kind, .archive = true, .atTheLook = true});
                              return cases;
                          }()),
                          placeName);
