@@ -191,17 +191,15 @@ TEST_F(Inspector, IdentityContainingTakesTheLongestMountPoint) {
     EXPECT_TRUE(PathComponents::isPrefix({}, {}));
     EXPECT_FALSE(PathComponents::isPrefix(PathComponents::of("/Media"), PathComponents::of("/media/x")));
     EXPECT_EQ(PathComponents::of("/a/./b/../c/"), (std::vector<std::string>{"/", "a", "c"}));
-    test::FakeVolumeSource empty;
+    const test::FakeVolumeSource empty;
     try {
         VolumeInspector::identity("/x", empty);
         FAIL() << "no mount holds /x";
     } catch (const FileError& error) {
         EXPECT_EQ(error.errorNumber(), ENOENT);
     }
-}
-
-// What is no folder, or on no browsable volume, gives no endpoint.
-TEST_F(Inspector, EndpointRecordsTheRelativePathOfTheTargetAndTheInode) {
+    // What is no folder, or on no browsable volume, gives no endpoint.
+    SCOPED_TRACE("EndpointRecordsTheRelativePathOfTheTargetAndTheInode");
     source.add(folder.path(), volumeIdentity(VolumeKind::removable, "USB", "Stick"));
     fs::create_directories(folder / "Photos/2024");
     fs::create_directory_symlink(folder / "Photos", folder / "link");
@@ -216,12 +214,9 @@ TEST_F(Inspector, EndpointRecordsTheRelativePathOfTheTargetAndTheInode) {
     EXPECT_THROW(VolumeInspector::endpoint(folder / "file.txt", source), VolumeInspectorError);
     EXPECT_THROW(VolumeInspector::endpoint(folder / "missing", source), FileError);
     EXPECT_THROW(VolumeInspector::endpoint("/proc", source), VolumeInspectorError);  // pseudo file system
-    test::FakeVolumeSource empty;
     EXPECT_THROW(VolumeInspector::endpoint(folder.path(), empty), VolumeInspectorError);
-}
-
-// The file number stored for a side and the case folding its traits assume are the table's for its type.
-TEST_F(Inspector, AVolumeKeepsWhatTheTableSaysOfItsType) {
+    // The file number stored for a side and the case folding its traits assume are the table's for its type.
+    SCOPED_TRACE("AVolumeKeepsWhatTheTableSaysOfItsType");
     fs::create_directory(folder / "Music");
     for (const char* type :
          {"ext4", "ntfs3", "nfs4", "vfat", "exfat", "cifs", "fuse.sshfs", "fuse", "ceph", "zonefs", ""}) {

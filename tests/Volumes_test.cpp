@@ -69,22 +69,16 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     ASSERT_TRUE(mounts.bind(image->path(), tmp / "Y/s/t/u"));
     EXPECT_TRUE(overlap(*image / "x", tmp / "Y"));
     EXPECT_FALSE(overlap(*image / "x", tmp / "backup"));
-    if (mounts.passThrough(tmp / "P", tmp / "B")) {
-        EXPECT_TRUE(overlap(tmp / "P/A", tmp / "B"));
-        EXPECT_FALSE(overlap(tmp / "backup", tmp / "B"));
-    } else {
-        ADD_FAILURE() << "bindfs missing";
-    }
+    ASSERT_TRUE(mounts.passThrough(tmp / "P", tmp / "B")) << "bindfs missing";
+    EXPECT_TRUE(overlap(tmp / "P/A", tmp / "B"));
+    EXPECT_FALSE(overlap(tmp / "backup", tmp / "B"));
     ASSERT_TRUE(mounts.overlay(tmp / "backup", tmp / "P", tmp / "ov/work", tmp / "O"));
     EXPECT_TRUE(overlap(tmp / "P/A", tmp / "O"));  // P is the upper layer
-    if (mounts.exfat(tmp / "exfat.img", tmp / "E")) {
-        fs::create_directories(tmp / "E/data/sub");
-        EXPECT_TRUE(overlap(tmp / "E/data/sub", tmp / "E/Data"));
-        fs::create_directories(tmp / "E/other");
-        EXPECT_FALSE(overlap(tmp / "E/data", tmp / "E/other"));
-    } else {
-        ADD_FAILURE() << "exFAT through FUSE cannot be mounted";
-    }
+    ASSERT_TRUE(mounts.exfat(tmp / "exfat.img", tmp / "E")) << "exFAT through FUSE cannot be mounted";
+    fs::create_directories(tmp / "E/data/sub");
+    EXPECT_TRUE(overlap(tmp / "E/data/sub", tmp / "E/Data"));
+    fs::create_directories(tmp / "E/other");
+    EXPECT_FALSE(overlap(tmp / "E/data", tmp / "E/other"));
     ASSERT_TRUE(mounts.tmpfs(tmp / "M/a/b"));
     ASSERT_TRUE(mounts.tmpfs(tmp / "M/a"));
     fs::create_directories(tmp / "M/a/b/x");

@@ -4,6 +4,7 @@
 #include "SyncAutomation/VolumeInspector.h"
 #include "SyncModel/Support/Unicode.h"
 
+#include <set>
 #include <thread>
 
 namespace kelto::test {
@@ -30,7 +31,7 @@ std::string placeName(const ::testing::TestParamInfo<Place>& info) {
 
 void PrintTo(const Place& p, std::ostream* out) { *out << placeName({p, 0}); }
 
-using Archived = std::multimap<std::string, std::string>;
+using Archived = std::multiset<std::pair<std::string, std::string>>;
 
 // B's archive by path below a run's folder.
 Archived archived(const fs::path& b) {
@@ -130,14 +131,12 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     expectSettled(sync(options));
     EXPECT_EQ(archived(b), (Archived{{f1, "one"}, {f2, "two"}}));
     expectSettled(sync(options));
-    EXPECT_EQ(archived(b).size(), 2u);
     std::string content = "edit";
     for (int round = 1; round <= 3; ++round) {
         SCOPED_TRACE("edit " + std::to_string(round));
         save(a / f2, content += "+");
         expectSettled(sync(options));
     }
-    EXPECT_EQ(archived(b).size(), 5u);
     // What a killed run left in B's partial folder is finished (rclone, with no cache, copies it whole).
     std::string large(2 << 20, '\0');
     for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
@@ -158,13 +157,10 @@ TEST_P(WhereUsersSyncEitherSide, FilesCrossAndReplacedOnesReachTheArchive) {
     if (coarseSecond() % 2 != 0) awaitNextSecond();
     save(b / in / "dir/d.txt", "saved on B just now");
     save(a / in / "dir/d.txt", "saved on A just now, longer");
-    const std::size_t before = archived(b).size();
     expectSettled(sync(options));
-    const Archived after = archived(b);
-    EXPECT_EQ(after.size(), before + 3);
-    for (const auto& [path, content] : {std::pair(in + "IMG_0042.jpg", "photo"), std::pair(in + "c.txt", "edited on B"),
-                                        std::pair(in + "dir/d.txt", "saved on B just now")})
-        EXPECT_TRUE(after.count(path) == 1 && after.find(path)->second == content) << path;
+    EXPECT_EQ(archived(b), (Archived{{f1, "one"}, {f2, "two"}, {f2, "two, longer now"}, {f2, "edit+"}, {f2, "edit++"},
+                                    {in + "IMG_0042.jpg", "photo"}, {in + "c.txt", "edited on B"},
+                                    {in + "dir/d.txt", "saved on B just now"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncEitherSide,
@@ -356,16 +352,14 @@ TEST_P(WhereUsersSyncSaveDuringTransfer, ASaveEndsWhereTheUserFindsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WhereUsersSyncSaveDuringTransfer, ::testing::ValuesIn([] {
-                             std::vector<Place> cases;
+                             std::vector<Place> cases{{.kind = Mount::sshfs, .onServer = true},
+                                                      {.kind = Mount::sshfs, .archive = true, .onServer = true},
+                                                      {.kind = Mount::exfat, .archive = true, .atTheLook = true},
+                                                      {.kind = Mount::sshfs, .archive = true, .atTheLook = true}};
                              for (const Mount kind : {Mount::ext4, Mount::desktop, Mount::sshfs, Mount::passThrough,
                                                       Mount::exfat, Mount::rclone})
-                                 for (const bool archive : {true, false}) {
+                                 for (const bool archive : {true, false})
                                      cases.push_back({.kind = kind, .archive = archive});
-                                     if (kind == Mount::sshfs)
-                                         cases.push_back({.kind = kind, .archive = archive, .onServer = true});
-                                 }
-                             for (const Mount kind : {Mount::exfat, Mount::sshfs})
-                                 cases.push_back({.kind = kind, .archive = true, .atTheLook = true});
                              return cases;
                          }()),
                          placeName);

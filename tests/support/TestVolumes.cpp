@@ -27,6 +27,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Gives the reason in `whyNot`, and nothing.
+std::nullptr_t failed(std::string& whyNot, std::string reason) {
+    whyNot = std::move(reason);
+    return nullptr;
+}
+
 bool isTmpfs(const fs::path& folder) {
     struct statfs info {};
     return ::statfs(folder.c_str(), &info) == 0 && info.f_type == TMPFS_MAGIC;
@@ -91,33 +97,23 @@ std::unique_ptr<TmpfsFolder> TmpfsFolder::make(std::string& whyNot) {
     }
     made->mountPoint_.emplace();
     const fs::path at = made->mountPoint_->path();
-    if (!made->mounts_.mount({"mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", at.native()}, at)) {
-        whyNot = "no tmpfs: /dev/shm is none and mounting one needs root";
-        return nullptr;
-    }
+    if (!made->mounts_.mount({"mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", at.native()}, at))
+        return failed(whyNot, "no tmpfs: /dev/shm is none and mounting one needs root");
     made->folder_.emplace(made->mountPoint_->path());
     return made;
 }
 
 std::unique_ptr<Ext4Volume> Ext4Volume::make(std::string& whyNot, const std::string& label,
                                              const std::string& uuid) {
-    if (::geteuid() != 0) {
-        whyNot = "mounting an ext4 image needs root";
-        return nullptr;
-    }
+    if (::geteuid() != 0) return failed(whyNot, "mounting an ext4 image needs root");
     std::unique_ptr<Ext4Volume> made(new Ext4Volume);
     // 256-byte inodes keep times past 2038.
     std::vector<std::string> mkfs{"mkfs.ext4", "-q", "-F", "-I", "256"};
     if (!label.empty()) mkfs.insert(mkfs.end(), {"-L", label});
     if (!uuid.empty()) mkfs.insert(mkfs.end(), {"-U", uuid});
-    if (!formattedImage(made->holder_ / "ext4.img", 32 << 20, mkfs)) {
-        whyNot = "mkfs.ext4 is missing or failed";
-        return nullptr;
-    }
-    if (!made->remountElsewhere()) {
-        whyNot = "mount -o loop failed (no loop device?)";
-        return nullptr;
-    }
+    if (!formattedImage(made->holder_ / "ext4.img", 32 << 20, mkfs))
+        return failed(whyNot, "mkfs.ext4 is missing or failed");
+    if (!made->remountElsewhere()) return failed(whyNot, "mount -o loop failed (no loop device?)");
     return made;
 }
 
@@ -232,21 +228,14 @@ TestMounts::~TestMounts() {
 
 std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string& whyNot, const fs::path& chroot) {
     const fs::path sshd = "/usr/sbin/sshd";
-    if (::geteuid() != 0) {
-        whyNot = "needs root";
-        return nullptr;
-    }
-    if (!fs::exists(sshd) || !fs::exists("/usr/bin/sshfs")) {
-        whyNot = "sshd or sshfs missing (openssh-server, sshfs)";
-        return nullptr;
-    }
+    if (::geteuid() != 0) return failed(whyNot, "needs root");
+    if (!fs::exists(sshd) || !fs::exists("/usr/bin/sshfs"))
+        return failed(whyNot, "sshd or sshfs missing (openssh-server, sshfs)");
     fs::create_directories(folder);
     ::mkdir("/run/sshd", 0755);  // sshd's privilege separation wants it
     for (const char* key : {"host", "user"})
-        if (runQuietly({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", (folder / key).native()}) != 0) {
-            whyNot = "ssh-keygen failed";
-            return nullptr;
-        }
+        if (runQuietly({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", (folder / key).native()}) != 0)
+            return failed(whyNot, "ssh-keygen failed");
     fs::copy_file(folder / "user.pub", folder / "authorized_keys", fs::copy_options::overwrite_existing);
     std::ofstream(folder / "sshd_config") << "ListenAddress 127.0.0.1\n"
                                           << "HostKey " << (folder / "host").native() << "\n"
@@ -261,10 +250,8 @@ std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string&
     server->folder_ = folder;
     server->port_ = freePort();
     int pipe[2];
-    if (server->port_ == 0 || ::pipe2(pipe, O_CLOEXEC) != 0) {
-        whyNot = "no free port";
-        return nullptr;
-    }
+    if (server->port_ == 0 || ::pipe2(pipe, O_CLOEXEC) != 0)
+        return failed(whyNot, "no free port");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe[1], STDERR_FILENO);
@@ -273,24 +260,15 @@ std::unique_ptr<LocalSshd> LocalSshd::start(const fs::path& folder, std::string&
                          actions);
     ::close(pipe[1]);
     server->output_ = pipe[0];
-    if (server->pid_ < 0) {
-        whyNot = "sshd could not be started";
-        return nullptr;
-    }
+    if (server->pid_ < 0) return failed(whyNot, "sshd could not be started");
     // Ready once it says it listens; it says why not otherwise, and ends.
     std::string said;
     char buffer[512];
     pollfd readable{server->output_, POLLIN, 0};
     while (said.find("Server listening") == std::string::npos) {
-        if (::poll(&readable, 1, 10'000) <= 0) {
-            whyNot = "sshd did not start listening: " + said;
-            return nullptr;
-        }
+        if (::poll(&readable, 1, 10'000) <= 0) return failed(whyNot, "sshd did not start listening: " + said);
         const ssize_t got = ::read(server->output_, buffer, sizeof buffer);
-        if (got <= 0) {
-            whyNot = "sshd ended: " + said;
-            return nullptr;
-        }
+        if (got <= 0) return failed(whyNot, "sshd ended: " + said);
         said.append(buffer, static_cast<std::size_t>(got));
     }
     return server;
