@@ -33,7 +33,7 @@ namespace {
 
 int pixels(const QFont& font) { return QFontInfo(font).pixelSize(); }
 
-TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInThePanelsTint) {
+TEST(WindowLooks, CaptionsInTheCaptionFont) {
     const int caption = pixels(FenraFont::font(FontRole::caption));
     ASSERT_LT(caption, pixels(QApplication::font()));
     const auto inCaptionFont = [&](const QWidget& root, const QString& text) {
@@ -56,31 +56,6 @@ TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInTheP
     when.setJob(job);
     for (const char* note : {"Sync now is always available.", "Choose at least one weekday."})
         EXPECT_TRUE(inCaptionFont(when, QString::fromUtf8(note))) << note;
-    SCOPED_TRACE("TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint");
-    // The bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
-    QWidget window;
-    auto* panel = new ProgressPanel(SyncStrings::application());
-    (new QVBoxLayout(&window))->addWidget(panel);
-    panel->setProgress(progressIn(SyncPhase::resolving));
-    window.resize(400, 200);
-    window.show();
-    auto* busy = child<BusyIndicator>(*panel, "busy");
-    EXPECT_TRUE(busy->isVisible() && busy->isTurning());
-    const int first = busy->step();
-    const QImage before = busy->grab().toImage();
-    QTRY_VERIFY(busy->step() != first);
-    EXPECT_NE(busy->grab().toImage(), before) << "another turn, another picture";
-    SCOPED_TRACE("TheProgressBarIsAThinLineInThePanelsTint");
-    panel->setProgress(progressIn(SyncPhase::transferring, 0.5));
-    WidgetRender::settle(window);
-    auto* bar = child<QProgressBar>(*panel, "bar");
-    EXPECT_EQ(bar->height(), LinearProgressBar::thickness);
-    EXPECT_FALSE(busy->isVisible());
-    const QImage image = bar->grab().toImage();
-    const QColor done = image.pixelColor(bar->width() / 4, bar->height() / 2);
-    const QColor left = image.pixelColor(bar->width() * 3 / 4, bar->height() / 2);
-    EXPECT_EQ(done.rgb(), FenraTheme::destructive().color(bar->palette()).rgb());
-    EXPECT_NE(left.rgb(), done.rgb());
 }
 
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
@@ -157,7 +132,7 @@ TEST(ProgressPanel, RowsFollowThePhaseAndTheFractionAndATransferShowsItsFiguresA
     int stops = 0;
     ProgressPanel panel(SyncStrings::application(), [&stops] { ++stops; });
     panel.setLocale(english);
-    const auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("bar"));
+    auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("bar"));
     for (std::size_t i = 0; i < EnumNames<SyncPhase>::names.size(); ++i) {
         for (const std::optional<double>& fraction : {std::optional<double>(), std::optional<double>(0.25)}) {
             SyncProgress progress = progressIn(static_cast<SyncPhase>(i), fraction);
@@ -190,6 +165,24 @@ TEST(ProgressPanel, RowsFollowThePhaseAndTheFractionAndATransferShowsItsFiguresA
     panel.show();
     click(panel, "stop");
     EXPECT_EQ(stops, 1);
+    SCOPED_TRACE("TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint");
+    panel.setProgress(progressIn(SyncPhase::resolving));
+    auto* busy = child<BusyIndicator>(panel, "busy");
+    EXPECT_TRUE(busy->isVisible() && busy->isTurning());
+    const int first = busy->step();
+    const QImage before = busy->grab().toImage();
+    QTRY_VERIFY(busy->step() != first);
+    EXPECT_NE(busy->grab().toImage(), before) << "another turn, another picture";
+    // The bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
+    panel.setProgress(progressIn(SyncPhase::transferring, 0.5));
+    WidgetRender::settle(panel);
+    EXPECT_EQ(bar->height(), LinearProgressBar::thickness);
+    EXPECT_FALSE(busy->isVisible());
+    const QImage image = bar->grab().toImage();
+    const QColor done = image.pixelColor(bar->width() / 4, bar->height() / 2);
+    const QColor left = image.pixelColor(bar->width() * 3 / 4, bar->height() / 2);
+    EXPECT_EQ(done.rgb(), FenraTheme::destructive().color(bar->palette()).rgb());
+    EXPECT_NE(left.rgb(), done.rgb());
     // A rate or time left without a whole 64-bit value is left out.
     const double nan = std::numeric_limits<double>::quiet_NaN(), infinity = std::numeric_limits<double>::infinity();
     for (const auto& [value, kept] : std::vector<std::pair<double, bool>>{{nan, false}, {1e300, false},
