@@ -183,24 +183,6 @@ TEST_F(JobDetailViewTest, StatusMessagesEnablingAndResetOfAStoredJob) {
     EXPECT_EQ(view->draft().triggers, simple.triggers);
 }
 
-TEST_F(JobDetailViewTest, ValidationKeepsOneRequestOutAndOnlyTheNewestReport) {
-    auto view = shown();
-    view->settingsTab()->click();
-    typed(*view, "a", errors({ValidationIssue::missingSource}));  // of the name before the edit: dropped
-    EXPECT_TRUE(view->validation().errors.empty());
-    ASSERT_EQ(fake.pendingValidations.size(), 1u);
-    EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosa");
-    for (int i = 0; i < 5; ++i) QTest::keyClick(view->nameField(), 'b'), settle();  // nothing more sent meanwhile
-    EXPECT_EQ(fake.pendingValidations.size(), 1u);
-    answer();
-    ASSERT_EQ(fake.pendingValidations.size(), 1u);
-    EXPECT_EQ(fake.pendingValidations.front().first.name, "Photosabbbbb");
-    answer(errors({ValidationIssue::samePath}));
-    EXPECT_EQ(view->statusLabel()->text(), "validation.samePath");
-    EXPECT_EQ(view->validationsStarted(), 3);
-    EXPECT_EQ(view->nameField()->cursorPosition(), view->nameField()->text().size()) << "text and cursor kept";
-}
-
 TEST_F(JobDetailViewTest, SaveOutcomesAndAPauseThatStoresOnlyItsFlag) {
     int saved = 0;
     auto view = make(job, false, [&] { ++saved; });
@@ -399,7 +381,8 @@ INSTANTIATE_TEST_SUITE_P(
                               }}),
     [](const testing::TestParamInfo<LateInput>& info) { return std::string(info.param.name); });
 
-// The cursor stays at the name's end on opening and after the folder picker; a long name shows its beginning.
+// The cursor stays at the name's end on opening, after the folder picker and through validations; a long name shows
+// its beginning.
 TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
     QDialog sheet;
     auto* layout = new QVBoxLayout(&sheet);
@@ -424,14 +407,29 @@ TEST_F(JobDetailViewTest, TheNameTakesKeysAtItsEndAndShowsItsBeginning) {
     QApplication::sendEvent(name, &tabbedIn);
     settle();
     typingAtTheEnd();
-    layout->removeWidget(view.get());
-    view->setParent(nullptr);
+    view.reset();
+    fake.pendingValidations.clear();  // the new job's, now of no view
     job.name = "Photos of the long summer by the sea, every one of them, kept twice";
     fake.setJobs({job});
     auto stored = shown();
     stored->settingsTab()->setFocus();
     const QString shownText = dynamic_cast<const NameField&>(*stored->nameField()).shownText();
     EXPECT_TRUE(shownText.startsWith("Photos of the long") && shownText.endsWith(QChar(0x2026))) << shownText.toStdString();
+    SCOPED_TRACE("ValidationKeepsOneRequestOutAndOnlyTheNewestReport");
+    stored->settingsTab()->click();
+    typed(*stored, "a", errors({ValidationIssue::missingSource}));  // of the name before the edit: dropped
+    EXPECT_TRUE(stored->validation().errors.empty());
+    ASSERT_EQ(fake.pendingValidations.size(), 1u);
+    EXPECT_EQ(fake.pendingValidations.front().first.name, job.name + "a");
+    for (int i = 0; i < 5; ++i) QTest::keyClick(stored->nameField(), 'b'), settle();  // nothing more sent meanwhile
+    EXPECT_EQ(fake.pendingValidations.size(), 1u);
+    answer();
+    ASSERT_EQ(fake.pendingValidations.size(), 1u);
+    EXPECT_EQ(fake.pendingValidations.front().first.name, job.name + "abbbbb");
+    answer(errors({ValidationIssue::samePath}));
+    EXPECT_EQ(stored->statusLabel()->text(), "validation.samePath");
+    EXPECT_EQ(stored->validationsStarted(), 3);
+    EXPECT_EQ(stored->nameField()->cursorPosition(), stored->nameField()->text().size()) << "text and cursor kept";
 }
 
 // The colour farthest from the field's own background: the ink of its text.
