@@ -148,11 +148,13 @@ TEST(ArchiveSize, CountsRegularFilesOfTheJobsTreeOnlyAndGoesOnPastFoldersThatCan
     EXPECT_EQ(ArchiveSize::total({root}, h.job.id), 160);
 }
 
-TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNamesTheRetention) {
+TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
     ArchiveHarness h;
-    const fs::path dest = h.root("dest"), source = h.root("source");
+    const fs::path source = h.root("source"), dest = h.root("dest");
     h.archive(dest, 2000);
     auto view = h.view();
+    view->show();
+    SCOPED_TRACE("ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNamesTheRetention");
     h.fake.setLastRecord(record(sampleJob(), 0));
     EXPECT_EQ(h.fake.pendingRoots.size(), 1u) << "another job's record";
     h.fake.setLastRecord(record(h.job, 0));
@@ -180,15 +182,9 @@ TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNam
     EXPECT_TRUE(textOf(*view, "size").endsWith("Kept forever"));
     h.fake.setJobs({});
     EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(2000, english));
-}
-
-TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
-    ArchiveHarness h;
-    const fs::path source = h.root("source"), dest = h.root("dest");
-    h.archive(dest, 10);
-    auto view = h.view();
-    view->show();
-    h.load(*view, Roots{source, dest});
+    h.opened.clear();
+    h.revealed.clear();
+    h.reload(*view, Roots{source, dest});
     h.fake.setStatus(h.job.id, RunStatus::queued());
     EXPECT_FALSE(enabled(*view, "clean"));
     h.fake.setStatus(h.job.id, std::nullopt);
@@ -215,7 +211,7 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     h.fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_FALSE(view->cleaning());
-    EXPECT_EQ(view->bytes(), 10);
+    EXPECT_EQ(view->bytes(), 2000);
     EXPECT_TRUE(shown(*view, "error") && h.fake.pendingRoots.empty());
     EXPECT_FALSE(shown(*view, "openFailed"));
     h.shows = false;
