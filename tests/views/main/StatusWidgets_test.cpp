@@ -341,6 +341,37 @@ TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
     fake.setStatus(jobs[0].id, std::nullopt);
     fake.setStatus(jobs[1].id, running());
     EXPECT_EQ(markers(*content), (std::vector<bool>{false, true, false, false}));
+    SCOPED_TRACE("TheRunningCardsCornerIsFoldedWithinItsOutline");
+    // Above the fold the card is cut away rather than rounded behind the flap; right to left, at the top left.
+    for (const auto direction : {Qt::RightToLeft, Qt::LeftToRight}) {
+        SCOPED_TRACE(direction == Qt::LeftToRight ? "left to right" : "right to left");
+        content->setLayoutDirection(direction);
+        settle();
+        MenuBarJobRow* marked = content->rows()[1];
+        MenuBarJobRow* plain = content->rows()[0];
+        const QImage markedImage = WidgetRender::image(*marked);
+        const QImage plainImage = WidgetRender::image(*plain);
+        ASSERT_EQ(markedImage.devicePixelRatio(), 1);
+        const int w = marked->width();
+        const auto at = [&](int x) { return direction == Qt::LeftToRight ? x : w - 1 - x; };
+        // Above the fold, inside a plain card's rounded corner; below it, the flap.
+        EXPECT_EQ(WidgetRender::pixel(plainImage, at(w - 9), 2).alpha(), 255);
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
+        // Outside the mark's square the card covers no more than a plain one (at twice the pixels).
+        const QImage markedFine = WidgetRender::image(*marked, 2);
+        const QImage plainFine = WidgetRender::image(*plain, 2);
+        int excess = 0;
+        for (int y = 0; y < 2 * 16; ++y) {
+            for (int x = 2 * (w - 16); x < 2 * w; ++x) {
+                const int fine = direction == Qt::LeftToRight ? x : 2 * w - 1 - x;
+                if (y < 2 * 12 && x >= 2 * (w - 12)) continue;
+                excess = std::max(excess, WidgetRender::pixel(markedFine, fine, y).alpha() -
+                                              WidgetRender::pixel(plainFine, fine, y).alpha());
+            }
+        }
+        EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
+    }
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 1");
     fake.setStatus(jobs[2].id, std::nullopt);
     EXPECT_FALSE(shown(*content, "queuedCount"));
@@ -386,43 +417,6 @@ TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
     fake.setLastRecord(record(four[3], 0, RunOutcome::failed("x")));
     EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
-}
-
-// Above the fold the card is cut away rather than rounded behind the flap; right to left, at the top left.
-TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
-    const std::vector<SyncJob> jobs = jobsNamed(2);
-    fake.setJobs(jobs);
-    fake.setStatus(jobs[0].id, running());
-    for (const auto direction : {Qt::LeftToRight, Qt::RightToLeft}) {
-        SCOPED_TRACE(direction == Qt::LeftToRight ? "left to right" : "right to left");
-        auto content = make();
-        content->setLayoutDirection(direction);
-        settle();
-        MenuBarJobRow* marked = content->rows()[0];
-        MenuBarJobRow* plain = content->rows()[1];
-        const QImage markedImage = WidgetRender::image(*marked);
-        const QImage plainImage = WidgetRender::image(*plain);
-        ASSERT_EQ(markedImage.devicePixelRatio(), 1);
-        const int w = marked->width();
-        const auto at = [&](int x) { return direction == Qt::LeftToRight ? x : w - 1 - x; };
-        // Above the fold, inside a plain card's rounded corner; below it, the flap.
-        EXPECT_EQ(WidgetRender::pixel(plainImage, at(w - 9), 2).alpha(), 255);
-        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
-        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
-        // Outside the mark's square the card covers no more than a plain one (at twice the pixels).
-        const QImage markedFine = WidgetRender::image(*marked, 2);
-        const QImage plainFine = WidgetRender::image(*plain, 2);
-        int excess = 0;
-        for (int y = 0; y < 2 * 16; ++y) {
-            for (int x = 2 * (w - 16); x < 2 * w; ++x) {
-                const int fine = direction == Qt::LeftToRight ? x : 2 * w - 1 - x;
-                if (y < 2 * 12 && x >= 2 * (w - 12)) continue;
-                excess = std::max(excess, WidgetRender::pixel(markedFine, fine, y).alpha() -
-                                              WidgetRender::pixel(plainFine, fine, y).alpha());
-            }
-        }
-        EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
-    }
 }
 
 TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {
