@@ -1,17 +1,13 @@
 #include "FenraCore/BusyIndicator.h"
-#include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/LinearProgressBar.h"
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/DisplayFormat.h"
-#include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/ProgressPanel.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/Settings/UpdateWindow.h"
-#include "Kelto_Sync/Status/JobStatusSlot.h"
-#include "Kelto_Sync/Status/RunStatusView.h"
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/QtPrinting.h"
@@ -30,33 +26,6 @@
 
 namespace kelto {
 namespace {
-
-int pixels(const QFont& font) { return QFontInfo(font).pixelSize(); }
-
-TEST(WindowLooks, CaptionsInTheCaptionFont) {
-    const int caption = pixels(FenraFont::font(FontRole::caption));
-    ASSERT_LT(caption, pixels(QApplication::font()));
-    const auto inCaptionFont = [&](const QWidget& root, const QString& text) {
-        const QLabel* label = labelWith(root, text);
-        return label != nullptr && pixels(label->font()) == caption;
-    };
-    RunStatusView running(RunStatus::queued(), SyncStrings{});
-    running.setLocale(english);
-    EXPECT_TRUE(inCaptionFont(running, QStringLiteral("Queued")));
-    struct Case { bool enabled; std::optional<RunOutcome> outcome; QString text; };
-    for (const Case& c : {Case{true, RunOutcome::success(), "Success"}, Case{true, std::nullopt, "Never run"},
-                          Case{false, std::nullopt, "Paused"}}) {
-        JobStatusSlot slot(std::nullopt, c.enabled, c.outcome, SyncStrings{});
-        slot.setLocale(english);
-        EXPECT_TRUE(inCaptionFont(slot, c.text)) << c.text.toStdString();
-    }
-    SimpleWhenSection when(SyncStrings{}, [](const SyncJob&) {});
-    SyncJob job;
-    job.triggers = {Trigger::weekly({}, TimeOfDay{9, 0})};
-    when.setJob(job);
-    for (const char* note : {"Sync now is always available.", "Choose at least one weekday."})
-        EXPECT_TRUE(inCaptionFont(when, QString::fromUtf8(note))) << note;
-}
 
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
 TEST(WindowLooks, AnAlertStaysWideEnoughForItsTextsAndSheetsAlertsAndFixedWindowsAreDialogs) {

@@ -1,11 +1,13 @@
 // The run-status widgets of the job list and the tray's picture and popup.
 #include "FenraCore/BusyIndicator.h"
 #include "FenraCore/Contrast.h"
+#include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraStyle.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/LinearProgressBar.h"
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/MenuBarIconRule.h"
@@ -59,6 +61,26 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopy
     EXPECT_EQ(caption(std::nullopt, true, RunOutcome::skipped(SkipReason::onBattery)), "Skipped");
     JobStatusSlot slot(std::nullopt, true, std::nullopt, strings);
     auto* glyph = slot.findChild<QLabel*>(QStringLiteral("slotGlyph"));
+    SCOPED_TRACE("CaptionsInTheCaptionFont, the status's and the editor's notes");
+    const int captionPixels = QFontInfo(FenraFont::font(FontRole::caption)).pixelSize();
+    ASSERT_LT(captionPixels, QFontInfo(QApplication::font()).pixelSize());
+    const auto inCaptionFont = [&](const QWidget& root, const QString& text) {
+        const QLabel* label = labelWith(root, text);
+        return label != nullptr && QFontInfo(label->font()).pixelSize() == captionPixels;
+    };
+    slot.setLocale(english);
+    struct Shown { bool enabled; std::optional<RunOutcome> outcome; QString text; };
+    for (const Shown& c : {Shown{true, RunOutcome::success(), "Success"}, Shown{true, std::nullopt, "Never run"},
+                          Shown{false, std::nullopt, "Paused"}}) {
+        slot.setValues(std::nullopt, c.enabled, c.outcome);
+        EXPECT_TRUE(inCaptionFont(slot, c.text)) << c.text.toStdString();
+    }
+    SimpleWhenSection when(SyncStrings{}, [](const SyncJob&) {});
+    SyncJob weekly;
+    weekly.triggers = {Trigger::weekly({}, TimeOfDay{9, 0})};
+    when.setJob(weekly);
+    for (const char* note : {"Sync now is always available.", "Choose at least one weekday."})
+        EXPECT_TRUE(inCaptionFont(when, QString::fromUtf8(note))) << note;
     slot.setValues(std::nullopt, true, RunOutcome::completedWithErrors());
     EXPECT_EQ(glyph->property("tint").value<QColor>(), FenraTheme::error().color(slot.palette()));
     slot.setValues(std::nullopt, false, RunOutcome::success());
@@ -102,6 +124,7 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopy
         EXPECT_EQ(shown(*view, "runStatusSpinner"), c.spinner) << c.text.toStdString();
         EXPECT_EQ(child<BusyIndicator>(*view, "runStatusSpinner")->isTurning(), c.spinner) << "hidden, it rests";
     }
+    EXPECT_TRUE(inCaptionFont(*view, QStringLiteral("Queued")));
 }
 
 std::size_t threadCount() {
