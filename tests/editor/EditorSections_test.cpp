@@ -468,11 +468,9 @@ TEST(FoldersSection, SubtitlesSwapDropsLateLookupsAndErrors) {
     };
     EXPECT_EQ(openedIn(Side::source), folders.root.path());
     EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
-}
-
-TEST(FolderPicker, TheDateColumnFitsTheWidestDateOfTheLocale) {
-    const auto dialog = FolderPicker::folderDialog(nullptr, QStringLiteral("Choose folder"), QDir::homePath());
-    auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    SCOPED_TRACE("FolderPicker.TheDateColumnFitsTheWidestDateOfTheLocale");
+    const auto picker = FolderPicker::folderDialog(nullptr, QStringLiteral("Choose folder"), QDir::homePath());
+    auto* list = picker->findChild<QTreeView*>(QStringLiteral("treeView"));
     const QFontMetrics metrics = list->fontMetrics();
     for (const QLocale& locale : {QLocale(QStringLiteral("C.UTF-8")), QLocale(QStringLiteral("en_US.UTF-8"))}) {
         SCOPED_TRACE(locale.name().toStdString());
