@@ -244,35 +244,6 @@ public:
 };
 
 // Shares of each side round halves away from zero.
-TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFiguresAndRoundedShares) {
-    EXPECT_EQ(Sheet(planOf({.onA = 5, .onB = 1, .entriesA = 120, .entriesB = 3})).text("archivedFigure"),
-              QStringLiteral("A: 5 (4%) \u00B7 B: 1 (33%)"));
-    EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"),
-              "A: 1 (13%) \u00B7 B: 0 (0%)");
-    EXPECT_EQ(Sheet(planOf({.onA = 3, .onB = 2, .entriesA = 2})).text("archivedFigure"), "A: 3 (150%) \u00B7 B: 2 (0%)");
-    EXPECT_EQ(PreviewSheet::share(1, 200), 1);  // 0.5 %
-    EXPECT_EQ(PreviewSheet::share(-1, 200), -1);
-    Sheet sheet(planOf({.toB = 1234, .toA = 2, .onA = 1, .onB = 2, .skipped = 1234, .conflicts = 1,
-                        .entriesA = 10, .entriesB = 10}),
-                false);
-    EXPECT_EQ(sheet.text("copiesFigure"), "1234 A\u2192B \u00B7 2 B\u2192A");
-    EXPECT_EQ(sheet.text("skippedFigure"), "1,234");
-    const QStringList toB = sheet.section(0);
-    EXPECT_EQ(toB.size(), 1 + 1234);
-    EXPECT_EQ(toB.front() + " " + toB.back(), "Copy A\u2192B 1,234 b/1233");
-    EXPECT_EQ(sheet.section(1), (QStringList{"Copy B\u2192A 2", "a/0", "a/1"}));
-    EXPECT_EQ(sheet.section(2), (QStringList{"Archive on A 1", "gone-a/0"}));
-    EXPECT_EQ(sheet.section(3), (QStringList{"Archive on B 2", "gone-b/0", "gone-b/1"}));
-    const QStringList skipped = sheet.section(4);
-    EXPECT_EQ(skipped.size(), 1 + 1234);
-    const SyncStrings strings = SyncStrings::application();
-    EXPECT_EQ(skipped[1], "big/0 | " + strings.computed("fileSkip.", FileSkipReason::tooLargeForFAT, english));
-    EXPECT_EQ(skipped[2], "big/1 | " + strings.computed("fileSkip.", FileSkipReason::caseCollision, english));
-    EXPECT_EQ(sheet.section(5), (QStringList{"Conflicts 1", "both/0"}));
-    sheet.sheet.setLocale(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(sheet.section(4).front(), "Skipped 1.234");
-}
-
 // "Details" open and close inside the sheet, which keeps its size, the list filling its middle.
 TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
     for (const bool review : {true, false}) {
@@ -318,6 +289,33 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
         }
     }
     EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
+    SCOPED_TRACE("EveryRowInPlanOrderWithLocaleCountsBesidePlainFiguresAndRoundedShares");
+    EXPECT_EQ(Sheet(planOf({.onA = 5, .onB = 1, .entriesA = 120, .entriesB = 3})).text("archivedFigure"),
+              QStringLiteral("A: 5 (4%) \u00B7 B: 1 (33%)"));
+    EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"),
+              "A: 1 (13%) \u00B7 B: 0 (0%)");
+    EXPECT_EQ(Sheet(planOf({.onA = 3, .onB = 2, .entriesA = 2})).text("archivedFigure"), "A: 3 (150%) \u00B7 B: 2 (0%)");
+    EXPECT_EQ(PreviewSheet::share(1, 200), 1);  // 0.5 %
+    EXPECT_EQ(PreviewSheet::share(-1, 200), -1);
+    Sheet sheet(planOf({.toB = 1234, .toA = 2, .onA = 1, .onB = 2, .skipped = 1234, .conflicts = 1,
+                        .entriesA = 10, .entriesB = 10}),
+                false);
+    EXPECT_EQ(sheet.text("copiesFigure"), "1234 A\u2192B \u00B7 2 B\u2192A");
+    EXPECT_EQ(sheet.text("skippedFigure"), "1,234");
+    const QStringList toB = sheet.section(0);
+    EXPECT_EQ(toB.size(), 1 + 1234);
+    EXPECT_EQ(toB.front() + " " + toB.back(), "Copy A\u2192B 1,234 b/1233");
+    EXPECT_EQ(sheet.section(1), (QStringList{"Copy B\u2192A 2", "a/0", "a/1"}));
+    EXPECT_EQ(sheet.section(2), (QStringList{"Archive on A 1", "gone-a/0"}));
+    EXPECT_EQ(sheet.section(3), (QStringList{"Archive on B 2", "gone-b/0", "gone-b/1"}));
+    const QStringList skipped = sheet.section(4);
+    EXPECT_EQ(skipped.size(), 1 + 1234);
+    const SyncStrings strings = SyncStrings::application();
+    EXPECT_EQ(skipped[1], "big/0 | " + strings.computed("fileSkip.", FileSkipReason::tooLargeForFAT, english));
+    EXPECT_EQ(skipped[2], "big/1 | " + strings.computed("fileSkip.", FileSkipReason::caseCollision, english));
+    EXPECT_EQ(sheet.section(5), (QStringList{"Conflicts 1", "both/0"}));
+    sheet.sheet.setLocale(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(sheet.section(4).front(), "Skipped 1.234");
     SCOPED_TRACE("ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClosing");
     Sheet review(planOf({.toB = 2}));
     review.sheet.show();
