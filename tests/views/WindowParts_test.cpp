@@ -415,9 +415,7 @@ TEST(SyncStrings, CountsTakeTheFormOfTheirNumberMissingKeysShowThemselvesAndTheW
                                 QLocale(QLocale::English, QLocale::UnitedStates)}) {
         EXPECT_EQ(SyncStrings::windowsLocale(kept), kept) << kept.name().toStdString();
     }
-}
-
-TEST(RelativeTimestamp, RewordedOnTicksAndLocaleChangesNeverAheadOfAMomentPastAndFormatsOfTheLocale) {
+    SCOPED_TRACE("RelativeTimestamp.RewordedOnTicksAndLocaleChangesNeverAheadOfAMomentPastAndFormatsOfTheLocale");
     ManualClock clock(Date{700'000'000});
     RelativeTimestamp label(clock.now().adding(-90), clock);
     label.setLocale(english);
@@ -472,11 +470,11 @@ TEST(RelativeTimestamp, RewordedOnTicksAndLocaleChangesNeverAheadOfAMomentPastAn
     EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), "Jan 5, 2024, 3:04\u202FPM");
     EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), "5. Jan. 2024, 16:04");
     EXPECT_EQ(DisplayFormat::time(moment, german, QTimeZone::utc()), "15:04");
-    const Date now{700'000'000};
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-0.4), now, english), "now");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-3 * 3600 - 59), now, english), "3 hours ago");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-86400), now, english), "yesterday");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, german), "vor 1 Minute");
+    const Date then{700'000'000};
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-0.4), then, english), "now");
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-3 * 3600 - 59), then, english), "3 hours ago");
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-86400), then, english), "yesterday");
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-90), then, german), "vor 1 Minute");
 }
 
 // The renders other tests judge by must be truthful: disabled text dimmed, late rows laid out.

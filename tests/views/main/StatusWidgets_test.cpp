@@ -165,8 +165,7 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheT
     EXPECT_FALSE(dot->requiresWarning());
     EXPECT_EQ(dot->width(), 0);
     // Two overlap; the older one, released last, read the volumes before the newer one and is dropped.
-    SyncJob changed = sampleJob();
-    dot->setJob(changed);
+    dot->setJob(sampleJob());
     dot->setJob(sampleJob());
     ASSERT_EQ(fake.pending.size(), 2u);
     auto older = std::move(fake.pending.front());
