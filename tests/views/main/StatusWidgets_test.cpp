@@ -198,47 +198,6 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheT
                              30000);
 }
 
-TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
-    SyncJob enabled = sampleJob(), paused = sampleJob();
-    paused.isEnabled = false;
-    const Uuid other = Uuid::random();
-    using Records = AppModelInterface::RecordMap;
-    const auto last = [](const SyncJob& job, RunOutcome outcome) { return Records{{job.id, record(job, 0, outcome)}}; };
-    struct Case {
-        const char* name;
-        std::vector<SyncJob> jobs;
-        AppModelInterface::StatusMap statuses;
-        Records records;
-        bool hasError;
-        MenuBarIconState expected;
-    };
-    const MenuBarIconState attention = MenuBarIconState::attention(), idle = MenuBarIconState::idle();
-    const auto at = [](double fraction) { return MenuBarIconState::progress(fraction); };
-    const std::vector<Case> cases = {
-        {"error though all paused", {paused}, {}, {}, true, attention},
-        {"review beats a run", {enabled, paused},
-         {{enabled.id, running(SyncPhase::transferring, 0.4)}, {paused.id, RunStatus::awaitingConfirmation({})}}, {},
-         false, attention},
-        {"failed", {enabled}, {}, last(enabled, RunOutcome::failed("disk")), false, attention},
-        {"errors", {enabled}, {}, last(enabled, RunOutcome::completedWithErrors()), false, attention},
-        {"interrupted, of a job not listed", {}, {}, last(paused, RunOutcome::interrupted()), false, attention},
-        {"cancelled", {enabled}, {}, last(enabled, RunOutcome::cancelled()), false, idle},
-        {"skipped", {enabled}, {}, last(enabled, RunOutcome::skipped(SkipReason::deviceNotConnected)), false, idle},
-        {"warnings and review", {enabled}, {}, last(enabled, RunOutcome::needsReview("x")), false, idle},
-        {"scanning", {enabled}, {{enabled.id, running(SyncPhase::scanning, std::nullopt)}}, {}, false, at(0)},
-        {"transferring", {enabled}, {{enabled.id, running(SyncPhase::transferring, 0.4)}}, {}, false, at(0.4)},
-        {"planning with a fraction", {enabled}, {{enabled.id, running(SyncPhase::planning, 0.1)}}, {}, false, at(0.1)},
-        {"queued and a run", {enabled, paused},
-         {{other, RunStatus::queued()}, {enabled.id, running(SyncPhase::transferring, 0.7)}}, {}, false, at(0.7)},
-        {"only queued", {paused}, {{paused.id, RunStatus::queued()}}, {}, false, at(0)},
-        {"no jobs", {}, {}, {}, false, idle},
-        {"all paused", {paused, paused}, {}, {}, false, MenuBarIconState::paused()},
-        {"one enabled", {paused, enabled}, {}, {}, false, idle},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
-}
-
 QColor ink(const TrayIconImage& tray) { return iconInk(tray.icon(), QSize(44, 44)); }
 
 TEST(TrayIconImageTest, FollowsTheModelRedrawsOnlyWhenTheDrawingChangesInTheDesktopsLook) {
@@ -288,6 +247,45 @@ TEST(TrayIconImageTest, FollowsTheModelRedrawsOnlyWhenTheDrawingChangesInTheDesk
     schemeFirst.setScheme(ColorScheme::dark);
     EXPECT_EQ(ink(schemeFirst), lightInk);
     QGuiApplication::setPalette(before);
+    SCOPED_TRACE("MenuBarIconRuleTest.FirstMatchingRuleGivesTheState");
+    SyncJob enabled = sampleJob(), paused = sampleJob();
+    paused.isEnabled = false;
+    const Uuid other = Uuid::random();
+    using Records = AppModelInterface::RecordMap;
+    const auto last = [](const SyncJob& job, RunOutcome outcome) { return Records{{job.id, record(job, 0, outcome)}}; };
+    struct Case {
+        const char* name;
+        std::vector<SyncJob> jobs;
+        AppModelInterface::StatusMap statuses;
+        Records records;
+        bool hasError;
+        MenuBarIconState expected;
+    };
+    const MenuBarIconState attention = MenuBarIconState::attention(), idle = MenuBarIconState::idle();
+    const auto at = [](double fraction) { return MenuBarIconState::progress(fraction); };
+    const std::vector<Case> cases = {
+        {"error though all paused", {paused}, {}, {}, true, attention},
+        {"review beats a run", {enabled, paused},
+         {{enabled.id, running(SyncPhase::transferring, 0.4)}, {paused.id, RunStatus::awaitingConfirmation({})}}, {},
+         false, attention},
+        {"failed", {enabled}, {}, last(enabled, RunOutcome::failed("disk")), false, attention},
+        {"errors", {enabled}, {}, last(enabled, RunOutcome::completedWithErrors()), false, attention},
+        {"interrupted, of a job not listed", {}, {}, last(paused, RunOutcome::interrupted()), false, attention},
+        {"cancelled", {enabled}, {}, last(enabled, RunOutcome::cancelled()), false, idle},
+        {"skipped", {enabled}, {}, last(enabled, RunOutcome::skipped(SkipReason::deviceNotConnected)), false, idle},
+        {"warnings and review", {enabled}, {}, last(enabled, RunOutcome::needsReview("x")), false, idle},
+        {"scanning", {enabled}, {{enabled.id, running(SyncPhase::scanning, std::nullopt)}}, {}, false, at(0)},
+        {"transferring", {enabled}, {{enabled.id, running(SyncPhase::transferring, 0.4)}}, {}, false, at(0.4)},
+        {"planning with a fraction", {enabled}, {{enabled.id, running(SyncPhase::planning, 0.1)}}, {}, false, at(0.1)},
+        {"queued and a run", {enabled, paused},
+         {{other, RunStatus::queued()}, {enabled.id, running(SyncPhase::transferring, 0.7)}}, {}, false, at(0.7)},
+        {"only queued", {paused}, {{paused.id, RunStatus::queued()}}, {}, false, at(0)},
+        {"no jobs", {}, {}, {}, false, idle},
+        {"all paused", {paused, paused}, {}, {}, false, MenuBarIconState::paused()},
+        {"one enabled", {paused, enabled}, {}, {}, false, idle},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
 }
 
 std::vector<SyncJob> jobsNamed(int count) {
