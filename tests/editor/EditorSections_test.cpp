@@ -155,65 +155,6 @@ struct Interval {
     std::pair<std::int64_t, IntervalUnit> last() const { return sets.back(); }
 };
 
-TEST(IntervalTriggerEditor, TheCountByStepperUnitOrTyping) {
-    Interval fifteen(15, IntervalUnit::minutes);
-    QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
-    EXPECT_TRUE(fifteen.sets.empty());
-    QTest::mouseClick(fifteen.editor.upButton(), Qt::LeftButton);
-    QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
-    using Set = std::pair<std::int64_t, IntervalUnit>;
-    EXPECT_EQ(fifteen.sets, (std::vector<Set>{{16, IntervalUnit::minutes}, {15, IntervalUnit::minutes}}));
-    EXPECT_FALSE(IntervalTriggerEditor::decremented(1, IntervalUnit::hours));
-    EXPECT_EQ(IntervalTriggerEditor::decremented(2, IntervalUnit::days), 1);
-    EXPECT_FALSE(IntervalTriggerEditor::decremented(std::numeric_limits<std::int64_t>::min(), IntervalUnit::days));
-    Interval largest(std::numeric_limits<std::int64_t>::max(), IntervalUnit::days);
-    QTest::mouseClick(largest.editor.upButton(), Qt::LeftButton);
-    EXPECT_TRUE(largest.sets.empty());
-    // A new unit keeps the count, raised to the unit's minimum.
-    for (const auto& [value, from, to, expected] : {std::tuple{5, IntervalUnit::minutes, IntervalUnit::hours, 5},
-                                                    std::tuple{2, IntervalUnit::days, IntervalUnit::minutes, 15},
-                                                    std::tuple{40, IntervalUnit::minutes, IntervalUnit::days, 40}}) {
-        Interval interval(value, from);
-        pick(interval.editor.unitPicker(), static_cast<int>(to));
-        ASSERT_EQ(interval.sets.size(), 1u);
-        EXPECT_EQ(interval.last(), std::pair(std::int64_t{expected}, to));
-    }
-    SCOPED_TRACE("TypedCountPassesUnchangedWithItsIssueLine");
-    Interval interval(30, IntervalUnit::minutes);
-    EXPECT_TRUE(interval.editor.issueLabel()->isHidden());
-    typeInto(interval.editor.valueField(), "5");
-    ASSERT_EQ(interval.sets.size(), 1u);
-    EXPECT_EQ(interval.last(), std::pair(std::int64_t{5}, IntervalUnit::minutes));
-    EXPECT_EQ(interval.editor.issueLabel()->text(),
-              SyncStrings::application().text(QStringLiteral("validation.intervalBelowMinimum"), english));
-    QTest::mouseClick(interval.editor.downButton(), Qt::LeftButton);
-    EXPECT_EQ(interval.sets.size(), 1u);
-    QTest::mouseClick(interval.editor.upButton(), Qt::LeftButton);
-    EXPECT_EQ(interval.last(), std::pair(std::int64_t{6}, IntervalUnit::minutes));
-    // Text that is no number commits nothing and gives way on leaving.
-    typeInto(interval.editor.valueField(), "x");
-    EXPECT_EQ(interval.sets.size(), 2u);
-    emit interval.editor.valueField()->editingFinished();
-    EXPECT_EQ(interval.editor.valueField()->text(), QStringLiteral("6"));
-    SCOPED_TRACE("LongestIntervalsAndLocaleDigits");
-    const std::pair<std::int64_t, IntervalUnit> tooLong[] = {
-        {525'601, IntervalUnit::minutes}, {8'761, IntervalUnit::hours}, {366, IntervalUnit::days}};
-    const QString tooLongText = SyncStrings::application().text(QStringLiteral("validation.intervalTooLong"), english);
-    for (const auto& [value, unit] : tooLong) {
-        Interval longest(value, unit);
-        const QLabel* issue = longest.editor.issueLabel();
-        EXPECT_TRUE(!issue->isHidden() && issue->text() == tooLongText) << value;
-    }
-    Interval year(525'600, IntervalUnit::minutes);
-    EXPECT_TRUE(year.editor.issueLabel()->isHidden());
-    Interval thousand(1'000, IntervalUnit::days);
-    EXPECT_EQ(thousand.editor.valueField()->text(), QStringLiteral("1,000"));
-    thousand.editor.setLocale(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(thousand.editor.valueField()->text(), QStringLiteral("1.000"));
-    typeInto(thousand.editor.valueField(), "2.500");
-    EXPECT_EQ(thousand.last(), std::pair(std::int64_t{2'500}, IntervalUnit::days));
-}
-
 Endpoint on(VolumeKind kind, const std::string& name) { return endpoint("/media/" + name + "/x", kind, name); }
 
 SyncJob withTriggers(std::vector<Trigger> triggers) {
@@ -336,6 +277,63 @@ TEST(SimpleWhenSection, DeviceNamesTheSwitchWhatItCannotShowTheTimeBetweenSchedu
     for (int i = 0; i < 3; ++i) QTest::mouseClick(triggers.rows().back()->removeButton(), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(forRows.job.triggers.empty() && triggers.rows().empty());
+    SCOPED_TRACE("IntervalTriggerEditor.TheCountByStepperUnitOrTyping");
+    Interval fifteen(15, IntervalUnit::minutes);
+    QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
+    EXPECT_TRUE(fifteen.sets.empty());
+    QTest::mouseClick(fifteen.editor.upButton(), Qt::LeftButton);
+    QTest::mouseClick(fifteen.editor.downButton(), Qt::LeftButton);
+    using Set = std::pair<std::int64_t, IntervalUnit>;
+    EXPECT_EQ(fifteen.sets, (std::vector<Set>{{16, IntervalUnit::minutes}, {15, IntervalUnit::minutes}}));
+    EXPECT_FALSE(IntervalTriggerEditor::decremented(1, IntervalUnit::hours));
+    EXPECT_EQ(IntervalTriggerEditor::decremented(2, IntervalUnit::days), 1);
+    EXPECT_FALSE(IntervalTriggerEditor::decremented(std::numeric_limits<std::int64_t>::min(), IntervalUnit::days));
+    Interval largest(std::numeric_limits<std::int64_t>::max(), IntervalUnit::days);
+    QTest::mouseClick(largest.editor.upButton(), Qt::LeftButton);
+    EXPECT_TRUE(largest.sets.empty());
+    // A new unit keeps the count, raised to the unit's minimum.
+    for (const auto& [value, from, to, expected] : {std::tuple{5, IntervalUnit::minutes, IntervalUnit::hours, 5},
+                                                    std::tuple{2, IntervalUnit::days, IntervalUnit::minutes, 15},
+                                                    std::tuple{40, IntervalUnit::minutes, IntervalUnit::days, 40}}) {
+        Interval interval(value, from);
+        pick(interval.editor.unitPicker(), static_cast<int>(to));
+        ASSERT_EQ(interval.sets.size(), 1u);
+        EXPECT_EQ(interval.last(), std::pair(std::int64_t{expected}, to));
+    }
+    SCOPED_TRACE("TypedCountPassesUnchangedWithItsIssueLine");
+    Interval interval(30, IntervalUnit::minutes);
+    EXPECT_TRUE(interval.editor.issueLabel()->isHidden());
+    typeInto(interval.editor.valueField(), "5");
+    ASSERT_EQ(interval.sets.size(), 1u);
+    EXPECT_EQ(interval.last(), std::pair(std::int64_t{5}, IntervalUnit::minutes));
+    EXPECT_EQ(interval.editor.issueLabel()->text(),
+              SyncStrings::application().text(QStringLiteral("validation.intervalBelowMinimum"), english));
+    QTest::mouseClick(interval.editor.downButton(), Qt::LeftButton);
+    EXPECT_EQ(interval.sets.size(), 1u);
+    QTest::mouseClick(interval.editor.upButton(), Qt::LeftButton);
+    EXPECT_EQ(interval.last(), std::pair(std::int64_t{6}, IntervalUnit::minutes));
+    // Text that is no number commits nothing and gives way on leaving.
+    typeInto(interval.editor.valueField(), "x");
+    EXPECT_EQ(interval.sets.size(), 2u);
+    emit interval.editor.valueField()->editingFinished();
+    EXPECT_EQ(interval.editor.valueField()->text(), QStringLiteral("6"));
+    SCOPED_TRACE("LongestIntervalsAndLocaleDigits");
+    const std::pair<std::int64_t, IntervalUnit> tooLong[] = {
+        {525'601, IntervalUnit::minutes}, {8'761, IntervalUnit::hours}, {366, IntervalUnit::days}};
+    const QString tooLongText = SyncStrings::application().text(QStringLiteral("validation.intervalTooLong"), english);
+    for (const auto& [value, unit] : tooLong) {
+        Interval longest(value, unit);
+        const QLabel* issue = longest.editor.issueLabel();
+        EXPECT_TRUE(!issue->isHidden() && issue->text() == tooLongText) << value;
+    }
+    Interval year(525'600, IntervalUnit::minutes);
+    EXPECT_TRUE(year.editor.issueLabel()->isHidden());
+    Interval thousand(1'000, IntervalUnit::days);
+    EXPECT_EQ(thousand.editor.valueField()->text(), QStringLiteral("1,000"));
+    thousand.editor.setLocale(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(thousand.editor.valueField()->text(), QStringLiteral("1.000"));
+    typeInto(thousand.editor.valueField(), "2.500");
+    EXPECT_EQ(thousand.last(), std::pair(std::int64_t{2'500}, IntervalUnit::days));
 }
 
 using Side = FoldersSection::Side;
@@ -468,11 +466,9 @@ TEST(FoldersSection, SubtitlesSwapDropsLateLookupsAndErrors) {
     };
     EXPECT_EQ(openedIn(Side::source), folders.root.path());
     EXPECT_EQ(openedIn(Side::destination), QDir::homePath());
-}
-
-TEST(FolderPicker, TheDateColumnFitsTheWidestDateOfTheLocale) {
-    const auto dialog = FolderPicker::folderDialog(nullptr, QStringLiteral("Choose folder"), QDir::homePath());
-    auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    SCOPED_TRACE("FolderPicker.TheDateColumnFitsTheWidestDateOfTheLocale");
+    const auto picker = FolderPicker::folderDialog(nullptr, QStringLiteral("Choose folder"), QDir::homePath());
+    auto* list = picker->findChild<QTreeView*>(QStringLiteral("treeView"));
     const QFontMetrics metrics = list->fontMetrics();
     for (const QLocale& locale : {QLocale(QStringLiteral("C.UTF-8")), QLocale(QStringLiteral("en_US.UTF-8"))}) {
         SCOPED_TRACE(locale.name().toStdString());

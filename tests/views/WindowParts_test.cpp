@@ -1,17 +1,13 @@
 #include "FenraCore/BusyIndicator.h"
-#include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/LinearProgressBar.h"
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/AlertBox.h"
 #include "Kelto_Sync/DisplayFormat.h"
-#include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/PreviewSheet.h"
 #include "Kelto_Sync/ProgressPanel.h"
 #include "Kelto_Sync/RelativeTimestamp.h"
 #include "Kelto_Sync/Settings/UpdateWindow.h"
-#include "Kelto_Sync/Status/JobStatusSlot.h"
-#include "Kelto_Sync/Status/RunStatusView.h"
 #include "SyncAutomation/Async/ManualExecutor.h"
 #include "tests/support/widgets/DrawnPanels.h"
 #include "tests/support/widgets/QtPrinting.h"
@@ -30,58 +26,6 @@
 
 namespace kelto {
 namespace {
-
-int pixels(const QFont& font) { return QFontInfo(font).pixelSize(); }
-
-TEST(WindowLooks, CaptionsInTheCaptionFontATurningBusyIndicatorAndAThinBarInThePanelsTint) {
-    const int caption = pixels(FenraFont::font(FontRole::caption));
-    ASSERT_LT(caption, pixels(QApplication::font()));
-    const auto inCaptionFont = [&](const QWidget& root, const QString& text) {
-        const QLabel* label = labelWith(root, text);
-        return label != nullptr && pixels(label->font()) == caption;
-    };
-    RunStatusView running(RunStatus::queued(), SyncStrings{});
-    running.setLocale(english);
-    EXPECT_TRUE(inCaptionFont(running, QStringLiteral("Queued")));
-    struct Case { bool enabled; std::optional<RunOutcome> outcome; QString text; };
-    for (const Case& c : {Case{true, RunOutcome::success(), "Success"}, Case{true, std::nullopt, "Never run"},
-                          Case{false, std::nullopt, "Paused"}}) {
-        JobStatusSlot slot(std::nullopt, c.enabled, c.outcome, SyncStrings{});
-        slot.setLocale(english);
-        EXPECT_TRUE(inCaptionFont(slot, c.text)) << c.text.toStdString();
-    }
-    SimpleWhenSection when(SyncStrings{}, [](const SyncJob&) {});
-    SyncJob job;
-    job.triggers = {Trigger::weekly({}, TimeOfDay{9, 0})};
-    when.setJob(job);
-    for (const char* note : {"Sync now is always available.", "Choose at least one weekday."})
-        EXPECT_TRUE(inCaptionFont(when, QString::fromUtf8(note))) << note;
-    SCOPED_TRACE("TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint");
-    // The bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
-    QWidget window;
-    auto* panel = new ProgressPanel(SyncStrings::application());
-    (new QVBoxLayout(&window))->addWidget(panel);
-    panel->setProgress(progressIn(SyncPhase::resolving));
-    window.resize(400, 200);
-    window.show();
-    auto* busy = child<BusyIndicator>(*panel, "busy");
-    EXPECT_TRUE(busy->isVisible() && busy->isTurning());
-    const int first = busy->step();
-    const QImage before = busy->grab().toImage();
-    QTRY_VERIFY(busy->step() != first);
-    EXPECT_NE(busy->grab().toImage(), before) << "another turn, another picture";
-    SCOPED_TRACE("TheProgressBarIsAThinLineInThePanelsTint");
-    panel->setProgress(progressIn(SyncPhase::transferring, 0.5));
-    WidgetRender::settle(window);
-    auto* bar = child<QProgressBar>(*panel, "bar");
-    EXPECT_EQ(bar->height(), LinearProgressBar::thickness);
-    EXPECT_FALSE(busy->isVisible());
-    const QImage image = bar->grab().toImage();
-    const QColor done = image.pixelColor(bar->width() / 4, bar->height() / 2);
-    const QColor left = image.pixelColor(bar->width() * 3 / 4, bar->height() / 2);
-    EXPECT_EQ(done.rgb(), FenraTheme::destructive().color(bar->palette()).rgb());
-    EXPECT_NE(left.rgb(), done.rgb());
-}
 
 // Whatever sizes the box afresh (a new text, a fixed size, a layout request), it stays as wide as its title and texts.
 TEST(WindowLooks, AnAlertStaysWideEnoughForItsTextsAndSheetsAlertsAndFixedWindowsAreDialogs) {
@@ -157,7 +101,7 @@ TEST(ProgressPanel, RowsFollowThePhaseAndTheFractionAndATransferShowsItsFiguresA
     int stops = 0;
     ProgressPanel panel(SyncStrings::application(), [&stops] { ++stops; });
     panel.setLocale(english);
-    const auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("bar"));
+    auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("bar"));
     for (std::size_t i = 0; i < EnumNames<SyncPhase>::names.size(); ++i) {
         for (const std::optional<double>& fraction : {std::optional<double>(), std::optional<double>(0.25)}) {
             SyncProgress progress = progressIn(static_cast<SyncPhase>(i), fraction);
@@ -190,6 +134,24 @@ TEST(ProgressPanel, RowsFollowThePhaseAndTheFractionAndATransferShowsItsFiguresA
     panel.show();
     click(panel, "stop");
     EXPECT_EQ(stops, 1);
+    SCOPED_TRACE("TheSmallBusyIndicatorTurnsAndTheBarIsAThinLineInThePanelsTint");
+    panel.setProgress(progressIn(SyncPhase::resolving));
+    auto* busy = child<BusyIndicator>(panel, "busy");
+    EXPECT_TRUE(busy->isVisible() && busy->isTurning());
+    const int first = busy->step();
+    const QImage before = busy->grab().toImage();
+    QTRY_VERIFY(busy->step() != first);
+    EXPECT_NE(busy->grab().toImage(), before) << "another turn, another picture";
+    // The bar is a thin line in the panel's tint, its empty part faint: not a block in the colour of an error.
+    panel.setProgress(progressIn(SyncPhase::transferring, 0.5));
+    WidgetRender::settle(panel);
+    EXPECT_EQ(bar->height(), LinearProgressBar::thickness);
+    EXPECT_FALSE(busy->isVisible());
+    const QImage image = bar->grab().toImage();
+    const QColor done = image.pixelColor(bar->width() / 4, bar->height() / 2);
+    const QColor left = image.pixelColor(bar->width() * 3 / 4, bar->height() / 2);
+    EXPECT_EQ(done.rgb(), FenraTheme::destructive().color(bar->palette()).rgb());
+    EXPECT_NE(left.rgb(), done.rgb());
     // A rate or time left without a whole 64-bit value is left out.
     const double nan = std::numeric_limits<double>::quiet_NaN(), infinity = std::numeric_limits<double>::infinity();
     for (const auto& [value, kept] : std::vector<std::pair<double, bool>>{{nan, false}, {1e300, false},
@@ -282,35 +244,6 @@ public:
 };
 
 // Shares of each side round halves away from zero.
-TEST(PreviewSheet, EveryRowInPlanOrderWithLocaleCountsBesidePlainFiguresAndRoundedShares) {
-    EXPECT_EQ(Sheet(planOf({.onA = 5, .onB = 1, .entriesA = 120, .entriesB = 3})).text("archivedFigure"),
-              QStringLiteral("A: 5 (4%) \u00B7 B: 1 (33%)"));
-    EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"),
-              "A: 1 (13%) \u00B7 B: 0 (0%)");
-    EXPECT_EQ(Sheet(planOf({.onA = 3, .onB = 2, .entriesA = 2})).text("archivedFigure"), "A: 3 (150%) \u00B7 B: 2 (0%)");
-    EXPECT_EQ(PreviewSheet::share(1, 200), 1);  // 0.5 %
-    EXPECT_EQ(PreviewSheet::share(-1, 200), -1);
-    Sheet sheet(planOf({.toB = 1234, .toA = 2, .onA = 1, .onB = 2, .skipped = 1234, .conflicts = 1,
-                        .entriesA = 10, .entriesB = 10}),
-                false);
-    EXPECT_EQ(sheet.text("copiesFigure"), "1234 A\u2192B \u00B7 2 B\u2192A");
-    EXPECT_EQ(sheet.text("skippedFigure"), "1,234");
-    const QStringList toB = sheet.section(0);
-    EXPECT_EQ(toB.size(), 1 + 1234);
-    EXPECT_EQ(toB.front() + " " + toB.back(), "Copy A\u2192B 1,234 b/1233");
-    EXPECT_EQ(sheet.section(1), (QStringList{"Copy B\u2192A 2", "a/0", "a/1"}));
-    EXPECT_EQ(sheet.section(2), (QStringList{"Archive on A 1", "gone-a/0"}));
-    EXPECT_EQ(sheet.section(3), (QStringList{"Archive on B 2", "gone-b/0", "gone-b/1"}));
-    const QStringList skipped = sheet.section(4);
-    EXPECT_EQ(skipped.size(), 1 + 1234);
-    const SyncStrings strings = SyncStrings::application();
-    EXPECT_EQ(skipped[1], "big/0 | " + strings.computed("fileSkip.", FileSkipReason::tooLargeForFAT, english));
-    EXPECT_EQ(skipped[2], "big/1 | " + strings.computed("fileSkip.", FileSkipReason::caseCollision, english));
-    EXPECT_EQ(sheet.section(5), (QStringList{"Conflicts 1", "both/0"}));
-    sheet.sheet.setLocale(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(sheet.section(4).front(), "Skipped 1.234");
-}
-
 // "Details" open and close inside the sheet, which keeps its size, the list filling its middle.
 TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
     for (const bool review : {true, false}) {
@@ -356,6 +289,33 @@ TEST(PreviewSheet, TitleReasonButtonsAndDetailsByActionAndReason) {
         }
     }
     EXPECT_EQ(Sheet(planOf({})).sheet.detailsOverride(), std::nullopt);
+    SCOPED_TRACE("EveryRowInPlanOrderWithLocaleCountsBesidePlainFiguresAndRoundedShares");
+    EXPECT_EQ(Sheet(planOf({.onA = 5, .onB = 1, .entriesA = 120, .entriesB = 3})).text("archivedFigure"),
+              QStringLiteral("A: 5 (4%) \u00B7 B: 1 (33%)"));
+    EXPECT_EQ(Sheet(planOf({.onA = 1, .entriesA = 8, .entriesB = 8})).text("archivedFigure"),
+              "A: 1 (13%) \u00B7 B: 0 (0%)");
+    EXPECT_EQ(Sheet(planOf({.onA = 3, .onB = 2, .entriesA = 2})).text("archivedFigure"), "A: 3 (150%) \u00B7 B: 2 (0%)");
+    EXPECT_EQ(PreviewSheet::share(1, 200), 1);  // 0.5 %
+    EXPECT_EQ(PreviewSheet::share(-1, 200), -1);
+    Sheet sheet(planOf({.toB = 1234, .toA = 2, .onA = 1, .onB = 2, .skipped = 1234, .conflicts = 1,
+                        .entriesA = 10, .entriesB = 10}),
+                false);
+    EXPECT_EQ(sheet.text("copiesFigure"), "1234 A\u2192B \u00B7 2 B\u2192A");
+    EXPECT_EQ(sheet.text("skippedFigure"), "1,234");
+    const QStringList toB = sheet.section(0);
+    EXPECT_EQ(toB.size(), 1 + 1234);
+    EXPECT_EQ(toB.front() + " " + toB.back(), "Copy A\u2192B 1,234 b/1233");
+    EXPECT_EQ(sheet.section(1), (QStringList{"Copy B\u2192A 2", "a/0", "a/1"}));
+    EXPECT_EQ(sheet.section(2), (QStringList{"Archive on A 1", "gone-a/0"}));
+    EXPECT_EQ(sheet.section(3), (QStringList{"Archive on B 2", "gone-b/0", "gone-b/1"}));
+    const QStringList skipped = sheet.section(4);
+    EXPECT_EQ(skipped.size(), 1 + 1234);
+    const SyncStrings strings = SyncStrings::application();
+    EXPECT_EQ(skipped[1], "big/0 | " + strings.computed("fileSkip.", FileSkipReason::tooLargeForFAT, english));
+    EXPECT_EQ(skipped[2], "big/1 | " + strings.computed("fileSkip.", FileSkipReason::caseCollision, english));
+    EXPECT_EQ(sheet.section(5), (QStringList{"Conflicts 1", "both/0"}));
+    sheet.sheet.setLocale(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(sheet.section(4).front(), "Skipped 1.234");
     SCOPED_TRACE("ReturnContinuesOnceReadAndEscapeCancelsOncePerPressWithoutClosing");
     Sheet review(planOf({.toB = 2}));
     review.sheet.show();
@@ -455,9 +415,7 @@ TEST(SyncStrings, CountsTakeTheFormOfTheirNumberMissingKeysShowThemselvesAndTheW
                                 QLocale(QLocale::English, QLocale::UnitedStates)}) {
         EXPECT_EQ(SyncStrings::windowsLocale(kept), kept) << kept.name().toStdString();
     }
-}
-
-TEST(RelativeTimestamp, RewordedOnTicksAndLocaleChangesNeverAheadOfAMomentPastAndFormatsOfTheLocale) {
+    SCOPED_TRACE("RelativeTimestamp.RewordedOnTicksAndLocaleChangesNeverAheadOfAMomentPastAndFormatsOfTheLocale");
     ManualClock clock(Date{700'000'000});
     RelativeTimestamp label(clock.now().adding(-90), clock);
     label.setLocale(english);
@@ -512,11 +470,11 @@ TEST(RelativeTimestamp, RewordedOnTicksAndLocaleChangesNeverAheadOfAMomentPastAn
     EXPECT_EQ(DisplayFormat::dateTime(moment, english, QTimeZone::utc()), "Jan 5, 2024, 3:04\u202FPM");
     EXPECT_EQ(DisplayFormat::dateTime(moment, german, QTimeZone("Europe/Berlin")), "5. Jan. 2024, 16:04");
     EXPECT_EQ(DisplayFormat::time(moment, german, QTimeZone::utc()), "15:04");
-    const Date now{700'000'000};
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-0.4), now, english), "now");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-3 * 3600 - 59), now, english), "3 hours ago");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-86400), now, english), "yesterday");
-    EXPECT_EQ(DisplayFormat::relative(now.adding(-90), now, german), "vor 1 Minute");
+    const Date then{700'000'000};
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-0.4), then, english), "now");
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-3 * 3600 - 59), then, english), "3 hours ago");
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-86400), then, english), "yesterday");
+    EXPECT_EQ(DisplayFormat::relative(then.adding(-90), then, german), "vor 1 Minute");
 }
 
 // The renders other tests judge by must be truthful: disabled text dimmed, late rows laid out.

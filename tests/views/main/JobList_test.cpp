@@ -100,6 +100,22 @@ TEST_F(JobListFixture, EmptyStateAndBothNewJobButtonsOpenTheSheetWithAFreshDefau
     settle();
     EXPECT_GT(std::min(inkOf(button(*lit, "newJob")), inkOf(lit->deleteButton())), 160);
     QApplication::setPalette(before);
+    SCOPED_TRACE("JobSidebarRowTest.ReadsAsNameCaptionAndModeWithTileAndDotInsideTheInset");
+    dots.warning = true;
+    JobSidebarRow row(photos, std::nullopt, std::nullopt, SyncStrings{}, dots.sources());
+    row.setLocale(english);
+    row.resize(232, row.height());
+    row.show();
+    dots.runAll();
+    auto* dot = row.findChild<DeviceDot*>();
+    ASSERT_GT(dot->width(), 0);
+    EXPECT_LE(dot->geometry().right(), row.width() - 1 - 8);
+    EXPECT_GE(row.findChild<QWidget*>(QStringLiteral("modeTile"))->x(), 8);
+    QAccessibleInterface* node = QAccessible::queryAccessibleInterface(&row);
+    EXPECT_EQ(node->text(QAccessible::Name), "Photos");
+    EXPECT_EQ(node->text(QAccessible::Value), "Never run, Copy");
+    row.setValues(music, RunStatus::queued(), std::nullopt);
+    EXPECT_EQ(node->text(QAccessible::Value), "Queued, Two-way");
 }
 
 TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJob) {
@@ -305,25 +321,6 @@ INSTANTIATE_TEST_SUITE_P(
                     AlertTexts{"skipOnBattery", AlertTexts::skip, 75, QStringLiteral("Running on battery"), false,
                                SkipReason::onBattery}),
     [](const testing::TestParamInfo<AlertTexts>& info) { return std::string(info.param.name); });
-
-TEST(JobSidebarRowTest, ReadsAsNameCaptionAndModeWithTileAndDotInsideTheInset) {
-    FakeDotSources dots;
-    dots.warning = true;
-    JobSidebarRow row(namedJob("Photos"), std::nullopt, std::nullopt, SyncStrings{}, dots.sources());
-    row.setLocale(english);
-    row.resize(232, row.height());
-    row.show();
-    dots.runAll();
-    auto* dot = row.findChild<DeviceDot*>();
-    ASSERT_GT(dot->width(), 0);
-    EXPECT_LE(dot->geometry().right(), row.width() - 1 - 8);
-    EXPECT_GE(row.findChild<QWidget*>(QStringLiteral("modeTile"))->x(), 8);
-    QAccessibleInterface* node = QAccessible::queryAccessibleInterface(&row);
-    EXPECT_EQ(node->text(QAccessible::Name), "Photos");
-    EXPECT_EQ(node->text(QAccessible::Value), "Never run, Copy");
-    row.setValues(namedJob("Music", SyncMode::twoWay), RunStatus::queued(), std::nullopt);
-    EXPECT_EQ(node->text(QAccessible::Value), "Queued, Two-way");
-}
 
 TEST_F(JobListFixture, NamesPathsAndMessagesShowAsTheyAre) {
     const std::string marked = "<b>Bold</b> &amp; <i>x</i>";

@@ -1,11 +1,13 @@
 // The run-status widgets of the job list and the tray's picture and popup.
 #include "FenraCore/BusyIndicator.h"
 #include "FenraCore/Contrast.h"
+#include "FenraCore/FenraFont.h"
 #include "FenraCore/FenraStyle.h"
 #include "FenraCore/FenraTheme.h"
 #include "FenraCore/LinearProgressBar.h"
 #include "FenraCore/WindowPlacement.h"
 #include "Kelto_Sync/DisplayFormat.h"
+#include "Kelto_Sync/Editor/SimpleWhenSection.h"
 #include "Kelto_Sync/Status/JobRunButton.h"
 #include "Kelto_Sync/Status/JobStatusSlot.h"
 #include "Kelto_Sync/Status/MenuBarIconRule.h"
@@ -59,6 +61,26 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopy
     EXPECT_EQ(caption(std::nullopt, true, RunOutcome::skipped(SkipReason::onBattery)), "Skipped");
     JobStatusSlot slot(std::nullopt, true, std::nullopt, strings);
     auto* glyph = slot.findChild<QLabel*>(QStringLiteral("slotGlyph"));
+    SCOPED_TRACE("CaptionsInTheCaptionFont, the status's and the editor's notes");
+    const int captionPixels = QFontInfo(FenraFont::font(FontRole::caption)).pixelSize();
+    ASSERT_LT(captionPixels, QFontInfo(QApplication::font()).pixelSize());
+    const auto inCaptionFont = [&](const QWidget& root, const QString& text) {
+        const QLabel* label = labelWith(root, text);
+        return label != nullptr && QFontInfo(label->font()).pixelSize() == captionPixels;
+    };
+    slot.setLocale(english);
+    struct Shown { bool enabled; std::optional<RunOutcome> outcome; QString text; };
+    for (const Shown& c : {Shown{true, RunOutcome::success(), "Success"}, Shown{true, std::nullopt, "Never run"},
+                          Shown{false, std::nullopt, "Paused"}}) {
+        slot.setValues(std::nullopt, c.enabled, c.outcome);
+        EXPECT_TRUE(inCaptionFont(slot, c.text)) << c.text.toStdString();
+    }
+    SimpleWhenSection when(SyncStrings{}, [](const SyncJob&) {});
+    SyncJob weekly;
+    weekly.triggers = {Trigger::weekly({}, TimeOfDay{9, 0})};
+    when.setJob(weekly);
+    for (const char* note : {"Sync now is always available.", "Choose at least one weekday."})
+        EXPECT_TRUE(inCaptionFont(when, QString::fromUtf8(note))) << note;
     slot.setValues(std::nullopt, true, RunOutcome::completedWithErrors());
     EXPECT_EQ(glyph->property("tint").value<QColor>(), FenraTheme::error().color(slot.palette()));
     slot.setValues(std::nullopt, false, RunOutcome::success());
@@ -102,6 +124,7 @@ TEST(JobStatusSlotTest, ALiveRunShowsItsPercentageLikeAFreshSlotAndABarWhileCopy
         EXPECT_EQ(shown(*view, "runStatusSpinner"), c.spinner) << c.text.toStdString();
         EXPECT_EQ(child<BusyIndicator>(*view, "runStatusSpinner")->isTurning(), c.spinner) << "hidden, it rests";
     }
+    EXPECT_TRUE(inCaptionFont(*view, QStringLiteral("Queued")));
 }
 
 std::size_t threadCount() {
@@ -142,8 +165,7 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheT
     EXPECT_FALSE(dot->requiresWarning());
     EXPECT_EQ(dot->width(), 0);
     // Two overlap; the older one, released last, read the volumes before the newer one and is dropped.
-    SyncJob changed = sampleJob();
-    dot->setJob(changed);
+    dot->setJob(sampleJob());
     dot->setJob(sampleJob());
     ASSERT_EQ(fake.pending.size(), 2u);
     auto older = std::move(fake.pending.front());
@@ -174,47 +196,6 @@ TEST(DeviceDotTest, OnlyAMissingRemovableDeviceWarnsAsTheNewestEvaluationOffTheT
     // Every dot still gets its answer: the backup disk is not plugged in.
     QTRY_VERIFY_WITH_TIMEOUT(std::all_of(dots.begin(), dots.end(), [](DeviceDot* d) { return d->requiresWarning(); }),
                              30000);
-}
-
-TEST(MenuBarIconRuleTest, FirstMatchingRuleGivesTheState) {
-    SyncJob enabled = sampleJob(), paused = sampleJob();
-    paused.isEnabled = false;
-    const Uuid other = Uuid::random();
-    using Records = AppModelInterface::RecordMap;
-    const auto last = [](const SyncJob& job, RunOutcome outcome) { return Records{{job.id, record(job, 0, outcome)}}; };
-    struct Case {
-        const char* name;
-        std::vector<SyncJob> jobs;
-        AppModelInterface::StatusMap statuses;
-        Records records;
-        bool hasError;
-        MenuBarIconState expected;
-    };
-    const MenuBarIconState attention = MenuBarIconState::attention(), idle = MenuBarIconState::idle();
-    const auto at = [](double fraction) { return MenuBarIconState::progress(fraction); };
-    const std::vector<Case> cases = {
-        {"error though all paused", {paused}, {}, {}, true, attention},
-        {"review beats a run", {enabled, paused},
-         {{enabled.id, running(SyncPhase::transferring, 0.4)}, {paused.id, RunStatus::awaitingConfirmation({})}}, {},
-         false, attention},
-        {"failed", {enabled}, {}, last(enabled, RunOutcome::failed("disk")), false, attention},
-        {"errors", {enabled}, {}, last(enabled, RunOutcome::completedWithErrors()), false, attention},
-        {"interrupted, of a job not listed", {}, {}, last(paused, RunOutcome::interrupted()), false, attention},
-        {"cancelled", {enabled}, {}, last(enabled, RunOutcome::cancelled()), false, idle},
-        {"skipped", {enabled}, {}, last(enabled, RunOutcome::skipped(SkipReason::deviceNotConnected)), false, idle},
-        {"warnings and review", {enabled}, {}, last(enabled, RunOutcome::needsReview("x")), false, idle},
-        {"scanning", {enabled}, {{enabled.id, running(SyncPhase::scanning, std::nullopt)}}, {}, false, at(0)},
-        {"transferring", {enabled}, {{enabled.id, running(SyncPhase::transferring, 0.4)}}, {}, false, at(0.4)},
-        {"planning with a fraction", {enabled}, {{enabled.id, running(SyncPhase::planning, 0.1)}}, {}, false, at(0.1)},
-        {"queued and a run", {enabled, paused},
-         {{other, RunStatus::queued()}, {enabled.id, running(SyncPhase::transferring, 0.7)}}, {}, false, at(0.7)},
-        {"only queued", {paused}, {{paused.id, RunStatus::queued()}}, {}, false, at(0)},
-        {"no jobs", {}, {}, {}, false, idle},
-        {"all paused", {paused, paused}, {}, {}, false, MenuBarIconState::paused()},
-        {"one enabled", {paused, enabled}, {}, {}, false, idle},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
 }
 
 QColor ink(const TrayIconImage& tray) { return iconInk(tray.icon(), QSize(44, 44)); }
@@ -266,6 +247,45 @@ TEST(TrayIconImageTest, FollowsTheModelRedrawsOnlyWhenTheDrawingChangesInTheDesk
     schemeFirst.setScheme(ColorScheme::dark);
     EXPECT_EQ(ink(schemeFirst), lightInk);
     QGuiApplication::setPalette(before);
+    SCOPED_TRACE("MenuBarIconRuleTest.FirstMatchingRuleGivesTheState");
+    SyncJob enabled = sampleJob(), paused = sampleJob();
+    paused.isEnabled = false;
+    const Uuid other = Uuid::random();
+    using Records = AppModelInterface::RecordMap;
+    const auto last = [](const SyncJob& job, RunOutcome outcome) { return Records{{job.id, record(job, 0, outcome)}}; };
+    struct Case {
+        const char* name;
+        std::vector<SyncJob> jobs;
+        AppModelInterface::StatusMap statuses;
+        Records records;
+        bool hasError;
+        MenuBarIconState expected;
+    };
+    const MenuBarIconState attention = MenuBarIconState::attention(), idle = MenuBarIconState::idle();
+    const auto at = [](double fraction) { return MenuBarIconState::progress(fraction); };
+    const std::vector<Case> cases = {
+        {"error though all paused", {paused}, {}, {}, true, attention},
+        {"review beats a run", {enabled, paused},
+         {{enabled.id, running(SyncPhase::transferring, 0.4)}, {paused.id, RunStatus::awaitingConfirmation({})}}, {},
+         false, attention},
+        {"failed", {enabled}, {}, last(enabled, RunOutcome::failed("disk")), false, attention},
+        {"errors", {enabled}, {}, last(enabled, RunOutcome::completedWithErrors()), false, attention},
+        {"interrupted, of a job not listed", {}, {}, last(paused, RunOutcome::interrupted()), false, attention},
+        {"cancelled", {enabled}, {}, last(enabled, RunOutcome::cancelled()), false, idle},
+        {"skipped", {enabled}, {}, last(enabled, RunOutcome::skipped(SkipReason::deviceNotConnected)), false, idle},
+        {"warnings and review", {enabled}, {}, last(enabled, RunOutcome::needsReview("x")), false, idle},
+        {"scanning", {enabled}, {{enabled.id, running(SyncPhase::scanning, std::nullopt)}}, {}, false, at(0)},
+        {"transferring", {enabled}, {{enabled.id, running(SyncPhase::transferring, 0.4)}}, {}, false, at(0.4)},
+        {"planning with a fraction", {enabled}, {{enabled.id, running(SyncPhase::planning, 0.1)}}, {}, false, at(0.1)},
+        {"queued and a run", {enabled, paused},
+         {{other, RunStatus::queued()}, {enabled.id, running(SyncPhase::transferring, 0.7)}}, {}, false, at(0.7)},
+        {"only queued", {paused}, {{paused.id, RunStatus::queued()}}, {}, false, at(0)},
+        {"no jobs", {}, {}, {}, false, idle},
+        {"all paused", {paused, paused}, {}, {}, false, MenuBarIconState::paused()},
+        {"one enabled", {paused, enabled}, {}, {}, false, idle},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MenuBarIconRule::state(c.jobs, c.statuses, c.records, c.hasError), c.expected) << c.name;
 }
 
 std::vector<SyncJob> jobsNamed(int count) {
@@ -341,6 +361,37 @@ TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
     fake.setStatus(jobs[0].id, std::nullopt);
     fake.setStatus(jobs[1].id, running());
     EXPECT_EQ(markers(*content), (std::vector<bool>{false, true, false, false}));
+    SCOPED_TRACE("TheRunningCardsCornerIsFoldedWithinItsOutline");
+    // Above the fold the card is cut away rather than rounded behind the flap; right to left, at the top left.
+    for (const auto direction : {Qt::RightToLeft, Qt::LeftToRight}) {
+        SCOPED_TRACE(direction == Qt::LeftToRight ? "left to right" : "right to left");
+        content->setLayoutDirection(direction);
+        settle();
+        MenuBarJobRow* marked = content->rows()[1];
+        MenuBarJobRow* plain = content->rows()[0];
+        const QImage markedImage = WidgetRender::image(*marked);
+        const QImage plainImage = WidgetRender::image(*plain);
+        ASSERT_EQ(markedImage.devicePixelRatio(), 1);
+        const int w = marked->width();
+        const auto at = [&](int x) { return direction == Qt::LeftToRight ? x : w - 1 - x; };
+        // Above the fold, inside a plain card's rounded corner; below it, the flap.
+        EXPECT_EQ(WidgetRender::pixel(plainImage, at(w - 9), 2).alpha(), 255);
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
+        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
+        // Outside the mark's square the card covers no more than a plain one (at twice the pixels).
+        const QImage markedFine = WidgetRender::image(*marked, 2);
+        const QImage plainFine = WidgetRender::image(*plain, 2);
+        int excess = 0;
+        for (int y = 0; y < 2 * 16; ++y) {
+            for (int x = 2 * (w - 16); x < 2 * w; ++x) {
+                const int fine = direction == Qt::LeftToRight ? x : 2 * w - 1 - x;
+                if (y < 2 * 12 && x >= 2 * (w - 12)) continue;
+                excess = std::max(excess, WidgetRender::pixel(markedFine, fine, y).alpha() -
+                                              WidgetRender::pixel(plainFine, fine, y).alpha());
+            }
+        }
+        EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
+    }
     EXPECT_EQ(textOf(*content, "queuedCount"), "Queued: 1");
     fake.setStatus(jobs[2].id, std::nullopt);
     EXPECT_FALSE(shown(*content, "queuedCount"));
@@ -386,43 +437,6 @@ TEST_F(MenuBar, CommandsRowsQueuedCountMarkersAndTheThirdLineFollowTheModel) {
     fake.setLastRecord(record(four[3], 0, RunOutcome::failed("x")));
     EXPECT_EQ(rows[3]->whenText(), "2 hours ago");
     EXPECT_FALSE(shown(*rows[3], "blankLine"));
-}
-
-// Above the fold the card is cut away rather than rounded behind the flap; right to left, at the top left.
-TEST_F(MenuBar, TheRunningCardsCornerIsFoldedWithinItsOutline) {
-    const std::vector<SyncJob> jobs = jobsNamed(2);
-    fake.setJobs(jobs);
-    fake.setStatus(jobs[0].id, running());
-    for (const auto direction : {Qt::LeftToRight, Qt::RightToLeft}) {
-        SCOPED_TRACE(direction == Qt::LeftToRight ? "left to right" : "right to left");
-        auto content = make();
-        content->setLayoutDirection(direction);
-        settle();
-        MenuBarJobRow* marked = content->rows()[0];
-        MenuBarJobRow* plain = content->rows()[1];
-        const QImage markedImage = WidgetRender::image(*marked);
-        const QImage plainImage = WidgetRender::image(*plain);
-        ASSERT_EQ(markedImage.devicePixelRatio(), 1);
-        const int w = marked->width();
-        const auto at = [&](int x) { return direction == Qt::LeftToRight ? x : w - 1 - x; };
-        // Above the fold, inside a plain card's rounded corner; below it, the flap.
-        EXPECT_EQ(WidgetRender::pixel(plainImage, at(w - 9), 2).alpha(), 255);
-        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 9), 2).alpha(), 0) << "the card goes on behind the flap";
-        EXPECT_EQ(WidgetRender::pixel(markedImage, at(w - 10), 9).alpha(), 255);
-        // Outside the mark's square the card covers no more than a plain one (at twice the pixels).
-        const QImage markedFine = WidgetRender::image(*marked, 2);
-        const QImage plainFine = WidgetRender::image(*plain, 2);
-        int excess = 0;
-        for (int y = 0; y < 2 * 16; ++y) {
-            for (int x = 2 * (w - 16); x < 2 * w; ++x) {
-                const int fine = direction == Qt::LeftToRight ? x : 2 * w - 1 - x;
-                if (y < 2 * 12 && x >= 2 * (w - 12)) continue;
-                excess = std::max(excess, WidgetRender::pixel(markedFine, fine, y).alpha() -
-                                              WidgetRender::pixel(plainFine, fine, y).alpha());
-            }
-        }
-        EXPECT_LE(excess, 16) << "the card runs straight into its rounded corner";
-    }
 }
 
 TEST_F(MenuBar, MoreJobsThanTheScreenHoldsScrollTheirRowsAndKeepTheCommandsInside) {

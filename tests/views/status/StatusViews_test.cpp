@@ -148,11 +148,13 @@ TEST(ArchiveSize, CountsRegularFilesOfTheJobsTreeOnlyAndGoesOnPastFoldersThatCan
     EXPECT_EQ(ArchiveSize::total({root}, h.job.id), 160);
 }
 
-TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNamesTheRetention) {
+TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
     ArchiveHarness h;
-    const fs::path dest = h.root("dest"), source = h.root("source");
+    const fs::path source = h.root("source"), dest = h.root("dest");
     h.archive(dest, 2000);
     auto view = h.view();
+    view->show();
+    SCOPED_TRACE("ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNamesTheRetention");
     h.fake.setLastRecord(record(sampleJob(), 0));
     EXPECT_EQ(h.fake.pendingRoots.size(), 1u) << "another job's record";
     h.fake.setLastRecord(record(h.job, 0));
@@ -180,15 +182,9 @@ TEST(ArchiveStatusView, ReloadsPerNewRecordSizesTheRootsOpensOrRevealsThemAndNam
     EXPECT_TRUE(textOf(*view, "size").endsWith("Kept forever"));
     h.fake.setJobs({});
     EXPECT_EQ(textOf(*view, "size"), DisplayFormat::bytes(2000, english));
-}
-
-TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad) {
-    ArchiveHarness h;
-    const fs::path source = h.root("source"), dest = h.root("dest");
-    h.archive(dest, 10);
-    auto view = h.view();
-    view->show();
-    h.load(*view, Roots{source, dest});
+    h.opened.clear();
+    h.revealed.clear();
+    h.reload(*view, Roots{source, dest});
     h.fake.setStatus(h.job.id, RunStatus::queued());
     EXPECT_FALSE(enabled(*view, "clean"));
     h.fake.setStatus(h.job.id, std::nullopt);
@@ -215,7 +211,7 @@ TEST(ArchiveStatusView, AnArchiveNoFileManagerShowsSaysSoUntilAPressOrAGoodLoad)
     h.fake.answerPrune(std::make_exception_ptr(AppModelError::jobBusy()));
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_FALSE(view->cleaning());
-    EXPECT_EQ(view->bytes(), 10);
+    EXPECT_EQ(view->bytes(), 2000);
     EXPECT_TRUE(shown(*view, "error") && h.fake.pendingRoots.empty());
     EXPECT_FALSE(shown(*view, "openFailed"));
     h.shows = false;
@@ -284,6 +280,37 @@ bool placedSideBySide(const FittingBox& caption) {
 
 TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullListWithCountsInTheFormOfTheirNumber) {
     HistoryHarness h;
+    SCOPED_TRACE("AFailedLoadShowsItsErrorKeepsTheRowsAndReloadsOncePerNewRecord");
+    bool failing = true;
+    h.fake.historySource = [&](const Uuid&) -> std::vector<RunRecord> {
+        if (failing) throw std::runtime_error("The history cannot be read.");
+        return h.stored;
+    };
+    auto failed = h.view(3);
+    EXPECT_EQ(textOf(*failed, "error"), QStringLiteral("The history cannot be read."));
+    EXPECT_FALSE(shown(*failed, "empty")) << "the job may well have run";
+    failing = false;
+    h.stored = {record(h.job, 0), record(h.job, 1)};
+    h.fake.setLastRecord(h.stored[0]);
+    settle();
+    EXPECT_FALSE(shown(*failed, "error"));
+    failing = true;
+    const RunRecord last = record(h.job, 2);
+    h.fake.setLastRecord(last);
+    settle();
+    EXPECT_TRUE(shown(*failed, "error") && rows(*failed).size() == 2);
+    // One read per new record of its job: not for another job's, nor one told again; one for two in a row.
+    failing = false;
+    const int reads = h.fake.historyCalls;
+    h.fake.setLastRecord(record(sampleJob(), 0));
+    h.fake.setLastRecord(last);
+    settle();
+    EXPECT_EQ(h.fake.historyCalls, reads);
+    h.fake.setLastRecord(record(h.job, 3));
+    h.fake.setLastRecord(record(h.job, 4));
+    settle();
+    EXPECT_EQ(h.fake.historyCalls, reads + 1);
+    h.stored.clear();
     auto empty = h.view(3);
     EXPECT_TRUE(shown(*empty, "empty") && rows(*empty).isEmpty());
     for (int i = 0; i < 10; ++i) h.stored.push_back(record(h.job, i));
@@ -316,39 +343,6 @@ TEST(HistoryView, ShowsNeverRunThenTheLimitedOrFullListWithCountsInTheFormOfThei
         settle();
         for (int i = 0; i < captions.size(); ++i) EXPECT_EQ(placedSideBySide(*captions[i]), width > 120) << i;
     }
-}
-
-TEST(HistoryView, AFailedLoadShowsItsErrorKeepsTheRowsAndReloadsOncePerNewRecord) {
-    HistoryHarness h;
-    bool failing = true;
-    h.fake.historySource = [&](const Uuid&) -> std::vector<RunRecord> {
-        if (failing) throw std::runtime_error("The history cannot be read.");
-        return h.stored;
-    };
-    auto view = h.view(3);
-    EXPECT_EQ(textOf(*view, "error"), QStringLiteral("The history cannot be read."));
-    EXPECT_FALSE(shown(*view, "empty")) << "the job may well have run";
-    failing = false;
-    h.stored = {record(h.job, 0), record(h.job, 1)};
-    h.fake.setLastRecord(h.stored[0]);
-    settle();
-    EXPECT_FALSE(shown(*view, "error"));
-    failing = true;
-    const RunRecord last = record(h.job, 2);
-    h.fake.setLastRecord(last);
-    settle();
-    EXPECT_TRUE(shown(*view, "error") && rows(*view).size() == 2);
-    // One read per new record of its job: not for another job's, nor one told again; one for two in a row.
-    failing = false;
-    const int reads = h.fake.historyCalls;
-    h.fake.setLastRecord(record(sampleJob(), 0));
-    h.fake.setLastRecord(last);
-    settle();
-    EXPECT_EQ(h.fake.historyCalls, reads);
-    h.fake.setLastRecord(record(h.job, 3));
-    h.fake.setLastRecord(record(h.job, 4));
-    settle();
-    EXPECT_EQ(h.fake.historyCalls, reads + 1);
 }
 
 // A run's failure is also stored among its errors: the details say each text once, however it is spelled.
