@@ -217,14 +217,13 @@ TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItH
     const Endpoint internal = endpointAt(tmp / "Internal");
     const Uuid internalID = addJob(SyncMode::mirror, internal, endpointAt(tmp / "Backup")).id;
     volumes.table[1].identity.name = "Renamed";  // the temporary folder's
-    EXPECT_EQ(coordinator.resolve(internalID).job.source.volume.name, "Renamed");
-    EXPECT_EQ(coordinator.resolve(internalID).job.destination.volume.name, "Renamed");
+    const SyncJob renamed = coordinator.resolve(internalID).job;
+    EXPECT_EQ(std::tuple(renamed.source.volume.name, renamed.destination.volume.name), std::tuple("Renamed", "Renamed"));
     // Fail once the resolver has checked both folders.
     failLookupsAfter = 2;
     const auto kept = coordinator.resolve(internalID);
-    EXPECT_EQ(identityLookups, 4);
-    EXPECT_EQ(kept.job.source.volume, internal.volume);
-    EXPECT_EQ(kept.job.source.volume.name, "tmp");
+    EXPECT_EQ(std::tuple(identityLookups, kept.job.source.volume, kept.job.source.volume.name),
+              std::tuple(4, internal.volume, "tmp"));
 }
 
 TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
