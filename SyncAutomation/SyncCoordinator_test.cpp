@@ -344,6 +344,57 @@ TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     // A folder whose shown folder is unknown, or a device nobody knows, tells nothing.
     EXPECT_FALSE(Mounts().add("/B/m", "", 1).overlap("/A", "/B"));
     EXPECT_FALSE(Mounts().add("/B/m", "/", 0).add("/A/m", "/", 0).overlap("/A", "/B"));
+    SCOPED_TRACE("FoldingFileSystemsCompareWithoutCase");
+    Mounts folding = Mounts().add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
+    folding.list.back().identity.caseSensitive = false;
+    folding.add("/V", "/", 8, {}, test::volumeIdentity(VolumeKind::removable, "FAT", "V", "vfat"));
+    EXPECT_TRUE(folding.overlap("/E/data/sub", "/E/Data"));
+    EXPECT_TRUE(folding.overlap("/E/DATA", "/E/data"));
+    EXPECT_TRUE(folding.overlap("/V/Ärger", "/V/ärger/x"));
+    EXPECT_TRUE(folding.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
+    EXPECT_FALSE(folding.overlap("/E/data", "/E/date"));
+    EXPECT_FALSE(folding.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
+    EXPECT_EQ(FileSystemPlaces::pathThrough(folding.list[1], {"/", "DATA", "x"}), std::optional<fs::path>("/E/DATA/x"));
+    SCOPED_TRACE("NestedExportsOfOneServerOverlap");
+    Mounts exports;
+    exports.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
+        .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
+        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"))
+        .add("/mnt/music", "/", 55, {}, share("nfs://server/export/music"))  // numbered as home by the client
+        .add("/mnt/again", "/me", 55, {}, share("nfs://server/export/home"));
+    for (MountedVolume& mount : exports.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
+    EXPECT_FALSE(exports.overlap("/mnt/home", "/mnt/music"));
+    EXPECT_TRUE(exports.overlap("/mnt/home", "/mnt/again/x"));
+    EXPECT_TRUE(exports.overlap("/mnt/export/home/me", "/mnt/home"));
+    EXPECT_TRUE(exports.overlap("/mnt/export", "/mnt/home/x"));
+    EXPECT_FALSE(exports.overlap("/mnt/export/music", "/mnt/home"));
+    EXPECT_FALSE(exports.overlap("/mnt/other", "/mnt/export"));
+    // The image itself lies in the folder that holds it.
+    SCOPED_TRACE("FoldersOfOneImageOverlapOnlyByTheirPlacesInIt");
+    Mounts image = Mounts().add("/mnt/whole", "/", 9).add("/mnt/sub", "/sub", 9);
+    for (std::size_t i : {1, 2}) image.list[i].images = {"/data/disk.img"};
+    EXPECT_FALSE(image.overlap("/mnt/whole/photos", "/mnt/sub"));
+    EXPECT_FALSE(image.overlap("/mnt/sub/x", "/mnt/whole/subx"));
+    EXPECT_TRUE(image.overlap("/mnt/whole/sub/deep", "/mnt/sub"));
+    EXPECT_TRUE(image.overlap("/mnt/whole", "/mnt/sub/x"));
+    EXPECT_TRUE(image.overlap("/data", "/mnt/sub/x"));
+    EXPECT_FALSE(image.overlap("/srv", "/mnt/sub"));
+    image.add("/mnt/inner", "/", 10);
+    image.list.back().images = {"/mnt/whole/photos/inner.img"};
+    EXPECT_TRUE(image.overlap("/mnt/inner/x", "/mnt/whole/photos"));
+    EXPECT_FALSE(image.overlap("/mnt/inner/x", "/mnt/sub"));
+    // A btrfs subvolume or bind mount: folders nest though no path shows it.
+    SCOPED_TRACE("SyncCoordinatorNesting.FoldersNestInTheirFileSystemWhicheverMountsShowThem");
+    Mounts subvolumes = Mounts().add("/m1", "/@data", 7).add("/m2", "/@data/x/y", 7);
+    EXPECT_TRUE(subvolumes.overlap("/m1", "/m2/z"));
+    EXPECT_TRUE(subvolumes.overlap("/m2", "/m1/x"));
+    EXPECT_TRUE(subvolumes.overlap("/m2/z", "/m1/x/y/z"));
+    EXPECT_FALSE(subvolumes.overlap("/m1/w", "/m2/z"));
+    subvolumes.list[2].fileSystemRoot = "/@database";
+    EXPECT_FALSE(subvolumes.overlap("/m1", "/m2"));
+    subvolumes.list[2].fileSystemRoot = "/@data/x/y";
+    subvolumes.list[2].device = 8;
+    EXPECT_FALSE(subvolumes.overlap("/m1", "/m2"));
 }
 
 TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
@@ -369,51 +420,6 @@ TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
     Mounts over = Mounts().add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
     EXPECT_TRUE(over.overlap("/x/sub/y", "/b"));
     EXPECT_FALSE(over.overlap("/x/other", "/b"));
-}
-
-TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
-    Mounts mounts = Mounts().add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
-    mounts.list.back().identity.caseSensitive = false;
-    mounts.add("/V", "/", 8, {}, test::volumeIdentity(VolumeKind::removable, "FAT", "V", "vfat"));
-    EXPECT_TRUE(mounts.overlap("/E/data/sub", "/E/Data"));
-    EXPECT_TRUE(mounts.overlap("/E/DATA", "/E/data"));
-    EXPECT_TRUE(mounts.overlap("/V/Ärger", "/V/ärger/x"));
-    EXPECT_TRUE(mounts.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
-    EXPECT_FALSE(mounts.overlap("/E/data", "/E/date"));
-    EXPECT_FALSE(mounts.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
-    EXPECT_EQ(FileSystemPlaces::pathThrough(mounts.list[1], {"/", "DATA", "x"}), std::optional<fs::path>("/E/DATA/x"));
-}
-
-TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
-    Mounts mounts;
-    mounts.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
-        .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
-        .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"))
-        .add("/mnt/music", "/", 55, {}, share("nfs://server/export/music"))  // numbered as home by the client
-        .add("/mnt/again", "/me", 55, {}, share("nfs://server/export/home"));
-    for (MountedVolume& mount : mounts.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
-    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
-    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
-    EXPECT_TRUE(mounts.overlap("/mnt/export/home/me", "/mnt/home"));
-    EXPECT_TRUE(mounts.overlap("/mnt/export", "/mnt/home/x"));
-    EXPECT_FALSE(mounts.overlap("/mnt/export/music", "/mnt/home"));
-    EXPECT_FALSE(mounts.overlap("/mnt/other", "/mnt/export"));
-}
-
-// The image itself lies in the folder that holds it.
-TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
-    Mounts image = Mounts().add("/mnt/whole", "/", 9).add("/mnt/sub", "/sub", 9);
-    for (std::size_t i : {1, 2}) image.list[i].images = {"/data/disk.img"};
-    EXPECT_FALSE(image.overlap("/mnt/whole/photos", "/mnt/sub"));
-    EXPECT_FALSE(image.overlap("/mnt/sub/x", "/mnt/whole/subx"));
-    EXPECT_TRUE(image.overlap("/mnt/whole/sub/deep", "/mnt/sub"));
-    EXPECT_TRUE(image.overlap("/mnt/whole", "/mnt/sub/x"));
-    EXPECT_TRUE(image.overlap("/data", "/mnt/sub/x"));
-    EXPECT_FALSE(image.overlap("/srv", "/mnt/sub"));
-    image.add("/mnt/inner", "/", 10);
-    image.list.back().images = {"/mnt/whole/photos/inner.img"};
-    EXPECT_TRUE(image.overlap("/mnt/inner/x", "/mnt/whole/photos"));
-    EXPECT_FALSE(image.overlap("/mnt/inner/x", "/mnt/sub"));
 }
 
 TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
@@ -487,20 +493,6 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     EXPECT_EQ(FileSystemPlaces::lookups(data.list, "/mnt/data"), std::vector<fs::path>{"/mnt/data"});
     EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/B"),
               (Verdict{Verdict::Case::unplaced, "/B/in"}));
-}
-
-// A btrfs subvolume or bind mount: folders nest though no path shows it.
-TEST(SyncCoordinatorNesting, FoldersNestInTheirFileSystemWhicheverMountsShowThem) {
-    Mounts mounts = Mounts().add("/m1", "/@data", 7).add("/m2", "/@data/x/y", 7);
-    EXPECT_TRUE(mounts.overlap("/m1", "/m2/z"));
-    EXPECT_TRUE(mounts.overlap("/m2", "/m1/x"));
-    EXPECT_TRUE(mounts.overlap("/m2/z", "/m1/x/y/z"));
-    EXPECT_FALSE(mounts.overlap("/m1/w", "/m2/z"));
-    mounts.list[2].fileSystemRoot = "/@database";
-    EXPECT_FALSE(mounts.overlap("/m1", "/m2"));
-    mounts.list[2].fileSystemRoot = "/@data/x/y";
-    mounts.list[2].device = 8;
-    EXPECT_FALSE(mounts.overlap("/m1", "/m2"));
 }
 
 }  // namespace

@@ -60,23 +60,21 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
               "1 file on side A that you did not review will be archived or deleted.");
     EXPECT_EQ(PlanReview::reason({{"x", Side::b}, {"y", Side::b}}),
               "2 files on side B that you did not review will be archived or deleted.");
-}
-
-TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
-    SyncPlan reviewed = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
-    reviewed.seen = {{"a.txt", Side::b, v1}, {"b.txt", Side::a, v1}};
-    reviewed.folderA = FolderIdentity{1, 10};
-    reviewed.folderB = FolderIdentity{2, 20};
-    EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, {}).empty());
+    SCOPED_TRACE("EverythingIsBeyondAReviewOfOtherFolders");
+    SyncPlan ofFolders = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
+    ofFolders.seen = {{"a.txt", Side::b, v1}, {"b.txt", Side::a, v1}};
+    ofFolders.folderA = FolderIdentity{1, 10};
+    ofFolders.folderB = FolderIdentity{2, 20};
+    EXPECT_TRUE(PlanReview::beyond(ofFolders, ofFolders, {}).empty());
     for (const auto& [a, b] : std::vector<std::pair<std::optional<FolderIdentity>, std::optional<FolderIdentity>>>{
              {FolderIdentity{1, 10}, FolderIdentity{3, 20}},
              {FolderIdentity{1, 11}, FolderIdentity{2, 20}},
              {FolderIdentity{2, 20}, FolderIdentity{1, 10}},
              {FolderIdentity{1, 10}, std::nullopt}}) {
-        SyncPlan plan = reviewed;
+        SyncPlan plan = ofFolders;
         plan.folderA = a;
         plan.folderB = b;
-        EXPECT_EQ(PlanReview::beyond(reviewed, plan, {}), plan.archives);
+        EXPECT_EQ(PlanReview::beyond(ofFolders, plan, {}), plan.archives);
     }
 }
 
