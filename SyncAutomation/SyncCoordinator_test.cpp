@@ -344,6 +344,29 @@ TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     // A folder whose shown folder is unknown, or a device nobody knows, tells nothing.
     EXPECT_FALSE(Mounts().add("/B/m", "", 1).overlap("/A", "/B"));
     EXPECT_FALSE(Mounts().add("/B/m", "/", 0).add("/A/m", "/", 0).overlap("/A", "/B"));
+    SCOPED_TRACE("StackedMountsReachTheFoldersTheyAreStackedOn");
+    // A FUSE pass-through of P at B.
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B"));
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P", "/B/x"));
+    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/Q", "/B/x"));
+    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B/x"));  // B/x is P/x
+    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/x/y", "/B/x"));
+    Mounts overlay = Mounts().add("/L", "/", 3).add("/O", "/", 41, {"/P", "/L/lower"});
+    EXPECT_TRUE(overlay.overlap("/P/A", "/O"));
+    EXPECT_TRUE(overlay.overlap("/L/lower/x", "/O/x"));
+    EXPECT_FALSE(overlay.overlap("/L/other", "/O"));
+    EXPECT_TRUE(Mounts().add("/B/f", "/", 40, {"/S"}).add("/S/o", "/", 41, {"/A/up"}).overlap("/A", "/B"));
+    Mounts loop = Mounts().add("/P/B", "/", 40, {"/P"});
+    EXPECT_TRUE(loop.overlap("/P/A", "/P/B"));
+    EXPECT_FALSE(loop.overlap("/P", "/Q"));
+    // Mounted over the folder it covers, which a bind can show elsewhere.
+    Mounts passThrough;
+    passThrough.add("/data/me", "/", 40, {"/data/me"}).add("/backup/m", "/data", 1);
+    EXPECT_TRUE(passThrough.overlap("/data/me/docs", "/backup"));
+    EXPECT_FALSE(passThrough.overlap("/data/me/docs", "/other"));
+    Mounts over = Mounts().add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
+    EXPECT_TRUE(over.overlap("/x/sub/y", "/b"));
+    EXPECT_FALSE(over.overlap("/x/other", "/b"));
     SCOPED_TRACE("FoldingFileSystemsCompareWithoutCase");
     Mounts folding = Mounts().add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
     folding.list.back().identity.caseSensitive = false;
@@ -395,31 +418,6 @@ TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     subvolumes.list[2].fileSystemRoot = "/@data/x/y";
     subvolumes.list[2].device = 8;
     EXPECT_FALSE(subvolumes.overlap("/m1", "/m2"));
-}
-
-TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
-    // A FUSE pass-through of P at B.
-    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B"));
-    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P", "/B/x"));
-    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/Q", "/B/x"));
-    EXPECT_FALSE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B/x"));  // B/x is P/x
-    EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/x/y", "/B/x"));
-    Mounts overlay = Mounts().add("/L", "/", 3).add("/O", "/", 41, {"/P", "/L/lower"});
-    EXPECT_TRUE(overlay.overlap("/P/A", "/O"));
-    EXPECT_TRUE(overlay.overlap("/L/lower/x", "/O/x"));
-    EXPECT_FALSE(overlay.overlap("/L/other", "/O"));
-    EXPECT_TRUE(Mounts().add("/B/f", "/", 40, {"/S"}).add("/S/o", "/", 41, {"/A/up"}).overlap("/A", "/B"));
-    Mounts loop = Mounts().add("/P/B", "/", 40, {"/P"});
-    EXPECT_TRUE(loop.overlap("/P/A", "/P/B"));
-    EXPECT_FALSE(loop.overlap("/P", "/Q"));
-    // Mounted over the folder it covers, which a bind can show elsewhere.
-    Mounts passThrough;
-    passThrough.add("/data/me", "/", 40, {"/data/me"}).add("/backup/m", "/data", 1);
-    EXPECT_TRUE(passThrough.overlap("/data/me/docs", "/backup"));
-    EXPECT_FALSE(passThrough.overlap("/data/me/docs", "/other"));
-    Mounts over = Mounts().add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
-    EXPECT_TRUE(over.overlap("/x/sub/y", "/b"));
-    EXPECT_FALSE(over.overlap("/x/other", "/b"));
 }
 
 TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
