@@ -453,11 +453,8 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
     EXPECT_EQ(compare(bound, "/real/Q", "/B/x", throughLink).kind, Verdict::Case::apart);
     EXPECT_EQ(FileSystemPlaces::compare({}, "/A", "/B").kind, Verdict::Case::unplaced);
     EXPECT_EQ(compare(Mounts().add("/B", "", 1), "/A", "/B/x").kind, Verdict::Case::unplaced);
-}
-
-// A mount with a cache of its own, or one below a side, refuses: its markers may be stale.
-TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
-    using Verdict = FileSystemPlaces::Verdict;
+    // A mount with a cache of its own, or one below a side, refuses: its markers may be stale.
+    SCOPED_TRACE("ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout");
     VolumeIdentity gvfs = test::volumeIdentity(VolumeKind::internal, std::nullopt, "gvfs", "fuse.gvfsd-fuse");
     const VolumeIdentity ssh = share("sftp://backupbox/home/me/P", "fuse.sshfs", "P");
     const VolumeIdentity rclone = test::volumeIdentity(VolumeKind::network, std::nullopt, "r", "fuse.rclone");
@@ -465,32 +462,28 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     mounts.add("/mnt/r", "/", 62, {}, rclone).add("/mnt/fo", "/", 63, {"fuse-overlayfs"});
     mounts.add("/B/in", "/", 64, {"gvfsd-fuse"}, gvfs).add("/C/ssh", "/", 65, {}, ssh);
     for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].placedByMarkers = true;
-    const auto compare = [&](const fs::path& a, const fs::path& b) {
-        return FileSystemPlaces::compare(mounts.list, a, b);
-    };
     const auto lookups = [&](const fs::path& folder) { return FileSystemPlaces::lookups(mounts.list, folder); };
     for (const fs::path side : {"/run/gvfs/phone/DCIM", "/mnt/ssh/x"}) {
-        EXPECT_EQ(compare(side, "/home/me/backup").kind, Verdict::Case::apart) << side;
-        EXPECT_EQ(compare("/home/me/backup", side).kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(compare(mounts, side, "/home/me/backup").kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(compare(mounts, "/home/me/backup", side).kind, Verdict::Case::apart) << side;
         EXPECT_EQ(lookups(side), std::vector<fs::path>{side});
     }
     EXPECT_EQ(lookups("/home/me/backup"), std::vector<fs::path>{});
-    EXPECT_EQ(compare("/mnt/r/x", "/home/me").kind, Verdict::Case::unplaced);
-    EXPECT_EQ(compare("/mnt/fo/x", "/home/me").kind, Verdict::Case::unplaced);
-    EXPECT_EQ(compare("/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
-    EXPECT_EQ(compare("/C", "/A"), (Verdict{Verdict::Case::unplaced, "/C/ssh"}));
+    EXPECT_EQ(compare(mounts, "/mnt/r/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare(mounts, "/mnt/fo/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare(mounts, "/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
+    EXPECT_EQ(compare(mounts, "/C", "/A"), (Verdict{Verdict::Case::unplaced, "/C/ssh"}));
     mounts.list[2].onAnotherMachine = mounts.list[6].onAnotherMachine = true;
-    EXPECT_EQ(compare("/C", "/A").kind, Verdict::Case::apart);
+    EXPECT_EQ(compare(mounts, "/C", "/A").kind, Verdict::Case::apart);
     EXPECT_EQ(lookups("/mnt/ssh/x"), std::vector<fs::path>{});
     // A chrooted sftp account's /data may be /srv/chroot/data: an overlap is shown, none ruled out.
     const VolumeIdentity own = share("sftp://127.0.0.1/data", "fuse.sshfs", "data");
     Mounts data = Mounts().add("/mnt/data", "/", 70, {"/data"}, own).add("/B/in", "/", 71, {"/data"}, own);
     for (std::size_t i : {1, 2}) data.list[i].placedByMarkers = true;
-    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
-    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/mnt/data").kind, Verdict::Case::apart);
+    EXPECT_EQ(compare(data, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
+    EXPECT_EQ(compare(data, "/srv/chroot/data/backup", "/mnt/data").kind, Verdict::Case::apart);
     EXPECT_EQ(FileSystemPlaces::lookups(data.list, "/mnt/data"), std::vector<fs::path>{"/mnt/data"});
-    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/B"),
-              (Verdict{Verdict::Case::unplaced, "/B/in"}));
+    EXPECT_EQ(compare(data, "/srv/chroot/data/backup", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
 }
 
 }  // namespace

@@ -347,22 +347,19 @@ TEST_F(CoordinatorRunTest, AConfirmedRunWhosePlanTakesMoreThanTheReviewAsksAgain
         const RunResult asked = run(id);
         ASSERT_TRUE(asked.review);
         const GuardVerdict verdict = SafetyGuard::evaluate(*asked.review, SyncMode::mirror, jobs.back().options, std::nullopt, {});
-        EXPECT_EQ(asked.record.outcome, RunOutcome::needsReview(verdict.message));
-        EXPECT_EQ(*asked.review, coordinator.preview(id, {}));
-        EXPECT_EQ(asked.record.stats, RunStats{});
+        EXPECT_EQ(std::tuple(asked.record.outcome, *asked.review, asked.record.stats),
+                  std::tuple(RunOutcome::needsReview(verdict.message), coordinator.preview(id, {}), RunStats{}));
         RunResult result = confirm(id, asked, [&] {
             fs::rename(from / "photos", tmp / ("unmounted" + tag));
             fs::create_directory(from / "photos");
         });
-        EXPECT_EQ(result.record.outcome, unreviewed(200));
         ASSERT_TRUE(result.review);
-        EXPECT_EQ(result.review->archives.size(), 269u);
-        EXPECT_EQ(phases().end()[-2], SyncPhase::awaitingConfirmation);
-        EXPECT_EQ(tree(to).size(), 302u);
+        EXPECT_EQ(std::tuple(result.record.outcome, result.review->archives.size(), phases().end()[-2],
+                             tree(to).size()),
+                  std::tuple(unreviewed(200), 269u, SyncPhase::awaitingConfirmation, 302u));
         result = confirm(id, result);
-        EXPECT_EQ(result.record.outcome, RunOutcome::success());
-        EXPECT_EQ(tree(to), tree(from));
-        EXPECT_EQ(result.record.stats.filesArchived, archive ? 269 : 0);
+        EXPECT_EQ(std::tuple(result.record.outcome, tree(to), result.record.stats.filesArchived),
+                  std::tuple(RunOutcome::success(), tree(from), archive ? 269 : 0));
     }
 }
 
@@ -396,9 +393,8 @@ TEST_F(CoordinatorRunTest, AConfirmedRunTakesNothingSavedSinceTheReview) {
         ASSERT_TRUE(asked.review);
         ASSERT_EQ(asked.review->archives, (std::vector<PlannedArchive>{{c.reviewed, Side::b}}));
         const RunResult result = confirm(id, asked, [&] { putAt(to / c.saved, "saved since", t0 + 50); });
-        EXPECT_EQ(result.record.outcome, unreviewed(1));
-        EXPECT_EQ(readFile(to / c.saved), "saved since");
-        EXPECT_EQ(readFile(to / c.reviewed), c.saved == c.reviewed ? "saved since" : "reviewed");
+        EXPECT_EQ(std::tuple(result.record.outcome, readFile(to / c.saved), readFile(to / c.reviewed)),
+                  std::tuple(unreviewed(1), "saved since", c.saved == c.reviewed ? "saved since" : "reviewed"));
         EXPECT_EQ(confirm(id, result).record.outcome, RunOutcome::success());
         EXPECT_EQ(tree(to), tree(from));
     }
@@ -413,9 +409,8 @@ TEST_F(CoordinatorRunTest, AConfirmedRunWithTheArchiveOnTakesNothingItsPlanDidNo
     const RunResult result = confirm(copy, run(copy), [&] {
         script->expect(Script::dryRun()).passThrough().then([&] { put(c / "same0", "changed"); });
     });
-    EXPECT_EQ(readFile(d / "same0"), "same");
-    EXPECT_EQ(readFile(d / "r0"), "newer");
-    EXPECT_EQ(result.record.stats.filesArchived, 5);
+    EXPECT_EQ(std::tuple(readFile(d / "same0"), readFile(d / "r0"), result.record.stats.filesArchived),
+              std::tuple("same", "newer", 5));
 }
 
 TEST_F(CoordinatorRunTest, CancelledAndInterruptedTransfersNeitherPruneNorEject) {
