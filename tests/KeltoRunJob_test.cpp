@@ -650,9 +650,7 @@ TEST_F(PlannedFoldersOneWay, ARunStopsBeforeRsyncWhenASideIsNoLongerThePlannedFo
                 EXPECT_FALSE(fs::exists(swapped / ".KeltoSync"));
                 EXPECT_TRUE(side == Side::b || tree(dst) == (Files{{"only-b.txt", "b"}}));
             }
-}
-
-TEST_F(PlannedFoldersOneWay, WhatFollowsTheTransferActsOnTheFolderHeld) {
+    SCOPED_TRACE("WhatFollowsTheTransferActsOnTheFolderHeld");
     for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy}) {
         SCOPED_TRACE(enumName(mode));
         job.mode = mode;
