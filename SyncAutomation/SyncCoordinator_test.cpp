@@ -217,14 +217,13 @@ TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItH
     const Endpoint internal = endpointAt(tmp / "Internal");
     const Uuid internalID = addJob(SyncMode::mirror, internal, endpointAt(tmp / "Backup")).id;
     volumes.table[1].identity.name = "Renamed";  // the temporary folder's
-    EXPECT_EQ(coordinator.resolve(internalID).job.source.volume.name, "Renamed");
-    EXPECT_EQ(coordinator.resolve(internalID).job.destination.volume.name, "Renamed");
+    const SyncJob renamed = coordinator.resolve(internalID).job;
+    EXPECT_EQ(std::tuple(renamed.source.volume.name, renamed.destination.volume.name), std::tuple("Renamed", "Renamed"));
     // Fail once the resolver has checked both folders.
     failLookupsAfter = 2;
     const auto kept = coordinator.resolve(internalID);
-    EXPECT_EQ(identityLookups, 4);
-    EXPECT_EQ(kept.job.source.volume, internal.volume);
-    EXPECT_EQ(kept.job.source.volume.name, "tmp");
+    EXPECT_EQ(std::tuple(identityLookups, kept.job.source.volume, kept.job.source.volume.name),
+              std::tuple(4, internal.volume, "tmp"));
 }
 
 TEST_F(Coordinator, ACancellationMayComeBackIntoTheControlAndTheTable) {
@@ -345,9 +344,7 @@ TEST(FileSystemPlaces, TreesOverlapThroughAnyMountBelowEitherSide) {
     // A folder whose shown folder is unknown, or a device nobody knows, tells nothing.
     EXPECT_FALSE(Mounts().add("/B/m", "", 1).overlap("/A", "/B"));
     EXPECT_FALSE(Mounts().add("/B/m", "/", 0).add("/A/m", "/", 0).overlap("/A", "/B"));
-}
-
-TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
+    SCOPED_TRACE("StackedMountsReachTheFoldersTheyAreStackedOn");
     // A FUSE pass-through of P at B.
     EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P/A", "/B"));
     EXPECT_TRUE(Mounts().add("/B", "/", 40, {"/P"}).overlap("/P", "/B/x"));
@@ -370,39 +367,33 @@ TEST(FileSystemPlaces, StackedMountsReachTheFoldersTheyAreStackedOn) {
     Mounts over = Mounts().add("/x", "/", 41, {"/up", "/x"}).add("/b/m", "/x/sub", 1);
     EXPECT_TRUE(over.overlap("/x/sub/y", "/b"));
     EXPECT_FALSE(over.overlap("/x/other", "/b"));
-}
-
-TEST(FileSystemPlaces, FoldingFileSystemsCompareWithoutCase) {
-    Mounts mounts = Mounts().add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
-    mounts.list.back().identity.caseSensitive = false;
-    mounts.add("/V", "/", 8, {}, test::volumeIdentity(VolumeKind::removable, "FAT", "V", "vfat"));
-    EXPECT_TRUE(mounts.overlap("/E/data/sub", "/E/Data"));
-    EXPECT_TRUE(mounts.overlap("/E/DATA", "/E/data"));
-    EXPECT_TRUE(mounts.overlap("/V/Ärger", "/V/ärger/x"));
-    EXPECT_TRUE(mounts.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
-    EXPECT_FALSE(mounts.overlap("/E/data", "/E/date"));
-    EXPECT_FALSE(mounts.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
-    EXPECT_EQ(FileSystemPlaces::pathThrough(mounts.list[1], {"/", "DATA", "x"}), std::optional<fs::path>("/E/DATA/x"));
-}
-
-TEST(FileSystemPlaces, NestedExportsOfOneServerOverlap) {
-    Mounts mounts;
-    mounts.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
+    SCOPED_TRACE("FoldingFileSystemsCompareWithoutCase");
+    Mounts folding = Mounts().add("/E", "/", 7, {}, test::volumeIdentity(VolumeKind::removable, "EX", "E", "fuseblk"));
+    folding.list.back().identity.caseSensitive = false;
+    folding.add("/V", "/", 8, {}, test::volumeIdentity(VolumeKind::removable, "FAT", "V", "vfat"));
+    EXPECT_TRUE(folding.overlap("/E/data/sub", "/E/Data"));
+    EXPECT_TRUE(folding.overlap("/E/DATA", "/E/data"));
+    EXPECT_TRUE(folding.overlap("/V/Ärger", "/V/ärger/x"));
+    EXPECT_TRUE(folding.overlap("/E/ΚΟΣΜΟΣ/x", "/E/κοσμος"));  // final sigma
+    EXPECT_FALSE(folding.overlap("/E/data", "/E/date"));
+    EXPECT_FALSE(folding.overlap("/x/Data", "/x/data/sub"));  // the system disk keeps case
+    EXPECT_EQ(FileSystemPlaces::pathThrough(folding.list[1], {"/", "DATA", "x"}), std::optional<fs::path>("/E/DATA/x"));
+    SCOPED_TRACE("NestedExportsOfOneServerOverlap");
+    Mounts exports;
+    exports.add("/mnt/export", "/", 54, {}, share("nfs://server/export"))
         .add("/mnt/home", "/", 55, {}, share("nfs://SERVER/export/home"))
         .add("/mnt/other", "/", 56, {}, share("nfs://elsewhere/export/home"))
         .add("/mnt/music", "/", 55, {}, share("nfs://server/export/music"))  // numbered as home by the client
         .add("/mnt/again", "/me", 55, {}, share("nfs://server/export/home"));
-    for (MountedVolume& mount : mounts.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
-    EXPECT_FALSE(mounts.overlap("/mnt/home", "/mnt/music"));
-    EXPECT_TRUE(mounts.overlap("/mnt/home", "/mnt/again/x"));
-    EXPECT_TRUE(mounts.overlap("/mnt/export/home/me", "/mnt/home"));
-    EXPECT_TRUE(mounts.overlap("/mnt/export", "/mnt/home/x"));
-    EXPECT_FALSE(mounts.overlap("/mnt/export/music", "/mnt/home"));
-    EXPECT_FALSE(mounts.overlap("/mnt/other", "/mnt/export"));
-}
-
-// The image itself lies in the folder that holds it.
-TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
+    for (MountedVolume& mount : exports.list) mount.onAnotherMachine = mount.identity.kind == VolumeKind::network;
+    EXPECT_FALSE(exports.overlap("/mnt/home", "/mnt/music"));
+    EXPECT_TRUE(exports.overlap("/mnt/home", "/mnt/again/x"));
+    EXPECT_TRUE(exports.overlap("/mnt/export/home/me", "/mnt/home"));
+    EXPECT_TRUE(exports.overlap("/mnt/export", "/mnt/home/x"));
+    EXPECT_FALSE(exports.overlap("/mnt/export/music", "/mnt/home"));
+    EXPECT_FALSE(exports.overlap("/mnt/other", "/mnt/export"));
+    // The image itself lies in the folder that holds it.
+    SCOPED_TRACE("FoldersOfOneImageOverlapOnlyByTheirPlacesInIt");
     Mounts image = Mounts().add("/mnt/whole", "/", 9).add("/mnt/sub", "/sub", 9);
     for (std::size_t i : {1, 2}) image.list[i].images = {"/data/disk.img"};
     EXPECT_FALSE(image.overlap("/mnt/whole/photos", "/mnt/sub"));
@@ -415,6 +406,18 @@ TEST(FileSystemPlaces, FoldersOfOneImageOverlapOnlyByTheirPlacesInIt) {
     image.list.back().images = {"/mnt/whole/photos/inner.img"};
     EXPECT_TRUE(image.overlap("/mnt/inner/x", "/mnt/whole/photos"));
     EXPECT_FALSE(image.overlap("/mnt/inner/x", "/mnt/sub"));
+    // A btrfs subvolume or bind mount: folders nest though no path shows it.
+    SCOPED_TRACE("SyncCoordinatorNesting.FoldersNestInTheirFileSystemWhicheverMountsShowThem");
+    Mounts subvolumes = Mounts().add("/m1", "/@data", 7).add("/m2", "/@data/x/y", 7);
+    EXPECT_TRUE(subvolumes.overlap("/m1", "/m2/z"));
+    EXPECT_TRUE(subvolumes.overlap("/m2", "/m1/x"));
+    EXPECT_TRUE(subvolumes.overlap("/m2/z", "/m1/x/y/z"));
+    EXPECT_FALSE(subvolumes.overlap("/m1/w", "/m2/z"));
+    subvolumes.list[2].fileSystemRoot = "/@database";
+    EXPECT_FALSE(subvolumes.overlap("/m1", "/m2"));
+    subvolumes.list[2].fileSystemRoot = "/@data/x/y";
+    subvolumes.list[2].device = 8;
+    EXPECT_FALSE(subvolumes.overlap("/m1", "/m2"));
 }
 
 TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
@@ -450,11 +453,8 @@ TEST(FileSystemPlaces, TreesReachingWhatCannotBePlacedCannotBeTold) {
     EXPECT_EQ(compare(bound, "/real/Q", "/B/x", throughLink).kind, Verdict::Case::apart);
     EXPECT_EQ(FileSystemPlaces::compare({}, "/A", "/B").kind, Verdict::Case::unplaced);
     EXPECT_EQ(compare(Mounts().add("/B", "", 1), "/A", "/B/x").kind, Verdict::Case::unplaced);
-}
-
-// A mount with a cache of its own, or one below a side, refuses: its markers may be stale.
-TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
-    using Verdict = FileSystemPlaces::Verdict;
+    // A mount with a cache of its own, or one below a side, refuses: its markers may be stale.
+    SCOPED_TRACE("ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout");
     VolumeIdentity gvfs = test::volumeIdentity(VolumeKind::internal, std::nullopt, "gvfs", "fuse.gvfsd-fuse");
     const VolumeIdentity ssh = share("sftp://backupbox/home/me/P", "fuse.sshfs", "P");
     const VolumeIdentity rclone = test::volumeIdentity(VolumeKind::network, std::nullopt, "r", "fuse.rclone");
@@ -462,46 +462,28 @@ TEST(FileSystemPlaces, ASideOnAMountOnlyItsMarkersPlaceIsLookedUpThroughout) {
     mounts.add("/mnt/r", "/", 62, {}, rclone).add("/mnt/fo", "/", 63, {"fuse-overlayfs"});
     mounts.add("/B/in", "/", 64, {"gvfsd-fuse"}, gvfs).add("/C/ssh", "/", 65, {}, ssh);
     for (std::size_t i : {1, 2, 5, 6}) mounts.list[i].placedByMarkers = true;
-    const auto compare = [&](const fs::path& a, const fs::path& b) {
-        return FileSystemPlaces::compare(mounts.list, a, b);
-    };
     const auto lookups = [&](const fs::path& folder) { return FileSystemPlaces::lookups(mounts.list, folder); };
     for (const fs::path side : {"/run/gvfs/phone/DCIM", "/mnt/ssh/x"}) {
-        EXPECT_EQ(compare(side, "/home/me/backup").kind, Verdict::Case::apart) << side;
-        EXPECT_EQ(compare("/home/me/backup", side).kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(compare(mounts, side, "/home/me/backup").kind, Verdict::Case::apart) << side;
+        EXPECT_EQ(compare(mounts, "/home/me/backup", side).kind, Verdict::Case::apart) << side;
         EXPECT_EQ(lookups(side), std::vector<fs::path>{side});
     }
     EXPECT_EQ(lookups("/home/me/backup"), std::vector<fs::path>{});
-    EXPECT_EQ(compare("/mnt/r/x", "/home/me").kind, Verdict::Case::unplaced);
-    EXPECT_EQ(compare("/mnt/fo/x", "/home/me").kind, Verdict::Case::unplaced);
-    EXPECT_EQ(compare("/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
-    EXPECT_EQ(compare("/C", "/A"), (Verdict{Verdict::Case::unplaced, "/C/ssh"}));
+    EXPECT_EQ(compare(mounts, "/mnt/r/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare(mounts, "/mnt/fo/x", "/home/me").kind, Verdict::Case::unplaced);
+    EXPECT_EQ(compare(mounts, "/A", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
+    EXPECT_EQ(compare(mounts, "/C", "/A"), (Verdict{Verdict::Case::unplaced, "/C/ssh"}));
     mounts.list[2].onAnotherMachine = mounts.list[6].onAnotherMachine = true;
-    EXPECT_EQ(compare("/C", "/A").kind, Verdict::Case::apart);
+    EXPECT_EQ(compare(mounts, "/C", "/A").kind, Verdict::Case::apart);
     EXPECT_EQ(lookups("/mnt/ssh/x"), std::vector<fs::path>{});
     // A chrooted sftp account's /data may be /srv/chroot/data: an overlap is shown, none ruled out.
     const VolumeIdentity own = share("sftp://127.0.0.1/data", "fuse.sshfs", "data");
     Mounts data = Mounts().add("/mnt/data", "/", 70, {"/data"}, own).add("/B/in", "/", 71, {"/data"}, own);
     for (std::size_t i : {1, 2}) data.list[i].placedByMarkers = true;
-    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
-    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/mnt/data").kind, Verdict::Case::apart);
+    EXPECT_EQ(compare(data, "/data/x", "/mnt/data").kind, Verdict::Case::overlapping);
+    EXPECT_EQ(compare(data, "/srv/chroot/data/backup", "/mnt/data").kind, Verdict::Case::apart);
     EXPECT_EQ(FileSystemPlaces::lookups(data.list, "/mnt/data"), std::vector<fs::path>{"/mnt/data"});
-    EXPECT_EQ(FileSystemPlaces::compare(data.list, "/srv/chroot/data/backup", "/B"),
-              (Verdict{Verdict::Case::unplaced, "/B/in"}));
-}
-
-// A btrfs subvolume or bind mount: folders nest though no path shows it.
-TEST(SyncCoordinatorNesting, FoldersNestInTheirFileSystemWhicheverMountsShowThem) {
-    Mounts mounts = Mounts().add("/m1", "/@data", 7).add("/m2", "/@data/x/y", 7);
-    EXPECT_TRUE(mounts.overlap("/m1", "/m2/z"));
-    EXPECT_TRUE(mounts.overlap("/m2", "/m1/x"));
-    EXPECT_TRUE(mounts.overlap("/m2/z", "/m1/x/y/z"));
-    EXPECT_FALSE(mounts.overlap("/m1/w", "/m2/z"));
-    mounts.list[2].fileSystemRoot = "/@database";
-    EXPECT_FALSE(mounts.overlap("/m1", "/m2"));
-    mounts.list[2].fileSystemRoot = "/@data/x/y";
-    mounts.list[2].device = 8;
-    EXPECT_FALSE(mounts.overlap("/m1", "/m2"));
+    EXPECT_EQ(compare(data, "/srv/chroot/data/backup", "/B"), (Verdict{Verdict::Case::unplaced, "/B/in"}));
 }
 
 }  // namespace

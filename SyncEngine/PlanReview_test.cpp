@@ -60,27 +60,23 @@ TEST(PlanReview, WhatThePlanTakesBeyondTheReviewIsComparedByEachSidesKey) {
               "1 file on side A that you did not review will be archived or deleted.");
     EXPECT_EQ(PlanReview::reason({{"x", Side::b}, {"y", Side::b}}),
               "2 files on side B that you did not review will be archived or deleted.");
-}
-
-TEST(PlanReview, EverythingIsBeyondAReviewOfOtherFolders) {
-    SyncPlan reviewed = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
-    reviewed.seen = {{"a.txt", Side::b, v1}, {"b.txt", Side::a, v1}};
-    reviewed.folderA = FolderIdentity{1, 10};
-    reviewed.folderB = FolderIdentity{2, 20};
-    EXPECT_TRUE(PlanReview::beyond(reviewed, reviewed, {}).empty());
+    SCOPED_TRACE("EverythingIsBeyondAReviewOfOtherFolders");
+    SyncPlan ofFolders = taking({{"a.txt", Side::b}, {"b.txt", Side::a}});
+    ofFolders.seen = {{"a.txt", Side::b, v1}, {"b.txt", Side::a, v1}};
+    ofFolders.folderA = FolderIdentity{1, 10};
+    ofFolders.folderB = FolderIdentity{2, 20};
+    EXPECT_TRUE(PlanReview::beyond(ofFolders, ofFolders, {}).empty());
     for (const auto& [a, b] : std::vector<std::pair<std::optional<FolderIdentity>, std::optional<FolderIdentity>>>{
              {FolderIdentity{1, 10}, FolderIdentity{3, 20}},
              {FolderIdentity{1, 11}, FolderIdentity{2, 20}},
              {FolderIdentity{2, 20}, FolderIdentity{1, 10}},
              {FolderIdentity{1, 10}, std::nullopt}}) {
-        SyncPlan plan = reviewed;
+        SyncPlan plan = ofFolders;
         plan.folderA = a;
         plan.folderB = b;
-        EXPECT_EQ(PlanReview::beyond(reviewed, plan, {}), plan.archives);
+        EXPECT_EQ(PlanReview::beyond(ofFolders, plan, {}), plan.archives);
     }
-}
-
-TEST(PlanReview, TwoSpellingsOfOneKeyInThePlanAreTwoItems) {
+    SCOPED_TRACE("TwoSpellingsOfOneKeyInThePlanAreTwoItems");
     const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
     const PlanReview::Names foldingB{.caseSensitiveB = false};
     const auto plan = [](std::vector<SeenVersion> seen) {
@@ -89,20 +85,20 @@ TEST(PlanReview, TwoSpellingsOfOneKeyInThePlanAreTwoItems) {
         out.seen = std::move(seen);
         return out;
     };
-    const SyncPlan reviewed = plan({{nfc, Side::b, v1}, {"\xC3\x89t\xC3\xA9.txt", Side::b, v1}});
-    for (const ItemVersion& twin : {v2, v1}) {
-        EXPECT_EQ(PlanReview::beyond(reviewed, plan({{nfd, Side::b, twin}, {nfc, Side::b, v1}}), foldingB),
+    const SyncPlan spelled = plan({{nfc, Side::b, v1}, {"\xC3\x89t\xC3\xA9.txt", Side::b, v1}});
+    for (const ItemVersion& version : {v2, v1}) {
+        EXPECT_EQ(PlanReview::beyond(spelled, plan({{nfd, Side::b, version}, {nfc, Side::b, v1}}), foldingB),
                   (std::vector<PlannedArchive>{{nfd, Side::b}}));
-        EXPECT_EQ(PlanReview::beyond(reviewed, plan({{nfc, Side::b, v1}, {nfd, Side::b, twin}}), foldingB),
+        EXPECT_EQ(PlanReview::beyond(spelled, plan({{nfc, Side::b, v1}, {nfd, Side::b, version}}), foldingB),
                   (std::vector<PlannedArchive>{{nfd, Side::b}}));
     }
-    EXPECT_EQ(PlanReview::beyond(reviewed,
+    EXPECT_EQ(PlanReview::beyond(spelled,
                                  plan({{"\xC3\xA9t\xC3\xA9.txt", Side::b, v1}, {"\xC3\x89t\xC3\xA9.txt", Side::b, v1}}),
                                  foldingB),
               (std::vector<PlannedArchive>{{"\xC3\xA9t\xC3\xA9.txt", Side::b}}));
     // Alone, the other spelling is the reviewed item as the side spells it now, unless seen in another version.
-    EXPECT_TRUE(PlanReview::beyond(reviewed, plan({{nfd, Side::b, v1}}), foldingB).empty());
-    EXPECT_EQ(PlanReview::beyond(reviewed, plan({{nfd, Side::b, v2}}), foldingB),
+    EXPECT_TRUE(PlanReview::beyond(spelled, plan({{nfd, Side::b, v1}}), foldingB).empty());
+    EXPECT_EQ(PlanReview::beyond(spelled, plan({{nfd, Side::b, v2}}), foldingB),
               (std::vector<PlannedArchive>{{nfd, Side::b}}));
     // A review that saw no version of it did not see this one.
     EXPECT_EQ(PlanReview::beyond(taking({{nfc, Side::b}}), plan({{nfc, Side::b, v1}}), foldingB),

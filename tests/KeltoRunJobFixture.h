@@ -27,6 +27,11 @@ inline void lay(const fs::path& root, const Files& entries) {
         content == "dir/" ? (void)fs::create_directories(root / path) : putAt(root / path, content, t0);
 }
 
+inline bool nothingHeldIn(const fs::path& side) {
+    const fs::path holding = side / ".KeltoSync/Holding";
+    return !fs::exists(holding) || fs::is_empty(holding);
+}
+
 inline long markersIn(const fs::path& side) {
     long count = 0;
     for (const fs::path& folder : {side, side / ".KeltoSync"}) {
