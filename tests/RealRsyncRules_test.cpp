@@ -286,7 +286,7 @@ TEST_F(TransferScratchTest, AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolde
         EXPECT_TRUE(first.leftovers().empty());
         EXPECT_TRUE(fs::is_empty(temporaries(dst)));
         EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
-            put(temporaries(dst) / "inflight.Xy12Zq", "writing");
+        put(temporaries(dst) / "inflight.Xy12Zq", "writing");
         const TransferScratch::Claim second = TransferScratch::claim(dst);
         EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
     }
