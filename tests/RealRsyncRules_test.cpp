@@ -103,7 +103,9 @@ protected:
 
 }  // namespace
 
-TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
+// rsync pads or cuts years outside four digits: tmpfs keeps such times.
+TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
+    SCOPED_TRACE("RepeatedDaylightSavingHourReadsTheRealInstant");
     TemporaryFolder tmp;
     std::time_t firstPass, secondPass;
     {
@@ -120,10 +122,6 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         EXPECT_EQ(std::tuple(entries.at("edt").mtime, entries.at("est").mtime), std::tuple(firstPass, secondPass))
             << appZone;
     }
-}
-
-// rsync pads or cuts years outside four digits: tmpfs keeps such times.
-TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
     std::string whyNot;
     const auto tmpfs = test::TmpfsFolder::make(whyNot);
     if (!tmpfs) GTEST_SKIP() << whyNot;
@@ -234,6 +232,24 @@ TEST_F(TransferScratchTest, OnlyATransferThatWritesFilesGetsScratchFolders) {
     EXPECT_EQ(small.temporaryDirectory, TransferScratch::temporaryRelativePath());
     TransferScratch::assign(small, dst, {"file"}, true, TransferScratch::resumableSize);
     EXPECT_TRUE(small.partialDirectory);
+    SCOPED_TRACE("AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolder");
+    put(temporaries(dst) / "big.a1B2c3", "half");
+    put(tmp / "outside/keep", "keep");
+    fs::create_directory_symlink(tmp / "outside", temporaries(dst) / "link");
+    fs::create_directories(temporaries(dst) / "folder/inner");
+    {
+        const TransferScratch::Claim first = TransferScratch::claim(dst);
+        EXPECT_TRUE(first.leftovers().empty());
+        EXPECT_TRUE(fs::is_empty(temporaries(dst)));
+        EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
+        put(temporaries(dst) / "inflight.Xy12Zq", "writing");
+        const TransferScratch::Claim second = TransferScratch::claim(dst);
+        EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
+    }
+    const TransferScratch::Claim later = TransferScratch::claim(dst);
+    EXPECT_TRUE(fs::is_empty(temporaries(dst)));
+    fs::remove_all(dst / ".KeltoSync");
+    EXPECT_THROW(TransferScratch::claim(dst), FileError);  // the reserved tree is made first
 }
 
 TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) {
@@ -273,25 +289,4 @@ TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
     const RsyncOutput result = runRealRsync(RsyncArguments::build(transfer));
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(test::readFile(dst / "elsewhere/inner/file"), "newer");
-}
-
-TEST_F(TransferScratchTest, AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolder) {
-    fs::create_directories(temporaries(dst));
-    put(temporaries(dst) / "big.a1B2c3", "half");
-    put(tmp / "outside/keep", "keep");
-    fs::create_directory_symlink(tmp / "outside", temporaries(dst) / "link");
-    fs::create_directories(temporaries(dst) / "folder/inner");
-    {
-        const TransferScratch::Claim first = TransferScratch::claim(dst);
-        EXPECT_TRUE(first.leftovers().empty());
-        EXPECT_TRUE(fs::is_empty(temporaries(dst)));
-        EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
-        put(temporaries(dst) / "inflight.Xy12Zq", "writing");
-        const TransferScratch::Claim second = TransferScratch::claim(dst);
-        EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
-    }
-    const TransferScratch::Claim later = TransferScratch::claim(dst);
-    EXPECT_TRUE(fs::is_empty(temporaries(dst)));
-    fs::remove_all(dst / ".KeltoSync");
-    EXPECT_THROW(TransferScratch::claim(dst), FileError);  // the reserved tree is made first
 }

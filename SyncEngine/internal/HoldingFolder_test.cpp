@@ -446,9 +446,7 @@ TEST_F(CopySourceCheckTest, NamesTheCopiedSourcesWhoseSizeTimesOrChangeTimeMoved
                              "missing"}),
               (std::vector<std::string>{"dir/nested", "touched", "gone", "retimed", "grown"}));
     EXPECT_TRUE(CopySourceCheck(source.path(), {"same"}).changed({"same"}).empty());
-}
-
-TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksAndTouchesNothingElse) {
+    SCOPED_TRACE("AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksAndTouchesNothingElse");
     for (const char* name : {"older", "newer", "replaced", "calm"}) put(name, "12345", t0 + 100);
     for (const char* name : {"older", "newer", "calm"}) {
         destination.write(name, "copy");
@@ -456,14 +454,14 @@ TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksA
     }
     fs::create_symlink("elsewhere", destination / "replaced");  // not the copy rsync made
     const timespec linkTime = statOf(destination / "replaced").st_mtim;
-    CopySourceCheck check(source.path(), {"older", "newer", "replaced", "calm"});
+    CopySourceCheck stale(source.path(), {"older", "newer", "replaced", "calm"});
     setTime(source / "older", t0 + 50);
     setTime(source / "newer", t0 + 200);
     setTime(source / "replaced", t0 + 200);
-    ASSERT_EQ(check.changed({"older", "newer", "replaced", "calm"}),
+    ASSERT_EQ(stale.changed({"older", "newer", "replaced", "calm"}),
               (std::vector<std::string>{"older", "newer", "replaced"}));
     for (const char* name : {"older", "newer", "replaced", "calm", "never there"})
-        check.markStale(destination.path(), name, 1);
+        stale.markStale(destination.path(), name, 1);
     EXPECT_EQ(statOf(destination / "older").st_mtim.tv_sec, t0 + 50 - 3);
     EXPECT_EQ(statOf(destination / "newer").st_mtim.tv_sec, t0 + 100 - 3);
     EXPECT_EQ(statOf(destination / "newer").st_mtim.tv_nsec, 0);
