@@ -24,7 +24,6 @@ using namespace kelto::test;
 namespace {
 
 using Script = ScriptedRsyncRunner;
-using ::testing::_;
 using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
@@ -333,12 +332,14 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
 // B's version counts as the plan's only where it stood before the first dry run began: saved in
 // place later only the status change tells; saved anew during the transfer only its file number.
 TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
-    const auto saveInPlace = [](const fs::path& file, std::string_view content) {
-        struct stat before {};
-        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-        const timespec times[2] = {before.st_atim, before.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    const auto saves = [this] {  // in place, times kept
+        for (const auto& [name, content] : Files{{"x.txt", "new B"}, {"gone.txt", "new g"}}) {
+            struct stat before {};
+            ASSERT_EQ(::lstat((dst / name).c_str(), &before), 0);
+            std::ofstream(dst / name, std::ios::binary | std::ios::trunc) << content;
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (dst / name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        }
     };
     for (const std::string when : {"after the dry run", "while the plan waits", "during the transfer"})
         for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy})
@@ -351,10 +352,6 @@ TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
                 fresh();
                 putFiles(src, {{"x.txt", "from A"}});
                 putFiles(dst, {{"x.txt", "old B"}, {"gone.txt", "old g"}});
-                const auto saves = [&] {
-                    saveInPlace(dst / "x.txt", "new B");
-                    saveInPlace(dst / "gone.txt", "new g");
-                };
                 if (when == "after the dry run") script.expect(Script::dryRun()).passThrough().then(saves);
                 if (transfer) {
                     putFiles(src, {{"taken.txt", "from A"}});
@@ -482,11 +479,8 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
         nextRun(1);
         const auto [next, nextExit] = run(plan());
         EXPECT_EQ(nextExit.code, odd ? 24 : 0);
-        if (odd) {
-            EXPECT_THAT(next.errors, ElementsAre(_, EndsWith("; it can never go back): mnt/link"), _, _));
-        } else {
-            EXPECT_EQ(next.errors, Lines{});
-        }
+        ASSERT_EQ(next.errors.size(), odd ? 4u : 0u);
+        EXPECT_TRUE(!odd || next.errors[1].ends_with("; it can never go back): mnt/link")) << next.errors[1];
     }
 }
 
@@ -728,11 +722,9 @@ TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRo
         const auto error = refusal(plan());
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code(), OneWayEngineError::Code::noRoomToHold);
-        EXPECT_TRUE(std::string(error->what())
-                        .starts_with("Not enough room on the disk of \"" + dst.native() +
-                                     "\" to hold what this run deletes or replaces on \"" + (dst / "mnt").native() +
-                                     "\": it needs 42.4 MB, "))
-            << error->what();
+        EXPECT_THAT(error->what(), StartsWith("Not enough room on the disk of \"" + dst.native() +
+                                              "\" to hold what this run deletes or replaces on \"" +
+                                              (dst / "mnt").native() + "\": it needs 42.4 MB, "));
         EXPECT_FALSE(Script::transfer()(script.calls().back().arguments)) << "refused before rsync writes";
         EXPECT_FALSE(fs::exists(holding()));
         EXPECT_EQ(fs::file_size(dst / "mnt/big"), size);

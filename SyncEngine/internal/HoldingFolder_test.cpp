@@ -377,8 +377,26 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
     EXPECT_FALSE(HoldingRecords::decodeMark(std::string("a\0b\0", 4)));
 }
 
-TEST(UnchangedCheck, ComparesKindTimeAndSizeWithoutFollowingLinks) {
+// Read below each root, following no link; what cannot be read is different.
+TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) {
     test::TemporaryFolder tmp;
+    for (const char* path : {"a/d/f", "b/d/f", "b/real/f", "a/same", "b/same"}) tmp.write(path, "same bytes");
+    tmp.write("a/g", "A's bytes");
+    tmp.write("b/g", "B's bytes");
+    for (const char* file : {"a/g", "b/g", "a/same"}) setTime(tmp / file, t0, 123'456'789);
+    setTime(tmp / "b/same", t0);
+    for (const char* link : {"a/l", "a/m", "b/m"}) fs::create_symlink("target-1", tmp / link);
+    fs::create_symlink("target-2", tmp / "b/l");
+    fs::create_directory_symlink(tmp / "b/real", tmp / "b/linked");
+    ASSERT_EQ(::mkfifo((tmp / "b/p").c_str(), 0600), 0);
+    ContentCheck check(tmp / "a", tmp / "b");
+    const std::vector<std::tuple<const char*, const char*, bool>> pairs{
+        {"d/f", "d/f", true},       {"same", "same", true}, {"m", "m", true},   {"g", "g", false},
+        {"l", "l", false},          {"m", "same", false},   {"d/f", "l", false}, {"d/f", "p", false},
+        {"d/f", "linked/f", false}, {"d/f", "missing", false}};
+    for (const auto& [inA, inB, same] : pairs) EXPECT_EQ(check.same(inA, inB), same) << inA << " against " << inB;
+    EXPECT_FALSE(ContentCheck(tmp / "gone", tmp / "b").same("d/f", "d/f"));
+    SCOPED_TRACE("UnchangedCheck.ComparesKindTimeAndSizeWithoutFollowingLinks");
     const fs::path& root = tmp.path();
     tmp.write("f", "12345");
     setTime(root / "f", 1000);
@@ -403,27 +421,6 @@ TEST(UnchangedCheck, ComparesKindTimeAndSizeWithoutFollowingLinks) {
     fs::create_directories(root / "f");
     setTime(root / "f", 1000);
     EXPECT_FALSE(UnchangedCheck::isUnchanged(file, root));
-}
-
-// Read below each root, following no link; what cannot be read is different.
-TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) {
-    test::TemporaryFolder tmp;
-    for (const char* path : {"a/d/f", "b/d/f", "b/real/f", "a/same", "b/same"}) tmp.write(path, "same bytes");
-    tmp.write("a/g", "A's bytes");
-    tmp.write("b/g", "B's bytes");
-    for (const char* file : {"a/g", "b/g", "a/same"}) setTime(tmp / file, t0, 123'456'789);
-    setTime(tmp / "b/same", t0);
-    for (const char* link : {"a/l", "a/m", "b/m"}) fs::create_symlink("target-1", tmp / link);
-    fs::create_symlink("target-2", tmp / "b/l");
-    fs::create_directory_symlink(tmp / "b/real", tmp / "b/linked");
-    ASSERT_EQ(::mkfifo((tmp / "b/p").c_str(), 0600), 0);
-    ContentCheck check(tmp / "a", tmp / "b");
-    const std::vector<std::tuple<const char*, const char*, bool>> pairs{
-        {"d/f", "d/f", true},       {"same", "same", true}, {"m", "m", true},   {"g", "g", false},
-        {"l", "l", false},          {"m", "same", false},   {"d/f", "l", false}, {"d/f", "p", false},
-        {"d/f", "linked/f", false}, {"d/f", "missing", false}};
-    for (const auto& [inA, inB, same] : pairs) EXPECT_EQ(check.same(inA, inB), same) << inA << " against " << inB;
-    EXPECT_FALSE(ContentCheck(tmp / "gone", tmp / "b").same("d/f", "d/f"));
 }
 
 TEST_F(CopySourceCheckTest, NamesTheCopiedSourcesWhoseSizeTimesOrChangeTimeMoved) {
