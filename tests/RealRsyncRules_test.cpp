@@ -55,29 +55,30 @@ void createWithTime(const fs::path& file, std::time_t t) {
     ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
+template <class Each>
+void parse(RsyncOutputParser::Mode mode, const RsyncOutput& run, Each each) {
+    RsyncOutputParser parser(mode);
+    parser.feed(run.out, each);
+    parser.finish(each);
+}
+
 std::map<std::string, ListEntry> list(const fs::path& folder) {
     RsyncInvocation i = invocation(RsyncOperation::listOnly(), folder, {});
     i.destination.reset();
     const auto run = runRealRsync(RsyncArguments::build(i));
     EXPECT_EQ(run.code, 0) << run.err;
-    RsyncOutputParser parser(RsyncOutputParser::Mode::listOnly);
     std::map<std::string, ListEntry> entries;
-    auto keep = [&](RsyncEvent&& e) {
+    parse(RsyncOutputParser::Mode::listOnly, run, [&](RsyncEvent&& e) {
         if (auto* l = e.asListEntry()) entries[l->path] = *l;
-    };
-    parser.feed(run.out, keep);
-    parser.finish(keep);
+    });
     return entries;
 }
 
 bool touches(const RsyncOutput& run, std::string_view prefix) {
-    RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
     bool found = false;
-    auto look = [&](RsyncEvent&& e) {
+    parse(RsyncOutputParser::Mode::transfer, run, [&](RsyncEvent&& e) {
         if (auto* i = e.asItem()) found = found || i->path.starts_with(prefix);
-    };
-    parser.feed(run.out, look);
-    parser.finish(look);
+    });
     return found;
 }
 
@@ -265,9 +266,7 @@ TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) 
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(test::readFile(dst / "a/b/deep") + test::readFile(dst / "top"), "deeptop");
     EXPECT_TRUE(fs::is_empty(temporaries(dst)) && fs::is_empty(TransferScratch::partialFolder(dst)));
-}
-
-TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
+    SCOPED_TRACE("NoTemporaryFolderForFilesOnAnotherMount");
     put(dst / "here/file");
     fs::create_directories(temporaries(dst));
     fs::create_directories(dst / "elsewhere");
@@ -283,10 +282,10 @@ TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
 
     put(src / "elsewhere/inner/file", "newer");
     put(dst / "elsewhere/inner/file", "old");
-    RsyncInvocation transfer = invocation(RsyncOperation::copy(), src, dst);
-    transfer.partialDirectory = TransferScratch::partialFolder(dst);
-    transfer.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"elsewhere/inner/file"});
-    const RsyncOutput result = runRealRsync(RsyncArguments::build(transfer));
-    ASSERT_EQ(result.code, 0) << result.err;
+    RsyncInvocation copy = invocation(RsyncOperation::copy(), src, dst);
+    copy.partialDirectory = TransferScratch::partialFolder(dst);
+    copy.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"elsewhere/inner/file"});
+    const RsyncOutput copied = runRealRsync(RsyncArguments::build(copy));
+    ASSERT_EQ(copied.code, 0) << copied.err;
     EXPECT_EQ(test::readFile(dst / "elsewhere/inner/file"), "newer");
 }

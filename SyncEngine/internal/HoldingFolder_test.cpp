@@ -205,9 +205,8 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         hold("dir/f.txt", "second", row.later);
         if (row.marked)
             for (const std::string& id : {row.earlier, row.later}) HoldingFolder::markReported(root(), id, {});
-        const Paths earlierKept{"dir/f.txt" + taken};
         EXPECT_EQ(summary(HoldingFolder::recover(root())),
-                  (std::vector<Summary>{{HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, earlierKept},
+                  (std::vector<Summary>{{HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
                                         {HoldingFolder::relativePath(row.later), {"dir/f.txt"}, {}}}));
         EXPECT_EQ(test::readFile(folder / "dir/f.txt") + test::readFile(folder / "dir/g.txt"), "secondonly held once");
         EXPECT_EQ(test::readFile(held(row.earlier) / "dir/f.txt"), "first");
