@@ -163,9 +163,8 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     folder.write("big", "the whole file");
     hold("big", "the whole", cut);
     HoldingFolder::record(root(), cut, {.deleted = {"big"}, .seen = {{"big", versionOf(root() / "big")}}});
-    HoldingFolder::Settlement settled;
-    settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
-    HoldingFolder::markReported(root(), cut, settled);
+    HoldingFolder::markReported(root(), cut,
+                                {.kept = {{"big", FileError(EEXIST, "Could not put back", root() / "big"), true}}});
     EXPECT_EQ(summary(HoldingFolder::recover(root())),
               (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"free.txt"}, {"taken.txt" + taken}},
                                     {HoldingFolder::relativePath(other), {"sub/free.txt"}, {}}}));
@@ -206,8 +205,9 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         if (row.marked)
             for (const std::string& id : {row.earlier, row.later}) HoldingFolder::markReported(root(), id, {});
         EXPECT_EQ(summary(HoldingFolder::recover(root())),
-                  (std::vector<Summary>{{HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
-                                        {HoldingFolder::relativePath(row.later), {"dir/f.txt"}, {}}}));
+                  (std::vector<Summary>{
+                      {HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
+                      {HoldingFolder::relativePath(row.later), {"dir/f.txt"}, {}}}));
         EXPECT_EQ(test::readFile(folder / "dir/f.txt") + test::readFile(folder / "dir/g.txt"), "secondonly held once");
         EXPECT_EQ(test::readFile(held(row.earlier) / "dir/f.txt"), "first");
         EXPECT_FALSE(fs::exists(held(row.later)));
