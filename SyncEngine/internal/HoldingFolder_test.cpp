@@ -399,11 +399,10 @@ TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) 
     const fs::path& root = tmp.path();
     tmp.write("f", "12345");
     setTime(root / "f", 1000);
-    fs::create_directories(root / "d");
+    tmp.write("d/g", "1");
     fs::create_symlink("f", root / "l");
     setTime(root / "l", 3000);
     fs::create_directory_symlink(root / "d", root / "dl");
-    tmp.write("d/g", "1");
     setTime(root / "d" / "g", 5);
     setTime(root / "d", 2000);
     const SideEntry file{"f", EntryKind::file, 5, 1000};
