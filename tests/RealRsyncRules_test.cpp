@@ -18,11 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-RsyncInvocation invocation(RsyncOperation operation, const fs::path& source, const fs::path& destination) {
+RsyncInvocation invocation(RsyncOperation operation, const fs::path& source, std::optional<fs::path> destination) {
     RsyncInvocation i;
     i.operation = std::move(operation);
     i.source = source;
-    i.destination = destination;
+    i.destination = std::move(destination);
     i.traits = test::traitsOf("ext4");
     return i;
 }
@@ -63,9 +63,7 @@ void parse(RsyncOutputParser::Mode mode, const RsyncOutput& run, Each each) {
 }
 
 std::map<std::string, ListEntry> list(const fs::path& folder) {
-    RsyncInvocation i = invocation(RsyncOperation::listOnly(), folder, {});
-    i.destination.reset();
-    const auto run = runRealRsync(RsyncArguments::build(i));
+    const auto run = runRealRsync(RsyncArguments::build(invocation(RsyncOperation::listOnly(), folder, std::nullopt)));
     EXPECT_EQ(run.code, 0) << run.err;
     std::map<std::string, ListEntry> entries;
     parse(RsyncOutputParser::Mode::listOnly, run, [&](RsyncEvent&& e) {
@@ -206,8 +204,7 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
         EXPECT_NE(without.out.find("changed"), std::string::npos);
         EXPECT_EQ(without.out, with.out);
     }
-    RsyncInvocation listing = invocation(RsyncOperation::listOnly(), dst, {});
-    listing.destination.reset();
+    RsyncInvocation listing = invocation(RsyncOperation::listOnly(), dst, std::nullopt);
     RsyncInvocation listingWith = listing;
     listingWith.partialDirectory = TransferScratch::partialFolder(dst);
     EXPECT_EQ(runRealRsync(RsyncArguments::build(listing)).out, runRealRsync(RsyncArguments::build(listingWith)).out);
