@@ -36,10 +36,14 @@ std::vector<std::string> tree(const fs::path& root) {
     return out;
 }
 
-ItemVersion versionOf(const fs::path& item) {
+struct stat statOf(const fs::path& file) {
     struct stat info {};
-    if (::lstat(item.c_str(), &info) != 0) throw std::runtime_error("no item at " + item.string());
-    return ItemVersion::of(info, true);
+    EXPECT_EQ(::lstat(file.c_str(), &info), 0) << file;
+    return info;
+}
+
+ItemVersion versionOf(const fs::path& item) {
+    return ItemVersion::of(statOf(item), true);
 }
 
 // Kept items whose place is taken, or whose folder is no folder now.
@@ -78,12 +82,6 @@ constexpr std::int64_t t0 = 1'600'000'000;
 void setTime(const fs::path& file, std::int64_t seconds, long nanoseconds = 0) {
     const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << file;
-}
-
-struct stat statOf(const fs::path& file) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(file.c_str(), &info), 0) << file;
-    return info;
 }
 
 // A change of the change time alone; repeated until a coarse clock has moved.
@@ -310,8 +308,7 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     HoldingFolder::record(root(), killedRun, planned);
     ASSERT_TRUE(HoldingFolder::recover(root()).empty());
     holdPrivate(runID);
-    planned.seen.clear();
-    seenAsHeld(planned, {"private/deep/f.txt"});
+    planned.seen = {{"private/deep/f.txt", versionOf(held() / "private/deep/f.txt")}};
     planned.archiveTo = "archive/run";
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
     for (const char* archive : {"archive/killed", "archive/run"}) {
