@@ -77,10 +77,8 @@ TEST(PreflightSkips, EverythingUnderEitherSpellingOfACollidingNameIsSkippedOnce)
     EXPECT_EQ(PreflightSkips::evaluate({{"Docs", 1}, {"docs", 1}, {"card/Docs", 1}, {"card/docs", 1}},
                                        traitsOf("exfat", "ext4")),
               (Skips{collision("Docs"), collision("docs")}));
-}
-
-// On a volume that ignores case, ".keltosync" would be the reserved folder.
-TEST(PreflightSkips, AnotherSpellingOfTheReservedFolderCollidesWithIt) {
+    // On a volume that ignores case, ".keltosync" would be the reserved folder.
+    SCOPED_TRACE("AnotherSpellingOfTheReservedFolderCollidesWithIt");
     EXPECT_EQ(evaluate({{".keltosync/", 0}, {".keltosync/x", 1}, {"keep", 1}, {"sub/.KELTOSYNC", 1}}),
               (Skips{collision(".keltosync/"), collision(".keltosync/x")}));
     EXPECT_TRUE(evaluate({{".keltosync/x", 1}}, true).empty());
@@ -145,11 +143,7 @@ TEST(PreflightSkips, NormalisationTwinsOfOneListingAreSkippedWithAllTheyHold) {
     // A singleton decomposition: the Kelvin sign normalises to the letter K.
     EXPECT_EQ(normalisationTwins({{"K.txt", 1}, {"\xE2\x84\xAA.txt", 1}}),
               (Skips{twin("K.txt"), twin("\xE2\x84\xAA.txt")}));
-}
-
-TEST(PreflightSkips, AccentsCompareByCanonicalEquivalenceAndTheFatLimitIsInclusiveAndBeatsACollision) {
-    const std::string composed = "caf\xC3\xA9";      // é as one code point
-    const std::string decomposed = "cafe\xCC\x81";  // e + combining acute
+    SCOPED_TRACE("AccentsCompareByCanonicalEquivalenceAndTheFatLimitIsInclusiveAndBeatsACollision");
     EXPECT_TRUE(evaluate({{composed, 1}, {decomposed + "/x", 1}}).empty());
     EXPECT_EQ(evaluate({{composed, 9}, {decomposed, 9}}, false, 5), Skips{tooLarge(composed)});
     EXPECT_EQ(evaluate({{composed, 1}, {"CAF\xC3\x89", 1}}).size(), 2u);
@@ -210,9 +204,7 @@ TEST_F(SpellingAlignmentTest, NeverReplacesAnotherItem) {
     EXPECT_EQ(namesIn(root), (Names{"Docs", "docs"}));
     EXPECT_EQ(namesIn(root / "docs"), Names{"photo.JPG"});
     EXPECT_EQ(alignErrno("Nothing", "nothing", root), EEXIST);
-}
-
-TEST_F(SpellingAlignmentTest, RefusesUnsafePaths) {
+    SCOPED_TRACE("RefusesUnsafePaths");
     auto unsafePath = [&](std::string_view desired, std::string_view actual) -> std::string {
         try {
             SpellingAlignment::align(desired, actual, root);

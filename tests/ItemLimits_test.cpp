@@ -312,9 +312,8 @@ TEST_F(OneWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) 
                     EXPECT_TRUE(!fs::exists(tmp / "elsewhere") || fs::is_empty(tmp / "elsewhere"));
                 }
     EXPECT_TRUE(script.calls().empty());
-}
-
-TEST_F(OneWayEngineTest, DryRunLinesNamingTheReservedTreeAreNeverPlanned) {
+    SCOPED_TRACE("DryRunLinesNamingTheReservedTreeAreNeverPlanned");
+    fresh();
     const std::string lines = RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/J/R/old.txt") +
                               RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/Archive/") +
                               RsyncLines::itemized("*deleting  ", 0, ".KeltoSync/") +
@@ -355,9 +354,8 @@ TEST_F(TwoWayEngineTest, AReservedNameThatIsNoFolderStopsTheJobBeforeRsyncRuns) 
         }
     }
     EXPECT_TRUE(script.calls().empty());
-}
-
-TEST_F(TwoWayEngineTest, ListingLinesNamingTheReservedTreeAreNeverPlanned) {
+    SCOPED_TRACE("ListingLinesNamingTheReservedTreeAreNeverPlanned");
+    resetSides(true);
     script.expect(ScriptedRsyncRunner::listing(a))
         .out(RsyncLines::listed(EntryKind::file, 1, t0, "a.txt") + RsyncLines::listed(EntryKind::file, 3, t0, ".KeltoSync"));
     script.expect(ScriptedRsyncRunner::listing(b))

@@ -24,7 +24,6 @@ using namespace kelto::test;
 namespace {
 
 using Script = ScriptedRsyncRunner;
-using ::testing::_;
 using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
@@ -154,15 +153,13 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     };
     script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).exit(20);
     expectExit(run(p), 20, {"Put back: s.txt", std::string(OneWayEngine::heldBackLine)});
-    EXPECT_EQ(entries(dst), Lines{"s.txt"});
-    EXPECT_FALSE(fs::exists(holding()));
+    EXPECT_TRUE(entries(dst) == Lines{"s.txt"} && !fs::exists(holding())) << testing::PrintToString(entries(dst));
     put(dst / "d.txt", "d, made anew");
     script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).then([] {
         throw std::runtime_error("rsync went away");
     });
     EXPECT_THROW(run(p), std::runtime_error);
-    EXPECT_EQ(entries(dst), (Lines{"d.txt", "s.txt"}));
-    EXPECT_FALSE(fs::exists(holding()));
+    EXPECT_TRUE(entries(dst) == (Lines{"d.txt", "s.txt"}) && !fs::exists(holding()));
     script.expect(Script::transfer())
         .then(takes("s.txt"))
         .then([this] { put(src / "n.txt", "rewritten meanwhile"); })
@@ -333,16 +330,14 @@ TEST_F(OneWayEngineHoldingTest, ChangesAfterPlanningStayWithinWhatThePlanListed)
 // B's version counts as the plan's only where it stood before the first dry run began: saved in
 // place later only the status change tells; saved anew during the transfer only its file number.
 TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
-    const auto saveInPlace = [](const fs::path& file, std::string_view content) {
-        struct stat before {};
-        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-        const timespec times[2] = {before.st_atim, before.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-    };
-    const auto saveAnew = [](const fs::path& file, std::string_view content) {
-        put(file.parent_path() / ".saving", content);
-        fs::rename(file.parent_path() / ".saving", file);
+    const auto saves = [this] {  // in place, times kept
+        for (const auto& [name, content] : Files{{"x.txt", "new B"}, {"gone.txt", "new g"}}) {
+            struct stat before {};
+            ASSERT_EQ(::lstat((dst / name).c_str(), &before), 0);
+            std::ofstream(dst / name, std::ios::binary | std::ios::trunc) << content;
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (dst / name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        }
     };
     for (const std::string when : {"after the dry run", "while the plan waits", "during the transfer"})
         for (const SyncMode mode : {SyncMode::mirror, SyncMode::copy})
@@ -355,19 +350,17 @@ TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
                 fresh();
                 putFiles(src, {{"x.txt", "from A"}});
                 putFiles(dst, {{"x.txt", "old B"}, {"gone.txt", "old g"}});
-                const auto saves = [&] {
-                    saveInPlace(dst / "x.txt", "new B");
-                    saveInPlace(dst / "gone.txt", "new g");
-                };
                 if (when == "after the dry run") script.expect(Script::dryRun()).passThrough().then(saves);
                 if (transfer) {
                     putFiles(src, {{"taken.txt", "from A"}});
                     putFiles(dst, {{"taken.txt", "old t"}});
                     script.expect(Script::transfer())
-                        .then([&] {
-                            saveAnew(dst / "x.txt", "new B");
-                            saveAnew(dst / "gone.txt", "new g");
-                            saveAnew(dst / "taken.txt", "1st t");
+                        .then([&] {  // each saved anew: a new file renamed over the old
+                            for (const auto& [name, content] :
+                                 Files{{"x.txt", "new B"}, {"gone.txt", "new g"}, {"taken.txt", "1st t"}}) {
+                                put(dst / ".saving", content);
+                                fs::rename(dst / ".saving", dst / name);
+                            }
                         })
                         .passThrough()
                         .then([&] { put(dst / "taken.txt", "2nd t"); });  // after rsync wrote its copy
@@ -393,9 +386,8 @@ TEST_F(OneWayEngineHoldingTest, ASaveMadeAfterTheComparisonBeganIsKept) {
                 EXPECT_EQ(tree(dst), after);
                 EXPECT_EQ(tree(holding()), (Files{{"taken.txt", "1st t"}}));
                 nextRun(1);
-                Lines planned{"taken.txt", "x.txt"};
-                if (mirror) planned.insert(planned.begin(), "gone.txt");
-                EXPECT_EQ(archivePaths(plan()), planned);
+                EXPECT_EQ(archivePaths(plan()),
+                          (mirror ? Lines{"gone.txt", "taken.txt", "x.txt"} : Lines{"taken.txt", "x.txt"}));
             }
 }
 
@@ -485,11 +477,8 @@ TEST_F(OneWayEngineHoldingTest, HeldItemsGoBackWhereNoRenameCan) {
         nextRun(1);
         const auto [next, nextExit] = run(plan());
         EXPECT_EQ(nextExit.code, odd ? 24 : 0);
-        if (odd) {
-            EXPECT_THAT(next.errors, ElementsAre(_, EndsWith("; it can never go back): mnt/link"), _, _));
-        } else {
-            EXPECT_EQ(next.errors, Lines{});
-        }
+        ASSERT_EQ(next.errors.size(), odd ? 4u : 0u);
+        EXPECT_TRUE(!odd || next.errors[1].ends_with("; it can never go back): mnt/link")) << next.errors[1];
     }
 }
 
@@ -523,8 +512,8 @@ TEST_F(OneWayEngineHoldingTest, NextRunPutsBackWhatAKilledRunHeld) {
     back.insert(back.end(), {keptLine, deleteStale, std::string(OneWayEngine::deletionsChangedLine)});
     ASSERT_EQ(stats.errors, back);
     EXPECT_EQ(log.lines, Lines(stats.errors.begin(), stats.errors.end() - 1));
-    EXPECT_EQ(contents(dst / "free.txt") + contents(dst / "sub/deep.txt"), "heldheld deep");
-    EXPECT_EQ(contents(dst / "private/inner/secret.txt"), "mine");
+    EXPECT_EQ(contents(dst / "free.txt") + contents(dst / "sub/deep.txt") + contents(dst / "private/inner/secret.txt"),
+              "heldheld deepmine");
     for (const auto& [folder, mode] : modes)
         EXPECT_EQ(fs::symlink_status(dst / folder).permissions(), static_cast<fs::perms>(mode)) << folder;
     EXPECT_EQ(entries(dst / "sub"), (Lines{own + "/", own + "/inner.txt", "deep.txt"}));
@@ -731,11 +720,9 @@ TEST_F(OneWayEngineHoldingTest, HoldingFromAMountBelowBIsRefusedWhereBLacksTheRo
         const auto error = refusal(plan());
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code(), OneWayEngineError::Code::noRoomToHold);
-        EXPECT_TRUE(std::string(error->what())
-                        .starts_with("Not enough room on the disk of \"" + dst.native() +
-                                     "\" to hold what this run deletes or replaces on \"" + (dst / "mnt").native() +
-                                     "\": it needs 42.4 MB, "))
-            << error->what();
+        EXPECT_THAT(error->what(), StartsWith("Not enough room on the disk of \"" + dst.native() +
+                                              "\" to hold what this run deletes or replaces on \"" +
+                                              (dst / "mnt").native() + "\": it needs 42.4 MB, "));
         EXPECT_FALSE(Script::transfer()(script.calls().back().arguments)) << "refused before rsync writes";
         EXPECT_FALSE(fs::exists(holding()));
         EXPECT_EQ(fs::file_size(dst / "mnt/big"), size);

@@ -18,11 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-RsyncInvocation invocation(RsyncOperation operation, const fs::path& source, const fs::path& destination) {
+RsyncInvocation invocation(RsyncOperation operation, const fs::path& source, std::optional<fs::path> destination) {
     RsyncInvocation i;
     i.operation = std::move(operation);
     i.source = source;
-    i.destination = destination;
+    i.destination = std::move(destination);
     i.traits = test::traitsOf("ext4");
     return i;
 }
@@ -55,29 +55,28 @@ void createWithTime(const fs::path& file, std::time_t t) {
     ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
+template <class Each>
+void parse(RsyncOutputParser::Mode mode, const RsyncOutput& run, Each each) {
+    RsyncOutputParser parser(mode);
+    parser.feed(run.out, each);
+    parser.finish(each);
+}
+
 std::map<std::string, ListEntry> list(const fs::path& folder) {
-    RsyncInvocation i = invocation(RsyncOperation::listOnly(), folder, {});
-    i.destination.reset();
-    const auto run = runRealRsync(RsyncArguments::build(i));
+    const auto run = runRealRsync(RsyncArguments::build(invocation(RsyncOperation::listOnly(), folder, std::nullopt)));
     EXPECT_EQ(run.code, 0) << run.err;
-    RsyncOutputParser parser(RsyncOutputParser::Mode::listOnly);
     std::map<std::string, ListEntry> entries;
-    auto keep = [&](RsyncEvent&& e) {
+    parse(RsyncOutputParser::Mode::listOnly, run, [&](RsyncEvent&& e) {
         if (auto* l = e.asListEntry()) entries[l->path] = *l;
-    };
-    parser.feed(run.out, keep);
-    parser.finish(keep);
+    });
     return entries;
 }
 
 bool touches(const RsyncOutput& run, std::string_view prefix) {
-    RsyncOutputParser parser(RsyncOutputParser::Mode::transfer);
     bool found = false;
-    auto look = [&](RsyncEvent&& e) {
+    parse(RsyncOutputParser::Mode::transfer, run, [&](RsyncEvent&& e) {
         if (auto* i = e.asItem()) found = found || i->path.starts_with(prefix);
-    };
-    parser.feed(run.out, look);
-    parser.finish(look);
+    });
     return found;
 }
 
@@ -103,7 +102,9 @@ protected:
 
 }  // namespace
 
-TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
+// rsync pads or cuts years outside four digits: tmpfs keeps such times.
+TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
+    SCOPED_TRACE("RepeatedDaylightSavingHourReadsTheRealInstant");
     TemporaryFolder tmp;
     std::time_t firstPass, secondPass;
     {
@@ -120,10 +121,6 @@ TEST(RsyncListingTimes, RepeatedDaylightSavingHourReadsTheRealInstant) {
         EXPECT_EQ(std::tuple(entries.at("edt").mtime, entries.at("est").mtime), std::tuple(firstPass, secondPass))
             << appZone;
     }
-}
-
-// rsync pads or cuts years outside four digits: tmpfs keeps such times.
-TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
     std::string whyNot;
     const auto tmpfs = test::TmpfsFolder::make(whyNot);
     if (!tmpfs) GTEST_SKIP() << whyNot;
@@ -207,8 +204,7 @@ TEST_F(TransferScratchTest, DryRunsAndListingsPrintTheSameWithoutTheScratchFolde
         EXPECT_NE(without.out.find("changed"), std::string::npos);
         EXPECT_EQ(without.out, with.out);
     }
-    RsyncInvocation listing = invocation(RsyncOperation::listOnly(), dst, {});
-    listing.destination.reset();
+    RsyncInvocation listing = invocation(RsyncOperation::listOnly(), dst, std::nullopt);
     RsyncInvocation listingWith = listing;
     listingWith.partialDirectory = TransferScratch::partialFolder(dst);
     EXPECT_EQ(runRealRsync(RsyncArguments::build(listing)).out, runRealRsync(RsyncArguments::build(listingWith)).out);
@@ -234,6 +230,24 @@ TEST_F(TransferScratchTest, OnlyATransferThatWritesFilesGetsScratchFolders) {
     EXPECT_EQ(small.temporaryDirectory, TransferScratch::temporaryRelativePath());
     TransferScratch::assign(small, dst, {"file"}, true, TransferScratch::resumableSize);
     EXPECT_TRUE(small.partialDirectory);
+    SCOPED_TRACE("AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolder");
+    put(temporaries(dst) / "big.a1B2c3", "half");
+    put(tmp / "outside/keep", "keep");
+    fs::create_directory_symlink(tmp / "outside", temporaries(dst) / "link");
+    fs::create_directories(temporaries(dst) / "folder/inner");
+    {
+        const TransferScratch::Claim first = TransferScratch::claim(dst);
+        EXPECT_TRUE(first.leftovers().empty());
+        EXPECT_TRUE(fs::is_empty(temporaries(dst)));
+        EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
+        put(temporaries(dst) / "inflight.Xy12Zq", "writing");
+        const TransferScratch::Claim second = TransferScratch::claim(dst);
+        EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
+    }
+    const TransferScratch::Claim later = TransferScratch::claim(dst);
+    EXPECT_TRUE(fs::is_empty(temporaries(dst)));
+    fs::remove_all(dst / ".KeltoSync");
+    EXPECT_THROW(TransferScratch::claim(dst), FileError);  // the reserved tree is made first
 }
 
 TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) {
@@ -249,9 +263,7 @@ TEST_F(TransferScratchTest, TransfersIntoSubFoldersLeaveTheScratchFoldersEmpty) 
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(test::readFile(dst / "a/b/deep") + test::readFile(dst / "top"), "deeptop");
     EXPECT_TRUE(fs::is_empty(temporaries(dst)) && fs::is_empty(TransferScratch::partialFolder(dst)));
-}
-
-TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
+    SCOPED_TRACE("NoTemporaryFolderForFilesOnAnotherMount");
     put(dst / "here/file");
     fs::create_directories(temporaries(dst));
     fs::create_directories(dst / "elsewhere");
@@ -267,31 +279,10 @@ TEST_F(TransferScratchTest, NoTemporaryFolderForFilesOnAnotherMount) {
 
     put(src / "elsewhere/inner/file", "newer");
     put(dst / "elsewhere/inner/file", "old");
-    RsyncInvocation transfer = invocation(RsyncOperation::copy(), src, dst);
-    transfer.partialDirectory = TransferScratch::partialFolder(dst);
-    transfer.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"elsewhere/inner/file"});
-    const RsyncOutput result = runRealRsync(RsyncArguments::build(transfer));
-    ASSERT_EQ(result.code, 0) << result.err;
+    RsyncInvocation copy = invocation(RsyncOperation::copy(), src, dst);
+    copy.partialDirectory = TransferScratch::partialFolder(dst);
+    copy.temporaryDirectory = TransferScratch::temporaryFolderFor(dst, {"elsewhere/inner/file"});
+    const RsyncOutput copied = runRealRsync(RsyncArguments::build(copy));
+    ASSERT_EQ(copied.code, 0) << copied.err;
     EXPECT_EQ(test::readFile(dst / "elsewhere/inner/file"), "newer");
-}
-
-TEST_F(TransferScratchTest, AClaimClearsLeftoversOnlyWhenNoOtherRunHoldsTheFolder) {
-    fs::create_directories(temporaries(dst));
-    put(temporaries(dst) / "big.a1B2c3", "half");
-    put(tmp / "outside/keep", "keep");
-    fs::create_directory_symlink(tmp / "outside", temporaries(dst) / "link");
-    fs::create_directories(temporaries(dst) / "folder/inner");
-    {
-        const TransferScratch::Claim first = TransferScratch::claim(dst);
-        EXPECT_TRUE(first.leftovers().empty());
-        EXPECT_TRUE(fs::is_empty(temporaries(dst)));
-        EXPECT_EQ(test::readFile(tmp / "outside/keep"), "keep");
-            put(temporaries(dst) / "inflight.Xy12Zq", "writing");
-        const TransferScratch::Claim second = TransferScratch::claim(dst);
-        EXPECT_TRUE(fs::exists(temporaries(dst) / "inflight.Xy12Zq"));
-    }
-    const TransferScratch::Claim later = TransferScratch::claim(dst);
-    EXPECT_TRUE(fs::is_empty(temporaries(dst)));
-    fs::remove_all(dst / ".KeltoSync");
-    EXPECT_THROW(TransferScratch::claim(dst), FileError);  // the reserved tree is made first
 }

@@ -36,10 +36,14 @@ std::vector<std::string> tree(const fs::path& root) {
     return out;
 }
 
-ItemVersion versionOf(const fs::path& item) {
+struct stat statOf(const fs::path& file) {
     struct stat info {};
-    if (::lstat(item.c_str(), &info) != 0) throw std::runtime_error("no item at " + item.string());
-    return ItemVersion::of(info, true);
+    EXPECT_EQ(::lstat(file.c_str(), &info), 0) << file;
+    return info;
+}
+
+ItemVersion versionOf(const fs::path& item) {
+    return ItemVersion::of(statOf(item), true);
 }
 
 // Kept items whose place is taken, or whose folder is no folder now.
@@ -78,12 +82,6 @@ constexpr std::int64_t t0 = 1'600'000'000;
 void setTime(const fs::path& file, std::int64_t seconds, long nanoseconds = 0) {
     const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << file;
-}
-
-struct stat statOf(const fs::path& file) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(file.c_str(), &info), 0) << file;
-    return info;
 }
 
 // A change of the change time alone; repeated until a coarse clock has moved.
@@ -163,9 +161,8 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     folder.write("big", "the whole file");
     hold("big", "the whole", cut);
     HoldingFolder::record(root(), cut, {.deleted = {"big"}, .seen = {{"big", versionOf(root() / "big")}}});
-    HoldingFolder::Settlement settled;
-    settled.kept.push_back({"big", FileError(EEXIST, "Could not put back", root() / "big"), true});
-    HoldingFolder::markReported(root(), cut, settled);
+    HoldingFolder::markReported(root(), cut,
+                                {.kept = {{"big", FileError(EEXIST, "Could not put back", root() / "big"), true}}});
     EXPECT_EQ(summary(HoldingFolder::recover(root())),
               (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"free.txt"}, {"taken.txt" + taken}},
                                     {HoldingFolder::relativePath(other), {"sub/free.txt"}, {}}}));
@@ -205,10 +202,10 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         hold("dir/f.txt", "second", row.later);
         if (row.marked)
             for (const std::string& id : {row.earlier, row.later}) HoldingFolder::markReported(root(), id, {});
-        const Paths earlierKept{"dir/f.txt" + taken};
         EXPECT_EQ(summary(HoldingFolder::recover(root())),
-                  (std::vector<Summary>{{HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, earlierKept},
-                                        {HoldingFolder::relativePath(row.later), {"dir/f.txt"}, {}}}));
+                  (std::vector<Summary>{
+                      {HoldingFolder::relativePath(row.earlier), {"dir/g.txt"}, {"dir/f.txt" + taken}},
+                      {HoldingFolder::relativePath(row.later), {"dir/f.txt"}, {}}}));
         EXPECT_EQ(test::readFile(folder / "dir/f.txt") + test::readFile(folder / "dir/g.txt"), "secondonly held once");
         EXPECT_EQ(test::readFile(held(row.earlier) / "dir/f.txt"), "first");
         EXPECT_FALSE(fs::exists(held(row.later)));
@@ -261,26 +258,40 @@ TEST_F(HoldingFolderTest, OnlyACopyOfOneItemTradesPlacesWithAnUnseenHeldVersion)
 }
 
 TEST_F(HoldingFolderTest, RecoveryRestoresWhatCrossingDroppedAsSettlingWould) {
+    const std::string later = "2025-03-08_090000-00ff00ff";
     folder.write("mnt/g", "linked");
     HoldingFolder::prepare(root(), runID);
     hold("mnt/f", "linked");  // as rsync's copy across left them: one name, no attributes
     hold("mnt/solo", "solo");
-    struct stat other {}, f {}, solo {};
-    ASSERT_EQ(::lstat((folder / "mnt/g").c_str(), &other), 0);
-    ASSERT_EQ(::lstat((held() / "mnt/f").c_str(), &f), 0);
-    ASSERT_EQ(::lstat((held() / "mnt/solo").c_str(), &solo), 0);
+    const struct stat other = statOf(folder / "mnt/g");
+    const struct stat f = statOf(held() / "mnt/f");
+    const struct stat solo = statOf(held() / "mnt/solo");
     const std::string value("2\0x", 3);
     HoldingFolder::Planned planned;
     planned.crossed["mnt/f"] = {other.st_dev, other.st_ino, S_IFREG, f.st_size, f.st_mtim, {}, {"mnt/g"}};
     planned.crossed["mnt/solo"] = {solo.st_dev, solo.st_ino, S_IFREG, solo.st_size, solo.st_mtim, {{"user.b", value}}, {}};
     HoldingFolder::record(root(), runID, planned);
+    SCOPED_TRACE("APlanInTheEarlierFormIsNoPlanAndAMarksTemporaryStaysOutOfR");  // a later run's, alongside
+    hold("f", "held", later);
+    hold("..KeltoSync.tmp-0a1b2c3d-4e5", "{\"interr", later);
+    const struct stat item = statOf(held(later) / "f");
+    std::string old;
+    for (const std::string& field : {std::string(), std::string("0"), std::string(), std::string(), std::string("d"),
+                                     std::string("f"), std::string("1"), std::string("0"), std::to_string(item.st_size),
+                                     std::to_string(item.st_mtim.tv_sec), std::to_string(item.st_mtim.tv_nsec),
+                                     std::to_string(item.st_dev), std::to_string(item.st_ino)})
+        old.append(field).push_back('\0');
+    folder.write(".KeltoSync/Holding/" + later + ".plan", old);
     EXPECT_EQ(summary(HoldingFolder::recover(root())),
-              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"mnt/f", "mnt/solo"}, {}}}));
+              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"mnt/f", "mnt/solo"}, {}},
+                                    {HoldingFolder::relativePath(later), {"f"}, {}}}));
     EXPECT_TRUE(fs::equivalent(folder / "mnt/f", folder / "mnt/g"));
     char read[8] = {};
     EXPECT_EQ(::getxattr((folder / "mnt/solo").c_str(), "user.b", read, sizeof read), 3);
     EXPECT_EQ(std::string(read, 3), value);
-    EXPECT_FALSE(fs::exists(held()));
+    EXPECT_EQ(test::readFile(folder / "f"), "held");
+    EXPECT_FALSE(fs::exists(folder / "..KeltoSync.tmp-0a1b2c3d-4e5"));
+    EXPECT_FALSE(fs::exists(held()) || fs::exists(held(later)));
 }
 
 TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
@@ -297,33 +308,13 @@ TEST_F(HoldingFolderTest, ArchivedItemsKeepTheirFoldersPermissions) {
     HoldingFolder::record(root(), killedRun, planned);
     ASSERT_TRUE(HoldingFolder::recover(root()).empty());
     holdPrivate(runID);
-    planned.seen.clear();
-    seenAsHeld(planned, {"private/deep/f.txt"});
+    planned.seen = {{"private/deep/f.txt", versionOf(held() / "private/deep/f.txt")}};
     planned.archiveTo = "archive/run";
     EXPECT_FALSE(HoldingFolder::settle(root(), runID, planned).hasItems());
     for (const char* archive : {"archive/killed", "archive/run"}) {
         EXPECT_EQ(test::readFile(folder / archive / "private/deep/f.txt"), "old") << archive;
         EXPECT_EQ(fs::status(folder / archive / "private").permissions(), fs::perms::owner_all) << archive;
     }
-}
-
-TEST_F(HoldingFolderTest, APlanInTheEarlierFormIsNoPlanAndAMarksTemporaryStaysOutOfR) {
-    hold("f", "held");
-    hold("..KeltoSync.tmp-0a1b2c3d-4e5", "{\"interr");
-    struct stat item {};
-    ASSERT_EQ(::lstat((held() / "f").c_str(), &item), 0);
-    std::string old;
-    for (const std::string& field : {std::string(), std::string("0"), std::string(), std::string(), std::string("d"),
-                                     std::string("f"), std::string("1"), std::string("0"), std::to_string(item.st_size),
-                                     std::to_string(item.st_mtim.tv_sec), std::to_string(item.st_mtim.tv_nsec),
-                                     std::to_string(item.st_dev), std::to_string(item.st_ino)})
-        old.append(field).push_back('\0');
-    folder.write(".KeltoSync/Holding/" + runID + ".plan", old);
-    EXPECT_EQ(summary(HoldingFolder::recover(root())),
-              (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"f"}, {}}}));
-    EXPECT_EQ(test::readFile(folder / "f"), "held");
-    EXPECT_FALSE(fs::exists(folder / "..KeltoSync.tmp-0a1b2c3d-4e5"));
-    EXPECT_FALSE(fs::exists(held()));
 }
 
 TEST_F(HoldingFolderTest, AKilledRunsConflictsAreNamedOnceWhicheverOfItsEntriesComesFirst) {
@@ -382,34 +373,6 @@ TEST(HoldingRecordsTest, NamesThatAreNotUtf8ReadBackAsTheyWere) {
     EXPECT_FALSE(HoldingRecords::decodeMark(std::string("a\0b\0", 4)));
 }
 
-TEST(UnchangedCheck, ComparesKindTimeAndSizeWithoutFollowingLinks) {
-    test::TemporaryFolder tmp;
-    const fs::path& root = tmp.path();
-    tmp.write("f", "12345");
-    setTime(root / "f", 1000);
-    fs::create_directories(root / "d");
-    fs::create_symlink("f", root / "l");
-    setTime(root / "l", 3000);
-    fs::create_directory_symlink(root / "d", root / "dl");
-    tmp.write("d/g", "1");
-    setTime(root / "d" / "g", 5);
-    setTime(root / "d", 2000);
-    const SideEntry file{"f", EntryKind::file, 5, 1000};
-    const std::vector<std::pair<SideEntry, bool>> cases{
-        {file, true}, {{"d", EntryKind::directory, 1, 2000}, true},  // a folder's size is ignored
-        {{"l", EntryKind::symlink, 1, 3000}, true}, {{"d/g", EntryKind::file, 1, 5}, true},
-        {{"f", EntryKind::file, 5, 1001}, false}, {{"f", EntryKind::file, 6, 1000}, false},
-        {{"l", EntryKind::file, 5, 1000}, false},  // the link, not its target
-        {{"missing", EntryKind::file, 5, 1000}, false}, {{"../f", EntryKind::file, 5, 1000}, false},
-        {{"dl/g", EntryKind::file, 1, 5}, false}};
-    for (const auto& [entry, unchanged] : cases)
-        EXPECT_EQ(UnchangedCheck::isUnchanged(entry, root), unchanged) << entry.actualPath;
-    fs::remove(root / "f");
-    fs::create_directories(root / "f");
-    setTime(root / "f", 1000);
-    EXPECT_FALSE(UnchangedCheck::isUnchanged(file, root));
-}
-
 // Read below each root, following no link; what cannot be read is different.
 TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) {
     test::TemporaryFolder tmp;
@@ -429,6 +392,30 @@ TEST(ContentCheck, OneTimeToTheNanosecondTellsNothingOnlyBytesAndLinkTargetsDo) 
         {"d/f", "linked/f", false}, {"d/f", "missing", false}};
     for (const auto& [inA, inB, same] : pairs) EXPECT_EQ(check.same(inA, inB), same) << inA << " against " << inB;
     EXPECT_FALSE(ContentCheck(tmp / "gone", tmp / "b").same("d/f", "d/f"));
+    SCOPED_TRACE("UnchangedCheck.ComparesKindTimeAndSizeWithoutFollowingLinks");
+    const fs::path& root = tmp.path();
+    tmp.write("f", "12345");
+    setTime(root / "f", 1000);
+    tmp.write("d/g", "1");
+    fs::create_symlink("f", root / "l");
+    setTime(root / "l", 3000);
+    fs::create_directory_symlink(root / "d", root / "dl");
+    setTime(root / "d" / "g", 5);
+    setTime(root / "d", 2000);
+    const SideEntry file{"f", EntryKind::file, 5, 1000};
+    const std::vector<std::pair<SideEntry, bool>> cases{
+        {file, true}, {{"d", EntryKind::directory, 1, 2000}, true},  // a folder's size is ignored
+        {{"l", EntryKind::symlink, 1, 3000}, true}, {{"d/g", EntryKind::file, 1, 5}, true},
+        {{"f", EntryKind::file, 5, 1001}, false}, {{"f", EntryKind::file, 6, 1000}, false},
+        {{"l", EntryKind::file, 5, 1000}, false},  // the link, not its target
+        {{"missing", EntryKind::file, 5, 1000}, false}, {{"../f", EntryKind::file, 5, 1000}, false},
+        {{"dl/g", EntryKind::file, 1, 5}, false}};
+    for (const auto& [entry, unchanged] : cases)
+        EXPECT_EQ(UnchangedCheck::isUnchanged(entry, root), unchanged) << entry.actualPath;
+    fs::remove(root / "f");
+    fs::create_directories(root / "f");
+    setTime(root / "f", 1000);
+    EXPECT_FALSE(UnchangedCheck::isUnchanged(file, root));
 }
 
 TEST_F(CopySourceCheckTest, NamesTheCopiedSourcesWhoseSizeTimesOrChangeTimeMoved) {
@@ -451,9 +438,7 @@ TEST_F(CopySourceCheckTest, NamesTheCopiedSourcesWhoseSizeTimesOrChangeTimeMoved
                              "missing"}),
               (std::vector<std::string>{"dir/nested", "touched", "gone", "retimed", "grown"}));
     EXPECT_TRUE(CopySourceCheck(source.path(), {"same"}).changed({"same"}).empty());
-}
-
-TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksAndTouchesNothingElse) {
+    SCOPED_TRACE("AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksAndTouchesNothingElse");
     for (const char* name : {"older", "newer", "replaced", "calm"}) put(name, "12345", t0 + 100);
     for (const char* name : {"older", "newer", "calm"}) {
         destination.write(name, "copy");
@@ -461,14 +446,14 @@ TEST_F(CopySourceCheckTest, AStaleMarkPutsTheCopyBeyondTheWindowBeforeBothLooksA
     }
     fs::create_symlink("elsewhere", destination / "replaced");  // not the copy rsync made
     const timespec linkTime = statOf(destination / "replaced").st_mtim;
-    CopySourceCheck check(source.path(), {"older", "newer", "replaced", "calm"});
+    CopySourceCheck stale(source.path(), {"older", "newer", "replaced", "calm"});
     setTime(source / "older", t0 + 50);
     setTime(source / "newer", t0 + 200);
     setTime(source / "replaced", t0 + 200);
-    ASSERT_EQ(check.changed({"older", "newer", "replaced", "calm"}),
+    ASSERT_EQ(stale.changed({"older", "newer", "replaced", "calm"}),
               (std::vector<std::string>{"older", "newer", "replaced"}));
     for (const char* name : {"older", "newer", "replaced", "calm", "never there"})
-        check.markStale(destination.path(), name, 1);
+        stale.markStale(destination.path(), name, 1);
     EXPECT_EQ(statOf(destination / "older").st_mtim.tv_sec, t0 + 50 - 3);
     EXPECT_EQ(statOf(destination / "newer").st_mtim.tv_sec, t0 + 100 - 3);
     EXPECT_EQ(statOf(destination / "newer").st_mtim.tv_nsec, 0);
