@@ -225,3 +225,16 @@ TEST_F(SpellingAlignmentTest, NeverReplacesAnotherItem) {
     EXPECT_EQ(unsafePath("link/X", "link/x"), "link/x");
     EXPECT_EQ(namesIn(elsewhere.path()), Names{"x"});
 }
+
+TEST(SpellingAlignmentCaseInsensitive, RenamesTheOneItemToTheWantedCase) {
+    test::TemporaryFolder holder;
+    const fs::path root = holder / "mnt";
+    fs::create_directory(root);
+    test::TestMounts mounts;
+    if (!mounts.exfat(holder / "image", root)) GTEST_SKIP() << "no exFAT volume can be mounted here";
+    holder.write("mnt/docs/photo.JPG");
+    SpellingAlignment::align("Docs/Photo.jpg", "docs/photo.JPG", root);
+    EXPECT_EQ(namesIn(root), Names{"Docs"});
+    EXPECT_EQ(namesIn(root / "Docs"), Names{"Photo.jpg"});
+    EXPECT_EQ(test::readFile(root / "Docs/Photo.jpg"), "x");
+}
