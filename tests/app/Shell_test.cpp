@@ -156,10 +156,12 @@ TEST(QuitRequests, aRestartMidRunAsksAndCancelDropsTheRelaunch) {
     int alerts = 0;
     bool answer = false;
     AppRelauncher relauncher([] { QCoreApplication::quit(); }, [] {});
-    QuitController quit({.model = [&]() -> AppModelInterface* { return &model; },
-                         .confirmStop = [&] { return ++alerts, answer; },
-                         .cancelRelaunch = [&] { relauncher.cancelRelaunch(); },
-                         .quit = [] { QCoreApplication::exit(0); }});
+    QuitController quit({
+        .model = [&]() -> AppModelInterface* { return &model; },
+        .confirmStop = [&] { return ++alerts, answer; },
+        .cancelRelaunch = [&] { relauncher.cancelRelaunch(); },
+        .quit = [] { QCoreApplication::exit(0); },
+    });
     quit.watchApplication(*QCoreApplication::instance(), [] {});
     QWidget window;
     window.show();

@@ -149,9 +149,15 @@ struct Smoke : ::testing::Test {
     }
     KeltoSyncApp& make(const std::filesystem::path& bundle = KELTO_BUNDLE_DIR, const QString& warning = {}) {
         return app.emplace(KeltoSyncApp::Options{
-            .bundleRoot = bundle, .folders = folders, .defaults = &defaults, .notifications = &notifications,
-            .systemEvents = &systemEvents, .volumeEvents = &volumeEvents, .launchedAsLoginItem = false,
-            .startupWarning = warning});
+            .bundleRoot = bundle,
+            .folders = folders,
+            .defaults = &defaults,
+            .notifications = &notifications,
+            .systemEvents = &systemEvents,
+            .volumeEvents = &volumeEvents,
+            .launchedAsLoginItem = false,
+            .startupWarning = warning,
+        });
     }
     std::optional<KeltoSyncApp> app;  // last: gone before what it uses
 };

@@ -315,7 +315,8 @@ TEST_F(SidebarTest, OnlyAPaneRowTakesAClickNothingClearsTheSelectionAndUpdatesRe
     EXPECT_EQ(written.count(), 3);
 }
 
-// The policy takes the sidebar toggle out of its own window's toolbars, later ones too, and no other window's.
+// One policy however often configured takes the sidebar toggle out of its own window's toolbars, later ones too,
+// and no other window's; a window gone with a removal pending leaves nothing of it behind.
 // The test main keeps the settings in a temporary folder.
 TEST(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnlyAndTheGeometryIsSaved) {
     const auto toolbarWithToggle = [](QMainWindow& window) {
@@ -331,9 +332,14 @@ TEST(ConfiguratorTest, ThePolicyKeepsTheSidebarToggleOutOfItsWindowOnlyAndTheGeo
     };
     QMainWindow window, other;
     const QToolBar* before = toolbarWithToggle(window);
-    SettingsWindowConfigurator::configure(window, QStringLiteral("PolicyTest"));
+    for (int time = 0; time < 2; ++time) SettingsWindowConfigurator::configure(window, QStringLiteral("PolicyTest"));
+    EXPECT_EQ(window.findChildren<SettingsToolbarPolicy*>().size(), 1);
     const QToolBar* later = toolbarWithToggle(window);
     const QToolBar* elsewhere = toolbarWithToggle(other);
+    auto* gone = new QMainWindow;
+    SettingsWindowConfigurator::configure(*gone, QStringLiteral("GoneTest"));
+    toolbarWithToggle(*gone);
+    delete gone;
     QCoreApplication::processEvents();
     EXPECT_EQ(texts(before) + texts(later), QStringList({"Help", "Help"}));
     EXPECT_EQ(texts(elsewhere), QStringList({"Sidebar", "Help"}));
@@ -445,7 +451,8 @@ TEST(ChoiceTilesTest, AClickChoosesTheTilesValueAndMarksItAlone) {
     QTest::mouseClick(buttons[0], Qt::LeftButton, {}, QPoint(2, 2));
     EXPECT_EQ(selection.get(), Look::light);
     QList<bool> selected;
-    for (QAbstractButton* tile : buttons) selected.append(QAccessible::queryAccessibleInterface(tile)->state().selected);
+    for (QAbstractButton* tile : buttons)
+        selected.append(QAccessible::queryAccessibleInterface(tile)->state().selected);
     EXPECT_EQ(selected, QList<bool>({true, false}));
 }
 

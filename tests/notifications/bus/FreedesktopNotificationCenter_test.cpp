@@ -40,6 +40,7 @@ public:
         QString summary, body;
         QStringList actions;
         QVariantMap hints;
+        uint id;  // the one handed back
     };
     explicit FakeNotificationServer(QStringList capabilities)
         : capabilities_(std::move(capabilities)),
@@ -67,8 +68,9 @@ public slots:
     }
     uint Notify(const QString& appName, uint replaces, const QString&, const QString& summary, const QString& body,
                 const QStringList& actions, const QVariantMap& hints, int) {
-        calls.push_back({appName, replaces, summary, body, actions, hints});
-        return replaces != 0 ? replaces : ++lastId_;
+        const uint id = replaces != 0 ? replaces : ++lastId_;
+        calls.push_back({appName, replaces, summary, body, actions, hints, id});
+        return id;
     }
     void CloseNotification(uint id) { closed.push_back(id); }
 private:
@@ -150,10 +152,11 @@ TEST(FreedesktopNotificationCenter, ANoticeWhoseSubjectIsSettledIsClosed) {
     router.setModel(adapter.get());
     router.listen(center);
     QSignalSpy opened(&AppEvents::shared(), &AppEvents::openJobPosted);
+    const std::size_t sent = server.calls.size();
     center.add(request("ask-" + text(job.id), text(job.id), true));
     center.add(request("broken", QStringLiteral("not-a-uuid"), true));
-    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 5; }));
-    const uint ask = 44, broken = 45, notOurs = 99;
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == sent + 2; }));
+    const uint ask = server.calls[sent].id, broken = server.calls[sent + 1].id, notOurs = 99;
     for (const auto& [id, action] : std::vector<std::pair<uint, QString>>{{ask, "SYNC_NOW"}, {ask, "SKIP"},
              {broken, "SYNC_NOW"}, {broken, "default"}, {notOurs, "SYNC_NOW"}, {ask, "default"}})
         server.emitSignal("ActionInvoked", id, action);
@@ -169,7 +172,7 @@ TEST(FreedesktopNotificationCenter, ANoticeWhoseSubjectIsSettledIsClosed) {
     server.emitSignal("NotificationClosed", ask, 2u);
     server.emitSignal("ActionInvoked", ask, QStringLiteral("default"));
     center.add(request("later", text(job.id)));
-    ASSERT_TRUE(waitFor([&] { return server.calls.size() == 6; }));
+    ASSERT_TRUE(waitFor([&] { return server.calls.size() == sent + 3; }));
     EXPECT_EQ(opened.size(), 2);
     notifier.follow(nullptr);
 }

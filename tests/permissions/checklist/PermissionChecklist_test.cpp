@@ -308,7 +308,8 @@ struct TileRig {
         });
     }
     void send(QEvent::Type type, QPointF at) {
-        QMouseEvent event(type, at, tile.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, tile.mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
         QApplication::sendEvent(&tile, &event);
     }
 };
@@ -323,6 +324,7 @@ TEST(AppDragTile, StartsOneCopyDragOfTheBundleAfterFourPointsOnlyWhileItMayDrag)
     rig.send(QEvent::MouseMove, {40, 20});
     EXPECT_TRUE(rig.drags.empty()) << "a press made while it could not drag starts nothing";
     EXPECT_DOUBLE_EQ(rig.tile.opacity(), 1.0);
+    rig.send(QEvent::MouseButtonRelease, {40, 20});
     rig.send(QEvent::MouseButtonPress, {20, 20});
     rig.send(QEvent::MouseMove, {23.9, 20});
     EXPECT_TRUE(rig.drags.empty()) << "3.9 points is not yet a drag";
@@ -334,6 +336,7 @@ TEST(AppDragTile, StartsOneCopyDragOfTheBundleAfterFourPointsOnlyWhileItMayDrag)
     EXPECT_EQ(drag.actions, Qt::DropActions(Qt::CopyAction));
     EXPECT_EQ(drag.image.deviceIndependentSize().toSize(), QSize(56, 56));
     EXPECT_EQ(drag.hotSpot, QPoint(28, 28));
+    rig.send(QEvent::MouseButtonRelease, {60, 40});
     rig.send(QEvent::MouseButtonPress, {20, 20});
     rig.send(QEvent::MouseMove, {20, 25});
     EXPECT_EQ(rig.drags.size(), 2u);

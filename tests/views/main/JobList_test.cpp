@@ -175,7 +175,7 @@ TEST_F(JobListFixture, TheSelectionFollowsRequestsAndKeepsItsEditorUntilAnotherJ
     EXPECT_EQ(view->list()->currentRow(), 2);
 }
 
-TEST_F(JobListFixture, TheDeleteDialogDeletesTheJobItWasOpenedForUnlessTheJobIsBusy) {
+TEST_F(JobListFixture, TheDeleteDialogCancelsOnKeysAndDeletesTheJobItWasOpenedForUnlessTheJobIsBusy) {
     fake.setJobs({photos, music});
     fake.setErrorMessage("The jobs file could not be read.");
     auto view = makeView();
@@ -184,6 +184,16 @@ TEST_F(JobListFixture, TheDeleteDialogDeletesTheJobItWasOpenedForUnlessTheJobIsB
     press(view->errorAlert(), QMessageBox::AcceptRole);
     EXPECT_FALSE(fake.errorMessage() || view->errorAlert());
     view->select(photos.id);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        view->deleteButton()->click();
+        QPointer<QMessageBox> dialog = view->deleteDialog();
+        ASSERT_TRUE(dialog);
+        EXPECT_NE(dialog->defaultButton(), button(dialog, QMessageBox::DestructiveRole));
+        QTest::keyClick(dialog, key);
+        settle();
+        EXPECT_FALSE(dialog) << "closed by " << key;
+        EXPECT_TRUE(fake.pendingDeletes.empty()) << "deleted by " << key;
+    }
     const auto confirmDelete = [&] {
         view->deleteButton()->click();
         press(view->deleteDialog(), QMessageBox::DestructiveRole);
