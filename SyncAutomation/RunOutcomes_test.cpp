@@ -141,6 +141,23 @@ const std::string jobFolder = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 const Date startedAt = Date::fromUnix(1772373909.75);  // 2026-03-01 14:05:09.75 UTC
 const std::string header = "Kelto Sync " + jobFolder + " manual 2026-03-01 14:05:09 +0000\n";
 
+class ZoneOverride {
+public:
+    explicit ZoneOverride(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneOverride() {
+        if (old_) ::setenv("TZ", old_->c_str(), 1);
+        else ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
 RunRecord recordWith(RunOutcome outcome, std::vector<std::string> errors = {}) {
     RunRecord record;
     record.jobID = jobID;
@@ -161,7 +178,8 @@ std::string finished(const std::filesystem::path& logs, const std::string& name,
 
 TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFailsAndAFailedWriteFailsTheRun) {
     test::TemporaryFolder logs;
-    const std::string first = ArchiveRunID::make(startedAt), second = ArchiveRunID::make(startedAt);
+    const std::string first = ArchiveRunID::make(startedAt);
+    const std::string second = ArchiveRunID::make(startedAt);
     ASSERT_NE(first, second);
     auto a = RunLog::open(logs / "deeper" / "still", jobID, first);
     auto b = RunLog::open(logs / "deeper" / "still", jobID, second);
@@ -177,14 +195,7 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
     EXPECT_EQ(record.logPath, std::nullopt) << "a run without a log names none";
     EXPECT_EQ(record.outcome, RunOutcome::success());
     {
-        const char* const zone = std::getenv("TZ");
-        auto restore = [saved = zone ? std::optional<std::string>(zone) : std::nullopt](const char* name) {
-            saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name);
-            ::tzset();
-        };
-        const std::unique_ptr<const char, decltype(restore)> zoneBack("TZ", restore);  // also when a check throws
-        ::setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: already 2 March there
-        ::tzset();
+        const ZoneOverride zone("Pacific/Kiritimati");  // UTC+14: already 2 March there
         auto log = RunLog::open(logs.path(), jobID, "run");
         log->writeHeader(jobID, RunTrigger::catchUp, startedAt);
         // Written through before any footer.
@@ -201,6 +212,7 @@ TEST(RunLogTest, EachRunGetsItsOwnFileWithItsHeaderInUtcAndItsFooterOrOpeningFai
               header + ">f+++++++++ a.txt\n" + errors[0] + "\n" + errors[1] + "\nOutcome: completedWithWarnings\n");
     EXPECT_EQ(std::pair(warned.stats.errors, warned.outcome), std::pair(errors, RunOutcome::completedWithWarnings()));
     // Failed writes turn the outcome into failed; appended lines never throw.
+    std::filesystem::create_directories(logs / jobFolder);
     std::filesystem::create_symlink("/dev/full", logs / jobFolder / "full.log");
     auto log = RunLog::open(logs.path(), jobID, "full");
     try {

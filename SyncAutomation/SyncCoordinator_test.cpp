@@ -218,7 +218,8 @@ TEST_F(Coordinator, ADiskMountedElsewhereOrAnInternalFolderCarriesTheIdentityItH
     const Uuid internalID = addJob(SyncMode::mirror, internal, endpointAt(tmp / "Backup")).id;
     volumes.table[1].identity.name = "Renamed";  // the temporary folder's
     const SyncJob renamed = coordinator.resolve(internalID).job;
-    EXPECT_EQ(std::tuple(renamed.source.volume.name, renamed.destination.volume.name), std::tuple("Renamed", "Renamed"));
+    EXPECT_EQ(std::tuple(renamed.source.volume.name, renamed.destination.volume.name),
+              std::tuple("Renamed", "Renamed"));
     // Fail once the resolver has checked both folders.
     failLookupsAfter = 2;
     const auto kept = coordinator.resolve(internalID);

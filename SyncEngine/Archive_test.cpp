@@ -70,7 +70,8 @@ TEST_F(ArchiveDirectoriesTest, PrepareTreeMakesTheLayoutAgainAndRefusesBadIdenti
     EXPECT_THROW(prepare("2025-03-07_141503-0A1B2C3D"), ArchiveDirectoriesError);
     EXPECT_TRUE(fs::is_empty(root()));
     prepare();
-    EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Partial") && fs::is_directory(folder / ".KeltoSync/Holding"));
+    EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Partial"));
+    EXPECT_TRUE(fs::is_directory(folder / ".KeltoSync/Holding"));
     EXPECT_TRUE(fs::is_directory(folder / (".KeltoSync/Archive/0A1B2C3D-0000-4000-8000-00000000ABCD/" + runID)));
     EXPECT_TRUE(ArchiveDirectories::treeExists(root(), job));
     folder.write(ArchiveDirectories::runFolderRelativePath(job, runID) + "/kept");

@@ -403,6 +403,7 @@ TEST(TwoWayTransferState, LogKeepsTheFirstWriteFailureAndDropsLaterLines) {
     state.writeLogLine("Could not archive or remove: caf\xC3\xA9");
     EXPECT_FALSE(state.logError);
     state.writeLogLine("lost");
+    ASSERT_TRUE(state.logError);
     try {
         std::rethrow_exception(state.logError);
     } catch (const FileError& e) {

@@ -269,9 +269,10 @@ TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
     layouts.clear();
     Files entries{{"RA/a.txt", "a"}, {"A/a.txt", "a"}, {"LR/real/up/A/a.txt", "a"}, {"L/real/up/A/a.txt", "a"},
                   {"I/A/note.txt", "note"}, {"S/data/me/doc.txt", "doc"}, {"V/x/sub/f.txt", "f"}};
-    for (const char* folder : {"RA/r", "RB/in", "RO/lower", "RO/upper", "RO/work", "ROB/o", "LR/real/low", "LR/real/work",
-                               "LR/decoy/up", "LRB/o", "PA", "PB/disk", "W", "WS", "images", "L/real/low", "L/real/work",
-                               "L/O", "I/B/disk", "S/B/m", "Vu/up", "Vu/work", "VB/m", "N/A", "N/B"})
+    for (const char* folder : {"RA/r", "RB/in", "RO/lower", "RO/upper", "RO/work", "ROB/o", "LR/real/low",
+                               "LR/real/work", "LR/decoy/up", "LRB/o", "partA", "partB/disk", "W", "WS", "images",
+                               "L/real/low", "L/real/work", "L/O", "I/B/disk", "S/B/m", "Vu/up", "Vu/work", "VB/m",
+                               "N/A", "N/B"})
         entries.emplace(folder, "dir/");
     lay(tmp.path(), entries);
     ASSERT_TRUE(mounts.mount({"mount", "-t", "ramfs", "ramfs", (tmp / "RA/r").native()}, tmp / "RA/r"));
@@ -291,7 +292,7 @@ TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
     layouts.push_back({tmp / "LR/real/up/A", tmp / "LRB"});
 
     // One partition from 1 MiB to the end of a 32 MiB image.
-    const fs::path image = tmp / "PA/partitioned.img";
+    const fs::path image = tmp / "partA/partitioned.img";
     std::string sector(512, '\0');
     sector.replace(446, 16, std::string("\0\0\0\0\x83\0\0\0\0\x08\0\0\0\xF8\0\0", 16));
     sector.replace(510, 2, "\x55\xAA");
@@ -302,9 +303,9 @@ TEST_F(KeltoRunJobTest, SidesWhoseTreesReachEachOtherThroughMountsAreRefused) {
     runQuietly({"partx", "-a", device});  // where the kernel did not scan it itself
     ASSERT_EQ(runQuietly({"mkfs.ext4", "-q", "-F", device + "p1"}), 0);
     // Read-only: mounted to write, the kernel changes the image for seconds after, as if the run had.
-    ASSERT_TRUE(mounts.mount({"mount", "-o", "ro", device + "p1", (tmp / "PB/disk").native()}, tmp / "PB/disk"));
-    putAt(tmp / "PA/note.txt", "note", t0);
-    layouts.push_back({tmp / "PA", tmp / "PB"});
+    ASSERT_TRUE(mounts.mount({"mount", "-o", "ro", device + "p1", (tmp / "partB/disk").native()}, tmp / "partB/disk"));
+    putAt(tmp / "partA/note.txt", "note", t0);
+    layouts.push_back({tmp / "partA", tmp / "partB"});
 
     fs::create_directory_symlink(tmp / "L/real", tmp / "L/link");
     ASSERT_TRUE(mounts.overlay(tmp / "L/link/low", tmp / "L/link/up", tmp / "L/link/work", tmp / "L/O"));

@@ -153,13 +153,15 @@ TEST_F(OneWayEngineHoldingTest, StoppedOrFailedTransferStillSettles) {
     };
     script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).exit(20);
     expectExit(run(p), 20, {"Put back: s.txt", std::string(OneWayEngine::heldBackLine)});
-    EXPECT_TRUE(entries(dst) == Lines{"s.txt"} && !fs::exists(holding())) << testing::PrintToString(entries(dst));
+    EXPECT_EQ(entries(dst), Lines{"s.txt"});
+    EXPECT_FALSE(fs::exists(holding()));
     put(dst / "d.txt", "d, made anew");
     script.expect(Script::transfer()).then(takes("d.txt")).then(takes("s.txt")).then([] {
         throw std::runtime_error("rsync went away");
     });
     EXPECT_THROW(run(p), std::runtime_error);
-    EXPECT_TRUE(entries(dst) == (Lines{"d.txt", "s.txt"}) && !fs::exists(holding()));
+    EXPECT_EQ(entries(dst), (Lines{"d.txt", "s.txt"}));
+    EXPECT_FALSE(fs::exists(holding()));
     script.expect(Script::transfer())
         .then(takes("s.txt"))
         .then([this] { put(src / "n.txt", "rewritten meanwhile"); })

@@ -104,22 +104,24 @@ protected:
 
 // rsync pads or cuts years outside four digits: tmpfs keeps such times.
 TEST(RsyncListingTimes, YearsOutsideFourDigitsReadExactlyOrAsUnknown) {
-    SCOPED_TRACE("RepeatedDaylightSavingHourReadsTheRealInstant");
-    TemporaryFolder tmp;
-    std::time_t firstPass, secondPass;
     {
-        ZoneScope zone("America/New_York");
-        firstPass = halfPastOne(true);
-        secondPass = halfPastOne(false);
-        createWithTime(tmp.path() / "edt", firstPass);
-        createWithTime(tmp.path() / "est", secondPass);
-    }
-    for (const char* appZone : {"America/New_York", "Asia/Kolkata", "UTC0"}) {
-        ZoneScope zone(appZone);
-        const auto entries = list(tmp.path());
-        ASSERT_TRUE(entries.contains("edt") && entries.contains("est")) << appZone;
-        EXPECT_EQ(std::tuple(entries.at("edt").mtime, entries.at("est").mtime), std::tuple(firstPass, secondPass))
-            << appZone;
+        SCOPED_TRACE("RepeatedDaylightSavingHourReadsTheRealInstant");
+        TemporaryFolder tmp;
+        std::time_t firstPass, secondPass;
+        {
+            ZoneScope zone("America/New_York");
+            firstPass = halfPastOne(true);
+            secondPass = halfPastOne(false);
+            createWithTime(tmp.path() / "edt", firstPass);
+            createWithTime(tmp.path() / "est", secondPass);
+        }
+        for (const char* appZone : {"America/New_York", "Asia/Kolkata", "UTC0"}) {
+            ZoneScope zone(appZone);
+            const auto entries = list(tmp.path());
+            ASSERT_TRUE(entries.contains("edt") && entries.contains("est")) << appZone;
+            EXPECT_EQ(std::tuple(entries.at("edt").mtime, entries.at("est").mtime), std::tuple(firstPass, secondPass))
+                << appZone;
+        }
     }
     std::string whyNot;
     const auto tmpfs = test::TmpfsFolder::make(whyNot);
@@ -167,13 +169,16 @@ TEST(RsyncExcludeRules, TheReservedNameIsExcludedWhateverItsKind) {
                     if (a.starts_with("--exclude=- ")) a = "--exclude=" + a.substr(12);
                 const auto bare = runRealRsync(args);
                 ASSERT_EQ(bare.code, 0) << bare.err;
-                ASSERT_TRUE(touches(bare, ".KeltoSync/") && touches(bare, "x")) << bare.out;
+                ASSERT_TRUE(touches(bare, ".KeltoSync/")) << bare.out;
+                ASSERT_TRUE(touches(bare, "x")) << bare.out;
             }
             mirror.dryRun = false;
             const auto real = runRealRsync(RsyncArguments::build(mirror));
             ASSERT_EQ(real.code, 0) << real.err;
             EXPECT_EQ(test::readFile(dst / archivedPath), "precious");
-            EXPECT_TRUE(patterns != literal || test::namesIn(dst) == (std::set<std::string>{".KeltoSync", "a"}));
+            if (patterns == literal) {
+                EXPECT_EQ(test::namesIn(dst), (std::set<std::string>{".KeltoSync", "a"}));
+            }
             EXPECT_TRUE(fs::exists(dst / "a"));
             fs::remove_all(src / ".KeltoSync");
             fs::remove_all(dst / ".KeltoSync");

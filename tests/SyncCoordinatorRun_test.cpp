@@ -396,12 +396,25 @@ TEST_F(CoordinatorRunTest, AConfirmedRunTakesNothingSavedSinceTheReview) {
 }
 
 TEST_F(CoordinatorRunTest, AConfirmedRunWithTheArchiveOnTakesNothingItsPlanDidNotList) {
+    // A mirror whose source loses a folder during the confirmed run asks again and leaves B as it was.
+    putMany({a, b}, "d", 10);
+    putMany({a / "photos", b / "photos"}, "p", 10);
+    const Uuid mirror = addJob(SyncMode::mirror, a, b, guarded(true, 20, 1));
+    for (int i = 0; i < 5; ++i) fs::remove(a / ("d" + std::to_string(i)));
+    const Files before = tree(b);
+    RunResult result = confirm(mirror, run(mirror), [&] {
+        script->expect(Script::dryRun()).passThrough().then([&] { fs::remove_all(a / "photos"); });
+    });
+    EXPECT_EQ(result.record.outcome, RunOutcome::needsReview(std::string(RunMessages::inventoryChanged)));
+    EXPECT_EQ(tree(b), before);
+    EXPECT_EQ(result.record.stats.filesArchived, 0);
+    // A copy keeps what changed on the source during the confirmed run's look.
     const fs::path c = tmp / "c", d = tmp / "d";
     putMany({c}, "r", 5, "newer");
     putMany({d}, "r", 5, "old");
     putMany({c, d}, "same", 20, "same");
     const Uuid copy = addJob(SyncMode::copy, c, d, guarded(true, 10, 2));
-    const RunResult result = confirm(copy, run(copy), [&] {
+    result = confirm(copy, run(copy), [&] {
         script->expect(Script::dryRun()).passThrough().then([&] { put(c / "same0", "changed"); });
     });
     EXPECT_EQ(std::tuple(readFile(d / "same0"), readFile(d / "r0"), result.record.stats.filesArchived),

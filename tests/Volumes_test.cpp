@@ -95,9 +95,15 @@ TEST(RealVolumes, TreesReachEachOtherThroughRealMounts) {
     const auto onRam = [&](const MountedVolume& m) { return m.root == tmp / "ram"; };
     EXPECT_TRUE(std::none_of(withRam.begin(), withRam.end(), onRam));
     const fs::path partitioned = tmp / "partitioned.img";
-    // One Linux partition from sector 2048 on, in a DOS partition table.
-    const std::string entry("\0\0\0\0\x83\0\0\0\x00\x08\0\0\x00\xF8\0\0", 16);
-    std::ofstream(partitioned, std::ios::binary) << std::string(446, '\0') + entry + std::string(48, '\0') + "\x55\xAA";
+    // One Linux partition from sector 2048 to the end of 32 MiB, in a DOS partition table.
+    std::string bootSector(512, '\0');
+    const std::size_t entry = 446;  // the first of the table's four entries; numbers little-endian
+    bootSector[entry + 4] = '\x83';   // Linux
+    bootSector[entry + 9] = '\x08';   // first sector 0x0800 = 2048
+    bootSector[entry + 13] = '\xF8';  // 0xF800 = 63488 sectors
+    bootSector[510] = '\x55';
+    bootSector[511] = '\xAA';  // the table's signature
+    std::ofstream(partitioned, std::ios::binary) << bootSector;
     fs::resize_file(partitioned, 32 << 20);
     const std::string device = mounts.loopDevice(partitioned);
     ASSERT_FALSE(device.empty());
@@ -160,6 +166,7 @@ TEST(RealVolumes, MonitorSeesAMountAndItsUnmount) {
         ASSERT_TRUE(mounts.bind(*volume / "sub", bind.path()));
         // Now listed after the bind mount; unmounted where it was.
         ASSERT_TRUE(volume->remountElsewhere());
+        mountPoint = volume->path();  // where the volume goes away from at the end
         EXPECT_EQ(removable.resolve(docs), EndpointResolution::available(*volume / "Docs"));
         const Endpoint inBind = removable.endpoint(bind / "Docs");
         EXPECT_EQ(inBind.relativePath, "sub/Docs");

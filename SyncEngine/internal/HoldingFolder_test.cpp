@@ -157,12 +157,14 @@ TEST_F(HoldingFolderTest, RecoverPutsBackEveryRunsLeftoversWhereFree) {
     folder.write("taken.txt", "current");
     folder.write(".KeltoSync/Holding/stray-file", "not a run's folder");
     fs::create_directory(held("2025-03-09_090000-0000aaaa"));
-    SCOPED_TRACE("RecoveryClearsACopyCutShortOfWhatStillStands");  // named once, so cleared without a word
-    folder.write("big", "the whole file");
-    hold("big", "the whole", cut);
-    HoldingFolder::record(root(), cut, {.deleted = {"big"}, .seen = {{"big", versionOf(root() / "big")}}});
-    HoldingFolder::markReported(root(), cut,
-                                {.kept = {{"big", FileError(EEXIST, "Could not put back", root() / "big"), true}}});
+    {  // a copy cut short of what still stands, named once, so cleared without a word
+        SCOPED_TRACE("RecoveryClearsACopyCutShortOfWhatStillStands");
+        folder.write("big", "the whole file");
+        hold("big", "the whole", cut);
+        HoldingFolder::record(root(), cut, {.deleted = {"big"}, .seen = {{"big", versionOf(root() / "big")}}});
+        HoldingFolder::markReported(root(), cut,
+                                    {.kept = {{"big", FileError(EEXIST, "Could not put back", root() / "big"), true}}});
+    }
     EXPECT_EQ(summary(HoldingFolder::recover(root())),
               (std::vector<Summary>{{HoldingFolder::relativePath(runID), {"free.txt"}, {"taken.txt" + taken}},
                                     {HoldingFolder::relativePath(other), {"sub/free.txt"}, {}}}));
@@ -183,9 +185,10 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
                 {"finished runs", "2025-03-07_090000-11111111", "2025-03-07_100000-00000000", true},
                 {"RecoverPutsBackTheLaterHoldAcrossAFallBack", "2025-10-26_025000-11111111",
                  "2025-10-26_021000-00000000", false}};
-    const auto stamp = [](const fs::path& item) {
+    // When an item was made, or nothing where it cannot be read.
+    const auto stamp = [](const fs::path& item) -> std::optional<std::pair<std::int64_t, std::uint32_t>> {
         struct statx info {};
-        EXPECT_EQ(::statx(AT_FDCWD, item.c_str(), 0, STATX_BTIME | STATX_CTIME, &info), 0) << item;
+        if (::statx(AT_FDCWD, item.c_str(), 0, STATX_BTIME | STATX_CTIME, &info) != 0) return std::nullopt;
         const statx_timestamp t = (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_ctime;
         return std::pair(t.tv_sec, t.tv_nsec);
     };
@@ -195,10 +198,15 @@ TEST_F(HoldingFolderTest, RecoverPutsBackTheNewestOfItemsHeldForOnePath) {
         fs::remove_all(folder / "dir");
         hold("dir/f.txt", "first", row.earlier);
         hold("dir/g.txt", "only held once", row.earlier);
+        const auto made = stamp(held(row.earlier));
+        ASSERT_TRUE(made) << held(row.earlier);
+        std::optional<std::pair<std::int64_t, std::uint32_t>> probe;
         do {  // the file system's clock moves on before the later run holds (its ticks are coarse)
             fs::remove(folder / "probe");
             fs::create_directory(folder / "probe");
-        } while (!(stamp(held(row.earlier)) < stamp(folder / "probe")));
+            probe = stamp(folder / "probe");
+            ASSERT_TRUE(probe) << folder / "probe";
+        } while (!(*made < *probe));
         hold("dir/f.txt", "second", row.later);
         if (row.marked)
             for (const std::string& id : {row.earlier, row.later}) HoldingFolder::markReported(root(), id, {});
