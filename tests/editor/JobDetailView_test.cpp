@@ -481,7 +481,8 @@ TEST_F(JobDetailViewTest, TextsReadInBothLooksColoursFollowALiveSwitchAndTheForm
             QTest::keyClicks(name, QStringLiteral("xyz"));
             EXPECT_EQ(name->text(), QStringLiteral("Photos"));
             const QRgb locked = name->grab().toImage().pixel(empty);
-            EXPECT_EQ(locked, name->parentWidget()->palette().color(QPalette::Window).rgb()) << "steps back into the window";
+            EXPECT_EQ(locked, name->parentWidget()->palette().color(QPalette::Window).rgb())
+                << "steps back into the window";
             EXPECT_NE(open, locked) << "unlike the field that takes keys";
             fake.setStatus(job.id, std::nullopt);
         }
